@@ -1,0 +1,11 @@
+#!/bin/sh
+# The runtime's print engine reads "%ld" and "%lu" as 32-bit and has no "%h"
+# or "%n"; any such conversion in a format string is a mistake. Use %lld,
+# %I64d or %zu instead.
+cd "$(dirname "$0")/.."
+if grep -rnE --include='*.cpp' --include='*.h' '"[^"]*%[-+ #0]*[0-9*]*(\.[0-9*]*)?(l[diuxXo]|h[hdiuxXo]?|n)' \
+    core host workflow base skin bench fuzz 2>/dev/null; then
+  echo "print-format check: the lines above use %l<d|u|x>, %h or %n" >&2
+  exit 1
+fi
+echo "print-format check: clean"

@@ -1,0 +1,17 @@
+#!/bin/sh
+# Installs the Debian packages the build, the tests, the benchmarks and the
+# fuzz targets need; does nothing when they are all present.
+set -e
+PACKAGES="cmake ninja-build g++ clang libclang-rt-14-dev python3 pkg-config \
+  libgtest-dev libgmock-dev libbenchmark-dev zlib1g-dev libpcre2-dev libzip-dev \
+  rapidjson-dev nlohmann-json3-dev"
+MISSING=""
+for p in $PACKAGES; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || MISSING="$MISSING $p"
+done
+if [ -n "$MISSING" ]; then
+  SUDO=""
+  [ "$(id -u)" -eq 0 ] || SUDO="sudo"
+  $SUDO apt-get update -q
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -q $MISSING
+fi
