@@ -4,7 +4,13 @@
 //
 // Debug_Init starts the core record, memory state, time, class registry,
 // callbacks and the log, in that order; Debug_Remove ends them and yields the
-// recorded exit code.
+// recorded exit code. Both run on the main thread; every Remove clears its
+// global so that a process (a test) may start and end the runtime again.
+//
+// Debug_AbortInt logs "ABORT - <message> (<file>/<line>)\n", always also writes
+// it to stderr (fd 2) unless the console already showed it there, runs the
+// abort override and ends in a processor trap (SIGILL). A stop raised while
+// one is being composed on the same thread traps at once.
 #pragma once
 
 #include "core/types.h"
@@ -41,6 +47,12 @@ typedef uint32 (*Debug_FlagsFunc)(void);
 typedef int32 (*Debug_PrintFunc)(const char *Text);
 typedef int32 (*Debug_AbortFunc)(const char *File, int32 Line, const char *Message);
 typedef void (*Debug_ConsoleControlFunc)(int32 Signal);
+
+// The installed hooks (null when unset); the log reads the print hooks.
+extern Debug_FlagsFunc GlobalDebugFlagsOverride;
+extern Debug_PrintFunc GlobalDebugPrintOverride;
+extern Debug_PrintFunc GlobalDebugPrintCallback;
+extern Debug_AbortFunc GlobalDebugAbortOverride;
 
 int32 Debug_BuildInitFlags(uint32 *Flags, const char *CommandLine);
 int32 Debug_Init(const char *LogName, const char *Version, uint32 Flags);

@@ -2,6 +2,18 @@
 // side, freed with its size again, counted, and (with tracking on) kept in a
 // list so that corruption and leaks are reported with the allocating file and
 // line. Nothing may be allocated before Debug_Init while tracking is wanted.
+//
+// Layout of one system allocation (addresses stay 16-byte aligned):
+//   [tracking record, 64 bytes; only while tracking is on]
+//   [leading guard 16][caller's area, size rounded up to 4][trailing guard 16]
+// The block starts at the leading guard; the caller gets block start + 16.
+// Both guards hold byte i = (block start >> i) ^ 0xCC, i = 0..15.
+//
+// The memory state (GlobalMemory) lives from Debug_Init to Debug_Remove.
+// Without tracking, Allocations and Bytes change by atomic additions; with
+// tracking they change under the memory lock together with the list, so a
+// whole check always sees them agree. Counters are 64-bit; every 32-bit
+// answer ("%d" messages, Memory_GetSize) saturates at INT32_MAX.
 #pragma once
 
 #include "core/types.h"
@@ -9,9 +21,40 @@
 #define MEMORY_FLAG_PLAIN 1
 #define MEMORY_FLAG_ZERO 2
 
+// Bytes each guard occupies, and the room of one tracking record.
+#define MEMORY_GUARD_SIZE 16
+#define MEMORY_TRACKER_SIZE 64
+
 RUNTIME_EXTERN_C_BEGIN
 
+// One live tracked block; it sits directly in front of the block's leading
+// guard in the same system allocation.
+typedef struct MemoryTrackerStruct {
+    const char *File;
+    uint32 Line;
+    int32 Size;
+    uint8 *BlockStart;
+    struct MemoryTrackerStruct *Next;
+    struct MemoryTrackerStruct *Prev;
+    uint32 Flags;
+} MemoryTrackerStruct;
+
+typedef struct MemoryStateStruct {
+    int32 Tracking; // exactly 1 means on; fixed from Debug_Init to Debug_Remove
+    int64 Allocations;
+    int64 MaxAllocations;
+    int64 Bytes;
+    int64 MaxBytes;
+    uint8 *Lowest;  // lowest system allocation seen while tracking
+    uint8 *Highest; // end of the highest system allocation seen while tracking
+    void *Lock;     // recursive critical section: list, bounds and maxima
+    MemoryTrackerStruct *Head; // most recently allocated live record
+} MemoryStateStruct;
+
+extern MemoryStateStruct *GlobalMemory;
+
 void *Memory_AllocInt(int32 Size, uint32 Flags, const char *File, int32 Line);
+// Always answers null so that callers assign the result to their pointer.
 void *Memory_FreeInt(void *Pointer, int32 Size, const char *File, int32 Line);
 int32 Memory_ValidateInt(void *Pointer, int32 Size, const char *File, int32 Line);
 int32 Memory_Check(const char *Label);
@@ -20,9 +63,16 @@ int32 Memory_Report(void);
 int32 Memory_GetSize(int32 *Size);
 int32 Memory_TrackerCheck(void *Record, void *BlockStart, int32 Size, const char *File, int32 Line);
 int32 Memory_SentinelCheck(int32 Fatal, void *BlockStart, int32 Size, const char *File, int32 Line);
-int32 Memory_FindPattern(const void *Buffer, int32 Length, const void *Pattern, int32 PatternLength, const void **Found);
+int32 Memory_FindPattern(const void *Buffer, int32 Length, const void *Pattern, int32 PatternLength,
+                         const void **Found);
 int32 Memory_FindByte(const void *Buffer, int32 Length, uint8 Byte, const void **Found);
 int32 Memory_CryptFill(void *Buffer, int32 Length);
+
+// The memory state's start and end; only Debug_Init and Debug_Remove call
+// them. Memory_Remove writes the maximum line with tracking on and the leak
+// report ("Not all memory was free'd") whenever bytes are still counted.
+int32 Memory_Init(int32 Tracking);
+int32 Memory_Remove(void);
 
 RUNTIME_EXTERN_C_END
 
@@ -32,6 +82,9 @@ RUNTIME_EXTERN_C_END
 #define Memory_Validate(Pointer, Size) Memory_ValidateInt((Pointer), (Size), __FILE__, __LINE__)
 
 #ifdef __cplusplus
+static_assert(sizeof(MemoryTrackerStruct) <= MEMORY_TRACKER_SIZE);
+static_assert(MEMORY_TRACKER_SIZE % 16 == 0);
+
 // Typed helpers: allocate one zeroed record, free it and clear the pointer.
 #define Memory_New(Type) static_cast<Type *>(Memory_AllocZero((int32)sizeof(Type)))
 #define Memory_Delete(Pointer) \

@@ -3,8 +3,6 @@
 #include <string.h>
 #include <unistd.h>
 
-#include <string>
-
 #include "core/log.h"
 
 static int32 MirrorToStderr(const char *Text) {
@@ -14,14 +12,21 @@ static int32 MirrorToStderr(const char *Text) {
 }
 
 static void StartRuntime(uint32 Flags) {
-    // The log goes nowhere unless a test asks for file output; fatal-stop
-    // messages always reach stderr through the print callback.
-    Debug_Init("/tmp/runtime-test.log", nullptr, Flags);
+    // External print enables logging without console or file, so every log
+    // line reaches the print callback and with it stderr, next to the
+    // fatal-stop messages that Debug_AbortInt always writes there.
+    Debug_Init("/tmp/runtime-test.log", nullptr, Flags | DEBUG_FLAG_EXTERNALPRINT);
     Debug_PrintCallback(MirrorToStderr);
 }
 
+// The leak report of Debug_Remove still reaches stderr.
+static void EndRuntime() {
+    Debug_Remove();
+    Debug_PrintCallback(nullptr);
+}
+
 void RuntimeTest::SetUp() { StartRuntime(Flags); }
-void RuntimeTest::TearDown() { Debug_Remove(); }
+void RuntimeTest::TearDown() { EndRuntime(); }
 
 RuntimeScope::RuntimeScope(uint32 Flags) { StartRuntime(Flags); }
-RuntimeScope::~RuntimeScope() { Debug_Remove(); }
+RuntimeScope::~RuntimeScope() { EndRuntime(); }

@@ -1,6 +1,7 @@
 // Starts the runtime for one test and ends it again, so that every test runs
-// Debug_Init ... Debug_Remove afresh. Lines are mirrored to stderr, where
-// death tests read the fatal-stop message.
+// Debug_Init ... Debug_Remove afresh. The flags given are ORed with external
+// print (0x800), and every log line is mirrored to stderr; fatal-stop messages
+// reach stderr in any case, where death tests read them.
 #pragma once
 
 #include <gtest/gtest.h>

@@ -1,0 +1,306 @@
+// Standard and URL-safe Base64, and the Base64 macro provider.
+//
+// Both decoders run through one group decoder that reads the text one
+// character at a time and stops at the first terminator, so no byte behind
+// the caller's text is ever touched; the URL-safe form feeds it the mapped
+// characters and the virtual "=" padding instead of copying the text.
+#include "core/base64.h"
+
+#include <string.h>
+
+#include <algorithm>
+
+#include "core/debug.h"
+#include "core/memory.h"
+#include "core/string.h"
+
+constexpr char Base64EncodeLookup[65] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+
+// Blanks and line breaks are invalid like every other byte outside the
+// alphabet; "=" reads as 0 wherever it stands and only lowers the byte count
+// in a group's third and fourth place.
+constexpr uint8 Base64DecodeLookup[256] = {
+    128, 128, 128, 128, 128, 128, 128, 128, 128, 128, 128, 128, 128, 128, 128, 128,
+    128, 128, 128, 128, 128, 128, 128, 128, 128, 128, 128, 128, 128, 128, 128, 128,
+    128, 128, 128, 128, 128, 128, 128, 128, 128, 128, 128, 62,  128, 128, 128, 63,
+    52,  53,  54,  55,  56,  57,  58,  59,  60,  61,  128, 128, 128, 0,   128, 128,
+    128, 0,   1,   2,   3,   4,   5,   6,   7,   8,   9,   10,  11,  12,  13,  14,
+    15,  16,  17,  18,  19,  20,  21,  22,  23,  24,  25,  128, 128, 128, 128, 128,
+    128, 26,  27,  28,  29,  30,  31,  32,  33,  34,  35,  36,  37,  38,  39,  40,
+    41,  42,  43,  44,  45,  46,  47,  48,  49,  50,  51,  128, 128, 128, 128, 128,
+    128, 128, 128, 128, 128, 128, 128, 128, 128, 128, 128, 128, 128, 128, 128, 128,
+    128, 128, 128, 128, 128, 128, 128, 128, 128, 128, 128, 128, 128, 128, 128, 128,
+    128, 128, 128, 128, 128, 128, 128, 128, 128, 128, 128, 128, 128, 128, 128, 128,
+    128, 128, 128, 128, 128, 128, 128, 128, 128, 128, 128, 128, 128, 128, 128, 128,
+    128, 128, 128, 128, 128, 128, 128, 128, 128, 128, 128, 128, 128, 128, 128, 128,
+    128, 128, 128, 128, 128, 128, 128, 128, 128, 128, 128, 128, 128, 128, 128, 128,
+    128, 128, 128, 128, 128, 128, 128, 128, 128, 128, 128, 128, 128, 128, 128, 128,
+    128, 128, 128, 128, 128, 128, 128, 128, 128, 128, 128, 128, 128, 128, 128, 128,
+};
+
+namespace {
+
+constexpr uint8 Invalid = 128;
+
+constexpr bool DecodeTableMatchesAlphabet() {
+    int32 valid = 0;
+    for (int32 i = 0; i < 256; i++) valid += Base64DecodeLookup[i] != Invalid;
+    if (valid != 65 || Base64DecodeLookup[uint8('=')] != 0) return false;
+    for (int32 i = 0; i < 64; i++)
+        if (Base64DecodeLookup[uint8(Base64EncodeLookup[i])] != i) return false;
+    return true;
+}
+static_assert(DecodeTableMatchesAlphabet());
+
+// Largest byte count whose encoded text (with terminator) still fits int32.
+constexpr int32 MaxEncodeLength = (INT32_MAX - 1) / 4 * 3;
+
+// Encodes whole groups while they fit; a final partial group is padded.
+int32 EncodeGroups(const uint8 *Data, int32 Length, char *Output, int32 Size, int32 *Written) {
+    const int64 groups = (int64(Length) + 2) / 3;
+    const int64 fitting = std::min<int64>(groups, Size / 4);
+    const int64 fullGroups = std::min<int64>(fitting, Length / 3);
+    char *out = Output;
+    for (int64 i = 0; i < fullGroups; i++, Data += 3, out += 4) {
+        const uint32 v = uint32(Data[0]) << 16 | uint32(Data[1]) << 8 | Data[2];
+        out[0] = Base64EncodeLookup[v >> 18];
+        out[1] = Base64EncodeLookup[(v >> 12) & 63];
+        out[2] = Base64EncodeLookup[(v >> 6) & 63];
+        out[3] = Base64EncodeLookup[v & 63];
+    }
+    if (fitting > fullGroups) {
+        const int32 rest = Length % 3;
+        const uint32 v = uint32(Data[0]) << 16 | (rest == 2 ? uint32(Data[1]) << 8 : 0);
+        out[0] = Base64EncodeLookup[v >> 18];
+        out[1] = Base64EncodeLookup[(v >> 12) & 63];
+        out[2] = rest == 2 ? Base64EncodeLookup[(v >> 6) & 63] : '=';
+        out[3] = '=';
+        out += 4;
+    }
+    *Written = int32(out - Output);
+    if (*Written < Size) *out = 0;
+    return fitting == groups;
+}
+
+// Decodes groups of four characters delivered by At(index), which answers 0
+// at the end of the text; At is never asked past the first 0 it answered.
+template <typename CharAt>
+int32 DecodeGroups(CharAt &&At, uint8 *Output, int32 Size, int32 *Written) {
+    int32 position = 0;
+    int32 result = 0;
+    for (size_t index = 0;; index += 4) {
+        const char c0 = At(index);
+        if (c0 == 0) {
+            result = 1;
+            break;
+        }
+        const uint32 v0 = Base64DecodeLookup[uint8(c0)];
+        if (v0 & Invalid) break;
+        const char c1 = At(index + 1);
+        const uint32 v1 = Base64DecodeLookup[uint8(c1)];
+        if (v1 & Invalid) break;
+        const char c2 = At(index + 2);
+        const uint32 v2 = Base64DecodeLookup[uint8(c2)];
+        if (v2 & Invalid) break;
+        const char c3 = At(index + 3);
+        const uint32 v3 = Base64DecodeLookup[uint8(c3)];
+        if (v3 & Invalid) break;
+        // Room for a whole group and the terminator, whatever the padding.
+        if (int64(position) + 4 > Size) break;
+        const uint32 v = v0 << 18 | v1 << 12 | v2 << 6 | v3;
+        const int32 count = 3 - (c2 == '=') - (c3 == '=');
+        Output[position] = uint8(v >> 16);
+        if (count > 1) Output[position + 1] = uint8(v >> 8);
+        if (count > 2) Output[position + 2] = uint8(v);
+        position += count;
+    }
+    Output[position] = 0;
+    *Written = position;
+    return result;
+}
+
+int32 CheckDecodeArguments(const void *Text, void *Output, int32 Size, int32 *Written) {
+    Debug_CheckPointer(Text);
+    Debug_CheckPointer(Written);
+    *Written = 0;
+    if (Size > 0) Debug_CheckPointer(Output);
+    if (Size >= 5) return 1;
+    if (Size > 0) static_cast<uint8 *>(Output)[0] = 0;
+    return 0;
+}
+
+int32 StandardDecode(const char *Text, uint8 *Output, int32 Size, int32 *Written) {
+    return DecodeGroups([Text](size_t Index) { return Text[Index]; }, Output, Size, Written);
+}
+
+int32 UrlDecode(const char *Text, int32 Length, uint8 *Output, int32 Size, int32 *Written) {
+    // The text is taken up to Length or an earlier terminator; the padding
+    // stands behind the Length characters, so an earlier end hides it.
+    const size_t present = strnlen(Text, size_t(Length));
+    const size_t padding = present < size_t(Length) ? 0 : Length % 4 == 2 ? 2 : Length % 4 == 3 ? 1 : 0;
+    auto at = [Text, present, padding](size_t Index) -> char {
+        if (Index >= present) return Index < present + padding ? '=' : 0;
+        const char c = Text[Index];
+        return c == '-' ? '+' : c == '_' ? '/' : c;
+    };
+    return DecodeGroups(at, Output, Size, Written);
+}
+
+// The macro provider's names, compared without case.
+enum class MacroKey { None, Decode, Encode, ToHex, FromHex, UrlEncode, UrlDecode };
+
+struct MacroName {
+    const char *Name;
+    MacroKey Key;
+};
+
+constexpr MacroName MacroNames[] = {
+    {"FromBase64", MacroKey::Decode},       {"Base64Decode", MacroKey::Decode},
+    {"ToBase64", MacroKey::Encode},         {"Base64Encode", MacroKey::Encode},
+    {"Base64ToHex", MacroKey::ToHex},       {"HexToBase64", MacroKey::FromHex},
+    {"ToBase64Url", MacroKey::UrlEncode},   {"Base64UrlEncode", MacroKey::UrlEncode},
+    {"FromBase64Url", MacroKey::UrlDecode}, {"Base64UrlDecode", MacroKey::UrlDecode},
+};
+
+// Bytes at most decoded from or read as hexadecimal for the hex keys.
+constexpr int32 MacroHexBytes = 4096;
+
+MacroKey FindMacroKey(const char *Name) {
+    for (const MacroName &entry : MacroNames)
+        if (String_CompareWithoutCase(Name, entry.Name)) return entry.Key;
+    return MacroKey::None;
+}
+
+// Owns a transient buffer from the runtime allocator.
+class ScratchBuffer {
+  public:
+    explicit ScratchBuffer(int32 Size) : Size(Size), Data(static_cast<uint8 *>(Memory_Alloc(Size))) {}
+    ~ScratchBuffer() {
+        if (Data != nullptr) Memory_Free(Data, Size);
+    }
+    ScratchBuffer(const ScratchBuffer &) = delete;
+    ScratchBuffer &operator=(const ScratchBuffer &) = delete;
+    const int32 Size;
+    uint8 *const Data;
+};
+
+// Decodes (standard or URL-safe) and cuts the bytes at Size - 1; decodes in
+// place when the output is large enough for any result.
+void ExpandDecode(bool Url, const char *Argument, int32 Length, char *Output, int32 Size) {
+    int32 needed = 0, written = 0;
+    Base64_CalculateDecodeSize(Length > INT32_MAX - 2 ? Length : Length + 2, &needed);
+    if (needed <= Size) {
+        if (Url) Base64_UrlDecode(Argument, Length, Output, Size, &written);
+        else Base64_Decode(Argument, Length, Output, Size, &written);
+        Output[written] = 0;
+        return;
+    }
+    ScratchBuffer scratch(needed);
+    if (scratch.Data == nullptr) {
+        Output[0] = 0;
+        return;
+    }
+    if (Url) Base64_UrlDecode(Argument, Length, scratch.Data, scratch.Size, &written);
+    else Base64_Decode(Argument, Length, scratch.Data, scratch.Size, &written);
+    written = std::min(written, Size - 1);
+    memcpy(Output, scratch.Data, size_t(written));
+    Output[written] = 0;
+}
+
+}  // namespace
+
+int32 Base64_CalculateEncodeSize(int32 Length, int32 *Size) {
+    Debug_CheckPointer(Size);
+    *Size = 0;
+    if (Length < 0 || Length > MaxEncodeLength) return 0;
+    *Size = 4 * ((Length + 2) / 3) + 1;
+    return 1;
+}
+
+int32 Base64_CalculateDecodeSize(int32 Length, int32 *Size) {
+    Debug_CheckPointer(Size);
+    *Size = 0;
+    if (Length < 0) return 0;
+    *Size = Length / 4 * 3 + 10;
+    return 1;
+}
+
+int32 Base64_Encode(const void *Data, int32 Length, char *Output, int32 Size, int32 *Written) {
+    Debug_CheckPointer(Written);
+    *Written = 0;
+    if (Size > 0) Debug_CheckPointer(Output);
+    if (Length > 0) Debug_CheckPointer(Data);
+    if (Length < 0) {
+        if (Size > 0) Output[0] = 0;
+        return 0;
+    }
+    return EncodeGroups(static_cast<const uint8 *>(Data), Length, Output, std::max(Size, 0), Written);
+}
+
+int32 Base64_Decode(const char *Text, int32 IgnoredLength, void *Output, int32 Size, int32 *Written) {
+    (void)IgnoredLength;
+    if (!CheckDecodeArguments(Text, Output, Size, Written)) return 0;
+    return StandardDecode(Text, static_cast<uint8 *>(Output), Size, Written);
+}
+
+int32 Base64_UrlEncode(const void *Data, int32 Length, char *Output, int32 Size, int32 *Written) {
+    const int32 result = Base64_Encode(Data, Length, Output, Size, Written);
+    // Padding only ever ends the last group, which is there only on success.
+    int32 length = *Written;
+    while (length > 0 && Output[length - 1] == '=') length--;
+    for (int32 i = 0; i < length; i++) {
+        if (Output[i] == '+') Output[i] = '-';
+        else if (Output[i] == '/') Output[i] = '_';
+    }
+    if (length < *Written) Output[length] = 0;
+    *Written = length;
+    return result;
+}
+
+int32 Base64_UrlDecode(const char *Text, int32 Length, void *Output, int32 Size, int32 *Written) {
+    if (!CheckDecodeArguments(Text, Output, Size, Written)) return 0;
+    if (Length < 0 || Length % 4 == 1) {
+        static_cast<uint8 *>(Output)[0] = 0;
+        return 0;
+    }
+    return UrlDecode(Text, Length, static_cast<uint8 *>(Output), Size, Written);
+}
+
+int32 Base64_ExpandKey(void *User, const char *Name, const char *Argument, char *Output, int32 Size) {
+    (void)User;
+    Debug_CheckPointer(Name);
+    const MacroKey key = FindMacroKey(Name);
+    if (key == MacroKey::None || Argument == nullptr || Size < 1) return 0;
+    Debug_CheckPointer(Output);
+    const int32 length = int32(strnlen(Argument, INT32_MAX));
+    int32 written = 0;
+    uint8 bytes[MacroHexBytes];
+    // Encoders get Size - 1 so that a result that fills the output exactly
+    // still leaves room for the terminator the expander relies on.
+    switch (key) {
+        case MacroKey::Decode:
+        case MacroKey::UrlDecode:
+            ExpandDecode(key == MacroKey::UrlDecode, Argument, length, Output, Size);
+            break;
+        case MacroKey::Encode:
+            Base64_Encode(Argument, length, Output, Size - 1, &written);
+            Output[written] = 0;
+            break;
+        case MacroKey::UrlEncode:
+            Base64_UrlEncode(Argument, length, Output, Size - 1, &written);
+            Output[written] = 0;
+            break;
+        case MacroKey::ToHex:
+            Base64_Decode(Argument, length, bytes, MacroHexBytes, &written);
+            String_ConvertToHex(bytes, written, 0, Output, Size);
+            break;
+        case MacroKey::FromHex:
+            String_ConvertFromHex(Argument, bytes, MacroHexBytes, &written);
+            Base64_Encode(bytes, written, Output, Size - 1, &written);
+            Output[written] = 0;
+            break;
+        case MacroKey::None:
+            break;
+    }
+    return 1;
+}

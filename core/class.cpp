@@ -1,0 +1,265 @@
+// Reference counting, instance ids, the process-wide instance table and the
+// diagnostic print record shared by all types; see class.h.
+//
+// The instance table keys are the id texts inside the tracked objects (the
+// table stores pointers, not copies), so an object must be untracked before
+// it is freed. Every table operation runs under the table's lock; an
+// installed override replaces the operation entirely.
+#include "core/class.h"
+
+#include <string.h>
+
+#include "core/critical_section.h"
+#include "core/hash_table.h"
+#include "core/log.h"
+#include "core/memory.h"
+#include "core/string.h"
+
+namespace {
+
+struct ClassGlobalStruct {
+    HashTable *Instances;
+    void *Lock;
+};
+
+constexpr uint32 InstanceBucketCount = 512;
+constexpr int32 PrintBufferSize = 2048;
+constexpr int32 IndentBufferSize = 80;
+constexpr int32 IndentStep = 4;
+
+ClassGlobalStruct *GlobalClass = nullptr;
+
+// The hooks outlive Class_Init/Class_Remove of a loaded library's copy only
+// until its Class_Remove; they are read without a lock (installed at start).
+Class_ConvertFromInstanceIdFunc ConvertFromHook = nullptr;
+Class_ConvertToInstanceIdFunc ConvertToHook = nullptr;
+Class_TrackInstanceFunc TrackHook = nullptr;
+Class_UntrackInstanceFunc UntrackHook = nullptr;
+
+template <typename T> T LoadHook(T &Hook) { return __atomic_load_n(&Hook, __ATOMIC_ACQUIRE); }
+template <typename T> void StoreHook(T &Hook, T Value) { __atomic_store_n(&Hook, Value, __ATOMIC_RELEASE); }
+
+template <typename T> T LoadField(T &Field) { return __atomic_load_n(&Field, __ATOMIC_RELAXED); }
+template <typename T> void StoreField(T &Field, T Value) { __atomic_store_n(&Field, Value, __ATOMIC_RELAXED); }
+
+bool IsLineBreak(char Character) { return Character == '\r' || Character == '\n'; }
+
+} // namespace
+
+void *Class_AddRef(void *Object) {
+    if (Object == nullptr) return nullptr;
+    __atomic_add_fetch(&static_cast<ClassStruct *>(Object)->RefCount, 1, __ATOMIC_SEQ_CST);
+    return Object;
+}
+
+int32 Class_Release(void *HandleAddress) {
+    Debug_CheckPointer(HandleAddress);
+    void **Handle = static_cast<void **>(HandleAddress);
+    // Releasing through an empty handle is a caller error; stop at once
+    // rather than write through a null object.
+    ClassStruct *Object = static_cast<ClassStruct *>(*Handle);
+    Debug_CheckPointer(Object);
+    int32 Count = __atomic_sub_fetch(&Object->RefCount, 1, __ATOMIC_SEQ_CST);
+    if (Count == 0) {
+        if (Object->Delete == nullptr)
+            Debug_Assert(FALSE, "Class delete function pointer is null [%s]", Object->InstanceId);
+        Object->Delete(HandleAddress);
+    }
+    *Handle = nullptr;
+    return Count;
+}
+
+int32 Class_HasOneRef(void *Object) {
+    Debug_CheckPointer(Object);
+    int32 *Count = &static_cast<ClassStruct *>(Object)->RefCount;
+    return __sync_val_compare_and_swap(Count, 1, 1) == 1;
+}
+
+int32 Class_SetDeleteCallback(void *Object, Class_DeleteFunc Function) {
+    Debug_CheckPointer(Object);
+    static_cast<ClassStruct *>(Object)->Delete = Function;
+    return TRUE;
+}
+
+int32 Class_GetDeleteCallback(void *Object, Class_DeleteFunc *Function) {
+    Debug_CheckPointer(Object);
+    Debug_CheckPointer(Function);
+    *Function = static_cast<ClassStruct *>(Object)->Delete;
+    return TRUE;
+}
+
+int32 Class_GenerateInstanceIdReal(void *Object) {
+    Debug_CheckPointer(Object);
+    ClassStruct *Header = static_cast<ClassStruct *>(Object);
+    return String_Guid(Header->InstanceId, (int32)sizeof(Header->InstanceId), FALSE);
+}
+
+int32 Class_TrackInstance(void *Object, const char *InstanceId) {
+    if (auto Hook = LoadHook(TrackHook)) return Hook(Object, InstanceId);
+    Debug_CheckPointer(GlobalClass);
+    Debug_CheckPointer(Object);
+    Debug_CheckPointer(InstanceId);
+    CriticalSection_Lock(GlobalClass->Lock);
+    HashTable_Add(GlobalClass->Instances, InstanceId, static_cast<uint64>(reinterpret_cast<uintptr>(Object)));
+    CriticalSection_Unlock(GlobalClass->Lock);
+    return TRUE;
+}
+
+int32 Class_UntrackInstance(const char *InstanceId) {
+    if (auto Hook = LoadHook(UntrackHook)) return Hook(InstanceId);
+    Debug_CheckPointer(GlobalClass);
+    Debug_CheckPointer(InstanceId);
+    CriticalSection_Lock(GlobalClass->Lock);
+    int32 Removed = HashTable_Remove(GlobalClass->Instances, InstanceId);
+    CriticalSection_Unlock(GlobalClass->Lock);
+    if (!Removed) Debug_Abort("Unable to remove instance from class instance hash table");
+    return TRUE;
+}
+
+void *Class_ConvertFromInstanceId(const char *InstanceId) {
+    if (auto Hook = LoadHook(ConvertFromHook)) return Hook(InstanceId);
+    if (InstanceId == nullptr || GlobalClass == nullptr) return nullptr;
+    uint64 Value = 0;
+    CriticalSection_Lock(GlobalClass->Lock);
+    HashTable_GetValue(GlobalClass->Instances, InstanceId, &Value);
+    CriticalSection_Unlock(GlobalClass->Lock);
+    return reinterpret_cast<void *>(static_cast<uintptr>(Value));
+}
+
+const char *Class_ConvertToInstanceId(void *Object) {
+    if (auto Hook = LoadHook(ConvertToHook)) return Hook(Object);
+    return static_cast<const char *>(Object);
+}
+
+int32 Class_ConvertFromInstanceIdOverride(Class_ConvertFromInstanceIdFunc Function) {
+    StoreHook(ConvertFromHook, Function);
+    return TRUE;
+}
+
+int32 Class_ConvertToInstanceIdOverride(Class_ConvertToInstanceIdFunc Function) {
+    StoreHook(ConvertToHook, Function);
+    return TRUE;
+}
+
+int32 Class_TrackInstanceOverride(Class_TrackInstanceFunc Function) {
+    StoreHook(TrackHook, Function);
+    return TRUE;
+}
+
+int32 Class_UntrackInstanceOverride(Class_UntrackInstanceFunc Function) {
+    StoreHook(UntrackHook, Function);
+    return TRUE;
+}
+
+int32 Class_Init(void) {
+    Debug_Assert(GlobalClass == NULL, "Class already initialized");
+    ClassGlobalStruct *Global = Memory_New(ClassGlobalStruct);
+    // Keys are pointers to the id text inside each object, compared with case.
+    HashTable_Create(&Global->Instances, (uint32)sizeof(char *), InstanceBucketCount);
+    HashTable_SetKeyAssignCallback(Global->Instances, nullptr, HashTable_StringPointerKeyAssign);
+    HashTable_SetValueCallback(Global->Instances, nullptr, HashTable_StringValue);
+    HashTable_SetCompareCallback(Global->Instances, nullptr, HashTable_StringPointerCompare);
+    CriticalSection_Create(&Global->Lock);
+    Debug_CheckPointer(Global->Lock);
+    GlobalClass = Global;
+    return TRUE;
+}
+
+int32 Class_Remove(void) {
+    if (GlobalClass == nullptr) return FALSE;
+    ClassGlobalStruct *Global = GlobalClass;
+    GlobalClass = nullptr;
+    HashTable_Delete(&Global->Instances);
+    CriticalSection_Delete(&Global->Lock);
+    Memory_Delete(Global);
+    StoreHook(ConvertFromHook, (Class_ConvertFromInstanceIdFunc) nullptr);
+    StoreHook(ConvertToHook, (Class_ConvertToInstanceIdFunc) nullptr);
+    StoreHook(TrackHook, (Class_TrackInstanceFunc) nullptr);
+    StoreHook(UntrackHook, (Class_UntrackInstanceFunc) nullptr);
+    return TRUE;
+}
+
+int32 Class_CopyInstanceId(const void *Object, char *Output, int32 Size) {
+    Debug_CheckPointer(Object);
+    if (Output == nullptr || Size < 1) return FALSE;
+    const char *Id = static_cast<const ClassStruct *>(Object)->InstanceId;
+    size_t Limit = (size_t)Size - 1 < sizeof(ClassStruct::InstanceId) - 1 ? (size_t)Size - 1
+                                                                             : sizeof(ClassStruct::InstanceId) - 1;
+    size_t Length = strnlen(Id, Limit);
+    memcpy(Output, Id, Length);
+    Output[Length] = 0;
+    return TRUE;
+}
+
+void ClassPrint_InstallDefaults(ClassPrintStruct *Print, void *Object, const char *ClassName,
+                                ClassPrint_Func Printer) {
+    Debug_CheckPointer(Print);
+    if (LoadField(Print->PrintFunction) == nullptr) {
+        StoreField(Print->PrintUser, Object);
+        StoreField(Print->PrintFunction, Printer);
+    }
+    if (LoadField(Print->ClassName) == nullptr) StoreField(Print->ClassName, ClassName);
+    if (LoadField(Print->InstanceIdText) == nullptr) StoreField(Print->InstanceIdText, (const char *)Object);
+}
+
+int32 ClassPrint_IsVerboseLevel(ClassPrintStruct *Print, int32 Level) {
+    Debug_CheckPointer(Print);
+    if (__atomic_load_n(&Print->Looked, __ATOMIC_ACQUIRE) == 0) {
+        const char *Name = LoadField(Print->ClassName);
+        int32 ListedLevel = 0;
+        int32 Listed = Log_GetVerboseLevel(Name != nullptr ? Name : "", &ListedLevel);
+        StoreField(Print->VerboseListed, Listed);
+        StoreField(Print->VerboseLevel, ListedLevel);
+        __atomic_store_n(&Print->Looked, (uint8)1, __ATOMIC_RELEASE);
+    }
+    if (LoadField(Print->Verbose) == 0 && LoadField(Print->VerboseListed) == 0) return FALSE;
+    return LoadField(Print->VerboseLevel) >= Level;
+}
+
+int32 ClassPrint_VPrint(ClassPrintStruct *Print, int32 Indent, const char *Format, va_list Arguments) {
+    Debug_CheckPointer(Print);
+    ClassPrint_Func Function = LoadField(Print->PrintFunction);
+    if (Function == nullptr) return FALSE;
+    void *User = LoadField(Print->PrintUser);
+    const char *ClassName = LoadField(Print->ClassName);
+    const char *IdText = LoadField(Print->InstanceIdText);
+    const char *Identifier = Print->PrintIdentifier;
+
+    char Message[PrintBufferSize];
+    String_VPrint(Message, (int32)sizeof(Message), Format, Arguments);
+
+    char IndentText[IndentBufferSize];
+    int64 IndentLength = Indent > 0 ? (int64)Indent * IndentStep : 0;
+    if (IndentLength > IndentBufferSize - 1) IndentLength = IndentBufferSize - 1;
+    memset(IndentText, ' ', (size_t)IndentLength);
+    IndentText[IndentLength] = 0;
+
+    const bool HasId = IdText != nullptr && IdText[0] != 0;
+    auto Emit = [&](const char *Line) {
+        const char *Name = ClassName != nullptr ? ClassName : "";
+        const char *Dot = Identifier != nullptr ? "." : "";
+        const char *Ident = Identifier != nullptr ? Identifier : "";
+        if (HasId)
+            Function(User, "%s.%8s%s%s - %s%s\n", Name, IdText, Dot, Ident, IndentText, Line);
+        else
+            Function(User, "%s.%08x%s%s - %s%s\n", Name, (uint32)reinterpret_cast<uintptr>(IdText), Dot, Ident,
+                     IndentText, Line);
+    };
+
+    // A message without line breaks prints whole, even empty; otherwise each
+    // non-empty piece between breaks is one line and runs of breaks are skipped.
+    if (strpbrk(Message, "\r\n") == nullptr) {
+        Emit(Message);
+        return TRUE;
+    }
+    char *Cursor = Message;
+    while (*Cursor != 0) {
+        char *End = Cursor;
+        while (*End != 0 && !IsLineBreak(*End)) End++;
+        const bool AtBreak = *End != 0;
+        *End = 0;
+        if (End != Cursor) Emit(Cursor);
+        Cursor = AtBreak ? End + 1 : End;
+    }
+    return TRUE;
+}

@@ -1,0 +1,130 @@
+// The log file: its name for the current line (date, file id, process and
+// thread parts), switching files when that name changes, opening with retries
+// and writing. Callers hold the log lock or are alone (start and end).
+#include <errno.h>
+#include <fcntl.h>
+#include <string.h>
+#include <unistd.h>
+
+#include "core/debug.h"
+#include "core/log.h"
+#include "core/path.h"
+#include "core/posix/platform.h"
+#include "core/string.h"
+#include "core/time.h"
+
+namespace {
+
+constexpr int32 OpenAttempts = 10;
+constexpr int32 OpenRetryMs = 100;
+constexpr char DefaultExtension[] = ".log";
+
+// Appends to a LOG_NAME_SIZE path, cutting what does not fit.
+void Append(char *Path, const char *Text) { String_CatLength(Path, Text, LOG_NAME_SIZE); }
+
+// The base name with the parts the flags ask for between stem and extension.
+void BuildFilePath(const LogStruct *Log, uint32 Flags, char *Path) {
+    String_CopyLength(Path, Log->BaseName, LOG_NAME_SIZE);
+    char Extension[LOG_NAME_SIZE];
+    const char *Name = Path;
+    for (const char *p = Path; *p != 0; p++)
+        if (*p == '/' || *p == '\\') Name = p + 1;
+    char *Dot = strrchr((char *)Name, '.');
+    if (Dot != nullptr) {
+        String_CopyLength(Extension, Dot, sizeof(Extension));
+        *Dot = 0;
+    } else {
+        String_CopyLength(Extension, DefaultExtension, sizeof(Extension));
+    }
+
+    if (Flags & DEBUG_FLAG_PERDAY) {
+        char Date[32];
+        if (Time_EncodedString(TIME_FORMAT_LOGDATE, Date, sizeof(Date), Time_GetCurrentEncodedLocal(nullptr))) {
+            for (char *p = Date; *p != 0; p++)
+                if (*p == '/') *p = '.';
+            Append(Path, ".");
+            Append(Path, Date);
+        }
+    }
+    if (Log->FileId[0] != 0) {
+        Append(Path, ".");
+        Append(Path, Log->FileId);
+    }
+    char Number[32];
+    if (Flags & DEBUG_FLAG_PERPROCESS) {
+        String_Print(Number, sizeof(Number), ".P%u", Debug_ProcessId());
+        Append(Path, Number);
+    }
+    uint32 ThreadId = Platform_ThreadGetCurrentId();
+    if ((Flags & DEBUG_FLAG_PERTHREAD) && ThreadId != Debug_MainThreadId()) {
+        String_Print(Number, sizeof(Number), ".T%u", ThreadId);
+        Append(Path, Number);
+    }
+    Append(Path, Extension);
+}
+
+// Opens the current path: created 0666 less the umask, appended to or
+// truncated. Descriptor 0 is the record's "closed", so it is never kept.
+int32 OpenFile(const LogStruct *Log, bool AppendMode) {
+    char Resolved[LOG_NAME_SIZE];
+    const char *Path = Log->CurrentPath;
+    if (Path[0] == '~' && Path_Resolve(Path, Resolved, sizeof(Resolved))) Path = Resolved;
+    int Mode = O_WRONLY | O_CREAT | O_CLOEXEC | (AppendMode ? O_APPEND : O_TRUNC);
+    for (int32 Attempt = 0; Attempt < OpenAttempts; Attempt++) {
+        if (Attempt > 0) Platform_SleepMS(OpenRetryMs);
+        int File = open(Path, Mode, 0666);
+        if (File == 0) {
+            int Moved = fcntl(File, F_DUPFD_CLOEXEC, 1);
+            close(File);
+            File = Moved;
+        }
+        if (File > 0) return File;
+    }
+    return 0;
+}
+
+bool WriteAll(int File, const char *Text, size_t Length) {
+    while (Length > 0) {
+        ssize_t Written = write(File, Text, Length);
+        if (Written < 0 && errno == EINTR) continue;
+        if (Written <= 0) return false;
+        Text += Written;
+        Length -= (size_t)Written;
+    }
+    return true;
+}
+
+} // namespace
+
+int32 Log_WriteFile(const char *Text, int32 Abort) {
+    LogStruct *Log = GlobalLog;
+    if (Log == nullptr || Text == nullptr) return 0;
+    uint32 Flags = Debug_Flags();
+    char Path[LOG_NAME_SIZE];
+    if (Abort && (Flags & DEBUG_FLAG_ERRFILE)) {
+        String_CopyLength(Path, Log->BaseName, sizeof(Path));
+        Append(Path, ".err");
+    } else {
+        if (!(Flags & DEBUG_FLAG_FILE)) return 0;
+        BuildFilePath(Log, Flags, Path);
+    }
+
+    if (!String_CompareWithoutCase(Path, Log->CurrentPath)) {
+        String_CopyLength(Log->CurrentPath, Path, sizeof(Log->CurrentPath));
+        Platform_SetConsoleTitle(Path);
+        Log_CloseFile();
+    }
+    if (Log->File == 0) Log->File = OpenFile(Log, (Flags & DEBUG_FLAG_APPEND) || Abort);
+    if (Log->File == 0) return 0; // dropped after the retries
+    if (!WriteAll(Log->File, Text, strlen(Text))) return 0;
+    if (Abort || (Flags & DEBUG_FLAG_COMMIT)) fsync(Log->File);
+    return 1;
+}
+
+int32 Log_CloseFile(void) {
+    LogStruct *Log = GlobalLog;
+    if (Log == nullptr || Log->File == 0) return 0;
+    close(Log->File);
+    Log->File = 0;
+    return 1;
+}

@@ -1,0 +1,397 @@
+// The guarded, counted and (optionally) tracked allocator. See memory.h for
+// the layout. Every fault here is a fatal stop; nothing is reported to the
+// caller.
+//
+// Invariants:
+// - The tracking choice is fixed between Memory_Init and Memory_Remove, so a
+//   block's layout (record in front or not) follows from the state alone.
+// - Guards are written before a record is linked, so a whole check running on
+//   another thread never sees a half-made block.
+// - Guard reads never go past the system allocation (malloc_usable_size), so
+//   a free with a wrong, larger size is reported instead of reading beyond.
+#include "core/memory.h"
+
+#include <malloc.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <algorithm>
+#include <climits>
+
+#include "core/critical_section.h"
+#include "core/debug.h"
+#include "core/log.h"
+#include "core/posix/platform.h"
+
+MemoryStateStruct *GlobalMemory = nullptr;
+
+namespace {
+
+constexpr uint8 GuardXor = 0xCC;
+constexpr int32 PriorDumpBytes = 32;
+
+// The size rounded up to a multiple of 4 plus both guards.
+constexpr int64 BlockSizeOf(int32 Size) { return ((int64)Size + 35) & ~(int64)3; }
+static_assert(BlockSizeOf(1) == 36 && BlockSizeOf(4) == 36 && BlockSizeOf(5) == 40);
+
+constexpr int32 Saturate(int64 Value) {
+    return Value > INT32_MAX ? INT32_MAX : (Value < INT32_MIN ? INT32_MIN : (int32)Value);
+}
+
+bool TrackingOn(const MemoryStateStruct *State) { return State != nullptr && State->Tracking == 1; }
+
+void MakeGuard(const uint8 *BlockStart, uint8 Guard[MEMORY_GUARD_SIZE]) {
+    uintptr Address = (uintptr)BlockStart;
+    for (int32 i = 0; i < MEMORY_GUARD_SIZE; i++) Guard[i] = (uint8)((Address >> i) ^ GuardXor);
+}
+
+MemoryTrackerStruct *RecordOf(uint8 *BlockStart) { return (MemoryTrackerStruct *)(BlockStart - MEMORY_TRACKER_SIZE); }
+
+bool Inside(const MemoryStateStruct *State, const void *Address) {
+    return (const uint8 *)Address >= State->Lowest && (const uint8 *)Address < State->Highest;
+}
+
+void Lock(MemoryStateStruct *State) { CriticalSection_Lock(State->Lock); }
+void Unlock(MemoryStateStruct *State) { CriticalSection_Unlock(State->Lock); }
+
+void DumpRecords(const MemoryStateStruct *State) {
+    for (const MemoryTrackerStruct *Record = State->Head; Record != nullptr; Record = Record->Next)
+        Log_PrintInt(LOG_DEBUG, __FILE__, __LINE__, 0, "Memory Tracking: 0x%p alloc'd from [Line %d/%s] [%d/0x%.8X]\n",
+                     (void *)(Record->BlockStart + MEMORY_GUARD_SIZE), (int32)Record->Line, Record->File, Record->Size,
+                     Record->Flags);
+}
+
+// " %.2X" for each byte, in a text short enough for one log line.
+void LogBytes(const char *Title, const uint8 *Bytes, int32 Count, const char *File, int32 Line) {
+    static const char Digits[] = "0123456789ABCDEF";
+    char Text[160];
+    int32 Used = 0;
+    for (; Title[Used] != 0; Used++) Text[Used] = Title[Used];
+    for (int32 i = 0; i < Count && Used + 4 < (int32)sizeof(Text); i++) {
+        Text[Used++] = ' ';
+        Text[Used++] = Digits[Bytes[i] >> 4];
+        Text[Used++] = Digits[Bytes[i] & 15];
+    }
+    Text[Used++] = '\n';
+    Text[Used] = 0;
+    Log_PrintInt(LOG_DEBUG, File, Line, 0, "%s", Text);
+}
+
+} // namespace
+
+void *Memory_AllocInt(int32 Size, uint32 Flags, const char *File, int32 Line) {
+    uint32 DebugFlags = Debug_Flags();
+    if (Size < 1) Debug_AbortInt(File, Line, "Invalid Memory Size (%d)\n", Size);
+
+    int64 BlockSize = BlockSizeOf(Size);
+    MemoryStateStruct *State = GlobalMemory;
+    bool Tracking = TrackingOn(State);
+    size_t Total = (size_t)BlockSize + (Tracking ? MEMORY_TRACKER_SIZE : 0);
+    bool Zero = (Flags & MEMORY_FLAG_ZERO) != 0;
+    uint8 *System = (uint8 *)(Zero ? calloc(1, Total) : malloc(Total));
+    if (System == nullptr) {
+        if (Zero) Debug_AbortInt(File, Line, "No Zeroed Memory available (%d / %d)\n", Size, Saturate(BlockSize));
+        Debug_AbortInt(File, Line, "No Memory available (%d / %d)\n", Size, Saturate(BlockSize));
+    }
+
+    uint8 *BlockStart = System + (Tracking ? MEMORY_TRACKER_SIZE : 0);
+    uint8 Guard[MEMORY_GUARD_SIZE];
+    MakeGuard(BlockStart, Guard);
+    memcpy(BlockStart, Guard, MEMORY_GUARD_SIZE);
+    memcpy(BlockStart + BlockSize - MEMORY_GUARD_SIZE, Guard, MEMORY_GUARD_SIZE);
+
+    if (Tracking) {
+        MemoryTrackerStruct *Record = (MemoryTrackerStruct *)System;
+        Record->File = File;
+        Record->Line = (uint32)Line;
+        Record->Size = Size;
+        Record->BlockStart = BlockStart;
+        Record->Next = nullptr;
+        Record->Prev = nullptr;
+        Record->Flags = Flags;
+
+        Lock(State);
+        if (DebugFlags & DEBUG_FLAG_MEMORYTEST) Memory_Check(nullptr);
+        Record->Next = State->Head;
+        if (State->Head != nullptr) State->Head->Prev = Record;
+        State->Head = Record;
+        if (State->Lowest == nullptr || System < State->Lowest) State->Lowest = System;
+        if (System + Total > State->Highest) State->Highest = System + Total;
+        // The maxima follow the counts as they were before this block.
+        State->MaxAllocations = std::max(State->MaxAllocations, State->Allocations);
+        State->MaxBytes = std::max(State->MaxBytes, State->Bytes);
+        __atomic_add_fetch(&State->Allocations, 1, __ATOMIC_RELAXED);
+        __atomic_add_fetch(&State->Bytes, BlockSize, __ATOMIC_RELAXED);
+        Unlock(State);
+    } else if (State != nullptr) {
+        __atomic_add_fetch(&State->Allocations, 1, __ATOMIC_RELAXED);
+        __atomic_add_fetch(&State->Bytes, BlockSize, __ATOMIC_RELAXED);
+    }
+
+    void *Address = BlockStart + MEMORY_GUARD_SIZE;
+    if (DebugFlags & DEBUG_FLAG_MEMORYREPORT)
+        Log_PrintInt(LOG_DEBUG, File, Line, 0, "-- Alloc 0x%p: %10d [%s / %d]\n", Address, Size, File, Line);
+    return Address;
+}
+
+void *Memory_FreeInt(void *Pointer, int32 Size, const char *File, int32 Line) {
+    uint32 DebugFlags = Debug_Flags();
+    if (DebugFlags & DEBUG_FLAG_MEMORYREPORT)
+        Log_PrintInt(LOG_DEBUG, File, Line, 0, "-- Free  0x%p: %10d [%s / %d]\n", Pointer, Size, File, Line);
+    if (Size < 1) Debug_AbortInt(File, Line, "Invalid Memory Size (%d)\n", Size);
+    int64 BlockSize = BlockSizeOf(Size);
+    if (Pointer == nullptr) Debug_AbortInt(File, Line, "No Memory address to free (%d / %d)\n", Size, Saturate(BlockSize));
+
+    uint8 *BlockStart = (uint8 *)Pointer - MEMORY_GUARD_SIZE;
+    MemoryStateStruct *State = GlobalMemory;
+    bool Tracking = TrackingOn(State);
+    if (Tracking) {
+        MemoryTrackerStruct *Record = RecordOf(BlockStart);
+        Lock(State);
+        if (DebugFlags & DEBUG_FLAG_MEMORYTEST) Memory_Check(nullptr);
+        Memory_TrackerCheck(Record, BlockStart, Size, File, Line);
+        if (Record->Prev != nullptr) Record->Prev->Next = Record->Next;
+        else State->Head = Record->Next;
+        if (Record->Next != nullptr) Record->Next->Prev = Record->Prev;
+        __atomic_sub_fetch(&State->Allocations, 1, __ATOMIC_RELAXED);
+        __atomic_sub_fetch(&State->Bytes, BlockSize, __ATOMIC_RELAXED);
+        Unlock(State);
+        memset(Record, 0, sizeof(*Record));
+    }
+
+    Memory_SentinelCheck(1, BlockStart, Size, File, Line);
+    free(Tracking ? (void *)RecordOf(BlockStart) : (void *)BlockStart);
+    if (!Tracking && State != nullptr) {
+        __atomic_sub_fetch(&State->Allocations, 1, __ATOMIC_RELAXED);
+        __atomic_sub_fetch(&State->Bytes, BlockSize, __ATOMIC_RELAXED);
+    }
+    return nullptr;
+}
+
+int32 Memory_ValidateInt(void *Pointer, int32 Size, const char *File, int32 Line) {
+    if (Size < 1) Debug_AbortInt(File, Line, "Invalid Memory Size (%d)\n", Size);
+    if (Pointer == nullptr)
+        Debug_AbortInt(File, Line, "No Memory address to free (%d / %d)\n", Size, Saturate(BlockSizeOf(Size)));
+    uint8 *BlockStart = (uint8 *)Pointer - MEMORY_GUARD_SIZE;
+    MemoryStateStruct *State = GlobalMemory;
+    if (TrackingOn(State)) {
+        Lock(State);
+        Memory_TrackerCheck(RecordOf(BlockStart), BlockStart, Size, File, Line);
+        Unlock(State);
+    }
+    Memory_SentinelCheck(1, BlockStart, Size, File, Line);
+    return 1;
+}
+
+int32 Memory_TrackerCheck(void *RecordAddress, void *BlockStart, int32 Size, const char *File, int32 Line) {
+    MemoryStateStruct *State = GlobalMemory;
+    if (!TrackingOn(State)) return 1;
+    MemoryTrackerStruct *Record = (MemoryTrackerStruct *)RecordAddress;
+    // Addresses are checked before anything behind them is read.
+    if (!Inside(State, Record)) {
+        Memory_Dump();
+        Debug_Abort("Tracker invalid address <0x%p>\n", (void *)Record);
+    }
+    if (Record->Next != nullptr && !Inside(State, Record->Next)) {
+        Memory_Dump();
+        Debug_Abort("Tracker next invalid address <0x%p->0x%p>\n", (void *)Record, (void *)Record->Next);
+    }
+    if (Record->Prev != nullptr && !Inside(State, Record->Prev)) {
+        Memory_Dump();
+        Debug_Abort("Tracker prev invalid address <0x%p->0x%p>\n", (void *)Record, (void *)Record->Prev);
+    }
+    if (!Inside(State, Record->BlockStart)) {
+        Memory_Dump();
+        Debug_Abort("Tracker pointer invalid address <0x%p->0x%p>\n", (void *)Record, (void *)Record->BlockStart);
+    }
+    if (Record->Next != nullptr && Record->Next->Prev != Record) {
+        Memory_Dump();
+        Debug_AbortInt(File, Line, "Tracker next invalid link <0x%p->0x%p->0x%p>\n", (void *)Record,
+                       (void *)Record->Next, (void *)Record->Next->Prev);
+    }
+    if (Record->Prev != nullptr && Record->Prev->Next != Record) {
+        Memory_Dump();
+        Debug_AbortInt(File, Line, "Tracker prev invalid link <0x%p->0x%p->0x%p>\n", (void *)Record,
+                       (void *)Record->Prev, (void *)Record->Prev->Next);
+    }
+    if (Record->Size != Size || Record->BlockStart != (uint8 *)BlockStart) {
+        Memory_Dump();
+        Debug_AbortInt(File, Line, "Memory tracking mismatch (%d / %d) [0x%p / 0x%p]\n", Size, Record->Size, BlockStart,
+                       (void *)Record->BlockStart);
+    }
+    return 1;
+}
+
+int32 Memory_SentinelCheck(int32 Fatal, void *BlockStartAddress, int32 Size, const char *File, int32 Line) {
+    Debug_CheckPointer(BlockStartAddress);
+    if (Size < 1) Debug_AbortInt(File, Line, "Invalid Memory Size (%d)\n", Size);
+    uint8 *BlockStart = (uint8 *)BlockStartAddress;
+    int64 BlockSize = BlockSizeOf(Size);
+    MemoryStateStruct *State = GlobalMemory;
+    bool Tracking = TrackingOn(State);
+    if (Tracking && (!Inside(State, BlockStart) || BlockStart + Size > State->Highest))
+        Debug_AbortInt(File, Line, "Invalid memory address (%d) <From:0x%p To:0x%p>\n", Size, (void *)BlockStart,
+                       (void *)(BlockStart + Size));
+
+    // Bytes past the system allocation count as damaged without being read.
+    uint8 *System = Tracking ? BlockStart - MEMORY_TRACKER_SIZE : BlockStart;
+    const uint8 *End = System + malloc_usable_size(System);
+    uint8 Guard[MEMORY_GUARD_SIZE];
+    MakeGuard(BlockStart, Guard);
+    const uint8 *Trailing = BlockStart + BlockSize - MEMORY_GUARD_SIZE;
+    int32 Before = 0, After = 0;
+    for (int32 i = 0; i < MEMORY_GUARD_SIZE; i++) {
+        if (BlockStart[i] != Guard[i]) Before++;
+        if (Trailing + i >= End || Trailing[i] != Guard[i]) After++;
+    }
+    if (Before == 0 && After == 0) return 1;
+
+    void *Address = BlockStart + MEMORY_GUARD_SIZE;
+    Log_PrintInt(LOG_DEBUG, File, Line, 0, "Memory corrupt (%d) <Addr:0x%p Before:%d After:%d Max:%d>\n", Size, Address,
+                 Before, After, MEMORY_GUARD_SIZE);
+    LogBytes("Expected:", Guard, MEMORY_GUARD_SIZE, File, Line);
+    if (Before > 0) LogBytes("Prior corruption:", BlockStart, PriorDumpBytes, File, Line);
+    if (After > 0) {
+        int64 Readable = End > Trailing ? End - Trailing : 0;
+        LogBytes("After corruption:", Trailing, (int32)std::min<int64>(Readable, MEMORY_GUARD_SIZE), File, Line);
+    }
+    if (Fatal)
+        Debug_AbortInt(File, Line, "Memory corrupt (%d) <Addr:0x%p Before:%d After:%d Max:%d>\n", Size, Address, Before,
+                       After, MEMORY_GUARD_SIZE);
+    return 0;
+}
+
+int32 Memory_Check(const char *Label) {
+    MemoryStateStruct *State = GlobalMemory;
+    if (!TrackingOn(State)) {
+        Log_PrintInt(LOG_DEBUG, __FILE__, __LINE__, 0, "Memory tracking was not enabled\n");
+        return 0;
+    }
+    bool Labelled = Label != nullptr && Label[0] != 0;
+    if (Labelled) Log_PrintInt(LOG_DEBUG, __FILE__, __LINE__, 0, "Checking Memory at %s...\n", Label);
+
+    Lock(State);
+    int32 Failures = 0;
+    int64 Records = 0;
+    for (MemoryTrackerStruct *Record = State->Head; Record != nullptr; Record = Record->Next) {
+        Memory_TrackerCheck(Record, Record->BlockStart, Record->Size, Record->File, (int32)Record->Line);
+        if (!Memory_SentinelCheck(0, Record->BlockStart, Record->Size, Record->File, (int32)Record->Line)) Failures++;
+        Records++;
+    }
+    if (Failures > 0) {
+        Memory_Dump();
+        Debug_Abort("Failure in internal memory check (%d blocks failed)\n", Failures);
+    }
+    int64 Allocations = __atomic_load_n(&State->Allocations, __ATOMIC_RELAXED);
+    if (Allocations != Records)
+        Debug_Abort("Check mismatch of allocation count (%d != %d)\n", Saturate(Allocations), Saturate(Records));
+    Unlock(State);
+
+    if (Labelled)
+        Log_PrintInt(LOG_DEBUG, __FILE__, __LINE__, 0, "All memory appears to be correct (%d allocs verified).\n",
+                     Saturate(Allocations));
+    return 1;
+}
+
+int32 Memory_Dump(void) {
+    MemoryStateStruct *State = GlobalMemory;
+    if (!TrackingOn(State)) return 1;
+    Lock(State);
+    DumpRecords(State);
+    Unlock(State);
+    return 1;
+}
+
+int32 Memory_Report(void) {
+    MemoryStateStruct *State = GlobalMemory;
+    if (!TrackingOn(State)) return 1;
+    Lock(State);
+    float64 MaxBytes = (float64)State->MaxBytes, Bytes = (float64)State->Bytes;
+    int64 MaxAllocations = State->MaxAllocations, Allocations = State->Allocations;
+    Unlock(State);
+    Log_PrintInt(LOG_DEBUG, __FILE__, __LINE__, 0, "Memory usage  -- Maximum (%6.2fm)   Current (%6.2fm)\n",
+                 MaxBytes / 1048576.0, Bytes / 1048576.0);
+    Log_PrintInt(LOG_DEBUG, __FILE__, __LINE__, 0, "Memory allocs -- Maximum (%7d)   Current (%7d)\n",
+                 Saturate(MaxAllocations), Saturate(Allocations));
+    return 1;
+}
+
+int32 Memory_GetSize(int32 *Size) {
+    Debug_CheckPointer(Size);
+    MemoryStateStruct *State = GlobalMemory;
+    *Size = State != nullptr ? Saturate(__atomic_load_n(&State->Bytes, __ATOMIC_RELAXED)) : 0;
+    return 1;
+}
+
+int32 Memory_FindPattern(const void *Buffer, int32 Length, const void *Pattern, int32 PatternLength,
+                         const void **Found) {
+    Debug_CheckPointer(Found);
+    *Found = nullptr;
+    if (Length < 1 || PatternLength < 1) return 0;
+    Debug_CheckPointer(Buffer);
+    Debug_CheckPointer(Pattern);
+    const uint8 *Bytes = (const uint8 *)Buffer;
+    const uint8 *Wanted = (const uint8 *)Pattern;
+    for (int32 i = 0; i < Length; i++) {
+        if (Bytes[i] != Wanted[0]) continue;
+        int32 j = 1;
+        for (; j < PatternLength; j++) {
+            // No later start can fit once a comparison runs off the end.
+            if (i + j >= Length) return 0;
+            if (Bytes[i + j] != Wanted[j]) break;
+        }
+        if (j == PatternLength) {
+            *Found = Bytes + i;
+            return 1;
+        }
+    }
+    return 0;
+}
+
+int32 Memory_FindByte(const void *Buffer, int32 Length, uint8 Byte, const void **Found) {
+    Debug_CheckPointer(Found);
+    *Found = nullptr;
+    if (Length < 1) return 0;
+    Debug_CheckPointer(Buffer);
+    *Found = memchr(Buffer, Byte, (size_t)Length);
+    return *Found != nullptr;
+}
+
+int32 Memory_CryptFill(void *Buffer, int32 Length) {
+    if (Length < 1) return 1;
+    Debug_CheckPointer(Buffer);
+    // The platform fills the whole buffer in one call or stops the process.
+    if (!Platform_CryptFill(Buffer, Length))
+        Debug_Abort("Assertion failed (Size > 0)\nCrypt unable to fill buffer (%d:%d)", Length, 0);
+    return 1;
+}
+
+int32 Memory_Init(int32 Tracking) {
+    static MemoryStateStruct State;
+    Debug_Assert(GlobalMemory == NULL, "Memory already initialized");
+    memset(&State, 0, sizeof(State));
+    State.Tracking = Tracking ? 1 : 0;
+    // The lock is made before the state is published, so its own block is
+    // neither counted nor tracked and Memory_Remove may free it afterwards.
+    CriticalSection_Create(&State.Lock);
+    Debug_Assert(State.Lock != NULL, "Unable to create the memory lock");
+    __atomic_store_n(&GlobalMemory, &State, __ATOMIC_RELEASE);
+    return 1;
+}
+
+int32 Memory_Remove(void) {
+    MemoryStateStruct *State = GlobalMemory;
+    if (State == nullptr) return 0;
+    __atomic_store_n(&GlobalMemory, (MemoryStateStruct *)nullptr, __ATOMIC_RELEASE);
+    CriticalSection_Delete(&State->Lock);
+
+    if (State->Tracking == 1)
+        Log_PrintInt(LOG_DEBUG, __FILE__, __LINE__, 0, "Maximum Memory in use (%d / %dk)\n",
+                     Saturate(State->MaxAllocations), Saturate(State->MaxBytes >> 10));
+    if (State->Bytes != 0) {
+        Log_PrintInt(LOG_WARNING, __FILE__, __LINE__, 0, "Not all memory was free'd (%d / %db)\n",
+                     Saturate(State->Allocations), Saturate(State->Bytes));
+        if (State->Tracking == 1) DumpRecords(State);
+    }
+    return 1;
+}

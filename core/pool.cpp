@@ -1,0 +1,393 @@
+// Pool: fixed-size records from chunks with a free list, bump-allocated
+// strings, or (debug mode) the general allocator. See pool.h.
+//
+// Chunk layout. A chunk is one allocation from the general allocator:
+//   fixed:  [chunk header][descriptor][record][descriptor][record]...
+//   string: [chunk header][record area, bump-allocated from the cursor]
+// A fixed-mode descriptor sits directly in front of its record, so a free
+// reaches it in O(1); it carries the record's address, its owner pool and a
+// state word, which together tell a live record of this pool from a second
+// free (state free) and from a pointer the pool never gave out.
+#include "core/pool.h"
+
+#include <string.h>
+
+#include <algorithm>
+
+#include "core/class.h"
+#include "core/critical_section.h"
+#include "core/debug.h"
+#include "core/log.h"
+#include "core/memory.h"
+
+namespace {
+
+constexpr uint32 PoolClassId = 0x90654776;
+// Descriptor states: distinct words, so that stray bytes rarely look like either.
+constexpr uint32 DescriptorHandedOut = 0x7e11a5ed;
+constexpr uint32 DescriptorFree = 0x0f7eeb10;
+// A string pool whose last string goes back gives its chunks back above this.
+constexpr uint32 StringPoolKeepBytes = 10240;
+// A string request reserves this much more than it asks for.
+constexpr int64 StringPoolExtra = 4;
+
+struct PoolDescriptor {
+    void *Record;
+    const char *File;
+    PoolDescriptor *Next; // free-list link
+    Pool *Owner;
+    uint32 Line;
+    uint32 State;
+};
+static_assert(sizeof(PoolDescriptor) % 8 == 0, "records behind descriptors stay 8-byte aligned");
+
+struct PoolChunk {
+    uint8 *Base;        // the chunk's own allocation
+    uint8 *Cursor;      // string chunks: next free byte; fixed chunks: the end
+    uint32 Size;        // bytes of the allocation
+    uint32 RecordCount; // fixed chunks: records; string chunks: 0
+    uint32 RecordSize;  // fixed chunks: the record size they were carved for
+    PoolChunk *Next;    // newest first
+};
+constexpr uint32 ChunkHeaderBytes = (sizeof(PoolChunk) + 15) & ~15u;
+
+constexpr uint64 RoundUp8(uint64 Value) { return (Value + 7) & ~uint64(7); }
+
+} // namespace
+
+struct Pool {
+    ClassStruct Class;
+    void *Lock; // critical section, made by the first Pool_SetAllowLock
+    uint32 StringMode;
+    uint32 DebugMode;
+    uint32 ZeroOnAlloc;
+    uint32 Verbose;
+    uint32 AllowLock;
+    const char *File; // creator, named in the leak message
+    uint32 Line;
+    uint32 MemberSize; // as set
+    uint32 RecordSize; // member size rounded up to a multiple of 8
+    uint32 ChunkSize;  // records per chunk
+    uint32 MemoryInUse;
+    uint32 ActiveCount;
+    uint32 MaximumCount;
+    uint32 ChunkCount;
+    PoolDescriptor *FreeList;
+    PoolChunk *Chunks;
+};
+
+namespace {
+
+// Takes the pool's lock for the scope when the pool asks for locking.
+class PoolLock {
+  public:
+    explicit PoolLock(Pool *Handle) : Lock(Handle->AllowLock && Handle->Lock ? Handle->Lock : nullptr) {
+        if (Lock) CriticalSection_Lock(Lock);
+    }
+    ~PoolLock() {
+        if (Lock) CriticalSection_Unlock(Lock);
+    }
+    PoolLock(const PoolLock &) = delete;
+    PoolLock &operator=(const PoolLock &) = delete;
+
+  private:
+    void *Lock;
+};
+
+uint8 *ChunkArea(PoolChunk *Chunk) { return Chunk->Base + ChunkHeaderBytes; }
+uint8 *ChunkEnd(PoolChunk *Chunk) { return Chunk->Base + Chunk->Size; }
+
+// Lays a fixed chunk's descriptors out again, all free, and puts them in
+// front of the free list in address order.
+void RebuildChunk(Pool *Handle, PoolChunk *Chunk) {
+    const uint64 Stride = sizeof(PoolDescriptor) + Chunk->RecordSize;
+    uint8 *AreaEnd = ChunkArea(Chunk) + Stride * Chunk->RecordCount;
+    if (AreaEnd != ChunkEnd(Chunk))
+        Debug_Abort("Pool corrupted (%d != %d) [0x%p 0x%p]\n", (int32)(AreaEnd - Chunk->Base), (int32)Chunk->Size,
+                    (void *)AreaEnd, (void *)ChunkEnd(Chunk));
+    PoolDescriptor *First = nullptr;
+    PoolDescriptor **Link = &First;
+    for (uint8 *Position = ChunkArea(Chunk); Position < AreaEnd; Position += Stride) {
+        PoolDescriptor *Descriptor = reinterpret_cast<PoolDescriptor *>(Position);
+        Descriptor->Record = Position + sizeof(PoolDescriptor);
+        Descriptor->File = nullptr;
+        Descriptor->Line = 0;
+        Descriptor->Owner = Handle;
+        Descriptor->State = DescriptorFree;
+        *Link = Descriptor;
+        Link = &Descriptor->Next;
+    }
+    *Link = Handle->FreeList;
+    Handle->FreeList = First;
+    Chunk->Cursor = AreaEnd;
+}
+
+PoolChunk *AddChunk(Pool *Handle, uint64 AreaBytes, const char *File, int32 Line) {
+    const uint64 Bytes = ChunkHeaderBytes + AreaBytes;
+    Debug_Assert(Bytes <= INT32_MAX, "Pool chunk of %lld bytes is too large\n", (long long)Bytes);
+    uint8 *Base = static_cast<uint8 *>(Memory_AllocInt((int32)Bytes, MEMORY_FLAG_PLAIN, File, Line));
+    PoolChunk *Chunk = reinterpret_cast<PoolChunk *>(Base);
+    Chunk->Base = Base;
+    Chunk->Cursor = ChunkArea(Chunk);
+    Chunk->Size = (uint32)Bytes;
+    Chunk->RecordCount = 0;
+    Chunk->RecordSize = 0;
+    Chunk->Next = Handle->Chunks;
+    Handle->Chunks = Chunk;
+    Handle->ChunkCount++;
+    Handle->MemoryInUse += (uint32)Bytes;
+    return Chunk;
+}
+
+void AddFixedChunk(Pool *Handle, const char *File, int32 Line) {
+    Debug_Assert(Handle->ChunkSize > 0, "Pool chunk size must be set before the first allocation\n");
+    const uint64 Stride = sizeof(PoolDescriptor) + Handle->RecordSize;
+    PoolChunk *Chunk = AddChunk(Handle, Stride * Handle->ChunkSize, File, Line);
+    Chunk->RecordCount = Handle->ChunkSize;
+    Chunk->RecordSize = Handle->RecordSize;
+    RebuildChunk(Handle, Chunk);
+}
+
+void *AllocFixed(Pool *Handle, int32 Size, const char *File, int32 Line) {
+    if (Size < 0 || (uint32)Size != Handle->MemberSize)
+        Debug_Abort("Invalid pool member size (%d != %d) from (%s/%d)\n", Size, (int32)Handle->MemberSize, File,
+                    Line);
+    if (Handle->FreeList == nullptr) AddFixedChunk(Handle, File, Line);
+    PoolDescriptor *Descriptor = Handle->FreeList;
+    Handle->FreeList = Descriptor->Next;
+    Descriptor->Next = nullptr;
+    Descriptor->File = File;
+    Descriptor->Line = (uint32)Line;
+    Descriptor->State = DescriptorHandedOut;
+    if (Handle->ZeroOnAlloc) memset(Descriptor->Record, 0, Handle->RecordSize);
+    return Descriptor->Record;
+}
+
+void *AllocString(Pool *Handle, int32 Size, const char *File, int32 Line, int64 *Need) {
+    Debug_Assert(Size >= 0, "Invalid pool string size (%d) from (%s/%d)\n", Size, File, Line);
+    *Need = Size + StringPoolExtra;
+    PoolChunk *Chunk = Handle->Chunks;
+    while (Chunk && !(Chunk->RecordCount == 0 && ChunkEnd(Chunk) - Chunk->Cursor > *Need)) Chunk = Chunk->Next;
+    if (Chunk == nullptr)
+        Chunk = AddChunk(Handle, std::max<uint64>((uint64)Handle->ChunkSize * Handle->RecordSize, RoundUp8(*Need)),
+                         File, Line);
+    void *Record = Chunk->Cursor;
+    Chunk->Cursor += *Need;
+    if (Handle->ZeroOnAlloc) *static_cast<uint8 *>(Record) = 0;
+    return Record;
+}
+
+// Gives a fixed-mode record back; a record this pool does not hold out is a
+// fatal stop that names its descriptor when it is a second free.
+void FreeFixed(Pool *Handle, void *Record, int32 Size, const char *File, int32 Line) {
+    if (Size < 0 || (uint32)Size != Handle->MemberSize)
+        Debug_Abort("Invalid pool member size (%d != %d) from (%s/%d)\n", Size, (int32)Handle->MemberSize, File,
+                    Line);
+    PoolDescriptor *Descriptor = nullptr;
+    if (((uintptr)Record & 7) == 0) {
+        PoolDescriptor *Candidate = reinterpret_cast<PoolDescriptor *>(static_cast<uint8 *>(Record) -
+                                                                       sizeof(PoolDescriptor));
+        if (Candidate->Record == Record && Candidate->Owner == Handle) Descriptor = Candidate;
+    }
+    if (Descriptor == nullptr || Descriptor->State != DescriptorHandedOut)
+        Debug_Abort("Unable to find member to free [0x%p] [0x%p]\n", Record,
+                    (void *)(Descriptor && Descriptor->State == DescriptorFree ? Descriptor : nullptr));
+    Descriptor->State = DescriptorFree;
+    Descriptor->Next = Handle->FreeList;
+    Handle->FreeList = Descriptor;
+}
+
+void RemoveAllLocked(Pool *Handle) {
+    while (PoolChunk *Chunk = Handle->Chunks) {
+        Handle->Chunks = Chunk->Next;
+        Memory_Free(Chunk->Base, (int32)Chunk->Size);
+    }
+    Handle->ChunkCount = 0;
+    Handle->FreeList = nullptr;
+    Handle->MemoryInUse = 0;
+    Handle->ActiveCount = 0;
+    Handle->MaximumCount = 0;
+}
+
+void ResetLocked(Pool *Handle) {
+    if (Handle->StringMode) {
+        RemoveAllLocked(Handle);
+        return;
+    }
+    Handle->FreeList = nullptr;
+    for (PoolChunk *Chunk = Handle->Chunks; Chunk; Chunk = Chunk->Next) {
+        if (Chunk->RecordCount)
+            RebuildChunk(Handle, Chunk);
+        else
+            Chunk->Cursor = ChunkArea(Chunk);
+    }
+    Handle->ActiveCount = 0;
+    Handle->MaximumCount = 0;
+}
+
+template <typename Value> int32 GetField(Pool *Handle, const Value &Field, Value *Output) {
+    Class_CheckHandle(Handle, PoolClassId);
+    Debug_CheckPointer(Output);
+    *Output = Field;
+    return TRUE;
+}
+
+} // namespace
+
+int32 Pool_CreateInt(Pool **Handle, const char *File, int32 Line) {
+    Debug_CheckPointer(Handle);
+    Pool *Created = static_cast<Pool *>(Memory_AllocInt((int32)sizeof(Pool), MEMORY_FLAG_ZERO, File, Line));
+    Class_InitHeader(Created, PoolClassId, nullptr);
+    Created->ZeroOnAlloc = 1;
+    Created->File = File;
+    Created->Line = (uint32)Line;
+    *Handle = Created;
+    return TRUE;
+}
+
+int32 Pool_Delete(Pool **Handle) {
+    Debug_CheckPointer(Handle);
+    Pool *Deleted = *Handle;
+    Class_CheckHandle(Deleted, PoolClassId);
+    if (Deleted->ActiveCount)
+        Log_Debug("Not all pool memory was freed (%d) for (%s/%d)\n", (int32)Deleted->ActiveCount, Deleted->File,
+                  (int32)Deleted->Line);
+    RemoveAllLocked(Deleted);
+    if (Deleted->Lock) CriticalSection_Delete(&Deleted->Lock);
+    Memory_Delete(Deleted);
+    *Handle = nullptr;
+    return TRUE;
+}
+
+int32 Pool_SetMemorySize(Pool *Handle, uint32 Size) {
+    Class_CheckHandle(Handle, PoolClassId);
+    PoolLock Guard(Handle);
+    const uint64 Rounded = RoundUp8(Size);
+    Debug_Assert(Rounded <= INT32_MAX, "Pool member size too large (%u)\n", Size);
+    Handle->MemberSize = Size;
+    if (Rounded != Handle->RecordSize) RemoveAllLocked(Handle);
+    Handle->RecordSize = (uint32)Rounded;
+    return TRUE;
+}
+
+int32 Pool_SetChunkSize(Pool *Handle, uint32 Records) {
+    Class_CheckHandle(Handle, PoolClassId);
+    Handle->ChunkSize = Records;
+    return TRUE;
+}
+
+int32 Pool_SetStringMode(Pool *Handle, uint32 Flag) {
+    Class_CheckHandle(Handle, PoolClassId);
+    if (Flag == 1 && Handle->ChunkSize != 1)
+        Debug_Abort("Member chunk size must be 1 to use String Mode (%d != 1)\n", (int32)Handle->ChunkSize);
+    Handle->StringMode = Flag;
+    return TRUE;
+}
+
+int32 Pool_SetDebugMode(Pool *Handle, uint32 Flag) {
+    Class_CheckHandle(Handle, PoolClassId);
+    if (Handle->ActiveCount)
+        Debug_Abort("Pooled memory manager may only be set to debug when empty (%d)\n", (int32)Handle->ActiveCount);
+    Handle->DebugMode = Flag;
+    return TRUE;
+}
+
+int32 Pool_SetAllowLock(Pool *Handle, uint32 Flag) {
+    Class_CheckHandle(Handle, PoolClassId);
+    if (Handle->Lock == nullptr) CriticalSection_CreateInt(&Handle->Lock, Handle->File, (int32)Handle->Line);
+    Handle->AllowLock = Flag;
+    return TRUE;
+}
+
+int32 Pool_SetZeroOnAlloc(Pool *Handle, uint32 Flag) {
+    Class_CheckHandle(Handle, PoolClassId);
+    Handle->ZeroOnAlloc = Flag;
+    return TRUE;
+}
+
+int32 Pool_SetVerbose(Pool *Handle, uint32 Flag) {
+    Class_CheckHandle(Handle, PoolClassId);
+    Handle->Verbose = Flag;
+    return TRUE;
+}
+
+void *Pool_AllocInt(Pool *Handle, int32 Size, const char *File, int32 Line) {
+    Class_CheckHandle(Handle, PoolClassId);
+    Debug_CheckPointer(File);
+    PoolLock Guard(Handle);
+    void *Record;
+    int64 Served = Size;
+    if (Handle->DebugMode)
+        Record = Memory_AllocInt(Size, Handle->ZeroOnAlloc ? MEMORY_FLAG_ZERO : MEMORY_FLAG_PLAIN, File, Line);
+    else if (Handle->StringMode)
+        Record = AllocString(Handle, Size, File, Line, &Served);
+    else {
+        Record = AllocFixed(Handle, Size, File, Line);
+        Served = Handle->RecordSize;
+    }
+    if (Handle->Verbose) Log_Debug("-- Pool Alloc 0x%p : %10d [%s / %d]\n", Record, (int32)Served, File, Line);
+    Handle->ActiveCount++;
+    Handle->MaximumCount = std::max(Handle->MaximumCount, Handle->ActiveCount);
+    return Record;
+}
+
+void *Pool_FreeInt(Pool *Handle, void *RecordAddress, int32 Size, const char *File, int32 Line) {
+    Class_CheckHandle(Handle, PoolClassId);
+    Debug_CheckPointer(RecordAddress);
+    void **Slot = static_cast<void **>(RecordAddress);
+    void *Record = *Slot;
+    if (Handle->Verbose) Log_Debug("-- Pool Free  0x%p : %10d [%s / %d]\n", Record, Size, File, Line);
+    // A null record must not count as a free: in string mode the count
+    // reaching 0 releases every chunk, and with them the live strings.
+    if (Record == nullptr) return nullptr;
+    PoolLock Guard(Handle);
+    if (Handle->DebugMode)
+        Memory_FreeInt(Record, Size, File, Line);
+    else if (!Handle->StringMode)
+        FreeFixed(Handle, Record, Size, File, Line);
+    if (Handle->ActiveCount) Handle->ActiveCount--;
+    if (Handle->StringMode && !Handle->DebugMode && Handle->ActiveCount == 0 &&
+        Handle->MemoryInUse > StringPoolKeepBytes)
+        RemoveAllLocked(Handle);
+    *Slot = nullptr;
+    return nullptr;
+}
+
+int32 Pool_Reset(Pool *Handle) {
+    Class_CheckHandle(Handle, PoolClassId);
+    PoolLock Guard(Handle);
+    ResetLocked(Handle);
+    return TRUE;
+}
+
+int32 Pool_RemoveAll(Pool *Handle) {
+    Class_CheckHandle(Handle, PoolClassId);
+    PoolLock Guard(Handle);
+    RemoveAllLocked(Handle);
+    return TRUE;
+}
+
+int32 Pool_GetActiveCount(Pool *Handle, uint32 *Count) { return GetField(Handle, Handle->ActiveCount, Count); }
+int32 Pool_GetMaximumCount(Pool *Handle, uint32 *Count) { return GetField(Handle, Handle->MaximumCount, Count); }
+int32 Pool_GetMemoryInUse(Pool *Handle, uint32 *Bytes) { return GetField(Handle, Handle->MemoryInUse, Bytes); }
+int32 Pool_GetAllowLock(Pool *Handle, uint32 *Flag) { return GetField(Handle, Handle->AllowLock, Flag); }
+int32 Pool_GetMemorySize(Pool *Handle, uint32 *Size) { return GetField(Handle, Handle->RecordSize, Size); }
+int32 Pool_GetChunkSize(Pool *Handle, uint32 *Records) { return GetField(Handle, Handle->ChunkSize, Records); }
+int32 Pool_GetStringMode(Pool *Handle, uint32 *Flag) { return GetField(Handle, Handle->StringMode, Flag); }
+int32 Pool_GetDebugMode(Pool *Handle, uint32 *Flag) { return GetField(Handle, Handle->DebugMode, Flag); }
+int32 Pool_GetZeroOnAlloc(Pool *Handle, uint32 *Flag) { return GetField(Handle, Handle->ZeroOnAlloc, Flag); }
+int32 Pool_GetVerbose(Pool *Handle, uint32 *Flag) { return GetField(Handle, Handle->Verbose, Flag); }
+int32 Pool_GetBlocksInUse(Pool *Handle, uint32 *Count) { return GetField(Handle, Handle->ChunkCount, Count); }
+
+int32 Pool_GetStringMemoryLeftOver(Pool *Handle, uint32 *Bytes) {
+    Class_CheckHandle(Handle, PoolClassId);
+    Debug_CheckPointer(Bytes);
+    uint64 LeftOver = 0;
+    for (PoolChunk *Chunk = Handle->Chunks; Chunk; Chunk = Chunk->Next) LeftOver += ChunkEnd(Chunk) - Chunk->Cursor;
+    *Bytes = (uint32)LeftOver;
+    return TRUE;
+}
+
+int32 Pool_ValidHandle(Pool *Handle) {
+    return Handle != nullptr && reinterpret_cast<ClassStruct *>(Handle)->ClassId == PoolClassId;
+}

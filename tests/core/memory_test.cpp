@@ -1,0 +1,419 @@
+// The guarded allocator: block sizes, guards, tracking, the leak report,
+// wrong-size frees, the whole check under threads, searches.
+#include "core/memory.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <algorithm>
+#include <mutex>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "core/debug.h"
+#include "core/log.h"
+#include "tests/support/runtime.h"
+
+namespace {
+
+std::mutex CapturedLock;
+std::string Captured;
+
+int32 Capture(const char *Text) {
+    std::lock_guard<std::mutex> Guard(CapturedLock);
+    Captured += Text;
+    return 1;
+}
+
+// Runs the runtime with the given flags and collects every log line,
+// including those written by Debug_Remove.
+class CapturedRuntime {
+  public:
+    explicit CapturedRuntime(uint32 Flags) : Scope(Flags) {
+        Captured.clear();
+        Debug_PrintCallback(Capture);
+    }
+
+  private:
+    RuntimeScope Scope;
+};
+
+int32 CurrentBytes() {
+    int32 Size = -1;
+    Memory_GetSize(&Size);
+    return Size;
+}
+
+int32 CountOf(const std::string &Text, const std::string &Part) {
+    int32 Count = 0;
+    for (size_t At = Text.find(Part); At != std::string::npos; At = Text.find(Part, At + 1)) Count++;
+    return Count;
+}
+
+// A tracked block left alive past Debug_Remove is returned to the system
+// heap by hand, so the leak checker of sanitizer builds stays quiet.
+void FreeTrackedLeak(void *Pointer) { free((uint8 *)Pointer - MEMORY_GUARD_SIZE - MEMORY_TRACKER_SIZE); }
+
+class MemoryDeathTest : public ::testing::Test {
+  protected:
+    void SetUp() override { GTEST_FLAG_SET(death_test_style, "threadsafe"); }
+};
+
+} // namespace
+
+TEST(Memory, BlockSizeIsSizeRoundedToFourPlusGuards) {
+    for (uint32 Flags : {0u, (uint32)DEBUG_FLAG_MEMORYTRACKING}) {
+        RuntimeScope Scope(Flags);
+        const std::pair<int32, int32> Cases[] = {{1, 36}, {4, 36}, {5, 40}, {8, 40}, {9, 44}, {1000, 1032}};
+        for (auto [Size, Block] : Cases) {
+            int32 Before = CurrentBytes();
+            void *Pointer = Memory_Alloc(Size);
+            EXPECT_EQ(CurrentBytes() - Before, Block) << "size " << Size;
+            EXPECT_EQ((uintptr)Pointer % 16, 0u) << "size " << Size;
+            Memory_Free(Pointer, Size);
+            EXPECT_EQ(CurrentBytes(), Before);
+        }
+    }
+}
+
+TEST(Memory, GuardsFollowTheBlockStartAddress) {
+    for (uint32 Flags : {0u, (uint32)DEBUG_FLAG_MEMORYTRACKING}) {
+        RuntimeScope Scope(Flags);
+        for (int32 Size : {1, 3, 4, 17, 64}) {
+            uint8 *Pointer = (uint8 *)Memory_Alloc(Size);
+            uint8 *Start = Pointer - 16;
+            uint8 *Trailing = Start + ((Size + 35) & ~3) - 16;
+            for (int32 i = 0; i < 16; i++) {
+                uint8 Expected = (uint8)(((uintptr)Start >> i) ^ 0xCC);
+                EXPECT_EQ(Start[i], Expected) << "leading " << i;
+                EXPECT_EQ(Trailing[i], Expected) << "trailing " << i;
+            }
+            EXPECT_EQ(Memory_SentinelCheck(0, Start, Size, __FILE__, __LINE__), 1);
+            EXPECT_EQ(Memory_Validate(Pointer, Size), 1);
+            Memory_Free(Pointer, Size);
+        }
+    }
+}
+
+TEST(Memory, ZeroFilledBlocksAreZero) {
+    RuntimeScope Scope(DEBUG_FLAG_MEMORYTRACKING);
+    for (int32 Round = 0; Round < 20; Round++) {
+        uint8 *Pointer = (uint8 *)Memory_AllocZero(333);
+        EXPECT_EQ(std::count(Pointer, Pointer + 333, 0), 333);
+        memset(Pointer, 0xAB, 333);
+        Memory_Free(Pointer, 333);
+    }
+}
+
+TEST(Memory, PaddingByteIsNotDetected) {
+    for (uint32 Flags : {0u, (uint32)DEBUG_FLAG_MEMORYTRACKING}) {
+        RuntimeScope Scope(Flags);
+        uint8 *Pointer = (uint8 *)Memory_Alloc(1);
+        Pointer[1] = Pointer[2] = Pointer[3] = 0x55; // inside the rounding to 4
+        EXPECT_EQ(Memory_SentinelCheck(0, Pointer - 16, 1, __FILE__, __LINE__), 1);
+        Memory_Free(Pointer, 1);
+    }
+}
+
+TEST(Memory, SentinelCheckCountsDamagedBytesAndLogsThem) {
+    CapturedRuntime Runtime(0);
+    uint8 *Pointer = (uint8 *)Memory_Alloc(8);
+    uint8 Saved[2] = {Pointer[-1], Pointer[8]};
+    Pointer[-1] ^= 0xFF;
+    Pointer[8] ^= 0xFF;
+    EXPECT_EQ(Memory_SentinelCheck(0, Pointer - 16, 8, "here.cpp", 7), 0);
+    EXPECT_NE(Captured.find("DEBUG - Memory corrupt (8) <Addr:0x"), std::string::npos) << Captured;
+    EXPECT_NE(Captured.find(" Before:1 After:1 Max:16>\n"), std::string::npos) << Captured;
+    EXPECT_NE(Captured.find("DEBUG - Expected: "), std::string::npos);
+    EXPECT_NE(Captured.find("DEBUG - Prior corruption: "), std::string::npos);
+    EXPECT_NE(Captured.find("DEBUG - After corruption: "), std::string::npos);
+    Pointer[-1] = Saved[0];
+    Pointer[8] = Saved[1];
+    Memory_Free(Pointer, 8);
+}
+
+TEST_F(MemoryDeathTest, FirstTrailingGuardByteStopsTheFree) {
+    for (uint32 Flags : {0u, (uint32)DEBUG_FLAG_MEMORYTRACKING}) {
+        EXPECT_EXIT(
+            {
+                RuntimeScope Scope(Flags);
+                uint8 *Pointer = (uint8 *)Memory_Alloc(1);
+                Pointer[4] ^= 1;
+                Memory_Free(Pointer, 1);
+            },
+            ::testing::KilledBySignal(SIGILL), "ABORT - Memory corrupt \\(1\\) <Addr:0x[0-9a-fA-F]+ Before:0 After:1 Max:16>");
+    }
+}
+
+TEST_F(MemoryDeathTest, LeadingGuardStopsTheFree) {
+    EXPECT_EXIT(
+        {
+            RuntimeScope Scope(0);
+            uint8 *Pointer = (uint8 *)Memory_Alloc(12);
+            Pointer[-16] ^= 0x80;
+            Pointer[-1] ^= 0x80;
+            Memory_Free(Pointer, 12);
+        },
+        ::testing::KilledBySignal(SIGILL), "Memory corrupt \\(12\\) <Addr:0x[0-9a-fA-F]+ Before:2 After:0 Max:16>.*memory_test.cpp/");
+}
+
+TEST_F(MemoryDeathTest, WrongSizeFreeWithTrackingIsAMismatch) {
+    EXPECT_EXIT(
+        {
+            RuntimeScope Scope(DEBUG_FLAG_MEMORYTRACKING);
+            void *Pointer = Memory_Alloc(8);
+            Memory_Free(Pointer, 4);
+        },
+        ::testing::KilledBySignal(SIGILL), "ABORT - Memory tracking mismatch \\(4 / 8\\) \\[0x[0-9a-fA-F]+ / 0x[0-9a-fA-F]+\\]");
+}
+
+TEST_F(MemoryDeathTest, WrongSizeFreeWithoutTrackingIsCaughtByTheGuards) {
+    // Larger sizes reach past the system allocation; the check must not read there.
+    for (int32 WrongSize : {4, 12, 64, 100000}) {
+        EXPECT_EXIT(
+            {
+                RuntimeScope Scope(0);
+                void *Pointer = Memory_Alloc(8);
+                memset(Pointer, 0, 8);
+                Memory_Free(Pointer, WrongSize);
+            },
+            ::testing::KilledBySignal(SIGILL), "ABORT - Memory corrupt")
+            << WrongSize;
+    }
+}
+
+TEST_F(MemoryDeathTest, InvalidRequestsStop) {
+    EXPECT_EXIT(
+        {
+            RuntimeScope Scope(0);
+            Memory_Alloc(0);
+        },
+        ::testing::KilledBySignal(SIGILL), "ABORT - Invalid Memory Size \\(0\\)\n \\(.*memory_test.cpp/[0-9]+\\)");
+    EXPECT_EXIT(
+        {
+            RuntimeScope Scope(0);
+            Memory_Free(nullptr, 4);
+        },
+        ::testing::KilledBySignal(SIGILL), "ABORT - No Memory address to free \\(4 / 36\\)");
+    EXPECT_EXIT(
+        {
+            RuntimeScope Scope(0);
+            void *Pointer = Memory_Alloc(4);
+            Memory_Free(Pointer, -1);
+        },
+        ::testing::KilledBySignal(SIGILL), "ABORT - Invalid Memory Size \\(-1\\)");
+}
+
+TEST_F(MemoryDeathTest, WholeCheckFindsADamagedBlock) {
+    EXPECT_EXIT(
+        {
+            RuntimeScope Scope(DEBUG_FLAG_MEMORYTRACKING);
+            void *Good = Memory_Alloc(20);
+            uint8 *Bad = (uint8 *)Memory_Alloc(20);
+            Bad[20] = (uint8)~Bad[20];
+            Memory_Check("test");
+            Memory_Free(Good, 20);
+        },
+        ::testing::KilledBySignal(SIGILL), "ABORT - Failure in internal memory check \\(1 blocks failed\\)");
+}
+
+TEST_F(MemoryDeathTest, MemoryTestFlagChecksAtEveryAllocation) {
+    EXPECT_EXIT(
+        {
+            RuntimeScope Scope(DEBUG_FLAG_MEMORYTRACKING | DEBUG_FLAG_MEMORYTEST);
+            uint8 *Bad = (uint8 *)Memory_Alloc(3);
+            Bad[-3] = (uint8)~Bad[-3];
+            Memory_Alloc(5);
+        },
+        ::testing::KilledBySignal(SIGILL), "Failure in internal memory check \\(1 blocks failed\\)");
+}
+
+TEST(Memory, LeakReportWithTracking) {
+    void *Leak;
+    {
+        CapturedRuntime Runtime(DEBUG_FLAG_MEMORYTRACKING);
+        void *Freed = Memory_Alloc(100);
+        Memory_Free(Freed, 100);
+        Leak = Memory_Alloc(10);
+    }
+    EXPECT_EQ(CountOf(Captured, "DEBUG - Maximum Memory in use ("), 1) << Captured;
+    EXPECT_NE(Captured.find("WARNING - Not all memory was free'd (1 / 44b)\n"), std::string::npos) << Captured;
+    char Line[256];
+    snprintf(Line, sizeof(Line), "DEBUG - Memory Tracking: 0x%p alloc'd from [Line ", Leak);
+    size_t At = Captured.find(Line);
+    ASSERT_NE(At, std::string::npos) << Captured;
+    std::string Rest = Captured.substr(At + strlen(Line));
+    EXPECT_NE(Rest.find("memory_test.cpp] [10/0x00000001]\n"), std::string::npos) << Rest;
+    EXPECT_EQ(CountOf(Captured, "Memory Tracking: 0x"), 1);
+    FreeTrackedLeak(Leak);
+}
+
+TEST(Memory, NoLeakReportWhenEverythingWasFreed) {
+    {
+        CapturedRuntime Runtime(DEBUG_FLAG_MEMORYTRACKING);
+        std::vector<std::pair<void *, int32>> Blocks;
+        for (int32 i = 1; i <= 50; i++) Blocks.push_back({Memory_Alloc(i * 7), i * 7});
+        for (auto [Pointer, Size] : Blocks) Memory_Free(Pointer, Size);
+    }
+    EXPECT_EQ(CountOf(Captured, "Maximum Memory in use ("), 1) << Captured;
+    EXPECT_EQ(Captured.find("Not all memory"), std::string::npos) << Captured;
+    EXPECT_EQ(Captured.find("Memory Tracking:"), std::string::npos);
+}
+
+TEST(Memory, LeakWithoutTrackingIsCountedButNotListed) {
+    void *Leak;
+    {
+        CapturedRuntime Runtime(0);
+        Leak = Memory_Alloc(4);
+    }
+    EXPECT_EQ(Captured.find("Maximum Memory"), std::string::npos);
+    EXPECT_NE(Captured.find("WARNING - Not all memory was free'd (1 / 36b)\n"), std::string::npos) << Captured;
+    Memory_Free(Leak, 4); // the same layout without tracking
+}
+
+TEST(Memory, CheckDumpAndReport) {
+    {
+        CapturedRuntime Runtime(0);
+        EXPECT_EQ(Memory_Check("off"), 0);
+        EXPECT_NE(Captured.find("DEBUG - Memory tracking was not enabled\n"), std::string::npos);
+    }
+    CapturedRuntime Runtime(DEBUG_FLAG_MEMORYTRACKING);
+    void *A = Memory_Alloc(16);
+    void *B = Memory_AllocZero(1);
+    Captured.clear();
+    EXPECT_EQ(Memory_Check(""), 1);
+    EXPECT_EQ(Memory_Check(nullptr), 1);
+    EXPECT_EQ(Captured, "") << "an unlabelled check logs nothing on success";
+    EXPECT_EQ(Memory_Check("Here"), 1);
+    EXPECT_NE(Captured.find("DEBUG - Checking Memory at Here...\n"), std::string::npos) << Captured;
+    EXPECT_NE(Captured.find("DEBUG - All memory appears to be correct (2 allocs verified).\n"), std::string::npos);
+
+    Captured.clear();
+    Memory_Dump();
+    char LineA[160], LineB[160];
+    snprintf(LineA, sizeof(LineA), "DEBUG - Memory Tracking: 0x%p alloc'd from [Line ", A);
+    snprintf(LineB, sizeof(LineB), "DEBUG - Memory Tracking: 0x%p alloc'd from [Line ", B);
+    size_t AtA = Captured.find(LineA), AtB = Captured.find(LineB);
+    ASSERT_NE(AtA, std::string::npos) << Captured;
+    ASSERT_NE(AtB, std::string::npos) << Captured;
+    EXPECT_LT(AtB, AtA) << "the most recent block comes first";
+    EXPECT_EQ(Captured.compare(Captured.find("] [", AtA), 18, "] [16/0x00000001]\n"), 0) << Captured;
+    EXPECT_EQ(Captured.compare(Captured.find("] [", AtB), 17, "] [1/0x00000002]\n"), 0) << Captured;
+
+    Captured.clear();
+    Memory_Report();
+    EXPECT_NE(Captured.find("DEBUG - Memory usage  -- Maximum (  0.00m)   Current (  0.00m)\n"), std::string::npos)
+        << Captured;
+    int32 Maximum = -1, Current = -1;
+    size_t At = Captured.find("DEBUG - Memory allocs -- Maximum (");
+    ASSERT_NE(At, std::string::npos) << Captured;
+    ASSERT_EQ(sscanf(Captured.c_str() + At, "DEBUG - Memory allocs -- Maximum (%7d)   Current (%7d)\n", &Maximum, &Current), 2);
+    EXPECT_EQ(Current, GlobalMemory->Allocations);
+    // The maxima follow the counts as they were before the newest block.
+    EXPECT_GE(Maximum, Current - 1);
+    Memory_Free(A, 16);
+    Memory_Free(B, 1);
+}
+
+TEST(Memory, MemoryReportFlagTracesAllocationsAndFrees) {
+    CapturedRuntime Runtime(DEBUG_FLAG_MEMORYREPORT);
+    void *Pointer = Memory_Alloc(42);
+    Memory_Free(Pointer, 42);
+    char Expected[200];
+    snprintf(Expected, sizeof(Expected), "DEBUG - -- Alloc 0x%p:         42 [%s / ", Pointer, __FILE__);
+    EXPECT_NE(Captured.find(Expected), std::string::npos) << Captured;
+    snprintf(Expected, sizeof(Expected), "DEBUG - -- Free  0x%p:         42 [%s / ", Pointer, __FILE__);
+    EXPECT_NE(Captured.find(Expected), std::string::npos) << Captured;
+}
+
+// Eight threads allocate, fill, verify and free while every tracked
+// allocation and free checks the whole list: counts and list always agree.
+TEST(Memory, ThreadsWithTrackingAndWholeChecksRunClean) {
+    for (uint32 Flags : {0u, (uint32)DEBUG_FLAG_MEMORYTRACKING, (uint32)(DEBUG_FLAG_MEMORYTRACKING | DEBUG_FLAG_MEMORYTEST)}) {
+        RuntimeScope Scope(Flags);
+        int32 Start = CurrentBytes();
+        int64 StartAllocations = GlobalMemory->Allocations;
+        std::vector<std::thread> Threads;
+        for (int32 t = 0; t < 8; t++) {
+            Threads.emplace_back([t] {
+                std::mt19937 Random(1234 + t);
+                std::vector<std::pair<uint8 *, int32>> Live;
+                for (int32 Step = 0; Step < 400; Step++) {
+                    if (Live.size() < 12 && (Random() % 3 != 0 || Live.empty())) {
+                        int32 Size = 1 + (int32)(Random() % 200);
+                        uint8 *Pointer = (uint8 *)Memory_Alloc(Size);
+                        memset(Pointer, (uint8)(t + Size), (size_t)Size);
+                        Live.push_back({Pointer, Size});
+                    } else {
+                        size_t Index = Random() % Live.size();
+                        auto [Pointer, Size] = Live[Index];
+                        for (int32 i = 0; i < Size; i++) ASSERT_EQ(Pointer[i], (uint8)(t + Size));
+                        Memory_Free(Pointer, Size);
+                        Live.erase(Live.begin() + (ptrdiff_t)Index);
+                    }
+                }
+                for (auto [Pointer, Size] : Live) Memory_Free(Pointer, Size);
+            });
+        }
+        for (std::thread &Thread : Threads) Thread.join();
+        EXPECT_EQ(CurrentBytes(), Start);
+        EXPECT_EQ(GlobalMemory->Allocations, StartAllocations);
+        if (Flags & DEBUG_FLAG_MEMORYTRACKING) {
+            EXPECT_EQ(Memory_Check(nullptr), 1);
+        }
+    }
+}
+
+TEST(Memory, FindPatternMatchesStdSearch) {
+    std::mt19937 Random(99);
+    for (int32 Round = 0; Round < 2000; Round++) {
+        std::vector<uint8> Buffer(Random() % 24), Pattern(1 + Random() % 4);
+        for (uint8 &Byte : Buffer) Byte = (uint8)('a' + Random() % 3);
+        for (uint8 &Byte : Pattern) Byte = (uint8)('a' + Random() % 3);
+        auto Expected = std::search(Buffer.begin(), Buffer.end(), Pattern.begin(), Pattern.end());
+        const void *Found = &Round;
+        int32 Result = Memory_FindPattern(Buffer.data(), (int32)Buffer.size(), Pattern.data(), (int32)Pattern.size(), &Found);
+        if (Expected == Buffer.end() || Buffer.empty()) {
+            EXPECT_EQ(Result, 0);
+            EXPECT_EQ(Found, nullptr);
+        } else {
+            EXPECT_EQ(Result, 1);
+            EXPECT_EQ(Found, Buffer.data() + (Expected - Buffer.begin()));
+        }
+    }
+}
+
+TEST(Memory, FindByteAndCryptFill) {
+    const char Text[] = "abcabc";
+    const void *Found = nullptr;
+    EXPECT_EQ(Memory_FindByte(Text, 6, 'c', &Found), 1);
+    EXPECT_EQ(Found, Text + 2);
+    EXPECT_EQ(Memory_FindByte(Text, 2, 'c', &Found), 0);
+    EXPECT_EQ(Found, nullptr);
+    EXPECT_EQ(Memory_FindByte(Text, 0, 'a', &Found), 0);
+
+    uint8 Buffer[64] = {0};
+    EXPECT_EQ(Memory_CryptFill(Buffer, 0), 1);
+    EXPECT_EQ(std::count(Buffer, Buffer + 64, 0), 64);
+    EXPECT_EQ(Memory_CryptFill(Buffer, 64), 1);
+    EXPECT_LT(std::count(Buffer, Buffer + 64, 0), 10);
+}
+
+TEST(Memory, TypedHelpers) {
+    RuntimeScope Scope(DEBUG_FLAG_MEMORYTRACKING);
+    struct Record {
+        int64 A;
+        char B[10];
+    };
+    int32 Before = CurrentBytes();
+    Record *Item = Memory_New(Record);
+    ASSERT_NE(Item, nullptr);
+    EXPECT_EQ(Item->A, 0);
+    Memory_Delete(Item);
+    EXPECT_EQ(Item, nullptr);
+    EXPECT_EQ(CurrentBytes(), Before);
+}

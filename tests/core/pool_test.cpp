@@ -1,0 +1,546 @@
+// Pool: fixed-mode chunks and free list, string mode, debug mode, the fatal
+// stops and the locked mode.
+#include "core/pool.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <string.h>
+
+#include <algorithm>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "core/debug.h"
+#include "core/log.h"
+#include "core/memory.h"
+#include "tests/support/runtime.h"
+
+namespace {
+
+std::string Captured;
+
+int32 CaptureLog(const char *Text) {
+    Captured += Text;
+    return 1;
+}
+
+uint32 Get(int32 (*Getter)(Pool *, uint32 *), Pool *Handle) {
+    uint32 Value = 0xdeadbeef;
+    EXPECT_EQ(Getter(Handle, &Value), 1);
+    return Value;
+}
+
+// A fixed-mode pool of the given member size and chunk size.
+Pool *MakeFixed(uint32 MemberSize, uint32 ChunkSize) {
+    Pool *Handle = nullptr;
+    EXPECT_EQ(Pool_Create(&Handle), 1);
+    Pool_SetMemorySize(Handle, MemberSize);
+    Pool_SetChunkSize(Handle, ChunkSize);
+    return Handle;
+}
+
+Pool *MakeString(uint32 RecordSize) {
+    Pool *Handle = MakeFixed(RecordSize, 1);
+    Pool_SetStringMode(Handle, 1);
+    return Handle;
+}
+
+class PoolTest : public RuntimeTest {
+  protected:
+    void SetUp() override {
+        Flags = DEBUG_FLAG_EXTERNALPRINT;
+        RuntimeTest::SetUp();
+        Captured.clear();
+        Debug_PrintCallback(CaptureLog);
+    }
+};
+
+using PoolDeathTest = PoolTest;
+
+} // namespace
+
+TEST_F(PoolTest, NewPoolDefaults) {
+    Pool *Handle = nullptr;
+    ASSERT_EQ(Pool_Create(&Handle), 1);
+    EXPECT_EQ(Pool_ValidHandle(Handle), 1);
+    EXPECT_EQ(Get(Pool_GetZeroOnAlloc, Handle), 1u);
+    EXPECT_EQ(Get(Pool_GetStringMode, Handle), 0u);
+    EXPECT_EQ(Get(Pool_GetDebugMode, Handle), 0u);
+    EXPECT_EQ(Get(Pool_GetAllowLock, Handle), 0u);
+    EXPECT_EQ(Get(Pool_GetVerbose, Handle), 0u);
+    EXPECT_EQ(Get(Pool_GetChunkSize, Handle), 0u);
+    EXPECT_EQ(Get(Pool_GetBlocksInUse, Handle), 0u);
+    EXPECT_EQ(Get(Pool_GetMemoryInUse, Handle), 0u);
+    Pool_Delete(&Handle);
+    EXPECT_EQ(Handle, nullptr);
+    EXPECT_EQ(Pool_ValidHandle(nullptr), 0);
+    int32 NotAPool[32] = {};
+    EXPECT_EQ(Pool_ValidHandle(reinterpret_cast<Pool *>(NotAPool)), 0);
+}
+
+TEST_F(PoolTest, MemberSizeRoundsUpToEight) {
+    Pool *Handle = MakeFixed(12, 4);
+    EXPECT_EQ(Get(Pool_GetMemorySize, Handle), 16u);
+    for (auto [Set, Rounded] : {std::pair{1u, 8u}, {8u, 8u}, {9u, 16u}, {0u, 0u}, {100u, 104u}}) {
+        Pool_SetMemorySize(Handle, Set);
+        EXPECT_EQ(Get(Pool_GetMemorySize, Handle), Rounded) << Set;
+    }
+    Pool_Delete(&Handle);
+}
+
+TEST_F(PoolTest, ChunksGrowAndMaximumIsKept) {
+    Pool *Handle = MakeFixed(12, 2);
+    void *Records[3];
+    for (void *&Record : Records) Record = Pool_Alloc(Handle, 12);
+    EXPECT_EQ(Get(Pool_GetBlocksInUse, Handle), 2u);
+    EXPECT_EQ(Get(Pool_GetActiveCount, Handle), 3u);
+    EXPECT_EQ(Get(Pool_GetMaximumCount, Handle), 3u);
+    for (void *&Record : Records) EXPECT_EQ(Pool_Free(Handle, &Record, 12), nullptr);
+    for (void *Record : Records) EXPECT_EQ(Record, nullptr);
+    EXPECT_EQ(Get(Pool_GetActiveCount, Handle), 0u);
+    EXPECT_EQ(Get(Pool_GetMaximumCount, Handle), 3u);
+    EXPECT_EQ(Get(Pool_GetBlocksInUse, Handle), 2u);
+    Pool_Delete(&Handle);
+}
+
+TEST_F(PoolTest, RecordsAreDistinctAlignedAndWholeRecordIsUsable) {
+    // Writing every byte of every record and reading the patterns back
+    // catches overlapping records (and, under ASan, records past a chunk).
+    Pool *Handle = MakeFixed(20, 7);
+    std::vector<uint8 *> Records;
+    for (int i = 0; i < 50; i++) {
+        uint8 *Record = static_cast<uint8 *>(Pool_Alloc(Handle, 20));
+        EXPECT_EQ((uintptr)Record % 8, 0u);
+        memset(Record, i, 24);
+        Records.push_back(Record);
+    }
+    for (int i = 0; i < 50; i++)
+        for (int Byte = 0; Byte < 24; Byte++) ASSERT_EQ(Records[i][Byte], i) << i;
+    EXPECT_EQ(Get(Pool_GetBlocksInUse, Handle), 8u);
+    for (uint8 *&Record : Records) Pool_Free(Handle, &Record, 20);
+    Pool_Delete(&Handle);
+}
+
+TEST_F(PoolTest, FirstChunkIsHandedOutInAddressOrderAndLastFreedComesBackFirst) {
+    Pool *Handle = MakeFixed(16, 4);
+    void *A = Pool_Alloc(Handle, 16), *B = Pool_Alloc(Handle, 16), *C = Pool_Alloc(Handle, 16);
+    EXPECT_LT(A, B);
+    EXPECT_LT(B, C);
+    void *SavedA = A, *SavedB = B;
+    Pool_Free(Handle, &A, 16);
+    Pool_Free(Handle, &B, 16);
+    EXPECT_EQ(Pool_Alloc(Handle, 16), SavedB);
+    EXPECT_EQ(Pool_Alloc(Handle, 16), SavedA);
+    Pool_Delete(&Handle);
+}
+
+TEST_F(PoolTest, ZeroOnAllocClearsTheWholeRecord) {
+    Pool *Handle = MakeFixed(12, 1);
+    uint8 *Record = static_cast<uint8 *>(Pool_Alloc(Handle, 12));
+    memset(Record, 0xAB, 16);
+    uint8 *Saved = Record;
+    Pool_Free(Handle, &Record, 12);
+    Record = static_cast<uint8 *>(Pool_Alloc(Handle, 12));
+    ASSERT_EQ(Record, Saved);
+    for (int i = 0; i < 16; i++) EXPECT_EQ(Record[i], 0) << i;
+
+    // Without it a reused record keeps what its last holder left.
+    Pool_SetZeroOnAlloc(Handle, 0);
+    memset(Record, 0xCD, 12);
+    Pool_Free(Handle, &Record, 12);
+    Record = static_cast<uint8 *>(Pool_Alloc(Handle, 12));
+    EXPECT_EQ(Record[0], 0xCD);
+    Pool_Free(Handle, &Record, 12);
+    Pool_Delete(&Handle);
+}
+
+TEST_F(PoolTest, ResetKeepsChunksAndForgetsRecords) {
+    Pool *Handle = MakeFixed(8, 3);
+    std::set<void *> First;
+    for (int i = 0; i < 6; i++) First.insert(Pool_Alloc(Handle, 8));
+    const uint32 Memory = Get(Pool_GetMemoryInUse, Handle);
+    EXPECT_EQ(Pool_Reset(Handle), 1);
+    EXPECT_EQ(Get(Pool_GetActiveCount, Handle), 0u);
+    EXPECT_EQ(Get(Pool_GetMaximumCount, Handle), 0u);
+    EXPECT_EQ(Get(Pool_GetBlocksInUse, Handle), 2u);
+    EXPECT_EQ(Get(Pool_GetMemoryInUse, Handle), Memory);
+    // The same six records serve again without a new chunk.
+    std::set<void *> Second;
+    for (int i = 0; i < 6; i++) Second.insert(Pool_Alloc(Handle, 8));
+    EXPECT_EQ(First, Second);
+    EXPECT_EQ(Get(Pool_GetBlocksInUse, Handle), 2u);
+    Pool_Delete(&Handle);
+}
+
+TEST_F(PoolTest, RemoveAllFreesChunksAndClearsCounts) {
+    Pool *Handle = MakeFixed(8, 3);
+    for (int i = 0; i < 4; i++) Pool_Alloc(Handle, 8);
+    EXPECT_GT(Get(Pool_GetMemoryInUse, Handle), 4u * 8u);
+    EXPECT_EQ(Pool_RemoveAll(Handle), 1);
+    EXPECT_EQ(Get(Pool_GetBlocksInUse, Handle), 0u);
+    EXPECT_EQ(Get(Pool_GetMemoryInUse, Handle), 0u);
+    EXPECT_EQ(Get(Pool_GetActiveCount, Handle), 0u);
+    EXPECT_EQ(Get(Pool_GetMaximumCount, Handle), 0u);
+    Pool_Delete(&Handle);
+}
+
+TEST_F(PoolTest, NewRoundedMemberSizeFreesChunks) {
+    Pool *Handle = MakeFixed(12, 2);
+    void *Record = Pool_Alloc(Handle, 12);
+    Pool_Free(Handle, &Record, 12);
+    Pool_SetMemorySize(Handle, 13); // still 16 bytes a record: chunks stay
+    EXPECT_EQ(Get(Pool_GetBlocksInUse, Handle), 1u);
+    Record = Pool_Alloc(Handle, 13);
+    Pool_Free(Handle, &Record, 13);
+    Pool_SetMemorySize(Handle, 24);
+    EXPECT_EQ(Get(Pool_GetBlocksInUse, Handle), 0u);
+    EXPECT_EQ(Get(Pool_GetMemoryInUse, Handle), 0u);
+    uint8 *Larger = static_cast<uint8 *>(Pool_Alloc(Handle, 24));
+    memset(Larger, 1, 24);
+    Pool_Free(Handle, &Larger, 24);
+    Pool_Delete(&Handle);
+}
+
+TEST_F(PoolTest, DeleteReportsRecordsStillOut) {
+    Pool *Handle = nullptr;
+    const int32 Line = __LINE__ + 1;
+    Pool_CreateInt(&Handle, "creator.cpp", Line);
+    Pool_SetMemorySize(Handle, 8);
+    Pool_SetChunkSize(Handle, 4);
+    Pool_Alloc(Handle, 8);
+    Pool_Alloc(Handle, 8);
+    Pool_Delete(&Handle);
+    EXPECT_NE(Captured.find("Not all pool memory was freed (2) for (creator.cpp/" + std::to_string(Line) + ")\n"),
+              std::string::npos)
+        << Captured;
+
+    Captured.clear();
+    Handle = MakeFixed(8, 4);
+    void *Record = Pool_Alloc(Handle, 8);
+    Pool_Free(Handle, &Record, 8);
+    Pool_Delete(&Handle);
+    EXPECT_EQ(Captured.find("Not all pool memory"), std::string::npos) << Captured;
+}
+
+TEST_F(PoolTest, VerboseLogsEveryAllocAndFree) {
+    Pool *Handle = MakeFixed(12, 2);
+    Pool_SetVerbose(Handle, 1);
+    void *Record = Pool_Alloc(Handle, 12);
+    Pool_Free(Handle, &Record, 12);
+    EXPECT_NE(Captured.find("-- Pool Alloc 0x"), std::string::npos) << Captured;
+    EXPECT_NE(Captured.find(" :         16 ["), std::string::npos) << Captured;
+    EXPECT_NE(Captured.find("-- Pool Free  0x"), std::string::npos) << Captured;
+    EXPECT_NE(Captured.find(" :         12 ["), std::string::npos) << Captured;
+    EXPECT_NE(Captured.find("pool_test.cpp / "), std::string::npos) << Captured;
+    Pool_Delete(&Handle);
+}
+
+TEST_F(PoolTest, NullFreeChangesNothing) {
+    Pool *Handle = MakeFixed(8, 2);
+    void *Record = Pool_Alloc(Handle, 8);
+    void *Null = nullptr;
+    EXPECT_EQ(Pool_Free(Handle, &Null, 8), nullptr);
+    EXPECT_EQ(Get(Pool_GetActiveCount, Handle), 1u);
+    Pool_Free(Handle, &Record, 8);
+    EXPECT_EQ(Get(Pool_GetActiveCount, Handle), 0u);
+    Pool_Delete(&Handle);
+}
+
+// String mode.
+
+TEST_F(PoolTest, StringModePacksTextsInOneChunk) {
+    Pool *Handle = MakeString(2048);
+    char *First = static_cast<char *>(Pool_Alloc(Handle, 6));
+    EXPECT_EQ(First[0], 0); // only the first byte is cleared
+    strcpy(First, "alpha");
+    char *Second = static_cast<char *>(Pool_Alloc(Handle, 5));
+    strcpy(Second, "beta");
+    EXPECT_EQ(Second, First + 6 + 4); // each text reserves its size plus 4
+    EXPECT_EQ(Get(Pool_GetBlocksInUse, Handle), 1u);
+    EXPECT_EQ(Get(Pool_GetStringMemoryLeftOver, Handle), 2048u - 10u - 9u);
+    EXPECT_STREQ(First, "alpha");
+    EXPECT_STREQ(Second, "beta");
+    Pool_Delete(&Handle);
+}
+
+TEST_F(PoolTest, StringModeServesALargeTextFromItsOwnChunk) {
+    Pool *Handle = MakeString(2048);
+    char *Small = static_cast<char *>(Pool_Alloc(Handle, 10));
+    char *Large = static_cast<char *>(Pool_Alloc(Handle, 3000));
+    EXPECT_EQ(Get(Pool_GetBlocksInUse, Handle), 2u);
+    memset(Large, 'x', 3000); // the whole text fits its chunk (ASan)
+    // 3,004 bytes needed, rounded up to 3,008: four left in the new chunk.
+    EXPECT_EQ(Get(Pool_GetStringMemoryLeftOver, Handle), (2048u - 14u) + 4u);
+    // A later small text still fits the first chunk, newest chunk tried first.
+    char *Next = static_cast<char *>(Pool_Alloc(Handle, 10));
+    EXPECT_EQ(Next, Small + 14);
+    EXPECT_EQ(Get(Pool_GetBlocksInUse, Handle), 2u);
+    Pool_Delete(&Handle);
+}
+
+TEST_F(PoolTest, StringModeLastFreeReleasesLargePools) {
+    // Six chunks of 2 KiB: more than 10,240 bytes, all released at the last free.
+    Pool *Handle = MakeString(2048);
+    std::vector<void *> Texts;
+    for (int i = 0; i < 6; i++) Texts.push_back(Pool_Alloc(Handle, 2000));
+    EXPECT_EQ(Get(Pool_GetBlocksInUse, Handle), 6u);
+    EXPECT_GT(Get(Pool_GetMemoryInUse, Handle), 10240u);
+    for (void *&Text : Texts) Pool_Free(Handle, &Text, 2000);
+    EXPECT_EQ(Get(Pool_GetMemoryInUse, Handle), 0u);
+    EXPECT_EQ(Get(Pool_GetBlocksInUse, Handle), 0u);
+
+    // Under the limit the chunks stay for the next texts.
+    Texts.clear();
+    for (int i = 0; i < 2; i++) Texts.push_back(Pool_Alloc(Handle, 2000));
+    const uint32 Memory = Get(Pool_GetMemoryInUse, Handle);
+    EXPECT_LT(Memory, 10240u);
+    for (void *&Text : Texts) Pool_Free(Handle, &Text, 2000);
+    EXPECT_EQ(Get(Pool_GetMemoryInUse, Handle), Memory);
+    EXPECT_EQ(Get(Pool_GetBlocksInUse, Handle), 2u);
+    Pool_Delete(&Handle);
+}
+
+TEST_F(PoolTest, StringModeNullFreeLeavesLiveStringsIntact) {
+    // The live text sits in a pool above the release limit; a null free must
+    // not count as the last free (ASan reports any read of a freed chunk).
+    Pool *Handle = MakeString(2048);
+    std::vector<void *> Dead;
+    for (int i = 0; i < 6; i++) Dead.push_back(Pool_Alloc(Handle, 2000));
+    char *Live = static_cast<char *>(Pool_Alloc(Handle, 16));
+    strcpy(Live, "still here");
+    for (void *&Text : Dead) Pool_Free(Handle, &Text, 2000);
+    const uint32 Memory = Get(Pool_GetMemoryInUse, Handle);
+    void *Null = nullptr;
+    for (int i = 0; i < 3; i++) Pool_Free(Handle, &Null, 1);
+    EXPECT_EQ(Get(Pool_GetActiveCount, Handle), 1u);
+    EXPECT_EQ(Get(Pool_GetMemoryInUse, Handle), Memory);
+    EXPECT_STREQ(Live, "still here");
+    Pool_Free(Handle, &Live, 17);
+    EXPECT_EQ(Get(Pool_GetMemoryInUse, Handle), 0u);
+    Pool_Delete(&Handle);
+}
+
+TEST_F(PoolTest, StringModeResetFreesEverything) {
+    Pool *Handle = MakeString(2048);
+    Pool_Alloc(Handle, 100);
+    Pool_Reset(Handle);
+    EXPECT_EQ(Get(Pool_GetBlocksInUse, Handle), 0u);
+    EXPECT_EQ(Get(Pool_GetMemoryInUse, Handle), 0u);
+    EXPECT_EQ(Get(Pool_GetActiveCount, Handle), 0u);
+    Pool_Delete(&Handle);
+}
+
+// Locking.
+
+TEST_F(PoolTest, LockedPoolServesManyThreads) {
+    Pool *Handle = MakeFixed(32, 16);
+    Pool_SetAllowLock(Handle, 1);
+    EXPECT_EQ(Get(Pool_GetAllowLock, Handle), 1u);
+    constexpr int Threads = 4, Rounds = 2000;
+    std::vector<std::thread> Workers;
+    for (int t = 0; t < Threads; t++)
+        Workers.emplace_back([Handle, t] {
+            std::vector<uint8 *> Mine;
+            for (int i = 0; i < Rounds; i++) {
+                uint8 *Record = static_cast<uint8 *>(Pool_Alloc(Handle, 32));
+                memset(Record, t, 32);
+                Mine.push_back(Record);
+                if (i % 3 == 2) {
+                    for (uint8 *&Own : Mine) {
+                        for (int Byte = 0; Byte < 32; Byte++) ASSERT_EQ(Own[Byte], t);
+                        Pool_Free(Handle, &Own, 32);
+                    }
+                    Mine.clear();
+                }
+            }
+            for (uint8 *&Own : Mine) Pool_Free(Handle, &Own, 32);
+        });
+    for (std::thread &Worker : Workers) Worker.join();
+    EXPECT_EQ(Get(Pool_GetActiveCount, Handle), 0u);
+    EXPECT_LE(Get(Pool_GetMaximumCount, Handle), (uint32)(Threads * 3));
+    Pool_Delete(&Handle);
+}
+
+// Debug mode: the same behaviour, with every record from the general allocator.
+
+class PoolDebugModeTest : public RuntimeTest {
+  protected:
+    void SetUp() override {
+        Flags = DEBUG_FLAG_MEMORYTRACKING | DEBUG_FLAG_MEMORYTEST;
+        RuntimeTest::SetUp();
+    }
+};
+using PoolDebugModeDeathTest = PoolDebugModeTest;
+
+TEST_F(PoolDebugModeTest, RecordsComeFromTheGeneralAllocator) {
+    int32 Before = 0, During = 0, After = 0;
+    Pool *Handle = MakeFixed(12, 2);
+    Pool_SetDebugMode(Handle, 1);
+    EXPECT_EQ(Get(Pool_GetDebugMode, Handle), 1u);
+    Memory_GetSize(&Before);
+    std::vector<uint8 *> Records;
+    for (int i = 0; i < 5; i++) {
+        uint8 *Record = static_cast<uint8 *>(Pool_Alloc(Handle, 12));
+        for (int Byte = 0; Byte < 12; Byte++) EXPECT_EQ(Record[Byte], 0);
+        memset(Record, i, 12);
+        Records.push_back(Record);
+    }
+    Memory_GetSize(&During);
+    EXPECT_GE(During - Before, 5 * 12);
+    EXPECT_EQ(Get(Pool_GetBlocksInUse, Handle), 0u);
+    EXPECT_EQ(Get(Pool_GetActiveCount, Handle), 5u);
+    EXPECT_EQ(Memory_Check("debug pool"), 1);
+    for (uint8 *&Record : Records) Pool_Free(Handle, &Record, 12);
+    Memory_GetSize(&After);
+    EXPECT_EQ(After, Before);
+    EXPECT_EQ(Get(Pool_GetActiveCount, Handle), 0u);
+    EXPECT_EQ(Get(Pool_GetMaximumCount, Handle), 5u);
+    // Back to chunks once empty.
+    Pool_SetDebugMode(Handle, 0);
+    void *Record = Pool_Alloc(Handle, 12);
+    EXPECT_EQ(Get(Pool_GetBlocksInUse, Handle), 1u);
+    Pool_Free(Handle, &Record, 12);
+    Pool_Delete(&Handle);
+}
+
+TEST_F(PoolDebugModeTest, StringPoolInDebugModeKeepsTextsApart) {
+    Pool *Handle = MakeString(2048);
+    Pool_SetDebugMode(Handle, 1);
+    char *A = static_cast<char *>(Pool_Alloc(Handle, 4));
+    char *B = static_cast<char *>(Pool_Alloc(Handle, 4));
+    strcpy(A, "abc");
+    strcpy(B, "xyz");
+    EXPECT_EQ(Get(Pool_GetBlocksInUse, Handle), 0u);
+    Pool_Free(Handle, &A, 4);
+    EXPECT_STREQ(B, "xyz");
+    Pool_Free(Handle, &B, 4);
+    Pool_Delete(&Handle);
+}
+
+TEST_F(PoolDebugModeDeathTest, OverrunIsCaughtByTheGuards) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            Pool *Handle = MakeFixed(12, 2);
+            Pool_SetDebugMode(Handle, 1);
+            uint8 *Record = static_cast<uint8 *>(Pool_Alloc(Handle, 12));
+            Record[12] ^= 0xFF; // the first byte of the trailing guard
+            Pool_Free(Handle, &Record, 12);
+        },
+        ::testing::KilledBySignal(SIGILL), "Memory corrupt");
+}
+
+// Fatal stops.
+
+TEST_F(PoolDeathTest, DoubleFreeNamesTheDescriptor) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            Pool *Handle = MakeFixed(16, 4);
+            void *Record = Pool_Alloc(Handle, 16);
+            void *Copy = Record;
+            Pool_Free(Handle, &Record, 16);
+            Pool_Free(Handle, &Copy, 16);
+        },
+        ::testing::KilledBySignal(SIGILL),
+        "Unable to find member to free \\[0x[0-9A-Fa-fx]+\\] \\[0x[0-9A-Fa-fx]*[1-9A-Fa-f][0-9A-Fa-fx]*\\]");
+}
+
+TEST_F(PoolDeathTest, FreeAfterResetIsASecondFree) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            Pool *Handle = MakeFixed(16, 4);
+            void *Record = Pool_Alloc(Handle, 16);
+            Pool_Reset(Handle);
+            Pool_Free(Handle, &Record, 16);
+        },
+        ::testing::KilledBySignal(SIGILL),
+        "Unable to find member to free \\[0x[0-9A-Fa-fx]+\\] \\[0x[0-9A-Fa-fx]*[1-9A-Fa-f][0-9A-Fa-fx]*\\]");
+}
+
+TEST_F(PoolDeathTest, RecordsOfAnotherPoolOrInsideARecordAreUnknown) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    // The second address is 0: the pointer is not one of this pool's records.
+    const char *Unknown = "Unable to find member to free \\[0x[0-9A-Fa-fx]+\\] \\[(0x)?(0+|\\(nil\\)|\\(null\\))\\]";
+    EXPECT_EXIT(
+        {
+            Pool *Mine = MakeFixed(16, 4);
+            Pool *Other = MakeFixed(16, 4);
+            void *Record = Pool_Alloc(Other, 16);
+            Pool_Free(Mine, &Record, 16);
+        },
+        ::testing::KilledBySignal(SIGILL), Unknown);
+    EXPECT_EXIT(
+        {
+            Pool *Handle = MakeFixed(64, 4);
+            uint8 *Record = static_cast<uint8 *>(Pool_Alloc(Handle, 64));
+            Pool_Alloc(Handle, 64);
+            void *Inside = Record + 48;
+            Pool_Free(Handle, &Inside, 64);
+        },
+        ::testing::KilledBySignal(SIGILL), Unknown);
+}
+
+TEST_F(PoolDeathTest, WrongSizeStops) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            Pool *Handle = MakeFixed(12, 4);
+            Pool_Alloc(Handle, 16);
+        },
+        ::testing::KilledBySignal(SIGILL), "Invalid pool member size \\(16 != 12\\) from \\(.*pool_test.cpp/[0-9]+\\)");
+    EXPECT_EXIT(
+        {
+            Pool *Handle = MakeFixed(12, 4);
+            void *Record = Pool_Alloc(Handle, 12);
+            Pool_Free(Handle, &Record, 8);
+        },
+        ::testing::KilledBySignal(SIGILL), "Invalid pool member size \\(8 != 12\\) from \\(.*pool_test.cpp/[0-9]+\\)");
+}
+
+TEST_F(PoolDeathTest, StringModeNeedsChunkSizeOne) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            Pool *Handle = MakeFixed(2048, 8);
+            Pool_SetStringMode(Handle, 1);
+        },
+        ::testing::KilledBySignal(SIGILL), "Member chunk size must be 1 to use String Mode \\(8 != 1\\)");
+}
+
+TEST_F(PoolDeathTest, DebugModeOnlyWhenEmpty) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            Pool *Handle = MakeFixed(12, 4);
+            Pool_Alloc(Handle, 12);
+            Pool_SetDebugMode(Handle, 1);
+        },
+        ::testing::KilledBySignal(SIGILL), "Pooled memory manager may only be set to debug when empty \\(1\\)");
+}
+
+TEST_F(PoolDeathTest, AllocationBeforeChunkSizeStops) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            Pool *Handle = nullptr;
+            Pool_Create(&Handle);
+            Pool_SetMemorySize(Handle, 8);
+            Pool_Alloc(Handle, 8);
+        },
+        ::testing::KilledBySignal(SIGILL), "Pool chunk size must be set");
+}
+
+TEST_F(PoolDeathTest, NullAndForeignHandlesStop) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(Pool_Alloc(nullptr, 8), ::testing::KilledBySignal(SIGILL), "Pointer is NULL");
+    EXPECT_EXIT(
+        {
+            int32 NotAPool[32] = {};
+            Pool_Reset(reinterpret_cast<Pool *>(NotAPool));
+        },
+        ::testing::KilledBySignal(SIGILL), "Class mismatch pointer");
+}
