@@ -117,7 +117,10 @@ int32 Log_Remove(void) {
         Memory_Delete(Log->Verbose);
         Log->Verbose = Next;
     }
-    CriticalSection_Delete(&Log->Lock);
+    // Unpublished first: freeing the lock may itself log (memory trace).
+    void *Lock = Log->Lock;
+    Log->Lock = nullptr;
+    CriticalSection_Delete(&Lock);
     return 1;
 }
 
