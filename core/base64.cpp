@@ -1,8 +1,8 @@
 // Standard and URL-safe Base64, and the Base64 macro provider.
 //
-// Both decoders run through one group decoder that reads the text one
-// character at a time and stops at the first terminator, so no byte behind
-// the caller's text is ever touched; the URL-safe form feeds it the mapped
+// Both decoders run through one group decoder that is told how many
+// characters the text has (up to its terminator), so no byte behind the
+// caller's text is ever touched; the URL-safe form feeds it the mapped
 // characters and the virtual "=" padding instead of copying the text.
 #include "core/base64.h"
 
@@ -55,6 +55,31 @@ static_assert(DecodeTableMatchesAlphabet());
 // Largest byte count whose encoded text (with terminator) still fits int32.
 constexpr int32 MaxEncodeLength = (INT32_MAX - 1) / 4 * 3;
 
+// Two output characters per 12 bits of input, and the four decode tables
+// with each character's value already at its place in a 24-bit group (an
+// invalid character sets bit 31), so a group costs two or four lookups.
+struct CodecTables {
+    uint16 EncodePairs[4096];
+    uint32 Decode[4][256];
+};
+
+constexpr CodecTables MakeCodecTables() {
+    CodecTables tables{};
+    for (int32 i = 0; i < 4096; i++) {
+        const uint8 first = uint8(Base64EncodeLookup[i >> 6]), second = uint8(Base64EncodeLookup[i & 63]);
+        tables.EncodePairs[i] = uint16(first | second << 8);  // memory order on a little-endian host
+    }
+    for (int32 place = 0; place < 4; place++) {
+        for (int32 c = 0; c < 256; c++) {
+            const uint32 value = Base64DecodeLookup[c];
+            tables.Decode[place][c] = value & Invalid ? 0x80000000u : value << (18 - 6 * place);
+        }
+    }
+    return tables;
+}
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__);
+constexpr CodecTables Tables = MakeCodecTables();
+
 // Encodes whole groups while they fit; a final partial group is padded.
 int32 EncodeGroups(const uint8 *Data, int32 Length, char *Output, int32 Size, int32 *Written) {
     const int64 groups = (int64(Length) + 2) / 3;
@@ -63,10 +88,8 @@ int32 EncodeGroups(const uint8 *Data, int32 Length, char *Output, int32 Size, in
     char *out = Output;
     for (int64 i = 0; i < fullGroups; i++, Data += 3, out += 4) {
         const uint32 v = uint32(Data[0]) << 16 | uint32(Data[1]) << 8 | Data[2];
-        out[0] = Base64EncodeLookup[v >> 18];
-        out[1] = Base64EncodeLookup[(v >> 12) & 63];
-        out[2] = Base64EncodeLookup[(v >> 6) & 63];
-        out[3] = Base64EncodeLookup[v & 63];
+        memcpy(out, &Tables.EncodePairs[v >> 12], 2);
+        memcpy(out + 2, &Tables.EncodePairs[v & 4095], 2);
     }
     if (fitting > fullGroups) {
         const int32 rest = Length % 3;
@@ -82,41 +105,35 @@ int32 EncodeGroups(const uint8 *Data, int32 Length, char *Output, int32 Size, in
     return fitting == groups;
 }
 
-// Decodes groups of four characters delivered by At(index), which answers 0
-// at the end of the text; At is never asked past the first 0 it answered.
+// Decodes the Count characters delivered by At(index) in groups of four;
+// Count stops short of the terminator, so nothing behind the text is read.
 template <typename CharAt>
-int32 DecodeGroups(CharAt &&At, uint8 *Output, int32 Size, int32 *Written) {
+int32 DecodeGroups(CharAt &&At, size_t Count, uint8 *Output, int32 Size, int32 *Written) {
     int32 position = 0;
-    int32 result = 0;
-    for (size_t index = 0;; index += 4) {
-        const char c0 = At(index);
-        if (c0 == 0) {
-            result = 1;
-            break;
-        }
-        const uint32 v0 = Base64DecodeLookup[uint8(c0)];
-        if (v0 & Invalid) break;
-        const char c1 = At(index + 1);
-        const uint32 v1 = Base64DecodeLookup[uint8(c1)];
-        if (v1 & Invalid) break;
-        const char c2 = At(index + 2);
-        const uint32 v2 = Base64DecodeLookup[uint8(c2)];
-        if (v2 & Invalid) break;
-        const char c3 = At(index + 3);
-        const uint32 v3 = Base64DecodeLookup[uint8(c3)];
-        if (v3 & Invalid) break;
+    size_t index = 0;
+    for (; index + 4 <= Count; index += 4) {
+        const char c0 = At(index), c1 = At(index + 1), c2 = At(index + 2), c3 = At(index + 3);
+        const uint32 v = Tables.Decode[0][uint8(c0)] | Tables.Decode[1][uint8(c1)] | Tables.Decode[2][uint8(c2)] |
+                         Tables.Decode[3][uint8(c3)];
+        if (v & 0x80000000u) break;
         // Room for a whole group and the terminator, whatever the padding.
         if (int64(position) + 4 > Size) break;
-        const uint32 v = v0 << 18 | v1 << 12 | v2 << 6 | v3;
+        if (c3 != '=' && c2 != '=') {
+            // Three bytes and a 0 that the next group or the terminator covers.
+            const uint32 bytes = __builtin_bswap32(v << 8);
+            memcpy(Output + position, &bytes, 4);
+            position += 3;
+            continue;
+        }
         const int32 count = 3 - (c2 == '=') - (c3 == '=');
         Output[position] = uint8(v >> 16);
         if (count > 1) Output[position + 1] = uint8(v >> 8);
-        if (count > 2) Output[position + 2] = uint8(v);
         position += count;
     }
     Output[position] = 0;
     *Written = position;
-    return result;
+    // A text that ends inside a group fails like one that breaks off early.
+    return index == Count;
 }
 
 int32 CheckDecodeArguments(const void *Text, void *Output, int32 Size, int32 *Written) {
@@ -130,7 +147,7 @@ int32 CheckDecodeArguments(const void *Text, void *Output, int32 Size, int32 *Wr
 }
 
 int32 StandardDecode(const char *Text, uint8 *Output, int32 Size, int32 *Written) {
-    return DecodeGroups([Text](size_t Index) { return Text[Index]; }, Output, Size, Written);
+    return DecodeGroups([Text](size_t Index) { return Text[Index]; }, strlen(Text), Output, Size, Written);
 }
 
 int32 UrlDecode(const char *Text, int32 Length, uint8 *Output, int32 Size, int32 *Written) {
@@ -138,12 +155,12 @@ int32 UrlDecode(const char *Text, int32 Length, uint8 *Output, int32 Size, int32
     // stands behind the Length characters, so an earlier end hides it.
     const size_t present = strnlen(Text, size_t(Length));
     const size_t padding = present < size_t(Length) ? 0 : Length % 4 == 2 ? 2 : Length % 4 == 3 ? 1 : 0;
-    auto at = [Text, present, padding](size_t Index) -> char {
-        if (Index >= present) return Index < present + padding ? '=' : 0;
+    auto at = [Text, present](size_t Index) -> char {
+        if (Index >= present) return '=';
         const char c = Text[Index];
         return c == '-' ? '+' : c == '_' ? '/' : c;
     };
-    return DecodeGroups(at, Output, Size, Written);
+    return DecodeGroups(at, present + padding, Output, Size, Written);
 }
 
 // The macro provider's names, compared without case.

@@ -9,7 +9,6 @@
 // main thread writes its last lines.
 #include "core/log.h"
 
-#include <stdlib.h>
 #include <string.h>
 
 #include "core/command_line.h"

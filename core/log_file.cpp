@@ -1,6 +1,10 @@
 // The log file: its name for the current line (date, file id, process and
 // thread parts), switching files when that name changes, opening with retries
 // and writing. Callers hold the log lock or are alone (start and end).
+//
+// A path that cannot be opened costs the full retries (about a second) once;
+// until the path changes, later lines try a single open, so a bad log
+// directory drops lines instead of stalling every caller.
 #include <errno.h>
 #include <fcntl.h>
 #include <string.h>
@@ -18,6 +22,9 @@ namespace {
 constexpr int32 OpenAttempts = 10;
 constexpr int32 OpenRetryMs = 100;
 constexpr char DefaultExtension[] = ".log";
+
+// Set when every attempt on the current path failed; cleared when it changes.
+bool CurrentPathFailed = false;
 
 // Appends to a LOG_NAME_SIZE path, cutting what does not fit.
 void Append(char *Path, const char *Text) { String_CatLength(Path, Text, LOG_NAME_SIZE); }
@@ -65,12 +72,12 @@ void BuildFilePath(const LogStruct *Log, uint32 Flags, char *Path) {
 
 // Opens the current path: created 0666 less the umask, appended to or
 // truncated. Descriptor 0 is the record's "closed", so it is never kept.
-int32 OpenFile(const LogStruct *Log, bool AppendMode) {
+int32 OpenFile(const LogStruct *Log, bool AppendMode, int32 Attempts) {
     char Resolved[LOG_NAME_SIZE];
     const char *Path = Log->CurrentPath;
     if (Path[0] == '~' && Path_Resolve(Path, Resolved, sizeof(Resolved))) Path = Resolved;
     int Mode = O_WRONLY | O_CREAT | O_CLOEXEC | (AppendMode ? O_APPEND : O_TRUNC);
-    for (int32 Attempt = 0; Attempt < OpenAttempts; Attempt++) {
+    for (int32 Attempt = 0; Attempt < Attempts; Attempt++) {
         if (Attempt > 0) Platform_SleepMS(OpenRetryMs);
         int File = open(Path, Mode, 0666);
         if (File == 0) {
@@ -113,9 +120,13 @@ int32 Log_WriteFile(const char *Text, int32 Abort) {
         String_CopyLength(Log->CurrentPath, Path, sizeof(Log->CurrentPath));
         Platform_SetConsoleTitle(Path);
         Log_CloseFile();
+        CurrentPathFailed = false;
     }
-    if (Log->File == 0) Log->File = OpenFile(Log, (Flags & DEBUG_FLAG_APPEND) || Abort);
-    if (Log->File == 0) return 0; // dropped after the retries
+    if (Log->File == 0) {
+        Log->File = OpenFile(Log, (Flags & DEBUG_FLAG_APPEND) || Abort, CurrentPathFailed ? 1 : OpenAttempts);
+        CurrentPathFailed = Log->File == 0;
+    }
+    if (Log->File == 0) return 0; // dropped
     if (!WriteAll(Log->File, Text, strlen(Text))) return 0;
     if (Abort || (Flags & DEBUG_FLAG_COMMIT)) fsync(Log->File);
     return 1;

@@ -15,12 +15,8 @@
 
 #include "core/types.h"
 
-#if __has_include("core/string_print.h")
 #include "core/string_print.h"
-#endif
-#if __has_include("core/unicode.h")
 #include "core/unicode.h"
-#endif
 #include "core/version.h"
 
 RUNTIME_EXTERN_C_BEGIN

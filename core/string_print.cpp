@@ -173,8 +173,9 @@ int32 ReadNumber(const char *&p) {
     return Value;
 }
 
-// Integers, pointers and ordinals, built from the least significant end.
-int32 FormatInteger(const Conversion &C, va_list *Arguments, char *Area) {
+// Integers, pointers and ordinals, built from the least significant end of
+// Area; Text receives where the converted text begins.
+int32 FormatInteger(const Conversion &C, va_list *Arguments, char *Area, const char **Text) {
     const FormatRow &Row = *C.Row;
     const bool Signed = Row.Flags & RowSigned;
     uint64 Magnitude;
@@ -203,10 +204,20 @@ int32 FormatInteger(const Conversion &C, va_list *Arguments, char *Area) {
         *--p = Suffix[0];
     }
     const uint64 Value = Magnitude;
-    do {
-        *--p = DigitText[Row.Aux + Magnitude % Row.Radix];
-        Magnitude /= Row.Radix;
-    } while (Magnitude != 0);
+    const char *Digits = DigitText + Row.Aux;
+    // Constant divisors per radix: a division by a variable costs far more.
+    if (Row.Radix == 10) {
+        do {
+            *--p = Digits[Magnitude % 10];
+            Magnitude /= 10;
+        } while (Magnitude != 0);
+    } else {
+        const uint32 Shift = Row.Radix == 16 ? 4 : 3;
+        do {
+            *--p = Digits[Magnitude & (Row.Radix - 1)];
+            Magnitude >>= Shift;
+        } while (Magnitude != 0);
+    }
     // "0" pads to the width even when left-justified (%-05d of 1 is 00001).
     int32 MinDigits = C.Precision;
     if (C.Zero) MinDigits = std::max(MinDigits, C.Width - (Sign ? 1 : 0));
@@ -214,9 +225,8 @@ int32 FormatInteger(const Conversion &C, va_list *Arguments, char *Area) {
     if (Sign) *--p = Sign;
     if (C.Hash && Value != 0 && Row.Prefix != 0)
         for (int32 i = Row.Prefix; GlobalStringConversionPrefix[i] != 0; i++) *--p = GlobalStringConversionPrefix[i];
-    const int32 Length = (int32)(End - p);
-    memmove(Area, p, (size_t)Length);
-    return Length;
+    *Text = p;
+    return (int32)(End - p);
 }
 
 int32 FormatCharacter(const Conversion &C, va_list *Arguments, char *Area) {
@@ -482,13 +492,16 @@ int32 RunEngine(const char *Format, Writer &Out, va_list *Arguments) {
         switch (Type) {
             case STRINGFORMAT_TYPEINTEGER:
             case STRINGFORMAT_TYPEPOINTER:
-            case STRINGFORMAT_TYPEORDINAL:
+            case STRINGFORMAT_TYPEORDINAL: {
                 if (Type == STRINGFORMAT_TYPEPOINTER && C.Width == 0) {
                     C.Width = 16;
                     C.Zero = true;
                 }
-                Out.Converted(Area, FormatInteger(C, Arguments, Area), C, AtEnd);
+                const char *Text;
+                const int32 Length = FormatInteger(C, Arguments, Area, &Text);
+                Out.Converted(Text, Length, C, AtEnd);
                 break;
+            }
             case STRINGFORMAT_TYPEFIXED:
             case STRINGFORMAT_TYPEEXPONENT:
             case STRINGFORMAT_TYPEGENERAL: {

@@ -203,8 +203,12 @@ int32 Time_ConvertUniversalToUnix(int64 FileTime, float64 *Encoded) {
 
 int32 Time_ConvertDosDateToEncoded(float64 *Encoded, uint32 Packed) {
     Debug_CheckPointer(Encoded);
-    return TimeInt_Encode(Encoded, (Packed >> 11) & 0x1f, (Packed >> 5) & 0x3f, (Packed & 0x1f) * 2,
-                          (Packed >> 21) & 0xf, (Packed >> 16) & 0x1f, (int64)(Packed >> 25) + 1980);
+    *Encoded = 0.0;
+    uint32 Hour = (Packed >> 11) & 0x1f, Minute = (Packed >> 5) & 0x3f, Second = (Packed & 0x1f) * 2;
+    uint32 Day = (Packed >> 16) & 0x1f;
+    // Archive headers are outside input: a day 0 or a 25th hour is no date.
+    if (Day == 0 || Hour > 23 || Minute > 59 || Second > 59) return 0;
+    return TimeInt_Encode(Encoded, Hour, Minute, Second, (Packed >> 21) & 0xf, Day, (int64)(Packed >> 25) + 1980);
 }
 
 int32 Time_ConvertEncodedToDosDate(uint32 *Packed, float64 Encoded) {

@@ -41,7 +41,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size) {
         if (Port < 0 || Port > 65535) __builtin_trap();
         // An accepted address is a dotted quad (or "::1"): every byte is
         // a digit, ".", or ":".
-        if (strcmp(Input, "::1") != 0 && strspn(Input, "0123456789.:") != Size) __builtin_trap();
+        if (strcmp(Input, "::1") != 0 && strspn(Input, "0123456789.:") != strlen(Input)) __builtin_trap();
     }
     return 0;
 }

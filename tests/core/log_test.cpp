@@ -12,6 +12,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <fstream>
 #include <regex>
 #include <sstream>
@@ -309,6 +310,20 @@ TEST(Log, NamesWithoutFileNameAndTheDebugDirectory) {
         EXPECT_EQ(std::string(Name), Directory.Path + "/sub/deeper/named.log");
     }
     EXPECT_NE(ReadFile(Directory / "sub/deeper/named.log").find("INFO - in the debug directory\n"), std::string::npos);
+}
+
+TEST(Log, UnopenableFileDropsLinesWithoutStalling) {
+    TempDirectory Directory;
+    std::string Blocker = Directory / "a-file";
+    WriteFile(Blocker, "not a directory\n");
+    Runtime Run(Blocker + "/x.log", DEBUG_FLAG_FILE);
+    // Only the first failing write waits through the retries (about a second).
+    auto Start = std::chrono::steady_clock::now();
+    for (int32 i = 0; i < 50; i++) Log_Info("line %d\n", i);
+    double Seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - Start).count();
+    EXPECT_LT(Seconds, 5.0);
+    EXPECT_NE(Captured.find("INFO - line 49\n"), std::string::npos) << "the callback still receives every line";
+    EXPECT_EQ(ReadFile(Blocker), "not a directory\n");
 }
 
 TEST(Log, ConsoleWritesToStandardOutput) {

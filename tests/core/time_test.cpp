@@ -188,6 +188,10 @@ for _ in range(500):
     EXPECT_EQ(Packed, (uint32)((1 << 5 | 1) << 16));
     float64 Back;
     EXPECT_EQ(Time_ConvertDosDateToEncoded(&Back, 0), 0);
+    EXPECT_EQ(Time_ConvertDosDateToEncoded(&Back, (uint32)((1 << 5 | 0) << 16)), 0);         // day 0
+    EXPECT_EQ(Time_ConvertDosDateToEncoded(&Back, (uint32)((1 << 5 | 1) << 16 | 24 << 11)), 0); // hour 24
+    EXPECT_EQ(Time_ConvertDosDateToEncoded(&Back, (uint32)((1 << 5 | 1) << 16 | 30)), 0);       // second 60
+    EXPECT_EQ(Back, 0.0);
 }
 
 TEST(TimeFormat, HttpDatesMatchEmailUtils) {
