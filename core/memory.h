@@ -82,11 +82,12 @@ RUNTIME_EXTERN_C_END
 #define Memory_Validate(Pointer, Size) Memory_ValidateInt((Pointer), (Size), __FILE__, __LINE__)
 
 #ifdef __cplusplus
+#include <type_traits>
 static_assert(sizeof(MemoryTrackerStruct) <= MEMORY_TRACKER_SIZE);
 static_assert(MEMORY_TRACKER_SIZE % 16 == 0);
 
 // Typed helpers: allocate one zeroed record, free it and clear the pointer.
 #define Memory_New(Type) static_cast<Type *>(Memory_AllocZero((int32)sizeof(Type)))
 #define Memory_Delete(Pointer) \
-    ((Pointer) = static_cast<decltype(Pointer)>(Memory_FreeInt((Pointer), (int32)sizeof(*(Pointer)), __FILE__, __LINE__)))
+    ((Pointer) = static_cast<std::remove_reference_t<decltype(Pointer)>>(Memory_FreeInt((Pointer), (int32)sizeof(*(Pointer)), __FILE__, __LINE__)))
 #endif

@@ -1,9 +1,14 @@
-// Arbitrary format strings through the print engine. Every argument is a
-// pointer to a zero-padded text block that is valid as UTF-8, UTF-16, 32-bit
-// text and an IPv4 address, so any conversion may take any argument; integer
-// and width conversions just read its bits. The format is limited to 20
-// conversions, which take at most 60 of the 64 arguments passed. Output goes
+// Arbitrary format strings through the print engine. Every integer-class
+// argument is the same pointer to a zero-padded text block that is valid as
+// UTF-8, UTF-16, 32-bit text and an IPv4 address, so any conversion may take
+// any argument and integer or width conversions just read its bits. Eight
+// doubles fill the floating-point argument registers; a float conversion past
+// them reads the pointer's bits. Because every slot holds the same bits, each
+// call prints the same text however its own fixed arguments shift the
+// variadic ones between registers and stack. The format is limited to 20
+// conversions, which take at most 60 of the 64 pointers passed. Output goes
 // into exact-size heap buffers so that a write past the end is caught.
+#include <math.h>
 #include <stdint.h>
 #include <string.h>
 
@@ -18,10 +23,8 @@ void Check(bool Condition) {
     if (!Condition) __builtin_trap();
 }
 
-// Text blocks, aligned for 32-bit units, each ending in at least 16 zero bytes.
-alignas(16) const char BlockA[48] = "abc\xC3\xA9\"\\\n\x01\xF0\x9F\x98\x80xyz";
-alignas(16) const char BlockB[48] = "\xFF\xFE\xED\xA0\x80Q\x7F";
-alignas(16) const char BlockC[48] = "";
+// Text block, aligned for 32-bit units and ending in at least 16 zero bytes.
+alignas(16) const char Block[64] = "abc\xC3\xA9\"\\\n\x01\xF0\x9F\x98\x80xyz\xFF\xFE\xED\xA0\x80Q\x7F";
 
 int32 CountPieces(void *User, uint32 Flags, const char *Text, int32 Length, uint32 *Written) {
     Check(Length >= 0 && (Length == 0 || Text != nullptr) && Flags <= 3);
@@ -30,8 +33,8 @@ int32 CountPieces(void *User, uint32 Flags, const char *Text, int32 Length, uint
     return 1;
 }
 
-#define ARGS8 BlockA, BlockB, BlockC, BlockA, BlockB, BlockC, BlockA, BlockB
-#define ARGS64 ARGS8, ARGS8, ARGS8, ARGS8, ARGS8, ARGS8, ARGS8, ARGS8
+#define ARGS8 Block, Block, Block, Block, Block, Block, Block, Block
+#define ARGS64 0.1, -1e300, NAN, INFINITY, 5e-324, 123.456, -0.0, 1e22, ARGS8, ARGS8, ARGS8, ARGS8, ARGS8, ARGS8, ARGS8, ARGS8
 
 }  // namespace
 

@@ -1,0 +1,384 @@
+// Event queues (see event_queue.h).
+//
+// Records come from the queue's pool and are counted: one reference for the
+// list, one more while a flush walks over them, so a record unlinked while
+// the lock is released stays valid until the walk lets go of it. A record is
+// in the list exactly when it has a predecessor or is the head; a flush that
+// finds the event it was about to visit unlinked (by a nested flush from
+// inside an event function) starts again from the head.
+#include "core/event_queue.h"
+
+#include <string.h>
+#include <time.h>
+
+#include "core/critical_section.h"
+#include "core/debug.h"
+#include "core/memory.h"
+#include "core/pool.h"
+#include "core/thread.h"
+#include "core/time.h"
+
+namespace {
+
+constexpr uint32 EventTag = 0x18c354db;
+constexpr uint32 ProcessTag = 0x74495cc2;
+constexpr uint32 EventsPerChunk = 5;
+// The main queue's budget: the single-precision 0.1, widened.
+constexpr float64 MainFlushTimeout = (float64)0.1f;
+
+} // namespace
+
+// The payload's room follows the record directly in its pooled block.
+struct EventQueueEventStruct {
+    uint32 Tag;
+    int32 RefCount; // the list's reference, plus one while a flush holds it
+    EventQueueEventStruct *Next;
+    EventQueueEventStruct *Prev;
+    EventQueue_EventFunc Function;
+    EventQueue_EventFunc ReleaseFunction;
+    void *Instance;
+    int32 Removed;
+    float64 DueTime; // monotonic seconds
+    const char *File;
+    int32 Line;
+    int32 PayloadSize;
+};
+static_assert(sizeof(EventQueueEventStruct) % 16 == 0, "payloads start aligned for any record");
+
+namespace {
+
+constexpr size_t EVENTQUEUE_MAXEVENTSIZE = sizeof(EventQueueEventStruct) + EVENTQUEUE_MAXPAYLOADSIZE;
+
+struct EventQueueList {
+    EventQueueEventStruct *Head;
+    EventQueueEventStruct *Tail;
+    int32 Count;
+};
+
+// What EventQueue_AddProcess posts.
+struct ProcessPayload {
+    uint32 Tag;
+    uint32 Zero;
+    EventQueue_ProcessFunc Function;
+};
+static_assert(sizeof(ProcessPayload) == 16);
+
+} // namespace
+
+struct EventQueue {
+    ClassStruct Class;
+    uint32 ThreadId;    // the owner: the only thread that flushes
+    int32 InCallback;   // above 0 while the owner runs an event function unlocked
+    float64 FlushTimeout;
+    void *Lock;
+    Pool *Events;
+    EventQueueList List;
+};
+
+namespace {
+
+EventQueue *GlobalEventQueue = nullptr;
+
+// A null handle is the main queue.
+EventQueue *ResolveQueue(EventQueue *Handle) {
+    if (Handle == nullptr) {
+        Debug_CheckPointer(GlobalEventQueue);
+        return GlobalEventQueue;
+    }
+    Class_CheckHandle(Handle, EVENTQUEUE_CLASSID);
+    return Handle;
+}
+
+uint32 OwnerOf(EventQueue *Queue) { return __atomic_load_n(&Queue->ThreadId, __ATOMIC_ACQUIRE); }
+
+void *PayloadOf(EventQueueEventStruct *Event) {
+    return Event->PayloadSize > 0 ? reinterpret_cast<uint8 *>(Event + 1) : nullptr;
+}
+
+void HoldEvent(EventQueueEventStruct *Event) { __atomic_add_fetch(&Event->RefCount, 1, __ATOMIC_SEQ_CST); }
+
+// Queue lock held.
+void DropEvent(EventQueue *Queue, EventQueueEventStruct *Event) {
+    if (__atomic_sub_fetch(&Event->RefCount, 1, __ATOMIC_SEQ_CST) != 0) return;
+    Event->Tag = 0;
+    Pool_Free(Queue->Events, &Event, (int32)EVENTQUEUE_MAXEVENTSIZE);
+}
+
+bool IsLinked(EventQueue *Queue, EventQueueEventStruct *Event) {
+    return Event->Prev != nullptr || Queue->List.Head == Event;
+}
+
+void LinkEvent(EventQueue *Queue, EventQueueEventStruct *Event) {
+    Event->Prev = Queue->List.Tail;
+    Event->Next = nullptr;
+    if (Queue->List.Tail != nullptr)
+        Queue->List.Tail->Next = Event;
+    else
+        Queue->List.Head = Event;
+    Queue->List.Tail = Event;
+    __atomic_add_fetch(&Queue->List.Count, 1, __ATOMIC_RELEASE);
+}
+
+// Takes the event out of the list and drops the list's reference.
+void UnlinkEvent(EventQueue *Queue, EventQueueEventStruct *Event) {
+    if (Event->Prev != nullptr)
+        Event->Prev->Next = Event->Next;
+    else
+        Queue->List.Head = Event->Next;
+    if (Event->Next != nullptr)
+        Event->Next->Prev = Event->Prev;
+    else
+        Queue->List.Tail = Event->Prev;
+    Event->Next = Event->Prev = nullptr;
+    __atomic_sub_fetch(&Queue->List.Count, 1, __ATOMIC_RELEASE);
+    DropEvent(Queue, Event);
+}
+
+void SleepOneMillisecond() {
+    timespec Remaining{0, 1000000};
+    while (nanosleep(&Remaining, &Remaining) != 0) {
+    }
+}
+
+int32 AddTimeInternal(EventQueue *Handle, void *Instance, const void *Payload, int32 Size,
+                      EventQueue_EventFunc Function, EventQueue_EventFunc ReleaseFunction,
+                      EventQueue_CompareFunc Compare, float64 DueTime, const char *File, int32 Line) {
+    EventQueue *Queue = ResolveQueue(Handle);
+    Debug_CheckPointer(Function);
+    // A negative size reads as a huge one and stops here too.
+    uint32 InternalEventSize = (uint32)Size;
+    Debug_Assert(sizeof(EventQueueEventStruct) + InternalEventSize <= EVENTQUEUE_MAXEVENTSIZE,
+                 "Event exceed max size");
+
+    CriticalSection_Lock(Queue->Lock);
+    if (Compare != nullptr) {
+        for (EventQueueEventStruct *Queued = Queue->List.Head; Queued != nullptr; Queued = Queued->Next) {
+            // A removed twin will never run, so it must not stand in for the new event.
+            if (Queued->Removed) continue;
+            if (Compare(Instance, const_cast<void *>(Payload), Queued->Instance, PayloadOf(Queued)) != 1) continue;
+            if (DueTime < Queued->DueTime) Queued->DueTime = DueTime;
+            bool DueNow = Queued->DueTime <= Time_GetCurrent();
+            CriticalSection_Unlock(Queue->Lock);
+            if (DueNow) Thread_SignalEvent(OwnerOf(Queue));
+            return FALSE;
+        }
+    }
+
+    auto *Event = static_cast<EventQueueEventStruct *>(Pool_Alloc(Queue->Events, (int32)EVENTQUEUE_MAXEVENTSIZE));
+    memset(Event, 0, EVENTQUEUE_MAXEVENTSIZE);
+    Event->Tag = EventTag;
+    Event->RefCount = 1;
+    Event->DueTime = DueTime;
+    Event->Instance = Instance;
+    Event->PayloadSize = Size;
+    if (Payload != nullptr && Size >= 1) memcpy(Event + 1, Payload, (size_t)Size);
+    Event->Function = Function;
+    Event->ReleaseFunction = ReleaseFunction;
+    Event->File = File;
+    Event->Line = Line;
+    LinkEvent(Queue, Event);
+    CriticalSection_Unlock(Queue->Lock);
+
+    if (DueTime <= Time_GetCurrent()) Thread_SignalEvent(OwnerOf(Queue));
+    return TRUE;
+}
+
+int32 DeleteThroughClass(void *HandleAddress) { return EventQueue_Delete(static_cast<EventQueue **>(HandleAddress)); }
+
+} // namespace
+
+CLASS_DEFINE_REFERENCE(EventQueue, EventQueue, EVENTQUEUE_CLASSID)
+
+int32 EventQueue_Init(void) {
+    if (GlobalEventQueue != nullptr) return TRUE;
+    EventQueue *Queue = nullptr;
+    EventQueue_Create(&Queue);
+    EventQueue_SetFlushTimeout(Queue, MainFlushTimeout);
+    GlobalEventQueue = Queue;
+    return TRUE;
+}
+
+int32 EventQueue_Remove(void) {
+    if (GlobalEventQueue == nullptr) return FALSE;
+    EventQueue *Queue = GlobalEventQueue;
+    GlobalEventQueue = nullptr;
+    EventQueue_Release(&Queue);
+    return TRUE;
+}
+
+int32 EventQueue_Create(EventQueue **Handle) {
+    Debug_CheckPointer(Handle);
+    EventQueue *Queue = Memory_New(EventQueue);
+    Class_InitHeader(Queue, EVENTQUEUE_CLASSID, DeleteThroughClass);
+    Queue->ThreadId = Thread_GetCurrentId();
+    Pool_Create(&Queue->Events);
+    Pool_SetMemorySize(Queue->Events, (uint32)EVENTQUEUE_MAXEVENTSIZE);
+    Pool_SetChunkSize(Queue->Events, EventsPerChunk);
+    CriticalSection_Create(&Queue->Lock);
+    Debug_CheckPointer(Queue->Lock);
+    *Handle = Queue;
+    return TRUE;
+}
+
+int32 EventQueue_Delete(EventQueue **Handle) {
+    Debug_CheckPointer(Handle);
+    EventQueue *Queue = *Handle;
+    Class_CheckHandle(Queue, EVENTQUEUE_CLASSID);
+    CriticalSection_Lock(Queue->Lock);
+    while (EventQueueEventStruct *Event = Queue->List.Head) {
+        HoldEvent(Event);
+        UnlinkEvent(Queue, Event);
+        if (Event->ReleaseFunction != nullptr) Event->ReleaseFunction(Event->Instance, PayloadOf(Event));
+        DropEvent(Queue, Event);
+    }
+    CriticalSection_Unlock(Queue->Lock);
+    Pool_Reset(Queue->Events);
+    Pool_Delete(&Queue->Events);
+    CriticalSection_Delete(&Queue->Lock);
+    Queue->Class.ClassId = 0;
+    Memory_Delete(Queue);
+    *Handle = nullptr;
+    return TRUE;
+}
+
+int32 EventQueue_SetThreadId(EventQueue *Handle, uint32 ThreadId) {
+    Class_CheckHandle(Handle, EVENTQUEUE_CLASSID);
+    __atomic_store_n(&Handle->ThreadId, ThreadId, __ATOMIC_RELEASE);
+    return TRUE;
+}
+
+int32 EventQueue_SetFlushTimeout(EventQueue *Handle, float64 Seconds) {
+    Class_CheckHandle(Handle, EVENTQUEUE_CLASSID);
+    CriticalSection_Lock(Handle->Lock);
+    Handle->FlushTimeout = Seconds;
+    CriticalSection_Unlock(Handle->Lock);
+    return TRUE;
+}
+
+int32 EventQueue_AddReal(EventQueue *Handle, void *Instance, const void *Payload, int32 Size,
+                         EventQueue_EventFunc Function, const char *File, int32 Line) {
+    return AddTimeInternal(Handle, Instance, Payload, Size, Function, nullptr, nullptr, Time_GetCurrent(), File,
+                           Line);
+}
+
+int32 EventQueue_AddComplexEvent(EventQueue *Handle, void *Instance, const void *Payload, int32 Size,
+                                 EventQueue_EventFunc Function, EventQueue_EventFunc ReleaseFunction) {
+    return AddTimeInternal(Handle, Instance, Payload, Size, Function, ReleaseFunction, nullptr, Time_GetCurrent(),
+                           __FILE__, __LINE__);
+}
+
+int32 EventQueue_AddUnique(EventQueue *Handle, void *Instance, const void *Payload, int32 Size,
+                           EventQueue_EventFunc Function, EventQueue_CompareFunc Compare) {
+    return AddTimeInternal(Handle, Instance, Payload, Size, Function, nullptr, Compare, Time_GetCurrent(), __FILE__,
+                           __LINE__);
+}
+
+int32 EventQueue_AddDelay(EventQueue *Handle, void *Instance, const void *Payload, int32 Size,
+                          EventQueue_EventFunc Function, float64 DelaySeconds) {
+    return AddTimeInternal(Handle, Instance, Payload, Size, Function, nullptr, nullptr,
+                           Time_GetCurrent() + DelaySeconds, __FILE__, __LINE__);
+}
+
+int32 EventQueue_AddTime(EventQueue *Handle, void *Instance, const void *Payload, int32 Size,
+                         EventQueue_EventFunc Function, float64 DueTime) {
+    return AddTimeInternal(Handle, Instance, Payload, Size, Function, nullptr, nullptr, DueTime, __FILE__, __LINE__);
+}
+
+int32 EventQueue_AddProcess(EventQueue *Handle, void *Instance, EventQueue_ProcessFunc Function) {
+    Debug_CheckPointer(Function);
+    ProcessPayload Payload{ProcessTag, 0, Function};
+    AddTimeInternal(Handle, Instance, &Payload, (int32)sizeof(Payload), EventQueue_ProcessRun, nullptr,
+                    EventQueue_ProcessCompare, Time_GetCurrent(), __FILE__, __LINE__);
+    return TRUE;
+}
+
+int32 EventQueue_AddProcessByThreadId(uint32 ThreadId, void *Instance, EventQueue_ProcessFunc Function) {
+    EventQueue *Queue = Thread_GetEventQueueHandle(ThreadId);
+    int32 Result = EventQueue_AddProcess(Queue, Instance, Function);
+    if (Queue != nullptr) EventQueue_Release(&Queue);
+    return Result;
+}
+
+int32 EventQueue_RemoveInstance(EventQueue *Handle, void *Instance) {
+    EventQueue *Queue = ResolveQueue(Handle);
+    CriticalSection_Lock(Queue->Lock);
+    // A foreign caller waits until the owner is outside every event function,
+    // so that none of this instance's functions is still running on return.
+    while (Queue->InCallback != 0 && Thread_GetCurrentId() != OwnerOf(Queue)) {
+        CriticalSection_Unlock(Queue->Lock);
+        SleepOneMillisecond();
+        CriticalSection_Lock(Queue->Lock);
+    }
+    for (EventQueueEventStruct *Event = Queue->List.Head; Event != nullptr; Event = Event->Next)
+        if (Event->Instance == Instance) Event->Removed = 1;
+    CriticalSection_Unlock(Queue->Lock);
+    return TRUE;
+}
+
+int32 EventQueue_RemoveInstanceByThreadId(uint32 ThreadId, void *Instance) {
+    EventQueue *Queue = Thread_GetEventQueueHandle(ThreadId);
+    int32 Result = EventQueue_RemoveInstance(Queue, Instance);
+    if (Queue != nullptr) EventQueue_Release(&Queue);
+    return Result;
+}
+
+int32 EventQueue_Flush(EventQueue *Handle) {
+    EventQueue *EventQueue = ResolveQueue(Handle);
+    float64 Start = Time_GetCurrent();
+    if (__atomic_load_n(&EventQueue->List.Count, __ATOMIC_ACQUIRE) == 0) return TRUE;
+    Debug_Assert(Thread_GetCurrentId() == EventQueue->ThreadId, "Unable to flush event queue on invalid thread");
+
+    CriticalSection_Lock(EventQueue->Lock);
+    float64 Timeout = EventQueue->FlushTimeout;
+    EventQueueEventStruct *Event = EventQueue->List.Head;
+    if (Event != nullptr) HoldEvent(Event);
+    while (Event != nullptr) {
+        EventQueueEventStruct *Next = Event->Next;
+        if (Next != nullptr) HoldEvent(Next);
+        if (Event->Removed || Event->DueTime <= Start) {
+            UnlinkEvent(EventQueue, Event);
+            if (!Event->Removed) {
+                EventQueue->InCallback++;
+                CriticalSection_Unlock(EventQueue->Lock);
+                Event->Function(Event->Instance, PayloadOf(Event));
+                CriticalSection_Lock(EventQueue->Lock);
+                EventQueue->InCallback--;
+            }
+            if (Event->ReleaseFunction != nullptr) Event->ReleaseFunction(Event->Instance, PayloadOf(Event));
+        }
+        DropEvent(EventQueue, Event);
+
+        if (Timeout > 0 && Time_GetCurrent() - Start >= Timeout) {
+            bool Rest = Next != nullptr;
+            if (Next != nullptr) DropEvent(EventQueue, Next);
+            CriticalSection_Unlock(EventQueue->Lock);
+            Thread_Signal(OwnerOf(EventQueue));
+            return Rest ? FALSE : TRUE;
+        }
+        if (Next != nullptr && !IsLinked(EventQueue, Next)) {
+            // A nested flush ran it already; its links are stale.
+            DropEvent(EventQueue, Next);
+            Next = EventQueue->List.Head;
+            if (Next != nullptr) HoldEvent(Next);
+        }
+        Event = Next;
+    }
+    CriticalSection_Unlock(EventQueue->Lock);
+    return TRUE;
+}
+
+int32 EventQueue_ProcessRun(void *Instance, void *Payload) {
+    Debug_CheckPointer(Payload);
+    auto *Process = static_cast<ProcessPayload *>(Payload);
+    if (Process->Tag != ProcessTag)
+        Debug_Abort("Class mismatch pointer (0x%p: expected 0x%08x but was 0x%08x)\n", Payload, ProcessTag,
+                    Process->Tag);
+    return Process->Function(Instance);
+}
+
+int32 EventQueue_ProcessCompare(void *NewInstance, void *NewPayload, void *QueuedInstance, void *QueuedPayload) {
+    if (NewInstance != QueuedInstance || NewPayload == nullptr || QueuedPayload == nullptr) return FALSE;
+    auto *New = static_cast<ProcessPayload *>(NewPayload);
+    auto *Queued = static_cast<ProcessPayload *>(QueuedPayload);
+    return Queued->Tag == ProcessTag && New->Function == Queued->Function;
+}

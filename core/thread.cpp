@@ -1,0 +1,367 @@
+// Threads: the module record, the thread records and their container (see
+// thread.h).
+//
+// The module lock guards the thread list and the record pool. Reference
+// counts change atomically. A record stays in the list only while its
+// function runs; the thread's own reference outlives that, so a record found
+// in the list under the lock always has a live reference to borrow from.
+#include "core/thread.h"
+
+#include <atomic>
+
+#include "core/critical_section.h"
+#include "core/debug.h"
+#include "core/log.h"
+#include "core/memory.h"
+#include "core/pool.h"
+#include "core/posix/platform.h"
+#include "core/signal.h"
+#include "core/time.h"
+
+struct Thread {
+    uint32 Tag;
+    Signal *EventSignal; // auto-reset: something to do
+    Signal *ExitSignal;  // asked to end
+    Signal *DoneSignal;  // function returned and queue drained
+    int32 RefCount;
+    uint32 ThreadId;
+    int32 Mode;
+    float64 LastTickTime; // monotonic seconds; written by Thread_Tick, read by the deadlock check
+    void *PlatformHandle;
+    EventQueue *Queue;
+    void *User;
+    Thread_Func Function;
+    Thread *Next;
+    Thread *Prev;
+};
+
+namespace {
+
+constexpr uint32 ModuleTag = 0x8b68c676;
+constexpr uint32 ThreadTag = 0x25b3fa47;
+constexpr uint32 RecordsPerChunk = 10;
+
+struct ThreadList {
+    Thread *Head;
+    Thread *Tail;
+    int32 Count;
+};
+
+struct ThreadModule {
+    uint32 Tag;
+    uint32 MainThreadId;
+    Pool *Records;
+    Signal *MainEventSignal; // auto-reset
+    Signal *MainExitSignal;
+    void *Lock;
+    Thread_UnhandledSignalFunc UnhandledSignal;
+    ThreadList Threads; // started threads whose function has not returned
+};
+
+ThreadModule *GlobalThread = nullptr;
+// The record of the thread running here; null on the main thread and on
+// threads not started by Thread_BeginEx.
+thread_local Thread *CurrentThread = nullptr;
+
+ThreadModule *Module() {
+    Debug_CheckPointer(GlobalThread);
+    return GlobalThread;
+}
+
+#define Thread_CheckRecord(Record)                                                                    \
+    do {                                                                                              \
+        if ((Record) == nullptr) Debug_AbortInt(__FILE__, __LINE__, "Pointer is NULL\n");            \
+        if ((Record)->Tag != ThreadTag)                                                               \
+            Debug_AbortInt(__FILE__, __LINE__, "Class mismatch pointer (0x%p: expected 0x%08x but was 0x%08x)\n", \
+                           (const void *)(Record), ThreadTag, (Record)->Tag);                         \
+    } while (0)
+
+void LinkThread(ThreadModule *Handle, Thread *Record) {
+    Record->Prev = Handle->Threads.Tail;
+    Record->Next = nullptr;
+    if (Handle->Threads.Tail != nullptr)
+        Handle->Threads.Tail->Next = Record;
+    else
+        Handle->Threads.Head = Record;
+    Handle->Threads.Tail = Record;
+    Handle->Threads.Count++;
+}
+
+void UnlinkThread(ThreadModule *Handle, Thread *Record) {
+    if (Record->Prev != nullptr)
+        Record->Prev->Next = Record->Next;
+    else
+        Handle->Threads.Head = Record->Next;
+    if (Record->Next != nullptr)
+        Record->Next->Prev = Record->Prev;
+    else
+        Handle->Threads.Tail = Record->Prev;
+    Record->Next = Record->Prev = nullptr;
+    Handle->Threads.Count--;
+}
+
+// The last reference is gone: nothing else can reach the record.
+void FreeRecord(Thread *Record) {
+    if (Record->Queue != nullptr) EventQueue_Release(&Record->Queue);
+    if (Record->EventSignal != nullptr) Signal_Delete(&Record->EventSignal);
+    if (Record->ExitSignal != nullptr) Signal_Delete(&Record->ExitSignal);
+    if (Record->DoneSignal != nullptr) Signal_Delete(&Record->DoneSignal);
+    if (Record->PlatformHandle != nullptr) Platform_ThreadEnd(&Record->PlatformHandle);
+    Record->Tag = 0;
+    ThreadModule *Handle = Module();
+    CriticalSection_Lock(Handle->Lock);
+    Pool_Free(Handle->Records, &Record, (int32)sizeof(Thread));
+    CriticalSection_Unlock(Handle->Lock);
+}
+
+// Runs on the new thread around the thread's function.
+int32 ThreadContainer(void *Context) {
+    Thread *Record = static_cast<Thread *>(Context);
+    CurrentThread = Record;
+    // The creator holds the lock until the record is complete and listed.
+    CriticalSection_Lock(GlobalThread->Lock);
+    CriticalSection_Unlock(GlobalThread->Lock);
+
+    EventQueue_SetThreadId(Record->Queue, Thread_GetCurrentId());
+    Platform_ThreadContainerStart(Record->PlatformHandle, Record->Mode);
+    int32 Result = Record->Function(Record->User);
+
+    CriticalSection_Lock(GlobalThread->Lock);
+    UnlinkThread(GlobalThread, Record);
+    CriticalSection_Unlock(GlobalThread->Lock);
+    // Events posted just before the function returned still run here.
+    while (!EventQueue_Flush(Record->Queue)) {
+    }
+    Platform_ThreadContainerEnd(Record->PlatformHandle);
+    Signal_Set(Record->DoneSignal, 1);
+    CurrentThread = nullptr; // the record may be freed by the release below
+    Thread_Release(&Record);
+    return Result;
+}
+
+int32 SignalThread(uint32 ThreadId, int32 IsEvent) {
+    ThreadModule *Handle = GlobalThread;
+    if (Handle == nullptr) return FALSE;
+    Thread *Record = nullptr;
+    if (Thread_FindThreadById(ThreadId, &Record)) {
+        Signal_Set(Record->EventSignal, 1);
+        Thread_Release(&Record);
+        return TRUE;
+    }
+    // The main thread, or a thread that has ended: the main loop takes it.
+    Signal_Set(Handle->MainEventSignal, 1);
+    Thread_UnhandledSignalFunc Hook = __atomic_load_n(&Handle->UnhandledSignal, __ATOMIC_ACQUIRE);
+    if (Hook != nullptr) Hook(ThreadId, IsEvent);
+    return TRUE;
+}
+
+int32 WaitOn(Signal *Handle, int32 TimeoutMS) {
+    int32 Signalled = 0;
+    Signal_Wait(Handle, &Signalled, TimeoutMS);
+    return Signalled;
+}
+
+} // namespace
+
+int32 Thread_Init(void) {
+    if (GlobalThread != nullptr) return FALSE;
+    ThreadModule *Handle = Memory_New(ThreadModule);
+    Handle->Tag = ModuleTag;
+    Handle->MainThreadId = Platform_ThreadGetCurrentId();
+    Pool_Create(&Handle->Records);
+    Pool_SetMemorySize(Handle->Records, (uint32)sizeof(Thread));
+    Pool_SetChunkSize(Handle->Records, RecordsPerChunk);
+    Signal_Create(&Handle->MainEventSignal);
+    Signal_SetAutoReset(Handle->MainEventSignal, TRUE);
+    Signal_Create(&Handle->MainExitSignal);
+    CriticalSection_Create(&Handle->Lock);
+    Debug_CheckPointer(Handle->Lock);
+    GlobalThread = Handle;
+    return TRUE;
+}
+
+int32 Thread_Remove(void) {
+    ThreadModule *Handle = GlobalThread;
+    if (Handle == nullptr) return FALSE;
+    if (Handle->Threads.Count != 0) Log_Error("Threads still running at remove (%d)\n", Handle->Threads.Count);
+    GlobalThread = nullptr;
+    Signal_Delete(&Handle->MainEventSignal);
+    Signal_Delete(&Handle->MainExitSignal);
+    CriticalSection_Delete(&Handle->Lock);
+    Pool_Delete(&Handle->Records);
+    Handle->Tag = 0;
+    Memory_Delete(Handle);
+    return TRUE;
+}
+
+int32 Thread_Begin(Thread **Handle, void *User, Thread_Func Function) {
+    return Thread_BeginEx(Handle, THREAD_MODE_PLAIN, User, Function);
+}
+
+int32 Thread_BeginEx(Thread **Handle, int32 Mode, void *User, Thread_Func Function) {
+    Debug_CheckPointer(Handle);
+    Debug_CheckPointer(Function);
+    ThreadModule *State = Module();
+    *Handle = nullptr;
+
+    CriticalSection_Lock(State->Lock);
+    auto *Record = static_cast<Thread *>(Pool_Alloc(State->Records, (int32)sizeof(Thread)));
+    *Record = Thread{};
+    Record->Tag = ThreadTag;
+    Record->Function = Function;
+    Record->Mode = Mode;
+    Record->User = User;
+    Record->LastTickTime = Time_GetCurrent();
+    Record->RefCount = 2; // the creator's handle and the thread itself
+    Signal_Create(&Record->EventSignal);
+    Signal_SetAutoReset(Record->EventSignal, TRUE);
+    Signal_Create(&Record->ExitSignal);
+    Signal_Create(&Record->DoneSignal);
+    EventQueue_Create(&Record->Queue);
+    *Handle = Record;
+
+    uint32 ThreadId = 0;
+    void *PlatformHandle = nullptr;
+    if (Platform_ThreadBegin(ThreadContainer, Record, &ThreadId, &PlatformHandle)) {
+        Record->ThreadId = ThreadId;
+        Record->PlatformHandle = PlatformHandle;
+        // The container claims the queue too, but a post made right after
+        // this returns must already wake the new thread, not its creator.
+        EventQueue_SetThreadId(Record->Queue, ThreadId);
+        LinkThread(State, Record);
+        CriticalSection_Unlock(State->Lock);
+        return TRUE;
+    }
+    int32 Error = Platform_GetLastError();
+    Record->RefCount = 1; // no thread holds it
+    CriticalSection_Unlock(State->Lock);
+    Log_Error("Unable to start thread [LE: %d]\n", Error);
+    Thread_Release(Handle);
+    return FALSE;
+}
+
+int32 Thread_Join(int32 TimeoutMS, Thread **Handle) {
+    Debug_CheckPointer(Handle);
+    Thread *Record = *Handle;
+    if (Record == nullptr) return TRUE;
+    Thread_CheckRecord(Record);
+    if (!WaitOn(Record->DoneSignal, TimeoutMS)) return FALSE;
+    if (!Platform_ThreadJoin(Record->PlatformHandle)) {
+        Log_Error("Unable to join thread %d [LE: %d]\n", (int32)Record->ThreadId, Platform_GetLastError());
+        return FALSE;
+    }
+    Thread_Release(Handle);
+    return TRUE;
+}
+
+int32 Thread_SetName(Thread *Handle, const char *Name) {
+    Thread_CheckRecord(Handle);
+    Debug_CheckPointer(Name);
+    return Platform_ThreadSetDescription(Handle->PlatformHandle, Handle->ThreadId, Name);
+}
+
+uint32 Thread_GetId(Thread *Handle) {
+    if (Handle == nullptr) return 0;
+    Thread_CheckRecord(Handle);
+    return Handle->ThreadId;
+}
+
+uint32 Thread_GetCurrentId(void) { return Platform_ThreadGetCurrentId(); }
+
+uint32 Thread_GetMainId(void) { return Module()->MainThreadId; }
+
+int32 Thread_Tick(void) {
+    Thread *Record = CurrentThread;
+    if (Record == nullptr) return FALSE;
+    Platform_ThreadTick(Record->PlatformHandle);
+    std::atomic_ref<float64>(Record->LastTickTime).store(Time_GetCurrent(), std::memory_order_relaxed);
+    EventQueue_Flush(Record->Queue);
+    return TRUE;
+}
+
+int32 Thread_Wait(int32 TimeoutMS) {
+    Thread *Record = CurrentThread;
+    return WaitOn(Record != nullptr ? Record->EventSignal : Module()->MainEventSignal, TimeoutMS);
+}
+
+int32 Thread_WaitForExit(int32 TimeoutMS) {
+    Thread *Record = CurrentThread;
+    return WaitOn(Record != nullptr ? Record->ExitSignal : Module()->MainExitSignal, TimeoutMS);
+}
+
+int32 Thread_Signal(uint32 ThreadId) { return SignalThread(ThreadId, 0); }
+
+int32 Thread_SignalEvent(uint32 ThreadId) { return SignalThread(ThreadId, 1); }
+
+int32 Thread_SignalExit(uint32 ThreadId) {
+    Thread *Record = nullptr;
+    if (!Thread_FindThreadById(ThreadId, &Record)) return FALSE;
+    Signal_Set(Record->ExitSignal, 1);
+    Signal_Set(Record->EventSignal, 1);
+    Thread_Release(&Record);
+    return TRUE;
+}
+
+int32 Thread_FindThreadById(uint32 ThreadId, Thread **Record) {
+    Debug_CheckPointer(Record);
+    *Record = nullptr;
+    ThreadModule *Handle = GlobalThread;
+    if (Handle == nullptr) return FALSE;
+    Thread *Found = nullptr;
+    if (ThreadId == Thread_GetCurrentId()) {
+        Found = CurrentThread;
+        if (Found != nullptr) __atomic_add_fetch(&Found->RefCount, 1, __ATOMIC_SEQ_CST);
+    } else {
+        CriticalSection_Lock(Handle->Lock);
+        for (Found = Handle->Threads.Head; Found != nullptr; Found = Found->Next)
+            if (Found->ThreadId == ThreadId) break;
+        if (Found != nullptr) __atomic_add_fetch(&Found->RefCount, 1, __ATOMIC_SEQ_CST);
+        CriticalSection_Unlock(Handle->Lock);
+    }
+    *Record = Found;
+    return Found != nullptr;
+}
+
+int32 Thread_Release(Thread **Record) {
+    Debug_CheckPointer(Record);
+    Thread *Old = *Record;
+    Thread_CheckRecord(Old);
+    *Record = nullptr;
+    if (__atomic_sub_fetch(&Old->RefCount, 1, __ATOMIC_SEQ_CST) == 0) FreeRecord(Old);
+    return TRUE;
+}
+
+EventQueue *Thread_GetEventQueueHandle(uint32 ThreadId) {
+    Thread *Record = nullptr;
+    if (!Thread_FindThreadById(ThreadId, &Record)) return nullptr;
+    EventQueue *Queue = EventQueue_AddRef(Record->Queue);
+    Thread_Release(&Record);
+    return Queue;
+}
+
+EventQueue *Thread_GetCurrentEventQueueHandle(void) {
+    Thread *Record = CurrentThread;
+    return Record != nullptr ? EventQueue_AddRef(Record->Queue) : nullptr;
+}
+
+EventQueue *Thread_GetMainEventQueueHandle(void) { return nullptr; }
+
+int32 Thread_SetUnhandledSignal(Thread_UnhandledSignalFunc Function) {
+    __atomic_store_n(&Module()->UnhandledSignal, Function, __ATOMIC_RELEASE);
+    return TRUE;
+}
+
+int32 Thread_CheckForDeadlock(void) {
+    ThreadModule *Handle = Module();
+    CriticalSection_Lock(Handle->Lock);
+    float64 CurrentTime = Time_GetCurrent();
+    for (Thread *Record = Handle->Threads.Head; Record != nullptr; Record = Record->Next) {
+        float64 LastTickTime = std::atomic_ref<float64>(Record->LastTickTime).load(std::memory_order_relaxed);
+        if (!(CurrentTime - LastTickTime <= (float64)THREAD_DEADLOCK_SECONDS))
+            Debug_Abort("Assertion failed (CurrentTime - Thread->LastTickTime <= 60.f)\n"
+                        "Deadlock detected on thread %d",
+                        (int32)Record->ThreadId);
+    }
+    CriticalSection_Unlock(Handle->Lock);
+    return TRUE;
+}
