@@ -164,8 +164,8 @@ int32 AddTimeInternal(EventQueue *Handle, void *Instance, const void *Payload, i
         }
     }
 
+    // The pool hands out zeroed records, payload room included.
     auto *Event = static_cast<EventQueueEventStruct *>(Pool_Alloc(Queue->Events, (int32)EVENTQUEUE_MAXEVENTSIZE));
-    memset(Event, 0, EVENTQUEUE_MAXEVENTSIZE);
     Event->Tag = EventTag;
     Event->RefCount = 1;
     Event->DueTime = DueTime;
@@ -264,31 +264,30 @@ int32 EventQueue_AddReal(EventQueue *Handle, void *Instance, const void *Payload
 int32 EventQueue_AddComplexEvent(EventQueue *Handle, void *Instance, const void *Payload, int32 Size,
                                  EventQueue_EventFunc Function, EventQueue_EventFunc ReleaseFunction) {
     return AddTimeInternal(Handle, Instance, Payload, Size, Function, ReleaseFunction, nullptr, Time_GetCurrent(),
-                           __FILE__, __LINE__);
+                           nullptr, 0);
 }
 
 int32 EventQueue_AddUnique(EventQueue *Handle, void *Instance, const void *Payload, int32 Size,
                            EventQueue_EventFunc Function, EventQueue_CompareFunc Compare) {
-    return AddTimeInternal(Handle, Instance, Payload, Size, Function, nullptr, Compare, Time_GetCurrent(), __FILE__,
-                           __LINE__);
+    return AddTimeInternal(Handle, Instance, Payload, Size, Function, nullptr, Compare, Time_GetCurrent(), nullptr, 0);
 }
 
 int32 EventQueue_AddDelay(EventQueue *Handle, void *Instance, const void *Payload, int32 Size,
                           EventQueue_EventFunc Function, float64 DelaySeconds) {
     return AddTimeInternal(Handle, Instance, Payload, Size, Function, nullptr, nullptr,
-                           Time_GetCurrent() + DelaySeconds, __FILE__, __LINE__);
+                           Time_GetCurrent() + DelaySeconds, nullptr, 0);
 }
 
 int32 EventQueue_AddTime(EventQueue *Handle, void *Instance, const void *Payload, int32 Size,
                          EventQueue_EventFunc Function, float64 DueTime) {
-    return AddTimeInternal(Handle, Instance, Payload, Size, Function, nullptr, nullptr, DueTime, __FILE__, __LINE__);
+    return AddTimeInternal(Handle, Instance, Payload, Size, Function, nullptr, nullptr, DueTime, nullptr, 0);
 }
 
 int32 EventQueue_AddProcess(EventQueue *Handle, void *Instance, EventQueue_ProcessFunc Function) {
     Debug_CheckPointer(Function);
     ProcessPayload Payload{ProcessTag, 0, Function};
     AddTimeInternal(Handle, Instance, &Payload, (int32)sizeof(Payload), EventQueue_ProcessRun, nullptr,
-                    EventQueue_ProcessCompare, Time_GetCurrent(), __FILE__, __LINE__);
+                    EventQueue_ProcessCompare, Time_GetCurrent(), nullptr, 0);
     return TRUE;
 }
 
@@ -323,47 +322,49 @@ int32 EventQueue_RemoveInstanceByThreadId(uint32 ThreadId, void *Instance) {
 }
 
 int32 EventQueue_Flush(EventQueue *Handle) {
-    EventQueue *EventQueue = ResolveQueue(Handle);
+    EventQueue *Queue = ResolveQueue(Handle);
     float64 Start = Time_GetCurrent();
-    if (__atomic_load_n(&EventQueue->List.Count, __ATOMIC_ACQUIRE) == 0) return TRUE;
-    Debug_Assert(Thread_GetCurrentId() == EventQueue->ThreadId, "Unable to flush event queue on invalid thread");
+    if (__atomic_load_n(&Queue->List.Count, __ATOMIC_ACQUIRE) == 0) return TRUE;
+    if (Thread_GetCurrentId() != OwnerOf(Queue))
+        Debug_Abort("Assertion failed (Thread_GetCurrentId() == Queue->ThreadId)\n"
+                    "Unable to flush event queue on invalid thread");
 
-    CriticalSection_Lock(EventQueue->Lock);
-    float64 Timeout = EventQueue->FlushTimeout;
-    EventQueueEventStruct *Event = EventQueue->List.Head;
+    CriticalSection_Lock(Queue->Lock);
+    float64 Timeout = Queue->FlushTimeout;
+    EventQueueEventStruct *Event = Queue->List.Head;
     if (Event != nullptr) HoldEvent(Event);
     while (Event != nullptr) {
         EventQueueEventStruct *Next = Event->Next;
         if (Next != nullptr) HoldEvent(Next);
         if (Event->Removed || Event->DueTime <= Start) {
-            UnlinkEvent(EventQueue, Event);
+            UnlinkEvent(Queue, Event);
             if (!Event->Removed) {
-                EventQueue->InCallback++;
-                CriticalSection_Unlock(EventQueue->Lock);
+                Queue->InCallback++;
+                CriticalSection_Unlock(Queue->Lock);
                 Event->Function(Event->Instance, PayloadOf(Event));
-                CriticalSection_Lock(EventQueue->Lock);
-                EventQueue->InCallback--;
+                CriticalSection_Lock(Queue->Lock);
+                Queue->InCallback--;
             }
             if (Event->ReleaseFunction != nullptr) Event->ReleaseFunction(Event->Instance, PayloadOf(Event));
         }
-        DropEvent(EventQueue, Event);
+        DropEvent(Queue, Event);
 
         if (Timeout > 0 && Time_GetCurrent() - Start >= Timeout) {
             bool Rest = Next != nullptr;
-            if (Next != nullptr) DropEvent(EventQueue, Next);
-            CriticalSection_Unlock(EventQueue->Lock);
-            Thread_Signal(OwnerOf(EventQueue));
+            if (Next != nullptr) DropEvent(Queue, Next);
+            CriticalSection_Unlock(Queue->Lock);
+            Thread_Signal(OwnerOf(Queue));
             return Rest ? FALSE : TRUE;
         }
-        if (Next != nullptr && !IsLinked(EventQueue, Next)) {
+        if (Next != nullptr && !IsLinked(Queue, Next)) {
             // A nested flush ran it already; its links are stale.
-            DropEvent(EventQueue, Next);
-            Next = EventQueue->List.Head;
+            DropEvent(Queue, Next);
+            Next = Queue->List.Head;
             if (Next != nullptr) HoldEvent(Next);
         }
         Event = Next;
     }
-    CriticalSection_Unlock(EventQueue->Lock);
+    CriticalSection_Unlock(Queue->Lock);
     return TRUE;
 }
 

@@ -34,7 +34,8 @@ int32 CountPieces(void *User, uint32 Flags, const char *Text, int32 Length, uint
 }
 
 #define ARGS8 Block, Block, Block, Block, Block, Block, Block, Block
-#define ARGS64 0.1, -1e300, NAN, INFINITY, 5e-324, 123.456, -0.0, 1e22, ARGS8, ARGS8, ARGS8, ARGS8, ARGS8, ARGS8, ARGS8, ARGS8
+#define ARGS64 \
+    0.1, -1e300, NAN, INFINITY, 5e-324, 123.456, -0.0, 1e22, ARGS8, ARGS8, ARGS8, ARGS8, ARGS8, ARGS8, ARGS8, ARGS8
 
 }  // namespace
 
