@@ -326,7 +326,7 @@ int32 EventQueue_Flush(EventQueue *Handle) {
     float64 Start = Time_GetCurrent();
     if (__atomic_load_n(&Queue->List.Count, __ATOMIC_ACQUIRE) == 0) return TRUE;
     if (Thread_GetCurrentId() != OwnerOf(Queue))
-        Debug_Abort("Assertion failed (Thread_GetCurrentId() == Queue->ThreadId)\n"
+        Debug_Abort("Assertion failed (Thread_GetCurrentId() == EventQueue->ThreadId)\n"
                     "Unable to flush event queue on invalid thread");
 
     CriticalSection_Lock(Queue->Lock);

@@ -6,8 +6,9 @@
 // Besides the usual conversions the engine knows %I64d, %js (JSON-escaped
 // text), %ipv4 / %v (dotted IPv4 address from four bytes), %r (English
 // ordinal), %!s (UTF-16 text), %S / %C (ASCII upper-cased text and character)
-// and 32-bit wide texts through the modifiers l, w or the flag #. "%ld" reads
-// 32 bits (only "ll", "I64" and "z" widen); there is no %h and no %n.
+// and 32-bit wide texts through the modifiers l, w or the flag #. A lone "l"
+// does not widen an integer: only "ll", "I64" and "z" read 64 bits. There is
+// no "h" length modifier and no "n" conversion.
 //
 // The functions deliberately carry no format(printf) attribute: the compiler
 // would reject %js, %ipv4 and %r and approve %ld with 64-bit values.

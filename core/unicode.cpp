@@ -14,6 +14,7 @@
 #include <array>
 
 #include "core/debug.h"
+#include "core/posix/platform.h"
 #include "core/unicode_codec.h"
 
 using unicode::DecodeUtf16;
@@ -92,15 +93,6 @@ int32 Utf8ToUtf32(uint32 *Destination, int32 Units, const char *Source, size_t A
     });
     Destination[Out] = 0;
     return Out;
-}
-
-int64 Utf8LengthUtf16(const char *Source, size_t Available) {
-    int64 Units = 0;
-    ForEachUtf8(Source, Available, [&](uint32 CodePoint) {
-        Units += CodePoint >= 0x10000 ? 2 : 1;
-        return true;
-    });
-    return Units;
 }
 
 // ---- Sources of code points written as UTF-8 ----
@@ -290,15 +282,19 @@ int32 StringUtf8_CreateWide(const char *Source, uint32 **Copy) {
 int32 StringUtf8_DeleteUtf16(uint16 **Copy) { return DeleteCopy(Copy); }
 int32 StringUtf8_DeleteWide(uint32 **Copy) { return DeleteCopy(Copy); }
 
+// The platform converters are strict: input that does not encode characters
+// fails the whole conversion instead of being replaced.
 int32 String_CopyLengthToUtf16(uint16 *Destination, int32 Units, const char *Source, int32 Length) {
     Debug_CheckPointer(Destination);
     Debug_CheckPointer(Source);
-    const size_t Available = SourceBound(Length, 0);
-    if (Utf8LengthUtf16(Source, Available) + 1 > (int64)Units) {
+    int32 Consumed;
+    const int32 Needed = Platform_MultiByteToWideChar16(&Consumed, nullptr, 0, Source, Length);
+    if (Needed < 0 || (int64)Needed + 1 > (int64)Units) {
         if (Units > 0) Destination[0] = 0;
         return 0;
     }
-    return Utf8ToUtf16(Destination, Units, Source, Available);
+    const int32 Written = Platform_MultiByteToWideChar16(&Consumed, Destination, Units, Source, Length);
+    return Written < 0 ? 0 : Written;
 }
 
 int32 String_CopyToUtf16(uint16 *Destination, const char *Source, int32 Units) {
@@ -347,12 +343,14 @@ int32 StringUtf16_DeleteUtf8(char **Copy) { return DeleteCopy(Copy); }
 int32 StringUtf16_CopyLengthToAscii(char *Destination, int32 Size, const uint16 *Source, int32 Count) {
     Debug_CheckPointer(Destination);
     Debug_CheckPointer(Source);
-    const size_t Available = SourceBound(Count, 0);
-    if (LengthUtf8(Utf16Reader{Source, Available, false}) + 1 > (int64)Size) {
+    int32 Consumed;
+    const int32 Needed = Platform_WideChar16ToMultiByte(&Consumed, nullptr, 0, Source, Count);
+    if (Needed < 0 || (int64)Needed + 1 > (int64)Size) {
         if (Size > 0) Destination[0] = 0;
         return 0;
     }
-    return WriteUtf8(Destination, Size, Utf16Reader{Source, Available, false});
+    const int32 Written = Platform_WideChar16ToMultiByte(&Consumed, Destination, Size, Source, Count);
+    return Written < 0 ? 0 : Written;
 }
 
 int32 StringUtf16_CopyToAscii(char *Destination, const uint16 *Source, int32 Size) {

@@ -1,10 +1,11 @@
 // Unicode and character-set conversions. Texts are UTF-8 inside the system;
 // platform interfaces, script engines and some file formats hand over UTF-16
 // (16-bit units), 32-bit wide texts (one code point per unit) or Windows-1252
-// bytes. The converters never fail on odd input: they cut at the destination's
-// size (always terminating when there is room for it) and replace what is not
-// valid with U+FFFD, one per maximal ill-formed UTF-8 subpart and one per lone
-// UTF-16 surrogate. Characters above U+FFFF are carried whole: surrogate pairs
+// bytes. The converters (all but the two that go through the platform layer)
+// never fail on odd input: they cut at the destination's size (always
+// terminating when there is room for it) and replace what is not valid with
+// U+FFFD, one per maximal ill-formed UTF-8 subpart and one per lone UTF-16
+// surrogate. Characters above U+FFFF are carried whole: surrogate pairs
 // in UTF-16, one unit in 32-bit texts, one 4-byte sequence in UTF-8.
 //
 // Sizes count destination units (bytes, 16-bit or 32-bit units) and include
@@ -50,7 +51,9 @@ int32 StringUtf8_CreateWideLength(const char *Source, int32 Units, uint32 **Copy
 int32 StringUtf8_CreateWide(const char *Source, uint32 **Copy);
 int32 StringUtf8_DeleteUtf16(uint16 **Copy);
 int32 StringUtf8_DeleteWide(uint32 **Copy);
-// All or nothing: 0 when the converted text with its terminator exceeds Units.
+// All or nothing, through the platform converter: 0 (and an empty text) when
+// the source holds anything that is not a character or the converted text with
+// its terminator exceeds Units.
 int32 String_CopyLengthToUtf16(uint16 *Destination, int32 Units, const char *Source, int32 Length);
 int32 String_CopyToUtf16(uint16 *Destination, const char *Source, int32 Units);
 
@@ -66,7 +69,8 @@ int32 StringUtf16_LengthUtf8(const uint16 *Source);
 int32 StringUtf16_CreateUtf8Length(const uint16 *Source, int32 Size, char **Copy);
 int32 StringUtf16_CreateUtf8(const uint16 *Source, char **Copy);
 int32 StringUtf16_DeleteUtf8(char **Copy);
-// All or nothing: 0 when the converted text with its terminator exceeds Size.
+// All or nothing, through the platform converter: 0 (and an empty text) for a
+// lone surrogate or when the converted text with its terminator exceeds Size.
 int32 StringUtf16_CopyLengthToAscii(char *Destination, int32 Size, const uint16 *Source, int32 Count);
 int32 StringUtf16_CopyToAscii(char *Destination, const uint16 *Source, int32 Size);
 

@@ -75,6 +75,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size) {
     const int32 Ansi8 = StringAnsi_CopyLengthToUtf8(Out8.get(), Size8, Source.get(), Length);
     Check(Ansi8 >= 0 && (Size8 == 0 || Ansi8 < Size8));
 
+    // The strict platform-backed copies answer all or nothing; whatever they
+    // produce equals the lenient conversion.
+    auto Strict16 = Exact<uint16>(Units16);
+    const int32 Strict = String_CopyLengthToUtf16(Strict16.get(), Units16, Source.get(), Length);
+    Check(Strict == 0 ||
+          (Strict == Written16 && memcmp(Strict16.get(), Out16.get(), (size_t)(Strict + 1) * sizeof(uint16)) == 0));
+    auto Ascii = Exact<char>(Size8);
+    const int32 StrictAscii = StringUtf16_CopyLengthToAscii(Ascii.get(), Size8, Out16.get(), Written16);
+    Check(StrictAscii == 0 || StrictAscii == Written8);
+
     // Whole texts (up to the first NUL): both routes give the same valid UTF-8.
     const std::string Text(Source.get(), strnlen(Source.get(), (size_t)Length));
     const std::string Clean = ThroughUtf16(Text);

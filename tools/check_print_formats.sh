@@ -3,8 +3,11 @@
 # or "%n"; any such conversion in a format string is a mistake. Use %lld,
 # %I64d or %zu instead.
 cd "$(dirname "$0")/.."
-if grep -rnE --include='*.cpp' --include='*.h' '"[^"]*%[-+ #0]*[0-9*]*(\.[0-9*]*)?(l[diuxXo]|h[hdiuxXo]?|n)' \
-    core host workflow base skin bench fuzz 2>/dev/null; then
+DIRS=""
+for d in core host workflow base skin bench fuzz; do [ -d "$d" ] && DIRS="$DIRS $d"; done
+FOUND=$(grep -rnE --include='*.cpp' --include='*.h' '"[^"]*%[-+ #0]*[0-9*]*(\.[0-9*]*)?(l[diuxXo]|h[hdiuxXo]?|n)' $DIRS)
+if [ -n "$FOUND" ]; then
+  echo "$FOUND"
   echo "print-format check: the lines above use %l<d|u|x>, %h or %n" >&2
   exit 1
 fi

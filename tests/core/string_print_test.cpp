@@ -75,7 +75,7 @@ TEST_F(StringPrintTest, IntegersAgreeWithGlibc) {
             default: break;
         }
         const bool Zero32 = Is64 ? Bits == 0 : (uint32)Bits == 0;
-        if (Precision == 0 && Zero32) Precision = 1;  // glibc prints nothing there
+        if (Precision == 0 && Zero32) Precision = 1;  // glibc prints no digit there
         std::string Format = "%";
         if (Left) Format += '-';
         if (Plus) Format += '+';
@@ -215,7 +215,7 @@ TEST_F(StringPrintTest, DeliberateDifferencesFromGlibc) {
     EXPECT_EQ(Print("%#.3o", 8), "0010");
     // At least one digit, even for precision 0 of 0.
     EXPECT_EQ(Print("%.0d", 0), "0");
-    // "l" alone does not widen: "%ld" takes 32 bits, so the next argument follows at once.
+    // A lone "l" does not widen: 32 bits are taken, so the next argument follows at once.
     EXPECT_EQ(Print("%" "ld %d", 5, 6), "5 6");
     EXPECT_EQ(Print("%lld %d", 1LL << 40, 6), "1099511627776 6");
     // Float defaults and forms.
@@ -302,7 +302,8 @@ TEST_F(StringPrintTest, FloatRules) {
     EXPECT_EQ(Print("%010.2f|%-10.2f|%+010.1f|% .1f", -3.14159, 3.14159, 2.0, 2.0),
               "-000003.14|3.14      |+0000002.0| 2.0");
     EXPECT_EQ(Print("%.0f|%.0f|%.2f|%.1f", 0.4, 0.6, 0.004, 9.96), "0|1|0.00|10.0");
-    EXPECT_EQ(Print("%g|%g|%g|%.3g", 0.0001, 123456789012.0, 1234567890123.0, 999.5), "0.0001|123456789012|1.23456789012e+12|1e+03");
+    EXPECT_EQ(Print("%g|%g|%g|%.3g", 0.0001, 123456789012.0, 1234567890123.0, 999.5),
+              "0.0001|123456789012|1.23456789012e+12|1e+03");
     EXPECT_EQ(Print("%f", 0.0), "0.000000000000");
     EXPECT_EQ(Print("%.165f", 1e-300), "0." + std::string(165, '0'));
 }
@@ -422,7 +423,8 @@ TEST_F(StringPrintTest, JsonOfInvalidUtf8MatchesPythonReplace) {
         const int Length = 1 + (int)(Random() % 12);
         for (int i = 0; i < Length; i++) {
             const uint32 Pick = Random() % 4;
-            Bytes += (char)(Pick == 0 ? 0x80 + Random() % 0x40 : Pick == 1 ? 0xC0 + Random() % 0x40 : 1 + Random() % 0xFF);
+            const uint32 Byte = Pick == 0 ? 0x80 + Random() % 0x40 : Pick == 1 ? 0xC0 + Random() % 0x40 : 1 + Random() % 0xFF;
+            Bytes += (char)Byte;
         }
         Lines << ToHex(Bytes) << ' ' << ToHex(Print("%js", Bytes.c_str())) << '\n';
     }

@@ -364,6 +364,10 @@ TEST_F(UnicodeTest, AllOrNothingConversions) {
     EXPECT_EQ(Out[0], 0);
     EXPECT_EQ(String_CopyLengthToUtf16(Out, 8, "abcdef", 2), 2);
     EXPECT_EQ(Out[2], 0);
+    // These go through the strict platform converters: invalid input fails whole.
+    Out[0] = 'q';
+    EXPECT_EQ(String_CopyToUtf16(Out, "a\xC3(", 8), 0);
+    EXPECT_EQ(Out[0], 0);
     char Ascii[8];
     const uint16 Text[] = {'h', 0xE9, 0};
     EXPECT_EQ(StringUtf16_CopyToAscii(Ascii, Text, 4), 3);
@@ -372,6 +376,9 @@ TEST_F(UnicodeTest, AllOrNothingConversions) {
     EXPECT_STREQ(Ascii, "");
     EXPECT_EQ(StringUtf16_CopyLengthToAscii(Ascii, 8, Text, 1), 1);
     EXPECT_STREQ(Ascii, "h");
+    const uint16 Lone[] = {'h', 0xDC00, 0};
+    EXPECT_EQ(StringUtf16_CopyToAscii(Ascii, Lone, 8), 0);
+    EXPECT_STREQ(Ascii, "");
 }
 
 TEST_F(UnicodeTest, AllocatedCopies) {

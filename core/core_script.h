@@ -1,0 +1,28 @@
+// The core class family (CoreInterop): the first family the host registers
+// with the script bridge, making the script classes of the runtime core under
+// the namespace "TQX.". Class names compare exactly (with case).
+//
+// Made here: "TQX.NotificationCenter" (the page becomes a batch registration
+// of the bridge; the instance holds one share of it), and the stateless
+// "TQX.WebGet" and "TQX.Analytics". The classes of subsystems this host does
+// not have yet ("TQX.Process", "TQX.Pipe", "TQX.Registry", "TQX.FileSystem",
+// "TQX.Platform") are not made: their names go on to the next family.
+//
+// The family shares the host's own facilities, so its load, unload, option
+// and hand-over functions do nothing and answer 1.
+#pragma once
+
+#include "core/interop.h"
+#include "core/types.h"
+
+RUNTIME_EXTERN_C_BEGIN
+
+int32 CoreInterop_CreateInstance(const char *ClassName, char *IdBuffer, int32 IdSize, void *ExecuteUser,
+                                 Interop_ExecuteFunc ExecuteFunction, Interop_InvokeFunc *Invoke,
+                                 Interop_ReleaseFunc *Release, Interop_ProcessFunc *Process, void **User);
+int32 CoreInterop_SetOverride(const char *Name, void *Function);
+int32 CoreInterop_SetOption(const char *Name, const char *Value);
+int32 CoreInterop_Init(void);
+int32 CoreInterop_Remove(void);
+
+RUNTIME_EXTERN_C_END

@@ -1,0 +1,537 @@
+// Dictionary: records, pools, item order, removal and change reports.
+// Typed values live in dictionary_item.cpp, lookups in dictionary_key.cpp
+// and dictionary_path.cpp, whole-tree operations in dictionary_merge.cpp.
+//
+// Removal runs without recursion (a subtree is taken down by walking to its
+// deepest last item and climbing back), so a document nested thousands of
+// levels deep is released without exhausting the stack, in the same order
+// and with the same reports as a recursive reset.
+#include <string.h>
+
+#include "core/dictionary_internal.h"
+#include "core/log.h"
+#include "core/memory.h"
+
+namespace {
+
+constexpr uint32 DefaultChunkSize = 8;
+// String chunks: one record of 2,048 bytes per chunk.
+constexpr uint32 StringChunkBytes = 2048;
+
+int32 DeleteThunk(void *HandleAddress) { return Dictionary_Delete(static_cast<Dictionary **>(HandleAddress)); }
+
+Pool *MakePool(uint32 MemberSize, uint32 ChunkSize) {
+    Pool *Made = nullptr;
+    Pool_Create(&Made);
+    Pool_SetMemorySize(Made, MemberSize);
+    Pool_SetChunkSize(Made, ChunkSize);
+    return Made;
+}
+
+bool CallbackSet(const CallbackStruct *Callback) {
+    return __atomic_load_n(&Callback->Base.Function, __ATOMIC_ACQUIRE) != nullptr;
+}
+
+// Calls the callback in Field at every level from Handle up to the root, with
+// that level's item on the way to Item and Item's path relative to the level.
+template <typename Caller>
+void Bubble(Dictionary *Handle, DictionaryItem *Item, CallbackStruct Dictionary::*Field, const Caller &Call) {
+    DictionaryItem *LevelItem = Item;
+    for (Dictionary *Level = Handle; Level != nullptr; Level = Level->Parent) {
+        CallbackStruct *Callback = &(Level->*Field);
+        void *User = nullptr;
+        void *Function = nullptr;
+        if (CallbackSet(Callback) && CallbackBase_Get(Callback, &User, &Function)) {
+            char Path[DictionaryPathWorkSize];
+            DictionaryInt_GetPath(Handle, Item, Level, Path, (int32)sizeof(Path));
+            Call(Level, LevelItem, User, Function, Path);
+        }
+        LevelItem = Level->ParentItem;
+    }
+}
+
+// Steps 2 to 5 of a removal, for an item whose child (if any) is empty.
+void RemoveOne(Dictionary *Handle, DictionaryItem *Item) {
+    DictionaryInt_ReportRemove(Handle, Item);
+    if (Item->Key != nullptr) DictionaryInt_FreeText(Handle, &Item->Key, Item->KeyLength);
+    Item->KeyLength = 0;
+    if (Item->Value != nullptr) DictionaryInt_FreeText(Handle, &Item->Value, Item->ValueLength);
+    Item->ValueLength = 0;
+    if (Item->Child != nullptr) DictionaryInt_FreeChild(Handle, &Item->Child);
+    Item->Flags = 0;
+
+    DictionaryItem *Following = Item->Next;
+    DictionaryItemList &List = Handle->Items;
+    if (Item->Prev != nullptr)
+        Item->Prev->Next = Item->Next;
+    else
+        List.First = Item->Next;
+    if (Item->Next != nullptr)
+        Item->Next->Prev = Item->Prev;
+    else
+        List.Last = Item->Prev;
+    List.Count--;
+    if (Handle->CursorItem != nullptr) {
+        if (Handle->CursorItem == Item || (Item->Prev != nullptr && Following != nullptr))
+            Handle->CursorItem = nullptr;
+        else if (Item->Prev == nullptr)
+            Handle->CursorIndex--;
+    }
+    Item->Next = Item->Prev = nullptr;
+    Item->ClassId = 0;
+    Pool_Free(Handle->ItemPool, &Item, (int32)sizeof(DictionaryItem));
+
+    DictionaryInt_ReportListRekey(Handle, Following);
+}
+
+} // namespace
+
+[[noreturn]] void DictionaryInt_ItemMismatch(const void *Item, const char *File, int32 Line) {
+    Debug_AbortInt(File, Line, "Class mismatch pointer (0x%p: expected 0x%08x but was 0x%08x)\n", Item,
+                   DICTIONARYITEM_CLASSID, static_cast<const DictionaryItem *>(Item)->ClassId);
+}
+
+Dictionary *DictionaryInt_Root(Dictionary *Handle) {
+    while (Handle->Parent != nullptr) Handle = Handle->Parent;
+    return Handle;
+}
+
+void DictionaryInt_EnsurePools(Dictionary *Root) {
+    const uint32 ChunkSize = Root->PoolChunkSize > 0 ? Root->PoolChunkSize : 1;
+    if (Root->ContainerPool == nullptr) Root->ContainerPool = MakePool((uint32)sizeof(Dictionary), ChunkSize);
+    if (Root->ItemPool == nullptr) Root->ItemPool = MakePool((uint32)sizeof(DictionaryItem), ChunkSize);
+    // The string storage of a tree follows the pool it was built with, so the
+    // string pool comes and goes only while the tree is empty: a change of the
+    // option with items present can never mix the two allocators.
+    if (Root->Items.Count != 0) return;
+    if (Root->StringPool == 1 && Root->Strings == nullptr) {
+        Root->Strings = MakePool(StringChunkBytes, 1);
+        Pool_SetStringMode(Root->Strings, 1);
+    } else if (Root->StringPool != 1 && Root->Strings != nullptr) {
+        Pool_Delete(&Root->Strings);
+    }
+}
+
+Dictionary *DictionaryInt_CreateChild(Dictionary *Parent, DictionaryItem *Item) {
+    Dictionary *Root = DictionaryInt_Root(Parent);
+    DictionaryInt_EnsurePools(Root);
+    Dictionary *Child = static_cast<Dictionary *>(Pool_Alloc(Root->ContainerPool, (int32)sizeof(Dictionary)));
+    memset(Child, 0, sizeof(Dictionary));
+    Class_InitHeader(Child, DICTIONARY_CLASSID, DeleteThunk);
+    Child->Class.RefCount = 0;
+    Child->Vtbl = &GlobalDictionaryVtbl;
+    Child->CaseSensitive = Parent->CaseSensitive;
+    Child->PrivateKeys = Parent->PrivateKeys;
+    Child->AllowDuplicates = Parent->AllowDuplicates;
+    Child->StringPool = Parent->StringPool;
+    Child->ContainerPool = Root->ContainerPool;
+    Child->ItemPool = Root->ItemPool;
+    Child->Strings = Root->Strings;
+    Child->Parent = Parent;
+    Child->ParentItem = Item;
+    Child->Print.InstanceIdText =
+        Parent->Print.InstanceIdText != nullptr ? Parent->Print.InstanceIdText : Parent->Class.InstanceId;
+    Child->Print.PrintIdentifier = Parent->Print.PrintIdentifier;
+    Child->Items.ClassId = DICTIONARYITEM_CLASSID;
+    return Child;
+}
+
+void DictionaryInt_FreeChild(Dictionary *Parent, Dictionary **Child) {
+    (void)Parent;
+    Dictionary *Freed = *Child;
+    DictionaryInt_RemoveAll(Freed);
+    Freed->Class.ClassId = 0;
+    Freed->Items.ClassId = 0;
+    Pool_Free(Freed->ContainerPool, Child, (int32)sizeof(Dictionary));
+}
+
+char *DictionaryInt_AllocText(Dictionary *Handle, int32 Length) {
+    if (Handle->Strings != nullptr) return static_cast<char *>(Pool_Alloc(Handle->Strings, Length + 1));
+    return static_cast<char *>(Memory_Alloc(Length + 1));
+}
+
+void DictionaryInt_FreeText(Dictionary *Handle, char **Text, int32 Length) {
+    if (Handle->Strings != nullptr)
+        Pool_Free(Handle->Strings, Text, Length + 1);
+    else
+        *Text = static_cast<char *>(Memory_Free(*Text, Length + 1));
+}
+
+DictionaryItem *DictionaryInt_Link(Dictionary *Handle, DictionaryItem *After) {
+    DictionaryInt_EnsurePools(DictionaryInt_Root(Handle));
+    DictionaryItem *Item = static_cast<DictionaryItem *>(Pool_Alloc(Handle->ItemPool, (int32)sizeof(DictionaryItem)));
+    memset(Item, 0, sizeof(DictionaryItem));
+    Item->ClassId = DICTIONARYITEM_CLASSID;
+    DictionaryItemList &List = Handle->Items;
+    if (After != nullptr) {
+        Item->Prev = After;
+        Item->Next = After->Next;
+        if (After->Next != nullptr)
+            After->Next->Prev = Item;
+        else
+            List.Last = Item;
+        After->Next = Item;
+        // Appending leaves every earlier position as it was.
+        if (Item->Next != nullptr) Handle->CursorItem = nullptr;
+    } else {
+        Item->Next = List.First;
+        if (List.First != nullptr)
+            List.First->Prev = Item;
+        else
+            List.Last = Item;
+        List.First = Item;
+        Handle->CursorIndex++;
+    }
+    List.Count++;
+    return Item;
+}
+
+DictionaryItem *DictionaryInt_Insert(Dictionary *Handle, DictionaryItem *After, const char *Key) {
+    if (Key != nullptr && Handle->AllowDuplicates == 0) {
+        DictionaryItem *Found = DictionaryInt_FindByKey(Handle, Key, nullptr);
+        if (Found != nullptr) return Found;
+    }
+    // Linked before its key is stored, so that the key report names an item
+    // an observer can already find by that path.
+    DictionaryItem *Item = DictionaryInt_Link(Handle, After);
+    if (Key != nullptr) DictionaryInt_SetKeyLength(Handle, Item, Key, (int32)strlen(Key));
+    DictionaryInt_ReportListRekey(Handle, Item->Next);
+    return Item;
+}
+
+void DictionaryInt_RemoveItem(Dictionary *Top, DictionaryItem *Target) {
+    Dictionary *Current = Top;
+    DictionaryItem *Item = Target;
+    for (;;) {
+        while (Item->Child != nullptr && Item->Child->Items.Count > 0) {
+            Current = Item->Child;
+            Item = Current->Items.Last;
+        }
+        if (Item == Target) {
+            RemoveOne(Current, Item);
+            return;
+        }
+        Dictionary *Up = Current->Parent;
+        DictionaryItem *UpItem = Current->ParentItem;
+        RemoveOne(Current, Item);
+        if (Current->Items.Count > 0) {
+            Item = Current->Items.Last;
+        } else {
+            Item = UpItem;
+            Current = Up;
+        }
+    }
+}
+
+void DictionaryInt_RemoveAll(Dictionary *Handle) {
+    while (Handle->Items.Last != nullptr) DictionaryInt_RemoveItem(Handle, Handle->Items.Last);
+}
+
+int32 DictionaryInt_IndexOf(Dictionary *Handle, DictionaryItem *Item) {
+    if (Item == Handle->CursorItem) return Handle->CursorIndex;
+    const DictionaryItem *Back = Item->Prev;
+    const DictionaryItem *Forward = Item->Next;
+    int32 Steps = 0;
+    int32 Index;
+    for (;; Steps++) {
+        if (Back == nullptr) {
+            Index = Steps;
+            break;
+        }
+        if (Forward == nullptr) {
+            Index = (int32)Handle->Items.Count - 1 - Steps;
+            break;
+        }
+        Back = Back->Prev;
+        Forward = Forward->Next;
+    }
+    Handle->CursorItem = Item;
+    Handle->CursorIndex = Index;
+    return Index;
+}
+
+DictionaryItem *DictionaryInt_ItemAt(Dictionary *Handle, int32 Index) {
+    const int64 Count = Handle->Items.Count;
+    int64 Wanted = Index < 0 ? Count + Index : Index;
+    if (Wanted < 0 || Wanted >= Count) return nullptr;
+    // Start from whichever known position is nearest: either end or the
+    // cursor, so that walking a list by ascending index stays linear.
+    DictionaryItem *Item;
+    int64 Position;
+    if (Wanted <= Count - 1 - Wanted) {
+        Item = Handle->Items.First;
+        Position = 0;
+    } else {
+        Item = Handle->Items.Last;
+        Position = Count - 1;
+    }
+    if (Handle->CursorItem != nullptr) {
+        const int64 FromCursor = Wanted > Handle->CursorIndex ? Wanted - Handle->CursorIndex : Handle->CursorIndex - Wanted;
+        const int64 FromEnd = Wanted > Position ? Wanted - Position : Position - Wanted;
+        if (FromCursor < FromEnd) {
+            Item = Handle->CursorItem;
+            Position = Handle->CursorIndex;
+        }
+    }
+    while (Position < Wanted) {
+        Item = Item->Next;
+        Position++;
+    }
+    while (Position > Wanted) {
+        Item = Item->Prev;
+        Position--;
+    }
+    Handle->CursorItem = Item;
+    Handle->CursorIndex = (int32)Wanted;
+    return Item;
+}
+
+void DictionaryInt_ReportRemove(Dictionary *Handle, DictionaryItem *Item) {
+    Bubble(Handle, Item, &Dictionary::RemoveCallback,
+           [](Dictionary *Level, DictionaryItem *LevelItem, void *User, void *Function, const char *Path) {
+               reinterpret_cast<Dictionary_ItemRemoveFunc>(Function)(Level, LevelItem, User, Path);
+           });
+}
+
+void DictionaryInt_ReportKey(Dictionary *Handle, DictionaryItem *Item, const char *OldKey) {
+    Bubble(Handle, Item, &Dictionary::KeyChangeCallback,
+           [OldKey](Dictionary *Level, DictionaryItem *LevelItem, void *User, void *Function, const char *Path) {
+               reinterpret_cast<Dictionary_ItemKeyChangeFunc>(Function)(Level, LevelItem, User, Path, OldKey);
+           });
+}
+
+void DictionaryInt_ReportValue(Dictionary *Handle, DictionaryItem *Item, const char *OldValue, int32 OldLength) {
+    Bubble(Handle, Item, &Dictionary::ValueChangeCallback,
+           [OldValue, OldLength](Dictionary *Level, DictionaryItem *LevelItem, void *User, void *Function,
+                                 const char *Path) {
+               reinterpret_cast<Dictionary_ItemValueChangeFunc>(Function)(Level, LevelItem, User, Path, OldValue,
+                                                                          OldLength);
+           });
+}
+
+void DictionaryInt_ReportListRekey(Dictionary *Handle, DictionaryItem *First) {
+    if (First == nullptr || Handle->ParentItem == nullptr) return;
+    if (DictionaryInt_Type(Handle->ParentItem) != DICTIONARY_TYPE_LIST) return;
+    if (!CallbackSet(&DictionaryInt_Root(Handle)->KeyChangeCallback)) return;
+    for (DictionaryItem *Item = First; Item != nullptr; Item = Item->Next) DictionaryInt_ReportKey(Handle, Item, nullptr);
+}
+
+// ---- Lifecycle and options ----
+
+CLASS_DEFINE_REFERENCE(Dictionary, Dictionary, DICTIONARY_CLASSID)
+
+int32 Dictionary_Create(Dictionary **Handle) {
+    Debug_CheckPointer(Handle);
+    Dictionary *Created = Memory_New(Dictionary);
+    Class_InitHeader(Created, DICTIONARY_CLASSID, DeleteThunk);
+    Created->Vtbl = &GlobalDictionaryVtbl;
+    Created->CaseSensitive = 1;
+    Created->PrivateKeys = 1;
+    Created->AllowDuplicates = 1;
+    Created->StringPool = 0;
+    Created->PoolChunkSize = DefaultChunkSize;
+    Created->Items.ClassId = DICTIONARYITEM_CLASSID;
+    *Handle = Created;
+    return TRUE;
+}
+
+int32 Dictionary_Delete(Dictionary **Handle) {
+    Debug_CheckPointer(Handle);
+    Dictionary *Deleted = *Handle;
+    Dictionary_CheckHandle(Deleted);
+    // A child container belongs to its item and lives in the root's pool;
+    // freeing it as a root would hand pool memory to the general allocator.
+    if (Deleted->Parent != nullptr)
+        Debug_Abort("Dictionary child container may not be deleted; its item owns it [0x%p]\n", (void *)Deleted);
+    Dictionary_Reset(Deleted);
+    if (Deleted->Strings != nullptr) Pool_Delete(&Deleted->Strings);
+    if (Deleted->ItemPool != nullptr) Pool_Delete(&Deleted->ItemPool);
+    if (Deleted->ContainerPool != nullptr) Pool_Delete(&Deleted->ContainerPool);
+    Deleted->Class.ClassId = 0;
+    Deleted->Items.ClassId = 0;
+    Memory_Delete(Deleted);
+    *Handle = nullptr;
+    return TRUE;
+}
+
+int32 Dictionary_Reset(Dictionary *Handle) {
+    Dictionary_CheckHandle(Handle);
+    Dictionary_CheckList(Handle);
+    DictionaryInt_RemoveAll(Handle);
+    if (Handle->Parent != nullptr) return TRUE;
+    // A root gives its pools' memory back at once; a report callback that
+    // added items while the tree came down keeps the pools as they are.
+    uint32 Active = 0;
+    if (Handle->Strings != nullptr && Handle->Items.Count == 0) {
+        if (Handle->StringPool == 1)
+            Pool_Reset(Handle->Strings);
+        else
+            Pool_Delete(&Handle->Strings);
+    }
+    if (Handle->ItemPool != nullptr && Pool_GetActiveCount(Handle->ItemPool, &Active) && Active == 0)
+        Pool_RemoveAll(Handle->ItemPool);
+    if (Handle->ContainerPool != nullptr && Pool_GetActiveCount(Handle->ContainerPool, &Active) && Active == 0)
+        Pool_RemoveAll(Handle->ContainerPool);
+    return TRUE;
+}
+
+#define DICTIONARY_OPTION(Name, Field)                                                               \
+    int32 Dictionary_Set##Name(Dictionary *Handle, uint32 Value) {                                   \
+        Dictionary_CheckHandle(Handle);                                                              \
+        Handle->Field = Value;                                                                       \
+        return TRUE;                                                                                 \
+    }                                                                                                \
+    int32 Dictionary_Get##Name(Dictionary *Handle, uint32 *Value) {                                  \
+        Dictionary_CheckHandle(Handle);                                                              \
+        Debug_CheckPointer(Value);                                                                   \
+        *Value = Handle->Field;                                                                      \
+        return TRUE;                                                                                 \
+    }
+
+DICTIONARY_OPTION(CaseSensitive, CaseSensitive)
+DICTIONARY_OPTION(PrivateKeys, PrivateKeys)
+DICTIONARY_OPTION(AllowDuplicates, AllowDuplicates)
+DICTIONARY_OPTION(StringPool, StringPool)
+
+int32 Dictionary_SetPoolChunkSize(Dictionary *Handle, uint32 Count) {
+    Dictionary_CheckHandle(Handle);
+    Handle->PoolChunkSize = Count;
+    return TRUE;
+}
+
+int32 Dictionary_GetParent(Dictionary *Handle, Dictionary **Parent, DictionaryItem **ParentItem) {
+    Dictionary_CheckHandle(Handle);
+    Debug_CheckPointer(Parent);
+    Debug_CheckPointer(ParentItem);
+    *Parent = Handle->Parent;
+    *ParentItem = Handle->ParentItem;
+    return Handle->Parent != nullptr && Handle->ParentItem != nullptr;
+}
+
+// ---- Items and order ----
+
+int32 Dictionary_Insert(Dictionary *Handle, DictionaryItem *After, const char *Key, DictionaryItem **Item) {
+    Dictionary_CheckHandle(Handle);
+    Dictionary_CheckList(Handle);
+    if (After != nullptr) Dictionary_CheckItem(After);
+    DictionaryInt_ClearOut(Item);
+    DictionaryItem *Inserted = DictionaryInt_Insert(Handle, After, Key);
+    if (Item != nullptr) *Item = Inserted;
+    return TRUE;
+}
+
+int32 Dictionary_Append(Dictionary *Handle, const char *Key, DictionaryItem **Item) {
+    Dictionary_CheckHandle(Handle);
+    return Dictionary_Insert(Handle, Handle->Items.Last, Key, Item);
+}
+
+int32 Dictionary_Add(Dictionary *Handle, const char *Key, DictionaryItem **Item) {
+    Dictionary_CheckHandle(Handle);
+    return Dictionary_Insert(Handle, Handle->Items.Last, Key, Item);
+}
+
+int32 Dictionary_InsertSorted(Dictionary *Handle, const char *Key, DictionaryItem **Item, void *User,
+                              Dictionary_CompareFunc Compare) {
+    Dictionary_CheckHandle(Handle);
+    Dictionary_CheckList(Handle);
+    Debug_CheckPointer(Compare);
+    DictionaryItem *After = Handle->Items.Last;
+    for (DictionaryItem *Walk = Handle->Items.First; Walk != nullptr; Walk = Walk->Next) {
+        if (Compare(Handle, Walk, Key, User) == 1) {
+            After = Walk->Prev;
+            break;
+        }
+    }
+    return Dictionary_Insert(Handle, After, Key, Item);
+}
+
+int32 Dictionary_Remove(Dictionary *Handle, DictionaryItem **Item) {
+    Dictionary_CheckHandle(Handle);
+    Dictionary_CheckList(Handle);
+    Debug_CheckPointer(Item);
+    DictionaryItem *Removed = *Item;
+    Dictionary_CheckItem(Removed);
+    const bool Linked = (Removed->Prev != nullptr ? Removed->Prev->Next == Removed : Handle->Items.First == Removed) &&
+                        (Removed->Next != nullptr ? Removed->Next->Prev == Removed : Handle->Items.Last == Removed);
+    if (!Linked)
+        Debug_Abort("Dictionary item is not held by this Dictionary [0x%p 0x%p]\n", (void *)Removed, (void *)Handle);
+    DictionaryInt_RemoveItem(Handle, Removed);
+    *Item = nullptr;
+    return TRUE;
+}
+
+int32 Dictionary_ItemGetFirst(Dictionary *Handle, DictionaryItem **Item) {
+    Dictionary_CheckHandle(Handle);
+    Dictionary_CheckList(Handle);
+    Debug_CheckPointer(Item);
+    *Item = Handle->Items.First;
+    return *Item != nullptr;
+}
+
+int32 Dictionary_ItemGetLast(Dictionary *Handle, DictionaryItem **Item) {
+    Dictionary_CheckHandle(Handle);
+    Dictionary_CheckList(Handle);
+    Debug_CheckPointer(Item);
+    *Item = Handle->Items.Last;
+    return *Item != nullptr;
+}
+
+int32 Dictionary_ItemGetNext(Dictionary *Handle, DictionaryItem *Item, DictionaryItem **Next) {
+    Dictionary_CheckHandle(Handle);
+    Dictionary_CheckItem(Item);
+    Debug_CheckPointer(Next);
+    *Next = Item->Next;
+    return *Next != nullptr;
+}
+
+int32 Dictionary_ItemGetPrev(Dictionary *Handle, DictionaryItem *Item, DictionaryItem **Prev) {
+    Dictionary_CheckHandle(Handle);
+    Dictionary_CheckItem(Item);
+    Debug_CheckPointer(Prev);
+    *Prev = Item->Prev;
+    return *Prev != nullptr;
+}
+
+int32 Dictionary_ItemGetCount(Dictionary *Handle, int32 *Count) {
+    Dictionary_CheckHandle(Handle);
+    Dictionary_CheckList(Handle);
+    Debug_CheckPointer(Count);
+    *Count = (int32)Handle->Items.Count;
+    return TRUE;
+}
+
+int32 Dictionary_ItemGetIndex(Dictionary *Handle, DictionaryItem *Item, int32 *Index) {
+    Dictionary_CheckHandle(Handle);
+    Dictionary_CheckList(Handle);
+    Dictionary_CheckItem(Item);
+    Debug_CheckPointer(Index);
+    *Index = DictionaryInt_IndexOf(Handle, Item);
+    return TRUE;
+}
+
+int32 Dictionary_ItemGetDictionaryHandle(Dictionary *Handle, DictionaryItem *Item, Dictionary **Child) {
+    Dictionary_CheckHandle(Handle);
+    Dictionary_CheckItem(Item);
+    Debug_CheckPointer(Child);
+    *Child = Item->Child;
+    return *Child != nullptr;
+}
+
+// ---- Change callbacks ----
+
+#define DICTIONARY_CALLBACK(Name, Field, FunctionType)                                               \
+    int32 Dictionary_Set##Name(Dictionary *Handle, void *User, FunctionType Function) {              \
+        Dictionary_CheckHandle(Handle);                                                              \
+        if (Function == nullptr) return CallbackBase_Reset(&Handle->Field);                          \
+        return CallbackBase_Set(&Handle->Field, User, Function);                                     \
+    }                                                                                                \
+    int32 Dictionary_Get##Name(Dictionary *Handle, void **User, FunctionType *Function) {            \
+        Dictionary_CheckHandle(Handle);                                                              \
+        DictionaryInt_ClearOut(User);                                                                \
+        DictionaryInt_ClearOut(Function);                                                            \
+        return CallbackBase_Get(&Handle->Field, User, Function);                                     \
+    }
+
+DICTIONARY_CALLBACK(ItemRemoveCallback, RemoveCallback, Dictionary_ItemRemoveFunc)
+DICTIONARY_CALLBACK(ItemKeyChangeCallback, KeyChangeCallback, Dictionary_ItemKeyChangeFunc)
+DICTIONARY_CALLBACK(ItemValueChangeCallback, ValueChangeCallback, Dictionary_ItemValueChangeFunc)

@@ -1,0 +1,170 @@
+// The Dictionary's records and the helpers its source files share. Only the
+// dictionary*.cpp files (and white-box tests) include this header; everyone
+// else works through core/dictionary.h.
+//
+// Invariants:
+// - A root has Parent == null, RefCount >= 1 and owns ContainerPool, ItemPool
+//   and Strings (each made on demand). A child has Parent and ParentItem set,
+//   RefCount 0 and copies of the root's pool handles; it never makes pools.
+// - Items.First/Last/Count describe a doubly linked list of items; Items.ClassId
+//   is DICTIONARYITEM_CLASSID while the list is alive.
+// - An item of type List or Dictionary has a Child; no other item does.
+// - Keys and values are NUL-terminated copies of KeyLength / ValueLength bytes,
+//   taken from Strings when the tree was built with a string pool, else from
+//   the general allocator, and returned the same way with the length plus one.
+// - CursorItem/CursorIndex remember the last item reached by position; any
+//   change to this Dictionary's list clears them.
+#pragma once
+
+#include "core/callback.h"
+#include "core/class.h"
+#include "core/debug.h"
+#include "core/dictionary.h"
+#include "core/pool.h"
+
+// Item flag bits: the type, the private mark and a Boolean's value.
+constexpr uint8 DictionaryTypeMask = 0x07;
+constexpr uint8 DictionaryPrivateFlag = 0x40;
+constexpr uint8 DictionaryBooleanFlag = 0x80;
+
+// Working size of item paths built for change reports and ItemGetPath.
+constexpr int32 DictionaryPathWorkSize = 4096;
+// Largest path given to a set-by-path operation, terminator included.
+constexpr int32 DictionarySetPathSize = 320;
+
+struct DictionaryItemList {
+    uint32 ClassId; // DICTIONARYITEM_CLASSID; tested on every walk
+    DictionaryItem *First;
+    DictionaryItem *Last;
+    uint32 Count;
+};
+
+struct Dictionary {
+    ClassStruct Class;
+    const DictionaryVtbl *Vtbl;
+    ClassPrintStruct Print;
+    uint32 CaseSensitive;
+    uint32 PrivateKeys;
+    uint32 AllowDuplicates;
+    uint32 StringPool;
+    uint32 PoolChunkSize;
+    Pool *ContainerPool;
+    Pool *ItemPool;
+    Pool *Strings;
+    Dictionary *Parent;
+    DictionaryItem *ParentItem;
+    DictionaryItemList Items;
+    CallbackStruct RemoveCallback;
+    CallbackStruct KeyChangeCallback;
+    CallbackStruct ValueChangeCallback;
+    DictionaryItem *CursorItem;
+    int32 CursorIndex;
+};
+
+struct DictionaryItem {
+    uint32 ClassId;
+    uint8 Flags;
+    char *Key;
+    int32 KeyLength;
+    char *Value;
+    int32 ValueLength;
+    Dictionary *Child;
+    DictionaryItem *Next;
+    DictionaryItem *Prev;
+};
+
+static_assert(offsetof(Dictionary, Vtbl) == offsetof(DictionaryHeader, Vtbl), "table pointer behind the header");
+static_assert(offsetof(Dictionary, Print) == sizeof(ClassStruct) + sizeof(void *));
+static_assert(offsetof(DictionaryItem, ClassId) == 0);
+static_assert(sizeof(DictionaryItem) == 64);
+
+[[noreturn]] void DictionaryInt_ItemMismatch(const void *Item, const char *File, int32 Line);
+
+// The item handle check: null and foreign records stop as class checks do.
+#define Dictionary_CheckItem(Item)                                                                   \
+    do {                                                                                             \
+        if ((Item) == nullptr) Debug_AbortInt(__FILE__, __LINE__, "Pointer is NULL\n");             \
+        if ((Item)->ClassId != DICTIONARYITEM_CLASSID) DictionaryInt_ItemMismatch((Item), __FILE__, __LINE__); \
+    } while (0)
+
+#define Dictionary_CheckHandle(Handle) Class_CheckHandle((Handle), DICTIONARY_CLASSID)
+
+// The list header check made at the start of every walk.
+#define Dictionary_CheckList(Handle)                                                                 \
+    do {                                                                                             \
+        if ((Handle)->Items.ClassId != DICTIONARYITEM_CLASSID)                                       \
+            Debug_AbortInt(__FILE__, __LINE__, "Class mismatch pointer (0x%p: expected 0x%08x but was 0x%08x)\n", \
+                           (const void *)&(Handle)->Items, DICTIONARYITEM_CLASSID, (Handle)->Items.ClassId); \
+    } while (0)
+
+inline int32 DictionaryInt_Type(const DictionaryItem *Item) { return Item->Flags & DictionaryTypeMask; }
+inline bool DictionaryInt_IsContainerType(int32 Type) {
+    return Type == DICTIONARY_TYPE_LIST || Type == DICTIONARY_TYPE_DICTIONARY;
+}
+inline void DictionaryInt_ClearOut(void *Out) {
+    if (Out != nullptr) *static_cast<void **>(Out) = nullptr;
+}
+
+// ---- dictionary.cpp ----
+Dictionary *DictionaryInt_Root(Dictionary *Handle);
+// Makes a root's missing pools (string pool only while the tree is empty).
+void DictionaryInt_EnsurePools(Dictionary *Root);
+// A new child container for Item of Parent, from the root's container pool.
+Dictionary *DictionaryInt_CreateChild(Dictionary *Parent, DictionaryItem *Item);
+// Resets a child container and returns it to the container pool.
+void DictionaryInt_FreeChild(Dictionary *Parent, Dictionary **Child);
+// Key and value storage (length plus one bytes, from the tree's string pool
+// when it has one).
+char *DictionaryInt_AllocText(Dictionary *Handle, int32 Length);
+void DictionaryInt_FreeText(Dictionary *Handle, char **Text, int32 Length);
+// A new keyless Unknown item linked after After (at the front when null).
+DictionaryItem *DictionaryInt_Link(Dictionary *Handle, DictionaryItem *After);
+// Dictionary_Insert without the handle checks: the existing item under Key
+// when duplicates are off, else a new item after After.
+DictionaryItem *DictionaryInt_Insert(Dictionary *Handle, DictionaryItem *After, const char *Key);
+// Removes Item and its subtree, children first, with every report.
+void DictionaryInt_RemoveItem(Dictionary *Handle, DictionaryItem *Item);
+// Removes every item, last first.
+void DictionaryInt_RemoveAll(Dictionary *Handle);
+// The number of items before Item (walks from both ends of Item's list).
+int32 DictionaryInt_IndexOf(Dictionary *Handle, DictionaryItem *Item);
+// The Index-th item (negative from the end), or null.
+DictionaryItem *DictionaryInt_ItemAt(Dictionary *Handle, int32 Index);
+// Change reports, bubbled from Handle up to the root.
+void DictionaryInt_ReportRemove(Dictionary *Handle, DictionaryItem *Item);
+void DictionaryInt_ReportKey(Dictionary *Handle, DictionaryItem *Item, const char *OldKey);
+void DictionaryInt_ReportValue(Dictionary *Handle, DictionaryItem *Item, const char *OldValue, int32 OldLength);
+// Re-key reports for the items from First on when Handle is a List's child
+// and the root watches keys.
+void DictionaryInt_ReportListRekey(Dictionary *Handle, DictionaryItem *First);
+
+// ---- dictionary_item.cpp ----
+// The item's text form: "null", "true"/"false", or the stored bytes.
+int32 DictionaryInt_TextForm(const DictionaryItem *Item, const char **Text, int32 *Length);
+int32 DictionaryInt_SetType(Dictionary *Handle, DictionaryItem *Item, int32 Type);
+int32 DictionaryInt_SetKeyLength(Dictionary *Handle, DictionaryItem *Item, const char *Key, int32 Length);
+int32 DictionaryInt_SetBuffer(Dictionary *Handle, DictionaryItem *Item, const void *Bytes, int32 Length);
+int32 DictionaryInt_SetBoolean(Dictionary *Handle, DictionaryItem *Item, uint32 Value);
+int32 DictionaryInt_SetStringV(Dictionary *Handle, DictionaryItem *Item, const char *Format, va_list Arguments);
+int32 DictionaryInt_SetStringPrint(Dictionary *Handle, DictionaryItem *Item, const char *Format, ...);
+uint32 DictionaryInt_GetPrivate(Dictionary *Handle, const DictionaryItem *Item);
+// Number reads of Int64 and Float64 texts (0 for other types).
+int32 DictionaryInt_GetInt64(const DictionaryItem *Item, int64 *Value);
+int32 DictionaryInt_GetFloat64(const DictionaryItem *Item, float64 *Value);
+
+// ---- dictionary_key.cpp ----
+// Key equality under Handle's CaseSensitive.
+bool DictionaryInt_KeyEquals(const Dictionary *Handle, const DictionaryItem *Item, const char *Key, int32 Length);
+bool DictionaryInt_TextEquals(const Dictionary *Handle, const char *A, int32 ALength, const char *B, int32 BLength);
+// The first item whose stored key equals Key exactly (no index form, no
+// private-mark rule): the counterpart rule of sync and merge.
+DictionaryItem *DictionaryInt_FindStoredKey(Dictionary *Handle, const char *Key, int32 Length);
+DictionaryItem *DictionaryInt_FindByKey(Dictionary *Handle, const char *Key, DictionaryItem *Start);
+DictionaryItem *DictionaryInt_EnsureKey(Dictionary *Handle, const char *Key);
+
+// ---- dictionary_path.cpp ----
+int32 DictionaryInt_FindByPath(Dictionary *Handle, const char *Path, Dictionary **Owner, DictionaryItem **Item);
+int32 DictionaryInt_GetPath(Dictionary *Handle, DictionaryItem *Item, Dictionary *Stop, char *Buffer, int32 Size);
+
+// ---- dictionary_print.cpp ----
+ClassPrintStruct *DictionaryInt_PrintRecord(Dictionary *Handle);

@@ -1,0 +1,584 @@
+// Dictionary items: type, key, value, the typed additions and the getters
+// with their conversions.
+//
+// Values are text. Integer reads of a number parse it as a number: an
+// Int64 text exactly, a Float64 text (which "%g" may have put in exponent
+// form, "1.7e+12") as a decimal truncated toward zero and saturated to
+// 64 bits. Reading only the leading digits would turn 1.7e+12 into 1.
+#include <math.h>
+#include <string.h>
+
+#include <charconv>
+#include <limits>
+
+#include "core/dictionary_internal.h"
+#include "core/log.h"
+#include "core/memory.h"
+#include "core/string.h"
+
+namespace {
+
+constexpr int32 KeyShownMax = 1024;
+
+// A growing print target for the formatted setters; small texts stay on the
+// stack.
+class PrintTarget {
+  public:
+    PrintTarget() = default;
+    PrintTarget(const PrintTarget &) = delete;
+    PrintTarget &operator=(const PrintTarget &) = delete;
+    ~PrintTarget() {
+        if (Data != Local) Memory_Free(Data, Capacity);
+    }
+    static int32 Write(void *User, const char *Text, int32 Length, uint32 *Written) {
+        PrintTarget *Target = static_cast<PrintTarget *>(User);
+        if (Length < 0) Length = (int32)strlen(Text);
+        if ((int64)Target->Used + Length >= Target->Capacity) Target->Grow((int64)Target->Used + Length + 1);
+        memcpy(Target->Data + Target->Used, Text, (size_t)Length);
+        Target->Used += Length;
+        if (Written != nullptr) *Written = (uint32)Length;
+        return TRUE;
+    }
+    const char *Text() const { return Data; }
+    int32 Length() const { return Used; }
+
+  private:
+    void Grow(int64 Needed) {
+        int64 Size = (int64)Capacity * 2;
+        while (Size < Needed) Size *= 2;
+        Debug_Assert(Size <= INT32_MAX, "Formatted Dictionary value too large\n");
+        char *Grown = static_cast<char *>(Memory_Alloc((int32)Size));
+        memcpy(Grown, Data, (size_t)Used);
+        if (Data != Local) Memory_Free(Data, Capacity);
+        Data = Grown;
+        Capacity = (int32)Size;
+    }
+    char Local[256];
+    char *Data = Local;
+    int32 Used = 0;
+    int32 Capacity = (int32)sizeof(Local);
+};
+
+bool IsHexText(const char *Text, const char *End) {
+    if (Text < End && (*Text == '+' || *Text == '-')) Text++;
+    return End - Text >= 2 && Text[0] == '0' && (Text[1] == 'x' || Text[1] == 'X');
+}
+
+// The exponent of a decimal text that overflowed or underflowed tells which.
+bool ExponentNegative(const char *Text, const char *End) {
+    for (const char *Walk = Text; Walk < End; Walk++)
+        if ((*Walk == 'e' || *Walk == 'E') && Walk + 1 < End) return Walk[1] == '-';
+    return false;
+}
+
+float64 ParseDecimal(const char *Text, const char *End) {
+    if (Text < End && *Text == '+') Text++;
+    float64 Value = 0;
+    auto [Stop, Error] = std::from_chars(Text, End, Value, std::chars_format::general);
+    if (Error == std::errc::result_out_of_range) {
+        const bool Negative = Text < End && *Text == '-';
+        if (ExponentNegative(Text, Stop)) return Negative ? -0.0 : 0.0;
+        return Negative ? -HUGE_VAL : HUGE_VAL;
+    }
+    if (Error != std::errc()) return 0;
+    return Value;
+}
+
+int64 ParseInteger(const char *Text, int32 Length) {
+    const char *End = Text + Length;
+    if (IsHexText(Text, End)) return String_AtoI64(Text);
+    const char *Start = Text < End && *Text == '+' ? Text + 1 : Text;
+    int64 Whole = 0;
+    auto [Stop, Error] = std::from_chars(Start, End, Whole);
+    const bool Fraction = Stop < End && (*Stop == '.' || *Stop == 'e' || *Stop == 'E');
+    if (!Fraction) {
+        if (Error == std::errc()) return Whole;
+        if (Error == std::errc::result_out_of_range)
+            return *Start == '-' ? std::numeric_limits<int64>::min() : std::numeric_limits<int64>::max();
+    }
+    const float64 Value = ParseDecimal(Text, End);
+    if (isnan(Value)) return 0;
+    if (Value >= 9223372036854775808.0) return std::numeric_limits<int64>::max();
+    if (Value <= -9223372036854775808.0) return std::numeric_limits<int64>::min();
+    return (int64)Value;
+}
+
+bool IsNumberType(int32 Type) { return Type == DICTIONARY_TYPE_INT64 || Type == DICTIONARY_TYPE_FLOAT64; }
+
+// A key of more than 119 bytes keeps its first 119, less a character that
+// would be split.
+int32 CutKeyLength(const char *Key) {
+    int32 Cut = DICTIONARY_MAX_KEY_LENGTH;
+    while (Cut > 0 && ((uint8)Key[Cut] & 0xC0) == 0x80) Cut--;
+    return Cut;
+}
+
+DictionaryItem *AddTyped(Dictionary *Handle, const char *Key, int32 Type) {
+    DictionaryItem *Item = DictionaryInt_Insert(Handle, Handle->Items.Last, Key);
+    DictionaryInt_SetType(Handle, Item, Type);
+    return Item;
+}
+
+} // namespace
+
+const DictionaryTypeString Dictionary_TypeStringTable[8] = {
+    {DICTIONARY_TYPE_UNKNOWN, "Unknown"}, {DICTIONARY_TYPE_NULL, "Null"},     {DICTIONARY_TYPE_BOOLEAN, "Boolean"},
+    {DICTIONARY_TYPE_INT64, "Int64"},     {DICTIONARY_TYPE_FLOAT64, "Float64"}, {DICTIONARY_TYPE_STRING, "String"},
+    {DICTIONARY_TYPE_LIST, "List"},       {DICTIONARY_TYPE_DICTIONARY, "Dictionary"},
+};
+
+// ---- Shared helpers ----
+
+int32 DictionaryInt_TextForm(const DictionaryItem *Item, const char **Text, int32 *Length) {
+    switch (DictionaryInt_Type(Item)) {
+    case DICTIONARY_TYPE_NULL:
+        *Text = "null";
+        *Length = 4;
+        return TRUE;
+    case DICTIONARY_TYPE_BOOLEAN:
+        if (Item->Flags & DictionaryBooleanFlag) {
+            *Text = "true";
+            *Length = 4;
+        } else {
+            *Text = "false";
+            *Length = 5;
+        }
+        return TRUE;
+    case DICTIONARY_TYPE_INT64:
+    case DICTIONARY_TYPE_FLOAT64:
+    case DICTIONARY_TYPE_STRING:
+        *Text = Item->Value != nullptr ? Item->Value : "";
+        *Length = Item->ValueLength;
+        return TRUE;
+    default:
+        *Text = Item->Value;
+        *Length = Item->ValueLength;
+        return Item->Value != nullptr;
+    }
+}
+
+int32 DictionaryInt_SetType(Dictionary *Handle, DictionaryItem *Item, int32 Type) {
+    if (Type < DICTIONARY_TYPE_UNKNOWN || Type > DICTIONARY_TYPE_DICTIONARY) {
+        Log_Error("Dictionary item type %d is not a Dictionary type\n", Type);
+        return FALSE;
+    }
+    if (DictionaryInt_Type(Item) == Type) return TRUE;
+    if (Item->Value != nullptr) DictionaryInt_FreeText(Handle, &Item->Value, Item->ValueLength);
+    Item->ValueLength = 0;
+    if (Item->Child != nullptr) DictionaryInt_FreeChild(Handle, &Item->Child);
+    Item->Flags = (uint8)((Item->Flags & ~DictionaryTypeMask) | Type);
+    if (DictionaryInt_IsContainerType(Type)) Item->Child = DictionaryInt_CreateChild(Handle, Item);
+    return TRUE;
+}
+
+int32 DictionaryInt_SetKeyLength(Dictionary *Handle, DictionaryItem *Item, const char *Key, int32 Length) {
+    if (Key != nullptr) Length = Length > 0 ? (int32)strnlen(Key, (size_t)Length) : 0;
+    if (Key != nullptr && Handle->PrivateKeys == 1 && Length >= 1 && (Key[0] == '.' || Key[0] == '#')) {
+        Key++;
+        Length--;
+        Item->Flags |= DictionaryPrivateFlag;
+    } else {
+        Item->Flags &= (uint8)~DictionaryPrivateFlag;
+    }
+    if (Key != nullptr && Length > DICTIONARY_MAX_KEY_LENGTH) {
+        char Shown[KeyShownMax + 1];
+        const int32 ShownLength = Length < KeyShownMax ? Length : KeyShownMax;
+        memcpy(Shown, Key, (size_t)ShownLength);
+        Shown[ShownLength] = 0;
+        Dictionary_Print(Handle, "Key exceeds maximum length %s (%d > %d)", Shown, Length, DICTIONARY_MAX_KEY_LENGTH);
+        Length = CutKeyLength(Key);
+    }
+    char *OldKey = Item->Key;
+    const int32 OldLength = Item->KeyLength;
+    Item->Key = nullptr;
+    Item->KeyLength = 0;
+    if (Key != nullptr) {
+        char *Stored = DictionaryInt_AllocText(Handle, Length);
+        memcpy(Stored, Key, (size_t)Length);
+        Stored[Length] = 0;
+        Item->Key = Stored;
+        Item->KeyLength = Length;
+        DictionaryInt_ReportKey(Handle, Item, OldKey);
+    }
+    if (OldKey != nullptr) DictionaryInt_FreeText(Handle, &OldKey, OldLength);
+    return TRUE;
+}
+
+int32 DictionaryInt_SetBoolean(Dictionary *Handle, DictionaryItem *Item, uint32 Value) {
+    const bool Was = (Item->Flags & DictionaryBooleanFlag) != 0;
+    const bool Now = Value == 1;
+    if (Was == Now) return TRUE;
+    if (Now)
+        Item->Flags |= DictionaryBooleanFlag;
+    else
+        Item->Flags &= (uint8)~DictionaryBooleanFlag;
+    if (DictionaryInt_Type(Item) == DICTIONARY_TYPE_BOOLEAN)
+        DictionaryInt_ReportValue(Handle, Item, Was ? "true" : "false", Was ? 4 : 5);
+    return TRUE;
+}
+
+int32 DictionaryInt_SetBuffer(Dictionary *Handle, DictionaryItem *Item, const void *Bytes, int32 Length) {
+    const int32 Type = DictionaryInt_Type(Item);
+    if (Length > 0 && Length == Item->ValueLength && Item->Value != nullptr) {
+        bool Same;
+        if (Bytes != nullptr) {
+            Same = memcmp(Bytes, Item->Value, (size_t)Length) == 0;
+        } else {
+            Same = true;
+            for (int32 Index = 0; Index < Length && Same; Index++) Same = Item->Value[Index] == 0;
+        }
+        if (Same) return TRUE;
+    }
+    char *OldValue = Item->Value;
+    const int32 OldLength = Item->ValueLength;
+    Item->Value = nullptr;
+    Item->ValueLength = 0;
+    if (Type == DICTIONARY_TYPE_NULL) {
+        // the type itself is the value
+    } else if (Type == DICTIONARY_TYPE_BOOLEAN) {
+        if (Bytes != nullptr && Length > 0) {
+            const char First = *static_cast<const char *>(Bytes);
+            DictionaryInt_SetBoolean(Handle, Item, First == 'T' || First == 't' ? 1 : 0);
+        }
+    } else if (Length > 0) {
+        char *Stored = DictionaryInt_AllocText(Handle, Length);
+        if (Bytes != nullptr)
+            memcpy(Stored, Bytes, (size_t)Length);
+        else
+            memset(Stored, 0, (size_t)Length);
+        Stored[Length] = 0;
+        Item->Value = Stored;
+        Item->ValueLength = Length;
+        if (Type == DICTIONARY_TYPE_INT64 || Type == DICTIONARY_TYPE_FLOAT64 || Type == DICTIONARY_TYPE_STRING)
+            DictionaryInt_ReportValue(Handle, Item, OldValue, OldLength);
+    }
+    if (OldValue != nullptr) DictionaryInt_FreeText(Handle, &OldValue, OldLength);
+    return TRUE;
+}
+
+int32 DictionaryInt_SetStringV(Dictionary *Handle, DictionaryItem *Item, const char *Format, va_list Arguments) {
+    Debug_CheckPointer(Format);
+    if (DictionaryInt_Type(Item) == DICTIONARY_TYPE_NULL) return TRUE;
+    PrintTarget Target;
+    va_list Copy;
+    va_copy(Copy, Arguments);
+    String_VPrintFormat(Format, &Target, PrintTarget::Write, Copy);
+    va_end(Copy);
+    return DictionaryInt_SetBuffer(Handle, Item, Target.Text(), Target.Length());
+}
+
+int32 DictionaryInt_SetStringPrint(Dictionary *Handle, DictionaryItem *Item, const char *Format, ...) {
+    va_list Arguments;
+    va_start(Arguments, Format);
+    const int32 Result = DictionaryInt_SetStringV(Handle, Item, Format, Arguments);
+    va_end(Arguments);
+    return Result;
+}
+
+uint32 DictionaryInt_GetPrivate(Dictionary *Handle, const DictionaryItem *Item) {
+    return Handle->PrivateKeys == 1 && (Item->Flags & DictionaryPrivateFlag) != 0;
+}
+
+int32 DictionaryInt_GetInt64(const DictionaryItem *Item, int64 *Value) {
+    *Value = 0;
+    if (!IsNumberType(DictionaryInt_Type(Item))) return FALSE;
+    if (Item->Value != nullptr) *Value = ParseInteger(Item->Value, Item->ValueLength);
+    return TRUE;
+}
+
+int32 DictionaryInt_GetFloat64(const DictionaryItem *Item, float64 *Value) {
+    *Value = 0;
+    if (!IsNumberType(DictionaryInt_Type(Item))) return FALSE;
+    if (Item->Value == nullptr) return TRUE;
+    const char *End = Item->Value + Item->ValueLength;
+    if (IsHexText(Item->Value, End))
+        *Value = (float64)String_AtoI64(Item->Value);
+    else
+        *Value = ParseDecimal(Item->Value, End);
+    return TRUE;
+}
+
+// ---- Typed additions ----
+
+int32 Dictionary_AddNull(Dictionary *Handle, const char *Key, DictionaryItem **Item) {
+    Dictionary_CheckHandle(Handle);
+    Dictionary_CheckList(Handle);
+    DictionaryInt_ClearOut(Item);
+    DictionaryItem *Added = AddTyped(Handle, Key, DICTIONARY_TYPE_NULL);
+    if (Item != nullptr) *Item = Added;
+    return TRUE;
+}
+
+int32 Dictionary_AddString(Dictionary *Handle, const char *Key, const char *Text, DictionaryItem **Item) {
+    Dictionary_CheckHandle(Handle);
+    Dictionary_CheckList(Handle);
+    Debug_CheckPointer(Text);
+    DictionaryInt_ClearOut(Item);
+    DictionaryItem *Added = AddTyped(Handle, Key, DICTIONARY_TYPE_STRING);
+    DictionaryInt_SetBuffer(Handle, Added, Text, (int32)strlen(Text));
+    if (Item != nullptr) *Item = Added;
+    return TRUE;
+}
+
+int32 Dictionary_AddInt32(Dictionary *Handle, const char *Key, int32 Value, DictionaryItem **Item) {
+    return Dictionary_AddInt64(Handle, Key, Value, Item);
+}
+
+int32 Dictionary_AddInt64(Dictionary *Handle, const char *Key, int64 Value, DictionaryItem **Item) {
+    Dictionary_CheckHandle(Handle);
+    Dictionary_CheckList(Handle);
+    DictionaryInt_ClearOut(Item);
+    DictionaryItem *Added = AddTyped(Handle, Key, DICTIONARY_TYPE_INT64);
+    DictionaryInt_SetStringPrint(Handle, Added, "%lld", (long long)Value);
+    if (Item != nullptr) *Item = Added;
+    return TRUE;
+}
+
+int32 Dictionary_AddFloat64(Dictionary *Handle, const char *Key, float64 Value, DictionaryItem **Item) {
+    Dictionary_CheckHandle(Handle);
+    Dictionary_CheckList(Handle);
+    DictionaryInt_ClearOut(Item);
+    DictionaryItem *Added = AddTyped(Handle, Key, DICTIONARY_TYPE_FLOAT64);
+    DictionaryInt_SetStringPrint(Handle, Added, "%g", Value);
+    if (Item != nullptr) *Item = Added;
+    return TRUE;
+}
+
+int32 Dictionary_AddBoolean(Dictionary *Handle, const char *Key, uint32 Value, DictionaryItem **Item) {
+    Dictionary_CheckHandle(Handle);
+    Dictionary_CheckList(Handle);
+    DictionaryInt_ClearOut(Item);
+    DictionaryItem *Added = AddTyped(Handle, Key, DICTIONARY_TYPE_BOOLEAN);
+    DictionaryInt_SetBoolean(Handle, Added, Value);
+    if (Item != nullptr) *Item = Added;
+    return TRUE;
+}
+
+static int32 AddContainer(Dictionary *Handle, const char *Key, int32 Type, Dictionary **Child, DictionaryItem **Item) {
+    Dictionary_CheckHandle(Handle);
+    Dictionary_CheckList(Handle);
+    DictionaryInt_ClearOut(Child);
+    DictionaryInt_ClearOut(Item);
+    DictionaryItem *Added = AddTyped(Handle, Key, Type);
+    if (Child != nullptr) *Child = Added->Child;
+    if (Item != nullptr) *Item = Added;
+    return TRUE;
+}
+
+int32 Dictionary_AddList(Dictionary *Handle, const char *Key, Dictionary **Child, DictionaryItem **Item) {
+    return AddContainer(Handle, Key, DICTIONARY_TYPE_LIST, Child, Item);
+}
+
+int32 Dictionary_AddDictionary(Dictionary *Handle, const char *Key, Dictionary **Child, DictionaryItem **Item) {
+    return AddContainer(Handle, Key, DICTIONARY_TYPE_DICTIONARY, Child, Item);
+}
+
+// ---- Type ----
+
+int32 Dictionary_ItemSetType(Dictionary *Handle, DictionaryItem *Item, int32 Type) {
+    Dictionary_CheckHandle(Handle);
+    Dictionary_CheckItem(Item);
+    return DictionaryInt_SetType(Handle, Item, Type);
+}
+
+int32 Dictionary_ItemGetType(Dictionary *Handle, DictionaryItem *Item, int32 *Type) {
+    Dictionary_CheckHandle(Handle);
+    Dictionary_CheckItem(Item);
+    Debug_CheckPointer(Type);
+    *Type = DictionaryInt_Type(Item);
+    return TRUE;
+}
+
+int32 Dictionary_ItemCompareType(Dictionary *Handle, DictionaryItem *Item, int32 Type) {
+    Dictionary_CheckHandle(Handle);
+    Dictionary_CheckItem(Item);
+    return DictionaryInt_Type(Item) == Type;
+}
+
+int32 Dictionary_ItemIsContainer(Dictionary *Handle, DictionaryItem *Item) {
+    Dictionary_CheckHandle(Handle);
+    Dictionary_CheckItem(Item);
+    return DictionaryInt_IsContainerType(DictionaryInt_Type(Item));
+}
+
+int32 Dictionary_ItemIsNull(Dictionary *Handle, DictionaryItem *Item) {
+    Dictionary_CheckHandle(Handle);
+    Dictionary_CheckItem(Item);
+    return DictionaryInt_Type(Item) == DICTIONARY_TYPE_NULL;
+}
+
+const char *Dictionary_TranslateType(int32 Type) {
+    if (Type < DICTIONARY_TYPE_UNKNOWN || Type > DICTIONARY_TYPE_DICTIONARY) return Dictionary_TypeStringTable[0].Name;
+    return Dictionary_TypeStringTable[Type].Name;
+}
+
+// ---- Keys ----
+
+int32 Dictionary_ItemSetKeyLength(Dictionary *Handle, DictionaryItem *Item, const char *Key, int32 Length) {
+    Dictionary_CheckHandle(Handle);
+    Dictionary_CheckItem(Item);
+    return DictionaryInt_SetKeyLength(Handle, Item, Key, Length);
+}
+
+int32 Dictionary_ItemSetKey(Dictionary *Handle, DictionaryItem *Item, const char *Key) {
+    Dictionary_CheckHandle(Handle);
+    Dictionary_CheckItem(Item);
+    return DictionaryInt_SetKeyLength(Handle, Item, Key, Key != nullptr ? (int32)strlen(Key) : 0);
+}
+
+int32 Dictionary_ItemGetKeyPtr(Dictionary *Handle, DictionaryItem *Item, const char **Key) {
+    Dictionary_CheckHandle(Handle);
+    Dictionary_CheckItem(Item);
+    Debug_CheckPointer(Key);
+    *Key = Item->Key;
+    return Item->Key != nullptr;
+}
+
+int32 Dictionary_ItemGetKey(Dictionary *Handle, DictionaryItem *Item, char *Buffer, int32 Size) {
+    Dictionary_CheckHandle(Handle);
+    Dictionary_CheckItem(Item);
+    Debug_CheckPointer(Buffer);
+    if (Size < 1) return FALSE;
+    Buffer[0] = 0;
+    if (Item->Key == nullptr) return FALSE;
+    String_CopyLengthSafe(Buffer, Size, Item->Key, Item->KeyLength);
+    return TRUE;
+}
+
+int32 Dictionary_ItemSetPrivate(Dictionary *Handle, DictionaryItem *Item, uint32 Flag) {
+    Dictionary_CheckHandle(Handle);
+    Dictionary_CheckItem(Item);
+    if (Flag == 1)
+        Item->Flags |= DictionaryPrivateFlag;
+    else
+        Item->Flags &= (uint8)~DictionaryPrivateFlag;
+    return TRUE;
+}
+
+int32 Dictionary_ItemGetPrivate(Dictionary *Handle, DictionaryItem *Item, uint32 *Flag) {
+    Dictionary_CheckHandle(Handle);
+    Dictionary_CheckItem(Item);
+    Debug_CheckPointer(Flag);
+    *Flag = DictionaryInt_GetPrivate(Handle, Item);
+    return TRUE;
+}
+
+// ---- Values ----
+
+int32 Dictionary_ItemSetBuffer(Dictionary *Handle, DictionaryItem *Item, const void *Bytes, int32 Length) {
+    Dictionary_CheckHandle(Handle);
+    Dictionary_CheckItem(Item);
+    return DictionaryInt_SetBuffer(Handle, Item, Bytes, Length);
+}
+
+int32 Dictionary_ItemSetString(Dictionary *Handle, DictionaryItem *Item, const char *Text) {
+    Dictionary_CheckHandle(Handle);
+    Dictionary_CheckItem(Item);
+    if (DictionaryInt_Type(Item) == DICTIONARY_TYPE_NULL) return TRUE;
+    return DictionaryInt_SetBuffer(Handle, Item, Text, Text != nullptr ? (int32)strlen(Text) : 0);
+}
+
+int32 Dictionary_ItemSetStringPrint(Dictionary *Handle, DictionaryItem *Item, const char *Format, ...) {
+    Dictionary_CheckHandle(Handle);
+    Dictionary_CheckItem(Item);
+    va_list Arguments;
+    va_start(Arguments, Format);
+    const int32 Result = DictionaryInt_SetStringV(Handle, Item, Format, Arguments);
+    va_end(Arguments);
+    return Result;
+}
+
+int32 Dictionary_ItemSetStringV(Dictionary *Handle, DictionaryItem *Item, const char *Format, va_list Arguments) {
+    Dictionary_CheckHandle(Handle);
+    Dictionary_CheckItem(Item);
+    return DictionaryInt_SetStringV(Handle, Item, Format, Arguments);
+}
+
+int32 Dictionary_ItemSetInt32(Dictionary *Handle, DictionaryItem *Item, int32 Value) {
+    return Dictionary_ItemSetStringPrint(Handle, Item, "%d", Value);
+}
+
+int32 Dictionary_ItemSetInt64(Dictionary *Handle, DictionaryItem *Item, int64 Value) {
+    return Dictionary_ItemSetStringPrint(Handle, Item, "%lld", (long long)Value);
+}
+
+int32 Dictionary_ItemSetFloat64(Dictionary *Handle, DictionaryItem *Item, float64 Value) {
+    return Dictionary_ItemSetStringPrint(Handle, Item, "%g", Value);
+}
+
+int32 Dictionary_ItemSetBoolean(Dictionary *Handle, DictionaryItem *Item, uint32 Value) {
+    Dictionary_CheckHandle(Handle);
+    Dictionary_CheckItem(Item);
+    return DictionaryInt_SetBoolean(Handle, Item, Value);
+}
+
+int32 Dictionary_ItemSetNull(Dictionary *Handle, DictionaryItem *Item) {
+    Dictionary_CheckHandle(Handle);
+    Dictionary_CheckItem(Item);
+    return TRUE;
+}
+
+int32 Dictionary_ItemGetBufferPtr(Dictionary *Handle, DictionaryItem *Item, const char **Text, int32 *Length) {
+    Dictionary_CheckHandle(Handle);
+    Dictionary_CheckItem(Item);
+    Debug_CheckPointer(Text);
+    int32 Found = 0;
+    const int32 Result = DictionaryInt_TextForm(Item, Text, &Found);
+    if (Length != nullptr) *Length = Found;
+    return Result;
+}
+
+int32 Dictionary_ItemGetStringPtr(Dictionary *Handle, DictionaryItem *Item, const char **Text) {
+    Dictionary_CheckHandle(Handle);
+    Dictionary_CheckItem(Item);
+    Debug_CheckPointer(Text);
+    *Text = nullptr;
+    if (DictionaryInt_Type(Item) != DICTIONARY_TYPE_STRING) return FALSE;
+    *Text = Item->Value != nullptr ? Item->Value : "";
+    return TRUE;
+}
+
+int32 Dictionary_ItemGetString(Dictionary *Handle, DictionaryItem *Item, char *Buffer, int32 Size) {
+    Dictionary_CheckHandle(Handle);
+    Dictionary_CheckItem(Item);
+    Debug_CheckPointer(Buffer);
+    if (Size < 1) return FALSE;
+    Buffer[0] = 0;
+    if (DictionaryInt_Type(Item) != DICTIONARY_TYPE_STRING) return FALSE;
+    if (Item->Value != nullptr) String_CopyLengthSafe(Buffer, Size, Item->Value, Item->ValueLength);
+    return TRUE;
+}
+
+int32 Dictionary_ItemGetInt32(Dictionary *Handle, DictionaryItem *Item, int32 *Value) {
+    Dictionary_CheckHandle(Handle);
+    Dictionary_CheckItem(Item);
+    Debug_CheckPointer(Value);
+    int64 Wide = 0;
+    const int32 Result = DictionaryInt_GetInt64(Item, &Wide);
+    *Value = (int32)(uint32)(uint64)Wide;
+    return Result;
+}
+
+int32 Dictionary_ItemGetInt64(Dictionary *Handle, DictionaryItem *Item, int64 *Value) {
+    Dictionary_CheckHandle(Handle);
+    Dictionary_CheckItem(Item);
+    Debug_CheckPointer(Value);
+    return DictionaryInt_GetInt64(Item, Value);
+}
+
+int32 Dictionary_ItemGetFloat64(Dictionary *Handle, DictionaryItem *Item, float64 *Value) {
+    Dictionary_CheckHandle(Handle);
+    Dictionary_CheckItem(Item);
+    Debug_CheckPointer(Value);
+    return DictionaryInt_GetFloat64(Item, Value);
+}
+
+int32 Dictionary_ItemGetBoolean(Dictionary *Handle, DictionaryItem *Item, uint32 *Value) {
+    Dictionary_CheckHandle(Handle);
+    Dictionary_CheckItem(Item);
+    Debug_CheckPointer(Value);
+    *Value = 0;
+    if (DictionaryInt_Type(Item) != DICTIONARY_TYPE_BOOLEAN) return FALSE;
+    *Value = (Item->Flags & DictionaryBooleanFlag) != 0;
+    return TRUE;
+}

@@ -1,0 +1,397 @@
+// Dictionary lookups by key, index and text, the Ensure operations and the
+// by-key and by-index getter and setter families.
+//
+// A key lookup is a linear walk of one Dictionary's items. Keys are compared
+// by length first, so a miss costs one integer compare per sibling. A key of
+// the form "[n]" also selects the n-th item from the start of the walk,
+// unless an earlier item carries that literal key.
+#include <string.h>
+
+#include "core/dictionary_internal.h"
+#include "core/string.h"
+
+namespace {
+
+inline uint8 FoldAscii(uint8 Ch) { return Ch >= 'A' && Ch <= 'Z' ? (uint8)(Ch + 32) : Ch; }
+
+const char *DropPrivateMark(const Dictionary *Handle, const char *Key) {
+    if (Handle->PrivateKeys == 1 && (Key[0] == '.' || Key[0] == '#')) return Key + 1;
+    return Key;
+}
+
+} // namespace
+
+bool DictionaryInt_TextEquals(const Dictionary *Handle, const char *A, int32 ALength, const char *B, int32 BLength) {
+    if (ALength != BLength) return false;
+    if (ALength == 0) return true;
+    if (Handle->CaseSensitive != 0) return memcmp(A, B, (size_t)ALength) == 0;
+    for (int32 Index = 0; Index < ALength; Index++)
+        if (FoldAscii((uint8)A[Index]) != FoldAscii((uint8)B[Index])) return false;
+    return true;
+}
+
+bool DictionaryInt_KeyEquals(const Dictionary *Handle, const DictionaryItem *Item, const char *Key, int32 Length) {
+    return Item->Key != nullptr && DictionaryInt_TextEquals(Handle, Item->Key, Item->KeyLength, Key, Length);
+}
+
+DictionaryItem *DictionaryInt_FindStoredKey(Dictionary *Handle, const char *Key, int32 Length) {
+    for (DictionaryItem *Item = Handle->Items.First; Item != nullptr; Item = Item->Next)
+        if (DictionaryInt_KeyEquals(Handle, Item, Key, Length)) return Item;
+    return nullptr;
+}
+
+DictionaryItem *DictionaryInt_FindByKey(Dictionary *Handle, const char *Key, DictionaryItem *Start) {
+    DictionaryItem *Item = Start != nullptr ? Start : Handle->Items.First;
+    if (Item == nullptr) return nullptr;
+    Key = DropPrivateMark(Handle, Key);
+    const size_t Length = strlen(Key);
+    if (Length > DICTIONARY_MAX_KEY_LENGTH && (Length < 2 || Key[0] != '[')) return nullptr;
+    int64 Nth = -1;
+    if (Length >= 2 && Key[0] == '[' && Key[Length - 1] == ']') {
+        Nth = String_AtoI64(Key + 1);
+        if (Nth < 0) Nth = -1;
+    }
+    for (int64 Position = 0; Item != nullptr; Item = Item->Next, Position++) {
+        if (DictionaryInt_KeyEquals(Handle, Item, Key, (int32)Length)) return Item;
+        if (Position == Nth) return Item;
+    }
+    return nullptr;
+}
+
+DictionaryItem *DictionaryInt_EnsureKey(Dictionary *Handle, const char *Key) {
+    DictionaryItem *Item = DictionaryInt_FindByKey(Handle, Key, nullptr);
+    if (Item == nullptr) Item = DictionaryInt_Insert(Handle, Handle->Items.Last, Key);
+    return Item;
+}
+
+namespace {
+
+DictionaryItem *FindByText(Dictionary *Handle, const void *Bytes, int32 Length, DictionaryItem *Start) {
+    for (DictionaryItem *Item = Start != nullptr ? Start : Handle->Items.First; Item != nullptr; Item = Item->Next) {
+        const char *Text = nullptr;
+        int32 TextLength = 0;
+        if (DictionaryInt_TextForm(Item, &Text, &TextLength) && TextLength == Length &&
+            (Length == 0 || memcmp(Text, Bytes, (size_t)Length) == 0))
+            return Item;
+    }
+    return nullptr;
+}
+
+// The item under Key, after the checks every by-key operation makes.
+DictionaryItem *KeyedItem(Dictionary *Handle, const char *Key) {
+    Dictionary_CheckHandle(Handle);
+    Dictionary_CheckList(Handle);
+    Debug_CheckPointer(Key);
+    return DictionaryInt_FindByKey(Handle, Key, nullptr);
+}
+
+DictionaryItem *EnsureTyped(Dictionary *Handle, const char *Key, int32 Type) {
+    Dictionary_CheckHandle(Handle);
+    Dictionary_CheckList(Handle);
+    Debug_CheckPointer(Key);
+    DictionaryItem *Item = DictionaryInt_EnsureKey(Handle, Key);
+    DictionaryInt_SetType(Handle, Item, Type);
+    return Item;
+}
+
+int32 EnsureContainer(Dictionary *Handle, const char *Key, int32 Type, DictionaryItem **Item, Dictionary **Child) {
+    DictionaryInt_ClearOut(Item);
+    DictionaryInt_ClearOut(Child);
+    DictionaryItem *Found = EnsureTyped(Handle, Key, Type);
+    if (Item != nullptr) *Item = Found;
+    if (Child != nullptr) *Child = Found->Child;
+    return TRUE;
+}
+
+int32 EnsureContainerByIndex(Dictionary *Handle, int32 Index, int32 Type, DictionaryItem **Item, Dictionary **Child) {
+    DictionaryInt_ClearOut(Item);
+    DictionaryInt_ClearOut(Child);
+    DictionaryItem *Found = nullptr;
+    if (!Dictionary_EnsureIndex(Handle, Index, &Found)) return FALSE;
+    DictionaryInt_SetType(Handle, Found, Type);
+    if (Item != nullptr) *Item = Found;
+    if (Child != nullptr) *Child = Found->Child;
+    return TRUE;
+}
+
+int32 ChildOfType(DictionaryItem *Item, int32 Type, Dictionary **Child) {
+    if (Item == nullptr || DictionaryInt_Type(Item) != Type) return FALSE;
+    *Child = Item->Child;
+    return TRUE;
+}
+
+} // namespace
+
+// ---- Lookups ----
+
+int32 Dictionary_ItemFindByKey(Dictionary *Handle, const char *Key, DictionaryItem *Start, DictionaryItem **Item) {
+    Dictionary_CheckHandle(Handle);
+    Dictionary_CheckList(Handle);
+    Debug_CheckPointer(Key);
+    Debug_CheckPointer(Item);
+    if (Start != nullptr) Dictionary_CheckItem(Start);
+    *Item = DictionaryInt_FindByKey(Handle, Key, Start);
+    return *Item != nullptr;
+}
+
+int32 Dictionary_ItemFindByIndex(Dictionary *Handle, int32 Index, DictionaryItem *Start, DictionaryItem **Item) {
+    Dictionary_CheckHandle(Handle);
+    Dictionary_CheckList(Handle);
+    Debug_CheckPointer(Item);
+    *Item = nullptr;
+    if (Start == nullptr) {
+        *Item = DictionaryInt_ItemAt(Handle, Index);
+        return *Item != nullptr;
+    }
+    Dictionary_CheckItem(Start);
+    DictionaryItem *Walk = Start;
+    for (int64 Steps = Index; Walk != nullptr && Steps > 0; Steps--) Walk = Walk->Next;
+    for (int64 Steps = Index; Walk != nullptr && Steps < 0; Steps++) Walk = Walk->Prev;
+    *Item = Walk;
+    return Walk != nullptr;
+}
+
+int32 Dictionary_ItemFindByBuffer(Dictionary *Handle, const void *Bytes, int32 Length, DictionaryItem *Start,
+                                  DictionaryItem **Item) {
+    Dictionary_CheckHandle(Handle);
+    Dictionary_CheckList(Handle);
+    Debug_CheckPointer(Bytes);
+    Debug_CheckPointer(Item);
+    if (Start != nullptr) Dictionary_CheckItem(Start);
+    *Item = FindByText(Handle, Bytes, Length, Start);
+    return *Item != nullptr;
+}
+
+int32 Dictionary_ContainsKey(Dictionary *Handle, const char *Key) { return KeyedItem(Handle, Key) != nullptr; }
+
+int32 Dictionary_ContainsString(Dictionary *Handle, const char *Text) {
+    Dictionary_CheckHandle(Handle);
+    Dictionary_CheckList(Handle);
+    Debug_CheckPointer(Text);
+    return FindByText(Handle, Text, (int32)strlen(Text), nullptr) != nullptr;
+}
+
+int32 Dictionary_GetTypeByKey(Dictionary *Handle, const char *Key, int32 *Type) {
+    Debug_CheckPointer(Type);
+    *Type = DICTIONARY_TYPE_UNKNOWN;
+    DictionaryItem *Item = KeyedItem(Handle, Key);
+    if (Item == nullptr) return FALSE;
+    *Type = DictionaryInt_Type(Item);
+    return TRUE;
+}
+
+int32 Dictionary_RemoveByKey(Dictionary *Handle, const char *Key) {
+    DictionaryItem *Item = KeyedItem(Handle, Key);
+    if (Item == nullptr) return FALSE;
+    DictionaryInt_RemoveItem(Handle, Item);
+    return TRUE;
+}
+
+int32 Dictionary_RemoveByString(Dictionary *Handle, const char *Text) {
+    Dictionary_CheckHandle(Handle);
+    Dictionary_CheckList(Handle);
+    Debug_CheckPointer(Text);
+    DictionaryItem *Item = FindByText(Handle, Text, (int32)strlen(Text), nullptr);
+    if (Item == nullptr) return FALSE;
+    DictionaryInt_RemoveItem(Handle, Item);
+    return TRUE;
+}
+
+// ---- Ensure ----
+
+int32 Dictionary_EnsureKey(Dictionary *Handle, const char *Key, DictionaryItem **Item) {
+    Dictionary_CheckHandle(Handle);
+    Dictionary_CheckList(Handle);
+    Debug_CheckPointer(Key);
+    DictionaryInt_ClearOut(Item);
+    DictionaryItem *Found = DictionaryInt_EnsureKey(Handle, Key);
+    if (Item != nullptr) *Item = Found;
+    return TRUE;
+}
+
+int32 Dictionary_EnsureList(Dictionary *Handle, const char *Key, DictionaryItem **Item, Dictionary **Child) {
+    return EnsureContainer(Handle, Key, DICTIONARY_TYPE_LIST, Item, Child);
+}
+
+int32 Dictionary_EnsureDictionary(Dictionary *Handle, const char *Key, DictionaryItem **Item, Dictionary **Child) {
+    return EnsureContainer(Handle, Key, DICTIONARY_TYPE_DICTIONARY, Item, Child);
+}
+
+int32 Dictionary_EnsureIndex(Dictionary *Handle, int32 Index, DictionaryItem **Item) {
+    Dictionary_CheckHandle(Handle);
+    Dictionary_CheckList(Handle);
+    DictionaryInt_ClearOut(Item);
+    while ((int64)Handle->Items.Count <= (int64)Index) DictionaryInt_Insert(Handle, Handle->Items.Last, nullptr);
+    DictionaryItem *Found = DictionaryInt_ItemAt(Handle, Index);
+    if (Item != nullptr) *Item = Found;
+    return Found != nullptr;
+}
+
+int32 Dictionary_EnsureListByIndex(Dictionary *Handle, int32 Index, DictionaryItem **Item, Dictionary **Child) {
+    return EnsureContainerByIndex(Handle, Index, DICTIONARY_TYPE_LIST, Item, Child);
+}
+
+int32 Dictionary_EnsureDictionaryByIndex(Dictionary *Handle, int32 Index, DictionaryItem **Item,
+                                         Dictionary **Child) {
+    return EnsureContainerByIndex(Handle, Index, DICTIONARY_TYPE_DICTIONARY, Item, Child);
+}
+
+// ---- By key: setters ----
+
+int32 Dictionary_SetStringByKey(Dictionary *Handle, const char *Key, const char *Text) {
+    DictionaryItem *Item = EnsureTyped(Handle, Key, DICTIONARY_TYPE_STRING);
+    return DictionaryInt_SetBuffer(Handle, Item, Text, Text != nullptr ? (int32)strlen(Text) : 0);
+}
+
+int32 Dictionary_SetStringByKeyPrint(Dictionary *Handle, const char *Key, const char *Format, ...) {
+    va_list Arguments;
+    va_start(Arguments, Format);
+    const int32 Result = Dictionary_SetStringByKeyV(Handle, Key, Format, Arguments);
+    va_end(Arguments);
+    return Result;
+}
+
+int32 Dictionary_SetStringByKeyV(Dictionary *Handle, const char *Key, const char *Format, va_list Arguments) {
+    DictionaryItem *Item = EnsureTyped(Handle, Key, DICTIONARY_TYPE_STRING);
+    return DictionaryInt_SetStringV(Handle, Item, Format, Arguments);
+}
+
+int32 Dictionary_SetInt32ByKey(Dictionary *Handle, const char *Key, int32 Value) {
+    return Dictionary_SetInt64ByKey(Handle, Key, Value);
+}
+
+int32 Dictionary_SetInt64ByKey(Dictionary *Handle, const char *Key, int64 Value) {
+    DictionaryItem *Item = EnsureTyped(Handle, Key, DICTIONARY_TYPE_INT64);
+    return DictionaryInt_SetStringPrint(Handle, Item, "%lld", (long long)Value);
+}
+
+int32 Dictionary_SetFloat64ByKey(Dictionary *Handle, const char *Key, float64 Value) {
+    DictionaryItem *Item = EnsureTyped(Handle, Key, DICTIONARY_TYPE_FLOAT64);
+    return DictionaryInt_SetStringPrint(Handle, Item, "%g", Value);
+}
+
+int32 Dictionary_SetBooleanByKey(Dictionary *Handle, const char *Key, uint32 Value) {
+    DictionaryItem *Item = EnsureTyped(Handle, Key, DICTIONARY_TYPE_BOOLEAN);
+    return DictionaryInt_SetBoolean(Handle, Item, Value);
+}
+
+// ---- By key: getters ----
+
+int32 Dictionary_GetStringByKey(Dictionary *Handle, const char *Key, char *Buffer, int32 Size) {
+    Debug_CheckPointer(Buffer);
+    if (Size >= 1) Buffer[0] = 0;
+    DictionaryItem *Item = KeyedItem(Handle, Key);
+    return Item != nullptr && Dictionary_ItemGetString(Handle, Item, Buffer, Size);
+}
+
+int32 Dictionary_GetStringPtrByKey(Dictionary *Handle, const char *Key, const char **Text) {
+    Debug_CheckPointer(Text);
+    *Text = nullptr;
+    DictionaryItem *Item = KeyedItem(Handle, Key);
+    return Item != nullptr && Dictionary_ItemGetStringPtr(Handle, Item, Text);
+}
+
+int32 Dictionary_GetBufferPtrByKey(Dictionary *Handle, const char *Key, const char **Text, int32 *Length) {
+    Debug_CheckPointer(Text);
+    *Text = nullptr;
+    if (Length != nullptr) *Length = 0;
+    DictionaryItem *Item = KeyedItem(Handle, Key);
+    return Item != nullptr && Dictionary_ItemGetBufferPtr(Handle, Item, Text, Length);
+}
+
+int32 Dictionary_GetInt32ByKey(Dictionary *Handle, const char *Key, int32 *Value) {
+    Debug_CheckPointer(Value);
+    *Value = 0;
+    DictionaryItem *Item = KeyedItem(Handle, Key);
+    return Item != nullptr && Dictionary_ItemGetInt32(Handle, Item, Value);
+}
+
+int32 Dictionary_GetInt64ByKey(Dictionary *Handle, const char *Key, int64 *Value) {
+    Debug_CheckPointer(Value);
+    *Value = 0;
+    DictionaryItem *Item = KeyedItem(Handle, Key);
+    return Item != nullptr && Dictionary_ItemGetInt64(Handle, Item, Value);
+}
+
+int32 Dictionary_GetFloat64ByKey(Dictionary *Handle, const char *Key, float64 *Value) {
+    Debug_CheckPointer(Value);
+    *Value = 0;
+    DictionaryItem *Item = KeyedItem(Handle, Key);
+    return Item != nullptr && Dictionary_ItemGetFloat64(Handle, Item, Value);
+}
+
+int32 Dictionary_GetBooleanByKey(Dictionary *Handle, const char *Key, uint32 *Value) {
+    Debug_CheckPointer(Value);
+    *Value = 0;
+    DictionaryItem *Item = KeyedItem(Handle, Key);
+    return Item != nullptr && Dictionary_ItemGetBoolean(Handle, Item, Value);
+}
+
+int32 Dictionary_GetListByKey(Dictionary *Handle, const char *Key, Dictionary **Child) {
+    Debug_CheckPointer(Child);
+    *Child = nullptr;
+    return ChildOfType(KeyedItem(Handle, Key), DICTIONARY_TYPE_LIST, Child);
+}
+
+int32 Dictionary_GetDictionaryByKey(Dictionary *Handle, const char *Key, Dictionary **Child) {
+    Debug_CheckPointer(Child);
+    *Child = nullptr;
+    return ChildOfType(KeyedItem(Handle, Key), DICTIONARY_TYPE_DICTIONARY, Child);
+}
+
+int32 Dictionary_GetListStringByKey(Dictionary *Handle, const char *Key, char *Buffer, int32 Size) {
+    Debug_CheckPointer(Buffer);
+    if (Size < 1) return FALSE;
+    Buffer[0] = 0;
+    DictionaryItem *Item = KeyedItem(Handle, Key);
+    if (Item == nullptr) return FALSE;
+    if (DictionaryInt_Type(Item) == DICTIONARY_TYPE_STRING) return Dictionary_ItemGetString(Handle, Item, Buffer, Size);
+    if (DictionaryInt_Type(Item) != DICTIONARY_TYPE_LIST) return FALSE;
+    int32 Used = 0;
+    int32 Appended = 0;
+    for (DictionaryItem *Member = Item->Child->Items.First; Member != nullptr; Member = Member->Next) {
+        if (DictionaryInt_Type(Member) != DICTIONARY_TYPE_STRING) continue;
+        const int32 Room = Size - 1 - Used;
+        const int32 Copied = Member->ValueLength < Room ? Member->ValueLength : Room;
+        if (Copied > 0) memcpy(Buffer + Used, Member->Value, (size_t)Copied);
+        Used += Copied;
+        Appended++;
+    }
+    Buffer[Used] = 0;
+    return Appended > 0;
+}
+
+int32 Dictionary_GetListStringLengthByKey(Dictionary *Handle, const char *Key, int32 *Length) {
+    Debug_CheckPointer(Length);
+    *Length = 0;
+    DictionaryItem *Item = KeyedItem(Handle, Key);
+    if (Item == nullptr) return FALSE;
+    if (DictionaryInt_Type(Item) == DICTIONARY_TYPE_STRING) {
+        *Length = Item->ValueLength;
+        return TRUE;
+    }
+    if (DictionaryInt_Type(Item) != DICTIONARY_TYPE_LIST) return FALSE;
+    int64 Sum = 0;
+    for (DictionaryItem *Member = Item->Child->Items.First; Member != nullptr; Member = Member->Next)
+        if (DictionaryInt_Type(Member) == DICTIONARY_TYPE_STRING) Sum += Member->ValueLength;
+    *Length = Sum > INT32_MAX ? INT32_MAX : (int32)Sum;
+    return TRUE;
+}
+
+// ---- By index ----
+
+int32 Dictionary_GetListByIndex(Dictionary *Handle, int32 Index, Dictionary **Child) {
+    Dictionary_CheckHandle(Handle);
+    Dictionary_CheckList(Handle);
+    Debug_CheckPointer(Child);
+    *Child = nullptr;
+    return ChildOfType(DictionaryInt_ItemAt(Handle, Index), DICTIONARY_TYPE_LIST, Child);
+}
+
+int32 Dictionary_GetDictionaryByIndex(Dictionary *Handle, int32 Index, Dictionary **Child) {
+    Dictionary_CheckHandle(Handle);
+    Dictionary_CheckList(Handle);
+    Debug_CheckPointer(Child);
+    *Child = nullptr;
+    return ChildOfType(DictionaryInt_ItemAt(Handle, Index), DICTIONARY_TYPE_DICTIONARY, Child);
+}

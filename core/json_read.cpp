@@ -1,0 +1,721 @@
+// JSON reader: the incremental scanner and the loaders built on it.
+//
+// The scanner examines one character at a time under the value kind of the
+// current level. A character is either consumed or left to be examined again
+// under the new state (the character that ends a number or a literal starts
+// the next token). Characters are read from the stream in chunks for speed;
+// the text of a scalar is appended to the value buffer in runs, so that a
+// string costs one copy however it is split between pieces. A scan that ends
+// inside a chunk gives the unread bytes back to a stream that can seek, so
+// nothing after the top-level value is taken from the caller's stream.
+//
+// Whole-document loaders treat the end of the input as one blank: a number or
+// literal that ends there is complete, anything still open is an error
+// ("UnknownLength") instead of a cut document reported as success.
+#include <string.h>
+
+#include <charconv>
+
+#include "core/buffered_stream.h"
+#include "core/json.h"
+#include "core/json_internal.h"
+#include "core/memory.h"
+#include "core/memory_stream.h"
+#include "core/string_print.h"
+
+#define JSON_Check(Handle) Class_CheckHandle((Handle), JSON_CLASSID)
+
+namespace {
+
+constexpr int32 ChunkSize = 4096;
+constexpr int32 ReadBufferSize = 4096;
+// Key segments keep the terminator, so the longest key is one byte shorter.
+constexpr int32 MaxKeyLength = JSON_KEY_SIZE - 2;
+
+enum class Outcome { More, Done, Failed };
+
+int32 DictionaryType(int32 Kind) {
+    switch (Kind) {
+        case JSON_KIND_STRING: return DICTIONARY_TYPE_STRING;
+        case JSON_KIND_NUMBER: return DICTIONARY_TYPE_FLOAT64;
+        case JSON_KIND_OBJECT: return DICTIONARY_TYPE_DICTIONARY;
+        case JSON_KIND_ARRAY: return DICTIONARY_TYPE_LIST;
+        case JSON_KIND_BOOLEAN: return DICTIONARY_TYPE_BOOLEAN;
+        case JSON_KIND_NULL: return DICTIONARY_TYPE_NULL;
+        default: return DICTIONARY_TYPE_UNKNOWN;
+    }
+}
+
+int32 HexValue(char Digit) {
+    if (Digit >= '0' && Digit <= '9') return Digit - '0';
+    if (Digit >= 'a' && Digit <= 'f') return Digit - 'a' + 10;
+    if (Digit >= 'A' && Digit <= 'F') return Digit - 'A' + 10;
+    return -1;
+}
+
+// UTF-8 form of a scalar value (surrogates never reach here).
+int32 EncodeUtf8(uint32 CodePoint, char *Out) {
+    if (CodePoint < 0x80) {
+        Out[0] = (char)CodePoint;
+        return 1;
+    }
+    if (CodePoint < 0x800) {
+        Out[0] = (char)(0xC0 | (CodePoint >> 6));
+        Out[1] = (char)(0x80 | (CodePoint & 0x3F));
+        return 2;
+    }
+    if (CodePoint < 0x10000) {
+        Out[0] = (char)(0xE0 | (CodePoint >> 12));
+        Out[1] = (char)(0x80 | ((CodePoint >> 6) & 0x3F));
+        Out[2] = (char)(0x80 | (CodePoint & 0x3F));
+        return 3;
+    }
+    Out[0] = (char)(0xF0 | (CodePoint >> 18));
+    Out[1] = (char)(0x80 | ((CodePoint >> 12) & 0x3F));
+    Out[2] = (char)(0x80 | ((CodePoint >> 6) & 0x3F));
+    Out[3] = (char)(0x80 | (CodePoint & 0x3F));
+    return 4;
+}
+
+bool IsHighSurrogate(uint32 Unit) { return Unit >= 0xD800 && Unit <= 0xDBFF; }
+bool IsLowSurrogate(uint32 Unit) { return Unit >= 0xDC00 && Unit <= 0xDFFF; }
+
+// The key segments of levels 0 ... Depth - 1 joined by backslashes, cut to the
+// buffer; empty segments at the front add no separator.
+void BuildPath(const JSON *Json, int32 Depth, char *Path, int32 Size) {
+    int32 Used = 0;
+    bool Started = false;
+    for (int32 Level = 0; Level < Depth; Level++) {
+        const char *Segment = Json->Levels[Level].Key;
+        if (!Started && Segment[0] == 0) continue;
+        if (Started && Used < Size - 1) Path[Used++] = '\\';
+        for (const char *p = Segment; *p != 0 && Used < Size - 1; p++) Path[Used++] = *p;
+        Started = true;
+    }
+    Path[Used] = 0;
+}
+
+// One pass over a chunk of input.
+class Scanner {
+  public:
+    Scanner(JSON *Json, const uint8 *Chunk, int32 Length) : J(Json), Chunk(Chunk), Length(Length) {
+        Base = J->CharCount;
+        CallbackBase_Get(&J->ValueCallback, &CallbackUser, &Callback);
+        Verbose = JSON_IsVerboseLevel(J, 9) != 0;
+        // A string or number interrupted by the end of the last piece goes on.
+        const int32 Kind = J->Levels[J->Depth].Kind;
+        if ((Kind == JSON_KIND_STRING && J->SubState == JsonStringPlain) || Kind == JSON_KIND_NUMBER) RunStart = 0;
+    }
+
+    Outcome Process() {
+        Outcome Result = Outcome::More;
+        while (Pos < Length && Result == Outcome::More) {
+            switch (J->Levels[J->Depth].Kind) {
+                case JSON_KIND_NONE: Result = Between(); break;
+                case JSON_KIND_STRING: Result = String(); break;
+                case JSON_KIND_NUMBER: Result = Number(); break;
+                case JSON_KIND_BOOLEAN: Result = Boolean(); break;
+                case JSON_KIND_NULL: Result = Null(); break;
+                default: Result = Fail(JSON_ERROR_TYPE, "Unexpected scanner state [%d @ %d:%d]",
+                                       J->Levels[J->Depth].Kind, J->Line, Column());
+            }
+        }
+        if (Result == Outcome::More) FlushRun(Pos);
+        J->CharCount = Base + Pos;
+        return Result;
+    }
+
+    int32 Consumed() const { return Pos; }
+
+  private:
+    JSON *J;
+    const uint8 *Chunk;
+    int32 Length;
+    int32 Pos = 0;
+    int64 Base = 0;
+    int32 RunStart = -1; // start of scalar bytes not yet appended to the value buffer
+    void *CallbackUser = nullptr;
+    JSON_ValueFunc Callback = nullptr;
+    bool Verbose = false;
+
+    int32 Column() const { return (int32)(Base + Pos - J->LineStart + 1); }
+
+    void Consume() {
+        if (Chunk[Pos] == '\n') {
+            J->Line++;
+            J->LineStart = Base + Pos + 1;
+        }
+        Pos++;
+    }
+
+    template <typename... Arguments>
+    Outcome Fail(int32 Code, const char *Format, Arguments... Values) {
+        RunStart = -1;
+        JsonInternal_Fail(J, Code, Format, Values...);
+        return Outcome::Failed;
+    }
+
+    void Append(const void *Data, int32 Bytes) {
+        if (Bytes <= 0) return;
+        uint32 Written = 0;
+        MemoryStream_Write(J->Value, Data, (uint32)Bytes, &Written);
+    }
+
+    void FlushRun(int32 End) {
+        if (RunStart >= 0 && End > RunStart) Append(Chunk + RunStart, End - RunStart);
+        RunStart = -1;
+    }
+
+    void SetBit(int32 Level) { J->KeyBits |= 1u << Level; }
+    void ClearBit(int32 Level) { J->KeyBits &= ~(1u << Level); }
+    bool HasBit(int32 Level) const { return (J->KeyBits >> Level) & 1u; }
+    bool ParentIs(int32 Kind) const { return J->Depth > 0 && J->Levels[J->Depth - 1].Kind == Kind; }
+
+    void BeginValue(int32 Kind, uint8 Character) {
+        if (J->ValueSeen && !J->CommaSeen) JsonInternal_Report(J, "Comma expected [%c @ %d:%d]", Character, J->Line, Column());
+        J->ValueSeen = 0;
+        J->CommaSeen = 0;
+        J->SubState = 0;
+        J->NumberFlags = 0;
+        J->LiteralLength = 0;
+        J->UnicodeCount = 0;
+        J->PendingSurrogate = 0;
+        if (ParentIs(JSON_KIND_ARRAY)) {
+            JSONLevel &Parent = J->Levels[J->Depth - 1];
+            Parent.Index++;
+            const auto Printed = std::to_chars(Parent.Key, Parent.Key + JSON_KEY_SIZE - 1, Parent.Index);
+            *Printed.ptr = 0;
+        }
+        J->Levels[J->Depth].Kind = Kind;
+        J->ValueStart = Base + Pos;
+    }
+
+    // Hands a completed value to the callback and the Dictionary.
+    bool Raise(int32 Kind, const char *Text, int32 TextLength) {
+        const int32 Depth = J->Depth;
+        if (Verbose || Callback != nullptr) {
+            char Path[JSON_PATH_SIZE];
+            BuildPath(J, Depth, Path, (int32)sizeof(Path));
+            if (Verbose)
+                JSON_VerboseLog(J, 9, "Path %s Type %d Buf %s BufSize %d StreamPos %lld NodePos %d NodeSize %d", Path,
+                                Kind, Text, TextLength, (long long)J->ValueStart, TextLength, TextLength);
+            if (Callback != nullptr) {
+                int32 ErrorCode = 0;
+                if (!Callback(J, CallbackUser, Path, Kind, Text, TextLength, J->ValueStart, TextLength, TextLength,
+                              &ErrorCode)) {
+                    Debug_Assert(ErrorCode != 0, "Error code not set during json parsing");
+                    J->LastError = ErrorCode;
+                    return false;
+                }
+            }
+        }
+        Dictionary *Target = Depth == 0 ? J->Dict : J->Levels[Depth].Target;
+        Dictionary *Child = nullptr;
+        if (Target != nullptr) {
+            // The key is the member's key segment; only the text after its
+            // last backslash, as the value path would give it.
+            const char *Key = nullptr;
+            if (ParentIs(JSON_KIND_OBJECT) && HasBit(Depth - 1)) {
+                Key = J->Levels[Depth - 1].Key;
+                if (const char *Slash = strrchr(Key, '\\')) Key = Slash + 1;
+            }
+            DictionaryItem *Item = nullptr;
+            Dictionary_Add(Target, Key, &Item);
+            Dictionary_ItemSetType(Target, Item, DictionaryType(Kind));
+            switch (Kind) {
+                case JSON_KIND_STRING:
+                case JSON_KIND_NUMBER: Dictionary_ItemSetBuffer(Target, Item, Text, TextLength); break;
+                case JSON_KIND_BOOLEAN:
+                    Dictionary_ItemSetBoolean(Target, Item, TextLength == 4 && memcmp(Text, "true", 4) == 0);
+                    break;
+                case JSON_KIND_OBJECT:
+                case JSON_KIND_ARRAY: Dictionary_ItemGetDictionaryHandle(Target, Item, &Child); break;
+                default: break;
+            }
+        }
+        if ((Kind == JSON_KIND_OBJECT || Kind == JSON_KIND_ARRAY) && Depth + 1 < JSON_MAX_LEVELS)
+            J->Levels[Depth + 1].Target = Child;
+        return true;
+    }
+
+    // A scalar is complete: inside an object without a waiting key it is the
+    // member's key, otherwise a value.
+    Outcome CompleteScalar(int32 Kind, const char *Text, int32 TextLength) {
+        const int32 Depth = J->Depth;
+        if (ParentIs(JSON_KIND_OBJECT) && !HasBit(Depth - 1)) {
+            if (TextLength > MaxKeyLength)
+                return Fail(JSON_ERROR_STRING, "Key exceeds maximum length [%d @ %d:%d]", TextLength, J->Line,
+                            Column());
+            char *Key = J->Levels[Depth - 1].Key;
+            memcpy(Key, Text, (size_t)TextLength);
+            Key[TextLength] = 0;
+            SetBit(Depth - 1);
+            J->Levels[Depth].Kind = JSON_KIND_NONE;
+            return Outcome::More;
+        }
+        if (!Raise(Kind, Text, TextLength)) return Outcome::Failed;
+        J->ValueSeen = 1;
+        if (Depth > 0) ClearBit(Depth - 1);
+        J->Levels[Depth].Kind = JSON_KIND_NONE;
+        return Depth == 0 ? Outcome::Done : Outcome::More;
+    }
+
+    // Completes the string or number collected in the value buffer.
+    Outcome CompleteBuffered(int32 Kind) {
+        uint32 Written = 0;
+        MemoryStream_Write(J->Value, "", 1, &Written);
+        const int32 TextLength = MemoryStream_GetUsed(J->Value) - 1;
+        char *Text = nullptr;
+        MemoryStream_GetPointer(J->Value, &Text);
+        const Outcome Result = CompleteScalar(Kind, Text, TextLength);
+        MemoryStream_ReleasePointer(J->Value, &Text);
+        MemoryStream_DiscardAll(J->Value);
+        return Result;
+    }
+
+    Outcome CompleteLiteral(int32 Kind) {
+        J->Literal[J->LiteralLength] = 0;
+        const int32 TextLength = J->LiteralLength;
+        J->LiteralLength = 0;
+        return CompleteScalar(Kind, J->Literal, TextLength);
+    }
+
+    Outcome OpenContainer(int32 Kind, uint8 Character) {
+        BeginValue(Kind, Character);
+        if (!Raise(Kind, "", 0)) return Outcome::Failed;
+        const int32 Depth = J->Depth;
+        if (Depth + 1 >= JSON_MAX_LEVELS)
+            return Fail(JSON_ERROR_FIELDTYPE, "Unknown field type [%c @ %d:%d]", Character, J->Line, Column());
+        JSONLevel &Level = J->Levels[Depth];
+        Level.Index = -1;
+        Level.Key[0] = 0;
+        ClearBit(Depth);
+        J->Depth = Depth + 1;
+        J->Levels[Depth + 1].Kind = JSON_KIND_NONE;
+        Consume();
+        return Outcome::More;
+    }
+
+    // Any closing bracket closes the current container, whatever opened it.
+    Outcome CloseContainer(uint8 Character) {
+        if (J->Depth == 0)
+            return Fail(JSON_ERROR_FIELDTYPE, "Unknown field type [%c @ %d:%d]", Character, J->Line, Column());
+        if (J->CommaSeen) JsonInternal_Report(J, "Comma not expected [, @ %d:%d]", J->Line, Column());
+        Consume();
+        const int32 Depth = --J->Depth;
+        JSONLevel &Level = J->Levels[Depth];
+        Level.Key[0] = 0;
+        Level.Index = -1;
+        ClearBit(Depth);
+        if (ParentIs(JSON_KIND_OBJECT)) {
+            J->Levels[Depth - 1].Key[0] = 0;
+            ClearBit(Depth - 1);
+        }
+        Level.Kind = JSON_KIND_NONE;
+        J->ValueSeen = 1;
+        J->CommaSeen = 0;
+        return Depth == 0 ? Outcome::Done : Outcome::More;
+    }
+
+    Outcome Between() {
+        const uint8 Character = Chunk[Pos];
+        switch (Character) {
+            case ' ':
+            case '\t':
+            case '\n':
+            case '\r':
+            case 0:
+            case ':': Consume(); return Outcome::More;
+            case '"':
+                BeginValue(JSON_KIND_STRING, Character);
+                Consume();
+                J->ValueStart = Base + Pos;
+                RunStart = Pos;
+                return Outcome::More;
+            case '-':
+            case '+':
+            case '.':
+            case '0':
+            case '1':
+            case '2':
+            case '3':
+            case '4':
+            case '5':
+            case '6':
+            case '7':
+            case '8':
+            case '9':
+                BeginValue(JSON_KIND_NUMBER, Character);
+                J->SubState = JsonNumberStart;
+                RunStart = Pos;
+                return Outcome::More;
+            case 't':
+            case 'f': BeginValue(JSON_KIND_BOOLEAN, Character); return Outcome::More;
+            case 'n': BeginValue(JSON_KIND_NULL, Character); return Outcome::More;
+            case '{': return OpenContainer(JSON_KIND_OBJECT, Character);
+            case '[': return OpenContainer(JSON_KIND_ARRAY, Character);
+            case ',':
+                J->CommaSeen = 1;
+                J->ValueSeen = 0;
+                // A key that received no value is dropped.
+                if (ParentIs(JSON_KIND_OBJECT)) ClearBit(J->Depth - 1);
+                Consume();
+                return Outcome::More;
+            case ']':
+            case '}': return CloseContainer(Character);
+            default:
+                return Fail(JSON_ERROR_FIELDTYPE, "Unknown field type [%c @ %d:%d]", Character, J->Line, Column());
+        }
+    }
+
+    void AppendCodePoint(uint32 CodePoint) {
+        char Bytes[4];
+        Append(Bytes, EncodeUtf8(CodePoint, Bytes));
+    }
+
+    // A high surrogate escape not followed by a low one stands alone.
+    void DropPendingSurrogate() {
+        if (J->PendingSurrogate == 0) return;
+        J->PendingSurrogate = 0;
+        AppendCodePoint(0xFFFD);
+    }
+
+    void AppendUnit(uint32 Unit) {
+        if (J->PendingSurrogate != 0 && IsLowSurrogate(Unit)) {
+            AppendCodePoint(0x10000 + ((J->PendingSurrogate - 0xD800) << 10) + (Unit - 0xDC00));
+            J->PendingSurrogate = 0;
+            return;
+        }
+        DropPendingSurrogate();
+        if (IsHighSurrogate(Unit))
+            J->PendingSurrogate = Unit;
+        else
+            AppendCodePoint(IsLowSurrogate(Unit) ? 0xFFFD : Unit);
+    }
+
+    Outcome String() {
+        const uint8 Character = Chunk[Pos];
+        if (J->SubState == JsonStringPlain) {
+            if (J->PendingSurrogate != 0 && Character != '\\') DropPendingSurrogate();
+            // Plain bytes, raw control characters and UTF-8 included, are
+            // taken as they are.
+            int32 End = Pos;
+            while (End < Length && Chunk[End] != '"' && Chunk[End] != '\\') {
+                if (Chunk[End] == '\n') {
+                    J->Line++;
+                    J->LineStart = Base + End + 1;
+                }
+                End++;
+            }
+            Pos = End;
+            if (Pos == Length) return Outcome::More;
+            FlushRun(Pos);
+            if (Chunk[Pos] == '"') {
+                Consume();
+                return CompleteBuffered(JSON_KIND_STRING);
+            }
+            Consume();
+            J->SubState = JsonStringEscape;
+            return Outcome::More;
+        }
+        if (J->SubState == JsonStringEscape) {
+            if (Character != 'u') DropPendingSurrogate();
+            char Plain;
+            switch (Character) {
+                case '"':
+                case '/':
+                case '\\': Plain = (char)Character; break;
+                case 'b': Plain = 0x08; break;
+                case 'f': Plain = 0x0C; break;
+                case 'n': Plain = 0x0A; break;
+                case 'r': Plain = 0x0D; break;
+                case 't': Plain = 0x09; break;
+                case 'u':
+                    Consume();
+                    J->SubState = JsonStringUnicode;
+                    J->UnicodeCount = 0;
+                    return Outcome::More;
+                default:
+                    return Fail(JSON_ERROR_STRING, "Unexpected escape character in string [%c @ %d:%d]", Character,
+                                J->Line, Column());
+            }
+            Append(&Plain, 1);
+            Consume();
+            J->SubState = JsonStringPlain;
+            RunStart = Pos;
+            return Outcome::More;
+        }
+        J->UnicodeDigits[J->UnicodeCount++] = (char)Character;
+        if (J->UnicodeCount < 4) {
+            Consume();
+            return Outcome::More;
+        }
+        uint32 Unit = 0;
+        for (const char Digit : J->UnicodeDigits) {
+            const int32 Value = HexValue(Digit);
+            if (Value < 0)
+                return Fail(JSON_ERROR_STRING, "Unexpected unicode hex characters [%.4s @ %d:%d]", J->UnicodeDigits,
+                            J->Line, Column());
+            Unit = Unit << 4 | (uint32)Value;
+        }
+        Consume();
+        AppendUnit(Unit);
+        J->SubState = JsonStringPlain;
+        RunStart = Pos;
+        return Outcome::More;
+    }
+
+    Outcome Number() {
+        const uint8 Character = Chunk[Pos];
+        int32 &State = J->SubState;
+        bool Bad = false;
+        switch (Character) {
+            case '+':
+                if (State == JsonNumberStart || State == JsonNumberExponentMark)
+                    State = JsonNumberNeedDigit;
+                else
+                    Bad = true;
+                break;
+            case '-':
+                if (State == JsonNumberStart)
+                    State = JsonNumberLeadingMinus;
+                else if (State == JsonNumberExponentMark)
+                    State = JsonNumberNeedDigit;
+                else
+                    Bad = true;
+                break;
+            case '.':
+                if ((J->NumberFlags & JSON_NUMBER_POINT) || State == JsonNumberNeedDigit) {
+                    Bad = true;
+                } else {
+                    J->NumberFlags |= JSON_NUMBER_POINT;
+                    State = JsonNumberNeedDigit;
+                }
+                break;
+            case '0':
+                if (State == JsonNumberStart || State == JsonNumberLeadingMinus)
+                    State = JsonNumberLeadingZero;
+                else if (State == JsonNumberExponentMark || State == JsonNumberNeedDigit)
+                    State = JsonNumberDigits;
+                break;
+            case '1':
+            case '2':
+            case '3':
+            case '4':
+            case '5':
+            case '6':
+            case '7':
+            case '8':
+            case '9':
+                if (State == JsonNumberLeadingZero)
+                    Bad = true;
+                else
+                    State = JsonNumberDigits;
+                break;
+            case 'e':
+            case 'E':
+                if ((J->NumberFlags & JSON_NUMBER_EXPONENT) || State == JsonNumberStart ||
+                    State == JsonNumberNeedDigit || State == JsonNumberLeadingMinus) {
+                    Bad = true;
+                } else {
+                    J->NumberFlags |= JSON_NUMBER_EXPONENT;
+                    State = JsonNumberExponentMark;
+                }
+                break;
+            default:
+                if (State == JsonNumberExponentMark || State == JsonNumberNeedDigit) {
+                    Bad = true;
+                    break;
+                }
+                // The ending character is examined again as the next token.
+                FlushRun(Pos);
+                return CompleteBuffered(JSON_KIND_NUMBER);
+        }
+        if (Bad)
+            return Fail(JSON_ERROR_INTEGER, "Unexpected character parsing integer [%c @ %d:%d]", Character, J->Line,
+                        Column());
+        Consume();
+        return Outcome::More;
+    }
+
+    // Literals are compared when the character after them arrives, which is
+    // then examined again.
+    Outcome Boolean() {
+        const uint8 Character = Chunk[Pos];
+        if (J->LiteralLength == 4 && memcmp(J->Literal, "true", 4) == 0) return CompleteLiteral(JSON_KIND_BOOLEAN);
+        if (J->LiteralLength == 5) return CompleteLiteral(JSON_KIND_BOOLEAN);
+        J->Literal[J->LiteralLength++] = (char)Character;
+        if (J->LiteralLength == 5 && memcmp(J->Literal, "false", 5) != 0)
+            return Fail(JSON_ERROR_BOOLEAN, "Unexpected characters parsing boolean [%.5s @ %d:%d]", J->Literal, J->Line,
+                        Column());
+        Consume();
+        return Outcome::More;
+    }
+
+    Outcome Null() {
+        const uint8 Character = Chunk[Pos];
+        if (J->LiteralLength == 4) {
+            if (memcmp(J->Literal, "null", 4) == 0) return CompleteLiteral(JSON_KIND_NULL);
+            return Fail(JSON_ERROR_NULL, "Unexpected characters parsing null [%.3s @ %d:%d]", J->Literal, J->Line,
+                        Column());
+        }
+        J->Literal[J->LiteralLength++] = (char)Character;
+        Consume();
+        return Outcome::More;
+    }
+};
+
+// Scans one piece. GiveBack: return unread bytes to a stream that can seek
+// (a stream that cannot is then read one byte at a time).
+int32 ScanStream(JSON *Json, StreamStruct *Stream, int32 *Count, bool GiveBack) {
+    *Count = 0;
+    int64 Length = 0;
+    Stream_Length(Stream, &Length);
+    if (Length <= 0) {
+        JsonInternal_Fail(Json, JSON_ERROR_ZEROLENGTH, "Input has zero length [@ %d:%d]", Json->Line,
+                          (int32)(Json->CharCount - Json->LineStart + 1));
+        return FALSE;
+    }
+    const bool CanGiveBack = GiveBack && Stream_CanSeek(Stream);
+    uint8 Chunk[ChunkSize];
+    for (;;) {
+        const int64 Remaining = Length - *Count;
+        uint32 Want = Remaining < ChunkSize ? (uint32)Remaining : (uint32)ChunkSize;
+        if (GiveBack && !CanGiveBack) Want = 1;
+        uint32 Got = 0;
+        const int32 Read = Stream_Read(Stream, Chunk, Want, &Got);
+        if (Got == 0) return FALSE;
+        if (Got > Want) Got = Want;
+        Scanner Scan(Json, Chunk, (int32)Got);
+        const Outcome Result = Scan.Process();
+        *Count += Scan.Consumed();
+        if (Result != Outcome::More) {
+            const int32 Unread = (int32)Got - Scan.Consumed();
+            if (CanGiveBack && Unread > 0) Stream_Seek(Stream, -(int64)Unread, STREAM_SEEK_CUR);
+            return FALSE;
+        }
+        if (*Count >= Length) return TRUE;
+        if (!Read) return FALSE;
+    }
+}
+
+// The end of a whole document: one blank completes a trailing number or
+// literal; whatever is still open then makes the document incomplete.
+void FinishDocument(JSON *Json) {
+    if (Json->LastError != JSON_ERROR_NONE) return;
+    static const uint8 Blank[1] = {' '};
+    const int64 Count = Json->CharCount;
+    Scanner Scan(Json, Blank, 1);
+    Scan.Process();
+    Json->CharCount = Count;
+    if (Json->LastError == JSON_ERROR_NONE && (Json->Depth > 0 || Json->Levels[0].Kind != JSON_KIND_NONE))
+        JsonInternal_Fail(Json, JSON_ERROR_UNKNOWNLENGTH, "Unexpected end of input [@ %d:%d]", Json->Line,
+                          (int32)(Json->CharCount - Json->LineStart + 1));
+}
+
+bool StreamsFailed(StreamStruct *Stream, StreamStruct *Base) {
+    return Stream_HasError(Stream) || (Base != nullptr && Stream_HasError(Base));
+}
+
+// Loads a whole document; parse failures are also left on Report (the
+// caller's stream) unless a stream has an error of its own.
+int32 LoadDocument(JSON *Json, StreamStruct *Stream, StreamStruct *Report, bool GiveBack) {
+    JSON_Reset(Json);
+    int32 Count = 0;
+    while (ScanStream(Json, Stream, &Count, GiveBack)) {
+    }
+    if (!StreamsFailed(Stream, Report)) FinishDocument(Json);
+    if (Json->LastError == JSON_ERROR_NONE && !StreamsFailed(Stream, Report)) return TRUE;
+    if (!StreamsFailed(Stream, Report)) Stream_SetLastError(Report != nullptr ? Report : Stream, Json->LastError);
+    return FALSE;
+}
+
+} // namespace
+
+int32 JSON_Scan(JSON *Handle, StreamStruct *Stream, int32 *Count) {
+    JSON_Check(Handle);
+    Debug_CheckPointer(Stream);
+    Debug_CheckPointer(Count);
+    return ScanStream(Handle, Stream, Count, true);
+}
+
+int32 JSON_LoadStream(JSON *Handle, StreamStruct *Stream) {
+    JSON_Check(Handle);
+    Debug_CheckPointer(Stream);
+    return LoadDocument(Handle, Stream, nullptr, true);
+}
+
+int32 JSON_LoadStreamBuffered(JSON *Handle, StreamStruct *Stream) {
+    JSON_Check(Handle);
+    Debug_CheckPointer(Stream);
+    BufferedStream *Buffered = nullptr;
+    BufferedStream_Create(&Buffered);
+    BufferedStream_SetReadBufferSize(Buffered, ReadBufferSize);
+    BufferedStream_SetBaseStreamHandle(Buffered, Stream);
+    StreamStruct *Record = nullptr;
+    BufferedStream_GetStreamHandle(Buffered, &Record);
+    // The read buffer runs ahead of the document anyway, so nothing is given back.
+    const int32 Result = LoadDocument(Handle, Record, Stream, false);
+    BufferedStream_Delete(&Buffered);
+    return Result;
+}
+
+int32 JSON_LoadBuffer(JSON *Handle, const void *Bytes, int32 Size) {
+    JSON_Check(Handle);
+    if (Size > 0) Debug_CheckPointer(Bytes);
+    MemoryStream *Memory = nullptr;
+    MemoryStream_Create(&Memory);
+    if (Size > 0) MemoryStream_SetPointer(Memory, const_cast<void *>(Bytes), Size, Size);
+    StreamStruct *Record = nullptr;
+    MemoryStream_GetStreamHandle(Memory, &Record);
+    const int32 Result = LoadDocument(Handle, Record, nullptr, false);
+    MemoryStream_Delete(&Memory);
+    return Result;
+}
+
+int32 JSON_LoadStringV(JSON *Handle, const char *Format, va_list Arguments) {
+    JSON_Check(Handle);
+    Debug_CheckPointer(Format);
+    va_list Measure;
+    va_copy(Measure, Arguments);
+    const int32 Length = String_GetVPrintLength(Format, Measure);
+    va_end(Measure);
+    // The terminator is loaded too: it ends a trailing number like a blank.
+    const int32 Size = Length + 1;
+    char *Text = static_cast<char *>(Memory_Alloc(Size));
+    va_list Print;
+    va_copy(Print, Arguments);
+    String_VPrint(Text, Size, Format, Print);
+    va_end(Print);
+    const int32 Loaded = JSON_LoadBuffer(Handle, Text, Size);
+    Memory_Free(Text, Size);
+    return Loaded || Handle->LastError == JSON_ERROR_NONE;
+}
+
+int32 JSON_LoadString(JSON *Handle, const char *Format, ...) {
+    va_list Arguments;
+    va_start(Arguments, Format);
+    const int32 Result = JSON_LoadStringV(Handle, Format, Arguments);
+    va_end(Arguments);
+    return Result;
+}
+
+int32 JSON_GetKeyByDepth(const char *Path, int32 Index, char *Output, int32 Size) {
+    Debug_CheckPointer(Path);
+    Debug_CheckPointer(Output);
+    if (Size > 0) Output[0] = 0;
+    if (Index < 0) return FALSE;
+    const char *Segment = Path;
+    for (int32 i = 0; i < Index; i++) {
+        Segment = strchr(Segment, '\\');
+        if (Segment == nullptr) return FALSE;
+        Segment++;
+    }
+    const char *End = strchr(Segment, '\\');
+    size_t Bytes = End != nullptr ? (size_t)(End - Segment) : strlen(Segment);
+    if (Size < 1) return TRUE;
+    if (Bytes > (size_t)Size - 1) Bytes = (size_t)Size - 1;
+    memcpy(Output, Segment, Bytes);
+    Output[Bytes] = 0;
+    return TRUE;
+}

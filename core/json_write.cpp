@@ -1,0 +1,256 @@
+// JSON writer: a Dictionary as JSON text, minified or indented by four blanks
+// per level.
+//
+// Output goes through a 4,096-byte staging buffer handed to the stream whole;
+// a stream write that fails or takes fewer bytes than given fails the save
+// (a fixed buffer one byte short must not report a cut document as written).
+// Text is escaped by the print engine's %js, so writer and format strings
+// agree on escapes; NUL bytes inside a String item are written as \u0000.
+//
+// What JSON cannot carry is made valid rather than copied: a number text that
+// is not a number (NaN, Inf, empty) and items of type Unknown are written as
+// null; number texts in the lenient forms the reader accepts (+1, .5, 00) are
+// written in standard form; keys of List members are not written.
+#include <string.h>
+
+#include <new>
+
+#include "core/json.h"
+#include "core/json_internal.h"
+#include "core/memory.h"
+#include "core/memory_stream.h"
+#include "core/null_stream.h"
+#include "core/string_print.h"
+
+#define JSON_Check(Handle) Class_CheckHandle((Handle), JSON_CLASSID)
+
+namespace {
+
+constexpr int32 StageSize = 4096;
+constexpr int32 IndentWidth = 4;
+
+bool IsDigit(char Character) { return Character >= '0' && Character <= '9'; }
+
+class Writer {
+  public:
+    Writer(StreamStruct *Stream, bool Minify, bool PrivateKeys)
+        : Stream(Stream), Minify(Minify), PrivateKeys(PrivateKeys) {}
+
+    bool Items(Dictionary *Container, int32 Level, bool InList) {
+        DictionaryItem *Item = nullptr;
+        bool Have = Dictionary_ItemGetFirst(Container, &Item) != 0;
+        while (Have && !Failed) {
+            DictionaryItem *Next = nullptr;
+            const bool HaveNext = Dictionary_ItemGetNext(Container, Item, &Next) != 0;
+            const char *Key = nullptr;
+            if (!InList && Dictionary_ItemGetKeyPtr(Container, Item, &Key)) {
+                if (!Minify) Indent(Level);
+                Put('"');
+                uint32 Private = 0;
+                if (PrivateKeys) Dictionary_ItemGetPrivate(Container, Item, &Private);
+                if (Private) Put('.');
+                Escaped(Key, (int32)strlen(Key));
+                Put("\":", 2);
+                if (!Minify) Put(' ');
+            }
+            if (InList && !Minify) Indent(Level);
+            Value(Container, Item, Level);
+            if (HaveNext) Put(',');
+            if (!Minify) Put('\n');
+            Item = Next;
+            Have = HaveNext;
+        }
+        return !Failed;
+    }
+
+    // Hands the staged bytes to the stream.
+    bool Flush() {
+        if (Failed || Used == 0) return !Failed;
+        uint32 Count = 0;
+        if (!Stream_Write(Stream, Stage, (uint32)Used, &Count) || Count != (uint32)Used) Failed = true;
+        Used = 0;
+        return !Failed;
+    }
+
+    static int32 Collect(void *User, const char *Text, int32 Length, uint32 *Written) {
+        static_cast<Writer *>(User)->Put(Text, Length);
+        if (Written != nullptr) *Written = (uint32)Length;
+        return TRUE;
+    }
+
+  private:
+    StreamStruct *Stream;
+    bool Minify;
+    bool PrivateKeys;
+    bool Failed = false;
+    int32 Used = 0;
+    char Stage[StageSize];
+
+    void Put(const char *Text, int32 Length) {
+        while (Length > 0 && !Failed) {
+            if (Used == StageSize && !Flush()) return;
+            int32 Piece = StageSize - Used;
+            if (Piece > Length) Piece = Length;
+            memcpy(Stage + Used, Text, (size_t)Piece);
+            Used += Piece;
+            Text += Piece;
+            Length -= Piece;
+        }
+    }
+
+    void Put(char Character) { Put(&Character, 1); }
+
+    void Indent(int32 Level) {
+        static const char Blanks[] = "                                ";
+        for (int32 Count = Level * IndentWidth; Count > 0;) {
+            const int32 Piece = Count < (int32)sizeof(Blanks) - 1 ? Count : (int32)sizeof(Blanks) - 1;
+            Put(Blanks, Piece);
+            Count -= Piece;
+        }
+    }
+
+    // %js reads up to a terminator, so the text goes in pieces between its
+    // NUL bytes.
+    void Escaped(const char *Text, int32 Length) {
+        const char *End = Text + Length;
+        while (Text < End && !Failed) {
+            const char *Nul = static_cast<const char *>(memchr(Text, 0, (size_t)(End - Text)));
+            if (Nul != Text) String_PrintFormat("%js", this, Collect, Text);
+            if (Nul == nullptr) break;
+            Put("\\u0000", 6);
+            Text = Nul + 1;
+        }
+    }
+
+    // Standard JSON form of a number text in any form the reader accepts
+    // (sign, digits, point, exponent); null for anything else.
+    void Number(const char *Text, int32 Length) {
+        int32 i = 0;
+        const bool Negative = Length > 0 && Text[0] == '-';
+        if (Length > 0 && (Text[0] == '-' || Text[0] == '+')) i++;
+        const int32 IntegerStart = i;
+        while (i < Length && IsDigit(Text[i])) i++;
+        const int32 IntegerEnd = i;
+        int32 FractionStart = i, FractionEnd = i;
+        if (i < Length && Text[i] == '.') {
+            FractionStart = ++i;
+            while (i < Length && IsDigit(Text[i])) i++;
+            FractionEnd = i;
+        }
+        const int32 ExponentStart = i;
+        bool Valid = IntegerEnd > IntegerStart || FractionEnd > FractionStart;
+        if (Valid && i < Length && (Text[i] == 'e' || Text[i] == 'E')) {
+            i++;
+            if (i < Length && (Text[i] == '+' || Text[i] == '-')) i++;
+            const int32 DigitsStart = i;
+            while (i < Length && IsDigit(Text[i])) i++;
+            Valid = i > DigitsStart;
+        }
+        if (!Valid || i != Length) {
+            Put("null", 4);
+            return;
+        }
+        if (Negative) Put('-');
+        int32 Integer = IntegerStart;
+        while (Integer < IntegerEnd - 1 && Text[Integer] == '0') Integer++;
+        if (Integer < IntegerEnd)
+            Put(Text + Integer, IntegerEnd - Integer);
+        else
+            Put('0');
+        if (FractionEnd > FractionStart) {
+            Put('.');
+            Put(Text + FractionStart, FractionEnd - FractionStart);
+        }
+        Put(Text + ExponentStart, Length - ExponentStart);
+    }
+
+    void Value(Dictionary *Container, DictionaryItem *Item, int32 Level) {
+        int32 Type = DICTIONARY_TYPE_UNKNOWN;
+        Dictionary_ItemGetType(Container, Item, &Type);
+        const char *Text = nullptr;
+        int32 Length = 0;
+        switch (Type) {
+            case DICTIONARY_TYPE_BOOLEAN: {
+                uint32 Flag = 0;
+                Dictionary_ItemGetBoolean(Container, Item, &Flag);
+                if (Flag)
+                    Put("true", 4);
+                else
+                    Put("false", 5);
+                break;
+            }
+            case DICTIONARY_TYPE_INT64:
+            case DICTIONARY_TYPE_FLOAT64:
+                Dictionary_ItemGetBufferPtr(Container, Item, &Text, &Length);
+                Number(Text != nullptr ? Text : "", Text != nullptr ? Length : 0);
+                break;
+            case DICTIONARY_TYPE_STRING:
+                Dictionary_ItemGetBufferPtr(Container, Item, &Text, &Length);
+                Put('"');
+                if (Text != nullptr) Escaped(Text, Length);
+                Put('"');
+                break;
+            case DICTIONARY_TYPE_LIST:
+            case DICTIONARY_TYPE_DICTIONARY: {
+                const bool IsList = Type == DICTIONARY_TYPE_LIST;
+                Put(IsList ? '[' : '{');
+                if (!Minify) Put('\n');
+                Dictionary *Child = nullptr;
+                if (Dictionary_ItemGetDictionaryHandle(Container, Item, &Child)) Items(Child, Level + 1, IsList);
+                if (!Minify) Indent(Level);
+                Put(IsList ? ']' : '}');
+                break;
+            }
+            default: Put("null", 4); break;
+        }
+    }
+};
+
+} // namespace
+
+int32 JSON_SaveStream(JSON *Handle, StreamStruct *Stream) {
+    JSON_Check(Handle);
+    Debug_CheckPointer(Stream);
+    if (Handle->Dict == nullptr) return FALSE;
+    int32 Count = 0;
+    Dictionary_ItemGetCount(Handle->Dict, &Count);
+    if (Count == 0) return FALSE;
+    // The staging buffer is too large for small thread stacks.
+    Writer *Out = static_cast<Writer *>(Memory_Alloc((int32)sizeof(Writer)));
+    new (Out) Writer(Stream, Handle->Minify != 0, Handle->PrivateKeys != 0);
+    const bool Written = Out->Items(Handle->Dict, 0, false) && Out->Flush();
+    Out->~Writer();
+    Memory_Free(Out, (int32)sizeof(Writer));
+    return Written;
+}
+
+int32 JSON_SaveBuffer(JSON *Handle, void *Buffer, int32 Capacity, int32 *Written) {
+    JSON_Check(Handle);
+    Debug_CheckPointer(Written);
+    *Written = 0;
+    if (Capacity > 0) Debug_CheckPointer(Buffer);
+    MemoryStream *Memory = nullptr;
+    MemoryStream_Create(&Memory);
+    if (Capacity > 0) MemoryStream_SetPointer(Memory, Buffer, 0, Capacity);
+    StreamStruct *Record = nullptr;
+    MemoryStream_GetStreamHandle(Memory, &Record);
+    const int32 Result = JSON_SaveStream(Handle, Record);
+    *Written = MemoryStream_GetUsed(Memory);
+    MemoryStream_Delete(&Memory);
+    return Result;
+}
+
+int32 JSON_SaveBufferEstimate(JSON *Handle, int32 *Size) {
+    JSON_Check(Handle);
+    Debug_CheckPointer(Size);
+    *Size = 0;
+    NullStream *Counter = nullptr;
+    NullStream_Create(&Counter);
+    StreamStruct *Record = nullptr;
+    NullStream_GetStreamHandle(Counter, &Record);
+    const int32 Result = JSON_SaveStream(Handle, Record);
+    const int64 Used = NullStream_GetUsed(Counter);
+    *Size = Used > INT32_MAX ? INT32_MAX : (int32)Used;
+    NullStream_Delete(&Counter);
+    return Result;
+}

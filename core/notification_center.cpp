@@ -1,0 +1,417 @@
+// Notification center: lifecycle, observer registration and removal, the
+// removal flush, retained instances and the instance check. Delivery, queued
+// fires and the process step are in notification_center_fire.cpp.
+#include "core/notification_center.h"
+
+#include <string.h>
+
+#include "core/critical_section.h"
+#include "core/debug.h"
+#include "core/event_queue.h"
+#include "core/log.h"
+#include "core/memory.h"
+#include "core/notification_center_internal.h"
+#include "core/string.h"
+#include "core/thread.h"
+
+NotificationCenter *GlobalNotificationCenter = nullptr;
+
+namespace {
+
+constexpr uint32 TableBuckets = 512;
+constexpr uint32 RetainedKeySize = 40;
+constexpr uint32 RecordsPerChunk = 10;
+constexpr const char *ProcessType = "NotificationCenter";
+constexpr const char *ProcessName = "Process";
+constexpr const char *InteropName = "Interop";
+
+NotificationCenter_AddInstanceObserverFunc AddInstanceObserverHook = nullptr;
+NotificationCenter_RemoveInstanceObserverFunc RemoveInstanceObserverHook = nullptr;
+NotificationCenter_AssertInstanceFunc AssertInstanceHook = nullptr;
+
+template <typename Function> Function LoadHook(Function &Hook) { return __atomic_load_n(&Hook, __ATOMIC_ACQUIRE); }
+template <typename Function> int32 StoreHook(Function &Hook, Function Value) {
+    __atomic_store_n(&Hook, Value, __ATOMIC_RELEASE);
+    return TRUE;
+}
+
+Pool *CreatePool(uint32 RecordSize) {
+    Pool *Handle = nullptr;
+    Pool_Create(&Handle);
+    Pool_SetMemorySize(Handle, RecordSize);
+    Pool_SetChunkSize(Handle, RecordsPerChunk);
+    // Records are taken and returned from several threads.
+    Pool_SetAllowLock(Handle, TRUE);
+    return Handle;
+}
+
+HashTable *CreateCaselessTable(uint32 KeySize) {
+    HashTable *Table = nullptr;
+    HashTable_Create(&Table, KeySize, TableBuckets);
+    HashTable_SetValueCallback(Table, nullptr, HashTable_StringValueWithoutCase);
+    HashTable_SetCompareCallback(Table, nullptr, HashTable_StringCompareWithoutCase);
+    return Table;
+}
+
+template <typename Record> void FreeRecord(Pool *Handle, Record *Item) {
+    Pool_Free(Handle, &Item, (int32)sizeof(Record));
+}
+
+// Lock held. Frees the key record's process node, if any.
+void DropProcessNode(NotificationCenter *Center, NotificationKeyRecord *Record) {
+    NotificationProcessRecord *Node = Record->ProcessNode;
+    if (Node == nullptr) return;
+    NotificationList_Unlink(Center->ProcessObservers, Node);
+    Record->ProcessNode = nullptr;
+    FreeRecord(Center->ProcessPool, Node);
+}
+
+// Lock held. Walks every key record of the observer table.
+template <typename Visit> void ForEachKeyRecord(NotificationCenter *Center, Visit &&Visitor) {
+    HashTableMember *Member = nullptr;
+    if (!HashTable_MemberGetFirst(Center->Observers, &Member)) return;
+    while (Member != nullptr) {
+        HashTableMember *Next = nullptr;
+        HashTable_MemberGetNext(Center->Observers, Member, &Next);
+        uint64 Value = 0;
+        HashTable_MemberGetValue(Center->Observers, Member, &Value);
+        Visitor(reinterpret_cast<NotificationKeyRecord *>(static_cast<uintptr>(Value)));
+        Member = Next;
+    }
+}
+
+} // namespace
+
+// ---- Helpers shared with the other sources ----
+
+NotificationCenter *NotificationCenter_GetChecked(const char *File, int32 Line) {
+    NotificationCenter *Center = GlobalNotificationCenter;
+    if (Center == nullptr) Debug_AbortInt(File, Line, "Pointer is NULL\n");
+    if (Center->Class.ClassId != NOTIFICATIONCENTER_CLASSID)
+        Debug_AbortInt(File, Line, "Class mismatch pointer (0x%p: expected 0x%08x but was 0x%08x)\n",
+                       (const void *)Center, NOTIFICATIONCENTER_CLASSID, Center->Class.ClassId);
+    return Center;
+}
+
+void NotificationCenter_CopyName(char *Field, const char *Text) {
+    size_t Length = strnlen(Text, NotificationNameSize - 1);
+    // Back off continuation bytes so that a cut never splits a character.
+    if (Length == NotificationNameSize - 1 && Text[Length] != '\0') {
+        while (Length > 0 && (static_cast<uint8>(Text[Length]) & 0xC0) == 0x80) Length--;
+    }
+    memcpy(Field, Text, Length);
+    Field[Length] = '\0';
+}
+
+void NotificationCenter_PrintKey(char *Key, const char *Type, const char *Name, const char *Instance) {
+    // Composed by hand: a key over 121 bytes is cut silently, like a print
+    // into the 122-byte slot, without the print engine's overrun report.
+    size_t Used = 0;
+    const char *Parts[3] = {NotificationCenter_Part(Type), NotificationCenter_Part(Name),
+                            NotificationCenter_Part(Instance)};
+    for (int32 Index = 0; Index < 3; Index++) {
+        if (Index > 0 && Used < NotificationKeySize - 1) Key[Used++] = '.';
+        size_t Length = strnlen(Parts[Index], NotificationKeySize - 1 - Used);
+        memcpy(Key + Used, Parts[Index], Length);
+        Used += Length;
+    }
+    Key[Used] = '\0';
+}
+
+NotificationKeyRecord *NotificationCenter_Find(NotificationCenter *Center, const char *Type, const char *Name,
+                                               const char *Instance) {
+    char Key[NotificationKeySize];
+    NotificationCenter_PrintKey(Key, Type, Name, Instance);
+    uint64 Value = 0;
+    if (!HashTable_GetValue(Center->Observers, Key, &Value)) return nullptr;
+    return reinterpret_cast<NotificationKeyRecord *>(static_cast<uintptr>(Value));
+}
+
+void NotificationCenter_RemoveFlush(NotificationCenter *Center) {
+    while (NotificationRemoveRecord *Removal = Center->Removals.Head) {
+        NotificationList_Unlink(Center->Removals, Removal);
+        NotificationKeyRecord *Record = Removal->Record;
+        NotificationList_Unlink(Record->Observers, Removal->Observer);
+        FreeRecord(Center->ObserverPool, Removal->Observer);
+        if (Record->Observers.Count == 0) {
+            DropProcessNode(Center, Record);
+            if (!HashTable_Remove(Center->Observers, Removal->Key))
+                Debug_Abort("Failed to find notification key (%s)", Removal->Key);
+            FreeRecord(Center->KeyPool, Record);
+        }
+        FreeRecord(Center->RemovePool, Removal);
+    }
+}
+
+int32 NotificationCenter_IsRetained(NotificationCenter *Center, const char *Instance) {
+    if (Instance == nullptr) return FALSE;
+    CriticalSection_Lock(Center->Lock);
+    int32 Result = HashTable_ContainsKey(Center->RetainedInstances, Instance);
+    CriticalSection_Unlock(Center->Lock);
+    return Result;
+}
+
+// ---- Lifecycle ----
+
+int32 NotificationCenter_Init(void) {
+    if (GlobalNotificationCenter != nullptr) return TRUE;
+    NotificationCenter *Center = Memory_New(NotificationCenter);
+    Class_InitHeader(Center, NOTIFICATIONCENTER_CLASSID, nullptr);
+    CriticalSection_Create(&Center->Lock);
+    Debug_CheckPointer(Center->Lock);
+    Center->OwnerThreadId = Thread_GetCurrentId();
+    int32 Level = 0;
+    Log_GetVerboseLevel("NotificationCenter", &Level);
+    Center->Verbose = Level > 0 ? 1 : 0;
+    Center->Observers = CreateCaselessTable(NotificationKeySize);
+    Center->RetainedInstances = CreateCaselessTable(RetainedKeySize);
+    Center->KeyPool = CreatePool(sizeof(NotificationKeyRecord));
+    Center->ObserverPool = CreatePool(sizeof(NotificationObserverRecord));
+    Center->PendingPool = CreatePool(sizeof(NotificationPendingFire));
+    Center->RemovePool = CreatePool(sizeof(NotificationRemoveRecord));
+    Center->ProcessPool = CreatePool(sizeof(NotificationProcessRecord));
+    Dictionary_Create(&Center->InteropReferences);
+    // Instance ids are matched without case everywhere else too.
+    Dictionary_SetCaseSensitive(Center->InteropReferences, 0);
+    __atomic_store_n(&GlobalNotificationCenter, Center, __ATOMIC_RELEASE);
+    return TRUE;
+}
+
+int32 NotificationCenter_Remove(void) {
+    NotificationCenter *Center = GlobalNotificationCenter;
+    if (Center == nullptr) return TRUE;
+    Debug_Assert(Center->DeliveryDepth == 0, "NotificationCenter - Remove called from inside a delivery\n");
+
+    CriticalSection_Lock(Center->Lock);
+    NotificationCenter_RemoveFlush(Center);
+    if (Center->ProcessPosted) EventQueue_RemoveInstanceByThreadId(Center->OwnerThreadId, Center);
+
+    while (NotificationPendingFire *Fire = Center->Pending.Head) {
+        NotificationList_Unlink(Center->Pending, Fire);
+        if (Center->Verbose)
+            Log_Debug("NotificationCenter - Skipping pending fire - %s.%s - %s\n", Fire->Type, Fire->Name,
+                      Fire->Instance);
+        if (Fire->UserInfo != nullptr) Dictionary_Release(&Fire->UserInfo);
+        // A thread blocked on this fire would otherwise wait for ever; its
+        // delivered flag stays 0.
+        Signal *Waiter = Fire->Waiter;
+        FreeRecord(Center->PendingPool, Fire);
+        if (Waiter != nullptr) Signal_Set(Waiter, 1);
+    }
+    while (NotificationProcessRecord *Node = Center->ProcessObservers.Head) {
+        NotificationList_Unlink(Center->ProcessObservers, Node);
+        FreeRecord(Center->ProcessPool, Node);
+    }
+    ForEachKeyRecord(Center, [Center](NotificationKeyRecord *Record) {
+        while (NotificationObserverRecord *Entry = Record->Observers.Head) {
+            Log_Debug("NotificationCenter - Callback not removed %s.%s - %s\n", Record->Type, Record->Name,
+                      Record->Instance);
+            NotificationList_Unlink(Record->Observers, Entry);
+            FreeRecord(Center->ObserverPool, Entry);
+        }
+        FreeRecord(Center->KeyPool, Record);
+    });
+    HashTable_Delete(&Center->Observers);
+    HashTable_Delete(&Center->RetainedInstances);
+    Pool_Delete(&Center->KeyPool);
+    Pool_Delete(&Center->ObserverPool);
+    Pool_Delete(&Center->PendingPool);
+    Pool_Delete(&Center->RemovePool);
+    Pool_Delete(&Center->ProcessPool);
+    Dictionary_Release(&Center->InteropReferences);
+    __atomic_store_n(&GlobalNotificationCenter, nullptr, __ATOMIC_RELEASE);
+    CriticalSection_Unlock(Center->Lock);
+
+    CriticalSection_Delete(&Center->Lock);
+    Center->Class.ClassId = 0;
+    Memory_Delete(Center);
+    return TRUE;
+}
+
+int32 NotificationCenter_SetVerbose(uint32 Flag) {
+    NotificationCenter *Center = NotificationCenter_Checked();
+    CriticalSection_Lock(Center->Lock);
+    Center->Verbose = Flag;
+    CriticalSection_Unlock(Center->Lock);
+    return TRUE;
+}
+
+// ---- Observers ----
+
+int32 NotificationCenter_AddInstanceObserver(const char *Type, const char *Name, const char *Instance, void *User,
+                                             NotificationCenter_ObserverFunc Function) {
+    if (auto Hook = LoadHook(AddInstanceObserverHook)) return Hook(Type, Name, Instance, User, Function);
+    NotificationCenter *Center = NotificationCenter_Checked();
+    Type = NotificationCenter_Part(Type);
+    Name = NotificationCenter_Part(Name);
+    Instance = NotificationCenter_Part(Instance);
+    char Key[NotificationKeySize];
+    NotificationCenter_PrintKey(Key, Type, Name, Instance);
+
+    CriticalSection_Lock(Center->Lock);
+    uint64 Value = 0;
+    NotificationKeyRecord *Record = nullptr;
+    if (HashTable_GetValue(Center->Observers, Key, &Value)) {
+        Record = reinterpret_cast<NotificationKeyRecord *>(static_cast<uintptr>(Value));
+    } else {
+        Record = static_cast<NotificationKeyRecord *>(
+            Pool_Alloc(Center->KeyPool, (int32)sizeof(NotificationKeyRecord)));
+        NotificationCenter_CopyName(Record->Type, Type);
+        NotificationCenter_CopyName(Record->Name, Name);
+        NotificationCenter_CopyName(Record->Instance, Instance);
+        if (String_Compare(Type, ProcessType) && String_Compare(Name, ProcessName)) {
+            auto *Node = static_cast<NotificationProcessRecord *>(
+                Pool_Alloc(Center->ProcessPool, (int32)sizeof(NotificationProcessRecord)));
+            Node->Record = Record;
+            Record->ProcessNode = Node;
+            NotificationList_Append(Center->ProcessObservers, Node);
+        }
+        HashTable_Add(Center->Observers, Key, static_cast<uint64>(reinterpret_cast<uintptr>(Record)));
+    }
+    if (Center->Verbose)
+        Log_Debug("NotificationCenter - Add observer - %s.%s - %s [0x%p]\n", Record->Type, Record->Name, Instance,
+                  User);
+    auto *Entry = static_cast<NotificationObserverRecord *>(
+        Pool_Alloc(Center->ObserverPool, (int32)sizeof(NotificationObserverRecord)));
+    Entry->User = User;
+    Entry->Function = Function;
+    NotificationList_Append(Record->Observers, Entry);
+    CriticalSection_Unlock(Center->Lock);
+    return TRUE;
+}
+
+int32 NotificationCenter_AddObserver(const char *Type, const char *Name, void *User,
+                                     NotificationCenter_ObserverFunc Function) {
+    return NotificationCenter_AddInstanceObserver(Type, Name, NOTIFICATIONCENTER_GLOBAL, User, Function);
+}
+
+int32 NotificationCenter_RemoveInstanceObserver(const char *Type, const char *Name, const char *Instance,
+                                                void *User, NotificationCenter_ObserverFunc Function) {
+    if (auto Hook = LoadHook(RemoveInstanceObserverHook)) return Hook(Type, Name, Instance, User, Function);
+    NotificationCenter *Center = NotificationCenter_Checked();
+    char Key[NotificationKeySize];
+    NotificationCenter_PrintKey(Key, Type, Name, Instance);
+
+    CriticalSection_Lock(Center->Lock);
+    uint64 Value = 0;
+    if (HashTable_GetValue(Center->Observers, Key, &Value)) {
+        auto *Record = reinterpret_cast<NotificationKeyRecord *>(static_cast<uintptr>(Value));
+        for (NotificationObserverRecord *Entry = Record->Observers.Head; Entry != nullptr; Entry = Entry->Next) {
+            if (Entry->Removed || Entry->Function != Function || Entry->User != User) continue;
+            // The entry stays linked until the flush, so that a delivery in
+            // progress can still step over it.
+            Entry->Removed = 1;
+            auto *Removal = static_cast<NotificationRemoveRecord *>(
+                Pool_Alloc(Center->RemovePool, (int32)sizeof(NotificationRemoveRecord)));
+            memcpy(Removal->Key, Key, sizeof(Key));
+            Removal->Record = Record;
+            Removal->Observer = Entry;
+            NotificationList_Append(Center->Removals, Removal);
+            if (Center->Verbose)
+                Log_Debug("NotificationCenter - Remove observer - %s.%s - %s [0x%p]\n", Record->Type, Record->Name,
+                          Record->Instance, Entry->User);
+            break;
+        }
+    }
+    CriticalSection_Unlock(Center->Lock);
+    return TRUE;
+}
+
+int32 NotificationCenter_RemoveObserver(const char *Type, const char *Name, void *User,
+                                        NotificationCenter_ObserverFunc Function) {
+    return NotificationCenter_RemoveInstanceObserver(Type, Name, NOTIFICATIONCENTER_GLOBAL, User, Function);
+}
+
+int32 NotificationCenter_AddProcessObserver(const char *Instance, void *User,
+                                            NotificationCenter_ObserverFunc Function) {
+    return NotificationCenter_AddInstanceObserver(ProcessType, ProcessName, Instance, User, Function);
+}
+
+int32 NotificationCenter_RemoveProcessObserver(const char *Instance, void *User,
+                                               NotificationCenter_ObserverFunc Function) {
+    return NotificationCenter_RemoveInstanceObserver(ProcessType, ProcessName, Instance, User, Function);
+}
+
+// ---- Retained instances and interop observers ----
+
+int32 NotificationCenter_RetainInstance(const char *Instance) {
+    NotificationCenter *Center = NotificationCenter_Checked();
+    if (Instance == nullptr) return FALSE;
+    CriticalSection_Lock(Center->Lock);
+    HashTable_Add(Center->RetainedInstances, Instance, 1);
+    CriticalSection_Unlock(Center->Lock);
+    return TRUE;
+}
+
+int32 NotificationCenter_UnretainInstance(const char *Instance) {
+    NotificationCenter *Center = NotificationCenter_Checked();
+    if (Instance == nullptr) return FALSE;
+    CriticalSection_Lock(Center->Lock);
+    HashTable_Remove(Center->RetainedInstances, Instance);
+    CriticalSection_Unlock(Center->Lock);
+    return TRUE;
+}
+
+int32 NotificationCenter_AddInteropObserver(const char *Instance, void *User,
+                                            NotificationCenter_ObserverFunc Function) {
+    NotificationCenter_RetainInstance(Instance);
+    return NotificationCenter_AddInstanceObserver(ProcessType, InteropName, Instance, User, Function);
+}
+
+int32 NotificationCenter_RemoveInteropObserver(const char *Instance, void *User,
+                                               NotificationCenter_ObserverFunc Function) {
+    NotificationCenter_UnretainInstance(Instance);
+    return NotificationCenter_RemoveInstanceObserver(ProcessType, InteropName, Instance, User, Function);
+}
+
+// ---- Checks ----
+
+int32 NotificationCenter_AssertInstance(void *Object) {
+    if (auto Hook = LoadHook(AssertInstanceHook)) return Hook(Object);
+    NotificationCenter *Center = NotificationCenter_Checked();
+    Debug_CheckPointer(Object);
+    int32 Count = 0;
+    CriticalSection_Lock(Center->Lock);
+    ForEachKeyRecord(Center, [&Count, Object](NotificationKeyRecord *Record) {
+        for (NotificationObserverRecord *Entry = Record->Observers.Head; Entry != nullptr; Entry = Entry->Next) {
+            if (Entry->Removed || Entry->User != Object) continue;
+            Log_Debug("NotificationCenter - Observer still references instance - %s.%s - %s [0x%p]\n",
+                      Record->Type, Record->Name, Record->Instance, Object);
+            Count++;
+        }
+    });
+    CriticalSection_Unlock(Center->Lock);
+    if (Count > 0) {
+        char InstanceId[37];
+        Class_CopyInstanceId(Object, InstanceId, (int32)sizeof(InstanceId));
+        Debug_Abort("Assertion failed (RefCount == 0)\nNotificationCenter - Instance still has %d references - %s "
+                    "[0x%p]\n",
+                    Count, InstanceId, Object);
+    }
+    return TRUE;
+}
+
+int32 NotificationCenter_IsThreadBlockedInFire(uint32 ThreadId) {
+    NotificationCenter *Center = __atomic_load_n(&GlobalNotificationCenter, __ATOMIC_ACQUIRE);
+    if (Center == nullptr) return FALSE;
+    int32 Found = FALSE;
+    CriticalSection_Lock(Center->Lock);
+    for (NotificationPendingFire *Fire = Center->Pending.Head; Fire != nullptr && !Found; Fire = Fire->Next)
+        Found = Fire->Waiter != nullptr && Fire->WaiterThreadId == ThreadId;
+    CriticalSection_Unlock(Center->Lock);
+    return Found;
+}
+
+// ---- Forwarding hooks ----
+
+int32 NotificationCenter_AddInstanceObserverOverride(NotificationCenter_AddInstanceObserverFunc Function) {
+    return StoreHook(AddInstanceObserverHook, Function);
+}
+
+int32 NotificationCenter_RemoveInstanceObserverOverride(NotificationCenter_RemoveInstanceObserverFunc Function) {
+    return StoreHook(RemoveInstanceObserverHook, Function);
+}
+
+int32 NotificationCenter_AssertInstanceOverride(NotificationCenter_AssertInstanceFunc Function) {
+    return StoreHook(AssertInstanceHook, Function);
+}

@@ -1,0 +1,229 @@
+// Notification center: delivery, immediate and queued fires, and the process
+// step.
+//
+// Delivery runs on the owner thread with the lock held, released around each
+// observer call. DeliveryDepth counts those calls; while it is above 0 a
+// process step (run by an observer's nested main loop) must not flush
+// removals or unlink queued fires, since the outer walks hold pointers into
+// both. Such a step only marks itself deferred, and the process event is
+// posted once the outermost call has returned.
+#include <string.h>
+
+#include "core/critical_section.h"
+#include "core/debug.h"
+#include "core/event_queue.h"
+#include "core/log.h"
+#include "core/notification_center.h"
+#include "core/notification_center_internal.h"
+#include "core/string.h"
+#include "core/thread.h"
+#include "core/time.h"
+
+namespace {
+
+// Seconds one process step may spend on queued fires.
+constexpr float64 ProcessBudgetSeconds = 0.1;
+constexpr const char *ProcessType = "NotificationCenter";
+constexpr const char *ProcessName = "Process";
+
+NotificationCenter_FireFunc FireHook = nullptr;
+NotificationCenter_FireAfterDelayFunc FireAfterDelayHook = nullptr;
+
+void AssertOwnerThread(NotificationCenter *Center) {
+    if (Thread_GetCurrentId() != Center->OwnerThreadId)
+        Debug_Abort("Assertion failed (Thread_GetCurrentId() == Center->OwnerThreadId)\n"
+                    "NotificationCenter - Process not on its owner thread\n");
+}
+
+// Queues a fire for the process step. With a signal, the caller waits on it
+// and *Delivered tells whether the owner thread delivered the fire.
+void QueueFire(NotificationCenter *Center, const char *Type, const char *Name, const char *Instance,
+               int32 DelayMilliseconds, Dictionary *UserInfo, Signal *Waiter, int32 *Delivered) {
+    auto *Fire = static_cast<NotificationPendingFire *>(
+        Pool_Alloc(Center->PendingPool, (int32)sizeof(NotificationPendingFire)));
+    NotificationCenter_CopyName(Fire->Type, NotificationCenter_Part(Type));
+    NotificationCenter_CopyName(Fire->Name, NotificationCenter_Part(Name));
+    NotificationCenter_CopyName(Fire->Instance, NotificationCenter_Part(Instance));
+    // A negative delay is as good as none: the fire is due at once.
+    if (DelayMilliseconds < 0) DelayMilliseconds = 0;
+    Fire->Delay = DelayMilliseconds / 1000.0;
+    Fire->Queued = Time_GetCurrent();
+    Fire->Waiter = Waiter;
+    Fire->Delivered = Delivered;
+    Fire->WaiterThreadId = Waiter != nullptr ? Thread_GetCurrentId() : 0;
+    if (UserInfo != nullptr) {
+        // The caller keeps its own Dictionary; the center delivers a copy.
+        Dictionary_Create(&Fire->UserInfo);
+        Dictionary_Merge(Fire->UserInfo, UserInfo, DICTIONARY_MERGE_OVERWRITE);
+    }
+    CriticalSection_Lock(Center->Lock);
+    NotificationList_Append(Center->Pending, Fire);
+    CriticalSection_Unlock(Center->Lock);
+    if (DelayMilliseconds == 0) NotificationCenter_PostProcess(Center);
+}
+
+// Lock held, owner thread, depth 0. Delivers the due queued fires within the
+// budget; true when fires remain unwalked.
+bool DeliverPending(NotificationCenter *Center, float64 Start) {
+    NotificationPendingFire *Fire = Center->Pending.Head;
+    while (Fire != nullptr) {
+        // Nothing unlinks queued fires during the delivery below (other
+        // threads only append), so the successor stays valid.
+        NotificationPendingFire *Next = Fire->Next;
+        if (Start - Fire->Queued >= Fire->Delay) {
+            NotificationCenter_FireInternal(Center, Fire->Type, Fire->Name, Fire->Instance, Fire->UserInfo);
+            NotificationList_Unlink(Center->Pending, Fire);
+            if (Fire->UserInfo != nullptr) Dictionary_Release(&Fire->UserInfo);
+            Signal *Waiter = Fire->Waiter;
+            if (Fire->Delivered != nullptr) *Fire->Delivered = 1;
+            Pool_Free(Center->PendingPool, &Fire, (int32)sizeof(NotificationPendingFire));
+            // Last touch: the woken firer deletes its signal.
+            if (Waiter != nullptr) Signal_Set(Waiter, 1);
+        }
+        Fire = Next;
+        if (Time_GetCurrent() - Start >= ProcessBudgetSeconds) return Fire != nullptr;
+    }
+    return false;
+}
+
+} // namespace
+
+// ---- Delivery ----
+
+void NotificationCenter_FireCallbacksInternal(NotificationCenter *Center, NotificationKeyRecord *Record,
+                                              const char *Type, const char *Name, const char *Instance,
+                                              Dictionary *UserInfo) {
+    NotificationObserverRecord *Entry = Record->Observers.Head;
+    while (Entry != nullptr) {
+        // An entry appended during the call below is reached only when it
+        // was added before this successor was taken.
+        NotificationObserverRecord *Next = Entry->Next;
+        if (Entry->Function != nullptr && !Entry->Removed) {
+            Center->DeliveryDepth++;
+            CriticalSection_Unlock(Center->Lock);
+            Entry->Function(Entry->User, Type, Name, Instance, UserInfo);
+            CriticalSection_Lock(Center->Lock);
+            if (--Center->DeliveryDepth == 0 && Center->ProcessDeferred) {
+                Center->ProcessDeferred = 0;
+                NotificationCenter_PostProcess(Center);
+            }
+        }
+        Entry = Next;
+    }
+}
+
+void NotificationCenter_FireInternal(NotificationCenter *Center, const char *Type, const char *Name,
+                                     const char *Instance, Dictionary *UserInfo) {
+    Type = NotificationCenter_Part(Type);
+    Name = NotificationCenter_Part(Name);
+    Instance = NotificationCenter_Part(Instance);
+    if (Center->Verbose) Log_Debug("NotificationCenter - Fire event - %s.%s - %s\n", Type, Name, Instance);
+
+    NotificationKeyRecord *Wildcard = NotificationCenter_Find(Center, NOTIFICATIONCENTER_GLOBAL,
+                                                              NOTIFICATIONCENTER_GLOBAL, NOTIFICATIONCENTER_GLOBAL);
+    if (Wildcard != nullptr) {
+        NotificationCenter_CopyName(Wildcard->Type, Type);
+        NotificationCenter_CopyName(Wildcard->Name, Name);
+        // The record's fields change with every fire, nested ones included;
+        // this fire's observers read this fire's own copies.
+        char FiredType[NotificationNameSize];
+        char FiredName[NotificationNameSize];
+        NotificationCenter_CopyName(FiredType, Type);
+        NotificationCenter_CopyName(FiredName, Name);
+        NotificationCenter_FireCallbacksInternal(Center, Wildcard, FiredType, FiredName, Instance, UserInfo);
+    }
+    NotificationKeyRecord *Named = NotificationCenter_Find(Center, Type, Name, NOTIFICATIONCENTER_GLOBAL);
+    // A fire named "Global"/"Global" finds the wildcard again; it was served.
+    if (Named != nullptr && Named != Wildcard)
+        NotificationCenter_FireCallbacksInternal(Center, Named, Named->Type, Named->Name, Instance, UserInfo);
+    if (!String_CompareWithoutCase(Instance, NOTIFICATIONCENTER_GLOBAL)) {
+        NotificationKeyRecord *Sender = NotificationCenter_Find(Center, Type, Name, Instance);
+        if (Sender != nullptr)
+            NotificationCenter_FireCallbacksInternal(Center, Sender, Sender->Type, Sender->Name, Instance, UserInfo);
+    }
+}
+
+void NotificationCenter_PostProcess(NotificationCenter *Center) {
+    CriticalSection_Lock(Center->Lock);
+    Center->ProcessPosted = 1;
+    CriticalSection_Unlock(Center->Lock);
+    EventQueue_AddProcessByThreadId(Center->OwnerThreadId, Center, NotificationCenter_ProcessEvent);
+}
+
+// ---- Fires ----
+
+int32 NotificationCenter_Fire(const char *Type, const char *Name, const char *Instance, Dictionary *UserInfo) {
+    if (auto Hook = __atomic_load_n(&FireHook, __ATOMIC_ACQUIRE)) return Hook(Type, Name, Instance, UserInfo);
+    NotificationCenter *Center = NotificationCenter_Checked();
+    if (Thread_GetCurrentId() == Center->OwnerThreadId) {
+        CriticalSection_Lock(Center->Lock);
+        NotificationCenter_FireInternal(Center, Type, Name, Instance, UserInfo);
+        CriticalSection_Unlock(Center->Lock);
+        return TRUE;
+    }
+    Signal *Waiter = nullptr;
+    Signal_Create(&Waiter);
+    int32 Delivered = 0;
+    QueueFire(Center, Type, Name, Instance, 0, UserInfo, Waiter, &Delivered);
+    Signal_Wait(Waiter, nullptr, -1);
+    Signal_Delete(&Waiter);
+    return Delivered;
+}
+
+int32 NotificationCenter_FireAfterDelay(const char *Type, const char *Name, const char *Instance,
+                                        int32 DelayMilliseconds, Dictionary *UserInfo) {
+    if (auto Hook = __atomic_load_n(&FireAfterDelayHook, __ATOMIC_ACQUIRE))
+        return Hook(Type, Name, Instance, DelayMilliseconds, UserInfo);
+    NotificationCenter *Center = NotificationCenter_Checked();
+    QueueFire(Center, Type, Name, Instance, DelayMilliseconds, UserInfo, nullptr, nullptr);
+    return TRUE;
+}
+
+// ---- Process step ----
+
+int32 NotificationCenter_Process(void) {
+    NotificationCenter *Center = NotificationCenter_Checked();
+    AssertOwnerThread(Center);
+    float64 Start = Time_GetCurrent();
+    CriticalSection_Lock(Center->Lock);
+    if (Center->DeliveryDepth > 0) {
+        // Inside a delivery: the outer walks hold queued fires and entries.
+        Center->ProcessDeferred = 1;
+    } else {
+        if (DeliverPending(Center, Start)) NotificationCenter_PostProcess(Center);
+        NotificationCenter_RemoveFlush(Center);
+    }
+    // Newest key record first. Nodes are freed only by the flush above, and
+    // a step nested in the calls below does not flush.
+    NotificationProcessRecord *Node = Center->ProcessObservers.Tail;
+    while (Node != nullptr) {
+        NotificationProcessRecord *Prev = Node->Prev;
+        NotificationKeyRecord *Record = Node->Record;
+        NotificationCenter_FireCallbacksInternal(Center, Record, ProcessType, ProcessName, Record->Instance, nullptr);
+        Node = Prev;
+    }
+    CriticalSection_Unlock(Center->Lock);
+    return TRUE;
+}
+
+int32 NotificationCenter_ProcessEvent(void *Instance) {
+    NotificationCenter *Center = NotificationCenter_Checked();
+    Debug_Assert(Instance == Center, "NotificationCenter - Process event for another center\n");
+    AssertOwnerThread(Center);
+    CriticalSection_Lock(Center->Lock);
+    Center->ProcessPosted = 0;
+    CriticalSection_Unlock(Center->Lock);
+    return NotificationCenter_Process();
+}
+
+// ---- Forwarding hooks ----
+
+int32 NotificationCenter_FireOverride(NotificationCenter_FireFunc Function) {
+    __atomic_store_n(&FireHook, Function, __ATOMIC_RELEASE);
+    return TRUE;
+}
+
+int32 NotificationCenter_FireAfterDelayOverride(NotificationCenter_FireAfterDelayFunc Function) {
+    __atomic_store_n(&FireAfterDelayHook, Function, __ATOMIC_RELEASE);
+    return TRUE;
+}

@@ -1,0 +1,147 @@
+// The notification center's records, shared by its source files only.
+//
+// Everything below is guarded by the center's recursive lock. Entries and key
+// records are unlinked and freed only by the removal flush, which never runs
+// while DeliveryDepth is above 0: a delivery walks key records and entries
+// with the lock released around each observer call, and what it holds (the
+// current entry, its saved successor, the key record, the pending fire being
+// delivered) must outlive every call it makes.
+#pragma once
+
+#include "core/class.h"
+#include "core/hash_table.h"
+#include "core/notification_center.h"
+#include "core/pool.h"
+#include "core/signal.h"
+
+// Type, name and instance fields: at most 39 bytes and the terminator.
+constexpr int32 NotificationNameSize = 40;
+// Key texts "type.name.instance": at most 121 bytes and the terminator.
+constexpr int32 NotificationKeySize = 122;
+
+template <typename Record> struct NotificationList {
+    Record *Head;
+    Record *Tail;
+    uint32 Count;
+};
+
+template <typename Record> void NotificationList_Append(NotificationList<Record> &List, Record *Item) {
+    Item->Prev = List.Tail;
+    Item->Next = nullptr;
+    if (List.Tail != nullptr)
+        List.Tail->Next = Item;
+    else
+        List.Head = Item;
+    List.Tail = Item;
+    List.Count++;
+}
+
+template <typename Record> void NotificationList_Unlink(NotificationList<Record> &List, Record *Item) {
+    if (Item->Prev != nullptr)
+        Item->Prev->Next = Item->Next;
+    else
+        List.Head = Item->Next;
+    if (Item->Next != nullptr)
+        Item->Next->Prev = Item->Prev;
+    else
+        List.Tail = Item->Prev;
+    Item->Next = Item->Prev = nullptr;
+    List.Count--;
+}
+
+struct NotificationObserverRecord {
+    uint32 Removed; // set by a removal; the entry is never called again
+    void *User;
+    NotificationCenter_ObserverFunc Function;
+    NotificationObserverRecord *Next;
+    NotificationObserverRecord *Prev;
+};
+
+struct NotificationProcessRecord;
+
+// One per distinct key; the names as first registered, cut to 39 bytes.
+struct NotificationKeyRecord {
+    char Type[NotificationNameSize];
+    char Name[NotificationNameSize];
+    char Instance[NotificationNameSize];
+    NotificationList<NotificationObserverRecord> Observers;
+    NotificationProcessRecord *ProcessNode; // set for "NotificationCenter"/"Process" keys
+};
+
+struct NotificationPendingFire {
+    char Type[NotificationNameSize];
+    char Name[NotificationNameSize];
+    char Instance[NotificationNameSize];
+    float64 Queued; // monotonic seconds
+    float64 Delay;  // seconds
+    Dictionary *UserInfo; // the center's own copy
+    // A blocked firer's signal, its delivered flag and its thread; the firer
+    // owns all three and deletes the signal once it is set.
+    Signal *Waiter;
+    int32 *Delivered;
+    uint32 WaiterThreadId;
+    NotificationPendingFire *Next;
+    NotificationPendingFire *Prev;
+};
+
+struct NotificationRemoveRecord {
+    char Key[NotificationKeySize];
+    NotificationKeyRecord *Record;
+    NotificationObserverRecord *Observer;
+    NotificationRemoveRecord *Next;
+    NotificationRemoveRecord *Prev;
+};
+
+struct NotificationProcessRecord {
+    NotificationKeyRecord *Record;
+    NotificationProcessRecord *Next;
+    NotificationProcessRecord *Prev;
+};
+
+struct NotificationCenter {
+    ClassStruct Class;
+    void *Lock;
+    uint32 OwnerThreadId;
+    uint32 Verbose;
+    HashTable *Observers;         // key text -> NotificationKeyRecord*
+    HashTable *RetainedInstances; // instance id -> 1
+    Pool *KeyPool;
+    Pool *ObserverPool;
+    Pool *PendingPool;
+    Pool *RemovePool;
+    Pool *ProcessPool;
+    NotificationList<NotificationPendingFire> Pending;
+    NotificationList<NotificationRemoveRecord> Removals;
+    NotificationList<NotificationProcessRecord> ProcessObservers;
+    Dictionary *InteropReferences; // instance id -> page reference count
+    int32 DeliveryDepth;   // observer calls in progress on the owner thread
+    uint32 ProcessDeferred; // a step ran inside a delivery: post one when the depth is 0 again
+    uint32 ProcessPosted;   // the center's process event may be queued on the owner's queue
+};
+
+// The center, or the class-check stop at the caller's line when it is absent.
+NotificationCenter *NotificationCenter_GetChecked(const char *File, int32 Line);
+#define NotificationCenter_Checked() NotificationCenter_GetChecked(__FILE__, __LINE__)
+
+// A null name part stands for "Global".
+inline const char *NotificationCenter_Part(const char *Text) {
+    return Text != nullptr ? Text : NOTIFICATIONCENTER_GLOBAL;
+}
+
+// Copies at most 39 bytes, never ending inside a UTF-8 sequence.
+void NotificationCenter_CopyName(char *Field, const char *Text);
+// "type.name.instance", cut to 121 bytes.
+void NotificationCenter_PrintKey(char *Key, const char *Type, const char *Name, const char *Instance);
+// Lock held.
+NotificationKeyRecord *NotificationCenter_Find(NotificationCenter *Center, const char *Type, const char *Name,
+                                               const char *Instance);
+void NotificationCenter_RemoveFlush(NotificationCenter *Center);
+int32 NotificationCenter_IsRetained(NotificationCenter *Center, const char *Instance);
+// Owner thread, lock held.
+void NotificationCenter_FireInternal(NotificationCenter *Center, const char *Type, const char *Name,
+                                     const char *Instance, Dictionary *UserInfo);
+void NotificationCenter_FireCallbacksInternal(NotificationCenter *Center, NotificationKeyRecord *Record,
+                                              const char *Type, const char *Name, const char *Instance,
+                                              Dictionary *UserInfo);
+// Queues the center's process event on the owner thread's queue.
+void NotificationCenter_PostProcess(NotificationCenter *Center);

@@ -1,0 +1,93 @@
+// Notification center: fires whose payload is given as JSON text (printed
+// from a format, or as a page sends it). The text is parsed into a new
+// Dictionary whose wrapping root is skipped; nothing is fired when it does
+// not parse, and the parser's answer is the operation's.
+#include <string.h>
+
+#include "core/dictionary.h"
+#include "core/notification_center.h"
+
+#if __has_include("core/json.h")
+#include "core/json.h"
+
+namespace {
+
+// Parses with Load and, when Accept(result), hands the payload to Deliver.
+template <typename Load, typename Accept, typename Deliver>
+int32 WithParsedPayload(Load &&Loader, Accept &&Accepted, Deliver &&Deliverer) {
+    Dictionary *Root = nullptr;
+    Dictionary_Create(&Root);
+    JSON *Json = nullptr;
+    JSON_Create(&Json);
+    JSON_SetDictionaryHandle(Json, Root);
+    int32 Result = Loader(Json);
+    if (Accepted(Result)) {
+        Dictionary *Payload = nullptr;
+        Dictionary_SkipRoot(Root, &Payload);
+        Deliverer(Payload);
+    }
+    JSON_Delete(&Json);
+    Dictionary_Release(&Root);
+    return Result;
+}
+
+bool Parsed(int32 Result) { return Result != 0; }
+// Page texts are fired only on a clean parse.
+bool ParsedExactly(int32 Result) { return Result == 1; }
+
+} // namespace
+
+int32 NotificationCenter_FireWithJSON(const char *Type, const char *Name, const char *Instance, const char *Format,
+                                      ...) {
+    va_list Arguments;
+    va_start(Arguments, Format);
+    int32 Result = NotificationCenter_FireWithJSONV(Type, Name, Instance, Format, Arguments);
+    va_end(Arguments);
+    return Result;
+}
+
+int32 NotificationCenter_FireWithJSONV(const char *Type, const char *Name, const char *Instance,
+                                       const char *Format, va_list Arguments) {
+    if (Format == nullptr) return NotificationCenter_Fire(Type, Name, Instance, nullptr);
+    return WithParsedPayload([&](JSON *Json) { return JSON_LoadStringV(Json, Format, Arguments); }, Parsed,
+                             [&](Dictionary *Payload) { NotificationCenter_Fire(Type, Name, Instance, Payload); });
+}
+
+int32 NotificationCenter_FireInterop(const char *Type, const char *Name, const char *Instance,
+                                     const char *JsonText) {
+    if (JsonText == nullptr) return FALSE;
+    return WithParsedPayload(
+        [&](JSON *Json) { return JSON_LoadBuffer(Json, JsonText, (int32)strlen(JsonText)); }, ParsedExactly,
+        [&](Dictionary *Payload) { NotificationCenter_Fire(Type, Name, Instance, Payload); });
+}
+
+int32 NotificationCenter_FireAfterDelayWithJSON(const char *Type, const char *Name, const char *Instance,
+                                                int32 DelayMilliseconds, const char *Format, ...) {
+    va_list Arguments;
+    va_start(Arguments, Format);
+    int32 Result =
+        NotificationCenter_FireAfterDelayWithJSONV(Type, Name, Instance, DelayMilliseconds, Format, Arguments);
+    va_end(Arguments);
+    return Result;
+}
+
+int32 NotificationCenter_FireAfterDelayWithJSONV(const char *Type, const char *Name, const char *Instance,
+                                                 int32 DelayMilliseconds, const char *Format, va_list Arguments) {
+    if (Format == nullptr) return NotificationCenter_FireAfterDelay(Type, Name, Instance, DelayMilliseconds, nullptr);
+    return WithParsedPayload([&](JSON *Json) { return JSON_LoadStringV(Json, Format, Arguments); }, Parsed,
+                             [&](Dictionary *Payload) {
+                                 NotificationCenter_FireAfterDelay(Type, Name, Instance, DelayMilliseconds, Payload);
+                             });
+}
+
+int32 NotificationCenter_FireAfterDelayInterop(const char *Type, const char *Name, const char *Instance,
+                                               int32 DelayMilliseconds, const char *JsonText) {
+    if (JsonText == nullptr) return FALSE;
+    return WithParsedPayload(
+        [&](JSON *Json) { return JSON_LoadBuffer(Json, JsonText, (int32)strlen(JsonText)); }, ParsedExactly,
+        [&](Dictionary *Payload) {
+            NotificationCenter_FireAfterDelay(Type, Name, Instance, DelayMilliseconds, Payload);
+        });
+}
+
+#endif

@@ -1,0 +1,83 @@
+// Dispatcher of "TQX.NotificationCenter": parameters in their declared
+// order, then one native operation; its answer becomes "returnValue".
+#include "core/notification_center_script.h"
+
+#include "core/api_gen.h"
+#include "core/crc.h"
+#include "core/notification_center.h"
+
+namespace {
+
+constexpr const char *ClassName = "NotificationCenter";
+
+// Reads parameters in order; after the first failure (already logged) it
+// reads nothing more.
+struct Parameters {
+    Dictionary *Request;
+    const char *Method;
+    bool Read = true;
+
+    Parameters &Text(const char *Name, const char **Value) {
+        *Value = nullptr;
+        if (Read) Read = ApiGen_GetStringPtr(Request, ClassName, Method, Name, Value) == TRUE;
+        return *this;
+    }
+    Parameters &Int32(const char *Name, int32 *Value) {
+        *Value = 0;
+        if (Read) Read = ApiGen_GetInt32(Request, ClassName, Method, Name, Value) == TRUE;
+        return *this;
+    }
+};
+
+} // namespace
+
+int32 NotificationCenter_Invoke(void *User, Dictionary *Request, Dictionary *Result) {
+    (void)User;
+    const char *Method = nullptr;
+    uint32 Hash = 0;
+    if (!ApiGen_GetMethod(Request, ClassName, &Method, &Hash)) return FALSE;
+
+    Parameters Get{Request, Method};
+    const char *Type, *Name, *Sender, *CallbackId, *Info, *InstanceId;
+    int32 Delay = 0;
+    int32 Answer = 0;
+    switch (Hash) {
+    case Crc32Const("addObserver"):
+        if (Get.Text("type", &Type).Text("notification", &Name).Text("callbackId", &CallbackId).Read)
+            Answer = NotificationCenter_AddObserverInterop(Type, Name, CallbackId);
+        break;
+    case Crc32Const("addInstanceObserver"):
+        if (Get.Text("type", &Type).Text("notification", &Name).Text("sender", &Sender)
+                .Text("callbackId", &CallbackId).Read)
+            Answer = NotificationCenter_AddInstanceObserverInterop(Type, Name, Sender, CallbackId);
+        break;
+    case Crc32Const("removeObserver"):
+        if (Get.Text("type", &Type).Text("notification", &Name).Text("callbackId", &CallbackId).Read)
+            Answer = NotificationCenter_RemoveObserverInterop(Type, Name, CallbackId);
+        break;
+    case Crc32Const("removeInstanceObserver"):
+        if (Get.Text("type", &Type).Text("notification", &Name).Text("sender", &Sender)
+                .Text("callbackId", &CallbackId).Read)
+            Answer = NotificationCenter_RemoveInstanceObserverInterop(Type, Name, Sender, CallbackId);
+        break;
+    case Crc32Const("fire"):
+        if (Get.Text("type", &Type).Text("notification", &Name).Text("sender", &Sender).Text("info", &Info).Read)
+            Answer = NotificationCenter_FireInterop(Type, Name, Sender, Info);
+        break;
+    case Crc32Const("fireAfterDelay"):
+        if (Get.Text("type", &Type).Text("notification", &Name).Text("sender", &Sender).Int32("delay", &Delay)
+                .Text("info", &Info).Read)
+            Answer = NotificationCenter_FireAfterDelayInterop(Type, Name, Sender, Delay, Info);
+        break;
+    case Crc32Const("addRefInteropReference"):
+        if (Get.Text("instanceId", &InstanceId).Read) Answer = NotificationCenter_AddRefInteropReference(InstanceId);
+        break;
+    case Crc32Const("releaseInteropReference"):
+        if (Get.Text("instanceId", &InstanceId).Read) Answer = NotificationCenter_ReleaseInteropReference(InstanceId);
+        break;
+    default:
+        return FALSE;
+    }
+    Dictionary_SetBooleanByKey(Result, "returnValue", Answer == 1);
+    return Get.Read ? TRUE : FALSE;
+}

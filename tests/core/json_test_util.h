@@ -1,0 +1,208 @@
+// Helpers shared by the JSON tests: a JSON object bound to a fresh
+// Dictionary, captured log lines, piece-by-piece feeding and a canonical text
+// of a parsed tree that a Python script can produce from the same document.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <stdarg.h>
+
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "core/dictionary.h"
+#include "core/json.h"
+#include "core/memory_stream.h"
+#include "core/string_print.h"
+#include "tests/support/python.h"
+
+namespace jsontest {
+
+inline std::string Hex(const char *Bytes, size_t Length) {
+    static const char Digits[] = "0123456789abcdef";
+    std::string Out;
+    for (size_t i = 0; i < Length; i++) {
+        const uint8 Byte = (uint8)Bytes[i];
+        Out += Digits[Byte >> 4];
+        Out += Digits[Byte & 15];
+    }
+    return Out;
+}
+
+// Canonical text of one item: S<hex> strings, N<text> numbers, T, F, Z,
+// [a,b,] lists and {K<hex>=value,} objects; the Python side writes the same.
+inline void Canon(Dictionary *Container, DictionaryItem *Item, std::string &Out) {
+    int32 Type = 0;
+    Dictionary_ItemGetType(Container, Item, &Type);
+    const char *Text = nullptr;
+    int32 Length = 0;
+    switch (Type) {
+        case DICTIONARY_TYPE_STRING:
+            Dictionary_ItemGetBufferPtr(Container, Item, &Text, &Length);
+            Out += "S" + Hex(Text, Text ? (size_t)Length : 0);
+            break;
+        case DICTIONARY_TYPE_FLOAT64:
+        case DICTIONARY_TYPE_INT64:
+            Dictionary_ItemGetBufferPtr(Container, Item, &Text, &Length);
+            Out += "N" + std::string(Text ? Text : "", Text ? (size_t)Length : 0);
+            break;
+        case DICTIONARY_TYPE_BOOLEAN: {
+            uint32 Flag = 0;
+            Dictionary_ItemGetBoolean(Container, Item, &Flag);
+            Out += Flag ? "T" : "F";
+            break;
+        }
+        case DICTIONARY_TYPE_NULL: Out += "Z"; break;
+        case DICTIONARY_TYPE_LIST:
+        case DICTIONARY_TYPE_DICTIONARY: {
+            const bool IsList = Type == DICTIONARY_TYPE_LIST;
+            Out += IsList ? "[" : "{";
+            Dictionary *Child = nullptr;
+            Dictionary_ItemGetDictionaryHandle(Container, Item, &Child);
+            DictionaryItem *Member = nullptr;
+            for (int32 Have = Dictionary_ItemGetFirst(Child, &Member); Have;
+                 Have = Dictionary_ItemGetNext(Child, Member, &Member)) {
+                if (!IsList) {
+                    const char *Key = nullptr;
+                    Dictionary_ItemGetKeyPtr(Child, Member, &Key);
+                    Out += "K" + Hex(Key ? Key : "", Key ? strlen(Key) : 0) + "=";
+                }
+                Canon(Child, Member, Out);
+                Out += ",";
+            }
+            Out += IsList ? "]" : "}";
+            break;
+        }
+        default: Out += "?"; break;
+    }
+}
+
+// Canonical text of every item of a root, separated by "|".
+inline std::string CanonRoot(Dictionary *Root) {
+    std::string Out;
+    DictionaryItem *Item = nullptr;
+    for (int32 Have = Dictionary_ItemGetFirst(Root, &Item); Have; Have = Dictionary_ItemGetNext(Root, Item, &Item)) {
+        if (!Out.empty()) Out += "|";
+        Canon(Root, Item, Out);
+    }
+    return Out;
+}
+
+// The Python side of Canon, for documents read with parse_float and
+// parse_int keeping the number text and object_pairs_hook keeping order.
+inline const char *PythonCanon = R"PY(
+import json
+class Num:
+    def __init__(self, text): self.text = text
+class Obj(list): pass
+def canon(v):
+    if isinstance(v, Num): return 'N' + v.text
+    if isinstance(v, str): return 'S' + v.encode('utf-8', 'surrogatepass').hex()
+    if v is True: return 'T'
+    if v is False: return 'F'
+    if v is None: return 'Z'
+    if isinstance(v, Obj):
+        return '{' + ''.join('K' + k.encode('utf-8').hex() + '=' + canon(x) + ',' for k, x in v) + '}'
+    if isinstance(v, list): return '[' + ''.join(canon(x) + ',' for x in v) + ']'
+    raise TypeError(repr(v))
+def strict(text):
+    return json.loads(text, parse_float=Num, parse_int=Num, object_pairs_hook=Obj)
+)PY";
+
+// Log lines printed by one object.
+class Capture {
+  public:
+    explicit Capture(JSON *Json) { JSON_SetPrintCallback(Json, this, Print); }
+    std::vector<std::string> Lines;
+    std::string All() const {
+        std::string Out;
+        for (const std::string &Line : Lines) Out += Line;
+        return Out;
+    }
+    bool Contains(const std::string &Text) const { return All().find(Text) != std::string::npos; }
+
+  private:
+    static int32 Print(void *User, const char *Format, ...) {
+        char Buffer[8192];
+        va_list Arguments;
+        va_start(Arguments, Format);
+        String_VPrint(Buffer, (int32)sizeof(Buffer), Format, Arguments);
+        va_end(Arguments);
+        static_cast<Capture *>(User)->Lines.emplace_back(Buffer);
+        return 1;
+    }
+};
+
+// A JSON object with its own Dictionary.
+class Doc {
+  public:
+    Doc() {
+        JSON_Create(&Json);
+        Dictionary_Create(&Dict);
+        JSON_SetDictionaryHandle(Json, Dict);
+    }
+    ~Doc() {
+        JSON_Release(&Json);
+        Dictionary_Release(&Dict);
+    }
+    Doc(const Doc &) = delete;
+    Doc &operator=(const Doc &) = delete;
+
+    int32 Load(const std::string &Text) { return JSON_LoadBuffer(Json, Text.data(), (int32)Text.size()); }
+    int32 Error() const {
+        int32 Code = -1;
+        JSON_GetLastError(Json, &Code);
+        return Code;
+    }
+    std::string Canon() const { return CanonRoot(Dict); }
+    // The writer's output (empty when the save fails).
+    std::string Save(int32 *Result = nullptr) {
+        int32 Size = 0;
+        JSON_SaveBufferEstimate(Json, &Size);
+        std::string Out((size_t)Size + 1, '\0');
+        int32 Written = 0;
+        const int32 Saved = JSON_SaveBuffer(Json, Out.data(), (int32)Out.size(), &Written);
+        if (Result) *Result = Saved;
+        Out.resize((size_t)Written);
+        return Out;
+    }
+    // Feeds the pieces through JSON_Scan as the notification end point does;
+    // answers the number of pieces consumed before the scan ended.
+    size_t Feed(const std::vector<std::string> &Pieces) {
+        JSON_Reset(Json);
+        size_t Used = 0;
+        for (const std::string &Piece : Pieces) {
+            MemoryStream *Memory = nullptr;
+            MemoryStream_Create(&Memory);
+            MemoryStream_SetPointer(Memory, const_cast<char *>(Piece.data()), (int32)Piece.size(),
+                                    (int32)Piece.size());
+            StreamStruct *Stream = nullptr;
+            MemoryStream_GetStreamHandle(Memory, &Stream);
+            int32 Count = 0;
+            const int32 More = JSON_Scan(Json, Stream, &Count);
+            MemoryStream_Delete(&Memory);
+            Used++;
+            if (!More) break;
+        }
+        return Used;
+    }
+
+    JSON *Json = nullptr;
+    Dictionary *Dict = nullptr;
+};
+
+// "[... @ line:column]" of the last message that carries a position.
+inline bool LastPosition(const Capture &Lines, int32 *Line, int32 *Column) {
+    static const std::regex Position(R"(@ (\d+):(\d+)\])");
+    for (auto Line_ = Lines.Lines.rbegin(); Line_ != Lines.Lines.rend(); ++Line_) {
+        std::smatch Match;
+        if (std::regex_search(*Line_, Match, Position)) {
+            *Line = std::stoi(Match[1]);
+            *Column = std::stoi(Match[2]);
+            return true;
+        }
+    }
+    return false;
+}
+
+} // namespace jsontest

@@ -1,0 +1,767 @@
+// Notification center: delivery order and case-less keys, changes made from
+// inside a delivery (removal, addition, nested fires, a process step run by
+// an observer), fires from other threads that block until the owner thread
+// delivered them, delayed fires and the step's budget on the test clock, the
+// interop reference counts and the forwarding hooks.
+//
+// The gtest thread is the owner ("main") thread: it flushes the main event
+// queue and runs the process step itself. Run this program under ASan
+// (removal and nested-step cases) and under TSan (the CrossThread groups).
+#include "core/notification_center.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <string.h>
+
+#include <atomic>
+#include <string>
+#include <vector>
+
+#include "core/class.h"
+#include "core/dictionary.h"
+#include "core/event_queue.h"
+#include "core/memory.h"
+#include "core/notification_center_internal.h"
+#include "core/thread.h"
+#include "core/time.h"
+#include "tests/support/runtime.h"
+
+namespace {
+
+// Every call of a recording observer, as "label:type.name.instance".
+std::vector<std::string> Calls;
+
+struct Recorder {
+    const char *Label;
+    // Runs after the call was recorded (may be empty).
+    void (*Then)(Recorder *Self, const char *Type, const char *Name, const char *Instance, Dictionary *Info);
+    void *Context;
+};
+
+int32 Record(void *User, const char *Type, const char *Name, const char *Instance, Dictionary *Info) {
+    auto *Self = static_cast<Recorder *>(User);
+    Calls.push_back(std::string(Self->Label) + ":" + Type + "." + Name + "." + Instance);
+    if (Self->Then != nullptr) Self->Then(Self, Type, Name, Instance, Info);
+    return TRUE;
+}
+
+std::vector<std::string> TakeCalls() {
+    std::vector<std::string> Taken;
+    Taken.swap(Calls);
+    return Taken;
+}
+
+uint32 ActiveRecords(Pool *Handle) {
+    uint32 Count = 0;
+    Pool_GetActiveCount(Handle, &Count);
+    return Count;
+}
+
+class NotificationCenterTest : public RuntimeTest {
+  protected:
+    void SetUp() override {
+        RuntimeTest::SetUp();
+        Thread_Init();
+        EventQueue_Init();
+        NotificationCenter_Init();
+        Calls.clear();
+    }
+    void TearDown() override {
+        NotificationCenter_Remove();
+        EventQueue_Remove();
+        Thread_Remove();
+        Time_TestClockStop();
+        RuntimeTest::TearDown();
+    }
+};
+
+// ---------------------------------------------------------------------------
+// Delivery order and keys
+
+TEST_F(NotificationCenterTest, DeliversToEverythingThenGlobalThenInstance) {
+    Recorder Instance{"instance", nullptr, nullptr};
+    Recorder Named{"global", nullptr, nullptr};
+    Recorder All{"all", nullptr, nullptr};
+    Recorder Partial{"partial", nullptr, nullptr};
+    // Registered in the reverse of the delivery order.
+    NotificationCenter_AddInstanceObserver("Task", "Status", "ABC", &Instance, Record);
+    NotificationCenter_AddObserver("Task", "Status", &Named, Record);
+    NotificationCenter_AddObserver(nullptr, nullptr, &All, Record);
+    // Only the all-"Global" key is a wildcard.
+    NotificationCenter_AddObserver("Global", "Status", &Partial, Record);
+    NotificationCenter_AddObserver("Task", "Global", &Partial, Record);
+
+    EXPECT_EQ(NotificationCenter_Fire("Task", "Status", "ABC", nullptr), 1);
+    EXPECT_EQ(TakeCalls(), (std::vector<std::string>{"all:Task.Status.ABC", "global:Task.Status.ABC",
+                                                     "instance:Task.Status.ABC"}));
+    NotificationCenter_Fire("Task", "Status", nullptr, nullptr);
+    EXPECT_EQ(TakeCalls(), (std::vector<std::string>{"all:Task.Status.Global", "global:Task.Status.Global"}));
+    NotificationCenter_Fire("Task", "Status", "gLoBaL", nullptr);
+    EXPECT_EQ(TakeCalls(), (std::vector<std::string>{"all:Task.Status.gLoBaL", "global:Task.Status.gLoBaL"}));
+    NotificationCenter_Fire("Task", "Other", "XYZ", nullptr);
+    EXPECT_EQ(TakeCalls(), (std::vector<std::string>{"all:Task.Other.XYZ"}));
+}
+
+TEST_F(NotificationCenterTest, CallsOneKeyInRegistrationOrderOncePerRegistration) {
+    Recorder First{"first", nullptr, nullptr};
+    Recorder Second{"second", nullptr, nullptr};
+    NotificationCenter_AddObserver("Task", "Status", &First, Record);
+    NotificationCenter_AddObserver("Task", "Status", &Second, Record);
+    NotificationCenter_AddObserver("Task", "Status", &First, Record);
+    NotificationCenter_Fire("Task", "Status", nullptr, nullptr);
+    EXPECT_EQ(TakeCalls(), (std::vector<std::string>{"first:Task.Status.Global", "second:Task.Status.Global",
+                                                     "first:Task.Status.Global"}));
+    // One removal takes the first registration only.
+    NotificationCenter_RemoveObserver("Task", "Status", &First, Record);
+    NotificationCenter_Fire("Task", "Status", nullptr, nullptr);
+    EXPECT_EQ(TakeCalls(), (std::vector<std::string>{"second:Task.Status.Global", "first:Task.Status.Global"}));
+    // Removing what is not registered changes nothing and answers 1.
+    Recorder Stranger{"stranger", nullptr, nullptr};
+    EXPECT_EQ(NotificationCenter_RemoveObserver("Task", "Status", &Stranger, Record), 1);
+    EXPECT_EQ(NotificationCenter_RemoveObserver("No", "Such", &First, Record), 1);
+}
+
+TEST_F(NotificationCenterTest, ComparesNamesWithoutCaseAndKeepsTheFirstSpelling) {
+    Recorder Lower{"lower", nullptr, nullptr};
+    Recorder Upper{"upper", nullptr, nullptr};
+    Recorder Sender{"sender", nullptr, nullptr};
+    Recorder All{"all", nullptr, nullptr};
+    NotificationCenter_AddObserver("task", "STATUS", &Lower, Record);
+    NotificationCenter_AddObserver("TASK", "status", &Upper, Record); // same key record
+    NotificationCenter_AddInstanceObserver("Task", "Status", "abc", &Sender, Record);
+    NotificationCenter_AddInstanceObserver("GLOBAL", "global", "Global", &All, Record);
+    NotificationCenter_Fire("Task", "Status", "ABC", nullptr);
+    EXPECT_EQ(TakeCalls(), (std::vector<std::string>{"all:Task.Status.ABC", "lower:task.STATUS.ABC",
+                                                     "upper:task.STATUS.ABC", "sender:Task.Status.ABC"}));
+    NotificationCenter_RemoveObserver("TaSk", "StAtUs", &Upper, Record);
+    NotificationCenter_Fire("TASK", "STATUS", nullptr, nullptr);
+    EXPECT_EQ(TakeCalls(), (std::vector<std::string>{"all:TASK.STATUS.Global", "lower:task.STATUS.Global"}));
+}
+
+TEST_F(NotificationCenterTest, KeepsLongNamesWholeInKeysAndCutInRecords) {
+    const std::string Long45 = std::string(40, 'T') + "Alpha";
+    const std::string Other45 = std::string(40, 'T') + "Omega";
+    Recorder Observer{"long", nullptr, nullptr};
+    NotificationCenter_AddObserver(Long45.c_str(), "Status", &Observer, Record);
+    // Same first 39 characters, another key.
+    NotificationCenter_Fire(Other45.c_str(), "Status", nullptr, nullptr);
+    EXPECT_TRUE(TakeCalls().empty());
+    NotificationCenter_Fire(Long45.c_str(), "Status", nullptr, nullptr);
+    EXPECT_EQ(TakeCalls(), (std::vector<std::string>{"long:" + std::string(39, 'T') + ".Status.Global"}));
+
+    // A cut never ends inside a UTF-8 sequence: 38 bytes and a 2-byte letter.
+    const std::string Accented = std::string(38, 'n') + "\xC3\xA9" + "x";
+    NotificationCenter_AddObserver("Task", Accented.c_str(), &Observer, Record);
+    NotificationCenter_Fire("Task", Accented.c_str(), nullptr, nullptr);
+    EXPECT_EQ(TakeCalls(), (std::vector<std::string>{"long:Task." + std::string(38, 'n') + ".Global"}));
+}
+
+TEST_F(NotificationCenterTest, WildcardRecordShowsTheLastFiredNames) {
+    Recorder All{"all", nullptr, nullptr};
+    NotificationCenter_AddObserver("Global", "Global", &All, Record);
+    NotificationCenter_Fire("Repository", "UpToDate", nullptr, nullptr);
+    NotificationKeyRecord *Wildcard = NotificationCenter_Find(GlobalNotificationCenter, "Global", "Global", "Global");
+    ASSERT_NE(Wildcard, nullptr);
+    EXPECT_STREQ(Wildcard->Type, "Repository");
+    EXPECT_STREQ(Wildcard->Name, "UpToDate");
+    // A fire named like the wildcard reaches its observers once.
+    TakeCalls();
+    NotificationCenter_Fire("Global", "Global", nullptr, nullptr);
+    EXPECT_EQ(TakeCalls().size(), 1u);
+}
+
+// ---------------------------------------------------------------------------
+// Changes from inside a delivery
+
+TEST_F(NotificationCenterTest, ObserverRemovedDuringDeliveryIsSkippedAndFreedAtTheNextStep) {
+    Recorder Second{"second", nullptr, nullptr};
+    Recorder Third{"third", nullptr, nullptr};
+    Recorder First{"first",
+                   [](Recorder *Self, const char *, const char *, const char *, Dictionary *) {
+                       NotificationCenter_RemoveObserver("Task", "Status", Self->Context, Record);
+                       NotificationCenter_RemoveObserver("Task", "Status", Self, Record); // itself
+                   },
+                   &Second};
+    NotificationCenter_AddObserver("Task", "Status", &First, Record);
+    NotificationCenter_AddObserver("Task", "Status", &Second, Record);
+    NotificationCenter_AddObserver("Task", "Status", &Third, Record);
+
+    NotificationCenter_Fire("Task", "Status", nullptr, nullptr);
+    EXPECT_EQ(TakeCalls(), (std::vector<std::string>{"first:Task.Status.Global", "third:Task.Status.Global"}));
+    NotificationCenter *Center = GlobalNotificationCenter;
+    EXPECT_EQ(ActiveRecords(Center->ObserverPool), 3u); // still linked
+    EXPECT_EQ(ActiveRecords(Center->RemovePool), 2u);
+    NotificationCenter_Process();
+    EXPECT_EQ(ActiveRecords(Center->ObserverPool), 1u);
+    EXPECT_EQ(ActiveRecords(Center->RemovePool), 0u);
+    NotificationCenter_Fire("Task", "Status", nullptr, nullptr);
+    EXPECT_EQ(TakeCalls(), (std::vector<std::string>{"third:Task.Status.Global"}));
+
+    // The last observer of a key goes with its key record.
+    NotificationCenter_RemoveObserver("Task", "Status", &Third, Record);
+    NotificationCenter_Process();
+    EXPECT_EQ(ActiveRecords(Center->KeyPool), 0u);
+    EXPECT_EQ(NotificationCenter_Find(Center, "Task", "Status", nullptr), nullptr);
+}
+
+TEST_F(NotificationCenterTest, ObserverAddedDuringDeliveryIsReachedOnlyBeforeTheLastSuccessorWasTaken) {
+    auto AddOnce = [](Recorder *Self, const char *Type, const char *Name, const char *, Dictionary *) {
+        if (Self->Context == nullptr) return;
+        NotificationCenter_AddObserver(Type, Name, Self->Context, Record);
+        Self->Context = nullptr;
+    };
+    // Added by an entry that has a successor: reached by the same fire.
+    Recorder Added{"added", nullptr, nullptr};
+    Recorder First{"first", AddOnce, &Added};
+    Recorder Second{"second", nullptr, nullptr};
+    NotificationCenter_AddObserver("Task", "Status", &First, Record);
+    NotificationCenter_AddObserver("Task", "Status", &Second, Record);
+    NotificationCenter_Fire("Task", "Status", nullptr, nullptr);
+    EXPECT_EQ(TakeCalls(), (std::vector<std::string>{"first:Task.Status.Global", "second:Task.Status.Global",
+                                                     "added:Task.Status.Global"}));
+
+    // Added by the last entry, whose successor (none) was taken first:
+    // reached only by the next fire.
+    Recorder Late{"late", nullptr, nullptr};
+    Recorder Last{"last", AddOnce, &Late};
+    NotificationCenter_AddObserver("Task", "Done", &Last, Record);
+    NotificationCenter_Fire("Task", "Done", nullptr, nullptr);
+    EXPECT_EQ(TakeCalls(), (std::vector<std::string>{"last:Task.Done.Global"}));
+    NotificationCenter_Fire("Task", "Done", nullptr, nullptr);
+    EXPECT_EQ(TakeCalls(), (std::vector<std::string>{"last:Task.Done.Global", "late:Task.Done.Global"}));
+}
+
+TEST_F(NotificationCenterTest, NestedFireDoesNotChangeWhatWildcardObserversOfTheOuterFireRead) {
+    Recorder Second{"w2", nullptr, nullptr};
+    Recorder First{"w1",
+                   [](Recorder *Self, const char *Type, const char *, const char *, Dictionary *) {
+                       if (strcmp(Type, "Task") == 0) NotificationCenter_Fire("Other", "Event", "X", nullptr);
+                       (void)Self;
+                   },
+                   nullptr};
+    NotificationCenter_AddObserver(nullptr, nullptr, &First, Record);
+    NotificationCenter_AddObserver(nullptr, nullptr, &Second, Record);
+    NotificationCenter_Fire("Task", "Status", "ABC", nullptr);
+    EXPECT_EQ(TakeCalls(), (std::vector<std::string>{"w1:Task.Status.ABC", "w1:Other.Event.X", "w2:Other.Event.X",
+                                                     "w2:Task.Status.ABC"}));
+}
+
+TEST_F(NotificationCenterTest, ProcessStepInsideAnObserverFreesNothingInUse) {
+    NotificationCenter *Center = GlobalNotificationCenter;
+    Recorder Third{"third", nullptr, nullptr};
+    Recorder Second{"second", nullptr, nullptr};
+    // Removes its successor, then runs the step as a nested main loop would.
+    Recorder First{"first",
+                   [](Recorder *Self, const char *, const char *, const char *, Dictionary *) {
+                       NotificationCenter_RemoveObserver("Task", "Status", Self->Context, Record);
+                       NotificationCenter_Process();
+                       EventQueue_Flush(nullptr);
+                   },
+                   &Second};
+    NotificationCenter_AddObserver("Task", "Status", &First, Record);
+    NotificationCenter_AddObserver("Task", "Status", &Second, Record);
+    NotificationCenter_AddObserver("Task", "Status", &Third, Record);
+
+    NotificationCenter_Fire("Task", "Status", nullptr, nullptr);
+    EXPECT_EQ(TakeCalls(), (std::vector<std::string>{"first:Task.Status.Global", "third:Task.Status.Global"}));
+    // The nested step left the removal alone and posted a step for later.
+    EXPECT_EQ(ActiveRecords(Center->RemovePool), 1u);
+    EXPECT_EQ(Center->ProcessPosted, 1u);
+    EventQueue_Flush(nullptr);
+    EXPECT_EQ(ActiveRecords(Center->RemovePool), 0u);
+    EXPECT_EQ(ActiveRecords(Center->ObserverPool), 2u);
+}
+
+TEST_F(NotificationCenterTest, ProcessStepInsideAQueuedDeliveryLeavesQueuedFiresAlone) {
+    NotificationCenter *Center = GlobalNotificationCenter;
+    Recorder Nested{"nested",
+                    [](Recorder *, const char *, const char *, const char *Instance, Dictionary *) {
+                        if (strcmp(Instance, "one") == 0) NotificationCenter_Process();
+                    },
+                    nullptr};
+    NotificationCenter_AddObserver("Queue", "Item", &Nested, Record);
+    NotificationCenter_FireAfterDelay("Queue", "Item", "one", 0, nullptr);
+    NotificationCenter_FireAfterDelay("Queue", "Item", "two", 0, nullptr);
+    NotificationCenter_FireAfterDelay("Queue", "Item", "three", 0, nullptr);
+    NotificationCenter_Process();
+    // Each queued fire once, in order; none delivered by the nested step.
+    EXPECT_EQ(TakeCalls(), (std::vector<std::string>{"nested:Queue.Item.one", "nested:Queue.Item.two",
+                                                     "nested:Queue.Item.three"}));
+    EXPECT_EQ(Center->Pending.Count, 0u);
+    EXPECT_EQ(ActiveRecords(Center->PendingPool), 0u);
+    EventQueue_Flush(nullptr);
+    EXPECT_TRUE(TakeCalls().empty());
+}
+
+TEST_F(NotificationCenterTest, RemoveInsideADeliveryIsAFatalStop) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    Recorder Remover{"remover",
+                     [](Recorder *, const char *, const char *, const char *, Dictionary *) {
+                         NotificationCenter_Remove();
+                     },
+                     nullptr};
+    NotificationCenter_AddObserver("Task", "Status", &Remover, Record);
+    EXPECT_EXIT(NotificationCenter_Fire("Task", "Status", nullptr, nullptr), ::testing::KilledBySignal(SIGILL),
+                "Assertion failed \\(Center->DeliveryDepth == 0\\)");
+}
+
+// ---------------------------------------------------------------------------
+// Payloads
+
+TEST_F(NotificationCenterTest, OwnerThreadObserversReceiveTheCallersDictionary) {
+    static Dictionary *Seen = nullptr;
+    Recorder Observer{"observer",
+                      [](Recorder *, const char *, const char *, const char *, Dictionary *Info) { Seen = Info; },
+                      nullptr};
+    NotificationCenter_AddObserver("Task", "Status", &Observer, Record);
+    Dictionary *Info = nullptr;
+    Dictionary_Create(&Info);
+    NotificationCenter_Fire("Task", "Status", nullptr, Info);
+    EXPECT_EQ(Seen, Info);
+    Dictionary_Release(&Info);
+}
+
+TEST_F(NotificationCenterTest, QueuedFiresDeliverACopyTheCallerNeedNotKeep) {
+    static int32 SeenCount = -1;
+    static Dictionary *Seen = nullptr;
+    Recorder Observer{"observer",
+                      [](Recorder *, const char *, const char *, const char *, Dictionary *Info) {
+                          Seen = Info;
+                          SeenCount = -1;
+                          if (Info != nullptr) Dictionary_GetInt32ByKey(Info, "count", &SeenCount);
+                      },
+                      nullptr};
+    NotificationCenter_AddObserver("Task", "Status", &Observer, Record);
+    Dictionary *Info = nullptr;
+    Dictionary_Create(&Info);
+    Dictionary_SetInt32ByKey(Info, "count", 7);
+    NotificationCenter_FireAfterDelay("Task", "Status", nullptr, 0, Info);
+    Dictionary *Original = Info;
+    Dictionary_SetInt32ByKey(Info, "count", 8); // later changes are not seen
+    Dictionary_Release(&Info);
+    EventQueue_Flush(nullptr);
+    EXPECT_EQ(TakeCalls(), (std::vector<std::string>{"observer:Task.Status.Global"}));
+    EXPECT_NE(Seen, Original);
+    EXPECT_EQ(SeenCount, 7);
+}
+
+// ---------------------------------------------------------------------------
+// Delayed fires and the budget (test clock)
+
+TEST_F(NotificationCenterTest, DelayedFireWaitsForAStepAfterItsDelay) {
+    Time_TestClockStart(5000000);
+    Recorder Observer{"observer", nullptr, nullptr};
+    NotificationCenter_AddObserver("Timer", "Due", &Observer, Record);
+    NotificationCenter_FireAfterDelay("Timer", "Due", "late", 250, nullptr);
+    EventQueue_Flush(nullptr); // a delayed fire posts no event
+    NotificationCenter_Process();
+    Time_TestClockAdvance(249);
+    NotificationCenter_Process();
+    EXPECT_TRUE(TakeCalls().empty());
+    Time_TestClockAdvance(1);
+    NotificationCenter_Process();
+    EXPECT_EQ(TakeCalls(), (std::vector<std::string>{"observer:Timer.Due.late"}));
+    NotificationCenter_Process();
+    EXPECT_TRUE(TakeCalls().empty());
+}
+
+TEST_F(NotificationCenterTest, ZeroAndNegativeDelaysAreDeliveredAtTheNextQueueFlush) {
+    Time_TestClockStart(5000000);
+    Recorder Observer{"observer", nullptr, nullptr};
+    NotificationCenter_AddObserver("Timer", "Due", &Observer, Record);
+    NotificationCenter_FireAfterDelay("Timer", "Due", "zero", 0, nullptr);
+    NotificationCenter_FireAfterDelay("Timer", "Due", "negative", -5000, nullptr);
+    EXPECT_TRUE(Calls.empty());
+    EventQueue_Flush(nullptr);
+    EXPECT_EQ(TakeCalls(), (std::vector<std::string>{"observer:Timer.Due.zero", "observer:Timer.Due.negative"}));
+}
+
+TEST_F(NotificationCenterTest, StepStopsAfterATenthOfASecondAndPostsItselfForTheRest) {
+    Time_TestClockStart(5000000);
+    // Each delivery takes 40 ms of test time.
+    Recorder Slow{"slow",
+                  [](Recorder *, const char *, const char *, const char *, Dictionary *) {
+                      Time_TestClockAdvance(40);
+                  },
+                  nullptr};
+    NotificationCenter_AddObserver("Batch", "Item", &Slow, Record);
+    const char *Items[] = {"1", "2", "3", "4", "5"};
+    for (const char *Item : Items) NotificationCenter_FireAfterDelay("Batch", "Item", Item, 0, nullptr);
+    NotificationCenter_Process();
+    EXPECT_EQ(TakeCalls(), (std::vector<std::string>{"slow:Batch.Item.1", "slow:Batch.Item.2", "slow:Batch.Item.3"}));
+    EXPECT_EQ(GlobalNotificationCenter->Pending.Count, 2u);
+    EventQueue_Flush(nullptr);
+    EXPECT_EQ(TakeCalls(), (std::vector<std::string>{"slow:Batch.Item.4", "slow:Batch.Item.5"}));
+}
+
+TEST_F(NotificationCenterTest, ProcessObserversRunNewestKeyFirstWithoutPayload) {
+    static int32 SawPayload = 0;
+    auto NoPayload = [](Recorder *, const char *, const char *, const char *, Dictionary *Info) {
+        SawPayload |= Info != nullptr;
+    };
+    Recorder A1{"a1", NoPayload, nullptr};
+    Recorder A2{"a2", NoPayload, nullptr};
+    Recorder B{"b", NoPayload, nullptr};
+    NotificationCenter_AddProcessObserver("A", &A1, Record);
+    NotificationCenter_AddProcessObserver("B", &B, Record);
+    NotificationCenter_AddProcessObserver("A", &A2, Record);
+    NotificationCenter_Process();
+    EXPECT_EQ(TakeCalls(), (std::vector<std::string>{"b:NotificationCenter.Process.B",
+                                                     "a1:NotificationCenter.Process.A",
+                                                     "a2:NotificationCenter.Process.A"}));
+    EXPECT_EQ(SawPayload, 0);
+    NotificationCenter_RemoveProcessObserver("B", &B, Record);
+    NotificationCenter_Process();
+    EXPECT_EQ(TakeCalls(), (std::vector<std::string>{"a1:NotificationCenter.Process.A",
+                                                     "a2:NotificationCenter.Process.A"}));
+    EXPECT_EQ(GlobalNotificationCenter->ProcessObservers.Count, 1u);
+    // Only the exact spelling makes a process key.
+    Recorder Lower{"lower", nullptr, nullptr};
+    NotificationCenter_AddInstanceObserver("notificationcenter", "process", "C", &Lower, Record);
+    NotificationCenter_Process();
+    EXPECT_EQ(TakeCalls().size(), 2u);
+}
+
+// ---------------------------------------------------------------------------
+// Fires from other threads
+
+struct FireJob {
+    const char *Instance;
+    int32 Result;
+    std::atomic<int32> Returned;
+};
+
+int32 FireFromThread(void *User) {
+    auto *Job = static_cast<FireJob *>(User);
+    Dictionary *Info = nullptr;
+    Dictionary_Create(&Info);
+    Dictionary_SetInt32ByKey(Info, "count", 7);
+    Job->Result = NotificationCenter_Fire("Worker", "Done", Job->Instance, Info);
+    Job->Returned.store(1);
+    Dictionary_Release(&Info);
+    return 0;
+}
+
+// Runs the owner thread's loop until Done() holds.
+template <typename Condition> void RunMainLoopUntil(Condition &&Done) {
+    for (int32 Pass = 0; !Done(); Pass++) {
+        ASSERT_LT(Pass, 100000) << "the owner loop made no progress";
+        Thread_Wait(1000);
+        EventQueue_Flush(nullptr);
+    }
+}
+
+TEST_F(NotificationCenterTest, CrossThreadFireBlocksUntilTheOwnerThreadDelivered) {
+    static uint32 ObserverThread = 0;
+    static uint32 WorkerId = 0;
+    static int32 BlockedDuringDelivery = -1;
+    static int32 ReturnedBeforeDelivery = -1;
+    static int32 SeenCount = -1;
+    static FireJob Job{"worker-1", -1, {0}};
+    Recorder Observer{"observer",
+                      [](Recorder *, const char *, const char *, const char *, Dictionary *Info) {
+                          ObserverThread = Thread_GetCurrentId();
+                          BlockedDuringDelivery = NotificationCenter_IsThreadBlockedInFire(WorkerId);
+                          ReturnedBeforeDelivery = Job.Returned.load();
+                          if (Info != nullptr) Dictionary_GetInt32ByKey(Info, "count", &SeenCount);
+                      },
+                      nullptr};
+    NotificationCenter_AddInstanceObserver("Worker", "Done", "worker-1", &Observer, Record);
+    Thread *Worker = nullptr;
+    ASSERT_EQ(Thread_Begin(&Worker, &Job, FireFromThread), 1);
+    WorkerId = Thread_GetId(Worker);
+    RunMainLoopUntil([] { return !Calls.empty(); });
+    ASSERT_EQ(Thread_Join(-1, &Worker), 1);
+    EXPECT_EQ(BlockedDuringDelivery, 1);
+    EXPECT_EQ(TakeCalls(), (std::vector<std::string>{"observer:Worker.Done.worker-1"}));
+    EXPECT_EQ(ObserverThread, Thread_GetCurrentId());
+    EXPECT_EQ(ReturnedBeforeDelivery, 0);
+    EXPECT_EQ(SeenCount, 7);
+    EXPECT_EQ(Job.Result, 1);
+    EXPECT_EQ(NotificationCenter_IsThreadBlockedInFire(WorkerId), 0);
+}
+
+int32 FireMany(void *User) {
+    auto *Count = static_cast<std::atomic<int32> *>(User);
+    static Recorder Quiet{"quiet", nullptr, nullptr};
+    for (int32 Index = 0; Index < 50; Index++) {
+        // Observer changes from foreign threads race with the deliveries.
+        NotificationCenter_AddObserver("Stress", "Noise", &Quiet, Record);
+        if (NotificationCenter_Fire("Stress", "Tick", nullptr, nullptr) == 1) Count->fetch_add(1);
+        NotificationCenter_FireAfterDelay("Stress", "Later", nullptr, 0, nullptr);
+        NotificationCenter_RemoveObserver("Stress", "Noise", &Quiet, Record);
+    }
+    return 0;
+}
+
+TEST_F(NotificationCenterTest, CrossThreadFiresFromEightThreadsAreAllDelivered) {
+    static std::atomic<int32> Ticks{0};
+    static std::atomic<int32> Laters{0};
+    Ticks = 0;
+    Laters = 0;
+    auto Count = [](void *User, const char *, const char *, const char *, Dictionary *) -> int32 {
+        static_cast<std::atomic<int32> *>(User)->fetch_add(1);
+        return TRUE;
+    };
+    NotificationCenter_AddObserver("Stress", "Tick", &Ticks, Count);
+    NotificationCenter_AddObserver("Stress", "Later", &Laters, Count);
+    std::atomic<int32> Returned{0};
+    Thread *Workers[8] = {};
+    for (Thread *&Worker : Workers) ASSERT_EQ(Thread_Begin(&Worker, &Returned, FireMany), 1);
+    RunMainLoopUntil([&] {
+        NotificationCenter_Process();
+        return Returned.load() == 400 && Laters.load() == 400;
+    });
+    for (Thread *&Worker : Workers) ASSERT_EQ(Thread_Join(-1, &Worker), 1);
+    EXPECT_EQ(Ticks.load(), 400);
+    NotificationCenter_Process();
+    EXPECT_EQ(GlobalNotificationCenter->Pending.Count, 0u);
+}
+
+TEST_F(NotificationCenterTest, CrossThreadFireIsWokenWhenTheCenterIsRemoved) {
+    static FireJob Job{"orphan", -1, {0}};
+    Thread *Worker = nullptr;
+    ASSERT_EQ(Thread_Begin(&Worker, &Job, FireFromThread), 1);
+    uint32 WorkerId = Thread_GetId(Worker);
+    // Waits for the queued fire without delivering it.
+    for (int32 Pass = 0; !NotificationCenter_IsThreadBlockedInFire(WorkerId); Pass++) {
+        ASSERT_LT(Pass, 100000);
+        Thread_Wait(1000);
+    }
+    NotificationCenter_Remove();
+    ASSERT_EQ(Thread_Join(-1, &Worker), 1);
+    EXPECT_EQ(Job.Result, 0);
+    EXPECT_EQ(NotificationCenter_IsThreadBlockedInFire(WorkerId), 0);
+    NotificationCenter_Init(); // for TearDown
+}
+
+TEST_F(NotificationCenterTest, ProcessOnAnotherThreadIsAFatalStop) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    auto Step = [](void *) -> int32 { return NotificationCenter_Process(); };
+    EXPECT_EXIT(
+        {
+            Thread *Worker = nullptr;
+            Thread_Begin(&Worker, nullptr, Step);
+            Thread_Join(-1, &Worker);
+        },
+        ::testing::KilledBySignal(SIGILL), "NotificationCenter - Process not on its owner thread");
+}
+
+// ---------------------------------------------------------------------------
+// Interop references, instance checks, absent center
+
+TEST_F(NotificationCenterTest, InteropReferencesAnnounceTheFirstAndTheLast) {
+    static std::vector<uint32> Announced;
+    Announced.clear();
+    auto Watch = [](void *, const char *, const char *, const char *, Dictionary *Info) -> int32 {
+        uint32 Flag = 2;
+        Dictionary_GetBooleanByKey(Info, "addRef", &Flag);
+        Announced.push_back(Flag);
+        return TRUE;
+    };
+    const char *Id = "0123456789abcdef0123456789abcdef";
+    NotificationCenter_AddInteropObserver(Id, nullptr, Watch);
+    EXPECT_EQ(NotificationCenter_IsRetained(GlobalNotificationCenter, Id), 1);
+    EXPECT_EQ(NotificationCenter_AddRefInteropReference(Id), 1);
+    EXPECT_EQ(NotificationCenter_AddRefInteropReference(Id), 1);
+    EXPECT_EQ(Announced, (std::vector<uint32>{1}));
+    EXPECT_EQ(NotificationCenter_ReleaseInteropReference(Id), 1);
+    EXPECT_EQ(NotificationCenter_ReleaseInteropReference(Id), 1);
+    EXPECT_EQ(Announced, (std::vector<uint32>{1, 0}));
+    // A release without a reference is refused and announces nothing; the
+    // next first reference is announced again.
+    EXPECT_EQ(NotificationCenter_ReleaseInteropReference(Id), 0);
+    EXPECT_EQ(NotificationCenter_AddRefInteropReference(Id), 1);
+    EXPECT_EQ(Announced, (std::vector<uint32>{1, 0, 1}));
+    NotificationCenter_ReleaseInteropReference(Id);
+    NotificationCenter_RemoveInteropObserver(Id, nullptr, Watch);
+    EXPECT_EQ(NotificationCenter_IsRetained(GlobalNotificationCenter, Id), 0);
+}
+
+struct Tracked {
+    ClassStruct Class;
+};
+
+TEST_F(NotificationCenterTest, AssertInstanceStopsWhileAnObserverStillUsesTheObject) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    Tracked Object{};
+    Class_InitHeader(&Object, 0x5eed0140u, nullptr);
+    memcpy(Object.Class.InstanceId, "feedfacefeedfacefeedfacefeedface", 33);
+    NotificationCenter_AddObserver("Task", "Status", &Object, Record);
+    NotificationCenter_AddInstanceObserver("Task", "Status", "x", &Object, Record);
+    EXPECT_EXIT(NotificationCenter_AssertInstance(&Object), ::testing::KilledBySignal(SIGILL),
+                "Assertion failed \\(RefCount == 0\\)\nNotificationCenter - Instance still has 2 references - "
+                "feedfacefeedfacefeedfacefeedface");
+    NotificationCenter_RemoveObserver("Task", "Status", &Object, Record);
+    NotificationCenter_RemoveInstanceObserver("Task", "Status", "x", &Object, Record);
+    // Removed entries no longer count, before and after the flush.
+    EXPECT_EQ(NotificationCenter_AssertInstance(&Object), 1);
+    NotificationCenter_Process();
+    EXPECT_EQ(NotificationCenter_AssertInstance(&Object), 1);
+}
+
+TEST(NotificationCenterAbsent, OperationsWithoutACenterStop) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    RuntimeScope Runtime;
+    EXPECT_EXIT(NotificationCenter_Fire("Task", "Status", nullptr, nullptr), ::testing::KilledBySignal(SIGILL),
+                "Pointer is NULL");
+    EXPECT_EXIT(NotificationCenter_AddObserver("Task", "Status", nullptr, Record), ::testing::KilledBySignal(SIGILL),
+                "Pointer is NULL");
+    EXPECT_EQ(NotificationCenter_Remove(), 1);
+}
+
+// ---------------------------------------------------------------------------
+// JSON payloads
+
+TEST_F(NotificationCenterTest, JsonFiresParseThePayloadOrFireNothing) {
+    static std::vector<std::string> Payloads;
+    Payloads.clear();
+    auto Capture = [](void *, const char *, const char *, const char *Instance, Dictionary *Info) -> int32 {
+        std::string Text = Instance;
+        if (Info == nullptr) {
+            Text += "=none";
+        } else {
+            int32 Count = 0;
+            Dictionary_ItemGetCount(Info, &Count);
+            int32 A = 0;
+            if (Dictionary_GetInt32ByKey(Info, "a", &A)) Text += "=a" + std::to_string(A);
+            Text += "#" + std::to_string(Count);
+        }
+        Payloads.push_back(Text);
+        return TRUE;
+    };
+    NotificationCenter_AddObserver("Json", "Fire", nullptr, Capture);
+    EXPECT_EQ(NotificationCenter_FireWithJSON("Json", "Fire", "printed", "{\"a\":%d,\"b\":\"%js\"}", 5, "q\""), 1);
+    EXPECT_EQ(NotificationCenter_FireWithJSON("Json", "Fire", "plain", nullptr), 1);
+    EXPECT_EQ(NotificationCenter_FireWithJSON("Json", "Fire", "broken", "{\"a\":"), 0);
+    EXPECT_EQ(NotificationCenter_FireInterop("Json", "Fire", "page", "{}"), 1);
+    EXPECT_EQ(NotificationCenter_FireInterop("Json", "Fire", "bad", "{\"a\":1"), 0);
+    EXPECT_EQ(NotificationCenter_FireInterop("Json", "Fire", "null", nullptr), 0);
+    EXPECT_EQ(Payloads, (std::vector<std::string>{"printed=a5#2", "plain=none", "page#0"}));
+
+    Payloads.clear();
+    EXPECT_EQ(NotificationCenter_FireAfterDelayWithJSON("Json", "Fire", "later", 0, "{\"a\":%d}", 9), 1);
+    EXPECT_EQ(NotificationCenter_FireAfterDelayInterop("Json", "Fire", "pageLater", 0, "{\"a\":3}"), 1);
+    EXPECT_EQ(NotificationCenter_FireAfterDelayInterop("Json", "Fire", "badLater", 0, "]"), 0);
+    EXPECT_TRUE(Payloads.empty());
+    EventQueue_Flush(nullptr);
+    EXPECT_EQ(Payloads, (std::vector<std::string>{"later=a9#1", "pageLater=a3#1"}));
+}
+
+// ---------------------------------------------------------------------------
+// Forwarding hooks
+
+struct HookLog {
+    std::string Text;
+    const void *Pointer = nullptr;
+};
+HookLog Hooked;
+
+int32 HookAdd(const char *Type, const char *Name, const char *Instance, void *User,
+              NotificationCenter_ObserverFunc Function) {
+    Hooked.Text = std::string("add ") + Type + "." + Name + "." + Instance;
+    Hooked.Pointer = User;
+    return Function == Record ? 11 : -1;
+}
+int32 HookRemove(const char *Type, const char *Name, const char *Instance, void *User,
+                 NotificationCenter_ObserverFunc Function) {
+    Hooked.Text = std::string("remove ") + Type + "." + Name + "." + Instance;
+    Hooked.Pointer = User;
+    return Function == Record ? 12 : -1;
+}
+int32 HookAssert(void *Object) {
+    Hooked.Text = "assert";
+    Hooked.Pointer = Object;
+    return 13;
+}
+int32 HookFire(const char *Type, const char *Name, const char *Instance, Dictionary *Info) {
+    Hooked.Text = std::string("fire ") + Type + "." + Name + "." + (Instance != nullptr ? Instance : "(null)");
+    Hooked.Pointer = Info;
+    return 14;
+}
+int32 HookFireAfterDelay(const char *Type, const char *Name, const char *Instance, int32 Delay, Dictionary *Info) {
+    Hooked.Text = std::string("delay ") + Type + "." + Name + "." + (Instance != nullptr ? Instance : "(null)") +
+                  " " + std::to_string(Delay);
+    Hooked.Pointer = Info;
+    return 15;
+}
+
+TEST(NotificationCenterOverride, HooksReceiveTheArgumentsUnchangedWithoutACenter) {
+    RuntimeScope Runtime;
+    NotificationCenter_AddInstanceObserverOverride(HookAdd);
+    NotificationCenter_RemoveInstanceObserverOverride(HookRemove);
+    NotificationCenter_AssertInstanceOverride(HookAssert);
+    NotificationCenter_FireOverride(HookFire);
+    NotificationCenter_FireAfterDelayOverride(HookFireAfterDelay);
+    int Marker = 0;
+    Dictionary *Info = reinterpret_cast<Dictionary *>(&Marker);
+
+    EXPECT_EQ(NotificationCenter_AddInstanceObserver("T", "N", "I", &Marker, Record), 11);
+    EXPECT_EQ(Hooked.Text, "add T.N.I");
+    EXPECT_EQ(Hooked.Pointer, &Marker);
+    EXPECT_EQ(NotificationCenter_AddObserver("T", "N", &Marker, Record), 11);
+    EXPECT_EQ(Hooked.Text, "add T.N.Global");
+    EXPECT_EQ(NotificationCenter_AddProcessObserver("P", &Marker, Record), 11);
+    EXPECT_EQ(Hooked.Text, "add NotificationCenter.Process.P");
+    EXPECT_EQ(NotificationCenter_RemoveInstanceObserver("T", "N", "I", &Marker, Record), 12);
+    EXPECT_EQ(Hooked.Text, "remove T.N.I");
+    EXPECT_EQ(NotificationCenter_RemoveObserver("T", "N", &Marker, Record), 12);
+    EXPECT_EQ(Hooked.Text, "remove T.N.Global");
+    EXPECT_EQ(NotificationCenter_AssertInstance(&Marker), 13);
+    EXPECT_EQ(Hooked.Pointer, &Marker);
+    EXPECT_EQ(NotificationCenter_Fire("T", "N", nullptr, Info), 14);
+    EXPECT_EQ(Hooked.Text, "fire T.N.(null)");
+    EXPECT_EQ(Hooked.Pointer, Info);
+    EXPECT_EQ(NotificationCenter_FireAfterDelay("T", "N", "I", -3, Info), 15);
+    EXPECT_EQ(Hooked.Text, "delay T.N.I -3");
+    EXPECT_EQ(NotificationCenter_FireWithJSON("T", "N", "I", nullptr), 14);
+    EXPECT_EQ(Hooked.Text, "fire T.N.I");
+
+    NotificationCenter_AddInstanceObserverOverride(nullptr);
+    NotificationCenter_RemoveInstanceObserverOverride(nullptr);
+    NotificationCenter_AssertInstanceOverride(nullptr);
+    NotificationCenter_FireOverride(nullptr);
+    NotificationCenter_FireAfterDelayOverride(nullptr);
+}
+
+TEST_F(NotificationCenterTest, ClearedHooksGiveTheOwnCenterBack) {
+    NotificationCenter_FireOverride(HookFire);
+    Recorder Observer{"observer", nullptr, nullptr};
+    NotificationCenter_AddObserver("T", "N", &Observer, Record);
+    Hooked = {};
+    NotificationCenter_Fire("T", "N", nullptr, nullptr);
+    EXPECT_TRUE(Calls.empty());
+    EXPECT_EQ(Hooked.Text, "fire T.N.(null)");
+    NotificationCenter_FireOverride(nullptr);
+    NotificationCenter_Fire("T", "N", nullptr, nullptr);
+    EXPECT_EQ(TakeCalls(), (std::vector<std::string>{"observer:T.N.Global"}));
+}
+
+TEST_F(NotificationCenterTest, VerboseLinesDescribeObserversAndFires) {
+    NotificationCenter_SetVerbose(1);
+    Recorder Observer{"observer", nullptr, nullptr};
+    testing::internal::CaptureStderr();
+    NotificationCenter_AddInstanceObserver("Task", "Status", "ABC", &Observer, Record);
+    NotificationCenter_Fire("Task", "Status", "ABC", nullptr);
+    NotificationCenter_RemoveInstanceObserver("Task", "Status", "ABC", &Observer, Record);
+    NotificationCenter_FireAfterDelay("Task", "Status", "ABC", 1000, nullptr);
+    NotificationCenter_Remove();
+    std::string Log = testing::internal::GetCapturedStderr();
+    EXPECT_NE(Log.find("NotificationCenter - Add observer - Task.Status - ABC [0x"), std::string::npos) << Log;
+    EXPECT_NE(Log.find("NotificationCenter - Fire event - Task.Status - ABC"), std::string::npos) << Log;
+    EXPECT_NE(Log.find("NotificationCenter - Remove observer - Task.Status - ABC [0x"), std::string::npos) << Log;
+    EXPECT_NE(Log.find("NotificationCenter - Skipping pending fire - Task.Status - ABC"), std::string::npos) << Log;
+    NotificationCenter_Init();
+}
+
+TEST_F(NotificationCenterTest, RemoveReportsObserversLeftRegistered) {
+    Recorder Observer{"observer", nullptr, nullptr};
+    NotificationCenter_AddInstanceObserver("Task", "Status", "ABC", &Observer, Record);
+    testing::internal::CaptureStderr();
+    NotificationCenter_Remove();
+    std::string Log = testing::internal::GetCapturedStderr();
+    EXPECT_NE(Log.find("NotificationCenter - Callback not removed Task.Status - ABC"), std::string::npos) << Log;
+    NotificationCenter_Init();
+}
+
+} // namespace
