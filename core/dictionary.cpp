@@ -17,6 +17,9 @@ namespace {
 constexpr uint32 DefaultChunkSize = 8;
 // String chunks: one record of 2,048 bytes per chunk.
 constexpr uint32 StringChunkBytes = 2048;
+// A container record leaves room to align the Dictionary inside it.
+constexpr uint32 ContainerRecordSize = (uint32)sizeof(Dictionary) + 8;
+static_assert(alignof(Dictionary) == 16 && sizeof(Dictionary) % 16 == 0);
 
 int32 DeleteThunk(void *HandleAddress) { return Dictionary_Delete(static_cast<Dictionary **>(HandleAddress)); }
 
@@ -32,10 +35,33 @@ bool CallbackSet(const CallbackStruct *Callback) {
     return __atomic_load_n(&Callback->Base.Function, __ATOMIC_ACQUIRE) != nullptr;
 }
 
-// Calls the callback in Field at every level from Handle up to the root, with
+// The report kinds, as indexes of the root's watcher counts.
+constexpr int32 WatchRemove = 0;
+constexpr int32 WatchKey = 1;
+constexpr int32 WatchValue = 2;
+
+CallbackStruct Dictionary::*const WatchField[3] = {&Dictionary::RemoveCallback, &Dictionary::KeyChangeCallback,
+                                                   &Dictionary::ValueChangeCallback};
+
+// Sets or clears one change callback and keeps the root's count of watched
+// Dictionaries in step.
+int32 SetWatch(Dictionary *Handle, int32 Kind, void *User, void *Function) {
+    CallbackStruct *Callback = &(Handle->*WatchField[Kind]);
+    const bool Was = CallbackSet(Callback);
+    if (Function == nullptr)
+        CallbackBase_Reset(Callback);
+    else
+        CallbackBase_Set(Callback, User, Function);
+    const bool Now = Function != nullptr;
+    if (Was != Now) Handle->Root->Watchers[Kind] += Now ? 1u : (uint32)-1;
+    return TRUE;
+}
+
+// Calls the callback of Kind at every level from Handle up to the root, with
 // that level's item on the way to Item and Item's path relative to the level.
-template <typename Caller>
-void Bubble(Dictionary *Handle, DictionaryItem *Item, CallbackStruct Dictionary::*Field, const Caller &Call) {
+template <typename Caller> void Bubble(Dictionary *Handle, DictionaryItem *Item, int32 Kind, const Caller &Call) {
+    if (Handle->Root->Watchers[Kind] == 0) return;
+    CallbackStruct Dictionary::*Field = WatchField[Kind];
     DictionaryItem *LevelItem = Item;
     for (Dictionary *Level = Handle; Level != nullptr; Level = Level->Parent) {
         CallbackStruct *Callback = &(Level->*Field);
@@ -91,14 +117,11 @@ void RemoveOne(Dictionary *Handle, DictionaryItem *Item) {
                    DICTIONARYITEM_CLASSID, static_cast<const DictionaryItem *>(Item)->ClassId);
 }
 
-Dictionary *DictionaryInt_Root(Dictionary *Handle) {
-    while (Handle->Parent != nullptr) Handle = Handle->Parent;
-    return Handle;
-}
+Dictionary *DictionaryInt_Root(Dictionary *Handle) { return Handle->Root; }
 
 void DictionaryInt_EnsurePools(Dictionary *Root) {
     const uint32 ChunkSize = Root->PoolChunkSize > 0 ? Root->PoolChunkSize : 1;
-    if (Root->ContainerPool == nullptr) Root->ContainerPool = MakePool((uint32)sizeof(Dictionary), ChunkSize);
+    if (Root->ContainerPool == nullptr) Root->ContainerPool = MakePool(ContainerRecordSize, ChunkSize);
     if (Root->ItemPool == nullptr) Root->ItemPool = MakePool((uint32)sizeof(DictionaryItem), ChunkSize);
     // The string storage of a tree follows the pool it was built with, so the
     // string pool comes and goes only while the tree is empty: a change of the
@@ -113,10 +136,12 @@ void DictionaryInt_EnsurePools(Dictionary *Root) {
 }
 
 Dictionary *DictionaryInt_CreateChild(Dictionary *Parent, DictionaryItem *Item) {
-    Dictionary *Root = DictionaryInt_Root(Parent);
-    DictionaryInt_EnsurePools(Root);
-    Dictionary *Child = static_cast<Dictionary *>(Pool_Alloc(Root->ContainerPool, (int32)sizeof(Dictionary)));
+    Dictionary *Root = Parent->Root;
+    if (Parent == Root) DictionaryInt_EnsurePools(Root);
+    void *Record = Pool_Alloc(Root->ContainerPool, (int32)ContainerRecordSize);
+    Dictionary *Child = reinterpret_cast<Dictionary *>(((uintptr)Record + 15) & ~(uintptr)15);
     memset(Child, 0, sizeof(Dictionary));
+    Child->PoolRecord = Record;
     Class_InitHeader(Child, DICTIONARY_CLASSID, DeleteThunk);
     Child->Class.RefCount = 0;
     Child->Vtbl = &GlobalDictionaryVtbl;
@@ -133,6 +158,7 @@ Dictionary *DictionaryInt_CreateChild(Dictionary *Parent, DictionaryItem *Item) 
         Parent->Print.InstanceIdText != nullptr ? Parent->Print.InstanceIdText : Parent->Class.InstanceId;
     Child->Print.PrintIdentifier = Parent->Print.PrintIdentifier;
     Child->Items.ClassId = DICTIONARYITEM_CLASSID;
+    Child->Root = Root;
     return Child;
 }
 
@@ -140,9 +166,13 @@ void DictionaryInt_FreeChild(Dictionary *Parent, Dictionary **Child) {
     (void)Parent;
     Dictionary *Freed = *Child;
     DictionaryInt_RemoveAll(Freed);
+    for (int32 Kind = 0; Kind < 3; Kind++)
+        if (CallbackSet(&(Freed->*WatchField[Kind]))) SetWatch(Freed, Kind, nullptr, nullptr);
     Freed->Class.ClassId = 0;
     Freed->Items.ClassId = 0;
-    Pool_Free(Freed->ContainerPool, Child, (int32)sizeof(Dictionary));
+    void *Record = Freed->PoolRecord;
+    Pool_Free(Freed->ContainerPool, &Record, (int32)ContainerRecordSize);
+    *Child = nullptr;
 }
 
 char *DictionaryInt_AllocText(Dictionary *Handle, int32 Length) {
@@ -158,7 +188,8 @@ void DictionaryInt_FreeText(Dictionary *Handle, char **Text, int32 Length) {
 }
 
 DictionaryItem *DictionaryInt_Link(Dictionary *Handle, DictionaryItem *After) {
-    DictionaryInt_EnsurePools(DictionaryInt_Root(Handle));
+    // Children carry the root's pools; only a root may still lack them.
+    if (Handle->Parent == nullptr) DictionaryInt_EnsurePools(Handle);
     DictionaryItem *Item = static_cast<DictionaryItem *>(Pool_Alloc(Handle->ItemPool, (int32)sizeof(DictionaryItem)));
     memset(Item, 0, sizeof(DictionaryItem));
     Item->ClassId = DICTIONARYITEM_CLASSID;
@@ -287,21 +318,21 @@ DictionaryItem *DictionaryInt_ItemAt(Dictionary *Handle, int32 Index) {
 }
 
 void DictionaryInt_ReportRemove(Dictionary *Handle, DictionaryItem *Item) {
-    Bubble(Handle, Item, &Dictionary::RemoveCallback,
+    Bubble(Handle, Item, WatchRemove,
            [](Dictionary *Level, DictionaryItem *LevelItem, void *User, void *Function, const char *Path) {
                reinterpret_cast<Dictionary_ItemRemoveFunc>(Function)(Level, LevelItem, User, Path);
            });
 }
 
 void DictionaryInt_ReportKey(Dictionary *Handle, DictionaryItem *Item, const char *OldKey) {
-    Bubble(Handle, Item, &Dictionary::KeyChangeCallback,
+    Bubble(Handle, Item, WatchKey,
            [OldKey](Dictionary *Level, DictionaryItem *LevelItem, void *User, void *Function, const char *Path) {
                reinterpret_cast<Dictionary_ItemKeyChangeFunc>(Function)(Level, LevelItem, User, Path, OldKey);
            });
 }
 
 void DictionaryInt_ReportValue(Dictionary *Handle, DictionaryItem *Item, const char *OldValue, int32 OldLength) {
-    Bubble(Handle, Item, &Dictionary::ValueChangeCallback,
+    Bubble(Handle, Item, WatchValue,
            [OldValue, OldLength](Dictionary *Level, DictionaryItem *LevelItem, void *User, void *Function,
                                  const char *Path) {
                reinterpret_cast<Dictionary_ItemValueChangeFunc>(Function)(Level, LevelItem, User, Path, OldValue,
@@ -312,7 +343,7 @@ void DictionaryInt_ReportValue(Dictionary *Handle, DictionaryItem *Item, const c
 void DictionaryInt_ReportListRekey(Dictionary *Handle, DictionaryItem *First) {
     if (First == nullptr || Handle->ParentItem == nullptr) return;
     if (DictionaryInt_Type(Handle->ParentItem) != DICTIONARY_TYPE_LIST) return;
-    if (!CallbackSet(&DictionaryInt_Root(Handle)->KeyChangeCallback)) return;
+    if (!CallbackSet(&Handle->Root->KeyChangeCallback)) return;
     for (DictionaryItem *Item = First; Item != nullptr; Item = Item->Next) DictionaryInt_ReportKey(Handle, Item, nullptr);
 }
 
@@ -331,6 +362,7 @@ int32 Dictionary_Create(Dictionary **Handle) {
     Created->StringPool = 0;
     Created->PoolChunkSize = DefaultChunkSize;
     Created->Items.ClassId = DICTIONARYITEM_CLASSID;
+    Created->Root = Created;
     *Handle = Created;
     return TRUE;
 }
@@ -519,11 +551,10 @@ int32 Dictionary_ItemGetDictionaryHandle(Dictionary *Handle, DictionaryItem *Ite
 
 // ---- Change callbacks ----
 
-#define DICTIONARY_CALLBACK(Name, Field, FunctionType)                                               \
+#define DICTIONARY_CALLBACK(Name, Field, Kind, FunctionType)                                         \
     int32 Dictionary_Set##Name(Dictionary *Handle, void *User, FunctionType Function) {              \
         Dictionary_CheckHandle(Handle);                                                              \
-        if (Function == nullptr) return CallbackBase_Reset(&Handle->Field);                          \
-        return CallbackBase_Set(&Handle->Field, User, Function);                                     \
+        return SetWatch(Handle, Kind, User, reinterpret_cast<void *>(Function));                     \
     }                                                                                                \
     int32 Dictionary_Get##Name(Dictionary *Handle, void **User, FunctionType *Function) {            \
         Dictionary_CheckHandle(Handle);                                                              \
@@ -532,6 +563,6 @@ int32 Dictionary_ItemGetDictionaryHandle(Dictionary *Handle, DictionaryItem *Ite
         return CallbackBase_Get(&Handle->Field, User, Function);                                     \
     }
 
-DICTIONARY_CALLBACK(ItemRemoveCallback, RemoveCallback, Dictionary_ItemRemoveFunc)
-DICTIONARY_CALLBACK(ItemKeyChangeCallback, KeyChangeCallback, Dictionary_ItemKeyChangeFunc)
-DICTIONARY_CALLBACK(ItemValueChangeCallback, ValueChangeCallback, Dictionary_ItemValueChangeFunc)
+DICTIONARY_CALLBACK(ItemRemoveCallback, RemoveCallback, WatchRemove, Dictionary_ItemRemoveFunc)
+DICTIONARY_CALLBACK(ItemKeyChangeCallback, KeyChangeCallback, WatchKey, Dictionary_ItemKeyChangeFunc)
+DICTIONARY_CALLBACK(ItemValueChangeCallback, ValueChangeCallback, WatchValue, Dictionary_ItemValueChangeFunc)

@@ -12,8 +12,14 @@
 // - Keys and values are NUL-terminated copies of KeyLength / ValueLength bytes,
 //   taken from Strings when the tree was built with a string pool, else from
 //   the general allocator, and returned the same way with the length plus one.
-// - CursorItem/CursorIndex remember the last item reached by position; any
-//   change to this Dictionary's list clears them.
+// - CursorItem/CursorIndex remember the last item reached by position; a
+//   change to this Dictionary's list moves or clears them.
+// - Pools hand out 8-byte aligned records while the change callbacks need
+//   16, so a child is placed at the first 16-byte boundary of a container
+//   record 8 bytes larger than the Dictionary, and remembers that record.
+// - Root is the tree's root (a root points at itself). Watchers, kept in the
+//   root, count the Dictionaries of the tree with a remove, key-change and
+//   value-change callback set, so that an unwatched tree makes no report walk.
 #pragma once
 
 #include "core/callback.h"
@@ -57,8 +63,12 @@ struct Dictionary {
     CallbackStruct RemoveCallback;
     CallbackStruct KeyChangeCallback;
     CallbackStruct ValueChangeCallback;
+    // Private to this implementation, after the record's fixed fields.
     DictionaryItem *CursorItem;
     int32 CursorIndex;
+    uint32 Watchers[3];
+    Dictionary *Root;
+    void *PoolRecord; // a child: the container-pool record it is placed in
 };
 
 struct DictionaryItem {

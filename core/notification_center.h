@@ -139,8 +139,8 @@ int32 NotificationCenter_Process(void);
 int32 NotificationCenter_ProcessEvent(void *Instance);
 
 // 1 while the thread is blocked in a cross-thread fire that the owner thread
-// has not delivered yet: joining such a thread from the owner thread never
-// ends. Thread_Join's debug check asks this.
+// has not delivered yet: the owner thread joining such a thread would wait
+// for ever, which a debug build's join can check with this.
 int32 NotificationCenter_IsThreadBlockedInFire(uint32 ThreadId);
 
 // Script observers: each addition registers a new script callback under the

@@ -23,6 +23,9 @@ namespace {
 
 // Seconds one process step may spend on queued fires.
 constexpr float64 ProcessBudgetSeconds = 0.1;
+// The clock counts whole milliseconds, but their differences in seconds are
+// not exact: 0.251 - 0.001 may fall short of 0.25.
+constexpr float64 DueSlackSeconds = 1e-6;
 constexpr const char *ProcessType = "NotificationCenter";
 constexpr const char *ProcessName = "Process";
 
@@ -70,7 +73,7 @@ bool DeliverPending(NotificationCenter *Center, float64 Start) {
         // Nothing unlinks queued fires during the delivery below (other
         // threads only append), so the successor stays valid.
         NotificationPendingFire *Next = Fire->Next;
-        if (Start - Fire->Queued >= Fire->Delay) {
+        if (Start - Fire->Queued + DueSlackSeconds >= Fire->Delay) {
             NotificationCenter_FireInternal(Center, Fire->Type, Fire->Name, Fire->Instance, Fire->UserInfo);
             NotificationList_Unlink(Center->Pending, Fire);
             if (Fire->UserInfo != nullptr) Dictionary_Release(&Fire->UserInfo);

@@ -10,6 +10,7 @@
 #include "core/critical_section.h"
 #include "core/debug.h"
 #include "core/dictionary.h"
+#include "core/interop.h"
 #include "core/log.h"
 #include "core/notification_center.h"
 #include "core/notification_center_internal.h"
@@ -70,9 +71,6 @@ int32 NotificationCenter_ReleaseInteropReference(const char *Instance) {
     if (Count == 0) FireReferenceChange(Instance, FALSE);
     return TRUE;
 }
-
-#if __has_include("core/interop.h")
-#include "core/interop.h"
 
 int32 NotificationCenter_AddInstanceObserverInterop(const char *Type, const char *Name, const char *Instance,
                                                     const char *CallbackId) {
@@ -155,5 +153,3 @@ int32 NotificationCenter_InteropExecuteObserverCallback(void *Callback, const ch
                   CallbackId, Callback);
     return TRUE;
 }
-
-#endif

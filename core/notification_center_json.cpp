@@ -5,10 +5,8 @@
 #include <string.h>
 
 #include "core/dictionary.h"
-#include "core/notification_center.h"
-
-#if __has_include("core/json.h")
 #include "core/json.h"
+#include "core/notification_center.h"
 
 namespace {
 
@@ -89,5 +87,3 @@ int32 NotificationCenter_FireAfterDelayInterop(const char *Type, const char *Nam
             NotificationCenter_FireAfterDelay(Type, Name, Instance, DelayMilliseconds, Payload);
         });
 }
-
-#endif

@@ -6,7 +6,10 @@
 
 #include "core/command_line.h"
 #include "core/debug.h"
+#include "core/event_queue.h"
 #include "core/log.h"
+#include "core/thread.h"
+#include "host/host_signal.h"
 
 namespace {
 
@@ -77,7 +80,21 @@ int main(int argc, char **argv) {
     uint32 Flags = 0;
     Debug_BuildInitFlags(&Flags, nullptr);
     Debug_Init(HostLogName, HostVersion, Flags);
+    Thread_Init();
+    EventQueue_Init();
+    Host_MainThreadSignalInit();
+    Thread_SetUnhandledSignal(Host_PlatformMainThreadSignal);
+
     LogCommandLine();
+    // Nothing runs a loop yet: flush what start-up posted to the main queue
+    // before shutting down.
+    while (!Host_MainLoopStep(0)) {
+    }
+
+    Thread_SetUnhandledSignal(nullptr);
+    Host_MainThreadSignalRemove();
+    EventQueue_Remove();
+    Thread_Remove();
     int32 ExitCode = Debug_Remove();
     Arguments_Remove();
     return ExitCode;

@@ -64,6 +64,12 @@ class NotificationCenterTest : public RuntimeTest {
         Thread_Init();
         EventQueue_Init();
         NotificationCenter_Init();
+        // Every record from the general allocator, so that ASan sees a
+        // record used after the center gave it back.
+        NotificationCenter *Center = GlobalNotificationCenter;
+        for (Pool *Records : {Center->KeyPool, Center->ObserverPool, Center->PendingPool, Center->RemovePool,
+                              Center->ProcessPool})
+            Pool_SetDebugMode(Records, TRUE);
         Calls.clear();
     }
     void TearDown() override {
@@ -363,6 +369,23 @@ TEST_F(NotificationCenterTest, DelayedFireWaitsForAStepAfterItsDelay) {
     EXPECT_EQ(TakeCalls(), (std::vector<std::string>{"observer:Timer.Due.late"}));
     NotificationCenter_Process();
     EXPECT_TRUE(TakeCalls().empty());
+
+    // Clock readings whose difference in seconds falls a hair short of the
+    // delay (0.282 - 0.032 < 0.25 in binary) still count in milliseconds.
+    struct Case {
+        uint64 Start;
+        int32 Delay;
+    };
+    for (Case Each : {Case{32, 250}, Case{2, 100}, Case{502, 1500}}) {
+        Time_TestClockStart(Each.Start);
+        NotificationCenter_FireAfterDelay("Timer", "Due", "odd", Each.Delay, nullptr);
+        Time_TestClockAdvance((uint64)Each.Delay - 1);
+        NotificationCenter_Process();
+        EXPECT_TRUE(Calls.empty()) << Each.Start;
+        Time_TestClockAdvance(1);
+        NotificationCenter_Process();
+        EXPECT_EQ(TakeCalls(), (std::vector<std::string>{"observer:Timer.Due.odd"})) << Each.Start;
+    }
 }
 
 TEST_F(NotificationCenterTest, ZeroAndNegativeDelaysAreDeliveredAtTheNextQueueFlush) {
@@ -467,6 +490,8 @@ TEST_F(NotificationCenterTest, CrossThreadFireBlocksUntilTheOwnerThreadDelivered
                       },
                       nullptr};
     NotificationCenter_AddInstanceObserver("Worker", "Done", "worker-1", &Observer, Record);
+    Job.Result = -1;
+    Job.Returned = 0;
     Thread *Worker = nullptr;
     ASSERT_EQ(Thread_Begin(&Worker, &Job, FireFromThread), 1);
     WorkerId = Thread_GetId(Worker);
@@ -520,6 +545,7 @@ TEST_F(NotificationCenterTest, CrossThreadFiresFromEightThreadsAreAllDelivered) 
 
 TEST_F(NotificationCenterTest, CrossThreadFireIsWokenWhenTheCenterIsRemoved) {
     static FireJob Job{"orphan", -1, {0}};
+    Job.Result = -1;
     Thread *Worker = nullptr;
     ASSERT_EQ(Thread_Begin(&Worker, &Job, FireFromThread), 1);
     uint32 WorkerId = Thread_GetId(Worker);

@@ -331,19 +331,22 @@ TEST_F(ThreadTest, RecordsComeFromChunksOfTenAndGoBack) {
     }
 }
 
+// Without a join the thread drops the last reference itself. Only the
+// kernel tells when it is gone, and that gives ThreadSanitizer no ordering
+// to see, so this case runs under the other builds only.
 TEST_F(ThreadTest, ReleasingTheCreatorsHandleFirstLetsTheThreadFreeItself) {
+#if defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "a thread that is never joined has no happens-before edge to the test";
+#endif
     struct Gate {
-        Signal *Go = nullptr, *Done = nullptr;
+        Signal *Go = nullptr;
         static int32 Run(void *User) {
-            auto *Self = static_cast<Gate *>(User);
             int32 Signalled = 0;
-            Signal_Wait(Self->Go, &Signalled, 60000);
-            Signal_Set(Self->Done, 1);
+            Signal_Wait(static_cast<Gate *>(User)->Go, &Signalled, 60000);
             return 0;
         }
     } Gate;
     Signal_Create(&Gate.Go);
-    Signal_Create(&Gate.Done);
     Thread *Handle = nullptr;
     ASSERT_EQ(Thread_Begin(&Handle, &Gate, Gate::Run), 1);
     uint32 Id = Thread_GetId(Handle);
@@ -353,16 +356,10 @@ TEST_F(ThreadTest, ReleasingTheCreatorsHandleFirstLetsTheThreadFreeItself) {
     ASSERT_EQ(Thread_FindThreadById(Id, &Found), 1); // still running, still listed
     Thread_Release(&Found);
     Signal_Set(Gate.Go, 1);
-    int32 Signalled = 0;
-    Signal_Wait(Gate.Done, &Signalled, 60000);
-    EXPECT_EQ(Signalled, 1);
-    // The thread drops the last reference itself; wait until it has left the list.
-    while (Thread_FindThreadById(Id, &Found)) {
-        Thread_Release(&Found);
-        sched_yield();
-    }
+    const std::string Task = "/proc/self/task/" + std::to_string(Id);
+    while (access(Task.c_str(), F_OK) == 0) sched_yield();
+    EXPECT_EQ(Thread_FindThreadById(Id, &Found), 0);
     Signal_Delete(&Gate.Go);
-    Signal_Delete(&Gate.Done);
 }
 
 TEST_F(ThreadTest, DeadlockCheckAllowsSixtySecondsWithoutATick) {

@@ -1,10 +1,7 @@
 // The main thread's wake-up: only event posts schedule a flush, one at a time
 // and never during the host's process step; the loop clears the mark before
 // flushing and does not wait after a flush that ran out of budget.
-//
-// The host's sources are built into the program only, so this test compiles
-// the module it checks directly.
-#include "host/host_signal.cpp"
+#include "host/host_signal.h"
 
 #include <poll.h>
 #include <sys/eventfd.h>

@@ -1,0 +1,991 @@
+// Dictionary records, items, values and change reports: options, keys
+// (private marks, the 119-byte cut at a UTF-8 boundary), duplicates,
+// typed values and their conversions (number reads checked against Python's
+// float()/int()), change reports (child first, relative paths, nothing for
+// unchanged values), the operation table, the dump, and memory: every tree
+// released leaves no bytes behind, with tracking on and with pools in debug
+// mode, and misuse of a child container is a clear fatal stop.
+#include "core/dictionary.h"
+
+#include <gtest/gtest.h>
+#include <math.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "core/dictionary_internal.h"
+#include "core/memory.h"
+#include "core/string.h"
+#include "tests/core/dictionary_render.h"
+#include "tests/support/python.h"
+#include "tests/support/runtime.h"
+
+namespace {
+
+class DictionaryTest : public RuntimeTest {
+  protected:
+    Dictionary *Root = nullptr;
+    void SetUp() override {
+        RuntimeTest::SetUp();
+        Dictionary_Create(&Root);
+    }
+    void TearDown() override {
+        if (Root != nullptr) Dictionary_Release(&Root);
+        RuntimeTest::TearDown();
+    }
+    std::string Render() { return RenderDictionary(Root); }
+};
+
+// Change reports recorded as text: "<level> <kind> <path> <old>".
+struct Recorder {
+    std::vector<std::string> Events;
+};
+struct Tag {
+    Recorder *Log;
+    const char *Name;
+};
+
+int32 OnRemove(Dictionary *, DictionaryItem *, void *User, const char *Path) {
+    Tag *Level = static_cast<Tag *>(User);
+    Level->Log->Events.push_back(std::string(Level->Name) + " remove " + Path);
+    return 1;
+}
+int32 OnKey(Dictionary *, DictionaryItem *, void *User, const char *Path, const char *OldKey) {
+    Tag *Level = static_cast<Tag *>(User);
+    Level->Log->Events.push_back(std::string(Level->Name) + " key " + Path + " " + (OldKey ? OldKey : "(null)"));
+    return 1;
+}
+int32 OnValue(Dictionary *, DictionaryItem *, void *User, const char *Path, const char *Old, int32 OldLength) {
+    Tag *Level = static_cast<Tag *>(User);
+    Level->Log->Events.push_back(std::string(Level->Name) + " value " + Path + " " +
+                                 (Old ? std::string(Old, (size_t)OldLength) : "(null)"));
+    return 1;
+}
+
+void Watch(Dictionary *Handle, Tag *Level) {
+    Dictionary_SetItemRemoveCallback(Handle, Level, OnRemove);
+    Dictionary_SetItemKeyChangeCallback(Handle, Level, OnKey);
+    Dictionary_SetItemValueChangeCallback(Handle, Level, OnValue);
+}
+
+// Print lines captured without their "Dictionary.<id> - " prefix.
+int32 CaptureLine(void *User, const char *Format, ...) {
+    char Line[4096];
+    va_list Arguments;
+    va_start(Arguments, Format);
+    String_VPrint(Line, (int32)sizeof(Line), Format, Arguments);
+    va_end(Arguments);
+    std::string Text = Line;
+    const size_t Dash = Text.find(" - ");
+    if (Dash != std::string::npos) Text = Text.substr(Dash + 3);
+    if (!Text.empty() && Text.back() == '\n') Text.pop_back();
+    static_cast<std::vector<std::string> *>(User)->push_back(Text);
+    return 1;
+}
+
+int32 IgnoreLine(void *, const char *, ...) { return 1; }
+
+std::string KeyOf(Dictionary *Handle, DictionaryItem *Item) {
+    const char *Key = nullptr;
+    return Dictionary_ItemGetKeyPtr(Handle, Item, &Key) ? Key : "(none)";
+}
+
+} // namespace
+
+// ---- Create and options ----
+
+TEST_F(DictionaryTest, NewDictionaryHasTheDefaults) {
+    uint32 Value = 99;
+    Dictionary_GetCaseSensitive(Root, &Value);
+    EXPECT_EQ(Value, 1u);
+    Dictionary_GetPrivateKeys(Root, &Value);
+    EXPECT_EQ(Value, 1u);
+    Dictionary_GetAllowDuplicates(Root, &Value);
+    EXPECT_EQ(Value, 1u);
+    Dictionary_GetStringPool(Root, &Value);
+    EXPECT_EQ(Value, 0u);
+    int32 Count = -1;
+    Dictionary_ItemGetCount(Root, &Count);
+    EXPECT_EQ(Count, 0);
+    DictionaryItem *Item = reinterpret_cast<DictionaryItem *>(1);
+    EXPECT_EQ(Dictionary_ItemGetFirst(Root, &Item), 0);
+    EXPECT_EQ(Item, nullptr);
+    Dictionary *Parent = nullptr;
+    DictionaryItem *ParentItem = nullptr;
+    EXPECT_EQ(Dictionary_GetParent(Root, &Parent, &ParentItem), 0);
+    EXPECT_EQ(reinterpret_cast<DictionaryHeader *>(Root)->Vtbl, &GlobalDictionaryVtbl);
+}
+
+TEST_F(DictionaryTest, ChildCopiesOptionsButNotLaterChanges) {
+    Dictionary_SetCaseSensitive(Root, 0);
+    Dictionary_SetPrivateKeys(Root, 0);
+    Dictionary *Child = nullptr;
+    DictionaryItem *Holder = nullptr;
+    Dictionary_AddDictionary(Root, "c", &Child, &Holder);
+    Dictionary_SetCaseSensitive(Root, 1);
+    uint32 Value = 9;
+    Dictionary_GetCaseSensitive(Child, &Value);
+    EXPECT_EQ(Value, 0u);
+    Dictionary_GetPrivateKeys(Child, &Value);
+    EXPECT_EQ(Value, 0u);
+    Dictionary *Parent = nullptr;
+    DictionaryItem *ParentItem = nullptr;
+    EXPECT_EQ(Dictionary_GetParent(Child, &Parent, &ParentItem), 1);
+    EXPECT_EQ(Parent, Root);
+    EXPECT_EQ(ParentItem, Holder);
+    EXPECT_EQ(reinterpret_cast<DictionaryHeader *>(Child)->Vtbl, &GlobalDictionaryVtbl);
+    EXPECT_EQ(reinterpret_cast<ClassStruct *>(Child)->RefCount, 0);
+}
+
+TEST_F(DictionaryTest, GetInstanceIdCopiesAtMostSizeMinusOne) {
+    memcpy(Root->Class.InstanceId, "0123456789abcdef0123456789abcdef", 33);
+    char Full[64];
+    Dictionary_GetInstanceId(Root, Full, (int32)sizeof(Full));
+    EXPECT_EQ(strlen(Full), 32u);
+    char Short[10];
+    memset(Short, 'x', sizeof(Short));
+    Dictionary_GetInstanceId(Root, Short, (int32)sizeof(Short));
+    EXPECT_EQ(std::string(Short), std::string(Full, 9));
+    char One[1] = {'x'};
+    Dictionary_GetInstanceId(Root, One, 1);
+    EXPECT_EQ(One[0], 0);
+}
+
+// ---- Insert, order and duplicates ----
+
+TEST_F(DictionaryTest, InsertLinksAfterTheGivenItemOrAtTheFront) {
+    DictionaryItem *A = nullptr;
+    DictionaryItem *B = nullptr;
+    Dictionary_Insert(Root, nullptr, "a", &A);
+    Dictionary_Insert(Root, nullptr, "b", &B); // front
+    Dictionary_Insert(Root, B, "c", nullptr);  // after b
+    Dictionary_Insert(Root, A, "d", nullptr);  // after a, the last
+    EXPECT_EQ(Render(), "{b:?,c:?,a:?,d:?}");
+    int32 Index = -1;
+    Dictionary_ItemGetIndex(Root, A, &Index);
+    EXPECT_EQ(Index, 2);
+    DictionaryItem *Last = nullptr;
+    Dictionary_ItemGetLast(Root, &Last);
+    DictionaryItem *Prev = nullptr;
+    Dictionary_ItemGetPrev(Root, Last, &Prev);
+    EXPECT_EQ(Prev, A);
+}
+
+TEST_F(DictionaryTest, InsertSortedPlacesBeforeTheFirstAcceptedItem) {
+    auto Compare = [](Dictionary *Handle, DictionaryItem *Item, const char *Key, void *) -> int32 {
+        return strcmp(KeyOf(Handle, Item).c_str(), Key) > 0;
+    };
+    for (const char *Key : {"m", "c", "x", "a", "n"}) Dictionary_InsertSorted(Root, Key, nullptr, nullptr, Compare);
+    EXPECT_EQ(Render(), "{a:?,c:?,m:?,n:?,x:?}");
+}
+
+TEST_F(DictionaryTest, DuplicatesAreKeptUnlessDisallowed) {
+    DictionaryItem *First = nullptr;
+    DictionaryItem *Second = nullptr;
+    Dictionary_Add(Root, "k", &First);
+    Dictionary_Add(Root, "k", &Second);
+    EXPECT_NE(First, Second);
+    Dictionary_SetAllowDuplicates(Root, 0);
+    DictionaryItem *Again = nullptr;
+    Dictionary_AddString(Root, "k", "new", &Again);
+    EXPECT_EQ(Again, First);
+    EXPECT_EQ(Render(), "{k:new,k:?}");
+    // The lookup behind the duplicate check drops a private mark as well.
+    Dictionary_AddInt64(Root, "#k", 5, &Again);
+    EXPECT_EQ(Again, First);
+    EXPECT_EQ(Render(), "{k:5,k:?}");
+}
+
+TEST_F(DictionaryTest, RemoveUnlinksAndClearsTheHandle) {
+    DictionaryItem *Middle = nullptr;
+    Dictionary_AddString(Root, "a", "1", nullptr);
+    Dictionary_AddString(Root, "b", "2", &Middle);
+    Dictionary_AddString(Root, "c", "3", nullptr);
+    EXPECT_EQ(Dictionary_Remove(Root, &Middle), 1);
+    EXPECT_EQ(Middle, nullptr);
+    EXPECT_EQ(Render(), "{a:1,c:3}");
+    int32 Count = 0;
+    Dictionary_ItemGetCount(Root, &Count);
+    EXPECT_EQ(Count, 2);
+}
+
+// ---- Keys ----
+
+TEST_F(DictionaryTest, PrivateMarkIsDroppedAndReportedOnlyWhilePrivateKeysIsOn) {
+    DictionaryItem *Item = nullptr;
+    Dictionary_AddString(Root, "#hidden", "x", &Item);
+    EXPECT_EQ(KeyOf(Root, Item), "hidden");
+    uint32 Flag = 0;
+    Dictionary_ItemGetPrivate(Root, Item, &Flag);
+    EXPECT_EQ(Flag, 1u);
+    Dictionary_SetPrivateKeys(Root, 0);
+    Dictionary_ItemGetPrivate(Root, Item, &Flag);
+    EXPECT_EQ(Flag, 0u);
+    DictionaryItem *Literal = nullptr;
+    Dictionary_AddString(Root, "#hidden", "y", &Literal);
+    EXPECT_EQ(KeyOf(Root, Literal), "#hidden");
+    Dictionary_SetPrivateKeys(Root, 1);
+    // A later key without the mark clears the flag; SetPrivate sets it.
+    Dictionary_ItemSetKey(Root, Item, ".dot");
+    Dictionary_ItemGetPrivate(Root, Item, &Flag);
+    EXPECT_EQ(Flag, 1u);
+    EXPECT_EQ(KeyOf(Root, Item), "dot");
+    Dictionary_ItemSetKey(Root, Item, "plain");
+    Dictionary_ItemGetPrivate(Root, Item, &Flag);
+    EXPECT_EQ(Flag, 0u);
+    Dictionary_ItemSetPrivate(Root, Item, 1);
+    Dictionary_ItemGetPrivate(Root, Item, &Flag);
+    EXPECT_EQ(Flag, 1u);
+    Dictionary_ItemSetPrivate(Root, Item, 2);
+    Dictionary_ItemGetPrivate(Root, Item, &Flag);
+    EXPECT_EQ(Flag, 0u);
+}
+
+TEST_F(DictionaryTest, LongKeysAreCutTo119BytesWithOnePrint) {
+    std::vector<std::string> Lines;
+    Dictionary_SetPrintCallback(Root, &Lines, CaptureLine);
+    const std::string Long(130, 'k');
+    DictionaryItem *Item = nullptr;
+    Dictionary_Add(Root, Long.c_str(), &Item);
+    EXPECT_EQ(KeyOf(Root, Item), Long.substr(0, 119));
+    ASSERT_EQ(Lines.size(), 1u);
+    EXPECT_EQ(Lines[0], "Key exceeds maximum length " + Long + " (130 > 119)");
+
+    Lines.clear();
+    const std::string Exact(119, 'e');
+    Dictionary_Add(Root, Exact.c_str(), &Item);
+    EXPECT_EQ(KeyOf(Root, Item), Exact);
+    EXPECT_TRUE(Lines.empty());
+    // The private mark is dropped before the length is judged.
+    Dictionary_Add(Root, ("#" + Exact).c_str(), &Item);
+    EXPECT_EQ(KeyOf(Root, Item), Exact);
+    EXPECT_TRUE(Lines.empty());
+}
+
+TEST_F(DictionaryTest, LongKeyIsCutAtACharacterBoundary) {
+    Dictionary_SetPrintCallback(Root, nullptr, IgnoreLine);
+    // 118 ASCII bytes, then a 3-byte character straddling byte 119.
+    const std::string Key = std::string(118, 'a') + "\xE2\x82\xAC" + "tail";
+    DictionaryItem *Item = nullptr;
+    Dictionary_Add(Root, Key.c_str(), &Item);
+    EXPECT_EQ(KeyOf(Root, Item), std::string(118, 'a'));
+    // A character ending exactly at byte 119 stays.
+    const std::string Fits = std::string(116, 'b') + "\xE2\x82\xAC" + "tail";
+    Dictionary_Add(Root, Fits.c_str(), &Item);
+    EXPECT_EQ(KeyOf(Root, Item), Fits.substr(0, 119));
+}
+
+TEST_F(DictionaryTest, KeyLengthAndEmptyAndMissingKeys) {
+    DictionaryItem *Item = nullptr;
+    Dictionary_Add(Root, nullptr, &Item);
+    const char *Key = reinterpret_cast<const char *>(1);
+    EXPECT_EQ(Dictionary_ItemGetKeyPtr(Root, Item, &Key), 0);
+    EXPECT_EQ(Key, nullptr);
+    char Buffer[8] = "junk";
+    EXPECT_EQ(Dictionary_ItemGetKey(Root, Item, Buffer, (int32)sizeof(Buffer)), 0);
+    EXPECT_STREQ(Buffer, "");
+    Dictionary_ItemSetKeyLength(Root, Item, "abcdef", 3);
+    EXPECT_EQ(KeyOf(Root, Item), "abc");
+    Dictionary_ItemSetKey(Root, Item, "");
+    EXPECT_EQ(Dictionary_ItemGetKeyPtr(Root, Item, &Key), 1);
+    EXPECT_STREQ(Key, "");
+    Dictionary_ItemSetKey(Root, Item, "longer-key");
+    EXPECT_EQ(Dictionary_ItemGetKey(Root, Item, Buffer, 5), 1);
+    EXPECT_STREQ(Buffer, "long");
+}
+
+// ---- Types and values ----
+
+TEST_F(DictionaryTest, TypedAdditionsStoreTheirTextForms) {
+    Dictionary_AddNull(Root, "n", nullptr);
+    Dictionary_AddBoolean(Root, "t", 1, nullptr);
+    Dictionary_AddBoolean(Root, "f", 2, nullptr); // only 1 is true
+    Dictionary_AddInt32(Root, "i", -7, nullptr);
+    Dictionary_AddInt64(Root, "j", INT64_MIN, nullptr);
+    Dictionary_AddFloat64(Root, "x", 0.5, nullptr);
+    Dictionary_AddString(Root, "s", "", nullptr);
+    Dictionary_AddList(Root, "l", nullptr, nullptr);
+    Dictionary_AddDictionary(Root, "d", nullptr, nullptr);
+    EXPECT_EQ(Render(), "{n:null,t:true,f:false,i:-7,j:-9223372036854775808,x:0.5,s:,l:[],d:{}}");
+    const char *Text = nullptr;
+    int32 Length = -1;
+    EXPECT_EQ(Dictionary_GetBufferPtrByKey(Root, "l", &Text, &Length), 0);
+    EXPECT_EQ(Text, nullptr);
+    EXPECT_EQ(Dictionary_GetBufferPtrByKey(Root, "s", &Text, &Length), 1);
+    EXPECT_STREQ(Text, "");
+    EXPECT_EQ(Length, 0);
+    EXPECT_STREQ(Dictionary_TranslateType(9), "Unknown");
+    EXPECT_STREQ(Dictionary_TranslateType(-1), "Unknown");
+    EXPECT_STREQ(Dictionary_TranslateType(DICTIONARY_TYPE_DICTIONARY), "Dictionary");
+    for (int32 Type = 0; Type < 8; Type++) EXPECT_EQ(Dictionary_TypeStringTable[Type].Type, Type);
+}
+
+TEST_F(DictionaryTest, GettersRefuseOtherTypes) {
+    Dictionary_AddString(Root, "s", "12", nullptr);
+    Dictionary_AddBoolean(Root, "b", 1, nullptr);
+    Dictionary_AddInt64(Root, "i", 3, nullptr);
+    int64 Wide = 99;
+    EXPECT_EQ(Dictionary_GetInt64ByKey(Root, "s", &Wide), 0);
+    EXPECT_EQ(Wide, 0);
+    EXPECT_EQ(Dictionary_GetInt64ByKey(Root, "b", &Wide), 0);
+    uint32 Flag = 7;
+    EXPECT_EQ(Dictionary_GetBooleanByKey(Root, "i", &Flag), 0);
+    EXPECT_EQ(Flag, 0u);
+    char Buffer[8] = "junk";
+    EXPECT_EQ(Dictionary_GetStringByKey(Root, "i", Buffer, (int32)sizeof(Buffer)), 0);
+    EXPECT_STREQ(Buffer, "");
+    const char *Text = "junk";
+    EXPECT_EQ(Dictionary_GetStringPtrByKey(Root, "b", &Text), 0);
+    EXPECT_EQ(Text, nullptr);
+    float64 Real = 1;
+    EXPECT_EQ(Dictionary_GetFloat64ByKey(Root, "i", &Real), 1);
+    EXPECT_EQ(Real, 3.0);
+    EXPECT_EQ(Dictionary_GetStringByKey(Root, "s", Buffer, 2), 1);
+    EXPECT_STREQ(Buffer, "1");
+}
+
+TEST_F(DictionaryTest, FloatTextsReadAsIntegersByValue) {
+    DictionaryItem *Item = nullptr;
+    Dictionary_AddFloat64(Root, "half", 0.5, &Item);
+    int64 Wide = 9;
+    EXPECT_EQ(Dictionary_ItemGetInt64(Root, Item, &Wide), 1);
+    EXPECT_EQ(Wide, 0);
+    Dictionary_AddFloat64(Root, "big", 1.7e12, &Item);
+    const char *Text = nullptr;
+    Dictionary_ItemGetBufferPtr(Root, Item, &Text, nullptr);
+    EXPECT_STREQ(Text, "1.7e+12");
+    Dictionary_ItemGetInt64(Root, Item, &Wide);
+    EXPECT_EQ(Wide, 1700000000000LL);
+    struct {
+        const char *Text;
+        int64 Integer;
+        float64 Real;
+    } Cases[] = {
+        {"1.7e+12", 1700000000000LL, 1.7e12},
+        {"1E3", 1000, 1000.0},
+        {"+1", 1, 1.0},
+        {"0x1F", 31, 31.0},
+        {"-2.9", -2, -2.9},
+        {"1e400", INT64_MAX, HUGE_VAL},
+        {"-1e400", INT64_MIN, -HUGE_VAL},
+        {"1e-400", 0, 0.0},
+        {"9223372036854775807", INT64_MAX, 9223372036854775807.0},
+        {"99999999999999999999", INT64_MAX, 1e20},
+        {"nan", 0, 0.0},
+        {"12abc", 12, 12.0},
+        {"abc", 0, 0.0},
+    };
+    for (const auto &Case : Cases) {
+        Dictionary_ItemSetBuffer(Root, Item, Case.Text, (int32)strlen(Case.Text));
+        Dictionary_ItemGetInt64(Root, Item, &Wide);
+        EXPECT_EQ(Wide, Case.Integer) << Case.Text;
+        float64 Real = 0;
+        Dictionary_ItemGetFloat64(Root, Item, &Real);
+        if (strcmp(Case.Text, "nan") != 0) {
+            EXPECT_EQ(Real, Case.Real) << Case.Text;
+        }
+    }
+    int32 Narrow = 0;
+    Dictionary_ItemSetBuffer(Root, Item, "1e10", 4);
+    Dictionary_ItemGetInt32(Root, Item, &Narrow);
+    EXPECT_EQ(Narrow, (int32)(uint32)10000000000ULL);
+}
+
+TEST_F(DictionaryTest, NumberReadsMatchPython) {
+    const std::string Vectors = RunPython(R"(
+import random, math
+random.seed(1110)
+texts = ['0', '-0', '1e308', '4.9e-324', '2e-308', '123456789012345678', '-9223372036854775808',
+         '9223372036854775808', '1.5e19', '-1.5e19', 'inf', '-inf', '.5', '5.', '1e+0']
+for i in range(3000):
+    x = random.uniform(-1, 1) * 10 ** random.randint(-30, 30)
+    f = random.choice(['%g', '%e', '%.15g', '%.3e', 'r', '%f', '%.17g', '%E'])
+    texts.append(repr(x) if f == 'r' else f % x)
+for t in texts:
+    v = float(t)
+    if math.isnan(v): i = 0
+    elif v >= 2.0 ** 63: i = 2 ** 63 - 1
+    elif v <= -2.0 ** 63: i = -2 ** 63
+    else: i = int(v)
+    if 'e' not in t.lower() and '.' not in t and 'inf' not in t:
+        i = max(-2 ** 63, min(2 ** 63 - 1, int(t)))
+    print(t, i, v.hex())
+)");
+    std::istringstream Lines(Vectors);
+    DictionaryItem *Item = nullptr;
+    Dictionary_AddFloat64(Root, "x", 0, &Item);
+    std::string Text;
+    long long Expected = 0;
+    std::string Hex;
+    int32 Checked = 0;
+    while (Lines >> Text >> Expected >> Hex) {
+        Dictionary_ItemSetBuffer(Root, Item, Text.data(), (int32)Text.size());
+        int64 Wide = 0;
+        Dictionary_ItemGetInt64(Root, Item, &Wide);
+        ASSERT_EQ(Wide, Expected) << Text;
+        int32 Narrow = 0;
+        Dictionary_ItemGetInt32(Root, Item, &Narrow);
+        ASSERT_EQ(Narrow, (int32)(uint32)(uint64)Expected) << Text;
+        float64 Real = 0;
+        Dictionary_ItemGetFloat64(Root, Item, &Real);
+        ASSERT_EQ(Real, strtod(Hex.c_str(), nullptr)) << Text;
+        Checked++;
+    }
+    EXPECT_EQ(Checked, 3015);
+}
+
+TEST_F(DictionaryTest, SetBufferOnBooleanReadsTheFirstLetter) {
+    DictionaryItem *Item = nullptr;
+    Dictionary_AddBoolean(Root, "b", 0, &Item);
+    uint32 Flag = 0;
+    Dictionary_ItemSetBuffer(Root, Item, "True", 4);
+    Dictionary_ItemGetBoolean(Root, Item, &Flag);
+    EXPECT_EQ(Flag, 1u);
+    Dictionary_ItemSetBuffer(Root, Item, "", 0);
+    Dictionary_ItemGetBoolean(Root, Item, &Flag);
+    EXPECT_EQ(Flag, 1u);
+    Dictionary_ItemSetBuffer(Root, Item, "yes", 3);
+    Dictionary_ItemGetBoolean(Root, Item, &Flag);
+    EXPECT_EQ(Flag, 0u);
+    Dictionary_ItemSetBuffer(Root, Item, "t", 1);
+    Dictionary_ItemGetBoolean(Root, Item, &Flag);
+    EXPECT_EQ(Flag, 1u);
+    const char *Text = nullptr;
+    int32 Length = 0;
+    Dictionary_ItemGetBufferPtr(Root, Item, &Text, &Length);
+    EXPECT_EQ(std::string(Text, (size_t)Length), "true");
+}
+
+TEST_F(DictionaryTest, NullItemsIgnoreValues) {
+    DictionaryItem *Item = nullptr;
+    Dictionary_AddNull(Root, "n", &Item);
+    Dictionary_ItemSetString(Root, Item, "text");
+    Dictionary_ItemSetStringPrint(Root, Item, "%d", 5);
+    Dictionary_ItemSetBuffer(Root, Item, "abc", 3);
+    EXPECT_EQ(Dictionary_ItemSetNull(Root, Item), 1);
+    EXPECT_EQ(Render(), "{n:null}");
+    EXPECT_EQ(Dictionary_ItemIsNull(Root, Item), 1);
+}
+
+TEST_F(DictionaryTest, SettersKeepTheTypeAndFormatNumbers) {
+    DictionaryItem *Item = nullptr;
+    Dictionary_AddString(Root, "s", "x", &Item);
+    Dictionary_ItemSetInt32(Root, Item, -12);
+    Dictionary_ItemSetFloat64(Root, Item, 2.5); // still a String
+    EXPECT_EQ(Render(), "{s:2.5}");
+    EXPECT_EQ(Dictionary_ItemCompareType(Root, Item, DICTIONARY_TYPE_STRING), 1);
+    Dictionary_ItemSetStringPrint(Root, Item, "%s-%lld-%s", "a", (long long)INT64_MAX, std::string(600, 'z').c_str());
+    const char *Text = nullptr;
+    Dictionary_ItemGetStringPtr(Root, Item, &Text);
+    EXPECT_EQ(std::string(Text), "a-9223372036854775807-" + std::string(600, 'z'));
+    Dictionary_ItemSetStringPrint(Root, Item, "%s", "");
+    Dictionary_ItemGetStringPtr(Root, Item, &Text);
+    EXPECT_STREQ(Text, "");
+    // An unknown item may hold a value too, without reports.
+    DictionaryItem *Unknown = nullptr;
+    Dictionary_Add(Root, "u", &Unknown);
+    Dictionary_ItemSetString(Root, Unknown, "raw");
+    int32 Length = 0;
+    EXPECT_EQ(Dictionary_ItemGetBufferPtr(Root, Unknown, &Text, &Length), 1);
+    EXPECT_EQ(Length, 3);
+}
+
+TEST_F(DictionaryTest, SetTypeConvertsAndReplacesTheChild) {
+    DictionaryItem *Item = nullptr;
+    Dictionary_AddString(Root, "s", "text", &Item);
+    Dictionary_ItemSetType(Root, Item, DICTIONARY_TYPE_LIST);
+    Dictionary *Child = nullptr;
+    ASSERT_EQ(Dictionary_ItemGetDictionaryHandle(Root, Item, &Child), 1);
+    Dictionary_AddString(Child, nullptr, "member", nullptr);
+    EXPECT_EQ(Render(), "{s:[member]}");
+    EXPECT_EQ(Dictionary_ItemIsContainer(Root, Item), 1);
+    uint32 Active = 0;
+    Pool_GetActiveCount(Root->ContainerPool, &Active);
+    EXPECT_EQ(Active, 1u);
+    Dictionary_ItemSetType(Root, Item, DICTIONARY_TYPE_STRING);
+    EXPECT_EQ(Dictionary_ItemGetDictionaryHandle(Root, Item, &Child), 0);
+    Pool_GetActiveCount(Root->ContainerPool, &Active);
+    EXPECT_EQ(Active, 0u);
+    EXPECT_EQ(Render(), "{s:}");
+    // The same type changes nothing; a type outside the table is refused.
+    Dictionary_ItemSetString(Root, Item, "kept");
+    EXPECT_EQ(Dictionary_ItemSetType(Root, Item, DICTIONARY_TYPE_STRING), 1);
+    EXPECT_EQ(Dictionary_ItemSetType(Root, Item, 9), 0);
+    EXPECT_EQ(Render(), "{s:kept}");
+    // Private and Boolean bits survive a type change.
+    Dictionary_ItemSetPrivate(Root, Item, 1);
+    Dictionary_ItemSetType(Root, Item, DICTIONARY_TYPE_INT64);
+    uint32 Flag = 0;
+    Dictionary_ItemGetPrivate(Root, Item, &Flag);
+    EXPECT_EQ(Flag, 1u);
+}
+
+// ---- Change reports ----
+
+TEST_F(DictionaryTest, ValueReportsOnlyForRealChanges) {
+    Recorder Log;
+    Tag Top{&Log, "root"};
+    Watch(Root, &Top);
+    DictionaryItem *Item = nullptr;
+    Dictionary_AddString(Root, "s", "one", &Item);
+    Dictionary_ItemSetString(Root, Item, "one");  // unchanged
+    Dictionary_ItemSetString(Root, Item, "two");  // changed
+    Dictionary_ItemSetString(Root, Item, "");     // cleared: no report
+    Dictionary_ItemSetString(Root, Item, "back"); // from nothing
+    Dictionary_ItemSetType(Root, Item, DICTIONARY_TYPE_INT64); // type change: no report
+    Dictionary_ItemSetInt64(Root, Item, 5);
+    Dictionary_ItemSetInt64(Root, Item, 5);
+    DictionaryItem *Flag = nullptr;
+    Dictionary_AddBoolean(Root, "b", 0, &Flag); // false to false: no report
+    Dictionary_ItemSetBoolean(Root, Flag, 1);
+    Dictionary_ItemSetBoolean(Root, Flag, 1);
+    Dictionary_ItemSetBuffer(Root, Flag, "false", 5);
+    DictionaryItem *Unknown = nullptr;
+    Dictionary_Add(Root, nullptr, &Unknown);
+    Dictionary_ItemSetString(Root, Unknown, "no report for an unknown item");
+    const std::vector<std::string> Expected = {
+        "root key s (null)", "root value s (null)", "root value s one", "root value s (null)",
+        "root value s (null)", "root key b (null)", "root value b false", "root value b true",
+    };
+    EXPECT_EQ(Log.Events, Expected);
+    Dictionary_Release(&Root); // before the recorder goes out of scope
+}
+
+TEST_F(DictionaryTest, KeyReportsCarryTheOldKey) {
+    Recorder Log;
+    Tag Top{&Log, "root"};
+    Watch(Root, &Top);
+    DictionaryItem *Item = nullptr;
+    Dictionary_Add(Root, "old", &Item);
+    Dictionary_ItemSetKey(Root, Item, "new");
+    Dictionary_ItemSetKey(Root, Item, nullptr); // keyless: no report
+    Dictionary_ItemSetKey(Root, Item, "again");
+    const std::vector<std::string> Expected = {"root key old (null)", "root key new old", "root key again (null)"};
+    EXPECT_EQ(Log.Events, Expected);
+    Dictionary_Release(&Root); // before the recorder goes out of scope
+}
+
+TEST_F(DictionaryTest, ReportsBubbleChildFirstWithRelativePaths) {
+    Recorder Log;
+    Tag Top{&Log, "root"};
+    Tag Middle{&Log, "mid"};
+    Dictionary *Config = nullptr;
+    Dictionary_AddDictionary(Root, "config", &Config, nullptr);
+    Dictionary *Servers = nullptr;
+    Dictionary_AddList(Config, "servers", &Servers, nullptr);
+    Dictionary *First = nullptr;
+    Dictionary_AddDictionary(Servers, nullptr, &First, nullptr);
+    Dictionary *Second = nullptr;
+    Dictionary_AddDictionary(Servers, nullptr, &Second, nullptr);
+    DictionaryItem *Host = nullptr;
+    Dictionary_AddString(Second, "host", "a", &Host);
+    Watch(Root, &Top);
+    Watch(Servers, &Middle);
+    Dictionary_ItemSetString(Second, Host, "b");
+    const std::vector<std::string> Expected = {"mid value [1].host a", "root value config.servers[1].host a"};
+    EXPECT_EQ(Log.Events, Expected);
+    Dictionary_Release(&Root); // before the recorder goes out of scope
+}
+
+TEST_F(DictionaryTest, RemovalReportsSeeKeyAndValueChildrenFirst) {
+    Recorder Log;
+    Tag Top{&Log, "root"};
+    Tag Inner{&Log, "list"};
+    Dictionary *List = nullptr;
+    Dictionary_AddList(Root, "l", &List, nullptr);
+    Dictionary_AddString(List, nullptr, "x", nullptr);
+    Dictionary_AddString(List, nullptr, "y", nullptr);
+    Dictionary_AddString(Root, "tail", "t", nullptr);
+    // Each level sees its own item on the way down: the removed item itself
+    // in the list, the container item "l" at the root.
+    auto Seen = [](Dictionary *Handle, DictionaryItem *Item, void *User, const char *Path) -> int32 {
+        Tag *Level = static_cast<Tag *>(User);
+        const char *Text = nullptr;
+        int32 Length = 0;
+        Dictionary_ItemGetBufferPtr(Handle, Item, &Text, &Length);
+        Level->Log->Events.push_back(std::string(Level->Name) + " " + Path + "=" +
+                                     (Text ? std::string(Text, (size_t)Length) : "-") + " " + KeyOf(Handle, Item));
+        return 1;
+    };
+    Dictionary_SetItemRemoveCallback(Root, &Top, Seen);
+    Dictionary_SetItemRemoveCallback(List, &Inner, Seen);
+    Dictionary_Reset(Root);
+    const std::vector<std::string> Expected = {
+        "root tail=t tail", "list [1]=y (none)", "root l[1]=- l", "list [0]=x (none)", "root l[0]=- l", "root l=- l",
+    };
+    EXPECT_EQ(Log.Events, Expected);
+    Dictionary_Release(&Root); // before the recorder goes out of scope
+}
+
+TEST_F(DictionaryTest, ListMembersAreReportedRekeyedWhenTheirIndexMoves) {
+    Recorder Log;
+    Tag Top{&Log, "root"};
+    Dictionary *List = nullptr;
+    Dictionary_AddList(Root, "l", &List, nullptr);
+    DictionaryItem *Members[4] = {};
+    for (auto &Member : Members) Dictionary_AddString(List, nullptr, "m", &Member);
+    Dictionary_SetItemKeyChangeCallback(Root, &Top, OnKey);
+    Dictionary_Remove(List, &Members[1]);
+    EXPECT_EQ(Log.Events, (std::vector<std::string>{"root key l[1] (null)", "root key l[2] (null)"}));
+    Log.Events.clear();
+    Dictionary_Insert(List, nullptr, nullptr, nullptr);
+    EXPECT_EQ(Log.Events,
+              (std::vector<std::string>{"root key l[1] (null)", "root key l[2] (null)", "root key l[3] (null)"}));
+    // Only a key-change callback on the root asks for these reports.
+    Log.Events.clear();
+    Dictionary_SetItemKeyChangeCallback(Root, nullptr, nullptr);
+    Tag Inner{&Log, "list"};
+    Dictionary_SetItemKeyChangeCallback(List, &Inner, OnKey);
+    Dictionary_Insert(List, nullptr, nullptr, nullptr);
+    EXPECT_TRUE(Log.Events.empty());
+    // A Dictionary child (not a List) makes none either.
+    Dictionary *Map = nullptr;
+    Dictionary_AddDictionary(Root, "m", &Map, nullptr);
+    Dictionary_SetItemKeyChangeCallback(Root, &Top, OnKey);
+    Dictionary_Add(Map, nullptr, nullptr);
+    Dictionary_Insert(Map, nullptr, nullptr, nullptr);
+    EXPECT_TRUE(Log.Events.empty());
+    Dictionary_Release(&Root); // before the recorder goes out of scope
+}
+
+TEST_F(DictionaryTest, CallbackGettersAnswerWhetherSet) {
+    void *User = reinterpret_cast<void *>(8);
+    Dictionary_ItemRemoveFunc Function = OnRemove;
+    EXPECT_EQ(Dictionary_GetItemRemoveCallback(Root, &User, &Function), 0);
+    EXPECT_EQ(Function, nullptr);
+    Recorder Log;
+    Dictionary_SetItemRemoveCallback(Root, &Log, OnRemove);
+    EXPECT_EQ(Dictionary_GetItemRemoveCallback(Root, &User, &Function), 1);
+    EXPECT_EQ(User, &Log);
+    EXPECT_EQ(Function, OnRemove);
+    Dictionary_ItemValueChangeFunc Value = nullptr;
+    EXPECT_EQ(Dictionary_GetItemValueChangeCallback(Root, &User, &Value), 0);
+    Dictionary_Release(&Root); // before the recorder goes out of scope
+}
+
+// ---- Operation table ----
+
+TEST(DictionaryTable, EverySlotHoldsTheOperationOfItsPlace) {
+#define SLOT(Function) reinterpret_cast<const void *>(&Function)
+    const void *Expected[] = {
+    SLOT(Dictionary_GetParent), SLOT(Dictionary_Add), SLOT(Dictionary_AddNull), SLOT(Dictionary_AddString),
+    SLOT(Dictionary_AddInt32), SLOT(Dictionary_AddInt64), SLOT(Dictionary_AddFloat64), SLOT(Dictionary_AddBoolean),
+    SLOT(Dictionary_AddList), SLOT(Dictionary_AddDictionary), SLOT(Dictionary_Append), SLOT(Dictionary_Insert),
+    SLOT(Dictionary_Remove), SLOT(Dictionary_ConvertFromString), SLOT(Dictionary_ConvertToString),
+    SLOT(Dictionary_ContainsKey), SLOT(Dictionary_EnsureIndex), SLOT(Dictionary_EnsureListByIndex),
+    SLOT(Dictionary_EnsureDictionaryByIndex), SLOT(Dictionary_EnsureKey), SLOT(Dictionary_EnsureList),
+    SLOT(Dictionary_EnsureDictionary), SLOT(Dictionary_GetTypeByKey), SLOT(Dictionary_SetStringByKey),
+    SLOT(Dictionary_GetStringByKey), SLOT(Dictionary_SetStringByKeyV), SLOT(Dictionary_GetStringPtrByKey),
+    SLOT(Dictionary_GetBufferPtrByKey), SLOT(Dictionary_SetInt32ByKey), SLOT(Dictionary_GetInt32ByKey),
+    SLOT(Dictionary_SetInt64ByKey), SLOT(Dictionary_GetInt64ByKey), SLOT(Dictionary_SetFloat64ByKey),
+    SLOT(Dictionary_GetFloat64ByKey), SLOT(Dictionary_SetBooleanByKey), SLOT(Dictionary_GetBooleanByKey),
+    SLOT(Dictionary_GetListByIndex), SLOT(Dictionary_GetDictionaryByIndex), SLOT(Dictionary_GetListByKey),
+    SLOT(Dictionary_GetDictionaryByKey), SLOT(Dictionary_RemoveByKey), SLOT(Dictionary_ItemGetPath),
+    SLOT(Dictionary_ItemIsContainer), SLOT(Dictionary_ItemIsNull), SLOT(Dictionary_ItemGetIndex),
+    SLOT(Dictionary_ItemSetType), SLOT(Dictionary_ItemGetType), SLOT(Dictionary_ItemCompareType),
+    SLOT(Dictionary_ItemSetKey), SLOT(Dictionary_ItemSetKeyLength), SLOT(Dictionary_ItemGetKey),
+    SLOT(Dictionary_ItemGetKeyPtr), SLOT(Dictionary_ItemSetString), SLOT(Dictionary_ItemSetStringV),
+    SLOT(Dictionary_ItemGetString), SLOT(Dictionary_ItemGetStringPtr), SLOT(Dictionary_ItemSetBuffer),
+    SLOT(Dictionary_ItemGetBufferPtr), SLOT(Dictionary_ItemSetFloat64), SLOT(Dictionary_ItemGetFloat64),
+    SLOT(Dictionary_ItemSetInt32), SLOT(Dictionary_ItemGetInt32), SLOT(Dictionary_ItemSetInt64),
+    SLOT(Dictionary_ItemGetInt64), SLOT(Dictionary_ItemSetBoolean), SLOT(Dictionary_ItemGetBoolean),
+    SLOT(Dictionary_ItemSetNull), SLOT(Dictionary_ItemGetDictionaryHandle), SLOT(Dictionary_ItemFindByPath),
+    SLOT(Dictionary_ItemFindByKey), SLOT(Dictionary_ItemFindByBuffer), SLOT(Dictionary_ItemFindByIndex),
+    SLOT(Dictionary_ItemGetNext), SLOT(Dictionary_ItemGetPrev), SLOT(Dictionary_ItemGetFirst),
+    SLOT(Dictionary_ItemGetLast), SLOT(Dictionary_ItemGetCount), SLOT(Dictionary_Print), SLOT(Dictionary_PrintTabbed),
+    SLOT(Dictionary_SetPrintCallback), SLOT(Dictionary_GetPrintCallback), SLOT(Dictionary_Sync),
+    SLOT(Dictionary_SyncAt), SLOT(Dictionary_RemoveMissing), SLOT(Dictionary_Merge), SLOT(Dictionary_MergeAt),
+    SLOT(Dictionary_SkipRoot), SLOT(Dictionary_Reset), SLOT(Dictionary_Dump), SLOT(Dictionary_SetCaseSensitive),
+    SLOT(Dictionary_GetCaseSensitive), SLOT(Dictionary_SetAllowDuplicates), SLOT(Dictionary_GetAllowDuplicates),
+    SLOT(Dictionary_SetStringPool), SLOT(Dictionary_GetStringPool), SLOT(Dictionary_SetPoolChunkSize),
+    SLOT(Dictionary_SetItemRemoveCallback), SLOT(Dictionary_GetItemRemoveCallback),
+    SLOT(Dictionary_SetItemKeyChangeCallback), SLOT(Dictionary_GetItemKeyChangeCallback),
+    SLOT(Dictionary_SetItemValueChangeCallback), SLOT(Dictionary_GetItemValueChangeCallback),
+    SLOT(Dictionary_MergeItem), SLOT(Dictionary_SetStringByKeyPrint), SLOT(Dictionary_ItemSetStringPrint),
+    SLOT(Dictionary_SetStringByPath), SLOT(Dictionary_GetStringByPath), SLOT(Dictionary_GetBufferPtrByPath),
+    SLOT(Dictionary_SetInt32ByPath), SLOT(Dictionary_GetInt32ByPath), SLOT(Dictionary_SetInt64ByPath),
+    SLOT(Dictionary_GetInt64ByPath), SLOT(Dictionary_SetFloat64ByPath), SLOT(Dictionary_GetFloat64ByPath),
+    SLOT(Dictionary_SetBooleanByPath), SLOT(Dictionary_GetBooleanByPath), SLOT(Dictionary_SkipRootContainer),
+    SLOT(Dictionary_ItemSetPrivate), SLOT(Dictionary_ItemGetPrivate), SLOT(Dictionary_SetPrivateKeys),
+    SLOT(Dictionary_GetPrivateKeys), SLOT(Dictionary_AddRef), SLOT(Dictionary_Release),
+    SLOT(Dictionary_EnsureDictionaryByPath), SLOT(Dictionary_ContainsPath), SLOT(Dictionary_GetStringPtrByPath),
+    SLOT(Dictionary_ContainsString), SLOT(Dictionary_RemoveByString), SLOT(Dictionary_GetDictionaryByPath),
+    };
+#undef SLOT
+    static_assert(sizeof(Expected) / sizeof(Expected[0]) == 129);
+    static_assert(sizeof(GlobalDictionaryVtbl) == 129 * sizeof(void *));
+    const void *const *Slots = reinterpret_cast<const void *const *>(&GlobalDictionaryVtbl);
+    for (int32 Slot = 0; Slot < 129; Slot++) EXPECT_EQ(Slots[Slot], Expected[Slot]) << "slot " << Slot;
+}
+
+TEST_F(DictionaryTest, TableCallsReachTheSameTree) {
+    const DictionaryVtbl *Table = reinterpret_cast<DictionaryHeader *>(Root)->Vtbl;
+    Table->SetStringByPath(Root, "a.b", "v");
+    const char *Text = nullptr;
+    EXPECT_EQ(Table->GetStringPtrByPath(Root, "a.b", &Text), 1);
+    EXPECT_STREQ(Text, "v");
+    Dictionary *Owner = nullptr;
+    DictionaryItem *Item = nullptr;
+    ASSERT_EQ(Table->ItemFindByPath(Root, "a.b", &Owner, &Item), 1);
+    Table->ItemSetStringPrint(Owner, Item, "%d", 42);
+    int32 Value = 0;
+    Table->GetInt32ByPath(Root, "a.b", &Value);
+    EXPECT_EQ(Value, 0); // still a String: the setter keeps the type
+    EXPECT_EQ(Render(), "{a:{b:42}}");
+}
+
+// ---- Dump and print ----
+
+TEST_F(DictionaryTest, DumpPrintsOneLinePerVisibleItem) {
+    std::vector<std::string> Lines;
+    Dictionary_SetPrintCallback(Root, &Lines, CaptureLine);
+    EXPECT_EQ(Dictionary_Dump(Root), 0);
+    Dictionary_AddString(Root, "a", "x", nullptr);
+    Dictionary_AddString(Root, "#p", "hidden", nullptr);
+    Dictionary *List = nullptr;
+    Dictionary_AddList(Root, "l", &List, nullptr);
+    Dictionary_AddInt64(List, nullptr, 1, nullptr);
+    Dictionary *Inner = nullptr;
+    Dictionary_AddDictionary(List, nullptr, &Inner, nullptr);
+    Dictionary_AddBoolean(Inner, "t", 1, nullptr);
+    Dictionary_AddDictionary(Inner, "#secret", nullptr, nullptr);
+    Dictionary_AddNull(Root, "n", nullptr);
+    Dictionary_Add(Root, "u", nullptr);
+    DictionaryItem *Raw = nullptr;
+    Dictionary_AddString(Root, "z", "", &Raw);
+    Dictionary_ItemSetBuffer(Root, Raw, "abc\0def", 7);
+    EXPECT_EQ(Dictionary_Dump(Root), 1);
+    const std::vector<std::string> Expected = {
+        "a=x (String)",      "l (List)", "    =1 (Int64)", "     (Dictionary)", "        t=true (Boolean)",
+        "n=null (Null)", "u= (Unknown)", "z=abc (String)",
+    };
+    EXPECT_EQ(Lines, Expected);
+    // With private keys off nothing is hidden.
+    Lines.clear();
+    Dictionary_SetPrivateKeys(Root, 0);
+    Dictionary_Dump(Root);
+    EXPECT_EQ(Lines.size(), Expected.size() + 1);
+}
+
+TEST_F(DictionaryTest, PrintFamilyUsesTheRecord) {
+    std::vector<std::string> Lines;
+    Dictionary_SetPrintCallback(Root, &Lines, CaptureLine);
+    Dictionary_SetPrintIdentifier(Root, "ident");
+    Dictionary_Print(Root, "hello %d", 7);
+    Dictionary_PrintTabbed(Root, 2, "deeper");
+    EXPECT_EQ(Dictionary_VerboseLog(Root, 1, "quiet"), 0);
+    Dictionary_SetVerbose(Root, 1);
+    int32 Verbose = 0;
+    Dictionary_GetVerbose(Root, &Verbose);
+    EXPECT_EQ(Verbose, 1);
+    EXPECT_EQ(Dictionary_IsVerboseLevel(Root, 0), 1);
+    EXPECT_EQ(Lines, (std::vector<std::string>{"hello 7", "        deeper"}));
+    void *User = nullptr;
+    ClassPrint_Func Function = nullptr;
+    Dictionary_GetPrintCallback(Root, &User, &Function);
+    EXPECT_EQ(User, &Lines);
+    EXPECT_EQ(Function, CaptureLine);
+}
+
+// ---- Memory ----
+
+struct MemoryCase {
+    bool Tracking;
+    bool DebugPools;
+    bool StringPool;
+};
+
+class DictionaryMemoryTest : public RuntimeTest, public ::testing::WithParamInterface<MemoryCase> {
+  protected:
+    DictionaryMemoryTest() { Flags = GetParam().Tracking ? DEBUG_FLAG_MEMORYTRACKING : 0; }
+};
+
+// A tree with every kind of item, rewritten, retyped and partly removed.
+void BuildVariedTree(Dictionary *Root, int32 Rounds) {
+    Dictionary_SetPrintCallback(Root, nullptr, IgnoreLine);
+    for (int32 Round = 0; Round < Rounds; Round++) {
+        char Key[32];
+        String_Print(Key, (int32)sizeof(Key), "k%d", Round);
+        Dictionary *Map = nullptr;
+        Dictionary_AddDictionary(Root, Key, &Map, nullptr);
+        Dictionary *List = nullptr;
+        Dictionary_AddList(Map, "list", &List, nullptr);
+        for (int32 Member = 0; Member < 5; Member++) Dictionary_AddInt64(List, nullptr, Member, nullptr);
+        Dictionary_SetStringByPath(Root, (std::string(Key) + ".a.b.c").c_str(), "deep");
+        Dictionary_SetStringByKey(Map, "s", std::string(300, 's').c_str());
+        Dictionary_SetStringByKey(Map, "s", "short");
+        Dictionary_SetFloat64ByKey(Map, "f", Round * 0.25);
+        Dictionary_SetBooleanByKey(Map, "b", 1);
+        if (Round % 10 == 0) Dictionary_Add(Map, std::string(200, 'L').c_str(), nullptr);
+        DictionaryItem *Item = nullptr;
+        Dictionary_ItemFindByKey(Map, "list", nullptr, &Item);
+        if (Round % 3 == 0) Dictionary_ItemSetType(Map, Item, DICTIONARY_TYPE_STRING);
+        if (Round % 4 == 1) Dictionary_Remove(Map, &Item);
+        Dictionary_ConvertFromString(Map, "x=1;y;z=2", 9, '=', ';');
+    }
+    Dictionary *Copy = nullptr;
+    Dictionary_Create(&Copy);
+    Dictionary_Merge(Copy, Root, DICTIONARY_MERGE_OVERWRITE);
+    Dictionary_Sync(Root, Copy, nullptr, nullptr);
+    Dictionary_Release(&Copy);
+}
+
+TEST_P(DictionaryMemoryTest, ReleasingTheRootFreesEverything) {
+    int32 Before = 0;
+    Memory_GetSize(&Before);
+    Dictionary *Root = nullptr;
+    Dictionary_Create(&Root);
+    Dictionary_SetPoolChunkSize(Root, 3);
+    if (GetParam().StringPool) Dictionary_SetStringPool(Root, 1);
+    if (GetParam().DebugPools) {
+        DictionaryInt_EnsurePools(Root);
+        Pool_SetDebugMode(Root->ContainerPool, 1);
+        Pool_SetDebugMode(Root->ItemPool, 1);
+        if (Root->Strings != nullptr) Pool_SetDebugMode(Root->Strings, 1);
+    }
+    if (GetParam().DebugPools) {
+        ASSERT_EQ(Root->Strings != nullptr, GetParam().StringPool);
+    }
+    BuildVariedTree(Root, 40);
+    int32 During = 0;
+    Memory_GetSize(&During);
+    EXPECT_GT(During, Before);
+    Dictionary_Reset(Root);
+    BuildVariedTree(Root, 10);
+    if (GetParam().Tracking) {
+        EXPECT_EQ(Memory_Check("dictionary"), 1);
+    }
+    Dictionary_Release(&Root);
+    EXPECT_EQ(Root, nullptr);
+    int32 After = 0;
+    Memory_GetSize(&After);
+    EXPECT_EQ(After, Before);
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, DictionaryMemoryTest,
+                         ::testing::Values(MemoryCase{false, false, false}, MemoryCase{true, false, false},
+                                           MemoryCase{true, true, false}, MemoryCase{true, false, true},
+                                           MemoryCase{true, true, true}, MemoryCase{false, false, true}));
+
+TEST_F(DictionaryTest, StringPoolOptionChangedWithItemsPresentKeepsStorageApart) {
+    Dictionary_SetStringPool(Root, 1);
+    Dictionary_AddString(Root, "a", "pooled", nullptr);
+    ASSERT_NE(Root->Strings, nullptr);
+    Dictionary_SetStringPool(Root, 0); // misuse: the tree keeps its pool until it is emptied
+    Dictionary_AddString(Root, "b", "also pooled", nullptr);
+    Dictionary_SetStringByKey(Root, "a", "replaced");
+    EXPECT_EQ(Render(), "{a:replaced,b:also pooled}");
+    Dictionary_Reset(Root);
+    EXPECT_EQ(Root->Strings, nullptr);
+    Dictionary_AddString(Root, "c", "general", nullptr);
+    Dictionary_SetStringPool(Root, 1); // items present: no pool appears under them
+    Dictionary_AddString(Root, "d", "general too", nullptr);
+    EXPECT_EQ(Root->Strings, nullptr);
+    EXPECT_EQ(Render(), "{c:general,d:general too}");
+}
+
+TEST_F(DictionaryTest, DeepTreesAreReleasedWithoutRecursion) {
+    Dictionary *Level = Root;
+    DictionaryItem *Item = nullptr;
+    for (int32 Depth = 0; Depth < 50000; Depth++) Dictionary_AddDictionary(Level, "d", &Level, &Item);
+    Dictionary_AddString(Level, "leaf", "x", &Item);
+    char Path[64];
+    EXPECT_EQ(Dictionary_ItemGetPath(Level, Item, nullptr, Path, (int32)sizeof(Path)), 1);
+    std::string Expected;
+    while (Expected.size() < 63) Expected += "d.";
+    EXPECT_EQ(std::string(Path), Expected.substr(0, 63));
+    Dictionary_Reset(Root);
+    int32 Count = 1;
+    Dictionary_ItemGetCount(Root, &Count);
+    EXPECT_EQ(Count, 0);
+}
+
+TEST_F(DictionaryTest, IndexWalksAgreeWithLinks) {
+    std::vector<DictionaryItem *> Items;
+    for (int32 Index = 0; Index < 300; Index++) {
+        DictionaryItem *Item = nullptr;
+        Dictionary_AddInt64(Root, nullptr, Index, &Item);
+        Items.push_back(Item);
+    }
+    // Mixed access orders exercise the remembered position.
+    const int32 Order[] = {5, 6, 7, 299, 150, 151, 149, 0, 298, -1, -300, 42, 43, 41};
+    for (int32 Wanted : Order) {
+        DictionaryItem *Found = nullptr;
+        ASSERT_EQ(Dictionary_ItemFindByIndex(Root, Wanted, nullptr, &Found), 1);
+        EXPECT_EQ(Found, Items[(size_t)(Wanted < 0 ? 300 + Wanted : Wanted)]) << Wanted;
+        int32 Index = -1;
+        Dictionary_ItemGetIndex(Root, Found, &Index);
+        EXPECT_EQ(Index, Wanted < 0 ? 300 + Wanted : Wanted);
+    }
+    DictionaryItem *Found = nullptr;
+    EXPECT_EQ(Dictionary_ItemFindByIndex(Root, 300, nullptr, &Found), 0);
+    EXPECT_EQ(Dictionary_ItemFindByIndex(Root, -301, nullptr, &Found), 0);
+    // Insertions and removals at the front, middle and end keep answers right.
+    Dictionary_ItemFindByIndex(Root, 100, nullptr, &Found);
+    Dictionary_Insert(Root, nullptr, "front", nullptr);
+    Dictionary_ItemFindByIndex(Root, 101, nullptr, &Found);
+    EXPECT_EQ(Found, Items[100]);
+    DictionaryItem *First = nullptr;
+    Dictionary_ItemGetFirst(Root, &First);
+    Dictionary_Remove(Root, &First);
+    Dictionary_ItemFindByIndex(Root, 100, nullptr, &Found);
+    EXPECT_EQ(Found, Items[100]);
+    DictionaryItem *Gone = Items[50];
+    Dictionary_Remove(Root, &Gone);
+    Dictionary_ItemFindByIndex(Root, 99, nullptr, &Found);
+    EXPECT_EQ(Found, Items[100]);
+    Dictionary_ItemFindByIndex(Root, 2, Items[10], &Found);
+    EXPECT_EQ(Found, Items[12]);
+    Dictionary_ItemFindByIndex(Root, -3, Items[10], &Found);
+    EXPECT_EQ(Found, Items[7]);
+    EXPECT_EQ(Dictionary_ItemFindByIndex(Root, -20, Items[10], &Found), 0);
+}
+
+// ---- Fatal stops ----
+
+class DictionaryDeathTest : public DictionaryTest {
+  protected:
+    void SetUp() override {
+        GTEST_FLAG_SET(death_test_style, "threadsafe");
+        DictionaryTest::SetUp();
+    }
+};
+
+TEST_F(DictionaryDeathTest, DeletingAChildContainerStops) {
+    Dictionary *Child = nullptr;
+    Dictionary_AddDictionary(Root, "c", &Child, nullptr);
+    EXPECT_EXIT(Dictionary_Delete(&Child), ::testing::KilledBySignal(SIGILL), "child container may not be deleted");
+    EXPECT_EXIT(
+        {
+            Dictionary_AddRef(Child);
+            Dictionary_Release(&Child);
+        },
+        ::testing::KilledBySignal(SIGILL), "child container may not be deleted");
+}
+
+TEST_F(DictionaryDeathTest, NullAndForeignHandlesStop) {
+    EXPECT_EXIT(Dictionary_AddNull(nullptr, "k", nullptr), ::testing::KilledBySignal(SIGILL), "Pointer is NULL");
+    ClassStruct Foreign = {};
+    Foreign.ClassId = 0x12345678;
+    EXPECT_EXIT(Dictionary_Reset(reinterpret_cast<Dictionary *>(&Foreign)), ::testing::KilledBySignal(SIGILL),
+                "Class mismatch pointer \\(0x.*: expected 0xc1d1faa9 but was 0x12345678\\)");
+    uint64 FakeItem[8] = {0x1111};
+    EXPECT_EXIT(Dictionary_ItemSetKey(Root, reinterpret_cast<DictionaryItem *>(FakeItem), "k"),
+                ::testing::KilledBySignal(SIGILL), "expected 0x4139ca17 but was 0x00001111");
+    EXPECT_EXIT(Dictionary_AddString(Root, "k", nullptr, nullptr), ::testing::KilledBySignal(SIGILL),
+                "Pointer is NULL");
+    EXPECT_EXIT(Dictionary_ItemFindByKey(Root, nullptr, nullptr, nullptr), ::testing::KilledBySignal(SIGILL),
+                "Pointer is NULL");
+}
+
+TEST_F(DictionaryDeathTest, RemovingAnotherDictionarysItemStops) {
+    Dictionary *Other = nullptr;
+    Dictionary_AddDictionary(Root, "o", &Other, nullptr);
+    DictionaryItem *Item = nullptr;
+    Dictionary_AddString(Other, "x", "1", &Item);
+    EXPECT_EXIT(Dictionary_Remove(Root, &Item), ::testing::KilledBySignal(SIGILL), "not held by this Dictionary");
+}
