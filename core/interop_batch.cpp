@@ -220,7 +220,7 @@ void Interop_ProcessBatch(float64 Start) {
             break;
         }
     }
-    Write(Stream, "]", 2); // with the terminating NUL
+    Write(Stream, "]", 2); // the bracket and the text's terminating NUL
 
     const char *Text = nullptr;
     MemoryStream_GetPointer(Stream, &Text);

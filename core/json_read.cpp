@@ -14,6 +14,7 @@
 // ("UnknownLength") instead of a cut document reported as success.
 #include <string.h>
 
+#include <array>
 #include <charconv>
 
 #include "core/buffered_stream.h"
@@ -77,6 +78,13 @@ int32 EncodeUtf8(uint32 CodePoint, char *Out) {
     return 4;
 }
 
+// Bytes that end a run of plain string text (a line feed is only counted).
+constexpr auto StringStops = [] {
+    std::array<bool, 256> Table{};
+    Table['"'] = Table['\\'] = Table['\n'] = true;
+    return Table;
+}();
+
 bool IsHighSurrogate(uint32 Unit) { return Unit >= 0xD800 && Unit <= 0xDBFF; }
 bool IsLowSurrogate(uint32 Unit) { return Unit >= 0xDC00 && Unit <= 0xDFFF; }
 
@@ -98,7 +106,9 @@ void BuildPath(const JSON *Json, int32 Depth, char *Path, int32 Size) {
 // One pass over a chunk of input.
 class Scanner {
   public:
-    Scanner(JSON *Json, const uint8 *Chunk, int32 Length) : J(Json), Chunk(Chunk), Length(Length) {
+    // The chunk must be writable: a scalar that lies whole inside it is handed
+    // on in place, terminated for the moment by the byte that ended it.
+    Scanner(JSON *Json, uint8 *Chunk, int32 Length) : J(Json), Chunk(Chunk), Length(Length) {
         Base = J->CharCount;
         CallbackBase_Get(&J->ValueCallback, &CallbackUser, &Callback);
         Verbose = JSON_IsVerboseLevel(J, 9) != 0;
@@ -129,11 +139,12 @@ class Scanner {
 
   private:
     JSON *J;
-    const uint8 *Chunk;
+    uint8 *Chunk;
     int32 Length;
     int32 Pos = 0;
     int64 Base = 0;
     int32 RunStart = -1; // start of scalar bytes not yet appended to the value buffer
+    bool Direct = false; // the whole scalar so far is the run, and the value buffer is empty
     void *CallbackUser = nullptr;
     JSON_ValueFunc Callback = nullptr;
     bool Verbose = false;
@@ -164,6 +175,7 @@ class Scanner {
     void FlushRun(int32 End) {
         if (RunStart >= 0 && End > RunStart) Append(Chunk + RunStart, End - RunStart);
         RunStart = -1;
+        Direct = false;
     }
 
     void SetBit(int32 Level) { J->KeyBits |= 1u << Level; }
@@ -260,8 +272,20 @@ class Scanner {
         return Depth == 0 ? Outcome::Done : Outcome::More;
     }
 
-    // Completes the string or number collected in the value buffer.
-    Outcome CompleteBuffered(int32 Kind) {
+    // Completes the string or number whose text ends at End: in place when it
+    // lies whole in this chunk, else from the value buffer.
+    Outcome CompleteText(int32 Kind, int32 End) {
+        if (Direct) {
+            const int32 Start = RunStart;
+            RunStart = -1;
+            Direct = false;
+            const uint8 Saved = Chunk[End];
+            Chunk[End] = 0;
+            const Outcome Result = CompleteScalar(Kind, reinterpret_cast<const char *>(Chunk + Start), End - Start);
+            Chunk[End] = Saved;
+            return Result;
+        }
+        FlushRun(End);
         uint32 Written = 0;
         MemoryStream_Write(J->Value, "", 1, &Written);
         const int32 TextLength = MemoryStream_GetUsed(J->Value) - 1;
@@ -317,6 +341,11 @@ class Scanner {
         return Depth == 0 ? Outcome::Done : Outcome::More;
     }
 
+    static bool IsSkipped(uint8 Character) {
+        return Character == ' ' || Character == '\n' || Character == '\r' || Character == '\t' || Character == 0 ||
+               Character == ':';
+    }
+
     Outcome Between() {
         const uint8 Character = Chunk[Pos];
         switch (Character) {
@@ -325,13 +354,18 @@ class Scanner {
             case '\n':
             case '\r':
             case 0:
-            case ':': Consume(); return Outcome::More;
+            case ':':
+                do {
+                    Consume();
+                } while (Pos < Length && IsSkipped(Chunk[Pos]));
+                return Outcome::More;
             case '"':
                 BeginValue(JSON_KIND_STRING, Character);
                 Consume();
                 J->ValueStart = Base + Pos;
                 RunStart = Pos;
-                return Outcome::More;
+                Direct = true;
+                return String();
             case '-':
             case '+':
             case '.':
@@ -348,7 +382,8 @@ class Scanner {
                 BeginValue(JSON_KIND_NUMBER, Character);
                 J->SubState = JsonNumberStart;
                 RunStart = Pos;
-                return Outcome::More;
+                Direct = true;
+                return Number();
             case 't':
             case 'f': BeginValue(JSON_KIND_BOOLEAN, Character); return Outcome::More;
             case 'n': BeginValue(JSON_KIND_NULL, Character); return Outcome::More;
@@ -394,26 +429,27 @@ class Scanner {
     }
 
     Outcome String() {
+        if (Pos == Length) return Outcome::More;
         const uint8 Character = Chunk[Pos];
         if (J->SubState == JsonStringPlain) {
             if (J->PendingSurrogate != 0 && Character != '\\') DropPendingSurrogate();
             // Plain bytes, raw control characters and UTF-8 included, are
             // taken as they are.
             int32 End = Pos;
-            while (End < Length && Chunk[End] != '"' && Chunk[End] != '\\') {
-                if (Chunk[End] == '\n') {
-                    J->Line++;
-                    J->LineStart = Base + End + 1;
-                }
-                End++;
+            for (; End < Length; End++) {
+                const uint8 Byte = Chunk[End];
+                if (!StringStops[Byte]) continue;
+                if (Byte != '\n') break;
+                J->Line++;
+                J->LineStart = Base + End + 1;
             }
             Pos = End;
             if (Pos == Length) return Outcome::More;
-            FlushRun(Pos);
             if (Chunk[Pos] == '"') {
                 Consume();
-                return CompleteBuffered(JSON_KIND_STRING);
+                return CompleteText(JSON_KIND_STRING, Pos - 1);
             }
+            FlushRun(Pos);
             Consume();
             J->SubState = JsonStringEscape;
             return Outcome::More;
@@ -465,76 +501,77 @@ class Scanner {
         return Outcome::More;
     }
 
+    // Numbers never hold a line feed, so the loop only advances the position.
     Outcome Number() {
-        const uint8 Character = Chunk[Pos];
         int32 &State = J->SubState;
-        bool Bad = false;
-        switch (Character) {
-            case '+':
-                if (State == JsonNumberStart || State == JsonNumberExponentMark)
-                    State = JsonNumberNeedDigit;
-                else
-                    Bad = true;
-                break;
-            case '-':
-                if (State == JsonNumberStart)
-                    State = JsonNumberLeadingMinus;
-                else if (State == JsonNumberExponentMark)
-                    State = JsonNumberNeedDigit;
-                else
-                    Bad = true;
-                break;
-            case '.':
-                if ((J->NumberFlags & JSON_NUMBER_POINT) || State == JsonNumberNeedDigit) {
-                    Bad = true;
-                } else {
-                    J->NumberFlags |= JSON_NUMBER_POINT;
-                    State = JsonNumberNeedDigit;
-                }
-                break;
-            case '0':
-                if (State == JsonNumberStart || State == JsonNumberLeadingMinus)
-                    State = JsonNumberLeadingZero;
-                else if (State == JsonNumberExponentMark || State == JsonNumberNeedDigit)
-                    State = JsonNumberDigits;
-                break;
-            case '1':
-            case '2':
-            case '3':
-            case '4':
-            case '5':
-            case '6':
-            case '7':
-            case '8':
-            case '9':
-                if (State == JsonNumberLeadingZero)
-                    Bad = true;
-                else
-                    State = JsonNumberDigits;
-                break;
-            case 'e':
-            case 'E':
-                if ((J->NumberFlags & JSON_NUMBER_EXPONENT) || State == JsonNumberStart ||
-                    State == JsonNumberNeedDigit || State == JsonNumberLeadingMinus) {
-                    Bad = true;
-                } else {
-                    J->NumberFlags |= JSON_NUMBER_EXPONENT;
-                    State = JsonNumberExponentMark;
-                }
-                break;
-            default:
-                if (State == JsonNumberExponentMark || State == JsonNumberNeedDigit) {
-                    Bad = true;
+        for (; Pos < Length; Pos++) {
+            const uint8 Character = Chunk[Pos];
+            bool Bad = false;
+            switch (Character) {
+                case '0':
+                    if (State == JsonNumberStart || State == JsonNumberLeadingMinus)
+                        State = JsonNumberLeadingZero;
+                    else if (State == JsonNumberExponentMark || State == JsonNumberNeedDigit)
+                        State = JsonNumberDigits;
                     break;
-                }
-                // The ending character is examined again as the next token.
-                FlushRun(Pos);
-                return CompleteBuffered(JSON_KIND_NUMBER);
+                case '1':
+                case '2':
+                case '3':
+                case '4':
+                case '5':
+                case '6':
+                case '7':
+                case '8':
+                case '9':
+                    if (State == JsonNumberLeadingZero)
+                        Bad = true;
+                    else
+                        State = JsonNumberDigits;
+                    break;
+                case '+':
+                    if (State == JsonNumberStart || State == JsonNumberExponentMark)
+                        State = JsonNumberNeedDigit;
+                    else
+                        Bad = true;
+                    break;
+                case '-':
+                    if (State == JsonNumberStart)
+                        State = JsonNumberLeadingMinus;
+                    else if (State == JsonNumberExponentMark)
+                        State = JsonNumberNeedDigit;
+                    else
+                        Bad = true;
+                    break;
+                case '.':
+                    if ((J->NumberFlags & JSON_NUMBER_POINT) || State == JsonNumberNeedDigit) {
+                        Bad = true;
+                    } else {
+                        J->NumberFlags |= JSON_NUMBER_POINT;
+                        State = JsonNumberNeedDigit;
+                    }
+                    break;
+                case 'e':
+                case 'E':
+                    if ((J->NumberFlags & JSON_NUMBER_EXPONENT) || State == JsonNumberStart ||
+                        State == JsonNumberNeedDigit || State == JsonNumberLeadingMinus) {
+                        Bad = true;
+                    } else {
+                        J->NumberFlags |= JSON_NUMBER_EXPONENT;
+                        State = JsonNumberExponentMark;
+                    }
+                    break;
+                default:
+                    if (State == JsonNumberExponentMark || State == JsonNumberNeedDigit) {
+                        Bad = true;
+                        break;
+                    }
+                    // The ending character is examined again as the next token.
+                    return CompleteText(JSON_KIND_NUMBER, Pos);
+            }
+            if (Bad)
+                return Fail(JSON_ERROR_INTEGER, "Unexpected character parsing integer [%c @ %d:%d]", Character,
+                            J->Line, Column());
         }
-        if (Bad)
-            return Fail(JSON_ERROR_INTEGER, "Unexpected character parsing integer [%c @ %d:%d]", Character, J->Line,
-                        Column());
-        Consume();
         return Outcome::More;
     }
 
@@ -603,7 +640,7 @@ int32 ScanStream(JSON *Json, StreamStruct *Stream, int32 *Count, bool GiveBack) 
 // literal; whatever is still open then makes the document incomplete.
 void FinishDocument(JSON *Json) {
     if (Json->LastError != JSON_ERROR_NONE) return;
-    static const uint8 Blank[1] = {' '};
+    uint8 Blank[1] = {' '};
     const int64 Count = Json->CharCount;
     Scanner Scan(Json, Blank, 1);
     Scan.Process();

@@ -13,6 +13,7 @@
 // written in standard form; keys of List members are not written.
 #include <string.h>
 
+#include <array>
 #include <new>
 
 #include "core/json.h"
@@ -28,6 +29,12 @@ namespace {
 
 constexpr int32 StageSize = 4096;
 constexpr int32 IndentWidth = 4;
+
+constexpr auto PlainBytes = [] {
+    std::array<bool, 256> Table{};
+    for (int32 Byte = 0x20; Byte < 0x7F; Byte++) Table[Byte] = Byte != '"' && Byte != '\\';
+    return Table;
+}();
 
 bool IsDigit(char Character) { return Character >= '0' && Character <= '9'; }
 
@@ -110,8 +117,15 @@ class Writer {
     }
 
     // %js reads up to a terminator, so the text goes in pieces between its
-    // NUL bytes.
+    // NUL bytes. Printable ASCII without quote or backslash is what %js
+    // leaves as it is, so such a text is copied directly.
     void Escaped(const char *Text, int32 Length) {
+        int32 Plain = 0;
+        while (Plain < Length && PlainBytes[(uint8)Text[Plain]]) Plain++;
+        if (Plain == Length) {
+            Put(Text, Length);
+            return;
+        }
         const char *End = Text + Length;
         while (Text < End && !Failed) {
             const char *Nul = static_cast<const char *>(memchr(Text, 0, (size_t)(End - Text)));

@@ -107,7 +107,7 @@ int32 MemoryStream_Fill(MemoryStream *Destination, MemoryStream *Source);
 // position and drops what the callback took from the front (a queue reader);
 // WriteFromRead offers the room behind the data and adds what the callback
 // produced (a queue writer). Count gets the bytes moved; the result is the
-// callback's (1 without a call when there is nothing to offer).
+// callback's (ReadToWrite answers 1 without a call when nothing is offered).
 int32 MemoryStream_ReadToWriteCallback(MemoryStream *Handle, void *User, MemoryStream_TransferFunc Callback,
                                        int32 *Count);
 int32 MemoryStream_WriteFromReadCallback(MemoryStream *Handle, void *User, MemoryStream_TransferFunc Callback,

@@ -24,6 +24,12 @@ int32 ReadValue(StreamStruct *Stream, Value *Data, uint32 *Count) {
     return Result && *Count == sizeof(*Data);
 }
 
+// Where Stream_WritePrint sends its pieces, and whether one fell short.
+struct PrintTarget {
+    StreamStruct *Stream;
+    bool Short;
+};
+
 } // namespace
 
 int32 Stream_CanPeek(StreamStruct *Stream) { Debug_CheckPointer(Stream); return Stream->Peek != nullptr; }
@@ -141,13 +147,24 @@ int32 Stream_PrintCallback(void *User, const char *Text, int32 Length, uint32 *W
     return Stream_Write(static_cast<StreamStruct *>(User), Text, (uint32)Length, Written);
 }
 
+// The print engine goes on after a piece the stream did not take; the write
+// that fell short is remembered so that a cut text is not reported as
+// written.
 int32 Stream_WritePrint(StreamStruct *Stream, const char *Format, ...) {
     Debug_CheckPointer(Stream);
+    PrintTarget Target{Stream, false};
+    auto Write = [](void *User, const char *Text, int32 Length, uint32 *Written) -> int32 {
+        auto *Sink = static_cast<PrintTarget *>(User);
+        if (Length == 0) return TRUE;
+        const int32 Result = Stream_PrintCallback(Sink->Stream, Text, Length, Written);
+        if (!Result || *Written != (uint32)Length) Sink->Short = true;
+        return Result;
+    };
     va_list Arguments;
     va_start(Arguments, Format);
-    const int32 Result = String_VPrintFormat(Format, Stream, Stream_PrintCallback, Arguments);
+    const int32 Result = String_VPrintFormat(Format, &Target, Write, Arguments);
     va_end(Arguments);
-    return Result;
+    return Result && !Target.Short;
 }
 
 int32 Stream_ReadChar(StreamStruct *Stream, uint8 *Byte, uint32 *Count) { return Stream_Read(Stream, Byte, 1, Count); }

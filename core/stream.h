@@ -104,7 +104,7 @@ int32 Stream_WriteUInt32(StreamStruct *Stream, uint32 Value, uint32 *Count);
 int32 Stream_WriteInt64(StreamStruct *Stream, int64 Value, uint32 *Count);
 int32 Stream_WriteUInt64(StreamStruct *Stream, uint64 Value, uint32 *Count);
 // Formats with the print engine, handing each piece to Stream_Write; answers
-// the engine's result.
+// the engine's result, or 0 when the stream took less than a piece held.
 int32 Stream_WritePrint(StreamStruct *Stream, const char *Format, ...);
 // The print engine's write callback behind Stream_WritePrint (User = stream).
 int32 Stream_PrintCallback(void *User, const char *Text, int32 Length, uint32 *Written);

@@ -28,6 +28,8 @@
 
 RUNTIME_EXTERN_C_BEGIN
 
+typedef struct Dictionary Dictionary;
+
 // A macro provider (module providers and callers' callbacks alike): 1 when it
 // produced the value of Name (into Output, terminated within Size); any other
 // result means the name is not its own. Argument is null when the macro has
@@ -45,5 +47,13 @@ int32 String_ExpandInternal(char *Work, char *Open, void *User, String_ExpandFun
 // an Output of STRING_EXPAND_RESULT_SIZE bytes; 1 when Name is one of them and
 // its value was produced.
 int32 String_ExpandPlatform(const char *Name, const char *Argument, char *Output);
+// Expands every String item of the Dictionary and of all its child
+// Dictionaries and lists. An item shorter than 2,048 bytes is expanded in a
+// 2,048-byte buffer (its new text cut at 2,047 bytes); a longer one in a
+// buffer of the working size; one that does not fit that, or holds a NUL
+// byte, is left as it is rather than cut. An item whose expansion fails
+// keeps its text. Always 1.
+#define STRING_EXPAND_ITEM_SIZE 2048
+int32 String_ExpandDictionary(Dictionary *Handle, void *User, String_ExpandFunc Callback);
 
 RUNTIME_EXTERN_C_END

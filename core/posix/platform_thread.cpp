@@ -172,7 +172,19 @@ extern "C" int32 Platform_ThreadContainerEnd(void *Thread) {
     return 1;
 }
 
-extern "C" uint32 Platform_ThreadGetCurrentId(void) { return (uint32)gettid(); }
+// The id is read on every log line and every fire, so each thread keeps its
+// own copy; a forked child starts with the parent's copy and must drop it.
+static thread_local uint32 CachedThreadId = 0;
+static void ForgetThreadIdInChild(void) { CachedThreadId = 0; }
+
+extern "C" uint32 Platform_ThreadGetCurrentId(void) {
+    if (CachedThreadId == 0) {
+        static pthread_once_t AtForkOnce = PTHREAD_ONCE_INIT;
+        pthread_once(&AtForkOnce, [] { pthread_atfork(nullptr, nullptr, ForgetThreadIdInChild); });
+        CachedThreadId = (uint32)gettid();
+    }
+    return CachedThreadId;
+}
 
 extern "C" int32 Platform_ThreadSetDescription(void *Thread, uint32 ThreadId, const char *Name) {
     Class_CheckHandle(Thread, PLATFORMTHREAD_CLASSID);

@@ -33,8 +33,8 @@ int32 Capture(const char *Text) {
     return 1;
 }
 
-// The methods of the system's script classes that their parts name with
-// their selectors; the compile-time function must give the same numbers.
+// Selectors of the system's script methods, as published for pages; the
+// compile-time function must give the same numbers.
 static_assert(Crc32Const("addObserver") == 0x2465756eu);
 static_assert(Crc32Const("addInstanceObserver") == 0xa0a986bbu);
 static_assert(Crc32Const("removeObserver") == 0x562fa096u);

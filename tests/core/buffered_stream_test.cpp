@@ -61,7 +61,9 @@ struct RecordingBase {
             Self->Writes.push_back(*C);
             return Result;
         };
-        Record.Seek = [](void *H, int64 O, int32 W) { return Stream_Seek(static_cast<RecordingBase *>(H)->Inner, O, W); };
+        Record.Seek = [](void *H, int64 O, int32 W) {
+            return Stream_Seek(static_cast<RecordingBase *>(H)->Inner, O, W);
+        };
         Record.Tell = [](void *H, int64 *P) { return Stream_Tell(static_cast<RecordingBase *>(H)->Inner, P); };
         Record.Length = [](void *H, int64 *L) { return Stream_Length(static_cast<RecordingBase *>(H)->Inner, L); };
         Record.IsOpen = [](void *H) { return Stream_IsOpen(static_cast<RecordingBase *>(H)->Inner); };

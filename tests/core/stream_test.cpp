@@ -265,6 +265,20 @@ TEST_F(StreamTest, WritePrintWritesEveryPiece) {
     MemoryStream_Delete(&Stream);
 }
 
+// A text cut by a full stream is not reported as written.
+TEST_F(StreamTest, WritePrintFailsWhenTheStreamFallsShort) {
+    StreamView *View = nullptr;
+    StreamView_Create(&View);
+    char Block[8];
+    StreamView_SetPointer(View, Block, 0, sizeof(Block));
+    StreamStruct *Record = nullptr;
+    StreamView_GetStreamHandle(View, &Record);
+    EXPECT_EQ(Stream_WritePrint(Record, "%s%s", "1234", ""), 1);
+    EXPECT_EQ(Stream_WritePrint(Record, "[%d]", 12345), 0);
+    EXPECT_EQ(std::string(Block, 8), "1234[123");
+    StreamView_Delete(&View);
+}
+
 TEST_F(StreamTest, CopyMovesEverythingFromThePosition) {
     const std::string Data = RandomBytes(50000, 131);
     MemoryStream *Source = MemoryWith(Data);

@@ -23,6 +23,7 @@
 
 #include "core/command_line.h"
 #include "core/debug.h"
+#include "core/dictionary.h"
 #include "core/posix/platform_folder.h"
 #include "tests/support/python.h"
 #include "tests/support/runtime.h"
@@ -567,4 +568,42 @@ TEST_F(StringExpandTest, ExpansionsOnSeveralThreadsShareNothing) {
         });
     for (std::thread &Thread : Threads) Thread.join();
     EXPECT_EQ(Failures, std::vector<int>(4, 0));
+}
+
+TEST_F(StringExpandTest, DictionaryStringsAreExpandedThroughTheTree) {
+    Answers Table;
+    Table.Values = {{"Big", std::string(3000, 'b')}, {"A", "{B}"}, {"B", "{A}"}};
+    Dictionary *Root = nullptr, *Child = nullptr, *List = nullptr;
+    Dictionary_Create(&Root);
+    DictionaryItem *Plain = nullptr, *Number = nullptr, *Grown = nullptr, *Long = nullptr, *Huge = nullptr,
+                   *Cycle = nullptr, *Nested = nullptr, *Member = nullptr;
+    Dictionary_AddString(Root, "plain", "{Upper:a}-{Unknown}", &Plain);
+    Dictionary_AddInt64(Root, "number", 5, &Number);
+    Dictionary_AddString(Root, "grown", "{Big}", &Grown);
+    std::string LongText = std::string(3000, 'l') + "{Upper:x}" + std::string(3000, 'l');
+    Dictionary_AddString(Root, "long", LongText.c_str(), &Long);
+    std::string HugeText = std::string(9000, 'h') + "{Upper:x}";
+    Dictionary_AddString(Root, "huge", HugeText.c_str(), &Huge);
+    Dictionary_AddString(Root, "cycle", "{A}", &Cycle);
+    Dictionary_AddDictionary(Root, "child", &Child, nullptr);
+    Dictionary_AddString(Child, "nested", "{Lower:NESTED}", &Nested);
+    Dictionary_AddList(Child, "list", &List, nullptr);
+    Dictionary_AddString(List, nullptr, "{Add:1,1}", &Member);
+
+    EXPECT_EQ(String_ExpandDictionary(Root, &Table, AnswerFromTable), 1);
+    auto Text = [](Dictionary *Owner, DictionaryItem *Item) {
+        const char *Value = nullptr;
+        int32 Length = 0;
+        Dictionary_ItemGetBufferPtr(Owner, Item, &Value, &Length);
+        return std::string(Value != nullptr ? Value : "", (size_t)Length);
+    };
+    EXPECT_EQ(Text(Root, Plain), "A-{Unknown}");
+    EXPECT_EQ(Text(Root, Number), "5");
+    EXPECT_EQ(Text(Root, Grown), std::string(STRING_EXPAND_ITEM_SIZE - 1, 'b'));
+    EXPECT_EQ(Text(Root, Long), std::string(3000, 'l') + "X" + std::string(3000, 'l'));
+    EXPECT_EQ(Text(Root, Huge), HugeText);
+    EXPECT_EQ(Text(Root, Cycle), "{A}");
+    EXPECT_EQ(Text(Child, Nested), "nested");
+    EXPECT_EQ(Text(List, Member), "2");
+    Dictionary_Release(&Root);
 }

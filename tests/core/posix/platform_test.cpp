@@ -278,6 +278,16 @@ TEST(PlatformThread, BeginJoinAndIds) {
     EXPECT_EQ(Handle, nullptr);
 }
 
+TEST(PlatformThread, ForkedChildHasItsOwnId) {
+    uint32 ParentId = Platform_ThreadGetCurrentId();
+    pid_t Child = fork();
+    if (Child == 0) _exit(Platform_ThreadGetCurrentId() == (uint32)getpid() && ParentId != (uint32)getpid() ? 0 : 1);
+    int Status = 0;
+    ASSERT_EQ(waitpid(Child, &Status, 0), Child);
+    EXPECT_TRUE(WIFEXITED(Status) && WEXITSTATUS(Status) == 0);
+    EXPECT_EQ(Platform_ThreadGetCurrentId(), ParentId);
+}
+
 TEST(PlatformThread, NamesAreCutTo15Bytes) {
     RuntimeScope Runtime;
     ThreadProbe Probe;

@@ -1,0 +1,401 @@
+// Dictionary sync, merge and conversions: sync keeps matching items and
+// reports only real changes, filters, merge under each flag, text split and
+// join, enumeration, root skipping, and the refusal of overlapping trees.
+#include "core/dictionary.h"
+
+#include <gtest/gtest.h>
+#include <string.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/core/dictionary_render.h"
+#include "tests/support/runtime.h"
+
+namespace {
+
+class DictionaryMergeTest : public RuntimeTest {
+  protected:
+    Dictionary *Destination = nullptr;
+    Dictionary *Source = nullptr;
+    std::vector<std::string> Events;
+    void SetUp() override {
+        RuntimeTest::SetUp();
+        Dictionary_Create(&Destination);
+        Dictionary_Create(&Source);
+    }
+    void TearDown() override {
+        Dictionary_Release(&Destination);
+        Dictionary_Release(&Source);
+        RuntimeTest::TearDown();
+    }
+    void WatchDestination() {
+        Dictionary_SetItemRemoveCallback(Destination, &Events,
+                                         [](Dictionary *, DictionaryItem *, void *User, const char *Path) -> int32 {
+                                             static_cast<std::vector<std::string> *>(User)->push_back(
+                                                 std::string("remove ") + Path);
+                                             return 1;
+                                         });
+        Dictionary_SetItemKeyChangeCallback(
+            Destination, &Events,
+            [](Dictionary *, DictionaryItem *, void *User, const char *Path, const char *) -> int32 {
+                static_cast<std::vector<std::string> *>(User)->push_back(std::string("key ") + Path);
+                return 1;
+            });
+        Dictionary_SetItemValueChangeCallback(
+            Destination, &Events,
+            [](Dictionary *, DictionaryItem *, void *User, const char *Path, const char *, int32) -> int32 {
+                static_cast<std::vector<std::string> *>(User)->push_back(std::string("value ") + Path);
+                return 1;
+            });
+    }
+};
+
+// {a:1, b:[x, y]}
+void BuildSyncSource(Dictionary *Source) {
+    Dictionary_AddInt64(Source, "a", 1, nullptr);
+    Dictionary *List = nullptr;
+    Dictionary_AddList(Source, "b", &List, nullptr);
+    Dictionary_AddString(List, nullptr, "x", nullptr);
+    Dictionary_AddString(List, nullptr, "y", nullptr);
+}
+
+} // namespace
+
+// ---- Sync ----
+
+TEST_F(DictionaryMergeTest, SyncChangesOnlyWhatDiffers) {
+    BuildSyncSource(Source);
+    Dictionary *List = nullptr;
+    Dictionary_AddList(Destination, "b", &List, nullptr);
+    Dictionary_AddString(List, nullptr, "x", nullptr);
+    Dictionary_AddBoolean(Destination, "c", 1, nullptr);
+    WatchDestination();
+    EXPECT_EQ(Dictionary_Sync(Destination, Source, nullptr, nullptr), 1);
+    EXPECT_EQ(RenderDictionary(Destination), "{b:[x,y],a:1}");
+    const std::vector<std::string> Expected = {"key a", "value a", "value b[1]", "remove c"};
+    EXPECT_EQ(Events, Expected);
+    // A second sync finds nothing to change.
+    Events.clear();
+    Dictionary_Sync(Destination, Source, nullptr, nullptr);
+    EXPECT_TRUE(Events.empty());
+    EXPECT_EQ(RenderDictionary(Destination), "{b:[x,y],a:1}");
+}
+
+TEST_F(DictionaryMergeTest, SyncConvertsTypesAndFollowsListLength) {
+    Dictionary *List = nullptr;
+    Dictionary_AddList(Source, "l", &List, nullptr);
+    Dictionary_AddBoolean(List, nullptr, 1, nullptr);
+    Dictionary_AddNull(List, nullptr, nullptr);
+    Dictionary_AddString(Source, "#p", "secret", nullptr);
+    Dictionary *Old = nullptr;
+    Dictionary_AddList(Destination, "l", &Old, nullptr);
+    for (const char *Text : {"1", "2", "3", "4"}) Dictionary_AddString(Old, nullptr, Text, nullptr);
+    Dictionary_AddString(Destination, "l2", "gone", nullptr);
+    Dictionary_Sync(Destination, Source, nullptr, nullptr);
+    EXPECT_EQ(RenderDictionary(Destination), "{l:[true,null],p:secret}");
+    DictionaryItem *Private = nullptr;
+    Dictionary_ItemFindByKey(Destination, "p", nullptr, &Private);
+    uint32 Flag = 0;
+    Dictionary_ItemGetPrivate(Destination, Private, &Flag);
+    EXPECT_EQ(Flag, 1u);
+    // Shrinking a List back.
+    Dictionary_Reset(List);
+    Dictionary_AddInt64(List, nullptr, 5, nullptr);
+    Dictionary_Sync(Destination, Source, nullptr, nullptr);
+    EXPECT_EQ(RenderDictionary(Destination), "{l:[5],p:secret}");
+}
+
+TEST_F(DictionaryMergeTest, SyncFilterLeavesRejectedItemsAlone) {
+    Dictionary_AddString(Source, "internal", "from source", nullptr);
+    Dictionary_AddString(Source, "public", "p", nullptr);
+    Dictionary_AddString(Destination, "internal", "mine", nullptr);
+    auto Filter = [](Dictionary *, void *User, Dictionary *Handle, DictionaryItem *Item) -> int32 {
+        const char *Key = nullptr;
+        Dictionary_ItemGetKeyPtr(Handle, Item, &Key);
+        return Key == nullptr || strcmp(Key, static_cast<const char *>(User)) != 0;
+    };
+    char Rejected[] = "internal";
+    Dictionary_Sync(Destination, Source, Rejected, Filter);
+    EXPECT_EQ(RenderDictionary(Destination), "{internal:mine,public:p}");
+}
+
+TEST_F(DictionaryMergeTest, SyncAtStartsFromAGivenItem) {
+    for (const char *Text : {"a", "b", "c"}) Dictionary_AddString(Source, nullptr, Text, nullptr);
+    for (const char *Text : {"0", "1", "2"}) Dictionary_AddString(Destination, nullptr, Text, nullptr);
+    DictionaryItem *Start = nullptr;
+    Dictionary_ItemFindByIndex(Source, 1, nullptr, &Start);
+    Dictionary_SyncAt(Destination, Source, Start, nullptr, nullptr);
+    EXPECT_EQ(RenderDictionary(Destination), "{0,b,c}");
+}
+
+TEST_F(DictionaryMergeTest, RemoveMissingAndRemoveMissingKeys) {
+    Dictionary_AddString(Destination, "keep", "1", nullptr);
+    Dictionary_AddString(Destination, "drop", "2", nullptr);
+    Dictionary_AddString(Destination, nullptr, "keyless", nullptr);
+    Dictionary_AddString(Source, "keep", "x", nullptr);
+    Dictionary *Names = nullptr;
+    Dictionary_Create(&Names);
+    Dictionary_AddString(Names, nullptr, "keep", nullptr);
+    Dictionary_RemoveMissingKeys(Destination, Names);
+    EXPECT_EQ(RenderDictionary(Destination), "{keep:1,keyless}");
+    Dictionary_Release(&Names);
+    // The keyless item has no source item at its position.
+    Dictionary_RemoveMissing(Destination, Source);
+    EXPECT_EQ(RenderDictionary(Destination), "{keep:1}");
+}
+
+// ---- Merge ----
+
+TEST_F(DictionaryMergeTest, MergeKeepsOrOverwrites) {
+    Dictionary_AddInt64(Destination, "a", 1, nullptr);
+    Dictionary_AddInt64(Source, "a", 2, nullptr);
+    Dictionary_Merge(Destination, Source, 0);
+    EXPECT_EQ(RenderDictionary(Destination), "{a:1}");
+    Dictionary_Merge(Destination, Source, DICTIONARY_MERGE_OVERWRITE);
+    EXPECT_EQ(RenderDictionary(Destination), "{a:2}");
+}
+
+TEST_F(DictionaryMergeTest, MergeReplacesOrExtendsLists) {
+    Dictionary *Target = nullptr;
+    Dictionary_AddList(Destination, "l", &Target, nullptr);
+    Dictionary_AddInt64(Target, nullptr, 1, nullptr);
+    Dictionary_AddInt64(Target, nullptr, 2, nullptr);
+    Dictionary *List = nullptr;
+    Dictionary_AddList(Source, "l", &List, nullptr);
+    Dictionary_AddInt64(List, nullptr, 3, nullptr);
+    Dictionary *Copy = nullptr;
+    Dictionary_Create(&Copy);
+    Dictionary_Merge(Copy, Destination, 0);
+    Dictionary_Merge(Destination, Source, 0);
+    EXPECT_EQ(RenderDictionary(Destination), "{l:[3]}");
+    Dictionary_Merge(Copy, Source, DICTIONARY_MERGE_LISTS);
+    EXPECT_EQ(RenderDictionary(Copy), "{l:[1,2,3]}");
+    Dictionary_Release(&Copy);
+}
+
+TEST_F(DictionaryMergeTest, MergeRecursesIntoDictionariesButNotIntoKeptScalars) {
+    Dictionary_SetStringByPath(Destination, "cfg.a", "1");
+    Dictionary_SetStringByPath(Destination, "cfg.b", "2");
+    Dictionary_SetStringByKey(Destination, "s", "scalar");
+    Dictionary_SetStringByPath(Source, "cfg.b", "20");
+    Dictionary_SetStringByPath(Source, "cfg.c", "30");
+    Dictionary_SetStringByPath(Source, "s.inner", "x");
+    Dictionary_Merge(Destination, Source, 0);
+    EXPECT_EQ(RenderDictionary(Destination), "{cfg:{a:1,b:2,c:30},s:scalar}");
+    Dictionary_Merge(Destination, Source, DICTIONARY_MERGE_OVERWRITE);
+    EXPECT_EQ(RenderDictionary(Destination), "{cfg:{a:1,b:20,c:30},s:{inner:x}}");
+}
+
+TEST_F(DictionaryMergeTest, MergeAtTheFrontReversesNewItems) {
+    Dictionary_AddString(Destination, "a", "0", nullptr);
+    Dictionary_AddString(Source, "x", "1", nullptr);
+    Dictionary_AddString(Source, "y", "2", nullptr);
+    Dictionary_Merge(Destination, Source, DICTIONARY_MERGE_INSERTFRONT);
+    EXPECT_EQ(RenderDictionary(Destination), "{y:2,x:1,a:0}");
+}
+
+TEST_F(DictionaryMergeTest, MergeCanSkipPrivateItems) {
+    Dictionary_AddString(Source, "#p", "secret", nullptr);
+    Dictionary_AddString(Source, "q", "open", nullptr);
+    Dictionary_Merge(Destination, Source, DICTIONARY_MERGE_SKIPPRIVATE);
+    EXPECT_EQ(RenderDictionary(Destination), "{q:open}");
+    Dictionary_Merge(Destination, Source, 0);
+    EXPECT_EQ(RenderDictionary(Destination), "{q:open,p:secret}");
+    // Private marks come across with the item.
+    DictionaryItem *Item = nullptr;
+    Dictionary_ItemFindByKey(Destination, "p", nullptr, &Item);
+    uint32 Flag = 0;
+    Dictionary_ItemGetPrivate(Destination, Item, &Flag);
+    EXPECT_EQ(Flag, 1u);
+    // MergeItem and MergeAt take single items and tails.
+    Dictionary_AddString(Source, nullptr, "tail", &Item);
+    Dictionary_MergeItem(Destination, Source, Item, 0);
+    Dictionary_MergeAt(Destination, Source, Item, 0);
+    EXPECT_EQ(RenderDictionary(Destination), "{q:open,p:secret,tail,tail}");
+}
+
+TEST_F(DictionaryMergeTest, OverlappingTreesAreRefused) {
+    Dictionary_AddString(Source, nullptr, "x", nullptr);
+    Dictionary *Child = nullptr;
+    Dictionary_AddDictionary(Source, "c", &Child, nullptr);
+    EXPECT_EQ(Dictionary_Merge(Source, Source, 0), 0);
+    EXPECT_EQ(Dictionary_Merge(Child, Source, 0), 0);
+    EXPECT_EQ(Dictionary_Merge(Source, Child, DICTIONARY_MERGE_OVERWRITE), 0);
+    EXPECT_EQ(Dictionary_Sync(Child, Source, nullptr, nullptr), 0);
+    EXPECT_EQ(RenderDictionary(Source), "{x,c:{}}");
+    // Separate subtrees of one root are fine.
+    Dictionary *Other = nullptr;
+    Dictionary_AddDictionary(Source, "o", &Other, nullptr);
+    Dictionary_AddString(Child, "k", "v", nullptr);
+    EXPECT_EQ(Dictionary_Merge(Other, Child, 0), 1);
+    EXPECT_EQ(RenderDictionary(Source), "{x,c:{k:v},o:{k:v}}");
+}
+
+// ---- Text split and join ----
+
+TEST_F(DictionaryMergeTest, SplitAndJoinText) {
+    const char Text[] = "a=1;;b";
+    Dictionary_ConvertFromString(Destination, Text, (int32)strlen(Text), '=', ';');
+    EXPECT_EQ(RenderDictionary(Destination), "{a:1,b:true}");
+    int32 Type = 0;
+    Dictionary_GetTypeByKey(Destination, "a", &Type);
+    EXPECT_EQ(Type, DICTIONARY_TYPE_STRING);
+    Dictionary_GetTypeByKey(Destination, "b", &Type);
+    EXPECT_EQ(Type, DICTIONARY_TYPE_BOOLEAN);
+    char Buffer[32];
+    Dictionary_ConvertToString(Destination, Buffer, (int32)sizeof(Buffer), '=', ';');
+    EXPECT_STREQ(Buffer, "a=1;b;");
+    Dictionary_ConvertToString(Destination, Buffer, 4, '=', ';');
+    EXPECT_STREQ(Buffer, "a=1");
+}
+
+TEST_F(DictionaryMergeTest, SplitEdgeCases) {
+    const char List[] = "one, two,,three";
+    Dictionary_ConvertFromString(Destination, List, (int32)strlen(List), 0, ',');
+    EXPECT_EQ(RenderDictionary(Destination), "{one, two,three}");
+    Dictionary_Reset(Destination);
+    Dictionary_ConvertFromString(Destination, ";x", 2, 0, ';');
+    EXPECT_EQ(RenderDictionary(Destination), "{,x}"); // a leading separator gives one empty item
+    Dictionary_Reset(Destination);
+    const char Pairs[] = "  k == v ;#p=q;  lone";
+    Dictionary_ConvertFromString(Destination, Pairs, (int32)strlen(Pairs), '=', ';');
+    EXPECT_EQ(RenderDictionary(Destination), "{k : v ,p:q,lone:true}");
+    Dictionary_Reset(Destination);
+    Dictionary_ConvertFromString(Destination, "a=1", 0, '=', ';');
+    Dictionary_ConvertFromString(Destination, "a=1", -5, '=', ';');
+    int32 Count = 1;
+    Dictionary_ItemGetCount(Destination, &Count);
+    EXPECT_EQ(Count, 0);
+    // Only the given length is read.
+    Dictionary_ConvertFromString(Destination, "ab;cd", 4, 0, ';');
+    EXPECT_EQ(RenderDictionary(Destination), "{ab,c}");
+}
+
+TEST_F(DictionaryMergeTest, JoinWritesOnlyStringsAndKeyedBooleans) {
+    Dictionary_AddString(Destination, nullptr, "v1", nullptr);
+    Dictionary_AddString(Destination, "k", "v2", nullptr);
+    Dictionary_AddBoolean(Destination, "off", 0, nullptr);
+    Dictionary_AddBoolean(Destination, nullptr, 1, nullptr);
+    Dictionary_AddInt64(Destination, "n", 5, nullptr);
+    char Buffer[64];
+    Dictionary_ConvertToString(Destination, Buffer, (int32)sizeof(Buffer), '=', ',');
+    EXPECT_STREQ(Buffer, "v1,k=v2,off,,");
+    Dictionary_ConvertToString(Destination, Buffer, (int32)sizeof(Buffer), 0, ',');
+    EXPECT_STREQ(Buffer, "v1,kv2,off,,");
+}
+
+// ---- Enumeration ----
+
+namespace {
+struct Seen {
+    std::vector<std::string> Texts;
+    int32 StopAfter = 1000;
+    int32 Answer = 1;
+};
+int32 TakeText(void *User, const char *Text) {
+    Seen *Log = static_cast<Seen *>(User);
+    Log->Texts.push_back(Text);
+    return (int32)Log->Texts.size() >= Log->StopAfter ? 0 : Log->Answer;
+}
+} // namespace
+
+TEST_F(DictionaryMergeTest, EnumerationVisitsTheRightItems) {
+    Seen Log;
+    EXPECT_EQ(Dictionary_EnumerateString(Destination, &Log, TakeText), 0);
+    Dictionary_AddInt64(Destination, "n", 5, nullptr);
+    EXPECT_EQ(Dictionary_EnumerateString(Destination, &Log, TakeText), 0);
+    EXPECT_TRUE(Log.Texts.empty());
+    Dictionary_AddString(Destination, "a", "x", nullptr);
+    Dictionary_AddString(Destination, nullptr, "y", nullptr);
+    Dictionary_AddString(Destination, "b", "z", nullptr);
+    EXPECT_EQ(Dictionary_EnumerateString(Destination, &Log, TakeText), 1);
+    EXPECT_EQ(Log.Texts, (std::vector<std::string>{"x", "y", "z"}));
+    Log = Seen{};
+    Log.StopAfter = 2;
+    Dictionary_EnumerateKey(Destination, &Log, TakeText);
+    EXPECT_EQ(Log.Texts, (std::vector<std::string>{"n", "a"}));
+    std::vector<std::string> Pairs;
+    Dictionary_EnumerateKeyString(Destination, &Pairs, [](void *User, const char *Key, const char *Text) -> int32 {
+        static_cast<std::vector<std::string> *>(User)->push_back(std::string(Key) + "=" + Text);
+        return 1;
+    });
+    EXPECT_EQ(Pairs, (std::vector<std::string>{"a=x", "b=z"}));
+    Pairs.clear();
+    Dictionary_EnumerateKeyBuffer(Destination, &Pairs,
+                                  [](void *User, const char *Key, const char *Text, int32 Length) -> int32 {
+                                      static_cast<std::vector<std::string> *>(User)->push_back(
+                                          std::string(Key) + "=" + std::string(Text, (size_t)Length));
+                                      return 1;
+                                  });
+    EXPECT_EQ(Pairs, (std::vector<std::string>{"n=5", "a=x", "b=z"}));
+}
+
+TEST_F(DictionaryMergeTest, ListEnumerationTakesSingleItemsOrMembers) {
+    Dictionary *List = nullptr;
+    Dictionary_AddList(Destination, "l", &List, nullptr);
+    Dictionary_AddString(List, nullptr, "s1", nullptr);
+    Dictionary_AddInt64(List, nullptr, 7, nullptr);
+    Dictionary_AddFloat64(List, nullptr, 1.7e12, nullptr);
+    Dictionary_AddString(List, nullptr, "s2", nullptr);
+    Dictionary_AddString(Destination, "one", "only", nullptr);
+    Dictionary_AddInt64(Destination, "num", 9, nullptr);
+    Seen Log;
+    EXPECT_EQ(Dictionary_EnumerateListString(Destination, "l", &Log, TakeText), 1);
+    EXPECT_EQ(Log.Texts, (std::vector<std::string>{"s1", "s2"}));
+    Log = Seen{};
+    EXPECT_EQ(Dictionary_EnumerateListString(Destination, "one", &Log, TakeText), 1);
+    Log = Seen{};
+    Log.Answer = 2; // nonzero but not 1: a single item needs exactly 1
+    EXPECT_EQ(Dictionary_EnumerateListString(Destination, "one", &Log, TakeText), 0);
+    EXPECT_EQ(Dictionary_EnumerateListString(Destination, "l", &Log, TakeText), 1);
+    EXPECT_EQ(Dictionary_EnumerateListString(Destination, "missing", &Log, TakeText), 0);
+    EXPECT_EQ(Dictionary_EnumerateListString(Destination, "num", &Log, TakeText), 0);
+    std::vector<int32> Numbers;
+    auto TakeNumber = [](void *User, int32 Value) -> int32 {
+        static_cast<std::vector<int32> *>(User)->push_back(Value);
+        return 1;
+    };
+    EXPECT_EQ(Dictionary_EnumerateListInt32(Destination, "l", &Numbers, TakeNumber), 1);
+    EXPECT_EQ(Numbers, (std::vector<int32>{7, (int32)(uint32)1700000000000ULL}));
+    Numbers.clear();
+    EXPECT_EQ(Dictionary_EnumerateListInt32(Destination, "num", &Numbers, TakeNumber), 1);
+    EXPECT_EQ(Numbers, (std::vector<int32>{9}));
+    int32 Calls = 0;
+    auto Count = [](void *User, Dictionary *, DictionaryItem *) -> int32 {
+        ++*static_cast<int32 *>(User);
+        return 1;
+    };
+    EXPECT_EQ(Dictionary_EnumerateList(Destination, "l", &Calls, Count), 1);
+    EXPECT_EQ(Calls, 4);
+    EXPECT_EQ(Dictionary_EnumerateList(Destination, "num", &Calls, Count), 1);
+    EXPECT_EQ(Calls, 5);
+    Dictionary_AddDictionary(Destination, "d", nullptr, nullptr);
+    EXPECT_EQ(Dictionary_EnumerateList(Destination, "d", &Calls, Count), 0);
+    EXPECT_EQ(Calls, 5);
+}
+
+// ---- Root skipping ----
+
+TEST_F(DictionaryMergeTest, SkipRootStepsOverOneAnonymousContainer) {
+    Dictionary *Inner = nullptr;
+    Dictionary_AddDictionary(Destination, nullptr, &Inner, nullptr);
+    Dictionary *Found = nullptr;
+    Dictionary_SkipRoot(Destination, &Found);
+    EXPECT_EQ(Found, Inner);
+    Dictionary_SkipRoot(Inner, &Found); // not a root
+    EXPECT_EQ(Found, Inner);
+    Dictionary_AddNull(Destination, nullptr, nullptr);
+    Dictionary_SkipRoot(Destination, &Found);
+    EXPECT_EQ(Found, Destination);
+    Dictionary *List = nullptr;
+    Dictionary_AddList(Source, nullptr, &List, nullptr);
+    Dictionary_SkipRoot(Source, &Found);
+    EXPECT_EQ(Found, Source);
+    Dictionary_SkipRootContainer(Source, &Found);
+    EXPECT_EQ(Found, List);
+    Dictionary_Reset(Source);
+    Dictionary_AddList(Source, "named", &List, nullptr);
+    Dictionary_SkipRootContainer(Source, &Found);
+    EXPECT_EQ(Found, Source);
+}
