@@ -19,6 +19,7 @@
 #include "core/memory.h"
 #include "core/posix/platform.h"
 #include "core/string.h"
+#include "core/string_expand.h"
 #include "core/time.h"
 
 CoreStruct *GlobalCore = nullptr;
@@ -92,13 +93,19 @@ void JoinPath(char *Output, const char *Directory, const char *Name) {
 // Where the log file goes: the name as given when absolute, else under the
 // module's log directory; then the desktop (0x40000) or `debugdir` (0x2).
 void BuildLogPath(const char *Name, uint32 Flags, char *Path) {
-    if (Name == nullptr) Name = "";
+    // Macros in the name ({Temp}, {Env:...}) are expanded first; a name that
+    // cannot be expanded is used as given.
+    char Expanded[LOG_NAME_SIZE];
+    String_CopyLength(Expanded, Name != nullptr ? Name : "", sizeof(Expanded));
+    String_Expand(Expanded, sizeof(Expanded), nullptr, nullptr);
+    Name = Expanded;
     if ((Name[0] != 0 && Name[1] == ':') || Name[0] == '\\' || Name[0] == '/') {
         String_CopyLength(Path, Name, LOG_NAME_SIZE);
     } else {
         char Directory[LOG_NAME_SIZE] = "";
         if (!Platform_GetModuleLogDirectory(nullptr, Directory, sizeof(Directory))) Directory[0] = 0;
         JoinPath(Path, Directory, Name);
+        String_Expand(Path, LOG_NAME_SIZE, nullptr, nullptr);
     }
     // A name without a file-name part means the directory's "debug.log".
     if (*FileNamePart(Path) == 0) JoinPath(Path, Path, "debug.log");

@@ -13,20 +13,28 @@
 #include <vector>
 
 #include "core/string.h"
+#include "core/memory.h"
 #include "tests/core/dictionary_render.h"
 #include "tests/support/runtime.h"
 
 namespace {
 
+// Every test runs with memory tracking and must give back every byte.
 class DictionaryPathTest : public RuntimeTest {
   protected:
+    DictionaryPathTest() { Flags = DEBUG_FLAG_MEMORYTRACKING; }
+    int32 StartBytes = 0;
     Dictionary *Root = nullptr;
     void SetUp() override {
         RuntimeTest::SetUp();
+        Memory_GetSize(&StartBytes);
         Dictionary_Create(&Root);
     }
     void TearDown() override {
         if (Root != nullptr) Dictionary_Release(&Root);
+        int32 EndBytes = 0;
+        Memory_GetSize(&EndBytes);
+        EXPECT_EQ(EndBytes, StartBytes) << "bytes left after the test's Dictionaries were released";
         RuntimeTest::TearDown();
     }
     DictionaryItem *ByPath(const char *Path, Dictionary **Owner = nullptr) {

@@ -26,15 +26,22 @@
 
 namespace {
 
+// Every test runs with memory tracking and must give back every byte.
 class DictionaryTest : public RuntimeTest {
   protected:
+    DictionaryTest() { Flags = DEBUG_FLAG_MEMORYTRACKING; }
+    int32 StartBytes = 0;
     Dictionary *Root = nullptr;
     void SetUp() override {
         RuntimeTest::SetUp();
+        Memory_GetSize(&StartBytes);
         Dictionary_Create(&Root);
     }
     void TearDown() override {
         if (Root != nullptr) Dictionary_Release(&Root);
+        int32 EndBytes = 0;
+        Memory_GetSize(&EndBytes);
+        EXPECT_EQ(EndBytes, StartBytes) << "bytes left after the test's Dictionaries were released";
         RuntimeTest::TearDown();
     }
     std::string Render() { return RenderDictionary(Root); }

@@ -312,6 +312,26 @@ TEST(Log, NamesWithoutFileNameAndTheDebugDirectory) {
     EXPECT_NE(ReadFile(Directory / "sub/deeper/named.log").find("INFO - in the debug directory\n"), std::string::npos);
 }
 
+TEST(Log, NamesAreMacroExpanded) {
+    TempDirectory Directory;
+    setenv("LOG_TEST_DIRECTORY", Directory.Path.c_str(), 1);
+    char Name[LOG_NAME_SIZE];
+    {
+        Runtime Run("{Env:LOG_TEST_DIRECTORY}/{Lower:Expanded}.log", DEBUG_FLAG_FILE);
+        Log_Info("expanded\n");
+        Log_GetFilename(Name, sizeof(Name));
+    }
+    EXPECT_EQ(std::string(Name), Directory.Path + "/expanded.log");
+    EXPECT_NE(ReadFile(Directory / "expanded.log").find("INFO - expanded\n"), std::string::npos);
+    {
+        // A name whose macro cannot be expanded is used as it stands.
+        Runtime Run(Directory.Path + "/{NoSuchMacro}.log", DEBUG_FLAG_EXTERNALPRINT);
+        Log_GetFilename(Name, sizeof(Name));
+    }
+    EXPECT_EQ(std::string(Name), Directory.Path + "/{NoSuchMacro}.log");
+    unsetenv("LOG_TEST_DIRECTORY");
+}
+
 TEST(Log, UnopenableFileDropsLinesWithoutStalling) {
     TempDirectory Directory;
     std::string Blocker = Directory / "a-file";
