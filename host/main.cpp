@@ -1,13 +1,18 @@
 // The program's entry. Today it records the command line, starts the runtime
-// (whose log opens with the header), logs what it was given and ends with the
-// runtime's exit code. The roles, the host object and the main loop that run
-// workflows and skins come later and start from here.
+// (whose log opens with the header) and the hubs of the core, logs what it was
+// given, runs one main-loop step and ends with the runtime's exit code. The
+// roles, the host object and the main loop that run workflows and skins come
+// later and start from here.
 #include <stdio.h>
 
 #include "core/command_line.h"
+#include "core/core_script.h"
 #include "core/debug.h"
 #include "core/event_queue.h"
+#include "core/interop.h"
 #include "core/log.h"
+#include "core/notification_center.h"
+#include "core/posix/platform.h"
 #include "core/thread.h"
 #include "host/host_signal.h"
 
@@ -20,9 +25,11 @@ constexpr int32 FieldSize = 4096;
 constexpr char Usage[] =
     "Usage: velmarsh [--switch[=value]] ...\n"
     "\n"
-    "Starts the runtime, writes the log header, logs the command line and each\n"
-    "switch it was given, and exits. Loading skins and running workflows are not\n"
-    "built yet.\n"
+    "Starts the runtime (log, platform layer, threads and event queues, the\n"
+    "notification center and the script bridge with the core script classes),\n"
+    "writes the log header, logs the command line and each switch it was given,\n"
+    "runs one step of its main loop and exits. Loading skins and running\n"
+    "workflows are not built yet.\n"
     "\n"
     "Runtime switches (names without case):\n"
     "  --append          append to the log file instead of truncating it\n"
@@ -80,21 +87,38 @@ int main(int argc, char **argv) {
     uint32 Flags = 0;
     Debug_BuildInitFlags(&Flags, nullptr);
     Debug_Init(HostLogName, HostVersion, Flags);
+    Platform_Init();
     Thread_Init();
     EventQueue_Init();
+    NotificationCenter_Init();
+    Interop_Init();
     Host_MainThreadSignalInit();
     Thread_SetUnhandledSignal(Host_PlatformMainThreadSignal);
+    // The core script classes answer to this program's own module name.
+    char ModuleName[MAX_PATH_SIZE] = "";
+    Platform_GetModuleFilename(nullptr, ModuleName, sizeof(ModuleName));
+    Interop_Add(ModuleName, CoreInterop_Init, CoreInterop_Remove, CoreInterop_CreateInstance, CoreInterop_SetOverride,
+                CoreInterop_SetOption);
 
     LogCommandLine();
-    // Nothing runs a loop yet: flush what start-up posted to the main queue
-    // before shutting down.
+    // Nothing runs a loop yet: one process step of the hubs, then flush what
+    // start-up posted to the main queue before shutting down.
+    Host_SetProcessStepRunning(1);
+    NotificationCenter_Process();
+    Interop_Process();
+    Host_SetProcessStepRunning(0);
     while (!Host_MainLoopStep(0)) {
     }
 
+    // The hubs go before the event queues: removing the notification center
+    // takes its queued event off the main queue.
     Thread_SetUnhandledSignal(nullptr);
     Host_MainThreadSignalRemove();
+    Interop_Remove();
+    NotificationCenter_Remove();
     EventQueue_Remove();
     Thread_Remove();
+    Platform_Remove();
     int32 ExitCode = Debug_Remove();
     Arguments_Remove();
     return ExitCode;
