@@ -42,7 +42,9 @@ void CheckIndex(const BitField *Field, int32 Index) {
         Debug_Abort("Bit outside boundary %d >= %d\n", Index, Field->TotalBits);
 }
 
-constexpr uint8 BitMask(int32 Index) { return (uint8)(0x80u >> (Index & 7)); }
+// Bit i is this mask of byte i / 8: bit 0 is the most significant bit.
+constexpr uint8 BitField_MaskLookupTable[8] = {0x80, 0x40, 0x20, 0x10, 0x08, 0x04, 0x02, 0x01};
+constexpr uint8 BitMask(int32 Index) { return BitField_MaskLookupTable[Index & 7]; }
 
 // The bits of the last byte that lie inside the field.
 uint8 LastByteMask(const BitField *Field) {
@@ -50,7 +52,7 @@ uint8 LastByteMask(const BitField *Field) {
     return Used ? (uint8)(0xFFu << (8 - Used)) : 0xFF;
 }
 
-void ClearOverflowBits(BitField *Field) {
+void BitField_ClearOverflowBits(BitField *Field) {
     if (Field->TotalBytes) Field->Data[Field->TotalBytes - 1] &= LastByteMask(Field);
 }
 
@@ -109,7 +111,7 @@ void CombineBytes(BitField *Destination, BitField *Source, const char *Message, 
         Debug_AbortInt(__FILE__, __LINE__, Message, Destination->TotalBits, Source->TotalBits);
     for (int32 Byte = 0; Byte < Destination->TotalBytes; Byte++)
         Destination->Data[Byte] = Apply(Destination->Data[Byte], Source->Data[Byte]);
-    ClearOverflowBits(Destination);
+    BitField_ClearOverflowBits(Destination);
     Recount(Destination);
 }
 
@@ -274,7 +276,7 @@ int32 BitField_SetAll(BitField *Handle) {
     BitField_Check(Handle);
     if (Handle->TotalBytes == 0) return TRUE;
     memset(Handle->Data, 0xFF, Handle->TotalBytes);
-    ClearOverflowBits(Handle);
+    BitField_ClearOverflowBits(Handle);
     Handle->NonZeroBits = Handle->TotalBits;
     return TRUE;
 }
@@ -290,7 +292,7 @@ int32 BitField_ClearAll(BitField *Handle) {
 int32 BitField_Invert(BitField *Handle) {
     BitField_Check(Handle);
     for (int32 Byte = 0; Byte < Handle->TotalBytes; Byte++) Handle->Data[Byte] = (uint8)~Handle->Data[Byte];
-    ClearOverflowBits(Handle);
+    BitField_ClearOverflowBits(Handle);
     Handle->NonZeroBits = Handle->TotalBits - Handle->NonZeroBits;
     return TRUE;
 }
@@ -384,7 +386,7 @@ int32 BitField_BufferRead(BitField *Handle, const void *Buffer, int32 Length) {
     if (Length == 0) return TRUE;
     Debug_CheckPointer(Buffer);
     memcpy(Handle->Data, Buffer, Length);
-    ClearOverflowBits(Handle);
+    BitField_ClearOverflowBits(Handle);
     Recount(Handle);
     return TRUE;
 }
@@ -422,7 +424,7 @@ int32 BitField_FromHexStringLength(BitField *Handle, const char *Text, int32 Len
     uint8 NoRoom = 0;
     const int32 Result = String_ConvertFromHexLength(Text, std::max(Length, 0), Handle->Data ? Handle->Data : &NoRoom,
                                                      Handle->TotalBytes, nullptr);
-    ClearOverflowBits(Handle);
+    BitField_ClearOverflowBits(Handle);
     Recount(Handle);
     return Result;
 }

@@ -140,7 +140,7 @@ void SleepOneMillisecond() {
     }
 }
 
-int32 AddTimeInternal(EventQueue *Handle, void *Instance, const void *Payload, int32 Size,
+int32 EventQueue_AddTimeInternal(EventQueue *Handle, void *Instance, const void *Payload, int32 Size,
                       EventQueue_EventFunc Function, EventQueue_EventFunc ReleaseFunction,
                       EventQueue_CompareFunc Compare, float64 DueTime, const char *File, int32 Line) {
     EventQueue *Queue = ResolveQueue(Handle);
@@ -257,36 +257,36 @@ int32 EventQueue_SetFlushTimeout(EventQueue *Handle, float64 Seconds) {
 
 int32 EventQueue_AddReal(EventQueue *Handle, void *Instance, const void *Payload, int32 Size,
                          EventQueue_EventFunc Function, const char *File, int32 Line) {
-    return AddTimeInternal(Handle, Instance, Payload, Size, Function, nullptr, nullptr, Time_GetCurrent(), File,
+    return EventQueue_AddTimeInternal(Handle, Instance, Payload, Size, Function, nullptr, nullptr, Time_GetCurrent(), File,
                            Line);
 }
 
 int32 EventQueue_AddComplexEvent(EventQueue *Handle, void *Instance, const void *Payload, int32 Size,
                                  EventQueue_EventFunc Function, EventQueue_EventFunc ReleaseFunction) {
-    return AddTimeInternal(Handle, Instance, Payload, Size, Function, ReleaseFunction, nullptr, Time_GetCurrent(),
+    return EventQueue_AddTimeInternal(Handle, Instance, Payload, Size, Function, ReleaseFunction, nullptr, Time_GetCurrent(),
                            nullptr, 0);
 }
 
 int32 EventQueue_AddUnique(EventQueue *Handle, void *Instance, const void *Payload, int32 Size,
                            EventQueue_EventFunc Function, EventQueue_CompareFunc Compare) {
-    return AddTimeInternal(Handle, Instance, Payload, Size, Function, nullptr, Compare, Time_GetCurrent(), nullptr, 0);
+    return EventQueue_AddTimeInternal(Handle, Instance, Payload, Size, Function, nullptr, Compare, Time_GetCurrent(), nullptr, 0);
 }
 
 int32 EventQueue_AddDelay(EventQueue *Handle, void *Instance, const void *Payload, int32 Size,
                           EventQueue_EventFunc Function, float64 DelaySeconds) {
-    return AddTimeInternal(Handle, Instance, Payload, Size, Function, nullptr, nullptr,
+    return EventQueue_AddTimeInternal(Handle, Instance, Payload, Size, Function, nullptr, nullptr,
                            Time_GetCurrent() + DelaySeconds, nullptr, 0);
 }
 
 int32 EventQueue_AddTime(EventQueue *Handle, void *Instance, const void *Payload, int32 Size,
                          EventQueue_EventFunc Function, float64 DueTime) {
-    return AddTimeInternal(Handle, Instance, Payload, Size, Function, nullptr, nullptr, DueTime, nullptr, 0);
+    return EventQueue_AddTimeInternal(Handle, Instance, Payload, Size, Function, nullptr, nullptr, DueTime, nullptr, 0);
 }
 
 int32 EventQueue_AddProcess(EventQueue *Handle, void *Instance, EventQueue_ProcessFunc Function) {
     Debug_CheckPointer(Function);
     ProcessPayload Payload{ProcessTag, 0, Function};
-    AddTimeInternal(Handle, Instance, &Payload, (int32)sizeof(Payload), EventQueue_ProcessRun, nullptr,
+    EventQueue_AddTimeInternal(Handle, Instance, &Payload, (int32)sizeof(Payload), EventQueue_ProcessRun, nullptr,
                     EventQueue_ProcessCompare, Time_GetCurrent(), nullptr, 0);
     return TRUE;
 }

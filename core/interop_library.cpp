@@ -38,7 +38,7 @@ void CloseSharedObject(void **Handle) {
     *Handle = nullptr;
 }
 
-int32 ThreadRemoveLibrary(void *User) {
+int32 Interop_ThreadRemoveLibrary(void *User) {
     auto *Library = static_cast<InteropLibrary *>(User);
     if (__atomic_load_n(&Library->RefCount, __ATOMIC_SEQ_CST) != 0)
         Debug_Abort("Assertion failed (Library->RefCount == 0)\nAttempted to remove an active library");
@@ -121,7 +121,7 @@ void Interop_ProcessLibraries(void) {
         if (Interop_CountLibraryInstances(Library) != 0) continue;
         __atomic_sub_fetch(&Library->UnloadRequests, 1, __ATOMIC_SEQ_CST);
         if (__atomic_sub_fetch(&Library->RefCount, 1, __ATOMIC_SEQ_CST) == 0)
-            Thread_Begin(&Library->UnloadThread, Library, ThreadRemoveLibrary);
+            Thread_Begin(&Library->UnloadThread, Library, Interop_ThreadRemoveLibrary);
     }
     CriticalSection_Unlock(Global->Lock);
 }

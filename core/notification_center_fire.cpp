@@ -40,7 +40,7 @@ void AssertOwnerThread(NotificationCenter *Center) {
 
 // Queues a fire for the process step. With a signal, the caller waits on it
 // and *Delivered tells whether the owner thread delivered the fire.
-void QueueFire(NotificationCenter *Center, const char *Type, const char *Name, const char *Instance,
+void NotificationCenter_FireAfterDelayInternal(NotificationCenter *Center, const char *Type, const char *Name, const char *Instance,
                int32 DelayMilliseconds, Dictionary *UserInfo, Signal *Waiter, int32 *Delivered) {
     auto *Fire = static_cast<NotificationPendingFire *>(
         Pool_Alloc(Center->PendingPool, (int32)sizeof(NotificationPendingFire)));
@@ -167,7 +167,7 @@ int32 NotificationCenter_Fire(const char *Type, const char *Name, const char *In
     Signal *Waiter = nullptr;
     Signal_Create(&Waiter);
     int32 Delivered = 0;
-    QueueFire(Center, Type, Name, Instance, 0, UserInfo, Waiter, &Delivered);
+    NotificationCenter_FireAfterDelayInternal(Center, Type, Name, Instance, 0, UserInfo, Waiter, &Delivered);
     Signal_Wait(Waiter, nullptr, -1);
     Signal_Delete(&Waiter);
     return Delivered;
@@ -178,7 +178,7 @@ int32 NotificationCenter_FireAfterDelay(const char *Type, const char *Name, cons
     if (auto Hook = __atomic_load_n(&FireAfterDelayHook, __ATOMIC_ACQUIRE))
         return Hook(Type, Name, Instance, DelayMilliseconds, UserInfo);
     NotificationCenter *Center = NotificationCenter_Checked();
-    QueueFire(Center, Type, Name, Instance, DelayMilliseconds, UserInfo, nullptr, nullptr);
+    NotificationCenter_FireAfterDelayInternal(Center, Type, Name, Instance, DelayMilliseconds, UserInfo, nullptr, nullptr);
     return TRUE;
 }
 
