@@ -260,24 +260,30 @@ void DictionaryInt_RemoveAll(Dictionary *Handle) {
 
 int32 DictionaryInt_IndexOf(Dictionary *Handle, DictionaryItem *Item) {
     if (Item == Handle->CursorItem) return Handle->CursorIndex;
-    const DictionaryItem *Back = Item->Prev;
-    const DictionaryItem *Forward = Item->Next;
+    DictionaryItem *Back = Item;
+    DictionaryItem *Forward = Item;
     int32 Steps = 0;
     int32 Index;
+    bool Member;
     for (;; Steps++) {
-        if (Back == nullptr) {
+        if (Back->Prev == nullptr) {
             Index = Steps;
+            Member = Back == Handle->Items.First;
             break;
         }
-        if (Forward == nullptr) {
+        if (Forward->Next == nullptr) {
             Index = (int32)Handle->Items.Count - 1 - Steps;
+            Member = Forward == Handle->Items.Last;
             break;
         }
         Back = Back->Prev;
         Forward = Forward->Next;
     }
-    Handle->CursorItem = Item;
-    Handle->CursorIndex = Index;
+    // Only an item of this list may become its remembered position.
+    if (Member) {
+        Handle->CursorItem = Item;
+        Handle->CursorIndex = Index;
+    }
     return Index;
 }
 
@@ -296,7 +302,7 @@ DictionaryItem *DictionaryInt_ItemAt(Dictionary *Handle, int32 Index) {
         Item = Handle->Items.Last;
         Position = Count - 1;
     }
-    if (Handle->CursorItem != nullptr) {
+    if (Handle->CursorItem != nullptr && Handle->CursorIndex >= 0 && Handle->CursorIndex < Count) {
         const int64 FromCursor = Wanted > Handle->CursorIndex ? Wanted - Handle->CursorIndex : Handle->CursorIndex - Wanted;
         const int64 FromEnd = Wanted > Position ? Wanted - Position : Position - Wanted;
         if (FromCursor < FromEnd) {

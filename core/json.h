@@ -128,8 +128,9 @@ int32 JSON_LoadStringV(JSON *Handle, const char *Format, va_list Arguments);
 // 1 when the whole piece (the stream's length) was consumed and the document
 // goes on in the next piece; 0 when the top-level value is complete, the
 // stream gives no more characters, or on an error (the last error says
-// which). An empty stream fails with "ZeroLength". Call JSON_Reset once before
-// the first piece. Characters read past the end of the document are given
+// which). An empty stream fails with "ZeroLength"; after a failure nothing
+// more is read until the next reset. Call JSON_Reset once before the first
+// piece. Characters read past the end of the document are given
 // back to a stream that can seek.
 int32 JSON_Scan(JSON *Handle, StreamStruct *Stream, int32 *Count);
 // Copies the Index-th (from 0) backslash-separated segment of a value path

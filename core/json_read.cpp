@@ -184,7 +184,8 @@ class Scanner {
     bool ParentIs(int32 Kind) const { return J->Depth > 0 && J->Levels[J->Depth - 1].Kind == Kind; }
 
     void BeginValue(int32 Kind, uint8 Character) {
-        if (J->ValueSeen && !J->CommaSeen) JsonInternal_Report(J, "Comma expected [%c @ %d:%d]", Character, J->Line, Column());
+        if (J->ValueSeen && !J->CommaSeen)
+            JsonInternal_Report(J, "Comma expected [%c @ %d:%d]", Character, J->Line, Column());
         J->ValueSeen = 0;
         J->CommaSeen = 0;
         J->SubState = 0;
@@ -606,6 +607,9 @@ class Scanner {
 // (a stream that cannot is then read one byte at a time).
 int32 ScanStream(JSON *Json, StreamStruct *Stream, int32 *Count, bool GiveBack) {
     *Count = 0;
+    // A failed document stays failed until the next reset: its state is
+    // that of the character that failed.
+    if (Json->LastError != JSON_ERROR_NONE) return FALSE;
     int64 Length = 0;
     Stream_Length(Stream, &Length);
     if (Length <= 0) {

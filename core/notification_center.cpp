@@ -29,6 +29,18 @@ NotificationCenter_AddInstanceObserverFunc AddInstanceObserverHook = nullptr;
 NotificationCenter_RemoveInstanceObserverFunc RemoveInstanceObserverHook = nullptr;
 NotificationCenter_AssertInstanceFunc AssertInstanceHook = nullptr;
 
+// The owner thread of the center while its join check is installed.
+uint32 JoinCheckOwner = 0;
+
+// A thread blocked in a cross-thread fire waits for the owner thread's
+// delivery, so the owner joining it would wait for ever. Only the owner's
+// joins look at the center: the owner alone removes it, so it cannot vanish
+// under the look.
+int32 JoinWaitsForFire(uint32 ThreadId) {
+    if (Thread_GetCurrentId() != __atomic_load_n(&JoinCheckOwner, __ATOMIC_ACQUIRE)) return FALSE;
+    return NotificationCenter_IsThreadBlockedInFire(ThreadId);
+}
+
 template <typename Function> Function LoadHook(Function &Hook) { return __atomic_load_n(&Hook, __ATOMIC_ACQUIRE); }
 template <typename Function> int32 StoreHook(Function &Hook, Function Value) {
     __atomic_store_n(&Hook, Value, __ATOMIC_RELEASE);
@@ -174,6 +186,8 @@ int32 NotificationCenter_Init(void) {
     // Instance ids are matched without case everywhere else too.
     Dictionary_SetCaseSensitive(Center->InteropReferences, 0);
     __atomic_store_n(&GlobalNotificationCenter, Center, __ATOMIC_RELEASE);
+    __atomic_store_n(&JoinCheckOwner, Center->OwnerThreadId, __ATOMIC_RELEASE);
+    Thread_SetJoinCheck(JoinWaitsForFire);
     return TRUE;
 }
 
@@ -181,6 +195,8 @@ int32 NotificationCenter_Remove(void) {
     NotificationCenter *Center = GlobalNotificationCenter;
     if (Center == nullptr) return TRUE;
     Debug_Assert(Center->DeliveryDepth == 0, "NotificationCenter - Remove called from inside a delivery\n");
+    Thread_SetJoinCheck(nullptr);
+    __atomic_store_n(&JoinCheckOwner, 0u, __ATOMIC_RELEASE);
 
     CriticalSection_Lock(Center->Lock);
     NotificationCenter_RemoveFlush(Center);

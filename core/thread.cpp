@@ -59,6 +59,9 @@ struct ThreadModule {
 };
 
 ThreadModule *GlobalThread = nullptr;
+// Outside the module record: the notification center may install it before
+// Thread_Init and remove it after Thread_Remove.
+Thread_JoinCheckFunc JoinCheck = nullptr;
 // The record of the thread running here; null on the main thread and on
 // threads not started by Thread_BeginEx.
 thread_local Thread *CurrentThread = nullptr;
@@ -161,6 +164,30 @@ int32 WaitOn(Signal *Handle, int32 TimeoutMS) {
     return Signalled;
 }
 
+// Waits for the thread to be done; in debug builds a wait without end asks
+// the join check in slices and stops the process when the joined thread waits
+// for this one (the join would never end, and neither would its wait). The
+// check runs again after each slice because the joined thread may start
+// waiting for the joiner after the join began.
+int32 WaitForDone(Thread *Record, int32 TimeoutMS) {
+#ifndef NDEBUG
+    constexpr int32 JoinCheckSliceMS = 100;
+    if (TimeoutMS < 0) {
+        for (;;) {
+            Thread_JoinCheckFunc Check = __atomic_load_n(&JoinCheck, __ATOMIC_ACQUIRE);
+            if (Check == nullptr) break;
+            if (Check(Record->ThreadId))
+                Debug_Abort("Assertion failed (!JoinCheck(Thread->ThreadId))\n"
+                            "Thread_Join - Thread %d is blocked waiting for the joining thread %d, the join "
+                            "would never end\n",
+                            (int32)Record->ThreadId, (int32)Thread_GetCurrentId());
+            if (WaitOn(Record->DoneSignal, JoinCheckSliceMS)) return TRUE;
+        }
+    }
+#endif
+    return WaitOn(Record->DoneSignal, TimeoutMS);
+}
+
 } // namespace
 
 int32 Thread_Init(void) {
@@ -245,7 +272,7 @@ int32 Thread_Join(int32 TimeoutMS, Thread **Handle) {
     Thread *Record = *Handle;
     if (Record == nullptr) return TRUE;
     Thread_CheckRecord(Record);
-    if (!WaitOn(Record->DoneSignal, TimeoutMS)) return FALSE;
+    if (!WaitForDone(Record, TimeoutMS)) return FALSE;
     if (!Platform_ThreadJoin(Record->PlatformHandle)) {
         Log_Error("Unable to join thread %d [LE: %d]\n", (int32)Record->ThreadId, Platform_GetLastError());
         return FALSE;
@@ -348,6 +375,11 @@ EventQueue *Thread_GetMainEventQueueHandle(void) { return nullptr; }
 
 int32 Thread_SetUnhandledSignal(Thread_UnhandledSignalFunc Function) {
     __atomic_store_n(&Module()->UnhandledSignal, Function, __ATOMIC_RELEASE);
+    return TRUE;
+}
+
+int32 Thread_SetJoinCheck(Thread_JoinCheckFunc Function) {
+    __atomic_store_n(&JoinCheck, Function, __ATOMIC_RELEASE);
     return TRUE;
 }
 

@@ -39,6 +39,9 @@ typedef struct Thread Thread;
 typedef int32 (*Thread_Func)(void *User);
 // The host's main-thread hook: (thread id signalled, 1 for an event post).
 typedef int32 (*Thread_UnhandledSignalFunc)(uint32 ThreadId, int32 IsEvent);
+// A join check: 1 when the thread with this id is blocked waiting for the
+// calling thread, so that joining it from here would never end.
+typedef int32 (*Thread_JoinCheckFunc)(uint32 ThreadId);
 
 // The module record; the calling thread becomes the main thread.
 int32 Thread_Init(void);
@@ -51,7 +54,9 @@ int32 Thread_BeginEx(Thread **Handle, int32 Mode, void *User, Thread_Func Functi
 // Waits up to TimeoutMS (negative: without end) for the thread to be done,
 // joins it, releases the creator's reference and clears the handle: 1. An
 // empty handle answers 1. A time-out, or a failed join, answers 0 and keeps
-// the handle and its reference.
+// the handle and its reference. In debug builds (NDEBUG not defined) a join
+// without end asks the join check first and again every 100 ms while it
+// waits; a thread that waits for the joiner is a fatal stop naming it.
 int32 Thread_Join(int32 TimeoutMS, Thread **Handle);
 // Names the calling thread (the handle must be its own); names longer than
 // 15 bytes are cut.
@@ -89,6 +94,10 @@ EventQueue *Thread_GetCurrentEventQueueHandle(void);
 EventQueue *Thread_GetMainEventQueueHandle(void);
 
 int32 Thread_SetUnhandledSignal(Thread_UnhandledSignalFunc Function);
+// Installs the join check (null removes it); it may be set before Thread_Init
+// and outlives Thread_Remove. The notification center installs its own while
+// it exists. Release builds keep it but never ask it.
+int32 Thread_SetJoinCheck(Thread_JoinCheckFunc Function);
 // A fatal stop when a started thread has not ticked for more than 60 seconds.
 int32 Thread_CheckForDeadlock(void);
 

@@ -918,6 +918,18 @@ TEST_F(DictionaryTest, IndexWalksAgreeWithLinks) {
         Dictionary_AddInt64(Root, nullptr, Index, &Item);
         Items.push_back(Item);
     }
+    // Asking for the index of another Dictionary's item must not mislead later lookups.
+    Dictionary *Other = nullptr;
+    Dictionary_Create(&Other);
+    for (int32 Index = 0; Index < 5; Index++) Dictionary_AddInt64(Other, nullptr, Index, nullptr);
+    DictionaryItem *Foreign = nullptr;
+    Dictionary_ItemFindByIndex(Other, 2, nullptr, &Foreign);
+    int32 Ignored = 0;
+    Dictionary_ItemGetIndex(Root, Foreign, &Ignored);
+    DictionaryItem *Fourth = nullptr;
+    Dictionary_ItemFindByIndex(Root, 3, nullptr, &Fourth);
+    EXPECT_EQ(Fourth, Items[3]);
+    Dictionary_Release(&Other);
     // Mixed access orders exercise the remembered position.
     const int32 Order[] = {5, 6, 7, 299, 150, 151, 149, 0, 298, -1, -300, 42, 43, 41};
     for (int32 Wanted : Order) {

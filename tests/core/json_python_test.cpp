@@ -70,7 +70,8 @@ def number():
     if r < 0.6: return str(rnd.randint(-10**12, 10**12))
     if r < 0.8: return repr(rnd.uniform(-1e6, 1e6))
     m = str(rnd.randint(0, 999)) + ('.' + str(rnd.randint(0, 999)) if rnd.random() < 0.5 else '')
-    return ('-' if rnd.random() < 0.3 else '') + m + rnd.choice('eE') + rnd.choice(['', '+', '-']) + str(rnd.randint(0, 40))
+    sign = '-' if rnd.random() < 0.3 else ''
+    return sign + m + rnd.choice('eE') + rnd.choice(['', '+', '-']) + str(rnd.randint(0, 40))
 
 def blank():
     return ''.join(rnd.choice(' \t\n\r') for _ in range(rnd.choice([0, 0, 0, 1, 2])))

@@ -7,7 +7,9 @@
 #include <gtest/gtest.h>
 #include <math.h>
 #include <signal.h>
+#include <stdio.h>
 #include <string.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -489,6 +491,20 @@ TEST_F(JsonTest, ScanCarriesStateAcrossPieces) {
     // An empty piece fails with ZeroLength.
     EXPECT_EQ(D.Feed({"[1", ""}), 2u);
     EXPECT_EQ(D.Error(), JSON_ERROR_ZEROLENGTH);
+    // After a failure nothing more is read until the next reset.
+    EXPECT_EQ(D.Feed({"[\"\\u12G4", "5\"]"}), 1u);
+    EXPECT_EQ(D.Error(), JSON_ERROR_STRING);
+    const std::string More = "\"]";
+    MemoryStream *Memory = nullptr;
+    MemoryStream_Create(&Memory);
+    MemoryStream_SetPointer(Memory, const_cast<char *>(More.data()), 2, 2);
+    StreamStruct *Stream = nullptr;
+    MemoryStream_GetStreamHandle(Memory, &Stream);
+    int32 Count = -1;
+    EXPECT_EQ(JSON_Scan(D.Json, Stream, &Count), 0);
+    EXPECT_EQ(Count, 0);
+    EXPECT_EQ(D.Error(), JSON_ERROR_STRING);
+    MemoryStream_Delete(&Memory);
 }
 
 TEST_F(JsonTest, ScanGivesBackWhatFollowsTheDocument) {
@@ -651,5 +667,36 @@ TEST_F(JsonTest, LargeDocumentsSpanManyWrites) {
     EXPECT_EQ(NullStream_GetUsed(Counter), (int64)Text.size());
     NullStream_Delete(&Counter);
 }
+
+#if __has_include("core/file.h")
+TEST_F(JsonTest, FilesLoadAndSaveWholeDocuments) {
+    const std::string Path = "/tmp/json-test-" + std::to_string(getpid()) + ".json";
+    FILE *Old = fopen(Path.c_str(), "w");
+    ASSERT_NE(Old, nullptr);
+    fputs(std::string(10000, 'x').c_str(), Old);
+    fclose(Old);
+    Doc D;
+    std::string Text = "{\"list\":[";
+    for (int32 i = 0; i < 1000; i++) Text += (i ? "," : "") + std::to_string(i);
+    Text += "]}";
+    ASSERT_EQ(D.Load(Text), 1);
+    ASSERT_EQ(JSON_SaveFile(D.Json, Path.c_str()), 1);
+    // The file holds exactly the new text: the older, longer content is cut.
+    FILE *Saved = fopen(Path.c_str(), "r");
+    ASSERT_NE(Saved, nullptr);
+    std::string Content(20000, '\0');
+    Content.resize(fread(Content.data(), 1, Content.size(), Saved));
+    fclose(Saved);
+    EXPECT_EQ(Content, Text);
+    Doc Loaded;
+    ASSERT_EQ(JSON_LoadFile(Loaded.Json, Path.c_str()), 1);
+    EXPECT_EQ(Loaded.Canon(), D.Canon());
+    unlink(Path.c_str());
+    Capture Lines(Loaded.Json);
+    EXPECT_EQ(JSON_LoadFile(Loaded.Json, Path.c_str()), 0);
+    EXPECT_TRUE(Lines.Contains("Unable to open file (" + Path + ")")) << Lines.All();
+    EXPECT_EQ(JSON_SaveFile(D.Json, "/proc/no-such-dir/x.json"), 0);
+}
+#endif
 
 } // namespace

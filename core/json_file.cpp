@@ -1,0 +1,72 @@
+// JSON documents in files: a load reads through a 4,096-byte buffer, a save
+// writes through one and cuts the file at the end of the new text, so a
+// shorter document never leaves the tail of an older one behind.
+//
+// These two operations sit on the File module; they are compiled once
+// core/file.h is part of the tree.
+#if __has_include("core/file.h")
+
+#include "core/buffered_stream.h"
+#include "core/file.h"
+#include "core/json.h"
+#include "core/json_internal.h"
+
+#define JSON_Check(Handle) Class_CheckHandle((Handle), JSON_CLASSID)
+
+namespace {
+
+// Open flag words: read an existing file; write, creating a missing one.
+// Both let others read meanwhile.
+constexpr uint32 OpenForReading = 33;
+constexpr uint32 OpenForWriting = 34;
+constexpr int32 WriteBufferSize = 4096;
+
+} // namespace
+
+int32 JSON_LoadFile(JSON *Handle, const char *Path) {
+    JSON_Check(Handle);
+    Debug_CheckPointer(Path);
+    JSON_Reset(Handle);
+    File *Input = nullptr;
+    File_Create(&Input);
+    if (!File_Open(Input, Path, OpenForReading)) {
+        JSON_Print(Handle, "Unable to open file (%s)", Path);
+        File_Delete(&Input);
+        return FALSE;
+    }
+    StreamStruct *Stream = nullptr;
+    File_GetStreamHandle(Input, &Stream);
+    const int32 Result = JSON_LoadStreamBuffered(Handle, Stream);
+    File_Close(Input);
+    File_Delete(&Input);
+    return Result;
+}
+
+int32 JSON_SaveFile(JSON *Handle, const char *Path) {
+    JSON_Check(Handle);
+    Debug_CheckPointer(Path);
+    File *Output = nullptr;
+    File_Create(&Output);
+    if (!File_Open(Output, Path, OpenForWriting)) {
+        JSON_Print(Handle, "Unable to open file (%s)", Path);
+        File_Delete(&Output);
+        return FALSE;
+    }
+    StreamStruct *Stream = nullptr;
+    File_GetStreamHandle(Output, &Stream);
+    BufferedStream *Buffered = nullptr;
+    BufferedStream_Create(&Buffered);
+    BufferedStream_SetWriteBufferSize(Buffered, WriteBufferSize);
+    BufferedStream_SetBaseStreamHandle(Buffered, Stream);
+    StreamStruct *Record = nullptr;
+    BufferedStream_GetStreamHandle(Buffered, &Record);
+    int32 Result = JSON_SaveStream(Handle, Record);
+    if (Result && !BufferedStream_Flush(Buffered)) Result = FALSE;
+    BufferedStream_Delete(&Buffered);
+    if (!File_Truncate(Output)) Result = FALSE;
+    if (!File_Close(Output)) Result = FALSE;
+    File_Delete(&Output);
+    return Result;
+}
+
+#endif
