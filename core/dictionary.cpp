@@ -17,8 +17,9 @@ namespace {
 constexpr uint32 DefaultChunkSize = 8;
 // String chunks: one record of 2,048 bytes per chunk.
 constexpr uint32 StringChunkBytes = 2048;
-// A container record leaves room to align the Dictionary inside it.
-constexpr uint32 ContainerRecordSize = (uint32)sizeof(Dictionary) + 8;
+// A child is a whole container-pool record: pool records start at a 16-byte
+// boundary, as the change callbacks' 16-byte swaps need.
+constexpr uint32 ContainerRecordSize = (uint32)sizeof(Dictionary);
 static_assert(alignof(Dictionary) == 16 && sizeof(Dictionary) % 16 == 0);
 
 int32 DeleteThunk(void *HandleAddress) { return Dictionary_Delete(static_cast<Dictionary **>(HandleAddress)); }
@@ -138,10 +139,8 @@ void DictionaryInt_EnsurePools(Dictionary *Root) {
 Dictionary *DictionaryInt_CreateChild(Dictionary *Parent, DictionaryItem *Item) {
     Dictionary *Root = Parent->Root;
     if (Parent == Root) DictionaryInt_EnsurePools(Root);
-    void *Record = Pool_Alloc(Root->ContainerPool, (int32)ContainerRecordSize);
-    Dictionary *Child = reinterpret_cast<Dictionary *>(((uintptr)Record + 15) & ~(uintptr)15);
+    Dictionary *Child = static_cast<Dictionary *>(Pool_Alloc(Root->ContainerPool, (int32)ContainerRecordSize));
     memset(Child, 0, sizeof(Dictionary));
-    Child->PoolRecord = Record;
     Class_InitHeader(Child, DICTIONARY_CLASSID, DeleteThunk);
     Child->Class.RefCount = 0;
     Child->Vtbl = &GlobalDictionaryVtbl;
@@ -170,9 +169,7 @@ void DictionaryInt_FreeChild(Dictionary *Parent, Dictionary **Child) {
         if (CallbackSet(&(Freed->*WatchField[Kind]))) SetWatch(Freed, Kind, nullptr, nullptr);
     Freed->Class.ClassId = 0;
     Freed->Items.ClassId = 0;
-    void *Record = Freed->PoolRecord;
-    Pool_Free(Freed->ContainerPool, &Record, (int32)ContainerRecordSize);
-    *Child = nullptr;
+    Pool_Free(Freed->ContainerPool, Child, (int32)ContainerRecordSize);
 }
 
 char *DictionaryInt_AllocText(Dictionary *Handle, int32 Length) {

@@ -14,9 +14,9 @@
 //   the general allocator, and returned the same way with the length plus one.
 // - CursorItem/CursorIndex remember the last item reached by position; a
 //   change to this Dictionary's list moves or clears them.
-// - Pools hand out 8-byte aligned records while the change callbacks need
-//   16, so a child is placed at the first 16-byte boundary of a container
-//   record 8 bytes larger than the Dictionary, and remembers that record.
+// - A child is one container-pool record of exactly sizeof(Dictionary)
+//   bytes; pool records start at 16-byte boundaries, as the change
+//   callbacks' 16-byte swaps need.
 // - Root is the tree's root (a root points at itself). Watchers, kept in the
 //   root, count the Dictionaries of the tree with a remove, key-change and
 //   value-change callback set, so that an unwatched tree makes no report walk.
@@ -68,7 +68,6 @@ struct Dictionary {
     int32 CursorIndex;
     uint32 Watchers[3];
     Dictionary *Root;
-    void *PoolRecord; // a child: the container-pool record it is placed in
 };
 
 struct DictionaryItem {

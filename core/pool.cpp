@@ -1,13 +1,23 @@
 // Pool: fixed-size records from chunks with a free list, bump-allocated
 // strings, or (debug mode) the general allocator. See pool.h.
 //
-// Chunk layout. A chunk is one allocation from the general allocator:
+// Chunk layout. A chunk is one allocation from the general allocator (16-byte
+// aligned):
 //   fixed:  [chunk header][descriptor][record][descriptor][record]...
 //   string: [chunk header][record area, bump-allocated from the cursor]
-// A fixed-mode descriptor sits directly in front of its record, so a free
-// reaches it in O(1); it carries the record's address, its owner pool and a
-// state word, which together tell a live record of this pool from a second
-// free (state free) and from a pointer the pool never gave out.
+// Header and descriptor are multiples of 16 bytes and each record's slot is
+// its size rounded up to 16, so every fixed-mode record starts at a 16-byte
+// boundary: records may embed fields that need it (a 16-byte compare-and-swap
+// in a callback record). A fixed-mode descriptor sits directly in front of its
+// record, so a free reaches it in O(1); its owner pool and state word tell a
+// live record of this pool from a second free (state free) and from a pointer
+// the pool never gave out.
+//
+// String placement is first fit, newest chunk first. Room in a string chunk
+// only shrinks until the chunks go, so the pool keeps a max-tree over the room
+// of its string chunks in the order they were made: the newest chunk with room
+// for a text is found in O(log chunks) instead of by walking every older chunk
+// whenever the newest is full.
 #include "core/pool.h"
 
 #include <string.h>
@@ -31,15 +41,15 @@ constexpr uint32 StringPoolKeepBytes = 10240;
 // A string request reserves this much more than it asks for.
 constexpr int64 StringPoolExtra = 4;
 
+// The record follows its descriptor directly, so its address is implied.
 struct PoolDescriptor {
-    void *Record;
-    const char *File;
+    const char *File;     // the current holder's source location
     PoolDescriptor *Next; // free-list link
     Pool *Owner;
     uint32 Line;
     uint32 State;
 };
-static_assert(sizeof(PoolDescriptor) % 8 == 0, "records behind descriptors stay 8-byte aligned");
+static_assert(sizeof(PoolDescriptor) % 16 == 0, "records behind descriptors stay 16-byte aligned");
 
 struct PoolChunk {
     uint8 *Base;        // the chunk's own allocation
@@ -47,11 +57,26 @@ struct PoolChunk {
     uint32 Size;        // bytes of the allocation
     uint32 RecordCount; // fixed chunks: records; string chunks: 0
     uint32 RecordSize;  // fixed chunks: the record size they were carved for
+    uint32 Slot;        // string chunks: place in the pool's room index
     PoolChunk *Next;    // newest first
 };
 constexpr uint32 ChunkHeaderBytes = (sizeof(PoolChunk) + 15) & ~15u;
 
 constexpr uint64 RoundUp8(uint64 Value) { return (Value + 7) & ~uint64(7); }
+constexpr uint64 RoundUp16(uint64 Value) { return (Value + 15) & ~uint64(15); }
+// Bytes from one fixed-mode descriptor to the next.
+constexpr uint64 RecordStride(uint32 RecordSize) { return sizeof(PoolDescriptor) + RoundUp16(RecordSize); }
+
+uint8 *DescriptorRecord(PoolDescriptor *Descriptor) { return reinterpret_cast<uint8 *>(Descriptor + 1); }
+
+// A state word mixed with the descriptor's own address: a copy of a
+// descriptor elsewhere (a record holding pool-like bytes) does not pass.
+uint32 StateWord(const PoolDescriptor *Descriptor, uint32 State) {
+    return State ^ (uint32)((uintptr)Descriptor >> 4);
+}
+
+// Smallest room index: a string pool of a few chunks never regrows it.
+constexpr uint32 RoomIndexMinimum = 16;
 
 } // namespace
 
@@ -74,6 +99,14 @@ struct Pool {
     uint32 ChunkCount;
     PoolDescriptor *FreeList;
     PoolChunk *Chunks;
+    // Private to this implementation: the room index of the string chunks.
+    // StringChunks[i] is the i-th string chunk made; Room is a max-tree over
+    // their unused bytes, leaves at [RoomCapacity, 2 * RoomCapacity), node n
+    // the larger of nodes 2n and 2n + 1. Leaves past StringCount hold 0.
+    PoolChunk **StringChunks;
+    uint32 *Room;
+    uint32 StringCount;
+    uint32 RoomCapacity;
 };
 
 namespace {
@@ -100,7 +133,7 @@ uint8 *ChunkEnd(PoolChunk *Chunk) { return Chunk->Base + Chunk->Size; }
 // Lays a fixed chunk's descriptors out again, all free, and puts them in
 // front of the free list in address order.
 void RebuildChunk(Pool *Handle, PoolChunk *Chunk) {
-    const uint64 Stride = sizeof(PoolDescriptor) + Chunk->RecordSize;
+    const uint64 Stride = RecordStride(Chunk->RecordSize);
     uint8 *AreaEnd = ChunkArea(Chunk) + Stride * Chunk->RecordCount;
     if (AreaEnd != ChunkEnd(Chunk))
         Debug_Abort("Pool corrupted (%d != %d) [0x%p 0x%p]\n", (int32)(AreaEnd - Chunk->Base), (int32)Chunk->Size,
@@ -109,11 +142,10 @@ void RebuildChunk(Pool *Handle, PoolChunk *Chunk) {
     PoolDescriptor **Link = &First;
     for (uint8 *Position = ChunkArea(Chunk); Position < AreaEnd; Position += Stride) {
         PoolDescriptor *Descriptor = reinterpret_cast<PoolDescriptor *>(Position);
-        Descriptor->Record = Position + sizeof(PoolDescriptor);
         Descriptor->File = nullptr;
         Descriptor->Line = 0;
         Descriptor->Owner = Handle;
-        Descriptor->State = DescriptorFree;
+        Descriptor->State = StateWord(Descriptor, DescriptorFree);
         *Link = Descriptor;
         Link = &Descriptor->Next;
     }
@@ -132,6 +164,7 @@ PoolChunk *AddChunk(Pool *Handle, uint64 AreaBytes, const char *File, int32 Line
     Chunk->Size = (uint32)Bytes;
     Chunk->RecordCount = 0;
     Chunk->RecordSize = 0;
+    Chunk->Slot = 0;
     Chunk->Next = Handle->Chunks;
     Handle->Chunks = Chunk;
     Handle->ChunkCount++;
@@ -141,8 +174,7 @@ PoolChunk *AddChunk(Pool *Handle, uint64 AreaBytes, const char *File, int32 Line
 
 void AddFixedChunk(Pool *Handle, const char *File, int32 Line) {
     Debug_Assert(Handle->ChunkSize > 0, "Pool chunk size must be set before the first allocation\n");
-    const uint64 Stride = sizeof(PoolDescriptor) + Handle->RecordSize;
-    PoolChunk *Chunk = AddChunk(Handle, Stride * Handle->ChunkSize, File, Line);
+    PoolChunk *Chunk = AddChunk(Handle, RecordStride(Handle->RecordSize) * Handle->ChunkSize, File, Line);
     Chunk->RecordCount = Handle->ChunkSize;
     Chunk->RecordSize = Handle->RecordSize;
     RebuildChunk(Handle, Chunk);
@@ -158,21 +190,91 @@ void *AllocFixed(Pool *Handle, int32 Size, const char *File, int32 Line) {
     Descriptor->Next = nullptr;
     Descriptor->File = File;
     Descriptor->Line = (uint32)Line;
-    Descriptor->State = DescriptorHandedOut;
-    if (Handle->ZeroOnAlloc) memset(Descriptor->Record, 0, Handle->RecordSize);
-    return Descriptor->Record;
+    Descriptor->State = StateWord(Descriptor, DescriptorHandedOut);
+    uint8 *Record = DescriptorRecord(Descriptor);
+    if (Handle->ZeroOnAlloc) memset(Record, 0, Handle->RecordSize);
+    return Record;
+}
+
+uint32 ChunkRoom(PoolChunk *Chunk) { return (uint32)(ChunkEnd(Chunk) - Chunk->Cursor); }
+
+// Sets a string chunk's leaf to its room and carries the change up the tree.
+void UpdateRoom(Pool *Handle, PoolChunk *Chunk) {
+    uint32 *Room = Handle->Room;
+    uint32 Node = Handle->RoomCapacity + Chunk->Slot;
+    Room[Node] = ChunkRoom(Chunk);
+    for (Node >>= 1; Node >= 1; Node >>= 1) {
+        const uint32 Larger = std::max(Room[2 * Node], Room[2 * Node + 1]);
+        if (Room[Node] == Larger) break;
+        Room[Node] = Larger;
+    }
+}
+
+void FreeRoomIndex(Pool *Handle) {
+    if (Handle->Room == nullptr) return;
+    Memory_Free(Handle->Room, (int32)(2 * Handle->RoomCapacity * sizeof(uint32)));
+    Memory_Free(Handle->StringChunks, (int32)(Handle->RoomCapacity * sizeof(PoolChunk *)));
+    Handle->Room = nullptr;
+    Handle->StringChunks = nullptr;
+    Handle->StringCount = 0;
+    Handle->RoomCapacity = 0;
+}
+
+// Gives a new string chunk the next leaf, doubling the index when it is full.
+void IndexStringChunk(Pool *Handle, PoolChunk *Chunk) {
+    if (Handle->StringCount == Handle->RoomCapacity) {
+        const uint32 Capacity = std::max(RoomIndexMinimum, 2 * Handle->RoomCapacity);
+        Debug_Assert(Capacity <= (uint32)INT32_MAX / (2 * sizeof(PoolChunk *)), "Pool has too many chunks (%u)\n",
+                     Handle->StringCount);
+        // Pool-wide bookkeeping: attributed to the pool's creator.
+        const char *File = Handle->File;
+        const int32 Line = (int32)Handle->Line;
+        auto *Chunks = static_cast<PoolChunk **>(
+            Memory_AllocInt((int32)(Capacity * sizeof(PoolChunk *)), MEMORY_FLAG_PLAIN, File, Line));
+        auto *Room = static_cast<uint32 *>(
+            Memory_AllocInt((int32)(2 * Capacity * sizeof(uint32)), MEMORY_FLAG_ZERO, File, Line));
+        const uint32 Count = Handle->StringCount;
+        if (Count) {
+            memcpy(Chunks, Handle->StringChunks, Count * sizeof(PoolChunk *));
+            memcpy(Room + Capacity, Handle->Room + Handle->RoomCapacity, Count * sizeof(uint32));
+        }
+        for (uint32 Node = Capacity - 1; Node >= 1; Node--) Room[Node] = std::max(Room[2 * Node], Room[2 * Node + 1]);
+        FreeRoomIndex(Handle);
+        Handle->StringChunks = Chunks;
+        Handle->Room = Room;
+        Handle->StringCount = Count;
+        Handle->RoomCapacity = Capacity;
+    }
+    Chunk->Slot = Handle->StringCount++;
+    Handle->StringChunks[Chunk->Slot] = Chunk;
+    UpdateRoom(Handle, Chunk);
+}
+
+// The newest string chunk whose room is larger than Need, or null: the
+// newest itself when it fits, else the rightmost leaf above Need.
+PoolChunk *FindStringChunk(Pool *Handle, int64 Need) {
+    if (Handle->StringCount == 0) return nullptr;
+    PoolChunk *Newest = Handle->StringChunks[Handle->StringCount - 1];
+    if (ChunkRoom(Newest) > Need) return Newest;
+    const uint32 *Room = Handle->Room;
+    if (Room[1] <= Need) return nullptr;
+    uint32 Node = 1;
+    while (Node < Handle->RoomCapacity) Node = Room[2 * Node + 1] > Need ? 2 * Node + 1 : 2 * Node;
+    return Handle->StringChunks[Node - Handle->RoomCapacity];
 }
 
 void *AllocString(Pool *Handle, int32 Size, const char *File, int32 Line, int64 *Need) {
     Debug_Assert(Size >= 0, "Invalid pool string size (%d) from (%s/%d)\n", Size, File, Line);
     *Need = Size + StringPoolExtra;
-    PoolChunk *Chunk = Handle->Chunks;
-    while (Chunk && !(Chunk->RecordCount == 0 && ChunkEnd(Chunk) - Chunk->Cursor > *Need)) Chunk = Chunk->Next;
-    if (Chunk == nullptr)
+    PoolChunk *Chunk = FindStringChunk(Handle, *Need);
+    if (Chunk == nullptr) {
         Chunk = AddChunk(Handle, std::max<uint64>((uint64)Handle->ChunkSize * Handle->RecordSize, RoundUp8(*Need)),
                          File, Line);
+        IndexStringChunk(Handle, Chunk);
+    }
     void *Record = Chunk->Cursor;
     Chunk->Cursor += *Need;
+    UpdateRoom(Handle, Chunk);
     if (Handle->ZeroOnAlloc) *static_cast<uint8 *>(Record) = 0;
     return Record;
 }
@@ -184,15 +286,16 @@ void FreeFixed(Pool *Handle, void *Record, int32 Size, const char *File, int32 L
         Debug_Abort("Invalid pool member size (%d != %d) from (%s/%d)\n", Size, (int32)Handle->MemberSize, File,
                     Line);
     PoolDescriptor *Descriptor = nullptr;
-    if (((uintptr)Record & 7) == 0) {
-        PoolDescriptor *Candidate = reinterpret_cast<PoolDescriptor *>(static_cast<uint8 *>(Record) -
-                                                                       sizeof(PoolDescriptor));
-        if (Candidate->Record == Record && Candidate->Owner == Handle) Descriptor = Candidate;
+    if (((uintptr)Record & 15) == 0) {
+        PoolDescriptor *Candidate = reinterpret_cast<PoolDescriptor *>(Record) - 1;
+        if (Candidate->Owner == Handle) Descriptor = Candidate;
     }
-    if (Descriptor == nullptr || Descriptor->State != DescriptorHandedOut)
+    if (Descriptor == nullptr || Descriptor->State != StateWord(Descriptor, DescriptorHandedOut)) {
+        const bool SecondFree = Descriptor != nullptr && Descriptor->State == StateWord(Descriptor, DescriptorFree);
         Debug_Abort("Unable to find member to free [0x%p] [0x%p]\n", Record,
-                    (void *)(Descriptor && Descriptor->State == DescriptorFree ? Descriptor : nullptr));
-    Descriptor->State = DescriptorFree;
+                    SecondFree ? static_cast<void *>(Descriptor) : nullptr);
+    }
+    Descriptor->State = StateWord(Descriptor, DescriptorFree);
     Descriptor->Next = Handle->FreeList;
     Handle->FreeList = Descriptor;
 }
@@ -202,6 +305,7 @@ void RemoveAllLocked(Pool *Handle) {
         Handle->Chunks = Chunk->Next;
         Memory_Free(Chunk->Base, (int32)Chunk->Size);
     }
+    FreeRoomIndex(Handle);
     Handle->ChunkCount = 0;
     Handle->FreeList = nullptr;
     Handle->MemoryInUse = 0;
@@ -216,10 +320,13 @@ void ResetLocked(Pool *Handle) {
     }
     Handle->FreeList = nullptr;
     for (PoolChunk *Chunk = Handle->Chunks; Chunk; Chunk = Chunk->Next) {
-        if (Chunk->RecordCount)
+        if (Chunk->RecordCount) {
             RebuildChunk(Handle, Chunk);
-        else
+        } else {
+            // String chunks left from before string mode was turned off.
             Chunk->Cursor = ChunkArea(Chunk);
+            UpdateRoom(Handle, Chunk);
+        }
     }
     Handle->ActiveCount = 0;
     Handle->MaximumCount = 0;

@@ -11,7 +11,9 @@
 // is reset (string mode). Every fixed-mode record has a descriptor directly
 // in front of it that names its pool, its holder's source location and
 // whether it is handed out, so a free finds it without a search and a second
-// free of the same record is a fatal stop.
+// free of the same record is a fatal stop. Fixed- and debug-mode records start
+// at a 16-byte boundary, so they may embed fields that need it; string-mode
+// texts are packed without alignment.
 //
 // Modes and sizes are set right after creation and before the first
 // allocation. Without AllowLock a pool belongs to one thread at a time; with

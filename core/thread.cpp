@@ -118,7 +118,7 @@ void FreeRecord(Thread *Record) {
 }
 
 // Runs on the new thread around the thread's function.
-int32 ThreadContainer(void *Context) {
+int32 Thread_ThreadContainer(void *Context) {
     Thread *Record = static_cast<Thread *>(Context);
     CurrentThread = Record;
     // The creator holds the lock until the record is complete and listed.
@@ -249,7 +249,7 @@ int32 Thread_BeginEx(Thread **Handle, int32 Mode, void *User, Thread_Func Functi
 
     uint32 ThreadId = 0;
     void *PlatformHandle = nullptr;
-    if (Platform_ThreadBegin(ThreadContainer, Record, &ThreadId, &PlatformHandle)) {
+    if (Platform_ThreadBegin(Thread_ThreadContainer, Record, &ThreadId, &PlatformHandle)) {
         Record->ThreadId = ThreadId;
         Record->PlatformHandle = PlatformHandle;
         // The container claims the queue too, but a post made right after
