@@ -13,11 +13,11 @@
 // live record of this pool from a second free (state free) and from a pointer
 // the pool never gave out.
 //
-// String placement is first fit, newest chunk first. Room in a string chunk
-// only shrinks until the chunks go, so the pool keeps a max-tree over the room
-// of its string chunks in the order they were made: the newest chunk with room
-// for a text is found in O(log chunks) instead of by walking every older chunk
-// whenever the newest is full.
+// String placement is first fit, newest chunk first. The pool keeps a
+// max-tree over the room of its string chunks in the order they were made,
+// updated whenever a chunk's cursor moves: the newest chunk with room for a
+// text is found in O(log chunks) instead of by walking every older chunk each
+// time the newest is full.
 #include "core/pool.h"
 
 #include <string.h>

@@ -7,6 +7,7 @@
 #include <string.h>
 
 #include <algorithm>
+#include <random>
 #include <set>
 #include <string>
 #include <thread>
@@ -112,7 +113,7 @@ TEST_F(PoolTest, RecordsAreDistinctAlignedAndWholeRecordIsUsable) {
     std::vector<uint8 *> Records;
     for (int i = 0; i < 50; i++) {
         uint8 *Record = static_cast<uint8 *>(Pool_Alloc(Handle, 20));
-        EXPECT_EQ((uintptr)Record % 8, 0u);
+        EXPECT_EQ((uintptr)Record % 16, 0u);
         memset(Record, i, 24);
         Records.push_back(Record);
     }
@@ -121,6 +122,41 @@ TEST_F(PoolTest, RecordsAreDistinctAlignedAndWholeRecordIsUsable) {
     EXPECT_EQ(Get(Pool_GetBlocksInUse, Handle), 8u);
     for (uint8 *&Record : Records) Pool_Free(Handle, &Record, 20);
     Pool_Delete(&Handle);
+}
+
+TEST_F(PoolTest, EveryFixedRecordStartsAtASixteenByteBoundary) {
+    // Records may embed 16-byte compare-and-swap fields (callback records):
+    // every record of every chunk, first use and after a reset, and in debug
+    // mode, must start at a 16-byte boundary whatever its size.
+    for (uint32 MemberSize : {1u, 8u, 12u, 16u, 20u, 24u, 40u, 48u, 56u, 64u, 100u, 264u}) {
+        for (uint32 ChunkSize : {1u, 3u, 8u}) {
+            Pool *Handle = MakeFixed(MemberSize, ChunkSize);
+            const uint32 RecordSize = Get(Pool_GetMemorySize, Handle);
+            EXPECT_EQ(RecordSize, (MemberSize + 7) / 8 * 8) << MemberSize; // the size as set stays 8-rounded
+            for (int Round = 0; Round < 2; Round++) {
+                std::vector<uint8 *> Records;
+                for (int i = 0; i < 20; i++) {
+                    uint8 *Record = static_cast<uint8 *>(Pool_Alloc(Handle, (int32)MemberSize));
+                    ASSERT_EQ((uintptr)Record % 16, 0u) << MemberSize << "/" << ChunkSize << " #" << i;
+                    memset(Record, i + 1, RecordSize); // the whole record is the caller's (ASan)
+                    Records.push_back(Record);
+                }
+                for (int i = 0; i < 20; i++)
+                    for (uint32 Byte = 0; Byte < RecordSize; Byte++) ASSERT_EQ(Records[i][Byte], i + 1);
+                if (Round == 0) {
+                    for (uint8 *&Record : Records) Pool_Free(Handle, &Record, (int32)MemberSize);
+                    Pool_Reset(Handle);
+                }
+            }
+            EXPECT_EQ(Get(Pool_GetBlocksInUse, Handle), (20 + ChunkSize - 1) / ChunkSize);
+            Pool_Reset(Handle);
+            Pool_SetDebugMode(Handle, 1);
+            void *Debug = Pool_Alloc(Handle, (int32)MemberSize);
+            EXPECT_EQ((uintptr)Debug % 16, 0u) << MemberSize;
+            Pool_Free(Handle, &Debug, (int32)MemberSize);
+            Pool_Delete(&Handle);
+        }
+    }
 }
 
 TEST_F(PoolTest, FirstChunkIsHandedOutInAddressOrderAndLastFreedComesBackFirst) {
@@ -319,6 +355,143 @@ TEST_F(PoolTest, StringModeNullFreeLeavesLiveStringsIntact) {
     EXPECT_STREQ(Live, "still here");
     Pool_Free(Handle, &Live, 17);
     EXPECT_EQ(Get(Pool_GetMemoryInUse, Handle), 0u);
+    Pool_Delete(&Handle);
+}
+
+namespace {
+
+// The placement rule of string mode, kept as plainly as it reads: a text
+// needs its size plus 4 bytes; the chunks are tried newest first and the
+// first with more room than that serves it; otherwise a new chunk of the
+// larger of the record size and the need rounded up to 8 is made. Chunk i's
+// area starts where its first text landed.
+struct StringPoolModel {
+    struct Chunk {
+        uintptr Start;
+        uint64 Size;
+        uint64 Used;
+    };
+    uint64 RecordSize;
+    std::vector<Chunk> Chunks; // oldest first
+
+    // The chunk that serves the need, or -1 for a new one.
+    int Place(uint64 Need) const {
+        for (int i = (int)Chunks.size() - 1; i >= 0; i--)
+            if (Chunks[i].Size - Chunks[i].Used > Need) return i;
+        return -1;
+    }
+    uint64 LeftOver() const {
+        uint64 Sum = 0;
+        for (const Chunk &Each : Chunks) Sum += Each.Size - Each.Used;
+        return Sum;
+    }
+};
+
+// Allocates the texts and checks every address, the chunk count and the
+// left-over bytes against the model.
+void AllocateLikeTheModel(Pool *Handle, StringPoolModel &Model, const std::vector<int32> &Sizes,
+                          std::vector<void *> *Texts = nullptr) {
+    for (size_t n = 0; n < Sizes.size(); n++) {
+        const uint64 Need = (uint64)Sizes[n] + 4;
+        const int Slot = Model.Place(Need);
+        uint8 *Text = static_cast<uint8 *>(Pool_Alloc(Handle, Sizes[n]));
+        ASSERT_NE(Text, nullptr);
+        memset(Text, 'a' + (int)(n % 26), (size_t)Sizes[n]);
+        if (Texts != nullptr) Texts->push_back(Text);
+        if (Slot < 0) {
+            Model.Chunks.push_back({(uintptr)Text, std::max<uint64>(Model.RecordSize, (Need + 7) & ~7ull), Need});
+        } else {
+            StringPoolModel::Chunk &Chunk = Model.Chunks[(size_t)Slot];
+            ASSERT_EQ((uintptr)Text, Chunk.Start + Chunk.Used) << "text " << n << " of " << Sizes[n] << " bytes";
+            Chunk.Used += Need;
+        }
+    }
+    EXPECT_EQ(Get(Pool_GetBlocksInUse, Handle), (uint32)Model.Chunks.size());
+    EXPECT_EQ(Get(Pool_GetStringMemoryLeftOver, Handle), (uint32)Model.LeftOver());
+}
+
+} // namespace
+
+TEST_F(PoolTest, StringModePlacesEveryTextInTheNewestChunkWithRoom) {
+    // Thousands of chunks with all sorts of room left: each text goes to the
+    // newest chunk with room for it (often an older one), large texts get
+    // chunks of their own, and nothing else makes a chunk.
+    Pool *Handle = MakeString(2048);
+    StringPoolModel Model{2048, {}};
+    std::mt19937 Random(1114);
+    std::vector<int32> Sizes(60000);
+    for (int32 &Size : Sizes) {
+        const uint32 Kind = Random() % 100;
+        if (Kind < 70)
+            Size = (int32)(Random() % 24); // keys and short values
+        else if (Kind < 99)
+            Size = (int32)(Random() % 400);
+        else
+            Size = 2040 + (int32)(Random() % 3000); // a chunk of its own
+    }
+    AllocateLikeTheModel(Handle, Model, Sizes);
+    EXPECT_GT(Model.Chunks.size(), 2000u);
+    // The whole memory is the chunks: headers plus the areas the model knows.
+    uint64 Areas = 0;
+    for (const auto &Chunk : Model.Chunks) Areas += Chunk.Size;
+    const uint32 Memory = Get(Pool_GetMemoryInUse, Handle);
+    EXPECT_EQ((Memory - Areas) % Model.Chunks.size(), 0u);
+    EXPECT_LT((Memory - Areas) / Model.Chunks.size(), 128u);
+    Pool_Delete(&Handle);
+}
+
+TEST_F(PoolTest, StringModeReusesRoomAfterFrees) {
+    // Freeing texts gives no room back to a chunk, and under the release
+    // limit the chunks stay: the next texts go on after the old cursors,
+    // older chunks with room included.
+    Pool *Handle = MakeString(2048);
+    StringPoolModel Model{2048, {}};
+    std::vector<void *> Texts;
+    AllocateLikeTheModel(Handle, Model, {500, 500, 500, 100, 600, 30, 1000, 8, 3000, 1}, &Texts);
+    ASSERT_EQ(Model.Chunks.size(), 3u);
+    const uint32 Memory = Get(Pool_GetMemoryInUse, Handle);
+    ASSERT_LE(Memory, 10240u);
+    for (void *&Text : Texts) EXPECT_EQ(Pool_Free(Handle, &Text, 1), nullptr);
+    EXPECT_EQ(Get(Pool_GetActiveCount, Handle), 0u);
+    EXPECT_EQ(Get(Pool_GetMemoryInUse, Handle), Memory);
+    EXPECT_EQ(Get(Pool_GetStringMemoryLeftOver, Handle), (uint32)Model.LeftOver());
+    Texts.clear();
+    AllocateLikeTheModel(Handle, Model, {200, 30, 900, 40, 5, 0, 2000}, &Texts);
+    EXPECT_EQ(Get(Pool_GetActiveCount, Handle), 7u);
+
+    // Above the limit the last free releases every chunk, and placement
+    // starts over from nothing.
+    AllocateLikeTheModel(Handle, Model, {2000, 2000, 2000, 2000, 2000, 2000}, &Texts);
+    ASSERT_GT(Get(Pool_GetMemoryInUse, Handle), 10240u);
+    for (void *&Text : Texts) Pool_Free(Handle, &Text, 1);
+    EXPECT_EQ(Get(Pool_GetBlocksInUse, Handle), 0u);
+    EXPECT_EQ(Get(Pool_GetStringMemoryLeftOver, Handle), 0u);
+    Model.Chunks.clear();
+    Texts.clear();
+    AllocateLikeTheModel(Handle, Model, {700, 700, 700, 10, 2500, 20}, &Texts);
+
+    // A reset does the same.
+    Pool_Reset(Handle);
+    Model.Chunks.clear();
+    AllocateLikeTheModel(Handle, Model, {1500, 1500, 400, 100}, &Texts);
+    Pool_Delete(&Handle);
+}
+
+TEST_F(PoolTest, StringChunksLeftFromStringModeAreEmptiedByAFixedReset) {
+    // Turning string mode off and resetting rewinds the string chunks; with
+    // string mode back on the texts start again at the newest chunk's start.
+    Pool *Handle = MakeString(2048);
+    char *First = static_cast<char *>(Pool_Alloc(Handle, 1500));
+    char *Second = static_cast<char *>(Pool_Alloc(Handle, 1500));
+    ASSERT_EQ(Get(Pool_GetBlocksInUse, Handle), 2u);
+    Pool_SetStringMode(Handle, 0);
+    Pool_Reset(Handle);
+    EXPECT_EQ(Get(Pool_GetBlocksInUse, Handle), 2u);
+    EXPECT_EQ(Get(Pool_GetStringMemoryLeftOver, Handle), 2u * 2048u);
+    Pool_SetStringMode(Handle, 1);
+    EXPECT_EQ(Pool_Alloc(Handle, 1500), Second);
+    EXPECT_EQ(Pool_Alloc(Handle, 1500), First);
+    EXPECT_EQ(Get(Pool_GetBlocksInUse, Handle), 2u);
     Pool_Delete(&Handle);
 }
 
