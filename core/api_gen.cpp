@@ -50,40 +50,44 @@ int32 ApiGen_GetParam(Dictionary *Request, const char *ClassName, const char *Me
     return TRUE;
 }
 
+namespace {
+
+// A typed parameter: the out-value is cleared first, so a missing or mistyped
+// parameter (logged by ApiGen_GetParam) leaves it empty, never stale.
+template <typename Value>
+int32 GetTyped(Dictionary *Request, const char *ClassName, const char *MethodName, const char *ParameterName,
+               int32 Type, int32 (*Read)(Dictionary *, DictionaryItem *, Value *), Value *Out) {
+    Debug_CheckPointer(Out);
+    *Out = Value{};
+    DictionaryItem *Item = nullptr;
+    if (!ApiGen_GetParam(Request, ClassName, MethodName, ParameterName, Type, &Item)) return FALSE;
+    return Read(Request, Item, Out);
+}
+
+} // namespace
+
 int32 ApiGen_GetBoolean(Dictionary *Request, const char *ClassName, const char *MethodName,
                         const char *ParameterName, uint32 *Flag) {
-    Debug_CheckPointer(Flag);
-    *Flag = 0;
-    DictionaryItem *Item = nullptr;
-    if (!ApiGen_GetParam(Request, ClassName, MethodName, ParameterName, DICTIONARY_TYPE_BOOLEAN, &Item)) return FALSE;
-    return Dictionary_ItemGetBoolean(Request, Item, Flag);
+    return GetTyped(Request, ClassName, MethodName, ParameterName, DICTIONARY_TYPE_BOOLEAN, Dictionary_ItemGetBoolean,
+                    Flag);
 }
 
 int32 ApiGen_GetInt32(Dictionary *Request, const char *ClassName, const char *MethodName, const char *ParameterName,
                       int32 *Value) {
-    Debug_CheckPointer(Value);
-    *Value = 0;
-    DictionaryItem *Item = nullptr;
-    if (!ApiGen_GetParam(Request, ClassName, MethodName, ParameterName, DICTIONARY_TYPE_FLOAT64, &Item)) return FALSE;
-    return Dictionary_ItemGetInt32(Request, Item, Value);
+    return GetTyped(Request, ClassName, MethodName, ParameterName, DICTIONARY_TYPE_FLOAT64, Dictionary_ItemGetInt32,
+                    Value);
 }
 
 int32 ApiGen_GetInt64(Dictionary *Request, const char *ClassName, const char *MethodName, const char *ParameterName,
                       int64 *Value) {
-    Debug_CheckPointer(Value);
-    *Value = 0;
-    DictionaryItem *Item = nullptr;
-    if (!ApiGen_GetParam(Request, ClassName, MethodName, ParameterName, DICTIONARY_TYPE_FLOAT64, &Item)) return FALSE;
-    return Dictionary_ItemGetInt64(Request, Item, Value);
+    return GetTyped(Request, ClassName, MethodName, ParameterName, DICTIONARY_TYPE_FLOAT64, Dictionary_ItemGetInt64,
+                    Value);
 }
 
 int32 ApiGen_GetFloat64(Dictionary *Request, const char *ClassName, const char *MethodName,
                         const char *ParameterName, float64 *Value) {
-    Debug_CheckPointer(Value);
-    *Value = 0;
-    DictionaryItem *Item = nullptr;
-    if (!ApiGen_GetParam(Request, ClassName, MethodName, ParameterName, DICTIONARY_TYPE_FLOAT64, &Item)) return FALSE;
-    return Dictionary_ItemGetFloat64(Request, Item, Value);
+    return GetTyped(Request, ClassName, MethodName, ParameterName, DICTIONARY_TYPE_FLOAT64, Dictionary_ItemGetFloat64,
+                    Value);
 }
 
 int32 ApiGen_GetString(Dictionary *Request, const char *ClassName, const char *MethodName, const char *ParameterName,
@@ -97,21 +101,14 @@ int32 ApiGen_GetString(Dictionary *Request, const char *ClassName, const char *M
 
 int32 ApiGen_GetStringPtr(Dictionary *Request, const char *ClassName, const char *MethodName,
                           const char *ParameterName, const char **Text) {
-    Debug_CheckPointer(Text);
-    *Text = nullptr;
-    DictionaryItem *Item = nullptr;
-    if (!ApiGen_GetParam(Request, ClassName, MethodName, ParameterName, DICTIONARY_TYPE_STRING, &Item)) return FALSE;
-    return Dictionary_ItemGetStringPtr(Request, Item, Text);
+    return GetTyped(Request, ClassName, MethodName, ParameterName, DICTIONARY_TYPE_STRING, Dictionary_ItemGetStringPtr,
+                    Text);
 }
 
 int32 ApiGen_GetDictionary(Dictionary *Request, const char *ClassName, const char *MethodName,
                            const char *ParameterName, Dictionary **Child) {
-    Debug_CheckPointer(Child);
-    *Child = nullptr;
-    DictionaryItem *Item = nullptr;
-    if (!ApiGen_GetParam(Request, ClassName, MethodName, ParameterName, DICTIONARY_TYPE_DICTIONARY, &Item))
-        return FALSE;
-    return Dictionary_ItemGetDictionaryHandle(Request, Item, Child);
+    return GetTyped(Request, ClassName, MethodName, ParameterName, DICTIONARY_TYPE_DICTIONARY,
+                    Dictionary_ItemGetDictionaryHandle, Child);
 }
 
 int32 ApiGen_CreateBase64DecodedBuffer(const char *Text, uint8 **Buffer, int32 *Length, int32 *Size) {

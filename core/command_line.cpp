@@ -47,6 +47,21 @@ bool OpensQuote(const char *Position) {
     return Run % 2 == 1;
 }
 
+// The closing quote of a quoted stretch, from just after its opening quote:
+// a doubled quote inside stands for one and does not close it. The
+// terminator when the stretch is never closed.
+const char *ClosingQuote(const char *Position) {
+    while (*Position != '\0') {
+        if (*Position == '"') {
+            if (Position[1] != '"') break;
+            Position += 2;
+        } else {
+            Position++;
+        }
+    }
+    return Position;
+}
+
 const char *Resolve(const char *Line) { return Line != nullptr ? Line : GlobalCommandLine; }
 
 struct Field {
@@ -68,14 +83,7 @@ template <class Visitor> int32 ScanFields(const char *Line, Visitor Visit) {
         if (*Position == '"' && OpensQuote(Position)) {
             Current.Quoted = true;
             Current.Start = ++Position;
-            while (*Position != '\0') {
-                if (*Position == '"') {
-                    if (Position[1] != '"') break;
-                    Position += 2;
-                } else {
-                    Position++;
-                }
-            }
+            Position = ClosingQuote(Position);
             Current.End = Position;
             if (*Position == '"') Position++;
         } else {
@@ -87,15 +95,7 @@ template <class Visitor> int32 ScanFields(const char *Line, Visitor Visit) {
                 Position++;
                 if (*Position != '"' || !OpensQuote(Position)) continue;
                 // A quoted value: the field ends just after its closing quote.
-                Position++;
-                while (*Position != '\0') {
-                    if (*Position == '"') {
-                        if (Position[1] != '"') break;
-                        Position += 2;
-                    } else {
-                        Position++;
-                    }
-                }
+                Position = ClosingQuote(Position + 1);
                 if (*Position == '"') Position++;
                 break;
             }

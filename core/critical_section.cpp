@@ -13,6 +13,16 @@ struct CriticalSectionStruct {
     pthread_mutex_t Mutex;
 };
 
+// The class check, reported at the caller's file and line rather than here.
+CriticalSectionStruct *CheckedSection(void *Handle, const char *File, int32 Line) {
+    if (Handle == nullptr) Debug_AbortInt(File, Line, "Pointer is NULL\n");
+    auto *Section = static_cast<CriticalSectionStruct *>(Handle);
+    if (Section->Class.ClassId != CRITICALSECTION_CLASSID)
+        Debug_AbortInt(File, Line, "Class mismatch pointer (0x%p: expected 0x%08x but was 0x%08x)\n", Handle,
+                       CRITICALSECTION_CLASSID, Section->Class.ClassId);
+    return Section;
+}
+
 } // namespace
 
 extern "C" int32 CriticalSection_CreateInt(void **Handle, const char *File, int32 Line) {
@@ -40,21 +50,11 @@ extern "C" int32 CriticalSection_CreateInt(void **Handle, const char *File, int3
 }
 
 extern "C" int32 CriticalSection_LockInt(void *Handle, const char *File, int32 Line) {
-    if (Handle == nullptr) Debug_AbortInt(File, Line, "Pointer is NULL\n");
-    auto *Section = static_cast<CriticalSectionStruct *>(Handle);
-    if (Section->Class.ClassId != CRITICALSECTION_CLASSID)
-        Debug_AbortInt(File, Line, "Class mismatch pointer (0x%p: expected 0x%08x but was 0x%08x)\n", Handle,
-                       CRITICALSECTION_CLASSID, Section->Class.ClassId);
-    return pthread_mutex_lock(&Section->Mutex) == 0;
+    return pthread_mutex_lock(&CheckedSection(Handle, File, Line)->Mutex) == 0;
 }
 
 extern "C" int32 CriticalSection_UnlockInt(void *Handle, const char *File, int32 Line) {
-    if (Handle == nullptr) Debug_AbortInt(File, Line, "Pointer is NULL\n");
-    auto *Section = static_cast<CriticalSectionStruct *>(Handle);
-    if (Section->Class.ClassId != CRITICALSECTION_CLASSID)
-        Debug_AbortInt(File, Line, "Class mismatch pointer (0x%p: expected 0x%08x but was 0x%08x)\n", Handle,
-                       CRITICALSECTION_CLASSID, Section->Class.ClassId);
-    return pthread_mutex_unlock(&Section->Mutex) == 0;
+    return pthread_mutex_unlock(&CheckedSection(Handle, File, Line)->Mutex) == 0;
 }
 
 extern "C" int32 CriticalSection_ValidHandle(void *Handle) {

@@ -42,6 +42,18 @@ int32 Put(MemoryStream *Side, const void *Data, uint32 Length) {
     return MemoryStream_Put(Side, Data, Length, &Count);
 }
 
+int32 BufferUsed(MemoryStream *Side, int32 *Bytes) {
+    Debug_CheckPointer(Bytes);
+    *Bytes = MemoryStream_GetUsed(Side);
+    return TRUE;
+}
+
+int32 BufferLeft(MemoryStream *Side, int32 *Bytes) {
+    Debug_CheckPointer(Bytes);
+    *Bytes = MemoryStream_GetAvailableCapacity(Side);
+    return TRUE;
+}
+
 int32 GetPointer(MemoryStream *Side, void *PointerAddress, int32 *Used) {
     Debug_CheckPointer(Used);
     const int32 Result = MemoryStream_GetPointer(Side, PointerAddress);
@@ -89,14 +101,10 @@ int32 DuplexStream_ReadTransactionEnd(DuplexStream *Handle, int32 Rollback) {
     return MemoryStream_TransactionEnd(ReadSide(Handle), Rollback);
 }
 int32 DuplexStream_ReadGetBufferUsed(DuplexStream *Handle, int32 *Bytes) {
-    Debug_CheckPointer(Bytes);
-    *Bytes = MemoryStream_GetUsed(ReadSide(Handle));
-    return TRUE;
+    return BufferUsed(ReadSide(Handle), Bytes);
 }
 int32 DuplexStream_ReadGetBufferLeft(DuplexStream *Handle, int32 *Bytes) {
-    Debug_CheckPointer(Bytes);
-    *Bytes = MemoryStream_GetAvailableCapacity(ReadSide(Handle));
-    return TRUE;
+    return BufferLeft(ReadSide(Handle), Bytes);
 }
 int32 DuplexStream_ReadGet(DuplexStream *Handle, void *Buffer, uint32 Length, uint32 *Count) {
     return MemoryStream_Get(ReadSide(Handle), Buffer, Length, Count);
@@ -137,14 +145,10 @@ int32 DuplexStream_WriteTransactionEnd(DuplexStream *Handle, int32 Rollback) {
     return MemoryStream_TransactionEnd(WriteSide(Handle), Rollback);
 }
 int32 DuplexStream_WriteGetBufferUsed(DuplexStream *Handle, int32 *Bytes) {
-    Debug_CheckPointer(Bytes);
-    *Bytes = MemoryStream_GetUsed(WriteSide(Handle));
-    return TRUE;
+    return BufferUsed(WriteSide(Handle), Bytes);
 }
 int32 DuplexStream_WriteGetBufferLeft(DuplexStream *Handle, int32 *Bytes) {
-    Debug_CheckPointer(Bytes);
-    *Bytes = MemoryStream_GetAvailableCapacity(WriteSide(Handle));
-    return TRUE;
+    return BufferLeft(WriteSide(Handle), Bytes);
 }
 int32 DuplexStream_WriteGet(DuplexStream *Handle, void *Buffer, uint32 Length, uint32 *Count) {
     return MemoryStream_Get(WriteSide(Handle), Buffer, Length, Count);

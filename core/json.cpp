@@ -101,13 +101,7 @@ int32 JSON_Reset(JSON *Handle) {
     Handle->Depth = 0;
     Handle->Line = 1;
     Handle->LineStart = 0;
-    Handle->ValueSeen = 0;
-    Handle->CommaSeen = 0;
-    Handle->SubState = 0;
-    Handle->NumberFlags = 0;
-    Handle->UnicodeCount = 0;
-    Handle->PendingSurrogate = 0;
-    Handle->LiteralLength = 0;
+    JsonInternal_ClearValueState(Handle);
     Handle->LastError = JSON_ERROR_NONE;
     Handle->CharCount = 0;
     Handle->ValueStart = 0;

@@ -70,3 +70,15 @@ struct JSON {
 void JsonInternal_Report(JSON *Json, const char *Format, ...);
 // Sets the last error and logs the message.
 void JsonInternal_Fail(JSON *Json, int32 Code, const char *Format, ...);
+
+// Clears what the scanner keeps about the value in progress (separators seen,
+// sub-state, partial number, literal and escape), as at the start of a value.
+inline void JsonInternal_ClearValueState(JSON *Json) {
+    Json->ValueSeen = 0;
+    Json->CommaSeen = 0;
+    Json->SubState = 0;
+    Json->NumberFlags = 0;
+    Json->LiteralLength = 0;
+    Json->UnicodeCount = 0;
+    Json->PendingSurrogate = 0;
+}

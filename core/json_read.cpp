@@ -23,6 +23,7 @@
 #include "core/memory.h"
 #include "core/memory_stream.h"
 #include "core/string_print.h"
+#include "core/unicode_codec.h"
 
 #define JSON_Check(Handle) Class_CheckHandle((Handle), JSON_CLASSID)
 
@@ -54,30 +55,6 @@ int32 HexValue(char Digit) {
     return -1;
 }
 
-// UTF-8 form of a scalar value (surrogates never reach here).
-int32 EncodeUtf8(uint32 CodePoint, char *Out) {
-    if (CodePoint < 0x80) {
-        Out[0] = (char)CodePoint;
-        return 1;
-    }
-    if (CodePoint < 0x800) {
-        Out[0] = (char)(0xC0 | (CodePoint >> 6));
-        Out[1] = (char)(0x80 | (CodePoint & 0x3F));
-        return 2;
-    }
-    if (CodePoint < 0x10000) {
-        Out[0] = (char)(0xE0 | (CodePoint >> 12));
-        Out[1] = (char)(0x80 | ((CodePoint >> 6) & 0x3F));
-        Out[2] = (char)(0x80 | (CodePoint & 0x3F));
-        return 3;
-    }
-    Out[0] = (char)(0xF0 | (CodePoint >> 18));
-    Out[1] = (char)(0x80 | ((CodePoint >> 12) & 0x3F));
-    Out[2] = (char)(0x80 | ((CodePoint >> 6) & 0x3F));
-    Out[3] = (char)(0x80 | (CodePoint & 0x3F));
-    return 4;
-}
-
 // Bytes that end a run of plain string text (a line feed is only counted).
 constexpr auto StringStops = [] {
     std::array<bool, 256> Table{};
@@ -85,8 +62,9 @@ constexpr auto StringStops = [] {
     return Table;
 }();
 
-bool IsHighSurrogate(uint32 Unit) { return Unit >= 0xD800 && Unit <= 0xDBFF; }
-bool IsLowSurrogate(uint32 Unit) { return Unit >= 0xDC00 && Unit <= 0xDFFF; }
+using unicode::EncodeUtf8;
+using unicode::IsHighSurrogate;
+using unicode::IsLowSurrogate;
 
 // The key segments of levels 0 ... Depth - 1 joined by backslashes, cut to the
 // buffer; empty segments at the front add no separator.
@@ -186,13 +164,7 @@ class Scanner {
     void BeginValue(int32 Kind, uint8 Character) {
         if (J->ValueSeen && !J->CommaSeen)
             JsonInternal_Report(J, "Comma expected [%c @ %d:%d]", Character, J->Line, Column());
-        J->ValueSeen = 0;
-        J->CommaSeen = 0;
-        J->SubState = 0;
-        J->NumberFlags = 0;
-        J->LiteralLength = 0;
-        J->UnicodeCount = 0;
-        J->PendingSurrogate = 0;
+        JsonInternal_ClearValueState(J);
         if (ParentIs(JSON_KIND_ARRAY)) {
             JSONLevel &Parent = J->Levels[J->Depth - 1];
             Parent.Index++;

@@ -146,6 +146,19 @@ int32 WriteAt(MemoryStream *Stream, bool Append, const void *Data, uint32 Length
     return TRUE;
 }
 
+// Write and Put: an empty write answers 0, and a write at the position (not
+// appended) moves the position past what it wrote.
+int32 LockedWrite(MemoryStream *Stream, bool Append, const void *Data, uint32 Length, uint32 *Count) {
+    Debug_CheckPointer(Count);
+    *Count = 0;
+    if (Length == 0) return FALSE;
+    Debug_CheckPointer(Data);
+    StreamLock Guard(Stream);
+    if (!WriteAt(Stream, Append, Data, Length, Count)) return FALSE;
+    if (!Append) Stream->Position += *Count;
+    return TRUE;
+}
+
 void DiscardFront(MemoryStream *Stream, int64 Bytes) {
     Bytes = std::clamp<int64>(Bytes, 0, Stream->Used);
     if (Bytes == 0) return;
@@ -346,14 +359,7 @@ int32 MemoryStream_GetCapacity(MemoryStream *Handle) {
 
 int32 MemoryStream_Write(MemoryStream *Handle, const void *Data, uint32 Length, uint32 *Count) {
     MemoryStream_Check(Handle);
-    Debug_CheckPointer(Count);
-    *Count = 0;
-    if (Length == 0) return FALSE;
-    Debug_CheckPointer(Data);
-    StreamLock Guard(Handle);
-    if (!WriteAt(Handle, false, Data, Length, Count)) return FALSE;
-    Handle->Position += *Count;
-    return TRUE;
+    return LockedWrite(Handle, false, Data, Length, Count);
 }
 
 int32 MemoryStream_Read(MemoryStream *Handle, void *Buffer, uint32 Length, uint32 *Count) {
@@ -373,14 +379,7 @@ int32 MemoryStream_Read(MemoryStream *Handle, void *Buffer, uint32 Length, uint3
 int32 MemoryStream_Seek(MemoryStream *Handle, int64 Offset, int32 Origin) {
     MemoryStream_Check(Handle);
     int64 Target = 0;
-    switch (Origin) {
-    case STREAM_SEEK_SET: Target = Offset; break;
-    case STREAM_SEEK_CUR:
-        if (__builtin_add_overflow(Handle->Position, Offset, &Target)) return FALSE;
-        break;
-    case STREAM_SEEK_END: Target = Handle->Used; break;
-    default: return FALSE;
-    }
+    if (!Stream_ResolveSeek(Handle->Position, Handle->Used, Offset, Origin, &Target)) return FALSE;
     if (Target < 0 || Target > Handle->Used) return FALSE;
     Handle->Position = Target;
     return TRUE;
@@ -408,12 +407,7 @@ int32 MemoryStream_IsOpen(MemoryStream *Handle) {
 
 int32 MemoryStream_Put(MemoryStream *Handle, const void *Data, uint32 Length, uint32 *Count) {
     MemoryStream_Check(Handle);
-    Debug_CheckPointer(Count);
-    *Count = 0;
-    if (Length == 0) return FALSE;
-    Debug_CheckPointer(Data);
-    StreamLock Guard(Handle);
-    return WriteAt(Handle, true, Data, Length, Count);
+    return LockedWrite(Handle, true, Data, Length, Count);
 }
 
 int32 MemoryStream_Get(MemoryStream *Handle, void *Buffer, uint32 Length, uint32 *Count) {

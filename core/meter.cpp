@@ -133,6 +133,16 @@ void Append(Meter *Handle, Meter *Parent) {
     List->Count++;
 }
 
+// Reads one figure from each side of a read/write pair; a null out-value
+// skips its side, so a caller can ask for one direction only.
+template <typename Value>
+int32 GetBothSides(MeterRW *Handle, int32 (*Get)(Meter *, Value *), Value *Read, Value *Write) {
+    MeterRW_Check(Handle);
+    if (Read != nullptr) Get(Handle->Read, Read);
+    if (Write != nullptr) Get(Handle->Write, Write);
+    return TRUE;
+}
+
 int32 DeleteThroughClass(void *HandleAddress) { return Meter_Delete(static_cast<Meter **>(HandleAddress)); }
 int32 DeleteRWThroughClass(void *HandleAddress) { return MeterRW_Delete(static_cast<MeterRW **>(HandleAddress)); }
 
@@ -423,31 +433,19 @@ int32 MeterRW_SetWriteParentHandle(MeterRW *Handle, Meter *Parent) {
 }
 
 int32 MeterRW_GetOverallUsage(MeterRW *Handle, int64 *Read, int64 *Written) {
-    MeterRW_Check(Handle);
-    if (Read != nullptr) Meter_GetOverallUsage(Handle->Read, Read);
-    if (Written != nullptr) Meter_GetOverallUsage(Handle->Write, Written);
-    return TRUE;
+    return GetBothSides(Handle, Meter_GetOverallUsage, Read, Written);
 }
 
 int32 MeterRW_GetCurrentBandwidth(MeterRW *Handle, float64 *Read, float64 *Write) {
-    MeterRW_Check(Handle);
-    if (Read != nullptr) Meter_GetCurrentBandwidth(Handle->Read, Read);
-    if (Write != nullptr) Meter_GetCurrentBandwidth(Handle->Write, Write);
-    return TRUE;
+    return GetBothSides(Handle, Meter_GetCurrentBandwidth, Read, Write);
 }
 
 int32 MeterRW_GetMaxBandwidth(MeterRW *Handle, float64 *Read, float64 *Write) {
-    MeterRW_Check(Handle);
-    if (Read != nullptr) Meter_GetMaxBandwidth(Handle->Read, Read);
-    if (Write != nullptr) Meter_GetMaxBandwidth(Handle->Write, Write);
-    return TRUE;
+    return GetBothSides(Handle, Meter_GetMaxBandwidth, Read, Write);
 }
 
 int32 MeterRW_GetLimitBandwidth(MeterRW *Handle, int32 *Read, int32 *Write) {
-    MeterRW_Check(Handle);
-    if (Read != nullptr) Meter_GetLimitBandwidth(Handle->Read, Read);
-    if (Write != nullptr) Meter_GetLimitBandwidth(Handle->Write, Write);
-    return TRUE;
+    return GetBothSides(Handle, Meter_GetLimitBandwidth, Read, Write);
 }
 
 int32 MeterRW_SetLimitBandwidth(MeterRW *Handle, int32 ReadLimit, int32 WriteLimit) {

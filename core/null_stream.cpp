@@ -98,16 +98,9 @@ int32 NullStream_Read(NullStream *Handle, void *Buffer, uint32 Length, uint32 *C
 
 int32 NullStream_Seek(NullStream *Handle, int64 Offset, int32 Origin) {
     NullStream_Check(Handle);
+    if (Origin < STREAM_SEEK_SET || Origin > STREAM_SEEK_END) Debug_Abort("Invalid seek origin (%d)", Origin);
     int64 Target = 0;
-    switch (Origin) {
-    case STREAM_SEEK_SET: Target = Offset; break;
-    case STREAM_SEEK_CUR:
-        if (__builtin_add_overflow(Handle->Position, Offset, &Target)) return FALSE;
-        break;
-    case STREAM_SEEK_END: Target = Handle->Length; break;
-    default: Debug_Abort("Invalid seek origin (%d)", Origin);
-    }
-    if (Target < 0) return FALSE;
+    if (!Stream_ResolveSeek(Handle->Position, Handle->Length, Offset, Origin, &Target) || Target < 0) return FALSE;
     Handle->Position = Target;
     return TRUE;
 }

@@ -218,6 +218,15 @@ int32 Stream_CopyLength(StreamStruct *Destination, StreamStruct *Source, int64 L
     return TRUE;
 }
 
+bool Stream_ResolveSeek(int64 Position, int64 End, int64 Offset, int32 Origin, int64 *Target) {
+    switch (Origin) {
+    case STREAM_SEEK_SET: *Target = Offset; return true;
+    case STREAM_SEEK_CUR: return !__builtin_add_overflow(Position, Offset, Target);
+    case STREAM_SEEK_END: *Target = End; return true;
+    default: return false;
+    }
+}
+
 int32 Stream_HasError(StreamStruct *Stream) {
     Debug_CheckPointer(Stream);
     return Stream->LastError > 0;

@@ -141,6 +141,12 @@ int32 Stream_SetBaseStreamHandle(StreamStruct *Stream, StreamStruct *Base);
 RUNTIME_EXTERN_C_END
 
 #ifdef __cplusplus
+// For implementations over a known end: the position a seek asks for, from
+// the stream's position and end (a seek to the end lands on it whatever the
+// offset). False for an unknown origin or a position past the int64 range;
+// each stream applies its own bounds to the target.
+bool Stream_ResolveSeek(int64 Position, int64 End, int64 Offset, int32 Origin, int64 *Target);
+
 static_assert(offsetof(StreamStruct, Handle) == 0);
 static_assert(offsetof(StreamStruct, Peek) == 8);
 static_assert(offsetof(StreamStruct, Write) == 16);

@@ -122,14 +122,7 @@ int32 StreamView_Write(StreamView *Handle, const void *Data, uint32 Length, uint
 int32 StreamView_Seek(StreamView *Handle, int64 Offset, int32 Origin) {
     StreamView_Check(Handle);
     int64 Target = 0;
-    switch (Origin) {
-    case STREAM_SEEK_SET: Target = Offset; break;
-    case STREAM_SEEK_CUR:
-        if (__builtin_add_overflow(Handle->Position, Offset, &Target)) return FALSE;
-        break;
-    case STREAM_SEEK_END: Target = Handle->Used; break;
-    default: return FALSE;
-    }
+    if (!Stream_ResolveSeek(Handle->Position, Handle->Used, Offset, Origin, &Target)) return FALSE;
     if (Target < 0 || Target > Handle->Used) return FALSE;
     Handle->Position = Target;
     return TRUE;

@@ -7,18 +7,10 @@
 
 #include "core/debug.h"
 #include "core/string.h"
+#include "core/string_internal.h"
 
-static constexpr unsigned char Fold(char Ch) {
-    unsigned char Byte = (unsigned char)Ch;
-    return (Byte >= 'A' && Byte <= 'Z') ? (unsigned char)(Byte + ('a' - 'A')) : Byte;
-}
-
-static bool InSet(const char *Set, char Ch) {
-    if (Ch == 0) return false;
-    for (; *Set; Set++)
-        if (*Set == Ch) return true;
-    return false;
-}
+using string_detail::Fold;
+using string_detail::InSet;
 
 static int32 Answer(const char **Position, const char *Found) {
     if (Position) *Position = Found;

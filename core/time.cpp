@@ -51,6 +51,18 @@ uint64 ReadMonotonicNanoseconds() {
     return (uint64)Now.tv_sec * 1000000000ull + (uint64)Now.tv_nsec;
 }
 
+// The present, broken down by the given conversion (local or universal
+// time) and encoded; 0.0 when the clock or the conversion fails.
+float64 CurrentEncoded(struct tm *(*BreakDown)(const time_t *, struct tm *), struct tm *BrokenDown) {
+    time_t Now = time(nullptr);
+    struct tm Fields;
+    if (Now == (time_t)-1 || BreakDown(&Now, &Fields) == nullptr) return 0.0;
+    if (BrokenDown != nullptr) *BrokenDown = Fields;
+    float64 Encoded;
+    Time_ConvertTmToEncoded(&Fields, &Encoded);
+    return Encoded;
+}
+
 } // namespace
 
 int32 TimeInt_Encode(float64 *Encoded, int64 Hour, int64 Minute, int64 Second, int64 Month, int64 Day, int64 Year) {
@@ -96,6 +108,16 @@ int32 TimeInt_Decode(TimeFields *Fields, float64 Encoded) {
     return 1;
 }
 
+void TimeInt_WriteFields(const TimeFields *Fields, uint8 *Hour, uint8 *Minute, uint8 *Second, uint8 *Month,
+                         uint8 *Day, int32 *Year) {
+    *Hour = (uint8)Fields->Hour;
+    *Minute = (uint8)Fields->Minute;
+    *Second = (uint8)Fields->Second;
+    *Month = (uint8)Fields->Month;
+    *Day = (uint8)Fields->Day;
+    *Year = (int32)Fields->Year;
+}
+
 int32 TimeInt_DayOfWeek(int64 Month, int64 Day, int64 Year) {
     int64 Y = (Month < 3) ? Year - 1 : Year;
     int64 Value = (Y + Y / 4 - Y / 100 + Y / 400 + DayOfWeekMonthOffset[Month - 1] + Day) % 7;
@@ -123,25 +145,9 @@ float64 Time_GetClockCount(void) { return (float64)clock(); }
 
 float64 Time_GetCurrentEncoded(void) { return (float64)time(nullptr); }
 
-float64 Time_GetCurrentEncodedLocal(struct tm *BrokenDown) {
-    time_t Now = time(nullptr);
-    struct tm Local;
-    if (Now == (time_t)-1 || localtime_r(&Now, &Local) == nullptr) return 0.0;
-    if (BrokenDown != nullptr) *BrokenDown = Local;
-    float64 Encoded;
-    Time_ConvertTmToEncoded(&Local, &Encoded);
-    return Encoded;
-}
+float64 Time_GetCurrentEncodedLocal(struct tm *BrokenDown) { return CurrentEncoded(localtime_r, BrokenDown); }
 
-float64 Time_GetCurrentEncodedGMT(struct tm *BrokenDown) {
-    time_t Now = time(nullptr);
-    struct tm Universal;
-    if (Now == (time_t)-1 || gmtime_r(&Now, &Universal) == nullptr) return 0.0;
-    if (BrokenDown != nullptr) *BrokenDown = Universal;
-    float64 Encoded;
-    Time_ConvertTmToEncoded(&Universal, &Encoded);
-    return Encoded;
-}
+float64 Time_GetCurrentEncodedGMT(struct tm *BrokenDown) { return CurrentEncoded(gmtime_r, BrokenDown); }
 
 int32 Time_GetEncoded(float64 *Encoded, uint8 Hour, uint8 Minute, uint8 Second, uint8 Month, uint8 Day, int32 Year) {
     Debug_CheckPointer(Encoded);
@@ -158,12 +164,7 @@ int32 Time_GetDecoded(uint8 *Hour, uint8 *Minute, uint8 *Second, uint8 *Month, u
     Debug_CheckPointer(Year);
     TimeFields Fields;
     int32 Result = TimeInt_Decode(&Fields, Encoded);
-    *Hour = (uint8)Fields.Hour;
-    *Minute = (uint8)Fields.Minute;
-    *Second = (uint8)Fields.Second;
-    *Month = (uint8)Fields.Month;
-    *Day = (uint8)Fields.Day;
-    *Year = (int32)Fields.Year;
+    TimeInt_WriteFields(&Fields, Hour, Minute, Second, Month, Day, Year);
     return Result;
 }
 

@@ -162,12 +162,7 @@ int32 Time_ParseString(const char *Text, uint8 *Hour, uint8 *Minute, uint8 *Seco
     Debug_CheckPointer(Year);
     TimeFields Fields;
     bool Parsed = ParseDate(Text, &Fields);
-    *Hour = (uint8)Fields.Hour;
-    *Minute = (uint8)Fields.Minute;
-    *Second = (uint8)Fields.Second;
-    *Month = (uint8)Fields.Month;
-    *Day = (uint8)Fields.Day;
-    *Year = (int32)Fields.Year;
+    TimeInt_WriteFields(&Fields, Hour, Minute, Second, Month, Day, Year);
     return Parsed ? 1 : 0;
 }
 

@@ -176,6 +176,23 @@ int32 DeleteCopy(T **Copy) {
     return 1;
 }
 
+// The platform converters are strict: input that does not encode characters
+// fails the whole conversion instead of being replaced. The text is measured
+// first, so one that does not fit with its terminator leaves an empty
+// destination rather than a cut one.
+template <typename Out, typename In>
+int32 ConvertStrict(int32 (*Convert)(int32 *, Out *, int32, const In *, int32), Out *Destination, int32 Room,
+                    const In *Source, int32 Length) {
+    int32 Consumed;
+    const int32 Needed = Convert(&Consumed, nullptr, 0, Source, Length);
+    if (Needed < 0 || (int64)Needed + 1 > (int64)Room) {
+        if (Room > 0) Destination[0] = 0;
+        return 0;
+    }
+    const int32 Written = Convert(&Consumed, Destination, Room, Source, Length);
+    return Written < 0 ? 0 : Written;
+}
+
 }  // namespace
 
 // ---- Single characters ----
@@ -282,19 +299,10 @@ int32 StringUtf8_CreateWide(const char *Source, uint32 **Copy) {
 int32 StringUtf8_DeleteUtf16(uint16 **Copy) { return DeleteCopy(Copy); }
 int32 StringUtf8_DeleteWide(uint32 **Copy) { return DeleteCopy(Copy); }
 
-// The platform converters are strict: input that does not encode characters
-// fails the whole conversion instead of being replaced.
 int32 String_CopyLengthToUtf16(uint16 *Destination, int32 Units, const char *Source, int32 Length) {
     Debug_CheckPointer(Destination);
     Debug_CheckPointer(Source);
-    int32 Consumed;
-    const int32 Needed = Platform_MultiByteToWideChar16(&Consumed, nullptr, 0, Source, Length);
-    if (Needed < 0 || (int64)Needed + 1 > (int64)Units) {
-        if (Units > 0) Destination[0] = 0;
-        return 0;
-    }
-    const int32 Written = Platform_MultiByteToWideChar16(&Consumed, Destination, Units, Source, Length);
-    return Written < 0 ? 0 : Written;
+    return ConvertStrict(Platform_MultiByteToWideChar16, Destination, Units, Source, Length);
 }
 
 int32 String_CopyToUtf16(uint16 *Destination, const char *Source, int32 Units) {
@@ -343,14 +351,7 @@ int32 StringUtf16_DeleteUtf8(char **Copy) { return DeleteCopy(Copy); }
 int32 StringUtf16_CopyLengthToAscii(char *Destination, int32 Size, const uint16 *Source, int32 Count) {
     Debug_CheckPointer(Destination);
     Debug_CheckPointer(Source);
-    int32 Consumed;
-    const int32 Needed = Platform_WideChar16ToMultiByte(&Consumed, nullptr, 0, Source, Count);
-    if (Needed < 0 || (int64)Needed + 1 > (int64)Size) {
-        if (Size > 0) Destination[0] = 0;
-        return 0;
-    }
-    const int32 Written = Platform_WideChar16ToMultiByte(&Consumed, Destination, Size, Source, Count);
-    return Written < 0 ? 0 : Written;
+    return ConvertStrict(Platform_WideChar16ToMultiByte, Destination, Size, Source, Count);
 }
 
 int32 StringUtf16_CopyToAscii(char *Destination, const uint16 *Source, int32 Size) {

@@ -1,6 +1,8 @@
-// Private to the Unicode converters and the print engine: strict UTF-8
-// decoding into code points and encoding of Unicode scalar values. Header-only
-// so that the hot loops inline it.
+// Private to the text converters (the Unicode module, the platform layer's
+// converters, the JSON reader) and the print engine: strict UTF-8 decoding
+// into code points and encoding of Unicode scalar values, kept in one place
+// so that every converter agrees on what is well-formed. Header-only so that
+// the hot loops inline it.
 //
 // The decoder follows the Unicode "maximal subpart" rule that Python's
 // errors="replace" implements: an ill-formed sequence yields one U+FFFD for the

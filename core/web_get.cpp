@@ -26,6 +26,15 @@ void ParseHost(const char *AfterSlashes, char *Host, int32 Size) {
     String_CopyLength(Host, AfterSlashes, Length + 1 < (size_t)Size ? (int32)Length + 1 : Size);
 }
 
+// A dispatcher with no method to run still reads the method, so that a
+// request without one is logged like at every other class; it answers 0.
+int32 RefuseMethod(Dictionary *Request, const char *ClassName) {
+    const char *Method = nullptr;
+    uint32 Hash = 0;
+    ApiGen_GetMethod(Request, ClassName, &Method, &Hash);
+    return FALSE;
+}
+
 } // namespace
 
 int32 WebGet_Authorize(const char *Url) {
@@ -49,20 +58,8 @@ int32 WebGet_AuthorizeOverride(WebGet_AuthorizeFunc Function) {
     return TRUE;
 }
 
-int32 WebGet_Invoke(void *User, Dictionary *Request, Dictionary *Result) {
-    (void)User;
-    (void)Result;
-    const char *Method = nullptr;
-    uint32 Hash = 0;
-    ApiGen_GetMethod(Request, "WebGet", &Method, &Hash);
-    return FALSE; // no method of the HTTP client is built in this host
-}
+// No method of the HTTP client is built in this host.
+int32 WebGet_Invoke(void *, Dictionary *Request, Dictionary *) { return RefuseMethod(Request, "WebGet"); }
 
-int32 Analytics_Invoke(void *User, Dictionary *Request, Dictionary *Result) {
-    (void)User;
-    (void)Result;
-    const char *Method = nullptr;
-    uint32 Hash = 0;
-    ApiGen_GetMethod(Request, "Analytics", &Method, &Hash);
-    return FALSE; // no analytics method is built in this host
-}
+// No analytics method is built in this host.
+int32 Analytics_Invoke(void *, Dictionary *Request, Dictionary *) { return RefuseMethod(Request, "Analytics"); }

@@ -10,63 +10,19 @@
 
 #include "core/debug.h"
 #include "core/posix/platform.h"
+#include "core/unicode_codec.h"
 
 namespace {
 
-constexpr uint32 MaxCodePoint = 0x10FFFF;
+using unicode::IsHighSurrogate;
+using unicode::IsLowSurrogate;
 
-bool IsHighSurrogate(uint32 Unit) { return Unit >= 0xD800 && Unit <= 0xDBFF; }
-bool IsLowSurrogate(uint32 Unit) { return Unit >= 0xDC00 && Unit <= 0xDFFF; }
-
-// Decodes one well-formed UTF-8 character from at most Available bytes.
-// Answers its length (1-4), or 0 when the bytes are not a character.
+// The codec's decoder without its replacement: the length (1-4) of one
+// well-formed character, or 0 when the bytes are not a character.
 int32 DecodeUtf8(const uint8 *Bytes, int64 Available, uint32 *CodePoint) {
-    uint8 Lead = Bytes[0];
-    int32 Length;
-    uint32 Value, Minimum;
-    if (Lead < 0x80) {
-        *CodePoint = Lead;
-        return 1;
-    } else if (Lead >= 0xC2 && Lead <= 0xDF) {
-        Length = 2, Value = Lead & 0x1F, Minimum = 0x80;
-    } else if (Lead >= 0xE0 && Lead <= 0xEF) {
-        Length = 3, Value = Lead & 0x0F, Minimum = 0x800;
-    } else if (Lead >= 0xF0 && Lead <= 0xF4) {
-        Length = 4, Value = Lead & 0x07, Minimum = 0x10000;
-    } else {
-        return 0; // continuation byte, overlong two-byte lead, or 5- and 6-byte forms
-    }
-    if (Available < Length) return 0;
-    for (int32 Index = 1; Index < Length; Index++) {
-        if ((Bytes[Index] & 0xC0) != 0x80) return 0;
-        Value = (Value << 6) | (Bytes[Index] & 0x3F);
-    }
-    if (Value < Minimum || Value > MaxCodePoint || IsHighSurrogate(Value) || IsLowSurrogate(Value)) return 0;
-    *CodePoint = Value;
-    return Length;
-}
-
-int32 EncodeUtf8(uint32 CodePoint, uint8 *Bytes) {
-    if (CodePoint < 0x80) {
-        Bytes[0] = (uint8)CodePoint;
-        return 1;
-    }
-    if (CodePoint < 0x800) {
-        Bytes[0] = (uint8)(0xC0 | (CodePoint >> 6));
-        Bytes[1] = (uint8)(0x80 | (CodePoint & 0x3F));
-        return 2;
-    }
-    if (CodePoint < 0x10000) {
-        Bytes[0] = (uint8)(0xE0 | (CodePoint >> 12));
-        Bytes[1] = (uint8)(0x80 | ((CodePoint >> 6) & 0x3F));
-        Bytes[2] = (uint8)(0x80 | (CodePoint & 0x3F));
-        return 3;
-    }
-    Bytes[0] = (uint8)(0xF0 | (CodePoint >> 18));
-    Bytes[1] = (uint8)(0x80 | ((CodePoint >> 12) & 0x3F));
-    Bytes[2] = (uint8)(0x80 | ((CodePoint >> 6) & 0x3F));
-    Bytes[3] = (uint8)(0x80 | (CodePoint & 0x3F));
-    return 4;
+    bool Valid = false;
+    const int32 Length = unicode::DecodeUtf8(Bytes, (size_t)Available, CodePoint, &Valid);
+    return Valid ? Length : 0;
 }
 
 int32 Fail(int32 *OutCount, int64 Consumed) {
@@ -94,11 +50,11 @@ extern "C" int32 Platform_WideChar16ToMultiByte(int32 *OutCount, char *Output, i
         } else if (IsLowSurrogate(CodePoint)) {
             return Fail(OutCount, Index);
         }
-        uint8 Bytes[4];
-        int32 Length = EncodeUtf8(CodePoint, Bytes);
+        char Bytes[4];
+        int32 Length = unicode::EncodeUtf8(CodePoint, Bytes);
         if (Output != nullptr) {
             if (Length > OutputSize - Written) break;
-            for (int32 Byte = 0; Byte < Length; Byte++) Output[Written + Byte] = (char)Bytes[Byte];
+            for (int32 Byte = 0; Byte < Length; Byte++) Output[Written + Byte] = Bytes[Byte];
         } else if (Length > INT32_MAX - Written) {
             break;
         }
