@@ -110,6 +110,14 @@ inline int32 DictionaryInt_Type(const DictionaryItem *Item) { return Item->Flags
 inline bool DictionaryInt_IsContainerType(int32 Type) {
     return Type == DICTIONARY_TYPE_LIST || Type == DICTIONARY_TYPE_DICTIONARY;
 }
+// The stored length of a key of more than 119 bytes: its first 119, less a
+// character that would be split. Lookups cut a long key alike, so that it
+// finds the item stored under it.
+inline int32 DictionaryInt_CutKeyLength(const char *Key) {
+    int32 Cut = DICTIONARY_MAX_KEY_LENGTH;
+    while (Cut > 0 && ((uint8)Key[Cut] & 0xC0) == 0x80) Cut--;
+    return Cut;
+}
 inline void DictionaryInt_ClearOut(void *Out) {
     if (Out != nullptr) *static_cast<void **>(Out) = nullptr;
 }

@@ -105,14 +105,6 @@ int64 ParseInteger(const char *Text, int32 Length) {
 
 bool IsNumberType(int32 Type) { return Type == DICTIONARY_TYPE_INT64 || Type == DICTIONARY_TYPE_FLOAT64; }
 
-// A key of more than 119 bytes keeps its first 119, less a character that
-// would be split.
-int32 CutKeyLength(const char *Key) {
-    int32 Cut = DICTIONARY_MAX_KEY_LENGTH;
-    while (Cut > 0 && ((uint8)Key[Cut] & 0xC0) == 0x80) Cut--;
-    return Cut;
-}
-
 DictionaryItem *AddTyped(Dictionary *Handle, const char *Key, int32 Type) {
     DictionaryItem *Item = DictionaryInt_Insert(Handle, Handle->Items.Last, Key);
     DictionaryInt_SetType(Handle, Item, Type);
@@ -186,7 +178,7 @@ int32 DictionaryInt_SetKeyLength(Dictionary *Handle, DictionaryItem *Item, const
         memcpy(Shown, Key, (size_t)ShownLength);
         Shown[ShownLength] = 0;
         Dictionary_Print(Handle, "Key exceeds maximum length %s (%d > %d)", Shown, Length, DICTIONARY_MAX_KEY_LENGTH);
-        Length = CutKeyLength(Key);
+        Length = DictionaryInt_CutKeyLength(Key);
     }
     char *OldKey = Item->Key;
     const int32 OldLength = Item->KeyLength;

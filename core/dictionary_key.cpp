@@ -45,14 +45,15 @@ DictionaryItem *DictionaryInt_FindByKey(Dictionary *Handle, const char *Key, Dic
     if (Item == nullptr) return nullptr;
     Key = DropPrivateMark(Handle, Key);
     const size_t Length = strlen(Key);
-    if (Length > DICTIONARY_MAX_KEY_LENGTH && (Length < 2 || Key[0] != '[')) return nullptr;
     int64 Nth = -1;
     if (Length >= 2 && Key[0] == '[' && Key[Length - 1] == ']') {
         Nth = String_AtoI64(Key + 1);
         if (Nth < 0) Nth = -1;
     }
+    // A key too long to store is compared as it was stored.
+    const int32 Compared = Length > DICTIONARY_MAX_KEY_LENGTH ? DictionaryInt_CutKeyLength(Key) : (int32)Length;
     for (int64 Position = 0; Item != nullptr; Item = Item->Next, Position++) {
-        if (DictionaryInt_KeyEquals(Handle, Item, Key, (int32)Length)) return Item;
+        if (DictionaryInt_KeyEquals(Handle, Item, Key, Compared)) return Item;
         if (Position == Nth) return Item;
     }
     return nullptr;

@@ -6,7 +6,8 @@
 // Items never move between trees: sync and merge copy type, private mark
 // and text form. Source and destination must not contain one another (a
 // Dictionary merged into itself would grow while it is walked, and one
-// merged into its own ancestor could free the items being read), so such
+// merged into its own ancestor could free the items being read; removing
+// missing items could free a source held inside the destination), so such
 // calls are refused.
 #include <string.h>
 
@@ -212,19 +213,14 @@ int32 Dictionary_SyncAt(Dictionary *Destination, Dictionary *Source, DictionaryI
 }
 
 int32 Dictionary_RemoveMissing(Dictionary *Destination, Dictionary *Source) {
-    Dictionary_CheckHandle(Destination);
-    Dictionary_CheckHandle(Source);
-    Dictionary_CheckList(Destination);
-    Dictionary_CheckList(Source);
+    // A source inside the destination could be freed with an item removed.
+    if (!CheckPair(Destination, Source, "Dictionary_RemoveMissing")) return FALSE;
     RemoveMissing(Destination, Source);
     return TRUE;
 }
 
 int32 Dictionary_RemoveMissingKeys(Dictionary *Destination, Dictionary *Names) {
-    Dictionary_CheckHandle(Destination);
-    Dictionary_CheckHandle(Names);
-    Dictionary_CheckList(Destination);
-    Dictionary_CheckList(Names);
+    if (!CheckPair(Destination, Names, "Dictionary_RemoveMissingKeys")) return FALSE;
     DictionaryItem *Next = nullptr;
     for (DictionaryItem *Item = Destination->Items.First; Item != nullptr; Item = Next) {
         Next = Item->Next;

@@ -146,6 +146,9 @@ bool Resolve(Dictionary *Handle, TextView Path, int32 Depth, Found *Result) {
     }
 
     if (!Segment.empty() && Segment[0] == '[') return ResolveSelector(Handle, Segment.substr(1), Rest, Depth, Result);
+    // A segment cut by the window is compared as such a key was stored.
+    if (Segment.size() == DICTIONARY_MAX_KEY_LENGTH && Path.size() > DICTIONARY_MAX_KEY_LENGTH)
+        Segment = Path.substr(0, (size_t)DictionaryInt_CutKeyLength(Path.data()));
 
     for (DictionaryItem *Item = Handle->Items.First; Item != nullptr; Item = Item->Next) {
         if (!DictionaryInt_KeyEquals(Handle, Item, Segment.data(), (int32)Segment.size())) continue;
@@ -263,9 +266,12 @@ bool PathItem(Dictionary *Handle, const char *Path, Found *Result) {
 }
 
 // One level of an item path: the item and the Dictionary that holds it.
+// Bracket: the path from this level down begins with "[", so the level
+// above joins it without a ".". An empty key passes on what lies below it.
 struct PathLevel {
     Dictionary *Owner;
     DictionaryItem *Item;
+    bool Bracket;
 };
 
 void AppendSegment(char *Work, int32 &Used, const PathLevel &Level, bool First) {
@@ -285,7 +291,7 @@ void AppendSegment(char *Work, int32 &Used, const PathLevel &Level, bool First) 
         if (Count > 0) memcpy(Work + Used, Text, (size_t)Count);
         Used += Count;
     };
-    if (!First && !(Length > 0 && Segment[0] == '[')) Put(".", 1);
+    if (!First && !Level.Bracket) Put(".", 1);
     Put(Segment, Length);
 }
 
@@ -321,7 +327,14 @@ int32 DictionaryInt_GetPath(Dictionary *Handle, DictionaryItem *Item, Dictionary
             Levels = Grown;
             Capacity *= 2;
         }
-        Levels[Count++] = {Owner, Level};
+        bool Bracket;
+        if (Level->Key == nullptr)
+            Bracket = true; // "[n]"
+        else if (Level->KeyLength > 0)
+            Bracket = Level->Key[0] == '[';
+        else
+            Bracket = Count > 0 && Levels[Count - 1].Bracket;
+        Levels[Count++] = {Owner, Level, Bracket};
     };
     Push(Handle, Item);
     Dictionary *Current = Handle;

@@ -6,6 +6,11 @@
 // in the list exactly when it has a predecessor or is the head; a flush that
 // finds the event it was about to visit unlinked (by a nested flush from
 // inside an event function) starts again from the head.
+//
+// The clock counts whole milliseconds, so a post made during a pass is often
+// stamped with the pass's own start time. Each event therefore carries the
+// queue's post number, and a pass runs only events posted before it began:
+// the rest wait for the next flush, as their later due time would say.
 #include "core/event_queue.h"
 
 #include <string.h>
@@ -38,12 +43,13 @@ struct EventQueueEventStruct {
     EventQueue_EventFunc ReleaseFunction;
     void *Instance;
     int32 Removed;
+    uint32 Sequence; // the queue's post number (fills the padding before DueTime)
     float64 DueTime; // monotonic seconds
     const char *File;
     int32 Line;
     int32 PayloadSize;
 };
-static_assert(sizeof(EventQueueEventStruct) % 16 == 0, "payloads start aligned for any record");
+static_assert(sizeof(EventQueueEventStruct) == 80, "payloads start aligned for any record");
 
 namespace {
 
@@ -73,6 +79,7 @@ struct EventQueue {
     void *Lock;
     Pool *Events;
     EventQueueList List;
+    uint32 PostCount; // numbers the posts, so a pass can tell which came after its start
 };
 
 namespace {
@@ -168,6 +175,7 @@ int32 EventQueue_AddTimeInternal(EventQueue *Handle, void *Instance, const void 
     auto *Event = static_cast<EventQueueEventStruct *>(Pool_Alloc(Queue->Events, (int32)EVENTQUEUE_MAXEVENTSIZE));
     Event->Tag = EventTag;
     Event->RefCount = 1;
+    Event->Sequence = ++Queue->PostCount;
     Event->DueTime = DueTime;
     Event->Instance = Instance;
     Event->PayloadSize = Size;
@@ -331,12 +339,15 @@ int32 EventQueue_Flush(EventQueue *Handle) {
 
     CriticalSection_Lock(Queue->Lock);
     float64 Timeout = Queue->FlushTimeout;
+    const uint32 LastPost = Queue->PostCount;
     EventQueueEventStruct *Event = Queue->List.Head;
     if (Event != nullptr) HoldEvent(Event);
     while (Event != nullptr) {
         EventQueueEventStruct *Next = Event->Next;
         if (Next != nullptr) HoldEvent(Next);
-        if (Event->Removed || Event->DueTime <= Start) {
+        // Wrapping difference: posts of this pass number above LastPost.
+        const bool PostedBefore = (int32)(Event->Sequence - LastPost) <= 0;
+        if (Event->Removed || (PostedBefore && Event->DueTime <= Start)) {
             UnlinkEvent(Queue, Event);
             if (!Event->Removed) {
                 Queue->InCallback++;

@@ -81,8 +81,9 @@ int32 EventQueue_RemoveInstance(EventQueue *Handle, void *Instance);
 int32 EventQueue_RemoveInstanceByThreadId(uint32 ThreadId, void *Instance);
 
 // Runs the due events on the owner thread (any other caller is a fatal stop,
-// unless the queue is empty). 1 when the pass finished, 0 when the budget ran
-// out first (the owner is signalled to flush again).
+// unless the queue is empty); events posted while the pass runs wait for the
+// next flush. 1 when the pass finished, 0 when the budget ran out first (the
+// owner is signalled to flush again).
 int32 EventQueue_Flush(EventQueue *Handle);
 
 // The run and compare functions behind EventQueue_AddProcess.

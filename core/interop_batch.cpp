@@ -70,15 +70,19 @@ int32 Interop_AddCallback(const char *Id, void *User, Interop_CallbackFunc Funct
 }
 
 // A record already released (count 0, waiting for the process step) is no
-// longer found: it has no holder left that could answer through it.
+// longer found: it has no holder left that could answer through it. Ids are
+// compared as stored, cut to 39 characters, so the id a record was added
+// with always finds it.
 int32 Interop_GetCallbackById(const char *Id, InteropCallback **Callback) {
     Interop_AssertMainThread();
     InteropStruct *Global = Interop_Global();
     Debug_CheckPointer(Id);
     Debug_CheckPointer(Callback);
     *Callback = nullptr;
+    char Wanted[INTEROP_CALLBACK_ID_SIZE];
+    String_CopyLength(Wanted, Id, (int32)sizeof(Wanted));
     for (InteropCallback *Record = Global->Callbacks.Head; Record != nullptr; Record = Record->Next) {
-        if (Record->RefCount == 0 || !String_CompareWithoutCase(Record->Id, Id)) continue;
+        if (Record->RefCount == 0 || !String_CompareWithoutCase(Record->Id, Wanted)) continue;
         *Callback = Record;
         return TRUE;
     }

@@ -47,8 +47,11 @@ void MakeGuard(const uint8 *BlockStart, uint8 Guard[MEMORY_GUARD_SIZE]) {
 
 MemoryTrackerStruct *RecordOf(uint8 *BlockStart) { return (MemoryTrackerStruct *)(BlockStart - MEMORY_TRACKER_SIZE); }
 
+// The bounds only grow, and only under the lock; a guard check outside it
+// (free, validate) reads them atomically.
 bool Inside(const MemoryStateStruct *State, const void *Address) {
-    return (const uint8 *)Address >= State->Lowest && (const uint8 *)Address < State->Highest;
+    return (const uint8 *)Address >= __atomic_load_n(&State->Lowest, __ATOMIC_RELAXED) &&
+           (const uint8 *)Address < __atomic_load_n(&State->Highest, __ATOMIC_RELAXED);
 }
 
 void Lock(MemoryStateStruct *State) { CriticalSection_Lock(State->Lock); }
@@ -115,8 +118,10 @@ void *Memory_AllocInt(int32 Size, uint32 Flags, const char *File, int32 Line) {
         Record->Next = State->Head;
         if (State->Head != nullptr) State->Head->Prev = Record;
         State->Head = Record;
-        if (State->Lowest == nullptr || System < State->Lowest) State->Lowest = System;
-        if (System + Total > State->Highest) State->Highest = System + Total;
+        if (State->Lowest == nullptr || System < State->Lowest)
+            __atomic_store_n(&State->Lowest, System, __ATOMIC_RELAXED);
+        if (System + Total > State->Highest)
+            __atomic_store_n(&State->Highest, System + Total, __ATOMIC_RELAXED);
         // The maxima follow the counts as they were before this block.
         State->MaxAllocations = std::max(State->MaxAllocations, State->Allocations);
         State->MaxBytes = std::max(State->MaxBytes, State->Bytes);
@@ -229,7 +234,8 @@ int32 Memory_SentinelCheck(int32 Fatal, void *BlockStartAddress, int32 Size, con
     int64 BlockSize = BlockSizeOf(Size);
     MemoryStateStruct *State = GlobalMemory;
     bool Tracking = TrackingOn(State);
-    if (Tracking && (!Inside(State, BlockStart) || BlockStart + Size > State->Highest))
+    if (Tracking &&
+        (!Inside(State, BlockStart) || BlockStart + Size > __atomic_load_n(&State->Highest, __ATOMIC_RELAXED)))
         Debug_AbortInt(File, Line, "Invalid memory address (%d) <From:0x%p To:0x%p>\n", Size, (void *)BlockStart,
                        (void *)(BlockStart + Size));
 

@@ -336,13 +336,17 @@ int32 MemoryStream_GetUsed(MemoryStream *Handle) {
     return Handle->Used;
 }
 
+// The room queries read Used under the lock like GetUsed: a producer asks
+// for room on one thread while the consumer takes bytes on another.
 int32 MemoryStream_GetAvailable(MemoryStream *Handle) {
     MemoryStream_Check(Handle);
+    StreamLock Guard(Handle);
     return Handle->Size - Handle->Used;
 }
 
 int32 MemoryStream_GetAvailableCapacity(MemoryStream *Handle) {
     MemoryStream_Check(Handle);
+    StreamLock Guard(Handle);
     if (Handle->MaxCapacity <= 0) return 0;
     return std::max(Handle->MaxCapacity - Handle->Used, 0);
 }

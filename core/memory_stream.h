@@ -15,8 +15,8 @@
 // each is released, closing or resizing the buffer is a fatal stop. With
 // AllowLock 1 a recursive critical section guards the data; a transaction
 // holds it from start to end, so another thread's put or get waits until the
-// transaction ends. Seek, Tell, IsOpen, GetSize, GetCapacity and the pointer
-// functions do not lock.
+// transaction ends; the used and room queries lock too. Seek, Tell, IsOpen,
+// GetSize, GetCapacity and the pointer functions do not lock.
 #pragma once
 
 #include "core/class.h"

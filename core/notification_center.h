@@ -117,7 +117,8 @@ int32 NotificationCenter_FireWithJSON(const char *Type, const char *Name, const 
                                       const char *Format, ...);
 int32 NotificationCenter_FireWithJSONV(const char *Type, const char *Name, const char *Instance,
                                        const char *Format, va_list Arguments);
-// Fires only when the JSON text parses (the parser's answer is 1).
+// Fires only when the JSON text parses (the parser's answer is 1) into an
+// object; any other text fires nothing and answers 0.
 int32 NotificationCenter_FireInterop(const char *Type, const char *Name, const char *Instance,
                                      const char *JsonText);
 // Queues a fire for the process step at least DelayMilliseconds from now (a

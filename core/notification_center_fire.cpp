@@ -210,8 +210,10 @@ int32 NotificationCenter_Process(void) {
 }
 
 int32 NotificationCenter_ProcessEvent(void *Instance) {
+    // An event posted just before the center was removed (or by a center
+    // since replaced) has nothing left to process.
+    if (GlobalNotificationCenter == nullptr || Instance != GlobalNotificationCenter) return FALSE;
     NotificationCenter *Center = NotificationCenter_Checked();
-    Debug_Assert(Instance == Center, "NotificationCenter - Process event for another center\n");
     AssertOwnerThread(Center);
     CriticalSection_Lock(Center->Lock);
     Center->ProcessPosted = 0;

@@ -93,6 +93,10 @@ int32 NotificationCenter_RemoveInstanceObserverInterop(const char *Type, const c
     NotificationCenter *Center = NotificationCenter_Checked();
     if (CallbackId == nullptr) return FALSE;
     int32 Result = FALSE;
+    // Records keep their id cut to 39 characters: compare with it cut alike,
+    // so that a longer id the page added with still removes its observer.
+    char Wanted[INTEROP_CALLBACK_ID_SIZE];
+    String_CopyLength(Wanted, CallbackId, (int32)sizeof(Wanted));
     CriticalSection_Lock(Center->Lock);
     // A page may use one callback id for several observers: the record to
     // drop is the one this key's observer holds, not the first with the id.
@@ -101,7 +105,7 @@ int32 NotificationCenter_RemoveInstanceObserverInterop(const char *Type, const c
         for (NotificationObserverRecord *Entry = Record->Observers.Head; Entry != nullptr; Entry = Entry->Next) {
             if (Entry->Removed || Entry->Function != NotificationCenter_InteropExecuteObserverCallback) continue;
             auto *Candidate = static_cast<InteropCallback *>(Entry->User);
-            if (!String_CompareWithoutCase(Interop_GetCallbackId(Candidate), CallbackId)) continue;
+            if (!String_CompareWithoutCase(Interop_GetCallbackId(Candidate), Wanted)) continue;
             Callback = Candidate;
             break;
         }

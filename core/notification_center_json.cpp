@@ -2,6 +2,11 @@
 // from a format, or as a page sends it). The text is parsed into a new
 // Dictionary whose wrapping root is skipped; nothing is fired when it does
 // not parse, and the parser's answer is the operation's.
+//
+// A page's text must be a JSON object: a payload is keyed members, and any
+// other value (an array, a number, null) would reach every page's batch as
+// "info" members without keys, which no page can parse. Such a text fires
+// nothing and answers 0.
 #include <string.h>
 
 #include "core/dictionary.h"
@@ -10,7 +15,8 @@
 
 namespace {
 
-// Parses with Load and, when Accept(result), hands the payload to Deliver.
+// Parses with Load and, when Accept(result, root, payload), hands the payload
+// to Deliver; Accept may replace the result.
 template <typename Load, typename Accept, typename Deliver>
 int32 WithParsedPayload(Load &&Loader, Accept &&Accepted, Deliver &&Deliverer) {
     Dictionary *Root = nullptr;
@@ -19,19 +25,21 @@ int32 WithParsedPayload(Load &&Loader, Accept &&Accepted, Deliver &&Deliverer) {
     JSON_Create(&Json);
     JSON_SetDictionaryHandle(Json, Root);
     int32 Result = Loader(Json);
-    if (Accepted(Result)) {
-        Dictionary *Payload = nullptr;
-        Dictionary_SkipRoot(Root, &Payload);
-        Deliverer(Payload);
-    }
+    Dictionary *Payload = nullptr;
+    Dictionary_SkipRoot(Root, &Payload);
+    if (Accepted(Result, Root, Payload)) Deliverer(Payload);
     JSON_Delete(&Json);
     Dictionary_Release(&Root);
     return Result;
 }
 
-bool Parsed(int32 Result) { return Result != 0; }
-// Page texts are fired only on a clean parse.
-bool ParsedExactly(int32 Result) { return Result == 1; }
+bool Parsed(int32 &Result, Dictionary *, Dictionary *) { return Result != 0; }
+// Page texts are fired only on a clean parse of an object (the root is
+// skipped only for an object).
+bool ParsedObject(int32 &Result, Dictionary *Root, Dictionary *Payload) {
+    if (Result == 1 && Payload == Root) Result = 0;
+    return Result == 1;
+}
 
 } // namespace
 
@@ -55,7 +63,7 @@ int32 NotificationCenter_FireInterop(const char *Type, const char *Name, const c
                                      const char *JsonText) {
     if (JsonText == nullptr) return FALSE;
     return WithParsedPayload(
-        [&](JSON *Json) { return JSON_LoadBuffer(Json, JsonText, (int32)strlen(JsonText)); }, ParsedExactly,
+        [&](JSON *Json) { return JSON_LoadBuffer(Json, JsonText, (int32)strlen(JsonText)); }, ParsedObject,
         [&](Dictionary *Payload) { NotificationCenter_Fire(Type, Name, Instance, Payload); });
 }
 
@@ -82,7 +90,7 @@ int32 NotificationCenter_FireAfterDelayInterop(const char *Type, const char *Nam
                                                int32 DelayMilliseconds, const char *JsonText) {
     if (JsonText == nullptr) return FALSE;
     return WithParsedPayload(
-        [&](JSON *Json) { return JSON_LoadBuffer(Json, JsonText, (int32)strlen(JsonText)); }, ParsedExactly,
+        [&](JSON *Json) { return JSON_LoadBuffer(Json, JsonText, (int32)strlen(JsonText)); }, ParsedObject,
         [&](Dictionary *Payload) {
             NotificationCenter_FireAfterDelay(Type, Name, Instance, DelayMilliseconds, Payload);
         });

@@ -332,10 +332,12 @@ void ResetLocked(Pool *Handle) {
     Handle->MaximumCount = 0;
 }
 
-template <typename Value> int32 GetField(Pool *Handle, const Value &Field, Value *Output) {
+// The field is named by member pointer, so the handle is checked before
+// anything is read through it.
+template <typename Value> int32 GetField(Pool *Handle, Value Pool::*Field, Value *Output) {
     Class_CheckHandle(Handle, PoolClassId);
     Debug_CheckPointer(Output);
-    *Output = Field;
+    *Output = Handle->*Field;
     return TRUE;
 }
 
@@ -385,9 +387,11 @@ int32 Pool_SetChunkSize(Pool *Handle, uint32 Records) {
 
 int32 Pool_SetStringMode(Pool *Handle, uint32 Flag) {
     Class_CheckHandle(Handle, PoolClassId);
+    // 1 is on and anything else off, so string mode is never on without
+    // the chunk-size check.
     if (Flag == 1 && Handle->ChunkSize != 1)
         Debug_Abort("Member chunk size must be 1 to use String Mode (%d != 1)\n", (int32)Handle->ChunkSize);
-    Handle->StringMode = Flag;
+    Handle->StringMode = Flag == 1;
     return TRUE;
 }
 
@@ -474,17 +478,17 @@ int32 Pool_RemoveAll(Pool *Handle) {
     return TRUE;
 }
 
-int32 Pool_GetActiveCount(Pool *Handle, uint32 *Count) { return GetField(Handle, Handle->ActiveCount, Count); }
-int32 Pool_GetMaximumCount(Pool *Handle, uint32 *Count) { return GetField(Handle, Handle->MaximumCount, Count); }
-int32 Pool_GetMemoryInUse(Pool *Handle, uint32 *Bytes) { return GetField(Handle, Handle->MemoryInUse, Bytes); }
-int32 Pool_GetAllowLock(Pool *Handle, uint32 *Flag) { return GetField(Handle, Handle->AllowLock, Flag); }
-int32 Pool_GetMemorySize(Pool *Handle, uint32 *Size) { return GetField(Handle, Handle->RecordSize, Size); }
-int32 Pool_GetChunkSize(Pool *Handle, uint32 *Records) { return GetField(Handle, Handle->ChunkSize, Records); }
-int32 Pool_GetStringMode(Pool *Handle, uint32 *Flag) { return GetField(Handle, Handle->StringMode, Flag); }
-int32 Pool_GetDebugMode(Pool *Handle, uint32 *Flag) { return GetField(Handle, Handle->DebugMode, Flag); }
-int32 Pool_GetZeroOnAlloc(Pool *Handle, uint32 *Flag) { return GetField(Handle, Handle->ZeroOnAlloc, Flag); }
-int32 Pool_GetVerbose(Pool *Handle, uint32 *Flag) { return GetField(Handle, Handle->Verbose, Flag); }
-int32 Pool_GetBlocksInUse(Pool *Handle, uint32 *Count) { return GetField(Handle, Handle->ChunkCount, Count); }
+int32 Pool_GetActiveCount(Pool *Handle, uint32 *Count) { return GetField(Handle, &Pool::ActiveCount, Count); }
+int32 Pool_GetMaximumCount(Pool *Handle, uint32 *Count) { return GetField(Handle, &Pool::MaximumCount, Count); }
+int32 Pool_GetMemoryInUse(Pool *Handle, uint32 *Bytes) { return GetField(Handle, &Pool::MemoryInUse, Bytes); }
+int32 Pool_GetAllowLock(Pool *Handle, uint32 *Flag) { return GetField(Handle, &Pool::AllowLock, Flag); }
+int32 Pool_GetMemorySize(Pool *Handle, uint32 *Size) { return GetField(Handle, &Pool::RecordSize, Size); }
+int32 Pool_GetChunkSize(Pool *Handle, uint32 *Records) { return GetField(Handle, &Pool::ChunkSize, Records); }
+int32 Pool_GetStringMode(Pool *Handle, uint32 *Flag) { return GetField(Handle, &Pool::StringMode, Flag); }
+int32 Pool_GetDebugMode(Pool *Handle, uint32 *Flag) { return GetField(Handle, &Pool::DebugMode, Flag); }
+int32 Pool_GetZeroOnAlloc(Pool *Handle, uint32 *Flag) { return GetField(Handle, &Pool::ZeroOnAlloc, Flag); }
+int32 Pool_GetVerbose(Pool *Handle, uint32 *Flag) { return GetField(Handle, &Pool::Verbose, Flag); }
+int32 Pool_GetBlocksInUse(Pool *Handle, uint32 *Count) { return GetField(Handle, &Pool::ChunkCount, Count); }
 
 int32 Pool_GetStringMemoryLeftOver(Pool *Handle, uint32 *Bytes) {
     Class_CheckHandle(Handle, PoolClassId);

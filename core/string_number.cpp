@@ -283,13 +283,18 @@ int32 String_ConvertFromIP(const uint32 *Address, int32 Port, char *Output, int3
 
 // ---- Formatting ----
 
+static constexpr int32 NumberTextSize = 1 + 309 + 1 + 8 + 1;
+
 int32 String_NumberToString(char *Output, int32 Size, int32 GroupThousands, int32 Decimals, int32 TrimZeros,
                             float64 Value) {
     static constexpr const char *Formats[] = {"%.0f", "%.1f", "%.2f", "%.3f", "%.4f",
                                               "%.5f", "%.6f", "%.7f", "%.8f"};
     Debug_CheckPointer(Output);
     if (Decimals < 0 || Decimals > 8) Decimals = 0;
-    char Plain[40];
+    // Room for every double: a 40-byte area would silently drop the low
+    // digits of values from 1e38 up (1e40 would read as 1e38) and log an
+    // overflow, so the area holds the sign, 309 digits, "." and 8 decimals.
+    char Plain[NumberTextSize];
     String_Print(Plain, sizeof(Plain), Formats[Decimals], Value);
     int32 Length = (int32)strlen(Plain);
     if (TrimZeros == 1 && Decimals > 0 && strchr(Plain, '.')) {
@@ -297,8 +302,8 @@ int32 String_NumberToString(char *Output, int32 Size, int32 GroupThousands, int3
         if (Length > 0 && Plain[Length - 1] == '.') Length--;
         Plain[Length] = 0;
     }
-    // Room for the 39 printed bytes and a comma for every three of them.
-    char Grouped[40 + 40 / 3 + 1];
+    // Room for the printed bytes and a comma for every three of them.
+    char Grouped[NumberTextSize + NumberTextSize / 3 + 1];
     int32 Written = 0;
     int32 Start = (Plain[0] == '-' || Plain[0] == '+') ? 1 : 0;
     int32 IntegerEnd = Start;

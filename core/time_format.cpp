@@ -1,12 +1,12 @@
 // Time texts: encoded times as HTTP dates, log stamps and log-file dates, and
 // durations as "1h  2m  5s 0250ms" or "1 hour 2 minutes".
 #include <math.h>
-#include <stdio.h>
 #include <string.h>
 
 #include <string>
 
 #include "core/debug.h"
+#include "core/string_print.h"
 #include "core/time.h"
 #include "core/time_internal.h"
 
@@ -20,10 +20,10 @@ int32 CopyOut(const std::string &Text, char *Output, int32 Size) {
     return 1;
 }
 
-void AppendFormat(std::string &Text, const char *Format, long long Value) {
+// Numbers go through the system's own print engine, like every text it composes.
+void AppendFormat(std::string &Text, const char *Format, int64 Value) {
     char Number[32];
-    int Length = snprintf(Number, sizeof(Number), Format, Value);
-    if (Length > 0) Text.append(Number, (size_t)Length < sizeof(Number) ? (size_t)Length : sizeof(Number) - 1);
+    Text.append(Number, (size_t)String_Print(Number, sizeof(Number), Format, Value));
 }
 
 struct DurationUnit {
@@ -65,17 +65,17 @@ int32 Time_EncodedString(uint32 Flags, char *Output, int32 Size, float64 Encoded
     if (Flags & (TIME_FORMAT_RFC1123_SHORT | TIME_FORMAT_RFC850 | TIME_FORMAT_HTTP)) {
         // The short forms keep the year modulo 1000 (two digits this century).
         if (Flags & TIME_FORMAT_RFC1123_SHORT)
-            snprintf(Whole, sizeof(Whole), "%s, %.2d %s %.2lld %.2d:%.2d:%.2d GMT", Time_GetShortDayName(Weekday),
-                     (int)Time.Day, ShortMonth, (long long)(Time.Year % 1000), (int)Time.Hour, (int)Time.Minute,
-                     (int)Time.Second);
+            String_Print(Whole, sizeof(Whole), "%s, %.2d %s %.2lld %.2d:%.2d:%.2d GMT", Time_GetShortDayName(Weekday),
+                         (int32)Time.Day, ShortMonth, Time.Year % 1000, (int32)Time.Hour, (int32)Time.Minute,
+                         (int32)Time.Second);
         else if (Flags & TIME_FORMAT_RFC850)
-            snprintf(Whole, sizeof(Whole), "%s, %.2d-%s-%.2lld %.2d:%.2d:%.2d GMT", Time_GetDayName(Weekday),
-                     (int)Time.Day, ShortMonth, (long long)(Time.Year % 1000), (int)Time.Hour, (int)Time.Minute,
-                     (int)Time.Second);
+            String_Print(Whole, sizeof(Whole), "%s, %.2d-%s-%.2lld %.2d:%.2d:%.2d GMT", Time_GetDayName(Weekday),
+                         (int32)Time.Day, ShortMonth, Time.Year % 1000, (int32)Time.Hour, (int32)Time.Minute,
+                         (int32)Time.Second);
         else
-            snprintf(Whole, sizeof(Whole), "%s, %.2d %s %lld %.2d:%.2d:%.2d GMT", Time_GetShortDayName(Weekday),
-                     (int)Time.Day, ShortMonth, (long long)Time.Year, (int)Time.Hour, (int)Time.Minute,
-                     (int)Time.Second);
+            String_Print(Whole, sizeof(Whole), "%s, %.2d %s %lld %.2d:%.2d:%.2d GMT", Time_GetShortDayName(Weekday),
+                         (int32)Time.Day, ShortMonth, Time.Year, (int32)Time.Hour, (int32)Time.Minute,
+                         (int32)Time.Second);
         return CopyOut(Whole, Output, Size);
     }
 
@@ -83,7 +83,7 @@ int32 Time_EncodedString(uint32 Flags, char *Output, int32 Size, float64 Encoded
     std::string Text;
     auto AddField = [&](const char *Separator, const char *Format, int64 Value) {
         if (!Text.empty()) Text += Separator;
-        AppendFormat(Text, Format, (long long)Value);
+        AppendFormat(Text, Format, Value);
     };
     if (Flags & TIME_FORMAT_MONTH) AddField("/", Number, Time.Month);
     if (Flags & TIME_FORMAT_DAY) AddField("/", Number, Time.Day);
@@ -93,7 +93,7 @@ int32 Time_EncodedString(uint32 Flags, char *Output, int32 Size, float64 Encoded
     size_t ClockStart = Text.size();
     auto AddClock = [&](int64 Value) {
         if (Text.size() > ClockStart) Text += ':';
-        AppendFormat(Text, Number, (long long)Value);
+        AppendFormat(Text, Number, Value);
     };
     if (Flags & TIME_FORMAT_HOUR) AddClock(Time.Hour);
     if (Flags & TIME_FORMAT_MINUTE) AddClock(Time.Minute);
@@ -130,7 +130,7 @@ int32 Time_DurationString(uint32 Flags, char *Output, int32 Size, float64 Second
         if ((Flags & TIME_DURATION_TWOUNITS) && Printed >= 2) continue;
         if (Amount[Unit] < 1 && !(Flags & TIME_DURATION_ZEROS)) continue;
         AppendFormat(Text, (Flags & TIME_DURATION_ZEROPAD) ? Entry.NumberFormatZeroPad : Entry.NumberFormat,
-                     (long long)Amount[Unit]);
+                     Amount[Unit]);
         if (Flags & TIME_DURATION_WORDS)
             Text += (Amount[Unit] == 1) ? Entry.Word : Entry.Words;
         else if (Flags & TIME_DURATION_LETTERS)

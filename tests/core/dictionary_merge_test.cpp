@@ -240,6 +240,30 @@ TEST_F(DictionaryMergeTest, OverlappingTreesAreRefused) {
     EXPECT_EQ(RenderDictionary(Source), "{x,c:{k:v},o:{k:v}}");
 }
 
+// Removing the item that holds the source would free the source while it is
+// still searched.
+TEST_F(DictionaryMergeTest, RemoveMissingRefusesASourceInsideTheDestination) {
+    Dictionary_AddString(Destination, "z", "1", nullptr);
+    Dictionary *Inner = nullptr;
+    Dictionary_AddDictionary(Destination, "holder", &Inner, nullptr);
+    Dictionary_AddString(Inner, nullptr, "other", nullptr);
+    Dictionary_AddString(Destination, "y", "2", nullptr);
+    EXPECT_EQ(Dictionary_RemoveMissing(Destination, Inner), 0);
+    EXPECT_EQ(Dictionary_RemoveMissingKeys(Destination, Inner), 0);
+    EXPECT_EQ(Dictionary_RemoveMissingKeys(Destination, Destination), 0);
+    EXPECT_EQ(RenderDictionary(Destination), "{z:1,holder:{other},y:2}");
+    // Separate subtrees of one root are fine.
+    Dictionary *Names = nullptr;
+    Dictionary_AddList(Destination, "names", &Names, nullptr);
+    Dictionary_AddString(Inner, "gone", "x", nullptr);
+    Dictionary_AddString(Inner, "names", "x", nullptr);
+    EXPECT_EQ(Dictionary_RemoveMissingKeys(Inner, Names), 1);
+    EXPECT_EQ(RenderDictionary(Destination), "{z:1,holder:{other},y:2,names:[]}");
+    Dictionary_AddString(Names, nullptr, "other", nullptr);
+    EXPECT_EQ(Dictionary_RemoveMissing(Inner, Names), 1);
+    EXPECT_EQ(RenderDictionary(Destination), "{z:1,holder:{other},y:2,names:[other]}");
+}
+
 // ---- Text split and join ----
 
 TEST_F(DictionaryMergeTest, SplitAndJoinText) {

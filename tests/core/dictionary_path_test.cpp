@@ -320,6 +320,35 @@ TEST_F(DictionaryPathTest, OnlyTheFirst119CharactersFormTheFirstSegment) {
     EXPECT_EQ(ByPath(std::string(118, 'q').c_str()), nullptr);
 }
 
+// A key too long to store is looked up as it was stored: set twice, one
+// item; the cut keeps whole UTF-8 characters, and lookups cut alike.
+TEST_F(DictionaryPathTest, LongKeysFindTheItemStoredUnderThem) {
+    Dictionary_SetPrintCallback(Root, nullptr, IgnoreLine);
+    const std::string Long(130, 'k');
+    Dictionary_SetStringByKey(Root, Long.c_str(), "1");
+    Dictionary_SetStringByKey(Root, Long.c_str(), "2");
+    int32 Count = 0;
+    Dictionary_ItemGetCount(Root, &Count);
+    EXPECT_EQ(Count, 1);
+    char Value[8];
+    EXPECT_EQ(Dictionary_GetStringByKey(Root, Long.c_str(), Value, (int32)sizeof(Value)), 1);
+    EXPECT_STREQ(Value, "2");
+    EXPECT_EQ(Dictionary_ContainsKey(Root, std::string(119, 'k').c_str()), 1);
+    EXPECT_EQ(Dictionary_ContainsKey(Root, std::string(118, 'k').c_str()), 0);
+    // 118 ASCII bytes, then "é" (2 bytes) straddles the 119-byte limit.
+    const std::string Split = std::string(118, 's') + "\xc3\xa9" + "tail";
+    DictionaryItem *Item = nullptr;
+    Dictionary_AddString(Root, Split.c_str(), "v", &Item);
+    const char *Key = nullptr;
+    Dictionary_ItemGetKeyPtr(Root, Item, &Key);
+    EXPECT_EQ(strlen(Key), 118u);
+    DictionaryItem *Found = nullptr;
+    EXPECT_EQ(Dictionary_ItemFindByKey(Root, Split.c_str(), nullptr, &Found), 1);
+    EXPECT_EQ(Found, Item);
+    EXPECT_EQ(ByPath(Split.c_str()), Item);
+    EXPECT_EQ(ByPath((Split + ".more").c_str()), Item);
+}
+
 TEST_F(DictionaryPathTest, ByPathGettersConvertLikeItemGetters) {
     Dictionary_SetStringByPath(Root, "a.s", "text");
     Dictionary_SetInt64ByPath(Root, "a.i", 1LL << 40);
@@ -444,6 +473,17 @@ TEST_F(DictionaryPathTest, ItemPathsUseKeysAndIndexes) {
     DictionaryItem *Deep = nullptr;
     Dictionary_AddInt64(Inner, nullptr, 1, &Deep);
     EXPECT_EQ(PathOf(Inner, Deep), "x[3][0]");
+    // An empty key adds nothing, so what follows it joins as if it were absent.
+    Dictionary *Empty = nullptr;
+    Dictionary_AddList(Third, "", &Empty, nullptr);
+    DictionaryItem *Member = nullptr;
+    Dictionary_AddString(Empty, nullptr, "m", &Member);
+    EXPECT_EQ(PathOf(Empty, Member), "x[2][0]");
+    DictionaryItem *Named = nullptr;
+    Dictionary *EmptyDictionary = nullptr;
+    Dictionary_AddDictionary(Third, "", &EmptyDictionary, nullptr);
+    Dictionary_AddString(EmptyDictionary, "n", "v", &Named);
+    EXPECT_EQ(PathOf(EmptyDictionary, Named), "x[2]..n");
 }
 
 // Random trees of Dictionaries and Lists: the path of every item resolves to

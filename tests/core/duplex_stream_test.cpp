@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 #include <string.h>
 
+#include <algorithm>
+#include <atomic>
 #include <future>
 #include <random>
 #include <string>
@@ -190,6 +192,35 @@ TEST_F(DuplexStreamTest, SidesLockIndependently) {
     Release.set_value();
     Writer.join();
     EXPECT_EQ(Used(Stream, false), 7);
+}
+
+// The network side asks how much room is left before each put while the
+// protocol side takes bytes from the front: the room query reads the side
+// under its lock (ThreadSanitizer reports the unlocked read), every byte
+// arrives once and in order, and the room never exceeds the bound.
+TEST_F(DuplexStreamTest, RoomQueriesRaceNeitherPutsNorGets) {
+    constexpr int32 Total = 1 << 20;
+    const std::string Bytes = Pattern(Total, 3);
+    std::atomic<bool> RoomTooLarge{false};
+    std::thread Network([&] {
+        int32 Sent = 0;
+        while (Sent < Total) {
+            const int32 Room = Left(Stream, true);
+            if (Room > Bound) RoomTooLarge = true;
+            const int32 Piece = std::min({Room, Total - Sent, 3000});
+            if (Piece > 0 && DuplexStream_ReadPut(Stream, Bytes.data() + Sent, (uint32)Piece)) Sent += Piece;
+        }
+    });
+    std::string Received;
+    char Buffer[4096];
+    while ((int32)Received.size() < Total) {
+        uint32 Count = 0;
+        if (Left(Stream, true) > Bound) RoomTooLarge = true;
+        if (DuplexStream_ReadGet(Stream, Buffer, sizeof(Buffer), &Count)) Received.append(Buffer, Count);
+    }
+    Network.join();
+    EXPECT_FALSE(RoomTooLarge);
+    EXPECT_TRUE(Received == Bytes);
 }
 
 TEST_F(DuplexStreamTest, LockSettingReachesBothSides) {

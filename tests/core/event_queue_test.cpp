@@ -176,6 +176,42 @@ TEST_F(EventQueueTest, EventsPostedDuringAPassRunInTheNextFlush) {
     EXPECT_EQ(TakeJournal(), (Strings{"b"}));
 }
 
+// The clock counts whole milliseconds, so a post made during a pass is often
+// stamped with the pass's own start; it must still wait for the next flush.
+// Two steps that queue themselves again would otherwise chase each other
+// through one pass (without end while the clock stands still).
+TEST_F(EventQueueTest, StepsRequeuedDuringAPassRunOncePerFlush) {
+    Time_TestClockStart(1000000);
+    struct Step {
+        static int32 Requeue(void *Instance) {
+            int32 *Count = static_cast<int32 *>(Instance);
+            if (++*Count < 50) EventQueue_AddProcess(nullptr, Count, Requeue);
+            return 1;
+        }
+    };
+    int32 First = 0, Second = 0;
+    EventQueue_AddProcess(nullptr, &First, Step::Requeue);
+    EventQueue_AddProcess(nullptr, &Second, Step::Requeue);
+    EXPECT_EQ(EventQueue_Flush(nullptr), 1);
+    EXPECT_EQ(First, 1);
+    EXPECT_EQ(Second, 1);
+    EXPECT_EQ(EventQueue_Flush(nullptr), 1);
+    EXPECT_EQ(First, 2);
+    EXPECT_EQ(Second, 2);
+
+    // A post with a due time already past counts as posted during the pass too.
+    EventQueue_Add(nullptr, A, nullptr, 0, [](void *Instance, void *Payload) {
+        Record(Instance, Payload);
+        EventQueue_AddTime(nullptr, B, nullptr, 0, Record, 0);
+        return 1;
+    });
+    EventQueue_Add(nullptr, C, nullptr, 0, Record);
+    EXPECT_EQ(EventQueue_Flush(nullptr), 1);
+    EXPECT_EQ(TakeJournal(), (Strings{"a", "c"}));
+    EXPECT_EQ(EventQueue_Flush(nullptr), 1);
+    EXPECT_EQ(TakeJournal(), (Strings{"b"}));
+}
+
 TEST_F(EventQueueTest, UniqueAddsLowerButNeverRaiseTheQueuedDueTime) {
     auto SameInstance = [](void *NewInstance, void *, void *QueuedInstance, void *) {
         return NewInstance == QueuedInstance ? 1 : 0;

@@ -411,6 +411,15 @@ TEST_F(InteropTest, ScriptCallbacksById) {
     Interop_GetCallbackUserPtr(Named, &Stored);
     EXPECT_EQ(Stored, &User);
 
+    // Ids are kept to 39 characters; the id a record was added with finds it.
+    InteropCallback *Long = nullptr;
+    const std::string LongId(50, 'L');
+    ASSERT_TRUE(Interop_AddCallback(LongId.c_str(), nullptr, nullptr, &Long));
+    EXPECT_EQ(std::string(Interop_GetCallbackId(Long)), LongId.substr(0, 39));
+    EXPECT_TRUE(Interop_GetCallbackById(LongId.c_str(), &Found));
+    EXPECT_EQ(Found, Long);
+    Interop_ReleaseCallback(&Long);
+
     InteropCallback *Extra = Interop_AddRefCallback(Named);
     Interop_ReleaseCallback(&Extra);
     EXPECT_EQ(Extra, nullptr);

@@ -8,6 +8,7 @@
 #include <string.h>
 
 #include <algorithm>
+#include <atomic>
 #include <mutex>
 #include <random>
 #include <string>
@@ -396,6 +397,26 @@ TEST(Memory, ThreadsWithTrackingAndWholeChecksRunClean) {
             EXPECT_EQ(Memory_Check(nullptr), 1);
         }
     }
+}
+
+// A guard check outside the lock (validate, free) reads the tracked bounds
+// while other threads raise them; large blocks come from fresh mappings, so
+// the bounds keep moving. Under ThreadSanitizer this shows any plain access.
+TEST(Memory, GuardChecksWhileTheBoundsGrowRunClean) {
+    RuntimeScope Scope(DEBUG_FLAG_MEMORYTRACKING);
+    void *Held = Memory_Alloc(8);
+    std::atomic<bool> Stop{false};
+    std::thread Checker([&] {
+        while (!Stop.load()) Memory_Validate(Held, 8);
+    });
+    constexpr int32 Large = 1 << 17;
+    std::vector<void *> Blocks;
+    for (int32 i = 0; i < 300; i++) Blocks.push_back(Memory_Alloc(Large));
+    Stop = true;
+    Checker.join();
+    for (void *Block : Blocks) EXPECT_EQ(Memory_Validate(Block, Large), 1);
+    for (void *Block : Blocks) Memory_Free(Block, Large);
+    Memory_Free(Held, 8);
 }
 
 TEST(Memory, FindPatternMatchesStdSearch) {

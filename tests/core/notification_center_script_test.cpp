@@ -204,11 +204,33 @@ TEST_F(NotificationCenterScriptTest, ParameterFailuresAnswerFalseAndNothingForTh
     EXPECT_EQ(Call(Id, R"({"method":"fireAfterDelay","type":"T","notification":"N","sender":"S","delay":"5",)"
                        R"("info":"{}"})"),
               "");
+    // JSON that is not an object would reach every page as "info" members
+    // without keys: nothing is fired.
+    EXPECT_EQ(Call(Id, R"({"method":"fire","type":"T","notification":"N","sender":"S","info":"[1,2]"})"), False);
+    EXPECT_EQ(Call(Id, R"({"method":"fire","type":"T","notification":"N","sender":"S","info":"5"})"), False);
+    EXPECT_EQ(Call(Id, R"({"method":"fireAfterDelay","type":"T","notification":"N","sender":"S","delay":0,)"
+                       R"("info":"null"})"),
+              False);
     EXPECT_TRUE(TakeBatches().empty());
     // A method the class does not have: no answer, nothing logged.
     Captured.clear();
     EXPECT_EQ(Call(Id, R"({"method":"explode"})"), "");
     EXPECT_EQ(Captured.find("ERROR"), std::string::npos) << Captured;
+}
+
+TEST_F(NotificationCenterScriptTest, LongCallbackIdsAreCutButStillRemoveTheirObserver) {
+    std::string Id = CreateCenter();
+    const std::string Long(50, 'k');
+    EXPECT_EQ(Call(Id, R"({"method":"addObserver","type":"L","notification":"N","callbackId":")" + Long + "\"}"),
+              True);
+    NotificationCenter_Fire("L", "N", nullptr, nullptr);
+    std::vector<std::string> Taken = TakeBatches();
+    ASSERT_EQ(Taken.size(), 1u);
+    EXPECT_NE(Taken[0].find("\"callbackId\":\"" + Long.substr(0, 39) + "\""), std::string::npos) << Taken[0];
+    EXPECT_EQ(Call(Id, R"({"method":"removeObserver","type":"L","notification":"N","callbackId":")" + Long + "\"}"),
+              True);
+    NotificationCenter_Fire("L", "N", nullptr, nullptr);
+    EXPECT_TRUE(TakeBatches().empty());
 }
 
 TEST_F(NotificationCenterScriptTest, InteropReferences) {

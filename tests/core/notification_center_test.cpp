@@ -417,6 +417,15 @@ TEST_F(NotificationCenterTest, StepStopsAfterATenthOfASecondAndPostsItselfForThe
     EXPECT_EQ(TakeCalls(), (std::vector<std::string>{"slow:Batch.Item.4", "slow:Batch.Item.5"}));
 }
 
+TEST_F(NotificationCenterTest, ProcessEventOfARemovedCenterDoesNothing) {
+    NotificationCenter *Old = GlobalNotificationCenter;
+    NotificationCenter_Remove();
+    EXPECT_EQ(NotificationCenter_ProcessEvent(Old), 0);
+    NotificationCenter_Init();
+    EXPECT_EQ(NotificationCenter_ProcessEvent(Old == GlobalNotificationCenter ? nullptr : Old), 0);
+    EXPECT_EQ(NotificationCenter_ProcessEvent(GlobalNotificationCenter), 1);
+}
+
 TEST_F(NotificationCenterTest, ProcessObserversRunNewestKeyFirstWithoutPayload) {
     static int32 SawPayload = 0;
     auto NoPayload = [](Recorder *, const char *, const char *, const char *, Dictionary *Info) {
@@ -663,12 +672,16 @@ TEST_F(NotificationCenterTest, JsonFiresParseThePayloadOrFireNothing) {
     EXPECT_EQ(NotificationCenter_FireInterop("Json", "Fire", "page", "{}"), 1);
     EXPECT_EQ(NotificationCenter_FireInterop("Json", "Fire", "bad", "{\"a\":1"), 0);
     EXPECT_EQ(NotificationCenter_FireInterop("Json", "Fire", "null", nullptr), 0);
+    // A page's payload is an object; other JSON values parse but fire nothing.
+    for (const char *Text : {"[1,2]", "5", "null", "\"text\""})
+        EXPECT_EQ(NotificationCenter_FireInterop("Json", "Fire", "notObject", Text), 0) << Text;
     EXPECT_EQ(Payloads, (std::vector<std::string>{"printed=a5#2", "plain=none", "page#0"}));
 
     Payloads.clear();
     EXPECT_EQ(NotificationCenter_FireAfterDelayWithJSON("Json", "Fire", "later", 0, "{\"a\":%d}", 9), 1);
     EXPECT_EQ(NotificationCenter_FireAfterDelayInterop("Json", "Fire", "pageLater", 0, "{\"a\":3}"), 1);
     EXPECT_EQ(NotificationCenter_FireAfterDelayInterop("Json", "Fire", "badLater", 0, "]"), 0);
+    EXPECT_EQ(NotificationCenter_FireAfterDelayInterop("Json", "Fire", "arrayLater", 0, "[{\"a\":1}]"), 0);
     EXPECT_TRUE(Payloads.empty());
     EventQueue_Flush(nullptr);
     EXPECT_EQ(Payloads, (std::vector<std::string>{"later=a9#1", "pageLater=a3#1"}));

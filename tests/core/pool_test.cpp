@@ -684,6 +684,18 @@ TEST_F(PoolDeathTest, StringModeNeedsChunkSizeOne) {
         ::testing::KilledBySignal(SIGILL), "Member chunk size must be 1 to use String Mode \\(8 != 1\\)");
 }
 
+TEST_F(PoolTest, StringModeIsOnlyOnForOne) {
+    // Any other flag value leaves the pool in fixed mode: string mode never
+    // comes on without the chunk-size check.
+    Pool *Handle = MakeFixed(16, 8);
+    EXPECT_EQ(Pool_SetStringMode(Handle, 2), 1);
+    EXPECT_EQ(Get(Pool_GetStringMode, Handle), 0u);
+    void *Record = Pool_Alloc(Handle, 16);
+    EXPECT_EQ(Get(Pool_GetBlocksInUse, Handle), 1u);
+    Pool_Free(Handle, &Record, 16);
+    Pool_Delete(&Handle);
+}
+
 TEST_F(PoolDeathTest, DebugModeOnlyWhenEmpty) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(
@@ -714,6 +726,23 @@ TEST_F(PoolDeathTest, NullAndForeignHandlesStop) {
         {
             int32 NotAPool[32] = {};
             Pool_Reset(reinterpret_cast<Pool *>(NotAPool));
+        },
+        ::testing::KilledBySignal(SIGILL), "Class mismatch pointer");
+}
+
+TEST_F(PoolDeathTest, GettersStopOnANullOrForeignHandle) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    // The handle is checked before any of its fields is touched: with the
+    // undefined-behaviour checks on, reading a field through null is a
+    // different death than the stop callers expect.
+    uint32 Value = 0;
+    EXPECT_EXIT(Pool_GetActiveCount(nullptr, &Value), ::testing::KilledBySignal(SIGILL), "Pointer is NULL");
+    EXPECT_EXIT(Pool_GetMemorySize(nullptr, &Value), ::testing::KilledBySignal(SIGILL), "Pointer is NULL");
+    EXPECT_EXIT(Pool_GetBlocksInUse(nullptr, &Value), ::testing::KilledBySignal(SIGILL), "Pointer is NULL");
+    EXPECT_EXIT(
+        {
+            alignas(16) int32 NotAPool[32] = {};
+            Pool_GetVerbose(reinterpret_cast<Pool *>(NotAPool), &Value);
         },
         ::testing::KilledBySignal(SIGILL), "Class mismatch pointer");
 }

@@ -368,8 +368,24 @@ TEST_F(StringNumberTest, NumberToStringRules) {
     String_NumberToString(Small, 4, 1, 0, 0, 1234567);
     EXPECT_STREQ(Small, "1,2");
     EXPECT_EQ(Small[4], 'Z');
-    String_NumberToString(Out, sizeof(Out), 1, 0, 0, 1e300);  // cut at 39 printed bytes
-    EXPECT_LE(strlen(Out), 39u + 13u);
+}
+
+// Values from 1e38 up keep every integer digit: the engine's 16 significant
+// digits, then zeros, never a shorter (smaller) number.
+TEST_F(StringNumberTest, NumberToStringKeepsLargeValuesWhole) {
+    char Out[512];
+    String_NumberToString(Out, sizeof(Out), 1, 0, 0, 1e40);
+    EXPECT_STREQ(Out, "10,000,000,000,000,000,000,000,000,000,000,000,000");
+    std::string Expected = "-1";
+    for (int32 Group = 0; Group < 100; Group++) Expected += ",000";
+    String_NumberToString(Out, sizeof(Out), 1, 2, 1, -1e300);
+    EXPECT_EQ(std::string(Out), Expected);
+    // The largest double with 8 decimals: sign, 309 digits, point, 8 digits.
+    String_NumberToString(Out, sizeof(Out), 0, 8, 0, -1.7976931348623157e308);
+    ASSERT_EQ(strlen(Out), 319u);
+    EXPECT_EQ(std::string(Out, 17), "-1797693134862315");
+    EXPECT_EQ(std::string(Out + 309, 10), "0.00000000");
+    EXPECT_DOUBLE_EQ(String_AtoF(Out), -1.797693134862315e308);
 }
 
 TEST_F(StringNumberTest, NumberToStringAgreesWithPythonFormat) {
