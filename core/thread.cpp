@@ -7,6 +7,8 @@
 // in the list under the lock always has a live reference to borrow from.
 #include "core/thread.h"
 
+#include <pthread.h>
+
 #include <atomic>
 
 #include "core/critical_section.h"
@@ -33,6 +35,7 @@ struct Thread {
     Thread_Func Function;
     Thread *Next;
     Thread *Prev;
+    int32 Joined; // the platform thread was joined (Thread_Join)
 };
 
 namespace {
@@ -103,8 +106,17 @@ void UnlinkThread(ThreadModule *Handle, Thread *Record) {
     Handle->Threads.Count--;
 }
 
-// The last reference is gone: nothing else can reach the record.
+// The last reference is gone: nothing else can reach the record. A thread
+// that was never joined would keep its stack for good, so it is joined here
+// (it has dropped its own reference, so it is ending) or, when it drops the
+// last reference itself, detached so that it frees its stack as it ends.
 void FreeRecord(Thread *Record) {
+    if (Record->PlatformHandle != nullptr && !Record->Joined) {
+        if (Record->ThreadId == Thread_GetCurrentId())
+            pthread_detach(pthread_self());
+        else if (!Platform_ThreadJoin(Record->PlatformHandle))
+            Log_Error("Unable to join thread %d [LE: %d]\n", (int32)Record->ThreadId, Platform_GetLastError());
+    }
     if (Record->Queue != nullptr) EventQueue_Release(&Record->Queue);
     if (Record->EventSignal != nullptr) Signal_Delete(&Record->EventSignal);
     if (Record->ExitSignal != nullptr) Signal_Delete(&Record->ExitSignal);
@@ -277,6 +289,7 @@ int32 Thread_Join(int32 TimeoutMS, Thread **Handle) {
         Log_Error("Unable to join thread %d [LE: %d]\n", (int32)Record->ThreadId, Platform_GetLastError());
         return FALSE;
     }
+    Record->Joined = TRUE;
     Thread_Release(Handle);
     return TRUE;
 }

@@ -83,7 +83,9 @@ int32 Thread_SignalExit(uint32 ThreadId);
 // 1 and a counted reference, or 0 and null. The calling thread finds itself
 // even after its function returned (during the final drain).
 int32 Thread_FindThreadById(uint32 ThreadId, Thread **Record);
-// Drops one reference and clears the handle; the last one frees the record.
+// Drops one reference and clears the handle; the last one frees the record
+// (a thread that was never joined is joined, or detached when it drops the
+// last reference itself, so that its stack is given back).
 int32 Thread_Release(Thread **Record);
 
 // Counted references to a queue (drop with EventQueue_Release), or null: for

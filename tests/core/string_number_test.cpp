@@ -375,7 +375,7 @@ TEST_F(StringNumberTest, NumberToStringRules) {
 TEST_F(StringNumberTest, NumberToStringKeepsLargeValuesWhole) {
     char Out[512];
     String_NumberToString(Out, sizeof(Out), 1, 0, 0, 1e40);
-    EXPECT_STREQ(Out, "10,000,000,000,000,000,000,000,000,000,000,000,000");
+    EXPECT_STREQ(Out, "10,000,000,000,000,000,000,000,000,000,000,000,000,000");
     std::string Expected = "-1";
     for (int32 Group = 0; Group < 100; Group++) Expected += ",000";
     String_NumberToString(Out, sizeof(Out), 1, 2, 1, -1e300);
