@@ -2,9 +2,9 @@
 # Installs the Debian packages the build, the tests, the benchmarks and the
 # fuzz targets need; does nothing when they are all present.
 set -e
-PACKAGES="cmake ninja-build g++ clang libclang-rt-14-dev python3 pkg-config \
-  libgtest-dev libgmock-dev libbenchmark-dev zlib1g-dev libpcre2-dev libzip-dev \
-  rapidjson-dev nlohmann-json3-dev libssl-dev"
+PACKAGES="cmake ninja-build g++ clang libclang-rt-14-dev python3 \
+  libgtest-dev libgmock-dev libbenchmark-dev zlib1g-dev libssl-dev \
+  rapidjson-dev nlohmann-json3-dev"
 MISSING=""
 for p in $PACKAGES; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || MISSING="$MISSING $p"
