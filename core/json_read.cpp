@@ -591,8 +591,10 @@ int32 ScanStream(JSON *Json, StreamStruct *Stream, int32 *Count, bool GiveBack) 
     }
     const bool CanGiveBack = GiveBack && Stream_CanSeek(Stream);
     uint8 Chunk[ChunkSize];
+    // A file stream may hold more than 2 GiB: count in 64 bits, report saturated.
+    int64 Consumed = 0;
     for (;;) {
-        const int64 Remaining = Length - *Count;
+        const int64 Remaining = Length - Consumed;
         uint32 Want = Remaining < ChunkSize ? (uint32)Remaining : (uint32)ChunkSize;
         if (GiveBack && !CanGiveBack) Want = 1;
         uint32 Got = 0;
@@ -601,13 +603,14 @@ int32 ScanStream(JSON *Json, StreamStruct *Stream, int32 *Count, bool GiveBack) 
         if (Got > Want) Got = Want;
         Scanner Scan(Json, Chunk, (int32)Got);
         const Outcome Result = Scan.Process();
-        *Count += Scan.Consumed();
+        Consumed += Scan.Consumed();
+        *Count = Consumed < INT32_MAX ? (int32)Consumed : INT32_MAX;
         if (Result != Outcome::More) {
             const int32 Unread = (int32)Got - Scan.Consumed();
             if (CanGiveBack && Unread > 0) Stream_Seek(Stream, -(int64)Unread, STREAM_SEEK_CUR);
             return FALSE;
         }
-        if (*Count >= Length) return TRUE;
+        if (Consumed >= Length) return TRUE;
         if (!Read) return FALSE;
     }
 }
