@@ -7,6 +7,7 @@
 #if __has_include("core/file.h")
 
 #include "core/buffered_stream.h"
+#include "core/dictionary.h"
 #include "core/file.h"
 #include "core/json.h"
 #include "core/json_internal.h"
@@ -45,6 +46,10 @@ int32 JSON_LoadFile(JSON *Handle, const char *Path) {
 int32 JSON_SaveFile(JSON *Handle, const char *Path) {
     JSON_Check(Handle);
     Debug_CheckPointer(Path);
+    // Nothing to write fails the save; check before opening, because the
+    // file is cut behind what was written and would lose its old content.
+    DictionaryItem *First = nullptr;
+    if (Handle->Dict == nullptr || !Dictionary_ItemGetFirst(Handle->Dict, &First)) return FALSE;
     File *Output = nullptr;
     File_Create(&Output);
     if (!File_Open(Output, Path, OpenForWriting)) {
