@@ -188,39 +188,21 @@ MacroKey FindMacroKey(const char *Name) {
     return MacroKey::None;
 }
 
-// Owns a transient buffer from the runtime allocator.
-class ScratchBuffer {
-  public:
-    explicit ScratchBuffer(int32 Size) : Size(Size), Data(static_cast<uint8 *>(Memory_Alloc(Size))) {}
-    ~ScratchBuffer() {
-        if (Data != nullptr) Memory_Free(Data, Size);
-    }
-    ScratchBuffer(const ScratchBuffer &) = delete;
-    ScratchBuffer &operator=(const ScratchBuffer &) = delete;
-    const int32 Size;
-    uint8 *const Data;
-};
-
 // Decodes (standard or URL-safe) and cuts the bytes at Size - 1; decodes in
 // place when the output is large enough for any result.
 void ExpandDecode(bool Url, const char *Argument, int32 Length, char *Output, int32 Size) {
+    const auto Decode = Url ? Base64_UrlDecode : Base64_Decode;
     int32 needed = 0, written = 0;
     Base64_CalculateDecodeSize(Length > INT32_MAX - 2 ? Length : Length + 2, &needed);
     if (needed <= Size) {
-        if (Url) Base64_UrlDecode(Argument, Length, Output, Size, &written);
-        else Base64_Decode(Argument, Length, Output, Size, &written);
+        Decode(Argument, Length, Output, Size, &written);
         Output[written] = 0;
         return;
     }
-    ScratchBuffer scratch(needed);
-    if (scratch.Data == nullptr) {
-        Output[0] = 0;
-        return;
-    }
-    if (Url) Base64_UrlDecode(Argument, Length, scratch.Data, scratch.Size, &written);
-    else Base64_Decode(Argument, Length, scratch.Data, scratch.Size, &written);
+    MemoryScope<char> scratch(needed);
+    Decode(Argument, Length, scratch.Get(), scratch.GetSize(), &written);
     written = std::min(written, Size - 1);
-    memcpy(Output, scratch.Data, size_t(written));
+    memcpy(Output, scratch.Get(), size_t(written));
     Output[written] = 0;
 }
 

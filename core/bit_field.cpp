@@ -153,20 +153,6 @@ int32 FindLast(BitField *Field, int32 *Index, bool Clear) {
 
 int32 DeleteThroughClass(void *HandleAddress) { return BitField_Delete(static_cast<BitField **>(HandleAddress)); }
 
-// Frees a transient runtime allocation when the scope ends.
-class ScopedBlock {
-  public:
-    explicit ScopedBlock(int32 Size) : Size(Size), Data(static_cast<uint8 *>(Memory_Alloc(Size))) {}
-    ~ScopedBlock() { Memory_Free(Data, Size); }
-    ScopedBlock(const ScopedBlock &) = delete;
-    ScopedBlock &operator=(const ScopedBlock &) = delete;
-    uint8 *Get() const { return Data; }
-
-  private:
-    int32 Size;
-    uint8 *Data;
-};
-
 } // namespace
 
 CLASS_DEFINE_REFERENCE(BitField, BitField, BITFIELD_CLASSID)
@@ -467,7 +453,7 @@ int32 BitField_FromBase64StringLength(BitField *Handle, const char *Text, int32 
     int32 DecodeSize = 0;
     Base64_CalculateDecodeSize(TextLength, &DecodeSize);
     if ((int64)DecodeSize + TextLength + 1 > INT32_MAX) return FALSE;
-    ScopedBlock Block(DecodeSize + TextLength + 1);
+    MemoryScope<> Block(DecodeSize + TextLength + 1);
     char *Copy = reinterpret_cast<char *>(Block.Get() + DecodeSize);
     memcpy(Copy, Text, TextLength);
     Copy[TextLength] = 0;
@@ -487,7 +473,7 @@ int32 BitField_Dump(BitField *Handle, const char *Label) {
     BitField_Check(Handle);
     Debug_CheckPointer(Label);
     const int32 Size = 2 * Handle->TotalBytes + DumpExtraBytes;
-    ScopedBlock Line(Size);
+    MemoryScope<> Line(Size);
     char *Text = reinterpret_cast<char *>(Line.Get());
     int32 Used = snprintf(Text, Size, "%.*s:", DumpLabelMax, Label);
     BitField_ToHexString(Handle, Text + Used, Size - Used - 1);
@@ -503,7 +489,7 @@ int32 BitField_DumpBase64(BitField *Handle, const char *Label) {
     int32 Encoded = 0;
     Base64_CalculateEncodeSize(Handle->TotalBytes, &Encoded);
     const int32 Size = Encoded + DumpExtraBytes;
-    ScopedBlock Line(Size);
+    MemoryScope<> Line(Size);
     char *Text = reinterpret_cast<char *>(Line.Get());
     int32 Used = snprintf(Text, Size, "%-20.*s:", DumpLabelMax, Label);
     BitField_ToBase64String(Handle, Text + Used, Size - Used - 1);

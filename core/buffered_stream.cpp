@@ -214,7 +214,7 @@ int32 BufferedStream_Write(BufferedStream *Handle, const void *Data, uint32 Leng
     if (Base == nullptr) return FALSE;
     Trace(Handle, "Write [Size %d Len %d Pos %lld]", (int32)Length, Handle->WriteLength, Handle->Position);
     if (Handle->ReadLength > 0) {
-        Handle->Position = Handle->Position - Handle->ReadLength + Handle->ReadPosition;
+        Handle->Position = LogicalPosition(Handle);
         Handle->ReadLength = Handle->ReadPosition = 0;
         Trace(Handle, "Switch from read to write [%lld]", Handle->Position);
         if (!Stream_CanSeek(Base) || !Stream_Seek(Base, Handle->Position, STREAM_SEEK_SET)) return FALSE;
@@ -326,12 +326,7 @@ int32 BufferedStream_Tell(BufferedStream *Handle, int64 *Position) {
     if (!Stream_Tell(Base, &At)) return FALSE;
     Handle->Position = At;
     Trace(Handle, "Tell [Pos %llu ReadPos %d WritePos %d]\n", (uint64)At, Handle->ReadPosition, Handle->WritePosition);
-    if (Handle->ReadLength > 0)
-        *Position = At - (Handle->ReadLength - Handle->ReadPosition);
-    else if (Handle->WriteLength > 0)
-        *Position = At + Handle->WritePosition;
-    else
-        *Position = At;
+    *Position = LogicalPosition(Handle);
     return TRUE;
 }
 

@@ -102,15 +102,21 @@ static_assert(offsetof(ClassPrintStruct, PrintFunction) == 48);
 static_assert(sizeof(ClassPrintStruct) == 56);
 #endif
 
-// A null handle or one of another type is a fatal stop at the caller's line.
-#define Class_CheckHandle(Handle, ExpectedClassId)                                                    \
+// A null record, or one whose tag field is not the expected value, is a
+// fatal stop at File and Line. Records that carry their own tag rather than
+// the class header check through this too, so every mismatch reads alike.
+#define Class_CheckTagAt(Record, TagField, Expected, File, Line)                                      \
     do {                                                                                              \
-        if ((Handle) == nullptr) Debug_AbortInt(__FILE__, __LINE__, "Pointer is NULL\n");            \
-        if (((const ClassStruct *)(Handle))->ClassId != (uint32)(ExpectedClassId))                   \
-            Debug_AbortInt(__FILE__, __LINE__, "Class mismatch pointer (0x%p: expected 0x%08x but was 0x%08x)\n", \
-                           (const void *)(Handle), (uint32)(ExpectedClassId),                        \
-                           ((const ClassStruct *)(Handle))->ClassId);                                \
+        if ((Record) == nullptr) Debug_AbortInt(File, Line, "Pointer is NULL\n");                    \
+        if ((Record)->TagField != (uint32)(Expected))                                                 \
+            Debug_AbortInt(File, Line, "Class mismatch pointer (0x%p: expected 0x%08x but was 0x%08x)\n", \
+                           (const void *)(Record), (uint32)(Expected), (uint32)(Record)->TagField);  \
     } while (0)
+#define Class_CheckTag(Record, TagField, Expected) Class_CheckTagAt(Record, TagField, Expected, __FILE__, __LINE__)
+
+// A null handle or one of another type is a fatal stop at the caller's line.
+#define Class_CheckHandle(Handle, ExpectedClassId) \
+    Class_CheckTag((const ClassStruct *)(Handle), ClassId, ExpectedClassId)
 
 // Sets ClassId and RefCount = 1 in one 64-bit store and the delete function,
 // as every create does on its new (not yet shared) zero-filled object.

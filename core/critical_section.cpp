@@ -15,11 +15,8 @@ struct CriticalSectionStruct {
 
 // The class check, reported at the caller's file and line rather than here.
 CriticalSectionStruct *CheckedSection(void *Handle, const char *File, int32 Line) {
-    if (Handle == nullptr) Debug_AbortInt(File, Line, "Pointer is NULL\n");
     auto *Section = static_cast<CriticalSectionStruct *>(Handle);
-    if (Section->Class.ClassId != CRITICALSECTION_CLASSID)
-        Debug_AbortInt(File, Line, "Class mismatch pointer (0x%p: expected 0x%08x but was 0x%08x)\n", Handle,
-                       CRITICALSECTION_CLASSID, Section->Class.ClassId);
+    Class_CheckTagAt(Section, Class.ClassId, CRITICALSECTION_CLASSID, File, Line);
     return Section;
 }
 

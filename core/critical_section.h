@@ -33,3 +33,22 @@ RUNTIME_EXTERN_C_END
 #define CriticalSection_Create(Handle) CriticalSection_CreateInt((Handle), __FILE__, __LINE__)
 #define CriticalSection_Lock(Handle) CriticalSection_LockInt((Handle), __FILE__, __LINE__)
 #define CriticalSection_Unlock(Handle) CriticalSection_UnlockInt((Handle), __FILE__, __LINE__)
+
+#ifdef __cplusplus
+// Holds a section for a scope. A null section means "no lock wanted" (a
+// module not started yet, or an object made without a lock) and is skipped.
+class CriticalSectionGuard {
+  public:
+    explicit CriticalSectionGuard(void *Section) : Section(Section) {
+        if (Section != nullptr) CriticalSection_Lock(Section);
+    }
+    ~CriticalSectionGuard() {
+        if (Section != nullptr) CriticalSection_Unlock(Section);
+    }
+    CriticalSectionGuard(const CriticalSectionGuard &) = delete;
+    CriticalSectionGuard &operator=(const CriticalSectionGuard &) = delete;
+
+  private:
+    void *Section;
+};
+#endif

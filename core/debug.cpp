@@ -209,7 +209,7 @@ int32 Debug_Enter(const char *Version) {
 }
 
 int32 Debug_Remove(void) {
-    if (GlobalCore == nullptr) Debug_Abort("Pointer is NULL\n");
+    Debug_CheckPointer(GlobalCore);
     int32 ExitCode = GlobalCore->ExitCode;
     Callback_Remove();
     Class_Remove();

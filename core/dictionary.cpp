@@ -113,11 +113,6 @@ void RemoveOne(Dictionary *Handle, DictionaryItem *Item) {
 
 } // namespace
 
-[[noreturn]] void DictionaryInt_ItemMismatch(const void *Item, const char *File, int32 Line) {
-    Debug_AbortInt(File, Line, "Class mismatch pointer (0x%p: expected 0x%08x but was 0x%08x)\n", Item,
-                   DICTIONARYITEM_CLASSID, static_cast<const DictionaryItem *>(Item)->ClassId);
-}
-
 Dictionary *DictionaryInt_Root(Dictionary *Handle) { return Handle->Root; }
 
 void DictionaryInt_EnsurePools(Dictionary *Root) {

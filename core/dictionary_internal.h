@@ -27,6 +27,7 @@
 #include "core/debug.h"
 #include "core/dictionary.h"
 #include "core/pool.h"
+#include "core/unicode_codec.h"
 
 // Item flag bits: the type, the private mark and a Boolean's value.
 constexpr uint8 DictionaryTypeMask = 0x07;
@@ -87,14 +88,8 @@ static_assert(offsetof(Dictionary, Print) == sizeof(ClassStruct) + sizeof(void *
 static_assert(offsetof(DictionaryItem, ClassId) == 0);
 static_assert(sizeof(DictionaryItem) == 64);
 
-[[noreturn]] void DictionaryInt_ItemMismatch(const void *Item, const char *File, int32 Line);
-
 // The item handle check: null and foreign records stop as class checks do.
-#define Dictionary_CheckItem(Item)                                                                   \
-    do {                                                                                             \
-        if ((Item) == nullptr) Debug_AbortInt(__FILE__, __LINE__, "Pointer is NULL\n");             \
-        if ((Item)->ClassId != DICTIONARYITEM_CLASSID) DictionaryInt_ItemMismatch((Item), __FILE__, __LINE__); \
-    } while (0)
+#define Dictionary_CheckItem(Item) Class_CheckTag((Item), ClassId, DICTIONARYITEM_CLASSID)
 
 #define Dictionary_CheckHandle(Handle) Class_CheckHandle((Handle), DICTIONARY_CLASSID)
 
@@ -110,13 +105,14 @@ inline int32 DictionaryInt_Type(const DictionaryItem *Item) { return Item->Flags
 inline bool DictionaryInt_IsContainerType(int32 Type) {
     return Type == DICTIONARY_TYPE_LIST || Type == DICTIONARY_TYPE_DICTIONARY;
 }
+inline bool DictionaryInt_IsNumberType(int32 Type) {
+    return Type == DICTIONARY_TYPE_INT64 || Type == DICTIONARY_TYPE_FLOAT64;
+}
 // The stored length of a key of more than 119 bytes: its first 119, less a
 // character that would be split. Lookups cut a long key alike, so that it
 // finds the item stored under it.
 inline int32 DictionaryInt_CutKeyLength(const char *Key) {
-    int32 Cut = DICTIONARY_MAX_KEY_LENGTH;
-    while (Cut > 0 && ((uint8)Key[Cut] & 0xC0) == 0x80) Cut--;
-    return Cut;
+    return (int32)unicode::CutLengthUtf8(Key, DICTIONARY_MAX_KEY_LENGTH);
 }
 inline void DictionaryInt_ClearOut(void *Out) {
     if (Out != nullptr) *static_cast<void **>(Out) = nullptr;

@@ -103,8 +103,6 @@ int64 ParseInteger(const char *Text, int32 Length) {
     return (int64)Value;
 }
 
-bool IsNumberType(int32 Type) { return Type == DICTIONARY_TYPE_INT64 || Type == DICTIONARY_TYPE_FLOAT64; }
-
 DictionaryItem *AddTyped(Dictionary *Handle, const char *Key, int32 Type) {
     DictionaryItem *Item = DictionaryInt_Insert(Handle, Handle->Items.Last, Key);
     DictionaryInt_SetType(Handle, Item, Type);
@@ -273,14 +271,14 @@ uint32 DictionaryInt_GetPrivate(Dictionary *Handle, const DictionaryItem *Item) 
 
 int32 DictionaryInt_GetInt64(const DictionaryItem *Item, int64 *Value) {
     *Value = 0;
-    if (!IsNumberType(DictionaryInt_Type(Item))) return FALSE;
+    if (!DictionaryInt_IsNumberType(DictionaryInt_Type(Item))) return FALSE;
     if (Item->Value != nullptr) *Value = ParseInteger(Item->Value, Item->ValueLength);
     return TRUE;
 }
 
 int32 DictionaryInt_GetFloat64(const DictionaryItem *Item, float64 *Value) {
     *Value = 0;
-    if (!IsNumberType(DictionaryInt_Type(Item))) return FALSE;
+    if (!DictionaryInt_IsNumberType(DictionaryInt_Type(Item))) return FALSE;
     if (Item->Value == nullptr) return TRUE;
     const char *End = Item->Value + Item->ValueLength;
     if (IsHexText(Item->Value, End))

@@ -187,11 +187,6 @@ int32 EnumerateKeyed(Dictionary *Handle, const char *Key, const Visitor &Visit) 
     return Visit(Handle, Item, &Answer) && Answer == 1;
 }
 
-bool IsNumber(const DictionaryItem *Item) {
-    const int32 Type = DictionaryInt_Type(Item);
-    return Type == DICTIONARY_TYPE_INT64 || Type == DICTIONARY_TYPE_FLOAT64;
-}
-
 const char *StringText(const DictionaryItem *Item) { return Item->Value != nullptr ? Item->Value : ""; }
 
 } // namespace
@@ -369,7 +364,7 @@ int32 Dictionary_EnumerateListInt32(Dictionary *Handle, const char *Key, void *U
                                     Dictionary_EnumerateInt32Func Function) {
     Debug_CheckPointer(Function);
     return EnumerateKeyed(Handle, Key, [&](Dictionary *, DictionaryItem *Item, int32 *Answer) {
-        if (!IsNumber(Item)) return false;
+        if (!DictionaryInt_IsNumberType(DictionaryInt_Type(Item))) return false;
         int64 Value = 0;
         DictionaryInt_GetInt64(Item, &Value);
         *Answer = Function(User, (int32)(uint32)(uint64)Value);

@@ -30,13 +30,7 @@ constexpr int32 MaxResolveDepth = 4096;
 bool IsPathSeparator(char Ch) { return Ch == '.' || Ch == '\\' || Ch == '[' || Ch == ']'; }
 
 bool EqualsWithoutCase(TextView Text, TextView Word) {
-    if (Text.size() != Word.size()) return false;
-    for (size_t Index = 0; Index < Text.size(); Index++) {
-        char Ch = Text[Index];
-        if (Ch >= 'A' && Ch <= 'Z') Ch = (char)(Ch + 32);
-        if (Ch != Word[Index]) return false;
-    }
-    return true;
+    return Text.size() == Word.size() && String_CompareLengthWithoutCase(Text.data(), Word.data(), (int32)Word.size());
 }
 
 // An optional "-", then only digits and "." (the empty text counts).
@@ -159,15 +153,6 @@ bool Resolve(Dictionary *Handle, TextView Path, int32 Depth, Found *Result) {
         if (Descend(Item, Rest, Depth, Result)) return true;
     }
     return false;
-}
-
-// Copies Length bytes of Text into Buffer, cut to its size; 1 when Size >= 1.
-int32 CopyCut(char *Buffer, int32 Size, const char *Text, size_t Length) {
-    if (Size < 1) return FALSE;
-    const size_t Copied = Length < (size_t)(Size - 1) ? Length : (size_t)(Size - 1);
-    memcpy(Buffer, Text, Copied);
-    Buffer[Copied] = 0;
-    return TRUE;
 }
 
 // The "."-separated members of an Ensure path, with blanks and control
@@ -295,11 +280,16 @@ void AppendSegment(char *Work, int32 &Used, const PathLevel &Level, bool First) 
     Put(Segment, Length);
 }
 
-const char *LastSeparator(const char *Path, const char *Set) {
+// The last ".", "[" or backslash of a path, or null.
+const char *LastSeparator(const char *Path) {
     const char *Last = nullptr;
-    for (const char *Walk = Path; *Walk != 0; Walk++)
-        if (strchr(Set, *Walk) != nullptr) Last = Walk;
+    String_FindFirstCharReverse(Path, ".[\\", &Last);
     return Last;
+}
+
+// Copies Length bytes of Text into Buffer, cut to its size.
+void CopyCut(char *Buffer, int32 Size, const char *Text, size_t Length) {
+    String_CopyLengthSafe(Buffer, Size, Text, Length < (size_t)INT32_MAX ? (int32)Length : INT32_MAX);
 }
 
 } // namespace
@@ -480,7 +470,7 @@ int32 Dictionary_ItemGetPath(Dictionary *Handle, DictionaryItem *Item, Dictionar
 int32 Dictionary_PathGetKey(const char *Path, char *Buffer, int32 Size) {
     Debug_CheckPointer(Path);
     Debug_CheckPointer(Buffer);
-    const char *Separator = LastSeparator(Path, ".[\\");
+    const char *Separator = LastSeparator(Path);
     const char *Key = Separator == nullptr ? Path : (*Separator == '[' ? Separator : Separator + 1);
     CopyCut(Buffer, Size, Key, strlen(Key));
     return TRUE;
@@ -489,7 +479,7 @@ int32 Dictionary_PathGetKey(const char *Path, char *Buffer, int32 Size) {
 int32 Dictionary_PathGetParent(const char *Path, char *Buffer, int32 Size) {
     Debug_CheckPointer(Path);
     Debug_CheckPointer(Buffer);
-    const char *Separator = LastSeparator(Path, ".[\\");
+    const char *Separator = LastSeparator(Path);
     if (Separator == nullptr || Separator == Path) {
         CopyCut(Buffer, Size, "", 0);
         return FALSE;
@@ -500,7 +490,7 @@ int32 Dictionary_PathGetParent(const char *Path, char *Buffer, int32 Size) {
 
 int32 Dictionary_PathHasParent(const char *Path) {
     Debug_CheckPointer(Path);
-    const char *Separator = LastSeparator(Path, ".[\\");
+    const char *Separator = LastSeparator(Path);
     return Separator != nullptr && Separator > Path;
 }
 

@@ -380,11 +380,8 @@ int32 EventQueue_Flush(EventQueue *Handle) {
 }
 
 int32 EventQueue_ProcessRun(void *Instance, void *Payload) {
-    Debug_CheckPointer(Payload);
     auto *Process = static_cast<ProcessPayload *>(Payload);
-    if (Process->Tag != ProcessTag)
-        Debug_Abort("Class mismatch pointer (0x%p: expected 0x%08x but was 0x%08x)\n", Payload, ProcessTag,
-                    Process->Tag);
+    Class_CheckTag(Process, Tag, ProcessTag);
     return Process->Function(Instance);
 }
 

@@ -58,14 +58,6 @@ constexpr uint32 MaximumBucketCount = 1u << 27;
 // loop does not flood the log.
 int32 LongKeyLogged = 0;
 
-#define HashTable_CheckMember(Member)                                                                    \
-    do {                                                                                                 \
-        if ((Member) == nullptr) Debug_AbortInt(__FILE__, __LINE__, "Pointer is NULL\n");               \
-        if ((Member)->MemberId != HASHTABLE_MEMBER_ID)                                                   \
-            Debug_AbortInt(__FILE__, __LINE__, "Class mismatch pointer (0x%p: expected 0x%08x but was 0x%08x)\n", \
-                           (const void *)(Member), HASHTABLE_MEMBER_ID, (Member)->MemberId);             \
-    } while (0)
-
 inline char *KeyAreaOf(HashTableMember *Member) { return reinterpret_cast<char *>(Member) + sizeof(HashTableMember); }
 
 inline const char *TextOf(const void *Key) { return Key != nullptr ? static_cast<const char *>(Key) : ""; }
@@ -266,7 +258,7 @@ int32 HashTable_MemberRemove(HashTable *Table, HashTableMember **Member) {
     Class_CheckHandle(Table, HASHTABLE_CLASS_ID);
     Debug_CheckPointer(Member);
     HashTableMember *Old = *Member;
-    HashTable_CheckMember(Old);
+    Class_CheckTag(Old, MemberId, HASHTABLE_MEMBER_ID);
     Debug_Assert(Old->Bucket < Table->BucketCount, "Hash table member is not in this table");
     if (Old->Previous != nullptr) {
         Old->Previous->Next = Old->Next;
@@ -291,7 +283,7 @@ int32 HashTable_MemberGetFirst(HashTable *Table, HashTableMember **Member) {
 
 int32 HashTable_MemberGetNext(HashTable *Table, HashTableMember *Member, HashTableMember **Next) {
     Class_CheckHandle(Table, HASHTABLE_CLASS_ID);
-    HashTable_CheckMember(Member);
+    Class_CheckTag(Member, MemberId, HASHTABLE_MEMBER_ID);
     Debug_CheckPointer(Next);
     *Next = Member->Next != nullptr ? Member->Next : FirstFromBucket(Table, Member->Bucket + 1);
     return *Next != nullptr;
@@ -299,7 +291,7 @@ int32 HashTable_MemberGetNext(HashTable *Table, HashTableMember *Member, HashTab
 
 int32 HashTable_MemberGetKey(HashTable *Table, HashTableMember *Member, void **KeyArea) {
     Class_CheckHandle(Table, HASHTABLE_CLASS_ID);
-    HashTable_CheckMember(Member);
+    Class_CheckTag(Member, MemberId, HASHTABLE_MEMBER_ID);
     Debug_CheckPointer(KeyArea);
     *KeyArea = KeyAreaOf(Member);
     return TRUE;
@@ -307,7 +299,7 @@ int32 HashTable_MemberGetKey(HashTable *Table, HashTableMember *Member, void **K
 
 int32 HashTable_MemberGetValue(HashTable *Table, HashTableMember *Member, uint64 *Value) {
     Class_CheckHandle(Table, HASHTABLE_CLASS_ID);
-    HashTable_CheckMember(Member);
+    Class_CheckTag(Member, MemberId, HASHTABLE_MEMBER_ID);
     Debug_CheckPointer(Value);
     *Value = Member->Value;
     return TRUE;
@@ -315,14 +307,14 @@ int32 HashTable_MemberGetValue(HashTable *Table, HashTableMember *Member, uint64
 
 int32 HashTable_MemberSetValue(HashTable *Table, HashTableMember *Member, uint64 Value) {
     Class_CheckHandle(Table, HASHTABLE_CLASS_ID);
-    HashTable_CheckMember(Member);
+    Class_CheckTag(Member, MemberId, HASHTABLE_MEMBER_ID);
     Member->Value = Value;
     return TRUE;
 }
 
 int32 HashTable_MemberGet(HashTable *Table, HashTableMember *Member, void **KeyArea, uint64 *Value) {
     Class_CheckHandle(Table, HASHTABLE_CLASS_ID);
-    HashTable_CheckMember(Member);
+    Class_CheckTag(Member, MemberId, HASHTABLE_MEMBER_ID);
     if (KeyArea != nullptr) *KeyArea = KeyAreaOf(Member);
     if (Value != nullptr) *Value = Member->Value;
     return TRUE;

@@ -10,8 +10,6 @@
 
 CLASSPRINT_DEFINE(JSON, JSON, JSON_CLASSID, "JSON", Print)
 
-#define JSON_Check(Handle) Class_CheckHandle((Handle), JSON_CLASSID)
-
 namespace {
 
 int32 DeleteThroughClass(void *HandleAddress) { return JSON_Delete(static_cast<JSON **>(HandleAddress)); }

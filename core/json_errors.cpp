@@ -2,8 +2,6 @@
 #include "core/json.h"
 #include "core/json_internal.h"
 
-#define JSON_Check(Handle) Class_CheckHandle((Handle), JSON_CLASSID)
-
 // The names are part of the system's vocabulary (logs, script answers).
 const JSONErrorString JSON_ErrorStringTable[12] = {
     {JSON_ERROR_NONE, "Unknown"},

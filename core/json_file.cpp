@@ -12,8 +12,6 @@
 #include "core/json.h"
 #include "core/json_internal.h"
 
-#define JSON_Check(Handle) Class_CheckHandle((Handle), JSON_CLASSID)
-
 namespace {
 
 // Open flag words: read an existing file; write, creating a missing one.

@@ -1,5 +1,6 @@
 // Private to the JSON module (json.cpp, json_read.cpp, json_write.cpp,
-// json_errors.cpp): the object's record and the helpers its files share.
+// json_errors.cpp, json_file.cpp): the object's record and the helpers its
+// files share.
 //
 // Level d of the stack describes the value being scanned at nesting depth d.
 // Its key segment names the member being read one level further down (for an
@@ -11,6 +12,9 @@
 #include "core/callback.h"
 #include "core/json.h"
 #include "core/memory_stream.h"
+
+// The handle check every public JSON operation makes first.
+#define JSON_Check(Handle) Class_CheckHandle((Handle), JSON_CLASSID)
 
 // Number states (the sub-state while a number is scanned).
 enum JsonNumberState : int32 {

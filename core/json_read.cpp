@@ -22,10 +22,8 @@
 #include "core/json_internal.h"
 #include "core/memory.h"
 #include "core/memory_stream.h"
-#include "core/string_print.h"
+#include "core/string.h"
 #include "core/unicode_codec.h"
-
-#define JSON_Check(Handle) Class_CheckHandle((Handle), JSON_CLASSID)
 
 namespace {
 
@@ -62,6 +60,7 @@ constexpr auto StringStops = [] {
     return Table;
 }();
 
+using unicode::CombineSurrogates;
 using unicode::EncodeUtf8;
 using unicode::IsHighSurrogate;
 using unicode::IsLowSurrogate;
@@ -390,7 +389,7 @@ class Scanner {
 
     void AppendUnit(uint32 Unit) {
         if (J->PendingSurrogate != 0 && IsLowSurrogate(Unit)) {
-            AppendCodePoint(0x10000 + ((J->PendingSurrogate - 0xD800) << 10) + (Unit - 0xDC00));
+            AppendCodePoint(CombineSurrogates(J->PendingSurrogate, Unit));
             J->PendingSurrogate = 0;
             return;
         }
@@ -728,10 +727,7 @@ int32 JSON_GetKeyByDepth(const char *Path, int32 Index, char *Output, int32 Size
         Segment++;
     }
     const char *End = strchr(Segment, '\\');
-    size_t Bytes = End != nullptr ? (size_t)(End - Segment) : strlen(Segment);
-    if (Size < 1) return TRUE;
-    if (Bytes > (size_t)Size - 1) Bytes = (size_t)Size - 1;
-    memcpy(Output, Segment, Bytes);
-    Output[Bytes] = 0;
+    const size_t Bytes = End != nullptr ? (size_t)(End - Segment) : strlen(Segment);
+    String_CopyLengthSafe(Output, Size, Segment, Bytes < (size_t)INT32_MAX ? (int32)Bytes : INT32_MAX);
     return TRUE;
 }

@@ -23,8 +23,6 @@
 #include "core/null_stream.h"
 #include "core/string_print.h"
 
-#define JSON_Check(Handle) Class_CheckHandle((Handle), JSON_CLASSID)
-
 namespace {
 
 constexpr int32 StageSize = 4096;

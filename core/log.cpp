@@ -33,19 +33,8 @@ constexpr int32 BytesPerDumpLine = 16;
 int32 GlobalLogLevel = LOG_DEBUG;
 
 // Locks the log record when it has a lock; the guard is empty otherwise.
-class LogLock {
-  public:
-    LogLock() : Lock(GlobalLog != nullptr ? GlobalLog->Lock : nullptr) {
-        if (Lock != nullptr) CriticalSection_Lock(Lock);
-    }
-    ~LogLock() {
-        if (Lock != nullptr) CriticalSection_Unlock(Lock);
-    }
-    LogLock(const LogLock &) = delete;
-    LogLock &operator=(const LogLock &) = delete;
-
-  private:
-    void *Lock;
+struct LogLock : CriticalSectionGuard {
+    LogLock() : CriticalSectionGuard(GlobalLog != nullptr ? GlobalLog->Lock : nullptr) {}
 };
 
 bool IsMainThread() { return GlobalCore == nullptr || Platform_ThreadGetCurrentId() == GlobalCore->MainThreadId; }

@@ -90,4 +90,27 @@ static_assert(MEMORY_TRACKER_SIZE % 16 == 0);
 #define Memory_New(Type) static_cast<Type *>(Memory_AllocZero((int32)sizeof(Type)))
 #define Memory_Delete(Pointer) \
     ((Pointer) = static_cast<std::remove_reference_t<decltype(Pointer)>>(Memory_FreeInt((Pointer), (int32)sizeof(*(Pointer)), __FILE__, __LINE__)))
+
+// A runtime block freed when its scope ends. The allocation and the free are
+// reported at the line that made the block.
+template <typename T = uint8>
+class MemoryScope {
+  public:
+    explicit MemoryScope(int32 Size = (int32)sizeof(T), const char *File = __builtin_FILE(),
+                         int32 Line = __builtin_LINE())
+        : Size(Size), File(File), Line(Line),
+          Data(static_cast<T *>(Memory_AllocInt(Size, MEMORY_FLAG_PLAIN, File, Line))) {}
+    ~MemoryScope() { Memory_FreeInt(Data, Size, File, Line); }
+    MemoryScope(const MemoryScope &) = delete;
+    MemoryScope &operator=(const MemoryScope &) = delete;
+    T *Get() const { return Data; }
+    T *operator->() const { return Data; }
+    int32 GetSize() const { return Size; }
+
+  private:
+    int32 Size;
+    const char *File;
+    int32 Line;
+    T *Data;
+};
 #endif

@@ -48,19 +48,8 @@ constexpr int64 GrowthStep = 4096;
 constexpr int64 MaximumCapacity = 0x7fff0000;
 
 // Takes the stream's lock for a scope when locks are allowed.
-class StreamLock {
-  public:
-    explicit StreamLock(MemoryStream *Stream) : Lock(Stream->AllowLock == 1 ? Stream->Lock : nullptr) {
-        if (Lock != nullptr) CriticalSection_Lock(Lock);
-    }
-    ~StreamLock() {
-        if (Lock != nullptr) CriticalSection_Unlock(Lock);
-    }
-    StreamLock(const StreamLock &) = delete;
-    StreamLock &operator=(const StreamLock &) = delete;
-
-  private:
-    void *Lock;
+struct StreamLock : CriticalSectionGuard {
+    explicit StreamLock(MemoryStream *Stream) : CriticalSectionGuard(Stream->AllowLock == 1 ? Stream->Lock : nullptr) {}
 };
 
 int32 PinCount(MemoryStream *Stream) { return __atomic_load_n(&Stream->RefCount, __ATOMIC_ACQUIRE); }

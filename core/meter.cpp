@@ -32,19 +32,8 @@ MeterModule *GlobalMeter = nullptr;
 #define MeterRW_Check(Handle) Class_CheckHandle((Handle), METERRW_CLASSID)
 
 // Holds the module lock for a scope; nothing to hold while there is no module.
-class MeterLock {
-  public:
-    MeterLock() : Lock(GlobalMeter != nullptr ? GlobalMeter->Lock : nullptr) {
-        if (Lock != nullptr) CriticalSection_Lock(Lock);
-    }
-    ~MeterLock() {
-        if (Lock != nullptr) CriticalSection_Unlock(Lock);
-    }
-    MeterLock(const MeterLock &) = delete;
-    MeterLock &operator=(const MeterLock &) = delete;
-
-  private:
-    void *Lock;
+struct MeterLock : CriticalSectionGuard {
+    MeterLock() : CriticalSectionGuard(GlobalMeter != nullptr ? GlobalMeter->Lock : nullptr) {}
 };
 
 int32 ClampToInt32(int64 Value) { return (int32)std::clamp<int64>(Value, INT32_MIN, INT32_MAX); }

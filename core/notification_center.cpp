@@ -13,6 +13,7 @@
 #include "core/notification_center_internal.h"
 #include "core/string.h"
 #include "core/thread.h"
+#include "core/unicode_codec.h"
 
 NotificationCenter *GlobalNotificationCenter = nullptr;
 
@@ -21,9 +22,6 @@ namespace {
 constexpr uint32 TableBuckets = 512;
 constexpr uint32 RetainedKeySize = 40;
 constexpr uint32 RecordsPerChunk = 10;
-constexpr const char *ProcessType = "NotificationCenter";
-constexpr const char *ProcessName = "Process";
-constexpr const char *InteropName = "Interop";
 
 NotificationCenter_AddInstanceObserverFunc AddInstanceObserverHook = nullptr;
 NotificationCenter_RemoveInstanceObserverFunc RemoveInstanceObserverHook = nullptr;
@@ -98,19 +96,14 @@ template <typename Visit> void ForEachKeyRecord(NotificationCenter *Center, Visi
 
 NotificationCenter *NotificationCenter_GetChecked(const char *File, int32 Line) {
     NotificationCenter *Center = GlobalNotificationCenter;
-    if (Center == nullptr) Debug_AbortInt(File, Line, "Pointer is NULL\n");
-    if (Center->Class.ClassId != NOTIFICATIONCENTER_CLASSID)
-        Debug_AbortInt(File, Line, "Class mismatch pointer (0x%p: expected 0x%08x but was 0x%08x)\n",
-                       (const void *)Center, NOTIFICATIONCENTER_CLASSID, Center->Class.ClassId);
+    Class_CheckTagAt(Center, Class.ClassId, NOTIFICATIONCENTER_CLASSID, File, Line);
     return Center;
 }
 
 void NotificationCenter_CopyName(char *Field, const char *Text) {
     size_t Length = strnlen(Text, NotificationNameSize - 1);
     // Back off continuation bytes so that a cut never splits a character.
-    if (Length == NotificationNameSize - 1 && Text[Length] != '\0') {
-        while (Length > 0 && (static_cast<uint8>(Text[Length]) & 0xC0) == 0x80) Length--;
-    }
+    if (Length == NotificationNameSize - 1 && Text[Length] != '\0') Length = unicode::CutLengthUtf8(Text, Length);
     memcpy(Field, Text, Length);
     Field[Length] = '\0';
 }
@@ -275,7 +268,7 @@ int32 NotificationCenter_AddInstanceObserver(const char *Type, const char *Name,
         NotificationCenter_CopyName(Record->Type, Type);
         NotificationCenter_CopyName(Record->Name, Name);
         NotificationCenter_CopyName(Record->Instance, Instance);
-        if (String_Compare(Type, ProcessType) && String_Compare(Name, ProcessName)) {
+        if (String_Compare(Type, NotificationCenterType) && String_Compare(Name, NotificationProcessName)) {
             auto *Node = static_cast<NotificationProcessRecord *>(
                 Pool_Alloc(Center->ProcessPool, (int32)sizeof(NotificationProcessRecord)));
             Node->Record = Record;
@@ -340,12 +333,14 @@ int32 NotificationCenter_RemoveObserver(const char *Type, const char *Name, void
 
 int32 NotificationCenter_AddProcessObserver(const char *Instance, void *User,
                                             NotificationCenter_ObserverFunc Function) {
-    return NotificationCenter_AddInstanceObserver(ProcessType, ProcessName, Instance, User, Function);
+    return NotificationCenter_AddInstanceObserver(NotificationCenterType, NotificationProcessName, Instance, User,
+                                                  Function);
 }
 
 int32 NotificationCenter_RemoveProcessObserver(const char *Instance, void *User,
                                                NotificationCenter_ObserverFunc Function) {
-    return NotificationCenter_RemoveInstanceObserver(ProcessType, ProcessName, Instance, User, Function);
+    return NotificationCenter_RemoveInstanceObserver(NotificationCenterType, NotificationProcessName, Instance, User,
+                                                     Function);
 }
 
 // ---- Retained instances and interop observers ----
@@ -371,13 +366,15 @@ int32 NotificationCenter_UnretainInstance(const char *Instance) {
 int32 NotificationCenter_AddInteropObserver(const char *Instance, void *User,
                                             NotificationCenter_ObserverFunc Function) {
     NotificationCenter_RetainInstance(Instance);
-    return NotificationCenter_AddInstanceObserver(ProcessType, InteropName, Instance, User, Function);
+    return NotificationCenter_AddInstanceObserver(NotificationCenterType, NotificationInteropName, Instance, User,
+                                                  Function);
 }
 
 int32 NotificationCenter_RemoveInteropObserver(const char *Instance, void *User,
                                                NotificationCenter_ObserverFunc Function) {
     NotificationCenter_UnretainInstance(Instance);
-    return NotificationCenter_RemoveInstanceObserver(ProcessType, InteropName, Instance, User, Function);
+    return NotificationCenter_RemoveInstanceObserver(NotificationCenterType, NotificationInteropName, Instance, User,
+                                                     Function);
 }
 
 // ---- Checks ----

@@ -26,8 +26,6 @@ constexpr float64 ProcessBudgetSeconds = 0.1;
 // The clock counts whole milliseconds, but their differences in seconds are
 // not exact: 0.251 - 0.001 may fall short of 0.25.
 constexpr float64 DueSlackSeconds = 1e-6;
-constexpr const char *ProcessType = "NotificationCenter";
-constexpr const char *ProcessName = "Process";
 
 NotificationCenter_FireFunc FireHook = nullptr;
 NotificationCenter_FireAfterDelayFunc FireAfterDelayHook = nullptr;
@@ -202,7 +200,8 @@ int32 NotificationCenter_Process(void) {
     while (Node != nullptr) {
         NotificationProcessRecord *Prev = Node->Prev;
         NotificationKeyRecord *Record = Node->Record;
-        NotificationCenter_FireCallbacksInternal(Center, Record, ProcessType, ProcessName, Record->Instance, nullptr);
+        NotificationCenter_FireCallbacksInternal(Center, Record, NotificationCenterType, NotificationProcessName,
+                                                 Record->Instance, nullptr);
         Node = Prev;
     }
     CriticalSection_Unlock(Center->Lock);

@@ -18,6 +18,11 @@
 constexpr int32 NotificationNameSize = 40;
 // Key texts "type.name.instance": at most 121 bytes and the terminator.
 constexpr int32 NotificationKeySize = 122;
+// The center's own notifications: "NotificationCenter"/"Process" (the
+// process step) and "NotificationCenter"/"Interop" (page references).
+constexpr const char *NotificationCenterType = "NotificationCenter";
+constexpr const char *NotificationProcessName = "Process";
+constexpr const char *NotificationInteropName = "Interop";
 
 template <typename Record> struct NotificationList {
     Record *Head;

@@ -18,15 +18,12 @@
 
 namespace {
 
-constexpr const char *InteropType = "NotificationCenter";
-constexpr const char *InteropName = "Interop";
-
 // Fires "NotificationCenter"/"Interop" for the instance with {"addRef":flag}.
 int32 FireReferenceChange(const char *Instance, uint32 AddRef) {
     Dictionary *Info = nullptr;
     Dictionary_Create(&Info);
     Dictionary_AddBoolean(Info, "addRef", AddRef, nullptr);
-    int32 Result = NotificationCenter_Fire(InteropType, InteropName, Instance, Info);
+    int32 Result = NotificationCenter_Fire(NotificationCenterType, NotificationInteropName, Instance, Info);
     Dictionary_Release(&Info);
     return Result;
 }
@@ -130,7 +127,7 @@ int32 NotificationCenter_RemoveObserverInterop(const char *Type, const char *Nam
 int32 NotificationCenter_InteropExecuteObserverCallback(void *Callback, const char *Type, const char *Name,
                                                         const char *Sender, Dictionary *UserInfo) {
     // Reference announcements are for native objects only.
-    if (String_Compare(Type, InteropType) && String_Compare(Name, InteropName)) return TRUE;
+    if (String_Compare(Type, NotificationCenterType) && String_Compare(Name, NotificationInteropName)) return TRUE;
     NotificationCenter *Center = NotificationCenter_Checked();
     auto *Record = static_cast<InteropCallback *>(Callback);
     const char *CallbackId = Interop_GetCallbackId(Record);

@@ -112,19 +112,8 @@ struct Pool {
 namespace {
 
 // Takes the pool's lock for the scope when the pool asks for locking.
-class PoolLock {
-  public:
-    explicit PoolLock(Pool *Handle) : Lock(Handle->AllowLock && Handle->Lock ? Handle->Lock : nullptr) {
-        if (Lock) CriticalSection_Lock(Lock);
-    }
-    ~PoolLock() {
-        if (Lock) CriticalSection_Unlock(Lock);
-    }
-    PoolLock(const PoolLock &) = delete;
-    PoolLock &operator=(const PoolLock &) = delete;
-
-  private:
-    void *Lock;
+struct PoolLock : CriticalSectionGuard {
+    explicit PoolLock(Pool *Handle) : CriticalSectionGuard(Handle->AllowLock && Handle->Lock ? Handle->Lock : nullptr) {}
 };
 
 uint8 *ChunkArea(PoolChunk *Chunk) { return Chunk->Base + ChunkHeaderBytes; }

@@ -61,19 +61,6 @@ struct Expansion {
     int32 Replacements;
 };
 
-// A runtime allocation for the length of one call.
-class ScratchBlock {
-  public:
-    ScratchBlock() : Block(static_cast<Scratch *>(Memory_Alloc((int32)sizeof(Scratch)))) {}
-    ~ScratchBlock() { Memory_Free(Block, (int32)sizeof(Scratch)); }
-    ScratchBlock(const ScratchBlock &) = delete;
-    ScratchBlock &operator=(const ScratchBlock &) = delete;
-    Scratch *operator->() const { return Block; }
-
-  private:
-    Scratch *Block;
-};
-
 bool IsAsciiAlnum(char Ch) {
     return (Ch >= 'a' && Ch <= 'z') || (Ch >= 'A' && Ch <= 'Z') || (Ch >= '0' && Ch <= '9');
 }
@@ -214,7 +201,7 @@ ExpandAnswer StringExpand_Put(char *Output, int32 Size, std::string_view Value) 
 int32 String_Expand(char *Text, int32 Size, void *User, String_ExpandFunc Callback) {
     Debug_CheckPointer(Text);
     if (Size < 1) return FALSE;
-    ScratchBlock Block;
+    MemoryScope<Scratch> Block;
     // Cut at the working size, as at the caller's size on the way back.
     size_t Length = strnlen(Text, (size_t)std::min(Size, WorkSize - 1));
     memcpy(Block->Work, Text, Length);
@@ -233,7 +220,7 @@ int32 String_ExpandInternal(char *Work, char *Open, void *User, String_ExpandFun
     Debug_CheckPointer(Work);
     Debug_CheckPointer(Open);
     Debug_Assert(Open >= Work && Open < Work + WorkSize, "The macro must lie inside the working buffer");
-    ScratchBlock Block;
+    MemoryScope<Scratch> Block;
     Expansion Run{Work, Block->Name, Block->Result, User, Callback, 0};
     return ExpandMacro(Run, (int32)(Open - Work), 1);
 }

@@ -25,14 +25,8 @@ using Answer = ExpandAnswer;
 bool Is(const char *Name, const char *Builtin) { return String_CompareWithoutCase(Name, Builtin) == 1; }
 
 bool Begins(std::string_view Text, std::string_view Prefix) {
-    if (Text.size() < Prefix.size()) return false;
-    for (size_t Index = 0; Index < Prefix.size(); Index++) {
-        char A = Text[Index], B = Prefix[Index];
-        if (A >= 'A' && A <= 'Z') A = (char)(A - 'A' + 'a');
-        if (B >= 'A' && B <= 'Z') B = (char)(B - 'A' + 'a');
-        if (A != B) return false;
-    }
-    return true;
+    return Text.size() >= Prefix.size() &&
+           String_CompareLengthWithoutCase(Text.data(), Prefix.data(), (int32)Prefix.size()) == 1;
 }
 
 // Takes the text up to the next "," from Rest; Found tells whether there was one.

@@ -1,14 +1,20 @@
-// Private to the byte-string module (string.cpp, string_search.cpp): the
-// character tests its copies, comparisons and searches share, so that every
+// Private to the string modules (string.cpp, string_search.cpp,
+// string_wildcard.cpp and the UTF-16 counterparts in unicode.cpp): the
+// character tests their copies, comparisons and searches share, so that every
 // operation folds case and matches separator sets by the same rule.
 #pragma once
 
+#include <type_traits>
+
 namespace string_detail {
 
-// ASCII letters only: bytes of UTF-8 sequences pass unchanged.
-inline constexpr unsigned char Fold(char Ch) {
-    unsigned char Byte = (unsigned char)Ch;
-    return (Byte >= 'A' && Byte <= 'Z') ? (unsigned char)(Byte + ('a' - 'A')) : Byte;
+// ASCII letters only: bytes of UTF-8 sequences and other UTF-16 units pass
+// unchanged. Bytes come back unsigned, so folded texts order as unsigned bytes.
+template <typename Unit>
+inline constexpr std::make_unsigned_t<Unit> Fold(Unit Ch) {
+    using Code = std::make_unsigned_t<Unit>;
+    const Code Value = (Code)Ch;
+    return (Value >= 'A' && Value <= 'Z') ? (Code)(Value + ('a' - 'A')) : Value;
 }
 
 // The terminator is never in a set, so a scan over a text stops at its end.

@@ -318,12 +318,9 @@ void JsonEscape(const uint8 *Text, int32 Length, char *Out) {
         }
         uint32 CodePoint;
         i += unicode::DecodeUtf8(Text + i, (size_t)(Length - i), &CodePoint);
-        if (CodePoint >= 0x10000) {
-            Out = WriteUnitEscape(Out, 0xD800 + ((CodePoint - 0x10000) >> 10));
-            Out = WriteUnitEscape(Out, 0xDC00 + ((CodePoint - 0x10000) & 0x3FF));
-        } else {
-            Out = WriteUnitEscape(Out, CodePoint);
-        }
+        uint16 Units[2];
+        const int32 Count = unicode::EncodeUtf16(CodePoint, Units);
+        for (int32 Unit = 0; Unit < Count; Unit++) Out = WriteUnitEscape(Out, Units[Unit]);
     }
 }
 

@@ -11,14 +11,11 @@
 // the only wildcard the greedy walk gives the same answers in O(text x pattern).
 #include "core/debug.h"
 #include "core/string.h"
+#include "core/string_internal.h"
 
 namespace {
 
-template <typename Unit>
-constexpr uint32 Fold(Unit Value) {
-    uint32 Code = (uint32)Value;
-    return (Code >= 'A' && Code <= 'Z') ? Code + ('a' - 'A') : Code;
-}
+using string_detail::Fold;
 
 template <typename Unit, bool Escapes>
 class Matcher {

@@ -11,6 +11,7 @@
 
 #include <atomic>
 
+#include "core/class.h"
 #include "core/critical_section.h"
 #include "core/debug.h"
 #include "core/log.h"
@@ -73,14 +74,6 @@ ThreadModule *Module() {
     Debug_CheckPointer(GlobalThread);
     return GlobalThread;
 }
-
-#define Thread_CheckRecord(Record)                                                                    \
-    do {                                                                                              \
-        if ((Record) == nullptr) Debug_AbortInt(__FILE__, __LINE__, "Pointer is NULL\n");            \
-        if ((Record)->Tag != ThreadTag)                                                               \
-            Debug_AbortInt(__FILE__, __LINE__, "Class mismatch pointer (0x%p: expected 0x%08x but was 0x%08x)\n", \
-                           (const void *)(Record), ThreadTag, (Record)->Tag);                         \
-    } while (0)
 
 void LinkThread(ThreadModule *Handle, Thread *Record) {
     Record->Prev = Handle->Threads.Tail;
@@ -283,7 +276,7 @@ int32 Thread_Join(int32 TimeoutMS, Thread **Handle) {
     Debug_CheckPointer(Handle);
     Thread *Record = *Handle;
     if (Record == nullptr) return TRUE;
-    Thread_CheckRecord(Record);
+    Class_CheckTag(Record, Tag, ThreadTag);
     if (!WaitForDone(Record, TimeoutMS)) return FALSE;
     if (!Platform_ThreadJoin(Record->PlatformHandle)) {
         Log_Error("Unable to join thread %d [LE: %d]\n", (int32)Record->ThreadId, Platform_GetLastError());
@@ -295,14 +288,14 @@ int32 Thread_Join(int32 TimeoutMS, Thread **Handle) {
 }
 
 int32 Thread_SetName(Thread *Handle, const char *Name) {
-    Thread_CheckRecord(Handle);
+    Class_CheckTag(Handle, Tag, ThreadTag);
     Debug_CheckPointer(Name);
     return Platform_ThreadSetDescription(Handle->PlatformHandle, Handle->ThreadId, Name);
 }
 
 uint32 Thread_GetId(Thread *Handle) {
     if (Handle == nullptr) return 0;
-    Thread_CheckRecord(Handle);
+    Class_CheckTag(Handle, Tag, ThreadTag);
     return Handle->ThreadId;
 }
 
@@ -365,7 +358,7 @@ int32 Thread_FindThreadById(uint32 ThreadId, Thread **Record) {
 int32 Thread_Release(Thread **Record) {
     Debug_CheckPointer(Record);
     Thread *Old = *Record;
-    Thread_CheckRecord(Old);
+    Class_CheckTag(Old, Tag, ThreadTag);
     *Record = nullptr;
     if (__atomic_sub_fetch(&Old->RefCount, 1, __ATOMIC_SEQ_CST) == 0) FreeRecord(Old);
     return TRUE;

@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "core/debug.h"
+#include "core/string.h"
 #include "core/time.h"
 #include "core/time_internal.h"
 
@@ -32,8 +33,6 @@ constexpr int32 MaxTokens = 10;
 
 bool IsDigit(char Ch) { return Ch >= '0' && Ch <= '9'; }
 
-char LowerAscii(char Ch) { return (Ch >= 'A' && Ch <= 'Z') ? (char)(Ch - 'A' + 'a') : Ch; }
-
 // A whole token of at most MaxDigits decimal digits.
 bool ReadNumber(std::string_view Token, int32 MaxDigits, int64 *Value) {
     if (Token.empty() || Token.size() > (size_t)MaxDigits) return false;
@@ -50,11 +49,8 @@ bool ReadNumber(std::string_view Token, int32 MaxDigits, int64 *Value) {
 int64 MonthFromName(std::string_view Token) {
     for (int32 Month = 1; Month <= 12; Month++) {
         const char *Name = Time_GetShortMonthName(Month);
-        if (Token.size() != strlen(Name)) continue;
-        bool Same = true;
-        for (size_t Index = 0; Index < Token.size() && Same; Index++)
-            Same = LowerAscii(Token[Index]) == LowerAscii(Name[Index]);
-        if (Same) return Month;
+        if (Token.size() == strlen(Name) && String_CompareLengthWithoutCase(Token.data(), Name, (int32)Token.size()))
+            return Month;
     }
     return 0;
 }

@@ -15,11 +15,15 @@
 
 #include "core/debug.h"
 #include "core/posix/platform.h"
+#include "core/string_internal.h"
 #include "core/unicode_codec.h"
 
+using string_detail::Fold;
 using unicode::DecodeUtf16;
 using unicode::DecodeUtf8;
+using unicode::EncodeUtf16;
 using unicode::EncodeUtf8;
+using unicode::ScalarLengthUtf16;
 using unicode::ScalarLengthUtf8;
 using unicode::ToScalar;
 
@@ -48,57 +52,57 @@ constexpr size_t Unbounded = (size_t)-1;
 // Bound for a LastIndex or Count argument: negative reads nothing.
 size_t SourceBound(int32 Value, int32 Extra) { return Value < 0 ? 0 : (size_t)Value + (size_t)Extra; }
 
-uint16 FoldUnit(uint16 Unit) { return Unit >= 'A' && Unit <= 'Z' ? (uint16)(Unit + 32) : Unit; }
+// ---- Readers of code points ----
 
-// ---- UTF-8 source ----
-
-// Code points of a UTF-8 text, read up to Available bytes or its terminator.
-template <typename Sink>
-void ForEachUtf8(const char *Source, size_t Available, Sink &&Accept) {
-    const uint8 *Bytes = (const uint8 *)Source;
+// Reads code points from units of one width up to Count units or a 0 unit;
+// Decode(units, available, &codePoint) answers the units one character took.
+// Next(&codePoint) answers false at the end of the source.
+template <typename Unit, typename Decode>
+struct Reader {
+    const Unit *Source;
+    size_t Count;
+    Decode Step;
     size_t Index = 0;
-    while (Index < Available && Bytes[Index] != 0) {
-        uint32 CodePoint;
-        const int32 Used = DecodeUtf8(Bytes + Index, Available - Index, &CodePoint);
-        if (!Accept(CodePoint)) return;
-        Index += (size_t)Used;
+    bool operator()(uint32 *CodePoint) {
+        if (Index >= Count || Source[Index] == 0) return false;
+        Index += (size_t)Step(Source + Index, Count - Index, CodePoint);
+        return true;
     }
+};
+template <typename Unit, typename Decode>
+Reader(const Unit *, size_t, Decode) -> Reader<Unit, Decode>;
+
+auto Utf8Reader(const char *Source, size_t Count) {
+    return Reader{(const uint8 *)Source, Count, [](const uint8 *Units, size_t Available, uint32 *CodePoint) {
+                      return DecodeUtf8(Units, Available, CodePoint);
+                  }};
 }
 
-int32 Utf8ToUtf16(uint16 *Destination, int32 Units, const char *Source, size_t Available) {
-    if (Units < 1) return 0;
-    int32 Out = 0;
-    ForEachUtf8(Source, Available, [&](uint32 CodePoint) {
-        const int32 Need = CodePoint >= 0x10000 ? 2 : 1;
-        if (Out + Need + 1 > Units) return false;
-        if (Need == 2) {
-            Destination[Out++] = (uint16)(0xD800 + ((CodePoint - 0x10000) >> 10));
-            Destination[Out++] = (uint16)(0xDC00 + ((CodePoint - 0x10000) & 0x3FF));
-        } else {
-            Destination[Out++] = (uint16)CodePoint;
-        }
-        return true;
-    });
-    Destination[Out] = 0;
-    return Out;
+// Units optionally stored byte-swapped.
+auto Utf16Reader(const uint16 *Source, size_t Count, bool Swapped) {
+    return Reader{Source, Count, [Swapped](const uint16 *Units, size_t Available, uint32 *CodePoint) {
+                      return DecodeUtf16(Units, Available, CodePoint, Swapped);
+                  }};
 }
 
-int32 Utf8ToUtf32(uint32 *Destination, int32 Units, const char *Source, size_t Available) {
-    if (Units < 1) return 0;
-    int32 Out = 0;
-    ForEachUtf8(Source, Available, [&](uint32 CodePoint) {
-        if (Out + 2 > Units) return false;
-        Destination[Out++] = CodePoint;
-        return true;
-    });
-    Destination[Out] = 0;
-    return Out;
+auto Utf32Reader(const uint32 *Source, size_t Count) {
+    return Reader{Source, Count, [](const uint32 *Units, size_t, uint32 *CodePoint) {
+                      *CodePoint = Units[0];
+                      return 1;
+                  }};
 }
 
-// ---- Sources of code points written as UTF-8 ----
+auto AnsiReader(const char *Source, size_t Count) {
+    return Reader{(const uint8 *)Source, Count, [](const uint8 *Units, size_t, uint32 *CodePoint) {
+                      *CodePoint = AnsiCodePoint(Units[0]);
+                      return 1;
+                  }};
+}
+
+// ---- Writers ----
 
 // Writes scalars into a cleared destination while each one and the terminator
-// fit; Next(&codePoint) answers false at the end of the source.
+// fit.
 template <typename Source>
 int32 WriteUtf8(char *Destination, int32 Size, Source &&Next) {
     if (Size < 1) return 0;
@@ -113,43 +117,34 @@ int32 WriteUtf8(char *Destination, int32 Size, Source &&Next) {
     return Out;
 }
 
-// Reader over UTF-16 units (optionally byte-swapped) for WriteUtf8.
-struct Utf16Reader {
-    const uint16 *Source;
-    size_t Count;
-    bool Swapped;
-    size_t Index = 0;
-    bool operator()(uint32 *CodePoint) {
-        if (Index >= Count || Source[Index] == 0) return false;
-        Index += (size_t)DecodeUtf16(Source + Index, Count - Index, CodePoint, Swapped);
-        return true;
+// Writes scalars (pairs above U+FFFF) while each one and the terminator fit.
+template <typename Source>
+int32 WriteUtf16(uint16 *Destination, int32 Units, Source &&Next) {
+    if (Units < 1) return 0;
+    int32 Out = 0;
+    uint32 CodePoint;
+    while (Next(&CodePoint)) {
+        const uint32 Scalar = ToScalar(CodePoint);
+        if (Out + ScalarLengthUtf16(Scalar) + 1 > Units) break;
+        Out += EncodeUtf16(Scalar, Destination + Out);
     }
-};
+    Destination[Out] = 0;
+    return Out;
+}
 
-struct Utf32Reader {
-    const uint32 *Source;
-    size_t Count;
-    size_t Index = 0;
-    bool operator()(uint32 *CodePoint) {
-        if (Index >= Count || Source[Index] == 0) return false;
-        *CodePoint = Source[Index++];
-        return true;
-    }
-};
+// Code points as they are, one unit each.
+template <typename Source>
+int32 WriteUtf32(uint32 *Destination, int32 Units, Source &&Next) {
+    if (Units < 1) return 0;
+    int32 Out = 0;
+    uint32 CodePoint;
+    while (Out + 2 <= Units && Next(&CodePoint)) Destination[Out++] = CodePoint;
+    Destination[Out] = 0;
+    return Out;
+}
 
-struct AnsiReader {
-    const uint8 *Source;
-    size_t Count;
-    size_t Index = 0;
-    bool operator()(uint32 *CodePoint) {
-        if (Index >= Count || Source[Index] == 0) return false;
-        *CodePoint = AnsiCodePoint(Source[Index++]);
-        return true;
-    }
-};
-
-template <typename Reader>
-int64 LengthUtf8(Reader &&Next) {
+template <typename Source>
+int64 LengthUtf8(Source &&Next) {
     int64 Bytes = 0;
     uint32 CodePoint;
     while (Next(&CodePoint)) Bytes += ScalarLengthUtf8(ToScalar(CodePoint));
@@ -250,31 +245,31 @@ int32 CharUtf64_CopyToUtf8(uint32 CodePoint, char *Destination, int32 Size, int3
 int32 StringUtf8_CopyLengthToUtf16(uint16 *Destination, int32 Units, const char *Source, int32 LastIndex) {
     Debug_CheckPointer(Destination);
     Debug_CheckPointer(Source);
-    return Utf8ToUtf16(Destination, Units, Source, SourceBound(LastIndex, 1));
+    return WriteUtf16(Destination, Units, Utf8Reader(Source, SourceBound(LastIndex, 1)));
 }
 
 int32 StringUtf8_CopyToUtf16(uint16 *Destination, const char *Source, int32 Units) {
     Debug_CheckPointer(Destination);
     Debug_CheckPointer(Source);
-    return Utf8ToUtf16(Destination, Units, Source, Unbounded);
+    return WriteUtf16(Destination, Units, Utf8Reader(Source, Unbounded));
 }
 
 int32 StringUtf8_CopyLengthToUtf32(uint32 *Destination, int32 Units, const char *Source, int32 LastIndex) {
     Debug_CheckPointer(Destination);
     Debug_CheckPointer(Source);
-    return Utf8ToUtf32(Destination, Units, Source, SourceBound(LastIndex, 1));
+    return WriteUtf32(Destination, Units, Utf8Reader(Source, SourceBound(LastIndex, 1)));
 }
 
 int32 StringUtf8_CopyToUtf32(uint32 *Destination, const char *Source, int32 Units) {
     Debug_CheckPointer(Destination);
     Debug_CheckPointer(Source);
-    return Utf8ToUtf32(Destination, Units, Source, Unbounded);
+    return WriteUtf32(Destination, Units, Utf8Reader(Source, Unbounded));
 }
 
 int32 StringUtf8_CreateUtf16Length(const char *Source, int32 Units, uint16 **Copy) {
     Debug_CheckPointer(Source);
     if (!AllocateCopy(Units, Copy)) return 0;
-    Utf8ToUtf16(*Copy, Units, Source, Unbounded);
+    WriteUtf16(*Copy, Units, Utf8Reader(Source, Unbounded));
     return 1;
 }
 
@@ -287,7 +282,7 @@ int32 StringUtf8_CreateUtf16(const char *Source, uint16 **Copy) {
 int32 StringUtf8_CreateWideLength(const char *Source, int32 Units, uint32 **Copy) {
     Debug_CheckPointer(Source);
     if (!AllocateCopy(Units, Copy)) return 0;
-    Utf8ToUtf32(*Copy, Units, Source, Unbounded);
+    WriteUtf32(*Copy, Units, Utf8Reader(Source, Unbounded));
     return 1;
 }
 
@@ -315,30 +310,30 @@ int32 String_CopyToUtf16(uint16 *Destination, const char *Source, int32 Units) {
 int32 StringUtf16_CopyLengthToUtf8(char *Destination, int32 Size, const uint16 *Source, int32 Count) {
     Debug_CheckPointer(Destination);
     Debug_CheckPointer(Source);
-    return WriteUtf8(Destination, Size, Utf16Reader{Source, SourceBound(Count, 0), false});
+    return WriteUtf8(Destination, Size, Utf16Reader(Source, SourceBound(Count, 0), false));
 }
 
 int32 StringUtf16_CopyToUtf8(char *Destination, const uint16 *Source, int32 Size) {
     Debug_CheckPointer(Destination);
     Debug_CheckPointer(Source);
-    return WriteUtf8(Destination, Size, Utf16Reader{Source, Unbounded, false});
+    return WriteUtf8(Destination, Size, Utf16Reader(Source, Unbounded, false));
 }
 
 int32 StringUtf16_ESCopyLengthToUtf8(char *Destination, int32 Size, const uint16 *Source, int32 Count) {
     Debug_CheckPointer(Destination);
     Debug_CheckPointer(Source);
-    return WriteUtf8(Destination, Size, Utf16Reader{Source, SourceBound(Count, 0), true});
+    return WriteUtf8(Destination, Size, Utf16Reader(Source, SourceBound(Count, 0), true));
 }
 
 int32 StringUtf16_LengthUtf8(const uint16 *Source) {
     Debug_CheckPointer(Source);
-    return SaturatedLength(LengthUtf8(Utf16Reader{Source, Unbounded, false}));
+    return SaturatedLength(LengthUtf8(Utf16Reader(Source, Unbounded, false)));
 }
 
 int32 StringUtf16_CreateUtf8Length(const uint16 *Source, int32 Size, char **Copy) {
     Debug_CheckPointer(Source);
     if (!AllocateCopy(Size, Copy)) return 0;
-    WriteUtf8(*Copy, Size, Utf16Reader{Source, Unbounded, false});
+    WriteUtf8(*Copy, Size, Utf16Reader(Source, Unbounded, false));
     return 1;
 }
 
@@ -369,40 +364,25 @@ int32 StringUtf32_Length(const uint32 *Source) {
 
 int32 StringUtf32_LengthUtf8(const uint32 *Source) {
     Debug_CheckPointer(Source);
-    return SaturatedLength(LengthUtf8(Utf32Reader{Source, Unbounded}));
+    return SaturatedLength(LengthUtf8(Utf32Reader(Source, Unbounded)));
 }
 
 int32 StringUtf32_CopyLengthToUtf8(char *Destination, int32 Size, const uint32 *Source, int32 Count) {
     Debug_CheckPointer(Destination);
     Debug_CheckPointer(Source);
-    return WriteUtf8(Destination, Size, Utf32Reader{Source, SourceBound(Count, 0)});
+    return WriteUtf8(Destination, Size, Utf32Reader(Source, SourceBound(Count, 0)));
 }
 
 int32 StringUtf32_CopyToUtf8(char *Destination, const uint32 *Source, int32 Size) {
     Debug_CheckPointer(Destination);
     Debug_CheckPointer(Source);
-    return WriteUtf8(Destination, Size, Utf32Reader{Source, Unbounded});
+    return WriteUtf8(Destination, Size, Utf32Reader(Source, Unbounded));
 }
 
 int32 StringUtf32_CopyLengthToUtf16(uint16 *Destination, int32 Units, const uint32 *Source, int32 LastIndex) {
     Debug_CheckPointer(Destination);
     Debug_CheckPointer(Source);
-    if (Units < 1) return 0;
-    const size_t Available = SourceBound(LastIndex, 1);
-    int32 Out = 0;
-    for (size_t Index = 0; Index < Available && Source[Index] != 0; Index++) {
-        const uint32 Scalar = ToScalar(Source[Index]);
-        const int32 Need = Scalar >= 0x10000 ? 2 : 1;
-        if (Out + Need + 1 > Units) break;
-        if (Need == 2) {
-            Destination[Out++] = (uint16)(0xD800 + ((Scalar - 0x10000) >> 10));
-            Destination[Out++] = (uint16)(0xDC00 + ((Scalar - 0x10000) & 0x3FF));
-        } else {
-            Destination[Out++] = (uint16)Scalar;
-        }
-    }
-    Destination[Out] = 0;
-    return Out;
+    return WriteUtf16(Destination, Units, Utf32Reader(Source, SourceBound(LastIndex, 1)));
 }
 
 int32 StringUtf32_CopyToUtf16(uint16 *Destination, const uint32 *Source, int32 Units) {
@@ -414,7 +394,7 @@ int32 WideString_CreateLength(int32 Units, uint32 **Copy) { return AllocateCopy(
 int32 WideString_CreateUtf8Length(const uint32 *Source, int32 Size, char **Copy) {
     Debug_CheckPointer(Source);
     if (!AllocateCopy(Size, Copy)) return 0;
-    WriteUtf8(*Copy, Size, Utf32Reader{Source, Unbounded});
+    WriteUtf8(*Copy, Size, Utf32Reader(Source, Unbounded));
     return 1;
 }
 
@@ -435,25 +415,25 @@ int32 CharAnsi_CopyToUtf8(uint8 Byte, char *Destination, int32 Size, int32 *Byte
 
 int32 StringAnsi_LengthUtf8(const char *Source) {
     Debug_CheckPointer(Source);
-    return SaturatedLength(LengthUtf8(AnsiReader{(const uint8 *)Source, Unbounded}));
+    return SaturatedLength(LengthUtf8(AnsiReader(Source, Unbounded)));
 }
 
 int32 StringAnsi_CopyLengthToUtf8(char *Destination, int32 Size, const char *Source, int32 Count) {
     Debug_CheckPointer(Destination);
     Debug_CheckPointer(Source);
-    return WriteUtf8(Destination, Size, AnsiReader{(const uint8 *)Source, SourceBound(Count, 0)});
+    return WriteUtf8(Destination, Size, AnsiReader(Source, SourceBound(Count, 0)));
 }
 
 int32 StringAnsi_CopyToUtf8(char *Destination, const char *Source, int32 Size) {
     Debug_CheckPointer(Destination);
     Debug_CheckPointer(Source);
-    return WriteUtf8(Destination, Size, AnsiReader{(const uint8 *)Source, Unbounded});
+    return WriteUtf8(Destination, Size, AnsiReader(Source, Unbounded));
 }
 
 int32 StringAnsi_CreateUtf8Length(const char *Source, int32 Size, char **Copy) {
     Debug_CheckPointer(Source);
     if (!AllocateCopy(Size, Copy)) return 0;
-    WriteUtf8(*Copy, Size, AnsiReader{(const uint8 *)Source, Unbounded});
+    WriteUtf8(*Copy, Size, AnsiReader(Source, Unbounded));
     return 1;
 }
 
@@ -572,7 +552,7 @@ static int32 FindString(const uint16 *Text, const uint16 *Sub, const uint16 **Po
     for (const uint16 *p = Text; *p != 0 && !Found; p++) {
         int32 i = 0;
         while (Sub[i] != 0 && p[i] != 0 &&
-               (WithoutCase ? FoldUnit(p[i]) == FoldUnit(Sub[i]) : p[i] == Sub[i]))
+               (WithoutCase ? Fold(p[i]) == Fold(Sub[i]) : p[i] == Sub[i]))
             i++;
         if (Sub[i] == 0) Found = p;
     }
@@ -595,8 +575,8 @@ static int32 CompareUnits(const uint16 *A, const uint16 *B, int64 Count, bool Wi
     Debug_CheckPointer(B);
     for (int64 i = 0; Count < 0 || i < Count; i++) {
         if (B[i] == 0) return Prefix || A[i] == 0;
-        const uint16 x = WithoutCase ? FoldUnit(A[i]) : A[i];
-        const uint16 y = WithoutCase ? FoldUnit(B[i]) : B[i];
+        const uint16 x = WithoutCase ? Fold(A[i]) : A[i];
+        const uint16 y = WithoutCase ? Fold(B[i]) : B[i];
         if (x != y) return 0;
     }
     return 1;

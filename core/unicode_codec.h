@@ -1,8 +1,8 @@
 // Private to the text converters (the Unicode module, the platform layer's
 // converters, the JSON reader) and the print engine: strict UTF-8 decoding
-// into code points and encoding of Unicode scalar values, kept in one place
-// so that every converter agrees on what is well-formed. Header-only so that
-// the hot loops inline it.
+// into code points and UTF-8/UTF-16 encoding of Unicode scalar values, kept
+// in one place so that every converter agrees on what is well-formed.
+// Header-only so that the hot loops inline it.
 //
 // The decoder follows the Unicode "maximal subpart" rule that Python's
 // errors="replace" implements: an ill-formed sequence yields one U+FFFD for the
@@ -103,8 +103,34 @@ inline int32 EncodeUtf8(uint32 Scalar, char *Out) {
     return 4;
 }
 
+// A cut of Text at Length bytes, moved back so that it does not split a
+// character (Text[Length], the first byte dropped, must exist).
+inline size_t CutLengthUtf8(const char *Text, size_t Length) {
+    while (Length > 0 && (static_cast<uint8>(Text[Length]) & 0xC0) == 0x80) Length--;
+    return Length;
+}
+
 inline bool IsHighSurrogate(uint32 Unit) { return Unit >= 0xD800 && Unit <= 0xDBFF; }
 inline bool IsLowSurrogate(uint32 Unit) { return Unit >= 0xDC00 && Unit <= 0xDFFF; }
+
+// The code point a high and a low surrogate stand for together.
+inline uint32 CombineSurrogates(uint32 High, uint32 Low) {
+    return 0x10000 + ((High - 0xD800) << 10) + (Low - 0xDC00);
+}
+
+inline int32 ScalarLengthUtf16(uint32 Scalar) { return Scalar >= 0x10000 ? 2 : 1; }
+
+// Writes the UTF-16 form of a scalar value (one unit, or a surrogate pair
+// above U+FFFF); returns its length in units.
+inline int32 EncodeUtf16(uint32 Scalar, uint16 *Out) {
+    if (Scalar < 0x10000) {
+        Out[0] = (uint16)Scalar;
+        return 1;
+    }
+    Out[0] = (uint16)(0xD800 + ((Scalar - 0x10000) >> 10));
+    Out[1] = (uint16)(0xDC00 + ((Scalar - 0x10000) & 0x3FF));
+    return 2;
+}
 
 // Reads one character from UTF-16 units: a pair becomes one code point, a lone
 // surrogate U+FFFD. Available counts the units that may be read (at least 1);
@@ -118,7 +144,7 @@ inline int32 DecodeUtf16(const uint16 *Units, size_t Available, uint32 *CodePoin
         if (Available > 1) {
             const uint32 Second = Read(Units[1]);
             if (IsLowSurrogate(Second)) {
-                *CodePoint = 0x10000 + ((First - 0xD800) << 10) + (Second - 0xDC00);
+                *CodePoint = CombineSurrogates(First, Second);
                 return 2;
             }
         }

@@ -71,17 +71,13 @@ int32 String_DecodeBoolean(const char *Text, int32 *Value, int32 Default) {
     static constexpr const char *FalseWords[] = {"0", "FALSE", "NO", "OFF"};
     if (Value) *Value = Default;
     if (Text == nullptr || Text[0] == 0) return 1;
-    // Only the first 9 bytes count; every word is shorter than that.
-    char Word[10];
-    String_CopyLength(Word, Text, sizeof(Word));
-    String_Upper(Word);
     for (const char *Candidate : TrueWords)
-        if (String_Compare(Word, Candidate)) {
+        if (String_CompareWithoutCase(Text, Candidate)) {
             if (Value) *Value = 1;
             return 1;
         }
     for (const char *Candidate : FalseWords)
-        if (String_Compare(Word, Candidate)) {
+        if (String_CompareWithoutCase(Text, Candidate)) {
             if (Value) *Value = 0;
             return 1;
         }

@@ -45,7 +45,7 @@ extern "C" int32 Platform_WideChar16ToMultiByte(int32 *OutCount, char *Output, i
         int32 Units = 1;
         if (IsHighSurrogate(CodePoint)) {
             if (Index + 1 >= Limit || !IsLowSurrogate(Input[Index + 1])) return Fail(OutCount, Index);
-            CodePoint = 0x10000 + ((CodePoint - 0xD800) << 10) + (Input[Index + 1] - 0xDC00u);
+            CodePoint = unicode::CombineSurrogates(CodePoint, Input[Index + 1]);
             Units = 2;
         } else if (IsLowSurrogate(CodePoint)) {
             return Fail(OutCount, Index);
@@ -84,15 +84,10 @@ extern "C" int32 Platform_MultiByteToWideChar16(int32 *OutCount, uint16 *Output,
         // A NUL is never a continuation byte, so decoding stops at the terminator.
         int32 Length = DecodeUtf8(Bytes + Index, Limit - Index, &CodePoint);
         if (Length == 0) return Fail(OutCount, Index);
-        int32 Units = CodePoint >= 0x10000 ? 2 : 1;
+        int32 Units = unicode::ScalarLengthUtf16(CodePoint);
         if (Output != nullptr) {
             if (Units > OutputSize - Written) break;
-            if (Units == 2) {
-                Output[Written] = (uint16)(0xD800 + ((CodePoint - 0x10000) >> 10));
-                Output[Written + 1] = (uint16)(0xDC00 + ((CodePoint - 0x10000) & 0x3FF));
-            } else {
-                Output[Written] = (uint16)CodePoint;
-            }
+            unicode::EncodeUtf16(CodePoint, Output + Written);
         } else if (Units > INT32_MAX - Written) {
             break;
         }

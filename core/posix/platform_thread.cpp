@@ -17,6 +17,7 @@
 #include "core/log.h"
 #include "core/memory.h"
 #include "core/posix/platform.h"
+#include "core/unicode_codec.h"
 
 namespace {
 
@@ -194,10 +195,7 @@ extern "C" int32 Platform_ThreadSetDescription(void *Thread, uint32 ThreadId, co
     // Cut to the kernel's 15 bytes, back to the start of a UTF-8 character.
     char Cut[ThreadNameMaxBytes + 1];
     size_t Length = strnlen(Name, ThreadNameMaxBytes + 1);
-    if (Length > ThreadNameMaxBytes) {
-        Length = ThreadNameMaxBytes;
-        while (Length > 0 && ((uint8)Name[Length] & 0xC0) == 0x80) Length--;
-    }
+    if (Length > ThreadNameMaxBytes) Length = unicode::CutLengthUtf8(Name, ThreadNameMaxBytes);
     memcpy(Cut, Name, Length);
     Cut[Length] = 0;
     int Result = pthread_setname_np(pthread_self(), Cut);

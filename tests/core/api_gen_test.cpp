@@ -19,19 +19,11 @@
 #include "core/crc.h"
 #include "core/json.h"
 #include "core/memory.h"
+#include "tests/support/log_capture.h"
 #include "tests/support/python.h"
 #include "tests/support/runtime.h"
 
 namespace {
-
-std::string Captured;
-
-int32 Capture(const char *Text) {
-    Captured += Text;
-    ssize_t Ignored = write(2, Text, strlen(Text));
-    (void)Ignored;
-    return 1;
-}
 
 // Selectors of the system's script methods, as published for pages; the
 // compile-time function must give the same numbers.
@@ -50,7 +42,7 @@ class ApiGenTest : public RuntimeTest {
     Dictionary *Request = nullptr;
     void SetUp() override {
         RuntimeTest::SetUp();
-        Debug_PrintCallback(Capture);
+        Debug_PrintCallback(CaptureLogMirrored);
         Captured.clear();
     }
     void TearDown() override {

@@ -15,16 +15,10 @@
 #include "core/debug.h"
 #include "core/log.h"
 #include "tests/support/python.h"
+#include "tests/support/log_capture.h"
 #include "tests/support/runtime.h"
 
 namespace {
-
-std::string Captured;
-
-int32 CaptureLog(const char *Text) {
-    Captured += Text;
-    return 1;
-}
 
 class BitFieldTest : public RuntimeTest {
   protected:

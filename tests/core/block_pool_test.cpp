@@ -12,16 +12,10 @@
 
 #include "core/debug.h"
 #include "core/memory.h"
+#include "tests/support/log_capture.h"
 #include "tests/support/runtime.h"
 
 namespace {
-
-std::string Captured;
-
-int32 CaptureLog(const char *Text) {
-    Captured += Text;
-    return 1;
-}
 
 class BlockPoolTest : public RuntimeTest {
   protected:

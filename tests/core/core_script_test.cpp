@@ -16,18 +16,11 @@
 #include "core/string.h"
 #include "core/thread.h"
 #include "core/web_get.h"
+#include "tests/support/bridge.h"
+#include "tests/support/log_capture.h"
 #include "tests/support/runtime.h"
 
 namespace {
-
-std::string Captured;
-
-int32 Capture(const char *Text) {
-    Captured += Text;
-    ssize_t Ignored = write(2, Text, strlen(Text));
-    (void)Ignored;
-    return 1;
-}
 
 struct Made {
     int32 Answer = 0;
@@ -57,18 +50,12 @@ class CoreScriptTest : public RuntimeTest {
   protected:
     void SetUp() override {
         RuntimeTest::SetUp();
-        Debug_PrintCallback(Capture);
+        Debug_PrintCallback(CaptureLogMirrored);
         Captured.clear();
-        Thread_Init();
-        EventQueue_Init();
-        NotificationCenter_Init();
-        Interop_Init();
+        StartBridge();
     }
     void TearDown() override {
-        Interop_Remove();
-        NotificationCenter_Remove();
-        EventQueue_Remove();
-        Thread_Remove();
+        EndBridge();
         RuntimeTest::TearDown();
     }
 };

@@ -11,31 +11,25 @@
 
 #include "core/memory.h"
 #include "tests/core/dictionary_render.h"
+#include "tests/support/dictionary_tracked.h"
 #include "tests/support/runtime.h"
 
 namespace {
 
-// Every test runs with memory tracking and must give back every byte.
-class DictionaryMergeTest : public RuntimeTest {
+class DictionaryMergeTest : public DictionaryTrackedTest {
   protected:
-    DictionaryMergeTest() { Flags = DEBUG_FLAG_MEMORYTRACKING; }
-    int32 StartBytes = 0;
     Dictionary *Destination = nullptr;
     Dictionary *Source = nullptr;
     std::vector<std::string> Events;
     void SetUp() override {
-        RuntimeTest::SetUp();
-        Memory_GetSize(&StartBytes);
+        DictionaryTrackedTest::SetUp();
         Dictionary_Create(&Destination);
         Dictionary_Create(&Source);
     }
     void TearDown() override {
         Dictionary_Release(&Destination);
         Dictionary_Release(&Source);
-        int32 EndBytes = 0;
-        Memory_GetSize(&EndBytes);
-        EXPECT_EQ(EndBytes, StartBytes) << "bytes left after the test's Dictionaries were released";
-        RuntimeTest::TearDown();
+        DictionaryTrackedTest::TearDown();
     }
     void WatchDestination() {
         Dictionary_SetItemRemoveCallback(Destination, &Events,

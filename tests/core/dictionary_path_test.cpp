@@ -15,27 +15,21 @@
 #include "core/string.h"
 #include "core/memory.h"
 #include "tests/core/dictionary_render.h"
+#include "tests/support/dictionary_tracked.h"
 #include "tests/support/runtime.h"
 
 namespace {
 
-// Every test runs with memory tracking and must give back every byte.
-class DictionaryPathTest : public RuntimeTest {
+class DictionaryPathTest : public DictionaryTrackedTest {
   protected:
-    DictionaryPathTest() { Flags = DEBUG_FLAG_MEMORYTRACKING; }
-    int32 StartBytes = 0;
     Dictionary *Root = nullptr;
     void SetUp() override {
-        RuntimeTest::SetUp();
-        Memory_GetSize(&StartBytes);
+        DictionaryTrackedTest::SetUp();
         Dictionary_Create(&Root);
     }
     void TearDown() override {
         if (Root != nullptr) Dictionary_Release(&Root);
-        int32 EndBytes = 0;
-        Memory_GetSize(&EndBytes);
-        EXPECT_EQ(EndBytes, StartBytes) << "bytes left after the test's Dictionaries were released";
-        RuntimeTest::TearDown();
+        DictionaryTrackedTest::TearDown();
     }
     DictionaryItem *ByPath(const char *Path, Dictionary **Owner = nullptr) {
         DictionaryItem *Item = nullptr;

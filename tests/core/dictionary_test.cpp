@@ -21,28 +21,22 @@
 #include "core/memory.h"
 #include "core/string.h"
 #include "tests/core/dictionary_render.h"
+#include "tests/support/dictionary_tracked.h"
 #include "tests/support/python.h"
 #include "tests/support/runtime.h"
 
 namespace {
 
-// Every test runs with memory tracking and must give back every byte.
-class DictionaryTest : public RuntimeTest {
+class DictionaryTest : public DictionaryTrackedTest {
   protected:
-    DictionaryTest() { Flags = DEBUG_FLAG_MEMORYTRACKING; }
-    int32 StartBytes = 0;
     Dictionary *Root = nullptr;
     void SetUp() override {
-        RuntimeTest::SetUp();
-        Memory_GetSize(&StartBytes);
+        DictionaryTrackedTest::SetUp();
         Dictionary_Create(&Root);
     }
     void TearDown() override {
         if (Root != nullptr) Dictionary_Release(&Root);
-        int32 EndBytes = 0;
-        Memory_GetSize(&EndBytes);
-        EXPECT_EQ(EndBytes, StartBytes) << "bytes left after the test's Dictionaries were released";
-        RuntimeTest::TearDown();
+        DictionaryTrackedTest::TearDown();
     }
     std::string Render() { return RenderDictionary(Root); }
 };

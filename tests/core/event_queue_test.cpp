@@ -19,45 +19,19 @@
 #include "core/signal.h"
 #include "core/thread.h"
 #include "core/time.h"
+#include "tests/support/main_thread_hook.h"
 #include "tests/support/runtime.h"
 
 namespace {
-
-std::mutex HookMutex;
-std::vector<std::pair<uint32, int32>> HookCalls;
-
-int32 RecordingHook(uint32 ThreadId, int32 IsEvent) {
-    std::lock_guard<std::mutex> Guard(HookMutex);
-    HookCalls.emplace_back(ThreadId, IsEvent);
-    return 1;
-}
-
-std::vector<std::pair<uint32, int32>> TakeHookCalls() {
-    std::lock_guard<std::mutex> Guard(HookMutex);
-    return std::exchange(HookCalls, {});
-}
-
-void StartQueues() {
-    Thread_Init();
-    EventQueue_Init();
-    Thread_SetUnhandledSignal(RecordingHook);
-    TakeHookCalls();
-}
-
-void EndQueues() {
-    EventQueue_Remove();
-    Thread_Remove();
-    Time_TestClockStop();
-}
 
 class EventQueueTest : public RuntimeTest {
   protected:
     void SetUp() override {
         RuntimeTest::SetUp();
-        StartQueues();
+        StartThreads();
     }
     void TearDown() override {
-        EndQueues();
+        EndThreads();
         RuntimeTest::TearDown();
     }
 };
@@ -83,7 +57,6 @@ int32 RecordRelease(void *Instance, void *Payload) {
 std::vector<std::string> TakeJournal() { return std::exchange(Journal, {}); }
 
 using Strings = std::vector<std::string>;
-using HookList = std::vector<std::pair<uint32, int32>>;
 
 char A[] = "a", B[] = "b", C[] = "c", D[] = "d";
 
@@ -532,7 +505,7 @@ TEST(EventQueueDeathTest, PayloadsAboveSixtyFourBytesStop) {
     EXPECT_EXIT(
         {
             RuntimeScope Scope;
-            StartQueues();
+            StartThreads();
             uint8 Payload[EVENTQUEUE_MAXPAYLOADSIZE + 1] = {};
             EventQueue_Add(nullptr, A, Payload, sizeof(Payload), Record);
         },
@@ -540,7 +513,7 @@ TEST(EventQueueDeathTest, PayloadsAboveSixtyFourBytesStop) {
     EXPECT_EXIT(
         {
             RuntimeScope Scope;
-            StartQueues();
+            StartThreads();
             EventQueue_Add(nullptr, A, nullptr, -1, Record);
         },
         ::testing::KilledBySignal(SIGILL), Expected);
@@ -551,7 +524,7 @@ TEST(EventQueueDeathTest, OnlyTheOwnerFlushes) {
     EXPECT_EXIT(
         {
             RuntimeScope Scope;
-            StartQueues();
+            StartThreads();
             int32 Empty = -1;
             // An empty queue answers 1 on any thread.
             std::thread([&] { Empty = EventQueue_Flush(nullptr); }).join();
@@ -577,7 +550,7 @@ TEST(EventQueueDeathTest, BadHandlesAndPayloadsStop) {
     EXPECT_EXIT(
         {
             RuntimeScope Scope;
-            StartQueues();
+            StartThreads();
             uint32 NotAQueue[32] = {};
             NotAQueue[9] = 0x11223344; // where the class id sits
             EventQueue_Flush(reinterpret_cast<EventQueue *>(NotAQueue));
@@ -586,14 +559,14 @@ TEST(EventQueueDeathTest, BadHandlesAndPayloadsStop) {
     EXPECT_EXIT(
         {
             RuntimeScope Scope;
-            StartQueues();
+            StartThreads();
             EventQueue_ProcessRun(A, nullptr);
         },
         ::testing::KilledBySignal(SIGILL), "Pointer is NULL");
     EXPECT_EXIT(
         {
             RuntimeScope Scope;
-            StartQueues();
+            StartThreads();
             uint32 Wrong[4] = {};
             Wrong[0] = 0x01020304;
             EventQueue_ProcessRun(A, Wrong);
@@ -602,7 +575,7 @@ TEST(EventQueueDeathTest, BadHandlesAndPayloadsStop) {
     EXPECT_EXIT(
         {
             RuntimeScope Scope;
-            StartQueues();
+            StartThreads();
             EventQueue_Add(nullptr, A, nullptr, 0, nullptr);
         },
         ::testing::KilledBySignal(SIGILL), "Pointer is NULL");

@@ -21,41 +21,19 @@
 #include "core/notification_center.h"
 #include "core/string.h"
 #include "core/thread.h"
+#include "tests/support/bridge.h"
+#include "tests/support/log_capture.h"
 #include "tests/support/runtime.h"
 
 namespace {
 
 const std::string FixturePath = std::string(RUNTIME_BINARY_DIR) + "/tests/fixtures/interop_fixture.dylib";
 
-std::string Captured;
-
-int32 Capture(const char *Text) {
-    Captured += Text;
-    ssize_t Ignored = write(2, Text, strlen(Text));
-    (void)Ignored;
-    return 1;
-}
-
 std::string Create(const char *ClassName) {
     char Buffer[INTEROP_ID_SIZE] = "";
     if (!Interop_DispatchCreateInstance(ClassName, Buffer, (int32)sizeof(Buffer), nullptr, nullptr, nullptr))
         return "";
     return Buffer;
-}
-
-std::string InvokeJson(const std::string &Id, const std::string &Json) {
-    MemoryStream *Stream = nullptr;
-    MemoryStream_Create(&Stream);
-    MemoryStream_SetAutoGrow(Stream, TRUE);
-    std::string Text;
-    if (Interop_DispatchInvokeJSON(Id.c_str(), Json.c_str(), Stream) == 1) {
-        const char *Pointer = nullptr;
-        MemoryStream_GetPointer(Stream, &Pointer);
-        Text.assign(Pointer, (size_t)MemoryStream_GetUsed(Stream));
-        MemoryStream_ReleasePointer(Stream, &Pointer);
-    }
-    MemoryStream_Release(&Stream);
-    return Text;
 }
 
 bool FixtureMapped() {
@@ -87,18 +65,12 @@ class InteropLibraryTest : public RuntimeTest {
   protected:
     void SetUp() override {
         RuntimeTest::SetUp();
-        Debug_PrintCallback(Capture);
+        Debug_PrintCallback(CaptureLogMirrored);
         Captured.clear();
-        Thread_Init();
-        EventQueue_Init();
-        NotificationCenter_Init();
-        Interop_Init();
+        StartBridge();
     }
     void TearDown() override {
-        Interop_Remove();
-        NotificationCenter_Remove();
-        EventQueue_Remove();
-        Thread_Remove();
+        EndBridge();
         RuntimeTest::TearDown();
     }
 };

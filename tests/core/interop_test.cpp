@@ -24,20 +24,14 @@
 #include "core/string.h"
 #include "core/thread.h"
 #include "core/time.h"
+#include "tests/support/bridge.h"
+#include "tests/support/log_capture.h"
 #include "tests/support/python.h"
 #include "tests/support/runtime.h"
 
 namespace {
 
-std::string Captured;
 std::vector<std::string> Calls;
-
-int32 Capture(const char *Text) {
-    Captured += Text;
-    ssize_t Ignored = write(2, Text, strlen(Text));
-    (void)Ignored;
-    return 1;
-}
 
 // What one script instance of a test family has seen.
 struct Probe {
@@ -182,22 +176,16 @@ class InteropTest : public RuntimeTest {
   protected:
     void SetUp() override {
         RuntimeTest::SetUp();
-        Debug_PrintCallback(Capture);
+        Debug_PrintCallback(CaptureLogMirrored);
         Captured.clear();
         Calls.clear();
         Batches.clear();
         FamilyA::State = FamilyState{};
         FamilyB::State = FamilyState{};
-        Thread_Init();
-        EventQueue_Init();
-        NotificationCenter_Init();
-        Interop_Init();
+        StartBridge();
     }
     void TearDown() override {
-        Interop_Remove();
-        NotificationCenter_Remove();
-        EventQueue_Remove();
-        Thread_Remove();
+        EndBridge();
         Time_TestClockStop();
         for (FamilyState *State : {&FamilyA::State, &FamilyB::State})
             for (Probe *Made : State->Probes) delete Made;

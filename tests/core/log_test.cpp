@@ -23,7 +23,9 @@
 #include "core/command_line.h"
 #include "core/debug.h"
 #include "core/posix/platform.h"
+#include "tests/support/log_capture.h"
 #include "tests/support/python.h"
+#include "tests/support/system.h"
 
 namespace {
 
@@ -51,33 +53,14 @@ class ProcessLine {
     }
 };
 
-// A fresh directory per test, removed with everything in it.
-class TempDirectory {
-  public:
-    TempDirectory() {
-        char Template[] = "/tmp/log_test_XXXXXX";
-        Path = mkdtemp(Template);
-    }
-    ~TempDirectory() {
-        std::string Command = "rm -rf '" + Path + "'";
-        if (system(Command.c_str()) != 0) ADD_FAILURE() << "cannot remove " << Path;
-    }
-    std::string operator/(const std::string &Name) const { return Path + "/" + Name; }
-    std::string Path;
-};
-
-std::string Captured, Header;
-int32 Capture(const char *Text) {
-    Captured += Text;
-    return 1;
-}
+std::string Header;
 
 // Starts the runtime on a log file and collects the printed lines.
 class Runtime {
   public:
     Runtime(const std::string &Name, uint32 Flags, const char *Version = nullptr) {
         Captured.clear();
-        Debug_PrintCallback(Capture);
+        Debug_PrintCallback(CaptureLog);
         Debug_Init(Name.c_str(), Version, Flags);
         Header = Captured;
         Captured.clear();
@@ -380,7 +363,7 @@ TEST(Log, PrintCallbackOverrideAndPlainStrings) {
         Log_PrintString("plain\n");
         Log_PrintStringWithTimeStamp("stamped\n");
         Log_PrintFormat("format %d\n", 3);
-        Debug_PrintOverride(Capture);
+        Debug_PrintOverride(CaptureLog);
         Captured.clear();
         Log_Warning("overridden\n");
         Debug_PrintOverride(nullptr);

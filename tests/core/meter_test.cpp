@@ -16,16 +16,10 @@
 #include "core/debug.h"
 #include "core/time.h"
 #include "tests/support/python.h"
+#include "tests/support/log_capture.h"
 #include "tests/support/runtime.h"
 
 namespace {
-
-std::string Captured;
-
-int32 CaptureLog(const char *Text) {
-    Captured += Text;
-    return 1;
-}
 
 // The runtime, the meter module and the test clock at 100 s; the first tick
 // has run, so buckets fill only through limits and later ticks.

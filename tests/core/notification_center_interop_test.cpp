@@ -16,6 +16,7 @@
 #include "core/interop.h"
 #include "core/notification_center.h"
 #include "core/thread.h"
+#include "tests/support/bridge.h"
 #include "tests/support/runtime.h"
 
 namespace {
@@ -39,19 +40,13 @@ class NotificationCenterInteropTest : public RuntimeTest {
     InteropExecuteCallback *Page = nullptr;
     void SetUp() override {
         RuntimeTest::SetUp();
-        Thread_Init();
-        EventQueue_Init();
-        NotificationCenter_Init();
-        Interop_Init();
+        StartBridge();
         Interop_AddExecuteCallback(&Page, this, RecordBatch);
         Batches.clear();
     }
     void TearDown() override {
         Interop_RemoveExecuteCallback(&Page);
-        Interop_Remove();
-        NotificationCenter_Remove();
-        EventQueue_Remove();
-        Thread_Remove();
+        EndBridge();
         RuntimeTest::TearDown();
     }
 };

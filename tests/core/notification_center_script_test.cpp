@@ -19,20 +19,14 @@
 #include "core/string.h"
 #include "core/thread.h"
 #include "core/time.h"
+#include "tests/support/bridge.h"
+#include "tests/support/log_capture.h"
 #include "tests/support/python.h"
 #include "tests/support/runtime.h"
 
 namespace {
 
-std::string Captured;
 std::vector<std::string> Batches;
-
-int32 Capture(const char *Text) {
-    Captured += Text;
-    ssize_t Ignored = write(2, Text, strlen(Text));
-    (void)Ignored;
-    return 1;
-}
 
 // The skin window's script-execution function: what the page receives.
 int32 PageExecute(void *User, const char *InstanceId, const char *Batch, void *Reserved) {
@@ -49,22 +43,16 @@ class NotificationCenterScriptTest : public RuntimeTest {
   protected:
     void SetUp() override {
         RuntimeTest::SetUp();
-        Debug_PrintCallback(Capture);
+        Debug_PrintCallback(CaptureLogMirrored);
         Captured.clear();
         Batches.clear();
-        Thread_Init();
-        EventQueue_Init();
-        NotificationCenter_Init();
-        Interop_Init();
+        StartBridge();
         Interop_Add("host", CoreInterop_Init, CoreInterop_Remove, CoreInterop_CreateInstance, CoreInterop_SetOverride,
                     CoreInterop_SetOption);
     }
     void TearDown() override {
         Interop_RemoveInstancesActiveInRequester(nullptr);
-        Interop_Remove();
-        NotificationCenter_Remove();
-        EventQueue_Remove();
-        Thread_Remove();
+        EndBridge();
         Time_TestClockStop();
         RuntimeTest::TearDown();
     }
@@ -74,20 +62,7 @@ class NotificationCenterScriptTest : public RuntimeTest {
                                                    PageExecute));
         return Id;
     }
-    std::string Call(const std::string &Id, const std::string &Json) {
-        MemoryStream *Stream = nullptr;
-        MemoryStream_Create(&Stream);
-        MemoryStream_SetAutoGrow(Stream, TRUE);
-        std::string Text;
-        if (Interop_DispatchInvokeJSON(Id.c_str(), Json.c_str(), Stream) == 1) {
-            const char *Pointer = nullptr;
-            MemoryStream_GetPointer(Stream, &Pointer);
-            Text.assign(Pointer, (size_t)MemoryStream_GetUsed(Stream));
-            MemoryStream_ReleasePointer(Stream, &Pointer);
-        }
-        MemoryStream_Release(&Stream);
-        return Text;
-    }
+    std::string Call(const std::string &Id, const std::string &Json) { return InvokeJson(Id, Json); }
     std::vector<std::string> TakeBatches() {
         EventQueue_Flush(nullptr);
         Interop_Process();

@@ -16,6 +16,7 @@
 
 #include "core/posix/platform.h"
 #include "tests/support/runtime.h"
+#include "tests/support/system.h"
 
 namespace {
 
@@ -24,45 +25,6 @@ std::string Fix(const std::string &Text, int32 Flags, int32 Size = MAX_PATH_SIZE
     memcpy(Buffer.data(), Text.c_str(), Text.size() + 1);
     EXPECT_EQ(Path_Fix(Buffer.data(), Size, Flags), 1);
     return Buffer.data();
-}
-
-// A fresh directory under /tmp, removed with everything in it at the end.
-class TempDirectory {
-  public:
-    TempDirectory() {
-        char Template[] = "/tmp/path_test_XXXXXX";
-        Path = mkdtemp(Template);
-    }
-    ~TempDirectory() {
-        std::string Command = "rm -rf '" + Path + "'";
-        if (system(Command.c_str()) != 0) perror("rm");
-    }
-    std::string Path;
-};
-
-// Sets an environment variable for a scope and restores it after.
-class ScopedEnv {
-  public:
-    ScopedEnv(const char *Name, const char *Value) : Name(Name) {
-        if (const char *Old = getenv(Name)) Saved = Old, HadValue = true;
-        if (Value) setenv(Name, Value, 1);
-        else unsetenv(Name);
-    }
-    ~ScopedEnv() {
-        if (HadValue) setenv(Name, Saved.c_str(), 1);
-        else unsetenv(Name);
-    }
-
-  private:
-    const char *Name;
-    std::string Saved;
-    bool HadValue = false;
-};
-
-std::string SelfExecutable() {
-    char Path[4096];
-    ssize_t Count = readlink("/proc/self/exe", Path, sizeof(Path) - 1);
-    return std::string(Path, Count > 0 ? (size_t)Count : 0);
 }
 
 } // namespace

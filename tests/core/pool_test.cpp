@@ -16,16 +16,10 @@
 #include "core/debug.h"
 #include "core/log.h"
 #include "core/memory.h"
+#include "tests/support/log_capture.h"
 #include "tests/support/runtime.h"
 
 namespace {
-
-std::string Captured;
-
-int32 CaptureLog(const char *Text) {
-    Captured += Text;
-    return 1;
-}
 
 uint32 Get(int32 (*Getter)(Pool *, uint32 *), Pool *Handle) {
     uint32 Value = 0xdeadbeef;

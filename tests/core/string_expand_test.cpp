@@ -25,17 +25,11 @@
 #include "core/debug.h"
 #include "core/dictionary.h"
 #include "core/posix/platform_folder.h"
+#include "tests/support/log_capture.h"
 #include "tests/support/python.h"
 #include "tests/support/runtime.h"
 
 namespace {
-
-std::string Captured;
-
-int32 CaptureLog(const char *Text) {
-    Captured += Text;
-    return 1;
-}
 
 // A callback answering from a table and counting what it was asked.
 struct Answers {

@@ -20,38 +20,10 @@
 #include "core/posix/platform.h"
 #include "core/signal.h"
 #include "core/time.h"
+#include "tests/support/main_thread_hook.h"
 #include "tests/support/runtime.h"
 
 namespace {
-
-// What the installed main-thread hook saw: (thread id, is event) pairs.
-std::mutex HookMutex;
-std::vector<std::pair<uint32, int32>> HookCalls;
-
-int32 RecordingHook(uint32 ThreadId, int32 IsEvent) {
-    std::lock_guard<std::mutex> Guard(HookMutex);
-    HookCalls.emplace_back(ThreadId, IsEvent);
-    return 1;
-}
-
-std::vector<std::pair<uint32, int32>> TakeHookCalls() {
-    std::lock_guard<std::mutex> Guard(HookMutex);
-    return std::exchange(HookCalls, {});
-}
-
-// Starts the thread module and the main queue on the test's main thread.
-void StartThreads() {
-    Thread_Init();
-    EventQueue_Init();
-    Thread_SetUnhandledSignal(RecordingHook);
-    TakeHookCalls();
-}
-
-void EndThreads() {
-    EventQueue_Remove();
-    Thread_Remove();
-    Time_TestClockStop();
-}
 
 class ThreadTest : public RuntimeTest {
   protected:

@@ -9,6 +9,8 @@
 #include <sstream>
 #include <string>
 
+#include "tests/support/system.h"
+
 namespace {
 
 const std::string Program = std::string(RUNTIME_BINARY_DIR) + "/host/velmarsh";
@@ -39,18 +41,6 @@ std::string ReadFile(const std::string &Path) {
     return Text.str();
 }
 
-class TempDirectory {
-  public:
-    TempDirectory() {
-        char Template[] = "/tmp/host_test_XXXXXX";
-        Path = mkdtemp(Template);
-    }
-    ~TempDirectory() {
-        std::string Command = "rm -rf '" + Path + "'";
-        if (system(Command.c_str()) != 0) ADD_FAILURE() << "cannot remove " << Path;
-    }
-    std::string Path;
-};
 
 } // namespace
 

@@ -14,20 +14,9 @@
 
 #include <string>
 
-namespace {
+#include "tests/support/system.h"
 
-class TempDirectory {
-  public:
-    TempDirectory() {
-        char Template[] = "/tmp/file_test_XXXXXX";
-        Path = mkdtemp(Template);
-    }
-    ~TempDirectory() {
-        std::string Command = "rm -rf '" + Path + "'";
-        if (system(Command.c_str()) != 0) perror("rm");
-    }
-    std::string Path;
-};
+namespace {
 
 class ScopedUmask {
   public:

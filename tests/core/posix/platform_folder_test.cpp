@@ -14,26 +14,9 @@
 #include <string>
 
 #include "tests/support/runtime.h"
+#include "tests/support/system.h"
 
 namespace {
-
-class ScopedEnv {
-  public:
-    ScopedEnv(const char *Name, const char *Value) : Name(Name) {
-        if (const char *Old = getenv(Name)) Saved = Old, HadValue = true;
-        if (Value) setenv(Name, Value, 1);
-        else unsetenv(Name);
-    }
-    ~ScopedEnv() {
-        if (HadValue) setenv(Name, Saved.c_str(), 1);
-        else unsetenv(Name);
-    }
-
-  private:
-    const char *Name;
-    std::string Saved;
-    bool HadValue = false;
-};
 
 std::string Special(int32 Id) {
     char Buffer[1024] = "garbage";
@@ -41,24 +24,6 @@ std::string Special(int32 Id) {
     return Result ? Buffer : std::string("<0:") + Buffer + ">";
 }
 
-std::string SelfExecutable() {
-    char Path[4096];
-    ssize_t Count = readlink("/proc/self/exe", Path, sizeof(Path) - 1);
-    return std::string(Path, Count > 0 ? (size_t)Count : 0);
-}
-
-class TempDirectory {
-  public:
-    TempDirectory() {
-        char Template[] = "/tmp/folder_test_XXXXXX";
-        Path = mkdtemp(Template);
-    }
-    ~TempDirectory() {
-        std::string Command = "rm -rf '" + Path + "'";
-        if (system(Command.c_str()) != 0) perror("rm");
-    }
-    std::string Path;
-};
 
 } // namespace
 

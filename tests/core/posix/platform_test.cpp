@@ -28,14 +28,9 @@
 #include "core/debug.h"
 #include "tests/support/python.h"
 #include "tests/support/runtime.h"
+#include "tests/support/system.h"
 
 namespace {
-
-std::string SelfExecutable() {
-    char Path[4096];
-    ssize_t Count = readlink("/proc/self/exe", Path, sizeof(Path) - 1);
-    return std::string(Path, Count > 0 ? (size_t)Count : 0);
-}
 
 // Runs one (disabled) test of this program as the unprivileged user 65534 and
 // returns everything it printed.

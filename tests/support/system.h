@@ -1,0 +1,36 @@
+// Process-level scaffolding for tests that touch the file system, the
+// environment or their own program file. Each object restores what it changed
+// when it goes out of scope.
+#pragma once
+
+#include <string>
+
+// A fresh directory under /tmp named after the test program, removed with
+// everything in it at the end; a failed removal fails the running test.
+class TempDirectory {
+  public:
+    TempDirectory();
+    ~TempDirectory();
+    TempDirectory(const TempDirectory &) = delete;
+    TempDirectory &operator=(const TempDirectory &) = delete;
+    std::string operator/(const std::string &Name) const { return Path + "/" + Name; }
+    std::string Path;
+};
+
+// Sets (or, for a null value, unsets) an environment variable for a scope and
+// restores the earlier state after.
+class ScopedEnv {
+  public:
+    ScopedEnv(const char *Name, const char *Value);
+    ~ScopedEnv();
+    ScopedEnv(const ScopedEnv &) = delete;
+    ScopedEnv &operator=(const ScopedEnv &) = delete;
+
+  private:
+    const char *Name;
+    std::string Saved;
+    bool HadValue = false;
+};
+
+// The absolute path of the running test program ("" when it cannot be read).
+std::string SelfExecutable();
