@@ -3,7 +3,7 @@
 
 #include <string.h>
 
-#include "core/base64.h"
+#include "core/formats/base64.h"
 #include "core/log.h"
 #include "core/memory.h"
 

@@ -12,7 +12,7 @@
 #include <algorithm>
 #include <bit>
 
-#include "core/base64.h"
+#include "core/formats/base64.h"
 #include "core/debug.h"
 #include "core/log.h"
 #include "core/memory.h"

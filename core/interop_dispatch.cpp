@@ -6,7 +6,7 @@
 // dispatchers compare it as uint32 with Crc32Const constants.
 #include <string.h>
 
-#include "core/crc.h"
+#include "core/formats/crc.h"
 #include "core/interop_internal.h"
 #include "core/log.h"
 #include "core/string.h"

@@ -10,7 +10,7 @@
 
 #include "core/hash_table.h"
 #include "core/interop.h"
-#include "core/json.h"
+#include "core/formats/json.h"
 #include "core/memory_stream.h"
 #include "core/pool.h"
 #include "core/thread.h"

@@ -10,7 +10,7 @@
 #include <string.h>
 
 #include "core/dictionary.h"
-#include "core/json.h"
+#include "core/formats/json.h"
 #include "core/notification_center.h"
 
 namespace {

@@ -3,7 +3,7 @@
 #include "core/notification_center_script.h"
 
 #include "core/api_gen.h"
-#include "core/crc.h"
+#include "core/formats/crc.h"
 #include "core/notification_center.h"
 
 namespace {

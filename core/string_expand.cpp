@@ -21,8 +21,8 @@
 
 #include <algorithm>
 
-#include "core/base64.h"
-#include "core/crc.h"
+#include "core/formats/base64.h"
+#include "core/formats/crc.h"
 #include "core/debug.h"
 #include "core/log.h"
 #include "core/memory.h"

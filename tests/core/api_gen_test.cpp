@@ -16,8 +16,8 @@
 #include <sstream>
 #include <string>
 
-#include "core/crc.h"
-#include "core/json.h"
+#include "core/formats/crc.h"
+#include "core/formats/json.h"
 #include "core/memory.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/python.h"

@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "core/json.h"
-#include "tests/core/json_test_util.h"
+#include "core/formats/json.h"
+#include "tests/core/formats/json_test_util.h"
 #include "tests/support/python.h"
 #include "tests/support/runtime.h"
 

@@ -6,13 +6,13 @@
 // read-ahead first, so the two directions never share buffered bytes. The
 // unfinished group of Write (0 to 3 sextets) is the only state that outlives
 // a Write call.
-#include "core/base64_stream.h"
+#include "core/formats/base64_stream.h"
 
 #include <string.h>
 
 #include <algorithm>
 
-#include "core/base64.h"
+#include "core/formats/base64.h"
 #include "core/debug.h"
 #include "core/memory.h"
 

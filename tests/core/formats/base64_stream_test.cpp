@@ -3,7 +3,7 @@
 // between Write calls, short and refused base writes, the seek to the start,
 // the end of the text ending Stream_Copy in both directions, and the slots
 // that pass through to the base.
-#include "core/base64_stream.h"
+#include "core/formats/base64_stream.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>

@@ -14,7 +14,7 @@
 
 #include "core/debug.h"
 #include "core/dictionary.h"
-#include "core/json.h"
+#include "core/formats/json.h"
 #include "core/memory_stream.h"
 
 namespace {

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "core/base32.h"
-#include "core/base64.h"
+#include "core/formats/base32.h"
+#include "core/formats/base64.h"
 
 namespace {
 

@@ -16,8 +16,8 @@
 #include <array>
 #include <new>
 
-#include "core/json.h"
-#include "core/json_internal.h"
+#include "core/formats/json.h"
+#include "core/formats/json_internal.h"
 #include "core/memory.h"
 #include "core/memory_stream.h"
 #include "core/null_stream.h"

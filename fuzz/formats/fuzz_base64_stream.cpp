@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "core/base64.h"
-#include "core/base64_stream.h"
+#include "core/formats/base64.h"
+#include "core/formats/base64_stream.h"
 #include "core/debug.h"
 #include "core/memory_stream.h"
 

@@ -1,7 +1,7 @@
 // CRC-32: CRC_Update against Python's zlib.crc32 on random data, whole and
 // fed in pieces at random split points, and the compile-time Crc32Const
 // against both (it must be usable in case labels).
-#include "core/crc.h"
+#include "core/formats/crc.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>

@@ -1,5 +1,5 @@
 // Base32 encoding over a caller's alphabet.
-#include "core/base32.h"
+#include "core/formats/base32.h"
 
 #include <string.h>
 

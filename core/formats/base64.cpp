@@ -4,7 +4,7 @@
 // characters the text has (up to its terminator), so no byte behind the
 // caller's text is ever touched; the URL-safe form feeds it the mapped
 // characters and the virtual "=" padding instead of copying the text.
-#include "core/base64.h"
+#include "core/formats/base64.h"
 
 #include <string.h>
 

@@ -1,6 +1,6 @@
 // Base32 against Python's b32encode (translated to the caller's alphabet),
 // and the buffer rules it shares with Base64.
-#include "core/base32.h"
+#include "core/formats/base32.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "core/base64.h"
+#include "core/formats/base64.h"
 
 namespace {
 

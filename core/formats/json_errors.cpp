@@ -1,6 +1,6 @@
 // JSON last-error codes, their name table and the parse messages.
-#include "core/json.h"
-#include "core/json_internal.h"
+#include "core/formats/json.h"
+#include "core/formats/json_internal.h"
 
 // The names are part of the system's vocabulary (logs, script answers).
 const JSONErrorString JSON_ErrorStringTable[12] = {

@@ -1,11 +1,11 @@
 // JSON object: lifecycle, options, print family and reset. The scanner is in
 // json_read.cpp, the writer in json_write.cpp, the error table in
 // json_errors.cpp.
-#include "core/json.h"
+#include "core/formats/json.h"
 
 #include <string.h>
 
-#include "core/json_internal.h"
+#include "core/formats/json_internal.h"
 #include "core/memory.h"
 
 CLASSPRINT_DEFINE(JSON, JSON, JSON_CLASSID, "JSON", Print)

@@ -15,7 +15,7 @@
 
 #include "core/debug.h"
 #include "core/dictionary.h"
-#include "core/json.h"
+#include "core/formats/json.h"
 
 namespace {
 

@@ -18,8 +18,8 @@
 #include <charconv>
 
 #include "core/buffered_stream.h"
-#include "core/json.h"
-#include "core/json_internal.h"
+#include "core/formats/json.h"
+#include "core/formats/json_internal.h"
 #include "core/memory.h"
 #include "core/memory_stream.h"
 #include "core/string.h"

@@ -1,6 +1,6 @@
 // Base64 and URL-safe Base64 against Python's base64 module, the buffer
 // rules at their edges, and the macro provider.
-#include "core/base64.h"
+#include "core/formats/base64.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "core/dictionary.h"
-#include "core/json.h"
+#include "core/formats/json.h"
 #include "core/memory_stream.h"
 #include "core/string_print.h"
 #include "tests/support/python.h"

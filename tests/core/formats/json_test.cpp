@@ -2,7 +2,7 @@
 // positions, the value callback and paths, the writer's forms, and the
 // mended faults (closing bracket at depth 0, long keys, truncated input,
 // bounded paths, short writes, NaN and Inf).
-#include "core/json.h"
+#include "core/formats/json.h"
 
 #include <gtest/gtest.h>
 #include <math.h>
@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "core/null_stream.h"
-#include "tests/core/json_test_util.h"
+#include "tests/core/formats/json_test_util.h"
 #include "tests/support/runtime.h"
 
 namespace {

@@ -10,7 +10,7 @@
 #pragma once
 
 #include "core/callback.h"
-#include "core/json.h"
+#include "core/formats/json.h"
 #include "core/memory_stream.h"
 
 // The handle check every public JSON operation makes first.

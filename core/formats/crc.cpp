@@ -1,5 +1,5 @@
 // CRC-32 through zlib's crc32_z. See crc.h.
-#include "core/crc.h"
+#include "core/formats/crc.h"
 
 #include <zlib.h>
 

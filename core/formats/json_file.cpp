@@ -9,8 +9,8 @@
 #include "core/buffered_stream.h"
 #include "core/dictionary.h"
 #include "core/file.h"
-#include "core/json.h"
-#include "core/json_internal.h"
+#include "core/formats/json.h"
+#include "core/formats/json_internal.h"
 
 namespace {
 
