@@ -18,6 +18,7 @@
 #include "core/debug.h"
 #include "core/log.h"
 #include "core/posix/platform.h"
+#include "core/string.h"
 
 namespace {
 
@@ -232,6 +233,71 @@ extern "C" int32 Path_RemoveFilename(char *Path) {
     const char *Filename;
     if (!Path_ParseFilenamePtr(Path, &Filename)) return 0;
     Path[Filename - Path] = 0;
+    return 1;
+}
+
+extern "C" int32 Path_ParseFilenameWithoutExtension(const char *Path, char *Output, int32 Size) {
+    Debug_CheckPointer(Output);
+    const char *Filename;
+    int32 Found = Path_ParseFilenamePtr(Path, &Filename);
+    std::string_view Name(Filename);
+    const char *Extension;
+    if (Path_ParseExtensionPtr(Filename, 1, &Extension)) Name = Name.substr(0, (size_t)(Extension - Filename));
+    CopyCut(Name, Output, Size);
+    return Found;
+}
+
+extern "C" int32 Path_RemoveDirectory(char *Path) {
+    const char *Filename;
+    int32 Found = Path_ParseFilenamePtr(Path, &Filename);
+    memmove(Path, Filename, strlen(Filename) + 1);
+    return Found;
+}
+
+extern "C" int32 Path_ConvertToURL(const char *Path, char *Output, int32 Size) {
+    Debug_CheckPointer(Path);
+    Debug_CheckPointer(Output);
+    std::string_view Text(Path);
+    std::string Url;
+    if (Text.starts_with('.') || (Text.size() >= 2 && IsSeparator(Text[0]) && IsSeparator(Text[1])))
+        Url = "file:";
+    else if (!Text.empty() && IsSeparator(Text[0]))
+        Url = "file://";
+    else
+        Url = "file:./";
+    Url += Text;
+    std::replace(Url.begin(), Url.end(), '\\', '/');
+    CopyCut(Url, Output, Size);
+    return 1;
+}
+
+extern "C" int32 Path_ConvertFromURL(const char *Url, char *Output, int32 Size) {
+    Debug_CheckPointer(Url);
+    Debug_CheckPointer(Output);
+    CopyCut("", Output, Size);
+    std::string_view Text(Url);
+    if (!Text.starts_with("file:")) return 0;
+    Text.remove_prefix(5);
+    if (Text.starts_with("./") || Text.starts_with("../")) {
+        CopyCut(Text, Output, Size);
+        return 1;
+    }
+    if (!Text.starts_with("//") || Text.size() == 2) return 0;
+    if (Text[2] == '/') {
+        // Three or more slashes: a local absolute path.
+        Text.remove_prefix(Text.find_first_not_of('/') == std::string_view::npos ? Text.size() - 1
+                                                                                  : Text.find_first_not_of('/') - 1);
+        CopyCut(Text, Output, Size);
+        return 1;
+    }
+    constexpr std::string_view Localhost = "localhost/";
+    if (Text.size() >= 2 + Localhost.size() &&
+        String_CompareLengthWithoutCase(Text.data() + 2, Localhost.data(), (int32)Localhost.size())) {
+        Text.remove_prefix(2 + Localhost.size() - 1);
+        CopyCut(Text, Output, Size);
+        return 1;
+    }
+    CopyCut(Text, Output, Size); // another host: kept as a network path
     return 1;
 }
 

@@ -29,8 +29,15 @@ int32 Path_ParseFilename(const char *Path, char *Output, int32 Size);
 int32 Path_ParseDirectory(const char *Path, char *Output, int32 Size);
 int32 Path_ParseExtensionPtr(const char *Path, int32 IncludeDot, const char **Extension);
 int32 Path_ParseExtension(const char *Path, int32 IncludeDot, char *Output, int32 Size);
+int32 Path_ParseFilenameWithoutExtension(const char *Path, char *Output, int32 Size);
 int32 Path_RemoveExtension(char *Path);
 int32 Path_RemoveFilename(char *Path);
+// Keeps only the last component; 0 when it is empty.
+int32 Path_RemoveDirectory(char *Path);
+// "file:" URLs: relative paths as "file:./...", absolute ones as "file:///...".
+// From a URL: 0 (and an empty Output) for a text that is no file URL.
+int32 Path_ConvertToURL(const char *Path, char *Output, int32 Size);
+int32 Path_ConvertFromURL(const char *Url, char *Output, int32 Size);
 
 // Examination ("~" resolved and the path fixed first).
 int32 Path_Stat(const char *Path, struct stat *Status);
@@ -42,5 +49,9 @@ int32 Path_DirectoryExists(const char *Path);
 // last component is a file name and is dropped first. *Error (may be null)
 // receives the platform error of a failure, 0 on success.
 int32 Path_CreateDirectory(const char *Path, int32 StripFilename, int32 *Error);
+
+// The path macros of macro expansion (a String_ExpandFunc): PathSlash,
+// PathParse, PathFix, PathJoin, PathToUrl, PathFromUrl, names without case.
+int32 Path_ExpandKey(void *User, const char *Name, const char *Argument, char *Output, int32 Size);
 
 RUNTIME_EXTERN_C_END
