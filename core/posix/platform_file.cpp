@@ -256,11 +256,12 @@ uint32 PlatformFile_Attributes(const char *Name, const struct statx *Status) {
     const mode_t Mode = Status->stx_mode;
     if (S_ISLNK(Mode)) Attributes |= PLATFORM_ATTRIBUTE_SYMLINK;
     if (S_ISDIR(Mode)) Attributes |= PLATFORM_ATTRIBUTE_DIRECTORY;
+    // A link's own mode is always 0777 and says nothing about it.
+    if (S_ISLNK(Mode)) return Attributes;
     if ((Mode & 0111) == 0111) Attributes |= PLATFORM_ATTRIBUTE_EXECUTABLE;
-    // A link's own mode is always 0777 and means nothing.
     const bool Immutable = (Status->stx_attributes_mask & STATX_ATTR_IMMUTABLE) &&
                            (Status->stx_attributes & STATX_ATTR_IMMUTABLE);
-    if (!S_ISLNK(Mode) && (!(Mode & S_IWUSR) || Immutable)) Attributes |= PLATFORM_ATTRIBUTE_READONLY;
+    if (!(Mode & S_IWUSR) || Immutable) Attributes |= PLATFORM_ATTRIBUTE_READONLY;
     return Attributes;
 }
 
