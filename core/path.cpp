@@ -17,6 +17,7 @@
 
 #include "core/debug.h"
 #include "core/log.h"
+#include "core/path_internal.h"
 #include "core/posix/platform.h"
 #include "core/string.h"
 
@@ -39,15 +40,6 @@ size_t FilenameOffset(std::string_view Path) {
     return Offset;
 }
 
-// Resolves and fixes Path into a MAX_PATH_SIZE buffer; false (errno set) when
-// it does not fit.
-bool ResolveFitting(const char *Path, char (&Output)[MAX_PATH_SIZE], int32 FixFlags) {
-    Path_Resolve(Path, Output, MAX_PATH_SIZE);
-    Path_Fix(Output, MAX_PATH_SIZE, FixFlags);
-    if (strlen(Output) < MAX_PATH_SIZE - 1) return true;
-    errno = ENAMETOOLONG;
-    return false;
-}
 
 // lstat, and stat when the path is a link: 1 when it is (or leads to) a directory.
 bool IsDirectoryOrLinkToOne(const char *Path, bool *Exists) {
@@ -85,6 +77,23 @@ int32 CreateDirectoryStep(const char *Path, int32 *Error) {
 }
 
 } // namespace
+
+bool PathInt_ResolveFitting(const char *Path, char (&Output)[MAX_PATH_SIZE], int32 FixFlags) {
+    // Resolving into a larger buffer tells a path that fits exactly from a
+    // cut one.
+    char Work[MAX_PATH_SIZE + 2];
+    Path_Resolve(Path, Work, sizeof(Work));
+    Path_Fix(Work, sizeof(Work), FixFlags);
+    if (strlen(Work) >= MAX_PATH_SIZE) {
+        Output[0] = 0;
+        errno = ENAMETOOLONG;
+        return false;
+    }
+    memcpy(Output, Work, strlen(Work) + 1);
+    return true;
+}
+
+int32 PathInt_NameTooLong(void) { return PLATFORM_ERROR_ERRNO_BASE + ENAMETOOLONG; }
 
 extern "C" int32 Path_Fix(char *Path, int32 Size, int32 Flags) {
     Debug_CheckPointer(Path);
@@ -305,7 +314,7 @@ extern "C" int32 Path_Stat(const char *Path, struct stat *Status) {
     Debug_CheckPointer(Path);
     Debug_CheckPointer(Status);
     char Fixed[MAX_PATH_SIZE];
-    if (!ResolveFitting(Path, Fixed, PATH_FIX_REMOVE_TRAILING)) {
+    if (!PathInt_ResolveFitting(Path, Fixed, PATH_FIX_REMOVE_TRAILING)) {
         memset(Status, 0, sizeof(*Status));
         return 0;
     }
@@ -331,9 +340,8 @@ extern "C" int32 Path_CreateDirectory(const char *Path, int32 StripFilename, int
     if (Error == nullptr) Error = &Ignored;
     *Error = 0;
     char Fixed[MAX_PATH_SIZE];
-    Path_Resolve(Path, Fixed, sizeof(Fixed));
-    if (strlen(Fixed) >= MAX_PATH_SIZE - 1) {
-        *Error = PLATFORM_ERROR_ERRNO_BASE + ENAMETOOLONG;
+    if (!PathInt_ResolveFitting(Path, Fixed, 0)) {
+        *Error = PathInt_NameTooLong();
         Log_Debug("Unable to create directory (%s) [LE: %d:%.8X]\n", Path, *Error, (uint32)*Error);
         return 0;
     }
