@@ -175,10 +175,12 @@ int32 DirectoryList_Start(DirectoryList *Handle, int32 Flags, const char *Path) 
     const char *Filename;
     Path_ParseFilenamePtr(Handle->Directory, &Filename);
     size_t DirectoryLength = (size_t)(Filename - Handle->Directory);
-    char *Pattern = Handle->Entry.Pattern;
+    // The find callbacks fill (and may clear) the entry, pattern included,
+    // so the pattern is handed to them from a copy of its own.
+    char Pattern[sizeof(Handle->Entry.Pattern)];
     // The pattern must fit whole: a cut one would list another directory.
     size_t PatternLength = DirectoryLength + (Flags != 0 ? strlen(Filename) : 1);
-    if (PatternLength >= sizeof(Handle->Entry.Pattern) - 1) {
+    if (PatternLength >= sizeof(Pattern)) {
         Handle->Directory[0] = 0;
         errno = ENAMETOOLONG;
         return 0;

@@ -211,8 +211,9 @@ extern "C" int32 Path_EraseDirectory(const char *Path, int32 Attempts, int32 *Er
     int32 Ignored;
     Error = OrIgnored(Error, &Ignored);
     *Error = 0;
+    // Without a trailing separator: "link/" would name the link's target.
     char Fixed[MAX_PATH_SIZE];
-    if (!PathInt_ResolveFitting(Path, Fixed, PATH_FIX_ENSURE_TRAILING)) {
+    if (!PathInt_ResolveFitting(Path, Fixed, PATH_FIX_REMOVE_TRAILING) || strlen(Fixed) + 1 >= MAX_PATH_SIZE) {
         *Error = PathInt_NameTooLong();
         return 0;
     }
