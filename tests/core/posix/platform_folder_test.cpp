@@ -201,10 +201,10 @@ TEST(PlatformFolder, EveryIdUnderAControlledEnvironment) {
         Temp / "Desktop/",            // 8 CommonDesktop
         Temp / "data/",               // 9 UserAppData
         Temp / "data/",               // 10 UserAppDataRoaming
-        "/home/Shared/",              // 11 CommonAppData
+        "/var/lib/Shared/",           // 11 CommonAppData
         "/var/tmp/folders/",          // 12 Temp
         "/var/run/",                  // 13 AdminTemp
-        "/usr/",                      // 14 SystemDirectory
+        "/System/",                   // 14 SystemDirectory
         "/",                          // 15 SystemDrive
         Self,                         // 16 ModulePath
         SelfDirectory,                // 17 ModuleDirectory
