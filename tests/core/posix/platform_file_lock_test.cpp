@@ -117,6 +117,6 @@ TEST(PlatformSecurity, DescriptorForAGroup) {
     EXPECT_EQ(Handle, nullptr);
     EXPECT_EQ(Platform_SecurityCreate("no-such-group-here", &Handle), 0);
     EXPECT_EQ(Handle, nullptr);
-    int32 NotOne = 5;
-    EXPECT_DEATH(Platform_SecurityGetDescriptor(&NotOne, &Descriptor), "Class mismatch");
+    uint64 NotOne[8] = {}; // large enough to hold a class header
+    EXPECT_DEATH(Platform_SecurityGetDescriptor(NotOne, &Descriptor), "Class mismatch");
 }
