@@ -258,6 +258,7 @@ TEST_F(PathChangeTest, CopyDirectoryRecreatesLinksWithoutTouchingTheirTargets) {
     Write(Source + "/top", "top", 0755);
     Write(Source + "/.hidden", "h", 0644);
     ASSERT_EQ(symlink(Secret.c_str(), (Source + "/link").c_str()), 0);
+    ASSERT_EQ(symlink("/nonexistent/target", (Source + "/sub/dangling").c_str()), 0);
 
     EXPECT_EQ(Path_CopyDirectory(Source.c_str(), Target.c_str(), 0, 1), 1) << Captured;
     struct stat Status;
