@@ -414,3 +414,10 @@ TEST_F(PathChangeTest, FollowingLinks) {
     EXPECT_EQ(Path_CreateSymLink((Temp / "p/q/link").c_str(), "../../end", 0), 1);
     EXPECT_EQ(Read(Temp / "p/q/link"), "e");
 }
+
+TEST(PathChangeDeathTest, CopyArgumentChecksStop) {
+    EXPECT_DEATH(Path_CopyFile("/a", "/b", 2, 1, nullptr, nullptr, nullptr),
+                 "Assertion failed .*\nVariable 'FailIfExists' is not boolean");
+    EXPECT_DEATH(Path_CopyFile("/a", "/b", 0, 0, nullptr, nullptr, nullptr),
+                 "Number of attempts must be at least 1");
+}
