@@ -124,6 +124,11 @@ TEST_F(PathChangeTest, EraseDirectoryNeverEmptiesALinkedTarget) {
     EXPECT_EQ(Error, 0);
     EXPECT_FALSE(Exists(Temp / "root-link"));
     EXPECT_EQ(Read(Outside + "/sentinel"), "s");
+    // Also when named with a trailing separator, which would name the target.
+    ASSERT_EQ(symlink(Outside.c_str(), (Temp / "root-link").c_str()), 0);
+    EXPECT_EQ(Path_EraseDirectory((Temp / "root-link/").c_str(), 1, &Error), 1);
+    EXPECT_FALSE(Exists(Temp / "root-link"));
+    EXPECT_EQ(Read(Outside + "/sentinel"), "s");
 
     EXPECT_EQ(Path_EraseDirectory(Tree.c_str(), 2, &Error), 1) << Captured;
     EXPECT_EQ(Error, 0);

@@ -159,6 +159,12 @@ TEST_F(PathScriptTest, FilesAndDirectories) {
     EXPECT_EQ(Call(R"({"method":"directoryIsEmpty","path":)" + Q(Temp.Path) + "}"), R"({"returnValue":false})");
     EXPECT_EQ(Call(R"({"method":"directoryCreate","path":)" + Q(File) + "}"),
               "{\"returnValue\":" + std::to_string(100000 + EEXIST) + "}");
+    // Erasing a link to a directory removes the link only.
+    ASSERT_EQ(symlink((Temp / "new").c_str(), (Temp / "link").c_str()), 0);
+    Write(Directory + "/sentinel", 3);
+    EXPECT_EQ(Call(R"({"method":"directoryErase","path":)" + Q(Temp / "link/") + "}"), R"({"returnValue":0})");
+    EXPECT_EQ(Call(R"({"method":"fileExists","path":)" + Q(Temp / "link") + "}"), R"({"returnValue":false})");
+    EXPECT_EQ(Call(R"({"method":"fileExists","path":)" + Q(Directory + "/sentinel") + "}"), R"({"returnValue":true})");
     EXPECT_EQ(Call(R"({"method":"directoryErase","path":)" + Q(Temp / "new") + "}"), R"({"returnValue":0})");
     EXPECT_EQ(Call(R"({"method":"directoryExists","path":)" + Q(Temp / "new") + "}"), R"({"returnValue":false})");
 
