@@ -158,6 +158,11 @@ int32 XML_VerboseLog(XML *Handle, int32 Level, const char *Format, ...) {
     return Result;
 }
 
+void XmlInternal_SetKeepBlanks(XML *Xml, int32 Keep) {
+    XML_Check(Xml);
+    Xml->KeepBlanks = Keep;
+}
+
 void XmlInternal_Fail(XML *Xml, int32 Code, const char *Format, ...) {
     Xml->LastError = Code;
     va_list Arguments;

@@ -58,6 +58,11 @@ struct XML {
     Dictionary *Dict;         // attached, not owned
     CallbackStruct ValueCallback;
     int32 Minify;
+    int32 KeepBlanks;         // text keeps its blanks (property lists)
 };
 
+// Text is kept whole, blanks at its ends and blank-only text included, so
+// that formats whose strings are exact (property lists) lose nothing; they
+// skip the blank "#text" items between their elements themselves.
+void XmlInternal_SetKeepBlanks(XML *Xml, int32 Keep);
 void XmlInternal_Fail(XML *Xml, int32 Code, const char *Format, ...);

@@ -330,7 +330,7 @@ class Scanner {
 
     void Content() {
         if (MemoryStream_GetUsed(X->Value) == 0) {
-            while (Pos < Length && IsBlank(Chunk[Pos])) {
+            while (!X->KeepBlanks && Pos < Length && IsBlank(Chunk[Pos])) {
                 if (Chunk[Pos] == '\n') CountLines(Pos, Pos + 1);
                 Pos++;
             }
@@ -348,7 +348,7 @@ class Scanner {
             Collected Value(X->Value);
             char *Text = Value.Text;
             int32 TextLength = Value.Length;
-            while (TextLength > 0 && IsBlank((uint8)Text[TextLength - 1])) TextLength--;
+            while (!X->KeepBlanks && TextLength > 0 && IsBlank((uint8)Text[TextLength - 1])) TextLength--;
             if (TextLength > 0) {
                 TextLength = DecodeReferences(Text, TextLength);
                 Text[TextLength] = 0;
