@@ -285,6 +285,9 @@ bool BuildDocument(Plist *Handle, Dictionary *Doc) {
 
 int32 Plist_LoadDictionary(Plist *Handle, Dictionary *XmlDict, Dictionary *Destination) {
     Plist_Check(Handle);
+    // Keys are the file's own: with private keys on, "#a" and ".a" would
+    // lose their first character.
+    Dictionary_SetPrivateKeys(Destination, FALSE);
     return Reader(Handle).Content(XmlDict, Destination);
 }
 
