@@ -90,8 +90,9 @@ class Reader {
   public:
     explicit Reader(Plist *Handle) : P(Handle) {}
 
-    // The content of an element (Xml) into Destination.
-    bool Content(Dictionary *Xml, Dictionary *Destination) {
+    // The content of an element (Xml) into Destination; array members have
+    // no keys, so a key element inside an array is passed over.
+    bool Content(Dictionary *Xml, Dictionary *Destination, bool InArray = false) {
         std::string Key;
         bool HaveKey = false;
         DictionaryItem *Item = nullptr;
@@ -104,7 +105,7 @@ class Reader {
                 std::string_view Text;
                 if (!ElementText(Xml, Item, &Text)) return Broken();
                 Key.assign(Text);
-                HaveKey = true;
+                HaveKey = !InArray;
                 continue;
             }
             if (!Value(Xml, Item, Name != nullptr ? Name : "", Destination, HaveKey ? Key.c_str() : nullptr))
@@ -175,7 +176,7 @@ class Reader {
                 }
                 Dictionary *Inner = nullptr;
                 if (!Dictionary_ItemGetDictionaryHandle(Xml, Element, &Inner)) return Broken();
-                return Content(Inner, Child);
+                return Content(Inner, Child, Kind == Array);
             }
         }
     }

@@ -369,7 +369,10 @@ class Scanner {
                 if (Pos == Length) return;
                 const uint8 Character = Chunk[Pos];
                 X->ValueStart = Base + Pos;
-                if (Character == '"' || Character == '\'') {
+                // Names are never quoted: a quote in a tag's name is text,
+                // so a name never holds a blank or ">" the writer could not
+                // write back.
+                if ((Character == '"' || Character == '\'') && X->ScanState != XmlTagName) {
                     X->Quote = Character;
                     Pos++;
                     X->ValueStart = Base + Pos;
@@ -430,7 +433,7 @@ class Scanner {
             return;
         }
         const bool SelfClosing = NameLength > 0 && Name[NameLength - 1] == '/';
-        if (SelfClosing) Name[--NameLength] = 0;
+        while (NameLength > 0 && Name[NameLength - 1] == '/') Name[--NameLength] = 0;
         X->Element = !(NameLength > 0 && (Name[0] == '!' || Name[0] == '?'));
         if (!OpenLevel(Name, NameLength)) return;
         if (SelfClosing) {

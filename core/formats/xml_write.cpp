@@ -161,7 +161,24 @@ class Writer {
                Dictionary_ItemCompareType(Element, *Text, DICTIONARY_TYPE_STRING);
     }
 
-    void Attributes(Dictionary *Element) {
+    // A bare word read from a quoted token may hold what ends a word; one
+    // given with its quotes (DOCTYPE identifiers) is written as it is.
+    void Word(const char *Name) {
+        const size_t Length = strlen(Name);
+        const bool HasQuotes = Length >= 2 && (Name[0] == '"' || Name[0] == '\'') && Name[Length - 1] == Name[0];
+        const bool NeedsQuotes = Name[strcspn(Name, " \t\r\n=>")] != 0 || Name[0] == '"' || Name[0] == '\'';
+        if (HasQuotes || !NeedsQuotes) {
+            Put(Name);
+            return;
+        }
+        const char Quote = strchr(Name, '"') != nullptr ? '\'' : '"';
+        Put(Quote);
+        Put(Name);
+        Put(Quote);
+    }
+
+    void Attributes(Dictionary *Element, bool Declaration) {
+        bool AfterQuote = false;
         DictionaryItem *Member = nullptr;
         for (int32 Have = Dictionary_ItemGetFirst(Element, &Member); Have;
              Have = Dictionary_ItemGetNext(Element, Member, &Member)) {
@@ -170,14 +187,18 @@ class Writer {
             int32 Type = DICTIONARY_TYPE_UNKNOWN;
             Dictionary_ItemGetType(Element, Member, &Type);
             if (Type == DICTIONARY_TYPE_NULL) {
-                if (strcmp(Key + 1, "?") != 0) Put(' ');
-                Put(Key + 1);
+                // The "?" of "?>" follows a quoted value at once; after a
+                // bare word it needs its blank to stay a word of its own.
+                if (!(Declaration && AfterQuote && strcmp(Key + 1, "?") == 0)) Put(' ');
+                Word(Key + 1);
+                AfterQuote = false;
             } else if (Type == DICTIONARY_TYPE_STRING) {
                 Put(' ');
                 Put(Key + 1);
                 Put("=\"", 2);
                 ItemText(Element, Member, true);
                 Put('"');
+                AfterQuote = true;
             }
         }
     }
@@ -223,9 +244,10 @@ class Writer {
         Indent(Level);
         Put('<');
         Put(Name);
-        Attributes(Child);
+        const bool Declaration = Name[0] == '!' || Name[0] == '?';
+        Attributes(Child, Declaration);
         Put('>');
-        if (Name[0] == '!' || Name[0] == '?') {
+        if (Declaration) {
             // A declaration has no content and no closing tag.
             LineFeed();
             Items(Child, Level + 1);
