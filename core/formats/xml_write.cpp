@@ -32,14 +32,17 @@ constexpr int32 IndentWidth = 4;
 // Elements at this level would open the reader's 32nd level.
 constexpr int32 MaxElementLevel = XML_MAX_LEVELS - 1;
 
-// Bytes copied as they are inside a text (attribute values escape tab and
-// line feed as well, which a conforming reader would turn into blanks).
-constexpr auto PlainText = [] {
+// Bytes copied as they are inside a text, and inside an attribute value
+// (which escapes tab and line feed as well: a conforming reader would turn
+// them into blanks).
+constexpr std::array<bool, 256> PlainBytes(bool Attribute) {
     std::array<bool, 256> Table{};
-    for (int32 Byte = 0; Byte < 256; Byte++) Table[Byte] = Byte >= 0x20 || Byte == '\t' || Byte == '\n';
+    for (int32 Byte = 0; Byte < 256; Byte++) Table[Byte] = Byte >= 0x20 || (!Attribute && (Byte == '\t' || Byte == '\n'));
     for (const char Special : {'&', '<', '>', '"', '\''}) Table[(uint8)Special] = false;
     return Table;
-}();
+}
+constexpr auto PlainText = PlainBytes(false);
+constexpr auto PlainAttribute = PlainBytes(true);
 
 bool IsEdgeBlank(char Character) {
     return Character == ' ' || Character == '\t' || Character == '\n' || Character == '\r';
@@ -128,10 +131,11 @@ class Writer {
             while (Start < End && IsEdgeBlank(Bytes[Start])) Reference((uint8)Bytes[Start++]);
             while (End > Start && IsEdgeBlank(Bytes[End - 1])) End--;
         }
+        const std::array<bool, 256> &Plain = Attribute ? PlainAttribute : PlainText;
         int32 Run = Start;
         for (int32 At = Start; At < End; At++) {
             const uint8 Byte = (uint8)Bytes[At];
-            if (PlainText[Byte] && !(Attribute && (Byte == '\t' || Byte == '\n'))) continue;
+            if (Plain[Byte]) continue;
             Put(Bytes + Run, At - Run);
             Escaped(Byte);
             Run = At + 1;

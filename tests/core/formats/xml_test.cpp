@@ -11,10 +11,14 @@
 #include <string>
 #include <vector>
 
+#include <fstream>
+#include <sstream>
+
 #include "core/memory_stream.h"
 #include "core/string_print.h"
 #include "tests/core/dictionary_render.h"
 #include "tests/support/runtime.h"
+#include "tests/support/system.h"
 
 namespace {
 
@@ -407,6 +411,88 @@ TEST_F(XmlTest, WriterRefusesWhatCannotBeWrittenOrReadBack) {
     std::string Exact(Full.size(), '\0');
     EXPECT_EQ(XML_SaveBuffer(D.Xml, Exact.data(), (int32)Exact.size(), &Written), 1);
     EXPECT_EQ(Exact, Full);
+}
+
+TEST_F(XmlTest, OddNamesAndWordsReadBackTheSame) {
+    // Each document's tree survives save and load, minified and indented.
+    const char *Documents[] = {
+        "<!DOCTYPE a \"b c\" 'd\"e' f><r/>",
+        "<?pi a ?><?pi b=\"1\"?><r/>",
+        "<r><'q\" x=\"1\">t</'q\"></r>",
+        "<r><a//><b x=\"1\"/></r>",
+        "<r a=\"1\" ?>t</r>",
+        "<!-- words \"in a\" comment --><r/>",
+        "<r>&lt;/r&gt;<s>x</s>tail &amp; more</r>",
+    };
+    for (const char *Text : Documents) {
+        for (int32 Minify : {1, 0}) {
+            Doc D;
+            ASSERT_EQ(D.Load(Text), 1) << Text;
+            const std::string Tree = D.Render();
+            XML_SetMinify(D.Xml, Minify);
+            const std::string Saved = D.Save();
+            ASSERT_EQ(D.Load(Saved), 1) << Saved;
+            EXPECT_EQ(D.Render(), Tree) << Text << " -> " << Saved;
+        }
+    }
+    Doc D;
+    ASSERT_EQ(D.Load("<!DOCTYPE a \"b c\" 'd\"e' f><r/>"), 1);
+    EXPECT_EQ(D.Save(), "<!DOCTYPE a \"b c\" d\"e f><r></r>");
+}
+
+// ---- Files ----
+
+TEST_F(XmlTest, FilesLoadAndSaveWithoutStaleTails) {
+    TempDirectory Dir;
+    const std::string Path = Dir / "doc.xml";
+    {
+        std::ofstream Output(Path, std::ios::binary);
+        Output << "<r>" << std::string(20000, 'x') << "</r>";
+    }
+    Doc D;
+    ASSERT_EQ(XML_LoadFile(D.Xml, Path.c_str()), 1);
+    const char *Text = nullptr;
+    ASSERT_EQ(Dictionary_GetStringPtrByKey(D.Dict, "r", &Text), 1);
+    EXPECT_EQ(strlen(Text), 20000u);
+    Dictionary_Reset(D.Dict);
+    Dictionary_AddString(D.Dict, "s", "short & sweet", nullptr);
+    ASSERT_EQ(XML_SaveFile(D.Xml, Path.c_str()), 1);
+    std::ifstream Input(Path, std::ios::binary);
+    std::stringstream Content;
+    Content << Input.rdbuf();
+    EXPECT_EQ(Content.str(), "<s>short &amp; sweet</s>");
+
+    // Nothing to write leaves the file alone; a missing file, or a file as
+    // folder, fails.
+    Dictionary_Reset(D.Dict);
+    EXPECT_EQ(XML_SaveFile(D.Xml, Path.c_str()), 0);
+    ASSERT_EQ(XML_LoadFile(D.Xml, Path.c_str()), 1);
+    EXPECT_EQ(D.Render(), "{s:short & sweet}");
+    EXPECT_EQ(XML_LoadFile(D.Xml, (Dir / "missing.xml").c_str()), 0);
+    EXPECT_NE(D.Messages().find("Unable to open file (" + Dir / "missing.xml" + ")"), std::string::npos);
+    Dictionary_AddString(D.Dict, "s", "x", nullptr);
+    EXPECT_EQ(XML_SaveFile(D.Xml, (Path + "/inside.xml").c_str()), 0);
+    // An empty file is an empty input.
+    { std::ofstream Empty(Dir / "empty.xml"); }
+    EXPECT_EQ(XML_LoadFile(D.Xml, (Dir / "empty.xml").c_str()), 0);
+    EXPECT_EQ(D.Error(), XML_ERROR_ZEROLENGTH);
+}
+
+TEST_F(XmlTest, SaveToAStreamThatRefusesWrites) {
+    Doc D;
+    ASSERT_EQ(D.Load("<a><b>text</b></a>"), 1);
+    StreamStruct Refusing = {};
+    Refusing.Write = [](void *, const void *, uint32, uint32 *Count) {
+        *Count = 0;
+        return 0;
+    };
+    EXPECT_EQ(XML_SaveStream(D.Xml, &Refusing), 0);
+    StreamStruct Partial = {};
+    Partial.Write = [](void *, const void *, uint32 Length, uint32 *Count) {
+        *Count = Length / 2;
+        return 1;
+    };
+    EXPECT_EQ(XML_SaveStream(D.Xml, &Partial), 0);
 }
 
 // ---- Building ----
