@@ -282,6 +282,24 @@ bool BuildDocument(Plist *Handle, Dictionary *Doc) {
     return Plist_SaveDictionary(Handle, Root, Top) != 0;
 }
 
+int32 ForwardToPlist(void *User, const char *Format, ...) {
+    va_list Arguments;
+    va_start(Arguments, Format);
+    const int32 Result = Plist_VPrint(static_cast<Plist *>(User), 0, Format, Arguments);
+    va_end(Arguments);
+    return Result;
+}
+
+// The loaded Dictionary's dump, through the object's own print routine.
+void DumpThroughPlist(Plist *Handle) {
+    void *User = nullptr;
+    ClassPrint_Func Function = nullptr;
+    Dictionary_GetPrintCallback(Handle->Dict, &User, &Function);
+    Dictionary_SetPrintCallback(Handle->Dict, Handle, ForwardToPlist);
+    Dictionary_Dump(Handle->Dict);
+    Dictionary_SetPrintCallback(Handle->Dict, User, Function);
+}
+
 } // namespace
 
 int32 Plist_LoadDictionary(Plist *Handle, Dictionary *XmlDict, Dictionary *Destination) {
@@ -337,7 +355,7 @@ int32 Plist_Load(Plist *Handle, const char *Path) {
             Result = ElementText(Doc, Element, &Text) && IsBlankText(Text);
             if (!Result) Plist_Print(Handle, "Error while trying to parse plist");
         }
-        if (Plist_IsVerboseLevel(Handle, 1)) Dictionary_Dump(Handle->Dict);
+        if (Plist_IsVerboseLevel(Handle, 1)) DumpThroughPlist(Handle);
     }
     XML_Release(&Xml);
     Dictionary_Release(&Doc);

@@ -31,6 +31,8 @@ constexpr int32 StageSize = 4096;
 constexpr int32 IndentWidth = 4;
 // Elements at this level would open the reader's 32nd level.
 constexpr int32 MaxElementLevel = XML_MAX_LEVELS - 1;
+// Lists and Dictionaries nested inside each other, elements or not.
+constexpr int32 MaxContainers = 256;
 
 // Bytes copied as they are inside a text, and inside an attribute value
 // (which escapes tab and line feed as well: a conforming reader would turn
@@ -76,6 +78,7 @@ class Writer {
     StreamStruct *Stream;
     bool Minify;
     bool Failed = false;
+    int32 Containers = 0;
     int32 Used = 0;
     char Stage[StageSize];
 
@@ -210,36 +213,45 @@ class Writer {
     void Write(Dictionary *Container, DictionaryItem *Item, const char *Name, int32 Level) {
         int32 Type = DICTIONARY_TYPE_UNKNOWN;
         Dictionary_ItemGetType(Container, Item, &Type);
-        Dictionary *Child = nullptr;
-        switch (Type) {
-            case DICTIONARY_TYPE_STRING:
-                Indent(Level);
-                if (Name == nullptr || String_CompareWithoutCase(Name, "#text")) {
-                    ItemText(Container, Item, false);
-                } else {
-                    if (TooDeep(Level)) return;
-                    Put('<');
-                    Put(Name);
-                    Put('>');
-                    ItemText(Container, Item, false);
-                    Put("</", 2);
-                    Put(Name);
-                    Put('>');
-                }
-                LineFeed();
-                return;
-            case DICTIONARY_TYPE_LIST: {
-                Dictionary_ItemGetDictionaryHandle(Container, Item, &Child);
-                DictionaryItem *Member = nullptr;
-                for (int32 Have = Dictionary_ItemGetFirst(Child, &Member); Have && !Failed;
-                     Have = Dictionary_ItemGetNext(Child, Member, &Member))
-                    Write(Child, Member, Name, Level);
-                return;
+        if (Type == DICTIONARY_TYPE_STRING) {
+            Indent(Level);
+            if (Name == nullptr || String_CompareWithoutCase(Name, "#text")) {
+                ItemText(Container, Item, false);
+            } else {
+                if (TooDeep(Level)) return;
+                Put('<');
+                Put(Name);
+                Put('>');
+                ItemText(Container, Item, false);
+                Put("</", 2);
+                Put(Name);
+                Put('>');
             }
-            case DICTIONARY_TYPE_DICTIONARY: break;
-            default: return;
+            LineFeed();
+            return;
         }
+        if (Type != DICTIONARY_TYPE_LIST && Type != DICTIONARY_TYPE_DICTIONARY) return;
+        // Lists and keyless Dictionaries open no element; their nesting is
+        // bounded apart, so that no tree runs the stack out.
+        if (Containers == MaxContainers) {
+            Failed = true;
+            return;
+        }
+        Containers++;
+        Nested(Container, Item, Type == DICTIONARY_TYPE_LIST, Name, Level);
+        Containers--;
+    }
+
+    void Nested(Dictionary *Container, DictionaryItem *Item, bool IsList, const char *Name, int32 Level) {
+        Dictionary *Child = nullptr;
         Dictionary_ItemGetDictionaryHandle(Container, Item, &Child);
+        if (IsList) {
+            DictionaryItem *Member = nullptr;
+            for (int32 Have = Dictionary_ItemGetFirst(Child, &Member); Have && !Failed;
+                 Have = Dictionary_ItemGetNext(Child, Member, &Member))
+                Write(Child, Member, Name, Level);
+            return;
+        }
         if (Name == nullptr) {
             Items(Child, Level);
             return;

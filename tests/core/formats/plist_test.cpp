@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "core/command_line.h"
 #include "core/string_print.h"
 #include "tests/core/dictionary_render.h"
 #include "tests/support/python.h"
@@ -263,6 +264,21 @@ TEST_F(PlistTest, LoadsTheTopDictAsOneKeylessItem) {
     Plist_Reset(D.List);
     Dictionary_ItemGetCount(D.Dict, &Count);
     EXPECT_EQ(Count, 0);
+}
+
+// With the verbose switch naming the class at level 1 a load dumps the tree
+// through the object's own print routine.
+TEST(PlistVerbose, LoadDumpsThroughTheObject) {
+    ASSERT_EQ(CommandLine_Init("test --verbose=1Plist"), 1);
+    {
+        RuntimeScope Scope;
+        TempDirectory Dir;
+        WriteAll(Dir / "a.plist", "<plist><dict><key>name</key><string>dumped value</string></dict></plist>");
+        Doc D;
+        ASSERT_EQ(Plist_Load(D.List, (Dir / "a.plist").c_str()), 1);
+        EXPECT_TRUE(D.Logged("dumped value")) << D.Lines.size();
+    }
+    CommandLine_Remove();
 }
 
 TEST_F(PlistTest, SetAndSaveKeepsOneTopDict) {

@@ -14,6 +14,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "core/command_line.h"
 #include "core/memory_stream.h"
 #include "core/string_print.h"
 #include "tests/core/dictionary_render.h"
@@ -271,6 +272,20 @@ TEST_F(XmlTest, ValueCallbackSeesPathsKindsAndPositions) {
     EXPECT_EQ(D.Render(), "{?xml:{-v:1,-?:null},r:{-a:x,-b:null,i:t & u}}");
 }
 
+// With the verbose switch naming the class at level 9 every value is logged.
+TEST(XmlVerbose, ValuesAreLoggedAtLevelNine) {
+    ASSERT_EQ(CommandLine_Init("test --verbose=9XML"), 1);
+    {
+        RuntimeScope Scope;
+        Doc D;
+        ASSERT_EQ(D.Load("<r a=\"1\"><i>t</i></r>"), 1);
+        EXPECT_NE(D.Messages().find("Path r\\i\\#text Depth 3 Type 1 Buf t BufSize 1 StreamPos 12 NodePos 1 NodeSize 1"),
+                  std::string::npos)
+            << D.Messages();
+    }
+    CommandLine_Remove();
+}
+
 TEST_F(XmlTest, PiecesGiveTheWholeLoadsTree) {
     const std::string Text =
         "<?xml version=\"1.0\"?>\n<r a=\"1 &amp; 2\" b>\n  <i>one</i>\n  <i x=\"y\">two &#x1F600;</i>\n"
@@ -399,6 +414,15 @@ TEST_F(XmlTest, WriterRefusesWhatCannotBeWrittenOrReadBack) {
     EXPECT_EQ(Result, 1);
     Dictionary_AddString(At, "e", "x", nullptr);
     D.Save(&Result);
+    EXPECT_EQ(Result, 0);
+
+    // Lists inside Lists open no element, but their nesting is bounded too.
+    Doc L;
+    Dictionary *List = nullptr;
+    Dictionary_AddList(L.Dict, "l", &List, nullptr);
+    for (int32 i = 0; i < 300; i++) Dictionary_AddList(List, nullptr, &List, nullptr);
+    Dictionary_AddString(List, nullptr, "deep", nullptr);
+    L.Save(&Result);
     EXPECT_EQ(Result, 0);
 
     // A buffer one byte short, and a stream that refuses writes.
