@@ -118,10 +118,8 @@ class Reader {
   private:
     Plist *P;
 
-    bool Broken() {
-        Plist_Print(P, "Error while trying to parse plist");
-        return false;
-    }
+    // A value that cannot be read; the caller reports the failure.
+    static bool Broken() { return false; }
 
     bool Value(Dictionary *Xml, DictionaryItem *Element, const char *Name, Dictionary *Destination,
                const char *Key) {
@@ -307,7 +305,9 @@ int32 Plist_LoadDictionary(Plist *Handle, Dictionary *XmlDict, Dictionary *Desti
     // Keys are the file's own: with private keys on, "#a" and ".a" would
     // lose their first character.
     Dictionary_SetPrivateKeys(Destination, FALSE);
-    return Reader(Handle).Content(XmlDict, Destination);
+    if (Reader(Handle).Content(XmlDict, Destination)) return TRUE;
+    Plist_Print(Handle, "Error while trying to parse plist");
+    return FALSE;
 }
 
 int32 Plist_SaveDictionary(Plist *Handle, Dictionary *Source, Dictionary *XmlDict) {

@@ -346,6 +346,7 @@ TEST_F(PlistTest, UnsupportedAndBrokenValuesFail) {
         Doc D;
         EXPECT_EQ(Plist_Load(D.List, (Dir / "b.plist").c_str()), 0) << Each.Body;
         EXPECT_TRUE(D.Logged(Each.Message)) << Each.Body;
+        EXPECT_TRUE(D.Logged("Error while trying to parse plist")) << Each.Body;
     }
     // Numbers with blanks and a plus sign read as their values.
     WriteAll(Dir / "c.plist", "<plist><dict><key>i</key><integer> +7 </integer><key>r</key><real>\n-1e3\n</real>"

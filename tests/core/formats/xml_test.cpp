@@ -131,6 +131,7 @@ TEST_F(XmlTest, DocumentMapping) {
         {"<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<r/>", "{?xml:{-version:1.0,-encoding:UTF-8,-?:null},r:{}}"},
         {"<!DOCTYPE a b \"c\" \"d\"><r/>", "{!DOCTYPE:{-a:null,-b:null,-c:null,-d:null},r:{}}"},
         {"<a b=c>text</a>", "{a:{-b:c}}"},
+        {"<?xml version=1.0?><r>t</r>", "{?xml:{-version:1.0?},r:t}"},
         {"<a x = \"1\">t</a>", "{a:{-x:null,#text:t}}"},
         {"<a checked>t</a>", "{a:{-checked:null,#text:t}}"},
         {"<a x='1' y='\"'>t</a>", "{a:{-x:1,-y:\",#text:t}}"},
