@@ -103,7 +103,7 @@ class Reader {
             if (Name != nullptr && strcmp(Name, "#text") == 0) continue;  // blanks between elements
             if (Name != nullptr && strcmp(Name, "key") == 0) {
                 std::string_view Text;
-                if (!ElementText(Xml, Item, &Text)) return Broken();
+                if (!ElementText(Xml, Item, &Text)) return false;
                 Key.assign(Text);
                 HaveKey = !InArray;
                 continue;
@@ -117,9 +117,6 @@ class Reader {
 
   private:
     Plist *P;
-
-    // A value that cannot be read; the caller reports the failure.
-    static bool Broken() { return false; }
 
     bool Value(Dictionary *Xml, DictionaryItem *Element, const char *Name, Dictionary *Destination,
                const char *Key) {
@@ -140,7 +137,7 @@ class Reader {
         std::string_view Text;
         switch (Kind) {
             case String:
-                if (!ElementText(Xml, Element, &Text)) return Broken();
+                if (!ElementText(Xml, Element, &Text)) return false;
                 Dictionary_ItemSetType(Destination, Item, DICTIONARY_TYPE_STRING);
                 Dictionary_ItemSetBuffer(Destination, Item, Text.data(), (int32)Text.size());
                 return true;
@@ -151,14 +148,14 @@ class Reader {
                 return true;
             case Integer: {
                 int64 Number = 0;
-                if (!ElementText(Xml, Element, &Text) || !ParseInteger(Text, &Number)) return Broken();
+                if (!ElementText(Xml, Element, &Text) || !ParseInteger(Text, &Number)) return false;
                 Dictionary_ItemSetType(Destination, Item, DICTIONARY_TYPE_INT64);
                 Dictionary_ItemSetInt64(Destination, Item, Number);
                 return true;
             }
             case Real: {
                 float64 Number = 0;
-                if (!ElementText(Xml, Element, &Text) || !ParseReal(Text, &Number)) return Broken();
+                if (!ElementText(Xml, Element, &Text) || !ParseReal(Text, &Number)) return false;
                 Dictionary_ItemSetType(Destination, Item, DICTIONARY_TYPE_FLOAT64);
                 PlistInternal_SetReal(Destination, Item, Number);
                 return true;
@@ -170,10 +167,10 @@ class Reader {
                 // An element holding only blanks collapsed into a String.
                 if (Dictionary_ItemCompareType(Xml, Element, DICTIONARY_TYPE_STRING)) {
                     ElementText(Xml, Element, &Text);
-                    return IsBlankText(Text) || Broken();
+                    return IsBlankText(Text);
                 }
                 Dictionary *Inner = nullptr;
-                if (!Dictionary_ItemGetDictionaryHandle(Xml, Element, &Inner)) return Broken();
+                if (!Dictionary_ItemGetDictionaryHandle(Xml, Element, &Inner)) return false;
                 return Content(Inner, Child, Kind == Array);
             }
         }
