@@ -252,5 +252,6 @@ int32 HMAC_ExpandKey(void *User, const char *Name, const char *Argument, char *O
     HMAC_QuickString(Record, Data.data(), (uint32)Data.size(), Key.data(), (uint32)Key.size(), HASH_STRING_PLAIN,
                      Output, Size);
     digest::Wipe(Key.data(), Key.size());
+    digest::Wipe(Rest.data(), Rest.size());
     return TRUE;
 }
