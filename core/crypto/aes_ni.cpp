@@ -25,40 +25,55 @@ FAST inline __m128i ByteSwap(__m128i V) {
     return _mm_shuffle_epi8(V, _mm_set_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15));
 }
 
-struct RoundKeys {
-    __m128i K[15];
-    int32 Rounds;
+// Round keys in registers; the round count is a template argument so that
+// every loop below unrolls and the lanes stay in registers.
+template <int32 Rounds> struct RoundKeys {
+    __m128i K[Rounds + 1];
 };
 
-FAST inline void LoadKeys(RoundKeys &R, const uint8 *Keys, int32 Rounds) {
-    R.Rounds = Rounds;
+template <int32 Rounds> FAST inline void LoadKeys(RoundKeys<Rounds> &R, const uint8 *Keys) {
+#pragma GCC unroll 15
     for (int32 I = 0; I <= Rounds; I++) R.K[I] = Load(Keys + 16 * I);
 }
 
-FAST inline __m128i EncryptOne(const RoundKeys &R, __m128i B) {
+template <int32 Rounds> FAST inline __m128i EncryptOne(const RoundKeys<Rounds> &R, __m128i B) {
     B = _mm_xor_si128(B, R.K[0]);
-    for (int32 I = 1; I < R.Rounds; I++) B = _mm_aesenc_si128(B, R.K[I]);
-    return _mm_aesenclast_si128(B, R.K[R.Rounds]);
+#pragma GCC unroll 15
+    for (int32 I = 1; I < Rounds; I++) B = _mm_aesenc_si128(B, R.K[I]);
+    return _mm_aesenclast_si128(B, R.K[Rounds]);
 }
 
-FAST inline __m128i DecryptOne(const RoundKeys &R, __m128i B) {
+template <int32 Rounds> FAST inline __m128i DecryptOne(const RoundKeys<Rounds> &R, __m128i B) {
     B = _mm_xor_si128(B, R.K[0]);
-    for (int32 I = 1; I < R.Rounds; I++) B = _mm_aesdec_si128(B, R.K[I]);
-    return _mm_aesdeclast_si128(B, R.K[R.Rounds]);
+#pragma GCC unroll 15
+    for (int32 I = 1; I < Rounds; I++) B = _mm_aesdec_si128(B, R.K[I]);
+    return _mm_aesdeclast_si128(B, R.K[Rounds]);
 }
 
-FAST inline void EncryptLanes(const RoundKeys &R, __m128i *B) {
+template <int32 Rounds> FAST inline void EncryptLanes(const RoundKeys<Rounds> &R, __m128i *B) {
+#pragma GCC unroll 8
     for (size_t L = 0; L < Lanes; L++) B[L] = _mm_xor_si128(B[L], R.K[0]);
-    for (int32 I = 1; I < R.Rounds; I++)
-        for (size_t L = 0; L < Lanes; L++) B[L] = _mm_aesenc_si128(B[L], R.K[I]);
-    for (size_t L = 0; L < Lanes; L++) B[L] = _mm_aesenclast_si128(B[L], R.K[R.Rounds]);
+#pragma GCC unroll 15
+    for (int32 I = 1; I < Rounds; I++) {
+        const __m128i Key = R.K[I];
+#pragma GCC unroll 8
+        for (size_t L = 0; L < Lanes; L++) B[L] = _mm_aesenc_si128(B[L], Key);
+    }
+#pragma GCC unroll 8
+    for (size_t L = 0; L < Lanes; L++) B[L] = _mm_aesenclast_si128(B[L], R.K[Rounds]);
 }
 
-FAST inline void DecryptLanes(const RoundKeys &R, __m128i *B) {
+template <int32 Rounds> FAST inline void DecryptLanes(const RoundKeys<Rounds> &R, __m128i *B) {
+#pragma GCC unroll 8
     for (size_t L = 0; L < Lanes; L++) B[L] = _mm_xor_si128(B[L], R.K[0]);
-    for (int32 I = 1; I < R.Rounds; I++)
-        for (size_t L = 0; L < Lanes; L++) B[L] = _mm_aesdec_si128(B[L], R.K[I]);
-    for (size_t L = 0; L < Lanes; L++) B[L] = _mm_aesdeclast_si128(B[L], R.K[R.Rounds]);
+#pragma GCC unroll 15
+    for (int32 I = 1; I < Rounds; I++) {
+        const __m128i Key = R.K[I];
+#pragma GCC unroll 8
+        for (size_t L = 0; L < Lanes; L++) B[L] = _mm_aesdec_si128(B[L], Key);
+    }
+#pragma GCC unroll 8
+    for (size_t L = 0; L < Lanes; L++) B[L] = _mm_aesdeclast_si128(B[L], R.K[Rounds]);
 }
 
 // The 256-bit carry-less product of two byte-reversed field values, as Low
@@ -104,6 +119,7 @@ FAST inline __m128i Multiply(__m128i A, __m128i B) {
 // reduction for all.
 FAST inline __m128i HashLanes(const uint8 (*Powers)[16], __m128i X, const __m128i *C) {
     __m128i Low = _mm_setzero_si128(), Middle = _mm_setzero_si128(), High = _mm_setzero_si128();
+    #pragma GCC unroll 8
     for (size_t L = 0; L < Lanes; L++) {
         const __m128i Block = L == 0 ? _mm_xor_si128(X, ByteSwap(C[0])) : ByteSwap(C[L]);
         MultiplyAdd(Block, Load(Powers[Lanes - 1 - L]), Low, Middle, High);
@@ -117,37 +133,39 @@ FAST inline __m128i CounterBlock(__m128i Base, uint32 Count) {
     return _mm_insert_epi32(Base, (int)__builtin_bswap32(Count), 3);
 }
 
-} // namespace
-
-FAST void AesNi_EncryptBlocks(const uint8 *Keys, int32 Rounds, const uint8 *In, uint8 *Out, size_t Blocks) {
-    RoundKeys R;
-    LoadKeys(R, Keys, Rounds);
+template <int32 Rounds> FAST void EncryptBlocksImpl(const uint8 *Keys, const uint8 *In, uint8 *Out, size_t Blocks) {
+    RoundKeys<Rounds> R;
+    LoadKeys(R, Keys);
     size_t I = 0;
     for (; I + Lanes <= Blocks; I += Lanes) {
         __m128i B[Lanes];
+        #pragma GCC unroll 8
         for (size_t L = 0; L < Lanes; L++) B[L] = Load(In + 16 * (I + L));
         EncryptLanes(R, B);
+        #pragma GCC unroll 8
         for (size_t L = 0; L < Lanes; L++) Store(Out + 16 * (I + L), B[L]);
     }
     for (; I < Blocks; I++) Store(Out + 16 * I, EncryptOne(R, Load(In + 16 * I)));
 }
 
-FAST void AesNi_DecryptBlocks(const uint8 *Keys, int32 Rounds, const uint8 *In, uint8 *Out, size_t Blocks) {
-    RoundKeys R;
-    LoadKeys(R, Keys, Rounds);
+template <int32 Rounds> FAST void DecryptBlocksImpl(const uint8 *Keys, const uint8 *In, uint8 *Out, size_t Blocks) {
+    RoundKeys<Rounds> R;
+    LoadKeys(R, Keys);
     size_t I = 0;
     for (; I + Lanes <= Blocks; I += Lanes) {
         __m128i B[Lanes];
+        #pragma GCC unroll 8
         for (size_t L = 0; L < Lanes; L++) B[L] = Load(In + 16 * (I + L));
         DecryptLanes(R, B);
+        #pragma GCC unroll 8
         for (size_t L = 0; L < Lanes; L++) Store(Out + 16 * (I + L), B[L]);
     }
     for (; I < Blocks; I++) Store(Out + 16 * I, DecryptOne(R, Load(In + 16 * I)));
 }
 
-FAST void AesNi_EncryptCBC(const uint8 *Keys, int32 Rounds, uint8 *IV, const uint8 *In, uint8 *Out, size_t Blocks) {
-    RoundKeys R;
-    LoadKeys(R, Keys, Rounds);
+template <int32 Rounds> FAST void EncryptCBCImpl(const uint8 *Keys, uint8 *IV, const uint8 *In, uint8 *Out, size_t Blocks) {
+    RoundKeys<Rounds> R;
+    LoadKeys(R, Keys);
     __m128i Chain = Load(IV);
     for (size_t I = 0; I < Blocks; I++) {
         Chain = EncryptOne(R, _mm_xor_si128(Load(In + 16 * I), Chain));
@@ -156,16 +174,18 @@ FAST void AesNi_EncryptCBC(const uint8 *Keys, int32 Rounds, uint8 *IV, const uin
     Store(IV, Chain);
 }
 
-FAST void AesNi_DecryptCBC(const uint8 *Keys, int32 Rounds, uint8 *IV, const uint8 *In, uint8 *Out, size_t Blocks) {
-    RoundKeys R;
-    LoadKeys(R, Keys, Rounds);
+template <int32 Rounds> FAST void DecryptCBCImpl(const uint8 *Keys, uint8 *IV, const uint8 *In, uint8 *Out, size_t Blocks) {
+    RoundKeys<Rounds> R;
+    LoadKeys(R, Keys);
     __m128i Chain = Load(IV);
     size_t I = 0;
     for (; I + Lanes <= Blocks; I += Lanes) {
         __m128i C[Lanes], B[Lanes];
+        #pragma GCC unroll 8
         for (size_t L = 0; L < Lanes; L++) B[L] = C[L] = Load(In + 16 * (I + L));
         DecryptLanes(R, B);
         Store(Out + 16 * I, _mm_xor_si128(B[0], Chain));
+        #pragma GCC unroll 8
         for (size_t L = 1; L < Lanes; L++) Store(Out + 16 * (I + L), _mm_xor_si128(B[L], C[L - 1]));
         Chain = C[Lanes - 1];
     }
@@ -177,33 +197,10 @@ FAST void AesNi_DecryptCBC(const uint8 *Keys, int32 Rounds, uint8 *IV, const uin
     Store(IV, Chain);
 }
 
-FAST void Clmul_InitPowers(const uint8 *H, uint8 (*Powers)[16]) {
-    const __m128i First = ByteSwap(Load(H));
-    __m128i Power = First;
-    Store(Powers[0], Power);
-    for (size_t I = 1; I < Lanes; I++) {
-        Power = Multiply(Power, First);
-        Store(Powers[I], Power);
-    }
-}
-
-FAST void Clmul_Hash(const uint8 (*Powers)[16], uint8 *Accumulator, const uint8 *Data, size_t Blocks) {
-    __m128i X = ByteSwap(Load(Accumulator));
-    size_t I = 0;
-    for (; I + Lanes <= Blocks; I += Lanes) {
-        __m128i C[Lanes];
-        for (size_t L = 0; L < Lanes; L++) C[L] = Load(Data + 16 * (I + L));
-        X = HashLanes(Powers, X, C);
-    }
-    const __m128i H = Load(Powers[0]);
-    for (; I < Blocks; I++) X = Multiply(_mm_xor_si128(X, ByteSwap(Load(Data + 16 * I))), H);
-    Store(Accumulator, ByteSwap(X));
-}
-
-FAST void AesNi_GcmBlocks(const uint8 *Keys, int32 Rounds, const uint8 (*Powers)[16], uint8 *Counter,
+template <int32 Rounds> FAST void GcmBlocksImpl(const uint8 *Keys, const uint8 (*Powers)[16], uint8 *Counter,
                           uint8 *Accumulator, const uint8 *In, uint8 *Out, size_t Blocks, bool Encrypting) {
-    RoundKeys R;
-    LoadKeys(R, Keys, Rounds);
+    RoundKeys<Rounds> R;
+    LoadKeys(R, Keys);
     const __m128i Base = Load(Counter);
     uint32 Count = (uint32)Counter[12] << 24 | (uint32)Counter[13] << 16 | (uint32)Counter[14] << 8 | Counter[15];
     __m128i X = ByteSwap(Load(Accumulator));
@@ -211,8 +208,10 @@ FAST void AesNi_GcmBlocks(const uint8 *Keys, int32 Rounds, const uint8 (*Powers)
     size_t I = 0;
     for (; I + Lanes <= Blocks; I += Lanes) {
         __m128i B[Lanes], C[Lanes];
+        #pragma GCC unroll 8
         for (size_t L = 0; L < Lanes; L++) B[L] = CounterBlock(Base, ++Count);
         EncryptLanes(R, B);
+        #pragma GCC unroll 8
         for (size_t L = 0; L < Lanes; L++) {
             const __m128i Input = Load(In + 16 * (I + L));
             const __m128i Output = _mm_xor_si128(Input, B[L]);
@@ -232,4 +231,86 @@ FAST void AesNi_GcmBlocks(const uint8 *Keys, int32 Rounds, const uint8 (*Powers)
     Counter[13] = (uint8)(Count >> 16);
     Counter[14] = (uint8)(Count >> 8);
     Counter[15] = (uint8)Count;
+}
+
+} // namespace
+
+FAST void AesNi_EncryptBlocks(const uint8 *Keys, int32 Rounds, const uint8 *In, uint8 *Out, size_t Blocks) {
+    switch (Rounds) {
+    case 14:
+        return EncryptBlocksImpl<14>(Keys, In, Out, Blocks);
+    case 12:
+        return EncryptBlocksImpl<12>(Keys, In, Out, Blocks);
+    default:
+        return EncryptBlocksImpl<10>(Keys, In, Out, Blocks);
+    }
+}
+
+FAST void AesNi_DecryptBlocks(const uint8 *Keys, int32 Rounds, const uint8 *In, uint8 *Out, size_t Blocks) {
+    switch (Rounds) {
+    case 14:
+        return DecryptBlocksImpl<14>(Keys, In, Out, Blocks);
+    case 12:
+        return DecryptBlocksImpl<12>(Keys, In, Out, Blocks);
+    default:
+        return DecryptBlocksImpl<10>(Keys, In, Out, Blocks);
+    }
+}
+
+FAST void AesNi_EncryptCBC(const uint8 *Keys, int32 Rounds, uint8 *IV, const uint8 *In, uint8 *Out, size_t Blocks) {
+    switch (Rounds) {
+    case 14:
+        return EncryptCBCImpl<14>(Keys, IV, In, Out, Blocks);
+    case 12:
+        return EncryptCBCImpl<12>(Keys, IV, In, Out, Blocks);
+    default:
+        return EncryptCBCImpl<10>(Keys, IV, In, Out, Blocks);
+    }
+}
+
+FAST void AesNi_DecryptCBC(const uint8 *Keys, int32 Rounds, uint8 *IV, const uint8 *In, uint8 *Out, size_t Blocks) {
+    switch (Rounds) {
+    case 14:
+        return DecryptCBCImpl<14>(Keys, IV, In, Out, Blocks);
+    case 12:
+        return DecryptCBCImpl<12>(Keys, IV, In, Out, Blocks);
+    default:
+        return DecryptCBCImpl<10>(Keys, IV, In, Out, Blocks);
+    }
+}
+
+FAST void Clmul_InitPowers(const uint8 *H, uint8 (*Powers)[16]) {
+    const __m128i First = ByteSwap(Load(H));
+    __m128i Power = First;
+    Store(Powers[0], Power);
+    for (size_t I = 1; I < Lanes; I++) {
+        Power = Multiply(Power, First);
+        Store(Powers[I], Power);
+    }
+}
+
+FAST void Clmul_Hash(const uint8 (*Powers)[16], uint8 *Accumulator, const uint8 *Data, size_t Blocks) {
+    __m128i X = ByteSwap(Load(Accumulator));
+    size_t I = 0;
+    for (; I + Lanes <= Blocks; I += Lanes) {
+        __m128i C[Lanes];
+        #pragma GCC unroll 8
+        for (size_t L = 0; L < Lanes; L++) C[L] = Load(Data + 16 * (I + L));
+        X = HashLanes(Powers, X, C);
+    }
+    const __m128i H = Load(Powers[0]);
+    for (; I < Blocks; I++) X = Multiply(_mm_xor_si128(X, ByteSwap(Load(Data + 16 * I))), H);
+    Store(Accumulator, ByteSwap(X));
+}
+
+FAST void AesNi_GcmBlocks(const uint8 *Keys, int32 Rounds, const uint8 (*Powers)[16], uint8 *Counter,
+                          uint8 *Accumulator, const uint8 *In, uint8 *Out, size_t Blocks, bool Encrypting) {
+    switch (Rounds) {
+    case 14:
+        return GcmBlocksImpl<14>(Keys, Powers, Counter, Accumulator, In, Out, Blocks, Encrypting);
+    case 12:
+        return GcmBlocksImpl<12>(Keys, Powers, Counter, Accumulator, In, Out, Blocks, Encrypting);
+    default:
+        return GcmBlocksImpl<10>(Keys, Powers, Counter, Accumulator, In, Out, Blocks, Encrypting);
+    }
 }
