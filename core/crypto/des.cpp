@@ -92,7 +92,7 @@ void Store32(uint8 *P, uint32 V) {
     P[3] = (uint8)V;
 }
 
-uint32 Rotate(uint32 V, int Bits) { return V << Bits | V >> (32 - Bits); }
+uint32 Rotate(uint32 V, int Bits) { return V << Bits | V >> ((32 - Bits) & 31); }
 
 #define SWAP_BITS(A, B, Shift, Mask)                 \
     do {                                             \
