@@ -18,6 +18,7 @@
 #include "core/debug.h"
 #include "core/log.h"
 #include "core/posix/platform.h"
+#include "core/posix/platform_file.h"
 
 namespace {
 
@@ -275,4 +276,15 @@ extern "C" int32 Path_CreateDirectory(const char *Path, int32 StripFilename, int
     Path_Fix(Fixed, sizeof(Fixed), PATH_FIX_REMOVE_TRAILING);
     if (Fixed[0] == 0) return 1;
     return CreateDirectoryStep(Fixed, Error);
+}
+
+extern "C" int32 Path_EnsureWritable(const char *Path) {
+    Debug_CheckPointer(Path);
+    char Fixed[MAX_PATH_SIZE];
+    struct stat Status;
+    if (!ResolveFitting(Path, Fixed, PATH_FIX_REMOVE_TRAILING) || !Platform_Stat(Fixed, &Status)) return 0;
+    // A file's read-only mark is the immutable flag on this platform.
+    if (S_ISREG(Status.st_mode) && !Platform_EnsurePathMutable(Fixed)) return 0;
+    if (Status.st_mode & S_IWUSR) return 1;
+    return Platform_ChangeMode(nullptr, Fixed, (Status.st_mode | S_IWUSR) & 07777);
 }

@@ -42,5 +42,9 @@ int32 Path_DirectoryExists(const char *Path);
 // last component is a file name and is dropped first. *Error (may be null)
 // receives the platform error of a failure, 0 on success.
 int32 Path_CreateDirectory(const char *Path, int32 StripFilename, int32 *Error);
+// Makes an existing path writable for its owner: the owner's write bit added
+// and, for a file, its read-only mark (the immutable flag) cleared. 0 when
+// the path is missing or a link, or its mode cannot be read or changed.
+int32 Path_EnsureWritable(const char *Path);
 
 RUNTIME_EXTERN_C_END

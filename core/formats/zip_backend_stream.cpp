@@ -2,11 +2,10 @@
 // system File and the last file error. Objects are made and freed with the C
 // allocator, as the zip library expects of its streams.
 #include <stdlib.h>
-#include <sys/stat.h>
 
 #include "core/file.h"
 #include "core/formats/zip_backend.h"
-#include "core/posix/platform_file.h"
+#include "core/path.h"
 
 namespace {
 
@@ -23,15 +22,6 @@ struct OsStream {
 };
 
 OsStream *Self(void *Stream) { return static_cast<OsStream *>(Stream); }
-
-// Makes an existing path writable for its owner (the immutable flag cleared,
-// the owner's write bit added); a missing path is left alone.
-void EnsureWritable(const char *Path) {
-    struct stat Status;
-    if (!Platform_Stat(Path, &Status)) return;
-    Platform_EnsurePathMutable(Path);
-    if (!(Status.st_mode & S_IWUSR)) Platform_ChangeMode(nullptr, Path, (Status.st_mode | S_IWUSR) & 07777);
-}
 
 void KeepError(OsStream *Os) { Os->Error = File_GetLastError(Os->Handle); }
 
@@ -50,7 +40,7 @@ int32_t mz_stream_os_open(void *stream, const char *path, int32_t mode) {
     if ((mode & MZ_OPEN_MODE_READWRITE) == MZ_OPEN_MODE_READ) {
         Flags = ModeRead;
     } else {
-        EnsureWritable(path);
+        Path_EnsureWritable(path); // a missing path is fine: it is created below
         if (mode & MZ_OPEN_MODE_APPEND) Flags = ModeAppend;
         else if (mode & MZ_OPEN_MODE_CREATE) Flags = ModeCreate;
         else return -1;

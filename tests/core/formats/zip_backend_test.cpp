@@ -70,6 +70,9 @@ TEST_F(ZipBackendTest, StreamModes) {
     ASSERT_EQ(mz_stream_os_open(Stream, Path.c_str(), MZ_OPEN_MODE_READWRITE | MZ_OPEN_MODE_CREATE), MZ_OK);
     mz_stream_os_close(Stream);
     EXPECT_EQ(ReadFile(Path), "");
+    struct stat Status;
+    ASSERT_EQ(stat(Path.c_str(), &Status), 0);
+    EXPECT_EQ(Status.st_mode & 0777, 0644u);
     // Read only of a missing file keeps the platform error.
     EXPECT_EQ(mz_stream_os_open(Stream, (Temp / "missing").c_str(), MZ_OPEN_MODE_READ), -1);
     EXPECT_NE(mz_stream_os_error(Stream), 0);
