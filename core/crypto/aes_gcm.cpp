@@ -134,11 +134,11 @@ void Start(AESGCM *Gcm, const uint8 *IV, int32 IVLength) {
     Gcm->AADSet = FALSE;
     Gcm->MessageLength = 0;
     memset(Gcm->Counter, 0, 16);
+    if (IVLength > 0) Debug_CheckPointer(IV);
     if (IVLength == 12) {
         memcpy(Gcm->Counter, IV, 12);
         Gcm->Counter[15] = 1;
     } else {
-        if (IVLength > 0) Debug_CheckPointer(IV);
         GCM_Hash(Gcm, Gcm->Counter, IV, IVLength);
         uint8 Lengths[16] = {0};
         Store64(Lengths + 8, (uint64)(uint32)((uint64)IVLength * 8));
