@@ -190,20 +190,21 @@ int32 HMAC_Reset(HMAC *Handle) {
     return TRUE;
 }
 
-int32 HMAC_CopyTo(HMAC *Source, HMAC *Target) {
-    HMAC_Check(Source);
-    HMAC_Check(Target);
+int32 HMAC_CopyTo(HMAC *SourceHMAC, HMAC *TargetHMAC) {
+    HMAC_Check(SourceHMAC);
+    HMAC_Check(TargetHMAC);
     const HashInterface *SourceInterface = nullptr, *TargetInterface = nullptr;
-    Hash_GetInterface(Source->Digest, &SourceInterface);
-    Hash_GetInterface(Target->Digest, &TargetInterface);
+    Hash_GetInterface(SourceHMAC->Digest, &SourceInterface);
+    Hash_GetInterface(TargetHMAC->Digest, &TargetInterface);
     Debug_Assert(SourceInterface == TargetInterface, "Interfaces don't match");
-    HMAC_Reset(Target);
-    Debug_Assert(Source->BlockSize == Target->BlockSize, "Block sizes don't match");
-    if (Source == Target || SourceInterface == nullptr) return TRUE;
-    memcpy(Target->Key, Source->Key, (size_t)Source->BlockSize);
-    Target->KeyState = Source->KeyState;
-    Hash_CopyTo(Source->Digest, Target->Digest);
-    memcpy(Target->Inner, Source->Inner, (size_t)Source->DigestSize);
+    if (SourceHMAC == TargetHMAC) return TRUE;
+    HMAC_Reset(TargetHMAC);
+    Debug_Assert(SourceHMAC->BlockSize == TargetHMAC->BlockSize, "Block sizes don't match");
+    if (SourceInterface == nullptr) return TRUE;
+    memcpy(TargetHMAC->Key, SourceHMAC->Key, (size_t)SourceHMAC->BlockSize);
+    TargetHMAC->KeyState = SourceHMAC->KeyState;
+    Hash_CopyTo(SourceHMAC->Digest, TargetHMAC->Digest);
+    memcpy(TargetHMAC->Inner, SourceHMAC->Inner, (size_t)SourceHMAC->DigestSize);
     return TRUE;
 }
 
@@ -252,5 +253,6 @@ int32 HMAC_ExpandKey(void *User, const char *Name, const char *Argument, char *O
     HMAC_QuickString(Record, Data.data(), (uint32)Data.size(), Key.data(), (uint32)Key.size(), HASH_STRING_PLAIN,
                      Output, Size);
     digest::Wipe(Key.data(), Key.size());
+    digest::Wipe(Rest.data(), Rest.size());
     return TRUE;
 }

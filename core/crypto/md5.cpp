@@ -24,7 +24,8 @@ constexpr uint32 InitialState[4] = {0x67452301, 0xefcdab89, 0x98badcfe, 0x103254
 namespace digest {
 
 #define MD5_STEP(Function, A, B, C, D, Word, Constant, Shift)                      \
-    A += Function(B, C, D) + (Word) + (Constant);                                  \
+    A += (Word) + (Constant);                                                      \
+    A += Function(B, C, D);                                                        \
     A = Rotl32(A, Shift) + B;
 #define MD5_F(X, Y, Z) ((Z) ^ ((X) & ((Y) ^ (Z))))
 #define MD5_G(X, Y, Z) (((X) & (Z)) + ((Y) & ~(Z)))

@@ -107,10 +107,11 @@ bool WriteAll(int Output, const uint8 *Data, size_t Length) {
 }
 
 // Copies the data from the input's start to its end, in-kernel where the
-// file systems allow it.
+// file systems allow it. Progress is reported after every CopyChunk bytes and
+// at the end, whichever way the bytes move.
 bool CopyData(int Input, int Output, const char *Source, const char *Destination, int64 Total, void *User,
               Platform_CopyProgressFunc Callback) {
-    int64 Copied = 0;
+    int64 Copied = 0, Reported = 0;
     bool InKernel = true;
     std::vector<uint8> Buffer;
     for (;;) {
@@ -131,9 +132,13 @@ bool CopyData(int Input, int Output, const char *Source, const char *Destination
             if (errno == EINTR) continue;
             return false;
         }
-        if (Count == 0) return true;
         Copied += Count;
-        if (!Report(Source, Destination, Copied, Total, User, Callback)) return false;
+        const bool Done = Count == 0;
+        if ((Done && Copied > Reported) || Copied - Reported >= (int64)CopyChunk) {
+            if (!Report(Source, Destination, Copied, Total, User, Callback)) return false;
+            Reported = Copied;
+        }
+        if (Done) return true;
     }
 }
 
