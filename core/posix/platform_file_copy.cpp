@@ -182,7 +182,9 @@ bool CopyStatus(int Output, const struct stat &Status) {
 int32 CopyRegular(const char *Source, const char *Destination, bool Replace, void *User,
                   Platform_CopyProgressFunc Callback) {
     Descriptor Input;
-    Input.Value = open(Source, O_RDONLY | O_CLOEXEC);
+    // Non-blocking, so that a pipe or device named as the source cannot stall
+    // the open; it is refused below, and reads of a regular file never block.
+    Input.Value = open(Source, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (Input.Value < 0) return 0;
     struct stat Status;
     if (fstat(Input.Value, &Status) != 0) return 0;

@@ -183,7 +183,9 @@ TEST_F(PlatformCopyTest, ACancelledOrFailedCopyLeavesNoPartialFile) {
         {"directory source", Temp.Path, Temp / "new", 0, EISDIR},
         {"missing folder", Source, Temp / "no/such/folder", 0, ENOENT},
         {"directory target", Source, Temp.Path, 0, EISDIR},
+        {"pipe source", Shm + "/fifo", Temp / "new", 0, EINVAL},
     };
+    ASSERT_EQ(mkfifo((Shm + "/fifo").c_str(), 0600), 0);
     for (const Case &C : Cases) {
         EXPECT_EQ(Platform_CopyFile(C.Source.c_str(), C.Destination.c_str(), C.FailIfExists), 0) << C.Name;
         EXPECT_EQ(Platform_GetLastError(), 100000 + C.Error) << C.Name;
