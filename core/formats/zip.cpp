@@ -51,8 +51,9 @@ struct ArchiveOwner {
 
 bool IsSeparator(char Character) { return Character == '/' || Character == '\\'; }
 
-// The name's components without "." and empty ones; false for an absolute
-// name (leading separator or drive letter) or a ".." component.
+// The name's components without "." and empty ones (none for a name such as
+// "./", the destination itself); false for an empty or absolute name
+// (leading separator or drive letter) or a ".." component.
 bool SplitName(const std::string &Name, std::vector<std::string> &Parts) {
     if (Name.empty() || IsSeparator(Name[0])) return false;
     if (Name.size() >= 2 && Name[1] == ':') return false;
@@ -66,7 +67,7 @@ bool SplitName(const std::string &Name, std::vector<std::string> &Parts) {
             Part += Name[I];
         }
     }
-    return !Parts.empty();
+    return true;
 }
 
 std::string Join(const std::vector<std::string> &Parts, size_t Count) {
@@ -200,6 +201,9 @@ class Extraction {
             const std::string Name = Item.Stat.name;
             std::vector<std::string> Parts;
             if (!SplitName(Name, Parts)) return Refuse("unsafe entry name", Name);
+            // A folder entry for the destination itself adds nothing.
+            if (Parts.empty() && IsSeparator(Name.back())) continue;
+            if (Parts.empty()) return Refuse("unsafe entry name", Name);
             Item.Relative = Join(Parts, Parts.size());
             Item.Final = Destination + "/" + Item.Relative;
             if (Item.Final.size() > MaximumPath) return Refuse("entry path too long", Name);

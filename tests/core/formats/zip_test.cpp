@@ -238,6 +238,7 @@ TEST_F(ZipTest, HostileNamesAndLinksRefuseTheWholeArchive) {
         {"escaping link", "[('ok.txt', 'x'), ('a/b/link', '@../../../x')]"},
         {"through inner link", "[('ok.txt', 'x'), ('link', '@sub'), ('link/file', 'evil')]"},
         {"long", "[('ok.txt', 'x'), ('d/' * 170 + 'x', 'evil')]"},
+        {"the destination as a file", "[('ok.txt', 'x'), ('.', 'evil')]"},
     };
     for (const Case &C : Cases) {
         SCOPED_TRACE(C.What);
@@ -274,6 +275,7 @@ TEST_F(ZipTest, InnerLinksAndLinksMadeLast) {
            "    i.create_system = 3\n"
            "    i.external_attr = (stat.S_IFLNK | 0o777) << 16\n"
            "    z.writestr(i, target)\n"
+           "z.writestr('./', '')\n"
            "link('a/up', '../b.txt')\n"
            "z.writestr('b.txt', 'bee')\n"
            "link('self', '.')\n"
