@@ -725,6 +725,11 @@ class Reader {
 // the line feed is dropped, one inside the line ends a line of its own.
 void TakeLine(YAML *Yaml, const char *Text, int32 Length) {
     if (Length > 0 && Text[Length - 1] == '\r') Length--;
+    // A byte order mark before the first line is not part of it.
+    if (Yaml->Line == 1 && Length >= 3 && memcmp(Text, "\xEF\xBB\xBF", 3) == 0) {
+        Text += 3;
+        Length -= 3;
+    }
     Reader Read(Yaml);
     while (!Yaml->Ended) {
         const char *Return = static_cast<const char *>(memchr(Text, '\r', (size_t)Length));
@@ -739,11 +744,6 @@ void TakeLine(YAML *Yaml, const char *Text, int32 Length) {
 // Feeds bytes: whole lines are taken at once, the rest waits in the line
 // buffer for its line end.
 void Feed(YAML *Yaml, const char *Bytes, int32 Length) {
-    if (Yaml->CharCount == 0 && Length >= 3 && memcmp(Bytes, "\xEF\xBB\xBF", 3) == 0) {
-        Yaml->CharCount = 3;
-        Bytes += 3;
-        Length -= 3;
-    }
     while (Length > 0 && !Yaml->Ended) {
         const char *Feed = static_cast<const char *>(memchr(Bytes, '\n', (size_t)Length));
         const int32 Piece = Feed != nullptr ? (int32)(Feed - Bytes) : Length;
