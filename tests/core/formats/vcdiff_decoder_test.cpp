@@ -18,84 +18,15 @@ namespace {
 using VCDiffTest = RuntimeTest;
 using Bytes = std::vector<uint8>;
 
-// Makes each case with xdelta3 -e, checks it with xdelta3 -d, and rewrites the
-// delta: file header dropped, one window length dropped, the source fields
-// always present, RUN bytes moved from the data section into the
-// instructions section behind their opcode and size, optional piece numbers.
-const char *Converter = R"PY(
-import os, random, shutil, subprocess, sys, tempfile
-if shutil.which('xdelta3') is None:
-    print('SKIP xdelta3 not installed'); sys.exit(0)
-def table():
-    t = [((2, 0, 0), (0, 0, 0))]
-    t += [((1, s, 0), (0, 0, 0)) for s in range(18)]
-    for m in range(9):
-        t += [((3, 0, m), (0, 0, 0))] + [((3, s, m), (0, 0, 0)) for s in range(4, 19)]
-    t += [((1, a, 0), (3, c, m)) for m in range(6) for a in range(1, 5) for c in range(4, 7)]
-    t += [((1, a, 0), (3, 4, m)) for m in range(6, 9) for a in range(1, 5)]
-    t += [((3, 4, m), (1, 1, 0)) for m in range(9)]
-    assert len(t) == 256
-    return t
-TABLE = table()
-def rd(b, p):
-    v = 0
-    while True:
-        c = b[p]; p += 1; v = (v << 7) | (c & 127)
-        if c < 128: return v, p
-def enc(v):
-    out = [v & 127]; v >>= 7
-    while v: out.append(128 | (v & 127)); v >>= 7
-    return bytes(reversed(out))
-def convert(d, pieces):
-    assert d[:4] == b'\xd6\xc3\xc4\x00'
-    hi = d[4]; p = 5
-    assert hi & 3 == 0
-    if hi & 4:
-        n, p = rd(d, p); p += n
-    wi = d[p]; p += 1
-    assert wi & 2 == 0
-    ssize = spos = 0
-    if wi & 1:
-        ssize, p = rd(d, p); spos, p = rd(d, p)
-    _, p = rd(d, p); tsize, p = rd(d, p)
-    di, p = rd(d, p); assert di == 0
-    ld, p = rd(d, p); li, p = rd(d, p); la, p = rd(d, p)
-    if wi & 4: p += 4
-    data = d[p:p + ld]; p += ld
-    inst = d[p:p + li]; p += li
-    addr = d[p:p + la]; p += la
-    assert p == len(d), 'one window only'
-    nd, ni = bytearray(), bytearray()
-    dp = ip = ap = 0
-    near, nxt, same = [0] * 4, 0, [0] * 768
-    here = ssize
-    runs = tcopies = overlaps = 0
-    while ip < len(inst):
-        op = inst[ip]; ip += 1; ni.append(op)
-        for typ, size, mode in TABLE[op]:
-            if typ == 0: continue
-            if size == 0:
-                s0 = ip; size, ip = rd(inst, ip); ni += inst[s0:ip]
-            if typ == 1:
-                nd += data[dp:dp + size]; dp += size
-            elif typ == 2:
-                ni.append(data[dp]); dp += 1; runs += 1
-            else:
-                if mode < 6:
-                    v, ap = rd(addr, ap)
-                    a = v if mode == 0 else here - v if mode == 1 else near[mode - 2] + v
-                else:
-                    a = same[(mode - 6) * 256 + addr[ap]]; ap += 1
-                near[nxt] = a; nxt = (nxt + 1) % 4; same[a % 768] = a
-                if a >= ssize:
-                    tcopies += 1
-                    if a + size > here: overlaps += 1
-            here += size
-    wind = 8 if pieces else 0
-    out = bytes([wind]) + enc(ssize) + enc(spos) + enc(tsize) + enc(0)
-    out += enc(len(nd)) + enc(len(ni)) + enc(len(addr))
-    if pieces: out += enc(pieces[0]) + enc(pieces[1])
-    return out + bytes(nd) + bytes(ni) + addr, spos, runs, tcopies, overlaps
+// Makes each case with xdelta3 -e, checks it with xdelta3 -d, and converts
+// it to the decoder's window form (tests/support/xdelta_convert.py).
+const std::string Converter = std::string("import random, shutil, sys\n"
+                                          "if shutil.which('xdelta3') is None:\n"
+                                          "    print('SKIP xdelta3 not installed'); sys.exit(0)\n"
+                                          "lib = {'__name__': 'xdelta_convert'}\n"
+                                          "exec(open('" RUNTIME_SOURCE_DIR "/tests/support/xdelta_convert.py').read(), lib)\n"
+                                          "convert, encode = lib['convert'], lib['encode']\n") +
+                              R"PY(
 r = random.Random(3284)
 def rb(n): return bytes(r.randrange(256) for _ in range(n))
 src = rb(20000)
@@ -107,20 +38,12 @@ cases = [
     ('edited', src, src[:5000] + b'inserted text' + src[5100:15000] + b'Z' * 40 + src[15000:], (7, 3)),
     ('large', rb(150000), None, None),
 ]
-tmp = tempfile.mkdtemp()
 for name, s, t, pieces in cases:
     if t is None:
         t = s[:40000] + b'\xff' * 5000 + s[60000:]
-    sp, tp, dp, op = (os.path.join(tmp, n) for n in 'stdo')
-    open(sp, 'wb').write(s); open(tp, 'wb').write(t)
-    args = ['-s', sp] if s else []
-    subprocess.run(['xdelta3', '-A', '-e', '-f', '-n', '-S', 'none'] + args + [tp, dp], check=True)
-    subprocess.run(['xdelta3', '-d', '-f'] + args + [dp, op], check=True)
-    assert open(op, 'rb').read() == t
-    delta, spos, runs, tcopies, overlaps = convert(open(dp, 'rb').read(), pieces)
+    delta, spos, runs, tcopies, overlaps = convert(encode(s, t), pieces)
     print(name, s.hex() or '-', t.hex(), delta.hex(), spos, runs, tcopies, overlaps,
           pieces[0] if pieces else 0, pieces[1] if pieces else 0)
-shutil.rmtree(tmp)
 )PY";
 
 Bytes FromHexBytes(const std::string &Hex) {
