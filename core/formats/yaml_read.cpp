@@ -337,6 +337,9 @@ class Reader {
     void Node(int32 Position, bool LineStart) {
         Y->Column = Position + 1;
         const char First = S[Position];
+        // Whatever a line holds belongs to the collection of its
+        // indentation: the deeper ones end before it.
+        if (LineStart) CloseDeeper(Position);
         if (StartsEntry(Position)) {
             Entry(Position);
             return;
