@@ -11,9 +11,11 @@
 #include <math.h>
 #include <string.h>
 
+#include <algorithm>
 #include <atomic>
 
 #include "core/debug.h"
+#include "core/posix/platform.h"
 #include "core/time_internal.h"
 
 namespace {
@@ -257,3 +259,9 @@ int32 Time_TestClockAdvance(uint64 Milliseconds) {
 }
 
 int32 Time_TestClockStop(void) { return Time_SetCycleCountOverride(nullptr); }
+
+int32 Time_SleepForRetry(int32 Milliseconds) {
+    if (CycleCountOverride.load(std::memory_order_acquire) == ReadTestClock)
+        return Time_TestClockAdvance((uint64)std::max(Milliseconds, 0));
+    return Platform_SleepMS(Milliseconds);
+}

@@ -108,4 +108,10 @@ int32 Time_TestClockStart(uint64 Milliseconds);
 int32 Time_TestClockAdvance(uint64 Milliseconds);
 int32 Time_TestClockStop(void);
 
+// Waits between attempts of a retried operation: sleeps Milliseconds (at
+// least 15) on the real clock; while the test clock is installed it moves
+// that clock forward instead and answers at once, so retry loops run through
+// under test without waiting.
+int32 Time_SleepForRetry(int32 Milliseconds);
+
 RUNTIME_EXTERN_C_END

@@ -1,10 +1,6 @@
 // JSON documents in files: a load reads through a 4,096-byte buffer, a save
 // writes through one and cuts the file at the end of the new text, so a
 // shorter document never leaves the tail of an older one behind.
-//
-// These two operations sit on the File module; they are compiled once
-// core/file.h is part of the tree.
-#if __has_include("core/file.h")
 
 #include "core/buffered_stream.h"
 #include "core/dictionary.h"
@@ -71,5 +67,3 @@ int32 JSON_SaveFile(JSON *Handle, const char *Path) {
     File_Delete(&Output);
     return Result;
 }
-
-#endif
