@@ -6,7 +6,9 @@
 // edge cases of the format; limits; and short writes failing the save.
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <random>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -16,6 +18,7 @@
 #include "tests/support/log_capture.h"
 #include "tests/support/python.h"
 #include "tests/support/runtime.h"
+#include "tests/support/system.h"
 
 namespace {
 
@@ -321,6 +324,34 @@ TEST_F(IniTest, DeleteEmptiesTheAttachedDictionary) {
     // Without a Dictionary a delete has nothing to empty.
     Ini_Create(&Object);
     Ini_Delete(&Object);
+}
+
+TEST_F(IniTest, FilesSaveCutAndLoad) {
+    TempDirectory Folder;
+    const std::string Path = Folder / "settings.ini";
+    Doc Out;
+    Dictionary *Section = nullptr;
+    Dictionary_AddDictionary(Out.Dict, "s", &Section, nullptr);
+    Dictionary_AddString(Section, "long", std::string(6000, 'x').c_str(), nullptr);
+    ASSERT_EQ(Ini_SaveFile(Out.Object, Path.c_str()), 1);
+    // A shorter save leaves nothing of the longer file behind.
+    Dictionary_Reset(Out.Dict);
+    Dictionary_AddString(Out.Dict, "k", "v", nullptr);
+    ASSERT_EQ(Ini_SaveFile(Out.Object, Path.c_str()), 1);
+    std::ifstream In(Path, std::ios::binary);
+    std::stringstream Text;
+    Text << In.rdbuf();
+    EXPECT_EQ(Text.str(), "k=v\r\n\r\n");
+    Doc Back;
+    EXPECT_EQ(Ini_LoadFile(Back.Object, Path.c_str()), 1);
+    EXPECT_EQ(Canon(Back.Dict), Canon(Out.Dict));
+    // A missing file or folder fails at once.
+    EXPECT_EQ(Ini_LoadFile(Back.Object, (Folder / "missing.ini").c_str()), 0);
+    Debug_PrintCallback(CaptureLog);
+    Captured.clear();
+    const std::string Blocked = Path + "/x.ini"; // below a file, not a folder
+    EXPECT_EQ(Ini_SaveFile(Out.Object, Blocked.c_str()), 0);
+    EXPECT_NE(Captured.find("Unable to open file (" + Blocked + ")"), std::string::npos) << Captured;
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 // short writes failing the save.
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -11,6 +12,7 @@
 #include "tests/core/formats/yaml_test_util.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/runtime.h"
+#include "tests/support/system.h"
 
 namespace {
 
@@ -255,6 +257,28 @@ TEST_F(YamlTest, ShortWritesFailTheSave) {
     StreamStruct Refusing{};
     Refusing.Write = [](void *, const void *, uint32, uint32 *) -> int32 { return 0; };
     EXPECT_EQ(YAML_SaveStream(Out.Yaml, &Refusing), 0);
+}
+
+TEST_F(YamlTest, FilesLoad) {
+    TempDirectory Folder;
+    const std::string Path = Folder / "app.yaml";
+    // Longer than the read buffer, so the document arrives in pieces.
+    std::string Text = "app:\n";
+    for (int32 i = 0; i < 500; i++) Text += "  key" + std::to_string(i) + ": \"value " + std::to_string(i) + "\"\n";
+    std::ofstream(Path, std::ios::binary) << Text;
+    Doc FromFile, FromBuffer;
+    ASSERT_EQ(YAML_LoadFile(FromFile.Yaml, Path.c_str()), 1);
+    ASSERT_EQ(FromBuffer.Load(Text), 1);
+    EXPECT_EQ(Canon(FromFile.Dict), Canon(FromBuffer.Dict));
+    Debug_PrintCallback(CaptureLog);
+    Captured.clear();
+    const std::string Missing = Folder / "missing.yaml";
+    EXPECT_EQ(YAML_LoadFile(FromFile.Yaml, Missing.c_str()), 0);
+    EXPECT_NE(Captured.find("Unable to open file (" + Missing + ")"), std::string::npos) << Captured;
+    // A failed load leaves the Dictionary empty.
+    int32 Count = -1;
+    Dictionary_ItemGetCount(FromFile.Dict, &Count);
+    EXPECT_EQ(Count, 0);
 }
 
 } // namespace
