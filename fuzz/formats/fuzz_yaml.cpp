@@ -92,10 +92,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size) {
     Check(Pieces.Error() == Whole.Error());
     Check(Pieces.Save() == Saved);
 
-    // Our output loads again to the same text. Only bytes that are not UTF-8
-    // may not: each is written as U+FFFD, three bytes when read back, which
-    // can take a key past the key limit.
-    if (Loaded && !Saved.empty() && Saved.find("\\uFFFD") == std::string::npos) {
+    // Our output of a document (one top-level value) loads again to the
+    // same text. Only bytes that are not UTF-8 may not: each is written as
+    // U+FFFD, three bytes when read back, which can take a key past the key
+    // limit. Several top-level values are written one after the other, and a
+    // scalar behind a sequence then joins it.
+    int32 TopLevel = 0;
+    Dictionary_ItemGetCount(Whole.Dict, &TopLevel);
+    if (Loaded && TopLevel == 1 && Saved.find("\\uFFFD") == std::string::npos) {
         Doc Again;
         Check(YAML_LoadBuffer(Again.Yaml, Saved.data(), (int32)Saved.size()) == 1);
         Check(Again.Save() == Saved);
