@@ -422,6 +422,12 @@ class Reader {
     }
 
     void BlockValue(int32 Position) {
+        // Reserved indicators are reported and passed over.
+        while (S[Position] == '@' || S[Position] == '`') {
+            YAML_Print(Y, " Invalid use of Reserved Indicator [%c @ %d:%d]", S[Position], Y->Line, Position + 1);
+            Position = SkipBlanks(Position + 1);
+            if (Position == N || S[Position] == '#') return;
+        }
         Y->Column = Position + 1;
         Y->ScalarLine = Y->Line;
         Y->ScalarColumn = Position + 1;
@@ -437,13 +443,6 @@ class Reader {
                 Flow(Position + 1);
                 return;
             case '#': return;
-            case '@':
-            case '`': {
-                YAML_Print(Y, " Invalid use of Reserved Indicator [%c @ %d:%d]", S[Position], Y->Line, Position + 1);
-                const int32 Rest = SkipBlanks(Position + 1);
-                if (Rest < N && S[Rest] != '#') BlockValue(Rest);
-                return;
-            }
             default: break;
         }
         int32 End = Position;

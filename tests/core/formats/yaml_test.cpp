@@ -117,6 +117,14 @@ TEST_F(YamlTest, ErrorsCarryCodeMessageAndPosition) {
         EXPECT_EQ(Parsed.Error(), Each.Code) << Each.Name;
         EXPECT_NE(Captured.find(Each.Message), std::string::npos) << Each.Name << ": " << Captured;
     }
+    // A long run of reserved indicators is passed over, not recursed into.
+    std::string Reserved = "a: ";
+    for (int32 i = 0; i < 200000; i++) Reserved += "@ ";
+    Doc Indicators;
+    Debug_PrintCallback(nullptr);
+    EXPECT_EQ(Indicators.Load(Reserved + "x\n"), 1);
+    EXPECT_EQ(Canon(Indicators.Dict), "{" + K("a") + S("x") + ",}");
+    Debug_PrintCallback(CaptureLog);
     // Messages without a code do not stop the load.
     Doc Parsed;
     Captured.clear();
