@@ -338,8 +338,15 @@ class Reader {
         Y->Column = Position + 1;
         const char First = S[Position];
         // Whatever a line holds belongs to the collection of its
-        // indentation: the deeper ones end before it.
-        if (LineStart) CloseDeeper(Position);
+        // indentation: the deeper ones end before it, and so does a sequence
+        // whose dashes stand at its column when it is not an entry.
+        if (LineStart) {
+            CloseDeeper(Position);
+            YAMLLevel *Level = Top();
+            if (!StartsEntry(Position) && Level != nullptr && Level->Kind == YAML_TYPE_SEQUENCE &&
+                Level->Indent == Position)
+                Close();
+        }
         if (StartsEntry(Position)) {
             Entry(Position);
             return;
