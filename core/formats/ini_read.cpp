@@ -103,14 +103,19 @@ class Reader {
         Dictionary *Root = I->Dict;
         // Only a Dictionary item of that name is the section; a String item
         // of the same key before it is passed over.
-        DictionaryItem *Item = nullptr;
-        for (DictionaryItem *Start = nullptr; Dictionary_ItemFindByKey(Root, Name, Start, &Item);) {
-            if (Dictionary_ItemCompareType(Root, Item, DICTIONARY_TYPE_DICTIONARY)) break;
-            Start = Item;
-            Item = nullptr;
+        DictionaryItem *Section = nullptr;
+        DictionaryItem *From = nullptr;
+        bool More = Dictionary_ItemGetFirst(Root, &From) != 0;
+        while (More && Section == nullptr) {
+            DictionaryItem *Item = nullptr;
+            if (!Dictionary_ItemFindByKey(Root, Name, From, &Item)) break;
+            if (Dictionary_ItemCompareType(Root, Item, DICTIONARY_TYPE_DICTIONARY))
+                Section = Item;
+            else
+                More = Dictionary_ItemGetNext(Root, Item, &From) != 0;
         }
-        if (Item == nullptr) Dictionary_AddDictionary(Root, Name, nullptr, &Item);
-        Dictionary_ItemGetDictionaryHandle(Root, Item, &Current);
+        if (Section == nullptr) Dictionary_AddDictionary(Root, Name, nullptr, &Section);
+        Dictionary_ItemGetDictionaryHandle(Root, Section, &Current);
         return true;
     }
 

@@ -246,6 +246,9 @@ TEST_F(IniTest, EdgeCases) {
          "[" + Hex("s") + "]" + Hex("x") + "=" + Hex("1") + "|" + Hex("z") + "=" + Hex("3") + "|[" + Hex("t") +
              "]" + Hex("y") + "=" + Hex("2") + "|"},
         {"empty key or value skipped", "x=\n=y\n", 1, ""},
+        {"value and section of one name", "t=v\n[t]\na=1\n[t]\nb=2\n", 1,
+         Hex("t") + "=" + Hex("v") + "|[" + Hex("t") + "]" + Hex("a") + "=" + Hex("1") + "|" + Hex("b") + "=" +
+             Hex("2") + "|"},
         {"comment", ";x=1\n\r\n\ra=1", 1, Hex("a") + "=" + Hex("1") + "|"},
         {"comment value kept", "a=;v", 1, Hex("a") + "=" + Hex(";v") + "|"},
         {"after bracket ignored", "[s] junk\nk=v", 1, "[" + Hex("s") + "]" + Hex("k") + "=" + Hex("v") + "|"},
