@@ -85,6 +85,30 @@ TEST_F(YamlTest, ShapesAndTypes) {
     }
 }
 
+TEST_F(YamlTest, NumberTextsReadThroughTheGetters) {
+    Doc Parsed;
+    ASSERT_EQ(Parsed.Load("- +5\n- 0o17\n- -0x10\n- 0x1F\n- -0o17\n- -1.5e3\n- .5\n"), 1);
+    const struct {
+        int64 Whole;
+        float64 Real;
+    } Expected[] = {{5, 5}, {15, 15}, {-16, -16}, {31, 31}, {-15, -15}, {-1500, -1500}, {0, 0.5}};
+    Dictionary *List = nullptr;
+    DictionaryItem *Item = nullptr;
+    ASSERT_TRUE(Dictionary_ItemGetFirst(Parsed.Dict, &Item));
+    Dictionary_ItemGetDictionaryHandle(Parsed.Dict, Item, &List);
+    ASSERT_TRUE(Dictionary_ItemGetFirst(List, &Item));
+    for (const auto &Each : Expected) {
+        int64 Whole = 0;
+        float64 Real = 0;
+        EXPECT_TRUE(Dictionary_ItemCompareType(List, Item, DICTIONARY_TYPE_FLOAT64));
+        Dictionary_ItemGetInt64(List, Item, &Whole);
+        Dictionary_ItemGetFloat64(List, Item, &Real);
+        EXPECT_EQ(Whole, Each.Whole);
+        EXPECT_EQ(Real, Each.Real);
+        Dictionary_ItemGetNext(List, Item, &Item);
+    }
+}
+
 TEST_F(YamlTest, ErrorsCarryCodeMessageAndPosition) {
     Debug_PrintCallback(CaptureLog);
     struct Case {
