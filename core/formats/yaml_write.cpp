@@ -165,7 +165,7 @@ class Writer {
             if (IsCollection)
                 Put(ChildIsList ? "[]" : "{}", 2);
             else
-                Scalar(Container, Item, Type);
+                Scalar(Container, Item, Type, !Keyed && !InList);
             Put('\n');
         }
     }
@@ -248,7 +248,10 @@ class Writer {
         Put(Escaped, 6);
     }
 
-    void Scalar(Dictionary *Container, DictionaryItem *Item, int32 Type) {
+    // LineStart: the scalar stands at the start of its line (a member
+    // without a key), where a plain "-5" would read as a broken entry; such
+    // a number is written quoted and reads back as its text.
+    void Scalar(Dictionary *Container, DictionaryItem *Item, int32 Type, bool LineStart) {
         const char *Value = nullptr;
         int32 Length = 0;
         switch (Type) {
@@ -263,11 +266,13 @@ class Writer {
             }
             case DICTIONARY_TYPE_INT64:
             case DICTIONARY_TYPE_FLOAT64:
-                if (Dictionary_ItemGetBufferPtr(Container, Item, &Value, &Length) && Value != nullptr &&
-                    IsNumberText(Value, Length))
-                    Put(Value, Length);
-                else
+                if (!Dictionary_ItemGetBufferPtr(Container, Item, &Value, &Length) || Value == nullptr ||
+                    !IsNumberText(Value, Length))
                     Put("null", 4);
+                else if (LineStart && Value[0] == '-')
+                    Text(Value, Length);
+                else
+                    Put(Value, Length);
                 return;
             case DICTIONARY_TYPE_STRING:
                 if (!Dictionary_ItemGetBufferPtr(Container, Item, &Value, &Length) || Value == nullptr) Length = 0;
