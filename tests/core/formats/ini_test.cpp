@@ -311,6 +311,26 @@ TEST_F(IniTest, ShortWritesFailTheSave) {
     EXPECT_EQ(Out.Save(), "key=value\n\n");
 }
 
+int32 CollectLine(void *User, const char *Format, ...) {
+    va_list Arguments;
+    va_start(Arguments, Format);
+    char Line[512];
+    vsnprintf(Line, sizeof(Line), Format, Arguments);
+    va_end(Arguments);
+    *static_cast<std::string *>(User) += Line;
+    return 1;
+}
+
+TEST_F(IniTest, DumpGoesThroughTheObjectsPrinter) {
+    Doc Parsed;
+    ASSERT_EQ(Parsed.Load("[server]\nport=8080\n"), 1);
+    std::string Lines;
+    Ini_SetPrintCallback(Parsed.Object, &Lines, CollectLine);
+    EXPECT_EQ(Ini_Dump(Parsed.Object), 1);
+    EXPECT_NE(Lines.find("port"), std::string::npos) << Lines;
+    EXPECT_NE(Lines.find("8080"), std::string::npos) << Lines;
+}
+
 TEST_F(IniTest, DeleteEmptiesTheAttachedDictionary) {
     Dictionary *Dict = nullptr;
     Dictionary_Create(&Dict);
