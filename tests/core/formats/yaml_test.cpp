@@ -74,6 +74,8 @@ TEST_F(YamlTest, ShapesAndTypes) {
         {"repeated keys", "a: 1\na: 2\n", "{" + K("a") + "N1," + K("a") + "N2,}"},
         {"reserved indicator skipped", "a: @x\n", "{" + K("a") + S("x") + ",}"},
         {"empty flow", "a: []\nb: {}\n", "{" + K("a") + "[]," + K("b") + "{},}"},
+        {"quotes inside plain scalars", "a: x'y\nb: x\"\n- 'q'r\n",
+         "{" + K("a") + S("x'y") + "," + K("b") + S("x\"") + "," + K("") + "[" + S("q") + ",],}"},
         {"non-entry ends a sequence at its column", "a:\n- 1\nplain\n",
          "{" + K("a") + "[N1,]," + K("") + S("plain") + ",}"},
     };
