@@ -123,10 +123,11 @@ class Writer {
   public:
     explicit Writer(StreamStruct *Stream) : Stream(Stream) {}
 
-    // The members of Container at Level. In a mapping, a member without a
-    // key that is a collection writes its members at the same level (the
-    // document's unnamed top item).
-    void Members(Dictionary *Container, int32 Level, bool InList) {
+    // The members of Container at Level. A top-level value without a key
+    // (the document's unnamed item) writes its members at the same level;
+    // deeper in a mapping, a collection without a key is written under the
+    // empty key, since a mapping cannot hold it otherwise.
+    void Members(Dictionary *Container, int32 Level, bool InList, bool Top = false) {
         DictionaryItem *Item = nullptr;
         for (int32 Have = Dictionary_ItemGetFirst(Container, &Item); Have && !Failed;
              Have = Dictionary_ItemGetNext(Container, Item, &Item)) {
@@ -139,10 +140,14 @@ class Writer {
                 Dictionary_ItemGetCount(Child, &Count);
             const bool ChildIsList = Type == DICTIONARY_TYPE_LIST;
             const char *Key = nullptr;
-            const bool Keyed = !InList && Dictionary_ItemGetKeyPtr(Container, Item, &Key) && Key != nullptr;
+            bool Keyed = !InList && Dictionary_ItemGetKeyPtr(Container, Item, &Key) && Key != nullptr;
             if (!Keyed && !InList && Count > 0) {
-                Members(Child, Level, ChildIsList);
-                continue;
+                if (Top) {
+                    Members(Child, Level, ChildIsList);
+                    continue;
+                }
+                Key = "";
+                Keyed = true;
             }
             Indent(Level);
             if (Keyed) {
@@ -294,7 +299,7 @@ int32 YAML_SaveStream(YAML *Handle, StreamStruct *Stream) {
     if (Count == 0) return FALSE;
     // The staging buffer is too large for small thread stacks.
     Writer *Out = new (Memory_Alloc((int32)sizeof(Writer))) Writer(Stream);
-    Out->Members(Handle->Dict, 0, false);
+    Out->Members(Handle->Dict, 0, false, true);
     const bool Written = Out->Ok() && Out->Flush();
     Out->~Writer();
     Memory_Free(Out, (int32)sizeof(Writer));
