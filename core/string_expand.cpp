@@ -27,6 +27,7 @@
 #include "core/log.h"
 #include "core/memory.h"
 #include "core/path.h"
+#include "core/registry.h"
 #include "core/string.h"
 #include "core/string_expand_internal.h"
 
@@ -45,6 +46,7 @@ constexpr int32 NameSize = 8140;
 constexpr String_ExpandFunc ModuleProviders[] = {
     Path_ExpandKey,
     Base64_ExpandKey,
+    Registry_ExpandKey,
 };
 
 struct Scratch {
