@@ -52,7 +52,8 @@ enum class Shape { Boolean, Text, Int32, Int64, Data };
 
 void WriteNull(Dictionary *Result) {
     DictionaryItem *Item = nullptr;
-    if (Dictionary_EnsureKey(Result, "returnValue", &Item)) Dictionary_ItemSetNull(Result, Item);
+    if (Dictionary_ItemFindByKey(Result, "returnValue", nullptr, &Item)) Dictionary_Remove(Result, &Item);
+    Dictionary_AddNull(Result, "returnValue", nullptr);
 }
 
 // Runs the method; false for a selector the class does not have. Sets Ok
