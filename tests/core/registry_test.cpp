@@ -77,6 +77,7 @@ TEST_F(RegistryTest, WhitelistDecisions) {
         const char *Key;
         bool Allowed;
     };
+    const std::string TooLong = "Software/Example/" + std::string(400, 'x');
     const Case Cases[] = {
         {0, 1, "Software/Example", true},        {1, 1, "Software/Example", true},
         {1, 1, "software\\EXAMPLE\\Sub", true},  {1, 1, "/Software/Example/Sub/Deeper", true},
@@ -88,7 +89,7 @@ TEST_F(RegistryTest, WhitelistDecisions) {
         {1, 1, "Outside/../Software/Example/x", false}, {0, 1, "Software/Example/./x", false},
         {0, 1, "Software/Example/..", false},
         // A path cut to fit the buffer could match an entry the whole path does not.
-        {0, 1, ("Software/Example/" + std::string(400, 'x')).c_str(), false},
+        {0, 1, TooLong.c_str(), false},
     };
     for (const Case &Row : Cases)
         EXPECT_EQ(Registry_Authorize(Row.Access, Row.Class, Row.Key), Row.Allowed ? 1 : 0) << Row.Key;
