@@ -117,7 +117,8 @@ extern "C" int32 Registry_Authorize(int32 Access, int32 Class, const char *Key) 
         Log_Debug("Skipping registry authentication (%d) (%d) (%s)\n", Access, Class, Key);
         return TRUE;
     }
-    if (Registry_AuthorizeFunc Hook = __atomic_load_n(&AuthorizeHook, __ATOMIC_ACQUIRE)) return Hook(Access, Class, Key);
+    if (Registry_AuthorizeFunc Hook = __atomic_load_n(&AuthorizeHook, __ATOMIC_ACQUIRE))
+        return Hook(Access, Class, Key);
     if (GlobalRegistry == nullptr) return FALSE;
     std::string Text = std::string(Registry_ConvertClass(Class)) + "/" + Key, Path;
     if (HasRelativeSegment(Key) || !NormaliseEntry(Text, Path)) {

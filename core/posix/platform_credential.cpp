@@ -58,7 +58,8 @@ std::string TextOf(const PreferenceValue &Item, const char *Name) {
 
 bool MatchesWeb(const PreferenceValue &Item, const char *Protocol, const Server &Where, const char *Domain) {
     const PreferenceValue *Port = Item.Find("port");
-    return TextOf(Item, "protocol") == Protocol && String_CompareWithoutCase(TextOf(Item, "server").c_str(), Where.Host.c_str()) &&
+    return TextOf(Item, "protocol") == Protocol &&
+           String_CompareWithoutCase(TextOf(Item, "server").c_str(), Where.Host.c_str()) &&
            Port != nullptr && Port->Type == PreferenceValue::Kind::Integer && Port->Number == Where.Port &&
            (Domain == nullptr || TextOf(Item, "securityDomain") == Domain);
 }

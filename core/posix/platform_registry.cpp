@@ -98,7 +98,8 @@ bool FitsInt32(const PreferenceValue &Value) {
 
 // Decodes Value into Buffer (or, with Buffer null, only sizes it); Wanted 11
 // asks for an integer as 64 bits. Answers the decoded type, 0 on failure.
-int32 Decode(const char *Name, const PreferenceValue &Value, int32 Wanted, void *Buffer, int32 Length, int32 *Size) {
+int32 Platform_RegistryGetValue(const char *Name, const PreferenceValue &Value, int32 Wanted, void *Buffer,
+                                int32 Length, int32 *Size) {
     constexpr const char *Operation = "Platform_RegistryGetValue";
     *Size = 0;
     switch (Value.Type) {
@@ -130,7 +131,8 @@ int32 Decode(const char *Name, const PreferenceValue &Value, int32 Wanted, void 
         if (Buffer != nullptr && Length < Needed) return LogUnexpected(Operation, Value, Name);
         if ((Wide && Value.Unsigned) || (!Wide && !FitsInt32(Value))) {
             Log_Debug("%s: Bad number type for requested value \"%s\" (type [0x%.8X != 0x%.8X])\n", Operation, Name,
-                      (uint32)(Value.Unsigned ? NumberUInt64 : NumberInt64), (uint32)(Wide ? NumberInt64 : NumberInt32));
+                      (uint32)(Value.Unsigned ? NumberUInt64 : NumberInt64),
+                      (uint32)(Wide ? NumberInt64 : NumberInt32));
             return 0;
         }
         if (Buffer != nullptr) {
@@ -343,7 +345,7 @@ extern "C" int32 Platform_RegistryGetType(void *Handle, int32 Type, const char *
     *Size = 0;
     const PreferenceValue *Value = Values(Key).Find(Name);
     if (Value == nullptr || Value->IsDictionary()) return FALSE;
-    int32 Decoded = Decode(Name, *Value, Type, Buffer, Length, Size);
+    int32 Decoded = Platform_RegistryGetValue(Name, *Value, Type, Buffer, Length, Size);
     if (Decoded == 0) return FALSE;
     if (Decoded != Type) {
         Log_Debug("%s: Bad type for '%s' [0x%.8X != 0x%.8X]\n", "Platform_RegistryGetType", Name, (uint32)Decoded,
@@ -466,7 +468,7 @@ extern "C" int32 Platform_RegistryEnumValue(void *Handle, int32 Index, char *Nam
     const PreferenceValue *Value = Key->Current->Find(Name);
     if (Value == nullptr) return FALSE;
     int32 Decoded = 0, Bytes = 0;
-    Decoded = Decode(Name.c_str(), *Value, 0, DataBuffer, DataLength, &Bytes);
+    Decoded = Platform_RegistryGetValue(Name.c_str(), *Value, 0, DataBuffer, DataLength, &Bytes);
     if (Size != nullptr) *Size = Bytes;
     if (Type != nullptr) *Type = Decoded;
     return Decoded != 0 ? TRUE : FALSE;

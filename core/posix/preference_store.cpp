@@ -124,7 +124,8 @@ PreferenceLoad PreferenceStore_Load(const std::string &Path, PreferenceValue &Ou
     Out = PreferenceValue();
     if (Path.empty()) return PreferenceLoad::Missing;
     int Descriptor = open(Path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (Descriptor < 0) return errno == ENOENT || errno == ENOTDIR ? PreferenceLoad::Missing : PreferenceLoad::Unreadable;
+    if (Descriptor < 0)
+        return errno == ENOENT || errno == ENOTDIR ? PreferenceLoad::Missing : PreferenceLoad::Unreadable;
     struct stat Status;
     std::string Text;
     bool Read = fstat(Descriptor, &Status) == 0 && S_ISREG(Status.st_mode) && Status.st_size <= MaximumFileSize;
