@@ -4,6 +4,7 @@
 
 #include <string.h>
 
+#include <functional>
 #include <new>
 #include <optional>
 #include <string>
@@ -160,6 +161,12 @@ int32 Platform_RegistryGetValue(const char *Name, const PreferenceValue &Value, 
 // top-level preferences.
 const PreferenceValue &Values(const RegistryKey *Key) { return Key->Current != nullptr ? *Key->Current : Key->Root; }
 
+// Checks and changes top-level preferences in one step under the writers'
+// lock, so no other process's change falls between the two.
+bool ChangeTopLevel(const std::function<bool(PreferenceValue &Root)> &Change) {
+    return PreferenceStore_Update(PreferenceStore_UserPath(), false, Change);
+}
+
 void NoteValueName(RegistryKey *Key, const char *Name) {
     if (!Key->ValueNames) return;
     for (const std::string &Known : *Key->ValueNames)
@@ -241,12 +248,16 @@ extern "C" int32 Platform_RegistryCreate(void **Handle, int32 Class, int32 View,
     if (!Normalise(Path, Text) || !Split(Text, Segments) || Segments.empty()) return FALSE;
     size_t Slash = Text.rfind('/');
     if (Slash == std::string::npos) {
-        // A top-level key; a value of that name is not replaced by it.
+        // A top-level key, added under the writers' lock unless another
+        // process made it meanwhile; a value of that name is not replaced.
         PreferenceValue Existing;
-        if (PreferenceStore_CopyValue(Text, Existing)) return FALSE;
-        PreferenceValue Empty;
-        if (!PreferenceStore_SetValue(Text, &Empty) || !Platform_RegistryOpen(Handle, Class, View, Text.c_str()))
-            return FALSE;
+        if (PreferenceStore_CopyValue(Text, Existing) && !Existing.IsDictionary()) return FALSE;
+        ChangeTopLevel([&](PreferenceValue &Root) {
+            if (Root.Find(Text) != nullptr) return false;
+            Root.Set(Text, PreferenceValue());
+            return true;
+        });
+        if (!Platform_RegistryOpen(Handle, Class, View, Text.c_str())) return FALSE;
         Checked(*Handle)->Dirty = TRUE;
         return TRUE;
     }
@@ -388,10 +399,14 @@ extern "C" int32 Platform_RegistryDeleteValue(void *Handle, const char *Name) {
         Key->Dirty = TRUE;
         return TRUE;
     }
-    const PreferenceValue *Value = Key->Root.Find(Name);
-    if (Value == nullptr || Value->IsDictionary() || !PreferenceStore_SetValue(Name, nullptr)) return FALSE;
-    Key->Root.Remove(Name);
-    return TRUE;
+    // A root handle: the top-level value leaves the file at once (as the
+    // file has it now, not as this handle's copy has it).
+    bool Removed = ChangeTopLevel([&](PreferenceValue &Root) {
+        const PreferenceValue *Value = Root.Find(Name);
+        return Value != nullptr && !Value->IsDictionary() && Root.Remove(Name);
+    });
+    if (Removed) Key->Root.Remove(Name);
+    return Removed ? TRUE : FALSE;
 }
 
 extern "C" int32 Platform_RegistryDeleteKey(void *Handle, const char *Name) {
@@ -406,13 +421,12 @@ extern "C" int32 Platform_RegistryDeleteKey(void *Handle, const char *Name) {
         Key->Dirty = TRUE;
         return TRUE;
     }
-    // A root handle: the top-level key leaves the file at once (as the file
-    // has it now, not as this handle's copy has it).
-    PreferenceValue Current;
-    if (!PreferenceStore_CopyValue(Name, Current) || !Current.IsDictionary()) return FALSE;
-    if (!PreferenceStore_SetValue(Name, nullptr)) return FALSE;
-    Key->Root.Remove(Name);
-    return TRUE;
+    bool Removed = ChangeTopLevel([&](PreferenceValue &Root) {
+        const PreferenceValue *Value = Root.Find(Name);
+        return Value != nullptr && Value->IsDictionary() && Root.Remove(Name);
+    });
+    if (Removed) Key->Root.Remove(Name);
+    return Removed ? TRUE : FALSE;
 }
 
 extern "C" int32 Platform_RegistryEnumKey(void *Handle, int32 Index, char *Buffer, int32 Length) {
