@@ -175,8 +175,10 @@ extern "C" int32 Registry_DoesExist(int32 View, int32 Class, const char *Path) {
 
 extern "C" int32 Registry_DeleteKey(int32 View, int32 Class, const char *Path) {
     Debug_CheckPointer(Path);
-    // The subtree goes with the key: that takes write access to the key itself.
-    if (!Registry_Authorize(REGISTRY_ACCESS_READWRITE, Class, Path)) return FALSE;
+    // The subtree goes with the key: that takes write access to the key
+    // itself. Relative segments are refused also when nothing is checked,
+    // as the store refuses them everywhere else.
+    if (HasRelativeSegment(Path) || !Registry_Authorize(REGISTRY_ACCESS_READWRITE, Class, Path)) return FALSE;
     char Key[MAX_PATH_SIZE];
     String_CopyLength(Key, Path, (int32)sizeof(Key));
     Path_FixSlash(Key, (int32)sizeof(Key), 0);

@@ -138,6 +138,11 @@ TEST_F(RegistryTest, RelativeSegmentsCannotLeaveTheWhitelist) {
         EXPECT_FALSE(Registry_DeleteKey(0, 1, Key)) << Key;
     }
     EXPECT_EQ(View(), "{'Software': {'Example': {'x': {'v': '1'}}}}\n");
+    // With nothing checked, the store still takes no relative segment.
+    Authenticate_SetEnabled(0);
+    EXPECT_FALSE(Registry_DeleteKey(0, 1, "Software/Example/x/.."));
+    EXPECT_FALSE(Registry_HelperSetString("default", "default", "user", "Outside/../Software/Example/x", "v", "2"));
+    EXPECT_EQ(View(), "{'Software': {'Example': {'x': {'v': '1'}}}}\n");
 }
 
 TEST_F(RegistryTest, HelpersAndDefaults) {
