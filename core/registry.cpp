@@ -95,14 +95,17 @@ extern "C" int32 Registry_Remove(void) {
 extern "C" int32 Registry_WhitelistAdd(int32 ReadWrite, const char *Path) {
     Debug_CheckPointer(Path);
     Class_CheckHandle(GlobalRegistry, REGISTRY_CLASSID);
-    char Entry[MAX_PATH_SIZE];
-    String_CopyLength(Entry, Path, (int32)sizeof(Entry));
-    Path_FixSlash(Entry, (int32)sizeof(Entry), 1);
+    std::string Entry;
+    // A cut entry would admit every key that begins like it.
+    if (!NormaliseEntry(Path, Entry)) {
+        Log_Error("Registry whitelist path is too long (%s)\n", Path);
+        return TRUE;
+    }
     std::vector<std::string> &List = ReadWrite ? GlobalRegistry->ReadWrite : GlobalRegistry->ReadOnly;
     bool Present = false;
-    for (const std::string &Known : List) Present = Present || String_CompareWithoutCase(Known.c_str(), Entry);
-    if (!Present) List.emplace_back(Entry);
-    Log_Debug("Added %s registry path to whitelist (%s)\n", ReadWrite ? "read write" : "read only", Entry);
+    for (const std::string &Known : List) Present = Present || String_CompareWithoutCase(Known.c_str(), Entry.c_str());
+    if (!Present) List.push_back(Entry);
+    Log_Debug("Added %s registry path to whitelist (%s)\n", ReadWrite ? "read write" : "read only", Entry.c_str());
     return TRUE;
 }
 

@@ -69,6 +69,7 @@ TEST_F(RegistryTest, WhitelistDecisions) {
     Registry_WhitelistAdd(1, "user/Software/Example");
     Registry_WhitelistAdd(1, "USER/software/example/"); // already present
     Registry_WhitelistAdd(1, "machine/Software/Machine/./Sub/../");
+    Registry_WhitelistAdd(1, ("user/Software/Exa" + std::string(400, 'x')).c_str()); // too long: not added
     EXPECT_NE(Captured.find("Added read only registry path to whitelist (user/Software/ReadOnly/)"), std::string::npos);
     EXPECT_NE(Captured.find("Added read write registry path to whitelist (machine/Software/Machine/)"),
               std::string::npos);
@@ -82,6 +83,7 @@ TEST_F(RegistryTest, WhitelistDecisions) {
         {0, 1, "Software/Example", true},        {1, 1, "Software/Example", true},
         {1, 1, "software\\EXAMPLE\\Sub", true},  {1, 1, "/Software/Example/Sub/Deeper", true},
         {1, 1, "Software/ExampleTwo", false},    {1, 1, "Software", false},
+        {0, 1, "Software/Exaxxxx", false},
         {1, 3, "Software/Example", false},       {0, 1, "Software/ReadOnly/x", true},
         {1, 1, "Software/ReadOnly/x", false},    {1, 3, "Software/Machine/Sub", true},
         {1, 1, "Software//Example", true},
