@@ -5,6 +5,7 @@
 
 #include "core/notification_center_script.h"
 #include "core/path_script.h"
+#include "core/registry_script.h"
 #include "core/web_get.h"
 
 namespace {
@@ -27,6 +28,7 @@ struct CoreClass {
 
 const CoreClass CoreClasses[] = {
     {"TQX.FileSystem", Path_Invoke, nullptr, ClassKind::Stateless},
+    {"TQX.Registry", Registry_Invoke, nullptr, ClassKind::Stateless},
     {"TQX.NotificationCenter", NotificationCenter_Invoke, ReleaseRegistration, ClassKind::PageRegistration},
     {"TQX.Analytics", Analytics_Invoke, nullptr, ClassKind::Stateless},
     {"TQX.WebGet", WebGet_Invoke, nullptr, ClassKind::Stateless},

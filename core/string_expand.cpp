@@ -29,6 +29,7 @@
 #include "core/log.h"
 #include "core/memory.h"
 #include "core/path.h"
+#include "core/registry.h"
 #include "core/string.h"
 #include "core/string_expand_internal.h"
 
@@ -48,6 +49,7 @@ constexpr String_ExpandFunc ModuleProviders[] = {
     Path_ExpandKey,
     Base64_ExpandKey,
     Hash_ExpandKey,
+    Registry_ExpandKey,
     HMAC_ExpandKey,
 };
 

@@ -14,6 +14,7 @@
 #include "core/notification_center.h"
 #include "core/path.h"
 #include "core/posix/platform.h"
+#include "core/registry.h"
 #include "core/thread.h"
 #include "host/host_signal.h"
 
@@ -92,6 +93,7 @@ int main(int argc, char **argv) {
     Thread_Init();
     EventQueue_Init();
     NotificationCenter_Init();
+    Registry_Init();
     Interop_Init();
     Path_Init();
     Host_MainThreadSignalInit();
@@ -120,6 +122,7 @@ int main(int argc, char **argv) {
     // and the center it answers through go.
     Path_Remove();
     Interop_Remove();
+    Registry_Remove();
     NotificationCenter_Remove();
     EventQueue_Remove();
     Thread_Remove();
