@@ -21,6 +21,8 @@
 
 #include <algorithm>
 
+#include "core/crypto/hash.h"
+#include "core/crypto/hmac.h"
 #include "core/formats/base64.h"
 #include "core/formats/crc.h"
 #include "core/debug.h"
@@ -45,6 +47,8 @@ constexpr int32 NameSize = 8140;
 constexpr String_ExpandFunc ModuleProviders[] = {
     Path_ExpandKey,
     Base64_ExpandKey,
+    Hash_ExpandKey,
+    HMAC_ExpandKey,
 };
 
 struct Scratch {
