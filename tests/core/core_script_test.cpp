@@ -96,7 +96,9 @@ TEST_F(CoreScriptTest, MakesItsClassesByExactName) {
         ASSERT_NE(Object.User, nullptr);
         EXPECT_EQ(Object.Id.size(), 32u);
         // A Pipe is found by its id, which is how a Process takes it as a stream.
-        if (strcmp(Name, "TQX.Pipe") == 0) EXPECT_EQ(Class_ConvertFromInstanceId(Object.Id.c_str()), Object.User);
+        if (strcmp(Name, "TQX.Pipe") == 0) {
+            EXPECT_EQ(Class_ConvertFromInstanceId(Object.Id.c_str()), Object.User);
+        }
         EXPECT_EQ(Object.Process(Object.User), 1);
         Object.Release(&Object.User, Object.Id.c_str());
         EXPECT_EQ(Object.User, nullptr);
