@@ -24,7 +24,13 @@ std::mutex SleepLock;
 float64 SleepDeadline = 0; // 0: none
 bool SleepHeld = false;
 
-AppMark *Mark() { return GlobalPlatform != nullptr ? static_cast<AppMark *>(GlobalPlatform->AppMark) : nullptr; }
+// The mark lives in the platform's global record; before the platform has
+// started (tools, tests) it is kept here.
+void *StandaloneMark = nullptr;
+
+void *&MarkSlot() { return GlobalPlatform != nullptr ? GlobalPlatform->AppMark : StandaloneMark; }
+
+AppMark *Mark() { return static_cast<AppMark *>(MarkSlot()); }
 
 // Drops the hold once its deadline has passed; true while it lasts.
 bool HoldLasts(float64 Now) {
@@ -38,14 +44,13 @@ bool HoldLasts(float64 Now) {
 } // namespace
 
 int32 Platform_Singleton(const char *Name, int32 TimeoutMs) {
-    if (GlobalPlatform == nullptr) return FALSE;
     if (Mark() == nullptr) {
         AppMark *Created = nullptr;
         AppMark_Create(&Created);
         char Full[320];
         String_Print(Full, (int32)sizeof(Full), "%s-EXCLUSIVE", Name != nullptr ? Name : "");
         AppMark_SetName(Created, Full);
-        GlobalPlatform->AppMark = Created;
+        MarkSlot() = Created;
     }
     return AppMark_AcquireWithTimeout(Mark(), TimeoutMs) ? FALSE : TRUE;
 }
@@ -67,7 +72,7 @@ int32 Platform_SingletonSendData(const void *Data, int32 Length) {
 int32 Platform_SingletonEnd(void) {
     if (Mark() == nullptr) return TRUE;
     AppMark *Held = Mark();
-    GlobalPlatform->AppMark = nullptr;
+    MarkSlot() = nullptr;
     return AppMark_Delete(&Held);
 }
 
