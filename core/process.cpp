@@ -283,7 +283,7 @@ const char *Process_TranslateRights(uint32 Rights) {
 uint32 Process_TranslateRightsString(const char *Name) {
     if (Name == nullptr) return 0;
     for (uint32 Index = 0; Index < sizeof(RightsNames) / sizeof(RightsNames[0]); Index++)
-        if (String_CompareWithoutCase(Name, RightsNames[Index]) == 0) return Index;
+        if (String_CompareWithoutCase(Name, RightsNames[Index])) return Index;
     return 0;
 }
 

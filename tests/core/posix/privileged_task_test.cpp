@@ -13,6 +13,7 @@
 #include <sstream>
 #include <string>
 
+#include "core/posix/platform_process.h"
 #include "core/posix/platform_standin.h"
 #include "tests/support/python.h"
 #include "tests/support/runtime.h"
@@ -143,6 +144,24 @@ TEST_F(PrivilegedTaskTest, AForkingElevatorIsWatchedFromOutside) {
     WriteScript(Elevator, "#!/bin/sh\n\"$@\"\n");
     ASSERT_EQ(Launch("/bin/sh", {"-c", "exit 5"}), 0);
     EXPECT_EQ(WaitEnd(), -1);
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(PrivilegedTaskTest, ABrokenIdLineNeverCollectsAnotherChild) {
+    PlatformProcess *Other = nullptr;
+    const char *Arguments[] = {"-c", "exit 2"};
+    ASSERT_TRUE(Platform_ExecuteVector("/bin/sh", 2, Arguments, nullptr, PLATFORM_EXECUTE_ASINVOKER, nullptr, nullptr,
+                                       nullptr, &Other));
+    WriteScript(Elevator, "#!/bin/sh\necho abc\nexec \"$@\"\n");
+    EXPECT_EQ(Launch("/bin/true", {}), PRIVILEGEDTASK_ERROR_INTERNAL);
+    EXPECT_FALSE(PrivilegedTask_IsRunning(Task)); // no id: nothing is waited for
+    int32 Code = -1;
+    for (int Attempt = 0; Attempt < 20000 && !Platform_ProcessGetExitCode(Other, &Code); Attempt++) usleep(1000);
+    EXPECT_EQ(Code, 2);
+    Platform_ProcessDelete(&Other);
 }
 
 } // namespace
