@@ -35,6 +35,7 @@ constexpr const char *ShellScript = "echo $$; exec \"$@\"";
 constexpr int LineSize = 1024;
 constexpr int ExitCannotRun = 126;
 constexpr int ExitNotFound = 127;
+constexpr int ExitWaitAttempts = 200;
 
 int32 DeleteThroughClass(void *HandleAddress) {
     return PrivilegedTask_Delete(static_cast<PrivilegedTask **>(HandleAddress));
@@ -51,8 +52,13 @@ void DrainOutput(PrivilegedTask *Task) {
 // The elevator ended without an id line: its exit status tells why.
 int32 StatusWithoutPid(pid_t Elevator) {
     int Status = 0;
-    pid_t Result;
-    while ((Result = waitpid(Elevator, &Status, WNOHANG)) < 0 && errno == EINTR) {
+    pid_t Result = 0;
+    // Its output closes a moment before it can be collected; one that keeps
+    // running without output is not waited for.
+    for (int Attempt = 0; Attempt < ExitWaitAttempts && Result == 0; Attempt++) {
+        while ((Result = waitpid(Elevator, &Status, WNOHANG)) < 0 && errno == EINTR) {
+        }
+        if (Result == 0) usleep(1000);
     }
     if (Result != Elevator) {
         // Still running (it closed its output early): collect it later.
