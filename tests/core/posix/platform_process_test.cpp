@@ -13,7 +13,9 @@
 #include <unistd.h>
 
 #include <fstream>
+#include <atomic>
 #include <map>
+#include <thread>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -319,6 +321,49 @@ TEST_F(PlatformProcessTest, SleepIsHeldOffForThreeHundredSecondsAfterTheLastRequ
     EXPECT_FALSE(Platform_IsSleepPrevented());
     EXPECT_EQ(Platform_SleepCallBack(PLATFORM_POWER_CAN_SLEEP), PLATFORM_POWER_ALLOW);
     Time_TestClockStop();
+}
+
+} // namespace
+
+namespace {
+
+// Launches, exit-code queries and deletes from several threads at once share
+// the list of unwatched children; every child is collected.
+TEST_F(PlatformProcessTest, ThreadsLaunchAndCollectTogether) {
+    std::vector<std::thread> Threads;
+    std::atomic<int> Failures{0};
+    std::vector<int32> Abandoned[4];
+    for (int Index = 0; Index < 4; Index++)
+        Threads.emplace_back([&, Index] {
+            for (int Round = 0; Round < 10; Round++) {
+                PlatformProcess *Process = nullptr;
+                if (!Platform_ExecuteVector("/bin/true", 0, nullptr, nullptr, PLATFORM_EXECUTE_ASINVOKER, nullptr,
+                                            nullptr, nullptr, &Process)) {
+                    Failures++;
+                    continue;
+                }
+                if (Round % 2 == 0) {
+                    Abandoned[Index].push_back(Platform_ProcessGetId(Process));
+                } else if (WaitExit(Process) != 0) {
+                    Failures++;
+                }
+                Platform_ProcessDelete(&Process);
+            }
+        });
+    for (std::thread &Thread : Threads) Thread.join();
+    EXPECT_EQ(Failures.load(), 0);
+    for (const auto &List : Abandoned)
+        for (int32 Child : List) {
+            const std::string Proc = "/proc/" + std::to_string(Child);
+            for (int Attempt = 0; Attempt < 5000 && access(Proc.c_str(), F_OK) == 0; Attempt++) {
+                PlatformProcess *Probe = nullptr;
+                Platform_ExecuteVector("/bin/true", 0, nullptr, nullptr, PLATFORM_EXECUTE_ASINVOKER, nullptr, nullptr,
+                                       nullptr, &Probe);
+                WaitExit(Probe);
+                Platform_ProcessDelete(&Probe);
+            }
+            EXPECT_NE(access(Proc.c_str(), F_OK), 0) << "zombie " << Child;
+        }
 }
 
 } // namespace
