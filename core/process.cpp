@@ -40,7 +40,6 @@ struct Process {
 namespace {
 
 constexpr float64 ReadyAfterSeconds = 0.25;
-constexpr const char *RightsNames[] = {"User", "Elevated", "AsInvoker"};
 enum StreamIndex { StandardInput, StandardOutput, StandardError };
 
 int32 DeleteThroughClass(void *HandleAddress) { return Process_Delete(static_cast<Process **>(HandleAddress)); }
@@ -147,6 +146,8 @@ int32 GetStream(Process *Handle, int Index, Dictionary *Value) {
 }
 
 } // namespace
+
+const char *const Process_RightsStringTable[PROCESS_RIGHTS_COUNT] = {"User", "Elevated", "AsInvoker"};
 
 CLASS_DEFINE_REFERENCE(Process, Process, PROCESS_CLASSID)
 CLASSPRINT_DEFINE(Process, Process, PROCESS_CLASSID, "Process", Print)
@@ -277,13 +278,13 @@ int32 Process_GetStdout(Process *Handle, Dictionary *Value) { return GetStream(H
 int32 Process_GetStderr(Process *Handle, Dictionary *Value) { return GetStream(Handle, StandardError, Value); }
 
 const char *Process_TranslateRights(uint32 Rights) {
-    return Rights < sizeof(RightsNames) / sizeof(RightsNames[0]) ? RightsNames[Rights] : RightsNames[0];
+    return Process_RightsStringTable[Rights < PROCESS_RIGHTS_COUNT ? Rights : 0];
 }
 
 uint32 Process_TranslateRightsString(const char *Name) {
     if (Name == nullptr) return 0;
-    for (uint32 Index = 0; Index < sizeof(RightsNames) / sizeof(RightsNames[0]); Index++)
-        if (String_CompareWithoutCase(Name, RightsNames[Index])) return Index;
+    for (uint32 Index = 0; Index < PROCESS_RIGHTS_COUNT; Index++)
+        if (String_CompareWithoutCase(Name, Process_RightsStringTable[Index])) return Index;
     return 0;
 }
 

@@ -27,6 +27,7 @@
 #define PROCESS_RIGHTS_USER 0
 #define PROCESS_RIGHTS_ELEVATED 1
 #define PROCESS_RIGHTS_ASINVOKER 2
+#define PROCESS_RIGHTS_COUNT 3
 
 #define PROCESS_STATE_IDLE 0
 #define PROCESS_STATE_DIGEST 1
@@ -74,6 +75,8 @@ int32 Process_GetStdin(Process *Handle, Dictionary *Value);
 int32 Process_GetStdout(Process *Handle, Dictionary *Value);
 int32 Process_GetStderr(Process *Handle, Dictionary *Value);
 
+// The names of the rights numbers, in order.
+extern const char *const Process_RightsStringTable[PROCESS_RIGHTS_COUNT];
 // "User", "Elevated", "AsInvoker"; unknown numbers give "User", unknown
 // names (compared without case) give 0.
 const char *Process_TranslateRights(uint32 Rights);
