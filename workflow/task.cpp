@@ -57,7 +57,9 @@ DictionaryItem *FindArgument(Task *Handle, const char *Name) {
 // without text.
 bool ReadExpanded(Task *Handle, DictionaryItem *Item, char *Buffer, int32 Size) {
     const char *Text = nullptr;
-    if (!Dictionary_ItemGetStringPtr(Handle->Definition, Item, &Text) || Text == nullptr) return false;
+    if (Dictionary_ItemIsContainer(Handle->Definition, Item) ||
+        !Dictionary_ItemGetBufferPtr(Handle->Definition, Item, &Text, nullptr) || Text == nullptr)
+        return false;
     String_CopyLength(Buffer, Text, Size);
     Task_ExpandString(Handle, Buffer, Size);
     return true;
@@ -421,7 +423,8 @@ int32 Task_GetArgumentPtr(Task *Handle, const char *Name, const char **Text) {
     Debug_CheckPointer(Text);
     *Text = nullptr;
     DictionaryItem *Item = FindArgument(Handle, Name);
-    return Item != nullptr && Dictionary_ItemGetStringPtr(Handle->Definition, Item, Text) && *Text != nullptr;
+    return Item != nullptr && !Dictionary_ItemIsContainer(Handle->Definition, Item) &&
+           Dictionary_ItemGetBufferPtr(Handle->Definition, Item, Text, nullptr) && *Text != nullptr;
 }
 
 int32 Task_GetArgumentType(Task *Handle, const char *Name, int32 *Type) {

@@ -64,6 +64,7 @@ bool HasAncestorNamedUnload(Task *Handle) {
 
 void FinishCompletion(Task *Handle, Completion *State, Dictionary *CompleteResult) {
     Handle->EndTime = Time_GetCurrent();
+    Handle->Completed = TRUE;
     Handle->Completing = FALSE;
     // The "complete" step may only make things worse for a task with errors.
     if (CompleteResult != nullptr && !Task_HasError(Handle, nullptr)) {
@@ -114,6 +115,7 @@ int32 Task_Start(Task *Handle) {
     Class_CheckHandle(Handle, TASK_CLASSID);
     Handle->StartTime = Time_GetCurrent();
     Handle->EndTime = 0;
+    Handle->Completed = FALSE;
     if (!Handle->StatusObserved) {
         NotificationCenter_AddInstanceObserver("Task", "Status", Handle->Class.InstanceId, Handle,
                                                TaskInt_StatusObserver);
@@ -142,7 +144,7 @@ int32 Task_Start(Task *Handle) {
 
 int32 Task_Complete(Task *Handle, Dictionary *Result) {
     Class_CheckHandle(Handle, TASK_CLASSID);
-    if (Handle->Completing || Handle->EndTime != 0) return FALSE;
+    if (Handle->Completing || Handle->Completed) return FALSE;
     Handle->Completing = TRUE;
     uint32 Cancelled = Task_IsCancelled(Handle) ? 1 : 0;
     bool HasErrors = Task_HasError(Handle, nullptr) != 0;
@@ -226,7 +228,7 @@ int32 Task_GetDelayedCancelFired(Task *Handle, uint32 *Flag) {
 
 int32 Task_IsCompleted(Task *Handle) {
     Class_CheckHandle(Handle, TASK_CLASSID);
-    return Handle->EndTime != 0;
+    return Handle->Completed != 0;
 }
 
 int32 Task_IsCancelled(Task *Handle) {
@@ -237,7 +239,7 @@ int32 Task_IsCancelled(Task *Handle) {
 int32 Task_GetTimeElapsed(Task *Handle, float64 *Seconds) {
     Class_CheckHandle(Handle, TASK_CLASSID);
     Debug_CheckPointer(Seconds);
-    float64 End = Handle->EndTime != 0 ? Handle->EndTime : Time_GetCurrent();
+    float64 End = Handle->Completed ? Handle->EndTime : Time_GetCurrent();
     *Seconds = End - Handle->StartTime;
     return TRUE;
 }

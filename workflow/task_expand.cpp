@@ -103,7 +103,7 @@ bool ReadDictionaryPath(Dictionary *Source, const char *Path, char *Output, int3
     }
     const char *Text = nullptr;
     if (Item == nullptr || Owner == nullptr || Dictionary_ItemIsContainer(Owner, Item) ||
-        !Dictionary_ItemGetStringPtr(Owner, Item, &Text) || Text == nullptr)
+        !Dictionary_ItemGetBufferPtr(Owner, Item, &Text, nullptr) || Text == nullptr)
         return false;
     return CopyValue(Text, Output, Size);
 }

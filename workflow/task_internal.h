@@ -13,6 +13,8 @@ struct Task {
     char Name[TASK_NAME_SIZE];
     char DefaultCertStore[TASK_CERTSTORE_NAME_SIZE];
     uint32 Completing;
+    // The monotonic clock starts at 0, so an end time of 0 cannot mean "running".
+    uint32 Completed;
     uint32 Private;
     float64 StartTime;
     float64 EndTime;

@@ -96,10 +96,10 @@ bool ReadDocument(const char *Path, bool AsJson, Dictionary *Target) {
 // The document below its unnamed root must be a Dictionary of tasks.
 bool MergeParsed(Workflow *Self, Dictionary *Parsed) {
     Dictionary *Inner = nullptr;
-    if (!Dictionary_SkipRoot(Parsed, &Inner) || Inner == nullptr) return false;
+    if (!Dictionary_SkipRoot(Parsed, &Inner) || Inner == nullptr || Inner == Parsed) return false;
     Dictionary *Parent = nullptr;
     DictionaryItem *ParentItem = nullptr;
-    if (Inner != Parsed && Dictionary_GetParent(Inner, &Parent, &ParentItem) && ParentItem != nullptr &&
+    if (!Dictionary_GetParent(Inner, &Parent, &ParentItem) || ParentItem == nullptr ||
         !Dictionary_ItemCompareType(Parent, ParentItem, DICTIONARY_TYPE_DICTIONARY))
         return false;
     return Workflow_LoadDictionary(Self, Inner, 1) != 0;
@@ -172,6 +172,8 @@ int32 Workflow_LoadFile(Workflow *Handle, const char *Path) {
     }
     char Directory[DirectorySize];
     if (!Path_ParseDirectory(Path, Directory, (int32)sizeof(Directory))) Directory[0] = 0;
+    size_t Length = strlen(Directory);
+    if (Length > 1 && Directory[Length - 1] == '/') Directory[Length - 1] = 0;
     Workflow_AddMacro(Handle, "workflowPath", Path);
     Workflow_AddMacro(Handle, "workflowDirectory", Directory);
     return TRUE;
