@@ -9,6 +9,7 @@ PACKAGES="
   python3 python3-cryptography python3-yaml
   libxml2-utils zip p7zip-full xdelta3
   libssl-dev rapidjson-dev nlohmann-json3-dev libxml2-dev libyaml-dev
+  procps util-linux
 "
 MISSING=""
 for p in $PACKAGES; do
