@@ -76,6 +76,7 @@ int32 Task_GetStatusDictionaryHandle(Task *Handle, Dictionary **Status);
 int32 Task_GetMacroDictionaryHandle(Task *Handle, Dictionary **Macros);
 int32 Task_SetPrivate(Task *Handle, uint32 Flag);
 int32 Task_GetPrivate(Task *Handle, uint32 *Flag);
+// The task copies the record; Task_GetInterface hands out that copy.
 int32 Task_SetInterface(Task *Handle, const TaskInterface *Record);
 int32 Task_GetInterface(Task *Handle, const TaskInterface **Record);
 int32 Task_GetInterfaceHandle(Task *Handle, void **TypeObject);

@@ -260,13 +260,12 @@ int32 Task_RunSubActionNext(Task *Handle, const char *Key, Dictionary *NextResul
             return Task_RunSubTask(Handle, Copy, nullptr, User, Callback);
         }
         Dictionary *Action = nullptr;
+        int32 Type = DICTIONARY_TYPE_UNKNOWN;
         if (Dictionary_ItemCompareType(Handle->Definition, Item, DICTIONARY_TYPE_DICTIONARY) &&
             Dictionary_ItemGetDictionaryHandle(Handle->Definition, Item, &Action) &&
-            Dictionary_GetTypeByKey(Action, "action", nullptr) != 0) {
-            int32 Type = DICTIONARY_TYPE_UNKNOWN;
+            Dictionary_GetTypeByKey(Action, "action", &Type) && Type == DICTIONARY_TYPE_STRING) {
             const char *ActionName = nullptr;
-            Dictionary_GetTypeByKey(Action, "action", &Type);
-            if (Type == DICTIONARY_TYPE_STRING && Dictionary_GetStringPtrByKey(Action, "action", &ActionName)) {
+            if (Dictionary_GetStringPtrByKey(Action, "action", &ActionName) && ActionName != nullptr) {
                 char Copy[SubTaskNameSize];
                 String_CopyLength(Copy, ActionName, (int32)sizeof(Copy));
                 Dictionary *Arguments = nullptr;

@@ -106,7 +106,7 @@ int32 WorkerTask_Delete(WorkerTask **Handle) {
         Debug_AbortInt(__FILE__, __LINE__,
                        "Assertion failed (WorkerTask->RequireJoin == FALSE)\nWorker task requires join before delete\n");
     Unbind(Self);
-    EventQueue_RemoveInstance(nullptr, Self);
+    if (Thread_GetMainEventQueueHandle() != nullptr) EventQueue_RemoveInstance(nullptr, Self);
     Memory_Delete(Self);
     *Handle = nullptr;
     return TRUE;

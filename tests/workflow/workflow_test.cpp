@@ -282,3 +282,27 @@ TEST_F(WorkflowTest, MacrosAndCompletionNotification) {
 }
 
 } // namespace
+
+namespace {
+
+// Events still hold a task after its workflow, with the workflow's own type
+// list, is gone: the task's type must still release cleanly.
+TEST_F(WorkflowTest, TaskOutlivesItsWorkflowsTypeList) {
+    Workflow *Flow = nullptr;
+    Workflow_Create(&Flow);
+    Workflow_SetUseDefaultTaskTypes(Flow, FALSE);
+    Workflow_RegisterTaskHandler(Flow, &TestTask_INTERFACE);
+    const char Text[] = "{\"a\": {\"type\": \"Test\", \"outcome\": \"hold\", \"complete\": \"a2\"}, "
+                        "\"a2\": {\"type\": \"Test\"}}";
+    ASSERT_TRUE(Workflow_LoadBuffer(Flow, Text, (int32)sizeof(Text) - 1));
+    Task *Made = nullptr;
+    ASSERT_TRUE(Workflow_CreateTask(Flow, "a", nullptr, nullptr, &Made));
+    Task_Start(Made);
+    ASSERT_TRUE(RunMainLoopUntil([] { return !TestTaskStarts().empty(); }));
+    Task_Complete(Made, nullptr);
+    Workflow_Release(&Flow);
+    RunMainLoopPasses(10);
+    EXPECT_EQ(TestTaskStarts(), (std::vector<std::string>{"a"}));
+}
+
+} // namespace
