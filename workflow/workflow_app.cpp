@@ -2,6 +2,7 @@
 #include "workflow/workflow_app.h"
 
 #include "core/string.h"
+#include "workflow/workflow_app_life.h"
 
 namespace {
 
@@ -23,11 +24,13 @@ int32 WorkflowApp_Init(void) {
     Dictionary_Create(&App.Macros);
     Dictionary_SetCaseSensitive(App.Macros, FALSE);
     App.ShuttingDown = 0;
+    WorkflowApp_InitLife();
     return TRUE;
 }
 
 int32 WorkflowApp_Remove(void) {
     if (App.Types == nullptr) return TRUE;
+    WorkflowApp_RemoveLife();
     TaskTypeList_Release(&App.Types);
     Dictionary_Release(&App.Macros);
     App = Application();
