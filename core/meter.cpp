@@ -163,6 +163,8 @@ int32 Meter_Remove(void) {
     return TRUE;
 }
 
+int32 Meter_IsInitialized(void) { return GlobalMeter != nullptr; }
+
 Meter *Meter_RootHandle(void) {
     Debug_Assert(GlobalMeter != nullptr, "Meter module not initialized");
     return GlobalMeter->Root;

@@ -68,6 +68,8 @@ typedef struct MeterRW {
 // parentless), then the lock.
 int32 Meter_Init(void);
 int32 Meter_Remove(void);
+// 1 between Meter_Init and Meter_Remove.
+int32 Meter_IsInitialized(void);
 // The root meter; calling it before Meter_Init is a fatal stop.
 Meter *Meter_RootHandle(void);
 // The tick: rates once a second over the tree under the root, and the

@@ -2,6 +2,7 @@
 #include "workflow/control_task.h"
 #include "workflow/task_type_list.h"
 #include "workflow/unavailable_task.h"
+#include "workflow/workflow_run.h"
 
 const TaskInterface *const GlobalDefaultTaskInterfaces[TASKTYPELIST_DEFAULT_COUNT + 1] = {
     &InteropLoad_INTERFACE,      &InteropUnload_INTERFACE,    &CertStoreLoad_INTERFACE,

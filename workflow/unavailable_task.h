@@ -29,7 +29,7 @@
     X(JSONRead) X(JSONWrite) X(Analytics)
 
 // The engine's own types whose modules are not built yet.
-#define UNAVAILABLETASK_ENGINE_TYPES(X) X(Aggregate) X(Macro) X(Progress) X(WorkflowRun)
+#define UNAVAILABLETASK_ENGINE_TYPES(X) X(Aggregate) X(Macro) X(Progress)
 
 RUNTIME_EXTERN_C_BEGIN
 

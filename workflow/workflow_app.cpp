@@ -3,6 +3,7 @@
 
 #include "core/string.h"
 #include "workflow/workflow_app_life.h"
+#include "workflow/workflow_app_tick.h"
 
 namespace {
 
@@ -25,11 +26,13 @@ int32 WorkflowApp_Init(void) {
     Dictionary_SetCaseSensitive(App.Macros, FALSE);
     App.ShuttingDown = 0;
     WorkflowApp_InitLife();
+    WorkflowApp_InitTick();
     return TRUE;
 }
 
 int32 WorkflowApp_Remove(void) {
     if (App.Types == nullptr) return TRUE;
+    WorkflowApp_RemoveTick();
     WorkflowApp_RemoveLife();
     TaskTypeList_Release(&App.Types);
     Dictionary_Release(&App.Macros);

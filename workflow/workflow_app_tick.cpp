@@ -1,0 +1,234 @@
+// The workflow application's tick, its status and the analytics events of
+// completed tasks (see workflow_app_tick.h).
+#include "workflow/workflow_app_tick.h"
+
+#include "core/analytics.h"
+#include "core/class.h"
+#include "core/command_line.h"
+#include "core/event_queue.h"
+#include "core/memory.h"
+#include "core/notification_center.h"
+#include "core/string.h"
+#include "core/time.h"
+#include "workflow/task.h"
+#include "workflow/workflow.h"
+#include "workflow/workflow_run.h"
+
+namespace {
+
+constexpr uint32 TickClassId = 0xa824b96au;
+
+struct TickState {
+    ClassStruct Class;
+    MeterRW *Local;
+    MeterRW *Remote;
+    Dictionary *Status;
+    Dictionary *Scratch;
+    uint32 StatusChanged;
+    float64 NextStatusTime;
+    float64 StartTime;
+    uint32 Worker;
+    uint32 SelfUpdate;
+    uint32 DisconnectSeen;
+    uint32 Disconnected;
+};
+
+TickState *State = nullptr;
+
+int32 OnStatusRemove(Dictionary *, DictionaryItem *, void *, const char *) {
+    State->StatusChanged = TRUE;
+    return TRUE;
+}
+
+int32 OnStatusKey(Dictionary *, DictionaryItem *, void *, const char *, const char *) {
+    State->StatusChanged = TRUE;
+    return TRUE;
+}
+
+int32 OnStatusValue(Dictionary *, DictionaryItem *, void *, const char *, const char *, int32) {
+    State->StatusChanged = TRUE;
+    return TRUE;
+}
+
+void FillMeter(Dictionary *Target, const char *Prefix, MeterRW *Handle) {
+    int64 Read = 0, Written = 0;
+    float64 ReadRate = 0, WriteRate = 0, MaxRead = 0, MaxWrite = 0;
+    int32 ReadLimit = 0, WriteLimit = 0;
+    MeterRW_GetOverallUsage(Handle, &Read, &Written);
+    MeterRW_GetCurrentBandwidth(Handle, &ReadRate, &WriteRate);
+    MeterRW_GetMaxBandwidth(Handle, &MaxRead, &MaxWrite);
+    MeterRW_GetLimitBandwidth(Handle, &ReadLimit, &WriteLimit);
+    char Key[64];
+    auto Name = [&](const char *Suffix) {
+        String_CopyLength(Key, Prefix, (int32)sizeof(Key));
+        String_CatLength(Key, Suffix, (int32)sizeof(Key));
+        return Key;
+    };
+    Dictionary_SetInt64ByKey(Target, Name("ReadBytes"), Read);
+    Dictionary_SetInt64ByKey(Target, Name("WriteBytes"), Written);
+    Dictionary_SetFloat64ByKey(Target, Name("ReadSpeed"), ReadRate);
+    Dictionary_SetFloat64ByKey(Target, Name("WriteSpeed"), WriteRate);
+    Dictionary_SetFloat64ByKey(Target, Name("MaxReadSpeed"), MaxRead);
+    Dictionary_SetFloat64ByKey(Target, Name("MaxWriteSpeed"), MaxWrite);
+    Dictionary_SetInt64ByKey(Target, Name("ReadBandwidth"), ReadLimit);
+    Dictionary_SetInt64ByKey(Target, Name("WriteBandwidth"), WriteLimit);
+}
+
+void PublishStatus(float64 Now) {
+    FillMeter(State->Scratch, "local", State->Local);
+    FillMeter(State->Scratch, "remote", State->Remote);
+    Dictionary_Sync(State->Status, State->Scratch, nullptr, nullptr);
+    if (State->StatusChanged) {
+        NotificationCenter_FireAfterDelay("WorkflowApp", "Status", State->Class.InstanceId, 0, State->Status);
+        State->StatusChanged = FALSE;
+    }
+    State->NextStatusTime = Now + 1.0;
+}
+
+// One analytics event per completed task that is not private, named by the
+// task's type.
+int32 OnTaskComplete(void *, const char *, const char *, const char *Instance, Dictionary *Info) {
+    uint32 Flag = 0;
+    if (!Analytics_IsEnabled() || Instance == nullptr || (Info != nullptr && Dictionary_GetBooleanByKey(Info, "isRemote", &Flag) && Flag))
+        return TRUE;
+    void *Object = Class_ConvertFromInstanceId(Instance);
+    if (Object == nullptr || ((ClassStruct *)Object)->ClassId != TASK_CLASSID) return TRUE;
+    Task *Done = static_cast<Task *>(Object);
+    uint32 Private = 0;
+    const TaskInterface *Type = nullptr;
+    Task_GetPrivate(Done, &Private);
+    if (Private || !Task_GetInterface(Done, &Type) || Type == nullptr) return TRUE;
+    Dictionary *Event = nullptr, *Arguments = nullptr, *Status = nullptr, *From = nullptr;
+    Dictionary_Create(&Event);
+    Dictionary_SetStringByKey(Event, "taskName", Task_GetNamePtr(Done));
+    float64 Elapsed = 0;
+    Task_GetTimeElapsed(Done, &Elapsed);
+    Dictionary_SetFloat64ByKey(Event, "elapsedTime", Elapsed);
+    uint32 Cancelled = Task_IsCancelled(Done) ? 1 : 0;
+    Dictionary_SetBooleanByKey(Event, "cancelled", Cancelled);
+    Dictionary_SetBooleanByKey(Event, "successful", !Cancelled && !Task_HasError(Done, nullptr));
+    Dictionary_AddDictionary(Event, "arguments", &Arguments, nullptr);
+    if (Task_GetDictionaryHandle(Done, &From) && From != nullptr) {
+        Dictionary_Merge(Arguments, From, DICTIONARY_MERGE_OVERWRITE);
+        Task_ExpandDictionary(Done, Arguments);
+    }
+    Dictionary_AddDictionary(Event, "status", &Status, nullptr);
+    if (Task_GetStatusDictionaryHandle(Done, &From) && From != nullptr)
+        Dictionary_Merge(Status, From, DICTIONARY_MERGE_OVERWRITE);
+    Workflow *Flow = nullptr;
+    Dictionary *Analytics = nullptr, *Target = nullptr;
+    if (Task_GetWorkflowHandle(Done, &Flow) && Flow != nullptr && Workflow_GetAnalyticsDictionaryHandle(Flow, &Analytics) &&
+        Analytics != nullptr) {
+        Dictionary_AddDictionary(Event, "analytics", &Target, nullptr);
+        Dictionary_Merge(Target, Analytics, DICTIONARY_MERGE_OVERWRITE);
+    }
+    Analytics_SendEvent(Type->Name, Event);
+    Dictionary_Release(&Event);
+    return TRUE;
+}
+
+} // namespace
+
+int32 WorkflowApp_InitTick(void) {
+    if (State != nullptr) return FALSE;
+    State = Memory_New(TickState);
+    State->Class.ClassId = TickClassId;
+    Class_GenerateInstanceId(State);
+    State->StartTime = Time_GetCurrent();
+    State->NextStatusTime = State->StartTime;
+    State->Worker = CommandLine_IsFieldSet(nullptr, "wfworker") ? 1 : 0;
+    State->SelfUpdate = CommandLine_IsFieldSet(nullptr, "wfselfupdate") ? 1 : 0;
+    MeterRW_Create(&State->Local);
+    MeterRW_Create(&State->Remote);
+    // Under the root meter once the host has started the meters.
+    if (Meter_IsInitialized()) {
+        MeterRW_SetReadParentHandle(State->Local, Meter_RootHandle());
+        MeterRW_SetWriteParentHandle(State->Local, Meter_RootHandle());
+        MeterRW_SetReadParentHandle(State->Remote, Meter_RootHandle());
+        MeterRW_SetWriteParentHandle(State->Remote, Meter_RootHandle());
+    }
+    Dictionary_Create(&State->Status);
+    Dictionary_Create(&State->Scratch);
+    Dictionary_SetItemRemoveCallback(State->Status, State, OnStatusRemove);
+    Dictionary_SetItemKeyChangeCallback(State->Status, State, OnStatusKey);
+    Dictionary_SetItemValueChangeCallback(State->Status, State, OnStatusValue);
+    Analytics_Init();
+    MeterRW_SetParentHandle(Analytics_GetRemoteMeterRWHandle(), State->Remote);
+    NotificationCenter_AddObserver("Task", "Complete", State, OnTaskComplete);
+    WorkflowRun_Init();
+    return TRUE;
+}
+
+int32 WorkflowApp_RemoveTick(void) {
+    if (State == nullptr) return TRUE;
+    WorkflowRun_Remove();
+    NotificationCenter_RemoveObserver("Task", "Complete", State, OnTaskComplete);
+    MeterRW_SetParentHandle(Analytics_GetRemoteMeterRWHandle(), nullptr);
+    Analytics_Remove();
+    Dictionary_SetItemRemoveCallback(State->Status, nullptr, nullptr);
+    Dictionary_SetItemKeyChangeCallback(State->Status, nullptr, nullptr);
+    Dictionary_SetItemValueChangeCallback(State->Status, nullptr, nullptr);
+    Dictionary_Release(&State->Status);
+    Dictionary_Release(&State->Scratch);
+    MeterRW_Delete(&State->Local);
+    MeterRW_Delete(&State->Remote);
+    Memory_Delete(State);
+    State = nullptr;
+    return TRUE;
+}
+
+int32 WorkflowApp_Process(void) {
+    if (State == nullptr) return TRUE;
+    float64 Now = Time_GetCurrent();
+    if (Now >= State->NextStatusTime) PublishStatus(Now);
+    EventQueue_Flush(nullptr);
+    if (Meter_IsInitialized()) Meter_Process();
+    NotificationCenter_Process();
+    Analytics_Process();
+    if (State->DisconnectSeen && WorkflowRun_GetRunningCount() == 0) {
+        State->DisconnectSeen = FALSE;
+        State->Disconnected = TRUE;
+    }
+    return TRUE;
+}
+
+int32 WorkflowApp_IsActive(void) { return WorkflowRun_GetRunningCount() > 0; }
+int32 WorkflowApp_IsWorker(void) { return State != nullptr && State->Worker; }
+int32 WorkflowApp_IsSelfUpdate(void) { return State != nullptr && State->SelfUpdate; }
+int32 WorkflowApp_IsDisconnected(void) { return State == nullptr || State->Disconnected; }
+
+int32 WorkflowApp_GetStatusDictionaryHandle(Dictionary **Status) {
+    Debug_CheckPointer(Status);
+    *Status = State != nullptr ? State->Status : nullptr;
+    return *Status != nullptr;
+}
+
+int32 WorkflowApp_GetLocalMeterRWHandle(MeterRW **Handle) {
+    Debug_CheckPointer(Handle);
+    *Handle = State != nullptr ? State->Local : nullptr;
+    return *Handle != nullptr;
+}
+
+int32 WorkflowApp_GetRemoteMeterRWHandle(MeterRW **Handle) {
+    Debug_CheckPointer(Handle);
+    *Handle = State != nullptr ? State->Remote : nullptr;
+    return *Handle != nullptr;
+}
+
+int32 WorkflowApp_GetInstanceId(char *Buffer, int32 Size) {
+    Debug_CheckPointer(Buffer);
+    String_CopyLength(Buffer, State != nullptr ? State->Class.InstanceId : "", Size);
+    return State != nullptr;
+}
+
+int32 WorkflowApp_GetStartTime(float64 *Seconds) {
+    Debug_CheckPointer(Seconds);
+    *Seconds = State != nullptr ? State->StartTime : 0;
+    return State != nullptr;
+}
+
+int32 WorkflowApp_GetRunningTime(float64 *Seconds) {
+    Debug_CheckPointer(Seconds);
+    *Seconds = State != nullptr ? Time_GetCurrent() - State->StartTime : 0;
+    return State != nullptr;
+}

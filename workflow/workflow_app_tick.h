@@ -1,0 +1,35 @@
+// The workflow application's tick and what it publishes: the status of the
+// local and remote meters once a second ("WorkflowApp"/"Status", fired only
+// when something changed), one analytics event per completed task that is
+// not private, and the facts the host and the manager ask (worker,
+// self-update, active runs). Started and removed with the application.
+// Main thread only.
+#pragma once
+
+#include "core/dictionary.h"
+#include "core/meter.h"
+#include "core/types.h"
+
+RUNTIME_EXTERN_C_BEGIN
+
+// Called by WorkflowApp_Init and WorkflowApp_Remove.
+int32 WorkflowApp_InitTick(void);
+int32 WorkflowApp_RemoveTick(void);
+
+// One tick: status (at most once a second), the main event queue, the
+// notification center, analytics. Always 1.
+int32 WorkflowApp_Process(void);
+// True while at least one workflow run is running.
+int32 WorkflowApp_IsActive(void);
+int32 WorkflowApp_IsWorker(void);
+int32 WorkflowApp_IsSelfUpdate(void);
+// The worker's loop ends on it; true before the application exists.
+int32 WorkflowApp_IsDisconnected(void);
+int32 WorkflowApp_GetStatusDictionaryHandle(Dictionary **Status);
+int32 WorkflowApp_GetLocalMeterRWHandle(MeterRW **Handle);
+int32 WorkflowApp_GetRemoteMeterRWHandle(MeterRW **Handle);
+int32 WorkflowApp_GetInstanceId(char *Buffer, int32 Size);
+int32 WorkflowApp_GetStartTime(float64 *Seconds);
+int32 WorkflowApp_GetRunningTime(float64 *Seconds);
+
+RUNTIME_EXTERN_C_END

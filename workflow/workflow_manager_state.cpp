@@ -1,0 +1,556 @@
+// What the manager tracks around its queue: availability of state tasks,
+// dependencies between workflows, the relay of task events, run tracking,
+// overall progress and the status notification.
+#include <algorithm>
+
+#include "core/log.h"
+#include "core/notification_center.h"
+#include "core/string.h"
+#include "core/time.h"
+#include "workflow/workflow_manager_internal.h"
+#include "workflow/workflow_run.h"
+
+namespace {
+
+constexpr float64 RecordLifetime = 30.0;
+constexpr int32 IdSize = 40;
+const char *const SteeringErrors[] = {"Application_NotInstalled", "Application_RepairRequired",
+                                      "Application_UpdateRequired"};
+
+WorkflowManager *M() { return GlobalWorkflowManager; }
+
+bool IsSteering(const char *Text) {
+    for (const char *Each : SteeringErrors)
+        if (String_Compare(Each, Text)) return true;
+    return false;
+}
+
+void RemoveSteering(Dictionary *Record) {
+    Dictionary *Errors = nullptr;
+    if (!Dictionary_GetListByKey(Record, "errors", &Errors) || Errors == nullptr) return;
+    for (const char *Each : SteeringErrors)
+        while (Dictionary_RemoveByString(Errors, Each)) {
+        }
+}
+
+Dictionary *AvailableList(const char *WorkflowId, bool Create) {
+    Dictionary *List = nullptr;
+    if (Dictionary_GetListByKey(M()->Available, WorkflowId, &List) && List != nullptr) return List;
+    if (!Create) return nullptr;
+    Dictionary_EnsureList(M()->Available, WorkflowId, nullptr, &List);
+    return List;
+}
+
+bool ListHas(Dictionary *List, const char *Name) { return List != nullptr && Dictionary_ContainsString(List, Name); }
+
+// ---- Task events ----
+
+int32 Relay(const char *Event, const char *TaskId, Dictionary *Info) {
+    if (TaskId == nullptr) return TRUE;
+    Dictionary *Record = nullptr;
+    bool Known = Dictionary_GetDictionaryByKey(M()->TaskEvents, TaskId, &Record) && Record != nullptr;
+    bool IsError = String_Compare(Event, "Error"), IsWarning = String_Compare(Event, "Warning");
+    if (IsError) {
+        const char *Message = nullptr;
+        if (!Known || !Dictionary_ContainsKey(Record, "workflow") || !Dictionary_ContainsKey(Record, "name"))
+            return TRUE;
+        if (Info != nullptr && Dictionary_GetStringPtrByKey(Info, "message", &Message) && Message != nullptr &&
+            IsSteering(Message))
+            return TRUE;
+    }
+    if (!Known) Dictionary_EnsureDictionary(M()->TaskEvents, TaskId, nullptr, &Record);
+    Dictionary *Payload = nullptr;
+    Dictionary_Create(&Payload);
+    if (Info != nullptr) Dictionary_Merge(Payload, Info, DICTIONARY_MERGE_OVERWRITE);
+    Dictionary_RemoveByKey(Payload, "isRemote");
+    if (IsError || IsWarning) Dictionary_RemoveByKey(Payload, "message");
+    const char *Flow = nullptr;
+    if (Dictionary_GetStringPtrByKey(Payload, "workflow", &Flow) && Flow != nullptr) {
+        // The task's own workflow here; a workflow named by a payload from
+        // the other process is kept as the remote one.
+        char Local[IdSize] = "";
+        String_CopyLength(Local, Flow, (int32)sizeof(Local));
+        const char *Known2 = nullptr;
+        if (Dictionary_GetStringPtrByKey(Record, "workflow", &Known2) && Known2 != nullptr && Known2[0] != 0 &&
+            !String_Compare(Known2, Local)) {
+            Dictionary_SetStringByKey(Payload, "remoteWorkflow", Local);
+            String_CopyLength(Local, Known2, (int32)sizeof(Local));
+        }
+        Dictionary_SetStringByKey(Payload, "workflow", Local);
+        Dictionary_SetStringByKey(Payload, "task", TaskId);
+    }
+    Dictionary *Target = Record;
+    if (String_Compare(Event, "Status") || IsError || IsWarning)
+        Dictionary_EnsureDictionary(Record, "status", nullptr, &Target);
+    Dictionary_Merge(Target, Payload, DICTIONARY_MERGE_OVERWRITE);
+    RemoveSteering(Target);
+    Dictionary_Release(&Payload);
+    if (M()->Verbose == 1) {
+        Log_Info("WorkflowManager - Task %s - %s\n", Event, TaskId);
+        Dictionary_Dump(Record);
+    }
+    if (String_Compare(Event, "Status") && Info != nullptr) {
+        float64 Number = 0;
+        const char *Owner = nullptr;
+        bool Has = Dictionary_GetFloat64ByKey(Info, "aggregateProgress", &Number) ||
+                   Dictionary_GetFloat64ByKey(Info, "overallProgress", &Number);
+        if (Has && Dictionary_GetStringPtrByKey(Record, "workflow", &Owner) && Owner != nullptr &&
+            Dictionary_ContainsKey(M()->Progress, Owner))
+            Dictionary_SetFloat64ByKey(M()->Progress, Owner, Number);
+    }
+    if (String_Compare(Event, "Complete"))
+        Dictionary_SetFloat64ByKey(Record, "expireTime", Time_GetCurrent() + RecordLifetime);
+    char Name[32] = "Task";
+    String_CatLength(Name, Event, (int32)sizeof(Name));
+    NotificationCenter_FireAfterDelay("WorkflowManager", Name, ManagerId(), 0, Record);
+    return TRUE;
+}
+
+int32 OnTaskStart(void *, const char *, const char *, const char *I, Dictionary *Info) { return Relay("Start", I, Info); }
+int32 OnTaskStatus(void *, const char *, const char *, const char *I, Dictionary *Info) { return Relay("Status", I, Info); }
+int32 OnTaskComplete(void *, const char *, const char *, const char *I, Dictionary *Info) {
+    return Relay("Complete", I, Info);
+}
+int32 OnTaskError(void *, const char *, const char *, const char *I, Dictionary *Info) { return Relay("Error", I, Info); }
+int32 OnTaskWarning(void *, const char *, const char *, const char *I, Dictionary *Info) {
+    return Relay("Warning", I, Info);
+}
+
+bool ReadNameAndWorkflow(Dictionary *Info, const char **Name, const char **Flow) {
+    return Info != nullptr && Dictionary_GetStringPtrByKey(Info, "name", Name) && *Name != nullptr &&
+           Dictionary_GetStringPtrByKey(Info, "workflow", Flow) && *Flow != nullptr;
+}
+
+int32 OnEventStart(void *, const char *, const char *, const char *, Dictionary *Info) {
+    const char *Name = nullptr, *Flow = nullptr;
+    if (!ReadNameAndWorkflow(Info, &Name, &Flow)) return TRUE;
+    return ManagerInt_OnEventStart(Flow, Name);
+}
+
+int32 OnEventComplete(void *, const char *, const char *, const char *, Dictionary *Info) {
+    const char *Name = nullptr, *Flow = nullptr;
+    uint32 Successful = 0;
+    if (!ReadNameAndWorkflow(Info, &Name, &Flow)) return TRUE;
+    Dictionary_GetBooleanByKey(Info, "successful", &Successful);
+    std::string NameText = Name, FlowText = Flow;
+    return ManagerInt_OnEventComplete(FlowText.c_str(), NameText.c_str(), Successful, Info);
+}
+
+int32 OnRun(void *, const char *, const char *, const char *, Dictionary *) {
+    if (M()->StateInterval >= 1) M()->StateReference = Time_GetCurrent() + M()->StateInterval;
+    return TRUE;
+}
+
+int32 OnRunStart(void *, const char *, const char *, const char *, Dictionary *Info) {
+    uint32 Elevated = 0;
+    const char *Flow = nullptr;
+    if (Info == nullptr) return TRUE;
+    if (Dictionary_GetBooleanByPath(Info, "arguments\\elevated", &Elevated) &&
+        (Elevated != 0) != (WorkflowRun_IsElevated() != 0))
+        return TRUE;
+    if (!Dictionary_GetStringPtrByKey(Info, "workflow", &Flow) || Flow == nullptr) return TRUE;
+    Workflow *Handle = ManagerInt_FindWorkflow(Flow);
+    if (Handle == nullptr) return TRUE;
+    if (std::find(M()->Loaded.begin(), M()->Loaded.end(), Handle) != M()->Loaded.end()) return TRUE;
+    Workflow_AddRef(Handle);
+    M()->Loaded.push_back(Handle);
+    AvailableList(Flow, true);
+    M()->Dirty = TRUE;
+    return TRUE;
+}
+
+struct Observed {
+    const char *Type;
+    const char *Name;
+    NotificationCenter_ObserverFunc Function;
+};
+
+const Observed Observers[] = {
+    {"Task", "Start", OnTaskStart},          {"Task", "Status", OnTaskStatus},
+    {"Task", "Complete", OnTaskComplete},    {"Task", "Error", OnTaskError},
+    {"Task", "Warning", OnTaskWarning},      {"WorkflowEvent", "Start", OnEventStart},
+    {"WorkflowEvent", "Complete", OnEventComplete}, {"WorkflowRun", "Run", OnRun},
+    {"WorkflowRun", "RunStart", OnRunStart},
+};
+
+// ---- Availability after a completed event ----
+
+struct Row {
+    int8 Install, Uninstall, Update, Repair, Launch; // 1 = A, 0 = off, 2 = P (repair keeps update)
+};
+
+void ApplyRow(Workflow *Handle, const Row &Each) {
+    static const char *const Names[] = {"install", "uninstall", "update", "repair", "launch"};
+    const int8 Values[] = {Each.Install, Each.Uninstall, Each.Update, Each.Repair, Each.Launch};
+    Dictionary *Previous = nullptr;
+    Dictionary_GetListByKey(M()->Previous, WorkflowIdOf(Handle), &Previous);
+    for (int32 Index = 0; Index < 5; Index++) {
+        uint32 On = 0;
+        if (Values[Index] == 1) On = Workflow_CanCreateTask(Handle, Names[Index]) ? 1 : 0;
+        else if (Values[Index] == 2) On = ListHas(Previous, "update") && Workflow_CanCreateTask(Handle, "update");
+        WorkflowManager_SetTaskAvailability(Handle, Names[Index], On);
+    }
+    WorkflowManager_SetTaskAvailability(Handle, "state", FALSE);
+}
+
+bool ErrorsHold(Dictionary *Errors, const char *Name) { return Errors != nullptr && Dictionary_ContainsString(Errors, Name); }
+
+// ---- Dependencies ----
+
+Workflow *WorkflowWithId(const char *Id) {
+    DictionaryItem *Item = nullptr;
+    Dictionary *Ids = M()->WorkflowIds;
+    for (Dictionary_ItemGetFirst(Ids, &Item); Item != nullptr; Dictionary_ItemGetNext(Ids, Item, &Item)) {
+        const char *Value = nullptr, *Flow = nullptr;
+        if (Dictionary_ItemGetStringPtr(Ids, Item, &Value) && Value != nullptr && String_Compare(Value, Id) &&
+            Dictionary_ItemGetKeyPtr(Ids, Item, &Flow))
+            return ManagerInt_FindWorkflow(Flow);
+    }
+    return nullptr;
+}
+
+int32 ActOn(Workflow *Reached, int32 Mode, const char *Name, Workflow *From) {
+    const char *Id = nullptr;
+    Dictionary_GetStringPtrByKey(M()->WorkflowIds, WorkflowIdOf(Reached), &Id);
+    if (Mode == 1 || Mode == 2) {
+        Dictionary *List = AvailableList(WorkflowIdOf(Reached), false);
+        if (!ListHas(List, Name)) return FALSE;
+        Log_Info("WorkflowManager - Dependency - Queue - %s -  %s (%s)\n", Id != nullptr ? Id : "", WorkflowIdOf(Reached),
+                 Name);
+        ManagerInt_PushToQueue(Reached, Name, nullptr, M()->DependencyQueue);
+        return TRUE;
+    }
+    (void)From;
+    Log_Info("WorkflowManager - Failed Dependent - Queue - %s -  %s (%s)\n", Id != nullptr ? Id : "",
+             WorkflowIdOf(Reached), Name);
+    ManagerInt_RemoveEntries(M()->Queue, WorkflowIdOf(Reached));
+    Dictionary_SetStringByKey(M()->Failed, WorkflowIdOf(Reached), Name);
+    Workflow_AddError(Reached, "%s", "Task_Error_DependencyFailure");
+    ManagerInt_UpdateAvailability(Reached, Name, FALSE, nullptr);
+    return TRUE;
+}
+
+int32 Walk(Workflow *Handle, int32 Mode, const char *Name, std::vector<Workflow *> &Path) {
+    const char *Id = nullptr;
+    if (!Dictionary_GetStringPtrByKey(M()->WorkflowIds, WorkflowIdOf(Handle), &Id) || Id == nullptr) return FALSE;
+    std::string Own = Id;
+    Path.push_back(Handle);
+    int32 Acted = FALSE;
+    Dictionary *Entries = M()->Dependencies;
+    DictionaryItem *Item = nullptr;
+    for (Dictionary_ItemGetFirst(Entries, &Item); Item != nullptr; Dictionary_ItemGetNext(Entries, Item, &Item)) {
+        const char *Key = nullptr, *Value = nullptr;
+        Dictionary_ItemGetKeyPtr(Entries, Item, &Key);
+        Dictionary_ItemGetStringPtr(Entries, Item, &Value);
+        if (Key == nullptr || Value == nullptr) continue;
+        const char *Next = nullptr;
+        if ((Mode == 1 || Mode == 2) && Own == Key) Next = Value;
+        else if ((Mode == 3 || Mode == 4) && Own == Value) Next = Key;
+        if (Next == nullptr) continue;
+        Workflow *Reached = WorkflowWithId(Next);
+        // A cycle among the entries ends the walk where it closes.
+        if (Reached == nullptr || std::find(Path.begin(), Path.end(), Reached) != Path.end()) continue;
+        if (Mode == 1 || Mode == 4) Acted |= ActOn(Reached, Mode, Name, Handle);
+        Acted |= Walk(Reached, Mode, Name, Path);
+        if (Mode == 2 || Mode == 3) Acted |= ActOn(Reached, Mode, Name, Handle);
+    }
+    Path.pop_back();
+    return Acted;
+}
+
+Dictionary *CopyInto(Dictionary *Status, const char *Key, Dictionary *Source) {
+    Dictionary *Copy = nullptr;
+    Dictionary_AddDictionary(Status, Key, &Copy, nullptr);
+    if (Source != nullptr) Dictionary_Merge(Copy, Source, DICTIONARY_MERGE_OVERWRITE);
+    return Copy;
+}
+
+void AddQueuedNames(Dictionary *Target, Dictionary *Queue) {
+    DictionaryItem *Item = nullptr;
+    for (Dictionary_ItemGetFirst(Queue, &Item); Item != nullptr; Dictionary_ItemGetNext(Queue, Item, &Item)) {
+        const char *Flow = nullptr;
+        Dictionary *Tasks = nullptr, *List = nullptr;
+        if (!Dictionary_ItemGetKeyPtr(Queue, Item, &Flow) || Flow == nullptr ||
+            !Dictionary_ItemGetDictionaryHandle(Queue, Item, &Tasks) || Tasks == nullptr)
+            continue;
+        Dictionary_EnsureList(Target, Flow, nullptr, &List);
+        DictionaryItem *Task = nullptr;
+        for (Dictionary_ItemGetFirst(Tasks, &Task); Task != nullptr; Dictionary_ItemGetNext(Tasks, Task, &Task)) {
+            const char *Name = nullptr;
+            if (Dictionary_ItemGetKeyPtr(Tasks, Task, &Name) && Name != nullptr) Dictionary_AddString(List, nullptr, Name, nullptr);
+        }
+    }
+}
+
+} // namespace
+
+int32 ManagerInt_InitState(void) {
+    for (const Observed &Each : Observers) NotificationCenter_AddObserver(Each.Type, Each.Name, M(), Each.Function);
+    return TRUE;
+}
+
+int32 ManagerInt_RemoveState(void) {
+    for (const Observed &Each : Observers) NotificationCenter_RemoveObserver(Each.Type, Each.Name, M(), Each.Function);
+    return TRUE;
+}
+
+int32 ManagerInt_OnEventStart(const char *WorkflowId, const char *Name) {
+    const char *Running = nullptr;
+    if (Dictionary_GetStringPtrByKey(M()->Active, WorkflowId, &Running) && Running != nullptr &&
+        String_CompareWithoutCase(Running, Name))
+        NotificationCenter_FireAfterDelayWithJSON("Workflow", "Status", WorkflowId, 0, "{\"queued\":false}");
+    Dictionary *Now = AvailableList(WorkflowId, false), *Before = nullptr;
+    Dictionary_RemoveByKey(M()->Previous, WorkflowId);
+    Dictionary_EnsureList(M()->Previous, WorkflowId, nullptr, &Before);
+    if (Now != nullptr) {
+        Dictionary_Merge(Before, Now, DICTIONARY_MERGE_OVERWRITE);
+        Dictionary_Reset(Now);
+        M()->Dirty = TRUE;
+    }
+    return TRUE;
+}
+
+int32 ManagerInt_OnEventComplete(const char *WorkflowId, const char *Name, uint32 Successful, Dictionary *Payload) {
+    WorkflowManager *Manager = M();
+    const char *Running = nullptr;
+    if (Dictionary_GetStringPtrByKey(Manager->Active, WorkflowId, &Running) && Running != nullptr) {
+        int32 OthersBefore = ManagerInt_CountActive(false);
+        bool IsState = String_CompareWithoutCase(Running, "state");
+        int32 Limit = IsState ? Manager->MaximumActiveStateTasks : Manager->MaximumActiveTasks;
+        if (String_CompareWithoutCase(Running, Name)) {
+            Dictionary_RemoveByKey(Manager->Active, WorkflowId);
+            if (ManagerInt_NameIn(Manager->ProgressTaskNames, Name)) Dictionary_RemoveByKey(Manager->Progress, WorkflowId);
+            Manager->Dirty = TRUE;
+            Log_Info("WorkflowManager - Task Queue - %s - Complete - %s (%d/%d)\n", WorkflowId, Name,
+                     ManagerInt_CountActive(IsState), Limit);
+        }
+        int32 Queued = 0;
+        Dictionary_ItemGetCount(Manager->Queue, &Queued);
+        if (OthersBefore > 0 && ManagerInt_CountActive(false) == 0 && Queued == 0)
+            NotificationCenter_Fire("WorkflowManager", "Deactivate", ManagerId(), nullptr);
+    }
+    Workflow *Flow = ManagerInt_FindWorkflow(WorkflowId);
+    if (Flow != nullptr) ManagerInt_UpdateAvailability(Flow, Name, Successful, Payload);
+    if (!ManagerInt_NameIn(Manager->QueueTaskNames, Name)) return TRUE;
+    if (!Successful) {
+        Dictionary_SetStringByKey(Manager->Failed, WorkflowId, Name);
+        std::string Marked = std::string("!") + Name;
+        if (Flow != nullptr && Manager->HardDependency &&
+            (ManagerInt_NameIn(Manager->DependencyTaskNames, Name) ||
+             ManagerInt_NameIn(Manager->DependencyTaskNames, Marked.c_str())))
+            ManagerInt_WalkDependencies(Flow, 3, Name);
+    } else {
+        Dictionary_RemoveByKey(Manager->Failed, WorkflowId);
+    }
+    return TRUE;
+}
+
+int32 ManagerInt_UpdateAvailability(Workflow *Handle, const char *Name, uint32 Successful, Dictionary *Payload) {
+    Dictionary *Errors = nullptr;
+    if (Payload != nullptr) Dictionary_GetListByKey(Payload, "errors", &Errors);
+    if (String_CompareWithoutCase(Name, "state")) {
+        if (Successful) return ApplyRow(Handle, {0, 1, 0, 1, 1}), TRUE;
+        if (Errors == nullptr) return TRUE;
+        if (ErrorsHold(Errors, "Application_NotInstalled")) ApplyRow(Handle, {1, 0, 0, 0, 0});
+        else if (ErrorsHold(Errors, "Application_RepairRequired")) ApplyRow(Handle, {0, 1, 0, 1, 0});
+        else if (ErrorsHold(Errors, "Application_UpdateRequired")) ApplyRow(Handle, {0, 1, 1, 1, 0});
+        else WorkflowManager_SetTaskAvailability(Handle, "state", TRUE);
+        return TRUE;
+    }
+    struct Outcome {
+        const char *Name;
+        Row Success, Failure;
+    };
+    static const Outcome Table[] = {
+        {"install", {0, 1, 0, 1, 1}, {1, 0, 0, 0, 0}}, {"uninstall", {1, 0, 0, 0, 0}, {0, 1, 0, 1, 0}},
+        {"update", {0, 1, 0, 1, 1}, {0, 1, 1, 0, 0}},  {"repair", {0, 1, 2, 1, 1}, {0, 1, 2, 1, 0}},
+        {"start", {0, 0, 0, 1, 1}, {0, 0, 0, 1, 0}},   {"launch", {0, 0, 0, 1, 1}, {0, 0, 0, 1, 1}},
+    };
+    for (const Outcome &Each : Table)
+        if (String_CompareWithoutCase(Each.Name, Name)) ApplyRow(Handle, Successful ? Each.Success : Each.Failure);
+    return TRUE;
+}
+
+int32 ManagerInt_WalkDependencies(Workflow *Handle, int32 Mode, const char *Name) {
+    std::vector<Workflow *> Path;
+    return Walk(Handle, Mode, Name, Path);
+}
+
+Workflow *ManagerInt_DependencyOf(Workflow *Handle) {
+    const char *Id = nullptr, *Dependency = nullptr;
+    if (!Dictionary_GetStringPtrByKey(M()->WorkflowIds, WorkflowIdOf(Handle), &Id) || Id == nullptr) return nullptr;
+    if (!Dictionary_GetStringPtrByKey(M()->Dependencies, Id, &Dependency) || Dependency == nullptr) return nullptr;
+    return WorkflowWithId(Dependency);
+}
+
+int32 ManagerInt_ExpireTaskEvents(void) {
+    float64 Now = Time_GetCurrent();
+    Dictionary *Records = M()->TaskEvents;
+    DictionaryItem *Item = nullptr, *Next = nullptr;
+    for (Dictionary_ItemGetFirst(Records, &Item); Item != nullptr; Item = Next) {
+        Dictionary_ItemGetNext(Records, Item, &Next);
+        Dictionary *Record = nullptr;
+        float64 Expire = 0;
+        if (Dictionary_ItemGetDictionaryHandle(Records, Item, &Record) && Record != nullptr &&
+            Dictionary_GetFloat64ByKey(Record, "expireTime", &Expire) && Expire <= Now)
+            Dictionary_Remove(Records, &Item);
+    }
+    return TRUE;
+}
+
+int32 ManagerInt_ComputeProgress(void) {
+    Dictionary *Progress = M()->Progress;
+    int32 Count = 0;
+    Dictionary_ItemGetCount(Progress, &Count);
+    float64 Result = -2.0, Sum = 0;
+    if (Count > 0) {
+        bool Negative = false;
+        DictionaryItem *Item = nullptr;
+        for (Dictionary_ItemGetFirst(Progress, &Item); Item != nullptr; Dictionary_ItemGetNext(Progress, Item, &Item)) {
+            float64 Value = 0;
+            Dictionary_ItemGetFloat64(Progress, Item, &Value);
+            if (Value < 0) {
+                Result = Value;
+                Negative = true;
+                break;
+            }
+            Sum += Value;
+        }
+        if (!Negative) Result = Sum > 0 ? Sum / Count : Sum;
+    }
+    int32 Percent = Result >= 0 ? (int32)(Result * 100.0) : (int32)Result;
+    if (Percent != M()->LastProgress) {
+        Log_Info("WorkflowManager - Overall Progress - %.02f (%d)\n", Result, Count);
+        M()->LastProgress = Percent;
+        M()->Dirty = TRUE;
+    }
+    return TRUE;
+}
+
+int32 ManagerInt_PublishStatus(void) {
+    WorkflowManager *Manager = M();
+    Dictionary *Status = nullptr, *Queued = nullptr, *Dependencies = nullptr;
+    Dictionary_Create(&Status);
+    Dictionary_SetInt32ByKey(Status, "progress", Manager->LastProgress);
+    CopyInto(Status, "active", Manager->Active);
+    CopyInto(Status, "available", Manager->Available);
+    Dictionary_AddList(Status, "dependencies", &Dependencies, nullptr);
+    DictionaryItem *Item = nullptr;
+    for (Dictionary_ItemGetFirst(Manager->Dependencies, &Item); Item != nullptr;
+         Dictionary_ItemGetNext(Manager->Dependencies, Item, &Item)) {
+        const char *Key = nullptr, *Value = nullptr;
+        Dictionary *Entry = nullptr;
+        Dictionary_ItemGetKeyPtr(Manager->Dependencies, Item, &Key);
+        Dictionary_ItemGetStringPtr(Manager->Dependencies, Item, &Value);
+        Dictionary_AddDictionary(Dependencies, nullptr, &Entry, nullptr);
+        Dictionary_SetStringByKey(Entry, Key != nullptr ? Key : "", Value != nullptr ? Value : "");
+    }
+    Dictionary_AddDictionary(Status, "queued", &Queued, nullptr);
+    AddQueuedNames(Queued, Manager->Queue);
+    AddQueuedNames(Queued, Manager->DependencyQueue);
+    Dictionary_AddDictionary(Status, "queuedDependencies", &Queued, nullptr);
+    AddQueuedNames(Queued, Manager->DependencyQueue);
+    CopyInto(Status, "workflowId", Manager->WorkflowIds);
+    NotificationCenter_FireAfterDelay("WorkflowManager", "Status", ManagerId(), 0, Status);
+    Dictionary_Release(&Status);
+    return TRUE;
+}
+
+// ---- Public availability, dependency and progress operations ----
+
+int32 WorkflowManager_SetTaskAvailability(Workflow *Handle, const char *Name, uint32 Available) {
+    Class_CheckHandle(Handle, WORKFLOW_CLASSID);
+    Debug_CheckPointer(Name);
+    if (M() == nullptr || !M()->Full) return FALSE;
+    Dictionary *List = AvailableList(WorkflowIdOf(Handle), true);
+    bool Has = ListHas(List, Name);
+    if (Available && !Has) {
+        Dictionary_AddString(List, nullptr, Name, nullptr);
+        M()->Dirty = TRUE;
+    } else if (!Available && Has) {
+        Dictionary_RemoveByString(List, Name);
+        M()->Dirty = TRUE;
+    }
+    return TRUE;
+}
+
+int32 WorkflowManager_ClearTaskAvailability(Workflow *Handle) {
+    Class_CheckHandle(Handle, WORKFLOW_CLASSID);
+    if (M() == nullptr || !M()->Full) return FALSE;
+    Dictionary *List = AvailableList(WorkflowIdOf(Handle), false);
+    int32 Count = 0;
+    if (List != nullptr && Dictionary_ItemGetCount(List, &Count) && Count > 0) {
+        Dictionary_Reset(List);
+        M()->Dirty = TRUE;
+    }
+    return TRUE;
+}
+
+int32 WorkflowManager_IsTaskAvailable(const char *WorkflowId, const char *Name) {
+    if (M() == nullptr || !M()->Full || WorkflowId == nullptr || Name == nullptr) return FALSE;
+    return ListHas(AvailableList(WorkflowId, false), Name);
+}
+
+int32 WorkflowManager_QueueAvailableTasks(const char *Name) {
+    if (M() == nullptr || !M()->Full) return FALSE;
+    std::vector<std::string> Ids;
+    DictionaryItem *Item = nullptr;
+    for (Dictionary_ItemGetFirst(M()->Available, &Item); Item != nullptr;
+         Dictionary_ItemGetNext(M()->Available, Item, &Item)) {
+        const char *Key = nullptr;
+        if (Dictionary_ItemGetKeyPtr(M()->Available, Item, &Key) && Key != nullptr) Ids.push_back(Key);
+    }
+    for (const std::string &Id : Ids) WorkflowManager_QueueAvailableTasksByWorkflow(Name, Id.c_str());
+    return TRUE;
+}
+
+int32 WorkflowManager_QueueAvailableTasksByWorkflow(const char *Name, const char *WorkflowId) {
+    if (!WorkflowManager_IsTaskAvailable(WorkflowId, Name)) return FALSE;
+    return WorkflowManager_QueueTaskInterop(WorkflowId, Name, nullptr);
+}
+
+int32 WorkflowManager_AddDependency(const char *Id, const char *DependencyId) {
+    Debug_CheckPointer(Id);
+    Debug_CheckPointer(DependencyId);
+    if (M() == nullptr || !M()->Full) return FALSE;
+    Log_Info("WorkflowManager - Dependency - Added - %s -> %s\n", Id, DependencyId);
+    Dictionary_AddString(M()->Dependencies, Id, DependencyId, nullptr);
+    M()->Dirty = TRUE;
+    return TRUE;
+}
+
+int32 WorkflowManager_SetProgress(Workflow *Handle, const char *Name, float64 Progress) {
+    Class_CheckHandle(Handle, WORKFLOW_CLASSID);
+    Debug_CheckPointer(Name);
+    if (M() == nullptr || !M()->Full || !ManagerInt_NameIn(M()->ProgressTaskNames, Name) ||
+        !Dictionary_ContainsKey(M()->Active, WorkflowIdOf(Handle)))
+        return FALSE;
+    Dictionary_SetFloat64ByKey(M()->Progress, WorkflowIdOf(Handle), Progress);
+    return TRUE;
+}
+
+int32 WorkflowManager_PrintState(void) {
+    if (M() == nullptr || !M()->Full) return FALSE;
+    struct Table {
+        const char *Title;
+        Dictionary *Handle;
+    };
+    const Table Tables[] = {{"Available Task List", M()->Available},   {"Queued Task List", M()->Queue},
+                            {"Active Task List", M()->Active},         {"Active Progress Task List", M()->Progress},
+                            {"Workflow Id List", M()->WorkflowIds},    {"Workflow Priority List", M()->Priorities},
+                            {"Dependency/Workflow List", M()->Dependencies},
+                            {"Dependency Task List", M()->DependencyQueue}};
+    auto PrintNames = [](const char *Title, const std::vector<std::string> &List) {
+        std::string Joined;
+        for (const std::string &Each : List) Joined += (Joined.empty() ? "" : ",") + Each;
+        Log_Info("%s\n%s\n", Title, Joined.c_str());
+    };
+    PrintNames("Queuable Tasks List", M()->QueueTaskNames);
+    PrintNames("Progressable Tasks List", M()->ProgressTaskNames);
+    for (const Table &Each : Tables) {
+        Log_Info("%s\n", Each.Title);
+        Dictionary_Dump(Each.Handle);
+    }
+    PrintNames("Dependency Task Names List", M()->DependencyTaskNames);
+    return TRUE;
+}

@@ -1,0 +1,375 @@
+// Workflow runs: the "global" runs of start requests and the run task type
+// (see workflow_run.h). Document preparation is in workflow_run_prepare.cpp,
+// the fetch in workflow_run_fetch.cpp.
+#include <string.h>
+#include <unistd.h>
+
+#include <vector>
+
+#include "core/memory.h"
+#include "core/notification_center.h"
+#include "core/string.h"
+#include "workflow/workflow_app.h"
+#include "workflow/workflow_event.h"
+#include "workflow/workflow_run_internal.h"
+
+namespace {
+
+struct GlobalRunState {
+    ClassStruct Class;
+    void *EndPoint;
+    int32 RunningCount; // atomic: the worker's loop reads it
+    uint32 StartCount;
+    std::vector<Task *> Live;      // "global" tasks started and not yet stopped
+    std::vector<Task *> Completed; // released once their stop has been handled
+};
+
+GlobalRunState *GlobalWorkflowRun = nullptr;
+int32 ElevatedOverride = -1;
+
+int32 OnGlobalComplete(void *, const char *, const char *, const char *Instance, Dictionary *Info);
+
+int32 OnStartRequest(void *, const char *, const char *, const char *Sender, Dictionary *Info) {
+    if (Info == nullptr) return TRUE;
+    uint32 Flag = 0;
+    Dictionary *Remote = nullptr;
+    if (Dictionary_GetBooleanByKey(Info, "isRemote", &Flag) && Flag) {
+        if (!Dictionary_GetDictionaryByKey(Info, "_remote", &Remote) || Remote == nullptr) return TRUE;
+    } else if (Dictionary_GetBooleanByKey(Info, "canLocal", &Flag) && !Flag) {
+        return TRUE;
+    } else {
+        Dictionary_GetDictionaryByKey(Info, "_remote", &Remote);
+    }
+    __atomic_add_fetch(&GlobalWorkflowRun->RunningCount, 1, __ATOMIC_SEQ_CST);
+    GlobalWorkflowRun->StartCount++;
+
+    Dictionary *Document = nullptr, *Definition = nullptr;
+    Dictionary_Create(&Document);
+    Dictionary_AddDictionary(Document, "global", &Definition, nullptr);
+    if (Remote != nullptr) Dictionary_Merge(Definition, Remote, DICTIONARY_MERGE_OVERWRITE);
+    Dictionary_Merge(Definition, Info, DICTIONARY_MERGE_OVERWRITE);
+    Dictionary_RemoveByKey(Definition, "_remote");
+    Dictionary_SetStringByKey(Definition, "workflow", Sender != nullptr ? Sender : "");
+    const char *Text = nullptr;
+    if (Dictionary_GetStringPtrByKey(Info, "url", &Text) && Text != nullptr)
+        Dictionary_SetStringByKey(Definition, "url", Text);
+    if (Dictionary_GetStringPtrByKey(Info, "callbackId", &Text) && Text != nullptr)
+        Dictionary_SetStringByKey(Definition, "#callbackId", Text);
+    if (Dictionary_GetStringPtrByKey(Info, "id", &Text) && Text != nullptr)
+        Dictionary_SetStringByKey(Definition, "#id", Text);
+    int32 Priority = 0;
+    if (Dictionary_GetInt32ByKey(Info, "priority", &Priority)) Dictionary_SetInt32ByKey(Definition, "#priority", Priority);
+    Dictionary_Merge(Definition, Info, 0);
+
+    Task *Run = nullptr;
+    Task_Create(&Run);
+    Task_LoadFromDictionary(Run, Document, "global");
+    Dictionary_Release(&Document);
+    Task_SetPrivate(Run, TRUE);
+    Task_SetPrintIdentifier(Run, "global");
+    Task_SetInterface(Run, &WorkflowRun_INTERFACE);
+    Task_Print(Run, "Trigger workflow with parameters\n");
+    Dictionary *Own = nullptr;
+    Task_GetDictionaryHandle(Run, &Own);
+    Dictionary_Dump(Own);
+    GlobalWorkflowRun->Live.push_back(Run);
+    NotificationCenter_AddInstanceObserver("Task", "Complete", TaskId(Run), GlobalWorkflowRun, OnGlobalComplete);
+    Task_Start(Run);
+    return TRUE;
+}
+
+int32 OnGlobalComplete(void *, const char *, const char *, const char *Instance, Dictionary *Info) {
+    NotificationCenter_RemoveInstanceObserver("Task", "Complete", Instance, GlobalWorkflowRun, OnGlobalComplete);
+    Task *Done = nullptr;
+    for (auto Each = GlobalWorkflowRun->Live.begin(); Each != GlobalWorkflowRun->Live.end(); ++Each) {
+        if (String_Compare(TaskId(*Each), Instance)) {
+            Done = *Each;
+            GlobalWorkflowRun->Live.erase(Each);
+            break;
+        }
+    }
+    if (Done == nullptr) return TRUE;
+    GlobalWorkflowRun->Completed.push_back(Done);
+    Dictionary *Payload = nullptr;
+    Dictionary_Create(&Payload);
+    Dictionary_SetBooleanByKey(Payload, "canRemote", FALSE);
+    if (Info != nullptr) Dictionary_Merge(Payload, Info, DICTIONARY_MERGE_OVERWRITE);
+    Task_CopyErrors(Done, Payload);
+    Task_CopyWarnings(Done, Payload);
+    char Sender[WORKFLOW_REMOTE_ID_SIZE] = "";
+    Task_GetStringArgument(Done, "workflow", Sender, (int32)sizeof(Sender));
+    NotificationCenter_FireAfterDelay("WorkflowRun", "Stop", Sender, 0, Payload);
+    Dictionary_Release(&Payload);
+    return TRUE;
+}
+
+int32 OnStop(void *, const char *, const char *, const char *Sender, Dictionary *Info) {
+    Dictionary *Payload = nullptr;
+    Dictionary_Create(&Payload);
+    if (Info != nullptr) Dictionary_Merge(Payload, Info, DICTIONARY_MERGE_OVERWRITE);
+    Dictionary_RemoveByKey(Payload, "canRemote");
+    char Workflow[WORKFLOW_REMOTE_ID_SIZE] = "";
+    if (!Dictionary_GetStringByKey(Payload, "workflow", Workflow, (int32)sizeof(Workflow)) || Workflow[0] == 0)
+        String_CopyLength(Workflow, Sender != nullptr ? Sender : "", (int32)sizeof(Workflow));
+    NotificationCenter_Fire("WorkflowRun", "Complete", Workflow, Payload);
+    Dictionary_Release(&Payload);
+    __atomic_sub_fetch(&GlobalWorkflowRun->RunningCount, 1, __ATOMIC_SEQ_CST);
+    // The completion has been reported: the run task, its run and its
+    // workflow go now (nobody else holds them).
+    std::vector<Task *> Done;
+    Done.swap(GlobalWorkflowRun->Completed);
+    for (Task *Each : Done) Task_Release(&Each);
+    return TRUE;
+}
+
+// ---- The run task ----
+
+int32 OnEventComplete(void *User, const char *, const char *, const char *, Dictionary *Info) {
+    WorkflowRun *Self = static_cast<WorkflowRun *>(User);
+    const char *Flow = nullptr, *Name = nullptr;
+    if (Self->Flow == nullptr || Info == nullptr || !Dictionary_GetStringPtrByKey(Info, "workflow", &Flow) ||
+        Flow == nullptr || !String_Compare(Flow, FlowId(Self->Flow)) ||
+        !Dictionary_GetStringPtrByKey(Info, "name", &Name) || Name == nullptr)
+        return TRUE;
+    if (String_CompareWithoutCase(Name, "start")) {
+        Task_AddErrorFromDictionary(Self->Owner, Info);
+        Task_AddWarningFromDictionary(Self->Owner, Info);
+    } else if (String_CompareWithoutCase(Name, "unload")) {
+        Task_Print(Self->Owner, "Completed from unload event\n");
+        Task_Complete(Self->Owner, nullptr);
+    }
+    return TRUE;
+}
+
+void FireRunStart(WorkflowRun *Self) {
+    Dictionary *Payload = nullptr, *Arguments = nullptr, *Definition = nullptr;
+    Dictionary_Create(&Payload);
+    Dictionary_SetStringByKey(Payload, "task", TaskId(Self->Owner));
+    Dictionary_SetStringByKey(Payload, "workflow", FlowId(Self->Flow));
+    Dictionary_SetStringByKey(Payload, "url", Self->Url);
+    Dictionary_AddDictionary(Payload, "arguments", &Arguments, nullptr);
+    Task_GetDictionaryHandle(Self->Owner, &Definition);
+    Dictionary_Merge(Arguments, Definition, DICTIONARY_MERGE_OVERWRITE);
+    NotificationCenter_Fire("WorkflowRun", "RunStart", TaskId(Self->Owner), Payload);
+    Dictionary_Release(&Payload);
+}
+
+void FireWorkflowStatus(WorkflowRun *Self, bool Loading, bool CanRetry) {
+    NotificationCenter_FireWithJSON("Workflow", "Status", FlowId(Self->Flow), "{\"isLoading\":%s,\"canRetry\":%s}",
+                                    Loading ? "true" : "false", CanRetry ? "true" : "false");
+}
+
+int32 OnRunTaskStart(void *User, const char *, const char *, const char *, Dictionary *) {
+    WorkflowRun *Self = static_cast<WorkflowRun *>(User);
+    if (Task_IsCompleted(Self->Owner)) return TRUE;
+    if (!Task_HasArgument(Self->Owner, "url")) {
+        Task_Print(Self->Owner, "\"url\" argument not defined\n");
+        Task_AddError(Self->Owner, "Task_Error_MissingArg");
+        return Task_Complete(Self->Owner, nullptr);
+    }
+    if (Self->Busy) return TRUE;
+    Self->Busy = TRUE;
+    Self->StartCount++;
+    if (Self->Flow == nullptr) {
+        const char *Raw = nullptr;
+        Task_GetArgumentPtr(Self->Owner, "url", &Raw);
+        char *Expanded = static_cast<char *>(Memory_Alloc(WORKFLOWRUN_URL_SIZE * 2));
+        String_CopyLength(Expanded, Raw != nullptr ? Raw : "", WORKFLOWRUN_URL_SIZE * 2);
+        Task_ExpandString(Self->Owner, Expanded, WORKFLOWRUN_URL_SIZE * 2);
+        bool TooLong = strlen(Expanded) >= WORKFLOWRUN_URL_SIZE;
+        String_CopyLength(Self->Url, Expanded, (int32)sizeof(Self->Url));
+        Memory_Free(Expanded, WORKFLOWRUN_URL_SIZE * 2);
+        if (TooLong) {
+            Task_Print(Self->Owner, "Url is too long - truncated %s\n", Self->Url);
+            Task_AddError(Self->Owner, "Task_Error_InvalidArg");
+            Self->Busy = FALSE;
+            return Task_Complete(Self->Owner, nullptr);
+        }
+        Workflow_Create(&Self->Flow);
+        Workflow_SetTaskHandle(Self->Flow, Self->Owner);
+        Workflow_RegisterCustomTasks(Self->Flow);
+        if (String_CompareWithoutCase(Task_GetNamePtr(Self->Owner), "global")) Workflow_SetGlobal(Self->Flow, TRUE);
+        Task_Print(Self->Owner, "Created workflow - %s\n", FlowId(Self->Flow));
+        NotificationCenter_AddObserver("WorkflowEvent", "Complete", Self, OnEventComplete);
+        Self->Observing = TRUE;
+        FireRunStart(Self);
+    }
+    FireWorkflowStatus(Self, true, false);
+    Workflow_ClearErrors(Self->Flow);
+    if (!Task_HasArgument(Self->Owner, "cache")) Task_SetStatusString(Self->Owner, "#cache", "workflow");
+    uint32 Elevated = FALSE;
+    Task_GetBooleanArgument(Self->Owner, "elevated", &Elevated);
+    if (Elevated && !WorkflowRun_IsElevated()) Task_Print(Self->Owner, "Elevation %s to run workflow\n", "required");
+    else Task_VerboseLog(Self->Owner, 1, "Elevation %s to run workflow\n", "not required");
+    return WorkflowRunInt_Fetch(Self);
+}
+
+int32 OnRunTaskCancel(void *User, const char *, const char *, const char *, Dictionary *) {
+    WorkflowRun *Self = static_cast<WorkflowRun *>(User);
+    if (Task_IsCompleted(Self->Owner)) return TRUE;
+    Task_AddErrorAlways(Self->Owner, TASK_ERROR_CANCELLED);
+    if (Self->Flow != nullptr) {
+        if (!Workflow_IsTaskQueued(Self->Flow, "unload")) Workflow_QueueTask(Self->Flow, "unload", nullptr, nullptr);
+        return TRUE;
+    }
+    return Task_Complete(Self->Owner, nullptr);
+}
+
+int32 OnRunTaskComplete(void *User, const char *, const char *, const char *, Dictionary *) {
+    WorkflowRun *Self = static_cast<WorkflowRun *>(User);
+    // A fetch still under way is dropped with its result.
+    WorkflowRunInt_CancelFetch(Self);
+    Self->Busy = FALSE;
+    return TRUE;
+}
+
+const char *const TaskObserved[] = {"Start", "Retry", "Cancel", "Complete"};
+const NotificationCenter_ObserverFunc TaskObservers[] = {OnRunTaskStart, OnRunTaskStart, OnRunTaskCancel,
+                                                         OnRunTaskComplete};
+
+int32 DeleteObject(void *HandleAddress) { return WorkflowRun_Delete(static_cast<WorkflowRun **>(HandleAddress)); }
+
+} // namespace
+
+const TaskInterface WorkflowRun_INTERFACE = {"WorkflowRun", WorkflowRun_Create, WorkflowRun_AddRef,
+                                             WorkflowRun_Release};
+
+int32 WorkflowRun_Init(void) {
+    Debug_Assert(GlobalWorkflowRun == NULL, "WorkflowRun already initialized");
+    GlobalWorkflowRun = new GlobalRunState();
+    GlobalWorkflowRun->Class.ClassId = GLOBALWORKFLOWRUN_CLASSID;
+    NotificationCenter_AddObserver("WorkflowRun", "Start", GlobalWorkflowRun, OnStartRequest);
+    NotificationCenter_AddObserver("WorkflowRun", "Stop", GlobalWorkflowRun, OnStop);
+    return TRUE;
+}
+
+int32 WorkflowRun_Remove(void) {
+    if (GlobalWorkflowRun == nullptr) return TRUE;
+    NotificationCenter_RemoveObserver("WorkflowRun", "Start", GlobalWorkflowRun, OnStartRequest);
+    NotificationCenter_RemoveObserver("WorkflowRun", "Stop", GlobalWorkflowRun, OnStop);
+    for (Task *Each : GlobalWorkflowRun->Live) {
+        NotificationCenter_RemoveInstanceObserver("Task", "Complete", TaskId(Each), GlobalWorkflowRun, OnGlobalComplete);
+        Task_Release(&Each);
+    }
+    for (Task *Each : GlobalWorkflowRun->Completed) Task_Release(&Each);
+    delete GlobalWorkflowRun;
+    GlobalWorkflowRun = nullptr;
+    return TRUE;
+}
+
+int32 WorkflowRun_IsInitialized(void) { return GlobalWorkflowRun != nullptr; }
+
+int32 WorkflowRun_GetRunningCount(void) {
+    return GlobalWorkflowRun != nullptr ? __atomic_load_n(&GlobalWorkflowRun->RunningCount, __ATOMIC_SEQ_CST) : 0;
+}
+
+int32 WorkflowRun_SetNotificationEndPointHandle(void *EndPoint) {
+    if (GlobalWorkflowRun == nullptr) return FALSE;
+    GlobalWorkflowRun->EndPoint = EndPoint;
+    return TRUE;
+}
+
+int32 WorkflowRun_IsElevated(void) { return ElevatedOverride >= 0 ? ElevatedOverride : geteuid() == 0; }
+
+int32 WorkflowRun_SetElevatedOverride(int32 Value) {
+    ElevatedOverride = Value < 0 ? -1 : (Value != 0);
+    return TRUE;
+}
+
+int32 WorkflowRun_Create(void **Handle, Task *Owner) {
+    Debug_CheckPointer(Handle);
+    Class_CheckHandle(Owner, TASK_CLASSID);
+    WorkflowRun *Self = Memory_New(WorkflowRun);
+    Class_InitHeader(Self, WORKFLOWRUN_CLASSID, DeleteObject);
+    Class_GenerateInstanceId(Self);
+    Class_TrackInstance(Self, Self->Class.InstanceId);
+    Self->Owner = Owner;
+    Dictionary_Create(&Self->Document);
+    Task_SetDelayedCancel(Owner, TRUE);
+    for (int32 Index = 0; Index < 4; Index++)
+        NotificationCenter_AddInstanceObserver("Task", TaskObserved[Index], TaskId(Owner), Self, TaskObservers[Index]);
+    *Handle = Self;
+    return TRUE;
+}
+
+void *WorkflowRun_AddRef(void *Handle) {
+    Class_CheckHandle(Handle, WORKFLOWRUN_CLASSID);
+    return Class_AddRef(Handle);
+}
+
+int32 WorkflowRun_Release(void **Handle) {
+    Debug_CheckPointer(Handle);
+    Class_CheckHandle(*Handle, WORKFLOWRUN_CLASSID);
+    return Class_Release(Handle);
+}
+
+int32 WorkflowRun_Delete(WorkflowRun **Handle) {
+    Debug_CheckPointer(Handle);
+    WorkflowRun *Self = *Handle;
+    Class_CheckHandle(Self, WORKFLOWRUN_CLASSID);
+    WorkflowRunInt_CancelFetch(Self);
+    for (int32 Index = 0; Index < 4; Index++)
+        NotificationCenter_RemoveInstanceObserver("Task", TaskObserved[Index], TaskId(Self->Owner), Self,
+                                                  TaskObservers[Index]);
+    if (Self->Observing) NotificationCenter_RemoveObserver("WorkflowEvent", "Complete", Self, OnEventComplete);
+    if (Self->Flow != nullptr) {
+        Workflow_UnregisterCustomTasks(Self->Flow);
+        Workflow_UnregisterDefaultTasks(Self->Flow);
+        Workflow_SetTaskHandle(Self->Flow, nullptr);
+        Workflow_Release(&Self->Flow);
+    }
+    Dictionary_Release(&Self->Document);
+    Class_UntrackInstance(Self->Class.InstanceId);
+    Memory_Delete(Self);
+    *Handle = nullptr;
+    return TRUE;
+}
+
+// ---- The document's arrival ----
+
+int32 WorkflowRunInt_DocumentArrived(WorkflowRun *Self, int32 Error, int32 SubCode, Dictionary *Parsed) {
+    // A run cancelled or otherwise completed while fetching stays ended.
+    if (Task_IsCompleted(Self->Owner) || Self->Flow == nullptr) {
+        Self->Busy = FALSE;
+        return TRUE;
+    }
+    if (Error == 0 && Parsed != nullptr) {
+        Dictionary *Inner = Parsed;
+        Dictionary_SkipRoot(Parsed, &Inner);
+        if (Inner != nullptr) Dictionary_Merge(Self->Document, Inner, DICTIONARY_MERGE_OVERWRITE);
+        if (!WorkflowRunInt_Prepare(Self, Self->Document)) {
+            Self->Busy = FALSE;
+            return TRUE;
+        }
+        if (WorkflowApp_GetVerbose() > 1) Dictionary_Dump(Self->Document);
+    }
+    Dictionary *Payload = nullptr, *Arguments = nullptr, *Definition = nullptr, *Status = nullptr;
+    if (Error != 0 || Parsed == nullptr) {
+        Task_Print(Self->Owner, "Failed to load workflow json (Err: %d/%d)\n", Error, SubCode);
+        Task_AddError(Self->Owner, "WorkflowRun_Error_Request");
+    }
+    Dictionary_Create(&Payload);
+    Dictionary_SetStringByKey(Payload, "task", TaskId(Self->Owner));
+    Dictionary_SetStringByKey(Payload, "workflow", FlowId(Self->Flow));
+    Dictionary_SetStringByKey(Payload, "url", Self->Url);
+    Dictionary_AddDictionary(Payload, "arguments", &Arguments, nullptr);
+    Task_GetDictionaryHandle(Self->Owner, &Definition);
+    Task_GetStatusDictionaryHandle(Self->Owner, &Status);
+    Dictionary_Merge(Arguments, Definition, DICTIONARY_MERGE_OVERWRITE);
+    if (Status != nullptr) Dictionary_Merge(Arguments, Status, 0);
+    Dictionary_SetBooleanByKey(Payload, "successful", Status == nullptr || !Dictionary_ContainsKey(Status, "errors"));
+    NotificationCenter_Fire("WorkflowRun", "Run", TaskId(Self->Owner), Payload);
+    Dictionary_Release(&Payload);
+    if (Error != 0 || Parsed == nullptr) {
+        FireWorkflowStatus(Self, false, true);
+        char Text[512];
+        for (int32 Index = 0; Task_GetError(Self->Owner, Index, Text, (int32)sizeof(Text)); Index++)
+            Workflow_AddError(Self->Flow, "%s", Text);
+    } else {
+        FireWorkflowStatus(Self, false, false);
+        Workflow_LoadDictionary(Self->Flow, Self->Document, 1);
+        Workflow_RunTask(Self->Flow, "load", nullptr, nullptr);
+    }
+    Self->Busy = FALSE;
+    return TRUE;
+}

@@ -1,0 +1,49 @@
+// WorkflowRun: the task type that fetches a workflow document, prepares it
+// (macros, the "load" entry point, entry points chosen by arguments, progress
+// identifiers), loads it into a new Workflow and runs its "load" event; the
+// manager's flow carries it on to "unload", whose completion completes the
+// run. "WorkflowRun"/"Start" requests (the manager's additions) become runs
+// in a private task named "global"; its completion is reported as
+// "WorkflowRun"/"Stop" and then "WorkflowRun"/"Complete".
+//
+// A run asking for elevation in a process that is not elevated is handed to
+// an elevated worker through the notification end point; without an end
+// point that can give a peer URL it fails with "Launch_Error_RunElevated".
+//
+// A run cancelled while its document is being fetched never loads it: the
+// fetch result of a completed run task is dropped. Main thread only, except
+// the running count.
+#pragma once
+
+#include "core/types.h"
+#include "workflow/task.h"
+
+#define WORKFLOWRUN_CLASSID 0x42682e29u
+#define GLOBALWORKFLOWRUN_CLASSID 0x792e92f8u
+#define WORKFLOWRUN_URL_SIZE 4096
+
+RUNTIME_EXTERN_C_BEGIN
+
+typedef struct WorkflowRun WorkflowRun;
+
+extern const TaskInterface WorkflowRun_INTERFACE;
+
+// Observes "WorkflowRun"/"Start" and "Stop"; a second Init is a fatal stop.
+int32 WorkflowRun_Init(void);
+// Releases the "global" tasks still held.
+int32 WorkflowRun_Remove(void);
+int32 WorkflowRun_IsInitialized(void);
+int32 WorkflowRun_GetRunningCount(void);
+// The end point that hands elevated runs over (unset: elevated runs fail).
+int32 WorkflowRun_SetNotificationEndPointHandle(void *EndPoint);
+
+int32 WorkflowRun_Create(void **Handle, Task *Owner);
+void *WorkflowRun_AddRef(void *Handle);
+int32 WorkflowRun_Release(void **Handle);
+int32 WorkflowRun_Delete(WorkflowRun **Handle);
+
+// Whether this process runs elevated (root); tests may override the fact.
+int32 WorkflowRun_IsElevated(void);
+int32 WorkflowRun_SetElevatedOverride(int32 Value); // -1: ask the system
+
+RUNTIME_EXTERN_C_END

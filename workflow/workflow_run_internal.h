@@ -1,0 +1,33 @@
+// The WorkflowRun record, shared by the run modules (workflow_run*.cpp).
+#pragma once
+
+#include "core/dictionary.h"
+#include "workflow/workflow.h"
+#include "workflow/workflow_run.h"
+
+struct WorkflowRun {
+    ClassStruct Class;
+    Task *Owner;
+    Workflow *Flow;
+    Dictionary *Document;
+    char Url[WORKFLOWRUN_URL_SIZE];
+    uint32 Busy;
+    uint32 StartCount;
+    uint32 Fetching;  // the fetch step is waiting on the process tick
+    uint32 Observing; // WorkflowEvent/Complete of its workflow
+};
+
+inline const char *RunId(WorkflowRun *Self) { return Self->Class.InstanceId; }
+inline const char *TaskId(Task *Owner) { return ((ClassStruct *)Owner)->InstanceId; }
+inline const char *FlowId(Workflow *Flow) { return ((ClassStruct *)Flow)->InstanceId; }
+
+// Starts the fetch of Self->Url; the result arrives on a later tick through
+// WorkflowRunInt_DocumentArrived (never inside this call).
+int32 WorkflowRunInt_Fetch(WorkflowRun *Self);
+int32 WorkflowRunInt_CancelFetch(WorkflowRun *Self);
+// Error codes E1, E2 (0, 0 on success) and the parsed document (its root
+// item holds the tasks), or null on failure.
+int32 WorkflowRunInt_DocumentArrived(WorkflowRun *Self, int32 Error, int32 SubCode, Dictionary *Parsed);
+// Steps that shape a fetched document before it is loaded; returns 1 when
+// the run is local (else it must be handed over).
+int32 WorkflowRunInt_Prepare(WorkflowRun *Self, Dictionary *Document);

@@ -1,0 +1,190 @@
+// Shaping a fetched workflow document before it is loaded: progress
+// identifiers, the generated macro task "load" and its macros, entry points
+// chosen by the run's arguments; and the hand-over of an elevated run.
+#include "core/notification_center.h"
+#include "core/path.h"
+#include "core/posix/platform_folder.h"
+#include "core/string.h"
+#include "workflow/workflow_run_internal.h"
+
+namespace {
+
+constexpr int32 GuidSize = 60;
+constexpr int32 NameSize = 320;
+
+Dictionary *Definition(WorkflowRun *Self) {
+    Dictionary *Own = nullptr;
+    Task_GetDictionaryHandle(Self->Owner, &Own);
+    return Own;
+}
+
+void CopyProgressKeys(Dictionary *From, Dictionary *To) {
+    static const char *const Keys[] = {"progressId", "progressTaskName"};
+    for (const char *Key : Keys) {
+        const char *Text = nullptr;
+        if (Dictionary_GetStringPtrByKey(From, Key, &Text) && Text != nullptr) Dictionary_SetStringByKey(To, Key, Text);
+    }
+}
+
+// The "_progress" of a forwarded request: task name -> {progressId, ...}.
+void ApplyForwardedProgress(Dictionary *Progress, Dictionary *Document) {
+    DictionaryItem *Item = nullptr;
+    for (Dictionary_ItemGetFirst(Progress, &Item); Item != nullptr; Dictionary_ItemGetNext(Progress, Item, &Item)) {
+        const char *Name = nullptr;
+        Dictionary *Entry = nullptr, *Task = nullptr;
+        if (!Dictionary_ItemGetKeyPtr(Progress, Item, &Name) || Name == nullptr ||
+            !Dictionary_ItemGetDictionaryHandle(Progress, Item, &Entry) || Entry == nullptr)
+            continue;
+        Dictionary_EnsureDictionary(Document, Name, nullptr, &Task);
+        if (Task != nullptr) CopyProgressKeys(Entry, Task);
+    }
+}
+
+// Tasks of the parent workflow's document that the new one also defines pass
+// their progress identifiers on.
+void InheritProgress(Workflow *Parent, Dictionary *Document) {
+    Dictionary *Old = nullptr;
+    Workflow_GetDictionaryHandle(Parent, &Old);
+    DictionaryItem *Item = nullptr;
+    for (Dictionary_ItemGetFirst(Old, &Item); Item != nullptr; Dictionary_ItemGetNext(Old, Item, &Item)) {
+        const char *Name = nullptr;
+        Dictionary *From = nullptr, *To = nullptr;
+        if (!Dictionary_ItemGetKeyPtr(Old, Item, &Name) || Name == nullptr ||
+            !Dictionary_ItemGetDictionaryHandle(Old, Item, &From) || From == nullptr ||
+            !Dictionary_GetDictionaryByKey(Document, Name, &To) || To == nullptr)
+            continue;
+        CopyProgressKeys(From, To);
+    }
+}
+
+bool ItemPrivate(Dictionary *Document, const char *Key) {
+    DictionaryItem *Item = nullptr;
+    uint32 Flag = 0;
+    if (Dictionary_ItemFindByKey(Document, Key, nullptr, &Item) && Item != nullptr)
+        Dictionary_ItemGetPrivate(Document, Item, &Flag);
+    return Flag != 0;
+}
+
+bool RenameTask(Dictionary *Document, const char *From, const char *To) {
+    DictionaryItem *Item = nullptr;
+    if (!Dictionary_ItemFindByKey(Document, From, nullptr, &Item) || Item == nullptr) return false;
+    return Dictionary_ItemSetKey(Document, Item, To) != 0;
+}
+
+// Ensures the macro task "load" and answers its "keyValuePairs".
+Dictionary *PrepareLoad(Dictionary *Document, const char *Guid) {
+    Dictionary *Load = nullptr, *Pairs = nullptr;
+    const char *Type = nullptr;
+    if (Dictionary_GetDictionaryByKey(Document, "load", &Load) && Load != nullptr &&
+        Dictionary_GetStringPtrByKey(Load, "type", &Type) && Type != nullptr &&
+        String_CompareWithoutCase(Type, "macro")) {
+        Dictionary_EnsureDictionary(Load, "keyValuePairs", nullptr, &Pairs);
+        char Key[NameSize];
+        if (Dictionary_GetStringByKey(Load, "key", Key, (int32)sizeof(Key))) {
+            const char *Value = nullptr;
+            Dictionary_GetStringPtrByKey(Load, "value", &Value);
+            Dictionary_SetStringByKey(Pairs, Key, Value != nullptr ? Value : "");
+            Dictionary_RemoveByKey(Load, "key");
+            Dictionary_RemoveByKey(Load, "value");
+        }
+        return Pairs;
+    }
+    char Moved[NameSize] = "";
+    bool Private = false;
+    if (Load != nullptr || Dictionary_ContainsKey(Document, "load")) {
+        Private = ItemPrivate(Document, "load");
+        String_CopyLength(Moved, "load.", (int32)sizeof(Moved));
+        String_CatLength(Moved, Guid, (int32)sizeof(Moved));
+        RenameTask(Document, "load", Moved);
+    }
+    DictionaryItem *Item = nullptr;
+    Dictionary_AddDictionary(Document, "load", &Load, &Item);
+    if (Private) Dictionary_ItemSetPrivate(Document, Item, TRUE);
+    Dictionary_SetStringByKey(Load, "type", "macro");
+    if (Moved[0] != 0) Dictionary_SetStringByKey(Load, "complete", Moved);
+    Dictionary_AddDictionary(Load, "keyValuePairs", &Pairs, nullptr);
+    return Pairs;
+}
+
+void MergeMacros(WorkflowRun *Self, Workflow *Parent, bool Local, Dictionary *Macros) {
+    Dictionary *From = nullptr;
+    Task *Root = nullptr;
+    if (Parent != nullptr && Workflow_GetMacroDictionaryHandle(Parent, &From) && From != nullptr)
+        Dictionary_Merge(Macros, From, DICTIONARY_MERGE_OVERWRITE);
+    if ((Dictionary_GetDictionaryByKey(Definition(Self), "_macros", &From) && From != nullptr) ||
+        (Dictionary_GetDictionaryByKey(Definition(Self), "macros", &From) && From != nullptr))
+        Dictionary_Merge(Macros, From, DICTIONARY_MERGE_OVERWRITE | DICTIONARY_MERGE_INSERTFRONT);
+    if (Local && Parent != nullptr) {
+        if (Workflow_GetMacroDictionaryHandle(Parent, &From) && From != nullptr)
+            Dictionary_Merge(Macros, From, DICTIONARY_MERGE_OVERWRITE);
+        if (Workflow_GetRootTaskHandle(Parent, Self->Owner, &Root) && Root != nullptr &&
+            Task_GetMacroDictionaryHandle(Root, &From) && From != nullptr)
+            Dictionary_Merge(Macros, From, DICTIONARY_MERGE_OVERWRITE);
+    }
+    Dictionary_SetStringByKey(Macros, "workflowUrl", Self->Url);
+    if (String_CompareBeginningWithoutCase(Self->Url, "file://")) {
+        char Path[NameSize] = "", Directory[NameSize] = "";
+        if (Path_ConvertFromURL(Self->Url, Path, (int32)sizeof(Path))) {
+            Dictionary_SetStringByKey(Macros, "workflowPath", Path);
+            Path_ParseDirectory(Path, Directory, (int32)sizeof(Directory));
+            Dictionary_SetStringByKey(Macros, "workflowDirectory", Directory);
+        }
+    }
+}
+
+// The arguments "start", "load" and "unload" name the document's task to
+// use as that entry point.
+void ChooseEntryPoints(WorkflowRun *Self, Dictionary *Document, const char *Guid) {
+    static const char *const Reserved[] = {"start", "load", "unload"};
+    for (const char *Name : Reserved) {
+        char Chosen[NameSize] = "";
+        if (!Task_GetStringArgument(Self->Owner, Name, Chosen, (int32)sizeof(Chosen)) || Chosen[0] == 0 ||
+            String_Compare(Chosen, Name))
+            continue;
+        char Aside[NameSize];
+        String_CopyLength(Aside, Name, (int32)sizeof(Aside));
+        String_CatLength(Aside, ".", (int32)sizeof(Aside));
+        String_CatLength(Aside, Guid, (int32)sizeof(Aside));
+        RenameTask(Document, Name, Aside);
+        Dictionary *Task = nullptr;
+        if (!RenameTask(Document, Chosen, Name) || !Dictionary_GetDictionaryByKey(Document, Name, &Task) ||
+            Task == nullptr)
+            continue;
+        Dictionary_SetStringByKey(Task, "_name", Chosen);
+    }
+}
+
+// Launching an elevated worker needs a peer URL from the notification end
+// point; until one runs, the hand-over fails at once.
+void HandOver(WorkflowRun *Self) {
+    char Own[NameSize] = "";
+    Platform_GetModuleFilename(nullptr, Own, (int32)sizeof(Own));
+    Task_Print(Self->Owner, "Launching as elevated [%s]\n", Own);
+    Task_AddError(Self->Owner, "Launch_Error_RunElevated");
+    Task_Complete(Self->Owner, nullptr);
+}
+
+} // namespace
+
+int32 WorkflowRunInt_Prepare(WorkflowRun *Self, Dictionary *Document) {
+    Workflow *Parent = nullptr;
+    Task_GetWorkflowHandle(Self->Owner, &Parent);
+    uint32 Elevated = FALSE;
+    Task_GetBooleanArgument(Self->Owner, "elevated", &Elevated);
+    bool Local = (Elevated != 0) == (WorkflowRun_IsElevated() != 0);
+    char Guid[GuidSize];
+    String_Guid(Guid, (int32)sizeof(Guid), TRUE);
+
+    Dictionary *Progress = nullptr;
+    if (Dictionary_GetDictionaryByKey(Definition(Self), "_progress", &Progress) && Progress != nullptr)
+        ApplyForwardedProgress(Progress, Document);
+    if (Local && Parent != nullptr) InheritProgress(Parent, Document);
+    Dictionary *Macros = PrepareLoad(Document, Guid);
+    MergeMacros(Self, Parent, Local, Macros);
+    ChooseEntryPoints(Self, Document, Guid);
+    if (Elevated && !WorkflowRun_IsElevated()) {
+        HandOver(Self);
+        return FALSE;
+    }
+    return TRUE;
+}
