@@ -1,22 +1,34 @@
-// The program's entry. Today it records the command line, starts the runtime
-// (whose log opens with the header) and the hubs of the core, logs what it was
-// given, runs one main-loop step and ends with the runtime's exit code. The
-// roles, the host object and the main loop that run workflows and skins come
-// later and start from here.
+// The program's entry. It records the command line, starts the runtime
+// (whose log opens with the header) and the hubs of the core, and logs what it
+// was given. With --workflow it starts the workflow application and manager
+// and runs the workflow job (host_job.h); without it, it runs one main-loop
+// step. It ends with the exit sequence and the runtime's exit code.
 #include <stdio.h>
+#include <unistd.h>
 
+#include <string>
+
+#include "core/analytics.h"
 #include "core/command_line.h"
+#include "core/crypto/authenticate.h"
 #include "core/core_script.h"
 #include "core/debug.h"
 #include "core/event_queue.h"
 #include "core/interop.h"
+#include "core/formats/json.h"
 #include "core/log.h"
+#include "core/meter.h"
 #include "core/notification_center.h"
 #include "core/path.h"
 #include "core/posix/platform.h"
 #include "core/registry.h"
 #include "core/thread.h"
+#include "core/web_get.h"
+#include "host/host_job.h"
 #include "host/host_signal.h"
+#include "workflow/workflow_app.h"
+#include "workflow/workflow_app_life.h"
+#include "workflow/workflow_manager.h"
 
 namespace {
 
@@ -25,13 +37,25 @@ constexpr char HostLogName[] = "host.developer.log";
 constexpr int32 FieldSize = 4096;
 
 constexpr char Usage[] =
-    "Usage: velmarsh [--switch[=value]] ...\n"
+    "Usage: velmarsh --workflow=<path|http://url> [--task=<name>[,<name>...]]\n"
+    "                [--config=<file.json>] [--disablesecurity] [--wfselfupdate]\n"
+    "                [--switch[=value]] ...\n"
+    "       velmarsh [--switch[=value]] ...\n"
     "\n"
     "Starts the runtime (log, platform layer, threads and event queues, the\n"
     "notification center and the script bridge with the core script classes),\n"
-    "writes the log header, logs the command line and each switch it was given,\n"
-    "runs one step of its main loop and exits. Loading skins and running\n"
-    "workflows are not built yet.\n"
+    "writes the log header and logs the command line and each switch it was given.\n"
+    "\n"
+    "With --workflow it runs that workflow document (a path, relative to the\n"
+    "current directory, or an http:// URL) from \"load\" to \"unload\", queues the\n"
+    "first --task the workflow offers once its \"state\" (or \"start\") has run, and\n"
+    "prints one JSON line {\"successful\", \"exitCode\", \"progress\", \"errors\",\n"
+    "\"warnings\"} last on standard output. Exit code: the one the workflow recorded,\n"
+    "else 0 on success, 1 on failure, 2 for a usage error, 130 when interrupted.\n"
+    "Unsigned local documents need --disablesecurity; https is not available.\n"
+    "--config reads a JSON configuration (its \"analytics\" keys); --wfselfupdate\n"
+    "runs \"apply\" after \"load\". SIGINT or SIGTERM unloads the workflow; a second\n"
+    "one ends at once. Without --workflow it runs one main-loop step and exits.\n"
     "\n"
     "Runtime switches (names without case):\n"
     "  --append          append to the log file instead of truncating it\n"
@@ -76,6 +100,58 @@ void LogCommandLine() {
     }
 }
 
+// Checks the workflow switches before anything starts: a bad one is one line
+// on standard error and exit code 2.
+bool CheckWorkflowSwitches(std::string &Url, std::string &Tasks, std::string &Config) {
+    static char Value[FieldSize], Reason[FieldSize], Resolved[FieldSize];
+    auto Refuse = [](const char *Text) {
+        fprintf(stderr, "velmarsh: %s\n", Text);
+        return false;
+    };
+    if (CommandLine_IsFieldSet(nullptr, "wfworker"))
+        return Refuse("the workflow worker role needs the notification end point, which this build lacks");
+    if (!CommandLine_GetFieldByName(nullptr, "workflow", Value, FieldSize) || Value[0] == 0)
+        return Refuse("--workflow needs a value: a path or an http:// URL");
+    if (!HostJob_ResolveWorkflow(Value, Resolved, FieldSize, Reason, FieldSize)) return Refuse(Reason);
+    Url = Resolved;
+    if (CommandLine_IsFieldSet(nullptr, "task")) {
+        if (!CommandLine_GetFieldByName(nullptr, "task", Value, FieldSize) || Value[0] == 0)
+            return Refuse("--task needs one or more task names, separated by commas");
+        for (const char *Walk = Value; *Walk != 0; Walk++) {
+            char Each = *Walk;
+            bool Allowed = (Each >= 'a' && Each <= 'z') || (Each >= 'A' && Each <= 'Z') || (Each >= '0' && Each <= '9') ||
+                           Each == '_' || Each == '-' || Each == '.' || Each == ',';
+            if (!Allowed) return Refuse("--task names may hold letters, digits, '_', '-' and '.' only");
+        }
+        Tasks = Value;
+    }
+    if (CommandLine_IsFieldSet(nullptr, "config")) {
+        if (!CommandLine_GetFieldByName(nullptr, "config", Value, FieldSize) || Value[0] == 0)
+            return Refuse("--config needs the path of a JSON file");
+        if (access(Value, R_OK) != 0) return Refuse(("no such configuration file: " + std::string(Value)).c_str());
+        Config = Value;
+    }
+    for (const char *Flag : {"disablesecurity", "wfselfupdate"}) {
+        if (CommandLine_IsFieldSet(nullptr, Flag) && CommandLine_GetFieldByName(nullptr, Flag, Value, FieldSize))
+            return Refuse(("--" + std::string(Flag) + " takes no value (got \"" + Value + "\")").c_str());
+    }
+    return true;
+}
+
+// The configuration file's analytics keys reach the analytics queue.
+void LoadConfiguration(const std::string &Path) {
+    Dictionary *Loaded = nullptr, *Inner = nullptr;
+    Dictionary_Create(&Loaded);
+    JSON *Reader = nullptr;
+    JSON_Create(&Reader);
+    JSON_SetDictionaryHandle(Reader, Loaded);
+    if (!JSON_LoadFile(Reader, Path.c_str())) Log_Error("Cannot read configuration file (%s)\n", Path.c_str());
+    JSON_Release(&Reader);
+    Dictionary_SkipRoot(Loaded, &Inner);
+    if (Inner != nullptr) Analytics_LoadConfigFromDictionary(Inner);
+    Dictionary_Release(&Loaded);
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
@@ -84,6 +160,13 @@ int main(int argc, char **argv) {
         fputs(Usage, stdout);
         Arguments_Remove();
         return 0;
+    }
+
+    bool RunsWorkflow = CommandLine_IsFieldSet(nullptr, "workflow") || CommandLine_IsFieldSet(nullptr, "wfworker");
+    std::string Url, Tasks, Config;
+    if (RunsWorkflow && !CheckWorkflowSwitches(Url, Tasks, Config)) {
+        Arguments_Remove();
+        return HOSTJOB_EXIT_USAGE;
     }
 
     uint32 Flags = 0;
@@ -105,13 +188,40 @@ int main(int argc, char **argv) {
                 CoreInterop_SetOption);
 
     LogCommandLine();
-    // Nothing runs a loop yet: one process step of the hubs, then flush what
-    // start-up posted to the main queue before shutting down.
-    Host_SetProcessStepRunning(1);
-    NotificationCenter_Process();
-    Interop_Process();
-    Host_SetProcessStepRunning(0);
-    while (!Host_MainLoopStep(0)) {
+    if (RunsWorkflow) {
+        Meter_Init();
+        Authenticate_Init();
+        WorkflowApp_Init();
+        WebGet_WhitelistAdd("127.0.0.1");
+        // A Linux build carries no code-signing certificate: unsigned local
+        // documents run only with security switched off.
+        Authenticate_SetEnabled(CommandLine_IsFieldSet(nullptr, "disablesecurity") ? 0 : 1);
+        if (!Config.empty()) LoadConfiguration(Config);
+        WorkflowManager_Init();
+        HostJob_InstallSignals();
+        int32 Code = HostJob_Run(Url.c_str(), Tasks.empty() ? nullptr : Tasks.c_str());
+        HostJob_RemoveSignals();
+        // The exit sequence: the manager goes, then the application; an
+        // implode path recorded by a workflow is deleted last.
+        WorkflowManager_Remove();
+        char Implode[WORKFLOWAPP_PATH_SIZE] = "";
+        WorkflowApp_GetImplodePath(Implode, (int32)sizeof(Implode));
+        WorkflowApp_Remove();
+        if (Implode[0] != 0 && unlink(Implode) != 0) Log_Error("Cannot delete %s\n", Implode);
+        Authenticate_Remove();
+        while (!Host_MainLoopStep(0)) {
+        }
+        Meter_Remove();
+        Debug_SetExitCode(Code);
+    } else {
+        // One process step of the hubs, then flush what start-up posted to
+        // the main queue before shutting down.
+        Host_SetProcessStepRunning(1);
+        NotificationCenter_Process();
+        Interop_Process();
+        Host_SetProcessStepRunning(0);
+        while (!Host_MainLoopStep(0)) {
+        }
     }
 
     // The hubs go before the event queues: removing the notification center

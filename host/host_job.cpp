@@ -1,0 +1,353 @@
+// The host's main job (see host_job.h).
+#include "host/host_job.h"
+
+#include <signal.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <string>
+#include <vector>
+
+#include "core/class.h"
+#include "core/dictionary.h"
+#include "core/formats/json.h"
+#include "core/log.h"
+#include "core/memory.h"
+#include "core/notification_center.h"
+#include "core/path.h"
+#include "core/string.h"
+#include "host/host_signal.h"
+#include "workflow/workflow.h"
+#include "workflow/workflow_app.h"
+#include "workflow/workflow_app_life.h"
+#include "workflow/workflow_app_tick.h"
+#include "workflow/workflow_manager.h"
+
+namespace {
+
+constexpr int32 TickMilliseconds = 15;
+constexpr int32 IdSize = 64;
+constexpr int32 PathSize = 4096;
+
+volatile sig_atomic_t SignalCount = 0;
+
+void OnSignal(int) { SignalCount = SignalCount + 1; }
+
+struct Job {
+    std::string WorkflowId;
+    std::vector<std::string> Wanted;
+    std::string Queued;       // the --task being run
+    bool Offered = false;     // the wanted task has been looked for
+    bool Unloading = false;
+    bool RunComplete = false;
+    bool RunSuccessful = false;
+    bool Interrupted = false;
+    bool HasProgress = false;
+    int32 Progress = 0;
+    std::vector<std::string> Errors, Warnings;
+};
+
+Job *Current = nullptr;
+
+void AddUnique(std::vector<std::string> &List, const char *Text) {
+    if (Text == nullptr) return;
+    for (const std::string &Each : List)
+        if (Each == Text) return;
+    List.emplace_back(Text);
+}
+
+void CollectList(Dictionary *Source, const char *Key, std::vector<std::string> &List) {
+    Dictionary *Items = nullptr;
+    if (Source == nullptr || !Dictionary_GetListByKey(Source, Key, &Items) || Items == nullptr) return;
+    DictionaryItem *Item = nullptr;
+    for (Dictionary_ItemGetFirst(Items, &Item); Item != nullptr; Dictionary_ItemGetNext(Items, Item, &Item)) {
+        const char *Text = nullptr;
+        if (Dictionary_ItemGetStringPtr(Items, Item, &Text)) AddUnique(List, Text);
+    }
+}
+
+Workflow *OurWorkflow() {
+    if (Current->WorkflowId.empty()) return nullptr;
+    void *Object = Class_ConvertFromInstanceId(Current->WorkflowId.c_str());
+    if (Object == nullptr || ((ClassStruct *)Object)->ClassId != WORKFLOW_CLASSID) return nullptr;
+    return static_cast<Workflow *>(Object);
+}
+
+void Unload(const char *Why) {
+    if (Current->Unloading) return;
+    Current->Unloading = true;
+    Log_Info("Host - Unloading - %s\n", Why);
+    WorkflowManager_Unload(nullptr, nullptr);
+}
+
+int32 OnAdded(void *, Dictionary *Payload) {
+    const char *Flow = nullptr;
+    if (Dictionary_GetStringPtrByPath(Payload, "info\\workflow", &Flow) && Flow != nullptr) Current->WorkflowId = Flow;
+    Dictionary *Info = nullptr;
+    if (Dictionary_GetDictionaryByKey(Payload, "info", &Info)) CollectList(Info, "errors", Current->Errors);
+    return TRUE;
+}
+
+// The first wanted task the workflow offers now.
+void QueueWanted(Workflow *Flow) {
+    Current->Offered = true;
+    if (Current->Wanted.empty()) {
+        Unload("nothing more to run");
+        return;
+    }
+    std::string Names;
+    for (const std::string &Each : Current->Wanted) {
+        if (WorkflowManager_IsTaskAvailable(Current->WorkflowId.c_str(), Each.c_str()) &&
+            WorkflowManager_QueueTask(Flow, Each.c_str())) {
+            Current->Queued = Each;
+            Log_Info("Host - Queued - %s\n", Each.c_str());
+            return;
+        }
+        Names += (Names.empty() ? "" : ",") + Each;
+    }
+    char Text[PathSize];
+    snprintf(Text, sizeof(Text), "none of the tasks is available: %s", Names.c_str());
+    AddUnique(Current->Errors, Text);
+    Unload("no wanted task available");
+}
+
+int32 OnEventComplete(void *, const char *, const char *, const char *, Dictionary *Info) {
+    const char *Flow = nullptr, *Name = nullptr;
+    uint32 Successful = 0;
+    if (Info == nullptr || !Dictionary_GetStringPtrByKey(Info, "workflow", &Flow) || Flow == nullptr ||
+        Current->WorkflowId != Flow || !Dictionary_GetStringPtrByKey(Info, "name", &Name) || Name == nullptr)
+        return TRUE;
+    Dictionary_GetBooleanByKey(Info, "successful", &Successful);
+    Workflow *Handle = OurWorkflow();
+    if (String_CompareWithoutCase(Name, "unload")) {
+        Dictionary *Status = nullptr;
+        if (Handle != nullptr && Workflow_GetStatusDictionaryHandle(Handle, &Status))
+            CollectList(Status, "errors", Current->Errors);
+        return TRUE;
+    }
+    if (String_CompareWithoutCase(Name, "load")) {
+        if (!Successful) {
+            CollectList(Info, "errors", Current->Errors);
+            Unload("load failed");
+        }
+        return TRUE;
+    }
+    if (WorkflowApp_IsSelfUpdate() || Handle == nullptr) return TRUE;
+    if (!Current->Queued.empty() && String_CompareWithoutCase(Name, Current->Queued.c_str())) {
+        CollectList(Info, "errors", Current->Errors);
+        CollectList(Info, "warnings", Current->Warnings);
+        Unload("task complete");
+        return TRUE;
+    }
+    bool Entry = String_CompareWithoutCase(Name, "state") ||
+                 (String_CompareWithoutCase(Name, "start") && !Workflow_CanCreateTask(Handle, "state"));
+    if (Entry && !Current->Offered) {
+        if (!Successful) CollectList(Info, "errors", Current->Errors);
+        QueueWanted(Handle);
+    }
+    return TRUE;
+}
+
+int32 OnWorkflowStatus(void *, const char *, const char *, const char *Instance, Dictionary *Info) {
+    uint32 Retry = 0;
+    if (Instance != nullptr && Current->WorkflowId == Instance && Info != nullptr &&
+        Dictionary_GetBooleanByKey(Info, "canRetry", &Retry) && Retry)
+        Unload("the workflow could not be fetched");
+    return TRUE;
+}
+
+// Only runs of start requests report their completion, and the job makes
+// exactly one: whatever the sender (the start request had none), it is ours.
+int32 OnRunComplete(void *, const char *, const char *, const char *, Dictionary *Info) {
+    if (Current->RunComplete) return TRUE;
+    Current->RunComplete = true;
+    uint32 Successful = 0;
+    if (Info != nullptr) Dictionary_GetBooleanByKey(Info, "successful", &Successful);
+    Current->RunSuccessful = Successful != 0;
+    CollectList(Info, "errors", Current->Errors);
+    CollectList(Info, "warnings", Current->Warnings);
+    return TRUE;
+}
+
+int32 OnManagerStatus(void *, const char *, const char *, const char *, Dictionary *Info) {
+    int32 Percent = 0;
+    // -2 means no progress task runs; the last real figure stands.
+    if (Info != nullptr && Dictionary_GetInt32ByKey(Info, "progress", &Percent) && Percent >= 0) {
+        Current->Progress = Percent;
+        Current->HasProgress = true;
+    }
+    return TRUE;
+}
+
+int32 OnShutdown(void *, const char *, const char *, const char *, Dictionary *Info) {
+    uint32 Force = 0;
+    if (Info != nullptr && Dictionary_GetBooleanByKey(Info, "force", &Force) && Force) Unload("shutdown");
+    return TRUE;
+}
+
+struct Observed {
+    const char *Type;
+    const char *Name;
+    NotificationCenter_ObserverFunc Function;
+};
+
+const Observed Observers[] = {
+    {"WorkflowEvent", "Complete", OnEventComplete}, {"Workflow", "Status", OnWorkflowStatus},
+    {"WorkflowRun", "Complete", OnRunComplete},     {"WorkflowManager", "Status", OnManagerStatus},
+    {"WorkflowApp", "Shutdown", OnShutdown},
+};
+
+void AddStrings(Dictionary *Summary, const char *Key, const std::vector<std::string> &List) {
+    Dictionary *Items = nullptr;
+    Dictionary_AddList(Summary, Key, &Items, nullptr);
+    for (const std::string &Each : List) Dictionary_AddString(Items, nullptr, Each.c_str(), nullptr);
+}
+
+void PrintSummary(bool Successful, int32 ExitCode) {
+    Dictionary *Summary = nullptr, *Root = nullptr;
+    Dictionary_Create(&Summary);
+    Dictionary_AddDictionary(Summary, nullptr, &Root, nullptr);
+    Dictionary_SetBooleanByKey(Root, "successful", Successful);
+    Dictionary_SetInt32ByKey(Root, "exitCode", ExitCode);
+    Dictionary_SetInt32ByKey(Root, "progress", Current->HasProgress ? Current->Progress : 0);
+    AddStrings(Root, "errors", Current->Errors);
+    AddStrings(Root, "warnings", Current->Warnings);
+    JSON *Writer = nullptr;
+    JSON_Create(&Writer);
+    JSON_SetDictionaryHandle(Writer, Summary);
+    JSON_SetMinify(Writer, TRUE);
+    int32 Size = 0, Written = 0;
+    JSON_SaveBufferEstimate(Writer, &Size);
+    char *Text = static_cast<char *>(Memory_Alloc(Size + 1));
+    if (JSON_SaveBuffer(Writer, Text, Size, &Written) && Written <= Size) {
+        Text[Written] = 0;
+        fprintf(stdout, "%s\n", Text);
+        fflush(stdout);
+    }
+    Memory_Free(Text, Size + 1);
+    JSON_Release(&Writer);
+    Dictionary_Release(&Summary);
+}
+
+} // namespace
+
+int32 HostJob_ResolveWorkflow(const char *Value, char *Url, int32 Size, char *Reason, int32 ReasonSize) {
+    Debug_CheckPointer(Value);
+    Url[0] = 0;
+    Reason[0] = 0;
+    if (Value[0] == 0) {
+        String_CopyLength(Reason, "--workflow needs a path or an http:// URL", ReasonSize);
+        return FALSE;
+    }
+    if (String_CompareBeginningWithoutCase(Value, "https://")) {
+        String_CopyLength(Reason, "https is not available in this build", ReasonSize);
+        return FALSE;
+    }
+    if (String_CompareBeginningWithoutCase(Value, "http://")) {
+        String_CopyLength(Url, Value, Size);
+        return TRUE;
+    }
+    std::string Path = Value;
+    if (String_CompareBeginningWithoutCase(Value, "file://")) {
+        char Converted[PathSize];
+        if (!Path_ConvertFromURL(Value, Converted, (int32)sizeof(Converted))) {
+            snprintf(Reason, (size_t)ReasonSize, "not a usable file URL: %s", Value);
+            return FALSE;
+        }
+        Path = Converted;
+    } else if (strstr(Value, "://") != nullptr) {
+        snprintf(Reason, (size_t)ReasonSize, "unsupported workflow URL scheme: %s", Value);
+        return FALSE;
+    }
+    char *Absolute = realpath(Path.c_str(), nullptr);
+    if (Absolute == nullptr || Path_IsDirectory(Absolute)) {
+        snprintf(Reason, (size_t)ReasonSize, "no such workflow file: %s", Path.c_str());
+        free(Absolute);
+        return FALSE;
+    }
+    int32 Converted = Path_ConvertToURL(Absolute, Url, Size);
+    free(Absolute);
+    if (!Converted) snprintf(Reason, (size_t)ReasonSize, "workflow path too long: %s", Path.c_str());
+    return Converted;
+}
+
+int32 HostJob_InstallSignals(void) {
+    struct sigaction Action = {};
+    Action.sa_handler = OnSignal;
+    sigemptyset(&Action.sa_mask);
+    sigaction(SIGINT, &Action, nullptr);
+    sigaction(SIGTERM, &Action, nullptr);
+    return TRUE;
+}
+
+int32 HostJob_RemoveSignals(void) {
+    signal(SIGINT, SIG_DFL);
+    signal(SIGTERM, SIG_DFL);
+    return TRUE;
+}
+
+int32 HostJob_Run(const char *Url, const char *Tasks) {
+    Debug_CheckPointer(Url);
+    Job State;
+    Current = &State;
+    if (Tasks != nullptr) {
+        std::string Each;
+        for (const char *Walk = Tasks;; Walk++) {
+            if (*Walk == ',' || *Walk == 0) {
+                if (!Each.empty()) State.Wanted.push_back(Each);
+                Each.clear();
+                if (*Walk == 0) break;
+            } else {
+                Each += *Walk;
+            }
+        }
+    }
+    // Documents beside the workflow count as the content's own.
+    std::string Content = Url;
+    size_t Slash = Content.find_last_of('/');
+    if (Slash != std::string::npos) Content.erase(Slash + 1);
+    Dictionary *Macros = WorkflowApp_GetMacroDictionaryHandle();
+    if (Macros != nullptr) Dictionary_SetStringByKey(Macros, "contentUrl", Content.c_str());
+
+    for (const Observed &Each : Observers) NotificationCenter_AddObserver(Each.Type, Each.Name, &State, Each.Function);
+    WorkflowManager_SetAutoUnload(FALSE);
+    Dictionary *Request = nullptr;
+    Dictionary_Create(&Request);
+    Dictionary_SetStringByKey(Request, "url", Url);
+    int32 Added = WorkflowManager_AddDictionary(Request, nullptr, OnAdded);
+    Dictionary_Release(&Request);
+    bool WasActive = false;
+    while (Added) {
+        int32 Signals = SignalCount;
+        if (Signals >= 2) {
+            State.Interrupted = true;
+            AddUnique(State.Errors, "Host_Error_Interrupted");
+            break;
+        }
+        if (Signals == 1 && !State.Interrupted) {
+            State.Interrupted = true;
+            AddUnique(State.Errors, "Host_Error_Interrupted");
+            Unload("interrupted");
+        }
+        WorkflowApp_Process();
+        WorkflowManager_Process();
+        bool Active = WorkflowApp_IsActive() != 0;
+        WasActive = WasActive || Active;
+        if (State.RunComplete && !Active) break;
+        if (WorkflowApp_IsSelfUpdate() && WasActive && !Active) break;
+        Host_MainLoopStep(TickMilliseconds);
+    }
+    // What is still queued for the next pass goes before the summary.
+    for (int32 Pass = 0; Pass < 4 && SignalCount < 2; Pass++) WorkflowApp_Process();
+    for (const Observed &Each : Observers) NotificationCenter_RemoveObserver(Each.Type, Each.Name, &State, Each.Function);
+
+    int32 Recorded = 0;
+    WorkflowApp_GetExitCode(&Recorded);
+    bool Successful = Added && State.RunComplete && State.RunSuccessful && State.Errors.empty() && !State.Interrupted;
+    if (!Added) AddUnique(State.Errors, "WorkflowManager_Error_Add");
+    int32 ExitCode = Recorded != 0 ? Recorded : Successful ? 0 : State.Interrupted ? HOSTJOB_EXIT_INTERRUPTED : 1;
+    PrintSummary(Successful, ExitCode);
+    Current = nullptr;
+    return ExitCode;
+}

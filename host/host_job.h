@@ -1,0 +1,39 @@
+// The host's main job: run one workflow through the workflow manager and
+// end with one JSON summary line on standard output.
+//
+// The workflow is added as a "global" run; the job ticks the application and
+// the manager every 15 ms. When the first "state" (or "start" without
+// "state") completes, the first of the wanted tasks that the workflow offers
+// is queued. The job unloads when that task completes, when "state"/"start"
+// completes with nothing to queue, when "load" fails, when the workflow says
+// it could be retried (the fetch failed), on the first SIGINT or SIGTERM, or
+// on the forced "WorkflowApp"/"Shutdown"; a second signal ends the loop at
+// once. It stops when the run has completed and no run is active.
+//
+// Summary: {"successful", "exitCode", "progress", "errors", "warnings"}. The
+// exit code is the one a workflow recorded when not 0; else 0 on success, 1
+// on failure, 130 when interrupted.
+#pragma once
+
+#include "core/types.h"
+
+#define HOSTJOB_EXIT_USAGE 2
+#define HOSTJOB_EXIT_INTERRUPTED 130
+
+RUNTIME_EXTERN_C_BEGIN
+
+// Turns the --workflow value into a URL: a path (relative to the working
+// directory) into an absolute file:// URL of an existing file; http:// URLs
+// pass; anything else is refused with a one-line reason. 1 when usable.
+int32 HostJob_ResolveWorkflow(const char *Value, char *Url, int32 Size, char *Reason, int32 ReasonSize);
+
+// Installs the SIGINT/SIGTERM handlers (Remove restores the defaults).
+int32 HostJob_InstallSignals(void);
+int32 HostJob_RemoveSignals(void);
+
+// Runs the job (the runtime, the application and the manager are started)
+// and prints the summary; answers the process exit code. Tasks: the
+// comma-separated --task list, or null.
+int32 HostJob_Run(const char *Url, const char *Tasks);
+
+RUNTIME_EXTERN_C_END
