@@ -11,6 +11,7 @@
 #pragma once
 
 #include "workflow/control_task.h"
+#include "workflow/progress_task.h"
 #include "workflow/queue_task.h"
 #include "workflow/task.h"
 
@@ -29,7 +30,7 @@
     X(JSONRead) X(JSONWrite) X(Analytics)
 
 // The engine's own types whose modules are not built yet.
-#define UNAVAILABLETASK_ENGINE_TYPES(X) X(Aggregate) X(Macro) X(Progress) X(WorkflowRun)
+#define UNAVAILABLETASK_ENGINE_TYPES(X) X(Aggregate) X(Macro) X(WorkflowRun)
 
 RUNTIME_EXTERN_C_BEGIN
 
