@@ -9,6 +9,7 @@
 #include <string.h>
 
 #include "core/formats/json.h"
+#include "core/interop.h"
 #include "core/memory.h"
 #include "core/notification_center.h"
 #include "core/string.h"
@@ -106,6 +107,22 @@ int32 OnChildComplete(void *User, const char *, const char *, const char *Instan
     TaskEvent_Complete(Run->Event, Info);
     Task_Release(&Run->Child);
     Memory_Delete(Run);
+    return TRUE;
+}
+
+int32 RaiseScriptCallback(Task *Handle, void *User, Dictionary *Result) {
+    InteropCallback *Callback = static_cast<InteropCallback *>(User);
+    Dictionary *Item = nullptr;
+    Dictionary_Create(&Item);
+    Dictionary_SetStringByKey(Item, "callbackId", Interop_GetCallbackId(Callback));
+    Dictionary_SetStringByKey(Item, "type", "Task");
+    Dictionary_SetStringByKey(Item, "sender", Handle->Class.InstanceId);
+    Dictionary *Info = nullptr;
+    Dictionary_AddDictionary(Item, "info", &Info, nullptr);
+    if (Result != nullptr) Dictionary_Merge(Info, Result, DICTIONARY_MERGE_OVERWRITE);
+    Interop_RaiseCallback(Callback, Item);
+    Dictionary_Release(&Item);
+    Interop_ReleaseCallback(&Callback);
     return TRUE;
 }
 
@@ -323,6 +340,15 @@ int32 Task_RunSubTask(Task *Handle, const char *Name, Dictionary *Arguments, voi
     Run->Child = Task_AddRef(Child);
     NotificationCenter_AddInstanceObserver("Task", "Complete", Child->Class.InstanceId, Run, OnChildComplete);
     return Task_Start(Child);
+}
+
+int32 Task_RunSubActionInterop(Task *Handle, const char *Key, const char *CallbackId) {
+    Class_CheckHandle(Handle, TASK_CLASSID);
+    Debug_CheckPointer(Key);
+    Debug_CheckPointer(CallbackId);
+    InteropCallback *Callback = nullptr;
+    if (!Interop_AddCallback(CallbackId, nullptr, Interop_Execute, &Callback)) return FALSE;
+    return Task_RunSubAction(Handle, Key, Callback, RaiseScriptCallback);
 }
 
 int32 Task_SubAction_Complete(Task *Handle, void *, Dictionary *Result) { return Task_Complete(Handle, Result); }

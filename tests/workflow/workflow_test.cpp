@@ -11,6 +11,7 @@
 #include "core/formats/json.h"
 #include "core/notification_center.h"
 #include "tests/support/log_capture.h"
+#include "tests/support/python.h"
 #include "tests/support/workflow_loop.h"
 #include "workflow/workflow_app.h"
 
@@ -200,6 +201,17 @@ TEST_F(WorkflowTest, JsonAndYamlTwinsLoadAlike) {
     EXPECT_EQ(ToJson(A), ToJson(B));
     Workflow_Release(&FromJson);
     Workflow_Release(&FromYaml);
+}
+
+// PyYAML, as an independent reader, sees the same document in both twins.
+TEST_F(WorkflowTest, TwinsAgreeUnderPyYaml) {
+    std::string Answer = RunPython("import json, sys\n"
+                                   "try:\n    import yaml\nexcept ImportError:\n    print('skip'); sys.exit(0)\n"
+                                   "j = json.load(open('" + DataDir + "basic.json'))\n"
+                                   "y = yaml.safe_load(open('" + DataDir + "basic.yaml'))\n"
+                                   "print('same' if j == y else 'differ')\n");
+    if (Answer == "skip\n") GTEST_SKIP() << "python3-yaml is not installed";
+    EXPECT_EQ(Answer, "same\n");
 }
 
 TEST_F(WorkflowTest, LoadFileChoosesParserByExtension) {
