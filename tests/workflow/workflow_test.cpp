@@ -131,7 +131,15 @@ TEST_P(WorkflowObjectTest, DefaultTypesOnlyWhileUsed) {
 TEST_P(WorkflowObjectTest, UnavailableTypeFailsClearly) {
     Captured.clear();
     Debug_PrintCallback(CaptureLog);
+    uint32 Successful = 2;
+    auto Keep = [](void *User, const char *, const char *, const char *, Dictionary *Info) -> int32 {
+        Dictionary_GetBooleanByKey(Info, "successful", static_cast<uint32 *>(User));
+        return TRUE;
+    };
+    NotificationCenter_AddObserver("Task", "Complete", &Successful, Keep);
     Task *Made = RunToEnd("copy");
+    NotificationCenter_RemoveObserver("Task", "Complete", &Successful, Keep);
+    EXPECT_EQ(Successful, 0u);
     ASSERT_NE(Made, nullptr);
     EXPECT_NE(Captured.find("Task type FileCopy is not available in this build"), std::string::npos);
     // Recorded although the definition asks to ignore errors.
