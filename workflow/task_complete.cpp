@@ -218,6 +218,13 @@ int32 Task_Cancel(Task *Handle) {
         return TRUE;
     }
     Task_Print(Handle, "Cancel\n");
+    // A task cancelled before its start must still record the cancel, or it
+    // would complete as a success.
+    if (!Handle->StatusObserved) {
+        NotificationCenter_AddInstanceObserver("Task", "Status", Handle->Class.InstanceId, Handle,
+                                               TaskInt_StatusObserver);
+        Handle->StatusObserved = TRUE;
+    }
     Task_AddErrorAlways(Handle, TASK_ERROR_CANCELLED);
     Task_Complete(Handle, nullptr);
     return TRUE;

@@ -355,6 +355,16 @@ TEST_F(TaskTest, CancelIsNeverIgnored) {
     EXPECT_EQ(TestTaskStarts(), (std::vector<std::string>{"held"}));
 }
 
+TEST_F(TaskTest, CancelBeforeStartIsStillACancel) {
+    Task *Made = Make("chain");
+    EXPECT_TRUE(Task_Cancel(Made));
+    RunMainLoopUntil([&] { return Task_IsCompleted(Made) != 0; });
+    RunMainLoopPasses(3);
+    EXPECT_TRUE(Task_IsCancelled(Made));
+    EXPECT_EQ(ResultFlag("successful"), 0u);
+    EXPECT_TRUE(TestTaskStarts().empty());
+}
+
 TEST_F(TaskTest, ResultCannotClaimSuccessOverErrors) {
     Task *Held = Make("outer");
     Task_Start(Held);
