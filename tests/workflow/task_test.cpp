@@ -13,7 +13,9 @@
 #include <vector>
 
 #include "core/formats/json.h"
+#include "core/event_queue.h"
 #include "core/interop.h"
+#include "core/thread.h"
 #include "core/notification_center.h"
 #include "core/posix/platform.h"
 #include "tests/support/log_capture.h"
@@ -446,6 +448,25 @@ TEST_F(TaskTest, ScriptSubActionRaisesThePagesCallback) {
     EXPECT_NE(PageBatches.find(Id), std::string::npos);
     Interop_RemoveExecuteCallback(&Page);
     Interop_Remove();
+}
+
+} // namespace
+
+namespace {
+
+TEST(TaskDeathTest, TypeOfATaskWithoutRecordIsAFatalStop) {
+    RuntimeScope Scope;
+    Thread_Init();
+    EventQueue_Init();
+    NotificationCenter_Init();
+    Task *Made = nullptr;
+    Task_Create(&Made);
+    EXPECT_DEATH(Task_GetType(Made), "Task interface is not set");
+    EXPECT_DEATH(Task_GetType(nullptr), "Pointer is NULL");
+    Task_Release(&Made);
+    NotificationCenter_Remove();
+    EventQueue_Remove();
+    Thread_Remove();
 }
 
 } // namespace
