@@ -166,10 +166,12 @@ int32 PrivilegedTask_ExecuteWithPid(const char *ToolPath, int32 ArgumentCount, c
     int32 ProcessId = 0;
     if (Last != '\n' || !PrivilegedTask_ParsePidLine(Line, Stored, &ProcessId)) {
         close(Pipe[0]);
-        // Without a usable id nothing can be watched: the elevator is ended
-        // (when it still runs) and collected.
-        if (Last == '\n') kill(Child, SIGKILL);
-        return Last == '\n' ? (Platform_ReapLater(Child), PRIVILEGEDTASK_ERROR_INTERNAL) : StatusWithoutPid(Child);
+        if (Last != '\n') return StatusWithoutPid(Child);
+        // A line that is no id: nothing can be watched, so the elevated
+        // command is ended (where we may) and collected.
+        kill(Child, SIGKILL);
+        Platform_ReapLater(Child);
+        return PRIVILEGEDTASK_ERROR_INTERNAL;
     }
     // The elevator execs its command, so the printed id is normally our own
     // child; an elevator that forks leaves a child of its own to collect.

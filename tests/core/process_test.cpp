@@ -15,6 +15,7 @@
 #include "core/notification_center.h"
 #include "core/pipe.h"
 #include "core/posix/platform_process.h"
+#include "core/posix/platform_standin.h"
 #include "core/time.h"
 #include "tests/core/dictionary_render.h"
 #include "tests/support/bridge.h"
@@ -253,6 +254,64 @@ TEST(ProcessTables, RightsNamesAndLaunchFlags) {
     Process_GetId(Handle, &Id);
     EXPECT_EQ(Id, 0);
     Process_Release(&Handle);
+}
+
+} // namespace
+
+namespace {
+
+// Child (run unprivileged by the test below): an Elevated launch goes
+// through the elevator; with a first output line that is no process id it
+// fails, and a running ordinary child still ends with its own code.
+TEST_F(ProcessTest, DISABLED_ElevatedChild) {
+    Platform_SetElevator(getenv("PROCESS_TEST_ELEVATOR"));
+    Process_SetElevationRights(Handle, PROCESS_RIGHTS_ELEVATED);
+    const std::string Elevated = Launch("/bin/sh", "-c \"head -c 1048576 /dev/zero; exit 5\"");
+    printf("elevated=%s\n", Elevated.c_str());
+    Platform_SetElevator(getenv("PROCESS_TEST_BROKEN_ELEVATOR"));
+    Process *Plain = nullptr;
+    Process_Create(&Plain);
+    Process_SetElevationRights(Plain, PROCESS_RIGHTS_ASINVOKER);
+    Process_SetApplicationName(Plain, "/bin/sleep");
+    Process_SetArguments(Plain, "0.2");
+    Process_Launch(Plain);
+    const std::string Broken = Launch("/bin/true");
+    printf("broken=%s\n", Broken.c_str());
+    Events.clear();
+    for (int Tick = 0; Tick < 20000 && (Events.empty() || Events.back().rfind("Complete", 0) != 0); Tick++) {
+        Process_Process(Plain);
+        usleep(500);
+    }
+    printf("plain=%s\n", Events.empty() ? "" : Events.back().c_str());
+    Process_Release(&Plain);
+    fflush(stdout);
+}
+
+TEST_F(ProcessTest, ElevatedLaunchGoesThroughTheElevator) {
+    if (geteuid() != 0) GTEST_SKIP() << "dropping privileges needs root";
+    chmod(Folder.Path.c_str(), 0755);
+    const std::string Elevator = Folder / "elevator", Broken = Folder / "broken";
+    std::ofstream(Elevator) << "#!/bin/sh\nexec \"$@\"\n";
+    std::ofstream(Broken) << "#!/bin/sh\necho abc\nexec \"$@\"\n";
+    chmod(Elevator.c_str(), 0755);
+    chmod(Broken.c_str(), 0755);
+    const std::string Command = "PROCESS_TEST_ELEVATOR='" + Elevator + "' PROCESS_TEST_BROKEN_ELEVATOR='" + Broken +
+                                "' setpriv --reuid=65534 --regid=65534 --clear-groups " + SelfExecutable() +
+                                " --gtest_also_run_disabled_tests --gtest_filter=ProcessTest.DISABLED_ElevatedChild"
+                                " 2>&1";
+    std::string Output;
+    if (FILE *Pipe = popen(Command.c_str(), "r")) {
+        char Buffer[4096];
+        size_t Count;
+        while ((Count = fread(Buffer, 1, sizeof(Buffer), Pipe)) > 0) Output.append(Buffer, Count);
+        pclose(Pipe);
+    }
+    EXPECT_NE(Output.find("elevated=Start;Ready{id:"), std::string::npos) << Output;
+    EXPECT_NE(Output.find("Complete{successful:true,exitCode:5};\n"), std::string::npos) << Output;
+    EXPECT_NE(Output.find("broken=Start;Complete{successful:false,exitCode:0};\n"), std::string::npos) << Output;
+    EXPECT_NE(Output.find("Platform_ExecuteElevated failed to execute (/bin/true) [LE: -60008]"), std::string::npos)
+        << Output;
+    EXPECT_NE(Output.find("plain=Complete{successful:true,exitCode:0}\n"), std::string::npos) << Output;
 }
 
 } // namespace
