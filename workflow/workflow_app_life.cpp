@@ -4,6 +4,8 @@
 
 #include <unistd.h>
 
+#include <initializer_list>
+
 #include "core/debug.h"
 #include "core/dictionary.h"
 #include "core/notification_center.h"
@@ -15,7 +17,10 @@ namespace {
 constexpr int32 TaskNameSize = 240;
 
 struct Life {
-    Dictionary *RunningTasks = nullptr; // task id -> task name
+    Dictionary *RunningTasks = nullptr;   // task id -> task name
+    Dictionary *TaskToWorkflow = nullptr; // task id -> workflow id
+    Dictionary *WorkflowToTasks = nullptr; // workflow id -> List of task ids
+    Dictionary *WorkflowToTask = nullptr; // workflow id -> id of the task that runs it
     Dictionary *PendingShutdown = nullptr;
     char ShutdownInstance[64] = "";
     uint32 Restart = 0;
@@ -38,10 +43,56 @@ int32 OwnExecutable(char *Buffer, int32 Size) {
     return TRUE;
 }
 
+constexpr int32 IdSize = 40;
+
 int32 OnTaskStart(void *, const char *, const char *, const char *Instance, Dictionary *Info) {
-    char Name[TaskNameSize] = "";
-    if (Info != nullptr) Dictionary_GetStringByKey(Info, "name", Name, (int32)sizeof(Name));
-    if (Instance != nullptr) Dictionary_SetStringByKey(State.RunningTasks, Instance, Name);
+    if (Instance == nullptr) return TRUE;
+    char Name[TaskNameSize] = "", Flow[IdSize] = "", Owner[IdSize];
+    if (Info != nullptr) {
+        Dictionary_GetStringByKey(Info, "name", Name, (int32)sizeof(Name));
+        Dictionary_GetStringByKey(Info, "workflow", Flow, (int32)sizeof(Flow));
+    }
+    Dictionary_SetStringByKey(State.RunningTasks, Instance, Name);
+    // A task named as its workflow stands for the workflow it belongs to.
+    if (Dictionary_GetStringByKey(State.TaskToWorkflow, Flow, Owner, (int32)sizeof(Owner)))
+        String_CopyLength(Flow, Owner, (int32)sizeof(Flow));
+    Dictionary_SetStringByKey(State.TaskToWorkflow, Instance, Flow);
+    Dictionary *Tasks = nullptr;
+    if (!Dictionary_GetListByKey(State.WorkflowToTasks, Flow, &Tasks) || Tasks == nullptr)
+        Dictionary_AddList(State.WorkflowToTasks, Flow, &Tasks, nullptr);
+    Dictionary_AddString(Tasks, nullptr, Instance, nullptr);
+    return TRUE;
+}
+
+int32 OnRunRun(void *, const char *, const char *, const char *, Dictionary *Info) {
+    char TaskId[IdSize] = "", Flow[IdSize] = "";
+    if (Info == nullptr || !Dictionary_GetStringByKey(Info, "task", TaskId, (int32)sizeof(TaskId)) ||
+        !Dictionary_GetStringByKey(Info, "workflow", Flow, (int32)sizeof(Flow)))
+        return TRUE;
+    return Dictionary_SetStringByKey(State.WorkflowToTask, Flow, TaskId);
+}
+
+int32 OnEventComplete(void *, const char *, const char *, const char *, Dictionary *Info) {
+    char Name[TaskNameSize] = "", Flow[IdSize] = "";
+    if (Info == nullptr || !Dictionary_GetStringByKey(Info, "workflow", Flow, (int32)sizeof(Flow))) return TRUE;
+    Dictionary_GetStringByKey(Info, "name", Name, (int32)sizeof(Name));
+    Dictionary *Tasks = nullptr;
+    if (Dictionary_GetListByKey(State.WorkflowToTasks, Flow, &Tasks) && Tasks != nullptr) {
+        DictionaryItem *Item = nullptr;
+        for (Dictionary_ItemGetFirst(Tasks, &Item); Item != nullptr; Dictionary_ItemGetNext(Tasks, Item, &Item)) {
+            const char *TaskId = nullptr;
+            if (Dictionary_ItemGetStringPtr(Tasks, Item, &TaskId) && TaskId != nullptr)
+                Dictionary_RemoveByKey(State.TaskToWorkflow, TaskId);
+        }
+        Dictionary_RemoveByKey(State.WorkflowToTasks, Flow);
+    }
+    uint32 Remote = FALSE;
+    if (Dictionary_GetBooleanByKey(Info, "isRemote", &Remote) && Remote)
+        Dictionary_RemoveByKey(State.TaskToWorkflow, Flow);
+    if (String_CompareWithoutCase(Name, "unload")) Dictionary_RemoveByKey(State.WorkflowToTask, Flow);
+    Dictionary *Global = nullptr;
+    if (Dictionary_GetListByKey(State.WorkflowToTask, "Global", &Global) && Global != nullptr)
+        Dictionary_RemoveByString(Global, Flow);
     return TRUE;
 }
 
@@ -89,7 +140,10 @@ int32 OnShutdown(void *, const char *, const char *, const char *Instance, Dicti
 int32 WorkflowApp_InitLife(void) {
     if (Started) return FALSE;
     State = Life();
-    Dictionary_Create(&State.RunningTasks);
+    for (Dictionary **Each : {&State.RunningTasks, &State.TaskToWorkflow, &State.WorkflowToTasks, &State.WorkflowToTask})
+        Dictionary_Create(Each);
+    NotificationCenter_AddObserver("WorkflowRun", "Run", &State, OnRunRun);
+    NotificationCenter_AddObserver("WorkflowEvent", "Complete", &State, OnEventComplete);
     OwnExecutable(State.RestartPath, (int32)sizeof(State.RestartPath));
     NotificationCenter_AddObserver("Task", "Start", &State, OnTaskStart);
     NotificationCenter_AddObserver("Task", "Complete", &State, OnTaskComplete);
@@ -107,7 +161,10 @@ int32 WorkflowApp_RemoveLife(void) {
         NotificationCenter_RemoveProcessObserver(State.ShutdownInstance, &State, OnShutdownTick);
         Dictionary_Release(&State.PendingShutdown);
     }
-    Dictionary_Release(&State.RunningTasks);
+    NotificationCenter_RemoveObserver("WorkflowRun", "Run", &State, OnRunRun);
+    NotificationCenter_RemoveObserver("WorkflowEvent", "Complete", &State, OnEventComplete);
+    for (Dictionary **Each : {&State.RunningTasks, &State.TaskToWorkflow, &State.WorkflowToTasks, &State.WorkflowToTask})
+        Dictionary_Release(Each);
     Started = FALSE;
     return TRUE;
 }
@@ -128,6 +185,26 @@ int32 WorkflowApp_GetRunningTaskCount(int32 *Count) {
     Debug_CheckPointer(Count);
     *Count = 0;
     return Started ? Dictionary_ItemGetCount(State.RunningTasks, Count) : FALSE;
+}
+
+int32 WorkflowApp_GetWorkflowByTaskId(const char *TaskId, uint32 Recursive, char *Buffer, int32 Size) {
+    Debug_CheckPointer(TaskId);
+    Debug_CheckPointer(Buffer);
+    char Flow[IdSize];
+    if (!Started || !Dictionary_GetStringByKey(State.TaskToWorkflow, TaskId, Flow, (int32)sizeof(Flow))) return FALSE;
+    char Runner[IdSize];
+    if (!Recursive || !Dictionary_GetStringByKey(State.WorkflowToTask, Flow, Runner, (int32)sizeof(Runner))) {
+        String_CopyLength(Buffer, Flow, Size);
+        return TRUE;
+    }
+    char Outer[IdSize] = "";
+    int32 Result = WorkflowApp_GetWorkflowByTaskId(Runner, TRUE, Outer, (int32)sizeof(Outer));
+    if (Result && !String_Compare(Outer, "Global")) {
+        String_CopyLength(Buffer, Outer, Size);
+        return Result;
+    }
+    String_CopyLength(Buffer, Flow, Size);
+    return Result;
 }
 
 int32 WorkflowApp_SetExitCode(int32 Code) { return Debug_SetExitCode(Code); }

@@ -23,6 +23,11 @@ int32 WorkflowApp_RemoveLife(void);
 // 1 when a task whose name is not "global" runs.
 int32 WorkflowApp_IsBusy(void);
 int32 WorkflowApp_GetRunningTaskCount(int32 *Count);
+// The workflow a running task belongs to (tracked from "Task"/"Start" until
+// an event of that workflow completes); with Recursive, the outermost
+// workflow through the runs that started it ("WorkflowRun"/"Run"). 0 when
+// the task is not tracked.
+int32 WorkflowApp_GetWorkflowByTaskId(const char *TaskId, uint32 Recursive, char *Buffer, int32 Size);
 
 int32 WorkflowApp_SetExitCode(int32 Code);
 int32 WorkflowApp_GetExitCode(int32 *Code);

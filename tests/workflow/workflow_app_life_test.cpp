@@ -99,6 +99,30 @@ TEST_F(AppLifeTest, ForcedShutdownEndsAtOnce) {
     EXPECT_EQ(Debug_ExitCode(), 2);
 }
 
+TEST_F(AppLifeTest, TasksAreTrackedToTheirWorkflowUntilTheEventEnds) {
+    std::string TaskId;
+    Workflow_RunTask(Flow, "h1", nullptr, nullptr);
+    ASSERT_TRUE(RunMainLoopUntil([] { return WorkflowApp_IsBusy() != 0; }));
+    Task *Held = nullptr;
+    ASSERT_TRUE(Workflow_FindTaskByName(Flow, "h1", &Held));
+    char Id[64], FlowId[64], Found[64] = "";
+    Task_GetInstanceId(Held, Id, (int32)sizeof(Id));
+    Workflow_GetInstanceId(Flow, FlowId, (int32)sizeof(FlowId));
+    ASSERT_TRUE(WorkflowApp_GetWorkflowByTaskId(Id, FALSE, Found, (int32)sizeof(Found)));
+    EXPECT_STREQ(Found, FlowId);
+    // A run of this workflow started by a task of an outer workflow.
+    NotificationCenter_FireWithJSON("Task", "Start", "outerTask", "{\"name\":\"run\",\"workflow\":\"outerFlow\"}");
+    NotificationCenter_FireWithJSON("WorkflowRun", "Run", "tester", "{\"task\":\"outerTask\",\"workflow\":\"%s\"}",
+                                    FlowId);
+    ASSERT_TRUE(WorkflowApp_GetWorkflowByTaskId(Id, TRUE, Found, (int32)sizeof(Found)));
+    EXPECT_STREQ(Found, "outerFlow");
+    NotificationCenter_Fire("Task", "Complete", "outerTask", nullptr);
+    Task_Complete(Held, nullptr);
+    ASSERT_TRUE(RunMainLoopUntil([] { return WorkflowApp_IsBusy() == 0; }));
+    RunMainLoopPasses(5);
+    EXPECT_FALSE(WorkflowApp_GetWorkflowByTaskId(Id, FALSE, Found, (int32)sizeof(Found)));
+}
+
 TEST_F(AppLifeTest, RestartArgumentsAndImplode) {
     WorkflowApp_SetRestartArguments("");
     WorkflowApp_AppendRestartArguments("--one");
