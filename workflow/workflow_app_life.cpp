@@ -2,11 +2,18 @@
 // workflow_app_life.h).
 #include "workflow/workflow_app_life.h"
 
+#include <dirent.h>
+#include <fcntl.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <initializer_list>
 
+#include "core/command_line.h"
 #include "core/debug.h"
+#include "core/log.h"
 #include "core/dictionary.h"
 #include "core/notification_center.h"
 #include "core/string.h"
@@ -285,5 +292,48 @@ int32 WorkflowApp_SetImplodePath(const char *Path) {
 int32 WorkflowApp_GetImplodePath(char *Buffer, int32 Size) {
     Debug_CheckPointer(Buffer);
     String_CopyLength(Buffer, State.ImplodePath, Size);
+    return TRUE;
+}
+
+int32 WorkflowApp_ExpireLogs(void) {
+    if ((Debug_Flags() & DEBUG_FLAG_PERDAY) == 0) return FALSE;
+    const char *Line = nullptr;
+    char Days[32] = "", LogFile[WORKFLOWAPP_PATH_SIZE] = "";
+    if (!CommandLine_Get(&Line) || Line == nullptr ||
+        !CommandLine_GetFieldByName(Line, "maxdays", Days, (int32)sizeof(Days)) || Days[0] == 0)
+        return FALSE;
+    if (!Log_GetFilename(LogFile, (int32)sizeof(LogFile)) || LogFile[0] == 0) return FALSE;
+    return WorkflowApp_ExpireLogsIn(LogFile, atoi(Days), (int64)time(nullptr));
+}
+
+int32 WorkflowApp_ExpireLogsIn(const char *LogFile, int32 MaxDays, int64 Now) {
+    Debug_CheckPointer(LogFile);
+    char Directory[WORKFLOWAPP_PATH_SIZE], Pattern[WORKFLOWAPP_PATH_SIZE];
+    String_CopyLength(Directory, LogFile, (int32)sizeof(Directory));
+    const char *Slash = nullptr;
+    if (!String_FindCharReverse(Directory, '/', &Slash)) return FALSE;
+    String_CopyLength(Pattern, Slash + 1, (int32)sizeof(Pattern));
+    Directory[Slash - Directory + 1] = 0;
+    const char *Dot = nullptr;
+    if (String_FindCharReverse(Pattern, '.', &Dot)) Pattern[Dot - Pattern] = 0;
+    String_CatLength(Pattern, "*.log", (int32)sizeof(Pattern));
+    DIR *Listing = opendir(Directory);
+    if (Listing == nullptr) return FALSE;
+    const int64 Limit = Now - ((int64)MaxDays * 86400 + 1);
+    while (struct dirent *Entry = readdir(Listing)) {
+        if (!String_CompareWildcard(Entry->d_name, Pattern)) continue;
+        char Path[WORKFLOWAPP_PATH_SIZE * 2];
+        String_CopyLength(Path, Directory, (int32)sizeof(Path));
+        String_CatLength(Path, Entry->d_name, (int32)sizeof(Path));
+        struct statx Facts;
+        if (statx(AT_FDCWD, Path, AT_SYMLINK_NOFOLLOW, STATX_BTIME | STATX_MTIME | STATX_TYPE, &Facts) != 0 ||
+            !S_ISREG(Facts.stx_mode))
+            continue;
+        int64 Created = (Facts.stx_mask & STATX_BTIME) ? (int64)Facts.stx_btime.tv_sec : (int64)Facts.stx_mtime.tv_sec;
+        if (Limit < Created) continue;
+        Log_Debug("Removing expired log - %s\n", Path);
+        unlink(Path);
+    }
+    closedir(Listing);
     return TRUE;
 }

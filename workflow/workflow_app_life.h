@@ -1,6 +1,6 @@
 // The workflow application's life beyond its minimal start: the bookkeeping
 // of running tasks, the shutdown handshake, and what the host reads at exit
-// (exit code, restart request, implode path).
+// (exit code, restart request, implode path), and log expiry.
 //
 // Shutdown handshake: the first "WorkflowApp"/"Shutdown" sets the
 // shutting-down flag and takes its "exitCode"; without "force" the
@@ -44,5 +44,14 @@ int32 WorkflowApp_AppendRestartArguments(const char *Text);
 int32 WorkflowApp_Implode(void);
 int32 WorkflowApp_SetImplodePath(const char *Path);
 int32 WorkflowApp_GetImplodePath(char *Buffer, int32 Size);
+
+// With per-day log files and a "maxdays" switch: deletes the log files
+// beside the current one (its name without extension, then "*.log") whose
+// creation time lies more than maxdays days and a second in the past.
+int32 WorkflowApp_ExpireLogs(void);
+// The walk itself, for a given log file, day count and calendar time
+// (seconds since 1970); birth times where the file system keeps them, else
+// modification times.
+int32 WorkflowApp_ExpireLogsIn(const char *LogFile, int32 MaxDays, int64 Now);
 
 RUNTIME_EXTERN_C_END

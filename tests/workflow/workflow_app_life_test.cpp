@@ -5,6 +5,11 @@
 #include "workflow/workflow_app_life.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
 
 #include <string>
 #include <vector>
@@ -141,6 +146,42 @@ TEST_F(AppLifeTest, RestartArgumentsAndImplode) {
     WorkflowApp_GetImplodePath(Text, (int32)sizeof(Text));
     EXPECT_NE(std::string(Text).find("workflow_app_life_test"), std::string::npos);
     WorkflowApp_SetImplodePath("");
+}
+
+// Birth times as stat(1) reports them (%W; mtime %Y where it has none).
+long long Born(const std::string &Path) {
+    FILE *Pipe = popen(("stat -c '%W %Y' " + Path).c_str(), "r");
+    long long Birth = 0, Modified = 0;
+    if (Pipe != nullptr) {
+        if (fscanf(Pipe, "%lld %lld", &Birth, &Modified) != 2) Birth = Modified = 0;
+        pclose(Pipe);
+    }
+    return Birth > 0 ? Birth : Modified;
+}
+
+TEST_F(AppLifeTest, ExpiredLogsGoAndOthersStay) {
+    std::string Dir = "/tmp/i16-logs-" + std::to_string(getpid()) + "/";
+    ASSERT_EQ(system(("rm -rf " + Dir + " && mkdir -p " + Dir).c_str()), 0);
+    const char *Names[] = {"app.log", "app-2026-11-01.log", "app.old.log", "other.log", "app.txt"};
+    for (const char *Name : Names) fclose(fopen((Dir + Name).c_str(), "w"));
+    mkdir((Dir + "app-dir.log").c_str(), 0755);
+    long long Newest = 0;
+    for (const char *Name : Names) Newest = std::max(Newest, Born(Dir + Name));
+    ASSERT_GT(Newest, 0);
+    auto Exists = [&](const char *Name) { return access((Dir + Name).c_str(), F_OK) == 0; };
+    // Exactly maxdays days and a second: not yet expired.
+    WorkflowApp_ExpireLogsIn((Dir + "app.log").c_str(), 2, Newest + 2 * 86400);
+    for (const char *Name : Names) EXPECT_TRUE(Exists(Name)) << Name;
+    WorkflowApp_ExpireLogsIn((Dir + "app.log").c_str(), 2, Newest + 2 * 86400 + 1);
+    EXPECT_FALSE(Exists("app.log"));
+    EXPECT_FALSE(Exists("app-2026-11-01.log"));
+    EXPECT_FALSE(Exists("app.old.log"));
+    EXPECT_TRUE(Exists("other.log"));
+    EXPECT_TRUE(Exists("app.txt"));
+    EXPECT_TRUE(Exists("app-dir.log"));
+    // Without per-day logs or the switch nothing is walked.
+    EXPECT_FALSE(WorkflowApp_ExpireLogs());
+    ASSERT_EQ(system(("rm -rf " + Dir).c_str()), 0);
 }
 
 } // namespace
