@@ -35,6 +35,8 @@ struct Life {
     char RestartPath[WORKFLOWAPP_PATH_SIZE] = "";
     char RestartArguments[WORKFLOWAPP_ARGUMENTS_SIZE] = "";
     char ImplodePath[WORKFLOWAPP_PATH_SIZE] = "";
+    uint32 Worker = 0;
+    uint32 SelfUpdate = 0;
 };
 
 Life State;
@@ -125,6 +127,13 @@ int32 OnShutdown(void *, const char *, const char *, const char *Instance, Dicti
     if (WorkflowApp_IsShuttingDown()) return TRUE;
     WorkflowApp_SetShuttingDown(TRUE);
     if (Info == nullptr) return TRUE;
+    // A worker ends only for a request of its own process that is not to be
+    // relayed; a relayed one reaches it through its parent's shutdown.
+    if (State.Worker) {
+        uint32 Remote = FALSE, CanRemote = TRUE;
+        Dictionary_GetBooleanByKey(Info, "isRemote", &Remote);
+        if (Remote || !Dictionary_GetBooleanByKey(Info, "canRemote", &CanRemote) || CanRemote) return TRUE;
+    }
     int32 Type = DICTIONARY_TYPE_UNKNOWN;
     if (Dictionary_GetTypeByKey(Info, "exitCode", &Type) &&
         (Type == DICTIONARY_TYPE_INT64 || Type == DICTIONARY_TYPE_FLOAT64)) {
@@ -152,6 +161,11 @@ int32 WorkflowApp_InitLife(void) {
     NotificationCenter_AddObserver("WorkflowRun", "Run", &State, OnRunRun);
     NotificationCenter_AddObserver("WorkflowEvent", "Complete", &State, OnEventComplete);
     OwnExecutable(State.RestartPath, (int32)sizeof(State.RestartPath));
+    const char *Line = nullptr;
+    if (CommandLine_Get(&Line) && Line != nullptr) {
+        State.Worker = CommandLine_IsFieldSet(Line, "wfworker") ? TRUE : FALSE;
+        State.SelfUpdate = CommandLine_IsFieldSet(Line, "wfselfupdate") ? TRUE : FALSE;
+    }
     NotificationCenter_AddObserver("Task", "Start", &State, OnTaskStart);
     NotificationCenter_AddObserver("Task", "Complete", &State, OnTaskComplete);
     NotificationCenter_AddObserver("WorkflowApp", "Shutdown", &State, OnShutdown);
@@ -175,6 +189,9 @@ int32 WorkflowApp_RemoveLife(void) {
     Started = FALSE;
     return TRUE;
 }
+
+int32 WorkflowApp_IsWorker(void) { return Started && State.Worker; }
+int32 WorkflowApp_IsSelfUpdate(void) { return Started && State.SelfUpdate; }
 
 int32 WorkflowApp_IsBusy(void) {
     if (!Started) return FALSE;

@@ -20,6 +20,11 @@ RUNTIME_EXTERN_C_BEGIN
 int32 WorkflowApp_InitLife(void);
 int32 WorkflowApp_RemoveLife(void);
 
+// The "wfworker" and "wfselfupdate" switches of the command line at start.
+// A worker's shutdown handshake acts only on a request that is not remote
+// and carries "canRemote" false; others just set the shutting-down flag.
+int32 WorkflowApp_IsWorker(void);
+int32 WorkflowApp_IsSelfUpdate(void);
 // 1 when a task whose name is not "global" runs.
 int32 WorkflowApp_IsBusy(void);
 int32 WorkflowApp_GetRunningTaskCount(int32 *Count);

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "core/command_line.h"
 #include "core/debug.h"
 #include "core/notification_center.h"
 #include "tests/support/workflow_loop.h"
@@ -126,6 +127,29 @@ TEST_F(AppLifeTest, TasksAreTrackedToTheirWorkflowUntilTheEventEnds) {
     ASSERT_TRUE(RunMainLoopUntil([] { return WorkflowApp_IsBusy() == 0; }));
     RunMainLoopPasses(5);
     EXPECT_FALSE(WorkflowApp_GetWorkflowByTaskId(Id, FALSE, Found, (int32)sizeof(Found)));
+}
+
+TEST_F(AppLifeTest, WorkerActsOnlyOnItsOwnUnrelayedShutdown) {
+    WorkflowApp_Remove();
+    CommandLine_Init("host --wfworker --wfendpoint=http://127.0.0.1:1/token");
+    WorkflowApp_Init();
+    EXPECT_TRUE(WorkflowApp_IsWorker());
+    EXPECT_FALSE(WorkflowApp_IsSelfUpdate());
+    NotificationCenter_FireWithJSON("WorkflowApp", "Shutdown", "tester", "{\"exitCode\":4}");
+    EXPECT_TRUE(WorkflowApp_IsShuttingDown());
+    EXPECT_EQ(Debug_ExitCode(), 0);
+    WorkflowApp_SetShuttingDown(FALSE);
+    NotificationCenter_FireWithJSON("WorkflowApp", "Shutdown", "tester", "{\"exitCode\":5,\"canRemote\":false}");
+    EXPECT_EQ(Debug_ExitCode(), 5);
+    RunMainLoopPasses(3);
+    EXPECT_TRUE(Forced.size() >= 3 && Forced.back());
+    WorkflowApp_Remove();
+    CommandLine_Remove();
+    CommandLine_Init("workflow_app_life_test");
+    WorkflowApp_Init();
+    TaskTypeList_Add(WorkflowApp_GetTaskTypeListHandle(), &TestTask_INTERFACE);
+    EXPECT_FALSE(WorkflowApp_IsWorker());
+    CommandLine_Remove();
 }
 
 TEST_F(AppLifeTest, RestartArgumentsAndImplode) {
