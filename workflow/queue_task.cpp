@@ -26,6 +26,8 @@ struct Queue {
     uint32 Manual;
     Dictionary *Failure; // the first failed action's result, once one failed
     uint32 Failed;
+    QueueAction *Cursor;
+    int32 CursorIndex;
 };
 
 namespace {
@@ -67,8 +69,12 @@ int32 OnActionComplete(Task *Owner, void *User, Dictionary *Result) {
 }
 
 QueueAction *ActionAt(Queue *Self, int32 Index) {
-    QueueAction *Walk = Self->First;
-    while (Walk != nullptr && Index-- > 0) Walk = Walk->Next;
+    // Actions start in order: continue from the last one handed out.
+    QueueAction *Walk = Self->Cursor != nullptr && Self->CursorIndex <= Index ? Self->Cursor : Self->First;
+    int32 At = Walk == Self->Cursor ? Self->CursorIndex : 0;
+    while (Walk != nullptr && At < Index) Walk = Walk->Next, At++;
+    Self->Cursor = Walk;
+    Self->CursorIndex = At;
     return Walk;
 }
 
@@ -214,6 +220,8 @@ int32 Queue_ActionRemoveAll(Queue *Handle) {
         Memory_Delete(Action);
     }
     Handle->Last = nullptr;
+    Handle->Cursor = nullptr;
+    Handle->CursorIndex = 0;
     Handle->Count = 0;
     return TRUE;
 }

@@ -11,6 +11,8 @@
 #pragma once
 
 #include "workflow/control_task.h"
+#include "workflow/macro_task.h"
+#include "workflow/progress_task.h"
 #include "workflow/queue_task.h"
 #include "workflow/task.h"
 
@@ -29,7 +31,7 @@
     X(JSONRead) X(JSONWrite) X(Analytics)
 
 // The engine's own types whose modules are not built yet.
-#define UNAVAILABLETASK_ENGINE_TYPES(X) X(Aggregate) X(Macro) X(Progress)
+#define UNAVAILABLETASK_ENGINE_TYPES(X)
 
 RUNTIME_EXTERN_C_BEGIN
 

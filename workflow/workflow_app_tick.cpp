@@ -4,7 +4,6 @@
 
 #include "core/analytics.h"
 #include "core/class.h"
-#include "core/command_line.h"
 #include "core/event_queue.h"
 #include "core/memory.h"
 #include "core/notification_center.h"
@@ -27,8 +26,6 @@ struct TickState {
     uint32 StatusChanged;
     float64 NextStatusTime;
     float64 StartTime;
-    uint32 Worker;
-    uint32 SelfUpdate;
     uint32 DisconnectSeen;
     uint32 Disconnected;
 };
@@ -136,8 +133,6 @@ int32 WorkflowApp_InitTick(void) {
     Class_GenerateInstanceId(State);
     State->StartTime = Time_GetCurrent();
     State->NextStatusTime = State->StartTime;
-    State->Worker = CommandLine_IsFieldSet(nullptr, "wfworker") ? 1 : 0;
-    State->SelfUpdate = CommandLine_IsFieldSet(nullptr, "wfselfupdate") ? 1 : 0;
     MeterRW_Create(&State->Local);
     MeterRW_Create(&State->Remote);
     // Under the root meter once the host has started the meters.
@@ -193,8 +188,6 @@ int32 WorkflowApp_Process(void) {
 }
 
 int32 WorkflowApp_IsActive(void) { return WorkflowRun_GetRunningCount() > 0; }
-int32 WorkflowApp_IsWorker(void) { return State != nullptr && State->Worker; }
-int32 WorkflowApp_IsSelfUpdate(void) { return State != nullptr && State->SelfUpdate; }
 int32 WorkflowApp_IsDisconnected(void) { return State == nullptr || State->Disconnected; }
 
 int32 WorkflowApp_GetStatusDictionaryHandle(Dictionary **Status) {

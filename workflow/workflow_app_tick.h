@@ -1,8 +1,7 @@
 // The workflow application's tick and what it publishes: the status of the
 // local and remote meters once a second ("WorkflowApp"/"Status", fired only
 // when something changed), one analytics event per completed task that is
-// not private, and the facts the host and the manager ask (worker,
-// self-update, active runs). Started and removed with the application.
+// not private, and whether runs are active. Started and removed with the application.
 // Main thread only.
 #pragma once
 
@@ -21,8 +20,6 @@ int32 WorkflowApp_RemoveTick(void);
 int32 WorkflowApp_Process(void);
 // True while at least one workflow run is running.
 int32 WorkflowApp_IsActive(void);
-int32 WorkflowApp_IsWorker(void);
-int32 WorkflowApp_IsSelfUpdate(void);
 // The worker's loop ends on it; true before the application exists.
 int32 WorkflowApp_IsDisconnected(void);
 int32 WorkflowApp_GetStatusDictionaryHandle(Dictionary **Status);

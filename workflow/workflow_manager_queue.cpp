@@ -182,9 +182,15 @@ int32 ManagerInt_PopFromQueue(Dictionary *Queue, int32 CheckDependencies, int32 
             }
         }
         std::string Taken = Name, FlowId = Id;
-        Dictionary *Macros = nullptr;
-        Dictionary_GetDictionaryByKey(Tasks, Taken.c_str(), &Macros);
-        if (Macros != nullptr) Dictionary_AddRef(Macros);
+        Dictionary *Stored = nullptr, *Macros = nullptr;
+        if (Dictionary_GetDictionaryByKey(Tasks, Taken.c_str(), &Stored) && Stored != nullptr) {
+            int32 Count = 0;
+            Dictionary_ItemGetCount(Stored, &Count);
+            if (Count > 0) {
+                Dictionary_Create(&Macros);
+                Dictionary_Merge(Macros, Stored, DICTIONARY_MERGE_OVERWRITE);
+            }
+        }
         // The entry leaves first, so the queued task cannot find itself waiting.
         Dictionary_RemoveByKey(Tasks, Taken.c_str());
         int32 Left = 0;

@@ -176,6 +176,20 @@ TEST_F(WorkerTaskTest, CancelNotTakenOverCompletesAtOnce) {
     RunMainLoopUntil([] { return Current->Completions == 1; });
 }
 
+using WorkerTaskDeathTest = WorkerTaskTest;
+
+TEST_F(WorkerTaskDeathTest, DeleteBeforeJoinIsAFatalStop) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_DEATH(
+        {
+            Task_Start(Made);
+            RunMainLoopUntil([] { return Current->RunStarted.load(); });
+            WorkerTask_Delete(&Current->Worker);
+        },
+        "Worker task requires join before delete");
+    Task_Complete(Made, nullptr);
+}
+
 TEST(WorkerTaskError, TranslateForms) {
     RuntimeScope Scope;
     WorkerTask *Worker = nullptr;

@@ -11,6 +11,7 @@
 #include "core/formats/json.h"
 #include "core/notification_center.h"
 #include "tests/support/log_capture.h"
+#include "tests/support/python.h"
 #include "tests/support/workflow_loop.h"
 #include "workflow/workflow_app.h"
 
@@ -130,7 +131,15 @@ TEST_P(WorkflowObjectTest, DefaultTypesOnlyWhileUsed) {
 TEST_P(WorkflowObjectTest, UnavailableTypeFailsClearly) {
     Captured.clear();
     Debug_PrintCallback(CaptureLog);
+    uint32 Successful = 2;
+    auto Keep = [](void *User, const char *, const char *, const char *, Dictionary *Info) -> int32 {
+        Dictionary_GetBooleanByKey(Info, "successful", static_cast<uint32 *>(User));
+        return TRUE;
+    };
+    NotificationCenter_AddObserver("Task", "Complete", &Successful, Keep);
     Task *Made = RunToEnd("copy");
+    NotificationCenter_RemoveObserver("Task", "Complete", &Successful, Keep);
+    EXPECT_EQ(Successful, 0u);
     ASSERT_NE(Made, nullptr);
     EXPECT_NE(Captured.find("Task type FileCopy is not available in this build"), std::string::npos);
     // Recorded although the definition asks to ignore errors.
@@ -200,6 +209,17 @@ TEST_F(WorkflowTest, JsonAndYamlTwinsLoadAlike) {
     EXPECT_EQ(ToJson(A), ToJson(B));
     Workflow_Release(&FromJson);
     Workflow_Release(&FromYaml);
+}
+
+// PyYAML, as an independent reader, sees the same document in both twins.
+TEST_F(WorkflowTest, TwinsAgreeUnderPyYaml) {
+    std::string Answer = RunPython("import json, sys\n"
+                                   "try:\n    import yaml\nexcept ImportError:\n    print('skip'); sys.exit(0)\n"
+                                   "j = json.load(open('" + DataDir + "basic.json'))\n"
+                                   "y = yaml.safe_load(open('" + DataDir + "basic.yaml'))\n"
+                                   "print('same' if j == y else 'differ')\n");
+    if (Answer == "skip\n") GTEST_SKIP() << "python3-yaml is not installed";
+    EXPECT_EQ(Answer, "same\n");
 }
 
 TEST_F(WorkflowTest, LoadFileChoosesParserByExtension) {
