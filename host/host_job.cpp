@@ -151,8 +151,9 @@ int32 OnEventComplete(void *, const char *, const char *, const char *, Dictiona
 
 int32 OnWorkflowStatus(void *, const char *, const char *, const char *Instance, Dictionary *Info) {
     uint32 Retry = 0;
-    if (Instance != nullptr && Current->WorkflowId == Instance && Info != nullptr &&
-        Dictionary_GetBooleanByKey(Info, "canRetry", &Retry) && Retry)
+    // A nested run that could not fetch its document waits for a retry that
+    // nobody here asks for: the job unloads as for its own workflow.
+    if (Instance != nullptr && Info != nullptr && Dictionary_GetBooleanByKey(Info, "canRetry", &Retry) && Retry)
         Unload("the workflow could not be fetched");
     return TRUE;
 }

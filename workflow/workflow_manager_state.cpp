@@ -95,8 +95,12 @@ int32 Relay(const char *Event, const char *TaskId, Dictionary *Info) {
         bool Has = Dictionary_GetFloat64ByKey(Info, "aggregateProgress", &Number) ||
                    Dictionary_GetFloat64ByKey(Info, "overallProgress", &Number);
         if (Has && Dictionary_GetStringPtrByKey(Record, "workflow", &Owner) && Owner != nullptr &&
-            Dictionary_ContainsKey(M()->Progress, Owner))
+            Dictionary_ContainsKey(M()->Progress, Owner)) {
             Dictionary_SetFloat64ByKey(M()->Progress, Owner, Number);
+            // The next step computes it, before the task's completion can
+            // drop the entry with its last figure unpublished.
+            M()->Dirty = TRUE;
+        }
     }
     if (String_Compare(Event, "Complete"))
         Dictionary_SetFloat64ByKey(Record, "expireTime", Time_GetCurrent() + RecordLifetime);

@@ -329,7 +329,10 @@ int32 WorkflowRun_Delete(WorkflowRun **Handle) {
 
 int32 WorkflowRunInt_DocumentArrived(WorkflowRun *Self, int32 Error, int32 SubCode, Dictionary *Parsed) {
     // A run cancelled or otherwise completed while fetching stays ended.
-    if (Task_IsCompleted(Self->Owner) || Self->Flow == nullptr) {
+    // So does one whose workflow is being unloaded: its "load" never runs.
+    if (Task_IsCompleted(Self->Owner) || Self->Flow == nullptr || Workflow_IsTaskQueued(Self->Flow, "unload") ||
+        Workflow_IsTaskRunning(Self->Flow, "unload")) {
+        Task_Print(Self->Owner, "Document dropped: the run is ending\n");
         Self->Busy = FALSE;
         return TRUE;
     }
