@@ -39,24 +39,6 @@ int32 WebGet_WhitelistReset(void);
 #define WEBGET_ERROR_XML 992
 const char *WebGet_TranslateError(int32 Code);
 
-// The User-Agent sent when a request sets none; the template's macros are
-// expanded on every request.
-int32 WebGet_SetUserAgent(const char *Template);
-int32 WebGet_GetUserAgent(char *Buffer, int32 Size);
-
-// Redirect rules (PCRE2): applied in order to every request URL. A rule of
-// an existing name replaces it only when that one was added as mutable.
-int32 WebGet_RedirectAdd(const char *Name, uint32 Flags, int32 Mutable, const char *Pattern, const char *Replacement,
-                         uint32 CompileOptions, uint32 SubstituteOptions);
-// "{name}" in replacements becomes the value.
-int32 WebGet_RedirectAddMacro(const char *Name, const char *Value);
-int32 WebGet_RedirectReset(void);
-// Option names are PCRE2's own without prefix, without case; unknown names
-// are logged and ignored (no redirect flag has a name).
-uint32 WebGet_RedirectFlagsFromStringList(Dictionary *List);
-uint32 WebGet_RedirectCompileOptionsFromStringList(Dictionary *List);
-uint32 WebGet_RedirectSubstituteOptionsFromStringList(Dictionary *List);
-
 // Raw header text ("Name: value\r\n" lines), names compared without case.
 // Get copies the first value of the name, trimmed (0 when absent or cut).
 int32 WebGet_HeaderGetByName(const char *Headers, const char *Name, char *Value, int32 Size);

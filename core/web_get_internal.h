@@ -39,9 +39,6 @@ struct WebGetRequest {
 
 // Ends the request with the error (0: success) and logs a failure.
 void WebGetRequestInt_Finish(WebGetRequest *Request, int32 Error, int32 SubCode);
-// Rewrites the URL by the redirect rules; 1 when one applied.
-#define WEBGET_REDIRECT_URL_SIZE 4096
-int32 WebGet_RedirectApply(const char *Url, std::string *Result);
 // Splits an "http://host[:port]/path" URL; false for anything else.
 bool WebGetRequestInt_SplitURL(const std::string &Url, std::string *Host, int32 *Port, std::string *Path);
 // The bytes of the request as sent (request line, headers, body).

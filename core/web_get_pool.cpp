@@ -14,6 +14,7 @@
 #include "core/string.h"
 #include "core/time.h"
 #include "core/web_get.h"
+#include "core/web_get_redirect.h"
 #include "core/web_get_internal.h"
 #include "core/url.h"
 #include "core/web_get_response.h"
@@ -331,8 +332,8 @@ int32 WebGetPool_RequestAdd(WebGetRequest *Request) {
     Request->Body.clear();
     Request->ResponseHeaders.clear();
     WebGetRequest_AddRef(Request);
-    std::string Url = Request->Url;
-    if (WebGet_RedirectApply(Url.c_str(), &Url)) Request->Url = Url;
+    char Redirected[WEBGET_URL_SIZE];
+    if (WebGet_RedirectApply(Request->Url.c_str(), Redirected, (int32)sizeof(Redirected))) Request->Url = Redirected;
     if (URL_CompareProtocol(Request->Url.c_str(), "https")) {
         // There is no TLS client: the attempt fails at once, never silently.
         Log_Error("TLS is not available in this build (%s)\n", Request->Url.c_str());

@@ -6,7 +6,9 @@
 
 #include "core/log.h"
 #include "core/string.h"
+#include "core/string_expand.h"
 #include "core/web_get.h"
+#include "core/web_get_redirect.h"
 
 namespace {
 
@@ -71,10 +73,14 @@ std::string WebGetRequestInt_Build(WebGetRequest *Request, const std::string &Ho
     Out += "\r\n";
     char Value[1024];
     if (!WebGet_HeaderGetByName(Request->Headers, "User-Agent", Value, sizeof(Value))) {
-        WebGet_GetUserAgent(Value, sizeof(Value));
-        Out += "User-Agent: ";
-        Out += Value;
-        Out += "\r\n";
+        // The agent's expansion must not open a second header line.
+        bool Have = WebGet_GetUserAgent(Value, sizeof(Value)) && Value[0] != 0;
+        if (Have) String_Expand(Value, sizeof(Value), nullptr, nullptr);
+        if (Have && strpbrk(Value, "\r\n") == nullptr) {
+            Out += "User-Agent: ";
+            Out += Value;
+            Out += "\r\n";
+        }
     }
     if (Request->AllowGzip) Out += "Accept-Encoding: gzip\r\n";
     if (!Request->Cookies.empty()) {

@@ -260,8 +260,15 @@ int32 Task_SetInterface(Task *Handle, const TaskInterface *Record) {
     if (Handle->Interface != nullptr && Handle->InterfaceHandle != nullptr)
         Handle->Interface->Release(&Handle->InterfaceHandle);
     Handle->InterfaceHandle = nullptr;
-    Handle->Interface = Record;
-    if (Record != nullptr && Record->Create != nullptr) Record->Create(&Handle->InterfaceHandle, Handle);
+    Handle->Interface = nullptr;
+    Handle->InterfaceSource = Record;
+    if (Record == nullptr) return TRUE;
+    Handle->InterfaceCopy = *Record;
+    String_CopyLength(Handle->InterfaceName, Record->Name != nullptr ? Record->Name : "",
+                      (int32)sizeof(Handle->InterfaceName));
+    Handle->InterfaceCopy.Name = Handle->InterfaceName;
+    Handle->Interface = &Handle->InterfaceCopy;
+    if (Record->Create != nullptr) Record->Create(&Handle->InterfaceHandle, Handle);
     return TRUE;
 }
 

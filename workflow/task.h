@@ -76,6 +76,7 @@ int32 Task_GetStatusDictionaryHandle(Task *Handle, Dictionary **Status);
 int32 Task_GetMacroDictionaryHandle(Task *Handle, Dictionary **Macros);
 int32 Task_SetPrivate(Task *Handle, uint32 Flag);
 int32 Task_GetPrivate(Task *Handle, uint32 *Flag);
+// The task copies the record; Task_GetInterface hands out that copy.
 int32 Task_SetInterface(Task *Handle, const TaskInterface *Record);
 int32 Task_GetInterface(Task *Handle, const TaskInterface **Record);
 int32 Task_GetInterfaceHandle(Task *Handle, void **TypeObject);
@@ -166,6 +167,9 @@ int32 Task_RunSubAction(Task *Handle, const char *Key, void *User, Task_SubActio
 int32 Task_RunSubActionNext(Task *Handle, const char *Key, Dictionary *NextResult, void *User,
                             Task_SubActionFunc Callback);
 int32 Task_RunSubTask(Task *Handle, const char *Name, Dictionary *Arguments, void *User, Task_SubActionFunc Callback);
+// Runs the sub-action for a page: its completion raises the page's script
+// callback with {"callbackId", "type": "Task", "sender", "info"}.
+int32 Task_RunSubActionInterop(Task *Handle, const char *Key, const char *CallbackId);
 int32 Task_SubAction_Complete(Task *Handle, void *User, Dictionary *Result);
 int32 Task_SubAction_Null(Task *Handle, void *User, Dictionary *Result);
 

@@ -9,6 +9,7 @@
 #include <string.h>
 
 #include "core/formats/json.h"
+#include "core/interop.h"
 #include "core/memory.h"
 #include "core/notification_center.h"
 #include "core/string.h"
@@ -109,6 +110,22 @@ int32 OnChildComplete(void *User, const char *, const char *, const char *Instan
     return TRUE;
 }
 
+int32 RaiseScriptCallback(Task *Handle, void *User, Dictionary *Result) {
+    InteropCallback *Callback = static_cast<InteropCallback *>(User);
+    Dictionary *Item = nullptr;
+    Dictionary_Create(&Item);
+    Dictionary_SetStringByKey(Item, "callbackId", Interop_GetCallbackId(Callback));
+    Dictionary_SetStringByKey(Item, "type", "Task");
+    Dictionary_SetStringByKey(Item, "sender", Handle->Class.InstanceId);
+    Dictionary *Info = nullptr;
+    Dictionary_AddDictionary(Item, "info", &Info, nullptr);
+    if (Result != nullptr) Dictionary_Merge(Info, Result, DICTIONARY_MERGE_OVERWRITE);
+    Interop_RaiseCallback(Callback, Item);
+    Dictionary_Release(&Item);
+    Interop_ReleaseCallback(&Callback);
+    return TRUE;
+}
+
 } // namespace
 
 int32 Task_Start(Task *Handle) {
@@ -201,6 +218,13 @@ int32 Task_Cancel(Task *Handle) {
         return TRUE;
     }
     Task_Print(Handle, "Cancel\n");
+    // A task cancelled before its start must still record the cancel, or it
+    // would complete as a success.
+    if (!Handle->StatusObserved) {
+        NotificationCenter_AddInstanceObserver("Task", "Status", Handle->Class.InstanceId, Handle,
+                                               TaskInt_StatusObserver);
+        Handle->StatusObserved = TRUE;
+    }
     Task_AddErrorAlways(Handle, TASK_ERROR_CANCELLED);
     Task_Complete(Handle, nullptr);
     return TRUE;
@@ -323,6 +347,15 @@ int32 Task_RunSubTask(Task *Handle, const char *Name, Dictionary *Arguments, voi
     Run->Child = Task_AddRef(Child);
     NotificationCenter_AddInstanceObserver("Task", "Complete", Child->Class.InstanceId, Run, OnChildComplete);
     return Task_Start(Child);
+}
+
+int32 Task_RunSubActionInterop(Task *Handle, const char *Key, const char *CallbackId) {
+    Class_CheckHandle(Handle, TASK_CLASSID);
+    Debug_CheckPointer(Key);
+    Debug_CheckPointer(CallbackId);
+    InteropCallback *Callback = nullptr;
+    if (!Interop_AddCallback(CallbackId, nullptr, Interop_Execute, &Callback)) return FALSE;
+    return Task_RunSubAction(Handle, Key, Callback, RaiseScriptCallback);
 }
 
 int32 Task_SubAction_Complete(Task *Handle, void *, Dictionary *Result) { return Task_Complete(Handle, Result); }

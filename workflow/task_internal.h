@@ -10,7 +10,13 @@ struct Task {
     ClassStruct Class;
     ClassPrintStruct Print;
     const GlobalTaskVtblStruct *Vtbl;
-    const TaskInterface *Interface;
+    // The task keeps its own copy of its type record: the list that handed
+    // the record out may drop it while events still hold the task.
+    const TaskInterface *Interface; // &InterfaceCopy, or null
+    TaskInterface InterfaceCopy;
+    const TaskInterface *InterfaceSource; // identity only, never read
+
+    char InterfaceName[TASK_NAME_SIZE];
     void *InterfaceHandle;
     char Name[TASK_NAME_SIZE];
     char DefaultCertStore[TASK_CERTSTORE_NAME_SIZE];

@@ -14,6 +14,7 @@
 #include "core/string.h"
 #include "core/string_print.h"
 #include "workflow/workflow_app.h"
+#include "workflow/task_internal.h"
 #include "workflow/workflow_internal.h"
 
 CLASSPRINT_DEFINE(Workflow, Workflow, WORKFLOW_CLASSID, "Workflow", Print)
@@ -58,8 +59,7 @@ int32 OnTypeRemoved(void *User, const TaskInterface *Record) {
     Workflow *Self = static_cast<Workflow *>(User);
     for (WorkflowTaskRecord *Entry = Self->Last; Entry != nullptr;) {
         WorkflowTaskRecord *Prev = Entry->Prev;
-        const TaskInterface *Used = nullptr;
-        if (Task_GetInterface(Entry->Owned, &Used) && Used == Record) {
+        if (Entry->Owned->InterfaceSource == Record) {
             Workflow_ClearTasksByHandle(Self, Entry->Owned);
             Prev = Self->Last; // the walk starts again: descendants went too
         }

@@ -41,6 +41,13 @@ void RemoveRecord(Workflow *Self, WorkflowTaskRecord *Entry) {
         if (Other->Parent == Entry) Other->Parent = nullptr;
     Task *Owned = Entry->Owned;
     Memory_Delete(Entry);
+    // Pending events may keep the task beyond this workflow: it must no
+    // longer reach the workflow through its handle or its print.
+    Workflow *Owner = nullptr;
+    if (Task_GetWorkflowHandle(Owned, &Owner) && Owner == Self) {
+        Task_SetWorkflowHandle(Owned, nullptr);
+        Task_SetPrintCallback(Owned, nullptr, nullptr);
+    }
     Task_Release(&Owned);
 }
 

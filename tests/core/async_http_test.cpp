@@ -16,6 +16,7 @@
 #include "core/thread.h"
 #include "core/time.h"
 #include "core/web_get.h"
+#include "core/web_get_redirect.h"
 #include "tests/support/http_peer.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/runtime.h"
@@ -267,7 +268,7 @@ TEST_F(AsyncHTTPTest, KeepAliveReusesOneConnection) {
 
 TEST_F(AsyncHTTPTest, RedirectRulesRewriteTheURL) {
     HttpPeer Peer;
-    WebGet_RedirectAddMacro("port", std::to_string(Peer.Port()).c_str());
+    WebGet_RedirectMacroSet("port", std::to_string(Peer.Port()).c_str());
     ASSERT_TRUE(WebGet_RedirectAdd("local", 0, 1, "^http://docs\\.example/(.*)$", "http://127.0.0.1:{port}/$1", 0, 0));
     // Not mutable: a second rule of the name is refused.
     ASSERT_TRUE(WebGet_RedirectAdd("fixed", 0, 0, "nothing", "x", 0, 0));

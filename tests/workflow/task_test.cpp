@@ -13,6 +13,9 @@
 #include <vector>
 
 #include "core/formats/json.h"
+#include "core/event_queue.h"
+#include "core/interop.h"
+#include "core/thread.h"
 #include "core/notification_center.h"
 #include "core/posix/platform.h"
 #include "tests/support/log_capture.h"
@@ -342,7 +345,8 @@ TEST_F(TaskTest, CancelIsNeverIgnored) {
     Task *Held = Make("held");
     Task_Start(Held);
     RunMainLoopPasses(2);
-    EXPECT_TRUE(Task_Cancel(Held));
+    // Cancelled through its workflow although it ignores every error.
+    EXPECT_TRUE(Workflow_CancelTasks(Flow));
     EXPECT_FALSE(Task_Cancel(Held));
     RunMainLoopPasses(5);
     EXPECT_TRUE(Task_IsCompleted(Held));
@@ -351,6 +355,16 @@ TEST_F(TaskTest, CancelIsNeverIgnored) {
     EXPECT_EQ(ResultFlag("cancelled"), 1u);
     // Neither "success" nor "failure" ran.
     EXPECT_EQ(TestTaskStarts(), (std::vector<std::string>{"held"}));
+}
+
+TEST_F(TaskTest, CancelBeforeStartIsStillACancel) {
+    Task *Made = Make("chain");
+    EXPECT_TRUE(Task_Cancel(Made));
+    RunMainLoopUntil([&] { return Task_IsCompleted(Made) != 0; });
+    RunMainLoopPasses(3);
+    EXPECT_TRUE(Task_IsCancelled(Made));
+    EXPECT_EQ(ResultFlag("successful"), 0u);
+    EXPECT_TRUE(TestTaskStarts().empty());
 }
 
 TEST_F(TaskTest, ResultCannotClaimSuccessOverErrors) {
@@ -403,6 +417,56 @@ TEST_F(TaskTest, AuthenticationDecision) {
     }
     Authenticate_SetEnabled(1);
     WebGet_WhitelistReset();
+}
+
+} // namespace
+
+namespace {
+
+std::string PageBatches;
+
+int32 CollectBatch(void *, const char *, const char *Batch, void *) {
+    PageBatches += Batch;
+    return TRUE;
+}
+
+TEST_F(TaskTest, ScriptSubActionRaisesThePagesCallback) {
+    Interop_Init();
+    InteropExecuteCallback *Page = nullptr;
+    Interop_AddExecuteCallback(&Page, nullptr, CollectBatch);
+    PageBatches.clear();
+    Task *Held = Make("outer");
+    EXPECT_TRUE(Task_RunSubActionInterop(Held, "nothing", "cb-17"));
+    EXPECT_TRUE(RunMainLoopUntil([] {
+        Interop_Process();
+        return PageBatches.find("cb-17") != std::string::npos;
+    }));
+    EXPECT_NE(PageBatches.find("\"type\":\"Task\""), std::string::npos) << PageBatches;
+    EXPECT_NE(PageBatches.find("\"info\":{}"), std::string::npos) << PageBatches;
+    char Id[40];
+    Task_GetInstanceId(Held, Id, (int32)sizeof(Id));
+    EXPECT_NE(PageBatches.find(Id), std::string::npos);
+    Interop_RemoveExecuteCallback(&Page);
+    Interop_Remove();
+}
+
+} // namespace
+
+namespace {
+
+TEST(TaskDeathTest, TypeOfATaskWithoutRecordIsAFatalStop) {
+    RuntimeScope Scope;
+    Thread_Init();
+    EventQueue_Init();
+    NotificationCenter_Init();
+    Task *Made = nullptr;
+    Task_Create(&Made);
+    EXPECT_DEATH(Task_GetType(Made), "Task interface is not set");
+    EXPECT_DEATH(Task_GetType(nullptr), "Pointer is NULL");
+    Task_Release(&Made);
+    NotificationCenter_Remove();
+    EventQueue_Remove();
+    Thread_Remove();
 }
 
 } // namespace

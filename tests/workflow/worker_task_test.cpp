@@ -128,7 +128,8 @@ class WorkerTaskTest : public WorkflowTest {
     }
     void TearDown() override {
         Workflow_Release(&Flow);
-        EXPECT_EQ(Current, nullptr);
+        // Pending sub-action events hold the task until they are delivered.
+        EXPECT_TRUE(RunMainLoopUntil([] { return Current == nullptr; }));
         WorkflowTest::TearDown();
     }
 };
@@ -173,6 +174,20 @@ TEST_F(WorkerTaskTest, CancelNotTakenOverCompletesAtOnce) {
     EXPECT_TRUE(Task_IsCancelled(Made));
     Current->Release = true;
     RunMainLoopUntil([] { return Current->Completions == 1; });
+}
+
+using WorkerTaskDeathTest = WorkerTaskTest;
+
+TEST_F(WorkerTaskDeathTest, DeleteBeforeJoinIsAFatalStop) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_DEATH(
+        {
+            Task_Start(Made);
+            RunMainLoopUntil([] { return Current->RunStarted.load(); });
+            WorkerTask_Delete(&Current->Worker);
+        },
+        "Worker task requires join before delete");
+    Task_Complete(Made, nullptr);
 }
 
 TEST(WorkerTaskError, TranslateForms) {

@@ -11,6 +11,7 @@
 #include "core/formats/json.h"
 #include "core/notification_center.h"
 #include "tests/support/log_capture.h"
+#include "tests/support/python.h"
 #include "tests/support/workflow_loop.h"
 #include "workflow/workflow_app.h"
 
@@ -130,7 +131,15 @@ TEST_P(WorkflowObjectTest, DefaultTypesOnlyWhileUsed) {
 TEST_P(WorkflowObjectTest, UnavailableTypeFailsClearly) {
     Captured.clear();
     Debug_PrintCallback(CaptureLog);
+    uint32 Successful = 2;
+    auto Keep = [](void *User, const char *, const char *, const char *, Dictionary *Info) -> int32 {
+        Dictionary_GetBooleanByKey(Info, "successful", static_cast<uint32 *>(User));
+        return TRUE;
+    };
+    NotificationCenter_AddObserver("Task", "Complete", &Successful, Keep);
     Task *Made = RunToEnd("copy");
+    NotificationCenter_RemoveObserver("Task", "Complete", &Successful, Keep);
+    EXPECT_EQ(Successful, 0u);
     ASSERT_NE(Made, nullptr);
     EXPECT_NE(Captured.find("Task type FileCopy is not available in this build"), std::string::npos);
     // Recorded although the definition asks to ignore errors.
@@ -200,6 +209,17 @@ TEST_F(WorkflowTest, JsonAndYamlTwinsLoadAlike) {
     EXPECT_EQ(ToJson(A), ToJson(B));
     Workflow_Release(&FromJson);
     Workflow_Release(&FromYaml);
+}
+
+// PyYAML, as an independent reader, sees the same document in both twins.
+TEST_F(WorkflowTest, TwinsAgreeUnderPyYaml) {
+    std::string Answer = RunPython("import json, sys\n"
+                                   "try:\n    import yaml\nexcept ImportError:\n    print('skip'); sys.exit(0)\n"
+                                   "j = json.load(open('" + DataDir + "basic.json'))\n"
+                                   "y = yaml.safe_load(open('" + DataDir + "basic.yaml'))\n"
+                                   "print('same' if j == y else 'differ')\n");
+    if (Answer == "skip\n") GTEST_SKIP() << "python3-yaml is not installed";
+    EXPECT_EQ(Answer, "same\n");
 }
 
 TEST_F(WorkflowTest, LoadFileChoosesParserByExtension) {
@@ -279,6 +299,30 @@ TEST_F(WorkflowTest, MacrosAndCompletionNotification) {
     EXPECT_TRUE(RunMainLoopUntil([&] { return Completed; }));
     NotificationCenter_RemoveInstanceObserver("Workflow", "Complete", Id, &Completed, OnComplete);
     Workflow_Release(&Flow);
+}
+
+} // namespace
+
+namespace {
+
+// Events still hold a task after its workflow, with the workflow's own type
+// list, is gone: the task's type must still release cleanly.
+TEST_F(WorkflowTest, TaskOutlivesItsWorkflowsTypeList) {
+    Workflow *Flow = nullptr;
+    Workflow_Create(&Flow);
+    Workflow_SetUseDefaultTaskTypes(Flow, FALSE);
+    Workflow_RegisterTaskHandler(Flow, &TestTask_INTERFACE);
+    const char Text[] = "{\"a\": {\"type\": \"Test\", \"outcome\": \"hold\", \"complete\": \"a2\"}, "
+                        "\"a2\": {\"type\": \"Test\"}}";
+    ASSERT_TRUE(Workflow_LoadBuffer(Flow, Text, (int32)sizeof(Text) - 1));
+    Task *Made = nullptr;
+    ASSERT_TRUE(Workflow_CreateTask(Flow, "a", nullptr, nullptr, &Made));
+    Task_Start(Made);
+    ASSERT_TRUE(RunMainLoopUntil([] { return !TestTaskStarts().empty(); }));
+    Task_Complete(Made, nullptr);
+    Workflow_Release(&Flow);
+    RunMainLoopPasses(10);
+    EXPECT_EQ(TestTaskStarts(), (std::vector<std::string>{"a"}));
 }
 
 } // namespace

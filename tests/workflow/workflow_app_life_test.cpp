@@ -1,0 +1,122 @@
+// The application's shutdown handshake and exit record: a graceful shutdown
+// waits while a task other than "global" runs and then repeats itself with
+// "force"; a forced one ends at once; a second request while one waits is
+// ignored; restart arguments and the implode path.
+#include "workflow/workflow_app_life.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "core/debug.h"
+#include "core/notification_center.h"
+#include "tests/support/workflow_loop.h"
+#include "workflow/workflow_app.h"
+#include "workflow/workflow_event.h"
+
+namespace {
+
+const std::string DataDir = std::string(RUNTIME_SOURCE_DIR) + "/tests/workflow/data/";
+
+std::vector<bool> Forced;
+
+int32 OnShutdown(void *, const char *, const char *, const char *, Dictionary *Info) {
+    uint32 Force = FALSE;
+    if (Info != nullptr) Dictionary_GetBooleanByKey(Info, "force", &Force);
+    Forced.push_back(Force != 0);
+    return TRUE;
+}
+
+class AppLifeTest : public WorkflowTest {
+  protected:
+    Workflow *Flow = nullptr;
+    void SetUp() override {
+        WorkflowTest::SetUp();
+        Workflow_Create(&Flow);
+        ASSERT_TRUE(Workflow_LoadFile(Flow, (DataDir + "queue.yaml").c_str()));
+        Workflow_RegisterTaskHandler(Flow, &TestTask_INTERFACE);
+        Forced.clear();
+        NotificationCenter_AddObserver("WorkflowApp", "Shutdown", this, OnShutdown);
+        Debug_SetExitCode(0);
+    }
+    void TearDown() override {
+        NotificationCenter_RemoveObserver("WorkflowApp", "Shutdown", this, OnShutdown);
+        Workflow_CancelTasks(Flow);
+        RunMainLoopPasses(5);
+        Workflow_Release(&Flow);
+        Debug_SetExitCode(0);
+        WorkflowTest::TearDown();
+    }
+    void CompleteHeld(const char *Name) {
+        Task *Held = nullptr;
+        ASSERT_TRUE(Workflow_FindTaskByName(Flow, Name, &Held)) << Name;
+        Task_Complete(Held, nullptr);
+    }
+};
+
+TEST_F(AppLifeTest, GracefulShutdownWaitsForRunningTasks) {
+    Workflow_RunTask(Flow, "h1", nullptr, nullptr);
+    ASSERT_TRUE(RunMainLoopUntil([] { return WorkflowApp_IsBusy() != 0; }));
+    NotificationCenter_FireWithJSON("WorkflowApp", "Shutdown", "tester", "{\"exitCode\":7}");
+    EXPECT_TRUE(WorkflowApp_IsShuttingDown());
+    EXPECT_EQ(Debug_ExitCode(), 7);
+    // A second request while the first waits changes nothing.
+    NotificationCenter_FireWithJSON("WorkflowApp", "Shutdown", "tester", "{\"exitCode\":9}");
+    EXPECT_EQ(Debug_ExitCode(), 7);
+    RunMainLoopPasses(20);
+    EXPECT_EQ(Forced, (std::vector<bool>{false, false}));
+    CompleteHeld("h1");
+    ASSERT_TRUE(RunMainLoopUntil([] { return Forced.size() == 3; }));
+    EXPECT_TRUE(Forced.back());
+    EXPECT_FALSE(WorkflowApp_IsBusy());
+}
+
+TEST_F(AppLifeTest, OnlyGlobalTasksDoNotHoldShutdown) {
+    Dictionary *Extra = nullptr;
+    Dictionary_Create(&Extra);
+    Dictionary_SetStringByPath(Extra, "global.type", "Test");
+    Dictionary_SetStringByPath(Extra, "global.outcome", "hold");
+    Workflow_LoadDictionary(Flow, Extra, 1);
+    Dictionary_Release(&Extra);
+    Workflow_RunTask(Flow, "global", nullptr, nullptr);
+    ASSERT_TRUE(RunMainLoopUntil([] { return TestTaskStarts().size() == 1; }));
+    int32 Running = 0;
+    WorkflowApp_GetRunningTaskCount(&Running);
+    EXPECT_EQ(Running, 1);
+    EXPECT_FALSE(WorkflowApp_IsBusy());
+    NotificationCenter_FireWithJSON("WorkflowApp", "Shutdown", "tester", "{}");
+    ASSERT_TRUE(RunMainLoopUntil([] { return Forced.size() == 2; }));
+    EXPECT_TRUE(Forced.back());
+}
+
+TEST_F(AppLifeTest, ForcedShutdownEndsAtOnce) {
+    Workflow_RunTask(Flow, "h1", nullptr, nullptr);
+    ASSERT_TRUE(RunMainLoopUntil([] { return WorkflowApp_IsBusy() != 0; }));
+    NotificationCenter_FireWithJSON("WorkflowApp", "Shutdown", "tester", "{\"force\":true,\"exitCode\":2}");
+    RunMainLoopPasses(20);
+    EXPECT_EQ(Forced, (std::vector<bool>{true}));
+    EXPECT_EQ(Debug_ExitCode(), 2);
+}
+
+TEST_F(AppLifeTest, RestartArgumentsAndImplode) {
+    WorkflowApp_SetRestartArguments("");
+    WorkflowApp_AppendRestartArguments("--one");
+    WorkflowApp_AppendRestartArguments("--two");
+    char Text[256];
+    WorkflowApp_GetRestartArguments(Text, (int32)sizeof(Text));
+    EXPECT_STREQ(Text, "--one --two");
+    char Expanded[256] = "{RestartArguments}";
+    Workflow_ExpandString(Flow, Expanded, (int32)sizeof(Expanded));
+    EXPECT_STREQ(Expanded, "--one --two");
+    WorkflowApp_GetRestartPath(Text, (int32)sizeof(Text));
+    EXPECT_NE(std::string(Text).find("workflow_app_life_test"), std::string::npos);
+    // Implode records the program's own path; the host deletes it at exit,
+    // so the test only reads it back.
+    EXPECT_TRUE(WorkflowApp_Implode());
+    WorkflowApp_GetImplodePath(Text, (int32)sizeof(Text));
+    EXPECT_NE(std::string(Text).find("workflow_app_life_test"), std::string::npos);
+    WorkflowApp_SetImplodePath("");
+}
+
+} // namespace
