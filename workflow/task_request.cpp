@@ -19,6 +19,8 @@
 struct TaskRequest {
     uint32 ClassId;
     Task *Owner;
+    // The task's id, for the process observer: the callback may end the task.
+    char Instance[36];
     AsyncHTTP *Loader;
     CertStoreInterface *CertStore;
     WebGetCacheStore *Cache;
@@ -51,8 +53,8 @@ void Deliver(TaskRequest *Self, int32 Error, int32 SubCode) {
 int32 Process(void *User, const char *, const char *, const char *, Dictionary *);
 
 void Free(TaskRequest *Self, bool Notify) {
-    NotificationCenter_RemoveProcessObserver(Self->Owner->Class.InstanceId, Self, Process);
-    if (Notify && !AsyncHTTP_IsLoadComplete(Self->Loader) && Task_IsCompleted(Self->Owner))
+    NotificationCenter_RemoveProcessObserver(Self->Instance, Self, Process);
+    if (Notify && Self->Owner != nullptr && !AsyncHTTP_IsLoadComplete(Self->Loader) && Task_IsCompleted(Self->Owner))
         Deliver(Self, WEBGET_ERROR_USERABORT, 0);
     AsyncHTTP_Reset(Self->Loader);
     AsyncHTTP_Release(&Self->Loader);
@@ -72,6 +74,7 @@ int32 Process(void *User, const char *, const char *, const char *, Dictionary *
         // callback sees a task without a request.
         Owner->Request = nullptr;
         Deliver(Self, Error, SubCode);
+        Self->Owner = nullptr;
         Free(Self, false);
         return TRUE;
     }
@@ -122,7 +125,8 @@ int32 Start(Task *Handle, const char *Url, void *User, Task_RequestFunc Document
     AsyncHTTP_SetCacheStoreHandle(Self->Loader, Self->Cache);
     AsyncHTTP_SetErrorCallback(Self->Loader, Self, OnError);
     AsyncHTTP_SetRequestBuildCallback(Self->Loader, Self, OnBuild);
-    NotificationCenter_AddProcessObserver(Handle->Class.InstanceId, Self, Process);
+    String_CopyLength(Self->Instance, Handle->Class.InstanceId, (int32)sizeof(Self->Instance));
+    NotificationCenter_AddProcessObserver(Self->Instance, Self, Process);
     Self->User = User;
     Self->DocumentCallback = Document;
     Self->BodyCallback = Body;

@@ -18,6 +18,7 @@ closes. Paths:
   /silent                    accepts and never answers
   /big/<n>                   a JSON array of about n bytes
   /failonce/<k>              503 the first time, a document after
+  /aggregate                 an Aggregate list under 'list'
   /count                     how many connections were accepted
 """
 import gzip
@@ -145,6 +146,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 self.send_body(b'{"second":"try"}')
             else:
                 self.send_body(b"{}", status=503)
+        elif path == "/aggregate":
+            self.send_body(json.dumps({"list": {"job": [{"label": "u1"}, {"label": "u2"}]},
+                                       "flat": "text"}).encode())
         elif path == "/count":
             self.send_body(json.dumps({"connections": CONNECTIONS}).encode())
         else:

@@ -19,6 +19,7 @@
 #include "tests/support/log_capture.h"
 #include "tests/support/workflow_loop.h"
 #include "workflow/workflow.h"
+#include "workflow/workflow_event.h"
 #include "workflow/workflow_app_web.h"
 
 namespace {
@@ -28,8 +29,31 @@ const char Document[] = R"({
   "noauth": {"type": "Test", "outcome": "hold", "authenticate": false},
   "auth": {"type": "Test", "outcome": "hold", "authenticate": true},
   "echo": {"type": "Test", "outcome": "hold", "authenticate": false,
-           "headers": {"X-Who": "{who}", "X-Plain": "text"}, "cookies": {"session": "{who}-1"}}
+           "headers": {"X-Who": "{who}", "X-Plain": "text"}, "cookies": {"session": "{who}-1"}},
+  "macros": {"type": "Macro", "authenticate": false, "url": "{peer}/json"},
+  "aggregate": {"type": "Aggregate", "authenticate": false, "url": "{peer}/aggregate", "source": "list"},
+  "badSource": {"type": "Aggregate", "authenticate": false, "url": "{peer}/aggregate", "source": "flat"},
+  "missing": {"type": "Aggregate", "authenticate": false, "url": "{peer}/status/404"},
+  "job": {"type": "Test", "label": "base"}
 })";
+
+struct Outcome {
+    bool Done = false;
+    bool Successful = false;
+    std::string Errors;
+};
+
+int32 RecordRun(Workflow *, void *User, Dictionary *Result) {
+    Outcome *Out = static_cast<Outcome *>(User);
+    uint32 Flag = 0;
+    Dictionary_GetBooleanByKey(Result, "successful", &Flag);
+    Out->Successful = Flag != 0;
+    char Text[1024] = "";
+    Dictionary_GetListStringByKey(Result, "errors", Text, (int32)sizeof(Text));
+    Out->Errors = Text;
+    Out->Done = true;
+    return TRUE;
+}
 
 struct Answer {
     int Calls = 0;
@@ -64,6 +88,7 @@ class TaskRequestTest : public WorkflowTest {
         ASSERT_TRUE(Workflow_LoadBuffer(Flow, Document, (int32)sizeof(Document) - 1));
         Workflow_AddMacro(Flow, "who", "macro-value");
         Peer = new HttpPeer();
+        Workflow_AddMacro(Flow, "peer", Peer->Url("").c_str());
     }
     void TearDown() override {
         Debug_PrintCallback(nullptr);
@@ -252,6 +277,45 @@ TEST_F(TaskRequestTest, UnfinishedRequestOfACompletedTask) {
     Workflow_Release(&Flow);
     RunMainLoopPasses(3);
     EXPECT_EQ(Silent.Calls, 0);
+}
+
+TEST_F(TaskRequestTest, MacroAndAggregateFetchTheirDocuments) {
+    Outcome Macros;
+    Workflow_RunTask(Flow, "macros", &Macros, RecordRun);
+    ASSERT_TRUE(RunMainLoopUntil([&] { return Macros.Done; }));
+    EXPECT_TRUE(Macros.Successful) << Macros.Errors;
+    char Value[64] = "{name}";
+    Workflow_ExpandString(Flow, Value, (int32)sizeof(Value));
+    EXPECT_STREQ(Value, "value");
+
+    TestTaskStarts().clear();
+    Outcome Aggregate;
+    Workflow_RunTask(Flow, "aggregate", &Aggregate, RecordRun);
+    ASSERT_TRUE(RunMainLoopUntil([&] { return Aggregate.Done; }));
+    EXPECT_TRUE(Aggregate.Successful) << Aggregate.Errors;
+    EXPECT_EQ(TestTaskStarts(), (std::vector<std::string>{"job", "job"}));
+
+    Captured.clear();
+    Debug_PrintCallback(CaptureLog);
+    Outcome Bad;
+    Workflow_RunTask(Flow, "badSource", &Bad, RecordRun);
+    ASSERT_TRUE(RunMainLoopUntil([&] { return Bad.Done; }));
+    EXPECT_FALSE(Bad.Successful);
+    EXPECT_NE(Bad.Errors.find("Aggregate_Error_Merge"), std::string::npos);
+    EXPECT_NE(Captured.find("Failed to find source path - flat"), std::string::npos);
+}
+
+TEST_F(TaskRequestTest, AggregateWhoseDocumentIsMissingCompletesWithTheError) {
+    Time_TestClockStart(1000);
+    Outcome Missing;
+    Workflow_RunTask(Flow, "missing", &Missing, RecordRun);
+    for (int Step = 0; Step < 5 && !Missing.Done; Step++) {
+        Until([&] { return Missing.Done; }, 300);
+        Time_TestClockAdvance(61000);
+    }
+    ASSERT_TRUE(Until([&] { return Missing.Done; }));
+    EXPECT_FALSE(Missing.Successful);
+    EXPECT_NE(Missing.Errors.find("WebGet_Error_Custom"), std::string::npos);
 }
 
 } // namespace
