@@ -7,7 +7,9 @@
 
 #include <algorithm>
 #include <deque>
+#include <map>
 #include <memory>
+#include <mutex>
 
 #include "core/log.h"
 #include "core/socket.h"
@@ -60,6 +62,11 @@ struct PoolRecord {
 };
 
 PoolRecord *Pool = nullptr;
+WebGetPool_ErrorFunc ErrorReporter = nullptr;
+// Hold-off of the error filter, seconds.
+constexpr float64 ErrorHoldOff = 3600.0;
+std::mutex FilterLock;
+std::map<std::string, float64> Reported;
 
 std::string HostKey(const std::string &Host, int32 Port) {
     std::string Key = Host + ":" + std::to_string(Port);
@@ -79,11 +86,10 @@ void FinishCurrent(WebGetConnection *Connection, int32 Error, int32 SubCode) {
 // A connection failure: the request fails, the socket closes, and a report
 // goes to whoever watches connection errors.
 void FailConnection(WebGetConnection *Connection, int32 Error, int32 SubCode) {
-    char Address[64] = "";
-    int32 Port = 0;
-    Socket_GetRemoteAddress(Connection->Fd, Address, sizeof(Address), &Port);
     Socket_Close(&Connection->Fd);
     FinishCurrent(Connection, Error, SubCode);
+    // A reused connection the peer closed is retried, not reported.
+    if (Error > 0 && ErrorReporter != nullptr) ErrorReporter(Connection->Host.c_str(), Connection->Port, Error, SubCode);
 }
 
 int32 SinkBody(void *User, const uint8 *Bytes, int32 Length) {
@@ -260,6 +266,7 @@ void Dispatch() {
                 Log_Error("Unable to connect (%s) [%d]\n", Key.c_str(), Error);
                 WebGetRequestInt_Finish(Request, WEBGET_ERROR_CONNECT, Error);
                 WebGetRequest_Release(&Request);
+                if (ErrorReporter != nullptr) ErrorReporter(Host.c_str(), Port, WEBGET_ERROR_CONNECT, Error);
                 continue;
             }
             Connection->Phase = State::Connecting;
@@ -374,6 +381,22 @@ int32 WebGetPool_SetMaxHostCount(int32 Count) {
 int32 WebGetPool_SetMaxHostConnectionCount(int32 Count) {
     if (Pool == nullptr || Count < 1) return FALSE;
     Pool->MaxHostConnections = Count;
+    return TRUE;
+}
+
+int32 WebGetPool_SetErrorCallback(WebGetPool_ErrorFunc Function) {
+    ErrorReporter = Function;
+    return TRUE;
+}
+
+int32 WebGet_ErrorFilter(const char *Address, int32 Port) {
+    Debug_CheckPointer(Address);
+    std::string Key = std::string(Address) + ":" + std::to_string(Port);
+    float64 Now = Time_GetCurrent();
+    std::lock_guard<std::mutex> Guard(FilterLock);
+    auto It = Reported.find(Key);
+    if (It != Reported.end() && Now - It->second < ErrorHoldOff) return FALSE;
+    Reported[Key] = Now;
     return TRUE;
 }
 

@@ -85,6 +85,14 @@ int32 WebGetPool_RequestRemove(WebGetRequest *Handle);
 // Hosts served at once (default 5) and connections per host (default 6).
 int32 WebGetPool_SetMaxHostCount(int32 Count);
 int32 WebGetPool_SetMaxHostConnectionCount(int32 Count);
+// Told of every failed connection (refused, unreachable, time-out, reset),
+// with the peer's host and port; the application turns it into its
+// connection-error notification. Null removes it.
+typedef int32 (*WebGetPool_ErrorFunc)(const char *RemoteHost, int32 RemotePort, int32 Error, int32 SubCode);
+int32 WebGetPool_SetErrorCallback(WebGetPool_ErrorFunc Function);
+// 1 when the (address, port) pair has not been reported in the last 3,600 s
+// (and records it now), so that one dead peer is reported once an hour.
+int32 WebGet_ErrorFilter(const char *Address, int32 Port);
 // Open connections (tests: keep-alive reuse).
 int32 WebGetPool_GetConnectionCount(void);
 

@@ -3,6 +3,7 @@
 #include "workflow/workflow_app_web.h"
 
 #include "core/async_http.h"
+#include "core/notification_center.h"
 #include "core/string.h"
 
 namespace {
@@ -17,6 +18,16 @@ struct WebRecord {
 
 WebRecord Web;
 
+// A failed connection becomes the application's connection-error
+// notification (the analytics "WebGetError" is made from it).
+int32 ReportConnectionError(const char *Host, int32 Port, int32 Error, int32 SubCode) {
+    NotificationCenter_FireWithJSON("WebGetConnection", "Error", nullptr,
+                                    "{\"reportError\":true,\"remoteIp\":\"%js\",\"remotePort\":%d,\"error\":%d,"
+                                    "\"subCode\":%d}",
+                                    Host, Port, Error, SubCode);
+    return TRUE;
+}
+
 } // namespace
 
 int32 WorkflowApp_WebStart(void) {
@@ -26,6 +37,7 @@ int32 WorkflowApp_WebStart(void) {
     Web.Alias = WebGetCache_AddStore("alias");
     Web.Workflow = WebGetCache_AddStore("workflow");
     AsyncHTTP_SetRequestHandlers(WorkflowApp_WebGetRequestAdd, WorkflowApp_WebGetRequestRemove);
+    WebGetPool_SetErrorCallback(ReportConnectionError);
     Web.Started = true;
     return TRUE;
 }
@@ -40,6 +52,7 @@ int32 WorkflowApp_WebProcess(void) {
 int32 WorkflowApp_WebStop(void) {
     if (!Web.Started) return TRUE;
     AsyncHTTP_SetRequestHandlers(nullptr, nullptr);
+    WebGetPool_SetErrorCallback(nullptr);
     WebGetCacheStore_Release(&Web.Alias);
     WebGetCacheStore_Release(&Web.Workflow);
     WebGetPool_Remove();

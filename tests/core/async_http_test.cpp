@@ -279,6 +279,17 @@ TEST_F(AsyncHTTPTest, RedirectRulesRewriteTheURL) {
     EXPECT_EQ(Text(Result.Document, "name"), "value");
 }
 
+TEST_F(AsyncHTTPTest, ErrorFilterHoldsAPairOffForAnHour) {
+    Time_TestClockStart(1000);
+    EXPECT_TRUE(WebGet_ErrorFilter("10.0.0.1", 80));
+    EXPECT_FALSE(WebGet_ErrorFilter("10.0.0.1", 80));
+    EXPECT_TRUE(WebGet_ErrorFilter("10.0.0.1", 81));
+    Time_TestClockAdvance(3599 * 1000);
+    EXPECT_FALSE(WebGet_ErrorFilter("10.0.0.1", 80));
+    Time_TestClockAdvance(1000);
+    EXPECT_TRUE(WebGet_ErrorFilter("10.0.0.1", 80));
+}
+
 TEST_F(AsyncHTTPTest, AuthenticatedLoadNeedsASignedDocument) {
     HttpPeer Peer;
     Outcome Result;

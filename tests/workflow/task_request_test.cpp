@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "core/crypto/authenticate.h"
+#include "core/notification_center.h"
 #include "core/thread.h"
 #include "core/time.h"
 #include "core/web_get.h"
@@ -129,7 +130,20 @@ TEST_F(TaskRequestTest, RetryScheduleOnTheTestClock) {
     Debug_PrintCallback(CaptureLog);
     Task *Fetch = Make("noauth");
     Answer Result;
-    std::string Url = "http://127.0.0.1:" + std::to_string(RefusingPort()) + "/doc.json";
+    int Port = RefusingPort();
+    std::string Url = "http://127.0.0.1:" + std::to_string(Port) + "/doc.json";
+    // Every failed connection is reported with the peer's address.
+    static std::vector<std::string> Reports;
+    Reports.clear();
+    auto Observe = [](void *, const char *, const char *, const char *, Dictionary *Info) -> int32 {
+        char Ip[64] = "";
+        int64 RemotePort = 0;
+        Dictionary_GetStringByKey(Info, "remoteIp", Ip, (int32)sizeof(Ip));
+        Dictionary_GetInt64ByKey(Info, "remotePort", &RemotePort);
+        Reports.push_back(std::string(Ip) + ":" + std::to_string(RemotePort));
+        return TRUE;
+    };
+    NotificationCenter_AddObserver("WebGetConnection", "Error", &Reports, Observe);
     ASSERT_TRUE(Task_RequestJSON(Fetch, Url.c_str(), &Result, Record));
     const char *Lines[] = {"Waiting for retry 15.00s (1/3)", "Waiting for retry 30.00s (2/3)",
                            "Waiting for retry 60.00s (3/3)"};
@@ -150,6 +164,8 @@ TEST_F(TaskRequestTest, RetryScheduleOnTheTestClock) {
     EXPECT_EQ(Result.SubCode, ECONNREFUSED);
     EXPECT_TRUE(Task_HasError(Fetch, "WebGet_Error_Connect"));
     EXPECT_FALSE(Task_HasRequest(Fetch));
+    NotificationCenter_RemoveObserver("WebGetConnection", "Error", &Reports, Observe);
+    EXPECT_EQ(Reports, std::vector<std::string>(4, "127.0.0.1:" + std::to_string(Port)));
     Task_Complete(Fetch, nullptr);
 }
 
