@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <fstream>
+#include <vector>
 
 #include "core/crypto/authenticate.h"
 #include "core/string.h"
@@ -277,6 +278,59 @@ TEST_F(AsyncHTTPTest, RedirectRulesRewriteTheURL) {
     Outcome Result = Load("http://docs.example/json", ASYNCHTTP_PARSER_JSON);
     EXPECT_EQ(Result.Error, 0);
     EXPECT_EQ(Text(Result.Document, "name"), "value");
+}
+
+TEST_F(AsyncHTTPTest, PoolKeepsItsPerHostLimit) {
+    HttpPeer Peer;
+    EXPECT_FALSE(WebGetPool_SetMaxHostConnectionCount(0));
+    EXPECT_FALSE(WebGetPool_SetMaxHostCount(-1));
+    ASSERT_TRUE(WebGetPool_SetMaxHostConnectionCount(2));
+    std::vector<WebGetRequest *> Requests(4);
+    for (WebGetRequest *&Request : Requests) {
+        WebGetRequest_Create(&Request);
+        WebGetRequest_SetURL(Request, Peer.Url("/silent").c_str());
+        ASSERT_TRUE(WebGetPool_RequestAdd(Request));
+        EXPECT_FALSE(WebGetPool_RequestAdd(Request)); // already queued
+    }
+    for (int i = 0; i < 20; i++) WebGetPool_Process();
+    EXPECT_EQ(WebGetPool_GetConnectionCount(), 2);
+    int Running = 0;
+    for (WebGetRequest *Request : Requests) Running += WebGetRequest_GetPhase(Request) == WEBGETREQUEST_PHASE_RUNNING;
+    EXPECT_EQ(Running, 2);
+    for (WebGetRequest *&Request : Requests) {
+        EXPECT_TRUE(WebGetPool_RequestRemove(Request));
+        int32 Error = 0, SubCode = 0;
+        WebGetRequest_GetError(Request, &Error, &SubCode);
+        EXPECT_EQ(Error, WEBGET_ERROR_USERABORT);
+        WebGetRequest_Release(&Request);
+    }
+}
+
+TEST_F(AsyncHTTPTest, CacheStoreServesWithinItsMinimumAge) {
+    HttpPeer Peer;
+    Time_TestClockStart(1000);
+    ASSERT_TRUE(WebGetCache_Init());
+    WebGetCacheStore *Store = WebGetCache_AddStore("documents");
+    ASSERT_NE(Store, nullptr);
+    EXPECT_EQ(WebGetCache_AddStore(std::string(60, 'n').c_str()), nullptr);
+    WebGetCacheStore_SetMinAge(Store, 60);
+    AsyncHTTP_SetCacheStoreHandle(Loader, Store);
+    std::string Url = Peer.Url("/count");
+    std::string First = Text(Load(Url, ASYNCHTTP_PARSER_JSON).Document, "connections");
+    // Served from the store: the peer's count would have moved on otherwise.
+    EXPECT_EQ(Text(Load(Url, ASYNCHTTP_PARSER_JSON).Document, "connections"), First);
+    int32 Hits = 0, Misses = 0;
+    WebGetCacheStore_GetCounts(Store, &Hits, &Misses);
+    EXPECT_EQ(Hits, 1);
+    EXPECT_EQ(Misses, 1);
+    Time_TestClockAdvance(60000);
+    WebGetCache_Expire();
+    AsyncHTTP_SetCacheStoreHandle(Loader, nullptr);
+    WebGetPool_Remove(); // a fresh connection, so the count moves
+    WebGetPool_Init();
+    EXPECT_NE(Text(Load(Url, ASYNCHTTP_PARSER_JSON).Document, "connections"), First);
+    WebGetCacheStore_Release(&Store);
+    WebGetCache_Remove();
 }
 
 TEST_F(AsyncHTTPTest, ErrorFilterHoldsAPairOffForAnHour) {
