@@ -6,6 +6,7 @@
 #include <string.h>
 
 #include <algorithm>
+#include <atomic>
 #include <deque>
 #include <map>
 #include <memory>
@@ -399,5 +400,24 @@ int32 WebGet_ErrorFilter(const char *Address, int32 Port) {
     Reported[Key] = Now;
     return TRUE;
 }
+
+namespace {
+std::atomic<int32> AllowAuthentication{1};
+std::atomic<void *> DefaultStore{nullptr};
+} // namespace
+
+int32 WebGet_SetAllowAuthentication(int32 Flag) {
+    AllowAuthentication.store(Flag != 0);
+    return TRUE;
+}
+
+int32 WebGet_GetAllowAuthentication(void) { return AllowAuthentication.load(); }
+
+int32 WebGet_CertStoreSetDefaultHandle(void *Store) {
+    DefaultStore.store(Store);
+    return TRUE;
+}
+
+void *WebGet_CertStoreGetDefaultHandle(void) { return DefaultStore.load(); }
 
 int32 WebGetPool_GetConnectionCount(void) { return Pool != nullptr ? (int32)Pool->Connections.size() : 0; }

@@ -93,6 +93,12 @@ int32 WebGetPool_SetErrorCallback(WebGetPool_ErrorFunc Function);
 // 1 when the (address, port) pair has not been reported in the last 3,600 s
 // (and records it now), so that one dead peer is reported once an hour.
 int32 WebGet_ErrorFilter(const char *Address, int32 Port);
+// Client settings kept for callers: this client answers no authentication
+// challenge and speaks no TLS, so neither changes a request.
+int32 WebGet_SetAllowAuthentication(int32 Flag);
+int32 WebGet_GetAllowAuthentication(void);
+int32 WebGet_CertStoreSetDefaultHandle(void *Store);
+void *WebGet_CertStoreGetDefaultHandle(void);
 // Open connections (tests: keep-alive reuse).
 int32 WebGetPool_GetConnectionCount(void);
 
