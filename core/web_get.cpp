@@ -4,13 +4,38 @@
 
 #include <string.h>
 
+#include <mutex>
+#include <string>
+#include <vector>
+
 #include "core/api_gen.h"
+#include "core/crypto/authenticate.h"
 #include "core/log.h"
 #include "core/string.h"
 
 namespace {
 
 WebGet_AuthorizeFunc AuthorizeHook = nullptr;
+
+std::mutex WhitelistLock;
+std::vector<std::string> Whitelist;
+
+bool IsWhitelisted(const char *Host) {
+    std::lock_guard<std::mutex> Guard(WhitelistLock);
+    for (const std::string &Entry : Whitelist)
+        if (String_CompareWithoutCase(Entry.c_str(), Host)) return true;
+    return false;
+}
+
+struct ErrorName {
+    int32 Code;
+    const char *Name;
+};
+constexpr ErrorName ErrorNames[] = {
+    {0, "Unknown"},      {WEBGET_ERROR_CUSTOM, "Custom"}, {WEBGET_ERROR_CONNECT, "Connect"},
+    {WEBGET_ERROR_USERABORT, "UserAbort"}, {WEBGET_ERROR_TIMEOUT, "Timeout"}, {WEBGET_ERROR_OS, "OS"},
+    {WEBGET_ERROR_JSON, "JSON"}, {WEBGET_ERROR_VCDIFF, "VCDiff"}, {WEBGET_ERROR_STORAGE, "Storage"},
+};
 
 // The host part of a URL for the log line: after "//", before the path, the
 // query or the fragment, without user information and port.
@@ -48,14 +73,33 @@ int32 WebGet_Authorize(const char *Url) {
     }
     char Host[MAX_PATH_SIZE];
     ParseHost(Slashes + 2, Host, (int32)sizeof(Host));
-    // The whitelist is empty and authentication on: nothing is allowed.
+    if (IsWhitelisted(Host)) return TRUE;
     Log_Warning("Hostname not found in whitelist (%s)\n", Host);
-    return FALSE;
+    return Authenticate_Enabled() ? FALSE : TRUE;
 }
 
 int32 WebGet_AuthorizeOverride(WebGet_AuthorizeFunc Function) {
     __atomic_store_n(&AuthorizeHook, Function, __ATOMIC_RELEASE);
     return TRUE;
+}
+
+int32 WebGet_WhitelistAdd(const char *Host) {
+    Debug_CheckPointer(Host);
+    std::lock_guard<std::mutex> Guard(WhitelistLock);
+    Whitelist.emplace_back(Host);
+    return TRUE;
+}
+
+int32 WebGet_WhitelistReset(void) {
+    std::lock_guard<std::mutex> Guard(WhitelistLock);
+    Whitelist.clear();
+    return TRUE;
+}
+
+const char *WebGet_TranslateError(int32 Code) {
+    for (const ErrorName &Entry : ErrorNames)
+        if (Entry.Code == Code) return Entry.Name;
+    return "Unknown";
 }
 
 // No method of the HTTP client is built in this host.

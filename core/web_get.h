@@ -3,10 +3,10 @@
 // and the dispatchers of the script classes "TQX.WebGet" and "TQX.Analytics"
 // that the core class family makes.
 //
-// This host has no HTTP client yet: the host whitelist is empty and
-// authentication is on (its state after start-up), so WebGet_Authorize
-// refuses every URL that no override allows, and the two dispatchers know no
-// method (they read the selector and answer 0, as for any unknown method).
+// This host has no HTTP client yet: WebGet_Authorize allows the hosts added
+// to the whitelist, and every other host only while authentication is off
+// (core/crypto/authenticate.h); the two dispatchers know no method (they read
+// the selector and answer 0, as for any unknown method).
 // A loaded family installs the host's decision with WebGet_AuthorizeOverride.
 #pragma once
 
@@ -21,6 +21,23 @@ typedef int32 (*WebGet_AuthorizeFunc)(const char *Url);
 int32 WebGet_Authorize(const char *Url);
 // Stores a replacement for WebGet_Authorize; null removes it. Always 1.
 int32 WebGet_AuthorizeOverride(WebGet_AuthorizeFunc Function);
+// Adds a host name (without port; compared without case) to the whitelist.
+int32 WebGet_WhitelistAdd(const char *Host);
+// Empties the whitelist (tests and the application's stop).
+int32 WebGet_WhitelistReset(void);
+
+// HTTP client error codes, named by WebGet_TranslateError ("Unknown" for
+// codes without a name).
+#define WEBGET_ERROR_CUSTOM 900
+#define WEBGET_ERROR_CONNECT 950
+#define WEBGET_ERROR_USERABORT 956
+#define WEBGET_ERROR_TIMEOUT 961
+#define WEBGET_ERROR_OS 964
+#define WEBGET_ERROR_JSON 987
+#define WEBGET_ERROR_VCDIFF 988
+#define WEBGET_ERROR_STORAGE 989
+#define WEBGET_ERROR_XML 992
+const char *WebGet_TranslateError(int32 Code);
 
 // Stateless dispatchers (User is none).
 int32 WebGet_Invoke(void *User, Dictionary *Request, Dictionary *Result);

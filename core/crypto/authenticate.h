@@ -1,21 +1,40 @@
-// The process-wide authentication switch: whether files, libraries, registry
-// paths and script classes are checked at all. It is on from the start, so
-// nothing is allowed unchecked before start-up has decided; the host or the
-// workflow application may switch it off. A loaded class family installs
-// the host's answer with Authenticate_EnabledOverride, so one process has
-// one switch.
+// The process-wide trust registry and the authentication switch: the
+// certificate-store table ("app", "null" built in and permanent), the
+// key-store table (empty at start), the app store list, and the one flag that
+// every refusal of something unsigned asks. The switch's override (installed
+// by interop libraries to ask their host) outlives the record.
+//
+// The operating system's trust evaluation has no store on Linux, so "app"
+// starts as an empty list: with authentication on nothing is trusted until
+// configuration adds stores.
 #pragma once
 
+#include "core/crypto/cert_store.h"
 #include "core/types.h"
+
+#define AUTHENTICATE_CLASSID 0x584e1303u
 
 RUNTIME_EXTERN_C_BEGIN
 
 typedef int32 (*Authenticate_EnabledFunc)(void);
 
-// 1 while authentication is on; an installed override answers instead.
+// 0 when the record exists already.
+int32 Authenticate_Init(void);
+// 1 also when there is none.
+int32 Authenticate_Remove(void);
+
+// The record's tables and list, without a new reference (null without Init).
+CertStoreTable *Authenticate_GetCertStoreTableHandle(void);
+CertStoreTable *Authenticate_GetKeyStoreTableHandle(void);
+CertStoreList *Authenticate_GetCertStoreAppListHandle(void);
+// A new reference to the named store; an unknown name is logged and answered
+// with a fresh store that trusts nothing, so trust fails closed.
+CertStoreInterface *Authenticate_CertStoreGet(const char *Name);
+int32 Authenticate_CertStoreRelease(CertStoreInterface **Handle);
+
+// The switch: on after Init (and while there is no record).
+int32 Authenticate_SetEnabled(uint32 Flag);
 int32 Authenticate_Enabled(void);
-int32 Authenticate_SetEnabled(int32 Enabled);
-// Stores a replacement for Authenticate_Enabled; null removes it. Always 1.
 int32 Authenticate_EnabledOverride(Authenticate_EnabledFunc Function);
 
 RUNTIME_EXTERN_C_END

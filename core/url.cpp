@@ -1,0 +1,141 @@
+// URL text helpers (see url.h).
+#include "core/url.h"
+
+#include <string.h>
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/debug.h"
+#include "core/string.h"
+
+namespace {
+
+// The text after "//", or the whole text when there is none.
+const char *AfterScheme(const char *Url) {
+    const char *Slashes = strstr(Url, "//");
+    return Slashes != nullptr ? Slashes + 2 : Url;
+}
+
+std::string_view HostPort(const char *Url) {
+    const char *Start = AfterScheme(Url);
+    return std::string_view(Start, strcspn(Start, "/\\?#"));
+}
+
+bool CopyOut(std::string_view Text, char *Output, int32 Size) {
+    if (Size < 1) return false;
+    if (Text.size() + 1 > (size_t)Size) {
+        memcpy(Output, Text.data(), (size_t)Size - 1);
+        Output[Size - 1] = 0;
+        return false;
+    }
+    memcpy(Output, Text.data(), Text.size());
+    Output[Text.size()] = 0;
+    return true;
+}
+
+std::string Lower(std::string_view Text) {
+    std::string Result(Text);
+    for (char &Ch : Result)
+        if (Ch >= 'A' && Ch <= 'Z') Ch = (char)(Ch - 'A' + 'a');
+    return Result;
+}
+
+// "host:port" with the scheme's default port filled in, lower case.
+std::string CanonicalHost(const char *Url) {
+    std::string Host = Lower(HostPort(Url));
+    size_t At = Host.rfind('@');
+    if (At != std::string::npos) Host.erase(0, At + 1);
+    size_t Bracket = Host.rfind(']');
+    size_t Colon = Host.rfind(':');
+    if (Colon != std::string::npos && (Bracket == std::string::npos || Colon > Bracket)) return Host;
+    return Host + (URL_CompareProtocol(Url, "https") ? ":443" : ":80");
+}
+
+} // namespace
+
+int32 URL_ParseHost(const char *Url, char *Host, int32 Size) {
+    Debug_CheckPointer(Url);
+    Debug_CheckPointer(Host);
+    return CopyOut(HostPort(Url), Host, Size);
+}
+
+int32 URL_ParseFilename(const char *Url, char *Filename, int32 Size) {
+    Debug_CheckPointer(Url);
+    Debug_CheckPointer(Filename);
+    std::string_view Text(Url, strcspn(Url, "?#"));
+    size_t Slash = Text.find_last_of("/\\");
+    if (Slash != std::string_view::npos) Text.remove_prefix(Slash + 1);
+    return CopyOut(Text, Filename, Size) && !Text.empty();
+}
+
+int32 URL_CompareProtocol(const char *Url, const char *Scheme) {
+    Debug_CheckPointer(Url);
+    Debug_CheckPointer(Scheme);
+    const char *End = strstr(Url, "://");
+    if (End == nullptr) return FALSE;
+    size_t Length = strlen(Scheme);
+    return (size_t)(End - Url) == Length && String_CompareLengthWithoutCase(Url, Scheme, (int32)Length);
+}
+
+int32 URL_CompareHosts(const char *A, const char *B) {
+    Debug_CheckPointer(A);
+    Debug_CheckPointer(B);
+    return CanonicalHost(A) == CanonicalHost(B);
+}
+
+int32 URL_IsLocalhost(const char *Url) {
+    Debug_CheckPointer(Url);
+    std::string Host = Lower(HostPort(Url));
+    size_t At = Host.rfind('@');
+    if (At != std::string::npos) Host.erase(0, At + 1);
+    size_t Colon = Host.find(':');
+    if (Colon != std::string::npos) Host.resize(Colon);
+    return Host == "127.0.0.1" || Host == "localhost";
+}
+
+int32 URL_FixPath(const char *Url, uint32 Flags, char *Output, int32 Size) {
+    Debug_CheckPointer(Url);
+    Debug_CheckPointer(Output);
+    (void)Flags;
+    std::string_view Text(Url);
+    size_t TailAt = Text.find_first_of("?#");
+    std::string_view Tail = TailAt == std::string_view::npos ? std::string_view() : Text.substr(TailAt);
+    std::string Body(Text.substr(0, TailAt == std::string_view::npos ? Text.size() : TailAt));
+    for (char &Ch : Body)
+        if (Ch == '\\') Ch = '/';
+    // The scheme and authority stay as they are; only the path is resolved.
+    std::string Prefix;
+    size_t Scheme = Body.find("://");
+    if (Scheme != std::string::npos) {
+        size_t PathAt = Body.find('/', Scheme + 3);
+        Prefix = Body.substr(0, PathAt == std::string::npos ? Body.size() : PathAt);
+        Body = PathAt == std::string::npos ? std::string() : Body.substr(PathAt);
+    }
+    bool Rooted = !Body.empty() && Body[0] == '/';
+    bool TrailingSlash = Body.size() > 1 && Body.back() == '/';
+    std::vector<std::string_view> Segments;
+    std::string_view Rest(Body);
+    while (!Rest.empty()) {
+        size_t Slash = Rest.find('/');
+        std::string_view Segment = Rest.substr(0, Slash);
+        Rest = Slash == std::string_view::npos ? std::string_view() : Rest.substr(Slash + 1);
+        if (Segment.empty() || Segment == ".") continue;
+        if (Segment == "..") {
+            if (!Segments.empty() && Segments.back() != "..") Segments.pop_back();
+            else if (!Rooted) Segments.push_back(Segment);
+            continue;
+        }
+        Segments.push_back(Segment);
+    }
+    std::string Result = Prefix;
+    if (Rooted) Result += '/';
+    for (size_t Index = 0; Index < Segments.size(); Index++) {
+        if (Index > 0) Result += '/';
+        Result += Segments[Index];
+    }
+    if (TrailingSlash && !Segments.empty()) Result += '/';
+    Result += Tail;
+    return CopyOut(Result, Output, Size);
+}

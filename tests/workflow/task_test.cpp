@@ -1,0 +1,472 @@
+// Task base and completion: argument getters and macro expansion (object
+// paths, the lower-cased retry, parent macros seen downward only), errors
+// and warnings with "ignoreError" and "errorMap", the start payload, and the
+// completion protocol: sub-action chains in order, a "success" naming a
+// missing task, a failing "complete", and cancels that "ignoreError" never
+// turns into a success.
+#include "workflow/task.h"
+
+#include <gtest/gtest.h>
+#include <string.h>
+
+#include <string>
+#include <vector>
+
+#include "core/formats/json.h"
+#include "core/event_queue.h"
+#include "core/interop.h"
+#include "core/thread.h"
+#include "core/notification_center.h"
+#include "core/posix/platform.h"
+#include "tests/support/log_capture.h"
+#include "tests/support/workflow_loop.h"
+#include "core/crypto/authenticate.h"
+#include "core/web_get.h"
+#include "workflow/workflow.h"
+#include "workflow/workflow_app.h"
+
+namespace {
+
+const std::string DataFile = std::string(RUNTIME_SOURCE_DIR) + "/tests/workflow/data/basic.json";
+
+// Every "Task" notification of interest, as "Name:payload name" or "Name".
+std::vector<std::string> Seen;
+
+int32 RecordTask(void *, const char *, const char *Name, const char *Instance, Dictionary *Info) {
+    const char *Label = nullptr;
+    if (strcmp(Name, "Complete") == 0) Label = Task_GetNamePtr(static_cast<Task *>(Class_ConvertFromInstanceId(Instance)));
+    else if (Info != nullptr) Dictionary_GetStringPtrByKey(Info, "name", &Label);
+    Seen.push_back(std::string(Name) + (Label != nullptr ? ":" + std::string(Label) : ""));
+    return TRUE;
+}
+
+class TaskTest : public WorkflowTest {
+  protected:
+    Workflow *Flow = nullptr;
+    Dictionary *LastResult = nullptr;
+    void SetUp() override {
+        WorkflowTest::SetUp();
+        Seen.clear();
+        Workflow_Create(&Flow);
+        ASSERT_TRUE(Workflow_LoadFile(Flow, DataFile.c_str()));
+        for (const char *Name : {"SubActionStart", "SubActionComplete", "Complete"})
+            NotificationCenter_AddObserver("Task", Name, &Seen, RecordTask);
+        NotificationCenter_AddObserver("Task", "Complete", this, KeepResult);
+    }
+    void TearDown() override {
+        for (const char *Name : {"SubActionStart", "SubActionComplete", "Complete"})
+            NotificationCenter_RemoveObserver("Task", Name, &Seen, RecordTask);
+        NotificationCenter_RemoveObserver("Task", "Complete", this, KeepResult);
+        if (LastResult != nullptr) Dictionary_Release(&LastResult);
+        Workflow_Release(&Flow);
+        WorkflowTest::TearDown();
+    }
+    static int32 KeepResult(void *User, const char *, const char *, const char *, Dictionary *Info) {
+        TaskTest *Self = static_cast<TaskTest *>(User);
+        if (Self->LastResult == nullptr) Dictionary_Create(&Self->LastResult);
+        Dictionary_Reset(Self->LastResult);
+        if (Info != nullptr) Dictionary_Merge(Self->LastResult, Info, DICTIONARY_MERGE_OVERWRITE);
+        return TRUE;
+    }
+    Task *Make(const char *Name, Task *Parent = nullptr, Dictionary *Arguments = nullptr) {
+        Task *Made = nullptr;
+        EXPECT_TRUE(Workflow_CreateTask(Flow, Name, Arguments, Parent, &Made)) << Name;
+        return Made;
+    }
+    Task *RunToEnd(const char *Name) {
+        Task *Made = Make(Name);
+        if (Made == nullptr) return nullptr;
+        Task_Start(Made);
+        EXPECT_TRUE(RunMainLoopUntil([&] { return Task_IsCompleted(Made) != 0; }));
+        RunMainLoopPasses(4);
+        return Made;
+    }
+    uint32 ResultFlag(const char *Key) {
+        uint32 Flag = 2;
+        if (LastResult != nullptr) Dictionary_GetBooleanByKey(LastResult, Key, &Flag);
+        return Flag;
+    }
+};
+
+std::string Expand(Task *Handle, const char *Text) {
+    char Buffer[1024];
+    snprintf(Buffer, sizeof(Buffer), "%s", Text);
+    Task_ExpandString(Handle, Buffer, (int32)sizeof(Buffer));
+    return Buffer;
+}
+
+TEST_F(TaskTest, Arguments) {
+    Task *Args = Make("arguments");
+    char Text[256];
+    EXPECT_TRUE(Task_GetStringArgument(Args, "url", Text, (int32)sizeof(Text)));
+    EXPECT_STREQ(Text, "http://example.invalid/arguments");
+    const char *Raw = nullptr;
+    EXPECT_TRUE(Task_GetArgumentPtr(Args, "url", &Raw));
+    EXPECT_STREQ(Raw, "http://example.invalid/{this.name}");
+    EXPECT_FALSE(Task_GetStringArgument(Args, "absent", Text, (int32)sizeof(Text)));
+    EXPECT_STREQ(Text, "");
+    EXPECT_TRUE(Task_GetMultiStringArgument(Args, "items", Text, (int32)sizeof(Text)));
+    EXPECT_STREQ(Text, "\"one\" \"arguments\" ");
+
+    struct NumberCase {
+        const char *Name;
+        int32 Result;
+        float64 Value;
+    } Numbers[] = {{"number", 1, -12.5}, {"bad", 0, 0}, {"empty", 1, 0}, {"absent", 0, 0}, {"url", 0, 0}};
+    for (const NumberCase &Each : Numbers) {
+        float64 Value = 99;
+        EXPECT_EQ(Task_GetNumberArgument(Args, Each.Name, &Value), Each.Result) << Each.Name;
+        EXPECT_EQ(Value, Each.Value) << Each.Name;
+    }
+    struct BooleanCase {
+        const char *Name;
+        int32 Result;
+        uint32 Value;
+    } Booleans[] = {{"flag", 1, 1}, {"url", 1, 0}, {"empty", 1, 0}, {"absent", 0, 0}};
+    for (const BooleanCase &Each : Booleans) {
+        uint32 Value = 7;
+        EXPECT_EQ(Task_GetBooleanArgument(Args, Each.Name, &Value), Each.Result) << Each.Name;
+        EXPECT_EQ(Value, Each.Value) << Each.Name;
+    }
+    Dictionary *Target = nullptr;
+    Dictionary_Create(&Target);
+    Dictionary *Definition = nullptr;
+    Task_GetDictionaryHandle(Args, &Definition);
+    Dictionary_SetStringByKey(Definition, "json", "{\"k\": \"{this.name}\"}");
+    EXPECT_TRUE(Task_GetDictionaryArgument(Args, "json", Target));
+    char Value[64];
+    Dictionary_GetStringByKey(Target, "k", Value, (int32)sizeof(Value));
+    EXPECT_STREQ(Value, "arguments");
+    Dictionary_Release(&Target);
+}
+
+TEST_F(TaskTest, ObjectPathMacros) {
+    Task *Args = Make("arguments");
+    Workflow_SetStatusString(Flow, "progress", "42");
+    struct Case {
+        const char *Text;
+        const char *Expected;
+    } Cases[] = {
+        // A value's own macros are expanded in turn.
+        {"{this.args.url}", "http://example.invalid/arguments"},
+        {"{this.args.Url}", "http://example.invalid/arguments"},
+        {"{this.name}", "arguments"},
+        {"{this.NAME}", "arguments"},
+        {"{workflow.status.progress}", "42"},
+        {"{this.args.items.[1]}", "arguments"},
+        {"{this.args.nothing}", "{this.args.nothing}"},
+        {"{parent.name}", "{parent.name}"},
+    };
+    for (const Case &Each : Cases) EXPECT_EQ(Expand(Args, Each.Text), Each.Expected) << Each.Text;
+    // A path that names only an object is no value.
+    char Output[64] = "";
+    EXPECT_FALSE(Task_ExpandKey(Args, "this", nullptr, Output, (int32)sizeof(Output)));
+    EXPECT_FALSE(Task_ExpandKey(Args, "this.args", nullptr, Output, (int32)sizeof(Output)));
+}
+
+TEST_F(TaskTest, ParentMacrosSeenDownwardOnly) {
+    Task *Outer = Make("outer");
+    Task *Inner = Make("inner", Outer);
+    Dictionary *Macros = nullptr;
+    Task_GetMacroDictionaryHandle(Outer, &Macros);
+    Dictionary_SetStringByKey(Macros, "fromOuter", "down");
+    Task_GetMacroDictionaryHandle(Inner, &Macros);
+    Dictionary_SetStringByKey(Macros, "fromInner", "up");
+    EXPECT_EQ(Expand(Inner, "{fromOuter}"), "down");
+    EXPECT_EQ(Expand(Outer, "{fromInner}"), "{fromInner}");
+    EXPECT_EQ(Expand(Inner, "{this.parent.name}"), "outer");
+    Task *Found = nullptr;
+    int32 Kind = -1;
+    void *Object = nullptr;
+    EXPECT_TRUE(Task_EvaluatePathToObject(Inner, "this.parent:OUTER", &Kind, &Object));
+    EXPECT_EQ(Kind, TASK_OBJECT_TASK);
+    EXPECT_EQ(Object, Outer);
+    (void)Found;
+}
+
+TEST_F(TaskTest, StartPayloadAndStatusSteps) {
+    Dictionary *Payload = nullptr;
+    Dictionary_Create(&Payload);
+    auto Keep = [](void *User, const char *, const char *, const char *, Dictionary *Info) -> int32 {
+        Dictionary_Merge(static_cast<Dictionary *>(User), Info, DICTIONARY_MERGE_OVERWRITE);
+        return TRUE;
+    };
+    NotificationCenter_AddObserver("Task", "Start", Payload, Keep);
+    Task *Args = RunToEnd("arguments");
+    NotificationCenter_RemoveObserver("Task", "Start", Payload, Keep);
+    char Text[256];
+    Dictionary_GetStringByKey(Payload, "type", Text, (int32)sizeof(Text));
+    EXPECT_STREQ(Text, "Test");
+    Dictionary_GetStringByKey(Payload, "status", Text, (int32)sizeof(Text));
+    EXPECT_STREQ(Text, "starting arguments");
+    Dictionary_GetStringByKey(Payload, "title", Text, (int32)sizeof(Text));
+    EXPECT_STREQ(Text, "http://example.invalid/arguments");
+    EXPECT_TRUE(Dictionary_ContainsPath(Payload, "arguments.url"));
+    Dictionary *Status = nullptr;
+    Task_GetStatusDictionaryHandle(Args, &Status);
+    Dictionary_GetStringByKey(Status, "status", Text, (int32)sizeof(Text));
+    EXPECT_STREQ(Text, "done arguments");
+    Dictionary_Release(&Payload);
+}
+
+TEST_F(TaskTest, ErrorsWarningsAndMaps) {
+    Task *Held = Make("outer");
+    Task_Start(Held);
+    RunMainLoopPasses(2);
+    Dictionary *Definition = nullptr;
+    Task_GetDictionaryHandle(Held, &Definition);
+    Task_AddError(Held, "%s", "One");
+    Task_AddError(Held, "%s", "One");
+    Task_AddWarning(Held, "%s", "Careful %s");
+    int32 Count = 0;
+    Task_GetErrorCount(Held, &Count);
+    EXPECT_EQ(Count, 1);
+    EXPECT_TRUE(Task_HasWarning(Held, "Careful %s"));
+
+    Dictionary *Ignore = nullptr;
+    Dictionary_AddList(Definition, "ignoreError", &Ignore, nullptr);
+    Dictionary_AddString(Ignore, nullptr, "Task_Error_MissingArg", nullptr);
+    Task_AddError(Held, "%s", "Task_Error_MissingArg");
+    Task_AddError(Held, "%s", "Two");
+    EXPECT_FALSE(Task_HasError(Held, "Task_Error_MissingArg"));
+    EXPECT_TRUE(Task_HasError(Held, "Two"));
+
+    Dictionary *Map = nullptr;
+    Dictionary_AddDictionary(Definition, "errorMap", &Map, nullptr);
+    Dictionary_SetStringByKey(Map, "5", "Mapped_Five");
+    EXPECT_FALSE(Task_AddErrorFromMap(Held, 6, "Default"));
+    Task_AddErrorFromMap(Held, 5, "Default");
+    EXPECT_TRUE(Task_HasError(Held, "Mapped_Five"));
+    EXPECT_FALSE(Task_HasError(Held, "Default"));
+
+    Task_AddErrorFromCode(Held, 987, 3);
+    char Expected[128];
+    snprintf(Expected, sizeof(Expected), "Json_Error_%s", JSON_TranslateError(3));
+    EXPECT_TRUE(Task_HasError(Held, Expected)) << Expected;
+    EXPECT_TRUE(Task_HasError(Held, "WebGet_Error_JSON"));
+    Task_AddErrorFromCode(Held, 964, 2);
+    const char *Name = Platform_TranslateError(2);
+    if (strcmp(Name, "Unknown") == 0 || strcmp(Name, "None") == 0) snprintf(Expected, sizeof(Expected), "Platform_Error_2");
+    else snprintf(Expected, sizeof(Expected), "Platform_Error_%s", Name);
+    EXPECT_TRUE(Task_HasError(Held, Expected)) << Expected;
+    Task_AddErrorFromCode(Held, 956, 0);
+    EXPECT_TRUE(Task_HasError(Held, "WebGet_Error_UserAbort"));
+    Task_AddErrorFromCode(Held, 992, 0);
+    EXPECT_TRUE(Task_HasError(Held, "WebGet_Error_992"));
+
+    const char *Text = nullptr;
+    EXPECT_TRUE(Task_GetErrorPtr(Held, 0, &Text));
+    EXPECT_STREQ(Text, "One");
+    EXPECT_FALSE(Task_GetErrorPtr(Held, 99, &Text));
+    EXPECT_STREQ(Text, "");
+    Task_ClearErrors(Held);
+    EXPECT_FALSE(Task_HasError(Held, nullptr));
+    Task_Complete(Held, nullptr);
+}
+
+TEST_F(TaskTest, IgnoredErrorPrintsButRecordsNothing) {
+    Task *Held = Make("held");
+    Task_Start(Held);
+    RunMainLoopPasses(2);
+    Captured.clear();
+    Debug_PrintCallback(CaptureLog);
+    Task_AddError(Held, "%s", "Something");
+    EXPECT_NE(Captured.find("Error - Something (Ignored)"), std::string::npos) << Captured;
+    EXPECT_FALSE(Task_HasError(Held, nullptr));
+    Task_Complete(Held, nullptr);
+    RunMainLoopUntil([&] { return Task_IsCompleted(Held) != 0; });
+}
+
+TEST_F(TaskTest, DocumentTextIsNeverAFormat) {
+    Task *Held = Make("outer");
+    Task_Start(Held);
+    RunMainLoopPasses(2);
+    Task_AddError(Held, "%s", "%n%s%x%s");
+    EXPECT_TRUE(Task_HasError(Held, "%n%s%x%s"));
+    Task_Complete(Held, nullptr);
+}
+
+TEST_F(TaskTest, SubActionChainOrder) {
+    RunToEnd("chain");
+    RunMainLoopUntil([] { return TestTaskCompletions().size() >= 3; });
+    RunMainLoopPasses(5);
+    EXPECT_EQ(TestTaskStarts(), (std::vector<std::string>{"chain", "step1", "step2"}));
+    // Each step starts and ends on a later notification step than the one
+    // that asked for it: the completion of "chain" waits for its "success"
+    // sub-task and then its "complete" sub-task.
+    std::vector<std::string> Expected = {
+        "SubActionStart:chain",      "SubActionStart:step1",      "SubActionStart:step1",
+        "SubActionStart:success",    "SubActionComplete:success", "SubActionStart:complete",
+        "Complete:step1",            "SubActionComplete:complete", "SubActionComplete:step1",
+        "SubActionComplete:step1",   "SubActionStart:step2",      "SubActionStart:step2",
+        "SubActionStart:success",    "SubActionComplete:success", "SubActionStart:complete",
+        "Complete:step2",            "SubActionComplete:complete", "Complete:chain",
+        "SubActionComplete:step2",   "SubActionComplete:step2",   "SubActionComplete:chain",
+    };
+    EXPECT_EQ(Seen, Expected);
+    // The completion of "chain" itself is fired at its end.
+    std::vector<std::string> Completes;
+    for (const std::string &Each : Seen)
+        if (Each.rfind("Complete:", 0) == 0) Completes.push_back(Each);
+    EXPECT_EQ(Completes, (std::vector<std::string>{"Complete:step1", "Complete:step2", "Complete:chain"}));
+    // Every sub-action that started also completed.
+    int32 Starts = 0, Ends = 0;
+    for (const std::string &Each : Seen) {
+        Starts += Each.rfind("SubActionStart:", 0) == 0;
+        Ends += Each.rfind("SubActionComplete:", 0) == 0;
+    }
+    EXPECT_EQ(Starts, Ends);
+    EXPECT_EQ(ResultFlag("successful"), 1u);
+}
+
+TEST_F(TaskTest, SuccessNamingMissingTask) {
+    Task *Made = RunToEnd("missingSuccess");
+    EXPECT_TRUE(Task_HasError(Made, "Task_Error_MissingSubTask"));
+    EXPECT_EQ(TestTaskStarts(), (std::vector<std::string>{"missingSuccess", "step2"}));
+    EXPECT_EQ(ResultFlag("successful"), 1u);
+    Dictionary *Errors = nullptr;
+    ASSERT_TRUE(Dictionary_GetListByKey(LastResult, "errors", &Errors));
+    EXPECT_TRUE(Dictionary_ContainsString(Errors, "Task_Error_MissingSubTask"));
+}
+
+TEST_F(TaskTest, FailingCompleteTurnsSuccessFalse) {
+    RunToEnd("failingComplete");
+    EXPECT_EQ(TestTaskStarts(), (std::vector<std::string>{"failingComplete", "step2"}));
+    EXPECT_EQ(ResultFlag("successful"), 0u);
+}
+
+TEST_F(TaskTest, SucceedingCompleteLeavesFailureFalse) {
+    RunToEnd("errorWithLog");
+    EXPECT_EQ(TestTaskStarts(), (std::vector<std::string>{"errorWithLog", "step2"}));
+    EXPECT_EQ(ResultFlag("successful"), 0u);
+}
+
+TEST_F(TaskTest, CancelIsNeverIgnored) {
+    Task *Held = Make("held");
+    Task_Start(Held);
+    RunMainLoopPasses(2);
+    // Cancelled through its workflow although it ignores every error.
+    EXPECT_TRUE(Workflow_CancelTasks(Flow));
+    EXPECT_FALSE(Task_Cancel(Held));
+    RunMainLoopPasses(5);
+    EXPECT_TRUE(Task_IsCompleted(Held));
+    EXPECT_TRUE(Task_IsCancelled(Held));
+    EXPECT_EQ(ResultFlag("successful"), 0u);
+    EXPECT_EQ(ResultFlag("cancelled"), 1u);
+    // Neither "success" nor "failure" ran.
+    EXPECT_EQ(TestTaskStarts(), (std::vector<std::string>{"held"}));
+}
+
+TEST_F(TaskTest, CancelBeforeStartIsStillACancel) {
+    Task *Made = Make("chain");
+    EXPECT_TRUE(Task_Cancel(Made));
+    RunMainLoopUntil([&] { return Task_IsCompleted(Made) != 0; });
+    RunMainLoopPasses(3);
+    EXPECT_TRUE(Task_IsCancelled(Made));
+    EXPECT_EQ(ResultFlag("successful"), 0u);
+    EXPECT_TRUE(TestTaskStarts().empty());
+}
+
+TEST_F(TaskTest, ResultCannotClaimSuccessOverErrors) {
+    Task *Held = Make("outer");
+    Task_Start(Held);
+    RunMainLoopPasses(2);
+    Task_AddError(Held, "%s", "Broken");
+    Dictionary *Claim = nullptr;
+    Dictionary_Create(&Claim);
+    Dictionary_SetBooleanByKey(Claim, "successful", TRUE);
+    Task_Complete(Held, Claim);
+    Dictionary_Release(&Claim);
+    RunMainLoopUntil([&] { return Task_IsCompleted(Held) != 0; });
+    EXPECT_EQ(ResultFlag("successful"), 0u);
+    EXPECT_FALSE(Task_Complete(Held, nullptr));
+    EXPECT_FALSE(Task_Cancel(Held));
+}
+
+TEST_F(TaskTest, SubTaskDuringShutdownOnlyUnderUnload) {
+    WorkflowApp_SetShuttingDown(TRUE);
+    Task *Made = RunToEnd("chain");
+    WorkflowApp_SetShuttingDown(FALSE);
+    EXPECT_TRUE(Task_IsCancelled(Made));
+    EXPECT_EQ(TestTaskStarts(), (std::vector<std::string>{"chain"}));
+}
+
+TEST_F(TaskTest, AuthenticationDecision) {
+    struct Case {
+        const char *Url;
+        const char *Store;
+        uint32 SecurityOn;
+        int32 Required;
+    } Cases[] = {
+        {"https://host/doc.json", nullptr, 1, 0},  {"https://host/doc.json", "app", 1, 1},
+        {"http://host/doc.json", nullptr, 1, 1},   {"http://host/doc.json", nullptr, 0, 0},
+        {"http://trusted/a/doc.json", nullptr, 1, 0}, {"http://trusted/a/datastore", nullptr, 1, 1},
+    };
+    WebGet_WhitelistAdd("trusted");
+    Dictionary *Macros = WorkflowApp_GetMacroDictionaryHandle();
+    Dictionary_SetStringByKey(Macros, "contentUrl", "http://trusted/a/");
+    for (const Case &Each : Cases) {
+        Authenticate_SetEnabled(Each.SecurityOn);
+        Dictionary *Arguments = nullptr;
+        Dictionary_Create(&Arguments);
+        Dictionary_SetStringByKey(Arguments, "url", Each.Url);
+        if (Each.Store != nullptr) Dictionary_SetStringByKey(Arguments, "store", Each.Store);
+        Task *Made = Make("step1", nullptr, Arguments);
+        EXPECT_EQ(Task_IsAuthenticationRequired(Made), Each.Required) << Each.Url << " " << Each.SecurityOn;
+        Dictionary_Release(&Arguments);
+    }
+    Authenticate_SetEnabled(1);
+    WebGet_WhitelistReset();
+}
+
+} // namespace
+
+namespace {
+
+std::string PageBatches;
+
+int32 CollectBatch(void *, const char *, const char *Batch, void *) {
+    PageBatches += Batch;
+    return TRUE;
+}
+
+TEST_F(TaskTest, ScriptSubActionRaisesThePagesCallback) {
+    Interop_Init();
+    InteropExecuteCallback *Page = nullptr;
+    Interop_AddExecuteCallback(&Page, nullptr, CollectBatch);
+    PageBatches.clear();
+    Task *Held = Make("outer");
+    EXPECT_TRUE(Task_RunSubActionInterop(Held, "nothing", "cb-17"));
+    EXPECT_TRUE(RunMainLoopUntil([] {
+        Interop_Process();
+        return PageBatches.find("cb-17") != std::string::npos;
+    }));
+    EXPECT_NE(PageBatches.find("\"type\":\"Task\""), std::string::npos) << PageBatches;
+    EXPECT_NE(PageBatches.find("\"info\":{}"), std::string::npos) << PageBatches;
+    char Id[40];
+    Task_GetInstanceId(Held, Id, (int32)sizeof(Id));
+    EXPECT_NE(PageBatches.find(Id), std::string::npos);
+    Interop_RemoveExecuteCallback(&Page);
+    Interop_Remove();
+}
+
+} // namespace
+
+namespace {
+
+TEST(TaskDeathTest, TypeOfATaskWithoutRecordIsAFatalStop) {
+    RuntimeScope Scope;
+    Thread_Init();
+    EventQueue_Init();
+    NotificationCenter_Init();
+    Task *Made = nullptr;
+    Task_Create(&Made);
+    EXPECT_DEATH(Task_GetType(Made), "Task interface is not set");
+    EXPECT_DEATH(Task_GetType(nullptr), "Pointer is NULL");
+    Task_Release(&Made);
+    NotificationCenter_Remove();
+    EventQueue_Remove();
+    Thread_Remove();
+}
+
+} // namespace

@@ -1,0 +1,569 @@
+// Task object, identity, definition loading and argument access (see task.h).
+#include "workflow/task.h"
+
+#include <string.h>
+
+#include <initializer_list>
+
+#include "core/crypto/authenticate.h"
+#include "core/formats/json.h"
+#include "core/log.h"
+#include "core/memory.h"
+#include "core/notification_center.h"
+#include "core/string.h"
+#include "core/string_expand.h"
+#include "core/string_print.h"
+#include "core/time.h"
+#include "core/url.h"
+#include "core/web_get.h"
+#include "workflow/task_internal.h"
+#include "workflow/workflow.h"
+
+CLASSPRINT_DEFINE(Task, Task, TASK_CLASSID, "Task", Print)
+
+namespace {
+
+constexpr int32 TemplateNameSize = 512;
+constexpr int32 ScalarArgumentSize = 320;
+constexpr int32 ListElementSize = 1024;
+constexpr int32 DictionaryArgumentSize = 16320;
+
+int32 DictionaryPrintThroughTask(void *User, const char *Format, ...) {
+    va_list Arguments;
+    va_start(Arguments, Format);
+    int32 Result = Task_VPrint(static_cast<Task *>(User), 0, Format, Arguments);
+    va_end(Arguments);
+    return Result;
+}
+
+int32 InteropReferenceObserver(void *User, const char *, const char *, const char *, Dictionary *Info) {
+    Task *Handle = static_cast<Task *>(User);
+    uint32 AddRef = 0;
+    if (Info != nullptr) Dictionary_GetBooleanByKey(Info, "addRef", &AddRef);
+    if (AddRef) Task_AddRef(Handle);
+    else Task_Release(&Handle);
+    return TRUE;
+}
+
+int32 DeleteObject(void *HandleAddress) { return Task_Delete(static_cast<Task **>(HandleAddress)); }
+
+DictionaryItem *FindArgument(Task *Handle, const char *Name) {
+    DictionaryItem *Item = nullptr;
+    Dictionary_ItemFindByKey(Handle->Definition, Name, nullptr, &Item);
+    return Item;
+}
+
+// Copies the item's text into the buffer and expands it; false for an item
+// without text.
+bool ReadExpanded(Task *Handle, DictionaryItem *Item, char *Buffer, int32 Size) {
+    const char *Text = nullptr;
+    if (Dictionary_ItemIsContainer(Handle->Definition, Item) ||
+        !Dictionary_ItemGetBufferPtr(Handle->Definition, Item, &Text, nullptr) || Text == nullptr)
+        return false;
+    String_CopyLength(Buffer, Text, Size);
+    Task_ExpandString(Handle, Buffer, Size);
+    return true;
+}
+
+// "1", "TRUE", "YES", "ON" (without case) are true; anything else false.
+bool DecodeBoolean(const char *Text) {
+    for (const char *Word : {"1", "TRUE", "YES", "ON"})
+        if (String_CompareWithoutCase(Text, Word)) return true;
+    return false;
+}
+
+// An optional "-", then only digits and "."; the empty text counts as 0.
+bool IsNumberText(const char *Text) {
+    if (*Text == '-') Text++;
+    for (; *Text != 0; Text++)
+        if (!(*Text >= '0' && *Text <= '9') && *Text != '.') return false;
+    return true;
+}
+
+} // namespace
+
+const GlobalTaskVtblStruct GlobalTaskVtbl = {
+    Task_SubAction_Null, Task_SubAction_Complete, Task_IsCompleted, Task_IsCancelled, Task_GetType,
+    Task_GetTimeElapsed, Task_GetName, Task_GetNamePtr, Task_HasArgument, Task_GetArgumentPtr,
+    Task_GetArgumentType, Task_GetStringArgument, Task_GetMultiStringArgument, Task_GetBooleanArgument,
+    Task_GetNumberArgument, Task_SetStatus, Task_SetStatusString, Task_SetStatusNumber,
+    Task_SetStatusWithDictionary, Task_SetProgress, Task_RunSubAction, Task_RunSubTask, Task_Start,
+    Task_Complete, Task_Cancel, Task_Dump, Task_Print, Task_VPrint, Task_VerboseLog, Task_ExpandString,
+    Task_LoadFromDictionary, Task_HasError, Task_HasWarning, Task_GetErrorCount, Task_GetWarningCount,
+    Task_AddError, Task_AddErrorFromMap, Task_GetError, Task_AddWarning, Task_GetWarning, Task_ClearErrors,
+    Task_ClearWarnings, Task_SetDelayedCancel, Task_GetDelayedCancel, Task_GetWorkflowHandle,
+    Task_GetDictionaryHandle, Task_GetStatusDictionaryHandle, Task_SetExpandStringCallback,
+    Task_GetExpandStringCallback, nullptr,
+};
+
+// ---- Object ----
+
+int32 Task_Create(Task **Handle) {
+    Debug_CheckPointer(Handle);
+    Task *Self = Memory_New(Task);
+    Class_InitHeader(Self, TASK_CLASSID, DeleteObject);
+    Class_GenerateInstanceId(Self);
+    Class_TrackInstance(Self, Self->Class.InstanceId);
+    Self->Vtbl = &GlobalTaskVtbl;
+    String_Copy(Self->DefaultCertStore, "app");
+    CallbackBase_Set(&Self->Authenticate, Self, Task_DefaultAuthenticateCallback);
+    for (Dictionary **Target : {&Self->Definition, &Self->Macros, &Self->Status}) {
+        Dictionary_Create(Target);
+        Dictionary_SetPrintCallback(*Target, Self, DictionaryPrintThroughTask);
+    }
+    NotificationCenter_AddInteropObserver(Self->Class.InstanceId, Self, InteropReferenceObserver);
+    NotificationCenter_Fire("Task", "Create", Self->Class.InstanceId, nullptr);
+    *Handle = Self;
+    return TRUE;
+}
+
+int32 Task_Delete(Task **Handle) {
+    Debug_CheckPointer(Handle);
+    Task *Self = *Handle;
+    Class_CheckHandle(Self, TASK_CLASSID);
+    if (Self->CertStores != nullptr) CertStoreList_Release(&Self->CertStores);
+    Task_SetInterface(Self, nullptr);
+    NotificationCenter_RemoveInteropObserver(Self->Class.InstanceId, Self, InteropReferenceObserver);
+    if (Self->StatusObserved)
+        NotificationCenter_RemoveInstanceObserver("Task", "Status", Self->Class.InstanceId, Self,
+                                                  TaskInt_StatusObserver);
+    NotificationCenter_AssertInstance(Self);
+    Dictionary_Release(&Self->Definition);
+    Dictionary_Release(&Self->Macros);
+    Dictionary_Release(&Self->Status);
+    Class_UntrackInstance(Self->Class.InstanceId);
+    Memory_Delete(Self);
+    *Handle = nullptr;
+    return TRUE;
+}
+
+CLASS_DEFINE_REFERENCE(Task, Task, TASK_CLASSID)
+
+int32 Task_ValidHandle(Task *Handle) { return Handle != nullptr && Handle->Class.ClassId == TASK_CLASSID; }
+
+// ---- Definition and identity ----
+
+int32 Task_LoadFromDictionary(Task *Handle, Dictionary *WorkflowDocument, const char *Name) {
+    Class_CheckHandle(Handle, TASK_CLASSID);
+    Debug_CheckPointer(WorkflowDocument);
+    Debug_CheckPointer(Name);
+    DictionaryItem *Item = nullptr;
+    Dictionary *Definition = nullptr;
+    if (!Dictionary_ItemFindByKey(WorkflowDocument, Name, nullptr, &Item) ||
+        !Dictionary_ItemCompareType(WorkflowDocument, Item, DICTIONARY_TYPE_DICTIONARY) ||
+        !Dictionary_ItemGetDictionaryHandle(WorkflowDocument, Item, &Definition))
+        return FALSE;
+    const char *Key = nullptr;
+    Dictionary_ItemGetKeyPtr(WorkflowDocument, Item, &Key);
+    Task_SetName(Handle, Key);
+    Dictionary_ItemGetPrivate(WorkflowDocument, Item, &Handle->Private);
+
+    // Templates first, in order, each over the one before; the definition last.
+    int32 Type = DICTIONARY_TYPE_UNKNOWN;
+    if (Dictionary_GetTypeByKey(Definition, "template", &Type)) {
+        Dictionary *Names = nullptr;
+        Dictionary_Create(&Names);
+        Dictionary_SetAllowDuplicates(Names, TRUE);
+        const char *Single = nullptr;
+        if (Type == DICTIONARY_TYPE_STRING && Dictionary_GetStringPtrByKey(Definition, "template", &Single))
+            Dictionary_AddString(Names, nullptr, Single, nullptr);
+        else if (Type == DICTIONARY_TYPE_LIST) {
+            Dictionary *List = nullptr;
+            Dictionary_GetListByKey(Definition, "template", &List);
+            Dictionary_Merge(Names, List, DICTIONARY_MERGE_LISTS);
+        }
+        DictionaryItem *NameItem = nullptr;
+        for (Dictionary_ItemGetFirst(Names, &NameItem); NameItem != nullptr;
+             Dictionary_ItemGetNext(Names, NameItem, &NameItem)) {
+            const char *TemplateName = nullptr;
+            if (!Dictionary_ItemGetStringPtr(Names, NameItem, &TemplateName) || TemplateName == nullptr) continue;
+            char Path[TemplateNameSize];
+            String_CopyLength(Path, TemplateName, (int32)sizeof(Path));
+            if (Handle->Owner != nullptr) Workflow_ExpandString(Handle->Owner, Path, (int32)sizeof(Path));
+            Dictionary *Template = nullptr;
+            if (Dictionary_GetDictionaryByPath(WorkflowDocument, Path, &Template) && Template != Definition)
+                Dictionary_Merge(Handle->Definition, Template, DICTIONARY_MERGE_OVERWRITE);
+        }
+        Dictionary_Release(&Names);
+    }
+    Dictionary_Merge(Handle->Definition, Definition, DICTIONARY_MERGE_OVERWRITE);
+
+    uint32 Verbose = 0;
+    if (Task_HasArgument(Handle, "verbose") && Task_GetBooleanArgument(Handle, "verbose", &Verbose))
+        Task_SetVerbose(Handle, (int32)Verbose);
+    return TRUE;
+}
+
+int32 Task_SetName(Task *Handle, const char *Name) {
+    Class_CheckHandle(Handle, TASK_CLASSID);
+    Debug_CheckPointer(Name);
+    String_CopyLength(Handle->Name, Name, (int32)sizeof(Handle->Name));
+    Task_SetPrintIdentifier(Handle, Handle->Name);
+    return TRUE;
+}
+
+int32 Task_GetName(Task *Handle, char *Buffer, int32 Size) {
+    Class_CheckHandle(Handle, TASK_CLASSID);
+    Debug_CheckPointer(Buffer);
+    String_CopyLength(Buffer, Handle->Name, Size);
+    return TRUE;
+}
+
+const char *Task_GetNamePtr(Task *Handle) {
+    Class_CheckHandle(Handle, TASK_CLASSID);
+    return Handle->Name;
+}
+
+int32 Task_SetWorkflowHandle(Task *Handle, Workflow *Owner) {
+    Class_CheckHandle(Handle, TASK_CLASSID);
+    Handle->Owner = Owner;
+    return TRUE;
+}
+
+int32 Task_GetWorkflowHandle(Task *Handle, Workflow **Owner) {
+    Class_CheckHandle(Handle, TASK_CLASSID);
+    Debug_CheckPointer(Owner);
+    *Owner = Handle->Owner;
+    return Handle->Owner != nullptr;
+}
+
+#define TASK_DICTIONARY_GETTER(Function, Field)            \
+    int32 Function(Task *Handle, Dictionary **Target) {    \
+        Class_CheckHandle(Handle, TASK_CLASSID);           \
+        Debug_CheckPointer(Target);                        \
+        *Target = Handle->Field;                           \
+        return TRUE;                                       \
+    }
+TASK_DICTIONARY_GETTER(Task_GetDictionaryHandle, Definition)
+TASK_DICTIONARY_GETTER(Task_GetStatusDictionaryHandle, Status)
+TASK_DICTIONARY_GETTER(Task_GetMacroDictionaryHandle, Macros)
+#undef TASK_DICTIONARY_GETTER
+
+int32 Task_SetPrivate(Task *Handle, uint32 Flag) {
+    Class_CheckHandle(Handle, TASK_CLASSID);
+    Handle->Private = Flag;
+    return TRUE;
+}
+
+int32 Task_GetPrivate(Task *Handle, uint32 *Flag) {
+    Class_CheckHandle(Handle, TASK_CLASSID);
+    Debug_CheckPointer(Flag);
+    *Flag = Handle->Private;
+    return TRUE;
+}
+
+int32 Task_SetInterface(Task *Handle, const TaskInterface *Record) {
+    Class_CheckHandle(Handle, TASK_CLASSID);
+    if (Handle->Interface != nullptr && Handle->InterfaceHandle != nullptr)
+        Handle->Interface->Release(&Handle->InterfaceHandle);
+    Handle->InterfaceHandle = nullptr;
+    Handle->Interface = nullptr;
+    Handle->InterfaceSource = Record;
+    if (Record == nullptr) return TRUE;
+    Handle->InterfaceCopy = *Record;
+    String_CopyLength(Handle->InterfaceName, Record->Name != nullptr ? Record->Name : "",
+                      (int32)sizeof(Handle->InterfaceName));
+    Handle->InterfaceCopy.Name = Handle->InterfaceName;
+    Handle->Interface = &Handle->InterfaceCopy;
+    if (Record->Create != nullptr) Record->Create(&Handle->InterfaceHandle, Handle);
+    return TRUE;
+}
+
+int32 Task_GetInterface(Task *Handle, const TaskInterface **Record) {
+    Class_CheckHandle(Handle, TASK_CLASSID);
+    Debug_CheckPointer(Record);
+    *Record = Handle->Interface;
+    return Handle->Interface != nullptr;
+}
+
+int32 Task_GetInterfaceHandle(Task *Handle, void **TypeObject) {
+    Class_CheckHandle(Handle, TASK_CLASSID);
+    Debug_CheckPointer(TypeObject);
+    *TypeObject = Handle->InterfaceHandle;
+    return Handle->InterfaceHandle != nullptr;
+}
+
+const char *Task_GetType(Task *Handle) {
+    Class_CheckHandle(Handle, TASK_CLASSID);
+    if (Handle->Interface == nullptr) Debug_AbortInt(__FILE__, __LINE__, "Task interface is not set\n");
+    return Handle->Interface->Name;
+}
+
+int32 Task_Dump(Task *Handle) {
+    Class_CheckHandle(Handle, TASK_CLASSID);
+    return Dictionary_Dump(Handle->Definition);
+}
+
+int32 Task_SetDefaultCertStore(Task *Handle, const char *Name) {
+    Class_CheckHandle(Handle, TASK_CLASSID);
+    Debug_CheckPointer(Name);
+    String_CopyLength(Handle->DefaultCertStore, Name, (int32)sizeof(Handle->DefaultCertStore));
+    return TRUE;
+}
+
+int32 Task_GetDefaultCertStore(Task *Handle, char *Buffer, int32 Size) {
+    Class_CheckHandle(Handle, TASK_CLASSID);
+    Debug_CheckPointer(Buffer);
+    String_CopyLength(Buffer, Handle->DefaultCertStore, Size);
+    return TRUE;
+}
+
+// Resolves one store name: the process-wide table, then the workflow's;
+// a name neither holds adds a store that trusts nothing.
+static void Task_AddCertStoreByName(Task *Handle, const char *Name) {
+    CertStoreInterface *Interface = nullptr;
+    CertStoreTable *Global = Authenticate_GetCertStoreTableHandle();
+    CertStoreTable *Local = Handle->Owner != nullptr ? Workflow_GetCertStoreTableHandle(Handle->Owner) : nullptr;
+    if ((Global == nullptr || !CertStoreTable_GetInterfaceHandle(Global, Name, &Interface)) &&
+        (Local == nullptr || !CertStoreTable_GetInterfaceHandle(Local, Name, &Interface))) {
+        Task_Print(Handle, "Unable to find certificate store (%s)\n", Name);
+        CertStoreNull *Null = nullptr;
+        CertStoreNull_Create(&Null);
+        CertStoreNull_GetInterfaceHandle(Null, &Interface);
+        CertStoreNull_Release(&Null);
+    }
+    CertStoreList_Add(Handle->CertStores, Interface);
+    CertStoreInterface_Release(&Interface);
+}
+
+int32 Task_GetCertStoreListHandle(Task *Handle, CertStoreList **List) {
+    Class_CheckHandle(Handle, TASK_CLASSID);
+    Debug_CheckPointer(List);
+    if (Handle->CertStores == nullptr) {
+        CertStoreList_Create(&Handle->CertStores);
+        int32 Type = DICTIONARY_TYPE_UNKNOWN;
+        const char *Name = nullptr;
+        if (Dictionary_GetTypeByKey(Handle->Definition, "store", &Type) && Type == DICTIONARY_TYPE_LIST) {
+            Dictionary *Names = nullptr;
+            Dictionary_GetListByKey(Handle->Definition, "store", &Names);
+            DictionaryItem *Item = nullptr;
+            for (Dictionary_ItemGetFirst(Names, &Item); Item != nullptr; Dictionary_ItemGetNext(Names, Item, &Item))
+                if (Dictionary_ItemCompareType(Names, Item, DICTIONARY_TYPE_STRING) &&
+                    Dictionary_ItemGetStringPtr(Names, Item, &Name))
+                    Task_AddCertStoreByName(Handle, Name);
+        } else if (Type == DICTIONARY_TYPE_STRING && Dictionary_GetStringPtrByKey(Handle->Definition, "store", &Name))
+            Task_AddCertStoreByName(Handle, Name);
+        else
+            Task_AddCertStoreByName(Handle, Handle->DefaultCertStore);
+    }
+    *List = Handle->CertStores;
+    return TRUE;
+}
+
+int32 Task_SetExpandStringCallback(Task *Handle, void *User, Task_ExpandStringFunc Function) {
+    Class_CheckHandle(Handle, TASK_CLASSID);
+    CallbackBase_Set(&Handle->ExpandString, User, Function);
+    return TRUE;
+}
+
+int32 Task_GetExpandStringCallback(Task *Handle, void **User, Task_ExpandStringFunc *Function) {
+    Class_CheckHandle(Handle, TASK_CLASSID);
+    Task_ExpandStringFunc Found = nullptr;
+    void *FoundUser = nullptr;
+    CallbackBase_Get(&Handle->ExpandString, &FoundUser, &Found);
+    if (User != nullptr) *User = FoundUser;
+    if (Function != nullptr) *Function = Found;
+    return Found != nullptr;
+}
+
+int32 Task_SetAuthenticateCallback(Task *Handle, void *User, Task_AuthenticateFunc Function) {
+    Class_CheckHandle(Handle, TASK_CLASSID);
+    CallbackBase_Set(&Handle->Authenticate, User, Function);
+    return TRUE;
+}
+
+int32 Task_IsAuthenticationRequired(Task *Handle) {
+    Class_CheckHandle(Handle, TASK_CLASSID);
+    void *User = nullptr;
+    Task_AuthenticateFunc Function = nullptr;
+    CallbackBase_Get(&Handle->Authenticate, &User, &Function);
+    return Function != nullptr ? Function(User, Handle) : TRUE;
+}
+
+int32 Task_DefaultAuthenticateCallback(void *, Task *Handle) {
+    Class_CheckHandle(Handle, TASK_CLASSID);
+    int32 Required = TRUE;
+    uint32 Flag = 0;
+    bool HasAuthenticate = Task_HasArgument(Handle, "authenticate") != 0;
+    if (HasAuthenticate) Task_GetBooleanArgument(Handle, "authenticate", &Flag);
+    if (Task_HasArgument(Handle, "url")) {
+        char Url[4096], Fixed[4096];
+        Task_GetStringArgument(Handle, "url", Url, (int32)sizeof(Url));
+        if (!URL_FixPath(Url, 0, Fixed, (int32)sizeof(Fixed))) String_CopyLength(Fixed, Url, (int32)sizeof(Fixed));
+        if (URL_CompareProtocol(Fixed, "https")) Required = FALSE;
+        else Required = HasAuthenticate ? (int32)Flag : TRUE;
+        char Content[4096] = "{contentUrl}", DataStore[4096] = "{contentUrl}datastore";
+        Task_ExpandString(Handle, Content, (int32)sizeof(Content));
+        Task_ExpandString(Handle, DataStore, (int32)sizeof(DataStore));
+        // An unexpanded macro is no trusted prefix.
+        if (Content[0] != '{' && String_CompareBeginningWithoutCase(Fixed, Content) &&
+            !String_CompareWithoutCase(Fixed, DataStore) && WebGet_Authorize(Fixed))
+            Required = FALSE;
+    } else if (HasAuthenticate) {
+        Required = (int32)Flag;
+    }
+    if (!Authenticate_Enabled()) return FALSE;
+    if (Task_HasArgument(Handle, "store")) return TRUE;
+    return Required;
+}
+
+int32 Task_VerboseLog(Task *Handle, int32 Level, const char *Format, ...) {
+    Class_CheckHandle(Handle, TASK_CLASSID);
+    if (!Task_IsVerboseLevel(Handle, Level)) return FALSE;
+    va_list Arguments;
+    va_start(Arguments, Format);
+    int32 Result = Task_VPrint(Handle, 0, Format, Arguments);
+    va_end(Arguments);
+    return Result;
+}
+
+// ---- Arguments ----
+
+int32 Task_HasArgument(Task *Handle, const char *Name) {
+    Class_CheckHandle(Handle, TASK_CLASSID);
+    Debug_CheckPointer(Name);
+    return FindArgument(Handle, Name) != nullptr;
+}
+
+int32 Task_GetArgumentPtr(Task *Handle, const char *Name, const char **Text) {
+    Class_CheckHandle(Handle, TASK_CLASSID);
+    Debug_CheckPointer(Text);
+    *Text = nullptr;
+    DictionaryItem *Item = FindArgument(Handle, Name);
+    return Item != nullptr && !Dictionary_ItemIsContainer(Handle->Definition, Item) &&
+           Dictionary_ItemGetBufferPtr(Handle->Definition, Item, Text, nullptr) && *Text != nullptr;
+}
+
+int32 Task_GetArgumentType(Task *Handle, const char *Name, int32 *Type) {
+    Class_CheckHandle(Handle, TASK_CLASSID);
+    Debug_CheckPointer(Type);
+    return Dictionary_GetTypeByKey(Handle->Definition, Name, Type);
+}
+
+int32 Task_GetStringArgument(Task *Handle, const char *Name, char *Buffer, int32 Size) {
+    Class_CheckHandle(Handle, TASK_CLASSID);
+    Debug_CheckPointer(Buffer);
+    if (Size > 0) Buffer[0] = 0;
+    DictionaryItem *Item = FindArgument(Handle, Name);
+    if (Item == nullptr || Dictionary_ItemIsContainer(Handle->Definition, Item)) return FALSE;
+    return ReadExpanded(Handle, Item, Buffer, Size);
+}
+
+int32 Task_GetMultiStringArgument(Task *Handle, const char *Name, char *Buffer, int32 Size) {
+    Class_CheckHandle(Handle, TASK_CLASSID);
+    Debug_CheckPointer(Buffer);
+    if (Size > 0) Buffer[0] = 0;
+    DictionaryItem *Item = FindArgument(Handle, Name);
+    if (Item == nullptr) return FALSE;
+    if (!Dictionary_ItemCompareType(Handle->Definition, Item, DICTIONARY_TYPE_LIST))
+        return Task_GetStringArgument(Handle, Name, Buffer, Size);
+    Dictionary *List = nullptr;
+    Dictionary_ItemGetDictionaryHandle(Handle->Definition, Item, &List);
+    DictionaryItem *Element = nullptr;
+    for (Dictionary_ItemGetFirst(List, &Element); Element != nullptr; Dictionary_ItemGetNext(List, Element, &Element)) {
+        const char *Text = nullptr;
+        if (!Dictionary_ItemGetStringPtr(List, Element, &Text) || Text == nullptr) continue;
+        char Value[ListElementSize];
+        String_CopyLength(Value, Text, (int32)sizeof(Value));
+        Task_ExpandString(Handle, Value, (int32)sizeof(Value));
+        String_CatLength(Buffer, "\"", Size);
+        String_CatLength(Buffer, Value, Size);
+        String_CatLength(Buffer, "\" ", Size);
+    }
+    return TRUE;
+}
+
+int32 Task_GetBooleanArgument(Task *Handle, const char *Name, uint32 *Flag) {
+    Class_CheckHandle(Handle, TASK_CLASSID);
+    Debug_CheckPointer(Flag);
+    *Flag = 0;
+    DictionaryItem *Item = FindArgument(Handle, Name);
+    if (Item == nullptr) return FALSE;
+    char Text[ScalarArgumentSize];
+    if (ReadExpanded(Handle, Item, Text, (int32)sizeof(Text))) *Flag = DecodeBoolean(Text) ? 1 : 0;
+    return TRUE;
+}
+
+int32 Task_GetNumberArgument(Task *Handle, const char *Name, float64 *Number) {
+    Class_CheckHandle(Handle, TASK_CLASSID);
+    Debug_CheckPointer(Number);
+    *Number = 0;
+    DictionaryItem *Item = FindArgument(Handle, Name);
+    char Text[ScalarArgumentSize];
+    if (Item == nullptr || !ReadExpanded(Handle, Item, Text, (int32)sizeof(Text)) || !IsNumberText(Text)) return FALSE;
+    *Number = String_AtoF(Text);
+    return TRUE;
+}
+
+int32 Task_DecodeJSON(Task *Handle, const char *Text, Dictionary *Target) {
+    Class_CheckHandle(Handle, TASK_CLASSID);
+    Debug_CheckPointer(Text);
+    Debug_CheckPointer(Target);
+    Dictionary *Parsed = nullptr;
+    Dictionary_Create(&Parsed);
+    JSON *Reader = nullptr;
+    JSON_Create(&Reader);
+    JSON_SetDictionaryHandle(Reader, Parsed);
+    int32 Loaded = JSON_LoadBuffer(Reader, Text, (int32)strlen(Text));
+    JSON_Release(&Reader);
+    if (Loaded) {
+        Dictionary *Inner = Parsed;
+        Dictionary_SkipRoot(Parsed, &Inner);
+        Dictionary_Merge(Target, Inner, DICTIONARY_MERGE_OVERWRITE);
+    }
+    Dictionary_Release(&Parsed);
+    return Loaded;
+}
+
+int32 Task_GetDictionaryArgument(Task *Handle, const char *Name, Dictionary *Target) {
+    Class_CheckHandle(Handle, TASK_CLASSID);
+    Debug_CheckPointer(Target);
+    DictionaryItem *Item = FindArgument(Handle, Name);
+    if (Item == nullptr) return FALSE;
+    Dictionary *Child = nullptr;
+    if (Dictionary_ItemCompareType(Handle->Definition, Item, DICTIONARY_TYPE_DICTIONARY)) {
+        Dictionary_ItemGetDictionaryHandle(Handle->Definition, Item, &Child);
+        return Dictionary_Merge(Target, Child, DICTIONARY_MERGE_OVERWRITE);
+    }
+    if (Dictionary_ItemCompareType(Handle->Definition, Item, DICTIONARY_TYPE_LIST)) {
+        Dictionary_ItemGetDictionaryHandle(Handle->Definition, Item, &Child);
+        Dictionary *List = nullptr;
+        Dictionary_AddList(Target, nullptr, &List, nullptr);
+        return Dictionary_Merge(List, Child, DICTIONARY_MERGE_OVERWRITE | DICTIONARY_MERGE_LISTS);
+    }
+    MemoryScope<char> Text(DictionaryArgumentSize);
+    if (!Task_GetStringArgument(Handle, Name, Text.Get(), DictionaryArgumentSize)) return FALSE;
+    return Task_DecodeJSON(Handle, Text.Get(), Target);
+}
+
+int32 Task_HasKeyValuePairs(Task *Handle) {
+    Class_CheckHandle(Handle, TASK_CLASSID);
+    return Task_HasArgument(Handle, "keyValuePairs") ||
+           (Task_HasArgument(Handle, "key") && Task_HasArgument(Handle, "value"));
+}
+
+int32 Task_EnumerateKeyValuePairs(Task *Handle, void *User, Task_KeyValueFunc Function) {
+    Class_CheckHandle(Handle, TASK_CLASSID);
+    Debug_CheckPointer(Function);
+    Dictionary *Pairs = nullptr;
+    int32 Count = 0;
+    if (Dictionary_GetDictionaryByKey(Handle->Definition, "keyValuePairs", &Pairs) &&
+        Dictionary_ItemGetCount(Pairs, &Count) && Count > 0) {
+        int32 Handed = FALSE;
+        DictionaryItem *Item = nullptr;
+        for (Dictionary_ItemGetFirst(Pairs, &Item); Item != nullptr; Dictionary_ItemGetNext(Pairs, Item, &Item)) {
+            const char *Key = nullptr;
+            if (!Dictionary_ItemGetKeyPtr(Pairs, Item, &Key) || Key == nullptr) continue;
+            char Expanded[ScalarArgumentSize];
+            String_CopyLength(Expanded, Key, (int32)sizeof(Expanded));
+            Task_ExpandString(Handle, Expanded, (int32)sizeof(Expanded));
+            Handed = TRUE;
+            if (!Function(User, Expanded, Pairs, Item)) break;
+        }
+        return Handed;
+    }
+    char Key[ScalarArgumentSize];
+    DictionaryItem *Value = FindArgument(Handle, "value");
+    if (Value == nullptr || !Task_GetStringArgument(Handle, "key", Key, (int32)sizeof(Key))) return FALSE;
+    return Function(User, Key, Handle->Definition, Value) == 1;
+}

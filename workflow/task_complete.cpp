@@ -1,0 +1,363 @@
+// A task's life: start, cancel, sub-actions and sub-tasks, and the
+// completion protocol every task type ends with. Every step of a chain runs
+// on a later notification step (workflow/task_event.h).
+//
+// A cancel is always recorded, whatever "ignoreError" says, and decides the
+// outcome: a cancelled task is never successful and runs no "success" or
+// "failure" step. A "complete" sub-action may turn a success into a failure
+// but never a failed task into a success.
+#include <string.h>
+
+#include "core/formats/json.h"
+#include "core/interop.h"
+#include "core/memory.h"
+#include "core/notification_center.h"
+#include "core/string.h"
+#include "core/time.h"
+#include "workflow/task_event.h"
+#include "workflow/task_internal.h"
+#include "workflow/workflow.h"
+#include "workflow/workflow_app.h"
+
+namespace {
+
+constexpr int32 ExpandedTextSize = 1024;
+constexpr int32 SubTaskNameSize = 512;
+
+// The state a completion carries through its "success"/"failure" and
+// "complete" steps.
+struct Completion {
+    TaskEvent *Event;
+    Dictionary *Result;
+};
+
+// A sub-task run: the event it completes and the task it waits for.
+struct SubTaskRun {
+    TaskEvent *Event;
+    Task *Child;
+};
+
+// The first element of a "status" List, the second, or a "status" String.
+bool ReadStatusText(Task *Handle, int32 Index, char *Output, int32 Size) {
+    int32 Type = DICTIONARY_TYPE_UNKNOWN;
+    if (!Task_GetArgumentType(Handle, "status", &Type)) return false;
+    const char *Text = nullptr;
+    if (Type == DICTIONARY_TYPE_LIST) {
+        Dictionary *List = nullptr;
+        Dictionary_GetListByKey(Handle->Definition, "status", &List);
+        DictionaryItem *Item = nullptr;
+        if (!Dictionary_ItemFindByIndex(List, Index, nullptr, &Item) || !Dictionary_ItemGetStringPtr(List, Item, &Text))
+            return false;
+    } else if (Type == DICTIONARY_TYPE_STRING && Index == 0) {
+        Dictionary_GetStringPtrByKey(Handle->Definition, "status", &Text);
+    }
+    if (Text == nullptr) return false;
+    String_CopyLength(Output, Text, Size);
+    Task_ExpandString(Handle, Output, Size);
+    return true;
+}
+
+bool HasAncestorNamedUnload(Task *Handle) {
+    for (Task *Walk = Handle; Walk != nullptr; Walk = TaskInt_GetParent(Walk))
+        if (String_CompareWithoutCase(Walk->Name, "unload")) return true;
+    return false;
+}
+
+void FinishCompletion(Task *Handle, Completion *State, Dictionary *CompleteResult) {
+    Handle->EndTime = Time_GetCurrent();
+    Handle->Completed = TRUE;
+    Handle->Completing = FALSE;
+    // The "complete" step may only make things worse for a task with errors.
+    if (CompleteResult != nullptr && !Task_HasError(Handle, nullptr)) {
+        uint32 Flag = 0;
+        if (Dictionary_GetBooleanByKey(CompleteResult, "successful", &Flag))
+            Dictionary_SetBooleanByKey(State->Result, "successful", Flag);
+        if (Dictionary_GetBooleanByKey(CompleteResult, "cancelled", &Flag))
+            Dictionary_SetBooleanByKey(State->Result, "cancelled", Flag);
+    } else if (CompleteResult != nullptr) {
+        uint32 Flag = 1;
+        if (Dictionary_GetBooleanByKey(CompleteResult, "successful", &Flag) && !Flag)
+            Dictionary_SetBooleanByKey(State->Result, "successful", FALSE);
+    }
+    Task_CopyErrors(Handle, State->Result);
+    Task_CopyWarnings(Handle, State->Result);
+    NotificationCenter_Fire("Task", "Complete", Handle->Class.InstanceId, State->Result);
+    if (Handle->StatusObserved) {
+        NotificationCenter_RemoveInstanceObserver("Task", "Status", Handle->Class.InstanceId, Handle,
+                                                  TaskInt_StatusObserver);
+        Handle->StatusObserved = FALSE;
+    }
+    TaskEvent_Complete(State->Event, State->Result);
+    Dictionary_Release(&State->Result);
+    Memory_Delete(State);
+}
+
+int32 AfterCompleteStep(Task *Handle, void *User, Dictionary *Result) {
+    FinishCompletion(Handle, static_cast<Completion *>(User), Result);
+    return TRUE;
+}
+
+int32 AfterOutcomeStep(Task *Handle, void *User, Dictionary *) {
+    return Task_RunSubAction(Handle, "complete", User, AfterCompleteStep);
+}
+
+int32 OnChildComplete(void *User, const char *, const char *, const char *Instance, Dictionary *Info) {
+    SubTaskRun *Run = static_cast<SubTaskRun *>(User);
+    NotificationCenter_RemoveInstanceObserver("Task", "Complete", Instance, Run, OnChildComplete);
+    TaskEvent_Complete(Run->Event, Info);
+    Task_Release(&Run->Child);
+    Memory_Delete(Run);
+    return TRUE;
+}
+
+int32 RaiseScriptCallback(Task *Handle, void *User, Dictionary *Result) {
+    InteropCallback *Callback = static_cast<InteropCallback *>(User);
+    Dictionary *Item = nullptr;
+    Dictionary_Create(&Item);
+    Dictionary_SetStringByKey(Item, "callbackId", Interop_GetCallbackId(Callback));
+    Dictionary_SetStringByKey(Item, "type", "Task");
+    Dictionary_SetStringByKey(Item, "sender", Handle->Class.InstanceId);
+    Dictionary *Info = nullptr;
+    Dictionary_AddDictionary(Item, "info", &Info, nullptr);
+    if (Result != nullptr) Dictionary_Merge(Info, Result, DICTIONARY_MERGE_OVERWRITE);
+    Interop_RaiseCallback(Callback, Item);
+    Dictionary_Release(&Item);
+    Interop_ReleaseCallback(&Callback);
+    return TRUE;
+}
+
+} // namespace
+
+int32 Task_Start(Task *Handle) {
+    Class_CheckHandle(Handle, TASK_CLASSID);
+    Handle->StartTime = Time_GetCurrent();
+    Handle->EndTime = 0;
+    Handle->Completed = FALSE;
+    if (!Handle->StatusObserved) {
+        NotificationCenter_AddInstanceObserver("Task", "Status", Handle->Class.InstanceId, Handle,
+                                               TaskInt_StatusObserver);
+        Handle->StatusObserved = TRUE;
+    }
+    Dictionary *Payload = nullptr;
+    Dictionary_Create(&Payload);
+    Dictionary *Copy = nullptr;
+    Dictionary_AddDictionary(Payload, Handle->Name, &Copy, nullptr);
+    Dictionary_Merge(Copy, Handle->Definition, DICTIONARY_MERGE_OVERWRITE);
+    if (Handle->Interface != nullptr) Dictionary_SetStringByKey(Payload, "type", Handle->Interface->Name);
+    Dictionary_SetStringByKey(Payload, "name", Handle->Name);
+    const char *WorkflowText = nullptr;
+    if (Dictionary_GetStringPtrByKey(Handle->Definition, "workflow", &WorkflowText) && WorkflowText != nullptr)
+        Dictionary_SetStringByKey(Payload, "workflow", WorkflowText);
+    else if (Handle->Owner != nullptr)
+        Dictionary_SetStringByKey(Payload, "workflow", ((ClassStruct *)Handle->Owner)->InstanceId);
+    char Text[ExpandedTextSize];
+    if (Task_GetStringArgument(Handle, "title", Text, (int32)sizeof(Text)))
+        Dictionary_SetStringByKey(Payload, "title", Text);
+    if (ReadStatusText(Handle, 0, Text, (int32)sizeof(Text))) Dictionary_SetStringByKey(Payload, "status", Text);
+    NotificationCenter_FireAfterDelay("Task", "Start", Handle->Class.InstanceId, 0, Payload);
+    Dictionary_Release(&Payload);
+    return TRUE;
+}
+
+int32 Task_Complete(Task *Handle, Dictionary *Result) {
+    Class_CheckHandle(Handle, TASK_CLASSID);
+    if (Handle->Completing || Handle->Completed) return FALSE;
+    Handle->Completing = TRUE;
+    uint32 Cancelled = Task_IsCancelled(Handle) ? 1 : 0;
+    bool HasErrors = Task_HasError(Handle, nullptr) != 0;
+    uint32 Successful = HasErrors ? 0 : 1;
+    if (Result != nullptr) {
+        uint32 Flag = 0;
+        if (!HasErrors && Dictionary_GetBooleanByKey(Result, "successful", &Flag)) Successful = Flag;
+        if (!Cancelled && Dictionary_GetBooleanByKey(Result, "cancelled", &Flag)) Cancelled = Flag;
+    }
+    const char *Key = "failure";
+    if (Successful && !Cancelled) {
+        Key = "success";
+        char Status[ExpandedTextSize];
+        if (ReadStatusText(Handle, 1, Status, (int32)sizeof(Status))) Task_SetStatus(Handle, Status);
+    }
+
+    Completion *State = Memory_New(Completion);
+    Dictionary_Create(&State->Result);
+    if (Result != nullptr) Dictionary_Merge(State->Result, Result, DICTIONARY_MERGE_OVERWRITE);
+    // The outcome decided above stands over what the caller's result claimed.
+    Dictionary_SetBooleanByKey(State->Result, "successful", Successful && !Task_IsCancelled(Handle));
+    Dictionary_SetBooleanByKey(State->Result, "cancelled", Cancelled);
+    TaskEvent_Create(&State->Event);
+    TaskEvent_SetTaskHandle(State->Event, Handle);
+    TaskEvent_Start(State->Event, Handle->Name);
+
+    if (Task_IsCancelled(Handle)) {
+        Task_VerboseLog(Handle, 1, "Cancelled\n");
+        FinishCompletion(Handle, State, nullptr);
+        return TRUE;
+    }
+    Task_VerboseLog(Handle, 1, "Completed\n");
+    return Task_RunSubAction(Handle, Key, State, AfterOutcomeStep);
+}
+
+int32 Task_CompleteInterop(Task *Handle, const char *JsonText) {
+    Class_CheckHandle(Handle, TASK_CLASSID);
+    Debug_CheckPointer(JsonText);
+    Dictionary *Result = nullptr;
+    Dictionary_Create(&Result);
+    int32 Parsed = Task_DecodeJSON(Handle, JsonText, Result);
+    if (Parsed) Task_Complete(Handle, Result);
+    Dictionary_Release(&Result);
+    return Parsed;
+}
+
+int32 Task_Cancel(Task *Handle) {
+    Class_CheckHandle(Handle, TASK_CLASSID);
+    if (Task_IsCompleted(Handle) || Task_IsCancelled(Handle) || Handle->DelayedCancelFired) return FALSE;
+    if (Handle->DelayedCancel) {
+        Task_Print(Handle, "Cancel delayed\n");
+        Handle->DelayedCancelFired = TRUE;
+        NotificationCenter_Fire("Task", "Cancel", Handle->Class.InstanceId, nullptr);
+        return TRUE;
+    }
+    Task_Print(Handle, "Cancel\n");
+    // A task cancelled before its start must still record the cancel, or it
+    // would complete as a success.
+    if (!Handle->StatusObserved) {
+        NotificationCenter_AddInstanceObserver("Task", "Status", Handle->Class.InstanceId, Handle,
+                                               TaskInt_StatusObserver);
+        Handle->StatusObserved = TRUE;
+    }
+    Task_AddErrorAlways(Handle, TASK_ERROR_CANCELLED);
+    Task_Complete(Handle, nullptr);
+    return TRUE;
+}
+
+int32 Task_SetDelayedCancel(Task *Handle, uint32 Flag) {
+    Class_CheckHandle(Handle, TASK_CLASSID);
+    Handle->DelayedCancel = Flag;
+    return TRUE;
+}
+
+int32 Task_GetDelayedCancel(Task *Handle, uint32 *Flag) {
+    Class_CheckHandle(Handle, TASK_CLASSID);
+    Debug_CheckPointer(Flag);
+    *Flag = Handle->DelayedCancel;
+    return TRUE;
+}
+
+int32 Task_GetDelayedCancelFired(Task *Handle, uint32 *Flag) {
+    Class_CheckHandle(Handle, TASK_CLASSID);
+    Debug_CheckPointer(Flag);
+    *Flag = Handle->DelayedCancelFired;
+    return TRUE;
+}
+
+int32 Task_IsCompleted(Task *Handle) {
+    Class_CheckHandle(Handle, TASK_CLASSID);
+    return Handle->Completed != 0;
+}
+
+int32 Task_IsCancelled(Task *Handle) {
+    Class_CheckHandle(Handle, TASK_CLASSID);
+    return Task_HasError(Handle, TASK_ERROR_CANCELLED);
+}
+
+int32 Task_GetTimeElapsed(Task *Handle, float64 *Seconds) {
+    Class_CheckHandle(Handle, TASK_CLASSID);
+    Debug_CheckPointer(Seconds);
+    float64 End = Handle->Completed ? Handle->EndTime : Time_GetCurrent();
+    *Seconds = End - Handle->StartTime;
+    return TRUE;
+}
+
+// ---- Sub-actions ----
+
+int32 Task_RunSubActionNext(Task *Handle, const char *Key, Dictionary *NextResult, void *User,
+                            Task_SubActionFunc Callback) {
+    Class_CheckHandle(Handle, TASK_CLASSID);
+    Debug_CheckPointer(Key);
+    DictionaryItem *Item = nullptr;
+    if (Dictionary_ItemFindByKey(Handle->Definition, Key, nullptr, &Item)) {
+        const char *Name = nullptr;
+        if (Dictionary_ItemCompareType(Handle->Definition, Item, DICTIONARY_TYPE_STRING) &&
+            Dictionary_ItemGetStringPtr(Handle->Definition, Item, &Name) && Name != nullptr) {
+            char Copy[SubTaskNameSize];
+            String_CopyLength(Copy, Name, (int32)sizeof(Copy));
+            return Task_RunSubTask(Handle, Copy, nullptr, User, Callback);
+        }
+        Dictionary *Action = nullptr;
+        int32 Type = DICTIONARY_TYPE_UNKNOWN;
+        if (Dictionary_ItemCompareType(Handle->Definition, Item, DICTIONARY_TYPE_DICTIONARY) &&
+            Dictionary_ItemGetDictionaryHandle(Handle->Definition, Item, &Action) &&
+            Dictionary_GetTypeByKey(Action, "action", &Type) && Type == DICTIONARY_TYPE_STRING) {
+            const char *ActionName = nullptr;
+            if (Dictionary_GetStringPtrByKey(Action, "action", &ActionName) && ActionName != nullptr) {
+                char Copy[SubTaskNameSize];
+                String_CopyLength(Copy, ActionName, (int32)sizeof(Copy));
+                Dictionary *Arguments = nullptr;
+                Dictionary_Create(&Arguments);
+                Dictionary_Merge(Arguments, Action, DICTIONARY_MERGE_OVERWRITE);
+                Dictionary_RemoveByKey(Arguments, "action");
+                int32 Result = Task_RunSubTask(Handle, Copy, Arguments, User, Callback);
+                Dictionary_Release(&Arguments);
+                return Result;
+            }
+        }
+    }
+    TaskEvent *Event = nullptr;
+    TaskEvent_Create(&Event);
+    TaskEvent_SetTaskHandle(Event, Handle);
+    TaskEvent_SetCompleteCallback(Event, User, Callback);
+    TaskEvent_Start(Event, Key);
+    TaskEvent_Complete(Event, NextResult);
+    return TRUE;
+}
+
+int32 Task_RunSubAction(Task *Handle, const char *Key, void *User, Task_SubActionFunc Callback) {
+    return Task_RunSubActionNext(Handle, Key, nullptr, User, Callback);
+}
+
+int32 Task_RunSubTask(Task *Handle, const char *Name, Dictionary *Arguments, void *User, Task_SubActionFunc Callback) {
+    Class_CheckHandle(Handle, TASK_CLASSID);
+    Debug_CheckPointer(Name);
+    char Expanded[SubTaskNameSize];
+    String_CopyLength(Expanded, Name, (int32)sizeof(Expanded));
+    Task_ExpandString(Handle, Expanded, (int32)sizeof(Expanded));
+    Task_Print(Handle, "Running subtask %s\n", Expanded);
+    TaskEvent *Event = nullptr;
+    TaskEvent_Create(&Event);
+    TaskEvent_SetTaskHandle(Event, Handle);
+    TaskEvent_SetCompleteCallback(Event, User, Callback);
+    TaskEvent_Start(Event, Expanded);
+
+    if (Task_IsCancelled(Handle)) {
+        Task_Print(Handle, "Cancelled subtask %s\n", Expanded);
+        return TaskEvent_Complete(Event, nullptr);
+    }
+    if (WorkflowApp_IsShuttingDown() && !HasAncestorNamedUnload(Handle)) {
+        Task_Print(Handle, "Shutdown prevented subtask from running (%s)\n", Expanded);
+        Task_AddErrorAlways(Handle, TASK_ERROR_CANCELLED);
+        return TaskEvent_Complete(Event, nullptr);
+    }
+    Task *Child = nullptr;
+    if (Handle->Owner == nullptr || !Workflow_CreateTask(Handle->Owner, Expanded, Arguments, Handle, &Child)) {
+        Task_AddError(Handle, "%s", "Task_Error_MissingSubTask");
+        return TaskEvent_Complete(Event, nullptr);
+    }
+    SubTaskRun *Run = Memory_New(SubTaskRun);
+    Run->Event = Event;
+    Run->Child = Task_AddRef(Child);
+    NotificationCenter_AddInstanceObserver("Task", "Complete", Child->Class.InstanceId, Run, OnChildComplete);
+    return Task_Start(Child);
+}
+
+int32 Task_RunSubActionInterop(Task *Handle, const char *Key, const char *CallbackId) {
+    Class_CheckHandle(Handle, TASK_CLASSID);
+    Debug_CheckPointer(Key);
+    Debug_CheckPointer(CallbackId);
+    InteropCallback *Callback = nullptr;
+    if (!Interop_AddCallback(CallbackId, nullptr, Interop_Execute, &Callback)) return FALSE;
+    return Task_RunSubAction(Handle, Key, Callback, RaiseScriptCallback);
+}
+
+int32 Task_SubAction_Complete(Task *Handle, void *, Dictionary *Result) { return Task_Complete(Handle, Result); }
+
+int32 Task_SubAction_Null(Task *, void *, Dictionary *) { return TRUE; }

@@ -1,0 +1,114 @@
+// One step of a task's sub-action chain (see task_event.h).
+#include "workflow/task_event.h"
+
+#include "core/memory.h"
+#include "core/notification_center.h"
+#include "core/string.h"
+
+struct TaskEvent {
+    ClassStruct Class;
+    char Name[TASK_NAME_SIZE];
+    Task *Owner;
+    Dictionary *Payload;
+    Dictionary *Result;
+    CallbackStruct Complete;
+    uint32 Started;
+    uint32 Completed;
+    uint32 Observing;
+};
+
+namespace {
+
+int32 DeleteObject(void *HandleAddress) { return TaskEvent_Delete(static_cast<TaskEvent **>(HandleAddress)); }
+
+int32 OnComplete(void *User, const char *, const char *, const char *, Dictionary *) {
+    TaskEvent *Self = static_cast<TaskEvent *>(User);
+    NotificationCenter_RemoveInstanceObserver("TaskEvent", "Complete", Self->Class.InstanceId, Self, OnComplete);
+    Self->Observing = FALSE;
+    void *CallbackUser = nullptr;
+    Task_SubActionFunc Function = nullptr;
+    CallbackBase_Get(&Self->Complete, &CallbackUser, &Function);
+    if (Function != nullptr) Function(Self->Owner, CallbackUser, Self->Result);
+    Task_VerboseLog(Self->Owner, 1, "Event %s completed\n", Self->Name);
+    Task_Release(&Self->Owner);
+    TaskEvent_Release(&Self);
+    return TRUE;
+}
+
+} // namespace
+
+int32 TaskEvent_Create(TaskEvent **Handle) {
+    Debug_CheckPointer(Handle);
+    TaskEvent *Self = Memory_New(TaskEvent);
+    Class_InitHeader(Self, TASKEVENT_CLASSID, DeleteObject);
+    Class_GenerateInstanceId(Self);
+    Class_TrackInstance(Self, Self->Class.InstanceId);
+    Dictionary_Create(&Self->Payload);
+    *Handle = Self;
+    return TRUE;
+}
+
+int32 TaskEvent_Delete(TaskEvent **Handle) {
+    Debug_CheckPointer(Handle);
+    TaskEvent *Self = *Handle;
+    Class_CheckHandle(Self, TASKEVENT_CLASSID);
+    if (Self->Observing)
+        NotificationCenter_RemoveInstanceObserver("TaskEvent", "Complete", Self->Class.InstanceId, Self, OnComplete);
+    if (Self->Owner != nullptr) Task_Release(&Self->Owner);
+    Dictionary_Release(&Self->Payload);
+    if (Self->Result != nullptr) Dictionary_Release(&Self->Result);
+    Class_UntrackInstance(Self->Class.InstanceId);
+    Memory_Delete(Self);
+    *Handle = nullptr;
+    return TRUE;
+}
+
+CLASS_DEFINE_REFERENCE(TaskEvent, TaskEvent, TASKEVENT_CLASSID)
+
+int32 TaskEvent_SetCompleteCallback(TaskEvent *Handle, void *User, Task_SubActionFunc Function) {
+    Class_CheckHandle(Handle, TASKEVENT_CLASSID);
+    CallbackBase_Set(&Handle->Complete, User, Function);
+    return TRUE;
+}
+
+int32 TaskEvent_SetTaskHandle(TaskEvent *Handle, Task *Owner) {
+    Class_CheckHandle(Handle, TASKEVENT_CLASSID);
+    Class_CheckHandle(Owner, TASK_CLASSID);
+    Handle->Owner = Owner;
+    return TRUE;
+}
+
+int32 TaskEvent_Start(TaskEvent *Handle, const char *Name) {
+    Class_CheckHandle(Handle, TASKEVENT_CLASSID);
+    Debug_CheckPointer(Name);
+    Class_CheckHandle(Handle->Owner, TASK_CLASSID);
+    if (Handle->Started) return FALSE;
+    Handle->Started = TRUE;
+    String_CopyLength(Handle->Name, Name, (int32)sizeof(Handle->Name));
+    Task_AddRef(Handle->Owner);
+    char TaskId[40];
+    Task_GetInstanceId(Handle->Owner, TaskId, (int32)sizeof(TaskId));
+    Dictionary_SetStringByKey(Handle->Payload, "task", TaskId);
+    Dictionary_SetStringByKey(Handle->Payload, "name", Handle->Name);
+    Task_VerboseLog(Handle->Owner, 1, "%s ready\n", Handle->Name);
+    NotificationCenter_AddInstanceObserver("TaskEvent", "Complete", Handle->Class.InstanceId, Handle, OnComplete);
+    Handle->Observing = TRUE;
+    NotificationCenter_FireAfterDelay("Task", "SubActionStart", TaskId, 0, Handle->Payload);
+    NotificationCenter_FireAfterDelay("TaskEvent", "Start", Handle->Class.InstanceId, 0, Handle->Payload);
+    return TRUE;
+}
+
+int32 TaskEvent_Complete(TaskEvent *Handle, Dictionary *Result) {
+    Class_CheckHandle(Handle, TASKEVENT_CLASSID);
+    if (!Handle->Started || Handle->Completed) return FALSE;
+    Handle->Completed = TRUE;
+    if (Result != nullptr) {
+        if (Handle->Result == nullptr) Dictionary_Create(&Handle->Result);
+        if (Result != Handle->Result) Dictionary_Merge(Handle->Result, Result, DICTIONARY_MERGE_OVERWRITE);
+    }
+    NotificationCenter_FireAfterDelay("TaskEvent", "Complete", Handle->Class.InstanceId, 0, Handle->Payload);
+    const char *TaskId = nullptr;
+    Dictionary_GetStringPtrByKey(Handle->Payload, "task", &TaskId);
+    NotificationCenter_FireAfterDelay("Task", "SubActionComplete", TaskId, 0, Handle->Payload);
+    return TRUE;
+}

@@ -1,0 +1,180 @@
+// Macro expansion for a task: object paths that lead from the task to other
+// tasks, its workflow and their Dictionaries ({this.args.url},
+// {parent.name}, {workflow.status.progress}), then the macros of the task and
+// its ancestors, then the workflow's (or the application's).
+#include <string.h>
+
+#include <string_view>
+
+#include "core/string.h"
+#include "core/string_expand.h"
+#include "workflow/task_internal.h"
+#include "workflow/workflow.h"
+#include "workflow/workflow_app.h"
+
+namespace {
+
+constexpr size_t SegmentLimit = 512;
+
+struct PathWalk {
+    int32 Kind = TASK_OBJECT_NONE;
+    void *Object = nullptr;
+    const char *Rest = nullptr; // null: the walk consumed the whole name
+};
+
+bool SegmentIs(std::string_view Segment, const char *Word) {
+    return Segment.size() == strlen(Word) && String_CompareLengthWithoutCase(Segment.data(), Word, (int32)Segment.size());
+}
+
+Task *NearestAncestorNamed(Task *From, std::string_view Name) {
+    for (Task *Walk = TaskInt_GetParent(From); Walk != nullptr; Walk = TaskInt_GetParent(Walk))
+        if (strlen(Walk->Name) == Name.size() &&
+            String_CompareLengthWithoutCase(Walk->Name, Name.data(), (int32)Name.size()))
+            return Walk;
+    return nullptr;
+}
+
+// Walks the leading object segments of Name. Returns false when a step led
+// to no object (the caller's name is then not expandable as a path).
+bool WalkPath(Task *Handle, const char *Name, PathWalk *Walk) {
+    const char *Cursor = Name;
+    while (*Cursor == '{') Cursor++;
+    while (*Cursor != 0) {
+        size_t Length = strcspn(Cursor, ".}");
+        std::string_view Segment(Cursor, Length < SegmentLimit ? Length : SegmentLimit);
+        const char *Next = Cursor + Length;
+        if (*Next != 0) Next++;
+        bool Stepped = true;
+        bool NoObject = Walk->Object == nullptr;
+        if (SegmentIs(Segment, "this")) {
+            if (Walk->Kind == TASK_OBJECT_NONE) Walk->Object = Handle, Walk->Kind = TASK_OBJECT_TASK;
+        } else if (SegmentIs(Segment, "workflow")) {
+            if (Walk->Kind == TASK_OBJECT_NONE) Walk->Object = Handle->Owner, Walk->Kind = TASK_OBJECT_WORKFLOW;
+        } else if (SegmentIs(Segment, "parent")) {
+            if (Walk->Kind == TASK_OBJECT_TASK && !NoObject)
+                Walk->Object = TaskInt_GetParent(static_cast<Task *>(Walk->Object));
+        } else if (Segment.size() >= 7 && String_CompareLengthWithoutCase(Segment.data(), "parent:", 7)) {
+            if (Walk->Kind == TASK_OBJECT_TASK && !NoObject)
+                Walk->Object = NearestAncestorNamed(static_cast<Task *>(Walk->Object), Segment.substr(7));
+        } else if (SegmentIs(Segment, "args") && !NoObject) {
+            if (Walk->Kind == TASK_OBJECT_TASK)
+                Walk->Object = static_cast<Task *>(Walk->Object)->Definition, Walk->Kind = TASK_OBJECT_DICTIONARY;
+        } else if (SegmentIs(Segment, "status") && !NoObject) {
+            if (Walk->Kind == TASK_OBJECT_TASK) {
+                Walk->Object = static_cast<Task *>(Walk->Object)->Status;
+                Walk->Kind = TASK_OBJECT_DICTIONARY;
+            } else if (Walk->Kind == TASK_OBJECT_WORKFLOW) {
+                Workflow_GetStatusDictionaryHandle(static_cast<Workflow *>(Walk->Object),
+                                                   reinterpret_cast<Dictionary **>(&Walk->Object));
+                Walk->Kind = TASK_OBJECT_DICTIONARY;
+            }
+        } else {
+            Stepped = false;
+        }
+        if (!Stepped) {
+            Walk->Rest = Cursor;
+            return true;
+        }
+        if (Walk->Kind != TASK_OBJECT_NONE && Walk->Object == nullptr) {
+            Task_Print(Handle, "Path could not be evaluated to an object (%s)\n", Name);
+            return false;
+        }
+        Cursor = Next;
+    }
+    Walk->Rest = nullptr;
+    return true;
+}
+
+bool CopyValue(const char *Text, char *Output, int32 Size) {
+    String_CopyLength(Output, Text, Size);
+    return true;
+}
+
+// A Dictionary path read from the object; a first capital letter is retried
+// in lower case ({this.args.Url} finds "url").
+bool ReadDictionaryPath(Dictionary *Source, const char *Path, char *Output, int32 Size) {
+    DictionaryItem *Item = nullptr;
+    Dictionary *Owner = nullptr;
+    if (!Dictionary_ItemFindByPath(Source, Path, &Owner, &Item) && Path[0] >= 'A' && Path[0] <= 'Z') {
+        char Lowered[SegmentLimit * 2];
+        String_CopyLength(Lowered, Path, (int32)sizeof(Lowered));
+        Lowered[0] = (char)(Lowered[0] - 'A' + 'a');
+        Dictionary_ItemFindByPath(Source, Lowered, &Owner, &Item);
+    }
+    const char *Text = nullptr;
+    if (Item == nullptr || Owner == nullptr || Dictionary_ItemIsContainer(Owner, Item) ||
+        !Dictionary_ItemGetBufferPtr(Owner, Item, &Text, nullptr) || Text == nullptr)
+        return false;
+    return CopyValue(Text, Output, Size);
+}
+
+int32 ExpandThroughTask(void *User, const char *Name, const char *Argument, char *Output, int32 Size) {
+    return Task_ExpandKey(static_cast<Task *>(User), Name, Argument, Output, Size);
+}
+
+} // namespace
+
+Task *TaskInt_GetParent(Task *Handle) {
+    Task *Parent = nullptr;
+    if (Handle->Owner == nullptr || !Workflow_GetParentTaskHandle(Handle->Owner, Handle, &Parent)) return nullptr;
+    return Parent;
+}
+
+int32 Task_ExpandString(Task *Handle, char *Buffer, int32 Size) {
+    Class_CheckHandle(Handle, TASK_CLASSID);
+    Debug_CheckPointer(Buffer);
+    return String_Expand(Buffer, Size, Handle, ExpandThroughTask);
+}
+
+int32 Task_ExpandDictionary(Task *Handle, Dictionary *Target) {
+    Class_CheckHandle(Handle, TASK_CLASSID);
+    return String_ExpandDictionary(Target, Handle, ExpandThroughTask);
+}
+
+int32 Task_EvaluatePathToObject(Task *Handle, const char *Path, int32 *Kind, void **Object) {
+    Class_CheckHandle(Handle, TASK_CLASSID);
+    Debug_CheckPointer(Path);
+    Debug_CheckPointer(Kind);
+    Debug_CheckPointer(Object);
+    PathWalk Walk;
+    int32 Walked = WalkPath(Handle, Path, &Walk);
+    *Kind = Walked ? Walk.Kind : TASK_OBJECT_NONE;
+    *Object = Walked ? Walk.Object : nullptr;
+    return Walked && Walk.Kind != TASK_OBJECT_NONE;
+}
+
+int32 Task_ExpandMacro(Task *Handle, const char *Name, const char *Argument, char *Output, int32 Size) {
+    Class_CheckHandle(Handle, TASK_CLASSID);
+    (void)Argument;
+    for (Task *Walk = Handle; Walk != nullptr; Walk = TaskInt_GetParent(Walk)) {
+        const char *Text = nullptr;
+        if (Dictionary_GetStringPtrByKey(Walk->Macros, Name, &Text) && Text != nullptr)
+            return CopyValue(Text, Output, Size);
+    }
+    return FALSE;
+}
+
+int32 Task_ExpandKey(Task *Handle, const char *Name, const char *Argument, char *Output, int32 Size) {
+    Class_CheckHandle(Handle, TASK_CLASSID);
+    Debug_CheckPointer(Name);
+    Debug_CheckPointer(Output);
+    PathWalk Walk;
+    if (WalkPath(Handle, Name, &Walk)) {
+        if (Walk.Rest == nullptr) return FALSE;
+        if (Walk.Kind == TASK_OBJECT_DICTIONARY &&
+            ReadDictionaryPath(static_cast<Dictionary *>(Walk.Object), Walk.Rest, Output, Size))
+            return TRUE;
+        if (Walk.Kind == TASK_OBJECT_TASK) {
+            Task *Target = static_cast<Task *>(Walk.Object);
+            if (String_CompareWithoutCase(Walk.Rest, "name")) return CopyValue(Target->Name, Output, Size);
+            void *User = nullptr;
+            Task_ExpandStringFunc Function = nullptr;
+            if (Task_GetExpandStringCallback(Target, &User, &Function) &&
+                Function(Target, User, Walk.Rest, Output, Size) == 1)
+                return TRUE;
+        }
+    }
+    if (Task_ExpandMacro(Handle, Name, Argument, Output, Size)) return TRUE;
+    if (Handle->Owner != nullptr) return Workflow_ExpandKey(Handle->Owner, Name, Argument, Output, Size) == 1;
+    return WorkflowApp_ExpandKey(nullptr, Name, Argument, Output, Size) == 1;
+}

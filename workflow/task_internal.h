@@ -1,0 +1,45 @@
+// The Task record, shared by the task modules of the engine (task*.cpp).
+#pragma once
+
+#include "core/callback.h"
+#include "workflow/task.h"
+
+struct Task {
+    ClassStruct Class;
+    ClassPrintStruct Print;
+    const GlobalTaskVtblStruct *Vtbl;
+    // The task keeps its own copy of its type record: the list that handed
+    // the record out may drop it while events still hold the task.
+    const TaskInterface *Interface; // &InterfaceCopy, or null
+    TaskInterface InterfaceCopy;
+    const TaskInterface *InterfaceSource; // identity only, never read
+
+    char InterfaceName[TASK_NAME_SIZE];
+    void *InterfaceHandle;
+    char Name[TASK_NAME_SIZE];
+    char DefaultCertStore[TASK_CERTSTORE_NAME_SIZE];
+    uint32 Completing;
+    // The monotonic clock starts at 0, so an end time of 0 cannot mean "running".
+    uint32 Completed;
+    uint32 Private;
+    float64 StartTime;
+    float64 EndTime;
+    uint32 DelayedCancel;
+    uint32 DelayedCancelFired;
+    uint32 StatusObserved;
+    Dictionary *Definition;
+    Dictionary *Status;
+    Dictionary *Macros;
+    Workflow *Owner;
+    CertStoreList *CertStores;
+    CallbackStruct ExpandString;
+    CallbackStruct Authenticate;
+};
+
+// The task's own observer of its "Task"/"Status" (task_complete.cpp).
+int32 TaskInt_StatusObserver(void *User, const char *Type, const char *Name, const char *Instance,
+                             Dictionary *Info);
+// Formats into 1,024 bytes and expands the task's macros.
+void TaskInt_FormatExpanded(Task *Handle, char *Output, int32 Size, const char *Format, va_list Arguments);
+// The parent task in the workflow's task list (null for none).
+Task *TaskInt_GetParent(Task *Handle);

@@ -1,0 +1,326 @@
+// A task's status reports, error identifiers and warnings. The status
+// Dictionary changes only through the task's own "Task"/"Status" observer,
+// which Task_Start registers; every change is also fired to whoever listens.
+#include <stdio.h>
+#include <string.h>
+
+#include "core/formats/json.h"
+#include "core/formats/xml.h"
+#include "core/notification_center.h"
+#include "core/posix/platform.h"
+#include "core/string.h"
+#include "core/string_print.h"
+#include "core/web_get.h"
+#include "workflow/task_internal.h"
+
+namespace {
+
+constexpr int32 IdentifierSize = 1024;
+
+// A copy of the status list under Key with Text appended unless present,
+// wrapped as {Key: [...]}.
+Dictionary *BuildListChange(Task *Handle, const char *Key, const char *Text) {
+    Dictionary *Change = nullptr;
+    Dictionary_Create(&Change);
+    Dictionary *List = nullptr;
+    Dictionary_AddList(Change, Key, &List, nullptr);
+    Dictionary *Current = nullptr;
+    if (Dictionary_GetListByKey(Handle->Status, Key, &Current)) Dictionary_Merge(List, Current, 0);
+    if (!Dictionary_ContainsString(List, Text)) Dictionary_AddString(List, nullptr, Text, nullptr);
+    return Change;
+}
+
+bool IsIgnored(Task *Handle, const char *Identifier) {
+    int32 Type = DICTIONARY_TYPE_UNKNOWN;
+    if (!Task_GetArgumentType(Handle, "ignoreError", &Type)) return false;
+    if (Type == DICTIONARY_TYPE_LIST) {
+        Dictionary *List = nullptr;
+        Dictionary_GetListByKey(Handle->Definition, "ignoreError", &List);
+        return Dictionary_ContainsString(List, Identifier) != 0;
+    }
+    uint32 Flag = 0;
+    Task_GetBooleanArgument(Handle, "ignoreError", &Flag);
+    return Flag != 0;
+}
+
+void RecordError(Task *Handle, const char *Identifier) {
+    Dictionary *Change = BuildListChange(Handle, "errors", Identifier);
+    NotificationCenter_Fire("Task", "Status", Handle->Class.InstanceId, Change);
+    Dictionary_SetStringByKey(Change, "message", Identifier);
+    NotificationCenter_Fire("Task", "Error", Handle->Class.InstanceId, Change);
+    Dictionary_Release(&Change);
+}
+
+void AddIdentifier(Task *Handle, const char *Identifier) {
+    bool Ignored = IsIgnored(Handle, Identifier);
+    Task_Print(Handle, "Error - %s%s\n", Identifier, Ignored ? " (Ignored)" : "");
+    if (!Ignored) RecordError(Handle, Identifier);
+}
+
+void AddWarningText(Task *Handle, const char *Text) {
+    Task_Print(Handle, "Warning - %s\n", Text);
+    Dictionary *Change = BuildListChange(Handle, "warnings", Text);
+    NotificationCenter_Fire("Task", "Status", Handle->Class.InstanceId, Change);
+    Dictionary_Release(&Change);
+    Dictionary *Message = nullptr;
+    Dictionary_Create(&Message);
+    Dictionary_SetStringByKey(Message, "message", Text);
+    NotificationCenter_Fire("Task", "Warning", Handle->Class.InstanceId, Message);
+    Dictionary_Release(&Message);
+}
+
+int32 GetListEntry(Task *Handle, const char *Key, int32 Index, const char **Text) {
+    *Text = "";
+    char Path[64];
+    String_Print(Path, (int32)sizeof(Path), "%s[%d]", Key, Index);
+    const char *Found = nullptr;
+    if (!Dictionary_GetStringPtrByPath(Handle->Status, Path, &Found) || Found == nullptr) return FALSE;
+    *Text = Found;
+    return TRUE;
+}
+
+int32 CountList(Task *Handle, const char *Key, int32 *Count) {
+    *Count = 0;
+    Dictionary *List = nullptr;
+    if (Dictionary_GetListByKey(Handle->Status, Key, &List)) Dictionary_ItemGetCount(List, Count);
+    return TRUE;
+}
+
+int32 HasListEntry(Task *Handle, const char *Key, const char *Text) {
+    Dictionary *List = nullptr;
+    if (!Dictionary_GetListByKey(Handle->Status, Key, &List)) return FALSE;
+    if (Text == nullptr) {
+        int32 Count = 0;
+        Dictionary_ItemGetCount(List, &Count);
+        return Count > 0;
+    }
+    return Dictionary_ContainsString(List, Text);
+}
+
+void CopyList(Task *Handle, const char *Key, Dictionary *Target) {
+    Dictionary *Source = nullptr;
+    if (!Dictionary_GetListByKey(Handle->Status, Key, &Source)) return;
+    Dictionary *List = nullptr;
+    Dictionary_EnsureList(Target, Key, nullptr, &List);
+    int32 Count = 0;
+    Dictionary_ItemGetCount(Source, &Count);
+    if (Count == 0) return;
+    Dictionary_Reset(List);
+    Dictionary_Merge(List, Source, DICTIONARY_MERGE_LISTS);
+}
+
+void ClearList(Task *Handle, const char *Key, const char *Notification) {
+    Dictionary *Change = nullptr;
+    Dictionary_Create(&Change);
+    Dictionary_AddList(Change, Key, nullptr, nullptr);
+    NotificationCenter_Fire("Task", "Status", Handle->Class.InstanceId, Change);
+    NotificationCenter_Fire("Task", Notification, Handle->Class.InstanceId, Change);
+    Dictionary_Release(&Change);
+}
+
+int32 AddFromDictionary(Task *Handle, Dictionary *Source, const char *Key, bool Errors) {
+    Dictionary *List = nullptr;
+    if (!Dictionary_GetListByKey(Source, Key, &List)) return FALSE;
+    DictionaryItem *Item = nullptr;
+    for (Dictionary_ItemGetFirst(List, &Item); Item != nullptr; Dictionary_ItemGetNext(List, Item, &Item)) {
+        const char *Text = nullptr;
+        if (!Dictionary_ItemCompareType(List, Item, DICTIONARY_TYPE_STRING) ||
+            !Dictionary_ItemGetStringPtr(List, Item, &Text) || Text == nullptr)
+            continue;
+        if (Errors) Task_AddError(Handle, "%s", Text);
+        else Task_AddWarning(Handle, "%s", Text);
+    }
+    return TRUE;
+}
+
+} // namespace
+
+void TaskInt_FormatExpanded(Task *Handle, char *Output, int32 Size, const char *Format, va_list Arguments) {
+    String_VPrint(Output, Size, Format, Arguments);
+    Task_ExpandString(Handle, Output, Size);
+}
+
+int32 TaskInt_StatusObserver(void *User, const char *, const char *, const char *, Dictionary *Info) {
+    Task *Handle = static_cast<Task *>(User);
+    if (Info != nullptr) Dictionary_Merge(Handle->Status, Info, DICTIONARY_MERGE_OVERWRITE);
+    return TRUE;
+}
+
+// ---- Status ----
+
+int32 Task_SetStatusWithDictionary(Task *Handle, Dictionary *Change) {
+    Class_CheckHandle(Handle, TASK_CLASSID);
+    return NotificationCenter_Fire("Task", "Status", Handle->Class.InstanceId, Change);
+}
+
+int32 Task_SetStatusString(Task *Handle, const char *Key, const char *Text) {
+    Class_CheckHandle(Handle, TASK_CLASSID);
+    Dictionary *Change = nullptr;
+    Dictionary_Create(&Change);
+    Dictionary_SetStringByKey(Change, Key, Text);
+    int32 Result = Task_SetStatusWithDictionary(Handle, Change);
+    Dictionary_Release(&Change);
+    return Result;
+}
+
+int32 Task_SetStatusNumber(Task *Handle, const char *Key, float64 Number) {
+    Class_CheckHandle(Handle, TASK_CLASSID);
+    Dictionary *Change = nullptr;
+    Dictionary_Create(&Change);
+    Dictionary_SetFloat64ByKey(Change, Key, Number);
+    int32 Result = Task_SetStatusWithDictionary(Handle, Change);
+    Dictionary_Release(&Change);
+    return Result;
+}
+
+int32 Task_SetStatus(Task *Handle, const char *Text) { return Task_SetStatusString(Handle, "status", Text); }
+int32 Task_SetProgress(Task *Handle, float64 Progress) { return Task_SetStatusNumber(Handle, "progress", Progress); }
+
+// ---- Errors and warnings ----
+
+int32 Task_AddError(Task *Handle, const char *Format, ...) {
+    Class_CheckHandle(Handle, TASK_CLASSID);
+    Debug_CheckPointer(Format);
+    char Identifier[IdentifierSize];
+    va_list Arguments;
+    va_start(Arguments, Format);
+    TaskInt_FormatExpanded(Handle, Identifier, (int32)sizeof(Identifier), Format, Arguments);
+    va_end(Arguments);
+    AddIdentifier(Handle, Identifier);
+    return TRUE;
+}
+
+int32 Task_AddErrorAlways(Task *Handle, const char *Identifier) {
+    Class_CheckHandle(Handle, TASK_CLASSID);
+    Debug_CheckPointer(Identifier);
+    Task_Print(Handle, "Error - %s\n", Identifier);
+    RecordError(Handle, Identifier);
+    return TRUE;
+}
+
+int32 Task_AddWarning(Task *Handle, const char *Format, ...) {
+    Class_CheckHandle(Handle, TASK_CLASSID);
+    Debug_CheckPointer(Format);
+    char Text[IdentifierSize];
+    va_list Arguments;
+    va_start(Arguments, Format);
+    TaskInt_FormatExpanded(Handle, Text, (int32)sizeof(Text), Format, Arguments);
+    va_end(Arguments);
+    AddWarningText(Handle, Text);
+    return TRUE;
+}
+
+int32 Task_AddErrorFromMap(Task *Handle, int32 Code, const char *DefaultIdentifier) {
+    Class_CheckHandle(Handle, TASK_CLASSID);
+    Dictionary *Map = nullptr;
+    if (Dictionary_GetDictionaryByKey(Handle->Definition, "errorMap", &Map)) {
+        char Key[16];
+        String_Print(Key, (int32)sizeof(Key), "%d", Code);
+        const char *Identifier = nullptr;
+        if (!Dictionary_GetStringPtrByKey(Map, Key, &Identifier) || Identifier == nullptr) return FALSE;
+        return Task_AddError(Handle, "%s", Identifier);
+    }
+    if (DefaultIdentifier == nullptr) return FALSE;
+    return Task_AddError(Handle, "%s", DefaultIdentifier);
+}
+
+int32 Task_AddErrorFromTranslate(Task *Handle, const char *Module, int32 Code, Task_TranslateFunc Translate) {
+    Class_CheckHandle(Handle, TASK_CLASSID);
+    Debug_CheckPointer(Module);
+    Debug_CheckPointer(Translate);
+    const char *Name = Translate(Code);
+    if (Name == nullptr || String_Compare(Name, "Unknown") || String_Compare(Name, "None"))
+        return Task_AddError(Handle, "%s_%d", Module, Code);
+    return Task_AddError(Handle, "%s_%s", Module, Name);
+}
+
+int32 Task_AddErrorFromCode(Task *Handle, int32 Code, int32 SubCode) {
+    Class_CheckHandle(Handle, TASK_CLASSID);
+    if (Code == WEBGET_ERROR_XML) Task_AddErrorFromTranslate(Handle, "Xml_Error", SubCode, XML_TranslateError);
+    else if (Code == WEBGET_ERROR_JSON) Task_AddErrorFromTranslate(Handle, "Json_Error", SubCode, JSON_TranslateError);
+    else if (Code == WEBGET_ERROR_OS)
+        return Task_AddErrorFromTranslate(Handle, "Platform_Error", SubCode, Platform_TranslateError);
+    return Task_AddErrorFromTranslate(Handle, "WebGet_Error", Code, WebGet_TranslateError);
+}
+
+int32 Task_AddErrorFromDictionary(Task *Handle, Dictionary *Source) {
+    Class_CheckHandle(Handle, TASK_CLASSID);
+    return AddFromDictionary(Handle, Source, "errors", true);
+}
+
+int32 Task_AddWarningFromDictionary(Task *Handle, Dictionary *Source) {
+    Class_CheckHandle(Handle, TASK_CLASSID);
+    return AddFromDictionary(Handle, Source, "warnings", false);
+}
+
+int32 Task_HasError(Task *Handle, const char *Identifier) {
+    Class_CheckHandle(Handle, TASK_CLASSID);
+    return HasListEntry(Handle, "errors", Identifier);
+}
+
+int32 Task_HasWarning(Task *Handle, const char *Text) {
+    Class_CheckHandle(Handle, TASK_CLASSID);
+    return HasListEntry(Handle, "warnings", Text);
+}
+
+int32 Task_GetErrorCount(Task *Handle, int32 *Count) {
+    Class_CheckHandle(Handle, TASK_CLASSID);
+    Debug_CheckPointer(Count);
+    return CountList(Handle, "errors", Count);
+}
+
+int32 Task_GetWarningCount(Task *Handle, int32 *Count) {
+    Class_CheckHandle(Handle, TASK_CLASSID);
+    Debug_CheckPointer(Count);
+    return CountList(Handle, "warnings", Count);
+}
+
+int32 Task_GetErrorPtr(Task *Handle, int32 Index, const char **Text) {
+    Class_CheckHandle(Handle, TASK_CLASSID);
+    Debug_CheckPointer(Text);
+    return GetListEntry(Handle, "errors", Index, Text);
+}
+
+int32 Task_GetWarningPtr(Task *Handle, int32 Index, const char **Text) {
+    Class_CheckHandle(Handle, TASK_CLASSID);
+    Debug_CheckPointer(Text);
+    return GetListEntry(Handle, "warnings", Index, Text);
+}
+
+int32 Task_GetError(Task *Handle, int32 Index, char *Buffer, int32 Size) {
+    const char *Text = nullptr;
+    int32 Found = Task_GetErrorPtr(Handle, Index, &Text);
+    String_CopyLength(Buffer, Text, Size);
+    return Found;
+}
+
+int32 Task_GetWarning(Task *Handle, int32 Index, char *Buffer, int32 Size) {
+    const char *Text = nullptr;
+    int32 Found = Task_GetWarningPtr(Handle, Index, &Text);
+    String_CopyLength(Buffer, Text, Size);
+    return Found;
+}
+
+int32 Task_CopyErrors(Task *Handle, Dictionary *Target) {
+    Class_CheckHandle(Handle, TASK_CLASSID);
+    CopyList(Handle, "errors", Target);
+    return TRUE;
+}
+
+int32 Task_CopyWarnings(Task *Handle, Dictionary *Target) {
+    Class_CheckHandle(Handle, TASK_CLASSID);
+    CopyList(Handle, "warnings", Target);
+    return TRUE;
+}
+
+int32 Task_ClearErrors(Task *Handle) {
+    Class_CheckHandle(Handle, TASK_CLASSID);
+    ClearList(Handle, "errors", "Error");
+    return TRUE;
+}
+
+int32 Task_ClearWarnings(Task *Handle) {
+    Class_CheckHandle(Handle, TASK_CLASSID);
+    ClearList(Handle, "warnings", "Warning");
+    return TRUE;
+}

@@ -1,0 +1,60 @@
+// The workflow application in its minimal form (see workflow_app.h).
+#include "workflow/workflow_app.h"
+
+#include "core/string.h"
+
+namespace {
+
+struct Application {
+    TaskTypeList *Types = nullptr;
+    Dictionary *Macros = nullptr;
+    int32 Verbose = 0;
+    uint32 ShuttingDown = 0;
+};
+
+Application App;
+
+} // namespace
+
+int32 WorkflowApp_Init(void) {
+    if (App.Types != nullptr) return FALSE;
+    TaskTypeList_Create(&App.Types);
+    TaskTypeList_AddDefaultTasks(App.Types);
+    Dictionary_Create(&App.Macros);
+    Dictionary_SetCaseSensitive(App.Macros, FALSE);
+    App.ShuttingDown = 0;
+    return TRUE;
+}
+
+int32 WorkflowApp_Remove(void) {
+    if (App.Types == nullptr) return TRUE;
+    TaskTypeList_Release(&App.Types);
+    Dictionary_Release(&App.Macros);
+    App = Application();
+    return TRUE;
+}
+
+TaskTypeList *WorkflowApp_GetTaskTypeListHandle(void) { return App.Types; }
+Dictionary *WorkflowApp_GetMacroDictionaryHandle(void) { return App.Macros; }
+
+int32 WorkflowApp_ExpandKey(void *, const char *Name, const char *, char *Output, int32 Size) {
+    const char *Text = nullptr;
+    if (App.Macros == nullptr || !Dictionary_GetStringPtrByKey(App.Macros, Name, &Text) || Text == nullptr)
+        return FALSE;
+    String_CopyLength(Output, Text, Size);
+    return TRUE;
+}
+
+int32 WorkflowApp_SetVerbose(int32 Verbose) {
+    App.Verbose = Verbose;
+    return TRUE;
+}
+
+int32 WorkflowApp_GetVerbose(void) { return App.Verbose; }
+
+int32 WorkflowApp_SetShuttingDown(uint32 Flag) {
+    App.ShuttingDown = Flag;
+    return TRUE;
+}
+
+int32 WorkflowApp_IsShuttingDown(void) { return App.ShuttingDown != 0; }

@@ -1,0 +1,29 @@
+// The workflow application's share that the engine stands on: the
+// application's task-type list (the default types), its macros, its
+// verbosity and whether it is shutting down. This is the application in its
+// minimal form; configuration, the tick and the shutdown protocol build on it.
+#pragma once
+
+#include "core/dictionary.h"
+#include "core/types.h"
+#include "workflow/task_type_list.h"
+
+RUNTIME_EXTERN_C_BEGIN
+
+// Creates the task-type list with the default types and the macro
+// Dictionary; 0 when already started. Needs the notification center.
+int32 WorkflowApp_Init(void);
+int32 WorkflowApp_Remove(void);
+// Null before Init.
+TaskTypeList *WorkflowApp_GetTaskTypeListHandle(void);
+Dictionary *WorkflowApp_GetMacroDictionaryHandle(void);
+// The application's macros (keys without case); a String_ExpandFunc.
+int32 WorkflowApp_ExpandKey(void *User, const char *Name, const char *Argument, char *Output, int32 Size);
+int32 WorkflowApp_SetVerbose(int32 Verbose);
+int32 WorkflowApp_GetVerbose(void);
+// Set once a shutdown has been asked for; sub-tasks outside "unload" then no
+// longer start.
+int32 WorkflowApp_SetShuttingDown(uint32 Flag);
+int32 WorkflowApp_IsShuttingDown(void);
+
+RUNTIME_EXTERN_C_END

@@ -1,0 +1,38 @@
+// The Workflow record, shared by the workflow modules (workflow*.cpp).
+#pragma once
+
+#include "core/callback.h"
+#include "workflow/workflow.h"
+
+// One created task and the record of the task that started it.
+struct WorkflowTaskRecord {
+    Task *Owned;
+    WorkflowTaskRecord *Parent;
+    WorkflowTaskRecord *Prev;
+    WorkflowTaskRecord *Next;
+};
+
+struct Workflow {
+    ClassStruct Class;
+    ClassPrintStruct Print;
+    char RemoteInstanceId[WORKFLOW_REMOTE_ID_SIZE];
+    uint32 UseDefaultTaskTypes;
+    uint32 Cancelling;
+    Dictionary *Document;
+    TaskTypeList *Types;
+    uint32 ActiveEventCount;
+    uint32 ReadyEventCount;
+    WorkflowTaskRecord *First;
+    WorkflowTaskRecord *Last;
+    int32 TaskCount;
+    CertStoreTable *CertStores;
+    Dictionary *EventQueue;
+    Dictionary *Status;
+    Dictionary *Macros;
+    Dictionary *Analytics;
+    Task *Owner;
+    uint32 Global;
+    CallbackStruct ExpandString;
+};
+
+WorkflowTaskRecord *WorkflowInt_FindRecord(Workflow *Handle, Task *Owned);

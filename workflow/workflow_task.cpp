@@ -1,0 +1,341 @@
+// A workflow's tasks: created on demand from the document, kept with their
+// parents, found, cancelled and removed; and the workflow's task types.
+#include <string.h>
+
+#include "core/memory.h"
+#include "core/notification_center.h"
+#include "core/string.h"
+#include "core/string_print.h"
+#include "workflow/workflow_app.h"
+#include "workflow/workflow_internal.h"
+
+namespace {
+
+constexpr int32 TaskNameSize = 512;
+constexpr int32 PrintSize = 2048;
+
+// Task lines go through the workflow's print: formatted here, handed on whole.
+int32 PrintThroughWorkflow(void *User, const char *Format, ...) {
+    Workflow *Self = static_cast<Workflow *>(User);
+    char Line[PrintSize];
+    va_list Arguments;
+    va_start(Arguments, Format);
+    String_VPrint(Line, (int32)sizeof(Line), Format, Arguments);
+    va_end(Arguments);
+    void *PrintUser = nullptr;
+    ClassPrint_Func Function = nullptr;
+    Workflow_GetPrintCallback(Self, &PrintUser, &Function);
+    if (Function != nullptr) return Function(PrintUser, "%s", Line);
+    return Log_PrintInt(LOG_DEBUG, __FILE__, __LINE__, 0, "%s", Line);
+}
+
+void RemoveRecord(Workflow *Self, WorkflowTaskRecord *Entry) {
+    Workflow_VerboseLog(Self, 1, "Removing task - %s\n", Task_GetNamePtr(Entry->Owned));
+    if (Entry->Prev != nullptr) Entry->Prev->Next = Entry->Next;
+    else Self->First = Entry->Next;
+    if (Entry->Next != nullptr) Entry->Next->Prev = Entry->Prev;
+    else Self->Last = Entry->Prev;
+    Self->TaskCount--;
+    // Records of its children lose their parent link.
+    for (WorkflowTaskRecord *Other = Self->First; Other != nullptr; Other = Other->Next)
+        if (Other->Parent == Entry) Other->Parent = nullptr;
+    Task *Owned = Entry->Owned;
+    Memory_Delete(Entry);
+    // Pending events may keep the task beyond this workflow: it must no
+    // longer reach the workflow through its handle or its print.
+    Workflow *Owner = nullptr;
+    if (Task_GetWorkflowHandle(Owned, &Owner) && Owner == Self) {
+        Task_SetWorkflowHandle(Owned, nullptr);
+        Task_SetPrintCallback(Owned, nullptr, nullptr);
+    }
+    Task_Release(&Owned);
+}
+
+bool DescendsFrom(WorkflowTaskRecord *Entry, WorkflowTaskRecord *Root) {
+    for (WorkflowTaskRecord *Walk = Entry; Walk != nullptr; Walk = Walk->Parent)
+        if (Walk == Root) return true;
+    return false;
+}
+
+bool IsRunningNamed(Workflow *Self, const char *Name) {
+    for (WorkflowTaskRecord *Entry = Self->First; Entry != nullptr; Entry = Entry->Next)
+        if (String_CompareWithoutCase(Task_GetNamePtr(Entry->Owned), Name) && !Task_IsCompleted(Entry->Owned))
+            return true;
+    return false;
+}
+
+} // namespace
+
+WorkflowTaskRecord *WorkflowInt_FindRecord(Workflow *Handle, Task *Owned) {
+    for (WorkflowTaskRecord *Entry = Handle->First; Entry != nullptr; Entry = Entry->Next)
+        if (Entry->Owned == Owned) return Entry;
+    return nullptr;
+}
+
+int32 Workflow_CanCreateTask(Workflow *Handle, const char *Name) {
+    Class_CheckHandle(Handle, WORKFLOW_CLASSID);
+    Debug_CheckPointer(Name);
+    return Dictionary_ContainsKey(Handle->Document, Name);
+}
+
+int32 Workflow_CreateTask(Workflow *Handle, const char *Name, Dictionary *Arguments, Task *Parent, Task **Created) {
+    return Workflow_CreateTaskWithMacros(Handle, Name, Arguments, nullptr, Parent, Created);
+}
+
+int32 Workflow_CreateTaskWithMacros(Workflow *Handle, const char *Name, Dictionary *Arguments, Dictionary *Macros,
+                                    Task *Parent, Task **Created) {
+    Class_CheckHandle(Handle, WORKFLOW_CLASSID);
+    Debug_CheckPointer(Name);
+    if (Created != nullptr) *Created = nullptr;
+    char Expanded[TaskNameSize];
+    String_CopyLength(Expanded, Name, (int32)sizeof(Expanded));
+    Workflow_ExpandString(Handle, Expanded, (int32)sizeof(Expanded));
+
+    Task *Made = nullptr;
+    Task_Create(&Made);
+    Task_SetWorkflowHandle(Made, Handle);
+    Task_SetPrintCallback(Made, Handle, PrintThroughWorkflow);
+    if (!Task_LoadFromDictionary(Made, Handle->Document, Expanded)) {
+        Workflow_Print(Handle, "Cannot find task %s\n", Expanded);
+        Task_Release(&Made);
+        return FALSE;
+    }
+    Dictionary *Definition = nullptr;
+    Task_GetDictionaryHandle(Made, &Definition);
+    if (Arguments != nullptr) Dictionary_Merge(Definition, Arguments, DICTIONARY_MERGE_OVERWRITE);
+    const char *Type = nullptr;
+    if (!Dictionary_GetStringPtrByKey(Definition, "type", &Type) || Type == nullptr) {
+        Workflow_Print(Handle, "Task has no type property (%s)\n", Expanded);
+        Task_Release(&Made);
+        return FALSE;
+    }
+    const TaskInterface *Record = nullptr;
+    TaskTypeList *Application = WorkflowApp_GetTaskTypeListHandle();
+    if (!TaskTypeList_Find(Handle->Types, Type, &Record) &&
+        !(Handle->UseDefaultTaskTypes && Application != nullptr && TaskTypeList_Find(Application, Type, &Record))) {
+        Workflow_Print(Handle, "Cannot find task handler for task type (%s)\n", Type);
+        Task_Release(&Made);
+        return FALSE;
+    }
+    if (Macros != nullptr) {
+        Dictionary *Inner = Macros, *TaskMacros = nullptr;
+        Dictionary_SkipRoot(Macros, &Inner);
+        Task_GetMacroDictionaryHandle(Made, &TaskMacros);
+        if (Inner != nullptr) Dictionary_Merge(TaskMacros, Inner, DICTIONARY_MERGE_OVERWRITE);
+    }
+    Task_SetInterface(Made, Record);
+    char Id[40];
+    Task_GetInstanceId(Made, Id, (int32)sizeof(Id));
+    Workflow_Print(Handle, "Created - %s - %s\n", Task_GetNamePtr(Made), Id);
+    int32 Verbose = 0;
+    Workflow_GetVerbose(Handle, &Verbose);
+    if (Verbose == 1) Task_Dump(Made);
+
+    WorkflowTaskRecord *Entry = Memory_New(WorkflowTaskRecord);
+    Entry->Owned = Made;
+    Entry->Parent = Parent != nullptr ? WorkflowInt_FindRecord(Handle, Parent) : nullptr;
+    Entry->Prev = Handle->Last;
+    if (Handle->Last != nullptr) Handle->Last->Next = Entry;
+    else Handle->First = Entry;
+    Handle->Last = Entry;
+    Handle->TaskCount++;
+    if (Created != nullptr) *Created = Made;
+    return TRUE;
+}
+
+int32 Workflow_FindTaskByInstanceId(Workflow *Handle, const char *InstanceId, Task **Found) {
+    Class_CheckHandle(Handle, WORKFLOW_CLASSID);
+    Debug_CheckPointer(InstanceId);
+    Debug_CheckPointer(Found);
+    *Found = nullptr;
+    for (WorkflowTaskRecord *Entry = Handle->First; Entry != nullptr; Entry = Entry->Next)
+        if (String_CompareWithoutCase(((ClassStruct *)Entry->Owned)->InstanceId, InstanceId)) {
+            *Found = Entry->Owned;
+            return TRUE;
+        }
+    return FALSE;
+}
+
+int32 Workflow_FindTaskByName(Workflow *Handle, const char *Name, Task **Found) {
+    Class_CheckHandle(Handle, WORKFLOW_CLASSID);
+    Debug_CheckPointer(Name);
+    Debug_CheckPointer(Found);
+    *Found = nullptr;
+    for (WorkflowTaskRecord *Entry = Handle->First; Entry != nullptr; Entry = Entry->Next)
+        if (String_CompareWithoutCase(Task_GetNamePtr(Entry->Owned), Name)) {
+            *Found = Entry->Owned;
+            return TRUE;
+        }
+    return FALSE;
+}
+
+int32 Workflow_GetParentTaskHandle(Workflow *Handle, Task *Child, Task **Parent) {
+    Class_CheckHandle(Handle, WORKFLOW_CLASSID);
+    Debug_CheckPointer(Parent);
+    WorkflowTaskRecord *Entry = WorkflowInt_FindRecord(Handle, Child);
+    *Parent = Entry != nullptr && Entry->Parent != nullptr ? Entry->Parent->Owned : nullptr;
+    return *Parent != nullptr;
+}
+
+int32 Workflow_GetParentTaskHandleByName(Workflow *Handle, Task *Child, const char *Name, Task **Found) {
+    Class_CheckHandle(Handle, WORKFLOW_CLASSID);
+    Debug_CheckPointer(Found);
+    *Found = nullptr;
+    WorkflowTaskRecord *Entry = WorkflowInt_FindRecord(Handle, Child);
+    for (WorkflowTaskRecord *Walk = Entry != nullptr ? Entry->Parent : nullptr; Walk != nullptr; Walk = Walk->Parent)
+        if (String_CompareWithoutCase(Task_GetNamePtr(Walk->Owned), Name)) {
+            *Found = Walk->Owned;
+            return TRUE;
+        }
+    return FALSE;
+}
+
+int32 Workflow_GetRootTaskHandle(Workflow *Handle, Task *Child, Task **Root) {
+    Class_CheckHandle(Handle, WORKFLOW_CLASSID);
+    Debug_CheckPointer(Root);
+    *Root = nullptr;
+    WorkflowTaskRecord *Entry = WorkflowInt_FindRecord(Handle, Child);
+    if (Entry == nullptr || Entry->Parent == nullptr) return FALSE;
+    while (Entry->Parent != nullptr) Entry = Entry->Parent;
+    *Root = Entry->Owned;
+    return TRUE;
+}
+
+int32 Workflow_GetChildTaskCount(Workflow *Handle, Task *Parent, int32 *Count) {
+    Class_CheckHandle(Handle, WORKFLOW_CLASSID);
+    Debug_CheckPointer(Count);
+    *Count = 0;
+    for (WorkflowTaskRecord *Entry = Handle->First; Entry != nullptr; Entry = Entry->Next)
+        if (Entry->Parent != nullptr && Entry->Parent->Owned == Parent) (*Count)++;
+    return TRUE;
+}
+
+int32 Workflow_GetTaskCount(Workflow *Handle, int32 *Count) {
+    Class_CheckHandle(Handle, WORKFLOW_CLASSID);
+    Debug_CheckPointer(Count);
+    *Count = Handle->TaskCount;
+    return TRUE;
+}
+
+int32 Workflow_IsTaskRunning(Workflow *Handle, const char *Name) {
+    Class_CheckHandle(Handle, WORKFLOW_CLASSID);
+    Debug_CheckPointer(Name);
+    return IsRunningNamed(Handle, Name);
+}
+
+int32 Workflow_IsTaskQueued(Workflow *Handle, const char *Name) {
+    Class_CheckHandle(Handle, WORKFLOW_CLASSID);
+    Debug_CheckPointer(Name);
+    return Dictionary_ContainsKey(Handle->EventQueue, Name);
+}
+
+int32 Workflow_IsActivated(Workflow *Handle) {
+    Class_CheckHandle(Handle, WORKFLOW_CLASSID);
+    return Handle->ReadyEventCount > 0 || Handle->ActiveEventCount > 0;
+}
+
+int32 Workflow_CancelTasks(Workflow *Handle) {
+    Class_CheckHandle(Handle, WORKFLOW_CLASSID);
+    if (IsRunningNamed(Handle, "load") || IsRunningNamed(Handle, "unload")) {
+        Workflow_Print(Handle, "Cannot cancel load/unload tasks\n");
+        return FALSE;
+    }
+    if (Handle->Cancelling || Handle->First == nullptr) return TRUE;
+    Workflow_VerboseLog(Handle, 1, "Canceling leaf tasks\n");
+    // A cancel may complete tasks and so change the list: collect first.
+    int32 Count = Handle->TaskCount, Leaves = 0;
+    MemoryScope<Task *> Targets((Count > 0 ? Count : 1) * (int32)sizeof(Task *));
+    for (WorkflowTaskRecord *Entry = Handle->Last; Entry != nullptr; Entry = Entry->Prev) {
+        int32 Children = 0;
+        Workflow_GetChildTaskCount(Handle, Entry->Owned, &Children);
+        if (Children == 0 && !Task_IsCompleted(Entry->Owned)) Targets.Get()[Leaves++] = Task_AddRef(Entry->Owned);
+    }
+    for (int32 Index = 0; Index < Leaves; Index++) {
+        Task_Cancel(Targets.Get()[Index]);
+        Task_Release(&Targets.Get()[Index]);
+    }
+    Handle->Cancelling = TRUE;
+    return TRUE;
+}
+
+int32 Workflow_ClearTasks(Workflow *Handle) {
+    Class_CheckHandle(Handle, WORKFLOW_CLASSID);
+    while (Handle->First != nullptr) RemoveRecord(Handle, Handle->First);
+    return TRUE;
+}
+
+int32 Workflow_ClearTasksByHandle(Workflow *Handle, Task *Root) {
+    Class_CheckHandle(Handle, WORKFLOW_CLASSID);
+    WorkflowTaskRecord *RootEntry = WorkflowInt_FindRecord(Handle, Root);
+    if (RootEntry == nullptr) return FALSE;
+    // Descendants first, from the last record, the root last.
+    for (WorkflowTaskRecord *Entry = Handle->Last; Entry != nullptr;) {
+        WorkflowTaskRecord *Prev = Entry->Prev;
+        if (Entry != RootEntry && DescendsFrom(Entry, RootEntry)) RemoveRecord(Handle, Entry);
+        Entry = Prev;
+    }
+    RemoveRecord(Handle, RootEntry);
+    return TRUE;
+}
+
+int32 Workflow_Reset(Workflow *Handle) {
+    Class_CheckHandle(Handle, WORKFLOW_CLASSID);
+    Dictionary_Reset(Handle->Document);
+    Dictionary_Reset(Handle->Macros);
+    Dictionary_Reset(Handle->EventQueue);
+    Workflow_ClearTasks(Handle);
+    TaskTypeList_Reset(Handle->Types);
+    return TRUE;
+}
+
+// ---- Task types ----
+
+int32 Workflow_FindTaskHandler(Workflow *Handle, const char *Type, const TaskInterface **Record) {
+    Class_CheckHandle(Handle, WORKFLOW_CLASSID);
+    return TaskTypeList_Find(Handle->Types, Type, Record);
+}
+
+int32 Workflow_RegisterTaskHandler(Workflow *Handle, const TaskInterface *Record) {
+    Class_CheckHandle(Handle, WORKFLOW_CLASSID);
+    return TaskTypeList_Add(Handle->Types, Record);
+}
+
+int32 Workflow_UnregisterTaskHandler(Workflow *Handle, const TaskInterface *Record) {
+    Class_CheckHandle(Handle, WORKFLOW_CLASSID);
+    return TaskTypeList_Remove(Handle->Types, Record);
+}
+
+int32 Workflow_RegisterDefaultTasks(Workflow *Handle) {
+    Class_CheckHandle(Handle, WORKFLOW_CLASSID);
+    return TaskTypeList_AddDefaultTasks(Handle->Types);
+}
+
+int32 Workflow_UnregisterDefaultTasks(Workflow *Handle) {
+    Class_CheckHandle(Handle, WORKFLOW_CLASSID);
+    return TaskTypeList_RemoveDefaultTasks(Handle->Types);
+}
+
+int32 Workflow_RegisterCustomTasks(Workflow *Handle) {
+    Class_CheckHandle(Handle, WORKFLOW_CLASSID);
+    return NotificationCenter_FireWithJSON("Workflow", "RegisterTaskHandlers", Handle->Class.InstanceId,
+                                           "{\"canRemote\":false}");
+}
+
+int32 Workflow_UnregisterCustomTasks(Workflow *Handle) {
+    Class_CheckHandle(Handle, WORKFLOW_CLASSID);
+    return NotificationCenter_FireWithJSON("Workflow", "UnregisterTaskHandlers", Handle->Class.InstanceId,
+                                           "{\"canRemote\":false}");
+}
+
+int32 Workflow_SetUseDefaultTaskTypes(Workflow *Handle, uint32 Flag) {
+    Class_CheckHandle(Handle, WORKFLOW_CLASSID);
+    Handle->UseDefaultTaskTypes = Flag;
+    return TRUE;
+}
+
+int32 Workflow_GetUseDefaultTaskTypes(Workflow *Handle, uint32 *Flag) {
+    Class_CheckHandle(Handle, WORKFLOW_CLASSID);
+    Debug_CheckPointer(Flag);
+    *Flag = Handle->UseDefaultTaskTypes;
+    return TRUE;
+}
