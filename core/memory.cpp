@@ -9,14 +9,26 @@
 //   another thread never sees a half-made block.
 // - Guard reads never go past the system allocation (malloc_usable_size), so
 //   a free with a wrong, larger size is reported instead of reading beyond.
+// - Without tracking, each thread counts its own allocations and frees in a
+//   shard of its own (one writer, plain stores), so threads never contend
+//   for a counter's cache line; the counts are the sum over all shards, plus
+//   what exited threads left behind. A block freed on another thread than
+//   the one that made it leaves one shard below zero and the sum right.
+// - The facts every allocation reads (state, tracking, generation) sit on a
+//   cache line of their own that only Memory_Init and Memory_Remove write.
 #include "core/memory.h"
 
 #include <malloc.h>
 #include <stdlib.h>
 #include <string.h>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include <algorithm>
+#include <bit>
 #include <climits>
+#include <mutex>
 
 #include "core/critical_section.h"
 #include "core/debug.h"
@@ -40,9 +52,187 @@ constexpr int32 Saturate(int64 Value) {
 
 bool TrackingOn(const MemoryStateStruct *State) { return State != nullptr && State->Tracking == 1; }
 
-void MakeGuard(const uint8 *BlockStart, uint8 Guard[MEMORY_GUARD_SIZE]) {
-    uintptr Address = (uintptr)BlockStart;
-    for (int32 i = 0; i < MEMORY_GUARD_SIZE; i++) Guard[i] = (uint8)((Address >> i) ^ GuardXor);
+// Read by every allocation and free; written only while no other thread may
+// allocate (Memory_Init, Memory_Remove).
+struct alignas(64) HotFacts {
+    MemoryStateStruct *State;
+    bool Tracking;
+    uint64 Generation; // of the current state; shards of another one count nothing
+};
+HotFacts Hot;
+uint64 LastGeneration = 0;
+
+// ---- Per-thread counts of untracked blocks ----
+
+struct alignas(64) CounterShard {
+    int64 Allocations = 0;
+    int64 Bytes = 0;
+    uint64 Generation = 0; // the state these counts belong to
+    CounterShard *Next = nullptr;
+    CounterShard *Prev = nullptr;
+    bool Listed = false;
+    bool Gone = false; // the thread is ending: count in the shared fallback
+    ~CounterShard();
+};
+
+// Guards the shard list, the shards' generation changes and the counts that
+// exited threads left (Retired*), so a sum never misses or doubles a shard.
+std::mutex ShardLock;
+CounterShard *Shards = nullptr;
+int64 RetiredAllocations = 0;
+int64 RetiredBytes = 0;
+// Counts of threads whose shard is already gone (late frees at thread end).
+int64 SharedAllocations = 0;
+int64 SharedBytes = 0;
+
+thread_local CounterShard LocalShard;
+
+CounterShard::~CounterShard() {
+    std::lock_guard<std::mutex> Guard(ShardLock);
+    Gone = true;
+    const uint64 Counted = Generation;
+    // Later frees on this thread (other thread-local destructors) take the
+    // slow path, which counts them in the shared fallback.
+    __atomic_store_n(&Generation, 0, __ATOMIC_RELAXED);
+    if (!Listed) return;
+    if (Counted == Hot.Generation) {
+        RetiredAllocations += Allocations;
+        RetiredBytes += Bytes;
+    }
+    if (Prev != nullptr) Prev->Next = Next;
+    else Shards = Next;
+    if (Next != nullptr) Next->Prev = Prev;
+    Listed = false;
+}
+
+// Counts one change for a thread whose shard is not yet part of the current
+// state (its first block since Memory_Init), or is gone (the thread ends).
+[[gnu::noinline]] void CountUntrackedSlow(uint64 Generation, int64 Delta, int64 BlockSize) {
+    CounterShard *Shard = &LocalShard;
+    {
+        std::lock_guard<std::mutex> Guard(ShardLock);
+        if (Shard->Gone) {
+            __atomic_add_fetch(&SharedAllocations, Delta, __ATOMIC_RELAXED);
+            __atomic_add_fetch(&SharedBytes, Delta * BlockSize, __ATOMIC_RELAXED);
+            return;
+        }
+        if (!Shard->Listed) {
+            Shard->Next = Shards;
+            if (Shards != nullptr) Shards->Prev = Shard;
+            Shards = Shard;
+            Shard->Listed = true;
+        }
+        __atomic_store_n(&Shard->Allocations, Delta, __ATOMIC_RELAXED);
+        __atomic_store_n(&Shard->Bytes, Delta * BlockSize, __ATOMIC_RELAXED);
+        __atomic_store_n(&Shard->Generation, Generation, __ATOMIC_RELAXED);
+    }
+}
+
+// Adds one block (Delta 1) or takes one away (Delta -1) from the counts of
+// an untracked state.
+inline void CountUntracked(uint64 Generation, int64 Delta, int64 BlockSize) {
+    CounterShard *Shard = &LocalShard;
+    if (__builtin_expect(Shard->Generation != Generation, 0)) return CountUntrackedSlow(Generation, Delta, BlockSize);
+    // Only this thread writes its shard; others read it while summing.
+    __atomic_store_n(&Shard->Allocations, Shard->Allocations + Delta, __ATOMIC_RELAXED);
+    __atomic_store_n(&Shard->Bytes, Shard->Bytes + Delta * BlockSize, __ATOMIC_RELAXED);
+}
+
+// Allocations and Bytes of the state: the fields themselves while tracking
+// (kept under the memory lock), else the sum of the shards.
+void CurrentCounts(MemoryStateStruct *State, int64 *Allocations, int64 *Bytes) {
+    if (TrackingOn(State)) {
+        *Allocations = __atomic_load_n(&State->Allocations, __ATOMIC_RELAXED);
+        *Bytes = __atomic_load_n(&State->Bytes, __ATOMIC_RELAXED);
+        return;
+    }
+    std::lock_guard<std::mutex> Guard(ShardLock);
+    int64 SumAllocations = RetiredAllocations + __atomic_load_n(&SharedAllocations, __ATOMIC_RELAXED);
+    int64 SumBytes = RetiredBytes + __atomic_load_n(&SharedBytes, __ATOMIC_RELAXED);
+    for (CounterShard *Shard = Shards; Shard != nullptr; Shard = Shard->Next) {
+        if (__atomic_load_n(&Shard->Generation, __ATOMIC_RELAXED) != Hot.Generation) continue;
+        SumAllocations += __atomic_load_n(&Shard->Allocations, __ATOMIC_RELAXED);
+        SumBytes += __atomic_load_n(&Shard->Bytes, __ATOMIC_RELAXED);
+    }
+    *Allocations = SumAllocations;
+    *Bytes = SumBytes;
+}
+
+// ---- Guards ----
+
+static_assert(std::endian::native == std::endian::little, "guard words are laid out low byte first");
+static_assert(MEMORY_GUARD_SIZE == 16, "a guard is two words");
+
+// The guard of a block, built and compared 16 bytes at a time: byte i is
+// (block start >> i) ^ 0xCC, in memory order.
+#if defined(__SSE2__)
+using GuardWords = __m128i;
+
+// Eight 16-bit lanes, lane L holding guard bytes 2L and 2L + 1. Lanes 0-3
+// read the address's low 16 bits, lanes 4-7 the 16 bits from bit 8; each
+// lane's own right shift (0, 2, 4, 6) is a multiply-high by a power of two.
+inline GuardWords MakeGuardWords(const uint8 *BlockStart) {
+    const uint64 Address = (uintptr)BlockStart;
+    const short Low = (short)(Address & 0xFFFF), High = (short)((Address >> 8) & 0xFFFF);
+    const __m128i Source = _mm_set_epi16(High, High, High, High, Low, Low, Low, Low);
+    const __m128i Shifts = _mm_set_epi16(1 << 9, 1 << 11, 1 << 13, (short)(1 << 15), 1 << 9, 1 << 11, 1 << 13,
+                                         (short)(1 << 15));
+    // (Source << 1) * 2^(15 - k) >> 16 is Source >> k for the bits needed.
+    const __m128i Shifted = _mm_mulhi_epu16(_mm_slli_epi16(Source, 1), Shifts);
+    const __m128i Even = _mm_and_si128(Shifted, _mm_set1_epi16(0x00FF));
+    const __m128i Odd = _mm_and_si128(_mm_slli_epi16(Shifted, 7), _mm_set1_epi16((short)0xFF00));
+    return _mm_xor_si128(_mm_or_si128(Even, Odd), _mm_set1_epi8((char)GuardXor));
+}
+
+inline void WriteGuard(uint8 *At, GuardWords Words) { _mm_storeu_si128(reinterpret_cast<__m128i *>(At), Words); }
+
+inline bool GuardIntact(const uint8 *At, GuardWords Words) {
+    const __m128i Stored = _mm_loadu_si128(reinterpret_cast<const __m128i *>(At));
+    return _mm_movemask_epi8(_mm_cmpeq_epi8(Stored, Words)) == 0xFFFF;
+}
+#else
+struct GuardWords {
+    uint64 Low;
+    uint64 High;
+};
+
+// Byte i of a word holds bits i..i+7 of its source: the source shifted left
+// by 7i, masked to byte i.
+inline uint64 SpreadBytes(uint64 Source) {
+    uint64 Word = 0;
+#pragma GCC unroll 8
+    for (int32 i = 0; i < 8; i++) Word |= (Source << (7 * i)) & (0xFFull << (8 * i));
+    return Word;
+}
+
+inline GuardWords MakeGuardWords(const uint8 *BlockStart) {
+    const uint64 Address = (uintptr)BlockStart;
+    constexpr uint64 Xor = 0x0101010101010101ull * GuardXor;
+    return {SpreadBytes(Address) ^ Xor, SpreadBytes(Address >> 8) ^ Xor};
+}
+
+inline void WriteGuard(uint8 *At, const GuardWords &Words) {
+    memcpy(At, &Words.Low, 8);
+    memcpy(At + 8, &Words.High, 8);
+}
+
+inline bool GuardIntact(const uint8 *At, const GuardWords &Words) {
+    uint64 Low, High;
+    memcpy(&Low, At, 8);
+    memcpy(&High, At + 8, 8);
+    return ((Low ^ Words.Low) | (High ^ Words.High)) == 0;
+}
+#endif
+
+void MakeGuard(const uint8 *BlockStart, uint8 Guard[MEMORY_GUARD_SIZE]) { WriteGuard(Guard, MakeGuardWords(BlockStart)); }
+
+// Both guards of a block intact, the trailing one read only inside the
+// system allocation that starts at System.
+inline bool GuardsIntact(uint8 *System, const uint8 *BlockStart, int64 BlockSize) {
+    const uint8 *Trailing = BlockStart + BlockSize - MEMORY_GUARD_SIZE;
+    const uint8 *End = System + malloc_usable_size(System);
+    const GuardWords Words = MakeGuardWords(BlockStart);
+    return Trailing + MEMORY_GUARD_SIZE <= End && GuardIntact(BlockStart, Words) && GuardIntact(Trailing, Words);
 }
 
 MemoryTrackerStruct *RecordOf(uint8 *BlockStart) { return (MemoryTrackerStruct *)(BlockStart - MEMORY_TRACKER_SIZE); }
@@ -87,8 +277,8 @@ void *Memory_AllocInt(int32 Size, uint32 Flags, const char *File, int32 Line) {
     if (Size < 1) Debug_AbortInt(File, Line, "Invalid Memory Size (%d)\n", Size);
 
     int64 BlockSize = BlockSizeOf(Size);
-    MemoryStateStruct *State = GlobalMemory;
-    bool Tracking = TrackingOn(State);
+    MemoryStateStruct *State = Hot.State;
+    bool Tracking = Hot.Tracking;
     size_t Total = (size_t)BlockSize + (Tracking ? MEMORY_TRACKER_SIZE : 0);
     bool Zero = (Flags & MEMORY_FLAG_ZERO) != 0;
     uint8 *System = (uint8 *)(Zero ? calloc(1, Total) : malloc(Total));
@@ -98,10 +288,9 @@ void *Memory_AllocInt(int32 Size, uint32 Flags, const char *File, int32 Line) {
     }
 
     uint8 *BlockStart = System + (Tracking ? MEMORY_TRACKER_SIZE : 0);
-    uint8 Guard[MEMORY_GUARD_SIZE];
-    MakeGuard(BlockStart, Guard);
-    memcpy(BlockStart, Guard, MEMORY_GUARD_SIZE);
-    memcpy(BlockStart + BlockSize - MEMORY_GUARD_SIZE, Guard, MEMORY_GUARD_SIZE);
+    const GuardWords Guard = MakeGuardWords(BlockStart);
+    WriteGuard(BlockStart, Guard);
+    WriteGuard(BlockStart + BlockSize - MEMORY_GUARD_SIZE, Guard);
 
     if (Tracking) {
         MemoryTrackerStruct *Record = (MemoryTrackerStruct *)System;
@@ -129,8 +318,7 @@ void *Memory_AllocInt(int32 Size, uint32 Flags, const char *File, int32 Line) {
         __atomic_add_fetch(&State->Bytes, BlockSize, __ATOMIC_RELAXED);
         Unlock(State);
     } else if (State != nullptr) {
-        __atomic_add_fetch(&State->Allocations, 1, __ATOMIC_RELAXED);
-        __atomic_add_fetch(&State->Bytes, BlockSize, __ATOMIC_RELAXED);
+        CountUntracked(Hot.Generation, 1, BlockSize);
     }
 
     void *Address = BlockStart + MEMORY_GUARD_SIZE;
@@ -148,8 +336,8 @@ void *Memory_FreeInt(void *Pointer, int32 Size, const char *File, int32 Line) {
     if (Pointer == nullptr) Debug_AbortInt(File, Line, "No Memory address to free (%d / %d)\n", Size, Saturate(BlockSize));
 
     uint8 *BlockStart = (uint8 *)Pointer - MEMORY_GUARD_SIZE;
-    MemoryStateStruct *State = GlobalMemory;
-    bool Tracking = TrackingOn(State);
+    MemoryStateStruct *State = Hot.State;
+    bool Tracking = Hot.Tracking;
     if (Tracking) {
         MemoryTrackerStruct *Record = RecordOf(BlockStart);
         Lock(State);
@@ -164,12 +352,12 @@ void *Memory_FreeInt(void *Pointer, int32 Size, const char *File, int32 Line) {
         memset(Record, 0, sizeof(*Record));
     }
 
-    Memory_SentinelCheck(1, BlockStart, Size, File, Line);
+    // An untracked block with both guards intact needs no more checking; the
+    // full check (bounds, report of the damage) runs otherwise.
+    if (Tracking || !GuardsIntact(BlockStart, BlockStart, BlockSize))
+        Memory_SentinelCheck(1, BlockStart, Size, File, Line);
     free(Tracking ? (void *)RecordOf(BlockStart) : (void *)BlockStart);
-    if (!Tracking && State != nullptr) {
-        __atomic_sub_fetch(&State->Allocations, 1, __ATOMIC_RELAXED);
-        __atomic_sub_fetch(&State->Bytes, BlockSize, __ATOMIC_RELAXED);
-    }
+    if (!Tracking && State != nullptr) CountUntracked(Hot.Generation, -1, BlockSize);
     return nullptr;
 }
 
@@ -241,10 +429,13 @@ int32 Memory_SentinelCheck(int32 Fatal, void *BlockStartAddress, int32 Size, con
 
     // Bytes past the system allocation count as damaged without being read.
     uint8 *System = Tracking ? BlockStart - MEMORY_TRACKER_SIZE : BlockStart;
+    if (GuardsIntact(System, BlockStart, BlockSize)) return 1;
     const uint8 *End = System + malloc_usable_size(System);
+    const uint8 *Trailing = BlockStart + BlockSize - MEMORY_GUARD_SIZE;
+
+    // Damaged: count the bytes that differ, for the report.
     uint8 Guard[MEMORY_GUARD_SIZE];
     MakeGuard(BlockStart, Guard);
-    const uint8 *Trailing = BlockStart + BlockSize - MEMORY_GUARD_SIZE;
     int32 Before = 0, After = 0;
     for (int32 i = 0; i < MEMORY_GUARD_SIZE; i++) {
         if (BlockStart[i] != Guard[i]) Before++;
@@ -325,7 +516,9 @@ int32 Memory_Report(void) {
 int32 Memory_GetSize(int32 *Size) {
     Debug_CheckPointer(Size);
     MemoryStateStruct *State = GlobalMemory;
-    *Size = State != nullptr ? Saturate(__atomic_load_n(&State->Bytes, __ATOMIC_RELAXED)) : 0;
+    int64 Allocations = 0, Bytes = 0;
+    if (State != nullptr) CurrentCounts(State, &Allocations, &Bytes);
+    *Size = Saturate(Bytes);
     return 1;
 }
 
@@ -381,6 +574,16 @@ int32 Memory_Init(int32 Tracking) {
     // neither counted nor tracked and Memory_Remove may free it afterwards.
     CriticalSection_Create(&State.Lock);
     Debug_Assert(State.Lock != NULL, "Unable to create the memory lock");
+    {
+        // Shards still holding counts of an earlier state read as empty.
+        std::lock_guard<std::mutex> Guard(ShardLock);
+        RetiredAllocations = RetiredBytes = 0;
+        __atomic_store_n(&SharedAllocations, 0, __ATOMIC_RELAXED);
+        __atomic_store_n(&SharedBytes, 0, __ATOMIC_RELAXED);
+        Hot.Generation = ++LastGeneration;
+    }
+    Hot.Tracking = State.Tracking == 1;
+    __atomic_store_n(&Hot.State, &State, __ATOMIC_RELEASE);
     __atomic_store_n(&GlobalMemory, &State, __ATOMIC_RELEASE);
     return 1;
 }
@@ -388,15 +591,23 @@ int32 Memory_Init(int32 Tracking) {
 int32 Memory_Remove(void) {
     MemoryStateStruct *State = GlobalMemory;
     if (State == nullptr) return 0;
+    int64 Allocations = 0, Bytes = 0;
+    CurrentCounts(State, &Allocations, &Bytes);
     __atomic_store_n(&GlobalMemory, (MemoryStateStruct *)nullptr, __ATOMIC_RELEASE);
+    __atomic_store_n(&Hot.State, (MemoryStateStruct *)nullptr, __ATOMIC_RELEASE);
+    Hot.Tracking = false;
+    {
+        std::lock_guard<std::mutex> Guard(ShardLock);
+        Hot.Generation = 0;
+    }
     CriticalSection_Delete(&State->Lock);
 
     if (State->Tracking == 1)
         Log_PrintInt(LOG_DEBUG, __FILE__, __LINE__, 0, "Maximum Memory in use (%d / %dk)\n",
                      Saturate(State->MaxAllocations), Saturate(State->MaxBytes >> 10));
-    if (State->Bytes != 0) {
+    if (Bytes != 0) {
         Log_PrintInt(LOG_WARNING, __FILE__, __LINE__, 0, "Not all memory was free'd (%d / %db)\n",
-                     Saturate(State->Allocations), Saturate(State->Bytes));
+                     Saturate(Allocations), Saturate(Bytes));
         if (State->Tracking == 1) DumpRecords(State);
     }
     return 1;
