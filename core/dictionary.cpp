@@ -166,8 +166,15 @@ Dictionary *DictionaryInt_Root(Dictionary *Handle) { return Handle->Root; }
 
 void DictionaryInt_EnsurePools(Dictionary *Root) {
     const uint32 ChunkSize = Root->PoolChunkSize > 0 ? Root->PoolChunkSize : 1;
-    if (Root->ContainerPool == nullptr) Root->ContainerPool = MakePool(ContainerRecordSize, ChunkSize);
-    if (Root->ItemPool == nullptr) Root->ItemPool = MakePool((uint32)sizeof(DictionaryItem), ChunkSize);
+    // Items and containers are cleared by the code that takes them, once.
+    if (Root->ContainerPool == nullptr) {
+        Root->ContainerPool = MakePool(ContainerRecordSize, ChunkSize);
+        Pool_SetZeroOnAlloc(Root->ContainerPool, 0);
+    }
+    if (Root->ItemPool == nullptr) {
+        Root->ItemPool = MakePool((uint32)sizeof(DictionaryItem), ChunkSize);
+        Pool_SetZeroOnAlloc(Root->ItemPool, 0);
+    }
     // The string storage of a tree follows the pool it was built with, so the
     // string pool comes and goes only while the tree is empty: a change of the
     // option with items present can never mix the two allocators.

@@ -13,6 +13,14 @@
 // live record of this pool from a second free (state free) and from a pointer
 // the pool never gave out.
 //
+// Fixed-mode chunks are carved from slabs: one allocation from the general
+// allocator holds several chunks, each still of exactly the chunk size in
+// records with its own header, so counts, reuse order and limits are those
+// of separate chunks while a large pool makes far fewer system allocations.
+// A pool's slabs double in chunks from one, so a pool that needs a single
+// chunk takes exactly that, up to about SlabTargetBytes each; they are
+// freed whole when the pool drops its chunks.
+//
 // String placement is first fit, newest chunk first. The pool keeps a
 // max-tree over the room of its string chunks in the order they were made,
 // updated whenever a chunk's cursor moves: the newest chunk with room for a
@@ -78,6 +86,17 @@ uint32 StateWord(const PoolDescriptor *Descriptor, uint32 State) {
 // Smallest room index: a string pool of a few chunks never regrows it.
 constexpr uint32 RoomIndexMinimum = 16;
 
+// A slab: room for several fixed-mode chunks in one allocation.
+struct PoolSlab {
+    uint8 *Cursor; // where the next chunk is carved
+    uint8 *End;
+    uint32 Size; // bytes of the allocation
+    PoolSlab *Next;
+};
+constexpr uint32 SlabHeaderBytes = (sizeof(PoolSlab) + 15) & ~15u;
+// Slabs stop doubling once they would hold this many bytes.
+constexpr uint64 SlabTargetBytes = 64 * 1024;
+
 } // namespace
 
 struct Pool {
@@ -99,6 +118,8 @@ struct Pool {
     uint32 ChunkCount;
     PoolDescriptor *FreeList;
     PoolChunk *Chunks;
+    PoolSlab *Slabs;        // newest first
+    uint32 SlabChunks;      // chunks the next slab will hold
     // Private to this implementation: the room index of the string chunks.
     // StringChunks[i] is the i-th string chunk made; Room is a max-tree over
     // their unused bytes, leaves at [RoomCapacity, 2 * RoomCapacity), node n
@@ -143,10 +164,37 @@ void RebuildChunk(Pool *Handle, PoolChunk *Chunk) {
     Chunk->Cursor = AreaEnd;
 }
 
-PoolChunk *AddChunk(Pool *Handle, uint64 AreaBytes, const char *File, int32 Line) {
+// Room for one chunk of Bytes from the newest slab, making a new slab
+// (attributed to File and Line) when it is full.
+uint8 *CarveFromSlab(Pool *Handle, uint64 Bytes, const char *File, int32 Line) {
+    PoolSlab *Slab = Handle->Slabs;
+    if (Slab == nullptr || (uint64)(Slab->End - Slab->Cursor) < Bytes) {
+        uint64 Chunks = std::max<uint32>(Handle->SlabChunks, 1);
+        uint64 SlabBytes = SlabHeaderBytes + Chunks * Bytes;
+        if (SlabBytes > INT32_MAX) {
+            Chunks = 1;
+            SlabBytes = SlabHeaderBytes + Bytes;
+        }
+        Debug_Assert(SlabBytes <= INT32_MAX, "Pool chunk of %lld bytes is too large\n", (long long)Bytes);
+        uint8 *Base = static_cast<uint8 *>(Memory_AllocInt((int32)SlabBytes, MEMORY_FLAG_PLAIN, File, Line));
+        Slab = reinterpret_cast<PoolSlab *>(Base);
+        Slab->Cursor = Base + SlabHeaderBytes;
+        Slab->End = Base + SlabBytes;
+        Slab->Size = (uint32)SlabBytes;
+        Slab->Next = Handle->Slabs;
+        Handle->Slabs = Slab;
+        if (Chunks * 2 * Bytes <= SlabTargetBytes) Handle->SlabChunks = (uint32)(Chunks * 2);
+    }
+    uint8 *Base = Slab->Cursor;
+    Slab->Cursor += Bytes;
+    return Base;
+}
+
+PoolChunk *AddChunk(Pool *Handle, uint64 AreaBytes, const char *File, int32 Line, bool FromSlab) {
     const uint64 Bytes = ChunkHeaderBytes + AreaBytes;
     Debug_Assert(Bytes <= INT32_MAX, "Pool chunk of %lld bytes is too large\n", (long long)Bytes);
-    uint8 *Base = static_cast<uint8 *>(Memory_AllocInt((int32)Bytes, MEMORY_FLAG_PLAIN, File, Line));
+    uint8 *Base = FromSlab ? CarveFromSlab(Handle, Bytes, File, Line)
+                           : static_cast<uint8 *>(Memory_AllocInt((int32)Bytes, MEMORY_FLAG_PLAIN, File, Line));
     PoolChunk *Chunk = reinterpret_cast<PoolChunk *>(Base);
     Chunk->Base = Base;
     Chunk->Cursor = ChunkArea(Chunk);
@@ -163,7 +211,7 @@ PoolChunk *AddChunk(Pool *Handle, uint64 AreaBytes, const char *File, int32 Line
 
 void AddFixedChunk(Pool *Handle, const char *File, int32 Line) {
     Debug_Assert(Handle->ChunkSize > 0, "Pool chunk size must be set before the first allocation\n");
-    PoolChunk *Chunk = AddChunk(Handle, RecordStride(Handle->RecordSize) * Handle->ChunkSize, File, Line);
+    PoolChunk *Chunk = AddChunk(Handle, RecordStride(Handle->RecordSize) * Handle->ChunkSize, File, Line, true);
     Chunk->RecordCount = Handle->ChunkSize;
     Chunk->RecordSize = Handle->RecordSize;
     RebuildChunk(Handle, Chunk);
@@ -258,7 +306,7 @@ void *AllocString(Pool *Handle, int32 Size, const char *File, int32 Line, int64 
     PoolChunk *Chunk = FindStringChunk(Handle, *Need);
     if (Chunk == nullptr) {
         Chunk = AddChunk(Handle, std::max<uint64>((uint64)Handle->ChunkSize * Handle->RecordSize, RoundUp8(*Need)),
-                         File, Line);
+                         File, Line, false);
         IndexStringChunk(Handle, Chunk);
     }
     void *Record = Chunk->Cursor;
@@ -290,10 +338,16 @@ void FreeFixed(Pool *Handle, void *Record, int32 Size, const char *File, int32 L
 }
 
 void RemoveAllLocked(Pool *Handle) {
+    // Fixed chunks live in slabs; string chunks are allocations of their own.
     while (PoolChunk *Chunk = Handle->Chunks) {
         Handle->Chunks = Chunk->Next;
-        Memory_Free(Chunk->Base, (int32)Chunk->Size);
+        if (Chunk->RecordCount == 0) Memory_Free(Chunk->Base, (int32)Chunk->Size);
     }
+    while (PoolSlab *Slab = Handle->Slabs) {
+        Handle->Slabs = Slab->Next;
+        Memory_Free(Slab, (int32)Slab->Size);
+    }
+    Handle->SlabChunks = 1;
     FreeRoomIndex(Handle);
     Handle->ChunkCount = 0;
     Handle->FreeList = nullptr;
