@@ -92,6 +92,11 @@ class Writer {
     char Stage[StageSize];
 
     void Put(const char *Text, int32 Length) {
+        if (Length <= StageSize - Used) {
+            memcpy(Stage + Used, Text, (size_t)Length);
+            Used += Length;
+            return;
+        }
         while (Length > 0 && !Failed) {
             if (Used == StageSize && !Flush()) return;
             int32 Piece = StageSize - Used;
@@ -103,7 +108,13 @@ class Writer {
         }
     }
 
-    void Put(char Character) { Put(&Character, 1); }
+    void Put(char Character) {
+        if (Used < StageSize) {
+            Stage[Used++] = Character;
+            return;
+        }
+        Put(&Character, 1);
+    }
 
     void Indent(int32 Level) {
         static const char Blanks[] = "                                ";
@@ -114,14 +125,24 @@ class Writer {
         }
     }
 
-    // %js reads up to a terminator, so the text goes in pieces between its
-    // NUL bytes. Printable ASCII without quote or backslash is what %js
-    // leaves as it is, so such a text is copied directly.
+    // Printable ASCII without quote or backslash is what %js leaves as it
+    // is, so such a text is copied directly. Any other text takes its %js
+    // form, escaped straight into the staging buffer when it fits there;
+    // %js itself reads up to a terminator, so a longer text goes through it
+    // in pieces between its NUL bytes.
     void Escaped(const char *Text, int32 Length) {
         int32 Plain = 0;
         while (Plain < Length && PlainBytes[(uint8)Text[Plain]]) Plain++;
-        if (Plain == Length) {
-            Put(Text, Length);
+        Put(Text, Plain);
+        if (Plain == Length) return;
+        Text += Plain;
+        Length -= Plain;
+        const uint8 *Bytes = reinterpret_cast<const uint8 *>(Text);
+        const int64 Needed = StringPrint_JsonEscapedLength(Bytes, Length);
+        if (Needed <= StageSize) {
+            if (Needed > StageSize - Used && !Flush()) return;
+            StringPrint_JsonEscape(Bytes, Length, Stage + Used);
+            Used += (int32)Needed;
             return;
         }
         const char *End = Text + Length;
