@@ -13,9 +13,9 @@
 // live record of this pool from a second free (state free) and from a pointer
 // the pool never gave out.
 //
-// Fixed-mode chunks are carved from slabs: one allocation from the general
-// allocator holds several chunks, each still of exactly the chunk size in
-// records with its own header, so counts, reuse order and limits are those
+// Fixed-mode chunks, and string chunks of the usual size, are carved from
+// slabs: one allocation from the general allocator holds several chunks,
+// each still of exactly its size with its own header, so counts, reuse order and limits are those
 // of separate chunks while a large pool makes far fewer system allocations.
 // A pool's slabs double in chunks from one, so a pool that needs a single
 // chunk takes exactly that, up to about SlabTargetBytes each; they are
@@ -66,6 +66,7 @@ struct PoolChunk {
     uint32 RecordCount; // fixed chunks: records; string chunks: 0
     uint32 RecordSize;  // fixed chunks: the record size they were carved for
     uint32 Slot;        // string chunks: place in the pool's room index
+    uint32 FromSlab;    // 1 when carved from a slab, 0 for an allocation of its own
     PoolChunk *Next;    // newest first
 };
 constexpr uint32 ChunkHeaderBytes = (sizeof(PoolChunk) + 15) & ~15u;
@@ -196,6 +197,7 @@ PoolChunk *AddChunk(Pool *Handle, uint64 AreaBytes, const char *File, int32 Line
     uint8 *Base = FromSlab ? CarveFromSlab(Handle, Bytes, File, Line)
                            : static_cast<uint8 *>(Memory_AllocInt((int32)Bytes, MEMORY_FLAG_PLAIN, File, Line));
     PoolChunk *Chunk = reinterpret_cast<PoolChunk *>(Base);
+    Chunk->FromSlab = FromSlab ? 1 : 0;
     Chunk->Base = Base;
     Chunk->Cursor = ChunkArea(Chunk);
     Chunk->Size = (uint32)Bytes;
@@ -235,11 +237,16 @@ void *AllocFixed(Pool *Handle, int32 Size, const char *File, int32 Line) {
 
 uint32 ChunkRoom(PoolChunk *Chunk) { return (uint32)(ChunkEnd(Chunk) - Chunk->Cursor); }
 
+bool IsNewestString(const Pool *Handle, const PoolChunk *Chunk) { return Chunk->Slot + 1 == Handle->StringCount; }
+
 // Sets a string chunk's leaf to its room and carries the change up the tree.
+// The newest chunk is tried first on every request, so it stays out of the
+// tree (leaf 0) and its cursor moves without touching it; it enters with its
+// room when a newer chunk takes its place.
 void UpdateRoom(Pool *Handle, PoolChunk *Chunk) {
     uint32 *Room = Handle->Room;
     uint32 Node = Handle->RoomCapacity + Chunk->Slot;
-    Room[Node] = ChunkRoom(Chunk);
+    Room[Node] = IsNewestString(Handle, Chunk) ? 0 : ChunkRoom(Chunk);
     for (Node >>= 1; Node >= 1; Node >>= 1) {
         const uint32 Larger = std::max(Room[2 * Node], Room[2 * Node + 1]);
         if (Room[Node] == Larger) break;
@@ -284,11 +291,14 @@ void IndexStringChunk(Pool *Handle, PoolChunk *Chunk) {
     }
     Chunk->Slot = Handle->StringCount++;
     Handle->StringChunks[Chunk->Slot] = Chunk;
+    // The chunk it replaces as the newest enters the tree now.
+    if (Chunk->Slot > 0) UpdateRoom(Handle, Handle->StringChunks[Chunk->Slot - 1]);
     UpdateRoom(Handle, Chunk);
 }
 
 // The newest string chunk whose room is larger than Need, or null: the
-// newest itself when it fits, else the rightmost leaf above Need.
+// newest itself when it fits, else the rightmost leaf above Need (the tree
+// holds every older chunk).
 PoolChunk *FindStringChunk(Pool *Handle, int64 Need) {
     if (Handle->StringCount == 0) return nullptr;
     PoolChunk *Newest = Handle->StringChunks[Handle->StringCount - 1];
@@ -305,13 +315,15 @@ void *AllocString(Pool *Handle, int32 Size, const char *File, int32 Line, int64 
     *Need = Size + StringPoolExtra;
     PoolChunk *Chunk = FindStringChunk(Handle, *Need);
     if (Chunk == nullptr) {
-        Chunk = AddChunk(Handle, std::max<uint64>((uint64)Handle->ChunkSize * Handle->RecordSize, RoundUp8(*Need)),
-                         File, Line, false);
+        // Chunks of the usual size share slabs; a larger text gets its own.
+        const uint64 Usual = (uint64)Handle->ChunkSize * Handle->RecordSize;
+        const uint64 Area = std::max<uint64>(Usual, RoundUp8(*Need));
+        Chunk = AddChunk(Handle, Area, File, Line, Area == Usual && (Area & 15) == 0);
         IndexStringChunk(Handle, Chunk);
     }
     void *Record = Chunk->Cursor;
     Chunk->Cursor += *Need;
-    UpdateRoom(Handle, Chunk);
+    if (!IsNewestString(Handle, Chunk)) UpdateRoom(Handle, Chunk);
     if (Handle->ZeroOnAlloc) *static_cast<uint8 *>(Record) = 0;
     return Record;
 }
@@ -338,10 +350,10 @@ void FreeFixed(Pool *Handle, void *Record, int32 Size, const char *File, int32 L
 }
 
 void RemoveAllLocked(Pool *Handle) {
-    // Fixed chunks live in slabs; string chunks are allocations of their own.
+    // Chunks carved from slabs go with their slab.
     while (PoolChunk *Chunk = Handle->Chunks) {
         Handle->Chunks = Chunk->Next;
-        if (Chunk->RecordCount == 0) Memory_Free(Chunk->Base, (int32)Chunk->Size);
+        if (!Chunk->FromSlab) Memory_Free(Chunk->Base, (int32)Chunk->Size);
     }
     while (PoolSlab *Slab = Handle->Slabs) {
         Handle->Slabs = Slab->Next;

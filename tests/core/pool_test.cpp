@@ -250,6 +250,31 @@ TEST_F(PoolTest, ManyChunksKeepTheirSizeAndGiveEverythingBack) {
     }
 }
 
+// String chunks of the usual size share slabs too; a larger text still gets
+// a chunk of its own, and every text keeps its bytes until the reset.
+TEST_F(PoolTest, StringChunksKeepTheirTextsAndGiveEverythingBack) {
+    int32 Before = 0;
+    Memory_GetSize(&Before);
+    Pool *Handle = MakeString(256);
+    std::vector<std::pair<char *, std::string>> Texts;
+    for (int i = 0; i < 3000; i++) {
+        std::string Text = std::to_string(i) + std::string((size_t)(i % 7 == 0 ? 40 : 3), (char)('a' + i % 26));
+        if (i % 500 == 0) Text += std::string(1000, 'L');
+        auto *Stored = static_cast<char *>(Pool_Alloc(Handle, (int32)Text.size() + 1));
+        memcpy(Stored, Text.c_str(), Text.size() + 1);
+        Texts.push_back({Stored, Text});
+    }
+    for (auto &[Stored, Text] : Texts) ASSERT_EQ(std::string(Stored), Text);
+    EXPECT_GT(Get(Pool_GetBlocksInUse, Handle), 100u);
+    Pool_Reset(Handle);
+    EXPECT_EQ(Get(Pool_GetBlocksInUse, Handle), 0u);
+    EXPECT_EQ(Get(Pool_GetMemoryInUse, Handle), 0u);
+    Pool_Delete(&Handle);
+    int32 After = 0;
+    Memory_GetSize(&After);
+    EXPECT_EQ(After, Before);
+}
+
 TEST_F(PoolTest, NewRoundedMemberSizeFreesChunks) {
     Pool *Handle = MakeFixed(12, 2);
     void *Record = Pool_Alloc(Handle, 12);
