@@ -9,13 +9,12 @@
 //   another thread never sees a half-made block.
 // - Guard reads never go past the system allocation (malloc_usable_size), so
 //   a free with a wrong, larger size is reported instead of reading beyond.
-// - Without tracking, each thread counts its own allocations and frees in a
-//   shard of its own (one writer, plain stores), so threads never contend
-//   for a counter's cache line; the counts are the sum over all shards, plus
-//   what exited threads left behind. A block freed on another thread than
-//   the one that made it leaves one shard below zero and the sum right.
-// - The facts every allocation reads (state, tracking, generation) sit on a
-//   cache line of their own that only Memory_Init and Memory_Remove write.
+// - Without tracking, each thread counts its allocations and frees in a
+//   shard of its own cache line, so threads do not contend for a counter;
+//   the counts are the sum over all shards. A block freed on another thread
+//   than the one that made it leaves one shard below zero and the sum right.
+// - The facts every allocation reads (state, tracking) sit on a cache line
+//   of their own that only Memory_Init and Memory_Remove write.
 #include "core/memory.h"
 
 #include <malloc.h>
@@ -28,7 +27,6 @@
 #include <algorithm>
 #include <bit>
 #include <climits>
-#include <mutex>
 
 #include "core/critical_section.h"
 #include "core/debug.h"
@@ -57,85 +55,46 @@ bool TrackingOn(const MemoryStateStruct *State) { return State != nullptr && Sta
 struct alignas(64) HotFacts {
     MemoryStateStruct *State;
     bool Tracking;
-    uint64 Generation; // of the current state; shards of another one count nothing
 };
 HotFacts Hot;
-uint64 LastGeneration = 0;
 
-// ---- Per-thread counts of untracked blocks ----
+// ---- Counts of untracked blocks, sharded by thread ----
+
+// Each thread counts in one of a fixed set of shards, each on a cache line of
+// its own; threads take shards in turn, so up to ShardCount threads never
+// share one. The counts are the sums over all shards. Nothing is kept per
+// thread beyond a plain index, so no thread-exit work is registered (which
+// would keep a library that carries its own copy of the runtime loaded).
+constexpr uint32 ShardCount = 64;
 
 struct alignas(64) CounterShard {
-    int64 Allocations = 0;
-    int64 Bytes = 0;
-    uint64 Generation = 0; // the state these counts belong to
-    CounterShard *Next = nullptr;
-    CounterShard *Prev = nullptr;
-    bool Listed = false;
-    bool Gone = false; // the thread is ending: count in the shared fallback
-    ~CounterShard();
+    int64 Allocations;
+    int64 Bytes;
 };
+CounterShard Shards[ShardCount];
+uint32 NextShard = 0;
+thread_local uint32 OwnShardPlusOne = 0; // 0 until the thread's first count
 
-// Guards the shard list, the shards' generation changes and the counts that
-// exited threads left (Retired*), so a sum never misses or doubles a shard.
-std::mutex ShardLock;
-CounterShard *Shards = nullptr;
-int64 RetiredAllocations = 0;
-int64 RetiredBytes = 0;
-// Counts of threads whose shard is already gone (late frees at thread end).
-int64 SharedAllocations = 0;
-int64 SharedBytes = 0;
-
-thread_local CounterShard LocalShard;
-
-CounterShard::~CounterShard() {
-    std::lock_guard<std::mutex> Guard(ShardLock);
-    Gone = true;
-    const uint64 Counted = Generation;
-    // Later frees on this thread (other thread-local destructors) take the
-    // slow path, which counts them in the shared fallback.
-    __atomic_store_n(&Generation, 0, __ATOMIC_RELAXED);
-    if (!Listed) return;
-    if (Counted == Hot.Generation) {
-        RetiredAllocations += Allocations;
-        RetiredBytes += Bytes;
-    }
-    if (Prev != nullptr) Prev->Next = Next;
-    else Shards = Next;
-    if (Next != nullptr) Next->Prev = Prev;
-    Listed = false;
-}
-
-// Counts one change for a thread whose shard is not yet part of the current
-// state (its first block since Memory_Init), or is gone (the thread ends).
-[[gnu::noinline]] void CountUntrackedSlow(uint64 Generation, int64 Delta, int64 BlockSize) {
-    CounterShard *Shard = &LocalShard;
-    {
-        std::lock_guard<std::mutex> Guard(ShardLock);
-        if (Shard->Gone) {
-            __atomic_add_fetch(&SharedAllocations, Delta, __ATOMIC_RELAXED);
-            __atomic_add_fetch(&SharedBytes, Delta * BlockSize, __ATOMIC_RELAXED);
-            return;
-        }
-        if (!Shard->Listed) {
-            Shard->Next = Shards;
-            if (Shards != nullptr) Shards->Prev = Shard;
-            Shards = Shard;
-            Shard->Listed = true;
-        }
-        __atomic_store_n(&Shard->Allocations, Delta, __ATOMIC_RELAXED);
-        __atomic_store_n(&Shard->Bytes, Delta * BlockSize, __ATOMIC_RELAXED);
-        __atomic_store_n(&Shard->Generation, Generation, __ATOMIC_RELAXED);
-    }
+[[gnu::noinline]] CounterShard *TakeShard() {
+    const uint32 Index = __atomic_fetch_add(&NextShard, 1, __ATOMIC_RELAXED) % ShardCount;
+    OwnShardPlusOne = Index + 1;
+    return &Shards[Index];
 }
 
 // Adds one block (Delta 1) or takes one away (Delta -1) from the counts of
 // an untracked state.
-inline void CountUntracked(uint64 Generation, int64 Delta, int64 BlockSize) {
-    CounterShard *Shard = &LocalShard;
-    if (__builtin_expect(Shard->Generation != Generation, 0)) return CountUntrackedSlow(Generation, Delta, BlockSize);
-    // Only this thread writes its shard; others read it while summing.
-    __atomic_store_n(&Shard->Allocations, Shard->Allocations + Delta, __ATOMIC_RELAXED);
-    __atomic_store_n(&Shard->Bytes, Shard->Bytes + Delta * BlockSize, __ATOMIC_RELAXED);
+inline void CountUntracked(int64 Delta, int64 BlockSize) {
+    const uint32 Own = OwnShardPlusOne;
+    CounterShard *Shard = __builtin_expect(Own != 0, 1) ? &Shards[Own - 1] : TakeShard();
+    __atomic_add_fetch(&Shard->Allocations, Delta, __ATOMIC_RELAXED);
+    __atomic_add_fetch(&Shard->Bytes, Delta * BlockSize, __ATOMIC_RELAXED);
+}
+
+void ClearShards() {
+    for (CounterShard &Shard : Shards) {
+        __atomic_store_n(&Shard.Allocations, 0, __ATOMIC_RELAXED);
+        __atomic_store_n(&Shard.Bytes, 0, __ATOMIC_RELAXED);
+    }
 }
 
 // Allocations and Bytes of the state: the fields themselves while tracking
@@ -146,13 +105,10 @@ void CurrentCounts(MemoryStateStruct *State, int64 *Allocations, int64 *Bytes) {
         *Bytes = __atomic_load_n(&State->Bytes, __ATOMIC_RELAXED);
         return;
     }
-    std::lock_guard<std::mutex> Guard(ShardLock);
-    int64 SumAllocations = RetiredAllocations + __atomic_load_n(&SharedAllocations, __ATOMIC_RELAXED);
-    int64 SumBytes = RetiredBytes + __atomic_load_n(&SharedBytes, __ATOMIC_RELAXED);
-    for (CounterShard *Shard = Shards; Shard != nullptr; Shard = Shard->Next) {
-        if (__atomic_load_n(&Shard->Generation, __ATOMIC_RELAXED) != Hot.Generation) continue;
-        SumAllocations += __atomic_load_n(&Shard->Allocations, __ATOMIC_RELAXED);
-        SumBytes += __atomic_load_n(&Shard->Bytes, __ATOMIC_RELAXED);
+    int64 SumAllocations = 0, SumBytes = 0;
+    for (CounterShard &Shard : Shards) {
+        SumAllocations += __atomic_load_n(&Shard.Allocations, __ATOMIC_RELAXED);
+        SumBytes += __atomic_load_n(&Shard.Bytes, __ATOMIC_RELAXED);
     }
     *Allocations = SumAllocations;
     *Bytes = SumBytes;
@@ -314,11 +270,12 @@ void *Memory_AllocInt(int32 Size, uint32 Flags, const char *File, int32 Line) {
         // The maxima follow the counts as they were before this block.
         State->MaxAllocations = std::max(State->MaxAllocations, State->Allocations);
         State->MaxBytes = std::max(State->MaxBytes, State->Bytes);
-        __atomic_add_fetch(&State->Allocations, 1, __ATOMIC_RELAXED);
-        __atomic_add_fetch(&State->Bytes, BlockSize, __ATOMIC_RELAXED);
+        // Changed only under the lock; read without it by Memory_GetSize.
+        __atomic_store_n(&State->Allocations, State->Allocations + 1, __ATOMIC_RELAXED);
+        __atomic_store_n(&State->Bytes, State->Bytes + BlockSize, __ATOMIC_RELAXED);
         Unlock(State);
     } else if (State != nullptr) {
-        CountUntracked(Hot.Generation, 1, BlockSize);
+        CountUntracked(1, BlockSize);
     }
 
     void *Address = BlockStart + MEMORY_GUARD_SIZE;
@@ -346,8 +303,8 @@ void *Memory_FreeInt(void *Pointer, int32 Size, const char *File, int32 Line) {
         if (Record->Prev != nullptr) Record->Prev->Next = Record->Next;
         else State->Head = Record->Next;
         if (Record->Next != nullptr) Record->Next->Prev = Record->Prev;
-        __atomic_sub_fetch(&State->Allocations, 1, __ATOMIC_RELAXED);
-        __atomic_sub_fetch(&State->Bytes, BlockSize, __ATOMIC_RELAXED);
+        __atomic_store_n(&State->Allocations, State->Allocations - 1, __ATOMIC_RELAXED);
+        __atomic_store_n(&State->Bytes, State->Bytes - BlockSize, __ATOMIC_RELAXED);
         Unlock(State);
         memset(Record, 0, sizeof(*Record));
     }
@@ -357,7 +314,7 @@ void *Memory_FreeInt(void *Pointer, int32 Size, const char *File, int32 Line) {
     if (Tracking || !GuardsIntact(BlockStart, BlockStart, BlockSize))
         Memory_SentinelCheck(1, BlockStart, Size, File, Line);
     free(Tracking ? (void *)RecordOf(BlockStart) : (void *)BlockStart);
-    if (!Tracking && State != nullptr) CountUntracked(Hot.Generation, -1, BlockSize);
+    if (!Tracking && State != nullptr) CountUntracked(-1, BlockSize);
     return nullptr;
 }
 
@@ -574,14 +531,8 @@ int32 Memory_Init(int32 Tracking) {
     // neither counted nor tracked and Memory_Remove may free it afterwards.
     CriticalSection_Create(&State.Lock);
     Debug_Assert(State.Lock != NULL, "Unable to create the memory lock");
-    {
-        // Shards still holding counts of an earlier state read as empty.
-        std::lock_guard<std::mutex> Guard(ShardLock);
-        RetiredAllocations = RetiredBytes = 0;
-        __atomic_store_n(&SharedAllocations, 0, __ATOMIC_RELAXED);
-        __atomic_store_n(&SharedBytes, 0, __ATOMIC_RELAXED);
-        Hot.Generation = ++LastGeneration;
-    }
+    // Counts left from an earlier state (blocks it never saw freed) go.
+    ClearShards();
     Hot.Tracking = State.Tracking == 1;
     __atomic_store_n(&Hot.State, &State, __ATOMIC_RELEASE);
     __atomic_store_n(&GlobalMemory, &State, __ATOMIC_RELEASE);
@@ -596,10 +547,6 @@ int32 Memory_Remove(void) {
     __atomic_store_n(&GlobalMemory, (MemoryStateStruct *)nullptr, __ATOMIC_RELEASE);
     __atomic_store_n(&Hot.State, (MemoryStateStruct *)nullptr, __ATOMIC_RELEASE);
     Hot.Tracking = false;
-    {
-        std::lock_guard<std::mutex> Guard(ShardLock);
-        Hot.Generation = 0;
-    }
     CriticalSection_Delete(&State->Lock);
 
     if (State->Tracking == 1)
