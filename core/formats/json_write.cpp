@@ -16,6 +16,7 @@
 #include <array>
 #include <new>
 
+#include "core/dictionary_internal.h"
 #include "core/formats/json.h"
 #include "core/formats/json_internal.h"
 #include "core/memory.h"
@@ -41,29 +42,26 @@ class Writer {
     Writer(StreamStruct *Stream, bool Minify, bool PrivateKeys)
         : Stream(Stream), Minify(Minify), PrivateKeys(PrivateKeys) {}
 
+    // The tree is walked through its records directly (with the checks a
+    // walk makes), not through the per-item getters: a save visits every
+    // item once and the calls would cost as much as the writing.
     bool Items(Dictionary *Container, int32 Level, bool InList) {
-        DictionaryItem *Item = nullptr;
-        bool Have = Dictionary_ItemGetFirst(Container, &Item) != 0;
-        while (Have && !Failed) {
-            DictionaryItem *Next = nullptr;
-            const bool HaveNext = Dictionary_ItemGetNext(Container, Item, &Next) != 0;
-            const char *Key = nullptr;
-            if (!InList && Dictionary_ItemGetKeyPtr(Container, Item, &Key)) {
+        Dictionary_CheckHandle(Container);
+        Dictionary_CheckList(Container);
+        for (DictionaryItem *Item = Container->Items.First; Item != nullptr && !Failed; Item = Item->Next) {
+            Dictionary_CheckItem(Item);
+            if (!InList && Item->Key != nullptr) {
                 if (!Minify) Indent(Level);
                 Put('"');
-                uint32 Private = 0;
-                if (PrivateKeys) Dictionary_ItemGetPrivate(Container, Item, &Private);
-                if (Private) Put('.');
-                Escaped(Key, (int32)strlen(Key));
+                if (PrivateKeys && DictionaryInt_GetPrivate(Container, Item)) Put('.');
+                Escaped(Item->Key, Item->KeyLength);
                 Put("\":", 2);
                 if (!Minify) Put(' ');
             }
             if (InList && !Minify) Indent(Level);
             Value(Container, Item, Level);
-            if (HaveNext) Put(',');
+            if (Item->Next != nullptr) Put(',');
             if (!Minify) Put('\n');
-            Item = Next;
-            Have = HaveNext;
         }
         return !Failed;
     }
@@ -198,27 +196,24 @@ class Writer {
     }
 
     void Value(Dictionary *Container, DictionaryItem *Item, int32 Level) {
-        int32 Type = DICTIONARY_TYPE_UNKNOWN;
-        Dictionary_ItemGetType(Container, Item, &Type);
+        (void)Container;
+        const int32 Type = DictionaryInt_Type(Item);
         const char *Text = nullptr;
         int32 Length = 0;
         switch (Type) {
-            case DICTIONARY_TYPE_BOOLEAN: {
-                uint32 Flag = 0;
-                Dictionary_ItemGetBoolean(Container, Item, &Flag);
-                if (Flag)
+            case DICTIONARY_TYPE_BOOLEAN:
+                if (Item->Flags & DictionaryBooleanFlag)
                     Put("true", 4);
                 else
                     Put("false", 5);
                 break;
-            }
             case DICTIONARY_TYPE_INT64:
             case DICTIONARY_TYPE_FLOAT64:
-                Dictionary_ItemGetBufferPtr(Container, Item, &Text, &Length);
+                DictionaryInt_TextForm(Item, &Text, &Length);
                 Number(Text != nullptr ? Text : "", Text != nullptr ? Length : 0);
                 break;
             case DICTIONARY_TYPE_STRING:
-                Dictionary_ItemGetBufferPtr(Container, Item, &Text, &Length);
+                DictionaryInt_TextForm(Item, &Text, &Length);
                 Put('"');
                 if (Text != nullptr) Escaped(Text, Length);
                 Put('"');
@@ -228,8 +223,7 @@ class Writer {
                 const bool IsList = Type == DICTIONARY_TYPE_LIST;
                 Put(IsList ? '[' : '{');
                 if (!Minify) Put('\n');
-                Dictionary *Child = nullptr;
-                if (Dictionary_ItemGetDictionaryHandle(Container, Item, &Child)) Items(Child, Level + 1, IsList);
+                if (Item->Child != nullptr) Items(Item->Child, Level + 1, IsList);
                 if (!Minify) Indent(Level);
                 Put(IsList ? ']' : '}');
                 break;
