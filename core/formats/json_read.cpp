@@ -21,6 +21,7 @@
 #include <charconv>
 
 #include "core/buffered_stream.h"
+#include "core/dictionary_internal.h"
 #include "core/formats/json.h"
 #include "core/formats/json_internal.h"
 #include "core/memory.h"
@@ -226,17 +227,21 @@ class Scanner {
                 Key = J->Levels[Depth - 1].Key;
                 if (const char *Slash = strrchr(Key, '\\')) Key = Slash + 1;
             }
-            DictionaryItem *Item = nullptr;
-            Dictionary_Add(Target, Key, &Item);
-            Dictionary_ItemSetType(Target, Item, DictionaryType(Kind));
+            // What Dictionary_Add, _ItemSetType and _ItemSetBuffer (or
+            // _ItemSetBoolean) do, reports included, without their checks
+            // repeated for every value of a document.
+            Dictionary_CheckHandle(Target);
+            Dictionary_CheckList(Target);
+            DictionaryItem *Item = DictionaryInt_Insert(Target, Target->Items.Last, Key);
+            DictionaryInt_SetType(Target, Item, DictionaryType(Kind));
             switch (Kind) {
                 case JSON_KIND_STRING:
-                case JSON_KIND_NUMBER: Dictionary_ItemSetBuffer(Target, Item, Text, TextLength); break;
+                case JSON_KIND_NUMBER: DictionaryInt_SetBuffer(Target, Item, Text, TextLength); break;
                 case JSON_KIND_BOOLEAN:
-                    Dictionary_ItemSetBoolean(Target, Item, TextLength == 4 && memcmp(Text, "true", 4) == 0);
+                    DictionaryInt_SetBoolean(Target, Item, TextLength == 4 && memcmp(Text, "true", 4) == 0);
                     break;
                 case JSON_KIND_OBJECT:
-                case JSON_KIND_ARRAY: Dictionary_ItemGetDictionaryHandle(Target, Item, &Child); break;
+                case JSON_KIND_ARRAY: Child = Item->Child; break;
                 default: break;
             }
         }
