@@ -228,8 +228,10 @@ void LogBytes(const char *Title, const uint8 *Bytes, int32 Count, const char *Fi
 
 } // namespace
 
-void *Memory_AllocInt(int32 Size, uint32 Flags, const char *File, int32 Line) {
-    uint32 DebugFlags = Debug_Flags();
+namespace {
+
+// Every case of an allocation: tracking, tracing, a bad size, no memory.
+[[gnu::noinline]] void *AllocFull(int32 Size, uint32 Flags, const char *File, int32 Line, uint32 DebugFlags) {
     if (Size < 1) Debug_AbortInt(File, Line, "Invalid Memory Size (%d)\n", Size);
 
     int64 BlockSize = BlockSizeOf(Size);
@@ -284,8 +286,8 @@ void *Memory_AllocInt(int32 Size, uint32 Flags, const char *File, int32 Line) {
     return Address;
 }
 
-void *Memory_FreeInt(void *Pointer, int32 Size, const char *File, int32 Line) {
-    uint32 DebugFlags = Debug_Flags();
+// Every case of a free: tracking, tracing, bad arguments, damaged guards.
+[[gnu::noinline]] void *FreeFull(void *Pointer, int32 Size, const char *File, int32 Line, uint32 DebugFlags) {
     if (DebugFlags & DEBUG_FLAG_MEMORYREPORT)
         Log_PrintInt(LOG_DEBUG, File, Line, 0, "-- Free  0x%p: %10d [%s / %d]\n", Pointer, Size, File, Line);
     if (Size < 1) Debug_AbortInt(File, Line, "Invalid Memory Size (%d)\n", Size);
@@ -315,6 +317,40 @@ void *Memory_FreeInt(void *Pointer, int32 Size, const char *File, int32 Line) {
         Memory_SentinelCheck(1, BlockStart, Size, File, Line);
     free(Tracking ? (void *)RecordOf(BlockStart) : (void *)BlockStart);
     if (!Tracking && State != nullptr) CountUntracked(-1, BlockSize);
+    return nullptr;
+}
+
+} // namespace
+
+// The common case (no tracking, no tracing, a valid size, intact guards)
+// without the frame the full paths need.
+void *Memory_AllocInt(int32 Size, uint32 Flags, const char *File, int32 Line) {
+    const uint32 DebugFlags = Debug_Flags();
+    if (__builtin_expect(Size < 1 || Hot.State == nullptr || Hot.Tracking || (DebugFlags & DEBUG_FLAG_MEMORYREPORT), 0))
+        return AllocFull(Size, Flags, File, Line, DebugFlags);
+    const int64 BlockSize = BlockSizeOf(Size);
+    uint8 *BlockStart =
+        static_cast<uint8 *>((Flags & MEMORY_FLAG_ZERO) ? calloc(1, (size_t)BlockSize) : malloc((size_t)BlockSize));
+    if (__builtin_expect(BlockStart == nullptr, 0)) return AllocFull(Size, Flags, File, Line, DebugFlags);
+    const GuardWords Guard = MakeGuardWords(BlockStart);
+    WriteGuard(BlockStart, Guard);
+    WriteGuard(BlockStart + BlockSize - MEMORY_GUARD_SIZE, Guard);
+    CountUntracked(1, BlockSize);
+    return BlockStart + MEMORY_GUARD_SIZE;
+}
+
+void *Memory_FreeInt(void *Pointer, int32 Size, const char *File, int32 Line) {
+    const uint32 DebugFlags = Debug_Flags();
+    if (__builtin_expect(Size < 1 || Pointer == nullptr || Hot.State == nullptr || Hot.Tracking ||
+                             (DebugFlags & DEBUG_FLAG_MEMORYREPORT),
+                         0))
+        return FreeFull(Pointer, Size, File, Line, DebugFlags);
+    const int64 BlockSize = BlockSizeOf(Size);
+    uint8 *BlockStart = static_cast<uint8 *>(Pointer) - MEMORY_GUARD_SIZE;
+    if (__builtin_expect(!GuardsIntact(BlockStart, BlockStart, BlockSize), 0))
+        return FreeFull(Pointer, Size, File, Line, DebugFlags);
+    free(BlockStart);
+    CountUntracked(-1, BlockSize);
     return nullptr;
 }
 
