@@ -12,6 +12,9 @@
 // null; number texts in the lenient forms the reader accepts (+1, .5, 00) are
 // written in standard form; keys of List members are not written.
 #include <string.h>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include <array>
 #include <new>
@@ -36,6 +39,27 @@ constexpr auto PlainBytes = [] {
 }();
 
 bool IsDigit(char Character) { return Character >= '0' && Character <= '9'; }
+
+// The length of the run of plain bytes (see PlainBytes) at the start of a
+// text; sixteen bytes are looked at a time where they can be.
+int32 PlainRun(const char *Text, int32 Length) {
+    int32 Plain = 0;
+#if defined(__SSE2__)
+    const __m128i Space = _mm_set1_epi8(0x20), Delete = _mm_set1_epi8(0x7F);
+    const __m128i Quote = _mm_set1_epi8('"'), Backslash = _mm_set1_epi8('\\');
+    for (; Plain + 16 <= Length; Plain += 16) {
+        const __m128i Bytes = _mm_loadu_si128(reinterpret_cast<const __m128i *>(Text + Plain));
+        // Signed, bytes from 0x80 up are below the blank too.
+        const __m128i Special =
+            _mm_or_si128(_mm_or_si128(_mm_cmplt_epi8(Bytes, Space), _mm_cmpeq_epi8(Bytes, Delete)),
+                         _mm_or_si128(_mm_cmpeq_epi8(Bytes, Quote), _mm_cmpeq_epi8(Bytes, Backslash)));
+        const int32 Mask = _mm_movemask_epi8(Special);
+        if (Mask != 0) return Plain + __builtin_ctz((uint32)Mask);
+    }
+#endif
+    while (Plain < Length && PlainBytes[(uint8)Text[Plain]]) Plain++;
+    return Plain;
+}
 
 class Writer {
   public:
@@ -129,8 +153,7 @@ class Writer {
     // %js itself reads up to a terminator, so a longer text goes through it
     // in pieces between its NUL bytes.
     void Escaped(const char *Text, int32 Length) {
-        int32 Plain = 0;
-        while (Plain < Length && PlainBytes[(uint8)Text[Plain]]) Plain++;
+        const int32 Plain = PlainRun(Text, Length);
         Put(Text, Plain);
         if (Plain == Length) return;
         Text += Plain;
