@@ -4,6 +4,7 @@
 #include <string.h>
 
 #include "core/notification_center_script.h"
+#include "core/path_script.h"
 #include "core/web_get.h"
 
 namespace {
@@ -25,6 +26,7 @@ struct CoreClass {
 };
 
 const CoreClass CoreClasses[] = {
+    {"TQX.FileSystem", Path_Invoke, nullptr, ClassKind::Stateless},
     {"TQX.NotificationCenter", NotificationCenter_Invoke, ReleaseRegistration, ClassKind::PageRegistration},
     {"TQX.Analytics", Analytics_Invoke, nullptr, ClassKind::Stateless},
     {"TQX.WebGet", WebGet_Invoke, nullptr, ClassKind::Stateless},

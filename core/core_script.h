@@ -4,9 +4,10 @@
 //
 // Made here: "TQX.NotificationCenter" (the page becomes a batch registration
 // of the bridge; the instance holds one share of it), and the stateless
-// "TQX.WebGet" and "TQX.Analytics". The classes of subsystems this host does
-// not have yet ("TQX.Process", "TQX.Pipe", "TQX.Registry", "TQX.FileSystem",
-// "TQX.Platform") are not made: their names go on to the next family.
+// "TQX.FileSystem", "TQX.WebGet" and "TQX.Analytics". The classes of
+// subsystems this host does not have yet ("TQX.Process", "TQX.Pipe",
+// "TQX.Registry", "TQX.Platform") are not made: their names go on to the next
+// family.
 //
 // The family shares the host's own facilities, so its load, unload, option
 // and hand-over functions do nothing and answer 1.

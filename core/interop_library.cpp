@@ -1,40 +1,27 @@
-// Interop libraries: families exported by shared objects, loaded with
-// dlopen (lazy binding, local symbols, so nothing in a library interposes
-// with the host or another library) and unloaded on a thread of their own.
+// Interop libraries: families exported by shared objects, loaded through the
+// platform's library loader (lazy binding, local symbols, so nothing in a
+// library interposes with the host or another library) and unloaded on a
+// thread of their own.
 //
 // A shared object is registered once. Loading it again gains a reference on
 // that registration and gives the loader's extra reference back at once, so
-// the unload thread's one dlclose really unloads it. The unload thread runs
+// the unload thread's one close really unloads it. The unload thread runs
 // only when every load has been matched by an unload request and the family
 // has no live instance; the process step polls it and frees the record.
-#include <dlfcn.h>
-
 #include "core/critical_section.h"
 #include "core/interop_internal.h"
 #include "core/log.h"
 #include "core/memory.h"
-#include "core/path.h"
+#include "core/posix/platform.h"
 
 // How long the end of the bridge waits for a library's unload thread.
 constexpr int32 UnloadWaitMilliseconds = 120000;
-constexpr int32 LoaderPathSize = 1024;
 
 namespace {
 
-void *OpenSharedObject(const char *Path) {
-    char Resolved[LoaderPathSize];
-    Path_Resolve(Path, Resolved, (int32)sizeof(Resolved));
-    void *Handle = dlopen(Resolved, RTLD_LAZY | RTLD_LOCAL);
-    if (Handle == nullptr) {
-        const char *Error = dlerror();
-        Log_Debug("Unable to load library (%s) (%s)\n", Path, Error != nullptr ? Error : "");
-    }
-    return Handle;
-}
-
 void CloseSharedObject(void **Handle) {
     if (*Handle == nullptr) return;
-    dlclose(*Handle);
+    Platform_FreeLibrary(*Handle);
     *Handle = nullptr;
 }
 
@@ -55,7 +42,7 @@ void FreeLibraryRecord(InteropStruct *Global, InteropLibrary *Library) {
 }
 
 template <typename Func> Func Export(void *Handle, const char *Name) {
-    return reinterpret_cast<Func>(dlsym(Handle, Name));
+    return reinterpret_cast<Func>(Platform_GetProcAddress(Handle, Name));
 }
 
 // The registration of this shared object, with one more reference; null when
@@ -85,12 +72,12 @@ InteropLibrary *FindLoaded(InteropStruct *Global, void *Handle, bool *Failed) {
 InteropLibrary *Interop_LoadLibrary(const char *Path) {
     InteropStruct *Global = Interop_Global();
     Debug_CheckPointer(Path);
-    void *Handle = OpenSharedObject(Path);
+    void *Handle = Platform_LoadLibrary(Path, 1);
     InteropLibrary *Library = nullptr;
     bool Failed = Handle == nullptr;
     if (!Failed) Library = FindLoaded(Global, Handle, &Failed);
     if (Library != nullptr) {
-        dlclose(Handle);
+        Platform_FreeLibrary(Handle);
         return Library;
     }
     if (!Failed) {

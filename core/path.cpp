@@ -17,7 +17,9 @@
 
 #include "core/debug.h"
 #include "core/log.h"
+#include "core/path_internal.h"
 #include "core/posix/platform.h"
+#include "core/string.h"
 
 namespace {
 
@@ -38,15 +40,6 @@ size_t FilenameOffset(std::string_view Path) {
     return Offset;
 }
 
-// Resolves and fixes Path into a MAX_PATH_SIZE buffer; false (errno set) when
-// it does not fit.
-bool ResolveFitting(const char *Path, char (&Output)[MAX_PATH_SIZE], int32 FixFlags) {
-    Path_Resolve(Path, Output, MAX_PATH_SIZE);
-    Path_Fix(Output, MAX_PATH_SIZE, FixFlags);
-    if (strlen(Output) < MAX_PATH_SIZE - 1) return true;
-    errno = ENAMETOOLONG;
-    return false;
-}
 
 // lstat, and stat when the path is a link: 1 when it is (or leads to) a directory.
 bool IsDirectoryOrLinkToOne(const char *Path, bool *Exists) {
@@ -84,6 +77,23 @@ int32 CreateDirectoryStep(const char *Path, int32 *Error) {
 }
 
 } // namespace
+
+bool PathInt_ResolveFitting(const char *Path, char (&Output)[MAX_PATH_SIZE], int32 FixFlags) {
+    // Resolving into a larger buffer tells a path that fits exactly from a
+    // cut one.
+    char Work[MAX_PATH_SIZE + 2];
+    Path_Resolve(Path, Work, sizeof(Work));
+    Path_Fix(Work, sizeof(Work), FixFlags);
+    if (strlen(Work) >= MAX_PATH_SIZE) {
+        Output[0] = 0;
+        errno = ENAMETOOLONG;
+        return false;
+    }
+    memcpy(Output, Work, strlen(Work) + 1);
+    return true;
+}
+
+int32 PathInt_NameTooLong(void) { return PLATFORM_ERROR_ERRNO_BASE + ENAMETOOLONG; }
 
 extern "C" int32 Path_Fix(char *Path, int32 Size, int32 Flags) {
     Debug_CheckPointer(Path);
@@ -235,11 +245,76 @@ extern "C" int32 Path_RemoveFilename(char *Path) {
     return 1;
 }
 
+extern "C" int32 Path_ParseFilenameWithoutExtension(const char *Path, char *Output, int32 Size) {
+    Debug_CheckPointer(Output);
+    const char *Filename;
+    int32 Found = Path_ParseFilenamePtr(Path, &Filename);
+    std::string_view Name(Filename);
+    const char *Extension;
+    if (Path_ParseExtensionPtr(Filename, 1, &Extension)) Name = Name.substr(0, (size_t)(Extension - Filename));
+    CopyCut(Name, Output, Size);
+    return Found;
+}
+
+extern "C" int32 Path_RemoveDirectory(char *Path) {
+    const char *Filename;
+    int32 Found = Path_ParseFilenamePtr(Path, &Filename);
+    memmove(Path, Filename, strlen(Filename) + 1);
+    return Found;
+}
+
+extern "C" int32 Path_ConvertToURL(const char *Path, char *Output, int32 Size) {
+    Debug_CheckPointer(Path);
+    Debug_CheckPointer(Output);
+    std::string_view Text(Path);
+    std::string Url;
+    if (Text.starts_with('.') || (Text.size() >= 2 && IsSeparator(Text[0]) && IsSeparator(Text[1])))
+        Url = "file:";
+    else if (!Text.empty() && IsSeparator(Text[0]))
+        Url = "file://";
+    else
+        Url = "file:./";
+    Url += Text;
+    std::replace(Url.begin(), Url.end(), '\\', '/');
+    CopyCut(Url, Output, Size);
+    return 1;
+}
+
+extern "C" int32 Path_ConvertFromURL(const char *Url, char *Output, int32 Size) {
+    Debug_CheckPointer(Url);
+    Debug_CheckPointer(Output);
+    CopyCut("", Output, Size);
+    std::string_view Text(Url);
+    if (!Text.starts_with("file:")) return 0;
+    Text.remove_prefix(5);
+    if (Text.starts_with("./") || Text.starts_with("../")) {
+        CopyCut(Text, Output, Size);
+        return 1;
+    }
+    if (!Text.starts_with("//") || Text.size() == 2) return 0;
+    if (Text[2] == '/') {
+        // Three or more slashes: a local absolute path.
+        Text.remove_prefix(Text.find_first_not_of('/') == std::string_view::npos ? Text.size() - 1
+                                                                                  : Text.find_first_not_of('/') - 1);
+        CopyCut(Text, Output, Size);
+        return 1;
+    }
+    constexpr std::string_view Localhost = "localhost/";
+    if (Text.size() >= 2 + Localhost.size() &&
+        String_CompareLengthWithoutCase(Text.data() + 2, Localhost.data(), (int32)Localhost.size())) {
+        Text.remove_prefix(2 + Localhost.size() - 1);
+        CopyCut(Text, Output, Size);
+        return 1;
+    }
+    CopyCut(Text, Output, Size); // another host: kept as a network path
+    return 1;
+}
+
 extern "C" int32 Path_Stat(const char *Path, struct stat *Status) {
     Debug_CheckPointer(Path);
     Debug_CheckPointer(Status);
     char Fixed[MAX_PATH_SIZE];
-    if (!ResolveFitting(Path, Fixed, PATH_FIX_REMOVE_TRAILING)) {
+    if (!PathInt_ResolveFitting(Path, Fixed, PATH_FIX_REMOVE_TRAILING)) {
         memset(Status, 0, sizeof(*Status));
         return 0;
     }
@@ -265,9 +340,8 @@ extern "C" int32 Path_CreateDirectory(const char *Path, int32 StripFilename, int
     if (Error == nullptr) Error = &Ignored;
     *Error = 0;
     char Fixed[MAX_PATH_SIZE];
-    Path_Resolve(Path, Fixed, sizeof(Fixed));
-    if (strlen(Fixed) >= MAX_PATH_SIZE - 1) {
-        *Error = PLATFORM_ERROR_ERRNO_BASE + ENAMETOOLONG;
+    if (!PathInt_ResolveFitting(Path, Fixed, 0)) {
+        *Error = PathInt_NameTooLong();
         Log_Debug("Unable to create directory (%s) [LE: %d:%.8X]\n", Path, *Error, (uint32)*Error);
         return 0;
     }

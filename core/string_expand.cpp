@@ -26,6 +26,7 @@
 #include "core/debug.h"
 #include "core/log.h"
 #include "core/memory.h"
+#include "core/path.h"
 #include "core/string.h"
 #include "core/string_expand_internal.h"
 
@@ -42,6 +43,7 @@ constexpr int32 NameSize = 8140;
 // sockets, the registry and HMAC. A provider joins the table when its module
 // is part of the build.
 constexpr String_ExpandFunc ModuleProviders[] = {
+    Path_ExpandKey,
     Base64_ExpandKey,
 };
 

@@ -12,6 +12,7 @@
 #include "core/interop.h"
 #include "core/log.h"
 #include "core/notification_center.h"
+#include "core/path.h"
 #include "core/posix/platform.h"
 #include "core/thread.h"
 #include "host/host_signal.h"
@@ -92,6 +93,7 @@ int main(int argc, char **argv) {
     EventQueue_Init();
     NotificationCenter_Init();
     Interop_Init();
+    Path_Init();
     Host_MainThreadSignalInit();
     Thread_SetUnhandledSignal(Host_PlatformMainThreadSignal);
     // The core script classes answer to this program's own module name.
@@ -114,6 +116,9 @@ int main(int argc, char **argv) {
     // takes its queued event off the main queue.
     Thread_SetUnhandledSignal(nullptr);
     Host_MainThreadSignalRemove();
+    // A directory-size thread still counting is stopped before the bridge
+    // and the center it answers through go.
+    Path_Remove();
     Interop_Remove();
     NotificationCenter_Remove();
     EventQueue_Remove();

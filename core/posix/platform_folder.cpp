@@ -286,3 +286,33 @@ extern "C" int32 Platform_GetModuleLogDirectory(void *Module, char *Buffer, int3
     if (!State || Name[0] == 0) return 0;
     return Deliver(*State + Name + "/", Buffer, Length);
 }
+
+extern "C" int32 Platform_SetCurrentDirectory(const char *Path) {
+    Debug_CheckPointer(Path);
+    char Resolved[MAX_PATH_SIZE];
+    Path_Resolve(Path, Resolved, sizeof(Resolved));
+    if (strlen(Resolved) >= sizeof(Resolved) - 1) {
+        errno = ENAMETOOLONG;
+        return 0;
+    }
+    return chdir(Resolved) == 0 ? 1 : 0;
+}
+
+extern "C" int32 Platform_GetPlatformDirectory(char *Buffer, int32 Length) {
+    return Platform_GetSpecialPath(PLATFORM_PATH_SYSTEMDIRECTORY, Buffer, Length);
+}
+
+extern "C" int32 Platform_GetSystemDirectory(char *Buffer, int32 Length) {
+    return Platform_GetSpecialPath(PLATFORM_PATH_SYSTEMDIRECTORY, Buffer, Length);
+}
+
+extern "C" int32 Platform_GetSystemDrive(char *Buffer, int32 Length) {
+    return Platform_GetSpecialPath(PLATFORM_PATH_SYSTEMDRIVE, Buffer, Length);
+}
+
+extern "C" int32 Platform_GetLongPath(const char *Path, char *Buffer, int32 Length) {
+    Debug_CheckPointer(Path);
+    return Deliver(std::string(Path), Buffer, Length);
+}
+
+extern "C" int32 Platform_GetAppFilename(char *Buffer, int32 Length) { return Deliver(std::nullopt, Buffer, Length); }

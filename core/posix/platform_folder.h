@@ -50,6 +50,16 @@ int32 Platform_GetUserHome(char *Buffer, int32 Length);
 int32 Platform_GetTempDirectory(char *Buffer, int32 Length);
 int32 Platform_GetPipeDirectory(char *Buffer, int32 Length);
 int32 Platform_GetCurrentDirectory(char *Buffer, int32 Length);
+// Changes the working directory ("~" resolved); 1 when the change succeeded.
+int32 Platform_SetCurrentDirectory(const char *Path);
+// The system's own folder (special path 14) and the drive it is on (15).
+int32 Platform_GetPlatformDirectory(char *Buffer, int32 Length);
+int32 Platform_GetSystemDirectory(char *Buffer, int32 Length);
+int32 Platform_GetSystemDrive(char *Buffer, int32 Length);
+// There are no short names here: the path comes back unchanged.
+int32 Platform_GetLongPath(const char *Path, char *Buffer, int32 Length);
+// The application bundle's path; 0 as there are no bundles on this platform.
+int32 Platform_GetAppFilename(char *Buffer, int32 Length);
 
 // Modules. A module handle is a dlopen handle; null stands for "none".
 // With Name null: the main program's handle; with a name: the loaded image
@@ -66,5 +76,16 @@ int32 Platform_GetModuleDirectory(void *Module, char *Buffer, int32 Length);
 // Module null: $XDG_STATE_HOME (default ~/.local/state) + the main
 // executable's name without extension + "/".
 int32 Platform_GetModuleLogDirectory(void *Module, char *Buffer, int32 Length);
+
+// Shared libraries, opened with lazy binding and local symbols so nothing in
+// one interposes with the host or another library. Load resolves "~" (a path
+// that does not fit 1,024 bytes is refused) and answers the handle, or null,
+// logging "Unable to load library (%s) (%s)\n" with the loader's text when
+// LogFailure is 1. Free answers 1 when the library was closed; a null handle
+// answers 0. GetProcAddress answers the symbol's address or null.
+void *Platform_LoadLibrary(const char *Path, int32 LogFailure);
+void *Platform_LoadSystemLibrary(const char *Path, int32 LogFailure);
+int32 Platform_FreeLibrary(void *Handle);
+void *Platform_GetProcAddress(void *Handle, const char *Symbol);
 
 RUNTIME_EXTERN_C_END

@@ -77,7 +77,7 @@ TEST_F(CoreScriptTest, MakesItsClassesByExactName) {
     EXPECT_EQ(Center.User, nullptr);
     EXPECT_EQ(Interop_GetExecuteCallbackCount(), 0);
 
-    for (const char *Name : {"TQX.WebGet", "TQX.Analytics"}) {
+    for (const char *Name : {"TQX.WebGet", "TQX.Analytics", "TQX.FileSystem"}) {
         Made Stateless = CreateDirect(Name, "");
         EXPECT_EQ(Stateless.Answer, 1) << Name;
         EXPECT_NE(Stateless.Invoke, nullptr);
@@ -87,7 +87,7 @@ TEST_F(CoreScriptTest, MakesItsClassesByExactName) {
     }
 
     // Other letter case, and classes of subsystems this host does not have.
-    for (const char *Name : {"tqx.notificationcenter", "TQX.Process", "TQX.Pipe", "TQX.Registry", "TQX.FileSystem",
+    for (const char *Name : {"tqx.notificationcenter", "tqx.filesystem", "TQX.Process", "TQX.Pipe", "TQX.Registry",
                              "TQX.Platform", "TQX.Nothing"}) {
         Made Refused = CreateDirect(Name);
         EXPECT_EQ(Refused.Answer, 0) << Name;

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "core/posix/platform.h"
+#include "tests/support/python.h"
 #include "tests/support/runtime.h"
 #include "tests/support/system.h"
 
@@ -138,6 +139,153 @@ TEST(PathText, FilenamesDirectoriesAndExtensions) {
     EXPECT_STREQ(Name, "dir.d/");
     EXPECT_EQ(Path_RemoveFilename(Name), 0);
     EXPECT_EQ(Path_RemoveExtension(Name), 0);
+}
+
+namespace {
+
+// Random texts of the characters that matter, with a fixed seed.
+std::vector<std::string> RandomPaths(const char *Alphabet, int Count, uint32 Seed) {
+    std::vector<std::string> Texts;
+    uint32 State = Seed;
+    auto Next = [&State] { return State = State * 1103515245u + 12345u, (State >> 16) & 0x7fff; };
+    size_t Letters = strlen(Alphabet);
+    for (int Index = 0; Index < Count; Index++) {
+        std::string Text;
+        for (uint32 Length = Next() % 14; Length > 0; Length--) Text += Alphabet[Next() % Letters];
+        Texts.push_back(Text);
+    }
+    return Texts;
+}
+
+std::string Lines(const std::vector<std::string> &Texts) {
+    std::string Joined;
+    for (const std::string &Text : Texts) Joined += Text + "\n";
+    return Joined;
+}
+
+// posixpath.normpath, after the differences that are ours: a backslash is a
+// separator, "//" is not kept, a ".." with nothing before it is dropped
+// unless flag 4 keeps it (relative paths only), an empty result stays empty
+// (only a lone "." stays "."), and the trailing separator follows the flags.
+constexpr const char *NormpathModel = R"(
+import posixpath, sys
+flags = int(sys.argv[1])
+for s in sys.stdin.read().split('\n')[:-1]:
+    t = s.replace('\\', '/')
+    if t == '':
+        print(''); continue
+    n = posixpath.normpath(t)
+    if n.startswith('//') and not n.startswith('///'):
+        n = n[1:]
+    if not t.startswith('/') and not flags & 4:
+        parts = n.split('/')
+        while parts and parts[0] == '..':
+            parts.pop(0)
+        n = '/'.join(parts)
+    if n in ('', '.'):
+        n = '.' if s == '.' else ''
+    if flags & 1:
+        pass
+    elif flags & 2:
+        if n in ('', '.'):
+            n = './'
+        elif not n.endswith('/'):
+            n += '/'
+    elif t.endswith('/') and n and not n.endswith('/'):
+        n += '/'
+    print(n)
+)";
+
+} // namespace
+
+TEST(PathFix, MatchesNormpathOnRandomTexts) {
+    std::vector<std::string> Texts = RandomPaths("ab./\\", 4000, 20261207);
+    for (int32 Flags : {0, 1, 2, 4, 5, 6}) {
+        std::string Script = std::string("import sys\nsys.argv = ['', '") + std::to_string(Flags) + "']\n" + NormpathModel;
+        std::string Expected = RunPython(Script, Lines(Texts));
+        std::string Actual;
+        for (const std::string &Text : Texts) Actual += Fix(Text, Flags, 64) + "\n";
+        ASSERT_EQ(Actual, Expected) << "flags " << Flags;
+    }
+}
+
+// Splitting as posixpath.split/basename/splitext see it once a backslash and
+// a colon count as separators; the one difference: a leading dot starts an
+// extension (".profile" has the extension "profile").
+TEST(PathText, SplittingMatchesPosixpathOnRandomTexts) {
+    std::vector<std::string> Texts = RandomPaths("ab./\\:", 4000, 7);
+    std::string Expected = RunPython(R"(
+import posixpath, sys
+for s in sys.stdin.read().split('\n')[:-1]:
+    t = s.replace('\\', '/').replace(':', '/')
+    tail = s[len(t) - len(posixpath.basename(t)):]
+    head = s[:len(s) - len(tail)]
+    e = posixpath.splitext(tail)[1]
+    if e == '' and '.' in tail:
+        e = tail[tail.rfind('.'):]
+    print('\t'.join([head, tail, str(int(tail != '')), tail[:len(tail) - len(e)], e[1:], e]))
+)",
+                                     Lines(Texts));
+    std::string Actual;
+    for (const std::string &Text : Texts) {
+        char Directory[64], Name[64], Title[64], Extension[64], Dotted[64];
+        Path_ParseDirectory(Text.c_str(), Directory, sizeof(Directory));
+        int32 Found = Path_ParseFilename(Text.c_str(), Name, sizeof(Name));
+        Path_ParseFilenameWithoutExtension(Text.c_str(), Title, sizeof(Title));
+        Path_ParseExtension(Text.c_str(), 0, Extension, sizeof(Extension));
+        Path_ParseExtension(Text.c_str(), 1, Dotted, sizeof(Dotted));
+        Actual += std::string(Directory) + "\t" + Name + "\t" + std::to_string(Found) + "\t" + Title + "\t" +
+                  Extension + "\t" + Dotted + "\n";
+    }
+    EXPECT_EQ(Actual, Expected);
+}
+
+TEST(PathText, RemoveDirectoryAndNameWithoutExtension) {
+    char Out[MAX_PATH_SIZE];
+    EXPECT_EQ(Path_ParseFilenameWithoutExtension("a/b.txt", Out, sizeof(Out)), 1);
+    EXPECT_STREQ(Out, "b");
+    EXPECT_EQ(Path_ParseFilenameWithoutExtension("a.d/b", Out, sizeof(Out)), 1);
+    EXPECT_STREQ(Out, "b");
+    EXPECT_EQ(Path_ParseFilenameWithoutExtension("a/", Out, sizeof(Out)), 0);
+    EXPECT_STREQ(Out, "");
+    char Path[] = "x\\y:z/name.txt";
+    EXPECT_EQ(Path_RemoveDirectory(Path), 1);
+    EXPECT_STREQ(Path, "name.txt");
+    char Directory[] = "x/y/";
+    EXPECT_EQ(Path_RemoveDirectory(Directory), 0);
+    EXPECT_STREQ(Directory, "");
+}
+
+TEST(PathUrl, ToAndFromFileUrls) {
+    struct Case {
+        const char *Path, *Url;
+    };
+    const Case ToUrl[] = {
+        {"./a", "file:./a"},         {"//srv/x", "file://srv/x"}, {"\\\\srv\\x", "file://srv/x"},
+        {"/a/b", "file:///a/b"},     {"\\a", "file:///a"},        {"a/b", "file:./a/b"},
+        {"C:\\dir", "file:./C:/dir"}, {"", "file:./"},            {"../up", "file:../up"},
+    };
+    char Out[MAX_PATH_SIZE];
+    for (const Case &Row : ToUrl) {
+        EXPECT_EQ(Path_ConvertToURL(Row.Path, Out, sizeof(Out)), 1);
+        EXPECT_STREQ(Out, Row.Url) << Row.Path;
+    }
+    const Case FromUrl[] = {
+        {"file:./a", "./a"},           {"file:../a", "../a"},       {"file:///a/b", "/a/b"},
+        {"file://///a", "/a"},         {"file:///", "/"},           {"file://localhost/a", "/a"},
+        {"file://LocalHost/a/b", "/a/b"}, {"file://host/a", "//host/a"},
+    };
+    for (const Case &Row : FromUrl) {
+        EXPECT_EQ(Path_ConvertFromURL(Row.Path, Out, sizeof(Out)), 1) << Row.Path;
+        EXPECT_STREQ(Out, Row.Url) << Row.Path;
+    }
+    for (const char *Bad : {"http://x/a", "file://", "file:a", "file:/a", "file:.a", "", "FILE:///a"}) {
+        strcpy(Out, "junk");
+        EXPECT_EQ(Path_ConvertFromURL(Bad, Out, sizeof(Out)), 0) << Bad;
+        EXPECT_STREQ(Out, "") << Bad;
+    }
+    EXPECT_EQ(Path_ConvertToURL("/abcdef", Out, 8), 1); // cut, terminated
+    EXPECT_STREQ(Out, "file://");
 }
 
 class PathFileTest : public RuntimeTest {
