@@ -4,7 +4,7 @@
 set -e
 PACKAGES="cmake ninja-build g++ clang libclang-rt-14-dev python3 \
   libgtest-dev libgmock-dev libbenchmark-dev zlib1g-dev libssl-dev \
-  rapidjson-dev nlohmann-json3-dev"
+  rapidjson-dev nlohmann-json3-dev duktape-dev"
 MISSING=""
 for p in $PACKAGES; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || MISSING="$MISSING $p"
