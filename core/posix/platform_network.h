@@ -95,6 +95,14 @@ int32 PlatformJSCore_Remove(void);
 const char *PlatformJSCore_GetUtilityScript(void);
 // TEST HOOK: the time one evaluation may take (default 5,000 ms; 0 restores it).
 int32 PlatformJSCore_SetTimeLimit(int32 Milliseconds);
+// Engine pieces: a native function made global under Name (1, 0 when the
+// engine refuses); a script evaluated with any exception logged and dropped
+// (1 when it ran through); the native behind dnsResolve.
+struct duk_hthread;
+int32 PlatformJSCore_InitGlobalFunction(struct duk_hthread *Context, const char *Name,
+                                        int (*Function)(struct duk_hthread *));
+int32 PlatformJSCore_EvaluateScript(struct duk_hthread *Context, const char *Script);
+int PlatformJSCore_DnsResolve(struct duk_hthread *Context);
 // The host of a URL without port, user information or brackets: 1 when the
 // URL has a host part ("scheme://host..." or "host..."), 0 otherwise.
 int32 PlatformJSCore_ParseHost(const char *URL, char *Buffer, int32 Length);

@@ -201,21 +201,6 @@ void *Reallocate(void *User, void *Pointer, duk_size_t Size) {
 
 void Fatal(void *, const char *Message) { Debug_Abort("Script engine failure: %s\n", Message ? Message : ""); }
 
-// dnsResolve(host): the first IPv4 address of the name as dotted text;
-// undefined for anything but one string argument or a failed resolution.
-duk_ret_t DnsResolve(duk_context *Context) {
-    if (duk_get_top(Context) != 1 || !duk_is_string(Context, 0)) return 0;
-    const char *Name = duk_get_string(Context, 0);
-    addrinfo Hints{}, *Found = nullptr;
-    Hints.ai_family = AF_INET;
-    if (Name[0] == 0 || getaddrinfo(Name, nullptr, &Hints, &Found) != 0 || Found == nullptr) return 0;
-    char Text[INET_ADDRSTRLEN] = {};
-    inet_ntop(AF_INET, &reinterpret_cast<sockaddr_in *>(Found->ai_addr)->sin_addr, Text, sizeof(Text));
-    freeaddrinfo(Found);
-    duk_push_string(Context, Text);
-    return 1;
-}
-
 // myIpAddress(): the address this machine would send from (a UDP socket
 // connected without sending), else the first up adapter that is not the
 // loopback, else "127.0.0.1". PAC scripts compare it with isInNet.
@@ -255,21 +240,55 @@ std::string ErrorText(duk_context *Context) {
     return duk_safe_to_string(Context, -1);
 }
 
+int MyIpAddressNative(duk_context *Context) { return MyIpAddress(Context); }
+
+} // namespace
+
+extern "C" int32 PlatformJSCore_InitGlobalFunction(struct duk_hthread *Context, const char *Name,
+                                                  int (*Function)(struct duk_hthread *)) {
+    duk_push_c_function(Context, Function, DUK_VARARGS);
+    return duk_put_global_string(Context, Name) ? 1 : 0;
+}
+
+extern "C" int32 PlatformJSCore_EvaluateScript(struct duk_hthread *Context, const char *Script) {
+    if (duk_peval_string(Context, Script) != 0) {
+        Log_Error("PAC script failed: %s\n", ErrorText(Context).c_str());
+        duk_pop(Context);
+        return 0;
+    }
+    duk_pop(Context);
+    return 1;
+}
+
+// dnsResolve(host): the first IPv4 address of the name as dotted text;
+// undefined for anything but one string argument or a failed resolution.
+extern "C" int PlatformJSCore_DnsResolve(struct duk_hthread *Context) {
+    if (duk_get_top(Context) != 1 || !duk_is_string(Context, 0)) return 0;
+    const char *Name = duk_get_string(Context, 0);
+    addrinfo Hints{}, *Found = nullptr;
+    Hints.ai_family = AF_INET;
+    if (Name[0] == 0 || getaddrinfo(Name, nullptr, &Hints, &Found) != 0 || Found == nullptr) return 0;
+    char Text[INET_ADDRSTRLEN] = {};
+    inet_ntop(AF_INET, &reinterpret_cast<sockaddr_in *>(Found->ai_addr)->sin_addr, Text, sizeof(Text));
+    freeaddrinfo(Found);
+    duk_push_string(Context, Text);
+    return 1;
+}
+
+
+namespace {
+
 bool MakeHeap() {
     State.InUse = 0;
     State.Context = duk_create_heap(Allocate, Reallocate, Release, &State, Fatal);
     if (State.Context == nullptr) return false;
-    duk_push_c_function(State.Context, DnsResolve, DUK_VARARGS);
-    duk_put_global_string(State.Context, "dnsResolve");
-    duk_push_c_function(State.Context, MyIpAddress, DUK_VARARGS);
-    duk_put_global_string(State.Context, "myIpAddress");
-    if (duk_peval_string(State.Context, UtilityScript) != 0) {
-        Log_Error("PAC utility script failed: %s\n", ErrorText(State.Context).c_str());
+    if (!PlatformJSCore_InitGlobalFunction(State.Context, "dnsResolve", PlatformJSCore_DnsResolve) ||
+        !PlatformJSCore_InitGlobalFunction(State.Context, "myIpAddress", MyIpAddressNative) ||
+        !PlatformJSCore_EvaluateScript(State.Context, UtilityScript)) {
         duk_destroy_heap(State.Context);
         State.Context = nullptr;
         return false;
     }
-    duk_pop(State.Context);
     return true;
 }
 
@@ -333,11 +352,7 @@ extern "C" int32 PlatformJSCore_ProxyGetForURLWithScript(const char *Script, voi
     State.Deadline = NowNs() + (int64_t)TimeLimitMs.load() * 1000000;
 
     int32 Result = 0;
-    if (duk_peval_string(Context, Script) != 0) {
-        Log_Error("PAC script failed: %s\n", ErrorText(Context).c_str());
-        duk_pop(Context);
-    } else {
-        duk_pop(Context);
+    if (PlatformJSCore_EvaluateScript(Context, Script)) {
         char Host[HostSize];
         PlatformJSCore_ParseHost(URL, Host, sizeof(Host));
         // The URL and host reach the function as values: a URL can hold
