@@ -24,7 +24,7 @@ void WorkQueue::Post(std::function<void()> Job) {
     // jobs grows the pool while a steady trickle reuses one thread.
     if (!Stopping && Idle < (int)Jobs.size() && (int)Threads.size() < MaxThreads)
         Threads.emplace_back([this] { Run(); });
-    else Wake.notify_one();
+    Wake.notify_one();
 }
 
 void WorkQueue::Run() {
