@@ -106,8 +106,8 @@ std::string SystemLocale() {
     return "en_US";
 }
 
-// The locale's part before (Part 0) or after (Part 1) "_", else the system's.
-int32 LocalePart(int Part, char *Buffer, int32 Length) {
+// The locale's part before (Which 0) or after (Which 1) "_", else the system's.
+int32 LocalePart(int Which, char *Buffer, int32 Length) {
     Empty(Buffer, Length);
     std::string Locale = UserLocale();
     size_t Underscore = Locale.find('_');
@@ -116,7 +116,7 @@ int32 LocalePart(int Part, char *Buffer, int32 Length) {
         Underscore = Locale.find('_');
     }
     std::string_view Text(Locale);
-    Copy(Part == 0 ? Text.substr(0, Underscore) : Text.substr(Underscore + 1), Buffer, Length);
+    Copy(Which == 0 ? Text.substr(0, Underscore) : Text.substr(Underscore + 1), Buffer, Length);
     return 1;
 }
 

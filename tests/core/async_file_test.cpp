@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "core/io_worker.h"
 #include "core/meter.h"
 #include "core/posix/platform.h"
 #include "core/time.h"
@@ -392,6 +393,45 @@ TEST_F(AsyncFileTest, StreamSlotsReachTheFile) {
     EXPECT_EQ(Work.BytesDone, 2u);
     EXPECT_EQ(Stream->Close(Stream->Handle), 1);
     EXPECT_EQ(ReadAll(Temp / "s"), "hi");
+}
+
+struct WaitingJob {
+    IOWorkerJob Job;
+    AsyncFile *File;
+    char Byte = 0;
+    int32 Error = -1;
+};
+
+int32 ReadAndWait(void *, IOWorkerJob *Job) {
+    auto *Self = reinterpret_cast<WaitingJob *>(Job);
+    std::promise<int32> Done;
+    AsyncFile_Read(Self->File, 3, &Self->Byte, 1, &Done, [](AsyncFile *, void *User, int64, void *, uint32, int32 Error) {
+        static_cast<std::promise<int32> *>(User)->set_value(Error);
+        return (int32)1;
+    });
+    Self->Error = Done.get_future().get();
+    return 1;
+}
+
+// More worker jobs than either pool has threads, each blocked on a file
+// completion: the file pool is its own, so every completion still arrives.
+TEST_F(AsyncFileTest, WorkerJobsWaitingForFileCompletionsDoNotStarveThem) {
+    const std::string Path = Temp / "shared";
+    std::ofstream(Path) << "abcdef";
+    ASSERT_EQ(AsyncFile_Open(Subject, Path.c_str(), FILE_READ), 1);
+    IOWorker_Init();
+    std::vector<WaitingJob> Jobs(200);
+    for (WaitingJob &Job : Jobs) {
+        Job.Job.Function = ReadAndWait;
+        Job.File = Subject;
+        IOWorker_Post(nullptr, nullptr, &Job.Job);
+    }
+    EXPECT_EQ(IOWorker_Remove(), 1);
+    for (WaitingJob &Job : Jobs) {
+        EXPECT_EQ(Job.Error, 0);
+        EXPECT_EQ(Job.Byte, 'd');
+    }
+    AsyncFile_Close(Subject);
 }
 
 using AsyncFileDeathTest = AsyncFileTest;
