@@ -242,11 +242,12 @@ void Transfer(AsyncFile *Handle, Channel *Record, Request *Work) {
     }
 }
 
-// The end of every request: callback, counts, record, reference.
-void Finish(AsyncFile *Handle, Request *Work) {
+// The end of every request: callback, counts, record. Counted marks a
+// request that Close waits for, whose callback may close its own file.
+void Finish(AsyncFile *Handle, Request *Work, bool Counted) {
     if (Work->Callback != nullptr) {
         AsyncFile *Outer = CallbackFile;
-        CallbackFile = Handle;
+        if (Counted) CallbackFile = Handle;
         Work->Callback(Handle, Work->User, Work->Offset, Work->Buffer, Work->Done, Work->Error);
         CallbackFile = Outer;
     }
@@ -271,7 +272,7 @@ int32 Issue(AsyncFile *Handle, int64 Offset, void *Buffer, uint32 Length, void *
     if (Record == nullptr || Offset < 0) {
         Guard.unlock();
         Work->Error = Record == nullptr ? EBADF : EINVAL;
-        Finish(Handle, Work);
+        Finish(Handle, Work, false);
         return TRUE;
     }
     Handle->Issued++;
@@ -280,7 +281,7 @@ int32 Issue(AsyncFile *Handle, int64 Offset, void *Buffer, uint32 Length, void *
     State.Queue.Post([Handle, Record, Work] {
         AsyncFile *Owner = Handle;
         Transfer(Owner, Record, Work);
-        Finish(Owner, Work);
+        Finish(Owner, Work, true);
         {
             std::lock_guard Done(Owner->Lock);
             if (--Owner->Issued == 0) Owner->Drained.notify_all();
