@@ -385,7 +385,10 @@ extern "C" int32 Platform_GetDiskSerialFromPath(const char *Path, char *Buffer, 
             if (!Value.empty()) return Copy(Value, Buffer, Length), 1;
         }
     }
+    // No block device (tmpfs, overlay, proc): no disk, no answer.
     const std::string Device = "dev/block/" + std::to_string(Major) + ":" + std::to_string(Minor);
+    struct stat Status;
+    if (stat(SysPath(Device).c_str(), &Status) != 0) return 0;
     for (const char *File : {"/device/serial", "/../device/serial", "/serial", "/../serial"})
         if (ReadSmallFile(SysPath(Device + File), Text, 4096) && !Trimmed(Text).empty())
             return Copy(Trimmed(Text), Buffer, Length), 1;

@@ -61,7 +61,7 @@ int32 Platform_GetUserLocale(char *Buffer, int32 Length);
 int32 Platform_GetUserLang(char *Buffer, int32 Length);
 int32 Platform_GetUserCountry(char *Buffer, int32 Length);
 // The serial of the disk holding Path (1 with an empty text when the disk
-// has none); 0 when Path has no status.
+// has none); 0 when Path has no status or lies on no block device (tmpfs).
 int32 Platform_GetDiskSerialFromPath(const char *Path, char *Buffer, int32 Length);
 // The image file behind the loop device holding Path; 0 otherwise.
 int32 Platform_GetDiskImageFromPath(const char *Path, char *Buffer, int32 Length);

@@ -197,6 +197,8 @@ TEST_F(SystemFactsTest, DiskSerialAndDiskImageOfAPath) {
     PlatformStandIn_Set("SYS_ROOT", (Temp / "sys").c_str());
     PlatformStandIn_Set("UDEV_ROOT", (Temp / "udev").c_str());
     char Text[256] = "junk";
+    EXPECT_EQ(Platform_GetDiskSerialFromPath(Temp.Path.c_str(), Text, sizeof(Text)), 0); // no such block device
+    std::filesystem::create_directories(Temp / ("sys/dev/block/" + Device));
     EXPECT_EQ(Platform_GetDiskSerialFromPath(Temp.Path.c_str(), Text, sizeof(Text)), 1); // a disk without serial
     EXPECT_STREQ(Text, "");
     EXPECT_EQ(Platform_GetDiskImageFromPath(Temp.Path.c_str(), Text, sizeof(Text)), 0);
@@ -210,6 +212,11 @@ TEST_F(SystemFactsTest, DiskSerialAndDiskImageOfAPath) {
     EXPECT_EQ(Platform_GetDiskImageFromPath(Temp.Path.c_str(), Text, sizeof(Text)), 1);
     EXPECT_STREQ(Text, "/images/disk one.img");
     EXPECT_EQ(Platform_GetDiskSerialFromPath("/no/such/path", Text, sizeof(Text)), 0);
+    // The real /sys: a tmpfs lies on no disk.
+    PlatformStandIn_Set("SYS_ROOT", nullptr);
+    PlatformStandIn_Set("UDEV_ROOT", nullptr);
+    EXPECT_EQ(Platform_GetDiskSerialFromPath("/dev/shm", Text, sizeof(Text)), 0);
+    EXPECT_EQ(Platform_GetDiskImageFromPath("/dev/shm", Text, sizeof(Text)), 0);
     EXPECT_EQ(Platform_GetDiskImageFromPath("/no/such/path", Text, sizeof(Text)), 0);
 }
 
