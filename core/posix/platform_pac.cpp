@@ -356,11 +356,19 @@ extern "C" int32 PlatformJSCore_ProxyGetForURLWithScript(const char *Script, voi
         char Host[HostSize];
         PlatformJSCore_ParseHost(URL, Host, sizeof(Host));
         // The URL and host reach the function as values: a URL can hold
-        // quotes, and source built from it could redefine the function.
-        duk_get_global_string(Context, "FindProxyForURL");
-        duk_push_string(Context, URL);
-        duk_push_string(Context, Host);
-        if (duk_pcall(Context, 2) != DUK_EXEC_SUCCESS) {
+        // quotes, and source built from it could redefine the function. The
+        // pushes run protected too: a script may have left the heap full,
+        // and a failed allocation outside protection would end the process.
+        const char *Arguments[2] = {URL, Host};
+        auto Call = [](duk_context *Inner, void *User) -> duk_ret_t {
+            const char *const *Values = static_cast<const char *const *>(User);
+            duk_get_global_string(Inner, "FindProxyForURL");
+            duk_push_string(Inner, Values[0]);
+            duk_push_string(Inner, Values[1]);
+            duk_call(Inner, 2);
+            return 1;
+        };
+        if (duk_safe_call(Context, Call, Arguments, 0, 1) != DUK_EXEC_SUCCESS) {
             Log_Error("FindProxyForURL failed: %s\n", ErrorText(Context).c_str());
         } else if (!duk_is_string(Context, -1)) {
             Log_Error("FindProxyForURL answered a %s, not a string\n",
@@ -377,6 +385,14 @@ extern "C" int32 PlatformJSCore_ProxyGetForURLWithScript(const char *Script, voi
     }
     State.Deadline = 0;
     duk_gc(Context, 0);
+    // A heap that stays nearly full after collection (a script keeps what it
+    // allocated) would fail every later evaluation: it is dropped, and the
+    // next evaluation starts a fresh one.
+    if (State.InUse > HeapLimitBytes / 4 * 3) {
+        Log_Error("PAC engine memory exhausted; the script context is reset\n");
+        duk_destroy_heap(Context);
+        State.Context = nullptr;
+    }
     return Result;
 }
 

@@ -91,6 +91,18 @@ TEST_F(PacTest, HugeAnswersAreCutAndRunawayMemoryFails) {
     EXPECT_EQ(Evaluate("function FindProxyForURL() { var s = 'xx'; for (;;) s = s + s; }"), "<0>");
     EXPECT_EQ(Evaluate("function FindProxyForURL() { var a = []; for (;;) a.push({}); }"), "<0>");
     EXPECT_EQ(Evaluate("function FindProxyForURL() { return 'DIRECT'; }"), "DIRECT");
+    // A script that keeps the heap full: the call cannot even take its
+    // arguments and fails instead of ending the process; the full context
+    // is then dropped.
+    EXPECT_EQ(Evaluate("var keep = [], size = 1 << 20;\n"
+                       "while (size >= 64) { try { for (;;) keep.push(new Uint8Array(size)); } catch (e) { size >>= 1; } }\n"
+                       "function FindProxyForURL(url) { return url.length > 0 ? 'FULL' : 'EMPTY'; }",
+                       "http://a/" + std::string(1 << 20, 'u')),
+              "<0>");
+    EXPECT_NE(Captured.find("the script context is reset"), std::string::npos);
+    EXPECT_EQ(Evaluate("keep = null;"), "<0>"); // a fresh context: its definitions are gone
+    EXPECT_EQ(Evaluate("function FindProxyForURL(url) { return 'FRESH'; }", "http://a/" + std::string(1 << 20, 'u')),
+              "FRESH");
     char Tiny[1];
     EXPECT_EQ(Platform_ProxyGetForURLWithScript("", nullptr, "http://a/", Tiny, 0), 0);
 }
