@@ -2,12 +2,12 @@
 // with the script bridge, making the script classes of the runtime core under
 // the namespace "TQX.". Class names compare exactly (with case).
 //
-// Made here: "TQX.NotificationCenter" (the page becomes a batch registration
-// of the bridge; the instance holds one share of it), and the stateless
-// "TQX.FileSystem", "TQX.WebGet" and "TQX.Analytics". The classes of
-// subsystems this host does not have yet ("TQX.Process", "TQX.Pipe",
-// "TQX.Registry", "TQX.Platform") are not made: their names go on to the next
-// family.
+// Made here: "TQX.Process" and "TQX.Pipe" (one native object per instance,
+// named by the object's own instance id, ticked at every process step and
+// released with the instance), "TQX.NotificationCenter" (the page becomes a
+// batch registration of the bridge; the instance holds one share of it), and
+// the stateless "TQX.FileSystem", "TQX.Platform", "TQX.Registry", "TQX.WebGet"
+// and "TQX.Analytics". Other names go on to the next family.
 //
 // The family shares the host's own facilities, so its load, unload, option
 // and hand-over functions do nothing and answer 1.

@@ -59,9 +59,27 @@ class PrintTarget {
     int32 Capacity = (int32)sizeof(Local);
 };
 
-bool IsHexText(const char *Text, const char *End) {
-    if (Text < End && (*Text == '+' || *Text == '-')) Text++;
-    return End - Text >= 2 && Text[0] == '0' && (Text[1] == 'x' || Text[1] == 'X');
+// A whole number with a "0x" (hexadecimal) or "0o" (octal) prefix behind an
+// optional sign, as document readers store them ("-0x10", "0o17"); the sign
+// applies, and digits past 64 bits wrap. 0 when the text has no such prefix.
+bool ParsePrefixedInteger(const char *Text, const char *End, int64 *Value) {
+    bool Negative = false;
+    if (Text < End && (*Text == '+' || *Text == '-')) Negative = *Text++ == '-';
+    if (End - Text < 2 || Text[0] != '0') return false;
+    const int32 Base = (Text[1] == 'x' || Text[1] == 'X') ? 16 : (Text[1] == 'o' || Text[1] == 'O') ? 8 : 0;
+    if (Base == 0) return false;
+    uint64 Result = 0;
+    for (const char *Digit = Text + 2; Digit < End; Digit++) {
+        const char c = *Digit;
+        const int32 Number = c >= '0' && c <= '9' ? c - '0'
+                             : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                             : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                                    : 99;
+        if (Number >= Base) break;
+        Result = Result * (uint64)Base + (uint64)Number;
+    }
+    *Value = (int64)(Negative ? 0 - Result : Result);
+    return true;
 }
 
 // The exponent of a decimal text that overflowed or underflowed tells which.
@@ -86,7 +104,8 @@ float64 ParseDecimal(const char *Text, const char *End) {
 
 int64 ParseInteger(const char *Text, int32 Length) {
     const char *End = Text + Length;
-    if (IsHexText(Text, End)) return String_AtoI64(Text);
+    int64 Prefixed = 0;
+    if (ParsePrefixedInteger(Text, End, &Prefixed)) return Prefixed;
     const char *Start = Text < End && *Text == '+' ? Text + 1 : Text;
     int64 Whole = 0;
     auto [Stop, Error] = std::from_chars(Start, End, Whole);
@@ -281,8 +300,9 @@ int32 DictionaryInt_GetFloat64(const DictionaryItem *Item, float64 *Value) {
     if (!DictionaryInt_IsNumberType(DictionaryInt_Type(Item))) return FALSE;
     if (Item->Value == nullptr) return TRUE;
     const char *End = Item->Value + Item->ValueLength;
-    if (IsHexText(Item->Value, End))
-        *Value = (float64)String_AtoI64(Item->Value);
+    int64 Prefixed = 0;
+    if (ParsePrefixedInteger(Item->Value, End, &Prefixed))
+        *Value = (float64)Prefixed;
     else
         *Value = ParseDecimal(Item->Value, End);
     return TRUE;

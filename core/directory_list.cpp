@@ -43,6 +43,11 @@ int32 DeleteThroughClass(void *HandleAddress) {
 
 bool IsDots(const char *Name) { return strcmp(Name, ".") == 0 || strcmp(Name, "..") == 0; }
 
+int32 HasAttribute(DirectoryList *Handle, uint32 Bit) {
+    DirectoryList_Check(Handle);
+    return (Handle->Entry.Attributes & Bit) != 0 ? 1 : 0;
+}
+
 // Directory + name into a path buffer, with or without a trailing "/"; false
 // (errno set) when the name cannot be addressed or the path does not fit.
 bool EntryPath(const char *Directory, const char *Name, bool Trailing, char (&Path)[MAX_PATH_SIZE]) {
@@ -235,11 +240,6 @@ int32 DirectoryList_GetModifiedTime(DirectoryList *Handle, float64 *Time) {
     DirectoryList_Check(Handle);
     Debug_CheckPointer(Time);
     return Time_ConvertTmToEncoded(&Handle->Entry.LastWriteTime, Time);
-}
-
-static int32 HasAttribute(DirectoryList *Handle, uint32 Bit) {
-    DirectoryList_Check(Handle);
-    return (Handle->Entry.Attributes & Bit) != 0 ? 1 : 0;
 }
 
 int32 DirectoryList_IsDirectory(DirectoryList *Handle) { return HasAttribute(Handle, PLATFORM_ATTRIBUTE_DIRECTORY); }

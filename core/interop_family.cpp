@@ -5,10 +5,12 @@
 // runtime exports, which installs them as its own forwarding hooks.
 #include "core/class.h"
 #include "core/critical_section.h"
+#include "core/crypto/authenticate.h"
 #include "core/interop_internal.h"
 #include "core/log.h"
 #include "core/memory.h"
 #include "core/notification_center.h"
+#include "core/registry.h"
 #include "core/string.h"
 #include "core/web_get.h"
 
@@ -19,9 +21,7 @@ struct HostFunction {
     void *Function; // null: the facility is not part of this host
 };
 
-// Handed to every family in this order. "Authenticate_Enabled" (trust) and
-// "Registry_Authorize" (the registry) belong to subsystems this host does not
-// have yet; their rows stay so that the order is kept when they arrive.
+// Handed to every family in this order.
 const HostFunction HostFunctions[] = {
     {"Debug_Print", (void *)Log_PrintStringWithTimeStamp},
     {"Debug_Flags", (void *)Debug_Flags},
@@ -29,8 +29,8 @@ const HostFunction HostFunctions[] = {
     {"Class_ConvertToInstanceId", (void *)Class_ConvertToInstanceId},
     {"Class_TrackInstance", (void *)Class_TrackInstance},
     {"Class_UntrackInstance", (void *)Class_UntrackInstance},
-    {"Authenticate_Enabled", nullptr},
-    {"Registry_Authorize", nullptr},
+    {"Authenticate_Enabled", (void *)Authenticate_Enabled},
+    {"Registry_Authorize", (void *)Registry_Authorize},
     {"WebGet_Authorize", (void *)WebGet_Authorize},
     {"Dictionary_Create", (void *)Dictionary_Create},
     {"Dictionary_Delete", (void *)Dictionary_Release},
@@ -65,6 +65,8 @@ const HookSetter HookSetters[] = {
     {"Class_ConvertToInstanceId", Install<Class_ConvertToInstanceIdFunc, Class_ConvertToInstanceIdOverride>},
     {"Class_TrackInstance", Install<Class_TrackInstanceFunc, Class_TrackInstanceOverride>},
     {"Class_UntrackInstance", Install<Class_UntrackInstanceFunc, Class_UntrackInstanceOverride>},
+    {"Authenticate_Enabled", Install<Authenticate_EnabledFunc, Authenticate_EnabledOverride>},
+    {"Registry_Authorize", Install<Registry_AuthorizeFunc, Registry_AuthorizeOverride>},
     {"WebGet_Authorize", Install<WebGet_AuthorizeFunc, WebGet_AuthorizeOverride>},
     {"NotificationCenter_AddInstanceObserver",
      Install<NotificationCenter_AddInstanceObserverFunc, NotificationCenter_AddInstanceObserverOverride>},

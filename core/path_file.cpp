@@ -63,9 +63,9 @@ bool IsAbsoluteLinkText(const char *Text) {
 
 extern "C" int32 Path_IsDirectoryEmpty(const char *Path) {
     Debug_CheckPointer(Path);
-    char Directory[DIRECTORYLIST_DIRECTORY_SIZE];
-    Path_Resolve(Path, Directory, sizeof(Directory));
-    Path_Fix(Directory, sizeof(Directory), PATH_FIX_ENSURE_TRAILING);
+    char Directory[MAX_PATH_SIZE];
+    // A path that does not fit cannot be listed (a cut one would list another).
+    if (!PathInt_ResolveFitting(Path, Directory, PATH_FIX_ENSURE_TRAILING)) return 1;
     DirectoryList List;
     DirectoryList_Stack(&List);
     int32 Empty = 1;

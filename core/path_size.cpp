@@ -79,13 +79,15 @@ bool SumTree(const char *Directory, uint64 *Total) {
 
 int32 SizeThread(void *User) {
     auto *Start = static_cast<SizeStart *>(User);
-    char Root[DIRECTORYLIST_DIRECTORY_SIZE];
+    // One byte more than the count uses tells a path that fits from a cut
+    // one, which would be the size of another directory.
+    char Root[DIRECTORYLIST_DIRECTORY_SIZE + 1];
     Path_Resolve(Start->Path, Root, sizeof(Root));
     Path_Fix(Root, sizeof(Root), PATH_FIX_ENSURE_TRAILING);
     Signal_Set(Start->Ready, 1); // Start and the path are the caller's
     uint64 Total = 0;
     bool Listed = false;
-    {
+    if (strlen(Root) < DIRECTORYLIST_DIRECTORY_SIZE - 1) {
         DirectoryList Probe;
         DirectoryList_Stack(&Probe);
         Listed = DirectoryList_Start(&Probe, 0, Root) == 1;

@@ -21,12 +21,15 @@
 
 #include <algorithm>
 
+#include "core/crypto/hash.h"
+#include "core/crypto/hmac.h"
 #include "core/formats/base64.h"
 #include "core/formats/crc.h"
 #include "core/debug.h"
 #include "core/log.h"
 #include "core/memory.h"
 #include "core/path.h"
+#include "core/registry.h"
 #include "core/string.h"
 #include "core/string_expand_internal.h"
 
@@ -45,6 +48,9 @@ constexpr int32 NameSize = 8140;
 constexpr String_ExpandFunc ModuleProviders[] = {
     Path_ExpandKey,
     Base64_ExpandKey,
+    Hash_ExpandKey,
+    Registry_ExpandKey,
+    HMAC_ExpandKey,
 };
 
 struct Scratch {

@@ -17,6 +17,7 @@
 #include "core/notification_center.h"
 #include "core/path.h"
 #include "core/posix/platform.h"
+#include "core/registry.h"
 #include "core/thread.h"
 #include "host/host_signal.h"
 
@@ -40,7 +41,8 @@ constexpr char Usage[] =
     "  --append          append to the log file instead of truncating it\n"
     "  --cmdline         command-line mode: fatal stops show no dialog\n"
     "  --commit          force every log write to disk\n"
-    "  --debug[=LEVEL]   write the log file (LEVEL: ERROR, WARNING, INFO, DEBUG)\n"
+    "  --debug[=LEVEL]   write the log file; LEVEL (ERROR, WARNING, INFO or DEBUG)\n"
+    "                    is the log level its header names\n"
     "  --debugfile       write the log file into the desktop folder\n"
     "  --debugfileid=ID  put ID into the log file name\n"
     "  --debugdir=DIR    write the log file into DIR (with --debug)\n"
@@ -97,6 +99,7 @@ int main(int argc, char **argv) {
     Meter_Init();
     EventQueue_Init();
     NotificationCenter_Init();
+    Registry_Init();
     Interop_Init();
     Path_Init();
     Host_MainThreadSignalInit();
@@ -132,6 +135,7 @@ int main(int argc, char **argv) {
     // and the center it answers through go.
     Path_Remove();
     Interop_Remove();
+    Registry_Remove();
     NotificationCenter_Remove();
     EventQueue_Remove();
     Meter_Remove();

@@ -2,9 +2,15 @@
 # Installs the Debian packages the build, the tests, the benchmarks and the
 # fuzz targets need; does nothing when they are all present.
 set -e
-PACKAGES="cmake ninja-build g++ clang libclang-rt-14-dev python3 \
-  libgtest-dev libgmock-dev libbenchmark-dev zlib1g-dev libssl-dev \
-  rapidjson-dev nlohmann-json3-dev duktape-dev"
+PACKAGES="
+  cmake ninja-build g++ clang libclang-rt-14-dev
+  libgtest-dev libgmock-dev libbenchmark-dev
+  zlib1g-dev libzip-dev
+  python3 python3-cryptography python3-yaml
+  libxml2-utils zip p7zip-full xdelta3
+  libssl-dev rapidjson-dev nlohmann-json3-dev libxml2-dev libyaml-dev duktape-dev
+  openssl ca-certificates util-linux
+"
 MISSING=""
 for p in $PACKAGES; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || MISSING="$MISSING $p"

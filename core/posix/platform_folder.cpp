@@ -3,8 +3,9 @@
 // Where the system has a convention it is followed: the home directory is
 // $HOME (the base of every XDG path), else the user database; user folders
 // come from the XDG user-dirs file; data and logs go under $XDG_DATA_HOME and
-// $XDG_STATE_HOME. The remaining ids map to the nearest Linux folder with the
-// same role (applications: "/opt/"; the system's own files: "/usr/").
+// $XDG_STATE_HOME. Applications go to "/opt/" and the machine-wide shared
+// data to "/var/lib/Shared/"; the system folder keeps its fixed name
+// "/System/" (and its drive "/"), which stored configuration may name.
 // Nothing here keeps state or logs, except the fatal stop for a bad id.
 #include <dlfcn.h>
 #include <errno.h>
@@ -193,11 +194,11 @@ Answer SpecialPath(int32 Id) {
     case PLATFORM_PATH_USERAPPDATA:
     case PLATFORM_PATH_USERAPPDATAROAMING:
     case PLATFORM_PATH_APPLICATIONSUPPORT: return BaseDirectory("XDG_DATA_HOME", ".local/share");
-    case PLATFORM_PATH_COMMONAPPDATA: return "/home/Shared/";
+    case PLATFORM_PATH_COMMONAPPDATA: return "/var/lib/Shared/";
     case PLATFORM_PATH_TEMP:
     case PLATFORM_PATH_PIPEPATH: return TempDirectory();
     case PLATFORM_PATH_ADMINTEMP: return "/var/run/";
-    case PLATFORM_PATH_SYSTEMDIRECTORY: return "/usr/";
+    case PLATFORM_PATH_SYSTEMDIRECTORY: return "/System/";
     case PLATFORM_PATH_SYSTEMDRIVE: return "/";
     case PLATFORM_PATH_MODULEPATH: return ExecutableFile();
     case PLATFORM_PATH_MODULEDIRECTORY: {

@@ -124,6 +124,11 @@ TEST_F(PathChangeTest, EraseDirectoryNeverEmptiesALinkedTarget) {
     EXPECT_EQ(Error, 0);
     EXPECT_FALSE(Exists(Temp / "root-link"));
     EXPECT_EQ(Read(Outside + "/sentinel"), "s");
+    // Also when named with a trailing separator, which would name the target.
+    ASSERT_EQ(symlink(Outside.c_str(), (Temp / "root-link").c_str()), 0);
+    EXPECT_EQ(Path_EraseDirectory((Temp / "root-link/").c_str(), 1, &Error), 1);
+    EXPECT_FALSE(Exists(Temp / "root-link"));
+    EXPECT_EQ(Read(Outside + "/sentinel"), "s");
 
     EXPECT_EQ(Path_EraseDirectory(Tree.c_str(), 2, &Error), 1) << Captured;
     EXPECT_EQ(Error, 0);
@@ -258,6 +263,7 @@ TEST_F(PathChangeTest, CopyDirectoryRecreatesLinksWithoutTouchingTheirTargets) {
     Write(Source + "/top", "top", 0755);
     Write(Source + "/.hidden", "h", 0644);
     ASSERT_EQ(symlink(Secret.c_str(), (Source + "/link").c_str()), 0);
+    ASSERT_EQ(symlink("/nonexistent/target", (Source + "/sub/dangling").c_str()), 0);
 
     EXPECT_EQ(Path_CopyDirectory(Source.c_str(), Target.c_str(), 0, 1), 1) << Captured;
     struct stat Status;
@@ -412,4 +418,11 @@ TEST_F(PathChangeTest, FollowingLinks) {
     // A link and its parents are made; the target is kept as given.
     EXPECT_EQ(Path_CreateSymLink((Temp / "p/q/link").c_str(), "../../end", 0), 1);
     EXPECT_EQ(Read(Temp / "p/q/link"), "e");
+}
+
+TEST(PathChangeDeathTest, CopyArgumentChecksStop) {
+    EXPECT_DEATH(Path_CopyFile("/a", "/b", 2, 1, nullptr, nullptr, nullptr),
+                 "Assertion failed .*\nVariable 'FailIfExists' is not boolean");
+    EXPECT_DEATH(Path_CopyFile("/a", "/b", 0, 0, nullptr, nullptr, nullptr),
+                 "Number of attempts must be at least 1");
 }

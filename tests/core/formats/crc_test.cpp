@@ -1,6 +1,7 @@
 // CRC-32: CRC_Update against Python's zlib.crc32 on random data, whole and
 // fed in pieces at random split points, and the compile-time Crc32Const
-// against both (it must be usable in case labels).
+// against both (it must be usable in case labels); the CRC record of the
+// digest layer.
 #include "core/formats/crc.h"
 
 #include <gtest/gtest.h>
@@ -13,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/core/crypto/digest_test_util.h"
 #include "tests/support/python.h"
 #include "tests/support/runtime.h"
 
@@ -111,6 +113,51 @@ TEST_F(CrcTest, ConstFormMatchesZlibAndServesAsCaseLabel) {
     EXPECT_EQ(Select("fileexists"), 0);
     // Stored selector hashes are signed: compared as uint32 they match.
     EXPECT_EQ((uint32)(int32)-1786233043, Crc32Const("fileExists"));
+}
+
+// The CRC record: the digest is the value in big-endian order.
+TEST_F(CrcTest, RecordDigestIsTheBigEndianValue) {
+    EXPECT_EQ(CRC_SizeOf(), 64);
+    digest_test::CheckAllSplits(&CRC_INTERFACE, "123456789", "cbf43926");
+    const std::vector<std::string> Buffers = RandomBuffers(3124);
+    const std::vector<uint32> Values = PythonCrcs(Buffers);
+    std::vector<std::string> Expected;
+    for (uint32 Value : Values) {
+        char Text[9];
+        snprintf(Text, sizeof(Text), "%08x", Value);
+        Expected.push_back(Text);
+    }
+    digest_test::CheckRandomSplits(&CRC_INTERFACE, Buffers, Expected, 3125);
+}
+
+TEST_F(CrcTest, RecordKeepsRunningAfterGenerate) {
+    CRC *Context = nullptr;
+    CRC_Create(&Context);
+    CRC_Process(Context, "1234", 4);
+    CRC_Generate(Context);
+    CRC_Process(Context, "56789", 5);
+    char Text[10];
+    EXPECT_EQ(CRC_GetString(Context, 1, Text, sizeof(Text)), 1);
+    EXPECT_STREQ(Text, "cbf43926 ");
+    uint8 Leading[2];
+    EXPECT_EQ(CRC_GetDigest(Context, Leading, 2), 1);
+    EXPECT_EQ(Leading[0], 0xcb);
+    EXPECT_EQ(Leading[1], 0xf4);
+    CRC_Reset(Context);
+    EXPECT_EQ(CRC_IsGenerated(Context), 0);
+    CRC_Generate(Context);
+    CRC_GetString(Context, 0, Text, sizeof(Text));
+    EXPECT_STREQ(Text, "00000000");
+    CRC_Delete(&Context);
+}
+
+TEST_F(CrcDeathTest, RecordDigestBeforeGenerateStops) {
+    CRC *Context = nullptr;
+    CRC_Create(&Context);
+    uint8 Digest[4];
+    EXPECT_EXIT(CRC_GetDigest(Context, Digest, 4), ::testing::KilledBySignal(SIGILL),
+                "Assertion failed \\(CRC->DigestReady\\)\nCRC must be generated first!");
+    CRC_Delete(&Context);
 }
 
 } // namespace

@@ -178,3 +178,44 @@ TEST(PlatformModule, LogDirectory) {
     EXPECT_EQ(Platform_GetModuleLogDirectory(Platform_GetModuleHandle(nullptr), Buffer, sizeof(Buffer)), 1);
     EXPECT_EQ(Buffer, Self.substr(0, Self.rfind('/') + 1));
 }
+
+TEST(PlatformFolder, EveryIdUnderAControlledEnvironment) {
+    TempDirectory Temp;
+    ScopedEnv Home("HOME", Temp.Path.c_str());
+    ScopedEnv Data("XDG_DATA_HOME", (Temp / "data").c_str());
+    ScopedEnv Config("XDG_CONFIG_HOME", (Temp / "config").c_str());
+    ScopedEnv Tmp("TMPDIR", "/var/tmp/folders");
+    char Cwd[1024];
+    ASSERT_NE(getcwd(Cwd, sizeof(Cwd)), nullptr);
+    std::string Self = SelfExecutable(), SelfDirectory = Self.substr(0, Self.rfind('/') + 1);
+    std::string Working = std::string(Cwd) + (std::string(Cwd) == "/" ? "" : "/");
+    const std::string Expected[26] = {
+        "",
+        "/opt/",                      // 1 UserStartMenu
+        "/opt/",                      // 2 CommonStartMenu
+        "/opt/",                      // 3 ProgramFiles
+        "/opt/",                      // 4 ProgramFiles64
+        Temp.Path + "/",              // 5 UserHome
+        Temp / "Documents/",          // 6 UserDocuments
+        Temp / "Desktop/",            // 7 UserDesktop
+        Temp / "Desktop/",            // 8 CommonDesktop
+        Temp / "data/",               // 9 UserAppData
+        Temp / "data/",               // 10 UserAppDataRoaming
+        "/var/lib/Shared/",           // 11 CommonAppData
+        "/var/tmp/folders/",          // 12 Temp
+        "/var/run/",                  // 13 AdminTemp
+        "/System/",                   // 14 SystemDirectory
+        "/",                          // 15 SystemDrive
+        Self,                         // 16 ModulePath
+        SelfDirectory,                // 17 ModuleDirectory
+        "<0:>",                       // 18 ModuleAppPath (no bundle)
+        "<0:>",                       // 19 ModuleAppDirectory
+        Self,                         // 20 ModuleDllPath (the runtime is linked in)
+        SelfDirectory,                // 21 ModuleDllDirectory
+        "/var/tmp/folders/",          // 22 PipePath
+        Working,                      // 23 WorkingDirectory
+        Temp / "Downloads/",          // 24 UserDownloads
+        Temp / "data/",               // 25 application support
+    };
+    for (int32 Id = 1; Id <= 25; Id++) EXPECT_EQ(Special(Id), Expected[Id]) << "id " << Id;
+}

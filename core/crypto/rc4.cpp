@@ -1,0 +1,111 @@
+// RC4: see rc4.h.
+#include "core/crypto/rc4.h"
+
+#include <string.h>
+
+#include <utility>
+
+#include "core/debug.h"
+#include "core/memory.h"
+
+struct RC4 {
+    ClassStruct Class;
+    uint8 I;
+    uint8 J;
+    uint8 S[256];
+    uint32 KeyLength;
+};
+
+#define RC4_Check(Handle) Class_CheckHandle((Handle), RC4_CLASSID)
+
+namespace {
+
+constexpr int32 MaximumKeyLength = 256;
+
+void ResetState(RC4 *Rc4) {
+    Rc4->I = Rc4->J = 0;
+    for (int K = 0; K < 256; K++) Rc4->S[K] = (uint8)K;
+    Rc4->KeyLength = 0;
+}
+
+int32 DeleteThroughClass(void *HandleAddress) { return RC4_Delete(static_cast<RC4 **>(HandleAddress)); }
+int32 CreateSlot(void **Context) { return RC4_Create(reinterpret_cast<RC4 **>(Context)); }
+int32 DeleteSlot(void **Context) { return RC4_Delete(reinterpret_cast<RC4 **>(Context)); }
+RC4 *Self(void *Context) { return static_cast<RC4 *>(Context); }
+
+} // namespace
+
+const CryptSymmetricInterface RC4_INTERFACE = {
+    "RC4",
+    0,
+    CreateSlot,
+    DeleteSlot,
+    [](void *C, const uint8 *K, int32 L) { return RC4_SetKey(Self(C), K, L); },
+    nullptr,
+    [](void *C, const uint8 *I, uint8 *O, int32 L) { return RC4_Encrypt(Self(C), I, O, L); },
+    [](void *C, const uint8 *I, uint8 *O, int32 L) { return RC4_Decrypt(Self(C), I, O, L); },
+    nullptr,
+    nullptr,
+    nullptr,
+};
+
+CLASS_DEFINE_REFERENCE(RC4, RC4, RC4_CLASSID)
+
+int32 RC4_Create(RC4 **Handle) {
+    Debug_CheckPointer(Handle);
+    RC4 *Rc4 = Memory_New(RC4);
+    Class_InitHeader(Rc4, RC4_CLASSID, DeleteThroughClass);
+    ResetState(Rc4);
+    *Handle = Rc4;
+    return TRUE;
+}
+
+int32 RC4_Delete(RC4 **Handle) {
+    Debug_CheckPointer(Handle);
+    RC4 *Rc4 = *Handle;
+    RC4_Check(Rc4);
+    explicit_bzero(Rc4->S, sizeof(Rc4->S));
+    Rc4->I = Rc4->J = 0;
+    Rc4->KeyLength = 0;
+    Rc4->Class.ClassId = 0;
+    Memory_Delete(Rc4);
+    *Handle = nullptr;
+    return TRUE;
+}
+
+int32 RC4_SetKey(RC4 *Handle, const uint8 *Key, int32 Length) {
+    RC4_Check(Handle);
+    ResetState(Handle);
+    if (Length >= MaximumKeyLength) Debug_Abort("Key length too long (%d > %d)\n", Length, MaximumKeyLength);
+    if (Length < 1) return FALSE;
+    Debug_CheckPointer(Key);
+    uint8 J = 0;
+    for (int K = 0; K < 256; K++) {
+        J = (uint8)(J + Handle->S[K] + Key[K % Length]);
+        std::swap(Handle->S[K], Handle->S[J]);
+    }
+    Handle->KeyLength = (uint32)Length;
+    return TRUE;
+}
+
+int32 RC4_Encrypt(RC4 *Handle, const uint8 *In, uint8 *Out, int32 Length) {
+    RC4_Check(Handle);
+    if (Length < 1) return TRUE;
+    Debug_CheckPointer(In);
+    Debug_CheckPointer(Out);
+    uint8 I = Handle->I, J = Handle->J;
+    uint8 *S = Handle->S;
+    for (int32 K = 0; K < Length; K++) {
+        I = (uint8)(I + 1);
+        J = (uint8)(J + S[I]);
+        std::swap(S[I], S[J]);
+        Out[K] = In[K] ^ S[(uint8)(S[I] + S[J])];
+    }
+    Handle->I = I;
+    Handle->J = J;
+    return TRUE;
+}
+
+int32 RC4_Decrypt(RC4 *Handle, const uint8 *In, uint8 *Out, int32 Length) {
+    return RC4_Encrypt(Handle, In, Out, Length);
+}

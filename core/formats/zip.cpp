@@ -1,0 +1,388 @@
+// Zip: all-or-nothing extraction (see zip.h). Three passes: plan (every
+// name, link and conflict checked, link targets read, nothing written),
+// stage (folders made and every file written to a temporary name and
+// verified), commit (temporary files renamed, times and execute bits set,
+// then links made). A failure before the commit removes what staging wrote.
+#include "core/formats/zip.h"
+
+#include <limits.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "core/debug.h"
+#include "core/formats/crc.h"
+#include "core/formats/zip_backend.h"
+#include "core/formats/zip_internal.h"
+#include "core/log.h"
+#include "core/path.h"
+
+namespace {
+
+constexpr size_t MaximumPath = MAX_PATH_SIZE - 1;
+constexpr size_t MaximumLinkTarget = 1024;
+constexpr size_t PieceSize = 64 * 1024;
+
+enum class Kind { Folder, File, Link };
+
+struct Entry {
+    zip_uint64_t Index;
+    Kind Type;
+    std::string Relative; // components joined by "/"
+    std::string Final;    // Destination + "/" + Relative
+    std::string Temporary;
+    std::string LinkTarget;
+    zip_stat_t Stat;
+    bool Executable;
+};
+
+struct ArchiveOwner {
+    zip_t *Handle = nullptr;
+    ~ArchiveOwner() {
+        if (Handle != nullptr) zip_discard(Handle);
+    }
+};
+
+bool IsSeparator(char Character) { return Character == '/' || Character == '\\'; }
+
+// The name's components without "." and empty ones (none for a name such as
+// "./", the destination itself); false for an empty or absolute name
+// (leading separator or drive letter) or a ".." component.
+bool SplitName(const std::string &Name, std::vector<std::string> &Parts) {
+    if (Name.empty() || IsSeparator(Name[0])) return false;
+    if (Name.size() >= 2 && Name[1] == ':') return false;
+    std::string Part;
+    for (size_t I = 0; I <= Name.size(); I++) {
+        if (I == Name.size() || IsSeparator(Name[I])) {
+            if (Part == "..") return false;
+            if (!Part.empty() && Part != ".") Parts.push_back(Part);
+            Part.clear();
+        } else {
+            Part += Name[I];
+        }
+    }
+    return true;
+}
+
+std::string Join(const std::vector<std::string> &Parts, size_t Count) {
+    std::string Path;
+    for (size_t I = 0; I < Count; I++) Path += (I ? "/" : "") + Parts[I];
+    return Path;
+}
+
+// Whether a link at Relative (components) with Target stays inside the
+// destination when resolved by its text.
+bool LinkStaysInside(const std::vector<std::string> &Where, const std::string &Target) {
+    if (Target.empty() || IsSeparator(Target[0]) || (Target.size() >= 2 && Target[1] == ':')) return false;
+    std::vector<std::string> Stack(Where.begin(), Where.end() - 1);
+    std::string Part;
+    for (size_t I = 0; I <= Target.size(); I++) {
+        if (I == Target.size() || IsSeparator(Target[I])) {
+            if (Part == "..") {
+                if (Stack.empty()) return false;
+                Stack.pop_back();
+            } else if (!Part.empty() && Part != ".") {
+                Stack.push_back(Part);
+            }
+            Part.clear();
+        } else {
+            Part += Target[I];
+        }
+    }
+    return true;
+}
+
+std::string RealPath(const std::string &Path) {
+    char Buffer[PATH_MAX];
+    return realpath(Path.c_str(), Buffer) != nullptr ? std::string(Buffer) : std::string();
+}
+
+bool Inside(const std::string &Root, const std::string &Path) {
+    return Path == Root || (Path.size() > Root.size() && Path.compare(0, Root.size(), Root) == 0 &&
+                            (Root.back() == '/' || Path[Root.size()] == '/'));
+}
+
+// The deepest existing ancestor of Path (Path itself included), resolved
+// through any links, must lie inside the resolved destination.
+bool ResolvesInside(const std::string &Root, const std::string &Path) {
+    std::string Probe = Path;
+    for (;;) {
+        struct stat Status;
+        if (lstat(Probe.c_str(), &Status) == 0) return Inside(Root, RealPath(Probe));
+        const size_t Slash = Probe.rfind('/');
+        if (Slash == std::string::npos || Slash == 0) return false;
+        Probe.erase(Slash);
+    }
+}
+
+class Extraction {
+  public:
+    Extraction(const char *Path, int64 StartOffset, const char *Destination, const char *Password)
+        : Path(Path), StartOffset(StartOffset), Destination(Destination), Password(Password) {}
+
+    ~Extraction() { RollBack(); }
+
+    bool Run() {
+        return Prepare() && Plan() && Stage() && Commit();
+    }
+
+  private:
+    const char *Path;
+    int64 StartOffset;
+    std::string Destination;
+    const char *Password;
+    std::string Root; // the destination, resolved
+    ArchiveOwner Archive;
+    std::vector<Entry> Entries;
+    std::vector<std::string> MadeFolders;
+    bool Committed = false;
+
+    bool Refuse(const std::string &Reason, const std::string &Name = "") {
+        if (Name.empty()) Log_Error("Zip: %s (%s)\n", Reason.c_str(), Path);
+        else Log_Error("Zip: %s: \"%s\" (%s)\n", Reason.c_str(), Name.c_str(), Path);
+        return false;
+    }
+
+    bool MakeFolder(const std::string &Folder) {
+        if (mz_os_is_dir(Folder.c_str()) == MZ_OK) return true;
+        // Parents first, each remembered for the roll-back.
+        const size_t Slash = Folder.rfind('/');
+        if (Slash != std::string::npos && Slash > 0 && !MakeFolder(Folder.substr(0, Slash))) return false;
+        if (mz_os_make_dir(Folder.c_str()) != MZ_OK) return false;
+        MadeFolders.push_back(Folder);
+        return true;
+    }
+
+    bool Prepare() {
+        char Resolved[MAX_PATH_SIZE];
+        if (Destination.empty() || !Path_Resolve(Destination.c_str(), Resolved, sizeof(Resolved)) ||
+            strlen(Resolved) >= MaximumPath)
+            return Refuse("destination path is not usable");
+        Destination = Resolved;
+        while (Destination.size() > 1 && Destination.back() == '/') Destination.pop_back();
+        if (!MakeFolder(Destination)) return Refuse("cannot create the destination");
+        Root = RealPath(Destination);
+        if (Root.empty()) return Refuse("cannot resolve the destination");
+        std::string Error;
+        Archive.Handle = ZipInt_Open(Path, StartOffset, Error);
+        if (Archive.Handle == nullptr) return Refuse("cannot read the archive: " + Error);
+        return true;
+    }
+
+    bool ReadLinkTarget(Entry &Item) {
+        if (Item.Stat.size > MaximumLinkTarget) return Refuse("link target too long", Item.Relative);
+        std::string Target;
+        std::string Error;
+        if (!ReadEntry(Item, [&](const uint8 *Data, size_t Length) {
+                Target.append(reinterpret_cast<const char *>(Data), Length);
+                return Target.size() <= MaximumLinkTarget;
+            }, Error))
+            return Refuse("cannot read link: " + Error, Item.Relative);
+        if (Target.find('\0') != std::string::npos) return Refuse("link target is not a path", Item.Relative);
+        Item.LinkTarget = Target;
+        return true;
+    }
+
+    bool Plan() {
+        const zip_int64_t Count = zip_get_num_entries(Archive.Handle, 0);
+        if (Count < 0) return Refuse("cannot read the archive's directory");
+        std::set<std::string> Occupied, Prefixes;
+        for (zip_uint64_t Index = 0; Index < (zip_uint64_t)Count; Index++) {
+            Entry Item{};
+            Item.Index = Index;
+            if (zip_stat_index(Archive.Handle, Index, 0, &Item.Stat) != 0 || !(Item.Stat.valid & ZIP_STAT_NAME))
+                return Refuse("cannot read an entry");
+            const std::string Name = Item.Stat.name;
+            std::vector<std::string> Parts;
+            if (!SplitName(Name, Parts)) return Refuse("unsafe entry name", Name);
+            // A folder entry for the destination itself adds nothing.
+            if (Parts.empty() && IsSeparator(Name.back())) continue;
+            if (Parts.empty()) return Refuse("unsafe entry name", Name);
+            Item.Relative = Join(Parts, Parts.size());
+            Item.Final = Destination + "/" + Item.Relative;
+            if (Item.Final.size() > MaximumPath) return Refuse("entry path too long", Name);
+            zip_uint8_t System = 0;
+            zip_uint32_t Attributes = 0;
+            zip_file_get_external_attributes(Archive.Handle, Index, 0, &System, &Attributes);
+            const uint32 Mode = System == ZIP_OPSYS_UNIX ? Attributes >> 16 : 0;
+            if (IsSeparator(Name.back()) || S_ISDIR(Mode)) Item.Type = Kind::Folder;
+            else if (S_ISLNK(Mode)) Item.Type = Kind::Link;
+            else Item.Type = Kind::File;
+            Item.Executable = Item.Type == Kind::File && (Mode & 0111) != 0;
+            if (!(Item.Stat.valid & ZIP_STAT_SIZE)) return Refuse("entry has no size", Name);
+            if (Item.Type == Kind::Link) {
+                if (!ReadLinkTarget(Item)) return false;
+                if (!LinkStaysInside(Parts, Item.LinkTarget)) return Refuse("link leads outside the destination", Name);
+            }
+            if (!ResolvesInside(Root, Item.Final)) return Refuse("entry path leads outside the destination", Name);
+            for (size_t Depth = 1; Depth < Parts.size(); Depth++) Prefixes.insert(Join(Parts, Depth));
+            if (Item.Type == Kind::Folder) Prefixes.insert(Item.Relative);
+            else Occupied.insert(Item.Relative);
+            if (Item.Type != Kind::Folder && mz_os_is_dir(Item.Final.c_str()) == MZ_OK)
+                return Refuse("a folder stands where a file goes", Name);
+            Entries.push_back(Item);
+        }
+        // A file or link must not also be a folder on the way to another
+        // entry (nothing may be written through a link made by the archive).
+        for (const std::string &Taken : Occupied)
+            if (Prefixes.count(Taken) != 0) return Refuse("entry is both a file and a folder", Taken);
+        return true;
+    }
+
+    bool ReadEntry(const Entry &Item, const ZipSink &Sink, std::string &Error) {
+        const zip_stat_t &Stat = Item.Stat;
+        const uint16 Method = (Stat.valid & ZIP_STAT_ENCRYPTION_METHOD) ? Stat.encryption_method : ZIP_EM_NONE;
+        uint64 Total = 0;
+        uint32 Crc = 0;
+        const ZipSink Counted = [&](const uint8 *Data, size_t Length) {
+            Total += Length;
+            if (Total > Stat.size) return false; // more than the entry declares
+            Crc = CRC_Update(Crc, Data, (uint32)Length);
+            return Sink(Data, Length);
+        };
+        if (ZipInt_AesKeyLength(Method) != 0) {
+            if (!ZipInt_ReadAesEntry(Archive.Handle, Item.Index, Stat, Password, Counted, Error)) {
+                if (Total > Stat.size) Error = "entry is larger than it declares";
+                return false;
+            }
+        } else {
+            zip_file_t *File = nullptr;
+            if (Method == ZIP_EM_NONE) {
+                File = zip_fopen_index(Archive.Handle, Item.Index, 0);
+            } else if (Method == ZIP_EM_TRAD_PKWARE) {
+                if (Password == nullptr) {
+                    Error = "a password is needed";
+                    return false;
+                }
+                File = zip_fopen_index_encrypted(Archive.Handle, Item.Index, 0, Password);
+            } else {
+                Error = "unsupported encryption method";
+                return false;
+            }
+            if (File == nullptr) {
+                Error = zip_strerror(Archive.Handle);
+                return false;
+            }
+            std::unique_ptr<uint8[]> Buffer(new uint8[PieceSize]);
+            bool Good = true;
+            for (;;) {
+                const zip_int64_t Got = zip_fread(File, Buffer.get(), PieceSize);
+                if (Got == 0) break;
+                if (Got < 0) {
+                    Error = zip_file_strerror(File);
+                    Good = false;
+                    break;
+                }
+                if (!Counted(Buffer.get(), (size_t)Got)) {
+                    Error = Total > Stat.size ? "entry is larger than it declares" : "write failed";
+                    Good = false;
+                    break;
+                }
+            }
+            zip_fclose(File);
+            if (!Good) return false;
+        }
+        if (Total != Stat.size) {
+            Error = "entry is shorter than it declares";
+            return false;
+        }
+        // AE-2 entries store no CRC: their authentication code stands for it.
+        const bool CrcStored = (Stat.valid & ZIP_STAT_CRC) && !(ZipInt_AesKeyLength(Method) != 0 && Stat.crc == 0);
+        if (CrcStored && Crc != Stat.crc) {
+            Error = "CRC does not match";
+            return false;
+        }
+        return true;
+    }
+
+    std::string TemporaryName() {
+        uint8 Random[8];
+        mz_os_rand(Random, sizeof(Random));
+        static const char Digits[] = "0123456789abcdef";
+        std::string Name = Destination + "/.unzip-";
+        for (uint8 Byte : Random) {
+            Name += Digits[Byte >> 4];
+            Name += Digits[Byte & 15];
+        }
+        return Name + ".tmp";
+    }
+
+    bool StageFile(Entry &Item) {
+        const size_t Slash = Item.Final.rfind('/');
+        if (!MakeFolder(Item.Final.substr(0, Slash))) return Refuse("cannot create a folder", Item.Relative);
+        Item.Temporary = TemporaryName();
+        void *Stream = nullptr;
+        mz_stream_os_create(&Stream);
+        if (mz_stream_os_open(Stream, Item.Temporary.c_str(), MZ_OPEN_MODE_READWRITE | MZ_OPEN_MODE_CREATE) != MZ_OK) {
+            mz_stream_os_delete(&Stream);
+            Item.Temporary.clear();
+            return Refuse("cannot create a file", Item.Relative);
+        }
+        std::string Error;
+        const bool Read = ReadEntry(Item, [&](const uint8 *Data, size_t Length) {
+            return mz_stream_os_write(Stream, Data, (int32)Length) == (int32)Length;
+        }, Error);
+        mz_stream_os_delete(&Stream);
+        if (!Read) return Refuse(Error, Item.Relative);
+        return true;
+    }
+
+    bool Stage() {
+        for (Entry &Item : Entries) {
+            if (Item.Type == Kind::Folder && !MakeFolder(Item.Final))
+                return Refuse("cannot create a folder", Item.Relative);
+            if (Item.Type == Kind::File && !StageFile(Item)) return false;
+        }
+        return true;
+    }
+
+    bool Commit() {
+        Committed = true;
+        bool Complete = true;
+        for (Entry &Item : Entries) {
+            if (Item.Type != Kind::File) continue;
+            if (mz_os_rename(Item.Temporary.c_str(), Item.Final.c_str()) != MZ_OK) {
+                Complete = Refuse("cannot move a file into place", Item.Relative);
+                mz_os_unlink(Item.Temporary.c_str());
+                continue;
+            }
+            Item.Temporary.clear();
+            if (Item.Stat.valid & ZIP_STAT_MTIME)
+                mz_os_set_file_date(Item.Final.c_str(), Item.Stat.mtime, Item.Stat.mtime, Item.Stat.mtime);
+            // Execute only: a read-only mark would stop later updates.
+            if (Item.Executable) mz_os_set_file_attribs(Item.Final.c_str(), 0x8);
+        }
+        for (Entry &Item : Entries) {
+            if (Item.Type != Kind::Link) continue;
+            if (mz_os_is_symlink(Item.Final.c_str()) == MZ_OK || mz_os_file_exists(Item.Final.c_str()) == MZ_OK)
+                mz_os_unlink(Item.Final.c_str());
+            if (mz_os_make_symlink(Item.Final.c_str(), Item.LinkTarget.c_str()) != MZ_OK)
+                Complete = Refuse("cannot make a link", Item.Relative);
+        }
+        return Complete;
+    }
+
+    // Removes what staging wrote: temporary files always, the folders this
+    // call made only when nothing was committed.
+    void RollBack() {
+        for (Entry &Item : Entries)
+            if (!Item.Temporary.empty()) mz_os_unlink(Item.Temporary.c_str());
+        if (Committed) return;
+        for (auto Folder = MadeFolders.rbegin(); Folder != MadeFolders.rend(); ++Folder) rmdir(Folder->c_str());
+    }
+};
+
+} // namespace
+
+int32 Zip_Extract(const char *Path, int64 StartOffset, const char *Destination, const char *Password) {
+    Debug_CheckPointer(Path);
+    Debug_CheckPointer(Destination);
+    Extraction Job(Path, StartOffset, Destination, Password);
+    return Job.Run() ? TRUE : FALSE;
+}

@@ -1,0 +1,65 @@
+#include "tests/support/script_page.h"
+
+#include <unistd.h>
+
+#include "core/core_script.h"
+#include "core/event_queue.h"
+#include "core/interop.h"
+#include "core/notification_center.h"
+#include "tests/support/bridge.h"
+#include "tests/support/python.h"
+
+namespace {
+
+int Window = 0;
+
+int32 PageExecute(void *User, const char *, const char *Batch, void *) {
+    static_cast<ScriptPage *>(User)->Batches.emplace_back(Batch);
+    return TRUE;
+}
+
+} // namespace
+
+ScriptPage::ScriptPage() {
+    Interop_Add("host", CoreInterop_Init, CoreInterop_Remove, CoreInterop_CreateInstance, CoreInterop_SetOverride,
+                CoreInterop_SetOption);
+}
+
+ScriptPage::~ScriptPage() { Interop_RemoveInstancesActiveInRequester(&Window); }
+
+std::string ScriptPage::Create(const char *ClassName) {
+    char Id[INTEROP_ID_SIZE] = "";
+    if (!Interop_DispatchCreateInstance(ClassName, Id, (int32)sizeof(Id), &Window, this, PageExecute)) return "";
+    return Id;
+}
+
+std::string ScriptPage::Call(const std::string &Id, const std::string &Json) { return InvokeJson(Id, Json); }
+
+std::string ScriptPage::PumpUntil(const std::string &Text, int Steps) {
+    std::string All;
+    for (int Step = 0; Step < Steps; Step++) {
+        EventQueue_Flush(nullptr);
+        NotificationCenter_Process();
+        Interop_Process();
+        All.clear();
+        for (const std::string &Batch : Batches) All += Batch + "\n";
+        if (All.find(Text) != std::string::npos) break;
+        usleep(1000);
+    }
+    return All;
+}
+
+std::string ScriptPage::PythonSelectors(const std::vector<std::string> &Names) {
+    std::string Input;
+    for (const std::string &Name : Names) Input += Name + "\n";
+    return RunPython("import sys,zlib\nfor n in sys.stdin.read().split():\n    print(zlib.crc32(n.encode()))", Input);
+}
+
+std::string JsonQuote(const std::string &Text) {
+    std::string Out = "\"";
+    for (char Ch : Text) {
+        if (Ch == '"' || Ch == '\\') Out += '\\';
+        Out += Ch;
+    }
+    return Out + "\"";
+}
