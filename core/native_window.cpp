@@ -5,6 +5,7 @@
 
 #include <string.h>
 
+#include <algorithm>
 #include <array>
 
 #include "core/class.h"
@@ -90,7 +91,13 @@ int32 NativeWindow_SetTitle(void *Window, const uint16 *Text) {
 
 int32 NativeWindow_GetTitleUtf8(void *Window, char *Output, int32 Length) {
     Debug_CheckPointer(Output);
-    String_CopyLength(Output, Resolve(Window)->Title.c_str(), Length);
+    if (Length < 1) return FALSE;
+    // Cut at a character boundary: half a character is no title.
+    const std::string &Title = Resolve(Window)->Title;
+    size_t Count = std::min(Title.size(), (size_t)Length - 1);
+    while (Count > 0 && Count < Title.size() && ((uint8)Title[Count] & 0xC0) == 0x80) Count--;
+    memcpy(Output, Title.data(), Count);
+    Output[Count] = 0;
     return TRUE;
 }
 
