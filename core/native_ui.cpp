@@ -2,6 +2,8 @@
 // native_ui.h and core/posix/native_ui_backend.h).
 #include "core/native_ui.h"
 
+#include <poll.h>
+
 #include <map>
 #include <string>
 
@@ -119,6 +121,18 @@ int32 NativeUI_MessageBoxOverride(NativeUI_MessageBoxFunc Function) {
 }
 
 const char *NativeUI_BackendName(void) { return GlobalBackend != nullptr ? GlobalBackend->Name() : ""; }
+
+static int32 PollDescriptor(int32 Descriptor, int32 TimeoutMS) {
+    pollfd Wait{Descriptor, POLLIN, 0};
+    return poll(&Wait, 1, TimeoutMS) > 0 && (Wait.revents & POLLIN) != 0 ? TRUE : FALSE;
+}
+
+int32 NativeUIBackend::Poll(int32 Descriptor, int32 TimeoutMS) { return PollDescriptor(Descriptor, TimeoutMS); }
+
+int32 NativeUI_Poll(int32 Descriptor, int32 TimeoutMS) {
+    if (GlobalBackend != nullptr) return GlobalBackend->Poll(Descriptor, TimeoutMS);
+    return PollDescriptor(Descriptor, TimeoutMS);
+}
 
 int32 NativeUI_Process(void) {
     if (GlobalBackend != nullptr) GlobalBackend->Pump();

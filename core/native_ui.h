@@ -37,5 +37,9 @@ const char *NativeUI_BackendName(void);
 // Runs the windowing system's pending events without waiting (the host's
 // main loop calls it on every pass); 1.
 int32 NativeUI_Process(void);
+// Waits up to TimeoutMS (negative: without end) for Descriptor to become
+// readable while the windowing system's events run (the host's main loop
+// waits here); 1 when it became readable.
+int32 NativeUI_Poll(int32 Descriptor, int32 TimeoutMS);
 
 RUNTIME_EXTERN_C_END

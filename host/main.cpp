@@ -11,11 +11,15 @@
 #include "core/event_queue.h"
 #include "core/interop.h"
 #include "core/log.h"
+#include "core/native_ui.h"
 #include "core/notification_center.h"
 #include "core/path.h"
 #include "core/posix/platform.h"
 #include "core/thread.h"
 #include "host/host_signal.h"
+#ifdef RUNTIME_WITH_GTK
+#include "core/posix/gtk/native_ui_gtk.h"
+#endif
 
 namespace {
 
@@ -94,6 +98,12 @@ int main(int argc, char **argv) {
     NotificationCenter_Init();
     Interop_Init();
     Path_Init();
+    // Real windows where a display opens, else the headless model; the
+    // fatal-stop hook shows its box from here on.
+#ifdef RUNTIME_WITH_GTK
+    NativeUIGtk_Register();
+#endif
+    NativeUI_Init();
     Host_MainThreadSignalInit();
     Thread_SetUnhandledSignal(Host_PlatformMainThreadSignal);
     // The core script classes answer to this program's own module name.
@@ -119,6 +129,7 @@ int main(int argc, char **argv) {
     // A directory-size thread still counting is stopped before the bridge
     // and the center it answers through go.
     Path_Remove();
+    NativeUI_Remove();
     Interop_Remove();
     NotificationCenter_Remove();
     EventQueue_Remove();

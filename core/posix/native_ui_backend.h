@@ -85,6 +85,9 @@ class NativeUIBackend {
     virtual const char *Name() const = 0;
     // Runs pending events of the windowing system without waiting.
     virtual void Pump() {}
+    // Waits up to TimeoutMS (negative: without end) for Descriptor to become
+    // readable while the windowing system's events run; 1 when it is.
+    virtual int32 Poll(int32 Descriptor, int32 TimeoutMS);
 
     // Windows: the record changed; push it to the real window.
     virtual void WindowApply(NativeWindowRecord *Window) = 0;
