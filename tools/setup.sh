@@ -5,7 +5,8 @@ set -e
 PACKAGES="cmake ninja-build g++ clang libclang-rt-14-dev python3 \
   libgtest-dev libgmock-dev libbenchmark-dev zlib1g-dev libssl-dev \
   rapidjson-dev nlohmann-json3-dev libxml2-dev libxml2-utils libzip-dev zip p7zip-full \
-  python3-cryptography python3-yaml"
+  python3-cryptography python3-yaml \
+  libgtk-3-dev libnotify-dev xvfb xauth x11-utils imagemagick xdotool"
 MISSING=""
 for p in $PACKAGES; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || MISSING="$MISSING $p"

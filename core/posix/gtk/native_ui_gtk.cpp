@@ -146,6 +146,7 @@ class GtkBackend final : public NativeUIBackend {
             gtk_dialog_add_button(GTK_DIALOG(Dialog), Alert.Buttons[Index].c_str(), 1000 + (gint)Index);
         gtk_dialog_set_default_response(GTK_DIALOG(Dialog), 1000);
         gtk_window_set_keep_above(GTK_WINDOW(Dialog), TRUE);
+        gtk_window_set_position(GTK_WINDOW(Dialog), GTK_WIN_POS_CENTER);
         gint Response = gtk_dialog_run(GTK_DIALOG(Dialog));
         gtk_widget_destroy(Dialog);
         Pump();
