@@ -25,7 +25,7 @@ struct NameRow {
     int32 Number;
 };
 
-constexpr std::array<NameRow, 3> FrameStringTable{{{"Normal", 0}, {"Popup", 2}, {"Borderless", 1}}};
+constexpr std::array<NameRow, 3> NativeWindow_FrameStringTable{{{"Normal", 0}, {"Popup", 2}, {"Borderless", 1}}};
 
 // Cursor names by number, with the system cursor each maps to (null: the
 // cursor is an image "<name>.png" among the resources).
@@ -33,7 +33,7 @@ struct CursorRow {
     const char *Name;
     const char *SystemCursor;
 };
-constexpr std::array<CursorRow, 24> CursorStringTable{{
+constexpr std::array<CursorRow, 24> NativeWindow_CursorStringTable{{
     {"auto", "arrow"},         {"default", "arrow"},          {"crosshair", "crosshair"},
     {"allscroll", nullptr},    {"help", nullptr},             {"move", "closedHand"},
     {"nodrop", "operationNotAllowed"}, {"not-allowed", "operationNotAllowed"}, {"pointer", "pointingHand"},
@@ -132,7 +132,7 @@ int32 NativeWindow_GetFrame(void *Window, int32 *Style) {
 }
 
 const char *NativeWindow_TranslateFrame(int32 Style) {
-    for (const NameRow &Row : FrameStringTable) {
+    for (const NameRow &Row : NativeWindow_FrameStringTable) {
         if (Row.Number == Style) return Row.Name;
     }
     return "Normal";
@@ -140,7 +140,7 @@ const char *NativeWindow_TranslateFrame(int32 Style) {
 
 int32 NativeWindow_TranslateFrameString(const char *Name) {
     Debug_CheckPointer(Name);
-    for (const NameRow &Row : FrameStringTable) {
+    for (const NameRow &Row : NativeWindow_FrameStringTable) {
         if (String_CompareWithoutCase(Row.Name, Name)) return Row.Number;
     }
     return 0;
@@ -314,11 +314,11 @@ int32 NativeWindow_GetDefaultIcon(void *Window, void **Image) {
 
 int32 NativeWindow_SetCursor(void *Window, int32 Cursor) {
     NativeWindowRecord *Record = Resolve(Window);
-    bool Known = Cursor >= 0 && Cursor < (int32)CursorStringTable.size();
-    if (Known && CursorStringTable[Cursor].SystemCursor != nullptr) {
-        Record->Cursor = CursorStringTable[Cursor].SystemCursor;
+    bool Known = Cursor >= 0 && Cursor < (int32)NativeWindow_CursorStringTable.size();
+    if (Known && NativeWindow_CursorStringTable[Cursor].SystemCursor != nullptr) {
+        Record->Cursor = NativeWindow_CursorStringTable[Cursor].SystemCursor;
     } else {
-        const char *Name = CursorStringTable[Known ? Cursor : 0].Name;
+        const char *Name = NativeWindow_CursorStringTable[Known ? Cursor : 0].Name;
         std::string Image = NativeUI_ResourceDirectory() + Name + ".png";
         if (Path_Exists(Image.c_str())) {
             Record->Cursor = Image;
@@ -335,14 +335,14 @@ int32 NativeWindow_SetCursor(void *Window, int32 Cursor) {
 }
 
 const char *NativeWindow_TranslateCursor(int32 Cursor) {
-    if (Cursor < 0 || Cursor >= (int32)CursorStringTable.size()) return "auto";
-    return CursorStringTable[Cursor].Name;
+    if (Cursor < 0 || Cursor >= (int32)NativeWindow_CursorStringTable.size()) return "auto";
+    return NativeWindow_CursorStringTable[Cursor].Name;
 }
 
 int32 NativeWindow_TranslateCursorString(const char *Name) {
     Debug_CheckPointer(Name);
-    for (size_t Index = 0; Index < CursorStringTable.size(); Index++) {
-        if (String_CompareWithoutCase(CursorStringTable[Index].Name, Name)) return (int32)Index;
+    for (size_t Index = 0; Index < NativeWindow_CursorStringTable.size(); Index++) {
+        if (String_CompareWithoutCase(NativeWindow_CursorStringTable[Index].Name, Name)) return (int32)Index;
     }
     return 0;
 }
