@@ -96,11 +96,16 @@ class GtkBackend final : public NativeUIBackend {
         gtk_window_set_resizable(Native, (Window->StyleMask & NATIVE_STYLE_RESIZABLE) != 0);
         gtk_window_set_gravity(Native, GDK_GRAVITY_NORTH_WEST);
         gtk_window_move(Native, Window->FrameX, ScreenHeight - Window->FrameY - Window->FrameHeight);
-        if (Window->FrameWidth > 0 && Content > 0) gtk_window_resize(Native, Window->FrameWidth, Content);
-        GdkGeometry Hints{};
-        Hints.min_width = Window->MinimumWidth;
-        Hints.min_height = Window->MinimumHeight;
-        gtk_window_set_geometry_hints(Native, nullptr, &Hints, GDK_HINT_MIN_SIZE);
+        if (Window->FrameWidth > 0 && Content > 0) {
+            gtk_window_set_default_size(Native, Window->FrameWidth, Content);
+            gtk_window_resize(Native, Window->FrameWidth, Content);
+        }
+        if (Window->MinimumWidth > 0 || Window->MinimumHeight > 0) {
+            GdkGeometry Hints{};
+            Hints.min_width = Window->MinimumWidth;
+            Hints.min_height = Window->MinimumHeight;
+            gtk_window_set_geometry_hints(Native, nullptr, &Hints, GDK_HINT_MIN_SIZE);
+        }
         if (Window->Visible) {
             gtk_widget_show_all(GTK_WIDGET(Native));
             if (Window->Key) gtk_window_present(Native);

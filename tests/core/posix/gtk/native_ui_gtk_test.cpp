@@ -22,6 +22,7 @@
 #include "core/native_ui.h"
 #include "core/native_window.h"
 #include "core/posix/native_ui_backend.h"
+#include "core/posix/native_ui_model.h"
 #include "core/progress_window.h"
 #include "core/time.h"
 #include "tests/support/runtime.h"
@@ -259,6 +260,30 @@ TEST_F(NativeUIGtkTest, ProgressWindowAppears) {
     EventQueue_Remove();
     Thread_Remove();
     Time_TestClockStop();
+}
+
+TEST_F(NativeUIGtkTest, WindowFrameReachesTheServer) {
+    NativeWindowRecord *Window = NativeUIModel_CreateWindow(0, 0, 640, 480);
+    NativeWindow_SetTitleUtf8(Window, "Skin window");
+    NativeWindow_Move(Window, 120, 80);
+    NativeWindow_Show(Window);
+    NativeWindow_SetCursor(Window, 8);
+    ASSERT_NE(WaitDrawn("Skin window"), nullptr);
+    int32 Height = 0;
+    NativeWindow_GetHeight(Window, &Height);
+    // No window manager runs on the test server, so the X window is the
+    // content alone, placed where the frame's top-left corner goes.
+    std::string Info = Shell("xwininfo -name 'Skin window'");
+    EXPECT_NE(Info.find("Absolute upper-left X:  120"), std::string::npos) << Info;
+    EXPECT_NE(Info.find("Absolute upper-left Y:  " + std::to_string(80 - 22)), std::string::npos) << Info;
+    EXPECT_NE(Info.find("Width: 640"), std::string::npos) << Info;
+    EXPECT_NE(Info.find("Height: " + std::to_string(Height)), std::string::npos) << Info;
+    Screenshot("skin-window.png");
+    NativeWindow_Hide(Window);
+    NativeUI_Process();
+    gdk_display_sync(gdk_display_get_default());
+    EXPECT_EQ(Shell("xwininfo -name 'Skin window'").find("IsViewable"), std::string::npos);
+    NativeUIModel_DeleteWindow(Window);
 }
 
 TEST(NativeUIGtkHeadless, NoDisplayFallsBackToTheModel) {
