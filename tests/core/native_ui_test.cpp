@@ -5,6 +5,8 @@
 #include "core/native_ui.h"
 
 #include <signal.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
 #include <stdio.h>
 
 #include <string>
@@ -181,4 +183,20 @@ TEST(NativeUIDeathTest, CommandLineModeShowsNoBox) {
         },
         testing::KilledBySignal(SIGILL),
         testing::AllOf(testing::HasSubstr("ABORT - Quiet stop"), testing::Not(testing::HasSubstr("BOX SHOWN"))));
+}
+
+TEST(NativeUI, MessageBoxBeforeStartTakesTheFirstButton) {
+    RuntimeScope Runtime;
+    EXPECT_EQ(NativeWindow_MessageBox(nullptr, "text", "caption", 0x4), 6);
+    EXPECT_EQ(NativeWindow_MessageBox(nullptr, "text", "caption", 0x1), 1);
+}
+
+TEST_F(MessageBoxTest, PollWaitsForTheDescriptor) {
+    int Descriptor = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    ASSERT_GE(Descriptor, 0);
+    EXPECT_EQ(NativeUI_Poll(Descriptor, 0), 0);
+    uint64_t One = 1;
+    ASSERT_EQ(write(Descriptor, &One, sizeof(One)), (ssize_t)sizeof(One));
+    EXPECT_EQ(NativeUI_Poll(Descriptor, -1), 1);
+    close(Descriptor);
 }
