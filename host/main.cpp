@@ -14,12 +14,16 @@
 #include "core/io_worker.h"
 #include "core/log.h"
 #include "core/meter.h"
+#include "core/native_ui.h"
 #include "core/notification_center.h"
 #include "core/path.h"
 #include "core/posix/platform.h"
 #include "core/registry.h"
 #include "core/thread.h"
 #include "host/host_signal.h"
+#ifdef RUNTIME_WITH_GTK
+#include "core/posix/gtk/native_ui_gtk.h"
+#endif
 
 namespace {
 
@@ -102,6 +106,12 @@ int main(int argc, char **argv) {
     Registry_Init();
     Interop_Init();
     Path_Init();
+    // Real windows where a display opens, else the headless model; the
+    // fatal-stop hook shows its box from here on.
+#ifdef RUNTIME_WITH_GTK
+    NativeUIGtk_Register();
+#endif
+    NativeUI_Init();
     Host_MainThreadSignalInit();
     Thread_SetUnhandledSignal(Host_PlatformMainThreadSignal);
     IOWorker_Init();
@@ -134,6 +144,7 @@ int main(int argc, char **argv) {
     // A directory-size thread still counting is stopped before the bridge
     // and the center it answers through go.
     Path_Remove();
+    NativeUI_Remove();
     Interop_Remove();
     Registry_Remove();
     NotificationCenter_Remove();

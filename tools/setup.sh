@@ -10,6 +10,8 @@ PACKAGES="
   libxml2-utils zip p7zip-full xdelta3
   libssl-dev rapidjson-dev nlohmann-json3-dev libxml2-dev libyaml-dev
   openssl ca-certificates util-linux procps
+  duktape-dev
+  libgtk-3-dev libnotify-dev xvfb xauth x11-utils imagemagick xdotool
 "
 MISSING=""
 for p in $PACKAGES; do
