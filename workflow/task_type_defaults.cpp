@@ -1,4 +1,5 @@
 // The default task types in their fixed table order.
+#include "workflow/control_task.h"
 #include "workflow/task_type_list.h"
 #include "workflow/unavailable_task.h"
 

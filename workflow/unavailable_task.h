@@ -10,6 +10,10 @@
 // module that builds a type replaces its record here with its own.
 #pragma once
 
+#include "workflow/control_task.h"
+#include "workflow/macro_task.h"
+#include "workflow/progress_task.h"
+#include "workflow/queue_task.h"
 #include "workflow/task.h"
 
 #define UNAVAILABLETASK_CLASSID 0x5e7a0b11u
@@ -27,10 +31,7 @@
     X(JSONRead) X(JSONWrite) X(Analytics)
 
 // The engine's own types whose modules are not built yet.
-#define UNAVAILABLETASK_ENGINE_TYPES(X)                                                                            \
-    X(Queue) X(Aggregate) X(End) X(Error) X(Shutdown) X(Implode) X(Sleep) X(Log) X(Notification) X(Status)           \
-    X(StringContains) X(StringCompare) X(NumberCompare) X(VersionCompare) X(Singleton) X(Environment)               \
-    X(EnvironmentGet) X(EnvironmentSet) X(Macro) X(Progress) X(WorkflowRun)
+#define UNAVAILABLETASK_ENGINE_TYPES(X) X(WorkflowRun)
 
 RUNTIME_EXTERN_C_BEGIN
 

@@ -2,6 +2,8 @@
 #include "workflow/workflow_app.h"
 
 #include "core/string.h"
+#include "workflow/workflow_app_config.h"
+#include "workflow/workflow_app_life.h"
 
 namespace {
 
@@ -23,11 +25,15 @@ int32 WorkflowApp_Init(void) {
     Dictionary_Create(&App.Macros);
     Dictionary_SetCaseSensitive(App.Macros, FALSE);
     App.ShuttingDown = 0;
+    WorkflowApp_InitLife();
+    WorkflowApp_InitConfig();
     return TRUE;
 }
 
 int32 WorkflowApp_Remove(void) {
     if (App.Types == nullptr) return TRUE;
+    WorkflowApp_RemoveConfig();
+    WorkflowApp_RemoveLife();
     TaskTypeList_Release(&App.Types);
     Dictionary_Release(&App.Macros);
     App = Application();
@@ -38,6 +44,14 @@ TaskTypeList *WorkflowApp_GetTaskTypeListHandle(void) { return App.Types; }
 Dictionary *WorkflowApp_GetMacroDictionaryHandle(void) { return App.Macros; }
 
 int32 WorkflowApp_ExpandKey(void *, const char *Name, const char *, char *Output, int32 Size) {
+    if (String_CompareWithoutCase(Name, "AppVersion")) {
+        String_CopyLength(Output, WORKFLOWAPP_LIBRARY_VERSION, Size);
+        return TRUE;
+    }
+    if (String_CompareWithoutCase(Name, "RestartArguments")) {
+        WorkflowApp_GetRestartArguments(Output, Size);
+        return TRUE;
+    }
     const char *Text = nullptr;
     if (App.Macros == nullptr || !Dictionary_GetStringPtrByKey(App.Macros, Name, &Text) || Text == nullptr)
         return FALSE;

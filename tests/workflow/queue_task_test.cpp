@@ -1,0 +1,142 @@
+// Queue task: concurrency limits (-1 starts all, 1 serialises, 0 and below
+// -1 run nothing), "currentAction" and progress in the status, and a failed
+// action ending the queue even while others still run.
+#include "workflow/queue_task.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "core/notification_center.h"
+#include "tests/support/log_capture.h"
+#include "tests/support/workflow_loop.h"
+#include "workflow/workflow_event.h"
+
+namespace {
+
+const std::string DataDir = std::string(RUNTIME_SOURCE_DIR) + "/tests/workflow/data/";
+
+struct Outcome {
+    bool Done = false;
+    bool Successful = false;
+    std::string Errors;
+};
+
+int32 Record(Workflow *, void *User, Dictionary *Result) {
+    Outcome *Out = static_cast<Outcome *>(User);
+    uint32 Flag = 0;
+    Dictionary_GetBooleanByKey(Result, "successful", &Flag);
+    Out->Successful = Flag != 0;
+    char Text[1024] = "";
+    Dictionary_GetListStringByKey(Result, "errors", Text, (int32)sizeof(Text));
+    Out->Errors = Text;
+    Out->Done = true;
+    return TRUE;
+}
+
+std::vector<float64> CurrentActions, Progress;
+
+int32 OnStatus(void *, const char *, const char *, const char *, Dictionary *Info) {
+    float64 Value = 0;
+    if (Info == nullptr) return TRUE;
+    if (Dictionary_GetFloat64ByKey(Info, "currentAction", &Value)) CurrentActions.push_back(Value);
+    if (Dictionary_ContainsKey(Info, "totalActions") && Dictionary_GetFloat64ByKey(Info, "progress", &Value))
+        Progress.push_back(Value);
+    return TRUE;
+}
+
+class QueueTaskTest : public WorkflowTest {
+  protected:
+    Workflow *Flow = nullptr;
+    void SetUp() override {
+        WorkflowTest::SetUp();
+        Workflow_Create(&Flow);
+        ASSERT_TRUE(Workflow_LoadFile(Flow, (DataDir + "queue.yaml").c_str()));
+        Workflow_RegisterTaskHandler(Flow, &TestTask_INTERFACE);
+        CurrentActions.clear();
+        Progress.clear();
+        NotificationCenter_AddObserver("Task", "Status", this, OnStatus);
+        Captured.clear();
+        Debug_PrintCallback(CaptureLog);
+    }
+    void TearDown() override {
+        NotificationCenter_RemoveObserver("Task", "Status", this, OnStatus);
+        Workflow_CancelTasks(Flow);
+        RunMainLoopPasses(5);
+        Workflow_Release(&Flow);
+        WorkflowTest::TearDown();
+    }
+    bool Printed(const std::string &Text) { return Captured.find(Text) != std::string::npos; }
+    void CompleteHeld(const char *Name) {
+        Task *Held = nullptr;
+        ASSERT_TRUE(Workflow_FindTaskByName(Flow, Name, &Held)) << Name;
+        Task_Complete(Held, nullptr);
+    }
+};
+
+TEST_F(QueueTaskTest, SerialRunsInOrder) {
+    Outcome Out;
+    Workflow_RunTask(Flow, "serial", &Out, Record);
+    ASSERT_TRUE(RunMainLoopUntil([&] { return Out.Done; }));
+    EXPECT_TRUE(Out.Successful);
+    EXPECT_EQ(TestTaskStarts(), (std::vector<std::string>{"a1", "a2", "a3"}));
+    EXPECT_EQ(CurrentActions, (std::vector<float64>{1, 2, 3}));
+    ASSERT_FALSE(Progress.empty());
+    EXPECT_DOUBLE_EQ(Progress.back(), 1.0);
+}
+
+TEST_F(QueueTaskTest, MinusOneStartsAll) {
+    Outcome Out;
+    Workflow_RunTask(Flow, "all", &Out, Record);
+    ASSERT_TRUE(RunMainLoopUntil([&] { return TestTaskStarts().size() == 5; }));
+    EXPECT_TRUE(Printed("Set 5 concurrent actions"));
+    EXPECT_FALSE(Out.Done);
+    for (const char *Name : {"h3", "h1", "h5", "h2", "h4"}) CompleteHeld(Name);
+    ASSERT_TRUE(RunMainLoopUntil([&] { return Out.Done; }));
+    EXPECT_TRUE(Out.Successful);
+}
+
+TEST_F(QueueTaskTest, FailureStopsTheRest) {
+    Outcome Out;
+    Workflow_RunTask(Flow, "stopAtFailure", &Out, Record);
+    ASSERT_TRUE(RunMainLoopUntil([&] { return Out.Done; }));
+    EXPECT_FALSE(Out.Successful);
+    EXPECT_EQ(TestTaskStarts(), (std::vector<std::string>{"a1", "bad"}));
+
+    // With two at once, the held action's later success must not start more
+    // actions nor turn the queue successful.
+    TestTaskStarts().clear();
+    Outcome Second;
+    Workflow_RunTask(Flow, "failureWhileOthersRun", &Second, Record);
+    ASSERT_TRUE(RunMainLoopUntil([&] { return TestTaskStarts().size() == 2; }));
+    RunMainLoopPasses(5);
+    EXPECT_FALSE(Second.Done);
+    CompleteHeld("h1");
+    ASSERT_TRUE(RunMainLoopUntil([&] { return Second.Done; }));
+    EXPECT_FALSE(Second.Successful);
+    EXPECT_EQ(TestTaskStarts(), (std::vector<std::string>{"h1", "bad"}));
+}
+
+TEST_F(QueueTaskTest, LimitsThatRunNothing) {
+    struct Case {
+        const char *Name;
+        bool Successful;
+        const char *Error;
+    } Cases[] = {
+        {"zero", true, ""},
+        {"belowMinusOne", false, "Task_Error_InvalidArg"},
+        {"empty", true, ""},
+        {"noActions", false, "Task_Error_MissingArg"},
+    };
+    for (const Case &Each : Cases) {
+        Outcome Out;
+        Workflow_RunTask(Flow, Each.Name, &Out, Record);
+        ASSERT_TRUE(RunMainLoopUntil([&] { return Out.Done; })) << Each.Name;
+        EXPECT_EQ(Out.Successful, Each.Successful) << Each.Name;
+        EXPECT_NE(Out.Errors.find(Each.Error), std::string::npos) << Each.Name;
+        EXPECT_TRUE(TestTaskStarts().empty()) << Each.Name;
+    }
+}
+
+} // namespace

@@ -1,0 +1,226 @@
+// Application configuration from an app.json: defaults replaced through
+// paths without case, macros (last key segment, decoded text, "#"-macros),
+// the host whitelist deciding WebGet_Authorize, certificate-store lists,
+// the User-Agent, redirect rules (rewrites checked against pcre2test), the
+// TLS suite and version tables, and the change payloads.
+#include "workflow/workflow_app_config.h"
+
+#include <gtest/gtest.h>
+
+#include <string.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "core/crypto/authenticate.h"
+#include "core/formats/json.h"
+#include "core/notification_center.h"
+#include "core/tls1.h"
+#include "core/web_get.h"
+#include "core/web_get_redirect.h"
+#include "tests/support/log_capture.h"
+#include "tests/support/workflow_loop.h"
+#include "workflow/workflow_app.h"
+
+namespace {
+
+const std::string DataDir = std::string(RUNTIME_SOURCE_DIR) + "/tests/workflow/data/";
+
+std::vector<std::string> Changes;
+
+int32 OnChange(void *, const char *, const char *, const char *, Dictionary *Info) {
+    char Key[256] = "", Value[256] = "";
+    Dictionary_GetStringByKey(Info, "key", Key, (int32)sizeof(Key));
+    Dictionary_GetStringByKey(Info, "value", Value, (int32)sizeof(Value));
+    Changes.push_back(std::string(Key) + "=" + Value);
+    return TRUE;
+}
+
+std::string Config(const char *Path) {
+    char Text[1024] = "";
+    WorkflowApp_GetConfig(Path, "<none>", Text, (int32)sizeof(Text));
+    return Text;
+}
+
+std::string Expand(const char *Text) {
+    char Out[1024];
+    WorkflowApp_ExpandString(Text, Out, (int32)sizeof(Out));
+    return Out;
+}
+
+// pcre2test's rewrite of Subject with the pattern and replacement.
+std::string Reference(const std::string &Pattern, const std::string &Options, const std::string &Replacement,
+                      const std::string &Subject) {
+    std::string Path = "/tmp/i16-pcre2-" + std::to_string(getpid());
+    FILE *Input = fopen(Path.c_str(), "w");
+    fprintf(Input, "!%s!%s,replace=%s\n    %s\n", Pattern.c_str(), Options.c_str(), Replacement.c_str(),
+            Subject.c_str());
+    fclose(Input);
+    FILE *Output = popen(("pcre2test -q " + Path).c_str(), "r");
+    std::string Text;
+    char Line[1024];
+    while (Output != nullptr && fgets(Line, sizeof(Line), Output) != nullptr) Text += Line;
+    if (Output != nullptr) pclose(Output);
+    remove(Path.c_str());
+    size_t At = Text.find(": ", Text.find(Subject));
+    if (At == std::string::npos) return "";
+    std::string Result = Text.substr(At + 2);
+    return Result.substr(0, Result.find('\n'));
+}
+
+class AppConfigTest : public WorkflowTest {
+  protected:
+    void SetUp() override {
+        WorkflowTest::SetUp();
+        WebGet_WhitelistReset();
+        WebGet_RedirectReset();
+        TLS1_CipherReset();
+        Changes.clear();
+        Dictionary *Handle = nullptr;
+        WorkflowApp_GetConfigHandle(&Handle);
+        char Id[64];
+        Dictionary_GetInstanceId(Handle, Id, (int32)sizeof(Id));
+        NotificationCenter_AddInstanceObserver("Config", "OptionChanged", Id, this, OnChange);
+        ConfigId = Id;
+        Captured.clear();
+        Debug_PrintCallback(CaptureLog);
+    }
+    void TearDown() override {
+        NotificationCenter_RemoveInstanceObserver("Config", "OptionChanged", ConfigId.c_str(), this, OnChange);
+        WebGet_WhitelistReset();
+        WebGet_RedirectReset();
+        Authenticate_SetEnabled(TRUE);
+        WorkflowTest::TearDown();
+    }
+    std::string ConfigId;
+};
+
+TEST_F(AppConfigTest, DefaultsBeforeAnyLoad) {
+    EXPECT_EQ(Config("storage.requests"), "8");
+    EXPECT_EQ(Config("storage.pieceFormat"), "{targetInfoHash}/{targetDigest}.velmpiece");
+    EXPECT_EQ(Config("webGetPool.maxHostConnections"), "6");
+    EXPECT_EQ(Config("no.such.key"), "<none>");
+    double Weight = 0;
+    Dictionary *Handle = nullptr;
+    WorkflowApp_GetConfigHandle(&Handle);
+    Dictionary_GetFloat64ByPath(Handle, "repository.copyWeight", &Weight);
+    // Stored as text with 12 significant digits: the widened single, not 0.8.
+    EXPECT_NEAR(Weight, 0.800000011920929, 1e-12);
+    EXPECT_NE(Weight, 0.8);
+    uint32 Flag = 0;
+    EXPECT_TRUE(WorkflowApp_GetConfigBoolean("storage.systemBuffer", FALSE, &Flag));
+    EXPECT_EQ(Flag, 1u);
+    EXPECT_TRUE(WorkflowApp_GetConfigBoolean("storage.pieceFormat", TRUE, &Flag));
+    EXPECT_EQ(Flag, 1u);
+    EXPECT_EQ(Expand("{AppVersion}"), WORKFLOWAPP_LIBRARY_VERSION);
+}
+
+TEST_F(AppConfigTest, LoadsAnAppJson) {
+    Authenticate_SetEnabled(TRUE);
+    EXPECT_FALSE(WebGet_Authorize("http://cdn.example.test/file"));
+    ASSERT_TRUE(WorkflowApp_LoadConfigFromFile((DataDir + "app.json").c_str()));
+
+    // Paths match without case; the change is reported with its path.
+    EXPECT_EQ(Config("storage.requests"), "4");
+    bool Reported = false;
+    for (const std::string &Change : Changes)
+        if (Change.find("=4") != std::string::npos && Change.find("equests") != std::string::npos) Reported = true;
+    std::string All;
+    for (const std::string &Change : Changes) All += Change + "\n";
+    EXPECT_TRUE(Reported) << All;
+
+    // Macros.
+    EXPECT_EQ(Expand("{brand}|{channel}|{encoded}"), "Velmarsh Test|beta|caf\xc3\xa9");
+    char Local[256] = "";
+    EXPECT_TRUE(WorkflowApp_ExpandKey(nullptr, "#localStorage", nullptr, Local, (int32)sizeof(Local)));
+    EXPECT_STREQ(Local, "/tmp/i16-local/");
+
+    // Host whitelist.
+    struct Case {
+        const char *Url;
+        bool Allowed;
+    } Hosts[] = {{"http://cdn.example.test/file", true},  {"https://CDN.example.test:8080/x", true},
+                 {"http://downloads.example.test/a", true}, {"http://assets.example.test/", true},
+                 {"http://other.example.test/", false}};
+    for (const Case &Each : Hosts) EXPECT_EQ(WebGet_Authorize(Each.Url) != 0, Each.Allowed) << Each.Url;
+
+    // Stores: an unknown name still contributes a (null) member.
+    CertStoreList *App = nullptr, *WebGetList = nullptr;
+    ASSERT_TRUE(WorkflowApp_GetCertStoreListHandle("app", &App));
+    int32 Count = 0;
+    CertStoreList_GetCount(App, &Count);
+    EXPECT_EQ(Count, 2);
+    EXPECT_NE(Captured.find("Unable to find certificate store (noSuchStore)"), std::string::npos);
+    ASSERT_TRUE(WorkflowApp_GetCertStoreListHandle("webGet", &WebGetList));
+    CertStoreList_GetCount(WebGetList, &Count);
+    EXPECT_EQ(Count, 1);
+
+    char Agent[256];
+    WebGet_GetUserAgent(Agent, (int32)sizeof(Agent));
+    EXPECT_EQ(std::string(Agent), std::string("Client/") + WORKFLOWAPP_LIBRARY_VERSION);
+
+    // Redirects: the broken rule and the one without a replacement are left out.
+    int32 Rules = 0;
+    WebGet_RedirectGetCount(&Rules);
+    EXPECT_EQ(Rules, 2);
+    EXPECT_NE(Captured.find("Add webget redirect (toMirror)"), std::string::npos);
+    EXPECT_NE(Captured.find("Unknown redirect flag (sticky)"), std::string::npos);
+    char Url[512];
+    EXPECT_TRUE(WebGet_RedirectApply("http://CDN.example.test/a_b_c.zip", Url, (int32)sizeof(Url)));
+    std::string Step = Reference("^http://cdn\\.example\\.test/(.*)$", "i", "http://mirror.example.test/$1",
+                                 "http://CDN.example.test/a_b_c.zip");
+    ASSERT_FALSE(Step.empty()) << "pcre2test gave nothing";
+    EXPECT_EQ(std::string(Url), Reference("_", "g", "-", Step));
+    EXPECT_FALSE(WebGet_RedirectApply("http://plain.example.test/", Url, (int32)sizeof(Url)));
+
+    // TLS: only the listed known suites; 1.3 leaves the maximum alone.
+    EXPECT_TRUE(TLS1_CipherIsEnabled(0x002F));
+    EXPECT_TRUE(TLS1_CipherIsEnabled(0xC030));
+    EXPECT_FALSE(TLS1_CipherIsEnabled(0xC02C));
+    EXPECT_EQ(TLS_VersionGetMin(), TLS1_VERSION_1_1);
+    EXPECT_EQ(TLS_VersionGetMax(), TLS1_VERSION_1_2);
+    EXPECT_NE(Captured.find("Unknown cipher suite: no-such-suite"), std::string::npos);
+}
+
+TEST_F(AppConfigTest, ImmutableRulesStayAndMutableOnesAreReplaced) {
+    const char *First = "{\"webGet\":{\"redirect\":{\"keep\":{\"pattern\":\"a\",\"replacement\":\"b\"},"
+                        "\"swap\":{\"pattern\":\"c\",\"replacement\":\"d\",\"mutable\":true}}}}";
+    const char *Second = "{\"webGet\":{\"redirect\":{\"keep\":{\"pattern\":\"a\",\"replacement\":\"X\"},"
+                         "\"swap\":{\"pattern\":\"c\",\"replacement\":\"Y\"}}}}";
+    for (const char *Text : {First, Second}) {
+        Dictionary *Loaded = nullptr;
+        Dictionary_Create(&Loaded);
+        JSON *Reader = nullptr;
+        JSON_Create(&Reader);
+        JSON_SetDictionaryHandle(Reader, Loaded);
+        ASSERT_TRUE(JSON_LoadBuffer(Reader, Text, (int32)strlen(Text)));
+        JSON_Release(&Reader);
+        WorkflowApp_LoadConfigFromDictionary(Loaded);
+        Dictionary_Release(&Loaded);
+    }
+    char Url[64];
+    WebGet_RedirectApply("ac", Url, (int32)sizeof(Url));
+    EXPECT_STREQ(Url, "bY");
+}
+
+TEST_F(AppConfigTest, EmptyCipherListEnablesNone) {
+    WorkflowApp_AddCipher("rsa-aes128-sha");
+    Dictionary *Loaded = nullptr;
+    Dictionary_Create(&Loaded);
+    Dictionary_SetStringByPath(Loaded, "tls1.cipher", "");
+    WorkflowApp_LoadConfigFromDictionary(Loaded);
+    Dictionary_Release(&Loaded);
+    for (int32 Index = 0; Index < TLS1_CIPHER_COUNT; Index++)
+        EXPECT_FALSE(TLS1_CipherIsEnabled(TLS1_CipherTranslate(TLS1_CipherName(Index)))) << Index;
+}
+
+TEST_F(AppConfigTest, SwitchFilter) {
+    EXPECT_FALSE(Workflow_ShouldRemoveSwitch("WFWorker"));
+    EXPECT_TRUE(Workflow_ShouldRemoveSwitch("wfworker"));
+    EXPECT_TRUE(Workflow_ShouldRemoveSwitch("maxdays"));
+    EXPECT_FALSE(Workflow_ShouldRemoveSwitch("workflow"));
+}
+
+} // namespace

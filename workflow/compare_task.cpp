@@ -1,0 +1,124 @@
+// The comparison types: StringContains runs "found" or "notFound"; the
+// three-way ones run "equalTo", or "notEqualTo" and then "greaterThan" or
+// "lessThan" handed the result of "notEqualTo".
+#include "core/string.h"
+#include "core/version.h"
+#include "workflow/control_task.h"
+#include "workflow/task_type_object.h"
+
+#define COMPARE_FIELDS                                                                                        \
+    ClassStruct Class;                                                                                         \
+    Task *Owner;                                                                                               \
+    int32 Order;
+
+struct StringContains {
+    COMPARE_FIELDS
+};
+struct StringCompare {
+    COMPARE_FIELDS
+};
+struct NumberCompare {
+    COMPARE_FIELDS
+};
+struct VersionCompare {
+    COMPARE_FIELDS
+};
+
+namespace {
+
+constexpr int32 StringSize = 1024;
+constexpr int32 VersionSize = 240;
+
+struct CompareHead {
+    COMPARE_FIELDS
+};
+
+int32 AfterNotEqual(Task *Owner, void *User, Dictionary *Result) {
+    const char *Next = static_cast<CompareHead *>(User)->Order > 0 ? "greaterThan" : "lessThan";
+    return Task_RunSubActionNext(Owner, Next, Result, nullptr, Task_SubAction_Complete);
+}
+
+int32 Branch(CompareHead *Self, int32 Order) {
+    Self->Order = Order;
+    if (Order == 0) return Task_RunSubAction(Self->Owner, "equalTo", nullptr, Task_SubAction_Complete);
+    return Task_RunSubAction(Self->Owner, "notEqualTo", Self, AfterNotEqual);
+}
+
+// Both strings or the first missing one's report; 0 when one was missing.
+int32 ReadTwo(Task *Owner, const char *One, const char *Two, char *First, char *Second, int32 Size) {
+    if (!Task_GetStringArgument(Owner, One, First, Size)) return TaskType_MissingArgument(Owner, One), FALSE;
+    if (!Task_GetStringArgument(Owner, Two, Second, Size)) return TaskType_MissingArgument(Owner, Two), FALSE;
+    return TRUE;
+}
+
+int32 OnContainsStart(void *User, const char *, const char *, const char *, Dictionary *) {
+    Task *Owner = static_cast<CompareHead *>(User)->Owner;
+    MemoryScope<char> One(StringSize), Two(StringSize);
+    if (!ReadTwo(Owner, "stringOne", "stringTwo", One.Get(), Two.Get(), StringSize)) return TRUE;
+    uint32 IgnoreCase = FALSE;
+    Task_GetBooleanArgument(Owner, "ignoreCase", &IgnoreCase);
+    int32 Found = IgnoreCase ? String_ContainsStringWithoutCase(One.Get(), Two.Get())
+                             : String_ContainsString(One.Get(), Two.Get());
+    Task_Print(Owner, "String %s contains %s = %d\n", One.Get(), Two.Get(), Found ? 1 : 0);
+    return Task_RunSubAction(Owner, Found ? "found" : "notFound", nullptr, Task_SubAction_Complete);
+}
+
+int32 OnStringStart(void *User, const char *, const char *, const char *, Dictionary *) {
+    CompareHead *Self = static_cast<CompareHead *>(User);
+    MemoryScope<char> One(StringSize), Two(StringSize);
+    if (!ReadTwo(Self->Owner, "stringOne", "stringTwo", One.Get(), Two.Get(), StringSize)) return TRUE;
+    uint32 IgnoreCase = FALSE;
+    Task_GetBooleanArgument(Self->Owner, "ignoreCase", &IgnoreCase);
+    int32 Order = IgnoreCase ? String_CompareWithoutCaseReturn(One.Get(), Two.Get())
+                             : String_CompareReturn(One.Get(), Two.Get());
+    Order = (Order > 0) - (Order < 0);
+    Task_Print(Self->Owner, "Compare string %s to %s = %d\n", One.Get(), Two.Get(), Order);
+    return Branch(Self, Order);
+}
+
+int32 OnNumberStart(void *User, const char *, const char *, const char *, Dictionary *) {
+    CompareHead *Self = static_cast<CompareHead *>(User);
+    Task *Owner = Self->Owner;
+    float64 Values[2] = {0, 0};
+    const char *Names[2] = {"numberOne", "numberTwo"};
+    for (int32 Index = 0; Index < 2; Index++) {
+        if (!Task_HasArgument(Owner, Names[Index])) return TaskType_MissingArgument(Owner, Names[Index]);
+        if (!Task_GetNumberArgument(Owner, Names[Index], &Values[Index])) {
+            Task_Print(Owner, "%s argument is not numeric\n", Names[Index]);
+            Task_AddError(Owner, "%s", "Task_Error_InvalidArg");
+            return Task_Complete(Owner, nullptr);
+        }
+    }
+    Task_Print(Owner, "Compare number %f to %f\n", Values[0], Values[1]);
+    return Branch(Self, (Values[0] > Values[1]) - (Values[0] < Values[1]));
+}
+
+int32 OnVersionStart(void *User, const char *, const char *, const char *, Dictionary *) {
+    CompareHead *Self = static_cast<CompareHead *>(User);
+    char One[VersionSize], Two[VersionSize];
+    if (!ReadTwo(Self->Owner, "versionOne", "versionTwo", One, Two, VersionSize)) return TRUE;
+    int32 Order = 0;
+    if (!String_CompareVersion(One, Two, &Order)) {
+        Task_Print(Self->Owner, "versionOne or versionTwo has incorrect format\n");
+        Task_AddError(Self->Owner, "%s", "Task_Error_InvalidArg");
+        return Task_Complete(Self->Owner, nullptr);
+    }
+    Order = (Order > 0) - (Order < 0);
+    Task_Print(Self->Owner, "Compare version %s to %s = %d\n", One, Two, Order);
+    return Branch(Self, Order);
+}
+
+template <typename T> void FreeNothing(T *) {}
+
+} // namespace
+
+TASKTYPE_OBJECT_DEFINE(StringContains, StringContains, STRINGCONTAINS_CLASSID, OnContainsStart,
+                       FreeNothing<StringContains>)
+TASKTYPE_OBJECT_DEFINE(StringCompare, StringCompare, STRINGCOMPARE_CLASSID, OnStringStart, FreeNothing<StringCompare>)
+TASKTYPE_OBJECT_DEFINE(NumberCompare, NumberCompare, NUMBERCOMPARE_CLASSID, OnNumberStart, FreeNothing<NumberCompare>)
+TASKTYPE_OBJECT_DEFINE(VersionCompare, VersionCompare, VERSIONCOMPARE_CLASSID, OnVersionStart,
+                       FreeNothing<VersionCompare>)
+TASKTYPE_INTERFACE_DEFINE(StringContains, StringContains)
+TASKTYPE_INTERFACE_DEFINE(StringCompare, StringCompare)
+TASKTYPE_INTERFACE_DEFINE(NumberCompare, NumberCompare)
+TASKTYPE_INTERFACE_DEFINE(VersionCompare, VersionCompare)

@@ -1,0 +1,114 @@
+// End, Error, Shutdown and Implode: the types that end a run or the
+// application.
+#include "core/debug.h"
+#include "core/string.h"
+#include "workflow/control_task.h"
+#include "workflow/task_type_object.h"
+#include "workflow/workflow_app_life.h"
+
+struct End {
+    ClassStruct Class;
+    Task *Owner;
+};
+
+struct Implode {
+    ClassStruct Class;
+    Task *Owner;
+};
+
+namespace {
+
+constexpr int32 TextSize = 320;
+
+int32 OnEndStart(void *User, const char *, const char *, const char *, Dictionary *) {
+    Task *Owner = static_cast<End *>(User)->Owner;
+    const char *Type = Task_GetType(Owner);
+    float64 Code = 0;
+    if (Task_GetNumberArgument(Owner, "exitCode", &Code)) Debug_SetExitCode((int32)Code);
+
+    if (String_CompareWithoutCase(Type, "Shutdown")) {
+        Task_Print(Owner, "Initiating shutdown\n");
+        Dictionary *Payload = nullptr, *Definition = nullptr;
+        Dictionary_Create(&Payload);
+        Task_GetDictionaryHandle(Owner, &Definition);
+        Dictionary_Merge(Payload, Definition, DICTIONARY_MERGE_OVERWRITE);
+        Task_ExpandDictionary(Owner, Payload);
+        uint32 SelfUpdate = FALSE;
+        if (Task_GetBooleanArgument(Owner, "selfUpdate", &SelfUpdate) && SelfUpdate)
+            Dictionary_SetBooleanByKey(Payload, "canRemote", FALSE);
+        NotificationCenter_FireAfterDelay("WorkflowApp", "Shutdown", ((ClassStruct *)Owner)->InstanceId, 0, Payload);
+        Dictionary_Release(&Payload);
+        return Task_Complete(Owner, nullptr);
+    }
+    const char *Key = String_CompareWithoutCase(Type, "Error") ? "message" : "error";
+    char Text[TextSize] = "";
+    if (Task_GetStringArgument(Owner, Key, Text, (int32)sizeof(Text))) Task_AddError(Owner, "%s", Text);
+    return Task_Complete(Owner, nullptr);
+}
+
+int32 OnImplodeStart(void *User, const char *, const char *, const char *, Dictionary *) {
+    Task *Owner = static_cast<Implode *>(User)->Owner;
+    char Path[TextSize] = "";
+    if (Task_GetStringArgument(Owner, "path", Path, (int32)sizeof(Path))) {
+        WorkflowApp_SetImplodePath(Path);
+    } else {
+        Task_Print(Owner, "Imploding\n");
+        WorkflowApp_Implode();
+    }
+    return Task_Complete(Owner, nullptr);
+}
+
+void FreeNothing(void *) {}
+
+} // namespace
+
+int32 End_Delete(End **Handle) {
+    Debug_CheckPointer(Handle);
+    End *Self = *Handle;
+    Class_CheckHandle(Self, END_CLASSID);
+    NotificationCenter_RemoveInstanceObserver("Task", "Start", ((ClassStruct *)Self->Owner)->InstanceId, Self,
+                                              OnEndStart);
+    Class_UntrackInstance(Self->Class.InstanceId);
+    Memory_Delete(Self);
+    *Handle = nullptr;
+    return TRUE;
+}
+
+static int32 End_DeleteObject(void *HandleAddress) { return End_Delete(static_cast<End **>(HandleAddress)); }
+
+int32 End_Create(void **Handle, Task *Owner) {
+    Debug_CheckPointer(Handle);
+    Class_CheckHandle(Owner, TASK_CLASSID);
+    End *Self = Memory_New(End);
+    Class_InitHeader(Self, END_CLASSID, End_DeleteObject);
+    Class_GenerateInstanceId(Self);
+    Class_TrackInstance(Self, Self->Class.InstanceId);
+    Self->Owner = Owner;
+    NotificationCenter_AddInstanceObserver("Task", "Start", ((ClassStruct *)Owner)->InstanceId, Self, OnEndStart);
+    *Handle = Self;
+    return TRUE;
+}
+
+void *End_AddRef(void *Handle) {
+    Class_CheckHandle(Handle, END_CLASSID);
+    return Class_AddRef(Handle);
+}
+
+int32 End_Release(void **Handle) {
+    Debug_CheckPointer(Handle);
+    Class_CheckHandle(*Handle, END_CLASSID);
+    return Class_Release(Handle);
+}
+
+TASKTYPE_OBJECT_DEFINE(Implode, Implode, IMPLODE_CLASSID, OnImplodeStart, FreeNothing)
+TASKTYPE_INTERFACE_DEFINE(End, End)
+TASKTYPE_INTERFACE_DEFINE(Error, End)
+TASKTYPE_INTERFACE_DEFINE(Shutdown, End)
+TASKTYPE_INTERFACE_DEFINE(Implode, Implode)
+
+int32 TaskType_MissingArgument(Task *Owner, const char *Name) {
+    Task_Print(Owner, "\"%s\" argument not defined\n", Name);
+    Task_AddError(Owner, "%s", "Task_Error_MissingArg");
+    Task_Complete(Owner, nullptr);
+    return TRUE;
+}

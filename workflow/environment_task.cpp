@@ -1,0 +1,103 @@
+// Environment (also EnvironmentGet and EnvironmentSet: one behaviour, the
+// name is not consulted) and Singleton.
+#include "core/app_mark.h"
+#include "core/posix/platform.h"
+#include "core/string.h"
+#include "workflow/control_task.h"
+#include "workflow/task_type_object.h"
+
+struct Environment {
+    ClassStruct Class;
+    Task *Owner;
+};
+
+struct Singleton {
+    ClassStruct Class;
+    Task *Owner;
+    AppMark *Mark;
+};
+
+namespace {
+
+constexpr int32 KeySize = 120;
+constexpr int32 ValueSize = 4096;
+constexpr int32 NameSize = 320;
+
+void SetVariable(Task *Owner, const char *Key, const char *Value) {
+    Task_Print(Owner, "Set environment variable %s = %s\n", Key, Value);
+    Platform_SetEnvironmentVariable(Key, Value);
+}
+
+int32 SetPair(void *User, const char *Key, Dictionary *Container, DictionaryItem *Item) {
+    Task *Owner = static_cast<Task *>(User);
+    const char *Text = nullptr;
+    if (Key == nullptr || Key[0] == 0 || !Dictionary_ItemCompareType(Container, Item, DICTIONARY_TYPE_STRING) ||
+        !Dictionary_ItemGetStringPtr(Container, Item, &Text) || Text == nullptr)
+        return TRUE;
+    char Name[KeySize];
+    String_CopyLength(Name, Key, (int32)sizeof(Name));
+    Task_ExpandString(Owner, Name, (int32)sizeof(Name));
+    MemoryScope<char> Value(ValueSize);
+    String_CopyLength(Value.Get(), Text, ValueSize);
+    Task_ExpandString(Owner, Value.Get(), ValueSize);
+    SetVariable(Owner, Name, Value.Get());
+    return TRUE;
+}
+
+int32 OnEnvironmentStart(void *User, const char *, const char *, const char *, Dictionary *) {
+    Task *Owner = static_cast<Environment *>(User)->Owner;
+    char Key[KeySize] = "";
+    MemoryScope<char> Value(ValueSize);
+    if (Task_GetStringArgument(Owner, "key", Key, (int32)sizeof(Key))) {
+        if (Task_GetStringArgument(Owner, "value", Value.Get(), ValueSize)) {
+            SetVariable(Owner, Key, Value.Get());
+        } else {
+            if (!Platform_GetEnvironmentVariable(Key, Value.Get(), ValueSize)) Value.Get()[0] = 0;
+            Task_Print(Owner, "Get environment variable %s\n", Key);
+            Task_SetStatusString(Owner, Key, Value.Get());
+        }
+    } else if (Task_HasKeyValuePairs(Owner)) {
+        Task_EnumerateKeyValuePairs(Owner, Owner, SetPair);
+    } else {
+        Task_Print(Owner, "key/keyValuePairs argument not defined\n");
+        Task_AddError(Owner, "%s", "Task_Error_MissingArg");
+    }
+    return Task_Complete(Owner, nullptr);
+}
+
+int32 AfterBranch(Task *Owner, void *User, Dictionary *) {
+    Singleton *Self = static_cast<Singleton *>(User);
+    if (Self->Mark != nullptr) AppMark_Release(&Self->Mark);
+    return Task_Complete(Owner, nullptr);
+}
+
+int32 OnSingletonStart(void *User, const char *, const char *, const char *, Dictionary *) {
+    Singleton *Self = static_cast<Singleton *>(User);
+    char Name[NameSize] = "";
+    if (!Task_GetStringArgument(Self->Owner, "name", Name, (int32)sizeof(Name)))
+        return TaskType_MissingArgument(Self->Owner, "name");
+    AppMark_Create(&Self->Mark);
+    AppMark_SetName(Self->Mark, Name);
+    if (AppMark_AcquireWithTimeout(Self->Mark, 0)) {
+        Task_Print(Self->Owner, "Lock does not exist (%s)\n", Name);
+        return Task_RunSubAction(Self->Owner, "missing", Self, AfterBranch);
+    }
+    AppMark_Release(&Self->Mark);
+    Task_Print(Self->Owner, "Lock already exists (%s)\n", Name);
+    return Task_RunSubAction(Self->Owner, "exists", Self, AfterBranch);
+}
+
+void FreeEnvironment(Environment *) {}
+
+void FreeSingleton(Singleton *Self) {
+    if (Self->Mark != nullptr) AppMark_Release(&Self->Mark);
+}
+
+} // namespace
+
+TASKTYPE_OBJECT_DEFINE(Environment, Environment, ENVIRONMENT_CLASSID, OnEnvironmentStart, FreeEnvironment)
+TASKTYPE_OBJECT_DEFINE(Singleton, Singleton, SINGLETON_CLASSID, OnSingletonStart, FreeSingleton)
+TASKTYPE_INTERFACE_DEFINE(Environment, Environment)
+TASKTYPE_INTERFACE_DEFINE(EnvironmentGet, Environment)
+TASKTYPE_INTERFACE_DEFINE(EnvironmentSet, Environment)
+TASKTYPE_INTERFACE_DEFINE(Singleton, Singleton)

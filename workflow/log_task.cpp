@@ -1,0 +1,135 @@
+// Log, Notification and Status: the types that speak to the outside.
+#include "core/string.h"
+#include "workflow/control_task.h"
+#include "workflow/task_type_object.h"
+#include "workflow/workflow.h"
+
+struct LogTask {
+    ClassStruct Class;
+    Task *Owner;
+};
+
+struct NotificationTask {
+    ClassStruct Class;
+    Task *Owner;
+};
+
+struct Status {
+    ClassStruct Class;
+    Task *Owner;
+};
+
+namespace {
+
+constexpr int32 MessageSize = 4096;
+constexpr int32 EventSize = 320;
+
+void LogOne(Task *Owner, const char *Message) {
+    MemoryScope<char> Text(MessageSize);
+    String_CopyLength(Text.Get(), Message, MessageSize);
+    Task_ExpandString(Owner, Text.Get(), MessageSize);
+    Task_SetStatusString(Owner, "message", Text.Get());
+    Task_Print(Owner, "%s\n", Text.Get());
+}
+
+int32 OnLogStart(void *User, const char *, const char *, const char *, Dictionary *) {
+    Task *Owner = static_cast<LogTask *>(User)->Owner;
+    Dictionary *Definition = nullptr;
+    Task_GetDictionaryHandle(Owner, &Definition);
+    int32 Type = DICTIONARY_TYPE_UNKNOWN;
+    if (!Task_GetArgumentType(Owner, "message", &Type)) return TaskType_MissingArgument(Owner, "message");
+    if (Type == DICTIONARY_TYPE_LIST) {
+        Dictionary *List = nullptr;
+        Dictionary_GetListByKey(Definition, "message", &List);
+        DictionaryItem *Item = nullptr;
+        for (Dictionary_ItemGetFirst(List, &Item); Item != nullptr; Dictionary_ItemGetNext(List, Item, &Item)) {
+            const char *Text = nullptr;
+            if (Dictionary_ItemCompareType(List, Item, DICTIONARY_TYPE_STRING) &&
+                Dictionary_ItemGetStringPtr(List, Item, &Text) && Text != nullptr)
+                LogOne(Owner, Text);
+        }
+    } else {
+        MemoryScope<char> Text(MessageSize);
+        Task_GetStringArgument(Owner, "message", Text.Get(), MessageSize);
+        // Already expanded by the getter; print it as it stands.
+        Task_SetStatusString(Owner, "message", Text.Get());
+        Task_Print(Owner, "%s\n", Text.Get());
+    }
+    return Task_Complete(Owner, nullptr);
+}
+
+int32 OnNotificationStart(void *User, const char *, const char *, const char *, Dictionary *) {
+    Task *Owner = static_cast<NotificationTask *>(User)->Owner;
+    char Event[EventSize] = "";
+    if (!Task_GetStringArgument(Owner, "event", Event, (int32)sizeof(Event)))
+        return TaskType_MissingArgument(Owner, "event");
+    char Class[EventSize];
+    String_CopyLength(Class, Event, (int32)sizeof(Class));
+    const char *Name = Event;
+    const char *Dot = nullptr;
+    if (String_FindChar(Event, '.', &Dot)) {
+        Class[Dot - Event] = 0;
+        Name = Dot + 1;
+    }
+    float64 Delay = 0;
+    if (!Task_GetNumberArgument(Owner, "delay", &Delay)) Delay = 0;
+    Dictionary *Payload = nullptr;
+    Dictionary_Create(&Payload);
+    Task_GetDictionaryArgument(Owner, "content", Payload);
+    Dictionary *Inner = nullptr;
+    if (Dictionary_SkipRoot(Payload, &Inner) && Inner != Payload) {
+        Dictionary *Unwrapped = nullptr;
+        Dictionary_Create(&Unwrapped);
+        Dictionary_Merge(Unwrapped, Inner, DICTIONARY_MERGE_OVERWRITE);
+        Dictionary_Release(&Payload);
+        Payload = Unwrapped;
+    }
+    Task_ExpandDictionary(Owner, Payload);
+    Task_Print(Owner, "Firing event %s.%s after %.02fms\n", Class, Name, Delay);
+    NotificationCenter_FireAfterDelay(Class, Name, ((ClassStruct *)Owner)->InstanceId, (int32)Delay, Payload);
+    Dictionary_Release(&Payload);
+    return Task_Complete(Owner, nullptr);
+}
+
+int32 OnStatusStart(void *User, const char *, const char *, const char *, Dictionary *) {
+    Task *Owner = static_cast<Status *>(User)->Owner;
+    Dictionary *Definition = nullptr, *Change = nullptr;
+    Task_GetDictionaryHandle(Owner, &Definition);
+    Dictionary_Create(&Change);
+    Dictionary_Merge(Change, Definition, DICTIONARY_MERGE_OVERWRITE);
+    Dictionary_RemoveByKey(Change, "type");
+    Dictionary_RemoveByKey(Change, "target");
+    const char *Target = nullptr;
+    if (!Dictionary_GetStringPtrByKey(Definition, "target", &Target) || Target == nullptr) {
+        Task_SetStatusWithDictionary(Owner, Change);
+    } else {
+        int32 Kind = TASK_OBJECT_NONE;
+        void *Object = nullptr;
+        // "parent:<name>" and "parent" walk up from this task.
+        char Path[EventSize];
+        String_CopyLength(Path, String_CompareBeginningWithoutCase(Target, "parent") ? "this." : "", (int32)sizeof(Path));
+        String_CatLength(Path, Target, (int32)sizeof(Path));
+        if (Task_EvaluatePathToObject(Owner, Path, &Kind, &Object) && Kind == TASK_OBJECT_WORKFLOW) {
+            Workflow_SetStatusWithDictionary(static_cast<Workflow *>(Object), Change);
+        } else if (Kind == TASK_OBJECT_TASK && Object != nullptr) {
+            Task_SetStatusWithDictionary(static_cast<Task *>(Object), Change);
+        } else {
+            Task_Print(Owner, "Cannot locate target\n");
+            Task_AddError(Owner, "%s", "Task_Error_InvalidArg");
+        }
+    }
+    Dictionary_Release(&Change);
+    return Task_Complete(Owner, nullptr);
+}
+
+template <typename T> void FreeNothing(T *) {}
+
+} // namespace
+
+TASKTYPE_OBJECT_DEFINE(LogTask, LogTask, LOGTASK_CLASSID, OnLogStart, FreeNothing<LogTask>)
+TASKTYPE_OBJECT_DEFINE(NotificationTask, NotificationTask, NOTIFICATIONTASK_CLASSID, OnNotificationStart,
+                       FreeNothing<NotificationTask>)
+TASKTYPE_OBJECT_DEFINE(Status, Status, STATUS_CLASSID, OnStatusStart, FreeNothing<Status>)
+TASKTYPE_INTERFACE_DEFINE(Log, LogTask)
+TASKTYPE_INTERFACE_DEFINE(Notification, NotificationTask)
+TASKTYPE_INTERFACE_DEFINE(Status, Status)

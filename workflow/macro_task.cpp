@@ -1,0 +1,217 @@
+// Macro and Aggregate (see macro_task.h).
+#include "workflow/macro_task.h"
+
+#include "core/notification_center.h"
+#include "core/string.h"
+#include "workflow/queue_task.h"
+#include "workflow/task_type_object.h"
+#include "workflow/workflow.h"
+#include "workflow/workflow_app_config.h"
+
+struct Macro {
+    ClassStruct Class;
+    Task *Owner;
+    uint32 Global;
+};
+
+struct Aggregate {
+    ClassStruct Class;
+    Task *Owner;
+    Queue *Actions;
+};
+
+namespace {
+
+constexpr int32 ValueSize = 1024;
+constexpr int32 TargetSize = 320;
+
+// Documents from "url" need the request layer, which this build lacks.
+bool RefuseUrl(Task *Owner) {
+    if (!Task_HasArgument(Owner, "url")) return false;
+    Task_Print(Owner, "Task documents are not available in this build\n");
+    char Identifier[TASK_NAME_SIZE + 32];
+    String_CopyLength(Identifier, Task_GetType(Owner), (int32)sizeof(Identifier));
+    String_CatLength(Identifier, "_Error_NotAvailable", (int32)sizeof(Identifier));
+    Task_AddErrorAlways(Owner, Identifier);
+    Task_Complete(Owner, nullptr);
+    return true;
+}
+
+void AddMacro(Macro *Self, const char *Key, const char *Value) {
+    if (Self->Global) {
+        Task_Print(Self->Owner, "Adding macro %s=%s (global)\n", Key, Value);
+        WorkflowApp_AddMacro(Key, Value);
+        return;
+    }
+    Workflow *Flow = nullptr;
+    if (Task_GetWorkflowHandle(Self->Owner, &Flow) && Flow != nullptr) Workflow_AddMacro(Flow, Key, Value);
+}
+
+void AddPairs(Macro *Self, Dictionary *Pairs) {
+    Dictionary *Copy = nullptr;
+    Dictionary_Create(&Copy);
+    Dictionary_Merge(Copy, Pairs, DICTIONARY_MERGE_OVERWRITE);
+    Task_ExpandDictionary(Self->Owner, Copy);
+    DictionaryItem *Item = nullptr;
+    int32 Count = 0;
+    for (Dictionary_ItemGetFirst(Copy, &Item); Item != nullptr; Dictionary_ItemGetNext(Copy, Item, &Item)) {
+        const char *Key = nullptr, *Text = nullptr;
+        Count++;
+        if (Dictionary_ItemGetKeyPtr(Copy, Item, &Key) && Key != nullptr &&
+            Dictionary_ItemCompareType(Copy, Item, DICTIONARY_TYPE_STRING) &&
+            Dictionary_ItemGetStringPtr(Copy, Item, &Text) && Text != nullptr)
+            AddMacro(Self, Key, Text);
+    }
+    if (Count > 0) Task_SetStatusWithDictionary(Self->Owner, Copy);
+    Dictionary_Release(&Copy);
+}
+
+int32 OnMacroStart(void *User, const char *, const char *, const char *, Dictionary *) {
+    Macro *Self = static_cast<Macro *>(User);
+    Task *Owner = Self->Owner;
+    Task_GetBooleanArgument(Owner, "global", &Self->Global);
+    if (RefuseUrl(Owner)) return TRUE;
+    bool Applied = false;
+    Dictionary *Definition = nullptr;
+    Task_GetDictionaryHandle(Owner, &Definition);
+    const char *Key = nullptr;
+    char Value[ValueSize];
+    if (Dictionary_GetStringPtrByKey(Definition, "key", &Key) && Key != nullptr && Key[0] != 0 &&
+        Task_GetStringArgument(Owner, "value", Value, (int32)sizeof(Value))) {
+        char KeyCopy[ValueSize];
+        String_CopyLength(KeyCopy, Key, (int32)sizeof(KeyCopy));
+        AddMacro(Self, KeyCopy, Value);
+        Task_SetStatusString(Owner, KeyCopy, Value);
+        Applied = true;
+    }
+    Dictionary *Pairs = nullptr;
+    if (Dictionary_GetDictionaryByKey(Definition, "keyValuePairs", &Pairs) && Pairs != nullptr) {
+        AddPairs(Self, Pairs);
+        Applied = true;
+    }
+    if (!Applied) {
+        Task_Print(Owner, "key/keyValuePairs argument not defined\n");
+        Task_AddError(Owner, "%s", "Task_Error_MissingArg");
+    }
+    return Task_Complete(Owner, nullptr);
+}
+
+void AddAction(Aggregate *Self, const char *Name, Dictionary *Arguments) {
+    char TaskName[TargetSize], Target[TargetSize] = "";
+    String_CopyLength(TaskName, Name, (int32)sizeof(TaskName));
+    const char *Path = nullptr;
+    if (Task_GetStringArgument(Self->Owner, "target", Target, (int32)sizeof(Target))) {
+        const char *Dot = nullptr;
+        if (String_FindChar(Target, '.', &Dot)) {
+            Target[Dot - Target] = 0;
+            String_CopyLength(TaskName, Target, (int32)sizeof(TaskName));
+            Path = Dot + 1;
+        }
+    }
+    Dictionary *Action = nullptr, *Document = nullptr, *Definition = nullptr;
+    Dictionary_Create(&Action);
+    Workflow *Flow = nullptr;
+    if (Task_GetWorkflowHandle(Self->Owner, &Flow) && Flow != nullptr) Workflow_GetDictionaryHandle(Flow, &Document);
+    if (Document != nullptr && Dictionary_GetDictionaryByKey(Document, TaskName, &Definition) && Definition != nullptr)
+        Dictionary_Merge(Action, Definition, DICTIONARY_MERGE_OVERWRITE);
+    else
+        Task_Print(Self->Owner, "Cannot find task in workflow - %s\n", TaskName);
+    Dictionary *Into = Action;
+    if (Path != nullptr && Path[0] != 0 && !Dictionary_EnsureDictionaryByPath(Action, Path, &Into)) Into = Action;
+    if (Arguments != nullptr) Dictionary_Merge(Into, Arguments, DICTIONARY_MERGE_OVERWRITE);
+    if (Task_IsVerboseLevel(Self->Owner, 2)) Dictionary_Dump(Action);
+    Queue_ActionAdd(Self->Actions, TaskName, Action);
+    Dictionary_Release(&Action);
+}
+
+// Every Dictionary element of a List, or the Dictionary itself.
+void AddRuns(Aggregate *Self, const char *Name, Dictionary *Container, DictionaryItem *Item) {
+    Dictionary *Child = nullptr;
+    Dictionary_ItemGetDictionaryHandle(Container, Item, &Child);
+    if (Child == nullptr) return;
+    if (Dictionary_ItemCompareType(Container, Item, DICTIONARY_TYPE_DICTIONARY)) {
+        AddAction(Self, Name, Child);
+        return;
+    }
+    DictionaryItem *Element = nullptr;
+    for (Dictionary_ItemGetFirst(Child, &Element); Element != nullptr; Dictionary_ItemGetNext(Child, Element, &Element)) {
+        Dictionary *Arguments = nullptr;
+        if (Dictionary_ItemCompareType(Child, Element, DICTIONARY_TYPE_DICTIONARY) &&
+            Dictionary_ItemGetDictionaryHandle(Child, Element, &Arguments))
+            AddAction(Self, Name, Arguments);
+    }
+}
+
+int32 OnAggregateStart(void *User, const char *, const char *, const char *, Dictionary *) {
+    Aggregate *Self = static_cast<Aggregate *>(User);
+    if (RefuseUrl(Self->Owner)) return TRUE;
+    Dictionary *Content = nullptr;
+    Dictionary_Create(&Content);
+    if (!Task_GetDictionaryArgument(Self->Owner, "content", Content)) {
+        // Without content nothing would ever complete the task.
+        Dictionary_Release(&Content);
+        return TaskType_MissingArgument(Self->Owner, "content");
+    }
+    Aggregate_LoadContent(Self, Content);
+    Dictionary_Release(&Content);
+    return TRUE;
+}
+
+void FreeMacro(Macro *) {}
+
+void FreeAggregate(Aggregate *Self) {
+    if (Self->Actions != nullptr) Queue_Release(reinterpret_cast<void **>(&Self->Actions));
+}
+
+} // namespace
+
+TASKTYPE_OBJECT_DEFINE(Macro, Macro, MACRO_CLASSID, OnMacroStart, FreeMacro)
+TASKTYPE_OBJECT_DEFINE(AggregateObject, Aggregate, AGGREGATE_CLASSID, OnAggregateStart, FreeAggregate)
+TASKTYPE_INTERFACE_DEFINE(Macro, Macro)
+
+int32 Aggregate_Create(void **Handle, Task *Owner) {
+    AggregateObject_Create(Handle, Owner);
+    Queue_CreateManual(&static_cast<Aggregate *>(*Handle)->Actions, Owner);
+    return TRUE;
+}
+
+int32 Aggregate_Delete(Aggregate **Handle) { return AggregateObject_Delete(Handle); }
+void *Aggregate_AddRef(void *Handle) { return AggregateObject_AddRef(Handle); }
+int32 Aggregate_Release(void **Handle) { return AggregateObject_Release(Handle); }
+
+int32 Aggregate_LoadContent(Aggregate *Handle, Dictionary *Content) {
+    Class_CheckHandle(Handle, AGGREGATE_CLASSID);
+    Debug_CheckPointer(Content);
+    Dictionary *Inner = nullptr;
+    if (Dictionary_SkipRoot(Content, &Inner) && Inner != nullptr) Content = Inner;
+    Queue_ActionRemoveAll(Handle->Actions);
+    DictionaryItem *Item = nullptr;
+    bool StoppedAtFirst = true;
+    for (Dictionary_ItemGetFirst(Content, &Item); Item != nullptr; Dictionary_ItemGetNext(Content, Item, &Item)) {
+        const char *Key = nullptr;
+        if (!Dictionary_ItemIsContainer(Content, Item) || !Dictionary_ItemGetKeyPtr(Content, Item, &Key) ||
+            Key == nullptr || Key[0] == 0)
+            break;
+        char Name[TargetSize];
+        String_CopyLength(Name, Key, (int32)sizeof(Name));
+        AddRuns(Handle, Name, Content, Item);
+        StoppedAtFirst = false;
+    }
+    char Target[TargetSize];
+    if (StoppedAtFirst && Task_GetStringArgument(Handle->Owner, "target", Target, (int32)sizeof(Target))) {
+        const char *Dot = nullptr;
+        if (String_FindChar(Target, '.', &Dot)) Target[Dot - Target] = 0;
+        for (Dictionary_ItemGetFirst(Content, &Item); Item != nullptr; Dictionary_ItemGetNext(Content, Item, &Item)) {
+            if (Dictionary_ItemIsContainer(Content, Item)) {
+                AddRuns(Handle, Target, Content, Item);
+                continue;
+            }
+            AddAction(Handle, Target, Content);
+            break;
+        }
+    }
+    if (Task_IsVerboseLevel(Handle->Owner, 2)) Dictionary_Dump(Content);
+    return Queue_Start(Handle->Actions);
+}
+
+const TaskInterface Aggregate_INTERFACE = {"Aggregate", Aggregate_Create, Aggregate_AddRef, Aggregate_Release};

@@ -1,0 +1,296 @@
+// The Queue task and the queue object Aggregate and Progress share (see
+// queue_task.h).
+#include "workflow/queue_task.h"
+
+#include "core/memory.h"
+#include "core/notification_center.h"
+#include "core/string.h"
+
+struct QueueAction {
+    ClassStruct Class;
+    char Name[QUEUE_ACTION_NAME_SIZE];
+    Dictionary *Arguments;
+    QueueAction *Next;
+};
+
+struct Queue {
+    ClassStruct Class;
+    Task *Owner;
+    int32 Concurrency;
+    int32 NextIndex;
+    int32 Running;
+    int32 Complete;
+    QueueAction *First;
+    QueueAction *Last;
+    int32 Count;
+    uint32 Manual;
+    Dictionary *Failure; // the first failed action's result, once one failed
+    uint32 Failed;
+    QueueAction *Cursor;
+    int32 CursorIndex;
+};
+
+namespace {
+
+constexpr int32 ActionTextSize = 320;
+
+int32 ErrorCount(Task *Owner) {
+    int32 Count = 0;
+    Task_GetErrorCount(Owner, &Count);
+    return Count;
+}
+
+const char *Id(Queue *Self) { return Self->Class.InstanceId; }
+const char *OwnerId(Queue *Self) { return ((ClassStruct *)Self->Owner)->InstanceId; }
+
+int32 OnNextTask(void *User, const char *, const char *, const char *, Dictionary *Info);
+
+int32 OnActionComplete(Task *Owner, void *User, Dictionary *Result) {
+    Queue *Self = static_cast<Queue *>(User);
+    Self->Running--;
+    Self->Complete++;
+    Queue_UpdateProgress(Self, Result);
+    uint32 Successful = FALSE;
+    if (Result != nullptr) Dictionary_GetBooleanByKey(Result, "successful", &Successful);
+    else Successful = ErrorCount(Owner) == 0;
+    if (Successful && !Self->Failed) {
+        NotificationCenter_FireAfterDelay("Queue", "NextTask", Id(Self), 0, Result);
+    } else {
+        if (!Self->Failed) {
+            Self->Failed = TRUE;
+            Dictionary_Create(&Self->Failure);
+            if (Result != nullptr) Dictionary_Merge(Self->Failure, Result, DICTIONARY_MERGE_OVERWRITE);
+            Dictionary_SetBooleanByKey(Self->Failure, "successful", FALSE);
+        }
+        if (Self->Running == 0 && !Task_IsCompleted(Owner)) Task_Complete(Owner, Self->Failure);
+    }
+    Queue_Release(reinterpret_cast<void **>(&Self));
+    return TRUE;
+}
+
+QueueAction *ActionAt(Queue *Self, int32 Index) {
+    // Actions start in order: continue from the last one handed out.
+    QueueAction *Walk = Self->Cursor != nullptr && Self->CursorIndex <= Index ? Self->Cursor : Self->First;
+    int32 At = Walk == Self->Cursor ? Self->CursorIndex : 0;
+    while (Walk != nullptr && At < Index) Walk = Walk->Next, At++;
+    Self->Cursor = Walk;
+    Self->CursorIndex = At;
+    return Walk;
+}
+
+int32 OnNextTask(void *User, const char *, const char *, const char *, Dictionary *Info) {
+    Queue *Self = static_cast<Queue *>(User);
+    if (Task_IsCompleted(Self->Owner)) return TRUE;
+    if (Self->NextIndex < Self->Count && !Self->Failed) {
+        if (Task_IsCancelled(Self->Owner)) {
+            Task_Print(Self->Owner, "Cancelled next task\n");
+            return Task_Complete(Self->Owner, Info);
+        }
+        Self->Running++;
+        Task_SetStatusNumber(Self->Owner, "runningActions", Self->Running);
+        QueueAction *Action = ActionAt(Self, Self->NextIndex);
+        if (Self->Concurrency == 1) Task_SetStatusNumber(Self->Owner, "currentAction", Self->NextIndex + 1);
+        Task_Print(Self->Owner, "Next task %s\n", Action->Name);
+        Self->NextIndex++;
+        Queue_AddRef(Self); // held by the sub-task until it completes
+        Task_RunSubTask(Self->Owner, Action->Name, Action->Arguments, Self, OnActionComplete);
+        return TRUE;
+    }
+    if (Self->Running == 0) Task_Complete(Self->Owner, Self->Failed ? Self->Failure : Info);
+    return TRUE;
+}
+
+int32 OnQueueStart(void *User, const char *, const char *, const char *, Dictionary *) {
+    Queue *Self = static_cast<Queue *>(User);
+    Task *Owner = Self->Owner;
+    if (ErrorCount(Owner) > 0) return Task_Complete(Owner, nullptr);
+    float64 Wanted = 0;
+    if (Task_GetNumberArgument(Owner, "concurrentTasks", &Wanted) ||
+        Task_GetNumberArgument(Owner, "concurrentActions", &Wanted)) {
+        int32 Value = (int32)Wanted;
+        if (Value < -1) {
+            Task_Print(Owner, "Invalid number of concurrent actions %d\n", Value);
+            Task_AddError(Owner, "%s", "Task_Error_InvalidArg");
+            return Task_Complete(Owner, nullptr);
+        }
+        if (Value == -1) Value = Self->Count;
+        Self->Concurrency = Value < Self->Count ? Value : Self->Count;
+    }
+    if (Self->Concurrency != 1) Task_Print(Owner, "Set %d concurrent actions\n", Self->Concurrency);
+    Queue_UpdateProgress(Self, nullptr);
+    if (Self->Concurrency == 0) return Task_Complete(Owner, nullptr);
+    Queue_AddRef(Self); // a cancel may complete and release the task meanwhile
+    for (int32 Index = 0; Index < Self->Concurrency && !Task_IsCompleted(Owner); Index++)
+        NotificationCenter_Fire("Queue", "NextTask", Id(Self), nullptr);
+    Queue_Release(reinterpret_cast<void **>(&Self));
+    return TRUE;
+}
+
+int32 OnTaskStart(void *User, const char *, const char *, const char *, Dictionary *) {
+    Queue *Self = static_cast<Queue *>(User);
+    if (!Task_HasArgument(Self->Owner, "actions")) {
+        Task_Print(Self->Owner, "\"actions\" argument not defined\n");
+        Task_AddError(Self->Owner, "%s", "Task_Error_MissingArg");
+        return Task_Complete(Self->Owner, nullptr);
+    }
+    Queue_LoadActions(Self);
+    return Queue_Start(Self);
+}
+
+int32 DeleteObject(void *HandleAddress) { return Queue_Delete(static_cast<Queue **>(HandleAddress)); }
+
+Queue *Make(Task *Owner, uint32 Manual) {
+    Class_CheckHandle(Owner, TASK_CLASSID);
+    Queue *Self = Memory_New(Queue);
+    Class_InitHeader(Self, QUEUE_CLASSID, DeleteObject);
+    Class_GenerateInstanceId(Self);
+    Class_TrackInstance(Self, Self->Class.InstanceId);
+    Self->Owner = Owner;
+    Self->Concurrency = 1;
+    Self->Manual = Manual;
+    if (!Manual) NotificationCenter_AddInstanceObserver("Task", "Start", OwnerId(Self), Self, OnTaskStart);
+    NotificationCenter_AddInstanceObserver("Queue", "Start", Id(Self), Self, OnQueueStart);
+    NotificationCenter_AddInstanceObserver("Queue", "NextTask", Id(Self), Self, OnNextTask);
+    return Self;
+}
+
+} // namespace
+
+int32 Queue_Create(void **Handle, Task *Owner) {
+    Debug_CheckPointer(Handle);
+    *Handle = Make(Owner, FALSE);
+    return TRUE;
+}
+
+int32 Queue_CreateManual(Queue **Handle, Task *Owner) {
+    Debug_CheckPointer(Handle);
+    *Handle = Make(Owner, TRUE);
+    return TRUE;
+}
+
+int32 Queue_Delete(Queue **Handle) {
+    Debug_CheckPointer(Handle);
+    Queue *Self = *Handle;
+    Class_CheckHandle(Self, QUEUE_CLASSID);
+    if (!Self->Manual) NotificationCenter_RemoveInstanceObserver("Task", "Start", OwnerId(Self), Self, OnTaskStart);
+    NotificationCenter_RemoveInstanceObserver("Queue", "Start", Id(Self), Self, OnQueueStart);
+    NotificationCenter_RemoveInstanceObserver("Queue", "NextTask", Id(Self), Self, OnNextTask);
+    Queue_ActionRemoveAll(Self);
+    if (Self->Failure != nullptr) Dictionary_Release(&Self->Failure);
+    Class_UntrackInstance(Self->Class.InstanceId);
+    Memory_Delete(Self);
+    *Handle = nullptr;
+    return TRUE;
+}
+
+void *Queue_AddRef(void *Handle) {
+    Class_CheckHandle(Handle, QUEUE_CLASSID);
+    return Class_AddRef(Handle);
+}
+
+int32 Queue_Release(void **Handle) {
+    Debug_CheckPointer(Handle);
+    Class_CheckHandle(*Handle, QUEUE_CLASSID);
+    return Class_Release(Handle);
+}
+
+int32 Queue_ActionAdd(Queue *Handle, const char *Name, Dictionary *Arguments) {
+    Class_CheckHandle(Handle, QUEUE_CLASSID);
+    Debug_CheckPointer(Name);
+    QueueAction *Action = Memory_New(QueueAction);
+    Class_InitHeader(Action, QUEUEACTION_CLASSID, nullptr);
+    String_CopyLength(Action->Name, Name, (int32)sizeof(Action->Name));
+    if (Arguments != nullptr) {
+        Dictionary_Create(&Action->Arguments);
+        Dictionary_Merge(Action->Arguments, Arguments, DICTIONARY_MERGE_OVERWRITE);
+        Task_VerboseLog(Handle->Owner, 2, "New action %s\n", Action->Name);
+    }
+    if (Handle->Last != nullptr) Handle->Last->Next = Action;
+    else Handle->First = Action;
+    Handle->Last = Action;
+    Handle->Count++;
+    return TRUE;
+}
+
+int32 Queue_ActionRemoveAll(Queue *Handle) {
+    Class_CheckHandle(Handle, QUEUE_CLASSID);
+    while (QueueAction *Action = Handle->First) {
+        Handle->First = Action->Next;
+        if (Action->Arguments != nullptr) Dictionary_Release(&Action->Arguments);
+        Memory_Delete(Action);
+    }
+    Handle->Last = nullptr;
+    Handle->Cursor = nullptr;
+    Handle->CursorIndex = 0;
+    Handle->Count = 0;
+    return TRUE;
+}
+
+int32 Queue_ActionGetFirst(Queue *Handle, QueueAction **Action) {
+    Class_CheckHandle(Handle, QUEUE_CLASSID);
+    Debug_CheckPointer(Action);
+    *Action = Handle->First;
+    return *Action != nullptr;
+}
+
+int32 Queue_ActionGetNext(Queue *Handle, QueueAction *Action, QueueAction **Next) {
+    Class_CheckHandle(Handle, QUEUE_CLASSID);
+    Class_CheckHandle(Action, QUEUEACTION_CLASSID);
+    Debug_CheckPointer(Next);
+    *Next = Action->Next;
+    return *Next != nullptr;
+}
+
+int32 Queue_ActionGetName(Queue *Handle, QueueAction *Action, char *Buffer, int32 Size) {
+    Class_CheckHandle(Handle, QUEUE_CLASSID);
+    Class_CheckHandle(Action, QUEUEACTION_CLASSID);
+    Debug_CheckPointer(Buffer);
+    return String_CopyLength(Buffer, Action->Name, Size);
+}
+
+int32 Queue_ActionGetCount(Queue *Handle, int32 *Count) {
+    Class_CheckHandle(Handle, QUEUE_CLASSID);
+    Debug_CheckPointer(Count);
+    *Count = Handle->Count;
+    return TRUE;
+}
+
+int32 Queue_LoadActions(Queue *Handle) {
+    Class_CheckHandle(Handle, QUEUE_CLASSID);
+    Dictionary *Definition = nullptr, *List = nullptr;
+    Task_GetDictionaryHandle(Handle->Owner, &Definition);
+    if (!Dictionary_GetListByKey(Definition, "actions", &List) || List == nullptr) return FALSE;
+    DictionaryItem *Item = nullptr;
+    for (Dictionary_ItemGetFirst(List, &Item); Item != nullptr; Dictionary_ItemGetNext(List, Item, &Item)) {
+        const char *Text = nullptr;
+        if (!Dictionary_ItemCompareType(List, Item, DICTIONARY_TYPE_STRING) ||
+            !Dictionary_ItemGetStringPtr(List, Item, &Text) || Text == nullptr)
+            continue;
+        char Name[ActionTextSize];
+        String_CopyLength(Name, Text, (int32)sizeof(Name));
+        Task_ExpandString(Handle->Owner, Name, (int32)sizeof(Name));
+        Queue_ActionAdd(Handle, Name, nullptr);
+    }
+    return TRUE;
+}
+
+int32 Queue_Start(Queue *Handle) {
+    Class_CheckHandle(Handle, QUEUE_CLASSID);
+    return NotificationCenter_FireAfterDelay("Queue", "Start", Id(Handle), 0, nullptr);
+}
+
+int32 Queue_UpdateProgress(Queue *Handle, Dictionary *Result) {
+    Class_CheckHandle(Handle, QUEUE_CLASSID);
+    Dictionary *Change = nullptr;
+    Dictionary_Create(&Change);
+    if (Result != nullptr) Dictionary_Merge(Change, Result, DICTIONARY_MERGE_OVERWRITE);
+    Dictionary_SetFloat64ByKey(Change, "runningActions", Handle->Running);
+    Dictionary_SetFloat64ByKey(Change, "completeActions", Handle->Complete);
+    Dictionary_SetFloat64ByKey(Change, "totalActions", Handle->Count);
+    Dictionary_SetFloat64ByKey(Change, "progress", Handle->Count > 0 ? (float64)Handle->Complete / Handle->Count : 0);
+    Task_SetStatusWithDictionary(Handle->Owner, Change);
+    Dictionary_Release(&Change);
+    return TRUE;
+}
+
+const TaskInterface Queue_INTERFACE = {"Queue", Queue_Create, Queue_AddRef, Queue_Release};

@@ -1,0 +1,61 @@
+// The workflow application's configuration: one Dictionary (keys and path
+// segments without case) holding the built-in defaults, into which each
+// loaded configuration is merged; what the keys drive (application macros,
+// the HTTP host whitelist, certificate-store lists, the User-Agent,
+// redirect rules and their macros, TLS suites and versions); the
+// "Config"/"OptionChanged" report of every changed value; and the workflow
+// library's command-line switches. Main thread only.
+//
+// Not carried by this build: the registry whitelist, key and thumbprint
+// stores, the HTTP cache stores and connection pool, and analytics; their
+// keys stay in the Dictionary for the modules that will read them.
+#pragma once
+
+#include "core/crypto/cert_store.h"
+#include "core/dictionary.h"
+#include "core/types.h"
+
+#define WORKFLOWAPP_LIBRARY_VERSION "1.0.0.0"
+
+RUNTIME_EXTERN_C_BEGIN
+
+extern const char *const Switch_DebugInterop;
+extern const char *const Switch_MaxDays;
+extern const char *const Switch_WFEndPoint;
+extern const char *const Switch_WFWorker;
+extern const char *const Switch_WFSelfUpdate;
+extern const char *const Workflow_SwitchFilterTable[5];
+// 1 when Name is one of the five switches (with case).
+int32 Workflow_ShouldRemoveSwitch(const char *Name);
+
+// Called by WorkflowApp_Init and WorkflowApp_Remove.
+int32 WorkflowApp_InitConfig(void);
+int32 WorkflowApp_RemoveConfig(void);
+
+int32 WorkflowApp_GetConfigHandle(Dictionary **Config);
+// 0 without the application; else 1 with the value at Path (decoded to
+// UTF-8) or DefaultText.
+int32 WorkflowApp_GetConfig(const char *Path, const char *DefaultText, char *Buffer, int32 Size);
+int32 WorkflowApp_GetConfigBoolean(const char *Path, uint32 Default, uint32 *Value);
+int32 WorkflowApp_LoadConfigFromDictionary(Dictionary *Source);
+// The file parses as JSON; it is applied even when it does not parse (the
+// parser's result is returned; 0 when it cannot be opened).
+int32 WorkflowApp_LoadConfigFromFile(const char *Path);
+int32 WorkflowApp_ExpandDictionary(Dictionary *Target);
+int32 WorkflowApp_AddMacro(const char *Name, const char *Value);
+int32 WorkflowApp_ExpandString(const char *Source, char *Target, int32 Size);
+int32 WorkflowApp_AddHostname(const char *List);
+int32 WorkflowApp_AddCipher(const char *List);
+
+// Certificate stores named in configuration: the process-wide table (holding
+// "null" and the store list "app"), and the lists for interop libraries,
+// the data store and the HTTP client.
+CertStoreTable *WorkflowApp_GetCertStoreTableHandle(void);
+int32 WorkflowApp_AppSetCertStores(Dictionary *List);
+int32 WorkflowApp_InteropSetCertStores(Dictionary *List);
+int32 WorkflowApp_DataStoreSetCertStores(Dictionary *List);
+int32 WorkflowApp_WebGetSetCertStores(Dictionary *List);
+// Which: "app", "interop", "dataStore" or "webGet"; no reference is added.
+int32 WorkflowApp_GetCertStoreListHandle(const char *Which, CertStoreList **List);
+
+RUNTIME_EXTERN_C_END

@@ -1,0 +1,309 @@
+// Workflow events (see workflow_event.h).
+#include "workflow/workflow_event.h"
+
+#include "core/memory.h"
+#include "core/notification_center.h"
+#include "core/string.h"
+#include "core/time.h"
+#include "workflow/workflow_app.h"
+#include "workflow/workflow_internal.h"
+
+struct WorkflowEvent {
+    ClassStruct Class;
+    Workflow *Owner; // referenced from Start to completion
+    Dictionary *Macros;
+    char Name[WORKFLOWEVENT_NAME_SIZE];
+    uint32 Queued;
+    uint32 Waiting;
+    float64 StartTime;
+    float64 CompleteTime;
+    Task *Parent;
+    Task *Running; // referenced while it runs
+    void *User;
+    WorkflowEvent_CompleteFunc Callback;
+};
+
+namespace {
+
+constexpr int32 CancelRetryMilliseconds = 1000;
+
+const char *Id(WorkflowEvent *Self) { return Self->Class.InstanceId; }
+const char *FlowId(Workflow *Flow) { return ((ClassStruct *)Flow)->InstanceId; }
+
+int32 OnReady(void *, const char *, const char *, const char *, Dictionary *);
+int32 OnStart(void *, const char *, const char *, const char *, Dictionary *);
+int32 OnComplete(void *, const char *, const char *, const char *, Dictionary *);
+int32 OnTaskComplete(void *, const char *, const char *, const char *, Dictionary *);
+
+void FireNamed(WorkflowEvent *Self, const char *Step) {
+    Dictionary *Payload = nullptr;
+    Dictionary_Create(&Payload);
+    Dictionary_SetStringByKey(Payload, "name", Self->Name);
+    Dictionary_SetStringByKey(Payload, "workflow", FlowId(Self->Owner));
+    NotificationCenter_FireAfterDelay("WorkflowEvent", Step, Id(Self), 0, Payload);
+    Dictionary_Release(&Payload);
+}
+
+void GoReady(WorkflowEvent *Self) {
+    Self->Owner->ReadyEventCount++;
+    Workflow_Print(Self->Owner, "Event %s ready\n", Self->Name);
+    FireNamed(Self, "Ready");
+}
+
+void FireActivation(Workflow *Flow, const char *Name) {
+    char Remote[WORKFLOW_REMOTE_ID_SIZE] = "";
+    Workflow_GetRemoteInstanceId(Flow, Remote, (int32)sizeof(Remote));
+    Dictionary *Payload = nullptr;
+    Dictionary_Create(&Payload);
+    Dictionary_SetStringByKey(Payload, "sender", Remote);
+    NotificationCenter_Fire("Workflow", Name, FlowId(Flow), Payload);
+    Dictionary_Release(&Payload);
+}
+
+int32 HeadOfQueue(Workflow *Flow, const char **Name) {
+    DictionaryItem *First = nullptr;
+    *Name = nullptr;
+    if (!Dictionary_ItemGetFirst(Flow->EventQueue, &First) || First == nullptr) return FALSE;
+    return Dictionary_ItemGetKeyPtr(Flow->EventQueue, First, Name);
+}
+
+int32 OnWait(void *User, const char *, const char *, const char *, Dictionary *) {
+    WorkflowEvent *Self = static_cast<WorkflowEvent *>(User);
+    if (!Self->Waiting) return TRUE;
+    Workflow *Flow = Self->Owner;
+    const char *Head = nullptr;
+    int32 HasHead = HeadOfQueue(Flow, &Head);
+    if (Workflow_IsActivated(Flow) || (HasHead && Head != nullptr && !String_Compare(Head, Self->Name))) {
+        if (String_CompareWithoutCase(Self->Name, "unload")) {
+            // Cancel again past the flag: leaves started after the first
+            // cancel must be cancelled too.
+            Flow->Cancelling = FALSE;
+            Workflow_CancelTasks(Flow);
+        }
+        NotificationCenter_FireAfterDelayWithJSON("WorkflowEvent", "Wait", Id(Self), CancelRetryMilliseconds,
+                                                  "{\"name\":\"%js\",\"canRemote\":false}", Self->Name);
+        return TRUE;
+    }
+    Flow->Cancelling = FALSE;
+    Self->Waiting = FALSE;
+    NotificationCenter_RemoveInstanceObserver("WorkflowEvent", "Wait", Id(Self), Self, OnWait);
+    DictionaryItem *Item = nullptr;
+    if (Dictionary_ItemFindByKey(Flow->EventQueue, Self->Name, nullptr, &Item) && Item != nullptr)
+        Dictionary_Remove(Flow->EventQueue, &Item);
+    GoReady(Self);
+    return TRUE;
+}
+
+int32 OnReady(void *User, const char *, const char *, const char *, Dictionary *) {
+    WorkflowEvent *Self = static_cast<WorkflowEvent *>(User);
+    NotificationCenter_RemoveInstanceObserver("WorkflowEvent", "Ready", Id(Self), Self, OnReady);
+    NotificationCenter_AddInstanceObserver("WorkflowEvent", "Start", Id(Self), Self, OnStart);
+    NotificationCenter_AddInstanceObserver("WorkflowEvent", "Complete", Id(Self), Self, OnComplete);
+    Self->StartTime = Time_GetCurrent();
+    FireNamed(Self, "Start");
+    return TRUE;
+}
+
+void Finish(WorkflowEvent *Self, Dictionary *Result) {
+    Self->CompleteTime = Time_GetCurrent();
+    if (Self->Callback != nullptr) Self->Callback(Self->Owner, Self->User, Result);
+    Dictionary_SetStringByKey(Result, "name", Self->Name);
+    Dictionary_SetStringByKey(Result, "workflow", FlowId(Self->Owner));
+    Dictionary_SetBooleanByKey(Result, "exists", Workflow_CanCreateTask(Self->Owner, Self->Name) ? TRUE : FALSE);
+    Dictionary_SetBooleanByKey(Result, "global", Workflow_IsGlobal(Self->Owner) ? TRUE : FALSE);
+    char Duration[64] = "";
+    Time_DurationString(TIME_DURATION_LOG, Duration, (int32)sizeof(Duration), Self->CompleteTime - Self->StartTime);
+    if (Duration[0] == 0) String_CopyLength(Duration, "0s", (int32)sizeof(Duration));
+    uint32 Successful = FALSE;
+    Dictionary_GetBooleanByKey(Result, "successful", &Successful);
+    Workflow_Print(Self->Owner, "Event %s completed in %s (%d)\n", Self->Name, Duration, Successful ? 1 : 0);
+    NotificationCenter_FireAfterDelay("WorkflowEvent", "Complete", Id(Self), 0, Result);
+}
+
+int32 OnTaskStart(void *User, const char *, const char *, const char *Instance, Dictionary *) {
+    NotificationCenter_RemoveInstanceObserver("Task", "Start", Instance, User, OnTaskStart);
+    return TRUE;
+}
+
+int32 OnStart(void *User, const char *, const char *, const char *, Dictionary *) {
+    WorkflowEvent *Self = static_cast<WorkflowEvent *>(User);
+    Workflow *Flow = Self->Owner;
+    NotificationCenter_RemoveInstanceObserver("WorkflowEvent", "Start", Id(Self), Self, OnStart);
+    if (Flow->ActiveEventCount == 0) FireActivation(Flow, "Activate");
+    Flow->ActiveEventCount++;
+    if (Flow->ReadyEventCount > 0) Flow->ReadyEventCount--;
+    Task *Created = nullptr;
+    if (!Workflow_CreateTaskWithMacros(Flow, Self->Name, nullptr, Self->Macros, Self->Parent, &Created)) {
+        Dictionary *Result = nullptr;
+        Dictionary_Create(&Result);
+        Dictionary_SetBooleanByKey(Result, "successful", FALSE);
+        Finish(Self, Result);
+        Dictionary_Release(&Result);
+        return TRUE;
+    }
+    Self->Running = Task_AddRef(Created);
+    const char *TaskId = ((ClassStruct *)Created)->InstanceId;
+    NotificationCenter_AddInstanceObserver("Task", "Start", TaskId, Self, OnTaskStart);
+    NotificationCenter_AddInstanceObserver("Task", "Complete", TaskId, Self, OnTaskComplete);
+    Task_Start(Created);
+    return TRUE;
+}
+
+int32 OnTaskComplete(void *User, const char *, const char *, const char *Instance, Dictionary *Info) {
+    WorkflowEvent *Self = static_cast<WorkflowEvent *>(User);
+    NotificationCenter_RemoveInstanceObserver("Task", "Complete", Instance, Self, OnTaskComplete);
+    NotificationCenter_RemoveInstanceObserver("Task", "Start", Instance, Self, OnTaskStart);
+    Dictionary *Result = nullptr;
+    Dictionary_Create(&Result);
+    if (Info != nullptr) Dictionary_Merge(Result, Info, DICTIONARY_MERGE_OVERWRITE);
+    if (WorkflowApp_IsShuttingDown()) Dictionary_SetBooleanByKey(Result, "shutdown", TRUE);
+    Finish(Self, Result);
+    Dictionary_Release(&Result);
+    Task *Done = Self->Running;
+    Self->Running = nullptr;
+    Workflow_ClearTasksByHandle(Self->Owner, Done);
+    Task_Release(&Done);
+    return TRUE;
+}
+
+int32 OnComplete(void *User, const char *, const char *, const char *, Dictionary *) {
+    WorkflowEvent *Self = static_cast<WorkflowEvent *>(User);
+    NotificationCenter_RemoveInstanceObserver("WorkflowEvent", "Complete", Id(Self), Self, OnComplete);
+    Workflow *Flow = Self->Owner;
+    if (Flow->ActiveEventCount > 0 && --Flow->ActiveEventCount == 0) FireActivation(Flow, "Deactivate");
+    WorkflowEvent_Release(&Self);
+    return TRUE;
+}
+
+int32 DeleteObject(void *HandleAddress) { return WorkflowEvent_Delete(static_cast<WorkflowEvent **>(HandleAddress)); }
+
+int32 MakeEvent(Workflow *Handle, const char *Name, Dictionary *Macros, Task *Parent, uint32 Queued, void *User,
+                WorkflowEvent_CompleteFunc Function) {
+    Class_CheckHandle(Handle, WORKFLOW_CLASSID);
+    Debug_CheckPointer(Name);
+    WorkflowEvent *Event = nullptr;
+    WorkflowEvent_Create(&Event);
+    WorkflowEvent_SetWorkflowHandle(Event, Handle);
+    if (Macros != nullptr) WorkflowEvent_SetMacroDictionary(Event, Macros);
+    WorkflowEvent_SetParentTaskHandle(Event, Parent);
+    WorkflowEvent_SetQueued(Event, Queued);
+    WorkflowEvent_SetCompleteCallback(Event, User, Function);
+    return WorkflowEvent_Start(Event, Name);
+}
+
+} // namespace
+
+int32 WorkflowEvent_Create(WorkflowEvent **Handle) {
+    Debug_CheckPointer(Handle);
+    WorkflowEvent *Self = Memory_New(WorkflowEvent);
+    Class_InitHeader(Self, WORKFLOWEVENT_CLASSID, DeleteObject);
+    Class_GenerateInstanceId(Self);
+    Class_TrackInstance(Self, Self->Class.InstanceId);
+    *Handle = Self;
+    return TRUE;
+}
+
+int32 WorkflowEvent_Delete(WorkflowEvent **Handle) {
+    Debug_CheckPointer(Handle);
+    WorkflowEvent *Self = *Handle;
+    Class_CheckHandle(Self, WORKFLOWEVENT_CLASSID);
+    NotificationCenter_RemoveInstanceObserver("WorkflowEvent", "Wait", Id(Self), Self, OnWait);
+    NotificationCenter_RemoveInstanceObserver("WorkflowEvent", "Ready", Id(Self), Self, OnReady);
+    NotificationCenter_RemoveInstanceObserver("WorkflowEvent", "Start", Id(Self), Self, OnStart);
+    NotificationCenter_RemoveInstanceObserver("WorkflowEvent", "Complete", Id(Self), Self, OnComplete);
+    if (Self->Running != nullptr) {
+        const char *TaskId = ((ClassStruct *)Self->Running)->InstanceId;
+        NotificationCenter_RemoveInstanceObserver("Task", "Start", TaskId, Self, OnTaskStart);
+        NotificationCenter_RemoveInstanceObserver("Task", "Complete", TaskId, Self, OnTaskComplete);
+        Task_Release(&Self->Running);
+    }
+    if (Self->Macros != nullptr) Dictionary_Release(&Self->Macros);
+    if (Self->Owner != nullptr) Workflow_Release(&Self->Owner);
+    Class_UntrackInstance(Self->Class.InstanceId);
+    Memory_Delete(Self);
+    *Handle = nullptr;
+    return TRUE;
+}
+
+CLASS_DEFINE_REFERENCE(WorkflowEvent, WorkflowEvent, WORKFLOWEVENT_CLASSID)
+
+int32 WorkflowEvent_SetWorkflowHandle(WorkflowEvent *Handle, Workflow *Owner) {
+    Class_CheckHandle(Handle, WORKFLOWEVENT_CLASSID);
+    Class_CheckHandle(Owner, WORKFLOW_CLASSID);
+    Handle->Owner = Owner; // referenced in Start
+    return TRUE;
+}
+
+int32 WorkflowEvent_SetMacroDictionary(WorkflowEvent *Handle, Dictionary *Macros) {
+    Class_CheckHandle(Handle, WORKFLOWEVENT_CLASSID);
+    if (Handle->Macros != nullptr) Dictionary_Release(&Handle->Macros);
+    if (Macros == nullptr) return TRUE;
+    Dictionary *Inner = nullptr;
+    if (!Dictionary_SkipRoot(Macros, &Inner) || Inner == nullptr) Inner = Macros;
+    Dictionary_Create(&Handle->Macros);
+    return Dictionary_Merge(Handle->Macros, Inner, DICTIONARY_MERGE_OVERWRITE);
+}
+
+int32 WorkflowEvent_SetMacroDictionaryHandle(WorkflowEvent *Handle, Dictionary *Macros) {
+    Class_CheckHandle(Handle, WORKFLOWEVENT_CLASSID);
+    if (Handle->Macros != nullptr) Dictionary_Release(&Handle->Macros);
+    Handle->Macros = Macros != nullptr ? Dictionary_AddRef(Macros) : nullptr;
+    return TRUE;
+}
+
+int32 WorkflowEvent_SetParentTaskHandle(WorkflowEvent *Handle, Task *Parent) {
+    Class_CheckHandle(Handle, WORKFLOWEVENT_CLASSID);
+    Handle->Parent = Parent;
+    return TRUE;
+}
+
+int32 WorkflowEvent_SetQueued(WorkflowEvent *Handle, uint32 Flag) {
+    Class_CheckHandle(Handle, WORKFLOWEVENT_CLASSID);
+    Handle->Queued = Flag;
+    return TRUE;
+}
+
+int32 WorkflowEvent_SetCompleteCallback(WorkflowEvent *Handle, void *User, WorkflowEvent_CompleteFunc Function) {
+    Class_CheckHandle(Handle, WORKFLOWEVENT_CLASSID);
+    Handle->User = User;
+    Handle->Callback = Function;
+    return TRUE;
+}
+
+int32 WorkflowEvent_Start(WorkflowEvent *Handle, const char *Name) {
+    Class_CheckHandle(Handle, WORKFLOWEVENT_CLASSID);
+    Debug_CheckPointer(Name);
+    Class_CheckHandle(Handle->Owner, WORKFLOW_CLASSID);
+    String_CopyLength(Handle->Name, Name, (int32)sizeof(Handle->Name));
+    NotificationCenter_AddInstanceObserver("WorkflowEvent", "Ready", Id(Handle), Handle, OnReady);
+    Workflow_AddRef(Handle->Owner);
+    if (!Handle->Queued) {
+        GoReady(Handle);
+        return TRUE;
+    }
+    Workflow_Print(Handle->Owner, "Event %s waiting\n", Handle->Name);
+    Dictionary_AddString(Handle->Owner->EventQueue, Handle->Name, Handle->Name, nullptr);
+    Handle->Waiting = TRUE;
+    NotificationCenter_AddInstanceObserver("WorkflowEvent", "Wait", Id(Handle), Handle, OnWait);
+    NotificationCenter_FireAfterDelayWithJSON("WorkflowEvent", "Wait", Id(Handle), 0,
+                                              "{\"name\":\"%js\",\"canRemote\":false}", Handle->Name);
+    return TRUE;
+}
+
+int32 Workflow_RunTask(Workflow *Handle, const char *Name, void *User, WorkflowEvent_CompleteFunc Function) {
+    return MakeEvent(Handle, Name, nullptr, nullptr, FALSE, User, Function);
+}
+
+int32 Workflow_RunTaskWithMacros(Workflow *Handle, const char *Name, Dictionary *Macros, Task *Parent, void *User,
+                                 WorkflowEvent_CompleteFunc Function) {
+    return MakeEvent(Handle, Name, Macros, Parent, FALSE, User, Function);
+}
+
+int32 Workflow_QueueTask(Workflow *Handle, const char *Name, void *User, WorkflowEvent_CompleteFunc Function) {
+    return MakeEvent(Handle, Name, nullptr, nullptr, TRUE, User, Function);
+}
+
+int32 Workflow_QueueTaskWithMacros(Workflow *Handle, const char *Name, Dictionary *Macros, Task *Parent, void *User,
+                                   WorkflowEvent_CompleteFunc Function) {
+    return MakeEvent(Handle, Name, Macros, Parent, TRUE, User, Function);
+}
