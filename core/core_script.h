@@ -6,8 +6,8 @@
 // named by the object's own instance id, ticked at every process step and
 // released with the instance), "TQX.NotificationCenter" (the page becomes a
 // batch registration of the bridge; the instance holds one share of it), and
-// the stateless "TQX.FileSystem", "TQX.Registry", "TQX.Platform",
-// "TQX.WebGet" and "TQX.Analytics".
+// the stateless "TQX.FileSystem", "TQX.Platform", "TQX.Registry", "TQX.WebGet"
+// and "TQX.Analytics". Other names go on to the next family.
 //
 // The family shares the host's own facilities, so its load, unload, option
 // and hand-over functions do nothing and answer 1.

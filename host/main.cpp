@@ -5,18 +5,25 @@
 // later and start from here.
 #include <stdio.h>
 
+#include "core/async_file.h"
 #include "core/command_line.h"
 #include "core/core_script.h"
 #include "core/debug.h"
 #include "core/event_queue.h"
 #include "core/interop.h"
+#include "core/io_worker.h"
 #include "core/log.h"
+#include "core/meter.h"
+#include "core/native_ui.h"
 #include "core/notification_center.h"
 #include "core/path.h"
 #include "core/posix/platform.h"
 #include "core/registry.h"
 #include "core/thread.h"
 #include "host/host_signal.h"
+#ifdef RUNTIME_WITH_GTK
+#include "core/posix/gtk/native_ui_gtk.h"
+#endif
 
 namespace {
 
@@ -27,8 +34,9 @@ constexpr int32 FieldSize = 4096;
 constexpr char Usage[] =
     "Usage: velmarsh [--switch[=value]] ...\n"
     "\n"
-    "Starts the runtime (log, platform layer, threads and event queues, the\n"
-    "notification center and the script bridge with the core script classes),\n"
+    "Starts the runtime (log, platform layer, threads and event queues, meters,\n"
+    "the notification center, the script bridge with the core script classes,\n"
+    "the I/O worker and asynchronous files),\n"
     "writes the log header, logs the command line and each switch it was given,\n"
     "runs one step of its main loop and exits. Loading skins and running\n"
     "workflows are not built yet.\n"
@@ -37,7 +45,8 @@ constexpr char Usage[] =
     "  --append          append to the log file instead of truncating it\n"
     "  --cmdline         command-line mode: fatal stops show no dialog\n"
     "  --commit          force every log write to disk\n"
-    "  --debug[=LEVEL]   write the log file (LEVEL: ERROR, WARNING, INFO, DEBUG)\n"
+    "  --debug[=LEVEL]   write the log file; LEVEL (ERROR, WARNING, INFO or DEBUG)\n"
+    "                    is the log level its header names\n"
     "  --debugfile       write the log file into the desktop folder\n"
     "  --debugfileid=ID  put ID into the log file name\n"
     "  --debugdir=DIR    write the log file into DIR (with --debug)\n"
@@ -91,13 +100,22 @@ int main(int argc, char **argv) {
     Debug_Init(HostLogName, HostVersion, Flags);
     Platform_Init();
     Thread_Init();
+    Meter_Init();
     EventQueue_Init();
     NotificationCenter_Init();
     Registry_Init();
     Interop_Init();
     Path_Init();
+    // Real windows where a display opens, else the headless model; the
+    // fatal-stop hook shows its box from here on.
+#ifdef RUNTIME_WITH_GTK
+    NativeUIGtk_Register();
+#endif
+    NativeUI_Init();
     Host_MainThreadSignalInit();
     Thread_SetUnhandledSignal(Host_PlatformMainThreadSignal);
+    IOWorker_Init();
+    AsyncFile_Init();
     // The core script classes answer to this program's own module name.
     char ModuleName[MAX_PATH_SIZE] = "";
     Platform_GetModuleFilename(nullptr, ModuleName, sizeof(ModuleName));
@@ -108,12 +126,17 @@ int main(int argc, char **argv) {
     // Nothing runs a loop yet: one process step of the hubs, then flush what
     // start-up posted to the main queue before shutting down.
     Host_SetProcessStepRunning(1);
+    IOWorker_Process();
     NotificationCenter_Process();
     Interop_Process();
+    Meter_Process();
     Host_SetProcessStepRunning(0);
     while (!Host_MainLoopStep(0)) {
     }
 
+    // File requests and posted jobs finish before anything they report to goes.
+    AsyncFile_Remove();
+    IOWorker_Remove();
     // The hubs go before the event queues: removing the notification center
     // takes its queued event off the main queue.
     Thread_SetUnhandledSignal(nullptr);
@@ -121,10 +144,12 @@ int main(int argc, char **argv) {
     // A directory-size thread still counting is stopped before the bridge
     // and the center it answers through go.
     Path_Remove();
+    NativeUI_Remove();
     Interop_Remove();
     Registry_Remove();
     NotificationCenter_Remove();
     EventQueue_Remove();
+    Meter_Remove();
     Thread_Remove();
     Platform_Remove();
     int32 ExitCode = Debug_Remove();

@@ -2,9 +2,18 @@
 // workflow_app_life.h).
 #include "workflow/workflow_app_life.h"
 
+#include <dirent.h>
+#include <fcntl.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
+#include <initializer_list>
+
+#include "core/command_line.h"
 #include "core/debug.h"
+#include "core/log.h"
 #include "core/dictionary.h"
 #include "core/notification_center.h"
 #include "core/string.h"
@@ -15,7 +24,10 @@ namespace {
 constexpr int32 TaskNameSize = 240;
 
 struct Life {
-    Dictionary *RunningTasks = nullptr; // task id -> task name
+    Dictionary *RunningTasks = nullptr;   // task id -> task name
+    Dictionary *TaskToWorkflow = nullptr; // task id -> workflow id
+    Dictionary *WorkflowToTasks = nullptr; // workflow id -> List of task ids
+    Dictionary *WorkflowToTask = nullptr; // workflow id -> id of the task that runs it
     Dictionary *PendingShutdown = nullptr;
     char ShutdownInstance[64] = "";
     uint32 Restart = 0;
@@ -23,6 +35,8 @@ struct Life {
     char RestartPath[WORKFLOWAPP_PATH_SIZE] = "";
     char RestartArguments[WORKFLOWAPP_ARGUMENTS_SIZE] = "";
     char ImplodePath[WORKFLOWAPP_PATH_SIZE] = "";
+    uint32 Worker = 0;
+    uint32 SelfUpdate = 0;
 };
 
 Life State;
@@ -38,10 +52,56 @@ int32 OwnExecutable(char *Buffer, int32 Size) {
     return TRUE;
 }
 
+constexpr int32 IdSize = 40;
+
 int32 OnTaskStart(void *, const char *, const char *, const char *Instance, Dictionary *Info) {
-    char Name[TaskNameSize] = "";
-    if (Info != nullptr) Dictionary_GetStringByKey(Info, "name", Name, (int32)sizeof(Name));
-    if (Instance != nullptr) Dictionary_SetStringByKey(State.RunningTasks, Instance, Name);
+    if (Instance == nullptr) return TRUE;
+    char Name[TaskNameSize] = "", Flow[IdSize] = "", Owner[IdSize];
+    if (Info != nullptr) {
+        Dictionary_GetStringByKey(Info, "name", Name, (int32)sizeof(Name));
+        Dictionary_GetStringByKey(Info, "workflow", Flow, (int32)sizeof(Flow));
+    }
+    Dictionary_SetStringByKey(State.RunningTasks, Instance, Name);
+    // A task named as its workflow stands for the workflow it belongs to.
+    if (Dictionary_GetStringByKey(State.TaskToWorkflow, Flow, Owner, (int32)sizeof(Owner)))
+        String_CopyLength(Flow, Owner, (int32)sizeof(Flow));
+    Dictionary_SetStringByKey(State.TaskToWorkflow, Instance, Flow);
+    Dictionary *Tasks = nullptr;
+    if (!Dictionary_GetListByKey(State.WorkflowToTasks, Flow, &Tasks) || Tasks == nullptr)
+        Dictionary_AddList(State.WorkflowToTasks, Flow, &Tasks, nullptr);
+    Dictionary_AddString(Tasks, nullptr, Instance, nullptr);
+    return TRUE;
+}
+
+int32 OnRunRun(void *, const char *, const char *, const char *, Dictionary *Info) {
+    char TaskId[IdSize] = "", Flow[IdSize] = "";
+    if (Info == nullptr || !Dictionary_GetStringByKey(Info, "task", TaskId, (int32)sizeof(TaskId)) ||
+        !Dictionary_GetStringByKey(Info, "workflow", Flow, (int32)sizeof(Flow)))
+        return TRUE;
+    return Dictionary_SetStringByKey(State.WorkflowToTask, Flow, TaskId);
+}
+
+int32 OnEventComplete(void *, const char *, const char *, const char *, Dictionary *Info) {
+    char Name[TaskNameSize] = "", Flow[IdSize] = "";
+    if (Info == nullptr || !Dictionary_GetStringByKey(Info, "workflow", Flow, (int32)sizeof(Flow))) return TRUE;
+    Dictionary_GetStringByKey(Info, "name", Name, (int32)sizeof(Name));
+    Dictionary *Tasks = nullptr;
+    if (Dictionary_GetListByKey(State.WorkflowToTasks, Flow, &Tasks) && Tasks != nullptr) {
+        DictionaryItem *Item = nullptr;
+        for (Dictionary_ItemGetFirst(Tasks, &Item); Item != nullptr; Dictionary_ItemGetNext(Tasks, Item, &Item)) {
+            const char *TaskId = nullptr;
+            if (Dictionary_ItemGetStringPtr(Tasks, Item, &TaskId) && TaskId != nullptr)
+                Dictionary_RemoveByKey(State.TaskToWorkflow, TaskId);
+        }
+        Dictionary_RemoveByKey(State.WorkflowToTasks, Flow);
+    }
+    uint32 Remote = FALSE;
+    if (Dictionary_GetBooleanByKey(Info, "isRemote", &Remote) && Remote)
+        Dictionary_RemoveByKey(State.TaskToWorkflow, Flow);
+    if (String_CompareWithoutCase(Name, "unload")) Dictionary_RemoveByKey(State.WorkflowToTask, Flow);
+    Dictionary *Global = nullptr;
+    if (Dictionary_GetListByKey(State.WorkflowToTask, "Global", &Global) && Global != nullptr)
+        Dictionary_RemoveByString(Global, Flow);
     return TRUE;
 }
 
@@ -67,6 +127,13 @@ int32 OnShutdown(void *, const char *, const char *, const char *Instance, Dicti
     if (WorkflowApp_IsShuttingDown()) return TRUE;
     WorkflowApp_SetShuttingDown(TRUE);
     if (Info == nullptr) return TRUE;
+    // A worker ends only for a request of its own process that is not to be
+    // relayed; a relayed one reaches it through its parent's shutdown.
+    if (State.Worker) {
+        uint32 Remote = FALSE, CanRemote = TRUE;
+        Dictionary_GetBooleanByKey(Info, "isRemote", &Remote);
+        if (Remote || !Dictionary_GetBooleanByKey(Info, "canRemote", &CanRemote) || CanRemote) return TRUE;
+    }
     int32 Type = DICTIONARY_TYPE_UNKNOWN;
     if (Dictionary_GetTypeByKey(Info, "exitCode", &Type) &&
         (Type == DICTIONARY_TYPE_INT64 || Type == DICTIONARY_TYPE_FLOAT64)) {
@@ -89,8 +156,16 @@ int32 OnShutdown(void *, const char *, const char *, const char *Instance, Dicti
 int32 WorkflowApp_InitLife(void) {
     if (Started) return FALSE;
     State = Life();
-    Dictionary_Create(&State.RunningTasks);
+    for (Dictionary **Each : {&State.RunningTasks, &State.TaskToWorkflow, &State.WorkflowToTasks, &State.WorkflowToTask})
+        Dictionary_Create(Each);
+    NotificationCenter_AddObserver("WorkflowRun", "Run", &State, OnRunRun);
+    NotificationCenter_AddObserver("WorkflowEvent", "Complete", &State, OnEventComplete);
     OwnExecutable(State.RestartPath, (int32)sizeof(State.RestartPath));
+    const char *Line = nullptr;
+    if (CommandLine_Get(&Line) && Line != nullptr) {
+        State.Worker = CommandLine_IsFieldSet(Line, "wfworker") ? TRUE : FALSE;
+        State.SelfUpdate = CommandLine_IsFieldSet(Line, "wfselfupdate") ? TRUE : FALSE;
+    }
     NotificationCenter_AddObserver("Task", "Start", &State, OnTaskStart);
     NotificationCenter_AddObserver("Task", "Complete", &State, OnTaskComplete);
     NotificationCenter_AddObserver("WorkflowApp", "Shutdown", &State, OnShutdown);
@@ -107,10 +182,16 @@ int32 WorkflowApp_RemoveLife(void) {
         NotificationCenter_RemoveProcessObserver(State.ShutdownInstance, &State, OnShutdownTick);
         Dictionary_Release(&State.PendingShutdown);
     }
-    Dictionary_Release(&State.RunningTasks);
+    NotificationCenter_RemoveObserver("WorkflowRun", "Run", &State, OnRunRun);
+    NotificationCenter_RemoveObserver("WorkflowEvent", "Complete", &State, OnEventComplete);
+    for (Dictionary **Each : {&State.RunningTasks, &State.TaskToWorkflow, &State.WorkflowToTasks, &State.WorkflowToTask})
+        Dictionary_Release(Each);
     Started = FALSE;
     return TRUE;
 }
+
+int32 WorkflowApp_IsWorker(void) { return Started && State.Worker; }
+int32 WorkflowApp_IsSelfUpdate(void) { return Started && State.SelfUpdate; }
 
 int32 WorkflowApp_IsBusy(void) {
     if (!Started) return FALSE;
@@ -128,6 +209,26 @@ int32 WorkflowApp_GetRunningTaskCount(int32 *Count) {
     Debug_CheckPointer(Count);
     *Count = 0;
     return Started ? Dictionary_ItemGetCount(State.RunningTasks, Count) : FALSE;
+}
+
+int32 WorkflowApp_GetWorkflowByTaskId(const char *TaskId, uint32 Recursive, char *Buffer, int32 Size) {
+    Debug_CheckPointer(TaskId);
+    Debug_CheckPointer(Buffer);
+    char Flow[IdSize];
+    if (!Started || !Dictionary_GetStringByKey(State.TaskToWorkflow, TaskId, Flow, (int32)sizeof(Flow))) return FALSE;
+    char Runner[IdSize];
+    if (!Recursive || !Dictionary_GetStringByKey(State.WorkflowToTask, Flow, Runner, (int32)sizeof(Runner))) {
+        String_CopyLength(Buffer, Flow, Size);
+        return TRUE;
+    }
+    char Outer[IdSize] = "";
+    int32 Result = WorkflowApp_GetWorkflowByTaskId(Runner, TRUE, Outer, (int32)sizeof(Outer));
+    if (Result && !String_Compare(Outer, "Global")) {
+        String_CopyLength(Buffer, Outer, Size);
+        return Result;
+    }
+    String_CopyLength(Buffer, Flow, Size);
+    return Result;
 }
 
 int32 WorkflowApp_SetExitCode(int32 Code) { return Debug_SetExitCode(Code); }
@@ -208,5 +309,48 @@ int32 WorkflowApp_SetImplodePath(const char *Path) {
 int32 WorkflowApp_GetImplodePath(char *Buffer, int32 Size) {
     Debug_CheckPointer(Buffer);
     String_CopyLength(Buffer, State.ImplodePath, Size);
+    return TRUE;
+}
+
+int32 WorkflowApp_ExpireLogs(void) {
+    if ((Debug_Flags() & DEBUG_FLAG_PERDAY) == 0) return FALSE;
+    const char *Line = nullptr;
+    char Days[32] = "", LogFile[WORKFLOWAPP_PATH_SIZE] = "";
+    if (!CommandLine_Get(&Line) || Line == nullptr ||
+        !CommandLine_GetFieldByName(Line, "maxdays", Days, (int32)sizeof(Days)) || Days[0] == 0)
+        return FALSE;
+    if (!Log_GetFilename(LogFile, (int32)sizeof(LogFile)) || LogFile[0] == 0) return FALSE;
+    return WorkflowApp_ExpireLogsIn(LogFile, atoi(Days), (int64)time(nullptr));
+}
+
+int32 WorkflowApp_ExpireLogsIn(const char *LogFile, int32 MaxDays, int64 Now) {
+    Debug_CheckPointer(LogFile);
+    char Directory[WORKFLOWAPP_PATH_SIZE], Pattern[WORKFLOWAPP_PATH_SIZE];
+    String_CopyLength(Directory, LogFile, (int32)sizeof(Directory));
+    const char *Slash = nullptr;
+    if (!String_FindCharReverse(Directory, '/', &Slash)) return FALSE;
+    String_CopyLength(Pattern, Slash + 1, (int32)sizeof(Pattern));
+    Directory[Slash - Directory + 1] = 0;
+    const char *Dot = nullptr;
+    if (String_FindCharReverse(Pattern, '.', &Dot)) Pattern[Dot - Pattern] = 0;
+    String_CatLength(Pattern, "*.log", (int32)sizeof(Pattern));
+    DIR *Listing = opendir(Directory);
+    if (Listing == nullptr) return FALSE;
+    const int64 Limit = Now - ((int64)MaxDays * 86400 + 1);
+    while (struct dirent *Entry = readdir(Listing)) {
+        if (!String_CompareWildcard(Entry->d_name, Pattern)) continue;
+        char Path[WORKFLOWAPP_PATH_SIZE * 2];
+        String_CopyLength(Path, Directory, (int32)sizeof(Path));
+        String_CatLength(Path, Entry->d_name, (int32)sizeof(Path));
+        struct statx Facts;
+        if (statx(AT_FDCWD, Path, AT_SYMLINK_NOFOLLOW, STATX_BTIME | STATX_MTIME | STATX_TYPE, &Facts) != 0 ||
+            !S_ISREG(Facts.stx_mode))
+            continue;
+        int64 Created = (Facts.stx_mask & STATX_BTIME) ? (int64)Facts.stx_btime.tv_sec : (int64)Facts.stx_mtime.tv_sec;
+        if (Limit < Created) continue;
+        Log_Debug("Removing expired log - %s\n", Path);
+        unlink(Path);
+    }
+    closedir(Listing);
     return TRUE;
 }

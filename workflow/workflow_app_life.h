@@ -1,6 +1,6 @@
 // The workflow application's life beyond its minimal start: the bookkeeping
 // of running tasks, the shutdown handshake, and what the host reads at exit
-// (exit code, restart request, implode path).
+// (exit code, restart request, implode path), and log expiry.
 //
 // Shutdown handshake: the first "WorkflowApp"/"Shutdown" sets the
 // shutting-down flag and takes its "exitCode"; without "force" the
@@ -20,9 +20,19 @@ RUNTIME_EXTERN_C_BEGIN
 int32 WorkflowApp_InitLife(void);
 int32 WorkflowApp_RemoveLife(void);
 
+// The "wfworker" and "wfselfupdate" switches of the command line at start.
+// A worker's shutdown handshake acts only on a request that is not remote
+// and carries "canRemote" false; others just set the shutting-down flag.
+int32 WorkflowApp_IsWorker(void);
+int32 WorkflowApp_IsSelfUpdate(void);
 // 1 when a task whose name is not "global" runs.
 int32 WorkflowApp_IsBusy(void);
 int32 WorkflowApp_GetRunningTaskCount(int32 *Count);
+// The workflow a running task belongs to (tracked from "Task"/"Start" until
+// an event of that workflow completes); with Recursive, the outermost
+// workflow through the runs that started it ("WorkflowRun"/"Run"). 0 when
+// the task is not tracked.
+int32 WorkflowApp_GetWorkflowByTaskId(const char *TaskId, uint32 Recursive, char *Buffer, int32 Size);
 
 int32 WorkflowApp_SetExitCode(int32 Code);
 int32 WorkflowApp_GetExitCode(int32 *Code);
@@ -39,5 +49,14 @@ int32 WorkflowApp_AppendRestartArguments(const char *Text);
 int32 WorkflowApp_Implode(void);
 int32 WorkflowApp_SetImplodePath(const char *Path);
 int32 WorkflowApp_GetImplodePath(char *Buffer, int32 Size);
+
+// With per-day log files and a "maxdays" switch: deletes the log files
+// beside the current one (its name without extension, then "*.log") whose
+// creation time lies more than maxdays days and a second in the past.
+int32 WorkflowApp_ExpireLogs(void);
+// The walk itself, for a given log file, day count and calendar time
+// (seconds since 1970); birth times where the file system keeps them, else
+// modification times.
+int32 WorkflowApp_ExpireLogsIn(const char *LogFile, int32 MaxDays, int64 Now);
 
 RUNTIME_EXTERN_C_END

@@ -1,4 +1,4 @@
-// A workflow whose "start" is a Queue of 10,000 Status tasks (no Log lines)
+// A workflow whose "start" is a Queue of 10,000 (and 1,000) Status tasks (no Log lines)
 // run through a workflow event to completion on the tick loop; the figure
 // is reported per task.
 #include <benchmark/benchmark.h>
@@ -16,8 +16,6 @@
 
 namespace {
 
-constexpr int TaskCount = 10000;
-
 int32 Quiet(const char *) { return 1; }
 
 int32 OnDone(Workflow *, void *User, Dictionary *Result) {
@@ -27,7 +25,7 @@ int32 OnDone(Workflow *, void *User, Dictionary *Result) {
     return TRUE;
 }
 
-std::string Document() {
+std::string Document(int TaskCount) {
     std::string Text = "{\"start\":{\"type\":\"Queue\",\"actions\":[";
     for (int Index = 0; Index < TaskCount; Index++) Text += (Index ? ",\"t" : "\"t") + std::to_string(Index) + "\"";
     Text += "]}";
@@ -37,6 +35,7 @@ std::string Document() {
 }
 
 void BM_QueueOfStatusTasks(benchmark::State &State) {
+    const int TaskCount = (int)State.range(0);
     Debug_Init("/tmp/queue-bench.log", nullptr, DEBUG_FLAG_EXTERNALPRINT);
     Debug_PrintCallback(Quiet);
     Thread_Init();
@@ -44,7 +43,7 @@ void BM_QueueOfStatusTasks(benchmark::State &State) {
     NotificationCenter_Init();
     Authenticate_Init();
     WorkflowApp_Init();
-    std::string Text = Document();
+    std::string Text = Document(TaskCount);
     for (auto _ : State) {
         Workflow *Flow = nullptr;
         Workflow_Create(&Flow);
@@ -71,4 +70,4 @@ void BM_QueueOfStatusTasks(benchmark::State &State) {
 
 } // namespace
 
-BENCHMARK(BM_QueueOfStatusTasks)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_QueueOfStatusTasks)->Arg(10000)->Arg(1000)->Unit(benchmark::kMillisecond)->Iterations(3);

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <map>
@@ -278,6 +279,27 @@ TEST_F(ControlTaskTest, SingletonSeesAMarkHeldByAnotherProcess) {
     EXPECT_TRUE(Printed("branch found"));
     pclose(Holder);
     unlink(Ready.c_str());
+}
+
+TEST_F(ControlTaskTest, SingletonHoldsTheMarkWhileItsBranchRuns) {
+    Workflow_RegisterTaskHandler(Flow, &TestTask_INTERFACE);
+    Outcome Out;
+    Workflow_RunTask(Flow, "singletonHeld", &Out, Record);
+    ASSERT_TRUE(RunMainLoopUntil([] { return TestTaskStarts().size() == 1; }));
+    // Another process cannot take the mark while the branch runs ...
+    const std::string Probe = "/usr/bin/python3 -c \"import fcntl,hashlib,sys\n"
+                              "p='/tmp/'+hashlib.md5(b'i16-singleton-held').hexdigest()\n"
+                              "f=open(p,'a')\n"
+                              "try:\n fcntl.flock(f, fcntl.LOCK_EX|fcntl.LOCK_NB)\nexcept OSError:\n sys.exit(3)\n"
+                              "sys.exit(0)\"";
+    EXPECT_EQ(WEXITSTATUS(system(Probe.c_str())), 3);
+    Task *Held = nullptr;
+    ASSERT_TRUE(Workflow_FindTaskByName(Flow, "holdInside", &Held));
+    Task_Complete(Held, nullptr);
+    ASSERT_TRUE(RunMainLoopUntil([&] { return Out.Done; }));
+    EXPECT_TRUE(Out.Successful);
+    // ... and can once the Singleton task has completed.
+    EXPECT_EQ(WEXITSTATUS(system(Probe.c_str())), 0);
 }
 
 } // namespace

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "core/notification_center.h"
+#include "core/time.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/workflow_loop.h"
 #include "workflow/workflow_event.h"
@@ -118,6 +119,29 @@ TEST_F(ProgressTaskTest, MissingChainTaskFails) {
     EXPECT_FALSE(Out.Successful);
     EXPECT_NE(Captured.find("Cannot find task nowhere"), std::string::npos);
     EXPECT_TRUE(TestTaskStarts().empty());
+}
+
+TEST_F(ProgressTaskTest, TimedProgressStepsOnTheTestClock) {
+    Time_TestClockStart(1000);
+    Outcome Out;
+    Workflow_RunTask(Flow, "timed", &Out, Record);
+    ASSERT_TRUE(RunMainLoopUntil([] { return TestTaskStarts().size() == 1; }));
+    // Each simulated second adds limit x interval / time = 0.05 to the bound,
+    // 0.025 overall (weight 0.5), up to the limit 0.5 of the bound.
+    for (int Second = 0; Second < 15; Second++) {
+        Time_TestClockAdvance(1000);
+        RunMainLoopPasses(2);
+    }
+    ASSERT_EQ(Overall.size(), 10u);
+    EXPECT_NEAR(Overall.front(), 0.025, 1e-9);
+    EXPECT_NEAR(Overall.back(), 0.25, 1e-9);
+    ExpectForwardWithin(Overall, 1.0);
+    Task *Held = nullptr;
+    ASSERT_TRUE(Workflow_FindTaskByName(Flow, "slow", &Held));
+    Task_Complete(Held, nullptr);
+    ASSERT_TRUE(RunMainLoopUntil([&] { return Out.Done; }));
+    EXPECT_NEAR(Overall.back(), 1.0, 1e-9);
+    Time_TestClockStop();
 }
 
 } // namespace

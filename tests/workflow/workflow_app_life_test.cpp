@@ -5,10 +5,16 @@
 #include "workflow/workflow_app_life.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
 
 #include <string>
 #include <vector>
 
+#include "core/command_line.h"
 #include "core/debug.h"
 #include "core/notification_center.h"
 #include "tests/support/workflow_loop.h"
@@ -99,6 +105,53 @@ TEST_F(AppLifeTest, ForcedShutdownEndsAtOnce) {
     EXPECT_EQ(Debug_ExitCode(), 2);
 }
 
+TEST_F(AppLifeTest, TasksAreTrackedToTheirWorkflowUntilTheEventEnds) {
+    std::string TaskId;
+    Workflow_RunTask(Flow, "h1", nullptr, nullptr);
+    ASSERT_TRUE(RunMainLoopUntil([] { return WorkflowApp_IsBusy() != 0; }));
+    Task *Held = nullptr;
+    ASSERT_TRUE(Workflow_FindTaskByName(Flow, "h1", &Held));
+    char Id[64], FlowId[64], Found[64] = "";
+    Task_GetInstanceId(Held, Id, (int32)sizeof(Id));
+    Workflow_GetInstanceId(Flow, FlowId, (int32)sizeof(FlowId));
+    ASSERT_TRUE(WorkflowApp_GetWorkflowByTaskId(Id, FALSE, Found, (int32)sizeof(Found)));
+    EXPECT_STREQ(Found, FlowId);
+    // A run of this workflow started by a task of an outer workflow.
+    NotificationCenter_FireWithJSON("Task", "Start", "outerTask", "{\"name\":\"run\",\"workflow\":\"outerFlow\"}");
+    NotificationCenter_FireWithJSON("WorkflowRun", "Run", "tester", "{\"task\":\"outerTask\",\"workflow\":\"%s\"}",
+                                    FlowId);
+    ASSERT_TRUE(WorkflowApp_GetWorkflowByTaskId(Id, TRUE, Found, (int32)sizeof(Found)));
+    EXPECT_STREQ(Found, "outerFlow");
+    NotificationCenter_Fire("Task", "Complete", "outerTask", nullptr);
+    Task_Complete(Held, nullptr);
+    ASSERT_TRUE(RunMainLoopUntil([] { return WorkflowApp_IsBusy() == 0; }));
+    RunMainLoopPasses(5);
+    EXPECT_FALSE(WorkflowApp_GetWorkflowByTaskId(Id, FALSE, Found, (int32)sizeof(Found)));
+}
+
+TEST_F(AppLifeTest, WorkerActsOnlyOnItsOwnUnrelayedShutdown) {
+    WorkflowApp_Remove();
+    CommandLine_Init("host --wfworker --wfendpoint=http://127.0.0.1:1/token");
+    WorkflowApp_Init();
+    EXPECT_TRUE(WorkflowApp_IsWorker());
+    EXPECT_FALSE(WorkflowApp_IsSelfUpdate());
+    NotificationCenter_FireWithJSON("WorkflowApp", "Shutdown", "tester", "{\"exitCode\":4}");
+    EXPECT_TRUE(WorkflowApp_IsShuttingDown());
+    EXPECT_EQ(Debug_ExitCode(), 0);
+    WorkflowApp_SetShuttingDown(FALSE);
+    NotificationCenter_FireWithJSON("WorkflowApp", "Shutdown", "tester", "{\"exitCode\":5,\"canRemote\":false}");
+    EXPECT_EQ(Debug_ExitCode(), 5);
+    RunMainLoopPasses(3);
+    EXPECT_TRUE(Forced.size() >= 3 && Forced.back());
+    WorkflowApp_Remove();
+    CommandLine_Remove();
+    CommandLine_Init("workflow_app_life_test");
+    WorkflowApp_Init();
+    TaskTypeList_Add(WorkflowApp_GetTaskTypeListHandle(), &TestTask_INTERFACE);
+    EXPECT_FALSE(WorkflowApp_IsWorker());
+    CommandLine_Remove();
+}
+
 TEST_F(AppLifeTest, RestartArgumentsAndImplode) {
     WorkflowApp_SetRestartArguments("");
     WorkflowApp_AppendRestartArguments("--one");
@@ -117,6 +170,42 @@ TEST_F(AppLifeTest, RestartArgumentsAndImplode) {
     WorkflowApp_GetImplodePath(Text, (int32)sizeof(Text));
     EXPECT_NE(std::string(Text).find("workflow_app_life_test"), std::string::npos);
     WorkflowApp_SetImplodePath("");
+}
+
+// Birth times as stat(1) reports them (%W; mtime %Y where it has none).
+long long Born(const std::string &Path) {
+    FILE *Pipe = popen(("stat -c '%W %Y' " + Path).c_str(), "r");
+    long long Birth = 0, Modified = 0;
+    if (Pipe != nullptr) {
+        if (fscanf(Pipe, "%lld %lld", &Birth, &Modified) != 2) Birth = Modified = 0;
+        pclose(Pipe);
+    }
+    return Birth > 0 ? Birth : Modified;
+}
+
+TEST_F(AppLifeTest, ExpiredLogsGoAndOthersStay) {
+    std::string Dir = "/tmp/i16-logs-" + std::to_string(getpid()) + "/";
+    ASSERT_EQ(system(("rm -rf " + Dir + " && mkdir -p " + Dir).c_str()), 0);
+    const char *Names[] = {"app.log", "app-2026-11-01.log", "app.old.log", "other.log", "app.txt"};
+    for (const char *Name : Names) fclose(fopen((Dir + Name).c_str(), "w"));
+    mkdir((Dir + "app-dir.log").c_str(), 0755);
+    long long Newest = 0;
+    for (const char *Name : Names) Newest = std::max(Newest, Born(Dir + Name));
+    ASSERT_GT(Newest, 0);
+    auto Exists = [&](const char *Name) { return access((Dir + Name).c_str(), F_OK) == 0; };
+    // Exactly maxdays days and a second: not yet expired.
+    WorkflowApp_ExpireLogsIn((Dir + "app.log").c_str(), 2, Newest + 2 * 86400);
+    for (const char *Name : Names) EXPECT_TRUE(Exists(Name)) << Name;
+    WorkflowApp_ExpireLogsIn((Dir + "app.log").c_str(), 2, Newest + 2 * 86400 + 1);
+    EXPECT_FALSE(Exists("app.log"));
+    EXPECT_FALSE(Exists("app-2026-11-01.log"));
+    EXPECT_FALSE(Exists("app.old.log"));
+    EXPECT_TRUE(Exists("other.log"));
+    EXPECT_TRUE(Exists("app.txt"));
+    EXPECT_TRUE(Exists("app-dir.log"));
+    // Without per-day logs or the switch nothing is walked.
+    EXPECT_FALSE(WorkflowApp_ExpireLogs());
+    ASSERT_EQ(system(("rm -rf " + Dir).c_str()), 0);
 }
 
 } // namespace
