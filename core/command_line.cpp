@@ -33,6 +33,8 @@ char **GlobalArgV;
 // True when GlobalArgV was built here from a line (system heap), false when
 // it is the platform's vector from the entry point.
 bool GlobalArgVOwned;
+// The platform's arguments that did not fit in the process line.
+int32 GlobalArgumentsLeftOut;
 
 constexpr int32 MaxTokenLength = 8191;
 
@@ -199,6 +201,38 @@ template <class Emitter> int32 SplitLine(const char *Line, Emitter Emit) {
     return Count;
 }
 
+// Joins what fits of a vector and returns how many arguments it took (-1 for
+// a size below 1). An argument that does not fit whole is left out with all
+// after it: half a switch would read as another value.
+int32 JoinArguments(int32 Count, const char *const *Vector, char *Output, int32 Size) {
+    if (Size < 1) return -1;
+    Debug_CheckPointer(Output);
+    Output[0] = '\0';
+    if (Size < 2 || Count < 1) return 0;
+    Debug_CheckPointer(Vector);
+    std::string Line;
+    int32 Joined = 0;
+    for (; Joined < Count; Joined++) {
+        const char *Argument = Vector[Joined] != nullptr ? Vector[Joined] : "";
+        std::string Field;
+        if (Joined > 0) Field += ' ';
+        if (!NeedsQuotes(Argument)) {
+            Field += Argument;
+        } else {
+            Field += '"';
+            for (const char *Position = Argument; *Position != '\0'; Position++) {
+                if (*Position == '"') Field += '"';
+                Field += *Position;
+            }
+            Field += '"';
+        }
+        if (Line.size() + Field.size() >= (size_t)Size) break;
+        Line += Field;
+    }
+    memcpy(Output, Line.c_str(), Line.size() + 1);
+    return Joined;
+}
+
 } // namespace
 
 int32 Arguments_Init(int32 Count, char **Vector) {
@@ -207,7 +241,15 @@ int32 Arguments_Init(int32 Count, char **Vector) {
     GlobalArgC = Count;
     GlobalArgV = Vector;
     GlobalArgVOwned = false;
-    return CommandLine_Build(Count, Vector, GlobalCommandLine, COMMAND_LINE_SIZE);
+    int32 Joined = JoinArguments(Count, Vector, GlobalCommandLine, COMMAND_LINE_SIZE);
+    GlobalArgumentsLeftOut = Count > Joined ? Count - Joined : 0;
+    return 1;
+}
+
+int32 Arguments_GetLeftOut(int32 *Count) {
+    Debug_CheckPointer(Count);
+    *Count = GlobalArgV != nullptr && !GlobalArgVOwned ? GlobalArgumentsLeftOut : 0;
+    return 1;
 }
 
 int32 Arguments_Remove(void) {
@@ -301,28 +343,7 @@ int32 CommandLine_Remove(void) {
 }
 
 int32 CommandLine_Build(int32 Count, const char *const *Vector, char *Output, int32 Size) {
-    if (Size < 1) return 0;
-    Debug_CheckPointer(Output);
-    Output[0] = '\0';
-    if (Size < 2 || Count < 1) return 1;
-    Debug_CheckPointer(Vector);
-    std::string Line;
-    for (int32 Index = 0; Index < Count && Line.size() < (size_t)Size; Index++) {
-        const char *Argument = Vector[Index] != nullptr ? Vector[Index] : "";
-        if (Index > 0) Line += ' ';
-        if (!NeedsQuotes(Argument)) {
-            Line += Argument;
-            continue;
-        }
-        Line += '"';
-        for (const char *Position = Argument; *Position != '\0'; Position++) {
-            if (*Position == '"') Line += '"';
-            Line += *Position;
-        }
-        Line += '"';
-    }
-    String_CopyLength(Output, Line.c_str(), Size);
-    return 1;
+    return JoinArguments(Count, Vector, Output, Size) >= 0 ? 1 : 0;
 }
 
 int32 CommandLine_Append(const char *Text) {

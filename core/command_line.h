@@ -20,6 +20,10 @@ RUNTIME_EXTERN_C_BEGIN
 int32 Arguments_Init(int32 Count, char **Vector);
 int32 Arguments_Remove(void);
 int32 Arguments_Get(int32 *Count, char ***Vector);
+// How many of the arguments given to Arguments_Init did not fit in the
+// process line (whole arguments are left out from the first that does not
+// fit); 0 when all did or the line was set otherwise.
+int32 Arguments_GetLeftOut(int32 *Count);
 // Splits a line into a new vector of system-heap strings.
 int32 Arguments_Build(const char *Line, int32 *Count, char ***Vector);
 // One pass of the split: counts the tokens, and fills Vector (room for Count
@@ -32,6 +36,7 @@ int32 CommandLine_InitWide(const uint16 *Line);
 int32 CommandLine_Remove(void);
 // Joins a vector with single spaces; an argument with a space or a quote is
 // quoted, its quotes doubled, so that the field scanner gives it back whole.
+// Only whole arguments are joined: the first that does not fit ends the line.
 int32 CommandLine_Build(int32 Count, const char *const *Vector, char *Output, int32 Size);
 int32 CommandLine_Append(const char *Text);
 int32 CommandLine_Get(const char **Line);

@@ -35,6 +35,9 @@ constexpr int32 ExecutableTextSize = 120;
 
 thread_local int32 AbortDepth = 0;
 
+// Set when a `debug` switch named the level; Debug_Init then keeps it.
+bool LevelFromSwitch = false;
+
 // Switches that only add flags.
 struct SwitchFlag {
     const char *Name;
@@ -137,6 +140,7 @@ int32 Debug_BuildInitFlags(uint32 *Flags, const char *CommandLine) {
     if (CommandLine_GetFieldByName(CommandLine, "debug", Value, sizeof(Value)) && Value[0] != 0) {
         String_Upper(Value);
         Log_SetLevel(Log_TranslateLevelString(Value));
+        LevelFromSwitch = true;
         FileWanted = true;
     } else if (CommandLine_IsFieldSet(CommandLine, "debug")) {
         FileWanted = true;
@@ -181,10 +185,15 @@ int32 Debug_Init(const char *LogName, const char *Version, uint32 Flags) {
     uint32 Current = Debug_Flags();
     char Path[LOG_NAME_SIZE];
     BuildLogPath(LogName, Current, Path);
-    Log_SetLevel((Current & 3) == DEBUG_FLAG_CONSOLE ? LOG_INFO : LOG_DEBUG);
+    // The flags decide the level only when the switch named none.
+    if (!LevelFromSwitch) Log_SetLevel((Current & 3) == DEBUG_FLAG_CONSOLE ? LOG_INFO : LOG_DEBUG);
     Log_Init(Path);
 
     Debug_Enter(Version);
+    int32 LeftOut = 0;
+    if (Arguments_GetLeftOut(&LeftOut) && LeftOut > 0)
+        Log_Warning("Command line longer than %d bytes: its last %d argument(s) are left out\n",
+                    COMMAND_LINE_SIZE - 1, LeftOut);
     srand((unsigned)Time_GetCurrentEncoded());
     return 1;
 }
@@ -220,6 +229,7 @@ int32 Debug_Remove(void) {
     Log_CloseFile();
     GlobalLog = nullptr;
     GlobalCore = nullptr;
+    LevelFromSwitch = false;
     return ExitCode;
 }
 

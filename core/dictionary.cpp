@@ -111,14 +111,70 @@ void RemoveOne(Dictionary *Handle, DictionaryItem *Item) {
     DictionaryInt_ReportListRekey(Handle, Following);
 }
 
+bool PoolInDebugMode(Pool *Handle) {
+    uint32 Debug = 0;
+    return Handle != nullptr && Pool_GetDebugMode(Handle, &Debug) && Debug != 0;
+}
+
+// No remove, key or value callback anywhere in the root's tree: taking it
+// down makes no report, so nothing can tell one item's removal from the
+// next. Pools in debug mode hand out single allocations, which only a free
+// of each record gives back.
+bool Droppable(Dictionary *Root) {
+    return Root->Watchers[WatchRemove] == 0 && Root->Watchers[WatchKey] == 0 && Root->Watchers[WatchValue] == 0 &&
+           !PoolInDebugMode(Root->ItemPool) && !PoolInDebugMode(Root->ContainerPool) &&
+           !PoolInDebugMode(Root->Strings);
+}
+
+// Empties an unwatched root at once: its texts go back to the general
+// allocator in one walk (a string pool takes them back whole instead), and
+// the item and container pools drop every chunk, records included.
+void DropTree(Dictionary *Root) {
+    if (Root->Strings == nullptr) {
+        Dictionary *Current = Root;
+        DictionaryItem *Item = Root->Items.First;
+        for (;;) {
+            if (Item == nullptr) {
+                // The end of a list: on with the item after its container.
+                if (Current == Root) break;
+                Item = Current->ParentItem->Next;
+                Current = Current->Parent;
+                continue;
+            }
+            if (Item->Key != nullptr) Item->Key = static_cast<char *>(Memory_Free(Item->Key, Item->KeyLength + 1));
+            if (Item->Value != nullptr)
+                Item->Value = static_cast<char *>(Memory_Free(Item->Value, Item->ValueLength + 1));
+            if (Item->Child != nullptr && Item->Child->Items.First != nullptr) {
+                Current = Item->Child;
+                Item = Current->Items.First;
+            } else {
+                Item = Item->Next;
+            }
+        }
+    }
+    Root->Items.First = Root->Items.Last = nullptr;
+    Root->Items.Count = 0;
+    Root->CursorItem = nullptr;
+    Root->CursorIndex = 0;
+    if (Root->ItemPool != nullptr) Pool_RemoveAll(Root->ItemPool);
+    if (Root->ContainerPool != nullptr) Pool_RemoveAll(Root->ContainerPool);
+}
+
 } // namespace
 
 Dictionary *DictionaryInt_Root(Dictionary *Handle) { return Handle->Root; }
 
 void DictionaryInt_EnsurePools(Dictionary *Root) {
     const uint32 ChunkSize = Root->PoolChunkSize > 0 ? Root->PoolChunkSize : 1;
-    if (Root->ContainerPool == nullptr) Root->ContainerPool = MakePool(ContainerRecordSize, ChunkSize);
-    if (Root->ItemPool == nullptr) Root->ItemPool = MakePool((uint32)sizeof(DictionaryItem), ChunkSize);
+    // Items and containers are cleared by the code that takes them, once.
+    if (Root->ContainerPool == nullptr) {
+        Root->ContainerPool = MakePool(ContainerRecordSize, ChunkSize);
+        Pool_SetZeroOnAlloc(Root->ContainerPool, 0);
+    }
+    if (Root->ItemPool == nullptr) {
+        Root->ItemPool = MakePool((uint32)sizeof(DictionaryItem), ChunkSize);
+        Pool_SetZeroOnAlloc(Root->ItemPool, 0);
+    }
     // The string storage of a tree follows the pool it was built with, so the
     // string pool comes and goes only while the tree is empty: a change of the
     // option with items present can never mix the two allocators.
@@ -387,7 +443,10 @@ int32 Dictionary_Delete(Dictionary **Handle) {
 int32 Dictionary_Reset(Dictionary *Handle) {
     Dictionary_CheckHandle(Handle);
     Dictionary_CheckList(Handle);
-    DictionaryInt_RemoveAll(Handle);
+    if (Handle->Parent == nullptr && Droppable(Handle))
+        DropTree(Handle);
+    else
+        DictionaryInt_RemoveAll(Handle);
     if (Handle->Parent != nullptr) return TRUE;
     // A root gives its pools' memory back at once; a report callback that
     // added items while the tree came down keeps the pools as they are.

@@ -1,6 +1,7 @@
 // The Dictionary's records and the helpers its source files share. Only the
-// dictionary*.cpp files (and white-box tests) include this header; everyone
-// else works through core/dictionary.h.
+// dictionary*.cpp files, the JSON reader and writer (which build and walk
+// whole trees record by record) and white-box tests include this header;
+// everyone else works through core/dictionary.h.
 //
 // Invariants:
 // - A root has Parent == null, RefCount >= 1 and owns ContainerPool, ItemPool

@@ -102,11 +102,12 @@ void *PayloadOf(EventQueueEventStruct *Event) {
     return Event->PayloadSize > 0 ? reinterpret_cast<uint8 *>(Event + 1) : nullptr;
 }
 
-void HoldEvent(EventQueueEventStruct *Event) { __atomic_add_fetch(&Event->RefCount, 1, __ATOMIC_SEQ_CST); }
+// Counts change only under the queue lock, so they need no atomic steps.
+void HoldEvent(EventQueueEventStruct *Event) { Event->RefCount++; }
 
 // Queue lock held.
 void DropEvent(EventQueue *Queue, EventQueueEventStruct *Event) {
-    if (__atomic_sub_fetch(&Event->RefCount, 1, __ATOMIC_SEQ_CST) != 0) return;
+    if (--Event->RefCount != 0) return;
     Event->Tag = 0;
     Pool_Free(Queue->Events, &Event, (int32)EVENTQUEUE_MAXEVENTSIZE);
 }
@@ -123,7 +124,8 @@ void LinkEvent(EventQueue *Queue, EventQueueEventStruct *Event) {
     else
         Queue->List.Head = Event;
     Queue->List.Tail = Event;
-    __atomic_add_fetch(&Queue->List.Count, 1, __ATOMIC_RELEASE);
+    // Written under the lock; read without it only to skip an empty flush.
+    __atomic_store_n(&Queue->List.Count, Queue->List.Count + 1, __ATOMIC_RELEASE);
 }
 
 // Takes the event out of the list and drops the list's reference.
@@ -137,7 +139,7 @@ void UnlinkEvent(EventQueue *Queue, EventQueueEventStruct *Event) {
     else
         Queue->List.Tail = Event->Prev;
     Event->Next = Event->Prev = nullptr;
-    __atomic_sub_fetch(&Queue->List.Count, 1, __ATOMIC_RELEASE);
+    __atomic_store_n(&Queue->List.Count, Queue->List.Count - 1, __ATOMIC_RELEASE);
     DropEvent(Queue, Event);
 }
 
@@ -147,9 +149,14 @@ void SleepOneMillisecond() {
     }
 }
 
+// Now: the clock as the caller read it for an event due at once or after a
+// delay (so a post reads the clock once), or NoReading to read it after the
+// event is queued.
+constexpr float64 NoReading = -1.0;
+
 int32 EventQueue_AddTimeInternal(EventQueue *Handle, void *Instance, const void *Payload, int32 Size,
                       EventQueue_EventFunc Function, EventQueue_EventFunc ReleaseFunction,
-                      EventQueue_CompareFunc Compare, float64 DueTime, const char *File, int32 Line) {
+                      EventQueue_CompareFunc Compare, float64 DueTime, float64 Now, const char *File, int32 Line) {
     EventQueue *Queue = ResolveQueue(Handle);
     Debug_CheckPointer(Function);
     // A negative size reads as a huge one and stops here too.
@@ -164,22 +171,26 @@ int32 EventQueue_AddTimeInternal(EventQueue *Handle, void *Instance, const void 
             if (Queued->Removed) continue;
             if (Compare(Instance, const_cast<void *>(Payload), Queued->Instance, PayloadOf(Queued)) != 1) continue;
             if (DueTime < Queued->DueTime) Queued->DueTime = DueTime;
-            bool DueNow = Queued->DueTime <= Time_GetCurrent();
+            bool DueNow = Queued->DueTime <= (Now != NoReading ? Now : Time_GetCurrent());
             CriticalSection_Unlock(Queue->Lock);
             if (DueNow) Thread_SignalEvent(OwnerOf(Queue));
             return FALSE;
         }
     }
 
-    // The pool hands out zeroed records, payload room included.
+    // Every field is set here and the payload room past the payload is
+    // cleared, so the record is as a zeroed one would be.
     auto *Event = static_cast<EventQueueEventStruct *>(Pool_Alloc(Queue->Events, (int32)EVENTQUEUE_MAXEVENTSIZE));
+    const size_t Copied = Payload != nullptr && Size >= 1 ? (size_t)Size : 0;
+    memset(reinterpret_cast<uint8 *>(Event + 1) + Copied, 0, EVENTQUEUE_MAXPAYLOADSIZE - Copied);
     Event->Tag = EventTag;
     Event->RefCount = 1;
+    Event->Removed = 0;
     Event->Sequence = ++Queue->PostCount;
     Event->DueTime = DueTime;
     Event->Instance = Instance;
     Event->PayloadSize = Size;
-    if (Payload != nullptr && Size >= 1) memcpy(Event + 1, Payload, (size_t)Size);
+    if (Copied > 0) memcpy(Event + 1, Payload, Copied);
     Event->Function = Function;
     Event->ReleaseFunction = ReleaseFunction;
     Event->File = File;
@@ -187,7 +198,7 @@ int32 EventQueue_AddTimeInternal(EventQueue *Handle, void *Instance, const void 
     LinkEvent(Queue, Event);
     CriticalSection_Unlock(Queue->Lock);
 
-    if (DueTime <= Time_GetCurrent()) Thread_SignalEvent(OwnerOf(Queue));
+    if (DueTime <= (Now != NoReading ? Now : Time_GetCurrent())) Thread_SignalEvent(OwnerOf(Queue));
     return TRUE;
 }
 
@@ -222,6 +233,7 @@ int32 EventQueue_Create(EventQueue **Handle) {
     Pool_Create(&Queue->Events);
     Pool_SetMemorySize(Queue->Events, (uint32)EVENTQUEUE_MAXEVENTSIZE);
     Pool_SetChunkSize(Queue->Events, EventsPerChunk);
+    Pool_SetZeroOnAlloc(Queue->Events, 0);
     CriticalSection_Create(&Queue->Lock);
     Debug_CheckPointer(Queue->Lock);
     *Handle = Queue;
@@ -265,37 +277,42 @@ int32 EventQueue_SetFlushTimeout(EventQueue *Handle, float64 Seconds) {
 
 int32 EventQueue_AddReal(EventQueue *Handle, void *Instance, const void *Payload, int32 Size,
                          EventQueue_EventFunc Function, const char *File, int32 Line) {
-    return EventQueue_AddTimeInternal(Handle, Instance, Payload, Size, Function, nullptr, nullptr, Time_GetCurrent(), File,
-                           Line);
+    const float64 Now = Time_GetCurrent();
+    return EventQueue_AddTimeInternal(Handle, Instance, Payload, Size, Function, nullptr, nullptr, Now, Now, File, Line);
 }
 
 int32 EventQueue_AddComplexEvent(EventQueue *Handle, void *Instance, const void *Payload, int32 Size,
                                  EventQueue_EventFunc Function, EventQueue_EventFunc ReleaseFunction) {
-    return EventQueue_AddTimeInternal(Handle, Instance, Payload, Size, Function, ReleaseFunction, nullptr, Time_GetCurrent(),
-                           nullptr, 0);
+    const float64 Now = Time_GetCurrent();
+    return EventQueue_AddTimeInternal(Handle, Instance, Payload, Size, Function, ReleaseFunction, nullptr, Now, Now,
+                                      nullptr, 0);
 }
 
 int32 EventQueue_AddUnique(EventQueue *Handle, void *Instance, const void *Payload, int32 Size,
                            EventQueue_EventFunc Function, EventQueue_CompareFunc Compare) {
-    return EventQueue_AddTimeInternal(Handle, Instance, Payload, Size, Function, nullptr, Compare, Time_GetCurrent(), nullptr, 0);
+    const float64 Now = Time_GetCurrent();
+    return EventQueue_AddTimeInternal(Handle, Instance, Payload, Size, Function, nullptr, Compare, Now, Now, nullptr, 0);
 }
 
 int32 EventQueue_AddDelay(EventQueue *Handle, void *Instance, const void *Payload, int32 Size,
                           EventQueue_EventFunc Function, float64 DelaySeconds) {
-    return EventQueue_AddTimeInternal(Handle, Instance, Payload, Size, Function, nullptr, nullptr,
-                           Time_GetCurrent() + DelaySeconds, nullptr, 0);
+    const float64 Now = Time_GetCurrent();
+    return EventQueue_AddTimeInternal(Handle, Instance, Payload, Size, Function, nullptr, nullptr, Now + DelaySeconds,
+                                      Now, nullptr, 0);
 }
 
 int32 EventQueue_AddTime(EventQueue *Handle, void *Instance, const void *Payload, int32 Size,
                          EventQueue_EventFunc Function, float64 DueTime) {
-    return EventQueue_AddTimeInternal(Handle, Instance, Payload, Size, Function, nullptr, nullptr, DueTime, nullptr, 0);
+    return EventQueue_AddTimeInternal(Handle, Instance, Payload, Size, Function, nullptr, nullptr, DueTime, NoReading,
+                                      nullptr, 0);
 }
 
 int32 EventQueue_AddProcess(EventQueue *Handle, void *Instance, EventQueue_ProcessFunc Function) {
     Debug_CheckPointer(Function);
     ProcessPayload Payload{ProcessTag, 0, Function};
+    const float64 Now = Time_GetCurrent();
     EventQueue_AddTimeInternal(Handle, Instance, &Payload, (int32)sizeof(Payload), EventQueue_ProcessRun, nullptr,
-                    EventQueue_ProcessCompare, Time_GetCurrent(), nullptr, 0);
+                               EventQueue_ProcessCompare, Now, Now, nullptr, 0);
     return TRUE;
 }
 

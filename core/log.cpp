@@ -10,6 +10,7 @@
 #include "core/log.h"
 
 #include <string.h>
+#include <sys/stat.h>
 
 #include "core/command_line.h"
 #include "core/critical_section.h"
@@ -83,6 +84,27 @@ void BuildVerboseList(LogStruct *Log) {
     }
 }
 
+// Creates the folder of a log file name and its missing parents owner-only,
+// "~" resolved; folders that exist keep their modes. A failure shows when the
+// file is opened.
+void CreateLogDirectory(const char *Name) {
+    char Directory[LOG_NAME_SIZE];
+    Path_Resolve(Name, Directory, sizeof(Directory));
+    if (strlen(Directory) >= sizeof(Directory) - 1 || !Path_RemoveFilename(Directory)) return;
+    for (char *p = Directory; *p != 0; p++)
+        if (*p == '\\') *p = '/';
+    struct stat Status;
+    if (Directory[0] == 0 || stat(Directory, &Status) == 0) return;
+    for (char *p = Directory + 1;; p++) {
+        if (*p != '/' && *p != 0) continue;
+        char Kept = *p;
+        *p = 0;
+        mkdir(Directory, 0700);
+        *p = Kept;
+        if (Kept == 0 || p[1] == 0) break;
+    }
+}
+
 } // namespace
 
 int32 Log_Init(const char *Path) {
@@ -138,7 +160,14 @@ int32 Log_PrintVInt(uint32 Level, const char *File, int32 Line, int32 Indent, co
         Used += Spaces;
     }
     Text[Used] = 0;
-    if (Format != nullptr) String_VPrintCat(Text, sizeof(Text), Format, Arguments);
+    if (Format != nullptr) {
+        String_VPrintCat(Text, sizeof(Text), Format, Arguments);
+        // A line cut to the buffer keeps the line end its format asked for,
+        // so that the next line starts on a line of its own.
+        size_t Length = strlen(Text);
+        size_t FormatLength = strlen(Format);
+        if (Length == sizeof(Text) - 1 && FormatLength > 0 && Format[FormatLength - 1] == '\n') Text[Length - 1] = '\n';
+    }
     return Log_WriteString(Text, 0, Stamp);
 }
 
@@ -211,8 +240,7 @@ int32 Log_SetFilename(const char *Name) {
     if (!(Flags & DEBUG_FLAG_FILE)) {
         Log_CloseFile();
     } else if (Name != nullptr && Name[0] != 0) {
-        int32 Error = 0;
-        Path_CreateDirectory(Name, 1, &Error);
+        CreateLogDirectory(Name);
     }
     return 1;
 }

@@ -9,7 +9,8 @@
 // name with, in this order, the local date (per-day), the file id, ".P<pid>"
 // (per-process) and ".T<tid>" (per-thread, threads other than the main one)
 // put before its extension; a fatal message with flag 0x40 goes to the base
-// name + ".err". Files are created 0666 less the process's umask.
+// name + ".err". Files are created owner-only (0600) and never opened through
+// a symbolic link; folders the log creates for itself are owner-only (0700).
 #pragma once
 
 #include "core/types.h"

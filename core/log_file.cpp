@@ -2,9 +2,11 @@
 // thread parts), switching files when that name changes, opening with retries
 // and writing. Callers hold the log lock or are alone (start and end).
 //
-// A path that cannot be opened costs the full retries (about a second) once;
-// until the path changes, later lines try a single open, so a bad log
-// directory drops lines instead of stalling every caller.
+// Only a passing failure (interrupted, busy, out of descriptors) is retried;
+// a path that cannot be opened at all (a missing or unwritable folder, a file
+// in the way, a link) is told once on stderr, and until the path changes
+// later lines try a single open, so a bad log folder drops lines instead of
+// stalling every caller.
 #include <errno.h>
 #include <fcntl.h>
 #include <string.h>
@@ -25,6 +27,26 @@ constexpr char DefaultExtension[] = ".log";
 
 // Set when every attempt on the current path failed; cleared when it changes.
 bool CurrentPathFailed = false;
+
+// Failures that may pass by themselves; every other one is final.
+bool IsPassingFailure(int Error) {
+    return Error == EINTR || Error == EAGAIN || Error == EBUSY || Error == ETXTBSY || Error == EMFILE ||
+           Error == ENFILE;
+}
+
+// The log cannot report on itself: the one line goes to stderr, written
+// directly so that it needs no runtime buffer.
+void ReportUnopenable(const char *Path, int Error) {
+    char Reason[256];
+    const char *Text = Error == ELOOP ? "the path is a symbolic link" : strerror_r(Error, Reason, sizeof(Reason));
+    char Line[LOG_NAME_SIZE + 320];
+    String_Print(Line, sizeof(Line), "Unable to open log file (%s): %s\n", Path, Text);
+    for (const char *p = Line; *p != 0;) {
+        ssize_t Written = write(2, p, strlen(p));
+        if (Written <= 0) break;
+        p += Written;
+    }
+}
 
 // Appends to a LOG_NAME_SIZE path, cutting what does not fit.
 void Append(char *Path, const char *Text) { String_CatLength(Path, Text, LOG_NAME_SIZE); }
@@ -70,23 +92,29 @@ void BuildFilePath(const LogStruct *Log, uint32 Flags, char *Path) {
     Append(Path, Extension);
 }
 
-// Opens the current path: created 0666 less the umask, appended to or
-// truncated. Descriptor 0 is the record's "closed", so it is never kept.
-int32 OpenFile(const LogStruct *Log, bool AppendMode, int32 Attempts) {
+// Opens the current path: created owner-only (a log holds command lines,
+// paths and ids), never through a link planted at its name, appended to or
+// truncated. Descriptor 0 is the record's "closed", so it is never kept. The
+// first failure on a path is reported.
+int32 OpenFile(const LogStruct *Log, bool AppendMode, bool Report) {
     char Resolved[LOG_NAME_SIZE];
     const char *Path = Log->CurrentPath;
     if (Path[0] == '~' && Path_Resolve(Path, Resolved, sizeof(Resolved))) Path = Resolved;
-    int Mode = O_WRONLY | O_CREAT | O_CLOEXEC | (AppendMode ? O_APPEND : O_TRUNC);
-    for (int32 Attempt = 0; Attempt < Attempts; Attempt++) {
-        if (Attempt > 0) Platform_SleepMS(OpenRetryMs);
-        int File = open(Path, Mode, 0666);
+    int Mode = O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | (AppendMode ? O_APPEND : O_TRUNC);
+    int Error = 0;
+    for (int32 Attempt = 0; Attempt < OpenAttempts; Attempt++) {
+        if (Attempt > 0 && Error != EINTR) Platform_SleepMS(OpenRetryMs);
+        int File = open(Path, Mode, 0600);
         if (File == 0) {
             int Moved = fcntl(File, F_DUPFD_CLOEXEC, 1);
             close(File);
             File = Moved;
         }
         if (File > 0) return File;
+        Error = errno;
+        if (!Report || !IsPassingFailure(Error)) break;
     }
+    if (Report) ReportUnopenable(Path, Error);
     return 0;
 }
 
@@ -123,7 +151,7 @@ int32 Log_WriteFile(const char *Text, int32 Abort) {
         CurrentPathFailed = false;
     }
     if (Log->File == 0) {
-        Log->File = OpenFile(Log, (Flags & DEBUG_FLAG_APPEND) || Abort, CurrentPathFailed ? 1 : OpenAttempts);
+        Log->File = OpenFile(Log, (Flags & DEBUG_FLAG_APPEND) || Abort, !CurrentPathFailed);
         CurrentPathFailed = Log->File == 0;
     }
     if (Log->File == 0) return 0; // dropped

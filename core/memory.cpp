@@ -9,13 +9,23 @@
 //   another thread never sees a half-made block.
 // - Guard reads never go past the system allocation (malloc_usable_size), so
 //   a free with a wrong, larger size is reported instead of reading beyond.
+// - Without tracking, each thread counts its allocations and frees in a
+//   shard of its own cache line, so threads do not contend for a counter;
+//   the counts are the sum over all shards. A block freed on another thread
+//   than the one that made it leaves one shard below zero and the sum right.
+// - The facts every allocation reads (state, tracking) sit on a cache line
+//   of their own that only Memory_Init and Memory_Remove write.
 #include "core/memory.h"
 
 #include <malloc.h>
 #include <stdlib.h>
 #include <string.h>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include <algorithm>
+#include <bit>
 #include <climits>
 
 #include "core/critical_section.h"
@@ -40,9 +50,145 @@ constexpr int32 Saturate(int64 Value) {
 
 bool TrackingOn(const MemoryStateStruct *State) { return State != nullptr && State->Tracking == 1; }
 
-void MakeGuard(const uint8 *BlockStart, uint8 Guard[MEMORY_GUARD_SIZE]) {
-    uintptr Address = (uintptr)BlockStart;
-    for (int32 i = 0; i < MEMORY_GUARD_SIZE; i++) Guard[i] = (uint8)((Address >> i) ^ GuardXor);
+// Read by every allocation and free; written only while no other thread may
+// allocate (Memory_Init, Memory_Remove).
+struct alignas(64) HotFacts {
+    MemoryStateStruct *State;
+    bool Tracking;
+};
+HotFacts Hot;
+
+// ---- Counts of untracked blocks, sharded by thread ----
+
+// Each thread counts in one of a fixed set of shards, each on a cache line of
+// its own; threads take shards in turn, so up to ShardCount threads never
+// share one. The counts are the sums over all shards. Nothing is kept per
+// thread beyond a plain index, so no thread-exit work is registered (which
+// would keep a library that carries its own copy of the runtime loaded).
+constexpr uint32 ShardCount = 64;
+
+struct alignas(64) CounterShard {
+    int64 Allocations;
+    int64 Bytes;
+};
+CounterShard Shards[ShardCount];
+uint32 NextShard = 0;
+thread_local uint32 OwnShardPlusOne = 0; // 0 until the thread's first count
+
+[[gnu::noinline]] CounterShard *TakeShard() {
+    const uint32 Index = __atomic_fetch_add(&NextShard, 1, __ATOMIC_RELAXED) % ShardCount;
+    OwnShardPlusOne = Index + 1;
+    return &Shards[Index];
+}
+
+// Adds one block (Delta 1) or takes one away (Delta -1) from the counts of
+// an untracked state.
+inline void CountUntracked(int64 Delta, int64 BlockSize) {
+    const uint32 Own = OwnShardPlusOne;
+    CounterShard *Shard = __builtin_expect(Own != 0, 1) ? &Shards[Own - 1] : TakeShard();
+    __atomic_add_fetch(&Shard->Allocations, Delta, __ATOMIC_RELAXED);
+    __atomic_add_fetch(&Shard->Bytes, Delta * BlockSize, __ATOMIC_RELAXED);
+}
+
+void ClearShards() {
+    for (CounterShard &Shard : Shards) {
+        __atomic_store_n(&Shard.Allocations, 0, __ATOMIC_RELAXED);
+        __atomic_store_n(&Shard.Bytes, 0, __ATOMIC_RELAXED);
+    }
+}
+
+// Allocations and Bytes of the state: the fields themselves while tracking
+// (kept under the memory lock), else the sum of the shards.
+void CurrentCounts(MemoryStateStruct *State, int64 *Allocations, int64 *Bytes) {
+    if (TrackingOn(State)) {
+        *Allocations = __atomic_load_n(&State->Allocations, __ATOMIC_RELAXED);
+        *Bytes = __atomic_load_n(&State->Bytes, __ATOMIC_RELAXED);
+        return;
+    }
+    int64 SumAllocations = 0, SumBytes = 0;
+    for (CounterShard &Shard : Shards) {
+        SumAllocations += __atomic_load_n(&Shard.Allocations, __ATOMIC_RELAXED);
+        SumBytes += __atomic_load_n(&Shard.Bytes, __ATOMIC_RELAXED);
+    }
+    *Allocations = SumAllocations;
+    *Bytes = SumBytes;
+}
+
+// ---- Guards ----
+
+static_assert(std::endian::native == std::endian::little, "guard words are laid out low byte first");
+static_assert(MEMORY_GUARD_SIZE == 16, "a guard is two words");
+
+// The guard of a block, built and compared 16 bytes at a time: byte i is
+// (block start >> i) ^ 0xCC, in memory order.
+#if defined(__SSE2__)
+using GuardWords = __m128i;
+
+// Eight 16-bit lanes, lane L holding guard bytes 2L and 2L + 1. Lanes 0-3
+// read the address's low 16 bits, lanes 4-7 the 16 bits from bit 8; each
+// lane's own right shift (0, 2, 4, 6) is a multiply-high by a power of two.
+inline GuardWords MakeGuardWords(const uint8 *BlockStart) {
+    const uint64 Address = (uintptr)BlockStart;
+    const short Low = (short)(Address & 0xFFFF), High = (short)((Address >> 8) & 0xFFFF);
+    const __m128i Source = _mm_set_epi16(High, High, High, High, Low, Low, Low, Low);
+    const __m128i Shifts = _mm_set_epi16(1 << 9, 1 << 11, 1 << 13, (short)(1 << 15), 1 << 9, 1 << 11, 1 << 13,
+                                         (short)(1 << 15));
+    // (Source << 1) * 2^(15 - k) >> 16 is Source >> k for the bits needed.
+    const __m128i Shifted = _mm_mulhi_epu16(_mm_slli_epi16(Source, 1), Shifts);
+    const __m128i Even = _mm_and_si128(Shifted, _mm_set1_epi16(0x00FF));
+    const __m128i Odd = _mm_and_si128(_mm_slli_epi16(Shifted, 7), _mm_set1_epi16((short)0xFF00));
+    return _mm_xor_si128(_mm_or_si128(Even, Odd), _mm_set1_epi8((char)GuardXor));
+}
+
+inline void WriteGuard(uint8 *At, GuardWords Words) { _mm_storeu_si128(reinterpret_cast<__m128i *>(At), Words); }
+
+inline bool GuardIntact(const uint8 *At, GuardWords Words) {
+    const __m128i Stored = _mm_loadu_si128(reinterpret_cast<const __m128i *>(At));
+    return _mm_movemask_epi8(_mm_cmpeq_epi8(Stored, Words)) == 0xFFFF;
+}
+#else
+struct GuardWords {
+    uint64 Low;
+    uint64 High;
+};
+
+// Byte i of a word holds bits i..i+7 of its source: the source shifted left
+// by 7i, masked to byte i.
+inline uint64 SpreadBytes(uint64 Source) {
+    uint64 Word = 0;
+#pragma GCC unroll 8
+    for (int32 i = 0; i < 8; i++) Word |= (Source << (7 * i)) & (0xFFull << (8 * i));
+    return Word;
+}
+
+inline GuardWords MakeGuardWords(const uint8 *BlockStart) {
+    const uint64 Address = (uintptr)BlockStart;
+    constexpr uint64 Xor = 0x0101010101010101ull * GuardXor;
+    return {SpreadBytes(Address) ^ Xor, SpreadBytes(Address >> 8) ^ Xor};
+}
+
+inline void WriteGuard(uint8 *At, const GuardWords &Words) {
+    memcpy(At, &Words.Low, 8);
+    memcpy(At + 8, &Words.High, 8);
+}
+
+inline bool GuardIntact(const uint8 *At, const GuardWords &Words) {
+    uint64 Low, High;
+    memcpy(&Low, At, 8);
+    memcpy(&High, At + 8, 8);
+    return ((Low ^ Words.Low) | (High ^ Words.High)) == 0;
+}
+#endif
+
+void MakeGuard(const uint8 *BlockStart, uint8 Guard[MEMORY_GUARD_SIZE]) { WriteGuard(Guard, MakeGuardWords(BlockStart)); }
+
+// Both guards of a block intact, the trailing one read only inside the
+// system allocation that starts at System.
+inline bool GuardsIntact(uint8 *System, const uint8 *BlockStart, int64 BlockSize) {
+    const uint8 *Trailing = BlockStart + BlockSize - MEMORY_GUARD_SIZE;
+    const uint8 *End = System + malloc_usable_size(System);
+    const GuardWords Words = MakeGuardWords(BlockStart);
+    return Trailing + MEMORY_GUARD_SIZE <= End && GuardIntact(BlockStart, Words) && GuardIntact(Trailing, Words);
 }
 
 MemoryTrackerStruct *RecordOf(uint8 *BlockStart) { return (MemoryTrackerStruct *)(BlockStart - MEMORY_TRACKER_SIZE); }
@@ -82,13 +228,15 @@ void LogBytes(const char *Title, const uint8 *Bytes, int32 Count, const char *Fi
 
 } // namespace
 
-void *Memory_AllocInt(int32 Size, uint32 Flags, const char *File, int32 Line) {
-    uint32 DebugFlags = Debug_Flags();
+namespace {
+
+// Every case of an allocation: tracking, tracing, a bad size, no memory.
+[[gnu::noinline]] void *AllocFull(int32 Size, uint32 Flags, const char *File, int32 Line, uint32 DebugFlags) {
     if (Size < 1) Debug_AbortInt(File, Line, "Invalid Memory Size (%d)\n", Size);
 
     int64 BlockSize = BlockSizeOf(Size);
-    MemoryStateStruct *State = GlobalMemory;
-    bool Tracking = TrackingOn(State);
+    MemoryStateStruct *State = Hot.State;
+    bool Tracking = Hot.Tracking;
     size_t Total = (size_t)BlockSize + (Tracking ? MEMORY_TRACKER_SIZE : 0);
     bool Zero = (Flags & MEMORY_FLAG_ZERO) != 0;
     uint8 *System = (uint8 *)(Zero ? calloc(1, Total) : malloc(Total));
@@ -98,10 +246,9 @@ void *Memory_AllocInt(int32 Size, uint32 Flags, const char *File, int32 Line) {
     }
 
     uint8 *BlockStart = System + (Tracking ? MEMORY_TRACKER_SIZE : 0);
-    uint8 Guard[MEMORY_GUARD_SIZE];
-    MakeGuard(BlockStart, Guard);
-    memcpy(BlockStart, Guard, MEMORY_GUARD_SIZE);
-    memcpy(BlockStart + BlockSize - MEMORY_GUARD_SIZE, Guard, MEMORY_GUARD_SIZE);
+    const GuardWords Guard = MakeGuardWords(BlockStart);
+    WriteGuard(BlockStart, Guard);
+    WriteGuard(BlockStart + BlockSize - MEMORY_GUARD_SIZE, Guard);
 
     if (Tracking) {
         MemoryTrackerStruct *Record = (MemoryTrackerStruct *)System;
@@ -125,12 +272,12 @@ void *Memory_AllocInt(int32 Size, uint32 Flags, const char *File, int32 Line) {
         // The maxima follow the counts as they were before this block.
         State->MaxAllocations = std::max(State->MaxAllocations, State->Allocations);
         State->MaxBytes = std::max(State->MaxBytes, State->Bytes);
-        __atomic_add_fetch(&State->Allocations, 1, __ATOMIC_RELAXED);
-        __atomic_add_fetch(&State->Bytes, BlockSize, __ATOMIC_RELAXED);
+        // Changed only under the lock; read without it by Memory_GetSize.
+        __atomic_store_n(&State->Allocations, State->Allocations + 1, __ATOMIC_RELAXED);
+        __atomic_store_n(&State->Bytes, State->Bytes + BlockSize, __ATOMIC_RELAXED);
         Unlock(State);
     } else if (State != nullptr) {
-        __atomic_add_fetch(&State->Allocations, 1, __ATOMIC_RELAXED);
-        __atomic_add_fetch(&State->Bytes, BlockSize, __ATOMIC_RELAXED);
+        CountUntracked(1, BlockSize);
     }
 
     void *Address = BlockStart + MEMORY_GUARD_SIZE;
@@ -139,8 +286,8 @@ void *Memory_AllocInt(int32 Size, uint32 Flags, const char *File, int32 Line) {
     return Address;
 }
 
-void *Memory_FreeInt(void *Pointer, int32 Size, const char *File, int32 Line) {
-    uint32 DebugFlags = Debug_Flags();
+// Every case of a free: tracking, tracing, bad arguments, damaged guards.
+[[gnu::noinline]] void *FreeFull(void *Pointer, int32 Size, const char *File, int32 Line, uint32 DebugFlags) {
     if (DebugFlags & DEBUG_FLAG_MEMORYREPORT)
         Log_PrintInt(LOG_DEBUG, File, Line, 0, "-- Free  0x%p: %10d [%s / %d]\n", Pointer, Size, File, Line);
     if (Size < 1) Debug_AbortInt(File, Line, "Invalid Memory Size (%d)\n", Size);
@@ -148,8 +295,8 @@ void *Memory_FreeInt(void *Pointer, int32 Size, const char *File, int32 Line) {
     if (Pointer == nullptr) Debug_AbortInt(File, Line, "No Memory address to free (%d / %d)\n", Size, Saturate(BlockSize));
 
     uint8 *BlockStart = (uint8 *)Pointer - MEMORY_GUARD_SIZE;
-    MemoryStateStruct *State = GlobalMemory;
-    bool Tracking = TrackingOn(State);
+    MemoryStateStruct *State = Hot.State;
+    bool Tracking = Hot.Tracking;
     if (Tracking) {
         MemoryTrackerStruct *Record = RecordOf(BlockStart);
         Lock(State);
@@ -158,18 +305,52 @@ void *Memory_FreeInt(void *Pointer, int32 Size, const char *File, int32 Line) {
         if (Record->Prev != nullptr) Record->Prev->Next = Record->Next;
         else State->Head = Record->Next;
         if (Record->Next != nullptr) Record->Next->Prev = Record->Prev;
-        __atomic_sub_fetch(&State->Allocations, 1, __ATOMIC_RELAXED);
-        __atomic_sub_fetch(&State->Bytes, BlockSize, __ATOMIC_RELAXED);
+        __atomic_store_n(&State->Allocations, State->Allocations - 1, __ATOMIC_RELAXED);
+        __atomic_store_n(&State->Bytes, State->Bytes - BlockSize, __ATOMIC_RELAXED);
         Unlock(State);
         memset(Record, 0, sizeof(*Record));
     }
 
-    Memory_SentinelCheck(1, BlockStart, Size, File, Line);
+    // An untracked block with both guards intact needs no more checking; the
+    // full check (bounds, report of the damage) runs otherwise.
+    if (Tracking || !GuardsIntact(BlockStart, BlockStart, BlockSize))
+        Memory_SentinelCheck(1, BlockStart, Size, File, Line);
     free(Tracking ? (void *)RecordOf(BlockStart) : (void *)BlockStart);
-    if (!Tracking && State != nullptr) {
-        __atomic_sub_fetch(&State->Allocations, 1, __ATOMIC_RELAXED);
-        __atomic_sub_fetch(&State->Bytes, BlockSize, __ATOMIC_RELAXED);
-    }
+    if (!Tracking && State != nullptr) CountUntracked(-1, BlockSize);
+    return nullptr;
+}
+
+} // namespace
+
+// The common case (no tracking, no tracing, a valid size, intact guards)
+// without the frame the full paths need.
+void *Memory_AllocInt(int32 Size, uint32 Flags, const char *File, int32 Line) {
+    const uint32 DebugFlags = Debug_Flags();
+    if (__builtin_expect(Size < 1 || Hot.State == nullptr || Hot.Tracking || (DebugFlags & DEBUG_FLAG_MEMORYREPORT), 0))
+        return AllocFull(Size, Flags, File, Line, DebugFlags);
+    const int64 BlockSize = BlockSizeOf(Size);
+    uint8 *BlockStart =
+        static_cast<uint8 *>((Flags & MEMORY_FLAG_ZERO) ? calloc(1, (size_t)BlockSize) : malloc((size_t)BlockSize));
+    if (__builtin_expect(BlockStart == nullptr, 0)) return AllocFull(Size, Flags, File, Line, DebugFlags);
+    const GuardWords Guard = MakeGuardWords(BlockStart);
+    WriteGuard(BlockStart, Guard);
+    WriteGuard(BlockStart + BlockSize - MEMORY_GUARD_SIZE, Guard);
+    CountUntracked(1, BlockSize);
+    return BlockStart + MEMORY_GUARD_SIZE;
+}
+
+void *Memory_FreeInt(void *Pointer, int32 Size, const char *File, int32 Line) {
+    const uint32 DebugFlags = Debug_Flags();
+    if (__builtin_expect(Size < 1 || Pointer == nullptr || Hot.State == nullptr || Hot.Tracking ||
+                             (DebugFlags & DEBUG_FLAG_MEMORYREPORT),
+                         0))
+        return FreeFull(Pointer, Size, File, Line, DebugFlags);
+    const int64 BlockSize = BlockSizeOf(Size);
+    uint8 *BlockStart = static_cast<uint8 *>(Pointer) - MEMORY_GUARD_SIZE;
+    if (__builtin_expect(!GuardsIntact(BlockStart, BlockStart, BlockSize), 0))
+        return FreeFull(Pointer, Size, File, Line, DebugFlags);
+    free(BlockStart);
+    CountUntracked(-1, BlockSize);
     return nullptr;
 }
 
@@ -241,10 +422,13 @@ int32 Memory_SentinelCheck(int32 Fatal, void *BlockStartAddress, int32 Size, con
 
     // Bytes past the system allocation count as damaged without being read.
     uint8 *System = Tracking ? BlockStart - MEMORY_TRACKER_SIZE : BlockStart;
+    if (GuardsIntact(System, BlockStart, BlockSize)) return 1;
     const uint8 *End = System + malloc_usable_size(System);
+    const uint8 *Trailing = BlockStart + BlockSize - MEMORY_GUARD_SIZE;
+
+    // Damaged: count the bytes that differ, for the report.
     uint8 Guard[MEMORY_GUARD_SIZE];
     MakeGuard(BlockStart, Guard);
-    const uint8 *Trailing = BlockStart + BlockSize - MEMORY_GUARD_SIZE;
     int32 Before = 0, After = 0;
     for (int32 i = 0; i < MEMORY_GUARD_SIZE; i++) {
         if (BlockStart[i] != Guard[i]) Before++;
@@ -325,7 +509,9 @@ int32 Memory_Report(void) {
 int32 Memory_GetSize(int32 *Size) {
     Debug_CheckPointer(Size);
     MemoryStateStruct *State = GlobalMemory;
-    *Size = State != nullptr ? Saturate(__atomic_load_n(&State->Bytes, __ATOMIC_RELAXED)) : 0;
+    int64 Allocations = 0, Bytes = 0;
+    if (State != nullptr) CurrentCounts(State, &Allocations, &Bytes);
+    *Size = Saturate(Bytes);
     return 1;
 }
 
@@ -381,6 +567,10 @@ int32 Memory_Init(int32 Tracking) {
     // neither counted nor tracked and Memory_Remove may free it afterwards.
     CriticalSection_Create(&State.Lock);
     Debug_Assert(State.Lock != NULL, "Unable to create the memory lock");
+    // Counts left from an earlier state (blocks it never saw freed) go.
+    ClearShards();
+    Hot.Tracking = State.Tracking == 1;
+    __atomic_store_n(&Hot.State, &State, __ATOMIC_RELEASE);
     __atomic_store_n(&GlobalMemory, &State, __ATOMIC_RELEASE);
     return 1;
 }
@@ -388,15 +578,19 @@ int32 Memory_Init(int32 Tracking) {
 int32 Memory_Remove(void) {
     MemoryStateStruct *State = GlobalMemory;
     if (State == nullptr) return 0;
+    int64 Allocations = 0, Bytes = 0;
+    CurrentCounts(State, &Allocations, &Bytes);
     __atomic_store_n(&GlobalMemory, (MemoryStateStruct *)nullptr, __ATOMIC_RELEASE);
+    __atomic_store_n(&Hot.State, (MemoryStateStruct *)nullptr, __ATOMIC_RELEASE);
+    Hot.Tracking = false;
     CriticalSection_Delete(&State->Lock);
 
     if (State->Tracking == 1)
         Log_PrintInt(LOG_DEBUG, __FILE__, __LINE__, 0, "Maximum Memory in use (%d / %dk)\n",
                      Saturate(State->MaxAllocations), Saturate(State->MaxBytes >> 10));
-    if (State->Bytes != 0) {
+    if (Bytes != 0) {
         Log_PrintInt(LOG_WARNING, __FILE__, __LINE__, 0, "Not all memory was free'd (%d / %db)\n",
-                     Saturate(State->Allocations), Saturate(State->Bytes));
+                     Saturate(Allocations), Saturate(Bytes));
         if (State->Tracking == 1) DumpRecords(State);
     }
     return 1;

@@ -10,8 +10,10 @@
 // Both guards hold byte i = (block start >> i) ^ 0xCC, i = 0..15.
 //
 // The memory state (GlobalMemory) lives from Debug_Init to Debug_Remove.
-// Without tracking, Allocations and Bytes change by atomic additions; with
-// tracking they change under the memory lock together with the list, so a
+// Without tracking, the counts change by atomic additions to per-thread
+// shards inside memory.cpp (the state's Allocations and Bytes fields stay 0;
+// Memory_GetSize and the leak report sum the shards); with tracking they
+// change in the state under the memory lock together with the list, so a
 // whole check always sees them agree. Counters are 64-bit; every 32-bit
 // answer ("%d" messages, Memory_GetSize) saturates at INT32_MAX.
 #pragma once

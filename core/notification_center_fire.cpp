@@ -59,8 +59,11 @@ void NotificationCenter_FireAfterDelayInternal(NotificationCenter *Center, const
     }
     CriticalSection_Lock(Center->Lock);
     NotificationList_Append(Center->Pending, Fire);
-    CriticalSection_Unlock(Center->Lock);
+    // Posted before the lock is let go: once the fire is queued the owner may
+    // remove the center (waking a blocked caller), so the firing thread must
+    // not touch the center after this section.
     if (DelayMilliseconds == 0) NotificationCenter_PostProcess(Center);
+    CriticalSection_Unlock(Center->Lock);
 }
 
 // Lock held, owner thread, depth 0. Delivers the due queued fires within the

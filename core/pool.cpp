@@ -13,6 +13,14 @@
 // live record of this pool from a second free (state free) and from a pointer
 // the pool never gave out.
 //
+// Fixed-mode chunks, and string chunks of the usual size, are carved from
+// slabs: one allocation from the general allocator holds several chunks,
+// each still of exactly its size with its own header, so counts, reuse order and limits are those
+// of separate chunks while a large pool makes far fewer system allocations.
+// A pool's slabs double in chunks from one, so a pool that needs a single
+// chunk takes exactly that, up to about SlabTargetBytes each; they are
+// freed whole when the pool drops its chunks.
+//
 // String placement is first fit, newest chunk first. The pool keeps a
 // max-tree over the room of its string chunks in the order they were made,
 // updated whenever a chunk's cursor moves: the newest chunk with room for a
@@ -58,6 +66,7 @@ struct PoolChunk {
     uint32 RecordCount; // fixed chunks: records; string chunks: 0
     uint32 RecordSize;  // fixed chunks: the record size they were carved for
     uint32 Slot;        // string chunks: place in the pool's room index
+    uint32 FromSlab;    // 1 when carved from a slab, 0 for an allocation of its own
     PoolChunk *Next;    // newest first
 };
 constexpr uint32 ChunkHeaderBytes = (sizeof(PoolChunk) + 15) & ~15u;
@@ -77,6 +86,17 @@ uint32 StateWord(const PoolDescriptor *Descriptor, uint32 State) {
 
 // Smallest room index: a string pool of a few chunks never regrows it.
 constexpr uint32 RoomIndexMinimum = 16;
+
+// A slab: room for several fixed-mode chunks in one allocation.
+struct PoolSlab {
+    uint8 *Cursor; // where the next chunk is carved
+    uint8 *End;
+    uint32 Size; // bytes of the allocation
+    PoolSlab *Next;
+};
+constexpr uint32 SlabHeaderBytes = (sizeof(PoolSlab) + 15) & ~15u;
+// Slabs stop doubling once they would hold this many bytes.
+constexpr uint64 SlabTargetBytes = 64 * 1024;
 
 } // namespace
 
@@ -99,6 +119,8 @@ struct Pool {
     uint32 ChunkCount;
     PoolDescriptor *FreeList;
     PoolChunk *Chunks;
+    PoolSlab *Slabs;        // newest first
+    uint32 SlabChunks;      // chunks the next slab will hold
     // Private to this implementation: the room index of the string chunks.
     // StringChunks[i] is the i-th string chunk made; Room is a max-tree over
     // their unused bytes, leaves at [RoomCapacity, 2 * RoomCapacity), node n
@@ -143,11 +165,39 @@ void RebuildChunk(Pool *Handle, PoolChunk *Chunk) {
     Chunk->Cursor = AreaEnd;
 }
 
-PoolChunk *AddChunk(Pool *Handle, uint64 AreaBytes, const char *File, int32 Line) {
+// Room for one chunk of Bytes from the newest slab, making a new slab
+// (attributed to File and Line) when it is full.
+uint8 *CarveFromSlab(Pool *Handle, uint64 Bytes, const char *File, int32 Line) {
+    PoolSlab *Slab = Handle->Slabs;
+    if (Slab == nullptr || (uint64)(Slab->End - Slab->Cursor) < Bytes) {
+        uint64 Chunks = std::max<uint32>(Handle->SlabChunks, 1);
+        uint64 SlabBytes = SlabHeaderBytes + Chunks * Bytes;
+        if (SlabBytes > INT32_MAX) {
+            Chunks = 1;
+            SlabBytes = SlabHeaderBytes + Bytes;
+        }
+        Debug_Assert(SlabBytes <= INT32_MAX, "Pool chunk of %lld bytes is too large\n", (long long)Bytes);
+        uint8 *Base = static_cast<uint8 *>(Memory_AllocInt((int32)SlabBytes, MEMORY_FLAG_PLAIN, File, Line));
+        Slab = reinterpret_cast<PoolSlab *>(Base);
+        Slab->Cursor = Base + SlabHeaderBytes;
+        Slab->End = Base + SlabBytes;
+        Slab->Size = (uint32)SlabBytes;
+        Slab->Next = Handle->Slabs;
+        Handle->Slabs = Slab;
+        if (Chunks * 2 * Bytes <= SlabTargetBytes) Handle->SlabChunks = (uint32)(Chunks * 2);
+    }
+    uint8 *Base = Slab->Cursor;
+    Slab->Cursor += Bytes;
+    return Base;
+}
+
+PoolChunk *AddChunk(Pool *Handle, uint64 AreaBytes, const char *File, int32 Line, bool FromSlab) {
     const uint64 Bytes = ChunkHeaderBytes + AreaBytes;
     Debug_Assert(Bytes <= INT32_MAX, "Pool chunk of %lld bytes is too large\n", (long long)Bytes);
-    uint8 *Base = static_cast<uint8 *>(Memory_AllocInt((int32)Bytes, MEMORY_FLAG_PLAIN, File, Line));
+    uint8 *Base = FromSlab ? CarveFromSlab(Handle, Bytes, File, Line)
+                           : static_cast<uint8 *>(Memory_AllocInt((int32)Bytes, MEMORY_FLAG_PLAIN, File, Line));
     PoolChunk *Chunk = reinterpret_cast<PoolChunk *>(Base);
+    Chunk->FromSlab = FromSlab ? 1 : 0;
     Chunk->Base = Base;
     Chunk->Cursor = ChunkArea(Chunk);
     Chunk->Size = (uint32)Bytes;
@@ -163,7 +213,7 @@ PoolChunk *AddChunk(Pool *Handle, uint64 AreaBytes, const char *File, int32 Line
 
 void AddFixedChunk(Pool *Handle, const char *File, int32 Line) {
     Debug_Assert(Handle->ChunkSize > 0, "Pool chunk size must be set before the first allocation\n");
-    PoolChunk *Chunk = AddChunk(Handle, RecordStride(Handle->RecordSize) * Handle->ChunkSize, File, Line);
+    PoolChunk *Chunk = AddChunk(Handle, RecordStride(Handle->RecordSize) * Handle->ChunkSize, File, Line, true);
     Chunk->RecordCount = Handle->ChunkSize;
     Chunk->RecordSize = Handle->RecordSize;
     RebuildChunk(Handle, Chunk);
@@ -187,11 +237,16 @@ void *AllocFixed(Pool *Handle, int32 Size, const char *File, int32 Line) {
 
 uint32 ChunkRoom(PoolChunk *Chunk) { return (uint32)(ChunkEnd(Chunk) - Chunk->Cursor); }
 
+bool IsNewestString(const Pool *Handle, const PoolChunk *Chunk) { return Chunk->Slot + 1 == Handle->StringCount; }
+
 // Sets a string chunk's leaf to its room and carries the change up the tree.
+// The newest chunk is tried first on every request, so it stays out of the
+// tree (leaf 0) and its cursor moves without touching it; it enters with its
+// room when a newer chunk takes its place.
 void UpdateRoom(Pool *Handle, PoolChunk *Chunk) {
     uint32 *Room = Handle->Room;
     uint32 Node = Handle->RoomCapacity + Chunk->Slot;
-    Room[Node] = ChunkRoom(Chunk);
+    Room[Node] = IsNewestString(Handle, Chunk) ? 0 : ChunkRoom(Chunk);
     for (Node >>= 1; Node >= 1; Node >>= 1) {
         const uint32 Larger = std::max(Room[2 * Node], Room[2 * Node + 1]);
         if (Room[Node] == Larger) break;
@@ -236,11 +291,14 @@ void IndexStringChunk(Pool *Handle, PoolChunk *Chunk) {
     }
     Chunk->Slot = Handle->StringCount++;
     Handle->StringChunks[Chunk->Slot] = Chunk;
+    // The chunk it replaces as the newest enters the tree now.
+    if (Chunk->Slot > 0) UpdateRoom(Handle, Handle->StringChunks[Chunk->Slot - 1]);
     UpdateRoom(Handle, Chunk);
 }
 
 // The newest string chunk whose room is larger than Need, or null: the
-// newest itself when it fits, else the rightmost leaf above Need.
+// newest itself when it fits, else the rightmost leaf above Need (the tree
+// holds every older chunk).
 PoolChunk *FindStringChunk(Pool *Handle, int64 Need) {
     if (Handle->StringCount == 0) return nullptr;
     PoolChunk *Newest = Handle->StringChunks[Handle->StringCount - 1];
@@ -257,13 +315,15 @@ void *AllocString(Pool *Handle, int32 Size, const char *File, int32 Line, int64 
     *Need = Size + StringPoolExtra;
     PoolChunk *Chunk = FindStringChunk(Handle, *Need);
     if (Chunk == nullptr) {
-        Chunk = AddChunk(Handle, std::max<uint64>((uint64)Handle->ChunkSize * Handle->RecordSize, RoundUp8(*Need)),
-                         File, Line);
+        // Chunks of the usual size share slabs; a larger text gets its own.
+        const uint64 Usual = (uint64)Handle->ChunkSize * Handle->RecordSize;
+        const uint64 Area = std::max<uint64>(Usual, RoundUp8(*Need));
+        Chunk = AddChunk(Handle, Area, File, Line, Area == Usual && (Area & 15) == 0);
         IndexStringChunk(Handle, Chunk);
     }
     void *Record = Chunk->Cursor;
     Chunk->Cursor += *Need;
-    UpdateRoom(Handle, Chunk);
+    if (!IsNewestString(Handle, Chunk)) UpdateRoom(Handle, Chunk);
     if (Handle->ZeroOnAlloc) *static_cast<uint8 *>(Record) = 0;
     return Record;
 }
@@ -290,10 +350,16 @@ void FreeFixed(Pool *Handle, void *Record, int32 Size, const char *File, int32 L
 }
 
 void RemoveAllLocked(Pool *Handle) {
+    // Chunks carved from slabs go with their slab.
     while (PoolChunk *Chunk = Handle->Chunks) {
         Handle->Chunks = Chunk->Next;
-        Memory_Free(Chunk->Base, (int32)Chunk->Size);
+        if (!Chunk->FromSlab) Memory_Free(Chunk->Base, (int32)Chunk->Size);
     }
+    while (PoolSlab *Slab = Handle->Slabs) {
+        Handle->Slabs = Slab->Next;
+        Memory_Free(Slab, (int32)Slab->Size);
+    }
+    Handle->SlabChunks = 1;
     FreeRoomIndex(Handle);
     Handle->ChunkCount = 0;
     Handle->FreeList = nullptr;

@@ -687,3 +687,7 @@ int32 StringBuffer_Finalize(StringBuffer *Buffer) {
         Buffer->Buffer[std::min(Buffer->Used, Buffer->Capacity - 1)] = 0;
     return 1;
 }
+
+int64 StringPrint_JsonEscapedLength(const uint8 *Text, int32 Length) { return JsonEscapedLength(Text, Length); }
+
+void StringPrint_JsonEscape(const uint8 *Text, int32 Length, char *Out) { JsonEscape(Text, Length, Out); }

@@ -87,3 +87,11 @@ int32 StringBuffer_Finalize(StringBuffer *Buffer);
 int32 Float64_GetDigit(float64 *Value, int32 *DigitsLeft, char *Digit);
 
 RUNTIME_EXTERN_C_END
+
+#ifdef __cplusplus
+// The %js form of a UTF-8 text, for writers that escape without a format:
+// its length in bytes, and the form itself written to Out (which has room
+// for that length). NUL bytes become \u0000 like every control character.
+int64 StringPrint_JsonEscapedLength(const uint8 *Text, int32 Length);
+void StringPrint_JsonEscape(const uint8 *Text, int32 Length, char *Out);
+#endif

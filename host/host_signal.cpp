@@ -2,12 +2,12 @@
 #include "host/host_signal.h"
 
 #include <errno.h>
-#include <poll.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
 #include "core/event_queue.h"
 #include "core/log.h"
+#include "core/native_ui.h"
 #include "core/posix/platform.h"
 
 namespace {
@@ -73,9 +73,10 @@ int32 Host_SetProcessStepRunning(int32 Running) {
 int32 Host_MainLoopStep(int32 TimeoutMS) {
     int32 Descriptor = LoadDescriptor();
     if (Descriptor >= 0) {
-        pollfd Poll{Descriptor, POLLIN, 0};
+        // The wait runs the windowing system's events too, so windows stay
+        // live while the loop has no work.
         int Wait = GlobalHostSignal.FlushIncomplete ? 0 : (TimeoutMS < 0 ? -1 : TimeoutMS);
-        if (poll(&Poll, 1, Wait) > 0 && (Poll.revents & POLLIN) != 0) Drain(Descriptor);
+        if (NativeUI_Poll(Descriptor, Wait)) Drain(Descriptor);
     }
     // Cleared before the flush: a post that the flush does not see schedules the next one.
     Platform_CAS(&GlobalHostSignal.FlushOutstanding, 0, 1);

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "core/analytics.h"
+#include "core/async_file.h"
 #include "core/command_line.h"
 #include "core/crypto/authenticate.h"
 #include "core/core_script.h"
@@ -16,8 +17,10 @@
 #include "core/event_queue.h"
 #include "core/interop.h"
 #include "core/formats/json.h"
+#include "core/io_worker.h"
 #include "core/log.h"
 #include "core/meter.h"
+#include "core/native_ui.h"
 #include "core/notification_center.h"
 #include "core/path.h"
 #include "core/posix/platform.h"
@@ -29,6 +32,9 @@
 #include "workflow/workflow_app.h"
 #include "workflow/workflow_app_life.h"
 #include "workflow/workflow_manager.h"
+#ifdef RUNTIME_WITH_GTK
+#include "core/posix/gtk/native_ui_gtk.h"
+#endif
 
 namespace {
 
@@ -61,7 +67,8 @@ constexpr char Usage[] =
     "  --append          append to the log file instead of truncating it\n"
     "  --cmdline         command-line mode: fatal stops show no dialog\n"
     "  --commit          force every log write to disk\n"
-    "  --debug[=LEVEL]   write the log file (LEVEL: ERROR, WARNING, INFO, DEBUG)\n"
+    "  --debug[=LEVEL]   write the log file; LEVEL (ERROR, WARNING, INFO or DEBUG)\n"
+    "                    is the log level its header names\n"
     "  --debugfile       write the log file into the desktop folder\n"
     "  --debugfileid=ID  put ID into the log file name\n"
     "  --debugdir=DIR    write the log file into DIR (with --debug)\n"
@@ -174,13 +181,22 @@ int main(int argc, char **argv) {
     Debug_Init(HostLogName, HostVersion, Flags);
     Platform_Init();
     Thread_Init();
+    Meter_Init();
     EventQueue_Init();
     NotificationCenter_Init();
     Registry_Init();
     Interop_Init();
     Path_Init();
+    // Real windows where a display opens, else the headless model; the
+    // fatal-stop hook shows its box from here on.
+#ifdef RUNTIME_WITH_GTK
+    NativeUIGtk_Register();
+#endif
+    NativeUI_Init();
     Host_MainThreadSignalInit();
     Thread_SetUnhandledSignal(Host_PlatformMainThreadSignal);
+    IOWorker_Init();
+    AsyncFile_Init();
     // The core script classes answer to this program's own module name.
     char ModuleName[MAX_PATH_SIZE] = "";
     Platform_GetModuleFilename(nullptr, ModuleName, sizeof(ModuleName));
@@ -189,7 +205,6 @@ int main(int argc, char **argv) {
 
     LogCommandLine();
     if (RunsWorkflow) {
-        Meter_Init();
         Authenticate_Init();
         WorkflowApp_Init();
         WebGet_WhitelistAdd("127.0.0.1");
@@ -211,19 +226,23 @@ int main(int argc, char **argv) {
         Authenticate_Remove();
         while (!Host_MainLoopStep(0)) {
         }
-        Meter_Remove();
         Debug_SetExitCode(Code);
     } else {
         // One process step of the hubs, then flush what start-up posted to
         // the main queue before shutting down.
         Host_SetProcessStepRunning(1);
+        IOWorker_Process();
         NotificationCenter_Process();
         Interop_Process();
+        Meter_Process();
         Host_SetProcessStepRunning(0);
         while (!Host_MainLoopStep(0)) {
         }
     }
 
+    // File requests and posted jobs finish before anything they report to goes.
+    AsyncFile_Remove();
+    IOWorker_Remove();
     // The hubs go before the event queues: removing the notification center
     // takes its queued event off the main queue.
     Thread_SetUnhandledSignal(nullptr);
@@ -231,10 +250,12 @@ int main(int argc, char **argv) {
     // A directory-size thread still counting is stopped before the bridge
     // and the center it answers through go.
     Path_Remove();
+    NativeUI_Remove();
     Interop_Remove();
     Registry_Remove();
     NotificationCenter_Remove();
     EventQueue_Remove();
+    Meter_Remove();
     Thread_Remove();
     Platform_Remove();
     int32 ExitCode = Debug_Remove();

@@ -5,11 +5,13 @@ set -e
 PACKAGES="
   cmake ninja-build g++ clang libclang-rt-14-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  zlib1g-dev libzip-dev libpcre2-dev pcre2-utils
+  zlib1g-dev libzip-dev libpcre2-dev pcre2-utils curl
   python3 python3-cryptography python3-yaml
   libxml2-utils zip p7zip-full xdelta3
   libssl-dev rapidjson-dev nlohmann-json3-dev libxml2-dev libyaml-dev
-  openssl ca-certificates util-linux
+  openssl ca-certificates util-linux procps
+  duktape-dev
+  libgtk-3-dev libnotify-dev xvfb xauth x11-utils imagemagick xdotool
 "
 MISSING=""
 for p in $PACKAGES; do

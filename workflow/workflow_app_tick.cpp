@@ -11,6 +11,7 @@
 #include "core/time.h"
 #include "workflow/task.h"
 #include "workflow/workflow.h"
+#include "workflow/workflow_app_web.h"
 #include "workflow/workflow_run.h"
 
 namespace {
@@ -150,6 +151,7 @@ int32 WorkflowApp_InitTick(void) {
     Analytics_Init();
     MeterRW_SetParentHandle(Analytics_GetRemoteMeterRWHandle(), State->Remote);
     NotificationCenter_AddObserver("Task", "Complete", State, OnTaskComplete);
+    WorkflowApp_WebStart();
     WorkflowRun_Init();
     return TRUE;
 }
@@ -157,6 +159,7 @@ int32 WorkflowApp_InitTick(void) {
 int32 WorkflowApp_RemoveTick(void) {
     if (State == nullptr) return TRUE;
     WorkflowRun_Remove();
+    WorkflowApp_WebStop();
     NotificationCenter_RemoveObserver("Task", "Complete", State, OnTaskComplete);
     MeterRW_SetParentHandle(Analytics_GetRemoteMeterRWHandle(), nullptr);
     Analytics_Remove();
@@ -178,6 +181,7 @@ int32 WorkflowApp_Process(void) {
     if (Now >= State->NextStatusTime) PublishStatus(Now);
     EventQueue_Flush(nullptr);
     if (Meter_IsInitialized()) Meter_Process();
+    WorkflowApp_WebProcess();
     NotificationCenter_Process();
     Analytics_Process();
     if (State->DisconnectSeen && WorkflowRun_GetRunningCount() == 0) {

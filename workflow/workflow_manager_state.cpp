@@ -323,7 +323,16 @@ int32 ManagerInt_OnEventComplete(const char *WorkflowId, const char *Name, uint3
         int32 Limit = IsState ? Manager->MaximumActiveStateTasks : Manager->MaximumActiveTasks;
         if (String_CompareWithoutCase(Running, Name)) {
             Dictionary_RemoveByKey(Manager->Active, WorkflowId);
-            if (ManagerInt_NameIn(Manager->ProgressTaskNames, Name)) Dictionary_RemoveByKey(Manager->Progress, WorkflowId);
+            if (ManagerInt_NameIn(Manager->ProgressTaskNames, Name)) {
+                // The task's last figure is published before its entry goes,
+                // even when its final report and its end share one pass.
+                ManagerInt_ComputeProgress();
+                if (Manager->Dirty) {
+                    ManagerInt_PublishStatus();
+                    Manager->Dirty = FALSE;
+                }
+                Dictionary_RemoveByKey(Manager->Progress, WorkflowId);
+            }
             Manager->Dirty = TRUE;
             Log_Info("WorkflowManager - Task Queue - %s - Complete - %s (%d/%d)\n", WorkflowId, Name,
                      ManagerInt_CountActive(IsState), Limit);

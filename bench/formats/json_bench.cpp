@@ -1,15 +1,27 @@
-// JSON load into a Dictionary and save from it, on one generated 10 MB
-// document (records of strings with escapes and non-ASCII text, numbers,
-// literals, nested lists and objects), beside the DOM parse and write of
-// RapidJSON and nlohmann::json on the same bytes. Those two libraries appear
-// only here, as yardsticks.
+// JSON load into a Dictionary, the scanner alone, save, and the peak memory
+// of one load, beside RapidJSON and nlohmann::json on the same bytes. Those
+// two libraries appear only here, as yardsticks.
+//
+// The documents come from bench/make_json_documents.py (run by the build):
+// four shapes of about 10 MB (mixed, numbers, strings, 28 levels deep) and
+// the mixed shape at 1 and 50 MB for the linearity series.
+//
+// Fairness: every load iteration includes one teardown on every side (ours
+// resets the Dictionary, the others destroy their document); RapidJSON also runs keeping
+// numbers as text, which is what the Dictionary stores; every save writes
+// into an output buffer sized beforehand.
 #include <benchmark/benchmark.h>
+#include <malloc.h>
 
-#include <random>
+#include <algorithm>
+#include <atomic>
+#include <fstream>
+#include <sstream>
 #include <string>
 
 #include <nlohmann/json.hpp>
 #include <rapidjson/document.h>
+#include <rapidjson/reader.h>
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
 
@@ -17,61 +29,188 @@
 #include "core/dictionary.h"
 #include "core/formats/json.h"
 
+#ifndef JSON_BENCH_DOCUMENTS
+#define JSON_BENCH_DOCUMENTS "/tmp/json-bench-documents"
+#endif
+
+// ---- Peak heap use: the program's malloc family, counted while asked ----
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+extern "C" {
+void *__libc_malloc(size_t);
+void *__libc_calloc(size_t, size_t);
+void *__libc_realloc(void *, size_t);
+void __libc_free(void *);
+}
+
 namespace {
+std::atomic<bool> Counting{false};
+std::atomic<int64_t> InUse{0};
+std::atomic<int64_t> Peak{0};
+
+void Count(int64_t Delta) {
+    const int64_t Now = InUse.fetch_add(Delta, std::memory_order_relaxed) + Delta;
+    int64_t Seen = Peak.load(std::memory_order_relaxed);
+    while (Now > Seen && !Peak.compare_exchange_weak(Seen, Now, std::memory_order_relaxed)) {
+    }
+}
+} // namespace
+
+extern "C" {
+void *malloc(size_t Size) {
+    void *Block = __libc_malloc(Size);
+    if (Block != nullptr && Counting.load(std::memory_order_relaxed)) Count((int64_t)malloc_usable_size(Block));
+    return Block;
+}
+void *calloc(size_t Count_, size_t Size) {
+    void *Block = __libc_calloc(Count_, Size);
+    if (Block != nullptr && Counting.load(std::memory_order_relaxed)) Count((int64_t)malloc_usable_size(Block));
+    return Block;
+}
+void *realloc(void *Old, size_t Size) {
+    if (!Counting.load(std::memory_order_relaxed)) return __libc_realloc(Old, Size);
+    const int64_t Before = Old != nullptr ? (int64_t)malloc_usable_size(Old) : 0;
+    void *Block = __libc_realloc(Old, Size);
+    if (Block != nullptr) Count((int64_t)malloc_usable_size(Block) - Before);
+    return Block;
+}
+void free(void *Block) {
+    if (Block != nullptr && Counting.load(std::memory_order_relaxed)) Count(-(int64_t)malloc_usable_size(Block));
+    __libc_free(Block);
+}
+}
+#define JSON_BENCH_PEAK 1
+#endif
+
+namespace {
+
+// Peak bytes above the level at Start, while Work runs.
+template <typename Function> int64_t PeakOf(const Function &Work) {
+#ifdef JSON_BENCH_PEAK
+    InUse = 0;
+    Peak = 0;
+    Counting = true;
+    Work();
+    Counting = false;
+    return Peak.load();
+#else
+    Work();
+    return 0;
+#endif
+}
 
 struct Runtime {
     Runtime() { Debug_Init("/tmp/json-bench.log", nullptr, 0); }
     ~Runtime() { Debug_Remove(); }
 };
 
-// About 10 MB of records; the same bytes on every call.
-const std::string &Document() {
-    static const std::string Text = [] {
-        std::mt19937 Random(2024);
-        const char *Words[] = {"alpha", "beta", "gamma", "delta", "caf\\u00e9", "line\\nbreak", "quote\\\"d",
-                               "\xC3\xA9t\xC3\xA9", "\xF0\x9F\x98\x80 smile", "path\\/to\\/file"};
-        std::string Out = "{\"records\":[";
-        for (int32 Index = 0; Out.size() < 10u * 1000 * 1000; Index++) {
-            if (Index) Out += ",";
-            Out += "{\"id\":" + std::to_string(Index) + ",\"name\":\"" + Words[Random() % 10] + " " +
-                   std::to_string(Random()) + "\",\"score\":" + std::to_string((Random() % 100000) / 100.0) +
-                   ",\"rate\":-" + std::to_string(Random() % 1000) + "e-3,\"active\":" +
-                   (Random() % 2 ? "true" : "false") + ",\"parent\":null,\"tags\":[\"" + Words[Random() % 10] +
-                   "\",\"" + Words[Random() % 10] + "\"],\"point\":{\"x\":" + std::to_string(Random() % 1000) +
-                   ",\"y\":" + std::to_string(Random() % 1000) + "}}";
-        }
-        Out += "]}";
-        return Out;
-    }();
+const char *const Shapes[] = {"mixed", "numbers", "strings", "deep", "mixed-1mb", "mixed-50mb"};
+
+// The document of a shape (range 0), read once.
+const std::string &Document(int64_t Shape) {
+    static std::string Texts[std::size(Shapes)];
+    std::string &Text = Texts[Shape];
+    if (Text.empty()) {
+        std::ifstream In(std::string(JSON_BENCH_DOCUMENTS) + "/" + Shapes[Shape] + ".json", std::ios::binary);
+        std::ostringstream Read;
+        Read << In.rdbuf();
+        Text = Read.str();
+    }
     return Text;
 }
 
-void Report(benchmark::State &State) {
-    State.SetBytesProcessed((int64_t)State.iterations() * (int64_t)Document().size());
+bool Ready(benchmark::State &State, const std::string &Text) {
+    if (!Text.empty()) return true;
+    State.SkipWithError("document missing: run bench/make_json_documents.py");
+    return false;
 }
 
-// Range 0: the Dictionary's own storage; 1: its string pool; 2: no
-// Dictionary at all (the scanner alone).
+void Report(benchmark::State &State, const std::string &Text) {
+    State.SetBytesProcessed((int64_t)State.iterations() * (int64_t)Text.size());
+    State.SetLabel(Shapes[State.range(0)]);
+}
+
+// ---- Load ----
+
+// Range 1: 0 the Dictionary's own storage, 1 its string pool.
 void JsonLoad(benchmark::State &State) {
     Runtime Scope;
-    const std::string &Text = Document();
+    const std::string &Text = Document(State.range(0));
+    if (!Ready(State, Text)) return;
     JSON *Json = nullptr;
     Dictionary *Dict = nullptr;
     JSON_Create(&Json);
     Dictionary_Create(&Dict);
-    Dictionary_SetStringPool(Dict, State.range(0) == 1);
-    if (State.range(0) != 2) JSON_SetDictionaryHandle(Json, Dict);
+    Dictionary_SetStringPool(Dict, State.range(1) == 1);
+    JSON_SetDictionaryHandle(Json, Dict);
     for (auto _ : State) {
         if (!JSON_LoadBuffer(Json, Text.data(), (int32)Text.size())) State.SkipWithError("load failed");
+        // The teardown belongs to the iteration, as the others' destructors do.
+        Dictionary_Reset(Dict);
     }
-    Report(State);
+    Report(State, Text);
     JSON_Release(&Json);
     Dictionary_Release(&Dict);
 }
 
+// The scanner alone: a JSON object without a Dictionary.
+void JsonScan(benchmark::State &State) {
+    Runtime Scope;
+    const std::string &Text = Document(State.range(0));
+    if (!Ready(State, Text)) return;
+    JSON *Json = nullptr;
+    JSON_Create(&Json);
+    for (auto _ : State)
+        if (!JSON_LoadBuffer(Json, Text.data(), (int32)Text.size())) State.SkipWithError("scan failed");
+    Report(State, Text);
+    JSON_Release(&Json);
+}
+
+// Range 1: 0 numbers parsed, 1 numbers kept as text.
+void RapidJsonParse(benchmark::State &State) {
+    const std::string &Text = Document(State.range(0));
+    if (!Ready(State, Text)) return;
+    for (auto _ : State) {
+        rapidjson::Document Parsed;
+        if (State.range(1) == 1)
+            Parsed.Parse<rapidjson::kParseNumbersAsStringsFlag>(Text.data(), Text.size());
+        else
+            Parsed.Parse(Text.data(), Text.size());
+        if (Parsed.HasParseError()) State.SkipWithError("parse failed");
+        benchmark::DoNotOptimize(Parsed);
+    }
+    Report(State, Text);
+}
+
+// RapidJSON's SAX reader with a handler that accepts everything, numbers
+// kept as text: the counterpart of the scanner alone.
+void RapidJsonScan(benchmark::State &State) {
+    const std::string &Text = Document(State.range(0));
+    if (!Ready(State, Text)) return;
+    for (auto _ : State) {
+        rapidjson::Reader Reader;
+        rapidjson::BaseReaderHandler<> Handler;
+        rapidjson::StringStream Stream(Text.c_str());
+        if (!Reader.Parse<rapidjson::kParseNumbersAsStringsFlag>(Stream, Handler)) State.SkipWithError("scan failed");
+    }
+    Report(State, Text);
+}
+
+void NlohmannParse(benchmark::State &State) {
+    const std::string &Text = Document(State.range(0));
+    if (!Ready(State, Text)) return;
+    for (auto _ : State) {
+        nlohmann::json Parsed = nlohmann::json::parse(Text);
+        benchmark::DoNotOptimize(Parsed);
+    }
+    Report(State, Text);
+}
+
+// ---- Save, into buffers sized before the loop ----
+
 void JsonSave(benchmark::State &State) {
     Runtime Scope;
-    const std::string &Text = Document();
+    const std::string &Text = Document(State.range(0));
+    if (!Ready(State, Text)) return;
     JSON *Json = nullptr;
     Dictionary *Dict = nullptr;
     JSON_Create(&Json);
@@ -86,57 +225,92 @@ void JsonSave(benchmark::State &State) {
         if (!JSON_SaveBuffer(Json, Out.data(), Size, &Written)) State.SkipWithError("save failed");
         benchmark::DoNotOptimize(Out.data());
     }
-    Report(State);
+    Report(State, Text);
     JSON_Release(&Json);
     Dictionary_Release(&Dict);
 }
 
-void RapidJsonParse(benchmark::State &State) {
-    const std::string &Text = Document();
-    for (auto _ : State) {
-        rapidjson::Document Parsed;
-        Parsed.Parse(Text.data(), Text.size());
-        if (Parsed.HasParseError()) State.SkipWithError("parse failed");
-        benchmark::DoNotOptimize(Parsed);
-    }
-    Report(State);
-}
-
 void RapidJsonWrite(benchmark::State &State) {
+    const std::string &Text = Document(State.range(0));
+    if (!Ready(State, Text)) return;
     rapidjson::Document Parsed;
-    Parsed.Parse(Document().data(), Document().size());
+    Parsed.Parse(Text.data(), Text.size());
+    rapidjson::StringBuffer Buffer(nullptr, 2 * Text.size());
     for (auto _ : State) {
-        rapidjson::StringBuffer Buffer;
+        Buffer.Clear();
         rapidjson::Writer<rapidjson::StringBuffer> Writer(Buffer);
         Parsed.Accept(Writer);
         benchmark::DoNotOptimize(Buffer.GetString());
     }
-    Report(State);
-}
-
-void NlohmannParse(benchmark::State &State) {
-    const std::string &Text = Document();
-    for (auto _ : State) {
-        nlohmann::json Parsed = nlohmann::json::parse(Text);
-        benchmark::DoNotOptimize(Parsed);
-    }
-    Report(State);
+    Report(State, Text);
 }
 
 void NlohmannWrite(benchmark::State &State) {
-    const nlohmann::json Parsed = nlohmann::json::parse(Document());
+    const std::string &Text = Document(State.range(0));
+    if (!Ready(State, Text)) return;
+    const nlohmann::json Parsed = nlohmann::json::parse(Text);
+    std::string Out;
+    Out.reserve(2 * Text.size());
     for (auto _ : State) {
-        std::string Out = Parsed.dump();
+        Out.clear();
+        nlohmann::detail::serializer<nlohmann::json> Writer(nlohmann::detail::output_adapter<char>(Out), ' ');
+        Writer.dump(Parsed, false, false, 0);
         benchmark::DoNotOptimize(Out.data());
     }
-    Report(State);
+    Report(State, Text);
 }
+
+// ---- Peak heap use of one load (counter "peak_MB"; time is not the point) ----
+
+// Range 1: 0 ours, 1 ours with the string pool, 2 nlohmann, 3 RapidJSON
+// DOM, 4 RapidJSON keeping numbers as text.
+void LoadPeak(benchmark::State &State) {
+    Runtime Scope;
+    const std::string &Text = Document(State.range(0));
+    if (!Ready(State, Text)) return;
+    const int64_t Side = State.range(1);
+    int64_t Highest = 0;
+    for (auto _ : State) {
+        if (Side <= 1) {
+            JSON *Json = nullptr;
+            Dictionary *Dict = nullptr;
+            JSON_Create(&Json);
+            Dictionary_Create(&Dict);
+            Dictionary_SetStringPool(Dict, Side == 1);
+            JSON_SetDictionaryHandle(Json, Dict);
+            Highest = std::max(Highest, PeakOf([&] { JSON_LoadBuffer(Json, Text.data(), (int32)Text.size()); }));
+            JSON_Release(&Json);
+            Dictionary_Release(&Dict);
+        } else if (Side == 2) {
+            nlohmann::json Parsed;
+            Highest = std::max(Highest, PeakOf([&] { Parsed = nlohmann::json::parse(Text); }));
+        } else {
+            rapidjson::Document Parsed;
+            Highest = std::max(Highest, PeakOf([&] {
+                                   if (Side == 4)
+                                       Parsed.Parse<rapidjson::kParseNumbersAsStringsFlag>(Text.data(), Text.size());
+                                   else
+                                       Parsed.Parse(Text.data(), Text.size());
+                               }));
+        }
+    }
+    State.counters["peak_MB"] = (double)Highest / 1e6;
+    State.SetLabel(Shapes[State.range(0)]);
+}
+
+void Shapes4(benchmark::internal::Benchmark *Bench) { Bench->DenseRange(0, 3)->Unit(benchmark::kMillisecond); }
 
 } // namespace
 
-BENCHMARK(JsonLoad)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond);
-BENCHMARK(RapidJsonParse)->Unit(benchmark::kMillisecond);
-BENCHMARK(NlohmannParse)->Unit(benchmark::kMillisecond);
-BENCHMARK(JsonSave)->Unit(benchmark::kMillisecond);
-BENCHMARK(RapidJsonWrite)->Unit(benchmark::kMillisecond);
-BENCHMARK(NlohmannWrite)->Unit(benchmark::kMillisecond);
+BENCHMARK(JsonLoad)->ArgNames({"shape", "pool"})->ArgsProduct({{0, 1, 2, 3}, {0, 1}})->Unit(benchmark::kMillisecond);
+BENCHMARK(RapidJsonParse)->ArgNames({"shape", "text"})->ArgsProduct({{0, 1, 2, 3}, {0, 1}})->Unit(benchmark::kMillisecond);
+BENCHMARK(NlohmannParse)->ArgName("shape")->Apply(Shapes4);
+BENCHMARK(JsonScan)->ArgName("shape")->Apply(Shapes4);
+BENCHMARK(RapidJsonScan)->ArgName("shape")->Apply(Shapes4);
+BENCHMARK(JsonSave)->ArgName("shape")->Apply(Shapes4);
+BENCHMARK(RapidJsonWrite)->ArgName("shape")->Apply(Shapes4);
+BENCHMARK(NlohmannWrite)->ArgName("shape")->Apply(Shapes4);
+BENCHMARK(LoadPeak)->ArgNames({"shape", "side"})->ArgsProduct({{0, 1, 2, 3}, {0, 1, 2, 3, 4}})->Iterations(2);
+// Linearity: the mixed shape at 1, 10 and 50 MB, own storage and string pool.
+BENCHMARK(JsonLoad)->Name("JsonLoadBySize")->ArgNames({"shape", "pool"})->ArgsProduct({{4, 0, 5}, {0, 1}})
+    ->Unit(benchmark::kMillisecond);

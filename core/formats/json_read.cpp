@@ -13,11 +13,15 @@
 // literal that ends there is complete, anything still open is an error
 // ("UnknownLength") instead of a cut document reported as success.
 #include <string.h>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include <array>
 #include <charconv>
 
 #include "core/buffered_stream.h"
+#include "core/dictionary_internal.h"
 #include "core/formats/json.h"
 #include "core/formats/json_internal.h"
 #include "core/memory.h"
@@ -60,18 +64,43 @@ constexpr auto StringStops = [] {
     return Table;
 }();
 
+// The first byte at or after Start (before End) that ends a run of plain
+// string text, or End. Sixteen bytes are looked at a time where they can be.
+inline int32 FindStringStop(const uint8 *Chunk, int32 Start, int32 End) {
+    int32 At = Start;
+#if defined(__SSE2__)
+    const __m128i Quote = _mm_set1_epi8('"'), Backslash = _mm_set1_epi8('\\'), LineFeed = _mm_set1_epi8('\n');
+    for (; At + 16 <= End; At += 16) {
+        const __m128i Bytes = _mm_loadu_si128(reinterpret_cast<const __m128i *>(Chunk + At));
+        const __m128i Stops = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(Bytes, Quote), _mm_cmpeq_epi8(Bytes, Backslash)),
+                                           _mm_cmpeq_epi8(Bytes, LineFeed));
+        const int32 Mask = _mm_movemask_epi8(Stops);
+        if (Mask != 0) return At + __builtin_ctz((uint32)Mask);
+    }
+#endif
+    while (At < End && !StringStops[Chunk[At]]) At++;
+    return At;
+}
+
 using unicode::CombineSurrogates;
 using unicode::EncodeUtf8;
 using unicode::IsHighSurrogate;
 using unicode::IsLowSurrogate;
 
 // The key segments of levels 0 ... Depth - 1 joined by backslashes, cut to the
-// buffer; empty segments at the front add no separator.
+// buffer; empty segments at the front add no separator. An array level's
+// segment is the index of its current element, printed only here.
 void BuildPath(const JSON *Json, int32 Depth, char *Path, int32 Size) {
     int32 Used = 0;
     bool Started = false;
     for (int32 Level = 0; Level < Depth; Level++) {
-        const char *Segment = Json->Levels[Level].Key;
+        const JSONLevel &Current = Json->Levels[Level];
+        const char *Segment = Current.Key;
+        char Index[16] = "";
+        if (Current.Kind == JSON_KIND_ARRAY) {
+            if (Current.Index >= 0) *std::to_chars(Index, Index + sizeof(Index) - 1, Current.Index).ptr = 0;
+            Segment = Index;
+        }
         if (!Started && Segment[0] == 0) continue;
         if (Started && Used < Size - 1) Path[Used++] = '\\';
         for (const char *p = Segment; *p != 0 && Used < Size - 1; p++) Path[Used++] = *p;
@@ -164,12 +193,7 @@ class Scanner {
         if (J->ValueSeen && !J->CommaSeen)
             JsonInternal_Report(J, "Comma expected [%c @ %d:%d]", Character, J->Line, Column());
         JsonInternal_ClearValueState(J);
-        if (ParentIs(JSON_KIND_ARRAY)) {
-            JSONLevel &Parent = J->Levels[J->Depth - 1];
-            Parent.Index++;
-            const auto Printed = std::to_chars(Parent.Key, Parent.Key + JSON_KEY_SIZE - 1, Parent.Index);
-            *Printed.ptr = 0;
-        }
+        if (ParentIs(JSON_KIND_ARRAY)) J->Levels[J->Depth - 1].Index++;
         J->Levels[J->Depth].Kind = Kind;
         J->ValueStart = Base + Pos;
     }
@@ -203,17 +227,21 @@ class Scanner {
                 Key = J->Levels[Depth - 1].Key;
                 if (const char *Slash = strrchr(Key, '\\')) Key = Slash + 1;
             }
-            DictionaryItem *Item = nullptr;
-            Dictionary_Add(Target, Key, &Item);
-            Dictionary_ItemSetType(Target, Item, DictionaryType(Kind));
+            // What Dictionary_Add, _ItemSetType and _ItemSetBuffer (or
+            // _ItemSetBoolean) do, reports included, without their checks
+            // repeated for every value of a document.
+            Dictionary_CheckHandle(Target);
+            Dictionary_CheckList(Target);
+            DictionaryItem *Item = DictionaryInt_Insert(Target, Target->Items.Last, Key);
+            DictionaryInt_SetType(Target, Item, DictionaryType(Kind));
             switch (Kind) {
                 case JSON_KIND_STRING:
-                case JSON_KIND_NUMBER: Dictionary_ItemSetBuffer(Target, Item, Text, TextLength); break;
+                case JSON_KIND_NUMBER: DictionaryInt_SetBuffer(Target, Item, Text, TextLength); break;
                 case JSON_KIND_BOOLEAN:
-                    Dictionary_ItemSetBoolean(Target, Item, TextLength == 4 && memcmp(Text, "true", 4) == 0);
+                    DictionaryInt_SetBoolean(Target, Item, TextLength == 4 && memcmp(Text, "true", 4) == 0);
                     break;
                 case JSON_KIND_OBJECT:
-                case JSON_KIND_ARRAY: Dictionary_ItemGetDictionaryHandle(Target, Item, &Child); break;
+                case JSON_KIND_ARRAY: Child = Item->Child; break;
                 default: break;
             }
         }
@@ -407,13 +435,11 @@ class Scanner {
             if (J->PendingSurrogate != 0 && Character != '\\') DropPendingSurrogate();
             // Plain bytes, raw control characters and UTF-8 included, are
             // taken as they are.
-            int32 End = Pos;
-            for (; End < Length; End++) {
-                const uint8 Byte = Chunk[End];
-                if (!StringStops[Byte]) continue;
-                if (Byte != '\n') break;
+            int32 End = FindStringStop(Chunk, Pos, Length);
+            while (End < Length && Chunk[End] == '\n') {
                 J->Line++;
                 J->LineStart = Base + End + 1;
+                End = FindStringStop(Chunk, End + 1, Length);
             }
             Pos = End;
             if (Pos == Length) return Outcome::More;
@@ -477,6 +503,10 @@ class Scanner {
     Outcome Number() {
         int32 &State = J->SubState;
         for (; Pos < Length; Pos++) {
+            // Within digits every further digit leaves the state as it is.
+            if (State == JsonNumberDigits)
+                while (Pos < Length && Chunk[Pos] >= '0' && Chunk[Pos] <= '9') Pos++;
+            if (Pos == Length) break;
             const uint8 Character = Chunk[Pos];
             bool Bad = false;
             switch (Character) {

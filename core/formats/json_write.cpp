@@ -12,10 +12,14 @@
 // null; number texts in the lenient forms the reader accepts (+1, .5, 00) are
 // written in standard form; keys of List members are not written.
 #include <string.h>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include <array>
 #include <new>
 
+#include "core/dictionary_internal.h"
 #include "core/formats/json.h"
 #include "core/formats/json_internal.h"
 #include "core/memory.h"
@@ -36,34 +40,52 @@ constexpr auto PlainBytes = [] {
 
 bool IsDigit(char Character) { return Character >= '0' && Character <= '9'; }
 
+// The length of the run of plain bytes (see PlainBytes) at the start of a
+// text; sixteen bytes are looked at a time where they can be.
+int32 PlainRun(const char *Text, int32 Length) {
+    int32 Plain = 0;
+#if defined(__SSE2__)
+    const __m128i Space = _mm_set1_epi8(0x20), Delete = _mm_set1_epi8(0x7F);
+    const __m128i Quote = _mm_set1_epi8('"'), Backslash = _mm_set1_epi8('\\');
+    for (; Plain + 16 <= Length; Plain += 16) {
+        const __m128i Bytes = _mm_loadu_si128(reinterpret_cast<const __m128i *>(Text + Plain));
+        // Signed, bytes from 0x80 up are below the blank too.
+        const __m128i Special =
+            _mm_or_si128(_mm_or_si128(_mm_cmplt_epi8(Bytes, Space), _mm_cmpeq_epi8(Bytes, Delete)),
+                         _mm_or_si128(_mm_cmpeq_epi8(Bytes, Quote), _mm_cmpeq_epi8(Bytes, Backslash)));
+        const int32 Mask = _mm_movemask_epi8(Special);
+        if (Mask != 0) return Plain + __builtin_ctz((uint32)Mask);
+    }
+#endif
+    while (Plain < Length && PlainBytes[(uint8)Text[Plain]]) Plain++;
+    return Plain;
+}
+
 class Writer {
   public:
     Writer(StreamStruct *Stream, bool Minify, bool PrivateKeys)
         : Stream(Stream), Minify(Minify), PrivateKeys(PrivateKeys) {}
 
+    // The tree is walked through its records directly (with the checks a
+    // walk makes), not through the per-item getters: a save visits every
+    // item once and the calls would cost as much as the writing.
     bool Items(Dictionary *Container, int32 Level, bool InList) {
-        DictionaryItem *Item = nullptr;
-        bool Have = Dictionary_ItemGetFirst(Container, &Item) != 0;
-        while (Have && !Failed) {
-            DictionaryItem *Next = nullptr;
-            const bool HaveNext = Dictionary_ItemGetNext(Container, Item, &Next) != 0;
-            const char *Key = nullptr;
-            if (!InList && Dictionary_ItemGetKeyPtr(Container, Item, &Key)) {
+        Dictionary_CheckHandle(Container);
+        Dictionary_CheckList(Container);
+        for (DictionaryItem *Item = Container->Items.First; Item != nullptr && !Failed; Item = Item->Next) {
+            Dictionary_CheckItem(Item);
+            if (!InList && Item->Key != nullptr) {
                 if (!Minify) Indent(Level);
                 Put('"');
-                uint32 Private = 0;
-                if (PrivateKeys) Dictionary_ItemGetPrivate(Container, Item, &Private);
-                if (Private) Put('.');
-                Escaped(Key, (int32)strlen(Key));
+                if (PrivateKeys && DictionaryInt_GetPrivate(Container, Item)) Put('.');
+                Escaped(Item->Key, Item->KeyLength);
                 Put("\":", 2);
                 if (!Minify) Put(' ');
             }
             if (InList && !Minify) Indent(Level);
             Value(Container, Item, Level);
-            if (HaveNext) Put(',');
+            if (Item->Next != nullptr) Put(',');
             if (!Minify) Put('\n');
-            Item = Next;
-            Have = HaveNext;
         }
         return !Failed;
     }
@@ -92,6 +114,11 @@ class Writer {
     char Stage[StageSize];
 
     void Put(const char *Text, int32 Length) {
+        if (Length <= StageSize - Used) {
+            memcpy(Stage + Used, Text, (size_t)Length);
+            Used += Length;
+            return;
+        }
         while (Length > 0 && !Failed) {
             if (Used == StageSize && !Flush()) return;
             int32 Piece = StageSize - Used;
@@ -103,7 +130,13 @@ class Writer {
         }
     }
 
-    void Put(char Character) { Put(&Character, 1); }
+    void Put(char Character) {
+        if (Used < StageSize) {
+            Stage[Used++] = Character;
+            return;
+        }
+        Put(&Character, 1);
+    }
 
     void Indent(int32 Level) {
         static const char Blanks[] = "                                ";
@@ -114,14 +147,23 @@ class Writer {
         }
     }
 
-    // %js reads up to a terminator, so the text goes in pieces between its
-    // NUL bytes. Printable ASCII without quote or backslash is what %js
-    // leaves as it is, so such a text is copied directly.
+    // Printable ASCII without quote or backslash is what %js leaves as it
+    // is, so such a text is copied directly. Any other text takes its %js
+    // form, escaped straight into the staging buffer when it fits there;
+    // %js itself reads up to a terminator, so a longer text goes through it
+    // in pieces between its NUL bytes.
     void Escaped(const char *Text, int32 Length) {
-        int32 Plain = 0;
-        while (Plain < Length && PlainBytes[(uint8)Text[Plain]]) Plain++;
-        if (Plain == Length) {
-            Put(Text, Length);
+        const int32 Plain = PlainRun(Text, Length);
+        Put(Text, Plain);
+        if (Plain == Length) return;
+        Text += Plain;
+        Length -= Plain;
+        const uint8 *Bytes = reinterpret_cast<const uint8 *>(Text);
+        const int64 Needed = StringPrint_JsonEscapedLength(Bytes, Length);
+        if (Needed <= StageSize) {
+            if (Needed > StageSize - Used && !Flush()) return;
+            StringPrint_JsonEscape(Bytes, Length, Stage + Used);
+            Used += (int32)Needed;
             return;
         }
         const char *End = Text + Length;
@@ -177,27 +219,24 @@ class Writer {
     }
 
     void Value(Dictionary *Container, DictionaryItem *Item, int32 Level) {
-        int32 Type = DICTIONARY_TYPE_UNKNOWN;
-        Dictionary_ItemGetType(Container, Item, &Type);
+        (void)Container;
+        const int32 Type = DictionaryInt_Type(Item);
         const char *Text = nullptr;
         int32 Length = 0;
         switch (Type) {
-            case DICTIONARY_TYPE_BOOLEAN: {
-                uint32 Flag = 0;
-                Dictionary_ItemGetBoolean(Container, Item, &Flag);
-                if (Flag)
+            case DICTIONARY_TYPE_BOOLEAN:
+                if (Item->Flags & DictionaryBooleanFlag)
                     Put("true", 4);
                 else
                     Put("false", 5);
                 break;
-            }
             case DICTIONARY_TYPE_INT64:
             case DICTIONARY_TYPE_FLOAT64:
-                Dictionary_ItemGetBufferPtr(Container, Item, &Text, &Length);
+                DictionaryInt_TextForm(Item, &Text, &Length);
                 Number(Text != nullptr ? Text : "", Text != nullptr ? Length : 0);
                 break;
             case DICTIONARY_TYPE_STRING:
-                Dictionary_ItemGetBufferPtr(Container, Item, &Text, &Length);
+                DictionaryInt_TextForm(Item, &Text, &Length);
                 Put('"');
                 if (Text != nullptr) Escaped(Text, Length);
                 Put('"');
@@ -207,8 +246,7 @@ class Writer {
                 const bool IsList = Type == DICTIONARY_TYPE_LIST;
                 Put(IsList ? '[' : '{');
                 if (!Minify) Put('\n');
-                Dictionary *Child = nullptr;
-                if (Dictionary_ItemGetDictionaryHandle(Container, Item, &Child)) Items(Child, Level + 1, IsList);
+                if (Item->Child != nullptr) Items(Item->Child, Level + 1, IsList);
                 if (!Minify) Indent(Level);
                 Put(IsList ? ']' : '}');
                 break;

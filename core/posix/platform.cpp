@@ -67,8 +67,6 @@ bool ReadSmallFile(const char *Path, char *Buffer, size_t Size) {
 
 } // namespace
 
-extern "C" int32 PlatformJSCore_Init(void) { return 1; }
-
 extern "C" int32 Platform_CommonInit(void) {
     RaiseOpenFileLimit();
     if (GlobalPlatform == nullptr) GlobalPlatform = Memory_New(GlobalPlatformStruct);
@@ -99,6 +97,7 @@ extern "C" int32 Platform_CommonRemove(void) {
 }
 
 extern "C" int32 Platform_Remove(void) {
+    PlatformJSCore_Remove();
     if (GlobalPlatformOSX != nullptr) {
         if (GlobalPlatformOSX->TrustLock != nullptr) CriticalSection_Delete(&GlobalPlatformOSX->TrustLock);
         Memory_Delete(GlobalPlatformOSX);

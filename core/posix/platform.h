@@ -16,6 +16,8 @@
 #include "core/types.h"
 #include "core/posix/platform_file.h"
 #include "core/posix/platform_folder.h"
+#include "core/posix/platform_network.h"
+#include "core/posix/platform_stand_in.h"
 #include "core/posix/platform_system.h"
 
 #define PLATFORMTHREAD_CLASSID 0x2e551e15u
@@ -64,7 +66,6 @@ int32 Platform_Init(void);
 int32 Platform_CommonInit(void);
 int32 Platform_Remove(void);
 int32 Platform_CommonRemove(void);
-int32 PlatformJSCore_Init(void);
 
 // Error numbers.
 int32 Platform_GetLastError(void);

@@ -84,7 +84,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size) {
     Workflow *Flow = nullptr;
     Workflow_Create(&Flow);
     Workflow_SetPrintCallback(Flow, nullptr, Quiet);
-    Workflow_AddMacro(Flow, "which", "%s%n{which}");
+    Workflow_AddMacro(Flow, "which", "%s%n{which}"); // not a format: the value proves macros are never formats
     bool Loaded = false;
     switch (Data[0] % 3) {
     case 0: Loaded = Workflow_LoadBuffer(Flow, Text, (int32)Length) != 0; break;

@@ -77,23 +77,38 @@ TEST(Debug, FlagsFromEachSwitch) {
     for (auto [Line, Expected] : Cases) EXPECT_EQ(FlagsOf(Line), Expected) << Line;
 }
 
-TEST(Debug, DebugValueSetsTheLevelUntilInit) {
+TEST(Debug, DebugValueSetsTheLevelAndInitKeepsIt) {
     Log_SetLevel(LOG_ERROR);
     EXPECT_EQ(FlagsOf("prog --debug"), 0x2u);
     EXPECT_EQ(Log_Level(), LOG_ERROR) << "no value leaves the level alone";
-    EXPECT_EQ(FlagsOf("prog --debugfile=x --DEBUG=info"), 0x40002u);
-    EXPECT_EQ(Log_Level(), LOG_INFO);
-    EXPECT_EQ(FlagsOf("prog --debug=Warning"), 0x2u);
-    EXPECT_EQ(Log_Level(), LOG_WARNING);
-    FlagsOf("prog --debug=iNfO");
-    EXPECT_EQ(Log_Level(), LOG_INFO);
     {
-        // Debug_Init then decides by the two lowest flag bits.
+        // Without a level from the switch, the two lowest flag bits decide.
         RuntimeScope Scope(0x2);
         EXPECT_EQ(Log_Level(), LOG_DEBUG);
     }
-    FlagsOf("prog --debug=info");
     {
+        RuntimeScope Scope(0x1);
+        EXPECT_EQ(Log_Level(), LOG_INFO);
+    }
+    const std::pair<const char *, int32> Cases[] = {
+        {"prog --window --DEBUG=info", LOG_INFO},
+        {"prog --debug=Warning", LOG_WARNING},
+        {"prog --debug=ERROR", LOG_ERROR},
+        {"prog --debug=iNfO", LOG_INFO},
+        {"prog --debug=debug", LOG_DEBUG},
+    };
+    for (auto [Line, Level] : Cases) {
+        // The level the switch named holds through Debug_Init, whatever the
+        // two lowest flag bits say.
+        for (uint32 Flags : {0x1u, 0x2u}) {
+            FlagsOf(Line);
+            EXPECT_EQ(Log_Level(), Level) << Line;
+            RuntimeScope Scope(Flags);
+            EXPECT_EQ(Log_Level(), Level) << Line << " flags " << Flags;
+        }
+    }
+    {
+        // A start after Debug_Remove decides by the flags again.
         RuntimeScope Scope(0x1);
         EXPECT_EQ(Log_Level(), LOG_INFO);
     }

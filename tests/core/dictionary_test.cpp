@@ -905,6 +905,39 @@ TEST_F(DictionaryTest, DeepTreesAreReleasedWithoutRecursion) {
     EXPECT_EQ(Count, 0);
 }
 
+// A root reset takes an unwatched tree down whole; one watcher anywhere in
+// the tree brings back the item-by-item removal with its reports, last first.
+TEST_F(DictionaryTest, RootResetReportsWhileAnyLevelWatches) {
+    Dictionary_AddString(Root, "pools", "made", nullptr); // the pools stay across resets
+    Dictionary_Reset(Root);
+    for (bool Watched : {true, false}) {
+        int32 Before = 0;
+        Memory_GetSize(&Before);
+        Dictionary *Outer = nullptr, *Inner = nullptr;
+        Dictionary_AddString(Root, "first", "1", nullptr);
+        Dictionary_AddDictionary(Root, "outer", &Outer, nullptr);
+        Dictionary_AddString(Outer, "a", "x", nullptr);
+        Dictionary_AddList(Outer, "inner", &Inner, nullptr);
+        Dictionary_AddInt64(Inner, nullptr, 7, nullptr);
+        Dictionary_AddString(Root, "last", "2", nullptr);
+        Recorder Log;
+        Tag Level{&Log, "inner"};
+        Dictionary_SetItemRemoveCallback(Inner, &Level, OnRemove);
+        if (!Watched) Dictionary_SetItemRemoveCallback(Inner, nullptr, nullptr);
+        Dictionary_Reset(Root);
+        EXPECT_EQ(Log.Events, Watched ? std::vector<std::string>{"inner remove [0]"} : std::vector<std::string>{});
+        int32 Count = -1, After = 0;
+        Dictionary_ItemGetCount(Root, &Count);
+        EXPECT_EQ(Count, 0);
+        EXPECT_EQ(Render(), "{}");
+        Memory_GetSize(&After);
+        EXPECT_EQ(After, Before) << (Watched ? "watched" : "unwatched");
+        Dictionary_AddString(Root, "again", "y", nullptr);
+        EXPECT_EQ(Render(), "{again:y}");
+        Dictionary_Reset(Root);
+    }
+}
+
 TEST_F(DictionaryTest, IndexWalksAgreeWithLinks) {
     std::vector<DictionaryItem *> Items;
     for (int32 Index = 0; Index < 300; Index++) {

@@ -27,7 +27,7 @@
 
 namespace {
 
-const std::string FixturePath = std::string(RUNTIME_BINARY_DIR) + "/tests/fixtures/interop_fixture.dylib";
+const std::string FixturePath = std::string(RUNTIME_BINARY_DIR) + "/tests/fixtures/interop_fixture.so";
 
 std::string Create(const char *ClassName) {
     char Buffer[INTEROP_ID_SIZE] = "";
@@ -168,9 +168,9 @@ TEST_F(InteropLibraryTest, LoadedTwiceNeedsTwoUnloadRequests) {
 }
 
 TEST_F(InteropLibraryTest, LoadFailuresAreReportedAndClosed) {
-    EXPECT_EQ(Interop_LoadLibrary("/nonexistent/interop.dylib"), nullptr);
-    EXPECT_NE(Captured.find("Unable to load library (/nonexistent/interop.dylib)"), std::string::npos);
-    EXPECT_NE(Captured.find("Failed to load interop (/nonexistent/interop.dylib)\n"), std::string::npos);
+    EXPECT_EQ(Interop_LoadLibrary("/nonexistent/interop.so"), nullptr);
+    EXPECT_NE(Captured.find("Unable to load library (/nonexistent/interop.so)"), std::string::npos);
+    EXPECT_NE(Captured.find("Failed to load interop (/nonexistent/interop.so)\n"), std::string::npos);
 
     // A shared object without the entry points.
     EXPECT_EQ(Interop_LoadLibrary("libz.so.1"), nullptr);

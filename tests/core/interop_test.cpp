@@ -382,7 +382,8 @@ TEST_F(InteropTest, JsonInvokeAnswersOneObject) {
 
 TEST_F(InteropTest, ScriptCallbacksById) {
     InteropCallback *Named = nullptr, *Anonymous = nullptr, *Found = nullptr;
-    static int32 Raised = 0;
+    static int32 Raised;
+    Raised = 0; // a repeated run starts afresh
     auto Function = [](void *User, void *Argument) -> int32 {
         Raised += *static_cast<int32 *>(User) + *static_cast<int32 *>(Argument);
         return 7;
@@ -652,6 +653,7 @@ uint32 ForwardFlags() { return 0x800 | DEBUG_FLAG_VERBOSEALL; }
 // The family side of the hand-over: the names it takes (without case), and
 // what it installs.
 TEST_F(InteropTest, FamilySideInstallsForwardingHooks) {
+    Forwarded.clear();
     EXPECT_EQ(Interop_SetOverride("DEBUG_PRINT", (void *)ForwardPrint), 1);
     Log_Info("through the hook\n");
     EXPECT_EQ(Interop_SetOverride("Debug_Print", nullptr), 1);

@@ -159,15 +159,17 @@ TEST(Log, LongLinesAreCutTo4095Characters) {
     std::string Long(5000, 'x');
     {
         Runtime Run(Path, DEBUG_FLAG_FILE);
-        Log_Info("%s", Long.c_str());
-        Log_PrintInt(5, __FILE__, __LINE__, 0, "\nafter\n");
+        Log_Info("%s\n", Long.c_str());
+        Log_PrintInt(5, __FILE__, __LINE__, 0, "after\n");
     }
     std::string Text = ReadFile(Path);
     size_t Start = Text.find("INFO - x");
     ASSERT_NE(Start, std::string::npos);
-    // The cut line has no line end: the next line's stamp follows at once.
-    EXPECT_EQ(Text.find_first_not_of('x', Start + 7), Start + 4095);
-    EXPECT_TRUE(std::regex_search(Text.substr(Start + 4095, 21), std::regex("^\\d\\d/\\d\\d/\\d{4} \\d\\d:\\d\\d:\\d\\d \n")));
+    // The cut line keeps its line end: 4,094 characters and "\n".
+    EXPECT_EQ(Text.find_first_not_of('x', Start + 7), Start + 4094);
+    EXPECT_EQ(Text[Start + 4094], '\n');
+    // The next line stands on its own.
+    EXPECT_TRUE(std::regex_search(Text.substr(Start + 4095, 26), std::regex("^\\d\\d/\\d\\d/\\d{4} \\d\\d:\\d\\d:\\d\\d after\n")));
     // Indents are bounded too.
     Runtime Run(Path, DEBUG_FLAG_FILE | DEBUG_FLAG_EXTERNALPRINT);
     Captured.clear();
@@ -191,19 +193,52 @@ TEST(Log, TruncatesUnlessAppending) {
     EXPECT_NE(Text.find("Log Level: DEBUG"), std::string::npos);
 }
 
-TEST(Log, FilesAreCreatedReadWriteForAllLessTheUmask) {
+TEST(Log, FilesAreOwnerOnlyAndFoldersTooWhenTheLogMakesThem) {
     TempDirectory Directory;
-    for (mode_t Mask : {(mode_t)0, (mode_t)022, (mode_t)077, (mode_t)027}) {
-        std::string Path = Directory / ("perm" + std::to_string(Mask) + ".log");
+    for (mode_t Mask : {(mode_t)0, (mode_t)022, (mode_t)077}) {
+        std::string Made = Directory / ("made" + std::to_string(Mask));
+        std::string Path = Made + "/deeper/perm.log";
         mode_t Old = umask(Mask);
         { Runtime Run(Path, DEBUG_FLAG_FILE); }
         umask(Old);
+        for (const std::string &Name : {Made, Made + "/deeper"}) {
+            struct stat Status;
+            ASSERT_EQ(stat(Name.c_str(), &Status), 0) << Name;
+            EXPECT_EQ(Status.st_mode & 0777, 0700u) << Name << " umask " << Mask;
+        }
         struct stat Status;
         ASSERT_EQ(stat(Path.c_str(), &Status), 0);
-        EXPECT_EQ(Status.st_mode & 0777, 0666 & ~Mask) << "umask " << Mask;
+        EXPECT_EQ(Status.st_mode & 0777, 0600u) << "umask " << Mask;
     }
+    // A folder that exists keeps its mode.
+    std::string Shared = Directory / "shared";
+    ASSERT_EQ(mkdir(Shared.c_str(), 0755), 0);
+    ASSERT_EQ(chmod(Shared.c_str(), 0755), 0);
+    { Runtime Run(Shared + "/own.log", DEBUG_FLAG_FILE); }
+    struct stat Status;
+    ASSERT_EQ(stat(Shared.c_str(), &Status), 0);
+    EXPECT_EQ(Status.st_mode & 0777, 0755u);
 }
 
+// A link planted at the log's name is not followed: the file it points to
+// stays as it was, and stderr says why there is no log.
+TEST(Log, LinkAtTheLogPathIsRefused) {
+    TempDirectory Directory;
+    std::string Target = Directory / "target.txt";
+    std::string Path = Directory / "linked.log";
+    WriteFile(Target, "keep me\n");
+    ASSERT_EQ(symlink(Target.c_str(), Path.c_str()), 0);
+    for (uint32 Extra : {0u, (uint32)DEBUG_FLAG_APPEND}) {
+        testing::internal::CaptureStderr();
+        {
+            Runtime Run(Path, DEBUG_FLAG_FILE | Extra);
+            Log_Info("not through the link\n");
+        }
+        std::string Errors = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(Errors, "Unable to open log file (" + Path + "): the path is a symbolic link\n");
+        EXPECT_EQ(ReadFile(Target), "keep me\n");
+    }
+}
 TEST(Log, PerDayPerProcessAndFileIdNameTheFile) {
     TempDirectory Directory;
     std::string Base = Directory / "app.log";
@@ -315,17 +350,26 @@ TEST(Log, NamesAreMacroExpanded) {
     unsetenv("LOG_TEST_DIRECTORY");
 }
 
-TEST(Log, UnopenableFileDropsLinesWithoutStalling) {
+// A log that cannot be opened is told once on stderr, naming the path and
+// the reason; the program goes on and the callback still gets every line.
+// (An unwritable folder is checked as an unprivileged user in host_test.)
+TEST(Log, UnopenableFileIsReportedOnceOnStderr) {
     TempDirectory Directory;
     std::string Blocker = Directory / "a-file";
     WriteFile(Blocker, "not a directory\n");
-    Runtime Run(Blocker + "/x.log", DEBUG_FLAG_FILE);
-    // Only the first failing write waits through the retries (about a second).
-    auto Start = std::chrono::steady_clock::now();
-    for (int32 i = 0; i < 50; i++) Log_Info("line %d\n", i);
-    double Seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - Start).count();
-    EXPECT_LT(Seconds, 5.0);
-    EXPECT_NE(Captured.find("INFO - line 49\n"), std::string::npos) << "the callback still receives every line";
+    const std::pair<std::string, std::string> Cases[] = {
+        {Blocker + "/x.log", "Not a directory"},
+        {"/proc/self/no-such-folder/z.log", "No such file or directory"},
+    };
+    for (const auto &[Path, Reason] : Cases) {
+        testing::internal::CaptureStderr();
+        {
+            Runtime Run(Path, DEBUG_FLAG_FILE);
+            for (int32 i = 0; i < 50; i++) Log_Info("line %d\n", i);
+            EXPECT_NE(Captured.find("INFO - line 49\n"), std::string::npos) << "the callback still receives every line";
+        }
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), "Unable to open log file (" + Path + "): " + Reason + "\n");
+    }
     EXPECT_EQ(ReadFile(Blocker), "not a directory\n");
 }
 

@@ -108,6 +108,29 @@ TEST(Memory, GuardsFollowTheBlockStartAddress) {
     }
 }
 
+// Guards are built a word at a time; every address bit that reaches a guard
+// byte (bits 0 to 22) must still land where the byte-wise rule puts it.
+TEST(Memory, GuardsMatchTheByteRuleAcrossManyAddresses) {
+    RuntimeScope Scope(0);
+    std::vector<std::pair<uint8 *, int32>> Blocks;
+    uint64 SeenBits = 0;
+    for (int32 Index = 0; Index < 3000; Index++) {
+        int32 Size = 1 + (Index * 37) % 5000;
+        uint8 *Pointer = (uint8 *)Memory_Alloc(Size);
+        uint8 *Start = Pointer - 16;
+        SeenBits |= (uintptr)Start;
+        uint8 *Trailing = Start + ((Size + 35) & ~3) - 16;
+        for (int32 i = 0; i < 16; i++) {
+            uint8 Expected = (uint8)(((uintptr)Start >> i) ^ 0xCC);
+            ASSERT_EQ(Start[i], Expected) << (void *)Start << " leading " << i;
+            ASSERT_EQ(Trailing[i], Expected) << (void *)Start << " trailing " << i;
+        }
+        Blocks.push_back({Pointer, Size});
+    }
+    EXPECT_EQ(SeenBits & 0xFFFF0, 0xFFFF0u) << "the blocks covered the address bits of both guard words";
+    for (auto [Pointer, Size] : Blocks) Memory_Free(Pointer, Size);
+}
+
 TEST(Memory, ZeroFilledBlocksAreZero) {
     RuntimeScope Scope(DEBUG_FLAG_MEMORYTRACKING);
     for (int32 Round = 0; Round < 20; Round++) {

@@ -216,6 +216,65 @@ TEST_F(PoolTest, RemoveAllFreesChunksAndClearsCounts) {
     Pool_Delete(&Handle);
 }
 
+// Many chunks share few system allocations, yet each chunk keeps its size:
+// counts, memory in use and reuse order are those of separate chunks, and
+// removing them all gives every byte back.
+TEST_F(PoolTest, ManyChunksKeepTheirSizeAndGiveEverythingBack) {
+    for (uint32 ChunkSize : {1u, 5u, 8u}) {
+        int32 Before = 0;
+        Memory_GetSize(&Before);
+        Pool *Handle = MakeFixed(72, ChunkSize);
+        std::vector<uint8 *> Records;
+        for (int i = 0; i < 2000; i++) {
+            auto *Record = static_cast<uint8 *>(Pool_Alloc(Handle, 72));
+            ASSERT_EQ((uintptr)Record % 16, 0u);
+            memset(Record, i & 0xFF, 72);
+            Records.push_back(Record);
+        }
+        const uint32 Chunks = (2000 + ChunkSize - 1) / ChunkSize;
+        EXPECT_EQ(Get(Pool_GetBlocksInUse, Handle), Chunks);
+        EXPECT_EQ(Get(Pool_GetMemoryInUse, Handle) % Chunks, 0u) << "every chunk has the same size";
+        EXPECT_EQ(std::set<uint8 *>(Records.begin(), Records.end()).size(), Records.size());
+        for (int i = 0; i < 2000; i++) ASSERT_EQ(Records[(size_t)i][71], (uint8)(i & 0xFF)) << i;
+        void *Last = Records.back();
+        Pool_Free(Handle, &Records.back(), 72);
+        EXPECT_EQ(Pool_Alloc(Handle, 72), Last) << "the record freed last comes back first";
+        Pool_Reset(Handle);
+        EXPECT_EQ(Get(Pool_GetBlocksInUse, Handle), Chunks);
+        Pool_RemoveAll(Handle);
+        EXPECT_EQ(Get(Pool_GetMemoryInUse, Handle), 0u);
+        Pool_Delete(&Handle);
+        int32 After = 0;
+        Memory_GetSize(&After);
+        EXPECT_EQ(After, Before) << ChunkSize;
+    }
+}
+
+// String chunks of the usual size share slabs too; a larger text still gets
+// a chunk of its own, and every text keeps its bytes until the reset.
+TEST_F(PoolTest, StringChunksKeepTheirTextsAndGiveEverythingBack) {
+    int32 Before = 0;
+    Memory_GetSize(&Before);
+    Pool *Handle = MakeString(256);
+    std::vector<std::pair<char *, std::string>> Texts;
+    for (int i = 0; i < 3000; i++) {
+        std::string Text = std::to_string(i) + std::string((size_t)(i % 7 == 0 ? 40 : 3), (char)('a' + i % 26));
+        if (i % 500 == 0) Text += std::string(1000, 'L');
+        auto *Stored = static_cast<char *>(Pool_Alloc(Handle, (int32)Text.size() + 1));
+        memcpy(Stored, Text.c_str(), Text.size() + 1);
+        Texts.push_back({Stored, Text});
+    }
+    for (auto &[Stored, Text] : Texts) ASSERT_EQ(std::string(Stored), Text);
+    EXPECT_GT(Get(Pool_GetBlocksInUse, Handle), 100u);
+    Pool_Reset(Handle);
+    EXPECT_EQ(Get(Pool_GetBlocksInUse, Handle), 0u);
+    EXPECT_EQ(Get(Pool_GetMemoryInUse, Handle), 0u);
+    Pool_Delete(&Handle);
+    int32 After = 0;
+    Memory_GetSize(&After);
+    EXPECT_EQ(After, Before);
+}
+
 TEST_F(PoolTest, NewRoundedMemberSizeFreesChunks) {
     Pool *Handle = MakeFixed(12, 2);
     void *Record = Pool_Alloc(Handle, 12);

@@ -5,7 +5,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <sys/stat.h>
+
 #include <fstream>
+#include <regex>
 #include <sstream>
 #include <string>
 
@@ -20,10 +23,13 @@ struct RunResult {
     std::string Output;
 };
 
-// Runs the program with the arguments (a shell word list); stdout only.
-RunResult RunHost(const std::string &Arguments) {
+// Runs the program with the arguments (a shell word list); stdout only,
+// stderr into the file when one is named. A prefix runs it through another
+// command (setpriv).
+RunResult RunHost(const std::string &Arguments, const std::string &Errors = "/dev/null",
+                  const std::string &Prefix = "") {
     RunResult Result;
-    std::string Command = "'" + Program + "' " + Arguments + " 2>/dev/null";
+    std::string Command = Prefix + "'" + Program + "' " + Arguments + " 2>'" + Errors + "'";
     FILE *Pipe = popen(Command.c_str(), "r");
     if (Pipe == nullptr) return Result;
     char Buffer[4096];
@@ -40,6 +46,8 @@ std::string ReadFile(const std::string &Path) {
     Text << Stream.rdbuf();
     return Text.str();
 }
+
+const std::regex StampedLine("\\d\\d/\\d\\d/\\d{4} \\d\\d:\\d\\d:\\d\\d .*");
 
 
 } // namespace
@@ -75,4 +83,74 @@ TEST(Host, ConsoleRunWithTrackingEndsClean) {
     EXPECT_NE(Result.Output.find(" INFO - Switch memorytracking\n"), std::string::npos) << Result.Output;
     EXPECT_NE(Result.Output.find(" DEBUG - Maximum Memory in use ("), std::string::npos) << Result.Output;
     EXPECT_EQ(Result.Output.find("Not all memory"), std::string::npos) << Result.Output;
+}
+
+TEST(Host, DebugLevelFromTheSwitchHolds) {
+    TempDirectory Directory;
+    for (const char *Level : {"ERROR", "WARNING", "INFO", "DEBUG"}) {
+        std::string Lower = Level;
+        for (char &Ch : Lower) Ch = (char)tolower(Ch);
+        RunResult Result = RunHost("--debug=" + Lower + " --debugdir='" + Directory.Path + "'");
+        EXPECT_EQ(Result.ExitCode, 0);
+        std::string Text = ReadFile(Directory.Path + "/host.developer.log");
+        EXPECT_NE(Text.find(" Log Level: " + std::string(Level) + "\n"), std::string::npos) << Text;
+    }
+}
+
+// A log folder the program cannot use costs one line on stderr naming the
+// path and the reason; the run goes on and ends well.
+TEST(Host, UnusableLogFolderIsToldOnceOnStderr) {
+    TempDirectory Directory;
+    std::string Blocker = Directory.Path + "/a-file";
+    std::ofstream(Blocker) << "in the way\n";
+    std::string Locked = Directory.Path + "/locked";
+    ASSERT_EQ(mkdir(Locked.c_str(), 0755), 0);
+    ASSERT_EQ(chmod(Locked.c_str(), 0755), 0);
+    ASSERT_EQ(chmod(Directory.Path.c_str(), 0755), 0);
+    struct Case {
+        std::string Folder, Reason, Prefix;
+    };
+    std::vector<Case> Cases = {
+        {Blocker, "Not a directory", ""},
+        {"/proc/self/no/such", "No such file or directory", ""},
+    };
+    // Root may write anywhere: the unwritable folder needs an ordinary user.
+    if (getuid() == 0)
+        Cases.push_back({Locked, "Permission denied", "setpriv --reuid=65534 --regid=65534 --clear-groups "});
+    std::string Errors = Directory.Path + "/stderr.txt";
+    for (const Case &Each : Cases) {
+        RunResult Result = RunHost("--debug --debugdir='" + Each.Folder + "' --window", Errors, Each.Prefix);
+        EXPECT_EQ(Result.ExitCode, 0) << Each.Folder;
+        EXPECT_NE(Result.Output.find(" INFO - Switch window\n"), std::string::npos) << Result.Output;
+        EXPECT_EQ(ReadFile(Errors), "Unable to open log file (" + Each.Folder + "/host.developer.log): " +
+                                        Each.Reason + "\n");
+    }
+    EXPECT_EQ(ReadFile(Blocker), "in the way\n");
+}
+
+// Arguments beyond the 4,095 bytes of the process line are left out whole
+// and reported once; cut log lines still end their line.
+TEST(Host, LongCommandLineIsReportedAndKeepsTheLogWhole) {
+    TempDirectory Directory;
+    std::string Arguments = "--debug --debugdir='" + Directory.Path + "'";
+    for (int Index = 0; Index < 300; Index++) Arguments += " --argument" + std::to_string(1000 + Index) + "=value";
+    Arguments += " --lastswitch";
+    RunResult Result = RunHost(Arguments);
+    EXPECT_EQ(Result.ExitCode, 0);
+    std::string Text = ReadFile(Directory.Path + "/host.developer.log");
+    ASSERT_FALSE(Text.empty());
+    ASSERT_EQ(Text.back(), '\n');
+    std::istringstream Stream(Text);
+    std::string Line;
+    int Reports = 0;
+    while (std::getline(Stream, Line)) {
+        EXPECT_TRUE(std::regex_match(Line, StampedLine)) << "glued or unstamped: " << Line.substr(0, 200);
+        EXPECT_LE(Line.size(), 20u + 4095u);
+        if (Line.find("WARNING - Command line longer than 4095 bytes: its last ") != std::string::npos) Reports++;
+    }
+    EXPECT_EQ(Reports, 1) << Text.substr(0, 600);
+    // No argument is seen cut in half.
+    EXPECT_EQ(Text.find("lastswitch"), std::string::npos);
+    EXPECT_TRUE(std::regex_search(Text, std::regex("INFO - Switch argument\\d+ = value\n")));
+    EXPECT_FALSE(std::regex_search(Text, std::regex("INFO - Switch argument\\d*\n|= valu\n|= val\n")));
 }

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "core/null_stream.h"
+#include "core/string_print.h"
 #include "tests/core/formats/json_test_util.h"
 #include "tests/support/runtime.h"
 
@@ -622,6 +623,38 @@ TEST_F(JsonTest, WriterMendsWhatJsonCannotCarry) {
     Dictionary_ItemSetType(List, Item, DICTIONARY_TYPE_STRING);
     Dictionary_ItemSetBuffer(List, Item, "a\0b", 3);
     EXPECT_EQ(D.Save(), R"([null,null,null,0.25,1,0.5,-0.5,7,1,null,null,1e5,1E+05,null,"v","","a\u0000b"])");
+}
+
+// Texts are escaped as %js escapes them, NUL bytes as \u0000, whether the
+// escaped form fits the writer's staging buffer or not.
+TEST_F(JsonTest, WriterEscapesAsThePrintEngineDoes) {
+    const std::string Mixed = std::string("plain \"quoted\" back\\slash \x01\x1f\x7f tab\t caf\xC3\xA9 ") +
+                              "\xF0\x9F\x98\x80 bad\xC3 cut\xE2\x82" + std::string("\0nul\0", 5) + "\xED\xA0\x80 end";
+    for (size_t Repeat : {1u, 2u, 300u}) {
+        std::string Text;
+        for (size_t i = 0; i < Repeat; i++) Text += Mixed;
+        std::string Expected = "[\"";
+        for (size_t Start = 0; Start <= Text.size();) {
+            const size_t Nul = Text.find('\0', Start);
+            const std::string Piece = Text.substr(Start, Nul == std::string::npos ? std::string::npos : Nul - Start);
+            const int32 Length = String_GetPrintLength("%js", Piece.c_str());
+            std::string Escaped((size_t)Length + 1, '\0');
+            String_Print(Escaped.data(), Length + 1, "%js", Piece.c_str());
+            Expected += Escaped.substr(0, (size_t)Length);
+            if (Nul == std::string::npos) break;
+            Expected += "\\u0000";
+            Start = Nul + 1;
+        }
+        Expected += "\"]";
+        Doc D;
+        Dictionary *List = nullptr;
+        Dictionary_AddList(D.Dict, nullptr, &List, nullptr);
+        DictionaryItem *Item = nullptr;
+        Dictionary_Add(List, nullptr, &Item);
+        Dictionary_ItemSetType(List, Item, DICTIONARY_TYPE_STRING);
+        Dictionary_ItemSetBuffer(List, Item, Text.data(), (int32)Text.size());
+        EXPECT_EQ(D.Save(), Expected) << Repeat;
+    }
 }
 
 TEST_F(JsonTest, SavesFailWithoutItemsOrOnShortWrites) {

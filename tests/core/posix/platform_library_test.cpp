@@ -14,7 +14,7 @@
 
 namespace {
 
-const std::string Fixture = std::string(RUNTIME_BINARY_DIR) + "/tests/fixtures/interop_fixture.dylib";
+const std::string Fixture = std::string(RUNTIME_BINARY_DIR) + "/tests/fixtures/interop_fixture.so";
 
 // Whether an image with this file name is mapped in the process.
 bool IsMapped(const std::string &Path) {
@@ -57,7 +57,7 @@ TEST_F(PlatformLibraryTest, LoadsLooksUpAndUnloads) {
     // Local binding: the library's symbols do not join the global scope.
     EXPECT_EQ(dlsym(RTLD_DEFAULT, "Interop_CreateInstance"), nullptr);
     // The module look-up finds it by file name and answers the same handle.
-    EXPECT_EQ(Platform_GetModuleHandle("interop_fixture.dylib"), Library);
+    EXPECT_EQ(Platform_GetModuleHandle("interop_fixture.so"), Library);
     char File[1024];
     EXPECT_EQ(Platform_GetModuleFilename(Library, File, sizeof(File)), 1);
     EXPECT_EQ(std::string(File), Fixture);

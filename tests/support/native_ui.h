@@ -1,0 +1,23 @@
+// A runtime with the native user interface on the headless model, for the
+// tests of the native modules.
+#pragma once
+
+#include "core/native_ui.h"
+#include "core/posix/native_ui_model.h"
+#include "tests/support/runtime.h"
+
+class NativeUITest : public RuntimeTest {
+  protected:
+    NativeModelState *Model = nullptr;
+    void SetUp() override {
+        RuntimeTest::SetUp();
+        ASSERT_EQ(NativeUI_Init(), 1);
+        Model = NativeUIModel_State();
+        ASSERT_NE(Model, nullptr);
+    }
+    void TearDown() override {
+        NativeUI_Remove();
+        NativeUIModel_SetNotificationCentre(1);
+        RuntimeTest::TearDown();
+    }
+};
