@@ -31,6 +31,7 @@
 #include "host/host_signal.h"
 #include "workflow/workflow_app.h"
 #include "workflow/workflow_app_life.h"
+#include "workflow/workflow_app_web.h"
 #include "workflow/workflow_manager.h"
 #ifdef RUNTIME_WITH_GTK
 #include "core/posix/gtk/native_ui_gtk.h"
@@ -207,6 +208,7 @@ int main(int argc, char **argv) {
     if (RunsWorkflow) {
         Authenticate_Init();
         WorkflowApp_Init();
+        WorkflowApp_WebStart();
         WebGet_WhitelistAdd("127.0.0.1");
         // A Linux build carries no code-signing certificate: unsigned local
         // documents run only with security switched off.

@@ -151,7 +151,6 @@ int32 WorkflowApp_InitTick(void) {
     Analytics_Init();
     MeterRW_SetParentHandle(Analytics_GetRemoteMeterRWHandle(), State->Remote);
     NotificationCenter_AddObserver("Task", "Complete", State, OnTaskComplete);
-    WorkflowApp_WebStart();
     WorkflowRun_Init();
     return TRUE;
 }
@@ -159,6 +158,7 @@ int32 WorkflowApp_InitTick(void) {
 int32 WorkflowApp_RemoveTick(void) {
     if (State == nullptr) return TRUE;
     WorkflowRun_Remove();
+    // The pool and caches, when the host started them.
     WorkflowApp_WebStop();
     NotificationCenter_RemoveObserver("Task", "Complete", State, OnTaskComplete);
     MeterRW_SetParentHandle(Analytics_GetRemoteMeterRWHandle(), nullptr);
