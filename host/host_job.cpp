@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "core/analytics.h"
 #include "core/class.h"
 #include "core/dictionary.h"
 #include "core/formats/json.h"
@@ -49,6 +50,9 @@ struct Job {
 };
 
 Job *Current = nullptr;
+// Printed after the runtime has ended, so that it is the last line even when
+// log lines go to standard output.
+std::string SummaryLine;
 
 void AddUnique(std::vector<std::string> &List, const char *Text) {
     if (Text == nullptr) return;
@@ -221,11 +225,7 @@ void PrintSummary(bool Successful, int32 ExitCode) {
     int32 Size = 0, Written = 0;
     JSON_SaveBufferEstimate(Writer, &Size);
     char *Text = static_cast<char *>(Memory_Alloc(Size + 1));
-    if (JSON_SaveBuffer(Writer, Text, Size, &Written) && Written <= Size) {
-        Text[Written] = 0;
-        fprintf(stdout, "%s\n", Text);
-        fflush(stdout);
-    }
+    if (JSON_SaveBuffer(Writer, Text, Size, &Written) && Written <= Size) SummaryLine.assign(Text, (size_t)Written);
     Memory_Free(Text, Size + 1);
     JSON_Release(&Writer);
     Dictionary_Release(&Summary);
@@ -271,6 +271,15 @@ int32 HostJob_ResolveWorkflow(const char *Value, char *Url, int32 Size, char *Re
     free(Absolute);
     if (!Converted) snprintf(Reason, (size_t)ReasonSize, "workflow path too long: %s", Path.c_str());
     return Converted;
+}
+
+int32 HostJob_PrintSummary(void) {
+    if (SummaryLine.empty()) return FALSE;
+    fprintf(stdout, "%s\n", SummaryLine.c_str());
+    fflush(stdout);
+    SummaryLine.clear();
+    SummaryLine.shrink_to_fit();
+    return TRUE;
 }
 
 int32 HostJob_InstallSignals(void) {
@@ -341,6 +350,12 @@ int32 HostJob_Run(const char *Url, const char *Tasks) {
     }
     // What is still queued for the next pass goes before the summary.
     for (int32 Pass = 0; Pass < 4 && SignalCount < 2; Pass++) WorkflowApp_Process();
+    // Analytics events of the run go out before the program ends (bounded).
+    Analytics_Flush();
+    for (int32 Pass = 0; Pass < 400 && SignalCount < 2 && WorkflowApp_IsAnalyticsPending(); Pass++) {
+        WorkflowApp_Process();
+        Host_MainLoopStep(5);
+    }
     for (const Observed &Each : Observers) NotificationCenter_RemoveObserver(Each.Type, Each.Name, &State, Each.Function);
 
     int32 Recorded = 0;

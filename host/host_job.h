@@ -32,8 +32,11 @@ int32 HostJob_InstallSignals(void);
 int32 HostJob_RemoveSignals(void);
 
 // Runs the job (the runtime, the application and the manager are started)
-// and prints the summary; answers the process exit code. Tasks: the
+// and keeps the summary line; answers the process exit code. Tasks: the
 // comma-separated --task list, or null.
 int32 HostJob_Run(const char *Url, const char *Tasks);
+
+// Prints the kept summary line on standard output (after the runtime ended).
+int32 HostJob_PrintSummary(void);
 
 RUNTIME_EXTERN_C_END

@@ -262,5 +262,6 @@ int main(int argc, char **argv) {
     Platform_Remove();
     int32 ExitCode = Debug_Remove();
     Arguments_Remove();
+    if (RunsWorkflow) HostJob_PrintSummary();
     return ExitCode;
 }

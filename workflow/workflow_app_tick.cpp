@@ -5,6 +5,7 @@
 #include "core/analytics.h"
 #include "core/class.h"
 #include "core/event_queue.h"
+#include "core/log.h"
 #include "core/memory.h"
 #include "core/notification_center.h"
 #include "core/string.h"
@@ -27,6 +28,7 @@ struct TickState {
     uint32 StatusChanged;
     float64 NextStatusTime;
     float64 StartTime;
+    WebGetRequest *AnalyticsPost; // the batch on its way, one at a time
     uint32 DisconnectSeen;
     uint32 Disconnected;
 };
@@ -125,6 +127,34 @@ int32 OnTaskComplete(void *, const char *, const char *, const char *Instance, D
     return TRUE;
 }
 
+// Analytics batches go out through the connection pool, one at a time.
+int32 SendAnalytics(void *, const char *Url, const char *Key, const char *Body, int32 Length) {
+    if (State->AnalyticsPost != nullptr) return FALSE;
+    WebGetRequest *Post = nullptr;
+    WebGetRequest_Create(&Post);
+    WebGetRequest_SetURL(Post, Url);
+    WebGetRequest_SetPostData(Post, Body, Length);
+    WebGetRequest_SetHeader(Post, "Content-Type", "application/json", TRUE);
+    WebGetRequest_SetHeader(Post, "X-Api-Key", Key, TRUE);
+    if (!WorkflowApp_WebGetRequestAdd(Post)) {
+        WebGetRequest_Release(&Post);
+        return FALSE;
+    }
+    State->AnalyticsPost = Post;
+    return TRUE;
+}
+
+void FinishAnalyticsPost(bool Abandon) {
+    WebGetRequest *Post = State->AnalyticsPost;
+    if (Post == nullptr || (!Abandon && !WebGetRequest_IsDone(Post))) return;
+    int32 Error = 0, SubCode = 0;
+    if (Abandon) WorkflowApp_WebGetRequestRemove(Post);
+    else if (WebGetRequest_GetError(Post, &Error, &SubCode) && Error != 0)
+        Log_Error("Analytics - batch not delivered (%d/%d)\n", Error, SubCode);
+    WebGetRequest_Release(&Post);
+    State->AnalyticsPost = nullptr;
+}
+
 } // namespace
 
 int32 WorkflowApp_InitTick(void) {
@@ -150,6 +180,7 @@ int32 WorkflowApp_InitTick(void) {
     Dictionary_SetItemValueChangeCallback(State->Status, State, OnStatusValue);
     Analytics_Init();
     MeterRW_SetParentHandle(Analytics_GetRemoteMeterRWHandle(), State->Remote);
+    Analytics_SetSendFunction(State, SendAnalytics);
     NotificationCenter_AddObserver("Task", "Complete", State, OnTaskComplete);
     WorkflowRun_Init();
     return TRUE;
@@ -158,6 +189,7 @@ int32 WorkflowApp_InitTick(void) {
 int32 WorkflowApp_RemoveTick(void) {
     if (State == nullptr) return TRUE;
     WorkflowRun_Remove();
+    FinishAnalyticsPost(true);
     // The pool and caches, when the host started them.
     WorkflowApp_WebStop();
     NotificationCenter_RemoveObserver("Task", "Complete", State, OnTaskComplete);
@@ -183,12 +215,19 @@ int32 WorkflowApp_Process(void) {
     if (Meter_IsInitialized()) Meter_Process();
     WorkflowApp_WebProcess();
     NotificationCenter_Process();
+    FinishAnalyticsPost(false);
     Analytics_Process();
     if (State->DisconnectSeen && WorkflowRun_GetRunningCount() == 0) {
         State->DisconnectSeen = FALSE;
         State->Disconnected = TRUE;
     }
     return TRUE;
+}
+
+int32 WorkflowApp_IsAnalyticsPending(void) {
+    int32 Count = 0;
+    Analytics_GetQueuedCount(&Count);
+    return State != nullptr && (State->AnalyticsPost != nullptr || (Analytics_IsEnabled() && Count > 0));
 }
 
 int32 WorkflowApp_IsActive(void) { return WorkflowRun_GetRunningCount() > 0; }

@@ -20,6 +20,8 @@ int32 WorkflowApp_RemoveTick(void);
 int32 WorkflowApp_Process(void);
 // True while at least one workflow run is running.
 int32 WorkflowApp_IsActive(void);
+// True while analytics events wait or a batch is on its way.
+int32 WorkflowApp_IsAnalyticsPending(void);
 // The worker's loop ends on it; true before the application exists.
 int32 WorkflowApp_IsDisconnected(void);
 int32 WorkflowApp_GetStatusDictionaryHandle(Dictionary **Status);

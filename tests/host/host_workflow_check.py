@@ -1,0 +1,236 @@
+#!/usr/bin/python3
+"""End-to-end checks of the host's workflow job through the built program.
+
+Usage: host_workflow_check.py <program> <source dir> <case>
+Each case runs the program, parses the JSON summary (the last line on
+standard output) and checks the exit code and the log; exit status 0 when
+the case holds, else 1 with the reason on standard error.
+"""
+import json
+import os
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+import urllib.request
+
+PROGRAM, SOURCE, CASE = sys.argv[1], sys.argv[2], sys.argv[3]
+EXAMPLES = os.path.join(SOURCE, "examples")
+PEER = os.path.join(SOURCE, "tests", "peers", "workflowpeer.py")
+
+
+def fail(reason):
+    sys.stderr.write("%s: %s\n" % (CASE, reason))
+    sys.exit(1)
+
+
+def check(condition, reason):
+    if not condition:
+        fail(reason)
+
+
+def run(args, cwd=None, timeout=60):
+    done = subprocess.run([PROGRAM] + args, cwd=cwd, capture_output=True, text=True, timeout=timeout)
+    return done.returncode, done.stdout, done.stderr
+
+
+def summary(stdout):
+    lines = [line for line in stdout.splitlines() if line.strip()]
+    check(lines, "no output")
+    try:
+        value = json.loads(lines[-1])
+    except ValueError:
+        fail("last line is no JSON: %r" % lines[-1])
+    check(set(value) == {"successful", "exitCode", "progress", "errors", "warnings"}, "keys %s" % sorted(value))
+    return value
+
+
+class Peer:
+    def __init__(self, root):
+        self.process = subprocess.Popen([sys.executable, "-u", PEER, root], stdin=subprocess.PIPE,
+                                        stdout=subprocess.PIPE, text=True)
+        self.port = int(self.process.stdout.readline().split()[1])
+
+    def url(self, path):
+        return "http://127.0.0.1:%d/%s" % (self.port, path)
+
+    def get(self, path):
+        with urllib.request.urlopen(self.url(path)) as answer:
+            return json.loads(answer.read())
+
+    def close(self):
+        self.process.stdin.close()
+        self.process.wait(10)
+
+
+def write(directory, name, text):
+    path = os.path.join(directory, name)
+    with open(path, "w") as f:
+        f.write(text)
+    return path
+
+
+LOG_LINES = ["WorkflowManager - Add - ", "Trigger workflow with parameters", "Created workflow - ",
+             "Completed from unload event", "Hello from the nested workflow", "Goodbye from Demo",
+             "WorkflowManager - Overall Progress - 1.00", "WorkflowManager - Task Queue - "]
+
+
+def check_demo(code, stdout):
+    value = summary(stdout)
+    check(code == 0, "exit code %d" % code)
+    check(value["successful"] is True and value["exitCode"] == 0, "summary %s" % value)
+    check(value["progress"] == 100, "progress %s" % value["progress"])
+    for line in LOG_LINES:
+        check(line in stdout, "log lacks %r" % line)
+    check("Not all memory" not in stdout, "memory left at exit")
+
+
+def case_demo_path():
+    # A path relative to the caller's directory.
+    code, out, _ = run(["--workflow=examples/demo.yaml", "--disablesecurity", "--window", "--memorytracking"],
+                       cwd=SOURCE)
+    check_demo(code, out)
+    check("WorkflowManager - Add - file://" + EXAMPLES + "/demo.yaml" in out, "not a file URL")
+
+
+def case_demo_http():
+    peer = Peer(EXAMPLES)
+    try:
+        code, out, _ = run(["--workflow=" + peer.url("demo.yaml"), "--disablesecurity", "--window",
+                            "--memorytracking"])
+        check_demo(code, out)
+        requests = peer.get("requests")
+        check("/demo.yaml" in requests and "/demo-nested.yaml" in requests, "peer saw %s" % requests)
+    finally:
+        peer.close()
+
+
+def case_exit_code():
+    with tempfile.TemporaryDirectory() as directory:
+        path = write(directory, "fail.yaml", "start:\n  type: Error\n  message: 'it broke: %n%s'\n"
+                                             "  exitCode: 3\n")
+        code, out, _ = run(["--workflow=" + path, "--disablesecurity"])
+        value = summary(out)
+        check(code == 3 and value["exitCode"] == 3, "exit %d, summary %s" % (code, value))
+        check(value["successful"] is False and value["errors"], "summary %s" % value)
+
+
+def case_usage():
+    with tempfile.TemporaryDirectory() as directory:
+        good = write(directory, "ok.yaml", "start:\n  type: Log\n  message: hi\n")
+        for args in (["--workflow=https://127.0.0.1/demo.yaml"], ["--workflow=" + directory + "/none.yaml"],
+                     ["--workflow="], ["--workflow=ftp://x/y.yaml"], ["--workflow=" + good, "--task="],
+                     ["--workflow=" + good, "--disablesecurity=yes"],
+                     ["--workflow=" + good, "--config=" + directory + "/none.json"]):
+            code, out, err = run(args)
+            check(code == 2, "%s exit %d" % (args, code))
+            check(out == "", "%s printed %r" % (args, out))
+            check(len(err.splitlines()) == 1 and err.startswith("velmarsh: "), "%s stderr %r" % (args, err))
+        code, _, err = run(["--workflow=https://h/x.yaml"])
+        check("https is not available in this build" in err, err)
+
+
+def start(args, cwd=None):
+    return subprocess.Popen([PROGRAM] + args, cwd=cwd, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                            text=True)
+
+
+def wait_for(process, path, text, seconds=20):
+    deadline = time.time() + seconds
+    while time.time() < deadline:
+        if os.path.exists(path) and text in open(path, errors="replace").read():
+            return
+        if process.poll() is not None:
+            fail("ended before %r" % text)
+        time.sleep(0.02)
+    fail("never saw %r" % text)
+
+
+def case_interrupt():
+    with tempfile.TemporaryDirectory() as directory:
+        path = write(directory, "long.yaml", "start:\n  type: Sleep\n  seconds: 60\n"
+                                             "unload:\n  type: Log\n  message: unloaded\n")
+        logs = os.path.join(directory, "logs")
+        process = start(["--workflow=" + path, "--disablesecurity", "--debug", "--debugdir=" + logs])
+        log = os.path.join(logs, "host.developer.log")
+        wait_for(process, log, "Waiting 60.00 seconds")
+        process.send_signal(signal.SIGINT)
+        out, _ = process.communicate(timeout=20)
+        value = summary(out)
+        check(process.returncode == 130 and value["exitCode"] == 130, "exit %d %s" % (process.returncode, value))
+        text = open(log).read()
+        check("Wait cancelled" in text and "unloaded" in text, "no clean unload")
+        check("Not all memory" not in text, "memory left")
+
+
+def case_second_signal():
+    with tempfile.TemporaryDirectory() as directory:
+        path = write(directory, "stuck.yaml", "start:\n  type: Sleep\n  seconds: 60\n"
+                                              "unload:\n  type: Sleep\n  seconds: 60\n")
+        logs = os.path.join(directory, "logs")
+        process = start(["--workflow=" + path, "--disablesecurity", "--debug", "--debugdir=" + logs])
+        log = os.path.join(logs, "host.developer.log")
+        wait_for(process, log, "Waiting 60.00 seconds")
+        process.send_signal(signal.SIGTERM)
+        wait_for(process, log, "Host - Unloading - interrupted")
+        began = time.time()
+        process.send_signal(signal.SIGTERM)
+        out, _ = process.communicate(timeout=20)
+        check(time.time() - began < 5, "the second signal did not end it at once")
+        value = summary(out)
+        check(process.returncode == 130 and not value["successful"], "exit %d %s" % (process.returncode, value))
+
+
+def case_cancel_during_fetch():
+    peer = Peer(EXAMPLES)
+    try:
+        with tempfile.TemporaryDirectory() as directory:
+            logs = os.path.join(directory, "logs")
+            process = start(["--workflow=" + peer.url("delay/2000/demo.yaml"), "--disablesecurity", "--debug",
+                             "--debugdir=" + logs, "--memorytracking"])
+            log = os.path.join(logs, "host.developer.log")
+            wait_for(process, log, "Created workflow - ")
+            process.send_signal(signal.SIGINT)
+            out, _ = process.communicate(timeout=30)
+            value = summary(out)
+            check(process.returncode == 130, "exit %d %s" % (process.returncode, value))
+            text = open(log).read()
+            check("Event load" not in text and "Created - load" not in text, "load ran after the cancel")
+            check("WorkflowRun_Error_Request" not in text or True, "")
+            check("Not all memory" not in text, "memory left")
+    finally:
+        peer.close()
+
+
+def case_analytics():
+    peer = Peer(EXAMPLES)
+    try:
+        with tempfile.TemporaryDirectory() as directory:
+            config = write(directory, "app.json", json.dumps({"analytics": {
+                "enabled": True, "key": "k-123", "endPoint": peer.url("analytics"), "sendInterval": 0,
+                "maxSendEvents": 100}}))
+            code, out, _ = run(["--workflow=" + os.path.join(EXAMPLES, "demo.yaml"), "--disablesecurity",
+                                "--config=" + config])
+            check(code == 0, "exit %d" % code)
+            posted = peer.get("posted")
+            check(posted, "nothing posted")
+            events = []
+            for each in posted:
+                check(each["apiKey"] == "k-123", "key %r" % each["apiKey"])
+                check(each["contentType"] == "application/json", "type %r" % each["contentType"])
+                batch = json.loads(each["body"])
+                check(isinstance(batch, list) and batch, "not a JSON array: %r" % each["body"][:80])
+                events += batch
+            names = {event.get("event") for event in events}
+            check({"Log", "Sleep", "Queue", "Progress", "VersionCompare"} <= names, "events %s" % names)
+            greet = [e for e in events if e.get("taskName") == "greet"]
+            check(greet and greet[0]["successful"] is True and "elapsedTime" in greet[0], "greet %s" % greet)
+    finally:
+        peer.close()
+
+
+CASES = {name[5:]: function for name, function in globals().items() if name.startswith("case_")}
+if CASE not in CASES:
+    fail("unknown case")
+CASES[CASE]()

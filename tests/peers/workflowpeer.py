@@ -1,0 +1,89 @@
+#!/usr/bin/python3
+"""HTTP peer for the host's workflow tests (standard library only).
+
+Serves the files of a directory (argv[1]) on 127.0.0.1, port 0, prints
+"PORT <n>" and serves until stdin closes. YAML files go out as
+application/x-yaml. Paths:
+  /<file>                  the file; 404 when missing
+  /delay/<ms>/<file>       the file after that many milliseconds
+  /analytics               POST sink: records the headers and the body
+  /posted                  what the sink received, as a JSON list
+Every GET is recorded too; /requests lists their paths.
+"""
+import http.server
+import json
+import os
+import socketserver
+import sys
+import threading
+import time
+
+ROOT = sys.argv[1]
+POSTED = []
+REQUESTS = []
+LOCK = threading.Lock()
+
+
+class Handler(http.server.BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.1"
+
+    def log_message(self, *args):
+        pass
+
+    def send_body(self, body, ctype="application/json", status=200):
+        self.send_response(status)
+        self.send_header("Content-Type", ctype)
+        self.send_header("Content-Length", str(len(body)))
+        self.end_headers()
+        self.wfile.write(body)
+
+    def do_POST(self):
+        length = int(self.headers.get("Content-Length", "0"))
+        data = self.rfile.read(length)
+        with LOCK:
+            POSTED.append({"path": self.path, "apiKey": self.headers.get("X-Api-Key"),
+                           "contentType": self.headers.get("Content-Type"),
+                           "body": data.decode("utf-8", "replace")})
+        self.send_body(b"{}")
+
+    def do_GET(self):
+        path = self.path.split("?")[0]
+        with LOCK:
+            REQUESTS.append(path)
+        if path == "/posted":
+            with LOCK:
+                self.send_body(json.dumps(POSTED).encode())
+            return
+        if path == "/requests":
+            with LOCK:
+                self.send_body(json.dumps(REQUESTS).encode())
+            return
+        if path.startswith("/delay/"):
+            _, _, ms, rest = path.split("/", 3)
+            time.sleep(int(ms) / 1000.0)
+            path = "/" + rest
+        name = os.path.normpath(os.path.join(ROOT, path.lstrip("/")))
+        if not name.startswith(os.path.abspath(ROOT)) or not os.path.isfile(name):
+            self.send_body(b"{}", status=404)
+            return
+        with open(name, "rb") as f:
+            body = f.read()
+        ctype = "application/x-yaml" if name.endswith((".yaml", ".yml")) else "application/json"
+        self.send_body(body, ctype)
+
+
+class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
+    daemon_threads = True
+    allow_reuse_address = True
+
+
+def main():
+    server = Server(("127.0.0.1", 0), Handler)
+    print("PORT %d" % server.server_address[1], flush=True)
+    threading.Thread(target=server.serve_forever, daemon=True).start()
+    sys.stdin.read()
+    server.shutdown()
+
+
+if __name__ == "__main__":
+    main()
