@@ -16,7 +16,8 @@ constexpr int32 KeySize = 256;
 
 struct AnalyticsState {
     Dictionary *Global;
-    Dictionary *Queue; // list of event Dictionaries
+    Dictionary *Holder;
+    Dictionary *Queue; // the list "events" of Holder: event Dictionaries in order
     MeterRW *Meter;
     uint32 Enabled;
     uint32 CrashDump;
@@ -26,6 +27,7 @@ struct AnalyticsState {
     int32 MaxSendEvents;
     float64 SendInterval;
     float64 LastSend;
+    int32 InFlight; // events of the batch on its way; they stay queued until delivered
     void *SendUser;
     Analytics_SendFunc Send;
 };
@@ -33,9 +35,8 @@ struct AnalyticsState {
 AnalyticsState *State = nullptr;
 
 int32 ReadInt(Dictionary *Source, const char *Path, int32 Default) {
-    int32 Value = Default;
-    Dictionary_GetInt32ByPath(Source, Path, &Value);
-    return Value;
+    int32 Value = 0;
+    return Dictionary_GetInt32ByPath(Source, Path, &Value) ? Value : Default;
 }
 
 bool Configured() { return State != nullptr && State->Enabled && State->EndPoint[0] != 0 && State->Key[0] != 0; }
@@ -48,8 +49,12 @@ bool BuildBatch(int32 Count, char **Text, int32 *Length, int32 *Capacity) {
     DictionaryItem *Item = nullptr;
     int32 Taken = 0;
     for (Dictionary_ItemGetFirst(State->Queue, &Item); Item != nullptr && Taken < Count;
-         Dictionary_ItemGetNext(State->Queue, Item, &Item), Taken++)
-        Dictionary_MergeItem(Root, State->Queue, Item, DICTIONARY_MERGE_OVERWRITE);
+         Dictionary_ItemGetNext(State->Queue, Item, &Item), Taken++) {
+        Dictionary *Event = nullptr, *Copy = nullptr;
+        if (!Dictionary_ItemGetDictionaryHandle(State->Queue, Item, &Event) || Event == nullptr) continue;
+        Dictionary_AddDictionary(Root, nullptr, &Copy, nullptr);
+        Dictionary_Merge(Copy, Event, DICTIONARY_MERGE_OVERWRITE);
+    }
     JSON *Writer = nullptr;
     JSON_Create(&Writer);
     JSON_SetDictionaryHandle(Writer, Batch);
@@ -72,7 +77,8 @@ int32 Analytics_Init(void) {
     if (State != nullptr) return FALSE;
     State = Memory_New(AnalyticsState);
     Dictionary_Create(&State->Global);
-    Dictionary_Create(&State->Queue);
+    Dictionary_Create(&State->Holder);
+    Dictionary_AddList(State->Holder, "events", &State->Queue, nullptr);
     MeterRW_Create(&State->Meter);
     State->MaxEvents = 1000;
     State->MaxSendEvents = 50;
@@ -84,7 +90,7 @@ int32 Analytics_Init(void) {
 int32 Analytics_Remove(void) {
     if (State == nullptr) return TRUE;
     Dictionary_Release(&State->Global);
-    Dictionary_Release(&State->Queue);
+    Dictionary_Release(&State->Holder);
     MeterRW_Delete(&State->Meter);
     Memory_Delete(State);
     State = nullptr;
@@ -97,11 +103,14 @@ int32 Analytics_LoadConfigFromDictionary(Dictionary *Configuration) {
     uint32 Flag = 0;
     if (Dictionary_GetBooleanByPath(Configuration, "analytics\\enabled", &Flag)) State->Enabled = Flag;
     if (Dictionary_GetBooleanByPath(Configuration, "analytics\\crashDump", &Flag)) State->CrashDump = Flag;
-    Dictionary_GetStringByPath(Configuration, "analytics\\endPoint", State->EndPoint, UrlSize);
-    Dictionary_GetStringByPath(Configuration, "analytics\\key", State->Key, KeySize);
+    char Text[UrlSize];
+    if (Dictionary_GetStringByPath(Configuration, "analytics\\endPoint", Text, UrlSize))
+        String_CopyLength(State->EndPoint, Text, UrlSize);
+    if (Dictionary_GetStringByPath(Configuration, "analytics\\key", Text, KeySize))
+        String_CopyLength(State->Key, Text, KeySize);
     State->MaxEvents = ReadInt(Configuration, "analytics\\maxEvents", State->MaxEvents);
     State->MaxSendEvents = ReadInt(Configuration, "analytics\\maxSendEvents", State->MaxSendEvents);
-    float64 Interval = State->SendInterval;
+    float64 Interval = 0;
     if (Dictionary_GetFloat64ByPath(Configuration, "analytics\\sendInterval", &Interval) && Interval >= 0)
         State->SendInterval = Interval;
     if (State->MaxEvents < 1) State->MaxEvents = 1;
@@ -168,6 +177,24 @@ int32 Analytics_SetSendFunction(void *User, Analytics_SendFunc Function) {
     return TRUE;
 }
 
+int32 Analytics_SendDone(int32 Delivered) {
+    if (State == nullptr || State->InFlight == 0) return FALSE;
+    // Events dropped meanwhile for the cap were the oldest: the batch's own.
+    int32 Count = 0;
+    Dictionary_ItemGetCount(State->Queue, &Count);
+    if (Delivered) {
+        for (int32 Index = 0; Index < State->InFlight && Index < Count; Index++) {
+            DictionaryItem *First = nullptr;
+            Dictionary_ItemGetFirst(State->Queue, &First);
+            Dictionary_Remove(State->Queue, &First);
+        }
+    }
+    State->InFlight = 0;
+    return TRUE;
+}
+
+int32 Analytics_IsSending(void) { return State != nullptr && State->InFlight > 0; }
+
 int32 Analytics_Flush(void) {
     if (State == nullptr) return FALSE;
     State->LastSend = Time_GetCurrent() - State->SendInterval - 1.0;
@@ -175,7 +202,7 @@ int32 Analytics_Flush(void) {
 }
 
 int32 Analytics_Process(void) {
-    if (!Configured() || State->Send == nullptr) return TRUE;
+    if (!Configured() || State->Send == nullptr || State->InFlight > 0) return TRUE;
     float64 Now = Time_GetCurrent();
     if (Now - State->LastSend < State->SendInterval) return TRUE;
     State->LastSend = Now;
@@ -189,13 +216,7 @@ int32 Analytics_Process(void) {
         Log_Error("Analytics - cannot write a batch of %d events\n", Count);
         return TRUE;
     }
-    if (State->Send(State->SendUser, State->EndPoint, State->Key, Body, Length)) {
-        for (int32 Index = 0; Index < Count; Index++) {
-            DictionaryItem *First = nullptr;
-            Dictionary_ItemGetFirst(State->Queue, &First);
-            Dictionary_Remove(State->Queue, &First);
-        }
-    }
+    if (State->Send(State->SendUser, State->EndPoint, State->Key, Body, Length)) State->InFlight = Count;
     Memory_Free(Body, Capacity);
     return TRUE;
 }

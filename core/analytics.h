@@ -37,7 +37,12 @@ int32 Analytics_GetGlobalDictionaryHandle(Dictionary **Global);
 MeterRW *Analytics_GetRemoteMeterRWHandle(void);
 int32 Analytics_GetQueuedCount(int32 *Count);
 // The transport of batches (the HTTP client's POST); none keeps them queued.
+// A taken batch stays queued until the transport reports it with
+// Analytics_SendDone: delivered batches leave, failed ones go again at the
+// next interval.
 int32 Analytics_SetSendFunction(void *User, Analytics_SendFunc Function);
+int32 Analytics_SendDone(int32 Delivered);
+int32 Analytics_IsSending(void);
 // Sends at the next Process whatever the interval says (tests, exit).
 int32 Analytics_Flush(void);
 

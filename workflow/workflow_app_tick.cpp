@@ -148,9 +148,12 @@ void FinishAnalyticsPost(bool Abandon) {
     WebGetRequest *Post = State->AnalyticsPost;
     if (Post == nullptr || (!Abandon && !WebGetRequest_IsDone(Post))) return;
     int32 Error = 0, SubCode = 0;
+    bool Delivered = false;
     if (Abandon) WorkflowApp_WebGetRequestRemove(Post);
     else if (WebGetRequest_GetError(Post, &Error, &SubCode) && Error != 0)
         Log_Error("Analytics - batch not delivered (%d/%d)\n", Error, SubCode);
+    else Delivered = true;
+    Analytics_SendDone(Delivered);
     WebGetRequest_Release(&Post);
     State->AnalyticsPost = nullptr;
 }
