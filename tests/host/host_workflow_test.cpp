@@ -1,0 +1,29 @@
+// The host's workflow job end to end through the built program: the demo
+// from a path and from a peer, exit codes, usage errors, signals, a cancel
+// during the fetch and analytics batches. The checks themselves are in
+// host_workflow_check.py (Python's json parses the summary line).
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+
+#include <string>
+
+namespace {
+
+int RunCase(const std::string &Name) {
+    std::string Command = std::string(RUNTIME_PYTHON) + " '" + RUNTIME_SOURCE_DIR +
+                          "/tests/host/host_workflow_check.py' '" + RUNTIME_BINARY_DIR + "/host/velmarsh' '" +
+                          RUNTIME_SOURCE_DIR + "' " + Name;
+    int Status = system(Command.c_str());
+    return WIFEXITED(Status) ? WEXITSTATUS(Status) : -1;
+}
+
+class HostWorkflow : public testing::TestWithParam<const char *> {};
+
+TEST_P(HostWorkflow, CaseHolds) { EXPECT_EQ(RunCase(GetParam()), 0) << GetParam(); }
+
+INSTANTIATE_TEST_SUITE_P(Cases, HostWorkflow,
+                         testing::Values("demo_path", "demo_http", "exit_code", "usage", "interrupt",
+                                         "second_signal", "cancel_during_fetch", "analytics"));
+
+} // namespace
