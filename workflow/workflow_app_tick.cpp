@@ -12,6 +12,7 @@
 #include "core/time.h"
 #include "workflow/task.h"
 #include "workflow/workflow.h"
+#include "workflow/workflow_app.h"
 #include "workflow/workflow_app_web.h"
 #include "workflow/workflow_run.h"
 
@@ -225,6 +226,25 @@ int32 WorkflowApp_Process(void) {
         State->Disconnected = TRUE;
     }
     return TRUE;
+}
+
+int32 WorkflowApp_InitMinimal(const char *, WorkflowApp_WebRequestFunc RequestAdd,
+                              WorkflowApp_WebRequestFunc RequestRemove) {
+    WorkflowApp_Init();
+    WorkflowApp_SetWebRequestHandler(RequestAdd, RequestRemove);
+    return TRUE;
+}
+
+int32 WorkflowApp_RemoveMinimal(void) { return WorkflowApp_Remove(); }
+
+int32 WorkflowApp_Add(const char *Url) {
+    Debug_CheckPointer(Url);
+    return NotificationCenter_FireAfterDelayWithJSON("WorkflowRun", "Start", nullptr, 0, "{\"url\":\"%js\"}", Url);
+}
+
+int32 WorkflowApp_Crash(void) {
+    Debug_Abort("Crashing");
+    return FALSE;
 }
 
 int32 WorkflowApp_IsAnalyticsPending(void) {

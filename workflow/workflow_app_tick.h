@@ -9,7 +9,19 @@
 #include "core/meter.h"
 #include "core/types.h"
 
+#include "workflow/workflow_app_web.h"
+
 RUNTIME_EXTERN_C_BEGIN
+
+// The application in its minimal form (WorkflowApp_Init) with the host's
+// request handlers (both or neither); the command line is the process's.
+int32 WorkflowApp_InitMinimal(const char *CommandLine, WorkflowApp_WebRequestFunc RequestAdd,
+                              WorkflowApp_WebRequestFunc RequestRemove);
+int32 WorkflowApp_RemoveMinimal(void);
+// Fires "WorkflowRun"/"Start" with {"url": Url} after 0 ms.
+int32 WorkflowApp_Add(const char *Url);
+// Ends the process through the fatal-stop path ("Crashing").
+int32 WorkflowApp_Crash(void);
 
 // Called by WorkflowApp_Init and WorkflowApp_Remove.
 int32 WorkflowApp_InitTick(void);

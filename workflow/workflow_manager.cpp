@@ -377,6 +377,30 @@ int32 WorkflowManager_AddJSON(const char *JsonText, void *User, WorkflowManager_
     return Added;
 }
 
+int32 WorkflowManager_AddInterop(const char *JsonText, const char *CallbackId) {
+    Debug_CheckPointer(JsonText);
+    Dictionary *Request = nullptr;
+    Dictionary_Create(&Request);
+    JSON *Reader = nullptr;
+    JSON_Create(&Reader);
+    JSON_SetDictionaryHandle(Reader, Request);
+    int32 Parsed = JSON_LoadBuffer(Reader, JsonText, (int32)strlen(JsonText));
+    JSON_Release(&Reader);
+    int32 Added = FALSE;
+    if (!Parsed) {
+        Log_Info("WorkflowManager - Add - Failed to parse json\n");
+    } else {
+        // The script's callback id answers through "WorkflowRun"/"RunStart".
+        Dictionary *Inner = Request;
+        Dictionary_SkipRootContainer(Request, &Inner);
+        if (Inner != nullptr && CallbackId != nullptr && CallbackId[0] != 0 && !Dictionary_ContainsKey(Inner, "callbackId"))
+            Dictionary_SetStringByKey(Inner, "callbackId", CallbackId);
+        Added = AddInt(Request, nullptr);
+    }
+    Dictionary_Release(&Request);
+    return Added;
+}
+
 int32 WorkflowManager_SetWillLoadCallback(void *User, WorkflowManager_WillLoadFunc Function) {
     Self()->WillLoadUser = User;
     Self()->WillLoad = Function;

@@ -34,6 +34,8 @@ int32 WorkflowManager_IsInitialized(void);
 int32 WorkflowManager_Add(const char *Url, void *User, WorkflowManager_CallbackFunc Function);
 int32 WorkflowManager_AddDictionary(Dictionary *Request, void *User, WorkflowManager_CallbackFunc Function);
 int32 WorkflowManager_AddJSON(const char *JsonText, void *User, WorkflowManager_CallbackFunc Function);
+// A script's addition: answered on its callback id.
+int32 WorkflowManager_AddInterop(const char *JsonText, const char *CallbackId);
 int32 WorkflowManager_SetWillLoadCallback(void *User, WorkflowManager_WillLoadFunc Function);
 int32 WorkflowManager_Unload(void *User, WorkflowManager_CallbackFunc Function);
 int32 WorkflowManager_IsUnloading(void);
