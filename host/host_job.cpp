@@ -18,6 +18,7 @@
 #include "core/notification_center.h"
 #include "core/path.h"
 #include "core/string.h"
+#include "core/time.h"
 #include "host/host_signal.h"
 #include "workflow/workflow.h"
 #include "workflow/workflow_app.h"
@@ -333,6 +334,16 @@ int32 HostJob_Run(const char *Url, const char *Tasks) {
         if (Signals >= 2) {
             State.Interrupted = true;
             AddUnique(State.Errors, "Host_Error_Interrupted");
+            // Ends now: what still runs is cancelled and given a few passes
+            // (bounded) to let go of its workflows, so nothing is left.
+            // A waiting event looks again once a second: up to 2.5 s.
+            float64 Deadline = Time_GetCurrent() + 2.5;
+            while (WorkflowApp_IsActive() && Time_GetCurrent() < Deadline) {
+                WorkflowManager_CancelRunningTasks();
+                WorkflowApp_Process();
+                WorkflowManager_Process();
+                Host_MainLoopStep(1);
+            }
             break;
         }
         if (Signals == 1 && !State.Interrupted) {

@@ -80,6 +80,10 @@ int32 WorkflowManager_GetQueuedTaskCount(int32 *Count);
 int32 WorkflowManager_GetLoadedCount(int32 *Count);
 int32 WorkflowManager_GetInstanceId(char *Buffer, int32 Size);
 
+// Cancels every task whose start was relayed and that has not completed
+// (a process that must end now); answers how many took the cancel.
+int32 WorkflowManager_CancelRunningTasks(void);
+
 // ---- The periodic step ----
 int32 WorkflowManager_Process(void);
 int32 WorkflowManager_PrintState(void);

@@ -3,6 +3,7 @@
 // overall progress and the status notification.
 #include <algorithm>
 
+#include "core/class.h"
 #include "core/log.h"
 #include "core/notification_center.h"
 #include "core/string.h"
@@ -540,6 +541,28 @@ int32 WorkflowManager_SetProgress(Workflow *Handle, const char *Name, float64 Pr
         return FALSE;
     Dictionary_SetFloat64ByKey(M()->Progress, WorkflowIdOf(Handle), Progress);
     return TRUE;
+}
+
+int32 WorkflowManager_CancelRunningTasks(void) {
+    if (M() == nullptr || !M()->Full) return FALSE;
+    std::vector<std::string> Running;
+    Dictionary *Records = M()->TaskEvents;
+    DictionaryItem *Item = nullptr;
+    for (Dictionary_ItemGetFirst(Records, &Item); Item != nullptr; Dictionary_ItemGetNext(Records, Item, &Item)) {
+        Dictionary *Record = nullptr;
+        const char *Id = nullptr;
+        if (Dictionary_ItemGetDictionaryHandle(Records, Item, &Record) && Record != nullptr &&
+            !Dictionary_ContainsKey(Record, "expireTime") && Dictionary_ItemGetKeyPtr(Records, Item, &Id) && Id != nullptr)
+            Running.emplace_back(Id);
+    }
+    int32 Cancelled = 0;
+    for (const std::string &Id : Running) {
+        void *Object = Class_ConvertFromInstanceId(Id.c_str());
+        if (Object == nullptr || ((ClassStruct *)Object)->ClassId != TASK_CLASSID) continue;
+        Task *Each = static_cast<Task *>(Object);
+        if (!Task_IsCompleted(Each) && Task_Cancel(Each)) Cancelled++;
+    }
+    return Cancelled;
 }
 
 int32 WorkflowManager_PrintState(void) {

@@ -177,7 +177,7 @@ def case_second_signal():
         began = time.time()
         process.send_signal(signal.SIGTERM)
         out, _ = process.communicate(timeout=20)
-        check(time.time() - began < 5, "the second signal did not end it at once")
+        check(time.time() - began < 5, "the second signal did not end it promptly")
         value = summary(out)
         check(process.returncode == 130 and not value["successful"], "exit %d %s" % (process.returncode, value))
 
