@@ -5,6 +5,7 @@
 #include "core/formats/crc.h"
 #include "core/posix/platform.h"
 #include "core/posix/platform_process.h"
+#include "core/posix/platform_security.h"
 #include "core/string.h"
 #include "core/time.h"
 
@@ -13,7 +14,28 @@ namespace {
 constexpr const char *ClassName = "Platform";
 constexpr int32 Size = APIGEN_TEXT_SIZE;
 
-bool Dispatch(uint32 Hash, ApiGenParameters &Get, ApiGenAnswer &Out) {
+// The account and password a credential look-up answers beside
+// "returnValue"; written for every credential read, found or not.
+struct CredentialAnswer {
+    bool Used = false;
+    char User[APIGEN_TEXT_SIZE] = "";
+    char Password[APIGEN_TEXT_SIZE] = "";
+
+    void Write(Dictionary *Result) const {
+        if (!Used) return;
+        Dictionary_SetStringByKey(Result, "username", User);
+        Dictionary_SetStringByKey(Result, "password", Password);
+    }
+};
+
+// A fact that fills a text buffer, answered as text.
+bool Fact(ApiGenAnswer &Out, int32 (*Read)(char *, int32)) {
+    Out.Type = ApiGenAnswer::Text;
+    Read(Out.Buffer, Size);
+    return true;
+}
+
+bool Dispatch(uint32 Hash, ApiGenParameters &Get, ApiGenAnswer &Out, CredentialAnswer &Found) {
     const char *A, *B, *C, *D, *E, *F;
     uint32 Flag;
     int32 Number, Other;
@@ -24,6 +46,11 @@ bool Dispatch(uint32 Hash, ApiGenParameters &Get, ApiGenAnswer &Out) {
         Out.Type = ApiGenAnswer::Text;
         Platform_GetName(Buffer, Size);
         return true;
+    case Crc32Const("getShortName"): return Fact(Out, Platform_GetShortName);
+    case Crc32Const("getSystemTheme"): return Fact(Out, Platform_GetSystemTheme);
+    case Crc32Const("getUserName"): return Fact(Out, Platform_GetUserName);
+    case Crc32Const("getUserLanguage"): return Fact(Out, Platform_GetUserLang);
+    case Crc32Const("getUserCountry"): return Fact(Out, Platform_GetUserCountry);
     case Crc32Const("getBitness"):
         Out.Type = ApiGenAnswer::Int32;
         Platform_GetSystemBitness(&Number);
@@ -78,6 +105,32 @@ bool Dispatch(uint32 Hash, ApiGenParameters &Get, ApiGenAnswer &Out) {
     case Crc32Const("removeShortcut"):
         if (Get.Text("location", &A).Text("description", &B).Read) Out.Number = Platform_RemoveShortcut(A, B);
         return true;
+    case Crc32Const("getCredential"):
+        Found.Used = true;
+        if (Get.Text("target", &A).Read)
+            Out.Number = Platform_GetCredential(A, Found.User, Size, Found.Password, Size);
+        return true;
+    case Crc32Const("setCredential"):
+        if (Get.Text("target", &A).Text("username", &B).Text("password", &C).Read)
+            Out.Number = Platform_SetCredential(A, B, C);
+        return true;
+    case Crc32Const("removeCredential"):
+        if (Get.Text("target", &A).Read) Out.Number = Platform_SetCredential(A, nullptr, nullptr);
+        return true;
+    case Crc32Const("getWebCredential"):
+        Found.Used = true;
+        if (Get.Int32("accessType", &Number).Text("host", &A).Text("realm", &B).Read)
+            Out.Number = Platform_GetWebCredential(Number, A, B, Found.User, Size, Found.Password, Size);
+        return true;
+    case Crc32Const("setWebCredential"):
+        if (Get.Int32("accessType", &Number).Text("host", &A).Text("realm", &B).Text("username", &C)
+                .Text("password", &D).Read)
+            Out.Number = Platform_SetWebCredential(Number, A, B, C, D);
+        return true;
+    case Crc32Const("removeWebCredential"):
+        if (Get.Int32("accessType", &Number).Text("host", &A).Text("realm", &B).Read)
+            Out.Number = Platform_SetWebCredential(Number, A, B, nullptr, nullptr);
+        return true;
     case Crc32Const("authenticateX509"):
         // No certificate store can be consulted here: nothing validates.
         if (Get.Text("certStoreName", &A).Text("path", &F).Read) Out.Number = FALSE;
@@ -95,7 +148,9 @@ extern "C" int32 Platform_Invoke(void *User, Dictionary *Request, Dictionary *Re
     if (!ApiGen_GetMethod(Request, ClassName, &Method, &Hash)) return FALSE;
     ApiGenParameters Get{Request, ClassName, Method};
     ApiGenAnswer Out;
-    if (!Dispatch(Hash, Get, Out)) return FALSE;
+    CredentialAnswer Found;
+    if (!Dispatch(Hash, Get, Out, Found)) return FALSE;
     Out.Write(Result);
+    Found.Write(Result);
     return Get.Read ? TRUE : FALSE;
 }
