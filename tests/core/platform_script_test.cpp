@@ -11,6 +11,7 @@
 
 #include <fstream>
 
+#include "core/api_gen.h"
 #include "core/formats/crc.h"
 #include "core/posix/platform_stand_in.h"
 #include "core/posix/platform_standin.h"
@@ -38,6 +39,7 @@ constexpr Selector Selectors[] = {
     {"getUserLanguage", 0x1ed34f4b}, {"getUserCountry", 0xe18fbd97},
     {"getCredential", 0x2b56d600},  {"setCredential", 0x5fe81a4c},    {"removeCredential", 0x943cbedd},
     {"getWebCredential", 0xcf618ab4}, {"setWebCredential", 0xfd77f8ad}, {"removeWebCredential", 0x4a734581},
+    {"getDataStore", 0x453a06f7},   {"getFileDataStore", 0xd3ee7032},
 };
 
 int32 Reboots = 0;
@@ -167,6 +169,32 @@ TEST_F(PlatformScriptTest, UserFactsAgainstPython) {
     PlatformStandIn_Set("LOCALE_CONF", nullptr);
     EXPECT_EQ(Language, R"({"returnValue":"pt"})");
     EXPECT_EQ(Country, R"({"returnValue":"BR"})");
+}
+
+TEST_F(PlatformScriptTest, DataStoresAnswerInBase64OrNull) {
+    TempDirectory Temp;
+    // A versioned, zlib-compressed store in an ELF section stamped by objcopy.
+    const std::string Encoded = RunPython(
+        "import base64, struct, subprocess, sys, zlib\n"
+        "d = sys.stdin.read()\n"
+        "text = b'{\"data\": \"' + b'x' * 9000 + b'\"}'\n"
+        "data = zlib.compress(text)\n"
+        "head = b'TQXDS3' + struct.pack('>HII', 1, len(data), len(text))\n"
+        "area = data.ljust(1024, b'\\0')\n"
+        "open(d + '/blob', 'wb').write(head + struct.pack('>I', zlib.crc32(head + bytes(4) + area)) + area)\n"
+        "subprocess.run(['objcopy', '--add-section', '.datastore=' + d + '/blob', '/bin/true', d + '/stamped'],"
+        " check=True)\n"
+        "print(base64.b64encode(text).decode(), end='')\n",
+        Temp.Path);
+    ASSERT_GT(Encoded.size(), (size_t)APIGEN_TEXT_SIZE) << "the answer outgrows the text buffer";
+    EXPECT_EQ(Call(R"({"method":"getFileDataStore","path":)" + JsonQuote(Temp / "stamped") + "}"),
+              R"({"returnValue":)" + JsonQuote(Encoded) + "}");
+    EXPECT_EQ(Call(R"({"method":"getFileDataStore","path":"/bin/true"})"), R"({"returnValue":null})");
+    EXPECT_EQ(Call(R"({"method":"getFileDataStore","path":)" + JsonQuote(Temp / "missing") + "}"),
+              R"({"returnValue":null})");
+    EXPECT_EQ(Call(R"({"method":"getFileDataStore"})"), "");
+    // This test program carries no store.
+    EXPECT_EQ(Call(R"({"method":"getDataStore"})"), R"({"returnValue":null})");
 }
 
 // Credentials in a store of their own; the file is read back with plistlib.
