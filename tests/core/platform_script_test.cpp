@@ -153,8 +153,8 @@ TEST_F(PlatformScriptTest, UserFactsAgainstPython) {
     for (const char *Method : {"getShortName", "getSystemTheme", "getUserName", "getUserLanguage", "getUserCountry"}) {
         std::string Answer = Call(std::string(R"({"method":")") + Method + "\"}");
         const std::string Prefix = R"({"returnValue":")";
-        ASSERT_EQ(Answer.compare(0, Prefix.size(), Prefix), 0) << Answer;
-        Answered += Answer.substr(Prefix.size(), Answer.size() - Prefix.size() - 2) + "\n";
+        const bool Texted = Answer.size() >= Prefix.size() + 2 && Answer.compare(0, Prefix.size(), Prefix) == 0;
+        Answered += (Texted ? Answer.substr(Prefix.size(), Answer.size() - Prefix.size() - 2) : Answer) + "\n";
     }
     PlatformStandIn_Set("THEME", nullptr);
     EXPECT_EQ(Answered, "mac\ndark\n" + Reference);
