@@ -4,8 +4,8 @@
 // then the environment variable "VELMARSH_" + key, then the production
 // default the caller passes.
 //
-// Keys: PROC_ROOT ("/proc"), SYS_ROOT ("/sys"), UDEV_ROOT ("/run/udev"),
-// OS_RELEASE (os-release file), LOCALE_CONF (the system locale file),
+// Keys: PROC_ROOT ("/proc": process queries, processor and network facts),
+// SYS_ROOT ("/sys"), UDEV_ROOT ("/run/udev"), OS_RELEASE (os-release file), LOCALE_CONF (the system locale file),
 // RESOLV_CONF (read instead of the resolver's own configuration),
 // PROXY_SETTINGS (the proxy settings file), DHCP_LEASES (a DHCP client lease
 // file), THEME (the appearance, e.g. "Dark").
