@@ -39,6 +39,14 @@ int32 WebGet_WhitelistReset(void);
 #define WEBGET_ERROR_XML 992
 const char *WebGet_TranslateError(int32 Code);
 
+// Raw header text ("Name: value\r\n" lines), names compared without case.
+// Get copies the first value of the name, trimmed (0 when absent or cut).
+int32 WebGet_HeaderGetByName(const char *Headers, const char *Name, char *Value, int32 Size);
+// Set appends the line, or with Replace rewrites every line of that name;
+// 0 when the result would not fit in Size or the name or value holds a line
+// break (header injection).
+int32 WebGet_HeaderSet(char *Headers, int32 Size, const char *Name, const char *Value, int32 Replace);
+
 // Stateless dispatchers (User is none).
 int32 WebGet_Invoke(void *User, Dictionary *Request, Dictionary *Result);
 int32 Analytics_Invoke(void *User, Dictionary *Request, Dictionary *Result);

@@ -5,7 +5,7 @@ set -e
 PACKAGES="
   cmake ninja-build g++ binutils clang libclang-rt-14-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  zlib1g-dev libzip-dev libpcre2-dev pcre2-utils
+  zlib1g-dev libzip-dev libpcre2-dev pcre2-utils curl
   python3 python3-cryptography python3-yaml
   libxml2-utils zip p7zip-full xdelta3
   libssl-dev rapidjson-dev nlohmann-json3-dev libxml2-dev libyaml-dev

@@ -4,6 +4,7 @@
 #include "core/notification_center.h"
 #include "core/string.h"
 #include "workflow/queue_task.h"
+#include "workflow/task_request.h"
 #include "workflow/task_type_object.h"
 #include "workflow/workflow.h"
 #include "workflow/workflow_app_config.h"
@@ -25,16 +26,12 @@ namespace {
 constexpr int32 ValueSize = 1024;
 constexpr int32 TargetSize = 320;
 
-// Documents from "url" need the request layer, which this build lacks.
-bool RefuseUrl(Task *Owner) {
-    if (!Task_HasArgument(Owner, "url")) return false;
-    Task_Print(Owner, "Task documents are not available in this build\n");
-    char Identifier[TASK_NAME_SIZE + 32];
-    String_CopyLength(Identifier, Task_GetType(Owner), (int32)sizeof(Identifier));
-    String_CatLength(Identifier, "_Error_NotAvailable", (int32)sizeof(Identifier));
-    Task_AddErrorAlways(Owner, Identifier);
-    Task_Complete(Owner, nullptr);
-    return true;
+constexpr int32 UrlSize = 4096;
+constexpr int32 SourceSize = 120;
+
+// The task's "url" argument, when it has one.
+bool GetUrl(Task *Owner, char *Url) {
+    return Task_HasArgument(Owner, "url") && Task_GetStringArgument(Owner, "url", Url, UrlSize) && Url[0] != 0;
 }
 
 void AddMacro(Macro *Self, const char *Key, const char *Value) {
@@ -66,11 +63,23 @@ void AddPairs(Macro *Self, Dictionary *Pairs) {
     Dictionary_Release(&Copy);
 }
 
+// The fetched document's top-level pairs become macros; the task completes
+// whether or not the request succeeded (its failures are task errors).
+int32 OnMacroDocument(Task *Owner, void *User, Dictionary *Document, int32 Error, int32) {
+    if (Error == 0) {
+        Dictionary *Root = Document;
+        Dictionary_SkipRoot(Document, &Root);
+        AddPairs(static_cast<Macro *>(User), Root);
+    }
+    return Task_Complete(Owner, nullptr);
+}
+
 int32 OnMacroStart(void *User, const char *, const char *, const char *, Dictionary *) {
     Macro *Self = static_cast<Macro *>(User);
     Task *Owner = Self->Owner;
     Task_GetBooleanArgument(Owner, "global", &Self->Global);
-    if (RefuseUrl(Owner)) return TRUE;
+    char Url[UrlSize];
+    if (GetUrl(Owner, Url)) return Task_RequestJSON(Owner, Url, Self, OnMacroDocument);
     bool Applied = false;
     Dictionary *Definition = nullptr;
     Task_GetDictionaryHandle(Owner, &Definition);
@@ -142,9 +151,38 @@ void AddRuns(Aggregate *Self, const char *Name, Dictionary *Container, Dictionar
     }
 }
 
+// The fetched list, or the Dictionary at "source" inside it, is loaded; a
+// failed request or a bad source completes the task with its errors.
+int32 OnAggregateDocument(Task *Owner, void *User, Dictionary *Document, int32 Error, int32) {
+    Aggregate *Self = static_cast<Aggregate *>(User);
+    if (Error == 0) {
+        Dictionary *Content = Document;
+        Dictionary_SkipRoot(Document, &Content);
+        char Source[SourceSize] = "";
+        if (Task_GetStringArgument(Owner, "source", Source, (int32)sizeof(Source)) && Source[0] != 0) {
+            Dictionary *Found = nullptr, *Holder = nullptr;
+            DictionaryItem *Item = nullptr;
+            if (Dictionary_ItemFindByPath(Content, Source, &Holder, &Item) &&
+                Dictionary_ItemCompareType(Holder, Item, DICTIONARY_TYPE_DICTIONARY) &&
+                Dictionary_ItemGetDictionaryHandle(Holder, Item, &Found) && Found != nullptr) {
+                Content = Found;
+                Dictionary_SkipRoot(Found, &Content);
+            } else {
+                Task_Print(Owner, "Failed to find source path - %s\n", Source);
+                Task_AddError(Owner, "%s", "Aggregate_Error_Merge");
+                Content = nullptr;
+            }
+        }
+        if (Content != nullptr) Aggregate_LoadContent(Self, Content);
+    }
+    if (Task_HasError(Owner, nullptr)) return Task_Complete(Owner, nullptr);
+    return TRUE;
+}
+
 int32 OnAggregateStart(void *User, const char *, const char *, const char *, Dictionary *) {
     Aggregate *Self = static_cast<Aggregate *>(User);
-    if (RefuseUrl(Self->Owner)) return TRUE;
+    char Url[UrlSize];
+    if (GetUrl(Self->Owner, Url)) return Task_RequestJSON(Self->Owner, Url, Self, OnAggregateDocument);
     Dictionary *Content = nullptr;
     Dictionary_Create(&Content);
     if (!Task_GetDictionaryArgument(Self->Owner, "content", Content)) {

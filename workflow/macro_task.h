@@ -4,15 +4,18 @@
 // "key" with "value", then every text item of "keyValuePairs"; the values
 // are expanded, keys taken literally, and the pairs become the task's status.
 //
-// Aggregate runs tasks of its workflow once per entry of its "content": a
+// Aggregate runs tasks of its workflow once per entry of its "content" (or
+// of the document from "url"): a
 // keyed Dictionary (task name -> arguments, or a List of them) or, with
 // "target", unkeyed argument Dictionaries for that task. Each run is the
 // named task's definition with the entry's arguments merged over it (or
 // under the path after "target"'s first "."), queued in a manual Queue that
 // completes the task.
 //
-// Documents fetched from "url" are not carried by this build: such a task
-// records "<Type>_Error_NotAvailable" and completes.
+// Either type fetches its document from "url" instead when it has one (a JSON
+// document through the task's request): Macro adds its top-level pairs,
+// Aggregate loads it (or the Dictionary at its "source" path), and a failed
+// fetch or a bad source completes the task with its errors.
 #pragma once
 
 #include "workflow/task.h"

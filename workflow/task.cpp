@@ -1,5 +1,6 @@
 // Task object, identity, definition loading and argument access (see task.h).
 #include "workflow/task.h"
+#include "workflow/task_request.h"
 
 #include <string.h>
 
@@ -121,6 +122,8 @@ int32 Task_Delete(Task **Handle) {
     Debug_CheckPointer(Handle);
     Task *Self = *Handle;
     Class_CheckHandle(Self, TASK_CLASSID);
+    // The request goes first and silently: its type object is released next.
+    Task_RequestDelete(Self, FALSE);
     if (Self->CertStores != nullptr) CertStoreList_Release(&Self->CertStores);
     Task_SetInterface(Self, nullptr);
     NotificationCenter_RemoveInteropObserver(Self->Class.InstanceId, Self, InteropReferenceObserver);

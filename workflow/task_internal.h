@@ -4,6 +4,8 @@
 #include "core/callback.h"
 #include "workflow/task.h"
 
+typedef struct TaskRequest TaskRequest;
+
 struct Task {
     ClassStruct Class;
     ClassPrintStruct Print;
@@ -34,6 +36,8 @@ struct Task {
     CertStoreList *CertStores;
     CallbackStruct ExpandString;
     CallbackStruct Authenticate;
+    // The document request (task_request.cpp), at most one.
+    TaskRequest *Request;
 };
 
 // The task's own observer of its "Task"/"Status" (task_complete.cpp).

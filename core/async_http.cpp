@@ -1,0 +1,452 @@
+// The asynchronous document loader (see async_http.h).
+#include "core/async_http.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <string>
+#include <vector>
+
+#include "core/class.h"
+#include "core/formats/json.h"
+#include "core/formats/xml.h"
+#include "core/formats/yaml.h"
+#include "core/log.h"
+#include "core/memory.h"
+#include "core/path.h"
+#include "core/string.h"
+#include "core/thread.h"
+#include "core/time.h"
+#include "core/url.h"
+#include "core/web_get.h"
+
+namespace {
+
+// A file larger than this is not a document.
+constexpr int64 FileLimit = 256 * 1024 * 1024;
+
+enum class State { Idle, Fetching, Parsing, Complete };
+
+// One attempt's parse (and, for files, read) on the worker thread.
+struct ParseJob {
+    std::atomic<int32> Done{0};
+    int32 Kind = ASYNCHTTP_PARSER_JSON;
+    int32 Authenticate = 0;
+    std::string Url;
+    std::string ContentType;
+    std::string FilePath; // set for "file://" URLs
+    std::vector<uint8> Body;
+    Dictionary *Document = nullptr;
+    int32 Error = 0;
+    int32 SubCode = 0;
+};
+
+AsyncHTTP_RequestFunc AddHandler = WebGetPool_RequestAdd;
+AsyncHTTP_RequestFunc RemoveHandler = WebGetPool_RequestRemove;
+
+bool Contains(const std::string &Text, const char *Word) {
+    const char *Position = nullptr;
+    return String_FindStringWithoutCase(Text.c_str(), Word, &Position) != 0;
+}
+
+// The parser for content type 5: the type, then the URL's extension, then JSON.
+int32 ChooseKind(const std::string &ContentType, const std::string &Url) {
+    if (Contains(ContentType, "json")) return ASYNCHTTP_PARSER_JSON;
+    if (Contains(ContentType, "xml")) return ASYNCHTTP_PARSER_XML;
+    if (Contains(ContentType, "yaml")) return ASYNCHTTP_PARSER_YAML;
+    char Name[320] = "";
+    URL_ParseFilename(Url.c_str(), Name, sizeof(Name));
+    const char *Dot = strrchr(Name, '.');
+    if (Dot != nullptr) {
+        if (String_CompareWithoutCase(Dot, ".xml")) return ASYNCHTTP_PARSER_XML;
+        if (String_CompareWithoutCase(Dot, ".yaml") || String_CompareWithoutCase(Dot, ".yml"))
+            return ASYNCHTTP_PARSER_YAML;
+    }
+    return ASYNCHTTP_PARSER_JSON;
+}
+
+bool ReadFile(ParseJob *Job) {
+    int Fd = open(Job->FilePath.c_str(), O_RDONLY | O_CLOEXEC);
+    if (Fd < 0) {
+        Job->Error = WEBGET_ERROR_OS;
+        Job->SubCode = errno;
+        return false;
+    }
+    struct stat Facts{};
+    if (fstat(Fd, &Facts) != 0 || !S_ISREG(Facts.st_mode) || Facts.st_size > FileLimit) {
+        Job->Error = WEBGET_ERROR_OS;
+        Job->SubCode = S_ISDIR(Facts.st_mode) ? EISDIR : Facts.st_size > FileLimit ? EFBIG : errno;
+        close(Fd);
+        return false;
+    }
+    Job->Body.resize((size_t)Facts.st_size);
+    size_t Have = 0;
+    while (Have < Job->Body.size()) {
+        ssize_t Count = read(Fd, Job->Body.data() + Have, Job->Body.size() - Have);
+        if (Count < 0 && errno == EINTR) continue;
+        if (Count <= 0) break;
+        Have += (size_t)Count;
+    }
+    Job->Body.resize(Have);
+    close(Fd);
+    return true;
+}
+
+void Parse(ParseJob *Job) {
+    int32 Kind = Job->Kind == ASYNCHTTP_PARSER_AUTO ? ChooseKind(Job->ContentType, Job->Url) : Job->Kind;
+    if (Job->Authenticate) {
+        // A signed document is required and no signature can be checked here.
+        Log_Error("Document is not signed (%s)\n", Job->Url.c_str());
+        Job->Error = WEBGET_ERROR_JSON;
+        Job->SubCode = ASYNCHTTP_JSON_ERROR_AUTHENTICATE;
+        return;
+    }
+    const uint8 *Bytes = Job->Body.data();
+    int32 Length = (int32)Job->Body.size();
+    int32 Code = 0;
+    if (Kind == ASYNCHTTP_PARSER_XML) {
+        XML *Reader = nullptr;
+        XML_Create(&Reader);
+        XML_SetDictionaryHandle(Reader, Job->Document);
+        if (!XML_LoadBuffer(Reader, Bytes, Length)) {
+            XML_GetLastError(Reader, &Code);
+            Job->Error = WEBGET_ERROR_XML;
+        }
+        XML_Release(&Reader);
+    } else if (Kind == ASYNCHTTP_PARSER_YAML) {
+        YAML *Reader = nullptr;
+        YAML_Create(&Reader);
+        YAML_SetDictionaryHandle(Reader, Job->Document);
+        if (!YAML_LoadBuffer(Reader, Bytes, Length)) {
+            YAML_GetLastError(Reader, &Code);
+            Job->Error = WEBGET_ERROR_CUSTOM;
+        }
+        YAML_Release(&Reader);
+    } else {
+        JSON *Reader = nullptr;
+        JSON_Create(&Reader);
+        JSON_SetDictionaryHandle(Reader, Job->Document);
+        if (!JSON_LoadBuffer(Reader, Bytes, Length)) {
+            JSON_GetLastError(Reader, &Code);
+            Job->Error = WEBGET_ERROR_JSON;
+        }
+        JSON_Release(&Reader);
+    }
+    if (Job->Error != 0) {
+        Job->SubCode = Code;
+        Log_Error("Unable to parse document (%s) [%d]\n", Job->Url.c_str(), Code);
+    }
+}
+
+int32 ParseThread(void *User) {
+    ParseJob *Job = static_cast<ParseJob *>(User);
+    if (Job->FilePath.empty() || ReadFile(Job)) Parse(Job);
+    Job->Done.store(1, std::memory_order_release);
+    Thread_Signal(Thread_GetMainId());
+    return 0;
+}
+
+} // namespace
+
+struct AsyncHTTP {
+    ClassStruct Class;
+    State Phase = State::Idle;
+    int32 Kind = ASYNCHTTP_PARSER_JSON;
+    int32 KeepOriginal = 0;
+    int32 Authenticate = 0;
+    CertStoreInterface *CertStore = nullptr;
+    WebGetCacheStore *Cache = nullptr;
+    void *ErrorUser = nullptr;
+    AsyncHTTP_ErrorFunc ErrorFunction = nullptr;
+    void *BuildUser = nullptr;
+    AsyncHTTP_RequestBuildFunc BuildFunction = nullptr;
+    std::string Url;
+    int32 Failures = 0;
+    float64 ResumeTime = 0;
+    int32 Error = 0;
+    int32 SubCode = 0;
+    WebGetRequest *Request = nullptr;
+    Thread *Worker = nullptr;
+    ParseJob *Job = nullptr;
+    Dictionary *Document = nullptr;
+    std::vector<uint8> Original;
+};
+
+namespace {
+
+int32 DeleteObject(void *HandleAddress) {
+    AsyncHTTP **Handle = static_cast<AsyncHTTP **>(HandleAddress);
+    AsyncHTTP_Reset(*Handle);
+    Dictionary_Release(&(*Handle)->Document);
+    delete *Handle;
+    *Handle = nullptr;
+    return TRUE;
+}
+
+void DropJob(AsyncHTTP *Self) {
+    if (Self->Worker != nullptr) Thread_Join(-1, &Self->Worker);
+    if (Self->Job != nullptr) {
+        if (Self->Job->Document != nullptr) Dictionary_Release(&Self->Job->Document);
+        delete Self->Job;
+        Self->Job = nullptr;
+    }
+}
+
+void DropRequest(AsyncHTTP *Self) {
+    if (Self->Request == nullptr) return;
+    int32 Phase = WebGetRequest_GetPhase(Self->Request);
+    if (Phase == WEBGETREQUEST_PHASE_QUEUED || Phase == WEBGETREQUEST_PHASE_RUNNING) RemoveHandler(Self->Request);
+    WebGetRequest_Release(&Self->Request);
+}
+
+// The attempt failed: the owner decides between giving up and a retry.
+void AttemptFailed(AsyncHTTP *Self, int32 Phase, int32 Error, int32 SubCode) {
+    Self->Error = Error;
+    Self->SubCode = SubCode;
+    float64 Resume = Time_GetCurrent();
+    int32 Answer = ASYNCHTTP_ERROR_GIVEUP;
+    if (Self->ErrorFunction != nullptr)
+        Answer = Self->ErrorFunction(Self, Self->ErrorUser, Self->Failures, Phase, Error, SubCode, &Resume);
+    if (Answer == ASYNCHTTP_ERROR_GIVEUP) {
+        Self->Phase = State::Complete;
+        return;
+    }
+    Self->Failures++;
+    Self->ResumeTime = Resume;
+    Self->Phase = State::Idle;
+}
+
+void StartParse(AsyncHTTP *Self, ParseJob *Job) {
+    Job->Kind = Self->Kind == ASYNCHTTP_PARSER_NONE ? ASYNCHTTP_PARSER_JSON : Self->Kind;
+    Job->Authenticate = Self->Authenticate;
+    Job->Url = Self->Url;
+    Dictionary_Create(&Job->Document);
+    Self->Job = Job;
+    Self->Phase = State::Parsing;
+    if (!Thread_Begin(&Self->Worker, Job, ParseThread)) {
+        // No thread: parse here rather than leave the load hanging.
+        ParseThread(Job);
+    }
+}
+
+void FetchDone(AsyncHTTP *Self) {
+    int32 Error = 0, SubCode = 0;
+    WebGetRequest_GetError(Self->Request, &Error, &SubCode);
+    if (Error != 0) {
+        WebGetRequest_Release(&Self->Request);
+        return AttemptFailed(Self, ASYNCHTTP_PHASE_FETCH, Error, SubCode);
+    }
+    ParseJob *Job = new ParseJob();
+    char Type[256] = "";
+    WebGetRequest_GetResponseHeader(Self->Request, "Content-Type", Type, sizeof(Type));
+    Job->ContentType = Type;
+    const uint8 *Bytes = nullptr;
+    int32 Length = 0;
+    WebGetRequest_GetBody(Self->Request, &Bytes, &Length);
+    Job->Body.assign(Bytes, Bytes + Length);
+    WebGetRequest_Release(&Self->Request);
+    if (Self->Cache != nullptr)
+        WebGetCacheStore_Put(Self->Cache, Self->Url.c_str(), Type, Job->Body.data(), (int32)Job->Body.size());
+    StartParse(Self, Job);
+}
+
+void ParseDone(AsyncHTTP *Self) {
+    Thread_Join(-1, &Self->Worker);
+    ParseJob *Job = Self->Job;
+    Self->Job = nullptr;
+    if (Self->KeepOriginal) Self->Original.swap(Job->Body);
+    int32 Error = Job->Error, SubCode = Job->SubCode;
+    if (Error == 0) {
+        Dictionary_Release(&Self->Document);
+        Self->Document = Job->Document;
+        Job->Document = nullptr;
+        Self->Error = Self->SubCode = 0;
+        Self->Phase = State::Complete;
+    } else {
+        Dictionary_Release(&Job->Document);
+    }
+    delete Job;
+    if (Error != 0) AttemptFailed(Self, ASYNCHTTP_PHASE_PARSE, Error, SubCode);
+}
+
+} // namespace
+
+int32 AsyncHTTP_Create(AsyncHTTP **Handle) {
+    Debug_CheckPointer(Handle);
+    AsyncHTTP *Self = new AsyncHTTP();
+    Class_InitHeader(Self, ASYNCHTTP_CLASSID, DeleteObject);
+    Dictionary_Create(&Self->Document);
+    *Handle = Self;
+    return TRUE;
+}
+
+int32 AsyncHTTP_Release(AsyncHTTP **Handle) {
+    Debug_CheckPointer(Handle);
+    if (*Handle == nullptr) return TRUE;
+    Class_CheckHandle(*Handle, ASYNCHTTP_CLASSID);
+    return Class_Release(Handle);
+}
+
+#define ASYNCHTTP_CHECK(Self) Class_CheckHandle(Self, ASYNCHTTP_CLASSID)
+
+int32 AsyncHTTP_SetParser(AsyncHTTP *Self, int32 Kind) {
+    ASYNCHTTP_CHECK(Self);
+    if (Kind != ASYNCHTTP_PARSER_NONE && (Kind < ASYNCHTTP_PARSER_JSON || Kind > ASYNCHTTP_PARSER_AUTO)) return FALSE;
+    Self->Kind = Kind;
+    return TRUE;
+}
+
+int32 AsyncHTTP_SetCertStoreHandle(AsyncHTTP *Self, CertStoreInterface *Store) {
+    ASYNCHTTP_CHECK(Self);
+    Self->CertStore = Store;
+    return TRUE;
+}
+
+int32 AsyncHTTP_SetCacheStoreHandle(AsyncHTTP *Self, WebGetCacheStore *Store) {
+    ASYNCHTTP_CHECK(Self);
+    Self->Cache = Store;
+    return TRUE;
+}
+
+int32 AsyncHTTP_SetKeepOriginal(AsyncHTTP *Self, int32 Flag) {
+    ASYNCHTTP_CHECK(Self);
+    Self->KeepOriginal = Flag != 0;
+    return TRUE;
+}
+
+int32 AsyncHTTP_SetErrorCallback(AsyncHTTP *Self, void *User, AsyncHTTP_ErrorFunc Function) {
+    ASYNCHTTP_CHECK(Self);
+    Self->ErrorUser = User;
+    Self->ErrorFunction = Function;
+    return TRUE;
+}
+
+int32 AsyncHTTP_SetRequestBuildCallback(AsyncHTTP *Self, void *User, AsyncHTTP_RequestBuildFunc Function) {
+    ASYNCHTTP_CHECK(Self);
+    Self->BuildUser = User;
+    Self->BuildFunction = Function;
+    return TRUE;
+}
+
+int32 AsyncHTTP_Load(AsyncHTTP *Self, const char *Url, int32 Authenticate) {
+    ASYNCHTTP_CHECK(Self);
+    Debug_CheckPointer(Url);
+    if (Self->Phase != State::Idle) return FALSE;
+    Self->Url = Url;
+    Self->Authenticate = Authenticate != 0;
+    Self->Error = Self->SubCode = 0;
+    Self->Original.clear();
+    Dictionary_Reset(Self->Document);
+    WebGetRequest_Create(&Self->Request);
+    WebGetRequest_SetURL(Self->Request, Url);
+    if (Self->BuildFunction != nullptr) Self->BuildFunction(Self, Self->BuildUser, Self->Request);
+    Self->Phase = State::Fetching;
+
+    if (URL_CompareProtocol(Url, "file")) {
+        WebGetRequest_Release(&Self->Request);
+        ParseJob *Job = new ParseJob();
+        char Path[4096];
+        if (!Path_ConvertFromURL(Url, Path, sizeof(Path)) || Path[0] == 0) {
+            delete Job;
+            AttemptFailed(Self, ASYNCHTTP_PHASE_FETCH, WEBGET_ERROR_OS, ENOENT);
+            return TRUE;
+        }
+        Job->FilePath = Path;
+        StartParse(Self, Job);
+        return TRUE;
+    }
+    if (Self->Cache != nullptr) {
+        char Type[256] = "";
+        uint8 *Body = nullptr;
+        int32 Length = 0;
+        if (WebGetCacheStore_Get(Self->Cache, Url, Type, sizeof(Type), &Body, &Length)) {
+            WebGetRequest_Release(&Self->Request);
+            ParseJob *Job = new ParseJob();
+            Job->ContentType = Type;
+            Job->Body.assign(Body, Body + Length);
+            Memory_Free(Body, Length + 1);
+            StartParse(Self, Job);
+            return TRUE;
+        }
+    }
+    if (!URL_CompareProtocol(Url, "http") && !URL_CompareProtocol(Url, "https")) {
+        Log_Error("Unsupported url (%s)\n", Url);
+        WebGetRequest_Release(&Self->Request);
+        AttemptFailed(Self, ASYNCHTTP_PHASE_FETCH, WEBGET_ERROR_CONNECT, EPROTONOSUPPORT);
+        return TRUE;
+    }
+    if (!AddHandler(Self->Request)) {
+        WebGetRequest_Release(&Self->Request);
+        AttemptFailed(Self, ASYNCHTTP_PHASE_FETCH, WEBGET_ERROR_CONNECT, 0);
+    }
+    return TRUE;
+}
+
+int32 AsyncHTTP_IsLoadComplete(AsyncHTTP *Self) {
+    ASYNCHTTP_CHECK(Self);
+    if (Self->Phase == State::Fetching && Self->Request != nullptr && WebGetRequest_IsDone(Self->Request))
+        FetchDone(Self);
+    if (Self->Phase == State::Parsing && Self->Job != nullptr && Self->Job->Done.load(std::memory_order_acquire))
+        ParseDone(Self);
+    return Self->Phase == State::Complete;
+}
+
+int32 AsyncHTTP_IsAlive(AsyncHTTP *Self) {
+    ASYNCHTTP_CHECK(Self);
+    return Self->Phase == State::Fetching || Self->Phase == State::Parsing;
+}
+
+int32 AsyncHTTP_GetResumeTime(AsyncHTTP *Self, float64 *Time) {
+    ASYNCHTTP_CHECK(Self);
+    Debug_CheckPointer(Time);
+    *Time = Self->ResumeTime;
+    return TRUE;
+}
+
+int32 AsyncHTTP_GetLastError(AsyncHTTP *Self, int32 *Error, int32 *SubCode) {
+    ASYNCHTTP_CHECK(Self);
+    Debug_CheckPointer(Error);
+    Debug_CheckPointer(SubCode);
+    *Error = Self->Error;
+    *SubCode = Self->SubCode;
+    return TRUE;
+}
+
+int32 AsyncHTTP_GetDictionaryHandle(AsyncHTTP *Self, Dictionary **Document) {
+    ASYNCHTTP_CHECK(Self);
+    Debug_CheckPointer(Document);
+    *Document = Self->Document;
+    return TRUE;
+}
+
+int32 AsyncHTTP_GetOriginal(AsyncHTTP *Self, const uint8 **Body, int32 *Length) {
+    ASYNCHTTP_CHECK(Self);
+    Debug_CheckPointer(Body);
+    Debug_CheckPointer(Length);
+    *Body = Self->Original.data();
+    *Length = (int32)Self->Original.size();
+    return TRUE;
+}
+
+int32 AsyncHTTP_Reset(AsyncHTTP *Self) {
+    ASYNCHTTP_CHECK(Self);
+    DropRequest(Self);
+    DropJob(Self);
+    Self->Phase = State::Idle;
+    Self->Failures = 0;
+    Self->ResumeTime = 0;
+    Self->Error = Self->SubCode = 0;
+    Self->Original.clear();
+    Dictionary_Reset(Self->Document);
+    return TRUE;
+}
+
+int32 AsyncHTTP_SetRequestHandlers(AsyncHTTP_RequestFunc Add, AsyncHTTP_RequestFunc Remove) {
+    AddHandler = Add != nullptr ? Add : WebGetPool_RequestAdd;
+    RemoveHandler = Remove != nullptr ? Remove : WebGetPool_RequestRemove;
+    return TRUE;
+}

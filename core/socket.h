@@ -1,0 +1,29 @@
+// The least TCP transport: non-blocking IPv4 client sockets that the main
+// loop ticks with zero-wait polls. Sends never raise SIGPIPE.
+#pragma once
+
+#include "core/types.h"
+
+// Step results.
+#define SOCKET_PENDING 0
+#define SOCKET_READY 1
+#define SOCKET_FAILED 2
+
+RUNTIME_EXTERN_C_BEGIN
+
+// Resolves Host (AF_INET) and starts a non-blocking connect. 1 and the
+// descriptor, or 0 with the platform error (an unresolved name gives
+// EHOSTUNREACH-like ENOENT, refused connects ECONNREFUSED, and so on).
+int32 Socket_Connect(const char *Host, int32 Port, int32 *Descriptor, int32 *Error);
+// Whether the connect has finished: READY, PENDING or FAILED with the error.
+int32 Socket_ConnectStep(int32 Descriptor, int32 *Error);
+// Sends what the socket takes now; Sent may be 0. 0 with the error on failure.
+int32 Socket_Send(int32 Descriptor, const void *Bytes, int32 Length, int32 *Sent, int32 *Error);
+// Reads what is there: 1 with Received (0 when nothing yet), Closed set when
+// the peer has closed; 0 with the error on failure.
+int32 Socket_Receive(int32 Descriptor, void *Buffer, int32 Size, int32 *Received, int32 *Closed, int32 *Error);
+int32 Socket_Close(int32 *Descriptor);
+// The local and remote address of a connected socket, for error reports.
+int32 Socket_GetRemoteAddress(int32 Descriptor, char *Address, int32 Size, int32 *Port);
+
+RUNTIME_EXTERN_C_END

@@ -1,0 +1,413 @@
+// HTTP/1.x response reading (see web_get_response.h).
+#include "core/web_get_response.h"
+
+#include <zlib.h>
+
+#include <string>
+
+#include "core/log.h"
+#include "core/string.h"
+#include "core/web_get.h"
+
+namespace {
+
+enum class Phase { StatusLine, Headers, Body, ChunkSize, ChunkData, ChunkDataEnd, Trailer, Done, Failed };
+enum class Framing { Length, Chunked, Close, None };
+
+// A chunk-size line longer than this is not a size.
+constexpr size_t ChunkLineLimit = 1024;
+
+} // namespace
+
+struct WebGetResponse {
+    Phase State = Phase::StatusLine;
+    Framing Mode = Framing::None;
+    int32 Result = WEBGETRESPONSE_MORE;
+    int32 Head = 0;
+    int32 Status = 0;
+    int32 Minor = 1;
+    int32 KeepAlive = 0;
+    int64 Limit = -1;
+    int64 Remaining = 0; // of the Content-Length body or the current chunk
+    int64 BodyBytes = 0;
+    std::string Line;
+    std::string Headers;
+    bool Gzip = false;
+    bool InflateReady = false;
+    z_stream Inflate{};
+    void *SinkUser = nullptr;
+    WebGetResponse_SinkFunc Sink = nullptr;
+    void *HeaderUser = nullptr;
+    WebGetResponse_HeaderFunc HeaderDone = nullptr;
+
+    ~WebGetResponse() {
+        if (InflateReady) inflateEnd(&Inflate);
+    }
+};
+
+namespace {
+
+int32 Fail(WebGetResponse *Self, int32 Result) {
+    Self->State = Phase::Failed;
+    Self->Result = Result;
+    return Result;
+}
+
+// Hands decoded bytes on, counting them against the limit first.
+int32 Deliver(WebGetResponse *Self, const uint8 *Bytes, size_t Length) {
+    if (Length == 0) return WEBGETRESPONSE_MORE;
+    if (Self->Limit >= 0 && Self->BodyBytes + (int64)Length > Self->Limit) return Fail(Self, WEBGETRESPONSE_TOOLARGE);
+    Self->BodyBytes += (int64)Length;
+    if (Self->Sink != nullptr && !Self->Sink(Self->SinkUser, Bytes, (int32)Length))
+        return Fail(Self, WEBGETRESPONSE_SINKSTOP);
+    return WEBGETRESPONSE_MORE;
+}
+
+// Body bytes as sent: inflated first when the body is gzip. The output is
+// produced a bounded block at a time, so a small input cannot make an
+// unbounded allocation; the limit stops a bomb.
+int32 TakeBody(WebGetResponse *Self, const uint8 *Bytes, size_t Length) {
+    if (!Self->Gzip) return Deliver(Self, Bytes, Length);
+    uint8 Out[16384];
+    Self->Inflate.next_in = const_cast<Bytef *>(Bytes);
+    Self->Inflate.avail_in = (uInt)Length;
+    while (Self->Inflate.avail_in > 0) {
+        Self->Inflate.next_out = Out;
+        Self->Inflate.avail_out = sizeof(Out);
+        int Code = inflate(&Self->Inflate, Z_NO_FLUSH);
+        if (Code != Z_OK && Code != Z_STREAM_END && Code != Z_BUF_ERROR) return Fail(Self, WEBGETRESPONSE_MALFORMED);
+        int32 Result = Deliver(Self, Out, sizeof(Out) - Self->Inflate.avail_out);
+        if (Result != WEBGETRESPONSE_MORE) return Result;
+        if (Code == Z_STREAM_END) {
+            // Bytes after the gzip member are ignored, as browsers do.
+            Self->Inflate.avail_in = 0;
+            break;
+        }
+        if (Code == Z_BUF_ERROR && Self->Inflate.avail_out != 0) break;
+    }
+    return WEBGETRESPONSE_MORE;
+}
+
+bool Contains(const char *Text, const char *Word) {
+    const char *Position = nullptr;
+    return String_FindStringWithoutCase(Text, Word, &Position) != 0;
+}
+
+// Strict decimal: digits only, at most 18 of them.
+bool ParseDecimal(const char *Text, int64 *Value) {
+    while (*Text == ' ' || *Text == '\t') Text++;
+    int64 Number = 0;
+    int32 Digits = 0;
+    for (; *Text >= '0' && *Text <= '9'; Text++) {
+        if (++Digits > 18) return false;
+        Number = Number * 10 + (*Text - '0');
+    }
+    while (*Text == ' ' || *Text == '\t') Text++;
+    if (Digits == 0 || *Text != 0) return false;
+    *Value = Number;
+    return true;
+}
+
+// Hexadecimal chunk size, extensions after ";" ignored; at most 15 digits.
+bool ParseChunkSize(const std::string &Line, int64 *Value) {
+    int64 Number = 0;
+    int32 Digits = 0;
+    size_t At = 0;
+    for (; At < Line.size(); At++) {
+        char C = Line[At];
+        int Digit = C >= '0' && C <= '9' ? C - '0' : C >= 'a' && C <= 'f' ? C - 'a' + 10 : C >= 'A' && C <= 'F' ? C - 'A' + 10 : -1;
+        if (Digit < 0) break;
+        if (++Digits > 15) return false;
+        Number = Number * 16 + Digit;
+    }
+    while (At < Line.size() && (Line[At] == ' ' || Line[At] == '\t')) At++;
+    if (Digits == 0 || (At < Line.size() && Line[At] != ';')) return false;
+    *Value = Number;
+    return true;
+}
+
+int32 ParseStatusLine(WebGetResponse *Self) {
+    const std::string &L = Self->Line;
+    if (L.size() < 12 || L.compare(0, 7, "HTTP/1.") != 0 || (L[7] != '0' && L[7] != '1') || L[8] != ' ')
+        return Fail(Self, WEBGETRESPONSE_MALFORMED);
+    Self->Minor = L[7] - '0';
+    int32 Code = 0;
+    for (int i = 9; i < 12; i++) {
+        if (L[i] < '0' || L[i] > '9') return Fail(Self, WEBGETRESPONSE_MALFORMED);
+        Code = Code * 10 + (L[i] - '0');
+    }
+    if (L.size() > 12 && L[12] != ' ') return Fail(Self, WEBGETRESPONSE_MALFORMED);
+    Self->Status = Code;
+    Self->State = Phase::Headers;
+    return WEBGETRESPONSE_MORE;
+}
+
+// The header block is complete: choose the framing.
+int32 EndHeaders(WebGetResponse *Self) {
+    char Value[256];
+    const char *H = Self->Headers.c_str();
+    Self->KeepAlive = Self->Minor >= 1;
+    if (WebGet_HeaderGetByName(H, "Connection", Value, sizeof(Value))) {
+        if (Contains(Value, "close")) Self->KeepAlive = 0;
+        else if (Contains(Value, "keep-alive")) Self->KeepAlive = 1;
+    }
+    if (WebGet_HeaderGetByName(H, "Content-Encoding", Value, sizeof(Value))) {
+        String_TrimWhitespace(Value);
+        if (String_CompareWithoutCase(Value, "gzip") || String_CompareWithoutCase(Value, "x-gzip")) {
+            Self->Gzip = true;
+            // 16 + MAX_WBITS: a gzip wrapper only.
+            if (inflateInit2(&Self->Inflate, 16 + MAX_WBITS) != Z_OK) return Fail(Self, WEBGETRESPONSE_MALFORMED);
+            Self->InflateReady = true;
+        } else if (!String_CompareWithoutCase(Value, "identity") && Value[0] != 0) {
+            Log_Warning("Unsupported content encoding (%s)\n", Value);
+            return Fail(Self, WEBGETRESPONSE_MALFORMED);
+        }
+    }
+    bool NoBody = Self->Head || Self->Status == 204 || Self->Status == 304 || (Self->Status >= 100 && Self->Status < 200);
+    if (NoBody) {
+        Self->Mode = Framing::None;
+    } else if (WebGet_HeaderGetByName(H, "Transfer-Encoding", Value, sizeof(Value)) &&
+               Contains(Value, "chunked")) {
+        Self->Mode = Framing::Chunked;
+    } else if (WebGet_HeaderGetByName(H, "Content-Length", Value, sizeof(Value))) {
+        int64 Length = 0;
+        if (!ParseDecimal(Value, &Length)) return Fail(Self, WEBGETRESPONSE_MALFORMED);
+        // A plain body larger than the limit is refused before a byte of it.
+        if (!Self->Gzip && Self->Limit >= 0 && Length > Self->Limit) return Fail(Self, WEBGETRESPONSE_TOOLARGE);
+        Self->Mode = Framing::Length;
+        Self->Remaining = Length;
+    } else {
+        Self->Mode = Framing::Close;
+        Self->KeepAlive = 0;
+    }
+    if (Self->HeaderDone != nullptr && !Self->HeaderDone(Self->HeaderUser, Self))
+        return Fail(Self, WEBGETRESPONSE_SINKSTOP);
+    if (Self->Mode == Framing::None || (Self->Mode == Framing::Length && Self->Remaining == 0)) {
+        Self->State = Phase::Done;
+        return Self->Result = WEBGETRESPONSE_DONE;
+    }
+    Self->State = Self->Mode == Framing::Chunked ? Phase::ChunkSize : Phase::Body;
+    return WEBGETRESPONSE_MORE;
+}
+
+// Collects one line (without CR LF) into Line; false while incomplete.
+bool TakeLine(WebGetResponse *Self, const uint8 *Bytes, int32 Length, int32 *At, size_t Cap, bool *TooLong) {
+    while (*At < Length) {
+        char C = (char)Bytes[(*At)++];
+        if (C == '\n') {
+            if (!Self->Line.empty() && Self->Line.back() == '\r') Self->Line.pop_back();
+            return true;
+        }
+        if (Self->Line.size() >= Cap) {
+            *TooLong = true;
+            return false;
+        }
+        Self->Line.push_back(C);
+    }
+    return false;
+}
+
+} // namespace
+
+int32 WebGetResponse_Create(WebGetResponse **Handle) {
+    Debug_CheckPointer(Handle);
+    *Handle = new WebGetResponse();
+    return TRUE;
+}
+
+int32 WebGetResponse_Delete(WebGetResponse **Handle) {
+    Debug_CheckPointer(Handle);
+    delete *Handle;
+    *Handle = nullptr;
+    return TRUE;
+}
+
+int32 WebGetResponse_Reset(WebGetResponse *Self, int32 HeadRequest) {
+    Debug_CheckPointer(Self);
+    if (Self->InflateReady) inflateEnd(&Self->Inflate);
+    Self->InflateReady = false;
+    Self->Inflate = z_stream{};
+    Self->Gzip = false;
+    Self->State = Phase::StatusLine;
+    Self->Mode = Framing::None;
+    Self->Result = WEBGETRESPONSE_MORE;
+    Self->Head = HeadRequest;
+    Self->Status = 0;
+    Self->Minor = 1;
+    Self->KeepAlive = 0;
+    Self->Remaining = 0;
+    Self->BodyBytes = 0;
+    Self->Line.clear();
+    Self->Headers.clear();
+    return TRUE;
+}
+
+int32 WebGetResponse_SetLimitBodySize(WebGetResponse *Self, int64 Limit) {
+    Debug_CheckPointer(Self);
+    Self->Limit = Limit;
+    return TRUE;
+}
+
+int32 WebGetResponse_SetSink(WebGetResponse *Self, void *User, WebGetResponse_SinkFunc Sink) {
+    Debug_CheckPointer(Self);
+    Self->SinkUser = User;
+    Self->Sink = Sink;
+    return TRUE;
+}
+
+int32 WebGetResponse_SetHeaderCallback(WebGetResponse *Self, void *User, WebGetResponse_HeaderFunc Function) {
+    Debug_CheckPointer(Self);
+    Self->HeaderUser = User;
+    Self->HeaderDone = Function;
+    return TRUE;
+}
+
+int32 WebGetResponse_Feed(WebGetResponse *Self, const uint8 *Bytes, int32 Length, int32 *Consumed) {
+    Debug_CheckPointer(Self);
+    Debug_CheckPointer(Consumed);
+    int32 At = 0;
+    *Consumed = 0;
+    if (Length < 0 || (Bytes == nullptr && Length > 0)) return Fail(Self, WEBGETRESPONSE_MALFORMED);
+    while (Self->State != Phase::Done && Self->State != Phase::Failed) {
+        bool TooLong = false;
+        switch (Self->State) {
+        case Phase::StatusLine:
+        case Phase::Headers: {
+            size_t Used = Self->Headers.size();
+            size_t Cap = Used < WEBGETRESPONSE_HEADER_LIMIT ? WEBGETRESPONSE_HEADER_LIMIT - Used : 0;
+            if (!TakeLine(Self, Bytes, Length, &At, Cap, &TooLong)) {
+                if (TooLong) Fail(Self, WEBGETRESPONSE_TOOLARGE);
+                goto out;
+            }
+            if (Self->State == Phase::StatusLine) {
+                // An interim 1xx response is skipped whole.
+                if (ParseStatusLine(Self) != WEBGETRESPONSE_MORE) goto out;
+            } else if (Self->Line.empty()) {
+                if (Self->Status >= 100 && Self->Status < 200) {
+                    Self->Headers.clear();
+                    Self->State = Phase::StatusLine;
+                } else if (EndHeaders(Self) != WEBGETRESPONSE_MORE) {
+                    goto out;
+                }
+            } else {
+                // Folded lines and lines without a colon are not headers.
+                if (Self->Line[0] == ' ' || Self->Line[0] == '\t' || Self->Line.find(':') == std::string::npos ||
+                    Self->Line.find('\0') != std::string::npos) {
+                    Fail(Self, WEBGETRESPONSE_MALFORMED);
+                    goto out;
+                }
+                Self->Headers += Self->Line;
+                Self->Headers += "\r\n";
+            }
+            Self->Line.clear();
+            break;
+        }
+        case Phase::Body: {
+            int32 Available = Length - At;
+            if (Available == 0) goto out;
+            int64 Take = Available;
+            if (Self->Mode == Framing::Length && Take > Self->Remaining) Take = Self->Remaining;
+            int32 Result = TakeBody(Self, Bytes + At, (size_t)Take);
+            At += (int32)Take;
+            if (Result != WEBGETRESPONSE_MORE) goto out;
+            if (Self->Mode == Framing::Length) {
+                Self->Remaining -= Take;
+                if (Self->Remaining == 0) {
+                    Self->State = Phase::Done;
+                    Self->Result = WEBGETRESPONSE_DONE;
+                }
+            }
+            break;
+        }
+        case Phase::ChunkSize: {
+            if (!TakeLine(Self, Bytes, Length, &At, ChunkLineLimit, &TooLong)) {
+                if (TooLong) Fail(Self, WEBGETRESPONSE_MALFORMED);
+                goto out;
+            }
+            int64 Size = 0;
+            if (!ParseChunkSize(Self->Line, &Size)) {
+                Fail(Self, WEBGETRESPONSE_MALFORMED);
+                goto out;
+            }
+            Self->Line.clear();
+            if (Size == 0) {
+                Self->State = Phase::Trailer;
+            } else {
+                // A chunk announced beyond the limit is refused before its bytes.
+                if (!Self->Gzip && Self->Limit >= 0 && Self->BodyBytes + Size > Self->Limit) {
+                    Fail(Self, WEBGETRESPONSE_TOOLARGE);
+                    goto out;
+                }
+                Self->Remaining = Size;
+                Self->State = Phase::ChunkData;
+            }
+            break;
+        }
+        case Phase::ChunkData: {
+            int32 Available = Length - At;
+            if (Available == 0) goto out;
+            int64 Take = Available < Self->Remaining ? Available : Self->Remaining;
+            int32 Result = TakeBody(Self, Bytes + At, (size_t)Take);
+            At += (int32)Take;
+            if (Result != WEBGETRESPONSE_MORE) goto out;
+            Self->Remaining -= Take;
+            if (Self->Remaining == 0) Self->State = Phase::ChunkDataEnd;
+            break;
+        }
+        case Phase::ChunkDataEnd:
+            if (!TakeLine(Self, Bytes, Length, &At, 2, &TooLong)) {
+                if (TooLong) Fail(Self, WEBGETRESPONSE_MALFORMED);
+                goto out;
+            }
+            if (!Self->Line.empty()) {
+                Fail(Self, WEBGETRESPONSE_MALFORMED);
+                goto out;
+            }
+            Self->State = Phase::ChunkSize;
+            break;
+        case Phase::Trailer: {
+            size_t Used = Self->Headers.size();
+            size_t Cap = Used < WEBGETRESPONSE_HEADER_LIMIT ? WEBGETRESPONSE_HEADER_LIMIT - Used : 0;
+            if (!TakeLine(Self, Bytes, Length, &At, Cap, &TooLong)) {
+                if (TooLong) Fail(Self, WEBGETRESPONSE_TOOLARGE);
+                goto out;
+            }
+            bool End = Self->Line.empty();
+            Self->Line.clear();
+            if (End) {
+                Self->State = Phase::Done;
+                Self->Result = WEBGETRESPONSE_DONE;
+            }
+            break;
+        }
+        default:
+            goto out;
+        }
+    }
+out:
+    *Consumed = At;
+    return Self->Result;
+}
+
+int32 WebGetResponse_Finish(WebGetResponse *Self) {
+    Debug_CheckPointer(Self);
+    if (Self->State == Phase::Body && Self->Mode == Framing::Close) {
+        Self->State = Phase::Done;
+        Self->Result = WEBGETRESPONSE_DONE;
+    } else if (Self->State != Phase::Done && Self->State != Phase::Failed) {
+        Fail(Self, WEBGETRESPONSE_MALFORMED);
+    }
+    return Self->Result;
+}
+
+int32 WebGetResponse_IsHeaderDone(WebGetResponse *Self) {
+    Debug_CheckPointer(Self);
+    return Self->State != Phase::StatusLine && Self->State != Phase::Headers &&
+           !(Self->State == Phase::Failed && Self->Mode == Framing::None && Self->Status == 0);
+}
+
+int32 WebGetResponse_GetStatusCode(WebGetResponse *Self) { return Self != nullptr ? Self->Status : 0; }
+int32 WebGetResponse_GetMinorVersion(WebGetResponse *Self) { return Self != nullptr ? Self->Minor : 0; }
+const char *WebGetResponse_GetHeaderPtr(WebGetResponse *Self) { return Self != nullptr ? Self->Headers.c_str() : ""; }
+int32 WebGetResponse_IsKeepAlive(WebGetResponse *Self) { return Self != nullptr && Self->KeepAlive; }
+int64 WebGetResponse_GetBodyBytes(WebGetResponse *Self) { return Self != nullptr ? Self->BodyBytes : 0; }

@@ -1,0 +1,215 @@
+// A task's document request (see task_request.h).
+#include "workflow/task_request.h"
+
+#include <math.h>
+#include <string.h>
+
+#include "core/async_http.h"
+#include "core/crypto/cert_store.h"
+#include "core/log.h"
+#include "core/memory.h"
+#include "core/notification_center.h"
+#include "core/string.h"
+#include "core/time.h"
+#include "core/url.h"
+#include "core/web_get.h"
+#include "core/web_get_cache.h"
+#include "workflow/task_internal.h"
+
+struct TaskRequest {
+    uint32 ClassId;
+    Task *Owner;
+    // The task's id, for the process observer: the callback may end the task.
+    char Instance[36];
+    AsyncHTTP *Loader;
+    CertStoreInterface *CertStore;
+    WebGetCacheStore *Cache;
+    char Url[TASKREQUEST_URL_SIZE];
+    int16 MaxRetries;
+    void *User;
+    Task_RequestFunc DocumentCallback;
+    Task_RequestURLFunc BodyCallback;
+};
+
+namespace {
+
+// Header and cookie values are expanded within this many bytes.
+constexpr int32 ValueSize = 8192;
+
+// Calls the type once with the final result.
+void Deliver(TaskRequest *Self, int32 Error, int32 SubCode) {
+    if (Self->DocumentCallback != nullptr) {
+        Dictionary *Document = nullptr;
+        AsyncHTTP_GetDictionaryHandle(Self->Loader, &Document);
+        Self->DocumentCallback(Self->Owner, Self->User, Document, Error, SubCode);
+    } else if (Self->BodyCallback != nullptr) {
+        const uint8 *Body = nullptr;
+        int32 Length = 0;
+        AsyncHTTP_GetOriginal(Self->Loader, &Body, &Length);
+        Self->BodyCallback(Self->Owner, Self->User, Body, Length, Error, SubCode);
+    }
+}
+
+int32 Process(void *User, const char *, const char *, const char *, Dictionary *);
+
+void Free(TaskRequest *Self, bool Notify) {
+    NotificationCenter_RemoveProcessObserver(Self->Instance, Self, Process);
+    if (Notify && Self->Owner != nullptr && !AsyncHTTP_IsLoadComplete(Self->Loader) && Task_IsCompleted(Self->Owner))
+        Deliver(Self, WEBGET_ERROR_USERABORT, 0);
+    AsyncHTTP_Reset(Self->Loader);
+    AsyncHTTP_Release(&Self->Loader);
+    if (Self->Cache != nullptr) WebGetCacheStore_Release(&Self->Cache);
+    if (Self->CertStore != nullptr) CertStoreInterface_Release(&Self->CertStore);
+    Self->ClassId = 0;
+    Memory_Delete(Self);
+}
+
+int32 Process(void *User, const char *, const char *, const char *, Dictionary *) {
+    TaskRequest *Self = static_cast<TaskRequest *>(User);
+    Task *Owner = Self->Owner;
+    if (AsyncHTTP_IsLoadComplete(Self->Loader)) {
+        int32 Error = 0, SubCode = 0;
+        AsyncHTTP_GetLastError(Self->Loader, &Error, &SubCode);
+        // The request leaves its task before the callback, so that the
+        // callback sees a task without a request.
+        Owner->Request = nullptr;
+        Deliver(Self, Error, SubCode);
+        Self->Owner = nullptr;
+        Free(Self, false);
+        return TRUE;
+    }
+    float64 Resume = 0;
+    AsyncHTTP_GetResumeTime(Self->Loader, &Resume);
+    if (!AsyncHTTP_IsAlive(Self->Loader) && Time_GetCurrent() >= Resume)
+        AsyncHTTP_Load(Self->Loader, Self->Url, Task_IsAuthenticationRequired(Owner));
+    return TRUE;
+}
+
+int32 OnError(AsyncHTTP *, void *User, int32 Failures, int32, int32 Error, int32 SubCode, float64 *ResumeTime) {
+    TaskRequest *Self = static_cast<TaskRequest *>(User);
+    Task_AddErrorFromCode(Self->Owner, Error, SubCode);
+    if (Self->MaxRetries >= 0 && Failures >= Self->MaxRetries) return ASYNCHTTP_ERROR_GIVEUP;
+    float64 Delay = Failures < 0 ? 0 : 15.0 * (float64)(1 << (Failures < 8 ? Failures : 8));
+    Task_Print(Self->Owner, "Waiting for retry %.02fs (%d/%d)", Delay, Failures + 1, (int32)Self->MaxRetries);
+    *ResumeTime = Time_GetCurrent() + Delay;
+    return 0;
+}
+
+int32 OnBuild(AsyncHTTP *, void *User, WebGetRequest *Request) {
+    TaskRequest *Self = static_cast<TaskRequest *>(User);
+    Task_ClearErrors(Self->Owner);
+    return Task_RequestConfig(Self->Owner, Request);
+}
+
+int32 Start(Task *Handle, const char *Url, void *User, Task_RequestFunc Document, Task_RequestURLFunc Body,
+            int32 Kind) {
+    Class_CheckHandle(Handle, TASK_CLASSID);
+    Debug_CheckPointer(Url);
+    Task_RequestDelete(Handle, FALSE);
+    TaskRequest *Self = Memory_New(TaskRequest);
+    Self->ClassId = TASKREQUEST_CLASSID;
+    Self->Owner = Handle;
+    Self->MaxRetries = TASKREQUEST_MAX_RETRIES;
+    if (!URL_FixPath(Url, 0, Self->Url, (int32)sizeof(Self->Url))) String_CopyLength(Self->Url, Url, sizeof(Self->Url));
+    if (Task_HasArgument(Handle, "cache")) {
+        char Name[TASKREQUEST_CACHE_NAME_SIZE] = "";
+        Task_GetStringArgument(Handle, "cache", Name, (int32)sizeof(Name));
+        Self->Cache = WebGetCache_AddStore(Name);
+    }
+    CertStoreList *Stores = nullptr;
+    Task_GetCertStoreListHandle(Handle, &Stores);
+    if (Stores != nullptr) CertStoreList_GetInterfaceHandle(Stores, &Self->CertStore);
+    AsyncHTTP_Create(&Self->Loader);
+    AsyncHTTP_SetParser(Self->Loader, ASYNCHTTP_PARSER_JSON);
+    AsyncHTTP_SetCertStoreHandle(Self->Loader, Self->CertStore);
+    AsyncHTTP_SetCacheStoreHandle(Self->Loader, Self->Cache);
+    AsyncHTTP_SetErrorCallback(Self->Loader, Self, OnError);
+    AsyncHTTP_SetRequestBuildCallback(Self->Loader, Self, OnBuild);
+    String_CopyLength(Self->Instance, Handle->Class.InstanceId, (int32)sizeof(Self->Instance));
+    NotificationCenter_AddProcessObserver(Self->Instance, Self, Process);
+    Self->User = User;
+    Self->DocumentCallback = Document;
+    Self->BodyCallback = Body;
+    if (Body != nullptr) AsyncHTTP_SetKeepOriginal(Self->Loader, TRUE);
+    else AsyncHTTP_SetParser(Self->Loader, Kind);
+    Handle->Request = Self;
+    return TRUE;
+}
+
+// Each keyed item of the Dictionary argument, its text expanded.
+template <typename Apply> void EachExpanded(Task *Handle, const char *Name, Apply Function) {
+    Dictionary *Items = nullptr;
+    Dictionary_Create(&Items);
+    if (Task_GetDictionaryArgument(Handle, Name, Items)) {
+        char *Value = static_cast<char *>(Memory_Alloc(ValueSize));
+        DictionaryItem *Item = nullptr;
+        for (Dictionary_ItemGetFirst(Items, &Item); Item != nullptr;
+             Dictionary_ItemGetNext(Items, Item, &Item) ? (void)0 : (void)(Item = nullptr)) {
+            const char *Key = nullptr, *Text = nullptr;
+            if (!Dictionary_ItemGetKeyPtr(Items, Item, &Key) || Key == nullptr) continue;
+            if (Dictionary_ItemIsContainer(Items, Item) || !Dictionary_ItemGetBufferPtr(Items, Item, &Text, nullptr) ||
+                Text == nullptr)
+                continue;
+            String_CopyLength(Value, Text, ValueSize);
+            Task_ExpandString(Handle, Value, ValueSize);
+            Function(Key, Value);
+        }
+        Memory_Free(Value, ValueSize);
+    }
+    Dictionary_Release(&Items);
+}
+
+} // namespace
+
+int32 Task_RequestJSON(Task *Handle, const char *Url, void *User, Task_RequestFunc Callback) {
+    return Start(Handle, Url, User, Callback, nullptr, ASYNCHTTP_PARSER_JSON);
+}
+
+int32 Task_RequestXML(Task *Handle, const char *Url, void *User, Task_RequestFunc Callback) {
+    return Start(Handle, Url, User, Callback, nullptr, ASYNCHTTP_PARSER_XML);
+}
+
+int32 Task_RequestAuto(Task *Handle, const char *Url, void *User, Task_RequestFunc Callback) {
+    return Start(Handle, Url, User, Callback, nullptr, ASYNCHTTP_PARSER_AUTO);
+}
+
+int32 Task_RequestURL(Task *Handle, const char *Url, void *User, Task_RequestURLFunc Callback) {
+    return Start(Handle, Url, User, nullptr, Callback, ASYNCHTTP_PARSER_JSON);
+}
+
+int32 Task_RequestConfig(Task *Handle, WebGetRequest *Request) {
+    Class_CheckHandle(Handle, TASK_CLASSID);
+    uint32 Flag = 0;
+    float64 Number = 0;
+    int32 Verbose = 0;
+    Task_GetVerbose(Handle, &Verbose);
+    if (Verbose) WebGetRequest_SetVerbose(Request, TRUE);
+    if (Task_GetNumberArgument(Handle, "timeout", &Number)) WebGetRequest_SetTimeout(Request, (int32)Number);
+    if (Task_GetBooleanArgument(Handle, "allowProxy", &Flag)) WebGetRequest_SetAllowProxy(Request, (int32)Flag);
+    if (Task_GetBooleanArgument(Handle, "allowResume", &Flag)) WebGetRequest_SetAllowResume(Request, (int32)Flag);
+    if (Task_GetBooleanArgument(Handle, "allowGzip", &Flag))
+        WebGetRequest_SetAllowCompressedContent(Request, (int32)Flag);
+    if (Task_GetNumberArgument(Handle, "limitBodySize", &Number))
+        WebGetRequest_SetLimitBodySize(Request, (int64)Number);
+    EachExpanded(Handle, "headers", [&](const char *Key, const char *Value) {
+        if (!WebGetRequest_SetHeader(Request, Key, Value, TRUE)) Task_Print(Handle, "Header refused - %s", Key);
+    });
+    EachExpanded(Handle, "cookies", [&](const char *Key, const char *Value) {
+        if (!WebGetRequest_CookieSet(Request, Key, Value, "", "", 0)) Task_Print(Handle, "Cookie refused - %s", Key);
+    });
+    return TRUE;
+}
+
+int32 Task_HasRequest(Task *Handle) {
+    Class_CheckHandle(Handle, TASK_CLASSID);
+    return Handle->Request != nullptr;
+}
+
+int32 Task_RequestDelete(Task *Handle, int32 Notify) {
+    Class_CheckHandle(Handle, TASK_CLASSID);
+    TaskRequest *Self = Handle->Request;
+    if (Self == nullptr) return FALSE;
+    Handle->Request = nullptr;
+    Free(Self, Notify != 0);
+    return TRUE;
+}
