@@ -2,14 +2,9 @@
 // DocumentFile, which cuts the file at the end of the new text.
 
 #include "core/formats/document_file.h"
+#include "core/formats/document_stream.h"
 #include "core/formats/ini.h"
 #include "core/formats/ini_internal.h"
-
-namespace {
-
-constexpr int32 ReadBufferSize = 4096;
-
-} // namespace
 
 int32 Ini_LoadFile(Ini *Handle, const char *Path) {
     Ini_Check(Handle);
@@ -20,15 +15,8 @@ int32 Ini_LoadFile(Ini *Handle, const char *Path) {
         return FALSE;
     }
     StreamStruct *Stream = Input.Stream();
-    BufferedStream *Buffered = nullptr;
-    BufferedStream_Create(&Buffered);
-    BufferedStream_SetReadBufferSize(Buffered, ReadBufferSize);
-    BufferedStream_SetBaseStreamHandle(Buffered, Stream);
-    StreamStruct *Record = nullptr;
-    BufferedStream_GetStreamHandle(Buffered, &Record);
-    const int32 Result = Ini_LoadStream(Handle, Record) && !Stream_HasError(Stream);
-    BufferedStream_Delete(&Buffered);
-    return Result;
+    return DocumentStream_LoadBuffered(
+        Stream, [Handle, Stream](StreamStruct *Record) { return Ini_LoadStream(Handle, Record) && !Stream_HasError(Stream); });
 }
 
 int32 Ini_SaveFile(Ini *Handle, const char *Path) {

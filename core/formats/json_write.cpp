@@ -20,11 +20,10 @@
 #include <new>
 
 #include "core/dictionary_internal.h"
+#include "core/formats/document_stream.h"
 #include "core/formats/json.h"
 #include "core/formats/json_internal.h"
 #include "core/memory.h"
-#include "core/memory_stream.h"
-#include "core/null_stream.h"
 #include "core/string_print.h"
 
 namespace {
@@ -276,31 +275,11 @@ int32 JSON_SaveStream(JSON *Handle, StreamStruct *Stream) {
 
 int32 JSON_SaveBuffer(JSON *Handle, void *Buffer, int32 Capacity, int32 *Written) {
     JSON_Check(Handle);
-    Debug_CheckPointer(Written);
-    *Written = 0;
-    if (Capacity > 0) Debug_CheckPointer(Buffer);
-    MemoryStream *Memory = nullptr;
-    MemoryStream_Create(&Memory);
-    if (Capacity > 0) MemoryStream_SetPointer(Memory, Buffer, 0, Capacity);
-    StreamStruct *Record = nullptr;
-    MemoryStream_GetStreamHandle(Memory, &Record);
-    const int32 Result = JSON_SaveStream(Handle, Record);
-    *Written = MemoryStream_GetUsed(Memory);
-    MemoryStream_Delete(&Memory);
-    return Result;
+    return DocumentStream_SaveBuffer(Buffer, Capacity, Written,
+                                     [Handle](StreamStruct *Stream) { return JSON_SaveStream(Handle, Stream); });
 }
 
 int32 JSON_SaveBufferEstimate(JSON *Handle, int32 *Size) {
     JSON_Check(Handle);
-    Debug_CheckPointer(Size);
-    *Size = 0;
-    NullStream *Counter = nullptr;
-    NullStream_Create(&Counter);
-    StreamStruct *Record = nullptr;
-    NullStream_GetStreamHandle(Counter, &Record);
-    const int32 Result = JSON_SaveStream(Handle, Record);
-    const int64 Used = NullStream_GetUsed(Counter);
-    *Size = Used > INT32_MAX ? INT32_MAX : (int32)Used;
-    NullStream_Delete(&Counter);
-    return Result;
+    return DocumentStream_SaveEstimate(Size, [Handle](StreamStruct *Stream) { return JSON_SaveStream(Handle, Stream); });
 }

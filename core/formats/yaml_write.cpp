@@ -20,11 +20,10 @@
 
 #include <new>
 
+#include "core/formats/document_stream.h"
 #include "core/formats/yaml.h"
 #include "core/formats/yaml_internal.h"
 #include "core/memory.h"
-#include "core/memory_stream.h"
-#include "core/null_stream.h"
 #include "core/unicode_codec.h"
 
 namespace {
@@ -308,31 +307,11 @@ int32 YAML_SaveStream(YAML *Handle, StreamStruct *Stream) {
 
 int32 YAML_SaveBuffer(YAML *Handle, void *Buffer, int32 Capacity, int32 *Written) {
     YAML_Check(Handle);
-    Debug_CheckPointer(Written);
-    *Written = 0;
-    if (Capacity > 0) Debug_CheckPointer(Buffer);
-    MemoryStream *Memory = nullptr;
-    MemoryStream_Create(&Memory);
-    if (Capacity > 0) MemoryStream_SetPointer(Memory, Buffer, 0, Capacity);
-    StreamStruct *Record = nullptr;
-    MemoryStream_GetStreamHandle(Memory, &Record);
-    const int32 Result = YAML_SaveStream(Handle, Record);
-    *Written = MemoryStream_GetUsed(Memory);
-    MemoryStream_Delete(&Memory);
-    return Result;
+    return DocumentStream_SaveBuffer(Buffer, Capacity, Written,
+                                     [Handle](StreamStruct *Stream) { return YAML_SaveStream(Handle, Stream); });
 }
 
 int32 YAML_SaveBufferEstimate(YAML *Handle, int32 *Size) {
     YAML_Check(Handle);
-    Debug_CheckPointer(Size);
-    *Size = 0;
-    NullStream *Counter = nullptr;
-    NullStream_Create(&Counter);
-    StreamStruct *Record = nullptr;
-    NullStream_GetStreamHandle(Counter, &Record);
-    const int32 Result = YAML_SaveStream(Handle, Record);
-    const int64 Used = NullStream_GetUsed(Counter);
-    *Size = Used > INT32_MAX ? INT32_MAX : (int32)Used;
-    NullStream_Delete(&Counter);
-    return Result;
+    return DocumentStream_SaveEstimate(Size, [Handle](StreamStruct *Stream) { return YAML_SaveStream(Handle, Stream); });
 }
