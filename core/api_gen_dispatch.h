@@ -29,6 +29,11 @@ struct ApiGenParameters {
         if (Read) Read = ApiGen_GetInt32(Request, ClassName, Method, Name, Value) == TRUE;
         return *this;
     }
+    ApiGenParameters &Int64(const char *Name, int64 *Value) {
+        *Value = 0;
+        if (Read) Read = ApiGen_GetInt64(Request, ClassName, Method, Name, Value) == TRUE;
+        return *this;
+    }
     ApiGenParameters &Float64(const char *Name, float64 *Value) {
         *Value = 0;
         if (Read) Read = ApiGen_GetFloat64(Request, ClassName, Method, Name, Value) == TRUE;
