@@ -15,8 +15,9 @@ int32 Ini_LoadFile(Ini *Handle, const char *Path) {
         return FALSE;
     }
     StreamStruct *Stream = Input.Stream();
-    return DocumentStream_LoadBuffered(
-        Stream, [Handle, Stream](StreamStruct *Record) { return Ini_LoadStream(Handle, Record) && !Stream_HasError(Stream); });
+    return DocumentStream_LoadBuffered(Stream, [Handle, Stream](StreamStruct *Record) {
+        return Ini_LoadStream(Handle, Record) && !Stream_HasError(Stream);
+    });
 }
 
 int32 Ini_SaveFile(Ini *Handle, const char *Path) {

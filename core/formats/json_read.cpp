@@ -698,15 +698,16 @@ int32 JSON_LoadStreamBuffered(JSON *Handle, StreamStruct *Stream) {
 
 int32 JSON_LoadBuffer(JSON *Handle, const void *Bytes, int32 Size) {
     JSON_Check(Handle);
-    return DocumentStream_LoadBuffer(Bytes, Size,
-                                     [Handle](StreamStruct *Record) { return LoadDocument(Handle, Record, nullptr, false); });
+    return DocumentStream_LoadBuffer(
+        Bytes, Size, [Handle](StreamStruct *Record) { return LoadDocument(Handle, Record, nullptr, false); });
 }
 
 int32 JSON_LoadStringV(JSON *Handle, const char *Format, va_list Arguments) {
     JSON_Check(Handle);
     // The terminator is loaded too: it ends a trailing number like a blank.
-    const int32 Loaded = DocumentStream_LoadPrinted(
-        Format, Arguments, [Handle](const char *Text, int32 Length) { return JSON_LoadBuffer(Handle, Text, Length + 1); });
+    const int32 Loaded = DocumentStream_LoadPrinted(Format, Arguments, [Handle](const char *Text, int32 Length) {
+        return JSON_LoadBuffer(Handle, Text, Length + 1);
+    });
     return Loaded || Handle->LastError == JSON_ERROR_NONE;
 }
 

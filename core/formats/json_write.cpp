@@ -281,5 +281,6 @@ int32 JSON_SaveBuffer(JSON *Handle, void *Buffer, int32 Capacity, int32 *Written
 
 int32 JSON_SaveBufferEstimate(JSON *Handle, int32 *Size) {
     JSON_Check(Handle);
-    return DocumentStream_SaveEstimate(Size, [Handle](StreamStruct *Stream) { return JSON_SaveStream(Handle, Stream); });
+    return DocumentStream_SaveEstimate(Size,
+                                       [Handle](StreamStruct *Stream) { return JSON_SaveStream(Handle, Stream); });
 }

@@ -561,13 +561,14 @@ int32 XML_LoadStream(XML *Handle, StreamStruct *Stream) {
 
 int32 XML_LoadBuffer(XML *Handle, const void *Bytes, int32 Size) {
     XML_Check(Handle);
-    return DocumentStream_LoadBuffer(Bytes, Size, [Handle](StreamStruct *Record) { return XML_LoadStream(Handle, Record); });
+    return DocumentStream_LoadBuffer(Bytes, Size,
+                                     [Handle](StreamStruct *Record) { return XML_LoadStream(Handle, Record); });
 }
 
 int32 XML_LoadStringV(XML *Handle, const char *Format, va_list Arguments) {
     XML_Check(Handle);
-    return DocumentStream_LoadPrinted(Format, Arguments,
-                                      [Handle](const char *Text, int32 Length) { return XML_LoadBuffer(Handle, Text, Length); });
+    return DocumentStream_LoadPrinted(
+        Format, Arguments, [Handle](const char *Text, int32 Length) { return XML_LoadBuffer(Handle, Text, Length); });
 }
 
 int32 XML_LoadString(XML *Handle, const char *Format, ...) {

@@ -853,11 +853,12 @@ int32 YAML_LoadStream(YAML *Handle, StreamStruct *Stream) {
 int32 YAML_LoadStreamBuffered(YAML *Handle, StreamStruct *Stream) {
     YAML_Check(Handle);
     Debug_CheckPointer(Stream);
-    return DocumentStream_LoadBuffered(Stream,
-                                       [Handle, Stream](StreamStruct *Record) { return LoadDocument(Handle, Record, Stream); });
+    return DocumentStream_LoadBuffered(
+        Stream, [Handle, Stream](StreamStruct *Record) { return LoadDocument(Handle, Record, Stream); });
 }
 
 int32 YAML_LoadBuffer(YAML *Handle, const void *Bytes, int32 Size) {
     YAML_Check(Handle);
-    return DocumentStream_LoadBuffer(Bytes, Size, [Handle](StreamStruct *Record) { return LoadDocument(Handle, Record, nullptr); });
+    return DocumentStream_LoadBuffer(Bytes, Size,
+                                     [Handle](StreamStruct *Record) { return LoadDocument(Handle, Record, nullptr); });
 }

@@ -313,5 +313,6 @@ int32 YAML_SaveBuffer(YAML *Handle, void *Buffer, int32 Capacity, int32 *Written
 
 int32 YAML_SaveBufferEstimate(YAML *Handle, int32 *Size) {
     YAML_Check(Handle);
-    return DocumentStream_SaveEstimate(Size, [Handle](StreamStruct *Stream) { return YAML_SaveStream(Handle, Stream); });
+    return DocumentStream_SaveEstimate(Size,
+                                       [Handle](StreamStruct *Stream) { return YAML_SaveStream(Handle, Stream); });
 }
