@@ -90,12 +90,5 @@ bool Dispatch(uint32 Hash, ApiGenParameters &Get, ApiGenAnswer &Out) {
 
 extern "C" int32 Platform_Invoke(void *User, Dictionary *Request, Dictionary *Result) {
     (void)User;
-    const char *Method = nullptr;
-    uint32 Hash = 0;
-    if (!ApiGen_GetMethod(Request, ClassName, &Method, &Hash)) return FALSE;
-    ApiGenParameters Get{Request, ClassName, Method};
-    ApiGenAnswer Out;
-    if (!Dispatch(Hash, Get, Out)) return FALSE;
-    Out.Write(Result);
-    return Get.Read ? TRUE : FALSE;
+    return ApiGenInvoke(Request, Result, ClassName, Dispatch);
 }
