@@ -20,6 +20,7 @@
 #include <new>
 
 #include "core/dictionary_internal.h"
+#include "core/formats/document_stage.h"
 #include "core/formats/document_stream.h"
 #include "core/formats/json.h"
 #include "core/formats/json_internal.h"
@@ -28,7 +29,6 @@
 
 namespace {
 
-constexpr int32 StageSize = 4096;
 constexpr int32 IndentWidth = 4;
 
 constexpr auto PlainBytes = [] {
@@ -60,10 +60,10 @@ int32 PlainRun(const char *Text, int32 Length) {
     return Plain;
 }
 
-class Writer {
+class Writer : public DocumentStage {
   public:
     Writer(StreamStruct *Stream, bool Minify, bool PrivateKeys)
-        : Stream(Stream), Minify(Minify), PrivateKeys(PrivateKeys) {}
+        : DocumentStage(Stream), Minify(Minify), PrivateKeys(PrivateKeys) {}
 
     // The tree is walked through its records directly (with the checks a
     // walk makes), not through the per-item getters: a save visits every
@@ -89,15 +89,6 @@ class Writer {
         return !Failed;
     }
 
-    // Hands the staged bytes to the stream.
-    bool Flush() {
-        if (Failed || Used == 0) return !Failed;
-        uint32 Count = 0;
-        if (!Stream_Write(Stream, Stage, (uint32)Used, &Count) || Count != (uint32)Used) Failed = true;
-        Used = 0;
-        return !Failed;
-    }
-
     static int32 Collect(void *User, const char *Text, int32 Length, uint32 *Written) {
         static_cast<Writer *>(User)->Put(Text, Length);
         if (Written != nullptr) *Written = (uint32)Length;
@@ -105,37 +96,8 @@ class Writer {
     }
 
   private:
-    StreamStruct *Stream;
     bool Minify;
     bool PrivateKeys;
-    bool Failed = false;
-    int32 Used = 0;
-    char Stage[StageSize];
-
-    void Put(const char *Text, int32 Length) {
-        if (Length <= StageSize - Used) {
-            memcpy(Stage + Used, Text, (size_t)Length);
-            Used += Length;
-            return;
-        }
-        while (Length > 0 && !Failed) {
-            if (Used == StageSize && !Flush()) return;
-            int32 Piece = StageSize - Used;
-            if (Piece > Length) Piece = Length;
-            memcpy(Stage + Used, Text, (size_t)Piece);
-            Used += Piece;
-            Text += Piece;
-            Length -= Piece;
-        }
-    }
-
-    void Put(char Character) {
-        if (Used < StageSize) {
-            Stage[Used++] = Character;
-            return;
-        }
-        Put(&Character, 1);
-    }
 
     void Indent(int32 Level) {
         static const char Blanks[] = "                                ";

@@ -18,6 +18,7 @@
 #include <array>
 #include <new>
 
+#include "core/formats/document_stage.h"
 #include "core/formats/document_stream.h"
 #include "core/formats/xml.h"
 #include "core/formats/xml_internal.h"
@@ -26,7 +27,6 @@
 
 namespace {
 
-constexpr int32 StageSize = 4096;
 constexpr int32 IndentWidth = 4;
 // Elements at this level would open the reader's 32nd level.
 constexpr int32 MaxElementLevel = XML_MAX_LEVELS - 1;
@@ -49,9 +49,9 @@ bool IsEdgeBlank(char Character) {
     return Character == ' ' || Character == '\t' || Character == '\n' || Character == '\r';
 }
 
-class Writer {
+class Writer : public DocumentStage {
   public:
-    Writer(StreamStruct *Stream, bool Minify) : Stream(Stream), Minify(Minify) {}
+    Writer(StreamStruct *Stream, bool Minify) : DocumentStage(Stream), Minify(Minify) {}
 
     bool Items(Dictionary *Container, int32 Level) {
         DictionaryItem *Item = nullptr;
@@ -65,36 +65,12 @@ class Writer {
         return !Failed;
     }
 
-    bool Flush() {
-        if (Failed || Used == 0) return !Failed;
-        uint32 Count = 0;
-        if (!Stream_Write(Stream, Stage, (uint32)Used, &Count) || Count != (uint32)Used) Failed = true;
-        Used = 0;
-        return !Failed;
-    }
-
   private:
-    StreamStruct *Stream;
     bool Minify;
-    bool Failed = false;
     int32 Containers = 0;
-    int32 Used = 0;
-    char Stage[StageSize];
 
-    void Put(const char *Text, int32 Length) {
-        while (Length > 0 && !Failed) {
-            if (Used == StageSize && !Flush()) return;
-            int32 Piece = StageSize - Used;
-            if (Piece > Length) Piece = Length;
-            memcpy(Stage + Used, Text, (size_t)Piece);
-            Used += Piece;
-            Text += Piece;
-            Length -= Piece;
-        }
-    }
-
+    using DocumentStage::Put;
     void Put(const char *Text) { Put(Text, (int32)strlen(Text)); }
-    void Put(char Character) { Put(&Character, 1); }
 
     void Indent(int32 Level) {
         if (Minify) return;

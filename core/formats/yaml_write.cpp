@@ -20,6 +20,7 @@
 
 #include <new>
 
+#include "core/formats/document_stage.h"
 #include "core/formats/document_stream.h"
 #include "core/formats/yaml.h"
 #include "core/formats/yaml_internal.h"
@@ -28,7 +29,6 @@
 
 namespace {
 
-constexpr int32 StageSize = 4096;
 constexpr int32 IndentWidth = 2;
 
 bool IsBreakOrBlank(char Character) {
@@ -118,9 +118,9 @@ bool IsNumberText(const char *Text, int32 Length) {
     return i == Length;
 }
 
-class Writer {
+class Writer : public DocumentStage {
   public:
-    explicit Writer(StreamStruct *Stream) : Stream(Stream) {}
+    explicit Writer(StreamStruct *Stream) : DocumentStage(Stream) {}
 
     // The members of Container at Level. A top-level value without a key
     // (the document's unnamed item) writes its members at the same level;
@@ -174,42 +174,7 @@ class Writer {
         }
     }
 
-    bool Flush() {
-        if (Failed || Used == 0) return !Failed;
-        uint32 Count = 0;
-        if (!Stream_Write(Stream, Stage, (uint32)Used, &Count) || Count != (uint32)Used) Failed = true;
-        Used = 0;
-        return !Failed;
-    }
-
-    bool Ok() const { return !Failed; }
-
   private:
-    StreamStruct *Stream;
-    bool Failed = false;
-    int32 Used = 0;
-    char Stage[StageSize];
-
-    void Put(const char *Text, int32 Length) {
-        while (Length > 0 && !Failed) {
-            if (Used == StageSize && !Flush()) return;
-            int32 Piece = StageSize - Used;
-            if (Piece > Length) Piece = Length;
-            memcpy(Stage + Used, Text, (size_t)Piece);
-            Used += Piece;
-            Text += Piece;
-            Length -= Piece;
-        }
-    }
-
-    void Put(char Character) {
-        if (Used < StageSize) {
-            Stage[Used++] = Character;
-            return;
-        }
-        Put(&Character, 1);
-    }
-
     void Indent(int32 Level) {
         for (int32 i = 0; i < Level * IndentWidth; i++) Put(' ');
     }
