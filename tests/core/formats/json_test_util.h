@@ -15,6 +15,7 @@
 #include "core/memory_stream.h"
 #include "core/string_print.h"
 #include "tests/support/dictionary_canon.h"
+#include "tests/support/log_capture.h"
 #include "tests/support/python.h"
 
 namespace jsontest {
@@ -45,7 +46,7 @@ def strict(text):
 // Log lines printed by one object.
 class Capture {
   public:
-    explicit Capture(JSON *Json) { JSON_SetPrintCallback(Json, this, Print); }
+    explicit Capture(JSON *Json) { JSON_SetPrintCallback(Json, &Lines, CapturePrintLine); }
     std::vector<std::string> Lines;
     std::string All() const {
         std::string Out;
@@ -53,17 +54,6 @@ class Capture {
         return Out;
     }
     bool Contains(const std::string &Text) const { return All().find(Text) != std::string::npos; }
-
-  private:
-    static int32 Print(void *User, const char *Format, ...) {
-        char Buffer[8192];
-        va_list Arguments;
-        va_start(Arguments, Format);
-        String_VPrint(Buffer, (int32)sizeof(Buffer), Format, Arguments);
-        va_end(Arguments);
-        static_cast<Capture *>(User)->Lines.emplace_back(Buffer);
-        return 1;
-    }
 };
 
 // A JSON object with its own Dictionary.

@@ -18,6 +18,7 @@
 #include "core/command_line.h"
 #include "core/string_print.h"
 #include "tests/core/dictionary_render.h"
+#include "tests/support/log_capture.h"
 #include "tests/support/dictionary_canon.h"
 #include "tests/support/python.h"
 #include "tests/support/runtime.h"
@@ -121,7 +122,7 @@ class Doc {
         Plist_Create(&List);
         Dictionary_Create(&Dict);
         Plist_SetDictionaryHandle(List, Dict);
-        Plist_SetPrintCallback(List, this, Print);
+        Plist_SetPrintCallback(List, &Lines, CapturePrintLine);
     }
     ~Doc() {
         Plist_Release(&List);
@@ -140,17 +141,6 @@ class Doc {
     Plist *List = nullptr;
     Dictionary *Dict = nullptr;
     std::vector<std::string> Lines;
-
-  private:
-    static int32 Print(void *User, const char *Format, ...) {
-        char Buffer[4096];
-        va_list Arguments;
-        va_start(Arguments, Format);
-        String_VPrint(Buffer, (int32)sizeof(Buffer), Format, Arguments);
-        va_end(Arguments);
-        static_cast<Doc *>(User)->Lines.emplace_back(Buffer);
-        return 1;
-    }
 };
 
 const char *Header =
