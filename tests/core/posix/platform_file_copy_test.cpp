@@ -233,11 +233,8 @@ TEST_F(PlatformCopyTest, CopiesAsAnUnprivilegedUser) {
     chmod((Temp / "public").c_str(), 0644);
     ASSERT_EQ(chmod(Shm.c_str(), 0777), 0);
     auto AsNobody = [](const std::string &Source, const std::string &Target) {
-        return Slurp(popen(("PLATFORM_COPY_SOURCE='" + Source + "' PLATFORM_COPY_TARGET='" + Target +
-                            "' setpriv --reuid=65534 --regid=65534 --clear-groups " + SelfExecutable() +
-                            " --gtest_also_run_disabled_tests --gtest_filter=PlatformCopyChild.DISABLED_Copy 2>&1")
-                               .c_str(),
-                           "r"));
+        return RunChildTest("PlatformCopyChild.DISABLED_Copy",
+                            "PLATFORM_COPY_SOURCE='" + Source + "' PLATFORM_COPY_TARGET='" + Target + "' " + Nobody);
     };
     EXPECT_NE(AsNobody(Temp / "secret", Shm + "/a").find("copied=0 error=100013"), std::string::npos);
     EXPECT_NE(AsNobody(Temp / "public", Temp / "b").find("copied=0 error=100013"), std::string::npos);

@@ -165,11 +165,7 @@ TEST_F(PlatformFileTest, AccessTestsAndTheNearestExistingDirectory) {
     if (getuid() != 0) GTEST_SKIP() << "dropping privileges needs root";
     ASSERT_EQ(chmod(Temp.Path.c_str(), 0755), 0);
     ASSERT_EQ(chmod((Temp / "file").c_str(), 0644), 0);
-    std::string Output = Slurp(popen(("PLATFORM_TEST_DIR='" + Temp.Path +
-                                      "' setpriv --reuid=65534 --regid=65534 --clear-groups " + SelfExecutable() +
-                                      " --gtest_also_run_disabled_tests --gtest_filter=PlatformFileChild.DISABLED_Access 2>&1")
-                                         .c_str(),
-                                     "r"));
+    std::string Output = RunChildTest("PlatformFileChild.DISABLED_Access", "PLATFORM_TEST_DIR='" + Temp.Path + "' " + Nobody);
     // Readable, not writable; the folder neither takes new files.
     EXPECT_NE(Output.find("read=1 write=0 nearest=0 error=100013"), std::string::npos) << Output;
 }
