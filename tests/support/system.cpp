@@ -34,11 +34,7 @@ std::string SelfExecutable() {
     return std::string(Path, Count > 0 ? (size_t)Count : 0);
 }
 
-const std::string Nobody = "setpriv --reuid=65534 --regid=65534 --clear-groups";
-
-std::string RunChildTest(const std::string &Filter, const std::string &Prefix) {
-    const std::string Command =
-        Prefix + " " + SelfExecutable() + " --gtest_also_run_disabled_tests --gtest_filter=" + Filter + " 2>&1";
+std::string CommandOutput(const std::string &Command) {
     std::string Output;
     if (FILE *Pipe = popen(Command.c_str(), "r")) {
         char Buffer[4096];
@@ -47,4 +43,11 @@ std::string RunChildTest(const std::string &Filter, const std::string &Prefix) {
         pclose(Pipe);
     }
     return Output;
+}
+
+const std::string Nobody = "setpriv --reuid=65534 --regid=65534 --clear-groups";
+
+std::string RunChildTest(const std::string &Filter, const std::string &Prefix) {
+    return CommandOutput(Prefix + " " + SelfExecutable() + " --gtest_also_run_disabled_tests --gtest_filter=" + Filter +
+                         " 2>&1");
 }

@@ -29,15 +29,6 @@
 
 namespace {
 
-std::string Slurp(FILE *Pipe) {
-    std::string Output;
-    char Buffer[4096];
-    size_t Count;
-    while ((Count = fread(Buffer, 1, sizeof(Buffer), Pipe)) > 0) Output.append(Buffer, Count);
-    pclose(Pipe);
-    return Output;
-}
-
 void WriteFile(const std::string &Path, const std::string &Content) {
     FILE *Output = fopen(Path.c_str(), "wb");
     ASSERT_NE(Output, nullptr) << Path;
@@ -204,7 +195,7 @@ TEST_F(PlatformCopyTest, OneOfSeveralProcessesCopyingToOneTargetWins) {
                    " --gtest_also_run_disabled_tests --gtest_filter=PlatformCopyChild.DISABLED_Copy > out" +
                    std::to_string(i) + " 2>&1 & ";
     Command += "wait; grep -h 'copied=' out*";
-    std::string Output = Slurp(popen(Command.c_str(), "r"));
+    std::string Output = CommandOutput(Command);
     size_t Winners = 0, Losers = 0, Winner = 0;
     for (int i = 0; i < 8; i++) {
         if (Output.find("s" + std::to_string(i) + " copied=1 ") != std::string::npos) Winners++, Winner = (size_t)i;

@@ -120,15 +120,6 @@ TEST(PlatformFile, StatExistsAndCreateDirectory) {
 
 namespace {
 
-std::string Slurp(FILE *Pipe) {
-    std::string Output;
-    char Buffer[4096];
-    size_t Count;
-    while ((Count = fread(Buffer, 1, sizeof(Buffer), Pipe)) > 0) Output.append(Buffer, Count);
-    pclose(Pipe);
-    return Output;
-}
-
 void Touch(const std::string &Path, const char *Text = "x") {
     FILE *Output = fopen(Path.c_str(), "w");
     fputs(Text, Output);
@@ -296,7 +287,7 @@ TEST_F(PlatformFileTest, TheImmutableFlagIsClearedWhenSet) {
     EXPECT_EQ(Attributes & 0x1, 0x1u); // read-only while immutable
     EXPECT_NE(unlink(Path.c_str()), 0);
     EXPECT_EQ(Platform_EnsurePathMutable(Path.c_str()), 1);
-    EXPECT_EQ(Slurp(popen(("lsattr -d '" + Path + "'").c_str(), "r")).substr(0, 20).find('i'), std::string::npos);
+    EXPECT_EQ(CommandOutput("lsattr -d '" + Path + "'").substr(0, 20).find('i'), std::string::npos);
     EXPECT_EQ(Platform_DeleteFile(nullptr, Path.c_str()), 1);
 }
 
