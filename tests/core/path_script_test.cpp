@@ -48,15 +48,6 @@ void Write(const std::string &Path, size_t Bytes) {
     close(Descriptor);
 }
 
-std::string Quote(const std::string &Text) {
-    std::string Out = "\"";
-    for (char Ch : Text) {
-        if (Ch == '"' || Ch == '\\') Out += '\\';
-        Out += Ch;
-    }
-    return Out + "\"";
-}
-
 class PathScriptTest : public RuntimeTest {
   protected:
     void SetUp() override {
@@ -129,7 +120,7 @@ TEST_F(PathScriptTest, PathTexts) {
 TEST_F(PathScriptTest, FilesAndDirectories) {
     std::string File = Temp / "f.bin", Copy = Temp / "sub/deeper/copy.bin", Directory = Temp / "new/dir";
     Write(File, 1234);
-    auto Q = [](const std::string &Text) { return Quote(Text); };
+    auto Q = [](const std::string &Text) { return JsonQuote(Text); };
     EXPECT_EQ(Call(R"({"method":"fileExists","path":)" + Q(File) + "}"), R"({"returnValue":true})");
     EXPECT_EQ(Call(R"({"method":"fileExists","path":)" + Q(Temp.Path) + "}"), R"({"returnValue":true})");
     EXPECT_EQ(Call(R"({"method":"fileGetSize","path":)" + Q(File) + "}"), R"({"returnValue":1234})");
@@ -260,10 +251,10 @@ TEST_F(PathScriptTest, DirectorySizeReachesThePage) {
     Write(Root + "/d/b", 70000);
     ASSERT_EQ(symlink("/usr", (Root + "/link").c_str()), 0); // counted as itself, never followed
 
-    EXPECT_EQ(Call(R"({"method":"directoryGetSize","path":)" + Quote(Root) + R"(,"callbackId":"first"})"),
+    EXPECT_EQ(Call(R"({"method":"directoryGetSize","path":)" + JsonQuote(Root) + R"(,"callbackId":"first"})"),
               R"({"returnValue":true})");
     // A second request while the first runs answers "successful" false at once.
-    EXPECT_EQ(Call(R"({"method":"directoryGetSize","path":)" + Quote(Root) + R"(,"callbackId":"second"})"),
+    EXPECT_EQ(Call(R"({"method":"directoryGetSize","path":)" + JsonQuote(Root) + R"(,"callbackId":"second"})"),
               R"({"returnValue":true})");
     std::string All;
     for (int Pass = 0; Pass < 400 && (All.find("\"first\"") == std::string::npos ||
@@ -297,8 +288,9 @@ print(total, end='')
     // The next request runs again; a missing root reports failure.
     Batches.clear();
     All.clear();
-    EXPECT_EQ(Call(R"({"method":"directoryGetSize","path":)" + Quote(Temp / "missing") + R"(,"callbackId":"third"})"),
-              R"({"returnValue":true})");
+    EXPECT_EQ(
+        Call(R"({"method":"directoryGetSize","path":)" + JsonQuote(Temp / "missing") + R"(,"callbackId":"third"})"),
+        R"({"returnValue":true})");
     for (int Pass = 0; Pass < 400 && All.find("\"third\"") == std::string::npos; Pass++) {
         EventQueue_Flush(nullptr);
         NotificationCenter_Process();
