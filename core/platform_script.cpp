@@ -173,6 +173,7 @@ bool Dispatch(uint32 Hash, ApiGenParameters &Get, ApiGenAnswer &Out, ExtraAnswer
 
 extern "C" int32 Platform_Invoke(void *User, Dictionary *Request, Dictionary *Result) {
     (void)User;
+    // Its methods may answer more than "returnValue" (credentials, stores).
     const char *Method = nullptr;
     uint32 Hash = 0;
     if (!ApiGen_GetMethod(Request, ClassName, &Method, &Hash)) return FALSE;

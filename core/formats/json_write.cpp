@@ -20,16 +20,15 @@
 #include <new>
 
 #include "core/dictionary_internal.h"
+#include "core/formats/document_stage.h"
+#include "core/formats/document_stream.h"
 #include "core/formats/json.h"
 #include "core/formats/json_internal.h"
 #include "core/memory.h"
-#include "core/memory_stream.h"
-#include "core/null_stream.h"
 #include "core/string_print.h"
 
 namespace {
 
-constexpr int32 StageSize = 4096;
 constexpr int32 IndentWidth = 4;
 
 constexpr auto PlainBytes = [] {
@@ -61,10 +60,10 @@ int32 PlainRun(const char *Text, int32 Length) {
     return Plain;
 }
 
-class Writer {
+class Writer : public DocumentStage {
   public:
     Writer(StreamStruct *Stream, bool Minify, bool PrivateKeys)
-        : Stream(Stream), Minify(Minify), PrivateKeys(PrivateKeys) {}
+        : DocumentStage(Stream), Minify(Minify), PrivateKeys(PrivateKeys) {}
 
     // The tree is walked through its records directly (with the checks a
     // walk makes), not through the per-item getters: a save visits every
@@ -90,15 +89,6 @@ class Writer {
         return !Failed;
     }
 
-    // Hands the staged bytes to the stream.
-    bool Flush() {
-        if (Failed || Used == 0) return !Failed;
-        uint32 Count = 0;
-        if (!Stream_Write(Stream, Stage, (uint32)Used, &Count) || Count != (uint32)Used) Failed = true;
-        Used = 0;
-        return !Failed;
-    }
-
     static int32 Collect(void *User, const char *Text, int32 Length, uint32 *Written) {
         static_cast<Writer *>(User)->Put(Text, Length);
         if (Written != nullptr) *Written = (uint32)Length;
@@ -106,37 +96,8 @@ class Writer {
     }
 
   private:
-    StreamStruct *Stream;
     bool Minify;
     bool PrivateKeys;
-    bool Failed = false;
-    int32 Used = 0;
-    char Stage[StageSize];
-
-    void Put(const char *Text, int32 Length) {
-        if (Length <= StageSize - Used) {
-            memcpy(Stage + Used, Text, (size_t)Length);
-            Used += Length;
-            return;
-        }
-        while (Length > 0 && !Failed) {
-            if (Used == StageSize && !Flush()) return;
-            int32 Piece = StageSize - Used;
-            if (Piece > Length) Piece = Length;
-            memcpy(Stage + Used, Text, (size_t)Piece);
-            Used += Piece;
-            Text += Piece;
-            Length -= Piece;
-        }
-    }
-
-    void Put(char Character) {
-        if (Used < StageSize) {
-            Stage[Used++] = Character;
-            return;
-        }
-        Put(&Character, 1);
-    }
 
     void Indent(int32 Level) {
         static const char Blanks[] = "                                ";
@@ -276,31 +237,12 @@ int32 JSON_SaveStream(JSON *Handle, StreamStruct *Stream) {
 
 int32 JSON_SaveBuffer(JSON *Handle, void *Buffer, int32 Capacity, int32 *Written) {
     JSON_Check(Handle);
-    Debug_CheckPointer(Written);
-    *Written = 0;
-    if (Capacity > 0) Debug_CheckPointer(Buffer);
-    MemoryStream *Memory = nullptr;
-    MemoryStream_Create(&Memory);
-    if (Capacity > 0) MemoryStream_SetPointer(Memory, Buffer, 0, Capacity);
-    StreamStruct *Record = nullptr;
-    MemoryStream_GetStreamHandle(Memory, &Record);
-    const int32 Result = JSON_SaveStream(Handle, Record);
-    *Written = MemoryStream_GetUsed(Memory);
-    MemoryStream_Delete(&Memory);
-    return Result;
+    return DocumentStream_SaveBuffer(Buffer, Capacity, Written,
+                                     [Handle](StreamStruct *Stream) { return JSON_SaveStream(Handle, Stream); });
 }
 
 int32 JSON_SaveBufferEstimate(JSON *Handle, int32 *Size) {
     JSON_Check(Handle);
-    Debug_CheckPointer(Size);
-    *Size = 0;
-    NullStream *Counter = nullptr;
-    NullStream_Create(&Counter);
-    StreamStruct *Record = nullptr;
-    NullStream_GetStreamHandle(Counter, &Record);
-    const int32 Result = JSON_SaveStream(Handle, Record);
-    const int64 Used = NullStream_GetUsed(Counter);
-    *Size = Used > INT32_MAX ? INT32_MAX : (int32)Used;
-    NullStream_Delete(&Counter);
-    return Result;
+    return DocumentStream_SaveEstimate(Size,
+                                       [Handle](StreamStruct *Stream) { return JSON_SaveStream(Handle, Stream); });
 }

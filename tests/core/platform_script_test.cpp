@@ -24,11 +24,7 @@
 
 namespace {
 
-struct Selector {
-    const char *Method;
-    uint32 Value;
-};
-constexpr Selector Selectors[] = {
+constexpr ScriptSelector Selectors[] = {
     {"getName", 0x58437bd7},        {"getBitness", 0x4699d37b},       {"getEnvironmentVariable", 0x6f5a6d98},
     {"setEnvironmentVariable", 0x9a0cb4d9}, {"translateError", 0xe8cdf3b8}, {"timeToRFC1123", 0x07bfa61d},
     {"access", 0x06692b54},         {"getProcessPath", 0x3bef935b},   {"findProcess", 0xead8c82e},
@@ -48,39 +44,20 @@ int32 RecordReboot(void) {
     return TRUE;
 }
 
-class PlatformScriptTest : public RuntimeTest {
+class PlatformScriptTest : public ScriptPageTest {
   protected:
+    PlatformScriptTest() : ScriptPageTest("TQX.Platform") {}
     void SetUp() override {
-        RuntimeTest::SetUp();
-        Debug_PrintCallback(CaptureLogMirrored);
-        Captured.clear();
-        StartBridge();
-        Page = new ScriptPage();
-        Id = Page->Create("TQX.Platform");
-        ASSERT_FALSE(Id.empty());
+        ScriptPageTest::SetUp();
         Platform_SetRebootSink(RecordReboot);
     }
     void TearDown() override {
         Platform_SetRebootSink(nullptr);
-        delete Page;
-        EndBridge();
-        RuntimeTest::TearDown();
+        ScriptPageTest::TearDown();
     }
-    std::string Call(const std::string &Json) { return Page->Call(Id, Json); }
-    ScriptPage *Page = nullptr;
-    std::string Id;
 };
 
-TEST_F(PlatformScriptTest, SelectorsAreTheCrc32OfTheNames) {
-    std::vector<std::string> Names;
-    std::string Ours;
-    for (const Selector &Row : Selectors) {
-        Names.emplace_back(Row.Method);
-        Ours += std::to_string(Row.Value) + "\n";
-        EXPECT_EQ(Crc32Const(Row.Method), Row.Value) << Row.Method;
-    }
-    EXPECT_EQ(ScriptPage::PythonSelectors(Names), Ours);
-}
+TEST_F(PlatformScriptTest, SelectorsAreTheCrc32OfTheNames) { ExpectSelectors(Selectors); }
 
 TEST_F(PlatformScriptTest, AnswersAgainstReferences) {
     const std::string Self = std::to_string(getpid());

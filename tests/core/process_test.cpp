@@ -295,17 +295,9 @@ TEST_F(ProcessTest, ElevatedLaunchGoesThroughTheElevator) {
     std::ofstream(Broken) << "#!/bin/sh\necho abc\nexec \"$@\"\n";
     chmod(Elevator.c_str(), 0755);
     chmod(Broken.c_str(), 0755);
-    const std::string Command = "PROCESS_TEST_ELEVATOR='" + Elevator + "' PROCESS_TEST_BROKEN_ELEVATOR='" + Broken +
-                                "' setpriv --reuid=65534 --regid=65534 --clear-groups " + SelfExecutable() +
-                                " --gtest_also_run_disabled_tests --gtest_filter=ProcessTest.DISABLED_ElevatedChild"
-                                " 2>&1";
-    std::string Output;
-    if (FILE *Pipe = popen(Command.c_str(), "r")) {
-        char Buffer[4096];
-        size_t Count;
-        while ((Count = fread(Buffer, 1, sizeof(Buffer), Pipe)) > 0) Output.append(Buffer, Count);
-        pclose(Pipe);
-    }
+    const std::string Output =
+        RunChildTest("ProcessTest.DISABLED_ElevatedChild",
+                     "PROCESS_TEST_ELEVATOR='" + Elevator + "' PROCESS_TEST_BROKEN_ELEVATOR='" + Broken + "' " + Nobody);
     EXPECT_NE(Output.find("elevated=Start;Ready{id:"), std::string::npos) << Output;
     EXPECT_NE(Output.find("Complete{successful:true,exitCode:5};\n"), std::string::npos) << Output;
     EXPECT_NE(Output.find("broken=Start;Complete{successful:false,exitCode:0};\n"), std::string::npos) << Output;
