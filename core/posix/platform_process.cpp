@@ -19,7 +19,7 @@
 #include "core/posix/platform.h"
 #include "core/posix/platform_pipe.h"
 #include "core/posix/platform_spawn.h"
-#include "core/posix/platform_standin.h"
+#include "core/posix/platform_stand_in.h"
 #include "core/posix/privileged_task.h"
 #include "core/string.h"
 

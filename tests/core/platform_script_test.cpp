@@ -14,7 +14,6 @@
 #include "core/api_gen.h"
 #include "core/formats/crc.h"
 #include "core/posix/platform_stand_in.h"
-#include "core/posix/platform_standin.h"
 #include "tests/support/bridge.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/python.h"

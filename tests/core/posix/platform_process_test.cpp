@@ -21,7 +21,7 @@
 #include <vector>
 
 #include "core/posix/platform.h"
-#include "core/posix/platform_standin.h"
+#include "core/posix/platform_stand_in.h"
 #include "core/time.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/python.h"
