@@ -229,6 +229,8 @@ int32 WalkLevel(DirectoryList *Walker, int32 Depth, int Parent, const char *Name
     DirectoryList_Stack(&Level);
     LevelListing Listing;
     const bool Root = Depth == 0;
+    // An empty root (a relative path that folded away) is the working directory.
+    if (Root && Name[0] == 0) Name = ".";
     if (!PrepareLevel(&Level, Directory) || !Listing.Read(Root ? AT_FDCWD : Parent, Name, Root)) return 1;
     int32 Result = 1;
     if (!DirectoryPass(Walker, &Level, Listing, Depth, Directory, FilePattern, &Result)) return 0;

@@ -216,6 +216,24 @@ TEST_F(DirectoryListTest, ReportedFactsMatchLstat) {
     }
 }
 
+// Relative roots are walked from the working directory, one that folds away
+// entirely ("x/..") is the working directory itself.
+TEST_F(DirectoryListTest, RelativeRoots) {
+    ASSERT_EQ(mkdir((Temp / "r").c_str(), 0755), 0);
+    ASSERT_EQ(mkdir((Temp / "r/a").c_str(), 0755), 0);
+    Touch(Temp / "r/a/x");
+    char Saved[4096];
+    ASSERT_NE(getcwd(Saved, sizeof(Saved)), nullptr);
+    ASSERT_EQ(chdir(Temp.Path.c_str()), 0);
+    const std::pair<const char *, const char *> Cases[] = {
+        {"r", "0 r/a/ 4096\n1 r/a/x 0\n"},
+        {"r/a/..", "0 r/a/ 4096\n1 r/a/x 0\n"},
+        {"x/..", "0 r/ 4096\n1 r/a/ 4096\n2 r/a/x 0\n"},
+    };
+    for (const auto &[Root, Expected] : Cases) EXPECT_EQ(Joined(Walk(Root, 1, 0xF, -1).Lines), Expected) << Root;
+    ASSERT_EQ(chdir(Saved), 0);
+}
+
 // Entries removed while the walk runs (here by the callback itself) are not
 // reported afterwards, as a fresh listing would not show them.
 uint32 RemoveSiblings(DirectoryList *Level, void *User, int32, const char *Path) {
