@@ -234,6 +234,35 @@ TEST_F(DirectoryListTest, RelativeRoots) {
     ASSERT_EQ(chdir(Saved), 0);
 }
 
+// A directory swapped for a link between its report and the descent (as
+// someone racing an erase would do) is not entered: the walk never leaves
+// the tree through a link.
+uint32 SwapForLink(DirectoryList *, void *User, int32, const char *Path) {
+    auto *Out = static_cast<Seen *>(User);
+    Out->Lines.push_back(Path);
+    if (Out->RefuseDirectory == Path) {
+        std::string Directory(Path, strlen(Path) - 1);
+        EXPECT_EQ(rename(Directory.c_str(), (Directory + ".moved").c_str()), 0);
+        EXPECT_EQ(symlink(Out->RefuseFile.c_str(), Directory.c_str()), 0);
+    }
+    return 1;
+}
+
+TEST_F(DirectoryListTest, DirectorySwappedForALinkIsNotEntered) {
+    for (const char *Directory : {"r", "r/a", "outside"}) ASSERT_EQ(mkdir((Temp / Directory).c_str(), 0755), 0);
+    Touch(Temp / "r/a/inside");
+    Touch(Temp / "outside/precious");
+    Seen Out;
+    Out.RefuseDirectory = Temp / "r/a/";
+    Out.RefuseFile = Temp / "outside";
+    DirectoryList List;
+    DirectoryList_Stack(&List);
+    DirectoryList_SetWalkFlags(&List, DIRECTORYLIST_WALK_FILES | DIRECTORYLIST_WALK_DIRECTORIES);
+    DirectoryList_SetWalkCallback(&List, &Out, SwapForLink);
+    EXPECT_EQ(DirectoryList_Walk(&List, (Temp / "r").c_str(), nullptr), 1);
+    EXPECT_EQ(Joined(Out.Lines), Temp / "r/a/\n") << "the link's target was walked";
+}
+
 // Entries removed while the walk runs (here by the callback itself) are not
 // reported afterwards, as a fresh listing would not show them.
 uint32 RemoveSiblings(DirectoryList *Level, void *User, int32, const char *Path) {
