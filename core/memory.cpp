@@ -311,9 +311,11 @@ namespace {
         memset(Record, 0, sizeof(*Record));
     }
 
-    // An untracked block with both guards intact needs no more checking; the
-    // full check (bounds, report of the damage) runs otherwise.
-    if (Tracking || !GuardsIntact(BlockStart, BlockStart, BlockSize))
+    // A block with both guards intact needs no more checking; the full check
+    // (bounds, report of the damage) runs otherwise. A tracked block passed
+    // the tracker check, so it lies inside the bounds: its record does, and
+    // the block ends inside the same allocation.
+    if (!GuardsIntact(Tracking ? (uint8 *)RecordOf(BlockStart) : BlockStart, BlockStart, BlockSize))
         Memory_SentinelCheck(1, BlockStart, Size, File, Line);
     free(Tracking ? (void *)RecordOf(BlockStart) : (void *)BlockStart);
     if (!Tracking && State != nullptr) CountUntracked(-1, BlockSize);
