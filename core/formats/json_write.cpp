@@ -42,19 +42,39 @@ bool IsDigit(char Character) { return Character >= '0' && Character <= '9'; }
 
 // The length of the run of plain bytes (see PlainBytes) at the start of a
 // text; sixteen bytes are looked at a time where they can be.
+#if defined(__SSE2__)
+// One bit per byte of the sixteen given that is not plain.
+inline uint32 SpecialMask(__m128i Bytes) {
+    const __m128i Space = _mm_set1_epi8(0x20), Delete = _mm_set1_epi8(0x7F);
+    const __m128i Quote = _mm_set1_epi8('"'), Backslash = _mm_set1_epi8('\\');
+    // Signed, bytes from 0x80 up are below the blank too.
+    const __m128i Special =
+        _mm_or_si128(_mm_or_si128(_mm_cmplt_epi8(Bytes, Space), _mm_cmpeq_epi8(Bytes, Delete)),
+                     _mm_or_si128(_mm_cmpeq_epi8(Bytes, Quote), _mm_cmpeq_epi8(Bytes, Backslash)));
+    return (uint32)_mm_movemask_epi8(Special);
+}
+
+// The sixteen bytes at At, of which only the first few belong to the text.
+// The load stays inside At's page (the caller checks), so it cannot fault;
+// the bytes past the text are masked off by the caller, whatever they hold.
+[[gnu::no_sanitize("address", "thread")]] __m128i LoadInPage(const char *At) {
+    return _mm_loadu_si128(reinterpret_cast<const __m128i *>(At));
+}
+#endif
+
 int32 PlainRun(const char *Text, int32 Length) {
     int32 Plain = 0;
 #if defined(__SSE2__)
-    const __m128i Space = _mm_set1_epi8(0x20), Delete = _mm_set1_epi8(0x7F);
-    const __m128i Quote = _mm_set1_epi8('"'), Backslash = _mm_set1_epi8('\\');
     for (; Plain + 16 <= Length; Plain += 16) {
-        const __m128i Bytes = _mm_loadu_si128(reinterpret_cast<const __m128i *>(Text + Plain));
-        // Signed, bytes from 0x80 up are below the blank too.
-        const __m128i Special =
-            _mm_or_si128(_mm_or_si128(_mm_cmplt_epi8(Bytes, Space), _mm_cmpeq_epi8(Bytes, Delete)),
-                         _mm_or_si128(_mm_cmpeq_epi8(Bytes, Quote), _mm_cmpeq_epi8(Bytes, Backslash)));
-        const int32 Mask = _mm_movemask_epi8(Special);
-        if (Mask != 0) return Plain + __builtin_ctz((uint32)Mask);
+        const uint32 Mask = SpecialMask(_mm_loadu_si128(reinterpret_cast<const __m128i *>(Text + Plain)));
+        if (Mask != 0) return Plain + __builtin_ctz(Mask);
+    }
+    // Keys and short values end here: their rest is looked at in one load
+    // when it does not reach into the next page.
+    constexpr uintptr PageSize = 4096;
+    if (Plain < Length && ((uintptr)(Text + Plain) & (PageSize - 1)) <= PageSize - 16) {
+        const uint32 Mask = SpecialMask(LoadInPage(Text + Plain)) | (~0u << (Length - Plain));
+        return Plain + __builtin_ctz(Mask);
     }
 #endif
     while (Plain < Length && PlainBytes[(uint8)Text[Plain]]) Plain++;

@@ -657,6 +657,27 @@ TEST_F(JsonTest, WriterEscapesAsThePrintEngineDoes) {
     }
 }
 
+// Short texts are looked at sixteen bytes at a time, past their end where
+// that stays in the page: a special byte at any place of any short length is
+// found, and bytes after the text never are.
+TEST_F(JsonTest, WriterFindsSpecialBytesAtEveryPlaceOfShortTexts) {
+    for (const char Special : {'"', '\\', '\x01', '\x7f', '\xC3'}) {
+        for (int32 Length = 1; Length <= 33; Length++) {
+            for (int32 At = -1; At < Length; At++) {
+                std::string Text((size_t)Length, 'k');
+                if (At >= 0) Text[(size_t)At] = Special;
+                const int32 Escaped = String_GetPrintLength("%js", Text.c_str());
+                std::string Expected((size_t)Escaped + 1, '\0');
+                String_Print(Expected.data(), Escaped + 1, "%js", Text.c_str());
+                Expected.resize((size_t)Escaped);
+                Doc D;
+                Dictionary_AddString(D.Dict, Text.c_str(), "\"", nullptr);
+                EXPECT_EQ(D.Save(), "\"" + Expected + "\":\"\\\"\"") << Length << " " << At;
+            }
+        }
+    }
+}
+
 TEST_F(JsonTest, SavesFailWithoutItemsOrOnShortWrites) {
     Doc D;
     int32 Result = -1;
