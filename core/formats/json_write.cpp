@@ -31,6 +31,9 @@ namespace {
 
 constexpr int32 StageSize = 4096;
 constexpr int32 IndentWidth = 4;
+// The most bytes the %js form gives one byte of text: a control byte, or a
+// byte that is not UTF-8, as \u00XX or \uFFFD.
+constexpr int64 MaxEscapeGrowth = 6;
 
 constexpr auto PlainBytes = [] {
     std::array<bool, 256> Table{};
@@ -179,6 +182,13 @@ class Writer {
         Text += Plain;
         Length -= Plain;
         const uint8 *Bytes = reinterpret_cast<const uint8 *>(Text);
+        // A text whose longest form fits the staging buffer is escaped there
+        // in one pass, without measuring it first.
+        if ((int64)Length * MaxEscapeGrowth <= StageSize) {
+            if ((int64)Length * MaxEscapeGrowth > StageSize - Used && !Flush()) return;
+            Used = (int32)(StringPrint_JsonEscape(Bytes, Length, Stage + Used) - Stage);
+            return;
+        }
         const int64 Needed = StringPrint_JsonEscapedLength(Bytes, Length);
         if (Needed <= StageSize) {
             if (Needed > StageSize - Used && !Flush()) return;

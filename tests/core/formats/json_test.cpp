@@ -678,6 +678,26 @@ TEST_F(JsonTest, WriterFindsSpecialBytesAtEveryPlaceOfShortTexts) {
     }
 }
 
+// Escaped texts written straight into the staging buffer hand it on when
+// their longest form might not fit: many of them make one whole document.
+TEST_F(JsonTest, ManyEscapedTextsCrossTheStagingBuffer) {
+    for (const std::string &Text : {std::string("q\"\x01\xC3\xA9"), std::string(600, '\n')}) {
+        const int32 Escaped = String_GetPrintLength("%js", Text.c_str());
+        std::string Form((size_t)Escaped + 1, '\0');
+        String_Print(Form.data(), Escaped + 1, "%js", Text.c_str());
+        Form.resize((size_t)Escaped);
+        Doc D;
+        Dictionary *List = nullptr;
+        Dictionary_AddList(D.Dict, nullptr, &List, nullptr);
+        std::string Expected = "[";
+        for (int32 Index = 0; Index < 700; Index++) {
+            Dictionary_AddString(List, nullptr, Text.c_str(), nullptr);
+            Expected += (Index ? ",\"" : "\"") + Form + "\"";
+        }
+        EXPECT_EQ(D.Save(), Expected + "]");
+    }
+}
+
 TEST_F(JsonTest, SavesFailWithoutItemsOrOnShortWrites) {
     Doc D;
     int32 Result = -1;
