@@ -60,7 +60,7 @@ inline uint32 SpecialMask(__m128i Bytes) {
 // The sixteen bytes at At, of which only the first few belong to the text.
 // The load stays inside At's page (the caller checks), so it cannot fault;
 // the bytes past the text are masked off by the caller, whatever they hold.
-[[gnu::no_sanitize("address", "thread")]] __m128i LoadInPage(const char *At) {
+__attribute__((no_sanitize("address", "thread"))) __m128i LoadInPage(const char *At) {
     return _mm_loadu_si128(reinterpret_cast<const __m128i *>(At));
 }
 #endif
