@@ -30,6 +30,9 @@
 namespace {
 
 constexpr int32 IndentWidth = 4;
+// The most bytes the %js form gives one byte of text: a control byte, or a
+// byte that is not UTF-8, as \u00XX or \uFFFD.
+constexpr int64 MaxEscapeGrowth = 6;
 
 constexpr auto PlainBytes = [] {
     std::array<bool, 256> Table{};
@@ -41,19 +44,39 @@ bool IsDigit(char Character) { return Character >= '0' && Character <= '9'; }
 
 // The length of the run of plain bytes (see PlainBytes) at the start of a
 // text; sixteen bytes are looked at a time where they can be.
+#if defined(__SSE2__)
+// One bit per byte of the sixteen given that is not plain.
+inline uint32 SpecialMask(__m128i Bytes) {
+    const __m128i Space = _mm_set1_epi8(0x20), Delete = _mm_set1_epi8(0x7F);
+    const __m128i Quote = _mm_set1_epi8('"'), Backslash = _mm_set1_epi8('\\');
+    // Signed, bytes from 0x80 up are below the blank too.
+    const __m128i Special =
+        _mm_or_si128(_mm_or_si128(_mm_cmplt_epi8(Bytes, Space), _mm_cmpeq_epi8(Bytes, Delete)),
+                     _mm_or_si128(_mm_cmpeq_epi8(Bytes, Quote), _mm_cmpeq_epi8(Bytes, Backslash)));
+    return (uint32)_mm_movemask_epi8(Special);
+}
+
+// The sixteen bytes at At, of which only the first few belong to the text.
+// The load stays inside At's page (the caller checks), so it cannot fault;
+// the bytes past the text are masked off by the caller, whatever they hold.
+__attribute__((no_sanitize("address", "thread"))) __m128i LoadInPage(const char *At) {
+    return _mm_loadu_si128(reinterpret_cast<const __m128i *>(At));
+}
+#endif
+
 int32 PlainRun(const char *Text, int32 Length) {
     int32 Plain = 0;
 #if defined(__SSE2__)
-    const __m128i Space = _mm_set1_epi8(0x20), Delete = _mm_set1_epi8(0x7F);
-    const __m128i Quote = _mm_set1_epi8('"'), Backslash = _mm_set1_epi8('\\');
     for (; Plain + 16 <= Length; Plain += 16) {
-        const __m128i Bytes = _mm_loadu_si128(reinterpret_cast<const __m128i *>(Text + Plain));
-        // Signed, bytes from 0x80 up are below the blank too.
-        const __m128i Special =
-            _mm_or_si128(_mm_or_si128(_mm_cmplt_epi8(Bytes, Space), _mm_cmpeq_epi8(Bytes, Delete)),
-                         _mm_or_si128(_mm_cmpeq_epi8(Bytes, Quote), _mm_cmpeq_epi8(Bytes, Backslash)));
-        const int32 Mask = _mm_movemask_epi8(Special);
-        if (Mask != 0) return Plain + __builtin_ctz((uint32)Mask);
+        const uint32 Mask = SpecialMask(_mm_loadu_si128(reinterpret_cast<const __m128i *>(Text + Plain)));
+        if (Mask != 0) return Plain + __builtin_ctz(Mask);
+    }
+    // Keys and short values end here: their rest is looked at in one load
+    // when it does not reach into the next page.
+    constexpr uintptr PageSize = 4096;
+    if (Plain < Length && ((uintptr)(Text + Plain) & (PageSize - 1)) <= PageSize - 16) {
+        const uint32 Mask = SpecialMask(LoadInPage(Text + Plain)) | (~0u << (Length - Plain));
+        return Plain + __builtin_ctz(Mask);
     }
 #endif
     while (Plain < Length && PlainBytes[(uint8)Text[Plain]]) Plain++;
@@ -120,6 +143,13 @@ class Writer : public DocumentStage {
         Text += Plain;
         Length -= Plain;
         const uint8 *Bytes = reinterpret_cast<const uint8 *>(Text);
+        // A text whose longest form fits the staging buffer is escaped there
+        // in one pass, without measuring it first.
+        if ((int64)Length * MaxEscapeGrowth <= StageSize) {
+            if ((int64)Length * MaxEscapeGrowth > StageSize - Used && !Flush()) return;
+            Used = (int32)(StringPrint_JsonEscape(Bytes, Length, Stage + Used) - Stage);
+            return;
+        }
         const int64 Needed = StringPrint_JsonEscapedLength(Bytes, Length);
         if (Needed <= StageSize) {
             if (Needed > StageSize - Used && !Flush()) return;
