@@ -29,6 +29,11 @@ struct ApiGenParameters {
         if (Read) Read = ApiGen_GetInt32(Request, ClassName, Method, Name, Value) == TRUE;
         return *this;
     }
+    ApiGenParameters &Int64(const char *Name, int64 *Value) {
+        *Value = 0;
+        if (Read) Read = ApiGen_GetInt64(Request, ClassName, Method, Name, Value) == TRUE;
+        return *this;
+    }
     ApiGenParameters &Float64(const char *Name, float64 *Value) {
         *Value = 0;
         if (Read) Read = ApiGen_GetFloat64(Request, ClassName, Method, Name, Value) == TRUE;
@@ -59,3 +64,19 @@ struct ApiGenAnswer {
         }
     }
 };
+
+// One call of a script class: reads the method, lets Dispatch(Hash, Get, Out)
+// read the parameters and run it (false: a selector the class does not
+// have), then writes the answer. TRUE when the method was known and every
+// parameter was read.
+template <typename DispatchFunction>
+int32 ApiGenInvoke(Dictionary *Request, Dictionary *Result, const char *ClassName, DispatchFunction Dispatch) {
+    const char *Method = nullptr;
+    uint32 Hash = 0;
+    if (!ApiGen_GetMethod(Request, ClassName, &Method, &Hash)) return FALSE;
+    ApiGenParameters Get{Request, ClassName, Method};
+    ApiGenAnswer Out;
+    if (!Dispatch(Hash, Get, Out)) return FALSE;
+    Out.Write(Result);
+    return Get.Read ? TRUE : FALSE;
+}

@@ -2,10 +2,14 @@
 // callbacks, and the walk, one stack list per level.
 #include "core/directory_list.h"
 
+#include <dirent.h>
 #include <errno.h>
+#include <fcntl.h>
 #include <string.h>
+#include <unistd.h>
 
 #include <string_view>
+#include <vector>
 
 #include "core/debug.h"
 #include "core/log.h"
@@ -72,58 +76,166 @@ uint32 Report(DirectoryList *Walker, DirectoryList *Level, int32 Depth, const ch
     return Walker->WalkFunction(Level, Walker->WalkUser, Depth, Path);
 }
 
-// One level of the walk: subdirectories (with their subtrees) first, then the
-// files. 0 when a subtree failed (which ends every enclosing level) or a file
-// was refused (the level still visits its other files).
-int32 WalkLevel(DirectoryList *Walker, int32 Depth, const char *Directory, const char *FilePattern) {
-    if (Walker->MaxDepth != -1 && Depth > Walker->MaxDepth) return 1;
-    DirectoryList Level;
-    DirectoryList_Stack(&Level);
-    String_CopyLength(Level.Directory, Walker->Directory, sizeof(Level.Directory));
-    int32 Result = 1;
-    char Path[MAX_PATH_SIZE];
+// One directory of the walk, read once for both of its passes. The listing
+// keeps each entry's name and the type the directory itself records, so a
+// status is read only where the walk needs one: to tell directories (and
+// entries of unknown type) apart, and for an entry about to be reported,
+// read then so that the callback sees the entry as it is at that moment.
+class LevelListing {
+  public:
+    struct Item {
+        uint32 Name;   // offset into Names
+        uint8 Type;    // d_type of the listing
+        bool File;     // reported in the file pass
+        bool Recheck;  // classed by a status: read it again in the file pass
+    };
 
-    for (int32 More = DirectoryList_Start(&Level, 0, Directory); More; More = DirectoryList_GetNext(&Level)) {
-        if (IsDots(Level.Entry.Name) || !DirectoryList_IsDirectory(&Level) || DirectoryList_IsSymLink(&Level))
+    ~LevelListing() {
+        if (Stream != nullptr) closedir(Stream);
+    }
+
+    // Opens Name relative to Parent (a subdirectory: never through a link)
+    // or the path itself (the root) and reads every entry but "." and "..".
+    bool Read(int Parent, const char *Name, bool Root) {
+        int Flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | (Root ? 0 : O_NOFOLLOW);
+        int Descriptor = openat(Parent, Name, Flags);
+        if (Descriptor < 0) return false;
+        Stream = fdopendir(Descriptor);
+        if (Stream == nullptr) {
+            close(Descriptor);
+            return false;
+        }
+        for (;;) {
+            errno = 0;
+            struct dirent *Found = readdir(Stream);
+            if (Found == nullptr) break;
+            size_t Length = strlen(Found->d_name);
+            if (IsDots(Found->d_name) || Length >= MAX_PATH_SIZE) continue; // too long: cannot be named
+            Items.push_back({(uint32)Names.size(), Found->d_type, false, false});
+            Names.insert(Names.end(), Found->d_name, Found->d_name + Length + 1);
+        }
+        return true;
+    }
+
+    int Descriptor() const { return dirfd(Stream); }
+    const char *NameOf(const Item &Entry) const { return Names.data() + Entry.Name; }
+    std::vector<Item> Items;
+
+  private:
+    DIR *Stream = nullptr;
+    std::vector<char> Names;
+};
+
+// A type the listing reports for certain as not a directory.
+bool SurelyNotDirectory(uint8 Type) { return Type != DT_DIR && Type != DT_UNKNOWN; }
+
+bool IsRealDirectory(const PlatformFindEntry &Entry) {
+    return (Entry.Attributes & PLATFORM_ATTRIBUTE_DIRECTORY) && !(Entry.Attributes & PLATFORM_ATTRIBUTE_SYMLINK);
+}
+
+// The level's list as a start on Directory would leave it: its directory
+// text and the pattern of its entries. False when the pattern cannot be held.
+bool PrepareLevel(DirectoryList *Level, const char *Directory) {
+    Path_Resolve(Directory, Level->Directory, sizeof(Level->Directory));
+    size_t Length = strlen(Level->Directory);
+    if (Length + 1 >= sizeof(Level->Entry.Pattern)) return false;
+    char Pattern[sizeof(Level->Entry.Pattern)];
+    memcpy(Pattern, Level->Directory, Length);
+    strcpy(Pattern + Length, "*");
+    Path_Resolve(Pattern, Level->Entry.Pattern, sizeof(Level->Entry.Pattern));
+    return true;
+}
+
+int32 WalkLevel(DirectoryList *Walker, int32 Depth, int Parent, const char *Name, const char *Directory,
+                const char *FilePattern);
+
+// The directory pass: each subdirectory with its subtree, in listing order.
+// 0 when a subtree failed; *Result 0 when an entry could not be named.
+int32 DirectoryPass(DirectoryList *Walker, DirectoryList *Level, LevelListing &Listing, int32 Depth,
+                    const char *Directory, const char *FilePattern, int32 *Result) {
+    char Path[MAX_PATH_SIZE];
+    for (LevelListing::Item &Item : Listing.Items) {
+        const char *Name = Listing.NameOf(Item);
+        if (SurelyNotDirectory(Item.Type)) {
+            Item.File = true;
             continue;
-        if (!EntryPath(Directory, Level.Entry.Name, true, Path)) {
-            Result = 0;
+        }
+        if (!Platform_FindReadEntry(Listing.Descriptor(), Name, &Level->Entry) && errno == ENOENT)
+            continue; // removed since the listing
+        if (!IsRealDirectory(Level->Entry)) {
+            Item.File = Item.Recheck = true;
+            continue;
+        }
+        if (!EntryPath(Directory, Name, true, Path)) {
+            *Result = 0;
             continue;
         }
         int32 SubResult = 1;
         if (Walker->WalkOrder == DIRECTORYLIST_ORDER_POST) {
             // The subtree's own levels overwrite this level's entry.
-            PlatformFindEntry Saved = Level.Entry;
-            SubResult = WalkLevel(Walker, Depth + 1, Path, FilePattern);
-            Level.Entry = Saved;
+            PlatformFindEntry Saved = Level->Entry;
+            SubResult = WalkLevel(Walker, Depth + 1, Listing.Descriptor(), Name, Path, FilePattern);
+            Level->Entry = Saved;
         }
         if (Walker->WalkFlags & DIRECTORYLIST_WALK_DIRECTORIES) {
             DirectoryList_VerboseLog(Walker, 0, "Directory - %s", Path);
-            if (Report(Walker, &Level, Depth, Path) == 0) continue;
+            if (Report(Walker, Level, Depth, Path) == 0) continue;
         }
-        if (Walker->WalkOrder == DIRECTORYLIST_ORDER_PRE) SubResult = WalkLevel(Walker, Depth + 1, Path, FilePattern);
-        if (SubResult == 0) {
-            DirectoryList_Stop(&Level);
-            return 0;
-        }
+        if (Walker->WalkOrder == DIRECTORYLIST_ORDER_PRE)
+            SubResult = WalkLevel(Walker, Depth + 1, Listing.Descriptor(), Name, Path, FilePattern);
+        if (SubResult == 0) return 0;
     }
-    DirectoryList_Stop(&Level);
+    return 1;
+}
 
-    if (Walker->WalkFlags & DIRECTORYLIST_WALK_FILES) {
-        for (int32 More = DirectoryList_Start(&Level, 0, Directory); More; More = DirectoryList_GetNext(&Level)) {
-            if (IsDots(Level.Entry.Name) || DirectoryList_IsDirectory(&Level)) continue;
-            if (!EntryPath(Directory, Level.Entry.Name, false, Path)) {
-                Result = 0;
+// The file pass: every entry that is not a directory (links included), in
+// listing order; a refused file makes *Result 0 and the pass goes on.
+void FilePass(DirectoryList *Walker, DirectoryList *Level, LevelListing &Listing, int32 Depth,
+              const char *Directory, const char *FilePattern, int32 *Result) {
+    char Path[MAX_PATH_SIZE];
+    const bool Filtered = FilePattern != nullptr && FilePattern[0] != 0;
+    for (const LevelListing::Item &Item : Listing.Items) {
+        if (!Item.File) continue;
+        const char *Name = Listing.NameOf(Item);
+        bool Read = false;
+        if (Item.Recheck) {
+            if (!Platform_FindReadEntry(Listing.Descriptor(), Name, &Level->Entry)) {
+                if (errno == ENOENT) continue;
+            } else if (Level->Entry.Attributes & PLATFORM_ATTRIBUTE_DIRECTORY) {
                 continue;
             }
-            DirectoryList_VerboseLog(Walker, 0, "File - %s", Path);
-            if (FilePattern != nullptr && FilePattern[0] != 0 &&
-                !String_CompareWildcardListWithoutCase(Level.Entry.Name, FilePattern))
-                continue;
-            if (Report(Walker, &Level, Depth, Path) == 0) Result = 0;
+            Read = true;
         }
-        DirectoryList_Stop(&Level);
+        if (!EntryPath(Directory, Name, false, Path)) {
+            *Result = 0;
+            continue;
+        }
+        DirectoryList_VerboseLog(Walker, 0, "File - %s", Path);
+        if (Filtered && !String_CompareWildcardListWithoutCase(Name, FilePattern)) continue;
+        if (!Read && !Platform_FindReadEntry(Listing.Descriptor(), Name, &Level->Entry) && errno == ENOENT)
+            continue; // removed since the listing
+        if (Report(Walker, Level, Depth, Path) == 0) *Result = 0;
     }
+}
+
+// One level of the walk: subdirectories (with their subtrees) first, then the
+// files. 0 when a subtree failed (which ends every enclosing level) or a file
+// was refused (the level still visits its other files). Name is the level's
+// directory relative to Parent (the root: its path, Parent unused).
+int32 WalkLevel(DirectoryList *Walker, int32 Depth, int Parent, const char *Name, const char *Directory,
+                const char *FilePattern) {
+    if (Walker->MaxDepth != -1 && Depth > Walker->MaxDepth) return 1;
+    DirectoryList Level;
+    DirectoryList_Stack(&Level);
+    LevelListing Listing;
+    const bool Root = Depth == 0;
+    // An empty root (a relative path that folded away) is the working directory.
+    if (Root && Name[0] == 0) Name = ".";
+    if (!PrepareLevel(&Level, Directory) || !Listing.Read(Root ? AT_FDCWD : Parent, Name, Root)) return 1;
+    int32 Result = 1;
+    if (!DirectoryPass(Walker, &Level, Listing, Depth, Directory, FilePattern, &Result)) return 0;
+    if (Walker->WalkFlags & DIRECTORYLIST_WALK_FILES)
+        FilePass(Walker, &Level, Listing, Depth, Directory, FilePattern, &Result);
     return Result;
 }
 
@@ -322,7 +434,7 @@ int32 DirectoryList_Walk(DirectoryList *Handle, const char *Root, const char *Fi
     }
     Path_Fix(Directory, sizeof(Directory), PATH_FIX_ENSURE_TRAILING);
     DirectoryList_VerboseLog(Handle, 0, "Root - %s", Directory);
-    int32 Result = WalkLevel(Handle, 0, Directory, FilePattern);
+    int32 Result = WalkLevel(Handle, 0, AT_FDCWD, Directory, Directory, FilePattern);
     DirectoryList_Stop(Handle);
     return Result != 0 ? 1 : 0;
 }

@@ -15,6 +15,12 @@
 // so the path would name another file), is not reported: the walk fails with
 // ENAMETOOLONG or EINVAL instead of acting on a different file. Symbolic
 // links are never followed: a link to a directory is reported as a file.
+//
+// The walk reads each directory once, for both its passes: an entry removed
+// before it is reached is not reported, one added meanwhile is not seen. An
+// entry's status is read just before it is reported; one whose status cannot
+// be read (a directory that may be listed but not searched) is reported with
+// only its name, as a file.
 #pragma once
 
 #include <stdarg.h>

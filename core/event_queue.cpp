@@ -182,7 +182,8 @@ int32 EventQueue_AddTimeInternal(EventQueue *Handle, void *Instance, const void 
     // cleared, so the record is as a zeroed one would be.
     auto *Event = static_cast<EventQueueEventStruct *>(Pool_Alloc(Queue->Events, (int32)EVENTQUEUE_MAXEVENTSIZE));
     const size_t Copied = Payload != nullptr && Size >= 1 ? (size_t)Size : 0;
-    memset(reinterpret_cast<uint8 *>(Event + 1) + Copied, 0, EVENTQUEUE_MAXPAYLOADSIZE - Copied);
+    // The whole room at a fixed size is a few wide stores; the copy then lands on it.
+    memset(Event + 1, 0, EVENTQUEUE_MAXPAYLOADSIZE);
     Event->Tag = EventTag;
     Event->RefCount = 1;
     Event->Removed = 0;

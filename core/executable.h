@@ -4,7 +4,8 @@
 //
 // The readers of executable formats are not part of this tree yet, so no file
 // is known to carry these values: every query answers 0 with an empty text,
-// and the callers leave out what they would have shown.
+// and the callers leave out what they would have shown. Only the region of a
+// file that may hold a data store is found (executable_data_store.cpp).
 #pragma once
 
 #include "core/types.h"
@@ -20,4 +21,30 @@ int32 Executable_GetCompanyName(const char *Path, char *Text, int32 Size);
 // Releases what was cached about the running executable; 1.
 int32 Executable_Shutdown(void);
 
+// The data store stamped into the file at Path (null: the running program,
+// or the ".dmg" disk image it was started from): a PE image's certificate
+// table, a disk image's region named in its "koly" trailer, or an ELF
+// file's ".datastore" section, holding either "TQXDATASTORE" and a text of
+// at most 4,096 bytes, or "TQXDS" with version, capacity, length, inflated
+// length (version 3 on), CRC-32 and data area, all big-endian. 1 with a new
+// zero-terminated text and its length; 0 (null, 0) when the file holds no
+// sound store. Give the text back through Executable_ReleaseDataStore.
+int32 Executable_GetDataStore(const char *Path, char **Text, int32 *Length);
+// Frees the text and clears both; Path is not used. 1.
+int32 Executable_ReleaseDataStore(const char *Path, char **Text, int32 *Length);
+
 RUNTIME_EXTERN_C_END
+
+#ifdef __cplusplus
+#include <functional>
+#include <string>
+
+// A file to search for a data store: its size and a reader of whole ranges
+// (false when the range cannot be read whole).
+struct ExecutableSource {
+    uint64 Size;
+    std::function<bool(uint64 Offset, void *Out, size_t Length)> Read;
+};
+// The store's text, when the source holds a sound one.
+bool ExecutableDataStore_Find(const ExecutableSource &File, std::string &Text);
+#endif

@@ -182,13 +182,18 @@ inline bool GuardIntact(const uint8 *At, const GuardWords &Words) {
 
 void MakeGuard(const uint8 *BlockStart, uint8 Guard[MEMORY_GUARD_SIZE]) { WriteGuard(Guard, MakeGuardWords(BlockStart)); }
 
+// Both guards of a block intact, for a block known to lie whole inside its
+// system allocation.
+inline bool GuardsIntactInside(const uint8 *BlockStart, int64 BlockSize) {
+    const GuardWords Words = MakeGuardWords(BlockStart);
+    return GuardIntact(BlockStart, Words) && GuardIntact(BlockStart + BlockSize - MEMORY_GUARD_SIZE, Words);
+}
+
 // Both guards of a block intact, the trailing one read only inside the
 // system allocation that starts at System.
 inline bool GuardsIntact(uint8 *System, const uint8 *BlockStart, int64 BlockSize) {
-    const uint8 *Trailing = BlockStart + BlockSize - MEMORY_GUARD_SIZE;
     const uint8 *End = System + malloc_usable_size(System);
-    const GuardWords Words = MakeGuardWords(BlockStart);
-    return Trailing + MEMORY_GUARD_SIZE <= End && GuardIntact(BlockStart, Words) && GuardIntact(Trailing, Words);
+    return BlockStart + BlockSize <= End && GuardsIntactInside(BlockStart, BlockSize);
 }
 
 MemoryTrackerStruct *RecordOf(uint8 *BlockStart) { return (MemoryTrackerStruct *)(BlockStart - MEMORY_TRACKER_SIZE); }
@@ -311,9 +316,11 @@ namespace {
         memset(Record, 0, sizeof(*Record));
     }
 
-    // An untracked block with both guards intact needs no more checking; the
-    // full check (bounds, report of the damage) runs otherwise.
-    if (Tracking || !GuardsIntact(BlockStart, BlockStart, BlockSize))
+    // A block with both guards intact needs no more checking; the full check
+    // (bounds, report of the damage) runs otherwise. A tracked block passed
+    // the tracker check with its recorded size, so it ends inside its own
+    // allocation and inside the bounds.
+    if (Tracking ? !GuardsIntactInside(BlockStart, BlockSize) : !GuardsIntact(BlockStart, BlockStart, BlockSize))
         Memory_SentinelCheck(1, BlockStart, Size, File, Line);
     free(Tracking ? (void *)RecordOf(BlockStart) : (void *)BlockStart);
     if (!Tracking && State != nullptr) CountUntracked(-1, BlockSize);

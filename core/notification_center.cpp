@@ -76,6 +76,18 @@ void DropProcessNode(NotificationCenter *Center, NotificationKeyRecord *Record) 
     FreeRecord(Center->ProcessPool, Node);
 }
 
+// Lock held. Counts an entry that became live (+1) or was flagged removed (-1).
+void CountLiveUser(NotificationCenter *Center, const void *User, int32 Change) {
+    auto &Counts = *Center->LiveUsers;
+    if (Change > 0) {
+        Counts[User]++;
+        return;
+    }
+    auto Found = Counts.find(User);
+    Debug_Assert(Found != Counts.end() && Found->second > 0, "NotificationCenter - Live observer count broken\n");
+    if (--Found->second == 0) Counts.erase(Found);
+}
+
 // Lock held. Walks every key record of the observer table.
 template <typename Visit> void ForEachKeyRecord(NotificationCenter *Center, Visit &&Visitor) {
     HashTableMember *Member = nullptr;
@@ -175,6 +187,7 @@ int32 NotificationCenter_Init(void) {
     Center->PendingPool = CreatePool(sizeof(NotificationPendingFire));
     Center->RemovePool = CreatePool(sizeof(NotificationRemoveRecord));
     Center->ProcessPool = CreatePool(sizeof(NotificationProcessRecord));
+    Center->LiveUsers = new std::unordered_map<const void *, uint32>();
     Dictionary_Create(&Center->InteropReferences);
     // Instance ids are matched without case everywhere else too.
     Dictionary_SetCaseSensitive(Center->InteropReferences, 0);
@@ -228,6 +241,8 @@ int32 NotificationCenter_Remove(void) {
     Pool_Delete(&Center->RemovePool);
     Pool_Delete(&Center->ProcessPool);
     Dictionary_Release(&Center->InteropReferences);
+    delete Center->LiveUsers;
+    Center->LiveUsers = nullptr;
     __atomic_store_n(&GlobalNotificationCenter, nullptr, __ATOMIC_RELEASE);
     CriticalSection_Unlock(Center->Lock);
 
@@ -285,6 +300,7 @@ int32 NotificationCenter_AddInstanceObserver(const char *Type, const char *Name,
     Entry->User = User;
     Entry->Function = Function;
     NotificationList_Append(Record->Observers, Entry);
+    CountLiveUser(Center, User, +1);
     CriticalSection_Unlock(Center->Lock);
     return TRUE;
 }
@@ -310,6 +326,7 @@ int32 NotificationCenter_RemoveInstanceObserver(const char *Type, const char *Na
             // The entry stays linked until the flush, so that a delivery in
             // progress can still step over it.
             Entry->Removed = 1;
+            CountLiveUser(Center, User, -1);
             auto *Removal = static_cast<NotificationRemoveRecord *>(
                 Pool_Alloc(Center->RemovePool, (int32)sizeof(NotificationRemoveRecord)));
             memcpy(Removal->Key, Key, sizeof(Key));
@@ -385,6 +402,11 @@ int32 NotificationCenter_AssertInstance(void *Object) {
     Debug_CheckPointer(Object);
     int32 Count = 0;
     CriticalSection_Lock(Center->Lock);
+    // The walk only names the entries for the log; most deletes have none.
+    if (Center->LiveUsers->count(Object) == 0) {
+        CriticalSection_Unlock(Center->Lock);
+        return TRUE;
+    }
     ForEachKeyRecord(Center, [&Count, Object](NotificationKeyRecord *Record) {
         for (NotificationObserverRecord *Entry = Record->Observers.Head; Entry != nullptr; Entry = Entry->Next) {
             if (Entry->Removed || Entry->User != Object) continue;

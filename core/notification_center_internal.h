@@ -8,6 +8,8 @@
 // delivered) must outlive every call it makes.
 #pragma once
 
+#include <unordered_map>
+
 #include "core/class.h"
 #include "core/hash_table.h"
 #include "core/notification_center.h"
@@ -119,6 +121,10 @@ struct NotificationCenter {
     NotificationList<NotificationRemoveRecord> Removals;
     NotificationList<NotificationProcessRecord> ProcessObservers;
     Dictionary *InteropReferences; // instance id -> page reference count
+    // User pointer -> number of its entries not flagged removed, kept in step
+    // with every addition and removal so that the instance check of a delete
+    // need not walk every entry. An absent pointer has none.
+    std::unordered_map<const void *, uint32> *LiveUsers;
     int32 DeliveryDepth;   // observer calls in progress on the owner thread
     uint32 ProcessDeferred; // a step ran inside a delivery: post one when the depth is 0 again
     uint32 ProcessPosted;   // the center's process event may be queued on the owner's queue

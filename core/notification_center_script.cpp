@@ -2,32 +2,13 @@
 // order, then one native operation; its answer becomes "returnValue".
 #include "core/notification_center_script.h"
 
-#include "core/api_gen.h"
+#include "core/api_gen_dispatch.h"
 #include "core/formats/crc.h"
 #include "core/notification_center.h"
 
 namespace {
 
 constexpr const char *ClassName = "NotificationCenter";
-
-// Reads parameters in order; after the first failure (already logged) it
-// reads nothing more.
-struct Parameters {
-    Dictionary *Request;
-    const char *Method;
-    bool Read = true;
-
-    Parameters &Text(const char *Name, const char **Value) {
-        *Value = nullptr;
-        if (Read) Read = ApiGen_GetStringPtr(Request, ClassName, Method, Name, Value) == TRUE;
-        return *this;
-    }
-    Parameters &Int32(const char *Name, int32 *Value) {
-        *Value = 0;
-        if (Read) Read = ApiGen_GetInt32(Request, ClassName, Method, Name, Value) == TRUE;
-        return *this;
-    }
-};
 
 } // namespace
 
@@ -37,7 +18,7 @@ int32 NotificationCenter_Invoke(void *User, Dictionary *Request, Dictionary *Res
     uint32 Hash = 0;
     if (!ApiGen_GetMethod(Request, ClassName, &Method, &Hash)) return FALSE;
 
-    Parameters Get{Request, Method};
+    ApiGenParameters Get{Request, ClassName, Method};
     const char *Type, *Name, *Sender, *CallbackId, *Info, *InstanceId;
     int32 Delay = 0;
     int32 Answer = 0;

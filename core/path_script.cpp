@@ -8,7 +8,7 @@
 
 #include <string.h>
 
-#include "core/api_gen.h"
+#include "core/api_gen_dispatch.h"
 #include "core/formats/crc.h"
 #include "core/path.h"
 #include "core/posix/platform.h"
@@ -18,46 +18,8 @@ namespace {
 
 constexpr const char *ClassName = "Path";
 
-// Reads parameters in order; after the first failure (already logged) it
-// reads nothing more.
-struct Parameters {
-    Dictionary *Request;
-    const char *Method;
-    bool Read = true;
-
-    Parameters &Text(const char *Name, const char **Value) {
-        *Value = nullptr;
-        if (Read) Read = ApiGen_GetStringPtr(Request, ClassName, Method, Name, Value) == TRUE;
-        return *this;
-    }
-    Parameters &Flag(const char *Name, uint32 *Value) {
-        *Value = 0;
-        if (Read) Read = ApiGen_GetBoolean(Request, ClassName, Method, Name, Value) == TRUE;
-        return *this;
-    }
-};
-
-// The answer's shape: a text starts empty, a number at 0, a Boolean false,
-// so a call whose parameters were not all read answers the default.
-struct Answer {
-    enum Kind { Text, Boolean, Int32, Int64, Float64 } Type = Boolean;
-    char Buffer[APIGEN_TEXT_SIZE] = "";
-    int64 Number = 0;
-    float64 Real = 0;
-
-    void Write(Dictionary *Result) const {
-        switch (Type) {
-        case Text: Dictionary_SetStringByKey(Result, "returnValue", Buffer); break;
-        case Boolean: Dictionary_SetBooleanByKey(Result, "returnValue", Number == 1); break;
-        case Int32: Dictionary_SetInt32ByKey(Result, "returnValue", (int32)Number); break;
-        case Int64: Dictionary_SetInt64ByKey(Result, "returnValue", Number); break;
-        case Float64: Dictionary_SetFloat64ByKey(Result, "returnValue", Real); break;
-        }
-    }
-};
-
 // Runs the method; false for a selector the class does not have.
-bool Dispatch(uint32 Hash, Parameters &Get, Answer &Out) {
+bool Dispatch(uint32 Hash, ApiGenParameters &Get, ApiGenAnswer &Out) {
     const char *Path, *Other;
     uint32 Flag;
     int32 Error = 0;
@@ -65,35 +27,35 @@ bool Dispatch(uint32 Hash, Parameters &Get, Answer &Out) {
     constexpr int32 Size = APIGEN_TEXT_SIZE;
     switch (Hash) {
     case Crc32Const("pathResolve"):
-        Out.Type = Answer::Text;
+        Out.Type = ApiGenAnswer::Text;
         if (Get.Text("path", &Path).Read) Path_Resolve(Path, Buffer, Size);
         return true;
     case Crc32Const("pathConvertToUrl"):
-        Out.Type = Answer::Text;
+        Out.Type = ApiGenAnswer::Text;
         if (Get.Text("path", &Path).Read) Path_ConvertToURL(Path, Buffer, Size);
         return true;
     case Crc32Const("pathConvertFromUrl"):
-        Out.Type = Answer::Text;
+        Out.Type = ApiGenAnswer::Text;
         if (Get.Text("url", &Path).Read) Path_ConvertFromURL(Path, Buffer, Size);
         return true;
     case Crc32Const("pathParseDirectory"):
-        Out.Type = Answer::Text;
+        Out.Type = ApiGenAnswer::Text;
         if (Get.Text("path", &Path).Read) Path_ParseDirectory(Path, Buffer, Size);
         return true;
     case Crc32Const("pathParseName"):
-        Out.Type = Answer::Text;
+        Out.Type = ApiGenAnswer::Text;
         if (Get.Text("path", &Path).Read) Path_ParseFilename(Path, Buffer, Size);
         return true;
     case Crc32Const("pathParseNameWithoutExtension"):
-        Out.Type = Answer::Text;
+        Out.Type = ApiGenAnswer::Text;
         if (Get.Text("path", &Path).Read) Path_ParseFilenameWithoutExtension(Path, Buffer, Size);
         return true;
     case Crc32Const("pathParseExtension"):
-        Out.Type = Answer::Text;
+        Out.Type = ApiGenAnswer::Text;
         if (Get.Text("path", &Path).Flag("includeDot", &Flag).Read) Path_ParseExtension(Path, (int32)Flag, Buffer, Size);
         return true;
     case Crc32Const("pathFixSlash"):
-        Out.Type = Answer::Text;
+        Out.Type = ApiGenAnswer::Text;
         if (Get.Text("path", &Path).Flag("trailingSlash", &Flag).Read) {
             String_CopyLength(Buffer, Path, Size);
             Path_FixSlash(Buffer, Size, (int32)Flag);
@@ -107,14 +69,14 @@ bool Dispatch(uint32 Hash, Parameters &Get, Answer &Out) {
         if (Get.Text("path", &Path).Read) Out.Number = Path_Exists(Path);
         return true;
     case Crc32Const("fileGetSize"): {
-        Out.Type = Answer::Int64;
+        Out.Type = ApiGenAnswer::Int64;
         uint64 Bytes = 0;
         if (Get.Text("path", &Path).Read) Path_GetFileSize(Path, &Bytes);
         Out.Number = (int64)Bytes;
         return true;
     }
     case Crc32Const("fileErase"):
-        Out.Type = Answer::Int32;
+        Out.Type = ApiGenAnswer::Int32;
         if (Get.Text("path", &Path).Read) Path_EraseFile(Path, 1, &Error);
         Out.Number = Error;
         return true;
@@ -129,12 +91,12 @@ bool Dispatch(uint32 Hash, Parameters &Get, Answer &Out) {
         if (Get.Text("path", &Path).Read) Out.Number = Path_IsDirectoryEmpty(Path);
         return true;
     case Crc32Const("directoryCreate"):
-        Out.Type = Answer::Int32;
+        Out.Type = ApiGenAnswer::Int32;
         if (Get.Text("path", &Path).Read) Path_CreateDirectory(Path, 0, &Error);
         Out.Number = Error;
         return true;
     case Crc32Const("directoryErase"):
-        Out.Type = Answer::Int32;
+        Out.Type = ApiGenAnswer::Int32;
         if (Get.Text("path", &Path).Read) Path_EraseDirectory(Path, 1, &Error);
         Out.Number = Error;
         return true;
@@ -142,18 +104,18 @@ bool Dispatch(uint32 Hash, Parameters &Get, Answer &Out) {
         if (Get.Text("path", &Path).Text("callbackId", &Other).Read) Out.Number = Path_GetDirectorySize(Path, Other);
         return true;
     case Crc32Const("getFreeDiskSpace"): {
-        Out.Type = Answer::Int64;
+        Out.Type = ApiGenAnswer::Int64;
         uint64 Bytes = 0;
         if (Get.Text("path", &Path).Read) Platform_GetFreeDiskSpace(Path, &Bytes);
         Out.Number = (int64)Bytes;
         return true;
     }
     case Crc32Const("getCreationTime"):
-        Out.Type = Answer::Float64;
+        Out.Type = ApiGenAnswer::Float64;
         if (Get.Text("path", &Path).Read) Path_GetCreationTime(Path, &Out.Real, nullptr);
         return true;
     case Crc32Const("getModifiedTime"):
-        Out.Type = Answer::Float64;
+        Out.Type = ApiGenAnswer::Float64;
         if (Get.Text("path", &Path).Read) Path_GetModifiedTime(Path, &Out.Real, nullptr);
         return true;
     case Crc32Const("setGroup"):
@@ -168,12 +130,5 @@ bool Dispatch(uint32 Hash, Parameters &Get, Answer &Out) {
 
 extern "C" int32 Path_Invoke(void *User, Dictionary *Request, Dictionary *Result) {
     (void)User;
-    const char *Method = nullptr;
-    uint32 Hash = 0;
-    if (!ApiGen_GetMethod(Request, ClassName, &Method, &Hash)) return FALSE;
-    Parameters Get{Request, Method};
-    Answer Out;
-    if (!Dispatch(Hash, Get, Out)) return FALSE;
-    Out.Write(Result);
-    return Get.Read ? TRUE : FALSE;
+    return ApiGenInvoke(Request, Result, ClassName, Dispatch);
 }

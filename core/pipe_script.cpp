@@ -67,12 +67,7 @@ bool Dispatch(Pipe *Handle, uint32 Hash, ApiGenParameters &Get, ApiGenAnswer &Ou
 extern "C" int32 Pipe_Invoke(void *User, Dictionary *Request, Dictionary *Result) {
     Pipe *Handle = static_cast<Pipe *>(User);
     Class_CheckHandle(reinterpret_cast<ClassStruct *>(Handle), PIPE_CLASSID);
-    const char *Method = nullptr;
-    uint32 Hash = 0;
-    if (!ApiGen_GetMethod(Request, ClassName, &Method, &Hash)) return FALSE;
-    ApiGenParameters Get{Request, ClassName, Method};
-    ApiGenAnswer Out;
-    if (!Dispatch(Handle, Hash, Get, Out)) return FALSE;
-    Out.Write(Result);
-    return Get.Read ? TRUE : FALSE;
+    return ApiGenInvoke(Request, Result, ClassName, [Handle](uint32 Hash, ApiGenParameters &Get, ApiGenAnswer &Out) {
+        return Dispatch(Handle, Hash, Get, Out);
+    });
 }

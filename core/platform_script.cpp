@@ -1,10 +1,14 @@
 // Dispatcher of "TQX.Platform": see platform_script.h.
 #include "core/platform_script.h"
 
+#include <string>
+
 #include "core/api_gen_dispatch.h"
+#include "core/executable.h"
 #include "core/formats/crc.h"
 #include "core/posix/platform.h"
 #include "core/posix/platform_process.h"
+#include "core/posix/platform_security.h"
 #include "core/string.h"
 #include "core/time.h"
 
@@ -13,7 +17,51 @@ namespace {
 constexpr const char *ClassName = "Platform";
 constexpr int32 Size = APIGEN_TEXT_SIZE;
 
-bool Dispatch(uint32 Hash, ApiGenParameters &Get, ApiGenAnswer &Out) {
+// What does not fit the typed "returnValue": the account and password a
+// credential look-up answers beside it (written for every credential read,
+// found or not), and a data store's Base64 text, which may exceed the text
+// buffer.
+struct ExtraAnswer {
+    bool Credential = false;
+    char User[APIGEN_TEXT_SIZE] = "";
+    char Password[APIGEN_TEXT_SIZE] = "";
+    bool Store = false;
+    std::string Encoded;
+
+    void Write(Dictionary *Result) const {
+        if (Store) Dictionary_SetStringByKey(Result, "returnValue", Encoded.c_str());
+        if (!Credential) return;
+        Dictionary_SetStringByKey(Result, "username", User);
+        Dictionary_SetStringByKey(Result, "password", Password);
+    }
+};
+
+// The store of the file at Path (null: the running program) in Base64; the
+// answer stays Null when there is none.
+bool DataStore(const char *Path, ApiGenAnswer &Out, ExtraAnswer &Extra) {
+    char *Text = nullptr;
+    int32 Length = 0;
+    if (!Executable_GetDataStore(Path, &Text, &Length)) return true;
+    char *Encoded = nullptr;
+    int32 EncodedSize = 0;
+    if (Length == 0 || ApiGen_CreateBase64EncodedBuffer(Text, Length, &Encoded, &EncodedSize)) {
+        Out.Type = ApiGenAnswer::None;
+        Extra.Store = true;
+        Extra.Encoded = Encoded != nullptr ? Encoded : "";
+    }
+    ApiGen_DeleteBase64EncodedBuffer(&Encoded, &EncodedSize);
+    Executable_ReleaseDataStore(Path, &Text, &Length);
+    return true;
+}
+
+// A fact that fills a text buffer, answered as text.
+bool Fact(ApiGenAnswer &Out, int32 (*Read)(char *, int32)) {
+    Out.Type = ApiGenAnswer::Text;
+    Read(Out.Buffer, Size);
+    return true;
+}
+
+bool Dispatch(uint32 Hash, ApiGenParameters &Get, ApiGenAnswer &Out, ExtraAnswer &Extra) {
     const char *A, *B, *C, *D, *E, *F;
     uint32 Flag;
     int32 Number, Other;
@@ -24,6 +72,11 @@ bool Dispatch(uint32 Hash, ApiGenParameters &Get, ApiGenAnswer &Out) {
         Out.Type = ApiGenAnswer::Text;
         Platform_GetName(Buffer, Size);
         return true;
+    case Crc32Const("getShortName"): return Fact(Out, Platform_GetShortName);
+    case Crc32Const("getSystemTheme"): return Fact(Out, Platform_GetSystemTheme);
+    case Crc32Const("getUserName"): return Fact(Out, Platform_GetUserName);
+    case Crc32Const("getUserLanguage"): return Fact(Out, Platform_GetUserLang);
+    case Crc32Const("getUserCountry"): return Fact(Out, Platform_GetUserCountry);
     case Crc32Const("getBitness"):
         Out.Type = ApiGenAnswer::Int32;
         Platform_GetSystemBitness(&Number);
@@ -78,6 +131,36 @@ bool Dispatch(uint32 Hash, ApiGenParameters &Get, ApiGenAnswer &Out) {
     case Crc32Const("removeShortcut"):
         if (Get.Text("location", &A).Text("description", &B).Read) Out.Number = Platform_RemoveShortcut(A, B);
         return true;
+    case Crc32Const("getCredential"):
+        Extra.Credential = true;
+        if (Get.Text("target", &A).Read)
+            Out.Number = Platform_GetCredential(A, Extra.User, Size, Extra.Password, Size);
+        return true;
+    case Crc32Const("setCredential"):
+        if (Get.Text("target", &A).Text("username", &B).Text("password", &C).Read)
+            Out.Number = Platform_SetCredential(A, B, C);
+        return true;
+    case Crc32Const("removeCredential"):
+        if (Get.Text("target", &A).Read) Out.Number = Platform_SetCredential(A, nullptr, nullptr);
+        return true;
+    case Crc32Const("getWebCredential"):
+        Extra.Credential = true;
+        if (Get.Int32("accessType", &Number).Text("host", &A).Text("realm", &B).Read)
+            Out.Number = Platform_GetWebCredential(Number, A, B, Extra.User, Size, Extra.Password, Size);
+        return true;
+    case Crc32Const("setWebCredential"):
+        if (Get.Int32("accessType", &Number).Text("host", &A).Text("realm", &B).Text("username", &C)
+                .Text("password", &D).Read)
+            Out.Number = Platform_SetWebCredential(Number, A, B, C, D);
+        return true;
+    case Crc32Const("removeWebCredential"):
+        if (Get.Int32("accessType", &Number).Text("host", &A).Text("realm", &B).Read)
+            Out.Number = Platform_SetWebCredential(Number, A, B, nullptr, nullptr);
+        return true;
+    case Crc32Const("getDataStore"): Out.Type = ApiGenAnswer::Null; return DataStore(nullptr, Out, Extra);
+    case Crc32Const("getFileDataStore"):
+        Out.Type = ApiGenAnswer::Null;
+        return Get.Text("path", &A).Read ? DataStore(A, Out, Extra) : true;
     case Crc32Const("authenticateX509"):
         // No certificate store can be consulted here: nothing validates.
         if (Get.Text("certStoreName", &A).Text("path", &F).Read) Out.Number = FALSE;
@@ -90,12 +173,15 @@ bool Dispatch(uint32 Hash, ApiGenParameters &Get, ApiGenAnswer &Out) {
 
 extern "C" int32 Platform_Invoke(void *User, Dictionary *Request, Dictionary *Result) {
     (void)User;
+    // Its methods may answer more than "returnValue" (credentials, stores).
     const char *Method = nullptr;
     uint32 Hash = 0;
     if (!ApiGen_GetMethod(Request, ClassName, &Method, &Hash)) return FALSE;
     ApiGenParameters Get{Request, ClassName, Method};
     ApiGenAnswer Out;
-    if (!Dispatch(Hash, Get, Out)) return FALSE;
+    ExtraAnswer Extra;
+    if (!Dispatch(Hash, Get, Out, Extra)) return FALSE;
     Out.Write(Result);
+    Extra.Write(Result);
     return Get.Read ? TRUE : FALSE;
 }

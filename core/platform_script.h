@@ -1,7 +1,10 @@
-// "TQX.Platform": system facts, environment, process and window look-ups,
-// power and shell functions for pages and workflows. Stateless: the
-// dispatcher Platform_Invoke (log name "Platform") acts on process-wide
-// services only.
+// "TQX.Platform": system facts, environment, credentials, process and window
+// look-ups, power and shell functions, and the data store stamped into an
+// executable, for pages and workflows. Stateless: the dispatcher
+// Platform_Invoke (log name "Platform") acts on process-wide services only.
+// Credential reads always answer "username" and "password" beside
+// "returnValue" (empty when nothing was found); a data store answers as
+// Base64, or Null when there is none.
 //
 // Certificate checks are not available in this build: "authenticateX509"
 // answers false, as for a file that does not validate.

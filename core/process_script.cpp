@@ -117,12 +117,8 @@ bool Dispatch(Process *Handle, uint32 Hash, ApiGenParameters &Get, ApiGenAnswer 
 extern "C" int32 Process_Invoke(void *User, Dictionary *Request, Dictionary *Result) {
     Process *Handle = static_cast<Process *>(User);
     Class_CheckHandle(reinterpret_cast<ClassStruct *>(Handle), PROCESS_CLASSID);
-    const char *Method = nullptr;
-    uint32 Hash = 0;
-    if (!ApiGen_GetMethod(Request, ClassName, &Method, &Hash)) return FALSE;
-    ApiGenParameters Get{Request, ClassName, Method};
-    ApiGenAnswer Out;
-    if (!Dispatch(Handle, Hash, Get, Out, Result)) return FALSE;
-    Out.Write(Result);
-    return Get.Read ? TRUE : FALSE;
+    return ApiGenInvoke(Request, Result, ClassName,
+                        [Handle, Result](uint32 Hash, ApiGenParameters &Get, ApiGenAnswer &Out) {
+                            return Dispatch(Handle, Hash, Get, Out, Result);
+                        });
 }

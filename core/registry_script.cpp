@@ -3,7 +3,7 @@
 // whole in both directions.
 #include "core/registry_script.h"
 
-#include "core/api_gen.h"
+#include "core/api_gen_dispatch.h"
 #include "core/formats/crc.h"
 #include "core/memory.h"
 #include "core/registry.h"
@@ -12,33 +12,10 @@ namespace {
 
 constexpr const char *ClassName = "Registry";
 
-// Reads parameters in order; after the first failure (already logged) it
-// reads nothing more.
-struct Parameters {
-    Dictionary *Request;
-    const char *Method;
-    bool Read = true;
-
-    Parameters &Text(const char *Name, const char **Value) {
-        *Value = nullptr;
-        if (Read) Read = ApiGen_GetStringPtr(Request, ClassName, Method, Name, Value) == TRUE;
-        return *this;
-    }
-    Parameters &Int32(const char *Name, int32 *Value) {
-        *Value = 0;
-        if (Read) Read = ApiGen_GetInt32(Request, ClassName, Method, Name, Value) == TRUE;
-        return *this;
-    }
-    Parameters &Int64(const char *Name, int64 *Value) {
-        *Value = 0;
-        if (Read) Read = ApiGen_GetInt64(Request, ClassName, Method, Name, Value) == TRUE;
-        return *this;
-    }
-    // The common parameters: "view", ["security",] "type", "key" [, "name"].
-    Parameters &Where(const char **View, const char **Type, const char **Key) {
-        return Text("view", View).Text("type", Type).Text("key", Key);
-    }
-};
+// The common parameters: "view", ["security",] "type", "key" [, "name"].
+ApiGenParameters &Where(ApiGenParameters &Get, const char **View, const char **Type, const char **Key) {
+    return Get.Text("view", View).Text("type", Type).Text("key", Key);
+}
 
 // A Base64 text decoded into a runtime block, freed at the end of the scope.
 struct Decoded {
@@ -58,44 +35,44 @@ void WriteNull(Dictionary *Result) {
 
 // Runs the method; false for a selector the class does not have. Sets Ok
 // to false when a parameter or its Base64 text could not be read.
-bool Dispatch(uint32 Hash, Parameters &Get, Dictionary *Result, bool &Ok) {
+bool Dispatch(uint32 Hash, ApiGenParameters &Get, Dictionary *Result, bool &Ok) {
     const char *View, *Security, *Type, *Key, *Name, *Text;
     int32 Narrow = 0;
     int64 Wide = 0;
     int32 Answer = 0;
     Shape Kind = Shape::Boolean;
     char Buffer[APIGEN_TEXT_SIZE] = "";
-    auto Values = [&]() -> Parameters & { return Get.Text("view", &View); };
+    auto Values = [&]() -> ApiGenParameters & { return Get.Text("view", &View); };
     switch (Hash) {
     case Crc32Const("keyExists"):
-        if (Get.Where(&View, &Type, &Key).Read) Answer = Registry_HelperDoesExist(View, Type, Key);
+        if (Where(Get, &View, &Type, &Key).Read) Answer = Registry_HelperDoesExist(View, Type, Key);
         break;
     case Crc32Const("deleteKey"):
-        if (Get.Where(&View, &Type, &Key).Read) Answer = Registry_HelperDeleteKey(View, Type, Key);
+        if (Where(Get, &View, &Type, &Key).Read) Answer = Registry_HelperDeleteKey(View, Type, Key);
         break;
     case Crc32Const("deleteValue"):
-        if (Get.Where(&View, &Type, &Key).Text("name", &Name).Read)
+        if (Where(Get, &View, &Type, &Key).Text("name", &Name).Read)
             Answer = Registry_HelperDeleteValue(View, Type, Key, Name);
         break;
     case Crc32Const("getString"):
         Kind = Shape::Text;
-        if (Get.Where(&View, &Type, &Key).Text("name", &Name).Text("defaultValue", &Text).Read)
+        if (Where(Get, &View, &Type, &Key).Text("name", &Name).Text("defaultValue", &Text).Read)
             Registry_HelperGetString(View, Type, Key, Name, Text, Buffer, (int32)sizeof(Buffer));
         break;
     case Crc32Const("getInt32"):
         Kind = Shape::Int32;
-        if (Get.Where(&View, &Type, &Key).Text("name", &Name).Int32("defaultValue", &Narrow).Read)
+        if (Where(Get, &View, &Type, &Key).Text("name", &Name).Int32("defaultValue", &Narrow).Read)
             Registry_HelperGetInt32(View, Type, Key, Name, Narrow, &Narrow);
         break;
     case Crc32Const("getInt64"):
         Kind = Shape::Int64;
-        if (Get.Where(&View, &Type, &Key).Text("name", &Name).Int64("defaultValue", &Wide).Read)
+        if (Where(Get, &View, &Type, &Key).Text("name", &Name).Int64("defaultValue", &Wide).Read)
             Registry_HelperGetInt64(View, Type, Key, Name, Wide, &Wide);
         break;
     case Crc32Const("getData"): {
         Kind = Shape::Data;
         Decoded Default;
-        if (!Get.Where(&View, &Type, &Key).Text("name", &Name).Text("defaultValue", &Text).Read) break;
+        if (!Where(Get, &View, &Type, &Key).Text("name", &Name).Text("defaultValue", &Text).Read) break;
         if (!Default.From(Text)) {
             Ok = false;
             break;
@@ -169,7 +146,7 @@ extern "C" int32 Registry_Invoke(void *User, Dictionary *Request, Dictionary *Re
     const char *Method = nullptr;
     uint32 Hash = 0;
     if (!ApiGen_GetMethod(Request, ClassName, &Method, &Hash)) return FALSE;
-    Parameters Get{Request, Method};
+    ApiGenParameters Get{Request, ClassName, Method};
     bool Ok = true;
     if (!Dispatch(Hash, Get, Result, Ok)) return FALSE;
     return Ok ? TRUE : FALSE;

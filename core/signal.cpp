@@ -76,6 +76,11 @@ int32 Signal_SetInt(Signal *Handle, int32 State, const char *File, int32 Line) {
     Signal_CheckAt(Handle, File, Line);
     int32 From = State == 1 ? 0 : 1;
     int32 To = 1 - From;
+    // A flag that already holds the new state would not change and would wake
+    // nobody: a post to a busy thread, whose flag is still set, skips the mutex.
+    // A waiter that consumes the flag after this read consumes it on this
+    // set's behalf, so no wake is lost.
+    if (__atomic_load_n(&Handle->State, __ATOMIC_SEQ_CST) == To) return TRUE;
     pthread_mutex_lock(&Handle->Mutex);
     // Only a change wakes anyone: setting a set signal is silent.
     bool Changed = __atomic_compare_exchange_n(&Handle->State, &From, To, false, __ATOMIC_SEQ_CST,

@@ -290,7 +290,7 @@ char *WriteUnitEscape(char *Out, uint32 Unit) {
 // Control characters become short or \u00XX escapes; every character above
 // ASCII becomes \uXXXX escapes of its UTF-16 units (a pair above U+FFFF), so
 // the result is plain ASCII that any JSON parser accepts.
-void JsonEscape(const uint8 *Text, int32 Length, char *Out) {
+char *JsonEscape(const uint8 *Text, int32 Length, char *Out) {
     for (int32 i = 0; i < Length;) {
         const uint8 Byte = Text[i];
         if (Byte < 0x80) {
@@ -322,6 +322,7 @@ void JsonEscape(const uint8 *Text, int32 Length, char *Out) {
         const int32 Count = unicode::EncodeUtf16(CodePoint, Units);
         for (int32 Unit = 0; Unit < Count; Unit++) Out = WriteUnitEscape(Out, Units[Unit]);
     }
+    return Out;
 }
 
 // Strings (s, S, js): the argument as UTF-8, converted from UTF-16 ("!") or
@@ -690,4 +691,4 @@ int32 StringBuffer_Finalize(StringBuffer *Buffer) {
 
 int64 StringPrint_JsonEscapedLength(const uint8 *Text, int32 Length) { return JsonEscapedLength(Text, Length); }
 
-void StringPrint_JsonEscape(const uint8 *Text, int32 Length, char *Out) { JsonEscape(Text, Length, Out); }
+char *StringPrint_JsonEscape(const uint8 *Text, int32 Length, char *Out) { return JsonEscape(Text, Length, Out); }

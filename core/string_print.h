@@ -91,7 +91,9 @@ RUNTIME_EXTERN_C_END
 #ifdef __cplusplus
 // The %js form of a UTF-8 text, for writers that escape without a format:
 // its length in bytes, and the form itself written to Out (which has room
-// for that length). NUL bytes become \u0000 like every control character.
+// for that length; never more than 6 bytes per byte of the text), answering
+// the end of what it wrote. NUL bytes become \u0000 like every control
+// character.
 int64 StringPrint_JsonEscapedLength(const uint8 *Text, int32 Length);
-void StringPrint_JsonEscape(const uint8 *Text, int32 Length, char *Out);
+char *StringPrint_JsonEscape(const uint8 *Text, int32 Length, char *Out);
 #endif

@@ -151,7 +151,8 @@ int32 SignalThread(uint32 ThreadId, int32 IsEvent) {
     ThreadModule *Handle = GlobalThread;
     if (Handle == nullptr) return FALSE;
     Thread *Record = nullptr;
-    if (Thread_FindThreadById(ThreadId, &Record)) {
+    // The main thread is never in the list: posts to it skip the search and its lock.
+    if (ThreadId != Handle->MainThreadId && Thread_FindThreadById(ThreadId, &Record)) {
         Signal_Set(Record->EventSignal, 1);
         Thread_Release(&Record);
         return TRUE;

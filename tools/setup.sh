@@ -3,7 +3,7 @@
 # fuzz targets need; does nothing when they are all present.
 set -e
 PACKAGES="
-  cmake ninja-build g++ clang libclang-rt-14-dev
+  cmake ninja-build g++ binutils clang libclang-rt-14-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   zlib1g-dev libzip-dev libpcre2-dev pcre2-utils curl
   python3 python3-cryptography python3-yaml

@@ -10,6 +10,9 @@ struct WorkflowTaskRecord {
     WorkflowTaskRecord *Parent;
     WorkflowTaskRecord *Prev;
     WorkflowTaskRecord *Next;
+    // Records whose parent is this one: a removal walks the list to unlink
+    // them only when there are any.
+    int32 ChildCount;
 };
 
 struct Workflow {

@@ -36,9 +36,13 @@ void RemoveRecord(Workflow *Self, WorkflowTaskRecord *Entry) {
     if (Entry->Next != nullptr) Entry->Next->Prev = Entry->Prev;
     else Self->Last = Entry->Prev;
     Self->TaskCount--;
+    if (Entry->Parent != nullptr) Entry->Parent->ChildCount--;
     // Records of its children lose their parent link.
-    for (WorkflowTaskRecord *Other = Self->First; Other != nullptr; Other = Other->Next)
-        if (Other->Parent == Entry) Other->Parent = nullptr;
+    for (WorkflowTaskRecord *Other = Self->First; Other != nullptr && Entry->ChildCount > 0; Other = Other->Next)
+        if (Other->Parent == Entry) {
+            Other->Parent = nullptr;
+            Entry->ChildCount--;
+        }
     Task *Owned = Entry->Owned;
     Memory_Delete(Entry);
     // Pending events may keep the task beyond this workflow: it must no
@@ -134,6 +138,7 @@ int32 Workflow_CreateTaskWithMacros(Workflow *Handle, const char *Name, Dictiona
     WorkflowTaskRecord *Entry = Memory_New(WorkflowTaskRecord);
     Entry->Owned = Made;
     Entry->Parent = Parent != nullptr ? WorkflowInt_FindRecord(Handle, Parent) : nullptr;
+    if (Entry->Parent != nullptr) Entry->Parent->ChildCount++;
     Entry->Prev = Handle->Last;
     if (Handle->Last != nullptr) Handle->Last->Next = Entry;
     else Handle->First = Entry;

@@ -1,40 +1,21 @@
-// JSON documents in files: a load reads through a 4,096-byte buffer, a save
-// writes through one and cuts the file at the end of the new text, so a
-// shorter document never leaves the tail of an older one behind.
+// JSON documents in files: a load reads through a 4,096-byte buffer; a save
+// goes through DocumentFile, which cuts the file at the end of the new text.
 
-#include "core/buffered_stream.h"
 #include "core/dictionary.h"
-#include "core/file.h"
+#include "core/formats/document_file.h"
 #include "core/formats/json.h"
 #include "core/formats/json_internal.h"
-
-namespace {
-
-// Open flag words: read an existing file; write, creating a missing one.
-// Both let others read meanwhile.
-constexpr uint32 OpenForReading = 33;
-constexpr uint32 OpenForWriting = 34;
-constexpr int32 WriteBufferSize = 4096;
-
-} // namespace
 
 int32 JSON_LoadFile(JSON *Handle, const char *Path) {
     JSON_Check(Handle);
     Debug_CheckPointer(Path);
     JSON_Reset(Handle);
-    File *Input = nullptr;
-    File_Create(&Input);
-    if (!File_Open(Input, Path, OpenForReading)) {
+    DocumentFile Input;
+    if (!Input.OpenForReading(Path)) {
         JSON_Print(Handle, "Unable to open file (%s)", Path);
-        File_Delete(&Input);
         return FALSE;
     }
-    StreamStruct *Stream = nullptr;
-    File_GetStreamHandle(Input, &Stream);
-    const int32 Result = JSON_LoadStreamBuffered(Handle, Stream);
-    File_Close(Input);
-    File_Delete(&Input);
-    return Result;
+    return JSON_LoadStreamBuffered(Handle, Input.Stream());
 }
 
 int32 JSON_SaveFile(JSON *Handle, const char *Path) {
@@ -44,26 +25,10 @@ int32 JSON_SaveFile(JSON *Handle, const char *Path) {
     // file is cut behind what was written and would lose its old content.
     DictionaryItem *First = nullptr;
     if (Handle->Dict == nullptr || !Dictionary_ItemGetFirst(Handle->Dict, &First)) return FALSE;
-    File *Output = nullptr;
-    File_Create(&Output);
-    if (!File_Open(Output, Path, OpenForWriting)) {
+    DocumentFile Output;
+    if (!Output.OpenForWriting(Path)) {
         JSON_Print(Handle, "Unable to open file (%s)", Path);
-        File_Delete(&Output);
         return FALSE;
     }
-    StreamStruct *Stream = nullptr;
-    File_GetStreamHandle(Output, &Stream);
-    BufferedStream *Buffered = nullptr;
-    BufferedStream_Create(&Buffered);
-    BufferedStream_SetWriteBufferSize(Buffered, WriteBufferSize);
-    BufferedStream_SetBaseStreamHandle(Buffered, Stream);
-    StreamStruct *Record = nullptr;
-    BufferedStream_GetStreamHandle(Buffered, &Record);
-    int32 Result = JSON_SaveStream(Handle, Record);
-    if (Result && !BufferedStream_Flush(Buffered)) Result = FALSE;
-    BufferedStream_Delete(&Buffered);
-    if (!File_Truncate(Output)) Result = FALSE;
-    if (!File_Close(Output)) Result = FALSE;
-    File_Delete(&Output);
-    return Result;
+    return Output.Write([Handle](StreamStruct *Stream) { return JSON_SaveStream(Handle, Stream); });
 }

@@ -20,19 +20,17 @@
 #include <array>
 #include <charconv>
 
-#include "core/buffered_stream.h"
 #include "core/dictionary_internal.h"
+#include "core/formats/document_stream.h"
 #include "core/formats/json.h"
 #include "core/formats/json_internal.h"
 #include "core/memory.h"
-#include "core/memory_stream.h"
 #include "core/string.h"
 #include "core/unicode_codec.h"
 
 namespace {
 
 constexpr int32 ChunkSize = 4096;
-constexpr int32 ReadBufferSize = 4096;
 // Key segments keep the terminator, so the longest key is one byte shorter.
 constexpr int32 MaxKeyLength = JSON_KEY_SIZE - 2;
 
@@ -693,47 +691,23 @@ int32 JSON_LoadStream(JSON *Handle, StreamStruct *Stream) {
 int32 JSON_LoadStreamBuffered(JSON *Handle, StreamStruct *Stream) {
     JSON_Check(Handle);
     Debug_CheckPointer(Stream);
-    BufferedStream *Buffered = nullptr;
-    BufferedStream_Create(&Buffered);
-    BufferedStream_SetReadBufferSize(Buffered, ReadBufferSize);
-    BufferedStream_SetBaseStreamHandle(Buffered, Stream);
-    StreamStruct *Record = nullptr;
-    BufferedStream_GetStreamHandle(Buffered, &Record);
     // The read buffer runs ahead of the document anyway, so nothing is given back.
-    const int32 Result = LoadDocument(Handle, Record, Stream, false);
-    BufferedStream_Delete(&Buffered);
-    return Result;
+    return DocumentStream_LoadBuffered(
+        Stream, [Handle, Stream](StreamStruct *Record) { return LoadDocument(Handle, Record, Stream, false); });
 }
 
 int32 JSON_LoadBuffer(JSON *Handle, const void *Bytes, int32 Size) {
     JSON_Check(Handle);
-    if (Size > 0) Debug_CheckPointer(Bytes);
-    MemoryStream *Memory = nullptr;
-    MemoryStream_Create(&Memory);
-    if (Size > 0) MemoryStream_SetPointer(Memory, const_cast<void *>(Bytes), Size, Size);
-    StreamStruct *Record = nullptr;
-    MemoryStream_GetStreamHandle(Memory, &Record);
-    const int32 Result = LoadDocument(Handle, Record, nullptr, false);
-    MemoryStream_Delete(&Memory);
-    return Result;
+    return DocumentStream_LoadBuffer(
+        Bytes, Size, [Handle](StreamStruct *Record) { return LoadDocument(Handle, Record, nullptr, false); });
 }
 
 int32 JSON_LoadStringV(JSON *Handle, const char *Format, va_list Arguments) {
     JSON_Check(Handle);
-    Debug_CheckPointer(Format);
-    va_list Measure;
-    va_copy(Measure, Arguments);
-    const int32 Length = String_GetVPrintLength(Format, Measure);
-    va_end(Measure);
     // The terminator is loaded too: it ends a trailing number like a blank.
-    const int32 Size = Length + 1;
-    char *Text = static_cast<char *>(Memory_Alloc(Size));
-    va_list Print;
-    va_copy(Print, Arguments);
-    String_VPrint(Text, Size, Format, Print);
-    va_end(Print);
-    const int32 Loaded = JSON_LoadBuffer(Handle, Text, Size);
-    Memory_Free(Text, Size);
+    const int32 Loaded = DocumentStream_LoadPrinted(Format, Arguments, [Handle](const char *Text, int32 Length) {
+        return JSON_LoadBuffer(Handle, Text, Length + 1);
+    });
     return Loaded || Handle->LastError == JSON_ERROR_NONE;
 }
 

@@ -20,17 +20,19 @@
 #include <new>
 
 #include "core/dictionary_internal.h"
+#include "core/formats/document_stage.h"
+#include "core/formats/document_stream.h"
 #include "core/formats/json.h"
 #include "core/formats/json_internal.h"
 #include "core/memory.h"
-#include "core/memory_stream.h"
-#include "core/null_stream.h"
 #include "core/string_print.h"
 
 namespace {
 
-constexpr int32 StageSize = 4096;
 constexpr int32 IndentWidth = 4;
+// The most bytes the %js form gives one byte of text: a control byte, or a
+// byte that is not UTF-8, as \u00XX or \uFFFD.
+constexpr int64 MaxEscapeGrowth = 6;
 
 constexpr auto PlainBytes = [] {
     std::array<bool, 256> Table{};
@@ -42,29 +44,49 @@ bool IsDigit(char Character) { return Character >= '0' && Character <= '9'; }
 
 // The length of the run of plain bytes (see PlainBytes) at the start of a
 // text; sixteen bytes are looked at a time where they can be.
+#if defined(__SSE2__)
+// One bit per byte of the sixteen given that is not plain.
+inline uint32 SpecialMask(__m128i Bytes) {
+    const __m128i Space = _mm_set1_epi8(0x20), Delete = _mm_set1_epi8(0x7F);
+    const __m128i Quote = _mm_set1_epi8('"'), Backslash = _mm_set1_epi8('\\');
+    // Signed, bytes from 0x80 up are below the blank too.
+    const __m128i Special =
+        _mm_or_si128(_mm_or_si128(_mm_cmplt_epi8(Bytes, Space), _mm_cmpeq_epi8(Bytes, Delete)),
+                     _mm_or_si128(_mm_cmpeq_epi8(Bytes, Quote), _mm_cmpeq_epi8(Bytes, Backslash)));
+    return (uint32)_mm_movemask_epi8(Special);
+}
+
+// The sixteen bytes at At, of which only the first few belong to the text.
+// The load stays inside At's page (the caller checks), so it cannot fault;
+// the bytes past the text are masked off by the caller, whatever they hold.
+__attribute__((no_sanitize("address", "thread"))) __m128i LoadInPage(const char *At) {
+    return _mm_loadu_si128(reinterpret_cast<const __m128i *>(At));
+}
+#endif
+
 int32 PlainRun(const char *Text, int32 Length) {
     int32 Plain = 0;
 #if defined(__SSE2__)
-    const __m128i Space = _mm_set1_epi8(0x20), Delete = _mm_set1_epi8(0x7F);
-    const __m128i Quote = _mm_set1_epi8('"'), Backslash = _mm_set1_epi8('\\');
     for (; Plain + 16 <= Length; Plain += 16) {
-        const __m128i Bytes = _mm_loadu_si128(reinterpret_cast<const __m128i *>(Text + Plain));
-        // Signed, bytes from 0x80 up are below the blank too.
-        const __m128i Special =
-            _mm_or_si128(_mm_or_si128(_mm_cmplt_epi8(Bytes, Space), _mm_cmpeq_epi8(Bytes, Delete)),
-                         _mm_or_si128(_mm_cmpeq_epi8(Bytes, Quote), _mm_cmpeq_epi8(Bytes, Backslash)));
-        const int32 Mask = _mm_movemask_epi8(Special);
-        if (Mask != 0) return Plain + __builtin_ctz((uint32)Mask);
+        const uint32 Mask = SpecialMask(_mm_loadu_si128(reinterpret_cast<const __m128i *>(Text + Plain)));
+        if (Mask != 0) return Plain + __builtin_ctz(Mask);
+    }
+    // Keys and short values end here: their rest is looked at in one load
+    // when it does not reach into the next page.
+    constexpr uintptr PageSize = 4096;
+    if (Plain < Length && ((uintptr)(Text + Plain) & (PageSize - 1)) <= PageSize - 16) {
+        const uint32 Mask = SpecialMask(LoadInPage(Text + Plain)) | (~0u << (Length - Plain));
+        return Plain + __builtin_ctz(Mask);
     }
 #endif
     while (Plain < Length && PlainBytes[(uint8)Text[Plain]]) Plain++;
     return Plain;
 }
 
-class Writer {
+class Writer : public DocumentStage {
   public:
     Writer(StreamStruct *Stream, bool Minify, bool PrivateKeys)
-        : Stream(Stream), Minify(Minify), PrivateKeys(PrivateKeys) {}
+        : DocumentStage(Stream), Minify(Minify), PrivateKeys(PrivateKeys) {}
 
     // The tree is walked through its records directly (with the checks a
     // walk makes), not through the per-item getters: a save visits every
@@ -90,15 +112,6 @@ class Writer {
         return !Failed;
     }
 
-    // Hands the staged bytes to the stream.
-    bool Flush() {
-        if (Failed || Used == 0) return !Failed;
-        uint32 Count = 0;
-        if (!Stream_Write(Stream, Stage, (uint32)Used, &Count) || Count != (uint32)Used) Failed = true;
-        Used = 0;
-        return !Failed;
-    }
-
     static int32 Collect(void *User, const char *Text, int32 Length, uint32 *Written) {
         static_cast<Writer *>(User)->Put(Text, Length);
         if (Written != nullptr) *Written = (uint32)Length;
@@ -106,37 +119,8 @@ class Writer {
     }
 
   private:
-    StreamStruct *Stream;
     bool Minify;
     bool PrivateKeys;
-    bool Failed = false;
-    int32 Used = 0;
-    char Stage[StageSize];
-
-    void Put(const char *Text, int32 Length) {
-        if (Length <= StageSize - Used) {
-            memcpy(Stage + Used, Text, (size_t)Length);
-            Used += Length;
-            return;
-        }
-        while (Length > 0 && !Failed) {
-            if (Used == StageSize && !Flush()) return;
-            int32 Piece = StageSize - Used;
-            if (Piece > Length) Piece = Length;
-            memcpy(Stage + Used, Text, (size_t)Piece);
-            Used += Piece;
-            Text += Piece;
-            Length -= Piece;
-        }
-    }
-
-    void Put(char Character) {
-        if (Used < StageSize) {
-            Stage[Used++] = Character;
-            return;
-        }
-        Put(&Character, 1);
-    }
 
     void Indent(int32 Level) {
         static const char Blanks[] = "                                ";
@@ -159,6 +143,13 @@ class Writer {
         Text += Plain;
         Length -= Plain;
         const uint8 *Bytes = reinterpret_cast<const uint8 *>(Text);
+        // A text whose longest form fits the staging buffer is escaped there
+        // in one pass, without measuring it first.
+        if ((int64)Length * MaxEscapeGrowth <= StageSize) {
+            if ((int64)Length * MaxEscapeGrowth > StageSize - Used && !Flush()) return;
+            Used = (int32)(StringPrint_JsonEscape(Bytes, Length, Stage + Used) - Stage);
+            return;
+        }
         const int64 Needed = StringPrint_JsonEscapedLength(Bytes, Length);
         if (Needed <= StageSize) {
             if (Needed > StageSize - Used && !Flush()) return;
@@ -276,31 +267,12 @@ int32 JSON_SaveStream(JSON *Handle, StreamStruct *Stream) {
 
 int32 JSON_SaveBuffer(JSON *Handle, void *Buffer, int32 Capacity, int32 *Written) {
     JSON_Check(Handle);
-    Debug_CheckPointer(Written);
-    *Written = 0;
-    if (Capacity > 0) Debug_CheckPointer(Buffer);
-    MemoryStream *Memory = nullptr;
-    MemoryStream_Create(&Memory);
-    if (Capacity > 0) MemoryStream_SetPointer(Memory, Buffer, 0, Capacity);
-    StreamStruct *Record = nullptr;
-    MemoryStream_GetStreamHandle(Memory, &Record);
-    const int32 Result = JSON_SaveStream(Handle, Record);
-    *Written = MemoryStream_GetUsed(Memory);
-    MemoryStream_Delete(&Memory);
-    return Result;
+    return DocumentStream_SaveBuffer(Buffer, Capacity, Written,
+                                     [Handle](StreamStruct *Stream) { return JSON_SaveStream(Handle, Stream); });
 }
 
 int32 JSON_SaveBufferEstimate(JSON *Handle, int32 *Size) {
     JSON_Check(Handle);
-    Debug_CheckPointer(Size);
-    *Size = 0;
-    NullStream *Counter = nullptr;
-    NullStream_Create(&Counter);
-    StreamStruct *Record = nullptr;
-    NullStream_GetStreamHandle(Counter, &Record);
-    const int32 Result = JSON_SaveStream(Handle, Record);
-    const int64 Used = NullStream_GetUsed(Counter);
-    *Size = Used > INT32_MAX ? INT32_MAX : (int32)Used;
-    NullStream_Delete(&Counter);
-    return Result;
+    return DocumentStream_SaveEstimate(Size,
+                                       [Handle](StreamStruct *Stream) { return JSON_SaveStream(Handle, Stream); });
 }

@@ -14,10 +14,10 @@
 #include <string>
 #include <string_view>
 
+#include "core/formats/document_stream.h"
 #include "core/formats/xml.h"
 #include "core/formats/xml_internal.h"
 #include "core/memory.h"
-#include "core/memory_stream.h"
 #include "core/string.h"
 #include "core/unicode_codec.h"
 
@@ -561,33 +561,14 @@ int32 XML_LoadStream(XML *Handle, StreamStruct *Stream) {
 
 int32 XML_LoadBuffer(XML *Handle, const void *Bytes, int32 Size) {
     XML_Check(Handle);
-    if (Size > 0) Debug_CheckPointer(Bytes);
-    MemoryStream *Memory = nullptr;
-    MemoryStream_Create(&Memory);
-    if (Size > 0) MemoryStream_SetPointer(Memory, const_cast<void *>(Bytes), Size, Size);
-    StreamStruct *Record = nullptr;
-    MemoryStream_GetStreamHandle(Memory, &Record);
-    const int32 Result = XML_LoadStream(Handle, Record);
-    MemoryStream_Delete(&Memory);
-    return Result;
+    return DocumentStream_LoadBuffer(Bytes, Size,
+                                     [Handle](StreamStruct *Record) { return XML_LoadStream(Handle, Record); });
 }
 
 int32 XML_LoadStringV(XML *Handle, const char *Format, va_list Arguments) {
     XML_Check(Handle);
-    Debug_CheckPointer(Format);
-    va_list Measure;
-    va_copy(Measure, Arguments);
-    const int32 Length = String_GetVPrintLength(Format, Measure);
-    va_end(Measure);
-    const int32 Size = Length + 1;
-    char *Text = static_cast<char *>(Memory_Alloc(Size));
-    va_list Print;
-    va_copy(Print, Arguments);
-    String_VPrint(Text, Size, Format, Print);
-    va_end(Print);
-    const int32 Loaded = XML_LoadBuffer(Handle, Text, Length);
-    Memory_Free(Text, Size);
-    return Loaded;
+    return DocumentStream_LoadPrinted(
+        Format, Arguments, [Handle](const char *Text, int32 Length) { return XML_LoadBuffer(Handle, Text, Length); });
 }
 
 int32 XML_LoadString(XML *Handle, const char *Format, ...) {

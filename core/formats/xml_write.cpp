@@ -18,16 +18,15 @@
 #include <array>
 #include <new>
 
+#include "core/formats/document_stage.h"
+#include "core/formats/document_stream.h"
 #include "core/formats/xml.h"
 #include "core/formats/xml_internal.h"
 #include "core/memory.h"
-#include "core/memory_stream.h"
-#include "core/null_stream.h"
 #include "core/string.h"
 
 namespace {
 
-constexpr int32 StageSize = 4096;
 constexpr int32 IndentWidth = 4;
 // Elements at this level would open the reader's 32nd level.
 constexpr int32 MaxElementLevel = XML_MAX_LEVELS - 1;
@@ -50,9 +49,9 @@ bool IsEdgeBlank(char Character) {
     return Character == ' ' || Character == '\t' || Character == '\n' || Character == '\r';
 }
 
-class Writer {
+class Writer : public DocumentStage {
   public:
-    Writer(StreamStruct *Stream, bool Minify) : Stream(Stream), Minify(Minify) {}
+    Writer(StreamStruct *Stream, bool Minify) : DocumentStage(Stream), Minify(Minify) {}
 
     bool Items(Dictionary *Container, int32 Level) {
         DictionaryItem *Item = nullptr;
@@ -66,36 +65,12 @@ class Writer {
         return !Failed;
     }
 
-    bool Flush() {
-        if (Failed || Used == 0) return !Failed;
-        uint32 Count = 0;
-        if (!Stream_Write(Stream, Stage, (uint32)Used, &Count) || Count != (uint32)Used) Failed = true;
-        Used = 0;
-        return !Failed;
-    }
-
   private:
-    StreamStruct *Stream;
     bool Minify;
-    bool Failed = false;
     int32 Containers = 0;
-    int32 Used = 0;
-    char Stage[StageSize];
 
-    void Put(const char *Text, int32 Length) {
-        while (Length > 0 && !Failed) {
-            if (Used == StageSize && !Flush()) return;
-            int32 Piece = StageSize - Used;
-            if (Piece > Length) Piece = Length;
-            memcpy(Stage + Used, Text, (size_t)Piece);
-            Used += Piece;
-            Text += Piece;
-            Length -= Piece;
-        }
-    }
-
+    using DocumentStage::Put;
     void Put(const char *Text) { Put(Text, (int32)strlen(Text)); }
-    void Put(char Character) { Put(&Character, 1); }
 
     void Indent(int32 Level) {
         if (Minify) return;
@@ -304,31 +279,11 @@ int32 XML_SaveStream(XML *Handle, StreamStruct *Stream) {
 
 int32 XML_SaveBuffer(XML *Handle, void *Buffer, int32 Capacity, int32 *Written) {
     XML_Check(Handle);
-    Debug_CheckPointer(Written);
-    *Written = 0;
-    if (Capacity > 0) Debug_CheckPointer(Buffer);
-    MemoryStream *Memory = nullptr;
-    MemoryStream_Create(&Memory);
-    if (Capacity > 0) MemoryStream_SetPointer(Memory, Buffer, 0, Capacity);
-    StreamStruct *Record = nullptr;
-    MemoryStream_GetStreamHandle(Memory, &Record);
-    const int32 Result = XML_SaveStream(Handle, Record);
-    *Written = MemoryStream_GetUsed(Memory);
-    MemoryStream_Delete(&Memory);
-    return Result;
+    return DocumentStream_SaveBuffer(Buffer, Capacity, Written,
+                                     [Handle](StreamStruct *Stream) { return XML_SaveStream(Handle, Stream); });
 }
 
 int32 XML_SaveBufferEstimate(XML *Handle, int32 *Size) {
     XML_Check(Handle);
-    Debug_CheckPointer(Size);
-    *Size = 0;
-    NullStream *Counter = nullptr;
-    NullStream_Create(&Counter);
-    StreamStruct *Record = nullptr;
-    NullStream_GetStreamHandle(Counter, &Record);
-    const int32 Result = XML_SaveStream(Handle, Record);
-    const int64 Used = NullStream_GetUsed(Counter);
-    *Size = Used > INT32_MAX ? INT32_MAX : (int32)Used;
-    NullStream_Delete(&Counter);
-    return Result;
+    return DocumentStream_SaveEstimate(Size, [Handle](StreamStruct *Stream) { return XML_SaveStream(Handle, Stream); });
 }

@@ -11,7 +11,7 @@
 #include <string.h>
 #include <strings.h>
 
-#include "core/buffered_stream.h"
+#include "core/formats/document_stream.h"
 #include "core/formats/yaml.h"
 #include "core/formats/yaml_internal.h"
 #include "core/memory.h"
@@ -20,7 +20,6 @@
 namespace {
 
 constexpr int32 ChunkSize = 4096;
-constexpr int32 ReadBufferSize = 4096;
 // Key segments keep the terminator, so the longest key is one byte shorter.
 constexpr int32 MaxKeyLength = YAML_KEY_SIZE - 2;
 // Open collections at once.
@@ -854,26 +853,12 @@ int32 YAML_LoadStream(YAML *Handle, StreamStruct *Stream) {
 int32 YAML_LoadStreamBuffered(YAML *Handle, StreamStruct *Stream) {
     YAML_Check(Handle);
     Debug_CheckPointer(Stream);
-    BufferedStream *Buffered = nullptr;
-    BufferedStream_Create(&Buffered);
-    BufferedStream_SetReadBufferSize(Buffered, ReadBufferSize);
-    BufferedStream_SetBaseStreamHandle(Buffered, Stream);
-    StreamStruct *Record = nullptr;
-    BufferedStream_GetStreamHandle(Buffered, &Record);
-    const int32 Result = LoadDocument(Handle, Record, Stream);
-    BufferedStream_Delete(&Buffered);
-    return Result;
+    return DocumentStream_LoadBuffered(
+        Stream, [Handle, Stream](StreamStruct *Record) { return LoadDocument(Handle, Record, Stream); });
 }
 
 int32 YAML_LoadBuffer(YAML *Handle, const void *Bytes, int32 Size) {
     YAML_Check(Handle);
-    if (Size > 0) Debug_CheckPointer(Bytes);
-    MemoryStream *Memory = nullptr;
-    MemoryStream_Create(&Memory);
-    if (Size > 0) MemoryStream_SetPointer(Memory, const_cast<void *>(Bytes), Size, Size);
-    StreamStruct *Record = nullptr;
-    MemoryStream_GetStreamHandle(Memory, &Record);
-    const int32 Result = LoadDocument(Handle, Record, nullptr);
-    MemoryStream_Delete(&Memory);
-    return Result;
+    return DocumentStream_LoadBuffer(Bytes, Size,
+                                     [Handle](StreamStruct *Record) { return LoadDocument(Handle, Record, nullptr); });
 }

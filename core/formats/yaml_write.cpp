@@ -20,16 +20,15 @@
 
 #include <new>
 
+#include "core/formats/document_stage.h"
+#include "core/formats/document_stream.h"
 #include "core/formats/yaml.h"
 #include "core/formats/yaml_internal.h"
 #include "core/memory.h"
-#include "core/memory_stream.h"
-#include "core/null_stream.h"
 #include "core/unicode_codec.h"
 
 namespace {
 
-constexpr int32 StageSize = 4096;
 constexpr int32 IndentWidth = 2;
 
 bool IsBreakOrBlank(char Character) {
@@ -119,9 +118,9 @@ bool IsNumberText(const char *Text, int32 Length) {
     return i == Length;
 }
 
-class Writer {
+class Writer : public DocumentStage {
   public:
-    explicit Writer(StreamStruct *Stream) : Stream(Stream) {}
+    explicit Writer(StreamStruct *Stream) : DocumentStage(Stream) {}
 
     // The members of Container at Level. A top-level value without a key
     // (the document's unnamed item) writes its members at the same level;
@@ -175,42 +174,7 @@ class Writer {
         }
     }
 
-    bool Flush() {
-        if (Failed || Used == 0) return !Failed;
-        uint32 Count = 0;
-        if (!Stream_Write(Stream, Stage, (uint32)Used, &Count) || Count != (uint32)Used) Failed = true;
-        Used = 0;
-        return !Failed;
-    }
-
-    bool Ok() const { return !Failed; }
-
   private:
-    StreamStruct *Stream;
-    bool Failed = false;
-    int32 Used = 0;
-    char Stage[StageSize];
-
-    void Put(const char *Text, int32 Length) {
-        while (Length > 0 && !Failed) {
-            if (Used == StageSize && !Flush()) return;
-            int32 Piece = StageSize - Used;
-            if (Piece > Length) Piece = Length;
-            memcpy(Stage + Used, Text, (size_t)Piece);
-            Used += Piece;
-            Text += Piece;
-            Length -= Piece;
-        }
-    }
-
-    void Put(char Character) {
-        if (Used < StageSize) {
-            Stage[Used++] = Character;
-            return;
-        }
-        Put(&Character, 1);
-    }
-
     void Indent(int32 Level) {
         for (int32 i = 0; i < Level * IndentWidth; i++) Put(' ');
     }
@@ -308,31 +272,12 @@ int32 YAML_SaveStream(YAML *Handle, StreamStruct *Stream) {
 
 int32 YAML_SaveBuffer(YAML *Handle, void *Buffer, int32 Capacity, int32 *Written) {
     YAML_Check(Handle);
-    Debug_CheckPointer(Written);
-    *Written = 0;
-    if (Capacity > 0) Debug_CheckPointer(Buffer);
-    MemoryStream *Memory = nullptr;
-    MemoryStream_Create(&Memory);
-    if (Capacity > 0) MemoryStream_SetPointer(Memory, Buffer, 0, Capacity);
-    StreamStruct *Record = nullptr;
-    MemoryStream_GetStreamHandle(Memory, &Record);
-    const int32 Result = YAML_SaveStream(Handle, Record);
-    *Written = MemoryStream_GetUsed(Memory);
-    MemoryStream_Delete(&Memory);
-    return Result;
+    return DocumentStream_SaveBuffer(Buffer, Capacity, Written,
+                                     [Handle](StreamStruct *Stream) { return YAML_SaveStream(Handle, Stream); });
 }
 
 int32 YAML_SaveBufferEstimate(YAML *Handle, int32 *Size) {
     YAML_Check(Handle);
-    Debug_CheckPointer(Size);
-    *Size = 0;
-    NullStream *Counter = nullptr;
-    NullStream_Create(&Counter);
-    StreamStruct *Record = nullptr;
-    NullStream_GetStreamHandle(Counter, &Record);
-    const int32 Result = YAML_SaveStream(Handle, Record);
-    const int64 Used = NullStream_GetUsed(Counter);
-    *Size = Used > INT32_MAX ? INT32_MAX : (int32)Used;
-    NullStream_Delete(&Counter);
-    return Result;
+    return DocumentStream_SaveEstimate(Size,
+                                       [Handle](StreamStruct *Stream) { return YAML_SaveStream(Handle, Stream); });
 }

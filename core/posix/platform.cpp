@@ -139,9 +139,9 @@ extern "C" int32 Platform_IsDebuggerPresent(void) {
 
 extern "C" int32 Platform_GetParentProcessId(int32 ProcessId) {
     if (ProcessId <= 0) return 0;
-    char Path[64], Stat[1024];
-    snprintf(Path, sizeof(Path), "/proc/%d/stat", ProcessId);
-    if (!ReadSmallFile(Path, Stat, sizeof(Stat))) return 0;
+    char Stat[1024];
+    const std::string Path = PlatformStandIn_Value("PROC_ROOT", "/proc") + "/" + std::to_string(ProcessId) + "/stat";
+    if (!ReadSmallFile(Path.c_str(), Stat, sizeof(Stat))) return 0;
     // "pid (name) state ppid ...": the name may hold spaces and parentheses,
     // so the fields after it start behind its last ")".
     const char *Close = strrchr(Stat, ')');

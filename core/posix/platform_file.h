@@ -181,6 +181,10 @@ int32 Platform_FindFirstFile(const char *Pattern, PlatformFindEntry *Entry, void
 int32 Platform_FindNextFile(void *Handle, PlatformFindEntry *Entry);
 // 1 and *Handle null (also when it already was); 0 when closing fails.
 int32 Platform_FindClose(void **Handle);
+// Fills Entry (all but the pattern) for the entry Name of the open directory
+// Directory, as a find does, without following a final link. 0 (errno set)
+// when its status cannot be read: only the name and "hidden" are then filled.
+int32 Platform_FindReadEntry(int Directory, const char *Name, PlatformFindEntry *Entry);
 
 // ---- Locks, sparse files, maps ----
 

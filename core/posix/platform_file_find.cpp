@@ -27,6 +27,32 @@ const char *Wildcard(const PlatformFindEntry *Entry) {
 
 } // namespace
 
+extern "C" int32 Platform_FindReadEntry(int Directory, const char *Name, PlatformFindEntry *Entry) {
+    Debug_CheckPointer(Name);
+    Debug_CheckPointer(Entry);
+    String_CopyLength(Entry->Name, Name, sizeof(Entry->Name));
+    Entry->Attributes = 0;
+    Entry->Size = Entry->AllocatedSize = 0;
+    memset(&Entry->CreationTime, 0, sizeof(Entry->CreationTime));
+    memset(&Entry->LastAccessTime, 0, sizeof(Entry->LastAccessTime));
+    memset(&Entry->LastWriteTime, 0, sizeof(Entry->LastWriteTime));
+    struct statx Status;
+    if (statx(Directory, Name, AT_SYMLINK_NOFOLLOW, STATX_BASIC_STATS | STATX_BTIME, &Status) != 0) {
+        int Saved = errno;
+        Entry->Attributes = PlatformFile_Attributes(Name, nullptr);
+        errno = Saved;
+        return 0;
+    }
+    Entry->Attributes = PlatformFile_Attributes(Name, &Status);
+    const int64 Birth = (Status.stx_mask & STATX_BTIME) ? Status.stx_btime.tv_sec : Status.stx_ctime.tv_sec;
+    BrokenDown(Birth, &Entry->CreationTime);
+    BrokenDown(Status.stx_atime.tv_sec, &Entry->LastAccessTime);
+    BrokenDown(Status.stx_mtime.tv_sec, &Entry->LastWriteTime);
+    Entry->Size = Status.stx_size;
+    Entry->AllocatedSize = Status.stx_blocks * 512;
+    return 1;
+}
+
 extern "C" int32 Platform_FindFirstFile(const char *Pattern, PlatformFindEntry *Entry, void **Handle) {
     Debug_CheckPointer(Pattern);
     Debug_CheckPointer(Entry);
@@ -73,24 +99,7 @@ extern "C" int32 Platform_FindNextFile(void *Handle, PlatformFindEntry *Entry) {
         if (Found == nullptr) return 0;
         if (Match[0] != 0 && !String_CompareWildcardWithoutCase(Found->d_name, Match)) continue;
         if (strlen(Found->d_name) >= sizeof(Entry->Name)) continue; // cannot be named in 320 bytes
-        strcpy(Entry->Name, Found->d_name);
-        Entry->Attributes = 0;
-        Entry->Size = Entry->AllocatedSize = 0;
-        memset(&Entry->CreationTime, 0, sizeof(Entry->CreationTime));
-        memset(&Entry->LastAccessTime, 0, sizeof(Entry->LastAccessTime));
-        memset(&Entry->LastWriteTime, 0, sizeof(Entry->LastWriteTime));
-        struct statx Status;
-        if (statx(dirfd(Search), Found->d_name, AT_SYMLINK_NOFOLLOW, STATX_BASIC_STATS | STATX_BTIME, &Status) == 0) {
-            Entry->Attributes = PlatformFile_Attributes(Found->d_name, &Status);
-            const int64 Birth = (Status.stx_mask & STATX_BTIME) ? Status.stx_btime.tv_sec : Status.stx_ctime.tv_sec;
-            BrokenDown(Birth, &Entry->CreationTime);
-            BrokenDown(Status.stx_atime.tv_sec, &Entry->LastAccessTime);
-            BrokenDown(Status.stx_mtime.tv_sec, &Entry->LastWriteTime);
-            Entry->Size = Status.stx_size;
-            Entry->AllocatedSize = Status.stx_blocks * 512;
-        } else {
-            Entry->Attributes = PlatformFile_Attributes(Found->d_name, nullptr);
-        }
+        Platform_FindReadEntry(dirfd(Search), Found->d_name, Entry);
         return 1;
     }
 }

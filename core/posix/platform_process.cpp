@@ -19,7 +19,7 @@
 #include "core/posix/platform.h"
 #include "core/posix/platform_pipe.h"
 #include "core/posix/platform_spawn.h"
-#include "core/posix/platform_standin.h"
+#include "core/posix/platform_stand_in.h"
 #include "core/posix/privileged_task.h"
 #include "core/string.h"
 
@@ -254,9 +254,8 @@ namespace {
 
 // The state letter of /proc/<id>/stat, 0 when it cannot be read.
 char StateOf(int32 ProcessId) {
-    char Path[64];
-    snprintf(Path, sizeof(Path), "/proc/%d/stat", ProcessId);
-    FILE *File = fopen(Path, "re");
+    const std::string Path = PlatformStandIn_Value("PROC_ROOT", "/proc") + "/" + std::to_string(ProcessId) + "/stat";
+    FILE *File = fopen(Path.c_str(), "re");
     if (File == nullptr) return 0;
     char Buffer[1024];
     const size_t Length = fread(Buffer, 1, sizeof(Buffer) - 1, File);

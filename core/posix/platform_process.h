@@ -8,7 +8,8 @@
 // launch with one log line. A launch may be given the three standard streams
 // as platform pipes (PlatformPipe): the child opens the FIFO there.
 //
-// Queries read /proc. Windows of other applications cannot be listed on this
+// Queries read /proc, whose root the stand-in seam steers (PROC_ROOT,
+// platform_stand_in.h). Windows of other applications cannot be listed on this
 // platform (there is no window server to ask), and no process is an
 // application object, so those queries answer 0.
 #pragma once
@@ -96,9 +97,6 @@ int32 Platform_ProcessFindClose(PlatformProcessFind **Handle);
 int32 Platform_ProcessFindFill(int32 ProcessId, PlatformProcessEntry *Entry);
 int32 Platform_FindProcess(const char *Pattern, int32 *ProcessId);
 int32 Platform_FindWindow(const char *Title, const char *Owner, int32 OnScreenOnly, int32 *WindowNumber);
-// The /proc root the queries read (tests point it at a made-up tree); null
-// restores "/proc".
-int32 Platform_SetProcRoot(const char *Path);
 
 // Single instance: 0 when this process holds "<Name>-EXCLUSIVE", 1 when
 // another one does.

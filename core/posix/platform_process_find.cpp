@@ -11,13 +11,13 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "core/log.h"
 #include "core/memory.h"
 #include "core/posix/platform_process.h"
+#include "core/posix/platform_stand_in.h"
 #include "core/string.h"
 
 struct PlatformProcessFind {
@@ -28,13 +28,9 @@ struct PlatformProcessFind {
 
 namespace {
 
-std::mutex RootLock;
-std::string ProcRoot = "/proc";
-
-std::string Root() {
-    std::lock_guard<std::mutex> Guard(RootLock);
-    return ProcRoot;
-}
+// Tests steer the /proc tree through the stand-in seam, as for the
+// system facts.
+std::string Root() { return PlatformStandIn_Value("PROC_ROOT", "/proc"); }
 
 bool ReadSmallFile(const std::string &Path, std::string &Text) {
     FILE *File = fopen(Path.c_str(), "re");
@@ -78,12 +74,6 @@ void ExecutablePath(int32 ProcessId, char *Buffer, int32 Length) {
 }
 
 } // namespace
-
-int32 Platform_SetProcRoot(const char *Path) {
-    std::lock_guard<std::mutex> Guard(RootLock);
-    ProcRoot = Path != nullptr && *Path != 0 ? Path : "/proc";
-    return TRUE;
-}
 
 int32 Platform_ProcessFindFill(int32 ProcessId, PlatformProcessEntry *Entry) {
     Debug_CheckPointer(Entry);

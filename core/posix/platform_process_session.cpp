@@ -12,7 +12,7 @@
 #include "core/log.h"
 #include "core/posix/platform.h"
 #include "core/posix/platform_process.h"
-#include "core/posix/platform_standin.h"
+#include "core/posix/platform_stand_in.h"
 #include "core/string_print.h"
 #include "core/time.h"
 

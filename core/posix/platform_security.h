@@ -48,8 +48,9 @@ int32 Platform_AuthenticateCertificate(const void *Der, int32 Length, int32 Fetc
 // 0 for the result codes that do not count as errors (0, expired, not yet
 // valid and three more), 1 for any other.
 int32 Platform_CertificateIsError(int32 Code);
-// Where anchors come from (null: the system bundle) and the denied SHA-256
-// thumbprints (hex, separated by anything else; null: none).
+// Where anchors come from (the TRUST_ANCHORS stand-in of platform_stand_in.h;
+// null: "VELMARSH_TRUST_ANCHORS", else the system bundle) and the denied
+// SHA-256 thumbprints (hex, separated by anything else; null: none).
 int32 Platform_SetCertificateTrust(const char *AnchorFile, const char *DeniedThumbprints);
 
 RUNTIME_EXTERN_C_END

@@ -1,4 +1,4 @@
-// The stand-in seam: see platform_stand_in.h.
+// The keyed sources of the stand-in seam (see platform_stand_in.h).
 #include "core/posix/platform_stand_in.h"
 
 #include <stdlib.h>

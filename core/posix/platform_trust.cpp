@@ -17,6 +17,7 @@
 #include "core/log.h"
 #include "core/posix/platform.h"
 #include "core/posix/platform_security.h"
+#include "core/posix/platform_stand_in.h"
 
 namespace {
 
@@ -25,10 +26,12 @@ constexpr off_t MaximumBundleSize = 64 * 1024 * 1024;
 
 // Guarded by the trust lock (or, before the platform starts, by this mutex).
 std::mutex Guard;
+// The anchor file is a stand-in (TRUST_ANCHORS), so the anchors are read again
+// whenever it names another file than the one they came from.
 struct TrustSettings {
-    std::string AnchorFile = SystemBundle;
     std::set<std::string> Denied; // raw 32-byte thumbprints
     bool Loaded = false;
+    std::string LoadedFrom;
     std::set<std::string> Anchors;
 } Settings;
 
@@ -146,7 +149,7 @@ extern "C" int32 Platform_CertificateIsError(int32 Code) {
 
 extern "C" int32 Platform_SetCertificateTrust(const char *AnchorFile, const char *DeniedThumbprints) {
     return Locked([&] {
-        Settings.AnchorFile = AnchorFile != nullptr ? AnchorFile : SystemBundle;
+        PlatformStandIn_Set("TRUST_ANCHORS", AnchorFile);
         Settings.Denied.clear();
         Settings.Loaded = false;
         Settings.Anchors.clear();
@@ -190,11 +193,14 @@ extern "C" int32 Platform_AuthenticateCertificate(const void *Der, int32 Length,
             if (Denied != nullptr) *Denied = 1;
             return FALSE;
         }
-        if (!Settings.Loaded) {
-            for (std::string &Anchor : PlatformTrust_ReadBundle(ReadFile(Settings.AnchorFile)))
+        const std::string AnchorFile = PlatformStandIn_Value("TRUST_ANCHORS", SystemBundle);
+        if (!Settings.Loaded || Settings.LoadedFrom != AnchorFile) {
+            Settings.Anchors.clear();
+            for (std::string &Anchor : PlatformTrust_ReadBundle(ReadFile(AnchorFile)))
                 Settings.Anchors.insert(std::move(Anchor));
             Settings.Loaded = true;
-            if (Settings.Anchors.empty()) Log_Error("No trust anchors in (%s)\n", Settings.AnchorFile.c_str());
+            Settings.LoadedFrom = AnchorFile;
+            if (Settings.Anchors.empty()) Log_Error("No trust anchors in (%s)\n", AnchorFile.c_str());
         }
         return Settings.Anchors.count(std::string(Certificate)) != 0 ? TRUE : FALSE;
     });

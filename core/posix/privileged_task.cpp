@@ -13,7 +13,7 @@
 
 #include "core/memory.h"
 #include "core/posix/platform_spawn.h"
-#include "core/posix/platform_standin.h"
+#include "core/posix/platform_stand_in.h"
 
 struct PrivilegedTask {
     ClassStruct Class;

@@ -1,7 +1,7 @@
 // PrivilegedTask: one command-line tool run with administrator rights, and
 // what its owner learns of it afterwards (process id, running, exit code).
 //
-// The tool is run through the elevator stand-in (platform_standin.h), which
+// The tool is run through the elevator stand-in (platform_stand_in.h), which
 // asks the user and execs its command with the rights: the task starts
 // "<elevator> /bin/sh -c 'echo $$; exec "$@"' '' <tool> <arguments...>", so
 // the first line of the tool's output is its own process id. The tool and

@@ -14,6 +14,7 @@
 #include "core/formats/plist.h"
 #include "core/formats/xml.h"
 #include "core/formats/xml_internal.h"
+#include "fuzz/formats/tree_text.h"
 
 namespace {
 
@@ -22,32 +23,6 @@ void Check(bool Condition) {
 }
 
 int32 Quiet(void *, const char *, ...) { return 1; }
-
-void Render(Dictionary *Container, std::string &Out) {
-    DictionaryItem *Item = nullptr;
-    for (int32 Have = Dictionary_ItemGetFirst(Container, &Item); Have;
-         Have = Dictionary_ItemGetNext(Container, Item, &Item)) {
-        const char *Key = nullptr;
-        if (Dictionary_ItemGetKeyPtr(Container, Item, &Key)) Out += Key;
-        int32 Type = 0;
-        Dictionary_ItemGetType(Container, Item, &Type);
-        Out += (char)('0' + Type);
-        const char *Text = nullptr;
-        int32 Length = 0;
-        uint32 Flag = 0;
-        Dictionary *Child = nullptr;
-        if (Dictionary_ItemGetDictionaryHandle(Container, Item, &Child)) {
-            Out += '{';
-            Render(Child, Out);
-            Out += '}';
-        } else if (Dictionary_ItemGetBoolean(Container, Item, &Flag)) {
-            Out += Flag ? 'T' : 'F';
-        } else if (Dictionary_ItemGetBufferPtr(Container, Item, &Text, &Length) && Text != nullptr) {
-            Out.append(Text, (size_t)Length);
-        }
-        Out += '\x1f';
-    }
-}
 
 // Reads Text as XML and converts the plist element's content into Into.
 int32 Convert(Plist *List, const char *Bytes, int32 Length, Dictionary *Into) {
@@ -111,8 +86,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size) {
         Dictionary_SetPrintCallback(Second, nullptr, Quiet);
         Check(Convert(List, Saved.data(), Written, Second) == 1);
         std::string A, B;
-        Render(First, A);
-        Render(Second, B);
+        TreeText(First, A);
+        TreeText(Second, B);
         Check(A == B);
         Dictionary_Release(&Second);
     }

@@ -15,6 +15,7 @@
 #include "core/dictionary.h"
 #include "core/formats/xml.h"
 #include "core/memory_stream.h"
+#include "fuzz/formats/tree_text.h"
 
 namespace {
 
@@ -23,29 +24,6 @@ void Check(bool Condition) {
 }
 
 int32 Quiet(void *, const char *, ...) { return 1; }
-
-void Render(Dictionary *Container, std::string &Out) {
-    DictionaryItem *Item = nullptr;
-    for (int32 Have = Dictionary_ItemGetFirst(Container, &Item); Have;
-         Have = Dictionary_ItemGetNext(Container, Item, &Item)) {
-        const char *Key = nullptr;
-        if (Dictionary_ItemGetKeyPtr(Container, Item, &Key)) Out += Key;
-        int32 Type = 0;
-        Dictionary_ItemGetType(Container, Item, &Type);
-        Out += (char)('0' + Type);
-        const char *Text = nullptr;
-        int32 Length = 0;
-        Dictionary *Child = nullptr;
-        if (Dictionary_ItemGetDictionaryHandle(Container, Item, &Child)) {
-            Out += '{';
-            Render(Child, Out);
-            Out += '}';
-        } else if (Dictionary_ItemGetBufferPtr(Container, Item, &Text, &Length) && Text != nullptr) {
-            Out.append(Text, (size_t)Length);
-        }
-        Out += '\x1f';
-    }
-}
 
 struct Doc {
     XML *Xml = nullptr;
@@ -68,7 +46,7 @@ struct Doc {
     }
     std::string Tree() const {
         std::string Out;
-        Render(Dict, Out);
+        TreeText(Dict, Out);
         return Out;
     }
     std::string Save(int32 Minify) {

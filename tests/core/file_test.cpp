@@ -49,23 +49,6 @@ size_t CountOf(const std::string &Text, const std::string &Piece) {
     return Count;
 }
 
-// Runs one disabled test of this program in a child process, optionally
-// behind a prefix (setpriv ...), with extra environment; answers its output.
-std::string RunChild(const std::string &Test, const std::string &Environment, const std::string &Prefix = "") {
-    std::string Command = Environment + " " + Prefix + " " + SelfExecutable() +
-                          " --gtest_also_run_disabled_tests --gtest_filter=" + Test + " 2>&1";
-    std::string Output;
-    if (FILE *Pipe = popen(Command.c_str(), "r")) {
-        char Buffer[4096];
-        size_t Count;
-        while ((Count = fread(Buffer, 1, sizeof(Buffer), Pipe)) > 0) Output.append(Buffer, Count);
-        pclose(Pipe);
-    }
-    return Output;
-}
-
-const std::string Nobody = "setpriv --reuid=65534 --regid=65534 --clear-groups";
-
 class FileTest : public RuntimeTest {
   protected:
     void SetUp() override {
@@ -203,7 +186,7 @@ TEST_F(FileTest, PermissionFailuresAsAnUnprivilegedUser) {
     std::string Secret = Temp / "secret";
     WriteAll(Secret, "root only");
     ASSERT_EQ(chmod(Secret.c_str(), 0600), 0);
-    std::string Output = RunChild("FileChild.DISABLED_Open", "FILE_TEST_PATH='" + Secret + "' FILE_TEST_FLAGS=1", Nobody);
+    std::string Output = RunChildTest("FileChild.DISABLED_Open", "FILE_TEST_PATH='" + Secret + "' FILE_TEST_FLAGS=1 " + Nobody);
     EXPECT_NE(Output.find("uid=65534 result=0 error=" + std::to_string(100000 + EACCES) + " waited=2000"),
               std::string::npos)
         << Output;
@@ -211,10 +194,11 @@ TEST_F(FileTest, PermissionFailuresAsAnUnprivilegedUser) {
     EXPECT_NE(Output.find("Unable to open file [" + Secret + "]"), std::string::npos) << Output;
     // Creating in a directory the user may not write to fails, and makes
     // nothing: neither the file nor missing parents.
-    Output = RunChild("FileChild.DISABLED_Open", "FILE_TEST_PATH='" + (Temp / "new.txt") + "' FILE_TEST_FLAGS=2", Nobody);
+    Output = RunChildTest("FileChild.DISABLED_Open", "FILE_TEST_PATH='" + (Temp / "new.txt") + "' FILE_TEST_FLAGS=2 " + Nobody);
     EXPECT_NE(Output.find("result=0 error=" + std::to_string(100000 + EACCES) + " waited=0"), std::string::npos)
         << Output;
-    Output = RunChild("FileChild.DISABLED_Open", "FILE_TEST_PATH='" + (Temp / "sub/new.txt") + "' FILE_TEST_FLAGS=2", Nobody);
+    Output = RunChildTest("FileChild.DISABLED_Open",
+                          "FILE_TEST_PATH='" + (Temp / "sub/new.txt") + "' FILE_TEST_FLAGS=2 " + Nobody);
     EXPECT_NE(Output.find("Unable to create directory (" + Temp.Path + "/sub) [LE: 100013"), std::string::npos) << Output;
     EXPECT_NE(Output.find("result=0 error=" + std::to_string(100000 + ENOENT)), std::string::npos) << Output;
     EXPECT_EQ(access((Temp / "new.txt").c_str(), F_OK), -1);
@@ -351,7 +335,7 @@ TEST_F(FileTest, DeleteClosesAFileLeftOpen) {
 
 TEST_F(FileTest, WritesPastASizeLimitReportTheBytesThatLanded) {
     std::string Path = Temp / "limited";
-    std::string Output = RunChild("FileChild.DISABLED_WriteOverLimit", "FILE_TEST_PATH='" + Path + "'");
+    std::string Output = RunChildTest("FileChild.DISABLED_WriteOverLimit", "FILE_TEST_PATH='" + Path + "'");
     EXPECT_NE(Output.find("result=0 count=4096 error=" + std::to_string(100000 + EFBIG)), std::string::npos) << Output;
     EXPECT_NE(Output.find("Failed to write [" + Path + "] 10000 (100027)"), std::string::npos) << Output;
     std::string Python = RunPython("import os;print(os.stat('" + Path + "').st_size)");

@@ -182,15 +182,18 @@ TEST_F(MemoryDeathTest, FirstTrailingGuardByteStopsTheFree) {
 }
 
 TEST_F(MemoryDeathTest, LeadingGuardStopsTheFree) {
-    EXPECT_EXIT(
-        {
-            RuntimeScope Scope(0);
-            uint8 *Pointer = (uint8 *)Memory_Alloc(12);
-            Pointer[-16] ^= 0x80;
-            Pointer[-1] ^= 0x80;
-            Memory_Free(Pointer, 12);
-        },
-        ::testing::KilledBySignal(SIGILL), "Memory corrupt \\(12\\) <Addr:0x[0-9a-fA-F]+ Before:2 After:0 Max:16>.*memory_test.cpp/");
+    for (uint32 Flags : {0u, (uint32)DEBUG_FLAG_MEMORYTRACKING}) {
+        EXPECT_EXIT(
+            {
+                RuntimeScope Scope(Flags);
+                uint8 *Pointer = (uint8 *)Memory_Alloc(12);
+                Pointer[-16] ^= 0x80;
+                Pointer[-1] ^= 0x80;
+                Memory_Free(Pointer, 12);
+            },
+            ::testing::KilledBySignal(SIGILL),
+            "Memory corrupt \\(12\\) <Addr:0x[0-9a-fA-F]+ Before:2 After:0 Max:16>.*memory_test.cpp/");
+    }
 }
 
 TEST_F(MemoryDeathTest, WrongSizeFreeWithTrackingIsAMismatch) {

@@ -14,6 +14,7 @@
 #include <string.h>
 
 #include <atomic>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -633,6 +634,109 @@ TEST_F(NotificationCenterTest, AssertInstanceStopsWhileAnObserverStillUsesTheObj
     EXPECT_EQ(NotificationCenter_AssertInstance(&Object), 1);
     NotificationCenter_Process();
     EXPECT_EQ(NotificationCenter_AssertInstance(&Object), 1);
+}
+
+// The live entries of each user pointer, found by walking every key record:
+// the reference the center's per-user counts must always agree with.
+std::map<const void *, uint32> WalkLiveUsers() {
+    NotificationCenter *Center = GlobalNotificationCenter;
+    std::map<const void *, uint32> Live;
+    HashTableMember *Member = nullptr;
+    HashTable_MemberGetFirst(Center->Observers, &Member);
+    for (; Member != nullptr; HashTable_MemberGetNext(Center->Observers, Member, &Member)) {
+        uint64 Value = 0;
+        HashTable_MemberGetValue(Center->Observers, Member, &Value);
+        auto *Key = reinterpret_cast<NotificationKeyRecord *>(static_cast<uintptr>(Value));
+        for (NotificationObserverRecord *Entry = Key->Observers.Head; Entry != nullptr; Entry = Entry->Next)
+            if (!Entry->Removed) Live[Entry->User]++;
+    }
+    return Live;
+}
+
+// The tracked object is no Recorder: its observers do nothing.
+int32 Ignore(void *, const char *, const char *, const char *, Dictionary *) { return TRUE; }
+
+std::map<const void *, uint32> CountedLiveUsers() {
+    const auto &Counts = *GlobalNotificationCenter->LiveUsers;
+    return std::map<const void *, uint32>(Counts.begin(), Counts.end());
+}
+
+TEST_F(NotificationCenterTest, LiveObserverCountsFollowEveryAdditionAndRemoval) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    Tracked Object{};
+    Class_InitHeader(&Object, 0x5eed0141u, nullptr);
+    memcpy(Object.Class.InstanceId, "0badc0de0badc0de0badc0de0badc0de", 33);
+    // An observer that removes itself (and a second registration of the same
+    // user elsewhere) while it is being called.
+    Recorder Self{"self",
+                  [](Recorder *Me, const char *, const char *, const char *, Dictionary *) {
+                      NotificationCenter_RemoveObserver("Task", "Status", Me, Record);
+                      NotificationCenter_RemoveInstanceObserver("Task", "Status", "y", Me, Record);
+                  },
+                  nullptr};
+    auto Check = [] { EXPECT_EQ(CountedLiveUsers(), WalkLiveUsers()); };
+    const struct {
+        const char *Step;
+        void (*Change)(Tracked *Object, Recorder *Self);
+        int32 Expected; // live entries of Object afterwards
+    } Steps[] = {
+        {"two registrations of one key", [](Tracked *O, Recorder *) {
+             NotificationCenter_AddObserver("Task", "Status", O, Ignore);
+             NotificationCenter_AddObserver("Task", "Status", O, Ignore);
+         }, 2},
+        {"process and interop observers", [](Tracked *O, Recorder *) {
+             NotificationCenter_AddProcessObserver("p", O, Ignore);
+             NotificationCenter_AddInteropObserver("i", O, Ignore);
+         }, 4},
+        {"one of the two removed (flagged)", [](Tracked *O, Recorder *) {
+             NotificationCenter_RemoveObserver("Task", "Status", O, Ignore);
+         }, 3},
+        {"a removal that matches nothing", [](Tracked *O, Recorder *) {
+             NotificationCenter_RemoveObserver("Task", "Status", O, nullptr);
+             NotificationCenter_RemoveObserver("Task", "Other", O, Ignore);
+         }, 3},
+        {"re-added before the flush", [](Tracked *O, Recorder *) {
+             NotificationCenter_AddObserver("Task", "Status", O, Ignore);
+         }, 4},
+        {"self-removing observers fired", [](Tracked *, Recorder *S) {
+             NotificationCenter_AddObserver("Task", "Status", S, Record);
+             NotificationCenter_AddInstanceObserver("Task", "Status", "y", S, Record);
+             NotificationCenter_Fire("Task", "Status", "y", nullptr);
+         }, 4},
+        {"the flush", [](Tracked *, Recorder *) { NotificationCenter_Process(); }, 4},
+        {"removed twice: the second finds no live entry", [](Tracked *O, Recorder *) {
+             NotificationCenter_RemoveProcessObserver("p", O, Ignore);
+             NotificationCenter_RemoveProcessObserver("p", O, Ignore);
+             NotificationCenter_RemoveInteropObserver("i", O, Ignore);
+         }, 2},
+        {"the rest removed, then flushed", [](Tracked *O, Recorder *) {
+             NotificationCenter_RemoveObserver("Task", "Status", O, Ignore);
+             NotificationCenter_RemoveObserver("Task", "Status", O, Ignore);
+             NotificationCenter_Process();
+         }, 0},
+        {"re-added after the flush", [](Tracked *O, Recorder *) {
+             NotificationCenter_AddInstanceObserver("Task", "Status", "x", O, Ignore);
+         }, 1},
+    };
+    for (const auto &Step : Steps) {
+        SCOPED_TRACE(Step.Step);
+        Step.Change(&Object, &Self);
+        Check();
+        EXPECT_EQ(CountedLiveUsers().count(&Self), 0u);
+        auto Live = CountedLiveUsers();
+        EXPECT_EQ(Live.count(&Object) ? (int32)Live[&Object] : 0, Step.Expected);
+        if (Step.Expected == 0) {
+            EXPECT_EQ(NotificationCenter_AssertInstance(&Object), 1);
+        } else {
+            std::string Expected = "Instance still has " + std::to_string(Step.Expected) +
+                                   " references - 0badc0de0badc0de0badc0de0badc0de";
+            EXPECT_EXIT(NotificationCenter_AssertInstance(&Object), ::testing::KilledBySignal(SIGILL), Expected);
+        }
+    }
+    TakeCalls();
+    NotificationCenter_RemoveInstanceObserver("Task", "Status", "x", &Object, Ignore);
+    EXPECT_EQ(NotificationCenter_AssertInstance(&Object), 1);
+    Check();
 }
 
 TEST(NotificationCenterAbsent, OperationsWithoutACenterStop) {

@@ -46,21 +46,6 @@ bool Exists(const std::string &Path) {
     return lstat(Path.c_str(), &Status) == 0;
 }
 
-std::string RunChild(const std::string &Test, const std::string &Environment, const std::string &Prefix = "") {
-    std::string Command = Environment + " " + Prefix + " " + SelfExecutable() +
-                          " --gtest_also_run_disabled_tests --gtest_filter=" + Test + " 2>&1";
-    std::string Output;
-    if (FILE *Pipe = popen(Command.c_str(), "r")) {
-        char Buffer[4096];
-        size_t Count;
-        while ((Count = fread(Buffer, 1, sizeof(Buffer), Pipe)) > 0) Output.append(Buffer, Count);
-        pclose(Pipe);
-    }
-    return Output;
-}
-
-const std::string Nobody = "setpriv --reuid=65534 --regid=65534 --clear-groups";
-
 class PathChangeTest : public RuntimeTest {
   protected:
     void SetUp() override {
@@ -146,7 +131,7 @@ TEST_F(PathChangeTest, RetriesRunOnTheTestClock) {
     if (getuid() != 0) GTEST_SKIP() << "dropping privileges needs root";
     ASSERT_EQ(chmod(Temp.Path.c_str(), 0755), 0);
     Write(Temp / "stuck", "x", 0666);
-    std::string Output = RunChild("PathChangeChild.DISABLED_Erase", "PATH_TEST_FILE='" + Temp / "stuck" + "'", Nobody);
+    std::string Output = RunChildTest("PathChangeChild.DISABLED_Erase", "PATH_TEST_FILE='" + Temp / "stuck" + "' " + Nobody);
     std::string Path = Temp / "stuck";
     int32 Denied = 100000 + EACCES;
     EXPECT_NE(Output.find("result=0 error=" + std::to_string(Denied) + " waited=2000"), std::string::npos) << Output;

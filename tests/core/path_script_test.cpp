@@ -26,6 +26,7 @@
 #include "tests/support/log_capture.h"
 #include "tests/support/python.h"
 #include "tests/support/runtime.h"
+#include "tests/support/script_page.h"
 #include "tests/support/system.h"
 
 namespace {
@@ -45,15 +46,6 @@ void Write(const std::string &Path, size_t Bytes) {
     std::string Data(Bytes, 'z');
     ASSERT_EQ(write(Descriptor, Data.data(), Data.size()), (ssize_t)Data.size());
     close(Descriptor);
-}
-
-std::string Quote(const std::string &Text) {
-    std::string Out = "\"";
-    for (char Ch : Text) {
-        if (Ch == '"' || Ch == '\\') Out += '\\';
-        Out += Ch;
-    }
-    return Out + "\"";
 }
 
 class PathScriptTest : public RuntimeTest {
@@ -83,11 +75,7 @@ class PathScriptTest : public RuntimeTest {
 };
 
 // The selectors the class answers to, as published for page authors.
-struct Selector {
-    const char *Method;
-    uint32 Value;
-};
-constexpr Selector Selectors[] = {
+constexpr ScriptSelector Selectors[] = {
     {"pathResolve", 0x31f5c758},        {"pathConvertToUrl", 0x498eae40},
     {"pathConvertFromUrl", 0x5e9b09cf}, {"pathParseDirectory", 0x92414f8e},
     {"pathParseName", 0x9c69d6b3},      {"pathParseNameWithoutExtension", 0x51af0934},
@@ -103,16 +91,7 @@ constexpr Selector Selectors[] = {
 
 } // namespace
 
-TEST_F(PathScriptTest, SelectorsAreTheCrc32OfTheNames) {
-    std::string Names, Ours;
-    for (const Selector &Row : Selectors) {
-        Names += std::string(Row.Method) + "\n";
-        Ours += std::to_string(Row.Value) + "\n";
-        EXPECT_EQ(Crc32Const(Row.Method), Row.Value) << Row.Method;
-    }
-    EXPECT_EQ(RunPython("import sys,zlib\nfor n in sys.stdin.read().split():\n    print(zlib.crc32(n.encode()))", Names),
-              Ours);
-}
+TEST_F(PathScriptTest, SelectorsAreTheCrc32OfTheNames) { ExpectSelectors(Selectors); }
 
 TEST_F(PathScriptTest, PathTexts) {
     ScopedEnv Home("HOME", "/home/page");
@@ -141,7 +120,7 @@ TEST_F(PathScriptTest, PathTexts) {
 TEST_F(PathScriptTest, FilesAndDirectories) {
     std::string File = Temp / "f.bin", Copy = Temp / "sub/deeper/copy.bin", Directory = Temp / "new/dir";
     Write(File, 1234);
-    auto Q = [](const std::string &Text) { return Quote(Text); };
+    auto Q = [](const std::string &Text) { return JsonQuote(Text); };
     EXPECT_EQ(Call(R"({"method":"fileExists","path":)" + Q(File) + "}"), R"({"returnValue":true})");
     EXPECT_EQ(Call(R"({"method":"fileExists","path":)" + Q(Temp.Path) + "}"), R"({"returnValue":true})");
     EXPECT_EQ(Call(R"({"method":"fileGetSize","path":)" + Q(File) + "}"), R"({"returnValue":1234})");
@@ -272,10 +251,10 @@ TEST_F(PathScriptTest, DirectorySizeReachesThePage) {
     Write(Root + "/d/b", 70000);
     ASSERT_EQ(symlink("/usr", (Root + "/link").c_str()), 0); // counted as itself, never followed
 
-    EXPECT_EQ(Call(R"({"method":"directoryGetSize","path":)" + Quote(Root) + R"(,"callbackId":"first"})"),
+    EXPECT_EQ(Call(R"({"method":"directoryGetSize","path":)" + JsonQuote(Root) + R"(,"callbackId":"first"})"),
               R"({"returnValue":true})");
     // A second request while the first runs answers "successful" false at once.
-    EXPECT_EQ(Call(R"({"method":"directoryGetSize","path":)" + Quote(Root) + R"(,"callbackId":"second"})"),
+    EXPECT_EQ(Call(R"({"method":"directoryGetSize","path":)" + JsonQuote(Root) + R"(,"callbackId":"second"})"),
               R"({"returnValue":true})");
     std::string All;
     for (int Pass = 0; Pass < 400 && (All.find("\"first\"") == std::string::npos ||
@@ -309,8 +288,9 @@ print(total, end='')
     // The next request runs again; a missing root reports failure.
     Batches.clear();
     All.clear();
-    EXPECT_EQ(Call(R"({"method":"directoryGetSize","path":)" + Quote(Temp / "missing") + R"(,"callbackId":"third"})"),
-              R"({"returnValue":true})");
+    EXPECT_EQ(
+        Call(R"({"method":"directoryGetSize","path":)" + JsonQuote(Temp / "missing") + R"(,"callbackId":"third"})"),
+        R"({"returnValue":true})");
     for (int Pass = 0; Pass < 400 && All.find("\"third\"") == std::string::npos; Pass++) {
         EventQueue_Flush(nullptr);
         NotificationCenter_Process();

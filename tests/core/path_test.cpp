@@ -374,16 +374,7 @@ TEST_F(PathFileTest, UnprivilegedUserCannotCreateInARootOwnedDirectory) {
     // Root-owned 0755: everyone may enter it, only root may write to it.
     ASSERT_EQ(chmod(Temp.Path.c_str(), 0755), 0);
     std::string Target = Temp.Path + "/denied/deeper";
-    std::string Command = "PATH_TEST_TARGET='" + Target + "' setpriv --reuid=65534 --regid=65534 --clear-groups " +
-                          SelfExecutable() +
-                          " --gtest_also_run_disabled_tests --gtest_filter=PathChild.DISABLED_CreateDirectory 2>&1";
-    std::string Output;
-    if (FILE *Pipe = popen(Command.c_str(), "r")) {
-        char Buffer[4096];
-        size_t Count;
-        while ((Count = fread(Buffer, 1, sizeof(Buffer), Pipe)) > 0) Output.append(Buffer, Count);
-        pclose(Pipe);
-    }
+    std::string Output = RunChildTest("PathChild.DISABLED_CreateDirectory", "PATH_TEST_TARGET='" + Target + "' " + Nobody);
     EXPECT_NE(Output.find("result=0 error=" + std::to_string(100000 + EACCES)), std::string::npos) << Output;
     EXPECT_NE(Output.find("Unable to create directory (" + Temp.Path + "/denied) [LE: 100013:000186AD]"),
               std::string::npos)

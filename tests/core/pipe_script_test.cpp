@@ -16,48 +16,19 @@
 
 namespace {
 
-struct Selector {
-    const char *Method;
-    uint32 Value;
-};
-constexpr Selector Selectors[] = {
+constexpr ScriptSelector Selectors[] = {
     {"setName", 0xcbd2c30a},       {"getName", 0x58437bd7},       {"setOpenExisting", 0x09fb48ea},
     {"getOpenExisting", 0xc7e5b2c6}, {"setBufferSize", 0x8544944b}, {"getBufferSize", 0xf1fa5807},
     {"start", 0x9f79558f},         {"write", 0x7d6b7a5f},
 };
 
-class PipeScriptTest : public RuntimeTest {
+class PipeScriptTest : public ScriptPageTest {
   protected:
-    void SetUp() override {
-        RuntimeTest::SetUp();
-        Debug_PrintCallback(CaptureLogMirrored);
-        Captured.clear();
-        StartBridge();
-        Page = new ScriptPage();
-        Id = Page->Create("TQX.Pipe");
-        ASSERT_EQ(Id.size(), 32u);
-    }
-    void TearDown() override {
-        delete Page;
-        EndBridge();
-        RuntimeTest::TearDown();
-    }
-    std::string Call(const std::string &Json) { return Page->Call(Id, Json); }
-    ScriptPage *Page = nullptr;
-    std::string Id;
+    PipeScriptTest() : ScriptPageTest("TQX.Pipe") {}
     TempDirectory Folder;
 };
 
-TEST_F(PipeScriptTest, SelectorsAreTheCrc32OfTheNames) {
-    std::vector<std::string> Names;
-    std::string Ours;
-    for (const Selector &Row : Selectors) {
-        Names.emplace_back(Row.Method);
-        Ours += std::to_string(Row.Value) + "\n";
-        EXPECT_EQ(Crc32Const(Row.Method), Row.Value) << Row.Method;
-    }
-    EXPECT_EQ(ScriptPage::PythonSelectors(Names), Ours);
-}
+TEST_F(PipeScriptTest, SelectorsAreTheCrc32OfTheNames) { ExpectSelectors(Selectors); }
 
 TEST_F(PipeScriptTest, SettersGettersAndWrongParameters) {
     const struct {

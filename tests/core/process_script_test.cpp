@@ -15,11 +15,7 @@
 
 namespace {
 
-struct Selector {
-    const char *Method;
-    uint32 Value;
-};
-constexpr Selector Selectors[] = {
+constexpr ScriptSelector Selectors[] = {
     {"setApplicationName", 0xaabae254},    {"getApplicationName", 0x8fb1694a},
     {"getShortApplicationName", 0xe0d8bd85}, {"setArguments", 0x690e2bd0},
     {"getArguments", 0x6610fd53},          {"setWorkingDirectory", 0x72d22cf8},
@@ -35,37 +31,12 @@ constexpr Selector Selectors[] = {
     {"getId", 0xd954caf0},                 {"getRunningTime", 0x84696948},
 };
 
-class ProcessScriptTest : public RuntimeTest {
+class ProcessScriptTest : public ScriptPageTest {
   protected:
-    void SetUp() override {
-        RuntimeTest::SetUp();
-        Debug_PrintCallback(CaptureLogMirrored);
-        Captured.clear();
-        StartBridge();
-        Page = new ScriptPage();
-        Id = Page->Create("TQX.Process");
-        ASSERT_EQ(Id.size(), 32u);
-    }
-    void TearDown() override {
-        delete Page;
-        EndBridge();
-        RuntimeTest::TearDown();
-    }
-    std::string Call(const std::string &Json) { return Page->Call(Id, Json); }
-    ScriptPage *Page = nullptr;
-    std::string Id;
+    ProcessScriptTest() : ScriptPageTest("TQX.Process") {}
 };
 
-TEST_F(ProcessScriptTest, SelectorsAreTheCrc32OfTheNames) {
-    std::vector<std::string> Names;
-    std::string Ours;
-    for (const Selector &Row : Selectors) {
-        Names.emplace_back(Row.Method);
-        Ours += std::to_string(Row.Value) + "\n";
-        EXPECT_EQ(Crc32Const(Row.Method), Row.Value) << Row.Method;
-    }
-    EXPECT_EQ(ScriptPage::PythonSelectors(Names), Ours);
-}
+TEST_F(ProcessScriptTest, SelectorsAreTheCrc32OfTheNames) { ExpectSelectors(Selectors); }
 
 TEST_F(ProcessScriptTest, SettersAndGetters) {
     const struct {

@@ -15,7 +15,7 @@
 #include "core/notification_center.h"
 #include "core/pipe.h"
 #include "core/posix/platform_process.h"
-#include "core/posix/platform_standin.h"
+#include "core/posix/platform_stand_in.h"
 #include "core/time.h"
 #include "tests/core/dictionary_render.h"
 #include "tests/support/bridge.h"
@@ -261,10 +261,10 @@ TEST(ProcessTables, RightsNamesAndLaunchFlags) {
 namespace {
 
 // Child (run unprivileged by the test below): an Elevated launch goes
-// through the elevator; with a first output line that is no process id it
-// fails, and a running ordinary child still ends with its own code.
+// through the elevator its parent steered through the environment; with a
+// first output line that is no process id it fails, and a running ordinary
+// child still ends with its own code.
 TEST_F(ProcessTest, DISABLED_ElevatedChild) {
-    Platform_SetElevator(getenv("PROCESS_TEST_ELEVATOR"));
     Process_SetElevationRights(Handle, PROCESS_RIGHTS_ELEVATED);
     const std::string Elevated = Launch("/bin/sh", "-c \"head -c 1048576 /dev/zero; exit 5\"");
     printf("elevated=%s\n", Elevated.c_str());
@@ -295,17 +295,9 @@ TEST_F(ProcessTest, ElevatedLaunchGoesThroughTheElevator) {
     std::ofstream(Broken) << "#!/bin/sh\necho abc\nexec \"$@\"\n";
     chmod(Elevator.c_str(), 0755);
     chmod(Broken.c_str(), 0755);
-    const std::string Command = "PROCESS_TEST_ELEVATOR='" + Elevator + "' PROCESS_TEST_BROKEN_ELEVATOR='" + Broken +
-                                "' setpriv --reuid=65534 --regid=65534 --clear-groups " + SelfExecutable() +
-                                " --gtest_also_run_disabled_tests --gtest_filter=ProcessTest.DISABLED_ElevatedChild"
-                                " 2>&1";
-    std::string Output;
-    if (FILE *Pipe = popen(Command.c_str(), "r")) {
-        char Buffer[4096];
-        size_t Count;
-        while ((Count = fread(Buffer, 1, sizeof(Buffer), Pipe)) > 0) Output.append(Buffer, Count);
-        pclose(Pipe);
-    }
+    const std::string Output =
+        RunChildTest("ProcessTest.DISABLED_ElevatedChild",
+                     "VELMARSH_ELEVATOR='" + Elevator + "' PROCESS_TEST_BROKEN_ELEVATOR='" + Broken + "' " + Nobody);
     EXPECT_NE(Output.find("elevated=Start;Ready{id:"), std::string::npos) << Output;
     EXPECT_NE(Output.find("Complete{successful:true,exitCode:5};\n"), std::string::npos) << Output;
     EXPECT_NE(Output.find("broken=Start;Complete{successful:false,exitCode:0};\n"), std::string::npos) << Output;

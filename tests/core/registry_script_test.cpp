@@ -18,6 +18,7 @@
 #include "tests/support/log_capture.h"
 #include "tests/support/python.h"
 #include "tests/support/runtime.h"
+#include "tests/support/script_page.h"
 #include "tests/support/system.h"
 
 namespace {
@@ -60,11 +61,7 @@ class RegistryScriptTest : public RuntimeTest {
     ScopedEnv Config{"XDG_CONFIG_HOME", (Temp / "config").c_str()};
 };
 
-struct Selector {
-    const char *Method;
-    uint32 Value;
-};
-constexpr Selector Selectors[] = {
+constexpr ScriptSelector Selectors[] = {
     {"keyExists", 0xdd35f2d5}, {"deleteKey", 0x2694a7c4}, {"deleteValue", 0xc492adf1}, {"getString", 0x76f7b418},
     {"getInt32", 0x176f146a},  {"getInt64", 0x837b451a},  {"getData", 0xab93f6b2},     {"setString", 0x87dba765},
     {"setInt32", 0xef9e2bbb},  {"setInt64", 0x7b8a7acb},  {"setData", 0x38024e6f},
@@ -75,16 +72,7 @@ const std::string Write = R"("view":"default","security":"default","type":"user"
 
 } // namespace
 
-TEST_F(RegistryScriptTest, SelectorsAreTheCrc32OfTheNames) {
-    std::string Names, Ours;
-    for (const Selector &Row : Selectors) {
-        Names += std::string(Row.Method) + "\n";
-        Ours += std::to_string(Row.Value) + "\n";
-        EXPECT_EQ(Crc32Const(Row.Method), Row.Value) << Row.Method;
-    }
-    EXPECT_EQ(RunPython("import sys,zlib\nfor n in sys.stdin.read().split():\n    print(zlib.crc32(n.encode()))", Names),
-              Ours);
-}
+TEST_F(RegistryScriptTest, SelectorsAreTheCrc32OfTheNames) { ExpectSelectors(Selectors); }
 
 TEST_F(RegistryScriptTest, ValuesRoundTripThroughThePage) {
     struct Case {

@@ -1,12 +1,16 @@
 #include "tests/support/script_page.h"
 
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include "core/core_script.h"
+#include "core/debug.h"
 #include "core/event_queue.h"
+#include "core/formats/crc.h"
 #include "core/interop.h"
 #include "core/notification_center.h"
 #include "tests/support/bridge.h"
+#include "tests/support/log_capture.h"
 #include "tests/support/python.h"
 
 namespace {
@@ -49,10 +53,31 @@ std::string ScriptPage::PumpUntil(const std::string &Text, int Steps) {
     return All;
 }
 
-std::string ScriptPage::PythonSelectors(const std::vector<std::string> &Names) {
-    std::string Input;
-    for (const std::string &Name : Names) Input += Name + "\n";
-    return RunPython("import sys,zlib\nfor n in sys.stdin.read().split():\n    print(zlib.crc32(n.encode()))", Input);
+void ExpectSelectors(std::span<const ScriptSelector> Selectors) {
+    std::string Names, Ours;
+    for (const ScriptSelector &Row : Selectors) {
+        Names += std::string(Row.Method) + "\n";
+        Ours += std::to_string(Row.Value) + "\n";
+        EXPECT_EQ(Crc32Const(Row.Method), Row.Value) << Row.Method;
+    }
+    EXPECT_EQ(RunPython("import sys,zlib\nfor n in sys.stdin.read().split():\n    print(zlib.crc32(n.encode()))", Names),
+              Ours);
+}
+
+void ScriptPageTest::SetUp() {
+    RuntimeTest::SetUp();
+    Debug_PrintCallback(CaptureLogMirrored);
+    Captured.clear();
+    StartBridge();
+    Page = new ScriptPage();
+    Id = Page->Create(ClassName);
+    ASSERT_EQ(Id.size(), 32u);
+}
+
+void ScriptPageTest::TearDown() {
+    delete Page;
+    EndBridge();
+    RuntimeTest::TearDown();
 }
 
 std::string JsonQuote(const std::string &Text) {

@@ -1,11 +1,15 @@
 // A page for script-class tests: the core family registered with the bridge,
 // instances created for one window, notification batches collected, and
 // JSON calls. Start the bridge first (StartBridge) and end the page before
-// ending it.
+// ending it; ScriptPageTest does both around one instance.
 #pragma once
 
+#include <span>
 #include <string>
 #include <vector>
+
+#include "core/types.h"
+#include "tests/support/runtime.h"
 
 class ScriptPage {
   public:
@@ -18,10 +22,29 @@ class ScriptPage {
     std::string Call(const std::string &Id, const std::string &Json);
     // Runs process steps (bounded) until a batch holds Text; all batches so far.
     std::string PumpUntil(const std::string &Text, int Steps = 4000);
-    // Selectors of the names (one per line) from zlib.crc32, as decimal lines.
-    static std::string PythonSelectors(const std::vector<std::string> &Names);
     std::vector<std::string> Batches;
 };
 
 // A JSON string literal for the text.
 std::string JsonQuote(const std::string &Text);
+
+// A method of a script class and its selector, the CRC-32 of its name.
+struct ScriptSelector {
+    const char *Method;
+    uint32 Value;
+};
+// Checks each selector against Crc32Const and against Python's zlib.crc32.
+void ExpectSelectors(std::span<const ScriptSelector> Selectors);
+
+// The runtime with its log captured, the bridge started and a page holding
+// one instance of the class; Call talks to that instance.
+class ScriptPageTest : public RuntimeTest {
+  protected:
+    explicit ScriptPageTest(const char *ClassName) : ClassName(ClassName) {}
+    void SetUp() override;
+    void TearDown() override;
+    std::string Call(const std::string &Json) { return Page->Call(Id, Json); }
+    const char *ClassName;
+    ScriptPage *Page = nullptr;
+    std::string Id;
+};

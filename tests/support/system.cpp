@@ -1,6 +1,7 @@
 #include "tests/support/system.h"
 
 #include <errno.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -31,4 +32,22 @@ std::string SelfExecutable() {
     char Path[4096];
     ssize_t Count = readlink("/proc/self/exe", Path, sizeof(Path) - 1);
     return std::string(Path, Count > 0 ? (size_t)Count : 0);
+}
+
+std::string CommandOutput(const std::string &Command) {
+    std::string Output;
+    if (FILE *Pipe = popen(Command.c_str(), "r")) {
+        char Buffer[4096];
+        size_t Count;
+        while ((Count = fread(Buffer, 1, sizeof(Buffer), Pipe)) > 0) Output.append(Buffer, Count);
+        pclose(Pipe);
+    }
+    return Output;
+}
+
+const std::string Nobody = "setpriv --reuid=65534 --regid=65534 --clear-groups";
+
+std::string RunChildTest(const std::string &Filter, const std::string &Prefix) {
+    return CommandOutput(Prefix + " " + SelfExecutable() + " --gtest_also_run_disabled_tests --gtest_filter=" + Filter +
+                         " 2>&1");
 }

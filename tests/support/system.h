@@ -34,3 +34,13 @@ class ScopedEnv {
 
 // The absolute path of the running test program ("" when it cannot be read).
 std::string SelfExecutable();
+
+// Runs a shell command and answers what it wrote to its standard output.
+std::string CommandOutput(const std::string &Command);
+
+// The prefix that runs a command as the unprivileged user 65534.
+extern const std::string Nobody;
+
+// Runs one (disabled) test of this program in a child process, behind Prefix
+// (environment assignments, Nobody), and answers everything it printed.
+std::string RunChildTest(const std::string &Filter, const std::string &Prefix = "");

@@ -325,4 +325,62 @@ TEST_F(WorkflowTest, TaskOutlivesItsWorkflowsTypeList) {
     EXPECT_EQ(TestTaskStarts(), (std::vector<std::string>{"a"}));
 }
 
+TEST_F(WorkflowTest, TaskRecordsKeepParentLinksAcrossRemovals) {
+    Workflow *Flow = nullptr;
+    Workflow_Create(&Flow);
+    Workflow_SetUseDefaultTaskTypes(Flow, FALSE);
+    Workflow_RegisterTaskHandler(Flow, &TestTask_INTERFACE);
+    const char Text[] = "{\"t\": {\"type\": \"Test\", \"outcome\": \"hold\"}}";
+    ASSERT_TRUE(Workflow_LoadBuffer(Flow, Text, (int32)sizeof(Text) - 1));
+    // a -> (b -> c, d), e; f names a parent that is not in the list.
+    Task *A = nullptr, *B = nullptr, *C = nullptr, *D = nullptr, *E = nullptr, *F = nullptr, *Stray = nullptr;
+    ASSERT_TRUE(Workflow_CreateTask(Flow, "t", nullptr, nullptr, &A));
+    ASSERT_TRUE(Workflow_CreateTask(Flow, "t", nullptr, A, &B));
+    ASSERT_TRUE(Workflow_CreateTask(Flow, "t", nullptr, B, &C));
+    ASSERT_TRUE(Workflow_CreateTask(Flow, "t", nullptr, A, &D));
+    ASSERT_TRUE(Workflow_CreateTask(Flow, "t", nullptr, nullptr, &E));
+    Task_Create(&Stray);
+    ASSERT_TRUE(Workflow_CreateTask(Flow, "t", nullptr, Stray, &F));
+    auto Children = [&](Task *Parent) {
+        int32 Count = -1;
+        Workflow_GetChildTaskCount(Flow, Parent, &Count);
+        return Count;
+    };
+    auto ParentOf = [&](Task *Child) {
+        Task *Parent = nullptr;
+        Workflow_GetParentTaskHandle(Flow, Child, &Parent);
+        return Parent;
+    };
+    EXPECT_EQ(Children(A), 2);
+    EXPECT_EQ(Children(B), 1);
+    EXPECT_EQ(ParentOf(F), nullptr);
+    Task *Root = nullptr;
+    EXPECT_TRUE(Workflow_GetRootTaskHandle(Flow, C, &Root));
+    EXPECT_EQ(Root, A);
+
+    // A subtree goes with its root; the rest keeps its links.
+    ASSERT_TRUE(Workflow_ClearTasksByHandle(Flow, B));
+    int32 Count = 0;
+    Workflow_GetTaskCount(Flow, &Count);
+    EXPECT_EQ(Count, 4);
+    EXPECT_EQ(Children(A), 1);
+    EXPECT_EQ(ParentOf(D), A);
+    // A new child of a parent that lost one is linked and removed alike.
+    Task *G = nullptr;
+    ASSERT_TRUE(Workflow_CreateTask(Flow, "t", nullptr, A, &G));
+    EXPECT_EQ(Children(A), 2);
+    ASSERT_TRUE(Workflow_ClearTasksByHandle(Flow, D));
+    EXPECT_EQ(ParentOf(G), A);
+    EXPECT_FALSE(Workflow_ClearTasksByHandle(Flow, D));
+    // Clearing from the first record removes parents before their children:
+    // no child may keep a link to a freed record (ASan checks this run).
+    Task *H = nullptr;
+    ASSERT_TRUE(Workflow_CreateTask(Flow, "t", nullptr, G, &H));
+    ASSERT_TRUE(Workflow_ClearTasks(Flow));
+    Workflow_GetTaskCount(Flow, &Count);
+    EXPECT_EQ(Count, 0);
+    Task_Release(&Stray);
+    Workflow_Release(&Flow);
+}
+
 } // namespace

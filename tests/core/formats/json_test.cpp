@@ -657,6 +657,47 @@ TEST_F(JsonTest, WriterEscapesAsThePrintEngineDoes) {
     }
 }
 
+// Short texts are looked at sixteen bytes at a time, past their end where
+// that stays in the page: a special byte at any place of any short length is
+// found, and bytes after the text never are.
+TEST_F(JsonTest, WriterFindsSpecialBytesAtEveryPlaceOfShortTexts) {
+    for (const char Special : {'"', '\\', '\x01', '\x7f', '\xC3'}) {
+        for (int32 Length = 1; Length <= 33; Length++) {
+            for (int32 At = -1; At < Length; At++) {
+                std::string Text((size_t)Length, 'k');
+                if (At >= 0) Text[(size_t)At] = Special;
+                const int32 Escaped = String_GetPrintLength("%js", Text.c_str());
+                std::string Expected((size_t)Escaped + 1, '\0');
+                String_Print(Expected.data(), Escaped + 1, "%js", Text.c_str());
+                Expected.resize((size_t)Escaped);
+                Doc D;
+                Dictionary_AddString(D.Dict, Text.c_str(), "\"", nullptr);
+                EXPECT_EQ(D.Save(), "\"" + Expected + "\":\"\\\"\"") << Length << " " << At;
+            }
+        }
+    }
+}
+
+// Escaped texts written straight into the staging buffer hand it on when
+// their longest form might not fit: many of them make one whole document.
+TEST_F(JsonTest, ManyEscapedTextsCrossTheStagingBuffer) {
+    for (const std::string &Text : {std::string("q\"\x01\xC3\xA9"), std::string(600, '\n')}) {
+        const int32 Escaped = String_GetPrintLength("%js", Text.c_str());
+        std::string Form((size_t)Escaped + 1, '\0');
+        String_Print(Form.data(), Escaped + 1, "%js", Text.c_str());
+        Form.resize((size_t)Escaped);
+        Doc D;
+        Dictionary *List = nullptr;
+        Dictionary_AddList(D.Dict, nullptr, &List, nullptr);
+        std::string Expected = "[";
+        for (int32 Index = 0; Index < 700; Index++) {
+            Dictionary_AddString(List, nullptr, Text.c_str(), nullptr);
+            Expected += (Index ? ",\"" : "\"") + Form + "\"";
+        }
+        EXPECT_EQ(D.Save(), Expected + "]");
+    }
+}
+
 TEST_F(JsonTest, SavesFailWithoutItemsOrOnShortWrites) {
     Doc D;
     int32 Result = -1;

@@ -14,81 +14,15 @@
 #include "core/formats/json.h"
 #include "core/memory_stream.h"
 #include "core/string_print.h"
+#include "tests/support/dictionary_canon.h"
+#include "tests/support/log_capture.h"
 #include "tests/support/python.h"
 
 namespace jsontest {
 
-inline std::string Hex(const char *Bytes, size_t Length) {
-    static const char Digits[] = "0123456789abcdef";
-    std::string Out;
-    for (size_t i = 0; i < Length; i++) {
-        const uint8 Byte = (uint8)Bytes[i];
-        Out += Digits[Byte >> 4];
-        Out += Digits[Byte & 15];
-    }
-    return Out;
-}
+inline std::string Hex(const char *Bytes, size_t Length) { return ToHex(std::string(Bytes, Length)); }
 
-// Canonical text of one item: S<hex> strings, N<text> numbers, T, F, Z,
-// [a,b,] lists and {K<hex>=value,} objects; the Python side writes the same.
-inline void Canon(Dictionary *Container, DictionaryItem *Item, std::string &Out) {
-    int32 Type = 0;
-    Dictionary_ItemGetType(Container, Item, &Type);
-    const char *Text = nullptr;
-    int32 Length = 0;
-    switch (Type) {
-        case DICTIONARY_TYPE_STRING:
-            Dictionary_ItemGetBufferPtr(Container, Item, &Text, &Length);
-            Out += "S" + Hex(Text, Text ? (size_t)Length : 0);
-            break;
-        case DICTIONARY_TYPE_FLOAT64:
-        case DICTIONARY_TYPE_INT64:
-            Dictionary_ItemGetBufferPtr(Container, Item, &Text, &Length);
-            Out += "N" + std::string(Text ? Text : "", Text ? (size_t)Length : 0);
-            break;
-        case DICTIONARY_TYPE_BOOLEAN: {
-            uint32 Flag = 0;
-            Dictionary_ItemGetBoolean(Container, Item, &Flag);
-            Out += Flag ? "T" : "F";
-            break;
-        }
-        case DICTIONARY_TYPE_NULL: Out += "Z"; break;
-        case DICTIONARY_TYPE_LIST:
-        case DICTIONARY_TYPE_DICTIONARY: {
-            const bool IsList = Type == DICTIONARY_TYPE_LIST;
-            Out += IsList ? "[" : "{";
-            Dictionary *Child = nullptr;
-            Dictionary_ItemGetDictionaryHandle(Container, Item, &Child);
-            DictionaryItem *Member = nullptr;
-            for (int32 Have = Dictionary_ItemGetFirst(Child, &Member); Have;
-                 Have = Dictionary_ItemGetNext(Child, Member, &Member)) {
-                if (!IsList) {
-                    const char *Key = nullptr;
-                    Dictionary_ItemGetKeyPtr(Child, Member, &Key);
-                    Out += "K" + Hex(Key ? Key : "", Key ? strlen(Key) : 0) + "=";
-                }
-                Canon(Child, Member, Out);
-                Out += ",";
-            }
-            Out += IsList ? "]" : "}";
-            break;
-        }
-        default: Out += "?"; break;
-    }
-}
-
-// Canonical text of every item of a root, separated by "|".
-inline std::string CanonRoot(Dictionary *Root) {
-    std::string Out;
-    DictionaryItem *Item = nullptr;
-    for (int32 Have = Dictionary_ItemGetFirst(Root, &Item); Have; Have = Dictionary_ItemGetNext(Root, Item, &Item)) {
-        if (!Out.empty()) Out += "|";
-        Canon(Root, Item, Out);
-    }
-    return Out;
-}
-
-// The Python side of Canon, for documents read with parse_float and
+// The Python side of CanonText (numbers as their text), for documents read with parse_float and
 // parse_int keeping the number text and object_pairs_hook keeping order.
 inline const char *PythonCanon = R"PY(
 import json
@@ -112,7 +46,7 @@ def strict(text):
 // Log lines printed by one object.
 class Capture {
   public:
-    explicit Capture(JSON *Json) { JSON_SetPrintCallback(Json, this, Print); }
+    explicit Capture(JSON *Json) { JSON_SetPrintCallback(Json, &Lines, CapturePrintLine); }
     std::vector<std::string> Lines;
     std::string All() const {
         std::string Out;
@@ -120,17 +54,6 @@ class Capture {
         return Out;
     }
     bool Contains(const std::string &Text) const { return All().find(Text) != std::string::npos; }
-
-  private:
-    static int32 Print(void *User, const char *Format, ...) {
-        char Buffer[8192];
-        va_list Arguments;
-        va_start(Arguments, Format);
-        String_VPrint(Buffer, (int32)sizeof(Buffer), Format, Arguments);
-        va_end(Arguments);
-        static_cast<Capture *>(User)->Lines.emplace_back(Buffer);
-        return 1;
-    }
 };
 
 // A JSON object with its own Dictionary.
@@ -158,7 +81,7 @@ class Doc {
         JSON_GetLastError(Json, &Code);
         return Code;
     }
-    std::string Canon() const { return CanonRoot(Dict); }
+    std::string Canon() const { return CanonText(Dict); }
     // The writer's output (empty when the save fails).
     std::string Save(int32 *Result = nullptr) {
         int32 Size = 0;

@@ -18,6 +18,8 @@
 #include "core/command_line.h"
 #include "core/string_print.h"
 #include "tests/core/dictionary_render.h"
+#include "tests/support/log_capture.h"
+#include "tests/support/dictionary_canon.h"
 #include "tests/support/python.h"
 #include "tests/support/runtime.h"
 #include "tests/support/system.h"
@@ -38,73 +40,21 @@ void WriteAll(const std::string &Path, const std::string &Text) {
     Output << Text;
 }
 
-std::string Hex(const char *Bytes, size_t Length) {
-    static const char Digits[] = "0123456789abcdef";
-    std::string Out;
-    for (size_t i = 0; i < Length; i++) {
-        Out += Digits[(uint8)Bytes[i] >> 4];
-        Out += Digits[(uint8)Bytes[i] & 15];
+// Canonical numbers: I<decimal> integers, R<bits of the double in hex>
+// reals; the Python side writes the same.
+std::string PlistNumber(Dictionary *Container, DictionaryItem *Item, int32 Type) {
+    if (Type == DICTIONARY_TYPE_INT64) {
+        int64 Value = 0;
+        Dictionary_ItemGetInt64(Container, Item, &Value);
+        return "I" + std::to_string(Value);
     }
-    return Out;
-}
-
-// Canonical text: S<hex> string, I<decimal>, R<bits of the double in hex>,
-// T, F, [a,b,], {K<hex>=value,}; the Python side writes the same.
-void Canon(Dictionary *Container, DictionaryItem *Item, std::string &Out) {
-    int32 Type = 0;
-    Dictionary_ItemGetType(Container, Item, &Type);
-    switch (Type) {
-        case DICTIONARY_TYPE_STRING: {
-            const char *Text = nullptr;
-            int32 Length = 0;
-            Dictionary_ItemGetBufferPtr(Container, Item, &Text, &Length);
-            Out += "S" + Hex(Text ? Text : "", Text ? (size_t)Length : 0);
-            break;
-        }
-        case DICTIONARY_TYPE_INT64: {
-            int64 Value = 0;
-            Dictionary_ItemGetInt64(Container, Item, &Value);
-            Out += "I" + std::to_string(Value);
-            break;
-        }
-        case DICTIONARY_TYPE_FLOAT64: {
-            float64 Value = 0;
-            Dictionary_ItemGetFloat64(Container, Item, &Value);
-            uint64 Bits = 0;
-            memcpy(&Bits, &Value, sizeof(Bits));
-            char Text[24];
-            String_Print(Text, (int32)sizeof(Text), "R%016llx", (unsigned long long)Bits);
-            Out += Text;
-            break;
-        }
-        case DICTIONARY_TYPE_BOOLEAN: {
-            uint32 Flag = 0;
-            Dictionary_ItemGetBoolean(Container, Item, &Flag);
-            Out += Flag ? "T" : "F";
-            break;
-        }
-        case DICTIONARY_TYPE_LIST:
-        case DICTIONARY_TYPE_DICTIONARY: {
-            const bool IsList = Type == DICTIONARY_TYPE_LIST;
-            Out += IsList ? "[" : "{";
-            Dictionary *Child = nullptr;
-            Dictionary_ItemGetDictionaryHandle(Container, Item, &Child);
-            DictionaryItem *Member = nullptr;
-            for (int32 Have = Dictionary_ItemGetFirst(Child, &Member); Have;
-                 Have = Dictionary_ItemGetNext(Child, Member, &Member)) {
-                if (!IsList) {
-                    const char *Key = nullptr;
-                    Dictionary_ItemGetKeyPtr(Child, Member, &Key);
-                    Out += "K" + Hex(Key ? Key : "", Key ? strlen(Key) : 0) + "=";
-                }
-                Canon(Child, Member, Out);
-                Out += ",";
-            }
-            Out += IsList ? "]" : "}";
-            break;
-        }
-        default: Out += "?"; break;
-    }
+    float64 Value = 0;
+    Dictionary_ItemGetFloat64(Container, Item, &Value);
+    uint64 Bits = 0;
+    memcpy(&Bits, &Value, sizeof(Bits));
+    char Text[24];
+    String_Print(Text, (int32)sizeof(Text), "R%016llx", (unsigned long long)Bits);
+    return Text;
 }
 
 const char *PythonCanon = R"PY(
@@ -172,7 +122,7 @@ class Doc {
         Plist_Create(&List);
         Dictionary_Create(&Dict);
         Plist_SetDictionaryHandle(List, Dict);
-        Plist_SetPrintCallback(List, this, Print);
+        Plist_SetPrintCallback(List, &Lines, CapturePrintLine);
     }
     ~Doc() {
         Plist_Release(&List);
@@ -181,16 +131,7 @@ class Doc {
     Doc(const Doc &) = delete;
     Doc &operator=(const Doc &) = delete;
 
-    std::string Canon() const {
-        std::string Out;
-        DictionaryItem *Item = nullptr;
-        for (int32 Have = Dictionary_ItemGetFirst(Dict, &Item); Have;
-             Have = Dictionary_ItemGetNext(Dict, Item, &Item)) {
-            if (!Out.empty()) Out += "|";
-            ::Canon(Dict, Item, Out);
-        }
-        return Out;
-    }
+    std::string Canon() const { return CanonText(Dict, PlistNumber); }
     bool Logged(const std::string &Text) const {
         for (const std::string &Line : Lines)
             if (Line.find(Text) != std::string::npos) return true;
@@ -200,17 +141,6 @@ class Doc {
     Plist *List = nullptr;
     Dictionary *Dict = nullptr;
     std::vector<std::string> Lines;
-
-  private:
-    static int32 Print(void *User, const char *Format, ...) {
-        char Buffer[4096];
-        va_list Arguments;
-        va_start(Arguments, Format);
-        String_VPrint(Buffer, (int32)sizeof(Buffer), Format, Arguments);
-        va_end(Arguments);
-        static_cast<Doc *>(User)->Lines.emplace_back(Buffer);
-        return 1;
-    }
 };
 
 const char *Header =

@@ -15,7 +15,7 @@
 
 #include "core/formats/json.h"
 #include "core/formats/xml.h"
-#include "tests/core/formats/json_test_util.h"
+#include "tests/support/dictionary_canon.h"
 #include "tests/support/python.h"
 #include "tests/support/runtime.h"
 
@@ -120,8 +120,8 @@ std::string KeyedCanon(Dictionary *Root) {
         if (!Out.empty()) Out += "|";
         const char *Key = nullptr;
         Dictionary_ItemGetKeyPtr(Root, Item, &Key);
-        Out += "K" + jsontest::Hex(Key ? Key : "", Key ? strlen(Key) : 0) + "=";
-        jsontest::Canon(Root, Item, Out);
+        Out += "K" + ToHex(Key ? Key : "") + "=";
+        CanonAppend(Root, Item, Out, CanonNumberText);
     }
     return Out;
 }

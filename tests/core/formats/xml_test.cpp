@@ -18,6 +18,7 @@
 #include "core/memory_stream.h"
 #include "core/string_print.h"
 #include "tests/core/dictionary_render.h"
+#include "tests/support/log_capture.h"
 #include "tests/support/runtime.h"
 #include "tests/support/system.h"
 
@@ -32,7 +33,7 @@ class Doc {
         XML_Create(&Xml);
         Dictionary_Create(&Dict);
         XML_SetDictionaryHandle(Xml, Dict);
-        XML_SetPrintCallback(Xml, this, Print);
+        XML_SetPrintCallback(Xml, &Lines, CapturePrintLine);
     }
     ~Doc() {
         XML_Release(&Xml);
@@ -67,17 +68,6 @@ class Doc {
     XML *Xml = nullptr;
     Dictionary *Dict = nullptr;
     std::vector<std::string> Lines;
-
-  private:
-    static int32 Print(void *User, const char *Format, ...) {
-        char Buffer[4096];
-        va_list Arguments;
-        va_start(Arguments, Format);
-        String_VPrint(Buffer, (int32)sizeof(Buffer), Format, Arguments);
-        va_end(Arguments);
-        static_cast<Doc *>(User)->Lines.emplace_back(Buffer);
-        return 1;
-    }
 };
 
 std::string Repeat(const std::string &Text, int32 Count) {

@@ -12,74 +12,24 @@
 #include "core/dictionary.h"
 #include "core/formats/yaml.h"
 #include "core/memory_stream.h"
+#include "tests/support/dictionary_canon.h"
 #include "tests/support/python.h"
 
 namespace yamltest {
 
-// Canonical text of one item: S<hex> strings, N<text> numbers (or N%.17g of
-// the value with Numeric), T, F, Z, [a,b,] lists and {K<hex>=value,} maps.
-inline void Canon(Dictionary *Container, DictionaryItem *Item, std::string &Out, bool Numeric) {
-    int32 Type = 0;
-    Dictionary_ItemGetType(Container, Item, &Type);
-    const char *Text = nullptr;
-    int32 Length = 0;
-    switch (Type) {
-        case DICTIONARY_TYPE_STRING:
-            Dictionary_ItemGetBufferPtr(Container, Item, &Text, &Length);
-            Out += "S" + ToHex(std::string(Text ? Text : "", Text ? (size_t)Length : 0));
-            break;
-        case DICTIONARY_TYPE_FLOAT64:
-        case DICTIONARY_TYPE_INT64: {
-            Dictionary_ItemGetBufferPtr(Container, Item, &Text, &Length);
-            std::string Number(Text ? Text : "", Text ? (size_t)Length : 0);
-            if (Numeric) {
-                char Printed[64];
-                snprintf(Printed, sizeof(Printed), "%.17g", strtod(Number.c_str(), nullptr));
-                Number = Printed;
-            }
-            Out += "N" + Number;
-            break;
-        }
-        case DICTIONARY_TYPE_BOOLEAN: {
-            uint32 Flag = 0;
-            Dictionary_ItemGetBoolean(Container, Item, &Flag);
-            Out += Flag ? "T" : "F";
-            break;
-        }
-        case DICTIONARY_TYPE_NULL: Out += "Z"; break;
-        case DICTIONARY_TYPE_LIST:
-        case DICTIONARY_TYPE_DICTIONARY: {
-            const bool IsList = Type == DICTIONARY_TYPE_LIST;
-            Out += IsList ? "[" : "{";
-            Dictionary *Child = nullptr;
-            Dictionary_ItemGetDictionaryHandle(Container, Item, &Child);
-            DictionaryItem *Member = nullptr;
-            for (int32 Have = Dictionary_ItemGetFirst(Child, &Member); Have;
-                 Have = Dictionary_ItemGetNext(Child, Member, &Member)) {
-                if (!IsList) {
-                    const char *Key = nullptr;
-                    Dictionary_ItemGetKeyPtr(Child, Member, &Key);
-                    Out += "K" + ToHex(Key ? Key : "") + "=";
-                }
-                Canon(Child, Member, Out, Numeric);
-                Out += ",";
-            }
-            Out += IsList ? "]" : "}";
-            break;
-        }
-        default: Out += "?"; break;
-    }
-}
-
-// Canonical text of every item of a root, separated by "|".
+// Canonical text of a root: numbers as their text, or with Numeric as
+// N%.17g of their value (PyYAML's numbers go through float).
 inline std::string Canon(Dictionary *Root, bool Numeric = false) {
-    std::string Out;
-    DictionaryItem *Item = nullptr;
-    for (int32 Have = Dictionary_ItemGetFirst(Root, &Item); Have; Have = Dictionary_ItemGetNext(Root, Item, &Item)) {
-        if (!Out.empty()) Out += "|";
-        Canon(Root, Item, Out, Numeric);
-    }
-    return Out;
+    if (!Numeric) return CanonText(Root);
+    return CanonText(Root, [](Dictionary *Container, DictionaryItem *Item, int32) {
+        const char *Text = nullptr;
+        int32 Length = 0;
+        Dictionary_ItemGetBufferPtr(Container, Item, &Text, &Length);
+        const std::string Number(Text ? Text : "", Text ? (size_t)Length : 0);
+        char Printed[64];
+        snprintf(Printed, sizeof(Printed), "%.17g", strtod(Number.c_str(), nullptr));
+        return "N" + std::string(Printed);
+    });
 }
 
 // The same canonical text from Python values (PyYAML's result).

@@ -29,15 +29,6 @@
 
 namespace {
 
-std::string Slurp(FILE *Pipe) {
-    std::string Output;
-    char Buffer[4096];
-    size_t Count;
-    while ((Count = fread(Buffer, 1, sizeof(Buffer), Pipe)) > 0) Output.append(Buffer, Count);
-    pclose(Pipe);
-    return Output;
-}
-
 void WriteFile(const std::string &Path, const std::string &Content) {
     FILE *Output = fopen(Path.c_str(), "wb");
     ASSERT_NE(Output, nullptr) << Path;
@@ -204,7 +195,7 @@ TEST_F(PlatformCopyTest, OneOfSeveralProcessesCopyingToOneTargetWins) {
                    " --gtest_also_run_disabled_tests --gtest_filter=PlatformCopyChild.DISABLED_Copy > out" +
                    std::to_string(i) + " 2>&1 & ";
     Command += "wait; grep -h 'copied=' out*";
-    std::string Output = Slurp(popen(Command.c_str(), "r"));
+    std::string Output = CommandOutput(Command);
     size_t Winners = 0, Losers = 0, Winner = 0;
     for (int i = 0; i < 8; i++) {
         if (Output.find("s" + std::to_string(i) + " copied=1 ") != std::string::npos) Winners++, Winner = (size_t)i;
@@ -233,11 +224,8 @@ TEST_F(PlatformCopyTest, CopiesAsAnUnprivilegedUser) {
     chmod((Temp / "public").c_str(), 0644);
     ASSERT_EQ(chmod(Shm.c_str(), 0777), 0);
     auto AsNobody = [](const std::string &Source, const std::string &Target) {
-        return Slurp(popen(("PLATFORM_COPY_SOURCE='" + Source + "' PLATFORM_COPY_TARGET='" + Target +
-                            "' setpriv --reuid=65534 --regid=65534 --clear-groups " + SelfExecutable() +
-                            " --gtest_also_run_disabled_tests --gtest_filter=PlatformCopyChild.DISABLED_Copy 2>&1")
-                               .c_str(),
-                           "r"));
+        return RunChildTest("PlatformCopyChild.DISABLED_Copy",
+                            "PLATFORM_COPY_SOURCE='" + Source + "' PLATFORM_COPY_TARGET='" + Target + "' " + Nobody);
     };
     EXPECT_NE(AsNobody(Temp / "secret", Shm + "/a").find("copied=0 error=100013"), std::string::npos);
     EXPECT_NE(AsNobody(Temp / "public", Temp / "b").find("copied=0 error=100013"), std::string::npos);

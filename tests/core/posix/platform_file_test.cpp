@@ -120,15 +120,6 @@ TEST(PlatformFile, StatExistsAndCreateDirectory) {
 
 namespace {
 
-std::string Slurp(FILE *Pipe) {
-    std::string Output;
-    char Buffer[4096];
-    size_t Count;
-    while ((Count = fread(Buffer, 1, sizeof(Buffer), Pipe)) > 0) Output.append(Buffer, Count);
-    pclose(Pipe);
-    return Output;
-}
-
 void Touch(const std::string &Path, const char *Text = "x") {
     FILE *Output = fopen(Path.c_str(), "w");
     fputs(Text, Output);
@@ -165,11 +156,7 @@ TEST_F(PlatformFileTest, AccessTestsAndTheNearestExistingDirectory) {
     if (getuid() != 0) GTEST_SKIP() << "dropping privileges needs root";
     ASSERT_EQ(chmod(Temp.Path.c_str(), 0755), 0);
     ASSERT_EQ(chmod((Temp / "file").c_str(), 0644), 0);
-    std::string Output = Slurp(popen(("PLATFORM_TEST_DIR='" + Temp.Path +
-                                      "' setpriv --reuid=65534 --regid=65534 --clear-groups " + SelfExecutable() +
-                                      " --gtest_also_run_disabled_tests --gtest_filter=PlatformFileChild.DISABLED_Access 2>&1")
-                                         .c_str(),
-                                     "r"));
+    std::string Output = RunChildTest("PlatformFileChild.DISABLED_Access", "PLATFORM_TEST_DIR='" + Temp.Path + "' " + Nobody);
     // Readable, not writable; the folder neither takes new files.
     EXPECT_NE(Output.find("read=1 write=0 nearest=0 error=100013"), std::string::npos) << Output;
 }
@@ -300,7 +287,7 @@ TEST_F(PlatformFileTest, TheImmutableFlagIsClearedWhenSet) {
     EXPECT_EQ(Attributes & 0x1, 0x1u); // read-only while immutable
     EXPECT_NE(unlink(Path.c_str()), 0);
     EXPECT_EQ(Platform_EnsurePathMutable(Path.c_str()), 1);
-    EXPECT_EQ(Slurp(popen(("lsattr -d '" + Path + "'").c_str(), "r")).substr(0, 20).find('i'), std::string::npos);
+    EXPECT_EQ(CommandOutput("lsattr -d '" + Path + "'").substr(0, 20).find('i'), std::string::npos);
     EXPECT_EQ(Platform_DeleteFile(nullptr, Path.c_str()), 1);
 }
 

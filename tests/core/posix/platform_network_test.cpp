@@ -24,16 +24,6 @@
 
 namespace {
 
-std::string Command(const std::string &Line) {
-    std::string Output;
-    if (FILE *Pipe = popen((Line + " 2>&1").c_str(), "r")) {
-        char Chunk[4096];
-        for (size_t Count; (Count = fread(Chunk, 1, sizeof(Chunk), Pipe)) > 0;) Output.append(Chunk, Count);
-        pclose(Pipe);
-    }
-    return Output;
-}
-
 std::string Adapters() {
     std::string Text;
     PlatformAdapter Adapter;
@@ -143,8 +133,9 @@ TEST_F(NetworkTest, DISABLED_PrintAdapters) { printf("ADAPTERS\n%sEND\n", Adapte
 TEST_F(NetworkTest, GatewayComesFromTheDefaultRouteInANamespace) {
     const std::string Setup = "ip link add v0 type veth peer name v1 && ip addr add 10.1.2.3/16 dev v0 && "
                               "ip link set v1 up && ip link set v0 up && ip route add default via 10.1.0.1 dev v0";
-    const std::string Output = Command("unshare -n sh -c '" + Setup + " && exec " + SelfExecutable() +
-                                       " --gtest_also_run_disabled_tests --gtest_filter=*DISABLED_PrintAdapters'");
+    const std::string Output =
+        CommandOutput("unshare -n sh -c '" + Setup + " && exec " + SelfExecutable() +
+                      " --gtest_also_run_disabled_tests --gtest_filter=*DISABLED_PrintAdapters' 2>&1");
     if (Output.find("ADAPTERS") == std::string::npos)
         GTEST_SKIP() << "network namespaces or veth links are not allowed here: " << Output;
     // The broadcast 10.1.255.255 would give "10.1.1" if guessed; the route says 10.1.0.1.

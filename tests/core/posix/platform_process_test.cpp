@@ -21,7 +21,7 @@
 #include <vector>
 
 #include "core/posix/platform.h"
-#include "core/posix/platform_standin.h"
+#include "core/posix/platform_stand_in.h"
 #include "core/time.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/python.h"
@@ -260,6 +260,42 @@ TEST_F(PlatformProcessTest, QueriesAgreeWithProcAndPs) {
     int32 None = 7;
     EXPECT_FALSE(Platform_FindWindow(nullptr, nullptr, 0, &None));
     EXPECT_EQ(None, 0);
+}
+
+TEST_F(PlatformProcessTest, QueriesReadTheProcTreeOfTheStandInSeam) {
+    // A made-up tree: one process "x) y" (id 4242, parent 77) whose program
+    // was replaced, so the kernel's link carries " (deleted)".
+    const std::string Proc = Folder / "proc";
+    ASSERT_EQ(system(("mkdir -p '" + Proc + "/4242' '" + Proc + "/self'").c_str()), 0);
+    std::ofstream(Proc + "/4242/stat") << "4242 (x) y) S 77 4242 4242 0 -1 4194560\n";
+    std::ofstream(Proc + "/4242/comm") << "x) y\n";
+    ASSERT_EQ(symlink("/opt/made-up/x) y (deleted)", (Proc + "/4242/exe").c_str()), 0);
+    PlatformStandIn_Set("PROC_ROOT", Proc.c_str());
+    PlatformProcessEntry Entry;
+    const bool Filled = Platform_ProcessFindFill(4242, &Entry);
+    const std::string Name = Entry.Name, Path = Entry.Path;
+    const int32 EntryParent = Entry.ParentProcessId;
+    int32 Found = 0;
+    const bool Matched = Platform_FindProcess("/opt/made-up/*", &Found);
+    const int32 Parent = Platform_GetParentProcessId(4242);
+    int32 Count = 0;
+    PlatformProcessFind *Find = nullptr;
+    if (Platform_ProcessFindFirst(&Entry, &Find)) {
+        do Count++;
+        while (Platform_ProcessFindNext(Find, &Entry));
+        Platform_ProcessFindClose(&Find);
+    }
+    PlatformStandIn_Set("PROC_ROOT", nullptr);
+    ASSERT_TRUE(Filled);
+    EXPECT_EQ(Name, "x) y");
+    EXPECT_EQ(Path, "/opt/made-up/x) y");
+    EXPECT_EQ(EntryParent, 77);
+    EXPECT_TRUE(Matched);
+    EXPECT_EQ(Found, 4242);
+    EXPECT_EQ(Parent, 77);
+    EXPECT_EQ(Count, 1) << "only the made-up process is listed";
+    ASSERT_TRUE(Platform_ProcessFindFill(4242, &Entry) == FALSE || Entry.ParentProcessId != 77)
+        << "the real /proc is read again once the stand-in is cleared";
 }
 
 TEST_F(PlatformProcessTest, DeletedRecordsLeaveNoZombie) {

@@ -32,21 +32,6 @@
 
 namespace {
 
-// Runs one (disabled) test of this program as the unprivileged user 65534 and
-// returns everything it printed.
-std::string RunTestAsNobody(const std::string &Filter) {
-    std::string Command = "setpriv --reuid=65534 --regid=65534 --clear-groups " + SelfExecutable() +
-                          " --gtest_also_run_disabled_tests --gtest_filter=" + Filter + " 2>&1";
-    std::string Output;
-    if (FILE *Pipe = popen(Command.c_str(), "r")) {
-        char Buffer[4096];
-        size_t Count;
-        while ((Count = fread(Buffer, 1, sizeof(Buffer), Pipe)) > 0) Output.append(Buffer, Count);
-        pclose(Pipe);
-    }
-    return Output;
-}
-
 double MonotonicMS() {
     timespec Now;
     clock_gettime(CLOCK_MONOTONIC, &Now);
@@ -418,7 +403,7 @@ TEST(PlatformProcess, IsElevatedAsRootAndAsNobody) {
     EXPECT_EQ(Elevated, (getuid() == 0 || geteuid() == 0) ? 1 : 0);
     if (getuid() != 0) GTEST_SKIP() << "dropping privileges needs root";
     EXPECT_EQ(Elevated, 1);
-    std::string Output = RunTestAsNobody("PlatformChild.DISABLED_ReportElevation");
+    std::string Output = RunChildTest("PlatformChild.DISABLED_ReportElevation", Nobody);
     EXPECT_NE(Output.find("elevated=0 uid=65534"), std::string::npos) << Output;
 }
 

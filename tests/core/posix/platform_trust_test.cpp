@@ -1,6 +1,7 @@
 // Trust decisions on certificates openssl makes in the test: an anchor is
 // trusted (expired or not), an unrelated self-signed certificate is not, a
-// denied thumbprint is reported; the system bundle is read as Python reads it.
+// denied thumbprint is reported; the system bundle is read as Python reads it;
+// the anchor file is steered through the stand-in seam.
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -97,6 +98,26 @@ TEST_F(TrustTest, AnchorsAreTrustedOthersAreNot) {
     }
     EXPECT_FALSE(PlatformTrust_IsCertificate(Der + "x"));
     EXPECT_FALSE(Platform_AuthenticateCertificate(nullptr, 0, 0, &Denied));
+}
+
+// A child process gets its anchors through the environment; the setter wins,
+// and the anchors follow the steered file when it changes.
+TEST_F(TrustTest, AnchorFileFromTheEnvironment) {
+    Make("one", 30);
+    Make("two", 30);
+    std::ofstream(Temp / "one-anchors.pem") << Read("one.pem");
+    std::ofstream(Temp / "two-anchors.pem") << Read("two.pem");
+    int32 Denied = -1;
+    ScopedEnv Steered("VELMARSH_TRUST_ANCHORS", (Temp / "one-anchors.pem").c_str());
+    EXPECT_TRUE(Trusted("one", &Denied));
+    EXPECT_FALSE(Trusted("two", &Denied));
+    Platform_SetCertificateTrust((Temp / "two-anchors.pem").c_str(), nullptr);
+    EXPECT_FALSE(Trusted("one", &Denied));
+    EXPECT_TRUE(Trusted("two", &Denied));
+    Platform_SetCertificateTrust(nullptr, nullptr);
+    EXPECT_TRUE(Trusted("one", &Denied));
+    setenv("VELMARSH_TRUST_ANCHORS", (Temp / "two-anchors.pem").c_str(), 1);
+    EXPECT_TRUE(Trusted("two", &Denied)) << "read again from the newly steered file";
 }
 
 TEST_F(TrustTest, SystemBundleReadsAsPythonReadsIt) {

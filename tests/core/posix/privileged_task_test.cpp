@@ -14,7 +14,7 @@
 #include <string>
 
 #include "core/posix/platform_process.h"
-#include "core/posix/platform_standin.h"
+#include "core/posix/platform_stand_in.h"
 #include "tests/support/python.h"
 #include "tests/support/runtime.h"
 #include "tests/support/system.h"

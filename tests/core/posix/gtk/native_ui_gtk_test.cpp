@@ -26,21 +26,13 @@
 #include "core/progress_window.h"
 #include "core/time.h"
 #include "tests/support/runtime.h"
+#include "tests/support/system.h"
 
 namespace {
 
 const std::string Logs = std::string(RUNTIME_BINARY_DIR) + "/test-logs/native-ui-gtk/";
 
-std::string Shell(const std::string &Command) {
-    std::string Output;
-    if (FILE *Pipe = popen((Command + " 2>&1").c_str(), "r")) {
-        char Buffer[4096];
-        size_t Count;
-        while ((Count = fread(Buffer, 1, sizeof(Buffer), Pipe)) > 0) Output.append(Buffer, Count);
-        pclose(Pipe);
-    }
-    return Output;
-}
+std::string Shell(const std::string &Command) { return CommandOutput(Command + " 2>&1"); }
 
 bool Have(const char *Tool) { return system((std::string("command -v ") + Tool + " >/dev/null").c_str()) == 0; }
 

@@ -1,11 +1,12 @@
-// Stand-ins for desktop services: see platform_standin.h. The settings are
-// plain words written by the start-up code or a test before any launch reads
-// them; a mutex keeps a reader from seeing half of a path.
-#include "core/posix/platform_standin.h"
+// The desktop services of the stand-in seam (see platform_stand_in.h). The
+// paths and ids live in the seam's keyed table, so a child process reaches
+// them through the same environment variables as every other stand-in.
+#include "core/posix/platform_stand_in.h"
 
 #include <errno.h>
 #include <pwd.h>
 #include <sys/wait.h>
+#include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
 #include <unistd.h>
@@ -14,16 +15,13 @@
 #include <mutex>
 #include <string>
 
+#include "core/log.h"
 #include "core/posix/platform_spawn.h"
 #include "core/string.h"
 
 namespace {
 
-std::mutex SettingsLock;
-std::string ElevatorOverride;
-std::string OpenerOverride;
-int32 ConsoleUserOverride = -1;
-int32 ConsoleGroupOverride = -1;
+std::mutex RebootLock;
 Platform_RebootFunc RebootOverride = nullptr;
 
 constexpr const char *DefaultElevator = "/usr/bin/pkexec";
@@ -33,6 +31,29 @@ int32 CopyOut(const std::string &Text, char *Buffer, int32 Length) {
     if (Buffer == nullptr || Length < 1) return FALSE;
     String_CopyLength(Buffer, Text.c_str(), Length);
     return Text.empty() ? FALSE : TRUE;
+}
+
+// A steered console user, "uid:gid"; false (with a warning) when the text is
+// no such pair.
+bool SteeredConsoleUser(const std::string &Text, int32 *UserId, int32 *GroupId) {
+    const char *At = Text.c_str();
+    char *End = nullptr;
+    errno = 0;
+    const long User = strtol(At, &End, 10);
+    bool Valid = End != At && *End == ':' && errno == 0;
+    long Group = -1;
+    if (Valid) {
+        At = End + 1;
+        Group = strtol(At, &End, 10);
+        Valid = End != At && *End == 0 && errno == 0;
+    }
+    if (!Valid || User < INT32_MIN || User > INT32_MAX || Group < INT32_MIN || Group > INT32_MAX) {
+        Log_Warning("Console user stand-in (%s) is no uid:gid pair\n", Text.c_str());
+        return false;
+    }
+    *UserId = (int32)User;
+    *GroupId = (int32)Group;
+    return true;
 }
 
 bool ReadId(const char *Name, int32 *Value) {
@@ -82,36 +103,24 @@ int32 SystemReboot(void) {
 
 } // namespace
 
-int32 Platform_SetElevator(const char *Path) {
-    std::lock_guard<std::mutex> Guard(SettingsLock);
-    ElevatorOverride = Path != nullptr ? Path : "";
-    return TRUE;
-}
+int32 Platform_SetElevator(const char *Path) { return PlatformStandIn_Set("ELEVATOR", Path); }
 
 int32 Platform_GetElevator(char *Buffer, int32 Length) {
-    std::string Path;
-    {
-        std::lock_guard<std::mutex> Guard(SettingsLock);
-        Path = ElevatorOverride;
-    }
+    std::string Path = PlatformStandIn_Value("ELEVATOR", "");
     if (Path.empty() && access(DefaultElevator, X_OK) == 0) Path = DefaultElevator;
     return CopyOut(Path, Buffer, Length);
 }
 
 int32 Platform_SetConsoleUser(int32 UserId, int32 GroupId) {
-    std::lock_guard<std::mutex> Guard(SettingsLock);
-    ConsoleUserOverride = UserId;
-    ConsoleGroupOverride = UserId < 0 ? -1 : GroupId;
-    return TRUE;
+    if (UserId < 0) return PlatformStandIn_Set("CONSOLE_USER", nullptr);
+    const std::string Pair = std::to_string(UserId) + ":" + std::to_string(GroupId);
+    return PlatformStandIn_Set("CONSOLE_USER", Pair.c_str());
 }
 
 int32 Platform_GetConsoleUser(int32 *UserId, int32 *GroupId) {
     int32 User = -1, Group = -1;
-    {
-        std::lock_guard<std::mutex> Guard(SettingsLock);
-        User = ConsoleUserOverride;
-        Group = ConsoleGroupOverride;
-    }
+    const std::string Steered = PlatformStandIn_Value("CONSOLE_USER", "");
+    if (Steered.empty() || !SteeredConsoleUser(Steered, &User, &Group)) User = Group = -1;
     if (User < 0 && geteuid() == 0) {
         int32 SudoGroup = -1;
         if (ReadId("SUDO_UID", &User)) {
@@ -140,28 +149,20 @@ int32 Platform_GetConsoleUser(int32 *UserId, int32 *GroupId) {
     return User >= 0 ? TRUE : FALSE;
 }
 
-int32 Platform_SetOpener(const char *Path) {
-    std::lock_guard<std::mutex> Guard(SettingsLock);
-    OpenerOverride = Path != nullptr ? Path : "";
-    return TRUE;
-}
+int32 Platform_SetOpener(const char *Path) { return PlatformStandIn_Set("OPENER", Path); }
 
 int32 Platform_GetOpener(char *Buffer, int32 Length) {
-    std::string Path;
-    {
-        std::lock_guard<std::mutex> Guard(SettingsLock);
-        Path = OpenerOverride.empty() ? DefaultOpener : OpenerOverride;
-    }
-    return CopyOut(Path, Buffer, Length);
+    const std::string Path = PlatformStandIn_Value("OPENER", "");
+    return CopyOut(Path.empty() ? DefaultOpener : Path, Buffer, Length);
 }
 
 int32 Platform_SetRebootSink(Platform_RebootFunc Function) {
-    std::lock_guard<std::mutex> Guard(SettingsLock);
+    std::lock_guard<std::mutex> Guard(RebootLock);
     RebootOverride = Function;
     return TRUE;
 }
 
 Platform_RebootFunc Platform_GetRebootSink(void) {
-    std::lock_guard<std::mutex> Guard(SettingsLock);
+    std::lock_guard<std::mutex> Guard(RebootLock);
     return RebootOverride != nullptr ? RebootOverride : SystemReboot;
 }

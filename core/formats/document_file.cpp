@@ -1,0 +1,51 @@
+#include "core/formats/document_file.h"
+
+namespace {
+
+constexpr uint32 ReadFlags = FILE_READ | FILE_SHAREREAD;
+constexpr uint32 WriteFlags = FILE_WRITE | FILE_SHAREREAD;
+constexpr int32 WriteBufferSize = 4096;
+
+} // namespace
+
+DocumentFile::DocumentFile() { File_Create(&Handle); }
+
+DocumentFile::~DocumentFile() {
+    if (Buffered != nullptr) BufferedStream_Delete(&Buffered);
+    if (Open) File_Close(Handle);
+    File_Delete(&Handle);
+}
+
+int32 DocumentFile::OpenForReading(const char *Path) {
+    Open = File_Open(Handle, Path, ReadFlags) != 0;
+    return Open;
+}
+
+int32 DocumentFile::OpenForWriting(const char *Path) {
+    Open = File_Open(Handle, Path, WriteFlags) != 0;
+    return Open;
+}
+
+StreamStruct *DocumentFile::Stream() {
+    StreamStruct *Record = nullptr;
+    File_GetStreamHandle(Handle, &Record);
+    return Record;
+}
+
+StreamStruct *DocumentFile::BeginWrite() {
+    BufferedStream_Create(&Buffered);
+    BufferedStream_SetWriteBufferSize(Buffered, WriteBufferSize);
+    BufferedStream_SetBaseStreamHandle(Buffered, Stream());
+    StreamStruct *Record = nullptr;
+    BufferedStream_GetStreamHandle(Buffered, &Record);
+    return Record;
+}
+
+int32 DocumentFile::EndWrite(int32 Result) {
+    if (Result && !BufferedStream_Flush(Buffered)) Result = FALSE;
+    BufferedStream_Delete(&Buffered);
+    if (!File_Truncate(Handle)) Result = FALSE;
+    Open = false;
+    if (!File_Close(Handle)) Result = FALSE;
+    return Result;
+}
