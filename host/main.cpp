@@ -30,6 +30,7 @@
 #include "host/host_job.h"
 #include "host/host_signal.h"
 #include "workflow/workflow_app.h"
+#include "workflow/workflow_app_config.h"
 #include "workflow/workflow_app_life.h"
 #include "workflow/workflow_app_web.h"
 #include "workflow/workflow_manager.h"
@@ -146,18 +147,13 @@ bool CheckWorkflowSwitches(std::string &Url, std::string &Tasks, std::string &Co
     return true;
 }
 
-// The configuration file's analytics keys reach the analytics queue.
+// The configuration file through the application; its analytics keys reach
+// the analytics queue.
 void LoadConfiguration(const std::string &Path) {
-    Dictionary *Loaded = nullptr, *Inner = nullptr;
-    Dictionary_Create(&Loaded);
-    JSON *Reader = nullptr;
-    JSON_Create(&Reader);
-    JSON_SetDictionaryHandle(Reader, Loaded);
-    if (!JSON_LoadFile(Reader, Path.c_str())) Log_Error("Cannot read configuration file (%s)\n", Path.c_str());
-    JSON_Release(&Reader);
-    Dictionary_SkipRoot(Loaded, &Inner);
-    if (Inner != nullptr) Analytics_LoadConfigFromDictionary(Inner);
-    Dictionary_Release(&Loaded);
+    if (!WorkflowApp_LoadConfigFromFile(Path.c_str())) Log_Error("Cannot read configuration file (%s)\n", Path.c_str());
+    Dictionary *Configuration = nullptr;
+    if (WorkflowApp_GetConfigHandle(&Configuration) && Configuration != nullptr)
+        Analytics_LoadConfigFromDictionary(Configuration);
 }
 
 } // namespace
@@ -218,8 +214,14 @@ int main(int argc, char **argv) {
         HostJob_InstallSignals();
         int32 Code = HostJob_Run(Url.c_str(), Tasks.empty() ? nullptr : Tasks.c_str());
         HostJob_RemoveSignals();
-        // The exit sequence: the manager goes, then the application; an
-        // implode path recorded by a workflow is deleted last.
+        // The exit sequence: logs expire unless a restart was asked for; the
+        // manager goes, then the application; an implode path recorded by a
+        // workflow is deleted last. Restarting is not offered by this host.
+        uint32 Restart = 0, RestartElevated = 0;
+        WorkflowApp_GetRestart(&Restart);
+        WorkflowApp_GetRestartElevated(&RestartElevated);
+        if (!Restart && !RestartElevated) WorkflowApp_ExpireLogs();
+        else Log_Info("A restart was asked for; this host does not restart\n");
         WorkflowManager_Remove();
         char Implode[WORKFLOWAPP_PATH_SIZE] = "";
         WorkflowApp_GetImplodePath(Implode, (int32)sizeof(Implode));
