@@ -16,7 +16,6 @@
 #include "core/debug.h"
 #include "core/event_queue.h"
 #include "core/interop.h"
-#include "core/formats/json.h"
 #include "core/io_worker.h"
 #include "core/log.h"
 #include "core/meter.h"
