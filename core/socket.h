@@ -9,6 +9,14 @@
 #define SOCKET_READY 1
 #define SOCKET_FAILED 2
 
+// A resolved machine: its name and IPv4 address (four bytes in text order,
+// first number first in memory, as the String IP helpers take it).
+#define SOCKET_MACHINENAME_LENGTH 255
+typedef struct MachineStruct {
+    char Name[SOCKET_MACHINENAME_LENGTH + 1];
+    uint32 Address;
+} MachineStruct;
+
 RUNTIME_EXTERN_C_BEGIN
 
 // Resolves Host (AF_INET) and starts a non-blocking connect. 1 and the
@@ -25,5 +33,10 @@ int32 Socket_Receive(int32 Descriptor, void *Buffer, int32 Size, int32 *Received
 int32 Socket_Close(int32 *Descriptor);
 // The local and remote address of a connected socket, for error reports.
 int32 Socket_GetRemoteAddress(int32 Descriptor, char *Address, int32 Size, int32 *Port);
+// Fills Machine for Name: an empty Name means this host's own name; a dotted
+// IPv4 address is taken as it stands, any other name is resolved and its
+// first IPv4 answer taken. 1 when an IPv4 address was obtained; 0 (Address
+// 0) for an unresolvable or over-long name.
+int32 Socket_GetMachineByName(MachineStruct *Machine, const char *Name);
 
 RUNTIME_EXTERN_C_END

@@ -3,6 +3,8 @@
 
 #include <string.h>
 
+#include <algorithm>
+
 #include <string>
 #include <string_view>
 #include <vector>
@@ -51,6 +53,42 @@ std::string CanonicalHost(const char *Url) {
     size_t Colon = Host.rfind(':');
     if (Colon != std::string::npos && (Bracket == std::string::npos || Colon > Bracket)) return Host;
     return Host + (URL_CompareProtocol(Url, "https") ? ":443" : ":80");
+}
+
+// Length of a leading "scheme://" (letter, then letters, digits, "+", "-",
+// "."), or 0 when the URL does not start with one.
+size_t SchemeLength(std::string_view Url) {
+    size_t Index = 0;
+    auto IsAlpha = [](char Ch) { return (Ch >= 'a' && Ch <= 'z') || (Ch >= 'A' && Ch <= 'Z'); };
+    if (Url.empty() || !IsAlpha(Url[0])) return 0;
+    while (Index < Url.size() && (IsAlpha(Url[Index]) || (Url[Index] >= '0' && Url[Index] <= '9') ||
+                                  Url[Index] == '+' || Url[Index] == '-' || Url[Index] == '.'))
+        Index++;
+    return Url.substr(Index, 3) == "://" ? Index + 3 : 0;
+}
+
+// Splits off the authority: after "scheme://" or "//", else the URL starts
+// with it unless it starts with a path, query or fragment.
+std::string_view Authority(std::string_view Url, std::string_view *Rest) {
+    if (size_t Skip = SchemeLength(Url); Skip != 0) Url.remove_prefix(Skip);
+    else if (Url.substr(0, 2) == "//") Url.remove_prefix(2);
+    size_t End = std::min(Url.find_first_of("/?#"), Url.size());
+    if (Rest != nullptr) *Rest = Url.substr(End);
+    return Url.substr(0, End);
+}
+
+// Like CopyOut, but a cut result leaves the output empty.
+bool CopyWhole(std::string_view Text, char *Output, int32 Size) {
+    if (CopyOut(Text, Output, Size)) return true;
+    if (Size > 0) Output[0] = 0;
+    return false;
+}
+
+int HexValue(char Ch) {
+    if (Ch >= '0' && Ch <= '9') return Ch - '0';
+    if (Ch >= 'a' && Ch <= 'f') return Ch - 'a' + 10;
+    if (Ch >= 'A' && Ch <= 'F') return Ch - 'A' + 10;
+    return -1;
 }
 
 } // namespace
@@ -138,4 +176,62 @@ int32 URL_FixPath(const char *Url, uint32 Flags, char *Output, int32 Size) {
     if (TrailingSlash && !Segments.empty()) Result += '/';
     Result += Tail;
     return CopyOut(Result, Output, Size);
+}
+
+int32 URL_ParseHostWithoutPort(const char *Url, char *Host, int32 Size) {
+    Debug_CheckPointer(Url);
+    Debug_CheckPointer(Host);
+    std::string_view Text = Authority(Url, nullptr);
+    if (size_t At = Text.rfind('@'); At != std::string_view::npos) Text.remove_prefix(At + 1);
+    if (!Text.empty() && Text.front() == '[') {
+        size_t Close = Text.find(']');
+        Text = Close == std::string_view::npos ? std::string_view() : Text.substr(1, Close - 1);
+    } else {
+        Text = Text.substr(0, Text.find(':'));
+    }
+    return CopyWhole(Text, Host, Size) && !Text.empty();
+}
+
+int32 URL_ParsePath(const char *Url, char *Path, int32 Size) {
+    Debug_CheckPointer(Url);
+    Debug_CheckPointer(Path);
+    std::string_view Rest;
+    Authority(Url, &Rest);
+    return CopyWhole(Rest.substr(0, Rest.find_first_of("?#")), Path, Size);
+}
+
+int32 URL_DecodeString(const char *Text, char *Buffer, int32 Size) {
+    Debug_CheckPointer(Text);
+    Debug_CheckPointer(Buffer);
+    if (Size < 1) return FALSE;
+    // Decoding never lengthens the text, so writing into the text being read
+    // stays behind the reading position.
+    int32 Written = 0;
+    for (size_t Index = 0; Text[Index] != 0; Written++) {
+        if (Written >= Size - 1) {
+            Buffer[0] = 0;
+            return FALSE;
+        }
+        char Ch = Text[Index];
+        int High = Ch == '%' ? HexValue(Text[Index + 1]) : -1;
+        int Low = High >= 0 ? HexValue(Text[Index + 2]) : -1;
+        if (Low >= 0 && (High | Low) != 0) {
+            Buffer[Written] = (char)(High * 16 + Low);
+            Index += 3;
+        } else {
+            Buffer[Written] = Ch;
+            Index++;
+        }
+    }
+    Buffer[Written] = 0;
+    return TRUE;
+}
+
+int32 URL_RemoveProtocol(char *Url) {
+    Debug_CheckPointer(Url);
+    size_t Length = strlen(Url);
+    size_t Skip = SchemeLength(std::string_view(Url, Length));
+    if (Skip == 0) return FALSE;
+    memmove(Url, Url + Skip, Length - Skip + 1);
+    return TRUE;
 }

@@ -1,6 +1,6 @@
-// URL text helpers: the host and file name of a URL, scheme and host
-// comparison, the local-host test and path normalisation. Pure functions on
-// caller buffers; no state.
+// URL text helpers: the host, path and file name of a URL, scheme and host
+// comparison, the local-host test, path normalisation and percent decoding.
+// Pure functions on caller buffers; no state.
 #pragma once
 
 #include "core/types.h"
@@ -23,5 +23,19 @@ int32 URL_IsLocalhost(const char *Url);
 // segments resolve (never above the root); query and fragment are kept. 0
 // when the result does not fit. Flags are reserved (0).
 int32 URL_FixPath(const char *Url, uint32 Flags, char *Output, int32 Size);
+// The host alone: no user information, port or IPv6 brackets ("[::1]:80"
+// gives "::1"). The authority follows "scheme://" or a leading "//", else
+// the URL starts with it. 0 with an empty Host when there is no host, an
+// IPv6 literal is unclosed or the host does not fit.
+int32 URL_ParseHostWithoutPort(const char *Url, char *Host, int32 Size);
+// The path after the authority, without query and fragment (may be empty);
+// still percent-encoded. 0 with an empty Path when it does not fit.
+int32 URL_ParsePath(const char *Url, char *Path, int32 Size);
+// Percent-decodes Text into Buffer, which may be Text itself. A "%" not
+// followed by two hex digits, and "%00", stay as they are, so the result is
+// never cut short. 0 with an empty Buffer when the result does not fit.
+int32 URL_DecodeString(const char *Text, char *Buffer, int32 Size);
+// Removes a leading "scheme://" in place; 1 when one was removed.
+int32 URL_RemoveProtocol(char *Url);
 
 RUNTIME_EXTERN_C_END

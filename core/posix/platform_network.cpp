@@ -27,6 +27,7 @@
 #include "core/posix/platform.h"
 #include "core/posix/platform_network.h"
 #include "core/posix/platform_stand_in.h"
+#include "core/url.h"
 
 namespace {
 
@@ -116,8 +117,9 @@ std::map<std::string, std::string> ProxySettings() {
         const char *Value = getenv(Lower);
         if (Value == nullptr || Value[0] == 0) Value = getenv(Upper);
         if (Value == nullptr || Value[0] == 0) return;
-        std::string_view Proxy(Value);
-        if (size_t Scheme = Proxy.find("://"); Scheme != std::string_view::npos) Proxy.remove_prefix(Scheme + 3);
+        std::string Stripped(Value);
+        URL_RemoveProtocol(Stripped.data());
+        std::string_view Proxy(Stripped.c_str());
         Proxy = Proxy.substr(0, Proxy.find('/'));
         if (size_t At = Proxy.rfind('@'); At != std::string_view::npos) Proxy.remove_prefix(At + 1);
         const size_t Colon = Proxy.rfind(':');
@@ -348,7 +350,8 @@ extern "C" int32 Platform_ProxyGetByProtocol(const char *Protocol, char *Buffer,
     const std::map<std::string, std::string> Settings = ProxySettings();
     std::string Host = Setting(Settings, (std::string(Prefix) + "Proxy").c_str());
     if (Setting(Settings, (std::string(Prefix) + "Enable").c_str()) != "1" || Host.empty()) return 0;
-    if (size_t Scheme = Host.find("://"); Scheme != std::string::npos) Host.erase(0, Scheme + 3);
+    URL_RemoveProtocol(Host.data());
+    Host.resize(strlen(Host.c_str()));
     const int Port = atoi(Setting(Settings, (std::string(Prefix) + "Port").c_str()).c_str());
     if (Port > 0) Host += ":" + std::to_string(Port);
     return Copy(Host, Buffer, Length);

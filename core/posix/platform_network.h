@@ -103,9 +103,6 @@ int32 PlatformJSCore_InitGlobalFunction(struct duk_hthread *Context, const char 
                                         int (*Function)(struct duk_hthread *));
 int32 PlatformJSCore_EvaluateScript(struct duk_hthread *Context, const char *Script);
 int PlatformJSCore_DnsResolve(struct duk_hthread *Context);
-// The host of a URL without port, user information or brackets: 1 when the
-// URL has a host part ("scheme://host..." or "host..."), 0 otherwise.
-int32 PlatformJSCore_ParseHost(const char *URL, char *Buffer, int32 Length);
 
 RUNTIME_EXTERN_C_END
 

@@ -25,6 +25,9 @@
 #include "core/log.h"
 #include "core/posix/platform.h"
 #include "core/posix/platform_network.h"
+#include "core/socket.h"
+#include "core/string.h"
+#include "core/url.h"
 
 namespace {
 
@@ -265,12 +268,12 @@ extern "C" int32 PlatformJSCore_EvaluateScript(struct duk_hthread *Context, cons
 extern "C" int PlatformJSCore_DnsResolve(struct duk_hthread *Context) {
     if (duk_get_top(Context) != 1 || !duk_is_string(Context, 0)) return 0;
     const char *Name = duk_get_string(Context, 0);
-    addrinfo Hints{}, *Found = nullptr;
-    Hints.ai_family = AF_INET;
-    if (Name[0] == 0 || getaddrinfo(Name, nullptr, &Hints, &Found) != 0 || Found == nullptr) return 0;
-    char Text[INET_ADDRSTRLEN] = {};
-    inet_ntop(AF_INET, &reinterpret_cast<sockaddr_in *>(Found->ai_addr)->sin_addr, Text, sizeof(Text));
-    freeaddrinfo(Found);
+    // An empty host (a URL whose host could not be taken) must not turn
+    // into this machine's own address.
+    MachineStruct Machine;
+    if (Name[0] == 0 || !Socket_GetMachineByName(&Machine, Name)) return 0;
+    char Text[48];
+    String_ConvertFromIP(&Machine.Address, 0, Text, sizeof(Text));
     duk_push_string(Context, Text);
     return 1;
 }
@@ -315,30 +318,6 @@ extern "C" int32 PlatformJSCore_SetTimeLimit(int32 Milliseconds) {
     return 1;
 }
 
-extern "C" int32 PlatformJSCore_ParseHost(const char *URL, char *Buffer, int32 Length) {
-    Debug_CheckPointer(URL);
-    Debug_CheckPointer(Buffer);
-    if (Length > 0) Buffer[0] = 0;
-    std::string_view Text(URL);
-    if (size_t Scheme = Text.find("://"); Scheme != std::string_view::npos &&
-                                          Text.substr(0, Scheme).find_first_of("/?#") == std::string_view::npos)
-        Text.remove_prefix(Scheme + 3);
-    Text = Text.substr(0, Text.find_first_of("/?#"));
-    if (size_t At = Text.rfind('@'); At != std::string_view::npos) Text.remove_prefix(At + 1);
-    if (!Text.empty() && Text.front() == '[') {
-        size_t Close = Text.find(']');
-        if (Close == std::string_view::npos) return 0;
-        Text = Text.substr(1, Close - 1);
-    } else {
-        Text = Text.substr(0, Text.find(':'));
-    }
-    if (Text.empty() || Length < 1) return 0;
-    const size_t Count = std::min(Text.size(), (size_t)Length - 1);
-    memcpy(Buffer, Text.data(), Count);
-    Buffer[Count] = 0;
-    return 1;
-}
-
 extern "C" int32 PlatformJSCore_ProxyGetForURLWithScript(const char *Script, void *Ignored, const char *URL,
                                                          char *Buffer, int32 Length) {
     (void)Ignored;
@@ -354,7 +333,7 @@ extern "C" int32 PlatformJSCore_ProxyGetForURLWithScript(const char *Script, voi
     int32 Result = 0;
     if (PlatformJSCore_EvaluateScript(Context, Script)) {
         char Host[HostSize];
-        PlatformJSCore_ParseHost(URL, Host, sizeof(Host));
+        URL_ParseHostWithoutPort(URL, Host, sizeof(Host));
         // The URL and host reach the function as values: a URL can hold
         // quotes, and source built from it could redefine the function. The
         // pushes run protected too: a script may have left the heap full,

@@ -123,3 +123,27 @@ int32 Socket_GetRemoteAddress(int32 Descriptor, char *Address, int32 Size, int32
     *Port = ntohs(Peer.sin_port);
     return TRUE;
 }
+
+int32 Socket_GetMachineByName(MachineStruct *Machine, const char *Name) {
+    Debug_CheckPointer(Machine);
+    Debug_CheckPointer(Name);
+    memset(Machine, 0, sizeof(*Machine));
+    if (Name[0] == 0) {
+        if (gethostname(Machine->Name, sizeof(Machine->Name) - 1) != 0) return 0;
+    } else if (strlen(Name) > SOCKET_MACHINENAME_LENGTH) {
+        return 0;
+    } else {
+        strcpy(Machine->Name, Name);
+    }
+    in_addr Numeric{};
+    if (inet_pton(AF_INET, Machine->Name, &Numeric) == 1) {
+        memcpy(&Machine->Address, &Numeric, sizeof(Machine->Address));
+        return 1;
+    }
+    addrinfo Hints{}, *Found = nullptr;
+    Hints.ai_family = AF_INET;
+    if (getaddrinfo(Machine->Name, nullptr, &Hints, &Found) != 0 || Found == nullptr) return 0;
+    memcpy(&Machine->Address, &reinterpret_cast<sockaddr_in *>(Found->ai_addr)->sin_addr, sizeof(Machine->Address));
+    freeaddrinfo(Found);
+    return 1;
+}

@@ -9,6 +9,7 @@
 
 #include "core/debug.h"
 #include "core/posix/platform.h"
+#include "core/url.h"
 
 namespace {
 
@@ -28,7 +29,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size) {
     const std::string URL = Split == std::string::npos ? "http://example.com/" : Input.substr(Split + 1).c_str();
 
     char Host[64];
-    if (PlatformJSCore_ParseHost(URL.c_str(), Host, sizeof(Host))) Check(Host[0] != 0 && strlen(Host) < sizeof(Host));
+    if (URL_ParseHostWithoutPort(URL.c_str(), Host, sizeof(Host))) Check(Host[0] != 0 && strlen(Host) < sizeof(Host));
     char Answer[32];
     memset(Answer, 0x55, sizeof(Answer));
     const int32 Result = Platform_ProxyGetForURLWithScript(Script.c_str(), nullptr, URL.c_str(), Answer, 16);

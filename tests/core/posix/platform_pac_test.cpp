@@ -117,22 +117,6 @@ TEST_F(PacTest, NativeResolverAndOwnAddress) {
     EXPECT_EQ(inet_pton(AF_INET, Own.c_str(), &Address), 1) << Own;
 }
 
-TEST_F(PacTest, HostsOfURLs) {
-    const struct {
-        const char *URL, *Host;
-    } Cases[] = {{"http://example.com/", "example.com"},      {"https://a.b:8080/x", "a.b"},
-                 {"ftp://u:p@host/path", "host"},             {"http://[::1]:80/", "::1"},
-                 {"example.com:81", "example.com"},           {"http://h?q=1", "h"},
-                 {"http://h#frag", "h"},                      {"http://a@b@c/", "c"},
-                 {"/only/a/path", ""},                        {"http:///", ""},
-                 {"http://[unclosed/", ""}};
-    for (const auto &Case : Cases) {
-        char Host[64];
-        EXPECT_EQ(PlatformJSCore_ParseHost(Case.URL, Host, sizeof(Host)), Case.Host[0] != 0) << Case.URL;
-        EXPECT_STREQ(Host, Case.Host) << Case.URL;
-    }
-}
-
 // ---- Utility functions against Python and node ----
 
 // Random calls of every utility function, as a JSON array of [name, args...].
