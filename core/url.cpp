@@ -28,11 +28,11 @@ std::string_view HostPort(const char *Url) {
 bool CopyOut(std::string_view Text, char *Output, int32 Size) {
     if (Size < 1) return false;
     if (Text.size() + 1 > (size_t)Size) {
-        memcpy(Output, Text.data(), (size_t)Size - 1);
+        if (Size > 1) memcpy(Output, Text.data(), (size_t)Size - 1);
         Output[Size - 1] = 0;
         return false;
     }
-    memcpy(Output, Text.data(), Text.size());
+    if (!Text.empty()) memcpy(Output, Text.data(), Text.size());
     Output[Text.size()] = 0;
     return true;
 }
