@@ -6,7 +6,7 @@
 #include <string.h>
 
 #include <algorithm>
-#include <array>
+#include <string>
 
 #include "core/class.h"
 #include "core/debug.h"
@@ -18,22 +18,12 @@
 #include "core/string.h"
 #include "core/unicode.h"
 
-namespace {
+const NativeWindowFrameRow NativeWindow_FrameStringTable[NATIVEWINDOW_FRAME_NAMES] = {
+    {"Normal", 0}, {"Popup", 2}, {"Borderless", 1}};
 
-struct NameRow {
-    const char *Name;
-    int32 Number;
-};
-
-constexpr std::array<NameRow, 3> NativeWindow_FrameStringTable{{{"Normal", 0}, {"Popup", 2}, {"Borderless", 1}}};
-
-// Cursor names by number, with the system cursor each maps to (null: the
-// cursor is an image "<name>.png" among the resources).
-struct CursorRow {
-    const char *Name;
-    const char *SystemCursor;
-};
-constexpr std::array<CursorRow, 24> NativeWindow_CursorStringTable{{
+// A null system cursor means the cursor is an image "<name>.png" among the
+// resources.
+const NativeWindowCursorRow NativeWindow_CursorStringTable[NATIVEWINDOW_CURSOR_NAMES] = {
     {"auto", "arrow"},         {"default", "arrow"},          {"crosshair", "crosshair"},
     {"allscroll", nullptr},    {"help", nullptr},             {"move", "closedHand"},
     {"nodrop", "operationNotAllowed"}, {"not-allowed", "operationNotAllowed"}, {"pointer", "pointingHand"},
@@ -42,7 +32,9 @@ constexpr std::array<CursorRow, 24> NativeWindow_CursorStringTable{{
     {"ns-resize", "resizeUpDown"}, {"nw-resize", nullptr},    {"nwse-resize", nullptr},
     {"e-resize", "resizeRight"}, {"ew-resize", "resizeLeftRight"}, {"s-resize", "resizeDown"},
     {"se-resize", nullptr},    {"sw-resize", nullptr},        {"w-resize", "resizeLeft"},
-}};
+};
+
+namespace {
 
 NativeWindowRecord *Resolve(void *Handle) {
     auto *Record = static_cast<NativeWindowRecord *>(Handle);
@@ -132,7 +124,7 @@ int32 NativeWindow_GetFrame(void *Window, int32 *Style) {
 }
 
 const char *NativeWindow_TranslateFrame(int32 Style) {
-    for (const NameRow &Row : NativeWindow_FrameStringTable) {
+    for (const NativeWindowFrameRow &Row : NativeWindow_FrameStringTable) {
         if (Row.Number == Style) return Row.Name;
     }
     return "Normal";
@@ -140,7 +132,7 @@ const char *NativeWindow_TranslateFrame(int32 Style) {
 
 int32 NativeWindow_TranslateFrameString(const char *Name) {
     Debug_CheckPointer(Name);
-    for (const NameRow &Row : NativeWindow_FrameStringTable) {
+    for (const NativeWindowFrameRow &Row : NativeWindow_FrameStringTable) {
         if (String_CompareWithoutCase(Row.Name, Name)) return Row.Number;
     }
     return 0;
@@ -314,7 +306,7 @@ int32 NativeWindow_GetDefaultIcon(void *Window, void **Image) {
 
 int32 NativeWindow_SetCursor(void *Window, int32 Cursor) {
     NativeWindowRecord *Record = Resolve(Window);
-    bool Known = Cursor >= 0 && Cursor < (int32)NativeWindow_CursorStringTable.size();
+    bool Known = Cursor >= 0 && Cursor < NATIVEWINDOW_CURSOR_NAMES;
     if (Known && NativeWindow_CursorStringTable[Cursor].SystemCursor != nullptr) {
         Record->Cursor = NativeWindow_CursorStringTable[Cursor].SystemCursor;
     } else {
@@ -335,14 +327,14 @@ int32 NativeWindow_SetCursor(void *Window, int32 Cursor) {
 }
 
 const char *NativeWindow_TranslateCursor(int32 Cursor) {
-    if (Cursor < 0 || Cursor >= (int32)NativeWindow_CursorStringTable.size()) return "auto";
+    if (Cursor < 0 || Cursor >= NATIVEWINDOW_CURSOR_NAMES) return "auto";
     return NativeWindow_CursorStringTable[Cursor].Name;
 }
 
 int32 NativeWindow_TranslateCursorString(const char *Name) {
     Debug_CheckPointer(Name);
-    for (size_t Index = 0; Index < NativeWindow_CursorStringTable.size(); Index++) {
-        if (String_CompareWithoutCase(NativeWindow_CursorStringTable[Index].Name, Name)) return (int32)Index;
+    for (int32 Index = 0; Index < NATIVEWINDOW_CURSOR_NAMES; Index++) {
+        if (String_CompareWithoutCase(NativeWindow_CursorStringTable[Index].Name, Name)) return Index;
     }
     return 0;
 }

@@ -43,6 +43,21 @@ RUNTIME_EXTERN_C_BEGIN
 typedef struct NativeMenu NativeMenu;
 typedef struct NativeMenuItem NativeMenuItem;
 
+// Frame style names with their numbers, and cursor names by number with the
+// system cursor each maps to (null: an image cursor from the resources).
+#define NATIVEWINDOW_FRAME_NAMES 3
+#define NATIVEWINDOW_CURSOR_NAMES 24
+typedef struct NativeWindowFrameRow {
+    const char *Name;
+    int32 Number;
+} NativeWindowFrameRow;
+typedef struct NativeWindowCursorRow {
+    const char *Name;
+    const char *SystemCursor;
+} NativeWindowCursorRow;
+extern const NativeWindowFrameRow NativeWindow_FrameStringTable[NATIVEWINDOW_FRAME_NAMES];
+extern const NativeWindowCursorRow NativeWindow_CursorStringTable[NATIVEWINDOW_CURSOR_NAMES];
+
 // Title (UTF-16 units, or UTF-8 bytes; Length includes the terminator).
 int32 NativeWindow_GetTitle(void *Window, uint16 *Output, int32 Length);
 int32 NativeWindow_SetTitle(void *Window, const uint16 *Text);

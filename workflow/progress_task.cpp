@@ -11,6 +11,7 @@
 
 struct Progress {
     ClassStruct Class;
+    ClassPrintStruct Print;
     Task *Owner;
     Queue *Actions;
     Dictionary *Bounds;     // progress id -> bound, in chain order
@@ -25,6 +26,8 @@ struct Progress {
     uint32 Manual;
     uint32 TickObserved;
 };
+
+CLASSPRINT_DEFINE(Progress, Progress, PROGRESS_CLASSID, "Progress", Print)
 
 namespace {
 
@@ -192,7 +195,7 @@ int32 OnAnyTaskComplete(void *User, const char *, const char *, const char *Inst
             if (BoundId != nullptr && Entry != nullptr && !Dictionary_ContainsKey(Entry, "percent")) {
                 char Key[IdSize];
                 String_CopyLength(Key, BoundId, (int32)sizeof(Key));
-                Task_VerboseLog(Self->Owner, 1, "%s - Marking last bound as complete\n", Task_GetNamePtr(Self->Owner));
+                Progress_VerboseLog(Self, 1, "%s - Marking last bound as complete\n", Task_GetNamePtr(Self->Owner));
                 Progress_SetBoundsProgress(Self, Key, 1.0);
             }
         }
@@ -269,14 +272,14 @@ int32 OnOwnStart(void *User, const char *, const char *, const char *, Dictionar
         Dictionary_ItemGetKeyPtr(Unweighted, Item, &BoundId);
         Dictionary_SetFloat64ByKey(Bound(Self, BoundId, true), "progressWeight", Remaining > 0 ? Remaining / Count : 0);
     }
-    if (Task_IsVerboseLevel(Self->Owner, 2)) {
-        Task_Print(Self->Owner, "Task name chain:\n");
+    if (Progress_IsVerboseLevel(Self, 2)) {
+        Progress_Print(Self, "Task name chain:\n");
         Dictionary_Dump(Chain);
-        Task_Print(Self->Owner, "Unweighted tasks:\n");
+        Progress_Print(Self, "Unweighted tasks:\n");
         Dictionary_Dump(Unweighted);
-        Task_Print(Self->Owner, "Incomplete tasks:\n");
+        Progress_Print(Self, "Incomplete tasks:\n");
         Dictionary_Dump(Self->Incomplete);
-        Task_Print(Self->Owner, "Bounds:\n");
+        Progress_Print(Self, "Bounds:\n");
         Dictionary_Dump(Self->Bounds);
     }
     Dictionary_Release(&Chain);
@@ -295,6 +298,10 @@ Progress *Make(Task *Owner, uint32 Manual) {
     Class_TrackInstance(Self, Self->Class.InstanceId);
     Self->Owner = Owner;
     Self->Manual = Manual;
+    // A verbose task makes its progress bookkeeping verbose too.
+    int32 Verbose = 0;
+    Task_GetVerbose(Owner, &Verbose);
+    Progress_SetVerbose(Self, Verbose);
     if (!Task_GetNumberArgument(Owner, "maxPercentage", &Self->MaxPercentage)) Self->MaxPercentage = 100.0;
     if (!Task_GetNumberArgument(Owner, "maxChainDepth", &Self->MaxChainDepth)) Self->MaxChainDepth = 1000.0;
     Dictionary *Def = nullptr;
@@ -351,6 +358,16 @@ int32 Progress_Release(void **Handle) {
     Debug_CheckPointer(Handle);
     Class_CheckHandle(*Handle, PROGRESS_CLASSID);
     return Class_Release(Handle);
+}
+
+int32 Progress_VerboseLog(Progress *Handle, int32 Level, const char *Format, ...) {
+    Class_CheckHandle(Handle, PROGRESS_CLASSID);
+    if (!Progress_IsVerboseLevel(Handle, Level)) return FALSE;
+    va_list Arguments;
+    va_start(Arguments, Format);
+    const int32 Result = Progress_VPrint(Handle, 0, Format, Arguments);
+    va_end(Arguments);
+    return Result;
 }
 
 int32 Progress_GetQueueHandle(Progress *Handle, Queue **Found) {
@@ -464,7 +481,7 @@ int32 Progress_SetBoundsProgress(Progress *Handle, const char *BoundId, float64 
     if (Dictionary_GetFloat64ByKey(Entry, "percent", &Current) && Current == Value) return TRUE;
     uint32 Aggregate = FALSE;
     if (Dictionary_GetBooleanByKey(Entry, "progressAggregate", &Aggregate) && Aggregate) {
-        Task_VerboseLog(Handle->Owner, 1, "Aggregate progress - %.2f\n", Value);
+        Progress_VerboseLog(Handle, 1, "Aggregate progress - %.2f\n", Value);
         Dictionary *Change = nullptr;
         Dictionary_Create(&Change);
         Dictionary_SetFloat64ByKey(Change, "#aggregateProgress", Value);
@@ -501,8 +518,8 @@ int32 Progress_SetBoundsProgress(Progress *Handle, const char *BoundId, float64 
             Dictionary *Each = nullptr;
             Dictionary_ItemGetDictionaryHandle(Handle->Bounds, Item, &Each);
             float64 Old = Number(Each, "progressWeight", 0);
-            Task_VerboseLog(Handle->Owner, 1, "%s (%d/%d)- Redistributing weight (%.02f + %.02f -> %.02f)\n",
-                            Task_GetNamePtr(Handle->Owner), Before + 1, Count, Old, Share, Old + Share);
+            Progress_VerboseLog(Handle, 1, "%s (%d/%d)- Redistributing weight (%.02f + %.02f -> %.02f)\n",
+                                Task_GetNamePtr(Handle->Owner), Before + 1, Count, Old, Share, Old + Share);
             Dictionary_SetFloat64ByKey(Each, "progressWeight", Old + Share);
         }
     }
@@ -516,8 +533,8 @@ int32 Progress_SetBoundsProgress(Progress *Handle, const char *BoundId, float64 
         else if (!Reached) Start += W;
         Sum += W;
     }
-    Task_VerboseLog(Handle->Owner, 1, "%s - Range (%.2f - %.2f / %.02f)\n", Task_GetNamePtr(Handle->Owner), Start,
-                    Start + Weight, Sum);
+    Progress_VerboseLog(Handle, 1, "%s - Range (%.2f - %.2f / %.02f)\n", Task_GetNamePtr(Handle->Owner), Start,
+                        Start + Weight, Sum);
     if (Weight <= 0 || Sum <= 0) return TRUE;
     // A bound past 1 (rounding) counts as complete and one below 0 as not
     // begun, so the overall figure never jumps to 0.
@@ -529,7 +546,7 @@ int32 Progress_SetBoundsProgress(Progress *Handle, const char *BoundId, float64 
     // figure the user sees only moves forward.
     if (Overall < Handle->LastOverall) Overall = Handle->LastOverall;
     Handle->LastOverall = Overall;
-    Task_VerboseLog(Handle->Owner, 1, "Overall progress - %.2f\n", Overall);
+    Progress_VerboseLog(Handle, 1, "Overall progress - %.2f\n", Overall);
     Dictionary *Change = nullptr, *Copy = nullptr;
     Dictionary_Create(&Change);
     Dictionary_SetFloat64ByKey(Change, "overallProgress", Overall);

@@ -25,6 +25,9 @@ int32 Progress_CreateManual(Progress **Handle, Task *Owner);
 int32 Progress_Delete(Progress **Handle);
 void *Progress_AddRef(void *Handle);
 int32 Progress_Release(void **Handle);
+CLASSPRINT_DECLARE(Progress, Progress)
+// Prints when the object is verbose at Level; 0 when it is not.
+int32 Progress_VerboseLog(Progress *Handle, int32 Level, const char *Format, ...);
 int32 Progress_GetQueueHandle(Progress *Handle, Queue **Found);
 // Builds the chain from Name (null: the Progress task's own name); 0 stops.
 int32 Progress_BuildTaskChain(Progress *Handle, const char *Name, Dictionary *Chain, int32 Depth);

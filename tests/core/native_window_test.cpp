@@ -55,6 +55,11 @@ TEST(NativeWindowNames, FrameAndCursorTables) {
     EXPECT_STREQ(NativeWindow_TranslateFrame(1), "Borderless");
     EXPECT_STREQ(NativeWindow_TranslateFrame(3), "Normal");
     EXPECT_STREQ(NativeWindow_TranslateFrame(-1), "Normal");
+    const char *Order[] = {"Normal", "Popup", "Borderless"};
+    for (int32 Row = 0; Row < NATIVEWINDOW_FRAME_NAMES; Row++) {
+        EXPECT_STREQ(NativeWindow_FrameStringTable[Row].Name, Order[Row]);
+        EXPECT_STREQ(NativeWindow_TranslateFrame(NativeWindow_FrameStringTable[Row].Number), Order[Row]);
+    }
 
     EXPECT_STREQ(NativeWindow_TranslateCursor(0), "auto");
     EXPECT_STREQ(NativeWindow_TranslateCursor(23), "w-resize");

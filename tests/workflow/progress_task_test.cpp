@@ -145,3 +145,47 @@ TEST_F(ProgressTaskTest, TimedProgressStepsOnTheTestClock) {
 }
 
 } // namespace
+
+TEST_F(ProgressTaskTest, PrintsThroughCallbackOrLogAndGatesVerbose) {
+    Task *Owner = nullptr;
+    Task_Create(&Owner);
+    Task_SetVerbose(Owner, 1);
+    Progress *Self = nullptr;
+    ASSERT_TRUE(Progress_CreateManual(&Self, Owner));
+    int32 Verbose = 0;
+    Progress_GetVerbose(Self, &Verbose);
+    EXPECT_EQ(Verbose, 1); // taken over from its task
+
+    // Without a callback the lines go to the log.
+    Captured.clear();
+    EXPECT_TRUE(Progress_Print(Self, "to the log %d", 7));
+    EXPECT_NE(Captured.find("Progress."), std::string::npos) << Captured;
+    EXPECT_NE(Captured.find(" - to the log 7"), std::string::npos) << Captured;
+
+    std::vector<std::string> Lines;
+    Progress_SetPrintCallback(Self, &Lines, CapturePrintLine);
+    void *User = nullptr;
+    ClassPrint_Func Function = nullptr;
+    Progress_GetPrintCallback(Self, &User, &Function);
+    EXPECT_EQ(User, &Lines);
+    EXPECT_EQ(Function, &CapturePrintLine);
+    Progress_SetPrintIdentifier(Self, "chain");
+    Captured.clear();
+    Progress_PrintTabbed(Self, 1, "tabbed");
+    ASSERT_EQ(Lines.size(), 1u);
+    EXPECT_EQ(Lines[0].rfind("Progress.", 0), 0u) << Lines[0];
+    EXPECT_NE(Lines[0].find(".chain -     tabbed"), std::string::npos) << Lines[0];
+    EXPECT_EQ(Captured.find("tabbed"), std::string::npos);
+
+    // Verbose on passes level 0; higher levels need the verbose list.
+    struct { int32 Verbose, Level; bool Printed; } Rows[] = {{0, 0, false}, {1, 0, true}, {1, 1, false}};
+    for (const auto &Row : Rows) {
+        Lines.clear();
+        Progress_SetVerbose(Self, Row.Verbose);
+        EXPECT_EQ(Progress_IsVerboseLevel(Self, Row.Level) != 0, Row.Printed) << Row.Verbose << Row.Level;
+        EXPECT_EQ(Progress_VerboseLog(Self, Row.Level, "gated") != 0, Row.Printed);
+        EXPECT_EQ(Lines.size(), Row.Printed ? 1u : 0u) << Row.Verbose << Row.Level;
+    }
+    Progress_Release(reinterpret_cast<void **>(&Self));
+    Task_Release(&Owner);
+}
