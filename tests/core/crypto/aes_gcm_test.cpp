@@ -1,4 +1,4 @@
-// AES-GCM on both paths: the GCM specification's test cases 1-18 (12-, 8-
+// AES-GCM on both paths: McGrew and Viega's published GCM test cases 1-18 (12-, 8-
 // and 60-byte IVs, with and without additional data, tags of 16 and 12
 // bytes) both ways; random messages split at block boundaries against
 // Python's cryptography; two messages on one key; a message without SetAAD;
@@ -81,7 +81,7 @@ struct Gcm {
     }
 };
 
-TEST_P(AesPathTest, SpecificationCasesBothWaysAndShortTags) {
+TEST_P(AesPathTest, PublishedCasesBothWaysAndShortTags) {
     for (const GcmVector &V : Vectors) {
         SCOPED_TRACE(V.Case);
         Gcm G(Hex(V.Key));

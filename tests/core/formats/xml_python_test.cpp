@@ -235,11 +235,11 @@ for _ in range(40):
     const std::string Checked = RunPython(R"PY(
 import json, sys
 import xml.etree.ElementTree as ET
-def check(el, spec):
-    attrs = {k[1:]: v for k, v in spec.items() if k.startswith('-')}
+def check(el, expected):
+    attrs = {k[1:]: v for k, v in expected.items() if k.startswith('-')}
     if el.attrib != attrs: return 'attrs %r %r' % (el.attrib, attrs)
-    if (el.text or '') != spec.get('#text', ''): return 'text %r %r' % (el.text, spec.get('#text'))
-    kids = [(k, v) for k, v in spec.items() if not k.startswith('-') and k != '#text']
+    if (el.text or '') != expected.get('#text', ''): return 'text %r %r' % (el.text, expected.get('#text'))
+    kids = [(k, v) for k, v in expected.items() if not k.startswith('-') and k != '#text']
     if len(el) != len(kids): return 'children'
     for c, (k, v) in zip(el, kids):
         if c.tag != k or c.tail: return 'tag'
@@ -252,8 +252,8 @@ def check(el, spec):
 bad = []
 for n, line in enumerate(sys.stdin.read().splitlines()):
     h, j = line.split(' ')
-    spec = json.loads(bytes.fromhex(j).decode('utf-8'))['root']
-    r = check(ET.fromstring(bytes.fromhex(h)), spec)
+    expected = json.loads(bytes.fromhex(j).decode('utf-8'))['root']
+    r = check(ET.fromstring(bytes.fromhex(h)), expected)
     if r: bad.append((n, r))
 print(bad)
 )PY",
