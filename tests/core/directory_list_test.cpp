@@ -313,16 +313,7 @@ TEST_F(DirectoryListTest, EntriesWithoutStatusAreFiles) {
     Touch(Root + "/locked/f", 5);
     // Readable but not searchable by others: names are listed, statuses refused.
     ASSERT_EQ(chmod((Root + "/locked").c_str(), 0744), 0);
-    std::string Command = "DIRECTORY_LIST_TEST_ROOT='" + Root + "' setpriv --reuid=65534 --regid=65534 --clear-groups " +
-                          SelfExecutable() +
-                          " --gtest_also_run_disabled_tests --gtest_filter=DirectoryListChild.DISABLED_Walk 2>&1";
-    std::string Output;
-    if (FILE *Pipe = popen(Command.c_str(), "r")) {
-        char Buffer[4096];
-        size_t Count;
-        while ((Count = fread(Buffer, 1, sizeof(Buffer), Pipe)) > 0) Output.append(Buffer, Count);
-        pclose(Pipe);
-    }
+    std::string Output = RunChildTest("DirectoryListChild.DISABLED_Walk", "DIRECTORY_LIST_TEST_ROOT='" + Root + "' " + Nobody);
     EXPECT_NE(Output.find("walked 1\n0 " + Root + "/locked/ 4096\n"), std::string::npos) << Output;
     EXPECT_NE(Output.find("1 " + Root + "/locked/sub 0\n"), std::string::npos) << Output;
     EXPECT_NE(Output.find("1 " + Root + "/locked/f 0\n"), std::string::npos) << Output;
