@@ -32,13 +32,6 @@
 
 namespace {
 
-std::string ReadAll(const std::string &Path) {
-    std::ifstream Input(Path, std::ios::binary);
-    std::stringstream Text;
-    Text << Input.rdbuf();
-    return Text.str();
-}
-
 // Counts completions and wakes a waiter when all expected have arrived.
 struct Completions {
     std::mutex Lock;
@@ -106,7 +99,7 @@ class AsyncFileTest : public RuntimeTest {
 TEST_F(AsyncFileTest, ConcurrentRandomReadsEqualSlicesOfAPythonWrittenFile) {
     const std::string Path = Temp / "data.bin";
     RunPython("import random\nopen('" + Path + "','wb').write(random.Random(7).randbytes(16 << 20))\n");
-    const std::string Expected = ReadAll(Path);
+    const std::string Expected = ReadFile(Path);
     ASSERT_EQ(Expected.size(), 16u << 20);
     ASSERT_EQ(AsyncFile_Open(Subject, Path.c_str(), FILE_READ), 1);
 
@@ -195,10 +188,10 @@ TEST_F(AsyncFileTest, AppendedWritesLandAtTheEndAndKeepTheStart) {
     // Write-only empties an existing file, unless appending.
     ASSERT_EQ(AsyncFile_Open(Subject, Path.c_str(), FILE_WRITE | FILE_APPEND), 1);
     AsyncFile_Close(Subject);
-    EXPECT_EQ(ReadAll(Path).size(), 23u);
+    EXPECT_EQ(ReadFile(Path).size(), 23u);
     ASSERT_EQ(AsyncFile_Open(Subject, Path.c_str(), FILE_WRITE), 1);
     AsyncFile_Close(Subject);
-    EXPECT_EQ(ReadAll(Path), "");
+    EXPECT_EQ(ReadFile(Path), "");
 }
 
 TEST_F(AsyncFileTest, ReadsPastTheEndCompleteShortWithoutError) {
@@ -337,7 +330,7 @@ TEST_F(AsyncFileTest, OpenRulesRetriesAndMessages) {
     EXPECT_EQ(AsyncFile_EnableSparseMode(Subject), 0);
     EXPECT_EQ(AsyncFile_Rename(Subject, (Temp / "moved").c_str()), 1);
     AsyncFile_Close(Subject);
-    EXPECT_EQ(ReadAll(Temp / "moved"), std::string("\0\0\0u", 4));
+    EXPECT_EQ(ReadFile(Temp / "moved"), std::string("\0\0\0u", 4));
 }
 
 TEST_F(AsyncFileTest, TimesAndAttributesOfTheOpenFile) {
@@ -392,7 +385,7 @@ TEST_F(AsyncFileTest, StreamSlotsReachTheFile) {
     Sink.WaitFor(1);
     EXPECT_EQ(Work.BytesDone, 2u);
     EXPECT_EQ(Stream->Close(Stream->Handle), 1);
-    EXPECT_EQ(ReadAll(Temp / "s"), "hi");
+    EXPECT_EQ(ReadFile(Temp / "s"), "hi");
 }
 
 struct WaitingJob {

@@ -17,6 +17,7 @@
 #include "core/log.h"
 #include "core/memory.h"
 #include "tests/support/runtime.h"
+#include "tests/support/system.h"
 
 namespace {
 
@@ -29,13 +30,6 @@ uint32 FlagsOf(const char *Line) {
     uint32 Flags = 0xDEADBEEF;
     EXPECT_EQ(Debug_BuildInitFlags(&Flags, Line), 1);
     return Flags;
-}
-
-std::string ReadFile(const std::string &Path) {
-    std::ifstream Stream(Path, std::ios::binary);
-    std::stringstream Text;
-    Text << Stream.rdbuf();
-    return Text.str();
 }
 
 int32 AbortSeen(const char *File, int32 Line, const char *Message) {

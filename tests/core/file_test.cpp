@@ -31,13 +31,6 @@
 
 namespace {
 
-std::string ReadAll(const std::string &Path) {
-    std::ifstream Input(Path, std::ios::binary);
-    std::stringstream Text;
-    Text << Input.rdbuf();
-    return Text.str();
-}
-
 void WriteAll(const std::string &Path, const std::string &Content) {
     std::ofstream Output(Path, std::ios::binary | std::ios::trunc);
     Output << Content;
@@ -245,11 +238,11 @@ TEST_F(FileTest, HomeRelativePathsAndPathsThatDoNotFit) {
     std::string Prefix = Folder + "/";
     Prefix += std::string(319 - Prefix.size(), 'p');
     WriteAll(Prefix, "keep me");
-    ASSERT_EQ(ReadAll(Prefix), "keep me");
+    ASSERT_EQ(ReadFile(Prefix), "keep me");
     std::string Long = Prefix + std::string(400 - Prefix.size(), 'q');
     EXPECT_EQ(File_Open(Subject, Long.c_str(), FILE_WRITE | FILE_TRUNCATE), 0);
     EXPECT_EQ(File_GetLastError(Subject), 100000 + ENAMETOOLONG);
-    EXPECT_EQ(ReadAll(Prefix), "keep me");
+    EXPECT_EQ(ReadFile(Prefix), "keep me");
 }
 
 TEST_F(FileTest, ReadWriteSeekTruncateThroughTheStream) {
@@ -305,7 +298,7 @@ TEST_F(FileTest, ReadWriteSeekTruncateThroughTheStream) {
     EXPECT_EQ(File_GetLastError(Subject), 100000 + EINVAL);
     EXPECT_NE(Captured.find("Failed to seek [" + Path + "] (0:-1) [Err: 100022]"), std::string::npos) << Captured;
     File_Close(Subject);
-    EXPECT_EQ(ReadAll(Path), Content.substr(0, 3));
+    EXPECT_EQ(ReadFile(Path), Content.substr(0, 3));
 }
 
 TEST_F(FileTest, OperationsWithoutAnOpenFileSayWhy) {

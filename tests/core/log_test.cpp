@@ -29,13 +29,6 @@
 
 namespace {
 
-std::string ReadFile(const std::string &Path) {
-    std::ifstream Stream(Path, std::ios::binary);
-    std::stringstream Text;
-    Text << Stream.rdbuf();
-    return Text.str();
-}
-
 void WriteFile(const std::string &Path, const std::string &Text) { std::ofstream(Path, std::ios::binary) << Text; }
 
 bool Exists(const std::string &Path) { return access(Path.c_str(), F_OK) == 0; }

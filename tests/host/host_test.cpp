@@ -40,13 +40,6 @@ RunResult RunHost(const std::string &Arguments, const std::string &Errors = "/de
     return Result;
 }
 
-std::string ReadFile(const std::string &Path) {
-    std::ifstream Stream(Path, std::ios::binary);
-    std::stringstream Text;
-    Text << Stream.rdbuf();
-    return Text.str();
-}
-
 const std::regex StampedLine("\\d\\d/\\d\\d/\\d{4} \\d\\d:\\d\\d:\\d\\d .*");
 
 

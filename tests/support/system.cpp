@@ -5,6 +5,9 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <fstream>
+#include <iterator>
+
 #include <gtest/gtest.h>
 
 TempDirectory::TempDirectory() {
@@ -32,6 +35,11 @@ std::string SelfExecutable() {
     char Path[4096];
     ssize_t Count = readlink("/proc/self/exe", Path, sizeof(Path) - 1);
     return std::string(Path, Count > 0 ? (size_t)Count : 0);
+}
+
+std::string ReadFile(const std::string &Path) {
+    std::ifstream Stream(Path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(Stream), {});
 }
 
 std::string CommandOutput(const std::string &Command) {

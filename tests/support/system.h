@@ -35,6 +35,9 @@ class ScopedEnv {
 // The absolute path of the running test program ("" when it cannot be read).
 std::string SelfExecutable();
 
+// The whole content of a file, byte for byte ("" when it cannot be read).
+std::string ReadFile(const std::string &Path);
+
 // Runs a shell command and answers what it wrote to its standard output.
 std::string CommandOutput(const std::string &Command);
 

@@ -22,13 +22,6 @@ namespace {
 using jsontest::Capture;
 using jsontest::Doc;
 
-std::string ReadAll(const std::string &Path) {
-    std::ifstream Input(Path, std::ios::binary);
-    std::stringstream Text;
-    Text << Input.rdbuf();
-    return Text.str();
-}
-
 std::string PythonCanonOfFile(const std::string &Path) {
     return RunPython(std::string(jsontest::PythonCanon) + "print(canon(strict(open('" + Path +
                      "',encoding='utf-8').read())))");
@@ -58,7 +51,7 @@ TEST_F(JsonFileTest, SavedFilesReadAsPythonReadsThem) {
     ASSERT_EQ(D.Load(LargeDocument(1)), 1);
     const std::string Path = Temp / "new/dir/doc.json";
     ASSERT_EQ(JSON_SaveFile(D.Json, Path.c_str()), 1); // missing folders are made
-    EXPECT_EQ(ReadAll(Path), D.Save());
+    EXPECT_EQ(ReadFile(Path), D.Save());
     EXPECT_EQ(PythonCanonOfFile(Path), D.Canon() + "\n");
 }
 
@@ -69,7 +62,7 @@ TEST_F(JsonFileTest, AShorterSaveLeavesNoTail) {
     ASSERT_EQ(Short.Load("{\"a\":1}"), 1);
     ASSERT_EQ(JSON_SaveFile(Long.Json, Path.c_str()), 1);
     ASSERT_EQ(JSON_SaveFile(Short.Json, Path.c_str()), 1);
-    EXPECT_EQ(ReadAll(Path), Short.Save());
+    EXPECT_EQ(ReadFile(Path), Short.Save());
     EXPECT_EQ(PythonCanonOfFile(Path), Short.Canon() + "\n");
 }
 
@@ -96,7 +89,7 @@ TEST_F(JsonFileTest, FailuresLeaveFilesAlone) {
     const std::string Path = Temp / "kept.json";
     std::ofstream(Path) << "{\"old\":true}";
     EXPECT_EQ(JSON_SaveFile(D.Json, Path.c_str()), 0);
-    EXPECT_EQ(ReadAll(Path), "{\"old\":true}");
+    EXPECT_EQ(ReadFile(Path), "{\"old\":true}");
 
     // A broken document fails to load.
     std::ofstream(Temp / "broken.json") << "{\"a\":";

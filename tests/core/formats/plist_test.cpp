@@ -28,13 +28,6 @@ namespace {
 
 using PlistTest = RuntimeTest;
 
-std::string ReadAll(const std::string &Path) {
-    std::ifstream Input(Path, std::ios::binary);
-    std::stringstream Text;
-    Text << Input.rdbuf();
-    return Text.str();
-}
-
 void WriteAll(const std::string &Path, const std::string &Text) {
     std::ofstream Output(Path, std::ios::binary);
     Output << Text;
@@ -225,7 +218,7 @@ TEST_F(PlistTest, SetAndSaveKeepsOneTopDict) {
     EXPECT_EQ(Plist_SetValueFloat64(D.List, "pi", 3.14159265), 1);
     EXPECT_EQ(Plist_SetValueFloat64(D.List, "n2", 0.1), 1);
     ASSERT_EQ(Plist_Save(D.List, (Dir / "a.plist").c_str()), 1);
-    EXPECT_EQ(ReadAll(Dir / "a.plist"),
+    EXPECT_EQ(ReadFile(Dir / "a.plist"),
               std::string(Header) +
                   "<plist version=\"1.0\">\n"
                   "    <dict>\n"
@@ -249,7 +242,7 @@ TEST_F(PlistTest, SetAndSaveKeepsOneTopDict) {
     Dictionary_AddString(List, nullptr, "2", nullptr);
     Plist_SetMinify(L.List, 1);
     ASSERT_EQ(Plist_Save(L.List, (Dir / "l.plist").c_str()), 1);
-    EXPECT_EQ(ReadAll(Dir / "l.plist"),
+    EXPECT_EQ(ReadFile(Dir / "l.plist"),
               "<?xml version=\"1.0\" encoding=\"UTF-8\"?><!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" "
               "\"http://www.apple.com/DTDs/PropertyList-1.0.dtd\"><plist version=\"1.0\"><dict><key>l</key>"
               "<array><string>1</string><string>2</string></array></dict></plist>");
@@ -300,7 +293,7 @@ TEST_F(PlistTest, UnsupportedItemsFailTheSaveAndLeaveTheFile) {
         Dictionary_ItemSetType(Inner, Item, Type);
         EXPECT_EQ(Plist_Save(D.List, Path.c_str()), 0);
         EXPECT_TRUE(D.Logged("Unsupported data type encountered [" + std::to_string(Type) + "]"));
-        EXPECT_EQ(ReadAll(Path), "original");
+        EXPECT_EQ(ReadFile(Path), "original");
     }
     Plist *Bare = nullptr;
     Plist_Create(&Bare);
@@ -319,7 +312,7 @@ TEST_F(PlistTest, BinaryAndOtherFilesAreRefusedAndLeftAlone) {
     RunPython("import plistlib\nopen('" + Binary +
               "', 'wb').write(plistlib.dumps({'a': 'x', 'fake': '<plist><dict><key>b</key><string>y</string>"
               "</dict></plist>'}, fmt=plistlib.FMT_BINARY))\n");
-    const std::string Before = ReadAll(Binary);
+    const std::string Before = ReadFile(Binary);
     ASSERT_EQ(Before.compare(0, 6, "bplist"), 0);
     struct Case {
         std::string Path;
@@ -332,7 +325,7 @@ TEST_F(PlistTest, BinaryAndOtherFilesAreRefusedAndLeftAlone) {
     };
     for (const Case &Each : Cases) {
         if (!Each.Content.empty() || Each.Path != Binary) WriteAll(Each.Path, Each.Content);
-        const std::string Was = ReadAll(Each.Path);
+        const std::string Was = ReadFile(Each.Path);
         Doc D;
         EXPECT_EQ(Plist_Load(D.List, Each.Path.c_str()), 0) << Each.Path;
         int32 Count = -1;
@@ -341,7 +334,7 @@ TEST_F(PlistTest, BinaryAndOtherFilesAreRefusedAndLeftAlone) {
         if (Each.Path != Dir / "empty.plist") {
             EXPECT_TRUE(D.Logged("Failed to find plist doctype [" + Each.Path + "]"));
         }
-        EXPECT_EQ(ReadAll(Each.Path), Was);
+        EXPECT_EQ(ReadFile(Each.Path), Was);
     }
     Doc D;
     EXPECT_EQ(Plist_Load(D.List, (Dir / "missing.plist").c_str()), 0);

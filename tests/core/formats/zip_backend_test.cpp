@@ -26,11 +26,6 @@ class ZipBackendTest : public RuntimeTest {
     TempDirectory Temp;
 };
 
-std::string ReadFile(const std::string &Path) {
-    std::ifstream In(Path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(In), {});
-}
-
 std::string Hex(const uint8_t *Data, size_t Length) {
     return ToHex(std::string(reinterpret_cast<const char *>(Data), Length));
 }

@@ -32,11 +32,6 @@ void WriteFile(const std::string &Path, const std::string &Data) {
     std::ofstream(Path, std::ios::binary) << Data;
 }
 
-std::string ReadFile(const std::string &Path) {
-    std::ifstream In(Path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(In), {});
-}
-
 // Everything under Root: relative path -> "file:<bytes>", "link:<target>" or
 // "dir"; temporary names would show up here too.
 void Walk(const std::string &Root, const std::string &Relative, std::map<std::string, std::string> &Tree) {

@@ -30,13 +30,6 @@
 
 namespace {
 
-std::string ReadFile(const std::string &Path) {
-    std::ifstream Stream(Path);
-    std::stringstream Text;
-    Text << Stream.rdbuf();
-    return Text.str();
-}
-
 void WriteScript(const std::string &Path, const std::string &Text) {
     std::ofstream(Path) << Text;
     chmod(Path.c_str(), 0755);
