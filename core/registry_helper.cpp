@@ -39,6 +39,12 @@ int32 SetHelper(const char *View, const char *Security, const char *Class, const
     return Written && Closed ? TRUE : FALSE;
 }
 
+// Opens the key for reading; false when the class text names no class.
+bool OpenForReading(const char *View, const char *Class, const char *Path, void **Key) {
+    int32 Number = ClassOf(Class);
+    return Number != PLATFORM_REGISTRYCLASS_UNKNOWN && Registry_OpenReadOnly(Key, ViewOf(View), Number, Path);
+}
+
 } // namespace
 
 extern "C" int32 Registry_HelperCreateKey(const char *View, const char *Class, const char *Path) {
@@ -105,11 +111,9 @@ extern "C" int32 Registry_HelperGetKeyValue(const char *View, const char *Class,
     Debug_CheckPointer(Path);
     Debug_CheckPointer(ValueName);
     Debug_CheckPointer(Out);
-    int32 Number = ClassOf(Class);
     void *Key = nullptr;
     int32 Found = FALSE;
-    if (Length > 0 && Number != PLATFORM_REGISTRYCLASS_UNKNOWN &&
-        Registry_OpenReadOnly(&Key, ViewOf(View), Number, Path)) {
+    if (Length > 0 && OpenForReading(View, Class, Path, &Key)) {
         int64 Wide = 0;
         int32 Narrow = 0;
         if (Registry_GetChar(Key, ValueName, Out, Length) || Registry_GetMultiChar(Key, ValueName, Out, Length) ||
@@ -129,10 +133,9 @@ extern "C" int32 Registry_HelperGetInt32(const char *View, const char *Class, co
                                         const char *ValueName, int32 Default, int32 *Out) {
     Debug_CheckPointer(Path);
     Debug_CheckPointer(Out);
-    int32 Number = ClassOf(Class);
     void *Key = nullptr;
     int32 Found = FALSE;
-    if (Number != PLATFORM_REGISTRYCLASS_UNKNOWN && Registry_OpenReadOnly(&Key, ViewOf(View), Number, Path)) {
+    if (OpenForReading(View, Class, Path, &Key)) {
         Found = Registry_GetInt32(Key, ValueName, Out);
         Registry_Close(&Key);
     }
@@ -144,10 +147,9 @@ extern "C" int32 Registry_HelperGetInt64(const char *View, const char *Class, co
                                         const char *ValueName, int64 Default, int64 *Out) {
     Debug_CheckPointer(Path);
     Debug_CheckPointer(Out);
-    int32 Number = ClassOf(Class);
     void *Key = nullptr;
     int32 Found = FALSE;
-    if (Number != PLATFORM_REGISTRYCLASS_UNKNOWN && Registry_OpenReadOnly(&Key, ViewOf(View), Number, Path)) {
+    if (OpenForReading(View, Class, Path, &Key)) {
         int32 Narrow = 0;
         Found = Registry_GetInt64(Key, ValueName, Out);
         if (!Found && Registry_GetInt32(Key, ValueName, &Narrow)) {
@@ -169,9 +171,8 @@ extern "C" int32 Registry_HelperGetData(const char *View, const char *Class, con
     Debug_CheckPointer(OutLength);
     *Out = nullptr;
     *OutLength = 0;
-    int32 Number = ClassOf(Class);
     void *Key = nullptr;
-    if (Number != PLATFORM_REGISTRYCLASS_UNKNOWN && Registry_OpenReadOnly(&Key, ViewOf(View), Number, Path)) {
+    if (OpenForReading(View, Class, Path, &Key)) {
         int32 Size = 0, Read = 0;
         if (Registry_GetData(Key, ValueName, nullptr, 0, &Size) && Size > 0 && Size < INT32_MAX) {
             auto *Buffer = static_cast<uint8 *>(Memory_AllocZero(Size + 1));

@@ -27,20 +27,14 @@ std::string_view HostPort(const char *Url) {
 
 bool CopyOut(std::string_view Text, char *Output, int32 Size) {
     if (Size < 1) return false;
-    if (Text.size() + 1 > (size_t)Size) {
-        if (Size > 1) memcpy(Output, Text.data(), (size_t)Size - 1);
-        Output[Size - 1] = 0;
-        return false;
-    }
-    if (!Text.empty()) memcpy(Output, Text.data(), Text.size());
-    Output[Text.size()] = 0;
-    return true;
+    const int32 Count = (int32)std::min(Text.size(), (size_t)Size);
+    String_CopyLengthSafe(Output, Size, Text.empty() ? "" : Text.data(), Count);
+    return Text.size() < (size_t)Size;
 }
 
 std::string Lower(std::string_view Text) {
     std::string Result(Text);
-    for (char &Ch : Result)
-        if (Ch >= 'A' && Ch <= 'Z') Ch = (char)(Ch - 'A' + 'a');
+    String_Lower(Result.data());
     return Result;
 }
 
