@@ -62,44 +62,7 @@ void FreeNothing(void *) {}
 
 } // namespace
 
-int32 End_Delete(End **Handle) {
-    Debug_CheckPointer(Handle);
-    End *Self = *Handle;
-    Class_CheckHandle(Self, END_CLASSID);
-    NotificationCenter_RemoveInstanceObserver("Task", "Start", ((ClassStruct *)Self->Owner)->InstanceId, Self,
-                                              OnEndStart);
-    Class_UntrackInstance(Self->Class.InstanceId);
-    Memory_Delete(Self);
-    *Handle = nullptr;
-    return TRUE;
-}
-
-static int32 End_DeleteObject(void *HandleAddress) { return End_Delete(static_cast<End **>(HandleAddress)); }
-
-int32 End_Create(void **Handle, Task *Owner) {
-    Debug_CheckPointer(Handle);
-    Class_CheckHandle(Owner, TASK_CLASSID);
-    End *Self = Memory_New(End);
-    Class_InitHeader(Self, END_CLASSID, End_DeleteObject);
-    Class_GenerateInstanceId(Self);
-    Class_TrackInstance(Self, Self->Class.InstanceId);
-    Self->Owner = Owner;
-    NotificationCenter_AddInstanceObserver("Task", "Start", ((ClassStruct *)Owner)->InstanceId, Self, OnEndStart);
-    *Handle = Self;
-    return TRUE;
-}
-
-void *End_AddRef(void *Handle) {
-    Class_CheckHandle(Handle, END_CLASSID);
-    return Class_AddRef(Handle);
-}
-
-int32 End_Release(void **Handle) {
-    Debug_CheckPointer(Handle);
-    Class_CheckHandle(*Handle, END_CLASSID);
-    return Class_Release(Handle);
-}
-
+TASKTYPE_OBJECT_DEFINE(End, End, END_CLASSID, OnEndStart, FreeNothing)
 TASKTYPE_OBJECT_DEFINE(Implode, Implode, IMPLODE_CLASSID, OnImplodeStart, FreeNothing)
 TASKTYPE_INTERFACE_DEFINE(End, End)
 TASKTYPE_INTERFACE_DEFINE(Error, End)

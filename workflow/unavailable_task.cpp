@@ -2,16 +2,15 @@
 // unavailable_task.h).
 #include "workflow/unavailable_task.h"
 
-#include "core/memory.h"
-#include "core/notification_center.h"
 #include "core/string_print.h"
-
-namespace {
+#include "workflow/task_type_object.h"
 
 struct UnavailableTask {
     ClassStruct Class;
     Task *Owner; // not referenced: the task owns this object
 };
+
+namespace {
 
 int32 OnStart(void *User, const char *, const char *, const char *, Dictionary *) {
     Task *Owner = static_cast<UnavailableTask *>(User)->Owner;
@@ -24,40 +23,11 @@ int32 OnStart(void *User, const char *, const char *, const char *, Dictionary *
     return TRUE;
 }
 
-int32 DeleteObject(void *HandleAddress) {
-    UnavailableTask *Self = *static_cast<UnavailableTask **>(HandleAddress);
-    NotificationCenter_RemoveInstanceObserver("Task", "Start", ((ClassStruct *)Self->Owner)->InstanceId, Self, OnStart);
-    Class_UntrackInstance(Self->Class.InstanceId);
-    Memory_Delete(Self);
-    *static_cast<UnavailableTask **>(HandleAddress) = nullptr;
-    return TRUE;
-}
+void FreeNothing(void *) {}
 
 } // namespace
 
-int32 UnavailableTask_Create(void **Handle, Task *Owner) {
-    Debug_CheckPointer(Handle);
-    Class_CheckHandle(Owner, TASK_CLASSID);
-    UnavailableTask *Self = Memory_New(UnavailableTask);
-    Class_InitHeader(Self, UNAVAILABLETASK_CLASSID, DeleteObject);
-    Class_GenerateInstanceId(Self);
-    Class_TrackInstance(Self, Self->Class.InstanceId);
-    Self->Owner = Owner;
-    NotificationCenter_AddInstanceObserver("Task", "Start", ((ClassStruct *)Owner)->InstanceId, Self, OnStart);
-    *Handle = Self;
-    return TRUE;
-}
-
-void *UnavailableTask_AddRef(void *Handle) {
-    Class_CheckHandle(Handle, UNAVAILABLETASK_CLASSID);
-    return Class_AddRef(Handle);
-}
-
-int32 UnavailableTask_Release(void **Handle) {
-    Debug_CheckPointer(Handle);
-    Class_CheckHandle(*Handle, UNAVAILABLETASK_CLASSID);
-    return Class_Release(Handle);
-}
+TASKTYPE_OBJECT_DEFINE(UnavailableTask, UnavailableTask, UNAVAILABLETASK_CLASSID, OnStart, FreeNothing)
 
 #define UNAVAILABLETASK_DEFINE(Type)                                                                         \
     const TaskInterface Type##_INTERFACE = {#Type, UnavailableTask_Create, UnavailableTask_AddRef,             \

@@ -18,31 +18,12 @@
 #include "core/notification_center.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/workflow_loop.h"
+#include "tests/workflow/workflow_outcome.h"
 #include "workflow/workflow_app.h"
 #include "workflow/workflow_app_life.h"
 #include "workflow/workflow_event.h"
 
 namespace {
-
-const std::string DataDir = std::string(RUNTIME_SOURCE_DIR) + "/tests/workflow/data/";
-
-struct Outcome {
-    bool Done = false;
-    bool Successful = false;
-    std::string Errors;
-};
-
-int32 Record(Workflow *, void *User, Dictionary *Result) {
-    Outcome *Out = static_cast<Outcome *>(User);
-    uint32 Flag = 0;
-    Dictionary_GetBooleanByKey(Result, "successful", &Flag);
-    Out->Successful = Flag != 0;
-    char Text[1024] = "";
-    Dictionary_GetListStringByKey(Result, "errors", Text, (int32)sizeof(Text));
-    Out->Errors = Text;
-    Out->Done = true;
-    return TRUE;
-}
 
 std::map<std::string, std::string> StartedNames; // task id -> name
 std::multimap<std::string, std::string> StatusByName;

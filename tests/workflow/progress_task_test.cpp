@@ -12,30 +12,16 @@
 #include "core/time.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/workflow_loop.h"
+#include "tests/workflow/workflow_outcome.h"
 #include "workflow/workflow_event.h"
 
 namespace {
-
-const std::string DataDir = std::string(RUNTIME_SOURCE_DIR) + "/tests/workflow/data/";
 
 std::vector<double> Overall;
 
 int32 OnStatus(void *, const char *, const char *, const char *, Dictionary *Info) {
     float64 Value = 0;
     if (Info != nullptr && Dictionary_GetFloat64ByKey(Info, "overallProgress", &Value)) Overall.push_back(Value);
-    return TRUE;
-}
-
-struct Outcome {
-    bool Done = false;
-    bool Successful = false;
-};
-
-int32 Record(Workflow *, void *User, Dictionary *Result) {
-    uint32 Flag = 0;
-    Dictionary_GetBooleanByKey(Result, "successful", &Flag);
-    static_cast<Outcome *>(User)->Successful = Flag != 0;
-    static_cast<Outcome *>(User)->Done = true;
     return TRUE;
 }
 

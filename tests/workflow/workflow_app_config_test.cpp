@@ -22,11 +22,10 @@
 #include "core/web_get_redirect.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/workflow_loop.h"
+#include "tests/workflow/workflow_outcome.h"
 #include "workflow/workflow_app.h"
 
 namespace {
-
-const std::string DataDir = std::string(RUNTIME_SOURCE_DIR) + "/tests/workflow/data/";
 
 std::vector<std::string> Changes;
 

@@ -18,12 +18,11 @@
 #include "core/debug.h"
 #include "core/notification_center.h"
 #include "tests/support/workflow_loop.h"
+#include "tests/workflow/workflow_outcome.h"
 #include "workflow/workflow_app.h"
 #include "workflow/workflow_event.h"
 
 namespace {
-
-const std::string DataDir = std::string(RUNTIME_SOURCE_DIR) + "/tests/workflow/data/";
 
 std::vector<bool> Forced;
 

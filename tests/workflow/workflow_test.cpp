@@ -13,11 +13,10 @@
 #include "tests/support/log_capture.h"
 #include "tests/support/python.h"
 #include "tests/support/workflow_loop.h"
+#include "tests/workflow/workflow_outcome.h"
 #include "workflow/workflow_app.h"
 
 namespace {
-
-const std::string DataDir = std::string(RUNTIME_SOURCE_DIR) + "/tests/workflow/data/";
 
 std::string ToJson(Dictionary *Document) {
     JSON *Writer = nullptr;
