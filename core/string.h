@@ -151,6 +151,7 @@ int32 String_Guid(char *Output, int32 Size, int32 WithDashes);
 RUNTIME_EXTERN_C_END
 
 #ifdef __cplusplus
+#include <string_view>
 // Mutable-text forms of the search functions, so that a caller holding a
 // writable buffer gets a writable position back (as strchr does in C++).
 inline int32 String_FindChar(char *Text, char Ch, char **Position) {
@@ -185,5 +186,21 @@ inline int32 String_FindStringReverse(char *Text, const char *Sub, char **Positi
 }
 inline int32 String_FindStringReverseWithoutCase(char *Text, const char *Sub, char **Position) {
     return String_FindStringReverseWithoutCase(Text, Sub, const_cast<const char **>(Position));
+}
+
+// Calls Each with every member of a comma-separated list, blanks and tabs
+// trimmed, empty members skipped; a null list has none.
+template <typename Function> void String_ForEachListMember(const char *List, Function Each) {
+    if (List == nullptr) return;
+    std::string_view Rest(List);
+    while (!Rest.empty()) {
+        size_t Comma = Rest.find(',');
+        std::string_view Member = Rest.substr(0, Comma);
+        while (!Member.empty() && (Member.front() == ' ' || Member.front() == '\t')) Member.remove_prefix(1);
+        while (!Member.empty() && (Member.back() == ' ' || Member.back() == '\t')) Member.remove_suffix(1);
+        if (!Member.empty()) Each(Member);
+        if (Comma == std::string_view::npos) break;
+        Rest.remove_prefix(Comma + 1);
+    }
 }
 #endif

@@ -74,24 +74,9 @@ std::string Lower(std::string_view Text) {
     return Out;
 }
 
-// Calls Each(member) for every blank-trimmed member of a comma-separated list.
-template <typename Function> void ForEachMember(const char *List, Function Each) {
-    if (List == nullptr) return;
-    std::string_view Rest(List);
-    while (!Rest.empty()) {
-        size_t Comma = Rest.find(',');
-        std::string_view Member = Rest.substr(0, Comma);
-        while (!Member.empty() && (Member.front() == ' ' || Member.front() == '\t')) Member.remove_prefix(1);
-        while (!Member.empty() && (Member.back() == ' ' || Member.back() == '\t')) Member.remove_suffix(1);
-        if (!Member.empty()) Each(Member);
-        if (Comma == std::string_view::npos) break;
-        Rest.remove_prefix(Comma + 1);
-    }
-}
-
 uint32 Translate(const char *List, const OptionName *Table, size_t Count, const char *Kind) {
     uint32 Options = 0;
-    ForEachMember(List, [&](std::string_view Member) {
+    String_ForEachListMember(List, [&](std::string_view Member) {
         std::string Name = Lower(Member);
         for (size_t Index = 0; Index < Count; Index++)
             if (Name == Table[Index].Name) {
@@ -208,7 +193,7 @@ int32 WebGet_RedirectApply(const char *Url, char *Output, int32 Size) {
 }
 
 uint32 WebGet_RedirectTranslateFlags(const char *List) {
-    ForEachMember(List, [](std::string_view Member) {
+    String_ForEachListMember(List, [](std::string_view Member) {
         std::string Name(Member);
         Log_Warning("Unknown redirect flag (%s)\n", Name.c_str());
     });

@@ -121,20 +121,6 @@ void SetDefaults(Dictionary *Config) {
     Dictionary_SetInt32ByPath(Config, "webGetPool.maxHostConnections", 6);
 }
 
-// Calls Each(member) for every blank-trimmed member of a comma-separated list.
-template <typename Function> void ForEachMember(const char *List, Function Each) {
-    std::string_view Rest(List);
-    while (!Rest.empty()) {
-        size_t Comma = Rest.find(',');
-        std::string_view Member = Rest.substr(0, Comma);
-        while (!Member.empty() && (Member.front() == ' ' || Member.front() == '\t')) Member.remove_prefix(1);
-        while (!Member.empty() && (Member.back() == ' ' || Member.back() == '\t')) Member.remove_suffix(1);
-        if (!Member.empty()) Each(Member);
-        if (Comma == std::string_view::npos) break;
-        Rest.remove_prefix(Comma + 1);
-    }
-}
-
 // Every text member of a List (or of a Dictionary's values), decoded.
 template <typename Function> void ForEachText(Dictionary *Container, Function Each) {
     DictionaryItem *Item = nullptr;
@@ -406,7 +392,7 @@ int32 WorkflowApp_AddHostname(const char *List) {
     Debug_CheckPointer(List);
     MemoryScope<char> Expanded(ListSize);
     WorkflowApp_ExpandString(List, Expanded.Get(), ListSize);
-    ForEachMember(Expanded.Get(), [](std::string_view Member) {
+    String_ForEachListMember(Expanded.Get(), [](std::string_view Member) {
         // The host, with any port, up to the first slash after the scheme.
         size_t Scheme = Member.find("://");
         if (Scheme != std::string_view::npos) Member.remove_prefix(Scheme + 3);
@@ -422,7 +408,7 @@ int32 WorkflowApp_AddCipher(const char *List) {
     Debug_CheckPointer(List);
     MemoryScope<char> Expanded(ListSize);
     WorkflowApp_ExpandString(List, Expanded.Get(), ListSize);
-    ForEachMember(Expanded.Get(), [](std::string_view Member) {
+    String_ForEachListMember(Expanded.Get(), [](std::string_view Member) {
         std::string Name(Member.substr(0, MemberSize - 1));
         if (uint16 Id = TLS1_CipherTranslate(Name.c_str())) TLS1_CipherEnable(Id, TRUE);
     });
