@@ -16,18 +16,28 @@ namespace {
 
 int32 DeleteThroughClass(void *HandleAddress) { return Plist_Delete(static_cast<Plist **>(HandleAddress)); }
 
-// The item a path names below the top-level dict.
-bool Find(Plist *Handle, const char *Path, Dictionary **Owner, DictionaryItem **Item) {
-    if (Handle->Dict == nullptr) return false;
-    Dictionary *Root = nullptr;
-    Dictionary_SkipRoot(Handle->Dict, &Root);
-    return Dictionary_ItemFindByPath(Root, Path, Owner, Item) != 0;
-}
-
 Dictionary *TopLevel(Plist *Handle) {
     Dictionary *Root = nullptr;
     Dictionary_SkipRoot(Handle->Dict, &Root);
     return Root;
+}
+
+// The item a path names below the top-level dict.
+bool Find(Plist *Handle, const char *Path, Dictionary **Owner, DictionaryItem **Item) {
+    if (Handle->Dict == nullptr) return false;
+    return Dictionary_ItemFindByPath(TopLevel(Handle), Path, Owner, Item) != 0;
+}
+
+// Retypes and sets the item a path names, or adds the key to the top-level
+// dict when there is none.
+template <typename AddFn, typename SetFn>
+int32 SetByPath(Plist *Handle, const char *Path, int32 Type, AddFn Add, SetFn Set) {
+    if (Handle->Dict == nullptr) return FALSE;
+    Dictionary *Owner = nullptr;
+    DictionaryItem *Item = nullptr;
+    if (!Find(Handle, Path, &Owner, &Item)) return Add(TopLevel(Handle));
+    Dictionary_ItemSetType(Owner, Item, Type);
+    return Set(Owner, Item);
 }
 
 } // namespace
@@ -156,34 +166,25 @@ int32 Plist_SetValue(Plist *Handle, const char *Path, const char *Text) {
     Plist_Check(Handle);
     Debug_CheckPointer(Path);
     Debug_CheckPointer(Text);
-    Dictionary *Owner = nullptr;
-    DictionaryItem *Item = nullptr;
-    if (Handle->Dict == nullptr) return FALSE;
-    if (!Find(Handle, Path, &Owner, &Item)) return Dictionary_SetStringByKey(TopLevel(Handle), Path, Text);
-    Dictionary_ItemSetType(Owner, Item, DICTIONARY_TYPE_STRING);
-    return Dictionary_ItemSetString(Owner, Item, Text);
+    return SetByPath(Handle, Path, DICTIONARY_TYPE_STRING,
+        [&](Dictionary *Top) { return Dictionary_SetStringByKey(Top, Path, Text); },
+        [&](Dictionary *Owner, DictionaryItem *Item) { return Dictionary_ItemSetString(Owner, Item, Text); });
 }
 
 int32 Plist_SetValueBoolean(Plist *Handle, const char *Path, uint32 Value) {
     Plist_Check(Handle);
     Debug_CheckPointer(Path);
-    Dictionary *Owner = nullptr;
-    DictionaryItem *Item = nullptr;
-    if (Handle->Dict == nullptr) return FALSE;
-    if (!Find(Handle, Path, &Owner, &Item)) return Dictionary_SetBooleanByKey(TopLevel(Handle), Path, Value);
-    Dictionary_ItemSetType(Owner, Item, DICTIONARY_TYPE_BOOLEAN);
-    return Dictionary_ItemSetBoolean(Owner, Item, Value);
+    return SetByPath(Handle, Path, DICTIONARY_TYPE_BOOLEAN,
+        [&](Dictionary *Top) { return Dictionary_SetBooleanByKey(Top, Path, Value); },
+        [&](Dictionary *Owner, DictionaryItem *Item) { return Dictionary_ItemSetBoolean(Owner, Item, Value); });
 }
 
 int32 Plist_SetValueInt64(Plist *Handle, const char *Path, int64 Value) {
     Plist_Check(Handle);
     Debug_CheckPointer(Path);
-    Dictionary *Owner = nullptr;
-    DictionaryItem *Item = nullptr;
-    if (Handle->Dict == nullptr) return FALSE;
-    if (!Find(Handle, Path, &Owner, &Item)) return Dictionary_SetInt64ByKey(TopLevel(Handle), Path, Value);
-    Dictionary_ItemSetType(Owner, Item, DICTIONARY_TYPE_INT64);
-    return Dictionary_ItemSetInt64(Owner, Item, Value);
+    return SetByPath(Handle, Path, DICTIONARY_TYPE_INT64,
+        [&](Dictionary *Top) { return Dictionary_SetInt64ByKey(Top, Path, Value); },
+        [&](Dictionary *Owner, DictionaryItem *Item) { return Dictionary_ItemSetInt64(Owner, Item, Value); });
 }
 
 int32 Plist_SetValueFloat64(Plist *Handle, const char *Path, float64 Value) {

@@ -22,6 +22,7 @@
 #include "core/formats/zip_internal.h"
 #include "core/log.h"
 #include "core/path.h"
+#include "core/string.h"
 
 namespace {
 
@@ -304,13 +305,9 @@ class Extraction {
     std::string TemporaryName() {
         uint8 Random[8];
         mz_os_rand(Random, sizeof(Random));
-        static const char Digits[] = "0123456789abcdef";
-        std::string Name = Destination + "/.unzip-";
-        for (uint8 Byte : Random) {
-            Name += Digits[Byte >> 4];
-            Name += Digits[Byte & 15];
-        }
-        return Name + ".tmp";
+        char Hex[2 * sizeof(Random) + 1];
+        String_ConvertToHex(Random, sizeof(Random), TRUE, Hex, sizeof(Hex));
+        return Destination + "/.unzip-" + Hex + ".tmp";
     }
 
     bool StageFile(Entry &Item) {
