@@ -317,3 +317,7 @@ extern "C" int32 Platform_GetLongPath(const char *Path, char *Buffer, int32 Leng
 }
 
 extern "C" int32 Platform_GetAppFilename(char *Buffer, int32 Length) { return Deliver(std::nullopt, Buffer, Length); }
+
+std::string PlatformFolder_BaseDirectory(const char *Variable, const char *HomeDefault) {
+    return BaseDirectory(Variable, HomeDefault).value_or(std::string());
+}

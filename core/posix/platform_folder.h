@@ -89,3 +89,11 @@ int32 Platform_FreeLibrary(void *Handle);
 void *Platform_GetProcAddress(void *Handle, const char *Symbol);
 
 RUNTIME_EXTERN_C_END
+
+#ifdef __cplusplus
+#include <string>
+// An XDG base directory with a trailing "/": the variable when it holds an
+// absolute path, else the home directory followed by HomeDefault; empty when
+// there is no home.
+std::string PlatformFolder_BaseDirectory(const char *Variable, const char *HomeDefault);
+#endif

@@ -37,16 +37,7 @@ constexpr size_t BypassItemSize = 320;
 std::atomic<Platform_ProxyGetForURLFunc> GetForURLHook{nullptr};
 std::atomic<Platform_ProxyResetFunc> ResetHook{nullptr};
 
-bool ReadFile(const std::string &Path, std::string &Text) {
-    int Descriptor = open(Path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (Descriptor < 0) return false;
-    Text.clear();
-    char Chunk[8192];
-    for (ssize_t Count; Text.size() < FileLimit && (Count = read(Descriptor, Chunk, sizeof(Chunk))) > 0;)
-        Text.append(Chunk, (size_t)Count);
-    close(Descriptor);
-    return true;
-}
+bool ReadFile(const std::string &Path, std::string &Text) { return PlatformStandIn_ReadFile(Path, Text, FileLimit); }
 
 int32 Copy(std::string_view Text, char *Buffer, int32 Length) {
     if (Length < 1) return 0;

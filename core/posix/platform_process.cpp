@@ -255,14 +255,10 @@ namespace {
 // The state letter of /proc/<id>/stat, 0 when it cannot be read.
 char StateOf(int32 ProcessId) {
     const std::string Path = PlatformStandIn_Value("PROC_ROOT", "/proc") + "/" + std::to_string(ProcessId) + "/stat";
-    FILE *File = fopen(Path.c_str(), "re");
-    if (File == nullptr) return 0;
-    char Buffer[1024];
-    const size_t Length = fread(Buffer, 1, sizeof(Buffer) - 1, File);
-    fclose(File);
-    Buffer[Length] = 0;
-    const char *Close = strrchr(Buffer, ')');
-    return Close != nullptr && Close[1] == ' ' ? Close[2] : 0;
+    std::string Text;
+    if (!PlatformStandIn_ReadFile(Path, Text, 1023)) return 0;
+    const size_t Close = Text.rfind(')');
+    return Close != std::string::npos && Close + 2 < Text.size() && Text[Close + 1] == ' ' ? Text[Close + 2] : 0;
 }
 
 } // namespace

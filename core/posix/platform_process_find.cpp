@@ -32,15 +32,7 @@ namespace {
 // system facts.
 std::string Root() { return PlatformStandIn_Value("PROC_ROOT", "/proc"); }
 
-bool ReadSmallFile(const std::string &Path, std::string &Text) {
-    FILE *File = fopen(Path.c_str(), "re");
-    if (File == nullptr) return false;
-    char Buffer[4096];
-    const size_t Length = fread(Buffer, 1, sizeof(Buffer), File);
-    fclose(File);
-    Text.assign(Buffer, Length);
-    return true;
-}
+bool ReadSmallFile(const std::string &Path, std::string &Text) { return PlatformStandIn_ReadFile(Path, Text, 4096); }
 
 bool ListIds(std::vector<int32> &Ids) {
     DIR *Directory = opendir(Root().c_str());

@@ -1,8 +1,10 @@
 // The keyed sources of the stand-in seam (see platform_stand_in.h).
 #include "core/posix/platform_stand_in.h"
 
+#include <fcntl.h>
 #include <stdlib.h>
 #include <string.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <map>
@@ -51,4 +53,16 @@ int32 PlatformStandIn_Get(const char *Key, const char *Default, char *Buffer, in
         Buffer[Count] = 0;
     }
     return !Value.empty();
+}
+
+bool PlatformStandIn_ReadFile(const std::string &Path, std::string &Text, size_t Limit) {
+    int Descriptor = open(Path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (Descriptor < 0) return false;
+    Text.clear();
+    char Chunk[4096];
+    for (ssize_t Count; Text.size() < Limit && (Count = read(Descriptor, Chunk, sizeof(Chunk))) > 0;)
+        Text.append(Chunk, (size_t)Count);
+    close(Descriptor);
+    if (Text.size() > Limit) Text.resize(Limit);
+    return true;
 }

@@ -50,15 +50,7 @@ int32 Empty(char *Buffer, int32 Length) {
 
 // At most Limit bytes of a small system file.
 bool ReadSmallFile(const std::string &Path, std::string &Text, size_t Limit = SmallFileLimit) {
-    int Descriptor = open(Path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (Descriptor < 0) return false;
-    Text.clear();
-    char Chunk[4096];
-    for (ssize_t Count; Text.size() < Limit && (Count = read(Descriptor, Chunk, sizeof(Chunk))) > 0;)
-        Text.append(Chunk, (size_t)Count);
-    close(Descriptor);
-    if (Text.size() > Limit) Text.resize(Limit);
-    return true;
+    return PlatformStandIn_ReadFile(Path, Text, Limit);
 }
 
 std::string Trimmed(std::string Text) {

@@ -11,19 +11,12 @@
 
 #include "core/log.h"
 #include "core/posix/platform.h"
+#include "core/posix/platform_folder.h"
 
 namespace {
 
 // Larger files are not preferences; refusing them keeps every size in 32 bits.
 constexpr off_t MaximumFileSize = 64 * 1024 * 1024;
-
-std::string BaseFolder(const char *Variable, const char *HomeDefault) {
-    const char *Value = getenv(Variable);
-    if (Value != nullptr && Value[0] == '/') return std::string(Value) + "/";
-    char Home[1024];
-    if (!Platform_GetUserHome(Home, (int32)sizeof(Home))) return std::string();
-    return std::string(Home) + HomeDefault;
-}
 
 std::string Parent(const std::string &Path) { return Path.substr(0, Path.rfind('/') + 1); }
 
@@ -102,7 +95,7 @@ std::string PreferenceStore_ApplicationId() {
 }
 
 std::string PreferenceStore_UserPath() {
-    std::string Folder = BaseFolder("XDG_CONFIG_HOME", ".config/");
+    std::string Folder = PlatformFolder_BaseDirectory("XDG_CONFIG_HOME", ".config");
     return Folder.empty() ? Folder : Folder + PreferenceStore_ApplicationId() + ".plist";
 }
 
@@ -116,7 +109,7 @@ std::string PreferenceStore_AnyUserPath() {
 }
 
 std::string PreferenceStore_CredentialPath() {
-    std::string Folder = BaseFolder("XDG_DATA_HOME", ".local/share/");
+    std::string Folder = PlatformFolder_BaseDirectory("XDG_DATA_HOME", ".local/share");
     return Folder.empty() ? Folder : Folder + PreferenceStore_ApplicationId() + "/credentials.plist";
 }
 
