@@ -3,7 +3,8 @@
 // may lock a section it already holds; every lock needs its unlock.
 //
 // A section is a class-header object (class id 0xff945dbc) that owns one
-// recursive pthread mutex. It is allocated from the runtime allocator with the
+// recursive lock: an owner and a depth beside a futex word, so an uncontended
+// lock or unlock is one atomic step and a re-entry none. It is allocated from the runtime allocator with the
 // creating caller's file and line, so a leaked lock is reported where it was
 // made. Sections are created before the class registry exists (the memory
 // lock is the first object of the process), so creation fills only the class
@@ -20,7 +21,8 @@ RUNTIME_EXTERN_C_BEGIN
 // mutex set-up fails (*Handle stays null then).
 int32 CriticalSection_CreateInt(void **Handle, const char *File, int32 Line);
 // Lock and unlock; File and Line are for diagnosis only. A null or foreign
-// handle is a fatal stop at the caller's line.
+// handle is a fatal stop at the caller's line. Unlocking a section the calling
+// thread does not hold changes nothing and answers 0.
 int32 CriticalSection_LockInt(void *Handle, const char *File, int32 Line);
 int32 CriticalSection_UnlockInt(void *Handle, const char *File, int32 Line);
 // 1 when Handle is not null and carries the section's class id.

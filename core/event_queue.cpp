@@ -11,6 +11,12 @@
 // stamped with the pass's own start time. Each event therefore carries the
 // queue's post number, and a pass runs only events posted before it began:
 // the rest wait for the next flush, as their later due time would say.
+//
+// An event due at its post needs no clock reading: the clock never runs
+// back, so every pass that begins after the post finds it due, and a pass
+// already running holds it back by its post number. Such events carry
+// DueAtPost, which sits below every reading: a unique add (due now) never
+// lowers it, and the due tests answer yes as the reading would.
 #include "core/event_queue.h"
 
 #include <string.h>
@@ -28,8 +34,12 @@ namespace {
 constexpr uint32 EventTag = 0x18c354db;
 constexpr uint32 ProcessTag = 0x74495cc2;
 constexpr uint32 EventsPerChunk = 5;
+// Records a queue keeps for reuse in front of its pool: a burst of posts
+// takes them back without the pool's bookkeeping.
+constexpr uint32 MaxSpareEvents = 4096;
 // The main queue's budget: the single-precision 0.1, widened.
 constexpr float64 MainFlushTimeout = (float64)0.1f;
+constexpr float64 DueAtPost = -__builtin_inf();
 
 } // namespace
 
@@ -80,6 +90,10 @@ struct EventQueue {
     Pool *Events;
     EventQueueList List;
     uint32 PostCount; // numbers the posts, so a pass can tell which came after its start
+    // Records let go of, kept for the next posts (linked through Next) and
+    // handed back to the pool when the queue goes.
+    EventQueueEventStruct *Spare;
+    uint32 SpareCount;
 };
 
 namespace {
@@ -109,7 +123,23 @@ void HoldEvent(EventQueueEventStruct *Event) { Event->RefCount++; }
 void DropEvent(EventQueue *Queue, EventQueueEventStruct *Event) {
     if (--Event->RefCount != 0) return;
     Event->Tag = 0;
+    if (Queue->SpareCount < MaxSpareEvents) {
+        Event->Next = Queue->Spare;
+        Queue->Spare = Event;
+        Queue->SpareCount++;
+        return;
+    }
     Pool_Free(Queue->Events, &Event, (int32)EVENTQUEUE_MAXEVENTSIZE);
+}
+
+// Queue lock held.
+EventQueueEventStruct *TakeEvent(EventQueue *Queue) {
+    EventQueueEventStruct *Event = Queue->Spare;
+    if (Event == nullptr)
+        return static_cast<EventQueueEventStruct *>(Pool_Alloc(Queue->Events, (int32)EVENTQUEUE_MAXEVENTSIZE));
+    Queue->Spare = Event->Next;
+    Queue->SpareCount--;
+    return Event;
 }
 
 bool IsLinked(EventQueue *Queue, EventQueueEventStruct *Event) {
@@ -149,9 +179,8 @@ void SleepOneMillisecond() {
     }
 }
 
-// Now: the clock as the caller read it for an event due at once or after a
-// delay (so a post reads the clock once), or NoReading to read it after the
-// event is queued.
+// Now: the clock as the caller read it for an event due after a delay (so a
+// post reads the clock once), or NoReading to read it when it is needed.
 constexpr float64 NoReading = -1.0;
 
 int32 EventQueue_AddTimeInternal(EventQueue *Handle, void *Instance, const void *Payload, int32 Size,
@@ -170,8 +199,13 @@ int32 EventQueue_AddTimeInternal(EventQueue *Handle, void *Instance, const void 
             // A removed twin will never run, so it must not stand in for the new event.
             if (Queued->Removed) continue;
             if (Compare(Instance, const_cast<void *>(Payload), Queued->Instance, PayloadOf(Queued)) != 1) continue;
-            if (DueTime < Queued->DueTime) Queued->DueTime = DueTime;
-            bool DueNow = Queued->DueTime <= (Now != NoReading ? Now : Time_GetCurrent());
+            // Only a queued event due later than its post needs the reading.
+            if (Queued->DueTime != DueAtPost) {
+                if (Now == NoReading) Now = Time_GetCurrent();
+                if (DueTime == DueAtPost) DueTime = Now;
+                if (DueTime < Queued->DueTime) Queued->DueTime = DueTime;
+            }
+            bool DueNow = Queued->DueTime == DueAtPost || Queued->DueTime <= Now;
             CriticalSection_Unlock(Queue->Lock);
             if (DueNow) Thread_SignalEvent(OwnerOf(Queue));
             return FALSE;
@@ -180,7 +214,7 @@ int32 EventQueue_AddTimeInternal(EventQueue *Handle, void *Instance, const void 
 
     // Every field is set here and the payload room past the payload is
     // cleared, so the record is as a zeroed one would be.
-    auto *Event = static_cast<EventQueueEventStruct *>(Pool_Alloc(Queue->Events, (int32)EVENTQUEUE_MAXEVENTSIZE));
+    EventQueueEventStruct *Event = TakeEvent(Queue);
     const size_t Copied = Payload != nullptr && Size >= 1 ? (size_t)Size : 0;
     // The whole room at a fixed size is a few wide stores; the copy then lands on it.
     memset(Event + 1, 0, EVENTQUEUE_MAXPAYLOADSIZE);
@@ -199,7 +233,8 @@ int32 EventQueue_AddTimeInternal(EventQueue *Handle, void *Instance, const void 
     LinkEvent(Queue, Event);
     CriticalSection_Unlock(Queue->Lock);
 
-    if (DueTime <= (Now != NoReading ? Now : Time_GetCurrent())) Thread_SignalEvent(OwnerOf(Queue));
+    if (DueTime == DueAtPost || DueTime <= (Now != NoReading ? Now : Time_GetCurrent()))
+        Thread_SignalEvent(OwnerOf(Queue));
     return TRUE;
 }
 
@@ -252,6 +287,11 @@ int32 EventQueue_Delete(EventQueue **Handle) {
         if (Event->ReleaseFunction != nullptr) Event->ReleaseFunction(Event->Instance, PayloadOf(Event));
         DropEvent(Queue, Event);
     }
+    while (EventQueueEventStruct *Event = Queue->Spare) {
+        Queue->Spare = Event->Next;
+        Pool_Free(Queue->Events, &Event, (int32)EVENTQUEUE_MAXEVENTSIZE);
+    }
+    Queue->SpareCount = 0;
     CriticalSection_Unlock(Queue->Lock);
     Pool_Reset(Queue->Events);
     Pool_Delete(&Queue->Events);
@@ -278,21 +318,20 @@ int32 EventQueue_SetFlushTimeout(EventQueue *Handle, float64 Seconds) {
 
 int32 EventQueue_AddReal(EventQueue *Handle, void *Instance, const void *Payload, int32 Size,
                          EventQueue_EventFunc Function, const char *File, int32 Line) {
-    const float64 Now = Time_GetCurrent();
-    return EventQueue_AddTimeInternal(Handle, Instance, Payload, Size, Function, nullptr, nullptr, Now, Now, File, Line);
+    return EventQueue_AddTimeInternal(Handle, Instance, Payload, Size, Function, nullptr, nullptr, DueAtPost, NoReading,
+                                      File, Line);
 }
 
 int32 EventQueue_AddComplexEvent(EventQueue *Handle, void *Instance, const void *Payload, int32 Size,
                                  EventQueue_EventFunc Function, EventQueue_EventFunc ReleaseFunction) {
-    const float64 Now = Time_GetCurrent();
-    return EventQueue_AddTimeInternal(Handle, Instance, Payload, Size, Function, ReleaseFunction, nullptr, Now, Now,
-                                      nullptr, 0);
+    return EventQueue_AddTimeInternal(Handle, Instance, Payload, Size, Function, ReleaseFunction, nullptr, DueAtPost,
+                                      NoReading, nullptr, 0);
 }
 
 int32 EventQueue_AddUnique(EventQueue *Handle, void *Instance, const void *Payload, int32 Size,
                            EventQueue_EventFunc Function, EventQueue_CompareFunc Compare) {
-    const float64 Now = Time_GetCurrent();
-    return EventQueue_AddTimeInternal(Handle, Instance, Payload, Size, Function, nullptr, Compare, Now, Now, nullptr, 0);
+    return EventQueue_AddTimeInternal(Handle, Instance, Payload, Size, Function, nullptr, Compare, DueAtPost, NoReading,
+                                      nullptr, 0);
 }
 
 int32 EventQueue_AddDelay(EventQueue *Handle, void *Instance, const void *Payload, int32 Size,
@@ -311,9 +350,8 @@ int32 EventQueue_AddTime(EventQueue *Handle, void *Instance, const void *Payload
 int32 EventQueue_AddProcess(EventQueue *Handle, void *Instance, EventQueue_ProcessFunc Function) {
     Debug_CheckPointer(Function);
     ProcessPayload Payload{ProcessTag, 0, Function};
-    const float64 Now = Time_GetCurrent();
     EventQueue_AddTimeInternal(Handle, Instance, &Payload, (int32)sizeof(Payload), EventQueue_ProcessRun, nullptr,
-                               EventQueue_ProcessCompare, Now, Now, nullptr, 0);
+                               EventQueue_ProcessCompare, DueAtPost, NoReading, nullptr, 0);
     return TRUE;
 }
 
