@@ -36,7 +36,14 @@ struct CriticalSectionStruct {
 
 constexpr int32 SpinsBeforeSleep = 100;
 
-uintptr_t CurrentOwner() { return (uintptr_t)pthread_self(); }
+// The thread's control block: unique among live threads and read without a call.
+uintptr_t CurrentOwner() {
+#if defined(__x86_64__) || defined(__aarch64__)
+    return (uintptr_t)__builtin_thread_pointer();
+#else
+    return (uintptr_t)pthread_self();
+#endif
+}
 
 void FutexWait(std::atomic<uint32> *Word, uint32 Expected) {
     syscall(SYS_futex, reinterpret_cast<uint32 *>(Word), FUTEX_WAIT_PRIVATE, Expected, nullptr, nullptr, 0);

@@ -101,7 +101,7 @@ namespace {
 EventQueue *GlobalEventQueue = nullptr;
 
 // A null handle is the main queue.
-EventQueue *ResolveQueue(EventQueue *Handle) {
+[[gnu::always_inline]] inline EventQueue *ResolveQueue(EventQueue *Handle) {
     if (Handle == nullptr) {
         Debug_CheckPointer(GlobalEventQueue);
         return GlobalEventQueue;
@@ -120,7 +120,7 @@ void *PayloadOf(EventQueueEventStruct *Event) {
 void HoldEvent(EventQueueEventStruct *Event) { Event->RefCount++; }
 
 // Queue lock held.
-void DropEvent(EventQueue *Queue, EventQueueEventStruct *Event) {
+[[gnu::always_inline]] inline void DropEvent(EventQueue *Queue, EventQueueEventStruct *Event) {
     if (--Event->RefCount != 0) return;
     Event->Tag = 0;
     if (Queue->SpareCount < MaxSpareEvents) {
@@ -133,7 +133,7 @@ void DropEvent(EventQueue *Queue, EventQueueEventStruct *Event) {
 }
 
 // Queue lock held.
-EventQueueEventStruct *TakeEvent(EventQueue *Queue) {
+[[gnu::always_inline]] inline EventQueueEventStruct *TakeEvent(EventQueue *Queue) {
     EventQueueEventStruct *Event = Queue->Spare;
     if (Event == nullptr)
         return static_cast<EventQueueEventStruct *>(Pool_Alloc(Queue->Events, (int32)EVENTQUEUE_MAXEVENTSIZE));
@@ -146,7 +146,7 @@ bool IsLinked(EventQueue *Queue, EventQueueEventStruct *Event) {
     return Event->Prev != nullptr || Queue->List.Head == Event;
 }
 
-void LinkEvent(EventQueue *Queue, EventQueueEventStruct *Event) {
+[[gnu::always_inline]] inline void LinkEvent(EventQueue *Queue, EventQueueEventStruct *Event) {
     Event->Prev = Queue->List.Tail;
     Event->Next = nullptr;
     if (Queue->List.Tail != nullptr)
@@ -159,7 +159,7 @@ void LinkEvent(EventQueue *Queue, EventQueueEventStruct *Event) {
 }
 
 // Takes the event out of the list and drops the list's reference.
-void UnlinkEvent(EventQueue *Queue, EventQueueEventStruct *Event) {
+[[gnu::always_inline]] inline void UnlinkEvent(EventQueue *Queue, EventQueueEventStruct *Event) {
     if (Event->Prev != nullptr)
         Event->Prev->Next = Event->Next;
     else
@@ -183,9 +183,13 @@ void SleepOneMillisecond() {
 // post reads the clock once), or NoReading to read it when it is needed.
 constexpr float64 NoReading = -1.0;
 
-int32 EventQueue_AddTimeInternal(EventQueue *Handle, void *Instance, const void *Payload, int32 Size,
-                      EventQueue_EventFunc Function, EventQueue_EventFunc ReleaseFunction,
-                      EventQueue_CompareFunc Compare, float64 DueTime, float64 Now, const char *File, int32 Line) {
+// The body behind every add. The plain adds due at once inline it, so that
+// the hottest posts get a copy without the branches they never take; the
+// others share EventQueue_AddTimeInternal below.
+[[gnu::always_inline]] inline int32 AddEvent(EventQueue *Handle, void *Instance, const void *Payload, int32 Size,
+                                             EventQueue_EventFunc Function, EventQueue_EventFunc ReleaseFunction,
+                                             EventQueue_CompareFunc Compare, float64 DueTime, float64 Now,
+                                             const char *File, int32 Line) {
     EventQueue *Queue = ResolveQueue(Handle);
     Debug_CheckPointer(Function);
     // A negative size reads as a huge one and stops here too.
@@ -236,6 +240,13 @@ int32 EventQueue_AddTimeInternal(EventQueue *Handle, void *Instance, const void 
     if (DueTime == DueAtPost || DueTime <= (Now != NoReading ? Now : Time_GetCurrent()))
         Thread_SignalEvent(OwnerOf(Queue));
     return TRUE;
+}
+
+int32 EventQueue_AddTimeInternal(EventQueue *Handle, void *Instance, const void *Payload, int32 Size,
+                                 EventQueue_EventFunc Function, EventQueue_EventFunc ReleaseFunction,
+                                 EventQueue_CompareFunc Compare, float64 DueTime, float64 Now, const char *File,
+                                 int32 Line) {
+    return AddEvent(Handle, Instance, Payload, Size, Function, ReleaseFunction, Compare, DueTime, Now, File, Line);
 }
 
 int32 DeleteThroughClass(void *HandleAddress) { return EventQueue_Delete(static_cast<EventQueue **>(HandleAddress)); }
@@ -318,14 +329,13 @@ int32 EventQueue_SetFlushTimeout(EventQueue *Handle, float64 Seconds) {
 
 int32 EventQueue_AddReal(EventQueue *Handle, void *Instance, const void *Payload, int32 Size,
                          EventQueue_EventFunc Function, const char *File, int32 Line) {
-    return EventQueue_AddTimeInternal(Handle, Instance, Payload, Size, Function, nullptr, nullptr, DueAtPost, NoReading,
-                                      File, Line);
+    return AddEvent(Handle, Instance, Payload, Size, Function, nullptr, nullptr, DueAtPost, NoReading, File, Line);
 }
 
 int32 EventQueue_AddComplexEvent(EventQueue *Handle, void *Instance, const void *Payload, int32 Size,
                                  EventQueue_EventFunc Function, EventQueue_EventFunc ReleaseFunction) {
-    return EventQueue_AddTimeInternal(Handle, Instance, Payload, Size, Function, ReleaseFunction, nullptr, DueAtPost,
-                                      NoReading, nullptr, 0);
+    return AddEvent(Handle, Instance, Payload, Size, Function, ReleaseFunction, nullptr, DueAtPost, NoReading, nullptr,
+                    0);
 }
 
 int32 EventQueue_AddUnique(EventQueue *Handle, void *Instance, const void *Payload, int32 Size,
