@@ -75,6 +75,49 @@ TEST_F(CriticalSectionTest, ExcludesOtherThreadsWhileHeldRecursively) {
     CriticalSection_Delete(&Lock);
 }
 
+// Unlocking a section held by another thread changes nothing: the holder's
+// own unlock is still the one that frees it.
+TEST_F(CriticalSectionTest, AnUnlockFromANonHolderIsRefused) {
+    void *Lock = nullptr;
+    ASSERT_EQ(CriticalSection_Create(&Lock), 1);
+    EXPECT_EQ(CriticalSection_Unlock(Lock), 0); // not held at all
+    ASSERT_EQ(CriticalSection_Lock(Lock), 1);
+    std::thread([&] { EXPECT_EQ(CriticalSection_Unlock(Lock), 0); }).join();
+    EXPECT_EQ(CriticalSection_Unlock(Lock), 1);
+    std::thread([&] {
+        EXPECT_EQ(CriticalSection_Lock(Lock), 1);
+        EXPECT_EQ(CriticalSection_Unlock(Lock), 1);
+    }).join();
+    CriticalSection_Delete(&Lock);
+}
+
+// Threads that pile up behind a long-held section, spinning or asleep, are
+// all let in once it is released, round after round (a lost wake-up hangs).
+TEST_F(CriticalSectionTest, WaitersBehindAHolderAllGetIn) {
+    void *Lock = nullptr;
+    ASSERT_EQ(CriticalSection_Create(&Lock), 1);
+    constexpr int Waiters = 8;
+    for (int Round = 0; Round < 20; Round++) {
+        std::atomic<int> Arrived{0};
+        int Entered = 0; // plain: only the lock protects it
+        CriticalSection_Lock(Lock);
+        std::vector<std::thread> Threads;
+        for (int Index = 0; Index < Waiters; Index++)
+            Threads.emplace_back([&] {
+                Arrived.fetch_add(1);
+                CriticalSection_Lock(Lock);
+                Entered++;
+                for (int Spin = 0; Spin < 200; Spin++) std::this_thread::yield(); // holds it a while
+                CriticalSection_Unlock(Lock);
+            });
+        while (Arrived.load() < Waiters) std::this_thread::yield();
+        CriticalSection_Unlock(Lock);
+        for (std::thread &Thread : Threads) Thread.join();
+        EXPECT_EQ(Entered, Waiters);
+    }
+    CriticalSection_Delete(&Lock);
+}
+
 TEST(CriticalSectionDeathTest, BadHandlesStopAtTheCallersLine) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(

@@ -95,6 +95,42 @@ TEST_F(EventQueueTest, PayloadsUpToSixtyFourBytesAreCopied) {
     EXPECT_EQ(TakeJournal(), (Strings{"a", "b", "c:9"}));
 }
 
+// Records come back for later posts: a short payload must not show the bytes
+// of a longer one before it, and a burst larger than the queue keeps for reuse
+// still runs whole and in order, twice over.
+TEST_F(EventQueueTest, ReusedRecordsCarryOnlyTheirOwnPayload) {
+    static uint8 Seen[EVENTQUEUE_MAXPAYLOADSIZE];
+    auto Copy = [](void *, void *Payload) {
+        memcpy(Seen, Payload, sizeof(Seen));
+        return 1;
+    };
+    uint8 Long[EVENTQUEUE_MAXPAYLOADSIZE];
+    memset(Long, 0xEE, sizeof(Long));
+    EventQueue_Add(nullptr, nullptr, Long, sizeof(Long), Copy);
+    EventQueue_Flush(nullptr);
+    const uint8 Short[2] = {1, 2};
+    EventQueue_Add(nullptr, nullptr, Short, sizeof(Short), Copy);
+    EventQueue_Flush(nullptr);
+    uint8 Expected[EVENTQUEUE_MAXPAYLOADSIZE] = {1, 2};
+    EXPECT_EQ(memcmp(Seen, Expected, sizeof(Seen)), 0);
+
+    static std::vector<int32> Order;
+    auto Note = [](void *, void *Payload) {
+        Order.push_back(*static_cast<int32 *>(Payload));
+        return 1;
+    };
+    EventQueue *Queue = nullptr;
+    EventQueue_Create(&Queue);
+    for (int32 Round = 0; Round < 2; Round++) {
+        Order.clear();
+        for (int32 Index = 0; Index < 5000; Index++) EventQueue_Add(Queue, nullptr, &Index, sizeof(Index), Note);
+        EXPECT_EQ(EventQueue_Flush(Queue), 1);
+        ASSERT_EQ(Order.size(), 5000u);
+        for (int32 Index = 0; Index < 5000; Index++) ASSERT_EQ(Order[Index], Index);
+    }
+    EventQueue_Release(&Queue);
+}
+
 TEST_F(EventQueueTest, DueEventsRunInPostingOrderAndWakeTheOwner) {
     EventQueue_Add(nullptr, A, nullptr, 0, Record);
     EventQueue_Add(nullptr, B, nullptr, 0, Record);
@@ -201,7 +237,9 @@ TEST_F(EventQueueTest, UniqueAddsLowerButNeverRaiseTheQueuedDueTime) {
     // Queued at 1000 s; an equal add at 1005 s must not move it to 1005 s.
     EXPECT_EQ(EventQueue_AddUnique(nullptr, B, nullptr, 0, Record, SameInstance), 1);
     Time_TestClockStart(1005000);
+    TakeHookCalls();
     EXPECT_EQ(EventQueue_AddUnique(nullptr, B, nullptr, 0, Record, SameInstance), 0);
+    EXPECT_EQ(TakeHookCalls(), (HookList{{Thread_GetMainId(), 1}})); // the twin is due: owner woken
     Time_TestClockStart(1001000);
     EventQueue_Flush(nullptr);
     EXPECT_EQ(TakeJournal(), (Strings{"b"}));
