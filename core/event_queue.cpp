@@ -54,7 +54,7 @@ struct EventQueueEventStruct {
     void *Instance;
     int32 Removed;
     uint32 Sequence; // the queue's post number (fills the padding before DueTime)
-    float64 DueTime; // monotonic seconds
+    float64 DueTime; // monotonic seconds; DueAtPost for an event due at its post
     const char *File;
     int32 Line;
     int32 PayloadSize;
@@ -397,8 +397,9 @@ int32 EventQueue_RemoveInstanceByThreadId(uint32 ThreadId, void *Instance) {
 
 int32 EventQueue_Flush(EventQueue *Handle) {
     EventQueue *Queue = ResolveQueue(Handle);
-    float64 Start = Time_GetCurrent();
+    // An empty queue, the common case of a tick, needs no reading.
     if (__atomic_load_n(&Queue->List.Count, __ATOMIC_ACQUIRE) == 0) return TRUE;
+    const float64 Start = Time_GetCurrent();
     if (Thread_GetCurrentId() != OwnerOf(Queue))
         Debug_Abort("Assertion failed (Thread_GetCurrentId() == EventQueue->ThreadId)\n"
                     "Unable to flush event queue on invalid thread");

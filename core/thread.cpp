@@ -147,7 +147,8 @@ int32 Thread_ThreadContainer(void *Context) {
     return Result;
 }
 
-int32 SignalThread(uint32 ThreadId, int32 IsEvent) {
+// Inlined into both signal calls: every due post goes through here.
+[[gnu::always_inline]] inline int32 SignalThread(uint32 ThreadId, int32 IsEvent) {
     ThreadModule *Handle = GlobalThread;
     if (Handle == nullptr) return FALSE;
     Thread *Record = nullptr;
