@@ -22,7 +22,7 @@
 #include <string.h>
 #include <time.h>
 
-#include "core/critical_section.h"
+#include "core/critical_section_internal.h"
 #include "core/debug.h"
 #include "core/memory.h"
 #include "core/pool.h"
@@ -108,6 +108,12 @@ EventQueue *GlobalEventQueue = nullptr;
     }
     Class_CheckHandle(Handle, EVENTQUEUE_CLASSID);
     return Handle;
+}
+
+// The queue's lock is taken twice per event, so its uncontended paths are inlined.
+[[gnu::always_inline]] inline void LockQueue(EventQueue *Queue) { CriticalSectionInt_Lock(Queue->Lock, __FILE__, __LINE__); }
+[[gnu::always_inline]] inline void UnlockQueue(EventQueue *Queue) {
+    CriticalSectionInt_Unlock(Queue->Lock, __FILE__, __LINE__);
 }
 
 uint32 OwnerOf(EventQueue *Queue) { return __atomic_load_n(&Queue->ThreadId, __ATOMIC_ACQUIRE); }
@@ -197,7 +203,7 @@ constexpr float64 NoReading = -1.0;
     Debug_Assert(sizeof(EventQueueEventStruct) + InternalEventSize <= EVENTQUEUE_MAXEVENTSIZE,
                  "Event exceed max size");
 
-    CriticalSection_Lock(Queue->Lock);
+    LockQueue(Queue);
     if (Compare != nullptr) {
         for (EventQueueEventStruct *Queued = Queue->List.Head; Queued != nullptr; Queued = Queued->Next) {
             // A removed twin will never run, so it must not stand in for the new event.
@@ -210,7 +216,7 @@ constexpr float64 NoReading = -1.0;
                 if (DueTime < Queued->DueTime) Queued->DueTime = DueTime;
             }
             bool DueNow = Queued->DueTime == DueAtPost || Queued->DueTime <= Now;
-            CriticalSection_Unlock(Queue->Lock);
+            UnlockQueue(Queue);
             if (DueNow) Thread_SignalEvent(OwnerOf(Queue));
             return FALSE;
         }
@@ -235,7 +241,7 @@ constexpr float64 NoReading = -1.0;
     Event->File = File;
     Event->Line = Line;
     LinkEvent(Queue, Event);
-    CriticalSection_Unlock(Queue->Lock);
+    UnlockQueue(Queue);
 
     if (DueTime == DueAtPost || DueTime <= (Now != NoReading ? Now : Time_GetCurrent()))
         Thread_SignalEvent(OwnerOf(Queue));
@@ -291,7 +297,7 @@ int32 EventQueue_Delete(EventQueue **Handle) {
     Debug_CheckPointer(Handle);
     EventQueue *Queue = *Handle;
     Class_CheckHandle(Queue, EVENTQUEUE_CLASSID);
-    CriticalSection_Lock(Queue->Lock);
+    LockQueue(Queue);
     while (EventQueueEventStruct *Event = Queue->List.Head) {
         HoldEvent(Event);
         UnlinkEvent(Queue, Event);
@@ -303,7 +309,7 @@ int32 EventQueue_Delete(EventQueue **Handle) {
         Pool_Free(Queue->Events, &Event, (int32)EVENTQUEUE_MAXEVENTSIZE);
     }
     Queue->SpareCount = 0;
-    CriticalSection_Unlock(Queue->Lock);
+    UnlockQueue(Queue);
     Pool_Reset(Queue->Events);
     Pool_Delete(&Queue->Events);
     CriticalSection_Delete(&Queue->Lock);
@@ -374,17 +380,17 @@ int32 EventQueue_AddProcessByThreadId(uint32 ThreadId, void *Instance, EventQueu
 
 int32 EventQueue_RemoveInstance(EventQueue *Handle, void *Instance) {
     EventQueue *Queue = ResolveQueue(Handle);
-    CriticalSection_Lock(Queue->Lock);
+    LockQueue(Queue);
     // A foreign caller waits until the owner is outside every event function,
     // so that none of this instance's functions is still running on return.
     while (Queue->InCallback != 0 && Thread_GetCurrentId() != OwnerOf(Queue)) {
-        CriticalSection_Unlock(Queue->Lock);
+        UnlockQueue(Queue);
         SleepOneMillisecond();
-        CriticalSection_Lock(Queue->Lock);
+        LockQueue(Queue);
     }
     for (EventQueueEventStruct *Event = Queue->List.Head; Event != nullptr; Event = Event->Next)
         if (Event->Instance == Instance) Event->Removed = 1;
-    CriticalSection_Unlock(Queue->Lock);
+    UnlockQueue(Queue);
     return TRUE;
 }
 
@@ -404,7 +410,7 @@ int32 EventQueue_Flush(EventQueue *Handle) {
         Debug_Abort("Assertion failed (Thread_GetCurrentId() == EventQueue->ThreadId)\n"
                     "Unable to flush event queue on invalid thread");
 
-    CriticalSection_Lock(Queue->Lock);
+    LockQueue(Queue);
     float64 Timeout = Queue->FlushTimeout;
     const uint32 LastPost = Queue->PostCount;
     EventQueueEventStruct *Event = Queue->List.Head;
@@ -418,9 +424,9 @@ int32 EventQueue_Flush(EventQueue *Handle) {
             UnlinkEvent(Queue, Event);
             if (!Event->Removed) {
                 Queue->InCallback++;
-                CriticalSection_Unlock(Queue->Lock);
+                UnlockQueue(Queue);
                 Event->Function(Event->Instance, PayloadOf(Event));
-                CriticalSection_Lock(Queue->Lock);
+                LockQueue(Queue);
                 Queue->InCallback--;
             }
             if (Event->ReleaseFunction != nullptr) Event->ReleaseFunction(Event->Instance, PayloadOf(Event));
@@ -430,7 +436,7 @@ int32 EventQueue_Flush(EventQueue *Handle) {
         if (Timeout > 0 && Time_GetCurrent() - Start >= Timeout) {
             bool Rest = Next != nullptr;
             if (Next != nullptr) DropEvent(Queue, Next);
-            CriticalSection_Unlock(Queue->Lock);
+            UnlockQueue(Queue);
             Thread_Signal(OwnerOf(Queue));
             return Rest ? FALSE : TRUE;
         }
@@ -442,7 +448,7 @@ int32 EventQueue_Flush(EventQueue *Handle) {
         }
         Event = Next;
     }
-    CriticalSection_Unlock(Queue->Lock);
+    UnlockQueue(Queue);
     return TRUE;
 }
 
