@@ -4,9 +4,9 @@
 //
 // A section is a class-header object (class id 0xff945dbc) that owns one
 // recursive lock: an owner and a depth beside a futex word, so an uncontended
-// lock or unlock is one atomic step and a re-entry none. It is allocated from the runtime allocator with the
-// creating caller's file and line, so a leaked lock is reported where it was
-// made. Sections are created before the class registry exists (the memory
+// lock or unlock is one atomic step and a re-entry none. It is allocated from
+// the runtime allocator with the creating caller's file and line, so a leaked
+// lock is reported where it was made. Sections are created before the class registry exists (the memory
 // lock is the first object of the process), so creation fills only the class
 // id and reference count of the header, never an instance id.
 #pragma once

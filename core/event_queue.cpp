@@ -1,11 +1,12 @@
 // Event queues (see event_queue.h).
 //
-// Records come from the queue's pool and are counted: one reference for the
-// list, one more while a flush walks over them, so a record unlinked while
-// the lock is released stays valid until the walk lets go of it. A record is
-// in the list exactly when it has a predecessor or is the head; a flush that
-// finds the event it was about to visit unlinked (by a nested flush from
-// inside an event function) starts again from the head.
+// Records come from the queue's pool (through a list of spare records the
+// queue keeps in front of it) and are counted: one reference for the list,
+// one more while a flush walks over them, so a record unlinked while the lock
+// is released stays valid until the walk lets go of it. A record is in the
+// list exactly when it has a predecessor or is the head; a flush that finds
+// the event it was about to visit unlinked (by a nested flush from inside an
+// event function) starts again from the head.
 //
 // The clock counts whole milliseconds, so a post made during a pass is often
 // stamped with the pass's own start time. Each event therefore carries the
@@ -34,8 +35,10 @@ namespace {
 constexpr uint32 EventTag = 0x18c354db;
 constexpr uint32 ProcessTag = 0x74495cc2;
 constexpr uint32 EventsPerChunk = 5;
-// Records a queue keeps for reuse in front of its pool: a burst of posts
-// takes them back without the pool's bookkeeping.
+// Records a queue keeps for reuse in front of its pool, so a burst of posts
+// takes them back without the pool's bookkeeping. The pool keeps its chunks
+// until the queue goes anyway, so spares hold no memory it would have given
+// back; the bound only caps how many records it counts as out.
 constexpr uint32 MaxSpareEvents = 4096;
 // The main queue's budget: the single-precision 0.1, widened.
 constexpr float64 MainFlushTimeout = (float64)0.1f;
@@ -111,7 +114,9 @@ EventQueue *GlobalEventQueue = nullptr;
 }
 
 // The queue's lock is taken twice per event, so its uncontended paths are inlined.
-[[gnu::always_inline]] inline void LockQueue(EventQueue *Queue) { CriticalSectionInt_Lock(Queue->Lock, __FILE__, __LINE__); }
+[[gnu::always_inline]] inline void LockQueue(EventQueue *Queue) {
+    CriticalSectionInt_Lock(Queue->Lock, __FILE__, __LINE__);
+}
 [[gnu::always_inline]] inline void UnlockQueue(EventQueue *Queue) {
     CriticalSectionInt_Unlock(Queue->Lock, __FILE__, __LINE__);
 }
