@@ -7,7 +7,7 @@
 //   block's layout (record in front or not) follows from the state alone.
 // - Guards are written and the bounds widened before a record is linked, so
 //   a whole check running on another thread never sees a half-made block.
-// - Guard reads never go past the system allocation (malloc_usable_size), so
+// - Guard reads never go past the system allocation (its usable room), so
 //   a free with a wrong, larger size is reported instead of reading beyond.
 // - Each thread owns one shard (a cache line of counts and, with tracking, a
 //   list with its lock). Without tracking only the owner writes the counts,
@@ -70,8 +70,54 @@ bool TrackingOn(const MemoryStateStruct *State) { return State != nullptr && Sta
 struct alignas(64) HotFacts {
     MemoryStateStruct *State;
     bool Tracking;
+    bool HeaderSizes; // the heap's size words answer like malloc_usable_size
 };
 HotFacts Hot;
+
+// ---- Room of a system allocation ----
+
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define MEMORY_FOREIGN_HEAP 1
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__) || !defined(__GLIBC__)
+#define MEMORY_FOREIGN_HEAP 1
+#endif
+
+// glibc keeps a chunk's size, its three low bits flags (2: mapped on its
+// own), in the word before the address it hands out; the usable room is
+// that size less one word, or two for a mapped chunk. Reading it inline
+// saves a call on every free. Memory_Init compares the rule with
+// malloc_usable_size first, so another heap (preloaded, or a sanitizer's)
+// keeps the call.
+inline size_t HeaderRoom(const uint8 *System) {
+    size_t Header;
+    memcpy(&Header, reinterpret_cast<const void *>((uintptr)System - sizeof(size_t)), sizeof(Header));
+    return (Header & ~(size_t)7) - ((Header & 2) ? 2 : 1) * sizeof(size_t);
+}
+
+inline size_t UsableSize(uint8 *System) {
+#if !defined(MEMORY_FOREIGN_HEAP)
+    if (__builtin_expect(Hot.HeaderSizes, 1)) return HeaderRoom(System);
+#endif
+    return malloc_usable_size(System);
+}
+
+bool HeaderRuleHolds() {
+#if defined(MEMORY_FOREIGN_HEAP)
+    return false;
+#else
+    for (size_t Size : {1u, 24u, 100u, 1000u, 5000u, 70000u, 300000u, 3000000u}) {
+        uint8 *Probe = static_cast<uint8 *>(malloc(Size));
+        if (Probe == nullptr) return false;
+        const bool Same = HeaderRoom(Probe) == malloc_usable_size(Probe);
+        free(Probe);
+        if (!Same) return false;
+    }
+    return true;
+#endif
+}
 
 template <typename T> T LoadRelaxed(const T &Value) { return __atomic_load_n(&Value, __ATOMIC_RELAXED); }
 template <typename T> void StoreRelaxed(T &Value, T New) { __atomic_store_n(&Value, New, __ATOMIC_RELAXED); }
@@ -402,7 +448,7 @@ inline bool GuardsIntactInside(const uint8 *BlockStart, int64 BlockSize) {
 // Both guards of a block intact, the trailing one read only inside the
 // system allocation that starts at System.
 inline bool GuardsIntact(uint8 *System, const uint8 *BlockStart, int64 BlockSize) {
-    const uint8 *End = System + malloc_usable_size(System);
+    const uint8 *End = System + UsableSize(System);
     return BlockStart + BlockSize <= End && GuardsIntactInside(BlockStart, BlockSize);
 }
 
@@ -662,7 +708,7 @@ int32 Memory_SentinelCheck(int32 Fatal, void *BlockStartAddress, int32 Size, con
     // Bytes past the system allocation count as damaged without being read.
     uint8 *System = Tracking ? BlockStart - MEMORY_TRACKER_SIZE : BlockStart;
     if (GuardsIntact(System, BlockStart, BlockSize)) return 1;
-    const uint8 *End = System + malloc_usable_size(System);
+    const uint8 *End = System + UsableSize(System);
     const uint8 *Trailing = BlockStart + BlockSize - MEMORY_GUARD_SIZE;
 
     // Damaged: count the bytes that differ, for the report.
@@ -818,6 +864,8 @@ int32 Memory_Init(int32 Tracking) {
         Of.Head = nullptr;
     }
     Hot.Tracking = State.Tracking == 1;
+    static const bool HeaderSizes = HeaderRuleHolds();
+    Hot.HeaderSizes = HeaderSizes;
     __atomic_store_n(&Hot.State, &State, __ATOMIC_RELEASE);
     __atomic_store_n(&GlobalMemory, &State, __ATOMIC_RELEASE);
     return 1;
