@@ -322,18 +322,37 @@ void Widen(MemoryStateStruct *State, uint8 *Start, uint8 *End) {
     }
 }
 
-// A stamp above every earlier one of the shard and, the time stamp counter
-// being shared by all cores, above those of allocations on other threads
-// that happened before this one.
-uint64 NextStamp(Shard &Of) {
+// The one list tracked blocks went to since Memory_Init (index + 1), 0 before
+// the first, or ~0 once a second list was used.
+uint32 StampingShard = 0;
+constexpr uint32 ManyShards = ~0u;
+
+[[gnu::noinline]] uint64 ClockStamp() {
 #if defined(__x86_64__) || defined(__i386__)
-    uint64 Stamp = __rdtsc();
+    return __rdtsc();
 #else
     timespec Now;
     clock_gettime(CLOCK_MONOTONIC, &Now);
-    uint64 Stamp = (uint64)Now.tv_sec * 1000000000u + (uint64)Now.tv_nsec;
+    return (uint64)Now.tv_sec * 1000000000u + (uint64)Now.tv_nsec;
 #endif
-    if (Stamp <= Of.LastStamp) Stamp = Of.LastStamp + 1;
+}
+
+// A stamp above every earlier one of the shard. While one list takes all
+// tracked blocks a count is enough; from the moment a second one is used,
+// stamps come from the time stamp counter, which all cores share, so a
+// block made after another one on another thread gets the higher stamp.
+// Counted stamps stay far below counter readings, so they sort older.
+inline uint64 NextStamp(Shard &Of) {
+    const uint32 Own = IndexOf(&Of) + 1;
+    uint32 Stamping = LoadRelaxed(StampingShard);
+    if (__builtin_expect(Stamping != Own, 0)) {
+        if (Stamping == 0 &&
+            __atomic_compare_exchange_n(&StampingShard, &Stamping, Own, false, __ATOMIC_RELAXED, __ATOMIC_RELAXED))
+            Stamping = Own;
+        else if (Stamping != ManyShards)
+            StoreRelaxed(StampingShard, Stamping = ManyShards);
+    }
+    uint64 Stamp = Stamping == Own ? Of.LastStamp + 1 : std::max(ClockStamp(), Of.LastStamp + 1);
     Of.LastStamp = Stamp;
     return Stamp;
 }
@@ -864,6 +883,7 @@ int32 Memory_Init(int32 Tracking) {
         Of.Head = nullptr;
     }
     Hot.Tracking = State.Tracking == 1;
+    StoreRelaxed(StampingShard, 0u);
     static const bool HeaderSizes = HeaderRuleHolds();
     Hot.HeaderSizes = HeaderSizes;
     __atomic_store_n(&Hot.State, &State, __ATOMIC_RELEASE);
