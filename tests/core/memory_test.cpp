@@ -428,6 +428,91 @@ TEST(Memory, ThreadsWithTrackingAndWholeChecksRunClean) {
     }
 }
 
+// Blocks made one after another on different threads are dumped newest
+// first, and the count of a whole check covers every thread's blocks.
+TEST(Memory, DumpOrdersBlocksOfAllThreadsNewestFirst) {
+    CapturedRuntime Runtime(DEBUG_FLAG_MEMORYTRACKING);
+    std::vector<std::pair<void *, int32>> Made; // in the order made
+    auto Make = [&Made](int32 Size) { Made.push_back({Memory_Alloc(Size), Size}); };
+    Make(11);
+    for (int32 t = 0; t < 3; t++) {
+        std::thread(Make, 12 + t).join();
+        Make(20 + t);
+    }
+    Captured.clear();
+    Memory_Dump();
+    size_t Previous = 0;
+    for (size_t i = Made.size(); i-- > 0;) {
+        size_t At = Captured.find("Memory Tracking: " + PointerText(Made[i].first) + " alloc'd");
+        ASSERT_NE(At, std::string::npos) << i << Captured;
+        EXPECT_GE(At, Previous) << "block " << i << " out of order:\n" << Captured;
+        Previous = At;
+    }
+    EXPECT_EQ(Memory_Check(nullptr), 1);
+    for (auto [Pointer, Size] : Made) Memory_Free(Pointer, Size);
+}
+
+// Blocks change threads before they are freed (each thread keeps its records
+// in a list of its own) while another thread keeps checking and dumping every
+// list: the check always agrees, every block is freed once, the counts come
+// back and the leak report stays silent.
+TEST(Memory, CrossThreadFreesWithChecksAndDumpsRunClean) {
+    for (uint32 Flags : {(uint32)DEBUG_FLAG_MEMORYTRACKING, (uint32)(DEBUG_FLAG_MEMORYTRACKING | DEBUG_FLAG_MEMORYTEST)}) {
+        {
+            CapturedRuntime Runtime(Flags);
+            int32 Start = CurrentBytes();
+            std::mutex HandoffLock;
+            std::vector<std::pair<uint8 *, int32>> Handoff;
+            std::atomic<int32> Running{8};
+            std::atomic<int32> Checks{0};
+            std::thread Checker([&] {
+                while (Running.load() > 0 || Checks.load() < 3) {
+                    EXPECT_EQ(Memory_Check("x"), 1);
+                    Memory_Dump();
+                    Checks++;
+                }
+            });
+            std::vector<std::thread> Threads;
+            for (int32 t = 0; t < 8; t++) {
+                Threads.emplace_back([&, t] {
+                    std::mt19937 Random(99 + t);
+                    auto FreeChecked = [](std::pair<uint8 *, int32> Block) {
+                        for (int32 i = 0; i < Block.second; i++) ASSERT_EQ(Block.first[i], (uint8)Block.second);
+                        Memory_Free(Block.first, Block.second);
+                    };
+                    for (int32 Step = 0; Step < 300; Step++) {
+                        int32 Size = 1 + (int32)(Random() % 300);
+                        uint8 *Pointer = (uint8 *)Memory_Alloc(Size);
+                        memset(Pointer, (uint8)Size, (size_t)Size);
+                        std::pair<uint8 *, int32> Mine{Pointer, Size}, Theirs{nullptr, 0};
+                        {
+                            std::lock_guard<std::mutex> Guard(HandoffLock);
+                            Handoff.push_back(Mine);
+                            // Mostly another thread's block: the pool is shared.
+                            size_t Index = Random() % Handoff.size();
+                            if (Handoff.size() > 16 || Random() % 2 == 0) {
+                                Theirs = Handoff[Index];
+                                Handoff.erase(Handoff.begin() + (ptrdiff_t)Index);
+                            }
+                        }
+                        if (Theirs.first != nullptr) FreeChecked(Theirs);
+                    }
+                    Running--;
+                });
+            }
+            for (std::thread &Thread : Threads) Thread.join();
+            Checker.join();
+            for (auto Block : Handoff) Memory_Free(Block.first, Block.second);
+            EXPECT_EQ(CurrentBytes(), Start);
+            EXPECT_EQ(Memory_Check(nullptr), 1);
+            EXPECT_GE(CountOf(Captured, "All memory appears to be correct ("), 3);
+        }
+        EXPECT_EQ(Captured.find("Failure in internal memory check"), std::string::npos);
+        EXPECT_EQ(Captured.find("Not all memory was free'd"), std::string::npos) << Captured.substr(Captured.size() - 2000);
+        EXPECT_EQ(CountOf(Captured, "Maximum Memory in use ("), 1);
+    }
+}
+
 // A guard check outside the lock (validate, free) reads the tracked bounds
 // while other threads raise them; large blocks come from fresh mappings, so
 // the bounds keep moving. Under ThreadSanitizer this shows any plain access.
