@@ -147,6 +147,7 @@ thread_local Shard *OwnShard = nullptr;
 thread_local char ThreadMark;
 thread_local uint32 AllDepth = 0;        // LockAll nesting of this thread
 thread_local Shard *HeldShard = nullptr; // the one list lock held outside LockAll
+thread_local uint32 HeldDepth = 0;        // its depth while LockAll let it go
 
 uint32 IndexOf(const Shard *Of) { return (uint32)(Of - Shards); }
 
@@ -156,8 +157,8 @@ pthread_key_t ShardKey;
 bool ShardKeyMade = false;
 pthread_once_t ShardKeyOnce = PTHREAD_ONCE_INIT;
 
-void LockShard(Shard &Of);
-void UnlockShard(Shard &Of);
+inline void LockShard(Shard &Of);
+inline void UnlockShard(Shard &Of);
 void BringIn(MemoryStateStruct *State, Shard &Of);
 
 void ReleaseShard(void *Value) {
@@ -220,8 +221,7 @@ inline void CountUntracked(int64 Delta, int64 BlockSize) {
 
 // A recursive spin lock: one exchange to take it uncontended, one store to
 // let it go. Holders keep it for a list update, or for a whole check.
-void LockShard(Shard &Of) {
-    const uintptr Self = (uintptr)&ThreadMark;
+[[gnu::noinline]] void LockShardSlowly(Shard &Of, uintptr Self) {
     if (LoadRelaxed(Of.Holder) == Self) {
         Of.Depth++;
         return;
@@ -242,17 +242,27 @@ void LockShard(Shard &Of) {
     Of.Depth = 1;
 }
 
-void UnlockShard(Shard &Of) {
+inline void LockShard(Shard &Of) {
+    const uintptr Self = (uintptr)&ThreadMark;
+    uintptr Free = 0;
+    if (__builtin_expect(
+            __atomic_compare_exchange_n(&Of.Holder, &Free, Self, false, __ATOMIC_ACQUIRE, __ATOMIC_RELAXED), 1))
+        Of.Depth = 1;
+    else
+        LockShardSlowly(Of, Self);
+}
+
+inline void UnlockShard(Shard &Of) {
     if (--Of.Depth == 0) __atomic_store_n(&Of.Holder, (uintptr)0, __ATOMIC_RELEASE);
 }
 
 // Takes the lock of one record's list for a tracked allocation or free.
-void LockOne(Shard &Of) {
+inline void LockOne(Shard &Of) {
     LockShard(Of);
     if (AllDepth == 0) HeldShard = &Of;
 }
 
-void UnlockOne(Shard &Of) {
+inline void UnlockOne(Shard &Of) {
     if (AllDepth == 0) HeldShard = nullptr;
     UnlockShard(Of);
 }
@@ -263,6 +273,7 @@ void LockAll(MemoryStateStruct *State) {
     if (Shard *Held = HeldShard) {
         // Waiting for the others while holding one could deadlock with a
         // thread that already holds the lower ones.
+        HeldDepth = Held->Depth;
         Held->Depth = 0;
         __atomic_store_n(&Held->Holder, (uintptr)0, __ATOMIC_RELEASE);
     }
@@ -274,7 +285,10 @@ void UnlockAll(MemoryStateStruct *State) {
     if (--AllDepth > 0) return;
     for (Shard &Of : Shards) UnlockShard(Of);
     CriticalSection_Unlock(State->Lock);
-    if (Shard *Held = HeldShard) LockShard(*Held);
+    if (Shard *Held = HeldShard) {
+        LockShard(*Held);
+        Held->Depth = HeldDepth;
+    }
 }
 
 // ---- Tracked counts, bounds and order ----
@@ -289,7 +303,7 @@ void BringIn(MemoryStateStruct *State, Shard &Of) {
 
 // Counts one tracked block in (Delta 1) or out (Delta -1) of a shard whose
 // lock is held; the maxima follow the counts as they were before a new block.
-void CountTracked(MemoryStateStruct *State, Shard &Of, int64 Delta, int64 BlockSize) {
+inline void CountTracked(MemoryStateStruct *State, Shard &Of, int64 Delta, int64 BlockSize) {
     if (Delta > 0) {
         const int64 Allocations = LoadRelaxed(State->Allocations) + Of.Allocations;
         const int64 Bytes = LoadRelaxed(State->Bytes) + Of.Bytes;
@@ -311,7 +325,7 @@ void CountTracked(MemoryStateStruct *State, Shard &Of, int64 Delta, int64 BlockS
 }
 
 // Widens the bounds to a new system allocation; they only ever grow.
-void Widen(MemoryStateStruct *State, uint8 *Start, uint8 *End) {
+inline void Widen(MemoryStateStruct *State, uint8 *Start, uint8 *End) {
     uint8 *Lowest = LoadRelaxed(State->Lowest);
     while ((Lowest == nullptr || Start < Lowest) &&
            !__atomic_compare_exchange_n(&State->Lowest, &Lowest, Start, true, __ATOMIC_RELAXED, __ATOMIC_RELAXED)) {
@@ -504,11 +518,21 @@ void LogBytes(const char *Title, const uint8 *Bytes, int32 Count, const char *Fi
     Log_PrintInt(LOG_DEBUG, File, Line, 0, "%s", Text);
 }
 
+// What Memory_TrackerCheck checks, in one pass without its reports; the
+// record itself was found inside the bounds.
+inline bool RecordSound(const MemoryStateStruct *State, const MemoryTrackerStruct *Record, const uint8 *BlockStart,
+                        int32 Size) {
+    const MemoryTrackerStruct *Next = Record->Next, *Prev = Record->Prev;
+    return (Next == nullptr || (Inside(State, Next) && Next->Prev == Record)) &&
+           (Prev == nullptr || (Inside(State, Prev) && Prev->Next == Record)) && Inside(State, Record->BlockStart) &&
+           Record->Size == Size && Record->BlockStart == BlockStart;
+}
+
 // Locks the list of a tracked block about to be checked and unlinked: with
 // the whole check asked for, every list; else the record's own. A record
 // outside the bounds or naming no list is left to the tracker check under
 // every lock, which reports it. Answers the list the record is in, or null.
-Shard *LockRecord(MemoryStateStruct *State, MemoryTrackerStruct *Record, uint32 DebugFlags, bool *All) {
+inline Shard *LockRecord(MemoryStateStruct *State, MemoryTrackerStruct *Record, uint32 DebugFlags, bool *All) {
     *All = (DebugFlags & DEBUG_FLAG_MEMORYTEST) != 0 || !Inside(State, Record) || Record->Shard >= ShardTotal;
     if (!*All) {
         Shard &Of = Shards[Record->Shard];
@@ -601,7 +625,7 @@ void UnlockRecord(MemoryStateStruct *State, Shard *Of, bool All) {
         MemoryTrackerStruct *Record = RecordOf(BlockStart);
         bool All;
         Shard *Of = LockRecord(State, Record, DebugFlags, &All);
-        Memory_TrackerCheck(Record, BlockStart, Size, File, Line);
+        if (All || !RecordSound(State, Record, BlockStart, Size)) Memory_TrackerCheck(Record, BlockStart, Size, File, Line);
         if (Record->Prev != nullptr) Record->Prev->Next = Record->Next;
         // A record without a predecessor that does not head its list is
         // not in it; taking its successor as head would cut the list.
