@@ -649,10 +649,18 @@ void UnlockRecord(MemoryStateStruct *State, Shard *Of, bool All) {
 
 } // namespace
 
+// The debug flags as Debug_Flags answers them, read in place on every request
+// instead of through a call; an installed override still answers itself.
+inline uint32 CurrentDebugFlags() {
+    if (__builtin_expect(GlobalDebugFlagsOverride != nullptr, 0)) return Debug_Flags();
+    const CoreStruct *Core = GlobalCore;
+    return Core != nullptr ? __atomic_load_n(&Core->DebugFlags, __ATOMIC_RELAXED) : 0;
+}
+
 // The common case (no tracking, no tracing, a valid size, intact guards)
 // without the frame the full paths need.
 void *Memory_AllocInt(int32 Size, uint32 Flags, const char *File, int32 Line) {
-    const uint32 DebugFlags = Debug_Flags();
+    const uint32 DebugFlags = CurrentDebugFlags();
     if (__builtin_expect(Size < 1 || Hot.State == nullptr || Hot.Tracking || (DebugFlags & DEBUG_FLAG_MEMORYREPORT), 0))
         return AllocFull(Size, Flags, File, Line, DebugFlags);
     const int64 BlockSize = BlockSizeOf(Size);
@@ -667,7 +675,7 @@ void *Memory_AllocInt(int32 Size, uint32 Flags, const char *File, int32 Line) {
 }
 
 void *Memory_FreeInt(void *Pointer, int32 Size, const char *File, int32 Line) {
-    const uint32 DebugFlags = Debug_Flags();
+    const uint32 DebugFlags = CurrentDebugFlags();
     if (__builtin_expect(Size < 1 || Pointer == nullptr || Hot.State == nullptr || Hot.Tracking ||
                              (DebugFlags & DEBUG_FLAG_MEMORYREPORT),
                          0))
