@@ -341,7 +341,7 @@ inline void Widen(MemoryStateStruct *State, uint8 *Start, uint8 *End) {
 uint32 StampingShard = 0;
 constexpr uint32 ManyShards = ~0u;
 
-[[gnu::noinline]] uint64 ClockStamp() {
+inline uint64 ClockStamp() {
 #if defined(__x86_64__) || defined(__i386__)
     return __rdtsc();
 #else
@@ -351,22 +351,29 @@ constexpr uint32 ManyShards = ~0u;
 #endif
 }
 
-// A stamp above every earlier one of the shard. While one list takes all
-// tracked blocks a count is enough; from the moment a second one is used,
-// stamps come from the time stamp counter, which all cores share, so a
+// Stamps order the records of all lists, newest highest. While one list
+// takes all tracked blocks a count is enough; from the moment a second one is
+// used, stamps come from the time stamp counter, which all cores share, so a
 // block made after another one on another thread gets the higher stamp.
 // Counted stamps stay far below counter readings, so they sort older.
-inline uint64 NextStamp(Shard &Of) {
+//
+// The clock reading for a block of the given list, or 0 where a count will
+// do; read before the system allocation so that its latency overlaps.
+inline uint64 StampClock(Shard &Of) {
     const uint32 Own = IndexOf(&Of) + 1;
     uint32 Stamping = LoadRelaxed(StampingShard);
-    if (__builtin_expect(Stamping != Own, 0)) {
-        if (Stamping == 0 &&
-            __atomic_compare_exchange_n(&StampingShard, &Stamping, Own, false, __ATOMIC_RELAXED, __ATOMIC_RELAXED))
-            Stamping = Own;
-        else if (Stamping != ManyShards)
-            StoreRelaxed(StampingShard, Stamping = ManyShards);
-    }
-    uint64 Stamp = Stamping == Own ? Of.LastStamp + 1 : std::max(ClockStamp(), Of.LastStamp + 1);
+    if (__builtin_expect(Stamping == Own, 1)) return 0;
+    if (Stamping == 0 &&
+        __atomic_compare_exchange_n(&StampingShard, &Stamping, Own, false, __ATOMIC_RELAXED, __ATOMIC_RELAXED))
+        return 0;
+    if (Stamping != ManyShards) StoreRelaxed(StampingShard, ManyShards);
+    return ClockStamp();
+}
+
+// The stamp of a block about to be linked into a list whose lock is held:
+// above every earlier one of the list.
+inline uint64 NextStamp(Shard &Of, uint64 Clock) {
+    const uint64 Stamp = std::max(Clock, Of.LastStamp + 1);
     Of.LastStamp = Stamp;
     return Stamp;
 }
@@ -561,6 +568,8 @@ void UnlockRecord(MemoryStateStruct *State, Shard *Of, bool All) {
     MemoryStateStruct *State = Hot.State;
     bool Tracking = Hot.Tracking;
     size_t Total = (size_t)BlockSize + (Tracking ? MEMORY_TRACKER_SIZE : 0);
+    Shard *Own = Tracking ? &MyShard() : nullptr;
+    const uint64 Clock = Tracking ? StampClock(*Own) : 0;
     bool Zero = (Flags & MEMORY_FLAG_ZERO) != 0;
     uint8 *System = (uint8 *)(Zero ? calloc(1, Total) : malloc(Total));
     if (System == nullptr) {
@@ -574,7 +583,7 @@ void UnlockRecord(MemoryStateStruct *State, Shard *Of, bool All) {
     WriteGuard(BlockStart + BlockSize - MEMORY_GUARD_SIZE, Guard);
 
     if (Tracking) {
-        Shard &Of = MyShard();
+        Shard &Of = *Own;
         MemoryTrackerStruct *Record = (MemoryTrackerStruct *)System;
         Record->File = File;
         Record->Line = (uint32)Line;
@@ -593,7 +602,7 @@ void UnlockRecord(MemoryStateStruct *State, Shard *Of, bool All) {
         } else {
             LockOne(Of);
         }
-        Record->Stamp = NextStamp(Of);
+        Record->Stamp = NextStamp(Of, Clock);
         Record->Next = Of.Head;
         if (Of.Head != nullptr) Of.Head->Prev = Record;
         Of.Head = Record;
