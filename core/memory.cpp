@@ -693,8 +693,9 @@ void *Memory_FreeInt(void *Pointer, int32 Size, const char *File, int32 Line) {
     uint8 *BlockStart = static_cast<uint8 *>(Pointer) - MEMORY_GUARD_SIZE;
     if (__builtin_expect(!GuardsIntact(BlockStart, BlockStart, BlockSize), 0))
         return FreeFull(Pointer, Size, File, Line, DebugFlags);
-    free(BlockStart);
+    // Counted out first, so that the system free ends the call.
     CountUntracked(-1, BlockSize);
+    free(BlockStart);
     return nullptr;
 }
 
