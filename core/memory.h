@@ -18,14 +18,17 @@
 // - With tracking, each thread links its records into the list of its own
 //   shard under that shard's lock; a record knows its shard, so a free on
 //   another thread unlinks it there. The shard's counts move into the
-//   state's Allocations and Bytes in batches; Memory_Check, Memory_Dump,
-//   Memory_Report and the leak report take every shard's lock, bring the
-//   counts in whole and see every live block, newest first by the record's
-//   stamp. The state's Head stays null.
+//   state's Allocations and Bytes in batches, and whole when its thread
+//   ends. Memory_Check, Memory_Dump and Memory_Report take every shard's
+//   lock and see every live block, newest first by the record's stamp;
+//   Memory_Check and Memory_Report bring every batch in, so their counts
+//   are exact, and Memory_GetSize and the leak report sum the batches. The
+//   state's Head stays null.
 // - The maxima are raised from the state's counts plus the allocating
-//   thread's own batch: exact while one thread allocates; with several, off
-//   by at most what the other threads have not yet brought in (below
-//   MEMORY_BATCH_BLOCKS blocks and MEMORY_BATCH_BYTES bytes per thread).
+//   thread's own batch: exact while one thread makes the tracked blocks;
+//   with several, off by at most what the other threads have not yet
+//   brought in (fewer than MEMORY_BATCH_BLOCKS blocks and MEMORY_BATCH_BYTES
+//   bytes per thread).
 // Counters are 64-bit; every 32-bit answer ("%d" messages, Memory_GetSize)
 // saturates at INT32_MAX.
 #pragma once

@@ -377,6 +377,35 @@ TEST(Memory, CheckDumpAndReport) {
     Memory_Free(B, 1);
 }
 
+// The maxima follow the counts before each new block exactly while one thread
+// makes the blocks, however many of them pile up.
+TEST(Memory, MaximaAreExactOnOneThread) {
+    CapturedRuntime Runtime(DEBUG_FLAG_MEMORYTRACKING);
+    auto Allocs = [] {
+        Captured.clear();
+        Memory_Report();
+        int32 Maximum = -1, Current = -1;
+        size_t At = Captured.find("Memory allocs -- Maximum (");
+        EXPECT_NE(At, std::string::npos) << Captured;
+        if (At != std::string::npos)
+            sscanf(Captured.c_str() + At, "Memory allocs -- Maximum (%7d)   Current (%7d)\n", &Maximum, &Current);
+        return std::pair<int32, int32>{Maximum, Current};
+    };
+    auto [StartMaximum, Start] = Allocs();
+    int32 StartBytes = CurrentBytes();
+    constexpr int32 Count = 5 * MEMORY_BATCH_BLOCKS + 3;
+    std::vector<void *> Blocks;
+    for (int32 i = 0; i < Count; i++) Blocks.push_back(Memory_Alloc(1000));
+    EXPECT_EQ(CurrentBytes(), StartBytes + Count * 1032);
+    void *Last = Memory_Alloc(1);
+    Memory_Free(Last, 1);
+    for (void *Block : Blocks) Memory_Free(Block, 1000);
+    auto [Maximum, Current] = Allocs();
+    EXPECT_EQ(Current, Start);
+    EXPECT_EQ(Maximum, std::max(StartMaximum, Start + Count)) << "raised from the count before the last block";
+    EXPECT_EQ(CurrentBytes(), StartBytes);
+}
+
 TEST(Memory, MemoryReportFlagTracesAllocationsAndFrees) {
     CapturedRuntime Runtime(DEBUG_FLAG_MEMORYREPORT);
     void *Pointer = Memory_Alloc(42);
