@@ -91,11 +91,13 @@ HotFacts Hot;
 // saves a call on every free. Memory_Init compares the rule with
 // malloc_usable_size first, so another heap (preloaded, or a sanitizer's)
 // keeps the call.
+#if !defined(MEMORY_FOREIGN_HEAP)
 inline size_t HeaderRoom(const uint8 *System) {
     size_t Header;
     memcpy(&Header, reinterpret_cast<const void *>((uintptr)System - sizeof(size_t)), sizeof(Header));
     return (Header & ~(size_t)7) - ((Header & 2) ? 2 : 1) * sizeof(size_t);
 }
+#endif
 
 inline size_t UsableSize(uint8 *System) {
 #if !defined(MEMORY_FOREIGN_HEAP)
