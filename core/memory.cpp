@@ -938,6 +938,8 @@ int32 Memory_Init(int32 Tracking) {
 int32 Memory_Remove(void) {
     MemoryStateStruct *State = GlobalMemory;
     if (State == nullptr) return 0;
+    // A thread still ending cannot change a list or a count under the report.
+    for (Shard &Of : Shards) LockShard(Of);
     int64 Allocations = 0, Bytes = 0;
     CurrentCounts(State, &Allocations, &Bytes);
     __atomic_store_n(&GlobalMemory, (MemoryStateStruct *)nullptr, __ATOMIC_RELEASE);
@@ -953,5 +955,6 @@ int32 Memory_Remove(void) {
                      Saturate(Allocations), Saturate(Bytes));
         if (State->Tracking == 1) DumpRecords();
     }
+    for (Shard &Of : Shards) UnlockShard(Of);
     return 1;
 }
