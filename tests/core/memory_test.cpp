@@ -542,6 +542,39 @@ TEST(Memory, CrossThreadFreesWithChecksAndDumpsRunClean) {
     }
 }
 
+// More threads alive at once than there are shards of their own: the rest
+// share one. Threads that end give their shard back to the next ones; the
+// blocks they leave behind are freed by the main thread.
+TEST(Memory, ManyThreadsShareAndReuseShards) {
+    for (uint32 Flags : {0u, (uint32)DEBUG_FLAG_MEMORYTRACKING}) {
+        RuntimeScope Scope(Flags);
+        int32 Start = CurrentBytes();
+        for (int32 Round = 0; Round < 2; Round++) {
+            constexpr int32 Count = 80;
+            std::atomic<int32> Waiting{Count};
+            std::vector<void *> Left(Count);
+            std::vector<std::thread> Threads;
+            for (int32 t = 0; t < Count; t++) {
+                Threads.emplace_back([&, t] {
+                    void *Early = Memory_Alloc(8 + t);
+                    Waiting--;
+                    while (Waiting.load() > 0) std::this_thread::yield();
+                    for (int32 i = 0; i < 20; i++) Memory_Free(Memory_Alloc(16), 16);
+                    Memory_Free(Early, 8 + t);
+                    Left[(size_t)t] = Memory_Alloc(40);
+                });
+            }
+            for (std::thread &Thread : Threads) Thread.join();
+            EXPECT_EQ(CurrentBytes(), Start + Count * 72);
+            if (Flags) {
+                EXPECT_EQ(Memory_Check(nullptr), 1);
+            }
+            for (void *Pointer : Left) Memory_Free(Pointer, 40);
+            EXPECT_EQ(CurrentBytes(), Start);
+        }
+    }
+}
+
 // A guard check outside the lock (validate, free) reads the tracked bounds
 // while other threads raise them; large blocks come from fresh mappings, so
 // the bounds keep moving. Under ThreadSanitizer this shows any plain access.
