@@ -148,8 +148,8 @@ Shard Shards[ShardTotal];
 thread_local Shard *OwnShard = nullptr;
 thread_local char ThreadMark;
 thread_local uint32 AllDepth = 0;        // LockAll nesting of this thread
-thread_local Shard *HeldShard = nullptr; // the one list lock held outside LockAll
-thread_local uint32 HeldDepth = 0;        // its depth while LockAll let it go
+thread_local Shard *HeldShard = nullptr; // the list lock LockAll let go for a while
+thread_local uint32 HeldDepth = 0;        // and its depth
 
 uint32 IndexOf(const Shard *Of) { return (uint32)(Of - Shards); }
 
@@ -258,27 +258,21 @@ inline void UnlockShard(Shard &Of) {
     if (--Of.Depth == 0) __atomic_store_n(&Of.Holder, (uintptr)0, __ATOMIC_RELEASE);
 }
 
-// Takes the lock of one record's list for a tracked allocation or free.
-inline void LockOne(Shard &Of) {
-    LockShard(Of);
-    if (AllDepth == 0) HeldShard = &Of;
-}
-
-inline void UnlockOne(Shard &Of) {
-    if (AllDepth == 0) HeldShard = nullptr;
-    UnlockShard(Of);
-}
-
 // Every list at once, for walks over all records; nests.
 void LockAll(MemoryStateStruct *State) {
     if (AllDepth++ > 0) return;
-    if (Shard *Held = HeldShard) {
-        // Waiting for the others while holding one could deadlock with a
-        // thread that already holds the lower ones.
-        HeldDepth = Held->Depth;
-        Held->Depth = 0;
-        __atomic_store_n(&Held->Holder, (uintptr)0, __ATOMIC_RELEASE);
-    }
+    // Waiting for the others while holding one (a failing tracker check
+    // dumping the lists) could deadlock with a thread that already holds the
+    // lower ones, so the held one goes first and comes back at the end.
+    const uintptr Self = (uintptr)&ThreadMark;
+    HeldShard = nullptr;
+    for (Shard &Of : Shards)
+        if (LoadRelaxed(Of.Holder) == Self) {
+            HeldShard = &Of;
+            HeldDepth = Of.Depth;
+            Of.Depth = 0;
+            __atomic_store_n(&Of.Holder, (uintptr)0, __ATOMIC_RELEASE);
+        }
     CriticalSection_Lock(State->Lock);
     for (Shard &Of : Shards) LockShard(Of);
 }
@@ -290,6 +284,7 @@ void UnlockAll(MemoryStateStruct *State) {
     if (Shard *Held = HeldShard) {
         LockShard(*Held);
         Held->Depth = HeldDepth;
+        HeldShard = nullptr;
     }
 }
 
@@ -545,7 +540,7 @@ inline Shard *LockRecord(MemoryStateStruct *State, MemoryTrackerStruct *Record, 
     *All = (DebugFlags & DEBUG_FLAG_MEMORYTEST) != 0 || !Inside(State, Record) || Record->Shard >= ShardTotal;
     if (!*All) {
         Shard &Of = Shards[Record->Shard];
-        LockOne(Of);
+        LockShard(Of);
         return &Of;
     }
     LockAll(State);
@@ -559,7 +554,7 @@ inline Shard *LockRecord(MemoryStateStruct *State, MemoryTrackerStruct *Record, 
 
 void UnlockRecord(MemoryStateStruct *State, Shard *Of, bool All) {
     if (All) UnlockAll(State);
-    else UnlockOne(*Of);
+    else UnlockShard(*Of);
 }
 
 // Every case of an allocation: tracking, tracing, a bad size, no memory.
@@ -602,7 +597,7 @@ void UnlockRecord(MemoryStateStruct *State, Shard *Of, bool All) {
             LockAll(State);
             Memory_Check(nullptr);
         } else {
-            LockOne(Of);
+            LockShard(Of);
         }
         Record->Stamp = NextStamp(Of, Clock);
         Record->Next = Of.Head;
@@ -610,7 +605,7 @@ void UnlockRecord(MemoryStateStruct *State, Shard *Of, bool All) {
         Of.Head = Record;
         CountTracked(State, Of, 1, BlockSize);
         if (All) UnlockAll(State);
-        else UnlockOne(Of);
+        else UnlockShard(Of);
     } else if (State != nullptr) {
         CountUntracked(1, BlockSize);
     }
