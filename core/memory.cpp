@@ -70,6 +70,7 @@ bool TrackingOn(const MemoryStateStruct *State) { return State != nullptr && Sta
 struct alignas(64) HotFacts {
     MemoryStateStruct *State;
     bool Tracking;
+    bool Plain;       // a state without tracking: the short paths apply
     bool HeaderSizes; // the heap's size words answer like malloc_usable_size
 };
 HotFacts Hot;
@@ -145,7 +146,10 @@ struct alignas(64) Shard {
 };
 Shard Shards[ShardTotal];
 
-thread_local Shard *OwnShard = nullptr;
+// Every thread starts on the shared shard and looks for one of its own at its
+// first count.
+thread_local Shard *OwnShard = &Shards[SharedShard];
+thread_local bool LookedForShard = false;
 thread_local char ThreadMark;
 thread_local uint32 AllDepth = 0;        // LockAll nesting of this thread
 thread_local Shard *HeldShard = nullptr; // the list lock LockAll let go for a while
@@ -173,7 +177,8 @@ void ReleaseShard(void *Value) {
         BringIn(State, Of);
         UnlockShard(Of);
     }
-    OwnShard = nullptr;
+    OwnShard = &Shards[SharedShard];
+    LookedForShard = false;
     __atomic_store_n(&Of.Owned, 0u, __ATOMIC_RELEASE);
 }
 
@@ -187,6 +192,7 @@ void MakeShardKey() { ShardKeyMade = pthread_key_create(&ShardKey, ReleaseShard)
 }
 
 [[gnu::noinline]] Shard *TakeShard() {
+    LookedForShard = true;
     pthread_once(&ShardKeyOnce, MakeShardKey);
     static uint32 Hint = 0;
     const uint32 First = __atomic_fetch_add(&Hint, 1, __ATOMIC_RELAXED);
@@ -204,19 +210,28 @@ void MakeShardKey() { ShardKeyMade = pthread_key_create(&ShardKey, ReleaseShard)
 
 inline Shard &MyShard() {
     Shard *Own = OwnShard;
-    return *(__builtin_expect(Own != nullptr, 1) ? Own : TakeShard());
+    return *(__builtin_expect(Own != &Shards[SharedShard] || LookedForShard, 1) ? Own : TakeShard());
+}
+
+// Counts on the shared shard, by atomic additions, once the thread found no
+// shard of its own.
+[[gnu::noinline]] void CountShared(int64 Delta, int64 BlockSize) {
+    Shard &Own = MyShard();
+    if (&Own != &Shards[SharedShard]) {
+        StoreRelaxed(Own.Allocations, LoadRelaxed(Own.Allocations) + Delta);
+        StoreRelaxed(Own.Bytes, LoadRelaxed(Own.Bytes) + Delta * BlockSize);
+        return;
+    }
+    __atomic_add_fetch(&Own.Allocations, Delta, __ATOMIC_RELAXED);
+    __atomic_add_fetch(&Own.Bytes, Delta * BlockSize, __ATOMIC_RELAXED);
 }
 
 // Adds one untracked block (Delta 1) or takes one away (Delta -1).
 inline void CountUntracked(int64 Delta, int64 BlockSize) {
-    Shard &Own = MyShard();
-    if (__builtin_expect(&Own != &Shards[SharedShard], 1)) {
-        StoreRelaxed(Own.Allocations, LoadRelaxed(Own.Allocations) + Delta);
-        StoreRelaxed(Own.Bytes, LoadRelaxed(Own.Bytes) + Delta * BlockSize);
-    } else {
-        __atomic_add_fetch(&Own.Allocations, Delta, __ATOMIC_RELAXED);
-        __atomic_add_fetch(&Own.Bytes, Delta * BlockSize, __ATOMIC_RELAXED);
-    }
+    Shard *Own = OwnShard;
+    if (__builtin_expect(Own == &Shards[SharedShard], 0)) return CountShared(Delta, BlockSize);
+    StoreRelaxed(Own->Allocations, LoadRelaxed(Own->Allocations) + Delta);
+    StoreRelaxed(Own->Bytes, LoadRelaxed(Own->Bytes) + Delta * BlockSize);
 }
 
 // ---- List locks ----
@@ -667,7 +682,7 @@ inline uint32 CurrentDebugFlags() {
 // without the frame the full paths need.
 void *Memory_AllocInt(int32 Size, uint32 Flags, const char *File, int32 Line) {
     const uint32 DebugFlags = CurrentDebugFlags();
-    if (__builtin_expect(Size < 1 || Hot.State == nullptr || Hot.Tracking || (DebugFlags & DEBUG_FLAG_MEMORYREPORT), 0))
+    if (__builtin_expect(Size < 1 || !Hot.Plain || (DebugFlags & DEBUG_FLAG_MEMORYREPORT), 0))
         return AllocFull(Size, Flags, File, Line, DebugFlags);
     const int64 BlockSize = BlockSizeOf(Size);
     uint8 *BlockStart =
@@ -682,7 +697,7 @@ void *Memory_AllocInt(int32 Size, uint32 Flags, const char *File, int32 Line) {
 
 void *Memory_FreeInt(void *Pointer, int32 Size, const char *File, int32 Line) {
     const uint32 DebugFlags = CurrentDebugFlags();
-    if (__builtin_expect(Size < 1 || Pointer == nullptr || Hot.State == nullptr || Hot.Tracking ||
+    if (__builtin_expect(Size < 1 || Pointer == nullptr || !Hot.Plain ||
                              (DebugFlags & DEBUG_FLAG_MEMORYREPORT),
                          0))
         return FreeFull(Pointer, Size, File, Line, DebugFlags);
@@ -926,6 +941,7 @@ int32 Memory_Init(int32 Tracking) {
     static const bool HeaderSizes = HeaderRuleHolds();
     Hot.HeaderSizes = HeaderSizes;
     __atomic_store_n(&Hot.State, &State, __ATOMIC_RELEASE);
+    Hot.Plain = !Hot.Tracking;
     __atomic_store_n(&GlobalMemory, &State, __ATOMIC_RELEASE);
     return 1;
 }
@@ -938,6 +954,7 @@ int32 Memory_Remove(void) {
     int64 Allocations = 0, Bytes = 0;
     CurrentCounts(State, &Allocations, &Bytes);
     __atomic_store_n(&GlobalMemory, (MemoryStateStruct *)nullptr, __ATOMIC_RELEASE);
+    Hot.Plain = false;
     __atomic_store_n(&Hot.State, (MemoryStateStruct *)nullptr, __ATOMIC_RELEASE);
     Hot.Tracking = false;
     CriticalSection_Delete(&State->Lock);
