@@ -2,7 +2,8 @@
 // a given size, without tracking, with tracking, and with the whole-list
 // check of every tracked allocation (a diagnosis mode, with a few live
 // blocks); and the same pair on 8 threads at once (total throughput: the
-// time reported is wall time, items are the pairs of all threads).
+// time reported is wall time, items are the pairs of all threads), also with
+// blocks freed on another thread than the one that made them.
 #include <benchmark/benchmark.h>
 #include <stdlib.h>
 
@@ -86,6 +87,40 @@ void SystemHeapThreaded(benchmark::State &State) {
     State.SetItemsProcessed(State.iterations());
 }
 
+// Blocks change threads before they are freed: every thread puts its new
+// block into a slot of a shared exchange and frees the block it takes out,
+// mostly one another thread made. The same exchange runs beside glibc.
+constexpr int32 ExchangeSlots = 128;
+struct alignas(64) ExchangeSlot {
+    void *Block;
+};
+
+template <bool System> void CrossThreaded(benchmark::State &State) {
+    static ExchangeSlot Slots[ExchangeSlots];
+    const int32 Size = (int32)State.range(0);
+    uint32 Next = (uint32)State.thread_index() * 16;
+    for (auto _ : State) {
+        void *Block = System ? malloc((size_t)Size) : Memory_AllocInt(Size, MEMORY_FLAG_PLAIN, __FILE__, __LINE__);
+        benchmark::DoNotOptimize(Block);
+        // 9 is prime to the slot count, so each thread visits every slot.
+        Next += 9;
+        void *Old = __atomic_exchange_n(&Slots[Next % ExchangeSlots].Block, Block, __ATOMIC_ACQ_REL);
+        if (Old == nullptr) continue;
+        if (System) free(Old);
+        else Memory_FreeInt(Old, Size, __FILE__, __LINE__);
+    }
+    State.SetItemsProcessed(State.iterations());
+    // The last thread to leave empties the exchange, before the state goes.
+    static int32 Left = 0;
+    if (__atomic_add_fetch(&Left, 1, __ATOMIC_ACQ_REL) % State.threads() != 0) return;
+    for (ExchangeSlot &Slot : Slots) {
+        void *Old = __atomic_exchange_n(&Slot.Block, (void *)nullptr, __ATOMIC_ACQ_REL);
+        if (Old == nullptr) continue;
+        if (System) free(Old);
+        else Memory_FreeInt(Old, Size, __FILE__, __LINE__);
+    }
+}
+
 } // namespace
 
 BENCHMARK(SystemHeap)->Arg(16)->Arg(256)->Arg(4096)->Arg(65536);
@@ -97,4 +132,7 @@ BENCHMARK(SystemHeapThreaded)->Arg(16)->Arg(256)->Threads(Threads)->UseRealTime(
 BENCHMARK(RuntimeThreaded)->Name("UntrackedThreaded")->Arg(16)->Arg(256)->Threads(Threads)->UseRealTime()
     ->Setup(StartUntracked)->Teardown(Stop);
 BENCHMARK(RuntimeThreaded)->Name("TrackedThreaded")->Arg(16)->Arg(256)->Threads(Threads)->UseRealTime()
+    ->Setup(StartTracked)->Teardown(Stop);
+BENCHMARK(CrossThreaded<true>)->Name("SystemHeapCrossThreaded")->Arg(16)->Threads(Threads)->UseRealTime();
+BENCHMARK(CrossThreaded<false>)->Name("TrackedCrossThreaded")->Arg(16)->Threads(Threads)->UseRealTime()
     ->Setup(StartTracked)->Teardown(Stop);

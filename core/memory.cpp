@@ -5,24 +5,39 @@
 // Invariants:
 // - The tracking choice is fixed between Memory_Init and Memory_Remove, so a
 //   block's layout (record in front or not) follows from the state alone.
-// - Guards are written before a record is linked, so a whole check running on
-//   another thread never sees a half-made block.
-// - Guard reads never go past the system allocation (malloc_usable_size), so
+// - Guards are written and the bounds widened before a record is linked, so
+//   a whole check running on another thread never sees a half-made block.
+// - Guard reads never go past the system allocation (its usable room), so
 //   a free with a wrong, larger size is reported instead of reading beyond.
-// - Without tracking, each thread counts its allocations and frees in a
-//   shard of its own cache line, so threads do not contend for a counter;
-//   the counts are the sum over all shards. A block freed on another thread
-//   than the one that made it leaves one shard below zero and the sum right.
+// - Each thread owns one shard (a cache line of counts and, with tracking, a
+//   list with its lock). Without tracking only the owner writes the counts,
+//   with plain loads and stores; a block freed on another thread than the
+//   one that made it leaves one shard below zero and the sum right. With
+//   tracking a shard's list and counts change only under its lock, and a
+//   record's neighbours are always in the record's own list.
+// - Threads beyond the shard count share one more shard whose counts change
+//   by atomic additions.
+// - A thread holds at most one list lock at a time, except through LockAll,
+//   which takes the state's critical section and then every list lock in
+//   order. A thread that needs all of them while it holds one (a failing
+//   tracker check dumping the lists) lets its own go first, so two threads
+//   never wait for each other.
 // - The facts every allocation reads (state, tracking) sit on a cache line
 //   of their own that only Memory_Init and Memory_Remove write.
 #include "core/memory.h"
 
 #include <malloc.h>
+#include <pthread.h>
+#include <sched.h>
 #include <stdlib.h>
 #include <string.h>
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+#if defined(__x86_64__) || defined(__i386__)
+#include <x86intrin.h>
+#endif
+#include <time.h>
 
 #include <algorithm>
 #include <bit>
@@ -55,60 +70,353 @@ bool TrackingOn(const MemoryStateStruct *State) { return State != nullptr && Sta
 struct alignas(64) HotFacts {
     MemoryStateStruct *State;
     bool Tracking;
+    bool Plain;       // a state without tracking: the short paths apply
+    bool HeaderSizes; // the heap's size words answer like malloc_usable_size
 };
 HotFacts Hot;
 
-// ---- Counts of untracked blocks, sharded by thread ----
+// ---- Room of a system allocation ----
 
-// Each thread counts in one of a fixed set of shards, each on a cache line of
-// its own; threads take shards in turn, so up to ShardCount threads never
-// share one. The counts are the sums over all shards. Nothing is kept per
-// thread beyond a plain index, so no thread-exit work is registered (which
-// would keep a library that carries its own copy of the runtime loaded).
-constexpr uint32 ShardCount = 64;
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define MEMORY_FOREIGN_HEAP 1
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__) || !defined(__GLIBC__)
+#define MEMORY_FOREIGN_HEAP 1
+#endif
 
-struct alignas(64) CounterShard {
+// glibc keeps a chunk's size, its three low bits flags (2: mapped on its
+// own), in the word before the address it hands out; the usable room is
+// that size less one word, or two for a mapped chunk. Reading it inline
+// saves a call on every free. Memory_Init compares the rule with
+// malloc_usable_size first, so another heap (preloaded, or a sanitizer's)
+// keeps the call.
+#if !defined(MEMORY_FOREIGN_HEAP)
+inline size_t HeaderRoom(const uint8 *System) {
+    size_t Header;
+    memcpy(&Header, reinterpret_cast<const void *>((uintptr)System - sizeof(size_t)), sizeof(Header));
+    return (Header & ~(size_t)7) - ((Header & 2) ? 2 : 1) * sizeof(size_t);
+}
+#endif
+
+inline size_t UsableSize(uint8 *System) {
+#if !defined(MEMORY_FOREIGN_HEAP)
+    if (__builtin_expect(Hot.HeaderSizes, 1)) return HeaderRoom(System);
+#endif
+    return malloc_usable_size(System);
+}
+
+bool HeaderRuleHolds() {
+#if defined(MEMORY_FOREIGN_HEAP)
+    return false;
+#else
+    for (size_t Size : {1u, 24u, 100u, 1000u, 5000u, 70000u, 300000u, 3000000u}) {
+        uint8 *Probe = static_cast<uint8 *>(malloc(Size));
+        if (Probe == nullptr) return false;
+        const bool Same = HeaderRoom(Probe) == malloc_usable_size(Probe);
+        free(Probe);
+        if (!Same) return false;
+    }
+    return true;
+#endif
+}
+
+template <typename T> T LoadRelaxed(const T &Value) { return __atomic_load_n(&Value, __ATOMIC_RELAXED); }
+template <typename T> void StoreRelaxed(T &Value, T New) { __atomic_store_n(&Value, New, __ATOMIC_RELAXED); }
+
+// ---- Shards ----
+
+constexpr uint32 OwnedShards = 64;
+constexpr uint32 SharedShard = OwnedShards; // for threads that found no free shard
+constexpr uint32 ShardTotal = OwnedShards + 1;
+
+struct alignas(64) Shard {
+    // The list lock: the holding thread's mark, or 0; Depth is touched only
+    // by the holder.
+    uintptr Holder;
+    uint32 Depth;
+    uint32 Owned; // 1 while a thread counts here as its own
+    // Untracked: the blocks counted here. Tracked: the batch not yet brought
+    // into the state's counts.
     int64 Allocations;
     int64 Bytes;
+    MemoryTrackerStruct *Head; // newest record of this list
+    uint64 LastStamp;
 };
-CounterShard Shards[ShardCount];
-uint32 NextShard = 0;
-thread_local uint32 OwnShardPlusOne = 0; // 0 until the thread's first count
+Shard Shards[ShardTotal];
 
-[[gnu::noinline]] CounterShard *TakeShard() {
-    const uint32 Index = __atomic_fetch_add(&NextShard, 1, __ATOMIC_RELAXED) % ShardCount;
-    OwnShardPlusOne = Index + 1;
-    return &Shards[Index];
-}
+// Every thread starts on the shared shard and looks for one of its own at its
+// first count.
+thread_local Shard *OwnShard = &Shards[SharedShard];
+thread_local bool LookedForShard = false;
+thread_local char ThreadMark;
+thread_local uint32 AllDepth = 0;        // LockAll nesting of this thread
+thread_local Shard *HeldShard = nullptr; // the list lock LockAll let go for a while
+thread_local uint32 HeldDepth = 0;        // and its depth
 
-// Adds one block (Delta 1) or takes one away (Delta -1) from the counts of
-// an untracked state.
-inline void CountUntracked(int64 Delta, int64 BlockSize) {
-    const uint32 Own = OwnShardPlusOne;
-    CounterShard *Shard = __builtin_expect(Own != 0, 1) ? &Shards[Own - 1] : TakeShard();
-    __atomic_add_fetch(&Shard->Allocations, Delta, __ATOMIC_RELAXED);
-    __atomic_add_fetch(&Shard->Bytes, Delta * BlockSize, __ATOMIC_RELAXED);
-}
+uint32 IndexOf(const Shard *Of) { return (uint32)(Of - Shards); }
 
-void ClearShards() {
-    for (CounterShard &Shard : Shards) {
-        __atomic_store_n(&Shard.Allocations, 0, __ATOMIC_RELAXED);
-        __atomic_store_n(&Shard.Bytes, 0, __ATOMIC_RELAXED);
+// ---- Thread exit: the shard goes back for the next thread ----
+
+pthread_key_t ShardKey;
+bool ShardKeyMade = false;
+pthread_once_t ShardKeyOnce = PTHREAD_ONCE_INIT;
+
+inline void LockShard(Shard &Of);
+inline void UnlockShard(Shard &Of);
+void BringIn(MemoryStateStruct *State, Shard &Of);
+
+void ReleaseShard(void *Value) {
+    Shard &Of = *static_cast<Shard *>(Value);
+    // A tracked batch joins the state's counts, so the maxima other threads
+    // raise do not miss it.
+    MemoryStateStruct *State = __atomic_load_n(&Hot.State, __ATOMIC_ACQUIRE);
+    if (State != nullptr && State->Tracking == 1) {
+        LockShard(Of);
+        BringIn(State, Of);
+        UnlockShard(Of);
     }
+    OwnShard = &Shards[SharedShard];
+    LookedForShard = false;
+    __atomic_store_n(&Of.Owned, 0u, __ATOMIC_RELEASE);
 }
 
-// Allocations and Bytes of the state: the fields themselves while tracking
-// (kept under the memory lock), else the sum of the shards.
-void CurrentCounts(MemoryStateStruct *State, int64 *Allocations, int64 *Bytes) {
-    if (TrackingOn(State)) {
-        *Allocations = __atomic_load_n(&State->Allocations, __ATOMIC_RELAXED);
-        *Bytes = __atomic_load_n(&State->Bytes, __ATOMIC_RELAXED);
+void MakeShardKey() { ShardKeyMade = pthread_key_create(&ShardKey, ReleaseShard) == 0; }
+
+// A copy of the runtime inside a library that is unloaded must not leave its
+// thread-exit function registered behind it.
+[[gnu::destructor]] void DeleteShardKey() {
+    if (ShardKeyMade) pthread_key_delete(ShardKey);
+    ShardKeyMade = false;
+}
+
+[[gnu::noinline]] Shard *TakeShard() {
+    LookedForShard = true;
+    pthread_once(&ShardKeyOnce, MakeShardKey);
+    static uint32 Hint = 0;
+    const uint32 First = __atomic_fetch_add(&Hint, 1, __ATOMIC_RELAXED);
+    for (uint32 i = 0; ShardKeyMade && i < OwnedShards; i++) {
+        Shard &Candidate = Shards[(First + i) % OwnedShards];
+        uint32 Free = 0;
+        if (LoadRelaxed(Candidate.Owned) == 0 &&
+            __atomic_compare_exchange_n(&Candidate.Owned, &Free, 1u, false, __ATOMIC_ACQUIRE, __ATOMIC_RELAXED)) {
+            pthread_setspecific(ShardKey, &Candidate);
+            return OwnShard = &Candidate;
+        }
+    }
+    return OwnShard = &Shards[SharedShard];
+}
+
+inline Shard &MyShard() {
+    Shard *Own = OwnShard;
+    return *(__builtin_expect(Own != &Shards[SharedShard] || LookedForShard, 1) ? Own : TakeShard());
+}
+
+// Counts on the shared shard, by atomic additions, once the thread found no
+// shard of its own.
+[[gnu::noinline]] void CountShared(int64 Delta, int64 BlockSize) {
+    Shard &Own = MyShard();
+    if (&Own != &Shards[SharedShard]) {
+        StoreRelaxed(Own.Allocations, LoadRelaxed(Own.Allocations) + Delta);
+        StoreRelaxed(Own.Bytes, LoadRelaxed(Own.Bytes) + Delta * BlockSize);
         return;
     }
-    int64 SumAllocations = 0, SumBytes = 0;
-    for (CounterShard &Shard : Shards) {
-        SumAllocations += __atomic_load_n(&Shard.Allocations, __ATOMIC_RELAXED);
-        SumBytes += __atomic_load_n(&Shard.Bytes, __ATOMIC_RELAXED);
+    __atomic_add_fetch(&Own.Allocations, Delta, __ATOMIC_RELAXED);
+    __atomic_add_fetch(&Own.Bytes, Delta * BlockSize, __ATOMIC_RELAXED);
+}
+
+// Adds one untracked block (Delta 1) or takes one away (Delta -1).
+inline void CountUntracked(int64 Delta, int64 BlockSize) {
+    Shard *Own = OwnShard;
+    if (__builtin_expect(Own == &Shards[SharedShard], 0)) return CountShared(Delta, BlockSize);
+    StoreRelaxed(Own->Allocations, LoadRelaxed(Own->Allocations) + Delta);
+    StoreRelaxed(Own->Bytes, LoadRelaxed(Own->Bytes) + Delta * BlockSize);
+}
+
+// ---- List locks ----
+
+// A recursive spin lock: one exchange to take it uncontended, one store to
+// let it go. Holders keep it for a list update, or for a whole check.
+[[gnu::noinline]] void LockShardSlowly(Shard &Of, uintptr Self) {
+    if (LoadRelaxed(Of.Holder) == Self) {
+        Of.Depth++;
+        return;
+    }
+    for (uint32 Spins = 0;; Spins++) {
+        uintptr Free = 0;
+        if (LoadRelaxed(Of.Holder) == 0 &&
+            __atomic_compare_exchange_n(&Of.Holder, &Free, Self, false, __ATOMIC_ACQUIRE, __ATOMIC_RELAXED))
+            break;
+        if (Spins < 64) {
+#if defined(__x86_64__) || defined(__i386__)
+            _mm_pause();
+#endif
+        } else {
+            sched_yield();
+        }
+    }
+    Of.Depth = 1;
+}
+
+inline void LockShard(Shard &Of) {
+    const uintptr Self = (uintptr)&ThreadMark;
+    uintptr Free = 0;
+    if (__builtin_expect(
+            __atomic_compare_exchange_n(&Of.Holder, &Free, Self, false, __ATOMIC_ACQUIRE, __ATOMIC_RELAXED), 1))
+        Of.Depth = 1;
+    else
+        LockShardSlowly(Of, Self);
+}
+
+inline void UnlockShard(Shard &Of) {
+    if (--Of.Depth == 0) __atomic_store_n(&Of.Holder, (uintptr)0, __ATOMIC_RELEASE);
+}
+
+// Every list at once, for walks over all records; nests.
+void LockAll(MemoryStateStruct *State) {
+    if (AllDepth++ > 0) return;
+    // Waiting for the others while holding one (a failing tracker check
+    // dumping the lists) could deadlock with a thread that already holds the
+    // lower ones, so the held one goes first and comes back at the end.
+    const uintptr Self = (uintptr)&ThreadMark;
+    HeldShard = nullptr;
+    for (Shard &Of : Shards)
+        if (LoadRelaxed(Of.Holder) == Self) {
+            HeldShard = &Of;
+            HeldDepth = Of.Depth;
+            Of.Depth = 0;
+            __atomic_store_n(&Of.Holder, (uintptr)0, __ATOMIC_RELEASE);
+        }
+    CriticalSection_Lock(State->Lock);
+    for (Shard &Of : Shards) LockShard(Of);
+}
+
+void UnlockAll(MemoryStateStruct *State) {
+    if (--AllDepth > 0) return;
+    for (Shard &Of : Shards) UnlockShard(Of);
+    CriticalSection_Unlock(State->Lock);
+    if (Shard *Held = HeldShard) {
+        LockShard(*Held);
+        Held->Depth = HeldDepth;
+        HeldShard = nullptr;
+    }
+}
+
+// ---- Tracked counts, bounds and order ----
+
+// Moves a shard's batch into the state's counts; under the shard's lock.
+void BringIn(MemoryStateStruct *State, Shard &Of) {
+    if (Of.Allocations != 0) __atomic_add_fetch(&State->Allocations, Of.Allocations, __ATOMIC_RELAXED);
+    if (Of.Bytes != 0) __atomic_add_fetch(&State->Bytes, Of.Bytes, __ATOMIC_RELAXED);
+    StoreRelaxed(Of.Allocations, (int64)0);
+    StoreRelaxed(Of.Bytes, (int64)0);
+}
+
+// Counts one tracked block in (Delta 1) or out (Delta -1) of a shard whose
+// lock is held; the maxima follow the counts as they were before a new block.
+inline void CountTracked(MemoryStateStruct *State, Shard &Of, int64 Delta, int64 BlockSize) {
+    if (Delta > 0) {
+        const int64 Allocations = LoadRelaxed(State->Allocations) + Of.Allocations;
+        const int64 Bytes = LoadRelaxed(State->Bytes) + Of.Bytes;
+        int64 Max = LoadRelaxed(State->MaxAllocations);
+        while (Allocations > Max && !__atomic_compare_exchange_n(&State->MaxAllocations, &Max, Allocations, true,
+                                                                   __ATOMIC_RELAXED, __ATOMIC_RELAXED)) {
+        }
+        Max = LoadRelaxed(State->MaxBytes);
+        while (Bytes > Max &&
+               !__atomic_compare_exchange_n(&State->MaxBytes, &Max, Bytes, true, __ATOMIC_RELAXED, __ATOMIC_RELAXED)) {
+        }
+    }
+    const int64 Allocations = Of.Allocations + Delta, Bytes = Of.Bytes + Delta * BlockSize;
+    StoreRelaxed(Of.Allocations, Allocations);
+    StoreRelaxed(Of.Bytes, Bytes);
+    if (Allocations >= MEMORY_BATCH_BLOCKS || Allocations <= -MEMORY_BATCH_BLOCKS || Bytes >= MEMORY_BATCH_BYTES ||
+        Bytes <= -MEMORY_BATCH_BYTES)
+        BringIn(State, Of);
+}
+
+// Widens the bounds to a new system allocation; they only ever grow.
+inline void Widen(MemoryStateStruct *State, uint8 *Start, uint8 *End) {
+    uint8 *Lowest = LoadRelaxed(State->Lowest);
+    while ((Lowest == nullptr || Start < Lowest) &&
+           !__atomic_compare_exchange_n(&State->Lowest, &Lowest, Start, true, __ATOMIC_RELAXED, __ATOMIC_RELAXED)) {
+    }
+    uint8 *Highest = LoadRelaxed(State->Highest);
+    while (End > Highest &&
+           !__atomic_compare_exchange_n(&State->Highest, &Highest, End, true, __ATOMIC_RELAXED, __ATOMIC_RELAXED)) {
+    }
+}
+
+// The one list tracked blocks went to since Memory_Init (index + 1), 0 before
+// the first, or ~0 once a second list was used.
+uint32 StampingShard = 0;
+constexpr uint32 ManyShards = ~0u;
+
+inline uint64 ClockStamp() {
+#if defined(__x86_64__) || defined(__i386__)
+    return __rdtsc();
+#else
+    timespec Now;
+    clock_gettime(CLOCK_MONOTONIC, &Now);
+    return (uint64)Now.tv_sec * 1000000000u + (uint64)Now.tv_nsec;
+#endif
+}
+
+// Stamps order the records of all lists, newest highest. While one list
+// takes all tracked blocks a count is enough; from the moment a second one is
+// used, stamps come from the time stamp counter, which all cores share, so a
+// block made after another one on another thread gets the higher stamp.
+// Counted stamps stay far below counter readings, so they sort older.
+//
+// The clock reading for a block of the given list, or 0 where a count will
+// do; read before the system allocation so that its latency overlaps.
+inline uint64 StampClock(Shard &Of) {
+    const uint32 Own = IndexOf(&Of) + 1;
+    uint32 Stamping = LoadRelaxed(StampingShard);
+    if (__builtin_expect(Stamping == Own, 1)) return 0;
+    if (Stamping == 0 &&
+        __atomic_compare_exchange_n(&StampingShard, &Stamping, Own, false, __ATOMIC_RELAXED, __ATOMIC_RELAXED))
+        return 0;
+    if (Stamping != ManyShards) StoreRelaxed(StampingShard, ManyShards);
+    return ClockStamp();
+}
+
+// The stamp of a block about to be linked into a list whose lock is held:
+// above every earlier one of the list.
+inline uint64 NextStamp(Shard &Of, uint64 Clock) {
+    const uint64 Stamp = std::max(Clock, Of.LastStamp + 1);
+    Of.LastStamp = Stamp;
+    return Stamp;
+}
+
+// Calls Visit for every live record, newest first, merging the lists by
+// stamp. The caller holds every lock (or no other thread runs).
+template <typename Visitor> void ForEachRecord(Visitor &&Visit) {
+    MemoryTrackerStruct *Cursors[ShardTotal];
+    uint32 Count = 0;
+    for (Shard &Of : Shards)
+        if (Of.Head != nullptr) Cursors[Count++] = Of.Head;
+    while (Count > 0) {
+        uint32 Newest = 0;
+        for (uint32 i = 1; i < Count; i++)
+            if (Cursors[i]->Stamp > Cursors[Newest]->Stamp) Newest = i;
+        MemoryTrackerStruct *Record = Cursors[Newest];
+        // Read before the visit, which may stop the process on a bad link.
+        MemoryTrackerStruct *Next = Record->Next;
+        Visit(Record);
+        if (Next != nullptr) Cursors[Newest] = Next;
+        else Cursors[Newest] = Cursors[--Count];
+    }
+}
+
+// Counts of the state: brought-in counts plus every shard's (the whole count
+// without tracking, the batches with it).
+void CurrentCounts(MemoryStateStruct *State, int64 *Allocations, int64 *Bytes) {
+    int64 SumAllocations = LoadRelaxed(State->Allocations), SumBytes = LoadRelaxed(State->Bytes);
+    for (Shard &Of : Shards) {
+        SumAllocations += LoadRelaxed(Of.Allocations);
+        SumBytes += LoadRelaxed(Of.Bytes);
     }
     *Allocations = SumAllocations;
     *Bytes = SumBytes;
@@ -192,27 +500,25 @@ inline bool GuardsIntactInside(const uint8 *BlockStart, int64 BlockSize) {
 // Both guards of a block intact, the trailing one read only inside the
 // system allocation that starts at System.
 inline bool GuardsIntact(uint8 *System, const uint8 *BlockStart, int64 BlockSize) {
-    const uint8 *End = System + malloc_usable_size(System);
+    const uint8 *End = System + UsableSize(System);
     return BlockStart + BlockSize <= End && GuardsIntactInside(BlockStart, BlockSize);
 }
 
+
 MemoryTrackerStruct *RecordOf(uint8 *BlockStart) { return (MemoryTrackerStruct *)(BlockStart - MEMORY_TRACKER_SIZE); }
 
-// The bounds only grow, and only under the lock; a guard check outside it
-// (free, validate) reads them atomically.
+// The bounds only grow; a guard check outside the locks (free, validate)
+// reads them atomically.
 bool Inside(const MemoryStateStruct *State, const void *Address) {
-    return (const uint8 *)Address >= __atomic_load_n(&State->Lowest, __ATOMIC_RELAXED) &&
-           (const uint8 *)Address < __atomic_load_n(&State->Highest, __ATOMIC_RELAXED);
+    return (const uint8 *)Address >= LoadRelaxed(State->Lowest) && (const uint8 *)Address < LoadRelaxed(State->Highest);
 }
 
-void Lock(MemoryStateStruct *State) { CriticalSection_Lock(State->Lock); }
-void Unlock(MemoryStateStruct *State) { CriticalSection_Unlock(State->Lock); }
-
-void DumpRecords(const MemoryStateStruct *State) {
-    for (const MemoryTrackerStruct *Record = State->Head; Record != nullptr; Record = Record->Next)
+void DumpRecords() {
+    ForEachRecord([](const MemoryTrackerStruct *Record) {
         Log_PrintInt(LOG_DEBUG, __FILE__, __LINE__, 0, "Memory Tracking: 0x%p alloc'd from [Line %d/%s] [%d/0x%.8X]\n",
                      (void *)(Record->BlockStart + MEMORY_GUARD_SIZE), (int32)Record->Line, Record->File, Record->Size,
                      Record->Flags);
+    });
 }
 
 // " %.2X" for each byte, in a text short enough for one log line.
@@ -231,9 +537,40 @@ void LogBytes(const char *Title, const uint8 *Bytes, int32 Count, const char *Fi
     Log_PrintInt(LOG_DEBUG, File, Line, 0, "%s", Text);
 }
 
-} // namespace
+// What Memory_TrackerCheck checks, in one pass without its reports; the
+// record itself was found inside the bounds.
+inline bool RecordSound(const MemoryStateStruct *State, const MemoryTrackerStruct *Record, const uint8 *BlockStart,
+                        int32 Size) {
+    const MemoryTrackerStruct *Next = Record->Next, *Prev = Record->Prev;
+    return (Next == nullptr || (Inside(State, Next) && Next->Prev == Record)) &&
+           (Prev == nullptr || (Inside(State, Prev) && Prev->Next == Record)) && Inside(State, Record->BlockStart) &&
+           Record->Size == Size && Record->BlockStart == BlockStart;
+}
 
-namespace {
+// Locks the list of a tracked block about to be checked and unlinked: with
+// the whole check asked for, every list; else the record's own. A record
+// outside the bounds or naming no list is left to the tracker check under
+// every lock, which reports it. Answers the list the record is in, or null.
+inline Shard *LockRecord(MemoryStateStruct *State, MemoryTrackerStruct *Record, uint32 DebugFlags, bool *All) {
+    *All = (DebugFlags & DEBUG_FLAG_MEMORYTEST) != 0 || !Inside(State, Record) || Record->Shard >= ShardTotal;
+    if (!*All) {
+        Shard &Of = Shards[Record->Shard];
+        LockShard(Of);
+        return &Of;
+    }
+    LockAll(State);
+    if (DebugFlags & DEBUG_FLAG_MEMORYTEST) Memory_Check(nullptr);
+    if (!Inside(State, Record)) return nullptr;
+    if (Record->Shard < ShardTotal) return &Shards[Record->Shard];
+    for (Shard &Of : Shards)
+        if (Of.Head == Record) return &Of;
+    return nullptr;
+}
+
+void UnlockRecord(MemoryStateStruct *State, Shard *Of, bool All) {
+    if (All) UnlockAll(State);
+    else UnlockShard(*Of);
+}
 
 // Every case of an allocation: tracking, tracing, a bad size, no memory.
 [[gnu::noinline]] void *AllocFull(int32 Size, uint32 Flags, const char *File, int32 Line, uint32 DebugFlags) {
@@ -243,6 +580,8 @@ namespace {
     MemoryStateStruct *State = Hot.State;
     bool Tracking = Hot.Tracking;
     size_t Total = (size_t)BlockSize + (Tracking ? MEMORY_TRACKER_SIZE : 0);
+    Shard *Own = Tracking ? &MyShard() : nullptr;
+    const uint64 Clock = Tracking ? StampClock(*Own) : 0;
     bool Zero = (Flags & MEMORY_FLAG_ZERO) != 0;
     uint8 *System = (uint8 *)(Zero ? calloc(1, Total) : malloc(Total));
     if (System == nullptr) {
@@ -256,6 +595,7 @@ namespace {
     WriteGuard(BlockStart + BlockSize - MEMORY_GUARD_SIZE, Guard);
 
     if (Tracking) {
+        Shard &Of = *Own;
         MemoryTrackerStruct *Record = (MemoryTrackerStruct *)System;
         Record->File = File;
         Record->Line = (uint32)Line;
@@ -264,23 +604,23 @@ namespace {
         Record->Next = nullptr;
         Record->Prev = nullptr;
         Record->Flags = Flags;
+        Record->Shard = IndexOf(&Of);
+        Widen(State, System, System + Total);
 
-        Lock(State);
-        if (DebugFlags & DEBUG_FLAG_MEMORYTEST) Memory_Check(nullptr);
-        Record->Next = State->Head;
-        if (State->Head != nullptr) State->Head->Prev = Record;
-        State->Head = Record;
-        if (State->Lowest == nullptr || System < State->Lowest)
-            __atomic_store_n(&State->Lowest, System, __ATOMIC_RELAXED);
-        if (System + Total > State->Highest)
-            __atomic_store_n(&State->Highest, System + Total, __ATOMIC_RELAXED);
-        // The maxima follow the counts as they were before this block.
-        State->MaxAllocations = std::max(State->MaxAllocations, State->Allocations);
-        State->MaxBytes = std::max(State->MaxBytes, State->Bytes);
-        // Changed only under the lock; read without it by Memory_GetSize.
-        __atomic_store_n(&State->Allocations, State->Allocations + 1, __ATOMIC_RELAXED);
-        __atomic_store_n(&State->Bytes, State->Bytes + BlockSize, __ATOMIC_RELAXED);
-        Unlock(State);
+        const bool All = (DebugFlags & DEBUG_FLAG_MEMORYTEST) != 0;
+        if (All) {
+            LockAll(State);
+            Memory_Check(nullptr);
+        } else {
+            LockShard(Of);
+        }
+        Record->Stamp = NextStamp(Of, Clock);
+        Record->Next = Of.Head;
+        if (Of.Head != nullptr) Of.Head->Prev = Record;
+        Of.Head = Record;
+        CountTracked(State, Of, 1, BlockSize);
+        if (All) UnlockAll(State);
+        else UnlockShard(Of);
     } else if (State != nullptr) {
         CountUntracked(1, BlockSize);
     }
@@ -304,15 +644,16 @@ namespace {
     bool Tracking = Hot.Tracking;
     if (Tracking) {
         MemoryTrackerStruct *Record = RecordOf(BlockStart);
-        Lock(State);
-        if (DebugFlags & DEBUG_FLAG_MEMORYTEST) Memory_Check(nullptr);
-        Memory_TrackerCheck(Record, BlockStart, Size, File, Line);
+        bool All;
+        Shard *Of = LockRecord(State, Record, DebugFlags, &All);
+        if (All || !RecordSound(State, Record, BlockStart, Size)) Memory_TrackerCheck(Record, BlockStart, Size, File, Line);
         if (Record->Prev != nullptr) Record->Prev->Next = Record->Next;
-        else State->Head = Record->Next;
+        // A record without a predecessor that does not head its list is
+        // not in it; taking its successor as head would cut the list.
+        else if (Of != nullptr && Of->Head == Record) Of->Head = Record->Next;
         if (Record->Next != nullptr) Record->Next->Prev = Record->Prev;
-        __atomic_store_n(&State->Allocations, State->Allocations - 1, __ATOMIC_RELAXED);
-        __atomic_store_n(&State->Bytes, State->Bytes - BlockSize, __ATOMIC_RELAXED);
-        Unlock(State);
+        CountTracked(State, Of != nullptr ? *Of : Shards[SharedShard], -1, BlockSize);
+        UnlockRecord(State, Of, All);
         memset(Record, 0, sizeof(*Record));
     }
 
@@ -329,11 +670,19 @@ namespace {
 
 } // namespace
 
+// The debug flags as Debug_Flags answers them, read in place on every request
+// instead of through a call; an installed override still answers itself.
+inline uint32 CurrentDebugFlags() {
+    if (__builtin_expect(GlobalDebugFlagsOverride != nullptr, 0)) return Debug_Flags();
+    const CoreStruct *Core = GlobalCore;
+    return Core != nullptr ? __atomic_load_n(&Core->DebugFlags, __ATOMIC_RELAXED) : 0;
+}
+
 // The common case (no tracking, no tracing, a valid size, intact guards)
 // without the frame the full paths need.
 void *Memory_AllocInt(int32 Size, uint32 Flags, const char *File, int32 Line) {
-    const uint32 DebugFlags = Debug_Flags();
-    if (__builtin_expect(Size < 1 || Hot.State == nullptr || Hot.Tracking || (DebugFlags & DEBUG_FLAG_MEMORYREPORT), 0))
+    const uint32 DebugFlags = CurrentDebugFlags();
+    if (__builtin_expect(Size < 1 || !Hot.Plain || (DebugFlags & DEBUG_FLAG_MEMORYREPORT), 0))
         return AllocFull(Size, Flags, File, Line, DebugFlags);
     const int64 BlockSize = BlockSizeOf(Size);
     uint8 *BlockStart =
@@ -347,8 +696,8 @@ void *Memory_AllocInt(int32 Size, uint32 Flags, const char *File, int32 Line) {
 }
 
 void *Memory_FreeInt(void *Pointer, int32 Size, const char *File, int32 Line) {
-    const uint32 DebugFlags = Debug_Flags();
-    if (__builtin_expect(Size < 1 || Pointer == nullptr || Hot.State == nullptr || Hot.Tracking ||
+    const uint32 DebugFlags = CurrentDebugFlags();
+    if (__builtin_expect(Size < 1 || Pointer == nullptr || !Hot.Plain ||
                              (DebugFlags & DEBUG_FLAG_MEMORYREPORT),
                          0))
         return FreeFull(Pointer, Size, File, Line, DebugFlags);
@@ -356,8 +705,9 @@ void *Memory_FreeInt(void *Pointer, int32 Size, const char *File, int32 Line) {
     uint8 *BlockStart = static_cast<uint8 *>(Pointer) - MEMORY_GUARD_SIZE;
     if (__builtin_expect(!GuardsIntact(BlockStart, BlockStart, BlockSize), 0))
         return FreeFull(Pointer, Size, File, Line, DebugFlags);
-    free(BlockStart);
+    // Counted out first, so that the system free ends the call.
     CountUntracked(-1, BlockSize);
+    free(BlockStart);
     return nullptr;
 }
 
@@ -368,9 +718,10 @@ int32 Memory_ValidateInt(void *Pointer, int32 Size, const char *File, int32 Line
     uint8 *BlockStart = (uint8 *)Pointer - MEMORY_GUARD_SIZE;
     MemoryStateStruct *State = GlobalMemory;
     if (TrackingOn(State)) {
-        Lock(State);
+        bool All;
+        Shard *Of = LockRecord(State, RecordOf(BlockStart), 0, &All);
         Memory_TrackerCheck(RecordOf(BlockStart), BlockStart, Size, File, Line);
-        Unlock(State);
+        UnlockRecord(State, Of, All);
     }
     Memory_SentinelCheck(1, BlockStart, Size, File, Line);
     return 1;
@@ -430,7 +781,7 @@ int32 Memory_SentinelCheck(int32 Fatal, void *BlockStartAddress, int32 Size, con
     // Bytes past the system allocation count as damaged without being read.
     uint8 *System = Tracking ? BlockStart - MEMORY_TRACKER_SIZE : BlockStart;
     if (GuardsIntact(System, BlockStart, BlockSize)) return 1;
-    const uint8 *End = System + malloc_usable_size(System);
+    const uint8 *End = System + UsableSize(System);
     const uint8 *Trailing = BlockStart + BlockSize - MEMORY_GUARD_SIZE;
 
     // Damaged: count the bytes that differ, for the report.
@@ -467,22 +818,25 @@ int32 Memory_Check(const char *Label) {
     bool Labelled = Label != nullptr && Label[0] != 0;
     if (Labelled) Log_PrintInt(LOG_DEBUG, __FILE__, __LINE__, 0, "Checking Memory at %s...\n", Label);
 
-    Lock(State);
+    LockAll(State);
     int32 Failures = 0;
     int64 Records = 0;
-    for (MemoryTrackerStruct *Record = State->Head; Record != nullptr; Record = Record->Next) {
+    ForEachRecord([&](MemoryTrackerStruct *Record) {
         Memory_TrackerCheck(Record, Record->BlockStart, Record->Size, Record->File, (int32)Record->Line);
         if (!Memory_SentinelCheck(0, Record->BlockStart, Record->Size, Record->File, (int32)Record->Line)) Failures++;
         Records++;
-    }
+    });
     if (Failures > 0) {
         Memory_Dump();
         Debug_Abort("Failure in internal memory check (%d blocks failed)\n", Failures);
     }
-    int64 Allocations = __atomic_load_n(&State->Allocations, __ATOMIC_RELAXED);
+    // With every list locked the batches come in whole, so the count is
+    // exact.
+    for (Shard &Of : Shards) BringIn(State, Of);
+    int64 Allocations = LoadRelaxed(State->Allocations);
     if (Allocations != Records)
         Debug_Abort("Check mismatch of allocation count (%d != %d)\n", Saturate(Allocations), Saturate(Records));
-    Unlock(State);
+    UnlockAll(State);
 
     if (Labelled)
         Log_PrintInt(LOG_DEBUG, __FILE__, __LINE__, 0, "All memory appears to be correct (%d allocs verified).\n",
@@ -493,19 +847,20 @@ int32 Memory_Check(const char *Label) {
 int32 Memory_Dump(void) {
     MemoryStateStruct *State = GlobalMemory;
     if (!TrackingOn(State)) return 1;
-    Lock(State);
-    DumpRecords(State);
-    Unlock(State);
+    LockAll(State);
+    DumpRecords();
+    UnlockAll(State);
     return 1;
 }
 
 int32 Memory_Report(void) {
     MemoryStateStruct *State = GlobalMemory;
     if (!TrackingOn(State)) return 1;
-    Lock(State);
-    float64 MaxBytes = (float64)State->MaxBytes, Bytes = (float64)State->Bytes;
-    int64 MaxAllocations = State->MaxAllocations, Allocations = State->Allocations;
-    Unlock(State);
+    LockAll(State);
+    for (Shard &Of : Shards) BringIn(State, Of);
+    float64 MaxBytes = (float64)LoadRelaxed(State->MaxBytes), Bytes = (float64)LoadRelaxed(State->Bytes);
+    int64 MaxAllocations = LoadRelaxed(State->MaxAllocations), Allocations = LoadRelaxed(State->Allocations);
+    UnlockAll(State);
     Log_PrintInt(LOG_DEBUG, __FILE__, __LINE__, 0, "Memory usage  -- Maximum (%6.2fm)   Current (%6.2fm)\n",
                  MaxBytes / 1048576.0, Bytes / 1048576.0);
     Log_PrintInt(LOG_DEBUG, __FILE__, __LINE__, 0, "Memory allocs -- Maximum (%7d)   Current (%7d)\n",
@@ -574,10 +929,19 @@ int32 Memory_Init(int32 Tracking) {
     // neither counted nor tracked and Memory_Remove may free it afterwards.
     CriticalSection_Create(&State.Lock);
     Debug_Assert(State.Lock != NULL, "Unable to create the memory lock");
-    // Counts left from an earlier state (blocks it never saw freed) go.
-    ClearShards();
+    // Counts and lists left from an earlier state (blocks it never saw
+    // freed) go; which thread owns which shard stays.
+    for (Shard &Of : Shards) {
+        StoreRelaxed(Of.Allocations, (int64)0);
+        StoreRelaxed(Of.Bytes, (int64)0);
+        Of.Head = nullptr;
+    }
     Hot.Tracking = State.Tracking == 1;
+    StoreRelaxed(StampingShard, 0u);
+    static const bool HeaderSizes = HeaderRuleHolds();
+    Hot.HeaderSizes = HeaderSizes;
     __atomic_store_n(&Hot.State, &State, __ATOMIC_RELEASE);
+    Hot.Plain = !Hot.Tracking;
     __atomic_store_n(&GlobalMemory, &State, __ATOMIC_RELEASE);
     return 1;
 }
@@ -585,9 +949,12 @@ int32 Memory_Init(int32 Tracking) {
 int32 Memory_Remove(void) {
     MemoryStateStruct *State = GlobalMemory;
     if (State == nullptr) return 0;
+    // A thread still ending cannot change a list or a count under the report.
+    for (Shard &Of : Shards) LockShard(Of);
     int64 Allocations = 0, Bytes = 0;
     CurrentCounts(State, &Allocations, &Bytes);
     __atomic_store_n(&GlobalMemory, (MemoryStateStruct *)nullptr, __ATOMIC_RELEASE);
+    Hot.Plain = false;
     __atomic_store_n(&Hot.State, (MemoryStateStruct *)nullptr, __ATOMIC_RELEASE);
     Hot.Tracking = false;
     CriticalSection_Delete(&State->Lock);
@@ -598,7 +965,8 @@ int32 Memory_Remove(void) {
     if (Bytes != 0) {
         Log_PrintInt(LOG_WARNING, __FILE__, __LINE__, 0, "Not all memory was free'd (%d / %db)\n",
                      Saturate(Allocations), Saturate(Bytes));
-        if (State->Tracking == 1) DumpRecords(State);
+        if (State->Tracking == 1) DumpRecords();
     }
+    for (Shard &Of : Shards) UnlockShard(Of);
     return 1;
 }

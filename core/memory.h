@@ -10,12 +10,27 @@
 // Both guards hold byte i = (block start >> i) ^ 0xCC, i = 0..15.
 //
 // The memory state (GlobalMemory) lives from Debug_Init to Debug_Remove.
-// Without tracking, the counts change by atomic additions to per-thread
-// shards inside memory.cpp (the state's Allocations and Bytes fields stay 0;
-// Memory_GetSize and the leak report sum the shards); with tracking they
-// change in the state under the memory lock together with the list, so a
-// whole check always sees them agree. Counters are 64-bit; every 32-bit
-// answer ("%d" messages, Memory_GetSize) saturates at INT32_MAX.
+// Counts and tracked lists are kept per thread inside memory.cpp, so threads
+// do not contend for one counter or one lock:
+// - Without tracking, each thread counts in a shard it alone writes; the
+//   state's Allocations and Bytes fields stay 0 and Memory_GetSize and the
+//   leak report sum the shards.
+// - With tracking, each thread links its records into the list of its own
+//   shard under that shard's lock; a record knows its shard, so a free on
+//   another thread unlinks it there. The shard's counts move into the
+//   state's Allocations and Bytes in batches, and whole when its thread
+//   ends. Memory_Check, Memory_Dump and Memory_Report take every shard's
+//   lock and see every live block, newest first by the record's stamp;
+//   Memory_Check and Memory_Report bring every batch in, so their counts
+//   are exact, and Memory_GetSize and the leak report sum the batches. The
+//   state's Head stays null.
+// - The maxima are raised from the state's counts plus the allocating
+//   thread's own batch: exact while one thread makes the tracked blocks;
+//   with several, off by at most what the other threads have not yet
+//   brought in (fewer than MEMORY_BATCH_BLOCKS blocks and MEMORY_BATCH_BYTES
+//   bytes per thread).
+// Counters are 64-bit; every 32-bit answer ("%d" messages, Memory_GetSize)
+// saturates at INT32_MAX.
 #pragma once
 
 #include "core/types.h"
@@ -26,6 +41,11 @@
 // Bytes each guard occupies, and the room of one tracking record.
 #define MEMORY_GUARD_SIZE 16
 #define MEMORY_TRACKER_SIZE 64
+
+// The most a thread's tracked counts run ahead of the state's before they
+// are brought in (see above).
+#define MEMORY_BATCH_BLOCKS 16
+#define MEMORY_BATCH_BYTES 32768
 
 RUNTIME_EXTERN_C_BEGIN
 
@@ -39,18 +59,20 @@ typedef struct MemoryTrackerStruct {
     struct MemoryTrackerStruct *Next;
     struct MemoryTrackerStruct *Prev;
     uint32 Flags;
+    uint32 Shard;  // the list the record is linked in
+    uint64 Stamp;  // orders records of all lists, newest highest
 } MemoryTrackerStruct;
 
 typedef struct MemoryStateStruct {
     int32 Tracking; // exactly 1 means on; fixed from Debug_Init to Debug_Remove
-    int64 Allocations;
+    int64 Allocations; // tracked blocks brought in from the threads' batches
     int64 MaxAllocations;
     int64 Bytes;
     int64 MaxBytes;
-    uint8 *Lowest;  // lowest system allocation seen while tracking
-    uint8 *Highest; // end of the highest system allocation seen while tracking
-    void *Lock;     // recursive critical section: list, bounds and maxima
-    MemoryTrackerStruct *Head; // most recently allocated live record
+    uint8 *Lowest;  // lowest system allocation seen while tracking; only falls
+    uint8 *Highest; // end of the highest one seen while tracking; only rises
+    void *Lock;     // recursive critical section taken before every list lock
+    MemoryTrackerStruct *Head; // null: the lists are kept per thread
 } MemoryStateStruct;
 
 extern MemoryStateStruct *GlobalMemory;

@@ -377,6 +377,35 @@ TEST(Memory, CheckDumpAndReport) {
     Memory_Free(B, 1);
 }
 
+// The maxima follow the counts before each new block exactly while one thread
+// makes the blocks, however many of them pile up.
+TEST(Memory, MaximaAreExactOnOneThread) {
+    CapturedRuntime Runtime(DEBUG_FLAG_MEMORYTRACKING);
+    auto Allocs = [] {
+        Captured.clear();
+        Memory_Report();
+        int32 Maximum = -1, Current = -1;
+        size_t At = Captured.find("Memory allocs -- Maximum (");
+        EXPECT_NE(At, std::string::npos) << Captured;
+        if (At != std::string::npos)
+            sscanf(Captured.c_str() + At, "Memory allocs -- Maximum (%7d)   Current (%7d)\n", &Maximum, &Current);
+        return std::pair<int32, int32>{Maximum, Current};
+    };
+    auto [StartMaximum, Start] = Allocs();
+    int32 StartBytes = CurrentBytes();
+    constexpr int32 Count = 5 * MEMORY_BATCH_BLOCKS + 3;
+    std::vector<void *> Blocks;
+    for (int32 i = 0; i < Count; i++) Blocks.push_back(Memory_Alloc(1000));
+    EXPECT_EQ(CurrentBytes(), StartBytes + Count * 1032);
+    void *Last = Memory_Alloc(1);
+    Memory_Free(Last, 1);
+    for (void *Block : Blocks) Memory_Free(Block, 1000);
+    auto [Maximum, Current] = Allocs();
+    EXPECT_EQ(Current, Start);
+    EXPECT_EQ(Maximum, std::max(StartMaximum, Start + Count)) << "raised from the count before the last block";
+    EXPECT_EQ(CurrentBytes(), StartBytes);
+}
+
 TEST(Memory, MemoryReportFlagTracesAllocationsAndFrees) {
     CapturedRuntime Runtime(DEBUG_FLAG_MEMORYREPORT);
     void *Pointer = Memory_Alloc(42);
@@ -392,6 +421,9 @@ TEST(Memory, MemoryReportFlagTracesAllocationsAndFrees) {
 TEST(Memory, ThreadsWithTrackingAndWholeChecksRunClean) {
     for (uint32 Flags : {0u, (uint32)DEBUG_FLAG_MEMORYTRACKING, (uint32)(DEBUG_FLAG_MEMORYTRACKING | DEBUG_FLAG_MEMORYTEST)}) {
         RuntimeScope Scope(Flags);
+        // The state's count holds what the threads' batches brought in; a
+        // whole check brings in the rest.
+        if (Flags & DEBUG_FLAG_MEMORYTRACKING) Memory_Check(nullptr);
         int32 Start = CurrentBytes();
         int64 StartAllocations = GlobalMemory->Allocations;
         std::vector<std::thread> Threads;
@@ -418,9 +450,127 @@ TEST(Memory, ThreadsWithTrackingAndWholeChecksRunClean) {
         }
         for (std::thread &Thread : Threads) Thread.join();
         EXPECT_EQ(CurrentBytes(), Start);
-        EXPECT_EQ(GlobalMemory->Allocations, StartAllocations);
         if (Flags & DEBUG_FLAG_MEMORYTRACKING) {
             EXPECT_EQ(Memory_Check(nullptr), 1);
+        }
+        EXPECT_EQ(GlobalMemory->Allocations, StartAllocations);
+    }
+}
+
+// Blocks made one after another on different threads are dumped newest
+// first, and the count of a whole check covers every thread's blocks.
+TEST(Memory, DumpOrdersBlocksOfAllThreadsNewestFirst) {
+    CapturedRuntime Runtime(DEBUG_FLAG_MEMORYTRACKING);
+    std::vector<std::pair<void *, int32>> Made; // in the order made
+    auto Make = [&Made](int32 Size) { Made.push_back({Memory_Alloc(Size), Size}); };
+    Make(11);
+    for (int32 t = 0; t < 3; t++) {
+        std::thread(Make, 12 + t).join();
+        Make(20 + t);
+    }
+    Captured.clear();
+    Memory_Dump();
+    size_t Previous = 0;
+    for (size_t i = Made.size(); i-- > 0;) {
+        size_t At = Captured.find("Memory Tracking: " + PointerText(Made[i].first) + " alloc'd");
+        ASSERT_NE(At, std::string::npos) << i << Captured;
+        EXPECT_GE(At, Previous) << "block " << i << " out of order:\n" << Captured;
+        Previous = At;
+    }
+    EXPECT_EQ(Memory_Check(nullptr), 1);
+    for (auto [Pointer, Size] : Made) Memory_Free(Pointer, Size);
+}
+
+// Blocks change threads before they are freed (each thread keeps its records
+// in a list of its own) while another thread keeps checking and dumping every
+// list: the check always agrees, every block is freed once, the counts come
+// back and the leak report stays silent.
+TEST(Memory, CrossThreadFreesWithChecksAndDumpsRunClean) {
+    for (uint32 Flags : {(uint32)DEBUG_FLAG_MEMORYTRACKING, (uint32)(DEBUG_FLAG_MEMORYTRACKING | DEBUG_FLAG_MEMORYTEST)}) {
+        {
+            CapturedRuntime Runtime(Flags);
+            int32 Start = CurrentBytes();
+            std::mutex HandoffLock;
+            std::vector<std::pair<uint8 *, int32>> Handoff;
+            std::atomic<int32> Running{8};
+            std::atomic<int32> Checks{0};
+            std::thread Checker([&] {
+                while (Running.load() > 0 || Checks.load() < 3) {
+                    EXPECT_EQ(Memory_Check("x"), 1);
+                    Memory_Dump();
+                    Checks++;
+                }
+            });
+            std::vector<std::thread> Threads;
+            for (int32 t = 0; t < 8; t++) {
+                Threads.emplace_back([&, t] {
+                    std::mt19937 Random(99 + t);
+                    auto FreeChecked = [](std::pair<uint8 *, int32> Block) {
+                        for (int32 i = 0; i < Block.second; i++) ASSERT_EQ(Block.first[i], (uint8)Block.second);
+                        Memory_Free(Block.first, Block.second);
+                    };
+                    for (int32 Step = 0; Step < 300; Step++) {
+                        int32 Size = 1 + (int32)(Random() % 300);
+                        uint8 *Pointer = (uint8 *)Memory_Alloc(Size);
+                        memset(Pointer, (uint8)Size, (size_t)Size);
+                        std::pair<uint8 *, int32> Mine{Pointer, Size}, Theirs{nullptr, 0};
+                        {
+                            std::lock_guard<std::mutex> Guard(HandoffLock);
+                            Handoff.push_back(Mine);
+                            // Mostly another thread's block: the pool is shared.
+                            size_t Index = Random() % Handoff.size();
+                            if (Handoff.size() > 16 || Random() % 2 == 0) {
+                                Theirs = Handoff[Index];
+                                Handoff.erase(Handoff.begin() + (ptrdiff_t)Index);
+                            }
+                        }
+                        if (Theirs.first != nullptr) FreeChecked(Theirs);
+                    }
+                    Running--;
+                });
+            }
+            for (std::thread &Thread : Threads) Thread.join();
+            Checker.join();
+            for (auto Block : Handoff) Memory_Free(Block.first, Block.second);
+            EXPECT_EQ(CurrentBytes(), Start);
+            EXPECT_EQ(Memory_Check(nullptr), 1);
+            EXPECT_GE(CountOf(Captured, "All memory appears to be correct ("), 3);
+        }
+        EXPECT_EQ(Captured.find("Failure in internal memory check"), std::string::npos);
+        EXPECT_EQ(Captured.find("Not all memory was free'd"), std::string::npos) << Captured.substr(Captured.size() - 2000);
+        EXPECT_EQ(CountOf(Captured, "Maximum Memory in use ("), 1);
+    }
+}
+
+// More threads alive at once than there are shards of their own: the rest
+// share one. Threads that end give their shard back to the next ones; the
+// blocks they leave behind are freed by the main thread.
+TEST(Memory, ManyThreadsShareAndReuseShards) {
+    for (uint32 Flags : {0u, (uint32)DEBUG_FLAG_MEMORYTRACKING}) {
+        RuntimeScope Scope(Flags);
+        int32 Start = CurrentBytes();
+        for (int32 Round = 0; Round < 2; Round++) {
+            constexpr int32 Count = 80;
+            std::atomic<int32> Waiting{Count};
+            std::vector<void *> Left(Count);
+            std::vector<std::thread> Threads;
+            for (int32 t = 0; t < Count; t++) {
+                Threads.emplace_back([&, t] {
+                    void *Early = Memory_Alloc(8 + t);
+                    Waiting--;
+                    while (Waiting.load() > 0) std::this_thread::yield();
+                    for (int32 i = 0; i < 20; i++) Memory_Free(Memory_Alloc(16), 16);
+                    Memory_Free(Early, 8 + t);
+                    Left[(size_t)t] = Memory_Alloc(40);
+                });
+            }
+            for (std::thread &Thread : Threads) Thread.join();
+            EXPECT_EQ(CurrentBytes(), Start + Count * 72);
+            if (Flags) {
+                EXPECT_EQ(Memory_Check(nullptr), 1);
+            }
+            for (void *Pointer : Left) Memory_Free(Pointer, 40);
+            EXPECT_EQ(CurrentBytes(), Start);
         }
     }
 }
