@@ -9,9 +9,9 @@
 // its size rounded up to 16, so every fixed-mode record starts at a 16-byte
 // boundary: records may embed fields that need it (a 16-byte compare-and-swap
 // in a callback record). A fixed-mode descriptor sits directly in front of its
-// record, so a free reaches it in O(1); its owner pool and state word tell a
-// live record of this pool from a second free (state free) and from a pointer
-// the pool never gave out.
+// record, so a free reaches it in O(1); its state word, mixed with its own
+// address and its pool, tells a live record of this pool from a second free
+// (state free) and from a pointer the pool never gave out.
 //
 // Fixed-mode chunks, and string chunks of the usual size, are carved from
 // slabs: one allocation from the general allocator holds several chunks,
@@ -19,7 +19,8 @@
 // of separate chunks while a large pool makes far fewer system allocations.
 // A pool's slabs double in chunks from one, so a pool that needs a single
 // chunk takes exactly that, up to about SlabTargetBytes each; they are
-// freed whole when the pool drops its chunks.
+// freed whole when the pool drops its chunks, so a reset gives every byte
+// back.
 //
 // String placement is first fit, newest chunk first. The pool keeps a
 // max-tree over the room of its string chunks in the order they were made,
@@ -29,6 +30,7 @@
 #include "core/pool.h"
 
 #include <string.h>
+#include <sys/mman.h>
 
 #include <algorithm>
 
@@ -50,14 +52,18 @@ constexpr uint32 StringPoolKeepBytes = 10240;
 constexpr int64 StringPoolExtra = 4;
 
 // The record follows its descriptor directly, so its address is implied.
+// While the record is handed out the first word names its holder's source
+// file; while it is free, the next free descriptor. The state word mixes in
+// the owning pool, so a record of another pool does not pass as this one's.
 struct PoolDescriptor {
-    const char *File;     // the current holder's source location
-    PoolDescriptor *Next; // free-list link
-    Pool *Owner;
+    union {
+        const char *File;     // handed out: the current holder's source location
+        PoolDescriptor *Next; // free: the free-list link
+    };
     uint32 Line;
     uint32 State;
 };
-static_assert(sizeof(PoolDescriptor) % 16 == 0, "records behind descriptors stay 16-byte aligned");
+static_assert(sizeof(PoolDescriptor) == 16, "records behind descriptors stay 16-byte aligned");
 
 struct PoolChunk {
     uint8 *Base;        // the chunk's own allocation
@@ -78,10 +84,11 @@ constexpr uint64 RecordStride(uint32 RecordSize) { return sizeof(PoolDescriptor)
 
 uint8 *DescriptorRecord(PoolDescriptor *Descriptor) { return reinterpret_cast<uint8 *>(Descriptor + 1); }
 
-// A state word mixed with the descriptor's own address: a copy of a
-// descriptor elsewhere (a record holding pool-like bytes) does not pass.
-uint32 StateWord(const PoolDescriptor *Descriptor, uint32 State) {
-    return State ^ (uint32)((uintptr)Descriptor >> 4);
+// A state word mixed with the descriptor's own address and its pool: a copy
+// of a descriptor elsewhere (a record holding pool-like bytes) or a record of
+// another pool does not pass.
+uint32 StateWord(const PoolDescriptor *Descriptor, const Pool *Owner, uint32 State) {
+    return State ^ (uint32)((uintptr)Descriptor >> 4) ^ ((uint32)((uintptr)Owner >> 4) * 0x9e3779b1u);
 }
 
 // Smallest room index: a string pool of a few chunks never regrows it.
@@ -95,8 +102,26 @@ struct PoolSlab {
     PoolSlab *Next;
 };
 constexpr uint32 SlabHeaderBytes = (sizeof(PoolSlab) + 15) & ~15u;
-// Slabs stop doubling once they would hold this many bytes.
-constexpr uint64 SlabTargetBytes = 64 * 1024;
+// Slabs stop doubling once they would hold this many bytes. A large tree
+// fills slabs of several megabytes, which the system can back with huge
+// pages: building it then takes a few hundred page faults instead of one
+// per 4 KB page.
+constexpr uint64 SlabTargetBytes = 8 * 1024 * 1024;
+constexpr uint64 HugePageBytes = 2 * 1024 * 1024;
+
+// Asks for huge pages over the whole huge pages inside a slab. Advice only:
+// the bytes and their lifetime stay the general allocator's.
+void AdviseHugePages(uint8 *Base, uint64 Bytes) {
+#ifdef MADV_HUGEPAGE
+    if (Bytes < 2 * HugePageBytes) return;
+    const uintptr First = ((uintptr)Base + HugePageBytes - 1) & ~(uintptr)(HugePageBytes - 1);
+    const uintptr Last = ((uintptr)Base + Bytes) & ~(uintptr)(HugePageBytes - 1);
+    if (Last > First) madvise(reinterpret_cast<void *>(First), Last - First, MADV_HUGEPAGE);
+#else
+    (void)Base;
+    (void)Bytes;
+#endif
+}
 
 } // namespace
 
@@ -153,10 +178,8 @@ void RebuildChunk(Pool *Handle, PoolChunk *Chunk) {
     PoolDescriptor **Link = &First;
     for (uint8 *Position = ChunkArea(Chunk); Position < AreaEnd; Position += Stride) {
         PoolDescriptor *Descriptor = reinterpret_cast<PoolDescriptor *>(Position);
-        Descriptor->File = nullptr;
         Descriptor->Line = 0;
-        Descriptor->Owner = Handle;
-        Descriptor->State = StateWord(Descriptor, DescriptorFree);
+        Descriptor->State = StateWord(Descriptor, Handle, DescriptorFree);
         *Link = Descriptor;
         Link = &Descriptor->Next;
     }
@@ -178,6 +201,7 @@ uint8 *CarveFromSlab(Pool *Handle, uint64 Bytes, const char *File, int32 Line) {
         }
         Debug_Assert(SlabBytes <= INT32_MAX, "Pool chunk of %lld bytes is too large\n", (long long)Bytes);
         uint8 *Base = static_cast<uint8 *>(Memory_AllocInt((int32)SlabBytes, MEMORY_FLAG_PLAIN, File, Line));
+        AdviseHugePages(Base, SlabBytes);
         Slab = reinterpret_cast<PoolSlab *>(Base);
         Slab->Cursor = Base + SlabHeaderBytes;
         Slab->End = Base + SlabBytes;
@@ -226,10 +250,9 @@ void *AllocFixed(Pool *Handle, int32 Size, const char *File, int32 Line) {
     if (Handle->FreeList == nullptr) AddFixedChunk(Handle, File, Line);
     PoolDescriptor *Descriptor = Handle->FreeList;
     Handle->FreeList = Descriptor->Next;
-    Descriptor->Next = nullptr;
     Descriptor->File = File;
     Descriptor->Line = (uint32)Line;
-    Descriptor->State = StateWord(Descriptor, DescriptorHandedOut);
+    Descriptor->State = StateWord(Descriptor, Handle, DescriptorHandedOut);
     uint8 *Record = DescriptorRecord(Descriptor);
     if (Handle->ZeroOnAlloc) memset(Record, 0, Handle->RecordSize);
     return Record;
@@ -334,17 +357,15 @@ void FreeFixed(Pool *Handle, void *Record, int32 Size, const char *File, int32 L
     if (Size < 0 || (uint32)Size != Handle->MemberSize)
         Debug_Abort("Invalid pool member size (%d != %d) from (%s/%d)\n", Size, (int32)Handle->MemberSize, File,
                     Line);
-    PoolDescriptor *Descriptor = nullptr;
-    if (((uintptr)Record & 15) == 0) {
-        PoolDescriptor *Candidate = reinterpret_cast<PoolDescriptor *>(Record) - 1;
-        if (Candidate->Owner == Handle) Descriptor = Candidate;
-    }
-    if (Descriptor == nullptr || Descriptor->State != StateWord(Descriptor, DescriptorHandedOut)) {
-        const bool SecondFree = Descriptor != nullptr && Descriptor->State == StateWord(Descriptor, DescriptorFree);
+    PoolDescriptor *Descriptor =
+        ((uintptr)Record & 15) == 0 ? reinterpret_cast<PoolDescriptor *>(Record) - 1 : nullptr;
+    if (Descriptor == nullptr || Descriptor->State != StateWord(Descriptor, Handle, DescriptorHandedOut)) {
+        const bool SecondFree =
+            Descriptor != nullptr && Descriptor->State == StateWord(Descriptor, Handle, DescriptorFree);
         Debug_Abort("Unable to find member to free [0x%p] [0x%p]\n", Record,
                     SecondFree ? static_cast<void *>(Descriptor) : nullptr);
     }
-    Descriptor->State = StateWord(Descriptor, DescriptorFree);
+    Descriptor->State = StateWord(Descriptor, Handle, DescriptorFree);
     Descriptor->Next = Handle->FreeList;
     Handle->FreeList = Descriptor;
 }
