@@ -80,9 +80,9 @@ template <typename Caller> void Bubble(Dictionary *Handle, DictionaryItem *Item,
 // Steps 2 to 5 of a removal, for an item whose child (if any) is empty.
 void RemoveOne(Dictionary *Handle, DictionaryItem *Item) {
     DictionaryInt_ReportRemove(Handle, Item);
-    if (Item->Key != nullptr) DictionaryInt_FreeText(Handle, &Item->Key, Item->KeyLength);
+    if (Item->Key != nullptr) DictionaryInt_ReleaseText(Handle, Item, &Item->Key, Item->KeyLength);
     Item->KeyLength = 0;
-    if (Item->Value != nullptr) DictionaryInt_FreeText(Handle, &Item->Value, Item->ValueLength);
+    if (Item->Value != nullptr) DictionaryInt_ReleaseText(Handle, Item, &Item->Value, Item->ValueLength);
     Item->ValueLength = 0;
     if (Item->Child != nullptr) DictionaryInt_FreeChild(Handle, &Item->Child);
     Item->Flags = 0;
@@ -141,8 +141,9 @@ void DropTree(Dictionary *Root) {
                 Current = Current->Parent;
                 continue;
             }
-            if (Item->Key != nullptr) Item->Key = static_cast<char *>(Memory_Free(Item->Key, Item->KeyLength + 1));
-            if (Item->Value != nullptr)
+            if (Item->Key != nullptr && !DictionaryInt_IsInline(Item, Item->Key))
+                Item->Key = static_cast<char *>(Memory_Free(Item->Key, Item->KeyLength + 1));
+            if (Item->Value != nullptr && !DictionaryInt_IsInline(Item, Item->Value))
                 Item->Value = static_cast<char *>(Memory_Free(Item->Value, Item->ValueLength + 1));
             if (Item->Child != nullptr && Item->Child->Items.First != nullptr) {
                 Current = Item->Child;
@@ -235,11 +236,34 @@ void DictionaryInt_FreeText(Dictionary *Handle, char **Text, int32 Length) {
         *Text = static_cast<char *>(Memory_Free(*Text, Length + 1));
 }
 
+char *DictionaryInt_KeyRoom(Dictionary *Handle, DictionaryItem *Item, int32 Length) {
+    const bool Free = (Item->Key == nullptr || !DictionaryInt_IsInline(Item, Item->Key)) &&
+                      (Item->Value == nullptr || !DictionaryInt_IsInline(Item, Item->Value));
+    if (Free && Length < DictionaryInlineBytes) return Item->Inline;
+    return DictionaryInt_AllocText(Handle, Length);
+}
+
+char *DictionaryInt_ValueRoom(Dictionary *Handle, DictionaryItem *Item, int32 Length) {
+    if (Item->Value == nullptr || !DictionaryInt_IsInline(Item, Item->Value)) {
+        const int32 Start =
+            Item->Key != nullptr && DictionaryInt_IsInline(Item, Item->Key) ? Item->KeyLength + 1 : 0;
+        if (Length < DictionaryInlineBytes - Start) return Item->Inline + Start;
+    }
+    return DictionaryInt_AllocText(Handle, Length);
+}
+
+void DictionaryInt_ReleaseText(Dictionary *Handle, DictionaryItem *Item, char **Text, int32 Length) {
+    if (DictionaryInt_IsInline(Item, *Text))
+        *Text = nullptr;
+    else
+        DictionaryInt_FreeText(Handle, Text, Length);
+}
+
 DictionaryItem *DictionaryInt_Link(Dictionary *Handle, DictionaryItem *After) {
     // Children carry the root's pools; only a root may still lack them.
     if (Handle->Parent == nullptr) DictionaryInt_EnsurePools(Handle);
     DictionaryItem *Item = static_cast<DictionaryItem *>(Pool_Alloc(Handle->ItemPool, (int32)sizeof(DictionaryItem)));
-    memset(Item, 0, sizeof(DictionaryItem));
+    memset(Item, 0, DictionaryItemFixedBytes);
     Item->ClassId = DICTIONARYITEM_CLASSID;
     DictionaryItemList &List = Handle->Items;
     if (After != nullptr) {

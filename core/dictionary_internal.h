@@ -10,9 +10,13 @@
 // - Items.First/Last/Count describe a doubly linked list of items; Items.ClassId
 //   is DICTIONARYITEM_CLASSID while the list is alive.
 // - An item of type List or Dictionary has a Child; no other item does.
-// - Keys and values are NUL-terminated copies of KeyLength / ValueLength bytes,
-//   taken from Strings when the tree was built with a string pool, else from
-//   the general allocator, and returned the same way with the length plus one.
+// - Keys and values are NUL-terminated copies of KeyLength / ValueLength bytes.
+//   A short text lives in its item's Inline area (key at its start, value
+//   behind an inline key); a longer one is taken from Strings when the tree
+//   was built with a string pool, else from the general allocator, and is
+//   returned the same way with the length plus one. A new text never takes
+//   the inline room of the text it replaces, so the old text stays readable
+//   for the change report.
 // - CursorItem/CursorIndex remember the last item reached by position; a
 //   change to this Dictionary's list moves or clears them.
 // - A child is one container-pool record of exactly sizeof(Dictionary)
@@ -72,22 +76,34 @@ struct Dictionary {
     Dictionary *Root;
 };
 
+// Bytes of short key and value text kept inside the item record.
+constexpr int32 DictionaryInlineBytes = 24;
+
 struct DictionaryItem {
     uint32 ClassId;
     uint8 Flags;
-    char *Key;
     int32 KeyLength;
-    char *Value;
     int32 ValueLength;
+    char *Key;
+    char *Value;
     Dictionary *Child;
     DictionaryItem *Next;
     DictionaryItem *Prev;
+    // Not cleared when the item is made: only bytes a text was copied into
+    // are ever read.
+    char Inline[DictionaryInlineBytes];
 };
 
 static_assert(offsetof(Dictionary, Vtbl) == offsetof(DictionaryHeader, Vtbl), "table pointer behind the header");
 static_assert(offsetof(Dictionary, Print) == sizeof(ClassStruct) + sizeof(void *));
 static_assert(offsetof(DictionaryItem, ClassId) == 0);
-static_assert(sizeof(DictionaryItem) == 64);
+static_assert(sizeof(DictionaryItem) == 80);
+// The part of an item cleared when it is made.
+constexpr size_t DictionaryItemFixedBytes = offsetof(DictionaryItem, Inline);
+
+inline bool DictionaryInt_IsInline(const DictionaryItem *Item, const char *Text) {
+    return Text >= Item->Inline && Text < Item->Inline + DictionaryInlineBytes;
+}
 
 // The item handle check: null and foreign records stop as class checks do.
 #define Dictionary_CheckItem(Item) Class_CheckTag((Item), ClassId, DICTIONARYITEM_CLASSID)
@@ -131,6 +147,13 @@ void DictionaryInt_FreeChild(Dictionary *Parent, Dictionary **Child);
 // when it has one).
 char *DictionaryInt_AllocText(Dictionary *Handle, int32 Length);
 void DictionaryInt_FreeText(Dictionary *Handle, char **Text, int32 Length);
+// Room for Item's new key or value of Length bytes plus the NUL: inline when
+// it fits beside the texts that stay, else from DictionaryInt_AllocText.
+char *DictionaryInt_KeyRoom(Dictionary *Handle, DictionaryItem *Item, int32 Length);
+char *DictionaryInt_ValueRoom(Dictionary *Handle, DictionaryItem *Item, int32 Length);
+// Gives back a key or value of Item (nothing to give for an inline text) and
+// clears the pointer.
+void DictionaryInt_ReleaseText(Dictionary *Handle, DictionaryItem *Item, char **Text, int32 Length);
 // A new keyless Unknown item linked after After (at the front when null).
 DictionaryItem *DictionaryInt_Link(Dictionary *Handle, DictionaryItem *After);
 // Dictionary_Insert without the handle checks: the existing item under Key
