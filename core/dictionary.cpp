@@ -17,10 +17,8 @@ namespace {
 constexpr uint32 DefaultChunkSize = 8;
 // String chunks: one record of 2,048 bytes per chunk.
 constexpr uint32 StringChunkBytes = 2048;
-// A child is a whole container-pool record: pool records start at a 16-byte
-// boundary, as the change callbacks' 16-byte swaps need.
+// A child is a whole container-pool record.
 constexpr uint32 ContainerRecordSize = (uint32)sizeof(Dictionary);
-static_assert(alignof(Dictionary) == 16 && sizeof(Dictionary) % 16 == 0);
 
 int32 DeleteThunk(void *HandleAddress) { return Dictionary_Delete(static_cast<Dictionary **>(HandleAddress)); }
 
@@ -41,34 +39,44 @@ constexpr int32 WatchRemove = 0;
 constexpr int32 WatchKey = 1;
 constexpr int32 WatchValue = 2;
 
-CallbackStruct Dictionary::*const WatchField[3] = {&Dictionary::RemoveCallback, &Dictionary::KeyChangeCallback,
-                                                   &Dictionary::ValueChangeCallback};
+CallbackStruct DictionaryExtra::*const WatchField[3] = {
+    &DictionaryExtra::RemoveCallback, &DictionaryExtra::KeyChangeCallback, &DictionaryExtra::ValueChangeCallback};
+
+DictionaryExtra *LoadExtra(const Dictionary *Handle) { return __atomic_load_n(&Handle->Extra, __ATOMIC_ACQUIRE); }
+
+// The callback of Kind of Handle, or null when Handle never had an extra record.
+CallbackStruct *WatchOf(const Dictionary *Handle, int32 Kind) {
+    DictionaryExtra *Extra = LoadExtra(Handle);
+    return Extra != nullptr ? &(Extra->*WatchField[Kind]) : nullptr;
+}
+
+uint32 Watchers(Dictionary *Handle, int32 Kind) { return DictionaryInt_RootRecord(Handle)->Watchers[Kind]; }
 
 // Sets or clears one change callback and keeps the root's count of watched
-// Dictionaries in step.
+// Dictionaries in step. Clearing a callback never set makes no record.
 int32 SetWatch(Dictionary *Handle, int32 Kind, void *User, void *Function) {
-    CallbackStruct *Callback = &(Handle->*WatchField[Kind]);
+    if (Function == nullptr && LoadExtra(Handle) == nullptr) return TRUE;
+    CallbackStruct *Callback = &(DictionaryInt_Extra(Handle)->*WatchField[Kind]);
     const bool Was = CallbackSet(Callback);
     if (Function == nullptr)
         CallbackBase_Reset(Callback);
     else
         CallbackBase_Set(Callback, User, Function);
     const bool Now = Function != nullptr;
-    if (Was != Now) Handle->Root->Watchers[Kind] += Now ? 1u : (uint32)-1;
+    if (Was != Now) DictionaryInt_RootRecord(Handle)->Watchers[Kind] += Now ? 1u : (uint32)-1;
     return TRUE;
 }
 
 // Calls the callback of Kind at every level from Handle up to the root, with
 // that level's item on the way to Item and Item's path relative to the level.
 template <typename Caller> void Bubble(Dictionary *Handle, DictionaryItem *Item, int32 Kind, const Caller &Call) {
-    if (Handle->Root->Watchers[Kind] == 0) return;
-    CallbackStruct Dictionary::*Field = WatchField[Kind];
+    if (Watchers(Handle->Root, Kind) == 0) return;
     DictionaryItem *LevelItem = Item;
     for (Dictionary *Level = Handle; Level != nullptr; Level = Level->Parent) {
-        CallbackStruct *Callback = &(Level->*Field);
+        CallbackStruct *Callback = WatchOf(Level, Kind);
         void *User = nullptr;
         void *Function = nullptr;
-        if (CallbackSet(Callback) && CallbackBase_Get(Callback, &User, &Function)) {
+        if (Callback != nullptr && CallbackSet(Callback) && CallbackBase_Get(Callback, &User, &Function)) {
             char Path[DictionaryPathWorkSize];
             DictionaryInt_GetPath(Handle, Item, Level, Path, (int32)sizeof(Path));
             Call(Level, LevelItem, User, Function, Path);
@@ -121,16 +129,19 @@ bool PoolInDebugMode(Pool *Handle) {
 // next. Pools in debug mode hand out single allocations, which only a free
 // of each record gives back.
 bool Droppable(Dictionary *Root) {
-    return Root->Watchers[WatchRemove] == 0 && Root->Watchers[WatchKey] == 0 && Root->Watchers[WatchValue] == 0 &&
+    return Watchers(Root, WatchRemove) == 0 && Watchers(Root, WatchKey) == 0 && Watchers(Root, WatchValue) == 0 &&
            !PoolInDebugMode(Root->ItemPool) && !PoolInDebugMode(Root->ContainerPool) &&
            !PoolInDebugMode(Root->Strings);
 }
 
 // Empties an unwatched root at once: its texts go back to the general
-// allocator in one walk (a string pool takes them back whole instead), and
-// the item and container pools drop every chunk, records included.
+// allocator and its containers' extra records are freed in one walk (a
+// string pool takes the texts back whole instead, and without extra records
+// there is nothing to walk for), and the item and container pools drop every
+// chunk, records included.
 void DropTree(Dictionary *Root) {
-    if (Root->Strings == nullptr) {
+    const bool FreeTexts = Root->Strings == nullptr;
+    if (FreeTexts || DictionaryInt_RootRecord(Root)->ChildExtras != 0) {
         Dictionary *Current = Root;
         DictionaryItem *Item = Root->Items.First;
         for (;;) {
@@ -141,10 +152,13 @@ void DropTree(Dictionary *Root) {
                 Current = Current->Parent;
                 continue;
             }
-            if (Item->Key != nullptr && !DictionaryInt_IsInline(Item, Item->Key))
-                Item->Key = static_cast<char *>(Memory_Free(Item->Key, Item->KeyLength + 1));
-            if (Item->Value != nullptr && !DictionaryInt_IsInline(Item, Item->Value))
-                Item->Value = static_cast<char *>(Memory_Free(Item->Value, Item->ValueLength + 1));
+            if (FreeTexts) {
+                if (Item->Key != nullptr && !DictionaryInt_IsInline(Item, Item->Key))
+                    Item->Key = static_cast<char *>(Memory_Free(Item->Key, Item->KeyLength + 1));
+                if (Item->Value != nullptr && !DictionaryInt_IsInline(Item, Item->Value))
+                    Item->Value = static_cast<char *>(Memory_Free(Item->Value, Item->ValueLength + 1));
+            }
+            if (Item->Child != nullptr && Item->Child->Extra != nullptr) DictionaryInt_FreeExtra(Item->Child);
             if (Item->Child != nullptr && Item->Child->Items.First != nullptr) {
                 Current = Item->Child;
                 Item = Current->Items.First;
@@ -164,6 +178,32 @@ void DropTree(Dictionary *Root) {
 } // namespace
 
 Dictionary *DictionaryInt_Root(Dictionary *Handle) { return Handle->Root; }
+
+DictionaryExtra *DictionaryInt_Extra(Dictionary *Handle) {
+    DictionaryExtra *Extra = LoadExtra(Handle);
+    if (Extra != nullptr) return Extra;
+    // Print settings are read and written atomically, so a record made by two
+    // threads at once must end up as one: the loser frees its copy.
+    DictionaryExtra *Made = static_cast<DictionaryExtra *>(Memory_Alloc((int32)sizeof(DictionaryExtra)));
+    memset(Made, 0, sizeof(DictionaryExtra));
+    Made->Print.PrintIdentifier = Handle->PrintIdentifier;
+    // A child prints under its root's id text.
+    if (Handle->Parent != nullptr) Made->Print.InstanceIdText = Handle->Root->Class.InstanceId;
+    if (!__atomic_compare_exchange_n(&Handle->Extra, &Extra, Made, false, __ATOMIC_ACQ_REL, __ATOMIC_ACQUIRE)) {
+        Memory_Free(Made, (int32)sizeof(DictionaryExtra));
+        return Extra;
+    }
+    if (Handle->Parent != nullptr) DictionaryInt_RootRecord(Handle)->ChildExtras++;
+    return Made;
+}
+
+void DictionaryInt_FreeExtra(Dictionary *Handle) {
+    DictionaryExtra *Extra = Handle->Extra;
+    if (Extra == nullptr) return;
+    Handle->Extra = nullptr;
+    if (Handle->Parent != nullptr) DictionaryInt_RootRecord(Handle)->ChildExtras--;
+    Memory_Free(Extra, (int32)sizeof(DictionaryExtra));
+}
 
 void DictionaryInt_EnsurePools(Dictionary *Root) {
     const uint32 ChunkSize = Root->PoolChunkSize > 0 ? Root->PoolChunkSize : 1;
@@ -205,9 +245,7 @@ Dictionary *DictionaryInt_CreateChild(Dictionary *Parent, DictionaryItem *Item) 
     Child->Strings = Root->Strings;
     Child->Parent = Parent;
     Child->ParentItem = Item;
-    Child->Print.InstanceIdText =
-        Parent->Print.InstanceIdText != nullptr ? Parent->Print.InstanceIdText : Parent->Class.InstanceId;
-    Child->Print.PrintIdentifier = Parent->Print.PrintIdentifier;
+    Child->PrintIdentifier = Parent->PrintIdentifier;
     Child->Items.ClassId = DICTIONARYITEM_CLASSID;
     Child->Root = Root;
     return Child;
@@ -217,8 +255,11 @@ void DictionaryInt_FreeChild(Dictionary *Parent, Dictionary **Child) {
     (void)Parent;
     Dictionary *Freed = *Child;
     DictionaryInt_RemoveAll(Freed);
-    for (int32 Kind = 0; Kind < 3; Kind++)
-        if (CallbackSet(&(Freed->*WatchField[Kind]))) SetWatch(Freed, Kind, nullptr, nullptr);
+    for (int32 Kind = 0; Kind < 3; Kind++) {
+        CallbackStruct *Callback = WatchOf(Freed, Kind);
+        if (Callback != nullptr && CallbackSet(Callback)) SetWatch(Freed, Kind, nullptr, nullptr);
+    }
+    DictionaryInt_FreeExtra(Freed);
     Freed->Class.ClassId = 0;
     Freed->Items.ClassId = 0;
     Pool_Free(Freed->ContainerPool, Child, (int32)ContainerRecordSize);
@@ -421,7 +462,8 @@ void DictionaryInt_ReportValue(Dictionary *Handle, DictionaryItem *Item, const c
 void DictionaryInt_ReportListRekey(Dictionary *Handle, DictionaryItem *First) {
     if (First == nullptr || Handle->ParentItem == nullptr) return;
     if (DictionaryInt_Type(Handle->ParentItem) != DICTIONARY_TYPE_LIST) return;
-    if (!CallbackSet(&Handle->Root->KeyChangeCallback)) return;
+    CallbackStruct *RootWatch = WatchOf(Handle->Root, WatchKey);
+    if (RootWatch == nullptr || !CallbackSet(RootWatch)) return;
     for (DictionaryItem *Item = First; Item != nullptr; Item = Item->Next) DictionaryInt_ReportKey(Handle, Item, nullptr);
 }
 
@@ -431,7 +473,7 @@ CLASS_DEFINE_REFERENCE(Dictionary, Dictionary, DICTIONARY_CLASSID)
 
 int32 Dictionary_Create(Dictionary **Handle) {
     Debug_CheckPointer(Handle);
-    Dictionary *Created = Memory_New(Dictionary);
+    Dictionary *Created = Memory_New(DictionaryRoot);
     Class_InitHeader(Created, DICTIONARY_CLASSID, DeleteThunk);
     Created->Vtbl = &GlobalDictionaryVtbl;
     Created->CaseSensitive = 1;
@@ -457,9 +499,11 @@ int32 Dictionary_Delete(Dictionary **Handle) {
     if (Deleted->Strings != nullptr) Pool_Delete(&Deleted->Strings);
     if (Deleted->ItemPool != nullptr) Pool_Delete(&Deleted->ItemPool);
     if (Deleted->ContainerPool != nullptr) Pool_Delete(&Deleted->ContainerPool);
+    DictionaryInt_FreeExtra(Deleted);
     Deleted->Class.ClassId = 0;
     Deleted->Items.ClassId = 0;
-    Memory_Delete(Deleted);
+    DictionaryRoot *Record = DictionaryInt_RootRecord(Deleted);
+    Memory_Delete(Record);
     *Handle = nullptr;
     return TRUE;
 }
@@ -641,7 +685,8 @@ int32 Dictionary_ItemGetDictionaryHandle(Dictionary *Handle, DictionaryItem *Ite
         Dictionary_CheckHandle(Handle);                                                              \
         DictionaryInt_ClearOut(User);                                                                \
         DictionaryInt_ClearOut(Function);                                                            \
-        return CallbackBase_Get(&Handle->Field, User, Function);                                     \
+        CallbackStruct *Callback = WatchOf(Handle, Kind);                                            \
+        return Callback != nullptr ? CallbackBase_Get(Callback, User, Function) : FALSE;             \
     }
 
 DICTIONARY_CALLBACK(ItemRemoveCallback, RemoveCallback, WatchRemove, Dictionary_ItemRemoveFunc)

@@ -17,14 +17,16 @@
 //   returned the same way with the length plus one. A new text never takes
 //   the inline room of the text it replaces, so the old text stays readable
 //   for the change report.
+// - Print state and change callbacks live in Extra, made on first need.
 // - CursorItem/CursorIndex remember the last item reached by position; a
 //   change to this Dictionary's list moves or clears them.
 // - A child is one container-pool record of exactly sizeof(Dictionary)
 //   bytes; pool records start at 16-byte boundaries, as the change
 //   callbacks' 16-byte swaps need.
-// - Root is the tree's root (a root points at itself). Watchers, kept in the
-//   root, count the Dictionaries of the tree with a remove, key-change and
-//   value-change callback set, so that an unwatched tree makes no report walk.
+// - Root is the tree's root (a root points at itself), a DictionaryRoot
+//   record. Its Watchers count the Dictionaries of the tree with a remove,
+//   key-change and value-change callback set, so that an unwatched tree
+//   makes no report walk.
 #pragma once
 
 #include "core/callback.h"
@@ -46,34 +48,42 @@ constexpr int32 DictionarySetPathSize = 320;
 
 struct DictionaryItemList {
     uint32 ClassId; // DICTIONARYITEM_CLASSID; tested on every walk
+    uint32 Count;
     DictionaryItem *First;
     DictionaryItem *Last;
-    uint32 Count;
+};
+
+// The rarely used part of a Dictionary, made the first time it is needed
+// (a print, a print setting, a change callback) and freed with the record:
+// most containers of a loaded document never need one.
+struct DictionaryExtra {
+    ClassPrintStruct Print;
+    CallbackStruct RemoveCallback;
+    CallbackStruct KeyChangeCallback;
+    CallbackStruct ValueChangeCallback;
 };
 
 struct Dictionary {
     ClassStruct Class;
     const DictionaryVtbl *Vtbl;
-    ClassPrintStruct Print;
     uint32 CaseSensitive;
     uint32 PrivateKeys;
     uint32 AllowDuplicates;
     uint32 StringPool;
     uint32 PoolChunkSize;
+    int32 CursorIndex;
     Pool *ContainerPool;
     Pool *ItemPool;
     Pool *Strings;
     Dictionary *Parent;
     DictionaryItem *ParentItem;
     DictionaryItemList Items;
-    CallbackStruct RemoveCallback;
-    CallbackStruct KeyChangeCallback;
-    CallbackStruct ValueChangeCallback;
-    // Private to this implementation, after the record's fixed fields.
     DictionaryItem *CursorItem;
-    int32 CursorIndex;
-    uint32 Watchers[3];
     Dictionary *Root;
+    // The print identifier: copied from the parent when a child is made, and
+    // kept equal to the print record's once there is one.
+    const char *PrintIdentifier;
+    DictionaryExtra *Extra; // null until needed; published atomically
 };
 
 // Bytes of short key and value text kept inside the item record.
@@ -95,7 +105,17 @@ struct DictionaryItem {
 };
 
 static_assert(offsetof(Dictionary, Vtbl) == offsetof(DictionaryHeader, Vtbl), "table pointer behind the header");
-static_assert(offsetof(Dictionary, Print) == sizeof(ClassStruct) + sizeof(void *));
+static_assert(sizeof(Dictionary) == 184);
+
+// A root: the record and what only a root keeps. Watchers count the
+// Dictionaries of its tree with a remove, key-change and value-change
+// callback set; ChildExtras the child containers holding an extra record,
+// which a whole-tree drop must free.
+struct DictionaryRoot : Dictionary {
+    uint32 Watchers[3];
+    uint32 ChildExtras;
+};
+inline DictionaryRoot *DictionaryInt_RootRecord(Dictionary *Handle) { return static_cast<DictionaryRoot *>(Handle->Root); }
 static_assert(offsetof(DictionaryItem, ClassId) == 0);
 static_assert(sizeof(DictionaryItem) == 80);
 // The part of an item cleared when it is made.
@@ -167,6 +187,10 @@ void DictionaryInt_RemoveAll(Dictionary *Handle);
 int32 DictionaryInt_IndexOf(Dictionary *Handle, DictionaryItem *Item);
 // The Index-th item (negative from the end), or null.
 DictionaryItem *DictionaryInt_ItemAt(Dictionary *Handle, int32 Index);
+// Handle's extra record, made when missing.
+DictionaryExtra *DictionaryInt_Extra(Dictionary *Handle);
+// Frees Handle's extra record (a child's is counted in its root's).
+void DictionaryInt_FreeExtra(Dictionary *Handle);
 // Change reports, bubbled from Handle up to the root.
 void DictionaryInt_ReportRemove(Dictionary *Handle, DictionaryItem *Item);
 void DictionaryInt_ReportKey(Dictionary *Handle, DictionaryItem *Item, const char *OldKey);

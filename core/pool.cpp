@@ -146,6 +146,7 @@ struct Pool {
     PoolChunk *Chunks;
     PoolSlab *Slabs;        // newest first
     uint32 SlabChunks;      // chunks the next slab will hold
+    uint32 OwnChunks;       // chunks with an allocation of their own
     // Private to this implementation: the room index of the string chunks.
     // StringChunks[i] is the i-th string chunk made; Room is a max-tree over
     // their unused bytes, leaves at [RoomCapacity, 2 * RoomCapacity), node n
@@ -231,6 +232,7 @@ PoolChunk *AddChunk(Pool *Handle, uint64 AreaBytes, const char *File, int32 Line
     Chunk->Next = Handle->Chunks;
     Handle->Chunks = Chunk;
     Handle->ChunkCount++;
+    Handle->OwnChunks += FromSlab ? 0 : 1;
     Handle->MemoryInUse += (uint32)Bytes;
     return Chunk;
 }
@@ -371,11 +373,17 @@ void FreeFixed(Pool *Handle, void *Record, int32 Size, const char *File, int32 L
 }
 
 void RemoveAllLocked(Pool *Handle) {
-    // Chunks carved from slabs go with their slab.
-    while (PoolChunk *Chunk = Handle->Chunks) {
-        Handle->Chunks = Chunk->Next;
-        if (!Chunk->FromSlab) Memory_Free(Chunk->Base, (int32)Chunk->Size);
+    // Chunks carved from slabs go with their slab; only chunks of their own
+    // need the walk.
+    for (PoolChunk *Chunk = Handle->Chunks; Chunk != nullptr && Handle->OwnChunks != 0;) {
+        PoolChunk *Next = Chunk->Next;
+        if (!Chunk->FromSlab) {
+            Memory_Free(Chunk->Base, (int32)Chunk->Size);
+            Handle->OwnChunks--;
+        }
+        Chunk = Next;
     }
+    Handle->Chunks = nullptr;
     while (PoolSlab *Slab = Handle->Slabs) {
         Handle->Slabs = Slab->Next;
         Memory_Free(Slab, (int32)Slab->Size);
