@@ -114,7 +114,7 @@ void RemoveOne(Dictionary *Handle, DictionaryItem *Item) {
     }
     Item->Next = Item->Prev = nullptr;
     Item->ClassId = 0;
-    Pool_Free(Handle->ItemPool, &Item, (int32)sizeof(DictionaryItem));
+    Pool_Free(DictionaryInt_RootRecord(Handle)->ItemPool, &Item, (int32)sizeof(DictionaryItem));
 
     DictionaryInt_ReportListRekey(Handle, Following);
 }
@@ -128,7 +128,7 @@ bool PoolInDebugMode(Pool *Handle) {
 // down makes no report, so nothing can tell one item's removal from the
 // next. Pools in debug mode hand out single allocations, which only a free
 // of each record gives back.
-bool Droppable(Dictionary *Root) {
+bool Droppable(DictionaryRoot *Root) {
     return Watchers(Root, WatchRemove) == 0 && Watchers(Root, WatchKey) == 0 && Watchers(Root, WatchValue) == 0 &&
            !PoolInDebugMode(Root->ItemPool) && !PoolInDebugMode(Root->ContainerPool) &&
            !PoolInDebugMode(Root->Strings);
@@ -139,9 +139,9 @@ bool Droppable(Dictionary *Root) {
 // string pool takes the texts back whole instead, and without extra records
 // there is nothing to walk for), and the item and container pools drop every
 // chunk, records included.
-void DropTree(Dictionary *Root) {
+void DropTree(DictionaryRoot *Root) {
     const bool FreeTexts = Root->Strings == nullptr;
-    if (FreeTexts || DictionaryInt_RootRecord(Root)->ChildExtras != 0) {
+    if (FreeTexts || Root->ChildExtras != 0) {
         Dictionary *Current = Root;
         DictionaryItem *Item = Root->Items.First;
         for (;;) {
@@ -205,7 +205,8 @@ void DictionaryInt_FreeExtra(Dictionary *Handle) {
     Memory_Free(Extra, (int32)sizeof(DictionaryExtra));
 }
 
-void DictionaryInt_EnsurePools(Dictionary *Root) {
+void DictionaryInt_EnsurePools(Dictionary *Handle) {
+    DictionaryRoot *Root = DictionaryInt_RootRecord(Handle);
     const uint32 ChunkSize = Root->PoolChunkSize > 0 ? Root->PoolChunkSize : 1;
     // Items and containers are cleared by the code that takes them, once.
     if (Root->ContainerPool == nullptr) {
@@ -229,7 +230,7 @@ void DictionaryInt_EnsurePools(Dictionary *Root) {
 }
 
 Dictionary *DictionaryInt_CreateChild(Dictionary *Parent, DictionaryItem *Item) {
-    Dictionary *Root = Parent->Root;
+    DictionaryRoot *Root = DictionaryInt_RootRecord(Parent);
     if (Parent == Root) DictionaryInt_EnsurePools(Root);
     Dictionary *Child = static_cast<Dictionary *>(Pool_Alloc(Root->ContainerPool, (int32)ContainerRecordSize));
     memset(Child, 0, sizeof(Dictionary));
@@ -240,9 +241,6 @@ Dictionary *DictionaryInt_CreateChild(Dictionary *Parent, DictionaryItem *Item) 
     Child->PrivateKeys = Parent->PrivateKeys;
     Child->AllowDuplicates = Parent->AllowDuplicates;
     Child->StringPool = Parent->StringPool;
-    Child->ContainerPool = Root->ContainerPool;
-    Child->ItemPool = Root->ItemPool;
-    Child->Strings = Root->Strings;
     Child->Parent = Parent;
     Child->ParentItem = Item;
     Child->PrintIdentifier = Parent->PrintIdentifier;
@@ -262,17 +260,19 @@ void DictionaryInt_FreeChild(Dictionary *Parent, Dictionary **Child) {
     DictionaryInt_FreeExtra(Freed);
     Freed->Class.ClassId = 0;
     Freed->Items.ClassId = 0;
-    Pool_Free(Freed->ContainerPool, Child, (int32)ContainerRecordSize);
+    Pool_Free(DictionaryInt_RootRecord(Freed)->ContainerPool, Child, (int32)ContainerRecordSize);
 }
 
 char *DictionaryInt_AllocText(Dictionary *Handle, int32 Length) {
-    if (Handle->Strings != nullptr) return static_cast<char *>(Pool_Alloc(Handle->Strings, Length + 1));
+    Pool *Strings = DictionaryInt_RootRecord(Handle)->Strings;
+    if (Strings != nullptr) return static_cast<char *>(Pool_Alloc(Strings, Length + 1));
     return static_cast<char *>(Memory_Alloc(Length + 1));
 }
 
 void DictionaryInt_FreeText(Dictionary *Handle, char **Text, int32 Length) {
-    if (Handle->Strings != nullptr)
-        Pool_Free(Handle->Strings, Text, Length + 1);
+    Pool *Strings = DictionaryInt_RootRecord(Handle)->Strings;
+    if (Strings != nullptr)
+        Pool_Free(Strings, Text, Length + 1);
     else
         *Text = static_cast<char *>(Memory_Free(*Text, Length + 1));
 }
@@ -303,7 +303,8 @@ void DictionaryInt_ReleaseText(Dictionary *Handle, DictionaryItem *Item, char **
 DictionaryItem *DictionaryInt_Link(Dictionary *Handle, DictionaryItem *After) {
     // Children carry the root's pools; only a root may still lack them.
     if (Handle->Parent == nullptr) DictionaryInt_EnsurePools(Handle);
-    DictionaryItem *Item = static_cast<DictionaryItem *>(Pool_Alloc(Handle->ItemPool, (int32)sizeof(DictionaryItem)));
+    DictionaryItem *Item = static_cast<DictionaryItem *>(
+        Pool_Alloc(DictionaryInt_RootRecord(Handle)->ItemPool, (int32)sizeof(DictionaryItem)));
     memset(Item, 0, DictionaryItemFixedBytes);
     Item->ClassId = DICTIONARYITEM_CLASSID;
     DictionaryItemList &List = Handle->Items;
@@ -473,7 +474,7 @@ CLASS_DEFINE_REFERENCE(Dictionary, Dictionary, DICTIONARY_CLASSID)
 
 int32 Dictionary_Create(Dictionary **Handle) {
     Debug_CheckPointer(Handle);
-    Dictionary *Created = Memory_New(DictionaryRoot);
+    DictionaryRoot *Created = Memory_New(DictionaryRoot);
     Class_InitHeader(Created, DICTIONARY_CLASSID, DeleteThunk);
     Created->Vtbl = &GlobalDictionaryVtbl;
     Created->CaseSensitive = 1;
@@ -496,13 +497,13 @@ int32 Dictionary_Delete(Dictionary **Handle) {
     if (Deleted->Parent != nullptr)
         Debug_Abort("Dictionary child container may not be deleted; its item owns it [0x%p]\n", (void *)Deleted);
     Dictionary_Reset(Deleted);
-    if (Deleted->Strings != nullptr) Pool_Delete(&Deleted->Strings);
-    if (Deleted->ItemPool != nullptr) Pool_Delete(&Deleted->ItemPool);
-    if (Deleted->ContainerPool != nullptr) Pool_Delete(&Deleted->ContainerPool);
+    DictionaryRoot *Record = DictionaryInt_RootRecord(Deleted);
+    if (Record->Strings != nullptr) Pool_Delete(&Record->Strings);
+    if (Record->ItemPool != nullptr) Pool_Delete(&Record->ItemPool);
+    if (Record->ContainerPool != nullptr) Pool_Delete(&Record->ContainerPool);
     DictionaryInt_FreeExtra(Deleted);
     Deleted->Class.ClassId = 0;
     Deleted->Items.ClassId = 0;
-    DictionaryRoot *Record = DictionaryInt_RootRecord(Deleted);
     Memory_Delete(Record);
     *Handle = nullptr;
     return TRUE;
@@ -511,24 +512,28 @@ int32 Dictionary_Delete(Dictionary **Handle) {
 int32 Dictionary_Reset(Dictionary *Handle) {
     Dictionary_CheckHandle(Handle);
     Dictionary_CheckList(Handle);
-    if (Handle->Parent == nullptr && Droppable(Handle))
-        DropTree(Handle);
+    if (Handle->Parent != nullptr) {
+        DictionaryInt_RemoveAll(Handle);
+        return TRUE;
+    }
+    DictionaryRoot *Root = DictionaryInt_RootRecord(Handle);
+    if (Droppable(Root))
+        DropTree(Root);
     else
         DictionaryInt_RemoveAll(Handle);
-    if (Handle->Parent != nullptr) return TRUE;
     // A root gives its pools' memory back at once; a report callback that
     // added items while the tree came down keeps the pools as they are.
     uint32 Active = 0;
-    if (Handle->Strings != nullptr && Handle->Items.Count == 0) {
-        if (Handle->StringPool == 1)
-            Pool_Reset(Handle->Strings);
+    if (Root->Strings != nullptr && Root->Items.Count == 0) {
+        if (Root->StringPool == 1)
+            Pool_Reset(Root->Strings);
         else
-            Pool_Delete(&Handle->Strings);
+            Pool_Delete(&Root->Strings);
     }
-    if (Handle->ItemPool != nullptr && Pool_GetActiveCount(Handle->ItemPool, &Active) && Active == 0)
-        Pool_RemoveAll(Handle->ItemPool);
-    if (Handle->ContainerPool != nullptr && Pool_GetActiveCount(Handle->ContainerPool, &Active) && Active == 0)
-        Pool_RemoveAll(Handle->ContainerPool);
+    if (Root->ItemPool != nullptr && Pool_GetActiveCount(Root->ItemPool, &Active) && Active == 0)
+        Pool_RemoveAll(Root->ItemPool);
+    if (Root->ContainerPool != nullptr && Pool_GetActiveCount(Root->ContainerPool, &Active) && Active == 0)
+        Pool_RemoveAll(Root->ContainerPool);
     return TRUE;
 }
 
@@ -552,7 +557,8 @@ DICTIONARY_OPTION(StringPool, StringPool)
 
 int32 Dictionary_SetPoolChunkSize(Dictionary *Handle, uint32 Count) {
     Dictionary_CheckHandle(Handle);
-    Handle->PoolChunkSize = Count;
+    // Only a root makes pools; a child has nothing the count could change.
+    if (Handle->Parent == nullptr) DictionaryInt_RootRecord(Handle)->PoolChunkSize = Count;
     return TRUE;
 }
 

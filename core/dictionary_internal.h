@@ -5,8 +5,9 @@
 //
 // Invariants:
 // - A root has Parent == null, RefCount >= 1 and owns ContainerPool, ItemPool
-//   and Strings (each made on demand). A child has Parent and ParentItem set,
-//   RefCount 0 and copies of the root's pool handles; it never makes pools.
+//   and Strings (each made on demand, kept in the root record). A child has
+//   Parent and ParentItem set, RefCount 0, and uses its root's pools; it
+//   never makes pools.
 // - Items.First/Last/Count describe a doubly linked list of items; Items.ClassId
 //   is DICTIONARYITEM_CLASSID while the list is alive.
 // - An item of type List or Dictionary has a Child; no other item does.
@@ -70,11 +71,7 @@ struct Dictionary {
     uint32 PrivateKeys;
     uint32 AllowDuplicates;
     uint32 StringPool;
-    uint32 PoolChunkSize;
     int32 CursorIndex;
-    Pool *ContainerPool;
-    Pool *ItemPool;
-    Pool *Strings;
     Dictionary *Parent;
     DictionaryItem *ParentItem;
     DictionaryItemList Items;
@@ -105,15 +102,20 @@ struct DictionaryItem {
 };
 
 static_assert(offsetof(Dictionary, Vtbl) == offsetof(DictionaryHeader, Vtbl), "table pointer behind the header");
-static_assert(sizeof(Dictionary) == 184);
+static_assert(sizeof(Dictionary) == 160);
 
-// A root: the record and what only a root keeps. Watchers count the
+// A root: the record and what only a root keeps: the pools of its whole
+// tree and their chunk size. Watchers count the
 // Dictionaries of its tree with a remove, key-change and value-change
 // callback set; ChildExtras the child containers holding an extra record,
 // which a whole-tree drop must free.
 struct DictionaryRoot : Dictionary {
+    uint32 PoolChunkSize;
     uint32 Watchers[3];
     uint32 ChildExtras;
+    Pool *ContainerPool;
+    Pool *ItemPool;
+    Pool *Strings;
 };
 inline DictionaryRoot *DictionaryInt_RootRecord(Dictionary *Handle) { return static_cast<DictionaryRoot *>(Handle->Root); }
 static_assert(offsetof(DictionaryItem, ClassId) == 0);

@@ -517,11 +517,11 @@ TEST_F(DictionaryTest, SetTypeConvertsAndReplacesTheChild) {
     EXPECT_EQ(Render(), "{s:[member]}");
     EXPECT_EQ(Dictionary_ItemIsContainer(Root, Item), 1);
     uint32 Active = 0;
-    Pool_GetActiveCount(Root->ContainerPool, &Active);
+    Pool_GetActiveCount(DictionaryInt_RootRecord(Root)->ContainerPool, &Active);
     EXPECT_EQ(Active, 1u);
     Dictionary_ItemSetType(Root, Item, DICTIONARY_TYPE_STRING);
     EXPECT_EQ(Dictionary_ItemGetDictionaryHandle(Root, Item, &Child), 0);
-    Pool_GetActiveCount(Root->ContainerPool, &Active);
+    Pool_GetActiveCount(DictionaryInt_RootRecord(Root)->ContainerPool, &Active);
     EXPECT_EQ(Active, 0u);
     EXPECT_EQ(Render(), "{s:}");
     // The same type changes nothing; a type outside the table is refused.
@@ -977,12 +977,12 @@ TEST_P(DictionaryMemoryTest, ReleasingTheRootFreesEverything) {
     if (GetParam().StringPool) Dictionary_SetStringPool(Root, 1);
     if (GetParam().DebugPools) {
         DictionaryInt_EnsurePools(Root);
-        Pool_SetDebugMode(Root->ContainerPool, 1);
-        Pool_SetDebugMode(Root->ItemPool, 1);
-        if (Root->Strings != nullptr) Pool_SetDebugMode(Root->Strings, 1);
+        Pool_SetDebugMode(DictionaryInt_RootRecord(Root)->ContainerPool, 1);
+        Pool_SetDebugMode(DictionaryInt_RootRecord(Root)->ItemPool, 1);
+        if (DictionaryInt_RootRecord(Root)->Strings != nullptr) Pool_SetDebugMode(DictionaryInt_RootRecord(Root)->Strings, 1);
     }
     if (GetParam().DebugPools) {
-        ASSERT_EQ(Root->Strings != nullptr, GetParam().StringPool);
+        ASSERT_EQ(DictionaryInt_RootRecord(Root)->Strings != nullptr, GetParam().StringPool);
     }
     BuildVariedTree(Root, 40);
     int32 During = 0;
@@ -1008,17 +1008,17 @@ INSTANTIATE_TEST_SUITE_P(Modes, DictionaryMemoryTest,
 TEST_F(DictionaryTest, StringPoolOptionChangedWithItemsPresentKeepsStorageApart) {
     Dictionary_SetStringPool(Root, 1);
     Dictionary_AddString(Root, "a", "pooled", nullptr);
-    ASSERT_NE(Root->Strings, nullptr);
+    ASSERT_NE(DictionaryInt_RootRecord(Root)->Strings, nullptr);
     Dictionary_SetStringPool(Root, 0); // misuse: the tree keeps its pool until it is emptied
     Dictionary_AddString(Root, "b", "also pooled", nullptr);
     Dictionary_SetStringByKey(Root, "a", "replaced");
     EXPECT_EQ(Render(), "{a:replaced,b:also pooled}");
     Dictionary_Reset(Root);
-    EXPECT_EQ(Root->Strings, nullptr);
+    EXPECT_EQ(DictionaryInt_RootRecord(Root)->Strings, nullptr);
     Dictionary_AddString(Root, "c", "general", nullptr);
     Dictionary_SetStringPool(Root, 1); // items present: no pool appears under them
     Dictionary_AddString(Root, "d", "general too", nullptr);
-    EXPECT_EQ(Root->Strings, nullptr);
+    EXPECT_EQ(DictionaryInt_RootRecord(Root)->Strings, nullptr);
     EXPECT_EQ(Render(), "{c:general,d:general too}");
 }
 
