@@ -65,17 +65,18 @@ struct PoolDescriptor {
 };
 static_assert(sizeof(PoolDescriptor) == 16, "records behind descriptors stay 16-byte aligned");
 
+// The header starts the chunk's bytes, so it is its own base address.
 struct PoolChunk {
-    uint8 *Base;        // the chunk's own allocation
-    uint8 *Cursor;      // string chunks: next free byte; fixed chunks: the end
-    uint32 Size;        // bytes of the allocation
-    uint32 RecordCount; // fixed chunks: records; string chunks: 0
-    uint32 RecordSize;  // fixed chunks: the record size they were carved for
-    uint32 Slot;        // string chunks: place in the pool's room index
-    uint32 FromSlab;    // 1 when carved from a slab, 0 for an allocation of its own
-    PoolChunk *Next;    // newest first
+    uint8 *Cursor;       // string chunks: next free byte; fixed chunks: the end
+    PoolChunk *Next;     // newest first
+    uint32 Size;         // bytes of the chunk
+    uint32 RecordCount;  // fixed chunks: records; string chunks: 0
+    uint32 RecordSize;   // fixed chunks: the record size they were carved for
+    uint32 Slot : 31;    // string chunks: place in the pool's room index
+    uint32 FromSlab : 1; // 1 when carved from a slab, 0 for an allocation of its own
 };
 constexpr uint32 ChunkHeaderBytes = (sizeof(PoolChunk) + 15) & ~15u;
+static_assert(ChunkHeaderBytes == 32);
 
 constexpr uint64 RoundUp8(uint64 Value) { return (Value + 7) & ~uint64(7); }
 constexpr uint64 RoundUp16(uint64 Value) { return (Value + 15) & ~uint64(15); }
@@ -143,6 +144,11 @@ struct Pool {
     uint32 MaximumCount;
     uint32 ChunkCount;
     PoolDescriptor *FreeList;
+    // The newest fixed chunk's records not yet handed out, from Fresh to
+    // FreshEnd in address order: the free list's tail, laid out only when
+    // reached.
+    uint8 *Fresh;
+    uint8 *FreshEnd;
     PoolChunk *Chunks;
     PoolSlab *Slabs;        // newest first
     uint32 SlabChunks;      // chunks the next slab will hold
@@ -164,17 +170,24 @@ struct PoolLock : CriticalSectionGuard {
     explicit PoolLock(Pool *Handle) : CriticalSectionGuard(Handle->AllowLock && Handle->Lock ? Handle->Lock : nullptr) {}
 };
 
-uint8 *ChunkArea(PoolChunk *Chunk) { return Chunk->Base + ChunkHeaderBytes; }
-uint8 *ChunkEnd(PoolChunk *Chunk) { return Chunk->Base + Chunk->Size; }
+uint8 *ChunkBase(PoolChunk *Chunk) { return reinterpret_cast<uint8 *>(Chunk); }
+uint8 *ChunkArea(PoolChunk *Chunk) { return ChunkBase(Chunk) + ChunkHeaderBytes; }
+uint8 *ChunkEnd(PoolChunk *Chunk) { return ChunkBase(Chunk) + Chunk->Size; }
+
+// The end of a fixed chunk's records, which must be the chunk's end.
+uint8 *CheckedAreaEnd(PoolChunk *Chunk) {
+    uint8 *AreaEnd = ChunkArea(Chunk) + RecordStride(Chunk->RecordSize) * Chunk->RecordCount;
+    if (AreaEnd != ChunkEnd(Chunk))
+        Debug_Abort("Pool corrupted (%d != %d) [0x%p 0x%p]\n", (int32)(AreaEnd - ChunkBase(Chunk)), (int32)Chunk->Size,
+                    (void *)AreaEnd, (void *)ChunkEnd(Chunk));
+    return AreaEnd;
+}
 
 // Lays a fixed chunk's descriptors out again, all free, and puts them in
 // front of the free list in address order.
 void RebuildChunk(Pool *Handle, PoolChunk *Chunk) {
     const uint64 Stride = RecordStride(Chunk->RecordSize);
-    uint8 *AreaEnd = ChunkArea(Chunk) + Stride * Chunk->RecordCount;
-    if (AreaEnd != ChunkEnd(Chunk))
-        Debug_Abort("Pool corrupted (%d != %d) [0x%p 0x%p]\n", (int32)(AreaEnd - Chunk->Base), (int32)Chunk->Size,
-                    (void *)AreaEnd, (void *)ChunkEnd(Chunk));
+    uint8 *AreaEnd = CheckedAreaEnd(Chunk);
     PoolDescriptor *First = nullptr;
     PoolDescriptor **Link = &First;
     for (uint8 *Position = ChunkArea(Chunk); Position < AreaEnd; Position += Stride) {
@@ -223,7 +236,6 @@ PoolChunk *AddChunk(Pool *Handle, uint64 AreaBytes, const char *File, int32 Line
                            : static_cast<uint8 *>(Memory_AllocInt((int32)Bytes, MEMORY_FLAG_PLAIN, File, Line));
     PoolChunk *Chunk = reinterpret_cast<PoolChunk *>(Base);
     Chunk->FromSlab = FromSlab ? 1 : 0;
-    Chunk->Base = Base;
     Chunk->Cursor = ChunkArea(Chunk);
     Chunk->Size = (uint32)Bytes;
     Chunk->RecordCount = 0;
@@ -242,16 +254,25 @@ void AddFixedChunk(Pool *Handle, const char *File, int32 Line) {
     PoolChunk *Chunk = AddChunk(Handle, RecordStride(Handle->RecordSize) * Handle->ChunkSize, File, Line, true);
     Chunk->RecordCount = Handle->ChunkSize;
     Chunk->RecordSize = Handle->RecordSize;
-    RebuildChunk(Handle, Chunk);
+    // Its records are handed out in address order as the free list's tail;
+    // each descriptor is written when its record is first taken.
+    Chunk->Cursor = CheckedAreaEnd(Chunk);
+    Handle->Fresh = ChunkArea(Chunk);
+    Handle->FreshEnd = Chunk->Cursor;
 }
 
 void *AllocFixed(Pool *Handle, int32 Size, const char *File, int32 Line) {
     if (Size < 0 || (uint32)Size != Handle->MemberSize)
         Debug_Abort("Invalid pool member size (%d != %d) from (%s/%d)\n", Size, (int32)Handle->MemberSize, File,
                     Line);
-    if (Handle->FreeList == nullptr) AddFixedChunk(Handle, File, Line);
     PoolDescriptor *Descriptor = Handle->FreeList;
-    Handle->FreeList = Descriptor->Next;
+    if (Descriptor != nullptr) {
+        Handle->FreeList = Descriptor->Next;
+    } else {
+        if (Handle->Fresh == Handle->FreshEnd) AddFixedChunk(Handle, File, Line);
+        Descriptor = reinterpret_cast<PoolDescriptor *>(Handle->Fresh);
+        Handle->Fresh += RecordStride(Handle->RecordSize);
+    }
     Descriptor->File = File;
     Descriptor->Line = (uint32)Line;
     Descriptor->State = StateWord(Descriptor, Handle, DescriptorHandedOut);
@@ -262,7 +283,7 @@ void *AllocFixed(Pool *Handle, int32 Size, const char *File, int32 Line) {
 
 uint32 ChunkRoom(PoolChunk *Chunk) { return (uint32)(ChunkEnd(Chunk) - Chunk->Cursor); }
 
-bool IsNewestString(const Pool *Handle, const PoolChunk *Chunk) { return Chunk->Slot + 1 == Handle->StringCount; }
+bool IsNewestString(const Pool *Handle, const PoolChunk *Chunk) { return (uint32)Chunk->Slot + 1 == Handle->StringCount; }
 
 // Sets a string chunk's leaf to its room and carries the change up the tree.
 // The newest chunk is tried first on every request, so it stays out of the
@@ -378,7 +399,7 @@ void RemoveAllLocked(Pool *Handle) {
     for (PoolChunk *Chunk = Handle->Chunks; Chunk != nullptr && Handle->OwnChunks != 0;) {
         PoolChunk *Next = Chunk->Next;
         if (!Chunk->FromSlab) {
-            Memory_Free(Chunk->Base, (int32)Chunk->Size);
+            Memory_Free(ChunkBase(Chunk), (int32)Chunk->Size);
             Handle->OwnChunks--;
         }
         Chunk = Next;
@@ -392,6 +413,7 @@ void RemoveAllLocked(Pool *Handle) {
     FreeRoomIndex(Handle);
     Handle->ChunkCount = 0;
     Handle->FreeList = nullptr;
+    Handle->Fresh = Handle->FreshEnd = nullptr;
     Handle->MemoryInUse = 0;
     Handle->ActiveCount = 0;
     Handle->MaximumCount = 0;
@@ -403,6 +425,7 @@ void ResetLocked(Pool *Handle) {
         return;
     }
     Handle->FreeList = nullptr;
+    Handle->Fresh = Handle->FreshEnd = nullptr;
     for (PoolChunk *Chunk = Handle->Chunks; Chunk; Chunk = Chunk->Next) {
         if (Chunk->RecordCount) {
             RebuildChunk(Handle, Chunk);

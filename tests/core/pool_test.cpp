@@ -163,6 +163,13 @@ TEST_F(PoolTest, FirstChunkIsHandedOutInAddressOrderAndLastFreedComesBackFirst) 
     Pool_Free(Handle, &B, 16);
     EXPECT_EQ(Pool_Alloc(Handle, 16), SavedB);
     EXPECT_EQ(Pool_Alloc(Handle, 16), SavedA);
+    // Then the chunk's remaining record, then a new chunk.
+    void *D = Pool_Alloc(Handle, 16);
+    EXPECT_GT(D, C);
+    EXPECT_EQ(Get(Pool_GetBlocksInUse, Handle), 1u);
+    Pool_Alloc(Handle, 16);
+    EXPECT_EQ(Get(Pool_GetBlocksInUse, Handle), 2u);
+    Pool_Reset(Handle);
     Pool_Delete(&Handle);
 }
 
@@ -706,6 +713,15 @@ TEST_F(PoolDeathTest, RecordsOfAnotherPoolOrInsideARecordAreUnknown) {
             Pool_Alloc(Handle, 64);
             void *Inside = Record + 48;
             Pool_Free(Handle, &Inside, 64);
+        },
+        ::testing::KilledBySignal(SIGILL), Unknown);
+    // A record of the chunk that was never handed out is not one either.
+    EXPECT_EXIT(
+        {
+            Pool *Handle = MakeFixed(64, 4);
+            uint8 *Record = static_cast<uint8 *>(Pool_Alloc(Handle, 64));
+            void *Next = Record + 80;
+            Pool_Free(Handle, &Next, 64);
         },
         ::testing::KilledBySignal(SIGILL), Unknown);
 }
