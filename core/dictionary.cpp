@@ -177,6 +177,28 @@ void DropTree(DictionaryRoot *Root) {
 
 } // namespace
 
+namespace {
+
+// The options in the order of DictionaryExtra::LargeOptions.
+uint8 Dictionary::*const OptionField[4] = {&Dictionary::CaseSensitive, &Dictionary::PrivateKeys,
+                                           &Dictionary::AllowDuplicates, &Dictionary::StringPool};
+
+void SetOption(Dictionary *Handle, int32 Index, uint32 Value) {
+    if (Value < DictionaryLargeOption) {
+        Handle->*OptionField[Index] = (uint8)Value;
+    } else {
+        DictionaryInt_Extra(Handle)->LargeOptions[Index] = Value;
+        Handle->*OptionField[Index] = DictionaryLargeOption;
+    }
+}
+
+uint32 GetOption(Dictionary *Handle, int32 Index) {
+    const uint8 Stored = Handle->*OptionField[Index];
+    return Stored == DictionaryLargeOption ? DictionaryInt_Extra(Handle)->LargeOptions[Index] : Stored;
+}
+
+} // namespace
+
 Dictionary *DictionaryInt_Root(Dictionary *Handle) { return Handle->Root; }
 
 DictionaryExtra *DictionaryInt_Extra(Dictionary *Handle) {
@@ -246,6 +268,9 @@ Dictionary *DictionaryInt_CreateChild(Dictionary *Parent, DictionaryItem *Item) 
     Child->PrintIdentifier = Parent->PrintIdentifier;
     Child->Items.ClassId = DICTIONARYITEM_CLASSID;
     Child->Root = Root;
+    for (int32 Index = 0; Index < 4; Index++)
+        if (Parent->*OptionField[Index] == DictionaryLargeOption)
+            DictionaryInt_Extra(Child)->LargeOptions[Index] = DictionaryInt_Extra(Parent)->LargeOptions[Index];
     return Child;
 }
 
@@ -537,23 +562,23 @@ int32 Dictionary_Reset(Dictionary *Handle) {
     return TRUE;
 }
 
-#define DICTIONARY_OPTION(Name, Field)                                                               \
+#define DICTIONARY_OPTION(Name, Index)                                                               \
     int32 Dictionary_Set##Name(Dictionary *Handle, uint32 Value) {                                   \
         Dictionary_CheckHandle(Handle);                                                              \
-        Handle->Field = Value;                                                                       \
+        SetOption(Handle, Index, Value);                                                             \
         return TRUE;                                                                                 \
     }                                                                                                \
     int32 Dictionary_Get##Name(Dictionary *Handle, uint32 *Value) {                                  \
         Dictionary_CheckHandle(Handle);                                                              \
         Debug_CheckPointer(Value);                                                                   \
-        *Value = Handle->Field;                                                                      \
+        *Value = GetOption(Handle, Index);                                                           \
         return TRUE;                                                                                 \
     }
 
-DICTIONARY_OPTION(CaseSensitive, CaseSensitive)
-DICTIONARY_OPTION(PrivateKeys, PrivateKeys)
-DICTIONARY_OPTION(AllowDuplicates, AllowDuplicates)
-DICTIONARY_OPTION(StringPool, StringPool)
+DICTIONARY_OPTION(CaseSensitive, 0)
+DICTIONARY_OPTION(PrivateKeys, 1)
+DICTIONARY_OPTION(AllowDuplicates, 2)
+DICTIONARY_OPTION(StringPool, 3)
 
 int32 Dictionary_SetPoolChunkSize(Dictionary *Handle, uint32 Count) {
     Dictionary_CheckHandle(Handle);

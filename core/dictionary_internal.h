@@ -62,15 +62,22 @@ struct DictionaryExtra {
     CallbackStruct RemoveCallback;
     CallbackStruct KeyChangeCallback;
     CallbackStruct ValueChangeCallback;
+    // The exact option values of 255 and above (the option byte holds 255).
+    uint32 LargeOptions[4];
 };
+
+// Options are kept in a byte each: values up to 254 as they are, larger ones
+// as DictionaryLargeOption with the value in the extra record. Every use
+// compares with 0 or 1, which the byte answers alike.
+constexpr uint8 DictionaryLargeOption = 255;
 
 struct Dictionary {
     ClassStruct Class;
     const DictionaryVtbl *Vtbl;
-    uint32 CaseSensitive;
-    uint32 PrivateKeys;
-    uint32 AllowDuplicates;
-    uint32 StringPool;
+    uint8 CaseSensitive;
+    uint8 PrivateKeys;
+    uint8 AllowDuplicates;
+    uint8 StringPool;
     int32 CursorIndex;
     Dictionary *Parent;
     DictionaryItem *ParentItem;
@@ -102,7 +109,7 @@ struct DictionaryItem {
 };
 
 static_assert(offsetof(Dictionary, Vtbl) == offsetof(DictionaryHeader, Vtbl), "table pointer behind the header");
-static_assert(sizeof(Dictionary) == 160);
+static_assert(sizeof(Dictionary) == 144);
 
 // A root: the record and what only a root keeps: the pools of its whole
 // tree and their chunk size. Watchers count the

@@ -154,6 +154,42 @@ TEST_F(DictionaryTest, ChildCopiesOptionsButNotLaterChanges) {
     EXPECT_EQ(reinterpret_cast<ClassStruct *>(Child)->RefCount, 0);
 }
 
+// Options keep the value given, whatever its size, and a child made later
+// reads the same values; any value other than 1 means off for the options
+// tested against 1.
+TEST_F(DictionaryTest, OptionsStoreEveryValueUnchanged) {
+    using Setter = int32 (*)(Dictionary *, uint32);
+    using Getter = int32 (*)(Dictionary *, uint32 *);
+    const struct {
+        Setter Set;
+        Getter Get;
+    } Options[] = {{Dictionary_SetCaseSensitive, Dictionary_GetCaseSensitive},
+                   {Dictionary_SetPrivateKeys, Dictionary_GetPrivateKeys},
+                   {Dictionary_SetAllowDuplicates, Dictionary_GetAllowDuplicates},
+                   {Dictionary_SetStringPool, Dictionary_GetStringPool}};
+    for (uint32 Value : {0u, 1u, 2u, 254u, 255u, 256u, 70000u, 0xffffffffu}) {
+        for (const auto &Option : Options) {
+            Dictionary *Tree = nullptr;
+            Dictionary_Create(&Tree);
+            Option.Set(Tree, Value);
+            Dictionary *Child = nullptr;
+            Dictionary_AddDictionary(Tree, "c", &Child, nullptr);
+            Option.Set(Tree, 3);
+            uint32 Read = 7;
+            Option.Get(Tree, &Read);
+            EXPECT_EQ(Read, 3u);
+            Option.Get(Child, &Read);
+            EXPECT_EQ(Read, Value);
+            Dictionary_Release(&Tree);
+        }
+    }
+    // A large value is not 1: private marks stay part of the key.
+    Dictionary_SetPrivateKeys(Root, 257);
+    DictionaryItem *Item = nullptr;
+    Dictionary_Add(Root, "#kept", &Item);
+    EXPECT_EQ(KeyOf(Root, Item), "#kept");
+}
+
 TEST_F(DictionaryTest, GetInstanceIdCopiesAtMostSizeMinusOne) {
     memcpy(Root->Class.InstanceId, "0123456789abcdef0123456789abcdef", 33);
     char Full[64];
