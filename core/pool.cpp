@@ -1,26 +1,26 @@
 // Pool: fixed-size records from chunks with a free list, bump-allocated
 // strings, or (debug mode) the general allocator. See pool.h.
 //
-// Chunk layout. A chunk is one allocation from the general allocator (16-byte
-// aligned):
-//   fixed:  [chunk header][descriptor][record][descriptor][record]...
+// Chunk layout (16-byte aligned):
+//   fixed:  [descriptor][record][descriptor][record]...
 //   string: [chunk header][record area, bump-allocated from the cursor]
-// Header and descriptor are multiples of 16 bytes and each record's slot is
-// its size rounded up to 16, so every fixed-mode record starts at a 16-byte
-// boundary: records may embed fields that need it (a 16-byte compare-and-swap
-// in a callback record). A fixed-mode descriptor sits directly in front of its
-// record, so a free reaches it in O(1); its state word, mixed with its own
-// address and its pool, tells a live record of this pool from a second free
-// (state free) and from a pointer the pool never gave out.
+// Descriptors are 16 bytes and each record's slot is its size rounded up to
+// 16, so every fixed-mode record starts at a 16-byte boundary: records may
+// embed fields that need it (a 16-byte compare-and-swap in a callback
+// record). A fixed-mode descriptor sits directly in front of its record, so a
+// free reaches it in O(1); its state word, mixed with its own address and its
+// pool, tells a live record of this pool from a second free (state free) and
+// from a pointer the pool never gave out.
 //
 // Fixed-mode chunks, and string chunks of the usual size, are carved from
-// slabs: one allocation from the general allocator holds several chunks,
-// each still of exactly its size with its own header, so counts, reuse order and limits are those
-// of separate chunks while a large pool makes far fewer system allocations.
-// A pool's slabs double in chunks from one, so a pool that needs a single
-// chunk takes exactly that, up to about SlabTargetBytes each; they are
-// freed whole when the pool drops its chunks, so a reset gives every byte
-// back.
+// slabs: one allocation from the general allocator holds several chunks of
+// one shape, each of exactly its size, so counts, reuse order and limits are
+// those of separate chunks while a large pool makes far fewer system
+// allocations. The slab names the shape of its fixed chunks, so they carry no
+// header; string chunks keep theirs. A pool's slabs double in chunks from
+// one, so a pool that needs a single chunk takes exactly that, up to about
+// SlabTargetBytes each; they are freed whole when the pool drops its chunks,
+// so a reset gives every byte back.
 //
 // String placement is first fit, newest chunk first. The pool keeps a
 // max-tree over the room of its string chunks in the order they were made,
@@ -70,8 +70,6 @@ struct PoolChunk {
     uint8 *Cursor;       // string chunks: next free byte; fixed chunks: the end
     PoolChunk *Next;     // newest first
     uint32 Size;         // bytes of the chunk
-    uint32 RecordCount;  // fixed chunks: records; string chunks: 0
-    uint32 RecordSize;   // fixed chunks: the record size they were carved for
     uint32 Slot : 31;    // string chunks: place in the pool's room index
     uint32 FromSlab : 1; // 1 when carved from a slab, 0 for an allocation of its own
 };
@@ -96,10 +94,16 @@ uint32 StateWord(const PoolDescriptor *Descriptor, const Pool *Owner, uint32 Sta
 constexpr uint32 RoomIndexMinimum = 16;
 
 // A slab: room for several fixed-mode chunks in one allocation.
+// A slab holds chunks of one kind: string chunks, each with its header, or
+// fixed chunks of one shape, which need no header of their own since the
+// slab names their size, record size and record count.
 struct PoolSlab {
     uint8 *Cursor; // where the next chunk is carved
     uint8 *End;
-    uint32 Size; // bytes of the allocation
+    uint32 Size;        // bytes of the allocation
+    uint32 ChunkBytes;  // fixed chunks: bytes of each; 0 for a slab of string chunks
+    uint32 RecordSize;  // fixed chunks: the record size they were carved for
+    uint32 RecordCount; // fixed chunks: records in each
     PoolSlab *Next;
 };
 constexpr uint32 SlabHeaderBytes = (sizeof(PoolSlab) + 15) & ~15u;
@@ -174,24 +178,16 @@ uint8 *ChunkBase(PoolChunk *Chunk) { return reinterpret_cast<uint8 *>(Chunk); }
 uint8 *ChunkArea(PoolChunk *Chunk) { return ChunkBase(Chunk) + ChunkHeaderBytes; }
 uint8 *ChunkEnd(PoolChunk *Chunk) { return ChunkBase(Chunk) + Chunk->Size; }
 
-// The end of a fixed chunk's records, which must be the chunk's end.
-uint8 *CheckedAreaEnd(PoolChunk *Chunk) {
-    uint8 *AreaEnd = ChunkArea(Chunk) + RecordStride(Chunk->RecordSize) * Chunk->RecordCount;
-    if (AreaEnd != ChunkEnd(Chunk))
-        Debug_Abort("Pool corrupted (%d != %d) [0x%p 0x%p]\n", (int32)(AreaEnd - ChunkBase(Chunk)), (int32)Chunk->Size,
-                    (void *)AreaEnd, (void *)ChunkEnd(Chunk));
-    return AreaEnd;
-}
+uint8 *SlabArea(PoolSlab *Slab) { return reinterpret_cast<uint8 *>(Slab) + SlabHeaderBytes; }
 
-// Lays a fixed chunk's descriptors out again, all free, and puts them in
-// front of the free list in address order.
-void RebuildChunk(Pool *Handle, PoolChunk *Chunk) {
-    const uint64 Stride = RecordStride(Chunk->RecordSize);
-    uint8 *AreaEnd = CheckedAreaEnd(Chunk);
+// Lays out the descriptors of the fixed chunk at Area, all free, and puts
+// them in front of the free list in address order.
+void RebuildChunk(Pool *Handle, uint8 *Area, uint32 RecordSize, uint32 RecordCount) {
+    const uint64 Stride = RecordStride(RecordSize);
     PoolDescriptor *First = nullptr;
     PoolDescriptor **Link = &First;
-    for (uint8 *Position = ChunkArea(Chunk); Position < AreaEnd; Position += Stride) {
-        PoolDescriptor *Descriptor = reinterpret_cast<PoolDescriptor *>(Position);
+    for (uint32 Index = 0; Index < RecordCount; Index++) {
+        PoolDescriptor *Descriptor = reinterpret_cast<PoolDescriptor *>(Area + Index * Stride);
         Descriptor->Line = 0;
         Descriptor->State = StateWord(Descriptor, Handle, DescriptorFree);
         *Link = Descriptor;
@@ -199,14 +195,31 @@ void RebuildChunk(Pool *Handle, PoolChunk *Chunk) {
     }
     *Link = Handle->FreeList;
     Handle->FreeList = First;
-    Chunk->Cursor = AreaEnd;
+}
+
+// Rebuilds every fixed chunk of a slab, newest first, after checking that
+// the chunks fill the slab up to its cursor exactly.
+void RebuildSlab(Pool *Handle, PoolSlab *Slab) {
+    const uint64 Used = (uint64)(Slab->Cursor - SlabArea(Slab));
+    const uint64 Stride = RecordStride(Slab->RecordSize);
+    if (Stride * Slab->RecordCount != Slab->ChunkBytes || Used % Slab->ChunkBytes != 0)
+        Debug_Abort("Pool corrupted (%d != %d) [0x%p 0x%p]\n", (int32)(Stride * Slab->RecordCount),
+                    (int32)Slab->ChunkBytes, (void *)SlabArea(Slab), (void *)Slab->Cursor);
+    for (uint8 *Chunk = Slab->Cursor; Chunk > SlabArea(Slab);) {
+        Chunk -= Slab->ChunkBytes;
+        RebuildChunk(Handle, Chunk, Slab->RecordSize, Slab->RecordCount);
+    }
 }
 
 // Room for one chunk of Bytes from the newest slab, making a new slab
-// (attributed to File and Line) when it is full.
-uint8 *CarveFromSlab(Pool *Handle, uint64 Bytes, const char *File, int32 Line) {
+// (attributed to File and Line) when it is full or holds chunks of another
+// shape. Fixed chunks give their record size and count; string chunks 0.
+uint8 *CarveFromSlab(Pool *Handle, uint64 Bytes, uint32 RecordSize, uint32 RecordCount, const char *File,
+                     int32 Line) {
     PoolSlab *Slab = Handle->Slabs;
-    if (Slab == nullptr || (uint64)(Slab->End - Slab->Cursor) < Bytes) {
+    const uint32 ChunkBytes = RecordCount != 0 ? (uint32)Bytes : 0;
+    if (Slab == nullptr || (uint64)(Slab->End - Slab->Cursor) < Bytes || Slab->ChunkBytes != ChunkBytes ||
+        Slab->RecordSize != RecordSize || Slab->RecordCount != RecordCount) {
         uint64 Chunks = std::max<uint32>(Handle->SlabChunks, 1);
         uint64 SlabBytes = SlabHeaderBytes + Chunks * Bytes;
         if (SlabBytes > INT32_MAX) {
@@ -220,6 +233,9 @@ uint8 *CarveFromSlab(Pool *Handle, uint64 Bytes, const char *File, int32 Line) {
         Slab->Cursor = Base + SlabHeaderBytes;
         Slab->End = Base + SlabBytes;
         Slab->Size = (uint32)SlabBytes;
+        Slab->ChunkBytes = ChunkBytes;
+        Slab->RecordSize = RecordSize;
+        Slab->RecordCount = RecordCount;
         Slab->Next = Handle->Slabs;
         Handle->Slabs = Slab;
         if (Chunks * 2 * Bytes <= SlabTargetBytes) Handle->SlabChunks = (uint32)(Chunks * 2);
@@ -232,14 +248,12 @@ uint8 *CarveFromSlab(Pool *Handle, uint64 Bytes, const char *File, int32 Line) {
 PoolChunk *AddChunk(Pool *Handle, uint64 AreaBytes, const char *File, int32 Line, bool FromSlab) {
     const uint64 Bytes = ChunkHeaderBytes + AreaBytes;
     Debug_Assert(Bytes <= INT32_MAX, "Pool chunk of %lld bytes is too large\n", (long long)Bytes);
-    uint8 *Base = FromSlab ? CarveFromSlab(Handle, Bytes, File, Line)
+    uint8 *Base = FromSlab ? CarveFromSlab(Handle, Bytes, 0, 0, File, Line)
                            : static_cast<uint8 *>(Memory_AllocInt((int32)Bytes, MEMORY_FLAG_PLAIN, File, Line));
     PoolChunk *Chunk = reinterpret_cast<PoolChunk *>(Base);
     Chunk->FromSlab = FromSlab ? 1 : 0;
     Chunk->Cursor = ChunkArea(Chunk);
     Chunk->Size = (uint32)Bytes;
-    Chunk->RecordCount = 0;
-    Chunk->RecordSize = 0;
     Chunk->Slot = 0;
     Chunk->Next = Handle->Chunks;
     Handle->Chunks = Chunk;
@@ -249,16 +263,19 @@ PoolChunk *AddChunk(Pool *Handle, uint64 AreaBytes, const char *File, int32 Line
     return Chunk;
 }
 
+// A fixed chunk has no header: it is its records, carved from a slab of
+// chunks of its shape. Its records are handed out in address order as the
+// free list's tail; each descriptor is written when its record is first
+// taken.
 void AddFixedChunk(Pool *Handle, const char *File, int32 Line) {
     Debug_Assert(Handle->ChunkSize > 0, "Pool chunk size must be set before the first allocation\n");
-    PoolChunk *Chunk = AddChunk(Handle, RecordStride(Handle->RecordSize) * Handle->ChunkSize, File, Line, true);
-    Chunk->RecordCount = Handle->ChunkSize;
-    Chunk->RecordSize = Handle->RecordSize;
-    // Its records are handed out in address order as the free list's tail;
-    // each descriptor is written when its record is first taken.
-    Chunk->Cursor = CheckedAreaEnd(Chunk);
-    Handle->Fresh = ChunkArea(Chunk);
-    Handle->FreshEnd = Chunk->Cursor;
+    const uint64 Bytes = RecordStride(Handle->RecordSize) * Handle->ChunkSize;
+    Debug_Assert(Bytes <= INT32_MAX, "Pool chunk of %lld bytes is too large\n", (long long)Bytes);
+    uint8 *Area = CarveFromSlab(Handle, Bytes, Handle->RecordSize, Handle->ChunkSize, File, Line);
+    Handle->ChunkCount++;
+    Handle->MemoryInUse += (uint32)Bytes;
+    Handle->Fresh = Area;
+    Handle->FreshEnd = Area + Bytes;
 }
 
 void *AllocFixed(Pool *Handle, int32 Size, const char *File, int32 Line) {
@@ -426,14 +443,12 @@ void ResetLocked(Pool *Handle) {
     }
     Handle->FreeList = nullptr;
     Handle->Fresh = Handle->FreshEnd = nullptr;
+    for (PoolSlab *Slab = Handle->Slabs; Slab; Slab = Slab->Next)
+        if (Slab->ChunkBytes != 0) RebuildSlab(Handle, Slab);
+    // String chunks left from before string mode was turned off.
     for (PoolChunk *Chunk = Handle->Chunks; Chunk; Chunk = Chunk->Next) {
-        if (Chunk->RecordCount) {
-            RebuildChunk(Handle, Chunk);
-        } else {
-            // String chunks left from before string mode was turned off.
-            Chunk->Cursor = ChunkArea(Chunk);
-            UpdateRoom(Handle, Chunk);
-        }
+        Chunk->Cursor = ChunkArea(Chunk);
+        UpdateRoom(Handle, Chunk);
     }
     Handle->ActiveCount = 0;
     Handle->MaximumCount = 0;

@@ -282,6 +282,30 @@ TEST_F(PoolTest, StringChunksKeepTheirTextsAndGiveEverythingBack) {
     EXPECT_EQ(After, Before);
 }
 
+// Chunks of different sizes (the chunk size changed between them) are all
+// rebuilt by a reset: every record comes back once, before any new chunk.
+TEST_F(PoolTest, ResetRebuildsChunksOfEverySize) {
+    Pool *Handle = MakeFixed(24, 3);
+    std::set<void *> Seen;
+    for (int i = 0; i < 5; i++) Seen.insert(Pool_Alloc(Handle, 24));
+    Pool_SetChunkSize(Handle, 5);
+    for (int i = 0; i < 7; i++) Seen.insert(Pool_Alloc(Handle, 24));
+    EXPECT_EQ(Get(Pool_GetBlocksInUse, Handle), 4u);
+    const uint32 Memory = Get(Pool_GetMemoryInUse, Handle);
+    Pool_Reset(Handle);
+    std::set<void *> Again;
+    for (int i = 0; i < 16; i++) Again.insert(Pool_Alloc(Handle, 24));
+    EXPECT_EQ(Again.size(), 16u);
+    EXPECT_EQ(Get(Pool_GetBlocksInUse, Handle), 4u);
+    EXPECT_EQ(Get(Pool_GetMemoryInUse, Handle), Memory);
+    for (void *Record : Seen) EXPECT_EQ(Again.count(Record), 1u);
+    void *More = Pool_Alloc(Handle, 24);
+    EXPECT_EQ(Again.count(More), 0u);
+    EXPECT_EQ(Get(Pool_GetBlocksInUse, Handle), 5u);
+    Pool_Reset(Handle);
+    Pool_Delete(&Handle);
+}
+
 TEST_F(PoolTest, NewRoundedMemberSizeFreesChunks) {
     Pool *Handle = MakeFixed(12, 2);
     void *Record = Pool_Alloc(Handle, 12);
