@@ -175,10 +175,6 @@ void DropTree(DictionaryRoot *Root) {
     if (Root->ContainerPool != nullptr) Pool_RemoveAll(Root->ContainerPool);
 }
 
-} // namespace
-
-namespace {
-
 // The options in the order of DictionaryExtra::LargeOptions.
 uint8 Dictionary::*const OptionField[4] = {&Dictionary::CaseSensitive, &Dictionary::PrivateKeys,
                                            &Dictionary::AllowDuplicates, &Dictionary::StringPool};
