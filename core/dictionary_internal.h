@@ -22,8 +22,8 @@
 // - CursorItem/CursorIndex remember the last item reached by position; a
 //   change to this Dictionary's list moves or clears them.
 // - A child is one container-pool record of exactly sizeof(Dictionary)
-//   bytes; pool records start at 16-byte boundaries, as the change
-//   callbacks' 16-byte swaps need.
+//   bytes. The change callbacks, whose 16-byte swaps need that alignment,
+//   live in Extra, a general-allocator block (16-byte aligned).
 // - Root is the tree's root (a root points at itself), a DictionaryRoot
 //   record. Its Watchers count the Dictionaries of the tree with a remove,
 //   key-change and value-change callback set, so that an unwatched tree
