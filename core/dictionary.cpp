@@ -17,10 +17,8 @@ namespace {
 constexpr uint32 DefaultChunkSize = 8;
 // String chunks: one record of 2,048 bytes per chunk.
 constexpr uint32 StringChunkBytes = 2048;
-// A child is a whole container-pool record: pool records start at a 16-byte
-// boundary, as the change callbacks' 16-byte swaps need.
+// A child is a whole container-pool record.
 constexpr uint32 ContainerRecordSize = (uint32)sizeof(Dictionary);
-static_assert(alignof(Dictionary) == 16 && sizeof(Dictionary) % 16 == 0);
 
 int32 DeleteThunk(void *HandleAddress) { return Dictionary_Delete(static_cast<Dictionary **>(HandleAddress)); }
 
@@ -41,34 +39,44 @@ constexpr int32 WatchRemove = 0;
 constexpr int32 WatchKey = 1;
 constexpr int32 WatchValue = 2;
 
-CallbackStruct Dictionary::*const WatchField[3] = {&Dictionary::RemoveCallback, &Dictionary::KeyChangeCallback,
-                                                   &Dictionary::ValueChangeCallback};
+CallbackStruct DictionaryExtra::*const WatchField[3] = {
+    &DictionaryExtra::RemoveCallback, &DictionaryExtra::KeyChangeCallback, &DictionaryExtra::ValueChangeCallback};
+
+DictionaryExtra *LoadExtra(const Dictionary *Handle) { return __atomic_load_n(&Handle->Extra, __ATOMIC_ACQUIRE); }
+
+// The callback of Kind of Handle, or null when Handle never had an extra record.
+CallbackStruct *WatchOf(const Dictionary *Handle, int32 Kind) {
+    DictionaryExtra *Extra = LoadExtra(Handle);
+    return Extra != nullptr ? &(Extra->*WatchField[Kind]) : nullptr;
+}
+
+uint32 Watchers(Dictionary *Handle, int32 Kind) { return DictionaryInt_RootRecord(Handle)->Watchers[Kind]; }
 
 // Sets or clears one change callback and keeps the root's count of watched
-// Dictionaries in step.
+// Dictionaries in step. Clearing a callback never set makes no record.
 int32 SetWatch(Dictionary *Handle, int32 Kind, void *User, void *Function) {
-    CallbackStruct *Callback = &(Handle->*WatchField[Kind]);
+    if (Function == nullptr && LoadExtra(Handle) == nullptr) return TRUE;
+    CallbackStruct *Callback = &(DictionaryInt_Extra(Handle)->*WatchField[Kind]);
     const bool Was = CallbackSet(Callback);
     if (Function == nullptr)
         CallbackBase_Reset(Callback);
     else
         CallbackBase_Set(Callback, User, Function);
     const bool Now = Function != nullptr;
-    if (Was != Now) Handle->Root->Watchers[Kind] += Now ? 1u : (uint32)-1;
+    if (Was != Now) DictionaryInt_RootRecord(Handle)->Watchers[Kind] += Now ? 1u : (uint32)-1;
     return TRUE;
 }
 
 // Calls the callback of Kind at every level from Handle up to the root, with
 // that level's item on the way to Item and Item's path relative to the level.
 template <typename Caller> void Bubble(Dictionary *Handle, DictionaryItem *Item, int32 Kind, const Caller &Call) {
-    if (Handle->Root->Watchers[Kind] == 0) return;
-    CallbackStruct Dictionary::*Field = WatchField[Kind];
+    if (Watchers(Handle->Root, Kind) == 0) return;
     DictionaryItem *LevelItem = Item;
     for (Dictionary *Level = Handle; Level != nullptr; Level = Level->Parent) {
-        CallbackStruct *Callback = &(Level->*Field);
+        CallbackStruct *Callback = WatchOf(Level, Kind);
         void *User = nullptr;
         void *Function = nullptr;
-        if (CallbackSet(Callback) && CallbackBase_Get(Callback, &User, &Function)) {
+        if (Callback != nullptr && CallbackSet(Callback) && CallbackBase_Get(Callback, &User, &Function)) {
             char Path[DictionaryPathWorkSize];
             DictionaryInt_GetPath(Handle, Item, Level, Path, (int32)sizeof(Path));
             Call(Level, LevelItem, User, Function, Path);
@@ -80,9 +88,9 @@ template <typename Caller> void Bubble(Dictionary *Handle, DictionaryItem *Item,
 // Steps 2 to 5 of a removal, for an item whose child (if any) is empty.
 void RemoveOne(Dictionary *Handle, DictionaryItem *Item) {
     DictionaryInt_ReportRemove(Handle, Item);
-    if (Item->Key != nullptr) DictionaryInt_FreeText(Handle, &Item->Key, Item->KeyLength);
+    if (Item->Key != nullptr) DictionaryInt_ReleaseText(Handle, Item, &Item->Key, Item->KeyLength);
     Item->KeyLength = 0;
-    if (Item->Value != nullptr) DictionaryInt_FreeText(Handle, &Item->Value, Item->ValueLength);
+    if (Item->Value != nullptr) DictionaryInt_ReleaseText(Handle, Item, &Item->Value, Item->ValueLength);
     Item->ValueLength = 0;
     if (Item->Child != nullptr) DictionaryInt_FreeChild(Handle, &Item->Child);
     Item->Flags = 0;
@@ -106,7 +114,7 @@ void RemoveOne(Dictionary *Handle, DictionaryItem *Item) {
     }
     Item->Next = Item->Prev = nullptr;
     Item->ClassId = 0;
-    Pool_Free(Handle->ItemPool, &Item, (int32)sizeof(DictionaryItem));
+    Pool_Free(DictionaryInt_RootRecord(Handle)->ItemPool, &Item, (int32)sizeof(DictionaryItem));
 
     DictionaryInt_ReportListRekey(Handle, Following);
 }
@@ -120,17 +128,20 @@ bool PoolInDebugMode(Pool *Handle) {
 // down makes no report, so nothing can tell one item's removal from the
 // next. Pools in debug mode hand out single allocations, which only a free
 // of each record gives back.
-bool Droppable(Dictionary *Root) {
-    return Root->Watchers[WatchRemove] == 0 && Root->Watchers[WatchKey] == 0 && Root->Watchers[WatchValue] == 0 &&
+bool Droppable(DictionaryRoot *Root) {
+    return Watchers(Root, WatchRemove) == 0 && Watchers(Root, WatchKey) == 0 && Watchers(Root, WatchValue) == 0 &&
            !PoolInDebugMode(Root->ItemPool) && !PoolInDebugMode(Root->ContainerPool) &&
            !PoolInDebugMode(Root->Strings);
 }
 
 // Empties an unwatched root at once: its texts go back to the general
-// allocator in one walk (a string pool takes them back whole instead), and
-// the item and container pools drop every chunk, records included.
-void DropTree(Dictionary *Root) {
-    if (Root->Strings == nullptr) {
+// allocator and its containers' extra records are freed in one walk (a
+// string pool takes the texts back whole instead, and without extra records
+// there is nothing to walk for), and the item and container pools drop every
+// chunk, records included.
+void DropTree(DictionaryRoot *Root) {
+    const bool FreeTexts = Root->Strings == nullptr;
+    if (FreeTexts || Root->ChildExtras != 0) {
         Dictionary *Current = Root;
         DictionaryItem *Item = Root->Items.First;
         for (;;) {
@@ -141,9 +152,13 @@ void DropTree(Dictionary *Root) {
                 Current = Current->Parent;
                 continue;
             }
-            if (Item->Key != nullptr) Item->Key = static_cast<char *>(Memory_Free(Item->Key, Item->KeyLength + 1));
-            if (Item->Value != nullptr)
-                Item->Value = static_cast<char *>(Memory_Free(Item->Value, Item->ValueLength + 1));
+            if (FreeTexts) {
+                if (Item->Key != nullptr && !DictionaryInt_IsInline(Item, Item->Key))
+                    Item->Key = static_cast<char *>(Memory_Free(Item->Key, Item->KeyLength + 1));
+                if (Item->Value != nullptr && !DictionaryInt_IsInline(Item, Item->Value))
+                    Item->Value = static_cast<char *>(Memory_Free(Item->Value, Item->ValueLength + 1));
+            }
+            if (Item->Child != nullptr && Item->Child->Extra != nullptr) DictionaryInt_FreeExtra(Item->Child);
             if (Item->Child != nullptr && Item->Child->Items.First != nullptr) {
                 Current = Item->Child;
                 Item = Current->Items.First;
@@ -160,11 +175,56 @@ void DropTree(Dictionary *Root) {
     if (Root->ContainerPool != nullptr) Pool_RemoveAll(Root->ContainerPool);
 }
 
+// The options in the order of DictionaryExtra::LargeOptions.
+uint8 Dictionary::*const OptionField[4] = {&Dictionary::CaseSensitive, &Dictionary::PrivateKeys,
+                                           &Dictionary::AllowDuplicates, &Dictionary::StringPool};
+
+void SetOption(Dictionary *Handle, int32 Index, uint32 Value) {
+    if (Value < DictionaryLargeOption) {
+        Handle->*OptionField[Index] = (uint8)Value;
+    } else {
+        DictionaryInt_Extra(Handle)->LargeOptions[Index] = Value;
+        Handle->*OptionField[Index] = DictionaryLargeOption;
+    }
+}
+
+uint32 GetOption(Dictionary *Handle, int32 Index) {
+    const uint8 Stored = Handle->*OptionField[Index];
+    return Stored == DictionaryLargeOption ? DictionaryInt_Extra(Handle)->LargeOptions[Index] : Stored;
+}
+
 } // namespace
 
 Dictionary *DictionaryInt_Root(Dictionary *Handle) { return Handle->Root; }
 
-void DictionaryInt_EnsurePools(Dictionary *Root) {
+DictionaryExtra *DictionaryInt_Extra(Dictionary *Handle) {
+    DictionaryExtra *Extra = LoadExtra(Handle);
+    if (Extra != nullptr) return Extra;
+    // Print settings are read and written atomically, so a record made by two
+    // threads at once must end up as one: the loser frees its copy.
+    DictionaryExtra *Made = static_cast<DictionaryExtra *>(Memory_Alloc((int32)sizeof(DictionaryExtra)));
+    memset(Made, 0, sizeof(DictionaryExtra));
+    Made->Print.PrintIdentifier = Handle->PrintIdentifier;
+    // A child prints under its root's id text.
+    if (Handle->Parent != nullptr) Made->Print.InstanceIdText = Handle->Root->Class.InstanceId;
+    if (!__atomic_compare_exchange_n(&Handle->Extra, &Extra, Made, false, __ATOMIC_ACQ_REL, __ATOMIC_ACQUIRE)) {
+        Memory_Free(Made, (int32)sizeof(DictionaryExtra));
+        return Extra;
+    }
+    if (Handle->Parent != nullptr) DictionaryInt_RootRecord(Handle)->ChildExtras++;
+    return Made;
+}
+
+void DictionaryInt_FreeExtra(Dictionary *Handle) {
+    DictionaryExtra *Extra = Handle->Extra;
+    if (Extra == nullptr) return;
+    Handle->Extra = nullptr;
+    if (Handle->Parent != nullptr) DictionaryInt_RootRecord(Handle)->ChildExtras--;
+    Memory_Free(Extra, (int32)sizeof(DictionaryExtra));
+}
+
+void DictionaryInt_EnsurePools(Dictionary *Handle) {
+    DictionaryRoot *Root = DictionaryInt_RootRecord(Handle);
     const uint32 ChunkSize = Root->PoolChunkSize > 0 ? Root->PoolChunkSize : 1;
     // Items and containers are cleared by the code that takes them, once.
     if (Root->ContainerPool == nullptr) {
@@ -188,7 +248,7 @@ void DictionaryInt_EnsurePools(Dictionary *Root) {
 }
 
 Dictionary *DictionaryInt_CreateChild(Dictionary *Parent, DictionaryItem *Item) {
-    Dictionary *Root = Parent->Root;
+    DictionaryRoot *Root = DictionaryInt_RootRecord(Parent);
     if (Parent == Root) DictionaryInt_EnsurePools(Root);
     Dictionary *Child = static_cast<Dictionary *>(Pool_Alloc(Root->ContainerPool, (int32)ContainerRecordSize));
     memset(Child, 0, sizeof(Dictionary));
@@ -199,16 +259,14 @@ Dictionary *DictionaryInt_CreateChild(Dictionary *Parent, DictionaryItem *Item) 
     Child->PrivateKeys = Parent->PrivateKeys;
     Child->AllowDuplicates = Parent->AllowDuplicates;
     Child->StringPool = Parent->StringPool;
-    Child->ContainerPool = Root->ContainerPool;
-    Child->ItemPool = Root->ItemPool;
-    Child->Strings = Root->Strings;
     Child->Parent = Parent;
     Child->ParentItem = Item;
-    Child->Print.InstanceIdText =
-        Parent->Print.InstanceIdText != nullptr ? Parent->Print.InstanceIdText : Parent->Class.InstanceId;
-    Child->Print.PrintIdentifier = Parent->Print.PrintIdentifier;
+    Child->PrintIdentifier = Parent->PrintIdentifier;
     Child->Items.ClassId = DICTIONARYITEM_CLASSID;
     Child->Root = Root;
+    for (int32 Index = 0; Index < 4; Index++)
+        if (Parent->*OptionField[Index] == DictionaryLargeOption)
+            DictionaryInt_Extra(Child)->LargeOptions[Index] = DictionaryInt_Extra(Parent)->LargeOptions[Index];
     return Child;
 }
 
@@ -216,30 +274,59 @@ void DictionaryInt_FreeChild(Dictionary *Parent, Dictionary **Child) {
     (void)Parent;
     Dictionary *Freed = *Child;
     DictionaryInt_RemoveAll(Freed);
-    for (int32 Kind = 0; Kind < 3; Kind++)
-        if (CallbackSet(&(Freed->*WatchField[Kind]))) SetWatch(Freed, Kind, nullptr, nullptr);
+    for (int32 Kind = 0; Kind < 3; Kind++) {
+        CallbackStruct *Callback = WatchOf(Freed, Kind);
+        if (Callback != nullptr && CallbackSet(Callback)) SetWatch(Freed, Kind, nullptr, nullptr);
+    }
+    DictionaryInt_FreeExtra(Freed);
     Freed->Class.ClassId = 0;
     Freed->Items.ClassId = 0;
-    Pool_Free(Freed->ContainerPool, Child, (int32)ContainerRecordSize);
+    Pool_Free(DictionaryInt_RootRecord(Freed)->ContainerPool, Child, (int32)ContainerRecordSize);
 }
 
 char *DictionaryInt_AllocText(Dictionary *Handle, int32 Length) {
-    if (Handle->Strings != nullptr) return static_cast<char *>(Pool_Alloc(Handle->Strings, Length + 1));
+    Pool *Strings = DictionaryInt_RootRecord(Handle)->Strings;
+    if (Strings != nullptr) return static_cast<char *>(Pool_Alloc(Strings, Length + 1));
     return static_cast<char *>(Memory_Alloc(Length + 1));
 }
 
 void DictionaryInt_FreeText(Dictionary *Handle, char **Text, int32 Length) {
-    if (Handle->Strings != nullptr)
-        Pool_Free(Handle->Strings, Text, Length + 1);
+    Pool *Strings = DictionaryInt_RootRecord(Handle)->Strings;
+    if (Strings != nullptr)
+        Pool_Free(Strings, Text, Length + 1);
     else
         *Text = static_cast<char *>(Memory_Free(*Text, Length + 1));
+}
+
+char *DictionaryInt_KeyRoom(Dictionary *Handle, DictionaryItem *Item, int32 Length) {
+    const bool Free = (Item->Key == nullptr || !DictionaryInt_IsInline(Item, Item->Key)) &&
+                      (Item->Value == nullptr || !DictionaryInt_IsInline(Item, Item->Value));
+    if (Free && Length < DictionaryInlineBytes) return Item->Inline;
+    return DictionaryInt_AllocText(Handle, Length);
+}
+
+char *DictionaryInt_ValueRoom(Dictionary *Handle, DictionaryItem *Item, int32 Length) {
+    if (Item->Value == nullptr || !DictionaryInt_IsInline(Item, Item->Value)) {
+        const int32 Start =
+            Item->Key != nullptr && DictionaryInt_IsInline(Item, Item->Key) ? Item->KeyLength + 1 : 0;
+        if (Length < DictionaryInlineBytes - Start) return Item->Inline + Start;
+    }
+    return DictionaryInt_AllocText(Handle, Length);
+}
+
+void DictionaryInt_ReleaseText(Dictionary *Handle, DictionaryItem *Item, char **Text, int32 Length) {
+    if (DictionaryInt_IsInline(Item, *Text))
+        *Text = nullptr;
+    else
+        DictionaryInt_FreeText(Handle, Text, Length);
 }
 
 DictionaryItem *DictionaryInt_Link(Dictionary *Handle, DictionaryItem *After) {
     // Children carry the root's pools; only a root may still lack them.
     if (Handle->Parent == nullptr) DictionaryInt_EnsurePools(Handle);
-    DictionaryItem *Item = static_cast<DictionaryItem *>(Pool_Alloc(Handle->ItemPool, (int32)sizeof(DictionaryItem)));
-    memset(Item, 0, sizeof(DictionaryItem));
+    DictionaryItem *Item = static_cast<DictionaryItem *>(
+        Pool_Alloc(DictionaryInt_RootRecord(Handle)->ItemPool, (int32)sizeof(DictionaryItem)));
+    memset(Item, 0, DictionaryItemFixedBytes);
     Item->ClassId = DICTIONARYITEM_CLASSID;
     DictionaryItemList &List = Handle->Items;
     if (After != nullptr) {
@@ -397,7 +484,8 @@ void DictionaryInt_ReportValue(Dictionary *Handle, DictionaryItem *Item, const c
 void DictionaryInt_ReportListRekey(Dictionary *Handle, DictionaryItem *First) {
     if (First == nullptr || Handle->ParentItem == nullptr) return;
     if (DictionaryInt_Type(Handle->ParentItem) != DICTIONARY_TYPE_LIST) return;
-    if (!CallbackSet(&Handle->Root->KeyChangeCallback)) return;
+    CallbackStruct *RootWatch = WatchOf(Handle->Root, WatchKey);
+    if (RootWatch == nullptr || !CallbackSet(RootWatch)) return;
     for (DictionaryItem *Item = First; Item != nullptr; Item = Item->Next) DictionaryInt_ReportKey(Handle, Item, nullptr);
 }
 
@@ -407,7 +495,7 @@ CLASS_DEFINE_REFERENCE(Dictionary, Dictionary, DICTIONARY_CLASSID)
 
 int32 Dictionary_Create(Dictionary **Handle) {
     Debug_CheckPointer(Handle);
-    Dictionary *Created = Memory_New(Dictionary);
+    DictionaryRoot *Created = Memory_New(DictionaryRoot);
     Class_InitHeader(Created, DICTIONARY_CLASSID, DeleteThunk);
     Created->Vtbl = &GlobalDictionaryVtbl;
     Created->CaseSensitive = 1;
@@ -430,12 +518,14 @@ int32 Dictionary_Delete(Dictionary **Handle) {
     if (Deleted->Parent != nullptr)
         Debug_Abort("Dictionary child container may not be deleted; its item owns it [0x%p]\n", (void *)Deleted);
     Dictionary_Reset(Deleted);
-    if (Deleted->Strings != nullptr) Pool_Delete(&Deleted->Strings);
-    if (Deleted->ItemPool != nullptr) Pool_Delete(&Deleted->ItemPool);
-    if (Deleted->ContainerPool != nullptr) Pool_Delete(&Deleted->ContainerPool);
+    DictionaryRoot *Record = DictionaryInt_RootRecord(Deleted);
+    if (Record->Strings != nullptr) Pool_Delete(&Record->Strings);
+    if (Record->ItemPool != nullptr) Pool_Delete(&Record->ItemPool);
+    if (Record->ContainerPool != nullptr) Pool_Delete(&Record->ContainerPool);
+    DictionaryInt_FreeExtra(Deleted);
     Deleted->Class.ClassId = 0;
     Deleted->Items.ClassId = 0;
-    Memory_Delete(Deleted);
+    Memory_Delete(Record);
     *Handle = nullptr;
     return TRUE;
 }
@@ -443,48 +533,53 @@ int32 Dictionary_Delete(Dictionary **Handle) {
 int32 Dictionary_Reset(Dictionary *Handle) {
     Dictionary_CheckHandle(Handle);
     Dictionary_CheckList(Handle);
-    if (Handle->Parent == nullptr && Droppable(Handle))
-        DropTree(Handle);
+    if (Handle->Parent != nullptr) {
+        DictionaryInt_RemoveAll(Handle);
+        return TRUE;
+    }
+    DictionaryRoot *Root = DictionaryInt_RootRecord(Handle);
+    if (Droppable(Root))
+        DropTree(Root);
     else
         DictionaryInt_RemoveAll(Handle);
-    if (Handle->Parent != nullptr) return TRUE;
     // A root gives its pools' memory back at once; a report callback that
     // added items while the tree came down keeps the pools as they are.
     uint32 Active = 0;
-    if (Handle->Strings != nullptr && Handle->Items.Count == 0) {
-        if (Handle->StringPool == 1)
-            Pool_Reset(Handle->Strings);
+    if (Root->Strings != nullptr && Root->Items.Count == 0) {
+        if (Root->StringPool == 1)
+            Pool_Reset(Root->Strings);
         else
-            Pool_Delete(&Handle->Strings);
+            Pool_Delete(&Root->Strings);
     }
-    if (Handle->ItemPool != nullptr && Pool_GetActiveCount(Handle->ItemPool, &Active) && Active == 0)
-        Pool_RemoveAll(Handle->ItemPool);
-    if (Handle->ContainerPool != nullptr && Pool_GetActiveCount(Handle->ContainerPool, &Active) && Active == 0)
-        Pool_RemoveAll(Handle->ContainerPool);
+    if (Root->ItemPool != nullptr && Pool_GetActiveCount(Root->ItemPool, &Active) && Active == 0)
+        Pool_RemoveAll(Root->ItemPool);
+    if (Root->ContainerPool != nullptr && Pool_GetActiveCount(Root->ContainerPool, &Active) && Active == 0)
+        Pool_RemoveAll(Root->ContainerPool);
     return TRUE;
 }
 
-#define DICTIONARY_OPTION(Name, Field)                                                               \
+#define DICTIONARY_OPTION(Name, Index)                                                               \
     int32 Dictionary_Set##Name(Dictionary *Handle, uint32 Value) {                                   \
         Dictionary_CheckHandle(Handle);                                                              \
-        Handle->Field = Value;                                                                       \
+        SetOption(Handle, Index, Value);                                                             \
         return TRUE;                                                                                 \
     }                                                                                                \
     int32 Dictionary_Get##Name(Dictionary *Handle, uint32 *Value) {                                  \
         Dictionary_CheckHandle(Handle);                                                              \
         Debug_CheckPointer(Value);                                                                   \
-        *Value = Handle->Field;                                                                      \
+        *Value = GetOption(Handle, Index);                                                           \
         return TRUE;                                                                                 \
     }
 
-DICTIONARY_OPTION(CaseSensitive, CaseSensitive)
-DICTIONARY_OPTION(PrivateKeys, PrivateKeys)
-DICTIONARY_OPTION(AllowDuplicates, AllowDuplicates)
-DICTIONARY_OPTION(StringPool, StringPool)
+DICTIONARY_OPTION(CaseSensitive, 0)
+DICTIONARY_OPTION(PrivateKeys, 1)
+DICTIONARY_OPTION(AllowDuplicates, 2)
+DICTIONARY_OPTION(StringPool, 3)
 
 int32 Dictionary_SetPoolChunkSize(Dictionary *Handle, uint32 Count) {
     Dictionary_CheckHandle(Handle);
-    Handle->PoolChunkSize = Count;
+    // Only a root makes pools; a child has nothing the count could change.
+    if (Handle->Parent == nullptr) DictionaryInt_RootRecord(Handle)->PoolChunkSize = Count;
     return TRUE;
 }
 
@@ -617,7 +712,8 @@ int32 Dictionary_ItemGetDictionaryHandle(Dictionary *Handle, DictionaryItem *Ite
         Dictionary_CheckHandle(Handle);                                                              \
         DictionaryInt_ClearOut(User);                                                                \
         DictionaryInt_ClearOut(Function);                                                            \
-        return CallbackBase_Get(&Handle->Field, User, Function);                                     \
+        CallbackStruct *Callback = WatchOf(Handle, Kind);                                            \
+        return Callback != nullptr ? CallbackBase_Get(Callback, User, Function) : FALSE;             \
     }
 
 DICTIONARY_CALLBACK(ItemRemoveCallback, RemoveCallback, WatchRemove, Dictionary_ItemRemoveFunc)

@@ -5,22 +5,29 @@
 //
 // Invariants:
 // - A root has Parent == null, RefCount >= 1 and owns ContainerPool, ItemPool
-//   and Strings (each made on demand). A child has Parent and ParentItem set,
-//   RefCount 0 and copies of the root's pool handles; it never makes pools.
+//   and Strings (each made on demand, kept in the root record). A child has
+//   Parent and ParentItem set, RefCount 0, and uses its root's pools; it
+//   never makes pools.
 // - Items.First/Last/Count describe a doubly linked list of items; Items.ClassId
 //   is DICTIONARYITEM_CLASSID while the list is alive.
 // - An item of type List or Dictionary has a Child; no other item does.
-// - Keys and values are NUL-terminated copies of KeyLength / ValueLength bytes,
-//   taken from Strings when the tree was built with a string pool, else from
-//   the general allocator, and returned the same way with the length plus one.
+// - Keys and values are NUL-terminated copies of KeyLength / ValueLength bytes.
+//   A short text lives in its item's Inline area (key at its start, value
+//   behind an inline key); a longer one is taken from Strings when the tree
+//   was built with a string pool, else from the general allocator, and is
+//   returned the same way with the length plus one. A new text never takes
+//   the inline room of the text it replaces, so the old text stays readable
+//   for the change report.
+// - Print state and change callbacks live in Extra, made on first need.
 // - CursorItem/CursorIndex remember the last item reached by position; a
 //   change to this Dictionary's list moves or clears them.
 // - A child is one container-pool record of exactly sizeof(Dictionary)
-//   bytes; pool records start at 16-byte boundaries, as the change
-//   callbacks' 16-byte swaps need.
-// - Root is the tree's root (a root points at itself). Watchers, kept in the
-//   root, count the Dictionaries of the tree with a remove, key-change and
-//   value-change callback set, so that an unwatched tree makes no report walk.
+//   bytes. The change callbacks, whose 16-byte swaps need that alignment,
+//   live in Extra, a general-allocator block (16-byte aligned).
+// - Root is the tree's root (a root points at itself), a DictionaryRoot
+//   record. Its Watchers count the Dictionaries of the tree with a remove,
+//   key-change and value-change callback set, so that an unwatched tree
+//   makes no report walk.
 #pragma once
 
 #include "core/callback.h"
@@ -42,52 +49,90 @@ constexpr int32 DictionarySetPathSize = 320;
 
 struct DictionaryItemList {
     uint32 ClassId; // DICTIONARYITEM_CLASSID; tested on every walk
+    uint32 Count;
     DictionaryItem *First;
     DictionaryItem *Last;
-    uint32 Count;
 };
+
+// The rarely used part of a Dictionary, made the first time it is needed
+// (a print, a print setting, a change callback) and freed with the record:
+// most containers of a loaded document never need one.
+struct DictionaryExtra {
+    ClassPrintStruct Print;
+    CallbackStruct RemoveCallback;
+    CallbackStruct KeyChangeCallback;
+    CallbackStruct ValueChangeCallback;
+    // The exact option values of 255 and above (the option byte holds 255).
+    uint32 LargeOptions[4];
+};
+
+// Options are kept in a byte each: values up to 254 as they are, larger ones
+// as DictionaryLargeOption with the value in the extra record. Every use
+// compares with 0 or 1, which the byte answers alike.
+constexpr uint8 DictionaryLargeOption = 255;
 
 struct Dictionary {
     ClassStruct Class;
     const DictionaryVtbl *Vtbl;
-    ClassPrintStruct Print;
-    uint32 CaseSensitive;
-    uint32 PrivateKeys;
-    uint32 AllowDuplicates;
-    uint32 StringPool;
-    uint32 PoolChunkSize;
-    Pool *ContainerPool;
-    Pool *ItemPool;
-    Pool *Strings;
+    uint8 CaseSensitive;
+    uint8 PrivateKeys;
+    uint8 AllowDuplicates;
+    uint8 StringPool;
+    int32 CursorIndex;
     Dictionary *Parent;
     DictionaryItem *ParentItem;
     DictionaryItemList Items;
-    CallbackStruct RemoveCallback;
-    CallbackStruct KeyChangeCallback;
-    CallbackStruct ValueChangeCallback;
-    // Private to this implementation, after the record's fixed fields.
     DictionaryItem *CursorItem;
-    int32 CursorIndex;
-    uint32 Watchers[3];
     Dictionary *Root;
+    // The print identifier: copied from the parent when a child is made, and
+    // kept equal to the print record's once there is one.
+    const char *PrintIdentifier;
+    DictionaryExtra *Extra; // null until needed; published atomically
 };
+
+// Bytes of short key and value text kept inside the item record.
+constexpr int32 DictionaryInlineBytes = 24;
 
 struct DictionaryItem {
     uint32 ClassId;
     uint8 Flags;
-    char *Key;
     int32 KeyLength;
-    char *Value;
     int32 ValueLength;
+    char *Key;
+    char *Value;
     Dictionary *Child;
     DictionaryItem *Next;
     DictionaryItem *Prev;
+    // Not cleared when the item is made: only bytes a text was copied into
+    // are ever read.
+    char Inline[DictionaryInlineBytes];
 };
 
 static_assert(offsetof(Dictionary, Vtbl) == offsetof(DictionaryHeader, Vtbl), "table pointer behind the header");
-static_assert(offsetof(Dictionary, Print) == sizeof(ClassStruct) + sizeof(void *));
+static_assert(sizeof(Dictionary) == 144);
+
+// A root: the record and what only a root keeps: the pools of its whole
+// tree and their chunk size. Watchers count the
+// Dictionaries of its tree with a remove, key-change and value-change
+// callback set; ChildExtras the child containers holding an extra record,
+// which a whole-tree drop must free.
+struct DictionaryRoot : Dictionary {
+    uint32 PoolChunkSize;
+    uint32 Watchers[3];
+    uint32 ChildExtras;
+    Pool *ContainerPool;
+    Pool *ItemPool;
+    Pool *Strings;
+};
+inline DictionaryRoot *DictionaryInt_RootRecord(Dictionary *Handle) { return static_cast<DictionaryRoot *>(Handle->Root); }
 static_assert(offsetof(DictionaryItem, ClassId) == 0);
-static_assert(sizeof(DictionaryItem) == 64);
+static_assert(sizeof(DictionaryItem) == 80);
+// The part of an item cleared when it is made.
+constexpr size_t DictionaryItemFixedBytes = offsetof(DictionaryItem, Inline);
+
+inline bool DictionaryInt_IsInline(const DictionaryItem *Item, const char *Text) {
+    return Text >= Item->Inline && Text < Item->Inline + DictionaryInlineBytes;
+}
 
 // The item handle check: null and foreign records stop as class checks do.
 #define Dictionary_CheckItem(Item) Class_CheckTag((Item), ClassId, DICTIONARYITEM_CLASSID)
@@ -131,6 +176,13 @@ void DictionaryInt_FreeChild(Dictionary *Parent, Dictionary **Child);
 // when it has one).
 char *DictionaryInt_AllocText(Dictionary *Handle, int32 Length);
 void DictionaryInt_FreeText(Dictionary *Handle, char **Text, int32 Length);
+// Room for Item's new key or value of Length bytes plus the NUL: inline when
+// it fits beside the texts that stay, else from DictionaryInt_AllocText.
+char *DictionaryInt_KeyRoom(Dictionary *Handle, DictionaryItem *Item, int32 Length);
+char *DictionaryInt_ValueRoom(Dictionary *Handle, DictionaryItem *Item, int32 Length);
+// Gives back a key or value of Item (nothing to give for an inline text) and
+// clears the pointer.
+void DictionaryInt_ReleaseText(Dictionary *Handle, DictionaryItem *Item, char **Text, int32 Length);
 // A new keyless Unknown item linked after After (at the front when null).
 DictionaryItem *DictionaryInt_Link(Dictionary *Handle, DictionaryItem *After);
 // Dictionary_Insert without the handle checks: the existing item under Key
@@ -144,6 +196,10 @@ void DictionaryInt_RemoveAll(Dictionary *Handle);
 int32 DictionaryInt_IndexOf(Dictionary *Handle, DictionaryItem *Item);
 // The Index-th item (negative from the end), or null.
 DictionaryItem *DictionaryInt_ItemAt(Dictionary *Handle, int32 Index);
+// Handle's extra record, made when missing.
+DictionaryExtra *DictionaryInt_Extra(Dictionary *Handle);
+// Frees Handle's extra record (a child's is counted in its root's).
+void DictionaryInt_FreeExtra(Dictionary *Handle);
 // Change reports, bubbled from Handle up to the root.
 void DictionaryInt_ReportRemove(Dictionary *Handle, DictionaryItem *Item);
 void DictionaryInt_ReportKey(Dictionary *Handle, DictionaryItem *Item, const char *OldKey);

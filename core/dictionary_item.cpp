@@ -172,7 +172,7 @@ int32 DictionaryInt_SetType(Dictionary *Handle, DictionaryItem *Item, int32 Type
         return FALSE;
     }
     if (DictionaryInt_Type(Item) == Type) return TRUE;
-    if (Item->Value != nullptr) DictionaryInt_FreeText(Handle, &Item->Value, Item->ValueLength);
+    if (Item->Value != nullptr) DictionaryInt_ReleaseText(Handle, Item, &Item->Value, Item->ValueLength);
     Item->ValueLength = 0;
     if (Item->Child != nullptr) DictionaryInt_FreeChild(Handle, &Item->Child);
     Item->Flags = (uint8)((Item->Flags & ~DictionaryTypeMask) | Type);
@@ -199,17 +199,19 @@ int32 DictionaryInt_SetKeyLength(Dictionary *Handle, DictionaryItem *Item, const
     }
     char *OldKey = Item->Key;
     const int32 OldLength = Item->KeyLength;
-    Item->Key = nullptr;
-    Item->KeyLength = 0;
     if (Key != nullptr) {
-        char *Stored = DictionaryInt_AllocText(Handle, Length);
+        // Room is found while the old key still holds its place.
+        char *Stored = DictionaryInt_KeyRoom(Handle, Item, Length);
         memcpy(Stored, Key, (size_t)Length);
         Stored[Length] = 0;
         Item->Key = Stored;
         Item->KeyLength = Length;
         DictionaryInt_ReportKey(Handle, Item, OldKey);
+    } else {
+        Item->Key = nullptr;
+        Item->KeyLength = 0;
     }
-    if (OldKey != nullptr) DictionaryInt_FreeText(Handle, &OldKey, OldLength);
+    if (OldKey != nullptr) DictionaryInt_ReleaseText(Handle, Item, &OldKey, OldLength);
     return TRUE;
 }
 
@@ -240,6 +242,10 @@ int32 DictionaryInt_SetBuffer(Dictionary *Handle, DictionaryItem *Item, const vo
     }
     char *OldValue = Item->Value;
     const int32 OldLength = Item->ValueLength;
+    // Room is found while the old value still holds its place.
+    char *Stored = Type != DICTIONARY_TYPE_NULL && Type != DICTIONARY_TYPE_BOOLEAN && Length > 0
+                       ? DictionaryInt_ValueRoom(Handle, Item, Length)
+                       : nullptr;
     Item->Value = nullptr;
     Item->ValueLength = 0;
     if (Type == DICTIONARY_TYPE_NULL) {
@@ -249,8 +255,7 @@ int32 DictionaryInt_SetBuffer(Dictionary *Handle, DictionaryItem *Item, const vo
             const char First = *static_cast<const char *>(Bytes);
             DictionaryInt_SetBoolean(Handle, Item, First == 'T' || First == 't' ? 1 : 0);
         }
-    } else if (Length > 0) {
-        char *Stored = DictionaryInt_AllocText(Handle, Length);
+    } else if (Stored != nullptr) {
         if (Bytes != nullptr)
             memcpy(Stored, Bytes, (size_t)Length);
         else
@@ -261,7 +266,7 @@ int32 DictionaryInt_SetBuffer(Dictionary *Handle, DictionaryItem *Item, const vo
         if (Type == DICTIONARY_TYPE_INT64 || Type == DICTIONARY_TYPE_FLOAT64 || Type == DICTIONARY_TYPE_STRING)
             DictionaryInt_ReportValue(Handle, Item, OldValue, OldLength);
     }
-    if (OldValue != nullptr) DictionaryInt_FreeText(Handle, &OldValue, OldLength);
+    if (OldValue != nullptr) DictionaryInt_ReleaseText(Handle, Item, &OldValue, OldLength);
     return TRUE;
 }
 

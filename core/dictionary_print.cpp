@@ -1,10 +1,10 @@
 // Dictionary diagnostics: the shared print family over the record's print
 // state, and the dump of a tree, one line per item.
 //
-// The print record sits behind the operation-table pointer (not directly
-// behind the class header), so the family is written out here rather than
-// generated. A child container prints under its root's id text and print
-// identifier, which it copied when it was made.
+// The print record lives in the Dictionary's extra record, made by the first
+// print or print setting, so the family is written out here rather than
+// generated. A child container prints under its root's id text and the print
+// identifier it copied from its parent when it was made.
 #include <string.h>
 
 #include "core/dictionary_internal.h"
@@ -32,8 +32,9 @@ void DumpAt(Dictionary *Handle, int32 Depth) {
         const char *TypeName = Dictionary_TranslateType(DictionaryInt_Type(Item));
         if (Item->Child != nullptr) {
             Dictionary_PrintTabbed(Handle, Depth, "%s (%s)", Key, TypeName);
-            Item->Child->Print.PrintUser = Print->PrintUser;
-            Item->Child->Print.PrintFunction = Print->PrintFunction;
+            ClassPrintStruct *ChildPrint = &DictionaryInt_Extra(Item->Child)->Print;
+            ChildPrint->PrintUser = Print->PrintUser;
+            ChildPrint->PrintFunction = Print->PrintFunction;
             DumpAt(Item->Child, Depth + 1);
             continue;
         }
@@ -52,40 +53,45 @@ void DumpAt(Dictionary *Handle, int32 Depth) {
 } // namespace
 
 ClassPrintStruct *DictionaryInt_PrintRecord(Dictionary *Handle) {
-    ClassPrint_InstallDefaults(&Handle->Print, Handle, ClassName, ModulePrinter);
-    return &Handle->Print;
+    ClassPrintStruct *Print = &DictionaryInt_Extra(Handle)->Print;
+    ClassPrint_InstallDefaults(Print, Handle, ClassName, ModulePrinter);
+    return Print;
 }
 
 int32 Dictionary_SetVerbose(Dictionary *Handle, int32 Verbose) {
     Dictionary_CheckHandle(Handle);
-    __atomic_store_n(&Handle->Print.Verbose, Verbose, __ATOMIC_RELAXED);
+    __atomic_store_n(&DictionaryInt_Extra(Handle)->Print.Verbose, Verbose, __ATOMIC_RELAXED);
     return TRUE;
 }
 
 int32 Dictionary_GetVerbose(Dictionary *Handle, int32 *Verbose) {
     Dictionary_CheckHandle(Handle);
     Debug_CheckPointer(Verbose);
-    *Verbose = __atomic_load_n(&Handle->Print.Verbose, __ATOMIC_RELAXED);
+    const DictionaryExtra *Extra = __atomic_load_n(&Handle->Extra, __ATOMIC_ACQUIRE);
+    *Verbose = Extra != nullptr ? __atomic_load_n(&Extra->Print.Verbose, __ATOMIC_RELAXED) : 0;
     return TRUE;
 }
 
 int32 Dictionary_SetPrintCallback(Dictionary *Handle, void *User, ClassPrint_Func Function) {
     Dictionary_CheckHandle(Handle);
-    Handle->Print.PrintUser = User;
-    Handle->Print.PrintFunction = Function;
+    ClassPrintStruct *Print = &DictionaryInt_Extra(Handle)->Print;
+    Print->PrintUser = User;
+    Print->PrintFunction = Function;
     return TRUE;
 }
 
 int32 Dictionary_GetPrintCallback(Dictionary *Handle, void **User, ClassPrint_Func *Function) {
     Dictionary_CheckHandle(Handle);
-    if (User != nullptr) *User = Handle->Print.PrintUser;
-    if (Function != nullptr) *Function = Handle->Print.PrintFunction;
+    const DictionaryExtra *Extra = __atomic_load_n(&Handle->Extra, __ATOMIC_ACQUIRE);
+    if (User != nullptr) *User = Extra != nullptr ? Extra->Print.PrintUser : nullptr;
+    if (Function != nullptr) *Function = Extra != nullptr ? Extra->Print.PrintFunction : nullptr;
     return TRUE;
 }
 
 int32 Dictionary_SetPrintIdentifier(Dictionary *Handle, const char *Identifier) {
     Dictionary_CheckHandle(Handle);
-    Handle->Print.PrintIdentifier = Identifier;
+    Handle->PrintIdentifier = Identifier;
+    if (DictionaryExtra *Extra = __atomic_load_n(&Handle->Extra, __ATOMIC_ACQUIRE)) Extra->Print.PrintIdentifier = Identifier;
     return TRUE;
 }
 

@@ -1,25 +1,26 @@
 // Pool: fixed-size records from chunks with a free list, bump-allocated
 // strings, or (debug mode) the general allocator. See pool.h.
 //
-// Chunk layout. A chunk is one allocation from the general allocator (16-byte
-// aligned):
-//   fixed:  [chunk header][descriptor][record][descriptor][record]...
+// Chunk layout (16-byte aligned):
+//   fixed:  [descriptor][record][descriptor][record]...
 //   string: [chunk header][record area, bump-allocated from the cursor]
-// Header and descriptor are multiples of 16 bytes and each record's slot is
-// its size rounded up to 16, so every fixed-mode record starts at a 16-byte
-// boundary: records may embed fields that need it (a 16-byte compare-and-swap
-// in a callback record). A fixed-mode descriptor sits directly in front of its
-// record, so a free reaches it in O(1); its owner pool and state word tell a
-// live record of this pool from a second free (state free) and from a pointer
-// the pool never gave out.
+// Descriptors are 16 bytes and each record's slot is its size rounded up to
+// 16, so every fixed-mode record starts at a 16-byte boundary: records may
+// embed fields that need it (a 16-byte compare-and-swap in a callback
+// record). A fixed-mode descriptor sits directly in front of its record, so a
+// free reaches it in O(1); its state word, mixed with its own address and its
+// pool, tells a live record of this pool from a second free (state free) and
+// from a pointer the pool never gave out.
 //
 // Fixed-mode chunks, and string chunks of the usual size, are carved from
-// slabs: one allocation from the general allocator holds several chunks,
-// each still of exactly its size with its own header, so counts, reuse order and limits are those
-// of separate chunks while a large pool makes far fewer system allocations.
-// A pool's slabs double in chunks from one, so a pool that needs a single
-// chunk takes exactly that, up to about SlabTargetBytes each; they are
-// freed whole when the pool drops its chunks.
+// slabs: one allocation from the general allocator holds several chunks of
+// one shape, each of exactly its size, so counts, reuse order and limits are
+// those of separate chunks while a large pool makes far fewer system
+// allocations. The slab names the shape of its fixed chunks, so they carry no
+// header; string chunks keep theirs. A pool's slabs double in chunks from
+// one, so a pool that needs a single chunk takes exactly that, up to about
+// SlabTargetBytes each; they are freed whole when the pool drops its chunks,
+// so a reset gives every byte back.
 //
 // String placement is first fit, newest chunk first. The pool keeps a
 // max-tree over the room of its string chunks in the order they were made,
@@ -29,6 +30,7 @@
 #include "core/pool.h"
 
 #include <string.h>
+#include <sys/mman.h>
 
 #include <algorithm>
 
@@ -50,26 +52,29 @@ constexpr uint32 StringPoolKeepBytes = 10240;
 constexpr int64 StringPoolExtra = 4;
 
 // The record follows its descriptor directly, so its address is implied.
+// While the record is handed out the first word names its holder's source
+// file; while it is free, the next free descriptor. The state word mixes in
+// the owning pool, so a record of another pool does not pass as this one's.
 struct PoolDescriptor {
-    const char *File;     // the current holder's source location
-    PoolDescriptor *Next; // free-list link
-    Pool *Owner;
+    union {
+        const char *File;     // handed out: the current holder's source location
+        PoolDescriptor *Next; // free: the free-list link
+    };
     uint32 Line;
     uint32 State;
 };
-static_assert(sizeof(PoolDescriptor) % 16 == 0, "records behind descriptors stay 16-byte aligned");
+static_assert(sizeof(PoolDescriptor) == 16, "records behind descriptors stay 16-byte aligned");
 
+// The header starts the chunk's bytes, so it is its own base address.
 struct PoolChunk {
-    uint8 *Base;        // the chunk's own allocation
-    uint8 *Cursor;      // string chunks: next free byte; fixed chunks: the end
-    uint32 Size;        // bytes of the allocation
-    uint32 RecordCount; // fixed chunks: records; string chunks: 0
-    uint32 RecordSize;  // fixed chunks: the record size they were carved for
-    uint32 Slot;        // string chunks: place in the pool's room index
-    uint32 FromSlab;    // 1 when carved from a slab, 0 for an allocation of its own
-    PoolChunk *Next;    // newest first
+    uint8 *Cursor;       // string chunks: next free byte; fixed chunks: the end
+    PoolChunk *Next;     // newest first
+    uint32 Size;         // bytes of the chunk
+    uint32 Slot : 31;    // string chunks: place in the pool's room index
+    uint32 FromSlab : 1; // 1 when carved from a slab, 0 for an allocation of its own
 };
 constexpr uint32 ChunkHeaderBytes = (sizeof(PoolChunk) + 15) & ~15u;
+static_assert(ChunkHeaderBytes == 32);
 
 constexpr uint64 RoundUp8(uint64 Value) { return (Value + 7) & ~uint64(7); }
 constexpr uint64 RoundUp16(uint64 Value) { return (Value + 15) & ~uint64(15); }
@@ -78,25 +83,50 @@ constexpr uint64 RecordStride(uint32 RecordSize) { return sizeof(PoolDescriptor)
 
 uint8 *DescriptorRecord(PoolDescriptor *Descriptor) { return reinterpret_cast<uint8 *>(Descriptor + 1); }
 
-// A state word mixed with the descriptor's own address: a copy of a
-// descriptor elsewhere (a record holding pool-like bytes) does not pass.
-uint32 StateWord(const PoolDescriptor *Descriptor, uint32 State) {
-    return State ^ (uint32)((uintptr)Descriptor >> 4);
+// A state word mixed with the descriptor's own address and its pool: a copy
+// of a descriptor elsewhere (a record holding pool-like bytes) or a record of
+// another pool does not pass.
+uint32 StateWord(const PoolDescriptor *Descriptor, const Pool *Owner, uint32 State) {
+    return State ^ (uint32)((uintptr)Descriptor >> 4) ^ ((uint32)((uintptr)Owner >> 4) * 0x9e3779b1u);
 }
 
 // Smallest room index: a string pool of a few chunks never regrows it.
 constexpr uint32 RoomIndexMinimum = 16;
 
 // A slab: room for several fixed-mode chunks in one allocation.
+// A slab holds chunks of one kind: string chunks, each with its header, or
+// fixed chunks of one shape, which need no header of their own since the
+// slab names their size, record size and record count.
 struct PoolSlab {
     uint8 *Cursor; // where the next chunk is carved
     uint8 *End;
-    uint32 Size; // bytes of the allocation
+    uint32 Size;        // bytes of the allocation
+    uint32 ChunkBytes;  // fixed chunks: bytes of each; 0 for a slab of string chunks
+    uint32 RecordSize;  // fixed chunks: the record size they were carved for
+    uint32 RecordCount; // fixed chunks: records in each
     PoolSlab *Next;
 };
 constexpr uint32 SlabHeaderBytes = (sizeof(PoolSlab) + 15) & ~15u;
-// Slabs stop doubling once they would hold this many bytes.
-constexpr uint64 SlabTargetBytes = 64 * 1024;
+// Slabs stop doubling once they would hold this many bytes. A large tree
+// fills slabs of several megabytes, which the system can back with huge
+// pages: building it then takes a few hundred page faults instead of one
+// per 4 KB page.
+constexpr uint64 SlabTargetBytes = 8 * 1024 * 1024;
+constexpr uint64 HugePageBytes = 2 * 1024 * 1024;
+
+// Asks for huge pages over the whole huge pages inside a slab. Advice only:
+// the bytes and their lifetime stay the general allocator's.
+void AdviseHugePages(uint8 *Base, uint64 Bytes) {
+#ifdef MADV_HUGEPAGE
+    if (Bytes < 2 * HugePageBytes) return;
+    const uintptr First = ((uintptr)Base + HugePageBytes - 1) & ~(uintptr)(HugePageBytes - 1);
+    const uintptr Last = ((uintptr)Base + Bytes) & ~(uintptr)(HugePageBytes - 1);
+    if (Last > First) madvise(reinterpret_cast<void *>(First), Last - First, MADV_HUGEPAGE);
+#else
+    (void)Base;
+    (void)Bytes;
+#endif
+}
 
 } // namespace
 
@@ -118,9 +148,15 @@ struct Pool {
     uint32 MaximumCount;
     uint32 ChunkCount;
     PoolDescriptor *FreeList;
+    // The newest fixed chunk's records not yet handed out, from Fresh to
+    // FreshEnd in address order: the free list's tail, laid out only when
+    // reached.
+    uint8 *Fresh;
+    uint8 *FreshEnd;
     PoolChunk *Chunks;
     PoolSlab *Slabs;        // newest first
     uint32 SlabChunks;      // chunks the next slab will hold
+    uint32 OwnChunks;       // chunks with an allocation of their own
     // Private to this implementation: the room index of the string chunks.
     // StringChunks[i] is the i-th string chunk made; Room is a max-tree over
     // their unused bytes, leaves at [RoomCapacity, 2 * RoomCapacity), node n
@@ -138,38 +174,52 @@ struct PoolLock : CriticalSectionGuard {
     explicit PoolLock(Pool *Handle) : CriticalSectionGuard(Handle->AllowLock && Handle->Lock ? Handle->Lock : nullptr) {}
 };
 
-uint8 *ChunkArea(PoolChunk *Chunk) { return Chunk->Base + ChunkHeaderBytes; }
-uint8 *ChunkEnd(PoolChunk *Chunk) { return Chunk->Base + Chunk->Size; }
+uint8 *ChunkBase(PoolChunk *Chunk) { return reinterpret_cast<uint8 *>(Chunk); }
+uint8 *ChunkArea(PoolChunk *Chunk) { return ChunkBase(Chunk) + ChunkHeaderBytes; }
+uint8 *ChunkEnd(PoolChunk *Chunk) { return ChunkBase(Chunk) + Chunk->Size; }
 
-// Lays a fixed chunk's descriptors out again, all free, and puts them in
-// front of the free list in address order.
-void RebuildChunk(Pool *Handle, PoolChunk *Chunk) {
-    const uint64 Stride = RecordStride(Chunk->RecordSize);
-    uint8 *AreaEnd = ChunkArea(Chunk) + Stride * Chunk->RecordCount;
-    if (AreaEnd != ChunkEnd(Chunk))
-        Debug_Abort("Pool corrupted (%d != %d) [0x%p 0x%p]\n", (int32)(AreaEnd - Chunk->Base), (int32)Chunk->Size,
-                    (void *)AreaEnd, (void *)ChunkEnd(Chunk));
+uint8 *SlabArea(PoolSlab *Slab) { return reinterpret_cast<uint8 *>(Slab) + SlabHeaderBytes; }
+
+// Lays out the descriptors of the fixed chunk at Area, all free, and puts
+// them in front of the free list in address order.
+void RebuildChunk(Pool *Handle, uint8 *Area, uint32 RecordSize, uint32 RecordCount) {
+    const uint64 Stride = RecordStride(RecordSize);
     PoolDescriptor *First = nullptr;
     PoolDescriptor **Link = &First;
-    for (uint8 *Position = ChunkArea(Chunk); Position < AreaEnd; Position += Stride) {
-        PoolDescriptor *Descriptor = reinterpret_cast<PoolDescriptor *>(Position);
-        Descriptor->File = nullptr;
+    for (uint32 Index = 0; Index < RecordCount; Index++) {
+        PoolDescriptor *Descriptor = reinterpret_cast<PoolDescriptor *>(Area + Index * Stride);
         Descriptor->Line = 0;
-        Descriptor->Owner = Handle;
-        Descriptor->State = StateWord(Descriptor, DescriptorFree);
+        Descriptor->State = StateWord(Descriptor, Handle, DescriptorFree);
         *Link = Descriptor;
         Link = &Descriptor->Next;
     }
     *Link = Handle->FreeList;
     Handle->FreeList = First;
-    Chunk->Cursor = AreaEnd;
+}
+
+// Rebuilds every fixed chunk of a slab, newest first, after checking that
+// the chunks fill the slab up to its cursor exactly.
+void RebuildSlab(Pool *Handle, PoolSlab *Slab) {
+    const uint64 Used = (uint64)(Slab->Cursor - SlabArea(Slab));
+    const uint64 Stride = RecordStride(Slab->RecordSize);
+    if (Stride * Slab->RecordCount != Slab->ChunkBytes || Used % Slab->ChunkBytes != 0)
+        Debug_Abort("Pool corrupted (%d != %d) [0x%p 0x%p]\n", (int32)(Stride * Slab->RecordCount),
+                    (int32)Slab->ChunkBytes, (void *)SlabArea(Slab), (void *)Slab->Cursor);
+    for (uint8 *Chunk = Slab->Cursor; Chunk > SlabArea(Slab);) {
+        Chunk -= Slab->ChunkBytes;
+        RebuildChunk(Handle, Chunk, Slab->RecordSize, Slab->RecordCount);
+    }
 }
 
 // Room for one chunk of Bytes from the newest slab, making a new slab
-// (attributed to File and Line) when it is full.
-uint8 *CarveFromSlab(Pool *Handle, uint64 Bytes, const char *File, int32 Line) {
+// (attributed to File and Line) when it is full or holds chunks of another
+// shape. Fixed chunks give their record size and count; string chunks 0.
+uint8 *CarveFromSlab(Pool *Handle, uint64 Bytes, uint32 RecordSize, uint32 RecordCount, const char *File,
+                     int32 Line) {
     PoolSlab *Slab = Handle->Slabs;
-    if (Slab == nullptr || (uint64)(Slab->End - Slab->Cursor) < Bytes) {
+    const uint32 ChunkBytes = RecordCount != 0 ? (uint32)Bytes : 0;
+    if (Slab == nullptr || (uint64)(Slab->End - Slab->Cursor) < Bytes || Slab->ChunkBytes != ChunkBytes ||
+        Slab->RecordSize != RecordSize || Slab->RecordCount != RecordCount) {
         uint64 Chunks = std::max<uint32>(Handle->SlabChunks, 1);
         uint64 SlabBytes = SlabHeaderBytes + Chunks * Bytes;
         if (SlabBytes > INT32_MAX) {
@@ -178,10 +228,14 @@ uint8 *CarveFromSlab(Pool *Handle, uint64 Bytes, const char *File, int32 Line) {
         }
         Debug_Assert(SlabBytes <= INT32_MAX, "Pool chunk of %lld bytes is too large\n", (long long)Bytes);
         uint8 *Base = static_cast<uint8 *>(Memory_AllocInt((int32)SlabBytes, MEMORY_FLAG_PLAIN, File, Line));
+        AdviseHugePages(Base, SlabBytes);
         Slab = reinterpret_cast<PoolSlab *>(Base);
         Slab->Cursor = Base + SlabHeaderBytes;
         Slab->End = Base + SlabBytes;
         Slab->Size = (uint32)SlabBytes;
+        Slab->ChunkBytes = ChunkBytes;
+        Slab->RecordSize = RecordSize;
+        Slab->RecordCount = RecordCount;
         Slab->Next = Handle->Slabs;
         Handle->Slabs = Slab;
         if (Chunks * 2 * Bytes <= SlabTargetBytes) Handle->SlabChunks = (uint32)(Chunks * 2);
@@ -194,42 +248,51 @@ uint8 *CarveFromSlab(Pool *Handle, uint64 Bytes, const char *File, int32 Line) {
 PoolChunk *AddChunk(Pool *Handle, uint64 AreaBytes, const char *File, int32 Line, bool FromSlab) {
     const uint64 Bytes = ChunkHeaderBytes + AreaBytes;
     Debug_Assert(Bytes <= INT32_MAX, "Pool chunk of %lld bytes is too large\n", (long long)Bytes);
-    uint8 *Base = FromSlab ? CarveFromSlab(Handle, Bytes, File, Line)
+    uint8 *Base = FromSlab ? CarveFromSlab(Handle, Bytes, 0, 0, File, Line)
                            : static_cast<uint8 *>(Memory_AllocInt((int32)Bytes, MEMORY_FLAG_PLAIN, File, Line));
     PoolChunk *Chunk = reinterpret_cast<PoolChunk *>(Base);
     Chunk->FromSlab = FromSlab ? 1 : 0;
-    Chunk->Base = Base;
     Chunk->Cursor = ChunkArea(Chunk);
     Chunk->Size = (uint32)Bytes;
-    Chunk->RecordCount = 0;
-    Chunk->RecordSize = 0;
     Chunk->Slot = 0;
     Chunk->Next = Handle->Chunks;
     Handle->Chunks = Chunk;
     Handle->ChunkCount++;
+    Handle->OwnChunks += FromSlab ? 0 : 1;
     Handle->MemoryInUse += (uint32)Bytes;
     return Chunk;
 }
 
+// A fixed chunk has no header: it is its records, carved from a slab of
+// chunks of its shape. Its records are handed out in address order as the
+// free list's tail; each descriptor is written when its record is first
+// taken.
 void AddFixedChunk(Pool *Handle, const char *File, int32 Line) {
     Debug_Assert(Handle->ChunkSize > 0, "Pool chunk size must be set before the first allocation\n");
-    PoolChunk *Chunk = AddChunk(Handle, RecordStride(Handle->RecordSize) * Handle->ChunkSize, File, Line, true);
-    Chunk->RecordCount = Handle->ChunkSize;
-    Chunk->RecordSize = Handle->RecordSize;
-    RebuildChunk(Handle, Chunk);
+    const uint64 Bytes = RecordStride(Handle->RecordSize) * Handle->ChunkSize;
+    Debug_Assert(Bytes <= INT32_MAX, "Pool chunk of %lld bytes is too large\n", (long long)Bytes);
+    uint8 *Area = CarveFromSlab(Handle, Bytes, Handle->RecordSize, Handle->ChunkSize, File, Line);
+    Handle->ChunkCount++;
+    Handle->MemoryInUse += (uint32)Bytes;
+    Handle->Fresh = Area;
+    Handle->FreshEnd = Area + Bytes;
 }
 
 void *AllocFixed(Pool *Handle, int32 Size, const char *File, int32 Line) {
     if (Size < 0 || (uint32)Size != Handle->MemberSize)
         Debug_Abort("Invalid pool member size (%d != %d) from (%s/%d)\n", Size, (int32)Handle->MemberSize, File,
                     Line);
-    if (Handle->FreeList == nullptr) AddFixedChunk(Handle, File, Line);
     PoolDescriptor *Descriptor = Handle->FreeList;
-    Handle->FreeList = Descriptor->Next;
-    Descriptor->Next = nullptr;
+    if (Descriptor != nullptr) {
+        Handle->FreeList = Descriptor->Next;
+    } else {
+        if (Handle->Fresh == Handle->FreshEnd) AddFixedChunk(Handle, File, Line);
+        Descriptor = reinterpret_cast<PoolDescriptor *>(Handle->Fresh);
+        Handle->Fresh += RecordStride(Handle->RecordSize);
+    }
     Descriptor->File = File;
     Descriptor->Line = (uint32)Line;
-    Descriptor->State = StateWord(Descriptor, DescriptorHandedOut);
+    Descriptor->State = StateWord(Descriptor, Handle, DescriptorHandedOut);
     uint8 *Record = DescriptorRecord(Descriptor);
     if (Handle->ZeroOnAlloc) memset(Record, 0, Handle->RecordSize);
     return Record;
@@ -237,7 +300,7 @@ void *AllocFixed(Pool *Handle, int32 Size, const char *File, int32 Line) {
 
 uint32 ChunkRoom(PoolChunk *Chunk) { return (uint32)(ChunkEnd(Chunk) - Chunk->Cursor); }
 
-bool IsNewestString(const Pool *Handle, const PoolChunk *Chunk) { return Chunk->Slot + 1 == Handle->StringCount; }
+bool IsNewestString(const Pool *Handle, const PoolChunk *Chunk) { return (uint32)Chunk->Slot + 1 == Handle->StringCount; }
 
 // Sets a string chunk's leaf to its room and carries the change up the tree.
 // The newest chunk is tried first on every request, so it stays out of the
@@ -334,27 +397,31 @@ void FreeFixed(Pool *Handle, void *Record, int32 Size, const char *File, int32 L
     if (Size < 0 || (uint32)Size != Handle->MemberSize)
         Debug_Abort("Invalid pool member size (%d != %d) from (%s/%d)\n", Size, (int32)Handle->MemberSize, File,
                     Line);
-    PoolDescriptor *Descriptor = nullptr;
-    if (((uintptr)Record & 15) == 0) {
-        PoolDescriptor *Candidate = reinterpret_cast<PoolDescriptor *>(Record) - 1;
-        if (Candidate->Owner == Handle) Descriptor = Candidate;
-    }
-    if (Descriptor == nullptr || Descriptor->State != StateWord(Descriptor, DescriptorHandedOut)) {
-        const bool SecondFree = Descriptor != nullptr && Descriptor->State == StateWord(Descriptor, DescriptorFree);
+    PoolDescriptor *Descriptor =
+        ((uintptr)Record & 15) == 0 ? reinterpret_cast<PoolDescriptor *>(Record) - 1 : nullptr;
+    if (Descriptor == nullptr || Descriptor->State != StateWord(Descriptor, Handle, DescriptorHandedOut)) {
+        const bool SecondFree =
+            Descriptor != nullptr && Descriptor->State == StateWord(Descriptor, Handle, DescriptorFree);
         Debug_Abort("Unable to find member to free [0x%p] [0x%p]\n", Record,
                     SecondFree ? static_cast<void *>(Descriptor) : nullptr);
     }
-    Descriptor->State = StateWord(Descriptor, DescriptorFree);
+    Descriptor->State = StateWord(Descriptor, Handle, DescriptorFree);
     Descriptor->Next = Handle->FreeList;
     Handle->FreeList = Descriptor;
 }
 
 void RemoveAllLocked(Pool *Handle) {
-    // Chunks carved from slabs go with their slab.
-    while (PoolChunk *Chunk = Handle->Chunks) {
-        Handle->Chunks = Chunk->Next;
-        if (!Chunk->FromSlab) Memory_Free(Chunk->Base, (int32)Chunk->Size);
+    // Chunks carved from slabs go with their slab; only chunks of their own
+    // need the walk.
+    for (PoolChunk *Chunk = Handle->Chunks; Chunk != nullptr && Handle->OwnChunks != 0;) {
+        PoolChunk *Next = Chunk->Next;
+        if (!Chunk->FromSlab) {
+            Memory_Free(ChunkBase(Chunk), (int32)Chunk->Size);
+            Handle->OwnChunks--;
+        }
+        Chunk = Next;
     }
+    Handle->Chunks = nullptr;
     while (PoolSlab *Slab = Handle->Slabs) {
         Handle->Slabs = Slab->Next;
         Memory_Free(Slab, (int32)Slab->Size);
@@ -363,6 +430,7 @@ void RemoveAllLocked(Pool *Handle) {
     FreeRoomIndex(Handle);
     Handle->ChunkCount = 0;
     Handle->FreeList = nullptr;
+    Handle->Fresh = Handle->FreshEnd = nullptr;
     Handle->MemoryInUse = 0;
     Handle->ActiveCount = 0;
     Handle->MaximumCount = 0;
@@ -374,14 +442,13 @@ void ResetLocked(Pool *Handle) {
         return;
     }
     Handle->FreeList = nullptr;
+    Handle->Fresh = Handle->FreshEnd = nullptr;
+    for (PoolSlab *Slab = Handle->Slabs; Slab; Slab = Slab->Next)
+        if (Slab->ChunkBytes != 0) RebuildSlab(Handle, Slab);
+    // String chunks left from before string mode was turned off.
     for (PoolChunk *Chunk = Handle->Chunks; Chunk; Chunk = Chunk->Next) {
-        if (Chunk->RecordCount) {
-            RebuildChunk(Handle, Chunk);
-        } else {
-            // String chunks left from before string mode was turned off.
-            Chunk->Cursor = ChunkArea(Chunk);
-            UpdateRoom(Handle, Chunk);
-        }
+        Chunk->Cursor = ChunkArea(Chunk);
+        UpdateRoom(Handle, Chunk);
     }
     Handle->ActiveCount = 0;
     Handle->MaximumCount = 0;

@@ -13,6 +13,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <algorithm>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -90,6 +91,17 @@ int32 CaptureLine(void *User, const char *Format, ...) {
 
 int32 IgnoreLine(void *, const char *, ...) { return 1; }
 
+// Print lines captured whole, prefix included.
+int32 CaptureWholeLine(void *User, const char *Format, ...) {
+    char Line[4096];
+    va_list Arguments;
+    va_start(Arguments, Format);
+    String_VPrint(Line, (int32)sizeof(Line), Format, Arguments);
+    va_end(Arguments);
+    static_cast<std::vector<std::string> *>(User)->push_back(Line);
+    return 1;
+}
+
 std::string KeyOf(Dictionary *Handle, DictionaryItem *Item) {
     const char *Key = nullptr;
     return Dictionary_ItemGetKeyPtr(Handle, Item, &Key) ? Key : "(none)";
@@ -140,6 +152,42 @@ TEST_F(DictionaryTest, ChildCopiesOptionsButNotLaterChanges) {
     EXPECT_EQ(ParentItem, Holder);
     EXPECT_EQ(reinterpret_cast<DictionaryHeader *>(Child)->Vtbl, &GlobalDictionaryVtbl);
     EXPECT_EQ(reinterpret_cast<ClassStruct *>(Child)->RefCount, 0);
+}
+
+// Options keep the value given, whatever its size, and a child made later
+// reads the same values; any value other than 1 means off for the options
+// tested against 1.
+TEST_F(DictionaryTest, OptionsStoreEveryValueUnchanged) {
+    using Setter = int32 (*)(Dictionary *, uint32);
+    using Getter = int32 (*)(Dictionary *, uint32 *);
+    const struct {
+        Setter Set;
+        Getter Get;
+    } Options[] = {{Dictionary_SetCaseSensitive, Dictionary_GetCaseSensitive},
+                   {Dictionary_SetPrivateKeys, Dictionary_GetPrivateKeys},
+                   {Dictionary_SetAllowDuplicates, Dictionary_GetAllowDuplicates},
+                   {Dictionary_SetStringPool, Dictionary_GetStringPool}};
+    for (uint32 Value : {0u, 1u, 2u, 254u, 255u, 256u, 70000u, 0xffffffffu}) {
+        for (const auto &Option : Options) {
+            Dictionary *Tree = nullptr;
+            Dictionary_Create(&Tree);
+            Option.Set(Tree, Value);
+            Dictionary *Child = nullptr;
+            Dictionary_AddDictionary(Tree, "c", &Child, nullptr);
+            Option.Set(Tree, 3);
+            uint32 Read = 7;
+            Option.Get(Tree, &Read);
+            EXPECT_EQ(Read, 3u);
+            Option.Get(Child, &Read);
+            EXPECT_EQ(Read, Value);
+            Dictionary_Release(&Tree);
+        }
+    }
+    // A large value is not 1: private marks stay part of the key.
+    Dictionary_SetPrivateKeys(Root, 257);
+    DictionaryItem *Item = nullptr;
+    Dictionary_Add(Root, "#kept", &Item);
+    EXPECT_EQ(KeyOf(Root, Item), "#kept");
 }
 
 TEST_F(DictionaryTest, GetInstanceIdCopiesAtMostSizeMinusOne) {
@@ -505,11 +553,11 @@ TEST_F(DictionaryTest, SetTypeConvertsAndReplacesTheChild) {
     EXPECT_EQ(Render(), "{s:[member]}");
     EXPECT_EQ(Dictionary_ItemIsContainer(Root, Item), 1);
     uint32 Active = 0;
-    Pool_GetActiveCount(Root->ContainerPool, &Active);
+    Pool_GetActiveCount(DictionaryInt_RootRecord(Root)->ContainerPool, &Active);
     EXPECT_EQ(Active, 1u);
     Dictionary_ItemSetType(Root, Item, DICTIONARY_TYPE_STRING);
     EXPECT_EQ(Dictionary_ItemGetDictionaryHandle(Root, Item, &Child), 0);
-    Pool_GetActiveCount(Root->ContainerPool, &Active);
+    Pool_GetActiveCount(DictionaryInt_RootRecord(Root)->ContainerPool, &Active);
     EXPECT_EQ(Active, 0u);
     EXPECT_EQ(Render(), "{s:}");
     // The same type changes nothing; a type outside the table is refused.
@@ -792,6 +840,127 @@ TEST_F(DictionaryTest, PrintFamilyUsesTheRecord) {
     EXPECT_EQ(Function, CaptureLine);
 }
 
+// A child prints under its root's id text and the identifier its parent had
+// when the child was made; a later change on the parent does not reach it.
+TEST_F(DictionaryTest, ChildPrintsUnderTheRootIdAndTheIdentifierItWasMadeWith) {
+    std::vector<std::string> Lines;
+    const ClassPrint_Func Raw = CaptureWholeLine;
+    Dictionary_SetPrintIdentifier(Root, "one");
+    Dictionary *Child = nullptr;
+    Dictionary_AddDictionary(Root, "c", &Child, nullptr);
+    Dictionary_SetPrintIdentifier(Root, "two");
+    Dictionary_SetPrintCallback(Root, &Lines, Raw);
+    Dictionary_SetPrintCallback(Child, &Lines, Raw);
+    Dictionary_Print(Child, "x");
+    Dictionary_SetPrintIdentifier(Root, "one");
+    Dictionary_Print(Root, "x");
+    ASSERT_EQ(Lines.size(), 2u);
+    EXPECT_EQ(Lines[0], Lines[1]);
+    EXPECT_NE(Lines[0].find(".one - x"), std::string::npos) << Lines[0];
+    void *User = &Lines;
+    ClassPrint_Func Function = Raw;
+    Dictionary *Other = nullptr;
+    Dictionary_AddDictionary(Root, "d", &Other, nullptr);
+    Dictionary_GetPrintCallback(Other, &User, &Function);
+    EXPECT_EQ(User, nullptr);
+    EXPECT_EQ(Function, nullptr);
+    int32 Verbose = 7;
+    Dictionary_GetVerbose(Other, &Verbose);
+    EXPECT_EQ(Verbose, 0);
+}
+
+// Short texts live inside the item, longer ones outside it: across every
+// length around that border, with and without the string pool, keys and
+// values keep their bytes and terminator, a value change leaves the key
+// where it was, and each report sees the old text intact.
+TEST_F(DictionaryTest, TextsOfEveryLengthSurviveEveryChange) {
+    struct Seen {
+        std::vector<std::string> Old;
+    };
+    auto OnKeyCopy = [](Dictionary *, DictionaryItem *, void *User, const char *, const char *OldKey) -> int32 {
+        static_cast<Seen *>(User)->Old.push_back(OldKey != nullptr ? OldKey : "(null)");
+        return 1;
+    };
+    auto OnValueCopy = [](Dictionary *, DictionaryItem *, void *User, const char *, const char *Old,
+                          int32 Length) -> int32 {
+        static_cast<Seen *>(User)->Old.push_back(Old != nullptr ? std::string(Old, (size_t)Length) : "(null)");
+        return 1;
+    };
+    const int32 Lengths[] = {0, 1, 7, 21, 22, 23, 24, 25, 40, 119};
+    for (uint32 Pooled : {0u, 1u}) {
+        Dictionary *Tree = nullptr;
+        Dictionary_Create(&Tree);
+        Dictionary_SetStringPool(Tree, Pooled);
+        Seen Keys, Values;
+        Dictionary_SetItemKeyChangeCallback(Tree, &Keys, OnKeyCopy);
+        Dictionary_SetItemValueChangeCallback(Tree, &Values, OnValueCopy);
+        for (int32 KeyLength : Lengths) {
+            for (int32 ValueLength : Lengths) {
+                SCOPED_TRACE(std::to_string(Pooled) + " " + std::to_string(KeyLength) + " " + std::to_string(ValueLength));
+                const std::string Key(KeyLength, 'k'), Key2(std::min(KeyLength + 2, 119), 'K');
+                const std::string First(ValueLength, 'a'), Second(ValueLength, 'b'), Third(ValueLength + 3, 'c');
+                Keys.Old.clear();
+                Values.Old.clear();
+                DictionaryItem *Item = nullptr;
+                Dictionary_AddString(Tree, Key.c_str(), First.c_str(), &Item);
+                const char *KeyPointer = nullptr;
+                ASSERT_EQ(Dictionary_ItemGetKeyPtr(Tree, Item, &KeyPointer), 1);
+                for (const std::string *Next : {&Second, &Third, &First}) {
+                    Dictionary_ItemSetString(Tree, Item, Next->c_str());
+                    const char *Key0 = nullptr, *Text = nullptr;
+                    Dictionary_ItemGetKeyPtr(Tree, Item, &Key0);
+                    EXPECT_EQ(Key0, KeyPointer) << "a value change leaves the key in place";
+                    ASSERT_EQ(Dictionary_ItemGetStringPtr(Tree, Item, &Text), 1);
+                    EXPECT_EQ(std::string(Text), *Next);
+                }
+                Dictionary_ItemSetKey(Tree, Item, Key2.c_str());
+                Dictionary_ItemSetKey(Tree, Item, Key.c_str());
+                const char *Text = nullptr;
+                Dictionary_ItemGetKeyPtr(Tree, Item, &Text);
+                EXPECT_EQ(std::string(Text), Key);
+                Dictionary_ItemGetStringPtr(Tree, Item, &Text);
+                EXPECT_EQ(std::string(Text), First);
+                const std::vector<std::string> ExpectedKeys = {"(null)", Key, Key2};
+                EXPECT_EQ(Keys.Old, ExpectedKeys);
+                std::vector<std::string> ExpectedValues;
+                if (ValueLength > 0)
+                    ExpectedValues = {"(null)", First, Second, Third};
+                else
+                    ExpectedValues = {"(null)"};
+                EXPECT_EQ(Values.Old, ExpectedValues);
+            }
+        }
+        Dictionary_SetItemKeyChangeCallback(Tree, nullptr, nullptr);
+        Dictionary_SetItemValueChangeCallback(Tree, nullptr, nullptr);
+        Dictionary_Release(&Tree);
+    }
+}
+
+// A child's print record and callbacks are freed with it, also when an
+// unwatched tree is dropped whole.
+TEST_F(DictionaryTest, ChildExtraRecordsGoWithTheirTree) {
+    for (uint32 Pooled : {0u, 1u}) {
+        Dictionary *Tree = nullptr;
+        Dictionary_Create(&Tree);
+        Dictionary_SetStringPool(Tree, Pooled);
+        Dictionary_AddString(Tree, "pools", "made", nullptr); // the pools stay across resets
+        Dictionary_Reset(Tree);
+        int32 Before = 0, After = 0;
+        Memory_GetSize(&Before);
+        Dictionary *Child = nullptr, *Inner = nullptr;
+        Dictionary_AddDictionary(Tree, "c", &Child, nullptr);
+        Dictionary_AddList(Child, "l", &Inner, nullptr);
+        Dictionary_SetPrintCallback(Inner, nullptr, IgnoreLine);
+        Dictionary_SetItemRemoveCallback(Child, nullptr, OnRemove);
+        Dictionary_SetItemRemoveCallback(Child, nullptr, nullptr);
+        Dictionary_SetVerbose(Child, 0);
+        Dictionary_Reset(Tree);
+        Memory_GetSize(&After);
+        EXPECT_EQ(After, Before) << Pooled;
+        Dictionary_Release(&Tree);
+    }
+}
+
 // ---- Memory ----
 
 struct MemoryCase {
@@ -844,12 +1013,12 @@ TEST_P(DictionaryMemoryTest, ReleasingTheRootFreesEverything) {
     if (GetParam().StringPool) Dictionary_SetStringPool(Root, 1);
     if (GetParam().DebugPools) {
         DictionaryInt_EnsurePools(Root);
-        Pool_SetDebugMode(Root->ContainerPool, 1);
-        Pool_SetDebugMode(Root->ItemPool, 1);
-        if (Root->Strings != nullptr) Pool_SetDebugMode(Root->Strings, 1);
+        Pool_SetDebugMode(DictionaryInt_RootRecord(Root)->ContainerPool, 1);
+        Pool_SetDebugMode(DictionaryInt_RootRecord(Root)->ItemPool, 1);
+        if (DictionaryInt_RootRecord(Root)->Strings != nullptr) Pool_SetDebugMode(DictionaryInt_RootRecord(Root)->Strings, 1);
     }
     if (GetParam().DebugPools) {
-        ASSERT_EQ(Root->Strings != nullptr, GetParam().StringPool);
+        ASSERT_EQ(DictionaryInt_RootRecord(Root)->Strings != nullptr, GetParam().StringPool);
     }
     BuildVariedTree(Root, 40);
     int32 During = 0;
@@ -875,17 +1044,17 @@ INSTANTIATE_TEST_SUITE_P(Modes, DictionaryMemoryTest,
 TEST_F(DictionaryTest, StringPoolOptionChangedWithItemsPresentKeepsStorageApart) {
     Dictionary_SetStringPool(Root, 1);
     Dictionary_AddString(Root, "a", "pooled", nullptr);
-    ASSERT_NE(Root->Strings, nullptr);
+    ASSERT_NE(DictionaryInt_RootRecord(Root)->Strings, nullptr);
     Dictionary_SetStringPool(Root, 0); // misuse: the tree keeps its pool until it is emptied
     Dictionary_AddString(Root, "b", "also pooled", nullptr);
     Dictionary_SetStringByKey(Root, "a", "replaced");
     EXPECT_EQ(Render(), "{a:replaced,b:also pooled}");
     Dictionary_Reset(Root);
-    EXPECT_EQ(Root->Strings, nullptr);
+    EXPECT_EQ(DictionaryInt_RootRecord(Root)->Strings, nullptr);
     Dictionary_AddString(Root, "c", "general", nullptr);
     Dictionary_SetStringPool(Root, 1); // items present: no pool appears under them
     Dictionary_AddString(Root, "d", "general too", nullptr);
-    EXPECT_EQ(Root->Strings, nullptr);
+    EXPECT_EQ(DictionaryInt_RootRecord(Root)->Strings, nullptr);
     EXPECT_EQ(Render(), "{c:general,d:general too}");
 }
 

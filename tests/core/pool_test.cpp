@@ -163,6 +163,13 @@ TEST_F(PoolTest, FirstChunkIsHandedOutInAddressOrderAndLastFreedComesBackFirst) 
     Pool_Free(Handle, &B, 16);
     EXPECT_EQ(Pool_Alloc(Handle, 16), SavedB);
     EXPECT_EQ(Pool_Alloc(Handle, 16), SavedA);
+    // Then the chunk's remaining record, then a new chunk.
+    void *D = Pool_Alloc(Handle, 16);
+    EXPECT_GT(D, C);
+    EXPECT_EQ(Get(Pool_GetBlocksInUse, Handle), 1u);
+    Pool_Alloc(Handle, 16);
+    EXPECT_EQ(Get(Pool_GetBlocksInUse, Handle), 2u);
+    Pool_Reset(Handle);
     Pool_Delete(&Handle);
 }
 
@@ -273,6 +280,30 @@ TEST_F(PoolTest, StringChunksKeepTheirTextsAndGiveEverythingBack) {
     int32 After = 0;
     Memory_GetSize(&After);
     EXPECT_EQ(After, Before);
+}
+
+// Chunks of different sizes (the chunk size changed between them) are all
+// rebuilt by a reset: every record comes back once, before any new chunk.
+TEST_F(PoolTest, ResetRebuildsChunksOfEverySize) {
+    Pool *Handle = MakeFixed(24, 3);
+    std::set<void *> Seen;
+    for (int i = 0; i < 5; i++) Seen.insert(Pool_Alloc(Handle, 24));
+    Pool_SetChunkSize(Handle, 5);
+    for (int i = 0; i < 7; i++) Seen.insert(Pool_Alloc(Handle, 24));
+    EXPECT_EQ(Get(Pool_GetBlocksInUse, Handle), 4u);
+    const uint32 Memory = Get(Pool_GetMemoryInUse, Handle);
+    Pool_Reset(Handle);
+    std::set<void *> Again;
+    for (int i = 0; i < 16; i++) Again.insert(Pool_Alloc(Handle, 24));
+    EXPECT_EQ(Again.size(), 16u);
+    EXPECT_EQ(Get(Pool_GetBlocksInUse, Handle), 4u);
+    EXPECT_EQ(Get(Pool_GetMemoryInUse, Handle), Memory);
+    for (void *Record : Seen) EXPECT_EQ(Again.count(Record), 1u);
+    void *More = Pool_Alloc(Handle, 24);
+    EXPECT_EQ(Again.count(More), 0u);
+    EXPECT_EQ(Get(Pool_GetBlocksInUse, Handle), 5u);
+    Pool_Reset(Handle);
+    Pool_Delete(&Handle);
 }
 
 TEST_F(PoolTest, NewRoundedMemberSizeFreesChunks) {
@@ -706,6 +737,15 @@ TEST_F(PoolDeathTest, RecordsOfAnotherPoolOrInsideARecordAreUnknown) {
             Pool_Alloc(Handle, 64);
             void *Inside = Record + 48;
             Pool_Free(Handle, &Inside, 64);
+        },
+        ::testing::KilledBySignal(SIGILL), Unknown);
+    // A record of the chunk that was never handed out is not one either.
+    EXPECT_EXIT(
+        {
+            Pool *Handle = MakeFixed(64, 4);
+            uint8 *Record = static_cast<uint8 *>(Pool_Alloc(Handle, 64));
+            void *Next = Record + 80;
+            Pool_Free(Handle, &Next, 64);
         },
         ::testing::KilledBySignal(SIGILL), Unknown);
 }
