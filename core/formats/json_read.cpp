@@ -135,6 +135,7 @@ class Scanner {
             }
         }
         if (Result == Outcome::More) FlushRun(Pos);
+        FlushStaged();
         J->CharCount = Base + Pos;
         return Result;
     }
@@ -170,10 +171,35 @@ class Scanner {
         return Outcome::Failed;
     }
 
-    void Append(const void *Data, int32 Bytes) {
-        if (Bytes <= 0) return;
+    // Short pieces of a scalar's text (escapes, runs between them) gather
+    // here and reach the value buffer in one write.
+    char Staged[256];
+    int32 StagedBytes = 0;
+
+    void Write(const void *Data, int32 Bytes) {
         uint32 Written = 0;
         MemoryStream_Write(J->Value, Data, (uint32)Bytes, &Written);
+    }
+
+    void FlushStaged() {
+        if (StagedBytes > 0) Write(Staged, StagedBytes);
+        StagedBytes = 0;
+    }
+
+    void Append(const void *Data, int32 Bytes) {
+        if (Bytes <= 0) return;
+        if (Bytes <= (int32)sizeof(Staged) - StagedBytes) {
+            memcpy(Staged + StagedBytes, Data, (size_t)Bytes);
+            StagedBytes += Bytes;
+            return;
+        }
+        FlushStaged();
+        if (Bytes <= (int32)sizeof(Staged)) {
+            memcpy(Staged, Data, (size_t)Bytes);
+            StagedBytes = Bytes;
+            return;
+        }
+        Write(Data, Bytes);
     }
 
     void FlushRun(int32 End) {
@@ -270,6 +296,16 @@ class Scanner {
         return Depth == 0 ? Outcome::Done : Outcome::More;
     }
 
+    // Completes a scalar whose text is the chunk's bytes Start ... End - 1,
+    // terminated for the moment where it ends.
+    Outcome CompleteInPlace(int32 Kind, int32 Start, int32 End) {
+        const uint8 Saved = Chunk[End];
+        Chunk[End] = 0;
+        const Outcome Result = CompleteScalar(Kind, reinterpret_cast<const char *>(Chunk + Start), End - Start);
+        Chunk[End] = Saved;
+        return Result;
+    }
+
     // Completes the string or number whose text ends at End: in place when it
     // lies whole in this chunk, else from the value buffer.
     Outcome CompleteText(int32 Kind, int32 End) {
@@ -277,15 +313,11 @@ class Scanner {
             const int32 Start = RunStart;
             RunStart = -1;
             Direct = false;
-            const uint8 Saved = Chunk[End];
-            Chunk[End] = 0;
-            const Outcome Result = CompleteScalar(Kind, reinterpret_cast<const char *>(Chunk + Start), End - Start);
-            Chunk[End] = Saved;
-            return Result;
+            return CompleteInPlace(Kind, Start, End);
         }
         FlushRun(End);
-        uint32 Written = 0;
-        MemoryStream_Write(J->Value, "", 1, &Written);
+        Append("", 1);
+        FlushStaged();
         const int32 TextLength = MemoryStream_GetUsed(J->Value) - 1;
         char *Text = nullptr;
         MemoryStream_GetPointer(J->Value, &Text);
@@ -339,65 +371,102 @@ class Scanner {
         return Depth == 0 ? Outcome::Done : Outcome::More;
     }
 
-    static bool IsSkipped(uint8 Character) {
-        return Character == ' ' || Character == '\n' || Character == '\r' || Character == '\t' || Character == 0 ||
-               Character == ':';
-    }
+    // Runs of blanks, line feeds, NUL and colons between tokens.
+    static constexpr auto Skipped = [] {
+        std::array<bool, 256> Table{};
+        Table[' '] = Table['\t'] = Table['\n'] = Table['\r'] = Table[0] = Table[':'] = true;
+        return Table;
+    }();
 
+    // Between values: tokens follow one another here without going back to
+    // the dispatch in Process, as long as each lies whole in the chunk. A
+    // token cut by the end of the chunk, an escape in a string or a literal
+    // too close to the end leave their state for the dispatch to go on with.
     Outcome Between() {
-        const uint8 Character = Chunk[Pos];
-        switch (Character) {
-            case ' ':
-            case '\t':
-            case '\n':
-            case '\r':
-            case 0:
-            case ':':
-                do {
-                    Consume();
-                } while (Pos < Length && IsSkipped(Chunk[Pos]));
-                return Outcome::More;
-            case '"':
-                BeginValue(JSON_KIND_STRING, Character);
-                Consume();
-                J->ValueStart = Base + Pos;
-                RunStart = Pos;
-                Direct = true;
-                return String();
-            case '-':
-            case '+':
-            case '.':
-            case '0':
-            case '1':
-            case '2':
-            case '3':
-            case '4':
-            case '5':
-            case '6':
-            case '7':
-            case '8':
-            case '9':
-                BeginValue(JSON_KIND_NUMBER, Character);
-                J->SubState = JsonNumberStart;
-                RunStart = Pos;
-                Direct = true;
-                return Number();
-            case 't':
-            case 'f': BeginValue(JSON_KIND_BOOLEAN, Character); return Outcome::More;
-            case 'n': BeginValue(JSON_KIND_NULL, Character); return Outcome::More;
-            case '{': return OpenContainer(JSON_KIND_OBJECT, Character);
-            case '[': return OpenContainer(JSON_KIND_ARRAY, Character);
-            case ',':
-                J->CommaSeen = 1;
-                J->ValueSeen = 0;
-                // A key that received no value is dropped.
-                if (ParentIs(JSON_KIND_OBJECT)) ClearBit(J->Depth - 1);
-                Consume();
-                return Outcome::More;
-            case ']':
-            case '}': return CloseContainer(Character);
-            default:
-                return Fail(JSON_ERROR_FIELDTYPE, "Unknown field type [%c @ %d:%d]", Character, J->Line, Column());
+        for (;;) {
+            if (Pos == Length) return Outcome::More;
+            const uint8 Character = Chunk[Pos];
+            Outcome Result;
+            switch (Character) {
+                case ' ':
+                case '\t':
+                case '\n':
+                case '\r':
+                case 0:
+                case ':':
+                    do {
+                        Consume();
+                    } while (Pos < Length && Skipped[Chunk[Pos]]);
+                    continue;
+                case '"': {
+                    BeginValue(JSON_KIND_STRING, Character);
+                    Pos++;
+                    J->ValueStart = Base + Pos;
+                    const int32 Start = Pos;
+                    const int32 End = FindStringStop(Chunk, Pos, Length);
+                    if (End < Length && Chunk[End] == '"') {
+                        Pos = End + 1;
+                        Result = CompleteInPlace(JSON_KIND_STRING, Start, End);
+                        break;
+                    }
+                    // Escapes, line feeds and the end of the chunk.
+                    RunStart = Start;
+                    Direct = true;
+                    Pos = End;
+                    Result = String();
+                    break;
+                }
+                case '-':
+                case '+':
+                case '.':
+                case '0':
+                case '1':
+                case '2':
+                case '3':
+                case '4':
+                case '5':
+                case '6':
+                case '7':
+                case '8':
+                case '9':
+                    BeginValue(JSON_KIND_NUMBER, Character);
+                    J->SubState = JsonNumberStart;
+                    RunStart = Pos;
+                    Direct = true;
+                    Result = Number();
+                    break;
+                case 't':
+                case 'f':
+                case 'n': {
+                    const int32 Kind = Character == 'n' ? JSON_KIND_NULL : JSON_KIND_BOOLEAN;
+                    BeginValue(Kind, Character);
+                    // A literal followed by its next character in this chunk
+                    // completes at once, as collecting it would.
+                    const char *Word = Character == 't' ? "true" : Character == 'f' ? "false" : "null";
+                    const int32 Size = Character == 'f' ? 5 : 4;
+                    if (Length - Pos > Size && memcmp(Chunk + Pos, Word, (size_t)Size) == 0) {
+                        Pos += Size;
+                        Result = CompleteScalar(Kind, Word, Size);
+                        break;
+                    }
+                    return Outcome::More;
+                }
+                case '{': Result = OpenContainer(JSON_KIND_OBJECT, Character); break;
+                case '[': Result = OpenContainer(JSON_KIND_ARRAY, Character); break;
+                case ',':
+                    J->CommaSeen = 1;
+                    J->ValueSeen = 0;
+                    // A key that received no value is dropped.
+                    if (ParentIs(JSON_KIND_OBJECT)) ClearBit(J->Depth - 1);
+                    Pos++;
+                    continue;
+                case ']':
+                case '}': Result = CloseContainer(Character); break;
+                default:
+                    return Fail(JSON_ERROR_FIELDTYPE, "Unknown field type [%c @ %d:%d]", Character, J->Line, Column());
+            }
+            // A string or number cut by the end of the chunk leaves Pos there.
+            if (Result != Outcome::More) return Result;
         }
     }
 
@@ -426,94 +495,102 @@ class Scanner {
             AppendCodePoint(IsLowSurrogate(Unit) ? 0xFFFD : Unit);
     }
 
+    // Runs on until the string ends, the chunk ends or an escape fails.
     Outcome String() {
-        if (Pos == Length) return Outcome::More;
-        const uint8 Character = Chunk[Pos];
-        if (J->SubState == JsonStringPlain) {
-            if (J->PendingSurrogate != 0 && Character != '\\') DropPendingSurrogate();
-            // Plain bytes, raw control characters and UTF-8 included, are
-            // taken as they are.
-            int32 End = FindStringStop(Chunk, Pos, Length);
-            while (End < Length && Chunk[End] == '\n') {
-                J->Line++;
-                J->LineStart = Base + End + 1;
-                End = FindStringStop(Chunk, End + 1, Length);
-            }
-            Pos = End;
-            if (Pos == Length) return Outcome::More;
-            if (Chunk[Pos] == '"') {
-                Consume();
-                return CompleteText(JSON_KIND_STRING, Pos - 1);
-            }
-            FlushRun(Pos);
-            Consume();
-            J->SubState = JsonStringEscape;
-            return Outcome::More;
-        }
-        if (J->SubState == JsonStringEscape) {
-            if (Character != 'u') DropPendingSurrogate();
-            char Plain;
-            switch (Character) {
-                case '"':
-                case '/':
-                case '\\': Plain = (char)Character; break;
-                case 'b': Plain = 0x08; break;
-                case 'f': Plain = 0x0C; break;
-                case 'n': Plain = 0x0A; break;
-                case 'r': Plain = 0x0D; break;
-                case 't': Plain = 0x09; break;
-                case 'u':
+        while (Pos < Length) {
+            const uint8 Character = Chunk[Pos];
+            if (J->SubState == JsonStringPlain) {
+                if (J->PendingSurrogate != 0 && Character != '\\') DropPendingSurrogate();
+                // Plain bytes, raw control characters and UTF-8 included, are
+                // taken as they are.
+                int32 End = FindStringStop(Chunk, Pos, Length);
+                while (End < Length && Chunk[End] == '\n') {
+                    J->Line++;
+                    J->LineStart = Base + End + 1;
+                    End = FindStringStop(Chunk, End + 1, Length);
+                }
+                Pos = End;
+                if (Pos == Length) return Outcome::More;
+                if (Chunk[Pos] == '"') {
                     Consume();
-                    J->SubState = JsonStringUnicode;
-                    J->UnicodeCount = 0;
-                    return Outcome::More;
-                default:
-                    return Fail(JSON_ERROR_STRING, "Unexpected escape character in string [%c @ %d:%d]", Character,
-                                J->Line, Column());
+                    return CompleteText(JSON_KIND_STRING, Pos - 1);
+                }
+                FlushRun(Pos);
+                Consume();
+                J->SubState = JsonStringEscape;
+                continue;
             }
-            Append(&Plain, 1);
+            if (J->SubState == JsonStringEscape) {
+                if (Character != 'u') DropPendingSurrogate();
+                char Plain;
+                switch (Character) {
+                    case '"':
+                    case '/':
+                    case '\\': Plain = (char)Character; break;
+                    case 'b': Plain = 0x08; break;
+                    case 'f': Plain = 0x0C; break;
+                    case 'n': Plain = 0x0A; break;
+                    case 'r': Plain = 0x0D; break;
+                    case 't': Plain = 0x09; break;
+                    case 'u':
+                        Consume();
+                        J->SubState = JsonStringUnicode;
+                        J->UnicodeCount = 0;
+                        continue;
+                    default:
+                        return Fail(JSON_ERROR_STRING, "Unexpected escape character in string [%c @ %d:%d]", Character,
+                                    J->Line, Column());
+                }
+                Append(&Plain, 1);
+                Consume();
+                J->SubState = JsonStringPlain;
+                RunStart = Pos;
+                continue;
+            }
+            J->UnicodeDigits[J->UnicodeCount++] = (char)Character;
+            if (J->UnicodeCount < 4) {
+                Consume();
+                continue;
+            }
+            uint32 Unit = 0;
+            for (const char Digit : J->UnicodeDigits) {
+                const int32 Value = HexValue(Digit);
+                if (Value < 0)
+                    return Fail(JSON_ERROR_STRING, "Unexpected unicode hex characters [%.4s @ %d:%d]",
+                                J->UnicodeDigits, J->Line, Column());
+                Unit = Unit << 4 | (uint32)Value;
+            }
             Consume();
+            AppendUnit(Unit);
             J->SubState = JsonStringPlain;
             RunStart = Pos;
-            return Outcome::More;
         }
-        J->UnicodeDigits[J->UnicodeCount++] = (char)Character;
-        if (J->UnicodeCount < 4) {
-            Consume();
-            return Outcome::More;
-        }
-        uint32 Unit = 0;
-        for (const char Digit : J->UnicodeDigits) {
-            const int32 Value = HexValue(Digit);
-            if (Value < 0)
-                return Fail(JSON_ERROR_STRING, "Unexpected unicode hex characters [%.4s @ %d:%d]", J->UnicodeDigits,
-                            J->Line, Column());
-            Unit = Unit << 4 | (uint32)Value;
-        }
-        Consume();
-        AppendUnit(Unit);
-        J->SubState = JsonStringPlain;
-        RunStart = Pos;
         return Outcome::More;
     }
 
     // Numbers never hold a line feed, so the loop only advances the position.
+    // The state lives in locals while the loop runs and is stored on leaving.
     Outcome Number() {
-        int32 &State = J->SubState;
-        for (; Pos < Length; Pos++) {
+        int32 State = J->SubState;
+        int32 Flags = J->NumberFlags;
+        const uint8 *const Bytes = Chunk;
+        const int32 End = Length;
+        int32 At = Pos;
+        uint8 Character = 0;
+        for (; At < End; At++) {
             // Within digits every further digit leaves the state as it is.
-            if (State == JsonNumberDigits)
-                while (Pos < Length && Chunk[Pos] >= '0' && Chunk[Pos] <= '9') Pos++;
-            if (Pos == Length) break;
-            const uint8 Character = Chunk[Pos];
-            bool Bad = false;
+            if (State == JsonNumberDigits) {
+                while (At < End && (uint8)(Bytes[At] - '0') <= 9) At++;
+                if (At == End) break;
+            }
+            Character = Bytes[At];
             switch (Character) {
                 case '0':
                     if (State == JsonNumberStart || State == JsonNumberLeadingMinus)
                         State = JsonNumberLeadingZero;
                     else if (State == JsonNumberExponentMark || State == JsonNumberNeedDigit)
                         State = JsonNumberDigits;
-                    break;
+                    continue;
                 case '1':
                 case '2':
                 case '3':
@@ -523,56 +600,53 @@ class Scanner {
                 case '7':
                 case '8':
                 case '9':
-                    if (State == JsonNumberLeadingZero)
-                        Bad = true;
-                    else
-                        State = JsonNumberDigits;
-                    break;
+                    if (State == JsonNumberLeadingZero) goto Bad;
+                    State = JsonNumberDigits;
+                    continue;
                 case '+':
-                    if (State == JsonNumberStart || State == JsonNumberExponentMark)
-                        State = JsonNumberNeedDigit;
-                    else
-                        Bad = true;
-                    break;
+                    if (State != JsonNumberStart && State != JsonNumberExponentMark) goto Bad;
+                    State = JsonNumberNeedDigit;
+                    continue;
                 case '-':
                     if (State == JsonNumberStart)
                         State = JsonNumberLeadingMinus;
                     else if (State == JsonNumberExponentMark)
                         State = JsonNumberNeedDigit;
                     else
-                        Bad = true;
-                    break;
+                        goto Bad;
+                    continue;
                 case '.':
-                    if ((J->NumberFlags & JSON_NUMBER_POINT) || State == JsonNumberNeedDigit) {
-                        Bad = true;
-                    } else {
-                        J->NumberFlags |= JSON_NUMBER_POINT;
-                        State = JsonNumberNeedDigit;
-                    }
-                    break;
+                    if ((Flags & JSON_NUMBER_POINT) || State == JsonNumberNeedDigit) goto Bad;
+                    Flags |= JSON_NUMBER_POINT;
+                    State = JsonNumberNeedDigit;
+                    continue;
                 case 'e':
                 case 'E':
-                    if ((J->NumberFlags & JSON_NUMBER_EXPONENT) || State == JsonNumberStart ||
-                        State == JsonNumberNeedDigit || State == JsonNumberLeadingMinus) {
-                        Bad = true;
-                    } else {
-                        J->NumberFlags |= JSON_NUMBER_EXPONENT;
-                        State = JsonNumberExponentMark;
-                    }
-                    break;
+                    if ((Flags & JSON_NUMBER_EXPONENT) || State == JsonNumberStart || State == JsonNumberNeedDigit ||
+                        State == JsonNumberLeadingMinus)
+                        goto Bad;
+                    Flags |= JSON_NUMBER_EXPONENT;
+                    State = JsonNumberExponentMark;
+                    continue;
                 default:
-                    if (State == JsonNumberExponentMark || State == JsonNumberNeedDigit) {
-                        Bad = true;
-                        break;
-                    }
+                    if (State == JsonNumberExponentMark || State == JsonNumberNeedDigit) goto Bad;
                     // The ending character is examined again as the next token.
+                    Pos = At;
+                    J->SubState = State;
+                    J->NumberFlags = Flags;
                     return CompleteText(JSON_KIND_NUMBER, Pos);
             }
-            if (Bad)
-                return Fail(JSON_ERROR_INTEGER, "Unexpected character parsing integer [%c @ %d:%d]", Character,
-                            J->Line, Column());
         }
+        Pos = At;
+        J->SubState = State;
+        J->NumberFlags = Flags;
         return Outcome::More;
+    Bad:
+        Pos = At;
+        J->SubState = State;
+        J->NumberFlags = Flags;
+        return Fail(JSON_ERROR_INTEGER, "Unexpected character parsing integer [%c @ %d:%d]", Character, J->Line,
+                    Column());
     }
 
     // Literals are compared when the character after them arrives, which is
