@@ -80,6 +80,49 @@ inline int32 FindStringStop(const uint8 *Chunk, int32 Start, int32 End) {
     return At;
 }
 
+// Bytes the number states act on; any other byte ends a number.
+constexpr auto NumberBytes = [] {
+    std::array<bool, 256> Table{};
+    for (const char Byte : "0123456789+-.eE") Table[(uint8)Byte] = true;
+    Table[0] = false;
+    return Table;
+}();
+
+inline bool IsDigit(uint8 Byte) { return (uint8)(Byte - '0') <= 9; }
+
+// The end of a number in the usual form (-?(0|[1-9][0-9]*)(\.[0-9]+)?([eE][+-]?[0-9]+)?)
+// that starts at Start and is followed by a byte that ends it, all before
+// End; 0 when the text is in any other form or runs to End. The number
+// states accept every such text and end it at the same byte, so the states
+// are needed only for the other forms.
+inline int32 PlainNumberEnd(const uint8 *Chunk, int32 Start, int32 End) {
+    int32 At = Start;
+    if (At < End && Chunk[At] == '-') At++;
+    if (At == End) return 0;
+    if (Chunk[At] == '0') {
+        At++;
+    } else if (IsDigit(Chunk[At])) {
+        do At++;
+        while (At < End && IsDigit(Chunk[At]));
+    } else {
+        return 0;
+    }
+    if (At < End && Chunk[At] == '.') {
+        const int32 Digits = ++At;
+        while (At < End && IsDigit(Chunk[At])) At++;
+        if (At == Digits) return 0;
+    }
+    if (At < End && (Chunk[At] == 'e' || Chunk[At] == 'E')) {
+        At++;
+        if (At < End && (Chunk[At] == '+' || Chunk[At] == '-')) At++;
+        const int32 Digits = At;
+        while (At < End && IsDigit(Chunk[At])) At++;
+        if (At == Digits) return 0;
+    }
+    if (At == End || NumberBytes[Chunk[At]]) return 0;
+    return At;
+}
+
 using unicode::CombineSurrogates;
 using unicode::EncodeUtf8;
 using unicode::IsHighSurrogate;
@@ -431,6 +474,12 @@ class Scanner {
                 case '9':
                     BeginValue(JSON_KIND_NUMBER, Character);
                     J->SubState = JsonNumberStart;
+                    if (const int32 End = PlainNumberEnd(Chunk, Pos, Length); End > 0) {
+                        const int32 Start = Pos;
+                        Pos = End;
+                        Result = CompleteInPlace(JSON_KIND_NUMBER, Start, End);
+                        break;
+                    }
                     RunStart = Pos;
                     Direct = true;
                     Result = Number();
