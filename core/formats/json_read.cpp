@@ -266,24 +266,29 @@ class Scanner {
     }
 
     // Hands a completed value to the callback and the Dictionary.
-    bool Raise(int32 Kind, const char *Text, int32 TextLength) {
-        const int32 Depth = J->Depth;
-        if (Verbose || Callback != nullptr) {
-            char Path[JSON_PATH_SIZE];
-            BuildPath(J, Depth, Path, (int32)sizeof(Path));
-            if (Verbose)
-                JSON_VerboseLog(J, 9, "Path %s Type %d Buf %s BufSize %d StreamPos %lld NodePos %d NodeSize %d", Path,
-                                Kind, Text, TextLength, (long long)J->ValueStart, TextLength, TextLength);
-            if (Callback != nullptr) {
-                int32 ErrorCode = 0;
-                if (!Callback(J, CallbackUser, Path, Kind, Text, TextLength, J->ValueStart, TextLength, TextLength,
-                              &ErrorCode)) {
-                    Debug_Assert(ErrorCode != 0, "Error code not set during json parsing");
-                    J->LastError = ErrorCode;
-                    return false;
-                }
+    // The verbose line and the value callback; false when the callback
+    // refuses the value. Kept out of line: most loads have neither.
+    __attribute__((noinline)) bool Announce(int32 Kind, const char *Text, int32 TextLength) {
+        char Path[JSON_PATH_SIZE];
+        BuildPath(J, J->Depth, Path, (int32)sizeof(Path));
+        if (Verbose)
+            JSON_VerboseLog(J, 9, "Path %s Type %d Buf %s BufSize %d StreamPos %lld NodePos %d NodeSize %d", Path, Kind,
+                            Text, TextLength, (long long)J->ValueStart, TextLength, TextLength);
+        if (Callback != nullptr) {
+            int32 ErrorCode = 0;
+            if (!Callback(J, CallbackUser, Path, Kind, Text, TextLength, J->ValueStart, TextLength, TextLength,
+                          &ErrorCode)) {
+                Debug_Assert(ErrorCode != 0, "Error code not set during json parsing");
+                J->LastError = ErrorCode;
+                return false;
             }
         }
+        return true;
+    }
+
+    bool Raise(int32 Kind, const char *Text, int32 TextLength) {
+        if ((Verbose || Callback != nullptr) && !Announce(Kind, Text, TextLength)) return false;
+        const int32 Depth = J->Depth;
         Dictionary *Target = Depth == 0 ? J->Dict : J->Levels[Depth].Target;
         Dictionary *Child = nullptr;
         if (Target != nullptr) {
