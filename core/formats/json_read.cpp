@@ -159,6 +159,7 @@ class Scanner {
         Base = J->CharCount;
         CallbackBase_Get(&J->ValueCallback, &CallbackUser, &Callback);
         Verbose = JSON_IsVerboseLevel(J, 9) != 0;
+        Parent = KindAbove(J->Depth);
         // A string or number interrupted by the end of the last piece goes on.
         const int32 Kind = J->Levels[J->Depth].Kind;
         if ((Kind == JSON_KIND_STRING && J->SubState == JsonStringPlain) || Kind == JSON_KIND_NUMBER) RunStart = 0;
@@ -196,6 +197,7 @@ class Scanner {
     void *CallbackUser = nullptr;
     JSON_ValueFunc Callback = nullptr;
     bool Verbose = false;
+    int32 Parent = JSON_KIND_NONE; // kind of the container being read (level Depth - 1), none at the top
 
     int32 Column() const { return (int32)(Base + Pos - J->LineStart + 1); }
 
@@ -254,7 +256,8 @@ class Scanner {
     void SetBit(int32 Level) { J->KeyBits |= 1u << Level; }
     void ClearBit(int32 Level) { J->KeyBits &= ~(1u << Level); }
     bool HasBit(int32 Level) const { return (J->KeyBits >> Level) & 1u; }
-    bool ParentIs(int32 Kind) const { return J->Depth > 0 && J->Levels[J->Depth - 1].Kind == Kind; }
+    bool ParentIs(int32 Kind) const { return Parent == Kind; }
+    int32 KindAbove(int32 Depth) const { return Depth > 0 ? J->Levels[Depth - 1].Kind : JSON_KIND_NONE; }
 
     void BeginValue(int32 Kind, uint8 Character) {
         if (J->ValueSeen && !J->CommaSeen)
@@ -393,6 +396,7 @@ class Scanner {
         Level.Key[0] = 0;
         ClearBit(Depth);
         J->Depth = Depth + 1;
+        Parent = Kind;
         J->Levels[Depth + 1].Kind = JSON_KIND_NONE;
         Consume();
         return Outcome::More;
@@ -405,6 +409,7 @@ class Scanner {
         if (J->CommaSeen) JsonInternal_Report(J, "Comma not expected [, @ %d:%d]", J->Line, Column());
         Consume();
         const int32 Depth = --J->Depth;
+        Parent = KindAbove(Depth);
         JSONLevel &Level = J->Levels[Depth];
         Level.Key[0] = 0;
         Level.Index = -1;
