@@ -435,6 +435,14 @@ class Scanner {
     // the dispatch in Process, as long as each lies whole in the chunk. A
     // token cut by the end of the chunk, an escape in a string or a literal
     // too close to the end leave their state for the dispatch to go on with.
+    void Comma() {
+        J->CommaSeen = 1;
+        J->ValueSeen = 0;
+        // A key that received no value is dropped.
+        if (ParentIs(JSON_KIND_OBJECT)) ClearBit(J->Depth - 1);
+        Pos++;
+    }
+
     Outcome Between() {
         for (;;) {
             if (Pos == Length) return Outcome::More;
@@ -513,11 +521,7 @@ class Scanner {
                 case '{': Result = OpenContainer(JSON_KIND_OBJECT, Character); break;
                 case '[': Result = OpenContainer(JSON_KIND_ARRAY, Character); break;
                 case ',':
-                    J->CommaSeen = 1;
-                    J->ValueSeen = 0;
-                    // A key that received no value is dropped.
-                    if (ParentIs(JSON_KIND_OBJECT)) ClearBit(J->Depth - 1);
-                    Pos++;
+                    Comma();
                     continue;
                 case ']':
                 case '}': Result = CloseContainer(Character); break;
@@ -526,6 +530,14 @@ class Scanner {
             }
             // A string or number cut by the end of the chunk leaves Pos there.
             if (Result != Outcome::More) return Result;
+            // The colon after a key and the comma after a value are taken
+            // at once, without the dispatch.
+            if (Pos < Length) {
+                if (Chunk[Pos] == ':')
+                    Pos++;
+                else if (Chunk[Pos] == ',')
+                    Comma();
+            }
         }
     }
 
