@@ -123,6 +123,20 @@ inline int32 PlainNumberEnd(const uint8 *Chunk, int32 Start, int32 End) {
     return At;
 }
 
+// The byte each one-letter escape stands for; 0 for any other letter.
+constexpr auto SimpleEscapes = [] {
+    std::array<char, 256> Table{};
+    Table['"'] = '"';
+    Table['/'] = '/';
+    Table['\\'] = '\\';
+    Table['b'] = 0x08;
+    Table['f'] = 0x0C;
+    Table['n'] = 0x0A;
+    Table['r'] = 0x0D;
+    Table['t'] = 0x09;
+    return Table;
+}();
+
 using unicode::CombineSurrogates;
 using unicode::EncodeUtf8;
 using unicode::IsHighSurrogate;
@@ -587,6 +601,31 @@ class Scanner {
                     return CompleteText(JSON_KIND_STRING, Pos - 1);
                 }
                 FlushRun(Pos);
+                // An escape that lies whole in the chunk is decoded here, as
+                // the escape states would decode it.
+                if (Pos + 1 < Length) {
+                    const char Plain = SimpleEscapes[Chunk[Pos + 1]];
+                    if (Plain != 0) {
+                        DropPendingSurrogate();
+                        Append(&Plain, 1);
+                        Pos += 2;
+                        RunStart = Pos;
+                        continue;
+                    }
+                    if (Chunk[Pos + 1] == 'u' && Pos + 6 <= Length) {
+                        int32 Unit = 0;
+                        for (int32 i = 2; i < 6 && Unit >= 0; i++) {
+                            const int32 Value = HexValue((char)Chunk[Pos + i]);
+                            Unit = Value < 0 ? -1 : Unit << 4 | Value;
+                        }
+                        if (Unit >= 0) {
+                            Pos += 6;
+                            AppendUnit((uint32)Unit);
+                            RunStart = Pos;
+                            continue;
+                        }
+                    }
+                }
                 Consume();
                 J->SubState = JsonStringEscape;
                 continue;
