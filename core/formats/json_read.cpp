@@ -169,7 +169,7 @@ class Scanner {
   public:
     // The chunk must be writable: a scalar that lies whole inside it is handed
     // on in place, terminated for the moment by the byte that ended it.
-    Scanner(JSON *Json, uint8 *Chunk, int32 Length) : J(Json), Chunk(Chunk), Length(Length) {
+    Scanner(JSON *Json, uint8 *Chunk, int32 Length) : J(Json), Chunk(Chunk), Length(Length), Writable(Chunk) {
         Base = J->CharCount;
         CallbackBase_Get(&J->ValueCallback, &CallbackUser, &Callback);
         Verbose = JSON_IsVerboseLevel(J, 9) != 0;
@@ -200,10 +200,25 @@ class Scanner {
 
     int32 Consumed() const { return Pos; }
 
+    // Over the caller's read-only bytes: only without a verbose line or a
+    // value callback, which see each text terminated.
+    Scanner(JSON *Json, const uint8 *Bytes, int32 Length) : Scanner(Json, static_cast<uint8 *>(nullptr), Length) {
+        Chunk = Bytes;
+    }
+    static bool ReadsInPlace(JSON *Json) {
+        void *User = nullptr;
+        JSON_ValueFunc Function = nullptr;
+        CallbackBase_Get(&Json->ValueCallback, &User, &Function);
+        return Function == nullptr && !JSON_IsVerboseLevel(Json, 9);
+    }
+
   private:
     JSON *J;
-    uint8 *Chunk;
+    const uint8 *Chunk;
     int32 Length;
+    // Null when the chunk is the caller's and read-only: a scalar is then
+    // handed on unterminated, which only the Dictionary sees (see ReadsInPlace).
+    uint8 *Writable;
     int32 Pos = 0;
     int64 Base = 0;
     int32 RunStart = -1; // start of scalar bytes not yet appended to the value buffer
@@ -364,10 +379,11 @@ class Scanner {
     // Completes a scalar whose text is the chunk's bytes Start ... End - 1,
     // terminated for the moment where it ends.
     Outcome CompleteInPlace(int32 Kind, int32 Start, int32 End) {
-        const uint8 Saved = Chunk[End];
-        Chunk[End] = 0;
+        if (Writable == nullptr) return CompleteScalar(Kind, reinterpret_cast<const char *>(Chunk + Start), End - Start);
+        const uint8 Saved = Writable[End];
+        Writable[End] = 0;
         const Outcome Result = CompleteScalar(Kind, reinterpret_cast<const char *>(Chunk + Start), End - Start);
-        Chunk[End] = Saved;
+        Writable[End] = Saved;
         return Result;
     }
 
@@ -857,6 +873,18 @@ int32 LoadDocument(JSON *Json, StreamStruct *Stream, StreamStruct *Report, bool 
     return FALSE;
 }
 
+// A whole document in the caller's memory, read where it lies: what a load
+// through a memory stream over the bytes does, without copying them piece
+// by piece. The memory stream would take the parse error as its own last
+// error, but nobody sees that stream.
+int32 LoadInPlace(JSON *Json, const uint8 *Bytes, int32 Size) {
+    JSON_Reset(Json);
+    Scanner Scan(Json, Bytes, Size);
+    Scan.Process();
+    FinishDocument(Json);
+    return Json->LastError == JSON_ERROR_NONE;
+}
+
 } // namespace
 
 int32 JSON_Scan(JSON *Handle, StreamStruct *Stream, int32 *Count) {
@@ -882,6 +910,10 @@ int32 JSON_LoadStreamBuffered(JSON *Handle, StreamStruct *Stream) {
 
 int32 JSON_LoadBuffer(JSON *Handle, const void *Bytes, int32 Size) {
     JSON_Check(Handle);
+    if (Size > 0 && Scanner::ReadsInPlace(Handle)) {
+        Debug_CheckPointer(Bytes);
+        return LoadInPlace(Handle, static_cast<const uint8 *>(Bytes), Size);
+    }
     return DocumentStream_LoadBuffer(
         Bytes, Size, [Handle](StreamStruct *Record) { return LoadDocument(Handle, Record, nullptr, false); });
 }
