@@ -356,14 +356,20 @@ class Scanner {
 
     // A scalar is complete: inside an object without a waiting key it is the
     // member's key, otherwise a value.
-    Outcome CompleteScalar(int32 Kind, const char *Text, int32 TextLength) {
+    // Readable: bytes that may be read from Text on, at least its length.
+    Outcome CompleteScalar(int32 Kind, const char *Text, int32 TextLength, int32 Readable = 0) {
         const int32 Depth = J->Depth;
         if (ParentIs(JSON_KIND_OBJECT) && !HasBit(Depth - 1)) {
             if (TextLength > MaxKeyLength)
                 return Fail(JSON_ERROR_STRING, "Key exceeds maximum length [%d @ %d:%d]", TextLength, J->Line,
                             Column());
             char *Key = J->Levels[Depth - 1].Key;
-            memcpy(Key, Text, (size_t)TextLength);
+            // Most keys are short: one fixed copy where the bytes behind the
+            // key may be read too.
+            if (TextLength <= 16 && Readable >= 16)
+                memcpy(Key, Text, 16);
+            else
+                memcpy(Key, Text, (size_t)TextLength);
             Key[TextLength] = 0;
             SetBit(Depth - 1);
             J->Levels[Depth].Kind = JSON_KIND_NONE;
@@ -379,10 +385,11 @@ class Scanner {
     // Completes a scalar whose text is the chunk's bytes Start ... End - 1,
     // terminated for the moment where it ends.
     Outcome CompleteInPlace(int32 Kind, int32 Start, int32 End) {
-        if (Writable == nullptr) return CompleteScalar(Kind, reinterpret_cast<const char *>(Chunk + Start), End - Start);
+        const char *Text = reinterpret_cast<const char *>(Chunk + Start);
+        if (Writable == nullptr) return CompleteScalar(Kind, Text, End - Start, Length - Start);
         const uint8 Saved = Writable[End];
         Writable[End] = 0;
-        const Outcome Result = CompleteScalar(Kind, reinterpret_cast<const char *>(Chunk + Start), End - Start);
+        const Outcome Result = CompleteScalar(Kind, Text, End - Start, Length - Start);
         Writable[End] = Saved;
         return Result;
     }
