@@ -121,6 +121,15 @@ class Writer : public DocumentStage {
     bool Items(Dictionary *Container, int32 Level, bool InList) {
         Dictionary_CheckHandle(Container);
         Dictionary_CheckList(Container);
+        // In a short container a nested container is most often the last
+        // member: its record is asked for now, so that it arrives while the
+        // members before it are written. (In a long one, reading the last
+        // member this early costs more than the walk waits for the child.)
+        if (const DictionaryItem *Last = Container->Items.Last;
+            Container->Items.Count <= 4 && Last != nullptr && Last->Child != nullptr) {
+            __builtin_prefetch(Last->Child);
+            __builtin_prefetch(&Last->Child->Items);
+        }
         for (DictionaryItem *Item = Container->Items.First; Item != nullptr && !Failed; Item = Item->Next) {
             Dictionary_CheckItem(Item);
             if (!InList && Item->Key != nullptr) {
