@@ -238,6 +238,14 @@ class Scanner {
         Pos++;
     }
 
+    // A message through the print family. Its print callback is the
+    // caller's code, which may even reset the object: what the scanner keeps
+    // of the level stack is taken again afterwards (as after a value callback).
+    template <typename... Arguments> void Report(const char *Format, Arguments... Values) {
+        JsonInternal_Report(J, Format, Values...);
+        Parent = KindAbove(J->Depth);
+    }
+
     template <typename... Arguments>
     Outcome Fail(int32 Code, const char *Format, Arguments... Values) {
         RunStart = -1;
@@ -290,7 +298,7 @@ class Scanner {
 
     void BeginValue(int32 Kind, uint8 Character) {
         if (J->ValueSeen && !J->CommaSeen)
-            JsonInternal_Report(J, "Comma expected [%c @ %d:%d]", Character, J->Line, Column());
+            Report("Comma expected [%c @ %d:%d]", Character, J->Line, Column());
         JsonInternal_ClearValueState(J);
         if (ParentIs(JSON_KIND_ARRAY)) J->Levels[J->Depth - 1].Index++;
         J->Levels[J->Depth].Kind = Kind;
@@ -319,7 +327,11 @@ class Scanner {
     }
 
     bool Raise(int32 Kind, const char *Text, int32 TextLength) {
-        if ((Verbose || Callback != nullptr) && !Announce(Kind, Text, TextLength)) return false;
+        if (Verbose || Callback != nullptr) {
+            const bool Accepted = Announce(Kind, Text, TextLength);
+            Parent = KindAbove(J->Depth);
+            if (!Accepted) return false;
+        }
         const int32 Depth = J->Depth;
         Dictionary *Target = Depth == 0 ? J->Dict : J->Levels[Depth].Target;
         Dictionary *Child = nullptr;
@@ -348,6 +360,8 @@ class Scanner {
                 case JSON_KIND_ARRAY: Child = Item->Child; break;
                 default: break;
             }
+            // The Dictionary's change reports run the caller's code too.
+            Parent = KindAbove(J->Depth);
         }
         if ((Kind == JSON_KIND_OBJECT || Kind == JSON_KIND_ARRAY) && Depth + 1 < JSON_MAX_LEVELS)
             J->Levels[Depth + 1].Target = Child;
@@ -443,7 +457,7 @@ class Scanner {
     Outcome CloseContainer(uint8 Character) {
         if (J->Depth == 0)
             return Fail(JSON_ERROR_FIELDTYPE, "Unknown field type [%c @ %d:%d]", Character, J->Line, Column());
-        if (J->CommaSeen) JsonInternal_Report(J, "Comma not expected [, @ %d:%d]", J->Line, Column());
+        if (J->CommaSeen) Report("Comma not expected [, @ %d:%d]", J->Line, Column());
         Consume();
         const int32 Depth = --J->Depth;
         Parent = KindAbove(Depth);
