@@ -900,8 +900,14 @@ int32 LoadDocument(JSON *Json, StreamStruct *Stream, StreamStruct *Report, bool 
 // error, but nobody sees that stream.
 int32 LoadInPlace(JSON *Json, const uint8 *Bytes, int32 Size) {
     JSON_Reset(Json);
-    Scanner Scan(Json, Bytes, Size);
-    Scan.Process();
+    // Windows of at most 1 GiB keep every position sum inside 32 bits.
+    constexpr int32 Window = 1 << 30;
+    for (int32 At = 0; At < Size;) {
+        const int32 Length = Size - At < Window ? Size - At : Window;
+        Scanner Scan(Json, Bytes + At, Length);
+        if (Scan.Process() != Outcome::More) break;
+        At += Length;
+    }
     FinishDocument(Json);
     return Json->LastError == JSON_ERROR_NONE;
 }
