@@ -449,16 +449,17 @@ class Scanner {
         J->Depth = Depth + 1;
         Parent = Kind;
         J->Levels[Depth + 1].Kind = JSON_KIND_NONE;
-        Consume();
+        Pos++;
         return Outcome::More;
     }
 
     // Any closing bracket closes the current container, whatever opened it.
     Outcome CloseContainer(uint8 Character) {
+        if (J->Depth > 0 && J->CommaSeen) Report("Comma not expected [, @ %d:%d]", J->Line, Column());
+        // (Checked after the message: its print callback may have reset the object.)
         if (J->Depth == 0)
             return Fail(JSON_ERROR_FIELDTYPE, "Unknown field type [%c @ %d:%d]", Character, J->Line, Column());
-        if (J->CommaSeen) Report("Comma not expected [, @ %d:%d]", J->Line, Column());
-        Consume();
+        Pos++;
         const int32 Depth = --J->Depth;
         Parent = KindAbove(Depth);
         JSONLevel &Level = J->Levels[Depth];

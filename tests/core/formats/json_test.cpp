@@ -465,7 +465,8 @@ TEST_F(JsonTest, ResetFromInsideALoadLeavesAConsistentObject) {
             return 1;
         }
     };
-    for (const char *Text : {R"({"a":{"b":[1,{"c":2}],"d":3},"e":4})", R"([[["x",{"k":[1 2]}]]])"}) {
+    for (const char *Text :
+         {R"({"a":{"b":[1,{"c":2}],"d":3},"e":4})", R"([[["x",{"k":[1 2]}]]])", R"([[1,],{"a":1,}])"}) {
         Doc D;
         int32 Seen = 0;
         JSON_SetValueCallback(D.Json, &Seen, Reset::Value);
