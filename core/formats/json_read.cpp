@@ -9,6 +9,13 @@
 // inside a chunk gives the unread bytes back to a stream that can seek, so
 // nothing after the top-level value is taken from the caller's stream.
 //
+// Between values, tokens that lie whole in the chunk (a string without
+// escapes, a number in the usual form, a literal with the byte after it)
+// are taken in one step each; the per-character states carry on only where a
+// token is cut by the end of a piece or takes an unusual form, and they give
+// the same result. A buffer load without verbose line or value callback
+// reads the caller's bytes where they lie instead of copying them in chunks.
+//
 // Whole-document loaders treat the end of the input as one blank: a number or
 // literal that ends there is complete, anything still open is an error
 // ("UnknownLength") instead of a cut document reported as success.
@@ -305,7 +312,6 @@ class Scanner {
         J->ValueStart = Base + Pos;
     }
 
-    // Hands a completed value to the callback and the Dictionary.
     // The verbose line and the value callback; false when the callback
     // refuses the value. Kept out of line: most loads have neither.
     __attribute__((noinline)) bool Announce(int32 Kind, const char *Text, int32 TextLength) {
@@ -326,6 +332,7 @@ class Scanner {
         return true;
     }
 
+    // Hands a completed value to the callback and the Dictionary.
     bool Raise(int32 Kind, const char *Text, int32 TextLength) {
         if (Verbose || Callback != nullptr) {
             const bool Accepted = Announce(Kind, Text, TextLength);
