@@ -9,6 +9,13 @@
 // inside a chunk gives the unread bytes back to a stream that can seek, so
 // nothing after the top-level value is taken from the caller's stream.
 //
+// Between values, tokens that lie whole in the chunk (a string without
+// escapes, a number in the usual form, a literal with the byte after it)
+// are taken in one step each; the per-character states carry on only where a
+// token is cut by the end of a piece or takes an unusual form, and they give
+// the same result. A buffer load without verbose line or value callback
+// reads the caller's bytes where they lie instead of copying them in chunks.
+//
 // Whole-document loaders treat the end of the input as one blank: a number or
 // literal that ends there is complete, anything still open is an error
 // ("UnknownLength") instead of a cut document reported as success.
@@ -80,6 +87,63 @@ inline int32 FindStringStop(const uint8 *Chunk, int32 Start, int32 End) {
     return At;
 }
 
+// Bytes the number states act on; any other byte ends a number.
+constexpr auto NumberBytes = [] {
+    std::array<bool, 256> Table{};
+    for (const char Byte : "0123456789+-.eE") Table[(uint8)Byte] = true;
+    Table[0] = false;
+    return Table;
+}();
+
+inline bool IsDigit(uint8 Byte) { return (uint8)(Byte - '0') <= 9; }
+
+// The end of a number in the usual form (-?(0|[1-9][0-9]*)(\.[0-9]+)?([eE][+-]?[0-9]+)?)
+// that starts at Start and is followed by a byte that ends it, all before
+// End; 0 when the text is in any other form or runs to End. The number
+// states accept every such text and end it at the same byte, so the states
+// are needed only for the other forms.
+inline int32 PlainNumberEnd(const uint8 *Chunk, int32 Start, int32 End) {
+    int32 At = Start;
+    if (At < End && Chunk[At] == '-') At++;
+    if (At == End) return 0;
+    if (Chunk[At] == '0') {
+        At++;
+    } else if (IsDigit(Chunk[At])) {
+        do At++;
+        while (At < End && IsDigit(Chunk[At]));
+    } else {
+        return 0;
+    }
+    if (At < End && Chunk[At] == '.') {
+        const int32 Digits = ++At;
+        while (At < End && IsDigit(Chunk[At])) At++;
+        if (At == Digits) return 0;
+    }
+    if (At < End && (Chunk[At] == 'e' || Chunk[At] == 'E')) {
+        At++;
+        if (At < End && (Chunk[At] == '+' || Chunk[At] == '-')) At++;
+        const int32 Digits = At;
+        while (At < End && IsDigit(Chunk[At])) At++;
+        if (At == Digits) return 0;
+    }
+    if (At == End || NumberBytes[Chunk[At]]) return 0;
+    return At;
+}
+
+// The byte each one-letter escape stands for; 0 for any other letter.
+constexpr auto SimpleEscapes = [] {
+    std::array<char, 256> Table{};
+    Table['"'] = '"';
+    Table['/'] = '/';
+    Table['\\'] = '\\';
+    Table['b'] = 0x08;
+    Table['f'] = 0x0C;
+    Table['n'] = 0x0A;
+    Table['r'] = 0x0D;
+    Table['t'] = 0x09;
+    return Table;
+}();
+
 using unicode::CombineSurrogates;
 using unicode::EncodeUtf8;
 using unicode::IsHighSurrogate;
@@ -112,10 +176,11 @@ class Scanner {
   public:
     // The chunk must be writable: a scalar that lies whole inside it is handed
     // on in place, terminated for the moment by the byte that ended it.
-    Scanner(JSON *Json, uint8 *Chunk, int32 Length) : J(Json), Chunk(Chunk), Length(Length) {
+    Scanner(JSON *Json, uint8 *Chunk, int32 Length) : J(Json), Chunk(Chunk), Length(Length), Writable(Chunk) {
         Base = J->CharCount;
         CallbackBase_Get(&J->ValueCallback, &CallbackUser, &Callback);
         Verbose = JSON_IsVerboseLevel(J, 9) != 0;
+        Parent = KindAbove(J->Depth);
         // A string or number interrupted by the end of the last piece goes on.
         const int32 Kind = J->Levels[J->Depth].Kind;
         if ((Kind == JSON_KIND_STRING && J->SubState == JsonStringPlain) || Kind == JSON_KIND_NUMBER) RunStart = 0;
@@ -135,16 +200,32 @@ class Scanner {
             }
         }
         if (Result == Outcome::More) FlushRun(Pos);
+        FlushStaged();
         J->CharCount = Base + Pos;
         return Result;
     }
 
     int32 Consumed() const { return Pos; }
 
+    // Over the caller's read-only bytes: only without a verbose line or a
+    // value callback, which see each text terminated.
+    Scanner(JSON *Json, const uint8 *Bytes, int32 Length) : Scanner(Json, static_cast<uint8 *>(nullptr), Length) {
+        Chunk = Bytes;
+    }
+    static bool ReadsInPlace(JSON *Json) {
+        void *User = nullptr;
+        JSON_ValueFunc Function = nullptr;
+        CallbackBase_Get(&Json->ValueCallback, &User, &Function);
+        return Function == nullptr && !JSON_IsVerboseLevel(Json, 9);
+    }
+
   private:
     JSON *J;
-    uint8 *Chunk;
+    const uint8 *Chunk;
     int32 Length;
+    // Null when the chunk is the caller's and read-only: a scalar is then
+    // handed on unterminated, which only the Dictionary sees (see ReadsInPlace).
+    uint8 *Writable;
     int32 Pos = 0;
     int64 Base = 0;
     int32 RunStart = -1; // start of scalar bytes not yet appended to the value buffer
@@ -152,6 +233,7 @@ class Scanner {
     void *CallbackUser = nullptr;
     JSON_ValueFunc Callback = nullptr;
     bool Verbose = false;
+    int32 Parent = JSON_KIND_NONE; // kind of the container being read (level Depth - 1), none at the top
 
     int32 Column() const { return (int32)(Base + Pos - J->LineStart + 1); }
 
@@ -163,6 +245,14 @@ class Scanner {
         Pos++;
     }
 
+    // A message through the print family. Its print callback is the
+    // caller's code, which may even reset the object: what the scanner keeps
+    // of the level stack is taken again afterwards (as after a value callback).
+    template <typename... Arguments> void Report(const char *Format, Arguments... Values) {
+        JsonInternal_Report(J, Format, Values...);
+        Parent = KindAbove(J->Depth);
+    }
+
     template <typename... Arguments>
     Outcome Fail(int32 Code, const char *Format, Arguments... Values) {
         RunStart = -1;
@@ -170,10 +260,35 @@ class Scanner {
         return Outcome::Failed;
     }
 
-    void Append(const void *Data, int32 Bytes) {
-        if (Bytes <= 0) return;
+    // Short pieces of a scalar's text (escapes, runs between them) gather
+    // here and reach the value buffer in one write.
+    char Staged[256];
+    int32 StagedBytes = 0;
+
+    void Write(const void *Data, int32 Bytes) {
         uint32 Written = 0;
         MemoryStream_Write(J->Value, Data, (uint32)Bytes, &Written);
+    }
+
+    void FlushStaged() {
+        if (StagedBytes > 0) Write(Staged, StagedBytes);
+        StagedBytes = 0;
+    }
+
+    void Append(const void *Data, int32 Bytes) {
+        if (Bytes <= 0) return;
+        if (Bytes <= (int32)sizeof(Staged) - StagedBytes) {
+            memcpy(Staged + StagedBytes, Data, (size_t)Bytes);
+            StagedBytes += Bytes;
+            return;
+        }
+        FlushStaged();
+        if (Bytes <= (int32)sizeof(Staged)) {
+            memcpy(Staged, Data, (size_t)Bytes);
+            StagedBytes = Bytes;
+            return;
+        }
+        Write(Data, Bytes);
     }
 
     void FlushRun(int32 End) {
@@ -185,36 +300,46 @@ class Scanner {
     void SetBit(int32 Level) { J->KeyBits |= 1u << Level; }
     void ClearBit(int32 Level) { J->KeyBits &= ~(1u << Level); }
     bool HasBit(int32 Level) const { return (J->KeyBits >> Level) & 1u; }
-    bool ParentIs(int32 Kind) const { return J->Depth > 0 && J->Levels[J->Depth - 1].Kind == Kind; }
+    bool ParentIs(int32 Kind) const { return Parent == Kind; }
+    int32 KindAbove(int32 Depth) const { return Depth > 0 ? J->Levels[Depth - 1].Kind : JSON_KIND_NONE; }
 
     void BeginValue(int32 Kind, uint8 Character) {
         if (J->ValueSeen && !J->CommaSeen)
-            JsonInternal_Report(J, "Comma expected [%c @ %d:%d]", Character, J->Line, Column());
+            Report("Comma expected [%c @ %d:%d]", Character, J->Line, Column());
         JsonInternal_ClearValueState(J);
         if (ParentIs(JSON_KIND_ARRAY)) J->Levels[J->Depth - 1].Index++;
         J->Levels[J->Depth].Kind = Kind;
         J->ValueStart = Base + Pos;
     }
 
-    // Hands a completed value to the callback and the Dictionary.
-    bool Raise(int32 Kind, const char *Text, int32 TextLength) {
-        const int32 Depth = J->Depth;
-        if (Verbose || Callback != nullptr) {
-            char Path[JSON_PATH_SIZE];
-            BuildPath(J, Depth, Path, (int32)sizeof(Path));
-            if (Verbose)
-                JSON_VerboseLog(J, 9, "Path %s Type %d Buf %s BufSize %d StreamPos %lld NodePos %d NodeSize %d", Path,
-                                Kind, Text, TextLength, (long long)J->ValueStart, TextLength, TextLength);
-            if (Callback != nullptr) {
-                int32 ErrorCode = 0;
-                if (!Callback(J, CallbackUser, Path, Kind, Text, TextLength, J->ValueStart, TextLength, TextLength,
-                              &ErrorCode)) {
-                    Debug_Assert(ErrorCode != 0, "Error code not set during json parsing");
-                    J->LastError = ErrorCode;
-                    return false;
-                }
+    // The verbose line and the value callback; false when the callback
+    // refuses the value. Kept out of line: most loads have neither.
+    __attribute__((noinline)) bool Announce(int32 Kind, const char *Text, int32 TextLength) {
+        char Path[JSON_PATH_SIZE];
+        BuildPath(J, J->Depth, Path, (int32)sizeof(Path));
+        if (Verbose)
+            JSON_VerboseLog(J, 9, "Path %s Type %d Buf %s BufSize %d StreamPos %lld NodePos %d NodeSize %d", Path, Kind,
+                            Text, TextLength, (long long)J->ValueStart, TextLength, TextLength);
+        if (Callback != nullptr) {
+            int32 ErrorCode = 0;
+            if (!Callback(J, CallbackUser, Path, Kind, Text, TextLength, J->ValueStart, TextLength, TextLength,
+                          &ErrorCode)) {
+                Debug_Assert(ErrorCode != 0, "Error code not set during json parsing");
+                J->LastError = ErrorCode;
+                return false;
             }
         }
+        return true;
+    }
+
+    // Hands a completed value to the callback and the Dictionary.
+    bool Raise(int32 Kind, const char *Text, int32 TextLength) {
+        if (Verbose || Callback != nullptr) {
+            const bool Accepted = Announce(Kind, Text, TextLength);
+            Parent = KindAbove(J->Depth);
+            if (!Accepted) return false;
+        }
+        const int32 Depth = J->Depth;
         Dictionary *Target = Depth == 0 ? J->Dict : J->Levels[Depth].Target;
         Dictionary *Child = nullptr;
         if (Target != nullptr) {
@@ -242,6 +367,8 @@ class Scanner {
                 case JSON_KIND_ARRAY: Child = Item->Child; break;
                 default: break;
             }
+            // The Dictionary's change reports run the caller's code too.
+            Parent = KindAbove(J->Depth);
         }
         if ((Kind == JSON_KIND_OBJECT || Kind == JSON_KIND_ARRAY) && Depth + 1 < JSON_MAX_LEVELS)
             J->Levels[Depth + 1].Target = Child;
@@ -250,14 +377,20 @@ class Scanner {
 
     // A scalar is complete: inside an object without a waiting key it is the
     // member's key, otherwise a value.
-    Outcome CompleteScalar(int32 Kind, const char *Text, int32 TextLength) {
+    // Readable: bytes that may be read from Text on, at least its length.
+    Outcome CompleteScalar(int32 Kind, const char *Text, int32 TextLength, int32 Readable = 0) {
         const int32 Depth = J->Depth;
         if (ParentIs(JSON_KIND_OBJECT) && !HasBit(Depth - 1)) {
             if (TextLength > MaxKeyLength)
                 return Fail(JSON_ERROR_STRING, "Key exceeds maximum length [%d @ %d:%d]", TextLength, J->Line,
                             Column());
             char *Key = J->Levels[Depth - 1].Key;
-            memcpy(Key, Text, (size_t)TextLength);
+            // Most keys are short: one fixed copy where the bytes behind the
+            // key may be read too.
+            if (TextLength <= 16 && Readable >= 16)
+                memcpy(Key, Text, 16);
+            else
+                memcpy(Key, Text, (size_t)TextLength);
             Key[TextLength] = 0;
             SetBit(Depth - 1);
             J->Levels[Depth].Kind = JSON_KIND_NONE;
@@ -270,6 +403,18 @@ class Scanner {
         return Depth == 0 ? Outcome::Done : Outcome::More;
     }
 
+    // Completes a scalar whose text is the chunk's bytes Start ... End - 1,
+    // terminated for the moment where it ends.
+    Outcome CompleteInPlace(int32 Kind, int32 Start, int32 End) {
+        const char *Text = reinterpret_cast<const char *>(Chunk + Start);
+        if (Writable == nullptr) return CompleteScalar(Kind, Text, End - Start, Length - Start);
+        const uint8 Saved = Writable[End];
+        Writable[End] = 0;
+        const Outcome Result = CompleteScalar(Kind, Text, End - Start, Length - Start);
+        Writable[End] = Saved;
+        return Result;
+    }
+
     // Completes the string or number whose text ends at End: in place when it
     // lies whole in this chunk, else from the value buffer.
     Outcome CompleteText(int32 Kind, int32 End) {
@@ -277,15 +422,11 @@ class Scanner {
             const int32 Start = RunStart;
             RunStart = -1;
             Direct = false;
-            const uint8 Saved = Chunk[End];
-            Chunk[End] = 0;
-            const Outcome Result = CompleteScalar(Kind, reinterpret_cast<const char *>(Chunk + Start), End - Start);
-            Chunk[End] = Saved;
-            return Result;
+            return CompleteInPlace(Kind, Start, End);
         }
         FlushRun(End);
-        uint32 Written = 0;
-        MemoryStream_Write(J->Value, "", 1, &Written);
+        Append("", 1);
+        FlushStaged();
         const int32 TextLength = MemoryStream_GetUsed(J->Value) - 1;
         char *Text = nullptr;
         MemoryStream_GetPointer(J->Value, &Text);
@@ -313,18 +454,21 @@ class Scanner {
         Level.Key[0] = 0;
         ClearBit(Depth);
         J->Depth = Depth + 1;
+        Parent = Kind;
         J->Levels[Depth + 1].Kind = JSON_KIND_NONE;
-        Consume();
+        Pos++;
         return Outcome::More;
     }
 
     // Any closing bracket closes the current container, whatever opened it.
     Outcome CloseContainer(uint8 Character) {
+        if (J->Depth > 0 && J->CommaSeen) Report("Comma not expected [, @ %d:%d]", J->Line, Column());
+        // (Checked after the message: its print callback may have reset the object.)
         if (J->Depth == 0)
             return Fail(JSON_ERROR_FIELDTYPE, "Unknown field type [%c @ %d:%d]", Character, J->Line, Column());
-        if (J->CommaSeen) JsonInternal_Report(J, "Comma not expected [, @ %d:%d]", J->Line, Column());
-        Consume();
+        Pos++;
         const int32 Depth = --J->Depth;
+        Parent = KindAbove(Depth);
         JSONLevel &Level = J->Levels[Depth];
         Level.Key[0] = 0;
         Level.Index = -1;
@@ -339,65 +483,120 @@ class Scanner {
         return Depth == 0 ? Outcome::Done : Outcome::More;
     }
 
-    static bool IsSkipped(uint8 Character) {
-        return Character == ' ' || Character == '\n' || Character == '\r' || Character == '\t' || Character == 0 ||
-               Character == ':';
+    // Runs of blanks, line feeds, NUL and colons between tokens.
+    static constexpr auto Skipped = [] {
+        std::array<bool, 256> Table{};
+        Table[' '] = Table['\t'] = Table['\n'] = Table['\r'] = Table[0] = Table[':'] = true;
+        return Table;
+    }();
+
+    // Between values: tokens follow one another here without going back to
+    // the dispatch in Process, as long as each lies whole in the chunk. A
+    // token cut by the end of the chunk, an escape in a string or a literal
+    // too close to the end leave their state for the dispatch to go on with.
+    void Comma() {
+        J->CommaSeen = 1;
+        J->ValueSeen = 0;
+        // A key that received no value is dropped.
+        if (ParentIs(JSON_KIND_OBJECT)) ClearBit(J->Depth - 1);
+        Pos++;
     }
 
     Outcome Between() {
-        const uint8 Character = Chunk[Pos];
-        switch (Character) {
-            case ' ':
-            case '\t':
-            case '\n':
-            case '\r':
-            case 0:
-            case ':':
-                do {
-                    Consume();
-                } while (Pos < Length && IsSkipped(Chunk[Pos]));
-                return Outcome::More;
-            case '"':
-                BeginValue(JSON_KIND_STRING, Character);
-                Consume();
-                J->ValueStart = Base + Pos;
-                RunStart = Pos;
-                Direct = true;
-                return String();
-            case '-':
-            case '+':
-            case '.':
-            case '0':
-            case '1':
-            case '2':
-            case '3':
-            case '4':
-            case '5':
-            case '6':
-            case '7':
-            case '8':
-            case '9':
-                BeginValue(JSON_KIND_NUMBER, Character);
-                J->SubState = JsonNumberStart;
-                RunStart = Pos;
-                Direct = true;
-                return Number();
-            case 't':
-            case 'f': BeginValue(JSON_KIND_BOOLEAN, Character); return Outcome::More;
-            case 'n': BeginValue(JSON_KIND_NULL, Character); return Outcome::More;
-            case '{': return OpenContainer(JSON_KIND_OBJECT, Character);
-            case '[': return OpenContainer(JSON_KIND_ARRAY, Character);
-            case ',':
-                J->CommaSeen = 1;
-                J->ValueSeen = 0;
-                // A key that received no value is dropped.
-                if (ParentIs(JSON_KIND_OBJECT)) ClearBit(J->Depth - 1);
-                Consume();
-                return Outcome::More;
-            case ']':
-            case '}': return CloseContainer(Character);
-            default:
-                return Fail(JSON_ERROR_FIELDTYPE, "Unknown field type [%c @ %d:%d]", Character, J->Line, Column());
+        for (;;) {
+            if (Pos == Length) return Outcome::More;
+            const uint8 Character = Chunk[Pos];
+            Outcome Result;
+            switch (Character) {
+                case ' ':
+                case '\t':
+                case '\n':
+                case '\r':
+                case 0:
+                case ':':
+                    do {
+                        Consume();
+                    } while (Pos < Length && Skipped[Chunk[Pos]]);
+                    continue;
+                case '"': {
+                    BeginValue(JSON_KIND_STRING, Character);
+                    Pos++;
+                    J->ValueStart = Base + Pos;
+                    const int32 Start = Pos;
+                    const int32 End = FindStringStop(Chunk, Pos, Length);
+                    if (End < Length && Chunk[End] == '"') {
+                        Pos = End + 1;
+                        Result = CompleteInPlace(JSON_KIND_STRING, Start, End);
+                        break;
+                    }
+                    // Escapes, line feeds and the end of the chunk.
+                    RunStart = Start;
+                    Direct = true;
+                    Pos = End;
+                    Result = String();
+                    break;
+                }
+                case '-':
+                case '+':
+                case '.':
+                case '0':
+                case '1':
+                case '2':
+                case '3':
+                case '4':
+                case '5':
+                case '6':
+                case '7':
+                case '8':
+                case '9':
+                    BeginValue(JSON_KIND_NUMBER, Character);
+                    J->SubState = JsonNumberStart;
+                    if (const int32 End = PlainNumberEnd(Chunk, Pos, Length); End > 0) {
+                        const int32 Start = Pos;
+                        Pos = End;
+                        Result = CompleteInPlace(JSON_KIND_NUMBER, Start, End);
+                        break;
+                    }
+                    RunStart = Pos;
+                    Direct = true;
+                    Result = Number();
+                    break;
+                case 't':
+                case 'f':
+                case 'n': {
+                    const int32 Kind = Character == 'n' ? JSON_KIND_NULL : JSON_KIND_BOOLEAN;
+                    BeginValue(Kind, Character);
+                    // A literal followed by its next character in this chunk
+                    // completes at once, as collecting it would.
+                    const char *Word = Character == 't' ? "true" : Character == 'f' ? "false" : "null";
+                    const int32 Size = Character == 'f' ? 5 : 4;
+                    if (Length - Pos > Size && memcmp(Chunk + Pos, Word, (size_t)Size) == 0) {
+                        Pos += Size;
+                        Result = CompleteScalar(Kind, Word, Size);
+                        break;
+                    }
+                    return Outcome::More;
+                }
+                case '{': Result = OpenContainer(JSON_KIND_OBJECT, Character); break;
+                case '[': Result = OpenContainer(JSON_KIND_ARRAY, Character); break;
+                case ',':
+                    Comma();
+                    continue;
+                case ']':
+                case '}': Result = CloseContainer(Character); break;
+                default:
+                    return Fail(JSON_ERROR_FIELDTYPE, "Unknown field type [%c @ %d:%d]", Character, J->Line, Column());
+            }
+            // A string or number cut by the end of the chunk leaves Pos there.
+            if (Result != Outcome::More) return Result;
+            // The colon after a key and the comma after a value are taken
+            // at once, without the dispatch.
+            if (Pos < Length) {
+                if (Chunk[Pos] == ':')
+                    Pos++;
+                else if (Chunk[Pos] == ',')
+                    Comma();
+            }
         }
     }
 
@@ -426,94 +625,127 @@ class Scanner {
             AppendCodePoint(IsLowSurrogate(Unit) ? 0xFFFD : Unit);
     }
 
+    // Runs on until the string ends, the chunk ends or an escape fails.
     Outcome String() {
-        if (Pos == Length) return Outcome::More;
-        const uint8 Character = Chunk[Pos];
-        if (J->SubState == JsonStringPlain) {
-            if (J->PendingSurrogate != 0 && Character != '\\') DropPendingSurrogate();
-            // Plain bytes, raw control characters and UTF-8 included, are
-            // taken as they are.
-            int32 End = FindStringStop(Chunk, Pos, Length);
-            while (End < Length && Chunk[End] == '\n') {
-                J->Line++;
-                J->LineStart = Base + End + 1;
-                End = FindStringStop(Chunk, End + 1, Length);
-            }
-            Pos = End;
-            if (Pos == Length) return Outcome::More;
-            if (Chunk[Pos] == '"') {
-                Consume();
-                return CompleteText(JSON_KIND_STRING, Pos - 1);
-            }
-            FlushRun(Pos);
-            Consume();
-            J->SubState = JsonStringEscape;
-            return Outcome::More;
-        }
-        if (J->SubState == JsonStringEscape) {
-            if (Character != 'u') DropPendingSurrogate();
-            char Plain;
-            switch (Character) {
-                case '"':
-                case '/':
-                case '\\': Plain = (char)Character; break;
-                case 'b': Plain = 0x08; break;
-                case 'f': Plain = 0x0C; break;
-                case 'n': Plain = 0x0A; break;
-                case 'r': Plain = 0x0D; break;
-                case 't': Plain = 0x09; break;
-                case 'u':
+        while (Pos < Length) {
+            const uint8 Character = Chunk[Pos];
+            if (J->SubState == JsonStringPlain) {
+                if (J->PendingSurrogate != 0 && Character != '\\') DropPendingSurrogate();
+                // Plain bytes, raw control characters and UTF-8 included, are
+                // taken as they are.
+                int32 End = FindStringStop(Chunk, Pos, Length);
+                while (End < Length && Chunk[End] == '\n') {
+                    J->Line++;
+                    J->LineStart = Base + End + 1;
+                    End = FindStringStop(Chunk, End + 1, Length);
+                }
+                Pos = End;
+                if (Pos == Length) return Outcome::More;
+                if (Chunk[Pos] == '"') {
                     Consume();
-                    J->SubState = JsonStringUnicode;
-                    J->UnicodeCount = 0;
-                    return Outcome::More;
-                default:
-                    return Fail(JSON_ERROR_STRING, "Unexpected escape character in string [%c @ %d:%d]", Character,
-                                J->Line, Column());
+                    return CompleteText(JSON_KIND_STRING, Pos - 1);
+                }
+                FlushRun(Pos);
+                // An escape that lies whole in the chunk is decoded here, as
+                // the escape states would decode it.
+                if (Pos + 1 < Length) {
+                    const char Plain = SimpleEscapes[Chunk[Pos + 1]];
+                    if (Plain != 0) {
+                        DropPendingSurrogate();
+                        Append(&Plain, 1);
+                        Pos += 2;
+                        RunStart = Pos;
+                        continue;
+                    }
+                    if (Chunk[Pos + 1] == 'u' && Pos + 6 <= Length) {
+                        int32 Unit = 0;
+                        for (int32 i = 2; i < 6 && Unit >= 0; i++) {
+                            const int32 Value = HexValue((char)Chunk[Pos + i]);
+                            Unit = Value < 0 ? -1 : Unit << 4 | Value;
+                        }
+                        if (Unit >= 0) {
+                            Pos += 6;
+                            AppendUnit((uint32)Unit);
+                            RunStart = Pos;
+                            continue;
+                        }
+                    }
+                }
+                Consume();
+                J->SubState = JsonStringEscape;
+                continue;
             }
-            Append(&Plain, 1);
+            if (J->SubState == JsonStringEscape) {
+                if (Character != 'u') DropPendingSurrogate();
+                char Plain;
+                switch (Character) {
+                    case '"':
+                    case '/':
+                    case '\\': Plain = (char)Character; break;
+                    case 'b': Plain = 0x08; break;
+                    case 'f': Plain = 0x0C; break;
+                    case 'n': Plain = 0x0A; break;
+                    case 'r': Plain = 0x0D; break;
+                    case 't': Plain = 0x09; break;
+                    case 'u':
+                        Consume();
+                        J->SubState = JsonStringUnicode;
+                        J->UnicodeCount = 0;
+                        continue;
+                    default:
+                        return Fail(JSON_ERROR_STRING, "Unexpected escape character in string [%c @ %d:%d]", Character,
+                                    J->Line, Column());
+                }
+                Append(&Plain, 1);
+                Consume();
+                J->SubState = JsonStringPlain;
+                RunStart = Pos;
+                continue;
+            }
+            J->UnicodeDigits[J->UnicodeCount++] = (char)Character;
+            if (J->UnicodeCount < 4) {
+                Consume();
+                continue;
+            }
+            uint32 Unit = 0;
+            for (const char Digit : J->UnicodeDigits) {
+                const int32 Value = HexValue(Digit);
+                if (Value < 0)
+                    return Fail(JSON_ERROR_STRING, "Unexpected unicode hex characters [%.4s @ %d:%d]",
+                                J->UnicodeDigits, J->Line, Column());
+                Unit = Unit << 4 | (uint32)Value;
+            }
             Consume();
+            AppendUnit(Unit);
             J->SubState = JsonStringPlain;
             RunStart = Pos;
-            return Outcome::More;
         }
-        J->UnicodeDigits[J->UnicodeCount++] = (char)Character;
-        if (J->UnicodeCount < 4) {
-            Consume();
-            return Outcome::More;
-        }
-        uint32 Unit = 0;
-        for (const char Digit : J->UnicodeDigits) {
-            const int32 Value = HexValue(Digit);
-            if (Value < 0)
-                return Fail(JSON_ERROR_STRING, "Unexpected unicode hex characters [%.4s @ %d:%d]", J->UnicodeDigits,
-                            J->Line, Column());
-            Unit = Unit << 4 | (uint32)Value;
-        }
-        Consume();
-        AppendUnit(Unit);
-        J->SubState = JsonStringPlain;
-        RunStart = Pos;
         return Outcome::More;
     }
 
     // Numbers never hold a line feed, so the loop only advances the position.
+    // The state lives in locals while the loop runs and is stored on leaving.
     Outcome Number() {
-        int32 &State = J->SubState;
-        for (; Pos < Length; Pos++) {
+        int32 State = J->SubState;
+        int32 Flags = J->NumberFlags;
+        const uint8 *const Bytes = Chunk;
+        const int32 End = Length;
+        int32 At = Pos;
+        uint8 Character = 0;
+        for (; At < End; At++) {
             // Within digits every further digit leaves the state as it is.
-            if (State == JsonNumberDigits)
-                while (Pos < Length && Chunk[Pos] >= '0' && Chunk[Pos] <= '9') Pos++;
-            if (Pos == Length) break;
-            const uint8 Character = Chunk[Pos];
-            bool Bad = false;
+            if (State == JsonNumberDigits) {
+                while (At < End && (uint8)(Bytes[At] - '0') <= 9) At++;
+                if (At == End) break;
+            }
+            Character = Bytes[At];
             switch (Character) {
                 case '0':
                     if (State == JsonNumberStart || State == JsonNumberLeadingMinus)
                         State = JsonNumberLeadingZero;
                     else if (State == JsonNumberExponentMark || State == JsonNumberNeedDigit)
                         State = JsonNumberDigits;
-                    break;
+                    continue;
                 case '1':
                 case '2':
                 case '3':
@@ -523,56 +755,53 @@ class Scanner {
                 case '7':
                 case '8':
                 case '9':
-                    if (State == JsonNumberLeadingZero)
-                        Bad = true;
-                    else
-                        State = JsonNumberDigits;
-                    break;
+                    if (State == JsonNumberLeadingZero) goto Bad;
+                    State = JsonNumberDigits;
+                    continue;
                 case '+':
-                    if (State == JsonNumberStart || State == JsonNumberExponentMark)
-                        State = JsonNumberNeedDigit;
-                    else
-                        Bad = true;
-                    break;
+                    if (State != JsonNumberStart && State != JsonNumberExponentMark) goto Bad;
+                    State = JsonNumberNeedDigit;
+                    continue;
                 case '-':
                     if (State == JsonNumberStart)
                         State = JsonNumberLeadingMinus;
                     else if (State == JsonNumberExponentMark)
                         State = JsonNumberNeedDigit;
                     else
-                        Bad = true;
-                    break;
+                        goto Bad;
+                    continue;
                 case '.':
-                    if ((J->NumberFlags & JSON_NUMBER_POINT) || State == JsonNumberNeedDigit) {
-                        Bad = true;
-                    } else {
-                        J->NumberFlags |= JSON_NUMBER_POINT;
-                        State = JsonNumberNeedDigit;
-                    }
-                    break;
+                    if ((Flags & JSON_NUMBER_POINT) || State == JsonNumberNeedDigit) goto Bad;
+                    Flags |= JSON_NUMBER_POINT;
+                    State = JsonNumberNeedDigit;
+                    continue;
                 case 'e':
                 case 'E':
-                    if ((J->NumberFlags & JSON_NUMBER_EXPONENT) || State == JsonNumberStart ||
-                        State == JsonNumberNeedDigit || State == JsonNumberLeadingMinus) {
-                        Bad = true;
-                    } else {
-                        J->NumberFlags |= JSON_NUMBER_EXPONENT;
-                        State = JsonNumberExponentMark;
-                    }
-                    break;
+                    if ((Flags & JSON_NUMBER_EXPONENT) || State == JsonNumberStart || State == JsonNumberNeedDigit ||
+                        State == JsonNumberLeadingMinus)
+                        goto Bad;
+                    Flags |= JSON_NUMBER_EXPONENT;
+                    State = JsonNumberExponentMark;
+                    continue;
                 default:
-                    if (State == JsonNumberExponentMark || State == JsonNumberNeedDigit) {
-                        Bad = true;
-                        break;
-                    }
+                    if (State == JsonNumberExponentMark || State == JsonNumberNeedDigit) goto Bad;
                     // The ending character is examined again as the next token.
+                    Pos = At;
+                    J->SubState = State;
+                    J->NumberFlags = Flags;
                     return CompleteText(JSON_KIND_NUMBER, Pos);
             }
-            if (Bad)
-                return Fail(JSON_ERROR_INTEGER, "Unexpected character parsing integer [%c @ %d:%d]", Character,
-                            J->Line, Column());
         }
+        Pos = At;
+        J->SubState = State;
+        J->NumberFlags = Flags;
         return Outcome::More;
+    Bad:
+        Pos = At;
+        J->SubState = State;
+        J->NumberFlags = Flags;
+        return Fail(JSON_ERROR_INTEGER, "Unexpected character parsing integer [%c @ %d:%d]", Character, J->Line,
+                    Column());
     }
 
     // Literals are compared when the character after them arrives, which is
@@ -673,6 +902,24 @@ int32 LoadDocument(JSON *Json, StreamStruct *Stream, StreamStruct *Report, bool 
     return FALSE;
 }
 
+// A whole document in the caller's memory, read where it lies: what a load
+// through a memory stream over the bytes does, without copying them piece
+// by piece. The memory stream would take the parse error as its own last
+// error, but nobody sees that stream.
+int32 LoadInPlace(JSON *Json, const uint8 *Bytes, int32 Size) {
+    JSON_Reset(Json);
+    // Windows of at most 1 GiB keep every position sum inside 32 bits.
+    constexpr int32 Window = 1 << 30;
+    for (int32 At = 0; At < Size;) {
+        const int32 Length = Size - At < Window ? Size - At : Window;
+        Scanner Scan(Json, Bytes + At, Length);
+        if (Scan.Process() != Outcome::More) break;
+        At += Length;
+    }
+    FinishDocument(Json);
+    return Json->LastError == JSON_ERROR_NONE;
+}
+
 } // namespace
 
 int32 JSON_Scan(JSON *Handle, StreamStruct *Stream, int32 *Count) {
@@ -698,6 +945,10 @@ int32 JSON_LoadStreamBuffered(JSON *Handle, StreamStruct *Stream) {
 
 int32 JSON_LoadBuffer(JSON *Handle, const void *Bytes, int32 Size) {
     JSON_Check(Handle);
+    if (Size > 0 && Scanner::ReadsInPlace(Handle)) {
+        Debug_CheckPointer(Bytes);
+        return LoadInPlace(Handle, static_cast<const uint8 *>(Bytes), Size);
+    }
     return DocumentStream_LoadBuffer(
         Bytes, Size, [Handle](StreamStruct *Record) { return LoadDocument(Handle, Record, nullptr, false); });
 }

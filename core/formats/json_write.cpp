@@ -83,6 +83,33 @@ int32 PlainRun(const char *Text, int32 Length) {
     return Plain;
 }
 
+// A number text already in standard JSON form, written as it is:
+// -?(0|[1-9][0-9]*)(\.[0-9]+)?([eE][+-]?[0-9]+)?
+bool IsStandardNumber(const char *Text, int32 Length) {
+    const char *At = Text, *End = Text + Length;
+    if (At < End && *At == '-') At++;
+    if (At == End) return false;
+    if (*At == '0') {
+        At++;
+    } else {
+        if (!IsDigit(*At)) return false;
+        while (At < End && IsDigit(*At)) At++;
+    }
+    if (At < End && *At == '.') {
+        const char *Digits = ++At;
+        while (At < End && IsDigit(*At)) At++;
+        if (At == Digits) return false;
+    }
+    if (At < End && (*At == 'e' || *At == 'E')) {
+        At++;
+        if (At < End && (*At == '+' || *At == '-')) At++;
+        const char *Digits = At;
+        while (At < End && IsDigit(*At)) At++;
+        if (At == Digits) return false;
+    }
+    return At == End;
+}
+
 class Writer : public DocumentStage {
   public:
     Writer(StreamStruct *Stream, bool Minify, bool PrivateKeys)
@@ -94,12 +121,22 @@ class Writer : public DocumentStage {
     bool Items(Dictionary *Container, int32 Level, bool InList) {
         Dictionary_CheckHandle(Container);
         Dictionary_CheckList(Container);
+        // In a short container a nested container is most often the last
+        // member: its record is asked for now, so that it arrives while the
+        // members before it are written. (In a long one, reading the last
+        // member this early costs more than the walk waits for the child.)
+        if (const DictionaryItem *Last = Container->Items.Last;
+            Container->Items.Count <= 4 && Last != nullptr && Last->Child != nullptr) {
+            __builtin_prefetch(Last->Child);
+            __builtin_prefetch(&Last->Child->Items);
+        }
         for (DictionaryItem *Item = Container->Items.First; Item != nullptr && !Failed; Item = Item->Next) {
             Dictionary_CheckItem(Item);
             if (!InList && Item->Key != nullptr) {
                 if (!Minify) Indent(Level);
                 Put('"');
-                if (PrivateKeys && DictionaryInt_GetPrivate(Container, Item)) Put('.');
+                if (PrivateKeys && (Item->Flags & DictionaryPrivateFlag) && DictionaryInt_GetPrivate(Container, Item))
+                    Put('.');
                 Escaped(Item->Key, Item->KeyLength);
                 Put("\":", 2);
                 if (!Minify) Put(' ');
@@ -170,6 +207,10 @@ class Writer : public DocumentStage {
     // Standard JSON form of a number text in any form the reader accepts
     // (sign, digits, point, exponent); null for anything else.
     void Number(const char *Text, int32 Length) {
+        if (IsStandardNumber(Text, Length)) {
+            Put(Text, Length);
+            return;
+        }
         int32 i = 0;
         const bool Negative = Length > 0 && Text[0] == '-';
         if (Length > 0 && (Text[0] == '-' || Text[0] == '+')) i++;

@@ -7,6 +7,9 @@
 // fails; error positions match Python's on broken documents.
 #include <gtest/gtest.h>
 
+#include <string.h>
+
+#include <algorithm>
 #include <random>
 #include <sstream>
 #include <string>
@@ -388,6 +391,87 @@ TEST_F(JsonPythonTest, RandomTreesSurviveTheWriter) {
     const std::vector<std::string> Strict = StrictCanon(Texts);
     ASSERT_EQ(Strict.size(), Texts.size());
     for (size_t i = 0; i < Texts.size(); i++) EXPECT_EQ(Strict[i], Expected[i]) << Texts[i];
+}
+
+// A seekable stream over a text that hands out at most Limit bytes a read,
+// so that pieces end anywhere inside tokens.
+struct ShortReads {
+    StreamStruct Record{};
+    std::string Text;
+    size_t At = 0;
+    uint32 Limit = 1;
+
+    ShortReads(const std::string &Source, uint32 Most) : Text(Source), Limit(Most) {
+        Record.Handle = this;
+        Record.Read = [](void *Handle, void *Buffer, uint32 Length, uint32 *Count) -> int32 {
+            auto *Self = static_cast<ShortReads *>(Handle);
+            const size_t Bytes = std::min<size_t>({Length, Self->Limit, Self->Text.size() - Self->At});
+            memcpy(Buffer, Self->Text.data() + Self->At, Bytes);
+            Self->At += Bytes;
+            *Count = (uint32)Bytes;
+            return Bytes > 0;
+        };
+        Record.Seek = [](void *Handle, int64 Offset, int32 Origin) -> int32 {
+            auto *Self = static_cast<ShortReads *>(Handle);
+            Self->At = (size_t)((Origin == STREAM_SEEK_CUR ? (int64)Self->At : 0) + Offset);
+            return 1;
+        };
+        Record.Length = [](void *Handle, int64 *Length) -> int32 {
+            *Length = (int64)static_cast<ShortReads *>(Handle)->Text.size();
+            return 1;
+        };
+    }
+};
+
+// Every value the callback sees, with a check that its text is terminated.
+int32 Watch(JSON *, void *User, const char *Path, int32 Kind, const char *Text, int32 Length, int64 Position, int32,
+            int32, int32 *) {
+    *static_cast<std::string *>(User) += std::string(Path) + "|" + std::to_string(Kind) + "|" +
+                                         ToHex(std::string(Text, (size_t)Length)) + "|" + std::to_string(Position) +
+                                         (Text[Length] == 0 ? "\n" : "UNTERMINATED\n");
+    return 1;
+}
+
+// The messages without the object's name in front.
+std::string Messages(const Capture &Lines) {
+    std::string Out;
+    for (const std::string &Line : Lines.Lines) Out += Line.substr(Line.find(" - ") + 3);
+    return Out;
+}
+
+// A buffer load reads the caller's bytes where they lie; a stream that hands
+// out short pieces and a load watched by a value callback go through copied
+// pieces. All three give the same items, result, error and messages, and
+// the callback sees the same values whatever the pieces.
+TEST_F(JsonPythonTest, InPlaceStreamedAndWatchedLoadsAgree) {
+    std::mt19937 Random(19);
+    int32 Checked = 0;
+    for (const Sample &Item : Samples()) {
+        Doc Whole, Streamed, Watched;
+        Capture WholeLines(Whole.Json), StreamedLines(Streamed.Json), WatchedLines(Watched.Json);
+        const int32 Loaded = Whole.Load(Item.Text);
+        ShortReads Pieces(Item.Text, std::uniform_int_distribution<uint32>(1, 40)(Random));
+        EXPECT_EQ(JSON_LoadStream(Streamed.Json, &Pieces.Record), Loaded) << Item.Text;
+        std::string Seen, SeenInPieces;
+        JSON_SetValueCallback(Watched.Json, &Seen, Watch);
+        EXPECT_EQ(Watched.Load(Item.Text), Loaded) << Item.Text;
+        for (const Doc *Other : {&Streamed, &Watched}) {
+            EXPECT_EQ(Other->Error(), Whole.Error()) << Item.Text;
+            EXPECT_EQ(Other->Canon(), Whole.Canon()) << Item.Text;
+        }
+        EXPECT_EQ(Messages(StreamedLines), Messages(WholeLines)) << Item.Text;
+        EXPECT_EQ(Messages(WatchedLines), Messages(WholeLines)) << Item.Text;
+        if (Item.Tag != "E") {
+            EXPECT_EQ(Whole.Canon(), Item.Canon) << Item.Text;
+        }
+        JSON_SetValueCallback(Streamed.Json, &SeenInPieces, Watch);
+        ShortReads Again(Item.Text, std::uniform_int_distribution<uint32>(1, 40)(Random));
+        JSON_LoadStream(Streamed.Json, &Again.Record);
+        EXPECT_EQ(SeenInPieces, Seen) << Item.Text;
+        EXPECT_EQ(Seen.find("UNTERMINATED"), std::string::npos) << Item.Text;
+        Checked++;
+    }
+    EXPECT_GT(Checked, 400);
 }
 
 TEST_F(JsonPythonTest, ErrorPositionsMatchPython) {

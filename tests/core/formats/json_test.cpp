@@ -450,6 +450,38 @@ TEST_F(JsonTest, RefusedValueEndsTheLoadWithItsCode) {
                 "Assertion failed \\(ErrorCode != 0\\)\nError code not set during json parsing");
 }
 
+// Callers' code runs inside a load (value callback, print callback); one
+// that resets the object mid-load ends up with a consistent object, never
+// with writes outside the level stack.
+TEST_F(JsonTest, ResetFromInsideALoadLeavesAConsistentObject) {
+    struct Reset {
+        static int32 Value(JSON *Json, void *User, const char *, int32, const char *, int32, int64, int32, int32,
+                           int32 *) {
+            if (++*static_cast<int32 *>(User) == 3) JSON_Reset(Json);
+            return 1;
+        }
+        static int32 Print(void *User, const char *, ...) {
+            JSON_Reset(static_cast<JSON *>(User));
+            return 1;
+        }
+    };
+    for (const char *Text :
+         {R"({"a":{"b":[1,{"c":2}],"d":3},"e":4})", R"([[["x",{"k":[1 2]}]]])", R"([[1,],{"a":1,}])"}) {
+        Doc D;
+        int32 Seen = 0;
+        JSON_SetValueCallback(D.Json, &Seen, Reset::Value);
+        D.Load(Text);
+        EXPECT_GE(Seen, 3) << Text;
+        Doc Printed;
+        JSON_SetPrintCallback(Printed.Json, Printed.Json, Reset::Print);
+        Printed.Load(Text);
+        // Loads afterwards are whole again.
+        JSON_SetValueCallback(D.Json, nullptr, nullptr);
+        EXPECT_EQ(D.Load(R"({"z":[true]})"), 1);
+        EXPECT_EQ(D.Canon(), "{K7a=[T,],}");
+    }
+}
+
 // ---- Truncated input ----
 
 TEST_F(JsonTest, TruncatedDocumentsFail) {
