@@ -250,8 +250,13 @@ inline uint8 *SystemAlloc(size_t Total, bool Zero) {
     return static_cast<uint8 *>(Zero ? calloc(1, Total) : malloc(Total));
 }
 
-inline void SystemFree(uint8 *System, size_t Total) {
-    if (__builtin_expect(Total >= RetainMinBytes, 0) && Retain(System)) return;
+// A kept block's leading guard is cleared first, so that a second free of
+// it stops as a damaged block instead of handing it out twice.
+inline void SystemFree(uint8 *System, uint8 *BlockStart, size_t Total) {
+    if (__builtin_expect(Total >= RetainMinBytes, 0)) {
+        memset(BlockStart, 0, MEMORY_GUARD_SIZE);
+        if (Retain(System)) return;
+    }
     free(System);
 }
 
@@ -793,7 +798,7 @@ void UnlockRecord(MemoryStateStruct *State, Shard *Of, bool All) {
     // allocation and inside the bounds.
     if (Tracking ? !GuardsIntactInside(BlockStart, BlockSize) : !GuardsIntact(BlockStart, BlockStart, BlockSize))
         Memory_SentinelCheck(1, BlockStart, Size, File, Line);
-    SystemFree(Tracking ? (uint8 *)RecordOf(BlockStart) : BlockStart,
+    SystemFree(Tracking ? (uint8 *)RecordOf(BlockStart) : BlockStart, BlockStart,
                (size_t)BlockSize + (Tracking ? MEMORY_TRACKER_SIZE : 0));
     if (!Tracking && State != nullptr) CountUntracked(-1, BlockSize);
     return nullptr;
@@ -837,7 +842,7 @@ void *Memory_FreeInt(void *Pointer, int32 Size, const char *File, int32 Line) {
         return FreeFull(Pointer, Size, File, Line, DebugFlags);
     // Counted out first, so that the system free ends the call.
     CountUntracked(-1, BlockSize);
-    SystemFree(BlockStart, (size_t)BlockSize);
+    SystemFree(BlockStart, BlockStart, (size_t)BlockSize);
     return nullptr;
 }
 

@@ -706,6 +706,21 @@ TEST(Memory, FreedLargeBlocksAreKeptOutsideTheCounts) {
     }
 }
 
+#if !defined(MEMORY_TEST_NO_RETAIN)
+// A kept block freed a second time is not kept twice: its cleared guard stops
+// the free.
+TEST_F(MemoryDeathTest, SecondFreeOfAKeptBlockStops) {
+    EXPECT_EXIT(
+        {
+            RuntimeScope Scope(0);
+            void *Pointer = Memory_Alloc(LargeSize);
+            Memory_Free(Pointer, LargeSize);
+            Memory_Free(Pointer, LargeSize);
+        },
+        ::testing::KilledBySignal(SIGILL), "ABORT - Memory corrupt \\(2097152\\) <Addr:0x[0-9a-fA-F]+ Before:");
+}
+#endif
+
 // What is kept stays under its bound however much is freed.
 TEST(Memory, KeptBlocksStayUnderTheBound) {
     RuntimeScope Scope(0);
