@@ -295,7 +295,7 @@ uint32 IndexOf(const Shard *Of) { return (uint32)(Of - Shards); }
 // ---- Thread exit: the shard goes back for the next thread ----
 
 pthread_key_t ShardKey;
-bool ShardKeyMade = false;
+bool ShardKeyMade = false; // read by any thread, also while the library is unloaded
 pthread_once_t ShardKeyOnce = PTHREAD_ONCE_INIT;
 
 inline void LockShard(Shard &Of);
@@ -317,13 +317,13 @@ void ReleaseShard(void *Value) {
     __atomic_store_n(&Of.Owned, 0u, __ATOMIC_RELEASE);
 }
 
-void MakeShardKey() { ShardKeyMade = pthread_key_create(&ShardKey, ReleaseShard) == 0; }
+void MakeShardKey() { StoreRelaxed(ShardKeyMade, pthread_key_create(&ShardKey, ReleaseShard) == 0); }
 
 // A copy of the runtime inside a library that is unloaded must not leave its
 // thread-exit function registered behind it.
 [[gnu::destructor]] void DeleteShardKey() {
-    if (ShardKeyMade) pthread_key_delete(ShardKey);
-    ShardKeyMade = false;
+    if (LoadRelaxed(ShardKeyMade)) pthread_key_delete(ShardKey);
+    StoreRelaxed(ShardKeyMade, false);
 }
 
 [[gnu::noinline]] Shard *TakeShard() {
@@ -331,7 +331,7 @@ void MakeShardKey() { ShardKeyMade = pthread_key_create(&ShardKey, ReleaseShard)
     pthread_once(&ShardKeyOnce, MakeShardKey);
     static uint32 Hint = 0;
     const uint32 First = __atomic_fetch_add(&Hint, 1, __ATOMIC_RELAXED);
-    for (uint32 i = 0; ShardKeyMade && i < OwnedShards; i++) {
+    for (uint32 i = 0; LoadRelaxed(ShardKeyMade) && i < OwnedShards; i++) {
         Shard &Candidate = Shards[(First + i) % OwnedShards];
         uint32 Free = 0;
         if (LoadRelaxed(Candidate.Owned) == 0 &&
