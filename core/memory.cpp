@@ -31,6 +31,7 @@
 #include <sched.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/mman.h>
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -167,6 +168,8 @@ struct RetainCache {
 };
 RetainCache Retained;
 
+void ReleaseSystem(uint8 *System);
+
 // Under the lock.
 void DropRetained(uint32 Index) {
     Retained.Bytes -= Retained.Blocks[Index].Room;
@@ -216,7 +219,7 @@ void DropRetained(uint32 Index) {
         StoreRelaxed(Retained.Count, Retained.Count + 1);
     }
     pthread_mutex_unlock(&Retained.Lock);
-    for (uint32 i = 0; i < OlderCount; i++) free(Older[i]);
+    for (uint32 i = 0; i < OlderCount; i++) ReleaseSystem(Older[i]);
     return Kept;
 #endif
 }
@@ -233,7 +236,7 @@ void SetRetaining(size_t Bound) {
         DropRetained(0);
     }
     pthread_mutex_unlock(&Retained.Lock);
-    for (uint32 i = 0; i < KeptCount; i++) free(Kept[i]);
+    for (uint32 i = 0; i < KeptCount; i++) ReleaseSystem(Kept[i]);
 }
 
 size_t RetainBound() {
@@ -242,12 +245,58 @@ size_t RetainBound() {
     return std::min(RetainMostBytes, (size_t)Pages / RetainShareOfMemory * (size_t)PageBytes);
 }
 
+// Large allocations are mapped here on their own rather than by the heap,
+// which would place many of them inside its arena: one kept there would hold
+// every free byte below it, as the arena gives back only from its top. The
+// mapping starts with the two words the heap writes in front of a chunk it
+// maps itself (the size with bit 2 set), so the room reads the same way; the
+// first word marks the mapping as ours.
+#if !defined(MEMORY_FOREIGN_HEAP)
+constexpr size_t MapHeaderBytes = 2 * sizeof(size_t);
+constexpr size_t MapMarkXor = 0x6d656d6f72794d41ull;
+
+inline size_t MapMark(const uint8 *Base) { return (size_t)(uintptr)Base ^ MapMarkXor; }
+
+uint8 *MapSystem(size_t Total) {
+    const size_t Page = 4096, Bytes = (Total + MapHeaderBytes + Page - 1) & ~(Page - 1);
+    void *Base = mmap(nullptr, Bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (Base == MAP_FAILED) return nullptr;
+    size_t *Header = static_cast<size_t *>(Base);
+    Header[0] = MapMark(static_cast<uint8 *>(Base));
+    Header[1] = Bytes | 2;
+    return static_cast<uint8 *>(Base) + MapHeaderBytes;
+}
+
+inline bool MappedHere(const uint8 *System) {
+    size_t Header[2];
+    memcpy(Header, System - MapHeaderBytes, sizeof(Header));
+    return (Header[1] & 2) != 0 && Header[0] == MapMark(System - MapHeaderBytes);
+}
+
+void UnmapSystem(uint8 *System) {
+    size_t Size;
+    memcpy(&Size, System - sizeof(size_t), sizeof(Size));
+    munmap(System - MapHeaderBytes, Size & ~(size_t)7);
+}
+#endif
+
 // The system heap behind every block: a kept allocation where one fits.
 inline uint8 *SystemAlloc(size_t Total, bool Zero) {
     if (__builtin_expect(Total >= RetainMinBytes, 0)) {
         if (uint8 *System = ReuseRetained(Total)) return Zero ? static_cast<uint8 *>(memset(System, 0, Total)) : System;
+#if !defined(MEMORY_FOREIGN_HEAP)
+        if (Hot.HeaderSizes) return MapSystem(Total); // fresh pages read as zeros
+#endif
     }
     return static_cast<uint8 *>(Zero ? calloc(1, Total) : malloc(Total));
+}
+
+// Gives an allocation back to where it came from.
+void ReleaseSystem(uint8 *System) {
+#if !defined(MEMORY_FOREIGN_HEAP)
+    if (Hot.HeaderSizes && MappedHere(System)) return UnmapSystem(System);
+#endif
+    free(System);
 }
 
 // A kept block's leading guard is cleared first, so that a second free of
@@ -256,6 +305,7 @@ inline void SystemFree(uint8 *System, uint8 *BlockStart, size_t Total) {
     if (__builtin_expect(Total >= RetainMinBytes, 0)) {
         memset(BlockStart, 0, MEMORY_GUARD_SIZE);
         if (Retain(System)) return;
+        return ReleaseSystem(System);
     }
     free(System);
 }
