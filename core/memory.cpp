@@ -31,6 +31,7 @@
 #include <sched.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/mman.h>
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -38,6 +39,7 @@
 #include <x86intrin.h>
 #endif
 #include <time.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <bit>
@@ -125,6 +127,189 @@ bool HeaderRuleHolds() {
 template <typename T> T LoadRelaxed(const T &Value) { return __atomic_load_n(&Value, __ATOMIC_RELAXED); }
 template <typename T> void StoreRelaxed(T &Value, T New) { __atomic_store_n(&Value, New, __ATOMIC_RELAXED); }
 
+// ---- Large system allocations kept for reuse ----
+//
+// A freed system allocation of RetainMinBytes or more is kept for a later
+// request of a fitting size instead of going back to the system. A large
+// tree's pool slabs are freed whole by a reset and made again by the next
+// load; given back, every page of them was unmapped or trimmed, then faulted
+// in and cleared by the kernel again, which took about a third of the time of
+// loading a large document. What is kept lies outside every count, check and
+// report: a block counts from its allocation to its free, whichever system
+// allocation backs it. At most RetainMostBytes, and no more than a
+// RetainShareOfMemory-th of the machine's memory, are kept, the oldest going
+// back first; Memory_Remove gives back all. Builds with AddressSanitizer
+// keep nothing, so that it sees every free.
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define MEMORY_NO_RETAIN 1
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__)
+#define MEMORY_NO_RETAIN 1
+#endif
+
+constexpr size_t RetainMinBytes = (size_t)1 << 20;
+constexpr size_t RetainMostBytes = (size_t)256 << 20;
+constexpr size_t RetainShareOfMemory = 16;
+constexpr uint32 RetainSlots = 128;
+
+struct RetainedBlock {
+    uint8 *System;
+    size_t Room; // usable bytes of the system allocation
+};
+
+struct RetainCache {
+    pthread_mutex_t Lock = PTHREAD_MUTEX_INITIALIZER;
+    size_t Bound = 0; // 0 outside Memory_Init..Memory_Remove: nothing is kept
+    size_t Bytes = 0;
+    uint32 Count = 0; // read without the lock only to pass an empty cache by
+    RetainedBlock Blocks[RetainSlots]; // oldest first
+};
+RetainCache Retained;
+
+void ReleaseSystem(uint8 *System);
+
+// Under the lock.
+void DropRetained(uint32 Index) {
+    Retained.Bytes -= Retained.Blocks[Index].Room;
+    std::copy(Retained.Blocks + Index + 1, Retained.Blocks + Retained.Count, Retained.Blocks + Index);
+    StoreRelaxed(Retained.Count, Retained.Count - 1);
+}
+
+// The smallest kept allocation with room for Total bytes and at most a
+// quarter more, taken out of the cache; null when none fits.
+[[gnu::noinline]] uint8 *ReuseRetained(size_t Total) {
+    if (LoadRelaxed(Retained.Count) == 0) return nullptr;
+    pthread_mutex_lock(&Retained.Lock);
+    uint32 Best = Retained.Count;
+    for (uint32 i = 0; i < Retained.Count; i++) {
+        const size_t Room = Retained.Blocks[i].Room;
+        if (Room >= Total && Room - Total <= Total / 4 && (Best == Retained.Count || Room < Retained.Blocks[Best].Room))
+            Best = i;
+    }
+    uint8 *System = nullptr;
+    if (Best < Retained.Count) {
+        System = Retained.Blocks[Best].System;
+        DropRetained(Best);
+    }
+    pthread_mutex_unlock(&Retained.Lock);
+    return System;
+}
+
+// Keeps a freed system allocation, the oldest kept ones going back to make
+// room; false when it goes back to the system itself.
+[[gnu::noinline]] bool Retain(uint8 *System) {
+#if defined(MEMORY_NO_RETAIN)
+    (void)System;
+    return false;
+#else
+    const size_t Room = UsableSize(System);
+    uint8 *Older[RetainSlots];
+    uint32 OlderCount = 0;
+    pthread_mutex_lock(&Retained.Lock);
+    const bool Kept = Room <= Retained.Bound;
+    if (Kept) {
+        while (Retained.Count == RetainSlots || Retained.Bytes + Room > Retained.Bound) {
+            Older[OlderCount++] = Retained.Blocks[0].System;
+            DropRetained(0);
+        }
+        Retained.Blocks[Retained.Count] = {System, Room};
+        Retained.Bytes += Room;
+        StoreRelaxed(Retained.Count, Retained.Count + 1);
+    }
+    pthread_mutex_unlock(&Retained.Lock);
+    for (uint32 i = 0; i < OlderCount; i++) ReleaseSystem(Older[i]);
+    return Kept;
+#endif
+}
+
+// Sets how much may be kept, giving back everything kept so far: the bound
+// from Memory_Init, 0 from Memory_Remove.
+void SetRetaining(size_t Bound) {
+    uint8 *Kept[RetainSlots];
+    uint32 KeptCount = 0;
+    pthread_mutex_lock(&Retained.Lock);
+    Retained.Bound = Bound;
+    for (; Retained.Count > 0; KeptCount++) {
+        Kept[KeptCount] = Retained.Blocks[0].System;
+        DropRetained(0);
+    }
+    pthread_mutex_unlock(&Retained.Lock);
+    for (uint32 i = 0; i < KeptCount; i++) ReleaseSystem(Kept[i]);
+}
+
+size_t RetainBound() {
+    const long Pages = sysconf(_SC_PHYS_PAGES), PageBytes = sysconf(_SC_PAGESIZE);
+    if (Pages <= 0 || PageBytes <= 0) return RetainMinBytes;
+    return std::min(RetainMostBytes, (size_t)Pages / RetainShareOfMemory * (size_t)PageBytes);
+}
+
+// Large allocations are mapped here on their own rather than by the heap,
+// which would place many of them inside its arena: one kept there would hold
+// every free byte below it, as the arena gives back only from its top. The
+// mapping starts with the two words the heap writes in front of a chunk it
+// maps itself (the size with bit 2 set), so the room reads the same way; the
+// first word marks the mapping as ours.
+#if !defined(MEMORY_FOREIGN_HEAP)
+constexpr size_t MapHeaderBytes = 2 * sizeof(size_t);
+constexpr size_t MapMarkXor = 0x6d656d6f72794d41ull;
+
+inline size_t MapMark(const uint8 *Base) { return (size_t)(uintptr)Base ^ MapMarkXor; }
+
+uint8 *MapSystem(size_t Total) {
+    const size_t Page = 4096, Bytes = (Total + MapHeaderBytes + Page - 1) & ~(Page - 1);
+    void *Base = mmap(nullptr, Bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (Base == MAP_FAILED) return nullptr;
+    size_t *Header = static_cast<size_t *>(Base);
+    Header[0] = MapMark(static_cast<uint8 *>(Base));
+    Header[1] = Bytes | 2;
+    return static_cast<uint8 *>(Base) + MapHeaderBytes;
+}
+
+inline bool MappedHere(const uint8 *System) {
+    size_t Header[2];
+    memcpy(Header, System - MapHeaderBytes, sizeof(Header));
+    return (Header[1] & 2) != 0 && Header[0] == MapMark(System - MapHeaderBytes);
+}
+
+void UnmapSystem(uint8 *System) {
+    size_t Size;
+    memcpy(&Size, System - sizeof(size_t), sizeof(Size));
+    munmap(System - MapHeaderBytes, Size & ~(size_t)7);
+}
+#endif
+
+// The system heap behind every block: a kept allocation where one fits.
+inline uint8 *SystemAlloc(size_t Total, bool Zero) {
+    if (__builtin_expect(Total >= RetainMinBytes, 0)) {
+        if (uint8 *System = ReuseRetained(Total)) return Zero ? static_cast<uint8 *>(memset(System, 0, Total)) : System;
+#if !defined(MEMORY_FOREIGN_HEAP)
+        if (Hot.HeaderSizes) return MapSystem(Total); // fresh pages read as zeros
+#endif
+    }
+    return static_cast<uint8 *>(Zero ? calloc(1, Total) : malloc(Total));
+}
+
+// Gives an allocation back to where it came from.
+void ReleaseSystem(uint8 *System) {
+#if !defined(MEMORY_FOREIGN_HEAP)
+    if (Hot.HeaderSizes && MappedHere(System)) return UnmapSystem(System);
+#endif
+    free(System);
+}
+
+// A kept block's leading guard is cleared first, so that a second free of
+// it stops as a damaged block instead of handing it out twice.
+inline void SystemFree(uint8 *System, uint8 *BlockStart, size_t Total) {
+    if (__builtin_expect(Total >= RetainMinBytes, 0)) {
+        memset(BlockStart, 0, MEMORY_GUARD_SIZE);
+        if (Retain(System)) return;
+        return ReleaseSystem(System);
+    }
+    free(System);
+}
+
 // ---- Shards ----
 
 constexpr uint32 OwnedShards = 64;
@@ -160,7 +345,7 @@ uint32 IndexOf(const Shard *Of) { return (uint32)(Of - Shards); }
 // ---- Thread exit: the shard goes back for the next thread ----
 
 pthread_key_t ShardKey;
-bool ShardKeyMade = false;
+bool ShardKeyMade = false; // read by any thread, also while the library is unloaded
 pthread_once_t ShardKeyOnce = PTHREAD_ONCE_INIT;
 
 inline void LockShard(Shard &Of);
@@ -182,13 +367,13 @@ void ReleaseShard(void *Value) {
     __atomic_store_n(&Of.Owned, 0u, __ATOMIC_RELEASE);
 }
 
-void MakeShardKey() { ShardKeyMade = pthread_key_create(&ShardKey, ReleaseShard) == 0; }
+void MakeShardKey() { StoreRelaxed(ShardKeyMade, pthread_key_create(&ShardKey, ReleaseShard) == 0); }
 
 // A copy of the runtime inside a library that is unloaded must not leave its
 // thread-exit function registered behind it.
 [[gnu::destructor]] void DeleteShardKey() {
-    if (ShardKeyMade) pthread_key_delete(ShardKey);
-    ShardKeyMade = false;
+    if (LoadRelaxed(ShardKeyMade)) pthread_key_delete(ShardKey);
+    StoreRelaxed(ShardKeyMade, false);
 }
 
 [[gnu::noinline]] Shard *TakeShard() {
@@ -196,7 +381,7 @@ void MakeShardKey() { ShardKeyMade = pthread_key_create(&ShardKey, ReleaseShard)
     pthread_once(&ShardKeyOnce, MakeShardKey);
     static uint32 Hint = 0;
     const uint32 First = __atomic_fetch_add(&Hint, 1, __ATOMIC_RELAXED);
-    for (uint32 i = 0; ShardKeyMade && i < OwnedShards; i++) {
+    for (uint32 i = 0; LoadRelaxed(ShardKeyMade) && i < OwnedShards; i++) {
         Shard &Candidate = Shards[(First + i) % OwnedShards];
         uint32 Free = 0;
         if (LoadRelaxed(Candidate.Owned) == 0 &&
@@ -583,7 +768,7 @@ void UnlockRecord(MemoryStateStruct *State, Shard *Of, bool All) {
     Shard *Own = Tracking ? &MyShard() : nullptr;
     const uint64 Clock = Tracking ? StampClock(*Own) : 0;
     bool Zero = (Flags & MEMORY_FLAG_ZERO) != 0;
-    uint8 *System = (uint8 *)(Zero ? calloc(1, Total) : malloc(Total));
+    uint8 *System = SystemAlloc(Total, Zero);
     if (System == nullptr) {
         if (Zero) Debug_AbortInt(File, Line, "No Zeroed Memory available (%d / %d)\n", Size, Saturate(BlockSize));
         Debug_AbortInt(File, Line, "No Memory available (%d / %d)\n", Size, Saturate(BlockSize));
@@ -663,7 +848,8 @@ void UnlockRecord(MemoryStateStruct *State, Shard *Of, bool All) {
     // allocation and inside the bounds.
     if (Tracking ? !GuardsIntactInside(BlockStart, BlockSize) : !GuardsIntact(BlockStart, BlockStart, BlockSize))
         Memory_SentinelCheck(1, BlockStart, Size, File, Line);
-    free(Tracking ? (void *)RecordOf(BlockStart) : (void *)BlockStart);
+    SystemFree(Tracking ? (uint8 *)RecordOf(BlockStart) : BlockStart, BlockStart,
+               (size_t)BlockSize + (Tracking ? MEMORY_TRACKER_SIZE : 0));
     if (!Tracking && State != nullptr) CountUntracked(-1, BlockSize);
     return nullptr;
 }
@@ -685,8 +871,7 @@ void *Memory_AllocInt(int32 Size, uint32 Flags, const char *File, int32 Line) {
     if (__builtin_expect(Size < 1 || !Hot.Plain || (DebugFlags & DEBUG_FLAG_MEMORYREPORT), 0))
         return AllocFull(Size, Flags, File, Line, DebugFlags);
     const int64 BlockSize = BlockSizeOf(Size);
-    uint8 *BlockStart =
-        static_cast<uint8 *>((Flags & MEMORY_FLAG_ZERO) ? calloc(1, (size_t)BlockSize) : malloc((size_t)BlockSize));
+    uint8 *BlockStart = SystemAlloc((size_t)BlockSize, (Flags & MEMORY_FLAG_ZERO) != 0);
     if (__builtin_expect(BlockStart == nullptr, 0)) return AllocFull(Size, Flags, File, Line, DebugFlags);
     const GuardWords Guard = MakeGuardWords(BlockStart);
     WriteGuard(BlockStart, Guard);
@@ -707,7 +892,7 @@ void *Memory_FreeInt(void *Pointer, int32 Size, const char *File, int32 Line) {
         return FreeFull(Pointer, Size, File, Line, DebugFlags);
     // Counted out first, so that the system free ends the call.
     CountUntracked(-1, BlockSize);
-    free(BlockStart);
+    SystemFree(BlockStart, BlockStart, (size_t)BlockSize);
     return nullptr;
 }
 
@@ -920,6 +1105,13 @@ int32 Memory_CryptFill(void *Buffer, int32 Length) {
     return 1;
 }
 
+int64 MemoryInt_RetainedBytes(void) {
+    pthread_mutex_lock(&Retained.Lock);
+    const int64 Bytes = (int64)Retained.Bytes;
+    pthread_mutex_unlock(&Retained.Lock);
+    return Bytes;
+}
+
 int32 Memory_Init(int32 Tracking) {
     static MemoryStateStruct State;
     Debug_Assert(GlobalMemory == NULL, "Memory already initialized");
@@ -940,6 +1132,7 @@ int32 Memory_Init(int32 Tracking) {
     StoreRelaxed(StampingShard, 0u);
     static const bool HeaderSizes = HeaderRuleHolds();
     Hot.HeaderSizes = HeaderSizes;
+    SetRetaining(RetainBound());
     __atomic_store_n(&Hot.State, &State, __ATOMIC_RELEASE);
     Hot.Plain = !Hot.Tracking;
     __atomic_store_n(&GlobalMemory, &State, __ATOMIC_RELEASE);
@@ -968,5 +1161,6 @@ int32 Memory_Remove(void) {
         if (State->Tracking == 1) DumpRecords();
     }
     for (Shard &Of : Shards) UnlockShard(Of);
+    SetRetaining(0);
     return 1;
 }

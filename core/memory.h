@@ -31,6 +31,11 @@
 //   bytes per thread).
 // Counters are 64-bit; every 32-bit answer ("%d" messages, Memory_GetSize)
 // saturates at INT32_MAX.
+//
+// Freed system allocations of 1 MB and more are kept, up to a bound, for
+// later large requests instead of going back to the system (see
+// memory.cpp); they lie outside every count, check and report, and
+// Memory_Remove gives them back.
 #pragma once
 
 #include "core/types.h"
@@ -97,6 +102,10 @@ int32 Memory_CryptFill(void *Buffer, int32 Length);
 // report ("Not all memory was free'd") whenever bytes are still counted.
 int32 Memory_Init(int32 Tracking);
 int32 Memory_Remove(void);
+
+// Bytes of freed system allocations now kept for reuse (0 where nothing is
+// kept: outside Memory_Init..Memory_Remove, and in AddressSanitizer builds).
+int64 MemoryInt_RetainedBytes(void);
 
 RUNTIME_EXTERN_C_END
 

@@ -644,3 +644,114 @@ TEST(Memory, TypedHelpers) {
     EXPECT_EQ(Item, nullptr);
     EXPECT_EQ(CurrentBytes(), Before);
 }
+
+// ---- Large freed allocations kept for reuse ----
+
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define MEMORY_TEST_NO_RETAIN 1
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__)
+#define MEMORY_TEST_NO_RETAIN 1
+#endif
+
+namespace {
+constexpr int32 LargeSize = 2 << 20;
+bool AllAre(const uint8 *Bytes, int32 Size, uint8 Value) { return std::count(Bytes, Bytes + Size, Value) == Size; }
+} // namespace
+
+// A large block freed is kept outside every count and backs the next request
+// of its size: a plain request finds the old bytes, a zero-filled one zeros.
+// Nothing kept shows in the leak report, and the end of the runtime gives it
+// all back. AddressSanitizer builds keep nothing, so it sees every free.
+TEST(Memory, FreedLargeBlocksAreKeptOutsideTheCounts) {
+    for (uint32 Flags : {0u, (uint32)DEBUG_FLAG_MEMORYTRACKING}) {
+        SCOPED_TRACE(Flags);
+        {
+            CapturedRuntime Runtime(Flags);
+            const int32 Before = CurrentBytes();
+            uint8 *First = (uint8 *)Memory_Alloc(LargeSize);
+            memset(First, 0x5A, LargeSize);
+            Memory_Free(First, LargeSize);
+            EXPECT_EQ(CurrentBytes(), Before);
+#if defined(MEMORY_TEST_NO_RETAIN)
+            EXPECT_EQ(MemoryInt_RetainedBytes(), 0);
+#else
+            EXPECT_GE(MemoryInt_RetainedBytes(), LargeSize);
+            uint8 *Again = (uint8 *)Memory_Alloc(LargeSize);
+            EXPECT_EQ(Again, First);
+            EXPECT_TRUE(AllAre(Again, LargeSize, 0x5A));
+            EXPECT_EQ(MemoryInt_RetainedBytes(), 0);
+            EXPECT_EQ(CurrentBytes() - Before, (LargeSize + 35) & ~3);
+            Memory_Free(Again, LargeSize);
+            uint8 *Zeroed = (uint8 *)Memory_AllocZero(LargeSize);
+            EXPECT_EQ(Zeroed, First);
+            EXPECT_TRUE(AllAre(Zeroed, LargeSize, 0));
+            EXPECT_EQ(Memory_SentinelCheck(0, Zeroed - MEMORY_GUARD_SIZE, LargeSize, __FILE__, __LINE__), 1);
+            Memory_Free(Zeroed, LargeSize);
+            // Far smaller requests do not take a large kept block.
+            uint8 *Small = (uint8 *)Memory_Alloc(LargeSize / 2);
+            EXPECT_NE(Small, First);
+            Memory_Free(Small, LargeSize / 2);
+#endif
+            if (Flags != 0) {
+                EXPECT_EQ(Memory_Check(""), 1);
+            }
+            EXPECT_EQ(CurrentBytes(), Before);
+        }
+        EXPECT_EQ(MemoryInt_RetainedBytes(), 0);
+        EXPECT_EQ(Captured.find("Not all memory"), std::string::npos) << Captured;
+        EXPECT_EQ(CountOf(Captured, "Maximum Memory in use ("), Flags != 0 ? 1 : 0) << Captured;
+    }
+}
+
+#if !defined(MEMORY_TEST_NO_RETAIN)
+// A kept block freed a second time is not kept twice: its cleared guard stops
+// the free.
+TEST_F(MemoryDeathTest, SecondFreeOfAKeptBlockStops) {
+    EXPECT_EXIT(
+        {
+            RuntimeScope Scope(0);
+            void *Pointer = Memory_Alloc(LargeSize);
+            Memory_Free(Pointer, LargeSize);
+            Memory_Free(Pointer, LargeSize);
+        },
+        ::testing::KilledBySignal(SIGILL), "ABORT - Memory corrupt \\(2097152\\) <Addr:0x[0-9a-fA-F]+ Before:");
+}
+#endif
+
+// What is kept stays under its bound however much is freed.
+TEST(Memory, KeptBlocksStayUnderTheBound) {
+    RuntimeScope Scope(0);
+    const int32 Before = CurrentBytes();
+    std::vector<void *> Blocks;
+    for (int32 i = 0; i < 400; i++) Blocks.push_back(Memory_Alloc(LargeSize / 2));
+    for (void *Pointer : Blocks) Memory_Free(Pointer, LargeSize / 2);
+    EXPECT_LE(MemoryInt_RetainedBytes(), (int64)256 << 20);
+    EXPECT_EQ(CurrentBytes(), Before);
+}
+
+// Threads take and give back large blocks of a few sizes at once; each sees
+// its own bytes and the counts end where they began.
+TEST(Memory, ThreadsShareTheKeptBlocks) {
+    RuntimeScope Scope(0);
+    const int32 Before = CurrentBytes();
+    std::vector<std::thread> Threads;
+    std::atomic<int32> Wrong{0};
+    for (int32 t = 0; t < 4; t++)
+        Threads.emplace_back([t, &Wrong] {
+            for (int32 Round = 0; Round < 40; Round++) {
+                const int32 Size = (1 << 20) + ((Round + t) % 3) * (256 << 10);
+                const bool Zero = Round % 2 == 0;
+                uint8 *Pointer = (uint8 *)(Zero ? Memory_AllocZero(Size) : Memory_Alloc(Size));
+                if (Zero && !AllAre(Pointer, Size, 0)) Wrong++;
+                memset(Pointer, t + 1, Size);
+                if (!AllAre(Pointer, Size, (uint8)(t + 1))) Wrong++;
+                Memory_Free(Pointer, Size);
+            }
+        });
+    for (std::thread &Thread : Threads) Thread.join();
+    EXPECT_EQ(Wrong.load(), 0);
+    EXPECT_EQ(CurrentBytes(), Before);
+}
