@@ -1,0 +1,98 @@
+// The allocator's system-heap layer as memory.cpp sees it: the facts every
+// allocation reads, the room of a system allocation and the inline front of
+// the system allocate and free. Only memory.cpp and memory_system.cpp include
+// this header; everyone else goes through core/memory.h.
+//
+// What runs on every allocation and free (the room of a block, the test that
+// tells a large request from a small one) is inline here, so the split adds
+// no call; only large requests go on to memory_system.cpp.
+#pragma once
+
+#include <malloc.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "core/memory.h"
+
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define MEMORY_FOREIGN_HEAP 1
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__) || !defined(__GLIBC__)
+#define MEMORY_FOREIGN_HEAP 1
+#endif
+
+// Hidden, so that the position-independent core reaches these names as
+// directly as it did file-local ones.
+namespace MemoryInt __attribute__((visibility("hidden"))) {
+
+// Read by every allocation and free; written only while no other thread may
+// allocate (Memory_Init, Memory_Remove).
+struct alignas(64) HotFacts {
+    MemoryStateStruct *State;
+    bool Tracking;
+    bool Plain;       // a state without tracking: the short paths apply
+    bool HeaderSizes; // the heap's size words answer like malloc_usable_size
+};
+extern HotFacts Hot;
+
+template <typename T> T LoadRelaxed(const T &Value) { return __atomic_load_n(&Value, __ATOMIC_RELAXED); }
+template <typename T> void StoreRelaxed(T &Value, T New) { __atomic_store_n(&Value, New, __ATOMIC_RELAXED); }
+
+// ---- Room of a system allocation ----
+
+// glibc keeps a chunk's size, its three low bits flags (2: mapped on its
+// own), in the word before the address it hands out; the usable room is
+// that size less one word, or two for a mapped chunk. Reading it inline
+// saves a call on every free. Memory_Init compares the rule with
+// malloc_usable_size first, so another heap (preloaded, or a sanitizer's)
+// keeps the call.
+#if !defined(MEMORY_FOREIGN_HEAP)
+inline size_t HeaderRoom(const uint8 *System) {
+    size_t Header;
+    memcpy(&Header, reinterpret_cast<const void *>((uintptr)System - sizeof(size_t)), sizeof(Header));
+    return (Header & ~(size_t)7) - ((Header & 2) ? 2 : 1) * sizeof(size_t);
+}
+#endif
+
+inline size_t UsableSize(uint8 *System) {
+#if !defined(MEMORY_FOREIGN_HEAP)
+    if (__builtin_expect(Hot.HeaderSizes, 1)) return HeaderRoom(System);
+#endif
+    return malloc_usable_size(System);
+}
+
+// Whether HeaderRoom answers like malloc_usable_size for this heap.
+bool HeaderRuleHolds();
+
+// ---- System allocate and free ----
+
+// Allocations from this size on are large: kept for reuse when freed and
+// mapped on their own (memory_system.cpp).
+constexpr size_t RetainMinBytes = (size_t)1 << 20;
+
+uint8 *SystemAllocLarge(size_t Total, bool Zero);
+void SystemFreeLarge(uint8 *System, uint8 *BlockStart);
+
+// The system heap behind every block, Total bytes, cleared with Zero.
+inline uint8 *SystemAlloc(size_t Total, bool Zero) {
+    if (__builtin_expect(Total >= RetainMinBytes, 0)) return SystemAllocLarge(Total, Zero);
+    return static_cast<uint8 *>(Zero ? calloc(1, Total) : malloc(Total));
+}
+
+// Gives back the system allocation of Total bytes behind the block that
+// starts at BlockStart.
+inline void SystemFree(uint8 *System, uint8 *BlockStart, size_t Total) {
+    if (__builtin_expect(Total >= RetainMinBytes, 0)) return SystemFreeLarge(System, BlockStart);
+    free(System);
+}
+
+// The bound on what is kept for reuse, for this machine.
+size_t RetainBound();
+
+// Sets how much may be kept, giving back everything kept so far: the bound
+// from Memory_Init, 0 from Memory_Remove.
+void SetRetaining(size_t Bound);
+
+} // namespace MemoryInt
