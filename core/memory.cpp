@@ -1,7 +1,8 @@
 // The guarded, counted and (optionally) tracked allocator. See memory.h for
 // the layout. Every fault here is a fatal stop; nothing is reported to the
 // caller. The system heap behind the blocks (the room of an allocation, the
-// large allocations kept for reuse) is in memory_system.cpp.
+// large allocations kept for reuse) is in memory_system.cpp, the per-thread
+// shards of counts and lists in memory_shard.cpp.
 //
 // Invariants:
 // - The tracking choice is fixed between Memory_Init and Memory_Remove, so a
@@ -10,25 +11,14 @@
 //   a whole check running on another thread never sees a half-made block.
 // - Guard reads never go past the system allocation (its usable room), so
 //   a free with a wrong, larger size is reported instead of reading beyond.
-// - Each thread owns one shard (a cache line of counts and, with tracking, a
-//   list with its lock). Without tracking only the owner writes the counts,
-//   with plain loads and stores; a block freed on another thread than the
-//   one that made it leaves one shard below zero and the sum right. With
-//   tracking a shard's list and counts change only under its lock, and a
-//   record's neighbours are always in the record's own list.
-// - Threads beyond the shard count share one more shard whose counts change
-//   by atomic additions.
-// - A thread holds at most one list lock at a time, except through LockAll,
-//   which takes the state's critical section and then every list lock in
-//   order. A thread that needs all of them while it holds one (a failing
-//   tracker check dumping the lists) lets its own go first, so two threads
-//   never wait for each other.
+// - With tracking a shard's list and counts change only under its lock, and
+//   a record's neighbours are always in the record's own list. (The shards,
+//   their owners and their locks: memory_shard.cpp.)
 // - The facts every allocation reads (state, tracking) sit on a cache line
 //   of their own that only Memory_Init and Memory_Remove write.
 #include "core/memory.h"
 
 #include <pthread.h>
-#include <sched.h>
 #include <stdlib.h>
 #include <string.h>
 #if defined(__SSE2__)
@@ -71,216 +61,7 @@ constexpr int32 Saturate(int64 Value) {
 
 bool TrackingOn(const MemoryStateStruct *State) { return State != nullptr && State->Tracking == 1; }
 
-// ---- Shards ----
-
-constexpr uint32 OwnedShards = 64;
-constexpr uint32 SharedShard = OwnedShards; // for threads that found no free shard
-constexpr uint32 ShardTotal = OwnedShards + 1;
-
-struct alignas(64) Shard {
-    // The list lock: the holding thread's mark, or 0; Depth is touched only
-    // by the holder.
-    uintptr Holder;
-    uint32 Depth;
-    uint32 Owned; // 1 while a thread counts here as its own
-    // Untracked: the blocks counted here. Tracked: the batch not yet brought
-    // into the state's counts.
-    int64 Allocations;
-    int64 Bytes;
-    MemoryTrackerStruct *Head; // newest record of this list
-    uint64 LastStamp;
-};
-Shard Shards[ShardTotal];
-
-// Every thread starts on the shared shard and looks for one of its own at its
-// first count.
-thread_local Shard *OwnShard = &Shards[SharedShard];
-thread_local bool LookedForShard = false;
-thread_local char ThreadMark;
-thread_local uint32 AllDepth = 0;        // LockAll nesting of this thread
-thread_local Shard *HeldShard = nullptr; // the list lock LockAll let go for a while
-thread_local uint32 HeldDepth = 0;        // and its depth
-
-uint32 IndexOf(const Shard *Of) { return (uint32)(Of - Shards); }
-
-// ---- Thread exit: the shard goes back for the next thread ----
-
-pthread_key_t ShardKey;
-bool ShardKeyMade = false; // read by any thread, also while the library is unloaded
-pthread_once_t ShardKeyOnce = PTHREAD_ONCE_INIT;
-
-inline void LockShard(Shard &Of);
-inline void UnlockShard(Shard &Of);
-void BringIn(MemoryStateStruct *State, Shard &Of);
-
-void ReleaseShard(void *Value) {
-    Shard &Of = *static_cast<Shard *>(Value);
-    // A tracked batch joins the state's counts, so the maxima other threads
-    // raise do not miss it.
-    MemoryStateStruct *State = __atomic_load_n(&Hot.State, __ATOMIC_ACQUIRE);
-    if (State != nullptr && State->Tracking == 1) {
-        LockShard(Of);
-        BringIn(State, Of);
-        UnlockShard(Of);
-    }
-    OwnShard = &Shards[SharedShard];
-    LookedForShard = false;
-    __atomic_store_n(&Of.Owned, 0u, __ATOMIC_RELEASE);
-}
-
-void MakeShardKey() { StoreRelaxed(ShardKeyMade, pthread_key_create(&ShardKey, ReleaseShard) == 0); }
-
-// A copy of the runtime inside a library that is unloaded must not leave its
-// thread-exit function registered behind it.
-[[gnu::destructor]] void DeleteShardKey() {
-    if (LoadRelaxed(ShardKeyMade)) pthread_key_delete(ShardKey);
-    StoreRelaxed(ShardKeyMade, false);
-}
-
-[[gnu::noinline]] Shard *TakeShard() {
-    LookedForShard = true;
-    pthread_once(&ShardKeyOnce, MakeShardKey);
-    static uint32 Hint = 0;
-    const uint32 First = __atomic_fetch_add(&Hint, 1, __ATOMIC_RELAXED);
-    for (uint32 i = 0; LoadRelaxed(ShardKeyMade) && i < OwnedShards; i++) {
-        Shard &Candidate = Shards[(First + i) % OwnedShards];
-        uint32 Free = 0;
-        if (LoadRelaxed(Candidate.Owned) == 0 &&
-            __atomic_compare_exchange_n(&Candidate.Owned, &Free, 1u, false, __ATOMIC_ACQUIRE, __ATOMIC_RELAXED)) {
-            pthread_setspecific(ShardKey, &Candidate);
-            return OwnShard = &Candidate;
-        }
-    }
-    return OwnShard = &Shards[SharedShard];
-}
-
-inline Shard &MyShard() {
-    Shard *Own = OwnShard;
-    return *(__builtin_expect(Own != &Shards[SharedShard] || LookedForShard, 1) ? Own : TakeShard());
-}
-
-// Counts on the shared shard, by atomic additions, once the thread found no
-// shard of its own.
-[[gnu::noinline]] void CountShared(int64 Delta, int64 BlockSize) {
-    Shard &Own = MyShard();
-    if (&Own != &Shards[SharedShard]) {
-        StoreRelaxed(Own.Allocations, LoadRelaxed(Own.Allocations) + Delta);
-        StoreRelaxed(Own.Bytes, LoadRelaxed(Own.Bytes) + Delta * BlockSize);
-        return;
-    }
-    __atomic_add_fetch(&Own.Allocations, Delta, __ATOMIC_RELAXED);
-    __atomic_add_fetch(&Own.Bytes, Delta * BlockSize, __ATOMIC_RELAXED);
-}
-
-// Adds one untracked block (Delta 1) or takes one away (Delta -1).
-inline void CountUntracked(int64 Delta, int64 BlockSize) {
-    Shard *Own = OwnShard;
-    if (__builtin_expect(Own == &Shards[SharedShard], 0)) return CountShared(Delta, BlockSize);
-    StoreRelaxed(Own->Allocations, LoadRelaxed(Own->Allocations) + Delta);
-    StoreRelaxed(Own->Bytes, LoadRelaxed(Own->Bytes) + Delta * BlockSize);
-}
-
-// ---- List locks ----
-
-// A recursive spin lock: one exchange to take it uncontended, one store to
-// let it go. Holders keep it for a list update, or for a whole check.
-[[gnu::noinline]] void LockShardSlowly(Shard &Of, uintptr Self) {
-    if (LoadRelaxed(Of.Holder) == Self) {
-        Of.Depth++;
-        return;
-    }
-    for (uint32 Spins = 0;; Spins++) {
-        uintptr Free = 0;
-        if (LoadRelaxed(Of.Holder) == 0 &&
-            __atomic_compare_exchange_n(&Of.Holder, &Free, Self, false, __ATOMIC_ACQUIRE, __ATOMIC_RELAXED))
-            break;
-        if (Spins < 64) {
-#if defined(__x86_64__) || defined(__i386__)
-            _mm_pause();
-#endif
-        } else {
-            sched_yield();
-        }
-    }
-    Of.Depth = 1;
-}
-
-inline void LockShard(Shard &Of) {
-    const uintptr Self = (uintptr)&ThreadMark;
-    uintptr Free = 0;
-    if (__builtin_expect(
-            __atomic_compare_exchange_n(&Of.Holder, &Free, Self, false, __ATOMIC_ACQUIRE, __ATOMIC_RELAXED), 1))
-        Of.Depth = 1;
-    else
-        LockShardSlowly(Of, Self);
-}
-
-inline void UnlockShard(Shard &Of) {
-    if (--Of.Depth == 0) __atomic_store_n(&Of.Holder, (uintptr)0, __ATOMIC_RELEASE);
-}
-
-// Every list at once, for walks over all records; nests.
-void LockAll(MemoryStateStruct *State) {
-    if (AllDepth++ > 0) return;
-    // Waiting for the others while holding one (a failing tracker check
-    // dumping the lists) could deadlock with a thread that already holds the
-    // lower ones, so the held one goes first and comes back at the end.
-    const uintptr Self = (uintptr)&ThreadMark;
-    HeldShard = nullptr;
-    for (Shard &Of : Shards)
-        if (LoadRelaxed(Of.Holder) == Self) {
-            HeldShard = &Of;
-            HeldDepth = Of.Depth;
-            Of.Depth = 0;
-            __atomic_store_n(&Of.Holder, (uintptr)0, __ATOMIC_RELEASE);
-        }
-    CriticalSection_Lock(State->Lock);
-    for (Shard &Of : Shards) LockShard(Of);
-}
-
-void UnlockAll(MemoryStateStruct *State) {
-    if (--AllDepth > 0) return;
-    for (Shard &Of : Shards) UnlockShard(Of);
-    CriticalSection_Unlock(State->Lock);
-    if (Shard *Held = HeldShard) {
-        LockShard(*Held);
-        Held->Depth = HeldDepth;
-        HeldShard = nullptr;
-    }
-}
-
-// ---- Tracked counts, bounds and order ----
-
-// Moves a shard's batch into the state's counts; under the shard's lock.
-void BringIn(MemoryStateStruct *State, Shard &Of) {
-    if (Of.Allocations != 0) __atomic_add_fetch(&State->Allocations, Of.Allocations, __ATOMIC_RELAXED);
-    if (Of.Bytes != 0) __atomic_add_fetch(&State->Bytes, Of.Bytes, __ATOMIC_RELAXED);
-    StoreRelaxed(Of.Allocations, (int64)0);
-    StoreRelaxed(Of.Bytes, (int64)0);
-}
-
-// Counts one tracked block in (Delta 1) or out (Delta -1) of a shard whose
-// lock is held; the maxima follow the counts as they were before a new block.
-inline void CountTracked(MemoryStateStruct *State, Shard &Of, int64 Delta, int64 BlockSize) {
-    if (Delta > 0) {
-        const int64 Allocations = LoadRelaxed(State->Allocations) + Of.Allocations;
-        const int64 Bytes = LoadRelaxed(State->Bytes) + Of.Bytes;
-        int64 Max = LoadRelaxed(State->MaxAllocations);
-        while (Allocations > Max && !__atomic_compare_exchange_n(&State->MaxAllocations, &Max, Allocations, true,
-                                                                   __ATOMIC_RELAXED, __ATOMIC_RELAXED)) {
-        }
-        Max = LoadRelaxed(State->MaxBytes);
-        while (Bytes > Max &&
-               !__atomic_compare_exchange_n(&State->MaxBytes, &Max, Bytes, true, __ATOMIC_RELAXED, __ATOMIC_RELAXED)) {
-        }
-    }
-    const int64 Allocations = Of.Allocations + Delta, Bytes = Of.Bytes + Delta * BlockSize;
-    StoreRelaxed(Of.Allocations, Allocations);
-    StoreRelaxed(Of.Bytes, Bytes);
-    if (Allocations >= MEMORY_BATCH_BLOCKS || Allocations <= -MEMORY_BATCH_BLOCKS || Bytes >= MEMORY_BATCH_BYTES ||
-        Bytes <= -MEMORY_BATCH_BYTES)
-        BringIn(State, Of);
-}
+// ---- Bounds and order of tracked records ----
 
 // Widens the bounds to a new system allocation; they only ever grow.
 inline void Widen(MemoryStateStruct *State, uint8 *Start, uint8 *End) {
@@ -354,18 +135,6 @@ template <typename Visitor> void ForEachRecord(Visitor &&Visit) {
         if (Next != nullptr) Cursors[Newest] = Next;
         else Cursors[Newest] = Cursors[--Count];
     }
-}
-
-// Counts of the state: brought-in counts plus every shard's (the whole count
-// without tracking, the batches with it).
-void CurrentCounts(MemoryStateStruct *State, int64 *Allocations, int64 *Bytes) {
-    int64 SumAllocations = LoadRelaxed(State->Allocations), SumBytes = LoadRelaxed(State->Bytes);
-    for (Shard &Of : Shards) {
-        SumAllocations += LoadRelaxed(Of.Allocations);
-        SumBytes += LoadRelaxed(Of.Bytes);
-    }
-    *Allocations = SumAllocations;
-    *Bytes = SumBytes;
 }
 
 // ---- Guards ----

@@ -95,4 +95,105 @@ size_t RetainBound();
 // from Memory_Init, 0 from Memory_Remove.
 void SetRetaining(size_t Bound);
 
+// ---- Shards ----
+//
+// Each thread owns one shard (a cache line of counts and, with tracking, a
+// list with its lock); the counting and locking that every allocation does is
+// inline here, the rest is in memory_shard.cpp.
+
+constexpr uint32 OwnedShards = 64;
+constexpr uint32 SharedShard = OwnedShards; // for threads that found no free shard
+constexpr uint32 ShardTotal = OwnedShards + 1;
+
+struct alignas(64) Shard {
+    // The list lock: the holding thread's mark, or 0; Depth is touched only
+    // by the holder.
+    uintptr Holder;
+    uint32 Depth;
+    uint32 Owned; // 1 while a thread counts here as its own
+    // Untracked: the blocks counted here. Tracked: the batch not yet brought
+    // into the state's counts.
+    int64 Allocations;
+    int64 Bytes;
+    MemoryTrackerStruct *Head; // newest record of this list
+    uint64 LastStamp;
+};
+extern Shard Shards[ShardTotal];
+
+// Every thread starts on the shared shard and looks for one of its own at its
+// first count. Constant-initialized, so that another file reads them as
+// directly as their own.
+extern constinit thread_local Shard *OwnShard;
+extern constinit thread_local bool LookedForShard;
+extern constinit thread_local char ThreadMark; // its address marks the thread
+
+inline uint32 IndexOf(const Shard *Of) { return (uint32)(Of - Shards); }
+
+Shard *TakeShard();
+void CountShared(int64 Delta, int64 BlockSize);
+void LockShardSlowly(Shard &Of, uintptr Self);
+
+// Every list at once, for walks over all records; nests.
+void LockAll(MemoryStateStruct *State);
+void UnlockAll(MemoryStateStruct *State);
+
+// Moves a shard's batch into the state's counts; under the shard's lock.
+void BringIn(MemoryStateStruct *State, Shard &Of);
+
+// Counts of the state: brought-in counts plus every shard's (the whole count
+// without tracking, the batches with it).
+void CurrentCounts(MemoryStateStruct *State, int64 *Allocations, int64 *Bytes);
+
+inline Shard &MyShard() {
+    Shard *Own = OwnShard;
+    return *(__builtin_expect(Own != &Shards[SharedShard] || LookedForShard, 1) ? Own : TakeShard());
+}
+
+// Adds one untracked block (Delta 1) or takes one away (Delta -1).
+inline void CountUntracked(int64 Delta, int64 BlockSize) {
+    Shard *Own = OwnShard;
+    if (__builtin_expect(Own == &Shards[SharedShard], 0)) return CountShared(Delta, BlockSize);
+    StoreRelaxed(Own->Allocations, LoadRelaxed(Own->Allocations) + Delta);
+    StoreRelaxed(Own->Bytes, LoadRelaxed(Own->Bytes) + Delta * BlockSize);
+}
+
+// A recursive spin lock: one exchange to take it uncontended, one store to
+// let it go. Holders keep it for a list update, or for a whole check.
+inline void LockShard(Shard &Of) {
+    const uintptr Self = (uintptr)&ThreadMark;
+    uintptr Free = 0;
+    if (__builtin_expect(
+            __atomic_compare_exchange_n(&Of.Holder, &Free, Self, false, __ATOMIC_ACQUIRE, __ATOMIC_RELAXED), 1))
+        Of.Depth = 1;
+    else
+        LockShardSlowly(Of, Self);
+}
+
+inline void UnlockShard(Shard &Of) {
+    if (--Of.Depth == 0) __atomic_store_n(&Of.Holder, (uintptr)0, __ATOMIC_RELEASE);
+}
+
+// Counts one tracked block in (Delta 1) or out (Delta -1) of a shard whose
+// lock is held; the maxima follow the counts as they were before a new block.
+inline void CountTracked(MemoryStateStruct *State, Shard &Of, int64 Delta, int64 BlockSize) {
+    if (Delta > 0) {
+        const int64 Allocations = LoadRelaxed(State->Allocations) + Of.Allocations;
+        const int64 Bytes = LoadRelaxed(State->Bytes) + Of.Bytes;
+        int64 Max = LoadRelaxed(State->MaxAllocations);
+        while (Allocations > Max && !__atomic_compare_exchange_n(&State->MaxAllocations, &Max, Allocations, true,
+                                                                   __ATOMIC_RELAXED, __ATOMIC_RELAXED)) {
+        }
+        Max = LoadRelaxed(State->MaxBytes);
+        while (Bytes > Max &&
+               !__atomic_compare_exchange_n(&State->MaxBytes, &Max, Bytes, true, __ATOMIC_RELAXED, __ATOMIC_RELAXED)) {
+        }
+    }
+    const int64 Allocations = Of.Allocations + Delta, Bytes = Of.Bytes + Delta * BlockSize;
+    StoreRelaxed(Of.Allocations, Allocations);
+    StoreRelaxed(Of.Bytes, Bytes);
+    if (Allocations >= MEMORY_BATCH_BLOCKS || Allocations <= -MEMORY_BATCH_BLOCKS || Bytes >= MEMORY_BATCH_BYTES ||
+        Bytes <= -MEMORY_BATCH_BYTES)
+        BringIn(State, Of);
+}
+
 } // namespace MemoryInt
