@@ -1,11 +1,14 @@
-// The allocator's system-heap layer as memory.cpp sees it: the facts every
-// allocation reads, the room of a system allocation and the inline front of
-// the system allocate and free. Only memory.cpp and memory_system.cpp include
-// this header; everyone else goes through core/memory.h.
+// What the allocator's files share: the facts every allocation reads, the
+// room of a system allocation, the inline front of the system allocate and
+// free, and the shards with their counts and list locks. Only memory.cpp,
+// memory_system.cpp and memory_shard.cpp include this header; everyone else
+// goes through core/memory.h.
 //
 // What runs on every allocation and free (the room of a block, the test that
 // tells a large request from a small one) is inline here, so the split adds
-// no call; only large requests go on to memory_system.cpp.
+// no call; only large requests go on to memory_system.cpp, and only a
+// thread's first count, the shared shard and a contended lock to
+// memory_shard.cpp.
 #pragma once
 
 #include <malloc.h>
