@@ -1,6 +1,8 @@
 // The guarded, counted and (optionally) tracked allocator. See memory.h for
 // the layout. Every fault here is a fatal stop; nothing is reported to the
-// caller.
+// caller. The system heap behind the blocks (the room of an allocation, the
+// large allocations kept for reuse) is in memory_system.cpp, the per-thread
+// shards of counts and lists in memory_shard.cpp.
 //
 // Invariants:
 // - The tracking choice is fixed between Memory_Init and Memory_Remove, so a
@@ -9,29 +11,16 @@
 //   a whole check running on another thread never sees a half-made block.
 // - Guard reads never go past the system allocation (its usable room), so
 //   a free with a wrong, larger size is reported instead of reading beyond.
-// - Each thread owns one shard (a cache line of counts and, with tracking, a
-//   list with its lock). Without tracking only the owner writes the counts,
-//   with plain loads and stores; a block freed on another thread than the
-//   one that made it leaves one shard below zero and the sum right. With
-//   tracking a shard's list and counts change only under its lock, and a
-//   record's neighbours are always in the record's own list.
-// - Threads beyond the shard count share one more shard whose counts change
-//   by atomic additions.
-// - A thread holds at most one list lock at a time, except through LockAll,
-//   which takes the state's critical section and then every list lock in
-//   order. A thread that needs all of them while it holds one (a failing
-//   tracker check dumping the lists) lets its own go first, so two threads
-//   never wait for each other.
+// - With tracking a shard's list and counts change only under its lock, and
+//   a record's neighbours are always in the record's own list. (The shards,
+//   their owners and their locks: memory_shard.cpp.)
 // - The facts every allocation reads (state, tracking) sit on a cache line
 //   of their own that only Memory_Init and Memory_Remove write.
 #include "core/memory.h"
 
-#include <malloc.h>
 #include <pthread.h>
-#include <sched.h>
 #include <stdlib.h>
 #include <string.h>
-#include <sys/mman.h>
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -48,9 +37,14 @@
 #include "core/critical_section.h"
 #include "core/debug.h"
 #include "core/log.h"
+#include "core/memory_internal.h"
 #include "core/posix/platform.h"
 
 MemoryStateStruct *GlobalMemory = nullptr;
+
+MemoryInt::HotFacts MemoryInt::Hot;
+
+using namespace MemoryInt;
 
 namespace {
 
@@ -67,459 +61,7 @@ constexpr int32 Saturate(int64 Value) {
 
 bool TrackingOn(const MemoryStateStruct *State) { return State != nullptr && State->Tracking == 1; }
 
-// Read by every allocation and free; written only while no other thread may
-// allocate (Memory_Init, Memory_Remove).
-struct alignas(64) HotFacts {
-    MemoryStateStruct *State;
-    bool Tracking;
-    bool Plain;       // a state without tracking: the short paths apply
-    bool HeaderSizes; // the heap's size words answer like malloc_usable_size
-};
-HotFacts Hot;
-
-// ---- Room of a system allocation ----
-
-#if defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-#define MEMORY_FOREIGN_HEAP 1
-#endif
-#endif
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__) || !defined(__GLIBC__)
-#define MEMORY_FOREIGN_HEAP 1
-#endif
-
-// glibc keeps a chunk's size, its three low bits flags (2: mapped on its
-// own), in the word before the address it hands out; the usable room is
-// that size less one word, or two for a mapped chunk. Reading it inline
-// saves a call on every free. Memory_Init compares the rule with
-// malloc_usable_size first, so another heap (preloaded, or a sanitizer's)
-// keeps the call.
-#if !defined(MEMORY_FOREIGN_HEAP)
-inline size_t HeaderRoom(const uint8 *System) {
-    size_t Header;
-    memcpy(&Header, reinterpret_cast<const void *>((uintptr)System - sizeof(size_t)), sizeof(Header));
-    return (Header & ~(size_t)7) - ((Header & 2) ? 2 : 1) * sizeof(size_t);
-}
-#endif
-
-inline size_t UsableSize(uint8 *System) {
-#if !defined(MEMORY_FOREIGN_HEAP)
-    if (__builtin_expect(Hot.HeaderSizes, 1)) return HeaderRoom(System);
-#endif
-    return malloc_usable_size(System);
-}
-
-bool HeaderRuleHolds() {
-#if defined(MEMORY_FOREIGN_HEAP)
-    return false;
-#else
-    for (size_t Size : {1u, 24u, 100u, 1000u, 5000u, 70000u, 300000u, 3000000u}) {
-        uint8 *Probe = static_cast<uint8 *>(malloc(Size));
-        if (Probe == nullptr) return false;
-        const bool Same = HeaderRoom(Probe) == malloc_usable_size(Probe);
-        free(Probe);
-        if (!Same) return false;
-    }
-    return true;
-#endif
-}
-
-template <typename T> T LoadRelaxed(const T &Value) { return __atomic_load_n(&Value, __ATOMIC_RELAXED); }
-template <typename T> void StoreRelaxed(T &Value, T New) { __atomic_store_n(&Value, New, __ATOMIC_RELAXED); }
-
-// ---- Large system allocations kept for reuse ----
-//
-// A freed system allocation of RetainMinBytes or more is kept for a later
-// request of a fitting size instead of going back to the system. A large
-// tree's pool slabs are freed whole by a reset and made again by the next
-// load; given back, every page of them was unmapped or trimmed, then faulted
-// in and cleared by the kernel again, which took about a third of the time of
-// loading a large document. What is kept lies outside every count, check and
-// report: a block counts from its allocation to its free, whichever system
-// allocation backs it. At most RetainMostBytes, and no more than a
-// RetainShareOfMemory-th of the machine's memory, are kept, the oldest going
-// back first; Memory_Remove gives back all. Builds with AddressSanitizer
-// keep nothing, so that it sees every free.
-#if defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define MEMORY_NO_RETAIN 1
-#endif
-#endif
-#if defined(__SANITIZE_ADDRESS__)
-#define MEMORY_NO_RETAIN 1
-#endif
-
-constexpr size_t RetainMinBytes = (size_t)1 << 20;
-constexpr size_t RetainMostBytes = (size_t)256 << 20;
-constexpr size_t RetainShareOfMemory = 16;
-constexpr uint32 RetainSlots = 128;
-
-struct RetainedBlock {
-    uint8 *System;
-    size_t Room; // usable bytes of the system allocation
-};
-
-struct RetainCache {
-    pthread_mutex_t Lock = PTHREAD_MUTEX_INITIALIZER;
-    size_t Bound = 0; // 0 outside Memory_Init..Memory_Remove: nothing is kept
-    size_t Bytes = 0;
-    uint32 Count = 0; // read without the lock only to pass an empty cache by
-    RetainedBlock Blocks[RetainSlots]; // oldest first
-};
-RetainCache Retained;
-
-void ReleaseSystem(uint8 *System);
-
-// Under the lock.
-void DropRetained(uint32 Index) {
-    Retained.Bytes -= Retained.Blocks[Index].Room;
-    std::copy(Retained.Blocks + Index + 1, Retained.Blocks + Retained.Count, Retained.Blocks + Index);
-    StoreRelaxed(Retained.Count, Retained.Count - 1);
-}
-
-// The smallest kept allocation with room for Total bytes and at most a
-// quarter more, taken out of the cache; null when none fits.
-[[gnu::noinline]] uint8 *ReuseRetained(size_t Total) {
-    if (LoadRelaxed(Retained.Count) == 0) return nullptr;
-    pthread_mutex_lock(&Retained.Lock);
-    uint32 Best = Retained.Count;
-    for (uint32 i = 0; i < Retained.Count; i++) {
-        const size_t Room = Retained.Blocks[i].Room;
-        if (Room >= Total && Room - Total <= Total / 4 && (Best == Retained.Count || Room < Retained.Blocks[Best].Room))
-            Best = i;
-    }
-    uint8 *System = nullptr;
-    if (Best < Retained.Count) {
-        System = Retained.Blocks[Best].System;
-        DropRetained(Best);
-    }
-    pthread_mutex_unlock(&Retained.Lock);
-    return System;
-}
-
-// Keeps a freed system allocation, the oldest kept ones going back to make
-// room; false when it goes back to the system itself.
-[[gnu::noinline]] bool Retain(uint8 *System) {
-#if defined(MEMORY_NO_RETAIN)
-    (void)System;
-    return false;
-#else
-    const size_t Room = UsableSize(System);
-    uint8 *Older[RetainSlots];
-    uint32 OlderCount = 0;
-    pthread_mutex_lock(&Retained.Lock);
-    const bool Kept = Room <= Retained.Bound;
-    if (Kept) {
-        while (Retained.Count == RetainSlots || Retained.Bytes + Room > Retained.Bound) {
-            Older[OlderCount++] = Retained.Blocks[0].System;
-            DropRetained(0);
-        }
-        Retained.Blocks[Retained.Count] = {System, Room};
-        Retained.Bytes += Room;
-        StoreRelaxed(Retained.Count, Retained.Count + 1);
-    }
-    pthread_mutex_unlock(&Retained.Lock);
-    for (uint32 i = 0; i < OlderCount; i++) ReleaseSystem(Older[i]);
-    return Kept;
-#endif
-}
-
-// Sets how much may be kept, giving back everything kept so far: the bound
-// from Memory_Init, 0 from Memory_Remove.
-void SetRetaining(size_t Bound) {
-    uint8 *Kept[RetainSlots];
-    uint32 KeptCount = 0;
-    pthread_mutex_lock(&Retained.Lock);
-    Retained.Bound = Bound;
-    for (; Retained.Count > 0; KeptCount++) {
-        Kept[KeptCount] = Retained.Blocks[0].System;
-        DropRetained(0);
-    }
-    pthread_mutex_unlock(&Retained.Lock);
-    for (uint32 i = 0; i < KeptCount; i++) ReleaseSystem(Kept[i]);
-}
-
-size_t RetainBound() {
-    const long Pages = sysconf(_SC_PHYS_PAGES), PageBytes = sysconf(_SC_PAGESIZE);
-    if (Pages <= 0 || PageBytes <= 0) return RetainMinBytes;
-    return std::min(RetainMostBytes, (size_t)Pages / RetainShareOfMemory * (size_t)PageBytes);
-}
-
-// Large allocations are mapped here on their own rather than by the heap,
-// which would place many of them inside its arena: one kept there would hold
-// every free byte below it, as the arena gives back only from its top. The
-// mapping starts with the two words the heap writes in front of a chunk it
-// maps itself (the size with bit 2 set), so the room reads the same way; the
-// first word marks the mapping as ours.
-#if !defined(MEMORY_FOREIGN_HEAP)
-constexpr size_t MapHeaderBytes = 2 * sizeof(size_t);
-constexpr size_t MapMarkXor = 0x6d656d6f72794d41ull;
-
-inline size_t MapMark(const uint8 *Base) { return (size_t)(uintptr)Base ^ MapMarkXor; }
-
-uint8 *MapSystem(size_t Total) {
-    const size_t Page = 4096, Bytes = (Total + MapHeaderBytes + Page - 1) & ~(Page - 1);
-    void *Base = mmap(nullptr, Bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (Base == MAP_FAILED) return nullptr;
-    size_t *Header = static_cast<size_t *>(Base);
-    Header[0] = MapMark(static_cast<uint8 *>(Base));
-    Header[1] = Bytes | 2;
-    return static_cast<uint8 *>(Base) + MapHeaderBytes;
-}
-
-inline bool MappedHere(const uint8 *System) {
-    size_t Header[2];
-    memcpy(Header, System - MapHeaderBytes, sizeof(Header));
-    return (Header[1] & 2) != 0 && Header[0] == MapMark(System - MapHeaderBytes);
-}
-
-void UnmapSystem(uint8 *System) {
-    size_t Size;
-    memcpy(&Size, System - sizeof(size_t), sizeof(Size));
-    munmap(System - MapHeaderBytes, Size & ~(size_t)7);
-}
-#endif
-
-// The system heap behind every block: a kept allocation where one fits.
-inline uint8 *SystemAlloc(size_t Total, bool Zero) {
-    if (__builtin_expect(Total >= RetainMinBytes, 0)) {
-        if (uint8 *System = ReuseRetained(Total)) return Zero ? static_cast<uint8 *>(memset(System, 0, Total)) : System;
-#if !defined(MEMORY_FOREIGN_HEAP)
-        if (Hot.HeaderSizes) return MapSystem(Total); // fresh pages read as zeros
-#endif
-    }
-    return static_cast<uint8 *>(Zero ? calloc(1, Total) : malloc(Total));
-}
-
-// Gives an allocation back to where it came from.
-void ReleaseSystem(uint8 *System) {
-#if !defined(MEMORY_FOREIGN_HEAP)
-    if (Hot.HeaderSizes && MappedHere(System)) return UnmapSystem(System);
-#endif
-    free(System);
-}
-
-// A kept block's leading guard is cleared first, so that a second free of
-// it stops as a damaged block instead of handing it out twice.
-inline void SystemFree(uint8 *System, uint8 *BlockStart, size_t Total) {
-    if (__builtin_expect(Total >= RetainMinBytes, 0)) {
-        memset(BlockStart, 0, MEMORY_GUARD_SIZE);
-        if (Retain(System)) return;
-        return ReleaseSystem(System);
-    }
-    free(System);
-}
-
-// ---- Shards ----
-
-constexpr uint32 OwnedShards = 64;
-constexpr uint32 SharedShard = OwnedShards; // for threads that found no free shard
-constexpr uint32 ShardTotal = OwnedShards + 1;
-
-struct alignas(64) Shard {
-    // The list lock: the holding thread's mark, or 0; Depth is touched only
-    // by the holder.
-    uintptr Holder;
-    uint32 Depth;
-    uint32 Owned; // 1 while a thread counts here as its own
-    // Untracked: the blocks counted here. Tracked: the batch not yet brought
-    // into the state's counts.
-    int64 Allocations;
-    int64 Bytes;
-    MemoryTrackerStruct *Head; // newest record of this list
-    uint64 LastStamp;
-};
-Shard Shards[ShardTotal];
-
-// Every thread starts on the shared shard and looks for one of its own at its
-// first count.
-thread_local Shard *OwnShard = &Shards[SharedShard];
-thread_local bool LookedForShard = false;
-thread_local char ThreadMark;
-thread_local uint32 AllDepth = 0;        // LockAll nesting of this thread
-thread_local Shard *HeldShard = nullptr; // the list lock LockAll let go for a while
-thread_local uint32 HeldDepth = 0;        // and its depth
-
-uint32 IndexOf(const Shard *Of) { return (uint32)(Of - Shards); }
-
-// ---- Thread exit: the shard goes back for the next thread ----
-
-pthread_key_t ShardKey;
-bool ShardKeyMade = false; // read by any thread, also while the library is unloaded
-pthread_once_t ShardKeyOnce = PTHREAD_ONCE_INIT;
-
-inline void LockShard(Shard &Of);
-inline void UnlockShard(Shard &Of);
-void BringIn(MemoryStateStruct *State, Shard &Of);
-
-void ReleaseShard(void *Value) {
-    Shard &Of = *static_cast<Shard *>(Value);
-    // A tracked batch joins the state's counts, so the maxima other threads
-    // raise do not miss it.
-    MemoryStateStruct *State = __atomic_load_n(&Hot.State, __ATOMIC_ACQUIRE);
-    if (State != nullptr && State->Tracking == 1) {
-        LockShard(Of);
-        BringIn(State, Of);
-        UnlockShard(Of);
-    }
-    OwnShard = &Shards[SharedShard];
-    LookedForShard = false;
-    __atomic_store_n(&Of.Owned, 0u, __ATOMIC_RELEASE);
-}
-
-void MakeShardKey() { StoreRelaxed(ShardKeyMade, pthread_key_create(&ShardKey, ReleaseShard) == 0); }
-
-// A copy of the runtime inside a library that is unloaded must not leave its
-// thread-exit function registered behind it.
-[[gnu::destructor]] void DeleteShardKey() {
-    if (LoadRelaxed(ShardKeyMade)) pthread_key_delete(ShardKey);
-    StoreRelaxed(ShardKeyMade, false);
-}
-
-[[gnu::noinline]] Shard *TakeShard() {
-    LookedForShard = true;
-    pthread_once(&ShardKeyOnce, MakeShardKey);
-    static uint32 Hint = 0;
-    const uint32 First = __atomic_fetch_add(&Hint, 1, __ATOMIC_RELAXED);
-    for (uint32 i = 0; LoadRelaxed(ShardKeyMade) && i < OwnedShards; i++) {
-        Shard &Candidate = Shards[(First + i) % OwnedShards];
-        uint32 Free = 0;
-        if (LoadRelaxed(Candidate.Owned) == 0 &&
-            __atomic_compare_exchange_n(&Candidate.Owned, &Free, 1u, false, __ATOMIC_ACQUIRE, __ATOMIC_RELAXED)) {
-            pthread_setspecific(ShardKey, &Candidate);
-            return OwnShard = &Candidate;
-        }
-    }
-    return OwnShard = &Shards[SharedShard];
-}
-
-inline Shard &MyShard() {
-    Shard *Own = OwnShard;
-    return *(__builtin_expect(Own != &Shards[SharedShard] || LookedForShard, 1) ? Own : TakeShard());
-}
-
-// Counts on the shared shard, by atomic additions, once the thread found no
-// shard of its own.
-[[gnu::noinline]] void CountShared(int64 Delta, int64 BlockSize) {
-    Shard &Own = MyShard();
-    if (&Own != &Shards[SharedShard]) {
-        StoreRelaxed(Own.Allocations, LoadRelaxed(Own.Allocations) + Delta);
-        StoreRelaxed(Own.Bytes, LoadRelaxed(Own.Bytes) + Delta * BlockSize);
-        return;
-    }
-    __atomic_add_fetch(&Own.Allocations, Delta, __ATOMIC_RELAXED);
-    __atomic_add_fetch(&Own.Bytes, Delta * BlockSize, __ATOMIC_RELAXED);
-}
-
-// Adds one untracked block (Delta 1) or takes one away (Delta -1).
-inline void CountUntracked(int64 Delta, int64 BlockSize) {
-    Shard *Own = OwnShard;
-    if (__builtin_expect(Own == &Shards[SharedShard], 0)) return CountShared(Delta, BlockSize);
-    StoreRelaxed(Own->Allocations, LoadRelaxed(Own->Allocations) + Delta);
-    StoreRelaxed(Own->Bytes, LoadRelaxed(Own->Bytes) + Delta * BlockSize);
-}
-
-// ---- List locks ----
-
-// A recursive spin lock: one exchange to take it uncontended, one store to
-// let it go. Holders keep it for a list update, or for a whole check.
-[[gnu::noinline]] void LockShardSlowly(Shard &Of, uintptr Self) {
-    if (LoadRelaxed(Of.Holder) == Self) {
-        Of.Depth++;
-        return;
-    }
-    for (uint32 Spins = 0;; Spins++) {
-        uintptr Free = 0;
-        if (LoadRelaxed(Of.Holder) == 0 &&
-            __atomic_compare_exchange_n(&Of.Holder, &Free, Self, false, __ATOMIC_ACQUIRE, __ATOMIC_RELAXED))
-            break;
-        if (Spins < 64) {
-#if defined(__x86_64__) || defined(__i386__)
-            _mm_pause();
-#endif
-        } else {
-            sched_yield();
-        }
-    }
-    Of.Depth = 1;
-}
-
-inline void LockShard(Shard &Of) {
-    const uintptr Self = (uintptr)&ThreadMark;
-    uintptr Free = 0;
-    if (__builtin_expect(
-            __atomic_compare_exchange_n(&Of.Holder, &Free, Self, false, __ATOMIC_ACQUIRE, __ATOMIC_RELAXED), 1))
-        Of.Depth = 1;
-    else
-        LockShardSlowly(Of, Self);
-}
-
-inline void UnlockShard(Shard &Of) {
-    if (--Of.Depth == 0) __atomic_store_n(&Of.Holder, (uintptr)0, __ATOMIC_RELEASE);
-}
-
-// Every list at once, for walks over all records; nests.
-void LockAll(MemoryStateStruct *State) {
-    if (AllDepth++ > 0) return;
-    // Waiting for the others while holding one (a failing tracker check
-    // dumping the lists) could deadlock with a thread that already holds the
-    // lower ones, so the held one goes first and comes back at the end.
-    const uintptr Self = (uintptr)&ThreadMark;
-    HeldShard = nullptr;
-    for (Shard &Of : Shards)
-        if (LoadRelaxed(Of.Holder) == Self) {
-            HeldShard = &Of;
-            HeldDepth = Of.Depth;
-            Of.Depth = 0;
-            __atomic_store_n(&Of.Holder, (uintptr)0, __ATOMIC_RELEASE);
-        }
-    CriticalSection_Lock(State->Lock);
-    for (Shard &Of : Shards) LockShard(Of);
-}
-
-void UnlockAll(MemoryStateStruct *State) {
-    if (--AllDepth > 0) return;
-    for (Shard &Of : Shards) UnlockShard(Of);
-    CriticalSection_Unlock(State->Lock);
-    if (Shard *Held = HeldShard) {
-        LockShard(*Held);
-        Held->Depth = HeldDepth;
-        HeldShard = nullptr;
-    }
-}
-
-// ---- Tracked counts, bounds and order ----
-
-// Moves a shard's batch into the state's counts; under the shard's lock.
-void BringIn(MemoryStateStruct *State, Shard &Of) {
-    if (Of.Allocations != 0) __atomic_add_fetch(&State->Allocations, Of.Allocations, __ATOMIC_RELAXED);
-    if (Of.Bytes != 0) __atomic_add_fetch(&State->Bytes, Of.Bytes, __ATOMIC_RELAXED);
-    StoreRelaxed(Of.Allocations, (int64)0);
-    StoreRelaxed(Of.Bytes, (int64)0);
-}
-
-// Counts one tracked block in (Delta 1) or out (Delta -1) of a shard whose
-// lock is held; the maxima follow the counts as they were before a new block.
-inline void CountTracked(MemoryStateStruct *State, Shard &Of, int64 Delta, int64 BlockSize) {
-    if (Delta > 0) {
-        const int64 Allocations = LoadRelaxed(State->Allocations) + Of.Allocations;
-        const int64 Bytes = LoadRelaxed(State->Bytes) + Of.Bytes;
-        int64 Max = LoadRelaxed(State->MaxAllocations);
-        while (Allocations > Max && !__atomic_compare_exchange_n(&State->MaxAllocations, &Max, Allocations, true,
-                                                                   __ATOMIC_RELAXED, __ATOMIC_RELAXED)) {
-        }
-        Max = LoadRelaxed(State->MaxBytes);
-        while (Bytes > Max &&
-               !__atomic_compare_exchange_n(&State->MaxBytes, &Max, Bytes, true, __ATOMIC_RELAXED, __ATOMIC_RELAXED)) {
-        }
-    }
-    const int64 Allocations = Of.Allocations + Delta, Bytes = Of.Bytes + Delta * BlockSize;
-    StoreRelaxed(Of.Allocations, Allocations);
-    StoreRelaxed(Of.Bytes, Bytes);
-    if (Allocations >= MEMORY_BATCH_BLOCKS || Allocations <= -MEMORY_BATCH_BLOCKS || Bytes >= MEMORY_BATCH_BYTES ||
-        Bytes <= -MEMORY_BATCH_BYTES)
-        BringIn(State, Of);
-}
+// ---- Bounds and order of tracked records ----
 
 // Widens the bounds to a new system allocation; they only ever grow.
 inline void Widen(MemoryStateStruct *State, uint8 *Start, uint8 *End) {
@@ -593,18 +135,6 @@ template <typename Visitor> void ForEachRecord(Visitor &&Visit) {
         if (Next != nullptr) Cursors[Newest] = Next;
         else Cursors[Newest] = Cursors[--Count];
     }
-}
-
-// Counts of the state: brought-in counts plus every shard's (the whole count
-// without tracking, the batches with it).
-void CurrentCounts(MemoryStateStruct *State, int64 *Allocations, int64 *Bytes) {
-    int64 SumAllocations = LoadRelaxed(State->Allocations), SumBytes = LoadRelaxed(State->Bytes);
-    for (Shard &Of : Shards) {
-        SumAllocations += LoadRelaxed(Of.Allocations);
-        SumBytes += LoadRelaxed(Of.Bytes);
-    }
-    *Allocations = SumAllocations;
-    *Bytes = SumBytes;
 }
 
 // ---- Guards ----
@@ -1103,13 +633,6 @@ int32 Memory_CryptFill(void *Buffer, int32 Length) {
     if (!Platform_CryptFill(Buffer, Length))
         Debug_Abort("Assertion failed (Size > 0)\nCrypt unable to fill buffer (%d:%d)", Length, 0);
     return 1;
-}
-
-int64 MemoryInt_RetainedBytes(void) {
-    pthread_mutex_lock(&Retained.Lock);
-    const int64 Bytes = (int64)Retained.Bytes;
-    pthread_mutex_unlock(&Retained.Lock);
-    return Bytes;
 }
 
 int32 Memory_Init(int32 Tracking) {
