@@ -46,7 +46,12 @@ namespace {
 // in and cleared by the kernel again, which took about a third of the time of
 // loading a large document. At most RetainMostBytes, and no more than a
 // RetainShareOfMemory-th of the machine's memory, are kept, the oldest going
-// back first; Memory_Remove gives back all. Builds with AddressSanitizer
+// back first; Memory_Remove gives back all. Past RetainResidentBytes, a kept
+// mapping is left to the kernel to take back under memory pressure (its
+// pages after the first, which holds the header): written again before that
+// they are simply kept, taken they come back as zeros. So a host that once
+// loaded a 50 MB document does not hold all of it resident for good, and a
+// second such load still finds most of its pages. Builds with AddressSanitizer
 // keep nothing, so that it sees every free.
 #if defined(__has_feature)
 #if __has_feature(address_sanitizer)
@@ -57,7 +62,8 @@ namespace {
 #define MEMORY_NO_RETAIN 1
 #endif
 
-constexpr size_t RetainMostBytes = (size_t)256 << 20;
+constexpr size_t RetainMostBytes = (size_t)1024 << 20;
+constexpr size_t RetainResidentBytes = (size_t)256 << 20;
 constexpr size_t RetainShareOfMemory = 16;
 constexpr uint32 RetainSlots = 128;
 
@@ -76,6 +82,7 @@ struct RetainCache {
 RetainCache Retained;
 
 void ReleaseSystem(uint8 *System);
+void LetKernelTake(uint8 *System);
 
 // Under the lock.
 void DropRetained(uint32 Index) {
@@ -116,6 +123,7 @@ void DropRetained(uint32 Index) {
     uint32 OlderCount = 0;
     pthread_mutex_lock(&Retained.Lock);
     const bool Kept = Room <= Retained.Bound;
+    bool Lazy = false;
     if (Kept) {
         while (Retained.Count == RetainSlots || Retained.Bytes + Room > Retained.Bound) {
             Older[OlderCount++] = Retained.Blocks[0].System;
@@ -123,10 +131,15 @@ void DropRetained(uint32 Index) {
         }
         Retained.Blocks[Retained.Count] = {System, Room};
         Retained.Bytes += Room;
+        Lazy = Retained.Bytes > RetainResidentBytes;
         StoreRelaxed(Retained.Count, Retained.Count + 1);
     }
     pthread_mutex_unlock(&Retained.Lock);
     for (uint32 i = 0; i < OlderCount; i++) ReleaseSystem(Older[i]);
+    // Another thread may take the block from the cache meanwhile; its pages
+    // then read as they were or as zeros, which a plain request allows and a
+    // zero-fill request clears anyway.
+    if (Lazy) LetKernelTake(System);
     return Kept;
 #endif
 }
@@ -159,12 +172,25 @@ inline bool MappedHere(const uint8 *System) {
     return (Header[1] & 2) != 0 && Header[0] == MapMark(System - MapHeaderBytes);
 }
 
-void UnmapSystem(uint8 *System) {
+inline size_t MappedBytes(const uint8 *System) {
     size_t Size;
     memcpy(&Size, System - sizeof(size_t), sizeof(Size));
-    munmap(System - MapHeaderBytes, Size & ~(size_t)7);
+    return Size & ~(size_t)7;
 }
+
+void UnmapSystem(uint8 *System) { munmap(System - MapHeaderBytes, MappedBytes(System)); }
 #endif
+
+void LetKernelTake(uint8 *System) {
+#if !defined(MEMORY_FOREIGN_HEAP)
+    constexpr size_t Page = 4096;
+    if (!Hot.HeaderSizes || !MappedHere(System)) return;
+    if (const size_t Bytes = MappedBytes(System); Bytes > Page)
+        madvise(System - MapHeaderBytes + Page, Bytes - Page, MADV_FREE);
+#else
+    (void)System;
+#endif
+}
 
 // Gives an allocation back to where it came from.
 void ReleaseSystem(uint8 *System) {
