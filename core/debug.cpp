@@ -233,12 +233,7 @@ int32 Debug_Remove(void) {
     return ExitCode;
 }
 
-uint32 Debug_Flags(void) {
-    Debug_FlagsFunc Override = GlobalDebugFlagsOverride;
-    if (Override != nullptr) return Override();
-    CoreStruct *Core = GlobalCore;
-    return Core != nullptr ? __atomic_load_n(&Core->DebugFlags, __ATOMIC_RELAXED) : 0;
-}
+uint32 Debug_Flags(void) { return DebugInt_Flags(); }
 
 int32 Debug_SetFlags(uint32 Flags) {
     if ((Flags & DEBUG_FLAG_PERTHREAD) && !(Flags & DEBUG_FLAG_APPEND))

@@ -54,6 +54,15 @@ extern Debug_PrintFunc GlobalDebugPrintOverride;
 extern Debug_PrintFunc GlobalDebugPrintCallback;
 extern Debug_AbortFunc GlobalDebugAbortOverride;
 
+// What Debug_Flags answers, without a call: the allocator reads it on every
+// request. An installed override answers itself.
+static inline uint32 DebugInt_Flags(void) {
+    Debug_FlagsFunc Override = GlobalDebugFlagsOverride;
+    if (__builtin_expect(Override != 0, 0)) return Override();
+    CoreStruct *Core = GlobalCore;
+    return Core != 0 ? __atomic_load_n(&Core->DebugFlags, __ATOMIC_RELAXED) : 0;
+}
+
 int32 Debug_BuildInitFlags(uint32 *Flags, const char *CommandLine);
 int32 Debug_Init(const char *LogName, const char *Version, uint32 Flags);
 int32 Debug_Remove(void);

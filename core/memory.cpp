@@ -386,18 +386,10 @@ void UnlockRecord(MemoryStateStruct *State, Shard *Of, bool All) {
 
 } // namespace
 
-// The debug flags as Debug_Flags answers them, read in place on every request
-// instead of through a call; an installed override still answers itself.
-inline uint32 CurrentDebugFlags() {
-    if (__builtin_expect(GlobalDebugFlagsOverride != nullptr, 0)) return Debug_Flags();
-    const CoreStruct *Core = GlobalCore;
-    return Core != nullptr ? __atomic_load_n(&Core->DebugFlags, __ATOMIC_RELAXED) : 0;
-}
-
 // The common case (no tracking, no tracing, a valid size, intact guards)
 // without the frame the full paths need.
 void *Memory_AllocInt(int32 Size, uint32 Flags, const char *File, int32 Line) {
-    const uint32 DebugFlags = CurrentDebugFlags();
+    const uint32 DebugFlags = DebugInt_Flags();
     if (__builtin_expect(Size < 1 || !Hot.Plain || (DebugFlags & DEBUG_FLAG_MEMORYREPORT), 0))
         return AllocFull(Size, Flags, File, Line, DebugFlags);
     const int64 BlockSize = BlockSizeOf(Size);
@@ -411,7 +403,7 @@ void *Memory_AllocInt(int32 Size, uint32 Flags, const char *File, int32 Line) {
 }
 
 void *Memory_FreeInt(void *Pointer, int32 Size, const char *File, int32 Line) {
-    const uint32 DebugFlags = CurrentDebugFlags();
+    const uint32 DebugFlags = DebugInt_Flags();
     if (__builtin_expect(Size < 1 || Pointer == nullptr || !Hot.Plain ||
                              (DebugFlags & DEBUG_FLAG_MEMORYREPORT),
                          0))
