@@ -253,37 +253,64 @@ uint64 InverseModWord(uint64 Odd) {
     return Inverse;
 }
 
-// Montgomery product Out = A * B / R mod N (CIOS), for A, B < N. Scratch
-// holds Limbs + 2 words. The last subtraction is chosen by mask, so the time
-// does not depend on the values. Out may be A or B.
+// Adds X * Y into the three-word column accumulator (T0, T1, T2). On
+// x86-64 the add-with-carry chain is written out: compilers split the
+// 128-bit sums into compare-and-add sequences that run several times slower.
+inline void MultiplyAccumulate(uint64 &T0, uint64 &T1, uint64 &T2, uint64 X, uint64 Y) {
+#if defined(__x86_64__)
+    uint64 High;
+    __asm__("mulq %[y]\n\t"
+            "addq %%rax, %[t0]\n\t"
+            "adcq %%rdx, %[t1]\n\t"
+            "adcq $0, %[t2]"
+            : [t0] "+r"(T0), [t1] "+r"(T1), [t2] "+r"(T2), "+a"(X), "=d"(High)
+            : [y] "rm"(Y)
+            : "cc");
+#else
+    const uint128 Product = (uint128)X * Y;
+    uint128 Sum = (uint128)T0 + (uint64)Product;
+    T0 = (uint64)Sum;
+    Sum = (uint128)T1 + (uint64)(Product >> 64) + (uint64)(Sum >> 64);
+    T1 = (uint64)Sum;
+    T2 += (uint64)(Sum >> 64);
+#endif
+}
+
+// Montgomery product Out = A * B / R mod N for A, B < N, column by column
+// with the reduction folded into the same columns (product scanning): the
+// 128-bit products of one column are independent, so they overlap instead
+// of waiting on one carry chain. Scratch holds 2 Limbs + 2 words. The last
+// subtraction is chosen by mask, so the time does not depend on the values.
+// Out may be A or B.
 void MontgomeryProduct(const Montgomery *Context, uint64 *Out, const uint64 *A, const uint64 *B, uint64 *Scratch) {
     const size_t N = (size_t)Context->Limbs;
     const uint64 *Mod = Context->Mod;
-    uint64 *T = Scratch;
-    memset(T, 0, (N + 2) * 8);
+    uint64 *Factor = Scratch;    // the reduction factor of each low column
+    uint64 *T = Scratch + N;     // the high columns: the result before the subtraction
+    uint64 T0 = 0, T1 = 0, T2 = 0;
     for (size_t I = 0; I < N; I++) {
-        uint64 Carry = 0;
-        const uint64 Digit = B[I];
-        for (size_t J = 0; J < N; J++) {
-            uint128 Sum = (uint128)A[J] * Digit + T[J] + Carry;
-            T[J] = (uint64)Sum;
-            Carry = (uint64)(Sum >> 64);
+        for (size_t J = 0; J < I; J++) {
+            MultiplyAccumulate(T0, T1, T2, A[J], B[I - J]);
+            MultiplyAccumulate(T0, T1, T2, Factor[J], Mod[I - J]);
         }
-        uint128 Sum = (uint128)T[N] + Carry;
-        T[N] = (uint64)Sum;
-        T[N + 1] = (uint64)(Sum >> 64);
-        const uint64 Factor = T[0] * Context->N0;
-        Sum = (uint128)Factor * Mod[0] + T[0];
-        Carry = (uint64)(Sum >> 64);
-        for (size_t J = 1; J < N; J++) {
-            Sum = (uint128)Factor * Mod[J] + T[J] + Carry;
-            T[J - 1] = (uint64)Sum;
-            Carry = (uint64)(Sum >> 64);
-        }
-        Sum = (uint128)T[N] + Carry;
-        T[N - 1] = (uint64)Sum;
-        T[N] = T[N + 1] + (uint64)(Sum >> 64);
+        MultiplyAccumulate(T0, T1, T2, A[I], B[0]);
+        Factor[I] = T0 * Context->N0;
+        MultiplyAccumulate(T0, T1, T2, Factor[I], Mod[0]); // clears T0
+        T0 = T1;
+        T1 = T2;
+        T2 = 0;
     }
+    for (size_t I = N; I < 2 * N; I++) {
+        for (size_t J = I - N + 1; J < N; J++) {
+            MultiplyAccumulate(T0, T1, T2, A[J], B[I - J]);
+            MultiplyAccumulate(T0, T1, T2, Factor[J], Mod[I - J]);
+        }
+        T[I - N] = T0;
+        T0 = T1;
+        T1 = T2;
+        T2 = 0;
+    }
+    T[N] = T0;
     uint64 Borrow = 0;
     for (size_t J = 0; J < N; J++) {
         uint128 Difference = (uint128)T[J] - Mod[J] - Borrow;
@@ -795,7 +822,7 @@ int32 BigInt_MontgomeryPower(BigInt *Result, const BigInt *Base, const BigInt *E
     BigInt_Check(Exponent);
     Montgomery_Check(Handle);
     const size_t N = (size_t)Handle->Limbs;
-    Limbs Scratch(N + 2), X = ReducedLimbs(Handle, Base);
+    Limbs Scratch(2 * N + 2), X = ReducedLimbs(Handle, Base);
     MontgomeryProduct(Handle, X.data(), X.data(), Handle->RR, Scratch.data());
     const int32 Bits = BigInt_BitCount(Exponent);
     const int32 Width = WindowWidth(Bits);
@@ -841,7 +868,7 @@ int32 BigInt_MontgomeryPowerSecret(BigInt *Result, const BigInt *Base, const Big
     const size_t N = (size_t)Handle->Limbs;
     const int32 Width = WindowWidth(Handle->Bits);
     const size_t Entries = (size_t)1 << Width;
-    Limbs Scratch(N + 2), Table(Entries * N), Accumulator(N), Pick(N);
+    Limbs Scratch(2 * N + 2), Table(Entries * N), Accumulator(N), Pick(N);
     Limbs X = ReducedLimbs(Handle, Base);
     memcpy(Table.data(), Handle->One, N * 8);
     MontgomeryProduct(Handle, &Table[N], X.data(), Handle->RR, Scratch.data());
@@ -884,7 +911,7 @@ int32 BigInt_MontgomeryMultiply(BigInt *Result, const BigInt *A, const BigInt *B
     BigInt_Check(B);
     Montgomery_Check(Handle);
     const size_t N = (size_t)Handle->Limbs;
-    Limbs Scratch(N + 2), X = ReducedLimbs(Handle, A), Y = ReducedLimbs(Handle, B);
+    Limbs Scratch(2 * N + 2), X = ReducedLimbs(Handle, A), Y = ReducedLimbs(Handle, B);
     // (A R) then (A R) B / R = A B.
     MontgomeryProduct(Handle, X.data(), X.data(), Handle->RR, Scratch.data());
     MontgomeryProduct(Handle, X.data(), X.data(), Y.data(), Scratch.data());
