@@ -276,50 +276,94 @@ inline void MultiplyAccumulate(uint64 &T0, uint64 &T1, uint64 &T2, uint64 X, uin
 #endif
 }
 
-// Montgomery product Out = A * B / R mod N for A, B < N, column by column
-// with the reduction folded into the same columns (product scanning): the
-// 128-bit products of one column are independent, so they overlap instead
-// of waiting on one carry chain. Scratch holds 2 Limbs + 2 words. The last
-// subtraction is chosen by mask, so the time does not depend on the values.
-// Out may be A or B.
-void MontgomeryProduct(const Montgomery *Context, uint64 *Out, const uint64 *A, const uint64 *B, uint64 *Scratch) {
+// Out = T - N when T >= N, else T, for T < 2N held in N + 1 words; the
+// choice is made by mask, so the time does not depend on the values.
+void SubtractModulusIfAbove(const Montgomery *Context, uint64 *Out, const uint64 *T) {
     const size_t N = (size_t)Context->Limbs;
-    const uint64 *Mod = Context->Mod;
-    uint64 *Factor = Scratch;    // the reduction factor of each low column
-    uint64 *T = Scratch + N;     // the high columns: the result before the subtraction
-    uint64 T0 = 0, T1 = 0, T2 = 0;
-    for (size_t I = 0; I < N; I++) {
-        for (size_t J = 0; J < I; J++) {
-            MultiplyAccumulate(T0, T1, T2, A[J], B[I - J]);
-            MultiplyAccumulate(T0, T1, T2, Factor[J], Mod[I - J]);
-        }
-        MultiplyAccumulate(T0, T1, T2, A[I], B[0]);
-        Factor[I] = T0 * Context->N0;
-        MultiplyAccumulate(T0, T1, T2, Factor[I], Mod[0]); // clears T0
-        T0 = T1;
-        T1 = T2;
-        T2 = 0;
-    }
-    for (size_t I = N; I < 2 * N; I++) {
-        for (size_t J = I - N + 1; J < N; J++) {
-            MultiplyAccumulate(T0, T1, T2, A[J], B[I - J]);
-            MultiplyAccumulate(T0, T1, T2, Factor[J], Mod[I - J]);
-        }
-        T[I - N] = T0;
-        T0 = T1;
-        T1 = T2;
-        T2 = 0;
-    }
-    T[N] = T0;
     uint64 Borrow = 0;
     for (size_t J = 0; J < N; J++) {
-        uint128 Difference = (uint128)T[J] - Mod[J] - Borrow;
+        uint128 Difference = (uint128)T[J] - Context->Mod[J] - Borrow;
         Out[J] = (uint64)Difference;
         Borrow = (uint64)(Difference >> 64) & 1;
     }
     // T < N exactly when the top word cannot cover the borrow.
     const uint64 Keep = 0 - ((T[N] - Borrow) >> 63);
     for (size_t J = 0; J < N; J++) Out[J] = (T[J] & Keep) | (Out[J] & ~Keep);
+}
+
+// Montgomery product Out = A * B / R mod N for A, B < N, column by column
+// with the reduction folded into the same columns (product scanning): the
+// 128-bit products of one column are independent, so they overlap instead
+// of waiting on one carry chain. Scratch holds 2 Limbs + 2 words. The last
+// subtraction is chosen by mask. Out may be A or B.
+void MontgomeryProduct(const Montgomery *Context, uint64 *Out, const uint64 *A, const uint64 *B, uint64 *Scratch) {
+    const size_t N = (size_t)Context->Limbs;
+    const uint64 *Mod = Context->Mod;
+    uint64 *Factor = Scratch; // the reduction factor of each low column
+    uint64 *T = Scratch + N;  // the high columns: the result before the subtraction
+    // Products and reduction terms go to two accumulators, two carry chains
+    // that run side by side; they meet once per column.
+    uint64 T0 = 0, T1 = 0, T2 = 0;
+    for (size_t I = 0; I < 2 * N; I++) {
+        const size_t First = I < N ? 0 : I - N + 1;
+        const size_t Last = I < N ? I : N;
+        uint64 S0 = 0, S1 = 0, S2 = 0;
+        for (size_t J = First; J < Last; J++) {
+            MultiplyAccumulate(T0, T1, T2, A[J], B[I - J]);
+            MultiplyAccumulate(S0, S1, S2, Factor[J], Mod[I - J]);
+        }
+        uint128 Sum = (uint128)T0 + S0;
+        T0 = (uint64)Sum;
+        Sum = (uint128)T1 + S1 + (uint64)(Sum >> 64);
+        T1 = (uint64)Sum;
+        T2 += S2 + (uint64)(Sum >> 64);
+        if (I < N) {
+            MultiplyAccumulate(T0, T1, T2, A[I], B[0]);
+            Factor[I] = T0 * Context->N0;
+            MultiplyAccumulate(T0, T1, T2, Factor[I], Mod[0]); // clears T0
+        } else {
+            T[I - N] = T0;
+        }
+        T0 = T1;
+        T1 = T2;
+        T2 = 0;
+    }
+    T[N] = T0;
+    SubtractModulusIfAbove(Context, Out, T);
+}
+
+// Montgomery square Out = A * A / R mod N: as MontgomeryProduct, with each
+// cross product of a column formed once and doubled.
+void MontgomerySquare(const Montgomery *Context, uint64 *Out, const uint64 *A, uint64 *Scratch) {
+    const size_t N = (size_t)Context->Limbs;
+    const uint64 *Mod = Context->Mod;
+    uint64 *Factor = Scratch;
+    uint64 *T = Scratch + N;
+    uint64 T0 = 0, T1 = 0, T2 = 0;
+    for (size_t I = 0; I < 2 * N; I++) {
+        const size_t First = I < N ? 0 : I - N + 1;
+        uint64 U0 = 0, U1 = 0, U2 = 0;
+        for (size_t J = First; J < I - J; J++) MultiplyAccumulate(U0, U1, U2, A[J], A[I - J]);
+        uint128 Sum = (uint128)T0 + (U0 << 1);
+        T0 = (uint64)Sum;
+        Sum = (uint128)T1 + ((U1 << 1) | (U0 >> 63)) + (uint64)(Sum >> 64);
+        T1 = (uint64)Sum;
+        T2 += ((U2 << 1) | (U1 >> 63)) + (uint64)(Sum >> 64);
+        if (!(I & 1) && I / 2 < N) MultiplyAccumulate(T0, T1, T2, A[I / 2], A[I / 2]);
+        const size_t Last = I < N ? I : N;
+        for (size_t J = First; J < Last; J++) MultiplyAccumulate(T0, T1, T2, Factor[J], Mod[I - J]);
+        if (I < N) {
+            Factor[I] = T0 * Context->N0;
+            MultiplyAccumulate(T0, T1, T2, Factor[I], Mod[0]); // clears T0
+        } else {
+            T[I - N] = T0;
+        }
+        T0 = T1;
+        T1 = T2;
+        T2 = 0;
+    }
+    T[N] = T0;
+    SubtractModulusIfAbove(Context, Out, T);
 }
 
 // A limb copy of Base mod N, N's size.
@@ -831,14 +875,14 @@ int32 BigInt_MontgomeryPower(BigInt *Result, const BigInt *Base, const BigInt *E
     Table[0] = X;
     if (Width > 1) {
         Limbs Square(N);
-        MontgomeryProduct(Handle, Square.data(), X.data(), X.data(), Scratch.data());
+        MontgomerySquare(Handle, Square.data(), X.data(), Scratch.data());
         for (size_t At = 1; At < Table.size(); At++)
             MontgomeryProduct(Handle, Table[At].data(), Table[At - 1].data(), Square.data(), Scratch.data());
     }
     Limbs Accumulator(Handle->One, Handle->One + N);
     for (int32 Bit = Bits - 1; Bit >= 0;) {
         if (!ExponentBit(Exponent, Bit)) {
-            MontgomeryProduct(Handle, Accumulator.data(), Accumulator.data(), Accumulator.data(), Scratch.data());
+            MontgomerySquare(Handle, Accumulator.data(), Accumulator.data(), Scratch.data());
             Bit--;
             continue;
         }
@@ -847,7 +891,7 @@ int32 BigInt_MontgomeryPower(BigInt *Result, const BigInt *Base, const BigInt *E
         while (!ExponentBit(Exponent, Low)) Low++;
         const uint32 Window = ExponentWindow(Exponent, Low, Bit - Low + 1);
         for (int32 Step = Low; Step <= Bit; Step++)
-            MontgomeryProduct(Handle, Accumulator.data(), Accumulator.data(), Accumulator.data(), Scratch.data());
+            MontgomerySquare(Handle, Accumulator.data(), Accumulator.data(), Scratch.data());
         MontgomeryProduct(Handle, Accumulator.data(), Accumulator.data(), Table[Window >> 1].data(), Scratch.data());
         Bit = Low - 1;
     }
@@ -889,7 +933,7 @@ int32 BigInt_MontgomeryPowerSecret(BigInt *Result, const BigInt *Base, const Big
     Accumulator = Pick;
     for (int32 Window = Windows - 2; Window >= 0; Window--) {
         for (int32 Step = 0; Step < Width; Step++)
-            MontgomeryProduct(Handle, Accumulator.data(), Accumulator.data(), Accumulator.data(), Scratch.data());
+            MontgomerySquare(Handle, Accumulator.data(), Accumulator.data(), Scratch.data());
         Select(ExponentWindow(Exponent, Window * Width, Width));
         MontgomeryProduct(Handle, Accumulator.data(), Accumulator.data(), Pick.data(), Scratch.data());
     }
