@@ -236,6 +236,8 @@ void DivideWords(const uint32 *U, int32 M, const uint32 *V, int32 N, std::vector
     for (int32 At = 0; At < N; At++)
         Remainder[(size_t)At] =
             (Un[(size_t)At] >> Shift) | (Shift ? (uint32)((uint64)Un[(size_t)At + 1] << (32 - Shift)) : 0);
+    // Remainders of secret values (CRT halves, blinded inputs) leave no copy.
+    explicit_bzero(Un.data(), Un.size() * 4);
 }
 
 void ModuloInternal(BigInt *Result, const BigInt *A, const BigInt *M) {
@@ -960,5 +962,8 @@ int32 BigInt_MontgomeryMultiply(BigInt *Result, const BigInt *A, const BigInt *B
     MontgomeryProduct(Handle, X.data(), X.data(), Handle->RR, Scratch.data());
     MontgomeryProduct(Handle, X.data(), X.data(), Y.data(), Scratch.data());
     AssignLimbs(Result, X.data(), N);
+    WipeLimbs(X);
+    WipeLimbs(Y);
+    WipeLimbs(Scratch);
     return TRUE;
 }

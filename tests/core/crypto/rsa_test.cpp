@@ -446,10 +446,15 @@ TEST_F(RsaTest, PublicKeyObject) {
     EXPECT_EQ(Good.Verify("digest", std::string(65, '\x01')), 0);
 }
 
-TEST_F(RsaDeathTest, OperationsWithoutAnAlgorithmStop) {
+TEST_F(RsaDeathTest, CallerErrorsStop) {
     Key Fresh;
     EXPECT_DEATH(Fresh.Verify("d", "s"), "Not Supported");
     EXPECT_DEATH(CryptAsymmetric_InitParams(Fresh.Object, ""), "Not Supported");
+    const std::string Spki = SmallKey().second;
+    if (Spki.empty()) GTEST_SKIP() << "openssl not available";
+    Key Public;
+    ASSERT_TRUE(Public.FromSpki(Spki));
+    EXPECT_DEATH(Public.Verify(std::string(1024, 'd'), "s"), "RSA digest overflow");
 }
 
 } // namespace
