@@ -350,6 +350,29 @@ TEST_F(RsaTest, EncryptionAndSigningLimits) {
     EXPECT_EQ(RSA_Sign(Rsa, Data.data(), 20, Out.data(), 64, &Written), 0);
     EXPECT_EQ(RSA_Sign(Rsa, Data.data(), 20, Out.data(), 65, &Written), 1);
     EXPECT_EQ(Written, 64);
+    // A wrong CRT exponent falls back to d and signs the same; with d wrong
+    // too nothing is signed.
+    const std::string Good = std::string(Out.data(), 64);
+    auto Corrupt = [&](std::string Bytes, std::initializer_list<int32> Elements) {
+        ASN1 *Tree = nullptr;
+        ASN1_Create(&Tree);
+        ASN1_Decode(Tree, Der.data(), (int32)Der.size());
+        for (int32 Element : Elements) {
+            ASN1 *Number = ASN1_GetElement(ASN1_GetElement(Tree, 0), Element);
+            Bytes[(size_t)(ASN1_GetValuePtr(Number) - (const uint8 *)Der.data()) + ASN1_GetValueSize(Number) - 1] ^= 2;
+        }
+        ASN1_Delete(&Tree);
+        return Bytes;
+    };
+    for (const auto &[Elements, Signs] : std::vector<std::pair<std::initializer_list<int32>, int32>>{
+             {{6}, 1}, {{3}, 1}, {{3, 6}, 0}}) {
+        const std::string Broken = Corrupt(Der, Elements);
+        ASSERT_EQ(RSA_SetPrivateKey(Rsa, Broken.data(), (int32)Broken.size()), 1);
+        EXPECT_EQ(RSA_Sign(Rsa, Data.data(), 20, Out.data(), 65, &Written), Signs);
+        if (Signs) {
+            EXPECT_EQ(std::string(Out.data(), 64), Good);
+        }
+    }
     // A public key alone does not sign.
     ASSERT_EQ(RSA_SetPrivateKey(Rsa, Der.data(), (int32)Der.size()), 1);
     EXPECT_EQ(RSA_HasPrivateKey(Rsa), 1);
