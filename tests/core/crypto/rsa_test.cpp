@@ -460,6 +460,14 @@ TEST_F(RsaTest, PublicKeyObject) {
     Patched = Spki;
     Patched[14] = 2;
     EXPECT_FALSE(Unknown.FromSpki(Patched));
+    // An even modulus (its last byte sits before 02 03 01 00 01) is refused
+    // at once: the Montgomery set-up never sees it.
+    Patched = Spki;
+    Patched[Patched.size() - 6] &= 0xfe;
+    Key Even;
+    EXPECT_FALSE(Even.FromSpki(Patched));
+    EXPECT_EQ(CryptAsymmetric_IsRSA(Even.Object), 1);
+    EXPECT_EQ(RSA_GetModulusByteCount(RsaOf(Even)), 0);
     // With authentication off every signature passes; on again, none of these.
     Authenticate_SetEnabled(0);
     EXPECT_EQ(Good.Verify("digest", ""), 1);
