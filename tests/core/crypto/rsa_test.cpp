@@ -353,7 +353,7 @@ TEST_F(RsaTest, EncryptionAndSigningLimits) {
     // A wrong CRT exponent falls back to d and signs the same; with d wrong
     // too nothing is signed.
     const std::string Good = std::string(Out.data(), 64);
-    auto Corrupt = [&](std::string Bytes, std::initializer_list<int32> Elements) {
+    auto Corrupt = [&](std::string Bytes, const std::vector<int32> &Elements) {
         ASN1 *Tree = nullptr;
         ASN1_Create(&Tree);
         ASN1_Decode(Tree, Der.data(), (int32)Der.size());
@@ -364,7 +364,7 @@ TEST_F(RsaTest, EncryptionAndSigningLimits) {
         ASN1_Delete(&Tree);
         return Bytes;
     };
-    for (const auto &[Elements, Signs] : std::vector<std::pair<std::initializer_list<int32>, int32>>{
+    for (const auto &[Elements, Signs] : std::vector<std::pair<std::vector<int32>, int32>>{
              {{6}, 1}, {{3}, 1}, {{3, 6}, 0}}) {
         const std::string Broken = Corrupt(Der, Elements);
         ASSERT_EQ(RSA_SetPrivateKey(Rsa, Broken.data(), (int32)Broken.size()), 1);
