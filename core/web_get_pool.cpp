@@ -26,6 +26,13 @@ namespace {
 
 // An idle keep-alive connection is closed after this many seconds.
 constexpr float64 IdleSeconds = 30.0;
+// The whole of one exchange may take this many inactivity time-outs, plus
+// one second for each BoundRate bytes its head and body may hold (a request
+// without a body limit counts UnlimitedBody): a peer that sends a byte just
+// before each time-out still ends the request.
+constexpr float64 BoundTimeouts = 4.0;
+constexpr float64 BoundRate = 65536.0;
+constexpr float64 UnlimitedBody = 4294967296.0;
 constexpr int32 ReadBlock = 65536;
 
 enum class State { Connecting, Sending, Receiving, Idle };
@@ -40,6 +47,8 @@ struct WebGetConnection {
     State Phase = State::Connecting;
     WebGetRequest *Current = nullptr;
     float64 LastActivity = 0;
+    float64 Bound = 0;    // seconds the current request's exchange may take
+    float64 Deadline = 0; // when they are over
     std::string Out;
     size_t OutAt = 0;
     bool Reused = false;
@@ -121,6 +130,9 @@ void Assign(WebGetConnection *Connection, WebGetRequest *Request, const std::str
     WebGetResponse_SetSink(Connection->Parser, Request, SinkBody);
     WebGetResponse_SetHeaderCallback(Connection->Parser, Request, HeaderDone);
     Connection->LastActivity = Time_GetCurrent();
+    const float64 Body = Request->LimitBodySize >= 0 ? (float64)Request->LimitBodySize : UnlimitedBody;
+    Connection->Bound = BoundTimeouts * Request->Timeout + (WEBGETRESPONSE_HEADER_LIMIT + Body) / BoundRate;
+    Connection->Deadline = Connection->LastActivity + Connection->Bound;
     if (Request->Verbose) Log_Info("Requesting (%s)\n", Request->Url.c_str());
 }
 
@@ -213,6 +225,10 @@ void Step(WebGetConnection *Connection) {
     }
     if (Connection->Current != nullptr && Now - Connection->LastActivity >= Request->Timeout) {
         Log_Error("Request timed out after %d s without data (%s)\n", Request->Timeout, Request->Url.c_str());
+        return FailConnection(Connection, WEBGET_ERROR_TIMEOUT, 0);
+    }
+    if (Connection->Current != nullptr && Now >= Connection->Deadline) {
+        Log_Error("Request timed out after %.0f s in all (%s)\n", Connection->Bound, Request->Url.c_str());
         return FailConnection(Connection, WEBGET_ERROR_TIMEOUT, 0);
     }
 }
@@ -371,6 +387,22 @@ int32 WebGetPool_RequestRemove(WebGetRequest *Request) {
             return TRUE;
         }
     return FALSE;
+}
+
+int32 WebGetPool_CancelAll(void) {
+    if (Pool == nullptr) return FALSE;
+    std::deque<WebGetRequest *> Queued;
+    Queued.swap(Pool->Queue);
+    for (WebGetRequest *Request : Queued) {
+        WebGetRequestInt_Finish(Request, WEBGET_ERROR_USERABORT, 0);
+        WebGetRequest_Release(&Request);
+    }
+    for (auto &Connection : Pool->Connections)
+        if (Connection->Current != nullptr) {
+            Socket_Close(&Connection->Fd);
+            FinishCurrent(Connection.get(), WEBGET_ERROR_USERABORT, 0);
+        }
+    return TRUE;
 }
 
 int32 WebGetPool_SetMaxHostCount(int32 Count) {

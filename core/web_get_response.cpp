@@ -424,7 +424,7 @@ int32 WebGetResponse_Finish(WebGetResponse *Self) {
 int32 WebGetResponse_IsHeaderDone(WebGetResponse *Self) {
     Debug_CheckPointer(Self);
     return Self->State != Phase::StatusLine && Self->State != Phase::Headers &&
-           !(Self->State == Phase::Failed && Self->Mode == Framing::None && Self->Status == 0);
+           !(Self->State == Phase::Failed && Self->Mode == Framing::None && Self->Status < 200);
 }
 
 int32 WebGetResponse_GetStatusCode(WebGetResponse *Self) { return Self != nullptr ? Self->Status : 0; }

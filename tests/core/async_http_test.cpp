@@ -259,6 +259,53 @@ TEST_F(AsyncHTTPTest, InactivityTimeOutsOnTheTestClock) {
     }
 }
 
+// A peer that keeps one response going for ever (interim responses,
+// trailer lines, gzip that inflates to nothing) or cuts a gzip body before
+// its trailer gets an error, not a hang or a document.
+TEST_F(AsyncHTTPTest, HostilePeersEndEveryRequest) {
+    HttpPeer Peer;
+    for (const char *Path : {"/endless/continue", "/endless/trailer", "/endless/deflate", "/gzipcut",
+                             "/gzipcut?close"}) {
+        Outcome Result = Load(Peer.Url(Path), ASYNCHTTP_PARSER_JSON, [](WebGetRequest *Request) {
+            WebGetRequest_SetLimitBodySize(Request, 1 << 20);
+        });
+        EXPECT_EQ(Result.Error, WEBGET_ERROR_CUSTOM) << Path;
+        EXPECT_EQ(Result.SubCode, 0) << Path;
+    }
+}
+
+// A peer that sends a byte just before every time-out still meets the
+// bound of the whole exchange (on the test clock: 4 time-outs of 5 s, plus
+// a second per 64 KiB of the header cap and the body limit, 22 s here).
+TEST_F(AsyncHTTPTest, DrippingPeerMeetsTheBoundOfTheExchange) {
+    HttpPeer Peer;
+    Time_TestClockStart(1000);
+    Outcome Result;
+    AsyncHTTP_Reset(Loader);
+    AsyncHTTP_SetErrorCallback(Loader, &Result, GiveUp);
+    AsyncHTTP_SetRequestBuildCallback(Loader, nullptr, [](AsyncHTTP *, void *, WebGetRequest *Request) {
+        WebGetRequest_SetLimitBodySize(Request, 65536);
+        return WebGetRequest_SetTimeout(Request, 5);
+    });
+    ASSERT_TRUE(AsyncHTTP_Load(Loader, Peer.Url("/endless/drip?pause=5").c_str(), 0));
+    int Steps = 0;
+    for (; Steps < 20 && !AsyncHTTP_IsLoadComplete(Loader); Steps++) {
+        // Bytes arrive in each step, so the inactivity time-out never runs out.
+        for (int I = 0; I < 20; I++) {
+            WebGetPool_Process();
+            usleep(2000);
+        }
+        Time_TestClockAdvance(4000);
+        WebGetPool_Process();
+    }
+    ASSERT_TRUE(Wait());
+    AsyncHTTP_GetLastError(Loader, &Result.Error, &Result.SubCode);
+    EXPECT_EQ(Result.Error, WEBGET_ERROR_TIMEOUT);
+    EXPECT_GE(Steps, 5); // not before 20 s
+    EXPECT_LE(Steps, 6);
+    Time_TestClockStop();
+}
+
 TEST_F(AsyncHTTPTest, KeepAliveReusesOneConnection) {
     HttpPeer Peer;
     for (int i = 0; i < 5; i++) ASSERT_EQ(Load(Peer.Url("/json"), ASYNCHTTP_PARSER_JSON).Error, 0);
