@@ -1,9 +1,11 @@
 // One HTTP request of the least client and the per-host connection pool that
 // carries it: HTTP/1.1 GET (POST with a body) over plain TCP, keep-alive
 // reuse, bodies by length, chunks or close, gzip inflated, a body limit and
-// an inactivity time-out (connect, then no byte for N seconds) and a bound on
-// the whole exchange (4 time-outs plus a second per 64 KiB of the header cap
-// and the body limit), so no peer keeps a request going for ever.
+// an inactivity time-out (connect, then no byte for N seconds) and bounds on
+// the whole: the response's head within 4 time-outs plus a second per 64 KiB
+// of the header cap, the exchange within that plus a second per 64 KiB of
+// the body limit (none without a limit, as for a long-lived stream), so no
+// peer keeps a request going for ever by sending a byte now and then.
 //
 // A request is reference counted; the pool holds one reference while the
 // request is queued or running. Everything runs on the main thread:
