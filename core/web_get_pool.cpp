@@ -26,6 +26,15 @@ namespace {
 
 // An idle keep-alive connection is closed after this many seconds.
 constexpr float64 IdleSeconds = 30.0;
+// The head of a response must be whole within this many inactivity
+// time-outs plus one second for each BoundRate bytes of the header cap, and
+// the whole exchange within that plus a second per BoundRate bytes of the
+// body limit: a peer that sends a byte just before each time-out still ends
+// the request. A request without a body limit asked for a body without end
+// (a long-lived stream lives for hours on keep-alives), so only its head is
+// bounded.
+constexpr float64 BoundTimeouts = 4.0;
+constexpr float64 BoundRate = 65536.0;
 constexpr int32 ReadBlock = 65536;
 
 enum class State { Connecting, Sending, Receiving, Idle };
@@ -40,6 +49,9 @@ struct WebGetConnection {
     State Phase = State::Connecting;
     WebGetRequest *Current = nullptr;
     float64 LastActivity = 0;
+    float64 Started = 0;  // of the current request's exchange
+    float64 HeadBound = 0; // seconds its head may take
+    float64 Bound = 0;     // seconds the whole exchange may take; 0: no bound
     std::string Out;
     size_t OutAt = 0;
     bool Reused = false;
@@ -121,6 +133,10 @@ void Assign(WebGetConnection *Connection, WebGetRequest *Request, const std::str
     WebGetResponse_SetSink(Connection->Parser, Request, SinkBody);
     WebGetResponse_SetHeaderCallback(Connection->Parser, Request, HeaderDone);
     Connection->LastActivity = Time_GetCurrent();
+    Connection->Started = Connection->LastActivity;
+    Connection->HeadBound = BoundTimeouts * Request->Timeout + WEBGETRESPONSE_HEADER_LIMIT / BoundRate;
+    Connection->Bound =
+        Request->LimitBodySize >= 0 ? Connection->HeadBound + (float64)Request->LimitBodySize / BoundRate : 0;
     if (Request->Verbose) Log_Info("Requesting (%s)\n", Request->Url.c_str());
 }
 
@@ -213,6 +229,13 @@ void Step(WebGetConnection *Connection) {
     }
     if (Connection->Current != nullptr && Now - Connection->LastActivity >= Request->Timeout) {
         Log_Error("Request timed out after %d s without data (%s)\n", Request->Timeout, Request->Url.c_str());
+        return FailConnection(Connection, WEBGET_ERROR_TIMEOUT, 0);
+    }
+    if (Connection->Current == nullptr) return;
+    const float64 Elapsed = Now - Connection->Started;
+    const bool HeadLate = Elapsed >= Connection->HeadBound && !WebGetResponse_IsHeaderDone(Connection->Parser);
+    if (HeadLate || (Connection->Bound > 0 && Elapsed >= Connection->Bound)) {
+        Log_Error("Request timed out after %.0f s in all (%s)\n", Elapsed, Request->Url.c_str());
         return FailConnection(Connection, WEBGET_ERROR_TIMEOUT, 0);
     }
 }
@@ -371,6 +394,22 @@ int32 WebGetPool_RequestRemove(WebGetRequest *Request) {
             return TRUE;
         }
     return FALSE;
+}
+
+int32 WebGetPool_CancelAll(void) {
+    if (Pool == nullptr) return FALSE;
+    std::deque<WebGetRequest *> Queued;
+    Queued.swap(Pool->Queue);
+    for (WebGetRequest *Request : Queued) {
+        WebGetRequestInt_Finish(Request, WEBGET_ERROR_USERABORT, 0);
+        WebGetRequest_Release(&Request);
+    }
+    for (auto &Connection : Pool->Connections)
+        if (Connection->Current != nullptr) {
+            Socket_Close(&Connection->Fd);
+            FinishCurrent(Connection.get(), WEBGET_ERROR_USERABORT, 0);
+        }
+    return TRUE;
 }
 
 int32 WebGetPool_SetMaxHostCount(int32 Count) {

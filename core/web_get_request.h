@@ -1,7 +1,11 @@
 // One HTTP request of the least client and the per-host connection pool that
 // carries it: HTTP/1.1 GET (POST with a body) over plain TCP, keep-alive
 // reuse, bodies by length, chunks or close, gzip inflated, a body limit and
-// an inactivity time-out (connect, then no byte for N seconds).
+// an inactivity time-out (connect, then no byte for N seconds) and bounds on
+// the whole: the response's head within 4 time-outs plus a second per 64 KiB
+// of the header cap, the exchange within that plus a second per 64 KiB of
+// the body limit (none without a limit, as for a long-lived stream), so no
+// peer keeps a request going for ever by sending a byte now and then.
 //
 // A request is reference counted; the pool holds one reference while the
 // request is queued or running. Everything runs on the main thread:
@@ -51,7 +55,7 @@ int32 WebGetRequest_SetAllowProxy(WebGetRequest *Handle, int32 Flag);
 int32 WebGetRequest_SetAllowResume(WebGetRequest *Handle, int32 Flag);
 // Sends "Accept-Encoding: gzip" (default on).
 int32 WebGetRequest_SetAllowCompressedContent(WebGetRequest *Handle, int32 Flag);
-// Decoded body bytes allowed (default 64 MiB; negative: none).
+// Body bytes allowed, as sent and decoded (default 64 MiB; negative: none).
 int32 WebGetRequest_SetLimitBodySize(WebGetRequest *Handle, int64 Limit);
 // Extra request headers (raw text, see WebGet_HeaderSet).
 int32 WebGetRequest_SetHeader(WebGetRequest *Handle, const char *Name, const char *Value, int32 Replace);
@@ -82,6 +86,9 @@ int32 WebGetPool_Process(void);
 int32 WebGetPool_RequestAdd(WebGetRequest *Handle);
 // Stops and drops a queued or running request: it ends with 956.
 int32 WebGetPool_RequestRemove(WebGetRequest *Handle);
+// Stops every queued and running request (each ends with 956), as when the
+// program is asked to end.
+int32 WebGetPool_CancelAll(void);
 // Hosts served at once (default 5) and connections per host (default 6).
 int32 WebGetPool_SetMaxHostCount(int32 Count);
 int32 WebGetPool_SetMaxHostConnectionCount(int32 Count);

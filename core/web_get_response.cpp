@@ -30,9 +30,12 @@ struct WebGetResponse {
     int64 Limit = -1;
     int64 Remaining = 0; // of the Content-Length body or the current chunk
     int64 BodyBytes = 0;
+    int64 RawBytes = 0;  // body bytes as sent (compressed when gzip)
+    int64 HeadBytes = 0; // status lines, header and trailer lines, interim responses included
     std::string Line;
     std::string Headers;
     bool Gzip = false;
+    bool GzipEnded = false; // the gzip member ended and its CRC and length checked
     bool InflateReady = false;
     z_stream Inflate{};
     void *SinkUser = nullptr;
@@ -65,9 +68,15 @@ int32 Deliver(WebGetResponse *Self, const uint8 *Bytes, size_t Length) {
 
 // Body bytes as sent: inflated first when the body is gzip. The output is
 // produced a bounded block at a time, so a small input cannot make an
-// unbounded allocation; the limit stops a bomb.
+// unbounded allocation; the limit stops a bomb. The bytes as sent count
+// against the limit too, so a stream that inflates to nothing (empty
+// deflate blocks) cannot go on for ever.
 int32 TakeBody(WebGetResponse *Self, const uint8 *Bytes, size_t Length) {
+    if (Self->Limit >= 0 && Self->RawBytes + (int64)Length > Self->Limit) return Fail(Self, WEBGETRESPONSE_TOOLARGE);
+    Self->RawBytes += (int64)Length;
     if (!Self->Gzip) return Deliver(Self, Bytes, Length);
+    // Bytes after the gzip member are ignored, as browsers do.
+    if (Self->GzipEnded) return WEBGETRESPONSE_MORE;
     uint8 Out[16384];
     Self->Inflate.next_in = const_cast<Bytef *>(Bytes);
     Self->Inflate.avail_in = (uInt)Length;
@@ -79,13 +88,23 @@ int32 TakeBody(WebGetResponse *Self, const uint8 *Bytes, size_t Length) {
         int32 Result = Deliver(Self, Out, sizeof(Out) - Self->Inflate.avail_out);
         if (Result != WEBGETRESPONSE_MORE) return Result;
         if (Code == Z_STREAM_END) {
-            // Bytes after the gzip member are ignored, as browsers do.
+            Self->GzipEnded = true;
             Self->Inflate.avail_in = 0;
             break;
         }
         if (Code == Z_BUF_ERROR && Self->Inflate.avail_out != 0) break;
     }
     return WEBGETRESPONSE_MORE;
+}
+
+// The body's framing is complete. A gzip body is whole only when its
+// stream ended and the trailer (CRC and length) checked; one cut before
+// that is as truncated as a body cut short of its framing. (A gzip body of
+// no bytes at all counts as empty.)
+int32 Complete(WebGetResponse *Self) {
+    if (Self->Gzip && !Self->GzipEnded && Self->RawBytes > 0) return Fail(Self, WEBGETRESPONSE_MALFORMED);
+    Self->State = Phase::Done;
+    return Self->Result = WEBGETRESPONSE_DONE;
 }
 
 bool Contains(const char *Text, const char *Word) {
@@ -172,8 +191,8 @@ int32 EndHeaders(WebGetResponse *Self) {
     } else if (WebGet_HeaderGetByName(H, "Content-Length", Value, sizeof(Value))) {
         int64 Length = 0;
         if (!ParseDecimal(Value, &Length)) return Fail(Self, WEBGETRESPONSE_MALFORMED);
-        // A plain body larger than the limit is refused before a byte of it.
-        if (!Self->Gzip && Self->Limit >= 0 && Length > Self->Limit) return Fail(Self, WEBGETRESPONSE_TOOLARGE);
+        // A body larger than the limit is refused before a byte of it.
+        if (Self->Limit >= 0 && Length > Self->Limit) return Fail(Self, WEBGETRESPONSE_TOOLARGE);
         Self->Mode = Framing::Length;
         Self->Remaining = Length;
     } else {
@@ -182,10 +201,7 @@ int32 EndHeaders(WebGetResponse *Self) {
     }
     if (Self->HeaderDone != nullptr && !Self->HeaderDone(Self->HeaderUser, Self))
         return Fail(Self, WEBGETRESPONSE_SINKSTOP);
-    if (Self->Mode == Framing::None || (Self->Mode == Framing::Length && Self->Remaining == 0)) {
-        Self->State = Phase::Done;
-        return Self->Result = WEBGETRESPONSE_DONE;
-    }
+    if (Self->Mode == Framing::None || (Self->Mode == Framing::Length && Self->Remaining == 0)) return Complete(Self);
     Self->State = Self->Mode == Framing::Chunked ? Phase::ChunkSize : Phase::Body;
     return WEBGETRESPONSE_MORE;
 }
@@ -205,6 +221,25 @@ bool TakeLine(WebGetResponse *Self, const uint8 *Bytes, int32 Length, int32 *At,
         Self->Line.push_back(C);
     }
     return false;
+}
+
+// One line of the head: a status line, a header or a trailer. Every such
+// line, those of interim responses and of trailers included, counts against
+// the one header cap, so a peer cannot go on sending heads for ever. False
+// while incomplete or on failure.
+bool TakeHeadLine(WebGetResponse *Self, const uint8 *Bytes, int32 Length, int32 *At) {
+    const int32 Start = *At;
+    // The line's bytes so far are counted already.
+    const int64 Left = WEBGETRESPONSE_HEADER_LIMIT - Self->HeadBytes;
+    const size_t Cap = (Left > 0 ? (size_t)Left : 0) + Self->Line.size();
+    bool TooLong = false;
+    const bool Whole = TakeLine(Self, Bytes, Length, At, Cap, &TooLong);
+    Self->HeadBytes += *At - Start;
+    if (TooLong || Self->HeadBytes > WEBGETRESPONSE_HEADER_LIMIT) {
+        Fail(Self, WEBGETRESPONSE_TOOLARGE);
+        return false;
+    }
+    return Whole;
 }
 
 } // namespace
@@ -237,6 +272,9 @@ int32 WebGetResponse_Reset(WebGetResponse *Self, int32 HeadRequest) {
     Self->KeepAlive = 0;
     Self->Remaining = 0;
     Self->BodyBytes = 0;
+    Self->RawBytes = 0;
+    Self->HeadBytes = 0;
+    Self->GzipEnded = false;
     Self->Line.clear();
     Self->Headers.clear();
     return TRUE;
@@ -273,12 +311,7 @@ int32 WebGetResponse_Feed(WebGetResponse *Self, const uint8 *Bytes, int32 Length
         switch (Self->State) {
         case Phase::StatusLine:
         case Phase::Headers: {
-            size_t Used = Self->Headers.size();
-            size_t Cap = Used < WEBGETRESPONSE_HEADER_LIMIT ? WEBGETRESPONSE_HEADER_LIMIT - Used : 0;
-            if (!TakeLine(Self, Bytes, Length, &At, Cap, &TooLong)) {
-                if (TooLong) Fail(Self, WEBGETRESPONSE_TOOLARGE);
-                goto out;
-            }
+            if (!TakeHeadLine(Self, Bytes, Length, &At)) goto out;
             if (Self->State == Phase::StatusLine) {
                 // An interim 1xx response is skipped whole.
                 if (ParseStatusLine(Self) != WEBGETRESPONSE_MORE) goto out;
@@ -312,10 +345,7 @@ int32 WebGetResponse_Feed(WebGetResponse *Self, const uint8 *Bytes, int32 Length
             if (Result != WEBGETRESPONSE_MORE) goto out;
             if (Self->Mode == Framing::Length) {
                 Self->Remaining -= Take;
-                if (Self->Remaining == 0) {
-                    Self->State = Phase::Done;
-                    Self->Result = WEBGETRESPONSE_DONE;
-                }
+                if (Self->Remaining == 0 && Complete(Self) != WEBGETRESPONSE_DONE) goto out;
             }
             break;
         }
@@ -334,7 +364,7 @@ int32 WebGetResponse_Feed(WebGetResponse *Self, const uint8 *Bytes, int32 Length
                 Self->State = Phase::Trailer;
             } else {
                 // A chunk announced beyond the limit is refused before its bytes.
-                if (!Self->Gzip && Self->Limit >= 0 && Self->BodyBytes + Size > Self->Limit) {
+                if (Self->Limit >= 0 && Self->RawBytes + Size > Self->Limit) {
                     Fail(Self, WEBGETRESPONSE_TOOLARGE);
                     goto out;
                 }
@@ -366,18 +396,10 @@ int32 WebGetResponse_Feed(WebGetResponse *Self, const uint8 *Bytes, int32 Length
             Self->State = Phase::ChunkSize;
             break;
         case Phase::Trailer: {
-            size_t Used = Self->Headers.size();
-            size_t Cap = Used < WEBGETRESPONSE_HEADER_LIMIT ? WEBGETRESPONSE_HEADER_LIMIT - Used : 0;
-            if (!TakeLine(Self, Bytes, Length, &At, Cap, &TooLong)) {
-                if (TooLong) Fail(Self, WEBGETRESPONSE_TOOLARGE);
-                goto out;
-            }
+            if (!TakeHeadLine(Self, Bytes, Length, &At)) goto out;
             bool End = Self->Line.empty();
             Self->Line.clear();
-            if (End) {
-                Self->State = Phase::Done;
-                Self->Result = WEBGETRESPONSE_DONE;
-            }
+            if (End && Complete(Self) != WEBGETRESPONSE_DONE) goto out;
             break;
         }
         default:
@@ -392,8 +414,7 @@ out:
 int32 WebGetResponse_Finish(WebGetResponse *Self) {
     Debug_CheckPointer(Self);
     if (Self->State == Phase::Body && Self->Mode == Framing::Close) {
-        Self->State = Phase::Done;
-        Self->Result = WEBGETRESPONSE_DONE;
+        Complete(Self);
     } else if (Self->State != Phase::Done && Self->State != Phase::Failed) {
         Fail(Self, WEBGETRESPONSE_MALFORMED);
     }
@@ -403,7 +424,7 @@ int32 WebGetResponse_Finish(WebGetResponse *Self) {
 int32 WebGetResponse_IsHeaderDone(WebGetResponse *Self) {
     Debug_CheckPointer(Self);
     return Self->State != Phase::StatusLine && Self->State != Phase::Headers &&
-           !(Self->State == Phase::Failed && Self->Mode == Framing::None && Self->Status == 0);
+           !(Self->State == Phase::Failed && Self->Mode == Framing::None && Self->Status < 200);
 }
 
 int32 WebGetResponse_GetStatusCode(WebGetResponse *Self) { return Self != nullptr ? Self->Status : 0; }

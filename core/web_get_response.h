@@ -3,9 +3,12 @@
 // with gzip bodies inflated on the way. Bytes are fed as they arrive; the
 // body reaches a sink de-chunked and inflated.
 //
-// Nothing the peer says about sizes is trusted: the header block is capped,
-// chunk sizes and Content-Length are checked against the body limit before a
-// byte is taken, and inflated output counts against the same limit.
+// Nothing the peer says about sizes is trusted: the head is capped (every
+// status, header and trailer line, interim responses included), chunk sizes
+// and Content-Length are checked against the body limit before a byte is
+// taken, and both the bytes as sent and the inflated output count against
+// that limit. A gzip body is complete only with its stream's end and a
+// trailer that checks.
 #pragma once
 
 #include "core/types.h"
@@ -31,7 +34,7 @@ int32 WebGetResponse_Create(WebGetResponse **Handle);
 int32 WebGetResponse_Delete(WebGetResponse **Handle);
 // Ready for a new response; HeadRequest: the response has no body.
 int32 WebGetResponse_Reset(WebGetResponse *Handle, int32 HeadRequest);
-// Decoded body bytes allowed (negative: no limit).
+// Body bytes allowed, as sent and as decoded (negative: no limit).
 int32 WebGetResponse_SetLimitBodySize(WebGetResponse *Handle, int64 Limit);
 int32 WebGetResponse_SetSink(WebGetResponse *Handle, void *User, WebGetResponse_SinkFunc Sink);
 int32 WebGetResponse_SetHeaderCallback(WebGetResponse *Handle, void *User, WebGetResponse_HeaderFunc Function);

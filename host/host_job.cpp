@@ -19,6 +19,7 @@
 #include "core/path.h"
 #include "core/string.h"
 #include "core/time.h"
+#include "core/web_get_request.h"
 #include "host/host_signal.h"
 #include "workflow/workflow.h"
 #include "workflow/workflow_app.h"
@@ -349,6 +350,10 @@ int32 HostJob_Run(const char *Url, const char *Tasks) {
         if (Signals == 1 && !State.Interrupted) {
             State.Interrupted = true;
             AddUnique(State.Errors, "Host_Error_Interrupted");
+            // The unload waits for what the workflows fetch; a peer that
+            // never ends its answer must not hold it, so requests in flight
+            // end now.
+            WebGetPool_CancelAll();
             Unload("interrupted");
         }
         WorkflowApp_Process();

@@ -3,9 +3,12 @@
 # once as there are cores, and fails when a target finds a crash, a leak, a
 # time-out or a sanitizer report.
 #   tools/fuzz.sh build/fuzz
-# FUZZ_SECONDS (default 15) is the most one target runs; FUZZ_BUDGET (default
-# 180) bounds the wall time of all of them together, so more targets or fewer
-# cores shorten each run instead of lengthening the stage. Seeds come from
+# FUZZ_SECONDS (default 120) is the most one target runs; FUZZ_BUDGET bounds
+# the wall time of all of them together, so more targets or fewer cores
+# shorten each run instead of lengthening the stage. The budget grows with
+# the cores: 180 s up to 2 of them, 20 s more for each further one (300 s on
+# 8 cores, where the 36 targets run 5 rounds of 60 s), so a machine with more
+# cores fuzzes each target longer, not only more of them at once. Seeds come from
 # fuzz/corpus/<target>/, a dictionary from fuzz/dict/<target>.dict; what a
 # target finds is kept in <build>/corpus/<target>/ for the next run.
 set -e
@@ -40,12 +43,15 @@ for target in "$FUZZ_BUILD"/fuzz/fuzz_*; do
 done
 [ "$COUNT" -gt 0 ] || { echo "no fuzz targets in $FUZZ_BUILD/fuzz" >&2; exit 1; }
 
-FUZZ_EACH=${FUZZ_SECONDS:-15}
+FUZZ_EACH=${FUZZ_SECONDS:-120}
 ROUNDS=$(( (COUNT + JOBS - 1) / JOBS ))
-FITTING=$(( ${FUZZ_BUDGET:-180} / ROUNDS ))
+BUDGET=180
+[ "$JOBS" -le 2 ] || BUDGET=$((180 + 20 * (JOBS - 2)))
+BUDGET=${FUZZ_BUDGET:-$BUDGET}
+FITTING=$(( BUDGET / ROUNDS ))
 [ "$FITTING" -ge 1 ] || FITTING=1
 [ "$FUZZ_EACH" -le "$FITTING" ] || FUZZ_EACH=$FITTING
-echo "fuzzing $COUNT targets, $JOBS at once, ${FUZZ_EACH}s each"
+echo "fuzzing $COUNT targets, $JOBS at once, ${FUZZ_EACH}s each (budget ${BUDGET}s)"
 export FUZZ_BUILD FUZZ_EACH LOGS
 for target in "$FUZZ_BUILD"/fuzz/fuzz_*; do
   [ -x "$target" ] && echo "$target"

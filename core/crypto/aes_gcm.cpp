@@ -150,7 +150,9 @@ void Start(AESGCM *Gcm, const uint8 *IV, int32 IVLength) {
 int32 StartAndProcess(AESGCM *Gcm, const uint8 *IV, int32 IVLength, const uint8 *In, uint8 *Out, int32 Length,
                       bool Encrypting) {
     AESGCM_Check(Gcm);
-    if (IVLength < 0) return FALSE;
+    // An empty IV gives every message under the key the same counter
+    // block, so the standard forbids it.
+    if (IVLength < 1) return FALSE;
     Start(Gcm, IV, IVLength);
     Process(Gcm, In, Out, Length, Encrypting);
     return TRUE;

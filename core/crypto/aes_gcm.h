@@ -35,8 +35,8 @@ int32 AESGCM_SetKey(AESGCM *Handle, const uint8 *Key, int32 Length);
 // Starts the GHASH of a message with its additional data.
 int32 AESGCM_SetAAD(AESGCM *Handle, const uint8 *Data, int32 Length);
 // Start a message with the IV (12 bytes: IV || 1; other lengths through
-// GHASH), then as Encrypt / Decrypt. The IV is not changed. 0 for a
-// negative IV length.
+// GHASH), then as Encrypt / Decrypt. The IV is not changed. 0 for an
+// empty or negative IV, which the standard forbids.
 int32 AESGCM_EncryptCBC(AESGCM *Handle, uint8 *IV, int32 IVLength, const uint8 *In, uint8 *Out, int32 Length);
 int32 AESGCM_DecryptCBC(AESGCM *Handle, uint8 *IV, int32 IVLength, const uint8 *In, uint8 *Out, int32 Length);
 // Continue the current message.

@@ -383,9 +383,37 @@ int32 CertStoreList_GetInterfaceHandle(CertStoreList *Handle, CertStoreInterface
     return TRUE;
 }
 
+// The list behind an interface, or null when another kind of store owns it.
+static CertStoreList *ListOf(CertStoreInterface *Interface) {
+    void *User = nullptr;
+    CertStoreInterface_ReleaseFunc Function = nullptr;
+    CallbackBase_Get(&Interface->Release, &User, &Function);
+    return Function == CertStoreList_InterfaceRelease ? static_cast<CertStoreList *>(User) : nullptr;
+}
+
+// True when Member is Target or a list that holds Target at any depth. Lists
+// are only ever added without a cycle, so the walk ends.
+static bool Reaches(CertStoreInterface *Member, CertStoreList *Target) {
+    CertStoreList *Inner = ListOf(Member);
+    if (Inner == nullptr) return false;
+    if (Inner == Target) return true;
+    bool Found = false;
+    CriticalSection_Lock(Inner->Lock);
+    for (ListEntry *Entry = Inner->First; Entry != nullptr && !Found; Entry = Entry->Next)
+        Found = Reaches(Entry->Member, Target);
+    CriticalSection_Unlock(Inner->Lock);
+    return Found;
+}
+
 int32 CertStoreList_Add(CertStoreList *Handle, CertStoreInterface *Member) {
     Class_CheckHandle(Handle, CERTSTORELIST_CLASSID);
     Class_CheckHandle(Member, CERTSTOREINTERFACE_CLASSID);
+    // A list inside itself would ask itself for ever (under its own lock)
+    // and, holding its own reference, never be freed.
+    if (Reaches(Member, Handle)) {
+        Log_Error("Certificate store list cannot hold itself\n");
+        return FALSE;
+    }
     ListEntry *Entry = Memory_New(ListEntry);
     Entry->Member = CertStoreInterface_AddRef(Member);
     CriticalSection_Lock(Handle->Lock);

@@ -88,7 +88,8 @@ int32 CertStoreList_Create(CertStoreList **Handle);
 int32 CertStoreList_Delete(CertStoreList **Handle);
 CLASS_DECLARE_REFERENCE(CertStoreList, CertStoreList)
 int32 CertStoreList_GetInterfaceHandle(CertStoreList *Handle, CertStoreInterface **Interface);
-// Appends a new reference on the member.
+// Appends a new reference on the member; 0 (and an error logged) when the
+// member is this list or a list that holds it, directly or deeper.
 int32 CertStoreList_Add(CertStoreList *Handle, CertStoreInterface *Member);
 int32 CertStoreList_Reset(CertStoreList *Handle);
 int32 CertStoreList_GetCount(CertStoreList *Handle, int32 *Count);

@@ -42,7 +42,14 @@ StreamStruct *DocumentFile::BeginWrite() {
 }
 
 int32 DocumentFile::EndWrite(int32 Result) {
-    if (Result && !BufferedStream_Flush(Buffered)) Result = FALSE;
+    // Flush answers 0 also when nothing is pending (a document of no lines,
+    // or one whose last byte filled the buffer): only output it still holds
+    // afterwards, ahead of the file's position, is a failed write.
+    if (Result && !BufferedStream_Flush(Buffered)) {
+        int64 Logical = 0, Written = 0;
+        if (!BufferedStream_Tell(Buffered, &Logical) || !File_Tell(Handle, &Written) || Logical != Written)
+            Result = FALSE;
+    }
     BufferedStream_Delete(&Buffered);
     if (!File_Truncate(Handle)) Result = FALSE;
     Open = false;

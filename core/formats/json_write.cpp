@@ -10,7 +10,9 @@
 // What JSON cannot carry is made valid rather than copied: a number text that
 // is not a number (NaN, Inf, empty) and items of type Unknown are written as
 // null; number texts in the lenient forms the reader accepts (+1, .5, 00) are
-// written in standard form; keys of List members are not written.
+// written in standard form; keys of List members are not written; a key
+// whose bytes are not all UTF-8 is cut where its read-back form would pass
+// the Dictionary's key limit.
 #include <string.h>
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -26,6 +28,7 @@
 #include "core/formats/json_internal.h"
 #include "core/memory.h"
 #include "core/string_print.h"
+#include "core/unicode_codec.h"
 
 namespace {
 
@@ -83,6 +86,28 @@ int32 PlainRun(const char *Text, int32 Length) {
     return Plain;
 }
 
+// The bytes of a key to write. A key holds at most the Dictionary's 119
+// bytes, but each byte of it that is not UTF-8 is written as U+FFFD, three
+// bytes when read back, which can take it past the reader's key limit. The
+// key is cut, at a character, where its read-back form would pass 119
+// bytes: the Dictionary reading it back cuts it there anyway.
+int32 KeyBytes(const char *Key, int32 Length) {
+    constexpr int32 Limit = DICTIONARY_MAX_KEY_LENGTH;
+    if (Length * 3 <= Limit) return Length;
+    int32 Decoded = 0, At = 0;
+    while (At < Length) {
+        uint32 CodePoint = 0;
+        bool Valid = false;
+        const int32 Bytes =
+            unicode::DecodeUtf8(reinterpret_cast<const uint8 *>(Key) + At, (size_t)(Length - At), &CodePoint, &Valid);
+        const int32 Grows = Valid ? Bytes : 3;
+        if (Decoded + Grows > Limit) break;
+        Decoded += Grows;
+        At += Bytes;
+    }
+    return At;
+}
+
 // A number text already in standard JSON form, written as it is:
 // -?(0|[1-9][0-9]*)(\.[0-9]+)?([eE][+-]?[0-9]+)?
 bool IsStandardNumber(const char *Text, int32 Length) {
@@ -137,7 +162,7 @@ class Writer : public DocumentStage {
                 Put('"');
                 if (PrivateKeys && (Item->Flags & DictionaryPrivateFlag) && DictionaryInt_GetPrivate(Container, Item))
                     Put('.');
-                Escaped(Item->Key, Item->KeyLength);
+                Escaped(Item->Key, KeyBytes(Item->Key, Item->KeyLength));
                 Put("\":", 2);
                 if (!Minify) Put(' ');
             }

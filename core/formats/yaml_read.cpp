@@ -479,6 +479,20 @@ class Reader {
                 return;
             }
             YAMLLevel *Level = Top();
+            // In a mapping still without a key, ":" ends the key.
+            const bool KeyNext = Level->Kind == YAML_TYPE_FLOW_MAP && !Waiting(Y->Depth - 1);
+            if (Y->PendingPlain) {
+                // A plain scalar that reached the end of a line goes on in
+                // the next one, folded with one blank, up to an indicator.
+                Y->PendingPlain = FALSE;
+                if (!EndsFlowPlain(Character, KeyNext)) {
+                    Value.Append(' ');
+                    Position = FlowPlain(Position, KeyNext);
+                    continue;
+                }
+                FlowScalar(0);
+                if (Y->Ended) return;
+            }
             switch (Character) {
                 case '#': return;
                 case '[':
@@ -521,20 +535,31 @@ class Reader {
                     continue;
                 default: break;
             }
-            // A plain scalar; in a mapping still without a key, ":" ends the key.
-            const bool KeyNext = Level->Kind == YAML_TYPE_FLOW_MAP && !Waiting(Y->Depth - 1);
             Y->ScalarLine = Y->Line;
             Y->ScalarColumn = Position + 1;
-            int32 End = Position;
-            while (End < N && S[End] != ',' && S[End] != ']' && S[End] != '}' && S[End] != '#' &&
-                   !(KeyNext && S[End] == ':'))
-                End++;
             Value.Clear();
-            Value.Append(S + Position, End - Position);
-            Value.TrimBlanks(0);
-            FlowScalar(0);
-            Position = End;
+            Position = FlowPlain(Position, KeyNext);
         }
+    }
+
+    static bool EndsFlowPlain(char Character, bool KeyNext) {
+        return Character == ',' || Character == ']' || Character == '}' || Character == '#' ||
+               (KeyNext && Character == ':');
+    }
+
+    // Adds this line's part of a plain scalar to the value buffer and
+    // answers where it ends. At the line's end the scalar may go on in the
+    // next line and stays pending; otherwise it is stored.
+    int32 FlowPlain(int32 Position, bool KeyNext) {
+        int32 End = Position;
+        while (End < N && !EndsFlowPlain(S[End], KeyNext)) End++;
+        Value.Append(S + Position, End - Position);
+        Value.TrimBlanks(0);
+        if (End == N)
+            Y->PendingPlain = TRUE;
+        else
+            FlowScalar(0);
+        return End;
     }
 
     // A scalar of a flow collection in the value buffer: the key of a mapping

@@ -14,7 +14,8 @@
 // Bytes that are not UTF-8 are written as U+FFFD.
 //
 // Empty collections are written in flow form ("[]", "{}"), which reads back
-// as the same empty collection. Number texts that do not read back as
+// as the same empty collection. A key the Dictionary holds as private (its
+// "." or "#" taken off when read) is written with a "." again. Number texts that do not read back as
 // numbers (NaN, Inf) are written as null.
 #include <string.h>
 
@@ -140,7 +141,10 @@ class Writer : public DocumentStage {
             const bool ChildIsList = Type == DICTIONARY_TYPE_LIST;
             const char *Key = nullptr;
             bool Keyed = !InList && Dictionary_ItemGetKeyPtr(Container, Item, &Key) && Key != nullptr;
-            if (!Keyed && !InList && Count > 0) {
+            // A collection without a key, even an empty one, written bare
+            // in a mapping would read back as a member of the mapping's
+            // parent (or turn the mapping into a list).
+            if (!Keyed && !InList && IsCollection && (Count > 0 || !Top)) {
                 if (Top) {
                     Members(Child, Level, ChildIsList);
                     continue;
@@ -150,7 +154,11 @@ class Writer : public DocumentStage {
             }
             Indent(Level);
             if (Keyed) {
-                Text(Key, (int32)strlen(Key));
+                // A key whose "." or "#" the Dictionary took off when it was
+                // read gets its mark back, as the JSON writer gives it.
+                uint32 Private = 0;
+                Dictionary_ItemGetPrivate(Container, Item, &Private);
+                Text(Key, (int32)strlen(Key), Private != 0);
                 Put(':');
                 if (Count > 0) {
                     Put('\n');
@@ -179,12 +187,14 @@ class Writer : public DocumentStage {
         for (int32 i = 0; i < Level * IndentWidth; i++) Put(' ');
     }
 
-    void Text(const char *Text, int32 Length) {
-        if (!NeedsQuotes(Text, Length)) {
+    // PrivateMark puts "." before the text, which then always needs quotes.
+    void Text(const char *Text, int32 Length, bool PrivateMark = false) {
+        if (!PrivateMark && !NeedsQuotes(Text, Length)) {
             Put(Text, Length);
             return;
         }
         Put('"');
+        if (PrivateMark) Put('.');
         int32 Plain = 0;
         for (int32 i = 0; i < Length;) {
             int32 Bytes = 1;

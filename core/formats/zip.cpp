@@ -11,6 +11,8 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <deque>
+#include <map>
 #include <memory>
 #include <set>
 #include <string>
@@ -95,6 +97,55 @@ bool LinkStaysInside(const std::vector<std::string> &Where, const std::string &T
         } else {
             Part += Target[I];
         }
+    }
+    return true;
+}
+
+// Most links one link's target may pass through, as the kernel's limit.
+constexpr int MaximumLinkHops = 40;
+
+// The components (relative to the destination) that the target of the link
+// at Relative reaches once the archive's links (Relative -> target) all
+// exist, resolved as the file system will: each component added is looked
+// up among the links and replaced by that link's target. False when any
+// step leaves the destination, or for a loop or an absolute target on the
+// way. Link targets separate components by "/" only, as the file system
+// does; the text check before this one already refuses a ".." behind a
+// backslash.
+bool ResolveThroughLinks(const std::map<std::string, std::string> &Links, const std::string &Relative,
+                         std::vector<std::string> &Resolved) {
+    Resolved.clear();
+    std::deque<std::string> Pending;
+    const auto Queue = [&Pending](const std::string &Target, std::deque<std::string>::iterator At) {
+        std::vector<std::string> Parts;
+        size_t Start = 0;
+        for (size_t End; (End = Target.find('/', Start)) != std::string::npos; Start = End + 1)
+            Parts.push_back(Target.substr(Start, End - Start));
+        Parts.push_back(Target.substr(Start));
+        Pending.insert(At, Parts.begin(), Parts.end());
+    };
+    Queue(Relative, Pending.end());
+    Pending.pop_back(); // the link's own name: its target starts in its folder
+    Resolved.assign(Pending.begin(), Pending.end());
+    Pending.clear();
+    const auto Own = Links.find(Relative);
+    if (Own == Links.end()) return true;
+    Queue(Own->second, Pending.end());
+    for (int Hops = 0; !Pending.empty();) {
+        const std::string Part = std::move(Pending.front());
+        Pending.pop_front();
+        if (Part.empty() || Part == ".") continue;
+        if (Part == "..") {
+            if (Resolved.empty()) return false;
+            Resolved.pop_back();
+            continue;
+        }
+        Resolved.push_back(Part);
+        const auto Found = Links.find(Join(Resolved, Resolved.size()));
+        if (Found == Links.end()) continue;
+        if (++Hops > MaximumLinkHops || Found->second.empty() || Found->second[0] == '/') return false;
+        Resolved.pop_back();
+        Queue(Found->second, Pending.begin());
     }
     return true;
 }
@@ -233,6 +284,18 @@ class Extraction {
         // entry (nothing may be written through a link made by the archive).
         for (const std::string &Taken : Occupied)
             if (Prefixes.count(Taken) != 0) return Refuse("entry is both a file and a folder", Taken);
+        // Each target checked alone can still leave through other links of
+        // the archive ("d/b" -> "..", "d/a" -> "b/.."): every link is
+        // resolved through them all, and what it reaches through links
+        // already in the destination must stay inside too.
+        std::map<std::string, std::string> Links;
+        for (const Entry &Item : Entries)
+            if (Item.Type == Kind::Link) Links[Item.Relative] = Item.LinkTarget;
+        std::vector<std::string> Resolved;
+        for (const auto &[Relative, Target] : Links)
+            if (!ResolveThroughLinks(Links, Relative, Resolved) ||
+                (!Resolved.empty() && !ResolvesInside(Root, Destination + "/" + Join(Resolved, Resolved.size()))))
+                return Refuse("link leads outside the destination", Relative);
         return true;
     }
 

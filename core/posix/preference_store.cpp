@@ -2,11 +2,15 @@
 // a synced temporary file and a rename.
 #include "core/posix/preference_store.h"
 
+#include <ctype.h>
+#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <stdlib.h>
+#include <string.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include "core/log.h"
@@ -57,6 +61,43 @@ bool WriteAll(int Descriptor, const std::string &Text) {
         Done += (size_t)Count;
     }
     return true;
+}
+
+// The temporary files of a store are its name, a dot and six letters or
+// digits (mkostemp's).
+constexpr size_t TemporarySuffix = 6;
+
+bool IsTemporaryOf(const char *Name, const std::string &Base) {
+    if (strncmp(Name, Base.c_str(), Base.size()) != 0 || Name[Base.size()] != '.') return false;
+    const char *Suffix = Name + Base.size() + 1;
+    if (strlen(Suffix) != TemporarySuffix) return false;
+    for (const char *At = Suffix; *At != 0; At++)
+        if (!isalnum((unsigned char)*At)) return false;
+    return true;
+}
+
+// Removes what writers of this store killed midway left behind: a
+// credential store's would hold every secret. Called under the writers'
+// lock, so no live writer of the store has a temporary file; a file made
+// after the lock was taken (by no writer of ours) is left alone, as is
+// anything not a regular file of the user.
+void RemoveStaleTemporaries(const std::string &Path) {
+    struct timespec Now;
+    clock_gettime(CLOCK_REALTIME, &Now);
+    const std::string Folder = Parent(Path), Base = Path.substr(Folder.size());
+    DIR *Listing = opendir(Folder.c_str());
+    if (Listing == nullptr) return;
+    const int At = dirfd(Listing);
+    while (const struct dirent *Entry = readdir(Listing)) {
+        if (!IsTemporaryOf(Entry->d_name, Base)) continue;
+        struct stat Status;
+        if (fstatat(At, Entry->d_name, &Status, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(Status.st_mode) ||
+            Status.st_uid != geteuid() || Status.st_mtim.tv_sec > Now.tv_sec)
+            continue;
+        if (unlinkat(At, Entry->d_name, 0) == 0)
+            Log_Info("Removed temporary file of an interrupted write (%s%s)\n", Folder.c_str(), Entry->d_name);
+    }
+    closedir(Listing);
 }
 
 bool WriteReplacing(const std::string &Path, const PreferenceValue &Root) {
@@ -113,15 +154,26 @@ std::string PreferenceStore_CredentialPath() {
     return Folder.empty() ? Folder : Folder + PreferenceStore_ApplicationId() + "/credentials.plist";
 }
 
-PreferenceLoad PreferenceStore_Load(const std::string &Path, PreferenceValue &Out, bool Private) {
+PreferenceLoad PreferenceStore_Load(const std::string &Path, PreferenceValue &Out, bool Private, bool FollowLink) {
     Out = PreferenceValue();
     if (Path.empty()) return PreferenceLoad::Missing;
-    int Descriptor = open(Path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (Descriptor < 0)
-        return errno == ENOENT || errno == ENOTDIR ? PreferenceLoad::Missing : PreferenceLoad::Unreadable;
+    // Without blocking, so that a FIFO put there cannot hold the caller, and
+    // without following a link, whose target is nobody's store (and would
+    // have its mode changed below).
+    int Descriptor = open(Path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | (FollowLink ? 0 : O_NOFOLLOW));
+    if (Descriptor < 0 && (errno == ENOENT || errno == ENOTDIR)) return PreferenceLoad::Missing;
+    if (Descriptor < 0 && errno != ELOOP) return PreferenceLoad::Unreadable;
     struct stat Status;
+    if (Descriptor < 0 || fstat(Descriptor, &Status) != 0 || !S_ISREG(Status.st_mode)) {
+        const int Saved = Descriptor < 0 ? ELOOP : EINVAL;
+        if (Descriptor >= 0) close(Descriptor);
+        Log_Error("Unable to read property list (%s) (not a regular file) [LE: %d]\n", Path.c_str(),
+                  PLATFORM_ERROR_ERRNO_BASE + Saved);
+        errno = Saved;
+        return PreferenceLoad::Refused;
+    }
     std::string Text;
-    bool Read = fstat(Descriptor, &Status) == 0 && S_ISREG(Status.st_mode) && Status.st_size <= MaximumFileSize;
+    bool Read = Status.st_size <= MaximumFileSize;
     if (Read && Private && (Status.st_mode & 077) != 0 && Status.st_uid == geteuid()) fchmod(Descriptor, 0600);
     if (Read) {
         Text.resize((size_t)Status.st_size);
@@ -164,15 +216,27 @@ bool PreferenceStore_Update(const std::string &Path, bool Private,
         return false;
     }
     std::string LockPath = Path + ".lock";
-    int Lock = open(LockPath.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+    int Lock = open(LockPath.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
+    struct stat LockStatus;
+    if (Lock >= 0 && (fstat(Lock, &LockStatus) != 0 || !S_ISREG(LockStatus.st_mode))) {
+        close(Lock);
+        Lock = -1;
+        errno = EINVAL;
+    }
     if (Lock < 0) {
         Log_Error("Unable to open lock (%s) [LE: %d]\n", LockPath.c_str(), PLATFORM_ERROR_ERRNO_BASE + errno);
         return false;
     }
     while (flock(Lock, LOCK_EX) != 0 && errno == EINTR) {
     }
+    RemoveStaleTemporaries(Path);
     PreferenceValue Root;
-    if (PreferenceStore_Load(Path, Root, Private) == PreferenceLoad::Unreadable) {
+    const PreferenceLoad Loaded = PreferenceStore_Load(Path, Root, Private);
+    if (Loaded == PreferenceLoad::Refused) {
+        close(Lock);
+        return false;
+    }
+    if (Loaded == PreferenceLoad::Unreadable) {
         std::string Aside = Path + ".unreadable";
         if (rename(Path.c_str(), Aside.c_str()) == 0)
             Log_Error("Moved unreadable property list aside (%s)\n", Aside.c_str());
@@ -188,9 +252,11 @@ bool PreferenceStore_Update(const std::string &Path, bool Private,
 }
 
 bool PreferenceStore_CopyValue(std::string_view Key, PreferenceValue &Out) {
-    for (const std::string &Path : {PreferenceStore_UserPath(), PreferenceStore_AnyUserPath()}) {
+    for (const bool AnyUser : {false, true}) {
         PreferenceValue Root;
-        if (PreferenceStore_Load(Path, Root) != PreferenceLoad::Loaded) continue;
+        if (PreferenceStore_Load(AnyUser ? PreferenceStore_AnyUserPath() : PreferenceStore_UserPath(), Root, false,
+                                 AnyUser) != PreferenceLoad::Loaded)
+            continue;
         if (PreferenceValue *Found = Root.Find(Key)) {
             Out = std::move(*Found);
             return true;
@@ -200,8 +266,11 @@ bool PreferenceStore_CopyValue(std::string_view Key, PreferenceValue &Out) {
 }
 
 bool PreferenceStore_CopyAll(PreferenceValue &Out) {
-    for (const std::string &Path : {PreferenceStore_UserPath(), PreferenceStore_AnyUserPath()})
-        if (PreferenceStore_Load(Path, Out) == PreferenceLoad::Loaded && !Out.Members.empty()) return true;
+    for (const bool AnyUser : {false, true})
+        if (PreferenceStore_Load(AnyUser ? PreferenceStore_AnyUserPath() : PreferenceStore_UserPath(), Out, false,
+                                 AnyUser) == PreferenceLoad::Loaded &&
+            !Out.Members.empty())
+            return true;
     return false;
 }
 

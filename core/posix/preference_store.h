@@ -15,7 +15,12 @@
 // so readers (who take no lock) see the old file or the new one, and a writer
 // killed midway leaves the old file whole. A file that exists but does not
 // parse is moved aside to "<file>.unreadable" by the next writer rather than
-// overwritten.
+// overwritten; a path that holds no regular file (a link, a FIFO, a folder)
+// is neither read nor written. The next writer removes the temporary files
+// that writers killed midway left behind.
+//
+// The any-user file is administered by others and may be a link; the
+// user's own files may not.
 #pragma once
 
 #include <functional>
@@ -24,7 +29,7 @@
 
 #include "core/posix/preference_value.h"
 
-enum class PreferenceLoad { Loaded, Missing, Unreadable };
+enum class PreferenceLoad { Loaded, Missing, Unreadable, Refused };
 
 std::string PreferenceStore_ApplicationId();
 std::string PreferenceStore_UserPath();
@@ -32,8 +37,11 @@ std::string PreferenceStore_AnyUserPath();
 std::string PreferenceStore_CredentialPath();
 
 // Reads a store (its root must be a dictionary). With Private, a file of the
-// user that others could read is made 0600 first.
-PreferenceLoad PreferenceStore_Load(const std::string &Path, PreferenceValue &Out, bool Private = false);
+// user that others could read is made 0600 first. Refused (logged, errno
+// set) when the path holds a link (unless FollowLink), a FIFO or anything
+// else that is not a regular file.
+PreferenceLoad PreferenceStore_Load(const std::string &Path, PreferenceValue &Out, bool Private = false,
+                                    bool FollowLink = false);
 // Applies Change to the current content under the writers' lock and writes
 // the result back; a Change answering false writes nothing. With Private the
 // folder must be the user's own and is made 0700.

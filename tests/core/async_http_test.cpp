@@ -259,6 +259,78 @@ TEST_F(AsyncHTTPTest, InactivityTimeOutsOnTheTestClock) {
     }
 }
 
+// A peer that keeps one response going for ever (interim responses,
+// trailer lines, gzip that inflates to nothing) or cuts a gzip body before
+// its trailer gets an error, not a hang or a document.
+TEST_F(AsyncHTTPTest, HostilePeersEndEveryRequest) {
+    HttpPeer Peer;
+    for (const char *Path : {"/endless/continue", "/endless/trailer", "/endless/deflate", "/gzipcut",
+                             "/gzipcut?close"}) {
+        Outcome Result = Load(Peer.Url(Path), ASYNCHTTP_PARSER_JSON, [](WebGetRequest *Request) {
+            WebGetRequest_SetLimitBodySize(Request, 1 << 20);
+        });
+        EXPECT_EQ(Result.Error, WEBGET_ERROR_CUSTOM) << Path;
+        EXPECT_EQ(Result.SubCode, 0) << Path;
+    }
+}
+
+// A peer that sends a byte just before every time-out still meets a bound
+// (on the test clock, with 5 s time-outs): the head must be whole within 4
+// time-outs plus a second for the header cap (21 s), a limited body within a
+// second more per 64 KiB of its limit. A body without a limit is a stream
+// the caller asked for, and goes on.
+TEST_F(AsyncHTTPTest, DrippingPeerMeetsTheBoundOfTheExchange) {
+    HttpPeer Peer;
+    struct Case {
+        const char *Path;
+        int64 Limit;
+        int32 Error; // -1: still running after 40 s
+        int FirstStep, LastStep;
+    } Cases[] = {
+        {"/endless/drip?pause=5", -1, WEBGET_ERROR_TIMEOUT, 6, 6},
+        {"/endless/deflate?pause=50", 256 << 10, WEBGET_ERROR_TIMEOUT, 7, 7},
+        {"/endless/deflate?pause=50", -1, -1, 10, 10},
+    };
+    for (const Case &Each : Cases) {
+        SCOPED_TRACE(std::string(Each.Path) + " " + std::to_string(Each.Limit));
+        Time_TestClockStart(1000);
+        Outcome Result;
+        AsyncHTTP_Reset(Loader);
+        AsyncHTTP_SetErrorCallback(Loader, &Result, GiveUp);
+        static int64 Limit;
+        Limit = Each.Limit;
+        AsyncHTTP_SetRequestBuildCallback(Loader, nullptr, [](AsyncHTTP *, void *, WebGetRequest *Request) {
+            WebGetRequest_SetLimitBodySize(Request, Limit);
+            return WebGetRequest_SetTimeout(Request, 5);
+        });
+        ASSERT_TRUE(AsyncHTTP_Load(Loader, Peer.Url(Each.Path).c_str(), 0));
+        int Steps = 0;
+        while (Steps < 10 && !AsyncHTTP_IsLoadComplete(Loader)) {
+            // Bytes arrive in each step (a fifth of a second on the real
+            // clock, ample for a loaded machine), so the inactivity time-out
+            // never runs out.
+            for (int I = 0; I < 100; I++) {
+                WebGetPool_Process();
+                usleep(2000);
+            }
+            Time_TestClockAdvance(4000);
+            Steps++;
+            WebGetPool_Process();
+        }
+        if (Each.Error < 0) {
+            EXPECT_FALSE(AsyncHTTP_IsLoadComplete(Loader));
+        } else {
+            ASSERT_TRUE(Wait());
+            AsyncHTTP_GetLastError(Loader, &Result.Error, &Result.SubCode);
+            EXPECT_EQ(Result.Error, Each.Error);
+        }
+        EXPECT_GE(Steps, Each.FirstStep);
+        EXPECT_LE(Steps, Each.LastStep);
+        AsyncHTTP_Reset(Loader);
+        Time_TestClockStop();
+    }
+}
+
 TEST_F(AsyncHTTPTest, KeepAliveReusesOneConnection) {
     HttpPeer Peer;
     for (int i = 0; i < 5; i++) ASSERT_EQ(Load(Peer.Url("/json"), ASYNCHTTP_PARSER_JSON).Error, 0);

@@ -170,6 +170,55 @@ TEST_F(WebGetResponseTest, GzipBodiesInflateWithinTheLimit) {
     EXPECT_EQ(Garbage.Result, WEBGETRESPONSE_MALFORMED);
 }
 
+// What a hostile peer can keep going for ever ends with an error, and a gzip
+// body cut before its trailer is not taken as whole.
+TEST_F(WebGetResponseTest, EndlessHeadsAndCutGzipBodiesFail) {
+    const std::string Text = FromHex(RunPython("import gzip,sys\nsys.stdout.write(gzip.compress(b'doc ' * 50).hex())"));
+    ASSERT_GT(Text.size(), 8u);
+    const std::string Cut = Text.substr(0, Text.size() - 8); // without CRC and length
+    std::string Broken = Text;
+    Broken[Broken.size() - 8] ^= 1; // a CRC that does not check
+    // A gzip header, then non-final empty stored blocks: input that inflates to nothing.
+    std::string Empty = FromHex("1f8b08000000000000ff");
+    for (int I = 0; I < 40000; I++) Empty += std::string("\x00\x00\x00\xff\xff", 5);
+    std::string Interim, Trailers;
+    for (int I = 0; I < 3000; I++) Interim += "HTTP/1.1 100 Continue\r\n\r\n";
+    for (int I = 0; I < 20000; I++) Trailers += "X-Trailer: more\r\n";
+    const std::string Gzip = "HTTP/1.1 200 OK\r\nContent-Encoding: gzip\r\n";
+    const auto Length = [&](const std::string &Body) {
+        return Gzip + "Content-Length: " + std::to_string(Body.size()) + "\r\n\r\n" + Body;
+    };
+    const auto Chunked = [&](const std::string &Body) {
+        char Size[16];
+        snprintf(Size, sizeof(Size), "%zx", Body.size());
+        return Gzip + "Transfer-Encoding: chunked\r\n\r\n" + Size + "\r\n" + Body + "\r\n0\r\n\r\n";
+    };
+    struct Case {
+        const char *Name;
+        std::string Text;
+        bool Close;
+        int64 Limit;
+        int32 Result;
+    } Cases[] = {
+        {"endless interim responses", Interim + "HTTP/1.1 204 No Content\r\n\r\n", false, -1, WEBGETRESPONSE_TOOLARGE},
+        {"endless trailers", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n0\r\n" + Trailers + "\r\n", false,
+         -1, WEBGETRESPONSE_TOOLARGE},
+        {"gzip that inflates to nothing", Gzip + "\r\n" + Empty, true, 100000, WEBGETRESPONSE_TOOLARGE},
+        {"gzip of no bytes", Length(""), false, -1, WEBGETRESPONSE_DONE},
+        {"whole gzip", Length(Text), false, -1, WEBGETRESPONSE_DONE},
+        {"gzip cut, length", Length(Cut), false, -1, WEBGETRESPONSE_MALFORMED},
+        {"gzip cut, chunked", Chunked(Cut), false, -1, WEBGETRESPONSE_MALFORMED},
+        {"gzip cut, close", Gzip + "\r\n" + Cut, true, -1, WEBGETRESPONSE_MALFORMED},
+        {"gzip with a wrong CRC", Length(Broken), false, -1, WEBGETRESPONSE_MALFORMED},
+        {"gzip whole, close", Gzip + "\r\n" + Text, true, -1, WEBGETRESPONSE_DONE},
+    };
+    for (const Case &Each : Cases)
+        for (size_t Step : {(size_t)0, (size_t)5}) {
+            const Parsed Out = Feed(Each.Text, Step, Each.Close, Each.Limit);
+            EXPECT_EQ(Out.Result, Each.Result) << Each.Name << " step " << Step;
+        }
+}
+
 TEST_F(WebGetResponseTest, HeaderHelpers) {
     char Headers[128] = "Content-Type: text/plain\r\nX-A: 1\r\n";
     char Value[64];

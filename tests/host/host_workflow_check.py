@@ -203,6 +203,33 @@ def case_cancel_during_fetch():
         peer.close()
 
 
+def case_interrupt_endless_fetch():
+    # The peer never ends its answer: one signal still ends the run.
+    peer = Peer(EXAMPLES)
+    try:
+        with tempfile.TemporaryDirectory() as directory:
+            logs = os.path.join(directory, "logs")
+            path = write(directory, "nested.yaml", "start:\n  type: WorkflowRun\n  url: '%s'\n"
+                                                   "unload:\n  type: Log\n  message: unloaded\n"
+                                                   % peer.url("endless/demo.yaml"))
+            process = start(["--workflow=" + path, "--disablesecurity", "--debug", "--debugdir=" + logs])
+            log = os.path.join(logs, "host.developer.log")
+            wait_for(process, log, "Created workflow - ")
+            time.sleep(1)
+            process.send_signal(signal.SIGTERM)
+            try:
+                out, _ = process.communicate(timeout=20)
+            except subprocess.TimeoutExpired:
+                process.kill()
+                process.communicate()
+                fail("one signal did not end a run whose fetch never ends")
+            value = summary(out)
+            check(process.returncode == 130, "exit %d %s" % (process.returncode, value))
+            check("Not all memory" not in open(log).read(), "memory left")
+    finally:
+        peer.close()
+
+
 def case_analytics():
     peer = Peer(EXAMPLES)
     try:

@@ -20,6 +20,13 @@ closes. Paths:
   /failonce/<k>              503 the first time, a document after
   /aggregate                 an Aggregate list under 'list'
   /count                     how many connections were accepted
+  /endless/<kind>?pause=<ms> a response that never ends, one piece per
+                             pause: "continue" (interim responses),
+                             "trailer" (trailer lines), "deflate" (gzip of
+                             empty deflate blocks), "drip" (one header line,
+                             a byte at a time)
+  /gzipcut                   a gzip body without its CRC and length
+                             (Content-Length; close-delimited with ?close)
 """
 import gzip
 import http.server
@@ -27,6 +34,7 @@ import json
 import socketserver
 import sys
 import threading
+import time
 
 CONNECTIONS = 0
 FAILED = set()
@@ -64,6 +72,26 @@ class Handler(http.server.BaseHTTPRequestHandler):
         for p in pieces:
             self.wfile.write(b"%x;ext=1\r\n%s\r\n" % (len(p), p))
         self.wfile.write(b"0\r\nX-Trailer: 1\r\n\r\n")
+
+    def endless(self, kind, pause):
+        # Bounded all the same: the client must give up long before.
+        heads = {"continue": b"",
+                 "trailer": b"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n0\r\n",
+                 "deflate": b"HTTP/1.1 200 OK\r\nContent-Encoding: gzip\r\nConnection: close\r\n\r\n"
+                            b"\x1f\x8b\x08\x00\x00\x00\x00\x00\x00\xff",
+                 "drip": b"HTTP/1.1 200 OK\r\nX-Drip: "}
+        pieces = {"continue": b"HTTP/1.1 100 Continue\r\n\r\n", "trailer": b"X-More: trailer\r\n",
+                  "deflate": b"\x00\x00\x00\xff\xff" * 200, "drip": b"a"}
+        try:
+            self.wfile.write(heads[kind])
+            for _ in range(1000000):
+                self.wfile.write(pieces[kind])
+                self.wfile.flush()
+                if pause:
+                    time.sleep(pause)
+        except OSError:
+            pass
+        self.close_connection = True
 
     def do_POST(self):
         length = int(self.headers.get("Content-Length", "0"))
@@ -149,6 +177,16 @@ class Handler(http.server.BaseHTTPRequestHandler):
         elif path == "/aggregate":
             self.send_body(json.dumps({"list": {"job": [{"label": "u1"}, {"label": "u2"}]},
                                        "flat": "text"}).encode())
+        elif path.startswith("/endless/"):
+            self.endless(path[9:], float(query.partition("pause=")[2] or 0) / 1000.0)
+        elif path == "/gzipcut":
+            body = gzip.compress(json.dumps({"cut": "yes" * 100}).encode())[:-8]
+            if "close" in query:
+                self.wfile.write(b"HTTP/1.1 200 OK\r\nContent-Encoding: gzip\r\nConnection: close\r\n\r\n" + body)
+                self.wfile.flush()
+                self.close_connection = True
+            else:
+                self.send_body(body, extra={"Content-Encoding": "gzip"})
         elif path == "/count":
             self.send_body(json.dumps({"connections": CONNECTIONS}).encode())
         else:

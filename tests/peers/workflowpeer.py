@@ -6,6 +6,8 @@ Serves the files of a directory (argv[1]) on 127.0.0.1, port 0, prints
 application/x-yaml. Paths:
   /<file>                  the file; 404 when missing
   /delay/<ms>/<file>       the file after that many milliseconds
+  /endless/<file>          interim "100 Continue" answers, one each 200 ms,
+                           and never the file
   /analytics               POST sink: records the headers and the body
   /posted                  what the sink received, as a JSON list
 Every GET is recorded too; /requests lists their paths.
@@ -57,6 +59,16 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if path == "/requests":
             with LOCK:
                 self.send_body(json.dumps(REQUESTS).encode())
+            return
+        if path.startswith("/endless/"):
+            try:
+                for _ in range(3000):
+                    self.wfile.write(b"HTTP/1.1 100 Continue\r\n\r\n")
+                    self.wfile.flush()
+                    time.sleep(0.2)
+            except OSError:
+                pass
+            self.close_connection = True
             return
         if path.startswith("/delay/"):
             _, _, ms, rest = path.split("/", 3)

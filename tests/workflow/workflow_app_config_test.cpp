@@ -204,6 +204,28 @@ TEST_F(AppConfigTest, ImmutableRulesStayAndMutableOnesAreReplaced) {
     EXPECT_STREQ(Url, "bY");
 }
 
+// A store list that names itself would ask itself for ever and never be freed.
+TEST_F(AppConfigTest, StoreListNamingItselfIsRefused) {
+    const char *Text = "{\"certificateStores\":{\"app\":[\"app\",\"null\"],\"webGet\":[\"app\"]}}";
+    Dictionary *Loaded = nullptr;
+    Dictionary_Create(&Loaded);
+    JSON *Reader = nullptr;
+    JSON_Create(&Reader);
+    JSON_SetDictionaryHandle(Reader, Loaded);
+    ASSERT_TRUE(JSON_LoadBuffer(Reader, Text, (int32)strlen(Text)));
+    JSON_Release(&Reader);
+    WorkflowApp_LoadConfigFromDictionary(Loaded);
+    Dictionary_Release(&Loaded);
+    for (const char *Which : {"app", "webGet"}) {
+        CertStoreList *List = nullptr;
+        ASSERT_TRUE(WorkflowApp_GetCertStoreListHandle(Which, &List));
+        int32 Count = 0;
+        CertStoreList_GetCount(List, &Count);
+        EXPECT_EQ(Count, 1) << Which;
+    }
+    EXPECT_NE(Captured.find("Certificate store list cannot hold itself"), std::string::npos) << Captured;
+}
+
 TEST_F(AppConfigTest, EmptyCipherListEnablesNone) {
     WorkflowApp_AddCipher("rsa-aes128-sha");
     Dictionary *Loaded = nullptr;

@@ -3,12 +3,15 @@
 // bytes) both ways; random messages split at block boundaries against
 // Python's cryptography; two messages on one key; a message without SetAAD;
 // calls split off block boundaries (kept as the standard's results differ);
-// the processor path against the portable one on random splits.
+// the processor path against the portable one on random splits; every
+// Wycheproof aes_gcm case on both paths.
 #include "core/crypto/aes_gcm.h"
 
 #include <gtest/gtest.h>
 
 #include <sstream>
+
+#include <unistd.h>
 
 #include "core/crypto/aes.h"
 #include "core/crypto/crypt_symmetric.h"
@@ -174,6 +177,50 @@ TEST_P(AesPathTest, RandomMessagesMatchPythonCryptography) {
         const Bytes Opened = G.Run(C.IV, C.AAD, Bytes(Sealed.begin(), Sealed.end() - 16), false, C.Splits);
         EXPECT_EQ(HexOf(Opened), HexOf(C.Plain) + Expected.substr(Expected.size() - 32));
     }
+}
+
+// Valid cases must give the exact ciphertext and tag both ways; invalid ones
+// (an empty IV, a changed tag) must be refused at the start or fail the tag.
+TEST_P(AesPathTest, WycheproofCases) {
+    const std::string File = RUNTIME_SOURCE_DIR "/../shared/vectors/wycheproof/aes_gcm_test.json.gz";
+    if (access(File.c_str(), R_OK) != 0) GTEST_SKIP() << "Wycheproof vectors absent: " << File;
+    const std::string Output = RunPython("import gzip, json\n"
+                                         "d = json.load(gzip.open('" + File + "'))\n"
+                                         "for g in d['testGroups']:\n"
+                                         "    for t in g['tests']:\n"
+                                         "        print(t['tcId'], t['result'], *[t[k] or '-' for k in "
+                                         "('key', 'iv', 'aad', 'msg', 'ct', 'tag')])\n");
+    std::istringstream Lines(Output);
+    int Count = 0;
+    for (std::string Line; std::getline(Lines, Line); Count++) {
+        std::istringstream Fields(Line);
+        std::string Id, Result, Text[6];
+        Fields >> Id >> Result;
+        Bytes Field[6];
+        for (int I = 0; I < 6; I++) {
+            Fields >> Text[I];
+            if (Text[I] != "-") Field[I] = Hex(Text[I]);
+        }
+        const auto &[Key, IV, AAD, Msg, Ct, Tag] = Field;
+        SCOPED_TRACE("tcId " + Id);
+        Gcm G(Key);
+        Bytes Out(Msg.size() + 1), Work = Ct, Chain = IV, Got(Tag.size());
+        Work.push_back(0);
+        AESGCM_SetAAD(G.Context, AAD.data(), (int32)AAD.size());
+        const int32 Started =
+            AESGCM_DecryptCBC(G.Context, Chain.data(), (int32)Chain.size(), Work.data(), Out.data(), (int32)Ct.size());
+        const bool Accepted = Started && AESGCM_GetAuthTag(G.Context, Got.data(), (int32)Got.size()) && Got == Tag;
+        if (Result == "invalid") {
+            EXPECT_FALSE(Accepted);
+            continue;
+        }
+        ASSERT_TRUE(Accepted) << Result;
+        Out.resize(Msg.size());
+        EXPECT_EQ(HexOf(Out), HexOf(Msg));
+        Bytes Sealed = G.Run(IV, AAD, Msg, true, {}, (int32)Tag.size());
+        EXPECT_EQ(HexOf(Sealed), HexOf(Ct) + HexOf(Tag));
+    }
+    EXPECT_EQ(Count, 316);
 }
 
 INSTANTIATE_TEST_SUITE_P(Paths, AesPathTest, ::testing::Bool(), PathName);

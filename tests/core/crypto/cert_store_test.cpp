@@ -132,4 +132,28 @@ TEST_F(CertStoreTest, ListAsksMembersInOrderUntilAnAnswer) {
     }
 }
 
+// A list may hold another list, but never itself at any depth.
+TEST_F(CertStoreTest, ListRefusesToHoldItself) {
+    CertStoreList *Lists[3] = {};
+    CertStoreInterface *Faces[3] = {};
+    for (int Index = 0; Index < 3; Index++) {
+        CertStoreList_Create(&Lists[Index]);
+        CertStoreList_GetInterfaceHandle(Lists[Index], &Faces[Index]);
+    }
+    struct Case {
+        int To, Member, Added;
+    } Cases[] = {{0, 0, 0}, {0, 1, 1}, {1, 2, 1}, {2, 0, 0}, {2, 1, 0}, {1, 0, 0}, {0, 2, 1}};
+    for (const Case &Each : Cases)
+        EXPECT_EQ(CertStoreList_Add(Lists[Each.To], Faces[Each.Member]), Each.Added) << Each.To << Each.Member;
+    int32 Counts[3] = {};
+    for (int Index = 0; Index < 3; Index++) CertStoreList_GetCount(Lists[Index], &Counts[Index]);
+    EXPECT_EQ(Counts[0], 2);
+    EXPECT_EQ(Counts[1], 1);
+    EXPECT_EQ(Counts[2], 0);
+    for (int Index = 0; Index < 3; Index++) {
+        CertStoreInterface_Release(&Faces[Index]);
+        CertStoreList_Release(&Lists[Index]);
+    }
+}
+
 } // namespace

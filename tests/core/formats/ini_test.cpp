@@ -6,6 +6,7 @@
 // edge cases of the format; limits; and short writes failing the save.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 #include <random>
 #include <sstream>
@@ -368,6 +369,14 @@ TEST_F(IniTest, FilesSaveCutAndLoad) {
     Doc Back;
     EXPECT_EQ(Ini_LoadFile(Back.Object, Path.c_str()), 1);
     EXPECT_EQ(Canon(Back.Dict), Canon(Out.Dict));
+    // A save of no lines, and one that exactly fills the write buffer,
+    // leave nothing pending at the end and still succeed.
+    for (const size_t Size : {size_t(0), size_t(4090)}) {
+        Dictionary_Reset(Out.Dict);
+        if (Size != 0) Dictionary_AddString(Out.Dict, "k", std::string(Size, 'v').c_str(), nullptr);
+        EXPECT_EQ(Ini_SaveFile(Out.Object, Path.c_str()), 1) << Size;
+        EXPECT_EQ(std::filesystem::file_size(Path), Size == 0 ? 0 : Size + 6);
+    }
     // A missing file or folder fails at once.
     EXPECT_EQ(Ini_LoadFile(Back.Object, (Folder / "missing.ini").c_str()), 0);
     Debug_PrintCallback(CaptureLog);

@@ -657,6 +657,41 @@ TEST_F(JsonTest, WriterMendsWhatJsonCannotCarry) {
     EXPECT_EQ(D.Save(), R"([null,null,null,0.25,1,0.5,-0.5,7,1,null,null,1e5,1E+05,null,"v","","a\u0000b"])");
 }
 
+// A key of bytes that are not UTF-8 is written with each as U+FFFD; what the
+// writer gives, the reader takes, with the key the Dictionary would keep.
+TEST_F(JsonTest, KeysOfBytesThatAreNotUtf8ReadBack) {
+    const std::string Replacement = "\xEF\xBF\xBD";
+    struct Case {
+        std::string Key, Expected;
+    };
+    std::string Mixed(60, 'a'), MixedBack(60, 'a');
+    for (int I = 0; I < 40; I++) Mixed += '\xFF';
+    for (int I = 0; I < 19; I++) MixedBack += Replacement;
+    const Case Cases[] = {
+        {std::string(107, '\xFF'), [&] {
+             std::string Text;
+             for (int I = 0; I < 39; I++) Text += Replacement;
+             return Text;
+         }()},
+        {Mixed, MixedBack},
+        {std::string(39, '\xFF') + "x", [&] {
+             std::string Text;
+             for (int I = 0; I < 39; I++) Text += Replacement;
+             return Text + "x";
+         }()},
+        {std::string(119, 'k'), std::string(119, 'k')},
+    };
+    for (const Case &Each : Cases) {
+        Doc Out, Back;
+        Dictionary *Object = nullptr;
+        Dictionary_AddDictionary(Out.Dict, nullptr, &Object, nullptr);
+        Dictionary_AddString(Object, Each.Key.c_str(), "", nullptr);
+        const std::string Text = Out.Save();
+        ASSERT_EQ(Back.Load(Text), 1) << Text;
+        EXPECT_EQ(Back.Canon(), "{" + K(Each.Expected) + S("") + ",}");
+    }
+}
+
 // Texts are escaped as %js escapes them, NUL bytes as \u0000, whether the
 // escaped form fits the writer's staging buffer or not.
 TEST_F(JsonTest, WriterEscapesAsThePrintEngineDoes) {

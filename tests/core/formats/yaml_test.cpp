@@ -55,6 +55,9 @@ TEST_F(YamlTest, ShapesAndTypes) {
         {"top-level flow", "[a, b]\n", "[" + S("a") + "," + S("b") + ",]"},
         {"comment ends plain", "a: x#y\nb: 'p # q' # c\n", "{" + K("a") + S("x") + "," + K("b") + S("p # q") + ",}"},
         {"folded plain", "a: one\n  two\n   three\nb: 1\n", "{" + K("a") + S("one two three") + "," + K("b") + "N1,}"},
+        {"folded plain in flow", "a: [one\n    two, 3]\nb: {c: one\n two}\nd: [x\n  ]\n",
+         "{" + K("a") + "[" + S("one two") + ",N3,]," + K("b") + "{" + K("c") + S("one two") + ",}," + K("d") + "[" +
+             S("x") + ",],}"},
         {"folded quoted", "a: \"one\n   two\n\n  three \\\n  four\"\n", "{" + K("a") + S("one two\nthree four") + ",}"},
         {"single quotes", "a: 'it''s\n  here'\n", "{" + K("a") + S("it's here") + ",}"},
         {"escapes", "a: \"\\t\\n\\\\\\\"\\/\\0\\e\\N\\_\\L\\P\\x41\\u00e9\\U0001F600\\uD83D\\uDE00\\uD800x\"\n",
@@ -278,6 +281,35 @@ TEST_F(YamlTest, WriterForm) {
     Doc Empty;
     EXPECT_EQ(Empty.Save(&Saved), "");
     EXPECT_EQ(Saved, 0);
+}
+
+// What the writer produces reads back to the same tree: collections
+// without a key inside a mapping, and keys whose private mark the
+// Dictionary took off.
+TEST_F(YamlTest, WriterOutputReadsBackTheSame) {
+    const struct {
+        const char *Text, *Saved;
+        bool PrivateKeys;
+    } Cases[] = {
+        {"- {[]}\n", "-\n  \"\": []\n", false},
+        {"- {{}}\n", "-\n  \"\": {}\n", false},
+        {":\n{[]}\n", nullptr, false},
+        {"\".hidden\": 1\n'#tag': x\nplain: {\".inner\": 2}\n",
+         "\".hidden\": 1\n\".tag\": x\nplain:\n  \".inner\": 2\n", true},
+    };
+    for (const auto &Each : Cases) {
+        Doc First, Second;
+        Dictionary_SetPrivateKeys(First.Dict, Each.PrivateKeys);
+        Dictionary_SetPrivateKeys(Second.Dict, Each.PrivateKeys);
+        ASSERT_EQ(First.Load(Each.Text), 1) << Each.Text;
+        const std::string Saved = First.Save();
+        if (Each.Saved != nullptr) {
+            EXPECT_EQ(Saved, Each.Saved);
+        }
+        ASSERT_EQ(Second.Load(Saved), 1) << Saved;
+        EXPECT_EQ(Canon(Second.Dict), Canon(First.Dict)) << Each.Text << "-> " << Saved;
+        EXPECT_EQ(Second.Save(), Saved);
+    }
 }
 
 TEST_F(YamlTest, ShortWritesFailTheSave) {

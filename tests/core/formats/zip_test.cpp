@@ -232,6 +232,10 @@ TEST_F(ZipTest, HostileNamesAndLinksRefuseTheWholeArchive) {
         {"absolute link", "[('ok.txt', 'x'), ('link', '@/etc')]"},
         {"escaping link", "[('ok.txt', 'x'), ('a/b/link', '@../../../x')]"},
         {"through inner link", "[('ok.txt', 'x'), ('link', '@sub'), ('link/file', 'evil')]"},
+        {"chain of links", "[('ok.txt', 'x'), ('d/b', '@..'), ('d/a', '@b/..')]"},
+        {"chain to a sibling", "[('ok.txt', 'x'), ('d/a', '@b/../x'), ('d/b', '@..')]"},
+        {"chain of two hops", "[('ok.txt', 'x'), ('a/b/c', '@../..'), ('a/b/d', '@c/a/b/c'), ('a/b/e', '@d/../x')]"},
+        {"loop of links", "[('ok.txt', 'x'), ('l1', '@l2'), ('l2', '@l1')]"},
         {"long", "[('ok.txt', 'x'), ('d/' * 170 + 'x', 'evil')]"},
         {"the destination as a file", "[('ok.txt', 'x'), ('.', 'evil')]"},
     };
@@ -274,9 +278,11 @@ TEST_F(ZipTest, InnerLinksAndLinksMadeLast) {
            "link('a/up', '../b.txt')\n"
            "z.writestr('b.txt', 'bee')\n"
            "link('self', '.')\n"
+           "link('a/via', '../self/a/up')\n"
            "z.close()\n");
     ASSERT_EQ(Zip_Extract(Path.c_str(), 0, Output.c_str(), nullptr), 1);
     EXPECT_EQ(ReadFile(Output + "/a/up"), "bee");
+    EXPECT_EQ(ReadFile(Output + "/a/via"), "bee"); // through two links of the archive
     char Target[64] = {0};
     ASSERT_GT(readlink((Output + "/a/up").c_str(), Target, sizeof(Target) - 1), 0);
     EXPECT_STREQ(Target, "../b.txt");

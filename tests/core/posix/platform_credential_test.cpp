@@ -1,7 +1,13 @@
 // Credentials in the owner-only file: item identities, terminated passwords,
-// refused types, and the file checked as another user under setpriv.
+// refused types, the file checked as another user under setpriv, paths that
+// hold no regular file, and temporary files of killed writers.
 #include <gtest/gtest.h>
+#include <string.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
 
 #include <string>
 
@@ -139,4 +145,75 @@ TEST_F(CredentialTest, OtherUsersCannotReadTheFile) {
     ScopedEnv Other("XDG_DATA_HOME", Foreign.c_str());
     ASSERT_EQ(system(("mkdir -p '" + Folder() + "' && chown 65534 '" + Folder() + "'").c_str()), 0);
     EXPECT_FALSE(Platform_SetCredential("svc", "ada", "s3cret"));
+}
+
+// A FIFO, a link or a folder at the store's path (or a FIFO at its lock) is
+// an error at once: nothing blocks, nothing behind a link is read, merged or
+// has its mode changed. An alarm bounds a read that would block.
+TEST_F(CredentialTest, PathsThatHoldNoRegularFileAreRefused) {
+    const std::string Outside = Temp / "outside.plist";
+    const std::string Keys = "<plist><dict><key>generic</key><array><dict><key>service</key><string>svc</string>"
+                             "<key>account</key><string>eve</string><key>secret</key><data>cHc=</data></dict>"
+                             "</array></dict></plist>";
+    const struct {
+        const char *Name, *Make;
+    } Cases[] = {
+        {"fifo", "mkfifo \"$F\""},
+        {"link", "ln -s \"$O\" \"$F\""},
+        {"folder", "mkdir \"$F\""},
+        {"fifo lock", "mkfifo \"$F.lock\""},
+    };
+    for (const auto &Each : Cases) {
+        SCOPED_TRACE(Each.Name);
+        ASSERT_EQ(system(("rm -rf '" + Folder() + "' && mkdir -p -m 0700 '" + Folder() + "'").c_str()), 0);
+        std::ofstream(Outside) << Keys;
+        chmod(Outside.c_str(), 0644);
+        const std::string Make = std::string("F='") + File() + "' O='" + Outside + "'; " + Each.Make;
+        ASSERT_EQ(system(Make.c_str()), 0);
+        alarm(20);
+        char User[16] = "", Password[16] = "";
+        const bool Lock = strstr(Each.Name, "lock") != nullptr;
+        if (!Lock) {
+            EXPECT_FALSE(Platform_GetCredential("svc", User, sizeof(User), Password, sizeof(Password)));
+        }
+        EXPECT_FALSE(Platform_SetCredential("svc", "ada", "s3cret"));
+        EXPECT_FALSE(Platform_SetWebCredential(2, "example.test", nullptr, "ada", "s3cret"));
+        alarm(0);
+        struct stat Status;
+        ASSERT_EQ(stat(Outside.c_str(), &Status), 0);
+        EXPECT_EQ(Status.st_mode & 0777, 0644u);
+        std::stringstream Text;
+        Text << std::ifstream(Outside).rdbuf();
+        EXPECT_EQ(Text.str(), Keys);
+        EXPECT_NE(access((File() + ".unreadable").c_str(), F_OK), 0) << "nothing is moved aside";
+    }
+}
+
+// The next writer removes the temporary files that killed writers of its
+// own store left (each would hold every secret), and nothing else.
+TEST_F(CredentialTest, StaleTemporaryFilesAreRemoved) {
+    ASSERT_TRUE(Platform_SetCredential("svc", "ada", "s3cret"));
+    const std::string Outside = Temp / "outside";
+    std::ofstream(Outside) << "x";
+    const struct {
+        std::string Name;
+        bool Removed;
+    } Cases[] = {
+        {File() + ".Ab12Cd", true},     {File() + ".zzzzzz", true},         {File() + ".unreadable", false},
+        {File() + ".abc", false},       {File() + ".Ab12Cd7", false},       {File() + ".Ab-2Cd", false},
+        {Folder() + "/other.plist.Ab12Cd", false}, {File() + ".LnkLnk", false},
+    };
+    for (const auto &Each : Cases) {
+        if (Each.Name.find("LnkLnk") == std::string::npos) {
+            std::ofstream(Each.Name) << "<plist><dict/></plist>";
+        } else {
+            EXPECT_EQ(symlink(Outside.c_str(), Each.Name.c_str()), 0);
+        }
+    }
+    ASSERT_TRUE(Platform_SetCredential("other", "bob", "pw"));
+    for (const auto &Each : Cases) {
+        struct stat Status;
+        EXPECT_EQ(lstat(Each.Name.c_str(), &Status) != 0, Each.Removed) << Each.Name;
+    }
+    EXPECT_EQ(access(Outside.c_str(), F_OK), 0);
 }

@@ -356,8 +356,36 @@ TEST_F(PlatformRegistryTest, WriterKilledMidWriteLeavesAReadableStore) {
     EXPECT_NE(Root.Find("Before"), nullptr);
     EXPECT_EQ(RunPython("import plistlib,sys\nprint('Before' in plistlib.load(open(sys.stdin.read(),'rb')))", Store()),
               "True\n");
-    // The next writer is not held up by the dead one's lock.
+    // The next writer is not held up by the dead one's lock, and removes the
+    // temporary file the dead one left.
     Key = CreateKey("After");
     ASSERT_NE(Key, nullptr);
     EXPECT_TRUE(Platform_RegistryClose(&Key));
+    std::string Left;
+    DIR *Folder = opendir((Temp / "config").c_str());
+    while (dirent *Entry = Folder != nullptr ? readdir(Folder) : nullptr)
+        if (strstr(Entry->d_name, ".plist.") != nullptr && strstr(Entry->d_name, ".lock") == nullptr) Left += Entry->d_name;
+    if (Folder != nullptr) closedir(Folder);
+    EXPECT_EQ(Left, "");
+}
+
+// A FIFO at the preferences path is refused without blocking (an alarm
+// bounds a read that would block); a link there is not followed.
+TEST_F(PlatformRegistryTest, PathsThatHoldNoRegularFileAreRefused) {
+    PythonWrite("{'Kept': {'a': 1}}", Temp / "outside.plist");
+    for (const char *Make : {"mkfifo \"$F\"", "ln -s \"$O\" \"$F\""}) {
+        SCOPED_TRACE(Make);
+        const std::string Command = "mkdir -p '" + Temp / "config" + "' && rm -f '" + Store() + "'; F='" + Store() +
+                                    "' O='" + Temp / "outside.plist" + "'; " + Make;
+        ASSERT_EQ(system(Command.c_str()), 0);
+        alarm(20);
+        PreferenceValue Root;
+        EXPECT_EQ(PreferenceStore_Load(Store(), Root), PreferenceLoad::Refused);
+        EXPECT_EQ(OpenKey("Kept"), nullptr);
+        const PreferenceValue Value = PreferenceValue::MakeString("x");
+        EXPECT_FALSE(PreferenceStore_SetValue("New", &Value));
+        alarm(0);
+        EXPECT_NE(Captured.find("not a regular file"), std::string::npos);
+    }
+    EXPECT_EQ(PythonView().find("New"), std::string::npos);
 }
