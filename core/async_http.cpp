@@ -118,6 +118,9 @@ int32 KeepMessage(void *User, const char *Format, ...) {
     // Without the reader's "<identifier> - " in front.
     if (size_t Dash = Message.find(" - "); Dash != std::string::npos) Message.erase(0, Dash + 3);
     while (!Message.empty() && (Message.back() == '\n' || Message.back() == ' ')) Message.pop_back();
+    // It may quote a byte of a binary file.
+    for (char &Each : Message)
+        if ((unsigned char)Each < 0x20 || (unsigned char)Each >= 0x7f) Each = '?';
     while (!Message.empty() && Message.front() == ' ') Message.erase(0, 1);
     return TRUE;
 }

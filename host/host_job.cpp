@@ -1,10 +1,12 @@
 // The host's main job (see host_job.h).
 #include "host/host_job.h"
 
+#include <errno.h>
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <string>
@@ -357,6 +359,13 @@ int32 HostJob_ResolveWorkflow(const char *Value, char *Url, int32 Size, char *Re
     }
     std::string Path = Value;
     if (String_CompareBeginningWithoutCase(Value, "file://")) {
+        // "file:///path" or "file://localhost/path": another host's file is
+        // not ours to read.
+        const char *Host = Value + 7;
+        if (Host[0] != '/' && !String_CompareBeginningWithoutCase(Host, "localhost/")) {
+            snprintf(Reason, (size_t)ReasonSize, "only local file URLs (file:///path) are taken: %s", Value);
+            return FALSE;
+        }
         char Converted[PathSize];
         if (!Path_ConvertFromURL(Value, Converted, (int32)sizeof(Converted))) {
             snprintf(Reason, (size_t)ReasonSize, "not a usable file URL: %s", Value);
@@ -368,8 +377,19 @@ int32 HostJob_ResolveWorkflow(const char *Value, char *Url, int32 Size, char *Re
         return FALSE;
     }
     char *Absolute = realpath(Path.c_str(), nullptr);
-    if (Absolute == nullptr || Path_IsDirectory(Absolute)) {
-        snprintf(Reason, (size_t)ReasonSize, "no such workflow file: %s", Path.c_str());
+    struct stat Facts {};
+    if (Absolute == nullptr || stat(Absolute, &Facts) != 0) {
+        if (errno == ENOENT || errno == ENOTDIR)
+            snprintf(Reason, (size_t)ReasonSize, "no such workflow file: %s", Path.c_str());
+        else
+            snprintf(Reason, (size_t)ReasonSize, "cannot read workflow file %s: %s", Path.c_str(), strerror(errno));
+        free(Absolute);
+        return FALSE;
+    }
+    // A FIFO or a device would hold the reader until someone wrote to it.
+    if (!S_ISREG(Facts.st_mode)) {
+        snprintf(Reason, (size_t)ReasonSize, "the workflow path is %s: %s",
+                 S_ISDIR(Facts.st_mode) ? "a directory" : "not a regular file", Path.c_str());
         free(Absolute);
         return FALSE;
     }

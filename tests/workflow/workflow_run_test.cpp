@@ -41,7 +41,8 @@ int32 OnRunStart(void *, const char *, const char *, const char *, Dictionary *I
 int32 OnRun(void *, const char *, const char *Name, const char *, Dictionary *Info) {
     Notes->Names.emplace_back(Name);
     uint32 Flag = 0;
-    if (std::string(Name) == "Run") Notes->RunSuccessful = Dictionary_GetBooleanByKey(Info, "successful", &Flag) && Flag;
+    if (std::string(Name) == "Run")
+        Notes->RunSuccessful = Dictionary_GetBooleanByKey(Info, "successful", &Flag) && Flag;
     if (std::string(Name) == "Complete") {
         Dictionary_Create(&Notes->Complete);
         Dictionary_Merge(Notes->Complete, Info, DICTIONARY_MERGE_OVERWRITE);
