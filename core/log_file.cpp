@@ -63,7 +63,8 @@ int WhyMissing(const char *Path, int Error) {
     for (char *Slash = strrchr(Folder, '/'); Slash != nullptr && Slash != Folder; Slash = strrchr(Folder, '/')) {
         *Slash = 0;
         if (access(Folder, F_OK) != 0) continue;
-        return access(Folder, W_OK | X_OK) != 0 ? errno : Error;
+        bool Refused = access(Folder, W_OK | X_OK) != 0 && (errno == EACCES || errno == EROFS);
+        return Refused ? errno : Error;
     }
     return Error;
 }
