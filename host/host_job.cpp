@@ -400,6 +400,9 @@ int32 HostJob_ResolveWorkflow(const char *Value, char *Url, int32 Size, char *Re
 }
 
 int32 HostJob_PrintSummary(void) {
+    // Nothing is waited for past here: the watchdog has no more to guard.
+    alarm(0);
+    signal(SIGALRM, SIG_DFL);
     if (SummaryLine.empty()) return FALSE;
     fprintf(stdout, "%s\n", SummaryLine.c_str());
     fflush(stdout);
@@ -422,9 +425,8 @@ int32 HostJob_InstallSignals(void) {
 int32 HostJob_RemoveSignals(void) {
     signal(SIGINT, SIG_DFL);
     signal(SIGTERM, SIG_DFL);
-    // The way out after a second signal is not watched past this point.
-    alarm(0);
-    signal(SIGALRM, SIG_DFL);
+    // A watchdog set by a second signal stays: the exit sequence joins
+    // threads too (HostJob_PrintSummary ends it).
     return TRUE;
 }
 
