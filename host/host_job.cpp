@@ -33,7 +33,6 @@
 namespace {
 
 constexpr int32 TickMilliseconds = 15;
-constexpr int32 IdSize = 64;
 constexpr int32 PathSize = 4096;
 
 volatile sig_atomic_t SignalCount = 0;
