@@ -347,7 +347,8 @@ def case_remote_retry():
 
 
 def case_warnings():
-    code, out, err = run(["--frobnicate", "--window=", "--debug=bogus", "--debugdir=/nonexistent/x/y"])
+    with tempfile.TemporaryDirectory() as directory:
+        code, out, err = run(["--frobnicate", "--window=", "--debug=bogus", "--debugdir=" + directory])
     check(code == 0, "exit %d" % code)
     lines = err.splitlines()
     check(lines[:2] == ["velmarsh: warning: unknown switch --frobnicate is ignored (see --help)",
