@@ -337,7 +337,8 @@ def case_remote_retry():
         for url, what in (("http://127.0.0.1:%d/x.yaml" % refused, "WebGet_Error_Connect"),
                           (peer.url("missing.yaml"), "Http_Error_404, WebGet_Error_Custom")):
             process = start(["--workflow=" + url, "--disablesecurity"])
-            line = process.stderr.readline()
+            ready, _, _ = select.select([process.stderr], [], [], 30)
+            line = process.stderr.readline() if ready else ""
             process.send_signal(signal.SIGINT)
             out, _ = process.communicate(timeout=20)
             check(line == "velmarsh: cannot fetch %s (%s); retry 1 of 3 in 15 s\n" % (url, what), "%r" % line)
