@@ -2,6 +2,8 @@
 #include "core/async_http.h"
 
 #include <errno.h>
+#include <stdarg.h>
+#include <stdio.h>
 #include <fcntl.h>
 #include <string.h>
 #include <sys/stat.h>
@@ -18,6 +20,7 @@
 #include "core/log.h"
 #include "core/memory.h"
 #include "core/path.h"
+#include "core/posix/platform.h"
 #include "core/string.h"
 #include "core/thread.h"
 #include "core/time.h"
@@ -43,6 +46,7 @@ struct ParseJob {
     Dictionary *Document = nullptr;
     int32 Error = 0;
     int32 SubCode = 0;
+    std::string Message; // the parser's last message, with its position
 };
 
 AsyncHTTP_RequestFunc AddHandler = WebGetPool_RequestAdd;
@@ -70,19 +74,25 @@ int32 ChooseKind(const std::string &ContentType, const std::string &Url) {
 }
 
 bool ReadFile(ParseJob *Job) {
-    int Fd = open(Job->FilePath.c_str(), O_RDONLY | O_CLOEXEC);
+    // Without blocking: a FIFO (or a device) at the path would hold the open
+    // until a writer came. Only regular files are documents.
+    int Fd = open(Job->FilePath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (Fd < 0) {
         Job->Error = WEBGET_ERROR_OS;
-        Job->SubCode = errno;
+        Job->SubCode = PLATFORM_ERROR_ERRNO_BASE + errno;
         return false;
     }
     struct stat Facts{};
     if (fstat(Fd, &Facts) != 0 || !S_ISREG(Facts.st_mode) || Facts.st_size > FileLimit) {
         Job->Error = WEBGET_ERROR_OS;
-        Job->SubCode = S_ISDIR(Facts.st_mode) ? EISDIR : Facts.st_size > FileLimit ? EFBIG : errno;
+        Job->SubCode =
+            PLATFORM_ERROR_ERRNO_BASE + (S_ISDIR(Facts.st_mode) ? EISDIR : Facts.st_size > FileLimit ? EFBIG : EINVAL);
+        if (!S_ISREG(Facts.st_mode) && !S_ISDIR(Facts.st_mode))
+            Job->Message = "Not a regular file (" + Job->FilePath + ")";
         close(Fd);
         return false;
     }
+    fcntl(Fd, F_SETFL, fcntl(Fd, F_GETFL) & ~O_NONBLOCK);
     Job->Body.resize((size_t)Facts.st_size);
     size_t Have = 0;
     while (Have < Job->Body.size()) {
@@ -96,11 +106,31 @@ bool ReadFile(ParseJob *Job) {
     return true;
 }
 
+// The parsers' print callback: their last message is the job's.
+int32 KeepMessage(void *User, const char *Format, ...) {
+    char Text[1024];
+    va_list Arguments;
+    va_start(Arguments, Format);
+    vsnprintf(Text, sizeof(Text), Format, Arguments);
+    va_end(Arguments);
+    std::string &Message = *static_cast<std::string *>(User);
+    Message = Text;
+    // Without the reader's "<identifier> - " in front.
+    if (size_t Dash = Message.find(" - "); Dash != std::string::npos) Message.erase(0, Dash + 3);
+    while (!Message.empty() && (Message.back() == '\n' || Message.back() == ' ')) Message.pop_back();
+    // It may quote a byte of a binary file.
+    for (char &Each : Message)
+        if ((unsigned char)Each < 0x20 || (unsigned char)Each >= 0x7f) Each = '?';
+    while (!Message.empty() && Message.front() == ' ') Message.erase(0, 1);
+    return TRUE;
+}
+
 void Parse(ParseJob *Job) {
     int32 Kind = Job->Kind == ASYNCHTTP_PARSER_AUTO ? ChooseKind(Job->ContentType, Job->Url) : Job->Kind;
     if (Job->Authenticate) {
         // A signed document is required and no signature can be checked here.
         Log_Error("Document is not signed (%s)\n", Job->Url.c_str());
+        Job->Message = "Document is not signed";
         Job->Error = WEBGET_ERROR_JSON;
         Job->SubCode = ASYNCHTTP_JSON_ERROR_AUTHENTICATE;
         return;
@@ -112,6 +142,7 @@ void Parse(ParseJob *Job) {
         XML *Reader = nullptr;
         XML_Create(&Reader);
         XML_SetDictionaryHandle(Reader, Job->Document);
+        XML_SetPrintCallback(Reader, &Job->Message, KeepMessage);
         if (!XML_LoadBuffer(Reader, Bytes, Length)) {
             XML_GetLastError(Reader, &Code);
             Job->Error = WEBGET_ERROR_XML;
@@ -121,15 +152,17 @@ void Parse(ParseJob *Job) {
         YAML *Reader = nullptr;
         YAML_Create(&Reader);
         YAML_SetDictionaryHandle(Reader, Job->Document);
+        YAML_SetPrintCallback(Reader, &Job->Message, KeepMessage);
         if (!YAML_LoadBuffer(Reader, Bytes, Length)) {
             YAML_GetLastError(Reader, &Code);
-            Job->Error = WEBGET_ERROR_CUSTOM;
+            Job->Error = WEBGET_ERROR_YAML;
         }
         YAML_Release(&Reader);
     } else {
         JSON *Reader = nullptr;
         JSON_Create(&Reader);
         JSON_SetDictionaryHandle(Reader, Job->Document);
+        JSON_SetPrintCallback(Reader, &Job->Message, KeepMessage);
         if (!JSON_LoadBuffer(Reader, Bytes, Length)) {
             JSON_GetLastError(Reader, &Code);
             Job->Error = WEBGET_ERROR_JSON;
@@ -138,7 +171,7 @@ void Parse(ParseJob *Job) {
     }
     if (Job->Error != 0) {
         Job->SubCode = Code;
-        Log_Error("Unable to parse document (%s) [%d]\n", Job->Url.c_str(), Code);
+        Log_Error("Unable to parse document (%s) [%d] %s\n", Job->Url.c_str(), Code, Job->Message.c_str());
     }
 }
 
@@ -169,6 +202,7 @@ struct AsyncHTTP {
     float64 ResumeTime = 0;
     int32 Error = 0;
     int32 SubCode = 0;
+    std::string Message;
     WebGetRequest *Request = nullptr;
     Thread *Worker = nullptr;
     ParseJob *Job = nullptr;
@@ -204,7 +238,8 @@ void DropRequest(AsyncHTTP *Self) {
 }
 
 // The attempt failed: the owner decides between giving up and a retry.
-void AttemptFailed(AsyncHTTP *Self, int32 Phase, int32 Error, int32 SubCode) {
+void AttemptFailed(AsyncHTTP *Self, int32 Phase, int32 Error, int32 SubCode, std::string Message = {}) {
+    Self->Message = std::move(Message);
     Self->Error = Error;
     Self->SubCode = SubCode;
     float64 Resume = Time_GetCurrent();
@@ -260,6 +295,7 @@ void ParseDone(AsyncHTTP *Self) {
     Self->Job = nullptr;
     if (Self->KeepOriginal) Self->Original.swap(Job->Body);
     int32 Error = Job->Error, SubCode = Job->SubCode;
+    std::string Message = std::move(Job->Message);
     if (Error == 0) {
         Dictionary_Release(&Self->Document);
         Self->Document = Job->Document;
@@ -270,7 +306,7 @@ void ParseDone(AsyncHTTP *Self) {
         Dictionary_Release(&Job->Document);
     }
     delete Job;
-    if (Error != 0) AttemptFailed(Self, ASYNCHTTP_PHASE_PARSE, Error, SubCode);
+    if (Error != 0) AttemptFailed(Self, ASYNCHTTP_PHASE_PARSE, Error, SubCode, std::move(Message));
 }
 
 } // namespace
@@ -339,6 +375,7 @@ int32 AsyncHTTP_Load(AsyncHTTP *Self, const char *Url, int32 Authenticate) {
     Self->Url = Url;
     Self->Authenticate = Authenticate != 0;
     Self->Error = Self->SubCode = 0;
+    Self->Message.clear();
     Self->Original.clear();
     Dictionary_Reset(Self->Document);
     WebGetRequest_Create(&Self->Request);
@@ -352,7 +389,7 @@ int32 AsyncHTTP_Load(AsyncHTTP *Self, const char *Url, int32 Authenticate) {
         char Path[4096];
         if (!Path_ConvertFromURL(Url, Path, sizeof(Path)) || Path[0] == 0) {
             delete Job;
-            AttemptFailed(Self, ASYNCHTTP_PHASE_FETCH, WEBGET_ERROR_OS, ENOENT);
+            AttemptFailed(Self, ASYNCHTTP_PHASE_FETCH, WEBGET_ERROR_OS, PLATFORM_ERROR_ERRNO_BASE + ENOENT);
             return TRUE;
         }
         Job->FilePath = Path;
@@ -416,6 +453,14 @@ int32 AsyncHTTP_GetLastError(AsyncHTTP *Self, int32 *Error, int32 *SubCode) {
     return TRUE;
 }
 
+int32 AsyncHTTP_GetLastErrorText(AsyncHTTP *Self, char *Buffer, int32 Size) {
+    ASYNCHTTP_CHECK(Self);
+    Debug_CheckPointer(Buffer);
+    if (Size < 1) return FALSE;
+    String_CopyLength(Buffer, Self->Message.c_str(), Size);
+    return Buffer[0] != 0;
+}
+
 int32 AsyncHTTP_GetDictionaryHandle(AsyncHTTP *Self, Dictionary **Document) {
     ASYNCHTTP_CHECK(Self);
     Debug_CheckPointer(Document);
@@ -440,6 +485,7 @@ int32 AsyncHTTP_Reset(AsyncHTTP *Self) {
     Self->Failures = 0;
     Self->ResumeTime = 0;
     Self->Error = Self->SubCode = 0;
+    Self->Message.clear();
     Self->Original.clear();
     Dictionary_Reset(Self->Document);
     return TRUE;

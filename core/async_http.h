@@ -10,11 +10,11 @@
 // resume time the function gave and the failure counted (until Reset).
 //
 // Errors: those of the HTTP request (core/web_get_request.h); 964 OS with
-// the platform error for a file that cannot be read; 987 JSON and 992 XML
-// with the parser's error as sub-code; 900 with the YAML parser's error. With
-// authentication asked, the body must be a signed document; no JWS decoder is
-// built in, so such a load fails with 987 and sub-code 10 (JSON
-// "Authenticate").
+// the platform error number (100000 + errno) for a file that cannot be read
+// or is no regular file (a FIFO is refused, never waited on); 987 JSON, 992
+// XML and 993 YAML with the parser's error as sub-code. With authentication
+// asked, the body must be a signed document; no JWS decoder is built in, so
+// such a load fails with 987 and sub-code 10 (JSON "Authenticate").
 #pragma once
 
 #include "core/crypto/cert_store.h"
@@ -67,6 +67,9 @@ int32 AsyncHTTP_IsLoadComplete(AsyncHTTP *Handle);
 int32 AsyncHTTP_IsAlive(AsyncHTTP *Handle);
 int32 AsyncHTTP_GetResumeTime(AsyncHTTP *Handle, float64 *Time);
 int32 AsyncHTTP_GetLastError(AsyncHTTP *Handle, int32 *Error, int32 *SubCode);
+// What the last failed attempt's parser said, with its position ("... [x @
+// 3:5]"), or why its file or signature was refused; 0 when there is no text.
+int32 AsyncHTTP_GetLastErrorText(AsyncHTTP *Handle, char *Buffer, int32 Size);
 int32 AsyncHTTP_GetDictionaryHandle(AsyncHTTP *Handle, Dictionary **Document);
 int32 AsyncHTTP_GetOriginal(AsyncHTTP *Handle, const uint8 **Body, int32 *Length);
 // Abandons a running attempt (its request is removed and its parse result

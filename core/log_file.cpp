@@ -9,6 +9,7 @@
 // stalling every caller.
 #include <errno.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <string.h>
 #include <unistd.h>
 
@@ -28,6 +29,9 @@ constexpr char DefaultExtension[] = ".log";
 // Set when every attempt on the current path failed; cleared when it changes.
 bool CurrentPathFailed = false;
 
+// An "error" of our own: something other than a regular file is at the path.
+constexpr int NotRegularFile = -1;
+
 // Failures that may pass by themselves; every other one is final.
 bool IsPassingFailure(int Error) {
     return Error == EINTR || Error == EAGAIN || Error == EBUSY || Error == ETXTBSY || Error == EMFILE ||
@@ -38,7 +42,9 @@ bool IsPassingFailure(int Error) {
 // directly so that it needs no runtime buffer.
 void ReportUnopenable(const char *Path, int Error) {
     char Reason[256];
-    const char *Text = Error == ELOOP ? "the path is a symbolic link" : strerror_r(Error, Reason, sizeof(Reason));
+    const char *Text = Error == ELOOP            ? "the path is a symbolic link"
+                       : Error == NotRegularFile ? "not a regular file"
+                                                 : strerror_r(Error, Reason, sizeof(Reason));
     char Line[LOG_NAME_SIZE + 320];
     String_Print(Line, sizeof(Line), "Unable to open log file (%s): %s\n", Path, Text);
     for (const char *p = Line; *p != 0;) {
@@ -46,6 +52,21 @@ void ReportUnopenable(const char *Path, int Error) {
         if (Written <= 0) break;
         p += Written;
     }
+}
+
+// A folder of the path is missing because it could not be made: the reason
+// is then the deepest existing folder above it, which the user may not write.
+int WhyMissing(const char *Path, int Error) {
+    if (Error != ENOENT) return Error;
+    char Folder[LOG_NAME_SIZE];
+    String_CopyLength(Folder, Path, sizeof(Folder));
+    for (char *Slash = strrchr(Folder, '/'); Slash != nullptr && Slash != Folder; Slash = strrchr(Folder, '/')) {
+        *Slash = 0;
+        if (access(Folder, F_OK) != 0) continue;
+        bool Refused = access(Folder, W_OK | X_OK) != 0 && (errno == EACCES || errno == EROFS);
+        return Refused ? errno : Error;
+    }
+    return Error;
 }
 
 // Appends to a LOG_NAME_SIZE path, cutting what does not fit.
@@ -95,12 +116,13 @@ void BuildFilePath(const LogStruct *Log, uint32 Flags, char *Path) {
 // Opens the current path: created owner-only (a log holds command lines,
 // paths and ids), never through a link planted at its name, appended to or
 // truncated. Descriptor 0 is the record's "closed", so it is never kept. The
-// first failure on a path is reported.
+// open does not wait: a FIFO at the path would hold it until a reader came;
+// only a regular file is a log. The first failure on a path is reported.
 int32 OpenFile(const LogStruct *Log, bool AppendMode, bool Report) {
     char Resolved[LOG_NAME_SIZE];
     const char *Path = Log->CurrentPath;
     if (Path[0] == '~' && Path_Resolve(Path, Resolved, sizeof(Resolved))) Path = Resolved;
-    int Mode = O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | (AppendMode ? O_APPEND : O_TRUNC);
+    int Mode = O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | (AppendMode ? O_APPEND : O_TRUNC);
     int Error = 0;
     for (int32 Attempt = 0; Attempt < OpenAttempts; Attempt++) {
         if (Attempt > 0 && Error != EINTR) Platform_SleepMS(OpenRetryMs);
@@ -110,8 +132,18 @@ int32 OpenFile(const LogStruct *Log, bool AppendMode, bool Report) {
             close(File);
             File = Moved;
         }
-        if (File > 0) return File;
-        Error = errno;
+        if (File > 0) {
+            struct stat Facts {};
+            if (fstat(File, &Facts) == 0 && S_ISREG(Facts.st_mode)) {
+                fcntl(File, F_SETFL, fcntl(File, F_GETFL) & ~O_NONBLOCK);
+                return File;
+            }
+            close(File);
+            Error = NotRegularFile;
+            break;
+        }
+        // A FIFO without a reader refuses a writer that does not wait.
+        Error = errno == ENXIO ? NotRegularFile : WhyMissing(Path, errno);
         if (!Report || !IsPassingFailure(Error)) break;
     }
     if (Report) ReportUnopenable(Path, Error);

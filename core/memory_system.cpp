@@ -63,7 +63,8 @@ namespace {
 #endif
 
 constexpr size_t RetainMostBytes = (size_t)1024 << 20;
-constexpr size_t RetainResidentBytes = (size_t)256 << 20;
+// Builds that keep nothing (MEMORY_NO_RETAIN) use neither this nor LetKernelTake.
+[[maybe_unused]] constexpr size_t RetainResidentBytes = (size_t)256 << 20;
 constexpr size_t RetainShareOfMemory = 16;
 constexpr uint32 RetainSlots = 128;
 
@@ -82,7 +83,7 @@ struct RetainCache {
 RetainCache Retained;
 
 void ReleaseSystem(uint8 *System);
-void LetKernelTake(uint8 *System);
+[[maybe_unused]] void LetKernelTake(uint8 *System);
 
 // Under the lock.
 void DropRetained(uint32 Index) {
@@ -181,7 +182,7 @@ inline size_t MappedBytes(const uint8 *System) {
 void UnmapSystem(uint8 *System) { munmap(System - MapHeaderBytes, MappedBytes(System)); }
 #endif
 
-void LetKernelTake(uint8 *System) {
+[[maybe_unused]] void LetKernelTake(uint8 *System) {
 #if !defined(MEMORY_FOREIGN_HEAP)
     constexpr size_t Page = 4096;
     if (!Hot.HeaderSizes || !MappedHere(System)) return;

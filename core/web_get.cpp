@@ -35,6 +35,7 @@ constexpr ErrorName ErrorNames[] = {
     {0, "Unknown"},      {WEBGET_ERROR_CUSTOM, "Custom"}, {WEBGET_ERROR_CONNECT, "Connect"},
     {WEBGET_ERROR_USERABORT, "UserAbort"}, {WEBGET_ERROR_TIMEOUT, "Timeout"}, {WEBGET_ERROR_OS, "OS"},
     {WEBGET_ERROR_JSON, "JSON"}, {WEBGET_ERROR_VCDIFF, "VCDiff"}, {WEBGET_ERROR_STORAGE, "Storage"},
+    {WEBGET_ERROR_YAML, "YAML"},
 };
 
 // The host part of a URL for the log line: after "//", before the path, the

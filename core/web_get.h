@@ -37,6 +37,8 @@ int32 WebGet_WhitelistReset(void);
 #define WEBGET_ERROR_VCDIFF 988
 #define WEBGET_ERROR_STORAGE 989
 #define WEBGET_ERROR_XML 992
+// A YAML body that does not parse (sub-code: the YAML parser's error).
+#define WEBGET_ERROR_YAML 993
 const char *WebGet_TranslateError(int32 Code);
 
 // Raw header text ("Name: value\r\n" lines), names compared without case.

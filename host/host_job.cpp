@@ -1,10 +1,13 @@
 // The host's main job (see host_job.h).
 #include "host/host_job.h"
 
+#include <errno.h>
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -20,6 +23,7 @@
 #include "core/string.h"
 #include "core/time.h"
 #include "core/web_get_request.h"
+#include "host/host_progress.h"
 #include "host/host_signal.h"
 #include "workflow/workflow.h"
 #include "workflow/workflow_app.h"
@@ -30,12 +34,28 @@
 namespace {
 
 constexpr int32 TickMilliseconds = 15;
-constexpr int32 IdSize = 64;
 constexpr int32 PathSize = 4096;
 
 volatile sig_atomic_t SignalCount = 0;
 
-void OnSignal(int) { SignalCount = SignalCount + 1; }
+// What a process ended by the watchdog prints: the summary of an interrupt.
+constexpr char InterruptedSummary[] =
+    "{\"successful\":false,\"exitCode\":130,\"progress\":0,\"errors\":[\"Host_Error_Interrupted\"],"
+    "\"warnings\":[]}\n";
+constexpr unsigned WatchdogSeconds = 5;
+
+void OnSignal(int) {
+    SignalCount = SignalCount + 1;
+    // The loop ends at the second signal; should the way out hang (a worker
+    // thread that does not come back), the watchdog ends the process.
+    if (SignalCount == 2) alarm(WatchdogSeconds);
+}
+
+void OnWatchdog(int) {
+    ssize_t Ignored = write(STDOUT_FILENO, InterruptedSummary, sizeof(InterruptedSummary) - 1);
+    (void)Ignored;
+    _exit(HOSTJOB_EXIT_INTERRUPTED);
+}
 
 struct Job {
     std::string WorkflowId;
@@ -48,6 +68,14 @@ struct Job {
     bool Interrupted = false;
     bool HasProgress = false;
     int32 Progress = 0;
+    // An event whose outcome is the run's ("start" as the entry, the queued
+    // task, "load") completed unsuccessfully, with errors or without.
+    bool Failed = false;
+    // A failed "state" says which tasks the workflow offers: its errors count
+    // only when no wanted task runs after it.
+    bool StateFailed = false;
+    std::vector<std::string> StateErrors;
+    std::string Running; // the task started last, for the progress line
     std::vector<std::string> Errors, Warnings;
 };
 
@@ -99,6 +127,11 @@ int32 OnAdded(void *, Dictionary *Payload) {
 void QueueWanted(Workflow *Flow) {
     Current->Offered = true;
     if (Current->Wanted.empty()) {
+        // Without --task, "state" is what ran: its outcome is the run's.
+        if (Current->StateFailed) {
+            Current->Failed = true;
+            for (const std::string &Each : Current->StateErrors) AddUnique(Current->Errors, Each.c_str());
+        }
         Unload("nothing more to run");
         return;
     }
@@ -114,6 +147,7 @@ void QueueWanted(Workflow *Flow) {
     }
     char Text[PathSize];
     snprintf(Text, sizeof(Text), "none of the tasks is available: %s", Names.c_str());
+    for (const std::string &Each : Current->StateErrors) AddUnique(Current->Errors, Each.c_str());
     AddUnique(Current->Errors, Text);
     Unload("no wanted task available");
 }
@@ -134,22 +168,36 @@ int32 OnEventComplete(void *, const char *, const char *, const char *, Dictiona
     }
     if (String_CompareWithoutCase(Name, "load")) {
         if (!Successful) {
+            Current->Failed = true;
             CollectList(Info, "errors", Current->Errors);
             Unload("load failed");
+        } else if (!WorkflowApp_IsSelfUpdate() && Handle != nullptr && !Workflow_CanCreateTask(Handle, "state") &&
+                   !Workflow_CanCreateTask(Handle, "start")) {
+            // Nothing would ever run after "load".
+            Current->Failed = true;
+            AddUnique(Current->Errors, "the workflow has neither a \"state\" nor a \"start\" task");
+            Unload("nothing to start");
         }
         return TRUE;
     }
     if (WorkflowApp_IsSelfUpdate() || Handle == nullptr) return TRUE;
     if (!Current->Queued.empty() && String_CompareWithoutCase(Name, Current->Queued.c_str())) {
+        if (!Successful) Current->Failed = true;
         CollectList(Info, "errors", Current->Errors);
         CollectList(Info, "warnings", Current->Warnings);
         Unload("task complete");
         return TRUE;
     }
-    bool Entry = String_CompareWithoutCase(Name, "state") ||
-                 (String_CompareWithoutCase(Name, "start") && !Workflow_CanCreateTask(Handle, "state"));
+    bool State = String_CompareWithoutCase(Name, "state");
+    bool Entry = State || (String_CompareWithoutCase(Name, "start") && !Workflow_CanCreateTask(Handle, "state"));
     if (Entry && !Current->Offered) {
-        if (!Successful) CollectList(Info, "errors", Current->Errors);
+        if (!Successful && State) {
+            Current->StateFailed = true;
+            CollectList(Info, "errors", Current->StateErrors);
+        } else if (!Successful) {
+            Current->Failed = true;
+            CollectList(Info, "errors", Current->Errors);
+        }
         QueueWanted(Handle);
     }
     return TRUE;
@@ -187,6 +235,63 @@ int32 OnManagerStatus(void *, const char *, const char *, const char *, Dictiona
     return TRUE;
 }
 
+std::string JoinList(Dictionary *Source, const char *Key) {
+    std::vector<std::string> List;
+    CollectList(Source, Key, List);
+    std::string Text;
+    for (const std::string &Each : List) Text += (Text.empty() ? "" : ", ") + Each;
+    return Text;
+}
+
+// A remote document is tried again later: the user hears what failed and
+// when the next attempt comes, instead of minutes of silence.
+int32 OnRetry(void *, const char *, const char *, const char *, Dictionary *Info) {
+    char Url[PathSize] = "", Line[PathSize + 512];
+    float64 Delay = 0;
+    int32 Retry = 0, Most = 0;
+    if (Info == nullptr) return TRUE;
+    Dictionary_GetStringByKey(Info, "url", Url, (int32)sizeof(Url));
+    Dictionary_GetFloat64ByKey(Info, "delay", &Delay);
+    Dictionary_GetInt32ByKey(Info, "retry", &Retry);
+    Dictionary_GetInt32ByKey(Info, "maxRetries", &Most);
+    snprintf(Line, sizeof(Line), "velmarsh: cannot fetch %s (%s); retry %d of %d in %.0f s", Url,
+             JoinList(Info, "errors").c_str(), Retry, Most, Delay);
+    HostProgress_Say(Line);
+    return TRUE;
+}
+
+// A document that could not be fetched or parsed, once no retry is left.
+int32 OnRun(void *, const char *, const char *, const char *, Dictionary *Info) {
+    uint32 Successful = 1;
+    char Url[PathSize] = "", Line[PathSize + 1024];
+    if (Info == nullptr || !Dictionary_GetBooleanByKey(Info, "successful", &Successful) || Successful) return TRUE;
+    Dictionary_GetStringByKey(Info, "url", Url, (int32)sizeof(Url));
+    // The run task's status, errors included, comes with its arguments.
+    Dictionary *Arguments = nullptr;
+    Dictionary_GetDictionaryByKey(Info, "arguments", &Arguments);
+    std::string Errors = JoinList(Arguments, "errors");
+    std::vector<std::string> List;
+    CollectList(Arguments, "errors", List);
+    bool Unsigned = false;
+    for (const std::string &Each : List) Unsigned = Unsigned || Each == "Json_Error_Authenticate";
+    snprintf(Line, sizeof(Line), "velmarsh: cannot load %s: %s%s", Url, Errors.c_str(),
+             Unsigned && String_CompareBeginningWithoutCase(Url, "file:")
+                 ? " (unsigned local documents run only with --disablesecurity)"
+                 : "");
+    HostProgress_Say(Line);
+    return TRUE;
+}
+
+int32 OnTaskStart(void *, const char *, const char *, const char *, Dictionary *Info) {
+    const char *Name = nullptr, *Title = nullptr;
+    if (Info == nullptr || !Dictionary_GetStringPtrByKey(Info, "name", &Name) || Name == nullptr) return TRUE;
+    if (String_CompareWithoutCase(Name, "global")) return TRUE;
+    Current->Running = Dictionary_GetStringPtrByKey(Info, "title", &Title) && Title != nullptr && Title[0] != 0
+                           ? Title
+                           : Name;
+    return TRUE;
+}
+
 int32 OnShutdown(void *, const char *, const char *, const char *, Dictionary *Info) {
     uint32 Force = 0;
     if (Info != nullptr && Dictionary_GetBooleanByKey(Info, "force", &Force) && Force) Unload("shutdown");
@@ -202,7 +307,8 @@ struct Observed {
 const Observed Observers[] = {
     {"WorkflowEvent", "Complete", OnEventComplete}, {"Workflow", "Status", OnWorkflowStatus},
     {"WorkflowRun", "Complete", OnRunComplete},     {"WorkflowManager", "Status", OnManagerStatus},
-    {"WorkflowApp", "Shutdown", OnShutdown},
+    {"WorkflowApp", "Shutdown", OnShutdown},         {"TaskRequest", "Retry", OnRetry},
+    {"WorkflowRun", "Run", OnRun},                   {"Task", "Start", OnTaskStart},
 };
 
 void AddStrings(Dictionary *Summary, const char *Key, const std::vector<std::string> &List) {
@@ -253,6 +359,13 @@ int32 HostJob_ResolveWorkflow(const char *Value, char *Url, int32 Size, char *Re
     }
     std::string Path = Value;
     if (String_CompareBeginningWithoutCase(Value, "file://")) {
+        // "file:///path" or "file://localhost/path": another host's file is
+        // not ours to read.
+        const char *Host = Value + 7;
+        if (Host[0] != '/' && !String_CompareBeginningWithoutCase(Host, "localhost/")) {
+            snprintf(Reason, (size_t)ReasonSize, "only local file URLs (file:///path) are taken: %s", Value);
+            return FALSE;
+        }
         char Converted[PathSize];
         if (!Path_ConvertFromURL(Value, Converted, (int32)sizeof(Converted))) {
             snprintf(Reason, (size_t)ReasonSize, "not a usable file URL: %s", Value);
@@ -264,8 +377,19 @@ int32 HostJob_ResolveWorkflow(const char *Value, char *Url, int32 Size, char *Re
         return FALSE;
     }
     char *Absolute = realpath(Path.c_str(), nullptr);
-    if (Absolute == nullptr || Path_IsDirectory(Absolute)) {
-        snprintf(Reason, (size_t)ReasonSize, "no such workflow file: %s", Path.c_str());
+    struct stat Facts {};
+    if (Absolute == nullptr || stat(Absolute, &Facts) != 0) {
+        if (errno == ENOENT || errno == ENOTDIR)
+            snprintf(Reason, (size_t)ReasonSize, "no such workflow file: %s", Path.c_str());
+        else
+            snprintf(Reason, (size_t)ReasonSize, "cannot read workflow file %s: %s", Path.c_str(), strerror(errno));
+        free(Absolute);
+        return FALSE;
+    }
+    // A FIFO or a device would hold the reader until someone wrote to it.
+    if (!S_ISREG(Facts.st_mode)) {
+        snprintf(Reason, (size_t)ReasonSize, "the workflow path is %s: %s",
+                 S_ISDIR(Facts.st_mode) ? "a directory" : "not a regular file", Path.c_str());
         free(Absolute);
         return FALSE;
     }
@@ -276,6 +400,9 @@ int32 HostJob_ResolveWorkflow(const char *Value, char *Url, int32 Size, char *Re
 }
 
 int32 HostJob_PrintSummary(void) {
+    // Nothing is waited for past here: the watchdog has no more to guard.
+    alarm(0);
+    signal(SIGALRM, SIG_DFL);
     if (SummaryLine.empty()) return FALSE;
     fprintf(stdout, "%s\n", SummaryLine.c_str());
     fflush(stdout);
@@ -290,12 +417,16 @@ int32 HostJob_InstallSignals(void) {
     sigemptyset(&Action.sa_mask);
     sigaction(SIGINT, &Action, nullptr);
     sigaction(SIGTERM, &Action, nullptr);
+    Action.sa_handler = OnWatchdog;
+    sigaction(SIGALRM, &Action, nullptr);
     return TRUE;
 }
 
 int32 HostJob_RemoveSignals(void) {
     signal(SIGINT, SIG_DFL);
     signal(SIGTERM, SIG_DFL);
+    // A watchdog set by a second signal stays: the exit sequence joins
+    // threads too (HostJob_PrintSummary ends it).
     return TRUE;
 }
 
@@ -330,6 +461,7 @@ int32 HostJob_Run(const char *Url, const char *Tasks) {
     int32 Added = WorkflowManager_AddDictionary(Request, nullptr, OnAdded);
     Dictionary_Release(&Request);
     bool WasActive = false;
+    HostProgress_Begin(STDERR_FILENO);
     while (Added) {
         int32 Signals = SignalCount;
         if (Signals >= 2) {
@@ -362,8 +494,10 @@ int32 HostJob_Run(const char *Url, const char *Tasks) {
         WasActive = WasActive || Active;
         if (State.RunComplete && !Active) break;
         if (WorkflowApp_IsSelfUpdate() && WasActive && !Active) break;
+        HostProgress_Update(State.HasProgress ? State.Progress : -1, State.Running.c_str());
         Host_MainLoopStep(TickMilliseconds);
     }
+    HostProgress_End();
     // What is still queued for the next pass goes before the summary.
     for (int32 Pass = 0; Pass < 4 && SignalCount < 2; Pass++) WorkflowApp_Process();
     // Analytics events of the run go out before the program ends (bounded).
@@ -376,7 +510,8 @@ int32 HostJob_Run(const char *Url, const char *Tasks) {
 
     int32 Recorded = 0;
     WorkflowApp_GetExitCode(&Recorded);
-    bool Successful = Added && State.RunComplete && State.RunSuccessful && State.Errors.empty() && !State.Interrupted;
+    bool Successful = Added && State.RunComplete && State.RunSuccessful && State.Errors.empty() && !State.Interrupted &&
+                      !State.Failed;
     if (!Added) AddUnique(State.Errors, "WorkflowManager_Error_Add");
     int32 ExitCode = Recorded != 0 ? Recorded : Successful ? 0 : State.Interrupted ? HOSTJOB_EXIT_INTERRUPTED : 1;
     PrintSummary(Successful, ExitCode);

@@ -5,14 +5,22 @@
 // the manager every 15 ms. When the first "state" (or "start" without
 // "state") completes, the first of the wanted tasks that the workflow offers
 // is queued. The job unloads when that task completes, when "state"/"start"
-// completes with nothing to queue, when "load" fails, when the workflow says
-// it could be retried (the fetch failed), on the first SIGINT or SIGTERM, or
-// on the forced "WorkflowApp"/"Shutdown"; a second signal ends the loop at
-// once. It stops when the run has completed and no run is active.
+// completes with nothing to queue, when "load" fails or the workflow has
+// neither "state" nor "start", when the workflow says it could be retried
+// (the fetch failed), on the first SIGINT or SIGTERM, or on the forced
+// "WorkflowApp"/"Shutdown"; a second signal ends the loop at once. It stops
+// when the run has completed and no run is active.
 //
 // Summary: {"successful", "exitCode", "progress", "errors", "warnings"}. The
-// exit code is the one a workflow recorded when not 0; else 0 on success, 1
-// on failure, 130 when interrupted.
+// outcome is that of what ran for the user: the queued task (a failed
+// "state" only chose it), else "state" or "start"; an event that completes
+// unsuccessfully fails the run even without an error. The exit code is the
+// one a workflow recorded when not 0; else 0 on success, 1 on failure, 130
+// when interrupted.
+//
+// Standard error: one line per retry of a remote document and one for a
+// document that could not be loaded; on a terminal, the progress line
+// (host_progress.h).
 #pragma once
 
 #include "core/types.h"
@@ -23,11 +31,15 @@
 RUNTIME_EXTERN_C_BEGIN
 
 // Turns the --workflow value into a URL: a path (relative to the working
-// directory) into an absolute file:// URL of an existing file; http:// URLs
-// pass; anything else is refused with a one-line reason. 1 when usable.
+// directory) or a local file:// URL into an absolute file:// URL of an
+// existing regular file; http:// URLs pass; anything else is refused with a
+// one-line reason. 1 when usable.
 int32 HostJob_ResolveWorkflow(const char *Value, char *Url, int32 Size, char *Reason, int32 ReasonSize);
 
-// Installs the SIGINT/SIGTERM handlers (Remove restores the defaults).
+// Installs the SIGINT/SIGTERM handlers (Remove restores the defaults). The
+// second signal also sets a watchdog: should the way out not end within 5 s
+// (a worker thread that does not come back), the process prints the summary
+// of an interrupt and ends with 130.
 int32 HostJob_InstallSignals(void);
 int32 HostJob_RemoveSignals(void);
 
@@ -36,7 +48,8 @@ int32 HostJob_RemoveSignals(void);
 // comma-separated --task list, or null.
 int32 HostJob_Run(const char *Url, const char *Tasks);
 
-// Prints the kept summary line on standard output (after the runtime ended).
+// Prints the kept summary line on standard output (after the runtime ended);
+// ends the watchdog first.
 int32 HostJob_PrintSummary(void);
 
 RUNTIME_EXTERN_C_END

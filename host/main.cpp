@@ -3,7 +3,11 @@
 // was given. With --workflow it starts the workflow application and manager
 // and runs the workflow job (host_job.h); without it, it runs one main-loop
 // step. It ends with the exit sequence and the runtime's exit code.
+#include <errno.h>
+#include <stdarg.h>
 #include <stdio.h>
+#include <string.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <string>
@@ -15,6 +19,7 @@
 #include "core/core_script.h"
 #include "core/debug.h"
 #include "core/event_queue.h"
+#include "core/formats/json.h"
 #include "core/interop.h"
 #include "core/io_worker.h"
 #include "core/log.h"
@@ -24,6 +29,7 @@
 #include "core/path.h"
 #include "core/posix/platform.h"
 #include "core/registry.h"
+#include "core/string.h"
 #include "core/thread.h"
 #include "core/web_get.h"
 #include "host/host_job.h"
@@ -59,6 +65,9 @@ constexpr char Usage[] =
     "prints one JSON line {\"successful\", \"exitCode\", \"progress\", \"errors\",\n"
     "\"warnings\"} last on standard output. Exit code: the one the workflow recorded,\n"
     "else 0 on success, 1 on failure, 2 for a usage error, 130 when interrupted.\n"
+    "A command line longer than 4,095 bytes and a configuration that is not a JSON\n"
+    "object are usage errors; an unknown switch gets a warning on standard error.\n"
+    "On a terminal, standard error shows the progress and the task running now.\n"
     "Unsigned local documents need --disablesecurity; https is not available.\n"
     "--config reads a JSON configuration (its \"analytics\" keys); --wfselfupdate\n"
     "runs \"apply\" after \"load\". SIGINT or SIGTERM unloads the workflow; a second\n"
@@ -86,6 +95,51 @@ constexpr char Usage[] =
     "\n"
     "The log file is host.developer.log in the program's log directory\n"
     "($XDG_STATE_HOME/velmarsh/, by default ~/.local/state/velmarsh/).\n";
+
+// The switches some module reads: the help text's, the workflow job's and
+// those of the workflow worker and the log expiry.
+constexpr const char *KnownSwitches[] = {
+    "append",     "cmdline",    "commit",       "debug",          "debugfile",  "debugfileid",
+    "debugdir",   "externalprint", "memoryreport", "memorytest",  "memorytracking", "perday",
+    "perprocess", "perthread",  "verbose",      "window",         "help",       "workflow",
+    "task",       "config",     "disablesecurity", "wfselfupdate", "wfworker",  "wfendpoint",
+    "maxdays",
+};
+
+// Arguments past the process line's 4,095 bytes were left out: the run would
+// not be the one asked for.
+bool RefuseCutLine() {
+    int32 LeftOut = 0, Count = 0;
+    char **Vector = nullptr;
+    if (!Arguments_GetLeftOut(&LeftOut) || LeftOut <= 0 || !Arguments_Get(&Count, &Vector) || Count < LeftOut)
+        return false;
+    std::string First = Vector[Count - LeftOut];
+    if (First.size() > 60) First = First.substr(0, 57) + "...";
+    fprintf(stderr, "velmarsh: the command line is longer than %d bytes: %d argument(s) from \"%s\" on are left out\n",
+            COMMAND_LINE_SIZE - 1, LeftOut, First.c_str());
+    return true;
+}
+
+// One warning line for each switch no module reads, and for a log level
+// that names none; the run goes on.
+void WarnUnknownSwitches() {
+    int32 Count = 0;
+    CommandLine_GetFieldCount(nullptr, &Count);
+    static char Field[FieldSize], Name[FieldSize];
+    for (int32 Index = 1; Index < Count; Index++) {
+        if (!CommandLine_GetField(nullptr, Index, Field, FieldSize) ||
+            !CommandLine_GetFieldName(Field, Name, FieldSize))
+            continue;
+        bool Known = false;
+        for (const char *Each : KnownSwitches) Known = Known || String_CompareWithoutCase(Each, Name);
+        if (!Known) fprintf(stderr, "velmarsh: warning: unknown switch --%s is ignored (see --help)\n", Name);
+    }
+    if (CommandLine_GetFieldByName(nullptr, "debug", Field, FieldSize) && Field[0] != 0 &&
+        Log_TranslateLevelString(Field) == 0 && !String_CompareWithoutCase(Field, "ERROR"))
+        fprintf(stderr,
+                "velmarsh: warning: --debug=%s names no log level (ERROR, WARNING, INFO or DEBUG): ERROR is used\n",
+                Field);
+}
 
 // Logs the line, then every field after the program's name: switches with
 // their values, other fields as arguments.
@@ -136,7 +190,12 @@ bool CheckWorkflowSwitches(std::string &Url, std::string &Tasks, std::string &Co
     if (CommandLine_IsFieldSet(nullptr, "config")) {
         if (!CommandLine_GetFieldByName(nullptr, "config", Value, FieldSize) || Value[0] == 0)
             return Refuse("--config needs the path of a JSON file");
-        if (access(Value, R_OK) != 0) return Refuse(("no such configuration file: " + std::string(Value)).c_str());
+        struct stat Facts {};
+        std::string Path = Value;
+        if (stat(Value, &Facts) != 0 || access(Value, R_OK) != 0)
+            return Refuse(("cannot read configuration file " + Path + ": " + strerror(errno)).c_str());
+        if (!S_ISREG(Facts.st_mode)) return Refuse(("the configuration is not a regular file: " + Path).c_str());
+        if (Facts.st_size == 0) return Refuse(("the configuration file is empty: " + Path).c_str());
         Config = Value;
     }
     for (const char *Flag : {"disablesecurity", "wfselfupdate"}) {
@@ -146,19 +205,63 @@ bool CheckWorkflowSwitches(std::string &Url, std::string &Tasks, std::string &Co
     return true;
 }
 
+// The parser's last message.
+int32 KeepMessage(void *User, const char *Format, ...) {
+    char Text[1024];
+    va_list Arguments;
+    va_start(Arguments, Format);
+    vsnprintf(Text, sizeof(Text), Format, Arguments);
+    va_end(Arguments);
+    std::string &Message = *static_cast<std::string *>(User);
+    Message = Text;
+    // Without the reader's "<identifier> - " in front and the line's end.
+    if (size_t Dash = Message.find(" - "); Dash != std::string::npos) Message.erase(0, Dash + 3);
+    while (!Message.empty() && (Message.back() == '\n' || Message.back() == ' ')) Message.pop_back();
+    // It may quote a byte of a binary file.
+    for (char &Each : Message)
+        if ((unsigned char)Each < 0x20 || (unsigned char)Each >= 0x7f) Each = '?';
+    return TRUE;
+}
+
 // The configuration file through the application; its analytics keys reach
-// the analytics queue.
-void LoadConfiguration(const std::string &Path) {
+// the analytics queue. A file that does not parse is a usage error, told
+// with the parser's message and position; nothing of it is taken.
+bool LoadConfiguration(const std::string &Path) {
+    Dictionary *Probe = nullptr;
+    JSON *Reader = nullptr;
+    std::string Message;
+    Dictionary_Create(&Probe);
+    JSON_Create(&Reader);
+    JSON_SetDictionaryHandle(Reader, Probe);
+    JSON_SetPrintCallback(Reader, &Message, KeepMessage);
+    DictionaryItem *Top = nullptr;
+    int32 Type = DICTIONARY_TYPE_UNKNOWN;
+    bool Parsed = JSON_LoadFile(Reader, Path.c_str()) && Dictionary_ItemGetFirst(Probe, &Top) && Top != nullptr &&
+                  Dictionary_ItemGetType(Probe, Top, &Type) && Type == DICTIONARY_TYPE_DICTIONARY;
+    JSON_Release(&Reader);
+    Dictionary_Release(&Probe);
+    if (!Parsed) {
+        if (Message.empty()) Message = "not a JSON object";
+        fprintf(stderr, "velmarsh: cannot read configuration file %s: %s\n", Path.c_str(), Message.c_str());
+        Log_Error("Cannot read configuration file (%s): %s\n", Path.c_str(), Message.c_str());
+        return false;
+    }
     if (!WorkflowApp_LoadConfigFromFile(Path.c_str())) Log_Error("Cannot read configuration file (%s)\n", Path.c_str());
     Dictionary *Configuration = nullptr;
     if (WorkflowApp_GetConfigHandle(&Configuration) && Configuration != nullptr)
         Analytics_LoadConfigFromDictionary(Configuration);
+    return true;
 }
 
 } // namespace
 
 int main(int argc, char **argv) {
     Arguments_Init(argc, argv);
+    if (RefuseCutLine()) {
+        Arguments_Remove();
+        return HOSTJOB_EXIT_USAGE;
+    }
+    WarnUnknownSwitches();
     if (CommandLine_IsFieldSet(nullptr, "help")) {
         fputs(Usage, stdout);
         Arguments_Remove();
@@ -208,11 +311,14 @@ int main(int argc, char **argv) {
         // A Linux build carries no code-signing certificate: unsigned local
         // documents run only with security switched off.
         Authenticate_SetEnabled(CommandLine_IsFieldSet(nullptr, "disablesecurity") ? 0 : 1);
-        if (!Config.empty()) LoadConfiguration(Config);
+        bool Configured = Config.empty() || LoadConfiguration(Config);
         WorkflowManager_Init();
-        HostJob_InstallSignals();
-        int32 Code = HostJob_Run(Url.c_str(), Tasks.empty() ? nullptr : Tasks.c_str());
-        HostJob_RemoveSignals();
+        int32 Code = HOSTJOB_EXIT_USAGE;
+        if (Configured) {
+            HostJob_InstallSignals();
+            Code = HostJob_Run(Url.c_str(), Tasks.empty() ? nullptr : Tasks.c_str());
+            HostJob_RemoveSignals();
+        }
         // The exit sequence: logs expire unless a restart was asked for; the
         // manager goes, then the application; an implode path recorded by a
         // workflow is deleted last. Restarting is not offered by this host.

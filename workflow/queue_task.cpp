@@ -53,7 +53,10 @@ int32 OnActionComplete(Task *Owner, void *User, Dictionary *Result) {
     uint32 Successful = FALSE;
     if (Result != nullptr) Dictionary_GetBooleanByKey(Result, "successful", &Successful);
     else Successful = ErrorCount(Owner) == 0;
-    if (Successful && !Self->Failed) {
+    // A failure starts nothing by its own completion, but actions still
+    // running may go on starting the rest; the queue's result stays the
+    // failure.
+    if (Successful) {
         NotificationCenter_FireAfterDelay("Queue", "NextTask", Id(Self), 0, Result);
     } else {
         if (!Self->Failed) {
@@ -81,10 +84,10 @@ QueueAction *ActionAt(Queue *Self, int32 Index) {
 int32 OnNextTask(void *User, const char *, const char *, const char *, Dictionary *Info) {
     Queue *Self = static_cast<Queue *>(User);
     if (Task_IsCompleted(Self->Owner)) return TRUE;
-    if (Self->NextIndex < Self->Count && !Self->Failed) {
+    if (Self->NextIndex < Self->Count) {
         if (Task_IsCancelled(Self->Owner)) {
             Task_Print(Self->Owner, "Cancelled next task\n");
-            return Task_Complete(Self->Owner, Info);
+            return Task_Complete(Self->Owner, Self->Failed ? Self->Failure : Info);
         }
         Self->Running++;
         Task_SetStatusNumber(Self->Owner, "runningActions", Self->Running);

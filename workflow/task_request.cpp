@@ -85,13 +85,36 @@ int32 Process(void *User, const char *, const char *, const char *, Dictionary *
     return TRUE;
 }
 
-int32 OnError(AsyncHTTP *, void *User, int32 Failures, int32, int32 Error, int32 SubCode, float64 *ResumeTime) {
+// Tells who watches (the host's user) that a document is tried again later.
+void AnnounceRetry(TaskRequest *Self, float64 Delay, int32 Attempt) {
+    Dictionary *Info = nullptr;
+    Dictionary_Create(&Info);
+    Dictionary_SetStringByKey(Info, "url", Self->Url);
+    Dictionary_SetFloat64ByKey(Info, "delay", Delay);
+    Dictionary_SetInt32ByKey(Info, "retry", Attempt);
+    Dictionary_SetInt32ByKey(Info, "maxRetries", Self->MaxRetries);
+    Task_CopyErrors(Self->Owner, Info);
+    NotificationCenter_Fire("TaskRequest", "Retry", Self->Instance, Info);
+    Dictionary_Release(&Info);
+}
+
+int32 OnError(AsyncHTTP *Loader, void *User, int32 Failures, int32, int32 Error, int32 SubCode,
+              float64 *ResumeTime) {
     TaskRequest *Self = static_cast<TaskRequest *>(User);
     Task_AddErrorFromCode(Self->Owner, Error, SubCode);
+    char Text[TASKREQUEST_URL_SIZE] = "";
+    if (AsyncHTTP_GetLastErrorText(Loader, Text, (int32)sizeof(Text))) {
+        Task_Print(Self->Owner, "%s - %s", Self->Url, Text);
+        Task_AddError(Self->Owner, "%s", Text);
+    }
+    // A local file that cannot be read or parsed, or lacks its signature,
+    // reads the same a minute later: only remote documents are tried again.
+    if (URL_CompareProtocol(Self->Url, "file")) return ASYNCHTTP_ERROR_GIVEUP;
     if (Self->MaxRetries >= 0 && Failures >= Self->MaxRetries) return ASYNCHTTP_ERROR_GIVEUP;
     float64 Delay = Failures < 0 ? 0 : 15.0 * (float64)(1 << (Failures < 8 ? Failures : 8));
     Task_Print(Self->Owner, "Waiting for retry %.02fs (%d/%d)", Delay, Failures + 1, (int32)Self->MaxRetries);
     *ResumeTime = Time_GetCurrent() + Delay;
+    AnnounceRetry(Self, Delay, Failures + 1);
     return 0;
 }
 

@@ -6,6 +6,7 @@
 
 #include "core/formats/json.h"
 #include "core/formats/xml.h"
+#include "core/formats/yaml.h"
 #include "core/notification_center.h"
 #include "core/posix/platform.h"
 #include "core/string.h"
@@ -238,6 +239,11 @@ int32 Task_AddErrorFromCode(Task *Handle, int32 Code, int32 SubCode) {
     Class_CheckHandle(Handle, TASK_CLASSID);
     if (Code == WEBGET_ERROR_XML) Task_AddErrorFromTranslate(Handle, "Xml_Error", SubCode, XML_TranslateError);
     else if (Code == WEBGET_ERROR_JSON) Task_AddErrorFromTranslate(Handle, "Json_Error", SubCode, JSON_TranslateError);
+    else if (Code == WEBGET_ERROR_YAML) Task_AddErrorFromTranslate(Handle, "Yaml_Error", SubCode, YAML_TranslateError);
+    // A server's refusal names its status, so that a missing document reads
+    // apart from other failures the client reports as "Custom".
+    else if (Code == WEBGET_ERROR_CUSTOM && SubCode >= 100 && SubCode <= 599)
+        Task_AddError(Handle, "Http_Error_%d", SubCode);
     else if (Code == WEBGET_ERROR_OS)
         return Task_AddErrorFromTranslate(Handle, "Platform_Error", SubCode, Platform_TranslateError);
     return Task_AddErrorFromTranslate(Handle, "WebGet_Error", Code, WebGet_TranslateError);

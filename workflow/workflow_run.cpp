@@ -360,7 +360,12 @@ int32 WorkflowRunInt_DocumentArrived(WorkflowRun *Self, int32 Error, int32 SubCo
     Task_GetStatusDictionaryHandle(Self->Owner, &Status);
     Dictionary_Merge(Arguments, Definition, DICTIONARY_MERGE_OVERWRITE);
     if (Status != nullptr) Dictionary_Merge(Arguments, Status, 0);
-    Dictionary_SetBooleanByKey(Payload, "successful", Status == nullptr || !Dictionary_ContainsKey(Status, "errors"));
+    // Every attempt clears the errors to an empty list, which is no error.
+    Dictionary *Errors = nullptr;
+    int32 ErrorCount = 0;
+    if (Status != nullptr && Dictionary_GetListByKey(Status, "errors", &Errors) && Errors != nullptr)
+        Dictionary_ItemGetCount(Errors, &ErrorCount);
+    Dictionary_SetBooleanByKey(Payload, "successful", ErrorCount == 0);
     NotificationCenter_Fire("WorkflowRun", "Run", TaskId(Self->Owner), Payload);
     Dictionary_Release(&Payload);
     if (Error != 0 || Parsed == nullptr) {

@@ -99,6 +99,12 @@ int32 YAML_GetLastError(YAML *Handle, int32 *Code) {
     return TRUE;
 }
 
+const char *YAML_TranslateError(int32 Code) {
+    static const char *const Names[] = {"Unknown", "EndOfDocument", "Empty",  "EndOfStream",
+                                        "FieldType", "Escape",      "Depth"};
+    return Code >= 0 && Code < (int32)(sizeof(Names) / sizeof(Names[0])) ? Names[Code] : "Unknown";
+}
+
 int32 YAML_VerboseLog(YAML *Handle, int32 Level, const char *Format, ...) {
     YAML_Check(Handle);
     if (!YAML_IsVerboseLevel(Handle, Level)) return FALSE;

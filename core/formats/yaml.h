@@ -83,6 +83,8 @@ int32 YAML_SetDictionaryHandle(YAML *Handle, Dictionary *Dict);
 // 1 only when a Dictionary is attached.
 int32 YAML_GetDictionaryHandle(YAML *Handle, Dictionary **Dict);
 int32 YAML_GetLastError(YAML *Handle, int32 *Code);
+// The code's name ("EndOfStream" ...); "Unknown" for a code without one.
+const char *YAML_TranslateError(int32 Code);
 
 CLASSPRINT_DECLARE(YAML, YAML)
 int32 YAML_VerboseLog(YAML *Handle, int32 Level, const char *Format, ...);

@@ -13,6 +13,8 @@
 #include <vector>
 
 #include "core/crypto/authenticate.h"
+#include "core/formats/yaml.h"
+#include "core/posix/platform.h"
 #include "core/string.h"
 #include "core/thread.h"
 #include "core/time.h"
@@ -29,6 +31,7 @@ struct Outcome {
     int32 SubCode = -1;
     int32 Failures = 0;
     Dictionary *Document = nullptr; // the loader's; valid while it lives
+    std::string Said;               // the loader's error text
 };
 
 // Gives up on every failure, counting it.
@@ -83,6 +86,9 @@ class AsyncHTTPTest : public RuntimeTest {
         EXPECT_TRUE(Wait()) << Url;
         AsyncHTTP_GetLastError(Loader, &Result.Error, &Result.SubCode);
         AsyncHTTP_GetDictionaryHandle(Loader, &Result.Document);
+        char Said[512] = "";
+        AsyncHTTP_GetLastErrorText(Loader, Said, (int32)sizeof(Said));
+        Result.Said = Said;
         return Result;
     }
 
@@ -152,7 +158,7 @@ TEST_F(AsyncHTTPTest, PythonHttpServerServesByTypeAndExtension) {
     }
     Outcome Absent = Load("file://" + Base + "/absent.json", ASYNCHTTP_PARSER_AUTO);
     EXPECT_EQ(Absent.Error, WEBGET_ERROR_OS);
-    EXPECT_EQ(Absent.SubCode, ENOENT);
+    EXPECT_EQ(Absent.SubCode, PLATFORM_ERROR_ERRNO_BASE + ENOENT);
     Outcome Folder = Load("file://" + Base, ASYNCHTTP_PARSER_AUTO);
     EXPECT_EQ(Folder.Error, WEBGET_ERROR_OS);
     std::string Command = "rm -rf " + Base;
@@ -188,18 +194,20 @@ TEST_F(AsyncHTTPTest, EveryFailureIsNamed) {
         int32 Error;
         int32 SubCode; // -1: any
         const char *Name;
+        const char *Said; // the start of the error text (parse failures)
     } Cases[] = {
-        {Peer.Url("/status/404"), ASYNCHTTP_PARSER_JSON, WEBGET_ERROR_CUSTOM, 404, "Custom"},
-        {Peer.Url("/status/500"), ASYNCHTTP_PARSER_JSON, WEBGET_ERROR_CUSTOM, 500, "Custom"},
+        {Peer.Url("/status/404"), ASYNCHTTP_PARSER_JSON, WEBGET_ERROR_CUSTOM, 404, "Custom", ""},
+        {Peer.Url("/status/500"), ASYNCHTTP_PARSER_JSON, WEBGET_ERROR_CUSTOM, 500, "Custom", ""},
         {"http://127.0.0.1:" + std::to_string(Refusing) + "/x", ASYNCHTTP_PARSER_JSON, WEBGET_ERROR_CONNECT,
-         ECONNREFUSED, "Connect"},
-        {"http://no-such-host.invalid/x", ASYNCHTTP_PARSER_JSON, WEBGET_ERROR_CONNECT, -1, "Connect"},
-        {"https://127.0.0.1/x", ASYNCHTTP_PARSER_JSON, WEBGET_ERROR_CONNECT, 0, "Connect"},
-        {Peer.Url("/xml"), ASYNCHTTP_PARSER_JSON, WEBGET_ERROR_JSON, -1, "JSON"},
-        {Peer.Url("/badxml"), ASYNCHTTP_PARSER_AUTO, WEBGET_ERROR_XML, -1, "Unknown"},
-        {Peer.Url("/badyaml"), ASYNCHTTP_PARSER_AUTO, WEBGET_ERROR_CUSTOM, -1, "Custom"},
-        {Peer.Url("/bigchunk"), ASYNCHTTP_PARSER_JSON, WEBGET_ERROR_CUSTOM, 0, "Custom"},
-        {Peer.Url("/bomb"), ASYNCHTTP_PARSER_JSON, WEBGET_ERROR_CUSTOM, 0, "Custom"},
+         ECONNREFUSED, "Connect", ""},
+        {"http://no-such-host.invalid/x", ASYNCHTTP_PARSER_JSON, WEBGET_ERROR_CONNECT, -1, "Connect", ""},
+        {"https://127.0.0.1/x", ASYNCHTTP_PARSER_JSON, WEBGET_ERROR_CONNECT, 0, "Connect", ""},
+        {Peer.Url("/xml"), ASYNCHTTP_PARSER_JSON, WEBGET_ERROR_JSON, -1, "JSON", "Unknown field type [< @ 1:1]"},
+        {Peer.Url("/badxml"), ASYNCHTTP_PARSER_AUTO, WEBGET_ERROR_XML, -1, "Unknown", nullptr},
+        {Peer.Url("/badyaml"), ASYNCHTTP_PARSER_AUTO, WEBGET_ERROR_YAML, YAML_ERROR_END_OF_STREAM, "YAML",
+         "Unexpected end of stream [2:"},
+        {Peer.Url("/bigchunk"), ASYNCHTTP_PARSER_JSON, WEBGET_ERROR_CUSTOM, 0, "Custom", ""},
+        {Peer.Url("/bomb"), ASYNCHTTP_PARSER_JSON, WEBGET_ERROR_CUSTOM, 0, "Custom", ""},
     };
     for (const Case &Each : Cases) {
         Captured.clear();
@@ -213,6 +221,9 @@ TEST_F(AsyncHTTPTest, EveryFailureIsNamed) {
         }
         EXPECT_EQ(Result.Failures, 1) << Each.Url;
         EXPECT_STREQ(WebGet_TranslateError(Result.Error), Each.Name) << Each.Url;
+        if (Each.Said != nullptr) {
+            EXPECT_EQ(Result.Said.substr(0, strlen(Each.Said)), Each.Said) << Each.Url;
+        }
         if (Each.Url.rfind("https", 0) == 0) {
             EXPECT_NE(Captured.find("TLS is not available in this build (https://127.0.0.1/x)"), std::string::npos);
         }

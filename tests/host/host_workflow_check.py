@@ -8,7 +8,12 @@ the case holds, else 1 with the reason on standard error.
 """
 import json
 import os
+import pty
+import random
+import re
+import select
 import signal
+import socket
 import subprocess
 import sys
 import tempfile
@@ -255,6 +260,162 @@ def case_analytics():
             check(greet and greet[0]["successful"] is True and "elapsedTime" in greet[0], "greet %s" % greet)
     finally:
         peer.close()
+
+
+NO_ENTRY = 'the workflow has neither a "state" nor a "start" task'
+
+
+def case_no_entry():
+    # Documents after whose "load" nothing would run end at once, failed.
+    noise = bytes(random.Random(26).getrandbits(8) for _ in range(4096))
+    documents = [("e.json", "{}", []), ("hello.yaml", "hello\n", []), ("list.yaml", "[1,2,3]\n", []),
+                 ("map.yaml", "foo: bar\n", []), ("load.yaml", "load:\n  type: Log\n  message: hi\n", []),
+                 ("install.yaml", "install:\n  type: Log\n  message: hi\n", []),
+                 ("install.yaml", "install:\n  type: Log\n  message: hi\n", ["--task=install"]),
+                 ("binary.yaml", noise, [])]
+    with tempfile.TemporaryDirectory() as directory:
+        for name, text, extra in documents:
+            path = os.path.join(directory, name)
+            with open(path, "wb") as f:
+                f.write(text if isinstance(text, bytes) else text.encode())
+            code, out, _ = run(["--workflow=" + path, "--disablesecurity"] + extra, timeout=30)
+            value = summary(out)
+            check(code == 1 and value["successful"] is False, "%s: exit %d %s" % (name, code, value))
+            check(name == "binary.yaml" or value["errors"] == [NO_ENTRY], "%s: %s" % (name, value))
+
+
+def case_outcomes():
+    # The summary reports the outcome of what ran: an entry event that fails
+    # without errors is a failure; a failed "state" only chooses the task.
+    state = json.dumps({"state": {"type": "Error", "message": "Application_NotInstalled"},
+                        "install": {"type": "Log", "message": "installed"},
+                        "unload": {"type": "Log", "message": "bye"}})
+    cases = [("lgo.yaml", "start: {type: Lgo, message: hi}\n", [], 1, []),
+             ("state.json", state, ["--task=install"], 0, []),
+             ("state.json", state, [], 1, ["Application_NotInstalled"]),
+             ("state.json", state, ["--task=repair"], 1,
+              ["Application_NotInstalled", "none of the tasks is available: repair"])]
+    with tempfile.TemporaryDirectory() as directory:
+        for name, text, extra, want, errors in cases:
+            path = write(directory, name, text)
+            code, out, _ = run(["--workflow=" + path, "--disablesecurity"] + extra)
+            value = summary(out)
+            check(code == want and value["exitCode"] == want, "%s %s: exit %d %s" % (name, extra, code, value))
+            check(value["successful"] is (want == 0) and value["errors"] == errors,
+                  "%s %s: %s" % (name, extra, value))
+
+
+def case_refusals():
+    # Inputs that cannot work are usage errors: one line, exit 2, no summary.
+    with tempfile.TemporaryDirectory() as directory:
+        good = write(directory, "ok.yaml", "start:\n  type: Log\n  message: hi\n")
+        write(directory, "truncated.json", '{"analytics": {"enabled": tr')
+        write(directory, "empty.json", "")
+        with open(os.path.join(directory, "binary.json"), "wb") as f:
+            f.write(bytes(random.Random(3).getrandbits(8) for _ in range(512)))
+        os.mkdir(os.path.join(directory, "adir"))
+        os.mkfifo(os.path.join(directory, "fifo.yaml"))
+        long = "x" * 5000
+        cases = [(["--config=" + directory + "/truncated.json"], "Unexpected end of input [@ 1:29]"),
+                 (["--config=" + directory + "/binary.json"], "cannot read configuration file"),
+                 (["--config=" + directory + "/empty.json"], "the configuration file is empty"),
+                 (["--config=" + directory + "/adir"], "not a regular file"),
+                 ([long, "--config=/nonexistent.json"], 'argument(s) from "xxxxxxxx'),
+                 ([long, "--task=nosuch"], "longer than 4095 bytes: 2 argument(s)")]
+        for extra, said in cases:
+            code, out, err = run(["--workflow=" + good, "--disablesecurity"] + extra)
+            check(code == 2 and out == "", "%s: exit %d %r" % (extra[-1], code, out))
+            check(len(err.splitlines()) == 1 and said in err, "%s: stderr %r" % (extra[-1], err))
+        code, out, err = run([long, "--workflow=" + good, "--disablesecurity"])
+        check(code == 2 and out == "" and "longer than 4095 bytes" in err, "cut --workflow: %d %r" % (code, err))
+        for value, said in (("adir", "the workflow path is a directory: adir"),
+                            ("fifo.yaml", "the workflow path is not a regular file: fifo.yaml"),
+                            ("file://otherhost/x.yaml",
+                             "only local file URLs (file:///path) are taken: file://otherhost/x.yaml")):
+            code, out, err = run(["--workflow=" + value, "--disablesecurity"], cwd=directory, timeout=20)
+            check(code == 2 and err == "velmarsh: " + said + "\n", "%s: %d %r" % (value, code, err))
+
+
+def case_local_failures():
+    # A local document that cannot run fails on the first attempt, with why.
+    with tempfile.TemporaryDirectory() as directory:
+        bad = write(directory, "bad.yaml", "start:\n  type: [Log\n")
+        began = time.time()
+        code, out, err = run(["--workflow=" + os.path.join(EXAMPLES, "demo.yaml")], timeout=30)
+        value = summary(out)
+        check(code == 1 and "Json_Error_Authenticate" in value["errors"], "unsigned: %d %s" % (code, value))
+        check("run only with --disablesecurity" in err, "unsigned: %r" % err)
+        code, out, err = run(["--workflow=" + bad, "--disablesecurity"], timeout=30)
+        value = summary(out)
+        check(code == 1 and "Yaml_Error_EndOfStream" in value["errors"], "parse: %d %s" % (code, value))
+        check("Unexpected end of stream [3:1]" in value["errors"], "parse: %s" % value)
+        check("cannot load file://" + bad + ": " in err, "parse: %r" % err)
+        check(time.time() - began < 20, "took %.0f s" % (time.time() - began))
+
+
+def case_remote_retry():
+    # A remote document is tried again on the schedule, and each retry says so.
+    listener = socket.socket()
+    listener.bind(("127.0.0.1", 0))
+    refused = listener.getsockname()[1]
+    listener.close()
+    peer = Peer(EXAMPLES)
+    try:
+        for url, what in (("http://127.0.0.1:%d/x.yaml" % refused, "WebGet_Error_Connect"),
+                          (peer.url("missing.yaml"), "Http_Error_404, WebGet_Error_Custom")):
+            process = start(["--workflow=" + url, "--disablesecurity"])
+            ready, _, _ = select.select([process.stderr], [], [], 30)
+            line = process.stderr.readline() if ready else ""
+            process.send_signal(signal.SIGINT)
+            out, _ = process.communicate(timeout=20)
+            check(line == "velmarsh: cannot fetch %s (%s); retry 1 of 3 in 15 s\n" % (url, what), "%r" % line)
+            check(process.returncode == 130, "exit %d" % process.returncode)
+    finally:
+        peer.close()
+
+
+def case_warnings():
+    with tempfile.TemporaryDirectory() as directory:
+        code, out, err = run(["--frobnicate", "--window=", "--debug=bogus", "--debugdir=" + directory])
+    check(code == 0, "exit %d" % code)
+    lines = err.splitlines()
+    check(lines[:2] == ["velmarsh: warning: unknown switch --frobnicate is ignored (see --help)",
+                        "velmarsh: warning: --debug=bogus names no log level (ERROR, WARNING, INFO or DEBUG): "
+                        "ERROR is used"], "stderr %r" % err)
+    code, out, err = run(["--workflow=" + os.path.join(EXAMPLES, "demo.yaml"), "--disablesecurity"])
+    check(code == 0 and err == "", "a clean run warns of nothing: %r" % err)
+
+
+def case_progress_line():
+    # On a terminal the line is drawn in place and cleared before the end.
+    leader, follower = pty.openpty()
+    process = subprocess.Popen([PROGRAM, "--workflow=" + os.path.join(EXAMPLES, "demo.yaml"), "--disablesecurity"],
+                               stdout=subprocess.PIPE, stderr=follower)
+    os.close(follower)
+    seen = b""
+    deadline = time.time() + 60
+    while time.time() < deadline:
+        ready, _, _ = select.select([leader], [], [], 1)
+        if not ready:
+            if process.poll() is not None:
+                break
+            continue
+        try:
+            chunk = os.read(leader, 4096)
+        except OSError:
+            break
+        if not chunk:
+            break
+        seen += chunk
+    out = process.communicate(timeout=20)[0].decode()
+    os.close(leader)
+    check(process.returncode == 0 and summary(out)["successful"] is True, "exit %d" % process.returncode)
+    text = seen.decode(errors="replace")
+    names = re.findall(r"\r\[(?: \.\.\.|\s*\d+%)\] (\w+)\x1b\[K", text)
+    check(len(names) >= 3 and {"tooOld", "chores", "nap", "note", "nested"} & set(names), "tasks %s" % names)
+    check(re.search(r"\r\[ *[1-9]\d*%\] \w+\x1b\[K", text), "no progress: %r" % text[:400])
+    check(text.endswith("\r\x1b[K"), "not cleared at the end: %r" % text[-60:])
+    check("\n" not in text, "the line scrolled: %r" % text[:300])
 
 
 CASES = {name[5:]: function for name, function in globals().items() if name.startswith("case_")}

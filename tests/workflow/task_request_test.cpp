@@ -6,7 +6,10 @@
 #include "workflow/task_request.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <fstream>
 
 #include <string>
 #include <vector>
@@ -144,6 +147,23 @@ TEST_F(TaskRequestTest, RetryScheduleOnTheTestClock) {
         return TRUE;
     };
     NotificationCenter_AddObserver("WebGetConnection", "Error", &Reports, Observe);
+    // Each retry is announced with its delay, its count and what failed.
+    static std::vector<std::string> Retries;
+    Retries.clear();
+    auto OnRetry = [](void *, const char *, const char *, const char *, Dictionary *Info) -> int32 {
+        char Text[256] = "", Errors[256] = "";
+        float64 Delay = 0;
+        int32 Retry = 0, Most = 0;
+        Dictionary_GetStringByKey(Info, "url", Text, (int32)sizeof(Text));
+        Dictionary_GetFloat64ByKey(Info, "delay", &Delay);
+        Dictionary_GetInt32ByKey(Info, "retry", &Retry);
+        Dictionary_GetInt32ByKey(Info, "maxRetries", &Most);
+        Dictionary_GetListStringByKey(Info, "errors", Errors, (int32)sizeof(Errors));
+        Retries.push_back(std::to_string((int)Delay) + " " + std::to_string(Retry) + "/" + std::to_string(Most) +
+                          " " + Errors + " " + Text);
+        return TRUE;
+    };
+    NotificationCenter_AddObserver("TaskRequest", "Retry", &Retries, OnRetry);
     ASSERT_TRUE(Task_RequestJSON(Fetch, Url.c_str(), &Result, Record));
     const char *Lines[] = {"Waiting for retry 15.00s (1/3)", "Waiting for retry 30.00s (2/3)",
                            "Waiting for retry 60.00s (3/3)"};
@@ -165,8 +185,56 @@ TEST_F(TaskRequestTest, RetryScheduleOnTheTestClock) {
     EXPECT_TRUE(Task_HasError(Fetch, "WebGet_Error_Connect"));
     EXPECT_FALSE(Task_HasRequest(Fetch));
     NotificationCenter_RemoveObserver("WebGetConnection", "Error", &Reports, Observe);
+    NotificationCenter_RemoveObserver("TaskRequest", "Retry", &Retries, OnRetry);
     EXPECT_EQ(Reports, std::vector<std::string>(4, "127.0.0.1:" + std::to_string(Port)));
+    ASSERT_EQ(Retries.size(), 3u);
+    EXPECT_EQ(Retries[0], "15 1/3 WebGet_Error_Connect " + Url);
+    EXPECT_EQ(Retries[2], "60 3/3 WebGet_Error_Connect " + Url);
     Task_Complete(Fetch, nullptr);
+}
+
+// A local document that cannot be read or parsed, or lacks its signature,
+// fails on the first attempt (the stopped test clock would hold any retry),
+// with the reason; a missing remote document names its status.
+TEST_F(TaskRequestTest, LocalDocumentsFailAtOnceWithTheReason) {
+    char Directory[] = "/tmp/taskrequestXXXXXX";
+    ASSERT_NE(mkdtemp(Directory), nullptr);
+    std::string Base = Directory;
+    std::ofstream(Base + "/bad.yaml") << "key: [unclosed\n";
+    std::ofstream(Base + "/bad.json") << "{\"a\": [1, 2";
+    std::ofstream(Base + "/good.json") << "{\"name\": \"value\"}";
+    ASSERT_EQ(mkfifo((Base + "/fifo.json").c_str(), 0600), 0);
+    struct Case {
+        std::string Url;
+        const char *TaskName;
+        std::vector<std::string> Errors;
+    } Cases[] = {
+        {"file://" + Base + "/bad.yaml", "noauth",
+         {"Yaml_Error_EndOfStream", "WebGet_Error_YAML", "Unexpected end of stream [2:1]"}},
+        {"file://" + Base + "/bad.json", "noauth", {"Json_Error_UnknownLength", "WebGet_Error_JSON"}},
+        {"file://" + Base + "/none.json", "noauth", {"Platform_Error_Missing"}},
+        {"file://" + Base + "/fifo.json", "noauth", {"Not a regular file (" + Base + "/fifo.json)"}},
+        {"file://" + Base + "/good.json", "auth", {"Json_Error_Authenticate", "Document is not signed"}},
+        {Peer->Url("/status/404"), "noauth", {"Http_Error_404", "WebGet_Error_Custom"}},
+    };
+    Time_TestClockStart(1000);
+    Captured.clear();
+    Debug_PrintCallback(CaptureLog);
+    for (const Case &Each : Cases) {
+        Task *Fetch = Make(Each.TaskName);
+        Answer Result;
+        ASSERT_TRUE(Task_RequestAuto(Fetch, Each.Url.c_str(), &Result, Record));
+        bool Remote = Each.Url.rfind("http", 0) == 0;
+        ASSERT_TRUE(Until([&] { return Result.Calls == 1 || (Remote && Count("Waiting for retry") > 0); }))
+            << Each.Url;
+        for (const std::string &Error : Each.Errors)
+            EXPECT_TRUE(Task_HasError(Fetch, Error.c_str())) << Each.Url << " " << Error;
+        EXPECT_EQ(Count("Waiting for retry"), Remote ? 1 : 0) << Each.Url;
+        Task_Complete(Fetch, nullptr);
+    }
+    Time_TestClockStop();
+    for (const char *Name : {"bad.yaml", "bad.json", "good.json", "fifo.json"}) unlink((Base + "/" + Name).c_str());
+    rmdir(Directory);
 }
 
 TEST_F(TaskRequestTest, FailureThenSuccessLeavesNoError) {

@@ -25,6 +25,7 @@ namespace {
 struct RunNotes {
     std::vector<std::string> Names; // RunStart, Run, Complete in order
     Dictionary *Complete = nullptr;
+    int RunSuccessful = -1; // "successful" of the last Run notification
 };
 
 RunNotes *Notes = nullptr;
@@ -39,6 +40,9 @@ int32 OnRunStart(void *, const char *, const char *, const char *, Dictionary *I
 
 int32 OnRun(void *, const char *, const char *Name, const char *, Dictionary *Info) {
     Notes->Names.emplace_back(Name);
+    uint32 Flag = 0;
+    if (std::string(Name) == "Run")
+        Notes->RunSuccessful = Dictionary_GetBooleanByKey(Info, "successful", &Flag) && Flag;
     if (std::string(Name) == "Complete") {
         Dictionary_Create(&Notes->Complete);
         Dictionary_Merge(Notes->Complete, Info, DICTIONARY_MERGE_OVERWRITE);
@@ -114,6 +118,7 @@ TEST_F(RunTest, LoadOfAnotherTypeRunsAfterTheMacrosAndArgumentsChooseTheEntryPoi
     EXPECT_NE(Captured.find("install runs as teal"), std::string::npos) << "the argument's task is \"start\"";
     EXPECT_TRUE(TestTaskStarts().empty()) << "the document's own start was moved aside";
     EXPECT_EQ(Notes_.Names, (std::vector<std::string>{"RunStart", "Run", "Complete"}));
+    EXPECT_EQ(Notes_.RunSuccessful, 1) << "the fetch succeeded";
     uint32 Successful = 0;
     Dictionary_GetBooleanByKey(Notes_.Complete, "successful", &Successful);
     EXPECT_TRUE(Successful);
