@@ -22,7 +22,9 @@ struct ClassGlobalStruct {
     void *Lock;
 };
 
-constexpr uint32 InstanceBucketCount = 512;
+// Enough buckets that a workflow's 10^5 live tasks and their events keep the
+// chains short; the array's pages are touched only as instances land there.
+constexpr uint32 InstanceBucketCount = 65536;
 constexpr int32 PrintBufferSize = 2048;
 constexpr int32 IndentBufferSize = 80;
 constexpr int32 IndentStep = 4;

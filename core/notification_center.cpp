@@ -19,7 +19,10 @@ NotificationCenter *GlobalNotificationCenter = nullptr;
 
 namespace {
 
-constexpr uint32 TableBuckets = 512;
+// Every live task observes under its own instance key, so a workflow of many
+// tasks puts as many keys here: chains stay short up to about 10^5 of them.
+// The bucket array's pages are touched only as keys land in them.
+constexpr uint32 TableBuckets = 65536;
 constexpr uint32 RetainedKeySize = 40;
 constexpr uint32 RecordsPerChunk = 10;
 
