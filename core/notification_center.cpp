@@ -157,6 +157,7 @@ void NotificationCenter_RemoveFlush(NotificationCenter *Center) {
             DropProcessNode(Center, Record);
             if (!HashTable_Remove(Center->Observers, Removal->Key))
                 Debug_Abort("Failed to find notification key (%s)", Removal->Key);
+            if (Center->Wildcard == Record) Center->Wildcard = nullptr;
             FreeRecord(Center->KeyPool, Record);
         }
         FreeRecord(Center->RemovePool, Removal);
@@ -236,6 +237,7 @@ int32 NotificationCenter_Remove(void) {
         }
         FreeRecord(Center->KeyPool, Record);
     });
+    Center->Wildcard = nullptr;
     HashTable_Delete(&Center->Observers);
     HashTable_Delete(&Center->RetainedInstances);
     Pool_Delete(&Center->KeyPool);
@@ -294,6 +296,10 @@ int32 NotificationCenter_AddInstanceObserver(const char *Type, const char *Name,
             NotificationList_Append(Center->ProcessObservers, Node);
         }
         HashTable_Add(Center->Observers, Key, static_cast<uint64>(reinterpret_cast<uintptr>(Record)));
+        char Wildcard[NotificationKeySize];
+        NotificationCenter_PrintKey(Wildcard, NOTIFICATIONCENTER_GLOBAL, NOTIFICATIONCENTER_GLOBAL,
+                                    NOTIFICATIONCENTER_GLOBAL);
+        if (String_CompareWithoutCase(Key, Wildcard)) Center->Wildcard = Record;
     }
     if (Center->Verbose)
         Log_Debug("NotificationCenter - Add observer - %s.%s - %s [0x%p]\n", Record->Type, Record->Name, Instance,

@@ -126,8 +126,7 @@ void NotificationCenter_FireInternal(NotificationCenter *Center, const char *Typ
     Instance = NotificationCenter_Part(Instance);
     if (Center->Verbose) Log_Debug("NotificationCenter - Fire event - %s.%s - %s\n", Type, Name, Instance);
 
-    NotificationKeyRecord *Wildcard = NotificationCenter_Find(Center, NOTIFICATIONCENTER_GLOBAL,
-                                                              NOTIFICATIONCENTER_GLOBAL, NOTIFICATIONCENTER_GLOBAL);
+    NotificationKeyRecord *Wildcard = Center->Wildcard;
     if (Wildcard != nullptr) {
         NotificationCenter_CopyName(Wildcard->Type, Type);
         NotificationCenter_CopyName(Wildcard->Name, Name);
@@ -211,7 +210,7 @@ int32 NotificationCenter_IsObserved(const char *Type, const char *Name, const ch
     };
     CriticalSection_Lock(Center->Lock);
     bool Observed =
-        Live(NotificationCenter_Find(Center, NOTIFICATIONCENTER_GLOBAL, NOTIFICATIONCENTER_GLOBAL, NOTIFICATIONCENTER_GLOBAL)) ||
+        Live(Center->Wildcard) ||
         Live(NotificationCenter_Find(Center, Type, Name, NOTIFICATIONCENTER_GLOBAL)) ||
         (!String_CompareWithoutCase(Instance, NOTIFICATIONCENTER_GLOBAL) &&
          Live(NotificationCenter_Find(Center, Type, Name, Instance)));

@@ -24,6 +24,7 @@ struct TaskEventRecord {
     Dictionary *Record = nullptr;
     uint64 Sequence = 0; // order of the first event
     float64 Expire = 0;  // 0 while the task runs
+    uint32 Fired = 0;    // relayed names (bits) since the record was last unshared
 };
 
 struct WorkflowManager {

@@ -54,11 +54,16 @@ const char *const RelayedNames[] = {"TaskStart", "TaskStatus", "TaskComplete", "
 // for delivery, the record is copied first, so that it delivers what it held
 // at its fire. A fire that nobody observes is let be.
 Dictionary *WritableRecord(TaskEventRecord &Entry) {
-    if (__atomic_load_n(&((ClassStruct *)Entry.Record)->RefCount, __ATOMIC_ACQUIRE) <= 1) return Entry.Record;
+    if (__atomic_load_n(&((ClassStruct *)Entry.Record)->RefCount, __ATOMIC_ACQUIRE) <= 1) {
+        Entry.Fired = 0;
+        return Entry.Record;
+    }
     bool Observed = false;
-    for (const char *Name : RelayedNames)
-        Observed = Observed || NotificationCenter_IsObserved("WorkflowManager", Name, ManagerId());
+    for (uint32 Index = 0; Index < 5 && !Observed; Index++)
+        Observed = (Entry.Fired & (1u << Index)) &&
+                   NotificationCenter_IsObserved("WorkflowManager", RelayedNames[Index], ManagerId());
     if (!Observed) return Entry.Record;
+    Entry.Fired = 0;
     Dictionary *Copy = nullptr;
     Dictionary_Create(&Copy);
     Dictionary_Merge(Copy, Entry.Record, DICTIONARY_MERGE_OVERWRITE);
@@ -138,6 +143,8 @@ int32 Relay(const char *Event, const char *TaskId, Dictionary *Info) {
     }
     char Name[32] = "Task";
     String_CatLength(Name, Event, (int32)sizeof(Name));
+    for (uint32 Index = 0; Index < 5; Index++)
+        if (String_Compare(RelayedNames[Index], Name)) Entry.Fired |= 1u << Index;
     NotificationCenter_FireAfterDelayShared("WorkflowManager", Name, ManagerId(), 0, Record);
     return TRUE;
 }

@@ -146,4 +146,4 @@ BENCHMARK(BM_Queue)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime()
     ->Iterations(1);
-BENCHMARK(BM_QueueOfQueues)->Args({10, 100})->Args({1000, 100})->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
+BENCHMARK(BM_QueueOfQueues)->Args({10, 100})->Args({100, 100})->Args({300, 100})->Args({1000, 100})->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
