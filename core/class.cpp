@@ -22,9 +22,7 @@ struct ClassGlobalStruct {
     void *Lock;
 };
 
-// Enough buckets that a workflow's 10^5 live tasks and their events keep the
-// chains short; the array's pages are touched only as instances land there.
-constexpr uint32 InstanceBucketCount = 65536;
+constexpr uint32 InstanceBucketCount = 512;
 constexpr int32 PrintBufferSize = 2048;
 constexpr int32 IndentBufferSize = 80;
 constexpr int32 IndentStep = 4;
@@ -161,6 +159,8 @@ int32 Class_Init(void) {
     HashTable_SetKeyAssignCallback(Global->Instances, nullptr, HashTable_StringPointerKeyAssign);
     HashTable_SetValueCallback(Global->Instances, nullptr, HashTable_StringValue);
     HashTable_SetCompareCallback(Global->Instances, nullptr, HashTable_StringPointerCompare);
+    // A workflow's many live tasks and events are all instances here.
+    HashTable_SetGrowable(Global->Instances, 1);
     CriticalSection_Create(&Global->Lock);
     Debug_CheckPointer(Global->Lock);
     GlobalClass = Global;

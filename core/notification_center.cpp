@@ -19,10 +19,7 @@ NotificationCenter *GlobalNotificationCenter = nullptr;
 
 namespace {
 
-// Every live task observes under its own instance key, so a workflow of many
-// tasks puts as many keys here: chains stay short up to about 10^5 of them.
-// The bucket array's pages are touched only as keys land in them.
-constexpr uint32 TableBuckets = 65536;
+constexpr uint32 TableBuckets = 512;
 constexpr uint32 RetainedKeySize = 40;
 constexpr uint32 RecordsPerChunk = 10;
 
@@ -61,6 +58,9 @@ Pool *CreatePool(uint32 RecordSize) {
 HashTable *CreateCaselessTable(uint32 KeySize) {
     HashTable *Table = nullptr;
     HashTable_Create(&Table, KeySize, TableBuckets);
+    // Every live task observes under its own instance key: a workflow of
+    // many tasks puts as many keys here, and the chains must stay short.
+    HashTable_SetGrowable(Table, 1);
     HashTable_SetValueCallback(Table, nullptr, HashTable_StringValueWithoutCase);
     HashTable_SetCompareCallback(Table, nullptr, HashTable_StringCompareWithoutCase);
     return Table;
