@@ -14,11 +14,9 @@
 // with the container's items or a change of its case rule.
 #include <string.h>
 
-#include <new>
 #include <vector>
 
 #include "core/dictionary_internal.h"
-#include "core/memory.h"
 
 struct DictionaryKeyIndex {
     struct Slot {
@@ -64,7 +62,7 @@ DictionaryKeyIndex::Slot *Probe(const Dictionary *Handle, DictionaryKeyIndex *In
     }
 }
 
-void Grow(Dictionary *Handle, DictionaryKeyIndex *Index, size_t Size) {
+void Grow(DictionaryKeyIndex *Index, size_t Size) {
     std::vector<DictionaryKeyIndex::Slot> Old;
     Old.swap(Index->Slots);
     Index->Slots.assign(Size, DictionaryKeyIndex::Slot{nullptr, 0, 0});
@@ -75,11 +73,10 @@ void Grow(Dictionary *Handle, DictionaryKeyIndex *Index, size_t Size) {
         while (Index->Slots[At].Item != nullptr) At = (At + 1) & Mask;
         Index->Slots[At] = Each;
     }
-    (void)Handle;
 }
 
 void Add(Dictionary *Handle, DictionaryKeyIndex *Index, DictionaryItem *Item) {
-    if ((size_t)(Index->Used + 1) * 2 > Index->Slots.size()) Grow(Handle, Index, Index->Slots.size() * 2);
+    if ((size_t)(Index->Used + 1) * 2 > Index->Slots.size()) Grow(Index, Index->Slots.size() * 2);
     const uint32 Hash = HashKey(Handle, Item->Key, Item->KeyLength);
     DictionaryKeyIndex::Slot *Found = Probe(Handle, Index, Item->Key, Item->KeyLength, Hash);
     if (Found->Item != nullptr) {
