@@ -8,6 +8,8 @@
 //   remove callback on the root (every removal then builds its path).
 #include <benchmark/benchmark.h>
 
+#include <nlohmann/json.hpp>
+
 #include <random>
 #include <vector>
 
@@ -84,7 +86,31 @@ void BM_FindByKey(benchmark::State &State) {
     State.SetItemsProcessed(State.iterations());
     Dictionary_Release(&Root);
 }
-BENCHMARK(BM_FindByKey)->Arg(1000)->ArgName("siblings");
+BENCHMARK(BM_FindByKey)->Arg(10)->Arg(1000)->Arg(100000)->ArgName("siblings");
+
+// The peer: nlohmann::json's find on an object of the same keys.
+void BM_FindByKeyNlohmann(benchmark::State &State) {
+    const int32 Siblings = (int32)State.range(0);
+    nlohmann::json Object = nlohmann::json::object();
+    char Key[32];
+    for (int32 Index = 0; Index < Siblings; Index++) {
+        String_Print(Key, (int32)sizeof(Key), "sibling-key-%d", Index);
+        Object[Key] = Index;
+    }
+    std::vector<std::string> Wanted;
+    std::mt19937 Random(111);
+    for (int32 Index = 0; Index < 1024; Index++) {
+        String_Print(Key, (int32)sizeof(Key), "sibling-key-%d", (int32)(Random() % (uint32)Siblings));
+        Wanted.push_back(Key);
+    }
+    size_t Next = 0;
+    for (auto _ : State) {
+        auto Found = Object.find(Wanted[Next++ & 1023].c_str());
+        benchmark::DoNotOptimize(Found);
+    }
+    State.SetItemsProcessed(State.iterations());
+}
+BENCHMARK(BM_FindByKeyNlohmann)->Arg(10)->Arg(1000)->Arg(100000)->ArgName("siblings");
 
 Dictionary *MakeList(int32 Count) {
     Dictionary *Root = nullptr;

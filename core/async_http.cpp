@@ -179,7 +179,9 @@ int32 ParseThread(void *User) {
     ParseJob *Job = static_cast<ParseJob *>(User);
     if (Job->FilePath.empty() || ReadFile(Job)) Parse(Job);
     Job->Done.store(1, std::memory_order_release);
-    Thread_Signal(Thread_GetMainId());
+    // As an event post, so that a main loop waiting for events wakes now and
+    // polls the job on its next pass instead of at its next timed tick.
+    Thread_SignalEvent(Thread_GetMainId());
     return 0;
 }
 

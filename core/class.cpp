@@ -159,6 +159,8 @@ int32 Class_Init(void) {
     HashTable_SetKeyAssignCallback(Global->Instances, nullptr, HashTable_StringPointerKeyAssign);
     HashTable_SetValueCallback(Global->Instances, nullptr, HashTable_StringValue);
     HashTable_SetCompareCallback(Global->Instances, nullptr, HashTable_StringPointerCompare);
+    // A workflow's many live tasks and events are all instances here.
+    HashTable_SetGrowable(Global->Instances, 1);
     CriticalSection_Create(&Global->Lock);
     Debug_CheckPointer(Global->Lock);
     GlobalClass = Global;

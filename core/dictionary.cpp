@@ -88,6 +88,7 @@ template <typename Caller> void Bubble(Dictionary *Handle, DictionaryItem *Item,
 // Steps 2 to 5 of a removal, for an item whose child (if any) is empty.
 void RemoveOne(Dictionary *Handle, DictionaryItem *Item) {
     DictionaryInt_ReportRemove(Handle, Item);
+    DictionaryInt_IndexRemove(Handle, Item);
     if (Item->Key != nullptr) DictionaryInt_ReleaseText(Handle, Item, &Item->Key, Item->KeyLength);
     Item->KeyLength = 0;
     if (Item->Value != nullptr) DictionaryInt_ReleaseText(Handle, Item, &Item->Value, Item->ValueLength);
@@ -169,6 +170,7 @@ void DropTree(DictionaryRoot *Root) {
     }
     Root->Items.First = Root->Items.Last = nullptr;
     Root->Items.Count = 0;
+    DictionaryInt_IndexDrop(Root);
     Root->CursorItem = nullptr;
     Root->CursorIndex = 0;
     if (Root->ItemPool != nullptr) Pool_RemoveAll(Root->ItemPool);
@@ -186,6 +188,9 @@ void SetOption(Dictionary *Handle, int32 Index, uint32 Value) {
         DictionaryInt_Extra(Handle)->LargeOptions[Index] = Value;
         Handle->*OptionField[Index] = DictionaryLargeOption;
     }
+    // The key index folds keys as the case rule says.
+    if (OptionField[Index] == &Dictionary::CaseSensitive && Handle->Extra != nullptr && Handle->Extra->Index != nullptr)
+        DictionaryInt_IndexRebuild(Handle);
 }
 
 uint32 GetOption(Dictionary *Handle, int32 Index) {
@@ -220,6 +225,7 @@ void DictionaryInt_FreeExtra(Dictionary *Handle) {
     if (Extra == nullptr) return;
     Handle->Extra = nullptr;
     if (Handle->Parent != nullptr) DictionaryInt_RootRecord(Handle)->ChildExtras--;
+    if (Extra->Index != nullptr) DictionaryInt_IndexFree(Extra->Index);
     Memory_Free(Extra, (int32)sizeof(DictionaryExtra));
 }
 

@@ -64,6 +64,8 @@ struct DictionaryExtra {
     CallbackStruct ValueChangeCallback;
     // The exact option values of 255 and above (the option byte holds 255).
     uint32 LargeOptions[4];
+    // The key index of a large container (dictionary_index.cpp), or null.
+    struct DictionaryKeyIndex *Index;
 };
 
 // Options are kept in a byte each: values up to 254 as they are, larger ones
@@ -231,6 +233,22 @@ bool DictionaryInt_TextEquals(const Dictionary *Handle, const char *A, int32 ALe
 DictionaryItem *DictionaryInt_FindStoredKey(Dictionary *Handle, const char *Key, int32 Length);
 DictionaryItem *DictionaryInt_FindByKey(Dictionary *Handle, const char *Key, DictionaryItem *Start);
 DictionaryItem *DictionaryInt_EnsureKey(Dictionary *Handle, const char *Key);
+
+// ---- dictionary_index.cpp ----
+// A container gets a key index once it holds this many items.
+constexpr uint32 DictionaryIndexThreshold = 32;
+// Key changes: Remove before an item's key goes (its old text still stored),
+// Add once the new key is stored and the item linked.
+void DictionaryInt_IndexAdd(Dictionary *Handle, DictionaryItem *Item);
+void DictionaryInt_IndexRemove(Dictionary *Handle, DictionaryItem *Item);
+// The item under an exact stored key. *Answered is false when the container
+// has no index or several items carry the key: the list walk decides then.
+DictionaryItem *DictionaryInt_IndexFind(Dictionary *Handle, const char *Key, int32 Length, bool *Answered);
+// Drops the index (items gone at once), or makes it anew from the list (the
+// case rule changed).
+void DictionaryInt_IndexDrop(Dictionary *Handle);
+void DictionaryInt_IndexRebuild(Dictionary *Handle);
+void DictionaryInt_IndexFree(struct DictionaryKeyIndex *Index);
 
 // ---- dictionary_path.cpp ----
 int32 DictionaryInt_FindByPath(Dictionary *Handle, const char *Path, Dictionary **Owner, DictionaryItem **Item);

@@ -1,8 +1,9 @@
 // Dictionary lookups by key, index and text, the Ensure operations and the
 // by-key and by-index getter and setter families.
 //
-// A key lookup is a linear walk of one Dictionary's items. Keys are compared
-// by length first, so a miss costs one integer compare per sibling. A key of
+// A key lookup is a linear walk of one Dictionary's items, or, in a large
+// container, a look into its key index (dictionary_index.cpp). Keys are
+// compared by length first, so a miss costs one integer compare per sibling. A key of
 // the form "[n]" also selects the n-th item from the start of the walk,
 // unless an earlier item carries that literal key.
 #include <string.h>
@@ -35,6 +36,9 @@ bool DictionaryInt_KeyEquals(const Dictionary *Handle, const DictionaryItem *Ite
 }
 
 DictionaryItem *DictionaryInt_FindStoredKey(Dictionary *Handle, const char *Key, int32 Length) {
+    bool Answered = false;
+    DictionaryItem *Indexed = DictionaryInt_IndexFind(Handle, Key, Length, &Answered);
+    if (Answered) return Indexed;
     for (DictionaryItem *Item = Handle->Items.First; Item != nullptr; Item = Item->Next)
         if (DictionaryInt_KeyEquals(Handle, Item, Key, Length)) return Item;
     return nullptr;
@@ -52,6 +56,11 @@ DictionaryItem *DictionaryInt_FindByKey(Dictionary *Handle, const char *Key, Dic
     }
     // A key too long to store is compared as it was stored.
     const int32 Compared = Length > DICTIONARY_MAX_KEY_LENGTH ? DictionaryInt_CutKeyLength(Key) : (int32)Length;
+    if (Start == nullptr && Nth < 0) {
+        bool Answered = false;
+        DictionaryItem *Indexed = DictionaryInt_IndexFind(Handle, Key, Compared, &Answered);
+        if (Answered) return Indexed;
+    }
     for (int64 Position = 0; Item != nullptr; Item = Item->Next, Position++) {
         if (DictionaryInt_KeyEquals(Handle, Item, Key, Compared)) return Item;
         if (Position == Nth) return Item;

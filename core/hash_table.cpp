@@ -34,6 +34,9 @@ struct HashTable {
     uint32 KeySize;
     uint32 MemberSize;
     uint32 MemberCount;
+    // Set by HashTable_SetGrowable: the bucket array grows as members come.
+    uint32 Growable;
+    uint32 Spare[3];
     CallbackStruct KeyAssign;
     CallbackStruct Value;
     CallbackStruct Compare;
@@ -143,6 +146,28 @@ HashTableMember *FirstFromBucket(HashTable *Table, uint32 Bucket) {
     return nullptr;
 }
 
+// Four times the buckets, each member relinked under its stored hash: chains
+// stay near two members long, whatever the table holds.
+void Grow(HashTable *Table) {
+    const uint32 Count = Table->BucketCount * 4;
+    auto **Buckets = static_cast<HashTableMember **>(Memory_AllocZero((int32)(sizeof(HashTableMember *) * Count)));
+    for (uint32 Bucket = 0; Bucket < Table->BucketCount; Bucket++) {
+        for (HashTableMember *Member = Table->Buckets[Bucket]; Member != nullptr;) {
+            HashTableMember *Next = Member->Next;
+            const uint32 Target = Member->Hash % Count;
+            Member->Bucket = Target;
+            Member->Previous = nullptr;
+            Member->Next = Buckets[Target];
+            if (Member->Next != nullptr) Member->Next->Previous = Member;
+            Buckets[Target] = Member;
+            Member = Next;
+        }
+    }
+    Memory_Free(Table->Buckets, (int32)(sizeof(HashTableMember *) * Table->BucketCount));
+    Table->Buckets = Buckets;
+    Table->BucketCount = Count;
+}
+
 void ForgetMembers(HashTable *Table) {
     memset(Table->Buckets, 0, sizeof(HashTableMember *) * Table->BucketCount);
     __atomic_store_n(&Table->MemberCount, 0u, __ATOMIC_SEQ_CST);
@@ -221,10 +246,18 @@ int32 HashTable_AddEx(HashTable *Table, const void *Key, uint64 Value, HashTable
         Found->Next = Table->Buckets[Bucket];
         if (Found->Next != nullptr) Found->Next->Previous = Found;
         Table->Buckets[Bucket] = Found;
-        __atomic_add_fetch(&Table->MemberCount, 1u, __ATOMIC_SEQ_CST);
+        const uint32 Members = __atomic_add_fetch(&Table->MemberCount, 1u, __ATOMIC_SEQ_CST);
+        if (Table->Growable && Members > Table->BucketCount * 2 && Table->BucketCount <= MaximumBucketCount / 4)
+            Grow(Table);
     }
     Found->Value = Value;
     if (Member != nullptr) *Member = Found;
+    return TRUE;
+}
+
+int32 HashTable_SetGrowable(HashTable *Table, uint32 Growable) {
+    Class_CheckHandle(Table, HASHTABLE_CLASS_ID);
+    Table->Growable = Growable ? 1 : 0;
     return TRUE;
 }
 

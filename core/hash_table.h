@@ -39,6 +39,11 @@ int32 HashTable_Delete(HashTable **Table);
 int32 HashTable_SetKeyAssignCallback(HashTable *Table, void *UserPtr, HashTable_KeyAssignFunc Function);
 int32 HashTable_SetValueCallback(HashTable *Table, void *UserPtr, HashTable_ValueFunc Function);
 int32 HashTable_SetCompareCallback(HashTable *Table, void *UserPtr, HashTable_CompareFunc Function);
+// With Growable 1, an addition that leaves more than two members per bucket
+// quadruples the buckets (members keep their hashes; the walk order of
+// MemberGetFirst/Next changes, and no walk may be under way). Off by default:
+// the bucket count stays as created.
+int32 HashTable_SetGrowable(HashTable *Table, uint32 Growable);
 
 int32 HashTable_Add(HashTable *Table, const void *Key, uint64 Value);
 int32 HashTable_AddEx(HashTable *Table, const void *Key, uint64 Value, HashTableMember **Member);

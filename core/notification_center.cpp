@@ -58,6 +58,9 @@ Pool *CreatePool(uint32 RecordSize) {
 HashTable *CreateCaselessTable(uint32 KeySize) {
     HashTable *Table = nullptr;
     HashTable_Create(&Table, KeySize, TableBuckets);
+    // Every live task observes under its own instance key: a workflow of
+    // many tasks puts as many keys here, and the chains must stay short.
+    HashTable_SetGrowable(Table, 1);
     HashTable_SetValueCallback(Table, nullptr, HashTable_StringValueWithoutCase);
     HashTable_SetCompareCallback(Table, nullptr, HashTable_StringCompareWithoutCase);
     return Table;
@@ -154,6 +157,7 @@ void NotificationCenter_RemoveFlush(NotificationCenter *Center) {
             DropProcessNode(Center, Record);
             if (!HashTable_Remove(Center->Observers, Removal->Key))
                 Debug_Abort("Failed to find notification key (%s)", Removal->Key);
+            if (Center->Wildcard == Record) Center->Wildcard = nullptr;
             FreeRecord(Center->KeyPool, Record);
         }
         FreeRecord(Center->RemovePool, Removal);
@@ -233,6 +237,7 @@ int32 NotificationCenter_Remove(void) {
         }
         FreeRecord(Center->KeyPool, Record);
     });
+    Center->Wildcard = nullptr;
     HashTable_Delete(&Center->Observers);
     HashTable_Delete(&Center->RetainedInstances);
     Pool_Delete(&Center->KeyPool);
@@ -291,6 +296,10 @@ int32 NotificationCenter_AddInstanceObserver(const char *Type, const char *Name,
             NotificationList_Append(Center->ProcessObservers, Node);
         }
         HashTable_Add(Center->Observers, Key, static_cast<uint64>(reinterpret_cast<uintptr>(Record)));
+        char Wildcard[NotificationKeySize];
+        NotificationCenter_PrintKey(Wildcard, NOTIFICATIONCENTER_GLOBAL, NOTIFICATIONCENTER_GLOBAL,
+                                    NOTIFICATIONCENTER_GLOBAL);
+        if (String_CompareWithoutCase(Key, Wildcard)) Center->Wildcard = Record;
     }
     if (Center->Verbose)
         Log_Debug("NotificationCenter - Add observer - %s.%s - %s [0x%p]\n", Record->Type, Record->Name, Instance,

@@ -39,7 +39,8 @@ void AssertOwnerThread(NotificationCenter *Center) {
 // Queues a fire for the process step. With a signal, the caller waits on it
 // and *Delivered tells whether the owner thread delivered the fire.
 void NotificationCenter_FireAfterDelayInternal(NotificationCenter *Center, const char *Type, const char *Name, const char *Instance,
-               int32 DelayMilliseconds, Dictionary *UserInfo, Signal *Waiter, int32 *Delivered) {
+               int32 DelayMilliseconds, Dictionary *UserInfo, Signal *Waiter, int32 *Delivered,
+               bool Shared = false) {
     auto *Fire = static_cast<NotificationPendingFire *>(
         Pool_Alloc(Center->PendingPool, (int32)sizeof(NotificationPendingFire)));
     NotificationCenter_CopyName(Fire->Type, NotificationCenter_Part(Type));
@@ -52,7 +53,9 @@ void NotificationCenter_FireAfterDelayInternal(NotificationCenter *Center, const
     Fire->Waiter = Waiter;
     Fire->Delivered = Delivered;
     Fire->WaiterThreadId = Waiter != nullptr ? Thread_GetCurrentId() : 0;
-    if (UserInfo != nullptr) {
+    if (UserInfo != nullptr && Shared) {
+        Fire->UserInfo = Dictionary_AddRef(UserInfo);
+    } else if (UserInfo != nullptr) {
         // The caller keeps its own Dictionary; the center delivers a copy.
         Dictionary_Create(&Fire->UserInfo);
         Dictionary_Merge(Fire->UserInfo, UserInfo, DICTIONARY_MERGE_OVERWRITE);
@@ -123,8 +126,7 @@ void NotificationCenter_FireInternal(NotificationCenter *Center, const char *Typ
     Instance = NotificationCenter_Part(Instance);
     if (Center->Verbose) Log_Debug("NotificationCenter - Fire event - %s.%s - %s\n", Type, Name, Instance);
 
-    NotificationKeyRecord *Wildcard = NotificationCenter_Find(Center, NOTIFICATIONCENTER_GLOBAL,
-                                                              NOTIFICATIONCENTER_GLOBAL, NOTIFICATIONCENTER_GLOBAL);
+    NotificationKeyRecord *Wildcard = Center->Wildcard;
     if (Wildcard != nullptr) {
         NotificationCenter_CopyName(Wildcard->Type, Type);
         NotificationCenter_CopyName(Wildcard->Name, Name);
@@ -181,6 +183,39 @@ int32 NotificationCenter_FireAfterDelay(const char *Type, const char *Name, cons
     NotificationCenter *Center = NotificationCenter_Checked();
     NotificationCenter_FireAfterDelayInternal(Center, Type, Name, Instance, DelayMilliseconds, UserInfo, nullptr, nullptr);
     return TRUE;
+}
+
+int32 NotificationCenter_FireAfterDelayShared(const char *Type, const char *Name, const char *Instance,
+                                              int32 DelayMilliseconds, Dictionary *UserInfo) {
+    // A forwarding hook hands the fire to another center, which copies.
+    if (auto Hook = __atomic_load_n(&FireAfterDelayHook, __ATOMIC_ACQUIRE))
+        return Hook(Type, Name, Instance, DelayMilliseconds, UserInfo);
+    NotificationCenter *Center = NotificationCenter_Checked();
+    AssertOwnerThread(Center);
+    NotificationCenter_FireAfterDelayInternal(Center, Type, Name, Instance, DelayMilliseconds, UserInfo, nullptr,
+                                              nullptr, true);
+    return TRUE;
+}
+
+int32 NotificationCenter_IsObserved(const char *Type, const char *Name, const char *Instance) {
+    NotificationCenter *Center = NotificationCenter_Checked();
+    Type = NotificationCenter_Part(Type);
+    Name = NotificationCenter_Part(Name);
+    Instance = NotificationCenter_Part(Instance);
+    auto Live = [](NotificationKeyRecord *Record) {
+        if (Record == nullptr) return false;
+        for (NotificationObserverRecord *Entry = Record->Observers.Head; Entry != nullptr; Entry = Entry->Next)
+            if (Entry->Function != nullptr && !Entry->Removed) return true;
+        return false;
+    };
+    CriticalSection_Lock(Center->Lock);
+    bool Observed =
+        Live(Center->Wildcard) ||
+        Live(NotificationCenter_Find(Center, Type, Name, NOTIFICATIONCENTER_GLOBAL)) ||
+        (!String_CompareWithoutCase(Instance, NOTIFICATIONCENTER_GLOBAL) &&
+         Live(NotificationCenter_Find(Center, Type, Name, Instance)));
+    CriticalSection_Unlock(Center->Lock);
+    return Observed ? TRUE : FALSE;
 }
 
 // ---- Process step ----

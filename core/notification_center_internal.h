@@ -125,6 +125,9 @@ struct NotificationCenter {
     // with every addition and removal so that the instance check of a delete
     // need not walk every entry. An absent pointer has none.
     std::unordered_map<const void *, uint32> *LiveUsers;
+    // The key record of "Global.Global.Global" (every fire looks for it), or
+    // null: set when that record is made, cleared when it is freed.
+    NotificationKeyRecord *Wildcard;
     int32 DeliveryDepth;   // observer calls in progress on the owner thread
     uint32 ProcessDeferred; // a step ran inside a delivery: post one when the depth is 0 again
     uint32 ProcessPosted;   // the center's process event may be queued on the owner's queue

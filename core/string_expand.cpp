@@ -209,9 +209,13 @@ ExpandAnswer StringExpand_Put(char *Output, int32 Size, std::string_view Value) 
 int32 String_Expand(char *Text, int32 Size, void *User, String_ExpandFunc Callback) {
     Debug_CheckPointer(Text);
     if (Size < 1) return FALSE;
-    MemoryScope<Scratch> Block;
     // Cut at the working size, as at the caller's size on the way back.
-    size_t Length = strnlen(Text, (size_t)std::min(Size, WorkSize - 1));
+    const size_t Limit = (size_t)std::min(Size, WorkSize - 1);
+    size_t Length = strnlen(Text, Limit);
+    // Without a "{" there is no macro: a text that the cuts leave whole is
+    // its own expansion (most task arguments are such texts).
+    if (Length < Limit && memchr(Text, '{', Length) == nullptr) return TRUE;
+    MemoryScope<Scratch> Block;
     memcpy(Block->Work, Text, Length);
     // Bytes behind the text enter the span checks of shrinking values.
     memset(Block->Work + Length, 0, (size_t)WorkSize - Length);

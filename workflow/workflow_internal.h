@@ -1,6 +1,8 @@
 // The Workflow record, shared by the workflow modules (workflow*.cpp).
 #pragma once
 
+#include <unordered_map>
+
 #include "core/callback.h"
 #include "workflow/workflow.h"
 
@@ -28,6 +30,9 @@ struct Workflow {
     WorkflowTaskRecord *First;
     WorkflowTaskRecord *Last;
     int32 TaskCount;
+    // Each task's record, for the look-ups a new task or an expansion makes
+    // (a walk of the list made large workflows quadratic).
+    std::unordered_map<const Task *, WorkflowTaskRecord *> *Records;
     CertStoreTable *CertStores;
     Dictionary *EventQueue;
     Dictionary *Status;

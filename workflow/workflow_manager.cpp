@@ -304,7 +304,7 @@ int32 WorkflowManager_Init(void) {
     Manager->MaximumActiveStateTasks = 4;
     Dictionary **Tables[] = {&Manager->Queue,     &Manager->DependencyQueue, &Manager->Active,
                              &Manager->Progress,  &Manager->Available,       &Manager->Previous,
-                             &Manager->TaskEvents, &Manager->Failed,         &Manager->WorkflowIds,
+                             &Manager->Failed,         &Manager->WorkflowIds,
                              &Manager->Priorities, &Manager->Dependencies};
     for (Dictionary **Table : Tables) Dictionary_Create(Table);
     Dictionary_SetAllowDuplicates(Manager->Queue, TRUE);
@@ -332,10 +332,11 @@ int32 WorkflowManager_Remove(void) {
     }
     Dictionary **Tables[] = {&Manager->Queue,     &Manager->DependencyQueue, &Manager->Active,
                              &Manager->Progress,  &Manager->Available,       &Manager->Previous,
-                             &Manager->TaskEvents, &Manager->Failed,         &Manager->WorkflowIds,
+                             &Manager->Failed,         &Manager->WorkflowIds,
                              &Manager->Priorities, &Manager->Dependencies};
     for (Dictionary **Table : Tables)
         if (*Table != nullptr) Dictionary_Release(Table);
+    for (auto &Each : Manager->TaskEvents) Dictionary_Release(&Each.second.Record);
     Class_UntrackInstance(Manager->Class.InstanceId);
     delete Manager;
     GlobalWorkflowManager = nullptr;

@@ -2,7 +2,10 @@
 // (workflow_manager*.cpp).
 #pragma once
 
+#include <deque>
 #include <string>
+#include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "workflow/workflow_manager.h"
@@ -13,6 +16,15 @@ struct ManagerCallback {
     WorkflowManager_CallbackFunc Function;
     int32 References;
     uint32 Observing;
+};
+
+// A task's event record: a root of its own, so that the relayed
+// notifications can share it instead of copying it (see Relay).
+struct TaskEventRecord {
+    Dictionary *Record = nullptr;
+    uint64 Sequence = 0; // order of the first event
+    float64 Expire = 0;  // 0 while the task runs
+    uint32 Fired = 0;    // relayed names (bits) since the record was last unshared
 };
 
 struct WorkflowManager {
@@ -39,7 +51,9 @@ struct WorkflowManager {
     Dictionary *Progress = nullptr;     // workflow id -> fraction
     Dictionary *Available = nullptr;    // workflow id -> [names]
     Dictionary *Previous = nullptr;     // workflow id -> [names] when the current event started
-    Dictionary *TaskEvents = nullptr;   // task id -> record
+    std::unordered_map<std::string, TaskEventRecord> TaskEvents; // task id -> record
+    std::deque<std::pair<float64, std::string>> Expiring;        // completion order
+    uint64 TaskEventSequence = 0;
     Dictionary *Failed = nullptr;       // workflow id -> name
     Dictionary *WorkflowIds = nullptr;  // workflow id -> caller's id
     Dictionary *Priorities = nullptr;   // workflow id -> priority

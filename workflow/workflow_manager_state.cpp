@@ -46,20 +46,53 @@ bool ListHas(Dictionary *List, const char *Name) { return List != nullptr && Dic
 
 // ---- Task events ----
 
+const char *const RelayedNames[] = {"TaskStart", "TaskStatus", "TaskComplete", "TaskError", "TaskWarning"};
+
+// The record to change. Relayed notifications deliver the record itself
+// (copying a Queue's record, which holds its whole definition, for each of
+// its events made the run quadratic in its actions); while one still waits
+// for delivery, the record is copied first, so that it delivers what it held
+// at its fire. A fire that nobody observes is let be.
+Dictionary *WritableRecord(TaskEventRecord &Entry) {
+    if (__atomic_load_n(&((ClassStruct *)Entry.Record)->RefCount, __ATOMIC_ACQUIRE) <= 1) {
+        Entry.Fired = 0;
+        return Entry.Record;
+    }
+    bool Observed = false;
+    for (uint32 Index = 0; Index < 5 && !Observed; Index++)
+        Observed = (Entry.Fired & (1u << Index)) &&
+                   NotificationCenter_IsObserved("WorkflowManager", RelayedNames[Index], ManagerId());
+    if (!Observed) return Entry.Record;
+    Entry.Fired = 0;
+    Dictionary *Copy = nullptr;
+    Dictionary_Create(&Copy);
+    Dictionary_Merge(Copy, Entry.Record, DICTIONARY_MERGE_OVERWRITE);
+    Dictionary_Release(&Entry.Record);
+    Entry.Record = Copy;
+    return Copy;
+}
+
 int32 Relay(const char *Event, const char *TaskId, Dictionary *Info) {
     if (TaskId == nullptr) return TRUE;
-    Dictionary *Record = nullptr;
-    bool Known = Dictionary_GetDictionaryByKey(M()->TaskEvents, TaskId, &Record) && Record != nullptr;
+    auto Found = M()->TaskEvents.find(TaskId);
+    bool Known = Found != M()->TaskEvents.end();
     bool IsError = String_Compare(Event, "Error"), IsWarning = String_Compare(Event, "Warning");
     if (IsError) {
         const char *Message = nullptr;
-        if (!Known || !Dictionary_ContainsKey(Record, "workflow") || !Dictionary_ContainsKey(Record, "name"))
+        if (!Known || !Dictionary_ContainsKey(Found->second.Record, "workflow") ||
+            !Dictionary_ContainsKey(Found->second.Record, "name"))
             return TRUE;
         if (Info != nullptr && Dictionary_GetStringPtrByKey(Info, "message", &Message) && Message != nullptr &&
             IsSteering(Message))
             return TRUE;
     }
-    if (!Known) Dictionary_EnsureDictionary(M()->TaskEvents, TaskId, nullptr, &Record);
+    if (!Known) {
+        Found = M()->TaskEvents.emplace(TaskId, TaskEventRecord{}).first;
+        Dictionary_Create(&Found->second.Record);
+        Found->second.Sequence = M()->TaskEventSequence++;
+    }
+    TaskEventRecord &Entry = Found->second;
+    Dictionary *Record = WritableRecord(Entry);
     Dictionary *Payload = nullptr;
     Dictionary_Create(&Payload);
     if (Info != nullptr) Dictionary_Merge(Payload, Info, DICTIONARY_MERGE_OVERWRITE);
@@ -103,11 +136,16 @@ int32 Relay(const char *Event, const char *TaskId, Dictionary *Info) {
             M()->Dirty = TRUE;
         }
     }
-    if (String_Compare(Event, "Complete"))
-        Dictionary_SetFloat64ByKey(Record, "expireTime", Time_GetCurrent() + RecordLifetime);
+    if (String_Compare(Event, "Complete")) {
+        Entry.Expire = Time_GetCurrent() + RecordLifetime;
+        Dictionary_SetFloat64ByKey(Record, "expireTime", Entry.Expire);
+        M()->Expiring.emplace_back(Entry.Expire, Found->first);
+    }
     char Name[32] = "Task";
     String_CatLength(Name, Event, (int32)sizeof(Name));
-    NotificationCenter_FireAfterDelay("WorkflowManager", Name, ManagerId(), 0, Record);
+    for (uint32 Index = 0; Index < 5; Index++)
+        if (String_Compare(RelayedNames[Index], Name)) Entry.Fired |= 1u << Index;
+    NotificationCenter_FireAfterDelayShared("WorkflowManager", Name, ManagerId(), 0, Record);
     return TRUE;
 }
 
@@ -398,16 +436,17 @@ Workflow *ManagerInt_DependencyOf(Workflow *Handle) {
 }
 
 int32 ManagerInt_ExpireTaskEvents(void) {
+    // Lifetimes are equal, so completion order is expiry order; an entry a
+    // later completion of the same task moved on is passed over.
     float64 Now = Time_GetCurrent();
-    Dictionary *Records = M()->TaskEvents;
-    DictionaryItem *Item = nullptr, *Next = nullptr;
-    for (Dictionary_ItemGetFirst(Records, &Item); Item != nullptr; Item = Next) {
-        Dictionary_ItemGetNext(Records, Item, &Next);
-        Dictionary *Record = nullptr;
-        float64 Expire = 0;
-        if (Dictionary_ItemGetDictionaryHandle(Records, Item, &Record) && Record != nullptr &&
-            Dictionary_GetFloat64ByKey(Record, "expireTime", &Expire) && Expire <= Now)
-            Dictionary_Remove(Records, &Item);
+    auto &Expiring = M()->Expiring;
+    while (!Expiring.empty() && Expiring.front().first <= Now) {
+        auto Found = M()->TaskEvents.find(Expiring.front().second);
+        if (Found != M()->TaskEvents.end() && Found->second.Expire == Expiring.front().first) {
+            Dictionary_Release(&Found->second.Record);
+            M()->TaskEvents.erase(Found);
+        }
+        Expiring.pop_front();
     }
     return TRUE;
 }
@@ -545,16 +584,12 @@ int32 WorkflowManager_SetProgress(Workflow *Handle, const char *Name, float64 Pr
 
 int32 WorkflowManager_CancelRunningTasks(void) {
     if (M() == nullptr || !M()->Full) return FALSE;
+    std::vector<std::pair<uint64, std::string>> Ordered;
+    for (const auto &Each : M()->TaskEvents)
+        if (Each.second.Expire == 0) Ordered.emplace_back(Each.second.Sequence, Each.first);
+    std::sort(Ordered.begin(), Ordered.end());
     std::vector<std::string> Running;
-    Dictionary *Records = M()->TaskEvents;
-    DictionaryItem *Item = nullptr;
-    for (Dictionary_ItemGetFirst(Records, &Item); Item != nullptr; Dictionary_ItemGetNext(Records, Item, &Item)) {
-        Dictionary *Record = nullptr;
-        const char *Id = nullptr;
-        if (Dictionary_ItemGetDictionaryHandle(Records, Item, &Record) && Record != nullptr &&
-            !Dictionary_ContainsKey(Record, "expireTime") && Dictionary_ItemGetKeyPtr(Records, Item, &Id) && Id != nullptr)
-            Running.emplace_back(Id);
-    }
+    for (auto &Each : Ordered) Running.push_back(std::move(Each.second));
     int32 Cancelled = 0;
     for (const std::string &Id : Running) {
         void *Object = Class_ConvertFromInstanceId(Id.c_str());

@@ -36,6 +36,7 @@ void RemoveRecord(Workflow *Self, WorkflowTaskRecord *Entry) {
     if (Entry->Next != nullptr) Entry->Next->Prev = Entry->Prev;
     else Self->Last = Entry->Prev;
     Self->TaskCount--;
+    Self->Records->erase(Entry->Owned);
     if (Entry->Parent != nullptr) Entry->Parent->ChildCount--;
     // Records of its children lose their parent link.
     for (WorkflowTaskRecord *Other = Self->First; Other != nullptr && Entry->ChildCount > 0; Other = Other->Next)
@@ -71,9 +72,8 @@ bool IsRunningNamed(Workflow *Self, const char *Name) {
 } // namespace
 
 WorkflowTaskRecord *WorkflowInt_FindRecord(Workflow *Handle, Task *Owned) {
-    for (WorkflowTaskRecord *Entry = Handle->First; Entry != nullptr; Entry = Entry->Next)
-        if (Entry->Owned == Owned) return Entry;
-    return nullptr;
+    auto Found = Handle->Records->find(Owned);
+    return Found != Handle->Records->end() ? Found->second : nullptr;
 }
 
 int32 Workflow_CanCreateTask(Workflow *Handle, const char *Name) {
@@ -144,6 +144,7 @@ int32 Workflow_CreateTaskWithMacros(Workflow *Handle, const char *Name, Dictiona
     else Handle->First = Entry;
     Handle->Last = Entry;
     Handle->TaskCount++;
+    Handle->Records->emplace(Made, Entry);
     if (Created != nullptr) *Created = Made;
     return TRUE;
 }
@@ -209,9 +210,8 @@ int32 Workflow_GetRootTaskHandle(Workflow *Handle, Task *Child, Task **Root) {
 int32 Workflow_GetChildTaskCount(Workflow *Handle, Task *Parent, int32 *Count) {
     Class_CheckHandle(Handle, WORKFLOW_CLASSID);
     Debug_CheckPointer(Count);
-    *Count = 0;
-    for (WorkflowTaskRecord *Entry = Handle->First; Entry != nullptr; Entry = Entry->Next)
-        if (Entry->Parent != nullptr && Entry->Parent->Owned == Parent) (*Count)++;
+    WorkflowTaskRecord *Entry = Parent != nullptr ? WorkflowInt_FindRecord(Handle, Parent) : nullptr;
+    *Count = Entry != nullptr ? Entry->ChildCount : 0;
     return TRUE;
 }
 

@@ -1,12 +1,12 @@
 #!/bin/sh
 # The host's start-up, run of the demo workflow and exit, beside
-# `python3 -c pass` as a floor, measured with hyperfine.
+# `/usr/bin/python3 -c pass` as a floor, measured with hyperfine.
 #   bench/host/host_demo.sh [path of the built velmarsh]
 set -e
 ROOT="$(cd "$(dirname "$0")/../.." && pwd)"
 PROGRAM="${1:-$ROOT/build/dev/host/velmarsh}"
 cd "$ROOT"
 hyperfine --warmup 3 --runs 30 -N \
-  "python3 -c pass" \
+  "/usr/bin/python3 -c pass" \
   "$PROGRAM --help" \
   "$PROGRAM --workflow=examples/demo.yaml --disablesecurity"

@@ -8,6 +8,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <fstream>
 #include <vector>
@@ -450,3 +451,25 @@ TEST_F(AsyncHTTPTest, ResetAbandonsARunningAttempt) {
 }
 
 } // namespace
+
+// The parse thread's end is an event post to the main thread, which wakes a
+// host loop waiting for events (a plain signal would leave it asleep until
+// its next timed tick).
+TEST_F(AsyncHTTPTest, ParsedDocumentWakesTheMainLoop) {
+    static std::atomic<int> EventPosts{0};
+    EventPosts = 0;
+    Thread_SetUnhandledSignal([](uint32 ThreadId, int32 IsEvent) -> int32 {
+        if (ThreadId == Thread_GetMainId() && IsEvent == 1) EventPosts++;
+        return TRUE;
+    });
+    char Path[] = "/tmp/asynchttpwakeXXXXXX.json";
+    int Descriptor = mkstemps(Path, 5);
+    ASSERT_GE(Descriptor, 0);
+    ASSERT_EQ(write(Descriptor, "{\"a\":1}", 7), 7);
+    close(Descriptor);
+    Outcome Result = Load(std::string("file://") + Path, ASYNCHTTP_PARSER_JSON);
+    Thread_SetUnhandledSignal(nullptr);
+    unlink(Path);
+    EXPECT_EQ(Result.Error, 0);
+    EXPECT_GE(EventPosts.load(), 1);
+}

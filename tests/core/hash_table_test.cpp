@@ -11,6 +11,7 @@
 #include <map>
 #include <random>
 #include <sstream>
+#include <algorithm>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -457,4 +458,35 @@ TEST(HashTableDeath, HandleAndMemberChecks) {
             HashTable_MemberGetNext(Table, nullptr, nullptr);
         },
         ::testing::KilledBySignal(SIGILL), "Pointer is NULL");
+}
+
+// A growable table keeps finding, replacing, walking and removing every
+// member while its buckets multiply under it; a fixed one keeps its count.
+TEST_F(HashTableTest, AGrowableTableKeepsEveryMemberAsItGrows) {
+    HashTable_Create(&Table, 16, 4);
+    HashTable_SetGrowable(Table, 1);
+    const int Count = 5000;
+    auto KeyOf = [](int Index) { return "key-" + std::to_string(Index); };
+    for (int Index = 0; Index < Count; Index++) HashTable_Add(Table, KeyOf(Index).c_str(), (uint64)Index);
+    // Replacing values: even keys now hold their index plus 100,000.
+    for (int Index = 0; Index < Count; Index += 2)
+        HashTable_Add(Table, KeyOf(Index).c_str(), (uint64)Index + 100000);
+    EXPECT_EQ(::Count(Table), (uint32)Count);
+    for (int Index = 0; Index < Count; Index++) {
+        uint64 Value = 0;
+        ASSERT_TRUE(HashTable_GetValue(Table, KeyOf(Index).c_str(), &Value)) << Index;
+        EXPECT_EQ(Value, (uint64)Index + (Index % 2 == 0 ? 100000 : 0));
+    }
+    std::vector<int> Seen(Count, 0);
+    HashTableMember *Member = nullptr;
+    for (int32 More = HashTable_MemberGetFirst(Table, &Member); More && Member != nullptr;
+         More = HashTable_MemberGetNext(Table, Member, &Member)) {
+        uint64 Value = 0;
+        HashTable_MemberGetValue(Table, Member, &Value);
+        Seen[Value >= 100000 ? Value - 100000 : Value]++;
+    }
+    EXPECT_EQ(std::count(Seen.begin(), Seen.end(), 1), Count);
+    for (int Index = 0; Index < Count; Index += 3) EXPECT_TRUE(HashTable_Remove(Table, KeyOf(Index).c_str()));
+    for (int Index = 0; Index < Count; Index++)
+        EXPECT_EQ(HashTable_ContainsKey(Table, KeyOf(Index).c_str()), Index % 3 != 0 ? 1 : 0) << Index;
 }

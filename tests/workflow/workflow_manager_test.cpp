@@ -276,3 +276,24 @@ TEST_F(ManagerTest, UnloadWithNothingLoadedAnswersAtOnce) {
 }
 
 } // namespace
+
+// Relayed task events share the manager's record instead of copying it; two
+// events fired before either is delivered still carry what each one saw.
+TEST_F(ManagerTest, RelayedEventsCarryTheRecordAsItWasAtTheirFire) {
+    static std::vector<std::string> Progress;
+    Progress.clear();
+    auto OnTaskStatus = [](void *, const char *, const char *, const char *, Dictionary *Info) -> int32 {
+        const char *Text = nullptr;
+        Dictionary_GetStringPtrByPath(Info, "status\\progress", &Text);
+        Progress.push_back(Text != nullptr ? Text : "none");
+        return TRUE;
+    };
+    NotificationCenter_AddObserver("WorkflowManager", "TaskStatus", this, OnTaskStatus);
+    const char *Task = "relay-test-task";
+    NotificationCenter_FireWithJSON("Task", "Start", Task, "{\"name\":\"t\",\"workflow\":\"w\"}");
+    for (const char *Each : {"{\"progress\":\"1\"}", "{\"progress\":\"2\"}", "{\"progress\":\"3\"}"})
+        NotificationCenter_FireWithJSON("Task", "Status", Task, Each);
+    RunMainLoopPasses(5);
+    EXPECT_EQ(Progress, (std::vector<std::string>{"1", "2", "3"}));
+    NotificationCenter_RemoveObserver("WorkflowManager", "TaskStatus", this, OnTaskStatus);
+}
