@@ -2,6 +2,7 @@
 // authenticate.h).
 #include "core/crypto/authenticate.h"
 
+#include "core/executable.h"
 #include "core/log.h"
 #include "core/memory.h"
 
@@ -98,4 +99,15 @@ int32 Authenticate_Enabled(void) {
 int32 Authenticate_EnabledOverride(Authenticate_EnabledFunc Function) {
     __atomic_store_n(&EnabledHook, Function, __ATOMIC_RELEASE);
     return TRUE;
+}
+
+int32 Authenticate_Validate(CertStoreInterface *Store, const char *Path) {
+    Debug_CheckPointer(Path);
+    if (!Authenticate_Enabled()) {
+        Log_Debug("Skipping library authentication (%s)\n", Path);
+        return TRUE;
+    }
+    if (Executable_Authenticate(Store, Path)) return TRUE;
+    Log_Debug("Library validation failed (%s)\n", Path);
+    return FALSE;
 }

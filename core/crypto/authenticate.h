@@ -37,4 +37,8 @@ int32 Authenticate_SetEnabled(uint32 Flag);
 int32 Authenticate_Enabled(void);
 int32 Authenticate_EnabledOverride(Authenticate_EnabledFunc Function);
 
+// The code signature of an executable, library or package file against the
+// store (Executable_Authenticate); 1 at once while the switch is off.
+int32 Authenticate_Validate(CertStoreInterface *Store, const char *Path);
+
 RUNTIME_EXTERN_C_END
