@@ -15,7 +15,7 @@ import tempfile
 
 from cryptography import x509
 from cryptography.hazmat.primitives import hashes, serialization
-from cryptography.hazmat.primitives.asymmetric import ec, rsa
+from cryptography.hazmat.primitives.asymmetric import dsa, ec, rsa
 from cryptography.x509.oid import NameOID
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -172,7 +172,10 @@ def main():
                       x509.NameAttribute(NameOID.LOCALITY_NAME, "Leeds")])
     bare_name = cert(bare, self_key, bare, self_key, None, key_usage=None)
     zero_cn = cert(name("good.example\0.evil", ou=None), leaf_key, rsa_int.subject, rsa_int_key, False)
-    out.update(self_signed=self_signed, bare_name=bare_name, zero_cn=zero_cn)
+    dsa_key = dsa.generate_private_key(key_size=2048)
+    dsa_self = cert(name("dsa.example", ou=None), dsa_key, name("dsa.example", ou=None), dsa_key, None,
+                    key_usage=None, hash_=hashes.SHA1())
+    out.update(self_signed=self_signed, bare_name=bare_name, zero_cn=zero_cn, dsa_self=dsa_self)
 
     files = {k: der(v) for k, v in out.items()}
     files["v1_root"], files["v1_leaf"] = v1_pair()
