@@ -80,3 +80,25 @@ bool HexToBytes(const char *Hex, uint8 *Out, int32 Size);
 void Wipe(void *Buffer, size_t Size);
 
 } // namespace ec
+
+struct EC;
+struct ECPoint;
+struct BigInt;
+
+namespace ec {
+
+// The engine of the chosen curve, null before one is chosen.
+const Engine *EngineOf(::EC *Curve);
+// A non-negative number below 2^(8·Size) as exactly Size big-endian bytes;
+// false for a negative or longer one.
+bool ToFixed(const ::BigInt *Number, uint8 *Out, int32 Size);
+
+} // namespace ec
+
+struct ECDHE;
+
+// ECDHE_CalculateSecret with the private scalar given instead of drawn
+// (1 ... n - 1): the seam through which tests replay published exchanges.
+int32 ECDHE_CalculateSecretWithScalar(::ECDHE *Handle, const ::BigInt *Scalar, void *PublicKey,
+                                      int32 PublicKeyMaxSize, int32 *PublicKeySize, void *Secret,
+                                      int32 SecretMaxSize, int32 *SecretSize);
