@@ -338,7 +338,9 @@ TEST_F(BigIntDeathTest, CallerErrorsStop) {
     EXPECT_DEATH(BigInt_Modulo(B, A, B), "Argument must be zero or positive");
     EXPECT_DEATH(BigInt_Compare(A, B), "must not be negative");
     EXPECT_DEATH(BigInt_ModuloInverse(B, Zero, B), "Argument must not be zero");
-    EXPECT_DEATH(BigInt_Copy(A, reinterpret_cast<BigInt *>(&B.get()->Words)), "Class mismatch|NULL");
+    BigInt Foreign = {};
+    EXPECT_DEATH(BigInt_Copy(A, &Foreign), "Class mismatch");
+    EXPECT_DEATH(BigInt_Copy(A, nullptr), "NULL");
 }
 
 } // namespace
