@@ -11,6 +11,7 @@
 
 #include <vector>
 
+#include "core/crypto/asn1.h"
 #include "core/crypto/ec_internal.h"
 #include "core/memory.h"
 
@@ -134,6 +135,53 @@ bool IsZero(const Bytes &Value) {
     return Any == 0;
 }
 
+
+// Holds a decoded tree for the life of a scope.
+class Tree {
+  public:
+    Tree() { ASN1_Create(&Root); }
+    ~Tree() { ASN1_Delete(&Root); }
+    Tree(const Tree &) = delete;
+    Tree &operator=(const Tree &) = delete;
+    ASN1 *Root = nullptr;
+};
+
+constexpr const char *EcPublicKeyOid = "1.2.840.10045.2.1";
+
+// Reads the private value of an ECPrivateKey element (version 1, then the
+// OCTET STRING) into d when it lies in 1 ... n - 1 of the chosen curve.
+int32 ReadPrivateValue(ECDSA *Handle, ASN1 *Key) {
+    const ec::Engine *E = ec::EngineOf(Handle->Curve);
+    uint32 Version = 0;
+    ASN1 *Value = ASN1_GetElement(Key, 1);
+    if (E == nullptr || ASN1_GetType(Key) != ASN1_TYPE_SEQUENCE || !ASN1_ParseInt32(ASN1_GetElement(Key, 0), &Version) ||
+        Version != 1 || ASN1_GetType(Value) != ASN1_TYPE_OCTETSTRING)
+        return FALSE;
+    const int32 Size = ASN1_GetValueSize(Value);
+    if (Size < 1 || Size > E->ScalarBytes) return FALSE;
+    Bytes D((size_t)E->ScalarBytes, 0);
+    memcpy(D.data() + D.size() - (size_t)Size, ASN1_GetValuePtr(Value), (size_t)Size);
+    const bool InRange = E->ScalarInRange(D.data());
+    if (InRange) BigInt_ImportBinary(Handle->D, D.data(), (int32)D.size());
+    ec::Wipe(D.data(), D.size());
+    Handle->HasPrivateKey = InRange ? TRUE : FALSE;
+    return Handle->HasPrivateKey;
+}
+
+// The curve named by an OBJECT IDENTIFIER node.
+int32 ChooseCurve(ECDSA *Handle, ASN1 *Oid) {
+    char Text[EC_MAX_CURVE_NAME + 1];
+    if (ASN1_GetType(Oid) != ASN1_TYPE_OID || !ASN1_ParseOid(Oid, Text, (int32)sizeof(Text))) return FALSE;
+    return EC_InitParams(Handle->Curve, Text);
+}
+
+// A BIT STRING holding an encoded point: no unused bits, a point behind.
+int32 SetPointFromBitString(ECDSA *Handle, ASN1 *Bits) {
+    if (ASN1_GetType(Bits) != ASN1_TYPE_BITSTRING || ASN1_GetValueSize(Bits) < 2 || ASN1_GetValuePtr(Bits)[0] != 0)
+        return FALSE;
+    return ECDSA_SetPublicKey(Handle, ASN1_GetValuePtr(Bits) + 1, ASN1_GetValueSize(Bits) - 1);
+}
+
 } // namespace
 
 CLASS_DEFINE_REFERENCE(ECDSA, ECDSA, ECDSA_CLASSID)
@@ -172,6 +220,14 @@ int32 ECDSA_HasPrivateKey(ECDSA *Handle) {
     return Handle->HasPrivateKey;
 }
 
+int32 ECDSA_SetPrivateKey(ECDSA *Handle, const void *Der, int32 Size) {
+    ECDSA_Check(Handle);
+    ClearPrivateKey(Handle);
+    Tree Key;
+    if (Der == nullptr || Size <= 0 || !ASN1_Decode(Key.Root, Der, Size)) return FALSE;
+    return ReadPrivateValue(Handle, ASN1_GetElement(Key.Root, 0));
+}
+
 int32 ECDSA_SetPublicKey(ECDSA *Handle, const void *Bytes, int32 Size) {
     ECDSA_Check(Handle);
     ClearPrivateKey(Handle);
@@ -207,13 +263,15 @@ int32 ECDSA_Sign(ECDSA *Handle, const void *Digest, int32 DigestSize, void *Outp
     Debug_CheckPointer(Digest);
     *Written = 0;
     const ec::Engine *E = ec::EngineOf(Handle->Curve);
-    if (E == nullptr || !Handle->HasPrivateKey) return FALSE;
+    if (E == nullptr) return FALSE;
     const int32 S = E->ScalarBytes;
     int32 Longest = 2 * S + 6;
     if (Longest >= 128) Longest++;
     if (Longest >= 256) Debug_Abort("Pre-calculated ASN.1 signature length is too large for EC: %d\n", Longest);
     if (OutputSize < Longest + 2) Debug_Abort("Signature buffer is too small\n");
     Debug_CheckPointer(Output);
+    // A key without d would sign with d = 0: a signature anyone can make.
+    if (!Handle->HasPrivateKey) return FALSE;
     const Bytes Message = PrepareDigest(E, static_cast<const uint8 *>(Digest), DigestSize);
     Bytes D((size_t)S), K((size_t)S), KInverse((size_t)S), R((size_t)S), Sig((size_t)S), T((size_t)S);
     Bytes X((size_t)E->FieldBytes), Y((size_t)E->FieldBytes);
@@ -276,6 +334,39 @@ int32 ECDSA_GetECHandle(ECDSA *Handle, EC **Curve) {
     Debug_CheckPointer(Curve);
     *Curve = Handle->Curve;
     return Handle->Curve != nullptr;
+}
+
+int32 ECDSA_SetPrivateKeyFromASN1(ECDSA *Handle, const void *Der, int32 Size) {
+    ECDSA_Check(Handle);
+    ClearPrivateKey(Handle);
+    Tree Decoded;
+    if (Der == nullptr || Size <= 0 || !ASN1_Decode(Decoded.Root, Der, Size)) return FALSE;
+    ASN1 *Key = ASN1_GetElement(Decoded.Root, 0);
+    ASN1 *Parameters = ASN1_GetElement(Key, 2), *Public = ASN1_GetElement(Key, 3);
+    uint8 ParametersTag = 0, PublicTag = 0;
+    if (!ASN1_GetTag(Parameters, &ParametersTag) || ParametersTag != 0xA0 || !ASN1_GetTag(Public, &PublicTag) ||
+        PublicTag != 0xA1)
+        return FALSE;
+    if (!ChooseCurve(Handle, ASN1_GetElement(Parameters, 0))) return FALSE;
+    if (!SetPointFromBitString(Handle, ASN1_GetElement(Public, 0))) return FALSE;
+    return ReadPrivateValue(Handle, Key);
+}
+
+int32 ECDSA_SetPublicKeyFromASN1(ECDSA *Handle, const void *Der, int32 Size) {
+    ECDSA_Check(Handle);
+    ClearPrivateKey(Handle);
+    Handle->HasPublicKey = FALSE;
+    Tree Decoded;
+    if (Der == nullptr || Size <= 0 || !ASN1_Decode(Decoded.Root, Der, Size)) return FALSE;
+    ASN1 *Info = ASN1_GetElement(Decoded.Root, 0);
+    ASN1 *Algorithm = ASN1_GetElement(Info, 0);
+    char Oid[32];
+    if (ASN1_GetType(Info) != ASN1_TYPE_SEQUENCE || ASN1_GetType(Algorithm) != ASN1_TYPE_SEQUENCE ||
+        ASN1_GetType(ASN1_GetElement(Algorithm, 0)) != ASN1_TYPE_OID ||
+        !ASN1_ParseOid(ASN1_GetElement(Algorithm, 0), Oid, (int32)sizeof(Oid)) || strcmp(Oid, EcPublicKeyOid) != 0)
+        return FALSE;
+    if (!ChooseCurve(Handle, ASN1_GetElement(Algorithm, 1))) return FALSE;
+    return SetPointFromBitString(Handle, ASN1_GetElement(Info, 1));
 }
 
 int32 ECDSA_SignatureFromRaw(ECDSA *Handle, const void *Raw, int32 RawSize, void *Output, int32 OutputSize,
