@@ -186,6 +186,42 @@ int32 SetPointFromBitString(ECDSA *Handle, ASN1 *Bits) {
 
 CLASS_DEFINE_REFERENCE(ECDSA, ECDSA, ECDSA_CLASSID)
 
+namespace {
+
+// The table's operations take the object as void *.
+ECDSA *Of(void *Handle) { return static_cast<ECDSA *>(Handle); }
+int32 SlotCreate(void **Handle) { return ECDSA_Create(reinterpret_cast<ECDSA **>(Handle)); }
+int32 SlotDelete(void **Handle) { return ECDSA_Delete(reinterpret_cast<ECDSA **>(Handle)); }
+int32 SlotInitParams(void *Handle, const char *Params) { return ECDSA_InitParams(Of(Handle), Params); }
+int32 SlotHasPrivateKey(void *Handle) { return ECDSA_HasPrivateKey(Of(Handle)); }
+int32 SlotSetPrivateKey(void *Handle, const void *Der, int32 Size) {
+    return ECDSA_SetPrivateKey(Of(Handle), Der, Size);
+}
+int32 SlotSetPublicKey(void *Handle, const void *Bytes, int32 Size) {
+    return ECDSA_SetPublicKey(Of(Handle), Bytes, Size);
+}
+int32 SlotSetPublicKeyPair(void *Handle, const BigInt *X, const BigInt *Y) {
+    return ECDSA_SetPublicKeyPair(Of(Handle), X, Y);
+}
+int32 SlotEncrypt(void *Handle, const void *Data, int32 Size, void *Output, int32 OutputSize, int32 *Written) {
+    return ECDSA_PublicKeyEncrypt(Of(Handle), Data, Size, Output, OutputSize, Written);
+}
+int32 SlotSign(void *Handle, const void *Digest, int32 Size, void *Output, int32 OutputSize, int32 *Written) {
+    return ECDSA_Sign(Of(Handle), Digest, Size, Output, OutputSize, Written);
+}
+int32 SlotVerify(void *Handle, const void *Digest, int32 Size, const void *Signature, int32 SignatureSize,
+                 int32 Mode) {
+    return ECDSA_Verify(Of(Handle), Digest, Size, Signature, SignatureSize, Mode);
+}
+int32 SlotReset(void *Handle) { return ECDSA_Reset(Of(Handle)); }
+
+} // namespace
+
+extern "C" const CryptAsymmetricInterface ECDSA_INTERFACE = {
+    "ECDSA",     SlotCreate, SlotDelete, SlotInitParams, SlotHasPrivateKey, SlotSetPrivateKey, SlotSetPublicKey,
+    SlotSetPublicKeyPair, SlotEncrypt, SlotSign, SlotVerify, SlotReset,
+};
+
 int32 ECDSA_Create(ECDSA **Handle) {
     Debug_CheckPointer(Handle);
     ECDSA *Object = Memory_New(ECDSA);

@@ -12,6 +12,7 @@
 
 #include "core/class.h"
 #include "core/crypto/big_int.h"
+#include "core/crypto/crypt_asymmetric.h"
 #include "core/crypto/ec.h"
 #include "core/types.h"
 
@@ -20,6 +21,9 @@
 RUNTIME_EXTERN_C_BEGIN
 
 typedef struct ECDSA ECDSA;
+
+// The public-key object's table for ECDSA keys.
+extern const CryptAsymmetricInterface ECDSA_INTERFACE;
 
 int32 ECDSA_Create(ECDSA **Handle);
 int32 ECDSA_Delete(ECDSA **Handle);

@@ -12,6 +12,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "core/crypto/asn1.h"
+#include "core/crypto/crypt_asymmetric.h"
 #include "core/crypto/ec.h"
 #include "tests/core/crypto/ec_test_util.h"
 #include "tests/support/runtime.h"
@@ -276,6 +278,52 @@ TEST_F(EcdsaTest, SignatureRules) {
     // Signing left Q alone, so our signature verifies under the same key.
     EXPECT_TRUE(K.Verify(Digest, std::string(Signature, (size_t)Written)));
     EXPECT_EQ(ECDSA_PublicKeyEncrypt(K.Handle, "x", 1, Signature, sizeof(Signature), &Written), 0);
+}
+
+TEST_F(EcdsaTest, PublicKeyInterfaceRow) {
+    const CryptAsymmetricInterface *Interface = nullptr;
+    EXPECT_EQ(CryptAsymmetric_InterfaceFromName("Ecdsa", &Interface), 1);
+    EXPECT_EQ(Interface, &ECDSA_INTERFACE);
+    EXPECT_EQ(CryptAsymmetric_InterfaceFromOid("1.2.840.10045.2.1", &Interface), 1);
+    EXPECT_EQ(Interface, &ECDSA_INTERFACE);
+    // The RFC 6979 A.2.5 key as a certificate carries it.
+    const std::string Spki = FromHex("3059301306072A8648CE3D020106082A8648CE3D030107034200"
+                                     "0460FED4BA255A9D31C961EB74C6356D68C049B8923B61FA6CE669622E60F29FB6"
+                                     "7903FE1008B8BC99A41AE9E95628BC64F2F1B20C2D7E9F5177A3C294D4462299");
+    auto Load = [](const std::string &Der, CryptAsymmetric *Key) {
+        ASN1 *Root = nullptr;
+        ASN1_Create(&Root);
+        const int32 Result = ASN1_Decode(Root, Der.data(), (int32)Der.size()) &&
+                             CryptAsymmetric_SetPublicKeyFromASN1(Key, ASN1_GetElement(Root, 0));
+        ASN1_Delete(&Root);
+        return Result;
+    };
+    CryptAsymmetric *Key = nullptr;
+    CryptAsymmetric_Create(&Key);
+    ASSERT_TRUE(Load(Spki, Key));
+    EXPECT_EQ(CryptAsymmetric_IsECDSA(Key), 1);
+    EXPECT_EQ(CryptAsymmetric_IsRSA(Key), 0);
+    const std::string Digest = ectest::Digest("SHA256", "sample");
+    const std::string Signature = Der(FromHex(Rfc6979Vectors[6].R), FromHex(Rfc6979Vectors[6].S));
+    EXPECT_EQ(CryptAsymmetric_Verify(Key, Digest.data(), 32, Signature.data(), (int32)Signature.size(), 2), 1);
+    char Out[100];
+    int32 Written = 0;
+    EXPECT_EQ(CryptAsymmetric_PublicKeyEncrypt(Key, "x", 1, Out, sizeof(Out), &Written), 0);
+    EXPECT_EQ(CryptAsymmetric_CanSign(Key), 0);
+    // Unused bits, an unknown curve (last arc 8) and a point off the curve fail.
+    std::string Bad = Spki;
+    Bad[25] = 1;
+    EXPECT_FALSE(Load(Bad, Key));
+    Bad = Spki;
+    Bad[22] = 8;
+    EXPECT_FALSE(Load(Bad, Key));
+    Bad = Spki;
+    Bad.back() ^= 1;
+    EXPECT_FALSE(Load(Bad, Key));
+    EXPECT_EQ(CryptAsymmetric_Reset(Key), 1);
+    EXPECT_EQ(CryptAsymmetric_IsECDSA(Key), 1);
+    EXPECT_EQ(CryptAsymmetric_Verify(Key, Digest.data(), 32, Signature.data(), (int32)Signature.size(), 2), 0);
+    CryptAsymmetric_Delete(&Key);
 }
 
 TEST_F(EcdsaDeathTest, SignBufferTooSmall) {
