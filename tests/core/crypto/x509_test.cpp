@@ -12,6 +12,7 @@
 #include <map>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "core/crypto/asn1.h"
@@ -289,6 +290,61 @@ TEST_F(X509Test, WalkAsksTheStoreInOrder) {
         EXPECT_EQ(Store.Asked.size(), 1u);
     }
     X509Chain_Release(&Chain);
+}
+
+// A certificate set as PKCS#7 carries it: a SET of certificates, read in
+// order; a member that is not a certificate empties the chain. Signers are
+// found by issuer and serial number; the dump prints what openssl prints.
+TEST_F(X509Test, ChainFromASetAndSignerLookup) {
+    const std::string Leaf = Fixture("rsa_leaf"), Int = Fixture("rsa_int");
+    auto Set = [](const std::string &Body) {
+        std::string Header = "\x31\x82";
+        Header += (char)(Body.size() >> 8);
+        Header += (char)(Body.size() & 0xFF);
+        return Header + Body;
+    };
+    const std::string Good = Set(Int + Leaf), Bad = Set(Int + std::string("\x30\x03\x02\x01\x05", 5));
+    X509Chain *Chain = nullptr;
+    X509Chain_Create(&Chain);
+    for (const auto &[Der, Result, Count] : {std::tuple{Good, 1, 2}, std::tuple{Bad, 0, 0}}) {
+        ASN1 *Root = nullptr;
+        ASN1_Create(&Root);
+        ASSERT_TRUE(ASN1_Decode(Root, Der.data(), (int32)Der.size()));
+        EXPECT_EQ(X509Chain_Build(Chain, ASN1_GetElement(Root, 0)), Result);
+        int32 Have = -1;
+        X509Chain_GetCount(Chain, &Have);
+        EXPECT_EQ(Have, Count);
+        ASN1_Delete(&Root);
+        if (!Result) break;
+        Built Subject(Leaf);
+        X509 *Found = nullptr, *Issuer = nullptr;
+        X500 *IssuerName = nullptr;
+        BigInt *Serial = nullptr;
+        X509_GetIssuerHandle(Subject.Handle, &IssuerName);
+        X509_GetSerialNumberHandle(Subject.Handle, &Serial);
+        ASSERT_TRUE(X509Chain_IssuerAndSerialNumberFind(Chain, IssuerName, Serial, &Found));
+        EXPECT_TRUE(X509_Compare(Found, Subject.Handle));
+        ASSERT_TRUE(X509Chain_IssuerFind(Chain, Subject.Handle, &Issuer));
+        X509Chain_Get(Chain, 0, &Found);
+        EXPECT_EQ(Issuer, Found);
+        X509_GetSerialNumberHandle(Issuer, &Serial);
+        EXPECT_FALSE(X509Chain_IssuerAndSerialNumberFind(Chain, IssuerName, Serial, &Found));
+    }
+    X509Chain_Release(&Chain);
+
+    Captured.clear();
+    Debug_PrintCallback(CaptureLogMirrored);
+    Built Subject(Int);
+    X509_Dump(Subject.Handle);
+    const std::string Expected = RunPython(
+        "import base64,hashlib,subprocess\nd=open('" + Folder +
+        "rsa_int.der','rb').read()\n"
+        "print('Common Name - RSA Intermediate'); print('Organization - Velmarsh Test'); print('Organization Unit - Trust')\n"
+        "print('SHA1 Thumbprint - ' + hashlib.sha1(d).hexdigest()); print('SHA256 Thumbprint - ' + hashlib.sha256(d).hexdigest())\n"
+        "print('SHA1 Base64 Thumbprint - ' + base64.b64encode(hashlib.sha1(d).digest()).decode())\n"
+        "print('SHA256 Base64 Thumbprint - ' + base64.b64encode(hashlib.sha256(d).digest()).decode())\n");
+    for (const std::string &Line : Split(Expected, '\n')) EXPECT_NE(Captured.find(Line), std::string::npos) << Line;
+    EXPECT_NE(Captured.find("Serial Number - "), std::string::npos);
 }
 
 } // namespace
