@@ -364,7 +364,9 @@ public:
         else
             MultiplyVariable(Result, Scalar, P);
         Wipe(Scalar, sizeof(Scalar));
-        return Export(Result, OutX, OutY);
+        const bool Finite = Export(Result, OutX, OutY);
+        Wipe(&Result, sizeof(Result));
+        return Finite;
     }
 
     bool MultiplyTwo(const uint8 *U1, const uint8 *U2, const uint8 *Qx, const uint8 *Qy, uint8 *OutX,
