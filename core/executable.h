@@ -8,9 +8,16 @@
 // file that may hold a data store is found (executable_data_store.cpp).
 #pragma once
 
+#include "core/crypto/cert_store.h"
 #include "core/types.h"
 
 RUNTIME_EXTERN_C_BEGIN
+
+// The code signature of an executable, library or package file against the
+// store. Only ELF files are read here, and they carry no signature: a file
+// with a whole ELF file header is authentic, any other file (or a folder, or
+// no file) is not. The store is not asked.
+int32 Executable_Authenticate(CertStoreInterface *Store, const char *Path);
 
 // Path null: the running executable. 1 and the value copied into Text (cut to
 // Size) when the file carries it; else 0 and an empty text.

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "core/api_gen_dispatch.h"
+#include "core/crypto/authenticate.h"
 #include "core/executable.h"
 #include "core/formats/crc.h"
 #include "core/posix/platform.h"
@@ -162,8 +163,7 @@ bool Dispatch(uint32 Hash, ApiGenParameters &Get, ApiGenAnswer &Out, ExtraAnswer
         Out.Type = ApiGenAnswer::Null;
         return Get.Text("path", &A).Read ? DataStore(A, Out, Extra) : true;
     case Crc32Const("authenticateX509"):
-        // No certificate store can be consulted here: nothing validates.
-        if (Get.Text("certStoreName", &A).Text("path", &F).Read) Out.Number = FALSE;
+        if (Get.Text("certStoreName", &A).Text("path", &F).Read) Out.Number = Authenticate_ValidateX509Interop(A, F);
         return true;
     default: return false;
     }

@@ -5,9 +5,7 @@
 // Credential reads always answer "username" and "password" beside
 // "returnValue" (empty when nothing was found); a data store answers as
 // Base64, or Null when there is none.
-//
-// Certificate checks are not available in this build: "authenticateX509"
-// answers false, as for a file that does not validate.
+// "authenticateX509" decides a DER certificate file against a named store.
 #pragma once
 
 #include "core/dictionary.h"

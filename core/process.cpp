@@ -3,6 +3,8 @@
 
 #include <string.h>
 
+#include "core/crypto/authenticate.h"
+#include "core/crypto/authenticate_async.h"
 #include "core/crypto/crypt.h"
 #include "core/crypto/hash_file.h"
 #include "core/crypto/sha1.h"
@@ -19,6 +21,7 @@ struct Process {
     ClassStruct Class;
     ClassPrintStruct Print;
     HashFile *HashRequest;
+    AuthenticateAsync *AuthenticateRequest;
     Pipe *Streams[3];
     char SHA1[PROCESS_PATH_SIZE];
     char SHA1Target[PROCESS_PATH_SIZE];
@@ -82,10 +85,25 @@ int32 StartProgram(Process *Handle) {
     return TRUE;
 }
 
-// No certificate store is available in this build, so an authentication
-// that was asked for cannot succeed.
 void StartAuthentication(Process *Handle) {
     Handle->State = PROCESS_STATE_AUTHENTICATE;
+    AuthenticateAsync_SetSourcePath(Handle->AuthenticateRequest, Handle->AuthenticateTarget);
+    // A thread that cannot be made has completed (and failed the launch) inside.
+    AuthenticateAsync_Start(Handle->AuthenticateRequest);
+}
+
+int32 AuthenticationComplete(AuthenticateAsync *Request, void *User, int32 Result) {
+    Process *Handle = static_cast<Process *>(User);
+    if (Handle->State != PROCESS_STATE_AUTHENTICATE) return TRUE;
+    if (Result != TRUE) {
+        char Path[PROCESS_PATH_SIZE] = "";
+        AuthenticateAsync_GetSourcePath(Request, Path, (int32)sizeof(Path));
+        Process_Print(Handle, "Authentication failed (%s)", Path);
+        Fail(Handle);
+        return TRUE;
+    }
+    StartProgram(Handle);
+    return TRUE;
 }
 
 int32 DigestComplete(HashFile *Request, void *User, int32 Result) {
@@ -170,6 +188,11 @@ int32 Process_Create(Process **Handle) {
     HashFile_Create(&Object->HashRequest);
     HashFile_SetInterface(Object->HashRequest, &SHA1_INTERFACE);
     HashFile_SetCompleteCallback(Object->HashRequest, Object, DigestComplete);
+    AuthenticateAsync_Create(&Object->AuthenticateRequest);
+    CertStoreInterface *Store = Authenticate_CertStoreGet("app");
+    AuthenticateAsync_SetCertStoreHandle(Object->AuthenticateRequest, Store);
+    Authenticate_CertStoreRelease(&Store);
+    AuthenticateAsync_SetCompleteCallback(Object->AuthenticateRequest, Object, AuthenticationComplete);
     Object->ShowWindow = 1;
     *Handle = Object;
     return TRUE;
@@ -184,9 +207,17 @@ int32 Process_Delete(Process **Handle) {
     for (Pipe *&Stream : Object->Streams)
         if (Stream != nullptr) Pipe_Release(&Stream);
     HashFile_Release(&Object->HashRequest);
+    // A check still running keeps its request; it no longer calls back here.
+    AuthenticateAsync_SetCompleteCallback(Object->AuthenticateRequest, nullptr, nullptr);
+    AuthenticateAsync_Delete(&Object->AuthenticateRequest);
     Memory_Delete(Object);
     *Handle = nullptr;
     return TRUE;
+}
+
+int32 Process_SetCertStoreHandle(Process *Handle, CertStoreInterface *Store) {
+    Process_Check(Handle);
+    return AuthenticateAsync_SetCertStoreHandle(Handle->AuthenticateRequest, Store);
 }
 
 #define PROCESS_DEFINE_TEXT(Field)                                                        \
@@ -335,10 +366,7 @@ int32 Process_Process(Process *Handle) {
     switch (Handle->State) {
     case PROCESS_STATE_IDLE: Platform_ReapPending(); break;
     case PROCESS_STATE_DIGEST: HashFile_Process(Handle->HashRequest); break;
-    case PROCESS_STATE_AUTHENTICATE:
-        Process_Print(Handle, "Authentication failed (%s)", Handle->AuthenticateTarget);
-        Fail(Handle);
-        break;
+    case PROCESS_STATE_AUTHENTICATE: AuthenticateAsync_Process(Handle->AuthenticateRequest); break;
     case PROCESS_STATE_RUNNING: {
         const int32 ChildId = Platform_ProcessGetId(Handle->Platform);
         if (Platform_ProcessIsRunning(Handle->Platform)) {

@@ -7,9 +7,9 @@
 // on the main thread.
 //
 // Before the start it can check a file's SHA-1 digest (a slice per tick) and
-// authenticate a file against a certificate store. Certificate checks are
-// not available in this build: a launch that asks for one fails as a failed
-// authentication, never starts the program unchecked.
+// authenticate a file against a certificate store ("app" unless set) on a
+// worker thread (AuthenticateAsync); the program starts only when the file
+// is authentic or authentication is off.
 //
 // A second launch while one is under way is refused ("Complete" false); the
 // child of the first is no longer watched but still collected, so none is
@@ -17,6 +17,7 @@
 #pragma once
 
 #include "core/class.h"
+#include "core/crypto/cert_store.h"
 #include "core/dictionary.h"
 #include "core/types.h"
 
@@ -64,6 +65,8 @@ int32 Process_GetShortApplicationName(Process *Handle, char *Output, int32 Lengt
 int32 Process_GetRunningTime(Process *Handle, float64 *Seconds);
 int32 Process_GetId(Process *Handle, int32 *Id);
 int32 Process_GetState(Process *Handle, uint32 *State);
+// The store the authenticate target is checked against ("app" from creation).
+int32 Process_SetCertStoreHandle(Process *Handle, CertStoreInterface *Store);
 
 // Standard streams by the "instanceId" of a Pipe in a caller's Dictionary.
 // Set: an id naming no Pipe answers 0 and changes nothing; a missing or

@@ -5,6 +5,9 @@
 #include <string>
 #include <string_view>
 
+#include "core/crypto/authenticate.h"
+#include "core/crypto/cert_store_key.h"
+#include "core/crypto/cert_store_thumbprint.h"
 #include "core/formats/json.h"
 #include "core/html_entities.h"
 #include "core/log.h"
@@ -44,6 +47,7 @@ struct ConfigState {
     Dictionary *Config = nullptr;
     char ConfigId[64] = "";
     CertStoreTable *Stores = nullptr;
+    CertStoreTable *KeyStores = nullptr;
     CertStoreList *App = nullptr;
     CertStoreList *Interop = nullptr;
     CertStoreList *DataStore = nullptr;
@@ -135,6 +139,24 @@ template <typename Function> void ForEachText(Dictionary *Container, Function Ea
     }
 }
 
+// A key store's text: a text, or a List of texts joined without separator.
+bool KeyText(Dictionary *Owner, DictionaryItem *Item, std::string &Text) {
+    const char *Stored = nullptr;
+    Text.clear();
+    if (Dictionary_ItemCompareType(Owner, Item, DICTIONARY_TYPE_STRING))
+        return Dictionary_ItemGetStringPtr(Owner, Item, &Stored) && Stored != nullptr && (Text = Stored, !Text.empty());
+    Dictionary *List = nullptr;
+    if (!Dictionary_ItemCompareType(Owner, Item, DICTIONARY_TYPE_LIST) ||
+        !Dictionary_ItemGetDictionaryHandle(Owner, Item, &List) || List == nullptr)
+        return false;
+    DictionaryItem *Part = nullptr;
+    for (Dictionary_ItemGetFirst(List, &Part); Part != nullptr; Dictionary_ItemGetNext(List, Part, &Part))
+        if (Dictionary_ItemCompareType(List, Part, DICTIONARY_TYPE_STRING) &&
+            Dictionary_ItemGetStringPtr(List, Part, &Stored) && Stored != nullptr)
+            Text += Stored;
+    return !Text.empty();
+}
+
 CertStoreInterface *NamedStore(const char *Name) {
     CertStoreInterface *Interface = nullptr;
     if (CertStoreTable_GetInterfaceHandle(State.Stores, Name, &Interface) && Interface != nullptr) return Interface;
@@ -216,18 +238,27 @@ int32 WorkflowApp_InitConfig(void) {
     Dictionary_GetInstanceId(State.Config, State.ConfigId, (int32)sizeof(State.ConfigId));
     SetDefaults(State.Config);
     InstallChangeCallback(State.Config, OnValueChange);
-    CertStoreTable_Create(&State.Stores);
-    CertStoreNull *Null = nullptr;
-    CertStoreInterface *Interface = nullptr;
-    CertStoreNull_Create(&Null);
-    CertStoreNull_GetInterfaceHandle(Null, &Interface);
-    CertStoreTable_Add(State.Stores, "null", FALSE, Interface);
-    CertStoreInterface_Release(&Interface);
-    CertStoreNull_Release(&Null);
-    CertStoreList_Create(&State.App);
-    CertStoreList_GetInterfaceHandle(State.App, &Interface);
-    CertStoreTable_Add(State.Stores, "app", FALSE, Interface);
-    CertStoreInterface_Release(&Interface);
+    // The process-wide tables and "app" list of the trust registry; tables
+    // of its own only where the registry was not started.
+    if (Authenticate_GetCertStoreTableHandle() != nullptr) {
+        State.Stores = CertStoreTable_AddRef(Authenticate_GetCertStoreTableHandle());
+        State.KeyStores = CertStoreTable_AddRef(Authenticate_GetKeyStoreTableHandle());
+        State.App = CertStoreList_AddRef(Authenticate_GetCertStoreAppListHandle());
+    } else {
+        CertStoreTable_Create(&State.Stores);
+        CertStoreTable_Create(&State.KeyStores);
+        CertStoreNull *Null = nullptr;
+        CertStoreInterface *Interface = nullptr;
+        CertStoreNull_Create(&Null);
+        CertStoreNull_GetInterfaceHandle(Null, &Interface);
+        CertStoreTable_Add(State.Stores, "null", FALSE, Interface);
+        CertStoreInterface_Release(&Interface);
+        CertStoreNull_Release(&Null);
+        CertStoreList_Create(&State.App);
+        CertStoreList_GetInterfaceHandle(State.App, &Interface);
+        CertStoreTable_Add(State.Stores, "app", FALSE, Interface);
+        CertStoreInterface_Release(&Interface);
+    }
     ReplaceList(&State.Interop, nullptr);
     ReplaceList(&State.DataStore, nullptr);
     ReplaceList(&State.WebGet, nullptr);
@@ -241,6 +272,7 @@ int32 WorkflowApp_RemoveConfig(void) {
     for (CertStoreList **Each : {&State.App, &State.Interop, &State.DataStore, &State.WebGet})
         if (*Each != nullptr) CertStoreList_Release(Each);
     CertStoreTable_Release(&State.Stores);
+    CertStoreTable_Release(&State.KeyStores);
     State = ConfigState();
     return TRUE;
 }
@@ -313,6 +345,27 @@ int32 WorkflowApp_LoadConfigFromDictionary(Dictionary *Source) {
         ForEachText(List, [](const char *Text) { WorkflowApp_AddHostname(Text); });
 
     Dictionary *Stores = nullptr;
+    if (Dictionary_GetDictionaryByKey(Config, "keyStores", &Stores) && Stores != nullptr) {
+        DictionaryItem *Item = nullptr;
+        for (Dictionary_ItemGetFirst(Stores, &Item); Item != nullptr; Dictionary_ItemGetNext(Stores, Item, &Item)) {
+            const char *Name = nullptr;
+            std::string Key;
+            if (!Dictionary_ItemGetKeyPtr(Stores, Item, &Name) || Name == nullptr || !KeyText(Stores, Item, Key))
+                continue;
+            WorkflowApp_KeyStoreAdd(Name, FALSE, Key.c_str());
+        }
+    }
+    if (Dictionary_GetDictionaryByKey(Config, "thumbprintStores", &Stores) && Stores != nullptr) {
+        DictionaryItem *Item = nullptr;
+        for (Dictionary_ItemGetFirst(Stores, &Item); Item != nullptr; Dictionary_ItemGetNext(Stores, Item, &Item)) {
+            const char *Name = nullptr;
+            Dictionary *Thumbprints = nullptr;
+            if (Dictionary_ItemGetKeyPtr(Stores, Item, &Name) && Name != nullptr &&
+                Dictionary_ItemCompareType(Stores, Item, DICTIONARY_TYPE_DICTIONARY) &&
+                Dictionary_ItemGetDictionaryHandle(Stores, Item, &Thumbprints) && Thumbprints != nullptr)
+                WorkflowApp_CertStoreAdd(Name, FALSE, Thumbprints);
+        }
+    }
     if (Dictionary_GetDictionaryByKey(Config, "certificateStores", &Stores) && Stores != nullptr) {
         if (Dictionary_GetListByKey(Stores, "app", &List)) WorkflowApp_AppSetCertStores(List);
         if (Dictionary_GetListByKey(Stores, "interop", &List)) WorkflowApp_InteropSetCertStores(List);
@@ -416,6 +469,56 @@ int32 WorkflowApp_AddCipher(const char *List) {
 }
 
 CertStoreTable *WorkflowApp_GetCertStoreTableHandle(void) { return State.Stores; }
+CertStoreTable *WorkflowApp_GetKeyStoreTableHandle(void) { return State.KeyStores; }
+
+int32 WorkflowApp_KeyStoreAdd(const char *Name, uint32 Replaceable, const char *Base64Key) {
+    Debug_CheckPointer(Name);
+    Debug_CheckPointer(Base64Key);
+    if (State.KeyStores == nullptr) return FALSE;
+    CertStoreKey *Store = nullptr;
+    CertStoreKey_Create(&Store);
+    const int32 Result = CertStoreKey_Decode(Store, Base64Key);
+    if (Result) {
+        CertStoreInterface *Interface = nullptr;
+        CertStoreKey_GetInterfaceHandle(Store, &Interface);
+        CertStoreTable_Add(State.KeyStores, Name, Replaceable, Interface);
+        CertStoreInterface_Release(&Interface);
+    }
+    CertStoreKey_Release(&Store);
+    return Result;
+}
+
+int32 WorkflowApp_CertStoreAdd(const char *Name, uint32 Replaceable, Dictionary *Thumbprints) {
+    Debug_CheckPointer(Name);
+    if (State.Stores == nullptr || Thumbprints == nullptr) return FALSE;
+    CertStoreThumbprint *Store = nullptr;
+    CertStoreThumbprint_Create(&Store);
+    const int32 Result = CertStoreThumbprint_TrustDictionary(Store, Thumbprints);
+    if (Result) {
+        CertStoreInterface *Interface = nullptr;
+        CertStoreThumbprint_GetInterfaceHandle(Store, &Interface);
+        CertStoreTable_Add(State.Stores, Name, Replaceable, Interface);
+        CertStoreInterface_Release(&Interface);
+    }
+    CertStoreThumbprint_Release(&Store);
+    return Result;
+}
+
+int32 WorkflowApp_KeyStoreRemove(const char *Name) {
+    return State.KeyStores != nullptr && CertStoreTable_Remove(State.KeyStores, Name);
+}
+
+int32 WorkflowApp_CertStoreRemove(const char *Name) {
+    return State.Stores != nullptr && CertStoreTable_Remove(State.Stores, Name);
+}
+
+int32 WorkflowApp_SetSecurityEnabled(uint32 Flag) { return Authenticate_SetEnabled(Flag); }
+
+int32 WorkflowApp_GetSecurityEnabled(uint32 *Flag) {
+    Debug_CheckPointer(Flag);
+    *Flag = Authenticate_Enabled() ? 1 : 0;
+    return TRUE;
+}
 
 int32 WorkflowApp_AppSetCertStores(Dictionary *List) {
     if (State.App == nullptr || List == nullptr) return FALSE;

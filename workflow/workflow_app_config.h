@@ -6,9 +6,9 @@
 // "Config"/"OptionChanged" report of every changed value; and the workflow
 // library's command-line switches. Main thread only.
 //
-// Not carried by this build: the registry whitelist, key and thumbprint
-// stores, the HTTP cache stores and connection pool, and analytics; their
-// keys stay in the Dictionary for the modules that will read them.
+// Not carried by this build: the registry whitelist, the HTTP cache stores
+// and connection pool, and analytics; their keys stay in the Dictionary for
+// the modules that will read them.
 #pragma once
 
 #include "core/crypto/cert_store.h"
@@ -47,10 +47,23 @@ int32 WorkflowApp_ExpandString(const char *Source, char *Target, int32 Size);
 int32 WorkflowApp_AddHostname(const char *List);
 int32 WorkflowApp_AddCipher(const char *List);
 
-// Certificate stores named in configuration: the process-wide table (holding
-// "null" and the store list "app"), and the lists for interop libraries,
-// the data store and the HTTP client.
+// Certificate stores named in configuration: the process-wide certificate-
+// store and key-store tables of the trust registry (tables of its own when
+// the registry was not started, holding "null" and the list "app"), and the
+// lists for interop libraries, the data store and the HTTP client.
 CertStoreTable *WorkflowApp_GetCertStoreTableHandle(void);
+CertStoreTable *WorkflowApp_GetKeyStoreTableHandle(void);
+// A key store of the Base64 key, registered when the key decodes; the
+// decoder's result.
+int32 WorkflowApp_KeyStoreAdd(const char *Name, uint32 Replaceable, const char *Base64Key);
+// A thumbprint store of the Dictionary's Base64 thumbprints, registered when
+// at least one was taken; that result.
+int32 WorkflowApp_CertStoreAdd(const char *Name, uint32 Replaceable, Dictionary *Thumbprints);
+int32 WorkflowApp_KeyStoreRemove(const char *Name);
+int32 WorkflowApp_CertStoreRemove(const char *Name);
+// The process-wide authentication switch.
+int32 WorkflowApp_SetSecurityEnabled(uint32 Flag);
+int32 WorkflowApp_GetSecurityEnabled(uint32 *Flag);
 int32 WorkflowApp_AppSetCertStores(Dictionary *List);
 int32 WorkflowApp_InteropSetCertStores(Dictionary *List);
 int32 WorkflowApp_DataStoreSetCertStores(Dictionary *List);

@@ -2,6 +2,10 @@
 // authenticate.h).
 #include "core/crypto/authenticate.h"
 
+#include "core/crypto/cert_store_platform.h"
+#include "core/crypto/x509_chain.h"
+#include "core/file.h"
+#include "core/executable.h"
 #include "core/log.h"
 #include "core/memory.h"
 
@@ -41,6 +45,14 @@ int32 Authenticate_Init(void) {
     CertStoreInterface *Interface = nullptr;
     CertStoreList_GetInterfaceHandle(Record->AppList, &Interface);
     RegisterPermanent("app", Interface);
+
+    CertStorePlatform *Platform = nullptr;
+    CertStorePlatform_Create(&Platform);
+    CertStorePlatform_GetInterfaceHandle(Platform, &Interface);
+    CertStoreTable_Add(Record->CertStores, "platform", 0, Interface);
+    CertStoreList_Add(Record->AppList, Interface);
+    CertStoreInterface_Release(&Interface);
+    CertStorePlatform_Release(&Platform);
 
     CertStoreNull *Null = nullptr;
     CertStoreNull_Create(&Null);
@@ -98,4 +110,73 @@ int32 Authenticate_Enabled(void) {
 int32 Authenticate_EnabledOverride(Authenticate_EnabledFunc Function) {
     __atomic_store_n(&EnabledHook, Function, __ATOMIC_RELEASE);
     return TRUE;
+}
+
+int32 Authenticate_Validate(CertStoreInterface *Store, const char *Path) {
+    Debug_CheckPointer(Path);
+    if (!Authenticate_Enabled()) {
+        Log_Debug("Skipping library authentication (%s)\n", Path);
+        return TRUE;
+    }
+    if (Executable_Authenticate(Store, Path)) return TRUE;
+    Log_Debug("Library validation failed (%s)\n", Path);
+    return FALSE;
+}
+
+int32 Authenticate_ValidateX509MemoryInt(CertStoreInterface *Store, const void *Bytes, int32 Length) {
+    if (Bytes == nullptr || Length <= 0) return FALSE;
+    X509 *Certificate = nullptr;
+    X509Chain *Chain = nullptr;
+    X509_Create(&Certificate);
+    X509Chain_Create(&Chain);
+    const int32 Result = X509_BuildFromBuffer(Certificate, Bytes, (uint32)Length) &&
+                         X509Chain_Add(Chain, Certificate) && X509Chain_VerifyX509(Chain, Certificate, Store);
+    X509Chain_Release(&Chain);
+    X509_Release(&Certificate);
+    return Result;
+}
+
+int32 Authenticate_ValidateX509(CertStoreInterface *Store, const char *Path) {
+    Debug_CheckPointer(Path);
+    if (!Authenticate_Enabled()) {
+        Log_Debug("Skipping certificate authentication (%s)\n", Path);
+        return TRUE;
+    }
+    File *Source = nullptr;
+    File_Create(&Source);
+    File_SetRetries(Source, 1);
+    int32 Result = FALSE;
+    int64 Size = 0;
+    if (File_Open(Source, Path, FILE_READ | FILE_SHAREREAD)) {
+        File_GetFilesizeBytes(Source, &Size);
+        if (Size < 1 || Size > INT32_MAX) {
+            Log_Error("Invalid size for file [%s] (%I64d)\n", Path, Size);
+        } else {
+            MemoryScope<uint8> Bytes((int32)Size);
+            uint32 Have = 0, Count = 0;
+            while (Have < (uint32)Size && File_Read(Source, Bytes.Get() + Have, (uint32)Size - Have, &Count) && Count > 0)
+                Have += Count;
+            if (Have == (uint32)Size) Result = Authenticate_ValidateX509MemoryInt(Store, Bytes.Get(), (int32)Size);
+        }
+        File_Close(Source);
+    }
+    File_Delete(&Source);
+    if (!Result) Log_Debug("Ceritificate file validation (%s) failed\n", Path);
+    return Result;
+}
+
+int32 Authenticate_ValidateX509Interop(const char *StoreName, const char *Path) {
+    Debug_CheckPointer(StoreName);
+    Debug_CheckPointer(Path);
+    CertStoreInterface *Named = Authenticate_CertStoreGet(StoreName);
+    CertStoreList *List = nullptr;
+    CertStoreList_Create(&List);
+    CertStoreList_Add(List, Named);
+    CertStoreInterface *Store = nullptr;
+    CertStoreList_GetInterfaceHandle(List, &Store);
+    const int32 Result = Authenticate_ValidateX509(Store, Path);
+    CertStoreInterface_Release(&Store);
+    CertStoreList_Release(&List);
+    Authenticate_CertStoreRelease(&Named);
+    return Result;
 }

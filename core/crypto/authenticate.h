@@ -1,12 +1,9 @@
 // The process-wide trust registry and the authentication switch: the
-// certificate-store table ("app", "null" built in and permanent), the
-// key-store table (empty at start), the app store list, and the one flag that
-// every refusal of something unsigned asks. The switch's override (installed
-// by interop libraries to ask their host) outlives the record.
-//
-// The operating system's trust evaluation has no store on Linux, so "app"
-// starts as an empty list: with authentication on nothing is trusted until
-// configuration adds stores.
+// certificate-store table ("app", "platform" and "null" built in and
+// permanent), the key-store table (empty at start), the app store list (at
+// start only "platform", the system's CA bundle), and the one flag that every
+// refusal of something unsigned asks. The switch's override (installed by
+// interop libraries to ask their host) outlives the record.
 #pragma once
 
 #include "core/crypto/cert_store.h"
@@ -36,5 +33,17 @@ int32 Authenticate_CertStoreRelease(CertStoreInterface **Handle);
 int32 Authenticate_SetEnabled(uint32 Flag);
 int32 Authenticate_Enabled(void);
 int32 Authenticate_EnabledOverride(Authenticate_EnabledFunc Function);
+
+// The code signature of an executable, library or package file against the
+// store (Executable_Authenticate); 1 at once while the switch is off.
+int32 Authenticate_Validate(CertStoreInterface *Store, const char *Path);
+// A certificate file (DER) decided against the store as a chain of itself
+// alone; 1 at once while the switch is off. Empty, unreadable, oversized or
+// unparsable files fail.
+int32 Authenticate_ValidateX509(CertStoreInterface *Store, const char *Path);
+int32 Authenticate_ValidateX509MemoryInt(CertStoreInterface *Store, const void *Bytes, int32 Length);
+// The same against the store registered under the name (an unknown name
+// trusts nothing), for the platform script class.
+int32 Authenticate_ValidateX509Interop(const char *StoreName, const char *Path);
 
 RUNTIME_EXTERN_C_END

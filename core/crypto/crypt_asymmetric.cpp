@@ -5,6 +5,7 @@
 #include <string.h>
 #include <strings.h>
 
+#include "core/crypto/ecdsa.h"
 #include "core/crypto/rsa.h"
 #include "core/memory.h"
 
@@ -29,6 +30,7 @@ struct Algorithm {
 };
 constexpr Algorithm Algorithms[] = {
     {"RSA", "1.2.840.113549.1.1.1", &RSA_INTERFACE, false},
+    {"ECDSA", "1.2.840.10045.2.1", &ECDSA_INTERFACE, true},
 };
 
 constexpr int32 OidTextSize = 320;
@@ -134,6 +136,11 @@ const CryptAsymmetricInterface *CryptAsymmetric_GetInterface(CryptAsymmetric *Ha
 int32 CryptAsymmetric_IsRSA(CryptAsymmetric *Handle) {
     CryptAsymmetric_Check(Handle);
     return Handle->Interface == &RSA_INTERFACE;
+}
+
+int32 CryptAsymmetric_IsECDSA(CryptAsymmetric *Handle) {
+    CryptAsymmetric_Check(Handle);
+    return Handle->Interface == &ECDSA_INTERFACE;
 }
 
 int32 CryptAsymmetric_CanSign(CryptAsymmetric *Handle) {

@@ -3,10 +3,11 @@
 // build their key from a SubjectPublicKeyInfo through it, JWS and key stores
 // verify with it, client bundles sign with it.
 //
-// Each algorithm supplies a CryptAsymmetricInterface (RSA_INTERFACE in rsa.h)
-// and one row in the algorithm list of crypt_asymmetric.cpp, which names it,
-// gives its key OID and says whether the AlgorithmIdentifier's parameter (a
-// named curve) goes to InitParams. Adding an algorithm is adding a row.
+// Each algorithm supplies a CryptAsymmetricInterface (RSA_INTERFACE in rsa.h,
+// ECDSA_INTERFACE in ecdsa.h) and one row in the algorithm list of
+// crypt_asymmetric.cpp, which names it, gives its key OID and says whether
+// the AlgorithmIdentifier's parameter (a named curve) goes to InitParams.
+// Adding an algorithm is adding a row.
 #pragma once
 
 #include "core/class.h"
@@ -58,6 +59,7 @@ int32 CryptAsymmetric_InterfaceFromOid(const char *Oid, const CryptAsymmetricInt
 int32 CryptAsymmetric_ResetInterface(CryptAsymmetric *Handle, const CryptAsymmetricInterface *Interface);
 const CryptAsymmetricInterface *CryptAsymmetric_GetInterface(CryptAsymmetric *Handle);
 int32 CryptAsymmetric_IsRSA(CryptAsymmetric *Handle);
+int32 CryptAsymmetric_IsECDSA(CryptAsymmetric *Handle);
 
 // Pass through to the table's slot of the same name (a fatal stop before a
 // table is chosen or when the slot is empty).

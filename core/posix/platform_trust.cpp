@@ -1,10 +1,13 @@
-// Certificate trust against the system's bundle of anchors. Until the
-// certificate code can build chains, trusted means byte-identical to an
-// anchor; a thumbprint on the deny list is reported as denied.
+// Certificate trust against the system's bundle of anchors: a certificate is
+// trusted when it is an anchor (byte for byte), or when an anchor named as its
+// issuer may issue certificates and signed it. One level suffices: the chain
+// walk asks about each issuer in turn. No dates are checked and nothing is
+// fetched. A thumbprint on the deny list is reported as denied.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <map>
 #include <mutex>
 #include <set>
 #include <string>
@@ -13,6 +16,7 @@
 #include "core/critical_section.h"
 #include "core/crypto/hash.h"
 #include "core/crypto/sha256.h"
+#include "core/crypto/x509.h"
 #include "core/formats/base64.h"
 #include "core/log.h"
 #include "core/posix/platform.h"
@@ -33,7 +37,67 @@ struct TrustSettings {
     bool Loaded = false;
     std::string LoadedFrom;
     std::set<std::string> Anchors;
+    // Anchors by subject name (CN, O and OU joined), as DER: certificates
+    // are built only while one is evaluated, so no runtime memory stays.
+    std::multimap<std::string, std::string> BySubject;
 } Settings;
+
+std::string ReadFile(const std::string &Path);
+
+// The text that X500_Compare equality amounts to.
+std::string NameKey(X500 *Name) {
+    char Part[X500_MAX_TEXT_LENGTH + 1];
+    std::string Key;
+    for (auto Get : {X500_GetCN, X500_GetO, X500_GetOU}) {
+        Get(Name, Part, (int32)sizeof(Part));
+        Key += Part;
+        Key += '\0';
+    }
+    return Key;
+}
+
+struct Certificate {
+    X509 *Handle = nullptr;
+    bool Built = false;
+    explicit Certificate(std::string_view Der) {
+        X509_Create(&Handle);
+        Built = X509_BuildFromBuffer(Handle, Der.data(), (uint32)Der.size()) != 0;
+    }
+    ~Certificate() { X509_Release(&Handle); }
+    std::string Key(bool Subject) {
+        X500 *Name = nullptr;
+        if (Subject) X509_GetSubjectHandle(Handle, &Name);
+        else X509_GetIssuerHandle(Handle, &Name);
+        return NameKey(Name);
+    }
+};
+
+void LoadAnchors(const std::string &AnchorFile) {
+    Settings.Anchors.clear();
+    Settings.BySubject.clear();
+    for (std::string &Anchor : PlatformTrust_ReadBundle(ReadFile(AnchorFile))) {
+        Certificate Parsed(Anchor);
+        if (Parsed.Built) Settings.BySubject.emplace(Parsed.Key(true), Anchor);
+        Settings.Anchors.insert(std::move(Anchor));
+    }
+    Settings.Loaded = true;
+    Settings.LoadedFrom = AnchorFile;
+    if (Settings.Anchors.empty()) Log_Error("No trust anchors in (%s)\n", AnchorFile.c_str());
+}
+
+// Under the trust lock, with the anchors loaded.
+bool Trusted(std::string_view Der) {
+    if (Settings.Anchors.count(std::string(Der)) != 0) return true;
+    Certificate Subject(Der);
+    if (!Subject.Built) return false;
+    auto Range = Settings.BySubject.equal_range(Subject.Key(false));
+    for (auto At = Range.first; At != Range.second; ++At) {
+        Certificate Issuer(At->second);
+        if (Issuer.Built && X509_CanIssue(Issuer.Handle) && X509_VerifyIssued(Issuer.Handle, Subject.Handle))
+            return true;
+    }
+    return false;
+}
 
 // One DER element: tag, then the content's bounds; false past the end.
 bool NextElement(std::string_view Der, size_t &At, uint8 &Tag, size_t &Start, size_t &Length) {
@@ -153,6 +217,7 @@ extern "C" int32 Platform_SetCertificateTrust(const char *AnchorFile, const char
         Settings.Denied.clear();
         Settings.Loaded = false;
         Settings.Anchors.clear();
+        Settings.BySubject.clear();
         // Thumbprints are separated by white space, "," or ";"; a ":" between
         // hex pairs (as openssl prints them) is allowed.
         std::string Token;
@@ -194,14 +259,7 @@ extern "C" int32 Platform_AuthenticateCertificate(const void *Der, int32 Length,
             return FALSE;
         }
         const std::string AnchorFile = PlatformStandIn_Value("TRUST_ANCHORS", SystemBundle);
-        if (!Settings.Loaded || Settings.LoadedFrom != AnchorFile) {
-            Settings.Anchors.clear();
-            for (std::string &Anchor : PlatformTrust_ReadBundle(ReadFile(AnchorFile)))
-                Settings.Anchors.insert(std::move(Anchor));
-            Settings.Loaded = true;
-            Settings.LoadedFrom = AnchorFile;
-            if (Settings.Anchors.empty()) Log_Error("No trust anchors in (%s)\n", AnchorFile.c_str());
-        }
-        return Settings.Anchors.count(std::string(Certificate)) != 0 ? TRUE : FALSE;
+        if (!Settings.Loaded || Settings.LoadedFrom != AnchorFile) LoadAnchors(AnchorFile);
+        return Trusted(Certificate) ? TRUE : FALSE;
     });
 }

@@ -1,6 +1,6 @@
 // The Process object against real children: the order of "Start", "Ready"
 // and "Complete", exit codes and signals, failed starts, the digest check
-// (against hashlib.sha1), the unavailable certificate check, a refused
+// (against hashlib.sha1), the authenticate target, a refused
 // second launch that leaves no zombie, and standard output through a Pipe.
 #include "core/process.h"
 
@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "core/crypto/authenticate.h"
 #include "core/notification_center.h"
 #include "core/pipe.h"
 #include "core/posix/platform_process.h"
@@ -168,13 +169,32 @@ TEST_F(ProcessTest, DigestCheckedBeforeTheStart) {
     EXPECT_NE(Launch(Script.c_str()).find("exitCode:6"), std::string::npos);
 }
 
-TEST_F(ProcessTest, CertificateCheckUnavailableNeverStartsUnchecked) {
-    const std::string Marker = Folder / "ran";
-    Process_SetAuthenticateTarget(Handle, "/bin/true");
-    EXPECT_EQ(Launch("/bin/sh", ("-c \"touch " + Marker + "\"").c_str()),
-              "Start;Complete{successful:false,exitCode:0};");
-    EXPECT_NE(Captured.find("Authentication failed (/bin/true)"), std::string::npos);
-    EXPECT_NE(access(Marker.c_str(), F_OK), 0);
+TEST_F(ProcessTest, AuthenticateTargetGatesTheStart) {
+    // An ELF file passes (it carries no signature here), a script does not,
+    // and with authentication off anything passes.
+    const std::string Marker = Folder / "ran", Script = Folder / "script.sh";
+    std::ofstream(Script) << "#!/bin/sh\n";
+    const std::string Touch = "-c \"touch " + Marker + "\"";
+    struct Case {
+        const char *Target;
+        uint32 Enabled;
+        bool Runs;
+    };
+    for (const Case &Each : {Case{"/bin/true", 1, true}, Case{Script.c_str(), 1, false}, Case{"", 1, true},
+                             Case{Script.c_str(), 0, true}}) {
+        SCOPED_TRACE(Each.Target);
+        unlink(Marker.c_str());
+        Authenticate_SetEnabled(Each.Enabled);
+        Process_SetAuthenticateTarget(Handle, Each.Target);
+        Captured.clear();
+        const std::string Seen = Launch("/bin/sh", Touch.c_str());
+        Authenticate_SetEnabled(1);
+        EXPECT_EQ(access(Marker.c_str(), F_OK) == 0, Each.Runs) << Seen;
+        EXPECT_EQ(Seen.find("successful:true") != std::string::npos, Each.Runs) << Seen;
+        if (!Each.Runs) {
+            EXPECT_NE(Captured.find(std::string("Authentication failed (") + Each.Target + ")"), std::string::npos);
+        }
+    }
 }
 
 TEST_F(ProcessTest, SecondLaunchIsRefusedAndTheFirstChildIsCollected) {

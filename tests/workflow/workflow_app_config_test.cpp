@@ -2,7 +2,8 @@
 // paths without case, macros (last key segment, decoded text, "#"-macros),
 // the host whitelist deciding WebGet_Authorize, certificate-store lists,
 // the User-Agent, redirect rules (rewrites checked against pcre2test), the
-// TLS suite and version tables, and the change payloads.
+// TLS suite and version tables, key and thumbprint stores, and the change
+// payloads.
 #include "workflow/workflow_app_config.h"
 
 #include <gtest/gtest.h>
@@ -15,12 +16,15 @@
 #include <vector>
 
 #include "core/crypto/authenticate.h"
+#include "core/crypto/x509.h"
 #include "core/formats/json.h"
 #include "core/notification_center.h"
 #include "core/tls1.h"
 #include "core/web_get.h"
 #include "core/web_get_redirect.h"
 #include "tests/support/log_capture.h"
+#include "tests/support/python.h"
+#include "tests/support/system.h"
 #include "tests/support/workflow_loop.h"
 #include "tests/workflow/workflow_outcome.h"
 #include "workflow/workflow_app.h"
@@ -245,3 +249,56 @@ TEST_F(AppConfigTest, SwitchFilter) {
 }
 
 } // namespace
+
+// Key stores (a text, or a List of texts joined) and thumbprint stores from
+// configuration, registered only when their content is usable; the switch.
+TEST_F(AppConfigTest, KeyAndThumbprintStores) {
+    const std::string Der = ReadFile(RUNTIME_SOURCE_DIR "/tests/core/crypto/certs/rsa_int.der");
+    const std::string Pin =
+        RunPython("import base64,hashlib,sys\nprint(base64.b64encode(hashlib.sha256(sys.stdin.buffer.read()).digest()).decode(), end='')",
+                  Der);
+    Dictionary *Source = nullptr;
+    Dictionary_Create(&Source);
+    JSON *Parser = nullptr;
+    JSON_Create(&Parser);
+    JSON_SetDictionaryHandle(Parser, Source);
+    ASSERT_TRUE(JSON_LoadString(Parser, "{\"keyStores\":{\"whole\":\"AQID\",\"parts\":[\"AQ\",\"ID\"],\"bad\":\"@@\"},"
+                                        "\"thumbprintStores\":{\"pins\":{\"a\":\"%s\"},\"none\":{\"a\":\"@@\"}}}",
+                                Pin.c_str()));
+    JSON_Delete(&Parser);
+    WorkflowApp_LoadConfigFromDictionary(Source);
+    Dictionary_Release(&Source);
+    CertStoreInterface *Store = nullptr;
+    for (const char *Name : {"whole", "parts"}) {
+        ASSERT_TRUE(CertStoreTable_GetInterfaceHandle(WorkflowApp_GetKeyStoreTableHandle(), Name, &Store)) << Name;
+        const uint8 *Key = nullptr;
+        uint32 Size = 0;
+        EXPECT_TRUE(CertStoreInterface_GetKey(Store, &Key, &Size));
+        EXPECT_EQ(std::string((const char *)Key, Size), std::string("\x01\x02\x03")) << Name;
+        CertStoreInterface_Release(&Store);
+    }
+    EXPECT_FALSE(CertStoreTable_GetInterfaceHandle(WorkflowApp_GetKeyStoreTableHandle(), "bad", &Store));
+    EXPECT_FALSE(CertStoreTable_GetInterfaceHandle(WorkflowApp_GetCertStoreTableHandle(), "none", &Store));
+    ASSERT_TRUE(CertStoreTable_GetInterfaceHandle(WorkflowApp_GetCertStoreTableHandle(), "pins", &Store));
+    X509 *Certificate = nullptr;
+    X509_Create(&Certificate);
+    ASSERT_TRUE(X509_BuildFromBuffer(Certificate, Der.data(), (uint32)Der.size()));
+    uint32 Stop = 0;
+    EXPECT_TRUE(CertStoreInterface_X509IsTrusted(Store, Certificate, &Stop));
+    X509_Release(&Certificate);
+    CertStoreInterface_Release(&Store);
+    // Stores from configuration are permanent; those added replaceable go.
+    EXPECT_FALSE(WorkflowApp_CertStoreRemove("pins"));
+    EXPECT_FALSE(WorkflowApp_KeyStoreRemove("whole"));
+    EXPECT_TRUE(WorkflowApp_KeyStoreAdd("later", 1, "AQID"));
+    EXPECT_TRUE(WorkflowApp_KeyStoreRemove("later"));
+
+    uint32 Enabled = 9;
+    WorkflowApp_SetSecurityEnabled(0);
+    WorkflowApp_GetSecurityEnabled(&Enabled);
+    EXPECT_EQ(Enabled, 0u);
+    EXPECT_EQ(Authenticate_Enabled(), 0);
+    WorkflowApp_SetSecurityEnabled(1);
+    WorkflowApp_GetSecurityEnabled(&Enabled);
+    EXPECT_EQ(Enabled, 1u);
+}

@@ -6,7 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "core/crypto/authenticate.h"
 #include "tests/support/log_capture.h"
@@ -51,6 +54,10 @@ TEST_F(CertStoreTest, BuiltInNamesArePermanentAndCaseless) {
     CertStoreNull_Create(&Null);
     CertStoreNull_GetInterfaceHandle(Null, &Interface);
     EXPECT_FALSE(CertStoreTable_Add(Table, "null", 1, Interface));
+    EXPECT_FALSE(CertStoreTable_Add(Table, "Platform", 1, Interface));
+    int32 Members = 0;
+    CertStoreList_GetCount(Authenticate_GetCertStoreAppListHandle(), &Members);
+    EXPECT_EQ(Members, 1); // the platform store
     EXPECT_FALSE(CertStoreTable_Remove(Table, "NULL"));
     EXPECT_TRUE(CertStoreTable_Add(Table, "mine", 1, Interface));
     EXPECT_TRUE(CertStoreTable_Add(Table, "MINE", 1, Interface));
@@ -154,6 +161,40 @@ TEST_F(CertStoreTest, ListRefusesToHoldItself) {
         CertStoreInterface_Release(&Faces[Index]);
         CertStoreList_Release(&Lists[Index]);
     }
+}
+
+// Lookups on worker threads while the main thread empties and refills the
+// list (run under ThreadSanitizer too).
+TEST_F(CertStoreTest, ResetWhileOthersAsk) {
+    CertStoreList *List = nullptr;
+    CertStoreList_Create(&List);
+    CertStoreInterface *Interface = nullptr;
+    CertStoreList_GetInterfaceHandle(List, &Interface);
+    std::atomic<bool> Done{false};
+    std::vector<std::thread> Askers;
+    for (int Index = 0; Index < 2; Index++)
+        Askers.emplace_back([&] {
+            for (int Round = 0; Round < 20000 && !Done; Round++) {
+                uint32 Stop = 0;
+                EXPECT_FALSE(CertStoreInterface_X509IsTrusted(Interface, nullptr, &Stop));
+            }
+        });
+    for (int Round = 0; Round < 300; Round++) {
+        CertStoreList_Reset(List);
+        for (int Member = 0; Member < 3; Member++) {
+            CertStoreNull *Null = nullptr;
+            CertStoreNull_Create(&Null);
+            CertStoreInterface *Added = nullptr;
+            CertStoreNull_GetInterfaceHandle(Null, &Added);
+            CertStoreList_Add(List, Added);
+            CertStoreInterface_Release(&Added);
+            CertStoreNull_Release(&Null);
+        }
+    }
+    Done = true;
+    for (std::thread &Asker : Askers) Asker.join();
+    CertStoreInterface_Release(&Interface);
+    CertStoreList_Release(&List);
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 // Trust decisions on certificates openssl makes in the test: an anchor is
-// trusted (expired or not), an unrelated self-signed certificate is not, a
+// trusted (expired or not), so is a certificate it issued, an unrelated
+// self-signed certificate is not, a
 // denied thumbprint is reported; the system bundle is read as Python reads it;
 // the anchor file is steered through the stand-in seam.
 #include <gtest/gtest.h>
@@ -69,13 +70,14 @@ TEST_F(TrustTest, AnchorsAreTrustedOthersAreNot) {
     EXPECT_TRUE(Trusted("expired", &Denied)) << "dates play no part";
     EXPECT_FALSE(Trusted("stranger", &Denied));
     EXPECT_EQ(Denied, 0);
-    // openssl trusts the leaf through its issuer; until chains are built here, only anchors are.
-    EXPECT_FALSE(Trusted("leaf", &Denied));
+    // Trusted through its issuer, an old-style (version 1) root, as openssl trusts it.
+    EXPECT_TRUE(Trusted("leaf", &Denied));
     std::ofstream(Temp / "clean.pem") << Read("ca.pem") << Read("expired.pem");
     std::string Verify = "openssl verify -no_check_time -partial_chain -CAfile '" + Temp / "clean.pem" + "' '";
     EXPECT_EQ(system((Verify + Temp / "ca.pem' >/dev/null 2>&1").c_str()), 0);
     EXPECT_EQ(system((Verify + Temp / "expired.pem' >/dev/null 2>&1").c_str()), 0);
     EXPECT_NE(system((Verify + Temp / "stranger.pem' >/dev/null 2>&1").c_str()), 0);
+    EXPECT_EQ(system((Verify + Temp / "leaf.pem' >/dev/null 2>&1").c_str()), 0);
 
     // A denied thumbprint (as openssl prints it) is reported, anchor or not.
     std::string Print = RunPython("import subprocess,sys\nfor n in sys.stdin.read().split():\n"

@@ -1,0 +1,54 @@
+// JSON Web Signature helpers: the algorithm table ("alg" names, families,
+// digests, curves) and the header's "x5c" certificate list, as the
+// certificate stores read them.
+#pragma once
+
+#include "core/crypto/cert_store.h"
+#include "core/crypto/hash.h"
+#include "core/crypto/x509_chain.h"
+#include "core/dictionary.h"
+#include "core/types.h"
+
+#define JWS_ALGORITHM_UNKNOWN 0
+#define JWS_ALGORITHM_HS256 1
+#define JWS_ALGORITHM_HS384 2
+#define JWS_ALGORITHM_HS512 3
+#define JWS_ALGORITHM_RS256 4
+#define JWS_ALGORITHM_RS384 5
+#define JWS_ALGORITHM_RS512 6
+#define JWS_ALGORITHM_ES256 7
+#define JWS_ALGORITHM_ES384 8
+#define JWS_ALGORITHM_ES512 9
+
+RUNTIME_EXTERN_C_BEGIN
+
+// The id of an "alg" name, without case; 0 for none, "none", "Unknown" and
+// names not in the table.
+uint32 JWS_TranslateAlgorithmString(const char *Text);
+// The curve OID text of an ES id, null otherwise.
+const char *JWS_TranslateAlgorithmOid(uint32 Id);
+// The digest of an HS, RS or ES id; null for 0 and unknown ids.
+const HashInterface *JWS_GetAlgorithmHash(uint32 Id);
+int32 JWS_IsRS(uint32 Id);
+int32 JWS_IsES(uint32 Id);
+// The RS id whose digest is SHA-256, SHA-384 or SHA-512; 0 for others.
+uint32 JWS_GetAlgorithmRS(const HashInterface *Interface);
+// Reads "alg"; 1 when it names an algorithm.
+int32 JWS_HeaderGetAlgorithm(Dictionary *Header, uint32 *Id);
+
+// The Base64url text of the digest of the first "x5c" certificate's DER.
+// 0 when there is no "x5c" list or its first entry is not Base64; 1 with an
+// empty text for an empty list.
+int32 JWS_HeaderBase64ThumbprintFromX5C(Dictionary *Header, const HashInterface *Interface, char *Output,
+                                         int32 Size);
+// Appends every "x5c" certificate to the chain, stopping at the first that
+// cannot be read (0); 1 when all were added, also for an empty list.
+int32 JWS_HeaderX509ChainHandleFromX5C(Dictionary *Header, X509Chain *Chain);
+// The JWS question of the certificate stores that trust certificates: builds
+// a chain from "x5c" and decides its first certificate through Store. 1 with
+// a new reference to that certificate's key when trusted. A header without
+// certificates (a bare "kid" or "x5t") is not trusted. Stop is left as is.
+int32 JWS_HeaderIsTrustedThroughX5C(Dictionary *Header, CertStoreInterface *Store, CryptAsymmetric **Key,
+                                    uint32 *Stop);
+
+RUNTIME_EXTERN_C_END
