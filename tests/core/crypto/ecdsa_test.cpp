@@ -278,6 +278,10 @@ TEST_F(EcdsaTest, SignatureRules) {
     // Signing left Q alone, so our signature verifies under the same key.
     EXPECT_TRUE(K.Verify(Digest, std::string(Signature, (size_t)Written)));
     EXPECT_EQ(ECDSA_PublicKeyEncrypt(K.Handle, "x", 1, Signature, sizeof(Signature), &Written), 0);
+    // Another curve forgets the key.
+    ASSERT_TRUE(ECDSA_InitParams(K.Handle, "1.3.132.0.34"));
+    EXPECT_FALSE(ECDSA_HasPrivateKey(K.Handle));
+    EXPECT_FALSE(K.Verify(Digest, Good));
 }
 
 TEST_F(EcdsaTest, PublicKeyInterfaceRow) {
