@@ -368,6 +368,12 @@ TEST_F(EcdsaTest, OpenSslBothWays) {
             int32 Written = 0;
             ASSERT_TRUE(ECDSA_Sign(Signer.Handle, Digest.data(), (int32)Digest.size(), Signature, sizeof(Signature),
                                    &Written));
+            // The SEQUENCE length in one byte, behind 81 from 128 bytes on (P-521).
+            const bool Long = std::string(Curve.OpenSsl) == "secp521r1";
+            EXPECT_EQ((uint8)Signature[1], Long ? 0x81 : Written - 2);
+            if (Long) {
+                EXPECT_EQ((uint8)Signature[2], Written - 3);
+            }
             std::ofstream(SigFile, std::ios::binary | std::ios::trunc) << std::string(Signature, (size_t)Written);
             EXPECT_EQ(ectest::Shell("openssl pkeyutl -verify -pubin -keyform DER -inkey " + Pub + " -in " +
                                     DigestFile + " -sigfile " + SigFile),
