@@ -8,6 +8,7 @@
 #include <signal.h>
 
 #include <algorithm>
+#include <atomic>
 #include <map>
 #include <mutex>
 #include <random>
@@ -29,7 +30,7 @@
 // block counts it, and counts it as dirty when a byte of it is not zero.
 namespace Seam {
 std::mutex Lock;
-bool Watching = false;
+std::atomic<bool> Watching{false};
 std::map<void *, int32> Live;
 int32 Freed = 0, FreedDirty = 0;
 
