@@ -69,11 +69,24 @@ int32 EraseDirectoryStep(const char *Path, int32 Attempts, int32 *Error) {
 struct EraseWalk {
     int32 Attempts;
     int32 Error;
+    std::string WritableFolder; // the folder last made writable
 };
 
 uint32 EraseEntry(DirectoryList *Level, void *User, int32 Depth, const char *Path) {
     (void)Depth;
     auto *Walk = static_cast<EraseWalk *>(User);
+    // An entry leaves only a writable folder (whatever the entry's own mode),
+    // also for a user other than root: the folders of the tree are made so
+    // before their entries go, as everything erased is.
+    std::string Folder(Path);
+    while (Folder.size() > 1 && Folder.back() == '/') Folder.pop_back(); // a directory's own name
+    if (size_t Slash = Folder.rfind('/'); Slash != std::string::npos && Slash > 0) {
+        Folder.resize(Slash);
+        if (Folder != Walk->WritableFolder) {
+            Path_EnsureWritable(Folder.c_str());
+            Walk->WritableFolder = std::move(Folder);
+        }
+    }
     int32 Error = 0;
     int32 Done = DirectoryList_IsDirectory(Level) && !DirectoryList_IsSymLink(Level)
                      ? EraseDirectoryStep(Path, Walk->Attempts, &Error)
@@ -225,7 +238,7 @@ extern "C" int32 Path_EraseDirectory(const char *Path, int32 Attempts, int32 *Er
     // A link to a directory is removed itself; walking it would empty its target.
     if (S_ISLNK(Status.st_mode)) return Path_EraseFile(Fixed, Attempts, Error);
 
-    EraseWalk Walk{Attempts, 0};
+    EraseWalk Walk{Attempts, 0, {}};
     DirectoryList List;
     DirectoryList_Stack(&List);
     DirectoryList_SetWalkOrder(&List, DIRECTORYLIST_ORDER_POST);

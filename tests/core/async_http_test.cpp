@@ -188,7 +188,7 @@ TEST_F(AsyncHTTPTest, HeadersAndCookiesReachThePeer) {
 
 TEST_F(AsyncHTTPTest, EveryFailureIsNamed) {
     HttpPeer Peer;
-    int Refusing = RefusingPort();
+    RefusingPort Refusing;
     struct Case {
         std::string Url;
         int32 Kind;
@@ -199,7 +199,7 @@ TEST_F(AsyncHTTPTest, EveryFailureIsNamed) {
     } Cases[] = {
         {Peer.Url("/status/404"), ASYNCHTTP_PARSER_JSON, WEBGET_ERROR_CUSTOM, 404, "Custom", ""},
         {Peer.Url("/status/500"), ASYNCHTTP_PARSER_JSON, WEBGET_ERROR_CUSTOM, 500, "Custom", ""},
-        {"http://127.0.0.1:" + std::to_string(Refusing) + "/x", ASYNCHTTP_PARSER_JSON, WEBGET_ERROR_CONNECT,
+        {"http://127.0.0.1:" + std::to_string(Refusing.Port()) + "/x", ASYNCHTTP_PARSER_JSON, WEBGET_ERROR_CONNECT,
          ECONNREFUSED, "Connect", ""},
         {"http://no-such-host.invalid/x", ASYNCHTTP_PARSER_JSON, WEBGET_ERROR_CONNECT, -1, "Connect", ""},
         {"https://127.0.0.1/x", ASYNCHTTP_PARSER_JSON, WEBGET_ERROR_CONNECT, 0, "Connect", ""},
@@ -246,19 +246,35 @@ TEST_F(AsyncHTTPTest, InactivityTimeOutsOnTheTestClock) {
     for (const char *Path : {"/hang", "/silent"}) {
         Time_TestClockStart(1000);
         Outcome Result;
+        WebGetRequest *Sent = nullptr;
         AsyncHTTP_Reset(Loader);
         AsyncHTTP_SetErrorCallback(Loader, &Result, GiveUp);
-        AsyncHTTP_SetRequestBuildCallback(Loader, nullptr, [](AsyncHTTP *, void *, WebGetRequest *Request) {
+        AsyncHTTP_SetRequestBuildCallback(Loader, &Sent, [](AsyncHTTP *, void *User, WebGetRequest *Request) {
+            *static_cast<WebGetRequest **>(User) = Request;
             return WebGetRequest_SetTimeout(Request, 5);
         });
         ASSERT_TRUE(AsyncHTTP_Load(Loader, Peer.Url(Path).c_str(), 0));
-        // Let the request reach the peer, then pass the time-out on the
-        // test clock: the request fails without the test waiting it out.
-        for (int i = 0; i < 50; i++) {
+        // Once the peer has the request (and the client the headers of
+        // "/hang") no byte moves any more: pass the time-out on the test
+        // clock, and the request fails without the test waiting it out.
+        auto Deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        bool Waiting = false;
+        while (!Waiting && std::chrono::steady_clock::now() < Deadline) {
             WebGetPool_Process();
-            usleep(2000);
+            Waiting = Peer.WaitForLine(std::string("WAITING ") + Path, 0.002);
         }
-        EXPECT_FALSE(AsyncHTTP_IsLoadComplete(Loader)) << Path;
+        ASSERT_TRUE(Waiting) << Path << ": the peer did not get the request";
+        bool HeadersExpected = std::string(Path) == "/hang";
+        ASSERT_NE(Sent, nullptr);
+        while (HeadersExpected && !AsyncHTTP_IsLoadComplete(Loader) && WebGetRequest_GetStatusCode(Sent) == 0 &&
+               std::chrono::steady_clock::now() < Deadline) {
+            WebGetPool_Process();
+            Thread_Wait(1);
+        }
+        ASSERT_FALSE(AsyncHTTP_IsLoadComplete(Loader)) << Path;
+        if (HeadersExpected) {
+            ASSERT_EQ(WebGetRequest_GetStatusCode(Sent), 200) << "the headers did not arrive";
+        }
         Time_TestClockAdvance(4000);
         WebGetPool_Process();
         EXPECT_FALSE(AsyncHTTP_IsLoadComplete(Loader)) << Path;

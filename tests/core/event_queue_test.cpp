@@ -10,6 +10,7 @@
 #include <string.h>
 
 #include <atomic>
+#include <chrono>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -23,6 +24,17 @@
 #include "tests/support/runtime.h"
 
 namespace {
+
+// Yields until Condition holds; false once a minute has passed, so that a
+// fault fails the test with a message instead of hanging it.
+template <typename Function> bool SpinUntil(Function &&Condition) {
+    auto Deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+    while (!Condition()) {
+        if (std::chrono::steady_clock::now() > Deadline) return false;
+        std::this_thread::yield();
+    }
+    return true;
+}
 
 class EventQueueTest : public RuntimeTest {
   protected:
@@ -441,7 +453,9 @@ TEST_F(EventQueueTest, EightThreadsPostWhileTheOwnerFlushes) {
             }
         });
     Go = true;
-    while (Tally.Total.load() < Posters * PerPoster) {
+    // Past the deadline the join and the counts below say what went missing.
+    auto Deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+    while (Tally.Total.load() < Posters * PerPoster && std::chrono::steady_clock::now() < Deadline) {
         EventQueue_Flush(nullptr);
         Thread_Wait(10);
     }
@@ -467,7 +481,7 @@ TEST_F(EventQueueTest, ForeignRemoveInstanceWaitsForTheRunningFunction) {
     EventQueue_Add(nullptr, &Shared, nullptr, 0, [](void *Instance, void *) {
         auto *Self = static_cast<struct Shared *>(Instance);
         Self->Started = 1;
-        while (Self->RemoverEntered.load() == 0) std::this_thread::yield();
+        EXPECT_TRUE(SpinUntil([Self] { return Self->RemoverEntered.load() != 0; })) << "the remover never started";
         // Give a remover that does not wait the chance to return early.
         std::this_thread::sleep_for(std::chrono::milliseconds(30));
         Self->Finished = 1;
@@ -486,7 +500,7 @@ TEST_F(EventQueueTest, ForeignRemoveInstanceWaitsForTheRunningFunction) {
                 return 1;
             });
     std::thread Remover([&] {
-        while (Shared.Started.load() == 0) std::this_thread::yield();
+        EXPECT_TRUE(SpinUntil([&] { return Shared.Started.load() != 0; })) << "the flush never ran the event";
         Shared.RemoverEntered = 1;
         EventQueue_RemoveInstance(nullptr, &Shared);
         Shared.FinishedWhenRemoved = Shared.Finished.load();

@@ -95,10 +95,11 @@ TEST_F(PathChangeTest, EraseDirectoryNeverEmptiesALinkedTarget) {
     Write(Outside + "/sentinel", "s");
     std::string Tree = Temp / "tree";
     ASSERT_EQ(mkdir(Tree.c_str(), 0755), 0);
-    ASSERT_EQ(mkdir((Tree + "/a").c_str(), 0555), 0);
+    ASSERT_EQ(mkdir((Tree + "/a").c_str(), 0755), 0);
     Write(Tree + "/a/ro", "r", 0400);
     ASSERT_EQ(mkdir((Tree + "/a/b").c_str(), 0755), 0);
     ASSERT_EQ(symlink(Outside.c_str(), (Tree + "/a/b/out").c_str()), 0);
+    ASSERT_EQ(chmod((Tree + "/a").c_str(), 0555), 0); // read-only once filled (for any user)
     ASSERT_EQ(symlink((Outside + "/sentinel").c_str(), (Tree + "/file-link").c_str()), 0);
     ASSERT_EQ(symlink("/nonexistent", (Tree + "/dangling").c_str()), 0);
 

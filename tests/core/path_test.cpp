@@ -297,7 +297,7 @@ TEST_F(PathFileTest, Examination) {
     std::string File = Temp.Path + "/file", Link = Temp.Path + "/link", Dangling = Temp.Path + "/dangling";
     close(open(File.c_str(), O_CREAT | O_WRONLY, 0644));
     ASSERT_EQ(symlink(Temp.Path.c_str(), Link.c_str()), 0);
-    ASSERT_EQ(symlink("/nonexistent/x", Dangling.c_str()), 0);
+    ASSERT_EQ(symlink((Temp.Path + "/missing/x").c_str(), Dangling.c_str()), 0);
 
     EXPECT_EQ(Path_Exists(File.c_str()), 1);
     EXPECT_EQ(Path_Exists(Dangling.c_str()), 1); // a dangling link exists
@@ -349,8 +349,9 @@ TEST_F(PathFileTest, CreationFailures) {
     EXPECT_EQ(Path_CreateDirectory((File + "/sub/dir").c_str(), 0, &Error), 0);
     EXPECT_NE(Error, 0);
     // A dangling link: its target's parents do not exist, and the link stays.
+    // (The target lies in the test's own folder: nothing outside can make it.)
     std::string Dangling = Temp.Path + "/dangling";
-    ASSERT_EQ(symlink("/nonexistent/x", Dangling.c_str()), 0);
+    ASSERT_EQ(symlink((Temp.Path + "/missing/x").c_str(), Dangling.c_str()), 0);
     EXPECT_EQ(Path_CreateDirectory(Dangling.c_str(), 0, &Error), 0);
     EXPECT_EQ(Error, 100000 + EEXIST);
     // Too long for a path buffer.

@@ -29,6 +29,7 @@
 #include "tests/support/log_capture.h"
 #include "tests/support/python.h"
 #include "tests/support/runtime.h"
+#include "tests/support/system.h"
 
 namespace {
 
@@ -428,21 +429,16 @@ print(freq or (int(float(mhz.group(1))) if mhz else 0))
 }
 
 TEST_F(StringExpandTest, EnvironmentAndLocale) {
-    setenv("EXPAND_TEST_VALUE", "v:1,2", 1);
+    ScopedEnv Value("EXPAND_TEST_VALUE", "v:1,2");
     EXPECT_EQ(Expand("{Env:EXPAND_TEST_VALUE}"), "v:1,2");
     // A missing variable is left to the later providers.
-    unsetenv("EXPAND_TEST_MISSING");
+    ScopedEnv Missing("EXPAND_TEST_MISSING", nullptr);
     Answers Table;
     Table.Values = {{"Env", "fallback"}};
     EXPECT_EQ(Expand("{Env:EXPAND_TEST_MISSING}", &Table), "fallback");
     EXPECT_EQ(Expand("{Env:EXPAND_TEST_MISSING}"), "{Env:EXPAND_TEST_MISSING}");
 
-    std::map<std::string, std::string> Saved;
-    for (const char *Name : {"LC_ALL", "LC_MESSAGES", "LANG"})
-        if (const char *Value = getenv(Name)) Saved[Name] = Value;
-    unsetenv("LC_ALL");
-    unsetenv("LC_MESSAGES");
-    setenv("LANG", "fr_CA.UTF-8", 1);
+    ScopedEnv All("LC_ALL", nullptr), Messages("LC_MESSAGES", nullptr), Language("LANG", "fr_CA.UTF-8");
     EXPECT_EQ(Expand("{UserISO639LangName}-{UserISO3166CountryName}"), "fr-CA");
     setenv("LC_ALL", "de_AT@euro", 1);
     EXPECT_EQ(Expand("{UserISO639LangName}-{UserISO3166CountryName}"), "de-AT");
@@ -454,8 +450,6 @@ TEST_F(StringExpandTest, EnvironmentAndLocale) {
     setenv("LANG", "C.UTF-8", 1);
     EXPECT_EQ(Expand("{UserISO639LangName}-{UserISO3166CountryName}"), "en-US");
     PlatformStandIn_Set("LOCALE_CONF", nullptr);
-    unsetenv("LANG");
-    for (const auto &[Name, Value] : Saved) setenv(Name.c_str(), Value.c_str(), 1);
 }
 
 TEST_F(StringExpandTest, ModuleProvidersAnswerBeforeTheCallback) {

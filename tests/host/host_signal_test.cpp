@@ -150,9 +150,14 @@ TEST_F(HostSignalTest, AWaitingLoopWakesForAPostFromAnotherThread) {
         EventQueue_Add(nullptr, nullptr, nullptr, 0, CountRun);
     });
     Waiting = true;
-    while (Ran.load() == 0) Host_MainLoopStep(-1);
+    // A wait far longer than the check: a post that does not wake the loop
+    // shows as the time it took, not as a hang.
+    auto Start = std::chrono::steady_clock::now();
+    while (Ran.load() == 0 && std::chrono::steady_clock::now() - Start < std::chrono::seconds(20))
+        Host_MainLoopStep(60000);
     Poster.join();
     EXPECT_EQ(Ran.load(), 1);
+    EXPECT_LT(std::chrono::steady_clock::now() - Start, std::chrono::seconds(20)) << "the post did not wake the loop";
 }
 
 TEST(HostSignalLifecycle, InitIsIdempotentAndRemoveForgetsTheDescriptor) {

@@ -16,6 +16,7 @@ closes. Paths:
   /bomb                      gzip of 64 MiB of zeros
   /hang                      headers, then nothing
   /silent                    accepts and never answers
+                             (both print "WAITING <path>" once they wait)
   /big/<n>                   a JSON array of about n bytes
   /failonce/<k>              503 the first time, a document after
   /aggregate                 an Aggregate list under 'list'
@@ -39,6 +40,15 @@ import time
 CONNECTIONS = 0
 FAILED = set()
 LOCK = threading.Lock()
+
+
+def report_waiting(path):
+    """Tells the test that the request arrived and nothing more will come."""
+    with LOCK:
+        try:
+            print("WAITING %s" % path, flush=True)
+        except OSError:
+            pass
 
 
 class Handler(http.server.BaseHTTPRequestHandler):
@@ -156,9 +166,11 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.send_header("Content-Length", "100")
             self.end_headers()
             self.wfile.flush()
+            report_waiting(path)
             threading.Event().wait(30)
             self.close_connection = True
         elif path == "/silent":
+            report_waiting(path)
             threading.Event().wait(30)
             self.close_connection = True
         elif path.startswith("/big/"):

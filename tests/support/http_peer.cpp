@@ -2,8 +2,11 @@
 #include "tests/support/http_peer.h"
 
 #include <arpa/inet.h>
+#include <errno.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <stdio.h>
@@ -11,6 +14,8 @@
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <chrono>
 
 extern char **environ;
 
@@ -28,8 +33,9 @@ HttpPeer::HttpPeer(const std::string &Directory) {
 
 void HttpPeer::Start(const char *const *Arguments, bool ReadsPortLine) {
     int In[2], Out[2];
-    ASSERT_EQ(pipe(In), 0);
-    ASSERT_EQ(pipe(Out), 0);
+    // Close-on-exec, so that no other child keeps the peer's pipes open.
+    ASSERT_EQ(pipe2(In, O_CLOEXEC), 0);
+    ASSERT_EQ(pipe2(Out, O_CLOEXEC), 0);
     posix_spawn_file_actions_t Actions;
     posix_spawn_file_actions_init(&Actions);
     posix_spawn_file_actions_adddup2(&Actions, In[0], 0);
@@ -44,19 +50,47 @@ void HttpPeer::Start(const char *const *Arguments, bool ReadsPortLine) {
     ASSERT_EQ(Code, 0);
     Pid = Child;
     Input = In[1];
+    Output = Out[0];
     // "PORT n" from the scripted peer; http.server prints
     // "Serving HTTP on 127.0.0.1 port n (...)".
-    FILE *Reader = fdopen(Out[0], "r");
-    char Line[512];
-    while (fgets(Line, sizeof(Line), Reader) != nullptr) {
-        const char *At = ReadsPortLine ? strstr(Line, "PORT ") : strstr(Line, " port ");
-        if (At != nullptr) {
-            PortNumber = atoi(At + (ReadsPortLine ? 5 : 6));
-            break;
-        }
+    std::string Line;
+    while (PortNumber == 0 && ReadLine(Line, 30)) {
+        size_t At = Line.find(ReadsPortLine ? "PORT " : " port ");
+        if (At != std::string::npos) PortNumber = atoi(Line.c_str() + At + (ReadsPortLine ? 5 : 6));
     }
-    fclose(Reader);
     ASSERT_GT(PortNumber, 0) << "peer did not report its port";
+}
+
+bool HttpPeer::ReadLine(std::string &Line, double Seconds) {
+    auto Deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(Seconds);
+    for (;;) {
+        size_t End = Pending.find('\n');
+        if (End != std::string::npos) {
+            Line = Pending.substr(0, End);
+            Pending.erase(0, End + 1);
+            return true;
+        }
+        auto Left = std::chrono::duration_cast<std::chrono::milliseconds>(Deadline - std::chrono::steady_clock::now());
+        if (Left.count() <= 0) return false;
+        pollfd Poll{Output, POLLIN, 0};
+        int Ready = poll(&Poll, 1, (int)Left.count());
+        if (Ready < 0 && errno == EINTR) continue;
+        if (Ready <= 0) return false;
+        char Buffer[512];
+        ssize_t Count = read(Output, Buffer, sizeof(Buffer));
+        if (Count <= 0) return false; // the peer ended
+        Pending.append(Buffer, (size_t)Count);
+    }
+}
+
+bool HttpPeer::WaitForLine(const std::string &Wanted, double Seconds) {
+    auto Deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(Seconds);
+    std::string Line;
+    for (;;) {
+        double Left = std::chrono::duration<double>(Deadline - std::chrono::steady_clock::now()).count();
+        if (Left <= 0 || !ReadLine(Line, Left)) return false;
+        if (Line == Wanted) return true;
+    }
 }
 
 HttpPeer::~HttpPeer() {
@@ -65,20 +99,27 @@ HttpPeer::~HttpPeer() {
         kill(Pid, SIGTERM);
         waitpid(Pid, nullptr, 0);
     }
+    if (Output >= 0) close(Output);
 }
 
 std::string HttpPeer::Url(const std::string &Path) const {
     return "http://127.0.0.1:" + std::to_string(PortNumber) + Path;
 }
 
-int RefusingPort() {
-    int Fd = socket(AF_INET, SOCK_STREAM, 0);
+RefusingPort::RefusingPort() { Open(); }
+
+void RefusingPort::Open() {
+    Socket = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_GE(Socket, 0) << strerror(errno);
     sockaddr_in Address{};
     Address.sin_family = AF_INET;
     Address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(Fd, reinterpret_cast<sockaddr *>(&Address), sizeof(Address));
+    ASSERT_EQ(bind(Socket, reinterpret_cast<sockaddr *>(&Address), sizeof(Address)), 0) << strerror(errno);
     socklen_t Length = sizeof(Address);
-    getsockname(Fd, reinterpret_cast<sockaddr *>(&Address), &Length);
-    close(Fd);
-    return ntohs(Address.sin_port);
+    ASSERT_EQ(getsockname(Socket, reinterpret_cast<sockaddr *>(&Address), &Length), 0) << strerror(errno);
+    PortNumber = ntohs(Address.sin_port);
+}
+
+RefusingPort::~RefusingPort() {
+    if (Socket >= 0) close(Socket);
 }

@@ -1,7 +1,10 @@
 #include "tests/support/runtime.h"
 
+#include <errno.h>
 #include <string.h>
 #include <unistd.h>
+
+#include <string>
 
 #include "core/log.h"
 
@@ -11,11 +14,17 @@ static int32 MirrorToStderr(const char *Text) {
     return 1;
 }
 
+// The log file, written only when a test asks for one: named per process,
+// so that concurrent runs (and runs as other users) never share it.
+static std::string LogPath() {
+    return std::string("/tmp/") + program_invocation_short_name + "-" + std::to_string(getpid()) + ".log";
+}
+
 static void StartRuntime(uint32 Flags) {
     // External print enables logging without console or file, so every log
     // line reaches the print callback and with it stderr, next to the
     // fatal-stop messages that Debug_AbortInt always writes there.
-    Debug_Init("/tmp/runtime-test.log", nullptr, Flags | DEBUG_FLAG_EXTERNALPRINT);
+    Debug_Init(LogPath().c_str(), nullptr, Flags | DEBUG_FLAG_EXTERNALPRINT);
     Debug_PrintCallback(MirrorToStderr);
 }
 
@@ -23,6 +32,7 @@ static void StartRuntime(uint32 Flags) {
 static void EndRuntime() {
     Debug_Remove();
     Debug_PrintCallback(nullptr);
+    unlink(LogPath().c_str());
 }
 
 void RuntimeTest::SetUp() { StartRuntime(Flags); }

@@ -7,16 +7,20 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <string.h>
+#include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <map>
 #include <string>
 
+#include "core/app_mark.h"
 #include "core/debug.h"
 #include "core/formats/json.h"
 #include "core/notification_center.h"
 #include "tests/support/log_capture.h"
+#include "tests/support/system.h"
 #include "tests/support/workflow_loop.h"
 #include "tests/workflow/workflow_outcome.h"
 #include "workflow/workflow_app.h"
@@ -62,6 +66,9 @@ class ControlTaskTest : public WorkflowTest {
         Workflow_Create(&Flow);
         ASSERT_TRUE(Workflow_LoadFile(Flow, (DataDir + "control.yaml").c_str()));
         Workflow_AddMacro(Flow, "who", "tester");
+        // Marks are machine-wide: a name of this process's own keeps
+        // concurrent runs of the test apart.
+        Workflow_AddMacro(Flow, "mark", Mark.c_str());
         StartedNames.clear();
         StatusByName.clear();
         NotificationCenter_AddObserver("Task", "Start", this, OnAnyStart);
@@ -75,7 +82,15 @@ class ControlTaskTest : public WorkflowTest {
         RunMainLoopPasses(5);
         Workflow_Release(&Flow);
         WorkflowTest::TearDown();
+        // What outside holders left of the marks: marker files and mailboxes.
+        for (const std::string &Name : {Mark + "-tester", Mark + "-held"}) {
+            char Path[APPMARK_PATH_SIZE];
+            if (!AppMark_GetMarkerPath(Name.c_str(), Path, (int32)sizeof(Path))) continue;
+            unlink(Path);
+            shm_unlink(strrchr(Path, '/'));
+        }
     }
+    const std::string Mark = "control-test-" + std::to_string(getpid());
     Outcome Run(const char *Name) {
         Outcome Out;
         Workflow_RunTask(Flow, Name, &Out, Record);
@@ -240,15 +255,15 @@ TEST_F(ControlTaskTest, SleepCompletesOrIsCancelled) {
 
 TEST_F(ControlTaskTest, SingletonSeesAMarkHeldByAnotherProcess) {
     EXPECT_TRUE(Run("singleton").Successful);
-    EXPECT_TRUE(Printed("Lock does not exist (i16-singleton-tester)"));
+    EXPECT_TRUE(Printed("Lock does not exist (" + Mark + "-tester)")) << Captured;
     EXPECT_TRUE(Printed("branch notFound"));
 
     // An independent holder: python takes the same flock on the marker file
     // named by the MD5 of the lower-cased name.
-    std::string Ready = "/tmp/i16-singleton-ready-" + std::to_string(getpid());
-    unlink(Ready.c_str());
+    TempDirectory Temp;
+    std::string Ready = Temp / "ready";
     std::string Command = "/usr/bin/python3 -c \"import fcntl,hashlib,sys,time\n"
-                          "p='/tmp/'+hashlib.md5(b'i16-singleton-tester').hexdigest()\n"
+                          "p='/tmp/'+hashlib.md5(b'" + Mark + "-tester').hexdigest()\n"
                           "f=open(p,'a'); fcntl.flock(f, fcntl.LOCK_EX); open('" + Ready + "','w').close()\n"
                           "sys.stdin.read()\"";
     FILE *Holder = popen(Command.c_str(), "w");
@@ -256,10 +271,9 @@ TEST_F(ControlTaskTest, SingletonSeesAMarkHeldByAnotherProcess) {
     ASSERT_TRUE(RunMainLoopUntil([&] { return access(Ready.c_str(), F_OK) == 0; }, 10));
     Captured.clear();
     EXPECT_TRUE(Run("singleton").Successful);
-    EXPECT_TRUE(Printed("Lock already exists (i16-singleton-tester)")) << Captured;
+    EXPECT_TRUE(Printed("Lock already exists (" + Mark + "-tester)")) << Captured;
     EXPECT_TRUE(Printed("branch found"));
     pclose(Holder);
-    unlink(Ready.c_str());
 }
 
 TEST_F(ControlTaskTest, SingletonHoldsTheMarkWhileItsBranchRuns) {
@@ -269,7 +283,7 @@ TEST_F(ControlTaskTest, SingletonHoldsTheMarkWhileItsBranchRuns) {
     ASSERT_TRUE(RunMainLoopUntil([] { return TestTaskStarts().size() == 1; }));
     // Another process cannot take the mark while the branch runs ...
     const std::string Probe = "/usr/bin/python3 -c \"import fcntl,hashlib,sys\n"
-                              "p='/tmp/'+hashlib.md5(b'i16-singleton-held').hexdigest()\n"
+                              "p='/tmp/'+hashlib.md5(b'" + Mark + "-held').hexdigest()\n"
                               "f=open(p,'a')\n"
                               "try:\n fcntl.flock(f, fcntl.LOCK_EX|fcntl.LOCK_NB)\nexcept OSError:\n sys.exit(3)\n"
                               "sys.exit(0)\"";

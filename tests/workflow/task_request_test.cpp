@@ -133,7 +133,8 @@ TEST_F(TaskRequestTest, RetryScheduleOnTheTestClock) {
     Debug_PrintCallback(CaptureLog);
     Task *Fetch = Make("noauth");
     Answer Result;
-    int Port = RefusingPort();
+    RefusingPort Refusing;
+    int Port = Refusing.Port();
     std::string Url = "http://127.0.0.1:" + std::to_string(Port) + "/doc.json";
     // Every failed connection is reported with the peer's address.
     static std::vector<std::string> Reports;

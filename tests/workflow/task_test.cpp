@@ -274,7 +274,7 @@ TEST_F(TaskTest, IgnoredErrorPrintsButRecordsNothing) {
     EXPECT_NE(Captured.find("Error - Something (Ignored)"), std::string::npos) << Captured;
     EXPECT_FALSE(Task_HasError(Held, nullptr));
     Task_Complete(Held, nullptr);
-    RunMainLoopUntil([&] { return Task_IsCompleted(Held) != 0; });
+    ASSERT_TRUE(RunMainLoopUntil([&] { return Task_IsCompleted(Held) != 0; }));
 }
 
 TEST_F(TaskTest, DocumentTextIsNeverAFormat) {
@@ -288,7 +288,7 @@ TEST_F(TaskTest, DocumentTextIsNeverAFormat) {
 
 TEST_F(TaskTest, SubActionChainOrder) {
     RunToEnd("chain");
-    RunMainLoopUntil([] { return TestTaskCompletions().size() >= 3; });
+    ASSERT_TRUE(RunMainLoopUntil([] { return TestTaskCompletions().size() >= 3; }));
     RunMainLoopPasses(5);
     EXPECT_EQ(TestTaskStarts(), (std::vector<std::string>{"chain", "step1", "step2"}));
     // Each step starts and ends on a later notification step than the one
@@ -360,7 +360,7 @@ TEST_F(TaskTest, CancelIsNeverIgnored) {
 TEST_F(TaskTest, CancelBeforeStartIsStillACancel) {
     Task *Made = Make("chain");
     EXPECT_TRUE(Task_Cancel(Made));
-    RunMainLoopUntil([&] { return Task_IsCompleted(Made) != 0; });
+    ASSERT_TRUE(RunMainLoopUntil([&] { return Task_IsCompleted(Made) != 0; }));
     RunMainLoopPasses(3);
     EXPECT_TRUE(Task_IsCancelled(Made));
     EXPECT_EQ(ResultFlag("successful"), 0u);
@@ -377,7 +377,7 @@ TEST_F(TaskTest, ResultCannotClaimSuccessOverErrors) {
     Dictionary_SetBooleanByKey(Claim, "successful", TRUE);
     Task_Complete(Held, Claim);
     Dictionary_Release(&Claim);
-    RunMainLoopUntil([&] { return Task_IsCompleted(Held) != 0; });
+    ASSERT_TRUE(RunMainLoopUntil([&] { return Task_IsCompleted(Held) != 0; }));
     EXPECT_EQ(ResultFlag("successful"), 0u);
     EXPECT_FALSE(Task_Complete(Held, nullptr));
     EXPECT_FALSE(Task_Cancel(Held));

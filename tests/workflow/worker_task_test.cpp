@@ -173,7 +173,7 @@ TEST_F(WorkerTaskTest, CancelNotTakenOverCompletesAtOnce) {
     EXPECT_TRUE(Task_IsCompleted(Made));
     EXPECT_TRUE(Task_IsCancelled(Made));
     Current->Release = true;
-    RunMainLoopUntil([] { return Current->Completions == 1; });
+    EXPECT_TRUE(RunMainLoopUntil([] { return Current->Completions == 1; }));
 }
 
 using WorkerTaskDeathTest = WorkerTaskTest;
@@ -183,7 +183,7 @@ TEST_F(WorkerTaskDeathTest, DeleteBeforeJoinIsAFatalStop) {
     EXPECT_DEATH(
         {
             Task_Start(Made);
-            RunMainLoopUntil([] { return Current->RunStarted.load(); });
+            ASSERT_TRUE(RunMainLoopUntil([] { return Current->RunStarted.load(); }));
             WorkerTask_Delete(&Current->Worker);
         },
         "Worker task requires join before delete");

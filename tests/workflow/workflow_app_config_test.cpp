@@ -56,7 +56,8 @@ std::string Expand(const char *Text) {
 // pcre2test's rewrite of Subject with the pattern and replacement.
 std::string Reference(const std::string &Pattern, const std::string &Options, const std::string &Replacement,
                       const std::string &Subject) {
-    std::string Path = "/tmp/i16-pcre2-" + std::to_string(getpid());
+    TempDirectory Temp;
+    std::string Path = Temp / "input";
     FILE *Input = fopen(Path.c_str(), "w");
     fprintf(Input, "!%s!%s,replace=%s\n    %s\n", Pattern.c_str(), Options.c_str(), Replacement.c_str(),
             Subject.c_str());
@@ -66,7 +67,6 @@ std::string Reference(const std::string &Pattern, const std::string &Options, co
     char Line[1024];
     while (Output != nullptr && fgets(Line, sizeof(Line), Output) != nullptr) Text += Line;
     if (Output != nullptr) pclose(Output);
-    remove(Path.c_str());
     size_t At = Text.find(": ", Text.find(Subject));
     if (At == std::string::npos) return "";
     std::string Result = Text.substr(At + 2);

@@ -17,6 +17,7 @@
 #include "core/command_line.h"
 #include "core/debug.h"
 #include "core/notification_center.h"
+#include "tests/support/system.h"
 #include "tests/support/workflow_loop.h"
 #include "tests/workflow/workflow_outcome.h"
 #include "workflow/workflow_app.h"
@@ -183,8 +184,8 @@ long long Born(const std::string &Path) {
 }
 
 TEST_F(AppLifeTest, ExpiredLogsGoAndOthersStay) {
-    std::string Dir = "/tmp/i16-logs-" + std::to_string(getpid()) + "/";
-    ASSERT_EQ(system(("rm -rf " + Dir + " && mkdir -p " + Dir).c_str()), 0);
+    TempDirectory Temp;
+    std::string Dir = Temp.Path + "/";
     const char *Names[] = {"app.log", "app-2026-11-01.log", "app.old.log", "other.log", "app.txt"};
     for (const char *Name : Names) fclose(fopen((Dir + Name).c_str(), "w"));
     mkdir((Dir + "app-dir.log").c_str(), 0755);
@@ -204,7 +205,6 @@ TEST_F(AppLifeTest, ExpiredLogsGoAndOthersStay) {
     EXPECT_TRUE(Exists("app-dir.log"));
     // Without per-day logs or the switch nothing is walked.
     EXPECT_FALSE(WorkflowApp_ExpireLogs());
-    ASSERT_EQ(system(("rm -rf " + Dir).c_str()), 0);
 }
 
 } // namespace

@@ -77,11 +77,11 @@ class ManagerTest : public WorkflowTest {
     }
     void TearDown() override {
         WorkflowManager_Unload(nullptr, nullptr);
-        RunMainLoopUntil([] {
+        EXPECT_TRUE(RunMainLoopUntil([] {
             int32 Count = 0;
             WorkflowManager_GetLoadedCount(&Count);
             return Count == 0;
-        });
+        })) << "workflows stayed loaded";
         RunMainLoopPasses(20);
         SetMainLoopTick(nullptr);
         NotificationCenter_RemoveObserver("WorkflowManager", "Status", this, OnStatus);

@@ -12,6 +12,7 @@
 #include "core/notification_center.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/python.h"
+#include "tests/support/system.h"
 #include "tests/support/workflow_loop.h"
 #include "tests/workflow/workflow_outcome.h"
 #include "workflow/workflow_app.h"
@@ -222,7 +223,8 @@ TEST_F(WorkflowTest, TwinsAgreeUnderPyYaml) {
 }
 
 TEST_F(WorkflowTest, LoadFileChoosesParserByExtension) {
-    std::string Dir = ::testing::TempDir();
+    TempDirectory Temp;
+    const std::string &Dir = Temp.Path;
     struct Case {
         const char *Name;
         const char *Text;

@@ -1,22 +1,73 @@
 // HMAC against RFC 2202 (MD5, SHA-1) and RFC 4231 (SHA-2), keyed whole and in
 // pieces, fed whole and in pieces, copied and one-shot; against Python's hmac
 // on random keys, messages and split points; the keying rules, the secrets
-// wiped, and the HMAC macros.
+// wiped (seen through the allocator), and the HMAC macros.
 #include "core/crypto/hmac.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <algorithm>
+#include <atomic>
+#include <map>
+#include <mutex>
 #include <random>
 #include <sstream>
+#include <vector>
 
 #include "core/crypto/md5.h"
+#include "core/memory.h"
 #include "core/crypto/sha1.h"
 #include "core/crypto/sha256.h"
 #include "core/crypto/sha512.h"
 #include "core/string_expand.h"
 #include "tests/support/python.h"
 #include "tests/support/runtime.h"
+
+// The allocator's blocks as the HMAC code leaves them, seen through the
+// linker's --wrap of Memory_AllocInt and Memory_FreeInt (tests/CMakeLists.txt).
+// While Watching, every block allocated is remembered; freeing a remembered
+// block counts it, and counts it as dirty when a byte of it is not zero.
+namespace Seam {
+std::mutex Lock;
+std::atomic<bool> Watching{false};
+std::map<void *, int32> Live;
+int32 Freed = 0, FreedDirty = 0;
+
+// The remembered blocks' current bytes.
+std::map<void *, std::string> Snapshot() {
+    std::lock_guard<std::mutex> Guard(Lock);
+    std::map<void *, std::string> Bytes;
+    for (const auto &[Block, Size] : Live) Bytes[Block].assign(static_cast<const char *>(Block), (size_t)Size);
+    return Bytes;
+}
+} // namespace Seam
+
+extern "C" {
+void *__real_Memory_AllocInt(int32 Size, uint32 Flags, const char *File, int32 Line);
+void *__real_Memory_FreeInt(void *Pointer, int32 Size, const char *File, int32 Line);
+
+void *__wrap_Memory_AllocInt(int32 Size, uint32 Flags, const char *File, int32 Line) {
+    void *Block = __real_Memory_AllocInt(Size, Flags, File, Line);
+    std::lock_guard<std::mutex> Guard(Seam::Lock);
+    if (Seam::Watching && Block != nullptr) Seam::Live[Block] = Size;
+    return Block;
+}
+
+void *__wrap_Memory_FreeInt(void *Pointer, int32 Size, const char *File, int32 Line) {
+    {
+        std::lock_guard<std::mutex> Guard(Seam::Lock);
+        auto It = Seam::Live.find(Pointer);
+        if (It != Seam::Live.end()) {
+            const uint8 *Byte = static_cast<const uint8 *>(Pointer);
+            Seam::Freed++;
+            Seam::FreedDirty += std::any_of(Byte, Byte + It->second, [](uint8 Each) { return Each != 0; });
+            Seam::Live.erase(It);
+        }
+    }
+    return __real_Memory_FreeInt(Pointer, Size, File, Line);
+}
+}
 
 namespace {
 
@@ -225,6 +276,51 @@ TEST_F(HmacTest, KeyingEndsWhenTheMessageStartsAndResetForgetsTheKey) {
     EXPECT_EQ(HMAC_SetHashInterface(Handle, &SHA256_INTERFACE), 1);
     EXPECT_EQ(HMAC_SetKey(Handle, "key", 3), 1);
     HMAC_Delete(&Handle);
+}
+
+// The key block, the inner digest and the running state hold nothing of a
+// key after Reset (they are as the binding left them), and are all zero when
+// a rebinding or the delete gives them back.
+TEST_F(HmacTest, SecretsAreWipedOnResetRebindAndDelete) {
+    const HashInterface *Records[] = {&MD5_INTERFACE, &SHA1_INTERFACE, &SHA256_INTERFACE, &SHA512_INTERFACE};
+    for (const HashInterface *Record : Records) {
+        for (size_t KeyLength : {16u, 200u}) { // within one block, and hashed first
+            SCOPED_TRACE(std::string(Record->Name) + ", key of " + std::to_string(KeyLength) + " bytes");
+            const std::string Key(KeyLength, '\x5a');
+            uint8 Mac[64];
+            auto Use = [&](HMAC *Handle) {
+                EXPECT_EQ(HMAC_SetKey(Handle, Key.data(), (uint32)Key.size()), 1);
+                EXPECT_EQ(HMAC_Process(Handle, "the message", 11), 1);
+                EXPECT_EQ(HMAC_Generate(Handle), 1);
+                EXPECT_EQ(HMAC_GetDigest(Handle, Mac, (int32)sizeof(Mac)), 1); // no copy of it is made
+            };
+            HMAC *Handle = nullptr;
+            HMAC_Create(&Handle); // the object itself holds no secret
+            Seam::Live.clear();
+            Seam::Freed = Seam::FreedDirty = 0;
+            Seam::Watching = true;
+            ASSERT_EQ(HMAC_SetHashInterface(Handle, Record), 1);
+            std::map<void *, std::string> Bound = Seam::Snapshot();
+            EXPECT_GE(Bound.size(), 3u) << "key block, inner digest and running state";
+            Use(Handle);
+            EXPECT_NE(Seam::Snapshot(), Bound) << "the key is in the remembered blocks";
+            EXPECT_EQ(HMAC_Reset(Handle), 1);
+            EXPECT_EQ(Seam::Snapshot(), Bound);
+
+            Use(Handle);
+            const HashInterface *Other = Record == &SHA256_INTERFACE ? &SHA1_INTERFACE : &SHA256_INTERFACE;
+            ASSERT_EQ(HMAC_SetHashInterface(Handle, Other), 1);
+            EXPECT_GE(Seam::Freed, 3);
+            EXPECT_EQ(Seam::FreedDirty, 0) << "rebinding";
+            Use(Handle);
+            Seam::Freed = 0;
+            HMAC_Delete(&Handle);
+            Seam::Watching = false;
+            EXPECT_GE(Seam::Freed, 3);
+            EXPECT_EQ(Seam::FreedDirty, 0) << "deleting";
+            EXPECT_TRUE(Seam::Live.empty());
+        }
+    }
 }
 
 TEST_F(HmacTest, RefusedReadsAnswerZero) {

@@ -18,6 +18,7 @@
 #include "core/string_print.h"
 #include "tests/core/formats/json_test_util.h"
 #include "tests/support/runtime.h"
+#include "tests/support/system.h"
 
 namespace {
 
@@ -811,7 +812,8 @@ TEST_F(JsonTest, LargeDocumentsSpanManyWrites) {
 
 #if __has_include("core/file.h")
 TEST_F(JsonTest, FilesLoadAndSaveWholeDocuments) {
-    const std::string Path = "/tmp/json-test-" + std::to_string(getpid()) + ".json";
+    TempDirectory Temp;
+    const std::string Path = Temp / "document.json";
     FILE *Old = fopen(Path.c_str(), "w");
     ASSERT_NE(Old, nullptr);
     fputs(std::string(10000, 'x').c_str(), Old);

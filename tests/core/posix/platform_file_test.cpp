@@ -71,17 +71,15 @@ TEST(PlatformFile, OpenCreatesWithPermissionsLessTheMask) {
 
 TEST(PlatformFile, OpenAppendsAndResolvesTheHome) {
     TempDirectory Temp;
-    const char *OldHome = getenv("HOME");
-    std::string SavedHome = OldHome ? OldHome : "";
-    setenv("HOME", Temp.Path.c_str(), 1);
-    for (int Round = 0; Round < 2; Round++) {
-        int32 Descriptor = Platform_Open("~/sub/../log.txt", O_WRONLY | O_CREAT | O_APPEND, 0, 0x180);
-        ASSERT_GE(Descriptor, 0);
-        EXPECT_EQ(write(Descriptor, "line\n", 5), 5);
-        close(Descriptor);
+    {
+        ScopedEnv Home("HOME", Temp.Path.c_str());
+        for (int Round = 0; Round < 2; Round++) {
+            int32 Descriptor = Platform_Open("~/sub/../log.txt", O_WRONLY | O_CREAT | O_APPEND, 0, 0x180);
+            ASSERT_GE(Descriptor, 0);
+            EXPECT_EQ(write(Descriptor, "line\n", 5), 5);
+            close(Descriptor);
+        }
     }
-    if (OldHome) setenv("HOME", SavedHome.c_str(), 1);
-    else unsetenv("HOME");
     struct stat Status;
     ASSERT_EQ(stat((Temp.Path + "/log.txt").c_str(), &Status), 0);
     EXPECT_EQ(Status.st_size, 10);

@@ -280,16 +280,11 @@ TEST_F(NativeUIGtkTest, WindowFrameReachesTheServer) {
 
 TEST(NativeUIGtkHeadless, NoDisplayFallsBackToTheModel) {
     // Without a display the registered backend declines and the model runs.
-    std::string Saved = getenv("DISPLAY") != nullptr ? getenv("DISPLAY") : "";
-    unsetenv("DISPLAY");
-    unsetenv("WAYLAND_DISPLAY");
-    {
-        RuntimeScope Runtime;
-        NativeUIGtk_Register();
-        NativeUI_Init();
-        EXPECT_STREQ(NativeUI_BackendName(), "headless model");
-        NativeUI_Remove();
-        NativeUI_SetDisplayBackendFactory(nullptr);
-    }
-    if (!Saved.empty()) setenv("DISPLAY", Saved.c_str(), 1);
+    ScopedEnv Display("DISPLAY", nullptr), Wayland("WAYLAND_DISPLAY", nullptr);
+    RuntimeScope Runtime;
+    NativeUIGtk_Register();
+    NativeUI_Init();
+    EXPECT_STREQ(NativeUI_BackendName(), "headless model");
+    NativeUI_Remove();
+    NativeUI_SetDisplayBackendFactory(nullptr);
 }
