@@ -2,6 +2,8 @@
 // length field is written as the full 128-bit bit count.
 #include "core/crypto/sha512.h"
 
+#include <cpuid.h>
+
 #include "core/crypto/digest_internal.h"
 
 struct SHA512 {
@@ -42,33 +44,45 @@ constexpr uint64 K[80] = {
     0x431d67c49c100d4c, 0x4cc5d4becb3e42b6, 0x597f299cfc657e2a, 0x5fcb6fab3ad6faec, 0x6c44198c4a475817,
 };
 
-} // namespace
+// One round; the callers rotate the names instead of moving eight words.
+inline void Round(uint64 A, uint64 B, uint64 C, uint64 &D, uint64 E, uint64 F, uint64 G, uint64 &H, uint64 KW) {
+    const uint64 T1 = H + (digest::Rotr64(E, 14) ^ digest::Rotr64(E, 18) ^ digest::Rotr64(E, 41)) + (G ^ (E & (F ^ G))) + KW;
+    D += T1;
+    H = T1 + (digest::Rotr64(A, 28) ^ digest::Rotr64(A, 34) ^ digest::Rotr64(A, 39)) + ((A & B) | (C & (A | B)));
+}
 
-namespace digest {
+// The message schedule kept as a ring of 16 words, each extended in place
+// just before its round.
+inline uint64 Extend(uint64 *W, int Index) {
+    const uint64 Early = W[(Index + 1) & 15], Late = W[(Index + 14) & 15];
+    const uint64 S0 = digest::Rotr64(Early, 1) ^ digest::Rotr64(Early, 8) ^ (Early >> 7);
+    const uint64 S1 = digest::Rotr64(Late, 19) ^ digest::Rotr64(Late, 61) ^ (Late >> 6);
+    return W[Index & 15] += S0 + W[(Index + 9) & 15] + S1;
+}
 
-void Sha512Compress(uint64 *State, const uint8 *Blocks, size_t Count) {
+// Eight rounds from Index, the first sixteen on the block's own words.
+#define SHA512_EIGHT(Index, Word)                                            \
+    Round(A, B, C, D, E, F, G, H, K[(Index) + 0] + Word(W, (Index) + 0)); \
+    Round(H, A, B, C, D, E, F, G, K[(Index) + 1] + Word(W, (Index) + 1)); \
+    Round(G, H, A, B, C, D, E, F, K[(Index) + 2] + Word(W, (Index) + 2)); \
+    Round(F, G, H, A, B, C, D, E, K[(Index) + 3] + Word(W, (Index) + 3)); \
+    Round(E, F, G, H, A, B, C, D, K[(Index) + 4] + Word(W, (Index) + 4)); \
+    Round(D, E, F, G, H, A, B, C, K[(Index) + 5] + Word(W, (Index) + 5)); \
+    Round(C, D, E, F, G, H, A, B, K[(Index) + 6] + Word(W, (Index) + 6)); \
+    Round(B, C, D, E, F, G, H, A, K[(Index) + 7] + Word(W, (Index) + 7));
+
+inline uint64 Given(uint64 *W, int Index) { return W[Index]; }
+
+__attribute__((always_inline)) inline void CompressBlocks(uint64 *State, const uint8 *Blocks, size_t Count) {
     for (; Count != 0; Count--, Blocks += 128) {
-        uint64 W[80];
-        for (int Index = 0; Index < 16; Index++) W[Index] = Load64Be(Blocks + 8 * Index);
-        for (int Index = 16; Index < 80; Index++) {
-            const uint64 S0 = Rotr64(W[Index - 15], 1) ^ Rotr64(W[Index - 15], 8) ^ (W[Index - 15] >> 7);
-            const uint64 S1 = Rotr64(W[Index - 2], 19) ^ Rotr64(W[Index - 2], 61) ^ (W[Index - 2] >> 6);
-            W[Index] = W[Index - 16] + S0 + W[Index - 7] + S1;
-        }
+        uint64 W[16];
+        for (int Index = 0; Index < 16; Index++) W[Index] = digest::Load64Be(Blocks + 8 * Index);
         uint64 A = State[0], B = State[1], C = State[2], D = State[3];
         uint64 E = State[4], F = State[5], G = State[6], H = State[7];
-        for (int Index = 0; Index < 80; Index++) {
-            const uint64 T1 =
-                H + (Rotr64(E, 14) ^ Rotr64(E, 18) ^ Rotr64(E, 41)) + (G ^ (E & (F ^ G))) + K[Index] + W[Index];
-            const uint64 T2 = (Rotr64(A, 28) ^ Rotr64(A, 34) ^ Rotr64(A, 39)) + ((A & B) | (C & (A | B)));
-            H = G;
-            G = F;
-            F = E;
-            E = D + T1;
-            D = C;
-            C = B;
-            B = A;
-            A = T1 + T2;
+        SHA512_EIGHT(0, Given)
+        SHA512_EIGHT(8, Given)
+        for (int Index = 16; Index < 80; Index += 8) {
+            SHA512_EIGHT(Index, Extend)
         }
         State[0] += A;
         State[1] += B;
@@ -79,6 +93,30 @@ void Sha512Compress(uint64 *State, const uint8 *Blocks, size_t Count) {
         State[6] += G;
         State[7] += H;
     }
+}
+
+#undef SHA512_EIGHT
+
+void CompressPortable(uint64 *State, const uint8 *Blocks, size_t Count) { CompressBlocks(State, Blocks, Count); }
+
+// The same code where the processor has BMI2: its rotate leaves the source
+// intact, which saves a move in every sigma.
+__attribute__((target("bmi2"))) void CompressBmi2(uint64 *State, const uint8 *Blocks, size_t Count) {
+    CompressBlocks(State, Blocks, Count);
+}
+
+bool ProcessorHasBmi2() {
+    unsigned Eax = 0, Ebx = 0, Ecx = 0, Edx = 0;
+    return __get_cpuid_count(7, 0, &Eax, &Ebx, &Ecx, &Edx) && (Ebx & bit_BMI2) != 0;
+}
+
+} // namespace
+
+namespace digest {
+
+void Sha512Compress(uint64 *State, const uint8 *Blocks, size_t Count) {
+    static const auto Chosen = ProcessorHasBmi2() ? CompressBmi2 : CompressPortable;
+    Chosen(State, Blocks, Count);
 }
 
 } // namespace digest
