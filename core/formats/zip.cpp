@@ -289,13 +289,17 @@ class Extraction {
         const uint16 Method = (Stat.valid & ZIP_STAT_ENCRYPTION_METHOD) ? Stat.encryption_method : ZIP_EM_NONE;
         uint64 Total = 0;
         uint32 Crc = 0;
+        // libzip checks the CRC of what it deciphers and inflates itself once
+        // an entry is read to its end; AES entries are read raw, so their CRC
+        // is ours to check.
+        const bool Aes = ZipInt_AesKeyLength(Method) != 0;
         const ZipSink Counted = [&](const uint8 *Data, size_t Length) {
             Total += Length;
             if (Total > Stat.size) return false; // more than the entry declares
-            Crc = CRC_Update(Crc, Data, (uint32)Length);
+            if (Aes) Crc = CRC_Update(Crc, Data, (uint32)Length);
             return Sink(Data, Length);
         };
-        if (ZipInt_AesKeyLength(Method) != 0) {
+        if (Aes) {
             if (!ZipInt_ReadAesEntry(Archive.Handle, Item.Index, Stat, Password, Counted, Error)) {
                 if (Total > Stat.size) Error = "entry is larger than it declares";
                 return false;
@@ -342,7 +346,7 @@ class Extraction {
             return false;
         }
         // AE-2 entries store no CRC: their authentication code stands for it.
-        const bool CrcStored = (Stat.valid & ZIP_STAT_CRC) && !(ZipInt_AesKeyLength(Method) != 0 && Stat.crc == 0);
+        const bool CrcStored = Aes && (Stat.valid & ZIP_STAT_CRC) && Stat.crc != 0;
         if (CrcStored && Crc != Stat.crc) {
             Error = "CRC does not match";
             return false;
