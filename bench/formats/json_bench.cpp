@@ -284,6 +284,71 @@ void JsonSave(benchmark::State &State) {
     Dictionary_Release(&Dict);
 }
 
+// Saved as callers save: into a memory stream that grows as it is written,
+// which needs no estimate; the text is theirs at the end of each iteration.
+void JsonSaveGrowing(benchmark::State &State) {
+    Runtime Scope;
+    const std::string &Text = Document(State.range(0));
+    if (!Ready(State, Text)) return;
+    JSON *Json = nullptr;
+    Dictionary *Dict = nullptr;
+    JSON_Create(&Json);
+    Dictionary_Create(&Dict);
+    JSON_SetDictionaryHandle(Json, Dict);
+    JSON_LoadBuffer(Json, Text.data(), (int32)Text.size());
+    for (auto _ : State) {
+        MemoryStream *Memory = nullptr;
+        MemoryStream_Create(&Memory);
+        MemoryStream_SetAutoGrow(Memory, TRUE);
+        StreamStruct *Stream = nullptr;
+        MemoryStream_GetStreamHandle(Memory, &Stream);
+        if (!JSON_SaveStream(Json, Stream)) State.SkipWithError("save failed");
+        char *Out = nullptr;
+        MemoryStream_GetPointer(Memory, &Out);
+        benchmark::DoNotOptimize(Out);
+        MemoryStream_ReleasePointer(Memory, &Out);
+        MemoryStream_Delete(&Memory);
+    }
+    Report(State, Text);
+    JSON_Release(&Json);
+    Dictionary_Release(&Dict);
+}
+
+// The estimate and then the save into a buffer of that size, both timed.
+void JsonSaveEstimated(benchmark::State &State) {
+    Runtime Scope;
+    const std::string &Text = Document(State.range(0));
+    if (!Ready(State, Text)) return;
+    JSON *Json = nullptr;
+    Dictionary *Dict = nullptr;
+    JSON_Create(&Json);
+    Dictionary_Create(&Dict);
+    JSON_SetDictionaryHandle(Json, Dict);
+    JSON_LoadBuffer(Json, Text.data(), (int32)Text.size());
+    for (auto _ : State) {
+        int32 Size = 0, Written = 0;
+        JSON_SaveBufferEstimate(Json, &Size);
+        std::string Out((size_t)Size, '\0');
+        if (!JSON_SaveBuffer(Json, Out.data(), Size, &Written)) State.SkipWithError("save failed");
+        benchmark::DoNotOptimize(Out.data());
+    }
+    Report(State, Text);
+    JSON_Release(&Json);
+    Dictionary_Release(&Dict);
+}
+
+// nlohmann's dump(), which grows its own string.
+void NlohmannDump(benchmark::State &State) {
+    const std::string &Text = Document(State.range(0));
+    if (!Ready(State, Text)) return;
+    const nlohmann::json Parsed = nlohmann::json::parse(Text);
+    for (auto _ : State) {
+        std::string Out = Parsed.dump();
+        benchmark::DoNotOptimize(Out.data());
+    }
+    Report(State, Text);
+}
+
 void RapidJsonWrite(benchmark::State &State) {
     const std::string &Text = Document(State.range(0));
     if (!Ready(State, Text)) return;
@@ -365,6 +430,9 @@ BENCHMARK(JsonScan)->ArgName("shape")->Apply(Shapes4);
 BENCHMARK(RapidJsonScan)->ArgName("shape")->Apply(Shapes4);
 BENCHMARK(JsonScanStream)->ArgName("shape")->Apply(Shapes4);
 BENCHMARK(JsonSave)->ArgName("shape")->Apply(Shapes4);
+BENCHMARK(JsonSaveGrowing)->ArgName("shape")->Apply(Shapes4);
+BENCHMARK(JsonSaveEstimated)->ArgName("shape")->Apply(Shapes4);
+BENCHMARK(NlohmannDump)->ArgName("shape")->Apply(Shapes4);
 BENCHMARK(RapidJsonWrite)->ArgName("shape")->Apply(Shapes4);
 BENCHMARK(NlohmannWrite)->ArgName("shape")->Apply(Shapes4);
 BENCHMARK(LoadPeak)->ArgNames({"shape", "side"})->ArgsProduct({{0, 1, 2, 3}, {0, 1, 2, 3, 4}})->Iterations(2);
