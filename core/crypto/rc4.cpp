@@ -98,11 +98,16 @@ int32 RC4_Encrypt(RC4 *Handle, const uint8 *In, uint8 *Out, int32 Length) {
     uint32 S[256];
     for (int K = 0; K < 256; K++) S[K] = Handle->S[K];
     uint8 I = Handle->I, J = Handle->J;
+    // S[I + 1] is read before this step's stores, and taken from them when
+    // the swap moved it, so no load waits on a store.
+    uint32 Coming = S[(uint8)(I + 1)];
     auto Next = [&]() -> uint32 {
         I = (uint8)(I + 1);
-        const uint32 Si = S[I];
+        const uint32 Si = Coming;
         J = (uint8)(J + Si);
         const uint32 Sj = S[J];
+        const uint8 After = (uint8)(I + 1);
+        Coming = After == J ? Si : S[After];
         S[I] = Sj;
         S[J] = Si;
         return S[(uint8)(Si + Sj)];
