@@ -67,14 +67,8 @@ zip_int64_t Callback(void *User, void *Data, zip_uint64_t Length, zip_source_cmd
         const int32 Want = (int32)std::min<zip_uint64_t>(Length, (zip_uint64_t)std::max<int64>(Left, 0));
         if (Want == 0) return 0;
         int64 Offset = State->Position - State->WindowStart;
+        // A longer read is served a window at a time: libzip asks again.
         if (Offset < 0 || Offset >= State->WindowLength) {
-            // A read as large as the window goes straight to the caller.
-            if (Want >= WindowSize) {
-                const int32 Got = ReadAt(State, State->Position, Data, Want);
-                if (Got < 0) return Fail(State, ZIP_ER_READ);
-                State->Position += Got;
-                return Got;
-            }
             State->Window.resize((size_t)WindowSize);
             State->WindowLength = 0;
             const int32 Got = ReadAt(State, State->Position, State->Window.data(),
