@@ -45,12 +45,16 @@ constexpr uint64 K[80] = {
 };
 
 // One round; the callers rotate the names instead of moving eight words.
-inline void Round(uint64 A, uint64 B, uint64 C, uint64 &D, uint64 E, uint64 F, uint64 G, uint64 &H, uint64 KW) {
+// BC holds B ^ C on entry and A ^ B on return, which is the next round's
+// B ^ C: majority is then B ^ ((A ^ B) & (B ^ C)), one step shorter.
+inline void Round(uint64 A, uint64 B, uint64 &D, uint64 E, uint64 F, uint64 G, uint64 &H, uint64 KW, uint64 &BC) {
     // Choose as two disjoint halves added in: no step waits on F ^ G.
     const uint64 T1 = (H + KW) + (digest::Rotr64(E, 14) ^ digest::Rotr64(E, 18) ^ digest::Rotr64(E, 41)) + (E & F) +
                       (~E & G);
+    const uint64 AB = A ^ B;
     D += T1;
-    H = T1 + (digest::Rotr64(A, 28) ^ digest::Rotr64(A, 34) ^ digest::Rotr64(A, 39)) + ((A & B) | (C & (A | B)));
+    H = T1 + (digest::Rotr64(A, 28) ^ digest::Rotr64(A, 34) ^ digest::Rotr64(A, 39)) + (B ^ (AB & BC));
+    BC = AB;
 }
 
 // The message schedule kept as a ring of 16 words, each extended in place
@@ -64,14 +68,14 @@ inline uint64 Extend(uint64 *W, int Index) {
 
 // Eight rounds from Index, the first sixteen on the block's own words.
 #define SHA512_EIGHT(Index, Word)                                            \
-    Round(A, B, C, D, E, F, G, H, K[(Index) + 0] + Word(W, (Index) + 0)); \
-    Round(H, A, B, C, D, E, F, G, K[(Index) + 1] + Word(W, (Index) + 1)); \
-    Round(G, H, A, B, C, D, E, F, K[(Index) + 2] + Word(W, (Index) + 2)); \
-    Round(F, G, H, A, B, C, D, E, K[(Index) + 3] + Word(W, (Index) + 3)); \
-    Round(E, F, G, H, A, B, C, D, K[(Index) + 4] + Word(W, (Index) + 4)); \
-    Round(D, E, F, G, H, A, B, C, K[(Index) + 5] + Word(W, (Index) + 5)); \
-    Round(C, D, E, F, G, H, A, B, K[(Index) + 6] + Word(W, (Index) + 6)); \
-    Round(B, C, D, E, F, G, H, A, K[(Index) + 7] + Word(W, (Index) + 7));
+    Round(A, B, D, E, F, G, H, K[(Index) + 0] + Word(W, (Index) + 0), BC); \
+    Round(H, A, C, D, E, F, G, K[(Index) + 1] + Word(W, (Index) + 1), BC); \
+    Round(G, H, B, C, D, E, F, K[(Index) + 2] + Word(W, (Index) + 2), BC); \
+    Round(F, G, A, B, C, D, E, K[(Index) + 3] + Word(W, (Index) + 3), BC); \
+    Round(E, F, H, A, B, C, D, K[(Index) + 4] + Word(W, (Index) + 4), BC); \
+    Round(D, E, G, H, A, B, C, K[(Index) + 5] + Word(W, (Index) + 5), BC); \
+    Round(C, D, F, G, H, A, B, K[(Index) + 6] + Word(W, (Index) + 6), BC); \
+    Round(B, C, E, F, G, H, A, K[(Index) + 7] + Word(W, (Index) + 7), BC);
 
 inline uint64 Given(uint64 *W, int Index) { return W[Index]; }
 
@@ -81,6 +85,7 @@ void CompressPortable(uint64 *State, const uint8 *Blocks, size_t Count) {
         for (int Index = 0; Index < 16; Index++) W[Index] = digest::Load64Be(Blocks + 8 * Index);
         uint64 A = State[0], B = State[1], C = State[2], D = State[3];
         uint64 E = State[4], F = State[5], G = State[6], H = State[7];
+        uint64 BC = B ^ C;
         SHA512_EIGHT(0, Given)
         SHA512_EIGHT(8, Given)
         for (int Index = 16; Index < 80; Index += 8) {
@@ -120,14 +125,14 @@ SHA512_FAST inline __m128i SmallSigma1(__m128i X) {
 
 // The rounds by their place in a group of eight (the names rotate by one
 // each round).
-#define SHA512_R0(KW) Round(A, B, C, D, E, F, G, H, KW)
-#define SHA512_R1(KW) Round(H, A, B, C, D, E, F, G, KW)
-#define SHA512_R2(KW) Round(G, H, A, B, C, D, E, F, KW)
-#define SHA512_R3(KW) Round(F, G, H, A, B, C, D, E, KW)
-#define SHA512_R4(KW) Round(E, F, G, H, A, B, C, D, KW)
-#define SHA512_R5(KW) Round(D, E, F, G, H, A, B, C, KW)
-#define SHA512_R6(KW) Round(C, D, E, F, G, H, A, B, KW)
-#define SHA512_R7(KW) Round(B, C, D, E, F, G, H, A, KW)
+#define SHA512_R0(KW) Round(A, B, D, E, F, G, H, KW, BC)
+#define SHA512_R1(KW) Round(H, A, C, D, E, F, G, KW, BC)
+#define SHA512_R2(KW) Round(G, H, B, C, D, E, F, KW, BC)
+#define SHA512_R3(KW) Round(F, G, A, B, C, D, E, KW, BC)
+#define SHA512_R4(KW) Round(E, F, H, A, B, C, D, KW, BC)
+#define SHA512_R5(KW) Round(D, E, G, H, A, B, C, KW, BC)
+#define SHA512_R6(KW) Round(C, D, F, G, H, A, B, KW, BC)
+#define SHA512_R7(KW) Round(B, C, E, F, G, H, A, KW, BC)
 
 // Words Base + 16 + 2Q and the next from the ring X of the last sixteen.
 #define SHA512_EXTEND(Q, Base)                                                                                  \
@@ -152,6 +157,7 @@ SHA512_FAST void CompressVector(uint64 *State, const uint8 *Blocks, size_t Count
         }
         uint64 A = State[0], B = State[1], C = State[2], D = State[3];
         uint64 E = State[4], F = State[5], G = State[6], H = State[7];
+        uint64 BC = B ^ C;
         for (int Base = 0; Base < 64; Base += 16) {
             SHA512_R0(WK[0]);
             SHA512_R1(WK[1]);
