@@ -1,19 +1,15 @@
 #!/usr/bin/env python3
 """Writes the many-file archive the zip benchmark extracts.
 
-    make_zip_archive.py OUTPUT.zip [--files N] [--megabytes M] [--password PW]
+    make_zip_archive.py OUTPUT.zip [--files N] [--megabytes M]
 
 About N files (12,400 by default) in nested folders, about M MB in all (203 by
 default): mostly small text and source-like files, some mid-size and a few
-large binaries, deflated the way zip tools do. With --password, the entries
-are WinZip AES-256 (needs 7z) instead. The same bytes on every run.
+large binaries, deflated the way zip tools do. The same bytes on every run.
 """
 import argparse
 import os
 import random
-import shutil
-import subprocess
-import tempfile
 import zipfile
 
 
@@ -41,32 +37,17 @@ def main():
     parser.add_argument("output")
     parser.add_argument("--files", type=int, default=12400)
     parser.add_argument("--megabytes", type=int, default=203)
-    parser.add_argument("--password")
     arguments = parser.parse_args()
     rng = random.Random(2024)
+    os.makedirs(os.path.dirname(os.path.abspath(arguments.output)), exist_ok=True)
     temporary = arguments.output + ".part"
-    if arguments.password is None:
-        with zipfile.ZipFile(temporary, "w", zipfile.ZIP_DEFLATED, compresslevel=6) as archive:
-            for index, size in enumerate(sizes(rng, arguments.files, arguments.megabytes * 1000 * 1000)):
-                name = "tree/d%02d/s%02d/file%05d.%s" % (index % 37, index % 11, index, "txt" if index % 3 else "bin")
-                info = zipfile.ZipInfo(name, date_time=(2024, 5, 6, 7, 8, 10))
-                info.external_attr = 0o644 << 16
-                info.compress_type = zipfile.ZIP_DEFLATED
-                archive.writestr(info, contents(rng, size))
-    else:
-        folder = tempfile.mkdtemp()
-        try:
-            for index, size in enumerate(sizes(rng, arguments.files, arguments.megabytes * 1000 * 1000)):
-                path = os.path.join(folder, "tree", "file%05d.bin" % index)
-                os.makedirs(os.path.dirname(path), exist_ok=True)
-                with open(path, "wb") as out:
-                    out.write(rng.randbytes(size))
-            if os.path.exists(temporary):
-                os.remove(temporary)
-            subprocess.run(["7z", "a", "-tzip", "-mem=AES256", "-mx=0", "-p" + arguments.password, "-bd",
-                            os.path.abspath(temporary), "tree"], cwd=folder, check=True, stdout=subprocess.DEVNULL)
-        finally:
-            shutil.rmtree(folder)
+    with zipfile.ZipFile(temporary, "w", zipfile.ZIP_DEFLATED, compresslevel=6) as archive:
+        for index, size in enumerate(sizes(rng, arguments.files, arguments.megabytes * 1000 * 1000)):
+            name = "tree/d%02d/s%02d/file%05d.%s" % (index % 37, index % 11, index, "txt" if index % 3 else "bin")
+            info = zipfile.ZipInfo(name, date_time=(2024, 5, 6, 7, 8, 10))
+            info.external_attr = 0o644 << 16
+            info.compress_type = zipfile.ZIP_DEFLATED
+            archive.writestr(info, contents(rng, size))
     os.replace(temporary, arguments.output)
 
 
