@@ -9,6 +9,14 @@ Shapes (each about N MB, 10 by default; the same bytes on every run):
   numbers  rows of integers, decimals and exponents
   strings  records of long texts with escapes and non-ASCII characters
   deep     records nested 28 levels deep
+Written with every run, at their own sizes:
+  package-index  20 MB: package records of a registry index (names,
+                 versions, descriptions, dependency maps, checksums,
+                 maintainers)
+  geojson        20 MB: a feature collection of polygons and lines, long
+                 arrays of coordinate pairs with many decimals
+  twitter        10 MB: status records with nested user and entity
+                 objects, ids as numbers and text, non-ASCII text, nulls
 For every size other than 10 only the mixed shape is written, as
 mixed-<N>mb.json (the linearity series); 10 MB files are <shape>.json.
 """
@@ -68,12 +76,68 @@ def deep(rng, index):
     return "".join(opening) + leaf + "".join(reversed(closing))
 
 
+def package(rng, index):
+    name = "pkg-%s-%d" % (WORDS[rng.randrange(4)], index)
+    version = lambda: "%d.%d.%d" % (rng.randrange(10), rng.randrange(30), rng.randrange(100))
+    dependencies = ",".join('"dep-%d":"^%s"' % (rng.randrange(5000), version()) for _ in range(rng.randrange(6)))
+    keywords = ",".join('"%s"' % WORDS[rng.randrange(4)] for _ in range(rng.randrange(4)))
+    return ('{"name":"%s","version":"%s","description":"A package for %s and %s with %d options",'
+            '"license":"MIT","homepage":"https://example.org/%s","dependencies":{%s},'
+            '"dist":{"tarball":"https://registry.example.org/%s/-/%s-%s.tgz","shasum":"%040x","size":%d},'
+            '"keywords":[%s],"maintainers":[{"name":"user%d","email":"user%d@example.org"}],'
+            '"deprecated":%s,"time":"2024-%02d-%02dT%02d:%02d:00.000Z"}'
+            % (name, version(), WORDS[rng.randrange(4)], WORDS[rng.randrange(4)], rng.randrange(100), name,
+               dependencies, name, name, version(), rng.getrandbits(160), rng.randrange(10**7), keywords,
+               rng.randrange(10**5), rng.randrange(10**5), "true" if rng.randrange(20) == 0 else "false",
+               rng.randrange(1, 13), rng.randrange(1, 29), rng.randrange(24), rng.randrange(60)))
+
+
+def feature(rng, index):
+    x, y = rng.uniform(-140, -50), rng.uniform(40, 80)
+    points = []
+    for _ in range(rng.randrange(20, 120)):
+        x += rng.uniform(-0.01, 0.01)
+        y += rng.uniform(-0.01, 0.01)
+        points.append("[%.15f,%.15f]" % (x, y))
+    if index % 3:
+        geometry = '{"type":"Polygon","coordinates":[[%s,%s]]}' % (",".join(points), points[0])
+    else:
+        geometry = '{"type":"LineString","coordinates":[%s]}' % ",".join(points)
+    return ('{"type":"Feature","id":%d,"properties":{"name":"area %d","kind":"%s","population":%d,"area":%.3f},'
+            '"geometry":%s}' % (index, index, WORDS[rng.randrange(4)], rng.randrange(10**6),
+                                rng.uniform(0, 1e4), geometry))
+
+
+def status(rng, index):
+    ident = 1400000000000000000 + index * 7919
+    user = ('{"id":%d,"id_str":"%d","name":"%s","screen_name":"user_%d","location":"%s","description":"%s",'
+            '"url":null,"protected":false,"followers_count":%d,"friends_count":%d,"created_at":"Mon Sep 24 03:35:21 +0000 2012",'
+            '"verified":%s,"profile_image_url":"http://pbs.example.org/profile_images/%d/a_normal.jpeg",'
+            '"default_profile":true}'
+            % (rng.randrange(10**9), rng.randrange(10**9), WORDS[rng.randrange(10)], index, WORDS[rng.randrange(10)],
+               " ".join(WORDS[rng.randrange(10)] for _ in range(8)), rng.randrange(10**5), rng.randrange(10**4),
+               "true" if rng.randrange(10) == 0 else "false", rng.randrange(10**9)))
+    hashtags = ",".join('{"text":"%s","indices":[%d,%d]}' % (WORDS[rng.randrange(4)], i, i + 6)
+                        for i in range(rng.randrange(3)))
+    return ('{"created_at":"Sun Aug 31 00:29:15 +0000 2014","id":%d,"id_str":"%d","text":"%s",'
+            '"source":"<a href=\\"http://example.org\\" rel=\\"nofollow\\">client</a>","truncated":false,'
+            '"in_reply_to_status_id":null,"in_reply_to_user_id":null,"user":%s,"geo":null,"coordinates":null,'
+            '"retweet_count":%d,"favorite_count":%d,"entities":{"hashtags":[%s],"symbols":[],"urls":[],'
+            '"user_mentions":[]},"favorited":false,"retweeted":false,"lang":"ja"}'
+            % (ident, ident, " ".join(WORDS[rng.randrange(10)] for _ in range(12)), user, rng.randrange(1000),
+               rng.randrange(1000), hashtags))
+
+
 SHAPES = {"mixed": (mixed, '{"records":[', "]}"), "numbers": (numbers, '{"rows":[', "]}"),
           "strings": (strings, '{"texts":[', "]}"), "deep": (deep, "[", "]")}
+# Shapes written at their own size on every run.
+FIXED = {"package-index": ((package, '{"packages":[', "]}"), 20),
+         "geojson": ((feature, '{"type":"FeatureCollection","features":[', "]}"), 20),
+         "twitter": ((status, '{"statuses":[', '],"search_metadata":{"count":100,"max_id":null}}'), 10)}
 
 
 def write(path, shape, megabytes):
-    make, head, tail = SHAPES[shape]
+    make, head, tail = SHAPES[shape] if shape in SHAPES else FIXED[shape][0]
     rng = random.Random(2024)
     limit = megabytes * 1000 * 1000
     pieces, size, index = [head], len(head), 0
@@ -95,6 +159,8 @@ def main():
     parser.add_argument("--megabytes", type=int, nargs="*", default=[10])
     arguments = parser.parse_args()
     os.makedirs(arguments.output, exist_ok=True)
+    for shape, (_, megabytes) in FIXED.items():
+        write(os.path.join(arguments.output, shape + ".json"), shape, megabytes)
     for megabytes in arguments.megabytes:
         if megabytes == 10:
             for shape in SHAPES:

@@ -1,11 +1,13 @@
 // Analytics event queue and batches (see analytics.h).
 #include "core/analytics.h"
 
+#include <string.h>
 #include <time.h>
 
 #include "core/formats/json.h"
 #include "core/log.h"
 #include "core/memory.h"
+#include "core/memory_stream.h"
 #include "core/string.h"
 #include "core/time.h"
 
@@ -59,15 +61,27 @@ bool BuildBatch(int32 Count, char **Text, int32 *Length, int32 *Capacity) {
     JSON_Create(&Writer);
     JSON_SetDictionaryHandle(Writer, Batch);
     JSON_SetMinify(Writer, TRUE);
-    int32 Size = 0;
-    JSON_SaveBufferEstimate(Writer, &Size);
-    *Capacity = Size + 1;
-    *Text = static_cast<char *>(Memory_Alloc(*Capacity));
-    bool Saved = JSON_SaveBuffer(Writer, *Text, Size, Length) != 0 && *Length <= Size;
-    if (Saved) (*Text)[*Length] = 0;
+    // One pass into a stream that grows, rather than a pass to measure and
+    // another to write.
+    MemoryStream *Out = nullptr;
+    MemoryStream_Create(&Out);
+    MemoryStream_SetAutoGrow(Out, TRUE);
+    StreamStruct *Stream = nullptr;
+    MemoryStream_GetStreamHandle(Out, &Stream);
+    const bool Saved = JSON_SaveStream(Writer, Stream) != 0;
+    if (Saved) {
+        *Length = MemoryStream_GetUsed(Out);
+        *Capacity = *Length + 1;
+        *Text = static_cast<char *>(Memory_Alloc(*Capacity));
+        const char *Written = nullptr;
+        MemoryStream_GetPointer(Out, &Written);
+        if (Written != nullptr) memcpy(*Text, Written, (size_t)*Length);
+        MemoryStream_ReleasePointer(Out, &Written);
+        (*Text)[*Length] = 0;
+    }
+    MemoryStream_Delete(&Out);
     JSON_Release(&Writer);
     Dictionary_Release(&Batch);
-    if (!Saved) Memory_Free(*Text, *Capacity);
     return Saved;
 }
 

@@ -18,6 +18,7 @@
 #include "core/formats/json.h"
 #include "core/log.h"
 #include "core/memory.h"
+#include "core/memory_stream.h"
 #include "core/notification_center.h"
 #include "core/path.h"
 #include "core/string.h"
@@ -330,11 +331,20 @@ void PrintSummary(bool Successful, int32 ExitCode) {
     JSON_Create(&Writer);
     JSON_SetDictionaryHandle(Writer, Summary);
     JSON_SetMinify(Writer, TRUE);
-    int32 Size = 0, Written = 0;
-    JSON_SaveBufferEstimate(Writer, &Size);
-    char *Text = static_cast<char *>(Memory_Alloc(Size + 1));
-    if (JSON_SaveBuffer(Writer, Text, Size, &Written) && Written <= Size) SummaryLine.assign(Text, (size_t)Written);
-    Memory_Free(Text, Size + 1);
+    // One pass into a stream that grows, rather than a pass to measure and
+    // another to write.
+    MemoryStream *Out = nullptr;
+    MemoryStream_Create(&Out);
+    MemoryStream_SetAutoGrow(Out, TRUE);
+    StreamStruct *Stream = nullptr;
+    MemoryStream_GetStreamHandle(Out, &Stream);
+    if (JSON_SaveStream(Writer, Stream)) {
+        const char *Text = nullptr;
+        MemoryStream_GetPointer(Out, &Text);
+        if (Text != nullptr) SummaryLine.assign(Text, (size_t)MemoryStream_GetUsed(Out));
+        MemoryStream_ReleasePointer(Out, &Text);
+    }
+    MemoryStream_Delete(&Out);
     JSON_Release(&Writer);
     Dictionary_Release(&Summary);
 }

@@ -8,7 +8,7 @@ PACKAGES="
   zlib1g-dev libzip-dev libpcre2-dev pcre2-utils curl
   python3 python3-cryptography python3-yaml
   libxml2-utils zip p7zip-full xdelta3
-  libssl-dev rapidjson-dev nlohmann-json3-dev libxml2-dev libyaml-dev
+  libssl-dev rapidjson-dev nlohmann-json3-dev libsimdjson-dev libxml2-dev libyaml-dev
   openssl ca-certificates util-linux hyperfine procps
   duktape-dev
   libgtk-3-dev libnotify-dev xvfb xauth x11-utils imagemagick xdotool

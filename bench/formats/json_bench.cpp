@@ -3,8 +3,10 @@
 // two libraries appear only here, as yardsticks.
 //
 // The documents come from bench/make_json_documents.py (run by the build):
-// four shapes of about 10 MB (mixed, numbers, strings, 28 levels deep) and
-// the mixed shape at 1 and 50 MB for the linearity series.
+// four shapes of about 10 MB (mixed, numbers, strings, 28 levels deep), a
+// 20 MB package index, a 20 MB GeoJSON file, a 10 MB twitter-like file, and
+// the mixed shape at 1 and 50 MB for the linearity series. simdjson (its DOM
+// parser, a new parser per document) is run beside them as the field's mark.
 //
 // Fairness: every load iteration includes one teardown on every side (ours
 // resets the Dictionary, the others destroy their document); RapidJSON also runs keeping
@@ -20,12 +22,14 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 #include <rapidjson/document.h>
 #include <rapidjson/reader.h>
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
+#include <simdjson.h>
 
 #include "core/debug.h"
 #include "core/dictionary.h"
@@ -123,7 +127,8 @@ struct Runtime {
     ~Runtime() { Debug_Remove(); }
 };
 
-const char *const Shapes[] = {"mixed", "numbers", "strings", "deep", "mixed-1mb", "mixed-50mb"};
+const char *const Shapes[] = {"mixed",      "numbers",       "strings", "deep",   "mixed-1mb",
+                              "mixed-50mb", "package-index", "geojson", "twitter"};
 
 // The document of a shape (range 0), read once.
 const std::string &Document(int64_t Shape) {
@@ -249,6 +254,21 @@ void RapidJsonScan(benchmark::State &State) {
     Report(State, Text);
 }
 
+// simdjson's DOM parser, a new parser for every document (its buffers are
+// sized per document); the padded copy of the text is made once, outside.
+void SimdjsonParse(benchmark::State &State) {
+    const std::string &Text = Document(State.range(0));
+    if (!Ready(State, Text)) return;
+    const simdjson::padded_string Padded(Text);
+    for (auto _ : State) {
+        simdjson::dom::parser Parser;
+        simdjson::dom::element Root;
+        if (Parser.parse(Padded).get(Root) != simdjson::SUCCESS) State.SkipWithError("parse failed");
+        benchmark::DoNotOptimize(Root);
+    }
+    Report(State, Text);
+}
+
 void NlohmannParse(benchmark::State &State) {
     const std::string &Text = Document(State.range(0));
     if (!Ready(State, Text)) return;
@@ -282,6 +302,71 @@ void JsonSave(benchmark::State &State) {
     Report(State, Text);
     JSON_Release(&Json);
     Dictionary_Release(&Dict);
+}
+
+// Saved as callers save: into a memory stream that grows as it is written,
+// which needs no estimate; the text is theirs at the end of each iteration.
+void JsonSaveGrowing(benchmark::State &State) {
+    Runtime Scope;
+    const std::string &Text = Document(State.range(0));
+    if (!Ready(State, Text)) return;
+    JSON *Json = nullptr;
+    Dictionary *Dict = nullptr;
+    JSON_Create(&Json);
+    Dictionary_Create(&Dict);
+    JSON_SetDictionaryHandle(Json, Dict);
+    JSON_LoadBuffer(Json, Text.data(), (int32)Text.size());
+    for (auto _ : State) {
+        MemoryStream *Memory = nullptr;
+        MemoryStream_Create(&Memory);
+        MemoryStream_SetAutoGrow(Memory, TRUE);
+        StreamStruct *Stream = nullptr;
+        MemoryStream_GetStreamHandle(Memory, &Stream);
+        if (!JSON_SaveStream(Json, Stream)) State.SkipWithError("save failed");
+        char *Out = nullptr;
+        MemoryStream_GetPointer(Memory, &Out);
+        benchmark::DoNotOptimize(Out);
+        MemoryStream_ReleasePointer(Memory, &Out);
+        MemoryStream_Delete(&Memory);
+    }
+    Report(State, Text);
+    JSON_Release(&Json);
+    Dictionary_Release(&Dict);
+}
+
+// The estimate and then the save into a buffer of that size, both timed.
+void JsonSaveEstimated(benchmark::State &State) {
+    Runtime Scope;
+    const std::string &Text = Document(State.range(0));
+    if (!Ready(State, Text)) return;
+    JSON *Json = nullptr;
+    Dictionary *Dict = nullptr;
+    JSON_Create(&Json);
+    Dictionary_Create(&Dict);
+    JSON_SetDictionaryHandle(Json, Dict);
+    JSON_LoadBuffer(Json, Text.data(), (int32)Text.size());
+    for (auto _ : State) {
+        int32 Size = 0, Written = 0;
+        JSON_SaveBufferEstimate(Json, &Size);
+        std::string Out((size_t)Size, '\0');
+        if (!JSON_SaveBuffer(Json, Out.data(), Size, &Written)) State.SkipWithError("save failed");
+        benchmark::DoNotOptimize(Out.data());
+    }
+    Report(State, Text);
+    JSON_Release(&Json);
+    Dictionary_Release(&Dict);
+}
+
+// nlohmann's dump(), which grows its own string.
+void NlohmannDump(benchmark::State &State) {
+    const std::string &Text = Document(State.range(0));
+    if (!Ready(State, Text)) return;
+    const nlohmann::json Parsed = nlohmann::json::parse(Text);
+    for (auto _ : State) {
+        std::string Out = Parsed.dump();
+        benchmark::DoNotOptimize(Out.data());
+    }
+    Report(State, Text);
 }
 
 void RapidJsonWrite(benchmark::State &State) {
@@ -354,20 +439,31 @@ void LoadPeak(benchmark::State &State) {
     State.SetLabel(Shapes[State.range(0)]);
 }
 
-void Shapes4(benchmark::internal::Benchmark *Bench) { Bench->DenseRange(0, 3)->Unit(benchmark::kMillisecond); }
+// The compared documents: the four 10 MB shapes, the package index, GeoJSON
+// and twitter-like files.
+const std::vector<int64_t> Compared = {0, 1, 2, 3, 6, 7, 8};
+
+void Shapes4(benchmark::internal::Benchmark *Bench) {
+    for (const int64_t Shape : Compared) Bench->Arg(Shape);
+    Bench->Unit(benchmark::kMillisecond);
+}
 
 } // namespace
 
-BENCHMARK(JsonLoad)->ArgNames({"shape", "pool"})->ArgsProduct({{0, 1, 2, 3}, {0, 1}})->Unit(benchmark::kMillisecond);
-BENCHMARK(RapidJsonParse)->ArgNames({"shape", "text"})->ArgsProduct({{0, 1, 2, 3}, {0, 1}})->Unit(benchmark::kMillisecond);
+BENCHMARK(JsonLoad)->ArgNames({"shape", "pool"})->ArgsProduct({Compared, {0, 1}})->Unit(benchmark::kMillisecond);
+BENCHMARK(RapidJsonParse)->ArgNames({"shape", "text"})->ArgsProduct({Compared, {0, 1}})->Unit(benchmark::kMillisecond);
+BENCHMARK(SimdjsonParse)->ArgName("shape")->Apply(Shapes4);
 BENCHMARK(NlohmannParse)->ArgName("shape")->Apply(Shapes4);
 BENCHMARK(JsonScan)->ArgName("shape")->Apply(Shapes4);
 BENCHMARK(RapidJsonScan)->ArgName("shape")->Apply(Shapes4);
 BENCHMARK(JsonScanStream)->ArgName("shape")->Apply(Shapes4);
 BENCHMARK(JsonSave)->ArgName("shape")->Apply(Shapes4);
+BENCHMARK(JsonSaveGrowing)->ArgName("shape")->Apply(Shapes4);
+BENCHMARK(JsonSaveEstimated)->ArgName("shape")->Apply(Shapes4);
+BENCHMARK(NlohmannDump)->ArgName("shape")->Apply(Shapes4);
 BENCHMARK(RapidJsonWrite)->ArgName("shape")->Apply(Shapes4);
 BENCHMARK(NlohmannWrite)->ArgName("shape")->Apply(Shapes4);
-BENCHMARK(LoadPeak)->ArgNames({"shape", "side"})->ArgsProduct({{0, 1, 2, 3}, {0, 1, 2, 3, 4}})->Iterations(2);
+BENCHMARK(LoadPeak)->ArgNames({"shape", "side"})->ArgsProduct({Compared, {0, 1, 2, 3, 4}})->Iterations(2);
 // Linearity: the mixed shape at 1, 10 and 50 MB, own storage and string pool.
 BENCHMARK(JsonLoad)->Name("JsonLoadBySize")->ArgNames({"shape", "pool"})->ArgsProduct({{4, 0, 5}, {0, 1}})
     ->Unit(benchmark::kMillisecond);

@@ -207,6 +207,24 @@ void AES_EncryptBlock(const AES *Aes, const uint8 *In, uint8 *Out) {
     Store32(Out + 12, Last(S3, S0, S1, S2) ^ K[3]);
 }
 
+void AES_CounterLittleEndian(const AES *Aes, uint8 *Counter, const uint8 *In, uint8 *Out, size_t Blocks) {
+    if (Aes->Fast) return AesNi_CounterLittleEndian(Aes->FastEncryptKeys, Aes->Rounds, Counter, In, Out, Blocks);
+    uint8 Stream[16];
+    for (size_t Block = 0; Block < Blocks; Block++, In += 16, Out += 16) {
+        for (int J = 0; J < 16 && ++Counter[J] == 0; J++) {
+        }
+        AES_EncryptBlock(Aes, Counter, Stream);
+        for (int I = 0; I < 16; I += 8) {
+            uint64 Word, Key;
+            memcpy(&Word, In + I, 8);
+            memcpy(&Key, Stream + I, 8);
+            Word ^= Key;
+            memcpy(Out + I, &Word, 8);
+        }
+    }
+    explicit_bzero(Stream, sizeof(Stream));
+}
+
 void AES_DecryptBlock(const AES *Aes, const uint8 *In, uint8 *Out) {
     if (Aes->Fast) {
         AesNi_DecryptBlocks(Aes->FastDecryptKeys, Aes->Rounds, In, Out, 1);

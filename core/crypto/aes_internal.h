@@ -28,6 +28,9 @@ bool AES_UseProcessorPath(bool Use);
 bool AES_ProcessorPathEnabled();
 
 void AES_EncryptBlock(const AES *Aes, const uint8 *In, uint8 *Out);
+// Counter mode over whole blocks with the block a little-endian 128-bit
+// counter, incremented before each block (WinZip AES). Counter is updated.
+void AES_CounterLittleEndian(const AES *Aes, uint8 *Counter, const uint8 *In, uint8 *Out, size_t Blocks);
 void AES_DecryptBlock(const AES *Aes, const uint8 *In, uint8 *Out);
 
 // The processor path (aes_ni.cpp); call only when AES_ProcessorHasFastPath.
@@ -36,6 +39,8 @@ void AesNi_EncryptBlocks(const uint8 *Keys, int32 Rounds, const uint8 *In, uint8
 void AesNi_DecryptBlocks(const uint8 *Keys, int32 Rounds, const uint8 *In, uint8 *Out, size_t Blocks);
 void AesNi_EncryptCBC(const uint8 *Keys, int32 Rounds, uint8 *IV, const uint8 *In, uint8 *Out, size_t Blocks);
 void AesNi_DecryptCBC(const uint8 *Keys, int32 Rounds, uint8 *IV, const uint8 *In, uint8 *Out, size_t Blocks);
+void AesNi_CounterLittleEndian(const uint8 *Keys, int32 Rounds, uint8 *Counter, const uint8 *In, uint8 *Out,
+                               size_t Blocks);
 // GHASH with carry-less multiplication. Powers holds H^1 ... H^8 in the
 // processor path's byte-reversed form (made by Clmul_InitPowers); the
 // accumulator is in standard byte order.

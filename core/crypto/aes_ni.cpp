@@ -233,6 +233,33 @@ template <int32 Rounds> FAST void GcmBlocksImpl(const uint8 *Keys, const uint8 (
     Counter[15] = (uint8)Count;
 }
 
+// Counter mode with the whole block a little-endian 128-bit counter, which
+// is incremented before each block.
+template <int32 Rounds> FAST void CounterLittleEndianImpl(const uint8 *Keys, uint8 *Counter, const uint8 *In,
+                                                         uint8 *Out, size_t Blocks) {
+    RoundKeys<Rounds> R;
+    LoadKeys(R, Keys);
+    uint64 Low, High;
+    memcpy(&Low, Counter, 8);
+    memcpy(&High, Counter + 8, 8);
+    auto Next = [&]() FAST {
+        High += ++Low == 0;
+        return _mm_set_epi64x((long long)High, (long long)Low);
+    };
+    size_t I = 0;
+    for (; I + Lanes <= Blocks; I += Lanes) {
+        __m128i B[Lanes];
+        #pragma GCC unroll 8
+        for (size_t L = 0; L < Lanes; L++) B[L] = Next();
+        EncryptLanes(R, B);
+        #pragma GCC unroll 8
+        for (size_t L = 0; L < Lanes; L++) Store(Out + 16 * (I + L), _mm_xor_si128(B[L], Load(In + 16 * (I + L))));
+    }
+    for (; I < Blocks; I++) Store(Out + 16 * I, _mm_xor_si128(EncryptOne(R, Next()), Load(In + 16 * I)));
+    memcpy(Counter, &Low, 8);
+    memcpy(Counter + 8, &High, 8);
+}
+
 } // namespace
 
 FAST void AesNi_EncryptBlocks(const uint8 *Keys, int32 Rounds, const uint8 *In, uint8 *Out, size_t Blocks) {
@@ -312,5 +339,17 @@ FAST void AesNi_GcmBlocks(const uint8 *Keys, int32 Rounds, const uint8 (*Powers)
         return GcmBlocksImpl<12>(Keys, Powers, Counter, Accumulator, In, Out, Blocks, Encrypting);
     default:
         return GcmBlocksImpl<10>(Keys, Powers, Counter, Accumulator, In, Out, Blocks, Encrypting);
+    }
+}
+
+FAST void AesNi_CounterLittleEndian(const uint8 *Keys, int32 Rounds, uint8 *Counter, const uint8 *In, uint8 *Out,
+                                    size_t Blocks) {
+    switch (Rounds) {
+    case 14:
+        return CounterLittleEndianImpl<14>(Keys, Counter, In, Out, Blocks);
+    case 12:
+        return CounterLittleEndianImpl<12>(Keys, Counter, In, Out, Blocks);
+    default:
+        return CounterLittleEndianImpl<10>(Keys, Counter, In, Out, Blocks);
     }
 }

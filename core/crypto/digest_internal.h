@@ -99,6 +99,11 @@ void Md5Compress(uint32 *State, const uint8 *Blocks, size_t Count);
 void Sha1CompressPortable(uint32 *State, const uint8 *Blocks, size_t Count);
 void Sha256CompressPortable(uint32 *State, const uint8 *Blocks, size_t Count);
 void Sha512Compress(uint64 *State, const uint8 *Blocks, size_t Count);
+// SHA-512's two forms: general registers only, and the vector schedule
+// (call only when ProcessorHasSha512Vector() is true: AVX, BMI1 and BMI2).
+void Sha512CompressPortable(uint64 *State, const uint8 *Blocks, size_t Count);
+void Sha512CompressVector(uint64 *State, const uint8 *Blocks, size_t Count);
+bool ProcessorHasSha512Vector();
 // The SHA extensions' forms; call only when ProcessorHasSha() is true.
 void Sha1CompressNi(uint32 *State, const uint8 *Blocks, size_t Count);
 void Sha256CompressNi(uint32 *State, const uint8 *Blocks, size_t Count);

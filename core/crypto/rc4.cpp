@@ -12,7 +12,7 @@ struct RC4 {
     ClassStruct Class;
     uint8 I;
     uint8 J;
-    uint8 S[256];
+    uint32 S[256];
     uint32 KeyLength;
 };
 
@@ -93,14 +93,38 @@ int32 RC4_Encrypt(RC4 *Handle, const uint8 *In, uint8 *Out, int32 Length) {
     if (Length < 1) return TRUE;
     Debug_CheckPointer(In);
     Debug_CheckPointer(Out);
+    // The state is worked on in a local copy of 32-bit words: bytes stored
+    // through Out could otherwise alias it, and every step would reload.
+    uint32 S[256];
+    for (int K = 0; K < 256; K++) S[K] = Handle->S[K];
     uint8 I = Handle->I, J = Handle->J;
-    uint8 *S = Handle->S;
-    for (int32 K = 0; K < Length; K++) {
+    // S[I + 1] is read before this step's stores, and taken from them when
+    // the swap moved it, so no load waits on a store.
+    uint32 Coming = S[(uint8)(I + 1)];
+    auto Next = [&]() -> uint32 {
         I = (uint8)(I + 1);
-        J = (uint8)(J + S[I]);
-        std::swap(S[I], S[J]);
-        Out[K] = In[K] ^ S[(uint8)(S[I] + S[J])];
+        const uint32 Si = Coming;
+        J = (uint8)(J + Si);
+        const uint32 Sj = S[J];
+        const uint8 After = (uint8)(I + 1);
+        Coming = After == J ? Si : S[After];
+        S[I] = Sj;
+        S[J] = Si;
+        return S[(uint8)(Si + Sj)];
+    };
+    // Eight key bytes gathered into one word, applied with one load and store.
+    int32 K = 0;
+    for (; K + 8 <= Length; K += 8) {
+        uint64 Key = 0;
+        for (int Byte = 0; Byte < 8; Byte++) Key |= (uint64)Next() << (8 * Byte);
+        uint64 Word;
+        memcpy(&Word, In + K, 8);
+        Word ^= Key;
+        memcpy(Out + K, &Word, 8);
     }
+    for (; K < Length; K++) Out[K] = (uint8)(In[K] ^ Next());
+    for (int K = 0; K < 256; K++) Handle->S[K] = (uint8)S[K];
+    explicit_bzero(S, sizeof(S));
     Handle->I = I;
     Handle->J = J;
     return TRUE;

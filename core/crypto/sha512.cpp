@@ -2,6 +2,8 @@
 // length field is written as the full 128-bit bit count.
 #include "core/crypto/sha512.h"
 
+#include <immintrin.h>
+
 #include "core/crypto/digest_internal.h"
 
 struct SHA512 {
@@ -42,33 +44,52 @@ constexpr uint64 K[80] = {
     0x431d67c49c100d4c, 0x4cc5d4becb3e42b6, 0x597f299cfc657e2a, 0x5fcb6fab3ad6faec, 0x6c44198c4a475817,
 };
 
-} // namespace
+// One round; the callers rotate the names instead of moving eight words.
+// BC holds B ^ C on entry and A ^ B on return, which is the next round's
+// B ^ C: majority is then B ^ ((A ^ B) & (B ^ C)), one step shorter.
+inline void Round(uint64 A, uint64 B, uint64 &D, uint64 E, uint64 F, uint64 G, uint64 &H, uint64 KW, uint64 &BC) {
+    // Choose as two disjoint halves added in: no step waits on F ^ G.
+    const uint64 T1 = (H + KW) + (digest::Rotr64(E, 14) ^ digest::Rotr64(E, 18) ^ digest::Rotr64(E, 41)) + (E & F) +
+                      (~E & G);
+    const uint64 AB = A ^ B;
+    D += T1;
+    H = T1 + (digest::Rotr64(A, 28) ^ digest::Rotr64(A, 34) ^ digest::Rotr64(A, 39)) + (B ^ (AB & BC));
+    BC = AB;
+}
 
-namespace digest {
+// The message schedule kept as a ring of 16 words, each extended in place
+// just before its round.
+inline uint64 Extend(uint64 *W, int Index) {
+    const uint64 Early = W[(Index + 1) & 15], Late = W[(Index + 14) & 15];
+    const uint64 S0 = digest::Rotr64(Early, 1) ^ digest::Rotr64(Early, 8) ^ (Early >> 7);
+    const uint64 S1 = digest::Rotr64(Late, 19) ^ digest::Rotr64(Late, 61) ^ (Late >> 6);
+    return W[Index & 15] += S0 + W[(Index + 9) & 15] + S1;
+}
 
-void Sha512Compress(uint64 *State, const uint8 *Blocks, size_t Count) {
+// Eight rounds from Index, the first sixteen on the block's own words.
+#define SHA512_EIGHT(Index, Word)                                            \
+    Round(A, B, D, E, F, G, H, K[(Index) + 0] + Word(W, (Index) + 0), BC); \
+    Round(H, A, C, D, E, F, G, K[(Index) + 1] + Word(W, (Index) + 1), BC); \
+    Round(G, H, B, C, D, E, F, K[(Index) + 2] + Word(W, (Index) + 2), BC); \
+    Round(F, G, A, B, C, D, E, K[(Index) + 3] + Word(W, (Index) + 3), BC); \
+    Round(E, F, H, A, B, C, D, K[(Index) + 4] + Word(W, (Index) + 4), BC); \
+    Round(D, E, G, H, A, B, C, K[(Index) + 5] + Word(W, (Index) + 5), BC); \
+    Round(C, D, F, G, H, A, B, K[(Index) + 6] + Word(W, (Index) + 6), BC); \
+    Round(B, C, E, F, G, H, A, K[(Index) + 7] + Word(W, (Index) + 7), BC);
+
+inline uint64 Given(uint64 *W, int Index) { return W[Index]; }
+
+void CompressPortable(uint64 *State, const uint8 *Blocks, size_t Count) {
     for (; Count != 0; Count--, Blocks += 128) {
-        uint64 W[80];
-        for (int Index = 0; Index < 16; Index++) W[Index] = Load64Be(Blocks + 8 * Index);
-        for (int Index = 16; Index < 80; Index++) {
-            const uint64 S0 = Rotr64(W[Index - 15], 1) ^ Rotr64(W[Index - 15], 8) ^ (W[Index - 15] >> 7);
-            const uint64 S1 = Rotr64(W[Index - 2], 19) ^ Rotr64(W[Index - 2], 61) ^ (W[Index - 2] >> 6);
-            W[Index] = W[Index - 16] + S0 + W[Index - 7] + S1;
-        }
+        uint64 W[16];
+        for (int Index = 0; Index < 16; Index++) W[Index] = digest::Load64Be(Blocks + 8 * Index);
         uint64 A = State[0], B = State[1], C = State[2], D = State[3];
         uint64 E = State[4], F = State[5], G = State[6], H = State[7];
-        for (int Index = 0; Index < 80; Index++) {
-            const uint64 T1 =
-                H + (Rotr64(E, 14) ^ Rotr64(E, 18) ^ Rotr64(E, 41)) + (G ^ (E & (F ^ G))) + K[Index] + W[Index];
-            const uint64 T2 = (Rotr64(A, 28) ^ Rotr64(A, 34) ^ Rotr64(A, 39)) + ((A & B) | (C & (A | B)));
-            H = G;
-            G = F;
-            F = E;
-            E = D + T1;
-            D = C;
-            C = B;
-            B = A;
-            A = T1 + T2;
+        uint64 BC = B ^ C;
+        SHA512_EIGHT(0, Given)
+        SHA512_EIGHT(8, Given)
+        for (int Index = 16; Index < 80; Index += 8) {
+            SHA512_EIGHT(Index, Extend)
         }
         State[0] += A;
         State[1] += B;
@@ -79,6 +100,144 @@ void Sha512Compress(uint64 *State, const uint8 *Blocks, size_t Count) {
         State[6] += G;
         State[7] += H;
     }
+}
+
+#undef SHA512_EIGHT
+
+// With AVX and BMI2: the message schedule runs two words at a time in vector
+// registers, woven between the rounds (which stay in general registers, with
+// the rotate that leaves its source intact), so both kinds of units work at
+// once. The sixteen coming words plus their constants wait in a ring in
+// memory; each pair is extended right after the rounds that used its slot.
+#define SHA512_FAST __attribute__((target("avx,bmi,bmi2")))
+
+SHA512_FAST inline __m128i Rotr(__m128i X, int N) {
+    return _mm_or_si128(_mm_srli_epi64(X, N), _mm_slli_epi64(X, 64 - N));
+}
+
+SHA512_FAST inline __m128i SmallSigma0(__m128i X) {
+    return _mm_xor_si128(_mm_xor_si128(Rotr(X, 1), Rotr(X, 8)), _mm_srli_epi64(X, 7));
+}
+
+SHA512_FAST inline __m128i SmallSigma1(__m128i X) {
+    return _mm_xor_si128(_mm_xor_si128(Rotr(X, 19), Rotr(X, 61)), _mm_srli_epi64(X, 6));
+}
+
+// The rounds by their place in a group of eight (the names rotate by one
+// each round).
+#define SHA512_R0(KW) Round(A, B, D, E, F, G, H, KW, BC)
+#define SHA512_R1(KW) Round(H, A, C, D, E, F, G, KW, BC)
+#define SHA512_R2(KW) Round(G, H, B, C, D, E, F, KW, BC)
+#define SHA512_R3(KW) Round(F, G, A, B, C, D, E, KW, BC)
+#define SHA512_R4(KW) Round(E, F, H, A, B, C, D, KW, BC)
+#define SHA512_R5(KW) Round(D, E, G, H, A, B, C, KW, BC)
+#define SHA512_R6(KW) Round(C, D, F, G, H, A, B, KW, BC)
+#define SHA512_R7(KW) Round(B, C, E, F, G, H, A, KW, BC)
+
+// Words Base + 16 + 2Q and the next from the ring X of the last sixteen.
+#define SHA512_EXTEND(Q, Base)                                                                                  \
+    {                                                                                                          \
+        const __m128i Early = _mm_alignr_epi8(X[((Q) + 1) & 7], X[Q], 8);                                       \
+        const __m128i Middle = _mm_alignr_epi8(X[((Q) + 5) & 7], X[((Q) + 4) & 7], 8);                          \
+        X[Q] = _mm_add_epi64(_mm_add_epi64(X[Q], SmallSigma0(Early)),                                           \
+                             _mm_add_epi64(Middle, SmallSigma1(X[((Q) + 7) & 7])));                             \
+        _mm_store_si128(reinterpret_cast<__m128i *>(WK + 2 * (Q)),                                             \
+                        _mm_add_epi64(X[Q], _mm_loadu_si128(reinterpret_cast<const __m128i *>(K + (Base) + 16 + 2 * (Q))))); \
+    }
+
+SHA512_FAST void CompressVector(uint64 *State, const uint8 *Blocks, size_t Count) {
+    const __m128i Swap = _mm_set_epi8(8, 9, 10, 11, 12, 13, 14, 15, 0, 1, 2, 3, 4, 5, 6, 7);
+    for (; Count != 0; Count--, Blocks += 128) {
+        alignas(16) uint64 WK[16];
+        __m128i X[8];
+        for (int Pair = 0; Pair < 8; Pair++) {
+            X[Pair] = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i *>(Blocks + 16 * Pair)), Swap);
+            _mm_store_si128(reinterpret_cast<__m128i *>(WK + 2 * Pair),
+                            _mm_add_epi64(X[Pair], _mm_loadu_si128(reinterpret_cast<const __m128i *>(K + 2 * Pair))));
+        }
+        uint64 A = State[0], B = State[1], C = State[2], D = State[3];
+        uint64 E = State[4], F = State[5], G = State[6], H = State[7];
+        uint64 BC = B ^ C;
+        for (int Base = 0; Base < 64; Base += 16) {
+            SHA512_R0(WK[0]);
+            SHA512_R1(WK[1]);
+            SHA512_EXTEND(0, Base)
+            SHA512_R2(WK[2]);
+            SHA512_R3(WK[3]);
+            SHA512_EXTEND(1, Base)
+            SHA512_R4(WK[4]);
+            SHA512_R5(WK[5]);
+            SHA512_EXTEND(2, Base)
+            SHA512_R6(WK[6]);
+            SHA512_R7(WK[7]);
+            SHA512_EXTEND(3, Base)
+            SHA512_R0(WK[8]);
+            SHA512_R1(WK[9]);
+            SHA512_EXTEND(4, Base)
+            SHA512_R2(WK[10]);
+            SHA512_R3(WK[11]);
+            SHA512_EXTEND(5, Base)
+            SHA512_R4(WK[12]);
+            SHA512_R5(WK[13]);
+            SHA512_EXTEND(6, Base)
+            SHA512_R6(WK[14]);
+            SHA512_R7(WK[15]);
+            SHA512_EXTEND(7, Base)
+        }
+        SHA512_R0(WK[0]);
+        SHA512_R1(WK[1]);
+        SHA512_R2(WK[2]);
+        SHA512_R3(WK[3]);
+        SHA512_R4(WK[4]);
+        SHA512_R5(WK[5]);
+        SHA512_R6(WK[6]);
+        SHA512_R7(WK[7]);
+        SHA512_R0(WK[8]);
+        SHA512_R1(WK[9]);
+        SHA512_R2(WK[10]);
+        SHA512_R3(WK[11]);
+        SHA512_R4(WK[12]);
+        SHA512_R5(WK[13]);
+        SHA512_R6(WK[14]);
+        SHA512_R7(WK[15]);
+        State[0] += A;
+        State[1] += B;
+        State[2] += C;
+        State[3] += D;
+        State[4] += E;
+        State[5] += F;
+        State[6] += G;
+        State[7] += H;
+    }
+}
+
+#undef SHA512_EXTEND
+#undef SHA512_R0
+#undef SHA512_R1
+#undef SHA512_R2
+#undef SHA512_R3
+#undef SHA512_R4
+#undef SHA512_R5
+#undef SHA512_R6
+#undef SHA512_R7
+
+} // namespace
+
+namespace digest {
+
+void Sha512CompressPortable(uint64 *State, const uint8 *Blocks, size_t Count) { CompressPortable(State, Blocks, Count); }
+
+void Sha512CompressVector(uint64 *State, const uint8 *Blocks, size_t Count) { CompressVector(State, Blocks, Count); }
+
+bool ProcessorHasSha512Vector() {
+    static const bool Has =
+        __builtin_cpu_supports("avx") && __builtin_cpu_supports("bmi") && __builtin_cpu_supports("bmi2");
+    return Has;
+}
+
+void Sha512Compress(uint64 *State, const uint8 *Blocks, size_t Count) {
+    static const auto Chosen = ProcessorHasSha512Vector() ? CompressVector : CompressPortable;
+    Chosen(State, Blocks, Count);
 }
 
 } // namespace digest

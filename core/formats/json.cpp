@@ -93,6 +93,7 @@ int32 JSON_Reset(JSON *Handle) {
         Level.Kind = JSON_KIND_NONE;
         Level.Index = -1;
         Level.Target = nullptr;
+        Level.KeyStart = 0;
         Level.Key[0] = 0;
     }
     Handle->KeyBits = 0;

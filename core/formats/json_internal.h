@@ -40,6 +40,7 @@ typedef struct JSONLevel {
     int32 Kind;           // value kind being scanned at this level
     int32 Index;          // an array level: index of the last element begun; -1 before the first
     Dictionary *Target;   // receives this level's items; null without a Dictionary
+    int32 KeyStart;       // where the stored key begins in Key: behind its last backslash
     char Key[JSON_KEY_SIZE];
 } JSONLevel;
 

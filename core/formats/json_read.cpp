@@ -346,10 +346,8 @@ class Scanner {
             // The key is the member's key segment; only the text after its
             // last backslash, as the value path would give it.
             const char *Key = nullptr;
-            if (ParentIs(JSON_KIND_OBJECT) && HasBit(Depth - 1)) {
-                Key = J->Levels[Depth - 1].Key;
-                if (const char *Slash = strrchr(Key, '\\')) Key = Slash + 1;
-            }
+            if (ParentIs(JSON_KIND_OBJECT) && HasBit(Depth - 1))
+                Key = J->Levels[Depth - 1].Key + J->Levels[Depth - 1].KeyStart;
             // What Dictionary_Add, _ItemSetType and _ItemSetBuffer (or
             // _ItemSetBoolean) do, reports included, without their checks
             // repeated for every value of a document.
@@ -378,7 +376,10 @@ class Scanner {
     // A scalar is complete: inside an object without a waiting key it is the
     // member's key, otherwise a value.
     // Readable: bytes that may be read from Text on, at least its length.
-    Outcome CompleteScalar(int32 Kind, const char *Text, int32 TextLength, int32 Readable = 0) {
+    // Only a text that went through the value buffer can hold a backslash
+    // (in the chunk, a string stops at its first one): the others are
+    // marked Plain and their key needs no search for one.
+    Outcome CompleteScalar(int32 Kind, const char *Text, int32 TextLength, int32 Readable = 0, bool Plain = false) {
         const int32 Depth = J->Depth;
         if (ParentIs(JSON_KIND_OBJECT) && !HasBit(Depth - 1)) {
             if (TextLength > MaxKeyLength)
@@ -392,6 +393,11 @@ class Scanner {
             else
                 memcpy(Key, Text, (size_t)TextLength);
             Key[TextLength] = 0;
+            int32 KeyStart = 0;
+            if (!Plain)
+                if (const void *Slash = memrchr(Key, '\\', (size_t)TextLength))
+                    KeyStart = (int32)(static_cast<const char *>(Slash) - Key) + 1;
+            J->Levels[Depth - 1].KeyStart = KeyStart;
             SetBit(Depth - 1);
             J->Levels[Depth].Kind = JSON_KIND_NONE;
             return Outcome::More;
@@ -407,10 +413,10 @@ class Scanner {
     // terminated for the moment where it ends.
     Outcome CompleteInPlace(int32 Kind, int32 Start, int32 End) {
         const char *Text = reinterpret_cast<const char *>(Chunk + Start);
-        if (Writable == nullptr) return CompleteScalar(Kind, Text, End - Start, Length - Start);
+        if (Writable == nullptr) return CompleteScalar(Kind, Text, End - Start, Length - Start, true);
         const uint8 Saved = Writable[End];
         Writable[End] = 0;
-        const Outcome Result = CompleteScalar(Kind, Text, End - Start, Length - Start);
+        const Outcome Result = CompleteScalar(Kind, Text, End - Start, Length - Start, true);
         Writable[End] = Saved;
         return Result;
     }
@@ -572,7 +578,7 @@ class Scanner {
                     const int32 Size = Character == 'f' ? 5 : 4;
                     if (Length - Pos > Size && memcmp(Chunk + Pos, Word, (size_t)Size) == 0) {
                         Pos += Size;
-                        Result = CompleteScalar(Kind, Word, Size);
+                        Result = CompleteScalar(Kind, Word, Size, 0, true);
                         break;
                     }
                     return Outcome::More;

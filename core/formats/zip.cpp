@@ -1,14 +1,21 @@
 // Zip: all-or-nothing extraction (see zip.h). Three passes: plan (every
 // name, link and conflict checked, link targets read, nothing written),
-// stage (folders made and every file written to a temporary name and
-// verified), commit (temporary files renamed, times and execute bits set,
-// then links made). A failure before the commit removes what staging wrote.
+// stage (folders made and every file written to a temporary name, verified,
+// and given its time and execute bit), commit (temporary files renamed, then
+// links made). A failure before the commit removes what staging wrote.
+//
+// The file system work per file is kept to what it needs: one status read
+// while planning (folders are resolved once), then create, write, time,
+// close and rename.
 #include "core/formats/zip.h"
 
+#include <errno.h>
+#include <fcntl.h>
 #include <limits.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <deque>
@@ -16,6 +23,8 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "core/debug.h"
@@ -160,17 +169,15 @@ bool Inside(const std::string &Root, const std::string &Path) {
                             (Root.back() == '/' || Path[Root.size()] == '/'));
 }
 
-// The deepest existing ancestor of Path (Path itself included), resolved
-// through any links, must lie inside the resolved destination.
-bool ResolvesInside(const std::string &Root, const std::string &Path) {
-    std::string Probe = Path;
-    for (;;) {
-        struct stat Status;
-        if (lstat(Probe.c_str(), &Status) == 0) return Inside(Root, RealPath(Probe));
-        const size_t Slash = Probe.rfind('/');
-        if (Slash == std::string::npos || Slash == 0) return false;
-        Probe.erase(Slash);
+bool WriteAll(int Descriptor, const uint8 *Data, size_t Length) {
+    while (Length > 0) {
+        const ssize_t Done = write(Descriptor, Data, Length);
+        if (Done < 0 && errno == EINTR) continue;
+        if (Done <= 0) return false;
+        Data += Done;
+        Length -= (size_t)Done;
     }
+    return true;
 }
 
 class Extraction {
@@ -194,6 +201,41 @@ class Extraction {
     std::vector<Entry> Entries;
     std::vector<std::string> MadeFolders;
     bool Committed = false;
+    // Folders known to stand (made or seen), and the planning's answers per
+    // folder: nothing is written while planning, so they cannot change, and
+    // an archive's entries share few folders.
+    std::unordered_set<std::string> KnownFolders;
+    std::unordered_map<std::string, bool> FolderInside;
+    std::string TemporaryPrefix;
+    uint64 TemporaryCount = 0;
+
+    // Whether Folder, or its deepest existing ancestor, resolved through any
+    // links, lies inside the resolved destination.
+    bool FolderResolvesInside(const std::string &Folder) {
+        const auto Known = FolderInside.find(Folder);
+        if (Known != FolderInside.end()) return Known->second;
+        struct stat Status;
+        bool Answer;
+        if (lstat(Folder.c_str(), &Status) == 0) {
+            Answer = Inside(Root, RealPath(Folder));
+        } else {
+            const size_t Slash = Folder.rfind('/');
+            Answer = Slash != std::string::npos && Slash != 0 && FolderResolvesInside(Folder.substr(0, Slash));
+        }
+        FolderInside.emplace(Folder, Answer);
+        return Answer;
+    }
+
+    // The same for an entry's path; Status and Exists describe the path
+    // itself (not followed). A path that is not a link lies where its
+    // folder resolves to.
+    bool ResolvesInside(const std::string &Path, struct stat &Status, bool &Exists) {
+        Exists = lstat(Path.c_str(), &Status) == 0;
+        if (Exists && S_ISLNK(Status.st_mode)) return Inside(Root, RealPath(Path));
+        const size_t Slash = Path.rfind('/');
+        if (Slash == std::string::npos || Slash == 0) return Exists && Inside(Root, RealPath(Path));
+        return FolderResolvesInside(Path.substr(0, Slash));
+    }
 
     bool Refuse(const std::string &Reason, const std::string &Name = "") {
         if (Name.empty()) Log_Error("Zip: %s (%s)\n", Reason.c_str(), Path);
@@ -202,12 +244,15 @@ class Extraction {
     }
 
     bool MakeFolder(const std::string &Folder) {
-        if (mz_os_is_dir(Folder.c_str()) == MZ_OK) return true;
-        // Parents first, each remembered for the roll-back.
-        const size_t Slash = Folder.rfind('/');
-        if (Slash != std::string::npos && Slash > 0 && !MakeFolder(Folder.substr(0, Slash))) return false;
-        if (mz_os_make_dir(Folder.c_str()) != MZ_OK) return false;
-        MadeFolders.push_back(Folder);
+        if (KnownFolders.count(Folder) != 0) return true;
+        if (mz_os_is_dir(Folder.c_str()) != MZ_OK) {
+            // Parents first, each remembered for the roll-back.
+            const size_t Slash = Folder.rfind('/');
+            if (Slash != std::string::npos && Slash > 0 && !MakeFolder(Folder.substr(0, Slash))) return false;
+            if (mz_os_make_dir(Folder.c_str()) != MZ_OK) return false;
+            MadeFolders.push_back(Folder);
+        }
+        KnownFolders.insert(Folder);
         return true;
     }
 
@@ -272,11 +317,14 @@ class Extraction {
                 if (!ReadLinkTarget(Item)) return false;
                 if (!LinkStaysInside(Parts, Item.LinkTarget)) return Refuse("link leads outside the destination", Name);
             }
-            if (!ResolvesInside(Root, Item.Final)) return Refuse("entry path leads outside the destination", Name);
+            struct stat Status;
+            bool Exists = false;
+            if (!ResolvesInside(Item.Final, Status, Exists))
+                return Refuse("entry path leads outside the destination", Name);
             for (size_t Depth = 1; Depth < Parts.size(); Depth++) Prefixes.insert(Join(Parts, Depth));
             if (Item.Type == Kind::Folder) Prefixes.insert(Item.Relative);
             else Occupied.insert(Item.Relative);
-            if (Item.Type != Kind::Folder && mz_os_is_dir(Item.Final.c_str()) == MZ_OK)
+            if (Item.Type != Kind::Folder && Exists && S_ISDIR(Status.st_mode))
                 return Refuse("a folder stands where a file goes", Name);
             Entries.push_back(Item);
         }
@@ -304,13 +352,17 @@ class Extraction {
         const uint16 Method = (Stat.valid & ZIP_STAT_ENCRYPTION_METHOD) ? Stat.encryption_method : ZIP_EM_NONE;
         uint64 Total = 0;
         uint32 Crc = 0;
+        // libzip checks the CRC of what it deciphers and inflates itself once
+        // an entry is read to its end; AES entries are read raw, so their CRC
+        // is ours to check.
+        const bool Aes = ZipInt_AesKeyLength(Method) != 0;
         const ZipSink Counted = [&](const uint8 *Data, size_t Length) {
             Total += Length;
             if (Total > Stat.size) return false; // more than the entry declares
-            Crc = CRC_Update(Crc, Data, (uint32)Length);
+            if (Aes) Crc = CRC_Update(Crc, Data, (uint32)Length);
             return Sink(Data, Length);
         };
-        if (ZipInt_AesKeyLength(Method) != 0) {
+        if (Aes) {
             if (!ZipInt_ReadAesEntry(Archive.Handle, Item.Index, Stat, Password, Counted, Error)) {
                 if (Total > Stat.size) Error = "entry is larger than it declares";
                 return false;
@@ -357,7 +409,7 @@ class Extraction {
             return false;
         }
         // AE-2 entries store no CRC: their authentication code stands for it.
-        const bool CrcStored = (Stat.valid & ZIP_STAT_CRC) && !(ZipInt_AesKeyLength(Method) != 0 && Stat.crc == 0);
+        const bool CrcStored = Aes && (Stat.valid & ZIP_STAT_CRC) && Stat.crc != 0;
         if (CrcStored && Crc != Stat.crc) {
             Error = "CRC does not match";
             return false;
@@ -365,31 +417,50 @@ class Extraction {
         return true;
     }
 
+    // One random mark per extraction and a count per file.
     std::string TemporaryName() {
-        uint8 Random[8];
-        mz_os_rand(Random, sizeof(Random));
-        char Hex[2 * sizeof(Random) + 1];
-        String_ConvertToHex(Random, sizeof(Random), TRUE, Hex, sizeof(Hex));
-        return Destination + "/.unzip-" + Hex + ".tmp";
+        if (TemporaryPrefix.empty()) {
+            uint8 Random[8];
+            mz_os_rand(Random, sizeof(Random));
+            char Hex[2 * sizeof(Random) + 1];
+            String_ConvertToHex(Random, sizeof(Random), TRUE, Hex, sizeof(Hex));
+            TemporaryPrefix = Destination + "/.unzip-" + Hex + "-";
+        }
+        return TemporaryPrefix + std::to_string(TemporaryCount++) + ".tmp";
     }
 
+    // The entry goes into a new file under a temporary name (never through
+    // a link, never over another file), which gets the entry's time and
+    // execute bit while still open and waits for the commit under that name.
     bool StageFile(Entry &Item) {
         const size_t Slash = Item.Final.rfind('/');
         if (!MakeFolder(Item.Final.substr(0, Slash))) return Refuse("cannot create a folder", Item.Relative);
-        Item.Temporary = TemporaryName();
-        void *Stream = nullptr;
-        mz_stream_os_create(&Stream);
-        if (mz_stream_os_open(Stream, Item.Temporary.c_str(), MZ_OPEN_MODE_READWRITE | MZ_OPEN_MODE_CREATE) != MZ_OK) {
-            mz_stream_os_delete(&Stream);
-            Item.Temporary.clear();
-            return Refuse("cannot create a file", Item.Relative);
+        int Descriptor = -1;
+        for (int Attempt = 0; Attempt < 8 && Descriptor < 0; Attempt++) {
+            const std::string Name = TemporaryName();
+            Descriptor = open(Name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+            if (Descriptor >= 0) Item.Temporary = Name;
+            else if (errno != EEXIST && errno != EINTR) break;
         }
+        if (Descriptor < 0) return Refuse("cannot create a file", Item.Relative);
         std::string Error;
         const bool Read = ReadEntry(Item, [&](const uint8 *Data, size_t Length) {
-            return mz_stream_os_write(Stream, Data, (int32)Length) == (int32)Length;
+            return WriteAll(Descriptor, Data, Length);
         }, Error);
-        mz_stream_os_delete(&Stream);
+        if (Read) {
+            // As before the file was renamed: a time or mode that cannot be
+            // set does not fail the extraction.
+            if (Item.Stat.valid & ZIP_STAT_MTIME) {
+                const struct timespec Times[2] = {{Item.Stat.mtime, 0}, {Item.Stat.mtime, 0}};
+                futimens(Descriptor, Times);
+            }
+            // Execute only: a read-only mark would stop later updates.
+            struct stat Status;
+            if (Item.Executable && fstat(Descriptor, &Status) == 0) fchmod(Descriptor, (Status.st_mode & 07777) | 0111);
+        }
+        const bool Closed = close(Descriptor) == 0;
         if (!Read) return Refuse(Error, Item.Relative);
+        if (!Closed) return Refuse("write failed", Item.Relative);
         return true;
     }
 
@@ -407,16 +478,17 @@ class Extraction {
         bool Complete = true;
         for (Entry &Item : Entries) {
             if (Item.Type != Kind::File) continue;
-            if (mz_os_rename(Item.Temporary.c_str(), Item.Final.c_str()) != MZ_OK) {
+            // The plain call first: the temporary file is ours and the folder
+            // stands. A folder on another file system inside the destination
+            // takes the back end's move, which copies.
+            const bool Moved = rename(Item.Temporary.c_str(), Item.Final.c_str()) == 0 ||
+                               (errno == EXDEV && mz_os_rename(Item.Temporary.c_str(), Item.Final.c_str()) == MZ_OK);
+            if (!Moved) {
                 Complete = Refuse("cannot move a file into place", Item.Relative);
                 mz_os_unlink(Item.Temporary.c_str());
                 continue;
             }
             Item.Temporary.clear();
-            if (Item.Stat.valid & ZIP_STAT_MTIME)
-                mz_os_set_file_date(Item.Final.c_str(), Item.Stat.mtime, Item.Stat.mtime, Item.Stat.mtime);
-            // Execute only: a read-only mark would stop later updates.
-            if (Item.Executable) mz_os_set_file_attribs(Item.Final.c_str(), 0x8);
         }
         for (Entry &Item : Entries) {
             if (Item.Type != Kind::Link) continue;

@@ -4,7 +4,9 @@
 // with HMAC-SHA-1 (1,000 iterations) derives the AES key, the HMAC key and
 // the verifier; the data is AES in counter mode with a 16-byte little-endian
 // counter from 1, authenticated by the first 10 bytes of HMAC-SHA-1 over the
-// enciphered data.
+// enciphered data. The key stream comes from the AES module's multi-block
+// counter mode (eight blocks at a time on AES-NI) rather than the back end's
+// one-block call, which would cost a call per 16 bytes.
 #include <string.h>
 #include <zlib.h>
 
@@ -12,6 +14,7 @@
 #include <memory>
 #include <vector>
 
+#include "core/crypto/aes_internal.h"
 #include "core/crypto/crypt.h"
 #include "core/formats/zip_backend.h"
 #include "core/formats/zip_internal.h"
@@ -28,11 +31,6 @@ struct HmacOwner {
     void *Handle = nullptr;
     HmacOwner() { mz_crypt_hmac_create(&Handle); }
     ~HmacOwner() { mz_crypt_hmac_delete(&Handle); }
-};
-struct AesOwner {
-    void *Handle = nullptr;
-    AesOwner() { mz_crypt_aes_create(&Handle); }
-    ~AesOwner() { mz_crypt_aes_delete(&Handle); }
 };
 struct FileOwner {
     zip_file_t *Handle;
@@ -58,33 +56,37 @@ bool ReadExactly(zip_file_t *File, uint8 *Buffer, size_t Length) {
     return true;
 }
 
-// Counter mode: the key stream is AES(counter) with the counter a 128-bit
-// little-endian number starting at 1.
-struct CounterMode {
-    void *Aes;
-    uint8 Counter[16] = {0};
-    uint8 Stream[16] = {0};
-    size_t Used = 16;
-    ~CounterMode() {
-        explicit_bzero(Stream, sizeof(Stream));
-        explicit_bzero(Counter, sizeof(Counter));
-    }
-    bool Apply(uint8 *Data, size_t Length) {
-        for (size_t I = 0; I < Length; I++) {
-            if (Used == 16) {
-                for (int J = 0; J < 16 && ++Counter[J] == 0; J++) {
-                }
-                memcpy(Stream, Counter, 16);
-                if (mz_crypt_aes_encrypt(Aes, Stream, 16) != 16) return false;
-                Used = 0;
-            }
-            Data[I] ^= Stream[Used++];
-        }
-        return true;
-    }
-};
-
 } // namespace
+
+ZipAesCounter::ZipAesCounter() { AES_Create(&Cipher); }
+
+ZipAesCounter::~ZipAesCounter() {
+    explicit_bzero(Counter, sizeof(Counter));
+    explicit_bzero(Stream, sizeof(Stream));
+    AES_Delete(&Cipher);
+}
+
+bool ZipAesCounter::SetKey(const uint8 *Key, int32 Length) {
+    memset(Counter, 0, sizeof(Counter));
+    Used = sizeof(Stream);
+    return AES_SetKey(Cipher, Key, Length) != 0;
+}
+
+void ZipAesCounter::Apply(uint8 *Data, size_t Length) {
+    // The rest of a block begun by the previous piece.
+    while (Length > 0 && Used < sizeof(Stream)) {
+        *Data++ ^= Stream[Used++];
+        Length--;
+    }
+    const size_t Whole = Length / 16;
+    AES_CounterLittleEndian(Cipher, Counter, Data, Data, Whole);
+    Data += 16 * Whole;
+    Length -= 16 * Whole;
+    if (Length == 0) return;
+    memset(Stream, 0, sizeof(Stream));
+    AES_CounterLittleEndian(Cipher, Counter, Stream, Stream, 1);
+    for (Used = 0; Used < Length; Used++) Data[Used] ^= Stream[Used];
+}
 
 int32 ZipInt_AesKeyLength(uint16 EncryptionMethod) {
     switch (EncryptionMethod) {
@@ -149,16 +151,15 @@ bool ZipInt_ReadAesEntry(zip_t *Archive, zip_uint64_t Index, const zip_stat_t &S
         return false;
     }
     HmacOwner Mac;
-    AesOwner Aes;
+    ZipAesCounter Counter;
     mz_crypt_hmac_set_algorithm(Mac.Handle, MZ_HASH_SHA1);
     const bool Keyed = mz_crypt_hmac_init(Mac.Handle, Derived.data() + KeyLength, KeyLength) == MZ_OK &&
-                       mz_crypt_aes_set_encrypt_key(Aes.Handle, Derived.data(), KeyLength) == MZ_OK;
+                       Counter.SetKey(Derived.data(), KeyLength);
     WipeDerived();
     if (!Keyed) {
         Error = "cipher set-up failed";
         return false;
     }
-    CounterMode Counter{Aes.Handle};
     InflateOwner Inflater;
     const bool Deflated = Stat.comp_method == ZIP_CM_DEFLATE;
     if (Deflated) {
@@ -178,10 +179,11 @@ bool ZipInt_ReadAesEntry(zip_t *Archive, zip_uint64_t Index, const zip_stat_t &S
             return false;
         }
         Left -= Size;
-        if (mz_crypt_hmac_update(Mac.Handle, Piece.get(), (int32)Size) != MZ_OK || !Counter.Apply(Piece.get(), Size)) {
+        if (mz_crypt_hmac_update(Mac.Handle, Piece.get(), (int32)Size) != MZ_OK) {
             Error = "cipher failed";
             return false;
         }
+        Counter.Apply(Piece.get(), Size);
         if (!Deflated) {
             if (!Sink(Piece.get(), Size)) {
                 Error = "write failed";

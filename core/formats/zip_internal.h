@@ -16,6 +16,28 @@ using ZipSink = std::function<bool(const uint8 *Data, size_t Length)>;
 // positions counted from StartOffset. Null with a reason in Error.
 zip_t *ZipInt_Open(const char *Path, int64 StartOffset, std::string &Error);
 
+struct AES;
+
+// WinZip AES counter mode: the key stream is AES of a 128-bit little-endian
+// counter that starts at 1. Pieces of any length follow one another.
+class ZipAesCounter {
+  public:
+    ZipAesCounter();
+    ~ZipAesCounter();
+    ZipAesCounter(const ZipAesCounter &) = delete;
+    ZipAesCounter &operator=(const ZipAesCounter &) = delete;
+    // Key length in bytes (16, 24 or 32); restarts the counter.
+    bool SetKey(const uint8 *Key, int32 Length);
+    // Enciphers or deciphers in place.
+    void Apply(uint8 *Data, size_t Length);
+
+  private:
+    AES *Cipher = nullptr;
+    uint8 Counter[16] = {0};
+    uint8 Stream[16] = {0};
+    size_t Used = 16;
+};
+
 // Key length in bytes of a WinZip AES method, 0 for any other method.
 int32 ZipInt_AesKeyLength(uint16 EncryptionMethod);
 

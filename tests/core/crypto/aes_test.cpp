@@ -196,6 +196,48 @@ TEST_P(AesPathTest, KeyLengthRules) {
     EXPECT_EQ(Aes, nullptr);
 }
 
+// The little-endian 128-bit counter of WinZip AES, against ECB of each
+// counter value in Python; the starting values cross the carry from the low
+// to the high 64 bits and the wrap of all 128.
+TEST_P(AesPathTest, LittleEndianCounterMatchesPython) {
+    if (!HavePythonCryptography()) GTEST_SKIP() << "python3-cryptography not installed";
+    std::mt19937 Random(GetParam() ? 31 : 32);
+    const char *Starts[] = {"00000000000000000000000000000000", "fafffffffffffffff0ffffffffffffff",
+                            "fcffffffffffffffffffffffffffffff", ""};
+    struct Case {
+        Bytes Key, Counter, Plain;
+    };
+    std::vector<Case> Cases;
+    std::string Input;
+    for (int I = 0; I < 24; I++) {
+        const std::string Start = Starts[I % 4];
+        Case C{RandomBytes(16 + 8 * (I % 3), Random), Start.empty() ? RandomBytes(16, Random) : Hex(Start),
+               RandomBytes(16 * (1 + Random() % 40), Random)};
+        Input += HexOf(C.Key) + " " + HexOf(C.Counter) + " " + HexOf(C.Plain) + "\n";
+        Cases.push_back(C);
+    }
+    const std::string Output =
+        RunPython("import sys\n"
+                  "from cryptography.hazmat.primitives.ciphers import Cipher, algorithms, modes\n"
+                  "for line in sys.stdin.read().split('\\n')[:-1]:\n"
+                  "    k, c, p = [bytes.fromhex(x) for x in line.split(' ')]\n"
+                  "    n, e = int.from_bytes(c, 'little'), Cipher(algorithms.AES(k), modes.ECB()).encryptor()\n"
+                  "    b = len(p) // 16\n"
+                  "    s = b''.join(e.update(((n + i + 1) % 2**128).to_bytes(16, 'little')) for i in range(b))\n"
+                  "    print(bytes(x ^ y for x, y in zip(p, s)).hex(), ((n + b) % 2**128).to_bytes(16, 'little').hex())\n",
+                  Input);
+    std::istringstream Lines(Output);
+    for (const Case &C : Cases) {
+        std::string Expected, ExpectedCounter;
+        Lines >> Expected >> ExpectedCounter;
+        AesContext Context(C.Key);
+        Bytes Out(C.Plain.size()), Counter = C.Counter;
+        AES_CounterLittleEndian(Context.Aes, Counter.data(), C.Plain.data(), Out.data(), C.Plain.size() / 16);
+        EXPECT_EQ(HexOf(Out), Expected);
+        EXPECT_EQ(HexOf(Counter), ExpectedCounter);
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Paths, AesPathTest, ::testing::Bool(), PathName);
 
 class AesTest : public RuntimeTest {};

@@ -4,7 +4,12 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <string.h>
 
+#include <random>
+#include <vector>
+
+#include "core/crypto/digest_internal.h"
 #include "tests/core/crypto/digest_test_util.h"
 #include "tests/support/runtime.h"
 
@@ -47,6 +52,21 @@ TEST_F(Sha512Test, MatchesHashlibOnRandomMessagesAndSplits) {
     const std::vector<std::string> Messages = digest_test::RandomMessages(1804, 400);
     digest_test::CheckRandomSplits(&SHA512_INTERFACE, Messages, digest_test::PythonDigests("sha512", Messages), 1);
     digest_test::CheckRandomSplits(&SHA384_INTERFACE, Messages, digest_test::PythonDigests("sha384", Messages), 2);
+}
+
+TEST_F(Sha512Test, VectorScheduleAgreesWithPortableCode) {
+    if (!digest::ProcessorHasSha512Vector()) GTEST_SKIP() << "this processor has no AVX with BMI1 and BMI2";
+    std::mt19937 Random(512);
+    for (int Round = 0; Round < 300; Round++) {
+        const size_t Blocks = 1 + Random() % 12;
+        std::vector<uint8> Data(Blocks * 128);
+        for (uint8 &Byte : Data) Byte = (uint8)Random();
+        uint64 Portable[8], Vector[8];
+        for (int Index = 0; Index < 8; Index++) Portable[Index] = Vector[Index] = (uint64)Random() << 32 | Random();
+        digest::Sha512CompressPortable(Portable, Data.data(), Blocks);
+        digest::Sha512CompressVector(Vector, Data.data(), Blocks);
+        ASSERT_EQ(0, memcmp(Portable, Vector, sizeof(Portable))) << "round " << Round;
+    }
 }
 
 TEST_F(Sha512Test, DigestNeedsRoomForTheWholeDigest) {

@@ -180,6 +180,37 @@ TEST_F(JsonTest, StringEscapes) {
     EXPECT_TRUE(Lines.Contains("Unexpected unicode hex characters [12G4 @ 1:8]")) << Lines.All();
 }
 
+// A key is stored as the text after its last backslash (as the value path
+// would give it), whether it was read in place, through escapes, or across
+// pieces; keys without one are kept whole.
+TEST_F(JsonTest, KeysAreStoredAfterTheirLastBackslash) {
+    struct {
+        const char *Text, *Key;
+    } Cases[] = {
+        {R"({"plain":1})", "plain"},
+        {R"({"a\\b":1})", "b"},
+        {R"({"a\\b\\cd":1})", "cd"},
+        {R"({"end\\":1})", ""},
+        {R"({"\u005c\u005cx":1})", "x"},
+        {R"({"t\tab":1})", "t\tab"},
+        {R"({12:1})", "12"},
+    };
+    for (const auto &Case : Cases) {
+        for (size_t Split : {0, 4, 6}) {
+            Doc D;
+            const std::string Text = Case.Text;
+            if (Split == 0) {
+                ASSERT_EQ(D.Load(Case.Text), 1) << Case.Text;
+            } else {
+                // In two pieces through the incremental scan.
+                D.Feed({Text.substr(0, Split), Text.substr(Split)});
+                ASSERT_EQ(D.Error(), 0) << Case.Text;
+            }
+            EXPECT_EQ(D.Canon(), "{" + K(Case.Key) + "N1,}") << Case.Text << " split " << Split;
+        }
+    }
+}
+
 TEST_F(JsonTest, LenientStructure) {
     {
         Doc D;
