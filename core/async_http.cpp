@@ -106,13 +106,22 @@ void Parse(ParseJob *Job) {
         JSON *Reader = nullptr;
         JSON_Create(&Reader);
         JSON_SetDictionaryHandle(Reader, Job->Document);
+        JWSClaims *Claims = nullptr;
+        JWSClaims_Create(&Claims);
+        JWSClaims_Add(Claims, reinterpret_cast<void *>(1), JWSClaim_Exp);
+        JWSClaims_Add(Claims, reinterpret_cast<void *>(1), JWSClaim_Nbf);
         const char *Text = reinterpret_cast<const char *>(Job->Body.data());
         const int32 Length = (int32)Job->Body.size();
         int32 Code = JSON_ERROR_AUTHENTICATE;
         // Without a store nothing can vouch for a signature.
         int32 Loaded = (Job->Store != nullptr || !Job->Authenticate) &&
-                       JWS_Decode(Reader, nullptr, Job->Store, Text, Length, Job->Authenticate ? 1 : 0);
+                       JWS_Decode(Reader, Job->Authenticate ? Claims : nullptr, Job->Store, Text, Length,
+                                  Job->Authenticate ? 1 : 0);
         if (!Loaded && (Job->Store != nullptr || !Job->Authenticate)) JSON_GetLastError(Reader, &Code);
+        // Where a signature is required, a body without one and a signature
+        // out of its time are refused as any other unaccepted signature.
+        if (!Loaded && Job->Authenticate && (Code == JSON_ERROR_DECODESIGNATURE || Code == JSON_ERROR_NONE))
+            Code = JSON_ERROR_AUTHENTICATE;
         if (!Loaded && !Job->Authenticate && Code != JSON_ERROR_AUTHENTICATE) {
             Dictionary_Reset(Job->Document);
             JSON_SetLastError(Reader, JSON_ERROR_NONE);
@@ -120,10 +129,11 @@ void Parse(ParseJob *Job) {
             if (!Loaded) JSON_GetLastError(Reader, &Code);
         }
         JSON_Release(&Reader);
+        JWSClaims_Release(&Claims);
         if (!Loaded) {
             Job->Error = WEBGET_ERROR_JSON;
             Job->SubCode = Code;
-            if (Code == JSON_ERROR_AUTHENTICATE || Code == JSON_ERROR_DECODESIGNATURE)
+            if (Code == JSON_ERROR_AUTHENTICATE)
                 Log_Error("Document signature not accepted (%s) [%d]\n", Job->Url.c_str(), Code);
             else Log_Error("Unable to parse document (%s) [%d]\n", Job->Url.c_str(), Code);
         }

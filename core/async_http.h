@@ -13,8 +13,9 @@
 // the platform error for a file that cannot be read; 987 JSON and 992 XML
 // with the parser's error as sub-code; 900 with the YAML parser's error. With
 // authentication asked, the body must be a JWS-signed JSON document that the
-// certificate store accepts; otherwise the load fails with 987 and sub-code
-// 9 (JSON "DecodeSignature") or 10 ("Authenticate"). Without it, a signed
+// certificate store accepts, within its "exp" and "nbf"; otherwise the load
+// fails with 987 and sub-code 10 (JSON "Authenticate"), whether the body was
+// unsigned, refused or out of time. Without it, a signed
 // JSON body is decoded unchecked and any other body read as plain JSON,
 // except one whose header names a key that the store's check refused.
 #pragma once

@@ -54,7 +54,7 @@ int32 JWS_HeaderIsTrustedThroughX5C(Dictionary *Header, CertStoreInterface *Stor
                                     uint32 *Stop);
 
 // Decodes a compact JWS (three Base64url parts joined by dots, not
-// necessarily terminated) and parses its payload into Json's Dictionary.
+// necessarily terminated, trailing white space ignored) and parses its payload into Json's Dictionary.
 // With Verify 1 the header is read and the signature checked through Store
 // (JSON error 9 "DecodeSignature" when the text cannot be split or decoded
 // or the header is not JSON, 10 "Authenticate" when the algorithm, key or

@@ -151,7 +151,10 @@ int32 JWS_Decode(JSON *Json, JWSClaims *Claims, CertStoreInterface *Store, const
     Debug_CheckPointer(Json);
     Verify = Verify == 1;
     if (Verify) Debug_CheckPointer(Store);
-    const size_t Length = Text == nullptr || Size < 0 ? 0 : (size_t)Size;
+    size_t Length = Text == nullptr || Size < 0 ? 0 : (size_t)Size;
+    // A document file or body usually ends with a line break, which is no
+    // part of the signature.
+    while (Length > 0 && strchr(" \t\r\n", Text[Length - 1]) != nullptr && Text[Length - 1] != 0) Length--;
     const char *End = Text + Length;
     const char *First = Length ? static_cast<const char *>(memchr(Text, '.', Length)) : nullptr;
     const char *Second = First ? static_cast<const char *>(memchr(First + 1, '.', (size_t)(End - First - 1))) : nullptr;

@@ -395,7 +395,7 @@ TEST_F(AsyncHTTPTest, AuthenticatedLoadNeedsASignedDocument) {
     };
     for (const Case &C : std::vector<Case>{{"/signed.json", 1, 0, 0, "signed"},
                                            {"/wrong.json", 1, WEBGET_ERROR_JSON, JSON_ERROR_AUTHENTICATE, nullptr},
-                                           {"/plain.json", 1, WEBGET_ERROR_JSON, JSON_ERROR_DECODESIGNATURE, nullptr},
+                                           {"/plain.json", 1, WEBGET_ERROR_JSON, JSON_ERROR_AUTHENTICATE, nullptr},
                                            {"/signed.json", 0, 0, 0, "signed"},
                                            {"/wrong.json", 0, 0, 0, "signed"},
                                            {"/plain.json", 0, 0, 0, "plain"}}) {
