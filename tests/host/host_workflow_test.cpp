@@ -24,6 +24,7 @@ TEST_P(HostWorkflow, CaseHolds) { EXPECT_EQ(RunCase(GetParam()), 0) << GetParam(
 
 INSTANTIATE_TEST_SUITE_P(Cases, HostWorkflow,
                          testing::Values("demo_path", "demo_http", "exit_code", "usage", "interrupt",
-                                         "second_signal", "cancel_during_fetch", "analytics"));
+                                         "second_signal", "cancel_during_fetch", "analytics", "signed_path",
+                                         "signed_http"));
 
 } // namespace
