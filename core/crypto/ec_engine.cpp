@@ -9,12 +9,16 @@
 // turns a result affine.
 //
 // Secret scalars: a fixed window of 4 bits over all ceil(OrderBits / 4)
-// windows of the scalar, whatever its value. Every table entry is read for
-// each window (masked select) and the addition folds its special cases
-// (either operand at infinity) in with masks, so the sequence of operations
-// and memory accesses is the same for every scalar. With K below n the
-// running sum is 16·m·P with 16·m < n, so it never equals ±(table entry)
-// and the addition's doubling case cannot arise.
+// windows of the scalar, whatever its value (for the base point, one table
+// row per window, built once, so that no doublings are needed). Every table
+// entry is read for each window (masked select) and the addition folds its
+// special cases (either operand at infinity) in with masks, so the sequence
+// of operations and memory accesses is the same for every scalar. With K
+// below n the running sum is 16·m·P with 16·m < n, so it never equals
+// ±(table entry) and the addition's doubling case cannot arise.
+//
+// Public scalars (verification): width-5 NAF, the two products of u1·G +
+// u2·Q sharing their doublings.
 #include <string.h>
 
 #include <memory>

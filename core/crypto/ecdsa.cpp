@@ -248,6 +248,10 @@ int32 ECDSA_Delete(ECDSA **Handle) {
 
 int32 ECDSA_InitParams(ECDSA *Handle, const char *Oid) {
     ECDSA_Check(Handle);
+    // A key belongs to its curve: choosing another forgets it.
+    ClearPrivateKey(Handle);
+    ECPoint_Reset(&Handle->Q);
+    Handle->HasPublicKey = FALSE;
     return EC_InitParams(Handle->Curve, Oid);
 }
 
