@@ -418,6 +418,68 @@ def case_progress_line():
     check("\n" not in text, "the line scrolled: %r" % text[:300])
 
 
+SIGNED = os.path.join(SOURCE, "tests", "host", "signed_demo")
+
+
+def case_signed_path():
+    # The signed demo with security on: the configuration's store trusts
+    # its signer.
+    code, out, _ = run(["--workflow=examples/demo.jws", "--config=examples/demo-app.json", "--window",
+                        "--memorytracking"], cwd=SOURCE)
+    check_demo(code, out)
+
+
+def sign(directory, name, document, key="demo-signer", exp=None):
+    source = write(directory, name + ".src", json.dumps(document))
+    args = ["node", os.path.join(SIGNED, "sign_workflow.js"), os.path.join(directory, key + ".pem"),
+            os.path.join(directory, key + ".der"), source]
+    if exp is not None:
+        args.append(str(exp))
+    return write(directory, name, subprocess.run(args, capture_output=True, text=True, check=True).stdout)
+
+
+def case_signed_http():
+    # Served by the peer: the signed demo runs; unsigned, one byte changed,
+    # expired and signed by an untrusted key each fail with Authenticate
+    # (each after the loader's retries, so they run side by side).
+    with tempfile.TemporaryDirectory() as directory:
+        for name in ("demo.jws", "demo-nested.jws", "demo-app.json"):
+            with open(os.path.join(EXAMPLES, name)) as source:
+                write(directory, name, source.read())
+        for suffix in ("pem", "der"):
+            with open(os.path.join(SIGNED, "demo-signer." + suffix), "rb") as source:
+                with open(os.path.join(directory, "demo-signer." + suffix), "wb") as target:
+                    target.write(source.read())
+        subprocess.run("openssl genpkey -algorithm EC -pkeyopt ec_paramgen_curve:P-256 -out stranger.pem && "
+                       "openssl req -x509 -new -key stranger.pem -subj /CN=stranger -days 2 -outform DER "
+                       "-out stranger.der", shell=True, cwd=directory, check=True, capture_output=True)
+        with open(os.path.join(directory, "demo.jws")) as f:
+            text = f.read().strip()
+        header, payload, signature = text.split(".")
+        import base64
+        document = json.loads(base64.urlsafe_b64decode(payload + "=" * (-len(payload) % 4)))
+        write(directory, "unsigned.jws", json.dumps(document))
+        middle = len(payload) // 2
+        changed = payload[:middle] + ("A" if payload[middle] != "A" else "B") + payload[middle + 1:]
+        write(directory, "changed.jws", ".".join((header, changed, signature)))
+        sign(directory, "expired.jws", document, exp=int(time.time()) - 60)
+        sign(directory, "stranger.jws", document, key="stranger")
+        config = os.path.join(directory, "demo-app.json")
+        peer = Peer(directory)
+        try:
+            code, out, _ = run(["--workflow=" + peer.url("demo.jws"), "--config=" + config, "--window"])
+            check_demo(code, out)
+            refused = ["unsigned.jws", "changed.jws", "expired.jws", "stranger.jws"]
+            runs = {name: start(["--workflow=" + peer.url(name), "--config=" + config]) for name in refused}
+            for name, process in runs.items():
+                out, _ = process.communicate(timeout=300)
+                value = summary(out)
+                check(process.returncode == 1 and value["successful"] is False, "%s: %s" % (name, value))
+                check("Json_Error_Authenticate" in value["errors"], "%s: errors %s" % (name, value["errors"]))
+        finally:
+            peer.close()
+
+
 CASES = {name[5:]: function for name, function in globals().items() if name.startswith("case_")}
 if CASE not in CASES:
     fail("unknown case")
