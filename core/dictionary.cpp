@@ -232,9 +232,11 @@ void DictionaryInt_FreeExtra(Dictionary *Handle) {
 void DictionaryInt_EnsurePools(Dictionary *Handle) {
     DictionaryRoot *Root = DictionaryInt_RootRecord(Handle);
     const uint32 ChunkSize = Root->PoolChunkSize > 0 ? Root->PoolChunkSize : 1;
-    // Items are cleared by the code that takes them, once. The container
-    // pool waits for the first child container: most trees (notification
-    // payloads, task records) are flat and never need one.
+    // Items and containers are cleared by the code that takes them, once.
+    if (Root->ContainerPool == nullptr) {
+        Root->ContainerPool = MakePool(ContainerRecordSize, ChunkSize);
+        Pool_SetZeroOnAlloc(Root->ContainerPool, 0);
+    }
     if (Root->ItemPool == nullptr) {
         Root->ItemPool = MakePool((uint32)sizeof(DictionaryItem), ChunkSize);
         Pool_SetZeroOnAlloc(Root->ItemPool, 0);
@@ -254,10 +256,6 @@ void DictionaryInt_EnsurePools(Dictionary *Handle) {
 Dictionary *DictionaryInt_CreateChild(Dictionary *Parent, DictionaryItem *Item) {
     DictionaryRoot *Root = DictionaryInt_RootRecord(Parent);
     if (Parent == Root) DictionaryInt_EnsurePools(Root);
-    if (Root->ContainerPool == nullptr) {
-        Root->ContainerPool = MakePool(ContainerRecordSize, Root->PoolChunkSize > 0 ? Root->PoolChunkSize : 1);
-        Pool_SetZeroOnAlloc(Root->ContainerPool, 0);
-    }
     Dictionary *Child = static_cast<Dictionary *>(Pool_Alloc(Root->ContainerPool, (int32)ContainerRecordSize));
     memset(Child, 0, sizeof(Dictionary));
     Class_InitHeader(Child, DICTIONARY_CLASSID, DeleteThunk);
