@@ -40,7 +40,7 @@
 #include "workflow/workflow_app_web.h"
 #include "workflow/workflow_manager.h"
 #ifdef RUNTIME_WITH_GTK
-#include "core/posix/gtk/native_ui_gtk.h"
+#include "core/posix/native_ui_gtk_module.h"
 #endif
 
 namespace {
@@ -289,7 +289,7 @@ int main(int argc, char **argv) {
     // Real windows where a display opens, else the headless model; the
     // fatal-stop hook shows its box from here on.
 #ifdef RUNTIME_WITH_GTK
-    NativeUIGtk_Register();
+    NativeUIGtkModule_Register(nullptr);
 #endif
     NativeUI_Init();
     Host_MainThreadSignalInit();
