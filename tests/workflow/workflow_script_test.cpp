@@ -113,6 +113,18 @@ constexpr char Document[] = R"({
 
 int32 Page(void *, const char *, const char *, void *) { return TRUE; }
 
+// "Interop"/"Load" and "Unload" as "<name>:<successful>".
+std::vector<std::string> Libraries;
+
+int32 OnLibrary(void *, const char *, const char *Name, const char *, Dictionary *Info) {
+    char Library[64] = "";
+    uint32 Successful = 9;
+    Dictionary_GetStringByKey(Info, "name", Library, (int32)sizeof(Library));
+    Dictionary_GetBooleanByKey(Info, "successful", &Successful);
+    Libraries.push_back(std::string(Name) + " " + Library + ":" + std::to_string(Successful));
+    return TRUE;
+}
+
 // One bridge call: the dispatch's answer and the result as JSON text.
 struct Answer {
     int32 Ran = 0;
@@ -351,6 +363,60 @@ TEST_F(WorkflowScriptTest, WorkflowAndApplicationEdgeCases) {
     WorkflowApp_SetExitCode(0);
     WorkflowApp_SetPreventSystemShutdown(TRUE);
     CommandLine_Remove();
+}
+
+TEST_F(WorkflowScriptTest, LoadInteropAuthenticatesFirstAndFreesOneFinishedRecordPerTick) {
+    const std::string Fixture = std::string(RUNTIME_BINARY_DIR) + "/tests/fixtures/interop_fixture.so";
+    const std::string Text = std::string(RUNTIME_SOURCE_DIR) + "/tests/workflow/data/app.json";
+    std::string App = Create("TQX.WorkflowApp");
+    Libraries.clear();
+    NotificationCenter_AddObserver("Interop", "Load", this, OnLibrary);
+    NotificationCenter_AddObserver("Interop", "Unload", this, OnLibrary);
+    SetMainLoopTick([] { WorkflowApp_Process(); });
+    struct Case {
+        uint32 Security;
+        std::string Name, Path;
+        const char *Fired;
+    };
+    // An ELF library passes the code-signature check of this build with the
+    // switch on; a file that is no program does not; with the switch off a
+    // library that cannot be loaded still reports failure.
+    const Case Cases[] = {
+        {0, "off", Fixture, "Load off:1"},
+        {1, "on", Fixture, "Load on:1"},
+        {1, "text", Text, "Load text:0"},
+        {0, "absent", "/nonexistent/library.so", "Load absent:0"},
+    };
+    for (const Case &Each : Cases) {
+        Libraries.clear();
+        Authenticate_SetEnabled(Each.Security);
+        Answer Out = Call(App, R"({"method":"loadInterop","name":")" + Each.Name + R"(","path":")" + Each.Path + "\"}");
+        EXPECT_EQ(Value(Out), "true");
+        EXPECT_TRUE(Libraries.empty()); // only on a later tick
+        EXPECT_TRUE(RunMainLoopUntil([] { return !Libraries.empty(); })) << Each.Name;
+        EXPECT_EQ(Libraries, std::vector<std::string>{Each.Fired});
+    }
+    Libraries.clear();
+    EXPECT_EQ(Value(Call(App, R"({"method":"unloadInterop","name":"off","path":")" + Fixture + "\"}")), "true");
+    EXPECT_EQ(Value(Call(App, R"({"method":"unloadInterop","name":"on","path":")" + Fixture + "\"}")), "true");
+    EXPECT_EQ(Libraries, (std::vector<std::string>{"Unload off:1", "Unload on:1"}));
+
+    // Two finished authentications leave on two ticks, one each.
+    SetMainLoopTick(nullptr);
+    Authenticate_SetEnabled(0);
+    WorkflowApp_LoadInterop("a", "/nonexistent/a.so");
+    WorkflowApp_LoadInterop("b", "/nonexistent/b.so");
+    int32 Count = 0;
+    std::vector<int32> Counts;
+    for (int Tick = 0; Tick < 3; Tick++) {
+        WorkflowApp_ProcessInterop();
+        WorkflowApp_GetPendingInteropCount(&Count);
+        Counts.push_back(Count);
+    }
+    EXPECT_EQ(Counts, (std::vector<int32>{1, 0, 0}));
+    NotificationCenter_RemoveObserver("Interop", "Load", this, OnLibrary);
+    NotificationCenter_RemoveObserver("Interop", "Unload", this, OnLibrary);
+    Authenticate_SetEnabled(1);
 }
 
 } // namespace
