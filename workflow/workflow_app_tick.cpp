@@ -7,6 +7,7 @@
 #include "core/analytics.h"
 #include "core/class.h"
 #include "core/event_queue.h"
+#include "core/interop.h"
 #include "core/log.h"
 #include "core/memory.h"
 #include "core/notification_center.h"
@@ -224,6 +225,7 @@ int32 WorkflowApp_Process(void) {
     if (Meter_IsInitialized()) Meter_Process();
     WorkflowApp_WebProcess();
     NotificationCenter_Process();
+    if (Interop_IsInitialized()) Interop_Process();
     FinishAnalyticsPost(false);
     Analytics_Process();
     if (State->DisconnectSeen && WorkflowRun_GetRunningCount() == 0) {
