@@ -111,7 +111,12 @@ constexpr char Document[] = R"({
   "plain": {"type": "Log", "message": "plain"}
 })";
 
-int32 Page(void *, const char *, const char *, void *) { return TRUE; }
+std::vector<std::string> Batches;
+
+int32 Page(void *, const char *, const char *Batch, void *) {
+    Batches.emplace_back(Batch);
+    return TRUE;
+}
 
 // "Interop"/"Load" and "Unload" as "<name>:<successful>".
 std::vector<std::string> Libraries;
@@ -287,6 +292,21 @@ TEST_F(WorkflowScriptTest, ScriptTypeRegisteredUsedCancelledAndUnregisteredInOth
     EXPECT_EQ(Value(Call(Handler, R"({"method":"unregister","name":"SCRIPTED"})")), "true");
     EXPECT_FALSE(ScriptTaskHandler_IsRegistered("Scripted"));
     EXPECT_EQ(Value(Call(Handler, R"({"method":"unregister","name":"Scripted"})")), "false");
+}
+
+TEST_F(WorkflowScriptTest, SubActionTheDefinitionLacksAnswersOnALaterStepWithEmptyInfo) {
+    Batches.clear();
+    std::string Page = Create("TQX.NotificationCenter"), TaskId = StartScripted();
+    std::string Task = Create("TQX.Task", TaskId);
+    ASSERT_FALSE(Page.empty());
+    EXPECT_EQ(Value(Call(Task, R"({"method":"runSubAction","name":"absent","callbackId":"sub-1"})")), "true");
+    EXPECT_TRUE(Batches.empty());
+    EXPECT_TRUE(RunMainLoopUntil([] {
+        WorkflowApp_Process();
+        return !Batches.empty();
+    }));
+    ASSERT_EQ(Batches.size(), 1u);
+    EXPECT_EQ(Batches[0], R"([{"callbackId":"sub-1","type":"Task","sender":")" + TaskId + R"(","info":{}}])");
 }
 
 TEST_F(WorkflowScriptTest, CompleteWithUnsuccessfulJsonRunsFailure) {
