@@ -77,4 +77,11 @@ int32 WorkflowApp_WebGetSetCertStores(Dictionary *List);
 // Which: "app", "interop", "dataStore" or "webGet"; no reference is added.
 int32 WorkflowApp_GetCertStoreListHandle(const char *Which, CertStoreList **List);
 
+// A compact JWS verified against the stores named in a comma-separated list
+// (empty: "app") of the certificate-store or key-store table, or against one
+// Base64 public key (0 when it does not decode); the decode's result.
+int32 WorkflowApp_JwsVerifyCertStore(const char *JwsText, const char *StoreNames);
+int32 WorkflowApp_JwsVerifyKeyStore(const char *JwsText, const char *StoreNames);
+int32 WorkflowApp_JwsVerifyKey(const char *JwsText, const char *Base64Key);
+
 RUNTIME_EXTERN_C_END

@@ -12,6 +12,7 @@
 #include <initializer_list>
 
 #include "core/command_line.h"
+#include "core/crypto/challenge.h"
 #include "core/debug.h"
 #include "core/log.h"
 #include "core/dictionary.h"
@@ -169,12 +170,14 @@ int32 WorkflowApp_InitLife(void) {
     NotificationCenter_AddObserver("Task", "Start", &State, OnTaskStart);
     NotificationCenter_AddObserver("Task", "Complete", &State, OnTaskComplete);
     NotificationCenter_AddObserver("WorkflowApp", "Shutdown", &State, OnShutdown);
+    Challenge_Init(State.Worker);
     Started = TRUE;
     return TRUE;
 }
 
 int32 WorkflowApp_RemoveLife(void) {
     if (!Started) return TRUE;
+    Challenge_Remove();
     NotificationCenter_RemoveObserver("Task", "Start", &State, OnTaskStart);
     NotificationCenter_RemoveObserver("Task", "Complete", &State, OnTaskComplete);
     NotificationCenter_RemoveObserver("WorkflowApp", "Shutdown", &State, OnShutdown);

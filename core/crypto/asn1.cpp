@@ -300,8 +300,9 @@ const uint8 *ASN1_GetNodePtr(ASN1 *Handle) {
 }
 
 int32 ASN1_GetNodeSize(ASN1 *Handle) {
-    if (Handle == nullptr || Handle->NodeStart == nullptr) return 0;
+    if (Handle == nullptr) return 0;
     ASN1_Check(Handle);
+    if (Handle->NodeStart == nullptr) return 0;
     return (int32)(Handle->Value - Handle->NodeStart) + Handle->Length;
 }
 

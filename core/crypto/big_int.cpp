@@ -236,6 +236,8 @@ void DivideWords(const uint32 *U, int32 M, const uint32 *V, int32 N, std::vector
     for (int32 At = 0; At < N; At++)
         Remainder[(size_t)At] =
             (Un[(size_t)At] >> Shift) | (Shift ? (uint32)((uint64)Un[(size_t)At + 1] << (32 - Shift)) : 0);
+    // Remainders of secret values (CRT halves, blinded inputs) leave no copy.
+    explicit_bzero(Un.data(), Un.size() * 4);
 }
 
 void ModuloInternal(BigInt *Result, const BigInt *A, const BigInt *M) {
@@ -253,46 +255,117 @@ uint64 InverseModWord(uint64 Odd) {
     return Inverse;
 }
 
-// Montgomery product Out = A * B / R mod N (CIOS), for A, B < N. Scratch
-// holds Limbs + 2 words. The last subtraction is chosen by mask, so the time
-// does not depend on the values. Out may be A or B.
-void MontgomeryProduct(const Montgomery *Context, uint64 *Out, const uint64 *A, const uint64 *B, uint64 *Scratch) {
+// Adds X * Y into the three-word column accumulator (T0, T1, T2). On
+// x86-64 the add-with-carry chain is written out: compilers split the
+// 128-bit sums into compare-and-add sequences that run several times slower.
+inline void MultiplyAccumulate(uint64 &T0, uint64 &T1, uint64 &T2, uint64 X, uint64 Y) {
+#if defined(__x86_64__)
+    uint64 High;
+    __asm__("mulq %[y]\n\t"
+            "addq %%rax, %[t0]\n\t"
+            "adcq %%rdx, %[t1]\n\t"
+            "adcq $0, %[t2]"
+            : [t0] "+r"(T0), [t1] "+r"(T1), [t2] "+r"(T2), "+a"(X), "=d"(High)
+            : [y] "rm"(Y)
+            : "cc");
+#else
+    const uint128 Product = (uint128)X * Y;
+    uint128 Sum = (uint128)T0 + (uint64)Product;
+    T0 = (uint64)Sum;
+    Sum = (uint128)T1 + (uint64)(Product >> 64) + (uint64)(Sum >> 64);
+    T1 = (uint64)Sum;
+    T2 += (uint64)(Sum >> 64);
+#endif
+}
+
+// Out = T - N when T >= N, else T, for T < 2N held in N + 1 words; the
+// choice is made by mask, so the time does not depend on the values.
+void SubtractModulusIfAbove(const Montgomery *Context, uint64 *Out, const uint64 *T) {
     const size_t N = (size_t)Context->Limbs;
-    const uint64 *Mod = Context->Mod;
-    uint64 *T = Scratch;
-    memset(T, 0, (N + 2) * 8);
-    for (size_t I = 0; I < N; I++) {
-        uint64 Carry = 0;
-        const uint64 Digit = B[I];
-        for (size_t J = 0; J < N; J++) {
-            uint128 Sum = (uint128)A[J] * Digit + T[J] + Carry;
-            T[J] = (uint64)Sum;
-            Carry = (uint64)(Sum >> 64);
-        }
-        uint128 Sum = (uint128)T[N] + Carry;
-        T[N] = (uint64)Sum;
-        T[N + 1] = (uint64)(Sum >> 64);
-        const uint64 Factor = T[0] * Context->N0;
-        Sum = (uint128)Factor * Mod[0] + T[0];
-        Carry = (uint64)(Sum >> 64);
-        for (size_t J = 1; J < N; J++) {
-            Sum = (uint128)Factor * Mod[J] + T[J] + Carry;
-            T[J - 1] = (uint64)Sum;
-            Carry = (uint64)(Sum >> 64);
-        }
-        Sum = (uint128)T[N] + Carry;
-        T[N - 1] = (uint64)Sum;
-        T[N] = T[N + 1] + (uint64)(Sum >> 64);
-    }
     uint64 Borrow = 0;
     for (size_t J = 0; J < N; J++) {
-        uint128 Difference = (uint128)T[J] - Mod[J] - Borrow;
+        uint128 Difference = (uint128)T[J] - Context->Mod[J] - Borrow;
         Out[J] = (uint64)Difference;
         Borrow = (uint64)(Difference >> 64) & 1;
     }
     // T < N exactly when the top word cannot cover the borrow.
     const uint64 Keep = 0 - ((T[N] - Borrow) >> 63);
     for (size_t J = 0; J < N; J++) Out[J] = (T[J] & Keep) | (Out[J] & ~Keep);
+}
+
+// Montgomery product Out = A * B / R mod N for A, B < N, column by column
+// with the reduction folded into the same columns (product scanning): the
+// 128-bit products of one column are independent, so they overlap instead
+// of waiting on one carry chain. Scratch holds 2 Limbs + 2 words. The last
+// subtraction is chosen by mask. Out may be A or B.
+void MontgomeryProduct(const Montgomery *Context, uint64 *Out, const uint64 *A, const uint64 *B, uint64 *Scratch) {
+    const size_t N = (size_t)Context->Limbs;
+    const uint64 *Mod = Context->Mod;
+    uint64 *Factor = Scratch; // the reduction factor of each low column
+    uint64 *T = Scratch + N;  // the high columns: the result before the subtraction
+    // Products and reduction terms go to two accumulators, two carry chains
+    // that run side by side; they meet once per column.
+    uint64 T0 = 0, T1 = 0, T2 = 0;
+    for (size_t I = 0; I < 2 * N; I++) {
+        const size_t First = I < N ? 0 : I - N + 1;
+        const size_t Last = I < N ? I : N;
+        uint64 S0 = 0, S1 = 0, S2 = 0;
+        for (size_t J = First; J < Last; J++) {
+            MultiplyAccumulate(T0, T1, T2, A[J], B[I - J]);
+            MultiplyAccumulate(S0, S1, S2, Factor[J], Mod[I - J]);
+        }
+        uint128 Sum = (uint128)T0 + S0;
+        T0 = (uint64)Sum;
+        Sum = (uint128)T1 + S1 + (uint64)(Sum >> 64);
+        T1 = (uint64)Sum;
+        T2 += S2 + (uint64)(Sum >> 64);
+        if (I < N) {
+            MultiplyAccumulate(T0, T1, T2, A[I], B[0]);
+            Factor[I] = T0 * Context->N0;
+            MultiplyAccumulate(T0, T1, T2, Factor[I], Mod[0]); // clears T0
+        } else {
+            T[I - N] = T0;
+        }
+        T0 = T1;
+        T1 = T2;
+        T2 = 0;
+    }
+    T[N] = T0;
+    SubtractModulusIfAbove(Context, Out, T);
+}
+
+// Montgomery square Out = A * A / R mod N: as MontgomeryProduct, with each
+// cross product of a column formed once and doubled.
+void MontgomerySquare(const Montgomery *Context, uint64 *Out, const uint64 *A, uint64 *Scratch) {
+    const size_t N = (size_t)Context->Limbs;
+    const uint64 *Mod = Context->Mod;
+    uint64 *Factor = Scratch;
+    uint64 *T = Scratch + N;
+    uint64 T0 = 0, T1 = 0, T2 = 0;
+    for (size_t I = 0; I < 2 * N; I++) {
+        const size_t First = I < N ? 0 : I - N + 1;
+        uint64 U0 = 0, U1 = 0, U2 = 0;
+        for (size_t J = First; J < I - J; J++) MultiplyAccumulate(U0, U1, U2, A[J], A[I - J]);
+        uint128 Sum = (uint128)T0 + (U0 << 1);
+        T0 = (uint64)Sum;
+        Sum = (uint128)T1 + ((U1 << 1) | (U0 >> 63)) + (uint64)(Sum >> 64);
+        T1 = (uint64)Sum;
+        T2 += ((U2 << 1) | (U1 >> 63)) + (uint64)(Sum >> 64);
+        if (!(I & 1) && I / 2 < N) MultiplyAccumulate(T0, T1, T2, A[I / 2], A[I / 2]);
+        const size_t Last = I < N ? I : N;
+        for (size_t J = First; J < Last; J++) MultiplyAccumulate(T0, T1, T2, Factor[J], Mod[I - J]);
+        if (I < N) {
+            Factor[I] = T0 * Context->N0;
+            MultiplyAccumulate(T0, T1, T2, Factor[I], Mod[0]); // clears T0
+        } else {
+            T[I - N] = T0;
+        }
+        T0 = T1;
+        T1 = T2;
+        T2 = 0;
+    }
+    T[N] = T0;
+    SubtractModulusIfAbove(Context, Out, T);
 }
 
 // A limb copy of Base mod N, N's size.
@@ -795,7 +868,7 @@ int32 BigInt_MontgomeryPower(BigInt *Result, const BigInt *Base, const BigInt *E
     BigInt_Check(Exponent);
     Montgomery_Check(Handle);
     const size_t N = (size_t)Handle->Limbs;
-    Limbs Scratch(N + 2), X = ReducedLimbs(Handle, Base);
+    Limbs Scratch(2 * N + 2), X = ReducedLimbs(Handle, Base);
     MontgomeryProduct(Handle, X.data(), X.data(), Handle->RR, Scratch.data());
     const int32 Bits = BigInt_BitCount(Exponent);
     const int32 Width = WindowWidth(Bits);
@@ -804,14 +877,14 @@ int32 BigInt_MontgomeryPower(BigInt *Result, const BigInt *Base, const BigInt *E
     Table[0] = X;
     if (Width > 1) {
         Limbs Square(N);
-        MontgomeryProduct(Handle, Square.data(), X.data(), X.data(), Scratch.data());
+        MontgomerySquare(Handle, Square.data(), X.data(), Scratch.data());
         for (size_t At = 1; At < Table.size(); At++)
             MontgomeryProduct(Handle, Table[At].data(), Table[At - 1].data(), Square.data(), Scratch.data());
     }
     Limbs Accumulator(Handle->One, Handle->One + N);
     for (int32 Bit = Bits - 1; Bit >= 0;) {
         if (!ExponentBit(Exponent, Bit)) {
-            MontgomeryProduct(Handle, Accumulator.data(), Accumulator.data(), Accumulator.data(), Scratch.data());
+            MontgomerySquare(Handle, Accumulator.data(), Accumulator.data(), Scratch.data());
             Bit--;
             continue;
         }
@@ -820,7 +893,7 @@ int32 BigInt_MontgomeryPower(BigInt *Result, const BigInt *Base, const BigInt *E
         while (!ExponentBit(Exponent, Low)) Low++;
         const uint32 Window = ExponentWindow(Exponent, Low, Bit - Low + 1);
         for (int32 Step = Low; Step <= Bit; Step++)
-            MontgomeryProduct(Handle, Accumulator.data(), Accumulator.data(), Accumulator.data(), Scratch.data());
+            MontgomerySquare(Handle, Accumulator.data(), Accumulator.data(), Scratch.data());
         MontgomeryProduct(Handle, Accumulator.data(), Accumulator.data(), Table[Window >> 1].data(), Scratch.data());
         Bit = Low - 1;
     }
@@ -841,7 +914,7 @@ int32 BigInt_MontgomeryPowerSecret(BigInt *Result, const BigInt *Base, const Big
     const size_t N = (size_t)Handle->Limbs;
     const int32 Width = WindowWidth(Handle->Bits);
     const size_t Entries = (size_t)1 << Width;
-    Limbs Scratch(N + 2), Table(Entries * N), Accumulator(N), Pick(N);
+    Limbs Scratch(2 * N + 2), Table(Entries * N), Accumulator(N), Pick(N);
     Limbs X = ReducedLimbs(Handle, Base);
     memcpy(Table.data(), Handle->One, N * 8);
     MontgomeryProduct(Handle, &Table[N], X.data(), Handle->RR, Scratch.data());
@@ -862,7 +935,7 @@ int32 BigInt_MontgomeryPowerSecret(BigInt *Result, const BigInt *Base, const Big
     Accumulator = Pick;
     for (int32 Window = Windows - 2; Window >= 0; Window--) {
         for (int32 Step = 0; Step < Width; Step++)
-            MontgomeryProduct(Handle, Accumulator.data(), Accumulator.data(), Accumulator.data(), Scratch.data());
+            MontgomerySquare(Handle, Accumulator.data(), Accumulator.data(), Scratch.data());
         Select(ExponentWindow(Exponent, Window * Width, Width));
         MontgomeryProduct(Handle, Accumulator.data(), Accumulator.data(), Pick.data(), Scratch.data());
     }
@@ -884,10 +957,13 @@ int32 BigInt_MontgomeryMultiply(BigInt *Result, const BigInt *A, const BigInt *B
     BigInt_Check(B);
     Montgomery_Check(Handle);
     const size_t N = (size_t)Handle->Limbs;
-    Limbs Scratch(N + 2), X = ReducedLimbs(Handle, A), Y = ReducedLimbs(Handle, B);
+    Limbs Scratch(2 * N + 2), X = ReducedLimbs(Handle, A), Y = ReducedLimbs(Handle, B);
     // (A R) then (A R) B / R = A B.
     MontgomeryProduct(Handle, X.data(), X.data(), Handle->RR, Scratch.data());
     MontgomeryProduct(Handle, X.data(), X.data(), Y.data(), Scratch.data());
     AssignLimbs(Result, X.data(), N);
+    WipeLimbs(X);
+    WipeLimbs(Y);
+    WipeLimbs(Scratch);
     return TRUE;
 }

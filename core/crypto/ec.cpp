@@ -98,15 +98,6 @@ int32 ECPoint_Equal(const ECPoint *A, const ECPoint *B) {
     return BigInt_Equal(A->X, B->X) && BigInt_Equal(A->Y, B->Y) ? TRUE : FALSE;
 }
 
-int32 ECPoint_Copy(ECPoint *Destination, const ECPoint *Source) {
-    Debug_CheckPointer(Destination);
-    Debug_CheckPointer(Source);
-    BigInt_Copy(Destination->X, Source->X);
-    BigInt_Copy(Destination->Y, Source->Y);
-    Destination->AtInfinity = Source->AtInfinity;
-    return TRUE;
-}
-
 CLASS_DEFINE_REFERENCE(EC, EC, EC_CLASSID)
 
 int32 EC_Create(EC **Handle) {

@@ -37,7 +37,6 @@ int32 ECPoint_Release(ECPoint *Point);
 // Two points at infinity are equal, one at infinity and one finite are not;
 // otherwise both coordinates must be equal.
 int32 ECPoint_Equal(const ECPoint *A, const ECPoint *B);
-int32 ECPoint_Copy(ECPoint *Destination, const ECPoint *Source);
 
 typedef struct EC EC;
 

@@ -9,12 +9,16 @@
 // turns a result affine.
 //
 // Secret scalars: a fixed window of 4 bits over all ceil(OrderBits / 4)
-// windows of the scalar, whatever its value. Every table entry is read for
-// each window (masked select) and the addition folds its special cases
-// (either operand at infinity) in with masks, so the sequence of operations
-// and memory accesses is the same for every scalar. With K below n the
-// running sum is 16·m·P with 16·m < n, so it never equals ±(table entry)
-// and the addition's doubling case cannot arise.
+// windows of the scalar, whatever its value (for the base point, one table
+// row per window, built once, so that no doublings are needed). Every table
+// entry is read for each window (masked select) and the addition folds its
+// special cases (either operand at infinity) in with masks, so the sequence
+// of operations and memory accesses is the same for every scalar. With K
+// below n the running sum is 16·m·P with 16·m < n, so it never equals
+// ±(table entry) and the addition's doubling case cannot arise.
+//
+// Public scalars (verification): width-5 NAF, the two products of u1·G +
+// u2·Q sharing their doublings.
 #include <string.h>
 
 #include <memory>
@@ -104,11 +108,13 @@ template <int L> inline void Copy(uint64 *Out, const uint64 *A) { memcpy(Out, A,
 
 template <int L> inline uint64 IsZero(const uint64 *A) {
     uint64 Any = 0;
+    #pragma GCC unroll 9
     for (int I = 0; I < L; I++) Any |= A[I];
     return 1 ^ ((Any | (0 - Any)) >> 63);
 }
 
 template <int L> inline bool Less(const uint64 *A, const uint64 *B) {
+    #pragma GCC unroll 9
     for (int I = L - 1; I >= 0; I--)
         if (A[I] != B[I]) return A[I] < B[I];
     return false;
@@ -117,12 +123,14 @@ template <int L> inline bool Less(const uint64 *A, const uint64 *B) {
 // Out = A when Flag is 1, B when 0.
 template <int L> inline void Select(uint64 *Out, uint64 Flag, const uint64 *A, const uint64 *B) {
     const uint64 Mask = MaskOf(Flag);
+    #pragma GCC unroll 9
     for (int I = 0; I < L; I++) Out[I] = (A[I] & Mask) | (B[I] & ~Mask);
 }
 
 // Out = A - B over L limbs; returns the borrow (0 or 1).
 template <int L> inline uint64 SubBorrow(uint64 *Out, const uint64 *A, const uint64 *B) {
     uint64 Borrow = 0;
+    #pragma GCC unroll 9
     for (int I = 0; I < L; I++) {
         const uint128 D = (uint128)A[I] - B[I] - Borrow;
         Out[I] = (uint64)D;
@@ -133,6 +141,7 @@ template <int L> inline uint64 SubBorrow(uint64 *Out, const uint64 *A, const uin
 
 template <int L> inline uint64 AddCarry(uint64 *Out, const uint64 *A, const uint64 *B) {
     uint64 Carry = 0;
+    #pragma GCC unroll 9
     for (int I = 0; I < L; I++) {
         const uint128 S = (uint128)A[I] + B[I] + Carry;
         Out[I] = (uint64)S;
@@ -141,7 +150,7 @@ template <int L> inline uint64 AddCarry(uint64 *Out, const uint64 *A, const uint
     return Carry;
 }
 
-template <int L> void ModAdd(uint64 *Out, const uint64 *A, const uint64 *B, const Modulus<L> &M) {
+template <int L> inline void ModAdd(uint64 *Out, const uint64 *A, const uint64 *B, const Modulus<L> &M) {
     uint64 Sum[L], Reduced[L];
     const uint64 Carry = AddCarry<L>(Sum, A, B);
     const uint64 Borrow = SubBorrow<L>(Reduced, Sum, M.M);
@@ -149,7 +158,7 @@ template <int L> void ModAdd(uint64 *Out, const uint64 *A, const uint64 *B, cons
     Select<L>(Out, Borrow & (Carry ^ 1), Sum, Reduced);
 }
 
-template <int L> void ModSub(uint64 *Out, const uint64 *A, const uint64 *B, const Modulus<L> &M) {
+template <int L> inline void ModSub(uint64 *Out, const uint64 *A, const uint64 *B, const Modulus<L> &M) {
     uint64 Difference[L], Fixed[L];
     const uint64 Borrow = SubBorrow<L>(Difference, A, B);
     AddCarry<L>(Fixed, Difference, M.M);
@@ -159,8 +168,10 @@ template <int L> void ModSub(uint64 *Out, const uint64 *A, const uint64 *B, cons
 // Out = A·B·R^-1 mod M (CIOS). A, B below M; Out may alias either.
 template <int L> void ModMul(uint64 *Out, const uint64 *A, const uint64 *B, const Modulus<L> &M) {
     uint64 T[L + 2] = {};
+    #pragma GCC unroll 9
     for (int I = 0; I < L; I++) {
         uint64 Carry = 0;
+        #pragma GCC unroll 9
         for (int J = 0; J < L; J++) {
             const uint128 S = (uint128)A[I] * B[J] + T[J] + Carry;
             T[J] = (uint64)S;
@@ -172,6 +183,7 @@ template <int L> void ModMul(uint64 *Out, const uint64 *A, const uint64 *B, cons
         const uint64 Q = T[0] * M.Inv;
         S = (uint128)Q * M.M[0] + T[0];
         Carry = (uint64)(S >> 64);
+        #pragma GCC unroll 9
         for (int J = 1; J < L; J++) {
             S = (uint128)Q * M.M[J] + T[J] + Carry;
             T[J - 1] = (uint64)S;
@@ -349,12 +361,16 @@ public:
             Copy<L>(P.Z, Field.One);
         }
         Jacobian<L> Result;
-        if (Secret)
+        if (Secret && Px == nullptr)
+            MultiplyBase(Result, Scalar);
+        else if (Secret)
             MultiplyFixed(Result, Scalar, P);
         else
             MultiplyVariable(Result, Scalar, P);
         Wipe(Scalar, sizeof(Scalar));
-        return Export(Result, OutX, OutY);
+        const bool Finite = Export(Result, OutX, OutY);
+        Wipe(&Result, sizeof(Result));
+        return Finite;
     }
 
     bool MultiplyTwo(const uint8 *U1, const uint8 *U2, const uint8 *Qx, const uint8 *Qy, uint8 *OutX,
@@ -475,6 +491,52 @@ private:
     uint64 SqrtExponent[L]{};
     Jacobian<L> G{};
     Jacobian<L> GTable[8]{}; // G, 3G, 5G, ..., 15G
+    // d·16^w·G for every 4-bit window w of a scalar and every digit d, built
+    // on the first secret product with G.
+    mutable std::once_flag CombOnce;
+    mutable std::unique_ptr<Jacobian<L>[]> Comb;
+
+    void BuildComb() const {
+        const int32 Windows = (OrderBits + 3) / 4;
+        Comb.reset(new Jacobian<L>[(size_t)Windows * 16]());
+        Jacobian<L> Base = G;
+        for (int32 Window = 0; Window < Windows; Window++) {
+            Jacobian<L> *Row = &Comb[(size_t)Window * 16];
+            Row[1] = Base;
+            for (int D = 2; D < 16; D++) AddVariable(Row[D], Row[D - 1], Base);
+            for (int S = 0; S < 4; S++) Double(Base, Base);
+        }
+    }
+
+    // K·G for a secret K below n: one addition per window of a table entry
+    // chosen by masks. The partial sums are below 16^w while the entry is
+    // d·16^w, so the addition meets neither equal nor opposite points.
+    void MultiplyBase(Jacobian<L> &Out, const uint64 *Scalar) const {
+        std::call_once(CombOnce, [this] { BuildComb(); });
+        const int32 Windows = (OrderBits + 3) / 4;
+        Jacobian<L> Result{}, Entry;
+        for (int32 Window = 0; Window < Windows; Window++) {
+            const uint64 Digit = (Scalar[Window / 16] >> ((Window % 16) * 4)) & 15;
+            Lookup(Entry, &Comb[(size_t)Window * 16], Digit);
+            AddFixed(Result, Result, Entry);
+        }
+        Out = Result;
+        Wipe(&Entry, sizeof(Entry));
+        Wipe(&Result, sizeof(Result));
+    }
+
+    // Entry = Table[Digit], reading every entry.
+    void Lookup(Jacobian<L> &Entry, const Jacobian<L> *Table, uint64 Digit) const {
+        memset(&Entry, 0, sizeof(Entry));
+        for (uint64 I = 0; I < 16; I++) {
+            const uint64 Mask = MaskOf((uint64)((I ^ Digit) == 0));
+            for (int J = 0; J < L; J++) {
+                Entry.X[J] |= Table[I].X[J] & Mask;
+                Entry.Y[J] |= Table[I].Y[J] & Mask;
+                Entry.Z[J] |= Table[I].Z[J] & Mask;
+            }
+        }
+    }
 
     void ToMont(uint64 *Out, const uint64 *Plain) const { ModMul<L>(Out, Plain, Field.RR, Field); }
     void FromMont(uint64 *Out, const uint64 *Mont) const {
@@ -746,15 +808,7 @@ private:
         for (int32 Window = Windows - 1; Window >= 0; Window--) {
             for (int S = 0; S < 4; S++) Double(Result, Result);
             const uint64 Digit = (Scalar[Window / 16] >> ((Window % 16) * 4)) & 15;
-            memset(&Entry, 0, sizeof(Entry));
-            for (uint64 I = 0; I < 16; I++) {
-                const uint64 Mask = MaskOf((uint64)((I ^ Digit) == 0));
-                for (int J = 0; J < L; J++) {
-                    Entry.X[J] |= Table[I].X[J] & Mask;
-                    Entry.Y[J] |= Table[I].Y[J] & Mask;
-                    Entry.Z[J] |= Table[I].Z[J] & Mask;
-                }
-            }
+            Lookup(Entry, Table, Digit);
             AddFixed(Result, Result, Entry);
         }
         Out = Result;

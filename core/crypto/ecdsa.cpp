@@ -51,7 +51,7 @@ Bytes PrepareDigest(const ec::Engine *E, const uint8 *Digest, int32 Size) {
         if (Shift != 0)
             for (size_t At = Out.size(); At-- > 0;)
                 Out[At] = (uint8)((Out[At] >> Shift) | (At > 0 ? Out[At - 1] << (8 - Shift) : 0));
-    } else {
+    } else if (Size > 0) {
         memcpy(Out.data() + Out.size() - (size_t)Size, Digest, (size_t)Size);
     }
     E->ScalarReduce(Out.data(), (int32)Out.size(), Out.data());
@@ -248,6 +248,10 @@ int32 ECDSA_Delete(ECDSA **Handle) {
 
 int32 ECDSA_InitParams(ECDSA *Handle, const char *Oid) {
     ECDSA_Check(Handle);
+    // A key belongs to its curve: choosing another forgets it.
+    ClearPrivateKey(Handle);
+    ECPoint_Reset(&Handle->Q);
+    Handle->HasPublicKey = FALSE;
     return EC_InitParams(Handle->Curve, Oid);
 }
 

@@ -29,7 +29,7 @@ int32 ECDSA_Create(ECDSA **Handle);
 int32 ECDSA_Delete(ECDSA **Handle);
 CLASS_DECLARE_REFERENCE(ECDSA, ECDSA)
 
-// EC_InitParams of the key's curve.
+// EC_InitParams of the key's curve; forgets any key set before.
 int32 ECDSA_InitParams(ECDSA *Handle, const char *Oid);
 int32 ECDSA_HasPrivateKey(ECDSA *Handle);
 // DER ECPrivateKey: version 1 and the private value, which must lie in

@@ -227,31 +227,43 @@ bool RefreshBlinding(RSA *Handle, const BigInt *N) {
     return false;
 }
 
-// Output = Input^d mod n for Input < n, blinded, checked with e.
+// Raised = Blinded^d mod n, through the CRT when the key allows it.
+bool RaiseToPrivate(RSA *Handle, const BigInt *Blinded, BigInt *Raised, bool UseCrt) {
+    if (!UseCrt || Handle->PrimeP == nullptr)
+        return BigInt_MontgomeryPowerSecret(Raised, Blinded, &Handle->D, Handle->Modulus) == 1;
+    BigIntLocal P, S1, S2, Difference, H, Product;
+    BigInt_MontgomeryGetModulo(Handle->PrimeP, P);
+    if (!BigInt_MontgomeryPowerSecret(S1, Blinded, &Handle->DP, Handle->PrimeP) ||
+        !BigInt_MontgomeryPowerSecret(S2, Blinded, &Handle->DQ, Handle->PrimeQ))
+        return false;
+    // h = qInv (s1 - s2) mod p, kept non-negative; s = s2 + h q.
+    BigInt_Modulo(Difference, S2, P);
+    BigInt_Subtract(Difference, P, Difference);
+    BigInt_Add(Difference, Difference, S1);
+    BigInt_MontgomeryMultiply(H, &Handle->QInverse, Difference, Handle->PrimeP);
+    BigInt_Multiply(Product, H, &Handle->Q);
+    BigInt_Add(Raised, Product, S2);
+    return true;
+}
+
+// Output = Input^d mod n for Input < n, blinded, checked with e. A key whose
+// CRT values are wrong is answered through d, as if it had none.
 bool PrivateOperation(RSA *Handle, const BigInt *Input, BigInt *Output) {
     BigIntLocal N, Blinded, Raised, Check;
     BigInt_MontgomeryGetModulo(Handle->Modulus, N);
     if (!RefreshBlinding(Handle, N)) return false;
     BigInt_MontgomeryMultiply(Blinded, Input, &Handle->BlindFactor, Handle->Modulus);
-    if (Handle->PrimeP != nullptr) {
-        BigIntLocal P, S1, S2, Difference, H, Product;
-        BigInt_MontgomeryGetModulo(Handle->PrimeP, P);
-        if (!BigInt_MontgomeryPowerSecret(S1, Blinded, &Handle->DP, Handle->PrimeP) ||
-            !BigInt_MontgomeryPowerSecret(S2, Blinded, &Handle->DQ, Handle->PrimeQ))
-            return false;
-        // h = qInv (s1 - s2) mod p, kept non-negative; s = s2 + h q.
-        BigInt_Modulo(Difference, S2, P);
-        BigInt_Subtract(Difference, P, Difference);
-        BigInt_Add(Difference, Difference, S1);
-        BigInt_MontgomeryMultiply(H, &Handle->QInverse, Difference, Handle->PrimeP);
-        BigInt_Multiply(Product, H, &Handle->Q);
-        BigInt_Add(Raised, Product, S2);
-    } else if (!BigInt_MontgomeryPowerSecret(Raised, Blinded, &Handle->D, Handle->Modulus)) {
-        return false;
+    for (bool UseCrt : {true, false}) {
+        if (!UseCrt && Handle->PrimeP == nullptr) break;
+        if (!RaiseToPrivate(Handle, Blinded, Raised, UseCrt)) continue;
+        BigInt_MontgomeryMultiply(Output, Raised, &Handle->BlindInverse, Handle->Modulus);
+        BigInt_MontgomeryPower(Check, Output, &Handle->E, Handle->Modulus);
+        if (BigInt_Equal(Check, Input)) return true;
     }
-    BigInt_MontgomeryMultiply(Output, Raised, &Handle->BlindInverse, Handle->Modulus);
-    BigInt_MontgomeryPower(Check, Output, &Handle->E, Handle->Modulus);
-    return BigInt_Equal(Check, Input) == 1;
+    // Nothing of a failed result leaves; the next use draws a new pair.
+    BigInt_Reset(Output);
+    Handle->Blinded = FALSE;
+    return false;
 }
 
 // Hash OIDs by digest size, as the DER of the OID element.

@@ -230,6 +230,68 @@ def case_analytics():
         peer.close()
 
 
+SIGNED = os.path.join(SOURCE, "tests", "host", "signed_demo")
+
+
+def case_signed_path():
+    # The signed demo with security on: the configuration's store trusts
+    # its signer.
+    code, out, _ = run(["--workflow=examples/demo.jws", "--config=examples/demo-app.json", "--window",
+                        "--memorytracking"], cwd=SOURCE)
+    check_demo(code, out)
+
+
+def sign(directory, name, document, key="demo-signer", exp=None):
+    source = write(directory, name + ".src", json.dumps(document))
+    args = ["node", os.path.join(SIGNED, "sign_workflow.js"), os.path.join(directory, key + ".pem"),
+            os.path.join(directory, key + ".der"), source]
+    if exp is not None:
+        args.append(str(exp))
+    return write(directory, name, subprocess.run(args, capture_output=True, text=True, check=True).stdout)
+
+
+def case_signed_http():
+    # Served by the peer: the signed demo runs; unsigned, one byte changed,
+    # expired and signed by an untrusted key each fail with Authenticate
+    # (each after the loader's retries, so they run side by side).
+    with tempfile.TemporaryDirectory() as directory:
+        for name in ("demo.jws", "demo-nested.jws", "demo-app.json"):
+            with open(os.path.join(EXAMPLES, name)) as source:
+                write(directory, name, source.read())
+        for suffix in ("pem", "der"):
+            with open(os.path.join(SIGNED, "demo-signer." + suffix), "rb") as source:
+                with open(os.path.join(directory, "demo-signer." + suffix), "wb") as target:
+                    target.write(source.read())
+        subprocess.run("openssl genpkey -algorithm EC -pkeyopt ec_paramgen_curve:P-256 -out stranger.pem && "
+                       "openssl req -x509 -new -key stranger.pem -subj /CN=stranger -days 2 -outform DER "
+                       "-out stranger.der", shell=True, cwd=directory, check=True, capture_output=True)
+        with open(os.path.join(directory, "demo.jws")) as f:
+            text = f.read().strip()
+        header, payload, signature = text.split(".")
+        import base64
+        document = json.loads(base64.urlsafe_b64decode(payload + "=" * (-len(payload) % 4)))
+        write(directory, "unsigned.jws", json.dumps(document))
+        middle = len(payload) // 2
+        changed = payload[:middle] + ("A" if payload[middle] != "A" else "B") + payload[middle + 1:]
+        write(directory, "changed.jws", ".".join((header, changed, signature)))
+        sign(directory, "expired.jws", document, exp=int(time.time()) - 60)
+        sign(directory, "stranger.jws", document, key="stranger")
+        config = os.path.join(directory, "demo-app.json")
+        peer = Peer(directory)
+        try:
+            code, out, _ = run(["--workflow=" + peer.url("demo.jws"), "--config=" + config, "--window"])
+            check_demo(code, out)
+            refused = ["unsigned.jws", "changed.jws", "expired.jws", "stranger.jws"]
+            runs = {name: start(["--workflow=" + peer.url(name), "--config=" + config]) for name in refused}
+            for name, process in runs.items():
+                out, _ = process.communicate(timeout=300)
+                value = summary(out)
+                check(process.returncode == 1 and value["successful"] is False, "%s: %s" % (name, value))
+                check("Json_Error_Authenticate" in value["errors"], "%s: errors %s" % (name, value["errors"]))
+        finally:
+            peer.close()
+
+
 def case_script_task():
     # The example's task type lives in its page script; "done" runs on its success.
     code, out, _ = run(["--workflow=examples/script-task.yaml", "--script=examples/script-task.js",
@@ -243,56 +305,31 @@ def case_script_task():
 
 
 REGISTRY_PAGE = """
-var handler = TQX.create('TQX.ScriptTaskHandler');
-TQX.call(handler, 'register', {name: 'RegistryProbe'});
-var center = TQX.create('TQX.NotificationCenter');
-TQX.call(center, 'addObserver', {type: 'Task', notification: 'Start', callbackId: 'probe'});
 var registry = TQX.create('TQX.Registry');
 function write(key) {
   return TQX.call(registry, 'setString', {view: 'default', security: 'default', type: 'user', key: key,
                                           name: 'probe', value: 'written'});
 }
-function onBatch(items) {
-  items.forEach(function (item) {
-    if (item.callbackId !== 'probe' || item.info.type !== 'RegistryProbe') return;
-    var task = TQX.create('TQX.Task', item.sender);
-    var inside = write('Software/Velmarsh Allowed/Sub'), outside = write('Software/Elsewhere');
-    TQX.call(task, 'print', {message: 'inside=' + inside + ' outside=' + outside});
-    TQX.call(task, 'complete', {json: JSON.stringify({successful: inside === true && outside === false})});
-    TQX.release(task);
-  });
-}
-function onUnload() {
-  TQX.call(center, 'removeObserver', {type: 'Task', notification: 'Start', callbackId: 'probe'});
-}
+print('inside=' + write('Software/Velmarsh Allowed/Sub') + ' outside=' + write('Software/Elsewhere'));
 """
 
 
 def case_registry_whitelist():
-    # Security stays on: the workflow comes from the whitelisted peer, and
-    # only the configured prefix may be written.
+    # Security stays on (the signed demo runs beside the page): only the
+    # configured prefix may be written.
     with tempfile.TemporaryDirectory() as directory:
-        write(directory, "probe.yaml", "start:\n  type: RegistryProbe\n")
         page = write(directory, "probe.js", REGISTRY_PAGE)
-        config = write(directory, "app.json", json.dumps(
-            {"registryWhitelist": {"readWrite": ["user/Software/Velmarsh Allowed"]}}))
-        peer = Peer(directory)
-        try:
-            env = dict(os.environ, XDG_CONFIG_HOME=os.path.join(directory, "config"))
-            done = subprocess.run([PROGRAM, "--workflow=" + peer.url("probe.yaml"), "--script=" + page,
-                                   "--config=" + config, "--window"], capture_output=True, text=True,
-                                  timeout=60, env=env)
-            value = summary(done.stdout)
-            check("inside=true outside=false" in done.stdout, "probe said otherwise")
-            check(done.returncode == 0 and value["successful"] is True, "exit %d %s" % (done.returncode, value))
-            check("Registry path not found in whitelist" in done.stdout, "no refusal logged")
-            check("Skipping registry authentication" not in done.stdout, "security was off")
-            stored = open(os.path.join(directory, "config", "velmarsh", "registry.plist")).read() \
-                if os.path.exists(os.path.join(directory, "config", "velmarsh", "registry.plist")) else None
-            if stored is not None:
-                check("Elsewhere" not in stored, "outside key stored")
-        finally:
-            peer.close()
+        with open(os.path.join(EXAMPLES, "demo-app.json")) as f:
+            settings = json.load(f)
+        settings["registryWhitelist"] = {"readWrite": ["user/Software/Velmarsh Allowed"]}
+        config = write(directory, "app.json", json.dumps(settings))
+        env = dict(os.environ, XDG_CONFIG_HOME=os.path.join(directory, "config"))
+        done = subprocess.run([PROGRAM, "--workflow=examples/demo.jws", "--script=" + page, "--config=" + config,
+                               "--window"], capture_output=True, text=True, timeout=60, env=env, cwd=SOURCE)
+        check_demo(done.returncode, done.stdout)
+        check("Script - inside=true outside=false" in done.stdout, "probe said otherwise")
+        check("Registry path not found in whitelist" in done.stdout, "no refusal logged")
+        check("Skipping registry authentication" not in done.stdout, "security was off")
 
 
 POOL_WORKFLOW = """start:

@@ -26,7 +26,8 @@ TEST_P(HostWorkflow, CaseHolds) { EXPECT_EQ(RunCase(GetParam()), 0) << GetParam(
 
 INSTANTIATE_TEST_SUITE_P(Cases, HostWorkflow,
                          testing::Values("demo_path", "demo_http", "exit_code", "usage", "interrupt",
-                                         "second_signal", "cancel_during_fetch", "analytics", "script_task",
-                                         "registry_whitelist", "pool_hosts", "cache_min_age"));
+                                         "second_signal", "cancel_during_fetch", "analytics", "signed_path",
+                                         "signed_http", "script_task", "registry_whitelist", "pool_hosts",
+                                         "cache_min_age"));
 
 } // namespace

@@ -105,7 +105,7 @@ TEST_F(Asn1Test, Readers) {
                 {"06022A80", 0, ""},
                 {"06032A8001", 0, ""},
                 // An arc that would wrap to 113549 in 32 bits.
-                {"060B2A864890808080878D8D", 0, ""},
+                {"06092A864881808086F70D", 0, ""},
                 {"0603883703", 1, "2.999.3"}};
     for (const auto &Case : Oids) {
         Tree Decoded(FromHex(Case.Hex));

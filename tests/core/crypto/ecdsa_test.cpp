@@ -278,6 +278,10 @@ TEST_F(EcdsaTest, SignatureRules) {
     // Signing left Q alone, so our signature verifies under the same key.
     EXPECT_TRUE(K.Verify(Digest, std::string(Signature, (size_t)Written)));
     EXPECT_EQ(ECDSA_PublicKeyEncrypt(K.Handle, "x", 1, Signature, sizeof(Signature), &Written), 0);
+    // Another curve forgets the key.
+    ASSERT_TRUE(ECDSA_InitParams(K.Handle, "1.3.132.0.34"));
+    EXPECT_FALSE(ECDSA_HasPrivateKey(K.Handle));
+    EXPECT_FALSE(K.Verify(Digest, Good));
 }
 
 TEST_F(EcdsaTest, PublicKeyInterfaceRow) {
@@ -364,6 +368,12 @@ TEST_F(EcdsaTest, OpenSslBothWays) {
             int32 Written = 0;
             ASSERT_TRUE(ECDSA_Sign(Signer.Handle, Digest.data(), (int32)Digest.size(), Signature, sizeof(Signature),
                                    &Written));
+            // The SEQUENCE length in one byte, behind 81 from 128 bytes on (P-521).
+            const bool Long = std::string(Curve.OpenSsl) == "secp521r1";
+            EXPECT_EQ((uint8)Signature[1], Long ? 0x81 : Written - 2);
+            if (Long) {
+                EXPECT_EQ((uint8)Signature[2], Written - 3);
+            }
             std::ofstream(SigFile, std::ios::binary | std::ios::trunc) << std::string(Signature, (size_t)Written);
             EXPECT_EQ(ectest::Shell("openssl pkeyutl -verify -pubin -keyform DER -inkey " + Pub + " -in " +
                                     DigestFile + " -sigfile " + SigFile),

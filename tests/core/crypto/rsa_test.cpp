@@ -350,6 +350,29 @@ TEST_F(RsaTest, EncryptionAndSigningLimits) {
     EXPECT_EQ(RSA_Sign(Rsa, Data.data(), 20, Out.data(), 64, &Written), 0);
     EXPECT_EQ(RSA_Sign(Rsa, Data.data(), 20, Out.data(), 65, &Written), 1);
     EXPECT_EQ(Written, 64);
+    // A wrong CRT exponent falls back to d and signs the same; with d wrong
+    // too nothing is signed.
+    const std::string Good = std::string(Out.data(), 64);
+    auto Corrupt = [&](std::string Bytes, const std::vector<int32> &Elements) {
+        ASN1 *Tree = nullptr;
+        ASN1_Create(&Tree);
+        ASN1_Decode(Tree, Der.data(), (int32)Der.size());
+        for (int32 Element : Elements) {
+            ASN1 *Number = ASN1_GetElement(ASN1_GetElement(Tree, 0), Element);
+            Bytes[(size_t)(ASN1_GetValuePtr(Number) - (const uint8 *)Der.data()) + ASN1_GetValueSize(Number) - 1] ^= 2;
+        }
+        ASN1_Delete(&Tree);
+        return Bytes;
+    };
+    for (const auto &[Elements, Signs] : std::vector<std::pair<std::vector<int32>, int32>>{
+             {{6}, 1}, {{3}, 1}, {{3, 6}, 0}}) {
+        const std::string Broken = Corrupt(Der, Elements);
+        ASSERT_EQ(RSA_SetPrivateKey(Rsa, Broken.data(), (int32)Broken.size()), 1);
+        EXPECT_EQ(RSA_Sign(Rsa, Data.data(), 20, Out.data(), 65, &Written), Signs);
+        if (Signs) {
+            EXPECT_EQ(std::string(Out.data(), 64), Good);
+        }
+    }
     // A public key alone does not sign.
     ASSERT_EQ(RSA_SetPrivateKey(Rsa, Der.data(), (int32)Der.size()), 1);
     EXPECT_EQ(RSA_HasPrivateKey(Rsa), 1);
@@ -437,6 +460,14 @@ TEST_F(RsaTest, PublicKeyObject) {
     Patched = Spki;
     Patched[14] = 2;
     EXPECT_FALSE(Unknown.FromSpki(Patched));
+    // An even modulus (its last byte sits before 02 03 01 00 01) is refused
+    // at once: the Montgomery set-up never sees it.
+    Patched = Spki;
+    Patched[Patched.size() - 6] &= 0xfe;
+    Key Even;
+    EXPECT_FALSE(Even.FromSpki(Patched));
+    EXPECT_EQ(CryptAsymmetric_IsRSA(Even.Object), 1);
+    EXPECT_EQ(RSA_GetModulusByteCount(RsaOf(Even)), 0);
     // With authentication off every signature passes; on again, none of these.
     Authenticate_SetEnabled(0);
     EXPECT_EQ(Good.Verify("digest", ""), 1);
@@ -446,10 +477,15 @@ TEST_F(RsaTest, PublicKeyObject) {
     EXPECT_EQ(Good.Verify("digest", std::string(65, '\x01')), 0);
 }
 
-TEST_F(RsaDeathTest, OperationsWithoutAnAlgorithmStop) {
+TEST_F(RsaDeathTest, CallerErrorsStop) {
     Key Fresh;
     EXPECT_DEATH(Fresh.Verify("d", "s"), "Not Supported");
     EXPECT_DEATH(CryptAsymmetric_InitParams(Fresh.Object, ""), "Not Supported");
+    const std::string Spki = SmallKey().second;
+    if (Spki.empty()) GTEST_SKIP() << "openssl not available";
+    Key Public;
+    ASSERT_TRUE(Public.FromSpki(Spki));
+    EXPECT_DEATH(Public.Verify(std::string(1024, 'd'), "s"), "RSA digest overflow");
 }
 
 } // namespace
