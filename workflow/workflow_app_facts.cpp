@@ -165,18 +165,3 @@ int32 WorkflowApp_SendCrashEventInterop(const char *Format, const char *JsonText
     Dictionary_Release(&Parsed);
     return Result;
 }
-
-int32 WorkflowApp_JwsVerifyCertStore(const char *Signature, const char *StoreNames) {
-    Debug_CheckPointer(Signature);
-    Debug_CheckPointer(StoreNames);
-    Log_Error("JWS verification is not available in this build\n");
-    return FALSE;
-}
-
-int32 WorkflowApp_JwsVerifyKeyStore(const char *Signature, const char *StoreNames) {
-    return WorkflowApp_JwsVerifyCertStore(Signature, StoreNames);
-}
-
-int32 WorkflowApp_JwsVerifyKey(const char *Signature, const char *Base64Key) {
-    return WorkflowApp_JwsVerifyCertStore(Signature, Base64Key);
-}

@@ -1,7 +1,7 @@
 // What the workflow application tells scripts and tasks about the process:
 // the clock, the command line, the log, entitized text, the bandwidth limits
 // of its two meters, elevation, the prevent-system-shutdown flag, crash
-// events to analytics, and the JWS checks scripts ask for.
+// events to analytics.
 //
 // Text outputs are cut to the caller's buffer; a null out-pointer is a fatal
 // stop, as everywhere.
@@ -54,12 +54,5 @@ int32 WorkflowApp_GetPreventSystemShutdown(uint32 *Flag);
 int32 WorkflowApp_FillCrashEvent(const char *Format, Dictionary *Info);
 int32 WorkflowApp_SendCrashEvent(const char *Format, Dictionary *Info);
 int32 WorkflowApp_SendCrashEventInterop(const char *Format, const char *JsonText);
-
-// Compact JWS checks against the named certificate or key stores (empty:
-// "app") or one Base64 public key. This build has no JWS verifier yet, so
-// they answer 0: nothing verifies.
-int32 WorkflowApp_JwsVerifyCertStore(const char *Signature, const char *StoreNames);
-int32 WorkflowApp_JwsVerifyKeyStore(const char *Signature, const char *StoreNames);
-int32 WorkflowApp_JwsVerifyKey(const char *Signature, const char *Base64Key);
 
 RUNTIME_EXTERN_C_END

@@ -370,6 +370,7 @@ TEST_F(WorkflowScriptTest, WorkflowAndApplicationEdgeCases) {
         {&App, R"({"method":"debugPrint","message":"%n%n%n"})", 1, "true"},
         {&App, R"({"method":"sendCrashEvent","format":"x","info":"[broken"})", 1, "false"},
         {&App, R"({"method":"jwsVerifyKey","signature":"a.b.c","key":"AAAA"})", 1, "false"},
+        {&App, R"({"method":"jwsVerifyKeyStore","signature":"%s.%n.%x","store":""})", 1, "false"},
         {&App, R"({"method":"setPreventSystemShutdown","preventSystemShutdown":false})", 1, "true"},
         {&App, R"({"method":"getPreventSystemShutdown"})", 1, "false"},
     };
