@@ -28,7 +28,7 @@
 
 namespace {
 
-constexpr char Document[] = R"({"job": {"type": "Log", "message": "{AppVersion}", "success": "job"}})";
+constexpr char Document[] = R"({"job": {"type": "Log", "message": "{AppVersion}", "success": "done"}, "done": {"type": "Log", "message": "done"}})";
 
 void Check(bool Condition) {
     if (!Condition) __builtin_trap();
