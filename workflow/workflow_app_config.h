@@ -46,6 +46,12 @@ int32 WorkflowApp_AddMacro(const char *Name, const char *Value);
 int32 WorkflowApp_ExpandString(const char *Source, char *Target, int32 Size);
 int32 WorkflowApp_AddHostname(const char *List);
 int32 WorkflowApp_AddCipher(const char *List);
+// Expands the path (1,023 bytes) and adds it to the read-only (0) or
+// read-write (1) registry whitelist. 1.
+int32 WorkflowApp_AddRegistry(uint32 ReadWrite, const char *Path);
+// The pool limits and the cache stores of the configuration as it stands;
+// the HTTP start applies them, as every configuration load does.
+int32 WorkflowApp_ApplyWebConfig(void);
 
 // Certificate stores named in configuration: the process-wide certificate-
 // store and key-store tables of the trust registry (tables of its own when
