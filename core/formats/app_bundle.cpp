@@ -86,8 +86,12 @@ int32 AppBundle_GetInfoDictionary(const char *Path, Dictionary *Dict) {
     Dictionary_Create(&Values);
     Plist_Create(&Reader);
     Plist_SetDictionaryHandle(Reader, Values);
-    const int32 Loaded = Plist_Load(Reader, PlistPath(Path).c_str());
+    DictionaryItem *Root = nullptr;
+    Dictionary *Top = nullptr;
+    const bool Loaded = Plist_Load(Reader, PlistPath(Path).c_str()) && Dictionary_ItemGetFirst(Values, &Root) &&
+                        Root != nullptr && Dictionary_ItemGetDictionaryHandle(Values, Root, &Top) && Top != nullptr;
     if (Loaded) {
+        Dictionary *Values = Top;
         Pick(Values, Dict, "FileVersion", {"CFBundleVersion"});
         Pick(Values, Dict, "ProductVersion", {"CFBundleShortVersionString", "CFBundleVersion"});
         Pick(Values, Dict, "ProductName", {"CFBundleName", "CFBundleExecutable"});

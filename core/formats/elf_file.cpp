@@ -103,10 +103,14 @@ bool ElfFile_ReadInfo(const ExecutableSource &File, Dictionary *Dict) {
     Dictionary_Create(&Document);
     JSON_Create(&Parser);
     JSON_SetDictionaryHandle(Parser, Document);
-    const bool Loaded = JSON_LoadBuffer(Parser, Text.data(), (int32)Text.size()) != 0;
+    DictionaryItem *Root = nullptr;
+    Dictionary *Object = nullptr;
+    const bool Loaded = JSON_LoadBuffer(Parser, Text.data(), (int32)Text.size()) &&
+                        Dictionary_ItemGetFirst(Document, &Root) && Root != nullptr &&
+                        Dictionary_ItemGetDictionaryHandle(Document, Root, &Object) && Object != nullptr;
     if (Loaded) {
         Dictionary_SetCaseSensitive(Dict, FALSE);
-        Dictionary_Merge(Dict, Document, DICTIONARY_MERGE_OVERWRITE);
+        Dictionary_Merge(Dict, Object, DICTIONARY_MERGE_OVERWRITE);
     }
     JSON_Delete(&Parser);
     Dictionary_Release(&Document);

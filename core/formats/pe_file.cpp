@@ -127,6 +127,7 @@ int PeFile_ReadHeaders(const ExecutableSource &File, PeHeaders &Out) {
     Out.Sections = (uint32)Le(Nt + 6, 2);
     Out.OptionalSize = (uint32)Le(Nt + 20, 2);
     Out.FileAlignment = (uint32)Le(Nt + 24 + 36, 4);
+    Out.HeadersSize = (uint32)Le(Nt + 24 + 60, 4);
     const uint32 CountAt = Out.Kind == 32 ? 92 : 108;
     Out.Directories = (uint32)Le(Nt + 24 + CountAt, 4);
     Out.SecurityEntry = Out.NtOffset + 24 + CountAt + 4 + 4 * 8;
@@ -164,8 +165,10 @@ bool PeFile_HashImage(const ExecutableSource &File, const std::function<bool(con
         return true;
     };
     const uint64 CheckSum = Head.NtOffset + 88;
-    const uint64 TableEnd = Head.NtOffset + 24 + Head.OptionalSize + 40ull * Head.Sections;
-    uint64 Hashed = (TableEnd + Head.FileAlignment - 1) / Head.FileAlignment * Head.FileAlignment;
+    // The headers end at SizeOfHeaders, which linkers often place past the
+    // section table rounded to FileAlignment; the bytes between are part of
+    // the signed image, as every signing tool hashes them.
+    uint64 Hashed = Head.HeadersSize;
     if (Head.SecurityEntry + 8 > Hashed || !Range(0, CheckSum) || !Range(CheckSum + 4, Head.SecurityEntry) ||
         !Range(Head.SecurityEntry + 8, Hashed))
         return false;

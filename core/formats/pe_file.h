@@ -31,7 +31,8 @@ int32 PEFile_HasCertificate(const char *Path);
 int32 PEFile_HasCertificateData(StreamStruct *Stream);
 // Feeds the Authenticode image digest's bytes into Hash (not finished):
 // everything but the checksum, the security directory entry and the
-// certificate table, sections in file order.
+// certificate table: the headers up to SizeOfHeaders, then the sections in
+// file order, then what follows them.
 int32 PEFile_CalcSignedHash(StreamStruct *Stream, Hash *Digest);
 // Authenticode: the first certificate's PKCS#7 signature over the image
 // digest, chained to a certificate Store trusts. 1 when sound.
@@ -54,7 +55,7 @@ RUNTIME_EXTERN_C_END
 struct PeHeaders {
     int Kind = 0; // 32 (PE32) or 64 (PE32+)
     uint64 NtOffset = 0;
-    uint32 Sections = 0, OptionalSize = 0, FileAlignment = 0, Directories = 0;
+    uint32 Sections = 0, OptionalSize = 0, FileAlignment = 0, HeadersSize = 0, Directories = 0;
     uint64 SecurityEntry = 0; // file offset of the security directory entry
     uint32 TableOffset = 0, TableSize = 0; // the certificate table it names
 };

@@ -124,13 +124,13 @@ bool VerifyToc(CertStoreInterface *Store, const ExecutableSource &File, const Pk
         X509 *Certificate = nullptr;
         X509_Create(&Certificate);
         Sound = X509_BuildFromBase64(Certificate, Text, (int32)strlen(Text)) && X509Chain_Add(Chain, Certificate);
-        if (Sound && Leaf == nullptr) Leaf = Certificate;
         X509_Delete(&Certificate);
     }
-    Sound = Sound && Leaf != nullptr &&
+    int32 Count = 0;
+    Sound = Sound && X509Chain_GetCount(Chain, &Count) && Count > 0 && X509Chain_Get(Chain, 0, &Leaf) && Leaf != nullptr &&
             X509_VerifyDigest(Leaf, Stored.data(), (uint32)Stored.size(), Signed.data(), (uint32)Signed.size(),
                               RSA_SIGNATURE_VERSION_PCS21) &&
-            X509Chain_VerifyX509(Chain, Leaf, Store);
+            Store != nullptr && X509Chain_VerifyX509(Chain, Leaf, Store);
     X509Chain_Delete(&Chain);
     return Sound;
 }
