@@ -65,11 +65,19 @@ int32 Executable_HasCertificate(const char *Path) {
 
 int32 Executable_Authenticate(CertStoreInterface *Store, const char *Path) {
     Debug_CheckPointer(Path);
-    if (!Exists(Path)) return FALSE;
-    if (PEFile_IsValid(Path)) return PEFile_Verify(Store, Path);
-    if (MachOFile_IsValid(Path)) return MachOFile_Verify(Store, Path);
-    if (PKGFile_IsValid(Path)) return PKGFile_Verify(Store, Path);
-    return ELFFile_IsValid(Path);
+    // One open for the whole check: the file the format was told from is the
+    // file that is verified.
+    ExecutableFile File(Path);
+    if (!File.IsOpen()) return FALSE;
+    const ExecutableSource &Source = File.Source();
+    PeHeaders Head;
+    MachOSlice Slice;
+    uint8 Magic[28];
+    if (PeFile_ReadHeaders(Source, Head)) return PeFile_Verify(Store, Source) ? TRUE : FALSE;
+    if (MachOFile_ReadSlice(Source, Slice)) return MachOFile_Verify(Store, Source) ? TRUE : FALSE;
+    if (Source.Read(0, Magic, sizeof(Magic)) && memcmp(Magic, "xar!", 4) == 0)
+        return PkgFile_Verify(Store, Source) ? TRUE : FALSE;
+    return ElfFile_Class(Source) != 0 ? TRUE : FALSE;
 }
 
 int32 Executable_GetInfoDictionary(const char *Path, void *Reserved, Dictionary *Dict) {

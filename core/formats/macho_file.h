@@ -48,4 +48,6 @@ bool MachOFile_ReadCertificate(const ExecutableSource &File, std::string &Payloa
 // True at the first directory whose every page matches.
 bool MachOFile_CheckCodeDirectories(const ExecutableSource &File,
                                     const std::function<bool(const void *, size_t)> &Feed);
+// The signature check of the Verify operations on an open file.
+bool MachOFile_Verify(CertStoreInterface *Store, const ExecutableSource &File);
 #endif

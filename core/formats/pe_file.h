@@ -68,4 +68,6 @@ bool PeFile_HashImage(const ExecutableSource &File, const std::function<bool(con
 // Version values from the bytes of a resource section.
 bool PeFile_ReadVersionResource(std::string_view Resource, Dictionary *Dict);
 bool PeFile_ReadInfo(const ExecutableSource &File, Dictionary *Dict);
+// The signature check of the Verify operations on an open file.
+bool PeFile_Verify(CertStoreInterface *Store, const ExecutableSource &File);
 #endif
