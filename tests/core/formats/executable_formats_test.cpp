@@ -236,35 +236,62 @@ TEST_F(ExecutableFormats, ElfValuesAndDataStore) {
     EXPECT_EQ(Executable_Authenticate(nullptr, At("none").c_str()), 0);
 }
 
-TEST_F(ExecutableFormats, PackageSignatureNeedsTrustedRoot) {
-    ASSERT_TRUE(Built().Pkg);
-    const std::string Root = ReadFile(At("root.pem"));
-    X509 *Certificate = nullptr;
-    X509_Create(&Certificate);
-    std::string Base64;
-    for (size_t At = 0, End; At < Root.size(); At = End + 1) {
-        End = Root.find('\n', At);
-        if (End == std::string::npos) End = Root.size();
-        const std::string Line = Root.substr(At, End - At);
-        if (Line.rfind("-----", 0) != 0) Base64 += Line;
-    }
-    ASSERT_EQ(X509_BuildFromBase64(Certificate, Base64.c_str(), (int32)Base64.size()), 1);
-    uint8 Thumbprint[20];
-    ASSERT_EQ(X509_Thumbprint(Certificate, &SHA1_INTERFACE, Thumbprint, sizeof(Thumbprint)), 1);
-    X509_Delete(&Certificate);
+// A store trusting the samples' test root, and one trusting nothing.
+struct Stores {
     CertStoreThumbprint *Trusting = nullptr, *Empty = nullptr;
     CertStoreInterface *Store = nullptr, *None = nullptr;
-    CertStoreThumbprint_Create(&Trusting);
-    CertStoreThumbprint_Create(&Empty);
-    CertStoreThumbprint_Trust(Trusting, &SHA1_INTERFACE, Thumbprint);
-    CertStoreThumbprint_GetInterfaceHandle(Trusting, &Store);
-    CertStoreThumbprint_GetInterfaceHandle(Empty, &None);
+    explicit Stores(const std::string &RootPem) {
+        X509 *Certificate = nullptr;
+        X509_Create(&Certificate);
+        std::string Base64;
+        for (size_t At = 0, End; At < RootPem.size(); At = End + 1) {
+            End = RootPem.find('\n', At);
+            if (End == std::string::npos) End = RootPem.size();
+            const std::string Line = RootPem.substr(At, End - At);
+            if (Line.rfind("-----", 0) != 0) Base64 += Line;
+        }
+        uint8 Thumbprint[20];
+        EXPECT_EQ(X509_BuildFromBase64(Certificate, Base64.c_str(), (int32)Base64.size()), 1);
+        EXPECT_EQ(X509_Thumbprint(Certificate, &SHA1_INTERFACE, Thumbprint, sizeof(Thumbprint)), 1);
+        X509_Delete(&Certificate);
+        CertStoreThumbprint_Create(&Trusting);
+        CertStoreThumbprint_Create(&Empty);
+        CertStoreThumbprint_Trust(Trusting, &SHA1_INTERFACE, Thumbprint);
+        CertStoreThumbprint_GetInterfaceHandle(Trusting, &Store);
+        CertStoreThumbprint_GetInterfaceHandle(Empty, &None);
+    }
+    ~Stores() {
+        CertStoreThumbprint_Delete(&Trusting);
+        CertStoreThumbprint_Delete(&Empty);
+    }
+};
+
+TEST_F(ExecutableFormats, AuthenticodeVerifiesAgainstTheStore) {
+    ASSERT_EQ(Built().Signed.size(), 2u);
+    Stores Trust(ReadFile(At("root.pem")));
+    for (const auto &[Name, Expected] : Built().Signed) {
+        EXPECT_EQ(Executable_Authenticate(Trust.Store, At(Name).c_str()), 1) << Name;
+        EXPECT_EQ(Executable_Authenticate(Trust.None, At(Name).c_str()), 0) << Name;
+        // One changed byte of code.
+        std::string Bytes = ReadFile(At(Name));
+        Bytes[0x400 + 100] ^= 1;
+        const std::string Changed = At(Name + ".changed");
+        FILE *Out = fopen(Changed.c_str(), "wb");
+        fwrite(Bytes.data(), 1, Bytes.size(), Out);
+        fclose(Out);
+        EXPECT_EQ(Executable_Authenticate(Trust.Store, Changed.c_str()), 0) << Name;
+    }
+    EXPECT_EQ(Executable_Authenticate(Trust.Store, At("pe32plus.exe").c_str()), 0);
+}
+
+TEST_F(ExecutableFormats, PackageSignatureNeedsTrustedRoot) {
+    ASSERT_TRUE(Built().Pkg);
+    Stores Trust(ReadFile(At("root.pem")));
+    CertStoreInterface *Store = Trust.Store, *None = Trust.None;
     EXPECT_EQ(PKGFile_IsValid(At("signed.pkg").c_str()), 1);
     EXPECT_EQ(Executable_Authenticate(Store, At("signed.pkg").c_str()), 1);
     EXPECT_EQ(Executable_Authenticate(None, At("signed.pkg").c_str()), 0);
     EXPECT_EQ(Executable_Authenticate(Store, At("tampered.pkg").c_str()), 0);
-    CertStoreThumbprint_Delete(&Trusting);
-    CertStoreThumbprint_Delete(&Empty);
 }
 
 TEST_F(ExecutableFormats, BundlesAndDiskImages) {
