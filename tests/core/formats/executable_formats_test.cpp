@@ -282,6 +282,12 @@ TEST_F(ExecutableFormats, AuthenticodeVerifiesAgainstTheStore) {
         EXPECT_EQ(Executable_Authenticate(Trust.Store, Changed.c_str()), 0) << Name;
     }
     EXPECT_EQ(Executable_Authenticate(Trust.Store, At("pe32plus.exe").c_str()), 0);
+    // Mach-O: the CMS signature over the code directory, whose pages must match.
+    EXPECT_EQ(Executable_HasCertificate(At("macho-cms").c_str()), 1);
+    EXPECT_EQ(Executable_Authenticate(Trust.Store, At("macho-cms").c_str()), 1);
+    EXPECT_EQ(Executable_Authenticate(Trust.None, At("macho-cms").c_str()), 0);
+    EXPECT_EQ(Executable_Authenticate(Trust.Store, At("macho-cms-flipped").c_str()), 0);
+    EXPECT_EQ(Executable_Authenticate(Trust.Store, At("macho-x86_64").c_str()), 0);
 }
 
 TEST_F(ExecutableFormats, PackageSignatureNeedsTrustedRoot) {
@@ -347,7 +353,9 @@ TEST_F(ExecutableFormats, BundlesAndDiskImages) {
     EXPECT_EQ(Executable_GetDataStore((Temp / "empty.dmg").c_str(), &Store, &Length), 0);
 }
 
-// Every reader over one file's bytes.
+// Every reader over one file's bytes; the signature checks against a store
+// trusting nothing.
+CertStoreInterface *Untrusting = nullptr;
 void Readers(const std::string &Bytes) {
     const ExecutableSource File = ExecutableSource_FromBytes(Bytes);
     auto Ignore = [](const void *, size_t) { return true; };
@@ -359,21 +367,25 @@ void Readers(const std::string &Bytes) {
     PeFile_ReadCertificate(File, Out);
     MachOFile_ReadCertificate(File, Out);
     MachOFile_CheckCodeDirectories(File, Ignore);
+    PeFile_Verify(Untrusting, File);
+    MachOFile_Verify(Untrusting, File);
     ElfFile_ReadInfo(File, Values);
     uint64 Offset, Size;
     ElfFile_FindSection(File, ".datastore", Offset, Size);
     DmgFile_ReadTrailer(File, Offset, Size);
     PkgHeader Head;
     PkgFile_ReadTableOfContents(File, Head, Out, Other);
-    PkgFile_Verify(nullptr, File);
+    PkgFile_Verify(Untrusting, File);
     ExecutableDataStore_Find(File, Out);
     Dictionary_Release(&Values);
 }
 
 TEST_F(ExecutableFormats, MutatedSamplesFailCleanly) {
-    const char *Names[] = {"macho-x86_64", "macho-fat", "pe32.exe", "pe32plus.exe", "signed-sha256.exe",
+    const char *Names[] = {"macho-x86_64", "macho-fat", "macho-cms", "pe32.exe", "pe32plus.exe", "signed-sha256.exe",
                            "elf32le",      "elf64be",   "elf32be",  "elf-objcopy",  "signed.pkg"};
     std::mt19937 Random(32);
+    Stores Trust(ReadFile(At("root.pem")));
+    Untrusting = Trust.None;
     for (const char *Name : Names) {
         const std::string Original = ReadFile(At(Name));
         ASSERT_FALSE(Original.empty()) << Name;
