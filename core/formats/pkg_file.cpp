@@ -12,6 +12,7 @@
 #include <zlib.h>
 
 #include "core/crypto/hash.h"
+#include "core/crypto/pkcs7.h"
 #include "core/crypto/rsa.h"
 #include "core/crypto/x509.h"
 #include "core/crypto/x509_chain.h"
@@ -110,7 +111,7 @@ bool VerifyToc(CertStoreInterface *Store, const ExecutableSource &File, const Pk
         Log_Error("PKG file checksum verification failed\n");
         return false;
     }
-    if (!HeapRange(File, Head, Signature, Signed) || Cms) return false; // CMS signatures need PKCS#7
+    if (!HeapRange(File, Head, Signature, Signed)) return false;
     // Every certificate of KeyInfo.X509Data, leaf first.
     X509Chain *Chain = nullptr;
     X509Chain_Create(&Chain);
@@ -128,9 +129,19 @@ bool VerifyToc(CertStoreInterface *Store, const ExecutableSource &File, const Pk
     }
     int32 Count = 0;
     Sound = Sound && X509Chain_GetCount(Chain, &Count) && Count > 0 && X509Chain_Get(Chain, 0, &Leaf) && Leaf != nullptr &&
-            X509_VerifyDigest(Leaf, Stored.data(), (uint32)Stored.size(), Signed.data(), (uint32)Signed.size(),
-                              RSA_SIGNATURE_VERSION_PCS21) &&
-            Store != nullptr && X509Chain_VerifyX509(Chain, Leaf, Store);
+            Store != nullptr;
+    if (Sound && Cms) {
+        // A CMS signature vouches for the table's digest itself.
+        PKCS7 *Message = nullptr;
+        PKCS7_Create(&Message);
+        Sound = Signed.size() <= 0x7fffffff && PKCS7_BuildFromBuffer(Message, Signed.data(), (uint32)Signed.size()) &&
+                PKCS7_VerifyDigest(Message, Store, Stored.data(), (uint32)Stored.size());
+        PKCS7_Delete(&Message);
+    } else if (Sound) {
+        Sound = X509_VerifyDigest(Leaf, Stored.data(), (uint32)Stored.size(), Signed.data(), (uint32)Signed.size(),
+                                  RSA_SIGNATURE_VERSION_PCS21) &&
+                X509Chain_VerifyX509(Chain, Leaf, Store);
+    }
     X509Chain_Delete(&Chain);
     return Sound;
 }

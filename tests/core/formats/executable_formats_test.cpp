@@ -298,6 +298,10 @@ TEST_F(ExecutableFormats, PackageSignatureNeedsTrustedRoot) {
     EXPECT_EQ(Executable_Authenticate(Store, At("signed.pkg").c_str()), 1);
     EXPECT_EQ(Executable_Authenticate(None, At("signed.pkg").c_str()), 0);
     EXPECT_EQ(Executable_Authenticate(Store, At("tampered.pkg").c_str()), 0);
+    // A CMS "x-signature" over the table of contents.
+    EXPECT_EQ(Executable_Authenticate(Store, At("cms.pkg").c_str()), 1);
+    EXPECT_EQ(Executable_Authenticate(None, At("cms.pkg").c_str()), 0);
+    EXPECT_EQ(Executable_Authenticate(Store, At("cms-tampered.pkg").c_str()), 0);
 }
 
 TEST_F(ExecutableFormats, BundlesAndDiskImages) {
@@ -382,7 +386,7 @@ void Readers(const std::string &Bytes) {
 
 TEST_F(ExecutableFormats, MutatedSamplesFailCleanly) {
     const char *Names[] = {"macho-x86_64", "macho-fat", "macho-cms", "pe32.exe", "pe32plus.exe", "signed-sha256.exe",
-                           "elf32le",      "elf64be",   "elf32be",  "elf-objcopy",  "signed.pkg"};
+                           "elf32le",      "elf64be",   "elf32be",  "elf-objcopy",  "signed.pkg", "cms.pkg"};
     std::mt19937 Random(32);
     Stores Trust(ReadFile(At("root.pem")));
     Untrusting = Trust.None;
