@@ -425,3 +425,66 @@ TEST_F(ExecutableFormats, MutatedSamplesFailCleanly) {
 }
 
 } // namespace
+
+namespace {
+
+// Fields that would make a reader walk, read or allocate out of bounds, set
+// one at a time in otherwise sound samples: each must answer "not found".
+TEST_F(ExecutableFormats, LyingFieldsAnswerNothing) {
+    struct Patch {
+        const char *File, *Mark; // the field lies at the mark's first match + Delta
+        size_t Delta;
+        std::string Bytes;
+    };
+    const std::string CodeDirectory("\xfa\xde\x0c\x02", 4);
+    const Patch Cases[] = {
+        // ELF: entry size 0, name-table index past the table, a table far past the end.
+        {"elf64le", "", 0x3a, std::string("\0\0", 2)},
+        {"elf64le", "", 0x3e, std::string("\x05\0", 2)},
+        {"elf32be", "", 0x20, "\x7f\xff\xff\xff"},
+        {"elf64be", "", 0x28, "\x7f\xff\xff\xff\xff\xff\xff\xff"},
+        // Mach-O code directory: page shift 8 and 17, hash size 31, no slots,
+        // a code limit beyond the slots and one beyond the file.
+        {"macho-x86_64", CodeDirectory.c_str(), 39, "\x08"},
+        {"macho-x86_64", CodeDirectory.c_str(), 39, "\x11"},
+        {"macho-x86_64", CodeDirectory.c_str(), 36, "\x1f"},
+        {"macho-x86_64", CodeDirectory.c_str(), 28, std::string("\0\0\0\0", 4)},
+        {"macho-x86_64", CodeDirectory.c_str(), 32, "\x7f\xff\xff\xff"},
+        {"macho-x86_64", CodeDirectory.c_str(), 28, "\x7f\xff\xff\xff"},
+        // PE: a section table past the end, a huge resource section.
+        {"pe32plus.exe", "PE", 20, "\xff\xff"},
+        {"pe32.exe", ".rsrc", 16, "\xff\xff\xff\x7f"},
+    };
+    for (const Patch &Case : Cases) {
+        std::string Bytes = ReadFile(At(Case.File));
+        const size_t Mark = Case.Mark[0] ? Bytes.find(Case.Mark) : 0;
+        ASSERT_NE(Mark, std::string::npos) << Case.File;
+        Bytes.replace(Mark + Case.Delta, Case.Bytes.size(), Case.Bytes);
+        const ExecutableSource File = ExecutableSource_FromBytes(Bytes);
+        uint64 Offset, Size;
+        Dictionary *Values = nullptr;
+        Dictionary_Create(&Values);
+        const int Elf = ElfFile_FindSection(File, ".version.json", Offset, Size);
+        const bool Pages = MachOFile_CheckCodeDirectories(File, [](const void *, size_t) { return true; });
+        const bool Pe = PeFile_ReadInfo(File, Values);
+        Dictionary_Release(&Values);
+        EXPECT_EQ(Elf, 0) << Case.File << " +" << Case.Delta;
+        EXPECT_FALSE(Pages) << Case.File << " +" << Case.Delta;
+        EXPECT_FALSE(Pe) << Case.File << " +" << Case.Delta;
+    }
+    // A table of contents announced 1,000 bytes longer than it inflates to:
+    // exactly what inflated is read, and the package still verifies.
+    std::string Package = ReadFile(At("signed.pkg"));
+    PkgHeader Head;
+    std::string Compressed, Xml;
+    ASSERT_TRUE(PkgFile_ReadTableOfContents(ExecutableSource_FromBytes(Package), Head, Compressed, Xml));
+    const uint64 Length = Xml.size() + 1000;
+    for (int Index = 0; Index < 8; Index++) Package[16 + Index] = (char)(Length >> (56 - 8 * Index));
+    ASSERT_TRUE(PkgFile_ReadTableOfContents(ExecutableSource_FromBytes(Package), Head, Compressed, Xml));
+    EXPECT_EQ(Xml.size(), Length - 1000);
+    EXPECT_EQ(Xml.find('\0'), std::string::npos);
+    Stores Trust(ReadFile(At("root.pem")));
+    EXPECT_TRUE(PkgFile_Verify(Trust.Store, ExecutableSource_FromBytes(Package)));
+}
+
+} // namespace
