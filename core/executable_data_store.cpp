@@ -14,6 +14,7 @@
 #include <unistd.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <string>
 #include <string_view>
 
@@ -22,6 +23,7 @@
 #include "core/formats/crc.h"
 #include "core/formats/dmg_file.h"
 #include "core/formats/elf_file.h"
+#include "core/formats/executable_file.h"
 #include "core/formats/pe_file.h"
 #include "core/log.h"
 #include "core/memory.h"
@@ -85,14 +87,15 @@ bool Versioned(std::string_view Area, std::string &Text) {
     }
     int Status = Z_MEM_ERROR;
     if (Inflated <= MaximumInflated) {
-        Text.assign(Inflated, '\0');
+        // Never more than the data can inflate to, whatever length is stated.
+        Text.assign(std::min<uint64>(Inflated, ExecutableSource_InflateBound(Data.size())), '\0');
         z_stream Stream{};
         Status = inflateInit2(&Stream, 47);
         if (Status == Z_OK) {
             Stream.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(Data.data()));
             Stream.avail_in = (uInt)Data.size();
             Stream.next_out = reinterpret_cast<Bytef *>(Text.data());
-            Stream.avail_out = (uInt)Inflated;
+            Stream.avail_out = (uInt)Text.size();
             Status = inflate(&Stream, Z_SYNC_FLUSH);
             // A stream shorter than announced hands out only what it held.
             Text.resize(Stream.total_out);

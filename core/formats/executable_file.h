@@ -48,6 +48,11 @@ inline bool ExecutableSource_Inside(uint64 Offset, uint64 Length, uint64 Size) {
     return Offset <= Size && Length <= Size - Offset;
 }
 
+// The most that Compressed bytes of deflate data (zlib or gzip wrapped) can
+// inflate to: a stated inflated length above it cannot be met, so no larger
+// buffer is ever needed.
+inline uint64 ExecutableSource_InflateBound(uint64 Compressed) { return Compressed * 1032 + 1024; }
+
 // An unsigned number of Width bytes in either byte order.
 inline uint64 ExecutableSource_Number(const void *At, int Width, bool Big) {
     const auto *Bytes = static_cast<const uint8 *>(At);

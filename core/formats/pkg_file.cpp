@@ -11,6 +11,8 @@
 #include <string.h>
 #include <zlib.h>
 
+#include <algorithm>
+
 #include "core/crypto/hash.h"
 #include "core/crypto/pkcs7.h"
 #include "core/crypto/rsa.h"
@@ -164,7 +166,7 @@ bool PkgFile_ReadTableOfContents(const ExecutableSource &File, PkgHeader &Head, 
         !ExecutableSource_ReadRange(File, Head.HeaderSize, Head.Compressed, Compressed))
         return false;
     Head.Heap = Head.HeaderSize + Head.Compressed;
-    Xml.resize(Head.Inflated);
+    Xml.resize(std::min(Head.Inflated, ExecutableSource_InflateBound(Head.Compressed)));
     z_stream Stream{};
     if (inflateInit2(&Stream, 47) != Z_OK) return false;
     Stream.next_in = reinterpret_cast<Bytef *>(Compressed.data());
