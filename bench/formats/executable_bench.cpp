@@ -7,6 +7,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -22,16 +23,27 @@
 
 namespace {
 
+// Removes the samples when the program ends.
+struct Samples {
+    std::string Path;
+    ~Samples() {
+        if (!Path.empty()) std::filesystem::remove_all(Path);
+    }
+};
+
 const std::string &Folder() {
-    static const std::string Made = [] {
+    static const Samples Made{[] {
         char Name[] = "/tmp/executable_bench_XXXXXX";
         std::string Path = mkdtemp(Name);
         const std::string Command = "/usr/bin/python3 " RUNTIME_SOURCE_DIR
                                     "/tests/fixtures/executables/make_samples.py " + Path + " large > /dev/null";
-        if (system(Command.c_str()) != 0) Path.clear();
+        if (system(Command.c_str()) != 0) {
+            std::filesystem::remove_all(Path);
+            Path.clear();
+        }
         return Path;
-    }();
-    return Made;
+    }()};
+    return Made.Path;
 }
 
 std::string Read(const std::string &Path) {

@@ -11,6 +11,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <map>
 #include <random>
 #include <string>
@@ -38,6 +39,9 @@ using Values = std::map<std::string, std::string>;
 
 // Samples and what the references read from them, built once per program.
 struct Samples {
+    ~Samples() {
+        if (!Folder.empty()) std::filesystem::remove_all(Folder);
+    }
     std::string Folder, Missing;
     std::map<std::string, Values> Pe, Elf;
     std::map<std::string, std::string> Signed;
