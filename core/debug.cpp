@@ -225,6 +225,8 @@ int32 Debug_Remove(void) {
     Time_Remove();
     Log_Remove();
     Executable_Shutdown();
+    // The module cache lives in the runtime's memory, which goes next.
+    Executable_Remove();
     Memory_Remove();
     Log_CloseFile();
     GlobalLog = nullptr;

@@ -1,49 +1,194 @@
-// Version information of executables (see executable.h): no format reader is
-// built yet, so nothing is found and nothing is cached.
+// Executable information and authentication (see executable.h): one
+// dispatcher over the format readers, and the cache of the running module.
 #include "core/executable.h"
 
-#include <errno.h>
-#include <fcntl.h>
+#include <string.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <string>
+
 #include "core/debug.h"
+#include "core/formats/app_bundle.h"
+#include "core/formats/elf_file.h"
+#include "core/formats/macho_file.h"
+#include "core/formats/pe_file.h"
+#include "core/formats/pkg_file.h"
+#include "core/posix/platform.h"
+#include "core/string.h"
 
 namespace {
 
-int32 NotFound(char *Text, int32 Size) {
-    Debug_CheckPointer(Text);
-    if (Size > 0) Text[0] = 0;
-    return 0;
+constexpr size_t ModulePathSize = 320;
+
+struct ModuleState {
+    std::string Path;
+    Dictionary *Cache = nullptr;
+    Dictionary *StartUp = nullptr;
+    bool Recorded = false;
+};
+ModuleState Module;
+
+bool Exists(const char *Path, bool *Folder = nullptr) {
+    struct stat Status;
+    if (Path == nullptr || *Path == 0 || stat(Path, &Status) != 0) return false;
+    if (Folder) *Folder = S_ISDIR(Status.st_mode);
+    return true;
 }
 
-// A whole ELF file header: the identification, a known class and the rest
-// of the header of that class (52 bytes for 32-bit files, 64 for 64-bit).
-bool IsElfFile(const char *Path) {
-    const int Descriptor = open(Path, O_RDONLY | O_CLOEXEC);
-    if (Descriptor < 0) return false;
-    unsigned char Header[64];
-    size_t Have = 0;
-    while (Have < sizeof(Header)) {
-        const ssize_t Got = read(Descriptor, Header + Have, sizeof(Header) - Have);
-        if (Got < 0 && errno == EINTR) continue;
-        if (Got <= 0) break;
-        Have += (size_t)Got;
+// The path made absolute, with its backslashes turned into slashes.
+std::string Normalised(const char *Path) {
+    std::string Text(Path);
+    std::replace(Text.begin(), Text.end(), '\\', '/');
+    if (!Text.empty() && Text[0] != '/') {
+        char Folder[4096];
+        if (getcwd(Folder, sizeof(Folder)) != nullptr) Text = std::string(Folder) + "/" + Text;
     }
-    close(Descriptor);
-    if (Have < 52 || Header[0] != 0x7F || Header[1] != 'E' || Header[2] != 'L' || Header[3] != 'F') return false;
-    return Header[4] == 1 || (Header[4] == 2 && Have == 64);
+    return Text;
 }
+
+int32 ValueOf(const char *Path, const char *Key, char *Out, int32 Size) { return Executable_GetInfoValue(Path, Key, Out, Size); }
 
 } // namespace
 
-int32 Executable_Authenticate(CertStoreInterface *Store, const char *Path) {
-    (void)Store;
+int32 Executable_IsValid(const char *Path) {
     Debug_CheckPointer(Path);
-    return IsElfFile(Path) ? 1 : 0;
+    if (!Exists(Path)) return FALSE;
+    return PEFile_IsValid(Path) || MachOFile_IsValid(Path) || PKGFile_IsValid(Path) || ELFFile_IsValid(Path);
 }
 
-int32 Executable_GetFileVersion(const char *, char *Text, int32 Size) { return NotFound(Text, Size); }
-int32 Executable_GetProductVersion(const char *, char *Text, int32 Size) { return NotFound(Text, Size); }
-int32 Executable_GetProductName(const char *, char *Text, int32 Size) { return NotFound(Text, Size); }
-int32 Executable_GetCompanyName(const char *, char *Text, int32 Size) { return NotFound(Text, Size); }
-int32 Executable_Shutdown(void) { return 1; }
+int32 Executable_HasCertificate(const char *Path) {
+    Debug_CheckPointer(Path);
+    return PEFile_HasCertificate(Path) || MachOFile_HasCertificate(Path);
+}
+
+int32 Executable_Authenticate(CertStoreInterface *Store, const char *Path) {
+    Debug_CheckPointer(Path);
+    // One open for the whole check: the file the format was told from is the
+    // file that is verified.
+    ExecutableFile File(Path);
+    if (!File.IsOpen()) return FALSE;
+    const ExecutableSource &Source = File.Source();
+    PeHeaders Head;
+    MachOSlice Slice;
+    uint8 Magic[28];
+    if (PeFile_ReadHeaders(Source, Head)) return PeFile_Verify(Store, Source) ? TRUE : FALSE;
+    if (MachOFile_ReadSlice(Source, Slice)) return MachOFile_Verify(Store, Source) ? TRUE : FALSE;
+    if (Source.Read(0, Magic, sizeof(Magic)) && memcmp(Magic, "xar!", 4) == 0)
+        return PkgFile_Verify(Store, Source) ? TRUE : FALSE;
+    return ElfFile_Class(Source) != 0 ? TRUE : FALSE;
+}
+
+int32 Executable_GetInfoDictionary(const char *Path, void *Reserved, Dictionary *Dict) {
+    (void)Reserved;
+    Debug_CheckPointer(Path);
+    Debug_CheckPointer(Dict);
+    bool Folder = false;
+    if (AppBundle_IsValid(Path)) return AppBundle_GetInfoDictionary(Path, Dict);
+    if (!Exists(Path, &Folder) || Folder || MachOFile_IsValid(Path)) return FALSE;
+    if (PEFile_IsValid(Path)) return PEFile_GetInfoDictionary(Path, Dict);
+    if (ELFFile_IsValid(Path)) return ELFFile_GetInfoDictionary(Path, Dict);
+    return FALSE;
+}
+
+int32 Executable_GetInfoValue(const char *Path, const char *Key, char *Out, int32 Size) {
+    Debug_CheckPointer(Key);
+    Debug_CheckPointer(Out);
+    if (Size > 0) Out[0] = 0;
+    if (Path == nullptr || *Path == 0) {
+        Executable_Init();
+        return Module.Cache != nullptr && Dictionary_GetStringByKey(Module.Cache, Key, Out, Size) ? TRUE : FALSE;
+    }
+    const std::string Absolute = Normalised(Path);
+    if (Module.Cache != nullptr && Absolute == Module.Path)
+        return Dictionary_GetStringByKey(Module.Cache, Key, Out, Size) ? TRUE : FALSE;
+    Dictionary *Values = nullptr;
+    Dictionary_Create(&Values);
+    const int32 Found =
+        Executable_GetInfoDictionary(Absolute.c_str(), nullptr, Values) && Dictionary_GetStringByKey(Values, Key, Out, Size);
+    Dictionary_Release(&Values);
+    if (!Found && Size > 0) Out[0] = 0;
+    return Found ? TRUE : FALSE;
+}
+
+int32 Executable_GetFileVersion(const char *Path, char *Text, int32 Size) { return ValueOf(Path, "FileVersion", Text, Size); }
+int32 Executable_GetProductVersion(const char *Path, char *Text, int32 Size) {
+    return ValueOf(Path, "ProductVersion", Text, Size);
+}
+int32 Executable_GetProductName(const char *Path, char *Text, int32 Size) { return ValueOf(Path, "ProductName", Text, Size); }
+int32 Executable_GetLegalCopyright(const char *Path, char *Text, int32 Size) {
+    return ValueOf(Path, "LegalCopyright", Text, Size);
+}
+int32 Executable_GetCompanyName(const char *Path, char *Text, int32 Size) { return ValueOf(Path, "CompanyName", Text, Size); }
+int32 Executable_GetCommandLine(const char *Path, char *Text, int32 Size) { return ValueOf(Path, "CommandLine", Text, Size); }
+
+int32 Executable_Init(void) {
+    if (Module.Cache != nullptr) return TRUE;
+    Dictionary_Create(&Module.Cache);
+    // The program file stands for the application bundle here.
+    char Path[4096] = "";
+    Platform_GetSpecialPath(PLATFORM_PATH_MODULEPATH, Path, sizeof(Path));
+    std::replace(Path, Path + strlen(Path), '\\', '/');
+    return Executable_SetCurrentModuleAppPath(Path);
+}
+
+int32 Executable_SetCurrentModuleAppPath(const char *Path) {
+    Debug_CheckPointer(Path);
+    Module.Path = Normalised(Path).substr(0, ModulePathSize - 1);
+    if (Module.Cache == nullptr) Dictionary_Create(&Module.Cache);
+    if (!Module.Recorded) {
+        Module.StartUp = Module.Cache;
+        Module.Recorded = true;
+    } else if (Module.Cache == Module.StartUp) {
+        Dictionary_Create(&Module.Cache);
+    }
+    Dictionary_Reset(Module.Cache);
+    if (!Module.Path.empty()) Executable_GetInfoDictionary(Module.Path.c_str(), nullptr, Module.Cache);
+    return TRUE;
+}
+
+int32 Executable_GetCurrentModuleAppPath(char *Out, int32 Size) {
+    Debug_CheckPointer(Out);
+    String_CopyLength(Out, Module.Path.c_str(), Size);
+    return TRUE;
+}
+
+int32 Executable_Shutdown(void) {
+    if (Module.Cache != nullptr && Module.StartUp != nullptr && Module.Cache != Module.StartUp) {
+        Dictionary_Release(&Module.Cache);
+        Module.Cache = Module.StartUp;
+    }
+    return TRUE;
+}
+
+int32 Executable_Remove(void) {
+    if (Module.StartUp != nullptr && Module.StartUp != Module.Cache) Dictionary_Release(&Module.StartUp);
+    if (Module.Cache != nullptr) Dictionary_Release(&Module.Cache);
+    Module = {};
+    return TRUE;
+}
+
+int32 Executable_ExpandKey(void *User, const char *Key, const char *Argument, char *Out, int32 Size) {
+    (void)User;
+    Debug_CheckPointer(Key);
+    Debug_CheckPointer(Out);
+    const char *Path = Argument != nullptr && *Argument != 0 ? Argument : nullptr;
+    for (const char *Name : {"FileVersion", "ProductVersion", "CompanyName", "ProductName"})
+        if (String_CompareWithoutCase(Key, Name)) {
+            Executable_GetInfoValue(Path, Name, Out, Size);
+            return TRUE;
+        }
+    if (String_CompareBeginningWithoutCase(Key, "Copyright")) {
+        Executable_GetInfoValue(Path, "LegalCopyright", Out, Size);
+        return TRUE;
+    }
+    if (!String_CompareWithoutCase(Key, "DataStore") && !String_CompareWithoutCase(Key, "FileDataStore")) return FALSE;
+    char *Text = nullptr;
+    int32 Length = 0;
+    if (Executable_GetDataStore(Path, &Text, &Length)) {
+        if (Size > 0) String_CopyLength(Out, Text, Size);
+        Executable_ReleaseDataStore(Path, &Text, &Length);
+    }
+    return TRUE;
+}

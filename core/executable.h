@@ -1,32 +1,65 @@
-// Version information of executables: the values "FileVersion",
-// "ProductVersion", "ProductName" and "CompanyName" that the log header prints
-// and the module log directory uses.
+// Executable information: whether a file is an executable or installer
+// package this system reads (PE, Mach-O, flat package, ELF, tested in that
+// order), the version values it carries ("FileVersion", "ProductVersion",
+// "ProductName", "LegalCopyright", "CompanyName", "CommandLine" and any other
+// key of its version resource, ".version.json" section or bundle
+// Info.plist), whether its code signature is sound, and the data store
+// stamped into it (executable_data_store.cpp).
 //
-// The readers of executable formats are not part of this tree yet, so no file
-// is known to carry these values: every query answers 0 with an empty text,
-// and the callers leave out what they would have shown. Only the region of a
-// file that may hold a data store is found (executable_data_store.cpp).
+// The values of the running module (the program file, or the executable its
+// "skin" switch names) are cached on first use; module state belongs to the
+// main thread.
 #pragma once
 
 #include "core/crypto/cert_store.h"
+#include "core/dictionary.h"
 #include "core/types.h"
 
 RUNTIME_EXTERN_C_BEGIN
 
-// The code signature of an executable, library or package file against the
-// store. Only ELF files are read here, and they carry no signature: a file
-// with a whole ELF file header is authentic, any other file (or a folder, or
-// no file) is not. The store is not asked.
+// 0 when the path does not exist; 1 for a PE image, a Mach-O file, a flat
+// installer package or an ELF file.
+int32 Executable_IsValid(const char *Path);
+// 1 when a PE image carries an attribute certificate or a Mach-O file a CMS
+// signature blob.
+int32 Executable_HasCertificate(const char *Path);
+// The code signature against Store: a PE image by Authenticode, a Mach-O file
+// by its CMS signature and page hashes, a flat package by its table of
+// contents' signature and checksums. ELF files carry no signature: a valid
+// one is authentic without any check. Anything else (a folder, a disk
+// image, no file) is not.
 int32 Executable_Authenticate(CertStoreInterface *Store, const char *Path);
 
-// Path null: the running executable. 1 and the value copied into Text (cut to
-// Size) when the file carries it; else 0 and an empty text.
+// Fills Dict with the file's info values: an application bundle, a PE
+// image's version resource or an ELF file's ".version.json". Reserved is not
+// used. 1 when the reader succeeded.
+int32 Executable_GetInfoDictionary(const char *Path, void *Reserved, Dictionary *Dict);
+// Out cleared, then the value of Key (cut to Size); 1 when found. A null or
+// empty path means the running module, answered from the cache.
+int32 Executable_GetInfoValue(const char *Path, const char *Key, char *Out, int32 Size);
 int32 Executable_GetFileVersion(const char *Path, char *Text, int32 Size);
 int32 Executable_GetProductVersion(const char *Path, char *Text, int32 Size);
 int32 Executable_GetProductName(const char *Path, char *Text, int32 Size);
+int32 Executable_GetLegalCopyright(const char *Path, char *Text, int32 Size);
 int32 Executable_GetCompanyName(const char *Path, char *Text, int32 Size);
-// Releases what was cached about the running executable; 1.
+int32 Executable_GetCommandLine(const char *Path, char *Text, int32 Size);
+
+// Makes the cache from the running program's file, once; 1.
+int32 Executable_Init(void);
+// Path (at most 320 bytes) stands for the running module from now on; the
+// cache is refilled from it. 1.
+int32 Executable_SetCurrentModuleAppPath(const char *Path);
+int32 Executable_GetCurrentModuleAppPath(char *Out, int32 Size);
+// Puts the cache made at start-up back; 1.
 int32 Executable_Shutdown(void);
+// Releases the cache; 1.
+int32 Executable_Remove(void);
+
+// Macro provider: "FileVersion", "ProductVersion", "CompanyName",
+// "ProductName", names beginning with "Copyright" (the LegalCopyright value),
+// "DataStore" and "FileDataStore", of the file the argument names (none: the
+// running module). 1 for those keys, found or not; 0 for any other.
+int32 Executable_ExpandKey(void *User, const char *Key, const char *Argument, char *Out, int32 Size);
 
 // The data store stamped into the file at Path (null: the running program,
 // or the ".dmg" disk image it was started from): a PE image's certificate

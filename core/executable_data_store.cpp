@@ -14,12 +14,17 @@
 #include <unistd.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <string>
 #include <string_view>
 
 #include "core/debug.h"
 #include "core/executable.h"
 #include "core/formats/crc.h"
+#include "core/formats/dmg_file.h"
+#include "core/formats/elf_file.h"
+#include "core/formats/executable_file.h"
+#include "core/formats/pe_file.h"
 #include "core/log.h"
 #include "core/memory.h"
 #include "core/posix/platform.h"
@@ -33,85 +38,22 @@ constexpr size_t PlainLimit = 4096;
 constexpr std::string_view PlainMarker = "TQXDATASTORE";
 constexpr std::string_view Marker = "TQXDS";
 
-uint64 Number(const uint8 *Bytes, int Width, bool Big) {
-    uint64 Value = 0;
-    for (int Index = 0; Index < Width; Index++)
-        Value |= (uint64)Bytes[Big ? Index : Width - 1 - Index] << (8 * (Width - 1 - Index));
-    return Value;
-}
+uint64 Number(const uint8 *Bytes, int Width, bool Big) { return ExecutableSource_Number(Bytes, Width, Big); }
 
 struct Region {
     uint64 Offset = 0, Length = 0;
 };
 
-// PE: the certificate table of data directory entry 4 (its address is a
-// file offset). Answers whether the file is a PE image.
-bool PeRegion(const ExecutableSource &File, Region &Out) {
-    uint8 Dos[64], Head[24 + 2];
-    if (!File.Read(0, Dos, sizeof(Dos)) || Dos[0] != 'M' || Dos[1] != 'Z') return false;
-    const uint64 Pe = Number(Dos + 0x3c, 4, false);
-    if (!File.Read(Pe, Head, sizeof(Head)) || memcmp(Head, "PE\0\0", 4) != 0) return false;
-    const uint64 Optional = Pe + 24, OptionalSize = Number(Head + 20, 2, false);
-    const uint64 Magic = Number(Head + 24, 2, false);
-    if (Magic != 0x10b && Magic != 0x20b) return false;
-    const uint64 CountAt = Magic == 0x10b ? 92 : 108;
-    uint8 Count[4], Entry[8];
-    if (OptionalSize < CountAt + 4 + 5 * 8 || !File.Read(Optional + CountAt, Count, 4) ||
-        Number(Count, 4, false) < 5 || !File.Read(Optional + CountAt + 4 + 4 * 8, Entry, 8))
-        return true;
-    Out = {Number(Entry, 4, false), Number(Entry + 4, 4, false)};
-    return true;
-}
-
-// Disk image: the "koly" trailer in the last 512 bytes; the region's offset
-// and length (low 32 bits) lie in its reserved area.
-bool DmgRegion(const ExecutableSource &File, Region &Out) {
-    uint8 Trailer[512];
-    if (File.Size < sizeof(Trailer) || !File.Read(File.Size - sizeof(Trailer), Trailer, sizeof(Trailer)) ||
-        memcmp(Trailer, "koly", 4) != 0)
-        return false;
-    Out = {Number(Trailer + 296, 8, true), Number(Trailer + 304, 8, true) & 0xffffffffu};
-    return true;
-}
-
-// ELF, 32 or 64 bits, either byte order: the section named ".datastore"
-// (without case).
-bool ElfRegion(const ExecutableSource &File, Region &Out) {
-    uint8 Head[64];
-    if (!File.Read(0, Head, 52) || memcmp(Head, "\x7f" "ELF", 4) != 0 || Head[4] < 1 || Head[4] > 2 ||
-        Head[5] < 1 || Head[5] > 2)
-        return false;
-    const bool Wide = Head[4] == 2, Big = Head[5] == 2;
-    if (Wide && !File.Read(0, Head, 64)) return false;
-    auto Field = [&](const uint8 *At, int Width) { return Number(At, Width, Big); };
-    const uint64 Table = Wide ? Field(Head + 0x28, 8) : Field(Head + 0x20, 4);
-    const uint64 EntrySize = Field(Head + (Wide ? 0x3a : 0x2e), 2);
-    const uint64 Count = Field(Head + (Wide ? 0x3c : 0x30), 2);
-    const uint64 NamesIndex = Field(Head + (Wide ? 0x3e : 0x32), 2);
-    if (EntrySize < (Wide ? 64u : 40u) || NamesIndex >= Count) return true;
-    auto Section = [&](uint64 Index, uint64 &Name, Region &Place) {
-        uint8 Entry[64];
-        if (!File.Read(Table + Index * EntrySize, Entry, Wide ? 64 : 40)) return false;
-        Name = Field(Entry, 4);
-        Place = Wide ? Region{Field(Entry + 0x18, 8), Field(Entry + 0x20, 8)}
-                     : Region{Field(Entry + 0x10, 4), Field(Entry + 0x14, 4)};
-        return true;
-    };
-    uint64 Unused;
-    Region Names;
-    if (!Section(NamesIndex, Unused, Names) || Names.Length > (1u << 20)) return true;
-    std::string Text(Names.Length, '\0');
-    if (!File.Read(Names.Offset, Text.data(), Text.size())) return true;
-    for (uint64 Index = 0; Index < Count; Index++) {
-        uint64 Name;
-        Region Place;
-        if (!Section(Index, Name, Place) || Name >= Text.size()) continue;
-        if (String_CompareWithoutCase(Text.c_str() + Name, ".datastore")) {
-            Out = Place;
-            return true;
-        }
-    }
-    return true;
+// The region by the kind of file: a PE image's certificate table, a disk
+// image's trailer region, an ELF file's ".datastore" section; the first kind
+// that matches decides, even when its region is empty.
+Region FindRegion(const ExecutableSource &File) {
+    Region Out;
+    PeHeaders Head;
+    if (PeFile_ReadHeaders(File, Head)) return {Head.TableOffset, Head.TableSize};
+    if (DmgFile_ReadTrailer(File, Out.Offset, Out.Length)) return Out;
+    if (ElfFile_Class(File)) ElfFile_FindSection(File, ".datastore", Out.Offset, Out.Length);
+    return Out;
 }
 
 // The versioned store at the marker; false when it is cut short, too large
@@ -145,14 +87,15 @@ bool Versioned(std::string_view Area, std::string &Text) {
     }
     int Status = Z_MEM_ERROR;
     if (Inflated <= MaximumInflated) {
-        Text.assign(Inflated, '\0');
+        // Never more than the data can inflate to, whatever length is stated.
+        Text.assign(std::min<uint64>(Inflated, ExecutableSource_InflateBound(Data.size())), '\0');
         z_stream Stream{};
         Status = inflateInit2(&Stream, 47);
         if (Status == Z_OK) {
             Stream.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(Data.data()));
             Stream.avail_in = (uInt)Data.size();
             Stream.next_out = reinterpret_cast<Bytef *>(Text.data());
-            Stream.avail_out = (uInt)Inflated;
+            Stream.avail_out = (uInt)Text.size();
             Status = inflate(&Stream, Z_SYNC_FLUSH);
             // A stream shorter than announced hands out only what it held.
             Text.resize(Stream.total_out);
@@ -165,19 +108,11 @@ bool Versioned(std::string_view Area, std::string &Text) {
     return false;
 }
 
-struct Descriptor {
-    int Value;
-    ~Descriptor() {
-        if (Value >= 0) close(Value);
-    }
-};
-
 } // namespace
 
 bool ExecutableDataStore_Find(const ExecutableSource &File, std::string &Text) {
     Text.clear();
-    Region Place;
-    if (!PeRegion(File, Place) && !DmgRegion(File, Place)) ElfRegion(File, Place);
+    const Region Place = FindRegion(File);
     if (Place.Length == 0 || Place.Offset > File.Size || Place.Length > File.Size - Place.Offset) return false;
     if (Place.Length > MaximumRegion) return false;
     std::string Buffer(Place.Length, '\0');
@@ -201,27 +136,17 @@ extern "C" int32 Executable_GetDataStore(const char *Path, char **Text, int32 *L
     if (Path == nullptr) {
         // The running program, or the disk image it was started from.
         char Program[MAX_PATH_SIZE * 4], Image[MAX_PATH_SIZE * 4];
-        if (!Platform_GetSpecialPath(PLATFORM_PATH_MODULEPATH, Program, sizeof(Program))) return FALSE;
+        Executable_Init();
+        Executable_GetCurrentModuleAppPath(Program, sizeof(Program));
+        if (Program[0] == 0) return FALSE;
         const bool FromImage = Platform_GetDiskImageFromPath(Program, Image, sizeof(Image)) &&
                                strlen(Image) > 4 && String_CompareWithoutCase(Image + strlen(Image) - 4, ".dmg");
         String_CopyLength(Chosen, FromImage ? Image : Program, sizeof(Chosen));
         Path = Chosen;
     }
-    Descriptor File{open(Path, O_RDONLY | O_CLOEXEC)};
-    struct stat Status;
-    if (File.Value < 0 || fstat(File.Value, &Status) != 0 || !S_ISREG(Status.st_mode)) return FALSE;
-    const ExecutableSource Source{(uint64)Status.st_size, [&](uint64 Offset, void *Out, size_t Count) {
-                                      if (Offset > (uint64)Status.st_size || Count > Status.st_size - Offset)
-                                          return false;
-                                      for (size_t Done = 0; Done < Count;) {
-                                          ssize_t Got = pread(File.Value, (char *)Out + Done, Count - Done,
-                                                              (off_t)(Offset + Done));
-                                          if (Got < 0 && errno == EINTR) continue;
-                                          if (Got <= 0) return false;
-                                          Done += (size_t)Got;
-                                      }
-                                      return true;
-                                  }};
+    ExecutableFile File(Path);
+    if (!File.IsOpen()) return FALSE;
+    const ExecutableSource &Source = File.Source();
     std::string Store;
     if (!ExecutableDataStore_Find(Source, Store) || Store.size() > (size_t)INT32_MAX - 1) return FALSE;
     *Text = static_cast<char *>(Memory_Alloc((int32)Store.size() + 1));

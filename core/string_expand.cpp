@@ -27,6 +27,7 @@
 #include "core/formats/crc.h"
 #include "core/debug.h"
 #include "core/log.h"
+#include "core/executable.h"
 #include "core/memory.h"
 #include "core/path.h"
 #include "core/registry.h"
@@ -47,6 +48,7 @@ constexpr int32 NameSize = 8140;
 // is part of the build.
 constexpr String_ExpandFunc ModuleProviders[] = {
     Path_ExpandKey,
+    Executable_ExpandKey,
     Base64_ExpandKey,
     Hash_ExpandKey,
     Registry_ExpandKey,

@@ -47,7 +47,7 @@
 
 namespace {
 
-constexpr char HostVersion[] = "0.1.0";
+constexpr char HostVersion[] = VELMARSH_VERSION;
 constexpr char HostLogName[] = "host.developer.log";
 constexpr int32 FieldSize = 4096;
 

@@ -16,6 +16,7 @@
 #include <string>
 
 #include "core/debug.h"
+#include "core/formats/app_bundle.h"
 #include "core/log.h"
 #include "core/path.h"
 #include "core/posix/platform.h"
@@ -115,6 +116,10 @@ extern "C" int32 Platform_Open(const char *Path, int32 OpenFlags, int32 Share, i
     Debug_CheckPointer(Path);
     char Resolved[PLATFORM_RESOLVED_PATH_SIZE];
     if (!PlatformFile_Resolve(Path, Resolved)) return -1;
+    // An application bundle is a folder: its executable is what opens.
+    char Executable[PLATFORM_RESOLVED_PATH_SIZE];
+    if (AppBundle_GetExecutablePath(Resolved, Executable, sizeof(Executable)))
+        String_CopyLength(Resolved, Executable, sizeof(Resolved));
     int Descriptor;
     do {
         Descriptor = open(Resolved, OpenFlags | O_CLOEXEC, CreationMode(Permissions));

@@ -62,6 +62,10 @@ TEST(Host, RunWritesTheHeaderAndItsArgumentsIntoTheLog) {
     EXPECT_EQ(Result.ExitCode, 0);
     std::string Text = ReadFile(Directory.Path + "/logs/host.developer.log");
     EXPECT_NE(Text.find(" Log Level: DEBUG\n"), std::string::npos) << Text;
+    // The version lines come from the program's own ".version.json" section.
+    EXPECT_NE(Text.find(" File Version: 0."), std::string::npos) << Text;
+    EXPECT_NE(Text.find(" Product Version: velmarsh 0."), std::string::npos) << Text;
+    EXPECT_NE(Text.find(" Company: velmarsh\n"), std::string::npos) << Text;
     EXPECT_NE(Text.find(" Version: 0.1.0\n"), std::string::npos) << Text;
     EXPECT_NE(Text.find(" Command Line: " + Program + " --debug --debugdir="), std::string::npos) << Text;
     EXPECT_NE(Text.find(" INFO - Switch skin = a b\n"), std::string::npos) << Text;

@@ -1,0 +1,32 @@
+// PE headers, certificate table, image digest and version resource, on arbitrary bytes taken as a whole file. Checks: no read outside
+// the file, no crash or hang, and what is handed out lies inside the file.
+#include <stdint.h>
+
+#include <string>
+
+#include "core/debug.h"
+#include "core/dictionary.h"
+#include "core/formats/pe_file.h"
+
+namespace {
+
+void Check(bool Condition) {
+    if (!Condition) __builtin_trap();
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size) {
+    static const bool Started = Debug_Init("/tmp/fuzz-pe-file.log", nullptr, 0) != 0;
+    (void)Started;
+    const ExecutableSource File = ExecutableSource_FromBytes(std::string_view((const char *)Data, Size));
+    [[maybe_unused]] auto Ignore = [](const void *, size_t) { return true; };
+    Dictionary *Values = nullptr;
+    Dictionary_Create(&Values);
+    PeFile_ReadInfo(File, Values);
+    PeFile_HashImage(File, Ignore);
+    std::string Entry;
+    if (PeFile_ReadCertificate(File, Entry)) Check(Entry.size() <= Size);
+    Dictionary_Release(&Values);
+    return 0;
+}
