@@ -200,6 +200,8 @@ TEST(Host, GtkIsMappedOnlyWhenADisplayIsNamed) {
         EXPECT_EQ(Result.ExitCode, 0) << Each.Environment;
         EXPECT_EQ(ReadFile(Errors).find("libgtk-3.so") != std::string::npos, Each.Mapped) << Each.Environment;
         EXPECT_NE(Result.Output.find(" INFO - Native UI backend: headless model\n"), std::string::npos) << Result.Output;
-        if (Each.Warning != nullptr) EXPECT_NE(Result.Output.find(Each.Warning), std::string::npos) << Result.Output;
+        if (Each.Warning != nullptr) {
+            EXPECT_NE(Result.Output.find(Each.Warning), std::string::npos) << Result.Output;
+        }
     }
 }
