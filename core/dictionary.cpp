@@ -371,6 +371,53 @@ DictionaryItem *DictionaryInt_Insert(Dictionary *Handle, DictionaryItem *After, 
     return Item;
 }
 
+DictionaryItem *DictionaryInt_AppendValue(Dictionary *Handle, const char *Key, int32 Type, const char *Text,
+                                          int32 TextLength) {
+    const uint32 *Watched = DictionaryInt_RootRecord(Handle)->Watchers;
+    // A key under the duplicate rule, one too long (cut with a print) or
+    // anyone watching: the steps one by one, with their lookups and reports.
+    const size_t KeyLength = Key != nullptr ? strlen(Key) : 0;
+    if ((Watched[0] | Watched[1] | Watched[2]) != 0 ||
+        (Key != nullptr && (Handle->AllowDuplicates == 0 || KeyLength > DICTIONARY_MAX_KEY_LENGTH))) {
+        DictionaryItem *Item = DictionaryInt_Insert(Handle, Handle->Items.Last, Key);
+        DictionaryInt_SetType(Handle, Item, Type);
+        if (Type == DICTIONARY_TYPE_BOOLEAN)
+            DictionaryInt_SetBoolean(Handle, Item, TextLength == 4 && memcmp(Text, "true", 4) == 0);
+        else if (Type == DICTIONARY_TYPE_STRING || DictionaryInt_IsNumberType(Type))
+            DictionaryInt_SetBuffer(Handle, Item, Text, TextLength);
+        return Item;
+    }
+    DictionaryItem *Item = DictionaryInt_Link(Handle, Handle->Items.Last);
+    if (Key != nullptr) {
+        int32 Length = (int32)KeyLength;
+        if (Handle->PrivateKeys == 1 && Length >= 1 && (Key[0] == '.' || Key[0] == '#')) {
+            Key++;
+            Length--;
+            Item->Flags |= DictionaryPrivateFlag;
+        }
+        // A new item has neither key nor value yet: a short key goes inline.
+        char *Stored = Length < DictionaryInlineBytes ? Item->Inline : DictionaryInt_AllocText(Handle, Length);
+        memcpy(Stored, Key, (size_t)Length);
+        Stored[Length] = 0;
+        Item->Key = Stored;
+        Item->KeyLength = Length;
+        DictionaryInt_IndexAdd(Handle, Item);
+    }
+    Item->Flags = (uint8)(Item->Flags | Type);
+    if (DictionaryInt_IsContainerType(Type)) {
+        Item->Child = DictionaryInt_CreateChild(Handle, Item);
+    } else if (Type == DICTIONARY_TYPE_BOOLEAN) {
+        if (TextLength == 4 && memcmp(Text, "true", 4) == 0) Item->Flags |= DictionaryBooleanFlag;
+    } else if (TextLength > 0 && (Type == DICTIONARY_TYPE_STRING || DictionaryInt_IsNumberType(Type))) {
+        char *Stored = DictionaryInt_ValueRoom(Handle, Item, TextLength);
+        memcpy(Stored, Text, (size_t)TextLength);
+        Stored[TextLength] = 0;
+        Item->Value = Stored;
+        Item->ValueLength = TextLength;
+    }
+    return Item;
+}
+
 void DictionaryInt_RemoveItem(Dictionary *Top, DictionaryItem *Target) {
     Dictionary *Current = Top;
     DictionaryItem *Item = Target;
