@@ -257,7 +257,9 @@ Dictionary *DictionaryInt_CreateChild(Dictionary *Parent, DictionaryItem *Item) 
     DictionaryRoot *Root = DictionaryInt_RootRecord(Parent);
     if (Parent == Root) DictionaryInt_EnsurePools(Root);
     Dictionary *Child = static_cast<Dictionary *>(Pool_Alloc(Root->ContainerPool, (int32)ContainerRecordSize));
-    memset(Child, 0, sizeof(Dictionary));
+    // Cleared by plain stores: a string fill's start-up costs more than the
+    // record's few lines.
+    *Child = Dictionary{};
     Class_InitHeader(Child, DICTIONARY_CLASSID, DeleteThunk);
     Child->Class.RefCount = 0;
     Child->Vtbl = &GlobalDictionaryVtbl;
@@ -270,9 +272,11 @@ Dictionary *DictionaryInt_CreateChild(Dictionary *Parent, DictionaryItem *Item) 
     Child->PrintIdentifier = Parent->PrintIdentifier;
     Child->Items.ClassId = DICTIONARYITEM_CLASSID;
     Child->Root = Root;
-    for (int32 Index = 0; Index < 4; Index++)
-        if (Parent->*OptionField[Index] == DictionaryLargeOption)
-            DictionaryInt_Extra(Child)->LargeOptions[Index] = DictionaryInt_Extra(Parent)->LargeOptions[Index];
+    if (Parent->CaseSensitive == DictionaryLargeOption || Parent->PrivateKeys == DictionaryLargeOption ||
+        Parent->AllowDuplicates == DictionaryLargeOption || Parent->StringPool == DictionaryLargeOption)
+        for (int32 Index = 0; Index < 4; Index++)
+            if (Parent->*OptionField[Index] == DictionaryLargeOption)
+                DictionaryInt_Extra(Child)->LargeOptions[Index] = DictionaryInt_Extra(Parent)->LargeOptions[Index];
     return Child;
 }
 

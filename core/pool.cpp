@@ -278,7 +278,7 @@ void AddFixedChunk(Pool *Handle, const char *File, int32 Line) {
     Handle->FreshEnd = Area + Bytes;
 }
 
-void *AllocFixed(Pool *Handle, int32 Size, const char *File, int32 Line) {
+[[gnu::always_inline]] inline void *AllocFixed(Pool *Handle, int32 Size, const char *File, int32 Line) {
     if (Size < 0 || (uint32)Size != Handle->MemberSize)
         Debug_Abort("Invalid pool member size (%d != %d) from (%s/%d)\n", Size, (int32)Handle->MemberSize, File,
                     Line);
@@ -547,6 +547,13 @@ int32 Pool_SetVerbose(Pool *Handle, uint32 Flag) {
 void *Pool_AllocInt(Pool *Handle, int32 Size, const char *File, int32 Line) {
     Class_CheckHandle(Handle, PoolClassId);
     Debug_CheckPointer(File);
+    // A fixed-mode pool without lock or log, as a tree being built uses its
+    // pools: no guard to set up, no mode to ask again.
+    if ((Handle->AllowLock | Handle->DebugMode | Handle->StringMode | Handle->Verbose) == 0) {
+        void *Record = AllocFixed(Handle, Size, File, Line);
+        if (++Handle->ActiveCount > Handle->MaximumCount) Handle->MaximumCount = Handle->ActiveCount;
+        return Record;
+    }
     PoolLock Guard(Handle);
     void *Record;
     int64 Served = Size;
