@@ -136,38 +136,30 @@ bool Droppable(DictionaryRoot *Root) {
 }
 
 // Empties an unwatched root at once: its texts go back to the general
-// allocator and its containers' extra records are freed in one walk (a
-// string pool takes the texts back whole instead, and without extra records
-// there is nothing to walk for), and the item and container pools drop every
-// chunk, records included.
+// allocator and its containers' extra records are freed (a string pool
+// takes the texts back whole instead, and without extra records there is
+// nothing to free), and the item and container pools drop every chunk,
+// records included. Every record the root's pools hand out is an item or a
+// container of its tree, so the records are visited in the order they lie
+// in the pools rather than along the tree's links.
+void FreeItemTexts(void *Record, void *) {
+    DictionaryItem *Item = static_cast<DictionaryItem *>(Record);
+    if (Item->Key != nullptr && !DictionaryInt_IsInline(Item, Item->Key))
+        Item->Key = static_cast<char *>(Memory_Free(Item->Key, Item->KeyLength + 1));
+    if (Item->Value != nullptr && !DictionaryInt_IsInline(Item, Item->Value))
+        Item->Value = static_cast<char *>(Memory_Free(Item->Value, Item->ValueLength + 1));
+}
+
+void FreeChildExtra(void *Record, void *) {
+    Dictionary *Child = static_cast<Dictionary *>(Record);
+    if (Child->Extra != nullptr) DictionaryInt_FreeExtra(Child);
+}
+
 void DropTree(DictionaryRoot *Root) {
-    const bool FreeTexts = Root->Strings == nullptr;
-    if (FreeTexts || Root->ChildExtras != 0) {
-        Dictionary *Current = Root;
-        DictionaryItem *Item = Root->Items.First;
-        for (;;) {
-            if (Item == nullptr) {
-                // The end of a list: on with the item after its container.
-                if (Current == Root) break;
-                Item = Current->ParentItem->Next;
-                Current = Current->Parent;
-                continue;
-            }
-            if (FreeTexts) {
-                if (Item->Key != nullptr && !DictionaryInt_IsInline(Item, Item->Key))
-                    Item->Key = static_cast<char *>(Memory_Free(Item->Key, Item->KeyLength + 1));
-                if (Item->Value != nullptr && !DictionaryInt_IsInline(Item, Item->Value))
-                    Item->Value = static_cast<char *>(Memory_Free(Item->Value, Item->ValueLength + 1));
-            }
-            if (Item->Child != nullptr && Item->Child->Extra != nullptr) DictionaryInt_FreeExtra(Item->Child);
-            if (Item->Child != nullptr && Item->Child->Items.First != nullptr) {
-                Current = Item->Child;
-                Item = Current->Items.First;
-            } else {
-                Item = Item->Next;
-            }
-        }
-    }
+    if (Root->Strings == nullptr && Root->ItemPool != nullptr)
+        PoolInt_VisitRecords(Root->ItemPool, FreeItemTexts, nullptr);
+    if (Root->ChildExtras != 0 && Root->ContainerPool != nullptr)
+        PoolInt_VisitRecords(Root->ContainerPool, FreeChildExtra, nullptr);
     Root->Items.First = Root->Items.Last = nullptr;
     Root->Items.Count = 0;
     DictionaryInt_IndexDrop(Root);

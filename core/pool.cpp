@@ -628,6 +628,24 @@ int32 Pool_GetStringMemoryLeftOver(Pool *Handle, uint32 *Bytes) {
     return TRUE;
 }
 
+void PoolInt_VisitRecords(Pool *Handle, void (*Visit)(void *Record, void *User), void *User) {
+    Class_CheckHandle(Handle, PoolClassId);
+    if (Handle->StringMode || Handle->DebugMode || Handle->ActiveCount == 0) return;
+    for (PoolSlab *Slab = Handle->Slabs; Slab != nullptr; Slab = Slab->Next) {
+        if (Slab->ChunkBytes == 0) continue;
+        const uint64 Stride = RecordStride(Slab->RecordSize);
+        for (uint8 *Chunk = SlabArea(Slab); Chunk < Slab->Cursor; Chunk += Slab->ChunkBytes)
+            for (uint32 Index = 0; Index < Slab->RecordCount; Index++) {
+                uint8 *At = Chunk + Index * Stride;
+                // The fresh chunk's records not yet reached were never written.
+                if (At >= Handle->Fresh && At < Handle->FreshEnd) break;
+                PoolDescriptor *Descriptor = reinterpret_cast<PoolDescriptor *>(At);
+                if (Descriptor->State == StateWord(Descriptor, Handle, DescriptorHandedOut))
+                    Visit(DescriptorRecord(Descriptor), User);
+            }
+    }
+}
+
 int32 Pool_ValidHandle(Pool *Handle) {
     return Handle != nullptr && reinterpret_cast<ClassStruct *>(Handle)->ClassId == PoolClassId;
 }
