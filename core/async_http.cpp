@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "core/class.h"
+#include "core/crypto/jws.h"
 #include "core/formats/json.h"
 #include "core/formats/xml.h"
 #include "core/formats/yaml.h"
@@ -39,6 +40,7 @@ struct ParseJob {
     std::atomic<int32> Done{0};
     int32 Kind = ASYNCHTTP_PARSER_JSON;
     int32 Authenticate = 0;
+    CertStoreInterface *Store = nullptr; // the owner's, alive while the job runs
     std::string Url;
     std::string ContentType;
     std::string FilePath; // set for "file://" URLs
@@ -127,12 +129,48 @@ int32 KeepMessage(void *User, const char *Format, ...) {
 
 void Parse(ParseJob *Job) {
     int32 Kind = Job->Kind == ASYNCHTTP_PARSER_AUTO ? ChooseKind(Job->ContentType, Job->Url) : Job->Kind;
-    if (Job->Authenticate) {
-        // A signed document is required and no signature can be checked here.
-        Log_Error("Document is not signed (%s)\n", Job->Url.c_str());
-        Job->Message = "Document is not signed";
-        Job->Error = WEBGET_ERROR_JSON;
-        Job->SubCode = ASYNCHTTP_JSON_ERROR_AUTHENTICATE;
+    if (Kind == ASYNCHTTP_PARSER_JSON || Job->Authenticate) {
+        // A signed document is JSON inside a JWS. Unsigned JSON is read as it
+        // is unless a signature was required, or one was present and failed.
+        JSON *Reader = nullptr;
+        JSON_Create(&Reader);
+        JSON_SetDictionaryHandle(Reader, Job->Document);
+        JSON_SetPrintCallback(Reader, &Job->Message, KeepMessage);
+        JWSClaims *Claims = nullptr;
+        JWSClaims_Create(&Claims);
+        JWSClaims_Add(Claims, reinterpret_cast<void *>(1), JWSClaim_Exp);
+        JWSClaims_Add(Claims, reinterpret_cast<void *>(1), JWSClaim_Nbf);
+        const char *Text = reinterpret_cast<const char *>(Job->Body.data());
+        const int32 Length = (int32)Job->Body.size();
+        int32 Code = JSON_ERROR_AUTHENTICATE;
+        // Without a store nothing can vouch for a signature.
+        int32 Loaded = (Job->Store != nullptr || !Job->Authenticate) &&
+                       JWS_Decode(Reader, Job->Authenticate ? Claims : nullptr, Job->Store, Text, Length,
+                                  Job->Authenticate ? 1 : 0);
+        if (!Loaded && (Job->Store != nullptr || !Job->Authenticate)) JSON_GetLastError(Reader, &Code);
+        const bool Unsigned = Code == JSON_ERROR_DECODESIGNATURE;
+        // Where a signature is required, a body without one and a signature
+        // out of its time are refused as any other unaccepted signature.
+        if (!Loaded && Job->Authenticate && (Code == JSON_ERROR_DECODESIGNATURE || Code == JSON_ERROR_NONE))
+            Code = JSON_ERROR_AUTHENTICATE;
+        if (!Loaded && !Job->Authenticate && Code != JSON_ERROR_AUTHENTICATE) {
+            Dictionary_Reset(Job->Document);
+            JSON_SetLastError(Reader, JSON_ERROR_NONE);
+            Loaded = JSON_LoadBuffer(Reader, Text, Length);
+            if (!Loaded) JSON_GetLastError(Reader, &Code);
+        }
+        JSON_Release(&Reader);
+        JWSClaims_Release(&Claims);
+        if (!Loaded) {
+            Job->Error = WEBGET_ERROR_JSON;
+            Job->SubCode = Code;
+            if (Code == JSON_ERROR_AUTHENTICATE) {
+                Job->Message = Unsigned ? "Document is not signed" : "Document signature not accepted";
+                Log_Error("%s (%s) [%d]\n", Job->Message.c_str(), Job->Url.c_str(), Code);
+            } else {
+                Log_Error("Unable to parse document (%s) [%d] %s\n", Job->Url.c_str(), Code, Job->Message.c_str());
+            }
+        }
         return;
     }
     const uint8 *Bytes = Job->Body.data();
@@ -260,6 +298,7 @@ void AttemptFailed(AsyncHTTP *Self, int32 Phase, int32 Error, int32 SubCode, std
 void StartParse(AsyncHTTP *Self, ParseJob *Job) {
     Job->Kind = Self->Kind == ASYNCHTTP_PARSER_NONE ? ASYNCHTTP_PARSER_JSON : Self->Kind;
     Job->Authenticate = Self->Authenticate;
+    Job->Store = Self->CertStore;
     Job->Url = Self->Url;
     Dictionary_Create(&Job->Document);
     Self->Job = Job;

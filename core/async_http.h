@@ -13,8 +13,12 @@
 // the platform error number (100000 + errno) for a file that cannot be read
 // or is no regular file (a FIFO is refused, never waited on); 987 JSON, 992
 // XML and 993 YAML with the parser's error as sub-code. With authentication
-// asked, the body must be a signed document; no JWS decoder is built in, so
-// such a load fails with 987 and sub-code 10 (JSON "Authenticate").
+// asked, the body must be a JWS-signed JSON document that the certificate
+// store accepts, within its "exp" and "nbf"; otherwise the load fails with
+// 987 and sub-code 10 (JSON "Authenticate"), whether the body was unsigned,
+// refused or out of time. Without it, a signed JSON body is decoded
+// unchecked and any other body read as plain JSON, except one whose header
+// names a key that the store's check refused.
 #pragma once
 
 #include "core/crypto/cert_store.h"
@@ -54,6 +58,7 @@ int32 AsyncHTTP_Create(AsyncHTTP **Handle);
 int32 AsyncHTTP_Release(AsyncHTTP **Handle);
 int32 AsyncHTTP_SetParser(AsyncHTTP *Handle, int32 Kind);
 // Neither is referenced: the owner keeps both alive while the loader lives.
+// The store is asked from the loader's worker thread.
 int32 AsyncHTTP_SetCertStoreHandle(AsyncHTTP *Handle, CertStoreInterface *Store);
 int32 AsyncHTTP_SetCacheStoreHandle(AsyncHTTP *Handle, WebGetCacheStore *Store);
 int32 AsyncHTTP_SetKeepOriginal(AsyncHTTP *Handle, int32 Flag);

@@ -99,6 +99,8 @@ int32 Interop_GenerateInstanceId(char *Buffer, int32 Size) {
     return String_Guid(Buffer, Size, FALSE);
 }
 
+int32 Interop_IsInitialized(void) { return GlobalInterop != nullptr; }
+
 int32 Interop_Process(void) {
     Interop_AssertMainThread();
     Interop_Global();

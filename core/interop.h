@@ -72,6 +72,7 @@ typedef int32 (*Interop_SetOptionFunc)(const char *Name, const char *Value);
 // without calling release functions (pages' instances are removed before).
 int32 Interop_Init(void);
 int32 Interop_Remove(void);
+int32 Interop_IsInitialized(void);
 
 // Families.
 InteropLibrary *Interop_Add(const char *Name, Interop_LoadFunc Load, Interop_UnloadFunc Unload,

@@ -127,8 +127,6 @@ static int32 PollDescriptor(int32 Descriptor, int32 TimeoutMS) {
     return poll(&Wait, 1, TimeoutMS) > 0 && (Wait.revents & POLLIN) != 0 ? TRUE : FALSE;
 }
 
-int32 NativeUIBackend::Poll(int32 Descriptor, int32 TimeoutMS) { return PollDescriptor(Descriptor, TimeoutMS); }
-
 int32 NativeUI_Poll(int32 Descriptor, int32 TimeoutMS) {
     if (GlobalBackend != nullptr) return GlobalBackend->Poll(Descriptor, TimeoutMS);
     return PollDescriptor(Descriptor, TimeoutMS);

@@ -129,8 +129,9 @@ int32 NotificationCenter_FireAfterDelay(const char *Type, const char *Name, cons
 // As FireAfterDelay, but the fire delivers UserInfo itself (a root), taking
 // a reference instead of a copy: the caller's part of the bargain is to
 // change it no more while a fire holds it (its reference count above the
-// caller's own tells), making a copy of its own to change instead. Owner
-// thread only. Observers must read such a payload, never change it.
+// caller's own tells), making a copy of its own to change instead. Off the
+// owner thread the fire copies, as FireAfterDelay does. Observers must read
+// such a payload, never change it.
 int32 NotificationCenter_FireAfterDelayShared(const char *Type, const char *Name, const char *Instance,
                                               int32 DelayMilliseconds, Dictionary *UserInfo);
 // 1 when an observer (of the instance, of the type and name under "Global",

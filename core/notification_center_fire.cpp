@@ -191,9 +191,10 @@ int32 NotificationCenter_FireAfterDelayShared(const char *Type, const char *Name
     if (auto Hook = __atomic_load_n(&FireAfterDelayHook, __ATOMIC_ACQUIRE))
         return Hook(Type, Name, Instance, DelayMilliseconds, UserInfo);
     NotificationCenter *Center = NotificationCenter_Checked();
-    AssertOwnerThread(Center);
+    // Another thread's payload is copied as FireAfterDelay copies it: the
+    // owner thread would read it while its maker still holds it.
     NotificationCenter_FireAfterDelayInternal(Center, Type, Name, Instance, DelayMilliseconds, UserInfo, nullptr,
-                                              nullptr, true);
+                                              nullptr, Thread_GetCurrentId() == Center->OwnerThreadId);
     return TRUE;
 }
 

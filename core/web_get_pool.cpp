@@ -250,6 +250,28 @@ bool IdleExpired(WebGetConnection *Connection) {
     return Closed || Received > 0;
 }
 
+// Closes the keep-alive connections of one host that has nothing in flight,
+// so that a host waiting for a slot under the host limit gets it now rather
+// than when they idle out. False when every host is busy.
+bool DropIdleHost(const std::string &Waiting) {
+    for (auto &Candidate : Pool->Connections) {
+        const std::string Key = Candidate->Key;
+        if (Key == Waiting) continue;
+        bool Busy = false;
+        for (auto &Connection : Pool->Connections)
+            if (Connection->Key == Key && (Connection->Phase != State::Idle || Connection->Current != nullptr))
+                Busy = true;
+        if (Busy) continue;
+        Pool->Connections.erase(std::remove_if(Pool->Connections.begin(), Pool->Connections.end(),
+                                               [&Key](const std::unique_ptr<WebGetConnection> &Connection) {
+                                                   return Connection->Key == Key;
+                                               }),
+                                Pool->Connections.end());
+        return true;
+    }
+    return false;
+}
+
 // Starts queued requests on idle or new connections, in queue order.
 void Dispatch() {
     for (auto It = Pool->Queue.begin(); It != Pool->Queue.end();) {
@@ -276,8 +298,13 @@ void Dispatch() {
         }
         if (Chosen == nullptr) {
             bool HostActive = std::find(Hosts.begin(), Hosts.end(), Key) != Hosts.end();
-            if (HostConnections >= Pool->MaxHostConnections || (!HostActive && (int32)Hosts.size() >= Pool->MaxHosts)) {
+            if (HostConnections >= Pool->MaxHostConnections) {
                 ++It;
+                continue;
+            }
+            if (!HostActive && (int32)Hosts.size() >= Pool->MaxHosts) {
+                // Look again once an idle host has given its slot up.
+                if (!DropIdleHost(Key)) ++It;
                 continue;
             }
             auto Connection = std::make_unique<WebGetConnection>();

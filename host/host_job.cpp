@@ -468,6 +468,10 @@ int32 HostJob_Run(const char *Url, const char *Tasks) {
     Dictionary *Request = nullptr;
     Dictionary_Create(&Request);
     Dictionary_SetStringByKey(Request, "url", Url);
+    // The workflow itself answers to the application's stores whenever
+    // security is on, wherever it is served from: naming the store makes its
+    // fetch require a signature, which the content-beside rule would waive.
+    Dictionary_SetStringByKey(Request, "store", "app");
     int32 Added = WorkflowManager_AddDictionary(Request, nullptr, OnAdded);
     Dictionary_Release(&Request);
     bool WasActive = false;

@@ -33,14 +33,16 @@
 #include "core/thread.h"
 #include "core/web_get.h"
 #include "host/host_job.h"
+#include "host/host_script.h"
 #include "host/host_signal.h"
 #include "workflow/workflow_app.h"
 #include "workflow/workflow_app_config.h"
+#include "workflow/workflow_app_interop.h"
 #include "workflow/workflow_app_life.h"
 #include "workflow/workflow_app_web.h"
 #include "workflow/workflow_manager.h"
 #ifdef RUNTIME_WITH_GTK
-#include "core/posix/gtk/native_ui_gtk.h"
+#include "core/posix/native_ui_gtk_module.h"
 #endif
 
 namespace {
@@ -51,7 +53,8 @@ constexpr int32 FieldSize = 4096;
 
 constexpr char Usage[] =
     "Usage: velmarsh --workflow=<path|http://url> [--task=<name>[,<name>...]]\n"
-    "                [--config=<file.json>] [--disablesecurity] [--wfselfupdate]\n"
+    "                [--config=<file.json>] [--script=<page.js>] [--disablesecurity]\n"
+    "                [--wfselfupdate]\n"
     "                [--switch[=value]] ...\n"
     "       velmarsh [--switch[=value]] ...\n"
     "\n"
@@ -69,7 +72,9 @@ constexpr char Usage[] =
     "object are usage errors; an unknown switch gets a warning on standard error.\n"
     "On a terminal, standard error shows the progress and the task running now.\n"
     "Unsigned local documents need --disablesecurity; https is not available.\n"
-    "--config reads a JSON configuration (its \"analytics\" keys); --wfselfupdate\n"
+    "--config reads the application configuration (JSON); --script runs a\n"
+    "JavaScript page that reaches the script classes (TQX.create, TQX.call,\n"
+    "onBatch) and may implement task types; --wfselfupdate\n"
     "runs \"apply\" after \"load\". SIGINT or SIGTERM unloads the workflow; a second\n"
     "one ends at once. Without --workflow it runs one main-loop step and exits.\n"
     "\n"
@@ -103,7 +108,7 @@ constexpr const char *KnownSwitches[] = {
     "debugdir",   "externalprint", "memoryreport", "memorytest",  "memorytracking", "perday",
     "perprocess", "perthread",  "verbose",      "window",         "help",       "workflow",
     "task",       "config",     "disablesecurity", "wfselfupdate", "wfworker",  "wfendpoint",
-    "maxdays",
+    "maxdays",    "script",
 };
 
 // Arguments past the process line's 4,095 bytes were left out: the run would
@@ -164,7 +169,7 @@ void LogCommandLine() {
 
 // Checks the workflow switches before anything starts: a bad one is one line
 // on standard error and exit code 2.
-bool CheckWorkflowSwitches(std::string &Url, std::string &Tasks, std::string &Config) {
+bool CheckWorkflowSwitches(std::string &Url, std::string &Tasks, std::string &Config, std::string &Script) {
     static char Value[FieldSize], Reason[FieldSize], Resolved[FieldSize];
     auto Refuse = [](const char *Text) {
         fprintf(stderr, "velmarsh: %s\n", Text);
@@ -197,6 +202,12 @@ bool CheckWorkflowSwitches(std::string &Url, std::string &Tasks, std::string &Co
         if (!S_ISREG(Facts.st_mode)) return Refuse(("the configuration is not a regular file: " + Path).c_str());
         if (Facts.st_size == 0) return Refuse(("the configuration file is empty: " + Path).c_str());
         Config = Value;
+    }
+    if (CommandLine_IsFieldSet(nullptr, "script")) {
+        if (!CommandLine_GetFieldByName(nullptr, "script", Value, FieldSize) || Value[0] == 0)
+            return Refuse("--script needs the path of a JavaScript file");
+        if (access(Value, R_OK) != 0) return Refuse(("no such script file: " + std::string(Value)).c_str());
+        Script = Value;
     }
     for (const char *Flag : {"disablesecurity", "wfselfupdate"}) {
         if (CommandLine_IsFieldSet(nullptr, Flag) && CommandLine_GetFieldByName(nullptr, Flag, Value, FieldSize))
@@ -269,8 +280,8 @@ int main(int argc, char **argv) {
     }
 
     bool RunsWorkflow = CommandLine_IsFieldSet(nullptr, "workflow") || CommandLine_IsFieldSet(nullptr, "wfworker");
-    std::string Url, Tasks, Config;
-    if (RunsWorkflow && !CheckWorkflowSwitches(Url, Tasks, Config)) {
+    std::string Url, Tasks, Config, Script;
+    if (RunsWorkflow && !CheckWorkflowSwitches(Url, Tasks, Config, Script)) {
         Arguments_Remove();
         return HOSTJOB_EXIT_USAGE;
     }
@@ -289,7 +300,7 @@ int main(int argc, char **argv) {
     // Real windows where a display opens, else the headless model; the
     // fatal-stop hook shows its box from here on.
 #ifdef RUNTIME_WITH_GTK
-    NativeUIGtk_Register();
+    NativeUIGtkModule_Register(nullptr);
 #endif
     NativeUI_Init();
     Host_MainThreadSignalInit();
@@ -306,6 +317,9 @@ int main(int argc, char **argv) {
     if (RunsWorkflow) {
         Authenticate_Init();
         WorkflowApp_Init();
+        // The workflow script classes answer after the core ones.
+        Interop_Add(ModuleName, WorkflowInterop_Init, WorkflowInterop_Remove, WorkflowInterop_CreateInstance,
+                    WorkflowInterop_SetOverride, WorkflowInterop_SetOption);
         WorkflowApp_WebStart();
         WebGet_WhitelistAdd("127.0.0.1");
         // A Linux build carries no code-signing certificate: unsigned local
@@ -315,9 +329,17 @@ int main(int argc, char **argv) {
         WorkflowManager_Init();
         int32 Code = HOSTJOB_EXIT_USAGE;
         if (Configured) {
+            if (!Script.empty()) {
+                char Reason[FieldSize];
+                if (!HostScript_Load(Script.c_str(), Reason, FieldSize)) {
+                    fprintf(stderr, "velmarsh: %s\n", Reason);
+                    Log_Error("%s\n", Reason);
+                }
+            }
             HostJob_InstallSignals();
             Code = HostJob_Run(Url.c_str(), Tasks.empty() ? nullptr : Tasks.c_str());
             HostJob_RemoveSignals();
+            HostScript_Remove();
         }
         // The exit sequence: logs expire unless a restart was asked for; the
         // manager goes, then the application; an implode path recorded by a

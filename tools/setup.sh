@@ -9,7 +9,7 @@ PACKAGES="
   python3 python3-cryptography python3-yaml
   libxml2-utils zip p7zip-full xdelta3
   libssl-dev rapidjson-dev nlohmann-json3-dev libsimdjson-dev libxml2-dev libyaml-dev
-  openssl ca-certificates util-linux hyperfine procps
+  openssl ca-certificates util-linux hyperfine procps nodejs osslsigncode
   duktape-dev
   libgtk-3-dev libnotify-dev xvfb xauth x11-utils imagemagick xdotool
 "

@@ -154,7 +154,8 @@ int32 Task_Start(Task *Handle) {
     if (Task_GetStringArgument(Handle, "title", Text, (int32)sizeof(Text)))
         Dictionary_SetStringByKey(Payload, "title", Text);
     if (ReadStatusText(Handle, 0, Text, (int32)sizeof(Text))) Dictionary_SetStringByKey(Payload, "status", Text);
-    NotificationCenter_FireAfterDelay("Task", "Start", Handle->Class.InstanceId, 0, Payload);
+    // Made for this fire alone and let go at once: the fire shares it.
+    NotificationCenter_FireAfterDelayShared("Task", "Start", Handle->Class.InstanceId, 0, Payload);
     Dictionary_Release(&Payload);
     return TRUE;
 }

@@ -93,8 +93,9 @@ int32 TaskEvent_Start(TaskEvent *Handle, const char *Name) {
     Task_VerboseLog(Handle->Owner, 1, "%s ready\n", Handle->Name);
     NotificationCenter_AddInstanceObserver("TaskEvent", "Complete", Handle->Class.InstanceId, Handle, OnComplete);
     Handle->Observing = TRUE;
-    NotificationCenter_FireAfterDelay("Task", "SubActionStart", TaskId, 0, Handle->Payload);
-    NotificationCenter_FireAfterDelay("TaskEvent", "Start", Handle->Class.InstanceId, 0, Handle->Payload);
+    // The payload is written here once and never after: its fires share it.
+    NotificationCenter_FireAfterDelayShared("Task", "SubActionStart", TaskId, 0, Handle->Payload);
+    NotificationCenter_FireAfterDelayShared("TaskEvent", "Start", Handle->Class.InstanceId, 0, Handle->Payload);
     return TRUE;
 }
 
@@ -106,9 +107,9 @@ int32 TaskEvent_Complete(TaskEvent *Handle, Dictionary *Result) {
         if (Handle->Result == nullptr) Dictionary_Create(&Handle->Result);
         if (Result != Handle->Result) Dictionary_Merge(Handle->Result, Result, DICTIONARY_MERGE_OVERWRITE);
     }
-    NotificationCenter_FireAfterDelay("TaskEvent", "Complete", Handle->Class.InstanceId, 0, Handle->Payload);
+    NotificationCenter_FireAfterDelayShared("TaskEvent", "Complete", Handle->Class.InstanceId, 0, Handle->Payload);
     const char *TaskId = nullptr;
     Dictionary_GetStringPtrByKey(Handle->Payload, "task", &TaskId);
-    NotificationCenter_FireAfterDelay("Task", "SubActionComplete", TaskId, 0, Handle->Payload);
+    NotificationCenter_FireAfterDelayShared("Task", "SubActionComplete", TaskId, 0, Handle->Payload);
     return TRUE;
 }

@@ -72,6 +72,8 @@ void AddWarningText(Task *Handle, const char *Text) {
 
 int32 GetListEntry(Task *Handle, const char *Key, int32 Index, const char **Text) {
     *Text = "";
+    // A path index below 0 would count from the end.
+    if (Index < 0) return FALSE;
     char Path[64];
     String_Print(Path, (int32)sizeof(Path), "%s[%d]", Key, Index);
     const char *Found = nullptr;

@@ -14,6 +14,7 @@
 #include "core/memory.h"
 #include "core/notification_center.h"
 #include "core/path.h"
+#include "core/registry.h"
 #include "core/string.h"
 #include "core/string_expand.h"
 #include "core/tls1.h"
@@ -21,6 +22,7 @@
 #include "core/web_get.h"
 #include "core/web_get_redirect.h"
 #include "workflow/workflow_app.h"
+#include "workflow/workflow_app_web.h"
 
 const char *const Switch_DebugInterop = "debuginterop";
 const char *const Switch_MaxDays = "maxdays";
@@ -222,6 +224,24 @@ void ApplyRedirects(Dictionary *Source) {
     }
 }
 
+// The connection pool's limits; below 1 the pool refuses them.
+void ApplyPoolLimits(Dictionary *Config) {
+    int32 Count = 0;
+    if (Dictionary_GetInt32ByPath(Config, "webGetPool.maxHosts", &Count)) WebGetPool_SetMaxHostCount(Count);
+    if (Dictionary_GetInt32ByPath(Config, "webGetPool.maxHostConnections", &Count))
+        WebGetPool_SetMaxHostConnectionCount(Count);
+}
+
+// "alias" only for a minimum age above 0; "workflow" always, its age when 0
+// or more.
+void ApplyCacheStores(Dictionary *Config) {
+    int32 Age = 0;
+    if (Dictionary_GetInt32ByPath(Config, "alias.webGetCacheMinAge", &Age) && Age > 0)
+        WorkflowApp_WebHoldCache("alias", Age);
+    if (!Dictionary_GetInt32ByPath(Config, "workflow.webGetCacheMinAge", &Age) || Age < 0) Age = -1;
+    WorkflowApp_WebHoldCache("workflow", Age);
+}
+
 } // namespace
 
 int32 Workflow_ShouldRemoveSwitch(const char *Name) {
@@ -343,6 +363,13 @@ int32 WorkflowApp_LoadConfigFromDictionary(Dictionary *Source) {
     Dictionary *List = nullptr;
     if (Dictionary_GetListByKey(Config, "hostnameWhitelist", &List) && List != nullptr)
         ForEachText(List, [](const char *Text) { WorkflowApp_AddHostname(Text); });
+    for (uint32 ReadWrite : {0u, 1u}) {
+        Dictionary *Prefixes = nullptr;
+        const char *Path = ReadWrite ? "registryWhitelist.readWrite" : "registryWhitelist.readOnly";
+        // A List or a Dictionary of texts.
+        if (Dictionary_GetDictionaryByPath(Config, Path, &Prefixes) && Prefixes != nullptr)
+            ForEachText(Prefixes, [ReadWrite](const char *Text) { WorkflowApp_AddRegistry(ReadWrite, Text); });
+    }
 
     Dictionary *Stores = nullptr;
     if (Dictionary_GetDictionaryByKey(Config, "keyStores", &Stores) && Stores != nullptr) {
@@ -388,6 +415,7 @@ int32 WorkflowApp_LoadConfigFromDictionary(Dictionary *Source) {
     }
     ApplyRedirects(Source);
 
+    ApplyPoolLimits(Config);
     if (Dictionary_GetStringByPath(Config, "tls1.cipher", Text, (int32)sizeof(Text))) {
         // The loaded list replaces the enabled set; an empty one enables none.
         TLS1_CipherReset();
@@ -400,6 +428,22 @@ int32 WorkflowApp_LoadConfigFromDictionary(Dictionary *Source) {
             (Number = TLS1_VersionTranslate(Version)) != 0)
             Key[9] == 'i' ? TLS_VersionSetMin(Number) : TLS_VersionSetMax(Number);
     }
+    ApplyCacheStores(Config);
+    return TRUE;
+}
+
+int32 WorkflowApp_ApplyWebConfig(void) {
+    if (State.Config == nullptr) return FALSE;
+    ApplyPoolLimits(State.Config);
+    ApplyCacheStores(State.Config);
+    return TRUE;
+}
+
+int32 WorkflowApp_AddRegistry(uint32 ReadWrite, const char *Path) {
+    Debug_CheckPointer(Path);
+    char Expanded[1024];
+    WorkflowApp_ExpandString(Path, Expanded, (int32)sizeof(Expanded));
+    Registry_WhitelistAdd(ReadWrite ? 1 : 0, Expanded);
     return TRUE;
 }
 

@@ -46,6 +46,12 @@ int32 WorkflowApp_AddMacro(const char *Name, const char *Value);
 int32 WorkflowApp_ExpandString(const char *Source, char *Target, int32 Size);
 int32 WorkflowApp_AddHostname(const char *List);
 int32 WorkflowApp_AddCipher(const char *List);
+// Expands the path (1,023 bytes) and adds it to the read-only (0) or
+// read-write (1) registry whitelist. 1.
+int32 WorkflowApp_AddRegistry(uint32 ReadWrite, const char *Path);
+// The pool limits and the cache stores of the configuration as it stands;
+// the HTTP start applies them, as every configuration load does.
+int32 WorkflowApp_ApplyWebConfig(void);
 
 // Certificate stores named in configuration: the process-wide certificate-
 // store and key-store tables of the trust registry (tables of its own when
@@ -70,5 +76,12 @@ int32 WorkflowApp_DataStoreSetCertStores(Dictionary *List);
 int32 WorkflowApp_WebGetSetCertStores(Dictionary *List);
 // Which: "app", "interop", "dataStore" or "webGet"; no reference is added.
 int32 WorkflowApp_GetCertStoreListHandle(const char *Which, CertStoreList **List);
+
+// A compact JWS verified against the stores named in a comma-separated list
+// (empty: "app") of the certificate-store or key-store table, or against one
+// Base64 public key (0 when it does not decode); the decode's result.
+int32 WorkflowApp_JwsVerifyCertStore(const char *JwsText, const char *StoreNames);
+int32 WorkflowApp_JwsVerifyKeyStore(const char *JwsText, const char *StoreNames);
+int32 WorkflowApp_JwsVerifyKey(const char *JwsText, const char *Base64Key);
 
 RUNTIME_EXTERN_C_END

@@ -12,6 +12,7 @@
 #include <initializer_list>
 
 #include "core/command_line.h"
+#include "core/crypto/challenge.h"
 #include "core/debug.h"
 #include "core/log.h"
 #include "core/dictionary.h"
@@ -169,12 +170,14 @@ int32 WorkflowApp_InitLife(void) {
     NotificationCenter_AddObserver("Task", "Start", &State, OnTaskStart);
     NotificationCenter_AddObserver("Task", "Complete", &State, OnTaskComplete);
     NotificationCenter_AddObserver("WorkflowApp", "Shutdown", &State, OnShutdown);
+    Challenge_Init(State.Worker);
     Started = TRUE;
     return TRUE;
 }
 
 int32 WorkflowApp_RemoveLife(void) {
     if (!Started) return TRUE;
+    Challenge_Remove();
     NotificationCenter_RemoveObserver("Task", "Start", &State, OnTaskStart);
     NotificationCenter_RemoveObserver("Task", "Complete", &State, OnTaskComplete);
     NotificationCenter_RemoveObserver("WorkflowApp", "Shutdown", &State, OnShutdown);
@@ -229,6 +232,76 @@ int32 WorkflowApp_GetWorkflowByTaskId(const char *TaskId, uint32 Recursive, char
     }
     String_CopyLength(Buffer, Flow, Size);
     return Result;
+}
+
+int32 WorkflowApp_IsTaskInWorkflow(const char *TaskId, const char *WorkflowId, uint32 Recursive) {
+    Debug_CheckPointer(TaskId);
+    Debug_CheckPointer(WorkflowId);
+    char Flow[IdSize], Runner[IdSize];
+    // Bounded: a cycle of runs in the tables cannot hold the caller.
+    for (int32 Depth = 0; Started && Depth < 64; Depth++) {
+        if (!Dictionary_GetStringByKey(State.TaskToWorkflow, TaskId, Flow, (int32)sizeof(Flow))) return FALSE;
+        if (String_CompareWithoutCase(Flow, WorkflowId)) return TRUE;
+        if (!Recursive || !Dictionary_GetStringByKey(State.WorkflowToTask, Flow, Runner, (int32)sizeof(Runner)))
+            return FALSE;
+        TaskId = Runner;
+    }
+    return FALSE;
+}
+
+int32 WorkflowApp_IsWorkflowRemote(const char *WorkflowId) {
+    Debug_CheckPointer(WorkflowId);
+    return Started && Dictionary_ContainsKey(State.WorkflowToTask, WorkflowId);
+}
+
+int32 WorkflowApp_IsWorkflowInWorkflow(const char *InnerId, const char *OuterId) {
+    Debug_CheckPointer(InnerId);
+    Debug_CheckPointer(OuterId);
+    if (String_CompareWithoutCase(InnerId, OuterId)) return TRUE;
+    char Flow[IdSize], Runner[IdSize];
+    String_CopyLength(Flow, InnerId, (int32)sizeof(Flow));
+    for (int32 Depth = 0; Started && Depth < 64; Depth++) {
+        if (!Dictionary_GetStringByKey(State.WorkflowToTask, Flow, Runner, (int32)sizeof(Runner)) ||
+            !Dictionary_GetStringByKey(State.TaskToWorkflow, Runner, Flow, (int32)sizeof(Flow)))
+            return FALSE;
+        if (String_CompareWithoutCase(Flow, OuterId)) return TRUE;
+    }
+    return FALSE;
+}
+
+int32 WorkflowApp_GetRootWorkflow(const char *WorkflowId, char *Buffer, int32 Size) {
+    Debug_CheckPointer(WorkflowId);
+    Debug_CheckPointer(Buffer);
+    char Runner[IdSize];
+    if (!Started || !Dictionary_GetStringByKey(State.WorkflowToTask, WorkflowId, Runner, (int32)sizeof(Runner))) {
+        String_CopyLength(Buffer, WorkflowId, Size);
+        return TRUE;
+    }
+    return WorkflowApp_GetWorkflowByTaskId(Runner, TRUE, Buffer, Size);
+}
+
+int32 WorkflowApp_GetRemoteWorkflow(const char *WorkflowId, char *Buffer, int32 Size) {
+    Debug_CheckPointer(WorkflowId);
+    Debug_CheckPointer(Buffer);
+    Dictionary *Tasks = nullptr;
+    DictionaryItem *Last = nullptr;
+    const char *TaskId = nullptr;
+    if (!Started || !Dictionary_GetListByKey(State.WorkflowToTasks, WorkflowId, &Tasks) || Tasks == nullptr ||
+        !Dictionary_ItemGetLast(Tasks, &Last) || Last == nullptr ||
+        !Dictionary_ItemGetStringPtr(Tasks, Last, &TaskId) || TaskId == nullptr)
+        return FALSE;
+    DictionaryItem *Item = nullptr;
+    for (Dictionary_ItemGetFirst(State.WorkflowToTask, &Item); Item != nullptr;
+         Dictionary_ItemGetNext(State.WorkflowToTask, Item, &Item)) {
+        const char *Runner = nullptr, *Flow = nullptr;
+        if (Dictionary_ItemGetStringPtr(State.WorkflowToTask, Item, &Runner) && Runner != nullptr &&
+            String_CompareWithoutCase(Runner, TaskId) && Dictionary_ItemGetKeyPtr(State.WorkflowToTask, Item, &Flow) &&
+            Flow != nullptr) {
+            String_CopyLength(Buffer, Flow, Size);
+            return TRUE;
+        }
+    }
+    return FALSE;
 }
 
 int32 WorkflowApp_SetExitCode(int32 Code) { return Debug_SetExitCode(Code); }

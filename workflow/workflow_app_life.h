@@ -33,6 +33,19 @@ int32 WorkflowApp_GetRunningTaskCount(int32 *Count);
 // workflow through the runs that started it ("WorkflowRun"/"Run"). 0 when
 // the task is not tracked.
 int32 WorkflowApp_GetWorkflowByTaskId(const char *TaskId, uint32 Recursive, char *Buffer, int32 Size);
+// Whether the task belongs to the workflow; with Recursive, also through the
+// tasks that run the workflows in between. 0 when a link is missing.
+int32 WorkflowApp_IsTaskInWorkflow(const char *TaskId, const char *WorkflowId, uint32 Recursive);
+// Whether a "WorkflowRun"/"Run" named the workflow.
+int32 WorkflowApp_IsWorkflowRemote(const char *WorkflowId);
+// Inner equals outer, or walking up from inner (the task that runs it, then
+// that task's workflow) reaches outer.
+int32 WorkflowApp_IsWorkflowInWorkflow(const char *InnerId, const char *OuterId);
+// The outermost workflow above the workflow; one that no task runs is its
+// own root (1).
+int32 WorkflowApp_GetRootWorkflow(const char *WorkflowId, char *Buffer, int32 Size);
+// The workflow that the last task of the workflow runs; 0 when any step fails.
+int32 WorkflowApp_GetRemoteWorkflow(const char *WorkflowId, char *Buffer, int32 Size);
 
 int32 WorkflowApp_SetExitCode(int32 Code);
 int32 WorkflowApp_GetExitCode(int32 *Code);

@@ -2,9 +2,12 @@
 // completed tasks (see workflow_app_tick.h).
 #include "workflow/workflow_app_tick.h"
 
+#include "workflow/workflow_app_interop.h"
+
 #include "core/analytics.h"
 #include "core/class.h"
 #include "core/event_queue.h"
+#include "core/interop.h"
 #include "core/log.h"
 #include "core/memory.h"
 #include "core/notification_center.h"
@@ -13,6 +16,7 @@
 #include "workflow/task.h"
 #include "workflow/workflow.h"
 #include "workflow/workflow_app.h"
+#include "workflow/workflow_app_interop.h"
 #include "workflow/workflow_app_web.h"
 #include "workflow/workflow_run.h"
 
@@ -193,6 +197,7 @@ int32 WorkflowApp_InitTick(void) {
 int32 WorkflowApp_RemoveTick(void) {
     if (State == nullptr) return TRUE;
     WorkflowRun_Remove();
+    WorkflowApp_RemoveInterop();
     FinishAnalyticsPost(true);
     // The pool and caches, when the host started them.
     WorkflowApp_WebStop();
@@ -215,10 +220,12 @@ int32 WorkflowApp_Process(void) {
     if (State == nullptr) return TRUE;
     float64 Now = Time_GetCurrent();
     if (Now >= State->NextStatusTime) PublishStatus(Now);
+    WorkflowApp_ProcessInterop();
     EventQueue_Flush(nullptr);
     if (Meter_IsInitialized()) Meter_Process();
     WorkflowApp_WebProcess();
     NotificationCenter_Process();
+    if (Interop_IsInitialized()) Interop_Process();
     FinishAnalyticsPost(false);
     Analytics_Process();
     if (State->DisconnectSeen && WorkflowRun_GetRunningCount() == 0) {

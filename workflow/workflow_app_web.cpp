@@ -5,6 +5,7 @@
 #include "core/async_http.h"
 #include "core/notification_center.h"
 #include "core/string.h"
+#include "workflow/workflow_app_config.h"
 
 namespace {
 
@@ -34,11 +35,11 @@ int32 WorkflowApp_WebStart(void) {
     if (Web.Started) return FALSE;
     WebGetPool_Init();
     WebGetCache_Init();
-    Web.Alias = WebGetCache_AddStore("alias");
-    Web.Workflow = WebGetCache_AddStore("workflow");
     AsyncHTTP_SetRequestHandlers(WorkflowApp_WebGetRequestAdd, WorkflowApp_WebGetRequestRemove);
     WebGetPool_SetErrorCallback(ReportConnectionError);
     Web.Started = true;
+    // The pool limits and cache stores the configuration asks for so far.
+    WorkflowApp_ApplyWebConfig();
     return TRUE;
 }
 
@@ -53,8 +54,8 @@ int32 WorkflowApp_WebStop(void) {
     if (!Web.Started) return TRUE;
     AsyncHTTP_SetRequestHandlers(nullptr, nullptr);
     WebGetPool_SetErrorCallback(nullptr);
-    WebGetCacheStore_Release(&Web.Alias);
-    WebGetCacheStore_Release(&Web.Workflow);
+    if (Web.Alias != nullptr) WebGetCacheStore_Release(&Web.Alias);
+    if (Web.Workflow != nullptr) WebGetCacheStore_Release(&Web.Workflow);
     WebGetPool_Remove();
     WebGetCache_Remove();
     Web = WebRecord();
@@ -83,4 +84,16 @@ WebGetCacheStore *WorkflowApp_GetCacheStore(const char *Name) {
     if (String_CompareWithoutCase(Name, "alias")) return Web.Alias;
     if (String_CompareWithoutCase(Name, "workflow")) return Web.Workflow;
     return nullptr;
+}
+
+int32 WorkflowApp_WebHoldCache(const char *Name, int32 MinAge) {
+    Debug_CheckPointer(Name);
+    if (!Web.Started) return FALSE;
+    bool IsAlias = String_CompareWithoutCase(Name, "alias");
+    if (!IsAlias && !String_CompareWithoutCase(Name, "workflow")) return FALSE;
+    WebGetCacheStore *&Held = IsAlias ? Web.Alias : Web.Workflow;
+    if (Held == nullptr) Held = WebGetCache_AddStore(Name);
+    if (Held == nullptr) return FALSE;
+    if (MinAge >= 0) WebGetCacheStore_SetMinAge(Held, MinAge);
+    return TRUE;
 }

@@ -15,8 +15,9 @@ RUNTIME_EXTERN_C_BEGIN
 // 1 when the handler took the request.
 typedef int32 (*WorkflowApp_WebRequestFunc)(WebGetRequest *Request);
 
-// Starts the pool and the caches, adds the two stores and routes the
-// loaders' requests here. 0 when already started.
+// Starts the pool and the caches, routes the loaders' requests here and
+// applies the configuration's pool limits and cache stores. 0 when already
+// started.
 int32 WorkflowApp_WebStart(void);
 // The tick's steps: the pool, then cache expiry.
 int32 WorkflowApp_WebProcess(void);
@@ -28,7 +29,11 @@ int32 WorkflowApp_SetWebRequestHandler(WorkflowApp_WebRequestFunc Add, WorkflowA
 // Offered to the host's handler first, else to the connection pool.
 int32 WorkflowApp_WebGetRequestAdd(WebGetRequest *Request);
 int32 WorkflowApp_WebGetRequestRemove(WebGetRequest *Request);
-// The cache store "alias" or "workflow" (no new reference); null when stopped.
+// Holds the cache store "alias" or "workflow" (created or found) and, for a
+// minimum age of 0 or more, sets it; 0 when stopped or for another name.
+int32 WorkflowApp_WebHoldCache(const char *Name, int32 MinAge);
+// The cache store "alias" or "workflow" (no new reference); null when stopped
+// or not held.
 WebGetCacheStore *WorkflowApp_GetCacheStore(const char *Name);
 
 RUNTIME_EXTERN_C_END

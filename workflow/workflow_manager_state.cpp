@@ -93,13 +93,24 @@ int32 Relay(const char *Event, const char *TaskId, Dictionary *Info) {
     }
     TaskEventRecord &Entry = Found->second;
     Dictionary *Record = WritableRecord(Entry);
+    // A working copy only for a payload that loses or rewrites an entry, or
+    // that is not a tree of its own apart from the record (an observer may
+    // fire a relayed record on); most (every status event) merge as they came.
     Dictionary *Payload = nullptr;
-    Dictionary_Create(&Payload);
-    if (Info != nullptr) Dictionary_Merge(Payload, Info, DICTIONARY_MERGE_OVERWRITE);
-    Dictionary_RemoveByKey(Payload, "isRemote");
-    if (IsError || IsWarning) Dictionary_RemoveByKey(Payload, "message");
     const char *Flow = nullptr;
-    if (Dictionary_GetStringPtrByKey(Payload, "workflow", &Flow) && Flow != nullptr) {
+    Dictionary *Above = nullptr;
+    DictionaryItem *AboveItem = nullptr;
+    if (Info != nullptr &&
+        (Info == Record || Dictionary_GetParent(Info, &Above, &AboveItem) ||
+         Dictionary_ContainsKey(Info, "isRemote") || ((IsError || IsWarning) && Dictionary_ContainsKey(Info, "message")) ||
+         (Dictionary_GetStringPtrByKey(Info, "workflow", &Flow) && Flow != nullptr))) {
+        Dictionary_Create(&Payload);
+        Dictionary_Merge(Payload, Info, DICTIONARY_MERGE_OVERWRITE);
+        Dictionary_RemoveByKey(Payload, "isRemote");
+        if (IsError || IsWarning) Dictionary_RemoveByKey(Payload, "message");
+        Flow = nullptr;
+    }
+    if (Payload != nullptr && Dictionary_GetStringPtrByKey(Payload, "workflow", &Flow) && Flow != nullptr) {
         // The task's own workflow here; a workflow named by a payload from
         // the other process is kept as the remote one.
         char Local[IdSize] = "";
@@ -116,9 +127,10 @@ int32 Relay(const char *Event, const char *TaskId, Dictionary *Info) {
     Dictionary *Target = Record;
     if (String_Compare(Event, "Status") || IsError || IsWarning)
         Dictionary_EnsureDictionary(Record, "status", nullptr, &Target);
-    Dictionary_Merge(Target, Payload, DICTIONARY_MERGE_OVERWRITE);
+    if (Payload != nullptr || Info != nullptr)
+        Dictionary_Merge(Target, Payload != nullptr ? Payload : Info, DICTIONARY_MERGE_OVERWRITE);
     RemoveSteering(Target);
-    Dictionary_Release(&Payload);
+    if (Payload != nullptr) Dictionary_Release(&Payload);
     if (M()->Verbose == 1) {
         Log_Info("WorkflowManager - Task %s - %s\n", Event, TaskId);
         Dictionary_Dump(Record);

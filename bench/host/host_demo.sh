@@ -1,5 +1,6 @@
 #!/bin/sh
-# The host's start-up, run of the demo workflow and exit, beside
+# The host's start-up, run of a trivial workflow (one Log task) and of the
+# demo workflow (which sleeps on purpose) and exit, beside
 # `/usr/bin/python3 -c pass` as a floor, measured with hyperfine.
 #   bench/host/host_demo.sh [path of the built velmarsh]
 set -e
@@ -9,4 +10,5 @@ cd "$ROOT"
 hyperfine --warmup 3 --runs 30 -N \
   "/usr/bin/python3 -c pass" \
   "$PROGRAM --help" \
+  "$PROGRAM --workflow=bench/host/trivial.yaml --disablesecurity" \
   "$PROGRAM --workflow=examples/demo.yaml --disablesecurity"

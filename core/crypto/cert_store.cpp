@@ -343,6 +343,19 @@ static int32 CertStoreList_InterfaceX509IsTrustedJWS(CertStoreInterface *, void 
     return Trusted;
 }
 
+// The first member that holds a key gives it, so that a task's list of key
+// stores serves the keyed JWS checks as its single store would.
+static int32 CertStoreList_InterfaceGetKey(CertStoreInterface *, void *User, const uint8 **Key, uint32 *Size) {
+    CertStoreList *Store = static_cast<CertStoreList *>(User);
+    int32 Found = FALSE;
+    CriticalSection_Lock(Store->Lock);
+    Class_CheckTag(Store, Check, ListCheck);
+    for (ListEntry *Entry = Store->First; Entry != nullptr && !Found; Entry = Entry->Next)
+        Found = CertStoreInterface_GetKey(Entry->Member, Key, Size);
+    CriticalSection_Unlock(Store->Lock);
+    return Found;
+}
+
 static int32 CertStoreList_DeleteObject(void *HandleAddress) {
     return CertStoreList_Delete(static_cast<CertStoreList **>(HandleAddress));
 }
@@ -358,6 +371,7 @@ int32 CertStoreList_Create(CertStoreList **Handle) {
     CertStoreInterface_SetReleaseCallback(Store->Interface, Store, CertStoreList_InterfaceRelease);
     CertStoreInterface_SetX509IsTrustedCallback(Store->Interface, Store, CertStoreList_InterfaceX509IsTrusted);
     CertStoreInterface_SetX509IsTrustedJWSCallback(Store->Interface, Store, CertStoreList_InterfaceX509IsTrustedJWS);
+    CertStoreInterface_SetGetKeyCallback(Store->Interface, Store, CertStoreList_InterfaceGetKey);
     *Handle = Store;
     return TRUE;
 }

@@ -133,6 +133,11 @@ const CryptAsymmetricInterface *CryptAsymmetric_GetInterface(CryptAsymmetric *Ha
     return Handle->Interface;
 }
 
+void *CryptAsymmetric_GetAlgorithmHandle(CryptAsymmetric *Handle) {
+    CryptAsymmetric_Check(Handle);
+    return Handle->Algorithm;
+}
+
 int32 CryptAsymmetric_IsRSA(CryptAsymmetric *Handle) {
     CryptAsymmetric_Check(Handle);
     return Handle->Interface == &RSA_INTERFACE;

@@ -58,6 +58,9 @@ int32 CryptAsymmetric_InterfaceFromOid(const char *Oid, const CryptAsymmetricInt
 // empty algorithm object, deleting the old one.
 int32 CryptAsymmetric_ResetInterface(CryptAsymmetric *Handle, const CryptAsymmetricInterface *Interface);
 const CryptAsymmetricInterface *CryptAsymmetric_GetInterface(CryptAsymmetric *Handle);
+// The chosen algorithm's own object (an RSA or ECDSA handle, as the table
+// says); null before a table is chosen.
+void *CryptAsymmetric_GetAlgorithmHandle(CryptAsymmetric *Handle);
 int32 CryptAsymmetric_IsRSA(CryptAsymmetric *Handle);
 int32 CryptAsymmetric_IsECDSA(CryptAsymmetric *Handle);
 

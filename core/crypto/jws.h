@@ -6,7 +6,9 @@
 #include "core/crypto/cert_store.h"
 #include "core/crypto/hash.h"
 #include "core/crypto/x509_chain.h"
+#include "core/crypto/jws_claims.h"
 #include "core/dictionary.h"
+#include "core/formats/json.h"
 #include "core/types.h"
 
 #define JWS_ALGORITHM_UNKNOWN 0
@@ -50,5 +52,24 @@ int32 JWS_HeaderX509ChainHandleFromX5C(Dictionary *Header, X509Chain *Chain);
 // certificates (a bare "kid" or "x5t") is not trusted. Stop is left as is.
 int32 JWS_HeaderIsTrustedThroughX5C(Dictionary *Header, CertStoreInterface *Store, CryptAsymmetric **Key,
                                     uint32 *Stop);
+
+// Decodes a compact JWS (three Base64url parts joined by dots, not
+// necessarily terminated, trailing white space ignored) and parses its payload into Json's Dictionary.
+// With Verify 1 the header is read and the signature checked through Store
+// (JSON error 9 "DecodeSignature" when the text cannot be split or decoded
+// or the header is not JSON, 10 "Authenticate" when the algorithm, key or
+// signature is not accepted), and Claims, when given, must pass (a failure
+// empties the document). Any other Verify decodes without checking. The
+// check follows the key, never the header alone: "none" is refused, HS
+// needs a secret that is not a public key, RS an RSA key, ES an EC key on
+// the algorithm's curve with a signature of exactly twice its order's size.
+// Checks Signature over Input (the signing input) with an RS or ES id: the
+// key must fit the id; ES signatures are r then s of exactly the order's
+// size each. 0 for any other id.
+int32 JWS_CASignatureVerify(CryptAsymmetric *Key, uint32 Id, const void *Input, uint32 InputSize,
+                            const void *Signature, uint32 SignatureSize);
+
+int32 JWS_Decode(JSON *Json, JWSClaims *Claims, CertStoreInterface *Store, const char *Text, int32 Size,
+                 int32 Verify);
 
 RUNTIME_EXTERN_C_END

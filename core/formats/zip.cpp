@@ -340,12 +340,12 @@ class Extraction {
         for (const Entry &Item : Entries)
             if (Item.Type == Kind::Link) Links[Item.Relative] = Item.LinkTarget;
         std::vector<std::string> Resolved;
-        struct stat Status;
+        struct stat Reached;
         bool Exists = false;
         for (const auto &[Relative, Target] : Links)
             if (!ResolveThroughLinks(Links, Relative, Resolved) ||
                 (!Resolved.empty() &&
-                 !ResolvesInside(Destination + "/" + Join(Resolved, Resolved.size()), Status, Exists)))
+                 !ResolvesInside(Destination + "/" + Join(Resolved, Resolved.size()), Reached, Exists)))
                 return Refuse("link leads outside the destination", Relative);
         return true;
     }

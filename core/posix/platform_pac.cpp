@@ -298,6 +298,8 @@ bool MakeHeap() {
 } // namespace
 
 extern "C" duk_bool_t PlatformJSCore_TimeoutCheck(void *User) {
+    // Heaps made elsewhere in the program carry no engine record.
+    if (User == nullptr) return 0;
     const int64_t Deadline = static_cast<Engine *>(User)->Deadline;
     return Deadline != 0 && NowNs() > Deadline;
 }

@@ -14,6 +14,11 @@
 #include <vector>
 
 #include "core/crypto/authenticate.h"
+#include "core/crypto/cert_store_key.h"
+#include "core/crypto/hmac.h"
+#include "core/crypto/sha256.h"
+#include "core/formats/base64.h"
+#include "core/formats/json.h"
 #include "core/formats/yaml.h"
 #include "core/posix/platform.h"
 #include "core/string.h"
@@ -24,6 +29,7 @@
 #include "tests/support/http_peer.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/runtime.h"
+#include "tests/support/system.h"
 
 namespace {
 
@@ -444,15 +450,71 @@ TEST_F(AsyncHTTPTest, ErrorFilterHoldsAPairOffForAnHour) {
     EXPECT_TRUE(WebGet_ErrorFilter("10.0.0.1", 80));
 }
 
+// Signed with HS256 under a key store's secret; "wrong" changes one byte of
+// the signature.
+std::string SignedDocument(const std::string &Secret, bool Wrong = false) {
+    auto Url = [](const std::string &Bytes) {
+        char Out[256];
+        int32 Written = 0;
+        Base64_UrlEncode(Bytes.data(), (int32)Bytes.size(), Out, sizeof(Out), &Written);
+        return std::string(Out, (size_t)Written);
+    };
+    const std::string Input = Url("{\"alg\":\"HS256\"}") + "." + Url("{\"connections\":\"signed\"}");
+    std::string Mac(32, '\0');
+    HMAC_QuickDigest(&SHA256_INTERFACE, Input.data(), (uint32)Input.size(), Secret.data(), (uint32)Secret.size(),
+                     Mac.data(), 32);
+    if (Wrong) Mac[7] ^= 1;
+    return Input + "." + Url(Mac);
+}
+
 TEST_F(AsyncHTTPTest, AuthenticatedLoadNeedsASignedDocument) {
-    HttpPeer Peer;
-    Outcome Result;
-    AsyncHTTP_SetErrorCallback(Loader, &Result, GiveUp);
-    ASSERT_TRUE(AsyncHTTP_Load(Loader, Peer.Url("/json").c_str(), 1));
-    ASSERT_TRUE(Wait());
-    AsyncHTTP_GetLastError(Loader, &Result.Error, &Result.SubCode);
-    EXPECT_EQ(Result.Error, WEBGET_ERROR_JSON);
-    EXPECT_EQ(Result.SubCode, ASYNCHTTP_JSON_ERROR_AUTHENTICATE);
+    TempDirectory Folder;
+    const std::string Secret = "a secret of the key store, 32 b.";
+    auto Write = [&](const std::string &Name, const std::string &Body) {
+        FILE *Out = fopen((Folder / Name).c_str(), "w");
+        fwrite(Body.data(), 1, Body.size(), Out);
+        fclose(Out);
+    };
+    Write("signed.json", SignedDocument(Secret));
+    Write("wrong.json", SignedDocument(Secret, true));
+    Write("plain.json", "{\"connections\":\"plain\"}");
+    CertStoreKey *Key = nullptr;
+    CertStoreKey_Create(&Key);
+    char KeyText[64];
+    int32 Written = 0;
+    Base64_Encode(Secret.data(), (int32)Secret.size(), KeyText, sizeof(KeyText), &Written);
+    ASSERT_TRUE(CertStoreKey_Decode(Key, KeyText));
+    CertStoreInterface *Store = nullptr;
+    CertStoreKey_GetInterfaceHandle(Key, &Store);
+    AsyncHTTP_SetCertStoreHandle(Loader, Store);
+    HttpPeer Peer(Folder.Path);
+    struct Case {
+        const char *Path;
+        int32 Authenticate, Error, SubCode;
+        const char *Value;
+    };
+    for (const Case &C : std::vector<Case>{{"/signed.json", 1, 0, 0, "signed"},
+                                           {"/wrong.json", 1, WEBGET_ERROR_JSON, JSON_ERROR_AUTHENTICATE, nullptr},
+                                           {"/plain.json", 1, WEBGET_ERROR_JSON, JSON_ERROR_AUTHENTICATE, nullptr},
+                                           {"/signed.json", 0, 0, 0, "signed"},
+                                           {"/wrong.json", 0, 0, 0, "signed"},
+                                           {"/plain.json", 0, 0, 0, "plain"}}) {
+        Outcome Result;
+        AsyncHTTP_Reset(Loader);
+        AsyncHTTP_SetErrorCallback(Loader, &Result, GiveUp);
+        ASSERT_TRUE(AsyncHTTP_Load(Loader, Peer.Url(C.Path).c_str(), C.Authenticate));
+        ASSERT_TRUE(Wait());
+        AsyncHTTP_GetLastError(Loader, &Result.Error, &Result.SubCode);
+        EXPECT_EQ(Result.Error, C.Error) << C.Path << " " << C.Authenticate;
+        EXPECT_EQ(Result.SubCode, C.SubCode) << C.Path << " " << C.Authenticate;
+        if (C.Value == nullptr) continue;
+        AsyncHTTP_GetDictionaryHandle(Loader, &Result.Document);
+        EXPECT_EQ(Text(Result.Document, "connections"), C.Value) << C.Path;
+    }
+    AsyncHTTP_Reset(Loader);
+    AsyncHTTP_SetCertStoreHandle(Loader, nullptr);
+    CertStoreInterface_Release(&Store);
+    CertStoreKey_Release(&Key);
 }
 
 TEST_F(AsyncHTTPTest, ResetAbandonsARunningAttempt) {

@@ -11,6 +11,7 @@
 #include <regex>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "tests/support/system.h"
 
@@ -141,7 +142,8 @@ TEST(Host, LongCommandLineIsRefusedAndAFullOneKeepsTheLogWhole) {
     TempDirectory Directory;
     std::string Arguments = "--debug --debugdir='" + Directory.Path + "'";
     size_t Joined = Program.size() + 1 + Arguments.size() - 2; // the quotes are the shell's
-    for (int Index = 1000; Joined + 21 < 4095; Index++) {
+    // Filled to within one field of the limit, leaving room for " --window".
+    for (int Index = 1000; Joined + 21 + 9 < 4095; Index++) {
         std::string Field = " --argument" + std::to_string(Index) + "=value";
         Arguments += Field;
         Joined += Field.size();
@@ -155,7 +157,7 @@ TEST(Host, LongCommandLineIsRefusedAndAFullOneKeepsTheLogWhole) {
     EXPECT_NE(access((Directory.Path + "/host.developer.log").c_str(), F_OK), 0);
 
     RunResult Result = RunHost(Arguments + " --window", Errors);
-    EXPECT_EQ(Result.ExitCode, 0);
+    EXPECT_EQ(Result.ExitCode, 0) << ReadFile(Errors).substr(0, 400);
     std::string Text = ReadFile(Directory.Path + "/host.developer.log");
     ASSERT_FALSE(Text.empty());
     ASSERT_EQ(Text.back(), '\n');
@@ -169,4 +171,31 @@ TEST(Host, LongCommandLineIsRefusedAndAFullOneKeepsTheLogWhole) {
     }
     EXPECT_GE(Cut, 1) << "no log line was cut";
     EXPECT_NE(Text.find("INFO - Switch window\n"), std::string::npos) << "the last argument was lost";
+}
+
+// GTK comes as a module beside the program, mapped only once a display is
+// named: the loader's own trace (LD_DEBUG=files) tells which libraries a run
+// opened. A display that does not answer leaves the headless model, with the
+// module's warning written through the program's log.
+TEST(Host, GtkIsMappedOnlyWhenADisplayIsNamed) {
+    if (access((std::string(RUNTIME_BINARY_DIR) + "/host/velmarsh_gtk.so").c_str(), R_OK) != 0)
+        GTEST_SKIP() << "built without GTK";
+    TempDirectory Directory;
+    const std::string Errors = Directory.Path + "/stderr";
+    struct Case {
+        std::string Environment;
+        bool Mapped;
+        const char *Warning;
+    };
+    const std::vector<Case> Cases = {
+        {"env -u DISPLAY -u WAYLAND_DISPLAY", false, nullptr},
+        {"env -u WAYLAND_DISPLAY DISPLAY=:59999", true, "No display could be opened for GTK (:59999)"},
+    };
+    for (const Case &Each : Cases) {
+        RunResult Result = RunHost("--window", Errors, Each.Environment + " ASAN_OPTIONS=detect_leaks=0 LD_DEBUG=files ");
+        EXPECT_EQ(Result.ExitCode, 0) << Each.Environment;
+        EXPECT_EQ(ReadFile(Errors).find("libgtk-3.so") != std::string::npos, Each.Mapped) << Each.Environment;
+        EXPECT_NE(Result.Output.find(" INFO - Native UI backend: headless model\n"), std::string::npos) << Result.Output;
+        if (Each.Warning != nullptr) EXPECT_NE(Result.Output.find(Each.Warning), std::string::npos) << Result.Output;
+    }
 }

@@ -418,6 +418,184 @@ def case_progress_line():
     check("\n" not in text, "the line scrolled: %r" % text[:300])
 
 
+SIGNED = os.path.join(SOURCE, "tests", "host", "signed_demo")
+
+
+def case_signed_path():
+    # The signed demo with security on: the configuration's store trusts
+    # its signer.
+    code, out, _ = run(["--workflow=examples/demo.jws", "--config=examples/demo-app.json", "--window",
+                        "--memorytracking"], cwd=SOURCE)
+    check_demo(code, out)
+
+
+def sign(directory, name, document, key="demo-signer", exp=None):
+    source = write(directory, name + ".src", json.dumps(document))
+    args = ["node", os.path.join(SIGNED, "sign_workflow.js"), os.path.join(directory, key + ".pem"),
+            os.path.join(directory, key + ".der"), source]
+    if exp is not None:
+        args.append(str(exp))
+    return write(directory, name, subprocess.run(args, capture_output=True, text=True, check=True).stdout)
+
+
+def case_signed_http():
+    # Served by the peer: the signed demo runs; unsigned, one byte changed,
+    # expired and signed by an untrusted key each fail with Authenticate
+    # (each after the loader's retries, so they run side by side).
+    with tempfile.TemporaryDirectory() as directory:
+        for name in ("demo.jws", "demo-nested.jws", "demo-app.json"):
+            with open(os.path.join(EXAMPLES, name)) as source:
+                write(directory, name, source.read())
+        for suffix in ("pem", "der"):
+            with open(os.path.join(SIGNED, "demo-signer." + suffix), "rb") as source:
+                with open(os.path.join(directory, "demo-signer." + suffix), "wb") as target:
+                    target.write(source.read())
+        subprocess.run("openssl genpkey -algorithm EC -pkeyopt ec_paramgen_curve:P-256 -out stranger.pem && "
+                       "openssl req -x509 -new -key stranger.pem -subj /CN=stranger -days 2 -outform DER "
+                       "-out stranger.der", shell=True, cwd=directory, check=True, capture_output=True)
+        with open(os.path.join(directory, "demo.jws")) as f:
+            text = f.read().strip()
+        header, payload, signature = text.split(".")
+        import base64
+        document = json.loads(base64.urlsafe_b64decode(payload + "=" * (-len(payload) % 4)))
+        write(directory, "unsigned.jws", json.dumps(document))
+        middle = len(payload) // 2
+        changed = payload[:middle] + ("A" if payload[middle] != "A" else "B") + payload[middle + 1:]
+        write(directory, "changed.jws", ".".join((header, changed, signature)))
+        sign(directory, "expired.jws", document, exp=int(time.time()) - 60)
+        sign(directory, "stranger.jws", document, key="stranger")
+        config = os.path.join(directory, "demo-app.json")
+        peer = Peer(directory)
+        try:
+            code, out, _ = run(["--workflow=" + peer.url("demo.jws"), "--config=" + config, "--window"])
+            check_demo(code, out)
+            refused = ["unsigned.jws", "changed.jws", "expired.jws", "stranger.jws"]
+            runs = {name: start(["--workflow=" + peer.url(name), "--config=" + config]) for name in refused}
+            for name, process in runs.items():
+                out, _ = process.communicate(timeout=300)
+                value = summary(out)
+                check(process.returncode == 1 and value["successful"] is False, "%s: %s" % (name, value))
+                check("Json_Error_Authenticate" in value["errors"], "%s: errors %s" % (name, value["errors"]))
+        finally:
+            peer.close()
+
+
+def case_script_task():
+    # The example's task type lives in its page script; "done" runs on its success.
+    code, out, _ = run(["--workflow=examples/script-task.yaml", "--script=examples/script-task.js",
+                        "--disablesecurity", "--window", "--memorytracking"], cwd=SOURCE)
+    value = summary(out)
+    check(code == 0 and value["successful"] is True, "exit %d %s" % (code, value))
+    for line in ["Hello, the script task example, from the page script",
+                 "The page script greeted the script task example"]:
+        check(line in out, "missing %r" % line)
+    check("Not all memory" not in out and "not removed" not in out, "left behind")
+
+
+REGISTRY_PAGE = """
+var registry = TQX.create('TQX.Registry');
+function write(key) {
+  return TQX.call(registry, 'setString', {view: 'default', security: 'default', type: 'user', key: key,
+                                          name: 'probe', value: 'written'});
+}
+print('inside=' + write('Software/Velmarsh Allowed/Sub') + ' outside=' + write('Software/Elsewhere'));
+"""
+
+
+def case_registry_whitelist():
+    # Security stays on (the signed demo runs beside the page): only the
+    # configured prefix may be written.
+    with tempfile.TemporaryDirectory() as directory:
+        page = write(directory, "probe.js", REGISTRY_PAGE)
+        with open(os.path.join(EXAMPLES, "demo-app.json")) as f:
+            settings = json.load(f)
+        settings["registryWhitelist"] = {"readWrite": ["user/Software/Velmarsh Allowed"]}
+        config = write(directory, "app.json", json.dumps(settings))
+        env = dict(os.environ, XDG_CONFIG_HOME=os.path.join(directory, "config"))
+        done = subprocess.run([PROGRAM, "--workflow=examples/demo.jws", "--script=" + page, "--config=" + config,
+                               "--window"], capture_output=True, text=True, timeout=60, env=env, cwd=SOURCE)
+        check_demo(done.returncode, done.stdout)
+        check("Script - inside=true outside=false" in done.stdout, "probe said otherwise")
+        check("Registry path not found in whitelist" in done.stdout, "no refusal logged")
+        check("Skipping registry authentication" not in done.stdout, "security was off")
+
+
+POOL_WORKFLOW = """start:
+  type: Queue
+  concurrentTasks: -1
+  actions: [one, two]
+one:
+  type: Macro
+  url: http://127.0.0.1:{port}/delay/800/one.json
+two:
+  type: Macro
+  url: http://localhost:{port}/delay/800/two.json
+"""
+
+
+def pool_timeline(directory, pool):
+    peer = Peer(directory)
+    try:
+        write(directory, "pool.yaml", POOL_WORKFLOW.replace("{port}", str(peer.port)))
+        config = write(directory, "app.json", json.dumps({"webGetPool": pool, "hostnameWhitelist": ["localhost"]}))
+        code, out, _ = run(["--workflow=" + os.path.join(directory, "pool.yaml"), "--disablesecurity",
+                            "--config=" + config, "--window"])
+        check(code == 0 and summary(out)["successful"] is True, "pool run failed: %s" % out[-400:])
+        spans = peer.get("timeline")
+        check(len(spans) == 2 and {s["host"].split(":")[0] for s in spans} == {"127.0.0.1", "localhost"},
+              "timeline %s" % spans)
+        spans.sort(key=lambda s: s["start"])
+        return spans
+    finally:
+        peer.close()
+
+
+def case_pool_hosts():
+    # One host at a time: the second host's request waits for the first's
+    # answer; with the default five hosts the two overlap.
+    with tempfile.TemporaryDirectory() as directory:
+        write(directory, "one.json", '{"first": "1"}')
+        write(directory, "two.json", '{"second": "2"}')
+        serial = pool_timeline(directory, {"maxHosts": 1})
+        check(serial[1]["start"] >= serial[0]["end"], "overlapped with maxHosts 1: %s" % serial)
+        both = pool_timeline(directory, {"maxHosts": 5})
+        check(both[1]["start"] < both[0]["end"], "did not overlap with maxHosts 5: %s" % both)
+
+
+CACHE_WORKFLOW = """start:
+  type: Queue
+  actions: [first, second]
+first:
+  type: WorkflowRun
+  cache: workflow
+  url: http://127.0.0.1:{port}/nested.yaml
+second:
+  type: WorkflowRun
+  cache: workflow
+  url: http://127.0.0.1:{port}/nested.yaml
+"""
+
+
+def case_cache_min_age():
+    # A minimum age of 0 serves nothing from the "workflow" cache: the
+    # nested document is fetched for each run; the default 60 s serves the
+    # second run from the cache.
+    with tempfile.TemporaryDirectory() as directory:
+        write(directory, "nested.yaml", "start:\n  type: Log\n  message: nested\n")
+        for age, fetches in ((0, 2), (60, 1)):
+            peer = Peer(directory)
+            try:
+                write(directory, "cache.yaml", CACHE_WORKFLOW.replace("{port}", str(peer.port)))
+                config = write(directory, "app.json", json.dumps({"workflow": {"webGetCacheMinAge": age}}))
+                code, out, _ = run(["--workflow=" + peer.url("cache.yaml"), "--disablesecurity",
+                                    "--config=" + config, "--window"])
+                check(code == 0, "exit %d: %s" % (code, out[-400:]))
+                seen = peer.get("requests").count("/nested.yaml")
+                check(seen == fetches, "age %d: nested fetched %d times" % (age, seen))
+            finally:
+                peer.close()
+
+
 CASES = {name[5:]: function for name, function in globals().items() if name.startswith("case_")}
 if CASE not in CASES:
     fail("unknown case")

@@ -1,6 +1,8 @@
 // The host's workflow job end to end through the built program: the demo
 // from a path and from a peer, exit codes, usage errors, signals, a cancel
-// during the fetch and analytics batches. The checks themselves are in
+// during the fetch, analytics batches, a task type implemented by a page
+// script, and the configuration's registry whitelist, pool limits and cache
+// minimum age. The checks themselves are in
 // host_workflow_check.py (Python's json parses the summary line).
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -25,8 +27,9 @@ TEST_P(HostWorkflow, CaseHolds) { EXPECT_EQ(RunCase(GetParam()), 0) << GetParam(
 INSTANTIATE_TEST_SUITE_P(Cases, HostWorkflow,
                          testing::Values("demo_path", "demo_http", "exit_code", "usage", "interrupt",
                                          "second_signal", "cancel_during_fetch", "interrupt_endless_fetch",
-                                         "analytics", "no_entry",
-                                         "outcomes", "refusals", "local_failures", "remote_retry", "warnings",
-                                         "progress_line"));
+                                         "analytics", "no_entry", "outcomes", "refusals", "local_failures",
+                                         "remote_retry", "warnings", "progress_line", "signed_path",
+                                         "signed_http", "script_task", "registry_whitelist", "pool_hosts",
+                                         "cache_min_age"));
 
 } // namespace

@@ -10,7 +10,8 @@ application/x-yaml. Paths:
                            and never the file
   /analytics               POST sink: records the headers and the body
   /posted                  what the sink received, as a JSON list
-Every GET is recorded too; /requests lists their paths.
+Every GET is recorded too; /requests lists their paths, and /timeline the
+delayed ones as {"host", "path", "start", "end"} (monotonic seconds).
 """
 import http.server
 import json
@@ -23,6 +24,7 @@ import time
 ROOT = sys.argv[1]
 POSTED = []
 REQUESTS = []
+TIMELINE = []
 LOCK = threading.Lock()
 
 
@@ -70,9 +72,17 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 pass
             self.close_connection = True
             return
+        if path == "/timeline":
+            with LOCK:
+                self.send_body(json.dumps(TIMELINE).encode())
+            return
         if path.startswith("/delay/"):
             _, _, ms, rest = path.split("/", 3)
+            start = time.monotonic()
             time.sleep(int(ms) / 1000.0)
+            with LOCK:
+                TIMELINE.append({"host": self.headers.get("Host", ""), "path": path, "start": start,
+                                 "end": time.monotonic()})
             path = "/" + rest
         name = os.path.normpath(os.path.join(ROOT, path.lstrip("/")))
         if not name.startswith(os.path.abspath(ROOT)) or not os.path.isfile(name):

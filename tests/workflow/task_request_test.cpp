@@ -232,6 +232,7 @@ TEST_F(TaskRequestTest, LocalDocumentsFailAtOnceWithTheReason) {
             EXPECT_TRUE(Task_HasError(Fetch, Error.c_str())) << Each.Url << " " << Error;
         EXPECT_EQ(Count("Waiting for retry"), Remote ? 1 : 0) << Each.Url;
         Task_Complete(Fetch, nullptr);
+        RunMainLoopPasses(5);
     }
     Time_TestClockStop();
     for (const char *Name : {"bad.yaml", "bad.json", "good.json", "fifo.json"}) unlink((Base + "/" + Name).c_str());

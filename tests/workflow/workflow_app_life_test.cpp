@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <climits>
 #include <cstdio>
 
 #include <string>
@@ -189,12 +190,16 @@ TEST_F(AppLifeTest, ExpiredLogsGoAndOthersStay) {
     const char *Names[] = {"app.log", "app-2026-11-01.log", "app.old.log", "other.log", "app.txt"};
     for (const char *Name : Names) fclose(fopen((Dir + Name).c_str(), "w"));
     mkdir((Dir + "app-dir.log").c_str(), 0755);
-    long long Newest = 0;
-    for (const char *Name : Names) Newest = std::max(Newest, Born(Dir + Name));
-    ASSERT_GT(Newest, 0);
+    // The files may be born on either side of a second's boundary.
+    long long Oldest = LLONG_MAX, Newest = 0;
+    for (const char *Name : Names) {
+        Oldest = std::min(Oldest, Born(Dir + Name));
+        Newest = std::max(Newest, Born(Dir + Name));
+    }
+    ASSERT_GT(Oldest, 0);
     auto Exists = [&](const char *Name) { return access((Dir + Name).c_str(), F_OK) == 0; };
-    // Exactly maxdays days and a second: not yet expired.
-    WorkflowApp_ExpireLogsIn((Dir + "app.log").c_str(), 2, Newest + 2 * 86400);
+    // Exactly maxdays days old at most: not yet expired.
+    WorkflowApp_ExpireLogsIn((Dir + "app.log").c_str(), 2, Oldest + 2 * 86400);
     for (const char *Name : Names) EXPECT_TRUE(Exists(Name)) << Name;
     WorkflowApp_ExpireLogsIn((Dir + "app.log").c_str(), 2, Newest + 2 * 86400 + 1);
     EXPECT_FALSE(Exists("app.log"));

@@ -14,6 +14,14 @@
 #include "core/log.h"
 #include "core/posix/native_ui_backend.h"
 
+#ifdef RUNTIME_GTK_MODULE
+// Loaded on demand into a program whose runtime symbols are hidden: the
+// program hands over its log writer, which is all the backend calls of it.
+static NativeUIGtk_LogFunc ModuleLog = nullptr;
+#undef Log_Warning
+#define Log_Warning(...) ModuleLog(LOG_WARNING, __FILE__, __LINE__, 0, __VA_ARGS__)
+#endif
+
 namespace {
 
 constexpr char ApplicationName[] = "velmarsh";
@@ -384,4 +392,11 @@ NativeUIBackend *CreateGtkBackend() {
 
 } // namespace
 
+#ifdef RUNTIME_GTK_MODULE
+extern "C" __attribute__((visibility("default"))) NativeUIBackend *NativeUIGtk_ModuleCreate(NativeUIGtk_LogFunc Log) {
+    ModuleLog = Log;
+    return CreateGtkBackend();
+}
+#else
 int32 NativeUIGtk_Register(void) { return NativeUI_SetDisplayBackendFactory(CreateGtkBackend); }
+#endif

@@ -5,7 +5,10 @@
 //
 // Only programs that link this library and call NativeUIGtk_Register before
 // NativeUI_Init use it; NativeUI_Init then takes it when a display (X11 or
-// Wayland) opens and falls back to the headless model otherwise.
+// Wayland) opens and falls back to the headless model otherwise. The same
+// source also builds a module that a program loads only when a display is
+// there (see core/posix/native_ui_gtk_module.h), so that a run without one
+// never maps the GTK libraries.
 #pragma once
 
 #include "core/types.h"
@@ -13,5 +16,10 @@
 RUNTIME_EXTERN_C_BEGIN
 
 int32 NativeUIGtk_Register(void);
+
+// The module's one entry (NativeUIGtk_ModuleCreate): the backend when a
+// display opens, else null; Log is the program's Log_PrintInt.
+typedef int32 (*NativeUIGtk_LogFunc)(uint32 Level, const char *File, int32 Line, int32 Indent, const char *Format,
+                                     ...);
 
 RUNTIME_EXTERN_C_END

@@ -360,6 +360,31 @@ TEST(PlatformRandom, GuidsAreVersion4) {
     EXPECT_EQ(Seen.size(), 200u);
 }
 
+// Ids come from a buffer per thread: a forked child and its parent, and
+// two threads, must still never hand out the same one.
+TEST(PlatformRandom, GuidsDifferAcrossForkAndThreads) {
+    uint8 Parent[16], Child[16] = {}, Other[16];
+    Platform_CreateGuid(Parent); // the buffer is filled before the fork
+    int Pipe[2];
+    ASSERT_EQ(pipe(Pipe), 0);
+    pid_t Forked = fork();
+    ASSERT_GE(Forked, 0);
+    if (Forked == 0) {
+        Platform_CreateGuid(Child);
+        _exit(write(Pipe[1], Child, 16) == 16 ? 0 : 1);
+    }
+    close(Pipe[1]);
+    ASSERT_EQ(read(Pipe[0], Child, 16), 16);
+    close(Pipe[0]);
+    int Status = 0;
+    waitpid(Forked, &Status, 0);
+    Platform_CreateGuid(Parent);
+    std::thread([&] { Platform_CreateGuid(Other); }).join();
+    EXPECT_NE(memcmp(Parent, Child, 16), 0);
+    EXPECT_NE(memcmp(Parent, Other, 16), 0);
+    EXPECT_NE(memcmp(Child, Other, 16), 0);
+}
+
 TEST(PlatformRandom, CryptFillIsNotConstant) {
     std::vector<uint8> A(4096, 0), B(4096, 0);
     EXPECT_EQ(Platform_CryptFill(A.data(), (int32)A.size()), 1);

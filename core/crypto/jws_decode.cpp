@@ -1,0 +1,207 @@
+// JWS_Decode: split, check and parse a compact JWS (see jws.h).
+//
+// The check is chosen by the header but bound by the key: the header only
+// names a key; the key's own kind, curve and size must then fit the "alg"
+// or the signature is refused. So a document cannot steer a public key into
+// an HMAC secret or an RSA key into an EC check.
+#include "core/crypto/jws.h"
+
+#include <string.h>
+
+#include <string>
+
+#include "core/crypto/asn1.h"
+#include "core/crypto/authenticate.h"
+#include "core/crypto/crypt.h"
+#include "core/crypto/crypt_asymmetric.h"
+#include "core/crypto/ec.h"
+#include "core/crypto/ecdsa.h"
+#include "core/crypto/hmac.h"
+#include "core/crypto/rsa.h"
+#include "core/formats/base64.h"
+#include "core/log.h"
+
+namespace {
+
+// Longest DER signature an ES check builds (P-521 needs 139 bytes).
+constexpr int32 MaxEcSignature = 320;
+
+// One Base64url part; an empty part decodes to nothing.
+bool DecodePart(const char *Text, size_t Length, std::string &Out) {
+    Out.clear();
+    if (Length == 0) return true;
+    if (Length > (size_t)INT32_MAX / 2) return false;
+    int32 Room = 0;
+    Base64_CalculateDecodeSize((int32)Length, &Room);
+    Out.resize((size_t)Room);
+    int32 Written = 0;
+    if (!Base64_UrlDecode(Text, (int32)Length, Out.data(), (int32)Out.size(), &Written)) return false;
+    Out.resize((size_t)Written);
+    return true;
+}
+
+bool ParseJson(JSON *Reader, const std::string &Bytes) {
+    return JSON_LoadBuffer(Reader, Bytes.data(), (int32)Bytes.size()) != 0;
+}
+
+// The key fits the algorithm: RSA for RS ids, ECDSA on the id's own curve
+// for ES ids.
+bool KeyFits(CryptAsymmetric *Key, uint32 Id) {
+    if (JWS_IsRS(Id)) return CryptAsymmetric_IsRSA(Key) != 0;
+    if (!JWS_IsES(Id) || !CryptAsymmetric_IsECDSA(Key)) return false;
+    EC *Curve = nullptr;
+    ECDSA *Ecdsa = static_cast<ECDSA *>(CryptAsymmetric_GetAlgorithmHandle(Key));
+    if (Ecdsa == nullptr || !ECDSA_GetECHandle(Ecdsa, &Curve) || Curve == nullptr) return false;
+    const char *Name = EC_GetCurveName(Curve);
+    return Name != nullptr && strcmp(Name, JWS_TranslateAlgorithmOid(Id)) == 0;
+}
+
+// A public key made from DER bytes (a SubjectPublicKeyInfo); null otherwise.
+CryptAsymmetric *PublicKeyFromDer(const uint8 *Bytes, uint32 Size) {
+    if (Bytes == nullptr || Size == 0 || Size > (uint32)INT32_MAX) return nullptr;
+    ASN1 *Tree = nullptr;
+    ASN1_Create(&Tree);
+    CryptAsymmetric *Key = nullptr;
+    if (ASN1_Decode(Tree, Bytes, (int32)Size)) {
+        CryptAsymmetric_Create(&Key);
+        if (!CryptAsymmetric_SetPublicKeyFromASN1(Key, ASN1_GetElement(Tree, 0))) CryptAsymmetric_Release(&Key);
+    }
+    ASN1_Release(&Tree);
+    return Key;
+}
+
+// "x5c", "kid", "x5t" or "x5t#S256": the store decides which key signs.
+bool CertificateCheck(Dictionary *Header, CertStoreInterface *Store, uint32 Id, const char *Input, size_t InputSize,
+                      const std::string &Signature) {
+    CryptAsymmetric *Key = nullptr;
+    uint32 Stop = 0;
+    const int32 Trusted = CertStoreInterface_X509IsTrustedJWS(Store, Header, &Key, &Stop);
+    bool Passed = false;
+    if (Trusted && !Stop && Key != nullptr) Passed = JWS_CASignatureVerify(Key, Id, Input, (uint32)InputSize, Signature.data(), (uint32)Signature.size());
+    // A trust answer without a key is the switch's, and only the switch may
+    // waive the signature.
+    else if (Trusted && !Stop) Passed = !Authenticate_Enabled();
+    if (Key != nullptr) CryptAsymmetric_Release(&Key);
+    return Passed;
+}
+
+bool HmacCheck(CertStoreInterface *Store, uint32 Id, const char *Input, size_t InputSize,
+               const std::string &Signature) {
+    const uint8 *Secret = nullptr;
+    uint32 SecretSize = 0;
+    if (!CertStoreInterface_GetKey(Store, &Secret, &SecretSize) || Secret == nullptr) return false;
+    const HashInterface *Digest = JWS_GetAlgorithmHash(Id);
+    if (Signature.size() != Digest->DigestSize) return false;
+    // The public half of a signing key is no secret: whoever has it could
+    // sign HS documents that the key store would accept.
+    CryptAsymmetric *Public = PublicKeyFromDer(Secret, SecretSize);
+    if (Public != nullptr) {
+        CryptAsymmetric_Release(&Public);
+        Log_Error("JWS HMAC key is a public key\n");
+        return false;
+    }
+    uint8 Mac[HASH_MAX_DIGEST_SIZE];
+    if (!HMAC_QuickDigest(Digest, Input, (uint32)InputSize, Secret, SecretSize, Mac, (int32)sizeof(Mac))) return false;
+    return Crypt_CompareConstantTime(Mac, Signature.data(), Digest->DigestSize) != 0;
+}
+
+bool KeyCheck(CertStoreInterface *Store, uint32 Id, const char *Input, size_t InputSize, const std::string &Signature) {
+    const uint8 *Bytes = nullptr;
+    uint32 Size = 0;
+    if (!CertStoreInterface_GetKey(Store, &Bytes, &Size)) return false;
+    CryptAsymmetric *Key = PublicKeyFromDer(Bytes, Size);
+    if (Key == nullptr) return false;
+    const bool Passed = JWS_CASignatureVerify(Key, Id, Input, (uint32)InputSize, Signature.data(), (uint32)Signature.size());
+    CryptAsymmetric_Release(&Key);
+    return Passed;
+}
+
+bool HeaderNamesKey(Dictionary *Header) {
+    for (const char *Name : {"x5c", "kid", "x5t", "x5t#S256"})
+    {
+        DictionaryItem *Item = nullptr;
+        if (Dictionary_ItemFindByKey(Header, Name, nullptr, &Item) && Item != nullptr) return true;
+    }
+    return false;
+}
+
+} // namespace
+
+int32 JWS_CASignatureVerify(CryptAsymmetric *Key, uint32 Id, const void *Input, uint32 InputSize,
+                            const void *Signature, uint32 SignatureSize) {
+    Class_CheckHandle(Key, CRYPTASYMMETRIC_CLASSID);
+    if ((!JWS_IsRS(Id) && !JWS_IsES(Id)) || !KeyFits(Key, Id) || SignatureSize > (uint32)INT32_MAX) return FALSE;
+    const HashInterface *Digest = JWS_GetAlgorithmHash(Id);
+    uint8 Hashed[HASH_MAX_DIGEST_SIZE];
+    if (!Hash_QuickDigest(Digest, Input, InputSize, Hashed, (int32)sizeof(Hashed))) return FALSE;
+    if (JWS_IsRS(Id))
+        return CryptAsymmetric_Verify(Key, Hashed, (int32)Digest->DigestSize, Signature, (int32)SignatureSize,
+                                      RSA_SIGNATURE_VERSION_PCS21);
+    // r then s, each exactly the size of the curve's order.
+    uint8 Der[MaxEcSignature];
+    int32 DerSize = 0;
+    ECDSA *Ecdsa = static_cast<ECDSA *>(CryptAsymmetric_GetAlgorithmHandle(Key));
+    if (!ECDSA_SignatureFromRaw(Ecdsa, Signature, (int32)SignatureSize, Der, (int32)sizeof(Der), &DerSize))
+        return FALSE;
+    return CryptAsymmetric_Verify(Key, Hashed, (int32)Digest->DigestSize, Der, DerSize, RSA_SIGNATURE_VERSION_PCS21);
+}
+
+int32 JWS_Decode(JSON *Json, JWSClaims *Claims, CertStoreInterface *Store, const char *Text, int32 Size,
+                 int32 Verify) {
+    Debug_CheckPointer(Json);
+    Verify = Verify == 1;
+    if (Verify) Debug_CheckPointer(Store);
+    size_t Length = Text == nullptr || Size < 0 ? 0 : (size_t)Size;
+    // A document file or body usually ends with a line break, which is no
+    // part of the signature.
+    while (Length > 0 && strchr(" \t\r\n", Text[Length - 1]) != nullptr && Text[Length - 1] != 0) Length--;
+    const char *End = Text + Length;
+    const char *First = Length ? static_cast<const char *>(memchr(Text, '.', Length)) : nullptr;
+    const char *Second = First ? static_cast<const char *>(memchr(First + 1, '.', (size_t)(End - First - 1))) : nullptr;
+    std::string HeaderBytes, Payload, Signature;
+    if (Second == nullptr || !DecodePart(Text, (size_t)(First - Text), HeaderBytes) ||
+        !DecodePart(First + 1, (size_t)(Second - First - 1), Payload) ||
+        !DecodePart(Second + 1, (size_t)(End - Second - 1), Signature)) {
+        JSON_SetLastError(Json, JSON_ERROR_DECODESIGNATURE);
+        return FALSE;
+    }
+    if (Verify) {
+        Dictionary *Scratch = nullptr;
+        Dictionary_Create(&Scratch);
+        JSON *Reader = nullptr;
+        JSON_Create(&Reader);
+        JSON_SetDictionaryHandle(Reader, Scratch);
+        int32 Error = 0;
+        if (!ParseJson(Reader, HeaderBytes)) Error = JSON_ERROR_DECODESIGNATURE;
+        else {
+            Dictionary *Header = nullptr;
+            Dictionary_SkipRoot(Scratch, &Header);
+            uint32 Id = JWS_ALGORITHM_UNKNOWN;
+            const size_t InputSize = (size_t)(Second - Text);
+            bool Passed = false;
+            if (Header != nullptr && JWS_HeaderGetAlgorithm(Header, &Id)) {
+                if (HeaderNamesKey(Header)) Passed = CertificateCheck(Header, Store, Id, Text, InputSize, Signature);
+                else if (Id <= JWS_ALGORITHM_HS512) Passed = HmacCheck(Store, Id, Text, InputSize, Signature);
+                else Passed = KeyCheck(Store, Id, Text, InputSize, Signature);
+            }
+            if (!Passed) Error = JSON_ERROR_AUTHENTICATE;
+        }
+        JSON_Release(&Reader);
+        Dictionary_Release(&Scratch);
+        if (Error != 0) {
+            JSON_SetLastError(Json, Error);
+            return FALSE;
+        }
+    }
+    if (!ParseJson(Json, Payload)) return FALSE;
+    if (Verify && Claims != nullptr) {
+        Dictionary *Document = nullptr, *Root = nullptr;
+        JSON_GetDictionaryHandle(Json, &Document);
+        if (Document != nullptr) Dictionary_SkipRoot(Document, &Root);
+        if (!JWSClaims_Validate(Claims, Root)) {
+            if (Document != nullptr) Dictionary_Reset(Document);
+            return FALSE;
+        }
+    }
+    return TRUE;
+}

@@ -1,0 +1,91 @@
+// Script-implemented task types (see script_task.h).
+#include "workflow/script_task.h"
+
+#include "core/api_gen_dispatch.h"
+#include "core/formats/crc.h"
+#include "core/memory.h"
+#include "workflow/workflow_app.h"
+
+namespace {
+
+struct ScriptTask {
+    ClassStruct Class;
+    Task *Owner; // no reference: the task owns this object
+};
+
+int32 DeleteObject(void *HandleAddress) { return ScriptTask_Delete(static_cast<void **>(HandleAddress)); }
+
+TaskTypeList *AppTypes() { return WorkflowApp_GetTaskTypeListHandle(); }
+
+} // namespace
+
+int32 ScriptTask_Create(void **Handle, Task *Owner) {
+    Debug_CheckPointer(Handle);
+    Class_CheckHandle(Owner, TASK_CLASSID);
+    ScriptTask *Self = Memory_New(ScriptTask);
+    Class_InitHeader(Self, SCRIPTTASK_CLASSID, DeleteObject);
+    Class_GenerateInstanceId(Self);
+    Class_TrackInstance(Self, Self->Class.InstanceId);
+    Self->Owner = Owner;
+    *Handle = Self;
+    return TRUE;
+}
+
+int32 ScriptTask_Delete(void **Handle) {
+    Debug_CheckPointer(Handle);
+    ScriptTask *Self = static_cast<ScriptTask *>(*Handle);
+    Class_CheckHandle(Self, SCRIPTTASK_CLASSID);
+    Class_UntrackInstance(Self->Class.InstanceId);
+    Memory_Delete(Self);
+    *Handle = nullptr;
+    return TRUE;
+}
+
+void *ScriptTask_AddRef(void *Handle) {
+    Class_CheckHandle(Handle, SCRIPTTASK_CLASSID);
+    return Class_AddRef(Handle);
+}
+
+int32 ScriptTask_Release(void **Handle) {
+    Debug_CheckPointer(Handle);
+    Class_CheckHandle(*Handle, SCRIPTTASK_CLASSID);
+    return Class_Release(Handle);
+}
+
+int32 ScriptTaskHandler_Register(const char *Name) {
+    Debug_CheckPointer(Name);
+    TaskTypeList *List = AppTypes();
+    if (List == nullptr) return FALSE;
+    // The list copies record and name, so the script's text may go.
+    const TaskInterface Record = {Name, ScriptTask_Create, nullptr, ScriptTask_Release};
+    return TaskTypeList_Add(List, &Record);
+}
+
+int32 ScriptTaskHandler_Unregister(const char *Name) {
+    Debug_CheckPointer(Name);
+    TaskTypeList *List = AppTypes();
+    return List != nullptr && TaskTypeList_RemoveByName(List, Name);
+}
+
+int32 ScriptTaskHandler_IsRegistered(const char *Name) {
+    Debug_CheckPointer(Name);
+    const TaskInterface *Record = nullptr;
+    TaskTypeList *List = AppTypes();
+    return List != nullptr && TaskTypeList_Find(List, Name, &Record);
+}
+
+int32 ScriptTaskHandler_Invoke(void *User, Dictionary *Request, Dictionary *Result) {
+    (void)User;
+    return ApiGenInvoke(Request, Result, "ScriptTaskHandler", [](uint32 Hash, ApiGenParameters &Get, ApiGenAnswer &Out) {
+        const char *Name = nullptr;
+        switch (Hash) {
+        case Crc32Const("register"):
+            if (Get.Text("name", &Name).Read) Out.Number = ScriptTaskHandler_Register(Name) ? 1 : 0;
+            return true;
+        case Crc32Const("unregister"):
+            if (Get.Text("name", &Name).Read) Out.Number = ScriptTaskHandler_Unregister(Name) ? 1 : 0;
+            return true;
+        default: return false;
+        }
+    });
+}
