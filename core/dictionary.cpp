@@ -136,38 +136,30 @@ bool Droppable(DictionaryRoot *Root) {
 }
 
 // Empties an unwatched root at once: its texts go back to the general
-// allocator and its containers' extra records are freed in one walk (a
-// string pool takes the texts back whole instead, and without extra records
-// there is nothing to walk for), and the item and container pools drop every
-// chunk, records included.
+// allocator and its containers' extra records are freed (a string pool
+// takes the texts back whole instead, and without extra records there is
+// nothing to free), and the item and container pools drop every chunk,
+// records included. Every record the root's pools hand out is an item or a
+// container of its tree, so the records are visited in the order they lie
+// in the pools rather than along the tree's links.
+void FreeItemTexts(void *Record, void *) {
+    DictionaryItem *Item = static_cast<DictionaryItem *>(Record);
+    if (Item->Key != nullptr && !DictionaryInt_IsInline(Item, Item->Key))
+        Item->Key = static_cast<char *>(Memory_Free(Item->Key, Item->KeyLength + 1));
+    if (Item->Value != nullptr && !DictionaryInt_IsInline(Item, Item->Value))
+        Item->Value = static_cast<char *>(Memory_Free(Item->Value, Item->ValueLength + 1));
+}
+
+void FreeChildExtra(void *Record, void *) {
+    Dictionary *Child = static_cast<Dictionary *>(Record);
+    if (Child->Extra != nullptr) DictionaryInt_FreeExtra(Child);
+}
+
 void DropTree(DictionaryRoot *Root) {
-    const bool FreeTexts = Root->Strings == nullptr;
-    if (FreeTexts || Root->ChildExtras != 0) {
-        Dictionary *Current = Root;
-        DictionaryItem *Item = Root->Items.First;
-        for (;;) {
-            if (Item == nullptr) {
-                // The end of a list: on with the item after its container.
-                if (Current == Root) break;
-                Item = Current->ParentItem->Next;
-                Current = Current->Parent;
-                continue;
-            }
-            if (FreeTexts) {
-                if (Item->Key != nullptr && !DictionaryInt_IsInline(Item, Item->Key))
-                    Item->Key = static_cast<char *>(Memory_Free(Item->Key, Item->KeyLength + 1));
-                if (Item->Value != nullptr && !DictionaryInt_IsInline(Item, Item->Value))
-                    Item->Value = static_cast<char *>(Memory_Free(Item->Value, Item->ValueLength + 1));
-            }
-            if (Item->Child != nullptr && Item->Child->Extra != nullptr) DictionaryInt_FreeExtra(Item->Child);
-            if (Item->Child != nullptr && Item->Child->Items.First != nullptr) {
-                Current = Item->Child;
-                Item = Current->Items.First;
-            } else {
-                Item = Item->Next;
-            }
-        }
-    }
+    if (Root->Strings == nullptr && Root->ItemPool != nullptr)
+        PoolInt_VisitRecords(Root->ItemPool, FreeItemTexts, nullptr);
+    if (Root->ChildExtras != 0 && Root->ContainerPool != nullptr)
+        PoolInt_VisitRecords(Root->ContainerPool, FreeChildExtra, nullptr);
     Root->Items.First = Root->Items.Last = nullptr;
     Root->Items.Count = 0;
     DictionaryInt_IndexDrop(Root);
@@ -257,7 +249,9 @@ Dictionary *DictionaryInt_CreateChild(Dictionary *Parent, DictionaryItem *Item) 
     DictionaryRoot *Root = DictionaryInt_RootRecord(Parent);
     if (Parent == Root) DictionaryInt_EnsurePools(Root);
     Dictionary *Child = static_cast<Dictionary *>(Pool_Alloc(Root->ContainerPool, (int32)ContainerRecordSize));
-    memset(Child, 0, sizeof(Dictionary));
+    // Cleared by plain stores: a string fill's start-up costs more than the
+    // record's few lines.
+    *Child = Dictionary{};
     Class_InitHeader(Child, DICTIONARY_CLASSID, DeleteThunk);
     Child->Class.RefCount = 0;
     Child->Vtbl = &GlobalDictionaryVtbl;
@@ -270,9 +264,11 @@ Dictionary *DictionaryInt_CreateChild(Dictionary *Parent, DictionaryItem *Item) 
     Child->PrintIdentifier = Parent->PrintIdentifier;
     Child->Items.ClassId = DICTIONARYITEM_CLASSID;
     Child->Root = Root;
-    for (int32 Index = 0; Index < 4; Index++)
-        if (Parent->*OptionField[Index] == DictionaryLargeOption)
-            DictionaryInt_Extra(Child)->LargeOptions[Index] = DictionaryInt_Extra(Parent)->LargeOptions[Index];
+    if (Parent->CaseSensitive == DictionaryLargeOption || Parent->PrivateKeys == DictionaryLargeOption ||
+        Parent->AllowDuplicates == DictionaryLargeOption || Parent->StringPool == DictionaryLargeOption)
+        for (int32 Index = 0; Index < 4; Index++)
+            if (Parent->*OptionField[Index] == DictionaryLargeOption)
+                DictionaryInt_Extra(Child)->LargeOptions[Index] = DictionaryInt_Extra(Parent)->LargeOptions[Index];
     return Child;
 }
 
@@ -368,6 +364,53 @@ DictionaryItem *DictionaryInt_Insert(Dictionary *Handle, DictionaryItem *After, 
     DictionaryItem *Item = DictionaryInt_Link(Handle, After);
     if (Key != nullptr) DictionaryInt_SetKeyLength(Handle, Item, Key, (int32)strlen(Key));
     DictionaryInt_ReportListRekey(Handle, Item->Next);
+    return Item;
+}
+
+DictionaryItem *DictionaryInt_AppendValue(Dictionary *Handle, const char *Key, int32 Type, const char *Text,
+                                          int32 TextLength) {
+    const uint32 *Watched = DictionaryInt_RootRecord(Handle)->Watchers;
+    // A key under the duplicate rule, one too long (cut with a print) or
+    // anyone watching: the steps one by one, with their lookups and reports.
+    const size_t KeyLength = Key != nullptr ? strlen(Key) : 0;
+    if ((Watched[0] | Watched[1] | Watched[2]) != 0 ||
+        (Key != nullptr && (Handle->AllowDuplicates == 0 || KeyLength > DICTIONARY_MAX_KEY_LENGTH))) {
+        DictionaryItem *Item = DictionaryInt_Insert(Handle, Handle->Items.Last, Key);
+        DictionaryInt_SetType(Handle, Item, Type);
+        if (Type == DICTIONARY_TYPE_BOOLEAN)
+            DictionaryInt_SetBoolean(Handle, Item, TextLength == 4 && memcmp(Text, "true", 4) == 0);
+        else if (Type == DICTIONARY_TYPE_STRING || DictionaryInt_IsNumberType(Type))
+            DictionaryInt_SetBuffer(Handle, Item, Text, TextLength);
+        return Item;
+    }
+    DictionaryItem *Item = DictionaryInt_Link(Handle, Handle->Items.Last);
+    if (Key != nullptr) {
+        int32 Length = (int32)KeyLength;
+        if (Handle->PrivateKeys == 1 && Length >= 1 && (Key[0] == '.' || Key[0] == '#')) {
+            Key++;
+            Length--;
+            Item->Flags |= DictionaryPrivateFlag;
+        }
+        // A new item has neither key nor value yet: a short key goes inline.
+        char *Stored = Length < DictionaryInlineBytes ? Item->Inline : DictionaryInt_AllocText(Handle, Length);
+        memcpy(Stored, Key, (size_t)Length);
+        Stored[Length] = 0;
+        Item->Key = Stored;
+        Item->KeyLength = Length;
+        DictionaryInt_IndexAdd(Handle, Item);
+    }
+    Item->Flags = (uint8)(Item->Flags | Type);
+    if (DictionaryInt_IsContainerType(Type)) {
+        Item->Child = DictionaryInt_CreateChild(Handle, Item);
+    } else if (Type == DICTIONARY_TYPE_BOOLEAN) {
+        if (TextLength == 4 && memcmp(Text, "true", 4) == 0) Item->Flags |= DictionaryBooleanFlag;
+    } else if (TextLength > 0 && (Type == DICTIONARY_TYPE_STRING || DictionaryInt_IsNumberType(Type))) {
+        char *Stored = DictionaryInt_ValueRoom(Handle, Item, TextLength);
+        memcpy(Stored, Text, (size_t)TextLength);
+        Stored[TextLength] = 0;
+        Item->Value = Stored;
+        Item->ValueLength = TextLength;
+    }
     return Item;
 }
 

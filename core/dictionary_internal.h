@@ -190,6 +190,13 @@ DictionaryItem *DictionaryInt_Link(Dictionary *Handle, DictionaryItem *After);
 // Dictionary_Insert without the handle checks: the existing item under Key
 // when duplicates are off, else a new item after After.
 DictionaryItem *DictionaryInt_Insert(Dictionary *Handle, DictionaryItem *After, const char *Key);
+// Appends an item of Type under Key (or keyless) holding Text (a String's or
+// number's bytes, a Boolean's "true" or "false"): Dictionary_Add,
+// _ItemSetType and _ItemSetBuffer (_ItemSetBoolean) in turn, with the same
+// result and reports. While nothing in the tree watches, a new item's steps
+// are taken at once, since none of them can be told apart.
+DictionaryItem *DictionaryInt_AppendValue(Dictionary *Handle, const char *Key, int32 Type, const char *Text,
+                                          int32 TextLength);
 // Removes Item and its subtree, children first, with every report.
 void DictionaryInt_RemoveItem(Dictionary *Handle, DictionaryItem *Item);
 // Removes every item, last first.

@@ -278,7 +278,7 @@ void AddFixedChunk(Pool *Handle, const char *File, int32 Line) {
     Handle->FreshEnd = Area + Bytes;
 }
 
-void *AllocFixed(Pool *Handle, int32 Size, const char *File, int32 Line) {
+[[gnu::always_inline]] inline void *AllocFixed(Pool *Handle, int32 Size, const char *File, int32 Line) {
     if (Size < 0 || (uint32)Size != Handle->MemberSize)
         Debug_Abort("Invalid pool member size (%d != %d) from (%s/%d)\n", Size, (int32)Handle->MemberSize, File,
                     Line);
@@ -547,6 +547,13 @@ int32 Pool_SetVerbose(Pool *Handle, uint32 Flag) {
 void *Pool_AllocInt(Pool *Handle, int32 Size, const char *File, int32 Line) {
     Class_CheckHandle(Handle, PoolClassId);
     Debug_CheckPointer(File);
+    // A fixed-mode pool without lock or log, as a tree being built uses its
+    // pools: no guard to set up, no mode to ask again.
+    if ((Handle->AllowLock | Handle->DebugMode | Handle->StringMode | Handle->Verbose) == 0) {
+        void *Record = AllocFixed(Handle, Size, File, Line);
+        if (++Handle->ActiveCount > Handle->MaximumCount) Handle->MaximumCount = Handle->ActiveCount;
+        return Record;
+    }
     PoolLock Guard(Handle);
     void *Record;
     int64 Served = Size;
@@ -619,6 +626,24 @@ int32 Pool_GetStringMemoryLeftOver(Pool *Handle, uint32 *Bytes) {
     for (PoolChunk *Chunk = Handle->Chunks; Chunk; Chunk = Chunk->Next) LeftOver += ChunkEnd(Chunk) - Chunk->Cursor;
     *Bytes = (uint32)LeftOver;
     return TRUE;
+}
+
+void PoolInt_VisitRecords(Pool *Handle, void (*Visit)(void *Record, void *User), void *User) {
+    Class_CheckHandle(Handle, PoolClassId);
+    if (Handle->StringMode || Handle->DebugMode || Handle->ActiveCount == 0) return;
+    for (PoolSlab *Slab = Handle->Slabs; Slab != nullptr; Slab = Slab->Next) {
+        if (Slab->ChunkBytes == 0) continue;
+        const uint64 Stride = RecordStride(Slab->RecordSize);
+        for (uint8 *Chunk = SlabArea(Slab); Chunk < Slab->Cursor; Chunk += Slab->ChunkBytes)
+            for (uint32 Index = 0; Index < Slab->RecordCount; Index++) {
+                uint8 *At = Chunk + Index * Stride;
+                // The fresh chunk's records not yet reached were never written.
+                if (At >= Handle->Fresh && At < Handle->FreshEnd) break;
+                PoolDescriptor *Descriptor = reinterpret_cast<PoolDescriptor *>(At);
+                if (Descriptor->State == StateWord(Descriptor, Handle, DescriptorHandedOut))
+                    Visit(DescriptorRecord(Descriptor), User);
+            }
+    }
 }
 
 int32 Pool_ValidHandle(Pool *Handle) {

@@ -76,6 +76,14 @@ int32 Pool_GetBlocksInUse(Pool *Handle, uint32 *Count);
 // 1 for a non-null handle of the pool's class.
 int32 Pool_ValidHandle(Pool *Handle);
 
+// Calls Visit with every record of a fixed-mode pool that is handed out, in
+// the order they lie in memory (not the order they were taken). For an owner
+// that lets go of many records at once and has to look into each first: a
+// walk through memory in order instead of along the owner's own links.
+// Nothing for a pool in string or debug mode. The pool must not change
+// during the walk.
+void PoolInt_VisitRecords(Pool *Handle, void (*Visit)(void *Record, void *User), void *User);
+
 RUNTIME_EXTERN_C_END
 
 // Callers pass their own source location with every request.

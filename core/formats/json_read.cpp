@@ -348,23 +348,10 @@ class Scanner {
             const char *Key = nullptr;
             if (ParentIs(JSON_KIND_OBJECT) && HasBit(Depth - 1))
                 Key = J->Levels[Depth - 1].Key + J->Levels[Depth - 1].KeyStart;
-            // What Dictionary_Add, _ItemSetType and _ItemSetBuffer (or
-            // _ItemSetBoolean) do, reports included, without their checks
-            // repeated for every value of a document.
             Dictionary_CheckHandle(Target);
             Dictionary_CheckList(Target);
-            DictionaryItem *Item = DictionaryInt_Insert(Target, Target->Items.Last, Key);
-            DictionaryInt_SetType(Target, Item, DictionaryType(Kind));
-            switch (Kind) {
-                case JSON_KIND_STRING:
-                case JSON_KIND_NUMBER: DictionaryInt_SetBuffer(Target, Item, Text, TextLength); break;
-                case JSON_KIND_BOOLEAN:
-                    DictionaryInt_SetBoolean(Target, Item, TextLength == 4 && memcmp(Text, "true", 4) == 0);
-                    break;
-                case JSON_KIND_OBJECT:
-                case JSON_KIND_ARRAY: Child = Item->Child; break;
-                default: break;
-            }
+            DictionaryItem *Item = DictionaryInt_AppendValue(Target, Key, DictionaryType(Kind), Text, TextLength);
+            Child = Item->Child;
             // The Dictionary's change reports run the caller's code too.
             Parent = KindAbove(J->Depth);
         }

@@ -839,3 +839,43 @@ TEST_F(PoolDeathTest, GettersStopOnANullOrForeignHandle) {
         },
         ::testing::KilledBySignal(SIGILL), "Class mismatch pointer");
 }
+
+// The visit sees exactly the records handed out, whatever was freed, reused
+// or reset before, and never the records of a chunk not reached yet.
+TEST_F(PoolTest, VisitSeesExactlyTheRecordsHandedOut) {
+    auto Visited = [](Pool *Handle) {
+        std::set<void *> Seen;
+        PoolInt_VisitRecords(
+            Handle, [](void *Record, void *User) { static_cast<std::set<void *> *>(User)->insert(Record); }, &Seen);
+        return Seen;
+    };
+    std::mt19937 Random(7);
+    for (const uint32 ChunkSize : {1u, 3u, 8u, 64u}) {
+        SCOPED_TRACE(ChunkSize);
+        Pool *Handle = MakeFixed(24, ChunkSize);
+        std::set<void *> Live;
+        for (int32 Round = 0; Round < 3; Round++) {
+            for (int32 Step = 0; Step < 500; Step++) {
+                if (!Live.empty() && Random() % 3 == 0) {
+                    auto Victim = Live.begin();
+                    std::advance(Victim, Random() % Live.size());
+                    void *Record = *Victim;
+                    Live.erase(Victim);
+                    Pool_Free(Handle, &Record, 24);
+                } else {
+                    Live.insert(Pool_Alloc(Handle, 24));
+                }
+            }
+            EXPECT_EQ(Visited(Handle), Live);
+            Pool_Reset(Handle);
+            Live.clear();
+            EXPECT_TRUE(Visited(Handle).empty());
+        }
+        Pool_Delete(&Handle);
+    }
+    Pool *Strings = MakeString(2048);
+    void *Text = Pool_Alloc(Strings, 10);
+    EXPECT_TRUE(Visited(Strings).empty());
+    Pool_Free(Strings, &Text, 10);
+    Pool_Delete(&Strings);
+}

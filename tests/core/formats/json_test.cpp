@@ -402,6 +402,59 @@ TEST_F(JsonTest, PrivateKeysFollowTheDictionary) {
     EXPECT_EQ(D.Save(), R"({".id":1})");
 }
 
+// A load into a tree that somebody watches takes the Dictionary's steps one
+// by one with their reports; an unwatched load stores each item at once.
+// Both must build the same tree, private marks and cut keys included, and
+// the watched tree hears of every key and every value stored.
+TEST_F(JsonTest, WatchedAndUnwatchedLoadsBuildTheSameTree) {
+    struct Case {
+        std::string Text;
+        uint32 AllowDuplicates;
+        int32 KeyReports, ValueReports;
+    };
+    const std::string LongKey(130, 'k');
+    const std::vector<Case> Cases = {
+        {R"({"a":1,"b":"x","c":"","d":true,"e":false,"f":null,"g":[1,{"h":2}],"i":{}})", 1, 9, 5},
+        {R"({".p":1,"#q":[true],"r":"a string longer than the room inside an item"})", 1, 3, 3},
+        {"{\"" + LongKey + "\":\"v\",\".\":0}", 1, 2, 2},
+        {R"([1,-2.5e3,"3",null,[],{"":"e"}])", 1, 1, 4},
+        {R"({"a":1,"a":"two","b":{"a":3}})", 0, 3, 3},
+    };
+    struct Counts {
+        int32 Keys = 0, Values = 0;
+    };
+    for (const Case &Each : Cases) {
+        SCOPED_TRACE(Each.Text);
+        Doc Plain, Watched;
+        Plain.Quiet();
+        Watched.Quiet();
+        Dictionary_SetAllowDuplicates(Plain.Dict, Each.AllowDuplicates);
+        Dictionary_SetAllowDuplicates(Watched.Dict, Each.AllowDuplicates);
+        Counts Heard;
+        Dictionary_SetItemKeyChangeCallback(
+            Watched.Dict, &Heard, [](Dictionary *, DictionaryItem *, void *User, const char *, const char *) {
+                static_cast<Counts *>(User)->Keys++;
+                return 1;
+            });
+        Dictionary_SetItemValueChangeCallback(
+            Watched.Dict, &Heard, [](Dictionary *, DictionaryItem *, void *User, const char *, const char *, int32) {
+                static_cast<Counts *>(User)->Values++;
+                return 1;
+            });
+        ASSERT_EQ(Plain.Load(Each.Text), 1);
+        ASSERT_EQ(Watched.Load(Each.Text), 1);
+        EXPECT_EQ(Plain.Canon(), Watched.Canon());
+        EXPECT_EQ(Plain.Save(), Watched.Save());
+        EXPECT_EQ(Heard.Keys, Each.KeyReports);
+        EXPECT_EQ(Heard.Values, Each.ValueReports);
+    }
+    // The cut key: its first 119 characters, in both trees.
+    Doc Cut;
+    Cut.Quiet();
+    ASSERT_EQ(Cut.Load("{\"" + LongKey + "\":1}"), 1);
+    EXPECT_EQ(Cut.Save(), "{\"" + LongKey.substr(0, 119) + "\":1}");
+}
+
 // ---- Value callback ----
 
 TEST_F(JsonTest, CallbackSeesPathsKindsAndPositions) {
