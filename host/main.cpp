@@ -27,6 +27,7 @@
 #include "core/thread.h"
 #include "core/web_get.h"
 #include "host/host_job.h"
+#include "host/host_worker.h"
 #include "host/host_signal.h"
 #include "workflow/workflow_app.h"
 #include "workflow/workflow_app_config.h"
@@ -116,8 +117,11 @@ bool CheckWorkflowSwitches(std::string &Url, std::string &Tasks, std::string &Co
         fprintf(stderr, "velmarsh: %s\n", Text);
         return false;
     };
-    if (CommandLine_IsFieldSet(nullptr, "wfworker"))
-        return Refuse("the workflow worker role needs the notification end point, which this build lacks");
+    if (HostWorker_IsRequested()) {
+        if (!CommandLine_GetFieldByName(nullptr, "wfendpoint", Value, FieldSize) || Value[0] == 0)
+            return Refuse("--wfworker needs --wfendpoint=<the parent's end-point URL>");
+        return true;
+    }
     if (!CommandLine_GetFieldByName(nullptr, "workflow", Value, FieldSize) || Value[0] == 0)
         return Refuse("--workflow needs a value: a path or an http:// URL");
     if (!HostJob_ResolveWorkflow(Value, Resolved, FieldSize, Reason, FieldSize)) return Refuse(Reason);
@@ -165,7 +169,8 @@ int main(int argc, char **argv) {
         return 0;
     }
 
-    bool RunsWorkflow = CommandLine_IsFieldSet(nullptr, "workflow") || CommandLine_IsFieldSet(nullptr, "wfworker");
+    const bool WorkerRole = HostWorker_IsRequested() != 0;
+    bool RunsWorkflow = CommandLine_IsFieldSet(nullptr, "workflow") || WorkerRole;
     std::string Url, Tasks, Config;
     if (RunsWorkflow && !CheckWorkflowSwitches(Url, Tasks, Config)) {
         Arguments_Remove();
@@ -211,7 +216,7 @@ int main(int argc, char **argv) {
         if (!Config.empty()) LoadConfiguration(Config);
         WorkflowManager_Init();
         HostJob_InstallSignals();
-        int32 Code = HostJob_Run(Url.c_str(), Tasks.empty() ? nullptr : Tasks.c_str());
+        int32 Code = WorkerRole ? HostWorker_Run() : HostJob_Run(Url.c_str(), Tasks.empty() ? nullptr : Tasks.c_str());
         HostJob_RemoveSignals();
         // The exit sequence: logs expire unless a restart was asked for; the
         // manager goes, then the application; an implode path recorded by a
@@ -263,6 +268,6 @@ int main(int argc, char **argv) {
     Platform_Remove();
     int32 ExitCode = Debug_Remove();
     Arguments_Remove();
-    if (RunsWorkflow) HostJob_PrintSummary();
+    if (RunsWorkflow && !WorkerRole) HostJob_PrintSummary();
     return ExitCode;
 }
