@@ -42,6 +42,8 @@ struct WebGetRequest {
 
 // Ends the request with the error (0: success) and logs a failure.
 void WebGetRequestInt_Finish(WebGetRequest *Request, int32 Error, int32 SubCode);
+// Counts the response's X-Cache answer (see WebGet_XCacheLockDictionaryHandle).
+void WebGetRequestInt_CountXCache(WebGetRequest *Request);
 // Splits an "http://host[:port]/path" URL; false for anything else.
 bool WebGetRequestInt_SplitURL(const std::string &Url, std::string *Host, int32 *Port, std::string *Path);
 // The bytes of the request as sent (request line, headers, body).

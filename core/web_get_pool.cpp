@@ -80,6 +80,7 @@ int32 HeaderDone(void *User, WebGetResponse *Response) {
     WebGetRequest *Request = static_cast<WebGetRequest *>(User);
     Request->Status = WebGetResponse_GetStatusCode(Response);
     Request->ResponseHeaders = WebGetResponse_GetHeaderPtr(Response);
+    WebGetRequestInt_CountXCache(Request);
     // A failed status keeps its body away from the caller's sink.
     if (Request->Status < 200 || Request->Status > 299) return FALSE;
     if (Request->HeaderDone != nullptr) return Request->HeaderDone(Request->HeaderDoneUser, Request);

@@ -40,6 +40,7 @@ int32 OnResponse(void *User, WebServer *Server, WebServerConnection *Connection)
     }
     WebServer_ConnectionSetResponse(Server, Connection, 200, (int64) static_cast<Served *>(User)->Body.size());
     WebServer_ConnectionSetResponseHeader(Server, Connection, "Content-Type", "text/plain");
+    if (Path == "/k") WebServer_ConnectionSetResponseHeader(Server, Connection, "X-Cache", "Hit from test");
     return TRUE;
 }
 int32 OnBody(void *User, WebServer *Server, WebServerConnection *Connection, int32) {
@@ -187,6 +188,14 @@ TEST(WebServer, KeepAliveClient) {
         EXPECT_EQ(std::string((const char *)Body, (size_t)Length), "hello");
     }
     EXPECT_EQ(Fixture.State.Opened, 1);
+    // Every answer said "Hit": the client counted each for the host.
+    Dictionary *Counts = nullptr, *Entry = nullptr;
+    int64 Hits = 0;
+    WebGet_XCacheLockDictionaryHandle(&Counts);
+    if (Dictionary_GetDictionaryByKey(Counts, "127.0.0.1", &Entry) && Entry != nullptr)
+        Dictionary_GetInt64ByKey(Entry, "hit", &Hits);
+    WebGet_XCacheUnlockDictionaryHandle();
+    EXPECT_EQ(Hits, 20);
     WebGetConnection_Release(&Connection);
     WebGetRequest_Release(&Request);
 }
