@@ -292,6 +292,12 @@ int32 WebGet_XCacheLockDictionaryHandle(Dictionary **Counts) {
     return TRUE;
 }
 
+int32 WebGet_XCacheRemove(void) {
+    std::lock_guard<std::mutex> Guard(XCacheLock);
+    if (XCacheCounts != nullptr) Dictionary_Release(&XCacheCounts);
+    return TRUE;
+}
+
 int32 WebGet_XCacheUnlockDictionaryHandle(void) {
     XCacheLock.unlock();
     return TRUE;

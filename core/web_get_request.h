@@ -112,4 +112,6 @@ RUNTIME_EXTERN_C_BEGIN
 // Dictionary under the client's lock; every Lock needs its Unlock.
 int32 WebGet_XCacheLockDictionaryHandle(Dictionary **Counts);
 int32 WebGet_XCacheUnlockDictionaryHandle(void);
+// Frees the counts (they start again from none).
+int32 WebGet_XCacheRemove(void);
 RUNTIME_EXTERN_C_END

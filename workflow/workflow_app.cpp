@@ -42,7 +42,7 @@ namespace {
 void SendXCacheCounts() {
     uint32 Send = TRUE;
     WorkflowApp_GetConfigBoolean("analytics.sendWebGetXCache", TRUE, &Send);
-    if (!Send) return;
+    if (!Send) return (void)WebGet_XCacheRemove();
     Dictionary *Counts = nullptr;
     WebGet_XCacheLockDictionaryHandle(&Counts);
     DictionaryItem *Item = nullptr;
@@ -64,6 +64,7 @@ void SendXCacheCounts() {
         Dictionary_Release(&Event);
     }
     WebGet_XCacheUnlockDictionaryHandle();
+    WebGet_XCacheRemove();
 }
 
 } // namespace

@@ -196,6 +196,7 @@ TEST(WebServer, KeepAliveClient) {
         Dictionary_GetInt64ByKey(Entry, "hit", &Hits);
     WebGet_XCacheUnlockDictionaryHandle();
     EXPECT_EQ(Hits, 20);
+    WebGet_XCacheRemove();
     WebGetConnection_Release(&Connection);
     WebGetRequest_Release(&Request);
 }
