@@ -40,3 +40,11 @@ int32 Socket_GetRemoteAddress(int32 Descriptor, char *Address, int32 Size, int32
 int32 Socket_GetMachineByName(MachineStruct *Machine, const char *Name);
 
 RUNTIME_EXTERN_C_END
+
+RUNTIME_EXTERN_C_BEGIN
+// Macro provider: "MachineName" (this host's name), "IntranetIP" (the IPv4
+// address of the first interface that is up and not the loopback, dotted;
+// "0.0.0.0" without one) and "MACAddress" (that interface's hardware
+// address, "%.2X:...", six bytes). Names without case; 0 for any other.
+int32 Socket_ExpandKey(void *User, const char *Name, const char *Argument, char *Output, int32 Size);
+RUNTIME_EXTERN_C_END

@@ -31,6 +31,8 @@
 #include "core/memory.h"
 #include "core/path.h"
 #include "core/registry.h"
+#include "core/socket.h"
+#include "core/url.h"
 #include "core/string.h"
 #include "core/string_expand_internal.h"
 
@@ -51,6 +53,8 @@ constexpr String_ExpandFunc ModuleProviders[] = {
     Executable_ExpandKey,
     Base64_ExpandKey,
     Hash_ExpandKey,
+    URL_ExpandKey,
+    Socket_ExpandKey,
     Registry_ExpandKey,
     HMAC_ExpandKey,
 };

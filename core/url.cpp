@@ -1,6 +1,7 @@
 // URL text helpers (see url.h).
 #include "core/url.h"
 
+#include <ctype.h>
 #include <string.h>
 
 #include <algorithm>
@@ -227,5 +228,191 @@ int32 URL_RemoveProtocol(char *Url) {
     size_t Skip = SchemeLength(std::string_view(Url, Length));
     if (Skip == 0) return FALSE;
     memmove(Url, Url + Skip, Length - Skip + 1);
+    return TRUE;
+}
+
+namespace {
+
+// The five parts of a URL as RFC 3986 appendix B splits them.
+struct UrlParts {
+    std::string Scheme, Authority, Path, Query, Fragment;
+    bool HasScheme = false, HasAuthority = false, HasQuery = false, HasFragment = false;
+};
+
+UrlParts SplitUrl(std::string_view Text) {
+    UrlParts Parts;
+    size_t Hash = Text.find('#');
+    if (Hash != std::string_view::npos) {
+        Parts.HasFragment = true;
+        Parts.Fragment = std::string(Text.substr(Hash + 1));
+        Text = Text.substr(0, Hash);
+    }
+    size_t Question = Text.find('?');
+    if (Question != std::string_view::npos) {
+        Parts.HasQuery = true;
+        Parts.Query = std::string(Text.substr(Question + 1));
+        Text = Text.substr(0, Question);
+    }
+    size_t Colon = Text.find(':');
+    if (Colon != std::string_view::npos && Colon > 0 && isalpha((unsigned char)Text[0]) &&
+        Text.substr(0, Colon).find_first_not_of(
+            "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789+-.") == std::string_view::npos) {
+        Parts.HasScheme = true;
+        Parts.Scheme = std::string(Text.substr(0, Colon));
+        Text = Text.substr(Colon + 1);
+    }
+    if (Text.substr(0, 2) == "//") {
+        Parts.HasAuthority = true;
+        size_t End = Text.find('/', 2);
+        Parts.Authority = std::string(Text.substr(2, End == std::string_view::npos ? End : End - 2));
+        Text = End == std::string_view::npos ? std::string_view() : Text.substr(End);
+    }
+    Parts.Path = std::string(Text);
+    return Parts;
+}
+
+std::string JoinUrl(const UrlParts &Parts, bool Query, bool Fragment) {
+    std::string Text;
+    if (Parts.HasScheme) Text += Parts.Scheme + ":";
+    if (Parts.HasAuthority) Text += "//" + Parts.Authority;
+    Text += Parts.Path;
+    if (Query && Parts.HasQuery) Text += "?" + Parts.Query;
+    if (Fragment && Parts.HasFragment) Text += "#" + Parts.Fragment;
+    return Text;
+}
+
+std::string RemoveDotSegments(const std::string &Path) {
+    std::string In = Path, Out;
+    while (!In.empty()) {
+        if (In.rfind("../", 0) == 0) In.erase(0, 3);
+        else if (In.rfind("./", 0) == 0) In.erase(0, 2);
+        else if (In.rfind("/./", 0) == 0) In.replace(0, 3, "/");
+        else if (In == "/.") In = "/";
+        else if (In.rfind("/../", 0) == 0 || In == "/..") {
+            In = In == "/.." ? "/" : In.substr(3);
+            size_t Cut = Out.rfind('/');
+            Out.erase(Cut == std::string::npos ? 0 : Cut);
+        } else if (In == "." || In == "..") In.clear();
+        else {
+            size_t Next = In.find('/', In[0] == '/' ? 1 : 0);
+            Out += In.substr(0, Next);
+            In.erase(0, Next == std::string::npos ? In.size() : Next);
+        }
+    }
+    return Out;
+}
+
+std::string Resolve(const std::string &Base, const std::string &Reference) {
+    UrlParts B = SplitUrl(Base), R = SplitUrl(Reference), T;
+    if (R.HasScheme) {
+        T = R;
+        T.Path = RemoveDotSegments(R.Path);
+        return JoinUrl(T, true, true);
+    }
+    T.HasScheme = B.HasScheme;
+    T.Scheme = B.Scheme;
+    if (R.HasAuthority) {
+        T.HasAuthority = true;
+        T.Authority = R.Authority;
+        T.Path = RemoveDotSegments(R.Path);
+        T.HasQuery = R.HasQuery;
+        T.Query = R.Query;
+    } else {
+        T.HasAuthority = B.HasAuthority;
+        T.Authority = B.Authority;
+        if (R.Path.empty()) {
+            T.Path = B.Path;
+            T.HasQuery = R.HasQuery || B.HasQuery;
+            T.Query = R.HasQuery ? R.Query : B.Query;
+        } else {
+            if (R.Path[0] == '/') {
+                T.Path = RemoveDotSegments(R.Path);
+            } else {
+                std::string Merged = B.HasAuthority && B.Path.empty()
+                                         ? "/" + R.Path
+                                         : B.Path.substr(0, B.Path.rfind('/') == std::string::npos ? 0 : B.Path.rfind('/') + 1) + R.Path;
+                T.Path = RemoveDotSegments(Merged);
+            }
+            T.HasQuery = R.HasQuery;
+            T.Query = R.Query;
+        }
+    }
+    T.HasFragment = R.HasFragment;
+    T.Fragment = R.Fragment;
+    return JoinUrl(T, true, true);
+}
+
+std::string Encode(const char *Text, bool Query) {
+    static const char Hex[] = "0123456789ABCDEF";
+    std::string Out;
+    for (const unsigned char *At = reinterpret_cast<const unsigned char *>(Text); *At; At++) {
+        if (isalnum(*At) || strchr("-_.~", *At) != nullptr) Out += (char)*At;
+        else if (Query && *At == ' ') Out += '+';
+        else {
+            Out += '%';
+            Out += Hex[*At >> 4];
+            Out += Hex[*At & 15];
+        }
+    }
+    return Out;
+}
+
+std::string Part(const std::string &Name, const char *Url) {
+    UrlParts Parts = SplitUrl(Url);
+    std::string Authority = Parts.Authority.substr(Parts.Authority.rfind('@') == std::string::npos
+                                                       ? 0
+                                                       : Parts.Authority.rfind('@') + 1);
+    size_t Colon = Authority.rfind(':');
+    if (Colon != std::string::npos && Authority.find(']', Colon) != std::string::npos) Colon = std::string::npos;
+    std::string Directory = Parts.Path.substr(0, Parts.Path.rfind('/') == std::string::npos ? 0 : Parts.Path.rfind('/') + 1);
+    auto Is = [&](const char *Wanted) { return String_CompareWithoutCase(Name.c_str(), Wanted) == 1; };
+    if (Is("path")) return Parts.Path;
+    if (Is("query")) return Parts.Query;
+    if (Is("fragment")) return Parts.Fragment;
+    if (Is("port")) return Colon == std::string::npos ? "" : Authority.substr(Colon + 1);
+    if (Is("domain")) return Authority;
+    if (Is("hostWithoutPort")) return Authority.substr(0, Colon);
+    if (Is("pathWithQuery")) return Parts.Path + (Parts.HasQuery ? "?" + Parts.Query : "");
+    if (Is("pathWithoutFilename")) return Directory;
+    if (Is("queryWithFragment")) return Parts.Query + (Parts.HasFragment ? "#" + Parts.Fragment : "");
+    if (Is("urlWithoutQuery")) return JoinUrl(Parts, false, false);
+    if (Is("urlWithoutFragment")) return JoinUrl(Parts, true, false);
+    if (Is("urlWithoutFilename")) {
+        Parts.Path = Directory;
+        return JoinUrl(Parts, false, false);
+    }
+    return "";
+}
+
+} // namespace
+
+int32 URL_ExpandKey(void *User, const char *Name, const char *Argument, char *Output, int32 Size) {
+    (void)User;
+    Debug_CheckPointer(Name);
+    auto Is = [&](const char *Wanted) { return String_CompareWithoutCase(Name, Wanted) == 1; };
+    if (!Is("UrlParse") && !Is("UrlDecode") && !Is("UrlEncode") && !Is("UrlQueryEncode") && !Is("UrlFix") &&
+        !Is("UrlJoin"))
+        return FALSE;
+    const char *Text = Argument != nullptr ? Argument : "";
+    std::string Result;
+    if (Is("UrlEncode") || Is("UrlQueryEncode")) {
+        Result = Encode(Text, Is("UrlQueryEncode"));
+    } else if (Is("UrlDecode")) {
+        std::string Buffer(strlen(Text) + 1, '\0');
+        URL_DecodeString(Text, Buffer.data(), (int32)Buffer.size());
+        Result = Buffer.c_str();
+    } else if (Is("UrlFix")) {
+        std::string Buffer(strlen(Text) + 2, '\0');
+        if (URL_FixPath(Text, 0, Buffer.data(), (int32)Buffer.size())) Result = Buffer.c_str();
+    } else {
+        const char *Comma = strchr(Text, ',');
+        if (Comma == nullptr) {
+            if (Size > 0) Output[0] = 0;
+            return TRUE;
+        }
+        std::string First(Text, (size_t)(Comma - Text));
+        Result = Is("UrlJoin") ? Resolve(First, Comma + 1) : Part(First, Comma + 1);
+    }
+    String_CopyLength(Output, Result.c_str(), Size);
     return TRUE;
 }

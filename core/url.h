@@ -39,3 +39,19 @@ int32 URL_DecodeString(const char *Text, char *Buffer, int32 Size);
 int32 URL_RemoveProtocol(char *Url);
 
 RUNTIME_EXTERN_C_END
+
+RUNTIME_EXTERN_C_BEGIN
+// Macro provider (names without case; 0 for any other name):
+//   UrlEncode       every byte but A-Z a-z 0-9 "-_.~" as %XX (upper case)
+//   UrlQueryEncode  the same with a blank as "+"
+//   UrlDecode       %XX decoded ("+" stays)
+//   UrlFix          URL_FixPath
+//   UrlJoin         "base,reference": the reference resolved against the base
+//                   (RFC 3986 section 5.2; the first comma splits)
+//   UrlParse        "part,url" with part path, query, fragment, port, domain
+//                   (host and port as written), hostWithoutPort,
+//                   pathWithQuery, pathWithoutFilename, queryWithFragment,
+//                   urlWithoutQuery, urlWithoutFragment, urlWithoutFilename
+// A result that does not fit is cut to Size.
+int32 URL_ExpandKey(void *User, const char *Name, const char *Argument, char *Output, int32 Size);
+RUNTIME_EXTERN_C_END

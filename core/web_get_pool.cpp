@@ -36,34 +36,9 @@ constexpr float64 IdleSeconds = 30.0;
 constexpr float64 BoundTimeouts = 4.0;
 constexpr float64 BoundRate = 65536.0;
 constexpr int32 ReadBlock = 65536;
-
-enum class State { Connecting, Sending, Receiving, Idle };
+using State = WebGetPoolConnection::State;
 
 } // namespace
-
-struct WebGetConnection {
-    int32 Fd = -1;
-    std::string Key; // "host:port"
-    std::string Host;
-    int32 Port = 0;
-    State Phase = State::Connecting;
-    WebGetRequest *Current = nullptr;
-    float64 LastActivity = 0;
-    float64 Started = 0;  // of the current request's exchange
-    float64 HeadBound = 0; // seconds its head may take
-    float64 Bound = 0;     // seconds the whole exchange may take; 0: no bound
-    std::string Out;
-    size_t OutAt = 0;
-    bool Reused = false;
-    bool GotBytes = false;
-    WebGetResponse *Parser = nullptr;
-
-    WebGetConnection() { WebGetResponse_Create(&Parser); }
-    ~WebGetConnection() {
-        Socket_Close(&Fd);
-        WebGetResponse_Delete(&Parser);
-    }
-};
 
 namespace {
 
@@ -71,7 +46,7 @@ struct PoolRecord {
     int32 MaxHosts = 5;
     int32 MaxHostConnections = 6;
     std::deque<WebGetRequest *> Queue;
-    std::vector<std::unique_ptr<WebGetConnection>> Connections;
+    std::vector<std::unique_ptr<WebGetPoolConnection>> Connections;
 };
 
 PoolRecord *Pool = nullptr;
@@ -88,7 +63,7 @@ std::string HostKey(const std::string &Host, int32 Port) {
 }
 
 // Ends the connection's request and drops the pool's reference on it.
-void FinishCurrent(WebGetConnection *Connection, int32 Error, int32 SubCode) {
+void FinishCurrent(WebGetPoolConnection *Connection, int32 Error, int32 SubCode) {
     WebGetRequest *Request = Connection->Current;
     Connection->Current = nullptr;
     if (Request == nullptr) return;
@@ -98,11 +73,11 @@ void FinishCurrent(WebGetConnection *Connection, int32 Error, int32 SubCode) {
 
 // A connection failure: the request fails, the socket closes, and a report
 // goes to whoever watches connection errors.
-void FailConnection(WebGetConnection *Connection, int32 Error, int32 SubCode) {
+void FailConnection(WebGetPoolConnection *Connection, int32 Error, int32 SubCode) {
     Socket_Close(&Connection->Fd);
     FinishCurrent(Connection, Error, SubCode);
     // A reused connection the peer closed is retried, not reported.
-    if (Error > 0 && ErrorReporter != nullptr) ErrorReporter(Connection->Host.c_str(), Connection->Port, Error, SubCode);
+    if (Error > 0 && ErrorReporter != nullptr && Connection->ReportErrors) ErrorReporter(Connection->Host.c_str(), Connection->Port, Error, SubCode);
 }
 
 int32 SinkBody(void *User, const uint8 *Bytes, int32 Length) {
@@ -114,6 +89,7 @@ int32 HeaderDone(void *User, WebGetResponse *Response) {
     WebGetRequest *Request = static_cast<WebGetRequest *>(User);
     Request->Status = WebGetResponse_GetStatusCode(Response);
     Request->ResponseHeaders = WebGetResponse_GetHeaderPtr(Response);
+    WebGetRequestInt_CountXCache(Request);
     // A failed status keeps its body away from the caller's sink.
     if (Request->Status < 200 || Request->Status > 299) return FALSE;
     if (Request->HeaderDone != nullptr) return Request->HeaderDone(Request->HeaderDoneUser, Request);
@@ -121,7 +97,7 @@ int32 HeaderDone(void *User, WebGetResponse *Response) {
 }
 
 // Hands the request to the connection and prepares its bytes.
-void Assign(WebGetConnection *Connection, WebGetRequest *Request, const std::string &Path) {
+void AssignInt(WebGetPoolConnection *Connection, WebGetRequest *Request, const std::string &Path) {
     Connection->Current = Request;
     Connection->GotBytes = false;
     Request->Connection = Connection;
@@ -141,7 +117,7 @@ void Assign(WebGetConnection *Connection, WebGetRequest *Request, const std::str
 }
 
 // The response parser's verdict on the request.
-void Conclude(WebGetConnection *Connection, int32 Result) {
+void Conclude(WebGetPoolConnection *Connection, int32 Result) {
     WebGetRequest *Request = Connection->Current;
     int32 Status = WebGetResponse_GetStatusCode(Connection->Parser);
     bool HeaderSeen = WebGetResponse_IsHeaderDone(Connection->Parser) || Request->Status != 0;
@@ -169,7 +145,7 @@ void Conclude(WebGetConnection *Connection, int32 Result) {
     FinishCurrent(Connection, Result == WEBGETRESPONSE_SINKSTOP ? WEBGET_ERROR_USERABORT : WEBGET_ERROR_CUSTOM, 0);
 }
 
-void Step(WebGetConnection *Connection) {
+void StepInt(WebGetPoolConnection *Connection) {
     WebGetRequest *Request = Connection->Current;
     float64 Now = Time_GetCurrent();
     int32 Error = 0;
@@ -241,9 +217,9 @@ void Step(WebGetConnection *Connection) {
 }
 
 // An idle connection the peer closed (or that idled too long) is dropped.
-bool IdleExpired(WebGetConnection *Connection) {
+bool IdleExpiredInt(WebGetPoolConnection *Connection, float64 Limit) {
     if (Connection->Fd < 0) return true;
-    if (Time_GetCurrent() - Connection->LastActivity > IdleSeconds) return true;
+    if (Limit > 0 && Time_GetCurrent() - Connection->LastActivity > Limit) return true;
     uint8 Byte;
     int32 Received = 0, Closed = 0, Error = 0;
     if (!Socket_Receive(Connection->Fd, &Byte, 1, &Received, &Closed, &Error)) return true;
@@ -263,7 +239,7 @@ bool DropIdleHost(const std::string &Waiting) {
                 Busy = true;
         if (Busy) continue;
         Pool->Connections.erase(std::remove_if(Pool->Connections.begin(), Pool->Connections.end(),
-                                               [&Key](const std::unique_ptr<WebGetConnection> &Connection) {
+                                               [&Key](const std::unique_ptr<WebGetPoolConnection> &Connection) {
                                                    return Connection->Key == Key;
                                                }),
                                 Pool->Connections.end());
@@ -286,7 +262,7 @@ void Dispatch() {
             continue;
         }
         std::string Key = HostKey(Host, Port);
-        WebGetConnection *Chosen = nullptr;
+        WebGetPoolConnection *Chosen = nullptr;
         int32 HostConnections = 0;
         std::vector<std::string> Hosts;
         for (auto &Connection : Pool->Connections) {
@@ -307,7 +283,7 @@ void Dispatch() {
                 if (!DropIdleHost(Key)) ++It;
                 continue;
             }
-            auto Connection = std::make_unique<WebGetConnection>();
+            auto Connection = std::make_unique<WebGetPoolConnection>();
             Connection->Key = Key;
             Connection->Host = Host;
             Connection->Port = Port;
@@ -327,11 +303,19 @@ void Dispatch() {
             Chosen->Phase = State::Sending;
         }
         It = Pool->Queue.erase(It);
-        Assign(Chosen, Request, Path);
+        AssignInt(Chosen, Request, Path);
     }
 }
 
 } // namespace
+
+void WebGetPoolInt_Assign(WebGetPoolConnection *Connection, WebGetRequest *Request, const std::string &Path) {
+    AssignInt(Connection, Request, Path);
+}
+void WebGetPoolInt_Step(WebGetPoolConnection *Connection) { StepInt(Connection); }
+bool WebGetPoolInt_IdleExpired(WebGetPoolConnection *Connection, float64 Limit) {
+    return IdleExpiredInt(Connection, Limit);
+}
 
 int32 WebGetPool_Init(void) {
     if (Pool != nullptr) return FALSE;
@@ -358,7 +342,7 @@ int32 WebGetPool_Process(void) {
         if (Connection->Current == nullptr) continue;
         WebGetRequest *Request = Connection->Current;
         WebGetRequest_AddRef(Request);
-        Step(Connection.get());
+        StepInt(Connection.get());
         // A reused connection the peer had closed: the request goes again on
         // a fresh one (FailConnection with -1 marks it).
         if (Request->Phase == WEBGETREQUEST_PHASE_DONE && Request->Error == -1) {
@@ -372,9 +356,9 @@ int32 WebGetPool_Process(void) {
     }
     for (auto It = Retry.rbegin(); It != Retry.rend(); ++It) Pool->Queue.push_front(*It);
     Pool->Connections.erase(std::remove_if(Pool->Connections.begin(), Pool->Connections.end(),
-                                           [](const std::unique_ptr<WebGetConnection> &Connection) {
+                                           [](const std::unique_ptr<WebGetPoolConnection> &Connection) {
                                                if (Connection->Current != nullptr) return false;
-                                               return Connection->Phase != State::Idle || IdleExpired(Connection.get());
+                                               return Connection->Phase != State::Idle || IdleExpiredInt(Connection.get(), IdleSeconds);
                                            }),
                             Pool->Connections.end());
     Dispatch();

@@ -192,7 +192,7 @@ int32 WebGet_RedirectApply(const char *Url, char *Output, int32 Size) {
     return Changed ? TRUE : FALSE;
 }
 
-uint32 WebGet_RedirectTranslateFlags(const char *List) {
+uint32 WebGet_RedirectFlagsFromStringList(const char *List) {
     String_ForEachListMember(List, [](std::string_view Member) {
         std::string Name(Member);
         Log_Warning("Unknown redirect flag (%s)\n", Name.c_str());
@@ -200,15 +200,15 @@ uint32 WebGet_RedirectTranslateFlags(const char *List) {
     return 0;
 }
 
-uint32 WebGet_RedirectTranslateCompileOptions(const char *List) {
+uint32 WebGet_RedirectCompileOptionsFromStringList(const char *List) {
     return Translate(List, CompileNames, sizeof(CompileNames) / sizeof(CompileNames[0]), "compile");
 }
 
-uint32 WebGet_RedirectTranslateSubstituteOptions(const char *List) {
+uint32 WebGet_RedirectSubstituteOptionsFromStringList(const char *List) {
     return Translate(List, SubstituteNames, sizeof(SubstituteNames) / sizeof(SubstituteNames[0]), "substitute");
 }
 
-int32 WebGet_RedirectMacroSet(const char *Name, const char *Value) {
+int32 WebGet_RedirectAddMacro(const char *Name, const char *Value) {
     Debug_CheckPointer(Name);
     Debug_CheckPointer(Value);
     std::lock_guard<std::mutex> Guard(Lock);

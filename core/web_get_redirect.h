@@ -27,10 +27,10 @@ int32 WebGet_RedirectGetCount(int32 *Count);
 // Output gets the URL after every rule; 1 when a rule changed it. A result
 // longer than Size leaves the URL as it was (0).
 int32 WebGet_RedirectApply(const char *Url, char *Output, int32 Size);
-uint32 WebGet_RedirectTranslateFlags(const char *List);
-uint32 WebGet_RedirectTranslateCompileOptions(const char *List);
-uint32 WebGet_RedirectTranslateSubstituteOptions(const char *List);
-int32 WebGet_RedirectMacroSet(const char *Name, const char *Value);
+uint32 WebGet_RedirectFlagsFromStringList(const char *List);
+uint32 WebGet_RedirectCompileOptionsFromStringList(const char *List);
+uint32 WebGet_RedirectSubstituteOptionsFromStringList(const char *List);
+int32 WebGet_RedirectAddMacro(const char *Name, const char *Value);
 int32 WebGet_SetUserAgent(const char *Template);
 int32 WebGet_GetUserAgent(char *Buffer, int32 Size);
 

@@ -3,6 +3,9 @@
 #include "core/web_get_internal.h"
 
 #include <string.h>
+#include <strings.h>
+
+#include <mutex>
 
 #include "core/log.h"
 #include "core/string.h"
@@ -253,5 +256,49 @@ int32 WebGetRequest_GetBody(WebGetRequest *Self, const uint8 **Bytes, int32 *Len
     Debug_CheckPointer(Length);
     *Bytes = Self->Body.data();
     *Length = (int32)Self->Body.size();
+    return TRUE;
+}
+
+namespace {
+std::mutex XCacheLock;
+Dictionary *XCacheCounts = nullptr;
+} // namespace
+
+void WebGetRequestInt_CountXCache(WebGetRequest *Request) {
+    char Value[256] = "";
+    if (!WebGet_HeaderGetByName(Request->ResponseHeaders.c_str(), "X-Cache", Value, (int32)sizeof(Value))) return;
+    const char *Key = strncasecmp(Value, "HIT", 3) == 0 ? "hit" : strncasecmp(Value, "MISS", 4) == 0 ? "miss" : nullptr;
+    std::string Host, Path;
+    int32 Port = 0;
+    if (Key == nullptr || !WebGetRequestInt_SplitURL(Request->Url, &Host, &Port, &Path)) return;
+    std::lock_guard<std::mutex> Guard(XCacheLock);
+    if (XCacheCounts == nullptr) Dictionary_Create(&XCacheCounts);
+    Dictionary *Entry = nullptr;
+    if (!Dictionary_GetDictionaryByKey(XCacheCounts, Host.c_str(), &Entry) || Entry == nullptr) {
+        Dictionary_AddDictionary(XCacheCounts, Host.c_str(), &Entry, nullptr);
+        Dictionary_SetInt64ByKey(Entry, "hit", 0);
+        Dictionary_SetInt64ByKey(Entry, "miss", 0);
+    }
+    int64 Count = 0;
+    Dictionary_GetInt64ByKey(Entry, Key, &Count);
+    Dictionary_SetInt64ByKey(Entry, Key, Count + 1);
+}
+
+int32 WebGet_XCacheLockDictionaryHandle(Dictionary **Counts) {
+    Debug_CheckPointer(Counts);
+    XCacheLock.lock();
+    if (XCacheCounts == nullptr) Dictionary_Create(&XCacheCounts);
+    *Counts = XCacheCounts;
+    return TRUE;
+}
+
+int32 WebGet_XCacheRemove(void) {
+    std::lock_guard<std::mutex> Guard(XCacheLock);
+    if (XCacheCounts != nullptr) Dictionary_Release(&XCacheCounts);
+    return TRUE;
+}
+
+int32 WebGet_XCacheUnlockDictionaryHandle(void) {
+    XCacheLock.unlock();
     return TRUE;
 }

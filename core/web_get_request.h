@@ -17,6 +17,7 @@
 // 2xx, 900 with sub-code 0 for a body over the limit or a broken response.
 #pragma once
 
+#include "core/dictionary.h"
 #include "core/types.h"
 
 #define WEBGETREQUEST_CLASSID 0x3c1b9a57u
@@ -109,4 +110,15 @@ void *WebGet_CertStoreGetDefaultHandle(void);
 // Open connections (tests: keep-alive reuse).
 int32 WebGetPool_GetConnectionCount(void);
 
+RUNTIME_EXTERN_C_END
+
+RUNTIME_EXTERN_C_BEGIN
+// X-Cache counts of the responses received: a Dictionary keyed by host, each
+// entry {"hit": n, "miss": n} counted from the first word of the response's
+// "X-Cache" header ("HIT" or "MISS", without case). Lock hands out the
+// Dictionary under the client's lock; every Lock needs its Unlock.
+int32 WebGet_XCacheLockDictionaryHandle(Dictionary **Counts);
+int32 WebGet_XCacheUnlockDictionaryHandle(void);
+// Frees the counts (they start again from none).
+int32 WebGet_XCacheRemove(void);
 RUNTIME_EXTERN_C_END

@@ -34,6 +34,7 @@
 #include "core/web_get.h"
 #include "host/host_job.h"
 #include "host/host_script.h"
+#include "host/host_worker.h"
 #include "host/host_signal.h"
 #include "workflow/workflow_app.h"
 #include "workflow/workflow_app_config.h"
@@ -175,8 +176,11 @@ bool CheckWorkflowSwitches(std::string &Url, std::string &Tasks, std::string &Co
         fprintf(stderr, "velmarsh: %s\n", Text);
         return false;
     };
-    if (CommandLine_IsFieldSet(nullptr, "wfworker"))
-        return Refuse("the workflow worker role needs the notification end point, which this build lacks");
+    if (HostWorker_IsRequested()) {
+        if (!CommandLine_GetFieldByName(nullptr, "wfendpoint", Value, FieldSize) || Value[0] == 0)
+            return Refuse("--wfworker needs --wfendpoint=<the parent's end-point URL>");
+        return true;
+    }
     if (!CommandLine_GetFieldByName(nullptr, "workflow", Value, FieldSize) || Value[0] == 0)
         return Refuse("--workflow needs a value: a path or an http:// URL");
     if (!HostJob_ResolveWorkflow(Value, Resolved, FieldSize, Reason, FieldSize)) return Refuse(Reason);
@@ -279,7 +283,8 @@ int main(int argc, char **argv) {
         return 0;
     }
 
-    bool RunsWorkflow = CommandLine_IsFieldSet(nullptr, "workflow") || CommandLine_IsFieldSet(nullptr, "wfworker");
+    const bool WorkerRole = HostWorker_IsRequested() != 0;
+    bool RunsWorkflow = CommandLine_IsFieldSet(nullptr, "workflow") || WorkerRole;
     std::string Url, Tasks, Config, Script;
     if (RunsWorkflow && !CheckWorkflowSwitches(Url, Tasks, Config, Script)) {
         Arguments_Remove();
@@ -337,7 +342,7 @@ int main(int argc, char **argv) {
                 }
             }
             HostJob_InstallSignals();
-            Code = HostJob_Run(Url.c_str(), Tasks.empty() ? nullptr : Tasks.c_str());
+            Code = WorkerRole ? HostWorker_Run() : HostJob_Run(Url.c_str(), Tasks.empty() ? nullptr : Tasks.c_str());
             HostJob_RemoveSignals();
             HostScript_Remove();
         }
@@ -391,6 +396,6 @@ int main(int argc, char **argv) {
     Platform_Remove();
     int32 ExitCode = Debug_Remove();
     Arguments_Remove();
-    if (RunsWorkflow) HostJob_PrintSummary();
+    if (RunsWorkflow && !WorkerRole) HostJob_PrintSummary();
     return ExitCode;
 }

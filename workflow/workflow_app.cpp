@@ -1,5 +1,8 @@
 // The workflow application in its minimal form (see workflow_app.h).
 #include "workflow/workflow_app.h"
+#include "core/web_get_request.h"
+#include "core/log.h"
+#include "core/analytics.h"
 
 #include "core/string.h"
 #include "workflow/workflow_app_config.h"
@@ -32,8 +35,43 @@ int32 WorkflowApp_Init(void) {
     return TRUE;
 }
 
+namespace {
+
+// The HTTP client's X-Cache counts go to analytics once, as the application
+// ends (unless "analytics.sendWebGetXCache" is false).
+void SendXCacheCounts() {
+    uint32 Send = TRUE;
+    WorkflowApp_GetConfigBoolean("analytics.sendWebGetXCache", TRUE, &Send);
+    if (!Send) return (void)WebGet_XCacheRemove();
+    Dictionary *Counts = nullptr;
+    WebGet_XCacheLockDictionaryHandle(&Counts);
+    DictionaryItem *Item = nullptr;
+    for (Dictionary_ItemGetFirst(Counts, &Item); Item != nullptr; Dictionary_ItemGetNext(Counts, Item, &Item)) {
+        const char *Host = nullptr;
+        Dictionary *Entry = nullptr, *Event = nullptr;
+        if (!Dictionary_ItemGetKeyPtr(Counts, Item, &Host) || Host == nullptr ||
+            !Dictionary_ItemGetDictionaryHandle(Counts, Item, &Entry) || Entry == nullptr)
+            continue;
+        int64 Hit = 0, Miss = 0;
+        Dictionary_GetInt64ByKey(Entry, "hit", &Hit);
+        Dictionary_GetInt64ByKey(Entry, "miss", &Miss);
+        Log_Info("X-Cache - %s - hit %lld - miss %lld\n", Host, (long long)Hit, (long long)Miss);
+        Dictionary_Create(&Event);
+        Dictionary_SetStringByKey(Event, "host", Host);
+        Dictionary_SetInt64ByKey(Event, "hit", Hit);
+        Dictionary_SetInt64ByKey(Event, "miss", Miss);
+        Analytics_SendEventXCache(Event);
+        Dictionary_Release(&Event);
+    }
+    WebGet_XCacheUnlockDictionaryHandle();
+    WebGet_XCacheRemove();
+}
+
+} // namespace
+
 int32 WorkflowApp_Remove(void) {
     if (App.Types == nullptr) return TRUE;
+    SendXCacheCounts();
     WorkflowApp_RemoveTick();
     WorkflowApp_RemoveConfig();
     WorkflowApp_RemoveLife();

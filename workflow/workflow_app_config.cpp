@@ -217,9 +217,9 @@ void ApplyRedirects(Dictionary *Source) {
         Dictionary_GetStringByKey(Rule, "substituteOptions", Substitute, (int32)sizeof(Substitute));
         uint32 Mutable = FALSE;
         Dictionary_GetBooleanByKey(Rule, "mutable", &Mutable);
-        if (WebGet_RedirectAdd(Name, WebGet_RedirectTranslateFlags(Flags), Mutable, Pattern, Replacement,
-                               WebGet_RedirectTranslateCompileOptions(Compile),
-                               WebGet_RedirectTranslateSubstituteOptions(Substitute)))
+        if (WebGet_RedirectAdd(Name, WebGet_RedirectFlagsFromStringList(Flags), Mutable, Pattern, Replacement,
+                               WebGet_RedirectCompileOptionsFromStringList(Compile),
+                               WebGet_RedirectSubstituteOptionsFromStringList(Substitute)))
             Log_Info("Add webget redirect (%s)\n", Name);
     }
 }
@@ -410,7 +410,7 @@ int32 WorkflowApp_LoadConfigFromDictionary(Dictionary *Source) {
             const char *Key = nullptr;
             if (Dictionary_ItemGetKeyPtr(WebGetMacros, Item, &Key) && Key != nullptr &&
                 Dictionary_ItemGetString(WebGetMacros, Item, Text, (int32)sizeof(Text)))
-                WebGet_RedirectMacroSet(Key, Text);
+                WebGet_RedirectAddMacro(Key, Text);
         }
     }
     ApplyRedirects(Source);

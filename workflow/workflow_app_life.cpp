@@ -10,6 +10,8 @@
 #include <unistd.h>
 
 #include <initializer_list>
+#include <set>
+#include <string>
 
 #include "core/command_line.h"
 #include "core/crypto/challenge.h"
@@ -30,6 +32,9 @@ struct Life {
     Dictionary *WorkflowToTasks = nullptr; // workflow id -> List of task ids
     Dictionary *WorkflowToTask = nullptr; // workflow id -> id of the task that runs it
     Dictionary *PendingShutdown = nullptr;
+    // Tasks of the other process relayed here: their completion may never
+    // come when that process goes away.
+    std::set<std::string> RemoteTasks;
     char ShutdownInstance[64] = "";
     uint32 Restart = 0;
     uint32 RestartElevated = 0;
@@ -63,6 +68,9 @@ int32 OnTaskStart(void *, const char *, const char *, const char *Instance, Dict
         Dictionary_GetStringByKey(Info, "workflow", Flow, (int32)sizeof(Flow));
     }
     Dictionary_SetStringByKey(State.RunningTasks, Instance, Name);
+    uint32 Remote = FALSE;
+    if (Info != nullptr && Dictionary_GetBooleanByKey(Info, "isRemote", &Remote) && Remote)
+        State.RemoteTasks.insert(Instance);
     // A task named as its workflow stands for the workflow it belongs to.
     if (Dictionary_GetStringByKey(State.TaskToWorkflow, Flow, Owner, (int32)sizeof(Owner)))
         String_CopyLength(Flow, Owner, (int32)sizeof(Flow));
@@ -108,6 +116,7 @@ int32 OnEventComplete(void *, const char *, const char *, const char *, Dictiona
 
 int32 OnTaskComplete(void *, const char *, const char *, const char *Instance, Dictionary *) {
     if (Instance != nullptr) Dictionary_RemoveByKey(State.RunningTasks, Instance);
+    if (Instance != nullptr) State.RemoteTasks.erase(Instance);
     return TRUE;
 }
 
@@ -190,6 +199,13 @@ int32 WorkflowApp_RemoveLife(void) {
     for (Dictionary **Each : {&State.RunningTasks, &State.TaskToWorkflow, &State.WorkflowToTasks, &State.WorkflowToTask})
         Dictionary_Release(Each);
     Started = FALSE;
+    return TRUE;
+}
+
+int32 WorkflowApp_DropRemoteTasks(void) {
+    if (!Started) return FALSE;
+    for (const std::string &Id : State.RemoteTasks) Dictionary_RemoveByKey(State.RunningTasks, Id.c_str());
+    State.RemoteTasks.clear();
     return TRUE;
 }
 

@@ -28,6 +28,9 @@ int32 WorkflowApp_IsSelfUpdate(void);
 // 1 when a task whose name is not "global" runs.
 int32 WorkflowApp_IsBusy(void);
 int32 WorkflowApp_GetRunningTaskCount(int32 *Count);
+// Forgets the running tasks that the other process relayed (its end point
+// has disconnected, so their completion will not come).
+int32 WorkflowApp_DropRemoteTasks(void);
 // The workflow a running task belongs to (tracked from "Task"/"Start" until
 // an event of that workflow completes); with Recursive, the outermost
 // workflow through the runs that started it ("WorkflowRun"/"Run"). 0 when

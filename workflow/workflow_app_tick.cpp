@@ -18,7 +18,10 @@
 #include "workflow/workflow_app.h"
 #include "workflow/workflow_app_interop.h"
 #include "workflow/workflow_app_web.h"
+#include "workflow/notification_end_point.h"
+#include "workflow/workflow_app_life.h"
 #include "workflow/workflow_run.h"
+#include "core/command_line.h"
 
 namespace {
 
@@ -36,6 +39,8 @@ struct TickState {
     WebGetRequest *AnalyticsPost; // the batch on its way, one at a time
     uint32 DisconnectSeen;
     uint32 Disconnected;
+    NotificationEndPoint *EndPoint;
+    uint32 Subscribed; // a worker has subscribed to its parent
 };
 
 TickState *State = nullptr;
@@ -163,6 +168,30 @@ void FinishAnalyticsPost(bool Abandon) {
     State->AnalyticsPost = nullptr;
 }
 
+std::string EndPointId() {
+    char Id[40] = "";
+    NotificationEndPoint_GetInstanceId(State->EndPoint, Id, (int32)sizeof(Id));
+    return Id;
+}
+
+int32 OnEndPointDisconnected(void *, const char *, const char *, const char *, Dictionary *) {
+    State->DisconnectSeen = TRUE;
+    WorkflowApp_DropRemoteTasks();
+    return TRUE;
+}
+
+// A worker subscribes to the process that started it as soon as its own
+// server listens.
+int32 OnEndPointRunning(void *, const char *, const char *, const char *, Dictionary *) {
+    char Url[512] = "";
+    if (!CommandLine_GetFieldByName(nullptr, "wfendpoint", Url, (int32)sizeof(Url)) || Url[0] == 0) return TRUE;
+    // A parent URL that cannot be subscribed to leaves the worker without a
+    // parent: it ends like one whose parent went away.
+    if (NotificationEndPoint_AddEndPoint(State->EndPoint, Url)) State->Subscribed = TRUE;
+    else State->DisconnectSeen = TRUE;
+    return TRUE;
+}
+
 } // namespace
 
 int32 WorkflowApp_InitTick(void) {
@@ -190,14 +219,27 @@ int32 WorkflowApp_InitTick(void) {
     MeterRW_SetParentHandle(Analytics_GetRemoteMeterRWHandle(), State->Remote);
     Analytics_SetSendFunction(State, SendAnalytics);
     NotificationCenter_AddObserver("Task", "Complete", State, OnTaskComplete);
+    NotificationEndPoint_Create(&State->EndPoint);
+    std::string Point = EndPointId();
+    NotificationCenter_AddInstanceObserver("NotificationEndPoint", "Disconnected", Point.c_str(), State,
+                                           OnEndPointDisconnected);
+    NotificationCenter_AddInstanceObserver("NotificationEndPoint", "Running", Point.c_str(), State, OnEndPointRunning);
     WorkflowRun_Init();
+    WorkflowRun_SetNotificationEndPointHandle(State->EndPoint);
     return TRUE;
 }
 
 int32 WorkflowApp_RemoveTick(void) {
     if (State == nullptr) return TRUE;
+    NotificationEndPoint_Stop(State->EndPoint);
+    std::string Point = EndPointId();
+    NotificationCenter_RemoveInstanceObserver("NotificationEndPoint", "Disconnected", Point.c_str(), State,
+                                              OnEndPointDisconnected);
+    NotificationCenter_RemoveInstanceObserver("NotificationEndPoint", "Running", Point.c_str(), State,
+                                              OnEndPointRunning);
     WorkflowRun_Remove();
     WorkflowApp_RemoveInterop();
+    NotificationEndPoint_Release(&State->EndPoint);
     FinishAnalyticsPost(true);
     // The pool and caches, when the host started them.
     WorkflowApp_WebStop();
@@ -227,6 +269,13 @@ int32 WorkflowApp_Process(void) {
     NotificationCenter_Process();
     if (Interop_IsInitialized()) Interop_Process();
     FinishAnalyticsPost(false);
+    if (!NotificationEndPoint_IsRunning(State->EndPoint)) NotificationEndPoint_Start(State->EndPoint);
+    // A subscription that ends before its streams ever came up reports no
+    // disconnect; the worker's parent is gone all the same.
+    if (!NotificationEndPoint_Process(State->EndPoint) && State->Subscribed) {
+        State->Subscribed = FALSE;
+        State->DisconnectSeen = TRUE;
+    }
     Analytics_Process();
     if (State->DisconnectSeen && WorkflowRun_GetRunningCount() == 0) {
         State->DisconnectSeen = FALSE;

@@ -4,11 +4,14 @@
 #include <string.h>
 #include <unistd.h>
 
+#include <string>
 #include <vector>
 
 #include "core/memory.h"
 #include "core/notification_center.h"
+#include "core/posix/platform.h"
 #include "core/string.h"
+#include "workflow/notification_end_point.h"
 #include "workflow/workflow_app.h"
 #include "workflow/workflow_event.h"
 #include "workflow/workflow_run_internal.h"
@@ -28,6 +31,32 @@ GlobalRunState *GlobalWorkflowRun = nullptr;
 int32 ElevatedOverride = -1;
 
 int32 OnGlobalComplete(void *, const char *, const char *, const char *Instance, Dictionary *Info);
+
+std::string EndPointId() {
+    char Id[40] = "";
+    if (GlobalWorkflowRun->EndPoint != nullptr)
+        NotificationEndPoint_GetInstanceId(static_cast<NotificationEndPoint *>(GlobalWorkflowRun->EndPoint), Id,
+                                           (int32)sizeof(Id));
+    return Id;
+}
+
+// A run the other process asked for ends when that process goes away.
+int32 OnRequesterGone(void *User, const char *, const char *, const char *, Dictionary *) {
+    Task *Run = static_cast<Task *>(User);
+    if (!Task_IsCompleted(Run)) Task_Cancel(Run);
+    return TRUE;
+}
+
+void WatchRequester(Task *Run, bool Watch) {
+    std::string Point = EndPointId();
+    if (Point.empty()) return;
+    if (Watch)
+        NotificationCenter_AddInstanceObserver("NotificationEndPoint", "Disconnected", Point.c_str(), Run,
+                                               OnRequesterGone);
+    else
+        NotificationCenter_RemoveInstanceObserver("NotificationEndPoint", "Disconnected", Point.c_str(), Run,
+                                                  OnRequesterGone);
+}
 
 int32 OnStartRequest(void *, const char *, const char *, const char *Sender, Dictionary *Info) {
     if (Info == nullptr) return TRUE;
@@ -74,6 +103,7 @@ int32 OnStartRequest(void *, const char *, const char *, const char *Sender, Dic
     Dictionary_Dump(Own);
     GlobalWorkflowRun->Live.push_back(Run);
     NotificationCenter_AddInstanceObserver("Task", "Complete", TaskId(Run), GlobalWorkflowRun, OnGlobalComplete);
+    if (Remote != nullptr && Dictionary_GetBooleanByKey(Info, "isRemote", &Flag) && Flag) WatchRequester(Run, true);
     Task_Start(Run);
     return TRUE;
 }
@@ -89,6 +119,7 @@ int32 OnGlobalComplete(void *, const char *, const char *, const char *Instance,
         }
     }
     if (Done == nullptr) return TRUE;
+    WatchRequester(Done, false);
     GlobalWorkflowRun->Completed.push_back(Done);
     Dictionary *Payload = nullptr;
     Dictionary_Create(&Payload);
@@ -208,6 +239,7 @@ int32 OnRunTaskCancel(void *User, const char *, const char *, const char *, Dict
     WorkflowRun *Self = static_cast<WorkflowRun *>(User);
     if (Task_IsCompleted(Self->Owner)) return TRUE;
     Task_AddErrorAlways(Self->Owner, TASK_ERROR_CANCELLED);
+    if (Self->HandedOver) return WorkflowRunInt_CancelHandOver(Self);
     if (Self->Flow != nullptr) {
         if (!Workflow_IsTaskQueued(Self->Flow, "unload")) Workflow_QueueTask(Self->Flow, "unload", nullptr, nullptr);
         return TRUE;
@@ -219,6 +251,7 @@ int32 OnRunTaskComplete(void *User, const char *, const char *, const char *, Di
     WorkflowRun *Self = static_cast<WorkflowRun *>(User);
     // A fetch still under way is dropped with its result.
     WorkflowRunInt_CancelFetch(Self);
+    WorkflowRunInt_EndHandOver(Self);
     Self->Busy = FALSE;
     return TRUE;
 }
@@ -249,6 +282,7 @@ int32 WorkflowRun_Remove(void) {
     NotificationCenter_RemoveObserver("WorkflowRun", "Stop", GlobalWorkflowRun, OnStop);
     for (Task *Each : GlobalWorkflowRun->Live) {
         NotificationCenter_RemoveInstanceObserver("Task", "Complete", TaskId(Each), GlobalWorkflowRun, OnGlobalComplete);
+        WatchRequester(Each, false);
         Task_Release(&Each);
     }
     for (Task *Each : GlobalWorkflowRun->Completed) Task_Release(&Each);
@@ -256,6 +290,8 @@ int32 WorkflowRun_Remove(void) {
     GlobalWorkflowRun = nullptr;
     return TRUE;
 }
+
+void *WorkflowRunInt_GetEndPoint(void) { return GlobalWorkflowRun != nullptr ? GlobalWorkflowRun->EndPoint : nullptr; }
 
 int32 WorkflowRun_IsInitialized(void) { return GlobalWorkflowRun != nullptr; }
 
@@ -269,7 +305,12 @@ int32 WorkflowRun_SetNotificationEndPointHandle(void *EndPoint) {
     return TRUE;
 }
 
-int32 WorkflowRun_IsElevated(void) { return ElevatedOverride >= 0 ? ElevatedOverride : geteuid() == 0; }
+int32 WorkflowRun_IsElevated(void) {
+    if (ElevatedOverride >= 0) return ElevatedOverride;
+    int32 Elevated = 0;
+    Platform_IsElevated(&Elevated);
+    return Elevated;
+}
 
 int32 WorkflowRun_SetElevatedOverride(int32 Value) {
     ElevatedOverride = Value < 0 ? -1 : (Value != 0);
@@ -308,6 +349,8 @@ int32 WorkflowRun_Delete(WorkflowRun **Handle) {
     WorkflowRun *Self = *Handle;
     Class_CheckHandle(Self, WORKFLOWRUN_CLASSID);
     WorkflowRunInt_CancelFetch(Self);
+    WorkflowRunInt_EndHandOver(Self);
+    WorkflowRunInt_ReleaseWorker(Self);
     for (int32 Index = 0; Index < 4; Index++)
         NotificationCenter_RemoveInstanceObserver("Task", TaskObserved[Index], TaskId(Self->Owner), Self,
                                                   TaskObservers[Index]);

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "core/dictionary.h"
+#include "core/process.h"
 #include "workflow/workflow.h"
 #include "workflow/workflow_run.h"
 
@@ -15,6 +16,11 @@ struct WorkflowRun {
     uint32 StartCount;
     uint32 Fetching;  // the fetch step is waiting on the process tick
     uint32 Observing; // WorkflowEvent/Complete of its workflow
+    // Hand-over to the elevated worker.
+    Process *Worker;
+    uint32 HandedOver;
+    uint32 StartSent;
+    char RemoteWorkflow[40]; // the worker's workflow, for a cancel
 };
 
 inline const char *RunId(WorkflowRun *Self) { return Self->Class.InstanceId; }
@@ -31,3 +37,13 @@ int32 WorkflowRunInt_DocumentArrived(WorkflowRun *Self, int32 Error, int32 SubCo
 // Steps that shape a fetched document before it is loaded; returns 1 when
 // the run is local (else it must be handed over).
 int32 WorkflowRunInt_Prepare(WorkflowRun *Self, Dictionary *Document);
+
+// The end point of the application (null when there is none).
+void *WorkflowRunInt_GetEndPoint(void);
+// Hands the run to an elevated worker (launching it when none is connected).
+int32 WorkflowRunInt_HandOver(WorkflowRun *Self);
+// Drops the hand-over's observers (the run task has completed).
+int32 WorkflowRunInt_EndHandOver(WorkflowRun *Self);
+// A cancel of a handed-over run goes to the worker's workflow.
+int32 WorkflowRunInt_CancelHandOver(WorkflowRun *Self);
+int32 WorkflowRunInt_ReleaseWorker(WorkflowRun *Self);

@@ -154,16 +154,6 @@ void ChooseEntryPoints(WorkflowRun *Self, Dictionary *Document, const char *Guid
     }
 }
 
-// Launching an elevated worker needs a peer URL from the notification end
-// point; until one runs, the hand-over fails at once.
-void HandOver(WorkflowRun *Self) {
-    char Own[NameSize] = "";
-    Platform_GetModuleFilename(nullptr, Own, (int32)sizeof(Own));
-    Task_Print(Self->Owner, "Launching as elevated [%s]\n", Own);
-    Task_AddError(Self->Owner, "Launch_Error_RunElevated");
-    Task_Complete(Self->Owner, nullptr);
-}
-
 } // namespace
 
 int32 WorkflowRunInt_Prepare(WorkflowRun *Self, Dictionary *Document) {
@@ -183,7 +173,7 @@ int32 WorkflowRunInt_Prepare(WorkflowRun *Self, Dictionary *Document) {
     MergeMacros(Self, Parent, Local, Macros);
     ChooseEntryPoints(Self, Document, Guid);
     if (Elevated && !WorkflowRun_IsElevated()) {
-        HandOver(Self);
+        WorkflowRunInt_HandOver(Self);
         return FALSE;
     }
     return TRUE;

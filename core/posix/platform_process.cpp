@@ -53,7 +53,15 @@ std::vector<std::string> SplitCommandLine(const char *Line) {
         if (*Cursor == '"') {
             // A quoted run at the start is the whole argument.
             Cursor++;
-            while (*Cursor != 0 && *Cursor != '"' && !Full) {
+            while (*Cursor != 0 && !Full) {
+                // A pair of quotes inside the run stands for one quote.
+                if (*Cursor == '"' && Cursor[1] == '"') {
+                    Argument += '"';
+                    Cursor += 2;
+                    Full = Argument.size() >= PLATFORM_ARGUMENT_SIZE - 1;
+                    continue;
+                }
+                if (*Cursor == '"') break;
                 Argument += *Cursor++;
                 Full = Argument.size() >= PLATFORM_ARGUMENT_SIZE - 1;
             }
@@ -62,6 +70,12 @@ std::vector<std::string> SplitCommandLine(const char *Line) {
             bool Quoted = false;
             while (*Cursor != 0 && !Full) {
                 if (!Quoted && IsSeparator(*Cursor)) break;
+                if (Quoted && *Cursor == '"' && Cursor[1] == '"') {
+                    Argument += '"';
+                    Cursor += 2;
+                    Full = Argument.size() >= PLATFORM_ARGUMENT_SIZE - 1;
+                    continue;
+                }
                 if (*Cursor == '"') {
                     Quoted = !Quoted;
                     Cursor++;

@@ -13,6 +13,9 @@
 // DHCP client lease file), THEME (the appearance, e.g. "Dark"), TRUST_ANCHORS
 // (the PEM bundle of trust anchors; Platform_SetCertificateTrust sets it).
 //
+// ELEVATED ("1" or "0") answers Platform_IsElevated in place of the user id
+// (tests run an unprivileged child as the elevated worker).
+//
 // Desktop services this platform does not have, each with its own setter
 // below and a key for child processes: ELEVATOR, CONSOLE_USER ("uid:gid"),
 // OPENER. The reboot sink is a function and so stays in its process.

@@ -13,6 +13,8 @@
 #include <unistd.h>
 
 #include "core/log.h"
+#include "core/posix/platform_network.h"
+#include "core/string_print.h"
 #include "core/string.h"
 
 int32 Socket_Connect(const char *Host, int32 Port, int32 *Descriptor, int32 *Error) {
@@ -146,4 +148,34 @@ int32 Socket_GetMachineByName(MachineStruct *Machine, const char *Name) {
     memcpy(&Machine->Address, &reinterpret_cast<sockaddr_in *>(Found->ai_addr)->sin_addr, sizeof(Machine->Address));
     freeaddrinfo(Found);
     return 1;
+}
+
+int32 Socket_ExpandKey(void *User, const char *Name, const char *Argument, char *Output, int32 Size) {
+    (void)User;
+    (void)Argument;
+    Debug_CheckPointer(Name);
+    bool Machine = String_CompareWithoutCase(Name, "MachineName") == 1;
+    bool Address = String_CompareWithoutCase(Name, "IntranetIP") == 1;
+    bool Hardware = String_CompareWithoutCase(Name, "MACAddress") == 1;
+    if (!Machine && !Address && !Hardware) return FALSE;
+    if (Machine) {
+        char Host[SOCKET_MACHINENAME_LENGTH + 1] = "";
+        if (gethostname(Host, sizeof(Host) - 1) != 0) Host[0] = 0;
+        String_CopyLength(Output, Host, Size);
+        return TRUE;
+    }
+    PlatformAdapter Chosen{};
+    bool Found = false;
+    for (int32 Index = 0; !Found && Index < 256; Index++) {
+        PlatformAdapter Each{};
+        if (!Platform_GetAdapterByIndex(Index, 0, &Each)) break;
+        if (Each.Up && !Each.Loopback) {
+            Chosen = Each;
+            Found = true;
+        }
+    }
+    uint8 *Bytes = Chosen.HardwareAddress;
+    if (Address) String_Print(Output, Size, "%s", Found ? Chosen.AddressText : "0.0.0.0");
+    else String_Print(Output, Size, "%.2X:%.2X:%.2X:%.2X:%.2X:%.2X", Bytes[0], Bytes[1], Bytes[2], Bytes[3], Bytes[4], Bytes[5]);
+    return TRUE;
 }

@@ -375,7 +375,7 @@ TEST_F(AsyncHTTPTest, KeepAliveReusesOneConnection) {
 
 TEST_F(AsyncHTTPTest, RedirectRulesRewriteTheURL) {
     HttpPeer Peer;
-    WebGet_RedirectMacroSet("port", std::to_string(Peer.Port()).c_str());
+    WebGet_RedirectAddMacro("port", std::to_string(Peer.Port()).c_str());
     ASSERT_TRUE(WebGet_RedirectAdd("local", 0, 1, "^http://docs\\.example/(.*)$", "http://127.0.0.1:{port}/$1", 0, 0));
     // Not mutable: a second rule of the name is refused.
     ASSERT_TRUE(WebGet_RedirectAdd("fixed", 0, 0, "nothing", "x", 0, 0));

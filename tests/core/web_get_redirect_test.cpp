@@ -69,8 +69,8 @@ TEST_F(RedirectTest, RewritesMatchPcre2test) {
     for (const Case &Each : Cases) {
         WebGet_RedirectReset();
         ASSERT_TRUE(WebGet_RedirectAdd("rule", 0, TRUE, Each.Pattern, Each.Replacement,
-                                       WebGet_RedirectTranslateCompileOptions(Each.Compile),
-                                       WebGet_RedirectTranslateSubstituteOptions(Each.Substitute)))
+                                       WebGet_RedirectCompileOptionsFromStringList(Each.Compile),
+                                       WebGet_RedirectSubstituteOptionsFromStringList(Each.Substitute)))
             << Each.Pattern;
         char Url[512];
         int32 Changed = WebGet_RedirectApply(Each.Subject, Url, (int32)sizeof(Url));
@@ -83,7 +83,7 @@ TEST_F(RedirectTest, RewritesMatchPcre2test) {
 }
 
 TEST_F(RedirectTest, RulesNamesMacrosAndFailures) {
-    WebGet_RedirectMacroSet("Mirror", "m.test");
+    WebGet_RedirectAddMacro("Mirror", "m.test");
     ASSERT_TRUE(WebGet_RedirectAdd("first", 0, FALSE, "^http://a\\.test/", "http://{mirror}/", 0, 0));
     ASSERT_TRUE(WebGet_RedirectAdd("second", 0, TRUE, "m\\.test", "n.test", 0, 0));
     char Url[256];
@@ -102,9 +102,9 @@ TEST_F(RedirectTest, RulesNamesMacrosAndFailures) {
     Debug_PrintCallback(CaptureLog);
     EXPECT_FALSE(WebGet_RedirectAdd("broken", 0, TRUE, "(unclosed", "x", 0, 0));
     EXPECT_NE(Captured.find("Redirect rule (broken) does not compile at"), std::string::npos);
-    EXPECT_EQ(WebGet_RedirectTranslateCompileOptions("CASELESS, nosuch ,multiline"), 0x8u | 0x400u);
+    EXPECT_EQ(WebGet_RedirectCompileOptionsFromStringList("CASELESS, nosuch ,multiline"), 0x8u | 0x400u);
     EXPECT_NE(Captured.find("Unknown redirect compile option (nosuch)"), std::string::npos);
-    EXPECT_EQ(WebGet_RedirectTranslateFlags("a,b"), 0u);
+    EXPECT_EQ(WebGet_RedirectFlagsFromStringList("a,b"), 0u);
 
     // A rewrite that does not fit leaves the URL as it was.
     EXPECT_TRUE(WebGet_RedirectRemove("first"));

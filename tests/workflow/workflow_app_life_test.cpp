@@ -5,6 +5,9 @@
 #include "workflow/workflow_app_life.h"
 
 #include <gtest/gtest.h>
+
+#include "workflow/notification_end_point.h"
+#include "workflow/workflow_run_internal.h"
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -77,6 +80,24 @@ TEST_F(AppLifeTest, GracefulShutdownWaitsForRunningTasks) {
     ASSERT_TRUE(RunMainLoopUntil([] { return Forced.size() == 3; }));
     EXPECT_TRUE(Forced.back());
     EXPECT_FALSE(WorkflowApp_IsBusy());
+}
+
+// A task the other process relayed never completes here once that process
+// is gone: its end point's disconnect drops it, and shutdown proceeds.
+TEST_F(AppLifeTest, RelayedTasksEndWithTheirProcess) {
+    NotificationCenter_FireWithJSON("Task", "Start", "relayed-1", "{\"name\":\"install\",\"isRemote\":true}");
+    NotificationCenter_FireWithJSON("Task", "Start", "local-1", "{\"name\":\"global\"}");
+    EXPECT_TRUE(WorkflowApp_IsBusy());
+    char EndPoint[40] = "";
+    NotificationEndPoint_GetInstanceId(static_cast<NotificationEndPoint *>(WorkflowRunInt_GetEndPoint()), EndPoint,
+                                       (int32)sizeof(EndPoint));
+    NotificationCenter_Fire("NotificationEndPoint", "Disconnected", EndPoint, nullptr);
+    EXPECT_FALSE(WorkflowApp_IsBusy());
+    int32 Running = 0;
+    WorkflowApp_GetRunningTaskCount(&Running);
+    EXPECT_EQ(Running, 1);
+    NotificationCenter_FireWithJSON("WorkflowApp", "Shutdown", "tester", "{}");
+    ASSERT_TRUE(RunMainLoopUntil([] { return Forced.size() == 2; }));
 }
 
 TEST_F(AppLifeTest, OnlyGlobalTasksDoNotHoldShutdown) {

@@ -136,6 +136,9 @@ TEST_F(RunTest, FailuresCompleteTheRunUnsuccessfully) {
          "Launch_Error_RunElevated"},
     };
     WorkflowRun_SetElevatedOverride(0);
+    // Without an end point the hand-over fails at once (launching would
+    // start this test program as the worker).
+    WorkflowRun_SetNotificationEndPointHandle(nullptr);
     for (const Case &Each : Cases) {
         Notes_.Names.clear();
         if (Notes_.Complete != nullptr) Dictionary_Release(&Notes_.Complete);

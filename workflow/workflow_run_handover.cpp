@@ -1,0 +1,264 @@
+// Handing an elevated run to the workflow worker: the worker is launched
+// with administrator rights and a one-time URL of this process's end point,
+// it subscribes back, and once both streams are up the start request goes
+// over; the worker's "WorkflowRun"/"Complete" completes the run task here.
+// A worker that goes away before it reports completes the run with an error,
+// so nothing waits for it for ever.
+#include <string.h>
+
+#include <algorithm>
+#include <string>
+
+#include "core/analytics.h"
+#include "core/notification_center.h"
+#include "core/posix/platform_folder.h"
+#include "core/process.h"
+#include "core/string.h"
+#include "workflow/notification_end_point.h"
+#include "workflow/workflow_app.h"
+#include "workflow/workflow_run_internal.h"
+
+namespace {
+
+constexpr int32 PathSize = 320;
+constexpr int32 TextSize = 4096;
+constexpr int32 TaskNameSize = 120;
+const char *const EndPointClass = "NotificationEndPoint";
+
+NotificationEndPoint *EndPoint() { return static_cast<NotificationEndPoint *>(WorkflowRunInt_GetEndPoint()); }
+
+std::string EndPointId() {
+    char Id[40] = "";
+    NotificationEndPoint_GetInstanceId(EndPoint(), Id, (int32)sizeof(Id));
+    return Id;
+}
+
+Dictionary *Definition(WorkflowRun *Self) {
+    Dictionary *Own = nullptr;
+    Task_GetDictionaryHandle(Self->Owner, &Own);
+    return Own;
+}
+
+// "<task>.<key>" in the launch arguments: the key of that task of the
+// workflow the run task belongs to.
+int32 ExpandTaskPath(Task *Owner, void *User, const char *Name, char *Output, int32 Size) {
+    (void)User;
+    const char *Point = strchr(Name, '.');
+    Workflow *Parent = nullptr;
+    Task_GetWorkflowHandle(Owner, &Parent);
+    if (Point == nullptr || Parent == nullptr) return FALSE;
+    char TaskName[TaskNameSize];
+    String_CopyLength(TaskName, Name, (int32)std::min<size_t>(sizeof(TaskName), (size_t)(Point - Name) + 1));
+    Task *Other = nullptr;
+    if (!Workflow_FindTaskByName(Parent, TaskName, &Other) || Other == nullptr) {
+        Task_Print(Owner, "Cannot find task %s for path evaluation\n", TaskName);
+        return FALSE;
+    }
+    String_Print(Output, Size, "{%s}", Point + 1);
+    return Task_ExpandString(Other, Output, Size);
+}
+
+void SendStartRequest(WorkflowRun *Self) {
+    if (Self->StartSent) return;
+    Self->StartSent = TRUE;
+    Workflow *Parent = nullptr;
+    Task_GetWorkflowHandle(Self->Owner, &Parent);
+    Dictionary *Request = nullptr, *Remote = nullptr, *Macros = nullptr, *Analytics = nullptr, *Progress = nullptr;
+    Dictionary_Create(&Request);
+    Dictionary_SetBooleanByKey(Request, "canLocal", FALSE);
+    Dictionary_AddDictionary(Request, "_remote", &Remote, nullptr);
+    Dictionary_Merge(Remote, Definition(Self), DICTIONARY_MERGE_OVERWRITE);
+    for (const char *Key : {"complete", "failure", "success"}) Dictionary_RemoveByKey(Remote, Key);
+    // The URL is expanded here, except {ContentUrl}, which the worker knows.
+    char Url[TextSize] = "";
+    Dictionary_GetStringByKey(Remote, "url", Url, (int32)sizeof(Url));
+    if (!String_CompareBeginningWithoutCase(Url, "{ContentUrl}")) Task_ExpandString(Self->Owner, Url, (int32)sizeof(Url));
+    Dictionary_SetStringByKey(Remote, "url", Url);
+    Dictionary_AddDictionary(Request, "_macros", &Macros, nullptr);
+    Dictionary *From = nullptr;
+    Task *Root = nullptr;
+    if (Parent != nullptr && Workflow_GetMacroDictionaryHandle(Parent, &From) && From != nullptr)
+        Dictionary_Merge(Macros, From, DICTIONARY_MERGE_OVERWRITE);
+    if (Parent != nullptr && Workflow_GetRootTaskHandle(Parent, Self->Owner, &Root) && Root != nullptr &&
+        Task_GetMacroDictionaryHandle(Root, &From) && From != nullptr)
+        Dictionary_Merge(Macros, From, DICTIONARY_MERGE_OVERWRITE);
+    if (Dictionary_GetDictionaryByKey(Definition(Self), "macros", &From) && From != nullptr) {
+        Dictionary *Own = nullptr;
+        Dictionary_Create(&Own);
+        Dictionary_Merge(Own, From, DICTIONARY_MERGE_OVERWRITE);
+        Task_ExpandDictionary(Self->Owner, Own);
+        Dictionary_Merge(Macros, Own, DICTIONARY_MERGE_OVERWRITE);
+        Dictionary_Release(&Own);
+    }
+    for (const char *Key : {"workflowUrl", "workflowPath", "workflowDirectory"}) Dictionary_RemoveByKey(Macros, Key);
+    Dictionary_AddDictionary(Request, "_analytics", &Analytics, nullptr);
+    if (Analytics_GetGlobalDictionaryHandle(&From) && From != nullptr)
+        Dictionary_Merge(Analytics, From, DICTIONARY_MERGE_OVERWRITE);
+    Dictionary_AddDictionary(Request, "_progress", &Progress, nullptr);
+    Dictionary *Document = nullptr;
+    if (Parent != nullptr && Workflow_GetDictionaryHandle(Parent, &Document) && Document != nullptr) {
+        DictionaryItem *Item = nullptr;
+        for (Dictionary_ItemGetFirst(Document, &Item); Item != nullptr; Dictionary_ItemGetNext(Document, Item, &Item)) {
+            const char *Name = nullptr, *Id = nullptr, *Type = nullptr;
+            Dictionary *Task = nullptr, *Entry = nullptr;
+            float64 Weight = 1;
+            if (!Dictionary_ItemGetKeyPtr(Document, Item, &Name) || Name == nullptr ||
+                !Dictionary_ItemGetDictionaryHandle(Document, Item, &Task) || Task == nullptr ||
+                !Dictionary_GetStringPtrByKey(Task, "progressId", &Id) || Id == nullptr)
+                continue;
+            if (Dictionary_GetFloat64ByKey(Task, "progressWeight", &Weight) && Weight == 0) continue;
+            if (Dictionary_GetStringPtrByKey(Task, "type", &Type) && Type != nullptr &&
+                String_CompareWithoutCase(Type, "progress"))
+                continue;
+            Dictionary_AddDictionary(Progress, Name, &Entry, nullptr);
+            Dictionary_SetStringByKey(Entry, "progressId", Id);
+            if (Dictionary_GetStringPtrByKey(Task, "progressTaskName", &Id) && Id != nullptr)
+                Dictionary_SetStringByKey(Entry, "progressTaskName", Id);
+        }
+    }
+    if (WorkflowApp_GetVerbose() > 0) Dictionary_Dump(Request);
+    NotificationCenter_FireAfterDelay("WorkflowRun", "Start", TaskId(Self->Owner), 0, Request);
+    Dictionary_Release(&Request);
+}
+
+void Launch(WorkflowRun *Self);
+
+int32 OnConnected(void *User, const char *, const char *, const char *, Dictionary *) {
+    SendStartRequest(static_cast<WorkflowRun *>(User));
+    return TRUE;
+}
+
+int32 OnRunning(void *User, const char *, const char *, const char *, Dictionary *) {
+    WorkflowRun *Self = static_cast<WorkflowRun *>(User);
+    if (Self->Worker == nullptr && !Task_IsCompleted(Self->Owner)) Launch(Self);
+    return TRUE;
+}
+
+// The worker's run has completed (or the worker has gone): the run task
+// takes its errors and warnings.
+int32 OnRemoteComplete(void *User, const char *, const char *, const char *, Dictionary *Info) {
+    WorkflowRun *Self = static_cast<WorkflowRun *>(User);
+    if (Task_IsCompleted(Self->Owner)) return TRUE;
+    Task_Print(Self->Owner, "Worker run completed\n");
+    if (Info != nullptr) {
+        Task_AddErrorFromDictionary(Self->Owner, Info);
+        Task_AddWarningFromDictionary(Self->Owner, Info);
+    }
+    return Task_Complete(Self->Owner, nullptr);
+}
+
+int32 OnDisconnected(void *User, const char *, const char *, const char *, Dictionary *) {
+    WorkflowRun *Self = static_cast<WorkflowRun *>(User);
+    if (Task_IsCompleted(Self->Owner) || !Self->StartSent) return TRUE;
+    Task_Print(Self->Owner, "Elevated worker disconnected before the run completed\n");
+    Task_AddError(Self->Owner, "Launch_Error_RunElevated");
+    return Task_Complete(Self->Owner, nullptr);
+}
+
+// The worker's run reports its workflow; a cancel here is sent to it.
+int32 OnRemoteRunStart(void *User, const char *, const char *, const char *, Dictionary *Info) {
+    WorkflowRun *Self = static_cast<WorkflowRun *>(User);
+    const char *Caller = nullptr, *Flow = nullptr;
+    uint32 Remote = FALSE;
+    if (Info != nullptr && Dictionary_GetBooleanByKey(Info, "isRemote", &Remote) && Remote &&
+        Dictionary_GetStringPtrByPath(Info, "arguments\\workflow", &Caller) && Caller != nullptr &&
+        String_Compare(Caller, TaskId(Self->Owner)) && Dictionary_GetStringPtrByKey(Info, "workflow", &Flow) &&
+        Flow != nullptr)
+    {
+        String_CopyLength(Self->RemoteWorkflow, Flow, (int32)sizeof(Self->RemoteWorkflow));
+        Task_Print(Self->Owner, "Worker runs workflow - %s\n", Self->RemoteWorkflow);
+    }
+    return TRUE;
+}
+
+void Observe(WorkflowRun *Self, bool Add) {
+    std::string Point = EndPointId();
+    auto Each = [&](const char *Type, const char *Name, const char *Instance, NotificationCenter_ObserverFunc Function) {
+        if (Add) NotificationCenter_AddInstanceObserver(Type, Name, Instance, Self, Function);
+        else NotificationCenter_RemoveInstanceObserver(Type, Name, Instance, Self, Function);
+    };
+    Each(EndPointClass, "Connected", Point.c_str(), OnConnected);
+    Each(EndPointClass, "Running", Point.c_str(), OnRunning);
+    Each(EndPointClass, "Disconnected", Point.c_str(), OnDisconnected);
+    Each("WorkflowRun", "Complete", TaskId(Self->Owner), OnRemoteComplete);
+    Each("WorkflowRun", "RunStart", NOTIFICATIONCENTER_GLOBAL, OnRemoteRunStart);
+}
+
+void Launch(WorkflowRun *Self) {
+    char Own[PathSize] = "";
+    Platform_GetModuleFilename(nullptr, Own, (int32)sizeof(Own));
+    Task_Print(Self->Owner, "Launching as elevated [%s]\n", Own);
+    char PeerUrl[TextSize] = "";
+    char Arguments[TextSize] = "";
+    Task_GetStringArgument(Self->Owner, "arguments", Arguments, (int32)sizeof(Arguments));
+    bool Made = NotificationEndPoint_GetWebServerURL(EndPoint(), TRUE, PeerUrl, (int32)sizeof(PeerUrl)) != 0;
+    Task_SetExpandStringCallback(Self->Owner, Self, ExpandTaskPath);
+    Task_ExpandString(Self->Owner, Arguments, (int32)sizeof(Arguments));
+    char Line[TextSize * 2];
+    String_Print(Line, (int32)sizeof(Line), "%s%s--debugfileid=elevated --%s --%s=\"%s\"", Arguments,
+                 Arguments[0] ? " " : "", "wfworker", "wfendpoint", PeerUrl);
+    char Directory[PathSize] = "";
+    String_CopyLength(Directory, Own, (int32)sizeof(Directory));
+    char *Slash = strrchr(Directory, '/');
+    if (Slash != nullptr) *Slash = 0;
+    Process_Create(&Self->Worker);
+    Process_SetApplicationName(Self->Worker, Own);
+    Process_SetArguments(Self->Worker, Line);
+    Process_SetWorkingDirectory(Self->Worker, Directory);
+    Process_SetElevationRights(Self->Worker, PROCESS_RIGHTS_ELEVATED);
+    Process_SetShowWindow(Self->Worker, 0);
+    Task_SetStatusString(Self->Owner, "path", Own);
+    Task_SetStatusString(Self->Owner, "arguments", Line);
+    Task_Print(Self->Owner, "Launching process\n");
+    Process_Dump(Self->Worker);
+    if (!Made || !Process_Launch(Self->Worker)) {
+        NotificationEndPoint_RemoveWebServerURL(EndPoint(), PeerUrl);
+        Task_AddError(Self->Owner, "Launch_Error_RunElevated");
+        Task_Complete(Self->Owner, nullptr);
+    }
+}
+
+} // namespace
+
+int32 WorkflowRunInt_HandOver(WorkflowRun *Self) {
+    if (EndPoint() == nullptr) {
+        char Own[PathSize] = "";
+        Platform_GetModuleFilename(nullptr, Own, (int32)sizeof(Own));
+        Task_Print(Self->Owner, "Launching as elevated [%s]\n", Own);
+        Task_Print(Self->Owner, "No notification end point to hand the run over\n");
+        Task_AddError(Self->Owner, "Launch_Error_RunElevated");
+        return Task_Complete(Self->Owner, nullptr);
+    }
+    Self->HandedOver = TRUE;
+    Observe(Self, true);
+    if (NotificationEndPoint_IsConnected(EndPoint())) {
+        SendStartRequest(Self);
+    } else if (NotificationEndPoint_IsRunning(EndPoint())) {
+        Launch(Self);
+    } else if (!NotificationEndPoint_Start(EndPoint())) {
+        Task_AddError(Self->Owner, "Launch_Error_RunElevated");
+        return Task_Complete(Self->Owner, nullptr);
+    }
+    return TRUE;
+}
+
+int32 WorkflowRunInt_EndHandOver(WorkflowRun *Self) {
+    if (!Self->HandedOver) return TRUE;
+    Self->HandedOver = FALSE;
+    Observe(Self, false);
+    return TRUE;
+}
+
+int32 WorkflowRunInt_CancelHandOver(WorkflowRun *Self) {
+    if (Self->RemoteWorkflow[0] != 0 && Self->StartSent) {
+        NotificationCenter_FireAfterDelay("Workflow", "Cancel", Self->RemoteWorkflow, 0, nullptr);
+        return TRUE;
+    }
+    return Task_Complete(Self->Owner, nullptr);
+}
+
+int32 WorkflowRunInt_ReleaseWorker(WorkflowRun *Self) {
+    // The worker outlives this run when it wants; it is collected later.
+    if (Self->Worker != nullptr) Process_Release(&Self->Worker);
+    return TRUE;
+}
