@@ -92,6 +92,12 @@ int32 WorkflowApp_GetDebugFlags(uint32 *Flags) {
     return TRUE;
 }
 
+int32 WorkflowApp_SetDebugLogging(const char *Filename, uint32 Flags) {
+    Debug_CheckPointer(Filename);
+    // The log reads the flags when it takes the name, so they go first.
+    return Debug_SetFlags(Flags) && Log_SetFilename(Filename);
+}
+
 int32 WorkflowApp_DebugPrint(const char *Text) {
     Debug_CheckPointer(Text);
     return Log_PrintStringWithTimeStamp(Text);

@@ -24,6 +24,7 @@ int32 WorkflowApp_GetCommandFieldByName(const char *Name, char *Buffer, int32 Si
 int32 WorkflowApp_GetDebugFilename(char *Buffer, int32 Size);
 int32 WorkflowApp_GetDebugFlags(uint32 *Flags);
 // Logs the text as it stands (never as a format), with a time stamp.
+int32 WorkflowApp_SetDebugLogging(const char *Filename, uint32 Flags);
 int32 WorkflowApp_DebugPrint(const char *Text);
 
 // Non-ASCII characters to and from numeric references "&#%d;".

@@ -16,6 +16,7 @@
 #include "workflow/task.h"
 #include "workflow/workflow.h"
 #include "workflow/workflow_app.h"
+#include "workflow/workflow_app_facts.h"
 #include "workflow/workflow_app_interop.h"
 #include "workflow/workflow_app_web.h"
 #include "workflow/notification_end_point.h"
@@ -287,6 +288,7 @@ int32 WorkflowApp_Process(void) {
 int32 WorkflowApp_InitMinimal(const char *, WorkflowApp_WebRequestFunc RequestAdd,
                               WorkflowApp_WebRequestFunc RequestRemove) {
     WorkflowApp_Init();
+    WorkflowApp_SetPreventSystemShutdown(1);
     WorkflowApp_SetWebRequestHandler(RequestAdd, RequestRemove);
     return TRUE;
 }

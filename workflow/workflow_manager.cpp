@@ -11,6 +11,7 @@
 #include "core/log.h"
 #include "core/memory.h"
 #include "core/notification_center.h"
+#include "core/posix/platform_process.h"
 #include "core/string.h"
 #include "workflow/workflow_event.h"
 #include "workflow/workflow_manager_internal.h"
@@ -321,6 +322,7 @@ int32 WorkflowManager_Remove(void) {
     WorkflowManager *Manager = GlobalWorkflowManager;
     if (Manager == nullptr) return TRUE;
     WorkflowManager_SetFlowControl(FALSE);
+    if (Manager->HoldsAwake) Platform_PreventSystemSleep(0);
     if (Manager->Full) ManagerInt_RemoveState();
     for (Workflow *Each : Manager->Loaded) Workflow_Release(&Each);
     Manager->Loaded.clear();

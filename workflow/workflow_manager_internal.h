@@ -62,6 +62,7 @@ struct WorkflowManager {
     float64 StateReference = 0;
     float64 LastStep = 0;
     int32 LastProgress = -2;
+    bool HoldsAwake = false; // the manager, not someone else, keeps the system awake
     void *WillLoadUser = nullptr;
     WorkflowManager_WillLoadFunc WillLoad = nullptr;
     std::vector<ManagerCallback *> Callbacks;
@@ -91,6 +92,10 @@ int32 ManagerInt_InitState(void);
 int32 ManagerInt_RemoveState(void);
 int32 ManagerInt_OnEventStart(const char *WorkflowId, const char *Name);
 int32 ManagerInt_OnEventComplete(const char *WorkflowId, const char *Name, uint32 Successful, Dictionary *Payload);
+// Availability is kept by workflow id, so a page may still set or clear it
+// for a workflow it names by id after the handle is gone.
+int32 ManagerInt_SetAvailability(const char *WorkflowId, const char *Name, uint32 Available);
+int32 ManagerInt_ClearAvailability(const char *WorkflowId);
 int32 ManagerInt_UpdateAvailability(Workflow *Handle, const char *Name, uint32 Successful, Dictionary *Payload);
 // Walks dependency entries (modes 1-4); Callback answers 1 when it acted.
 int32 ManagerInt_WalkDependencies(Workflow *Handle, int32 Mode, const char *Name);

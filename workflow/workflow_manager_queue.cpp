@@ -2,9 +2,11 @@
 // priority, popping in order, and the periodic step.
 #include "core/log.h"
 #include "core/notification_center.h"
+#include "core/posix/platform_process.h"
 #include "core/string.h"
 #include "core/time.h"
 #include "workflow/workflow_app.h"
+#include "workflow/workflow_app_facts.h"
 #include "workflow/workflow_event.h"
 #include "workflow/workflow_manager_internal.h"
 
@@ -218,6 +220,16 @@ int32 WorkflowManager_Process(void) {
     if (Limit == -1 || ManagerInt_CountActive(false) < Limit) {
         if (ManagerInt_PopFromQueue(Manager->DependencyQueue, 0, 0) || ManagerInt_PopFromQueue(Manager->Queue, 1, 0))
             Manager->Dirty = TRUE;
+    }
+    // Each renewal holds the machine awake for a while; a hold the manager did
+    // not take is not its to release.
+    uint32 Prevent = 0;
+    WorkflowApp_GetPreventSystemShutdown(&Prevent);
+    if (Prevent && ManagerInt_CountActive(false) > 0) {
+        Manager->HoldsAwake = Platform_PreventSystemSleep(1) != 0;
+    } else if (Manager->HoldsAwake) {
+        Platform_PreventSystemSleep(0);
+        Manager->HoldsAwake = false;
     }
     ManagerInt_ComputeProgress();
     if (Manager->StateInterval > 0 && Now - Manager->StateReference > Manager->StateInterval) {

@@ -523,11 +523,9 @@ int32 ManagerInt_PublishStatus(void) {
 
 // ---- Public availability, dependency and progress operations ----
 
-int32 WorkflowManager_SetTaskAvailability(Workflow *Handle, const char *Name, uint32 Available) {
-    Class_CheckHandle(Handle, WORKFLOW_CLASSID);
-    Debug_CheckPointer(Name);
-    if (M() == nullptr || !M()->Full) return FALSE;
-    Dictionary *List = AvailableList(WorkflowIdOf(Handle), true);
+int32 ManagerInt_SetAvailability(const char *WorkflowId, const char *Name, uint32 Available) {
+    if (M() == nullptr || !M()->Full || WorkflowId == nullptr || Name == nullptr) return FALSE;
+    Dictionary *List = AvailableList(WorkflowId, true);
     bool Has = ListHas(List, Name);
     if (Available && !Has) {
         Dictionary_AddString(List, nullptr, Name, nullptr);
@@ -539,16 +537,26 @@ int32 WorkflowManager_SetTaskAvailability(Workflow *Handle, const char *Name, ui
     return TRUE;
 }
 
-int32 WorkflowManager_ClearTaskAvailability(Workflow *Handle) {
-    Class_CheckHandle(Handle, WORKFLOW_CLASSID);
-    if (M() == nullptr || !M()->Full) return FALSE;
-    Dictionary *List = AvailableList(WorkflowIdOf(Handle), false);
+int32 ManagerInt_ClearAvailability(const char *WorkflowId) {
+    if (M() == nullptr || !M()->Full || WorkflowId == nullptr) return FALSE;
+    Dictionary *List = AvailableList(WorkflowId, false);
     int32 Count = 0;
     if (List != nullptr && Dictionary_ItemGetCount(List, &Count) && Count > 0) {
         Dictionary_Reset(List);
         M()->Dirty = TRUE;
     }
     return TRUE;
+}
+
+int32 WorkflowManager_SetTaskAvailability(Workflow *Handle, const char *Name, uint32 Available) {
+    Class_CheckHandle(Handle, WORKFLOW_CLASSID);
+    Debug_CheckPointer(Name);
+    return ManagerInt_SetAvailability(WorkflowIdOf(Handle), Name, Available);
+}
+
+int32 WorkflowManager_ClearTaskAvailability(Workflow *Handle) {
+    Class_CheckHandle(Handle, WORKFLOW_CLASSID);
+    return ManagerInt_ClearAvailability(WorkflowIdOf(Handle));
 }
 
 int32 WorkflowManager_IsTaskAvailable(const char *WorkflowId, const char *Name) {

@@ -309,13 +309,11 @@ int32 WorkflowManager_QueueTaskWithMacrosInterop(const char *WorkflowId, const c
 }
 
 int32 WorkflowManager_SetTaskAvailabilityInterop(const char *WorkflowId, const char *Name, uint32 Available) {
-    Workflow *Flow = ManagerInt_FindWorkflow(WorkflowId);
-    return Flow != nullptr && Name != nullptr && WorkflowManager_SetTaskAvailability(Flow, Name, Available);
+    return ManagerInt_SetAvailability(WorkflowId, Name, Available);
 }
 
 int32 WorkflowManager_ClearTaskAvailabilityInterop(const char *WorkflowId) {
-    Workflow *Flow = ManagerInt_FindWorkflow(WorkflowId);
-    return Flow != nullptr && WorkflowManager_ClearTaskAvailability(Flow);
+    return ManagerInt_ClearAvailability(WorkflowId);
 }
 
 int32 WorkflowManager_SetProgressInterop(const char *WorkflowId, const char *Name, float64 Progress) {

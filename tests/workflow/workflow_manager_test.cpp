@@ -12,10 +12,12 @@
 #include "core/notification_center.h"
 #include "core/class.h"
 #include "core/path.h"
+#include "core/posix/platform_process.h"
 #include "tests/support/system.h"
 #include "tests/support/workflow_loop.h"
 #include "workflow/task_type_list.h"
 #include "workflow/workflow_app.h"
+#include "workflow/workflow_app_facts.h"
 #include "workflow/workflow_manager.h"
 
 namespace {
@@ -259,6 +261,26 @@ TEST_F(ManagerTest, ProgressOfRunningTasksIsAveragedIntoTheStatus) {
     EXPECT_TRUE(RunMainLoopUntil([&] { return LastProgress() == 25; }, 3.0)) << LastProgress();
     Task_Complete(Start, nullptr);
     EXPECT_TRUE(RunMainLoopUntil([&] { return LastProgress() == -2; }, 3.0)) << "no progress task runs";
+}
+
+TEST_F(ManagerTest, RunningTaskKeepsTheSystemAwakeOnlyWhileTheApplicationAsks) {
+    Platform_PreventSystemSleep(0);
+    Add(Write("awake.yaml", "start:\n  type: Test\n  outcome: hold\n"), "awake");
+    ASSERT_TRUE(Loaded(1));
+    Task *Start = nullptr;
+    ASSERT_TRUE(RunMainLoopUntil([&] { return Workflow_FindTaskByName(Flow("awake"), "start", &Start) && Start; }));
+    const struct {
+        uint32 Prevent;
+        bool Awake;
+    } Rows[] = {{1, true}, {0, false}, {1, true}};
+    for (const auto &Each : Rows) {
+        WorkflowApp_SetPreventSystemShutdown(Each.Prevent);
+        EXPECT_TRUE(RunMainLoopUntil([&] { return (Platform_IsSleepPrevented() != 0) == Each.Awake; }, 3.0))
+            << "prevent " << Each.Prevent;
+    }
+    Task_Complete(Start, nullptr);
+    EXPECT_TRUE(RunMainLoopUntil([] { return !Platform_IsSleepPrevented(); }, 3.0)) << "no task runs";
+    WorkflowApp_SetPreventSystemShutdown(1);
 }
 
 TEST_F(ManagerTest, UnloadWithNothingLoadedAnswersAtOnce) {

@@ -17,6 +17,7 @@
 #include "core/formats/json.h"
 #include "core/interop.h"
 #include "core/notification_center.h"
+#include "core/debug.h"
 #include "tests/support/bridge.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/script_page.h"
@@ -384,6 +385,40 @@ TEST_F(WorkflowScriptTest, WorkflowAndApplicationEdgeCases) {
     WorkflowApp_SetExitCode(0);
     WorkflowApp_SetPreventSystemShutdown(TRUE);
     CommandLine_Remove();
+}
+
+TEST_F(WorkflowScriptTest, DebugLoggingShowsThroughTheGettersAndAvailabilityKeepsToTheId) {
+    std::string App = Create("TQX.WorkflowApp"), Manager = Create("TQX.WorkflowManager");
+    char Original[320] = "";
+    WorkflowApp_GetDebugFilename(Original, sizeof(Original));
+    uint32 Flags = Debug_Flags();
+    const std::string Renamed = std::string(Original) + "-renamed";
+    ASSERT_TRUE(WorkflowApp_SetDebugLogging(Renamed.c_str(), Flags ^ DEBUG_FLAG_COMMIT));
+    EXPECT_EQ(Value(Call(App, R"({"method":"getDebugFilename"})")), "\"" + Renamed + "\"");
+    EXPECT_EQ(Value(Call(App, R"({"method":"getDebugFlags"})")), std::to_string(Flags ^ DEBUG_FLAG_COMMIT));
+    ASSERT_TRUE(WorkflowApp_SetDebugLogging(Original, Flags));
+    EXPECT_EQ(Value(Call(App, R"({"method":"getDebugFlags"})")), std::to_string(Flags));
+
+    // A page may name a workflow whose handle is already gone.
+    struct Row {
+        const char *Request;
+        const char *Answer;
+        bool Available;
+    };
+    const Row Rows[] = {
+        {R"({"method":"setTaskAvailability","workflow":"gone","name":"install","available":true})", "true", true},
+        {R"({"method":"setTaskAvailability","workflow":"gone","name":"install","available":true})", "true", true},
+        {R"({"method":"clearTaskAvailability","workflow":"gone"})", "true", false},
+        {R"({"method":"setTaskAvailability","workflow":"gone","name":"install","available":true})", "true", true},
+        {R"({"method":"setTaskAvailability","workflow":"gone","name":"install","available":false})", "true", false},
+        {R"({"method":"clearTaskAvailability","workflow":"never-seen"})", "true", false},
+    };
+    for (const Row &Each : Rows) {
+        Answer Out = Call(Manager, Each.Request);
+        EXPECT_EQ(Out.Ran, 1) << Each.Request;
+        EXPECT_EQ(Value(Out), Each.Answer) << Each.Request;
+        EXPECT_EQ(WorkflowManager_IsTaskAvailable("gone", "install") != 0, Each.Available) << Each.Request;
+    }
 }
 
 TEST_F(WorkflowScriptTest, LoadInteropAuthenticatesFirstAndFreesOneFinishedRecordPerTick) {
