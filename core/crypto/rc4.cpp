@@ -20,6 +20,11 @@ struct RC4 {
 
 namespace {
 
+#ifndef RC4_CELL
+#define RC4_CELL uint32
+#endif
+using Cell = RC4_CELL;
+
 constexpr int32 MaximumKeyLength = 256;
 
 void ResetState(RC4 *Rc4) {
@@ -93,30 +98,33 @@ int32 RC4_Encrypt(RC4 *Handle, const uint8 *In, uint8 *Out, int32 Length) {
     if (Length < 1) return TRUE;
     Debug_CheckPointer(In);
     Debug_CheckPointer(Out);
-    // The state is worked on in a local copy of 32-bit words: bytes stored
-    // through Out could otherwise alias it, and every step would reload.
-    uint32 S[256];
-    for (int K = 0; K < 256; K++) S[K] = Handle->S[K];
-    uint8 I = Handle->I, J = Handle->J;
-    // S[I + 1] is read before this step's stores, and taken from them when
-    // the swap moved it, so no load waits on a store.
-    uint32 Coming = S[(uint8)(I + 1)];
+    // The state is worked on in a local copy: bytes stored through Out could
+    // otherwise alias it, and every step would reload.
+    Cell S[256];
+    for (int K = 0; K < 256; K++) S[K] = (Cell)Handle->S[K];
+    uint32 I = Handle->I, J = Handle->J;
+    // One step in the published order. S[I] is loaded after the previous
+    // step's stores, so when the swap just moved it the store is forwarded.
     auto Next = [&]() -> uint32 {
-        I = (uint8)(I + 1);
-        const uint32 Si = Coming;
-        J = (uint8)(J + Si);
+        I = (I + 1) & 0xff;
+        const uint32 Si = S[I];
+        J = (J + Si) & 0xff;
         const uint32 Sj = S[J];
-        const uint8 After = (uint8)(I + 1);
-        Coming = After == J ? Si : S[After];
-        S[I] = Sj;
-        S[J] = Si;
-        return S[(uint8)(Si + Sj)];
+        S[J] = (Cell)Si;
+        S[I] = (Cell)Sj;
+        return S[(Si + Sj) & 0xff];
     };
     // Eight key bytes gathered into one word, applied with one load and store.
     int32 K = 0;
     for (; K + 8 <= Length; K += 8) {
-        uint64 Key = 0;
-        for (int Byte = 0; Byte < 8; Byte++) Key |= (uint64)Next() << (8 * Byte);
+        uint64 Key = Next();
+        Key |= (uint64)Next() << 8;
+        Key |= (uint64)Next() << 16;
+        Key |= (uint64)Next() << 24;
+        Key |= (uint64)Next() << 32;
+        Key |= (uint64)Next() << 40;
+        Key |= (uint64)Next() << 48;
+        Key |= (uint64)Next() << 56;
         uint64 Word;
         memcpy(&Word, In + K, 8);
         Word ^= Key;
