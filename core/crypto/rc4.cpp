@@ -102,17 +102,19 @@ int32 RC4_Encrypt(RC4 *Handle, const uint8 *In, uint8 *Out, int32 Length) {
     // otherwise alias it, and every step would reload.
     Cell S[256];
     for (int K = 0; K < 256; K++) S[K] = (Cell)Handle->S[K];
+    // I and J run unmasked: only their low bytes index S, and a 32-bit wrap
+    // keeps those right, so the J chain is a single add per step.
     uint32 I = Handle->I, J = Handle->J;
     // One step in the published order. S[I] is loaded after the previous
     // step's stores, so when the swap just moved it the store is forwarded.
     auto Next = [&]() -> uint32 {
-        I = (I + 1) & 0xff;
-        const uint32 Si = S[I];
-        J = (J + Si) & 0xff;
-        const uint32 Sj = S[J];
-        S[J] = (Cell)Si;
-        S[I] = (Cell)Sj;
-        return S[(Si + Sj) & 0xff];
+        I++;
+        const uint32 Si = S[(uint8)I];
+        J += Si;
+        const uint32 Sj = S[(uint8)J];
+        S[(uint8)J] = (Cell)Si;
+        S[(uint8)I] = (Cell)Sj;
+        return S[(uint8)(Si + Sj)];
     };
     // Eight key bytes gathered into one word, applied with one load and store.
     int32 K = 0;
@@ -133,8 +135,8 @@ int32 RC4_Encrypt(RC4 *Handle, const uint8 *In, uint8 *Out, int32 Length) {
     for (; K < Length; K++) Out[K] = (uint8)(In[K] ^ Next());
     for (int K = 0; K < 256; K++) Handle->S[K] = (uint8)S[K];
     explicit_bzero(S, sizeof(S));
-    Handle->I = I;
-    Handle->J = J;
+    Handle->I = (uint8)I;
+    Handle->J = (uint8)J;
     return TRUE;
 }
 
