@@ -105,28 +105,41 @@ int32 RC4_Encrypt(RC4 *Handle, const uint8 *In, uint8 *Out, int32 Length) {
     // I and J run unmasked: only their low bytes index S, and a 32-bit wrap
     // keeps those right, so the J chain is a single add per step.
     uint32 I = Handle->I, J = Handle->J;
-    // One step in the published order. S[I] is loaded after the previous
-    // step's stores, so when the swap just moved it the store is forwarded.
-    auto Next = [&]() -> uint32 {
-        I++;
-        const uint32 Si = S[(uint8)I];
+    // One step in the published order, S[I] given by its slot. S[I] is
+    // loaded after the previous step's stores, so when the swap just moved
+    // it the store is forwarded.
+    auto Step = [&](Cell *SlotI) -> uint64 {
+        const uint32 Si = *SlotI;
         J += Si;
         const uint32 Sj = S[(uint8)J];
         S[(uint8)J] = (Cell)Si;
-        S[(uint8)I] = (Cell)Sj;
+        *SlotI = (Cell)Sj;
         return S[(uint8)(Si + Sj)];
     };
+    auto Next = [&]() -> uint32 {
+        I++;
+        return (uint32)Step(&S[(uint8)I]);
+    };
     // Eight key bytes gathered into one word, applied with one load and store.
+    // When I does not wrap within the eight steps its slots are fixed offsets.
     int32 K = 0;
     for (; K + 8 <= Length; K += 8) {
-        uint64 Key = Next();
-        Key |= (uint64)Next() << 8;
-        Key |= (uint64)Next() << 16;
-        Key |= (uint64)Next() << 24;
-        Key |= (uint64)Next() << 32;
-        Key |= (uint64)Next() << 40;
-        Key |= (uint64)Next() << 48;
-        Key |= (uint64)Next() << 56;
+        uint64 Key;
+        if ((uint8)I <= 247) {
+            Cell *P = S + (uint8)I;
+            Key = Step(P + 1);
+            Key |= Step(P + 2) << 8;
+            Key |= Step(P + 3) << 16;
+            Key |= Step(P + 4) << 24;
+            Key |= Step(P + 5) << 32;
+            Key |= Step(P + 6) << 40;
+            Key |= Step(P + 7) << 48;
+            Key |= Step(P + 8) << 56;
+            I += 8;
+        } else {
+            Key = 0;
+            for (int Byte = 0; Byte < 8; Byte++) Key |= (uint64)Next() << (8 * Byte);
+        }
         uint64 Word;
         memcpy(&Word, In + K, 8);
         Word ^= Key;
