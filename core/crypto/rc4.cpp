@@ -120,26 +120,22 @@ int32 RC4_Encrypt(RC4 *Handle, const uint8 *In, uint8 *Out, int32 Length) {
         I++;
         return (uint32)Step(&S[(uint8)I]);
     };
-    // Eight key bytes gathered into one word, applied with one load and store.
-    // When I does not wrap within the eight steps its slots are fixed offsets.
+    // Single steps until I + 1 is a multiple of eight: the eight slots of
+    // S[I] that a word then takes lie at fixed offsets and never wrap.
     int32 K = 0;
+    for (; K < Length && (I & 7) != 7; K++) Out[K] = (uint8)(In[K] ^ Next());
+    // Eight key bytes gathered into one word, applied with one load and store.
     for (; K + 8 <= Length; K += 8) {
-        uint64 Key;
-        if ((uint8)I <= 247) {
-            Cell *P = S + (uint8)I;
-            Key = Step(P + 1);
-            Key |= Step(P + 2) << 8;
-            Key |= Step(P + 3) << 16;
-            Key |= Step(P + 4) << 24;
-            Key |= Step(P + 5) << 32;
-            Key |= Step(P + 6) << 40;
-            Key |= Step(P + 7) << 48;
-            Key |= Step(P + 8) << 56;
-            I += 8;
-        } else {
-            Key = 0;
-            for (int Byte = 0; Byte < 8; Byte++) Key |= (uint64)Next() << (8 * Byte);
-        }
+        Cell *P = S + (uint8)(I + 1);
+        uint64 Key = Step(P);
+        Key |= Step(P + 1) << 8;
+        Key |= Step(P + 2) << 16;
+        Key |= Step(P + 3) << 24;
+        Key |= Step(P + 4) << 32;
+        Key |= Step(P + 5) << 40;
+        Key |= Step(P + 6) << 48;
+        Key |= Step(P + 7) << 56;
+        I += 8;
         uint64 Word;
         memcpy(&Word, In + K, 8);
         Word ^= Key;
