@@ -27,6 +27,17 @@ using Cell = RC4_CELL;
 
 constexpr int32 MaximumKeyLength = 256;
 
+// (A + B) mod 256 for A below 256. On x86-64 one byte-register add does it
+// and leaves the upper bits zero, so the result indexes S with no extension.
+inline uint64 AddLowByte(uint64 A, uint64 B) {
+#if defined(__x86_64__)
+    __asm__("addb %b1, %b0" : "+r"(A) : "r"(B));
+    return A;
+#else
+    return (uint8)(A + B);
+#endif
+}
+
 void ResetState(RC4 *Rc4) {
     Rc4->I = Rc4->J = 0;
     for (int K = 0; K < 256; K++) Rc4->S[K] = (uint8)K;
@@ -104,17 +115,18 @@ int32 RC4_Encrypt(RC4 *Handle, const uint8 *In, uint8 *Out, int32 Length) {
     for (int K = 0; K < 256; K++) S[K] = (Cell)Handle->S[K];
     // I and J run unmasked: only their low bytes index S, and a 32-bit wrap
     // keeps those right, so the J chain is a single add per step.
-    uint32 I = Handle->I, J = Handle->J;
+    uint32 I = Handle->I;
+    uint64 J = Handle->J;
     // One step in the published order, S[I] given by its slot. S[I] is
     // loaded after the previous step's stores, so when the swap just moved
     // it the store is forwarded.
     auto Step = [&](Cell *SlotI) -> uint64 {
-        const uint32 Si = *SlotI;
-        J += Si;
-        const uint32 Sj = S[(uint8)J];
-        S[(uint8)J] = (Cell)Si;
+        const uint64 Si = *SlotI;
+        J = AddLowByte(J, Si);
+        const uint64 Sj = S[J];
+        S[J] = (Cell)Si;
         *SlotI = (Cell)Sj;
-        return S[(uint8)(Si + Sj)];
+        return S[AddLowByte(Sj, Si)];
     };
     auto Next = [&]() -> uint32 {
         I++;
