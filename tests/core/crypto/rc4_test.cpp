@@ -1,5 +1,5 @@
 // RC4: RFC 6229 key streams at several offsets for a 40-bit and a 128-bit
-// key, produced in one call and in pieces of 1 and 7 bytes; the 255-byte
+// key, produced in one call and in pieces of 1, 7 and 11 bytes; the 255-byte
 // key limit; SetKey restarting the key stream; the record's empty slots.
 #include "core/crypto/rc4.h"
 
@@ -54,7 +54,7 @@ Bytes Stream(RC4 *Rc4, size_t Length, size_t Piece) {
 TEST_F(Rc4Test, Rfc6229InOneCallAndInPieces) {
     for (const KeyStream &V : Vectors) {
         const Bytes Key = Hex(V.Key);
-        for (size_t Piece : {4112, 1, 7}) {
+        for (size_t Piece : {4112, 1, 7, 11}) {
             SCOPED_TRACE(std::string(V.Key) + " pieces of " + std::to_string(Piece));
             RC4 *Rc4 = nullptr;
             RC4_Create(&Rc4);
