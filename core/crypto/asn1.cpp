@@ -48,7 +48,7 @@ struct Header {
 // refused tag number, a length of more than four bytes or over 2^31 - 1, the
 // length byte FF, an indefinite length on a primitive element, or a header
 // that runs past the available bytes.
-bool ReadHeader(const uint8 *Bytes, size_t Available, Header &Out) {
+bool ASN1_DecodeTL(const uint8 *Bytes, size_t Available, Header &Out) {
     size_t At = 0;
     if (Available < 2) return false;
     Out.Identifier = Bytes[At++];
@@ -112,7 +112,7 @@ bool DecodeRange(ASN1 *Parent, const uint8 *Bytes, size_t Start, size_t End, int
     }
     while (At < End) {
         Header Head;
-        if (!ReadHeader(Bytes + At, End - At, Head)) break;
+        if (!ASN1_DecodeTL(Bytes + At, End - At, Head)) break;
         if (UntilEnd && Head.Tag == EndOfContents) {
             if (Head.Length != 0) break;
             At += Head.HeaderSize;
@@ -420,14 +420,14 @@ int32 ASN1_EncodeSequenceAddNode(ASN1 *Handle, void *Buffer, int32 Size, const v
     if (SequenceSize != nullptr) *SequenceSize = 0;
     uint8 *Out = static_cast<uint8 *>(Buffer);
     Header Item;
-    if (Element == nullptr || ElementSize < 2 || !ReadHeader(static_cast<const uint8 *>(Element), (size_t)ElementSize, Item) ||
+    if (Element == nullptr || ElementSize < 2 || !ASN1_DecodeTL(static_cast<const uint8 *>(Element), (size_t)ElementSize, Item) ||
         Item.Indefinite || Item.Length > (size_t)ElementSize - Item.HeaderSize)
         return FALSE;
     const size_t ItemSize = Item.HeaderSize + Item.Length;
     size_t HeaderSize = 2, Content = 0;
     if (Out[0] == 0x30) {
         Header Sequence;
-        if (!ReadHeader(Out, (size_t)Size, Sequence) || Sequence.Indefinite ||
+        if (!ASN1_DecodeTL(Out, (size_t)Size, Sequence) || Sequence.Indefinite ||
             Sequence.Length > (size_t)Size - Sequence.HeaderSize)
             return FALSE;
         HeaderSize = Sequence.HeaderSize;

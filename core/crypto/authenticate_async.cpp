@@ -43,11 +43,11 @@ int32 Destroy(void *HandleAddress) {
     return TRUE;
 }
 
-void RaiseComplete(AuthenticateAsync *Handle, int32 Result) {
+void AuthenticateAsync_InternalRaiseComplete(AuthenticateAsync *Handle, int32 Result) {
     if (Handle->CompleteFunction != nullptr) Handle->CompleteFunction(Handle, Handle->CompleteUser, Result);
 }
 
-int32 InternalThreadProcess(void *User) {
+int32 AuthenticateAsync_InternalThreadProcess(void *User) {
     Job *Work = static_cast<Job *>(User);
     Thread *Record = nullptr;
     if (Thread_FindThreadById(Thread_GetCurrentId(), &Record)) {
@@ -156,12 +156,12 @@ int32 AuthenticateAsync_Start(AuthenticateAsync *Handle) {
     if (Handle->Store != nullptr) Work->Store = CertStoreInterface_AddRef(Handle->Store);
     Work->SourceKind = Handle->SourceKind;
     String_CopyLength(Work->Path, Handle->SourcePath, (int32)sizeof(Work->Path));
-    if (!Thread_Begin(&Handle->Worker, Work, InternalThreadProcess)) {
+    if (!Thread_Begin(&Handle->Worker, Work, AuthenticateAsync_InternalThreadProcess)) {
         if (Work->Store != nullptr) CertStoreInterface_Release(&Work->Store);
         AuthenticateAsync_Release(&Work->Request);
         Memory_Delete(Work);
         AuthenticateAsync_Print(Handle, "Unable to create authentication process thread");
-        RaiseComplete(Handle, FALSE);
+        AuthenticateAsync_InternalRaiseComplete(Handle, FALSE);
         return FALSE;
     }
     Handle->State = AUTHENTICATEASYNC_STATE_RUNNING;
@@ -175,7 +175,7 @@ int32 AuthenticateAsync_Process(AuthenticateAsync *Handle) {
     case AUTHENTICATEASYNC_STATE_RUNNING:
         if (Handle->Worker != nullptr && !Thread_Join(0, &Handle->Worker)) break;
         Handle->State = AUTHENTICATEASYNC_STATE_IDLE;
-        RaiseComplete(Handle, __atomic_load_n(&Handle->Result, __ATOMIC_ACQUIRE));
+        AuthenticateAsync_InternalRaiseComplete(Handle, __atomic_load_n(&Handle->Result, __ATOMIC_ACQUIRE));
         break;
     default: AuthenticateAsync_Print(Handle, "Unknown state (%d)", Handle->State); break;
     }

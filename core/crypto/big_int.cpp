@@ -76,7 +76,7 @@ void AssignLimbs(BigInt *Handle, const uint64 *Limb, size_t Count) {
 
 size_t LimbCount(const BigInt *Handle) { return ((size_t)Handle->Used + 1) / 2; }
 
-int32 UnsignedCompare(const BigInt *A, const BigInt *B) {
+int32 BigInt_UnsignedCompare(const BigInt *A, const BigInt *B) {
     if (A->Used != B->Used) return A->Used > B->Used ? 1 : -1;
     for (int32 At = A->Used - 1; At >= 0; At--)
         if (A->Words[At] != B->Words[At]) return A->Words[At] > B->Words[At] ? 1 : -1;
@@ -84,7 +84,7 @@ int32 UnsignedCompare(const BigInt *A, const BigInt *B) {
 }
 
 // Result = |A| + |B|; Result may be A or B.
-void UnsignedAdd(BigInt *Result, const BigInt *A, const BigInt *B) {
+void BigInt_UnsignedAdd(BigInt *Result, const BigInt *A, const BigInt *B) {
     const int32 Count = std::max(A->Used, B->Used);
     const int32 UsedA = A->Used, UsedB = B->Used;
     BigInt_ExpandInt(Result, Count + 1);
@@ -100,7 +100,7 @@ void UnsignedAdd(BigInt *Result, const BigInt *A, const BigInt *B) {
 }
 
 // Result = |A| - |B| for |A| >= |B|; Result may be A or B.
-void UnsignedSubtract(BigInt *Result, const BigInt *A, const BigInt *B) {
+void BigInt_UnsignedSubtract(BigInt *Result, const BigInt *A, const BigInt *B) {
     const int32 Count = A->Used;
     const int32 UsedB = B->Used;
     BigInt_ExpandInt(Result, Count);
@@ -116,13 +116,13 @@ void UnsignedSubtract(BigInt *Result, const BigInt *A, const BigInt *B) {
 
 void AddSigned(BigInt *Result, const BigInt *A, uint32 NegativeA, const BigInt *B, uint32 NegativeB) {
     if (NegativeA == NegativeB) {
-        UnsignedAdd(Result, A, B);
+        BigInt_UnsignedAdd(Result, A, B);
         Result->Negative = Result->Used > 0 ? NegativeA : 0;
-    } else if (UnsignedCompare(A, B) >= 0) {
-        UnsignedSubtract(Result, A, B);
+    } else if (BigInt_UnsignedCompare(A, B) >= 0) {
+        BigInt_UnsignedSubtract(Result, A, B);
         Result->Negative = Result->Used > 0 ? NegativeA : 0;
     } else {
-        UnsignedSubtract(Result, B, A);
+        BigInt_UnsignedSubtract(Result, B, A);
         Result->Negative = Result->Used > 0 ? NegativeB : 0;
     }
 }
@@ -240,7 +240,7 @@ void DivideWords(const uint32 *U, int32 M, const uint32 *V, int32 N, std::vector
     explicit_bzero(Un.data(), Un.size() * 4);
 }
 
-void ModuloInternal(BigInt *Result, const BigInt *A, const BigInt *M) {
+void BigInt_ModuloInternal(BigInt *Result, const BigInt *A, const BigInt *M) {
     Debug_Assert(BigInt_IsZero(M) == FALSE, "Modulo must not be zero!");
     Debug_Assert(!A->Negative, "Argument must be zero or positive!");
     std::vector<uint32> Remainder;
@@ -298,7 +298,7 @@ void SubtractModulusIfAbove(const Montgomery *Context, uint64 *Out, const uint64
 // 128-bit products of one column are independent, so they overlap instead
 // of waiting on one carry chain. Scratch holds 2 Limbs + 2 words. The last
 // subtraction is chosen by mask. Out may be A or B.
-void MontgomeryProduct(const Montgomery *Context, uint64 *Out, const uint64 *A, const uint64 *B, uint64 *Scratch) {
+void BigInt_MontgomeryProduct(const Montgomery *Context, uint64 *Out, const uint64 *A, const uint64 *B, uint64 *Scratch) {
     const size_t N = (size_t)Context->Limbs;
     const uint64 *Mod = Context->Mod;
     uint64 *Factor = Scratch; // the reduction factor of each low column
@@ -370,9 +370,9 @@ void MontgomerySquare(const Montgomery *Context, uint64 *Out, const uint64 *A, u
 
 // A limb copy of Base mod N, N's size.
 Limbs ReducedLimbs(Montgomery *Context, const BigInt *Base) {
-    if (Base->Negative || UnsignedCompare(Base, &Context->N) >= 0) {
+    if (Base->Negative || BigInt_UnsignedCompare(Base, &Context->N) >= 0) {
         BigIntLocal Reduced;
-        ModuloInternal(Reduced, Base, &Context->N);
+        BigInt_ModuloInternal(Reduced, Base, &Context->N);
         return ToLimbs(Reduced, (size_t)Context->Limbs);
     }
     return ToLimbs(Base, (size_t)Context->Limbs);
@@ -483,7 +483,7 @@ int32 BigInt_Copy(BigInt *Destination, const BigInt *Source) {
 int32 BigInt_Equal(const BigInt *A, const BigInt *B) {
     BigInt_Check(A);
     BigInt_Check(B);
-    return A->Negative == B->Negative && UnsignedCompare(A, B) == 0;
+    return A->Negative == B->Negative && BigInt_UnsignedCompare(A, B) == 0;
 }
 
 int32 BigInt_Compare(const BigInt *A, const BigInt *B) {
@@ -491,7 +491,7 @@ int32 BigInt_Compare(const BigInt *A, const BigInt *B) {
     BigInt_Check(B);
     Debug_Assert(!A->Negative && !B->Negative, "Arguments for comparison must not be negative!");
     if (A->Used != B->Used) return A->Used - B->Used;
-    return UnsignedCompare(A, B);
+    return BigInt_UnsignedCompare(A, B);
 }
 
 int32 BigInt_IsZero(const BigInt *Handle) {
@@ -613,7 +613,7 @@ int32 BigInt_Modulo(BigInt *Result, const BigInt *A, const BigInt *M) {
     BigInt_Check(Result);
     BigInt_Check(A);
     BigInt_Check(M);
-    ModuloInternal(Result, A, M);
+    BigInt_ModuloInternal(Result, A, M);
     return TRUE;
 }
 
@@ -624,7 +624,7 @@ int32 BigInt_ModuloMultiply(BigInt *Result, const BigInt *A, const BigInt *B, co
     Debug_Assert(!A->Negative && !B->Negative, "Argument must be zero or positive!");
     BigIntLocal Product;
     BigInt_Multiply(Product, A, B);
-    ModuloInternal(Result, Product, M);
+    BigInt_ModuloInternal(Result, Product, M);
     return TRUE;
 }
 
@@ -636,7 +636,7 @@ int32 BigInt_ModuloPower(BigInt *Result, const BigInt *Base, const BigInt *Expon
     BigInt_Check(Result);
     BigInt_Check(Exponent);
     BigIntLocal Power, Square, Scratch;
-    ModuloInternal(Square, Base, M);
+    BigInt_ModuloInternal(Square, Base, M);
     BigInt_SetWord(Power, 1);
     const int32 Bits = BigInt_BitCount(Exponent);
     for (int32 Bit = 0; Bit < Bits; Bit++) {
@@ -649,7 +649,7 @@ int32 BigInt_ModuloPower(BigInt *Result, const BigInt *Base, const BigInt *Expon
             BigInt_Copy(Square, Scratch);
         }
     }
-    ModuloInternal(Result, Power, M);
+    BigInt_ModuloInternal(Result, Power, M);
     return TRUE;
 }
 
@@ -669,34 +669,34 @@ int32 BigInt_ModuloInverse(BigInt *Result, const BigInt *A, const BigInt *M) {
     BigInt_Reset(X2);
     // Halves a coefficient mod M (M odd): add M first when it is odd.
     auto Halve = [&](BigInt *X) {
-        if (X->Used > 0 && (X->Words[0] & 1)) UnsignedAdd(X, X, Modulus);
+        if (X->Used > 0 && (X->Words[0] & 1)) BigInt_UnsignedAdd(X, X, Modulus);
         BigInt_ShiftRight(X, X, 1);
     };
     // X = X - Y mod M, both in 0 ... M - 1.
     auto SubtractMod = [&](BigInt *X, BigInt *Y) {
-        if (UnsignedCompare(X, Y) < 0) UnsignedAdd(X, X, Modulus);
-        UnsignedSubtract(X, X, Y);
+        if (BigInt_UnsignedCompare(X, Y) < 0) BigInt_UnsignedAdd(X, X, Modulus);
+        BigInt_UnsignedSubtract(X, X, Y);
     };
-    while (UnsignedCompare(U, V) != 0) {
+    while (BigInt_UnsignedCompare(U, V) != 0) {
         if (!(U.get()->Words[0] & 1)) {
             BigInt_ShiftRight(U, U, 1);
             Halve(X1);
         } else if (!(V.get()->Words[0] & 1)) {
             BigInt_ShiftRight(V, V, 1);
             Halve(X2);
-        } else if (UnsignedCompare(U, V) > 0) {
-            UnsignedSubtract(U, U, V);
+        } else if (BigInt_UnsignedCompare(U, V) > 0) {
+            BigInt_UnsignedSubtract(U, U, V);
             BigInt_ShiftRight(U, U, 1);
             SubtractMod(X1, X2);
             Halve(X1);
         } else {
-            UnsignedSubtract(V, V, U);
+            BigInt_UnsignedSubtract(V, V, U);
             BigInt_ShiftRight(V, V, 1);
             SubtractMod(X2, X1);
             Halve(X2);
         }
     }
-    ModuloInternal(Result, X1, Modulus);
+    BigInt_ModuloInternal(Result, X1, Modulus);
     return TRUE;
 }
 
@@ -715,7 +715,7 @@ int32 BigInt_ModuloRandom(BigInt *Result, const BigInt *M) {
         Draw.get()->Used = Count;
         Draw.get()->Negative = 0;
         Normalise(Draw);
-        ModuloInternal(Result, Draw, Modulus);
+        BigInt_ModuloInternal(Result, Draw, Modulus);
         if (Result->Used > 0) return TRUE;
     }
     return FALSE;
@@ -827,11 +827,11 @@ int32 BigInt_MontgomeryCreate(Montgomery **Handle, const BigInt *N) {
     BigIntLocal Power, Reduced;
     BigInt_SetWord(Power, 1);
     BigInt_ShiftLeft(Power, Power, (int32)(64 * Count));
-    ModuloInternal(Reduced, Power, N);
+    BigInt_ModuloInternal(Reduced, Power, N);
     Limbs One = ToLimbs(Reduced, Count);
     memcpy(Context->One, One.data(), Count * 8);
     BigInt_ShiftLeft(Power, Power, (int32)(64 * Count));
-    ModuloInternal(Reduced, Power, N);
+    BigInt_ModuloInternal(Reduced, Power, N);
     Limbs RR = ToLimbs(Reduced, Count);
     memcpy(Context->RR, RR.data(), Count * 8);
     *Handle = Context;
@@ -869,7 +869,7 @@ int32 BigInt_MontgomeryPower(BigInt *Result, const BigInt *Base, const BigInt *E
     Montgomery_Check(Handle);
     const size_t N = (size_t)Handle->Limbs;
     Limbs Scratch(2 * N + 2), X = ReducedLimbs(Handle, Base);
-    MontgomeryProduct(Handle, X.data(), X.data(), Handle->RR, Scratch.data());
+    BigInt_MontgomeryProduct(Handle, X.data(), X.data(), Handle->RR, Scratch.data());
     const int32 Bits = BigInt_BitCount(Exponent);
     const int32 Width = WindowWidth(Bits);
     // Odd powers x, x^3, ... x^(2^Width - 1) for a sliding window.
@@ -879,7 +879,7 @@ int32 BigInt_MontgomeryPower(BigInt *Result, const BigInt *Base, const BigInt *E
         Limbs Square(N);
         MontgomerySquare(Handle, Square.data(), X.data(), Scratch.data());
         for (size_t At = 1; At < Table.size(); At++)
-            MontgomeryProduct(Handle, Table[At].data(), Table[At - 1].data(), Square.data(), Scratch.data());
+            BigInt_MontgomeryProduct(Handle, Table[At].data(), Table[At - 1].data(), Square.data(), Scratch.data());
     }
     Limbs Accumulator(Handle->One, Handle->One + N);
     for (int32 Bit = Bits - 1; Bit >= 0;) {
@@ -894,12 +894,12 @@ int32 BigInt_MontgomeryPower(BigInt *Result, const BigInt *Base, const BigInt *E
         const uint32 Window = ExponentWindow(Exponent, Low, Bit - Low + 1);
         for (int32 Step = Low; Step <= Bit; Step++)
             MontgomerySquare(Handle, Accumulator.data(), Accumulator.data(), Scratch.data());
-        MontgomeryProduct(Handle, Accumulator.data(), Accumulator.data(), Table[Window >> 1].data(), Scratch.data());
+        BigInt_MontgomeryProduct(Handle, Accumulator.data(), Accumulator.data(), Table[Window >> 1].data(), Scratch.data());
         Bit = Low - 1;
     }
     Limbs Unit(N, 0);
     Unit[0] = 1;
-    MontgomeryProduct(Handle, Accumulator.data(), Accumulator.data(), Unit.data(), Scratch.data());
+    BigInt_MontgomeryProduct(Handle, Accumulator.data(), Accumulator.data(), Unit.data(), Scratch.data());
     AssignLimbs(Result, Accumulator.data(), N);
     return TRUE;
 }
@@ -917,9 +917,9 @@ int32 BigInt_MontgomeryPowerSecret(BigInt *Result, const BigInt *Base, const Big
     Limbs Scratch(2 * N + 2), Table(Entries * N), Accumulator(N), Pick(N);
     Limbs X = ReducedLimbs(Handle, Base);
     memcpy(Table.data(), Handle->One, N * 8);
-    MontgomeryProduct(Handle, &Table[N], X.data(), Handle->RR, Scratch.data());
+    BigInt_MontgomeryProduct(Handle, &Table[N], X.data(), Handle->RR, Scratch.data());
     for (size_t At = 2; At < Entries; At++)
-        MontgomeryProduct(Handle, &Table[At * N], &Table[(At - 1) * N], &Table[N], Scratch.data());
+        BigInt_MontgomeryProduct(Handle, &Table[At * N], &Table[(At - 1) * N], &Table[N], Scratch.data());
     // Reads every entry and keeps the one asked for, by mask.
     auto Select = [&](uint32 Index) {
         std::fill(Pick.begin(), Pick.end(), 0);
@@ -937,11 +937,11 @@ int32 BigInt_MontgomeryPowerSecret(BigInt *Result, const BigInt *Base, const Big
         for (int32 Step = 0; Step < Width; Step++)
             MontgomerySquare(Handle, Accumulator.data(), Accumulator.data(), Scratch.data());
         Select(ExponentWindow(Exponent, Window * Width, Width));
-        MontgomeryProduct(Handle, Accumulator.data(), Accumulator.data(), Pick.data(), Scratch.data());
+        BigInt_MontgomeryProduct(Handle, Accumulator.data(), Accumulator.data(), Pick.data(), Scratch.data());
     }
     Limbs Unit(N, 0);
     Unit[0] = 1;
-    MontgomeryProduct(Handle, Accumulator.data(), Accumulator.data(), Unit.data(), Scratch.data());
+    BigInt_MontgomeryProduct(Handle, Accumulator.data(), Accumulator.data(), Unit.data(), Scratch.data());
     AssignLimbs(Result, Accumulator.data(), N);
     WipeLimbs(Table);
     WipeLimbs(Accumulator);
@@ -959,8 +959,8 @@ int32 BigInt_MontgomeryMultiply(BigInt *Result, const BigInt *A, const BigInt *B
     const size_t N = (size_t)Handle->Limbs;
     Limbs Scratch(2 * N + 2), X = ReducedLimbs(Handle, A), Y = ReducedLimbs(Handle, B);
     // (A R) then (A R) B / R = A B.
-    MontgomeryProduct(Handle, X.data(), X.data(), Handle->RR, Scratch.data());
-    MontgomeryProduct(Handle, X.data(), X.data(), Y.data(), Scratch.data());
+    BigInt_MontgomeryProduct(Handle, X.data(), X.data(), Handle->RR, Scratch.data());
+    BigInt_MontgomeryProduct(Handle, X.data(), X.data(), Y.data(), Scratch.data());
     AssignLimbs(Result, X.data(), N);
     WipeLimbs(X);
     WipeLimbs(Y);

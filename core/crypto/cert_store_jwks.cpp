@@ -46,7 +46,7 @@ bool TextEquals(Dictionary *Member, const char *Name, const char *Value) {
 }
 
 // Every signing member for the algorithm whose member Name is the text Value.
-std::vector<Dictionary *> MembersFromJWKSProperty(CertStoreJWKS *Store, const char *Name, const char *Value,
+std::vector<Dictionary *> CertStoreJWKS_MemberFromJWKSProperty(CertStoreJWKS *Store, const char *Name, const char *Value,
                                                   uint32 Id) {
     std::vector<Dictionary *> Found;
     Dictionary *Keys = nullptr;
@@ -67,7 +67,7 @@ std::vector<Dictionary *> MembersFromJWKSProperty(CertStoreJWKS *Store, const ch
 }
 
 // A Base64url unsigned big-endian integer.
-bool BigIntFromBase64Value(Dictionary *Member, const char *Name, BigInt *Number) {
+bool CertStoreJWKS_BigIntFromBase64Value(Dictionary *Member, const char *Name, BigInt *Number) {
     const char *Text = nullptr;
     if (!Dictionary_GetStringPtrByKey(Member, Name, &Text) || Text == nullptr || Text[0] == 0) return false;
     const size_t Length = strlen(Text);
@@ -78,9 +78,15 @@ bool BigIntFromBase64Value(Dictionary *Member, const char *Name, BigInt *Number)
            BigInt_ImportBinary(Number, Bytes.data(), Written);
 }
 
+// The two integers a key is built from, by their property names.
+bool CertStoreJWKS_CAFromJWKSPropertyNames(Dictionary *Member, const char *FirstName, const char *SecondName,
+                                           BigInt *First, BigInt *Second) {
+    return CertStoreJWKS_BigIntFromBase64Value(Member, FirstName, First) && CertStoreJWKS_BigIntFromBase64Value(Member, SecondName, Second);
+}
+
 // The member's public key: RS from "n" and "e", ES from "x" and "y" on the
 // algorithm's curve.
-CryptAsymmetric *CAFromJWKSProperty(Dictionary *Member, uint32 Id) {
+CryptAsymmetric *CertStoreJWKS_CAFromJWKSProperty(Dictionary *Member, uint32 Id) {
     const bool EC = JWS_IsES(Id);
     const CryptAsymmetricInterface *Table = nullptr;
     if (!CryptAsymmetric_InterfaceFromName(EC ? "ECDSA" : "RSA", &Table)) return nullptr;
@@ -91,9 +97,9 @@ CryptAsymmetric *CAFromJWKSProperty(Dictionary *Member, uint32 Id) {
     CryptAsymmetric_Create(&Key);
     CryptAsymmetric_ResetInterface(Key, Table);
     const bool Built =
-        (EC ? BigIntFromBase64Value(Member, "x", First) && BigIntFromBase64Value(Member, "y", Second) &&
+        (EC ? CertStoreJWKS_CAFromJWKSPropertyNames(Member, "x", "y", First, Second) &&
                   CryptAsymmetric_InitParams(Key, JWS_TranslateAlgorithmOid(Id))
-            : BigIntFromBase64Value(Member, "e", First) && BigIntFromBase64Value(Member, "n", Second)) &&
+            : CertStoreJWKS_CAFromJWKSPropertyNames(Member, "e", "n", First, Second)) &&
         CryptAsymmetric_SetPublicKeyPair(Key, First, Second);
     BigInt_Delete(&First);
     BigInt_Delete(&Second);
@@ -101,7 +107,7 @@ CryptAsymmetric *CAFromJWKSProperty(Dictionary *Member, uint32 Id) {
     return Key;
 }
 
-bool X509Thumbprint(X509 *Certificate, const HashInterface *Interface, char *Text) {
+bool CertStoreJWKS_Base64ThumbprintFromX509(X509 *Certificate, const HashInterface *Interface, char *Text) {
     uint8 Digest[HASH_MAX_DIGEST_SIZE];
     int32 Written = 0;
     return X509_Thumbprint(Certificate, Interface, Digest, (int32)sizeof(Digest)) &&
@@ -116,10 +122,10 @@ int32 InterfaceX509IsTrusted(CertStoreInterface *, void *User, X509 *Certificate
     const uint32 Id = JWS_GetAlgorithmRS(Interface);
     if (Id == JWS_ALGORITHM_UNKNOWN) return FALSE;
     char Text[ThumbprintTextSize];
-    if (X509Thumbprint(Certificate, &SHA256_INTERFACE, Text) &&
-        !MembersFromJWKSProperty(Store, "x5t#S256", Text, Id).empty())
+    if (CertStoreJWKS_Base64ThumbprintFromX509(Certificate, &SHA256_INTERFACE, Text) &&
+        !CertStoreJWKS_MemberFromJWKSProperty(Store, "x5t#S256", Text, Id).empty())
         return TRUE;
-    return X509Thumbprint(Certificate, &SHA1_INTERFACE, Text) && !MembersFromJWKSProperty(Store, "x5t", Text, Id).empty();
+    return CertStoreJWKS_Base64ThumbprintFromX509(Certificate, &SHA1_INTERFACE, Text) && !CertStoreJWKS_MemberFromJWKSProperty(Store, "x5t", Text, Id).empty();
 }
 
 int32 InterfaceX509IsTrustedJWS(CertStoreInterface *, void *User, Dictionary *Header, CryptAsymmetric **Key,
@@ -130,8 +136,8 @@ int32 InterfaceX509IsTrustedJWS(CertStoreInterface *, void *User, Dictionary *He
     uint32 Id = 0;
     if (Header == nullptr || !JWS_HeaderGetAlgorithm(Header, &Id) || !(JWS_IsRS(Id) || JWS_IsES(Id))) return FALSE;
     auto TryMembers = [&](const char *Name, const char *Value) {
-        for (Dictionary *Member : MembersFromJWKSProperty(Store, Name, Value, Id))
-            if ((*Key = CAFromJWKSProperty(Member, Id)) != nullptr) return true;
+        for (Dictionary *Member : CertStoreJWKS_MemberFromJWKSProperty(Store, Name, Value, Id))
+            if ((*Key = CertStoreJWKS_CAFromJWKSProperty(Member, Id)) != nullptr) return true;
         return false;
     };
     for (const char *Name : {"kid", "x5t#S256", "x5t"}) {

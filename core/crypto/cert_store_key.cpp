@@ -39,7 +39,7 @@ int32 InterfaceRelease(CertStoreInterface **Interface, void *User) {
     return CertStoreKey_Release(&Store);
 }
 
-int32 InterfaceGetKey(CertStoreInterface *, void *User, const uint8 **Key, uint32 *Size) {
+int32 CertStoreKey_InterfaceGetKey(CertStoreInterface *, void *User, const uint8 **Key, uint32 *Size) {
     CertStoreKey *Store = static_cast<CertStoreKey *>(User);
     *Key = Store->Key;
     *Size = Store->Length;
@@ -66,7 +66,7 @@ int32 CertStoreKey_Create(CertStoreKey **Handle) {
     CertStoreInterface_Create(&Store->Interface);
     CertStoreInterface_SetAddRefCallback(Store->Interface, Store, InterfaceAddRef);
     CertStoreInterface_SetReleaseCallback(Store->Interface, Store, InterfaceRelease);
-    CertStoreInterface_SetGetKeyCallback(Store->Interface, Store, InterfaceGetKey);
+    CertStoreInterface_SetGetKeyCallback(Store->Interface, Store, CertStoreKey_InterfaceGetKey);
     CertStoreInterface_SetX509IsTrustedCallback(Store->Interface, Store, InterfaceX509IsTrusted);
     CertStoreInterface_SetX509IsTrustedJWSCallback(Store->Interface, Store, InterfaceX509IsTrustedJWS);
     *Handle = Store;

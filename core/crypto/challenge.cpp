@@ -58,7 +58,7 @@ Filter FilterOf(Dictionary *Values) {
 }
 
 // Both texts present and equal, with case.
-bool SameString(Dictionary *A, Dictionary *B, const char *Key) {
+bool Challenge_FilterString(Dictionary *A, Dictionary *B, const char *Key) {
     const char *First = nullptr, *Second = nullptr;
     return Dictionary_GetStringPtrByKey(A, Key, &First) && Dictionary_GetStringPtrByKey(B, Key, &Second) &&
            First != nullptr && Second != nullptr && strcmp(First, Second) == 0;
@@ -69,23 +69,39 @@ bool SameInt(Dictionary *A, Dictionary *B, const char *Key) {
     return Dictionary_GetInt32ByKey(A, Key, &First) && Dictionary_GetInt32ByKey(B, Key, &Second) && First == Second;
 }
 
-// Whether Candidate answers Request, by the request's filter.
-bool Matches(Dictionary *Request, Dictionary *Candidate) {
-    switch (FilterOf(Request)) {
-    case Filter::WebGet:
-        return SameString(Request, Candidate, "filter") && SameString(Request, Candidate, "host") &&
-               SameString(Request, Candidate, "realm") && SameInt(Request, Candidate, "type");
-    case Filter::ClientCert:
-        return SameString(Request, Candidate, "filter") && SameString(Request, Candidate, "address");
-    case Filter::StorageDecrypt:
-        return SameString(Request, Candidate, "filter") && SameString(Request, Candidate, "host");
-    case Filter::None:
-        break;
-    }
-    return false;
+using MatchFunction = bool (*)(Dictionary *Request, Dictionary *Candidate);
+
+bool Challenge_FilterWebGet(Dictionary *Request, Dictionary *Candidate) {
+    return Challenge_FilterString(Request, Candidate, "filter") && Challenge_FilterString(Request, Candidate, "host") &&
+           Challenge_FilterString(Request, Candidate, "realm") && SameInt(Request, Candidate, "type");
 }
 
-std::list<Answer>::iterator FindAnswer(Broker *Self, Dictionary *Request) {
+bool Challenge_FilterClientCertificate(Dictionary *Request, Dictionary *Candidate) {
+    return Challenge_FilterString(Request, Candidate, "filter") && Challenge_FilterString(Request, Candidate, "address");
+}
+
+bool Challenge_FilterStorageDecrypt(Dictionary *Request, Dictionary *Candidate) {
+    return Challenge_FilterString(Request, Candidate, "filter") && Challenge_FilterString(Request, Candidate, "host");
+}
+
+// The matching rule for Values' filter, or null when it has none we know.
+MatchFunction Challenge_FilterFind(Dictionary *Values) {
+    switch (FilterOf(Values)) {
+    case Filter::WebGet: return Challenge_FilterWebGet;
+    case Filter::ClientCert: return Challenge_FilterClientCertificate;
+    case Filter::StorageDecrypt: return Challenge_FilterStorageDecrypt;
+    case Filter::None: break;
+    }
+    return nullptr;
+}
+
+// Whether Candidate answers Request, by the request's filter.
+bool Matches(Dictionary *Request, Dictionary *Candidate) {
+    MatchFunction Match = Challenge_FilterFind(Request);
+    return Match != nullptr && Match(Request, Candidate);
+}
+
+std::list<Answer>::iterator Challenge_MemberFind(Broker *Self, Dictionary *Request) {
     for (auto Each = Self->Answers.begin(); Each != Self->Answers.end(); ++Each)
         if (Matches(Request, Each->Values)) return Each;
     return Self->Answers.end();
@@ -97,7 +113,7 @@ bool IsTrue(Dictionary *Values, const char *Key) {
 }
 
 // Every waiting request the answer matches gets it and leaves the queue.
-void Resume(Broker *Self, Dictionary *Values) {
+void Challenge_ActiveResume(Broker *Self, Dictionary *Values) {
     std::vector<Pending> Answered;
     for (auto Each = Self->Queue.begin(); Each != Self->Queue.end();) {
         if (Matches(Each->Request, Values)) {
@@ -113,18 +129,18 @@ void Resume(Broker *Self, Dictionary *Values) {
     }
 }
 
-void PromptNext(Broker *Self) {
+void Challenge_ActiveNext(Broker *Self) {
     if (Self->Prompting || Self->Queue.empty()) return;
     Self->Prompting = 1;
     Pending &Front = Self->Queue.front();
-    auto Known = FindAnswer(Self, Front.Request);
+    auto Known = Challenge_MemberFind(Self, Front.Request);
     Dictionary_SetInt32ByKey(Front.Request, "attempt", Known != Self->Answers.end() ? Known->Count : 0);
     NotificationCenter_Fire("Challenge", "PromptRequest", Front.Requester.c_str(), Front.Request);
 }
 
 void Forget(std::list<Answer>::iterator Each) { Dictionary_Release(&Each->Values); }
 
-int32 OnRequest(void *User, const char *, const char *, const char *Instance, Dictionary *Info) {
+int32 Challenge_Notification_Request(void *User, const char *, const char *, const char *Instance, Dictionary *Info) {
     Broker *Self = static_cast<Broker *>(User);
     if (FilterOf(Info) == Filter::None) {
         const char *Text = nullptr;
@@ -134,16 +150,16 @@ int32 OnRequest(void *User, const char *, const char *, const char *Instance, Di
     }
     CriticalSection_Lock(Self->Lock);
     Self->Queue.push_back({Copy(Info), Instance != nullptr ? Instance : ""});
-    auto Known = FindAnswer(Self, Info);
+    auto Known = Challenge_MemberFind(Self, Info);
     if (Known != Self->Answers.end() && !IsTrue(Known->Values, "invalid") &&
-        !(SameString(Known->Values, Info, "username") && SameString(Known->Values, Info, "password")))
-        Resume(Self, Known->Values);
-    PromptNext(Self);
+        !(Challenge_FilterString(Known->Values, Info, "username") && Challenge_FilterString(Known->Values, Info, "password")))
+        Challenge_ActiveResume(Self, Known->Values);
+    Challenge_ActiveNext(Self);
     CriticalSection_Unlock(Self->Lock);
     return TRUE;
 }
 
-int32 OnPromptResponse(void *User, const char *, const char *, const char *, Dictionary *Info) {
+int32 Challenge_Notification_PromptResponse(void *User, const char *, const char *, const char *, Dictionary *Info) {
     Broker *Self = static_cast<Broker *>(User);
     if (Self->Worker) Debug_Abort("Response called in worker environment");
     if (FilterOf(Info) == Filter::None) {
@@ -152,7 +168,7 @@ int32 OnPromptResponse(void *User, const char *, const char *, const char *, Dic
     }
     CriticalSection_Lock(Self->Lock);
     Self->Prompting = 0;
-    auto Known = FindAnswer(Self, Info);
+    auto Known = Challenge_MemberFind(Self, Info);
     if (Known != Self->Answers.end()) {
         Dictionary_RemoveByKey(Known->Values, "invalid");
         Dictionary_Merge(Known->Values, Info, DICTIONARY_MERGE_OVERWRITE | DICTIONARY_MERGE_LISTS);
@@ -162,12 +178,12 @@ int32 OnPromptResponse(void *User, const char *, const char *, const char *, Dic
     }
     Known->Count++;
     Dictionary *Values = Known->Values;
-    Resume(Self, Values);
+    Challenge_ActiveResume(Self, Values);
     if (IsTrue(Info, "cancel")) {
         Forget(Known);
         Self->Answers.erase(Known);
     }
-    PromptNext(Self);
+    Challenge_ActiveNext(Self);
     CriticalSection_Unlock(Self->Lock);
     return TRUE;
 }
@@ -180,8 +196,8 @@ int32 Challenge_Init(uint32 Worker) {
     Current->Worker = Worker != 0;
     CriticalSection_Create(&Current->Lock);
     if (!Current->Worker) {
-        NotificationCenter_AddObserver("Challenge", "Request", Current, OnRequest);
-        NotificationCenter_AddObserver("Challenge", "PromptResponse", Current, OnPromptResponse);
+        NotificationCenter_AddObserver("Challenge", "Request", Current, Challenge_Notification_Request);
+        NotificationCenter_AddObserver("Challenge", "PromptResponse", Current, Challenge_Notification_PromptResponse);
     }
     return TRUE;
 }
@@ -190,8 +206,8 @@ int32 Challenge_Remove(void) {
     if (Current == nullptr) return TRUE;
     Class_CheckTag(Current, Check, BrokerCheck);
     if (!Current->Worker) {
-        NotificationCenter_RemoveObserver("Challenge", "Request", Current, OnRequest);
-        NotificationCenter_RemoveObserver("Challenge", "PromptResponse", Current, OnPromptResponse);
+        NotificationCenter_RemoveObserver("Challenge", "Request", Current, Challenge_Notification_Request);
+        NotificationCenter_RemoveObserver("Challenge", "PromptResponse", Current, Challenge_Notification_PromptResponse);
     }
     for (Pending &Each : Current->Queue) Dictionary_Release(&Each.Request);
     for (Answer &Each : Current->Answers) Dictionary_Release(&Each.Values);
@@ -211,7 +227,7 @@ int32 Challenge_ResponseInvalidate(Dictionary *Request) {
     if (Current == nullptr || Request == nullptr) return FALSE;
     CriticalSection_Lock(Current->Lock);
     Current->Prompting = 0;
-    auto Known = FindAnswer(Current, Request);
+    auto Known = Challenge_MemberFind(Current, Request);
     const bool Found = Known != Current->Answers.end();
     if (Found) Dictionary_SetBooleanByKey(Known->Values, "invalid", TRUE);
     CriticalSection_Unlock(Current->Lock);
@@ -224,7 +240,7 @@ int32 Challenge_ResponseFind(Dictionary *Request, Dictionary *Answer) {
     if (Current->Worker) Debug_Abort("Unable to find response in worker process");
     CriticalSection_Lock(Current->Lock);
     Current->Prompting = 0;
-    auto Known = FindAnswer(Current, Request);
+    auto Known = Challenge_MemberFind(Current, Request);
     const bool Found = Known != Current->Answers.end();
     if (Found) Dictionary_Merge(Answer, Known->Values, DICTIONARY_MERGE_OVERWRITE | DICTIONARY_MERGE_LISTS);
     CriticalSection_Unlock(Current->Lock);

@@ -71,7 +71,7 @@ CryptAsymmetric *PublicKeyFromDer(const uint8 *Bytes, uint32 Size) {
 }
 
 // "x5c", "kid", "x5t" or "x5t#S256": the store decides which key signs.
-bool CertificateCheck(Dictionary *Header, CertStoreInterface *Store, uint32 Id, const char *Input, size_t InputSize,
+bool JWS_CAX509Decode(Dictionary *Header, CertStoreInterface *Store, uint32 Id, const char *Input, size_t InputSize,
                       const std::string &Signature) {
     CryptAsymmetric *Key = nullptr;
     uint32 Stop = 0;
@@ -85,7 +85,7 @@ bool CertificateCheck(Dictionary *Header, CertStoreInterface *Store, uint32 Id, 
     return Passed;
 }
 
-bool HmacCheck(CertStoreInterface *Store, uint32 Id, const char *Input, size_t InputSize,
+bool JWS_HSDecode(CertStoreInterface *Store, uint32 Id, const char *Input, size_t InputSize,
                const std::string &Signature) {
     const uint8 *Secret = nullptr;
     uint32 SecretSize = 0;
@@ -105,7 +105,7 @@ bool HmacCheck(CertStoreInterface *Store, uint32 Id, const char *Input, size_t I
     return Crypt_CompareConstantTime(Mac, Signature.data(), Digest->DigestSize) != 0;
 }
 
-bool KeyCheck(CertStoreInterface *Store, uint32 Id, const char *Input, size_t InputSize, const std::string &Signature) {
+bool JWS_CAKeyDecode(CertStoreInterface *Store, uint32 Id, const char *Input, size_t InputSize, const std::string &Signature) {
     const uint8 *Bytes = nullptr;
     uint32 Size = 0;
     if (!CertStoreInterface_GetKey(Store, &Bytes, &Size)) return false;
@@ -180,9 +180,9 @@ int32 JWS_Decode(JSON *Json, JWSClaims *Claims, CertStoreInterface *Store, const
             const size_t InputSize = (size_t)(Second - Text);
             bool Passed = false;
             if (Header != nullptr && JWS_HeaderGetAlgorithm(Header, &Id)) {
-                if (HeaderNamesKey(Header)) Passed = CertificateCheck(Header, Store, Id, Text, InputSize, Signature);
-                else if (Id <= JWS_ALGORITHM_HS512) Passed = HmacCheck(Store, Id, Text, InputSize, Signature);
-                else Passed = KeyCheck(Store, Id, Text, InputSize, Signature);
+                if (HeaderNamesKey(Header)) Passed = JWS_CAX509Decode(Header, Store, Id, Text, InputSize, Signature);
+                else if (Id <= JWS_ALGORITHM_HS512) Passed = JWS_HSDecode(Store, Id, Text, InputSize, Signature);
+                else Passed = JWS_CAKeyDecode(Store, Id, Text, InputSize, Signature);
             }
             if (!Passed) Error = JSON_ERROR_AUTHENTICATE;
         }

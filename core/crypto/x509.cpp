@@ -185,7 +185,7 @@ void ReadExtensions(X509 *Handle, ASN1 *Tagged) {
     }
 }
 
-int32 BuildInt(X509 *Handle) {
+int32 X509_BuildInt(X509 *Handle) {
     ResetParsed(Handle);
     ASN1_Reset(Handle->Parser);
     if (!ASN1_Decode(Handle->Parser, Handle->Der, (int32)Handle->DerLength)) return FALSE;
@@ -246,14 +246,20 @@ int32 BuildInt(X509 *Handle) {
     return TRUE;
 }
 
-int32 CopyAndBuild(X509 *Handle, const void *Bytes, uint32 Length) {
+// Replaces the kept DER with a copy of Bytes.
+int32 X509_CopyASN1(X509 *Handle, const void *Bytes, uint32 Length) {
     if (Handle->Der != nullptr) Handle->Der = static_cast<uint8 *>(Memory_Free(Handle->Der, (int32)Handle->DerLength));
     Handle->DerLength = 0;
     if (Bytes == nullptr || Length == 0 || Length > (uint32)INT32_MAX) return FALSE;
     Handle->Der = static_cast<uint8 *>(Memory_Alloc((int32)Length));
     memcpy(Handle->Der, Bytes, Length);
     Handle->DerLength = Length;
-    const int32 Result = BuildInt(Handle);
+    return TRUE;
+}
+
+int32 CopyAndBuild(X509 *Handle, const void *Bytes, uint32 Length) {
+    if (!X509_CopyASN1(Handle, Bytes, Length)) return FALSE;
+    const int32 Result = X509_BuildInt(Handle);
     // The tree points into the copy; only the copy is kept.
     ASN1_Reset(Handle->Parser);
     return Result;

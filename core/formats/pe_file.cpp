@@ -268,6 +268,10 @@ int32 PEFile_GetCertificate(StreamStruct *Stream, void *Buffer, uint32 *Length) 
     return Found ? TRUE : FALSE;
 }
 
+int32 PEFile_GetCertificateLength(StreamStruct *Stream, uint32 *Length) {
+    return PEFile_GetCertificate(Stream, nullptr, Length);
+}
+
 int32 PEFile_HasCertificateData(StreamStruct *Stream) {
     Debug_CheckPointer(Stream);
     std::string Entry;

@@ -27,6 +27,8 @@ int32 PEFile_GetCertificateOffset(StreamStruct *Stream, uint64 *Offset, uint32 *
 // The first entry's dwLength and, with a Buffer (of at least that size), its
 // bytes, header included.
 int32 PEFile_GetCertificate(StreamStruct *Stream, void *Buffer, uint32 *Length);
+// The first entry's dwLength alone (0 and a return of 0 when there is none).
+int32 PEFile_GetCertificateLength(StreamStruct *Stream, uint32 *Length);
 int32 PEFile_HasCertificate(const char *Path);
 int32 PEFile_HasCertificateData(StreamStruct *Stream);
 // Feeds the Authenticode image digest's bytes into Hash (not finished):

@@ -50,7 +50,7 @@ bool HeapRange(const ExecutableSource &File, const PkgHeader &Head, Dictionary *
 }
 
 // Every "file" child of Node, and their children in turn.
-bool CheckFiles(const ExecutableSource &File, const PkgHeader &Head, Dictionary *Node, const std::string &Prefix,
+bool PKGFile_VerifyFileData(const ExecutableSource &File, const PkgHeader &Head, Dictionary *Node, const std::string &Prefix,
                 int Depth) {
     if (Depth > 64) return false;
     DictionaryItem *Item = nullptr;
@@ -86,7 +86,7 @@ bool CheckFiles(const ExecutableSource &File, const PkgHeader &Head, Dictionary 
                 }
             }
         }
-        if (!CheckFiles(File, Head, Entry, Path, Depth + 1)) return false;
+        if (!PKGFile_VerifyFileData(File, Head, Entry, Path, Depth + 1)) return false;
     }
     return true;
 }
@@ -190,7 +190,7 @@ bool PkgFile_Verify(CertStoreInterface *Store, const ExecutableSource &File) {
     XML_SetDictionaryHandle(Reader, Document);
     const bool Sound = XML_LoadBuffer(Reader, Xml.data(), (int32)Xml.size()) &&
                        Dictionary_GetDictionaryByPath(Document, "xar.toc", &Toc) &&
-                       VerifyToc(Store, File, Head, Compressed, Toc) && CheckFiles(File, Head, Toc, ".", 0);
+                       VerifyToc(Store, File, Head, Compressed, Toc) && PKGFile_VerifyFileData(File, Head, Toc, ".", 0);
     XML_Delete(&Reader);
     Dictionary_Release(&Document);
     return Sound;

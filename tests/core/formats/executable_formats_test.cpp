@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <random>
 #include <string>
@@ -28,6 +29,7 @@
 #include "core/formats/macho_file.h"
 #include "core/formats/pe_file.h"
 #include "core/formats/pkg_file.h"
+#include "core/memory_stream.h"
 #include "core/posix/platform_file.h"
 #include "core/string_expand.h"
 #include "tests/support/runtime.h"
@@ -176,6 +178,25 @@ TEST_F(ExecutableFormats, AuthenticodeDigestEqualsOsslsigncode) {
         EXPECT_EQ(Digest(Interface, At(Name)), Expected) << Name;
         EXPECT_EQ(PEFile_HasCertificate(At(Name).c_str()), 1) << Name;
         EXPECT_EQ(Executable_HasCertificate(At(Name).c_str()), 1) << Name;
+        // dwLength read straight from the security directory of the signed file.
+        std::ifstream In(At(Name), std::ios::binary);
+        const std::string Bytes((std::istreambuf_iterator<char>(In)), std::istreambuf_iterator<char>());
+        ASSERT_GT(Bytes.size(), 512u) << Name;
+        auto Le32 = [&](size_t At) { return (uint32)(uint8)Bytes[At] | (uint32)(uint8)Bytes[At + 1] << 8 |
+                                            (uint32)(uint8)Bytes[At + 2] << 16 | (uint32)(uint8)Bytes[At + 3] << 24; };
+        const size_t Nt = Le32(60);
+        const size_t Directory = Nt + (((uint8)Bytes[Nt + 25] == 0x02) ? 168 : 152);
+        MemoryStream *Memory = nullptr;
+        StreamStruct *Stream = nullptr;
+        MemoryStream_Create(&Memory);
+        MemoryStream_SetAutoGrow(Memory, 1);
+        MemoryStream_GetStreamHandle(Memory, &Stream);
+        uint32 Count = 0, Length = 0;
+        Stream_Write(Stream, Bytes.data(), (uint32)Bytes.size(), &Count);
+        Stream_Seek(Stream, 0, STREAM_SEEK_SET);
+        EXPECT_EQ(PEFile_GetCertificateLength(Stream, &Length), 1) << Name;
+        EXPECT_EQ(Length, Le32(Le32(Directory))) << Name;
+        MemoryStream_Release(&Memory);
     }
     // Unsigned, the digest still covers the whole image.
     EXPECT_EQ(Digest(SHA256_INTERFACE, At("pe32plus.exe")), Built().Signed.at("signed-sha256.exe"));
