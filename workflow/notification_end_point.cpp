@@ -107,6 +107,7 @@ void NotificationEndPointChunkReader::Feed(const char *Bytes, size_t Length, std
         if (Depth == 0) {
             if (C != '{') continue;
             Current.clear();
+            Closers.clear();
             Dropping = false;
             InString = Escape = false;
         }
@@ -118,8 +119,20 @@ void NotificationEndPointChunkReader::Feed(const char *Bytes, size_t Length, std
         } else if (C == '"') {
             InString = true;
         } else if (C == '{' || C == '[') {
+            if (Closers.size() < (size_t)MaxDepth) Closers.push_back(C == '{' ? '}' : ']');
             if (++Depth > MaxDepth) Dropping = true;
         } else if (C == '}' || C == ']') {
+            // A closer that does not match its opener ("{]") makes the
+            // message malformed: it is dropped and reading starts again at
+            // the next "{". Past MaxDepth the message is dropped anyway.
+            if (Depth <= MaxDepth) {
+                if (Closers.back() != C) {
+                    Depth = 0;
+                    Current.clear();
+                    continue;
+                }
+                Closers.pop_back();
+            }
             if (--Depth == 0) {
                 if (!Dropping) Messages->push_back(std::move(Current));
                 Current.clear();

@@ -74,6 +74,7 @@ class NotificationEndPointChunkReader {
 
   private:
     std::string Current;
+    std::string Closers; // the closer each open bracket expects, innermost last
     int32 Depth = 0;
     bool InString = false, Escape = false, Dropping = false;
 };

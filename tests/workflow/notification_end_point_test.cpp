@@ -280,6 +280,7 @@ TEST(EndPointReader, PiecesGiveWholeMessages) {
         {{"junk}]{\"x\":[1,{}]}"}, {"{\"x\":[1,{}]}"}},
         {{std::string(70, '[')}, {}},
         {{"{" + std::string(70, '[') + std::string(70, ']') + "}", "{\"ok\":1}"}, {"{\"ok\":1}"}},
+        {{"{\"a\":[1}]}", "{\"b\":2]", "{\"ok\":1}"}, {"{\"ok\":1}"}},
     };
     for (const Case &Each : Cases) {
         NotificationEndPointChunkReader Reader;
