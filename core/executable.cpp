@@ -22,8 +22,11 @@ namespace {
 
 constexpr size_t ModulePathSize = 320;
 
+// Plain data only: a copy of the runtime inside an interop library removes
+// this state on the thread that unloads it, and a destructor run at dlclose
+// on another thread would race with that.
 struct ModuleState {
-    std::string Path;
+    char Path[ModulePathSize];
     Dictionary *Cache = nullptr;
     Dictionary *StartUp = nullptr;
     bool Recorded = false;
@@ -135,7 +138,7 @@ int32 Executable_Init(void) {
 
 int32 Executable_SetCurrentModuleAppPath(const char *Path) {
     Debug_CheckPointer(Path);
-    Module.Path = Normalised(Path).substr(0, ModulePathSize - 1);
+    String_CopyLength(Module.Path, Normalised(Path).c_str(), (int32)sizeof(Module.Path));
     if (Module.Cache == nullptr) Dictionary_Create(&Module.Cache);
     if (!Module.Recorded) {
         Module.StartUp = Module.Cache;
@@ -144,13 +147,13 @@ int32 Executable_SetCurrentModuleAppPath(const char *Path) {
         Dictionary_Create(&Module.Cache);
     }
     Dictionary_Reset(Module.Cache);
-    if (!Module.Path.empty()) Executable_GetInfoDictionary(Module.Path.c_str(), nullptr, Module.Cache);
+    if (Module.Path[0] != 0) Executable_GetInfoDictionary(Module.Path, nullptr, Module.Cache);
     return TRUE;
 }
 
 int32 Executable_GetCurrentModuleAppPath(char *Out, int32 Size) {
     Debug_CheckPointer(Out);
-    String_CopyLength(Out, Module.Path.c_str(), Size);
+    String_CopyLength(Out, Module.Path, Size);
     return TRUE;
 }
 
