@@ -108,24 +108,6 @@ bool ReadFile(ParseJob *Job) {
     return true;
 }
 
-// The parsers' print callback: their last message is the job's.
-int32 KeepMessage(void *User, const char *Format, ...) {
-    char Text[1024];
-    va_list Arguments;
-    va_start(Arguments, Format);
-    vsnprintf(Text, sizeof(Text), Format, Arguments);
-    va_end(Arguments);
-    std::string &Message = *static_cast<std::string *>(User);
-    Message = Text;
-    // Without the reader's "<identifier> - " in front.
-    if (size_t Dash = Message.find(" - "); Dash != std::string::npos) Message.erase(0, Dash + 3);
-    while (!Message.empty() && (Message.back() == '\n' || Message.back() == ' ')) Message.pop_back();
-    // It may quote a byte of a binary file.
-    for (char &Each : Message)
-        if ((unsigned char)Each < 0x20 || (unsigned char)Each >= 0x7f) Each = '?';
-    while (!Message.empty() && Message.front() == ' ') Message.erase(0, 1);
-    return TRUE;
-}
 
 void Parse(ParseJob *Job) {
     int32 Kind = Job->Kind == ASYNCHTTP_PARSER_AUTO ? ChooseKind(Job->ContentType, Job->Url) : Job->Kind;
@@ -135,7 +117,7 @@ void Parse(ParseJob *Job) {
         JSON *Reader = nullptr;
         JSON_Create(&Reader);
         JSON_SetDictionaryHandle(Reader, Job->Document);
-        JSON_SetPrintCallback(Reader, &Job->Message, KeepMessage);
+        JSON_SetPrintCallback(Reader, &Job->Message, AsyncHTTP_KeepParserMessage);
         JWSClaims *Claims = nullptr;
         JWSClaims_Create(&Claims);
         JWSClaims_Add(Claims, reinterpret_cast<void *>(1), JWSClaim_Exp);
@@ -180,7 +162,7 @@ void Parse(ParseJob *Job) {
         XML *Reader = nullptr;
         XML_Create(&Reader);
         XML_SetDictionaryHandle(Reader, Job->Document);
-        XML_SetPrintCallback(Reader, &Job->Message, KeepMessage);
+        XML_SetPrintCallback(Reader, &Job->Message, AsyncHTTP_KeepParserMessage);
         if (!XML_LoadBuffer(Reader, Bytes, Length)) {
             XML_GetLastError(Reader, &Code);
             Job->Error = WEBGET_ERROR_XML;
@@ -190,7 +172,7 @@ void Parse(ParseJob *Job) {
         YAML *Reader = nullptr;
         YAML_Create(&Reader);
         YAML_SetDictionaryHandle(Reader, Job->Document);
-        YAML_SetPrintCallback(Reader, &Job->Message, KeepMessage);
+        YAML_SetPrintCallback(Reader, &Job->Message, AsyncHTTP_KeepParserMessage);
         if (!YAML_LoadBuffer(Reader, Bytes, Length)) {
             YAML_GetLastError(Reader, &Code);
             Job->Error = WEBGET_ERROR_YAML;
@@ -200,7 +182,7 @@ void Parse(ParseJob *Job) {
         JSON *Reader = nullptr;
         JSON_Create(&Reader);
         JSON_SetDictionaryHandle(Reader, Job->Document);
-        JSON_SetPrintCallback(Reader, &Job->Message, KeepMessage);
+        JSON_SetPrintCallback(Reader, &Job->Message, AsyncHTTP_KeepParserMessage);
         if (!JSON_LoadBuffer(Reader, Bytes, Length)) {
             JSON_GetLastError(Reader, &Code);
             Job->Error = WEBGET_ERROR_JSON;
@@ -224,6 +206,24 @@ int32 ParseThread(void *User) {
 }
 
 } // namespace
+
+int32 AsyncHTTP_KeepParserMessage(void *User, const char *Format, ...) {
+    char Text[1024];
+    va_list Arguments;
+    va_start(Arguments, Format);
+    vsnprintf(Text, sizeof(Text), Format, Arguments);
+    va_end(Arguments);
+    std::string &Message = *static_cast<std::string *>(User);
+    Message = Text;
+    // Without the reader's "<identifier> - " in front.
+    if (size_t Dash = Message.find(" - "); Dash != std::string::npos) Message.erase(0, Dash + 3);
+    while (!Message.empty() && (Message.back() == '\n' || Message.back() == ' ')) Message.pop_back();
+    // It may quote a byte of a binary file.
+    for (char &Each : Message)
+        if ((unsigned char)Each < 0x20 || (unsigned char)Each >= 0x7f) Each = '?';
+    while (!Message.empty() && Message.front() == ' ') Message.erase(0, 1);
+    return TRUE;
+}
 
 struct AsyncHTTP {
     ClassStruct Class;

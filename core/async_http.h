@@ -84,3 +84,8 @@ int32 AsyncHTTP_Reset(AsyncHTTP *Handle);
 int32 AsyncHTTP_SetRequestHandlers(AsyncHTTP_RequestFunc Add, AsyncHTTP_RequestFunc Remove);
 
 RUNTIME_EXTERN_C_END
+
+// A parser's print callback that keeps its last message in the std::string
+// given as User: without the reader's "<identifier> - " in front or the
+// line's end, bytes outside printable ASCII shown as '?'.
+int32 AsyncHTTP_KeepParserMessage(void *User, const char *Format, ...);

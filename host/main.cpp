@@ -13,6 +13,7 @@
 #include <string>
 
 #include "core/analytics.h"
+#include "core/async_http.h"
 #include "core/async_file.h"
 #include "core/command_line.h"
 #include "core/crypto/authenticate.h"
@@ -220,24 +221,6 @@ bool CheckWorkflowSwitches(std::string &Url, std::string &Tasks, std::string &Co
     return true;
 }
 
-// The parser's last message.
-int32 KeepMessage(void *User, const char *Format, ...) {
-    char Text[1024];
-    va_list Arguments;
-    va_start(Arguments, Format);
-    vsnprintf(Text, sizeof(Text), Format, Arguments);
-    va_end(Arguments);
-    std::string &Message = *static_cast<std::string *>(User);
-    Message = Text;
-    // Without the reader's "<identifier> - " in front and the line's end.
-    if (size_t Dash = Message.find(" - "); Dash != std::string::npos) Message.erase(0, Dash + 3);
-    while (!Message.empty() && (Message.back() == '\n' || Message.back() == ' ')) Message.pop_back();
-    // It may quote a byte of a binary file.
-    for (char &Each : Message)
-        if ((unsigned char)Each < 0x20 || (unsigned char)Each >= 0x7f) Each = '?';
-    return TRUE;
-}
-
 // The configuration file through the application; its analytics keys reach
 // the analytics queue. A file that does not parse is a usage error, told
 // with the parser's message and position; nothing of it is taken.
@@ -248,7 +231,7 @@ bool LoadConfiguration(const std::string &Path) {
     Dictionary_Create(&Probe);
     JSON_Create(&Reader);
     JSON_SetDictionaryHandle(Reader, Probe);
-    JSON_SetPrintCallback(Reader, &Message, KeepMessage);
+    JSON_SetPrintCallback(Reader, &Message, AsyncHTTP_KeepParserMessage);
     DictionaryItem *Top = nullptr;
     int32 Type = DICTIONARY_TYPE_UNKNOWN;
     bool Parsed = JSON_LoadFile(Reader, Path.c_str()) && Dictionary_ItemGetFirst(Probe, &Top) && Top != nullptr &&
