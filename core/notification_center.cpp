@@ -5,6 +5,8 @@
 
 #include <string.h>
 
+#include <utility>
+
 #include "core/critical_section.h"
 #include "core/debug.h"
 #include "core/event_queue.h"
@@ -192,6 +194,37 @@ void NotificationCenter_PrintKey(char *Key, const char *Type, const char *Name, 
     Key[Used] = '\0';
 }
 
+int32 NotificationCenter_NameSlot(const char *Type, const char *Name) {
+    const size_t TypeLength = strlen(Type), NameLength = strlen(Name);
+    // Both parts and their dots whole within a cut key.
+    if (TypeLength + NameLength + 2 > (size_t)NotificationKeySize - 1) return -1;
+    uint64 Hash = 0x9e3779b97f4a7c15ull ^ (TypeLength << 8) ^ NameLength;
+    for (const auto &[Text, Length] : {std::pair{Type, TypeLength}, std::pair{Name, NameLength}}) {
+        for (size_t At = 0; At < Length; At += 8) {
+            const uint64 Word = LoadWord(Text + At, Length - At);
+            // A '.' byte anywhere in the word (the padding of a short load is 0).
+            const uint64 Dots = Word ^ (Bytes01 * '.');
+            if ((Dots - Bytes01) & ~Dots & (Bytes01 * 0x80)) return -1;
+            Hash = (Hash ^ FoldWord(Word)) * 0xff51afd7ed558ccdull;
+            Hash ^= Hash >> 29;
+        }
+        Hash = (Hash ^ 0x2e) * 0xff51afd7ed558ccdull;
+    }
+    return (int32)((Hash ^ (Hash >> 32)) % NotificationNameSlots);
+}
+
+bool NotificationCenter_MayBeObserved(NotificationCenter *Center, const char *Type, const char *Name) {
+    if (Center->Unslotted != 0) return true;
+    const int32 Slot = NotificationCenter_NameSlot(Type, Name);
+    return Slot < 0 || Center->NameCounts[Slot] != 0;
+}
+
+void NotificationCenter_CountName(NotificationCenter *Center, NotificationKeyRecord *Record, int32 Change) {
+    uint32 &Count = Record->NameSlot < 0 ? Center->Unslotted : Center->NameCounts[Record->NameSlot];
+    Debug_Assert(Change > 0 || Count > 0, "NotificationCenter - Name count broken\n");
+    Count += (uint32)Change;
+}
+
 NotificationKeyRecord *NotificationCenter_Find(NotificationCenter *Center, const char *Type, const char *Name,
                                                const char *Instance) {
     char Key[NotificationKeySize];
@@ -212,6 +245,7 @@ void NotificationCenter_RemoveFlush(NotificationCenter *Center) {
             if (!HashTable_Remove(Center->Observers, Removal->Key))
                 Debug_Abort("Failed to find notification key (%s)", Removal->Key);
             if (Center->Wildcard == Record) Center->Wildcard = nullptr;
+            NotificationCenter_CountName(Center, Record, -1);
             FreeRecord(Center->KeyPool, Record);
         }
         FreeRecord(Center->RemovePool, Removal);
@@ -289,6 +323,7 @@ int32 NotificationCenter_Remove(void) {
             NotificationList_Unlink(Record->Observers, Entry);
             FreeRecord(Center->ObserverPool, Entry);
         }
+        NotificationCenter_CountName(Center, Record, -1);
         FreeRecord(Center->KeyPool, Record);
     });
     Center->Wildcard = nullptr;
@@ -342,6 +377,8 @@ int32 NotificationCenter_AddInstanceObserver(const char *Type, const char *Name,
         NotificationCenter_CopyName(Record->Type, Type);
         NotificationCenter_CopyName(Record->Name, Name);
         NotificationCenter_CopyName(Record->Instance, Instance);
+        Record->NameSlot = NotificationCenter_NameSlot(Type, Name);
+        NotificationCenter_CountName(Center, Record, +1);
         if (String_Compare(Type, NotificationCenterType) && String_Compare(Name, NotificationProcessName)) {
             auto *Node = static_cast<NotificationProcessRecord *>(
                 Pool_Alloc(Center->ProcessPool, (int32)sizeof(NotificationProcessRecord)));

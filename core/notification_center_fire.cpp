@@ -138,6 +138,7 @@ void NotificationCenter_FireInternal(NotificationCenter *Center, const char *Typ
         NotificationCenter_CopyName(FiredName, Name);
         NotificationCenter_FireCallbacksInternal(Center, Wildcard, FiredType, FiredName, Instance, UserInfo);
     }
+    if (!NotificationCenter_MayBeObserved(Center, Type, Name)) return;
     NotificationKeyRecord *Named = NotificationCenter_Find(Center, Type, Name, NOTIFICATIONCENTER_GLOBAL);
     // A fire named "Global"/"Global" finds the wildcard again; it was served.
     if (Named != nullptr && Named != Wildcard)
@@ -210,11 +211,11 @@ int32 NotificationCenter_IsObserved(const char *Type, const char *Name, const ch
         return false;
     };
     CriticalSection_Lock(Center->Lock);
-    bool Observed =
-        Live(Center->Wildcard) ||
-        Live(NotificationCenter_Find(Center, Type, Name, NOTIFICATIONCENTER_GLOBAL)) ||
-        (!String_CompareWithoutCase(Instance, NOTIFICATIONCENTER_GLOBAL) &&
-         Live(NotificationCenter_Find(Center, Type, Name, Instance)));
+    bool Observed = Live(Center->Wildcard);
+    if (!Observed && NotificationCenter_MayBeObserved(Center, Type, Name))
+        Observed = Live(NotificationCenter_Find(Center, Type, Name, NOTIFICATIONCENTER_GLOBAL)) ||
+                   (!String_CompareWithoutCase(Instance, NOTIFICATIONCENTER_GLOBAL) &&
+                    Live(NotificationCenter_Find(Center, Type, Name, Instance)));
     CriticalSection_Unlock(Center->Lock);
     return Observed ? TRUE : FALSE;
 }

@@ -20,6 +20,7 @@
 constexpr int32 NotificationNameSize = 40;
 // Key texts "type.name.instance": at most 121 bytes and the terminator.
 constexpr int32 NotificationKeySize = 122;
+constexpr uint32 NotificationNameSlots = 1024;
 // The center's own notifications: "NotificationCenter"/"Process" (the
 // process step) and "NotificationCenter"/"Interop" (page references).
 constexpr const char *NotificationCenterType = "NotificationCenter";
@@ -73,6 +74,7 @@ struct NotificationKeyRecord {
     char Instance[NotificationNameSize];
     NotificationList<NotificationObserverRecord> Observers;
     NotificationProcessRecord *ProcessNode; // set for "NotificationCenter"/"Process" keys
+    int32 NameSlot; // its type and name's slot in the center's name counts, or -1
 };
 
 struct NotificationPendingFire {
@@ -128,6 +130,12 @@ struct NotificationCenter {
     // The key record of "Global.Global.Global" (every fire looks for it), or
     // null: set when that record is made, cleared when it is freed.
     NotificationKeyRecord *Wildcard;
+    // Key records per slot of their type and name, and the records whose
+    // type and name have no slot. Most fires name a type and name that
+    // nobody observes under any instance; these counts answer that without
+    // composing and looking up two keys.
+    uint32 NameCounts[NotificationNameSlots];
+    uint32 Unslotted;
     int32 DeliveryDepth;   // observer calls in progress on the owner thread
     uint32 ProcessDeferred; // a step ran inside a delivery: post one when the depth is 0 again
     uint32 ProcessPosted;   // the center's process event may be queued on the owner's queue
@@ -146,6 +154,14 @@ inline const char *NotificationCenter_Part(const char *Text) {
 void NotificationCenter_CopyName(char *Field, const char *Text);
 // "type.name.instance", cut to 121 bytes.
 void NotificationCenter_PrintKey(char *Key, const char *Type, const char *Name, const char *Instance);
+// The slot of a type and name in the center's name counts, or -1 when a key
+// made of them could equal one made of other parts (a dot inside a part) or
+// be cut within them.
+int32 NotificationCenter_NameSlot(const char *Type, const char *Name);
+// Lock held. False only when no key record has this type and name.
+bool NotificationCenter_MayBeObserved(NotificationCenter *Center, const char *Type, const char *Name);
+// Lock held. Counts a key record in (+1) or out (-1) of the name counts.
+void NotificationCenter_CountName(NotificationCenter *Center, NotificationKeyRecord *Record, int32 Change);
 // Lock held.
 NotificationKeyRecord *NotificationCenter_Find(NotificationCenter *Center, const char *Type, const char *Name,
                                                const char *Instance);
