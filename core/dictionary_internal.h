@@ -226,6 +226,9 @@ int32 DictionaryInt_SetBuffer(Dictionary *Handle, DictionaryItem *Item, const vo
 int32 DictionaryInt_SetBoolean(Dictionary *Handle, DictionaryItem *Item, uint32 Value);
 int32 DictionaryInt_SetStringV(Dictionary *Handle, DictionaryItem *Item, const char *Format, va_list Arguments);
 int32 DictionaryInt_SetStringPrint(Dictionary *Handle, DictionaryItem *Item, const char *Format, ...);
+// The texts "%lld" and "%g" print for a number.
+int32 DictionaryInt_SetInt64(Dictionary *Handle, DictionaryItem *Item, int64 Value);
+int32 DictionaryInt_SetFloat64(Dictionary *Handle, DictionaryItem *Item, float64 Value);
 uint32 DictionaryInt_GetPrivate(Dictionary *Handle, const DictionaryItem *Item);
 // Number reads of Int64 and Float64 texts (0 for other types).
 int32 DictionaryInt_GetInt64(const DictionaryItem *Item, int64 *Value);

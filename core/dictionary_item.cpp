@@ -283,6 +283,38 @@ int32 DictionaryInt_SetStringV(Dictionary *Handle, DictionaryItem *Item, const c
     return DictionaryInt_SetBuffer(Handle, Item, Target.Text(), Target.Length());
 }
 
+namespace {
+
+// Decimal digits of Value, as "%lld" prints them, ending at End.
+char *IntegerDigits(int64 Value, char *End) {
+    uint64 Magnitude = Value < 0 ? 0 - (uint64)Value : (uint64)Value;
+    do {
+        *--End = (char)('0' + Magnitude % 10);
+        Magnitude /= 10;
+    } while (Magnitude != 0);
+    if (Value < 0) *--End = '-';
+    return End;
+}
+
+} // namespace
+
+int32 DictionaryInt_SetInt64(Dictionary *Handle, DictionaryItem *Item, int64 Value) {
+    if (DictionaryInt_Type(Item) == DICTIONARY_TYPE_NULL) return TRUE;
+    char Text[24];
+    char *Start = IntegerDigits(Value, Text + sizeof(Text));
+    return DictionaryInt_SetBuffer(Handle, Item, Start, (int32)(Text + sizeof(Text) - Start));
+}
+
+int32 DictionaryInt_SetFloat64(Dictionary *Handle, DictionaryItem *Item, float64 Value) {
+    // Counts, sizes and whole percentages are most numbers stored: below a
+    // million "%g" prints a whole number exactly as its digits, which needs
+    // none of the print engine's float conversion. Negative zero keeps "%g"'s
+    // own "-0".
+    if (Value > -1e6 && Value < 1e6 && Value == (float64)(int64)Value && !(Value == 0 && signbit(Value)))
+        return DictionaryInt_SetInt64(Handle, Item, (int64)Value);
+    return DictionaryInt_SetStringPrint(Handle, Item, "%g", Value);
+}
+
 int32 DictionaryInt_SetStringPrint(Dictionary *Handle, DictionaryItem *Item, const char *Format, ...) {
     va_list Arguments;
     va_start(Arguments, Format);
@@ -346,7 +378,7 @@ int32 Dictionary_AddInt64(Dictionary *Handle, const char *Key, int64 Value, Dict
     Dictionary_CheckList(Handle);
     DictionaryInt_ClearOut(Item);
     DictionaryItem *Added = AddTyped(Handle, Key, DICTIONARY_TYPE_INT64);
-    DictionaryInt_SetStringPrint(Handle, Added, "%lld", (long long)Value);
+    DictionaryInt_SetInt64(Handle, Added, Value);
     if (Item != nullptr) *Item = Added;
     return TRUE;
 }
@@ -356,7 +388,7 @@ int32 Dictionary_AddFloat64(Dictionary *Handle, const char *Key, float64 Value, 
     Dictionary_CheckList(Handle);
     DictionaryInt_ClearOut(Item);
     DictionaryItem *Added = AddTyped(Handle, Key, DICTIONARY_TYPE_FLOAT64);
-    DictionaryInt_SetStringPrint(Handle, Added, "%g", Value);
+    DictionaryInt_SetFloat64(Handle, Added, Value);
     if (Item != nullptr) *Item = Added;
     return TRUE;
 }
@@ -516,11 +548,15 @@ int32 Dictionary_ItemSetInt32(Dictionary *Handle, DictionaryItem *Item, int32 Va
 }
 
 int32 Dictionary_ItemSetInt64(Dictionary *Handle, DictionaryItem *Item, int64 Value) {
-    return Dictionary_ItemSetStringPrint(Handle, Item, "%lld", (long long)Value);
+    Dictionary_CheckHandle(Handle);
+    Dictionary_CheckItem(Item);
+    return DictionaryInt_SetInt64(Handle, Item, Value);
 }
 
 int32 Dictionary_ItemSetFloat64(Dictionary *Handle, DictionaryItem *Item, float64 Value) {
-    return Dictionary_ItemSetStringPrint(Handle, Item, "%g", Value);
+    Dictionary_CheckHandle(Handle);
+    Dictionary_CheckItem(Item);
+    return DictionaryInt_SetFloat64(Handle, Item, Value);
 }
 
 int32 Dictionary_ItemSetBoolean(Dictionary *Handle, DictionaryItem *Item, uint32 Value) {

@@ -272,12 +272,12 @@ int32 Dictionary_SetInt32ByKey(Dictionary *Handle, const char *Key, int32 Value)
 
 int32 Dictionary_SetInt64ByKey(Dictionary *Handle, const char *Key, int64 Value) {
     DictionaryItem *Item = EnsureTyped(Handle, Key, DICTIONARY_TYPE_INT64);
-    return DictionaryInt_SetStringPrint(Handle, Item, "%lld", (long long)Value);
+    return DictionaryInt_SetInt64(Handle, Item, Value);
 }
 
 int32 Dictionary_SetFloat64ByKey(Dictionary *Handle, const char *Key, float64 Value) {
     DictionaryItem *Item = EnsureTyped(Handle, Key, DICTIONARY_TYPE_FLOAT64);
-    return DictionaryInt_SetStringPrint(Handle, Item, "%g", Value);
+    return DictionaryInt_SetFloat64(Handle, Item, Value);
 }
 
 int32 Dictionary_SetBooleanByKey(Dictionary *Handle, const char *Key, uint32 Value) {

@@ -21,6 +21,7 @@
 #include "core/dictionary_internal.h"
 #include "core/memory.h"
 #include "core/string.h"
+#include "core/string_print.h"
 #include "tests/core/dictionary_render.h"
 #include "tests/support/dictionary_tracked.h"
 #include "tests/support/python.h"
@@ -1180,6 +1181,48 @@ TEST_F(DictionaryDeathTest, DeletingAChildContainerStops) {
             Dictionary_Release(&Child);
         },
         ::testing::KilledBySignal(SIGILL), "child container may not be deleted");
+}
+
+// Numbers are stored as the print engine's "%lld" and "%g" print them (a
+// whole number below a million takes a shorter road), through every setter,
+// whole or not, at the edges of that range.
+TEST_F(DictionaryTest, NumberTextsAreThoseOfPrintf) {
+    const float64 Floats[] = {0.0, -0.0, 1.0, -1.0, 7.0, 42.0, 0.5, -2.5, 1e-7, 99999.0, 100000.0, 999999.0,
+                              -999999.0, 1e6, -1e6, 1234567.0, 999999.5, 123456.7, 1e21, 3e-310, INFINITY, -INFINITY,
+                              NAN, 4503599627370496.0, -9.2233720368547758e18};
+    const int64 Integers[] = {0, 1, -1, 9, 10, -10, 1234567890123LL, INT64_MAX, INT64_MIN, INT64_MIN + 1};
+    auto Stored = [&](const char *Key) {
+        DictionaryItem *Item = nullptr;
+        const char *Text = nullptr;
+        int32 Length = 0;
+        if (!Dictionary_ItemFindByKey(Root, Key, nullptr, &Item) || !Dictionary_ItemGetBufferPtr(Root, Item, &Text, &Length))
+            return std::string("(none)");
+        return std::string(Text, (size_t)Length);
+    };
+    for (float64 Value : Floats) {
+        char Expected[64];
+        String_Print(Expected, (int32)sizeof(Expected), "%g", Value);
+        Dictionary_SetFloat64ByKey(Root, "f", Value);
+        DictionaryItem *Item = nullptr;
+        Dictionary_AddFloat64(Root, "a", Value, &Item);
+        EXPECT_EQ(Stored("f"), Expected) << Value;
+        EXPECT_EQ(Stored("a"), Expected) << Value;
+        Dictionary_ItemSetFloat64(Root, Item, -Value);
+        String_Print(Expected, (int32)sizeof(Expected), "%g", -Value);
+        EXPECT_EQ(Stored("a"), Expected) << -Value;
+        Dictionary_RemoveByKey(Root, "a");
+    }
+    for (int64 Value : Integers) {
+        const std::string Expected = std::to_string(Value);
+        Dictionary_SetInt64ByKey(Root, "i", Value);
+        DictionaryItem *Item = nullptr;
+        Dictionary_AddInt64(Root, "a", Value, &Item);
+        EXPECT_EQ(Stored("i"), Expected);
+        EXPECT_EQ(Stored("a"), Expected);
+        Dictionary_ItemSetInt64(Root, Item, Value / 7);
+        EXPECT_EQ(Stored("a"), std::to_string(Value / 7));
+        Dictionary_RemoveByKey(Root, "a");
+    }
 }
 
 TEST_F(DictionaryDeathTest, NullAndForeignHandlesStop) {
