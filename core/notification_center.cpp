@@ -137,14 +137,12 @@ void DropProcessNode(NotificationCenter *Center, NotificationKeyRecord *Record) 
 
 // Lock held. Counts an entry that became live (+1) or was flagged removed (-1).
 void CountLiveUser(NotificationCenter *Center, const void *User, int32 Change) {
-    auto &Counts = *Center->LiveUsers;
     if (Change > 0) {
-        Counts[User]++;
+        Center->LiveUsers->Add(User);
         return;
     }
-    auto Found = Counts.find(User);
-    Debug_Assert(Found != Counts.end() && Found->second > 0, "NotificationCenter - Live observer count broken\n");
-    if (--Found->second == 0) Counts.erase(Found);
+    const bool Taken = Center->LiveUsers->Take(User);
+    Debug_Assert(Taken, "NotificationCenter - Live observer count broken\n");
 }
 
 // Lock held. Walks every key record of the observer table.
@@ -279,7 +277,7 @@ int32 NotificationCenter_Init(void) {
     Center->PendingPool = CreatePool(sizeof(NotificationPendingFire));
     Center->RemovePool = CreatePool(sizeof(NotificationRemoveRecord));
     Center->ProcessPool = CreatePool(sizeof(NotificationProcessRecord));
-    Center->LiveUsers = new std::unordered_map<const void *, uint32>();
+    Center->LiveUsers = new NotificationUserCounts();
     Dictionary_Create(&Center->InteropReferences);
     // Instance ids are matched without case everywhere else too.
     Dictionary_SetCaseSensitive(Center->InteropReferences, 0);
@@ -503,7 +501,7 @@ int32 NotificationCenter_AssertInstance(void *Object) {
     int32 Count = 0;
     CriticalSection_Lock(Center->Lock);
     // The walk only names the entries for the log; most deletes have none.
-    if (Center->LiveUsers->count(Object) == 0) {
+    if (Center->LiveUsers->Count(Object) == 0) {
         CriticalSection_Unlock(Center->Lock);
         return TRUE;
     }

@@ -8,7 +8,10 @@
 // delivered) must outlive every call it makes.
 #pragma once
 
-#include <unordered_map>
+#include <cstddef>
+#include <iterator>
+#include <utility>
+#include <vector>
 
 #include "core/class.h"
 #include "core/hash_table.h"
@@ -107,6 +110,106 @@ struct NotificationProcessRecord {
     NotificationProcessRecord *Prev;
 };
 
+// User pointer -> count, open-addressed with linear probing: one probe run in
+// one array per look-up, where a node map chases a pointer per entry. Absent
+// pointers count 0; a count that falls to 0 leaves the table.
+class NotificationUserCounts {
+  public:
+    uint32 Count(const void *User) const {
+        if (Slots.empty()) return 0;
+        for (size_t At = Home(User);; At = (At + 1) & Mask()) {
+            if (Slots[At].User == User) return Slots[At].Count;
+            if (Slots[At].User == nullptr) return 0;
+        }
+    }
+    void Add(const void *User) {
+        if ((Used + 1) * 4 > Slots.size() * 3) Grow();
+        size_t At = Home(User);
+        while (Slots[At].User != nullptr && Slots[At].User != User) At = (At + 1) & Mask();
+        if (Slots[At].User == nullptr) Slots[At].User = User, Used++;
+        Slots[At].Count++;
+    }
+    // False when User has no count to take one from.
+    bool Take(const void *User) {
+        if (Slots.empty()) return false;
+        size_t At = Home(User);
+        while (Slots[At].User != User) {
+            if (Slots[At].User == nullptr) return false;
+            At = (At + 1) & Mask();
+        }
+        if (--Slots[At].Count == 0) Erase(At);
+        return true;
+    }
+
+  private:
+    struct Slot {
+        const void *User = nullptr;
+        uint32 Count = 0;
+    };
+
+  public:
+    // Walks the users with their counts, in no particular order.
+    class Iterator {
+      public:
+        using iterator_category = std::forward_iterator_tag;
+        using value_type = std::pair<const void *, uint32>;
+        using difference_type = std::ptrdiff_t;
+        using pointer = void;
+        using reference = value_type;
+        Iterator(const Slot *At, const Slot *End) : At(At), End(End) { Skip(); }
+        std::pair<const void *, uint32> operator*() const { return {At->User, At->Count}; }
+        Iterator &operator++() {
+            ++At;
+            Skip();
+            return *this;
+        }
+        bool operator==(const Iterator &Other) const { return At == Other.At; }
+
+      private:
+        const Slot *At, *End;
+        void Skip() {
+            while (At != End && At->User == nullptr) ++At;
+        }
+    };
+    Iterator begin() const { return {Slots.data(), Slots.data() + Slots.size()}; }
+    Iterator end() const { return {Slots.data() + Slots.size(), Slots.data() + Slots.size()}; }
+
+  private:
+    std::vector<Slot> Slots; // a power of two in size, or empty
+    size_t Used = 0;
+
+    size_t Mask() const { return Slots.size() - 1; }
+    size_t Home(const void *User) const {
+        uint64 Bits = (uint64)(uintptr)User;
+        Bits ^= Bits >> 33;
+        Bits *= 0xff51afd7ed558ccdull;
+        return (size_t)(Bits ^ (Bits >> 33)) & Mask();
+    }
+    void Grow() {
+        std::vector<Slot> Old(Slots.empty() ? 64 : Slots.size() * 2);
+        Old.swap(Slots);
+        for (const Slot &Each : Old) {
+            if (Each.User == nullptr) continue;
+            size_t At = Home(Each.User);
+            while (Slots[At].User != nullptr) At = (At + 1) & Mask();
+            Slots[At] = Each;
+        }
+    }
+    // Backward-shift removal: the runs stay unbroken, so no tombstones.
+    void Erase(size_t Hole) {
+        Used--;
+        for (size_t At = (Hole + 1) & Mask(); Slots[At].User != nullptr; At = (At + 1) & Mask()) {
+            const size_t Want = Home(Slots[At].User);
+            // Moves back when its home is not in the cyclic range (Hole, At].
+            if (((At - Want) & Mask()) >= ((At - Hole) & Mask())) {
+                Slots[Hole] = Slots[At];
+                Hole = At;
+            }
+        }
+        Slots[Hole] = Slot{};
+    }
+};
+
 struct NotificationCenter {
     ClassStruct Class;
     void *Lock;
@@ -126,7 +229,7 @@ struct NotificationCenter {
     // User pointer -> number of its entries not flagged removed, kept in step
     // with every addition and removal so that the instance check of a delete
     // need not walk every entry. An absent pointer has none.
-    std::unordered_map<const void *, uint32> *LiveUsers;
+    NotificationUserCounts *LiveUsers;
     // The key record of "Global.Global.Global" (every fire looks for it), or
     // null: set when that record is made, cleared when it is freed.
     NotificationKeyRecord *Wildcard;

@@ -110,6 +110,70 @@ TEST_F(NotificationCenterTest, DeliversToEverythingThenGlobalThenInstance) {
     EXPECT_EQ(TakeCalls(), (std::vector<std::string>{"all:Task.Other.XYZ"}));
 }
 
+// A fire reaches every observer whose key text equals its own, whatever the
+// parts: names that differ in case, dots that move between parts, a key cut
+// inside its instance; observers come and go between fires.
+TEST_F(NotificationCenterTest, FindsObserversByWholeKeyTextWhateverThePartsHold) {
+    // Keys are cut to 121 bytes: past the instance's start, and inside a name.
+    const std::string Long(115, 'x'), LongTail = Long + "tail", Longer(118, 'x'), Wide(100, 'x');
+    struct Case {
+        const char *Observed[3];
+        const char *Fired[3];
+        size_t Calls; // a key cut inside its name is found under "Global" too
+    } Cases[] = {
+        {{"Task", "Status", "A1"}, {"TASK", "status", "a1"}, 1},
+        {{"a", "b.c", "d"}, {"a.b", "c", "d"}, 1},
+        {{"a.b", "c", "d"}, {"a", "b", "c.d"}, 1},
+        {{"a", "b", "c.d"}, {"a.b", "c", "d"}, 1},
+        {{"Task", "Status", "A1"}, {"Task", "Statu", "sA1"}, 0},
+        {{"Task", "Status", "A1"}, {"Task", "Status", "A2"}, 0},
+        {{"Task", "Status", Long.c_str()}, {"Task", "Status", LongTail.c_str()}, 1},
+        {{Longer.c_str(), "Name", "A1"}, {Longer.c_str(), "Nail", "B2"}, 2},
+        {{Wide.c_str(), "Name", "A1"}, {Wide.c_str(), "Other", "A1"}, 0},
+    };
+    for (const Case &Each : Cases) {
+        Recorder Observer{"o", nullptr, nullptr};
+        NotificationCenter_AddInstanceObserver(Each.Observed[0], Each.Observed[1], Each.Observed[2], &Observer,
+                                               Record);
+        NotificationCenter_Fire(Each.Fired[0], Each.Fired[1], Each.Fired[2], nullptr);
+        EXPECT_EQ(TakeCalls().size(), Each.Calls) << Each.Observed[1] << " / " << Each.Fired[1];
+        EXPECT_EQ(NotificationCenter_IsObserved(Each.Fired[0], Each.Fired[1], Each.Fired[2]),
+                  Each.Calls > 0 ? TRUE : FALSE);
+        NotificationCenter_RemoveInstanceObserver(Each.Observed[0], Each.Observed[1], Each.Observed[2], &Observer,
+                                                  Record);
+        NotificationCenter_Process();
+        NotificationCenter_Fire(Each.Fired[0], Each.Fired[1], Each.Fired[2], nullptr);
+        EXPECT_TRUE(TakeCalls().empty());
+    }
+}
+
+// The live-user counts behind the delete check agree with a plain map over
+// many users added and taken in a scrambled order (the table grows, and its
+// removals close the gaps of colliding runs).
+TEST(NotificationUserCountsTest, AgreesWithAMap) {
+    NotificationUserCounts Counts;
+    std::map<const void *, uint32> Expected;
+    std::vector<char> Users(3000);
+    uint32 Seed = 12345;
+    for (int32 Step = 0; Step < 200000; Step++) {
+        Seed = Seed * 1103515245u + 12345u;
+        const void *User = &Users[(Seed >> 8) % Users.size()];
+        if ((Seed >> 28) < 9) {
+            Counts.Add(User);
+            Expected[User]++;
+        } else {
+            auto Found = Expected.find(User);
+            EXPECT_EQ(Counts.Take(User), Found != Expected.end());
+            if (Found != Expected.end() && --Found->second == 0) Expected.erase(Found);
+        }
+        if (Step % 997 == 0)
+            for (const char &Each : Users) {
+                auto Found = Expected.find(&Each);
+                ASSERT_EQ(Counts.Count(&Each), Found == Expected.end() ? 0u : Found->second);
+            }
+    }
+}
+
 TEST_F(NotificationCenterTest, CallsOneKeyInRegistrationOrderOncePerRegistration) {
     Recorder First{"first", nullptr, nullptr};
     Recorder Second{"second", nullptr, nullptr};
