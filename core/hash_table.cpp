@@ -247,7 +247,7 @@ int32 HashTable_AddEx(HashTable *Table, const void *Key, uint64 Value, HashTable
         if (Found->Next != nullptr) Found->Next->Previous = Found;
         Table->Buckets[Bucket] = Found;
         const uint32 Members = __atomic_add_fetch(&Table->MemberCount, 1u, __ATOMIC_SEQ_CST);
-        if (Table->Growable && Members > Table->BucketCount * 2 && Table->BucketCount <= MaximumBucketCount / 4)
+        if (Table->Growable && Members > Table->BucketCount && Table->BucketCount <= MaximumBucketCount / 4)
             Grow(Table);
     }
     Found->Value = Value;
