@@ -7,6 +7,9 @@
 // levels deep is released without exhausting the stack, in the same order
 // and with the same reports as a recursive reset.
 #include <string.h>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "core/dictionary_internal.h"
 #include "core/log.h"
@@ -155,6 +158,20 @@ void FreeChildExtra(void *Record, void *) {
     if (Child->Extra != nullptr) DictionaryInt_FreeExtra(Child);
 }
 
+// Clears a container record with plain 16-byte stores (pool records are
+// 16-byte aligned): the compiler would make a string fill of a whole-record
+// clear, whose start-up costs more than the record's few lines.
+inline void ClearRecord(Dictionary *Record) {
+#if defined(__SSE2__)
+    static_assert(sizeof(Dictionary) % 16 == 0);
+    const __m128i Zero = _mm_setzero_si128();
+    __m128i *Lines = reinterpret_cast<__m128i *>(Record);
+    for (size_t Line = 0; Line < sizeof(Dictionary) / 16; Line++) _mm_store_si128(Lines + Line, Zero);
+#else
+    *Record = Dictionary{};
+#endif
+}
+
 void DropTree(DictionaryRoot *Root) {
     if (Root->Strings == nullptr && Root->ItemPool != nullptr)
         PoolInt_VisitRecords(Root->ItemPool, FreeItemTexts, nullptr);
@@ -249,9 +266,7 @@ Dictionary *DictionaryInt_CreateChild(Dictionary *Parent, DictionaryItem *Item) 
     DictionaryRoot *Root = DictionaryInt_RootRecord(Parent);
     if (Parent == Root) DictionaryInt_EnsurePools(Root);
     Dictionary *Child = static_cast<Dictionary *>(Pool_Alloc(Root->ContainerPool, (int32)ContainerRecordSize));
-    // Cleared by plain stores: a string fill's start-up costs more than the
-    // record's few lines.
-    *Child = Dictionary{};
+    ClearRecord(Child);
     Class_InitHeader(Child, DICTIONARY_CLASSID, DeleteThunk);
     Child->Class.RefCount = 0;
     Child->Vtbl = &GlobalDictionaryVtbl;
@@ -367,12 +382,11 @@ DictionaryItem *DictionaryInt_Insert(Dictionary *Handle, DictionaryItem *After, 
     return Item;
 }
 
-DictionaryItem *DictionaryInt_AppendValue(Dictionary *Handle, const char *Key, int32 Type, const char *Text,
-                                          int32 TextLength) {
+DictionaryItem *DictionaryInt_AppendValue(Dictionary *Handle, const char *Key, int32 KeyLength, int32 Type,
+                                          const char *Text, int32 TextLength) {
     const uint32 *Watched = DictionaryInt_RootRecord(Handle)->Watchers;
     // A key under the duplicate rule, one too long (cut with a print) or
     // anyone watching: the steps one by one, with their lookups and reports.
-    const size_t KeyLength = Key != nullptr ? strlen(Key) : 0;
     if ((Watched[0] | Watched[1] | Watched[2]) != 0 ||
         (Key != nullptr && (Handle->AllowDuplicates == 0 || KeyLength > DICTIONARY_MAX_KEY_LENGTH))) {
         DictionaryItem *Item = DictionaryInt_Insert(Handle, Handle->Items.Last, Key);
@@ -384,15 +398,21 @@ DictionaryItem *DictionaryInt_AppendValue(Dictionary *Handle, const char *Key, i
         return Item;
     }
     DictionaryItem *Item = DictionaryInt_Link(Handle, Handle->Items.Last);
+    // Where the value may start inside the item: behind an inline key.
+    int32 InlineUsed = 0;
     if (Key != nullptr) {
-        int32 Length = (int32)KeyLength;
+        int32 Length = KeyLength;
         if (Handle->PrivateKeys == 1 && Length >= 1 && (Key[0] == '.' || Key[0] == '#')) {
             Key++;
             Length--;
             Item->Flags |= DictionaryPrivateFlag;
         }
         // A new item has neither key nor value yet: a short key goes inline.
-        char *Stored = Length < DictionaryInlineBytes ? Item->Inline : DictionaryInt_AllocText(Handle, Length);
+        char *Stored = Item->Inline;
+        if (Length < DictionaryInlineBytes)
+            InlineUsed = Length + 1;
+        else
+            Stored = DictionaryInt_AllocText(Handle, Length);
         memcpy(Stored, Key, (size_t)Length);
         Stored[Length] = 0;
         Item->Key = Stored;
@@ -405,7 +425,9 @@ DictionaryItem *DictionaryInt_AppendValue(Dictionary *Handle, const char *Key, i
     } else if (Type == DICTIONARY_TYPE_BOOLEAN) {
         if (TextLength == 4 && memcmp(Text, "true", 4) == 0) Item->Flags |= DictionaryBooleanFlag;
     } else if (TextLength > 0 && (Type == DICTIONARY_TYPE_STRING || DictionaryInt_IsNumberType(Type))) {
-        char *Stored = DictionaryInt_ValueRoom(Handle, Item, TextLength);
+        // As DictionaryInt_ValueRoom gives it for an item without a value.
+        char *Stored = TextLength < DictionaryInlineBytes - InlineUsed ? Item->Inline + InlineUsed
+                                                                        : DictionaryInt_AllocText(Handle, TextLength);
         memcpy(Stored, Text, (size_t)TextLength);
         Stored[TextLength] = 0;
         Item->Value = Stored;

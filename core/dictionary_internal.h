@@ -195,8 +195,9 @@ DictionaryItem *DictionaryInt_Insert(Dictionary *Handle, DictionaryItem *After, 
 // _ItemSetType and _ItemSetBuffer (_ItemSetBoolean) in turn, with the same
 // result and reports. While nothing in the tree watches, a new item's steps
 // are taken at once, since none of them can be told apart.
-DictionaryItem *DictionaryInt_AppendValue(Dictionary *Handle, const char *Key, int32 Type, const char *Text,
-                                          int32 TextLength);
+// KeyLength is Key's length (Key is NUL-terminated too).
+DictionaryItem *DictionaryInt_AppendValue(Dictionary *Handle, const char *Key, int32 KeyLength, int32 Type,
+                                          const char *Text, int32 TextLength);
 // Removes Item and its subtree, children first, with every report.
 void DictionaryInt_RemoveItem(Dictionary *Handle, DictionaryItem *Item);
 // Removes every item, last first.

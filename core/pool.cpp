@@ -544,16 +544,11 @@ int32 Pool_SetVerbose(Pool *Handle, uint32 Flag) {
     return TRUE;
 }
 
-void *Pool_AllocInt(Pool *Handle, int32 Size, const char *File, int32 Line) {
-    Class_CheckHandle(Handle, PoolClassId);
-    Debug_CheckPointer(File);
-    // A fixed-mode pool without lock or log, as a tree being built uses its
-    // pools: no guard to set up, no mode to ask again.
-    if ((Handle->AllowLock | Handle->DebugMode | Handle->StringMode | Handle->Verbose) == 0) {
-        void *Record = AllocFixed(Handle, Size, File, Line);
-        if (++Handle->ActiveCount > Handle->MaximumCount) Handle->MaximumCount = Handle->ActiveCount;
-        return Record;
-    }
+namespace {
+
+// Every request but the unlocked fixed-mode one: kept out of line, so that
+// the common path sets up no guard and saves no registers for it.
+[[gnu::noinline]] void *AllocGuarded(Pool *Handle, int32 Size, const char *File, int32 Line) {
     PoolLock Guard(Handle);
     void *Record;
     int64 Served = Size;
@@ -568,6 +563,22 @@ void *Pool_AllocInt(Pool *Handle, int32 Size, const char *File, int32 Line) {
     if (Handle->Verbose) Log_Debug("-- Pool Alloc 0x%p : %10d [%s / %d]\n", Record, (int32)Served, File, Line);
     Handle->ActiveCount++;
     Handle->MaximumCount = std::max(Handle->MaximumCount, Handle->ActiveCount);
+    return Record;
+}
+
+} // namespace
+
+void *Pool_AllocInt(Pool *Handle, int32 Size, const char *File, int32 Line) {
+    Class_CheckHandle(Handle, PoolClassId);
+    Debug_CheckPointer(File);
+    // A fixed-mode pool without lock or log, as a tree being built uses its
+    // pools: no guard to set up, no mode to ask again. A new chunk is the
+    // rare case and goes the long way too.
+    if ((Handle->AllowLock | Handle->DebugMode | Handle->StringMode | Handle->Verbose) != 0 ||
+        (Handle->FreeList == nullptr && Handle->Fresh == Handle->FreshEnd))
+        return AllocGuarded(Handle, Size, File, Line);
+    void *Record = AllocFixed(Handle, Size, File, Line);
+    if (++Handle->ActiveCount > Handle->MaximumCount) Handle->MaximumCount = Handle->ActiveCount;
     return Record;
 }
 

@@ -130,6 +130,20 @@ inline int32 PlainNumberEnd(const uint8 *Chunk, int32 Start, int32 End) {
     return At;
 }
 
+// The length of the key text in Key from Start on, which ends at the first
+// NUL (an escaped or raw NUL ends it early; Key[Length] is one). Key is a
+// key segment, readable for 16 bytes whatever the key's length.
+inline int32 StoredKeyLength(const char *Key, int32 Start, int32 Length) {
+#if defined(__SSE2__)
+    if (Length < 16) {
+        const __m128i Bytes = _mm_loadu_si128(reinterpret_cast<const __m128i *>(Key));
+        const uint32 Nuls = (uint32)_mm_movemask_epi8(_mm_cmpeq_epi8(Bytes, _mm_setzero_si128())) >> Start;
+        return (int32)__builtin_ctz(Nuls | 1u << (Length - Start));
+    }
+#endif
+    return (int32)strlen(Key + Start);
+}
+
 // The byte each one-letter escape stands for; 0 for any other letter.
 constexpr auto SimpleEscapes = [] {
     std::array<char, 256> Table{};
@@ -346,11 +360,16 @@ class Scanner {
             // The key is the member's key segment; only the text after its
             // last backslash, as the value path would give it.
             const char *Key = nullptr;
-            if (ParentIs(JSON_KIND_OBJECT) && HasBit(Depth - 1))
-                Key = J->Levels[Depth - 1].Key + J->Levels[Depth - 1].KeyStart;
+            int32 KeyLength = 0;
+            if (ParentIs(JSON_KIND_OBJECT) && HasBit(Depth - 1)) {
+                const JSONLevel &Member = J->Levels[Depth - 1];
+                Key = Member.Key + Member.KeyStart;
+                KeyLength = Member.KeyLength;
+            }
             Dictionary_CheckHandle(Target);
             Dictionary_CheckList(Target);
-            DictionaryItem *Item = DictionaryInt_AppendValue(Target, Key, DictionaryType(Kind), Text, TextLength);
+            DictionaryItem *Item =
+                DictionaryInt_AppendValue(Target, Key, KeyLength, DictionaryType(Kind), Text, TextLength);
             Child = Item->Child;
             // The Dictionary's change reports run the caller's code too.
             Parent = KindAbove(J->Depth);
@@ -385,6 +404,7 @@ class Scanner {
                 if (const void *Slash = memrchr(Key, '\\', (size_t)TextLength))
                     KeyStart = (int32)(static_cast<const char *>(Slash) - Key) + 1;
             J->Levels[Depth - 1].KeyStart = KeyStart;
+            J->Levels[Depth - 1].KeyLength = StoredKeyLength(Key, KeyStart, TextLength);
             SetBit(Depth - 1);
             J->Levels[Depth].Kind = JSON_KIND_NONE;
             return Outcome::More;
