@@ -14,6 +14,7 @@
 #include "core/dictionary_internal.h"
 #include "core/log.h"
 #include "core/memory.h"
+#include "core/pool_internal.h"
 
 namespace {
 
@@ -158,6 +159,25 @@ void FreeChildExtra(void *Record, void *) {
     if (Child->Extra != nullptr) DictionaryInt_FreeExtra(Child);
 }
 
+// Copies Length bytes (less than 32) with a few fixed-size moves that may
+// overlap, instead of a library call for every short key and value.
+inline void CopyShort(char *To, const char *From, size_t Length) {
+    if (Length >= 16) {
+        memcpy(To, From, 16);
+        memcpy(To + Length - 16, From + Length - 16, 16);
+    } else if (Length >= 8) {
+        memcpy(To, From, 8);
+        memcpy(To + Length - 8, From + Length - 8, 8);
+    } else if (Length >= 4) {
+        memcpy(To, From, 4);
+        memcpy(To + Length - 4, From + Length - 4, 4);
+    } else if (Length > 0) {
+        To[0] = From[0];
+        To[Length / 2] = From[Length / 2];
+        To[Length - 1] = From[Length - 1];
+    }
+}
+
 // Clears a container record with plain 16-byte stores (pool records are
 // 16-byte aligned): the compiler would make a string fill of a whole-record
 // clear, whose start-up costs more than the record's few lines.
@@ -265,7 +285,7 @@ void DictionaryInt_EnsurePools(Dictionary *Handle) {
 Dictionary *DictionaryInt_CreateChild(Dictionary *Parent, DictionaryItem *Item) {
     DictionaryRoot *Root = DictionaryInt_RootRecord(Parent);
     if (Parent == Root) DictionaryInt_EnsurePools(Root);
-    Dictionary *Child = static_cast<Dictionary *>(Pool_Alloc(Root->ContainerPool, (int32)ContainerRecordSize));
+    Dictionary *Child = static_cast<Dictionary *>(PoolInt_Alloc(Root->ContainerPool, (int32)ContainerRecordSize));
     ClearRecord(Child);
     Class_InitHeader(Child, DICTIONARY_CLASSID, DeleteThunk);
     Child->Class.RefCount = 0;
@@ -342,7 +362,7 @@ DictionaryItem *DictionaryInt_Link(Dictionary *Handle, DictionaryItem *After) {
     // Children carry the root's pools; only a root may still lack them.
     if (Handle->Parent == nullptr) DictionaryInt_EnsurePools(Handle);
     DictionaryItem *Item = static_cast<DictionaryItem *>(
-        Pool_Alloc(DictionaryInt_RootRecord(Handle)->ItemPool, (int32)sizeof(DictionaryItem)));
+        PoolInt_Alloc(DictionaryInt_RootRecord(Handle)->ItemPool, (int32)sizeof(DictionaryItem)));
     memset(Item, 0, DictionaryItemFixedBytes);
     Item->ClassId = DICTIONARYITEM_CLASSID;
     DictionaryItemList &List = Handle->Items;
@@ -409,11 +429,13 @@ DictionaryItem *DictionaryInt_AppendValue(Dictionary *Handle, const char *Key, i
         }
         // A new item has neither key nor value yet: a short key goes inline.
         char *Stored = Item->Inline;
-        if (Length < DictionaryInlineBytes)
+        if (Length < DictionaryInlineBytes) {
             InlineUsed = Length + 1;
-        else
+            CopyShort(Stored, Key, (size_t)Length);
+        } else {
             Stored = DictionaryInt_AllocText(Handle, Length);
-        memcpy(Stored, Key, (size_t)Length);
+            memcpy(Stored, Key, (size_t)Length);
+        }
         Stored[Length] = 0;
         Item->Key = Stored;
         Item->KeyLength = Length;
@@ -426,9 +448,14 @@ DictionaryItem *DictionaryInt_AppendValue(Dictionary *Handle, const char *Key, i
         if (TextLength == 4 && memcmp(Text, "true", 4) == 0) Item->Flags |= DictionaryBooleanFlag;
     } else if (TextLength > 0 && (Type == DICTIONARY_TYPE_STRING || DictionaryInt_IsNumberType(Type))) {
         // As DictionaryInt_ValueRoom gives it for an item without a value.
-        char *Stored = TextLength < DictionaryInlineBytes - InlineUsed ? Item->Inline + InlineUsed
-                                                                        : DictionaryInt_AllocText(Handle, TextLength);
-        memcpy(Stored, Text, (size_t)TextLength);
+        char *Stored;
+        if (TextLength < DictionaryInlineBytes - InlineUsed) {
+            Stored = Item->Inline + InlineUsed;
+            CopyShort(Stored, Text, (size_t)TextLength);
+        } else {
+            Stored = DictionaryInt_AllocText(Handle, TextLength);
+            memcpy(Stored, Text, (size_t)TextLength);
+        }
         Stored[TextLength] = 0;
         Item->Value = Stored;
         Item->ValueLength = TextLength;

@@ -1,0 +1,113 @@
+// The pool's record and its fixed-mode descriptors, for pool.cpp and for
+// owners that take many records in a row (a Dictionary being built): their
+// common allocation is inline here. Everyone else uses core/pool.h.
+#pragma once
+
+#include "core/class.h"
+#include "core/pool.h"
+
+struct PoolChunk;
+struct PoolSlab;
+
+namespace poolint {
+
+// Descriptor states: distinct words, so that stray bytes rarely look like either.
+constexpr uint32 DescriptorHandedOut = 0x7e11a5ed;
+constexpr uint32 DescriptorFree = 0x0f7eeb10;
+
+// The record follows its descriptor directly, so its address is implied.
+// While the record is handed out the first word names its holder's source
+// file; while it is free, the next free descriptor. The state word mixes in
+// the owning pool, so a record of another pool does not pass as this one's.
+struct PoolDescriptor {
+    union {
+        const char *File;     // handed out: the current holder's source location
+        PoolDescriptor *Next; // free: the free-list link
+    };
+    uint32 Line;
+    uint32 State;
+};
+static_assert(sizeof(PoolDescriptor) == 16, "records behind descriptors stay 16-byte aligned");
+
+constexpr uint64 RoundUp16(uint64 Value) { return (Value + 15) & ~uint64(15); }
+// Bytes from one fixed-mode descriptor to the next.
+constexpr uint64 RecordStride(uint32 RecordSize) { return sizeof(PoolDescriptor) + RoundUp16(RecordSize); }
+
+inline uint8 *DescriptorRecord(PoolDescriptor *Descriptor) { return reinterpret_cast<uint8 *>(Descriptor + 1); }
+
+// A state word mixed with the descriptor's own address and its pool: a copy
+// of a descriptor elsewhere (a record holding pool-like bytes) or a record of
+// another pool does not pass.
+inline uint32 StateWord(const PoolDescriptor *Descriptor, const Pool *Owner, uint32 State) {
+    return State ^ (uint32)((uintptr)Descriptor >> 4) ^ ((uint32)((uintptr)Owner >> 4) * 0x9e3779b1u);
+}
+
+} // namespace poolint
+
+struct Pool {
+    ClassStruct Class;
+    void *Lock; // critical section, made by the first Pool_SetAllowLock
+    uint32 StringMode;
+    uint32 DebugMode;
+    uint32 ZeroOnAlloc;
+    uint32 Verbose;
+    uint32 AllowLock;
+    const char *File; // creator, named in the leak message
+    uint32 Line;
+    uint32 MemberSize; // as set
+    uint32 RecordSize; // member size rounded up to a multiple of 8
+    uint32 ChunkSize;  // records per chunk
+    uint32 MemoryInUse;
+    uint32 ActiveCount;
+    uint32 MaximumCount;
+    uint32 ChunkCount;
+    poolint::PoolDescriptor *FreeList;
+    // The newest fixed chunk's records not yet handed out, from Fresh to
+    // FreshEnd in address order: the free list's tail, laid out only when
+    // reached.
+    uint8 *Fresh;
+    uint8 *FreshEnd;
+    PoolChunk *Chunks;
+    PoolSlab *Slabs;        // newest first
+    uint32 SlabChunks;      // chunks the next slab will hold
+    uint32 OwnChunks;       // chunks with an allocation of their own
+    // Private to this implementation: the room index of the string chunks.
+    // StringChunks[i] is the i-th string chunk made; Room is a max-tree over
+    // their unused bytes, leaves at [RoomCapacity, 2 * RoomCapacity), node n
+    // the larger of nodes 2n and 2n + 1. Leaves past StringCount hold 0.
+    PoolChunk **StringChunks;
+    uint32 *Room;
+    uint32 StringCount;
+    uint32 RoomCapacity;
+};
+
+// Pool_Alloc of a fixed-mode record when the pool is unlocked, silent and
+// not clearing, and a record is at hand (the free list or the newest
+// chunk): the same record, descriptor and counts. Null when the request
+// needs Pool_Alloc's whole path (a new chunk, another mode).
+inline void *PoolInt_TakeRecord(Pool *Handle, int32 Size, const char *File, int32 Line) {
+    using namespace poolint;
+    if ((Handle->AllowLock | Handle->DebugMode | Handle->StringMode | Handle->Verbose | Handle->ZeroOnAlloc) != 0 ||
+        (uint32)Size != Handle->MemberSize)
+        return nullptr;
+    PoolDescriptor *Descriptor = Handle->FreeList;
+    if (Descriptor != nullptr) {
+        Handle->FreeList = Descriptor->Next;
+    } else {
+        if (Handle->Fresh == Handle->FreshEnd) return nullptr;
+        Descriptor = reinterpret_cast<PoolDescriptor *>(Handle->Fresh);
+        Handle->Fresh += RecordStride(Handle->RecordSize);
+    }
+    Descriptor->File = File;
+    Descriptor->Line = (uint32)Line;
+    Descriptor->State = StateWord(Descriptor, Handle, DescriptorHandedOut);
+    if (++Handle->ActiveCount > Handle->MaximumCount) Handle->MaximumCount = Handle->ActiveCount;
+    return DescriptorRecord(Descriptor);
+}
+
+// Pool_Alloc, inline where it can be.
+inline void *PoolInt_AllocRecord(Pool *Handle, int32 Size, const char *File, int32 Line) {
+    void *Record = PoolInt_TakeRecord(Handle, Size, File, Line);
+    return Record != nullptr ? Record : Pool_AllocInt(Handle, Size, File, Line);
+}
+#define PoolInt_Alloc(Handle, Size) PoolInt_AllocRecord((Handle), (Size), __FILE__, __LINE__)
