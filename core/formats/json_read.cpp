@@ -198,6 +198,7 @@ class Scanner {
         // A string or number interrupted by the end of the last piece goes on.
         const int32 Kind = J->Levels[J->Depth].Kind;
         if ((Kind == JSON_KIND_STRING && J->SubState == JsonStringPlain) || Kind == JSON_KIND_NUMBER) RunStart = 0;
+        Spilled = MemoryStream_GetUsed(J->Value) > 0;
     }
 
     Outcome Process() {
@@ -279,7 +280,12 @@ class Scanner {
     char Staged[256];
     int32 StagedBytes = 0;
 
+    // The value buffer holds text of the current scalar (from an earlier
+    // chunk, or more than the staging buffer took).
+    bool Spilled = false;
+
     void Write(const void *Data, int32 Bytes) {
+        Spilled = true;
         uint32 Written = 0;
         MemoryStream_Write(J->Value, Data, (uint32)Bytes, &Written);
     }
@@ -347,7 +353,7 @@ class Scanner {
     }
 
     // Hands a completed value to the callback and the Dictionary.
-    bool Raise(int32 Kind, const char *Text, int32 TextLength) {
+    [[gnu::always_inline]] bool Raise(int32 Kind, const char *Text, int32 TextLength) {
         if (Verbose || Callback != nullptr) {
             const bool Accepted = Announce(Kind, Text, TextLength);
             Parent = KindAbove(J->Depth);
@@ -385,7 +391,8 @@ class Scanner {
     // Only a text that went through the value buffer can hold a backslash
     // (in the chunk, a string stops at its first one): the others are
     // marked Plain and their key needs no search for one.
-    Outcome CompleteScalar(int32 Kind, const char *Text, int32 TextLength, int32 Readable = 0, bool Plain = false) {
+    [[gnu::always_inline]] Outcome CompleteScalar(int32 Kind, const char *Text, int32 TextLength, int32 Readable = 0,
+                                                  bool Plain = false) {
         const int32 Depth = J->Depth;
         if (ParentIs(JSON_KIND_OBJECT) && !HasBit(Depth - 1)) {
             if (TextLength > MaxKeyLength)
@@ -438,6 +445,14 @@ class Scanner {
             return CompleteInPlace(Kind, Start, End);
         }
         FlushRun(End);
+        // A text that began in this chunk and fits the staging buffer is
+        // completed from there, without the value buffer.
+        if (!Spilled && StagedBytes < (int32)sizeof(Staged)) {
+            const int32 TextLength = StagedBytes;
+            Staged[TextLength] = 0;
+            StagedBytes = 0;
+            return CompleteScalar(Kind, Staged, TextLength);
+        }
         Append("", 1);
         FlushStaged();
         const int32 TextLength = MemoryStream_GetUsed(J->Value) - 1;
@@ -446,6 +461,7 @@ class Scanner {
         const Outcome Result = CompleteScalar(Kind, Text, TextLength);
         MemoryStream_ReleasePointer(J->Value, &Text);
         MemoryStream_DiscardAll(J->Value);
+        Spilled = false;
         return Result;
     }
 
