@@ -417,49 +417,74 @@ DictionaryItem *DictionaryInt_AppendValue(Dictionary *Handle, const char *Key, i
             DictionaryInt_SetBuffer(Handle, Item, Text, TextLength);
         return Item;
     }
-    DictionaryItem *Item = DictionaryInt_Link(Handle, Handle->Items.Last);
+    // DictionaryInt_Link at the end of the list, with every field of the new
+    // item written once.
+    if (Handle->Parent == nullptr) DictionaryInt_EnsurePools(Handle);
+    DictionaryItem *Item = static_cast<DictionaryItem *>(
+        PoolInt_Alloc(DictionaryInt_RootRecord(Handle)->ItemPool, (int32)sizeof(DictionaryItem)));
+    DictionaryItemList &List = Handle->Items;
+    DictionaryItem *Last = List.Last;
+    uint8 Flags = (uint8)Type;
+    char *StoredKey = nullptr;
     // Where the value may start inside the item: behind an inline key.
     int32 InlineUsed = 0;
+    int32 Length = KeyLength;
     if (Key != nullptr) {
-        int32 Length = KeyLength;
         if (Handle->PrivateKeys == 1 && Length >= 1 && (Key[0] == '.' || Key[0] == '#')) {
             Key++;
             Length--;
-            Item->Flags |= DictionaryPrivateFlag;
+            Flags |= DictionaryPrivateFlag;
         }
         // A new item has neither key nor value yet: a short key goes inline.
-        char *Stored = Item->Inline;
+        StoredKey = Item->Inline;
         if (Length < DictionaryInlineBytes) {
             InlineUsed = Length + 1;
-            CopyShort(Stored, Key, (size_t)Length);
+            CopyShort(StoredKey, Key, (size_t)Length);
         } else {
-            Stored = DictionaryInt_AllocText(Handle, Length);
-            memcpy(Stored, Key, (size_t)Length);
+            StoredKey = DictionaryInt_AllocText(Handle, Length);
+            memcpy(StoredKey, Key, (size_t)Length);
         }
-        Stored[Length] = 0;
-        Item->Key = Stored;
-        Item->KeyLength = Length;
-        DictionaryInt_IndexAdd(Handle, Item);
+        StoredKey[Length] = 0;
+    } else {
+        Length = 0;
     }
-    Item->Flags = (uint8)(Item->Flags | Type);
-    if (DictionaryInt_IsContainerType(Type)) {
-        Item->Child = DictionaryInt_CreateChild(Handle, Item);
-    } else if (Type == DICTIONARY_TYPE_BOOLEAN) {
-        if (TextLength == 4 && memcmp(Text, "true", 4) == 0) Item->Flags |= DictionaryBooleanFlag;
+    char *StoredValue = nullptr;
+    int32 ValueLength = 0;
+    if (Type == DICTIONARY_TYPE_BOOLEAN) {
+        if (TextLength == 4 && memcmp(Text, "true", 4) == 0) Flags |= DictionaryBooleanFlag;
     } else if (TextLength > 0 && (Type == DICTIONARY_TYPE_STRING || DictionaryInt_IsNumberType(Type))) {
         // As DictionaryInt_ValueRoom gives it for an item without a value.
-        char *Stored;
         if (TextLength < DictionaryInlineBytes - InlineUsed) {
-            Stored = Item->Inline + InlineUsed;
-            CopyShort(Stored, Text, (size_t)TextLength);
+            StoredValue = Item->Inline + InlineUsed;
+            CopyShort(StoredValue, Text, (size_t)TextLength);
         } else {
-            Stored = DictionaryInt_AllocText(Handle, TextLength);
-            memcpy(Stored, Text, (size_t)TextLength);
+            StoredValue = DictionaryInt_AllocText(Handle, TextLength);
+            memcpy(StoredValue, Text, (size_t)TextLength);
         }
-        Stored[TextLength] = 0;
-        Item->Value = Stored;
-        Item->ValueLength = TextLength;
+        StoredValue[TextLength] = 0;
+        ValueLength = TextLength;
     }
+    Item->ClassId = DICTIONARYITEM_CLASSID;
+    Item->Flags = Flags;
+    Item->KeyLength = Length;
+    Item->ValueLength = ValueLength;
+    Item->Key = StoredKey;
+    Item->Value = StoredValue;
+    Item->Child = nullptr;
+    Item->Next = nullptr;
+    Item->Prev = Last;
+    if (Last != nullptr)
+        Last->Next = Item;
+    else
+        List.First = Item;
+    List.Last = Item;
+    if (Last == nullptr) Handle->CursorIndex++;
+    List.Count++;
+    // A small container has no key index to keep, nor reaches the size that
+    // makes one.
+    if (StoredKey != nullptr && (Handle->Extra != nullptr || List.Count >= DictionaryIndexThreshold))
+        DictionaryInt_IndexAdd(Handle, Item);
+    if (DictionaryInt_IsContainerType(Type)) Item->Child = DictionaryInt_CreateChild(Handle, Item);
     return Item;
 }
 
