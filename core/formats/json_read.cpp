@@ -425,7 +425,7 @@ class Scanner {
 
     // Completes a scalar whose text is the chunk's bytes Start ... End - 1,
     // terminated for the moment where it ends.
-    Outcome CompleteInPlace(int32 Kind, int32 Start, int32 End) {
+    [[gnu::always_inline]] Outcome CompleteInPlace(int32 Kind, int32 Start, int32 End) {
         const char *Text = reinterpret_cast<const char *>(Chunk + Start);
         if (Writable == nullptr) return CompleteScalar(Kind, Text, End - Start, Length - Start, true);
         const uint8 Saved = Writable[End];
