@@ -97,6 +97,24 @@ constexpr auto NumberBytes = [] {
 
 inline bool IsDigit(uint8 Byte) { return (uint8)(Byte - '0') <= 9; }
 
+// The first byte at or after At (before End) that is not a decimal digit,
+// or End. Sixteen bytes are looked at a time where they can be: long
+// fractions are the common case of coordinates and measurements.
+inline int32 SkipDigits(const uint8 *Chunk, int32 At, int32 End) {
+#if defined(__SSE2__)
+    const __m128i Zero = _mm_set1_epi8('0'), Flip = _mm_set1_epi8((char)0x80), Nine = _mm_set1_epi8((char)(0x80 ^ 9));
+    for (; At + 16 <= End; At += 16) {
+        const __m128i Bytes = _mm_loadu_si128(reinterpret_cast<const __m128i *>(Chunk + At));
+        // Byte - '0' above 9, compared without sign by moving both into the signed range.
+        const __m128i Others = _mm_cmpgt_epi8(_mm_xor_si128(_mm_sub_epi8(Bytes, Zero), Flip), Nine);
+        const int32 Mask = _mm_movemask_epi8(Others);
+        if (Mask != 0) return At + __builtin_ctz((uint32)Mask);
+    }
+#endif
+    while (At < End && IsDigit(Chunk[At])) At++;
+    return At;
+}
+
 // The end of a number in the usual form (-?(0|[1-9][0-9]*)(\.[0-9]+)?([eE][+-]?[0-9]+)?)
 // that starts at Start and is followed by a byte that ends it, all before
 // End; 0 when the text is in any other form or runs to End. The number
@@ -109,14 +127,13 @@ inline int32 PlainNumberEnd(const uint8 *Chunk, int32 Start, int32 End) {
     if (Chunk[At] == '0') {
         At++;
     } else if (IsDigit(Chunk[At])) {
-        do At++;
-        while (At < End && IsDigit(Chunk[At]));
+        At = SkipDigits(Chunk, At + 1, End);
     } else {
         return 0;
     }
     if (At < End && Chunk[At] == '.') {
         const int32 Digits = ++At;
-        while (At < End && IsDigit(Chunk[At])) At++;
+        At = SkipDigits(Chunk, At, End);
         if (At == Digits) return 0;
     }
     if (At < End && (Chunk[At] == 'e' || Chunk[At] == 'E')) {
