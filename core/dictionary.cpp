@@ -159,25 +159,6 @@ void FreeChildExtra(void *Record, void *) {
     if (Child->Extra != nullptr) DictionaryInt_FreeExtra(Child);
 }
 
-// Copies Length bytes (less than 32) with a few fixed-size moves that may
-// overlap, instead of a library call for every short key and value.
-inline void CopyShort(char *To, const char *From, size_t Length) {
-    if (Length >= 16) {
-        memcpy(To, From, 16);
-        memcpy(To + Length - 16, From + Length - 16, 16);
-    } else if (Length >= 8) {
-        memcpy(To, From, 8);
-        memcpy(To + Length - 8, From + Length - 8, 8);
-    } else if (Length >= 4) {
-        memcpy(To, From, 4);
-        memcpy(To + Length - 4, From + Length - 4, 4);
-    } else if (Length > 0) {
-        To[0] = From[0];
-        To[Length / 2] = From[Length / 2];
-        To[Length - 1] = From[Length - 1];
-    }
-}
-
 // Clears a container record with plain 16-byte stores (pool records are
 // 16-byte aligned): the compiler would make a string fill of a whole-record
 // clear, whose start-up costs more than the record's few lines.
@@ -402,89 +383,14 @@ DictionaryItem *DictionaryInt_Insert(Dictionary *Handle, DictionaryItem *After, 
     return Item;
 }
 
-DictionaryItem *DictionaryInt_AppendValue(Dictionary *Handle, const char *Key, int32 KeyLength, int32 Type,
-                                          const char *Text, int32 TextLength) {
-    const uint32 *Watched = DictionaryInt_RootRecord(Handle)->Watchers;
-    // A key under the duplicate rule, one too long (cut with a print) or
-    // anyone watching: the steps one by one, with their lookups and reports.
-    if ((Watched[0] | Watched[1] | Watched[2]) != 0 ||
-        (Key != nullptr && (Handle->AllowDuplicates == 0 || KeyLength > DICTIONARY_MAX_KEY_LENGTH))) {
-        DictionaryItem *Item = DictionaryInt_Insert(Handle, Handle->Items.Last, Key);
-        DictionaryInt_SetType(Handle, Item, Type);
-        if (Type == DICTIONARY_TYPE_BOOLEAN)
-            DictionaryInt_SetBoolean(Handle, Item, TextLength == 4 && memcmp(Text, "true", 4) == 0);
-        else if (Type == DICTIONARY_TYPE_STRING || DictionaryInt_IsNumberType(Type))
-            DictionaryInt_SetBuffer(Handle, Item, Text, TextLength);
-        return Item;
-    }
-    // DictionaryInt_Link at the end of the list, with every field of the new
-    // item written once.
-    if (Handle->Parent == nullptr) DictionaryInt_EnsurePools(Handle);
-    DictionaryItem *Item = static_cast<DictionaryItem *>(
-        PoolInt_Alloc(DictionaryInt_RootRecord(Handle)->ItemPool, (int32)sizeof(DictionaryItem)));
-    DictionaryItemList &List = Handle->Items;
-    DictionaryItem *Last = List.Last;
-    uint8 Flags = (uint8)Type;
-    char *StoredKey = nullptr;
-    // Where the value may start inside the item: behind an inline key.
-    int32 InlineUsed = 0;
-    int32 Length = KeyLength;
-    if (Key != nullptr) {
-        if (Handle->PrivateKeys == 1 && Length >= 1 && (Key[0] == '.' || Key[0] == '#')) {
-            Key++;
-            Length--;
-            Flags |= DictionaryPrivateFlag;
-        }
-        // A new item has neither key nor value yet: a short key goes inline.
-        StoredKey = Item->Inline;
-        if (Length < DictionaryInlineBytes) {
-            InlineUsed = Length + 1;
-            CopyShort(StoredKey, Key, (size_t)Length);
-        } else {
-            StoredKey = DictionaryInt_AllocText(Handle, Length);
-            memcpy(StoredKey, Key, (size_t)Length);
-        }
-        StoredKey[Length] = 0;
-    } else {
-        Length = 0;
-    }
-    char *StoredValue = nullptr;
-    int32 ValueLength = 0;
-    if (Type == DICTIONARY_TYPE_BOOLEAN) {
-        if (TextLength == 4 && memcmp(Text, "true", 4) == 0) Flags |= DictionaryBooleanFlag;
-    } else if (TextLength > 0 && (Type == DICTIONARY_TYPE_STRING || DictionaryInt_IsNumberType(Type))) {
-        // As DictionaryInt_ValueRoom gives it for an item without a value.
-        if (TextLength < DictionaryInlineBytes - InlineUsed) {
-            StoredValue = Item->Inline + InlineUsed;
-            CopyShort(StoredValue, Text, (size_t)TextLength);
-        } else {
-            StoredValue = DictionaryInt_AllocText(Handle, TextLength);
-            memcpy(StoredValue, Text, (size_t)TextLength);
-        }
-        StoredValue[TextLength] = 0;
-        ValueLength = TextLength;
-    }
-    Item->ClassId = DICTIONARYITEM_CLASSID;
-    Item->Flags = Flags;
-    Item->KeyLength = Length;
-    Item->ValueLength = ValueLength;
-    Item->Key = StoredKey;
-    Item->Value = StoredValue;
-    Item->Child = nullptr;
-    Item->Next = nullptr;
-    Item->Prev = Last;
-    if (Last != nullptr)
-        Last->Next = Item;
-    else
-        List.First = Item;
-    List.Last = Item;
-    if (Last == nullptr) Handle->CursorIndex++;
-    List.Count++;
-    // A small container has no key index to keep, nor reaches the size that
-    // makes one.
-    if (StoredKey != nullptr && (Handle->Extra != nullptr || List.Count >= DictionaryIndexThreshold))
-        DictionaryInt_IndexAdd(Handle, Item);
-    if (DictionaryInt_IsContainerType(Type)) Item->Child = DictionaryInt_CreateChild(Handle, Item);
+DictionaryItem *DictionaryInt_AppendSteps(Dictionary *Handle, const char *Key, int32 Type, const char *Text,
+                                          int32 TextLength) {
+    DictionaryItem *Item = DictionaryInt_Insert(Handle, Handle->Items.Last, Key);
+    DictionaryInt_SetType(Handle, Item, Type);
+    if (Type == DICTIONARY_TYPE_BOOLEAN)
+        DictionaryInt_SetBoolean(Handle, Item, TextLength == 4 && memcmp(Text, "true", 4) == 0);
+    else if (Type == DICTIONARY_TYPE_STRING || DictionaryInt_IsNumberType(Type))
+        DictionaryInt_SetBuffer(Handle, Item, Text, TextLength);
     return Item;
 }
 
