@@ -167,6 +167,7 @@ inline void ClearRecord(Dictionary *Record) {
     static_assert(sizeof(Dictionary) % 16 == 0);
     const __m128i Zero = _mm_setzero_si128();
     __m128i *Lines = reinterpret_cast<__m128i *>(Record);
+#pragma GCC unroll 16
     for (size_t Line = 0; Line < sizeof(Dictionary) / 16; Line++) _mm_store_si128(Lines + Line, Zero);
 #else
     *Record = Dictionary{};
