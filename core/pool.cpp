@@ -514,6 +514,8 @@ namespace {
 
 } // namespace
 
+void PoolInt_AddChunk(Pool *Handle, const char *File, int32 Line) { AddFixedChunk(Handle, File, Line); }
+
 void *Pool_AllocInt(Pool *Handle, int32 Size, const char *File, int32 Line) {
     Class_CheckHandle(Handle, PoolClassId);
     Debug_CheckPointer(File);

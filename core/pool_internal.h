@@ -81,10 +81,13 @@ struct Pool {
     uint32 RoomCapacity;
 };
 
+// A new fixed chunk for an unlocked fixed-mode pool: its records become the
+// fresh ones.
+void PoolInt_AddChunk(Pool *Handle, const char *File, int32 Line);
+
 // Pool_Alloc of a fixed-mode record when the pool is unlocked, silent and
-// not clearing, and a record is at hand (the free list or the newest
-// chunk): the same record, descriptor and counts. Null when the request
-// needs Pool_Alloc's whole path (a new chunk, another mode).
+// not clearing: the same record, descriptor and counts. Null when the
+// request needs Pool_Alloc's whole path (another mode).
 inline void *PoolInt_TakeRecord(Pool *Handle, int32 Size, const char *File, int32 Line) {
     using namespace poolint;
     if ((Handle->AllowLock | Handle->DebugMode | Handle->StringMode | Handle->Verbose | Handle->ZeroOnAlloc) != 0 ||
@@ -94,7 +97,7 @@ inline void *PoolInt_TakeRecord(Pool *Handle, int32 Size, const char *File, int3
     if (Descriptor != nullptr) {
         Handle->FreeList = Descriptor->Next;
     } else {
-        if (Handle->Fresh == Handle->FreshEnd) return nullptr;
+        if (Handle->Fresh == Handle->FreshEnd) PoolInt_AddChunk(Handle, File, Line);
         Descriptor = reinterpret_cast<PoolDescriptor *>(Handle->Fresh);
         Handle->Fresh += RecordStride(Handle->RecordSize);
     }
