@@ -400,6 +400,13 @@ void ResetLocked(Pool *Handle) {
     Handle->MaximumCount = 0;
 }
 
+// Whether PoolInt_TakeRecord may serve the pool: unlocked, silent, fixed
+// mode and not clearing.
+void UpdateTakes(Pool *Handle) {
+    Handle->Takes = (Handle->AllowLock | Handle->DebugMode | Handle->StringMode | Handle->Verbose |
+                     Handle->ZeroOnAlloc) == 0;
+}
+
 // The field is named by member pointer, so the handle is checked before
 // anything is read through it.
 template <typename Value> int32 GetField(Pool *Handle, Value Pool::*Field, Value *Output) {
@@ -416,6 +423,7 @@ int32 Pool_CreateInt(Pool **Handle, const char *File, int32 Line) {
     Pool *Created = static_cast<Pool *>(Memory_AllocInt((int32)sizeof(Pool), MEMORY_FLAG_ZERO, File, Line));
     Class_InitHeader(Created, PoolClassId, nullptr);
     Created->ZeroOnAlloc = 1;
+    UpdateTakes(Created);
     Created->File = File;
     Created->Line = (uint32)Line;
     *Handle = Created;
@@ -460,6 +468,7 @@ int32 Pool_SetStringMode(Pool *Handle, uint32 Flag) {
     if (Flag == 1 && Handle->ChunkSize != 1)
         Debug_Abort("Member chunk size must be 1 to use String Mode (%d != 1)\n", (int32)Handle->ChunkSize);
     Handle->StringMode = Flag == 1;
+    UpdateTakes(Handle);
     return TRUE;
 }
 
@@ -468,6 +477,7 @@ int32 Pool_SetDebugMode(Pool *Handle, uint32 Flag) {
     if (Handle->ActiveCount)
         Debug_Abort("Pooled memory manager may only be set to debug when empty (%d)\n", (int32)Handle->ActiveCount);
     Handle->DebugMode = Flag;
+    UpdateTakes(Handle);
     return TRUE;
 }
 
@@ -475,18 +485,21 @@ int32 Pool_SetAllowLock(Pool *Handle, uint32 Flag) {
     Class_CheckHandle(Handle, PoolClassId);
     if (Handle->Lock == nullptr) CriticalSection_CreateInt(&Handle->Lock, Handle->File, (int32)Handle->Line);
     Handle->AllowLock = Flag;
+    UpdateTakes(Handle);
     return TRUE;
 }
 
 int32 Pool_SetZeroOnAlloc(Pool *Handle, uint32 Flag) {
     Class_CheckHandle(Handle, PoolClassId);
     Handle->ZeroOnAlloc = Flag;
+    UpdateTakes(Handle);
     return TRUE;
 }
 
 int32 Pool_SetVerbose(Pool *Handle, uint32 Flag) {
     Class_CheckHandle(Handle, PoolClassId);
     Handle->Verbose = Flag;
+    UpdateTakes(Handle);
     return TRUE;
 }
 

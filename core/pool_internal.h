@@ -52,6 +52,7 @@ struct Pool {
     uint32 ZeroOnAlloc;
     uint32 Verbose;
     uint32 AllowLock;
+    uint32 Takes; // 1 while PoolInt_TakeRecord may serve the pool (see UpdateTakes)
     const char *File; // creator, named in the leak message
     uint32 Line;
     uint32 MemberSize; // as set
@@ -90,9 +91,7 @@ void PoolInt_AddChunk(Pool *Handle, const char *File, int32 Line);
 // request needs Pool_Alloc's whole path (another mode).
 inline void *PoolInt_TakeRecord(Pool *Handle, int32 Size, const char *File, int32 Line) {
     using namespace poolint;
-    if ((Handle->AllowLock | Handle->DebugMode | Handle->StringMode | Handle->Verbose | Handle->ZeroOnAlloc) != 0 ||
-        (uint32)Size != Handle->MemberSize)
-        return nullptr;
+    if (!Handle->Takes || (uint32)Size != Handle->MemberSize) return nullptr;
     PoolDescriptor *Descriptor = Handle->FreeList;
     if (Descriptor != nullptr) {
         Handle->FreeList = Descriptor->Next;
