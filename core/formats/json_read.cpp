@@ -489,7 +489,7 @@ class Scanner {
         return CompleteScalar(Kind, J->Literal, TextLength);
     }
 
-    Outcome OpenContainer(int32 Kind, uint8 Character) {
+    [[gnu::always_inline]] Outcome OpenContainer(int32 Kind, uint8 Character) {
         BeginValue(Kind, Character);
         if (!Raise(Kind, "", 0)) return Outcome::Failed;
         const int32 Depth = J->Depth;
