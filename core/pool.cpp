@@ -424,6 +424,7 @@ int32 Pool_CreateInt(Pool **Handle, const char *File, int32 Line) {
     Class_InitHeader(Created, PoolClassId, nullptr);
     Created->ZeroOnAlloc = 1;
     UpdateTakes(Created);
+    Created->HandedOutKey = StateWord(nullptr, Created, DescriptorHandedOut);
     Created->File = File;
     Created->Line = (uint32)Line;
     *Handle = Created;

@@ -53,6 +53,9 @@ struct Pool {
     uint32 Verbose;
     uint32 AllowLock;
     uint32 Takes; // 1 while PoolInt_TakeRecord may serve the pool (see UpdateTakes)
+    // The state word of a handed-out record without its descriptor's part:
+    // StateWord(Descriptor, this, DescriptorHandedOut) is this ^ (Descriptor >> 4).
+    uint32 HandedOutKey;
     const char *File; // creator, named in the leak message
     uint32 Line;
     uint32 MemberSize; // as set
@@ -102,7 +105,7 @@ inline void *PoolInt_TakeRecord(Pool *Handle, int32 Size, const char *File, int3
     }
     Descriptor->File = File;
     Descriptor->Line = (uint32)Line;
-    Descriptor->State = StateWord(Descriptor, Handle, DescriptorHandedOut);
+    Descriptor->State = Handle->HandedOutKey ^ (uint32)((uintptr)Descriptor >> 4);
     if (++Handle->ActiveCount > Handle->MaximumCount) Handle->MaximumCount = Handle->ActiveCount;
     return DescriptorRecord(Descriptor);
 }
