@@ -7,9 +7,6 @@
 // levels deep is released without exhausting the stack, in the same order
 // and with the same reports as a recursive reset.
 #include <string.h>
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 #include "core/dictionary_internal.h"
 #include "core/log.h"
@@ -24,7 +21,6 @@ constexpr uint32 StringChunkBytes = 2048;
 // A child is a whole container-pool record.
 constexpr uint32 ContainerRecordSize = (uint32)sizeof(Dictionary);
 
-int32 DeleteThunk(void *HandleAddress) { return Dictionary_Delete(static_cast<Dictionary **>(HandleAddress)); }
 
 Pool *MakePool(uint32 MemberSize, uint32 ChunkSize) {
     Pool *Made = nullptr;
@@ -159,21 +155,6 @@ void FreeChildExtra(void *Record, void *) {
     if (Child->Extra != nullptr) DictionaryInt_FreeExtra(Child);
 }
 
-// Clears a container record with plain 16-byte stores (pool records are
-// 16-byte aligned): the compiler would make a string fill of a whole-record
-// clear, whose start-up costs more than the record's few lines.
-inline void ClearRecord(Dictionary *Record) {
-#if defined(__SSE2__)
-    static_assert(sizeof(Dictionary) % 16 == 0);
-    const __m128i Zero = _mm_setzero_si128();
-    __m128i *Lines = reinterpret_cast<__m128i *>(Record);
-#pragma GCC unroll 16
-    for (size_t Line = 0; Line < sizeof(Dictionary) / 16; Line++) _mm_store_si128(Lines + Line, Zero);
-#else
-    *Record = Dictionary{};
-#endif
-}
-
 void DropTree(DictionaryRoot *Root) {
     if (Root->Strings == nullptr && Root->ItemPool != nullptr)
         PoolInt_VisitRecords(Root->ItemPool, FreeItemTexts, nullptr);
@@ -212,6 +193,10 @@ uint32 GetOption(Dictionary *Handle, int32 Index) {
 } // namespace
 
 Dictionary *DictionaryInt_Root(Dictionary *Handle) { return Handle->Root; }
+
+int32 DictionaryInt_DeleteThunk(void *HandleAddress) {
+    return Dictionary_Delete(static_cast<Dictionary **>(HandleAddress));
+}
 
 DictionaryExtra *DictionaryInt_Extra(Dictionary *Handle) {
     DictionaryExtra *Extra = LoadExtra(Handle);
@@ -265,28 +250,13 @@ void DictionaryInt_EnsurePools(Dictionary *Handle) {
 }
 
 Dictionary *DictionaryInt_CreateChild(Dictionary *Parent, DictionaryItem *Item) {
-    DictionaryRoot *Root = DictionaryInt_RootRecord(Parent);
-    if (Parent == Root) DictionaryInt_EnsurePools(Root);
-    Dictionary *Child = static_cast<Dictionary *>(PoolInt_Alloc(Root->ContainerPool, (int32)ContainerRecordSize));
-    ClearRecord(Child);
-    Class_InitHeader(Child, DICTIONARY_CLASSID, DeleteThunk);
-    Child->Class.RefCount = 0;
-    Child->Vtbl = &GlobalDictionaryVtbl;
-    Child->CaseSensitive = Parent->CaseSensitive;
-    Child->PrivateKeys = Parent->PrivateKeys;
-    Child->AllowDuplicates = Parent->AllowDuplicates;
-    Child->StringPool = Parent->StringPool;
-    Child->Parent = Parent;
-    Child->ParentItem = Item;
-    Child->PrintIdentifier = Parent->PrintIdentifier;
-    Child->Items.ClassId = DICTIONARYITEM_CLASSID;
-    Child->Root = Root;
-    if (Parent->CaseSensitive == DictionaryLargeOption || Parent->PrivateKeys == DictionaryLargeOption ||
-        Parent->AllowDuplicates == DictionaryLargeOption || Parent->StringPool == DictionaryLargeOption)
-        for (int32 Index = 0; Index < 4; Index++)
-            if (Parent->*OptionField[Index] == DictionaryLargeOption)
-                DictionaryInt_Extra(Child)->LargeOptions[Index] = DictionaryInt_Extra(Parent)->LargeOptions[Index];
-    return Child;
+    return DictionaryInt_NewChild(Parent, Item);
+}
+
+void DictionaryInt_CopyLargeOptions(Dictionary *Parent, Dictionary *Child) {
+    for (int32 Index = 0; Index < 4; Index++)
+        if (Parent->*OptionField[Index] == DictionaryLargeOption)
+            DictionaryInt_Extra(Child)->LargeOptions[Index] = DictionaryInt_Extra(Parent)->LargeOptions[Index];
 }
 
 void DictionaryInt_FreeChild(Dictionary *Parent, Dictionary **Child) {
@@ -526,7 +496,7 @@ CLASS_DEFINE_REFERENCE(Dictionary, Dictionary, DICTIONARY_CLASSID)
 int32 Dictionary_Create(Dictionary **Handle) {
     Debug_CheckPointer(Handle);
     DictionaryRoot *Created = Memory_New(DictionaryRoot);
-    Class_InitHeader(Created, DICTIONARY_CLASSID, DeleteThunk);
+    Class_InitHeader(Created, DICTIONARY_CLASSID, DictionaryInt_DeleteThunk);
     Created->Vtbl = &GlobalDictionaryVtbl;
     Created->CaseSensitive = 1;
     Created->PrivateKeys = 1;

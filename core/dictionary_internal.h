@@ -31,6 +31,9 @@
 #pragma once
 
 #include <string.h>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "core/callback.h"
 #include "core/class.h"
@@ -173,8 +176,13 @@ inline void DictionaryInt_ClearOut(void *Out) {
 Dictionary *DictionaryInt_Root(Dictionary *Handle);
 // Makes a root's missing pools (string pool only while the tree is empty).
 void DictionaryInt_EnsurePools(Dictionary *Root);
-// A new child container for Item of Parent, from the root's container pool.
+// A new child container for Item of Parent, from the root's container pool
+// (DictionaryInt_NewChild, at the end of this header, is the same inline).
 Dictionary *DictionaryInt_CreateChild(Dictionary *Parent, DictionaryItem *Item);
+// A new child's copies of its parent's option values of 255 and above.
+void DictionaryInt_CopyLargeOptions(Dictionary *Parent, Dictionary *Child);
+// The delete function of every Dictionary's class header.
+int32 DictionaryInt_DeleteThunk(void *HandleAddress);
 // Resets a child container and returns it to the container pool.
 void DictionaryInt_FreeChild(Dictionary *Parent, Dictionary **Child);
 // Key and value storage (length plus one bytes, from the tree's string pool
@@ -290,6 +298,44 @@ inline void DictionaryInt_CopyShort(char *To, const char *From, size_t Length) {
     }
 }
 
+// Clears a container record with plain 16-byte stores (pool records are
+// 16-byte aligned): the compiler would make a string fill of a whole-record
+// clear, whose start-up costs more than the record's few lines.
+inline void DictionaryInt_ClearRecord(Dictionary *Record) {
+#if defined(__SSE2__)
+    static_assert(sizeof(Dictionary) % 16 == 0);
+    const __m128i Zero = _mm_setzero_si128();
+    __m128i *Lines = reinterpret_cast<__m128i *>(Record);
+#pragma GCC unroll 16
+    for (size_t Line = 0; Line < sizeof(Dictionary) / 16; Line++) _mm_store_si128(Lines + Line, Zero);
+#else
+    *Record = Dictionary{};
+#endif
+}
+
+[[gnu::always_inline]] inline Dictionary *DictionaryInt_NewChild(Dictionary *Parent, DictionaryItem *Item) {
+    DictionaryRoot *Root = DictionaryInt_RootRecord(Parent);
+    if (Parent == Root) DictionaryInt_EnsurePools(Root);
+    Dictionary *Child = static_cast<Dictionary *>(PoolInt_Alloc(Root->ContainerPool, (int32)sizeof(Dictionary)));
+    DictionaryInt_ClearRecord(Child);
+    Class_InitHeader(Child, DICTIONARY_CLASSID, DictionaryInt_DeleteThunk);
+    Child->Class.RefCount = 0;
+    Child->Vtbl = &GlobalDictionaryVtbl;
+    Child->CaseSensitive = Parent->CaseSensitive;
+    Child->PrivateKeys = Parent->PrivateKeys;
+    Child->AllowDuplicates = Parent->AllowDuplicates;
+    Child->StringPool = Parent->StringPool;
+    Child->Parent = Parent;
+    Child->ParentItem = Item;
+    Child->PrintIdentifier = Parent->PrintIdentifier;
+    Child->Items.ClassId = DICTIONARYITEM_CLASSID;
+    Child->Root = Root;
+    if (Parent->CaseSensitive == DictionaryLargeOption || Parent->PrivateKeys == DictionaryLargeOption ||
+        Parent->AllowDuplicates == DictionaryLargeOption || Parent->StringPool == DictionaryLargeOption)
+        DictionaryInt_CopyLargeOptions(Parent, Child);
+    return Child;
+}
+
 [[gnu::always_inline]] inline DictionaryItem *DictionaryInt_AppendValue(Dictionary *Handle, const char *Key,
                                                                          int32 KeyLength, int32 Type, const char *Text,
                                                                          int32 TextLength) {
@@ -366,6 +412,6 @@ inline void DictionaryInt_CopyShort(char *To, const char *From, size_t Length) {
     // makes one.
     if (StoredKey != nullptr && (Handle->Extra != nullptr || List.Count >= DictionaryIndexThreshold))
         DictionaryInt_IndexAdd(Handle, Item);
-    if (DictionaryInt_IsContainerType(Type)) Item->Child = DictionaryInt_CreateChild(Handle, Item);
+    if (DictionaryInt_IsContainerType(Type)) Item->Child = DictionaryInt_NewChild(Handle, Item);
     return Item;
 }
