@@ -275,7 +275,10 @@ void DictionaryInt_FreeChild(Dictionary *Parent, Dictionary **Child) {
 
 char *DictionaryInt_AllocText(Dictionary *Handle, int32 Length) {
     Pool *Strings = DictionaryInt_RootRecord(Handle)->Strings;
-    if (Strings != nullptr) return static_cast<char *>(Pool_Alloc(Strings, Length + 1));
+    if (Strings != nullptr) {
+        if (void *Text = PoolInt_TakeText(Strings, Length + 1)) return static_cast<char *>(Text);
+        return static_cast<char *>(Pool_Alloc(Strings, Length + 1));
+    }
     return static_cast<char *>(Memory_Alloc(Length + 1));
 }
 

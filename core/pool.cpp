@@ -48,19 +48,9 @@ namespace {
 constexpr uint32 PoolClassId = 0x90654776;
 // A string pool whose last string goes back gives its chunks back above this.
 constexpr uint32 StringPoolKeepBytes = 10240;
-// A string request reserves this much more than it asks for.
-constexpr int64 StringPoolExtra = 4;
 
 } // namespace
 
-// The header starts the chunk's bytes, so it is its own base address.
-struct PoolChunk {
-    uint8 *Cursor;       // string chunks: next free byte; fixed chunks: the end
-    PoolChunk *Next;     // newest first
-    uint32 Size;         // bytes of the chunk
-    uint32 Slot : 31;    // string chunks: place in the pool's room index
-    uint32 FromSlab : 1; // 1 when carved from a slab, 0 for an allocation of its own
-};
 namespace {
 
 constexpr uint32 ChunkHeaderBytes = (sizeof(PoolChunk) + 15) & ~15u;
@@ -400,11 +390,13 @@ void ResetLocked(Pool *Handle) {
     Handle->MaximumCount = 0;
 }
 
-// Whether PoolInt_TakeRecord may serve the pool: unlocked, silent, fixed
-// mode and not clearing.
+// Whether PoolInt_TakeRecord may serve the pool (unlocked, silent, fixed
+// mode and not clearing), and whether PoolInt_TakeText may (unlocked,
+// silent, string mode).
 void UpdateTakes(Pool *Handle) {
     Handle->Takes = (Handle->AllowLock | Handle->DebugMode | Handle->StringMode | Handle->Verbose |
                      Handle->ZeroOnAlloc) == 0;
+    Handle->TextTakes = Handle->StringMode && (Handle->AllowLock | Handle->DebugMode | Handle->Verbose) == 0;
 }
 
 // The field is named by member pointer, so the handle is checked before

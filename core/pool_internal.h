@@ -6,7 +6,16 @@
 #include "core/class.h"
 #include "core/pool.h"
 
-struct PoolChunk;
+// A chunk of texts (or, from before string mode was turned off, records).
+// The header starts the chunk's bytes, so it is its own base address.
+struct PoolChunk {
+    uint8 *Cursor;       // string chunks: next free byte; fixed chunks: the end
+    PoolChunk *Next;     // newest first
+    uint32 Size;         // bytes of the chunk
+    uint32 Slot : 31;    // string chunks: place in the pool's room index
+    uint32 FromSlab : 1; // 1 when carved from a slab, 0 for an allocation of its own
+};
+
 struct PoolSlab;
 
 namespace poolint {
@@ -14,6 +23,8 @@ namespace poolint {
 // Descriptor states: distinct words, so that stray bytes rarely look like either.
 constexpr uint32 DescriptorHandedOut = 0x7e11a5ed;
 constexpr uint32 DescriptorFree = 0x0f7eeb10;
+// A string request reserves this much more than it asks for.
+constexpr int64 StringPoolExtra = 4;
 
 // The record follows its descriptor directly, so its address is implied.
 // While the record is handed out the first word names its holder's source
@@ -52,7 +63,8 @@ struct Pool {
     uint32 ZeroOnAlloc;
     uint32 Verbose;
     uint32 AllowLock;
-    uint32 Takes; // 1 while PoolInt_TakeRecord may serve the pool (see UpdateTakes)
+    uint32 Takes;     // 1 while PoolInt_TakeRecord may serve the pool (see UpdateTakes)
+    uint32 TextTakes; // 1 while PoolInt_TakeText may
     // The state word of a handed-out record without its descriptor's part:
     // StateWord(Descriptor, this, DescriptorHandedOut) is this ^ (Descriptor >> 4).
     uint32 HandedOutKey;
@@ -116,3 +128,19 @@ inline void *PoolInt_AllocRecord(Pool *Handle, int32 Size, const char *File, int
     return Record != nullptr ? Record : Pool_AllocInt(Handle, Size, File, Line);
 }
 #define PoolInt_Alloc(Handle, Size) PoolInt_AllocRecord((Handle), (Size), __FILE__, __LINE__)
+
+// Pool_Alloc of a text in string mode when the pool is unlocked and silent
+// and its newest chunk has the room: the same bump of that chunk's cursor
+// (the newest chunk stays out of the room index) and the same counts. Null
+// when the request needs Pool_Alloc's whole path.
+inline void *PoolInt_TakeText(Pool *Handle, int32 Size) {
+    if (!Handle->TextTakes || Size < 0 || Handle->StringCount == 0) return nullptr;
+    PoolChunk *Newest = Handle->StringChunks[Handle->StringCount - 1];
+    const int64 Need = Size + poolint::StringPoolExtra;
+    if ((int64)(reinterpret_cast<uint8 *>(Newest) + Newest->Size - Newest->Cursor) <= Need) return nullptr;
+    uint8 *Text = Newest->Cursor;
+    Newest->Cursor += Need;
+    if (Handle->ZeroOnAlloc) *Text = 0;
+    if (++Handle->ActiveCount > Handle->MaximumCount) Handle->MaximumCount = Handle->ActiveCount;
+    return Text;
+}
