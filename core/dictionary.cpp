@@ -11,6 +11,7 @@
 #include "core/dictionary_internal.h"
 #include "core/log.h"
 #include "core/memory.h"
+#include "core/pool_internal.h"
 
 namespace {
 
@@ -20,7 +21,6 @@ constexpr uint32 StringChunkBytes = 2048;
 // A child is a whole container-pool record.
 constexpr uint32 ContainerRecordSize = (uint32)sizeof(Dictionary);
 
-int32 DeleteThunk(void *HandleAddress) { return Dictionary_Delete(static_cast<Dictionary **>(HandleAddress)); }
 
 Pool *MakePool(uint32 MemberSize, uint32 ChunkSize) {
     Pool *Made = nullptr;
@@ -194,6 +194,10 @@ uint32 GetOption(Dictionary *Handle, int32 Index) {
 
 Dictionary *DictionaryInt_Root(Dictionary *Handle) { return Handle->Root; }
 
+int32 DictionaryInt_DeleteThunk(void *HandleAddress) {
+    return Dictionary_Delete(static_cast<Dictionary **>(HandleAddress));
+}
+
 DictionaryExtra *DictionaryInt_Extra(Dictionary *Handle) {
     DictionaryExtra *Extra = LoadExtra(Handle);
     if (Extra != nullptr) return Extra;
@@ -246,30 +250,13 @@ void DictionaryInt_EnsurePools(Dictionary *Handle) {
 }
 
 Dictionary *DictionaryInt_CreateChild(Dictionary *Parent, DictionaryItem *Item) {
-    DictionaryRoot *Root = DictionaryInt_RootRecord(Parent);
-    if (Parent == Root) DictionaryInt_EnsurePools(Root);
-    Dictionary *Child = static_cast<Dictionary *>(Pool_Alloc(Root->ContainerPool, (int32)ContainerRecordSize));
-    // Cleared by plain stores: a string fill's start-up costs more than the
-    // record's few lines.
-    *Child = Dictionary{};
-    Class_InitHeader(Child, DICTIONARY_CLASSID, DeleteThunk);
-    Child->Class.RefCount = 0;
-    Child->Vtbl = &GlobalDictionaryVtbl;
-    Child->CaseSensitive = Parent->CaseSensitive;
-    Child->PrivateKeys = Parent->PrivateKeys;
-    Child->AllowDuplicates = Parent->AllowDuplicates;
-    Child->StringPool = Parent->StringPool;
-    Child->Parent = Parent;
-    Child->ParentItem = Item;
-    Child->PrintIdentifier = Parent->PrintIdentifier;
-    Child->Items.ClassId = DICTIONARYITEM_CLASSID;
-    Child->Root = Root;
-    if (Parent->CaseSensitive == DictionaryLargeOption || Parent->PrivateKeys == DictionaryLargeOption ||
-        Parent->AllowDuplicates == DictionaryLargeOption || Parent->StringPool == DictionaryLargeOption)
-        for (int32 Index = 0; Index < 4; Index++)
-            if (Parent->*OptionField[Index] == DictionaryLargeOption)
-                DictionaryInt_Extra(Child)->LargeOptions[Index] = DictionaryInt_Extra(Parent)->LargeOptions[Index];
-    return Child;
+    return DictionaryInt_NewChild(Parent, Item);
+}
+
+void DictionaryInt_CopyLargeOptions(Dictionary *Parent, Dictionary *Child) {
+    for (int32 Index = 0; Index < 4; Index++)
+        if (Parent->*OptionField[Index] == DictionaryLargeOption)
+            DictionaryInt_Extra(Child)->LargeOptions[Index] = DictionaryInt_Extra(Parent)->LargeOptions[Index];
 }
 
 void DictionaryInt_FreeChild(Dictionary *Parent, Dictionary **Child) {
@@ -288,7 +275,10 @@ void DictionaryInt_FreeChild(Dictionary *Parent, Dictionary **Child) {
 
 char *DictionaryInt_AllocText(Dictionary *Handle, int32 Length) {
     Pool *Strings = DictionaryInt_RootRecord(Handle)->Strings;
-    if (Strings != nullptr) return static_cast<char *>(Pool_Alloc(Strings, Length + 1));
+    if (Strings != nullptr) {
+        if (void *Text = PoolInt_TakeText(Strings, Length + 1)) return static_cast<char *>(Text);
+        return static_cast<char *>(Pool_Alloc(Strings, Length + 1));
+    }
     return static_cast<char *>(Memory_Alloc(Length + 1));
 }
 
@@ -327,7 +317,7 @@ DictionaryItem *DictionaryInt_Link(Dictionary *Handle, DictionaryItem *After) {
     // Children carry the root's pools; only a root may still lack them.
     if (Handle->Parent == nullptr) DictionaryInt_EnsurePools(Handle);
     DictionaryItem *Item = static_cast<DictionaryItem *>(
-        Pool_Alloc(DictionaryInt_RootRecord(Handle)->ItemPool, (int32)sizeof(DictionaryItem)));
+        PoolInt_Alloc(DictionaryInt_RootRecord(Handle)->ItemPool, (int32)sizeof(DictionaryItem)));
     memset(Item, 0, DictionaryItemFixedBytes);
     Item->ClassId = DICTIONARYITEM_CLASSID;
     DictionaryItemList &List = Handle->Items;
@@ -367,50 +357,14 @@ DictionaryItem *DictionaryInt_Insert(Dictionary *Handle, DictionaryItem *After, 
     return Item;
 }
 
-DictionaryItem *DictionaryInt_AppendValue(Dictionary *Handle, const char *Key, int32 Type, const char *Text,
+DictionaryItem *DictionaryInt_AppendSteps(Dictionary *Handle, const char *Key, int32 Type, const char *Text,
                                           int32 TextLength) {
-    const uint32 *Watched = DictionaryInt_RootRecord(Handle)->Watchers;
-    // A key under the duplicate rule, one too long (cut with a print) or
-    // anyone watching: the steps one by one, with their lookups and reports.
-    const size_t KeyLength = Key != nullptr ? strlen(Key) : 0;
-    if ((Watched[0] | Watched[1] | Watched[2]) != 0 ||
-        (Key != nullptr && (Handle->AllowDuplicates == 0 || KeyLength > DICTIONARY_MAX_KEY_LENGTH))) {
-        DictionaryItem *Item = DictionaryInt_Insert(Handle, Handle->Items.Last, Key);
-        DictionaryInt_SetType(Handle, Item, Type);
-        if (Type == DICTIONARY_TYPE_BOOLEAN)
-            DictionaryInt_SetBoolean(Handle, Item, TextLength == 4 && memcmp(Text, "true", 4) == 0);
-        else if (Type == DICTIONARY_TYPE_STRING || DictionaryInt_IsNumberType(Type))
-            DictionaryInt_SetBuffer(Handle, Item, Text, TextLength);
-        return Item;
-    }
-    DictionaryItem *Item = DictionaryInt_Link(Handle, Handle->Items.Last);
-    if (Key != nullptr) {
-        int32 Length = (int32)KeyLength;
-        if (Handle->PrivateKeys == 1 && Length >= 1 && (Key[0] == '.' || Key[0] == '#')) {
-            Key++;
-            Length--;
-            Item->Flags |= DictionaryPrivateFlag;
-        }
-        // A new item has neither key nor value yet: a short key goes inline.
-        char *Stored = Length < DictionaryInlineBytes ? Item->Inline : DictionaryInt_AllocText(Handle, Length);
-        memcpy(Stored, Key, (size_t)Length);
-        Stored[Length] = 0;
-        Item->Key = Stored;
-        Item->KeyLength = Length;
-        DictionaryInt_IndexAdd(Handle, Item);
-    }
-    Item->Flags = (uint8)(Item->Flags | Type);
-    if (DictionaryInt_IsContainerType(Type)) {
-        Item->Child = DictionaryInt_CreateChild(Handle, Item);
-    } else if (Type == DICTIONARY_TYPE_BOOLEAN) {
-        if (TextLength == 4 && memcmp(Text, "true", 4) == 0) Item->Flags |= DictionaryBooleanFlag;
-    } else if (TextLength > 0 && (Type == DICTIONARY_TYPE_STRING || DictionaryInt_IsNumberType(Type))) {
-        char *Stored = DictionaryInt_ValueRoom(Handle, Item, TextLength);
-        memcpy(Stored, Text, (size_t)TextLength);
-        Stored[TextLength] = 0;
-        Item->Value = Stored;
-        Item->ValueLength = TextLength;
-    }
+    DictionaryItem *Item = DictionaryInt_Insert(Handle, Handle->Items.Last, Key);
+    DictionaryInt_SetType(Handle, Item, Type);
+    if (Type == DICTIONARY_TYPE_BOOLEAN)
+        DictionaryInt_SetBoolean(Handle, Item, TextLength == 4 && memcmp(Text, "true", 4) == 0);
+    else if (Type == DICTIONARY_TYPE_STRING || DictionaryInt_IsNumberType(Type))
+        DictionaryInt_SetBuffer(Handle, Item, Text, TextLength);
     return Item;
 }
 
@@ -545,7 +499,7 @@ CLASS_DEFINE_REFERENCE(Dictionary, Dictionary, DICTIONARY_CLASSID)
 int32 Dictionary_Create(Dictionary **Handle) {
     Debug_CheckPointer(Handle);
     DictionaryRoot *Created = Memory_New(DictionaryRoot);
-    Class_InitHeader(Created, DICTIONARY_CLASSID, DeleteThunk);
+    Class_InitHeader(Created, DICTIONARY_CLASSID, DictionaryInt_DeleteThunk);
     Created->Vtbl = &GlobalDictionaryVtbl;
     Created->CaseSensitive = 1;
     Created->PrivateKeys = 1;

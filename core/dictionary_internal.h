@@ -30,11 +30,17 @@
 //   makes no report walk.
 #pragma once
 
+#include <string.h>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "core/callback.h"
 #include "core/class.h"
 #include "core/debug.h"
 #include "core/dictionary.h"
 #include "core/pool.h"
+#include "core/pool_internal.h"
 #include "core/unicode_codec.h"
 
 // Item flag bits: the type, the private mark and a Boolean's value.
@@ -170,8 +176,13 @@ inline void DictionaryInt_ClearOut(void *Out) {
 Dictionary *DictionaryInt_Root(Dictionary *Handle);
 // Makes a root's missing pools (string pool only while the tree is empty).
 void DictionaryInt_EnsurePools(Dictionary *Root);
-// A new child container for Item of Parent, from the root's container pool.
+// A new child container for Item of Parent, from the root's container pool
+// (DictionaryInt_NewChild, at the end of this header, is the same inline).
 Dictionary *DictionaryInt_CreateChild(Dictionary *Parent, DictionaryItem *Item);
+// A new child's copies of its parent's option values of 255 and above.
+void DictionaryInt_CopyLargeOptions(Dictionary *Parent, Dictionary *Child);
+// The delete function of every Dictionary's class header.
+int32 DictionaryInt_DeleteThunk(void *HandleAddress);
 // Resets a child container and returns it to the container pool.
 void DictionaryInt_FreeChild(Dictionary *Parent, Dictionary **Child);
 // Key and value storage (length plus one bytes, from the tree's string pool
@@ -190,12 +201,16 @@ DictionaryItem *DictionaryInt_Link(Dictionary *Handle, DictionaryItem *After);
 // Dictionary_Insert without the handle checks: the existing item under Key
 // when duplicates are off, else a new item after After.
 DictionaryItem *DictionaryInt_Insert(Dictionary *Handle, DictionaryItem *After, const char *Key);
-// Appends an item of Type under Key (or keyless) holding Text (a String's or
-// number's bytes, a Boolean's "true" or "false"): Dictionary_Add,
+// DictionaryInt_AppendValue (at the end of this header, inline: a loader
+// calls it for every value) appends an item of Type under Key (or keyless;
+// KeyLength is Key's length, and Key is NUL-terminated too) holding Text (a
+// String's or number's bytes, a Boolean's "true" or "false"): Dictionary_Add,
 // _ItemSetType and _ItemSetBuffer (_ItemSetBoolean) in turn, with the same
 // result and reports. While nothing in the tree watches, a new item's steps
-// are taken at once, since none of them can be told apart.
-DictionaryItem *DictionaryInt_AppendValue(Dictionary *Handle, const char *Key, int32 Type, const char *Text,
+// are taken at once, since none of them can be told apart; otherwise
+// DictionaryInt_AppendSteps takes them one by one, with their lookups and
+// reports.
+DictionaryItem *DictionaryInt_AppendSteps(Dictionary *Handle, const char *Key, int32 Type, const char *Text,
                                           int32 TextLength);
 // Removes Item and its subtree, children first, with every report.
 void DictionaryInt_RemoveItem(Dictionary *Handle, DictionaryItem *Item);
@@ -266,3 +281,140 @@ int32 DictionaryInt_GetPath(Dictionary *Handle, DictionaryItem *Item, Dictionary
 
 // ---- dictionary_print.cpp ----
 ClassPrintStruct *DictionaryInt_PrintRecord(Dictionary *Handle);
+
+// Copies Length bytes (less than 32) with a few fixed-size moves that may
+// overlap, instead of a library call for every short key and value.
+inline void DictionaryInt_CopyShort(char *To, const char *From, size_t Length) {
+    if (Length >= 16) {
+        memcpy(To, From, 16);
+        memcpy(To + Length - 16, From + Length - 16, 16);
+    } else if (Length >= 8) {
+        memcpy(To, From, 8);
+        memcpy(To + Length - 8, From + Length - 8, 8);
+    } else if (Length >= 4) {
+        memcpy(To, From, 4);
+        memcpy(To + Length - 4, From + Length - 4, 4);
+    } else if (Length > 0) {
+        To[0] = From[0];
+        To[Length / 2] = From[Length / 2];
+        To[Length - 1] = From[Length - 1];
+    }
+}
+
+// Clears a container record with plain 16-byte stores (pool records are
+// 16-byte aligned): the compiler would make a string fill of a whole-record
+// clear, whose start-up costs more than the record's few lines.
+inline void DictionaryInt_ClearRecord(Dictionary *Record) {
+#if defined(__SSE2__)
+    static_assert(sizeof(Dictionary) % 16 == 0);
+    const __m128i Zero = _mm_setzero_si128();
+    __m128i *Lines = reinterpret_cast<__m128i *>(Record);
+#pragma GCC unroll 16
+    for (size_t Line = 0; Line < sizeof(Dictionary) / 16; Line++) _mm_store_si128(Lines + Line, Zero);
+#else
+    *Record = Dictionary{};
+#endif
+}
+
+[[gnu::always_inline]] inline Dictionary *DictionaryInt_NewChild(Dictionary *Parent, DictionaryItem *Item) {
+    DictionaryRoot *Root = DictionaryInt_RootRecord(Parent);
+    if (Parent == Root) DictionaryInt_EnsurePools(Root);
+    Dictionary *Child = static_cast<Dictionary *>(PoolInt_Alloc(Root->ContainerPool, (int32)sizeof(Dictionary)));
+    DictionaryInt_ClearRecord(Child);
+    Class_InitHeader(Child, DICTIONARY_CLASSID, DictionaryInt_DeleteThunk);
+    Child->Class.RefCount = 0;
+    Child->Vtbl = &GlobalDictionaryVtbl;
+    Child->CaseSensitive = Parent->CaseSensitive;
+    Child->PrivateKeys = Parent->PrivateKeys;
+    Child->AllowDuplicates = Parent->AllowDuplicates;
+    Child->StringPool = Parent->StringPool;
+    Child->Parent = Parent;
+    Child->ParentItem = Item;
+    Child->PrintIdentifier = Parent->PrintIdentifier;
+    Child->Items.ClassId = DICTIONARYITEM_CLASSID;
+    Child->Root = Root;
+    if (Parent->CaseSensitive == DictionaryLargeOption || Parent->PrivateKeys == DictionaryLargeOption ||
+        Parent->AllowDuplicates == DictionaryLargeOption || Parent->StringPool == DictionaryLargeOption)
+        DictionaryInt_CopyLargeOptions(Parent, Child);
+    return Child;
+}
+
+[[gnu::always_inline]] inline DictionaryItem *DictionaryInt_AppendValue(Dictionary *Handle, const char *Key,
+                                                                         int32 KeyLength, int32 Type, const char *Text,
+                                                                         int32 TextLength) {
+    const uint32 *Watched = DictionaryInt_RootRecord(Handle)->Watchers;
+    // A key under the duplicate rule, one too long (cut with a print) or
+    // anyone watching: the steps one by one, with their lookups and reports.
+    if ((Watched[0] | Watched[1] | Watched[2]) != 0 ||
+        (Key != nullptr && (Handle->AllowDuplicates == 0 || KeyLength > DICTIONARY_MAX_KEY_LENGTH)))
+        return DictionaryInt_AppendSteps(Handle, Key, Type, Text, TextLength);
+    // DictionaryInt_Link at the end of the list, with every field of the new
+    // item written once.
+    if (Handle->Parent == nullptr) DictionaryInt_EnsurePools(Handle);
+    DictionaryItem *Item = static_cast<DictionaryItem *>(
+        PoolInt_Alloc(DictionaryInt_RootRecord(Handle)->ItemPool, (int32)sizeof(DictionaryItem)));
+    DictionaryItemList &List = Handle->Items;
+    DictionaryItem *Last = List.Last;
+    uint8 Flags = (uint8)Type;
+    char *StoredKey = nullptr;
+    // Where the value may start inside the item: behind an inline key.
+    int32 InlineUsed = 0;
+    int32 Length = KeyLength;
+    if (Key != nullptr) {
+        if (Handle->PrivateKeys == 1 && Length >= 1 && (Key[0] == '.' || Key[0] == '#')) {
+            Key++;
+            Length--;
+            Flags |= DictionaryPrivateFlag;
+        }
+        // A new item has neither key nor value yet: a short key goes inline.
+        StoredKey = Item->Inline;
+        if (Length < DictionaryInlineBytes) {
+            InlineUsed = Length + 1;
+            DictionaryInt_CopyShort(StoredKey, Key, (size_t)Length);
+        } else {
+            StoredKey = DictionaryInt_AllocText(Handle, Length);
+            memcpy(StoredKey, Key, (size_t)Length);
+        }
+        StoredKey[Length] = 0;
+    } else {
+        Length = 0;
+    }
+    char *StoredValue = nullptr;
+    int32 ValueLength = 0;
+    if (Type == DICTIONARY_TYPE_BOOLEAN) {
+        if (TextLength == 4 && memcmp(Text, "true", 4) == 0) Flags |= DictionaryBooleanFlag;
+    } else if (TextLength > 0 && (Type == DICTIONARY_TYPE_STRING || DictionaryInt_IsNumberType(Type))) {
+        // As DictionaryInt_ValueRoom gives it for an item without a value.
+        if (TextLength < DictionaryInlineBytes - InlineUsed) {
+            StoredValue = Item->Inline + InlineUsed;
+            DictionaryInt_CopyShort(StoredValue, Text, (size_t)TextLength);
+        } else {
+            StoredValue = DictionaryInt_AllocText(Handle, TextLength);
+            memcpy(StoredValue, Text, (size_t)TextLength);
+        }
+        StoredValue[TextLength] = 0;
+        ValueLength = TextLength;
+    }
+    Item->ClassId = DICTIONARYITEM_CLASSID;
+    Item->Flags = Flags;
+    Item->KeyLength = Length;
+    Item->ValueLength = ValueLength;
+    Item->Key = StoredKey;
+    Item->Value = StoredValue;
+    Item->Child = nullptr;
+    Item->Next = nullptr;
+    Item->Prev = Last;
+    if (Last != nullptr)
+        Last->Next = Item;
+    else
+        List.First = Item;
+    List.Last = Item;
+    if (Last == nullptr) Handle->CursorIndex++;
+    List.Count++;
+    // A small container has no key index to keep, nor reaches the size that
+    // makes one.
+    if (StoredKey != nullptr && (Handle->Extra != nullptr || List.Count >= DictionaryIndexThreshold))
+        DictionaryInt_IndexAdd(Handle, Item);
+    if (DictionaryInt_IsContainerType(Type)) Item->Child = DictionaryInt_NewChild(Handle, Item);
+    return Item;
+}

@@ -28,6 +28,7 @@
 // text is found in O(log chunks) instead of by walking every older chunk each
 // time the newest is full.
 #include "core/pool.h"
+#include "core/pool_internal.h"
 
 #include <string.h>
 #include <sys/mman.h>
@@ -40,58 +41,27 @@
 #include "core/log.h"
 #include "core/memory.h"
 
+using namespace poolint;
+
 namespace {
 
 constexpr uint32 PoolClassId = 0x90654776;
-// Descriptor states: distinct words, so that stray bytes rarely look like either.
-constexpr uint32 DescriptorHandedOut = 0x7e11a5ed;
-constexpr uint32 DescriptorFree = 0x0f7eeb10;
 // A string pool whose last string goes back gives its chunks back above this.
 constexpr uint32 StringPoolKeepBytes = 10240;
-// A string request reserves this much more than it asks for.
-constexpr int64 StringPoolExtra = 4;
 
-// The record follows its descriptor directly, so its address is implied.
-// While the record is handed out the first word names its holder's source
-// file; while it is free, the next free descriptor. The state word mixes in
-// the owning pool, so a record of another pool does not pass as this one's.
-struct PoolDescriptor {
-    union {
-        const char *File;     // handed out: the current holder's source location
-        PoolDescriptor *Next; // free: the free-list link
-    };
-    uint32 Line;
-    uint32 State;
-};
-static_assert(sizeof(PoolDescriptor) == 16, "records behind descriptors stay 16-byte aligned");
+} // namespace
 
-// The header starts the chunk's bytes, so it is its own base address.
-struct PoolChunk {
-    uint8 *Cursor;       // string chunks: next free byte; fixed chunks: the end
-    PoolChunk *Next;     // newest first
-    uint32 Size;         // bytes of the chunk
-    uint32 Slot : 31;    // string chunks: place in the pool's room index
-    uint32 FromSlab : 1; // 1 when carved from a slab, 0 for an allocation of its own
-};
+namespace {
+
 constexpr uint32 ChunkHeaderBytes = (sizeof(PoolChunk) + 15) & ~15u;
 static_assert(ChunkHeaderBytes == 32);
 
 constexpr uint64 RoundUp8(uint64 Value) { return (Value + 7) & ~uint64(7); }
-constexpr uint64 RoundUp16(uint64 Value) { return (Value + 15) & ~uint64(15); }
-// Bytes from one fixed-mode descriptor to the next.
-constexpr uint64 RecordStride(uint32 RecordSize) { return sizeof(PoolDescriptor) + RoundUp16(RecordSize); }
-
-uint8 *DescriptorRecord(PoolDescriptor *Descriptor) { return reinterpret_cast<uint8 *>(Descriptor + 1); }
-
-// A state word mixed with the descriptor's own address and its pool: a copy
-// of a descriptor elsewhere (a record holding pool-like bytes) or a record of
-// another pool does not pass.
-uint32 StateWord(const PoolDescriptor *Descriptor, const Pool *Owner, uint32 State) {
-    return State ^ (uint32)((uintptr)Descriptor >> 4) ^ ((uint32)((uintptr)Owner >> 4) * 0x9e3779b1u);
-}
 
 // Smallest room index: a string pool of a few chunks never regrows it.
 constexpr uint32 RoomIndexMinimum = 16;
+
+} // namespace
 
 // A slab: room for several fixed-mode chunks in one allocation.
 // A slab holds chunks of one kind: string chunks, each with its header, or
@@ -106,6 +76,8 @@ struct PoolSlab {
     uint32 RecordCount; // fixed chunks: records in each
     PoolSlab *Next;
 };
+namespace {
+
 constexpr uint32 SlabHeaderBytes = (sizeof(PoolSlab) + 15) & ~15u;
 // Slabs stop doubling once they would hold this many bytes. A large tree
 // fills slabs of several megabytes, which the system can back with huge
@@ -130,42 +102,6 @@ void AdviseHugePages(uint8 *Base, uint64 Bytes) {
 
 } // namespace
 
-struct Pool {
-    ClassStruct Class;
-    void *Lock; // critical section, made by the first Pool_SetAllowLock
-    uint32 StringMode;
-    uint32 DebugMode;
-    uint32 ZeroOnAlloc;
-    uint32 Verbose;
-    uint32 AllowLock;
-    const char *File; // creator, named in the leak message
-    uint32 Line;
-    uint32 MemberSize; // as set
-    uint32 RecordSize; // member size rounded up to a multiple of 8
-    uint32 ChunkSize;  // records per chunk
-    uint32 MemoryInUse;
-    uint32 ActiveCount;
-    uint32 MaximumCount;
-    uint32 ChunkCount;
-    PoolDescriptor *FreeList;
-    // The newest fixed chunk's records not yet handed out, from Fresh to
-    // FreshEnd in address order: the free list's tail, laid out only when
-    // reached.
-    uint8 *Fresh;
-    uint8 *FreshEnd;
-    PoolChunk *Chunks;
-    PoolSlab *Slabs;        // newest first
-    uint32 SlabChunks;      // chunks the next slab will hold
-    uint32 OwnChunks;       // chunks with an allocation of their own
-    // Private to this implementation: the room index of the string chunks.
-    // StringChunks[i] is the i-th string chunk made; Room is a max-tree over
-    // their unused bytes, leaves at [RoomCapacity, 2 * RoomCapacity), node n
-    // the larger of nodes 2n and 2n + 1. Leaves past StringCount hold 0.
-    PoolChunk **StringChunks;
-    uint32 *Room;
-    uint32 StringCount;
-    uint32 RoomCapacity;
-};
 
 namespace {
 
@@ -454,6 +390,15 @@ void ResetLocked(Pool *Handle) {
     Handle->MaximumCount = 0;
 }
 
+// Whether PoolInt_TakeRecord may serve the pool (unlocked, silent, fixed
+// mode and not clearing), and whether PoolInt_TakeText may (unlocked,
+// silent, string mode).
+void UpdateTakes(Pool *Handle) {
+    Handle->Takes = (Handle->AllowLock | Handle->DebugMode | Handle->StringMode | Handle->Verbose |
+                     Handle->ZeroOnAlloc) == 0;
+    Handle->TextTakes = Handle->StringMode && (Handle->AllowLock | Handle->DebugMode | Handle->Verbose) == 0;
+}
+
 // The field is named by member pointer, so the handle is checked before
 // anything is read through it.
 template <typename Value> int32 GetField(Pool *Handle, Value Pool::*Field, Value *Output) {
@@ -470,6 +415,8 @@ int32 Pool_CreateInt(Pool **Handle, const char *File, int32 Line) {
     Pool *Created = static_cast<Pool *>(Memory_AllocInt((int32)sizeof(Pool), MEMORY_FLAG_ZERO, File, Line));
     Class_InitHeader(Created, PoolClassId, nullptr);
     Created->ZeroOnAlloc = 1;
+    UpdateTakes(Created);
+    Created->HandedOutKey = StateWord(nullptr, Created, DescriptorHandedOut);
     Created->File = File;
     Created->Line = (uint32)Line;
     *Handle = Created;
@@ -514,6 +461,7 @@ int32 Pool_SetStringMode(Pool *Handle, uint32 Flag) {
     if (Flag == 1 && Handle->ChunkSize != 1)
         Debug_Abort("Member chunk size must be 1 to use String Mode (%d != 1)\n", (int32)Handle->ChunkSize);
     Handle->StringMode = Flag == 1;
+    UpdateTakes(Handle);
     return TRUE;
 }
 
@@ -522,6 +470,7 @@ int32 Pool_SetDebugMode(Pool *Handle, uint32 Flag) {
     if (Handle->ActiveCount)
         Debug_Abort("Pooled memory manager may only be set to debug when empty (%d)\n", (int32)Handle->ActiveCount);
     Handle->DebugMode = Flag;
+    UpdateTakes(Handle);
     return TRUE;
 }
 
@@ -529,31 +478,29 @@ int32 Pool_SetAllowLock(Pool *Handle, uint32 Flag) {
     Class_CheckHandle(Handle, PoolClassId);
     if (Handle->Lock == nullptr) CriticalSection_CreateInt(&Handle->Lock, Handle->File, (int32)Handle->Line);
     Handle->AllowLock = Flag;
+    UpdateTakes(Handle);
     return TRUE;
 }
 
 int32 Pool_SetZeroOnAlloc(Pool *Handle, uint32 Flag) {
     Class_CheckHandle(Handle, PoolClassId);
     Handle->ZeroOnAlloc = Flag;
+    UpdateTakes(Handle);
     return TRUE;
 }
 
 int32 Pool_SetVerbose(Pool *Handle, uint32 Flag) {
     Class_CheckHandle(Handle, PoolClassId);
     Handle->Verbose = Flag;
+    UpdateTakes(Handle);
     return TRUE;
 }
 
-void *Pool_AllocInt(Pool *Handle, int32 Size, const char *File, int32 Line) {
-    Class_CheckHandle(Handle, PoolClassId);
-    Debug_CheckPointer(File);
-    // A fixed-mode pool without lock or log, as a tree being built uses its
-    // pools: no guard to set up, no mode to ask again.
-    if ((Handle->AllowLock | Handle->DebugMode | Handle->StringMode | Handle->Verbose) == 0) {
-        void *Record = AllocFixed(Handle, Size, File, Line);
-        if (++Handle->ActiveCount > Handle->MaximumCount) Handle->MaximumCount = Handle->ActiveCount;
-        return Record;
-    }
+namespace {
+
+// Every request but the unlocked fixed-mode one: kept out of line, so that
+// the common path sets up no guard and saves no registers for it.
+[[gnu::noinline]] void *AllocGuarded(Pool *Handle, int32 Size, const char *File, int32 Line) {
     PoolLock Guard(Handle);
     void *Record;
     int64 Served = Size;
@@ -568,6 +515,22 @@ void *Pool_AllocInt(Pool *Handle, int32 Size, const char *File, int32 Line) {
     if (Handle->Verbose) Log_Debug("-- Pool Alloc 0x%p : %10d [%s / %d]\n", Record, (int32)Served, File, Line);
     Handle->ActiveCount++;
     Handle->MaximumCount = std::max(Handle->MaximumCount, Handle->ActiveCount);
+    return Record;
+}
+
+} // namespace
+
+void PoolInt_AddChunk(Pool *Handle, const char *File, int32 Line) { AddFixedChunk(Handle, File, Line); }
+
+void *Pool_AllocInt(Pool *Handle, int32 Size, const char *File, int32 Line) {
+    Class_CheckHandle(Handle, PoolClassId);
+    Debug_CheckPointer(File);
+    // A fixed-mode pool without lock or log, as a tree being built uses its
+    // pools: no guard to set up, no mode to ask again.
+    if ((Handle->AllowLock | Handle->DebugMode | Handle->StringMode | Handle->Verbose) != 0)
+        return AllocGuarded(Handle, Size, File, Line);
+    void *Record = AllocFixed(Handle, Size, File, Line);
+    if (++Handle->ActiveCount > Handle->MaximumCount) Handle->MaximumCount = Handle->ActiveCount;
     return Record;
 }
 

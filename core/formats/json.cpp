@@ -94,6 +94,7 @@ int32 JSON_Reset(JSON *Handle) {
         Level.Index = -1;
         Level.Target = nullptr;
         Level.KeyStart = 0;
+        Level.KeyLength = 0;
         Level.Key[0] = 0;
     }
     Handle->KeyBits = 0;

@@ -41,6 +41,7 @@ typedef struct JSONLevel {
     int32 Index;          // an array level: index of the last element begun; -1 before the first
     Dictionary *Target;   // receives this level's items; null without a Dictionary
     int32 KeyStart;       // where the stored key begins in Key: behind its last backslash
+    int32 KeyLength;      // the stored key's length: from KeyStart to the first NUL behind it
     char Key[JSON_KEY_SIZE];
 } JSONLevel;
 

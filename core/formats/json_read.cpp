@@ -97,6 +97,24 @@ constexpr auto NumberBytes = [] {
 
 inline bool IsDigit(uint8 Byte) { return (uint8)(Byte - '0') <= 9; }
 
+// The first byte at or after At (before End) that is not a decimal digit,
+// or End. Sixteen bytes are looked at a time where they can be: long
+// fractions are the common case of coordinates and measurements.
+inline int32 SkipDigits(const uint8 *Chunk, int32 At, int32 End) {
+#if defined(__SSE2__)
+    const __m128i Zero = _mm_set1_epi8('0'), Flip = _mm_set1_epi8((char)0x80), Nine = _mm_set1_epi8((char)(0x80 ^ 9));
+    for (; At + 16 <= End; At += 16) {
+        const __m128i Bytes = _mm_loadu_si128(reinterpret_cast<const __m128i *>(Chunk + At));
+        // Byte - '0' above 9, compared without sign by moving both into the signed range.
+        const __m128i Others = _mm_cmpgt_epi8(_mm_xor_si128(_mm_sub_epi8(Bytes, Zero), Flip), Nine);
+        const int32 Mask = _mm_movemask_epi8(Others);
+        if (Mask != 0) return At + __builtin_ctz((uint32)Mask);
+    }
+#endif
+    while (At < End && IsDigit(Chunk[At])) At++;
+    return At;
+}
+
 // The end of a number in the usual form (-?(0|[1-9][0-9]*)(\.[0-9]+)?([eE][+-]?[0-9]+)?)
 // that starts at Start and is followed by a byte that ends it, all before
 // End; 0 when the text is in any other form or runs to End. The number
@@ -109,14 +127,13 @@ inline int32 PlainNumberEnd(const uint8 *Chunk, int32 Start, int32 End) {
     if (Chunk[At] == '0') {
         At++;
     } else if (IsDigit(Chunk[At])) {
-        do At++;
-        while (At < End && IsDigit(Chunk[At]));
+        At = SkipDigits(Chunk, At + 1, End);
     } else {
         return 0;
     }
     if (At < End && Chunk[At] == '.') {
         const int32 Digits = ++At;
-        while (At < End && IsDigit(Chunk[At])) At++;
+        At = SkipDigits(Chunk, At, End);
         if (At == Digits) return 0;
     }
     if (At < End && (Chunk[At] == 'e' || Chunk[At] == 'E')) {
@@ -128,6 +145,20 @@ inline int32 PlainNumberEnd(const uint8 *Chunk, int32 Start, int32 End) {
     }
     if (At == End || NumberBytes[Chunk[At]]) return 0;
     return At;
+}
+
+// The length of the key text in Key from Start on, which ends at the first
+// NUL (an escaped or raw NUL ends it early; Key[Length] is one). Key is a
+// key segment, readable for 16 bytes whatever the key's length.
+inline int32 StoredKeyLength(const char *Key, int32 Start, int32 Length) {
+#if defined(__SSE2__)
+    if (Length < 16) {
+        const __m128i Bytes = _mm_loadu_si128(reinterpret_cast<const __m128i *>(Key));
+        const uint32 Nuls = (uint32)_mm_movemask_epi8(_mm_cmpeq_epi8(Bytes, _mm_setzero_si128())) >> Start;
+        return (int32)__builtin_ctz(Nuls | 1u << (Length - Start));
+    }
+#endif
+    return (int32)strlen(Key + Start);
 }
 
 // The byte each one-letter escape stands for; 0 for any other letter.
@@ -184,6 +215,7 @@ class Scanner {
         // A string or number interrupted by the end of the last piece goes on.
         const int32 Kind = J->Levels[J->Depth].Kind;
         if ((Kind == JSON_KIND_STRING && J->SubState == JsonStringPlain) || Kind == JSON_KIND_NUMBER) RunStart = 0;
+        Spilled = MemoryStream_GetUsed(J->Value) > 0;
     }
 
     Outcome Process() {
@@ -265,7 +297,12 @@ class Scanner {
     char Staged[256];
     int32 StagedBytes = 0;
 
+    // The value buffer holds text of the current scalar (from an earlier
+    // chunk, or more than the staging buffer took).
+    bool Spilled = false;
+
     void Write(const void *Data, int32 Bytes) {
+        Spilled = true;
         uint32 Written = 0;
         MemoryStream_Write(J->Value, Data, (uint32)Bytes, &Written);
     }
@@ -333,7 +370,7 @@ class Scanner {
     }
 
     // Hands a completed value to the callback and the Dictionary.
-    bool Raise(int32 Kind, const char *Text, int32 TextLength) {
+    [[gnu::always_inline]] bool Raise(int32 Kind, const char *Text, int32 TextLength) {
         if (Verbose || Callback != nullptr) {
             const bool Accepted = Announce(Kind, Text, TextLength);
             Parent = KindAbove(J->Depth);
@@ -346,11 +383,16 @@ class Scanner {
             // The key is the member's key segment; only the text after its
             // last backslash, as the value path would give it.
             const char *Key = nullptr;
-            if (ParentIs(JSON_KIND_OBJECT) && HasBit(Depth - 1))
-                Key = J->Levels[Depth - 1].Key + J->Levels[Depth - 1].KeyStart;
+            int32 KeyLength = 0;
+            if (ParentIs(JSON_KIND_OBJECT) && HasBit(Depth - 1)) {
+                const JSONLevel &Member = J->Levels[Depth - 1];
+                Key = Member.Key + Member.KeyStart;
+                KeyLength = Member.KeyLength;
+            }
             Dictionary_CheckHandle(Target);
             Dictionary_CheckList(Target);
-            DictionaryItem *Item = DictionaryInt_AppendValue(Target, Key, DictionaryType(Kind), Text, TextLength);
+            DictionaryItem *Item =
+                DictionaryInt_AppendValue(Target, Key, KeyLength, DictionaryType(Kind), Text, TextLength);
             Child = Item->Child;
             // The Dictionary's change reports run the caller's code too.
             Parent = KindAbove(J->Depth);
@@ -366,7 +408,8 @@ class Scanner {
     // Only a text that went through the value buffer can hold a backslash
     // (in the chunk, a string stops at its first one): the others are
     // marked Plain and their key needs no search for one.
-    Outcome CompleteScalar(int32 Kind, const char *Text, int32 TextLength, int32 Readable = 0, bool Plain = false) {
+    [[gnu::always_inline]] Outcome CompleteScalar(int32 Kind, const char *Text, int32 TextLength, int32 Readable = 0,
+                                                  bool Plain = false) {
         const int32 Depth = J->Depth;
         if (ParentIs(JSON_KIND_OBJECT) && !HasBit(Depth - 1)) {
             if (TextLength > MaxKeyLength)
@@ -385,6 +428,7 @@ class Scanner {
                 if (const void *Slash = memrchr(Key, '\\', (size_t)TextLength))
                     KeyStart = (int32)(static_cast<const char *>(Slash) - Key) + 1;
             J->Levels[Depth - 1].KeyStart = KeyStart;
+            J->Levels[Depth - 1].KeyLength = StoredKeyLength(Key, KeyStart, TextLength);
             SetBit(Depth - 1);
             J->Levels[Depth].Kind = JSON_KIND_NONE;
             return Outcome::More;
@@ -398,7 +442,7 @@ class Scanner {
 
     // Completes a scalar whose text is the chunk's bytes Start ... End - 1,
     // terminated for the moment where it ends.
-    Outcome CompleteInPlace(int32 Kind, int32 Start, int32 End) {
+    [[gnu::always_inline]] Outcome CompleteInPlace(int32 Kind, int32 Start, int32 End) {
         const char *Text = reinterpret_cast<const char *>(Chunk + Start);
         if (Writable == nullptr) return CompleteScalar(Kind, Text, End - Start, Length - Start, true);
         const uint8 Saved = Writable[End];
@@ -418,6 +462,14 @@ class Scanner {
             return CompleteInPlace(Kind, Start, End);
         }
         FlushRun(End);
+        // A text that began in this chunk and fits the staging buffer is
+        // completed from there, without the value buffer.
+        if (!Spilled && StagedBytes < (int32)sizeof(Staged)) {
+            const int32 TextLength = StagedBytes;
+            Staged[TextLength] = 0;
+            StagedBytes = 0;
+            return CompleteScalar(Kind, Staged, TextLength);
+        }
         Append("", 1);
         FlushStaged();
         const int32 TextLength = MemoryStream_GetUsed(J->Value) - 1;
@@ -426,6 +478,7 @@ class Scanner {
         const Outcome Result = CompleteScalar(Kind, Text, TextLength);
         MemoryStream_ReleasePointer(J->Value, &Text);
         MemoryStream_DiscardAll(J->Value);
+        Spilled = false;
         return Result;
     }
 
@@ -436,7 +489,7 @@ class Scanner {
         return CompleteScalar(Kind, J->Literal, TextLength);
     }
 
-    Outcome OpenContainer(int32 Kind, uint8 Character) {
+    [[gnu::always_inline]] Outcome OpenContainer(int32 Kind, uint8 Character) {
         BeginValue(Kind, Character);
         if (!Raise(Kind, "", 0)) return Outcome::Failed;
         const int32 Depth = J->Depth;

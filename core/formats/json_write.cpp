@@ -67,7 +67,7 @@ __attribute__((no_sanitize("address", "thread"))) __m128i LoadInPage(const char 
 }
 #endif
 
-int32 PlainRun(const char *Text, int32 Length) {
+inline int32 PlainRun(const char *Text, int32 Length) {
     int32 Plain = 0;
 #if defined(__SSE2__)
     for (; Plain + 16 <= Length; Plain += 16) {
@@ -163,7 +163,7 @@ class Writer : public DocumentStage {
                 if (PrivateKeys && (Item->Flags & DictionaryPrivateFlag) && DictionaryInt_GetPrivate(Container, Item))
                     Put('.');
                 Escaped(Item->Key, KeyBytes(Item->Key, Item->KeyLength));
-                Put("\":", 2);
+                PutShort("\":", 2);
                 if (!Minify) Put(' ');
             }
             if (InList && !Minify) Indent(Level);
@@ -198,12 +198,14 @@ class Writer : public DocumentStage {
     // form, escaped straight into the staging buffer when it fits there;
     // %js itself reads up to a terminator, so a longer text goes through it
     // in pieces between its NUL bytes.
-    void Escaped(const char *Text, int32 Length) {
+    [[gnu::always_inline]] void Escaped(const char *Text, int32 Length) {
         const int32 Plain = PlainRun(Text, Length);
-        Put(Text, Plain);
-        if (Plain == Length) return;
-        Text += Plain;
-        Length -= Plain;
+        PutShort(Text, Plain);
+        if (Plain != Length) EscapedRest(Text + Plain, Length - Plain);
+    }
+
+    // The rest of a text from its first byte that is not plain.
+    [[gnu::noinline]] void EscapedRest(const char *Text, int32 Length) {
         const uint8 *Bytes = reinterpret_cast<const uint8 *>(Text);
         // A text whose longest form fits the staging buffer is escaped there
         // in one pass, without measuring it first.
@@ -233,7 +235,7 @@ class Writer : public DocumentStage {
     // (sign, digits, point, exponent); null for anything else.
     void Number(const char *Text, int32 Length) {
         if (IsStandardNumber(Text, Length)) {
-            Put(Text, Length);
+            PutShort(Text, Length);
             return;
         }
         int32 i = 0;
@@ -279,23 +281,23 @@ class Writer : public DocumentStage {
         (void)Container;
         const int32 Type = DictionaryInt_Type(Item);
         const char *Text = nullptr;
-        int32 Length = 0;
         switch (Type) {
             case DICTIONARY_TYPE_BOOLEAN:
                 if (Item->Flags & DictionaryBooleanFlag)
-                    Put("true", 4);
+                    PutShort("true", 4);
                 else
-                    Put("false", 5);
+                    PutShort("false", 5);
                 break;
+            // The stored bytes are the text form of numbers and Strings.
             case DICTIONARY_TYPE_INT64:
             case DICTIONARY_TYPE_FLOAT64:
-                DictionaryInt_TextForm(Item, &Text, &Length);
-                Number(Text != nullptr ? Text : "", Text != nullptr ? Length : 0);
+                Text = Item->Value;
+                Number(Text != nullptr ? Text : "", Text != nullptr ? Item->ValueLength : 0);
                 break;
             case DICTIONARY_TYPE_STRING:
-                DictionaryInt_TextForm(Item, &Text, &Length);
+                Text = Item->Value;
                 Put('"');
-                if (Text != nullptr) Escaped(Text, Length);
+                if (Text != nullptr) Escaped(Text, Item->ValueLength);
                 Put('"');
                 break;
             case DICTIONARY_TYPE_LIST:

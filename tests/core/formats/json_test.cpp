@@ -569,6 +569,58 @@ TEST_F(JsonTest, ResetFromInsideALoadLeavesAConsistentObject) {
 
 // ---- Truncated input ----
 
+// The whole-buffer load measures digit runs, completes short escaped texts
+// and finds a key's end sixteen bytes at a time; fed one byte per piece, the
+// same text goes through the per-character states, which must agree: runs
+// around sixteen digits, a byte just outside '0'...'9' in every lane, texts
+// around the staging buffer's 256 bytes and keys with a NUL in every place.
+TEST_F(JsonTest, WholeBufferShortcutsAgreeWithTheCharacterStates) {
+    std::vector<std::string> Texts;
+    for (const size_t Run : {1, 15, 16, 17, 31, 32, 33}) {
+        const std::string Digits = "1" + std::string(Run - 1, '7');
+        Texts.push_back("[" + Digits + "]");
+        Texts.push_back("[-0." + Digits + "e-" + Digits + ",2]");
+        for (const char Stop : {'/', ':', 'x', '\x80', '.', 'e'})
+            for (size_t Lane = 0; Lane < 17; Lane++) {
+                std::string Number = "4" + std::string(Lane, '5') + Stop + "6";
+                Texts.push_back("[" + Number + "]");
+            }
+    }
+    for (const size_t Length : {254, 255, 256, 257, 300})
+        for (const char *Escape : {"\\n", "\\u00e9", "\\\\"}) {
+            const std::string Text = Escape + std::string(Length, 'a');
+            Texts.push_back("[\"" + Text + "\"]");
+            Texts.push_back(std::string("{\"kkk") + Escape + "\":\"" + Text + "\"}");
+        }
+    for (const std::string &Text : Texts) {
+        Doc Whole, Bytes;
+        Whole.Quiet();
+        Bytes.Quiet();
+        const int32 Loaded = Whole.Load(Text);
+        std::vector<std::string> Pieces;
+        for (const char Byte : Text) Pieces.emplace_back(1, Byte);
+        Bytes.Feed(Pieces);
+        EXPECT_EQ(Loaded, Bytes.Error() == 0) << Text;
+        EXPECT_EQ(Whole.Error(), Bytes.Error()) << Text;
+        if (Loaded) {
+            EXPECT_EQ(Whole.Canon(), Bytes.Canon()) << Text;
+        }
+    }
+    // A key ends at its first NUL, escaped or raw, wherever it lies in a
+    // short or long key, behind a backslash or not.
+    for (const size_t Length : {13, 17})
+        for (size_t Nul = 0; Nul < Length; Nul++)
+            for (const char *Prefix : {"", "x\\\\"})
+                for (const std::string &Form : {std::string("\\u0000"), std::string(1, '\0')}) {
+                    std::string Key = std::string(Prefix) + std::string(Length, 'k');
+                    Key.replace(strlen(Prefix) + Nul, 1, Form);
+                    Doc D;
+                    ASSERT_EQ(D.Load("{\"" + Key + "\":1}"), 1) << Key;
+                    EXPECT_EQ(D.Canon(), "{" + K(std::string(Nul, 'k')) + "N1,}") << Key;
+                    EXPECT_EQ(D.Save(), "{\"" + std::string(Nul, 'k') + "\":1}") << Key;
+                }
+}
+
 TEST_F(JsonTest, TruncatedDocumentsFail) {
     const std::string Sample = R"({"a":[1,-2.5e3,"x\u00e9\"y",true,false,null,{}],"b":{"c":[]}})";
     for (size_t Length = 1; Length < Sample.size(); Length++) {

@@ -1,0 +1,146 @@
+// The pool's record and its fixed-mode descriptors, for pool.cpp and for
+// owners that take many records in a row (a Dictionary being built): their
+// common allocation is inline here. Everyone else uses core/pool.h.
+#pragma once
+
+#include "core/class.h"
+#include "core/pool.h"
+
+// A chunk of texts (or, from before string mode was turned off, records).
+// The header starts the chunk's bytes, so it is its own base address.
+struct PoolChunk {
+    uint8 *Cursor;       // string chunks: next free byte; fixed chunks: the end
+    PoolChunk *Next;     // newest first
+    uint32 Size;         // bytes of the chunk
+    uint32 Slot : 31;    // string chunks: place in the pool's room index
+    uint32 FromSlab : 1; // 1 when carved from a slab, 0 for an allocation of its own
+};
+
+struct PoolSlab;
+
+namespace poolint {
+
+// Descriptor states: distinct words, so that stray bytes rarely look like either.
+constexpr uint32 DescriptorHandedOut = 0x7e11a5ed;
+constexpr uint32 DescriptorFree = 0x0f7eeb10;
+// A string request reserves this much more than it asks for.
+constexpr int64 StringPoolExtra = 4;
+
+// The record follows its descriptor directly, so its address is implied.
+// While the record is handed out the first word names its holder's source
+// file; while it is free, the next free descriptor. The state word mixes in
+// the owning pool, so a record of another pool does not pass as this one's.
+struct PoolDescriptor {
+    union {
+        const char *File;     // handed out: the current holder's source location
+        PoolDescriptor *Next; // free: the free-list link
+    };
+    uint32 Line;
+    uint32 State;
+};
+static_assert(sizeof(PoolDescriptor) == 16, "records behind descriptors stay 16-byte aligned");
+
+constexpr uint64 RoundUp16(uint64 Value) { return (Value + 15) & ~uint64(15); }
+// Bytes from one fixed-mode descriptor to the next.
+constexpr uint64 RecordStride(uint32 RecordSize) { return sizeof(PoolDescriptor) + RoundUp16(RecordSize); }
+
+inline uint8 *DescriptorRecord(PoolDescriptor *Descriptor) { return reinterpret_cast<uint8 *>(Descriptor + 1); }
+
+// A state word mixed with the descriptor's own address and its pool: a copy
+// of a descriptor elsewhere (a record holding pool-like bytes) or a record of
+// another pool does not pass.
+inline uint32 StateWord(const PoolDescriptor *Descriptor, const Pool *Owner, uint32 State) {
+    return State ^ (uint32)((uintptr)Descriptor >> 4) ^ ((uint32)((uintptr)Owner >> 4) * 0x9e3779b1u);
+}
+
+} // namespace poolint
+
+struct Pool {
+    ClassStruct Class;
+    void *Lock; // critical section, made by the first Pool_SetAllowLock
+    uint32 StringMode;
+    uint32 DebugMode;
+    uint32 ZeroOnAlloc;
+    uint32 Verbose;
+    uint32 AllowLock;
+    uint32 Takes;     // 1 while PoolInt_TakeRecord may serve the pool (see UpdateTakes)
+    uint32 TextTakes; // 1 while PoolInt_TakeText may
+    // The state word of a handed-out record without its descriptor's part:
+    // StateWord(Descriptor, this, DescriptorHandedOut) is this ^ (Descriptor >> 4).
+    uint32 HandedOutKey;
+    const char *File; // creator, named in the leak message
+    uint32 Line;
+    uint32 MemberSize; // as set
+    uint32 RecordSize; // member size rounded up to a multiple of 8
+    uint32 ChunkSize;  // records per chunk
+    uint32 MemoryInUse;
+    uint32 ActiveCount;
+    uint32 MaximumCount;
+    uint32 ChunkCount;
+    poolint::PoolDescriptor *FreeList;
+    // The newest fixed chunk's records not yet handed out, from Fresh to
+    // FreshEnd in address order: the free list's tail, laid out only when
+    // reached.
+    uint8 *Fresh;
+    uint8 *FreshEnd;
+    PoolChunk *Chunks;
+    PoolSlab *Slabs;        // newest first
+    uint32 SlabChunks;      // chunks the next slab will hold
+    uint32 OwnChunks;       // chunks with an allocation of their own
+    // Private to this implementation: the room index of the string chunks.
+    // StringChunks[i] is the i-th string chunk made; Room is a max-tree over
+    // their unused bytes, leaves at [RoomCapacity, 2 * RoomCapacity), node n
+    // the larger of nodes 2n and 2n + 1. Leaves past StringCount hold 0.
+    PoolChunk **StringChunks;
+    uint32 *Room;
+    uint32 StringCount;
+    uint32 RoomCapacity;
+};
+
+// A new fixed chunk for an unlocked fixed-mode pool: its records become the
+// fresh ones.
+void PoolInt_AddChunk(Pool *Handle, const char *File, int32 Line);
+
+// Pool_Alloc of a fixed-mode record when the pool is unlocked, silent and
+// not clearing: the same record, descriptor and counts. Null when the
+// request needs Pool_Alloc's whole path (another mode).
+inline void *PoolInt_TakeRecord(Pool *Handle, int32 Size, const char *File, int32 Line) {
+    using namespace poolint;
+    if (!Handle->Takes || (uint32)Size != Handle->MemberSize) return nullptr;
+    PoolDescriptor *Descriptor = Handle->FreeList;
+    if (Descriptor != nullptr) {
+        Handle->FreeList = Descriptor->Next;
+    } else {
+        if (Handle->Fresh == Handle->FreshEnd) PoolInt_AddChunk(Handle, File, Line);
+        Descriptor = reinterpret_cast<PoolDescriptor *>(Handle->Fresh);
+        Handle->Fresh += RecordStride(Handle->RecordSize);
+    }
+    Descriptor->File = File;
+    Descriptor->Line = (uint32)Line;
+    Descriptor->State = Handle->HandedOutKey ^ (uint32)((uintptr)Descriptor >> 4);
+    if (++Handle->ActiveCount > Handle->MaximumCount) Handle->MaximumCount = Handle->ActiveCount;
+    return DescriptorRecord(Descriptor);
+}
+
+// Pool_Alloc, inline where it can be.
+inline void *PoolInt_AllocRecord(Pool *Handle, int32 Size, const char *File, int32 Line) {
+    void *Record = PoolInt_TakeRecord(Handle, Size, File, Line);
+    return Record != nullptr ? Record : Pool_AllocInt(Handle, Size, File, Line);
+}
+#define PoolInt_Alloc(Handle, Size) PoolInt_AllocRecord((Handle), (Size), __FILE__, __LINE__)
+
+// Pool_Alloc of a text in string mode when the pool is unlocked and silent
+// and its newest chunk has the room: the same bump of that chunk's cursor
+// (the newest chunk stays out of the room index) and the same counts. Null
+// when the request needs Pool_Alloc's whole path.
+inline void *PoolInt_TakeText(Pool *Handle, int32 Size) {
+    if (!Handle->TextTakes || Size < 0 || Handle->StringCount == 0) return nullptr;
+    PoolChunk *Newest = Handle->StringChunks[Handle->StringCount - 1];
+    const int64 Need = Size + poolint::StringPoolExtra;
+    if ((int64)(reinterpret_cast<uint8 *>(Newest) + Newest->Size - Newest->Cursor) <= Need) return nullptr;
+    uint8 *Text = Newest->Cursor;
+    Newest->Cursor += Need;
+    if (Handle->ZeroOnAlloc) *Text = 0;
+    if (++Handle->ActiveCount > Handle->MaximumCount) Handle->MaximumCount = Handle->ActiveCount;
+    return Text;
+}
