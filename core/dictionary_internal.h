@@ -382,7 +382,10 @@ inline void DictionaryInt_ClearRecord(Dictionary *Record) {
     char *StoredValue = nullptr;
     int32 ValueLength = 0;
     if (Type == DICTIONARY_TYPE_BOOLEAN) {
-        if (TextLength == 4 && memcmp(Text, "true", 4) == 0) Flags |= DictionaryBooleanFlag;
+        // Byte by byte: a memcmp here draws a false over-read warning where
+        // a caller passes a one-byte text with a length of 0.
+        if (TextLength == 4 && Text[0] == 't' && Text[1] == 'r' && Text[2] == 'u' && Text[3] == 'e')
+            Flags |= DictionaryBooleanFlag;
     } else if (TextLength > 0 && (Type == DICTIONARY_TYPE_STRING || DictionaryInt_IsNumberType(Type))) {
         // As DictionaryInt_ValueRoom gives it for an item without a value.
         if (TextLength < DictionaryInlineBytes - InlineUsed) {
