@@ -14,6 +14,7 @@
 #include "core/crypto/rc4.h"
 #include "core/dictionary.h"
 #include "core/formats/json.h"
+#include "core/memory_stream.h"
 #include "core/notification_center.h"
 #include "core/string.h"
 #include "core/url.h"
@@ -204,14 +205,21 @@ std::string ToJSON(Dictionary *Message) {
     JSON_Create(&Json);
     JSON_SetDictionaryHandle(Json, Message);
     JSON_SetMinify(Json, 1);
-    int32 Size = 0;
+    // One pass into a stream that grows, rather than a pass to measure and
+    // another to write.
+    MemoryStream *Out = nullptr;
+    MemoryStream_Create(&Out);
+    MemoryStream_SetAutoGrow(Out, TRUE);
+    StreamStruct *Stream = nullptr;
+    MemoryStream_GetStreamHandle(Out, &Stream);
     std::string Text;
-    if (JSON_SaveBufferEstimate(Json, &Size) && Size > 0) {
-        Text.resize((size_t)Size + 1);
-        int32 Written = 0;
-        if (JSON_SaveBuffer(Json, Text.data(), (int32)Text.size(), &Written)) Text.resize((size_t)Written);
-        else Text.clear();
+    if (JSON_SaveStream(Json, Stream)) {
+        const char *Written = nullptr;
+        MemoryStream_GetPointer(Out, &Written);
+        if (Written != nullptr) Text.assign(Written, (size_t)MemoryStream_GetUsed(Out));
+        MemoryStream_ReleasePointer(Out, &Written);
     }
+    MemoryStream_Delete(&Out);
     JSON_Delete(&Json);
     while (!Text.empty() && (Text.back() == '\0' || Text.back() == '\n')) Text.pop_back();
     return Text;
