@@ -15,8 +15,10 @@
 #include "tests/support/runtime.h"
 #include "workflow/task.h"
 
-// True when Condition held before TimeoutSeconds passed.
-bool RunMainLoopUntil(const std::function<bool()> &Condition, double TimeoutSeconds = 5.0);
+// True when Condition held before TimeoutSeconds passed. The default leaves
+// room for a sanitizer build on a loaded machine: a condition that holds
+// returns at once, whatever the bound.
+bool RunMainLoopUntil(const std::function<bool()> &Condition, double TimeoutSeconds = 20.0);
 // Runs the loop for a number of passes (lets pending steps settle).
 void RunMainLoopPasses(int Passes);
 // An extra step run on every pass (e.g. the application's process step).
