@@ -283,26 +283,11 @@ int32 DictionaryInt_SetStringV(Dictionary *Handle, DictionaryItem *Item, const c
     return DictionaryInt_SetBuffer(Handle, Item, Target.Text(), Target.Length());
 }
 
-namespace {
-
-// Decimal digits of Value, as "%lld" prints them, ending at End.
-char *IntegerDigits(int64 Value, char *End) {
-    uint64 Magnitude = Value < 0 ? 0 - (uint64)Value : (uint64)Value;
-    do {
-        *--End = (char)('0' + Magnitude % 10);
-        Magnitude /= 10;
-    } while (Magnitude != 0);
-    if (Value < 0) *--End = '-';
-    return End;
-}
-
-} // namespace
-
 int32 DictionaryInt_SetInt64(Dictionary *Handle, DictionaryItem *Item, int64 Value) {
     if (DictionaryInt_Type(Item) == DICTIONARY_TYPE_NULL) return TRUE;
     char Text[24];
-    char *Start = IntegerDigits(Value, Text + sizeof(Text));
-    return DictionaryInt_SetBuffer(Handle, Item, Start, (int32)(Text + sizeof(Text) - Start));
+    const char *End = std::to_chars(Text, Text + sizeof(Text), Value).ptr;
+    return DictionaryInt_SetBuffer(Handle, Item, Text, (int32)(End - Text));
 }
 
 int32 DictionaryInt_SetFloat64(Dictionary *Handle, DictionaryItem *Item, float64 Value) {

@@ -89,14 +89,19 @@ inline const char *KeyText(const void *Key) { return Key != nullptr ? static_cas
 // a callback's user value must be even.
 inline size_t LimitOf(void *User) { return reinterpret_cast<uintptr>(User) >> 1; }
 
-uint32 KeyHash(HashTable *, void *Limit, const void *Key) {
-    const char *Text = KeyText(Key);
-    const size_t Length = strnlen(Text, LimitOf(Limit));
-    uint64 Hash = 0x9e3779b97f4a7c15ull ^ Length;
+// Mixes Length bytes of Text into Hash a word at a time, case folded.
+uint64 MixFolded(uint64 Hash, const char *Text, size_t Length) {
     for (size_t At = 0; At < Length; At += 8) {
         Hash = (Hash ^ FoldWord(LoadWord(Text + At, Length - At))) * 0xff51afd7ed558ccdull;
         Hash ^= Hash >> 29;
     }
+    return Hash;
+}
+
+uint32 KeyHash(HashTable *, void *Limit, const void *Key) {
+    const char *Text = KeyText(Key);
+    const size_t Length = strnlen(Text, LimitOf(Limit));
+    const uint64 Hash = MixFolded(0x9e3779b97f4a7c15ull ^ Length, Text, Length);
     return (uint32)(Hash ^ (Hash >> 32));
 }
 
@@ -198,14 +203,8 @@ int32 NotificationCenter_NameSlot(const char *Type, const char *Name) {
     if (TypeLength + NameLength + 2 > (size_t)NotificationKeySize - 1) return -1;
     uint64 Hash = 0x9e3779b97f4a7c15ull ^ (TypeLength << 8) ^ NameLength;
     for (const auto &[Text, Length] : {std::pair{Type, TypeLength}, std::pair{Name, NameLength}}) {
-        for (size_t At = 0; At < Length; At += 8) {
-            const uint64 Word = LoadWord(Text + At, Length - At);
-            // A '.' byte anywhere in the word (the padding of a short load is 0).
-            const uint64 Dots = Word ^ (Bytes01 * '.');
-            if ((Dots - Bytes01) & ~Dots & (Bytes01 * 0x80)) return -1;
-            Hash = (Hash ^ FoldWord(Word)) * 0xff51afd7ed558ccdull;
-            Hash ^= Hash >> 29;
-        }
+        if (memchr(Text, '.', Length) != nullptr) return -1;
+        Hash = MixFolded(Hash, Text, Length);
         Hash = (Hash ^ 0x2e) * 0xff51afd7ed558ccdull;
     }
     return (int32)((Hash ^ (Hash >> 32)) % NotificationNameSlots);

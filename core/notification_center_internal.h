@@ -8,9 +8,6 @@
 // delivered) must outlive every call it makes.
 #pragma once
 
-#include <cstddef>
-#include <iterator>
-#include <utility>
 #include <vector>
 
 #include "core/class.h"
@@ -148,31 +145,11 @@ class NotificationUserCounts {
     };
 
   public:
-    // Walks the users with their counts, in no particular order.
-    class Iterator {
-      public:
-        using iterator_category = std::forward_iterator_tag;
-        using value_type = std::pair<const void *, uint32>;
-        using difference_type = std::ptrdiff_t;
-        using pointer = void;
-        using reference = value_type;
-        Iterator(const Slot *At, const Slot *End) : At(At), End(End) { Skip(); }
-        std::pair<const void *, uint32> operator*() const { return {At->User, At->Count}; }
-        Iterator &operator++() {
-            ++At;
-            Skip();
-            return *this;
-        }
-        bool operator==(const Iterator &Other) const { return At == Other.At; }
-
-      private:
-        const Slot *At, *End;
-        void Skip() {
-            while (At != End && At->User == nullptr) ++At;
-        }
-    };
-    Iterator begin() const { return {Slots.data(), Slots.data() + Slots.size()}; }
-    Iterator end() const { return {Slots.data() + Slots.size(), Slots.data() + Slots.size()}; }
+    // Calls Visit(user, count) for every user, in no particular order.
+    template <typename Visitor> void ForEach(Visitor &&Visit) const {
+        for (const Slot &Each : Slots)
+            if (Each.User != nullptr) Visit(Each.User, Each.Count);
+    }
 
   private:
     std::vector<Slot> Slots; // a power of two in size, or empty

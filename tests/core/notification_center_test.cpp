@@ -725,8 +725,9 @@ std::map<const void *, uint32> WalkLiveUsers() {
 int32 Ignore(void *, const char *, const char *, const char *, Dictionary *) { return TRUE; }
 
 std::map<const void *, uint32> CountedLiveUsers() {
-    const auto &Counts = *GlobalNotificationCenter->LiveUsers;
-    return std::map<const void *, uint32>(Counts.begin(), Counts.end());
+    std::map<const void *, uint32> Counts;
+    GlobalNotificationCenter->LiveUsers->ForEach([&](const void *User, uint32 Count) { Counts[User] = Count; });
+    return Counts;
 }
 
 TEST_F(NotificationCenterTest, LiveObserverCountsFollowEveryAdditionAndRemoval) {
