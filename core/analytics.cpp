@@ -4,10 +4,11 @@
 #include <string.h>
 #include <time.h>
 
+#include <string>
+
 #include "core/formats/json.h"
 #include "core/log.h"
 #include "core/memory.h"
-#include "core/memory_stream.h"
 #include "core/string.h"
 #include "core/time.h"
 
@@ -57,32 +58,17 @@ bool BuildBatch(int32 Count, char **Text, int32 *Length, int32 *Capacity) {
         Dictionary_AddDictionary(Root, nullptr, &Copy, nullptr);
         Dictionary_Merge(Copy, Event, DICTIONARY_MERGE_OVERWRITE);
     }
-    JSON *Writer = nullptr;
-    JSON_Create(&Writer);
-    JSON_SetDictionaryHandle(Writer, Batch);
-    JSON_SetMinify(Writer, TRUE);
-    // One pass into a stream that grows, rather than a pass to measure and
-    // another to write.
-    MemoryStream *Out = nullptr;
-    MemoryStream_Create(&Out);
-    MemoryStream_SetAutoGrow(Out, TRUE);
-    StreamStruct *Stream = nullptr;
-    MemoryStream_GetStreamHandle(Out, &Stream);
-    const bool Saved = JSON_SaveStream(Writer, Stream) != 0;
-    if (Saved) {
-        *Length = MemoryStream_GetUsed(Out);
+    std::string Saved;
+    const bool Written = JSON_SaveMinifiedText(Batch, Saved) != 0;
+    if (Written) {
+        *Length = (int32)Saved.size();
         *Capacity = *Length + 1;
         *Text = static_cast<char *>(Memory_Alloc(*Capacity));
-        const char *Written = nullptr;
-        MemoryStream_GetPointer(Out, &Written);
-        if (Written != nullptr) memcpy(*Text, Written, (size_t)*Length);
-        MemoryStream_ReleasePointer(Out, &Written);
+        memcpy(*Text, Saved.data(), Saved.size());
         (*Text)[*Length] = 0;
     }
-    MemoryStream_Delete(&Out);
-    JSON_Release(&Writer);
     Dictionary_Release(&Batch);
-    return Saved;
+    return Written;
 }
 
 } // namespace

@@ -18,7 +18,6 @@
 #include "core/formats/json.h"
 #include "core/log.h"
 #include "core/memory.h"
-#include "core/memory_stream.h"
 #include "core/notification_center.h"
 #include "core/path.h"
 #include "core/string.h"
@@ -327,25 +326,7 @@ void PrintSummary(bool Successful, int32 ExitCode) {
     Dictionary_SetInt32ByKey(Root, "progress", Current->HasProgress ? Current->Progress : 0);
     AddStrings(Root, "errors", Current->Errors);
     AddStrings(Root, "warnings", Current->Warnings);
-    JSON *Writer = nullptr;
-    JSON_Create(&Writer);
-    JSON_SetDictionaryHandle(Writer, Summary);
-    JSON_SetMinify(Writer, TRUE);
-    // One pass into a stream that grows, rather than a pass to measure and
-    // another to write.
-    MemoryStream *Out = nullptr;
-    MemoryStream_Create(&Out);
-    MemoryStream_SetAutoGrow(Out, TRUE);
-    StreamStruct *Stream = nullptr;
-    MemoryStream_GetStreamHandle(Out, &Stream);
-    if (JSON_SaveStream(Writer, Stream)) {
-        const char *Text = nullptr;
-        MemoryStream_GetPointer(Out, &Text);
-        if (Text != nullptr) SummaryLine.assign(Text, (size_t)MemoryStream_GetUsed(Out));
-        MemoryStream_ReleasePointer(Out, &Text);
-    }
-    MemoryStream_Delete(&Out);
-    JSON_Release(&Writer);
+    JSON_SaveMinifiedText(Summary, SummaryLine);
     Dictionary_Release(&Summary);
 }
 

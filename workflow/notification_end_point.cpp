@@ -14,7 +14,6 @@
 #include "core/crypto/rc4.h"
 #include "core/dictionary.h"
 #include "core/formats/json.h"
-#include "core/memory_stream.h"
 #include "core/notification_center.h"
 #include "core/string.h"
 #include "core/url.h"
@@ -201,26 +200,8 @@ void TrackConnection(NotificationEndPoint *Self, const std::string &PeerId, bool
 
 // Serialises a Dictionary as compact JSON.
 std::string ToJSON(Dictionary *Message) {
-    JSON *Json = nullptr;
-    JSON_Create(&Json);
-    JSON_SetDictionaryHandle(Json, Message);
-    JSON_SetMinify(Json, 1);
-    // One pass into a stream that grows, rather than a pass to measure and
-    // another to write.
-    MemoryStream *Out = nullptr;
-    MemoryStream_Create(&Out);
-    MemoryStream_SetAutoGrow(Out, TRUE);
-    StreamStruct *Stream = nullptr;
-    MemoryStream_GetStreamHandle(Out, &Stream);
     std::string Text;
-    if (JSON_SaveStream(Json, Stream)) {
-        const char *Written = nullptr;
-        MemoryStream_GetPointer(Out, &Written);
-        if (Written != nullptr) Text.assign(Written, (size_t)MemoryStream_GetUsed(Out));
-        MemoryStream_ReleasePointer(Out, &Written);
-    }
-    MemoryStream_Delete(&Out);
-    JSON_Delete(&Json);
+    JSON_SaveMinifiedText(Message, Text);
     while (!Text.empty() && (Text.back() == '\0' || Text.back() == '\n')) Text.pop_back();
     return Text;
 }

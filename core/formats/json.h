@@ -149,3 +149,10 @@ int32 JSON_SaveBufferEstimate(JSON *Handle, int32 *Size);
 int32 JSON_SaveFile(JSON *Handle, const char *Path);
 
 RUNTIME_EXTERN_C_END
+
+#ifdef __cplusplus
+#include <string>
+// Writes Root as minified JSON, in one pass, into Text (replaced); the
+// writers' rules hold, so 0 for a Dictionary without items.
+int32 JSON_SaveMinifiedText(Dictionary *Root, std::string &Text);
+#endif

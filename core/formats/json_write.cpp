@@ -27,6 +27,7 @@
 #include "core/formats/json.h"
 #include "core/formats/json_internal.h"
 #include "core/memory.h"
+#include "core/memory_stream.h"
 #include "core/string_print.h"
 #include "core/unicode_codec.h"
 
@@ -343,4 +344,29 @@ int32 JSON_SaveBufferEstimate(JSON *Handle, int32 *Size) {
     JSON_Check(Handle);
     return DocumentStream_SaveEstimate(Size,
                                        [Handle](StreamStruct *Stream) { return JSON_SaveStream(Handle, Stream); });
+}
+
+int32 JSON_SaveMinifiedText(Dictionary *Root, std::string &Text) {
+    Text.clear();
+    JSON *Writer = nullptr;
+    JSON_Create(&Writer);
+    JSON_SetDictionaryHandle(Writer, Root);
+    JSON_SetMinify(Writer, TRUE);
+    // One pass into a stream that grows, rather than a pass to measure and
+    // another to write.
+    MemoryStream *Out = nullptr;
+    MemoryStream_Create(&Out);
+    MemoryStream_SetAutoGrow(Out, TRUE);
+    StreamStruct *Stream = nullptr;
+    MemoryStream_GetStreamHandle(Out, &Stream);
+    const int32 Saved = JSON_SaveStream(Writer, Stream);
+    if (Saved) {
+        const char *Written = nullptr;
+        MemoryStream_GetPointer(Out, &Written);
+        if (Written != nullptr) Text.assign(Written, (size_t)MemoryStream_GetUsed(Out));
+        MemoryStream_ReleasePointer(Out, &Written);
+    }
+    MemoryStream_Delete(&Out);
+    JSON_Delete(&Writer);
+    return Saved;
 }
