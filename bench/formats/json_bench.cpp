@@ -181,8 +181,6 @@ void LoadInto(benchmark::State &State, bool Warm) {
         Dictionary_Reset(Dict);
     }
     Report(State, Text);
-    JSON_Release(&Json);
-    Dictionary_Release(&Dict);
 }
 
 void JsonLoad(benchmark::State &State) { LoadInto(State, true); }
@@ -281,16 +279,28 @@ void NlohmannParse(benchmark::State &State) {
 
 // ---- Save, into buffers sized before the loop ----
 
+// A document loaded once, outside the timed loop, for the writers to save.
+struct Loaded {
+    JSON *Json = nullptr;
+    Dictionary *Dict = nullptr;
+    explicit Loaded(const std::string &Text) {
+        JSON_Create(&Json);
+        Dictionary_Create(&Dict);
+        JSON_SetDictionaryHandle(Json, Dict);
+        JSON_LoadBuffer(Json, Text.data(), (int32)Text.size());
+    }
+    ~Loaded() {
+        JSON_Release(&Json);
+        Dictionary_Release(&Dict);
+    }
+};
+
 void JsonSave(benchmark::State &State) {
     Runtime Scope;
     const std::string &Text = Document(State.range(0));
     if (!Ready(State, Text)) return;
-    JSON *Json = nullptr;
-    Dictionary *Dict = nullptr;
-    JSON_Create(&Json);
-    Dictionary_Create(&Dict);
-    JSON_SetDictionaryHandle(Json, Dict);
-    JSON_LoadBuffer(Json, Text.data(), (int32)Text.size());
+    const Loaded Source(Text);
+    JSON *Json = Source.Json;
     int32 Size = 0;
     JSON_SaveBufferEstimate(Json, &Size);
     std::string Out((size_t)Size, '\0');
@@ -300,8 +310,6 @@ void JsonSave(benchmark::State &State) {
         benchmark::DoNotOptimize(Out.data());
     }
     Report(State, Text);
-    JSON_Release(&Json);
-    Dictionary_Release(&Dict);
 }
 
 // Saved as callers save: into a memory stream that grows as it is written,
@@ -310,12 +318,8 @@ void JsonSaveGrowing(benchmark::State &State) {
     Runtime Scope;
     const std::string &Text = Document(State.range(0));
     if (!Ready(State, Text)) return;
-    JSON *Json = nullptr;
-    Dictionary *Dict = nullptr;
-    JSON_Create(&Json);
-    Dictionary_Create(&Dict);
-    JSON_SetDictionaryHandle(Json, Dict);
-    JSON_LoadBuffer(Json, Text.data(), (int32)Text.size());
+    const Loaded Source(Text);
+    JSON *Json = Source.Json;
     for (auto _ : State) {
         MemoryStream *Memory = nullptr;
         MemoryStream_Create(&Memory);
@@ -330,8 +334,6 @@ void JsonSaveGrowing(benchmark::State &State) {
         MemoryStream_Delete(&Memory);
     }
     Report(State, Text);
-    JSON_Release(&Json);
-    Dictionary_Release(&Dict);
 }
 
 // The estimate and then the save into a buffer of that size, both timed.
@@ -339,12 +341,8 @@ void JsonSaveEstimated(benchmark::State &State) {
     Runtime Scope;
     const std::string &Text = Document(State.range(0));
     if (!Ready(State, Text)) return;
-    JSON *Json = nullptr;
-    Dictionary *Dict = nullptr;
-    JSON_Create(&Json);
-    Dictionary_Create(&Dict);
-    JSON_SetDictionaryHandle(Json, Dict);
-    JSON_LoadBuffer(Json, Text.data(), (int32)Text.size());
+    const Loaded Source(Text);
+    JSON *Json = Source.Json;
     for (auto _ : State) {
         int32 Size = 0, Written = 0;
         JSON_SaveBufferEstimate(Json, &Size);
@@ -353,8 +351,6 @@ void JsonSaveEstimated(benchmark::State &State) {
         benchmark::DoNotOptimize(Out.data());
     }
     Report(State, Text);
-    JSON_Release(&Json);
-    Dictionary_Release(&Dict);
 }
 
 // nlohmann's dump(), which grows its own string.
