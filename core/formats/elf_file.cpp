@@ -6,6 +6,7 @@
 
 #include <string.h>
 
+#include <bit>
 #include <string>
 
 #include "core/debug.h"
@@ -156,4 +157,58 @@ int32 ELFFile_GetInfoValue(const char *Path, const char *Key, char *Out, int32 S
     const int32 Found = ELFFile_GetInfoDictionary(Path, Values) && Dictionary_GetStringByKey(Values, Key, Out, Size);
     Dictionary_Release(&Values);
     return Found ? TRUE : FALSE;
+}
+
+static_assert(std::endian::native == std::endian::little, "headers are copied in file order and then turned");
+
+int32 ELFFile_GetHeaders(StreamStruct *Stream, Elf32_Ehdr *Header32, Elf64_Ehdr *Header64) {
+    Debug_CheckPointer(Stream);
+    if (Header32 != nullptr) *Header32 = {};
+    if (Header64 != nullptr) *Header64 = {};
+    const ExecutableSource File = ExecutableSource_FromStream(Stream);
+    Header Head;
+    uint8 Bytes[sizeof(Elf64_Ehdr)];
+    if (!ReadHeader(File, Head)) return 0;
+    const bool Wide = Head.Class == 2;
+    if (!File.Read(0, Bytes, Wide ? sizeof(Elf64_Ehdr) : sizeof(Elf32_Ehdr))) return 0;
+    if (Wide && Header64 != nullptr) {
+        memcpy(Header64, Bytes, sizeof(Elf64_Ehdr));
+        Header64->e_shoff = Head.Table;
+        Header64->e_shentsize = (Elf64_Half)Head.EntrySize;
+        Header64->e_shnum = (Elf64_Half)Head.Count;
+        Header64->e_shstrndx = (Elf64_Half)Head.NamesIndex;
+    } else if (!Wide && Header32 != nullptr) {
+        memcpy(Header32, Bytes, sizeof(Elf32_Ehdr));
+        Header32->e_shoff = (Elf32_Off)Head.Table;
+        Header32->e_shentsize = (Elf32_Half)Head.EntrySize;
+        Header32->e_shnum = (Elf32_Half)Head.Count;
+        Header32->e_shstrndx = (Elf32_Half)Head.NamesIndex;
+    }
+    return Head.Class;
+}
+
+int32 ELFFile_ReadSection(StreamStruct *Stream, const void *Header, Elf32_Shdr *Section32, Elf64_Shdr *Section64) {
+    Debug_CheckPointer(Stream);
+    Debug_CheckPointer(Header);
+    const auto *Identification = static_cast<const uint8 *>(Header);
+    const int Class = Identification[EI_CLASS];
+    if (memcmp(Identification, ELFMAG, SELFMAG) != 0 || (Class != ELFCLASS32 && Class != ELFCLASS64)) return FALSE;
+    const bool Wide = Class == ELFCLASS64, Big = Identification[EI_DATA] == ELFDATA2MSB;
+    uint8 Entry[sizeof(Elf64_Shdr)];
+    const uint32 Length = Wide ? sizeof(Elf64_Shdr) : sizeof(Elf32_Shdr);
+    uint32 Count = 0;
+    if (!Stream_Read(Stream, Entry, Length, &Count) || Count != Length) return FALSE;
+    auto Field = [&](int At, int Width) { return ExecutableSource_Number(Entry + At, Width, Big); };
+    if (Wide && Section64 != nullptr) {
+        memcpy(Section64, Entry, Length);
+        Section64->sh_name = (Elf64_Word)Field(0, 4);
+        Section64->sh_offset = Field(0x18, 8);
+        Section64->sh_size = Field(0x20, 8);
+    } else if (!Wide && Section32 != nullptr) {
+        memcpy(Section32, Entry, Length);
+        Section32->sh_name = (Elf32_Word)Field(0, 4);
+        Section32->sh_offset = (Elf32_Off)Field(0x10, 4);
+        Section32->sh_size = (Elf32_Word)Field(0x14, 4);
+    }
+    return TRUE;
 }

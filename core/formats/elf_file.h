@@ -4,11 +4,24 @@
 // data store. ELF files carry no code signature here.
 #pragma once
 
+#include <elf.h>
+
 #include "core/dictionary.h"
 #include "core/stream.h"
 #include "core/types.h"
 
 RUNTIME_EXTERN_C_BEGIN
+
+// Reads the file header into Header32 or Header64 by the file's class (either
+// may be null; both are cleared first). Of a big-endian file's header only
+// the section-table fields (e_shoff, e_shentsize, e_shnum, e_shstrndx) are
+// turned into the host's order. The class (1 or 2), or 0 when not ELF.
+int32 ELFFile_GetHeaders(StreamStruct *Stream, Elf32_Ehdr *Header32, Elf64_Ehdr *Header64);
+// Reads the next section header at the stream's position, in the class and
+// byte order that Header (the Elf32_Ehdr or Elf64_Ehdr filled above) names
+// in its identification bytes, into Section32 or Section64; of a big-endian
+// file's entry only sh_name, sh_offset and sh_size are turned. 1 on success.
+int32 ELFFile_ReadSection(StreamStruct *Stream, const void *Header, Elf32_Shdr *Section32, Elf64_Shdr *Section64);
 
 // 1 when the file (not a folder) starts with a whole ELF file header.
 int32 ELFFile_IsValid(const char *Path);

@@ -6,10 +6,12 @@
 // leave its block stops with what it has set.
 #include "core/formats/pe_file.h"
 
+#include <stddef.h>
 #include <string.h>
 #include <strings.h>
 
 #include <algorithm>
+#include <bit>
 #include <string>
 #include <vector>
 
@@ -137,6 +139,28 @@ int PeFile_ReadHeaders(const ExecutableSource &File, PeHeaders &Out) {
     // Without five directory entries the image names no certificate table.
     if (Out.Directories < 5) Out.TableOffset = Out.TableSize = 0;
     return Out.Kind;
+}
+
+static_assert(sizeof(PEFileHeader) == 20 && sizeof(PEOptionalHeader32) == 224 && sizeof(PEOptionalHeader64) == 240 &&
+              offsetof(PEHeaders32, OptionalHeader) == 24 && offsetof(PEHeaders64, OptionalHeader) == 24,
+              "the NT header records must have the file's layout");
+static_assert(std::endian::native == std::endian::little, "the NT header records are filled by copying");
+
+int32 PEFile_GetHeaders(StreamStruct *Stream, uint32 *NtOffset, PEHeaders32 *Headers32, PEHeaders64 *Headers64) {
+    Debug_CheckPointer(Stream);
+    if (NtOffset != nullptr) *NtOffset = 0;
+    if (Headers32 != nullptr) *Headers32 = {};
+    if (Headers64 != nullptr) *Headers64 = {};
+    const ExecutableSource File = ExecutableSource_FromStream(Stream);
+    PeHeaders Head;
+    uint8 Nt[sizeof(PEHeaders64)];
+    if (!PeFile_ReadHeaders(File, Head)) return -1;
+    const size_t Length = Head.Kind == 32 ? sizeof(PEHeaders32) : sizeof(PEHeaders64);
+    if (!File.Read(Head.NtOffset, Nt, Length)) return -1;
+    if (NtOffset != nullptr) *NtOffset = (uint32)Head.NtOffset;
+    if (Head.Kind == 32 && Headers32 != nullptr) memcpy(static_cast<void *>(Headers32), Nt, Length);
+    if (Head.Kind == 64 && Headers64 != nullptr) memcpy(static_cast<void *>(Headers64), Nt, Length);
+    return Head.Kind;
 }
 
 bool PeFile_ReadCertificate(const ExecutableSource &File, std::string &Entry) {

@@ -13,6 +13,68 @@
 
 RUNTIME_EXTERN_C_BEGIN
 
+// The NT headers as the file holds them (little-endian, the host's order
+// here): the "PE\0\0" signature, the COFF file header and the optional
+// header of a PE32 (224 bytes) or PE32+ (240 bytes) image.
+typedef struct PEFileHeader {
+    uint16 Machine, NumberOfSections;
+    uint32 TimeDateStamp, PointerToSymbolTable, NumberOfSymbols;
+    uint16 SizeOfOptionalHeader, Characteristics;
+} PEFileHeader;
+
+typedef struct PEDataDirectory {
+    uint32 VirtualAddress, Size;
+} PEDataDirectory;
+
+#define PE_DIRECTORY_COUNT 16
+#define PE_DIRECTORY_SECURITY 4
+
+typedef struct PEOptionalHeader32 {
+    uint16 Magic;
+    uint8 MajorLinkerVersion, MinorLinkerVersion;
+    uint32 SizeOfCode, SizeOfInitializedData, SizeOfUninitializedData, AddressOfEntryPoint, BaseOfCode, BaseOfData;
+    uint32 ImageBase, SectionAlignment, FileAlignment;
+    uint16 MajorOperatingSystemVersion, MinorOperatingSystemVersion, MajorImageVersion, MinorImageVersion;
+    uint16 MajorSubsystemVersion, MinorSubsystemVersion;
+    uint32 Win32VersionValue, SizeOfImage, SizeOfHeaders, CheckSum;
+    uint16 Subsystem, DllCharacteristics;
+    uint32 SizeOfStackReserve, SizeOfStackCommit, SizeOfHeapReserve, SizeOfHeapCommit;
+    uint32 LoaderFlags, NumberOfRvaAndSizes;
+    PEDataDirectory DataDirectory[PE_DIRECTORY_COUNT];
+} PEOptionalHeader32;
+
+typedef struct PEOptionalHeader64 {
+    uint16 Magic;
+    uint8 MajorLinkerVersion, MinorLinkerVersion;
+    uint32 SizeOfCode, SizeOfInitializedData, SizeOfUninitializedData, AddressOfEntryPoint, BaseOfCode;
+    uint64 ImageBase;
+    uint32 SectionAlignment, FileAlignment;
+    uint16 MajorOperatingSystemVersion, MinorOperatingSystemVersion, MajorImageVersion, MinorImageVersion;
+    uint16 MajorSubsystemVersion, MinorSubsystemVersion;
+    uint32 Win32VersionValue, SizeOfImage, SizeOfHeaders, CheckSum;
+    uint16 Subsystem, DllCharacteristics;
+    uint64 SizeOfStackReserve, SizeOfStackCommit, SizeOfHeapReserve, SizeOfHeapCommit;
+    uint32 LoaderFlags, NumberOfRvaAndSizes;
+    PEDataDirectory DataDirectory[PE_DIRECTORY_COUNT];
+} PEOptionalHeader64;
+
+typedef struct PEHeaders32 {
+    uint32 Signature;
+    PEFileHeader FileHeader;
+    PEOptionalHeader32 OptionalHeader;
+} PEHeaders32;
+
+typedef struct PEHeaders64 {
+    uint32 Signature;
+    PEFileHeader FileHeader;
+    PEOptionalHeader64 OptionalHeader;
+} PEHeaders64;
+
+// Reads the DOS header's e_lfanew (into NtOffset, when given) and the NT
+// headers into Headers32 or Headers64 (either may be null; both are cleared
+// first). 32 for PE32, 64 for PE32+, -1 when the stream holds no PE image.
+int32 PEFile_GetHeaders(StreamStruct *Stream, uint32 *NtOffset, PEHeaders32 *Headers32, PEHeaders64 *Headers64);
+
 // 1 when the file (not a folder) has a DOS header, the "PE\0\0" signature and
 // a PE32 or PE32+ optional header.
 int32 PEFile_IsValid(const char *Path);

@@ -7,6 +7,7 @@
 #include "core/debug.h"
 #include "core/dictionary.h"
 #include "core/formats/pe_file.h"
+#include "core/memory_stream.h"
 
 namespace {
 
@@ -28,5 +29,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size) {
     std::string Entry;
     if (PeFile_ReadCertificate(File, Entry)) Check(Entry.size() <= Size);
     Dictionary_Release(&Values);
+    // The header reader over the same bytes as a stream agrees with the
+    // whole-file reader on the kind.
+    MemoryStream *Memory = nullptr;
+    MemoryStream_Create(&Memory);
+    if (Size > 0 && Size < INT32_MAX) MemoryStream_SetPointer(Memory, const_cast<uint8_t *>(Data), (int32)Size, (int32)Size);
+    StreamStruct *Stream = nullptr;
+    MemoryStream_GetStreamHandle(Memory, &Stream);
+    PEHeaders32 Narrow;
+    PEHeaders64 Wide;
+    uint32 NtOffset = 0;
+    PeHeaders Head;
+    const int32 Kind = PEFile_GetHeaders(Stream, &NtOffset, &Narrow, &Wide);
+    Check(Kind == (PeFile_ReadHeaders(File, Head) ? Head.Kind : -1));
+    if (Kind > 0) Check(NtOffset == Head.NtOffset && NtOffset < Size);
+    MemoryStream_Delete(&Memory);
     return 0;
 }

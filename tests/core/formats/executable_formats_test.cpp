@@ -45,7 +45,7 @@ struct Samples {
         if (!Folder.empty()) std::filesystem::remove_all(Folder);
     }
     std::string Folder, Missing;
-    std::map<std::string, Values> Pe, Elf;
+    std::map<std::string, Values> Pe, Elf, PeHead, ElfHead;
     std::map<std::string, std::string> Signed;
     bool Macho = false, Pkg = false;
 };
@@ -104,6 +104,8 @@ const Samples &Built() {
         Dictionary_ItemGetDictionaryHandle(Document, Top, &Root);
         Out.Pe = Nested(Root, "pe");
         Out.Elf = Nested(Root, "elf");
+        Out.PeHead = Nested(Root, "pehead");
+        Out.ElfHead = Nested(Root, "elfhead");
         Dictionary *Node = nullptr;
         if (Dictionary_GetDictionaryByKey(Root, "signed", &Node)) Out.Signed = Members(Node);
         const char *Missing = nullptr;
@@ -200,6 +202,96 @@ TEST_F(ExecutableFormats, AuthenticodeDigestEqualsOsslsigncode) {
     }
     // Unsigned, the digest still covers the whole image.
     EXPECT_EQ(Digest(SHA256_INTERFACE, At("pe32plus.exe")), Built().Signed.at("signed-sha256.exe"));
+}
+
+// The whole file as a memory stream, for the readers that take one.
+struct FileStream {
+    explicit FileStream(const std::string &Path) {
+        std::ifstream In(Path, std::ios::binary);
+        const std::string Bytes((std::istreambuf_iterator<char>(In)), std::istreambuf_iterator<char>());
+        MemoryStream_Create(&Memory);
+        MemoryStream_SetAutoGrow(Memory, 1);
+        MemoryStream_GetStreamHandle(Memory, &Stream);
+        uint32 Count = 0;
+        Stream_Write(Stream, Bytes.data(), (uint32)Bytes.size(), &Count);
+        Stream_Seek(Stream, 0, STREAM_SEEK_SET);
+    }
+    ~FileStream() { MemoryStream_Release(&Memory); }
+    MemoryStream *Memory = nullptr;
+    StreamStruct *Stream = nullptr;
+};
+
+TEST_F(ExecutableFormats, HeaderReadersEqualPefileAndPyelftools) {
+    ASSERT_EQ(Built().PeHead.size(), 4u);
+    for (const auto &[Name, Expected] : Built().PeHead) {
+        FileStream File(At(Name));
+        uint32 NtOffset = 0;
+        PEHeaders32 Narrow;
+        PEHeaders64 Wide;
+        const int32 Kind = PEFile_GetHeaders(File.Stream, &NtOffset, &Narrow, &Wide);
+        ASSERT_EQ(std::to_string(Kind), Expected.at("kind")) << Name;
+        const PEFileHeader &Head = Kind == 32 ? Narrow.FileHeader : Wide.FileHeader;
+        auto Optional = [&](auto Field) {
+            return Kind == 32 ? std::to_string(Field(Narrow.OptionalHeader)) : std::to_string(Field(Wide.OptionalHeader));
+        };
+        const Values Read = {
+            {"kind", Expected.at("kind")},
+            {"e_lfanew", std::to_string(NtOffset)},
+            {"Machine", std::to_string(Head.Machine)},
+            {"NumberOfSections", std::to_string(Head.NumberOfSections)},
+            {"SizeOfOptionalHeader", std::to_string(Head.SizeOfOptionalHeader)},
+            {"Magic", Optional([](const auto &H) { return H.Magic; })},
+            {"AddressOfEntryPoint", Optional([](const auto &H) { return H.AddressOfEntryPoint; })},
+            {"ImageBase", Optional([](const auto &H) { return (uint64)H.ImageBase; })},
+            {"FileAlignment", Optional([](const auto &H) { return H.FileAlignment; })},
+            {"SizeOfImage", Optional([](const auto &H) { return H.SizeOfImage; })},
+            {"SizeOfHeaders", Optional([](const auto &H) { return H.SizeOfHeaders; })},
+            {"CheckSum", Optional([](const auto &H) { return H.CheckSum; })},
+            {"Subsystem", Optional([](const auto &H) { return H.Subsystem; })},
+            {"NumberOfRvaAndSizes", Optional([](const auto &H) { return H.NumberOfRvaAndSizes; })},
+            {"SecurityAddress", Optional([](const auto &H) { return H.DataDirectory[PE_DIRECTORY_SECURITY].VirtualAddress; })},
+            {"SecuritySize", Optional([](const auto &H) { return H.DataDirectory[PE_DIRECTORY_SECURITY].Size; })}};
+        EXPECT_EQ(Read, Expected) << Name;
+        EXPECT_EQ(Read.at("SecuritySize") != "0", PEFile_HasCertificateData(File.Stream) == 1) << Name;
+    }
+    ASSERT_EQ(Built().ElfHead.size(), 5u);
+    for (const auto &[Name, Expected] : Built().ElfHead) {
+        FileStream File(At(Name));
+        Elf32_Ehdr Narrow;
+        Elf64_Ehdr Wide;
+        const int32 Class = ELFFile_GetHeaders(File.Stream, &Narrow, &Wide);
+        ASSERT_EQ(std::to_string(Class), Expected.at("class")) << Name;
+        const void *Header = Class == 1 ? (const void *)&Narrow : (const void *)&Wide;
+        Values Read = {{"class", Expected.at("class")}};
+        auto Fields = [&](const auto &H) {
+            Read["e_shoff"] = std::to_string(H.e_shoff);
+            Read["e_shentsize"] = std::to_string(H.e_shentsize);
+            Read["e_shnum"] = std::to_string(H.e_shnum);
+            Read["e_shstrndx"] = std::to_string(H.e_shstrndx);
+            Stream_Seek(File.Stream, (int64)H.e_shoff, STREAM_SEEK_SET);
+            for (int Index = 0; Index < H.e_shnum; Index++) {
+                Elf32_Shdr Section32;
+                Elf64_Shdr Section64;
+                ASSERT_EQ(ELFFile_ReadSection(File.Stream, Header, &Section32, &Section64), 1) << Name << Index;
+                Read["section" + std::to_string(Index)] =
+                    Class == 1 ? std::to_string(Section32.sh_name) + "," + std::to_string(Section32.sh_offset) + "," +
+                                     std::to_string(Section32.sh_size)
+                               : std::to_string(Section64.sh_name) + "," + std::to_string(Section64.sh_offset) + "," +
+                                     std::to_string(Section64.sh_size);
+            }
+        };
+        if (Class == 1) Fields(Narrow); else Fields(Wide);
+        EXPECT_EQ(Read, Expected) << Name;
+    }
+    // Not an image: -1 and 0, with the records cleared.
+    FileStream Text(RUNTIME_SOURCE_DIR "/README.md");
+    PEHeaders64 Wide;
+    Wide.Signature = 7;
+    EXPECT_EQ(PEFile_GetHeaders(Text.Stream, nullptr, nullptr, &Wide), -1);
+    EXPECT_EQ(Wide.Signature, 0u);
+    Elf64_Ehdr Elf;
+    EXPECT_EQ(ELFFile_GetHeaders(Text.Stream, nullptr, &Elf), 0);
+    EXPECT_EQ(ELFFile_ReadSection(Text.Stream, &Elf, nullptr, nullptr), 0);
 }
 
 TEST_F(ExecutableFormats, MachOPageHashes) {
