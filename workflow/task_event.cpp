@@ -4,6 +4,7 @@
 #include "core/memory.h"
 #include "core/notification_center.h"
 #include "core/string.h"
+#include "workflow/task_internal.h"
 
 struct TaskEvent {
     ClassStruct Class;
@@ -99,11 +100,15 @@ int32 TaskEvent_Start(TaskEvent *Handle, const char *Name) {
     return TRUE;
 }
 
-int32 TaskEvent_Complete(TaskEvent *Handle, Dictionary *Result) {
+namespace {
+
+int32 Complete(TaskEvent *Handle, Dictionary *Result, bool Final) {
     Class_CheckHandle(Handle, TASKEVENT_CLASSID);
     if (!Handle->Started || Handle->Completed) return FALSE;
     Handle->Completed = TRUE;
-    if (Result != nullptr) {
+    if (Result != nullptr && Final && Handle->Result == nullptr) {
+        Handle->Result = Dictionary_AddRef(Result);
+    } else if (Result != nullptr) {
         if (Handle->Result == nullptr) Dictionary_Create(&Handle->Result);
         if (Result != Handle->Result) Dictionary_Merge(Handle->Result, Result, DICTIONARY_MERGE_OVERWRITE);
     }
@@ -113,3 +118,9 @@ int32 TaskEvent_Complete(TaskEvent *Handle, Dictionary *Result) {
     NotificationCenter_FireAfterDelayShared("Task", "SubActionComplete", TaskId, 0, Handle->Payload);
     return TRUE;
 }
+
+} // namespace
+
+int32 TaskEvent_Complete(TaskEvent *Handle, Dictionary *Result) { return Complete(Handle, Result, false); }
+
+int32 TaskEventInt_CompleteWithFinalResult(TaskEvent *Handle, Dictionary *Result) { return Complete(Handle, Result, true); }

@@ -77,7 +77,7 @@ Dictionary *WritableRecord(TaskEventRecord &Entry) {
 
 int32 Relay(RelayedEvent Event, const char *TaskId, Dictionary *Info) {
     if (TaskId == nullptr) return TRUE;
-    auto Found = M()->TaskEvents.find(TaskId);
+    auto Found = M()->TaskEvents.find(std::string_view(TaskId));
     bool Known = Found != M()->TaskEvents.end();
     bool IsError = Event == EventError, IsWarning = Event == EventWarning;
     if (IsError) {
@@ -131,7 +131,7 @@ int32 Relay(RelayedEvent Event, const char *TaskId, Dictionary *Info) {
     }
     if (Source != nullptr) {
         Dictionary_Merge(Target, Source, DICTIONARY_MERGE_OVERWRITE);
-        if (Payload == nullptr) Dictionary_RemoveByKey(Target, "isRemote");
+        if (Payload == nullptr && Dictionary_ContainsKey(Source, "isRemote")) Dictionary_RemoveByKey(Target, "isRemote");
     }
     if (Named) {
         if (Remote[0] != 0) Dictionary_SetStringByKey(Target, "remoteWorkflow", Remote);
