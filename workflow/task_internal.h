@@ -52,5 +52,8 @@ void TaskInt_FormatExpanded(Task *Handle, char *Output, int32 Size, const char *
 // TaskEvent_Complete for a result that nobody changes any more: the event
 // keeps a reference to it instead of a copy (task_event.cpp).
 int32 TaskEventInt_CompleteWithFinalResult(TaskEvent *Handle, Dictionary *Result);
+// Ends the current round of events waiting for their completion: the
+// application goes, and with it the notification center that served them.
+void TaskEventInt_Forget(void);
 // The parent task in the workflow's task list (null for none).
 Task *TaskInt_GetParent(Task *Handle);
