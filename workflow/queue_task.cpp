@@ -57,7 +57,9 @@ int32 OnActionComplete(Task *Owner, void *User, Dictionary *Result) {
     // running may go on starting the rest; the queue's result stays the
     // failure.
     if (Successful) {
-        NotificationCenter_FireAfterDelay("Queue", "NextTask", Id(Self), 0, Result);
+        // The result is the finished event's own, let go after this call and
+        // changed by no one: the fire shares it rather than copy it.
+        NotificationCenter_FireAfterDelayShared("Queue", "NextTask", Id(Self), 0, Result);
     } else {
         if (!Self->Failed) {
             Self->Failed = TRUE;

@@ -108,7 +108,8 @@ int32 Task_Create(Task **Handle) {
     Self->Vtbl = &GlobalTaskVtbl;
     String_Copy(Self->DefaultCertStore, "app");
     CallbackBase_Set(&Self->Authenticate, Self, Task_DefaultAuthenticateCallback);
-    for (Dictionary **Target : {&Self->Definition, &Self->Macros, &Self->Status}) {
+    // The macro Dictionary, which few tasks fill, is made on first use.
+    for (Dictionary **Target : {&Self->Definition, &Self->Status}) {
         Dictionary_Create(Target);
         Dictionary_SetPrintCallback(*Target, Self, DictionaryPrintThroughTask);
     }
@@ -132,7 +133,7 @@ int32 Task_Delete(Task **Handle) {
                                                   TaskInt_StatusObserver);
     NotificationCenter_AssertInstance(Self);
     Dictionary_Release(&Self->Definition);
-    Dictionary_Release(&Self->Macros);
+    if (Self->Macros != nullptr) Dictionary_Release(&Self->Macros);
     Dictionary_Release(&Self->Status);
     Class_UntrackInstance(Self->Class.InstanceId);
     Memory_Delete(Self);
@@ -239,8 +240,18 @@ int32 Task_GetWorkflowHandle(Task *Handle, Workflow **Owner) {
     }
 TASK_DICTIONARY_GETTER(Task_GetDictionaryHandle, Definition)
 TASK_DICTIONARY_GETTER(Task_GetStatusDictionaryHandle, Status)
-TASK_DICTIONARY_GETTER(Task_GetMacroDictionaryHandle, Macros)
 #undef TASK_DICTIONARY_GETTER
+
+int32 Task_GetMacroDictionaryHandle(Task *Handle, Dictionary **Target) {
+    Class_CheckHandle(Handle, TASK_CLASSID);
+    Debug_CheckPointer(Target);
+    if (Handle->Macros == nullptr) {
+        Dictionary_Create(&Handle->Macros);
+        Dictionary_SetPrintCallback(Handle->Macros, Handle, DictionaryPrintThroughTask);
+    }
+    *Target = Handle->Macros;
+    return TRUE;
+}
 
 int32 Task_SetPrivate(Task *Handle, uint32 Flag) {
     Class_CheckHandle(Handle, TASK_CLASSID);

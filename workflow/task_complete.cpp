@@ -81,13 +81,16 @@ void FinishCompletion(Task *Handle, Completion *State, Dictionary *CompleteResul
     }
     Task_CopyErrors(Handle, State->Result);
     Task_CopyWarnings(Handle, State->Result);
+    Handle->FinalResult = State->Result;
     NotificationCenter_Fire("Task", "Complete", Handle->Class.InstanceId, State->Result);
+    Handle->FinalResult = nullptr;
     if (Handle->StatusObserved) {
         NotificationCenter_RemoveInstanceObserver("Task", "Status", Handle->Class.InstanceId, Handle,
                                                   TaskInt_StatusObserver);
         Handle->StatusObserved = FALSE;
     }
-    TaskEvent_Complete(State->Event, State->Result);
+    // The completion event has no callback: nothing reads its result.
+    TaskEvent_Complete(State->Event, nullptr);
     Dictionary_Release(&State->Result);
     Memory_Delete(State);
 }
@@ -104,7 +107,8 @@ int32 AfterOutcomeStep(Task *Handle, void *User, Dictionary *) {
 int32 OnChildComplete(void *User, const char *, const char *, const char *Instance, Dictionary *Info) {
     SubTaskRun *Run = static_cast<SubTaskRun *>(User);
     NotificationCenter_RemoveInstanceObserver("Task", "Complete", Instance, Run, OnChildComplete);
-    TaskEvent_Complete(Run->Event, Info);
+    if (Info != nullptr && Info == Run->Child->FinalResult) TaskEventInt_CompleteWithFinalResult(Run->Event, Info);
+    else TaskEvent_Complete(Run->Event, Info);
     Task_Release(&Run->Child);
     Memory_Delete(Run);
     return TRUE;

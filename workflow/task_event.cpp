@@ -4,6 +4,10 @@
 #include "core/memory.h"
 #include "core/notification_center.h"
 #include "core/string.h"
+#include "workflow/task_internal.h"
+
+#include <string_view>
+#include <unordered_map>
 
 struct TaskEvent {
     ClassStruct Class;
@@ -14,17 +18,52 @@ struct TaskEvent {
     CallbackStruct Complete;
     uint32 Started;
     uint32 Completed;
-    uint32 Observing;
+    uint32 Observing; // the round of waiting it joined, 0 for none
 };
 
 namespace {
 
+// The events waiting for their own "TaskEvent"/"Complete", by instance id.
+// One observer of that notification serves them all while any waits: one
+// registered and removed per event cost more than the rest of the event.
+// A round ends when the application goes (TaskEventInt_Forget), with the
+// notification center that served it; events left from it wait for ever,
+// as they did with their own observers gone.
+struct Waiting {
+    std::unordered_map<std::string_view, TaskEvent *> Events;
+    uint32 Round = 1;
+};
+
+Waiting &Waiters() {
+    static Waiting Each;
+    return Each;
+}
+
+int32 OnComplete(void *, const char *, const char *, const char *Instance, Dictionary *);
+
+void StartWaiting(TaskEvent *Self) {
+    Waiting &All = Waiters();
+    if (All.Events.empty()) NotificationCenter_AddObserver("TaskEvent", "Complete", &All, OnComplete);
+    All.Events.emplace(Self->Class.InstanceId, Self);
+    Self->Observing = All.Round;
+}
+
+void StopWaiting(TaskEvent *Self) {
+    Waiting &All = Waiters();
+    if (Self->Observing == All.Round && All.Events.erase(Self->Class.InstanceId) > 0 && All.Events.empty())
+        NotificationCenter_RemoveObserver("TaskEvent", "Complete", &All, OnComplete);
+    Self->Observing = 0;
+}
+
 int32 DeleteObject(void *HandleAddress) { return TaskEvent_Delete(static_cast<TaskEvent **>(HandleAddress)); }
 
-int32 OnComplete(void *User, const char *, const char *, const char *, Dictionary *) {
-    TaskEvent *Self = static_cast<TaskEvent *>(User);
-    NotificationCenter_RemoveInstanceObserver("TaskEvent", "Complete", Self->Class.InstanceId, Self, OnComplete);
-    Self->Observing = FALSE;
+int32 OnComplete(void *, const char *, const char *, const char *Instance, Dictionary *) {
+    if (Instance == nullptr) return TRUE;
+    Waiting &All = Waiters();
+    auto Found = All.Events.find(Instance);
+    if (Found == All.Events.end()) return TRUE;
+    TaskEvent *Self = Found->second;
+    StopWaiting(Self);
     void *CallbackUser = nullptr;
     Task_SubActionFunc Function = nullptr;
     CallbackBase_Get(&Self->Complete, &CallbackUser, &Function);
@@ -36,6 +75,13 @@ int32 OnComplete(void *User, const char *, const char *, const char *, Dictionar
 }
 
 } // namespace
+
+void TaskEventInt_Forget(void) {
+    Waiting &All = Waiters();
+    if (!All.Events.empty()) NotificationCenter_RemoveObserver("TaskEvent", "Complete", &All, OnComplete);
+    All.Events.clear();
+    All.Round++;
+}
 
 int32 TaskEvent_Create(TaskEvent **Handle) {
     Debug_CheckPointer(Handle);
@@ -52,8 +98,7 @@ int32 TaskEvent_Delete(TaskEvent **Handle) {
     Debug_CheckPointer(Handle);
     TaskEvent *Self = *Handle;
     Class_CheckHandle(Self, TASKEVENT_CLASSID);
-    if (Self->Observing)
-        NotificationCenter_RemoveInstanceObserver("TaskEvent", "Complete", Self->Class.InstanceId, Self, OnComplete);
+    if (Self->Observing) StopWaiting(Self);
     if (Self->Owner != nullptr) Task_Release(&Self->Owner);
     Dictionary_Release(&Self->Payload);
     if (Self->Result != nullptr) Dictionary_Release(&Self->Result);
@@ -91,19 +136,22 @@ int32 TaskEvent_Start(TaskEvent *Handle, const char *Name) {
     Dictionary_SetStringByKey(Handle->Payload, "task", TaskId);
     Dictionary_SetStringByKey(Handle->Payload, "name", Handle->Name);
     Task_VerboseLog(Handle->Owner, 1, "%s ready\n", Handle->Name);
-    NotificationCenter_AddInstanceObserver("TaskEvent", "Complete", Handle->Class.InstanceId, Handle, OnComplete);
-    Handle->Observing = TRUE;
+    StartWaiting(Handle);
     // The payload is written here once and never after: its fires share it.
     NotificationCenter_FireAfterDelayShared("Task", "SubActionStart", TaskId, 0, Handle->Payload);
     NotificationCenter_FireAfterDelayShared("TaskEvent", "Start", Handle->Class.InstanceId, 0, Handle->Payload);
     return TRUE;
 }
 
-int32 TaskEvent_Complete(TaskEvent *Handle, Dictionary *Result) {
+namespace {
+
+int32 Complete(TaskEvent *Handle, Dictionary *Result, bool Final) {
     Class_CheckHandle(Handle, TASKEVENT_CLASSID);
     if (!Handle->Started || Handle->Completed) return FALSE;
     Handle->Completed = TRUE;
-    if (Result != nullptr) {
+    if (Result != nullptr && Final && Handle->Result == nullptr) {
+        Handle->Result = Dictionary_AddRef(Result);
+    } else if (Result != nullptr) {
         if (Handle->Result == nullptr) Dictionary_Create(&Handle->Result);
         if (Result != Handle->Result) Dictionary_Merge(Handle->Result, Result, DICTIONARY_MERGE_OVERWRITE);
     }
@@ -113,3 +161,9 @@ int32 TaskEvent_Complete(TaskEvent *Handle, Dictionary *Result) {
     NotificationCenter_FireAfterDelayShared("Task", "SubActionComplete", TaskId, 0, Handle->Payload);
     return TRUE;
 }
+
+} // namespace
+
+int32 TaskEvent_Complete(TaskEvent *Handle, Dictionary *Result) { return Complete(Handle, Result, false); }
+
+int32 TaskEventInt_CompleteWithFinalResult(TaskEvent *Handle, Dictionary *Result) { return Complete(Handle, Result, true); }

@@ -148,7 +148,7 @@ int32 Task_ExpandMacro(Task *Handle, const char *Name, const char *Argument, cha
     (void)Argument;
     for (Task *Walk = Handle; Walk != nullptr; Walk = TaskInt_GetParent(Walk)) {
         const char *Text = nullptr;
-        if (Dictionary_GetStringPtrByKey(Walk->Macros, Name, &Text) && Text != nullptr)
+        if (Walk->Macros != nullptr && Dictionary_GetStringPtrByKey(Walk->Macros, Name, &Text) && Text != nullptr)
             return CopyValue(Text, Output, Size);
     }
     return FALSE;

@@ -5,6 +5,7 @@
 #include "workflow/task.h"
 
 typedef struct TaskRequest TaskRequest;
+typedef struct TaskEvent TaskEvent;
 
 struct Task {
     ClassStruct Class;
@@ -31,7 +32,10 @@ struct Task {
     uint32 StatusObserved;
     Dictionary *Definition;
     Dictionary *Status;
-    Dictionary *Macros;
+    Dictionary *Macros; // made on first use
+    // The completion result while its "Task"/"Complete" fire runs: made for
+    // that fire and changed by no one after it (task_complete.cpp).
+    Dictionary *FinalResult;
     Workflow *Owner;
     CertStoreList *CertStores;
     CallbackStruct ExpandString;
@@ -45,5 +49,11 @@ int32 TaskInt_StatusObserver(void *User, const char *Type, const char *Name, con
                              Dictionary *Info);
 // Formats into 1,024 bytes and expands the task's macros.
 void TaskInt_FormatExpanded(Task *Handle, char *Output, int32 Size, const char *Format, va_list Arguments);
+// TaskEvent_Complete for a result that nobody changes any more: the event
+// keeps a reference to it instead of a copy (task_event.cpp).
+int32 TaskEventInt_CompleteWithFinalResult(TaskEvent *Handle, Dictionary *Result);
+// Ends the current round of events waiting for their completion: the
+// application goes, and with it the notification center that served them.
+void TaskEventInt_Forget(void);
 // The parent task in the workflow's task list (null for none).
 Task *TaskInt_GetParent(Task *Handle);

@@ -436,3 +436,16 @@ int32 Workflow_VerboseLog(Workflow *Handle, int32 Level, const char *Format, ...
     va_end(Arguments);
     return Result;
 }
+
+int32 WorkflowInt_VPrintLine(Workflow *Handle, const char *Format, va_list Arguments) {
+    void *User = nullptr;
+    ClassPrint_Func Function = nullptr;
+    Workflow_GetPrintCallback(Handle, &User, &Function);
+    // The workflow's own printer only logs the line: the log formats it
+    // once, straight from the caller's arguments.
+    if (Function == nullptr || Function == Workflow_ModulePrinter)
+        return Log_PrintVInt(LOG_DEBUG, __FILE__, __LINE__, 0, Format, TRUE, Arguments);
+    char Line[2048];
+    String_VPrint(Line, (int32)sizeof(Line), Format, Arguments);
+    return Function(User, "%s", Line);
+}

@@ -5,6 +5,7 @@
 #include "core/analytics.h"
 
 #include "core/string.h"
+#include "workflow/task_internal.h"
 #include "workflow/workflow_app_config.h"
 #include "workflow/workflow_app_life.h"
 #include "workflow/workflow_app_tick.h"
@@ -76,6 +77,7 @@ int32 WorkflowApp_Remove(void) {
     WorkflowApp_RemoveConfig();
     WorkflowApp_RemoveLife();
     TaskTypeList_Release(&App.Types);
+    TaskEventInt_Forget();
     Dictionary_Release(&App.Macros);
     App = Application();
     return TRUE;

@@ -1,6 +1,8 @@
 // The Workflow record, shared by the workflow modules (workflow*.cpp).
 #pragma once
 
+#include <stdarg.h>
+
 #include <unordered_map>
 
 #include "core/callback.h"
@@ -44,3 +46,5 @@ struct Workflow {
 };
 
 WorkflowTaskRecord *WorkflowInt_FindRecord(Workflow *Handle, Task *Owned);
+// One finished line (a task's, say) through the workflow's print callback.
+int32 WorkflowInt_VPrintLine(Workflow *Handle, const char *Format, va_list Arguments);

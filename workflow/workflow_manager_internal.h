@@ -3,7 +3,9 @@
 #pragma once
 
 #include <deque>
+#include <functional>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -20,6 +22,13 @@ struct ManagerCallback {
 
 // A task's event record: a root of its own, so that the relayed
 // notifications can share it instead of copying it (see Relay).
+// Task ids are looked up as the notifications hand them over, without a
+// string made for each look-up.
+struct TaskIdHash {
+    using is_transparent = void;
+    size_t operator()(std::string_view Text) const { return std::hash<std::string_view>{}(Text); }
+};
+
 struct TaskEventRecord {
     Dictionary *Record = nullptr;
     uint64 Sequence = 0; // order of the first event
@@ -51,7 +60,7 @@ struct WorkflowManager {
     Dictionary *Progress = nullptr;     // workflow id -> fraction
     Dictionary *Available = nullptr;    // workflow id -> [names]
     Dictionary *Previous = nullptr;     // workflow id -> [names] when the current event started
-    std::unordered_map<std::string, TaskEventRecord> TaskEvents; // task id -> record
+    std::unordered_map<std::string, TaskEventRecord, TaskIdHash, std::equal_to<>> TaskEvents; // task id -> record
     std::deque<std::pair<float64, std::string>> Expiring;        // completion order
     uint64 TaskEventSequence = 0;
     Dictionary *Failed = nullptr;       // workflow id -> name

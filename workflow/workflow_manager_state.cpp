@@ -46,6 +46,9 @@ bool ListHas(Dictionary *List, const char *Name) { return List != nullptr && Dic
 
 // ---- Task events ----
 
+// The relayed events, in the order of the bits of TaskEventRecord::Fired.
+enum RelayedEvent : uint32 { EventStart, EventStatus, EventComplete, EventError, EventWarning, EventCount };
+const char *const EventNames[] = {"Start", "Status", "Complete", "Error", "Warning"};
 const char *const RelayedNames[] = {"TaskStart", "TaskStatus", "TaskComplete", "TaskError", "TaskWarning"};
 
 // The record to change. Relayed notifications deliver the record itself
@@ -59,7 +62,7 @@ Dictionary *WritableRecord(TaskEventRecord &Entry) {
         return Entry.Record;
     }
     bool Observed = false;
-    for (uint32 Index = 0; Index < 5 && !Observed; Index++)
+    for (uint32 Index = 0; Index < EventCount && !Observed; Index++)
         Observed = (Entry.Fired & (1u << Index)) &&
                    NotificationCenter_IsObserved("WorkflowManager", RelayedNames[Index], ManagerId());
     if (!Observed) return Entry.Record;
@@ -72,11 +75,11 @@ Dictionary *WritableRecord(TaskEventRecord &Entry) {
     return Copy;
 }
 
-int32 Relay(const char *Event, const char *TaskId, Dictionary *Info) {
+int32 Relay(RelayedEvent Event, const char *TaskId, Dictionary *Info) {
     if (TaskId == nullptr) return TRUE;
-    auto Found = M()->TaskEvents.find(TaskId);
+    auto Found = M()->TaskEvents.find(std::string_view(TaskId));
     bool Known = Found != M()->TaskEvents.end();
-    bool IsError = String_Compare(Event, "Error"), IsWarning = String_Compare(Event, "Warning");
+    bool IsError = Event == EventError, IsWarning = Event == EventWarning;
     if (IsError) {
         const char *Message = nullptr;
         if (!Known || !Dictionary_ContainsKey(Found->second.Record, "workflow") ||
@@ -93,49 +96,56 @@ int32 Relay(const char *Event, const char *TaskId, Dictionary *Info) {
     }
     TaskEventRecord &Entry = Found->second;
     Dictionary *Record = WritableRecord(Entry);
-    // A working copy only for a payload that loses or rewrites an entry, or
-    // that is not a tree of its own apart from the record (an observer may
-    // fire a relayed record on); most (every status event) merge as they came.
+    Dictionary *Target = Record;
+    if (Event == EventStatus || IsError || IsWarning) Dictionary_EnsureDictionary(Record, "status", nullptr, &Target);
+    // A working copy only for a payload that loses an entry the target may
+    // hold for another reason ("message" of an error or warning under
+    // "status"), or that is not a tree of its own apart from the record (an
+    // observer may fire a relayed record on). The rest merge as they came
+    // and are mended in the target: "isRemote" never stays in a record.
     Dictionary *Payload = nullptr;
-    const char *Flow = nullptr;
     Dictionary *Above = nullptr;
     DictionaryItem *AboveItem = nullptr;
-    if (Info != nullptr &&
-        (Info == Record || Dictionary_GetParent(Info, &Above, &AboveItem) ||
-         Dictionary_ContainsKey(Info, "isRemote") || ((IsError || IsWarning) && Dictionary_ContainsKey(Info, "message")) ||
-         (Dictionary_GetStringPtrByKey(Info, "workflow", &Flow) && Flow != nullptr))) {
+    if (Info != nullptr && (Info == Record || Info == Target || Dictionary_GetParent(Info, &Above, &AboveItem) ||
+                            ((IsError || IsWarning) && Dictionary_ContainsKey(Info, "message")))) {
         Dictionary_Create(&Payload);
         Dictionary_Merge(Payload, Info, DICTIONARY_MERGE_OVERWRITE);
         Dictionary_RemoveByKey(Payload, "isRemote");
         if (IsError || IsWarning) Dictionary_RemoveByKey(Payload, "message");
-        Flow = nullptr;
     }
-    if (Payload != nullptr && Dictionary_GetStringPtrByKey(Payload, "workflow", &Flow) && Flow != nullptr) {
+    Dictionary *Source = Payload != nullptr ? Payload : Info;
+    const char *Flow = nullptr;
+    char Local[IdSize] = "", Remote[IdSize] = "";
+    bool Named = Source != nullptr && Dictionary_GetStringPtrByKey(Source, "workflow", &Flow) && Flow != nullptr;
+    if (Named) {
         // The task's own workflow here; a workflow named by a payload from
-        // the other process is kept as the remote one.
-        char Local[IdSize] = "";
+        // the other process is kept as the remote one. The record's is read
+        // before the merge replaces it.
         String_CopyLength(Local, Flow, (int32)sizeof(Local));
         const char *Known2 = nullptr;
         if (Dictionary_GetStringPtrByKey(Record, "workflow", &Known2) && Known2 != nullptr && Known2[0] != 0 &&
             !String_Compare(Known2, Local)) {
-            Dictionary_SetStringByKey(Payload, "remoteWorkflow", Local);
+            String_CopyLength(Remote, Local, (int32)sizeof(Remote));
             String_CopyLength(Local, Known2, (int32)sizeof(Local));
         }
-        Dictionary_SetStringByKey(Payload, "workflow", Local);
-        Dictionary_SetStringByKey(Payload, "task", TaskId);
     }
-    Dictionary *Target = Record;
-    if (String_Compare(Event, "Status") || IsError || IsWarning)
-        Dictionary_EnsureDictionary(Record, "status", nullptr, &Target);
-    if (Payload != nullptr || Info != nullptr)
-        Dictionary_Merge(Target, Payload != nullptr ? Payload : Info, DICTIONARY_MERGE_OVERWRITE);
+    if (Source != nullptr) {
+        Dictionary_Merge(Target, Source, DICTIONARY_MERGE_OVERWRITE);
+        if (Payload == nullptr && Dictionary_ContainsKey(Source, "isRemote")) Dictionary_RemoveByKey(Target, "isRemote");
+    }
+    if (Named) {
+        if (Remote[0] != 0) Dictionary_SetStringByKey(Target, "remoteWorkflow", Remote);
+        Dictionary_SetStringByKey(Target, "workflow", Local);
+        Dictionary_SetStringByKey(Target, "task", TaskId);
+    }
     RemoveSteering(Target);
     if (Payload != nullptr) Dictionary_Release(&Payload);
     if (M()->Verbose == 1) {
-        Log_Info("WorkflowManager - Task %s - %s\n", Event, TaskId);
+        Log_Info("WorkflowManager - Task %s - %s\n", EventNames[Event], TaskId);
         Dictionary_Dump(Record);
     }
-    if (String_Compare(Event, "Status") && Info != nullptr) {
+    int32 Tracked = 0;
+    if (Event == EventStatus && Info != nullptr && Dictionary_ItemGetCount(M()->Progress, &Tracked) && Tracked > 0) {
         float64 Number = 0;
         const char *Owner = nullptr;
         bool Has = Dictionary_GetFloat64ByKey(Info, "aggregateProgress", &Number) ||
@@ -148,27 +158,26 @@ int32 Relay(const char *Event, const char *TaskId, Dictionary *Info) {
             M()->Dirty = TRUE;
         }
     }
-    if (String_Compare(Event, "Complete")) {
+    if (Event == EventComplete) {
         Entry.Expire = Time_GetCurrent() + RecordLifetime;
         Dictionary_SetFloat64ByKey(Record, "expireTime", Entry.Expire);
         M()->Expiring.emplace_back(Entry.Expire, Found->first);
     }
-    char Name[32] = "Task";
-    String_CatLength(Name, Event, (int32)sizeof(Name));
-    for (uint32 Index = 0; Index < 5; Index++)
-        if (String_Compare(RelayedNames[Index], Name)) Entry.Fired |= 1u << Index;
-    NotificationCenter_FireAfterDelayShared("WorkflowManager", Name, ManagerId(), 0, Record);
+    Entry.Fired |= 1u << Event;
+    NotificationCenter_FireAfterDelayShared("WorkflowManager", RelayedNames[Event], ManagerId(), 0, Record);
     return TRUE;
 }
 
-int32 OnTaskStart(void *, const char *, const char *, const char *I, Dictionary *Info) { return Relay("Start", I, Info); }
-int32 OnTaskStatus(void *, const char *, const char *, const char *I, Dictionary *Info) { return Relay("Status", I, Info); }
-int32 OnTaskComplete(void *, const char *, const char *, const char *I, Dictionary *Info) {
-    return Relay("Complete", I, Info);
+int32 OnTaskStart(void *, const char *, const char *, const char *I, Dictionary *Info) { return Relay(EventStart, I, Info); }
+int32 OnTaskStatus(void *, const char *, const char *, const char *I, Dictionary *Info) {
+    return Relay(EventStatus, I, Info);
 }
-int32 OnTaskError(void *, const char *, const char *, const char *I, Dictionary *Info) { return Relay("Error", I, Info); }
+int32 OnTaskComplete(void *, const char *, const char *, const char *I, Dictionary *Info) {
+    return Relay(EventComplete, I, Info);
+}
+int32 OnTaskError(void *, const char *, const char *, const char *I, Dictionary *Info) { return Relay(EventError, I, Info); }
 int32 OnTaskWarning(void *, const char *, const char *, const char *I, Dictionary *Info) {
-    return Relay("Warning", I, Info);
+    return Relay(EventWarning, I, Info);
 }
 
 bool ReadNameAndWorkflow(Dictionary *Info, const char **Name, const char **Flow) {

@@ -12,21 +12,14 @@
 namespace {
 
 constexpr int32 TaskNameSize = 512;
-constexpr int32 PrintSize = 2048;
 
-// Task lines go through the workflow's print: formatted here, handed on whole.
+// Task lines go through the workflow's print, handed on whole.
 int32 PrintThroughWorkflow(void *User, const char *Format, ...) {
-    Workflow *Self = static_cast<Workflow *>(User);
-    char Line[PrintSize];
     va_list Arguments;
     va_start(Arguments, Format);
-    String_VPrint(Line, (int32)sizeof(Line), Format, Arguments);
+    int32 Result = WorkflowInt_VPrintLine(static_cast<Workflow *>(User), Format, Arguments);
     va_end(Arguments);
-    void *PrintUser = nullptr;
-    ClassPrint_Func Function = nullptr;
-    Workflow_GetPrintCallback(Self, &PrintUser, &Function);
-    if (Function != nullptr) return Function(PrintUser, "%s", Line);
-    return Log_PrintInt(LOG_DEBUG, __FILE__, __LINE__, 0, "%s", Line);
+    return Result;
 }
 
 void RemoveRecord(Workflow *Self, WorkflowTaskRecord *Entry) {

@@ -1,0 +1,113 @@
+// Task events: each completion reaches its own event's callback, with its
+// own result, in the order the completions were asked for; a completion
+// fired for an id no event waits on changes nothing; and events keep
+// completing after the application and its notification center start again
+// while an event of the old ones still waits.
+#include "workflow/task_event.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "core/notification_center.h"
+#include "tests/support/workflow_loop.h"
+#include "workflow/workflow_app.h"
+
+namespace {
+
+std::vector<std::string> Calls;
+
+int32 OnDone(Task *, void *User, Dictionary *Result) {
+    const char *Text = nullptr;
+    if (Result != nullptr) Dictionary_GetStringPtrByKey(Result, "n", &Text);
+    Calls.push_back(*static_cast<const std::string *>(User) + "=" + (Text != nullptr ? Text : "none"));
+    return TRUE;
+}
+
+// The callback's user value is the event's name, kept here.
+const std::string Labels[] = {"a", "b", "c", "left", "fresh", "after"};
+
+TaskEvent *Started(Task *Owner, const char *Name) {
+    const std::string *Label = std::find(std::begin(Labels), std::end(Labels), Name);
+    TaskEvent *Event = nullptr;
+    TaskEvent_Create(&Event);
+    TaskEvent_SetTaskHandle(Event, Owner);
+    TaskEvent_SetCompleteCallback(Event, const_cast<std::string *>(Label), OnDone);
+    TaskEvent_Start(Event, Name);
+    return Event;
+}
+
+void Complete(TaskEvent *Event, const char *Number) {
+    Dictionary *Result = nullptr;
+    if (Number != nullptr) {
+        Dictionary_Create(&Result);
+        Dictionary_SetStringByKey(Result, "n", Number);
+    }
+    TaskEvent_Complete(Event, Result);
+    if (Result != nullptr) Dictionary_Release(&Result);
+}
+
+class TaskEventTest : public WorkflowTest {
+  protected:
+    Task *Owner = nullptr;
+    void SetUp() override {
+        WorkflowTest::SetUp();
+        Task_Create(&Owner);
+        Calls.clear();
+    }
+    void TearDown() override {
+        Task_Release(&Owner);
+        WorkflowTest::TearDown();
+    }
+};
+
+} // namespace
+
+TEST_F(TaskEventTest, CompletionsReachTheirOwnEventsInOrder) {
+    struct Case {
+        std::vector<int> Order; // which of three events completes when
+        std::vector<std::string> Expected;
+    };
+    const std::vector<Case> Cases = {
+        {{0, 1, 2}, {"a=0", "b=1", "c=2"}},
+        {{2, 0, 1}, {"c=2", "a=0", "b=1"}},
+        {{1, 2}, {"b=1", "c=2"}},
+    };
+    const char *const Names[] = {"a", "b", "c"};
+    for (const Case &Each : Cases) {
+        Calls.clear();
+        TaskEvent *Events[3];
+        std::vector<std::string> Ids;
+        for (int Index = 0; Index < 3; Index++) {
+            Events[Index] = Started(Owner, Names[Index]);
+            Ids.push_back(reinterpret_cast<ClassStruct *>(Events[Index])->InstanceId);
+        }
+        NotificationCenter_FireAfterDelay("TaskEvent", "Complete", "no-such-event", 0, nullptr);
+        for (int Index : Each.Order) Complete(Events[Index], std::to_string(Index).c_str());
+        RunMainLoopPasses(5);
+        // Nobody waits on an id whose event has gone.
+        for (int Index : Each.Order) NotificationCenter_Fire("TaskEvent", "Complete", Ids[(size_t)Index].c_str(), nullptr);
+        EXPECT_EQ(Calls, Each.Expected);
+        for (int Index = 0; Index < 3; Index++)
+            if (std::find(Each.Order.begin(), Each.Order.end(), Index) == Each.Order.end())
+                TaskEvent_Release(&Events[Index]);
+    }
+}
+
+TEST_F(TaskEventTest, EventsCompleteAfterTheApplicationStartsAgain) {
+    TaskEvent *Left = Started(Owner, "left");
+    RunMainLoopPasses(2);
+    WorkflowApp_Remove();
+    NotificationCenter_Remove();
+    NotificationCenter_Init();
+    WorkflowApp_Init();
+    Complete(Started(Owner, "fresh"), nullptr);
+    RunMainLoopPasses(5);
+    EXPECT_EQ(Calls, (std::vector<std::string>{"fresh=none"}));
+    TaskEvent_Release(&Left);
+    Complete(Started(Owner, "after"), "1");
+    RunMainLoopPasses(5);
+    EXPECT_EQ(Calls, (std::vector<std::string>{"fresh=none", "after=1"}));
+}
