@@ -30,6 +30,13 @@ Pool *MakePool(uint32 MemberSize, uint32 ChunkSize) {
     return Made;
 }
 
+// A fixed pool of the root, made in its own record.
+// Items and containers are cleared by the code that takes them, once.
+Pool *MakeRootPool(Pool *Record, uint32 MemberSize, uint32 ChunkSize) {
+    PoolInt_InitFixed(Record, MemberSize, ChunkSize, 0, __FILE__, __LINE__);
+    return Record;
+}
+
 bool CallbackSet(const CallbackStruct *Callback) {
     return __atomic_load_n(&Callback->Base.Function, __ATOMIC_ACQUIRE) != nullptr;
 }
@@ -228,15 +235,10 @@ void DictionaryInt_FreeExtra(Dictionary *Handle) {
 void DictionaryInt_EnsurePools(Dictionary *Handle) {
     DictionaryRoot *Root = DictionaryInt_RootRecord(Handle);
     const uint32 ChunkSize = Root->PoolChunkSize > 0 ? Root->PoolChunkSize : 1;
-    // Items and containers are cleared by the code that takes them, once.
-    if (Root->ContainerPool == nullptr) {
-        Root->ContainerPool = MakePool(ContainerRecordSize, ChunkSize);
-        Pool_SetZeroOnAlloc(Root->ContainerPool, 0);
-    }
-    if (Root->ItemPool == nullptr) {
-        Root->ItemPool = MakePool((uint32)sizeof(DictionaryItem), ChunkSize);
-        Pool_SetZeroOnAlloc(Root->ItemPool, 0);
-    }
+    if (Root->ContainerPool == nullptr)
+        Root->ContainerPool = MakeRootPool(&Root->ContainerPoolRecord, ContainerRecordSize, ChunkSize);
+    if (Root->ItemPool == nullptr)
+        Root->ItemPool = MakeRootPool(&Root->ItemPoolRecord, (uint32)sizeof(DictionaryItem), ChunkSize);
     // The string storage of a tree follows the pool it was built with, so the
     // string pool comes and goes only while the tree is empty: a change of the
     // option with items present can never mix the two allocators.
@@ -523,8 +525,8 @@ int32 Dictionary_Delete(Dictionary **Handle) {
     Dictionary_Reset(Deleted);
     DictionaryRoot *Record = DictionaryInt_RootRecord(Deleted);
     if (Record->Strings != nullptr) Pool_Delete(&Record->Strings);
-    if (Record->ItemPool != nullptr) Pool_Delete(&Record->ItemPool);
-    if (Record->ContainerPool != nullptr) Pool_Delete(&Record->ContainerPool);
+    if (Record->ItemPool != nullptr) PoolInt_Destroy(Record->ItemPool);
+    if (Record->ContainerPool != nullptr) PoolInt_Destroy(Record->ContainerPool);
     DictionaryInt_FreeExtra(Deleted);
     Deleted->Class.ClassId = 0;
     Deleted->Items.ClassId = 0;

@@ -131,6 +131,11 @@ struct DictionaryRoot : Dictionary {
     Pool *ContainerPool;
     Pool *ItemPool;
     Pool *Strings;
+    // The records behind ContainerPool and ItemPool, made in place when the
+    // root first needs them: a root of a few items costs no allocation for
+    // its pools' own records.
+    Pool ContainerPoolRecord;
+    Pool ItemPoolRecord;
 };
 inline DictionaryRoot *DictionaryInt_RootRecord(Dictionary *Handle) { return static_cast<DictionaryRoot *>(Handle->Root); }
 static_assert(offsetof(DictionaryItem, ClassId) == 0);
