@@ -5,7 +5,6 @@
 
 #include <string.h>
 
-#include <utility>
 
 #include "core/critical_section.h"
 #include "core/debug.h"
@@ -59,10 +58,14 @@ Pool *CreatePool(uint32 RecordSize) {
 
 // Every fire looks up two or three keys of some sixty bytes (an instance
 // part is a GUID), so the tables hash and compare keys eight bytes at a
-// step, ASCII letters folded to lower case as the table's own caseless
-// functions fold them. The hash is the center's private business: keys are
-// only ever compared within one table.
+// step. Equality folds ASCII letters to lower case as the table's own
+// caseless functions fold them; the hash only sets bit 5 of every byte,
+// which gives a letter's two cases one value (and a few punctuation pairs
+// too, which the comparison then tells apart). The hash is the center's
+// private business: keys are only ever compared within one table.
 constexpr uint64 Bytes01 = 0x0101010101010101ull;
+constexpr uint64 HashFold = Bytes01 * 0x20;
+constexpr uint64 HashMultiplier = 0xff51afd7ed558ccdull;
 
 inline uint64 FoldWord(uint64 Word) {
     const uint64 Low = Word & (Bytes01 * 0x7f);
@@ -71,15 +74,32 @@ inline uint64 FoldWord(uint64 Word) {
     return Word | (Upper >> 2);
 }
 
-// Eight bytes, or the Length < 8 bytes left (little-endian, as the full
-// words load); never a byte beyond the text.
-inline uint64 LoadWord(const char *Text, size_t Length) {
+inline uint64 Load8(const char *Text) {
+    uint64 Word;
+    memcpy(&Word, Text, 8);
+    return Word;
+}
+
+// The Length < 8 bytes at Text (little-endian, as full words load, the rest
+// zero); never a byte outside the text. Texts of 8 bytes or more read their
+// last 8 and shift the bytes before Text out.
+inline uint64 LoadTail(const char *Text, size_t Length, size_t Whole) {
+    if (Whole >= 8) return Length == 0 ? 0 : Load8(Text + Length - 8) >> (8 * (8 - Length));
     uint64 Word = 0;
-    if (Length >= 8) {
-        memcpy(&Word, Text, 8);
-        return Word;
+    size_t At = 0;
+    if (Length & 4) {
+        uint32 Part;
+        memcpy(&Part, Text, 4);
+        Word = Part;
+        At = 4;
     }
-    for (size_t At = 0; At < Length; At++) Word |= (uint64) static_cast<uint8>(Text[At]) << (8 * At);
+    if (Length & 2) {
+        uint16 Part;
+        memcpy(&Part, Text + At, 2);
+        Word |= (uint64)Part << (8 * At);
+        At += 2;
+    }
+    if (Length & 1) Word |= (uint64) static_cast<uint8>(Text[At]) << (8 * At);
     return Word;
 }
 
@@ -89,12 +109,16 @@ inline const char *KeyText(const void *Key) { return Key != nullptr ? static_cas
 // a callback's user value must be even.
 inline size_t LimitOf(void *User) { return reinterpret_cast<uintptr>(User) >> 1; }
 
-// Mixes Length bytes of Text into Hash a word at a time, case folded.
+inline uint64 MixWord(uint64 Hash, uint64 Word) {
+    Hash = (Hash ^ (Word | HashFold)) * HashMultiplier;
+    return Hash ^ (Hash >> 29);
+}
+
+// Mixes Length bytes of Text into Hash a word at a time, letters' cases alike.
 uint64 MixFolded(uint64 Hash, const char *Text, size_t Length) {
-    for (size_t At = 0; At < Length; At += 8) {
-        Hash = (Hash ^ FoldWord(LoadWord(Text + At, Length - At))) * 0xff51afd7ed558ccdull;
-        Hash ^= Hash >> 29;
-    }
+    size_t At = 0;
+    for (; At + 8 <= Length; At += 8) Hash = MixWord(Hash, Load8(Text + At));
+    if (At < Length) Hash = MixWord(Hash, LoadTail(Text + At, Length - At, Length));
     return Hash;
 }
 
@@ -109,10 +133,13 @@ int32 KeyEqual(HashTable *, void *Limit, const void *StoredKeyArea, const void *
     const char *Stored = static_cast<const char *>(StoredKeyArea), *Text = KeyText(Key);
     const size_t Length = strnlen(Stored, LimitOf(Limit));
     if (strnlen(Text, LimitOf(Limit)) != Length) return FALSE;
-    for (size_t At = 0; At < Length; At += 8)
-        if (FoldWord(LoadWord(Stored + At, Length - At)) != FoldWord(LoadWord(Text + At, Length - At)))
-            return FALSE;
-    return TRUE;
+    // A key is mostly looked up as it was stored.
+    if (memcmp(Stored, Text, Length) == 0) return TRUE;
+    size_t At = 0;
+    for (; At + 8 <= Length; At += 8)
+        if (FoldWord(Load8(Stored + At)) != FoldWord(Load8(Text + At))) return FALSE;
+    return At == Length ||
+           FoldWord(LoadTail(Stored + At, Length - At, Length)) == FoldWord(LoadTail(Text + At, Length - At, Length));
 }
 
 HashTable *CreateCaselessTable(uint32 KeySize) {
@@ -202,12 +229,24 @@ int32 NotificationCenter_NameSlot(const char *Type, const char *Name) {
     // Both parts and their dots whole within a cut key.
     if (TypeLength + NameLength + 2 > (size_t)NotificationKeySize - 1) return -1;
     uint64 Hash = 0x9e3779b97f4a7c15ull ^ (TypeLength << 8) ^ NameLength;
-    for (const auto &[Text, Length] : {std::pair{Type, TypeLength}, std::pair{Name, NameLength}}) {
-        if (memchr(Text, '.', Length) != nullptr) return -1;
-        Hash = MixFolded(Hash, Text, Length);
-        Hash = (Hash ^ 0x2e) * 0xff51afd7ed558ccdull;
-    }
-    return (int32)((Hash ^ (Hash >> 32)) % NotificationNameSlots);
+    // Any byte of a part that is a dot leaves a high bit here.
+    uint64 Dots = 0;
+    auto Mix = [&](const char *Text, size_t Length) {
+        auto Take = [&](uint64 Word) {
+            const uint64 Dotless = Word ^ (Bytes01 * '.');
+            Dots |= (Dotless - Bytes01) & ~Dotless & (Bytes01 * 0x80);
+            Hash = MixWord(Hash, Word);
+        };
+        size_t At = 0;
+        for (; At + 8 <= Length; At += 8) Take(Load8(Text + At));
+        if (At < Length) Take(LoadTail(Text + At, Length - At, Length));
+        Hash = (Hash ^ 0x2e) * HashMultiplier;
+    };
+    Mix(Type, TypeLength);
+    Mix(Name, NameLength);
+    if (Dots != 0) return -1;
+    static_assert((NotificationNameSlots & (NotificationNameSlots - 1)) == 0);
+    return (int32)((Hash ^ (Hash >> 32)) & (NotificationNameSlots - 1));
 }
 
 bool NotificationCenter_MayBeObserved(NotificationCenter *Center, const char *Type, const char *Name) {
