@@ -95,7 +95,7 @@ template <typename Caller> void Bubble(Dictionary *Handle, DictionaryItem *Item,
 // Steps 2 to 5 of a removal, for an item whose child (if any) is empty.
 void RemoveOne(Dictionary *Handle, DictionaryItem *Item) {
     DictionaryInt_ReportRemove(Handle, Item);
-    DictionaryInt_IndexRemove(Handle, Item);
+    if (DictionaryInt_MayBeIndexed(Handle)) DictionaryInt_IndexRemove(Handle, Item);
     if (Item->Key != nullptr) DictionaryInt_ReleaseText(Handle, Item, &Item->Key, Item->KeyLength);
     Item->KeyLength = 0;
     if (Item->Value != nullptr) DictionaryInt_ReleaseText(Handle, Item, &Item->Value, Item->ValueLength);
@@ -500,7 +500,11 @@ CLASS_DEFINE_REFERENCE(Dictionary, Dictionary, DICTIONARY_CLASSID)
 
 int32 Dictionary_Create(Dictionary **Handle) {
     Debug_CheckPointer(Handle);
-    DictionaryRoot *Created = Memory_New(DictionaryRoot);
+    // The pool records are made in place when first needed; only the rest
+    // starts zeroed.
+    DictionaryRoot *Created = static_cast<DictionaryRoot *>(Memory_Alloc((int32)sizeof(DictionaryRoot)));
+    memset(static_cast<void *>(Created), 0,
+           (size_t)(reinterpret_cast<uint8 *>(&Created->ContainerPoolRecord) - reinterpret_cast<uint8 *>(Created)));
     Class_InitHeader(Created, DICTIONARY_CLASSID, DictionaryInt_DeleteThunk);
     Created->Vtbl = &GlobalDictionaryVtbl;
     Created->CaseSensitive = 1;

@@ -199,7 +199,7 @@ int32 DictionaryInt_SetKeyLength(Dictionary *Handle, DictionaryItem *Item, const
     }
     char *OldKey = Item->Key;
     const int32 OldLength = Item->KeyLength;
-    DictionaryInt_IndexRemove(Handle, Item);
+    if (DictionaryInt_MayBeIndexed(Handle)) DictionaryInt_IndexRemove(Handle, Item);
     if (Key != nullptr) {
         // Room is found while the old key still holds its place.
         char *Stored = DictionaryInt_KeyRoom(Handle, Item, Length);
@@ -207,7 +207,8 @@ int32 DictionaryInt_SetKeyLength(Dictionary *Handle, DictionaryItem *Item, const
         Stored[Length] = 0;
         Item->Key = Stored;
         Item->KeyLength = Length;
-        DictionaryInt_IndexAdd(Handle, Item);
+        if (DictionaryInt_MayBeIndexed(Handle) || Handle->Items.Count >= DictionaryIndexThreshold)
+            DictionaryInt_IndexAdd(Handle, Item);
         DictionaryInt_ReportKey(Handle, Item, OldKey);
     } else {
         Item->Key = nullptr;

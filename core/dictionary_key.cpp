@@ -36,9 +36,11 @@ bool DictionaryInt_KeyEquals(const Dictionary *Handle, const DictionaryItem *Ite
 }
 
 DictionaryItem *DictionaryInt_FindStoredKey(Dictionary *Handle, const char *Key, int32 Length) {
-    bool Answered = false;
-    DictionaryItem *Indexed = DictionaryInt_IndexFind(Handle, Key, Length, &Answered);
-    if (Answered) return Indexed;
+    if (DictionaryInt_MayBeIndexed(Handle)) {
+        bool Answered = false;
+        DictionaryItem *Indexed = DictionaryInt_IndexFind(Handle, Key, Length, &Answered);
+        if (Answered) return Indexed;
+    }
     for (DictionaryItem *Item = Handle->Items.First; Item != nullptr; Item = Item->Next)
         if (DictionaryInt_KeyEquals(Handle, Item, Key, Length)) return Item;
     return nullptr;
@@ -56,7 +58,7 @@ DictionaryItem *DictionaryInt_FindByKey(Dictionary *Handle, const char *Key, Dic
     }
     // A key too long to store is compared as it was stored.
     const int32 Compared = Length > DICTIONARY_MAX_KEY_LENGTH ? DictionaryInt_CutKeyLength(Key) : (int32)Length;
-    if (Start == nullptr && Nth < 0) {
+    if (Start == nullptr && Nth < 0 && DictionaryInt_MayBeIndexed(Handle)) {
         bool Answered = false;
         DictionaryItem *Indexed = DictionaryInt_IndexFind(Handle, Key, Compared, &Answered);
         if (Answered) return Indexed;
