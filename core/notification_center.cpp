@@ -23,6 +23,8 @@ namespace {
 constexpr uint32 TableBuckets = 512;
 constexpr uint32 RetainedKeySize = 40;
 constexpr uint32 RecordsPerChunk = 10;
+// The key of "Global"/"Global" observers of every instance.
+constexpr const char *WildcardKey = NOTIFICATIONCENTER_GLOBAL "." NOTIFICATIONCENTER_GLOBAL "." NOTIFICATIONCENTER_GLOBAL;
 
 NotificationCenter_AddInstanceObserverFunc AddInstanceObserverHook = nullptr;
 NotificationCenter_RemoveInstanceObserverFunc RemoveInstanceObserverHook = nullptr;
@@ -209,19 +211,30 @@ void NotificationCenter_CopyName(char *Field, const char *Text) {
     Field[Length] = '\0';
 }
 
-void NotificationCenter_PrintKey(char *Key, const char *Type, const char *Name, const char *Instance) {
-    // Composed by hand: a key over 121 bytes is cut silently, like a print
-    // into the 122-byte slot, without the print engine's overrun report.
+// Composed by hand: a key over 121 bytes is cut silently, like a print into
+// the 122-byte slot, without the print engine's overrun report.
+size_t NotificationCenter_PrintKeyPrefix(char *Key, const char *Type, const char *Name) {
     size_t Used = 0;
-    const char *Parts[3] = {NotificationCenter_Part(Type), NotificationCenter_Part(Name),
-                            NotificationCenter_Part(Instance)};
-    for (int32 Index = 0; Index < 3; Index++) {
-        if (Index > 0 && Used < NotificationKeySize - 1) Key[Used++] = '.';
-        size_t Length = strnlen(Parts[Index], NotificationKeySize - 1 - Used);
-        memcpy(Key + Used, Parts[Index], Length);
+    const char *Parts[2] = {NotificationCenter_Part(Type), NotificationCenter_Part(Name)};
+    for (const char *Part : Parts) {
+        const size_t Length = strnlen(Part, NotificationKeySize - 1 - Used);
+        memcpy(Key + Used, Part, Length);
         Used += Length;
+        if (Used < NotificationKeySize - 1) Key[Used++] = '.';
     }
     Key[Used] = '\0';
+    return Used;
+}
+
+void NotificationCenter_PrintKeyInstance(char *Key, size_t Used, const char *Instance) {
+    const char *Part = NotificationCenter_Part(Instance);
+    const size_t Length = strnlen(Part, NotificationKeySize - 1 - Used);
+    memcpy(Key + Used, Part, Length);
+    Key[Used + Length] = '\0';
+}
+
+void NotificationCenter_PrintKey(char *Key, const char *Type, const char *Name, const char *Instance) {
+    NotificationCenter_PrintKeyInstance(Key, NotificationCenter_PrintKeyPrefix(Key, Type, Name), Instance);
 }
 
 int32 NotificationCenter_NameSlot(const char *Type, const char *Name) {
@@ -265,6 +278,10 @@ NotificationKeyRecord *NotificationCenter_Find(NotificationCenter *Center, const
                                                const char *Instance) {
     char Key[NotificationKeySize];
     NotificationCenter_PrintKey(Key, Type, Name, Instance);
+    return NotificationCenter_FindKey(Center, Key);
+}
+
+NotificationKeyRecord *NotificationCenter_FindKey(NotificationCenter *Center, const char *Key) {
     uint64 Value = 0;
     if (!HashTable_GetValue(Center->Observers, Key, &Value)) return nullptr;
     return reinterpret_cast<NotificationKeyRecord *>(static_cast<uintptr>(Value));
@@ -423,10 +440,7 @@ int32 NotificationCenter_AddInstanceObserver(const char *Type, const char *Name,
             NotificationList_Append(Center->ProcessObservers, Node);
         }
         HashTable_Add(Center->Observers, Key, static_cast<uint64>(reinterpret_cast<uintptr>(Record)));
-        char Wildcard[NotificationKeySize];
-        NotificationCenter_PrintKey(Wildcard, NOTIFICATIONCENTER_GLOBAL, NOTIFICATIONCENTER_GLOBAL,
-                                    NOTIFICATIONCENTER_GLOBAL);
-        if (String_CompareWithoutCase(Key, Wildcard)) Center->Wildcard = Record;
+        if (String_CompareWithoutCase(Key, WildcardKey)) Center->Wildcard = Record;
     }
     if (Center->Verbose)
         Log_Debug("NotificationCenter - Add observer - %s.%s - %s [0x%p]\n", Record->Type, Record->Name, Instance,

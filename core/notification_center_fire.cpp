@@ -139,12 +139,17 @@ void NotificationCenter_FireInternal(NotificationCenter *Center, const char *Typ
         NotificationCenter_FireCallbacksInternal(Center, Wildcard, FiredType, FiredName, Instance, UserInfo);
     }
     if (!NotificationCenter_MayBeObserved(Center, Type, Name)) return;
-    NotificationKeyRecord *Named = NotificationCenter_Find(Center, Type, Name, NOTIFICATIONCENTER_GLOBAL);
+    // Both keys start with this fire's type and name.
+    char Key[NotificationKeySize];
+    const size_t Prefix = NotificationCenter_PrintKeyPrefix(Key, Type, Name);
+    NotificationCenter_PrintKeyInstance(Key, Prefix, NOTIFICATIONCENTER_GLOBAL);
+    NotificationKeyRecord *Named = NotificationCenter_FindKey(Center, Key);
     // A fire named "Global"/"Global" finds the wildcard again; it was served.
     if (Named != nullptr && Named != Wildcard)
         NotificationCenter_FireCallbacksInternal(Center, Named, Named->Type, Named->Name, Instance, UserInfo);
     if (!String_CompareWithoutCase(Instance, NOTIFICATIONCENTER_GLOBAL)) {
-        NotificationKeyRecord *Sender = NotificationCenter_Find(Center, Type, Name, Instance);
+        NotificationCenter_PrintKeyInstance(Key, Prefix, Instance);
+        NotificationKeyRecord *Sender = NotificationCenter_FindKey(Center, Key);
         if (Sender != nullptr)
             NotificationCenter_FireCallbacksInternal(Center, Sender, Sender->Type, Sender->Name, Instance, UserInfo);
     }

@@ -234,6 +234,11 @@ inline const char *NotificationCenter_Part(const char *Text) {
 void NotificationCenter_CopyName(char *Field, const char *Text);
 // "type.name.instance", cut to 121 bytes.
 void NotificationCenter_PrintKey(char *Key, const char *Type, const char *Name, const char *Instance);
+// The same key in two steps, so that keys of one type and name with several
+// instances share the first: "type.name." (as cut) and its length, then the
+// instance written behind that length.
+size_t NotificationCenter_PrintKeyPrefix(char *Key, const char *Type, const char *Name);
+void NotificationCenter_PrintKeyInstance(char *Key, size_t Used, const char *Instance);
 // The slot of a type and name in the center's name counts, or -1 when a key
 // made of them could equal one made of other parts (a dot inside a part) or
 // be cut within them.
@@ -245,6 +250,8 @@ void NotificationCenter_CountName(NotificationCenter *Center, NotificationKeyRec
 // Lock held.
 NotificationKeyRecord *NotificationCenter_Find(NotificationCenter *Center, const char *Type, const char *Name,
                                                const char *Instance);
+// Lock held. The key record of a printed key, or null.
+NotificationKeyRecord *NotificationCenter_FindKey(NotificationCenter *Center, const char *Key);
 void NotificationCenter_RemoveFlush(NotificationCenter *Center);
 int32 NotificationCenter_IsRetained(NotificationCenter *Center, const char *Instance);
 // Owner thread, lock held.
