@@ -31,6 +31,16 @@ Pool *MakePool(uint32 MemberSize, uint32 ChunkSize) {
 }
 
 // A fixed pool of the root, made in its own record.
+} // namespace
+
+// A root's two fixed pools, made in place in one allocation.
+struct DictionaryRootPools {
+    Pool Container;
+    Pool Item;
+};
+
+namespace {
+
 // Items and containers are cleared by the code that takes them, once.
 Pool *MakeRootPool(Pool *Record, uint32 MemberSize, uint32 ChunkSize) {
     PoolInt_InitFixed(Record, MemberSize, ChunkSize, 0, __FILE__, __LINE__);
@@ -235,10 +245,12 @@ void DictionaryInt_FreeExtra(Dictionary *Handle) {
 void DictionaryInt_EnsurePools(Dictionary *Handle) {
     DictionaryRoot *Root = DictionaryInt_RootRecord(Handle);
     const uint32 ChunkSize = Root->PoolChunkSize > 0 ? Root->PoolChunkSize : 1;
+    if (Root->PoolRecords == nullptr)
+        Root->PoolRecords = static_cast<DictionaryRootPools *>(Memory_Alloc((int32)sizeof(DictionaryRootPools)));
     if (Root->ContainerPool == nullptr)
-        Root->ContainerPool = MakeRootPool(&Root->ContainerPoolRecord, ContainerRecordSize, ChunkSize);
+        Root->ContainerPool = MakeRootPool(&Root->PoolRecords->Container, ContainerRecordSize, ChunkSize);
     if (Root->ItemPool == nullptr)
-        Root->ItemPool = MakeRootPool(&Root->ItemPoolRecord, (uint32)sizeof(DictionaryItem), ChunkSize);
+        Root->ItemPool = MakeRootPool(&Root->PoolRecords->Item, (uint32)sizeof(DictionaryItem), ChunkSize);
     // The string storage of a tree follows the pool it was built with, so the
     // string pool comes and goes only while the tree is empty: a change of the
     // option with items present can never mix the two allocators.
@@ -500,11 +512,7 @@ CLASS_DEFINE_REFERENCE(Dictionary, Dictionary, DICTIONARY_CLASSID)
 
 int32 Dictionary_Create(Dictionary **Handle) {
     Debug_CheckPointer(Handle);
-    // The pool records are made in place when first needed; only the rest
-    // starts zeroed.
-    DictionaryRoot *Created = static_cast<DictionaryRoot *>(Memory_Alloc((int32)sizeof(DictionaryRoot)));
-    memset(static_cast<void *>(Created), 0,
-           (size_t)(reinterpret_cast<uint8 *>(&Created->ContainerPoolRecord) - reinterpret_cast<uint8 *>(Created)));
+    DictionaryRoot *Created = Memory_New(DictionaryRoot);
     Class_InitHeader(Created, DICTIONARY_CLASSID, DictionaryInt_DeleteThunk);
     Created->Vtbl = &GlobalDictionaryVtbl;
     Created->CaseSensitive = 1;
@@ -531,6 +539,7 @@ int32 Dictionary_Delete(Dictionary **Handle) {
     if (Record->Strings != nullptr) Pool_Delete(&Record->Strings);
     if (Record->ItemPool != nullptr) PoolInt_Destroy(Record->ItemPool);
     if (Record->ContainerPool != nullptr) PoolInt_Destroy(Record->ContainerPool);
+    if (Record->PoolRecords != nullptr) Memory_Free(Record->PoolRecords, (int32)sizeof(DictionaryRootPools));
     DictionaryInt_FreeExtra(Deleted);
     Deleted->Class.ClassId = 0;
     Deleted->Items.ClassId = 0;

@@ -131,11 +131,9 @@ struct DictionaryRoot : Dictionary {
     Pool *ContainerPool;
     Pool *ItemPool;
     Pool *Strings;
-    // The records behind ContainerPool and ItemPool, made in place when the
-    // root first needs them: a root of a few items costs no allocation for
-    // its pools' own records.
-    Pool ContainerPoolRecord;
-    Pool ItemPoolRecord;
+    // The records behind ContainerPool and ItemPool, one allocation made
+    // when the root first needs its pools (dictionary.cpp).
+    struct DictionaryRootPools *PoolRecords;
 };
 inline DictionaryRoot *DictionaryInt_RootRecord(Dictionary *Handle) { return static_cast<DictionaryRoot *>(Handle->Root); }
 static_assert(offsetof(DictionaryItem, ClassId) == 0);
