@@ -1,6 +1,7 @@
 // The system heap behind the allocator's blocks: the room of a system
-// allocation and the large allocations kept for reuse. The inline front
-// (small requests, the room) is in memory_internal.h.
+// allocation, the large allocations kept for reuse and the end of each
+// thread's small kept ones. The inline front (small requests and their
+// per-thread keep, the room) is in memory_internal.h.
 //
 // Invariants:
 // - What is kept lies outside every count, check and report: a block counts
@@ -203,6 +204,41 @@ void ReleaseSystem(uint8 *System) {
 
 } // namespace
 
+constinit thread_local ThreadKeep Keep = {};
+bool Keeping = false;
+
+namespace {
+
+// Gives the thread's kept allocations back when it ends; later frees of
+// the thread go straight to the system.
+struct KeepCloser {
+    ~KeepCloser() {
+        DropKept();
+        Keep.State = KeepEnded;
+    }
+};
+
+} // namespace
+
+bool StartKeeping() {
+    if (!__atomic_load_n(&Keeping, __ATOMIC_RELAXED)) return false;
+    static thread_local KeepCloser Closer;
+    (void)Closer;
+    Keep.State = KeepOn;
+    return true;
+}
+
+void DropKept() {
+    for (uint32 Class = 0; Class < KeepClasses; Class++) {
+        while (KeptAllocation *Kept = Keep.Head[Class]) {
+            Keep.Head[Class] = Kept->Next;
+            free(Kept);
+        }
+        Keep.Count[Class] = 0;
+    }
+    Keep.Bytes = 0;
+}
+
 // A kept allocation where one fits.
 uint8 *SystemAllocLarge(size_t Total, bool Zero) {
     if (uint8 *System = ReuseRetained(Total)) return Zero ? static_cast<uint8 *>(memset(System, 0, Total)) : System;
@@ -221,6 +257,10 @@ void SystemFreeLarge(uint8 *System, uint8 *BlockStart) {
 }
 
 void SetRetaining(size_t Bound) {
+#if !defined(MEMORY_FOREIGN_HEAP)
+    __atomic_store_n(&Keeping, Bound != 0, __ATOMIC_RELAXED);
+    if (Bound == 0) DropKept();
+#endif
     uint8 *Kept[RetainSlots];
     uint32 KeptCount = 0;
     pthread_mutex_lock(&Retained.Lock);
