@@ -32,7 +32,9 @@ bool DictionaryInt_TextEquals(const Dictionary *Handle, const char *A, int32 ALe
 }
 
 bool DictionaryInt_KeyEquals(const Dictionary *Handle, const DictionaryItem *Item, const char *Key, int32 Length) {
-    return Item->Key != nullptr && DictionaryInt_TextEquals(Handle, Item->Key, Item->KeyLength, Key, Length);
+    // Most keys of a walk differ in length: no call for them.
+    return Item->Key != nullptr && Item->KeyLength == Length &&
+           DictionaryInt_TextEquals(Handle, Item->Key, Length, Key, Length);
 }
 
 DictionaryItem *DictionaryInt_FindStoredKey(Dictionary *Handle, const char *Key, int32 Length) {
