@@ -137,10 +137,7 @@ void RemoveOne(Dictionary *Handle, DictionaryItem *Item) {
     DictionaryInt_ReportListRekey(Handle, Following);
 }
 
-bool PoolInDebugMode(Pool *Handle) {
-    uint32 Debug = 0;
-    return Handle != nullptr && Pool_GetDebugMode(Handle, &Debug) && Debug != 0;
-}
+bool PoolInDebugMode(Pool *Handle) { return Handle != nullptr && Handle->DebugMode != 0; }
 
 // No remove, key or value callback anywhere in the root's tree: taking it
 // down makes no report, so nothing can tell one item's removal from the
@@ -556,7 +553,9 @@ int32 Dictionary_Reset(Dictionary *Handle) {
         return TRUE;
     }
     DictionaryRoot *Root = DictionaryInt_RootRecord(Handle);
-    if (Droppable(Root))
+    // A dropped tree's item and container pools gave everything back already.
+    const bool Dropped = Droppable(Root);
+    if (Dropped)
         DropTree(Root);
     else
         DictionaryInt_RemoveAll(Handle);
@@ -569,6 +568,7 @@ int32 Dictionary_Reset(Dictionary *Handle) {
         else
             Pool_Delete(&Root->Strings);
     }
+    if (Dropped) return TRUE;
     if (Root->ItemPool != nullptr && Pool_GetActiveCount(Root->ItemPool, &Active) && Active == 0)
         Pool_RemoveAll(Root->ItemPool);
     if (Root->ContainerPool != nullptr && Pool_GetActiveCount(Root->ContainerPool, &Active) && Active == 0)
