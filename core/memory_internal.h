@@ -78,46 +78,46 @@ constexpr size_t RetainMinBytes = (size_t)1 << 20;
 uint8 *SystemAllocLarge(size_t Total, bool Zero);
 void SystemFreeLarge(uint8 *System, uint8 *BlockStart);
 
-// ---- Small allocations kept per thread ----
+// ---- Small allocations kept for the thread that made the memory state ----
 //
-// A freed system allocation of up to KeepMostBytes is kept on its thread's
-// list for its size class (16 bytes wide) and handed to the next request of
-// that class. Trees, their pool slabs and notification payloads come and go
-// by the thousand with a few sizes, far more at a time than the C library's
-// own per-thread cache holds, and each request it cannot serve there costs
-// a walk of its bins. Every small allocation is made with the whole room of
-// its class, so any kept one serves any request of the class. A thread keeps
-// at most KeepPerClass allocations of a class and KeepThreadBytes in all;
-// what it keeps goes back to the system when it ends, and nothing is kept
-// outside Memory_Init..Memory_Remove. Heaps of other makers (sanitizers)
-// see every allocation and free as it is made.
+// A small system allocation (up to KeepMostBytes) that the thread which ran
+// Memory_Init frees is kept on a list for its size class (16 bytes wide) and
+// handed to that thread's next request of the class. Trees, their pool slabs
+// and notification payloads come and go by the thousand with a few sizes on
+// that (the main) thread, far more at a time than the C library's own
+// per-thread cache holds, and each request it cannot serve there costs a
+// walk of its bins. Every small allocation is made with the whole room of
+// its class, so any kept one serves any request of the class. At most
+// KeepPerClass allocations of a class and KeepMostKept bytes in all are kept;
+// Memory_Remove gives them back, and nothing is kept outside
+// Memory_Init..Memory_Remove. Other threads, whose ends would need a hook
+// (one that keeps a loaded library from ever being unmapped), keep nothing.
+// Heaps of other makers (sanitizers) see every allocation and free as made.
 constexpr size_t KeepMostBytes = 2048;
 constexpr uint32 KeepClasses = KeepMostBytes / 16;
 constexpr uint32 KeepPerClass = 64;
-constexpr size_t KeepThreadBytes = (size_t)256 << 10;
+constexpr size_t KeepMostKept = (size_t)256 << 10;
 
 struct KeptAllocation {
     KeptAllocation *Next;
 };
 
-struct ThreadKeep {
+struct SmallKeep {
     KeptAllocation *Head[KeepClasses];
     uint16 Count[KeepClasses];
     size_t Bytes;
-    uint8 State; // KeepUnset, KeepOn, or KeepEnded once the thread's end gave everything back
 };
-constexpr uint8 KeepUnset = 0, KeepOn = 1, KeepEnded = 2;
-extern constinit thread_local ThreadKeep Keep;
-// Set between Memory_Init and Memory_Remove.
-extern bool Keeping;
+// Touched only by the keeping thread.
+extern SmallKeep Keep;
+// The keeping thread's ThreadMark address, or 0 when nothing is kept.
+extern uintptr KeepOwner;
 
 inline size_t KeepClassOf(size_t Total) { return (Total - 1) >> 4; }
 inline size_t KeepRoomOf(size_t Class) { return (Class + 1) << 4; }
+extern constinit thread_local char ThreadMark;
+inline bool KeepingHere() { return (uintptr)&ThreadMark == __atomic_load_n(&KeepOwner, __ATOMIC_RELAXED); }
 
-// Arranges for the thread's kept allocations to go back when it ends; false
-// when nothing may be kept now.
-bool StartKeeping();
-// Gives the calling thread's kept allocations back to the system.
+// Gives the kept allocations back to the system; by the keeping thread.
 void DropKept();
 
 // The system heap behind every block, Total bytes, cleared with Zero.
@@ -126,7 +126,8 @@ inline uint8 *SystemAlloc(size_t Total, bool Zero) {
 #if !defined(MEMORY_FOREIGN_HEAP)
     if (Total <= KeepMostBytes && Total > 0) {
         const size_t Class = KeepClassOf(Total);
-        if (KeptAllocation *Kept = Keep.Head[Class]) {
+        KeptAllocation *Kept = KeepingHere() ? Keep.Head[Class] : nullptr;
+        if (Kept != nullptr) {
             Keep.Head[Class] = Kept->Next;
             Keep.Count[Class]--;
             Keep.Bytes -= KeepRoomOf(Class);
@@ -145,12 +146,9 @@ inline uint8 *SystemAlloc(size_t Total, bool Zero) {
 inline void SystemFree(uint8 *System, uint8 *BlockStart, size_t Total) {
     if (__builtin_expect(Total >= RetainMinBytes, 0)) return SystemFreeLarge(System, BlockStart);
 #if !defined(MEMORY_FOREIGN_HEAP)
-    if (Total <= KeepMostBytes && Total > 0) {
+    if (Total <= KeepMostBytes && Total > 0 && KeepingHere()) {
         const size_t Class = KeepClassOf(Total);
-        if (__builtin_expect(Keep.State != KeepOn, 0) && (Keep.State == KeepEnded || !StartKeeping()))
-            return free(System);
-        if (Keep.Count[Class] < KeepPerClass && Keep.Bytes + KeepRoomOf(Class) <= KeepThreadBytes &&
-            __atomic_load_n(&Keeping, __ATOMIC_RELAXED)) {
+        if (Keep.Count[Class] < KeepPerClass && Keep.Bytes + KeepRoomOf(Class) <= KeepMostKept) {
             // The leading guard is cleared, so that a second free of the
             // block stops as a damaged block instead of keeping it twice.
             memset(BlockStart + sizeof(KeptAllocation), 0, MEMORY_GUARD_SIZE - sizeof(KeptAllocation));

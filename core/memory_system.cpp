@@ -1,7 +1,7 @@
 // The system heap behind the allocator's blocks: the room of a system
-// allocation, the large allocations kept for reuse and the end of each
-// thread's small kept ones. The inline front (small requests and their
-// per-thread keep, the room) is in memory_internal.h.
+// allocation, the large allocations kept for reuse and the release of the
+// small kept ones. The inline front (small requests and their keep, the
+// room) is in memory_internal.h.
 //
 // Invariants:
 // - What is kept lies outside every count, check and report: a block counts
@@ -204,29 +204,8 @@ void ReleaseSystem(uint8 *System) {
 
 } // namespace
 
-constinit thread_local ThreadKeep Keep = {};
-bool Keeping = false;
-
-namespace {
-
-// Gives the thread's kept allocations back when it ends; later frees of
-// the thread go straight to the system.
-struct KeepCloser {
-    ~KeepCloser() {
-        DropKept();
-        Keep.State = KeepEnded;
-    }
-};
-
-} // namespace
-
-bool StartKeeping() {
-    if (!__atomic_load_n(&Keeping, __ATOMIC_RELAXED)) return false;
-    static thread_local KeepCloser Closer;
-    (void)Closer;
-    Keep.State = KeepOn;
-    return true;
-}
+SmallKeep Keep = {};
+uintptr KeepOwner = 0;
 
 void DropKept() {
     for (uint32 Class = 0; Class < KeepClasses; Class++) {
@@ -258,8 +237,10 @@ void SystemFreeLarge(uint8 *System, uint8 *BlockStart) {
 
 void SetRetaining(size_t Bound) {
 #if !defined(MEMORY_FOREIGN_HEAP)
-    __atomic_store_n(&Keeping, Bound != 0, __ATOMIC_RELAXED);
-    if (Bound == 0) DropKept();
+    // A state removed by another thread leaves the kept allocations to the
+    // next keeping thread, which alone may touch them.
+    if (Bound == 0 && KeepingHere()) DropKept();
+    __atomic_store_n(&KeepOwner, Bound != 0 ? (uintptr)&ThreadMark : (uintptr)0, __ATOMIC_RELAXED);
 #endif
     uint8 *Kept[RetainSlots];
     uint32 KeptCount = 0;

@@ -709,8 +709,8 @@ TEST(Memory, FreedLargeBlocksAreKeptOutsideTheCounts) {
 
 #if !defined(MEMORY_TEST_NO_RETAIN)
 // A kept block freed a second time is not kept twice: its cleared guard stops
-// the free. Large blocks are kept process-wide, small ones per thread (not
-// with ThreadSanitizer's heap, which keeps nothing of ours).
+// the free. Large blocks are kept process-wide, small ones for the thread
+// that made the memory state (not with ThreadSanitizer's heap).
 TEST_F(MemoryDeathTest, SecondFreeOfAKeptBlockStops) {
     std::vector<int32> Sizes = {LargeSize};
 #if !defined(__SANITIZE_THREAD__)
