@@ -86,15 +86,17 @@ void SystemFreeLarge(uint8 *System, uint8 *BlockStart);
 // and notification payloads come and go by the thousand with a few sizes on
 // that (the main) thread, far more at a time than the C library's own
 // per-thread cache holds, and each request it cannot serve there costs a
-// walk of its bins. Every small allocation is made with the whole room of
-// its class, so any kept one serves any request of the class. At most
+// walk of its bins. Classes are the C library's own chunk sizes: a request
+// of Total bytes needs a chunk of at least Total + 8 rounded up to 16, and a
+// freed allocation's usable room (the chunk less 8) says which class it
+// serves, so every request of that class fits in it. At most
 // KeepPerClass allocations of a class and KeepMostKept bytes in all are kept;
 // Memory_Remove gives them back, and nothing is kept outside
 // Memory_Init..Memory_Remove. Other threads, whose ends would need a hook
 // (one that keeps a loaded library from ever being unmapped), keep nothing.
 // Heaps of other makers (sanitizers) see every allocation and free as made.
 constexpr size_t KeepMostBytes = 2048;
-constexpr uint32 KeepClasses = KeepMostBytes / 16;
+constexpr uint32 KeepClasses = (KeepMostBytes + 8 + 15) / 16 + 1;
 constexpr uint32 KeepPerClass = 64;
 constexpr size_t KeepMostKept = (size_t)256 << 10;
 
@@ -112,8 +114,11 @@ extern SmallKeep Keep;
 // The keeping thread's ThreadMark address, or 0 when nothing is kept.
 extern uintptr KeepOwner;
 
-inline size_t KeepClassOf(size_t Total) { return (Total - 1) >> 4; }
-inline size_t KeepRoomOf(size_t Class) { return (Class + 1) << 4; }
+// The class a request of Total bytes takes from, and the class a freed
+// allocation of usable Room bytes serves: Room >= 16 * class - 8 >= Total.
+inline size_t KeepRequestClass(size_t Total) { return (Total + 8 + 15) >> 4; }
+inline size_t KeepRoomClass(size_t Room) { return (Room + 8) >> 4; }
+inline size_t KeepRoomOf(size_t Class) { return Class << 4; }
 extern constinit thread_local char ThreadMark;
 inline bool KeepingHere() { return (uintptr)&ThreadMark == __atomic_load_n(&KeepOwner, __ATOMIC_RELAXED); }
 
@@ -124,10 +129,9 @@ void DropKept();
 inline uint8 *SystemAlloc(size_t Total, bool Zero) {
     if (__builtin_expect(Total >= RetainMinBytes, 0)) return SystemAllocLarge(Total, Zero);
 #if !defined(MEMORY_FOREIGN_HEAP)
-    if (Total <= KeepMostBytes && Total > 0) {
-        const size_t Class = KeepClassOf(Total);
-        KeptAllocation *Kept = KeepingHere() ? Keep.Head[Class] : nullptr;
-        if (Kept != nullptr) {
+    if (Total <= KeepMostBytes && KeepingHere()) {
+        const size_t Class = KeepRequestClass(Total);
+        if (KeptAllocation *Kept = Keep.Head[Class]) {
             Keep.Head[Class] = Kept->Next;
             Keep.Count[Class]--;
             Keep.Bytes -= KeepRoomOf(Class);
@@ -135,7 +139,6 @@ inline uint8 *SystemAlloc(size_t Total, bool Zero) {
             if (Zero) memset(System, 0, Total);
             return System;
         }
-        Total = KeepRoomOf(Class);
     }
 #endif
     return static_cast<uint8 *>(Zero ? calloc(1, Total) : malloc(Total));
@@ -146,9 +149,9 @@ inline uint8 *SystemAlloc(size_t Total, bool Zero) {
 inline void SystemFree(uint8 *System, uint8 *BlockStart, size_t Total) {
     if (__builtin_expect(Total >= RetainMinBytes, 0)) return SystemFreeLarge(System, BlockStart);
 #if !defined(MEMORY_FOREIGN_HEAP)
-    if (Total <= KeepMostBytes && Total > 0 && KeepingHere()) {
-        const size_t Class = KeepClassOf(Total);
-        if (Keep.Count[Class] < KeepPerClass && Keep.Bytes + KeepRoomOf(Class) <= KeepMostKept) {
+    if (Total <= KeepMostBytes && KeepingHere()) {
+        const size_t Class = KeepRoomClass(UsableSize(System));
+        if (Class < KeepClasses && Keep.Count[Class] < KeepPerClass && Keep.Bytes + KeepRoomOf(Class) <= KeepMostKept) {
             // The leading guard is cleared, so that a second free of the
             // block stops as a damaged block instead of keeping it twice.
             memset(BlockStart + sizeof(KeptAllocation), 0, MEMORY_GUARD_SIZE - sizeof(KeptAllocation));
