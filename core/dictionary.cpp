@@ -30,7 +30,6 @@ Pool *MakePool(uint32 MemberSize, uint32 ChunkSize) {
     return Made;
 }
 
-// A fixed pool of the root, made in its own record.
 } // namespace
 
 // A root's two fixed pools, made in place in one allocation.
@@ -41,7 +40,8 @@ struct DictionaryRootPools {
 
 namespace {
 
-// Items and containers are cleared by the code that takes them, once.
+// A fixed pool of the root, made in its record. Items and containers are
+// cleared by the code that takes them, once.
 Pool *MakeRootPool(Pool *Record, uint32 MemberSize, uint32 ChunkSize) {
     PoolInt_InitFixed(Record, MemberSize, ChunkSize, 0, __FILE__, __LINE__);
     return Record;

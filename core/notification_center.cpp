@@ -5,7 +5,6 @@
 
 #include <string.h>
 
-
 #include "core/critical_section.h"
 #include "core/debug.h"
 #include "core/event_queue.h"

@@ -455,7 +455,7 @@ void PoolInt_Destroy(Pool *Handle) {
 
 int32 Pool_CreateInt(Pool **Handle, const char *File, int32 Line) {
     Debug_CheckPointer(Handle);
-    Pool *Created = static_cast<Pool *>(Memory_AllocInt((int32)sizeof(Pool), MEMORY_FLAG_PLAIN, File, Line));
+    Pool *Created = static_cast<Pool *>(Memory_AllocInt((int32)sizeof(Pool), MEMORY_FLAG_ZERO, File, Line));
     PoolInt_Init(Created, File, Line);
     *Handle = Created;
     return TRUE;
