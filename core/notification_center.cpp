@@ -306,9 +306,9 @@ void NotificationCenter_RemoveFlush(NotificationCenter *Center) {
 
 int32 NotificationCenter_IsRetained(NotificationCenter *Center, const char *Instance) {
     if (Instance == nullptr) return FALSE;
-    CriticalSection_Lock(Center->Lock);
+    NotificationCenter_Lock(Center);
     int32 Result = HashTable_ContainsKey(Center->RetainedInstances, Instance);
-    CriticalSection_Unlock(Center->Lock);
+    NotificationCenter_Unlock(Center);
     return Result;
 }
 
@@ -348,7 +348,7 @@ int32 NotificationCenter_Remove(void) {
     Thread_SetJoinCheck(nullptr);
     __atomic_store_n(&JoinCheckOwner, 0u, __ATOMIC_RELEASE);
 
-    CriticalSection_Lock(Center->Lock);
+    NotificationCenter_Lock(Center);
     NotificationCenter_RemoveFlush(Center);
     if (Center->ProcessPosted) EventQueue_RemoveInstanceByThreadId(Center->OwnerThreadId, Center);
 
@@ -390,7 +390,7 @@ int32 NotificationCenter_Remove(void) {
     delete Center->LiveUsers;
     Center->LiveUsers = nullptr;
     __atomic_store_n(&GlobalNotificationCenter, nullptr, __ATOMIC_RELEASE);
-    CriticalSection_Unlock(Center->Lock);
+    NotificationCenter_Unlock(Center);
 
     CriticalSection_Delete(&Center->Lock);
     Center->Class.ClassId = 0;
@@ -400,9 +400,9 @@ int32 NotificationCenter_Remove(void) {
 
 int32 NotificationCenter_SetVerbose(uint32 Flag) {
     NotificationCenter *Center = NotificationCenter_Checked();
-    CriticalSection_Lock(Center->Lock);
+    NotificationCenter_Lock(Center);
     Center->Verbose = Flag;
-    CriticalSection_Unlock(Center->Lock);
+    NotificationCenter_Unlock(Center);
     return TRUE;
 }
 
@@ -418,7 +418,7 @@ int32 NotificationCenter_AddInstanceObserver(const char *Type, const char *Name,
     char Key[NotificationKeySize];
     NotificationCenter_PrintKey(Key, Type, Name, Instance);
 
-    CriticalSection_Lock(Center->Lock);
+    NotificationCenter_Lock(Center);
     uint64 Value = 0;
     NotificationKeyRecord *Record = nullptr;
     if (HashTable_GetValue(Center->Observers, Key, &Value)) {
@@ -450,7 +450,7 @@ int32 NotificationCenter_AddInstanceObserver(const char *Type, const char *Name,
     Entry->Function = Function;
     NotificationList_Append(Record->Observers, Entry);
     CountLiveUser(Center, User, +1);
-    CriticalSection_Unlock(Center->Lock);
+    NotificationCenter_Unlock(Center);
     return TRUE;
 }
 
@@ -466,7 +466,7 @@ int32 NotificationCenter_RemoveInstanceObserver(const char *Type, const char *Na
     char Key[NotificationKeySize];
     NotificationCenter_PrintKey(Key, Type, Name, Instance);
 
-    CriticalSection_Lock(Center->Lock);
+    NotificationCenter_Lock(Center);
     uint64 Value = 0;
     if (HashTable_GetValue(Center->Observers, Key, &Value)) {
         auto *Record = reinterpret_cast<NotificationKeyRecord *>(static_cast<uintptr>(Value));
@@ -488,7 +488,7 @@ int32 NotificationCenter_RemoveInstanceObserver(const char *Type, const char *Na
             break;
         }
     }
-    CriticalSection_Unlock(Center->Lock);
+    NotificationCenter_Unlock(Center);
     return TRUE;
 }
 
@@ -514,18 +514,18 @@ int32 NotificationCenter_RemoveProcessObserver(const char *Instance, void *User,
 int32 NotificationCenter_RetainInstance(const char *Instance) {
     NotificationCenter *Center = NotificationCenter_Checked();
     if (Instance == nullptr) return FALSE;
-    CriticalSection_Lock(Center->Lock);
+    NotificationCenter_Lock(Center);
     HashTable_Add(Center->RetainedInstances, Instance, 1);
-    CriticalSection_Unlock(Center->Lock);
+    NotificationCenter_Unlock(Center);
     return TRUE;
 }
 
 int32 NotificationCenter_UnretainInstance(const char *Instance) {
     NotificationCenter *Center = NotificationCenter_Checked();
     if (Instance == nullptr) return FALSE;
-    CriticalSection_Lock(Center->Lock);
+    NotificationCenter_Lock(Center);
     HashTable_Remove(Center->RetainedInstances, Instance);
-    CriticalSection_Unlock(Center->Lock);
+    NotificationCenter_Unlock(Center);
     return TRUE;
 }
 
@@ -550,10 +550,10 @@ int32 NotificationCenter_AssertInstance(void *Object) {
     NotificationCenter *Center = NotificationCenter_Checked();
     Debug_CheckPointer(Object);
     int32 Count = 0;
-    CriticalSection_Lock(Center->Lock);
+    NotificationCenter_Lock(Center);
     // The walk only names the entries for the log; most deletes have none.
     if (Center->LiveUsers->Count(Object) == 0) {
-        CriticalSection_Unlock(Center->Lock);
+        NotificationCenter_Unlock(Center);
         return TRUE;
     }
     ForEachKeyRecord(Center, [&Count, Object](NotificationKeyRecord *Record) {
@@ -564,7 +564,7 @@ int32 NotificationCenter_AssertInstance(void *Object) {
             Count++;
         }
     });
-    CriticalSection_Unlock(Center->Lock);
+    NotificationCenter_Unlock(Center);
     if (Count > 0) {
         char InstanceId[37];
         Class_CopyInstanceId(Object, InstanceId, (int32)sizeof(InstanceId));
@@ -579,10 +579,10 @@ int32 NotificationCenter_IsThreadBlockedInFire(uint32 ThreadId) {
     NotificationCenter *Center = __atomic_load_n(&GlobalNotificationCenter, __ATOMIC_ACQUIRE);
     if (Center == nullptr) return FALSE;
     int32 Found = FALSE;
-    CriticalSection_Lock(Center->Lock);
+    NotificationCenter_Lock(Center);
     for (NotificationPendingFire *Fire = Center->Pending.Head; Fire != nullptr && !Found; Fire = Fire->Next)
         Found = Fire->Waiter != nullptr && Fire->WaiterThreadId == ThreadId;
-    CriticalSection_Unlock(Center->Lock);
+    NotificationCenter_Unlock(Center);
     return Found;
 }
 

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "core/class.h"
+#include "core/critical_section_internal.h"
 #include "core/hash_table.h"
 #include "core/notification_center.h"
 #include "core/pool.h"
@@ -224,6 +225,11 @@ struct NotificationCenter {
 // The center, or the class-check stop at the caller's line when it is absent.
 NotificationCenter *NotificationCenter_GetChecked(const char *File, int32 Line);
 #define NotificationCenter_Checked() NotificationCenter_GetChecked(__FILE__, __LINE__)
+
+// The center's lock, through the section's inline paths: a fire takes it
+// several times.
+#define NotificationCenter_Lock(Center) CriticalSectionInt_Lock((Center)->Lock, __FILE__, __LINE__)
+#define NotificationCenter_Unlock(Center) CriticalSectionInt_Unlock((Center)->Lock, __FILE__, __LINE__)
 
 // A null name part stands for "Global".
 inline const char *NotificationCenter_Part(const char *Text) {
