@@ -1,6 +1,7 @@
 // The critical section's record and its uncontended paths, inline. Only
-// critical_section.cpp and the event queue (which takes its lock twice per
-// event) include this header; everyone else goes through critical_section.h.
+// critical_section.cpp and the modules that lock on every event, record or
+// fire (the event queue, the pool, the notification center) include this
+// header; everyone else goes through critical_section.h.
 //
 // The futex word is 0 when free, 1 when held and 2 when held with threads
 // asleep on it. Only the holder writes the owner and the depth, so a thread

@@ -30,6 +30,23 @@ Pool *MakePool(uint32 MemberSize, uint32 ChunkSize) {
     return Made;
 }
 
+} // namespace
+
+// A root's two fixed pools, made in place in one allocation.
+struct DictionaryRootPools {
+    Pool Container;
+    Pool Item;
+};
+
+namespace {
+
+// A fixed pool of the root, made in its record. Items and containers are
+// cleared by the code that takes them, once.
+Pool *MakeRootPool(Pool *Record, uint32 MemberSize, uint32 ChunkSize) {
+    PoolInt_InitFixed(Record, MemberSize, ChunkSize, 0, __FILE__, __LINE__);
+    return Record;
+}
+
 bool CallbackSet(const CallbackStruct *Callback) {
     return __atomic_load_n(&Callback->Base.Function, __ATOMIC_ACQUIRE) != nullptr;
 }
@@ -88,7 +105,7 @@ template <typename Caller> void Bubble(Dictionary *Handle, DictionaryItem *Item,
 // Steps 2 to 5 of a removal, for an item whose child (if any) is empty.
 void RemoveOne(Dictionary *Handle, DictionaryItem *Item) {
     DictionaryInt_ReportRemove(Handle, Item);
-    DictionaryInt_IndexRemove(Handle, Item);
+    if (DictionaryInt_MayBeIndexed(Handle)) DictionaryInt_IndexRemove(Handle, Item);
     if (Item->Key != nullptr) DictionaryInt_ReleaseText(Handle, Item, &Item->Key, Item->KeyLength);
     Item->KeyLength = 0;
     if (Item->Value != nullptr) DictionaryInt_ReleaseText(Handle, Item, &Item->Value, Item->ValueLength);
@@ -120,10 +137,7 @@ void RemoveOne(Dictionary *Handle, DictionaryItem *Item) {
     DictionaryInt_ReportListRekey(Handle, Following);
 }
 
-bool PoolInDebugMode(Pool *Handle) {
-    uint32 Debug = 0;
-    return Handle != nullptr && Pool_GetDebugMode(Handle, &Debug) && Debug != 0;
-}
+bool PoolInDebugMode(Pool *Handle) { return Handle != nullptr && Handle->DebugMode != 0; }
 
 // No remove, key or value callback anywhere in the root's tree: taking it
 // down makes no report, so nothing can tell one item's removal from the
@@ -228,15 +242,12 @@ void DictionaryInt_FreeExtra(Dictionary *Handle) {
 void DictionaryInt_EnsurePools(Dictionary *Handle) {
     DictionaryRoot *Root = DictionaryInt_RootRecord(Handle);
     const uint32 ChunkSize = Root->PoolChunkSize > 0 ? Root->PoolChunkSize : 1;
-    // Items and containers are cleared by the code that takes them, once.
-    if (Root->ContainerPool == nullptr) {
-        Root->ContainerPool = MakePool(ContainerRecordSize, ChunkSize);
-        Pool_SetZeroOnAlloc(Root->ContainerPool, 0);
-    }
-    if (Root->ItemPool == nullptr) {
-        Root->ItemPool = MakePool((uint32)sizeof(DictionaryItem), ChunkSize);
-        Pool_SetZeroOnAlloc(Root->ItemPool, 0);
-    }
+    if (Root->PoolRecords == nullptr)
+        Root->PoolRecords = static_cast<DictionaryRootPools *>(Memory_Alloc((int32)sizeof(DictionaryRootPools)));
+    if (Root->ContainerPool == nullptr)
+        Root->ContainerPool = MakeRootPool(&Root->PoolRecords->Container, ContainerRecordSize, ChunkSize);
+    if (Root->ItemPool == nullptr)
+        Root->ItemPool = MakeRootPool(&Root->PoolRecords->Item, (uint32)sizeof(DictionaryItem), ChunkSize);
     // The string storage of a tree follows the pool it was built with, so the
     // string pool comes and goes only while the tree is empty: a change of the
     // option with items present can never mix the two allocators.
@@ -523,8 +534,9 @@ int32 Dictionary_Delete(Dictionary **Handle) {
     Dictionary_Reset(Deleted);
     DictionaryRoot *Record = DictionaryInt_RootRecord(Deleted);
     if (Record->Strings != nullptr) Pool_Delete(&Record->Strings);
-    if (Record->ItemPool != nullptr) Pool_Delete(&Record->ItemPool);
-    if (Record->ContainerPool != nullptr) Pool_Delete(&Record->ContainerPool);
+    if (Record->ItemPool != nullptr) PoolInt_Destroy(Record->ItemPool);
+    if (Record->ContainerPool != nullptr) PoolInt_Destroy(Record->ContainerPool);
+    if (Record->PoolRecords != nullptr) Memory_Free(Record->PoolRecords, (int32)sizeof(DictionaryRootPools));
     DictionaryInt_FreeExtra(Deleted);
     Deleted->Class.ClassId = 0;
     Deleted->Items.ClassId = 0;
@@ -541,7 +553,9 @@ int32 Dictionary_Reset(Dictionary *Handle) {
         return TRUE;
     }
     DictionaryRoot *Root = DictionaryInt_RootRecord(Handle);
-    if (Droppable(Root))
+    // A dropped tree's item and container pools gave everything back already.
+    const bool Dropped = Droppable(Root);
+    if (Dropped)
         DropTree(Root);
     else
         DictionaryInt_RemoveAll(Handle);
@@ -554,6 +568,7 @@ int32 Dictionary_Reset(Dictionary *Handle) {
         else
             Pool_Delete(&Root->Strings);
     }
+    if (Dropped) return TRUE;
     if (Root->ItemPool != nullptr && Pool_GetActiveCount(Root->ItemPool, &Active) && Active == 0)
         Pool_RemoveAll(Root->ItemPool);
     if (Root->ContainerPool != nullptr && Pool_GetActiveCount(Root->ContainerPool, &Active) && Active == 0)

@@ -131,6 +131,9 @@ struct DictionaryRoot : Dictionary {
     Pool *ContainerPool;
     Pool *ItemPool;
     Pool *Strings;
+    // The records behind ContainerPool and ItemPool, one allocation made
+    // when the root first needs its pools (dictionary.cpp).
+    struct DictionaryRootPools *PoolRecords;
 };
 inline DictionaryRoot *DictionaryInt_RootRecord(Dictionary *Handle) { return static_cast<DictionaryRoot *>(Handle->Root); }
 static_assert(offsetof(DictionaryItem, ClassId) == 0);
@@ -265,6 +268,11 @@ constexpr uint32 DictionaryIndexThreshold = 32;
 // Key changes: Remove before an item's key goes (its old text still stored),
 // Add once the new key is stored and the item linked.
 void DictionaryInt_IndexAdd(Dictionary *Handle, DictionaryItem *Item);
+// Only a Dictionary with an extra record can have an index: the others skip
+// the index calls (IndexAdd also makes one once the list is long enough).
+inline bool DictionaryInt_MayBeIndexed(const Dictionary *Handle) {
+    return __atomic_load_n(&Handle->Extra, __ATOMIC_ACQUIRE) != nullptr;
+}
 void DictionaryInt_IndexRemove(Dictionary *Handle, DictionaryItem *Item);
 // The item under an exact stored key. *Answered is false when the container
 // has no index or several items carry the key: the list walk decides then.

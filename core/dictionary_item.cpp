@@ -15,6 +15,7 @@
 #include "core/log.h"
 #include "core/memory.h"
 #include "core/string.h"
+#include "core/string_print_float.h"
 
 namespace {
 
@@ -199,7 +200,7 @@ int32 DictionaryInt_SetKeyLength(Dictionary *Handle, DictionaryItem *Item, const
     }
     char *OldKey = Item->Key;
     const int32 OldLength = Item->KeyLength;
-    DictionaryInt_IndexRemove(Handle, Item);
+    if (DictionaryInt_MayBeIndexed(Handle)) DictionaryInt_IndexRemove(Handle, Item);
     if (Key != nullptr) {
         // Room is found while the old key still holds its place.
         char *Stored = DictionaryInt_KeyRoom(Handle, Item, Length);
@@ -207,7 +208,8 @@ int32 DictionaryInt_SetKeyLength(Dictionary *Handle, DictionaryItem *Item, const
         Stored[Length] = 0;
         Item->Key = Stored;
         Item->KeyLength = Length;
-        DictionaryInt_IndexAdd(Handle, Item);
+        if (DictionaryInt_MayBeIndexed(Handle) || Handle->Items.Count >= DictionaryIndexThreshold)
+            DictionaryInt_IndexAdd(Handle, Item);
         DictionaryInt_ReportKey(Handle, Item, OldKey);
     } else {
         Item->Key = nullptr;
@@ -297,7 +299,12 @@ int32 DictionaryInt_SetFloat64(Dictionary *Handle, DictionaryItem *Item, float64
     // own "-0".
     if (Value > -1e6 && Value < 1e6 && Value == (float64)(int64)Value && !(Value == 0 && signbit(Value)))
         return DictionaryInt_SetInt64(Handle, Item, (int64)Value);
-    return DictionaryInt_SetStringPrint(Handle, Item, "%g", Value);
+    if (DictionaryInt_Type(Item) == DICTIONARY_TYPE_NULL) return TRUE;
+    // The print engine's own "%g" conversion (no flags, width or precision),
+    // without parsing a format for it.
+    static constexpr print::FloatFormat General{'g', 'e', -1, 0, false, false, false, false, false, false};
+    char Area[print::FloatAreaSize];
+    return DictionaryInt_SetBuffer(Handle, Item, Area, print::FormatFloat(Value, General, Area));
 }
 
 int32 DictionaryInt_SetStringPrint(Dictionary *Handle, DictionaryItem *Item, const char *Format, ...) {

@@ -32,13 +32,17 @@ bool DictionaryInt_TextEquals(const Dictionary *Handle, const char *A, int32 ALe
 }
 
 bool DictionaryInt_KeyEquals(const Dictionary *Handle, const DictionaryItem *Item, const char *Key, int32 Length) {
-    return Item->Key != nullptr && DictionaryInt_TextEquals(Handle, Item->Key, Item->KeyLength, Key, Length);
+    // Most keys of a walk differ in length: no call for them.
+    return Item->Key != nullptr && Item->KeyLength == Length &&
+           DictionaryInt_TextEquals(Handle, Item->Key, Length, Key, Length);
 }
 
 DictionaryItem *DictionaryInt_FindStoredKey(Dictionary *Handle, const char *Key, int32 Length) {
-    bool Answered = false;
-    DictionaryItem *Indexed = DictionaryInt_IndexFind(Handle, Key, Length, &Answered);
-    if (Answered) return Indexed;
+    if (DictionaryInt_MayBeIndexed(Handle)) {
+        bool Answered = false;
+        DictionaryItem *Indexed = DictionaryInt_IndexFind(Handle, Key, Length, &Answered);
+        if (Answered) return Indexed;
+    }
     for (DictionaryItem *Item = Handle->Items.First; Item != nullptr; Item = Item->Next)
         if (DictionaryInt_KeyEquals(Handle, Item, Key, Length)) return Item;
     return nullptr;
@@ -56,7 +60,7 @@ DictionaryItem *DictionaryInt_FindByKey(Dictionary *Handle, const char *Key, Dic
     }
     // A key too long to store is compared as it was stored.
     const int32 Compared = Length > DICTIONARY_MAX_KEY_LENGTH ? DictionaryInt_CutKeyLength(Key) : (int32)Length;
-    if (Start == nullptr && Nth < 0) {
+    if (Start == nullptr && Nth < 0 && DictionaryInt_MayBeIndexed(Handle)) {
         bool Answered = false;
         DictionaryItem *Indexed = DictionaryInt_IndexFind(Handle, Key, Compared, &Answered);
         if (Answered) return Indexed;

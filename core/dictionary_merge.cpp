@@ -35,8 +35,36 @@ bool CheckPair(Dictionary *Destination, Dictionary *Source, const char *Operatio
     return false;
 }
 
+// TakeItem for a target that is new (no type, value or child yet) and a
+// scalar source, the common case of a merge into an empty container: what
+// setting the type and then the text form does to such an item, done
+// directly, with the same value report. False when the case does not apply.
+bool TakeIntoNew(Dictionary *Destination, DictionaryItem *Target, DictionaryItem *SourceItem, uint32 Private) {
+    const int32 Type = DictionaryInt_Type(SourceItem);
+    if (DictionaryInt_IsContainerType(Type) || DictionaryInt_Type(Target) != DICTIONARY_TYPE_UNKNOWN ||
+        Target->Value != nullptr || Target->Child != nullptr)
+        return false;
+    Target->Flags = (uint8)((Target->Flags & ~(DictionaryTypeMask | DictionaryPrivateFlag)) | Type |
+                            (Private ? DictionaryPrivateFlag : 0));
+    if (Type == DICTIONARY_TYPE_BOOLEAN) {
+        // The flag an Unknown item kept from an earlier Boolean life counts.
+        DictionaryInt_SetBoolean(Destination, Target, (SourceItem->Flags & DictionaryBooleanFlag) ? 1 : 0);
+    } else if (Type != DICTIONARY_TYPE_NULL && SourceItem->Value != nullptr && SourceItem->ValueLength > 0) {
+        // Numbers and Strings, and the text an Unknown item may carry.
+        const int32 Length = SourceItem->ValueLength;
+        char *Stored = DictionaryInt_ValueRoom(Destination, Target, Length);
+        memcpy(Stored, SourceItem->Value, (size_t)Length);
+        Stored[Length] = 0;
+        Target->Value = Stored;
+        Target->ValueLength = Length;
+        if (Type != DICTIONARY_TYPE_UNKNOWN) DictionaryInt_ReportValue(Destination, Target, nullptr, 0);
+    }
+    return true;
+}
+
 // Gives Target the source item's type, private mark and text form.
 void TakeItem(Dictionary *Destination, DictionaryItem *Target, DictionaryItem *SourceItem, uint32 Private) {
+    if (TakeIntoNew(Destination, Target, SourceItem, Private)) return;
     DictionaryInt_SetType(Destination, Target, DictionaryInt_Type(SourceItem));
     if (Private)
         Target->Flags |= DictionaryPrivateFlag;

@@ -36,7 +36,10 @@ struct HashTable {
     uint32 MemberCount;
     // Set by HashTable_SetGrowable: the bucket array grows as members come.
     uint32 Growable;
-    uint32 Spare[3];
+    // BucketCount - 1 when the count is a power of two above 1 (a bucket is
+    // then the hash's low bits, as the modulo gives), else 0.
+    uint32 BucketMask;
+    uint32 Spare[2];
     CallbackStruct KeyAssign;
     CallbackStruct Value;
     CallbackStruct Compare;
@@ -128,9 +131,16 @@ uint32 ComputeHash(HashTable *Table, const void *Key) {
     return Function != nullptr ? Function(Table, Table->Value.Base.UserPtr, Key) : 0;
 }
 
+uint32 MaskFor(uint32 Count) { return Count > 1 && (Count & (Count - 1)) == 0 ? Count - 1 : 0; }
+
+// Hash modulo the bucket count, without a division where the count allows.
+inline uint32 BucketOf(const HashTable *Table, uint32 Hash) {
+    return Table->BucketMask != 0 ? Hash & Table->BucketMask : Hash % Table->BucketCount;
+}
+
 HashTableMember *FindMember(HashTable *Table, const void *Key, uint32 Hash) {
     auto Compare = reinterpret_cast<HashTable_CompareFunc>(Table->Compare.Base.Function);
-    for (HashTableMember *Member = Table->Buckets[Hash % Table->BucketCount]; Member != nullptr;
+    for (HashTableMember *Member = Table->Buckets[BucketOf(Table, Hash)]; Member != nullptr;
          Member = Member->Next) {
         if (Member->Hash != Hash) continue;
         if (Compare == nullptr || Compare(Table, Table->Compare.Base.UserPtr, KeyAreaOf(Member), Key)) return Member;
@@ -166,6 +176,7 @@ void Grow(HashTable *Table) {
     Memory_Free(Table->Buckets, (int32)(sizeof(HashTableMember *) * Table->BucketCount));
     Table->Buckets = Buckets;
     Table->BucketCount = Count;
+    Table->BucketMask = MaskFor(Count);
 }
 
 void ForgetMembers(HashTable *Table) {
@@ -184,6 +195,7 @@ int32 HashTable_Create(HashTable **Table, uint32 KeySize, uint32 BucketCount) {
     HashTable *New = Memory_New(HashTable);
     Class_InitHeader(New, HASHTABLE_CLASS_ID, nullptr);
     New->BucketCount = BucketCount;
+    New->BucketMask = MaskFor(BucketCount);
     New->KeySize = KeySize;
     New->MemberSize = (uint32)sizeof(HashTableMember) + (KeySize > MinimumKeyArea ? KeySize : MinimumKeyArea);
     New->Buckets = static_cast<HashTableMember **>(Memory_AllocZero((int32)(sizeof(HashTableMember *) * BucketCount)));
@@ -235,7 +247,7 @@ int32 HashTable_AddEx(HashTable *Table, const void *Key, uint64 Value, HashTable
     uint32 Hash = ComputeHash(Table, Key);
     HashTableMember *Found = FindMember(Table, Key, Hash);
     if (Found == nullptr) {
-        uint32 Bucket = Hash % Table->BucketCount;
+        uint32 Bucket = BucketOf(Table, Hash);
         Found = static_cast<HashTableMember *>(Pool_AllocInt(Table->MemberPool, (int32)Table->MemberSize, __FILE__, __LINE__));
         memset(Found, 0, Table->MemberSize);
         Found->MemberId = HASHTABLE_MEMBER_ID;

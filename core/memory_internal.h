@@ -78,9 +78,69 @@ constexpr size_t RetainMinBytes = (size_t)1 << 20;
 uint8 *SystemAllocLarge(size_t Total, bool Zero);
 void SystemFreeLarge(uint8 *System, uint8 *BlockStart);
 
+// ---- Small allocations kept for the thread that made the memory state ----
+//
+// A small system allocation (up to KeepMostBytes) that the thread which ran
+// Memory_Init frees is kept on a list for its size class (16 bytes wide) and
+// handed to that thread's next request of the class. Trees, their pool slabs
+// and notification payloads come and go by the thousand with a few sizes on
+// that (the main) thread, far more at a time than the C library's own
+// per-thread cache holds, and each request it cannot serve there costs a
+// walk of its bins. Classes are the C library's own chunk sizes: a request
+// of Total bytes needs a chunk of at least Total + 8 rounded up to 16, and a
+// freed allocation's usable room (the chunk less 8) says which class it
+// serves, so every request of that class fits in it. At most
+// KeepPerClass allocations of a class and KeepMostKept bytes in all are kept;
+// Memory_Remove gives them back, and nothing is kept outside
+// Memory_Init..Memory_Remove. Other threads, whose ends would need a hook
+// (one that keeps a loaded library from ever being unmapped), keep nothing.
+// Heaps of other makers (sanitizers) see every allocation and free as made.
+constexpr size_t KeepMostBytes = 2048;
+constexpr uint32 KeepClasses = (KeepMostBytes + 8 + 15) / 16 + 1;
+constexpr uint32 KeepPerClass = 64;
+constexpr size_t KeepMostKept = (size_t)256 << 10;
+
+struct KeptAllocation {
+    KeptAllocation *Next;
+};
+
+struct SmallKeep {
+    KeptAllocation *Head[KeepClasses];
+    uint16 Count[KeepClasses];
+    size_t Bytes;
+};
+// Touched only by the keeping thread.
+extern SmallKeep Keep;
+// The keeping thread's ThreadMark address, or 0 when nothing is kept.
+extern uintptr KeepOwner;
+
+// The class a request of Total bytes takes from, and the class a freed
+// allocation of usable Room bytes serves: Room >= 16 * class - 8 >= Total.
+inline size_t KeepRequestClass(size_t Total) { return (Total + 8 + 15) >> 4; }
+inline size_t KeepRoomClass(size_t Room) { return (Room + 8) >> 4; }
+inline size_t KeepRoomOf(size_t Class) { return Class << 4; }
+extern constinit thread_local char ThreadMark;
+inline bool KeepingHere() { return (uintptr)&ThreadMark == __atomic_load_n(&KeepOwner, __ATOMIC_RELAXED); }
+
+// Gives the kept allocations back to the system; by the keeping thread.
+void DropKept();
+
 // The system heap behind every block, Total bytes, cleared with Zero.
 inline uint8 *SystemAlloc(size_t Total, bool Zero) {
     if (__builtin_expect(Total >= RetainMinBytes, 0)) return SystemAllocLarge(Total, Zero);
+#if !defined(MEMORY_FOREIGN_HEAP)
+    if (Total <= KeepMostBytes && KeepingHere()) {
+        const size_t Class = KeepRequestClass(Total);
+        if (KeptAllocation *Kept = Keep.Head[Class]) {
+            Keep.Head[Class] = Kept->Next;
+            Keep.Count[Class]--;
+            Keep.Bytes -= KeepRoomOf(Class);
+            uint8 *System = reinterpret_cast<uint8 *>(Kept);
+            if (Zero) memset(System, 0, Total);
+            return System;
+        }
+    }
+#endif
     return static_cast<uint8 *>(Zero ? calloc(1, Total) : malloc(Total));
 }
 
@@ -88,6 +148,22 @@ inline uint8 *SystemAlloc(size_t Total, bool Zero) {
 // starts at BlockStart.
 inline void SystemFree(uint8 *System, uint8 *BlockStart, size_t Total) {
     if (__builtin_expect(Total >= RetainMinBytes, 0)) return SystemFreeLarge(System, BlockStart);
+#if !defined(MEMORY_FOREIGN_HEAP)
+    if (Total <= KeepMostBytes && KeepingHere()) {
+        const size_t Class = KeepRoomClass(UsableSize(System));
+        if (Class < KeepClasses && Keep.Count[Class] < KeepPerClass && Keep.Bytes + KeepRoomOf(Class) <= KeepMostKept) {
+            // The leading guard is cleared, so that a second free of the
+            // block stops as a damaged block instead of keeping it twice.
+            memset(BlockStart + sizeof(KeptAllocation), 0, MEMORY_GUARD_SIZE - sizeof(KeptAllocation));
+            KeptAllocation *Kept = reinterpret_cast<KeptAllocation *>(System);
+            Kept->Next = Keep.Head[Class];
+            Keep.Head[Class] = Kept;
+            Keep.Count[Class]++;
+            Keep.Bytes += KeepRoomOf(Class);
+            return;
+        }
+    }
+#endif
     free(System);
 }
 

@@ -1,6 +1,7 @@
 // The system heap behind the allocator's blocks: the room of a system
-// allocation and the large allocations kept for reuse. The inline front
-// (small requests, the room) is in memory_internal.h.
+// allocation, the large allocations kept for reuse and the release of the
+// small kept ones. The inline front (small requests and their keep, the
+// room) is in memory_internal.h.
 //
 // Invariants:
 // - What is kept lies outside every count, check and report: a block counts
@@ -203,6 +204,20 @@ void ReleaseSystem(uint8 *System) {
 
 } // namespace
 
+SmallKeep Keep = {};
+uintptr KeepOwner = 0;
+
+void DropKept() {
+    for (uint32 Class = 0; Class < KeepClasses; Class++) {
+        while (KeptAllocation *Kept = Keep.Head[Class]) {
+            Keep.Head[Class] = Kept->Next;
+            free(Kept);
+        }
+        Keep.Count[Class] = 0;
+    }
+    Keep.Bytes = 0;
+}
+
 // A kept allocation where one fits.
 uint8 *SystemAllocLarge(size_t Total, bool Zero) {
     if (uint8 *System = ReuseRetained(Total)) return Zero ? static_cast<uint8 *>(memset(System, 0, Total)) : System;
@@ -221,6 +236,12 @@ void SystemFreeLarge(uint8 *System, uint8 *BlockStart) {
 }
 
 void SetRetaining(size_t Bound) {
+#if !defined(MEMORY_FOREIGN_HEAP)
+    // A state removed by another thread leaves the kept allocations to the
+    // next keeping thread, which alone may touch them.
+    if (Bound == 0 && KeepingHere()) DropKept();
+    __atomic_store_n(&KeepOwner, Bound != 0 ? (uintptr)&ThreadMark : (uintptr)0, __ATOMIC_RELAXED);
+#endif
     uint8 *Kept[RetainSlots];
     uint32 KeptCount = 0;
     pthread_mutex_lock(&Retained.Lock);

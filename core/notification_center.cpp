@@ -5,8 +5,6 @@
 
 #include <string.h>
 
-#include <utility>
-
 #include "core/critical_section.h"
 #include "core/debug.h"
 #include "core/event_queue.h"
@@ -24,6 +22,8 @@ namespace {
 constexpr uint32 TableBuckets = 512;
 constexpr uint32 RetainedKeySize = 40;
 constexpr uint32 RecordsPerChunk = 10;
+// The key of "Global"/"Global" observers of every instance.
+constexpr const char *WildcardKey = NOTIFICATIONCENTER_GLOBAL "." NOTIFICATIONCENTER_GLOBAL "." NOTIFICATIONCENTER_GLOBAL;
 
 NotificationCenter_AddInstanceObserverFunc AddInstanceObserverHook = nullptr;
 NotificationCenter_RemoveInstanceObserverFunc RemoveInstanceObserverHook = nullptr;
@@ -59,10 +59,14 @@ Pool *CreatePool(uint32 RecordSize) {
 
 // Every fire looks up two or three keys of some sixty bytes (an instance
 // part is a GUID), so the tables hash and compare keys eight bytes at a
-// step, ASCII letters folded to lower case as the table's own caseless
-// functions fold them. The hash is the center's private business: keys are
-// only ever compared within one table.
+// step. Equality folds ASCII letters to lower case as the table's own
+// caseless functions fold them; the hash only sets bit 5 of every byte,
+// which gives a letter's two cases one value (and a few punctuation pairs
+// too, which the comparison then tells apart). The hash is the center's
+// private business: keys are only ever compared within one table.
 constexpr uint64 Bytes01 = 0x0101010101010101ull;
+constexpr uint64 HashFold = Bytes01 * 0x20;
+constexpr uint64 HashMultiplier = 0xff51afd7ed558ccdull;
 
 inline uint64 FoldWord(uint64 Word) {
     const uint64 Low = Word & (Bytes01 * 0x7f);
@@ -71,15 +75,32 @@ inline uint64 FoldWord(uint64 Word) {
     return Word | (Upper >> 2);
 }
 
-// Eight bytes, or the Length < 8 bytes left (little-endian, as the full
-// words load); never a byte beyond the text.
-inline uint64 LoadWord(const char *Text, size_t Length) {
+inline uint64 Load8(const char *Text) {
+    uint64 Word;
+    memcpy(&Word, Text, 8);
+    return Word;
+}
+
+// The Length < 8 bytes at Text (little-endian, as full words load, the rest
+// zero); never a byte outside the text. Texts of 8 bytes or more read their
+// last 8 and shift the bytes before Text out.
+inline uint64 LoadTail(const char *Text, size_t Length, size_t Whole) {
+    if (Whole >= 8) return Length == 0 ? 0 : Load8(Text + Length - 8) >> (8 * (8 - Length));
     uint64 Word = 0;
-    if (Length >= 8) {
-        memcpy(&Word, Text, 8);
-        return Word;
+    size_t At = 0;
+    if (Length & 4) {
+        uint32 Part;
+        memcpy(&Part, Text, 4);
+        Word = Part;
+        At = 4;
     }
-    for (size_t At = 0; At < Length; At++) Word |= (uint64) static_cast<uint8>(Text[At]) << (8 * At);
+    if (Length & 2) {
+        uint16 Part;
+        memcpy(&Part, Text + At, 2);
+        Word |= (uint64)Part << (8 * At);
+        At += 2;
+    }
+    if (Length & 1) Word |= (uint64) static_cast<uint8>(Text[At]) << (8 * At);
     return Word;
 }
 
@@ -89,12 +110,16 @@ inline const char *KeyText(const void *Key) { return Key != nullptr ? static_cas
 // a callback's user value must be even.
 inline size_t LimitOf(void *User) { return reinterpret_cast<uintptr>(User) >> 1; }
 
-// Mixes Length bytes of Text into Hash a word at a time, case folded.
+inline uint64 MixWord(uint64 Hash, uint64 Word) {
+    Hash = (Hash ^ (Word | HashFold)) * HashMultiplier;
+    return Hash ^ (Hash >> 29);
+}
+
+// Mixes Length bytes of Text into Hash a word at a time, letters' cases alike.
 uint64 MixFolded(uint64 Hash, const char *Text, size_t Length) {
-    for (size_t At = 0; At < Length; At += 8) {
-        Hash = (Hash ^ FoldWord(LoadWord(Text + At, Length - At))) * 0xff51afd7ed558ccdull;
-        Hash ^= Hash >> 29;
-    }
+    size_t At = 0;
+    for (; At + 8 <= Length; At += 8) Hash = MixWord(Hash, Load8(Text + At));
+    if (At < Length) Hash = MixWord(Hash, LoadTail(Text + At, Length - At, Length));
     return Hash;
 }
 
@@ -109,10 +134,13 @@ int32 KeyEqual(HashTable *, void *Limit, const void *StoredKeyArea, const void *
     const char *Stored = static_cast<const char *>(StoredKeyArea), *Text = KeyText(Key);
     const size_t Length = strnlen(Stored, LimitOf(Limit));
     if (strnlen(Text, LimitOf(Limit)) != Length) return FALSE;
-    for (size_t At = 0; At < Length; At += 8)
-        if (FoldWord(LoadWord(Stored + At, Length - At)) != FoldWord(LoadWord(Text + At, Length - At)))
-            return FALSE;
-    return TRUE;
+    // A key is mostly looked up as it was stored.
+    if (memcmp(Stored, Text, Length) == 0) return TRUE;
+    size_t At = 0;
+    for (; At + 8 <= Length; At += 8)
+        if (FoldWord(Load8(Stored + At)) != FoldWord(Load8(Text + At))) return FALSE;
+    return At == Length ||
+           FoldWord(LoadTail(Stored + At, Length - At, Length)) == FoldWord(LoadTail(Text + At, Length - At, Length));
 }
 
 HashTable *CreateCaselessTable(uint32 KeySize) {
@@ -182,19 +210,30 @@ void NotificationCenter_CopyName(char *Field, const char *Text) {
     Field[Length] = '\0';
 }
 
-void NotificationCenter_PrintKey(char *Key, const char *Type, const char *Name, const char *Instance) {
-    // Composed by hand: a key over 121 bytes is cut silently, like a print
-    // into the 122-byte slot, without the print engine's overrun report.
+// Composed by hand: a key over 121 bytes is cut silently, like a print into
+// the 122-byte slot, without the print engine's overrun report.
+size_t NotificationCenter_PrintKeyPrefix(char *Key, const char *Type, const char *Name) {
     size_t Used = 0;
-    const char *Parts[3] = {NotificationCenter_Part(Type), NotificationCenter_Part(Name),
-                            NotificationCenter_Part(Instance)};
-    for (int32 Index = 0; Index < 3; Index++) {
-        if (Index > 0 && Used < NotificationKeySize - 1) Key[Used++] = '.';
-        size_t Length = strnlen(Parts[Index], NotificationKeySize - 1 - Used);
-        memcpy(Key + Used, Parts[Index], Length);
+    const char *Parts[2] = {NotificationCenter_Part(Type), NotificationCenter_Part(Name)};
+    for (const char *Part : Parts) {
+        const size_t Length = strnlen(Part, NotificationKeySize - 1 - Used);
+        memcpy(Key + Used, Part, Length);
         Used += Length;
+        if (Used < NotificationKeySize - 1) Key[Used++] = '.';
     }
     Key[Used] = '\0';
+    return Used;
+}
+
+void NotificationCenter_PrintKeyInstance(char *Key, size_t Used, const char *Instance) {
+    const char *Part = NotificationCenter_Part(Instance);
+    const size_t Length = strnlen(Part, NotificationKeySize - 1 - Used);
+    memcpy(Key + Used, Part, Length);
+    Key[Used + Length] = '\0';
+}
+
+void NotificationCenter_PrintKey(char *Key, const char *Type, const char *Name, const char *Instance) {
+    NotificationCenter_PrintKeyInstance(Key, NotificationCenter_PrintKeyPrefix(Key, Type, Name), Instance);
 }
 
 int32 NotificationCenter_NameSlot(const char *Type, const char *Name) {
@@ -202,12 +241,24 @@ int32 NotificationCenter_NameSlot(const char *Type, const char *Name) {
     // Both parts and their dots whole within a cut key.
     if (TypeLength + NameLength + 2 > (size_t)NotificationKeySize - 1) return -1;
     uint64 Hash = 0x9e3779b97f4a7c15ull ^ (TypeLength << 8) ^ NameLength;
-    for (const auto &[Text, Length] : {std::pair{Type, TypeLength}, std::pair{Name, NameLength}}) {
-        if (memchr(Text, '.', Length) != nullptr) return -1;
-        Hash = MixFolded(Hash, Text, Length);
-        Hash = (Hash ^ 0x2e) * 0xff51afd7ed558ccdull;
-    }
-    return (int32)((Hash ^ (Hash >> 32)) % NotificationNameSlots);
+    // Any byte of a part that is a dot leaves a high bit here.
+    uint64 Dots = 0;
+    auto Mix = [&](const char *Text, size_t Length) {
+        auto Take = [&](uint64 Word) {
+            const uint64 Dotless = Word ^ (Bytes01 * '.');
+            Dots |= (Dotless - Bytes01) & ~Dotless & (Bytes01 * 0x80);
+            Hash = MixWord(Hash, Word);
+        };
+        size_t At = 0;
+        for (; At + 8 <= Length; At += 8) Take(Load8(Text + At));
+        if (At < Length) Take(LoadTail(Text + At, Length - At, Length));
+        Hash = (Hash ^ 0x2e) * HashMultiplier;
+    };
+    Mix(Type, TypeLength);
+    Mix(Name, NameLength);
+    if (Dots != 0) return -1;
+    static_assert((NotificationNameSlots & (NotificationNameSlots - 1)) == 0);
+    return (int32)((Hash ^ (Hash >> 32)) & (NotificationNameSlots - 1));
 }
 
 bool NotificationCenter_MayBeObserved(NotificationCenter *Center, const char *Type, const char *Name) {
@@ -226,6 +277,10 @@ NotificationKeyRecord *NotificationCenter_Find(NotificationCenter *Center, const
                                                const char *Instance) {
     char Key[NotificationKeySize];
     NotificationCenter_PrintKey(Key, Type, Name, Instance);
+    return NotificationCenter_FindKey(Center, Key);
+}
+
+NotificationKeyRecord *NotificationCenter_FindKey(NotificationCenter *Center, const char *Key) {
     uint64 Value = 0;
     if (!HashTable_GetValue(Center->Observers, Key, &Value)) return nullptr;
     return reinterpret_cast<NotificationKeyRecord *>(static_cast<uintptr>(Value));
@@ -251,9 +306,9 @@ void NotificationCenter_RemoveFlush(NotificationCenter *Center) {
 
 int32 NotificationCenter_IsRetained(NotificationCenter *Center, const char *Instance) {
     if (Instance == nullptr) return FALSE;
-    CriticalSection_Lock(Center->Lock);
+    NotificationCenter_Lock(Center);
     int32 Result = HashTable_ContainsKey(Center->RetainedInstances, Instance);
-    CriticalSection_Unlock(Center->Lock);
+    NotificationCenter_Unlock(Center);
     return Result;
 }
 
@@ -293,7 +348,7 @@ int32 NotificationCenter_Remove(void) {
     Thread_SetJoinCheck(nullptr);
     __atomic_store_n(&JoinCheckOwner, 0u, __ATOMIC_RELEASE);
 
-    CriticalSection_Lock(Center->Lock);
+    NotificationCenter_Lock(Center);
     NotificationCenter_RemoveFlush(Center);
     if (Center->ProcessPosted) EventQueue_RemoveInstanceByThreadId(Center->OwnerThreadId, Center);
 
@@ -335,7 +390,7 @@ int32 NotificationCenter_Remove(void) {
     delete Center->LiveUsers;
     Center->LiveUsers = nullptr;
     __atomic_store_n(&GlobalNotificationCenter, nullptr, __ATOMIC_RELEASE);
-    CriticalSection_Unlock(Center->Lock);
+    NotificationCenter_Unlock(Center);
 
     CriticalSection_Delete(&Center->Lock);
     Center->Class.ClassId = 0;
@@ -345,9 +400,9 @@ int32 NotificationCenter_Remove(void) {
 
 int32 NotificationCenter_SetVerbose(uint32 Flag) {
     NotificationCenter *Center = NotificationCenter_Checked();
-    CriticalSection_Lock(Center->Lock);
+    NotificationCenter_Lock(Center);
     Center->Verbose = Flag;
-    CriticalSection_Unlock(Center->Lock);
+    NotificationCenter_Unlock(Center);
     return TRUE;
 }
 
@@ -363,7 +418,7 @@ int32 NotificationCenter_AddInstanceObserver(const char *Type, const char *Name,
     char Key[NotificationKeySize];
     NotificationCenter_PrintKey(Key, Type, Name, Instance);
 
-    CriticalSection_Lock(Center->Lock);
+    NotificationCenter_Lock(Center);
     uint64 Value = 0;
     NotificationKeyRecord *Record = nullptr;
     if (HashTable_GetValue(Center->Observers, Key, &Value)) {
@@ -384,10 +439,7 @@ int32 NotificationCenter_AddInstanceObserver(const char *Type, const char *Name,
             NotificationList_Append(Center->ProcessObservers, Node);
         }
         HashTable_Add(Center->Observers, Key, static_cast<uint64>(reinterpret_cast<uintptr>(Record)));
-        char Wildcard[NotificationKeySize];
-        NotificationCenter_PrintKey(Wildcard, NOTIFICATIONCENTER_GLOBAL, NOTIFICATIONCENTER_GLOBAL,
-                                    NOTIFICATIONCENTER_GLOBAL);
-        if (String_CompareWithoutCase(Key, Wildcard)) Center->Wildcard = Record;
+        if (String_CompareWithoutCase(Key, WildcardKey)) Center->Wildcard = Record;
     }
     if (Center->Verbose)
         Log_Debug("NotificationCenter - Add observer - %s.%s - %s [0x%p]\n", Record->Type, Record->Name, Instance,
@@ -398,7 +450,7 @@ int32 NotificationCenter_AddInstanceObserver(const char *Type, const char *Name,
     Entry->Function = Function;
     NotificationList_Append(Record->Observers, Entry);
     CountLiveUser(Center, User, +1);
-    CriticalSection_Unlock(Center->Lock);
+    NotificationCenter_Unlock(Center);
     return TRUE;
 }
 
@@ -414,7 +466,7 @@ int32 NotificationCenter_RemoveInstanceObserver(const char *Type, const char *Na
     char Key[NotificationKeySize];
     NotificationCenter_PrintKey(Key, Type, Name, Instance);
 
-    CriticalSection_Lock(Center->Lock);
+    NotificationCenter_Lock(Center);
     uint64 Value = 0;
     if (HashTable_GetValue(Center->Observers, Key, &Value)) {
         auto *Record = reinterpret_cast<NotificationKeyRecord *>(static_cast<uintptr>(Value));
@@ -436,7 +488,7 @@ int32 NotificationCenter_RemoveInstanceObserver(const char *Type, const char *Na
             break;
         }
     }
-    CriticalSection_Unlock(Center->Lock);
+    NotificationCenter_Unlock(Center);
     return TRUE;
 }
 
@@ -462,18 +514,18 @@ int32 NotificationCenter_RemoveProcessObserver(const char *Instance, void *User,
 int32 NotificationCenter_RetainInstance(const char *Instance) {
     NotificationCenter *Center = NotificationCenter_Checked();
     if (Instance == nullptr) return FALSE;
-    CriticalSection_Lock(Center->Lock);
+    NotificationCenter_Lock(Center);
     HashTable_Add(Center->RetainedInstances, Instance, 1);
-    CriticalSection_Unlock(Center->Lock);
+    NotificationCenter_Unlock(Center);
     return TRUE;
 }
 
 int32 NotificationCenter_UnretainInstance(const char *Instance) {
     NotificationCenter *Center = NotificationCenter_Checked();
     if (Instance == nullptr) return FALSE;
-    CriticalSection_Lock(Center->Lock);
+    NotificationCenter_Lock(Center);
     HashTable_Remove(Center->RetainedInstances, Instance);
-    CriticalSection_Unlock(Center->Lock);
+    NotificationCenter_Unlock(Center);
     return TRUE;
 }
 
@@ -498,10 +550,10 @@ int32 NotificationCenter_AssertInstance(void *Object) {
     NotificationCenter *Center = NotificationCenter_Checked();
     Debug_CheckPointer(Object);
     int32 Count = 0;
-    CriticalSection_Lock(Center->Lock);
+    NotificationCenter_Lock(Center);
     // The walk only names the entries for the log; most deletes have none.
     if (Center->LiveUsers->Count(Object) == 0) {
-        CriticalSection_Unlock(Center->Lock);
+        NotificationCenter_Unlock(Center);
         return TRUE;
     }
     ForEachKeyRecord(Center, [&Count, Object](NotificationKeyRecord *Record) {
@@ -512,7 +564,7 @@ int32 NotificationCenter_AssertInstance(void *Object) {
             Count++;
         }
     });
-    CriticalSection_Unlock(Center->Lock);
+    NotificationCenter_Unlock(Center);
     if (Count > 0) {
         char InstanceId[37];
         Class_CopyInstanceId(Object, InstanceId, (int32)sizeof(InstanceId));
@@ -527,10 +579,10 @@ int32 NotificationCenter_IsThreadBlockedInFire(uint32 ThreadId) {
     NotificationCenter *Center = __atomic_load_n(&GlobalNotificationCenter, __ATOMIC_ACQUIRE);
     if (Center == nullptr) return FALSE;
     int32 Found = FALSE;
-    CriticalSection_Lock(Center->Lock);
+    NotificationCenter_Lock(Center);
     for (NotificationPendingFire *Fire = Center->Pending.Head; Fire != nullptr && !Found; Fire = Fire->Next)
         Found = Fire->Waiter != nullptr && Fire->WaiterThreadId == ThreadId;
-    CriticalSection_Unlock(Center->Lock);
+    NotificationCenter_Unlock(Center);
     return Found;
 }
 

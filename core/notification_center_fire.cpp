@@ -60,13 +60,13 @@ void NotificationCenter_FireAfterDelayInternal(NotificationCenter *Center, const
         Dictionary_Create(&Fire->UserInfo);
         Dictionary_Merge(Fire->UserInfo, UserInfo, DICTIONARY_MERGE_OVERWRITE);
     }
-    CriticalSection_Lock(Center->Lock);
+    NotificationCenter_Lock(Center);
     NotificationList_Append(Center->Pending, Fire);
     // Posted before the lock is let go: once the fire is queued the owner may
     // remove the center (waking a blocked caller), so the firing thread must
     // not touch the center after this section.
     if (DelayMilliseconds == 0) NotificationCenter_PostProcess(Center);
-    CriticalSection_Unlock(Center->Lock);
+    NotificationCenter_Unlock(Center);
 }
 
 // Lock held, owner thread, depth 0. Delivers the due queued fires within the
@@ -107,9 +107,9 @@ void NotificationCenter_FireCallbacksInternal(NotificationCenter *Center, Notifi
         NotificationObserverRecord *Next = Entry->Next;
         if (Entry->Function != nullptr && !Entry->Removed) {
             Center->DeliveryDepth++;
-            CriticalSection_Unlock(Center->Lock);
+            NotificationCenter_Unlock(Center);
             Entry->Function(Entry->User, Type, Name, Instance, UserInfo);
-            CriticalSection_Lock(Center->Lock);
+            NotificationCenter_Lock(Center);
             if (--Center->DeliveryDepth == 0 && Center->ProcessDeferred) {
                 Center->ProcessDeferred = 0;
                 NotificationCenter_PostProcess(Center);
@@ -139,21 +139,26 @@ void NotificationCenter_FireInternal(NotificationCenter *Center, const char *Typ
         NotificationCenter_FireCallbacksInternal(Center, Wildcard, FiredType, FiredName, Instance, UserInfo);
     }
     if (!NotificationCenter_MayBeObserved(Center, Type, Name)) return;
-    NotificationKeyRecord *Named = NotificationCenter_Find(Center, Type, Name, NOTIFICATIONCENTER_GLOBAL);
+    // Both keys start with this fire's type and name.
+    char Key[NotificationKeySize];
+    const size_t Prefix = NotificationCenter_PrintKeyPrefix(Key, Type, Name);
+    NotificationCenter_PrintKeyInstance(Key, Prefix, NOTIFICATIONCENTER_GLOBAL);
+    NotificationKeyRecord *Named = NotificationCenter_FindKey(Center, Key);
     // A fire named "Global"/"Global" finds the wildcard again; it was served.
     if (Named != nullptr && Named != Wildcard)
         NotificationCenter_FireCallbacksInternal(Center, Named, Named->Type, Named->Name, Instance, UserInfo);
     if (!String_CompareWithoutCase(Instance, NOTIFICATIONCENTER_GLOBAL)) {
-        NotificationKeyRecord *Sender = NotificationCenter_Find(Center, Type, Name, Instance);
+        NotificationCenter_PrintKeyInstance(Key, Prefix, Instance);
+        NotificationKeyRecord *Sender = NotificationCenter_FindKey(Center, Key);
         if (Sender != nullptr)
             NotificationCenter_FireCallbacksInternal(Center, Sender, Sender->Type, Sender->Name, Instance, UserInfo);
     }
 }
 
 void NotificationCenter_PostProcess(NotificationCenter *Center) {
-    CriticalSection_Lock(Center->Lock);
+    NotificationCenter_Lock(Center);
     Center->ProcessPosted = 1;
-    CriticalSection_Unlock(Center->Lock);
+    NotificationCenter_Unlock(Center);
     EventQueue_AddProcessByThreadId(Center->OwnerThreadId, Center, NotificationCenter_ProcessEvent);
 }
 
@@ -163,9 +168,9 @@ int32 NotificationCenter_Fire(const char *Type, const char *Name, const char *In
     if (auto Hook = __atomic_load_n(&FireHook, __ATOMIC_ACQUIRE)) return Hook(Type, Name, Instance, UserInfo);
     NotificationCenter *Center = NotificationCenter_Checked();
     if (Thread_GetCurrentId() == Center->OwnerThreadId) {
-        CriticalSection_Lock(Center->Lock);
+        NotificationCenter_Lock(Center);
         NotificationCenter_FireInternal(Center, Type, Name, Instance, UserInfo);
-        CriticalSection_Unlock(Center->Lock);
+        NotificationCenter_Unlock(Center);
         return TRUE;
     }
     Signal *Waiter = nullptr;
@@ -210,13 +215,13 @@ int32 NotificationCenter_IsObserved(const char *Type, const char *Name, const ch
             if (Entry->Function != nullptr && !Entry->Removed) return true;
         return false;
     };
-    CriticalSection_Lock(Center->Lock);
+    NotificationCenter_Lock(Center);
     bool Observed = Live(Center->Wildcard);
     if (!Observed && NotificationCenter_MayBeObserved(Center, Type, Name))
         Observed = Live(NotificationCenter_Find(Center, Type, Name, NOTIFICATIONCENTER_GLOBAL)) ||
                    (!String_CompareWithoutCase(Instance, NOTIFICATIONCENTER_GLOBAL) &&
                     Live(NotificationCenter_Find(Center, Type, Name, Instance)));
-    CriticalSection_Unlock(Center->Lock);
+    NotificationCenter_Unlock(Center);
     return Observed ? TRUE : FALSE;
 }
 
@@ -226,7 +231,7 @@ int32 NotificationCenter_Process(void) {
     NotificationCenter *Center = NotificationCenter_Checked();
     AssertOwnerThread(Center);
     float64 Start = Time_GetCurrent();
-    CriticalSection_Lock(Center->Lock);
+    NotificationCenter_Lock(Center);
     if (Center->DeliveryDepth > 0) {
         // Inside a delivery: the outer walks hold queued fires and entries.
         Center->ProcessDeferred = 1;
@@ -244,7 +249,7 @@ int32 NotificationCenter_Process(void) {
                                                  Record->Instance, nullptr);
         Node = Prev;
     }
-    CriticalSection_Unlock(Center->Lock);
+    NotificationCenter_Unlock(Center);
     return TRUE;
 }
 
@@ -254,9 +259,9 @@ int32 NotificationCenter_ProcessEvent(void *Instance) {
     if (GlobalNotificationCenter == nullptr || Instance != GlobalNotificationCenter) return FALSE;
     NotificationCenter *Center = NotificationCenter_Checked();
     AssertOwnerThread(Center);
-    CriticalSection_Lock(Center->Lock);
+    NotificationCenter_Lock(Center);
     Center->ProcessPosted = 0;
-    CriticalSection_Unlock(Center->Lock);
+    NotificationCenter_Unlock(Center);
     return NotificationCenter_Process();
 }
 

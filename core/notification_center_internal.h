@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "core/class.h"
+#include "core/critical_section_internal.h"
 #include "core/hash_table.h"
 #include "core/notification_center.h"
 #include "core/pool.h"
@@ -225,6 +226,11 @@ struct NotificationCenter {
 NotificationCenter *NotificationCenter_GetChecked(const char *File, int32 Line);
 #define NotificationCenter_Checked() NotificationCenter_GetChecked(__FILE__, __LINE__)
 
+// The center's lock, through the section's inline paths: a fire takes it
+// several times.
+#define NotificationCenter_Lock(Center) CriticalSectionInt_Lock((Center)->Lock, __FILE__, __LINE__)
+#define NotificationCenter_Unlock(Center) CriticalSectionInt_Unlock((Center)->Lock, __FILE__, __LINE__)
+
 // A null name part stands for "Global".
 inline const char *NotificationCenter_Part(const char *Text) {
     return Text != nullptr ? Text : NOTIFICATIONCENTER_GLOBAL;
@@ -234,6 +240,11 @@ inline const char *NotificationCenter_Part(const char *Text) {
 void NotificationCenter_CopyName(char *Field, const char *Text);
 // "type.name.instance", cut to 121 bytes.
 void NotificationCenter_PrintKey(char *Key, const char *Type, const char *Name, const char *Instance);
+// The same key in two steps, so that keys of one type and name with several
+// instances share the first: "type.name." (as cut) and its length, then the
+// instance written behind that length.
+size_t NotificationCenter_PrintKeyPrefix(char *Key, const char *Type, const char *Name);
+void NotificationCenter_PrintKeyInstance(char *Key, size_t Used, const char *Instance);
 // The slot of a type and name in the center's name counts, or -1 when a key
 // made of them could equal one made of other parts (a dot inside a part) or
 // be cut within them.
@@ -245,6 +256,8 @@ void NotificationCenter_CountName(NotificationCenter *Center, NotificationKeyRec
 // Lock held.
 NotificationKeyRecord *NotificationCenter_Find(NotificationCenter *Center, const char *Type, const char *Name,
                                                const char *Instance);
+// Lock held. The key record of a printed key, or null.
+NotificationKeyRecord *NotificationCenter_FindKey(NotificationCenter *Center, const char *Key);
 void NotificationCenter_RemoveFlush(NotificationCenter *Center);
 int32 NotificationCenter_IsRetained(NotificationCenter *Center, const char *Instance);
 // Owner thread, lock held.

@@ -34,10 +34,10 @@ int32 NotificationCenter_AddRefInteropReference(const char *Instance) {
     NotificationCenter *Center = NotificationCenter_Checked();
     if (Instance == nullptr) return FALSE;
     int32 Count = 0;
-    CriticalSection_Lock(Center->Lock);
+    NotificationCenter_Lock(Center);
     Dictionary_GetInt32ByKey(Center->InteropReferences, Instance, &Count);
     Dictionary_SetInt32ByKey(Center->InteropReferences, Instance, Count + 1);
-    CriticalSection_Unlock(Center->Lock);
+    NotificationCenter_Unlock(Center);
     // Counted before the fire, so that an observer adding a reference of its
     // own does not announce the first one twice.
     if (Count == 0) FireReferenceChange(Instance, TRUE);
@@ -48,14 +48,14 @@ int32 NotificationCenter_ReleaseInteropReference(const char *Instance) {
     NotificationCenter *Center = NotificationCenter_Checked();
     if (Instance == nullptr) return FALSE;
     int32 Count = 0;
-    CriticalSection_Lock(Center->Lock);
+    NotificationCenter_Lock(Center);
     int32 Found = Dictionary_GetInt32ByKey(Center->InteropReferences, Instance, &Count);
     if (!Found || Count <= 0) {
         // A release without a reference would leave the count below 0, and
         // the next first reference would go unannounced while a later
         // release announced the last one: the object would drop a
         // reference it never took.
-        CriticalSection_Unlock(Center->Lock);
+        NotificationCenter_Unlock(Center);
         Log_Debug("NotificationCenter - Release of an unreferenced instance - %s\n", Instance);
         return FALSE;
     }
@@ -64,7 +64,7 @@ int32 NotificationCenter_ReleaseInteropReference(const char *Instance) {
         Dictionary_RemoveByKey(Center->InteropReferences, Instance);
     else
         Dictionary_SetInt32ByKey(Center->InteropReferences, Instance, Count);
-    CriticalSection_Unlock(Center->Lock);
+    NotificationCenter_Unlock(Center);
     if (Count == 0) FireReferenceChange(Instance, FALSE);
     return TRUE;
 }
@@ -94,7 +94,7 @@ int32 NotificationCenter_RemoveInstanceObserverInterop(const char *Type, const c
     // so that a longer id the page added with still removes its observer.
     char Wanted[INTEROP_CALLBACK_ID_SIZE];
     String_CopyLength(Wanted, CallbackId, (int32)sizeof(Wanted));
-    CriticalSection_Lock(Center->Lock);
+    NotificationCenter_Lock(Center);
     // A page may use one callback id for several observers: the record to
     // drop is the one this key's observer holds, not the first with the id.
     InteropCallback *Callback = nullptr;
@@ -116,7 +116,7 @@ int32 NotificationCenter_RemoveInstanceObserverInterop(const char *Type, const c
                                                            NotificationCenter_InteropExecuteObserverCallback);
         Interop_ReleaseCallback(&Callback);
     }
-    CriticalSection_Unlock(Center->Lock);
+    NotificationCenter_Unlock(Center);
     return Result;
 }
 

@@ -37,6 +37,7 @@
 
 #include "core/class.h"
 #include "core/critical_section.h"
+#include "core/critical_section_internal.h"
 #include "core/debug.h"
 #include "core/log.h"
 #include "core/memory.h"
@@ -105,9 +106,21 @@ void AdviseHugePages(uint8 *Base, uint64 Bytes) {
 
 namespace {
 
-// Takes the pool's lock for the scope when the pool asks for locking.
-struct PoolLock : CriticalSectionGuard {
-    explicit PoolLock(Pool *Handle) : CriticalSectionGuard(Handle->AllowLock && Handle->Lock ? Handle->Lock : nullptr) {}
+// Takes the pool's lock for the scope when the pool asks for locking, with
+// the section's inline paths: the notification center's pools are locked on
+// every record taken and given back.
+struct PoolLock {
+    explicit PoolLock(Pool *Handle) : Section(Handle->AllowLock && Handle->Lock ? Handle->Lock : nullptr) {
+        if (Section != nullptr) CriticalSectionInt_Lock(Section, __FILE__, __LINE__);
+    }
+    ~PoolLock() {
+        if (Section != nullptr) CriticalSectionInt_Unlock(Section, __FILE__, __LINE__);
+    }
+    PoolLock(const PoolLock &) = delete;
+    PoolLock &operator=(const PoolLock &) = delete;
+
+  private:
+    void *Section;
 };
 
 uint8 *ChunkBase(PoolChunk *Chunk) { return reinterpret_cast<uint8 *>(Chunk); }
@@ -347,6 +360,17 @@ void FreeFixed(Pool *Handle, void *Record, int32 Size, const char *File, int32 L
 }
 
 void RemoveAllLocked(Pool *Handle) {
+    if (Handle->Slabs == nullptr && Handle->Chunks == nullptr && Handle->Room == nullptr) {
+        // Nothing was ever carved, or all of it went already.
+        Handle->FreeList = nullptr;
+        Handle->Fresh = Handle->FreshEnd = nullptr;
+        Handle->SlabChunks = 1;
+        Handle->ChunkCount = 0;
+        Handle->MemoryInUse = 0;
+        Handle->ActiveCount = 0;
+        Handle->MaximumCount = 0;
+        return;
+    }
     // Chunks carved from slabs go with their slab; only chunks of their own
     // need the walk.
     for (PoolChunk *Chunk = Handle->Chunks; Chunk != nullptr && Handle->OwnChunks != 0;) {
@@ -410,15 +434,42 @@ template <typename Value> int32 GetField(Pool *Handle, Value Pool::*Field, Value
 
 } // namespace
 
+void PoolInt_Init(Pool *Handle, const char *File, int32 Line) {
+    memset(static_cast<void *>(Handle), 0, sizeof(Pool));
+    Class_InitHeader(Handle, PoolClassId, nullptr);
+    Handle->ZeroOnAlloc = 1;
+    UpdateTakes(Handle);
+    Handle->HandedOutKey = StateWord(nullptr, Handle, DescriptorHandedOut);
+    Handle->File = File;
+    Handle->Line = (uint32)Line;
+}
+
+void PoolInt_InitFixed(Pool *Handle, uint32 MemberSize, uint32 ChunkSize, uint32 ZeroOnAlloc, const char *File,
+                       int32 Line) {
+    PoolInt_Init(Handle, File, Line);
+    const uint64 Rounded = RoundUp8(MemberSize);
+    Debug_Assert(Rounded <= INT32_MAX, "Pool member size too large (%u)\n", MemberSize);
+    Handle->MemberSize = MemberSize;
+    Handle->RecordSize = (uint32)Rounded;
+    Handle->ChunkSize = ChunkSize;
+    Handle->ZeroOnAlloc = ZeroOnAlloc;
+    UpdateTakes(Handle);
+}
+
+void PoolInt_Destroy(Pool *Handle) {
+    Class_CheckHandle(Handle, PoolClassId);
+    if (Handle->ActiveCount)
+        Log_Debug("Not all pool memory was freed (%d) for (%s/%d)\n", (int32)Handle->ActiveCount, Handle->File,
+                  (int32)Handle->Line);
+    RemoveAllLocked(Handle);
+    if (Handle->Lock) CriticalSection_Delete(&Handle->Lock);
+    Handle->Class.ClassId = 0;
+}
+
 int32 Pool_CreateInt(Pool **Handle, const char *File, int32 Line) {
     Debug_CheckPointer(Handle);
     Pool *Created = static_cast<Pool *>(Memory_AllocInt((int32)sizeof(Pool), MEMORY_FLAG_ZERO, File, Line));
-    Class_InitHeader(Created, PoolClassId, nullptr);
-    Created->ZeroOnAlloc = 1;
-    UpdateTakes(Created);
-    Created->HandedOutKey = StateWord(nullptr, Created, DescriptorHandedOut);
-    Created->File = File;
-    Created->Line = (uint32)Line;
+    PoolInt_Init(Created, File, Line);
     *Handle = Created;
     return TRUE;
 }
@@ -426,12 +477,7 @@ int32 Pool_CreateInt(Pool **Handle, const char *File, int32 Line) {
 int32 Pool_Delete(Pool **Handle) {
     Debug_CheckPointer(Handle);
     Pool *Deleted = *Handle;
-    Class_CheckHandle(Deleted, PoolClassId);
-    if (Deleted->ActiveCount)
-        Log_Debug("Not all pool memory was freed (%d) for (%s/%d)\n", (int32)Deleted->ActiveCount, Deleted->File,
-                  (int32)Deleted->Line);
-    RemoveAllLocked(Deleted);
-    if (Deleted->Lock) CriticalSection_Delete(&Deleted->Lock);
+    PoolInt_Destroy(Deleted);
     Memory_Delete(Deleted);
     *Handle = nullptr;
     return TRUE;

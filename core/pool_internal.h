@@ -55,6 +55,19 @@ inline uint32 StateWord(const PoolDescriptor *Descriptor, const Pool *Owner, uin
 
 } // namespace poolint
 
+struct Pool;
+// A pool whose record lives in storage of its owner's (a Dictionary root
+// keeps its two fixed pools in one allocation): PoolInt_Init makes the
+// record in place as Pool_CreateInt makes a new one, PoolInt_Destroy frees
+// what Pool_Delete frees except the record itself. Only the owner's own code
+// reaches them.
+void PoolInt_Init(Pool *Handle, const char *File, int32 Line);
+void PoolInt_Destroy(Pool *Handle);
+// PoolInt_Init with the member size, chunk size and zero-on-alloc flag set
+// as their setters set them on a new pool.
+void PoolInt_InitFixed(Pool *Handle, uint32 MemberSize, uint32 ChunkSize, uint32 ZeroOnAlloc, const char *File,
+                       int32 Line);
+
 struct Pool {
     ClassStruct Class;
     void *Lock; // critical section, made by the first Pool_SetAllowLock

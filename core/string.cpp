@@ -31,13 +31,22 @@ static int32 CopyWhile(char *Destination, const char *Source, int64 Limit, KeepF
 
 static constexpr int64 Unbounded = INT64_MAX;
 
+// Copies at most Limit bytes up to the NUL and terminates: one length scan
+// and one block move (the texts may overlap, as a forward copy allowed).
+static int32 CopyBounded(char *Destination, const char *Source, int64 Limit) {
+    const size_t Count = strnlen(Source, (size_t)Limit);
+    memmove(Destination, Source, Count);
+    Destination[Count] = 0;
+    return (int32)Count;
+}
+
 // ---- Copy and concatenate ----
 
 int32 String_CopyLength(char *Destination, const char *Source, int32 Size) {
     Debug_CheckPointer(Destination);
     Debug_CheckPointer(Source);
     if (Size < 1) return 0;
-    return CopyWhile(Destination, Source, Size - 1, [](char) { return true; });
+    return CopyBounded(Destination, Source, Size - 1);
 }
 
 int32 String_Copy(char *Destination, const char *Source) {
@@ -69,7 +78,7 @@ int32 String_CopyLengthSafe(char *Destination, int32 Size, const char *Source, i
     Debug_CheckPointer(Source);
     if (Size < 1) return 0;
     int64 Limit = Count < 0 ? 0 : (Count < Size - 1 ? Count : Size - 1);
-    return CopyWhile(Destination, Source, Limit, [](char) { return true; });
+    return CopyBounded(Destination, Source, Limit);
 }
 
 int32 String_CopyUntilChar(char *Destination, const char *Source, const char *Set) {

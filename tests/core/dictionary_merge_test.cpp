@@ -189,6 +189,87 @@ TEST_F(DictionaryMergeTest, MergeRecursesIntoDictionariesButNotIntoKeptScalars) 
     EXPECT_EQ(RenderDictionary(Destination), "{cfg:{a:1,b:20,c:30},s:{inner:x}}");
 }
 
+// Each kind of scalar merged into an item that has no type or value yet (a
+// new one, or a kept Unknown item that was once a true Boolean) gives the
+// tree and the reports that the item operations the merge is made of give:
+// a new item with the key, then type, private mark and text form set.
+TEST_F(DictionaryMergeTest, MergeIntoNewItemsMatchesTheItemOperations) {
+    auto Watch = [](Dictionary *Handle, std::vector<std::string> *Log) {
+        Dictionary_SetItemKeyChangeCallback(Handle, Log,
+                                            [](Dictionary *, DictionaryItem *, void *User, const char *Path,
+                                               const char *Old) -> int32 {
+                                                static_cast<std::vector<std::string> *>(User)->push_back(
+                                                    std::string("key ") + Path + " " + (Old ? Old : "-"));
+                                                return 1;
+                                            });
+        Dictionary_SetItemValueChangeCallback(
+            Handle, Log,
+            [](Dictionary *, DictionaryItem *, void *User, const char *Path, const char *Old, int32 Length) -> int32 {
+                static_cast<std::vector<std::string> *>(User)->push_back(
+                    std::string("value ") + Path + " " + (Old ? std::string(Old, (size_t)Length) : "-"));
+                return 1;
+            });
+    };
+    const std::string Long(40, 'L');
+    struct Case {
+        const char *Key;
+        int32 Type;
+        const char *Text; // set with Dictionary_ItemSetBuffer, or null
+        bool KeptTrue;    // the destination holds the key as an Unknown item that was a true Boolean
+    };
+    const Case Cases[] = {
+        {"n", DICTIONARY_TYPE_NULL, nullptr, false},        {"t", DICTIONARY_TYPE_BOOLEAN, "true", false},
+        {"f", DICTIONARY_TYPE_BOOLEAN, "false", false},     {"f", DICTIONARY_TYPE_BOOLEAN, "false", true},
+        {"t", DICTIONARY_TYPE_BOOLEAN, "true", true},       {"i", DICTIONARY_TYPE_INT64, "42", false},
+        {"d", DICTIONARY_TYPE_FLOAT64, "0.5", true},        {"s", DICTIONARY_TYPE_STRING, "", false},
+        {"s", DICTIONARY_TYPE_STRING, "x", false},          {"s", DICTIONARY_TYPE_STRING, Long.c_str(), true},
+        {"#p", DICTIONARY_TYPE_STRING, "hidden", false},    {nullptr, DICTIONARY_TYPE_INT64, "7", false},
+        {"u", DICTIONARY_TYPE_UNKNOWN, "kept text", false}, {"u", DICTIONARY_TYPE_UNKNOWN, nullptr, true},
+    };
+    for (const Case &Each : Cases) {
+        Dictionary *From = nullptr, *Merged = nullptr, *Built = nullptr;
+        Dictionary_Create(&From);
+        Dictionary_Create(&Merged);
+        Dictionary_Create(&Built);
+        DictionaryItem *Item = nullptr;
+        Dictionary_Append(From, Each.Key, &Item);
+        Dictionary_ItemSetType(From, Item, Each.Type);
+        if (Each.Text != nullptr) Dictionary_ItemSetBuffer(From, Item, Each.Text, (int32)strlen(Each.Text));
+        for (Dictionary *Into : {Merged, Built}) {
+            Dictionary_AddString(Into, "other", "o", nullptr);
+            if (!Each.KeptTrue) continue;
+            DictionaryItem *Kept = nullptr;
+            Dictionary_AddBoolean(Into, Each.Key, 1, &Kept);
+            Dictionary_ItemSetType(Into, Kept, DICTIONARY_TYPE_UNKNOWN);
+        }
+        std::vector<std::string> MergedLog, BuiltLog;
+        Watch(Merged, &MergedLog);
+        Watch(Built, &BuiltLog);
+        Dictionary_Merge(Merged, From, DICTIONARY_MERGE_OVERWRITE);
+        DictionaryItem *Target = nullptr;
+        if (!Each.KeptTrue || !Dictionary_ItemFindByKey(Built, Each.Key, nullptr, &Target))
+            Dictionary_Append(Built, Each.Key, &Target);
+        uint32 Private = 0;
+        Dictionary_ItemGetPrivate(From, Item, &Private);
+        const char *Text = nullptr;
+        int32 Length = 0;
+        Dictionary_ItemGetBufferPtr(From, Item, &Text, &Length);
+        Dictionary_ItemSetType(Built, Target, Each.Type);
+        Dictionary_ItemSetPrivate(Built, Target, Private);
+        Dictionary_ItemSetBuffer(Built, Target, Text, Length);
+        const std::string Name = std::string(Each.Key ? Each.Key : "(none)") + (Each.KeptTrue ? " kept" : "");
+        EXPECT_EQ(RenderDictionary(Merged), RenderDictionary(Built)) << Name;
+        EXPECT_EQ(MergedLog, BuiltLog) << Name;
+        DictionaryItem *Last = nullptr;
+        Dictionary_ItemGetLast(Merged, &Last);
+        uint32 MergedPrivate = 2, BuiltPrivate = 3;
+        Dictionary_ItemGetPrivate(Merged, Last, &MergedPrivate);
+        Dictionary_ItemGetPrivate(Built, Target, &BuiltPrivate);
+        EXPECT_EQ(MergedPrivate, BuiltPrivate) << Name;
+        for (Dictionary **Handle : {&From, &Merged, &Built}) Dictionary_Release(Handle);
+    }
+}
+
 TEST_F(DictionaryMergeTest, MergeAtTheFrontReversesNewItems) {
     Dictionary_AddString(Destination, "a", "0", nullptr);
     Dictionary_AddString(Source, "x", "1", nullptr);
