@@ -209,30 +209,32 @@ class Scanner {
     // on in place, terminated for the moment by the byte that ended it.
     Scanner(JSON *Json, uint8 *Chunk, int32 Length) : J(Json), Chunk(Chunk), Length(Length), Writable(Chunk) {
         Base = J->CharCount;
+        Take();
         CallbackBase_Get(&J->ValueCallback, &CallbackUser, &Callback);
         Verbose = JSON_IsVerboseLevel(J, 9) != 0;
-        Parent = KindAbove(J->Depth);
+        Parent = KindAbove(Depth);
         // A string or number interrupted by the end of the last piece goes on.
-        const int32 Kind = J->Levels[J->Depth].Kind;
+        const int32 Kind = J->Levels[Depth].Kind;
         if ((Kind == JSON_KIND_STRING && J->SubState == JsonStringPlain) || Kind == JSON_KIND_NUMBER) RunStart = 0;
         Spilled = MemoryStream_GetUsed(J->Value) > 0;
     }
 
-    Outcome Process() {
+    Outcome Process() __restrict__ {
         Outcome Result = Outcome::More;
         while (Pos < Length && Result == Outcome::More) {
-            switch (J->Levels[J->Depth].Kind) {
+            switch (J->Levels[Depth].Kind) {
                 case JSON_KIND_NONE: Result = Between(); break;
                 case JSON_KIND_STRING: Result = String(); break;
                 case JSON_KIND_NUMBER: Result = Number(); break;
                 case JSON_KIND_BOOLEAN: Result = Boolean(); break;
                 case JSON_KIND_NULL: Result = Null(); break;
                 default: Result = Fail(JSON_ERROR_TYPE, "Unexpected scanner state [%d @ %d:%d]",
-                                       J->Levels[J->Depth].Kind, J->Line, Column());
+                                       J->Levels[Depth].Kind, J->Line, Column());
             }
         }
         if (Result == Outcome::More) FlushRun(Pos);
         FlushStaged();
+        Give();
         J->CharCount = Base + Pos;
         return Result;
     }
@@ -267,6 +269,29 @@ class Scanner {
     bool Verbose = false;
     int32 Parent = JSON_KIND_NONE; // kind of the container being read (level Depth - 1), none at the top
 
+    // The object's depth, key bits and separator marks, kept here while the
+    // scan runs: the compiler would otherwise read them again from the
+    // object after every byte written into the Dictionary. They go back
+    // (Give) before any caller's code runs and on leaving, and are taken
+    // again (Take) after it, since that code may even reset the object.
+    int32 Depth = 0;
+    uint32 KeyBits = 0;
+    int32 ValueSeen = 0;
+    int32 CommaSeen = 0;
+
+    void Take() {
+        Depth = J->Depth;
+        KeyBits = J->KeyBits;
+        ValueSeen = J->ValueSeen;
+        CommaSeen = J->CommaSeen;
+    }
+    void Give() {
+        J->Depth = Depth;
+        J->KeyBits = KeyBits;
+        J->ValueSeen = ValueSeen;
+        J->CommaSeen = CommaSeen;
+    }
+
     int32 Column() const { return (int32)(Base + Pos - J->LineStart + 1); }
 
     void Consume() {
@@ -281,14 +306,18 @@ class Scanner {
     // caller's code, which may even reset the object: what the scanner keeps
     // of the level stack is taken again afterwards (as after a value callback).
     template <typename... Arguments> void Report(const char *Format, Arguments... Values) {
+        Give();
         JsonInternal_Report(J, Format, Values...);
-        Parent = KindAbove(J->Depth);
+        Take();
+        Parent = KindAbove(Depth);
     }
 
     template <typename... Arguments>
     Outcome Fail(int32 Code, const char *Format, Arguments... Values) {
         RunStart = -1;
+        Give();
         JsonInternal_Fail(J, Code, Format, Values...);
+        Take();
         return Outcome::Failed;
     }
 
@@ -334,26 +363,37 @@ class Scanner {
         Direct = false;
     }
 
-    void SetBit(int32 Level) { J->KeyBits |= 1u << Level; }
-    void ClearBit(int32 Level) { J->KeyBits &= ~(1u << Level); }
-    bool HasBit(int32 Level) const { return (J->KeyBits >> Level) & 1u; }
+    void SetBit(int32 Level) { KeyBits |= 1u << Level; }
+    void ClearBit(int32 Level) { KeyBits &= ~(1u << Level); }
+    bool HasBit(int32 Level) const { return (KeyBits >> Level) & 1u; }
     bool ParentIs(int32 Kind) const { return Parent == Kind; }
-    int32 KindAbove(int32 Depth) const { return Depth > 0 ? J->Levels[Depth - 1].Kind : JSON_KIND_NONE; }
+    int32 KindAbove(int32 Level) const { return Level > 0 ? J->Levels[Level - 1].Kind : JSON_KIND_NONE; }
 
     void BeginValue(int32 Kind, uint8 Character) {
-        if (J->ValueSeen && !J->CommaSeen)
+        if (ValueSeen && !CommaSeen)
             Report("Comma expected [%c @ %d:%d]", Character, J->Line, Column());
-        JsonInternal_ClearValueState(J);
-        if (ParentIs(JSON_KIND_ARRAY)) J->Levels[J->Depth - 1].Index++;
-        J->Levels[J->Depth].Kind = Kind;
+        ValueSeen = 0;
+        CommaSeen = 0;
+        if (ParentIs(JSON_KIND_ARRAY)) J->Levels[Depth - 1].Index++;
+        J->Levels[Depth].Kind = Kind;
         J->ValueStart = Base + Pos;
+    }
+
+    // What the per-character states keep of a scalar, cleared when a token
+    // goes to them: a token taken whole never reads it.
+    void BeginStates(int32 SubState) {
+        J->SubState = SubState;
+        J->NumberFlags = 0;
+        J->LiteralLength = 0;
+        J->UnicodeCount = 0;
+        J->PendingSurrogate = 0;
     }
 
     // The verbose line and the value callback; false when the callback
     // refuses the value. Kept out of line: most loads have neither.
     __attribute__((noinline)) bool Announce(int32 Kind, const char *Text, int32 TextLength) {
         char Path[JSON_PATH_SIZE];
-        BuildPath(J, J->Depth, Path, (int32)sizeof(Path));
+        BuildPath(J, Depth, Path, (int32)sizeof(Path));
         if (Verbose)
             JSON_VerboseLog(J, 9, "Path %s Type %d Buf %s BufSize %d StreamPos %lld NodePos %d NodeSize %d", Path, Kind,
                             Text, TextLength, (long long)J->ValueStart, TextLength, TextLength);
@@ -372,11 +412,12 @@ class Scanner {
     // Hands a completed value to the callback and the Dictionary.
     [[gnu::always_inline]] bool Raise(int32 Kind, const char *Text, int32 TextLength) {
         if (Verbose || Callback != nullptr) {
+            Give();
             const bool Accepted = Announce(Kind, Text, TextLength);
-            Parent = KindAbove(J->Depth);
+            Take();
+            Parent = KindAbove(Depth);
             if (!Accepted) return false;
         }
-        const int32 Depth = J->Depth;
         Dictionary *Target = Depth == 0 ? J->Dict : J->Levels[Depth].Target;
         Dictionary *Child = nullptr;
         if (Target != nullptr) {
@@ -391,11 +432,18 @@ class Scanner {
             }
             Dictionary_CheckHandle(Target);
             Dictionary_CheckList(Target);
+            // The Dictionary's change reports run the caller's code too;
+            // only a watched tree makes them.
+            const uint32 *Watched = DictionaryInt_RootRecord(Target)->Watchers;
+            const bool Reports = (Watched[0] | Watched[1] | Watched[2]) != 0;
+            if (Reports) Give();
             DictionaryItem *Item =
                 DictionaryInt_AppendValue(Target, Key, KeyLength, DictionaryType(Kind), Text, TextLength);
             Child = Item->Child;
-            // The Dictionary's change reports run the caller's code too.
-            Parent = KindAbove(J->Depth);
+            if (Reports) {
+                Take();
+                Parent = KindAbove(Depth);
+            }
         }
         if ((Kind == JSON_KIND_OBJECT || Kind == JSON_KIND_ARRAY) && Depth + 1 < JSON_MAX_LEVELS)
             J->Levels[Depth + 1].Target = Child;
@@ -410,7 +458,8 @@ class Scanner {
     // marked Plain and their key needs no search for one.
     [[gnu::always_inline]] Outcome CompleteScalar(int32 Kind, const char *Text, int32 TextLength, int32 Readable = 0,
                                                   bool Plain = false) {
-        const int32 Depth = J->Depth;
+        // The level of this scalar, whatever the caller's code run for it does.
+        const int32 Depth = this->Depth;
         if (ParentIs(JSON_KIND_OBJECT) && !HasBit(Depth - 1)) {
             if (TextLength > MaxKeyLength)
                 return Fail(JSON_ERROR_STRING, "Key exceeds maximum length [%d @ %d:%d]", TextLength, J->Line,
@@ -434,7 +483,7 @@ class Scanner {
             return Outcome::More;
         }
         if (!Raise(Kind, Text, TextLength)) return Outcome::Failed;
-        J->ValueSeen = 1;
+        ValueSeen = 1;
         if (Depth > 0) ClearBit(Depth - 1);
         J->Levels[Depth].Kind = JSON_KIND_NONE;
         return Depth == 0 ? Outcome::Done : Outcome::More;
@@ -454,7 +503,7 @@ class Scanner {
 
     // Completes the string or number whose text ends at End: in place when it
     // lies whole in this chunk, else from the value buffer.
-    Outcome CompleteText(int32 Kind, int32 End) {
+    Outcome CompleteText(int32 Kind, int32 End) __restrict__ {
         if (Direct) {
             const int32 Start = RunStart;
             RunStart = -1;
@@ -482,7 +531,7 @@ class Scanner {
         return Result;
     }
 
-    Outcome CompleteLiteral(int32 Kind) {
+    Outcome CompleteLiteral(int32 Kind) __restrict__ {
         J->Literal[J->LiteralLength] = 0;
         const int32 TextLength = J->LiteralLength;
         J->LiteralLength = 0;
@@ -492,28 +541,27 @@ class Scanner {
     [[gnu::always_inline]] Outcome OpenContainer(int32 Kind, uint8 Character) {
         BeginValue(Kind, Character);
         if (!Raise(Kind, "", 0)) return Outcome::Failed;
-        const int32 Depth = J->Depth;
         if (Depth + 1 >= JSON_MAX_LEVELS)
             return Fail(JSON_ERROR_FIELDTYPE, "Unknown field type [%c @ %d:%d]", Character, J->Line, Column());
         JSONLevel &Level = J->Levels[Depth];
         Level.Index = -1;
         Level.Key[0] = 0;
         ClearBit(Depth);
-        J->Depth = Depth + 1;
+        Depth++;
         Parent = Kind;
-        J->Levels[Depth + 1].Kind = JSON_KIND_NONE;
+        J->Levels[Depth].Kind = JSON_KIND_NONE;
         Pos++;
         return Outcome::More;
     }
 
     // Any closing bracket closes the current container, whatever opened it.
-    Outcome CloseContainer(uint8 Character) {
-        if (J->Depth > 0 && J->CommaSeen) Report("Comma not expected [, @ %d:%d]", J->Line, Column());
+    Outcome CloseContainer(uint8 Character) __restrict__ {
+        if (Depth > 0 && CommaSeen) Report("Comma not expected [, @ %d:%d]", J->Line, Column());
         // (Checked after the message: its print callback may have reset the object.)
-        if (J->Depth == 0)
+        if (Depth == 0)
             return Fail(JSON_ERROR_FIELDTYPE, "Unknown field type [%c @ %d:%d]", Character, J->Line, Column());
         Pos++;
-        const int32 Depth = --J->Depth;
+        --Depth;
         Parent = KindAbove(Depth);
         JSONLevel &Level = J->Levels[Depth];
         Level.Key[0] = 0;
@@ -524,8 +572,8 @@ class Scanner {
             ClearBit(Depth - 1);
         }
         Level.Kind = JSON_KIND_NONE;
-        J->ValueSeen = 1;
-        J->CommaSeen = 0;
+        ValueSeen = 1;
+        CommaSeen = 0;
         return Depth == 0 ? Outcome::Done : Outcome::More;
     }
 
@@ -541,14 +589,14 @@ class Scanner {
     // token cut by the end of the chunk, an escape in a string or a literal
     // too close to the end leave their state for the dispatch to go on with.
     void Comma() {
-        J->CommaSeen = 1;
-        J->ValueSeen = 0;
+        CommaSeen = 1;
+        ValueSeen = 0;
         // A key that received no value is dropped.
-        if (ParentIs(JSON_KIND_OBJECT)) ClearBit(J->Depth - 1);
+        if (ParentIs(JSON_KIND_OBJECT)) ClearBit(Depth - 1);
         Pos++;
     }
 
-    Outcome Between() {
+    Outcome Between() __restrict__ {
         for (;;) {
             if (Pos == Length) return Outcome::More;
             const uint8 Character = Chunk[Pos];
@@ -576,6 +624,7 @@ class Scanner {
                         break;
                     }
                     // Escapes, line feeds and the end of the chunk.
+                    BeginStates(JsonStringPlain);
                     RunStart = Start;
                     Direct = true;
                     Pos = End;
@@ -596,13 +645,13 @@ class Scanner {
                 case '8':
                 case '9':
                     BeginValue(JSON_KIND_NUMBER, Character);
-                    J->SubState = JsonNumberStart;
                     if (const int32 End = PlainNumberEnd(Chunk, Pos, Length); End > 0) {
                         const int32 Start = Pos;
                         Pos = End;
                         Result = CompleteInPlace(JSON_KIND_NUMBER, Start, End);
                         break;
                     }
+                    BeginStates(JsonNumberStart);
                     RunStart = Pos;
                     Direct = true;
                     Result = Number();
@@ -621,6 +670,7 @@ class Scanner {
                         Result = CompleteScalar(Kind, Word, Size, 0, true);
                         break;
                     }
+                    BeginStates(0);
                     return Outcome::More;
                 }
                 case '{': Result = OpenContainer(JSON_KIND_OBJECT, Character); break;
@@ -672,7 +722,7 @@ class Scanner {
     }
 
     // Runs on until the string ends, the chunk ends or an escape fails.
-    Outcome String() {
+    Outcome String() __restrict__ {
         while (Pos < Length) {
             const uint8 Character = Chunk[Pos];
             if (J->SubState == JsonStringPlain) {
@@ -771,7 +821,7 @@ class Scanner {
 
     // Numbers never hold a line feed, so the loop only advances the position.
     // The state lives in locals while the loop runs and is stored on leaving.
-    Outcome Number() {
+    Outcome Number() __restrict__ {
         int32 State = J->SubState;
         int32 Flags = J->NumberFlags;
         const uint8 *const Bytes = Chunk;
