@@ -369,19 +369,26 @@ class Scanner {
     bool ParentIs(int32 Kind) const { return Parent == Kind; }
     int32 KindAbove(int32 Level) const { return Level > 0 ? J->Levels[Level - 1].Kind : JSON_KIND_NONE; }
 
-    void BeginValue(int32 Kind, uint8 Character) {
+    // A value begins at Pos. Its kind is stored on its level only when the
+    // dispatch in Process needs it (a container, or a token that goes to the
+    // per-character states, see BeginStates), and where it began only when
+    // someone is told of the value: a token taken whole needs neither.
+    void BeginValue(uint8 Character) {
         if (ValueSeen && !CommaSeen)
             Report("Comma expected [%c @ %d:%d]", Character, J->Line, Column());
         ValueSeen = 0;
         CommaSeen = 0;
         if (ParentIs(JSON_KIND_ARRAY)) J->Levels[Depth - 1].Index++;
-        J->Levels[Depth].Kind = Kind;
-        J->ValueStart = Base + Pos;
+        if (Verbose || Callback != nullptr) J->ValueStart = Base + Pos;
     }
 
-    // What the per-character states keep of a scalar, cleared when a token
-    // goes to them: a token taken whole never reads it.
-    void BeginStates(int32 SubState) {
+    // A scalar of Kind whose text began at Start goes on in the
+    // per-character states, perhaps in a later piece: its kind, start and
+    // the state those keep of it, cleared here since a token taken whole
+    // never reads them.
+    void BeginStates(int32 Kind, int32 Start, int32 SubState) {
+        J->Levels[Depth].Kind = Kind;
+        J->ValueStart = Base + Start;
         J->SubState = SubState;
         J->NumberFlags = 0;
         J->LiteralLength = 0;
@@ -539,11 +546,12 @@ class Scanner {
     }
 
     [[gnu::always_inline]] Outcome OpenContainer(int32 Kind, uint8 Character) {
-        BeginValue(Kind, Character);
+        BeginValue(Character);
         if (!Raise(Kind, "", 0)) return Outcome::Failed;
         if (Depth + 1 >= JSON_MAX_LEVELS)
             return Fail(JSON_ERROR_FIELDTYPE, "Unknown field type [%c @ %d:%d]", Character, J->Line, Column());
         JSONLevel &Level = J->Levels[Depth];
+        Level.Kind = Kind;
         Level.Index = -1;
         Level.Key[0] = 0;
         ClearBit(Depth);
@@ -613,9 +621,9 @@ class Scanner {
                     } while (Pos < Length && Skipped[Chunk[Pos]]);
                     continue;
                 case '"': {
-                    BeginValue(JSON_KIND_STRING, Character);
+                    BeginValue(Character);
                     Pos++;
-                    J->ValueStart = Base + Pos;
+                    if (Verbose || Callback != nullptr) J->ValueStart = Base + Pos;
                     const int32 Start = Pos;
                     const int32 End = FindStringStop(Chunk, Pos, Length);
                     if (End < Length && Chunk[End] == '"') {
@@ -624,7 +632,7 @@ class Scanner {
                         break;
                     }
                     // Escapes, line feeds and the end of the chunk.
-                    BeginStates(JsonStringPlain);
+                    BeginStates(JSON_KIND_STRING, Start, JsonStringPlain);
                     RunStart = Start;
                     Direct = true;
                     Pos = End;
@@ -644,14 +652,14 @@ class Scanner {
                 case '7':
                 case '8':
                 case '9':
-                    BeginValue(JSON_KIND_NUMBER, Character);
+                    BeginValue(Character);
                     if (const int32 End = PlainNumberEnd(Chunk, Pos, Length); End > 0) {
                         const int32 Start = Pos;
                         Pos = End;
                         Result = CompleteInPlace(JSON_KIND_NUMBER, Start, End);
                         break;
                     }
-                    BeginStates(JsonNumberStart);
+                    BeginStates(JSON_KIND_NUMBER, Pos, JsonNumberStart);
                     RunStart = Pos;
                     Direct = true;
                     Result = Number();
@@ -660,7 +668,7 @@ class Scanner {
                 case 'f':
                 case 'n': {
                     const int32 Kind = Character == 'n' ? JSON_KIND_NULL : JSON_KIND_BOOLEAN;
-                    BeginValue(Kind, Character);
+                    BeginValue(Character);
                     // A literal followed by its next character in this chunk
                     // completes at once, as collecting it would.
                     const char *Word = Character == 't' ? "true" : Character == 'f' ? "false" : "null";
@@ -670,7 +678,7 @@ class Scanner {
                         Result = CompleteScalar(Kind, Word, Size, 0, true);
                         break;
                     }
-                    BeginStates(0);
+                    BeginStates(Kind, Pos, 0);
                     return Outcome::More;
                 }
                 case '{': Result = OpenContainer(JSON_KIND_OBJECT, Character); break;
