@@ -631,6 +631,10 @@ class Scanner {
                         Result = CompleteInPlace(JSON_KIND_STRING, Start, End);
                         break;
                     }
+                    if (const Outcome Decoded = CompleteDecoded(Start, End); Decoded != Outcome::More || Pos > End) {
+                        Result = Decoded;
+                        break;
+                    }
                     // Escapes, line feeds and the end of the chunk.
                     BeginStates(JSON_KIND_STRING, Start, JsonStringPlain);
                     RunStart = Start;
@@ -702,6 +706,55 @@ class Scanner {
                     Comma();
             }
         }
+    }
+
+    // A string with escapes that lies whole in the chunk, decoded into the
+    // staging buffer as the string states would decode it: its length, Pos
+    // behind the closing quote. -1 (nothing changed) for what those states
+    // must take: a line feed, a surrogate escape, an escape they reject, a
+    // text longer than the staging buffer, the end of the chunk. Stop is
+    // the first backslash (or other stop) behind Start.
+    int32 DecodeWhole(int32 Start, int32 Stop) {
+        if (Spilled || StagedBytes != 0) return -1;
+        int32 Used = 0;
+        int32 At = Start;
+        for (;;) {
+            // Room for the run, the longest escape and the terminator.
+            const int32 Run = Stop - At;
+            if (Run > (int32)sizeof(Staged) - 4 - Used) return -1;
+            memcpy(Staged + Used, Chunk + At, (size_t)Run);
+            Used += Run;
+            if (Stop == Length) return -1;
+            if (Chunk[Stop] == '"') break;
+            if (Chunk[Stop] != '\\' || Stop + 1 >= Length) return -1;
+            if (const char Plain = SimpleEscapes[Chunk[Stop + 1]]; Plain != 0) {
+                Staged[Used++] = Plain;
+                At = Stop + 2;
+            } else {
+                if (Chunk[Stop + 1] != 'u' || Stop + 6 > Length) return -1;
+                int32 Unit = 0;
+                for (int32 i = 2; i < 6 && Unit >= 0; i++) {
+                    const int32 Value = HexValue((char)Chunk[Stop + i]);
+                    Unit = Value < 0 ? -1 : Unit << 4 | Value;
+                }
+                if (Unit < 0 || IsHighSurrogate((uint32)Unit) || IsLowSurrogate((uint32)Unit)) return -1;
+                Used += EncodeUtf8((uint32)Unit, Staged + Used);
+                At = Stop + 6;
+            }
+            Stop = FindStringStop(Chunk, At, Length);
+        }
+        Staged[Used] = 0;
+        Pos = Stop + 1;
+        return Used;
+    }
+
+    // The string DecodeWhole decodes, completed; More with Pos unchanged
+    // when it cannot be. Out of line, as the value steps are inlined once
+    // for the strings without escapes.
+    __attribute__((noinline)) Outcome CompleteDecoded(int32 Start, int32 Stop) {
+        const int32 Decoded = DecodeWhole(Start, Stop);
+        if (Decoded < 0) return Outcome::More;
+        return CompleteScalar(JSON_KIND_STRING, Staged, Decoded);
     }
 
     void AppendCodePoint(uint32 CodePoint) {
