@@ -212,6 +212,7 @@ class Scanner {
         Take();
         CallbackBase_Get(&J->ValueCallback, &CallbackUser, &Callback);
         Verbose = JSON_IsVerboseLevel(J, 9) != 0;
+        Announcing = Verbose || Callback != nullptr;
         Parent = KindAbove(Depth);
         // A string or number interrupted by the end of the last piece goes on.
         const int32 Kind = J->Levels[Depth].Kind;
@@ -267,6 +268,7 @@ class Scanner {
     void *CallbackUser = nullptr;
     JSON_ValueFunc Callback = nullptr;
     bool Verbose = false;
+    bool Announcing = false; // a verbose line or a value callback is made for each value
     int32 Parent = JSON_KIND_NONE; // kind of the container being read (level Depth - 1), none at the top
 
     // The object's depth, key bits and separator marks, kept here while the
@@ -379,7 +381,7 @@ class Scanner {
         ValueSeen = 0;
         CommaSeen = 0;
         if (ParentIs(JSON_KIND_ARRAY)) J->Levels[Depth - 1].Index++;
-        if (Verbose || Callback != nullptr) J->ValueStart = Base + Pos;
+        if (Announcing) J->ValueStart = Base + Pos;
     }
 
     // A scalar of Kind whose text began at Start goes on in the
@@ -418,7 +420,7 @@ class Scanner {
 
     // Hands a completed value to the callback and the Dictionary.
     [[gnu::always_inline]] bool Raise(int32 Kind, const char *Text, int32 TextLength) {
-        if (Verbose || Callback != nullptr) {
+        if (Announcing) {
             Give();
             const bool Accepted = Announce(Kind, Text, TextLength);
             Take();
@@ -623,7 +625,7 @@ class Scanner {
                 case '"': {
                     BeginValue(Character);
                     Pos++;
-                    if (Verbose || Callback != nullptr) J->ValueStart = Base + Pos;
+                    if (Announcing) J->ValueStart = Base + Pos;
                     const int32 Start = Pos;
                     const int32 End = FindStringStop(Chunk, Pos, Length);
                     if (End < Length && Chunk[End] == '"') {
@@ -677,7 +679,7 @@ class Scanner {
                     // completes at once, as collecting it would.
                     const char *Word = Character == 't' ? "true" : Character == 'f' ? "false" : "null";
                     const int32 Size = Character == 'f' ? 5 : 4;
-                    if (Length - Pos > Size && memcmp(Chunk + Pos, Word, (size_t)Size) == 0) {
+                    if (Length - Pos > Size && memcmp(Chunk + Pos, Word, 4) == 0 && (Size == 4 || Chunk[Pos + 4] == 'e')) {
                         Pos += Size;
                         Result = CompleteScalar(Kind, Word, Size, 0, true);
                         break;
@@ -722,7 +724,10 @@ class Scanner {
             // Room for the run, the longest escape and the terminator.
             const int32 Run = Stop - At;
             if (Run > (int32)sizeof(Staged) - 4 - Used) return -1;
-            memcpy(Staged + Used, Chunk + At, (size_t)Run);
+            if (Run < 32)
+                DictionaryInt_CopyShort(Staged + Used, reinterpret_cast<const char *>(Chunk + At), (size_t)Run);
+            else
+                memcpy(Staged + Used, Chunk + At, (size_t)Run);
             Used += Run;
             if (Stop == Length) return -1;
             if (Chunk[Stop] == '"') break;
