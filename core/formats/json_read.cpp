@@ -281,12 +281,17 @@ class Scanner {
     int32 ValueSeen = 0;
     int32 CommaSeen = 0;
 
+    // The Dictionary receiving the values of level Depth (null without one).
+    Dictionary *Receiver = nullptr;
+
     void Take() {
         Depth = J->Depth;
         KeyBits = J->KeyBits;
         ValueSeen = J->ValueSeen;
         CommaSeen = J->CommaSeen;
+        TakeReceiver();
     }
+    void TakeReceiver() { Receiver = Depth == 0 ? J->Dict : J->Levels[Depth].Target; }
     void Give() {
         J->Depth = Depth;
         J->KeyBits = KeyBits;
@@ -418,6 +423,17 @@ class Scanner {
         return true;
     }
 
+    // DictionaryInt_AppendValue into a watched tree, whose reports run the
+    // caller's code: the item's child.
+    __attribute__((noinline)) Dictionary *AppendWatched(Dictionary *Target, const char *Key, int32 KeyLength,
+                                                       int32 Type, const char *Text, int32 TextLength) {
+        Give();
+        Dictionary *Child = DictionaryInt_AppendValue(Target, Key, KeyLength, Type, Text, TextLength)->Child;
+        Take();
+        Parent = KindAbove(Depth);
+        return Child;
+    }
+
     // Hands a completed value to the callback and the Dictionary.
     [[gnu::always_inline]] bool Raise(int32 Kind, const char *Text, int32 TextLength) {
         if (Announcing) {
@@ -427,7 +443,7 @@ class Scanner {
             Parent = KindAbove(Depth);
             if (!Accepted) return false;
         }
-        Dictionary *Target = Depth == 0 ? J->Dict : J->Levels[Depth].Target;
+        Dictionary *const Target = Receiver;
         Dictionary *Child = nullptr;
         if (Target != nullptr) {
             // The key is the member's key segment; only the text after its
@@ -444,15 +460,10 @@ class Scanner {
             // The Dictionary's change reports run the caller's code too;
             // only a watched tree makes them.
             const uint32 *Watched = DictionaryInt_RootRecord(Target)->Watchers;
-            const bool Reports = (Watched[0] | Watched[1] | Watched[2]) != 0;
-            if (Reports) Give();
-            DictionaryItem *Item =
-                DictionaryInt_AppendValue(Target, Key, KeyLength, DictionaryType(Kind), Text, TextLength);
-            Child = Item->Child;
-            if (Reports) {
-                Take();
-                Parent = KindAbove(Depth);
-            }
+            if ((Watched[0] | Watched[1] | Watched[2]) != 0)
+                Child = AppendWatched(Target, Key, KeyLength, DictionaryType(Kind), Text, TextLength);
+            else
+                Child = DictionaryInt_AppendValue(Target, Key, KeyLength, DictionaryType(Kind), Text, TextLength)->Child;
         }
         if ((Kind == JSON_KIND_OBJECT || Kind == JSON_KIND_ARRAY) && Depth + 1 < JSON_MAX_LEVELS)
             J->Levels[Depth + 1].Target = Child;
@@ -558,6 +569,7 @@ class Scanner {
         Level.Key[0] = 0;
         ClearBit(Depth);
         Depth++;
+        TakeReceiver();
         Parent = Kind;
         J->Levels[Depth].Kind = JSON_KIND_NONE;
         Pos++;
@@ -572,6 +584,7 @@ class Scanner {
             return Fail(JSON_ERROR_FIELDTYPE, "Unknown field type [%c @ %d:%d]", Character, J->Line, Column());
         Pos++;
         --Depth;
+        TakeReceiver();
         Parent = KindAbove(Depth);
         JSONLevel &Level = J->Levels[Depth];
         Level.Key[0] = 0;
