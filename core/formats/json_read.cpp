@@ -499,13 +499,11 @@ class Scanner {
             J->Levels[Depth - 1].KeyStart = KeyStart;
             J->Levels[Depth - 1].KeyLength = StoredKeyLength(Key, KeyStart, TextLength);
             SetBit(Depth - 1);
-            J->Levels[Depth].Kind = JSON_KIND_NONE;
             return Outcome::More;
         }
         if (!Raise(Kind, Text, TextLength)) return Outcome::Failed;
         ValueSeen = 1;
         if (Depth > 0) ClearBit(Depth - 1);
-        J->Levels[Depth].Kind = JSON_KIND_NONE;
         return Depth == 0 ? Outcome::Done : Outcome::More;
     }
 
@@ -524,6 +522,9 @@ class Scanner {
     // Completes the string or number whose text ends at End: in place when it
     // lies whole in this chunk, else from the value buffer.
     Outcome CompleteText(int32 Kind, int32 End) __restrict__ {
+        // The level's kind is set only for the per-character states (a
+        // token taken whole leaves it none).
+        J->Levels[Depth].Kind = JSON_KIND_NONE;
         if (Direct) {
             const int32 Start = RunStart;
             RunStart = -1;
@@ -552,6 +553,7 @@ class Scanner {
     }
 
     Outcome CompleteLiteral(int32 Kind) __restrict__ {
+        J->Levels[Depth].Kind = JSON_KIND_NONE;
         J->Literal[J->LiteralLength] = 0;
         const int32 TextLength = J->LiteralLength;
         J->LiteralLength = 0;
