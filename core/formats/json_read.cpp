@@ -161,6 +161,19 @@ inline int32 StoredKeyLength(const char *Key, int32 Start, int32 Length) {
     return (int32)strlen(Key + Start);
 }
 
+// The same for a key text of Length bytes (less than 16) before it is
+// stored: Text need not be terminated, but 16 bytes from it must be readable.
+inline int32 TextKeyLength(const char *Text, int32 Length) {
+#if defined(__SSE2__)
+    const __m128i Bytes = _mm_loadu_si128(reinterpret_cast<const __m128i *>(Text));
+    const uint32 Nuls = (uint32)_mm_movemask_epi8(_mm_cmpeq_epi8(Bytes, _mm_setzero_si128()));
+    return (int32)__builtin_ctz(Nuls | 1u << Length);
+#else
+    const void *Nul = memchr(Text, 0, (size_t)Length);
+    return Nul != nullptr ? (int32)(static_cast<const char *>(Nul) - Text) : Length;
+#endif
+}
+
 // The byte each one-letter escape stands for; 0 for any other letter.
 constexpr auto SimpleEscapes = [] {
     std::array<char, 256> Table{};
@@ -493,11 +506,19 @@ class Scanner {
                 memcpy(Key, Text, (size_t)TextLength);
             Key[TextLength] = 0;
             int32 KeyStart = 0;
-            if (!Plain)
-                if (const void *Slash = memrchr(Key, '\\', (size_t)TextLength))
-                    KeyStart = (int32)(static_cast<const char *>(Slash) - Key) + 1;
+            int32 KeyLength;
+            if (Plain && TextLength < 16 && Readable >= 16) {
+                // Found in the text itself: reading the copy just written
+                // would wait for the stores to drain.
+                KeyLength = TextKeyLength(Text, TextLength);
+            } else {
+                if (!Plain)
+                    if (const void *Slash = memrchr(Key, '\\', (size_t)TextLength))
+                        KeyStart = (int32)(static_cast<const char *>(Slash) - Key) + 1;
+                KeyLength = StoredKeyLength(Key, KeyStart, TextLength);
+            }
             J->Levels[Depth - 1].KeyStart = KeyStart;
-            J->Levels[Depth - 1].KeyLength = StoredKeyLength(Key, KeyStart, TextLength);
+            J->Levels[Depth - 1].KeyLength = KeyLength;
             SetBit(Depth - 1);
             return Outcome::More;
         }
