@@ -642,12 +642,36 @@ class Scanner {
         Pos++;
     }
 
+    // A string token (Pos at its quote).
+    [[gnu::always_inline]] Outcome QuotedToken() {
+        BeginValue('"');
+        Pos++;
+        if (Announcing) J->ValueStart = Base + Pos;
+        const int32 Start = Pos;
+        const int32 End = FindStringStop(Chunk, Pos, Length);
+        if (End < Length && Chunk[End] == '"') {
+            Pos = End + 1;
+            return CompleteInPlace(JSON_KIND_STRING, Start, End);
+        }
+        if (const Outcome Decoded = CompleteDecoded(Start, End); Decoded != Outcome::More || Pos > End) return Decoded;
+        // Escapes, line feeds and the end of the chunk.
+        BeginStates(JSON_KIND_STRING, Start, JsonStringPlain);
+        RunStart = Start;
+        Direct = true;
+        Pos = End;
+        return String();
+    }
+
     Outcome Between() __restrict__ {
         for (;;) {
             if (Pos == Length) return Outcome::More;
             const uint8 Character = Chunk[Pos];
             Outcome Result;
-            switch (Character) {
+            // Strings, the most common token, are told apart before the
+            // jump on the byte: a branch of its own is better predicted.
+            if (Character == '"') {
+                Result = QuotedToken();
+            } else switch (Character) {
                 case ' ':
                 case '\t':
                 case '\n':
@@ -658,29 +682,6 @@ class Scanner {
                         Consume();
                     } while (Pos < Length && Skipped[Chunk[Pos]]);
                     continue;
-                case '"': {
-                    BeginValue(Character);
-                    Pos++;
-                    if (Announcing) J->ValueStart = Base + Pos;
-                    const int32 Start = Pos;
-                    const int32 End = FindStringStop(Chunk, Pos, Length);
-                    if (End < Length && Chunk[End] == '"') {
-                        Pos = End + 1;
-                        Result = CompleteInPlace(JSON_KIND_STRING, Start, End);
-                        break;
-                    }
-                    if (const Outcome Decoded = CompleteDecoded(Start, End); Decoded != Outcome::More || Pos > End) {
-                        Result = Decoded;
-                        break;
-                    }
-                    // Escapes, line feeds and the end of the chunk.
-                    BeginStates(JSON_KIND_STRING, Start, JsonStringPlain);
-                    RunStart = Start;
-                    Direct = true;
-                    Pos = End;
-                    Result = String();
-                    break;
-                }
                 case '-':
                 case '+':
                 case '.':
