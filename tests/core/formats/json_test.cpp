@@ -587,6 +587,12 @@ TEST_F(JsonTest, WholeBufferShortcutsAgreeWithTheCharacterStates) {
                 Texts.push_back("[" + Number + "]");
             }
     }
+    // Every form a number's start may take, followed by few or many bytes.
+    for (const char *Form : {"1.", "1.e5", "-", "-a", "01", "-01.5", "0.0e", "1e", "1e+", "1E-9", "-0", "0e0", "1.5e+7x"})
+        for (const size_t Padding : {0, 20}) Texts.push_back("[" + std::string(Form) + std::string(Padding, ' ') + "]");
+    for (size_t Lane = 0; Lane < 17; Lane++)
+        for (const char *Mark : {"e", "e+", "."})
+            Texts.push_back("[" + std::string(Lane + 1, '5') + Mark + std::string(20, ' ') + "]");
     for (const size_t Length : {0, 1, 250, 251, 252, 253, 254, 255, 256, 257, 300})
         for (const char *Escape : {"\\n", "\\u00e9", "\\\\", "\\u20ac", "\\uD83D\\uDE00", "\\uDE00", "\\uD800",
                                    "\n", "\\q", "\\u12G4", "\\u0000"})
