@@ -268,7 +268,7 @@ class Scanner {
         Spilled = MemoryStream_GetUsed(J->Value) > 0;
     }
 
-    Outcome Process() __restrict__ {
+    Outcome Process() {
         Outcome Result = Outcome::More;
         while (Pos < Length && Result == Outcome::More) {
             switch (J->Levels[Depth].Kind) {
@@ -577,7 +577,7 @@ class Scanner {
 
     // Completes the string or number whose text ends at End: in place when it
     // lies whole in this chunk, else from the value buffer.
-    Outcome CompleteText(int32 Kind, int32 End) __restrict__ {
+    Outcome CompleteText(int32 Kind, int32 End) {
         // The level's kind is set only for the per-character states (a
         // token taken whole leaves it none).
         J->Levels[Depth].Kind = JSON_KIND_NONE;
@@ -608,7 +608,7 @@ class Scanner {
         return Result;
     }
 
-    Outcome CompleteLiteral(int32 Kind) __restrict__ {
+    Outcome CompleteLiteral(int32 Kind) {
         J->Levels[Depth].Kind = JSON_KIND_NONE;
         J->Literal[J->LiteralLength] = 0;
         const int32 TextLength = J->LiteralLength;
@@ -635,7 +635,7 @@ class Scanner {
     }
 
     // Any closing bracket closes the current container, whatever opened it.
-    Outcome CloseContainer(uint8 Character) __restrict__ {
+    Outcome CloseContainer(uint8 Character) {
         if (Depth > 0 && CommaSeen) Report("Comma not expected [, @ %d:%d]", J->Line, Column());
         // (Checked after the message: its print callback may have reset the object.)
         if (Depth == 0)
@@ -697,7 +697,7 @@ class Scanner {
         return String();
     }
 
-    Outcome Between() __restrict__ {
+    Outcome Between() {
         for (;;) {
             if (Pos == Length) return Outcome::More;
             const uint8 Character = Chunk[Pos];
@@ -860,7 +860,7 @@ class Scanner {
     }
 
     // Runs on until the string ends, the chunk ends or an escape fails.
-    Outcome String() __restrict__ {
+    Outcome String() {
         while (Pos < Length) {
             const uint8 Character = Chunk[Pos];
             if (J->SubState == JsonStringPlain) {
@@ -959,7 +959,7 @@ class Scanner {
 
     // Numbers never hold a line feed, so the loop only advances the position.
     // The state lives in locals while the loop runs and is stored on leaving.
-    Outcome Number() __restrict__ {
+    Outcome Number() {
         int32 State = J->SubState;
         int32 Flags = J->NumberFlags;
         const uint8 *const Bytes = Chunk;
