@@ -320,10 +320,10 @@ class Scanner {
     int32 Parent = JSON_KIND_NONE; // kind of the container being read (level Depth - 1), none at the top
 
     // The object's depth, key bits and separator marks, kept here while the
-    // scan runs: the compiler would otherwise read them again from the
-    // object after every byte written into the Dictionary. They go back
-    // (Give) before any caller's code runs and on leaving, and are taken
-    // again (Take) after it, since that code may even reset the object.
+    // scan runs, so that a token does not go through the object (and its
+    // level stack) for each of them. They go back (Give) before any caller's
+    // code runs and on leaving, and are taken again (Take) after it, since
+    // that code may even reset the object.
     int32 Depth = 0;
     uint32 KeyBits = 0;
     int32 ValueSeen = 0;
