@@ -644,9 +644,9 @@ class Scanner {
         --Depth;
         TakeReceiver();
         Parent = KindAbove(Depth);
+        // The closed container's key segment and index are not read again
+        // before a container opened on this level sets them anew.
         JSONLevel &Level = J->Levels[Depth];
-        Level.Key[0] = 0;
-        Level.Index = -1;
         ClearBit(Depth);
         if (ParentIs(JSON_KIND_OBJECT)) {
             J->Levels[Depth - 1].Key[0] = 0;
