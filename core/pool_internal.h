@@ -126,7 +126,9 @@ inline void *PoolInt_TakeRecord(Pool *Handle, int32 Size, const char *File, int3
     } else {
         if (Handle->Fresh == Handle->FreshEnd) PoolInt_AddChunk(Handle, File, Line);
         Descriptor = reinterpret_cast<PoolDescriptor *>(Handle->Fresh);
-        Handle->Fresh += RecordStride(Handle->RecordSize);
+        // The record size is the member size rounded up to 8, here Size's:
+        // a caller's constant size makes the stride a constant too.
+        Handle->Fresh += RecordStride(((uint32)Size + 7) & ~7u);
     }
     Descriptor->File = File;
     Descriptor->Line = (uint32)Line;

@@ -569,11 +569,12 @@ TEST_F(JsonTest, ResetFromInsideALoadLeavesAConsistentObject) {
 
 // ---- Truncated input ----
 
-// The whole-buffer load measures digit runs, completes short escaped texts
-// and finds a key's end sixteen bytes at a time; fed one byte per piece, the
-// same text goes through the per-character states, which must agree: runs
-// around sixteen digits, a byte just outside '0'...'9' in every lane, texts
-// around the staging buffer's 256 bytes and keys with a NUL in every place.
+// The whole-buffer load measures digit runs, decodes and completes short
+// escaped texts and finds a key's end sixteen bytes at a time; fed one byte
+// per piece, the same text goes through the per-character states, which must
+// agree: runs around sixteen digits, a byte just outside '0'...'9' in every
+// lane, texts with every kind of escape (and line feed) at either end around
+// the staging buffer's 256 bytes and keys with a NUL in every place.
 TEST_F(JsonTest, WholeBufferShortcutsAgreeWithTheCharacterStates) {
     std::vector<std::string> Texts;
     for (const size_t Run : {1, 15, 16, 17, 31, 32, 33}) {
@@ -586,12 +587,21 @@ TEST_F(JsonTest, WholeBufferShortcutsAgreeWithTheCharacterStates) {
                 Texts.push_back("[" + Number + "]");
             }
     }
-    for (const size_t Length : {254, 255, 256, 257, 300})
-        for (const char *Escape : {"\\n", "\\u00e9", "\\\\"}) {
-            const std::string Text = Escape + std::string(Length, 'a');
-            Texts.push_back("[\"" + Text + "\"]");
-            Texts.push_back(std::string("{\"kkk") + Escape + "\":\"" + Text + "\"}");
-        }
+    // Every form a number's start may take, followed by few or many bytes.
+    for (const char *Form : {"1.", "1.e5", "-", "-a", "01", "-01.5", "0.0e", "1e", "1e+", "1E-9", "-0", "0e0", "1.5e+7x"})
+        for (const size_t Padding : {0, 20}) Texts.push_back("[" + std::string(Form) + std::string(Padding, ' ') + "]");
+    for (size_t Lane = 0; Lane < 17; Lane++)
+        for (const char *Mark : {"e", "e+", "."})
+            Texts.push_back("[" + std::string(Lane + 1, '5') + Mark + std::string(20, ' ') + "]");
+    for (const size_t Length : {0, 1, 250, 251, 252, 253, 254, 255, 256, 257, 300})
+        for (const char *Escape : {"\\n", "\\u00e9", "\\\\", "\\u20ac", "\\uD83D\\uDE00", "\\uDE00", "\\uD800",
+                                   "\n", "\\q", "\\u12G4", "\\u0000"})
+            for (const bool Behind : {false, true}) {
+                const std::string Filler(Length, 'a');
+                const std::string Text = Behind ? Filler + Escape : Escape + Filler;
+                Texts.push_back("[\"" + Text + "\"]");
+                Texts.push_back(std::string("{\"kkk") + Escape + "\":\"" + Text + "\"}");
+            }
     for (const std::string &Text : Texts) {
         Doc Whole, Bytes;
         Whole.Quiet();
