@@ -294,8 +294,7 @@ void NotificationCenter_RemoveFlush(NotificationCenter *Center) {
         FreeRecord(Center->ObserverPool, Removal->Observer);
         if (Record->Observers.Count == 0) {
             DropProcessNode(Center, Record);
-            if (!HashTable_Remove(Center->Observers, Removal->Key))
-                Debug_Abort("Failed to find notification key (%s)", Removal->Key);
+            HashTable_MemberRemove(Center->Observers, &Record->Member);
             if (Center->Wildcard == Record) Center->Wildcard = nullptr;
             NotificationCenter_CountName(Center, Record, -1);
             FreeRecord(Center->KeyPool, Record);
@@ -419,9 +418,13 @@ int32 NotificationCenter_AddInstanceObserver(const char *Type, const char *Name,
     NotificationCenter_PrintKey(Key, Type, Name, Instance);
 
     NotificationCenter_Lock(Center);
-    uint64 Value = 0;
     NotificationKeyRecord *Record = nullptr;
-    if (HashTable_GetValue(Center->Observers, Key, &Value)) {
+    HashTableMember *Member = nullptr;
+    int32 Added = 0;
+    HashTable_MemberFindOrAdd(Center->Observers, Key, &Member, &Added);
+    if (!Added) {
+        uint64 Value = 0;
+        HashTable_MemberGetValue(Center->Observers, Member, &Value);
         Record = reinterpret_cast<NotificationKeyRecord *>(static_cast<uintptr>(Value));
     } else {
         Record = static_cast<NotificationKeyRecord *>(
@@ -438,7 +441,8 @@ int32 NotificationCenter_AddInstanceObserver(const char *Type, const char *Name,
             Record->ProcessNode = Node;
             NotificationList_Append(Center->ProcessObservers, Node);
         }
-        HashTable_Add(Center->Observers, Key, static_cast<uint64>(reinterpret_cast<uintptr>(Record)));
+        Record->Member = Member;
+        HashTable_MemberSetValue(Center->Observers, Member, static_cast<uint64>(reinterpret_cast<uintptr>(Record)));
         if (String_CompareWithoutCase(Key, WildcardKey)) Center->Wildcard = Record;
     }
     if (Center->Verbose)
