@@ -285,11 +285,33 @@ int32 ClassPrint_VPrint(ClassPrintStruct *Print, int32 Indent, const char *Forma
         const char *Name = ClassName != nullptr ? ClassName : "";
         const char *Dot = Identifier != nullptr ? "." : "";
         const char *Ident = Identifier != nullptr ? Identifier : "";
-        if (HasId)
+        // An id of eight or more characters needs no padding: the line is
+        // then joined here, the same bytes the format gives, and handed on
+        // whole rather than formatted piece by piece once more.
+        if (HasId) {
+            const char *Pieces[] = {Name, ".", IdText, Dot, Ident, " - ", IndentText, Line};
+            char Joined[PrintBufferSize];
+            size_t Used = 0;
+            bool Fits = strlen(IdText) >= 8;
+            for (const char *Piece : Pieces) {
+                const size_t Length = Fits ? strlen(Piece) : 0;
+                if (!Fits || Used + Length >= sizeof(Joined)) {
+                    Fits = false;
+                    break;
+                }
+                memcpy(Joined + Used, Piece, Length);
+                Used += Length;
+            }
+            if (Fits) {
+                Joined[Used] = 0;
+                Function(User, "%s\n", Joined);
+                return;
+            }
             Function(User, "%s.%8s%s%s - %s%s\n", Name, IdText, Dot, Ident, IndentText, Line);
-        else
-            Function(User, "%s.%08x%s%s - %s%s\n", Name, (uint32)reinterpret_cast<uintptr>(IdText), Dot, Ident,
-                     IndentText, Line);
+            return;
+        }
+        Function(User, "%s.%08x%s%s - %s%s\n", Name, (uint32)reinterpret_cast<uintptr>(IdText), Dot, Ident,
+                 IndentText, Line);
     };
 
     // A message without line breaks prints whole, even empty; otherwise each

@@ -514,3 +514,26 @@ TEST(ClassPrintLogOnly, SkippedOnlyWhileTheLogIsOff) {
         Widget_Release(&Handle);
     }
 }
+
+// Ids shorter than eight characters are padded, and lines of any length up
+// to the message buffer come through whole, whichever way the line is made.
+TEST_F(ClassPrintTest, ShortIdsAndLongLinesPrintAlike) {
+    struct Case {
+        const char *Id;
+        size_t Length;
+    };
+    const Case Cases[] = {{nullptr, 0}, {nullptr, 1900}, {nullptr, 2040}, {"ab", 5}, {"abcdefgh", 5}};
+    // The id is tracked by its text: it is put back before the release.
+    const std::string Tracked = Handle->Class.InstanceId;
+    for (const Case &Each : Cases) {
+        if (Each.Id != nullptr) strcpy(Handle->Class.InstanceId, Each.Id);
+        const std::string Body(Each.Length, 'x');
+        Lines.clear();
+        Widget_Print(Handle, "%s", Body.c_str());
+        const std::string Id = Each.Id == nullptr ? std::string(Handle->Class.InstanceId)
+                                                  : std::string(8 - std::min<size_t>(8, strlen(Each.Id)), ' ') + Each.Id;
+        ASSERT_EQ(Lines.size(), 1u) << Each.Length;
+        EXPECT_EQ(Lines[0], "Widget." + Id + " - " + Body + "\n") << Each.Length;
+    }
+    strcpy(Handle->Class.InstanceId, Tracked.c_str());
+}
