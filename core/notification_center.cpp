@@ -132,8 +132,12 @@ uint32 KeyHash(HashTable *, void *Limit, const void *Key) {
 
 int32 KeyEqual(HashTable *, void *Limit, const void *StoredKeyArea, const void *Key) {
     const char *Stored = static_cast<const char *>(StoredKeyArea), *Text = KeyText(Key);
-    const size_t Length = strnlen(Stored, LimitOf(Limit));
-    if (strnlen(Text, LimitOf(Limit)) != Length) return FALSE;
+    const size_t Most = LimitOf(Limit);
+    const size_t Length = strnlen(Text, Most);
+    // The stored key is as long when it ends where the text does (or both
+    // reach the limit) and holds no earlier end, which the compares below
+    // find: an end byte never equals a letter, folded or not.
+    if (Length < Most && Stored[Length] != 0) return FALSE;
     // A key is mostly looked up as it was stored.
     if (memcmp(Stored, Text, Length) == 0) return TRUE;
     size_t At = 0;
