@@ -98,12 +98,16 @@ template <bool Fold> uint32 HashText(const char *Text, uint32 Limit) {
 }
 
 template <bool Fold> bool TextEqual(const char *Stored, const char *Key, uint32 Limit) {
-    for (uint32 Index = 0; Index < Limit; Index++) {
-        uint8 A = static_cast<uint8>(Stored[Index]), B = static_cast<uint8>(Key[Index]);
-        if (Fold ? FoldAscii(A) != FoldAscii(B) : A != B) return false;
-        if (A == 0) return true;
+    if constexpr (!Fold) {
+        return strncmp(Stored, Key, Limit) == 0;
+    } else {
+        for (uint32 Index = 0; Index < Limit; Index++) {
+            uint8 A = static_cast<uint8>(Stored[Index]), B = static_cast<uint8>(Key[Index]);
+            if (FoldAscii(A) != FoldAscii(B)) return false;
+            if (A == 0) return true;
+        }
+        return true;
     }
-    return true;
 }
 
 uint32 WangMix(uint32 Key) {
