@@ -99,7 +99,7 @@ template <bool Fold> uint32 HashText(const char *Text, uint32 Limit) {
 
 template <bool Fold> bool TextEqual(const char *Stored, const char *Key, uint32 Limit) {
     if constexpr (!Fold) {
-        return strncmp(Stored, Key, Limit) == 0;
+        return (Limit == UINT32_MAX ? strcmp(Stored, Key) : strncmp(Stored, Key, Limit)) == 0;
     } else {
         for (uint32 Index = 0; Index < Limit; Index++) {
             uint8 A = static_cast<uint8>(Stored[Index]), B = static_cast<uint8>(Key[Index]);
