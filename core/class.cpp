@@ -36,6 +36,29 @@ Class_ConvertToInstanceIdFunc ConvertToHook = nullptr;
 Class_TrackInstanceFunc TrackHook = nullptr;
 Class_UntrackInstanceFunc UntrackHook = nullptr;
 
+// Printers known to write only to the log. Entries are appended once and
+// never removed, so a reader scans the published prefix without a lock.
+struct LogOnlyEntry {
+    ClassPrint_Func Function;
+    ClassPrint_LogOnlyFunc Check;
+};
+constexpr uint32 LogOnlyCapacity = 64;
+LogOnlyEntry LogOnlyTable[LogOnlyCapacity];
+uint32 LogOnlyCount = 0;
+uint8 LogOnlyBusy = 0;
+
+const LogOnlyEntry *FindLogOnly(ClassPrint_Func Function) {
+    const uint32 Count = __atomic_load_n(&LogOnlyCount, __ATOMIC_ACQUIRE);
+    for (uint32 Index = 0; Index < Count; Index++)
+        if (LogOnlyTable[Index].Function == Function) return &LogOnlyTable[Index];
+    return nullptr;
+}
+
+bool WritesOnlyToLog(ClassPrint_Func Function, void *User) {
+    const LogOnlyEntry *Entry = FindLogOnly(Function);
+    return Entry != nullptr && (Entry->Check == nullptr || Entry->Check(User) != 0);
+}
+
 template <typename T> T LoadHook(T &Hook) { return __atomic_load_n(&Hook, __ATOMIC_ACQUIRE); }
 template <typename T> void StoreHook(T &Hook, T Value) { __atomic_store_n(&Hook, Value, __ATOMIC_RELEASE); }
 
@@ -197,11 +220,31 @@ void ClassPrint_InstallDefaults(ClassPrintStruct *Print, void *Object, const cha
                                 ClassPrint_Func Printer) {
     Debug_CheckPointer(Print);
     if (LoadField(Print->PrintFunction) == nullptr) {
+        ClassPrint_MarkLogOnly(Printer, nullptr);
         StoreField(Print->PrintUser, Object);
         StoreField(Print->PrintFunction, Printer);
     }
     if (LoadField(Print->ClassName) == nullptr) StoreField(Print->ClassName, ClassName);
     if (LoadField(Print->InstanceIdText) == nullptr) StoreField(Print->InstanceIdText, (const char *)Object);
+}
+
+int32 ClassPrint_MarkLogOnly(ClassPrint_Func Function, ClassPrint_LogOnlyFunc Check) {
+    Debug_CheckPointer(Function);
+    if (FindLogOnly(Function) != nullptr) return TRUE;
+    while (__atomic_exchange_n(&LogOnlyBusy, (uint8)1, __ATOMIC_ACQUIRE) != 0) {
+    }
+    int32 Result = TRUE;
+    const uint32 Count = __atomic_load_n(&LogOnlyCount, __ATOMIC_RELAXED);
+    if (FindLogOnly(Function) == nullptr) {
+        if (Count < LogOnlyCapacity) {
+            LogOnlyTable[Count] = {Function, Check};
+            __atomic_store_n(&LogOnlyCount, Count + 1, __ATOMIC_RELEASE);
+        } else {
+            Result = FALSE;
+        }
+    }
+    __atomic_store_n(&LogOnlyBusy, (uint8)0, __ATOMIC_RELEASE);
+    return Result;
 }
 
 int32 ClassPrint_IsVerboseLevel(ClassPrintStruct *Print, int32 Level) {
@@ -226,6 +269,7 @@ int32 ClassPrint_VPrint(ClassPrintStruct *Print, int32 Indent, const char *Forma
     const char *ClassName = LoadField(Print->ClassName);
     const char *IdText = LoadField(Print->InstanceIdText);
     const char *Identifier = Print->PrintIdentifier;
+    if (!Log_IsEnabled() && WritesOnlyToLog(Function, User)) return TRUE;
 
     char Message[PrintBufferSize];
     String_VPrint(Message, (int32)sizeof(Message), Format, Arguments);
@@ -241,11 +285,33 @@ int32 ClassPrint_VPrint(ClassPrintStruct *Print, int32 Indent, const char *Forma
         const char *Name = ClassName != nullptr ? ClassName : "";
         const char *Dot = Identifier != nullptr ? "." : "";
         const char *Ident = Identifier != nullptr ? Identifier : "";
-        if (HasId)
+        // An id of eight or more characters needs no padding: the line is
+        // then joined here, the same bytes the format gives, and handed on
+        // whole rather than formatted piece by piece once more.
+        if (HasId) {
+            const char *Pieces[] = {Name, ".", IdText, Dot, Ident, " - ", IndentText, Line};
+            char Joined[PrintBufferSize];
+            size_t Used = 0;
+            bool Fits = strlen(IdText) >= 8;
+            for (const char *Piece : Pieces) {
+                const size_t Length = Fits ? strlen(Piece) : 0;
+                if (!Fits || Used + Length >= sizeof(Joined)) {
+                    Fits = false;
+                    break;
+                }
+                memcpy(Joined + Used, Piece, Length);
+                Used += Length;
+            }
+            if (Fits) {
+                Joined[Used] = 0;
+                Function(User, "%s\n", Joined);
+                return;
+            }
             Function(User, "%s.%8s%s%s - %s%s\n", Name, IdText, Dot, Ident, IndentText, Line);
-        else
-            Function(User, "%s.%08x%s%s - %s%s\n", Name, (uint32)reinterpret_cast<uintptr>(IdText), Dot, Ident,
-                     IndentText, Line);
+            return;
+        }
+        Function(User, "%s.%08x%s%s - %s%s\n", Name, (uint32)reinterpret_cast<uintptr>(IdText), Dot, Ident,
+                 IndentText, Line);
     };
 
     // A message without line breaks prints whole, even empty; otherwise each

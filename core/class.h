@@ -87,6 +87,13 @@ int32 Class_CopyInstanceId(const void *Object, char *Output, int32 Size);
 void ClassPrint_InstallDefaults(ClassPrintStruct *Print, void *Object, const char *ClassName,
                                 ClassPrint_Func Printer);
 
+// Marks Function as a printer whose lines reach nothing but the log (when
+// Check is null, or while Check(User) answers nonzero): while the log is
+// disabled such lines are dropped before they are formatted. The types'
+// default printers are marked when installed; 0 once the table is full.
+typedef int32 (*ClassPrint_LogOnlyFunc)(void *User);
+int32 ClassPrint_MarkLogOnly(ClassPrint_Func Function, ClassPrint_LogOnlyFunc Check);
+
 RUNTIME_EXTERN_C_END
 
 #define Class_GenerateInstanceId(Object) Class_GenerateInstanceIdReal((void *)(Object))

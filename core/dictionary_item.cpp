@@ -292,6 +292,59 @@ int32 DictionaryInt_SetInt64(Dictionary *Handle, DictionaryItem *Item, int64 Val
     return DictionaryInt_SetBuffer(Handle, Item, Text, (int32)(End - Text));
 }
 
+namespace {
+
+// The print engine's "%g" (twelve significant digits, halves rounded up)
+// of a value between 1e-4 and 1e12 that the exact decimal expansion is not
+// needed for: scaled by an exact power of ten into [1e11, 1e12), the double
+// product is within 2^-13 of the true one, so a rounding not near a half
+// (nor a scale near a decade's edge) is the one the expansion gives. False
+// leaves the value to the full conversion.
+bool FormatShortGeneral(float64 Value, char *Area, int32 *Length) {
+    constexpr int32 MostDecimals = 15;
+    static constexpr float64 Powers[MostDecimals + 1] = {1,    1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                                         1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+    constexpr float64 Low = 1e11, High = 1e12, Margin = 1e-3;
+    const float64 Magnitude = Value < 0 ? -Value : Value;
+    if (!(Magnitude >= 1e-4 && Magnitude < High)) return false;
+    int32 Decimals = 0;
+    float64 Scaled = Magnitude;
+    while (Scaled < Low) {
+        if (++Decimals > MostDecimals) return false;
+        Scaled = Magnitude * Powers[Decimals];
+    }
+    if (Scaled - Low < Margin || High - Scaled < Margin) return false;
+    const float64 Whole = floor(Scaled);
+    const float64 Fraction = Scaled - Whole;
+    if (Fraction > 0.5 - Margin && Fraction < 0.5 + Margin) return false;
+    const int64 Digits = (int64)Whole + (Fraction > 0.5 ? 1 : 0);
+    if (Digits >= (int64)High) return false;
+    int64 Unit = 1;
+    for (int32 Place = 0; Place < Decimals; Place++) Unit *= 10;
+    char *Out = Area;
+    if (Value < 0) *Out++ = '-';
+    Out = std::to_chars(Out, Area + print::FloatAreaSize, Digits / Unit).ptr;
+    int64 Rest = Digits % Unit;
+    int32 Kept = Decimals;
+    while (Kept > 0 && Rest % 10 == 0) {
+        Rest /= 10;
+        Kept--;
+    }
+    if (Kept > 0) {
+        *Out++ = '.';
+        for (int32 Place = Kept - 1; Place >= 0; Place--) {
+            Out[Place] = (char)('0' + Rest % 10);
+            Rest /= 10;
+        }
+        Out += Kept;
+    }
+    *Out = 0;
+    *Length = (int32)(Out - Area);
+    return true;
+}
+
+} // namespace
+
 int32 DictionaryInt_SetFloat64(Dictionary *Handle, DictionaryItem *Item, float64 Value) {
     // Counts, sizes and whole percentages are most numbers stored: below a
     // million "%g" prints a whole number exactly as its digits, which needs
@@ -304,7 +357,9 @@ int32 DictionaryInt_SetFloat64(Dictionary *Handle, DictionaryItem *Item, float64
     // without parsing a format for it.
     static constexpr print::FloatFormat General{'g', 'e', -1, 0, false, false, false, false, false, false};
     char Area[print::FloatAreaSize];
-    return DictionaryInt_SetBuffer(Handle, Item, Area, print::FormatFloat(Value, General, Area));
+    int32 Length = 0;
+    if (!FormatShortGeneral(Value, Area, &Length)) Length = print::FormatFloat(Value, General, Area);
+    return DictionaryInt_SetBuffer(Handle, Item, Area, Length);
 }
 
 int32 DictionaryInt_SetStringPrint(Dictionary *Handle, DictionaryItem *Item, const char *Format, ...) {

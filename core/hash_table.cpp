@@ -98,12 +98,16 @@ template <bool Fold> uint32 HashText(const char *Text, uint32 Limit) {
 }
 
 template <bool Fold> bool TextEqual(const char *Stored, const char *Key, uint32 Limit) {
-    for (uint32 Index = 0; Index < Limit; Index++) {
-        uint8 A = static_cast<uint8>(Stored[Index]), B = static_cast<uint8>(Key[Index]);
-        if (Fold ? FoldAscii(A) != FoldAscii(B) : A != B) return false;
-        if (A == 0) return true;
+    if constexpr (!Fold) {
+        return (Limit == UINT32_MAX ? strcmp(Stored, Key) : strncmp(Stored, Key, Limit)) == 0;
+    } else {
+        for (uint32 Index = 0; Index < Limit; Index++) {
+            uint8 A = static_cast<uint8>(Stored[Index]), B = static_cast<uint8>(Key[Index]);
+            if (FoldAscii(A) != FoldAscii(B)) return false;
+            if (A == 0) return true;
+        }
+        return true;
     }
-    return true;
 }
 
 uint32 WangMix(uint32 Key) {
@@ -244,8 +248,19 @@ int32 HashTable_Add(HashTable *Table, const void *Key, uint64 Value) {
 
 int32 HashTable_AddEx(HashTable *Table, const void *Key, uint64 Value, HashTableMember **Member) {
     Class_CheckHandle(Table, HASHTABLE_CLASS_ID);
+    HashTableMember *Found = nullptr;
+    HashTable_MemberFindOrAdd(Table, Key, &Found, nullptr);
+    Found->Value = Value;
+    if (Member != nullptr) *Member = Found;
+    return TRUE;
+}
+
+int32 HashTable_MemberFindOrAdd(HashTable *Table, const void *Key, HashTableMember **Member, int32 *Added) {
+    Class_CheckHandle(Table, HASHTABLE_CLASS_ID);
+    Debug_CheckPointer(Member);
     uint32 Hash = ComputeHash(Table, Key);
     HashTableMember *Found = FindMember(Table, Key, Hash);
+    if (Added != nullptr) *Added = Found == nullptr;
     if (Found == nullptr) {
         uint32 Bucket = BucketOf(Table, Hash);
         Found = static_cast<HashTableMember *>(Pool_AllocInt(Table->MemberPool, (int32)Table->MemberSize, __FILE__, __LINE__));
@@ -262,8 +277,7 @@ int32 HashTable_AddEx(HashTable *Table, const void *Key, uint64 Value, HashTable
         if (Table->Growable && Members > Table->BucketCount && Table->BucketCount <= MaximumBucketCount / 4)
             Grow(Table);
     }
-    Found->Value = Value;
-    if (Member != nullptr) *Member = Found;
+    *Member = Found;
     return TRUE;
 }
 

@@ -50,6 +50,9 @@ int32 HashTable_AddEx(HashTable *Table, const void *Key, uint64 Value, HashTable
 int32 HashTable_GetValue(HashTable *Table, const void *Key, uint64 *Value);
 int32 HashTable_ContainsKey(HashTable *Table, const void *Key);
 int32 HashTable_MemberFindByKey(HashTable *Table, const void *Key, HashTableMember **Member);
+// The member under Key, added with the value 0 when absent (*Added then 1),
+// with the key hashed once for both.
+int32 HashTable_MemberFindOrAdd(HashTable *Table, const void *Key, HashTableMember **Member, int32 *Added);
 int32 HashTable_Remove(HashTable *Table, const void *Key);
 int32 HashTable_MemberRemove(HashTable *Table, HashTableMember **Member);
 

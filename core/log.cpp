@@ -198,14 +198,17 @@ int32 Log_WriteString(const char *Text, int32 Abort, int32 Stamp) {
     LogStruct *Log = GlobalLog;
     uint32 Flags = Debug_Flags();
     bool ToFile = (Flags & DEBUG_FLAG_FILE) || Abort;
-    if (Stamp && Log != nullptr) {
+    const bool ToConsole = (Flags & DEBUG_FLAG_CONSOLE) != 0;
+    // The stamp is only written beside the console and file copies: the
+    // print callback gets the line alone, so no clock read without them.
+    if (Stamp && Log != nullptr && (ToConsole || ToFile)) {
         RefreshStamp(Log);
-        if (Flags & DEBUG_FLAG_CONSOLE) Log_WriteConsole(Log->StampText);
+        if (ToConsole) Log_WriteConsole(Log->StampText);
         if (ToFile) Log_WriteFile(Log->StampText, Abort);
     }
     Debug_PrintFunc Callback = GlobalDebugPrintCallback;
     if (Callback != nullptr) Callback(Text);
-    if (Flags & DEBUG_FLAG_CONSOLE) Log_WriteConsole(Text);
+    if (ToConsole) Log_WriteConsole(Text);
     if (ToFile) Log_WriteFile(Text, Abort);
     return 1;
 }

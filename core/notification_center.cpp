@@ -132,8 +132,12 @@ uint32 KeyHash(HashTable *, void *Limit, const void *Key) {
 
 int32 KeyEqual(HashTable *, void *Limit, const void *StoredKeyArea, const void *Key) {
     const char *Stored = static_cast<const char *>(StoredKeyArea), *Text = KeyText(Key);
-    const size_t Length = strnlen(Stored, LimitOf(Limit));
-    if (strnlen(Text, LimitOf(Limit)) != Length) return FALSE;
+    const size_t Most = LimitOf(Limit);
+    const size_t Length = strnlen(Text, Most);
+    // The stored key is as long when it ends where the text does (or both
+    // reach the limit) and holds no earlier end, which the compares below
+    // find: an end byte never equals a letter, folded or not.
+    if (Length < Most && Stored[Length] != 0) return FALSE;
     // A key is mostly looked up as it was stored.
     if (memcmp(Stored, Text, Length) == 0) return TRUE;
     size_t At = 0;
@@ -294,8 +298,7 @@ void NotificationCenter_RemoveFlush(NotificationCenter *Center) {
         FreeRecord(Center->ObserverPool, Removal->Observer);
         if (Record->Observers.Count == 0) {
             DropProcessNode(Center, Record);
-            if (!HashTable_Remove(Center->Observers, Removal->Key))
-                Debug_Abort("Failed to find notification key (%s)", Removal->Key);
+            HashTable_MemberRemove(Center->Observers, &Record->Member);
             if (Center->Wildcard == Record) Center->Wildcard = nullptr;
             NotificationCenter_CountName(Center, Record, -1);
             FreeRecord(Center->KeyPool, Record);
@@ -419,9 +422,13 @@ int32 NotificationCenter_AddInstanceObserver(const char *Type, const char *Name,
     NotificationCenter_PrintKey(Key, Type, Name, Instance);
 
     NotificationCenter_Lock(Center);
-    uint64 Value = 0;
     NotificationKeyRecord *Record = nullptr;
-    if (HashTable_GetValue(Center->Observers, Key, &Value)) {
+    HashTableMember *Member = nullptr;
+    int32 Added = 0;
+    HashTable_MemberFindOrAdd(Center->Observers, Key, &Member, &Added);
+    if (!Added) {
+        uint64 Value = 0;
+        HashTable_MemberGetValue(Center->Observers, Member, &Value);
         Record = reinterpret_cast<NotificationKeyRecord *>(static_cast<uintptr>(Value));
     } else {
         Record = static_cast<NotificationKeyRecord *>(
@@ -438,7 +445,8 @@ int32 NotificationCenter_AddInstanceObserver(const char *Type, const char *Name,
             Record->ProcessNode = Node;
             NotificationList_Append(Center->ProcessObservers, Node);
         }
-        HashTable_Add(Center->Observers, Key, static_cast<uint64>(reinterpret_cast<uintptr>(Record)));
+        Record->Member = Member;
+        HashTable_MemberSetValue(Center->Observers, Member, static_cast<uint64>(reinterpret_cast<uintptr>(Record)));
         if (String_CompareWithoutCase(Key, WildcardKey)) Center->Wildcard = Record;
     }
     if (Center->Verbose)

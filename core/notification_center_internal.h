@@ -76,6 +76,7 @@ struct NotificationKeyRecord {
     NotificationList<NotificationObserverRecord> Observers;
     NotificationProcessRecord *ProcessNode; // set for "NotificationCenter"/"Process" keys
     int32 NameSlot; // its type and name's slot in the center's name counts, or -1
+    HashTableMember *Member; // its entry in the observer table, dropped with it
 };
 
 struct NotificationPendingFire {

@@ -437,6 +437,13 @@ int32 Workflow_VerboseLog(Workflow *Handle, int32 Level, const char *Format, ...
     return Result;
 }
 
+int32 WorkflowInt_PrintsOnlyToLog(void *User) {
+    void *Target = nullptr;
+    ClassPrint_Func Function = nullptr;
+    Workflow_GetPrintCallback(static_cast<Workflow *>(User), &Target, &Function);
+    return Function == nullptr || Function == Workflow_ModulePrinter;
+}
+
 int32 WorkflowInt_VPrintLine(Workflow *Handle, const char *Format, va_list Arguments) {
     void *User = nullptr;
     ClassPrint_Func Function = nullptr;

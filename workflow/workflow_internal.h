@@ -47,4 +47,6 @@ struct Workflow {
 
 WorkflowTaskRecord *WorkflowInt_FindRecord(Workflow *Handle, Task *Owned);
 // One finished line (a task's, say) through the workflow's print callback.
+// Nonzero while the workflow's lines go to the log and nowhere else.
+int32 WorkflowInt_PrintsOnlyToLog(void *User);
 int32 WorkflowInt_VPrintLine(Workflow *Handle, const char *Format, va_list Arguments);

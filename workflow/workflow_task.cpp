@@ -91,6 +91,7 @@ int32 Workflow_CreateTaskWithMacros(Workflow *Handle, const char *Name, Dictiona
     Task *Made = nullptr;
     Task_Create(&Made);
     Task_SetWorkflowHandle(Made, Handle);
+    ClassPrint_MarkLogOnly(PrintThroughWorkflow, WorkflowInt_PrintsOnlyToLog);
     Task_SetPrintCallback(Made, Handle, PrintThroughWorkflow);
     if (!Task_LoadFromDictionary(Made, Handle->Document, Expanded)) {
         Workflow_Print(Handle, "Cannot find task %s\n", Expanded);

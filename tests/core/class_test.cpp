@@ -469,3 +469,71 @@ TEST(ClassPrintDefault, DefaultPrinterWritesDebugLines) {
     EXPECT_EQ(LogLines, Expected);
     Widget_Release(&Handle);
 }
+
+namespace {
+// Stands for a forwarder that reaches only the log while its target says so.
+int32 ForwardAnswer = 0;
+int32 AskForward(void *) { return ForwardAnswer; }
+int32 ForwardToLog(void *, const char *Format, ...) {
+    va_list Arguments;
+    va_start(Arguments, Format);
+    int32 Result = Log_PrintVInt(LOG_DEBUG, __FILE__, __LINE__, 0, Format, TRUE, Arguments);
+    va_end(Arguments);
+    LogLines.push_back("forwarded");
+    return Result;
+}
+} // namespace
+
+// A printer marked as log-only is not even called while the log is off; in
+// every other case the lines are the same as from an unmarked printer.
+TEST(ClassPrintLogOnly, SkippedOnlyWhileTheLogIsOff) {
+    ASSERT_TRUE(ClassPrint_MarkLogOnly(ForwardToLog, AskForward));
+    struct Case {
+        uint32 Flags;
+        int32 Answer;
+        int32 Lines;
+    };
+    const Case Cases[] = {{0, 1, 0}, {0, 0, 1}, {DEBUG_FLAG_EXTERNALPRINT, 1, 2}, {DEBUG_FLAG_EXTERNALPRINT, 0, 2}};
+    for (const Case &Each : Cases) {
+        RuntimeScope Scope;
+        Debug_SetFlags(Each.Flags);
+        LogLines.clear();
+        ForwardAnswer = Each.Answer;
+        Debug_PrintCallback(CaptureLog);
+        Widget *Handle = Widget_New();
+        Class_GenerateInstanceId(Handle);
+        Widget_SetPrintCallback(Handle, nullptr, ForwardToLog);
+        EXPECT_TRUE(Widget_Print(Handle, "line %d", 7));
+        Debug_SetFlags(DEBUG_FLAG_EXTERNALPRINT);
+        Debug_PrintCallback(nullptr);
+        std::vector<std::string> Expected;
+        if (Each.Lines > 0) Expected.push_back("forwarded");
+        if (Each.Lines > 1)
+            Expected.insert(Expected.begin(), std::string("DEBUG - Widget.") + Handle->Class.InstanceId + " - line 7\n");
+        EXPECT_EQ(LogLines, Expected) << Each.Flags << "/" << Each.Answer;
+        Widget_Release(&Handle);
+    }
+}
+
+// Ids shorter than eight characters are padded, and lines of any length up
+// to the message buffer come through whole, whichever way the line is made.
+TEST_F(ClassPrintTest, ShortIdsAndLongLinesPrintAlike) {
+    struct Case {
+        const char *Id;
+        size_t Length;
+    };
+    const Case Cases[] = {{nullptr, 0}, {nullptr, 1900}, {nullptr, 2040}, {"ab", 5}, {"abcdefgh", 5}};
+    // The id is tracked by its text: it is put back before the release.
+    const std::string Tracked = Handle->Class.InstanceId;
+    for (const Case &Each : Cases) {
+        if (Each.Id != nullptr) strcpy(Handle->Class.InstanceId, Each.Id);
+        const std::string Body(Each.Length, 'x');
+        Lines.clear();
+        Widget_Print(Handle, "%s", Body.c_str());
+        const std::string Id = Each.Id == nullptr ? std::string(Handle->Class.InstanceId)
+                                                  : std::string(8 - std::min<size_t>(8, strlen(Each.Id)), ' ') + Each.Id;
+        ASSERT_EQ(Lines.size(), 1u) << Each.Length;
+        EXPECT_EQ(Lines[0], "Widget." + Id + " - " + Body + "\n") << Each.Length;
+    }
+    strcpy(Handle->Class.InstanceId, Tracked.c_str());
+}

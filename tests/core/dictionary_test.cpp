@@ -1247,3 +1247,32 @@ TEST_F(DictionaryDeathTest, RemovingAnotherDictionarysItemStops) {
     Dictionary_AddString(Other, "x", "1", &Item);
     EXPECT_EXIT(Dictionary_Remove(Root, &Item), ::testing::KilledBySignal(SIGILL), "not held by this Dictionary");
 }
+
+// A fraction's text is the print engine's "%g" of it whichever way it is
+// made: fractions of every small denominator, halves at the twelfth digit,
+// decade edges and spread magnitudes of both signs.
+TEST_F(DictionaryTest, FractionTextsAreThoseOfThePrintEngine) {
+    std::vector<double> Values = {0.5, 1.00000000005, 1.00000000015, 2.5e-5, 1e-4, 0.99999999999949, 0.9999999999995,
+                                  99999999999.95, 999999999999.5, 999999999999.4, 1e11 - 1e-4, 0.000123456789012,
+                                  0.1 + 0.2, 1.0 / 3, 2.0 / 3, 123456.7, 1e12, 9.99999999999e-5};
+    for (int Denominator = 1; Denominator <= 400; Denominator++)
+        for (int Numerator = 0; Numerator <= Denominator; Numerator++) Values.push_back((double)Numerator / Denominator);
+    uint64 State = 0x9e3779b97f4a7c15ull;
+    for (int Index = 0; Index < 20000; Index++) {
+        State = State * 6364136223846793005ull + 1442695040888963407ull;
+        const double Unit = (double)(State >> 11) / 9007199254740992.0;
+        Values.push_back((Index & 1 ? -1 : 1) * pow(10.0, -6 + 20 * Unit));
+    }
+    char Expected[64];
+    int Mismatches = 0;
+    for (double Value : Values) {
+        Dictionary_SetFloat64ByKey(Root, "n", Value);
+        const char *Text = nullptr;
+        int32 Length = 0;
+        Dictionary_GetBufferPtrByKey(Root, "n", &Text, &Length);
+        String_Print(Expected, (int32)sizeof(Expected), "%g", Value);
+        if (std::string(Text, (size_t)Length) != Expected && Mismatches++ < 5)
+            ADD_FAILURE() << Value << ": " << std::string(Text, (size_t)Length) << " vs " << Expected;
+    }
+    EXPECT_EQ(Mismatches, 0);
+}

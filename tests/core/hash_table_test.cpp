@@ -490,3 +490,35 @@ TEST_F(HashTableTest, AGrowableTableKeepsEveryMemberAsItGrows) {
     for (int Index = 0; Index < Count; Index++)
         EXPECT_EQ(HashTable_ContainsKey(Table, KeyOf(Index).c_str()), Index % 3 != 0 ? 1 : 0) << Index;
 }
+
+// Find-or-add answers the stored member for a present key and adds the
+// others with the value 0, one member per key.
+TEST_F(HashTableTest, FindOrAddKeepsOneMemberPerKey) {
+    HashTable_Create(&Table, 16, 4);
+    struct Step {
+        const char *Key;
+        int32 Added;
+        uint32 Count;
+    };
+    const Step Steps[] = {{"alpha", 1, 1}, {"beta", 1, 2}, {"alpha", 0, 2}, {"", 1, 3}, {"", 0, 3}};
+    for (const Step &Each : Steps) {
+        HashTableMember *Member = nullptr;
+        int32 Added = -1;
+        ASSERT_TRUE(HashTable_MemberFindOrAdd(Table, Each.Key, &Member, &Added));
+        EXPECT_EQ(Added, Each.Added) << Each.Key;
+        uint64 Value = 99;
+        HashTable_MemberGetValue(Table, Member, &Value);
+        if (Each.Added) {
+            EXPECT_EQ(Value, 0u);
+            HashTable_MemberSetValue(Table, Member, (uint64)strlen(Each.Key) + 1);
+        } else {
+            EXPECT_EQ(Value, strlen(Each.Key) + 1);
+        }
+        HashTableMember *Found = nullptr;
+        EXPECT_TRUE(HashTable_MemberFindByKey(Table, Each.Key, &Found));
+        EXPECT_EQ(Found, Member);
+        uint32 Count = 0;
+        HashTable_GetCount(Table, &Count);
+        EXPECT_EQ(Count, Each.Count);
+    }
+}
