@@ -41,6 +41,7 @@
 #include "core/dictionary.h"
 #include "core/pool.h"
 #include "core/pool_internal.h"
+#include "core/string_internal.h"
 #include "core/unicode_codec.h"
 
 // Item flag bits: the type, the private mark and a Boolean's value.
@@ -290,23 +291,10 @@ int32 DictionaryInt_GetPath(Dictionary *Handle, DictionaryItem *Item, Dictionary
 // ---- dictionary_print.cpp ----
 ClassPrintStruct *DictionaryInt_PrintRecord(Dictionary *Handle);
 
-// Copies Length bytes (less than 32) with a few fixed-size moves that may
-// overlap, instead of a library call for every short key and value.
+// Copies Length bytes (less than 32) with a few fixed-size moves: every
+// short key and value goes through it.
 inline void DictionaryInt_CopyShort(char *To, const char *From, size_t Length) {
-    if (Length >= 16) {
-        memcpy(To, From, 16);
-        memcpy(To + Length - 16, From + Length - 16, 16);
-    } else if (Length >= 8) {
-        memcpy(To, From, 8);
-        memcpy(To + Length - 8, From + Length - 8, 8);
-    } else if (Length >= 4) {
-        memcpy(To, From, 4);
-        memcpy(To + Length - 4, From + Length - 4, 4);
-    } else if (Length > 0) {
-        To[0] = From[0];
-        To[Length / 2] = From[Length / 2];
-        To[Length - 1] = From[Length - 1];
-    }
+    string_detail::CopyShort(To, From, Length);
 }
 
 // Clears a container record with plain 16-byte stores (pool records are

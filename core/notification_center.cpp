@@ -486,7 +486,6 @@ int32 NotificationCenter_RemoveInstanceObserver(const char *Type, const char *Na
             CountLiveUser(Center, User, -1);
             auto *Removal = static_cast<NotificationRemoveRecord *>(
                 Pool_Alloc(Center->RemovePool, (int32)sizeof(NotificationRemoveRecord)));
-            memcpy(Removal->Key, Key, sizeof(Key));
             Removal->Record = Record;
             Removal->Observer = Entry;
             NotificationList_Append(Center->Removals, Removal);

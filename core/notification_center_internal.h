@@ -96,7 +96,6 @@ struct NotificationPendingFire {
 };
 
 struct NotificationRemoveRecord {
-    char Key[NotificationKeySize];
     NotificationKeyRecord *Record;
     NotificationObserverRecord *Observer;
     NotificationRemoveRecord *Next;

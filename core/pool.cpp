@@ -50,10 +50,6 @@ constexpr uint32 PoolClassId = 0x90654776;
 // A string pool whose last string goes back gives its chunks back above this.
 constexpr uint32 StringPoolKeepBytes = 10240;
 
-} // namespace
-
-namespace {
-
 constexpr uint32 ChunkHeaderBytes = (sizeof(PoolChunk) + 15) & ~15u;
 static_assert(ChunkHeaderBytes == 32);
 

@@ -445,13 +445,13 @@ int32 WorkflowInt_PrintsOnlyToLog(void *User) {
 }
 
 int32 WorkflowInt_VPrintLine(Workflow *Handle, const char *Format, va_list Arguments) {
+    // The workflow's own printer only logs the line: the log formats it
+    // once, straight from the caller's arguments.
+    if (WorkflowInt_PrintsOnlyToLog(Handle))
+        return Log_PrintVInt(LOG_DEBUG, __FILE__, __LINE__, 0, Format, TRUE, Arguments);
     void *User = nullptr;
     ClassPrint_Func Function = nullptr;
     Workflow_GetPrintCallback(Handle, &User, &Function);
-    // The workflow's own printer only logs the line: the log formats it
-    // once, straight from the caller's arguments.
-    if (Function == nullptr || Function == Workflow_ModulePrinter)
-        return Log_PrintVInt(LOG_DEBUG, __FILE__, __LINE__, 0, Format, TRUE, Arguments);
     char Line[2048];
     String_VPrint(Line, (int32)sizeof(Line), Format, Arguments);
     return Function(User, "%s", Line);

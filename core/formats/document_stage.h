@@ -7,6 +7,7 @@
 #include <string.h>
 
 #include "core/stream.h"
+#include "core/string_internal.h"
 #include "core/types.h"
 
 class DocumentStage {
@@ -56,19 +57,8 @@ class DocumentStage {
             Put(Text, Length);
             return;
         }
-        char *To = Stage + Used;
+        string_detail::CopyShort(Stage + Used, Text, (size_t)Length);
         Used += Length;
-        if (Length >= 8) {
-            memcpy(To, Text, 8);
-            memcpy(To + Length - 8, Text + Length - 8, 8);
-        } else if (Length >= 4) {
-            memcpy(To, Text, 4);
-            memcpy(To + Length - 4, Text + Length - 4, 4);
-        } else if (Length > 0) {
-            To[0] = Text[0];
-            To[Length / 2] = Text[Length / 2];
-            To[Length - 1] = Text[Length - 1];
-        }
     }
 
     void Put(char Character) {
