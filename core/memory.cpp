@@ -213,10 +213,13 @@ inline bool GuardsIntactInside(const uint8 *BlockStart, int64 BlockSize) {
 }
 
 // Both guards of a block intact, the trailing one read only inside the
-// system allocation that starts at System.
+// system allocation that starts at System, whose usable room is Room.
+inline bool GuardsIntactIn(uint8 *System, size_t Room, const uint8 *BlockStart, int64 BlockSize) {
+    return BlockStart + BlockSize <= System + Room && GuardsIntactInside(BlockStart, BlockSize);
+}
+
 inline bool GuardsIntact(uint8 *System, const uint8 *BlockStart, int64 BlockSize) {
-    const uint8 *End = System + UsableSize(System);
-    return BlockStart + BlockSize <= End && GuardsIntactInside(BlockStart, BlockSize);
+    return GuardsIntactIn(System, UsableSize(System), BlockStart, BlockSize);
 }
 
 
@@ -410,11 +413,12 @@ void *Memory_FreeInt(void *Pointer, int32 Size, const char *File, int32 Line) {
         return FreeFull(Pointer, Size, File, Line, DebugFlags);
     const int64 BlockSize = BlockSizeOf(Size);
     uint8 *BlockStart = static_cast<uint8 *>(Pointer) - MEMORY_GUARD_SIZE;
-    if (__builtin_expect(!GuardsIntact(BlockStart, BlockStart, BlockSize), 0))
+    const size_t Room = UsableSize(BlockStart);
+    if (__builtin_expect(!GuardsIntactIn(BlockStart, Room, BlockStart, BlockSize), 0))
         return FreeFull(Pointer, Size, File, Line, DebugFlags);
     // Counted out first, so that the system free ends the call.
     CountUntracked(-1, BlockSize);
-    SystemFree(BlockStart, BlockStart, (size_t)BlockSize);
+    SystemFree(BlockStart, BlockStart, (size_t)BlockSize, Room);
     return nullptr;
 }
 

@@ -145,12 +145,14 @@ inline uint8 *SystemAlloc(size_t Total, bool Zero) {
 }
 
 // Gives back the system allocation of Total bytes behind the block that
-// starts at BlockStart.
-inline void SystemFree(uint8 *System, uint8 *BlockStart, size_t Total) {
+// starts at BlockStart. Room, when known, is the allocation's usable room
+// (UsableSize); a caller that read it already for its guard check passes it
+// on instead of having it read again.
+inline void SystemFree(uint8 *System, uint8 *BlockStart, size_t Total, size_t Room = 0) {
     if (__builtin_expect(Total >= RetainMinBytes, 0)) return SystemFreeLarge(System, BlockStart);
 #if !defined(MEMORY_FOREIGN_HEAP)
     if (Total <= KeepMostBytes && KeepingHere()) {
-        const size_t Class = KeepRoomClass(UsableSize(System));
+        const size_t Class = KeepRoomClass(Room != 0 ? Room : UsableSize(System));
         if (Class < KeepClasses && Keep.Count[Class] < KeepPerClass && Keep.Bytes + KeepRoomOf(Class) <= KeepMostKept) {
             // The leading guard is cleared, so that a second free of the
             // block stops as a damaged block instead of keeping it twice.

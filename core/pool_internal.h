@@ -78,6 +78,8 @@ struct Pool {
     uint32 AllowLock;
     uint32 Takes;     // 1 while PoolInt_TakeRecord may serve the pool (see UpdateTakes)
     uint32 TextTakes; // 1 while PoolInt_TakeText may
+    uint32 Gives;     // 1 while PoolInt_GiveRecord may (unlocked, silent, fixed mode)
+    uint32 LockedTakes; // 1 while a fixed-mode pool is locked and silent: one lock around take or give
     // The state word of a handed-out record without its descriptor's part:
     // StateWord(Descriptor, this, DescriptorHandedOut) is this ^ (Descriptor >> 4).
     uint32 HandedOutKey;
@@ -135,6 +137,26 @@ inline void *PoolInt_TakeRecord(Pool *Handle, int32 Size, const char *File, int3
     Descriptor->State = Handle->HandedOutKey ^ (uint32)((uintptr)Descriptor >> 4);
     if (++Handle->ActiveCount > Handle->MaximumCount) Handle->MaximumCount = Handle->ActiveCount;
     return DescriptorRecord(Descriptor);
+}
+
+// Pool_Free of a fixed-mode record when the pool is unlocked and silent: the
+// same checks of size and descriptor, the same free-list order and counts.
+// False, with nothing changed, when the free needs Pool_Free's whole path
+// (another mode, a null record, or one that is not this pool's to take
+// back, which Pool_Free stops on with its report).
+inline bool PoolInt_GiveRecord(Pool *Handle, void *Record, int32 Size) {
+    using namespace poolint;
+    if (!Handle->Gives || Record == nullptr || (uint32)Size != Handle->MemberSize || ((uintptr)Record & 15) != 0)
+        return false;
+    PoolDescriptor *Descriptor = reinterpret_cast<PoolDescriptor *>(Record) - 1;
+    const uint32 Mix = (uint32)((uintptr)Descriptor >> 4);
+    if (Descriptor->State != (Handle->HandedOutKey ^ Mix)) return false;
+    // The free key is the handed-out one with the other state.
+    Descriptor->State = Handle->HandedOutKey ^ Mix ^ DescriptorHandedOut ^ DescriptorFree;
+    Descriptor->Next = Handle->FreeList;
+    Handle->FreeList = Descriptor;
+    if (Handle->ActiveCount) Handle->ActiveCount--;
+    return true;
 }
 
 // Pool_Alloc, inline where it can be.

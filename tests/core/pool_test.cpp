@@ -1,6 +1,7 @@
 // Pool: fixed-mode chunks and free list, string mode, debug mode, the fatal
 // stops and the locked mode.
 #include "core/pool.h"
+#include "core/pool_internal.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -878,4 +879,97 @@ TEST_F(PoolTest, VisitSeesExactlyTheRecordsHandedOut) {
     EXPECT_TRUE(Visited(Strings).empty());
     Pool_Free(Strings, &Text, 10);
     Pool_Delete(&Strings);
+}
+
+// Every fixed-mode configuration serves the same random run of takes and
+// gives with the same records in the same order and the same counts: the
+// inline take and give of an unlocked pool, the locked pool's path, and the
+// whole path that a verbose pool takes, the reference.
+TEST_F(PoolTest, ShortPathsServeAsTheWholePathDoes) {
+    struct Setup {
+        const char *Name;
+        uint32 Zero, Lock, Verbose;
+        bool Inline; // PoolInt_AllocRecord and PoolInt_GiveRecord instead of Pool_Alloc and Pool_Free
+    };
+    const Setup Setups[] = {
+        {"verbose", 1, 0, 1, false},          {"unlocked", 1, 0, 0, false}, {"unlocked plain", 0, 0, 0, false},
+        {"unlocked plain inline", 0, 0, 0, true}, {"unlocked inline", 1, 0, 0, true}, {"locked", 1, 1, 0, false},
+        {"locked plain", 0, 1, 0, false},     {"locked verbose", 1, 1, 1, false},
+    };
+    constexpr int32 Size = 40;
+    auto Run = [&](const Setup &With) {
+        SCOPED_TRACE(With.Name);
+        Pool *Handle = MakeFixed(Size, 5);
+        Pool_SetZeroOnAlloc(Handle, With.Zero);
+        if (With.Lock) Pool_SetAllowLock(Handle, 1);
+        Pool_SetVerbose(Handle, With.Verbose);
+        std::mt19937 Random(11);
+        std::vector<void *> Seen, Live;
+        std::vector<size_t> Trace; // the first-seen ordinal of each record taken, then the counts
+        for (int32 Step = 0; Step < 600; Step++) {
+            if (!Live.empty() && Random() % 5 < 2) {
+                const size_t Index = Random() % Live.size();
+                void *Record = Live[Index];
+                Live.erase(Live.begin() + (std::ptrdiff_t)Index);
+                if (With.Inline) {
+                    EXPECT_TRUE(PoolInt_GiveRecord(Handle, Record, Size));
+                } else {
+                    EXPECT_EQ(Pool_Free(Handle, &Record, Size), nullptr);
+                }
+            } else {
+                uint8 *Record = static_cast<uint8 *>(With.Inline ? PoolInt_Alloc(Handle, Size) : Pool_Alloc(Handle, Size));
+                if (With.Zero) {
+                    EXPECT_EQ(std::count(Record, Record + Size, 0), Size);
+                }
+                memset(Record, 0x5A, Size);
+                auto Known = std::find(Seen.begin(), Seen.end(), Record);
+                Trace.push_back((size_t)(Known - Seen.begin()));
+                if (Known == Seen.end()) Seen.push_back(Record);
+                Live.push_back(Record);
+            }
+            for (auto Getter : {Pool_GetActiveCount, Pool_GetMaximumCount, Pool_GetBlocksInUse})
+                Trace.push_back(Get(Getter, Handle));
+        }
+        for (void *&Record : Live) Pool_Free(Handle, &Record, Size);
+        EXPECT_EQ(Get(Pool_GetActiveCount, Handle), 0u);
+        Pool_Delete(&Handle);
+        return Trace;
+    };
+    const std::vector<size_t> Reference = Run(Setups[0]);
+    for (const Setup &With : Setups) EXPECT_EQ(Run(With), Reference) << With.Name;
+}
+
+// The inline give takes back only what the whole path would without a stop,
+// and leaves everything else to it untouched: a second give, a record of
+// another pool, a wrong size, a null record, a pool that locks or logs.
+TEST_F(PoolTest, InlineGiveRefusesWhatItMustNotTake) {
+    Pool *Handle = MakeFixed(24, 4), *Other = MakeFixed(24, 4), *Locked = MakeFixed(24, 4),
+         *Verbose = MakeFixed(24, 4);
+    Pool_SetAllowLock(Locked, 1);
+    Pool_SetVerbose(Verbose, 1);
+    void *Given = Pool_Alloc(Handle, 24), *Kept = Pool_Alloc(Handle, 24), *Foreign = Pool_Alloc(Other, 24);
+    void *LockedRecord = Pool_Alloc(Locked, 24), *VerboseRecord = Pool_Alloc(Verbose, 24);
+    ASSERT_TRUE(PoolInt_GiveRecord(Handle, Given, 24));
+    const struct {
+        Pool *Owner;
+        void *Record;
+        int32 Size;
+    } Refused[] = {{Handle, Given, 24},         {Handle, Foreign, 24},         {Handle, Kept, 16},
+                   {Handle, nullptr, 24},       {Handle, (uint8 *)Kept + 8, 24}, {Locked, LockedRecord, 24},
+                   {Verbose, VerboseRecord, 24}};
+    for (const auto &Case : Refused) {
+        const uint32 Active = Get(Pool_GetActiveCount, Case.Owner);
+        EXPECT_FALSE(PoolInt_GiveRecord(Case.Owner, Case.Record, Case.Size));
+        EXPECT_EQ(Get(Pool_GetActiveCount, Case.Owner), Active);
+    }
+    // The record given back once is handed out once, then the chunk goes on.
+    EXPECT_EQ(Pool_Alloc(Handle, 24), Given);
+    EXPECT_NE(Pool_Alloc(Handle, 24), Given);
+    Pool_Free(Other, &Foreign, 24);
+    Pool_Free(Locked, &LockedRecord, 24);
+    Pool_Free(Verbose, &VerboseRecord, 24);
+    for (Pool **Each : {&Handle, &Other, &Locked, &Verbose}) {
+        Pool_Reset(*Each);
+        Pool_Delete(Each);
+    }
 }
