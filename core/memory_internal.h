@@ -148,7 +148,7 @@ inline uint8 *SystemAlloc(size_t Total, bool Zero) {
 // starts at BlockStart. Room, when known, is the allocation's usable room
 // (UsableSize); a caller that read it already for its guard check passes it
 // on instead of having it read again.
-inline void SystemFree(uint8 *System, uint8 *BlockStart, size_t Total, size_t Room = 0) {
+inline void SystemFree(uint8 *System, uint8 *BlockStart, size_t Total, [[maybe_unused]] size_t Room = 0) {
     if (__builtin_expect(Total >= RetainMinBytes, 0)) return SystemFreeLarge(System, BlockStart);
 #if !defined(MEMORY_FOREIGN_HEAP)
     if (Total <= KeepMostBytes && KeepingHere()) {

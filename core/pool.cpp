@@ -683,18 +683,24 @@ int32 Pool_GetStringMemoryLeftOver(Pool *Handle, uint32 *Bytes) {
 void PoolInt_VisitRecords(Pool *Handle, void (*Visit)(void *Record, void *User), void *User) {
     Class_CheckHandle(Handle, PoolClassId);
     if (Handle->StringMode || Handle->DebugMode || Handle->ActiveCount == 0) return;
+    // The pool does not change during the walk, so what every record is
+    // compared with is read once.
+    const uint32 Key = Handle->HandedOutKey;
+    uint8 *const Fresh = Handle->Fresh;
     for (PoolSlab *Slab = Handle->Slabs; Slab != nullptr; Slab = Slab->Next) {
         if (Slab->ChunkBytes == 0) continue;
-        const uint64 Stride = RecordStride(Slab->RecordSize);
-        for (uint8 *Chunk = SlabArea(Slab); Chunk < Slab->Cursor; Chunk += Slab->ChunkBytes)
-            for (uint32 Index = 0; Index < Slab->RecordCount; Index++) {
-                uint8 *At = Chunk + Index * Stride;
-                // The fresh chunk's records not yet reached were never written.
-                if (At >= Handle->Fresh && At < Handle->FreshEnd) break;
+        const uint64 Stride = RecordStride(Slab->RecordSize), Records = Stride * Slab->RecordCount;
+        for (uint8 *Chunk = SlabArea(Slab); Chunk < Slab->Cursor; Chunk += Slab->ChunkBytes) {
+            // The fresh chunk's records not yet reached were never written:
+            // the walk of that chunk ends where they start.
+            uint8 *End = Chunk + Records;
+            if (Fresh >= Chunk && Fresh < End) End = Fresh;
+            for (uint8 *At = Chunk; At < End; At += Stride) {
                 PoolDescriptor *Descriptor = reinterpret_cast<PoolDescriptor *>(At);
-                if (Descriptor->State == StateWord(Descriptor, Handle, DescriptorHandedOut))
+                if (Descriptor->State == (Key ^ (uint32)((uintptr)Descriptor >> 4)))
                     Visit(DescriptorRecord(Descriptor), User);
             }
+        }
     }
 }
 
