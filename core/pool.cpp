@@ -587,6 +587,26 @@ namespace {
     return Record;
 }
 
+// Every free but a fixed-mode one without log: out of line, as AllocGuarded.
+[[gnu::noinline]] void *FreeGuarded(Pool *Handle, void **Slot, void *Record, int32 Size, const char *File,
+                                    int32 Line) {
+    if (Handle->Verbose) Log_Debug("-- Pool Free  0x%p : %10d [%s / %d]\n", Record, Size, File, Line);
+    // A null record must not count as a free: in string mode the count
+    // reaching 0 releases every chunk, and with them the live strings.
+    if (Record == nullptr) return nullptr;
+    PoolLock Guard(Handle);
+    if (Handle->DebugMode)
+        Memory_FreeInt(Record, Size, File, Line);
+    else if (!Handle->StringMode)
+        FreeFixed(Handle, Record, Size, File, Line);
+    if (Handle->ActiveCount) Handle->ActiveCount--;
+    if (Handle->StringMode && !Handle->DebugMode && Handle->ActiveCount == 0 &&
+        Handle->MemoryInUse > StringPoolKeepBytes)
+        RemoveAllLocked(Handle);
+    *Slot = nullptr;
+    return nullptr;
+}
+
 } // namespace
 
 void PoolInt_AddChunk(Pool *Handle, const char *File, int32 Line) { AddFixedChunk(Handle, File, Line); }
@@ -628,21 +648,7 @@ void *Pool_FreeInt(Pool *Handle, void *RecordAddress, int32 Size, const char *Fi
         *Slot = nullptr;
         return nullptr;
     }
-    if (Handle->Verbose) Log_Debug("-- Pool Free  0x%p : %10d [%s / %d]\n", Record, Size, File, Line);
-    // A null record must not count as a free: in string mode the count
-    // reaching 0 releases every chunk, and with them the live strings.
-    if (Record == nullptr) return nullptr;
-    PoolLock Guard(Handle);
-    if (Handle->DebugMode)
-        Memory_FreeInt(Record, Size, File, Line);
-    else if (!Handle->StringMode)
-        FreeFixed(Handle, Record, Size, File, Line);
-    if (Handle->ActiveCount) Handle->ActiveCount--;
-    if (Handle->StringMode && !Handle->DebugMode && Handle->ActiveCount == 0 &&
-        Handle->MemoryInUse > StringPoolKeepBytes)
-        RemoveAllLocked(Handle);
-    *Slot = nullptr;
-    return nullptr;
+    return FreeGuarded(Handle, Slot, Record, Size, File, Line);
 }
 
 int32 Pool_Reset(Pool *Handle) {
