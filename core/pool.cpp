@@ -449,7 +449,8 @@ namespace {
     uint8 *Bytes = reinterpret_cast<uint8 *>(Handle);
     size_t At = 0;
 #pragma GCC unroll 16
-    for (; At + 16 <= sizeof(Pool); At += 16) _mm_storeu_si128(reinterpret_cast<__m128i *>(Bytes + At), _mm_setzero_si128());
+    for (; At + 16 <= sizeof(Pool); At += 16)
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(Bytes + At), _mm_setzero_si128());
     if (At < sizeof(Pool)) _mm_storel_epi64(reinterpret_cast<__m128i *>(Bytes + At), _mm_setzero_si128());
 #else
     memset(static_cast<void *>(Handle), 0, sizeof(Pool));
@@ -567,7 +568,7 @@ int32 Pool_SetVerbose(Pool *Handle, uint32 Flag) {
 
 namespace {
 
-// Every request but the unlocked fixed-mode one: kept out of line, so that
+// Every request but a fixed-mode one without log: kept out of line, so that
 // the common path sets up no guard and saves no registers for it.
 [[gnu::noinline]] void *AllocGuarded(Pool *Handle, int32 Size, const char *File, int32 Line) {
     PoolLock Guard(Handle);

@@ -1,6 +1,7 @@
 // The pool's record and its fixed-mode descriptors, for pool.cpp and for
-// owners that take many records in a row (a Dictionary being built): their
-// common allocation is inline here. Everyone else uses core/pool.h.
+// owners that take and give back many records in a row (a Dictionary being
+// built or emptied): their common allocation and free are inline here.
+// Everyone else uses core/pool.h.
 #pragma once
 
 #include "core/class.h"

@@ -917,7 +917,8 @@ TEST_F(PoolTest, ShortPathsServeAsTheWholePathDoes) {
                     EXPECT_EQ(Pool_Free(Handle, &Record, Size), nullptr);
                 }
             } else {
-                uint8 *Record = static_cast<uint8 *>(With.Inline ? PoolInt_Alloc(Handle, Size) : Pool_Alloc(Handle, Size));
+                uint8 *Record =
+                    static_cast<uint8 *>(With.Inline ? PoolInt_Alloc(Handle, Size) : Pool_Alloc(Handle, Size));
                 if (With.Zero) {
                     EXPECT_EQ(std::count(Record, Record + Size, 0), Size);
                 }
