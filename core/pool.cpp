@@ -358,18 +358,9 @@ void *AllocString(Pool *Handle, int32 Size, const char *File, int32 Line, int64 
     Handle->FreeList = Descriptor;
 }
 
-void RemoveAllLocked(Pool *Handle) {
-    if (Handle->Slabs == nullptr && Handle->Chunks == nullptr && Handle->Room == nullptr) {
-        // Nothing was ever carved, or all of it went already.
-        Handle->FreeList = nullptr;
-        Handle->Fresh = Handle->FreshEnd = nullptr;
-        Handle->SlabChunks = 1;
-        Handle->ChunkCount = 0;
-        Handle->MemoryInUse = 0;
-        Handle->ActiveCount = 0;
-        Handle->MaximumCount = 0;
-        return;
-    }
+// What RemoveAllLocked frees, out of line: a root Dictionary's pools are
+// emptied and then destroyed, so most calls find nothing carved.
+[[gnu::noinline]] void FreeChunks(Pool *Handle) {
     // Chunks carved from slabs go with their slab; only chunks of their own
     // need the walk.
     for (PoolChunk *Chunk = Handle->Chunks; Chunk != nullptr && Handle->OwnChunks != 0;) {
@@ -385,8 +376,13 @@ void RemoveAllLocked(Pool *Handle) {
         Handle->Slabs = Slab->Next;
         Memory_Free(Slab, (int32)Slab->Size);
     }
-    Handle->SlabChunks = 1;
     FreeRoomIndex(Handle);
+}
+
+[[gnu::always_inline]] inline void RemoveAllLocked(Pool *Handle) {
+    // Nothing to free when nothing was ever carved, or all of it went already.
+    if (Handle->Slabs != nullptr || Handle->Chunks != nullptr || Handle->Room != nullptr) FreeChunks(Handle);
+    Handle->SlabChunks = 1;
     Handle->ChunkCount = 0;
     Handle->FreeList = nullptr;
     Handle->Fresh = Handle->FreshEnd = nullptr;
