@@ -265,10 +265,12 @@ Dictionary *DictionaryInt_CreateChild(Dictionary *Parent, DictionaryItem *Item) 
     return DictionaryInt_NewChild(Parent, Item);
 }
 
-void DictionaryInt_CopyLargeOptions(Dictionary *Parent, Dictionary *Child) {
+void DictionaryInt_CopyExtraSettings(Dictionary *Parent, Dictionary *Child) {
+    const DictionaryExtra *From = LoadExtra(Parent);
     for (int32 Index = 0; Index < 4; Index++)
         if (Parent->*OptionField[Index] == DictionaryLargeOption)
-            DictionaryInt_Extra(Child)->LargeOptions[Index] = DictionaryInt_Extra(Parent)->LargeOptions[Index];
+            DictionaryInt_Extra(Child)->LargeOptions[Index] = From->LargeOptions[Index];
+    if (From->Print.PrintIdentifier != nullptr) DictionaryInt_Extra(Child)->Print.PrintIdentifier = From->Print.PrintIdentifier;
 }
 
 void DictionaryInt_FreeChild(Dictionary *Parent, Dictionary **Child) {

@@ -189,8 +189,9 @@ void DictionaryInt_EnsurePools(Dictionary *Root);
 // A new child container for Item of Parent, from the root's container pool
 // (DictionaryInt_NewChild, at the end of this header, is the same inline).
 Dictionary *DictionaryInt_CreateChild(Dictionary *Parent, DictionaryItem *Item);
-// A new child's copies of its parent's option values of 255 and above.
-void DictionaryInt_CopyLargeOptions(Dictionary *Parent, Dictionary *Child);
+// What a new child copies from its parent's extra record: the option values
+// of 255 and above (kept only there) and the print identifier.
+void DictionaryInt_CopyExtraSettings(Dictionary *Parent, Dictionary *Child);
 // The delete function of every Dictionary's class header.
 int32 DictionaryInt_DeleteThunk(void *HandleAddress);
 // Resets a child container and returns it to the container pool.
@@ -334,11 +335,7 @@ inline void DictionaryInt_ClearRecord(Dictionary *Record) {
     Child->ParentItem = Item;
     Child->Items.ClassId = DICTIONARYITEM_CLASSID;
     Child->Root = Root;
-    if (Parent->CaseSensitive == DictionaryLargeOption || Parent->PrivateKeys == DictionaryLargeOption ||
-        Parent->AllowDuplicates == DictionaryLargeOption || Parent->StringPool == DictionaryLargeOption)
-        DictionaryInt_CopyLargeOptions(Parent, Child);
-    if (const DictionaryExtra *Extra = Parent->Extra; Extra != nullptr && Extra->Print.PrintIdentifier != nullptr)
-        DictionaryInt_Extra(Child)->Print.PrintIdentifier = Extra->Print.PrintIdentifier;
+    if (Parent->Extra != nullptr) DictionaryInt_CopyExtraSettings(Parent, Child);
     return Child;
 }
 
