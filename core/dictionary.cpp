@@ -124,11 +124,11 @@ void RemoveOne(Dictionary *Handle, DictionaryItem *Item) {
     else
         List.Last = Item->Prev;
     List.Count--;
-    if (Handle->CursorItem != nullptr) {
-        if (Handle->CursorItem == Item || (Item->Prev != nullptr && Following != nullptr))
-            Handle->CursorItem = nullptr;
+    if (DictionaryExtra *Extra = LoadExtra(Handle); Extra != nullptr && Extra->CursorItem != nullptr) {
+        if (Extra->CursorItem == Item || (Item->Prev != nullptr && Following != nullptr))
+            Extra->CursorItem = nullptr;
         else if (Item->Prev == nullptr)
-            Handle->CursorIndex--;
+            Extra->CursorIndex--;
     }
     Item->Next = Item->Prev = nullptr;
     Item->ClassId = 0;
@@ -177,8 +177,10 @@ void DropTree(DictionaryRoot *Root) {
     Root->Items.First = Root->Items.Last = nullptr;
     Root->Items.Count = 0;
     DictionaryInt_IndexDrop(Root);
-    Root->CursorItem = nullptr;
-    Root->CursorIndex = 0;
+    if (DictionaryExtra *Extra = LoadExtra(Root)) {
+        Extra->CursorItem = nullptr;
+        Extra->CursorIndex = 0;
+    }
     if (Root->ItemPool != nullptr) Pool_RemoveAll(Root->ItemPool);
     if (Root->ContainerPool != nullptr) Pool_RemoveAll(Root->ContainerPool);
 }
@@ -219,7 +221,6 @@ DictionaryExtra *DictionaryInt_Extra(Dictionary *Handle) {
     // threads at once must end up as one: the loser frees its copy.
     DictionaryExtra *Made = static_cast<DictionaryExtra *>(Memory_Alloc((int32)sizeof(DictionaryExtra)));
     memset(Made, 0, sizeof(DictionaryExtra));
-    Made->Print.PrintIdentifier = Handle->PrintIdentifier;
     // A child prints under its root's id text.
     if (Handle->Parent != nullptr) Made->Print.InstanceIdText = Handle->Root->Class.InstanceId;
     if (!__atomic_compare_exchange_n(&Handle->Extra, &Extra, Made, false, __ATOMIC_ACQ_REL, __ATOMIC_ACQUIRE)) {
@@ -264,10 +265,12 @@ Dictionary *DictionaryInt_CreateChild(Dictionary *Parent, DictionaryItem *Item) 
     return DictionaryInt_NewChild(Parent, Item);
 }
 
-void DictionaryInt_CopyLargeOptions(Dictionary *Parent, Dictionary *Child) {
+void DictionaryInt_CopyExtraSettings(Dictionary *Parent, Dictionary *Child) {
+    const DictionaryExtra *From = LoadExtra(Parent);
     for (int32 Index = 0; Index < 4; Index++)
         if (Parent->*OptionField[Index] == DictionaryLargeOption)
-            DictionaryInt_Extra(Child)->LargeOptions[Index] = DictionaryInt_Extra(Parent)->LargeOptions[Index];
+            DictionaryInt_Extra(Child)->LargeOptions[Index] = From->LargeOptions[Index];
+    if (From->Print.PrintIdentifier != nullptr) DictionaryInt_Extra(Child)->Print.PrintIdentifier = From->Print.PrintIdentifier;
 }
 
 void DictionaryInt_FreeChild(Dictionary *Parent, Dictionary **Child) {
@@ -341,7 +344,8 @@ DictionaryItem *DictionaryInt_Link(Dictionary *Handle, DictionaryItem *After) {
             List.Last = Item;
         After->Next = Item;
         // Appending leaves every earlier position as it was.
-        if (Item->Next != nullptr) Handle->CursorItem = nullptr;
+        if (DictionaryExtra *Extra = LoadExtra(Handle); Extra != nullptr && Item->Next != nullptr)
+            Extra->CursorItem = nullptr;
     } else {
         Item->Next = List.First;
         if (List.First != nullptr)
@@ -349,7 +353,7 @@ DictionaryItem *DictionaryInt_Link(Dictionary *Handle, DictionaryItem *After) {
         else
             List.Last = Item;
         List.First = Item;
-        Handle->CursorIndex++;
+        if (DictionaryExtra *Extra = LoadExtra(Handle)) Extra->CursorIndex++;
     }
     List.Count++;
     return Item;
@@ -407,8 +411,28 @@ void DictionaryInt_RemoveAll(Dictionary *Handle) {
     while (Handle->Items.Last != nullptr) DictionaryInt_RemoveItem(Handle, Handle->Items.Last);
 }
 
+namespace {
+
+// A walk of this many steps or more is remembered even where that makes the
+// container's extra record: walking a long list by position stays linear.
+// A shorter one costs little to repeat and is remembered only where a record
+// exists already.
+constexpr int64 RememberedWalk = 16;
+
+void Remember(Dictionary *Handle, DictionaryExtra *Extra, DictionaryItem *Item, int32 Index, int64 Steps) {
+    if (Extra == nullptr) {
+        if (Steps < RememberedWalk) return;
+        Extra = DictionaryInt_Extra(Handle);
+    }
+    Extra->CursorItem = Item;
+    Extra->CursorIndex = Index;
+}
+
+} // namespace
+
 int32 DictionaryInt_IndexOf(Dictionary *Handle, DictionaryItem *Item) {
-    if (Item == Handle->CursorItem) return Handle->CursorIndex;
+    DictionaryExtra *Extra = LoadExtra(Handle);
+    if (Extra != nullptr && Item == Extra->CursorItem) return Extra->CursorIndex;
     DictionaryItem *Back = Item;
     DictionaryItem *Forward = Item;
     int32 Steps = 0;
@@ -429,10 +453,7 @@ int32 DictionaryInt_IndexOf(Dictionary *Handle, DictionaryItem *Item) {
         Forward = Forward->Next;
     }
     // Only an item of this list may become its remembered position.
-    if (Member) {
-        Handle->CursorItem = Item;
-        Handle->CursorIndex = Index;
-    }
+    if (Member) Remember(Handle, Extra, Item, Index, Steps);
     return Index;
 }
 
@@ -451,14 +472,16 @@ DictionaryItem *DictionaryInt_ItemAt(Dictionary *Handle, int32 Index) {
         Item = Handle->Items.Last;
         Position = Count - 1;
     }
-    if (Handle->CursorItem != nullptr && Handle->CursorIndex >= 0 && Handle->CursorIndex < Count) {
-        const int64 FromCursor = Wanted > Handle->CursorIndex ? Wanted - Handle->CursorIndex : Handle->CursorIndex - Wanted;
+    DictionaryExtra *Extra = LoadExtra(Handle);
+    if (Extra != nullptr && Extra->CursorItem != nullptr && Extra->CursorIndex >= 0 && Extra->CursorIndex < Count) {
+        const int64 FromCursor = Wanted > Extra->CursorIndex ? Wanted - Extra->CursorIndex : Extra->CursorIndex - Wanted;
         const int64 FromEnd = Wanted > Position ? Wanted - Position : Position - Wanted;
         if (FromCursor < FromEnd) {
-            Item = Handle->CursorItem;
-            Position = Handle->CursorIndex;
+            Item = Extra->CursorItem;
+            Position = Extra->CursorIndex;
         }
     }
+    const int64 Steps = Wanted > Position ? Wanted - Position : Position - Wanted;
     while (Position < Wanted) {
         Item = Item->Next;
         Position++;
@@ -467,8 +490,7 @@ DictionaryItem *DictionaryInt_ItemAt(Dictionary *Handle, int32 Index) {
         Item = Item->Prev;
         Position--;
     }
-    Handle->CursorItem = Item;
-    Handle->CursorIndex = (int32)Wanted;
+    Remember(Handle, Extra, Item, (int32)Wanted, Steps);
     return Item;
 }
 

@@ -18,9 +18,13 @@
 //   returned the same way with the length plus one. A new text never takes
 //   the inline room of the text it replaces, so the old text stays readable
 //   for the change report.
-// - Print state and change callbacks live in Extra, made on first need.
-// - CursorItem/CursorIndex remember the last item reached by position; a
-//   change to this Dictionary's list moves or clears them.
+// - Print state, the print identifier and change callbacks live in Extra,
+//   made on first need. A child made while its parent has a print identifier
+//   gets an extra record holding a copy of it.
+// - Extra's CursorItem/CursorIndex remember the last item reached by
+//   position; a change to this Dictionary's list moves or clears them. A
+//   container without an extra record remembers no position: a short walk
+//   makes none, a long one makes the record to remember its end.
 // - A child is one container-pool record of exactly sizeof(Dictionary)
 //   bytes. The change callbacks, whose 16-byte swaps need that alignment,
 //   live in Extra, a general-allocator block (16-byte aligned).
@@ -73,6 +77,10 @@ struct DictionaryExtra {
     uint32 LargeOptions[4];
     // The key index of a large container (dictionary_index.cpp), or null.
     struct DictionaryKeyIndex *Index;
+    // The last item reached by position and its index (meaningful only while
+    // CursorItem is set).
+    DictionaryItem *CursorItem;
+    int32 CursorIndex;
 };
 
 // Options are kept in a byte each: values up to 254 as they are, larger ones
@@ -80,6 +88,9 @@ struct DictionaryExtra {
 // compares with 0 or 1, which the byte answers alike.
 constexpr uint8 DictionaryLargeOption = 255;
 
+// A loaded document holds one record per container, so the record keeps to
+// 128 bytes (a pool stride of 144): what only some containers need (print
+// state and identifier, callbacks, the position cursor) is in Extra.
 struct Dictionary {
     ClassStruct Class;
     const DictionaryVtbl *Vtbl;
@@ -87,15 +98,10 @@ struct Dictionary {
     uint8 PrivateKeys;
     uint8 AllowDuplicates;
     uint8 StringPool;
-    int32 CursorIndex;
     Dictionary *Parent;
     DictionaryItem *ParentItem;
     DictionaryItemList Items;
-    DictionaryItem *CursorItem;
     Dictionary *Root;
-    // The print identifier: copied from the parent when a child is made, and
-    // kept equal to the print record's once there is one.
-    const char *PrintIdentifier;
     DictionaryExtra *Extra; // null until needed; published atomically
 };
 
@@ -118,7 +124,7 @@ struct DictionaryItem {
 };
 
 static_assert(offsetof(Dictionary, Vtbl) == offsetof(DictionaryHeader, Vtbl), "table pointer behind the header");
-static_assert(sizeof(Dictionary) == 144);
+static_assert(sizeof(Dictionary) == 128);
 
 // A root: the record and what only a root keeps: the pools of its whole
 // tree and their chunk size. Watchers count the
@@ -183,8 +189,9 @@ void DictionaryInt_EnsurePools(Dictionary *Root);
 // A new child container for Item of Parent, from the root's container pool
 // (DictionaryInt_NewChild, at the end of this header, is the same inline).
 Dictionary *DictionaryInt_CreateChild(Dictionary *Parent, DictionaryItem *Item);
-// A new child's copies of its parent's option values of 255 and above.
-void DictionaryInt_CopyLargeOptions(Dictionary *Parent, Dictionary *Child);
+// What a new child copies from its parent's extra record: the option values
+// of 255 and above (kept only there) and the print identifier.
+void DictionaryInt_CopyExtraSettings(Dictionary *Parent, Dictionary *Child);
 // The delete function of every Dictionary's class header.
 int32 DictionaryInt_DeleteThunk(void *HandleAddress);
 // Resets a child container and returns it to the container pool.
@@ -326,12 +333,9 @@ inline void DictionaryInt_ClearRecord(Dictionary *Record) {
     Child->StringPool = Parent->StringPool;
     Child->Parent = Parent;
     Child->ParentItem = Item;
-    Child->PrintIdentifier = Parent->PrintIdentifier;
     Child->Items.ClassId = DICTIONARYITEM_CLASSID;
     Child->Root = Root;
-    if (Parent->CaseSensitive == DictionaryLargeOption || Parent->PrivateKeys == DictionaryLargeOption ||
-        Parent->AllowDuplicates == DictionaryLargeOption || Parent->StringPool == DictionaryLargeOption)
-        DictionaryInt_CopyLargeOptions(Parent, Child);
+    if (Parent->Extra != nullptr) DictionaryInt_CopyExtraSettings(Parent, Child);
     return Child;
 }
 
@@ -408,7 +412,7 @@ inline void DictionaryInt_ClearRecord(Dictionary *Record) {
     else
         List.First = Item;
     List.Last = Item;
-    if (Last == nullptr) Handle->CursorIndex++;
+    if (Last == nullptr && Handle->Extra != nullptr) Handle->Extra->CursorIndex++;
     List.Count++;
     // A small container has no key index to keep, nor reaches the size that
     // makes one.

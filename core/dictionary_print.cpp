@@ -90,8 +90,11 @@ int32 Dictionary_GetPrintCallback(Dictionary *Handle, void **User, ClassPrint_Fu
 
 int32 Dictionary_SetPrintIdentifier(Dictionary *Handle, const char *Identifier) {
     Dictionary_CheckHandle(Handle);
-    Handle->PrintIdentifier = Identifier;
-    if (DictionaryExtra *Extra = __atomic_load_n(&Handle->Extra, __ATOMIC_ACQUIRE)) Extra->Print.PrintIdentifier = Identifier;
+    // No identifier is what a Dictionary without an extra record has already.
+    DictionaryExtra *Extra = __atomic_load_n(&Handle->Extra, __ATOMIC_ACQUIRE);
+    if (Extra == nullptr && Identifier == nullptr) return TRUE;
+    if (Extra == nullptr) Extra = DictionaryInt_Extra(Handle);
+    Extra->Print.PrintIdentifier = Identifier;
     return TRUE;
 }
 

@@ -1161,6 +1161,50 @@ TEST_F(DictionaryTest, IndexWalksAgreeWithLinks) {
     EXPECT_EQ(Dictionary_ItemFindByIndex(Root, -20, Items[10], &Found), 0);
 }
 
+// Children remember positions too (in their extra record, made by a long
+// walk), across front changes and a whole-tree reset; a grandchild made
+// under an identifier inherits it.
+TEST_F(DictionaryTest, ChildPositionsAndIdentifiersSurviveChangesAndReset) {
+    for (int32 Round = 0; Round < 2; Round++) {
+        Dictionary_SetPrintIdentifier(Root, Round == 0 ? nullptr : "outer");
+        Dictionary *List = nullptr;
+        ASSERT_EQ(Dictionary_AddList(Root, "list", &List, nullptr), 1);
+        std::vector<DictionaryItem *> Items;
+        for (int32 Index = 0; Index < 100; Index++) {
+            DictionaryItem *Item = nullptr;
+            Dictionary_AddInt64(List, nullptr, Index, &Item);
+            Items.push_back(Item);
+        }
+        const struct {
+            int32 Wanted;
+            const char *Change; // applied before the lookup
+            int32 Expected;     // index into Items
+        } Steps[] = {{40, nullptr, 40}, {41, nullptr, 41}, {42, "front", 41}, {43, "drop", 43}, {-1, nullptr, 99}};
+        for (const auto &Step : Steps) {
+            if (Step.Change != nullptr && strcmp(Step.Change, "front") == 0) Dictionary_Insert(List, nullptr, nullptr, nullptr);
+            if (Step.Change != nullptr && strcmp(Step.Change, "drop") == 0) {
+                DictionaryItem *First = nullptr;
+                Dictionary_ItemGetFirst(List, &First);
+                Dictionary_Remove(List, &First);
+            }
+            DictionaryItem *Found = nullptr;
+            ASSERT_EQ(Dictionary_ItemFindByIndex(List, Step.Wanted, nullptr, &Found), 1) << Step.Wanted;
+            EXPECT_EQ(Found, Items[(size_t)Step.Expected]) << Step.Wanted;
+            int32 Index = -1;
+            Dictionary_ItemGetIndex(List, Found, &Index);
+            EXPECT_EQ(Index, Step.Wanted < 0 ? 99 : Step.Wanted);
+        }
+        Dictionary *Grandchild = nullptr;
+        Dictionary_AddDictionary(List, nullptr, &Grandchild, nullptr);
+        std::vector<std::string> Lines;
+        Dictionary_SetPrintCallback(Grandchild, &Lines, CaptureWholeLine);
+        Dictionary_Print(Grandchild, "x");
+        ASSERT_EQ(Lines.size(), 1u);
+        EXPECT_EQ(Lines[0].find(".outer - x") != std::string::npos, Round == 1) << Lines[0];
+        Dictionary_Reset(Root);
+    }
+}
+
 // ---- Fatal stops ----
 
 class DictionaryDeathTest : public DictionaryTest {
