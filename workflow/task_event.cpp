@@ -1,11 +1,14 @@
 // One step of a task's sub-action chain (see task_event.h).
 #include "workflow/task_event.h"
 
+#include <string.h>
+
 #include "core/memory.h"
 #include "core/notification_center.h"
 #include "core/string.h"
 #include "workflow/task_internal.h"
 
+#include <deque>
 #include <string_view>
 #include <unordered_map>
 
@@ -13,7 +16,7 @@ struct TaskEvent {
     ClassStruct Class;
     char Name[TASK_NAME_SIZE];
     Task *Owner;
-    Dictionary *Payload;
+    Dictionary *Payload; // made at the start
     Dictionary *Result;
     CallbackStruct Complete;
     uint32 Started;
@@ -55,6 +58,60 @@ void StopWaiting(TaskEvent *Self) {
     Self->Observing = 0;
 }
 
+// Payloads of ended events, kept for the events to come: making a root of
+// two texts and freeing it again cost about as much as the rest of an
+// event. A kept payload is handed out again only once no queued fire holds
+// it, and only while it still holds just "task" and "name"; an event's fires
+// are delivered in order, so the oldest kept is the first to come free. Like
+// the waiting events, these live on the notification center's thread.
+constexpr size_t KeptPayloads = 64;
+
+std::deque<Dictionary *> &Kept() {
+    static std::deque<Dictionary *> Each;
+    return Each;
+}
+
+bool IsTextItem(Dictionary *Payload, DictionaryItem *Item, const char *Key) {
+    const char *Stored = nullptr;
+    return Item != nullptr && Dictionary_ItemGetKeyPtr(Payload, Item, &Stored) && Stored != nullptr &&
+           strcmp(Stored, Key) == 0 && Dictionary_ItemCompareType(Payload, Item, DICTIONARY_TYPE_STRING);
+}
+
+// Writes {"task": TaskId, "name": Name} into a new or a kept payload.
+Dictionary *MakePayload(const char *TaskId, const char *Name) {
+    auto &Spare = Kept();
+    while (!Spare.empty() && TaskInt_HeldAlone(Spare.front())) {
+        Dictionary *Payload = Spare.front();
+        Spare.pop_front();
+        int32 Count = 0;
+        DictionaryItem *First = nullptr, *Second = nullptr;
+        Dictionary_ItemGetCount(Payload, &Count);
+        Dictionary_ItemGetFirst(Payload, &First);
+        if (First != nullptr) Dictionary_ItemGetNext(Payload, First, &Second);
+        if (Count == 2 && IsTextItem(Payload, First, "task") && IsTextItem(Payload, Second, "name")) {
+            Dictionary_ItemSetString(Payload, First, TaskId);
+            Dictionary_ItemSetString(Payload, Second, Name);
+            return Payload;
+        }
+        Dictionary_Release(&Payload);
+    }
+    Dictionary *Payload = nullptr;
+    Dictionary_Create(&Payload);
+    Dictionary_AddString(Payload, "task", TaskId, nullptr);
+    Dictionary_AddString(Payload, "name", Name, nullptr);
+    return Payload;
+}
+
+void KeepPayload(Dictionary **Payload) {
+    auto &Spare = Kept();
+    if (Spare.size() < KeptPayloads) {
+        Spare.push_back(*Payload);
+        *Payload = nullptr;
+    } else {
+        Dictionary_Release(Payload);
+    }
+}
+
 int32 DeleteObject(void *HandleAddress) { return TaskEvent_Delete(static_cast<TaskEvent **>(HandleAddress)); }
 
 int32 OnComplete(void *, const char *, const char *, const char *Instance, Dictionary *) {
@@ -81,6 +138,8 @@ void TaskEventInt_Forget(void) {
     if (!All.Events.empty()) NotificationCenter_RemoveObserver("TaskEvent", "Complete", &All, OnComplete);
     All.Events.clear();
     All.Round++;
+    for (Dictionary *Payload : Kept()) Dictionary_Release(&Payload);
+    Kept().clear();
 }
 
 int32 TaskEvent_Create(TaskEvent **Handle) {
@@ -89,7 +148,6 @@ int32 TaskEvent_Create(TaskEvent **Handle) {
     Class_InitHeader(Self, TASKEVENT_CLASSID, DeleteObject);
     Class_GenerateInstanceId(Self);
     Class_TrackInstance(Self, Self->Class.InstanceId);
-    Dictionary_Create(&Self->Payload);
     *Handle = Self;
     return TRUE;
 }
@@ -100,7 +158,7 @@ int32 TaskEvent_Delete(TaskEvent **Handle) {
     Class_CheckHandle(Self, TASKEVENT_CLASSID);
     if (Self->Observing) StopWaiting(Self);
     if (Self->Owner != nullptr) Task_Release(&Self->Owner);
-    Dictionary_Release(&Self->Payload);
+    if (Self->Payload != nullptr) KeepPayload(&Self->Payload);
     if (Self->Result != nullptr) Dictionary_Release(&Self->Result);
     Class_UntrackInstance(Self->Class.InstanceId);
     Memory_Delete(Self);
@@ -133,8 +191,7 @@ int32 TaskEvent_Start(TaskEvent *Handle, const char *Name) {
     Task_AddRef(Handle->Owner);
     char TaskId[40];
     Task_GetInstanceId(Handle->Owner, TaskId, (int32)sizeof(TaskId));
-    Dictionary_SetStringByKey(Handle->Payload, "task", TaskId);
-    Dictionary_SetStringByKey(Handle->Payload, "name", Handle->Name);
+    Handle->Payload = MakePayload(TaskId, Handle->Name);
     Task_VerboseLog(Handle->Owner, 1, "%s ready\n", Handle->Name);
     StartWaiting(Handle);
     // The payload is written here once and never after: its fires share it.
@@ -156,8 +213,10 @@ int32 Complete(TaskEvent *Handle, Dictionary *Result, bool Final) {
         if (Result != Handle->Result) Dictionary_Merge(Handle->Result, Result, DICTIONARY_MERGE_OVERWRITE);
     }
     NotificationCenter_FireAfterDelayShared("TaskEvent", "Complete", Handle->Class.InstanceId, 0, Handle->Payload);
+    // The payload's first item is its "task".
     const char *TaskId = nullptr;
-    Dictionary_GetStringPtrByKey(Handle->Payload, "task", &TaskId);
+    DictionaryItem *First = nullptr;
+    if (Dictionary_ItemGetFirst(Handle->Payload, &First)) Dictionary_ItemGetStringPtr(Handle->Payload, First, &TaskId);
     NotificationCenter_FireAfterDelayShared("Task", "SubActionComplete", TaskId, 0, Handle->Payload);
     return TRUE;
 }
