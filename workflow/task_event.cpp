@@ -7,6 +7,7 @@
 #include "core/notification_center.h"
 #include "core/string.h"
 #include "workflow/task_internal.h"
+#include "workflow/workflow_app.h"
 
 #include <deque>
 #include <string_view>
@@ -27,14 +28,19 @@ struct TaskEvent {
 namespace {
 
 // The events waiting for their own "TaskEvent"/"Complete", by instance id.
-// One observer of that notification serves them all while any waits: one
-// registered and removed per event cost more than the rest of the event.
-// A round ends when the application goes (TaskEventInt_Forget), with the
+// One observer of that notification serves them all: one registered and
+// removed per event cost more than the rest of the event. While the
+// application lives it stays to the end of the round, also while none waits
+// (a completion nobody waits for finds nothing and is let be), since the
+// list empties between most tasks; the application's own observers need the
+// same center. Without an application it goes when the list empties. A
+// round ends when the application goes (TaskEventInt_Forget), with the
 // notification center that served it; events left from it wait for ever,
 // as they did with their own observers gone.
 struct Waiting {
     std::unordered_map<std::string_view, TaskEvent *> Events;
     uint32 Round = 1;
+    bool Observing = false;
 };
 
 Waiting &Waiters() {
@@ -46,15 +52,19 @@ int32 OnComplete(void *, const char *, const char *, const char *Instance, Dicti
 
 void StartWaiting(TaskEvent *Self) {
     Waiting &All = Waiters();
-    if (All.Events.empty()) NotificationCenter_AddObserver("TaskEvent", "Complete", &All, OnComplete);
+    if (!All.Observing) NotificationCenter_AddObserver("TaskEvent", "Complete", &All, OnComplete);
+    All.Observing = true;
     All.Events.emplace(Self->Class.InstanceId, Self);
     Self->Observing = All.Round;
 }
 
 void StopWaiting(TaskEvent *Self) {
     Waiting &All = Waiters();
-    if (Self->Observing == All.Round && All.Events.erase(Self->Class.InstanceId) > 0 && All.Events.empty())
+    if (Self->Observing == All.Round && All.Events.erase(Self->Class.InstanceId) > 0 && All.Events.empty() &&
+        WorkflowApp_GetTaskTypeListHandle() == nullptr) {
         NotificationCenter_RemoveObserver("TaskEvent", "Complete", &All, OnComplete);
+        All.Observing = false;
+    }
     Self->Observing = 0;
 }
 
@@ -135,7 +145,8 @@ int32 OnComplete(void *, const char *, const char *, const char *Instance, Dicti
 
 void TaskEventInt_Forget(void) {
     Waiting &All = Waiters();
-    if (!All.Events.empty()) NotificationCenter_RemoveObserver("TaskEvent", "Complete", &All, OnComplete);
+    if (All.Observing) NotificationCenter_RemoveObserver("TaskEvent", "Complete", &All, OnComplete);
+    All.Observing = false;
     All.Events.clear();
     All.Round++;
     for (Dictionary *Payload : Kept()) Dictionary_Release(&Payload);

@@ -116,6 +116,20 @@ TEST_F(TaskEventTest, EventsCompleteAfterTheApplicationStartsAgain) {
     EXPECT_EQ(Calls, (std::vector<std::string>{"fresh=none", "after=1"}));
 }
 
+TEST_F(TaskEventTest, EventsCompleteOnANewCenterWithoutTheApplication) {
+    WorkflowApp_Remove();
+    Complete(Started(Owner, "a"), "1");
+    RunMainLoopPasses(5);
+    NotificationCenter_Remove();
+    NotificationCenter_Init();
+    Complete(Started(Owner, "b"), "2");
+    RunMainLoopPasses(5);
+    WorkflowApp_Init();
+    Complete(Started(Owner, "c"), "3");
+    RunMainLoopPasses(5);
+    EXPECT_EQ(Calls, (std::vector<std::string>{"a=1", "b=2", "c=3"}));
+}
+
 namespace {
 
 struct Payloads {
