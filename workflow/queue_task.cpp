@@ -47,7 +47,6 @@ int32 ErrorCount(Task *Owner) {
 const char *Id(Queue *Self) { return Self->Class.InstanceId; }
 const char *OwnerId(Queue *Self) { return ((ClassStruct *)Self->Owner)->InstanceId; }
 
-
 // The figures every progress report carries, after the action's result.
 constexpr int32 CountKeyCount = 4;
 const char *const CountKeys[CountKeyCount] = {"runningActions", "completeActions", "totalActions", "progress"};
@@ -95,11 +94,11 @@ bool HoldsResultAndCounts(Dictionary *Kept, Dictionary *Result) {
     if (!Dictionary_ItemGetCount(Kept, &Count) || Count != Expected) return false;
     DictionaryItem *Item = nullptr, *Source = nullptr;
     Dictionary_ItemGetFirst(Kept, &Item);
-    if (Result != nullptr)
-        for (Dictionary_ItemGetFirst(Result, &Source); Source != nullptr; Dictionary_ItemGetNext(Result, Source, &Source)) {
-            if (Item == nullptr || !SameScalar(Kept, Item, Result, Source)) return false;
-            Dictionary_ItemGetNext(Kept, Item, &Item);
-        }
+    if (Result != nullptr) Dictionary_ItemGetFirst(Result, &Source);
+    for (; Source != nullptr; Dictionary_ItemGetNext(Result, Source, &Source)) {
+        if (Item == nullptr || !SameScalar(Kept, Item, Result, Source)) return false;
+        Dictionary_ItemGetNext(Kept, Item, &Item);
+    }
     for (const char *Key : CountKeys) {
         const char *Stored = nullptr;
         if (Item == nullptr || !Dictionary_ItemGetKeyPtr(Kept, Item, &Stored) || Stored == nullptr ||

@@ -1,13 +1,13 @@
 // One step of a task's sub-action chain (see task_event.h).
 #include "workflow/task_event.h"
 
-#include <string.h>
-
 #include "core/memory.h"
 #include "core/notification_center.h"
 #include "core/string.h"
 #include "workflow/task_internal.h"
 #include "workflow/workflow_app.h"
+
+#include <string.h>
 
 #include <deque>
 #include <string_view>

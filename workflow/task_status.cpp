@@ -137,7 +137,6 @@ int32 AddFromDictionary(Task *Handle, Dictionary *Source, const char *Key, bool 
     return TRUE;
 }
 
-
 // One-key changes kept for the next change of the same key: a root made and
 // freed for every status cost more than the fire's own bookkeeping. A change
 // fires at once and observers may not keep its payload, so after the fire it
