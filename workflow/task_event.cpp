@@ -73,7 +73,8 @@ void StopWaiting(TaskEvent *Self) {
 // event. A kept payload is handed out again only once no queued fire holds
 // it, and only while it still holds just "task" and "name"; an event's fires
 // are delivered in order, so the oldest kept is the first to come free. Like
-// the waiting events, these live on the notification center's thread.
+// the waiting events, these live on the notification center's thread, and
+// are kept only while the application lives: its end lets them go.
 constexpr size_t KeptPayloads = 64;
 
 std::deque<Dictionary *> &Kept() {
@@ -114,7 +115,7 @@ Dictionary *MakePayload(const char *TaskId, const char *Name) {
 
 void KeepPayload(Dictionary **Payload) {
     auto &Spare = Kept();
-    if (Spare.size() < KeptPayloads) {
+    if (Spare.size() < KeptPayloads && WorkflowApp_GetTaskTypeListHandle() != nullptr) {
         Spare.push_back(*Payload);
         *Payload = nullptr;
     } else {

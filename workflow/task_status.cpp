@@ -14,6 +14,7 @@
 #include "core/thread.h"
 #include "core/web_get.h"
 #include "workflow/task_internal.h"
+#include "workflow/workflow_app.h"
 
 namespace {
 
@@ -143,7 +144,8 @@ int32 AddFromDictionary(Task *Handle, Dictionary *Source, const char *Key, bool 
 // is ours again; one that someone still holds (its reference count tells),
 // or that an observer changed, is let go instead. A slot is empty while its
 // change fires, so a status set from inside an observer makes its own. Only
-// the thread that kept the first change uses the slots.
+// the thread that kept the first change uses the slots, and only while the
+// application lives: its end lets them go.
 constexpr int32 ChangeSlots = 4;
 
 struct KeptChanges {
@@ -193,7 +195,8 @@ Dictionary *TakeChange(const char *Key) {
 
 void KeepChange(Dictionary *Change) {
     KeptChanges &All = Changes();
-    if (!TaskInt_HeldAlone(Change) || OnlyKey(Change) == nullptr || !OnHomeThread(All)) {
+    if (!TaskInt_HeldAlone(Change) || OnlyKey(Change) == nullptr || !OnHomeThread(All) ||
+        WorkflowApp_GetTaskTypeListHandle() == nullptr) {
         Dictionary_Release(&Change);
         return;
     }
