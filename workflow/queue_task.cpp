@@ -5,6 +5,9 @@
 #include "core/memory.h"
 #include "core/notification_center.h"
 #include "core/string.h"
+#include "workflow/task_internal.h"
+
+#include <string.h>
 
 struct QueueAction {
     ClassStruct Class;
@@ -28,6 +31,7 @@ struct Queue {
     uint32 Failed;
     QueueAction *Cursor;
     int32 CursorIndex;
+    Dictionary *Progress; // the last progress change, kept for the next one
 };
 
 namespace {
@@ -42,6 +46,68 @@ int32 ErrorCount(Task *Owner) {
 
 const char *Id(Queue *Self) { return Self->Class.InstanceId; }
 const char *OwnerId(Queue *Self) { return ((ClassStruct *)Self->Owner)->InstanceId; }
+
+// The figures every progress report carries, after the action's result.
+constexpr int32 CountKeyCount = 4;
+const char *const CountKeys[CountKeyCount] = {"runningActions", "completeActions", "totalActions", "progress"};
+
+// Equal scalars (texts may hold bytes past a NUL and are not compared).
+bool SameScalar(Dictionary *A, DictionaryItem *ItemA, Dictionary *B, DictionaryItem *ItemB) {
+    int32 Type = DICTIONARY_TYPE_UNKNOWN, Other = DICTIONARY_TYPE_UNKNOWN;
+    uint32 PrivateA = 0, PrivateB = 0;
+    const char *KeyA = nullptr, *KeyB = nullptr;
+    if (!Dictionary_ItemGetType(A, ItemA, &Type) || !Dictionary_ItemGetType(B, ItemB, &Other) || Type != Other ||
+        !Dictionary_ItemGetKeyPtr(A, ItemA, &KeyA) || !Dictionary_ItemGetKeyPtr(B, ItemB, &KeyB) || KeyA == nullptr ||
+        KeyB == nullptr || strcmp(KeyA, KeyB) != 0)
+        return false;
+    Dictionary_ItemGetPrivate(A, ItemA, &PrivateA);
+    Dictionary_ItemGetPrivate(B, ItemB, &PrivateB);
+    if (PrivateA != PrivateB) return false;
+    switch (Type) {
+        case DICTIONARY_TYPE_NULL: return true;
+        case DICTIONARY_TYPE_BOOLEAN: {
+            uint32 ValueA = 0, ValueB = 0;
+            return Dictionary_ItemGetBoolean(A, ItemA, &ValueA) && Dictionary_ItemGetBoolean(B, ItemB, &ValueB) &&
+                   ValueA == ValueB;
+        }
+        case DICTIONARY_TYPE_INT64: {
+            int64 ValueA = 0, ValueB = 0;
+            return Dictionary_ItemGetInt64(A, ItemA, &ValueA) && Dictionary_ItemGetInt64(B, ItemB, &ValueB) &&
+                   ValueA == ValueB;
+        }
+        case DICTIONARY_TYPE_FLOAT64: {
+            float64 ValueA = 0, ValueB = 0;
+            return Dictionary_ItemGetFloat64(A, ItemA, &ValueA) && Dictionary_ItemGetFloat64(B, ItemB, &ValueB) &&
+                   memcmp(&ValueA, &ValueB, sizeof(ValueA)) == 0;
+        }
+        default: return false;
+    }
+}
+
+// Whether Kept holds what a new report for Result would hold before its
+// figures are written: Result's items as they are (scalars only), then the
+// figures' keys. Consecutive actions mostly end alike, with the same result.
+bool HoldsResultAndCounts(Dictionary *Kept, Dictionary *Result) {
+    int32 Count = 0, Expected = CountKeyCount;
+    if (Result != nullptr && !Dictionary_ItemGetCount(Result, &Expected)) return false;
+    if (Result != nullptr) Expected += CountKeyCount;
+    if (!Dictionary_ItemGetCount(Kept, &Count) || Count != Expected) return false;
+    DictionaryItem *Item = nullptr, *Source = nullptr;
+    Dictionary_ItemGetFirst(Kept, &Item);
+    if (Result != nullptr) Dictionary_ItemGetFirst(Result, &Source);
+    for (; Source != nullptr; Dictionary_ItemGetNext(Result, Source, &Source)) {
+        if (Item == nullptr || !SameScalar(Kept, Item, Result, Source)) return false;
+        Dictionary_ItemGetNext(Kept, Item, &Item);
+    }
+    for (const char *Key : CountKeys) {
+        const char *Stored = nullptr;
+        if (Item == nullptr || !Dictionary_ItemGetKeyPtr(Kept, Item, &Stored) || Stored == nullptr ||
+            strcmp(Stored, Key) != 0 || !Dictionary_ItemCompareType(Kept, Item, DICTIONARY_TYPE_FLOAT64))
+            return false;
+        Dictionary_ItemGetNext(Kept, Item, &Item);
+    }
+    return Item == nullptr;
+}
 
 int32 OnNextTask(void *User, const char *, const char *, const char *, Dictionary *Info);
 
@@ -182,6 +248,7 @@ int32 Queue_Delete(Queue **Handle) {
     NotificationCenter_RemoveInstanceObserver("Queue", "NextTask", Id(Self), Self, OnNextTask);
     Queue_ActionRemoveAll(Self);
     if (Self->Failure != nullptr) Dictionary_Release(&Self->Failure);
+    if (Self->Progress != nullptr) Dictionary_Release(&Self->Progress);
     Class_UntrackInstance(Self->Class.InstanceId);
     Memory_Delete(Self);
     *Handle = nullptr;
@@ -286,15 +353,23 @@ int32 Queue_Start(Queue *Handle) {
 
 int32 Queue_UpdateProgress(Queue *Handle, Dictionary *Result) {
     Class_CheckHandle(Handle, QUEUE_CLASSID);
-    Dictionary *Change = nullptr;
-    Dictionary_Create(&Change);
-    if (Result != nullptr) Dictionary_Merge(Change, Result, DICTIONARY_MERGE_OVERWRITE);
-    Dictionary_SetFloat64ByKey(Change, "runningActions", Handle->Running);
-    Dictionary_SetFloat64ByKey(Change, "completeActions", Handle->Complete);
-    Dictionary_SetFloat64ByKey(Change, "totalActions", Handle->Count);
-    Dictionary_SetFloat64ByKey(Change, "progress", Handle->Count > 0 ? (float64)Handle->Complete / Handle->Count : 0);
+    const float64 Numbers[CountKeyCount] = {(float64)Handle->Running, (float64)Handle->Complete, (float64)Handle->Count,
+                                            Handle->Count > 0 ? (float64)Handle->Complete / Handle->Count : 0};
+    Dictionary *Change = Handle->Progress;
+    Handle->Progress = nullptr;
+    if (Change != nullptr && !(TaskInt_HeldAlone(Change) && HoldsResultAndCounts(Change, Result)))
+        Dictionary_Release(&Change);
+    if (Change == nullptr) {
+        Dictionary_Create(&Change);
+        if (Result != nullptr) Dictionary_Merge(Change, Result, DICTIONARY_MERGE_OVERWRITE);
+    }
+    for (int32 Index = 0; Index < CountKeyCount; Index++)
+        Dictionary_SetFloat64ByKey(Change, CountKeys[Index], Numbers[Index]);
     Task_SetStatusWithDictionary(Handle->Owner, Change);
-    Dictionary_Release(&Change);
+    // A status change fires at once and nobody may keep it: it is free for
+    // the next report unless someone still holds it.
+    if (Handle->Progress == nullptr && TaskInt_HeldAlone(Change)) Handle->Progress = Change;
+    else Dictionary_Release(&Change);
     return TRUE;
 }
 

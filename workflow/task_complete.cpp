@@ -147,17 +147,22 @@ int32 Task_Start(Task *Handle) {
     Dictionary *Copy = nullptr;
     Dictionary_AddDictionary(Payload, Handle->Name, &Copy, nullptr);
     Dictionary_Merge(Copy, Handle->Definition, DICTIONARY_MERGE_OVERWRITE);
-    if (Handle->Interface != nullptr) Dictionary_SetStringByKey(Payload, "type", Handle->Interface->Name);
-    Dictionary_SetStringByKey(Payload, "name", Handle->Name);
+    // The keys below differ from each other; only the task's name may
+    // already stand among them.
+    auto Set = [&](const char *Key, const char *Value) {
+        if (String_CompareWithoutCase(Handle->Name, Key)) Dictionary_SetStringByKey(Payload, Key, Value);
+        else Dictionary_AddString(Payload, Key, Value, nullptr);
+    };
+    if (Handle->Interface != nullptr) Set("type", Handle->Interface->Name);
+    Set("name", Handle->Name);
     const char *WorkflowText = nullptr;
     if (Dictionary_GetStringPtrByKey(Handle->Definition, "workflow", &WorkflowText) && WorkflowText != nullptr)
-        Dictionary_SetStringByKey(Payload, "workflow", WorkflowText);
+        Set("workflow", WorkflowText);
     else if (Handle->Owner != nullptr)
-        Dictionary_SetStringByKey(Payload, "workflow", ((ClassStruct *)Handle->Owner)->InstanceId);
+        Set("workflow", ((ClassStruct *)Handle->Owner)->InstanceId);
     char Text[ExpandedTextSize];
-    if (Task_GetStringArgument(Handle, "title", Text, (int32)sizeof(Text)))
-        Dictionary_SetStringByKey(Payload, "title", Text);
-    if (ReadStatusText(Handle, 0, Text, (int32)sizeof(Text))) Dictionary_SetStringByKey(Payload, "status", Text);
+    if (Task_GetStringArgument(Handle, "title", Text, (int32)sizeof(Text))) Set("title", Text);
+    if (ReadStatusText(Handle, 0, Text, (int32)sizeof(Text))) Set("status", Text);
     // Made for this fire alone and let go at once: the fire shares it.
     NotificationCenter_FireAfterDelayShared("Task", "Start", Handle->Class.InstanceId, 0, Payload);
     Dictionary_Release(&Payload);

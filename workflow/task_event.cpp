@@ -5,7 +5,11 @@
 #include "core/notification_center.h"
 #include "core/string.h"
 #include "workflow/task_internal.h"
+#include "workflow/workflow_app.h"
 
+#include <string.h>
+
+#include <deque>
 #include <string_view>
 #include <unordered_map>
 
@@ -13,7 +17,7 @@ struct TaskEvent {
     ClassStruct Class;
     char Name[TASK_NAME_SIZE];
     Task *Owner;
-    Dictionary *Payload;
+    Dictionary *Payload; // made at the start
     Dictionary *Result;
     CallbackStruct Complete;
     uint32 Started;
@@ -24,14 +28,19 @@ struct TaskEvent {
 namespace {
 
 // The events waiting for their own "TaskEvent"/"Complete", by instance id.
-// One observer of that notification serves them all while any waits: one
-// registered and removed per event cost more than the rest of the event.
-// A round ends when the application goes (TaskEventInt_Forget), with the
+// One observer of that notification serves them all: one registered and
+// removed per event cost more than the rest of the event. While the
+// application lives it stays to the end of the round, also while none waits
+// (a completion nobody waits for finds nothing and is let be), since the
+// list empties between most tasks; the application's own observers need the
+// same center. Without an application it goes when the list empties. A
+// round ends when the application goes (TaskEventInt_Forget), with the
 // notification center that served it; events left from it wait for ever,
 // as they did with their own observers gone.
 struct Waiting {
     std::unordered_map<std::string_view, TaskEvent *> Events;
     uint32 Round = 1;
+    bool Observing = false;
 };
 
 Waiting &Waiters() {
@@ -43,16 +52,75 @@ int32 OnComplete(void *, const char *, const char *, const char *Instance, Dicti
 
 void StartWaiting(TaskEvent *Self) {
     Waiting &All = Waiters();
-    if (All.Events.empty()) NotificationCenter_AddObserver("TaskEvent", "Complete", &All, OnComplete);
+    if (!All.Observing) NotificationCenter_AddObserver("TaskEvent", "Complete", &All, OnComplete);
+    All.Observing = true;
     All.Events.emplace(Self->Class.InstanceId, Self);
     Self->Observing = All.Round;
 }
 
 void StopWaiting(TaskEvent *Self) {
     Waiting &All = Waiters();
-    if (Self->Observing == All.Round && All.Events.erase(Self->Class.InstanceId) > 0 && All.Events.empty())
+    if (Self->Observing == All.Round && All.Events.erase(Self->Class.InstanceId) > 0 && All.Events.empty() &&
+        WorkflowApp_GetTaskTypeListHandle() == nullptr) {
         NotificationCenter_RemoveObserver("TaskEvent", "Complete", &All, OnComplete);
+        All.Observing = false;
+    }
     Self->Observing = 0;
+}
+
+// Payloads of ended events, kept for the events to come: making a root of
+// two texts and freeing it again cost about as much as the rest of an
+// event. A kept payload is handed out again only once no queued fire holds
+// it, and only while it still holds just "task" and "name"; an event's fires
+// are delivered in order, so the oldest kept is the first to come free. Like
+// the waiting events, these live on the notification center's thread, and
+// are kept only while the application lives: its end lets them go.
+constexpr size_t KeptPayloads = 64;
+
+std::deque<Dictionary *> &Kept() {
+    static std::deque<Dictionary *> Each;
+    return Each;
+}
+
+bool IsTextItem(Dictionary *Payload, DictionaryItem *Item, const char *Key) {
+    const char *Stored = nullptr;
+    return Item != nullptr && Dictionary_ItemGetKeyPtr(Payload, Item, &Stored) && Stored != nullptr &&
+           strcmp(Stored, Key) == 0 && Dictionary_ItemCompareType(Payload, Item, DICTIONARY_TYPE_STRING);
+}
+
+// Writes {"task": TaskId, "name": Name} into a new or a kept payload.
+Dictionary *MakePayload(const char *TaskId, const char *Name) {
+    auto &Spare = Kept();
+    while (!Spare.empty() && TaskInt_HeldAlone(Spare.front())) {
+        Dictionary *Payload = Spare.front();
+        Spare.pop_front();
+        int32 Count = 0;
+        DictionaryItem *First = nullptr, *Second = nullptr;
+        Dictionary_ItemGetCount(Payload, &Count);
+        Dictionary_ItemGetFirst(Payload, &First);
+        if (First != nullptr) Dictionary_ItemGetNext(Payload, First, &Second);
+        if (Count == 2 && IsTextItem(Payload, First, "task") && IsTextItem(Payload, Second, "name")) {
+            Dictionary_ItemSetString(Payload, First, TaskId);
+            Dictionary_ItemSetString(Payload, Second, Name);
+            return Payload;
+        }
+        Dictionary_Release(&Payload);
+    }
+    Dictionary *Payload = nullptr;
+    Dictionary_Create(&Payload);
+    Dictionary_AddString(Payload, "task", TaskId, nullptr);
+    Dictionary_AddString(Payload, "name", Name, nullptr);
+    return Payload;
+}
+
+void KeepPayload(Dictionary **Payload) {
+    auto &Spare = Kept();
+    if (Spare.size() < KeptPayloads && WorkflowApp_GetTaskTypeListHandle() != nullptr) {
+        Spare.push_back(*Payload);
+        *Payload = nullptr;
+    } else {
+        Dictionary_Release(Payload);
+    }
 }
 
 int32 DeleteObject(void *HandleAddress) { return TaskEvent_Delete(static_cast<TaskEvent **>(HandleAddress)); }
@@ -78,9 +146,12 @@ int32 OnComplete(void *, const char *, const char *, const char *Instance, Dicti
 
 void TaskEventInt_Forget(void) {
     Waiting &All = Waiters();
-    if (!All.Events.empty()) NotificationCenter_RemoveObserver("TaskEvent", "Complete", &All, OnComplete);
+    if (All.Observing) NotificationCenter_RemoveObserver("TaskEvent", "Complete", &All, OnComplete);
+    All.Observing = false;
     All.Events.clear();
     All.Round++;
+    for (Dictionary *Payload : Kept()) Dictionary_Release(&Payload);
+    Kept().clear();
 }
 
 int32 TaskEvent_Create(TaskEvent **Handle) {
@@ -89,7 +160,6 @@ int32 TaskEvent_Create(TaskEvent **Handle) {
     Class_InitHeader(Self, TASKEVENT_CLASSID, DeleteObject);
     Class_GenerateInstanceId(Self);
     Class_TrackInstance(Self, Self->Class.InstanceId);
-    Dictionary_Create(&Self->Payload);
     *Handle = Self;
     return TRUE;
 }
@@ -100,7 +170,7 @@ int32 TaskEvent_Delete(TaskEvent **Handle) {
     Class_CheckHandle(Self, TASKEVENT_CLASSID);
     if (Self->Observing) StopWaiting(Self);
     if (Self->Owner != nullptr) Task_Release(&Self->Owner);
-    Dictionary_Release(&Self->Payload);
+    if (Self->Payload != nullptr) KeepPayload(&Self->Payload);
     if (Self->Result != nullptr) Dictionary_Release(&Self->Result);
     Class_UntrackInstance(Self->Class.InstanceId);
     Memory_Delete(Self);
@@ -133,8 +203,7 @@ int32 TaskEvent_Start(TaskEvent *Handle, const char *Name) {
     Task_AddRef(Handle->Owner);
     char TaskId[40];
     Task_GetInstanceId(Handle->Owner, TaskId, (int32)sizeof(TaskId));
-    Dictionary_SetStringByKey(Handle->Payload, "task", TaskId);
-    Dictionary_SetStringByKey(Handle->Payload, "name", Handle->Name);
+    Handle->Payload = MakePayload(TaskId, Handle->Name);
     Task_VerboseLog(Handle->Owner, 1, "%s ready\n", Handle->Name);
     StartWaiting(Handle);
     // The payload is written here once and never after: its fires share it.
@@ -156,8 +225,10 @@ int32 Complete(TaskEvent *Handle, Dictionary *Result, bool Final) {
         if (Result != Handle->Result) Dictionary_Merge(Handle->Result, Result, DICTIONARY_MERGE_OVERWRITE);
     }
     NotificationCenter_FireAfterDelayShared("TaskEvent", "Complete", Handle->Class.InstanceId, 0, Handle->Payload);
+    // The payload's first item is its "task".
     const char *TaskId = nullptr;
-    Dictionary_GetStringPtrByKey(Handle->Payload, "task", &TaskId);
+    DictionaryItem *First = nullptr;
+    if (Dictionary_ItemGetFirst(Handle->Payload, &First)) Dictionary_ItemGetStringPtr(Handle->Payload, First, &TaskId);
     NotificationCenter_FireAfterDelayShared("Task", "SubActionComplete", TaskId, 0, Handle->Payload);
     return TRUE;
 }

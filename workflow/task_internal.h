@@ -55,5 +55,12 @@ int32 TaskEventInt_CompleteWithFinalResult(TaskEvent *Handle, Dictionary *Result
 // Ends the current round of events waiting for their completion: the
 // application goes, and with it the notification center that served them.
 void TaskEventInt_Forget(void);
+// Lets go the one-key status changes kept for reuse (task_status.cpp).
+void TaskInt_ForgetStatusChanges(void);
+// True when the caller's reference is the only one left on the Dictionary:
+// no queued fire and no observer holds it, so it may be written again.
+inline bool TaskInt_HeldAlone(Dictionary *Handle) {
+    return __atomic_load_n(&((ClassStruct *)Handle)->RefCount, __ATOMIC_ACQUIRE) <= 1;
+}
 // The parent task in the workflow's task list (null for none).
 Task *TaskInt_GetParent(Task *Handle);

@@ -11,8 +11,10 @@
 #include "core/posix/platform.h"
 #include "core/string.h"
 #include "core/string_print.h"
+#include "core/thread.h"
 #include "core/web_get.h"
 #include "workflow/task_internal.h"
+#include "workflow/workflow_app.h"
 
 namespace {
 
@@ -136,7 +138,91 @@ int32 AddFromDictionary(Task *Handle, Dictionary *Source, const char *Key, bool 
     return TRUE;
 }
 
+// One-key changes kept for the next change of the same key: a root made and
+// freed for every status cost more than the fire's own bookkeeping. A change
+// fires at once and observers may not keep its payload, so after the fire it
+// is ours again; one that someone still holds (its reference count tells),
+// or that an observer changed, is let go instead. A slot is empty while its
+// change fires, so a status set from inside an observer makes its own. Only
+// the thread that kept the first change uses the slots, and only while the
+// application lives: its end lets them go.
+constexpr int32 ChangeSlots = 4;
+
+struct KeptChanges {
+    Dictionary *Slot[ChangeSlots] = {};
+    int32 Next = 0;
+    uint32 Thread = 0;
+};
+
+KeptChanges &Changes() {
+    static KeptChanges Each;
+    return Each;
+}
+
+const char *OnlyKey(Dictionary *Change) {
+    int32 Count = 0;
+    DictionaryItem *Item = nullptr;
+    const char *Key = nullptr;
+    if (!Dictionary_ItemGetCount(Change, &Count) || Count != 1 || !Dictionary_ItemGetFirst(Change, &Item) ||
+        !Dictionary_ItemGetKeyPtr(Change, Item, &Key))
+        return nullptr;
+    return Key;
+}
+
+bool OnHomeThread(KeptChanges &All) {
+    uint32 Current = Thread_GetCurrentId();
+    if (All.Thread == 0) All.Thread = Current;
+    return All.Thread == Current;
+}
+
+// An empty change, or a kept one holding just Key.
+Dictionary *TakeChange(const char *Key) {
+    KeptChanges &All = Changes();
+    if (OnHomeThread(All)) {
+        for (Dictionary *&Each : All.Slot) {
+            const char *Stored = Each != nullptr ? OnlyKey(Each) : nullptr;
+            if (Stored != nullptr && strcmp(Stored, Key) == 0) {
+                Dictionary *Change = Each;
+                Each = nullptr;
+                return Change;
+            }
+        }
+    }
+    Dictionary *Change = nullptr;
+    Dictionary_Create(&Change);
+    return Change;
+}
+
+void KeepChange(Dictionary *Change) {
+    KeptChanges &All = Changes();
+    if (!TaskInt_HeldAlone(Change) || OnlyKey(Change) == nullptr || !OnHomeThread(All) ||
+        WorkflowApp_GetTaskTypeListHandle() == nullptr) {
+        Dictionary_Release(&Change);
+        return;
+    }
+    Dictionary **Place = nullptr;
+    for (Dictionary *&Each : All.Slot)
+        if (Each == nullptr) {
+            Place = &Each;
+            break;
+        }
+    if (Place == nullptr) {
+        Place = &All.Slot[All.Next];
+        All.Next = (All.Next + 1) % ChangeSlots;
+        Dictionary_Release(Place);
+    }
+    *Place = Change;
+}
+
 } // namespace
+
+void TaskInt_ForgetStatusChanges(void) {
+    KeptChanges &All = Changes();
+    if (!OnHomeThread(All)) return;
+    for (Dictionary *&Each : All.Slot)
+        if (Each != nullptr) Dictionary_Release(&Each);
+    All.Thread = 0;
+}
 
 void TaskInt_FormatExpanded(Task *Handle, char *Output, int32 Size, const char *Format, va_list Arguments) {
     String_VPrint(Output, Size, Format, Arguments);
@@ -158,21 +244,21 @@ int32 Task_SetStatusWithDictionary(Task *Handle, Dictionary *Change) {
 
 int32 Task_SetStatusString(Task *Handle, const char *Key, const char *Text) {
     Class_CheckHandle(Handle, TASK_CLASSID);
-    Dictionary *Change = nullptr;
-    Dictionary_Create(&Change);
+    Debug_CheckPointer(Key);
+    Dictionary *Change = TakeChange(Key);
     Dictionary_SetStringByKey(Change, Key, Text);
     int32 Result = Task_SetStatusWithDictionary(Handle, Change);
-    Dictionary_Release(&Change);
+    KeepChange(Change);
     return Result;
 }
 
 int32 Task_SetStatusNumber(Task *Handle, const char *Key, float64 Number) {
     Class_CheckHandle(Handle, TASK_CLASSID);
-    Dictionary *Change = nullptr;
-    Dictionary_Create(&Change);
+    Debug_CheckPointer(Key);
+    Dictionary *Change = TakeChange(Key);
     Dictionary_SetFloat64ByKey(Change, Key, Number);
     int32 Result = Task_SetStatusWithDictionary(Handle, Change);
-    Dictionary_Release(&Change);
+    KeepChange(Change);
     return Result;
 }
 

@@ -78,6 +78,7 @@ int32 WorkflowApp_Remove(void) {
     WorkflowApp_RemoveLife();
     TaskTypeList_Release(&App.Types);
     TaskEventInt_Forget();
+    TaskInt_ForgetStatusChanges();
     Dictionary_Release(&App.Macros);
     App = Application();
     return TRUE;

@@ -1,6 +1,8 @@
 // Queue task: concurrency limits (-1 starts all, 1 serialises, 0 and below
 // -1 run nothing), "currentAction" and progress in the status, and a failed
 // action failing the queue while actions still running start the rest.
+// Every progress report carries the action's result and the figures, as a
+// report made afresh would, also where an earlier report serves again.
 #include "workflow/queue_task.h"
 
 #include <gtest/gtest.h>
@@ -8,7 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "core/formats/json.h"
 #include "core/notification_center.h"
+#include "core/string.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/workflow_loop.h"
 #include "tests/workflow/workflow_outcome.h"
@@ -121,3 +125,105 @@ TEST_F(QueueTaskTest, LimitsThatRunNothing) {
 }
 
 } // namespace
+
+namespace {
+
+std::string Text(Dictionary *Change) {
+    JSON *Writer = nullptr;
+    JSON_Create(&Writer);
+    JSON_SetMinify(Writer, TRUE);
+    JSON_SetDictionaryHandle(Writer, Change);
+    char Buffer[1024] = "";
+    int32 Written = 0;
+    JSON_SaveBuffer(Writer, Buffer, (int32)sizeof(Buffer) - 1, &Written);
+    JSON_Delete(&Writer);
+    return "{" + std::string(Buffer, (size_t)Written) + "}";
+}
+
+struct Reports {
+    std::vector<std::string> Seen;
+    std::vector<std::pair<Dictionary *, std::string>> Kept; // with its text at the fire
+    int Mode = 0;                                          // 1 keeps the report, 2 writes into it
+};
+
+int32 OnReport(void *User, const char *, const char *, const char *, Dictionary *Info) {
+    Reports *All = static_cast<Reports *>(User);
+    All->Seen.push_back(Text(Info));
+    if (All->Mode == 1) All->Kept.emplace_back(Dictionary_AddRef(Info), All->Seen.back());
+    if (All->Mode == 2) Dictionary_SetBooleanByKey(Info, "successful", FALSE);
+    return TRUE;
+}
+
+} // namespace
+
+TEST_F(QueueTaskTest, ProgressReportsMatchFreshOnes) {
+    struct Case {
+        const char *Result; // JSON, or null for none
+        int Actions;        // added before the report
+        int Mode;
+    };
+    const std::vector<Case> Cases = {
+        {nullptr, 0, 0},
+        {nullptr, 2, 0},
+        {"{\"successful\":true,\"cancelled\":false}", 0, 0},
+        {"{\"successful\":true,\"cancelled\":false}", 1, 0},
+        {"{\"successful\":true,\"cancelled\":false}", 0, 2},
+        {"{\"successful\":true,\"cancelled\":false}", 0, 0},
+        {"{\"cancelled\":false,\"successful\":true}", 0, 0},
+        {"{\"successful\":false,\"cancelled\":false,\"errors\":[\"E\"]}", 0, 0},
+        {"{\"successful\":false,\"cancelled\":false,\"errors\":[\"E\"]}", 0, 0},
+        {"{\"successful\":false,\"cancelled\":false,\"errors\":[\"F\"]}", 0, 0},
+        {"{\"a\":true}", 0, 0},
+        {"{\"b\":true}", 0, 0},
+        {"{\"n\":1.5,\"z\":null}", 0, 0},
+        {"{\"n\":2.5,\"z\":null}", 0, 0},
+        {"{\"n\":1.5,\"t\":\"x\",\"z\":null}", 0, 0},
+        {"{\"n\":1.5,\"t\":\"y\",\"z\":null}", 0, 0},
+        {"{\"n\":2,\"t\":\"y\",\"z\":null}", 0, 1},
+        {"{\"n\":2,\"t\":\"y\",\"z\":null}", 3, 0},
+        {"{\"progress\":5,\"successful\":true}", 0, 0},
+        {"{\"progress\":5,\"successful\":true}", 0, 0},
+        {"{}", 0, 0},
+        {nullptr, 0, 0},
+    };
+    Task *Owner = nullptr;
+    Task_Create(&Owner);
+    Queue *Handle = nullptr;
+    Queue_CreateManual(&Handle, Owner);
+    Reports All;
+    const char *Id = reinterpret_cast<ClassStruct *>(Owner)->InstanceId;
+    NotificationCenter_AddInstanceObserver("Task", "Status", Id, &All, OnReport);
+    int32 Total = 0;
+    for (const Case &Each : Cases) {
+        for (int Index = 0; Index < Each.Actions; Index++, Total++) Queue_ActionAdd(Handle, "t", nullptr);
+        Dictionary *Loaded = nullptr, *Result = nullptr;
+        if (Each.Result != nullptr) {
+            Dictionary_Create(&Loaded);
+            JSON *Reader = nullptr;
+            JSON_Create(&Reader);
+            JSON_SetDictionaryHandle(Reader, Loaded);
+            ASSERT_TRUE(JSON_LoadString(Reader, "%s", Each.Result));
+            JSON_Delete(&Reader);
+            Dictionary_SkipRoot(Loaded, &Result);
+        }
+        // The report as made afresh.
+        Dictionary *Fresh = nullptr;
+        Dictionary_Create(&Fresh);
+        if (Result != nullptr) Dictionary_Merge(Fresh, Result, DICTIONARY_MERGE_OVERWRITE);
+        for (const char *Key : {"runningActions", "completeActions", "totalActions", "progress"})
+            Dictionary_SetFloat64ByKey(Fresh, Key, String_Compare(Key, "totalActions") ? Total : 0);
+        const std::string Expected = Text(Fresh);
+        Dictionary_Release(&Fresh);
+        All.Seen.clear();
+        All.Mode = Each.Mode;
+        Queue_UpdateProgress(Handle, Result);
+        EXPECT_EQ(All.Seen, std::vector<std::string>{Expected}) << (Each.Result ? Each.Result : "none");
+        if (Loaded != nullptr) Dictionary_Release(&Loaded);
+    }
+    NotificationCenter_RemoveInstanceObserver("Task", "Status", Id, &All, OnReport);
+    ASSERT_EQ(All.Kept.size(), 1u);
+    EXPECT_EQ(Text(All.Kept[0].first), All.Kept[0].second);
+    Dictionary_Release(&All.Kept[0].first);
+    Queue_Release(reinterpret_cast<void **>(&Handle));
+    Task_Release(&Owner);
+}

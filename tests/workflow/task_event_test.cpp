@@ -2,7 +2,10 @@
 // own result, in the order the completions were asked for; a completion
 // fired for an id no event waits on changes nothing; and events keep
 // completing after the application and its notification center start again
-// while an event of the old ones still waits.
+// while an event of the old ones still waits. Every event's sub-action
+// notifications carry {"task", "name"} of that event, also when an earlier
+// event's payload serves it again, and a payload an observer keeps stays as
+// it was fired.
 #include "workflow/task_event.h"
 
 #include <gtest/gtest.h>
@@ -11,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "core/formats/json.h"
 #include "core/notification_center.h"
 #include "tests/support/workflow_loop.h"
 #include "workflow/workflow_app.h"
@@ -110,4 +114,85 @@ TEST_F(TaskEventTest, EventsCompleteAfterTheApplicationStartsAgain) {
     Complete(Started(Owner, "after"), "1");
     RunMainLoopPasses(5);
     EXPECT_EQ(Calls, (std::vector<std::string>{"fresh=none", "after=1"}));
+}
+
+TEST_F(TaskEventTest, EventsCompleteOnANewCenterWithoutTheApplication) {
+    WorkflowApp_Remove();
+    Complete(Started(Owner, "a"), "1");
+    RunMainLoopPasses(5);
+    NotificationCenter_Remove();
+    NotificationCenter_Init();
+    Complete(Started(Owner, "b"), "2");
+    RunMainLoopPasses(5);
+    WorkflowApp_Init();
+    Complete(Started(Owner, "c"), "3");
+    RunMainLoopPasses(5);
+    EXPECT_EQ(Calls, (std::vector<std::string>{"a=1", "b=2", "c=3"}));
+}
+
+namespace {
+
+struct Payloads {
+    std::vector<std::string> Seen;
+    std::vector<std::pair<Dictionary *, std::string>> Kept; // with its text at delivery
+    bool Keep = false;
+};
+
+std::string Text(Dictionary *Payload) {
+    JSON *Writer = nullptr;
+    JSON_Create(&Writer);
+    JSON_SetMinify(Writer, TRUE);
+    JSON_SetDictionaryHandle(Writer, Payload);
+    char Buffer[512] = "";
+    int32 Written = 0;
+    JSON_SaveBuffer(Writer, Buffer, (int32)sizeof(Buffer) - 1, &Written);
+    JSON_Delete(&Writer);
+    return "{" + std::string(Buffer, (size_t)Written) + "}";
+}
+
+int32 OnSubAction(void *User, const char *, const char *Name, const char *, Dictionary *Info) {
+    Payloads *All = static_cast<Payloads *>(User);
+    All->Seen.push_back(std::string(Name) + " " + Text(Info));
+    if (All->Keep) All->Kept.emplace_back(Dictionary_AddRef(Info), Text(Info));
+    return TRUE;
+}
+
+} // namespace
+
+TEST_F(TaskEventTest, PayloadsCarryTheirOwnEvent) {
+    struct Case {
+        int Owner; // 0 the fixture's task, 1 another
+        const char *Name;
+        bool Keep; // an observer keeps the payloads of this event
+    };
+    const std::vector<Case> Cases = {
+        {0, "a", false}, {1, "b", false}, {0, "c", true}, {1, "a", false}, {1, "fresh", false},
+        {0, "left", false}, {0, "b", false}, {1, "after", true}, {0, "c", false},
+    };
+    Task *Other = nullptr;
+    Task_Create(&Other);
+    Task *Owners[] = {Owner, Other};
+    Payloads All;
+    NotificationCenter_AddObserver("Task", "SubActionStart", &All, OnSubAction);
+    NotificationCenter_AddObserver("Task", "SubActionComplete", &All, OnSubAction);
+    for (int Round = 0; Round < 3; Round++)
+        for (const Case &Each : Cases) {
+            All.Seen.clear();
+            All.Keep = Each.Keep;
+            Complete(Started(Owners[Each.Owner], Each.Name), nullptr);
+            RunMainLoopPasses(3);
+            const std::string Payload = std::string("{\"task\":\"") +
+                                        reinterpret_cast<ClassStruct *>(Owners[Each.Owner])->InstanceId +
+                                        "\",\"name\":\"" + Each.Name + "\"}";
+            EXPECT_EQ(All.Seen, (std::vector<std::string>{"SubActionStart " + Payload, "SubActionComplete " + Payload}))
+                << Each.Name;
+        }
+    NotificationCenter_RemoveObserver("Task", "SubActionStart", &All, OnSubAction);
+    NotificationCenter_RemoveObserver("Task", "SubActionComplete", &All, OnSubAction);
+    EXPECT_EQ(All.Kept.size(), 12u);
+    for (auto &Kept : All.Kept) {
+        EXPECT_EQ(Text(Kept.first), Kept.second);
+        Dictionary_Release(&Kept.first);
+    }
+    Task_Release(&Other);
 }
