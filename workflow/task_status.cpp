@@ -4,6 +4,8 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <atomic>
+
 #include "core/formats/json.h"
 #include "core/formats/xml.h"
 #include "core/formats/yaml.h"
@@ -151,7 +153,8 @@ constexpr int32 ChangeSlots = 4;
 struct KeptChanges {
     Dictionary *Slot[ChangeSlots] = {};
     int32 Next = 0;
-    uint32 Thread = 0;
+    // Read by every thread that sets a status, written by the first.
+    std::atomic<uint32> Thread{0};
 };
 
 KeptChanges &Changes() {
@@ -170,9 +173,9 @@ const char *OnlyKey(Dictionary *Change) {
 }
 
 bool OnHomeThread(KeptChanges &All) {
-    uint32 Current = Thread_GetCurrentId();
-    if (All.Thread == 0) All.Thread = Current;
-    return All.Thread == Current;
+    const uint32 Current = Thread_GetCurrentId();
+    uint32 Home = 0;
+    return All.Thread.compare_exchange_strong(Home, Current) || Home == Current;
 }
 
 // An empty change, or a kept one holding just Key.
@@ -221,7 +224,7 @@ void TaskInt_ForgetStatusChanges(void) {
     if (!OnHomeThread(All)) return;
     for (Dictionary *&Each : All.Slot)
         if (Each != nullptr) Dictionary_Release(&Each);
-    All.Thread = 0;
+    All.Thread.store(0);
 }
 
 void TaskInt_FormatExpanded(Task *Handle, char *Output, int32 Size, const char *Format, va_list Arguments) {
