@@ -32,11 +32,21 @@ Pool *MakePool(uint32 MemberSize, uint32 ChunkSize) {
 
 } // namespace
 
-// A root's two fixed pools, made in place in one allocation.
+// A root's two fixed pools, made in place behind the root record: a root
+// and the records of its pools are one allocation.
 struct DictionaryRootPools {
     Pool Container;
     Pool Item;
 };
+
+namespace {
+
+struct DictionaryRootBlock {
+    DictionaryRoot Root;
+    DictionaryRootPools Pools;
+};
+
+} // namespace
 
 namespace {
 
@@ -242,8 +252,6 @@ void DictionaryInt_FreeExtra(Dictionary *Handle) {
 void DictionaryInt_EnsurePools(Dictionary *Handle) {
     DictionaryRoot *Root = DictionaryInt_RootRecord(Handle);
     const uint32 ChunkSize = Root->PoolChunkSize > 0 ? Root->PoolChunkSize : 1;
-    if (Root->PoolRecords == nullptr)
-        Root->PoolRecords = static_cast<DictionaryRootPools *>(Memory_Alloc((int32)sizeof(DictionaryRootPools)));
     if (Root->ContainerPool == nullptr)
         Root->ContainerPool = MakeRootPool(&Root->PoolRecords->Container, ContainerRecordSize, ChunkSize);
     if (Root->ItemPool == nullptr)
@@ -326,7 +334,7 @@ void DictionaryInt_ReleaseText(Dictionary *Handle, DictionaryItem *Item, char **
 
 DictionaryItem *DictionaryInt_Link(Dictionary *Handle, DictionaryItem *After) {
     // Children carry the root's pools; only a root may still lack them.
-    if (Handle->Parent == nullptr) DictionaryInt_EnsurePools(Handle);
+    DictionaryInt_PreparePools(Handle);
     DictionaryItem *Item = static_cast<DictionaryItem *>(
         PoolInt_Alloc(DictionaryInt_RootRecord(Handle)->ItemPool, (int32)sizeof(DictionaryItem)));
     memset(Item, 0, DictionaryItemFixedBytes);
@@ -509,7 +517,12 @@ CLASS_DEFINE_REFERENCE(Dictionary, Dictionary, DICTIONARY_CLASSID)
 
 int32 Dictionary_Create(Dictionary **Handle) {
     Debug_CheckPointer(Handle);
-    DictionaryRoot *Created = Memory_New(DictionaryRoot);
+    // The pool records are made in place when first needed; only the root
+    // record is cleared now.
+    DictionaryRootBlock *Block = static_cast<DictionaryRootBlock *>(Memory_Alloc((int32)sizeof(DictionaryRootBlock)));
+    DictionaryRoot *Created = &Block->Root;
+    memset(static_cast<void *>(Created), 0, sizeof(DictionaryRoot));
+    Created->PoolRecords = &Block->Pools;
     Class_InitHeader(Created, DICTIONARY_CLASSID, DictionaryInt_DeleteThunk);
     Created->Vtbl = &GlobalDictionaryVtbl;
     Created->CaseSensitive = 1;
@@ -536,11 +549,10 @@ int32 Dictionary_Delete(Dictionary **Handle) {
     if (Record->Strings != nullptr) Pool_Delete(&Record->Strings);
     if (Record->ItemPool != nullptr) PoolInt_Destroy(Record->ItemPool);
     if (Record->ContainerPool != nullptr) PoolInt_Destroy(Record->ContainerPool);
-    if (Record->PoolRecords != nullptr) Memory_Free(Record->PoolRecords, (int32)sizeof(DictionaryRootPools));
     DictionaryInt_FreeExtra(Deleted);
     Deleted->Class.ClassId = 0;
     Deleted->Items.ClassId = 0;
-    Memory_Delete(Record);
+    Memory_Free(Record, (int32)sizeof(DictionaryRootBlock));
     *Handle = nullptr;
     return TRUE;
 }

@@ -132,8 +132,9 @@ struct DictionaryRoot : Dictionary {
     Pool *ContainerPool;
     Pool *ItemPool;
     Pool *Strings;
-    // The records behind ContainerPool and ItemPool, one allocation made
-    // when the root first needs its pools (dictionary.cpp).
+    // The records behind ContainerPool and ItemPool, in the root's own
+    // allocation, made in place when the root first needs its pools
+    // (dictionary.cpp).
     struct DictionaryRootPools *PoolRecords;
 };
 inline DictionaryRoot *DictionaryInt_RootRecord(Dictionary *Handle) { return static_cast<DictionaryRoot *>(Handle->Root); }
@@ -180,6 +181,14 @@ inline void DictionaryInt_ClearOut(void *Out) {
 Dictionary *DictionaryInt_Root(Dictionary *Handle);
 // Makes a root's missing pools (string pool only while the tree is empty).
 void DictionaryInt_EnsurePools(Dictionary *Root);
+// DictionaryInt_EnsurePools for a Dictionary about to take an item or a
+// child, called only where it can change something: a root without pools
+// yet, or an empty root (whose string pool follows the option).
+inline void DictionaryInt_PreparePools(Dictionary *Handle) {
+    if (Handle->Parent == nullptr &&
+        (Handle->Items.Count == 0 || DictionaryInt_RootRecord(Handle)->ItemPool == nullptr))
+        DictionaryInt_EnsurePools(Handle);
+}
 // A new child container for Item of Parent, from the root's container pool
 // (DictionaryInt_NewChild, at the end of this header, is the same inline).
 Dictionary *DictionaryInt_CreateChild(Dictionary *Parent, DictionaryItem *Item);
@@ -314,7 +323,7 @@ inline void DictionaryInt_ClearRecord(Dictionary *Record) {
 
 [[gnu::always_inline]] inline Dictionary *DictionaryInt_NewChild(Dictionary *Parent, DictionaryItem *Item) {
     DictionaryRoot *Root = DictionaryInt_RootRecord(Parent);
-    if (Parent == Root) DictionaryInt_EnsurePools(Root);
+    DictionaryInt_PreparePools(Parent);
     Dictionary *Child = static_cast<Dictionary *>(PoolInt_Alloc(Root->ContainerPool, (int32)sizeof(Dictionary)));
     DictionaryInt_ClearRecord(Child);
     Class_InitHeader(Child, DICTIONARY_CLASSID, DictionaryInt_DeleteThunk);
@@ -346,7 +355,7 @@ inline void DictionaryInt_ClearRecord(Dictionary *Record) {
         return DictionaryInt_AppendSteps(Handle, Key, Type, Text, TextLength);
     // DictionaryInt_Link at the end of the list, with every field of the new
     // item written once.
-    if (Handle->Parent == nullptr) DictionaryInt_EnsurePools(Handle);
+    DictionaryInt_PreparePools(Handle);
     DictionaryItem *Item = static_cast<DictionaryItem *>(
         PoolInt_Alloc(DictionaryInt_RootRecord(Handle)->ItemPool, (int32)sizeof(DictionaryItem)));
     DictionaryItemList &List = Handle->Items;
