@@ -168,9 +168,13 @@ bool Droppable(DictionaryRoot *Root) {
 // in the pools rather than along the tree's links.
 void FreeItemTexts(void *Record, void *) {
     DictionaryItem *Item = static_cast<DictionaryItem *>(Record);
-    if (Item->Key != nullptr && !DictionaryInt_IsInline(Item, Item->Key))
+    // A text record of the pool goes with the pool's chunks.
+    if (Item->ClassId != DICTIONARYITEM_CLASSID) return;
+    if (Item->Key != nullptr && !DictionaryInt_IsInline(Item, Item->Key) &&
+        !DictionaryInt_IsRecordText(Item->KeyLength))
         Item->Key = static_cast<char *>(Memory_Free(Item->Key, Item->KeyLength + 1));
-    if (Item->Value != nullptr && !DictionaryInt_IsInline(Item, Item->Value))
+    if (Item->Value != nullptr && !DictionaryInt_IsInline(Item, Item->Value) &&
+        !DictionaryInt_IsRecordText(Item->ValueLength))
         Item->Value = static_cast<char *>(Memory_Free(Item->Value, Item->ValueLength + 1));
 }
 
@@ -293,20 +297,33 @@ void DictionaryInt_FreeChild(Dictionary *Parent, Dictionary **Child) {
 }
 
 char *DictionaryInt_AllocText(Dictionary *Handle, int32 Length) {
-    Pool *Strings = DictionaryInt_RootRecord(Handle)->Strings;
+    DictionaryRoot *Root = DictionaryInt_RootRecord(Handle);
+    Pool *Strings = Root->Strings;
     if (Strings != nullptr) {
         if (void *Text = PoolInt_TakeText(Strings, Length + 1)) return static_cast<char *>(Text);
         return static_cast<char *>(Pool_Alloc(Strings, Length + 1));
+    }
+    if (DictionaryInt_IsRecordText(Length)) {
+        // Only a tree with items stores texts, so its item pool exists.
+        char *Record = static_cast<char *>(PoolInt_Alloc(Root->ItemPool, (int32)sizeof(DictionaryItem)));
+        const uint32 Tag = 0;
+        memcpy(Record, &Tag, sizeof(Tag));
+        return Record + DictionaryRecordTextOffset;
     }
     return static_cast<char *>(Memory_Alloc(Length + 1));
 }
 
 void DictionaryInt_FreeText(Dictionary *Handle, char **Text, int32 Length) {
-    Pool *Strings = DictionaryInt_RootRecord(Handle)->Strings;
-    if (Strings != nullptr)
-        Pool_Free(Strings, Text, Length + 1);
-    else
+    DictionaryRoot *Root = DictionaryInt_RootRecord(Handle);
+    if (Root->Strings != nullptr) {
+        Pool_Free(Root->Strings, Text, Length + 1);
+    } else if (DictionaryInt_IsRecordText(Length)) {
+        void *Record = *Text - DictionaryRecordTextOffset;
+        Pool_Free(Root->ItemPool, &Record, (int32)sizeof(DictionaryItem));
+        *Text = nullptr;
+    } else {
         *Text = static_cast<char *>(Memory_Free(*Text, Length + 1));
+    }
 }
 
 char *DictionaryInt_KeyRoom(Dictionary *Handle, DictionaryItem *Item, int32 Length) {

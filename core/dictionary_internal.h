@@ -14,7 +14,8 @@
 // - Keys and values are NUL-terminated copies of KeyLength / ValueLength bytes.
 //   A short text lives in its item's Inline area (key at its start, value
 //   behind an inline key); a longer one is taken from Strings when the tree
-//   was built with a string pool, else from the general allocator, and is
+//   was built with a string pool, else (up to DictionaryRecordTextMost
+//   bytes) from a record of ItemPool or from the general allocator, and is
 //   returned the same way with the length plus one. A new text never takes
 //   the inline room of the text it replaces, so the old text stays readable
 //   for the change report.
@@ -142,6 +143,20 @@ static_assert(offsetof(DictionaryItem, ClassId) == 0);
 static_assert(sizeof(DictionaryItem) == 80);
 // The part of an item cleared when it is made.
 constexpr size_t DictionaryItemFixedBytes = offsetof(DictionaryItem, Inline);
+
+// A text too long for the inline area but short enough for an item-pool
+// record behind a tag word is kept in such a record when the tree has no
+// string pool: a 36-character identifier costs a record of the pool the
+// tree already has, not an allocation of its own, and goes with the pool's
+// chunks when the tree is dropped whole. The tag (0, never an item's class
+// id) tells the records apart when a drop visits the pool's items. Which
+// home a text has follows from its length alone, so the length a text is
+// given back with finds it.
+constexpr int32 DictionaryRecordTextOffset = 8;
+constexpr int32 DictionaryRecordTextMost = (int32)sizeof(DictionaryItem) - DictionaryRecordTextOffset - 1;
+inline bool DictionaryInt_IsRecordText(int32 Length) {
+    return Length >= DictionaryInlineBytes && Length <= DictionaryRecordTextMost;
+}
 
 inline bool DictionaryInt_IsInline(const DictionaryItem *Item, const char *Text) {
     return Text >= Item->Inline && Text < Item->Inline + DictionaryInlineBytes;
