@@ -1042,6 +1042,57 @@ INSTANTIATE_TEST_SUITE_P(Modes, DictionaryMemoryTest,
                                            MemoryCase{true, true, false}, MemoryCase{true, false, true},
                                            MemoryCase{true, true, true}, MemoryCase{false, false, true}));
 
+// Texts around the inline and item-record sizes, as keys and values, set,
+// replaced and removed: a tree without a string pool (record or allocation
+// by length) answers and reports as one with a string pool (every text
+// from the pool), and gives back every byte, dropped whole or item by item.
+std::vector<std::string> TextSizesRun(uint32 Pooled, bool Watched, int32 *Leaked) {
+    const int32 Lengths[] = {22, 23, 24, 25, 36, 70, 71, 72, 73, 79, 80, 200};
+    int32 Before = 0, After = 0;
+    Memory_GetSize(&Before);
+    Dictionary *Tree = nullptr;
+    Dictionary_Create(&Tree);
+    Dictionary_SetStringPool(Tree, Pooled);
+    Recorder Log;
+    Tag Level{&Log, "root"};
+    if (Watched) Watch(Tree, &Level);
+    for (int32 Length : Lengths) {
+        const std::string Key((size_t)Length, (char)('a' + Length % 26));
+        const std::string Value((size_t)Length, (char)('A' + Length % 26));
+        Dictionary_SetStringByKey(Tree, Key.c_str(), Value.c_str());
+        Dictionary_SetStringByKey(Tree, "k", Value.c_str());
+        Dictionary_AddString(Tree, nullptr, (Value + "+").c_str(), nullptr);
+    }
+    for (int32 Length : Lengths) {
+        const std::string Key((size_t)Length, (char)('a' + Length % 26));
+        Dictionary_SetStringByKey(Tree, Key.c_str(), std::string((size_t)Length + 1, 'x').c_str());
+        DictionaryItem *Item = nullptr;
+        Dictionary_ItemFindByKey(Tree, Key.c_str(), nullptr, &Item);
+        Dictionary_ItemSetKey(Tree, Item, (Key + "-").c_str());
+        if (Length % 2 == 0) Dictionary_Remove(Tree, &Item);
+    }
+    Log.Events.push_back(RenderDictionary(Tree));
+    Dictionary_Reset(Tree);
+    Dictionary_AddString(Tree, std::string(40, 'r').c_str(), std::string(50, 'v').c_str(), nullptr);
+    Log.Events.push_back(RenderDictionary(Tree));
+    Dictionary_Release(&Tree);
+    Memory_GetSize(&After);
+    *Leaked = After - Before;
+    return Log.Events;
+}
+
+TEST_F(DictionaryTest, TextsOfEverySizeAnswerAsFromAStringPool) {
+    for (bool Watched : {false, true}) {
+        int32 Leaked = 1;
+        const std::vector<std::string> Expected = TextSizesRun(1, Watched, &Leaked);
+        EXPECT_EQ(Leaked, 0);
+        const std::vector<std::string> Got = TextSizesRun(0, Watched, &Leaked);
+        EXPECT_EQ(Leaked, 0) << Watched;
+        EXPECT_EQ(Got, Expected) << Watched;
+        EXPECT_GT(Expected.size(), Watched ? 100u : 1u);
+    }
+}
+
 TEST_F(DictionaryTest, StringPoolOptionChangedWithItemsPresentKeepsStorageApart) {
     Dictionary_SetStringPool(Root, 1);
     Dictionary_AddString(Root, "a", "pooled", nullptr);
