@@ -380,17 +380,23 @@ DictionaryItem *DictionaryInt_Link(Dictionary *Handle, DictionaryItem *After) {
     return Item;
 }
 
-DictionaryItem *DictionaryInt_Insert(Dictionary *Handle, DictionaryItem *After, const char *Key) {
-    if (Key != nullptr && Handle->AllowDuplicates == 0) {
-        DictionaryItem *Found = DictionaryInt_FindByKey(Handle, Key, nullptr);
-        if (Found != nullptr) return Found;
-    }
+DictionaryItem *DictionaryInt_LinkKeyed(Dictionary *Handle, DictionaryItem *After, const char *Key, int32 Length) {
     // Linked before its key is stored, so that the key report names an item
     // an observer can already find by that path.
     DictionaryItem *Item = DictionaryInt_Link(Handle, After);
-    if (Key != nullptr) DictionaryInt_SetKeyLength(Handle, Item, Key, (int32)strlen(Key));
-    DictionaryInt_ReportListRekey(Handle, Item->Next);
+    if (Key != nullptr) DictionaryInt_SetMeasuredKey(Handle, Item, Key, Length);
+    if (Item->Next != nullptr) DictionaryInt_ReportListRekey(Handle, Item->Next);
     return Item;
+}
+
+DictionaryItem *DictionaryInt_Insert(Dictionary *Handle, DictionaryItem *After, const char *Key) {
+    if (Key == nullptr) return DictionaryInt_LinkKeyed(Handle, After, nullptr, 0);
+    const size_t Length = strlen(Key);
+    if (Handle->AllowDuplicates == 0) {
+        DictionaryItem *Found = DictionaryInt_FindByKeyLength(Handle, Key, Length, nullptr);
+        if (Found != nullptr) return Found;
+    }
+    return DictionaryInt_LinkKeyed(Handle, After, Key, (int32)Length);
 }
 
 DictionaryItem *DictionaryInt_AppendSteps(Dictionary *Handle, const char *Key, int32 Type, const char *Text,

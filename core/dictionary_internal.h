@@ -229,6 +229,9 @@ DictionaryItem *DictionaryInt_Link(Dictionary *Handle, DictionaryItem *After);
 // Dictionary_Insert without the handle checks: the existing item under Key
 // when duplicates are off, else a new item after After.
 DictionaryItem *DictionaryInt_Insert(Dictionary *Handle, DictionaryItem *After, const char *Key);
+// The new item of DictionaryInt_Insert (no duplicate lookup) under Key, whose
+// length the caller measured (strlen), or keyless when Key is null.
+DictionaryItem *DictionaryInt_LinkKeyed(Dictionary *Handle, DictionaryItem *After, const char *Key, int32 Length);
 // DictionaryInt_AppendValue (at the end of this header, inline: a loader
 // calls it for every value) appends an item of Type under Key (or keyless;
 // KeyLength is Key's length, and Key is NUL-terminated too) holding Text (a
@@ -265,6 +268,8 @@ void DictionaryInt_ReportListRekey(Dictionary *Handle, DictionaryItem *First);
 int32 DictionaryInt_TextForm(const DictionaryItem *Item, const char **Text, int32 *Length);
 int32 DictionaryInt_SetType(Dictionary *Handle, DictionaryItem *Item, int32 Type);
 int32 DictionaryInt_SetKeyLength(Dictionary *Handle, DictionaryItem *Item, const char *Key, int32 Length);
+// DictionaryInt_SetKeyLength for a Key with no NUL in its first Length bytes.
+int32 DictionaryInt_SetMeasuredKey(Dictionary *Handle, DictionaryItem *Item, const char *Key, int32 Length);
 int32 DictionaryInt_SetBuffer(Dictionary *Handle, DictionaryItem *Item, const void *Bytes, int32 Length);
 int32 DictionaryInt_SetBoolean(Dictionary *Handle, DictionaryItem *Item, uint32 Value);
 int32 DictionaryInt_SetStringV(Dictionary *Handle, DictionaryItem *Item, const char *Format, va_list Arguments);
@@ -285,6 +290,9 @@ bool DictionaryInt_TextEquals(const Dictionary *Handle, const char *A, int32 ALe
 // private-mark rule): the counterpart rule of sync and merge.
 DictionaryItem *DictionaryInt_FindStoredKey(Dictionary *Handle, const char *Key, int32 Length);
 DictionaryItem *DictionaryInt_FindByKey(Dictionary *Handle, const char *Key, DictionaryItem *Start);
+// DictionaryInt_FindByKey with Key's length (strlen) measured by the caller.
+DictionaryItem *DictionaryInt_FindByKeyLength(Dictionary *Handle, const char *Key, size_t Length,
+                                              DictionaryItem *Start);
 DictionaryItem *DictionaryInt_EnsureKey(Dictionary *Handle, const char *Key);
 
 // ---- dictionary_index.cpp ----

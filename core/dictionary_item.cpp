@@ -183,6 +183,10 @@ int32 DictionaryInt_SetType(Dictionary *Handle, DictionaryItem *Item, int32 Type
 
 int32 DictionaryInt_SetKeyLength(Dictionary *Handle, DictionaryItem *Item, const char *Key, int32 Length) {
     if (Key != nullptr) Length = Length > 0 ? (int32)strnlen(Key, (size_t)Length) : 0;
+    return DictionaryInt_SetMeasuredKey(Handle, Item, Key, Length);
+}
+
+int32 DictionaryInt_SetMeasuredKey(Dictionary *Handle, DictionaryItem *Item, const char *Key, int32 Length) {
     if (Key != nullptr && Handle->PrivateKeys == 1 && Length >= 1 && (Key[0] == '.' || Key[0] == '#')) {
         Key++;
         Length--;

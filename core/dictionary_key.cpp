@@ -15,11 +15,6 @@ namespace {
 
 inline uint8 FoldAscii(uint8 Ch) { return Ch >= 'A' && Ch <= 'Z' ? (uint8)(Ch + 32) : Ch; }
 
-const char *DropPrivateMark(const Dictionary *Handle, const char *Key) {
-    if (Handle->PrivateKeys == 1 && (Key[0] == '.' || Key[0] == '#')) return Key + 1;
-    return Key;
-}
-
 } // namespace
 
 bool DictionaryInt_TextEquals(const Dictionary *Handle, const char *A, int32 ALength, const char *B, int32 BLength) {
@@ -37,22 +32,62 @@ bool DictionaryInt_KeyEquals(const Dictionary *Handle, const DictionaryItem *Ite
            DictionaryInt_TextEquals(Handle, Item->Key, Length, Key, Length);
 }
 
+namespace {
+
+// The first item from Item on whose stored key equals Key: the walk of
+// DictionaryInt_KeyEquals with the case rule read once, and a stored key of
+// the right length rejected on its first byte before the rest is compared.
+DictionaryItem *WalkForKey(const Dictionary *Handle, DictionaryItem *Item, const char *Key, int32 Length) {
+    if (Length == 0) {
+        for (; Item != nullptr; Item = Item->Next)
+            if (Item->KeyLength == 0 && Item->Key != nullptr) return Item;
+        return nullptr;
+    }
+    const uint8 First = (uint8)Key[0];
+    if (Handle->CaseSensitive != 0) {
+        for (; Item != nullptr; Item = Item->Next)
+            if (Item->KeyLength == Length && Item->Key != nullptr && (uint8)Item->Key[0] == First &&
+                memcmp(Item->Key + 1, Key + 1, (size_t)Length - 1) == 0)
+                return Item;
+        return nullptr;
+    }
+    const uint8 Folded = FoldAscii(First);
+    for (; Item != nullptr; Item = Item->Next)
+        if (Item->KeyLength == Length && Item->Key != nullptr && FoldAscii((uint8)Item->Key[0]) == Folded &&
+            DictionaryInt_TextEquals(Handle, Item->Key + 1, Length - 1, Key + 1, Length - 1))
+            return Item;
+    return nullptr;
+}
+
+// The walk of a "[n]" key: the n-th item from the start, unless an earlier
+// item carries the literal key.
+DictionaryItem *WalkForNth(const Dictionary *Handle, DictionaryItem *Item, const char *Key, int32 Length, int64 Nth) {
+    for (int64 Position = 0; Item != nullptr; Item = Item->Next, Position++) {
+        if (DictionaryInt_KeyEquals(Handle, Item, Key, Length)) return Item;
+        if (Position == Nth) return Item;
+    }
+    return nullptr;
+}
+
+} // namespace
+
 DictionaryItem *DictionaryInt_FindStoredKey(Dictionary *Handle, const char *Key, int32 Length) {
     if (DictionaryInt_MayBeIndexed(Handle)) {
         bool Answered = false;
         DictionaryItem *Indexed = DictionaryInt_IndexFind(Handle, Key, Length, &Answered);
         if (Answered) return Indexed;
     }
-    for (DictionaryItem *Item = Handle->Items.First; Item != nullptr; Item = Item->Next)
-        if (DictionaryInt_KeyEquals(Handle, Item, Key, Length)) return Item;
-    return nullptr;
+    return WalkForKey(Handle, Handle->Items.First, Key, Length);
 }
 
-DictionaryItem *DictionaryInt_FindByKey(Dictionary *Handle, const char *Key, DictionaryItem *Start) {
+DictionaryItem *DictionaryInt_FindByKeyLength(Dictionary *Handle, const char *Key, size_t Length,
+                                              DictionaryItem *Start) {
     DictionaryItem *Item = Start != nullptr ? Start : Handle->Items.First;
     if (Item == nullptr) return nullptr;
-    Key = DropPrivateMark(Handle, Key);
-    const size_t Length = strlen(Key);
+    if (Handle->PrivateKeys == 1 && (Key[0] == '.' || Key[0] == '#')) {
+        Key++;
+        Length--;
+    }
     int64 Nth = -1;
     if (Length >= 2 && Key[0] == '[' && Key[Length - 1] == ']') {
         Nth = String_AtoI64(Key + 1);
@@ -60,21 +95,25 @@ DictionaryItem *DictionaryInt_FindByKey(Dictionary *Handle, const char *Key, Dic
     }
     // A key too long to store is compared as it was stored.
     const int32 Compared = Length > DICTIONARY_MAX_KEY_LENGTH ? DictionaryInt_CutKeyLength(Key) : (int32)Length;
-    if (Start == nullptr && Nth < 0 && DictionaryInt_MayBeIndexed(Handle)) {
+    if (Nth >= 0) return WalkForNth(Handle, Item, Key, Compared, Nth);
+    if (Start == nullptr && DictionaryInt_MayBeIndexed(Handle)) {
         bool Answered = false;
         DictionaryItem *Indexed = DictionaryInt_IndexFind(Handle, Key, Compared, &Answered);
         if (Answered) return Indexed;
     }
-    for (int64 Position = 0; Item != nullptr; Item = Item->Next, Position++) {
-        if (DictionaryInt_KeyEquals(Handle, Item, Key, Compared)) return Item;
-        if (Position == Nth) return Item;
-    }
-    return nullptr;
+    return WalkForKey(Handle, Item, Key, Compared);
+}
+
+DictionaryItem *DictionaryInt_FindByKey(Dictionary *Handle, const char *Key, DictionaryItem *Start) {
+    return DictionaryInt_FindByKeyLength(Handle, Key, strlen(Key), Start);
 }
 
 DictionaryItem *DictionaryInt_EnsureKey(Dictionary *Handle, const char *Key) {
-    DictionaryItem *Item = DictionaryInt_FindByKey(Handle, Key, nullptr);
-    if (Item == nullptr) Item = DictionaryInt_Insert(Handle, Handle->Items.Last, Key);
+    // Measured once for the lookup and the new item's key; a miss makes the
+    // new item at once, since the duplicate rule's lookup would miss again.
+    const size_t Length = strlen(Key);
+    DictionaryItem *Item = DictionaryInt_FindByKeyLength(Handle, Key, Length, nullptr);
+    if (Item == nullptr) Item = DictionaryInt_LinkKeyed(Handle, Handle->Items.Last, Key, (int32)Length);
     return Item;
 }
 
