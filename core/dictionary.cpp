@@ -334,10 +334,17 @@ char *DictionaryInt_KeyRoom(Dictionary *Handle, DictionaryItem *Item, int32 Leng
 }
 
 char *DictionaryInt_ValueRoom(Dictionary *Handle, DictionaryItem *Item, int32 Length) {
+    const int32 Start = Item->Key != nullptr && DictionaryInt_IsInline(Item, Item->Key) ? Item->KeyLength + 1 : 0;
     if (Item->Value == nullptr || !DictionaryInt_IsInline(Item, Item->Value)) {
-        const int32 Start =
-            Item->Key != nullptr && DictionaryInt_IsInline(Item, Item->Key) ? Item->KeyLength + 1 : 0;
         if (Length < DictionaryInlineBytes - Start) return Item->Inline + Start;
+    } else {
+        // The old value stays where it is until its change is reported: the
+        // new one takes the inline bytes in front of it or behind it when it
+        // fits there, so that a short value set again and again stays inline.
+        const int32 OldStart = (int32)(Item->Value - Item->Inline);
+        const int32 OldEnd = OldStart + Item->ValueLength + 1;
+        if (Length < OldStart - Start) return Item->Inline + Start;
+        if (Length < DictionaryInlineBytes - OldEnd) return Item->Inline + OldEnd;
     }
     return DictionaryInt_AllocText(Handle, Length);
 }

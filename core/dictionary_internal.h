@@ -13,7 +13,8 @@
 // - An item of type List or Dictionary has a Child; no other item does.
 // - Keys and values are NUL-terminated copies of KeyLength / ValueLength bytes.
 //   A short text lives in its item's Inline area (key at its start, value
-//   behind an inline key); a longer one is taken from Strings when the tree
+//   behind an inline key, a replacing value in front of or behind the one it
+//   replaces); a longer one is taken from Strings when the tree
 //   was built with a string pool, else (up to DictionaryRecordTextMost
 //   bytes) from a record of ItemPool or from the general allocator, and is
 //   returned the same way with the length plus one. A new text never takes

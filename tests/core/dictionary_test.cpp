@@ -1081,6 +1081,34 @@ std::vector<std::string> TextSizesRun(uint32 Pooled, bool Watched, int32 *Leaked
     return Log.Events;
 }
 
+// A value set again and again under keys of every inline size: each report
+// names the value replaced, and each read the value set.
+TEST_F(DictionaryTest, ReplacedShortValuesAreReportedWhole) {
+    const char *Values[] = {"1", "22", "1", "333", "4444", "55555", "1", "xxxxxxxxxxxxxxxxxxxx", "7", "", "88"};
+    Recorder Log;
+    Tag Level{&Log, "root"};
+    Dictionary_SetItemValueChangeCallback(Root, &Level, OnValue);
+    for (int32 KeyLength : {1, 10, 17, 20, 22, 23, 30}) {
+        const std::string Key((size_t)KeyLength, 'k');
+        std::string Previous = "(null)";
+        for (const char *Value : Values) {
+            Log.Events.clear();
+            Dictionary_SetStringByKey(Root, Key.c_str(), Value);
+            const char *Read = nullptr;
+            ASSERT_EQ(Dictionary_GetStringPtrByKey(Root, Key.c_str(), &Read), 1);
+            EXPECT_STREQ(Read, Value);
+            const std::vector<std::string> Expected{"root value " + Key + " " + Previous};
+            // An empty text stores no value and makes no report.
+            EXPECT_EQ(Log.Events, Value[0] != 0 ? Expected : std::vector<std::string>{}) << KeyLength << " " << Value;
+            Previous = Value[0] != 0 ? Value : "(null)";
+        }
+        DictionaryItem *Item = nullptr;
+        Dictionary_ItemFindByKey(Root, Key.c_str(), nullptr, &Item);
+        Dictionary_Remove(Root, &Item);
+    }
+    Dictionary_SetItemValueChangeCallback(Root, nullptr, nullptr);
+}
+
 TEST_F(DictionaryTest, TextsOfEverySizeAnswerAsFromAStringPool) {
     for (bool Watched : {false, true}) {
         int32 Leaked = 1;
