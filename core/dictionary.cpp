@@ -33,10 +33,13 @@ Pool *MakePool(uint32 MemberSize, uint32 ChunkSize) {
 } // namespace
 
 // A root's two fixed pools, made in place behind the root record: a root
-// and the records of its pools are one allocation.
+// and the records of its pools are one allocation. AllocatedTexts counts
+// the tree's texts taken from the general allocator, so that a tree
+// dropped whole without any visits none of its items.
 struct DictionaryRootPools {
     Pool Container;
     Pool Item;
+    uint32 AllocatedTexts;
 };
 
 namespace {
@@ -184,8 +187,9 @@ void FreeChildExtra(void *Record, void *) {
 }
 
 void DropTree(DictionaryRoot *Root) {
-    if (Root->Strings == nullptr && Root->ItemPool != nullptr)
+    if (Root->Strings == nullptr && Root->ItemPool != nullptr && Root->PoolRecords->AllocatedTexts != 0)
         PoolInt_VisitRecords(Root->ItemPool, FreeItemTexts, nullptr);
+    Root->PoolRecords->AllocatedTexts = 0;
     if (Root->ChildExtras != 0 && Root->ContainerPool != nullptr)
         PoolInt_VisitRecords(Root->ContainerPool, FreeChildExtra, nullptr);
     Root->Items.First = Root->Items.Last = nullptr;
@@ -310,6 +314,7 @@ char *DictionaryInt_AllocText(Dictionary *Handle, int32 Length) {
         memcpy(Record, &Tag, sizeof(Tag));
         return Record + DictionaryRecordTextOffset;
     }
+    Root->PoolRecords->AllocatedTexts++;
     return static_cast<char *>(Memory_Alloc(Length + 1));
 }
 
@@ -322,6 +327,7 @@ void DictionaryInt_FreeText(Dictionary *Handle, char **Text, int32 Length) {
         Pool_Free(Root->ItemPool, &Record, (int32)sizeof(DictionaryItem));
         *Text = nullptr;
     } else {
+        Root->PoolRecords->AllocatedTexts--;
         *Text = static_cast<char *>(Memory_Free(*Text, Length + 1));
     }
 }
@@ -553,6 +559,7 @@ int32 Dictionary_Create(Dictionary **Handle) {
     DictionaryRoot *Created = &Block->Root;
     memset(static_cast<void *>(Created), 0, sizeof(DictionaryRoot));
     Created->PoolRecords = &Block->Pools;
+    Block->Pools.AllocatedTexts = 0;
     Class_InitHeader(Created, DICTIONARY_CLASSID, DictionaryInt_DeleteThunk);
     Created->Vtbl = &GlobalDictionaryVtbl;
     Created->CaseSensitive = 1;
