@@ -332,29 +332,6 @@ void DictionaryInt_FreeText(Dictionary *Handle, char **Text, int32 Length) {
     }
 }
 
-char *DictionaryInt_KeyRoom(Dictionary *Handle, DictionaryItem *Item, int32 Length) {
-    const bool Free = (Item->Key == nullptr || !DictionaryInt_IsInline(Item, Item->Key)) &&
-                      (Item->Value == nullptr || !DictionaryInt_IsInline(Item, Item->Value));
-    if (Free && Length < DictionaryInlineBytes) return Item->Inline;
-    return DictionaryInt_AllocText(Handle, Length);
-}
-
-char *DictionaryInt_ValueRoom(Dictionary *Handle, DictionaryItem *Item, int32 Length) {
-    const int32 Start = Item->Key != nullptr && DictionaryInt_IsInline(Item, Item->Key) ? Item->KeyLength + 1 : 0;
-    if (Item->Value == nullptr || !DictionaryInt_IsInline(Item, Item->Value)) {
-        if (Length < DictionaryInlineBytes - Start) return Item->Inline + Start;
-    } else {
-        // The old value stays where it is until its change is reported: the
-        // new one takes the inline bytes in front of it or behind it when it
-        // fits there, so that a short value set again and again stays inline.
-        const int32 OldStart = (int32)(Item->Value - Item->Inline);
-        const int32 OldEnd = OldStart + Item->ValueLength + 1;
-        if (Length < OldStart - Start) return Item->Inline + Start;
-        if (Length < DictionaryInlineBytes - OldEnd) return Item->Inline + OldEnd;
-    }
-    return DictionaryInt_AllocText(Handle, Length);
-}
-
 void DictionaryInt_ReleaseText(Dictionary *Handle, DictionaryItem *Item, char **Text, int32 Length) {
     if (DictionaryInt_IsInline(Item, *Text))
         *Text = nullptr;
@@ -516,21 +493,21 @@ DictionaryItem *DictionaryInt_ItemAt(Dictionary *Handle, int32 Index) {
     return Item;
 }
 
-void DictionaryInt_ReportRemove(Dictionary *Handle, DictionaryItem *Item) {
+void DictionaryInt_BubbleRemove(Dictionary *Handle, DictionaryItem *Item) {
     Bubble(Handle, Item, WatchRemove,
            [](Dictionary *Level, DictionaryItem *LevelItem, void *User, void *Function, const char *Path) {
                reinterpret_cast<Dictionary_ItemRemoveFunc>(Function)(Level, LevelItem, User, Path);
            });
 }
 
-void DictionaryInt_ReportKey(Dictionary *Handle, DictionaryItem *Item, const char *OldKey) {
+void DictionaryInt_BubbleKey(Dictionary *Handle, DictionaryItem *Item, const char *OldKey) {
     Bubble(Handle, Item, WatchKey,
            [OldKey](Dictionary *Level, DictionaryItem *LevelItem, void *User, void *Function, const char *Path) {
                reinterpret_cast<Dictionary_ItemKeyChangeFunc>(Function)(Level, LevelItem, User, Path, OldKey);
            });
 }
 
-void DictionaryInt_ReportValue(Dictionary *Handle, DictionaryItem *Item, const char *OldValue, int32 OldLength) {
+void DictionaryInt_BubbleValue(Dictionary *Handle, DictionaryItem *Item, const char *OldValue, int32 OldLength) {
     Bubble(Handle, Item, WatchValue,
            [OldValue, OldLength](Dictionary *Level, DictionaryItem *LevelItem, void *User, void *Function,
                                  const char *Path) {

@@ -219,9 +219,9 @@ void DictionaryInt_FreeChild(Dictionary *Parent, Dictionary **Child);
 char *DictionaryInt_AllocText(Dictionary *Handle, int32 Length);
 void DictionaryInt_FreeText(Dictionary *Handle, char **Text, int32 Length);
 // Room for Item's new key or value of Length bytes plus the NUL: inline when
-// it fits beside the texts that stay, else from DictionaryInt_AllocText.
-char *DictionaryInt_KeyRoom(Dictionary *Handle, DictionaryItem *Item, int32 Length);
-char *DictionaryInt_ValueRoom(Dictionary *Handle, DictionaryItem *Item, int32 Length);
+// it fits beside the texts that stay, else from DictionaryInt_AllocText
+// (DictionaryInt_KeyRoom and DictionaryInt_ValueRoom, inline, at the end of
+// this header).
 // Gives back a key or value of Item (nothing to give for an inline text) and
 // clears the pointer.
 void DictionaryInt_ReleaseText(Dictionary *Handle, DictionaryItem *Item, char **Text, int32 Length);
@@ -256,10 +256,12 @@ DictionaryItem *DictionaryInt_ItemAt(Dictionary *Handle, int32 Index);
 DictionaryExtra *DictionaryInt_Extra(Dictionary *Handle);
 // Frees Handle's extra record (a child's is counted in its root's).
 void DictionaryInt_FreeExtra(Dictionary *Handle);
-// Change reports, bubbled from Handle up to the root.
-void DictionaryInt_ReportRemove(Dictionary *Handle, DictionaryItem *Item);
-void DictionaryInt_ReportKey(Dictionary *Handle, DictionaryItem *Item, const char *OldKey);
-void DictionaryInt_ReportValue(Dictionary *Handle, DictionaryItem *Item, const char *OldValue, int32 OldLength);
+// Change reports, bubbled from Handle up to the root. The report functions
+// (inline, at the end of this header) make no call while nothing in the
+// tree watches that kind of change.
+void DictionaryInt_BubbleRemove(Dictionary *Handle, DictionaryItem *Item);
+void DictionaryInt_BubbleKey(Dictionary *Handle, DictionaryItem *Item, const char *OldKey);
+void DictionaryInt_BubbleValue(Dictionary *Handle, DictionaryItem *Item, const char *OldValue, int32 OldLength);
 // Re-key reports for the items from First on when Handle is a List's child
 // and the root watches keys.
 void DictionaryInt_ReportListRekey(Dictionary *Handle, DictionaryItem *First);
@@ -328,6 +330,65 @@ ClassPrintStruct *DictionaryInt_PrintRecord(Dictionary *Handle);
 // short key and value goes through it.
 inline void DictionaryInt_CopyShort(char *To, const char *From, size_t Length) {
     string_detail::CopyShort(To, From, Length);
+}
+
+// Copies a key or value text: a short one with DictionaryInt_CopyShort.
+inline void DictionaryInt_CopyText(char *To, const char *From, int32 Length) {
+    if (Length < 32)
+        DictionaryInt_CopyShort(To, From, (size_t)Length);
+    else
+        memcpy(To, From, (size_t)Length);
+}
+
+// The root's count of Dictionaries watching Kind (0 remove, 1 key, 2 value).
+inline bool DictionaryInt_Watched(Dictionary *Handle, int32 Kind) {
+    return DictionaryInt_RootRecord(Handle)->Watchers[Kind] != 0;
+}
+inline void DictionaryInt_ReportRemove(Dictionary *Handle, DictionaryItem *Item) {
+    if (DictionaryInt_Watched(Handle, 0)) DictionaryInt_BubbleRemove(Handle, Item);
+}
+inline void DictionaryInt_ReportKey(Dictionary *Handle, DictionaryItem *Item, const char *OldKey) {
+    if (DictionaryInt_Watched(Handle, 1)) DictionaryInt_BubbleKey(Handle, Item, OldKey);
+}
+inline void DictionaryInt_ReportValue(Dictionary *Handle, DictionaryItem *Item, const char *OldValue,
+                                      int32 OldLength) {
+    if (DictionaryInt_Watched(Handle, 2)) DictionaryInt_BubbleValue(Handle, Item, OldValue, OldLength);
+}
+
+inline char *DictionaryInt_KeyRoom(Dictionary *Handle, DictionaryItem *Item, int32 Length) {
+    const bool Free = (Item->Key == nullptr || !DictionaryInt_IsInline(Item, Item->Key)) &&
+                      (Item->Value == nullptr || !DictionaryInt_IsInline(Item, Item->Value));
+    if (Free && Length < DictionaryInlineBytes) return Item->Inline;
+    return DictionaryInt_AllocText(Handle, Length);
+}
+
+inline char *DictionaryInt_ValueRoom(Dictionary *Handle, DictionaryItem *Item, int32 Length) {
+    const int32 Start = Item->Key != nullptr && DictionaryInt_IsInline(Item, Item->Key) ? Item->KeyLength + 1 : 0;
+    if (Item->Value == nullptr || !DictionaryInt_IsInline(Item, Item->Value)) {
+        if (Length < DictionaryInlineBytes - Start) return Item->Inline + Start;
+    } else {
+        // The old value stays where it is until its change is reported: the
+        // new one takes the inline bytes in front of it or behind it when it
+        // fits there, so that a short value set again and again stays inline.
+        const int32 OldStart = (int32)(Item->Value - Item->Inline);
+        const int32 OldEnd = OldStart + Item->ValueLength + 1;
+        if (Length < OldStart - Start) return Item->Inline + Start;
+        if (Length < DictionaryInlineBytes - OldEnd) return Item->Inline + OldEnd;
+    }
+    return DictionaryInt_AllocText(Handle, Length);
+}
+
+// DictionaryInt_SetType, with what it does to an item of the same type or an
+// item holding no text and no child given a scalar type done in place.
+inline int32 DictionaryInt_Retype(Dictionary *Handle, DictionaryItem *Item, int32 Type) {
+    if (DictionaryInt_Type(Item) == Type) return TRUE;
+    if (Type >= DICTIONARY_TYPE_UNKNOWN && Type <= DICTIONARY_TYPE_STRING && Item->Value == nullptr &&
+        Item->Child == nullptr) {
+        Item->ValueLength = 0;
+        Item->Flags = (uint8)((Item->Flags & ~DictionaryTypeMask) | Type);
+        return TRUE;
+    }
+    return DictionaryInt_SetType(Handle, Item, Type);
 }
 
 // Clears a container record with plain 16-byte stores (pool records are

@@ -125,7 +125,7 @@ int64 ParseInteger(const char *Text, int32 Length) {
 
 DictionaryItem *AddTyped(Dictionary *Handle, const char *Key, int32 Type) {
     DictionaryItem *Item = DictionaryInt_Insert(Handle, Handle->Items.Last, Key);
-    DictionaryInt_SetType(Handle, Item, Type);
+    DictionaryInt_Retype(Handle, Item, Type);
     return Item;
 }
 
@@ -208,7 +208,7 @@ int32 DictionaryInt_SetMeasuredKey(Dictionary *Handle, DictionaryItem *Item, con
     if (Key != nullptr) {
         // Room is found while the old key still holds its place.
         char *Stored = DictionaryInt_KeyRoom(Handle, Item, Length);
-        memcpy(Stored, Key, (size_t)Length);
+        DictionaryInt_CopyText(Stored, Key, Length);
         Stored[Length] = 0;
         Item->Key = Stored;
         Item->KeyLength = Length;
@@ -265,7 +265,7 @@ int32 DictionaryInt_SetBuffer(Dictionary *Handle, DictionaryItem *Item, const vo
         }
     } else if (Stored != nullptr) {
         if (Bytes != nullptr)
-            memcpy(Stored, Bytes, (size_t)Length);
+            DictionaryInt_CopyText(Stored, static_cast<const char *>(Bytes), Length);
         else
             memset(Stored, 0, (size_t)Length);
         Stored[Length] = 0;

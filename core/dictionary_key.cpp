@@ -143,7 +143,7 @@ DictionaryItem *EnsureTyped(Dictionary *Handle, const char *Key, int32 Type) {
     Dictionary_CheckList(Handle);
     Debug_CheckPointer(Key);
     DictionaryItem *Item = DictionaryInt_EnsureKey(Handle, Key);
-    DictionaryInt_SetType(Handle, Item, Type);
+    DictionaryInt_Retype(Handle, Item, Type);
     return Item;
 }
 

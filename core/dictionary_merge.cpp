@@ -53,7 +53,7 @@ bool TakeIntoNew(Dictionary *Destination, DictionaryItem *Target, DictionaryItem
         // Numbers and Strings, and the text an Unknown item may carry.
         const int32 Length = SourceItem->ValueLength;
         char *Stored = DictionaryInt_ValueRoom(Destination, Target, Length);
-        memcpy(Stored, SourceItem->Value, (size_t)Length);
+        DictionaryInt_CopyText(Stored, SourceItem->Value, Length);
         Stored[Length] = 0;
         Target->Value = Stored;
         Target->ValueLength = Length;
@@ -65,7 +65,7 @@ bool TakeIntoNew(Dictionary *Destination, DictionaryItem *Target, DictionaryItem
 // Gives Target the source item's type, private mark and text form.
 void TakeItem(Dictionary *Destination, DictionaryItem *Target, DictionaryItem *SourceItem, uint32 Private) {
     if (TakeIntoNew(Destination, Target, SourceItem, Private)) return;
-    DictionaryInt_SetType(Destination, Target, DictionaryInt_Type(SourceItem));
+    DictionaryInt_Retype(Destination, Target, DictionaryInt_Type(SourceItem));
     if (Private)
         Target->Flags |= DictionaryPrivateFlag;
     else
