@@ -259,11 +259,17 @@ void DictionaryInt_FreeExtra(Dictionary *Handle) {
 
 void DictionaryInt_EnsurePools(Dictionary *Handle) {
     DictionaryRoot *Root = DictionaryInt_RootRecord(Handle);
-    const uint32 ChunkSize = Root->PoolChunkSize > 0 ? Root->PoolChunkSize : 1;
     if (Root->ContainerPool == nullptr)
-        Root->ContainerPool = MakeRootPool(&Root->PoolRecords->Container, ContainerRecordSize, ChunkSize);
+        Root->ContainerPool = MakeRootPool(&Root->PoolRecords->Container, ContainerRecordSize,
+                                           Root->PoolChunkSize > 0 ? Root->PoolChunkSize : 1);
+    DictionaryInt_EnsureItemPools(Root);
+}
+
+void DictionaryInt_EnsureItemPools(Dictionary *Handle) {
+    DictionaryRoot *Root = DictionaryInt_RootRecord(Handle);
     if (Root->ItemPool == nullptr)
-        Root->ItemPool = MakeRootPool(&Root->PoolRecords->Item, (uint32)sizeof(DictionaryItem), ChunkSize);
+        Root->ItemPool = MakeRootPool(&Root->PoolRecords->Item, (uint32)sizeof(DictionaryItem),
+                                      Root->PoolChunkSize > 0 ? Root->PoolChunkSize : 1);
     // The string storage of a tree follows the pool it was built with, so the
     // string pool comes and goes only while the tree is empty: a change of the
     // option with items present can never mix the two allocators.

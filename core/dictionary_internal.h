@@ -5,7 +5,8 @@
 //
 // Invariants:
 // - A root has Parent == null, RefCount >= 1 and owns ContainerPool, ItemPool
-//   and Strings (each made on demand, kept in the root record). A child has
+//   and Strings (each made on demand, kept in the root record; the container
+//   pool with the first child). A child has
 //   Parent and ParentItem set, RefCount 0, and uses its root's pools; it
 //   never makes pools.
 // - Items.First/Last/Count describe a doubly linked list of items; Items.ClassId
@@ -197,13 +198,16 @@ inline void DictionaryInt_ClearOut(void *Out) {
 Dictionary *DictionaryInt_Root(Dictionary *Handle);
 // Makes a root's missing pools (string pool only while the tree is empty).
 void DictionaryInt_EnsurePools(Dictionary *Root);
-// DictionaryInt_EnsurePools for a Dictionary about to take an item or a
-// child, called only where it can change something: a root without pools
-// yet, or an empty root (whose string pool follows the option).
+// The same without the container pool, which waits for the first child: a
+// small tree of scalars never makes one.
+void DictionaryInt_EnsureItemPools(Dictionary *Root);
+// DictionaryInt_EnsureItemPools for a Dictionary about to take an item,
+// called only where it can change something: a root without pools yet, or
+// an empty root (whose string pool follows the option).
 inline void DictionaryInt_PreparePools(Dictionary *Handle) {
     if (Handle->Parent == nullptr &&
         (Handle->Items.Count == 0 || DictionaryInt_RootRecord(Handle)->ItemPool == nullptr))
-        DictionaryInt_EnsurePools(Handle);
+        DictionaryInt_EnsureItemPools(Handle);
 }
 // A new child container for Item of Parent, from the root's container pool
 // (DictionaryInt_NewChild, at the end of this header, is the same inline).
@@ -408,7 +412,9 @@ inline void DictionaryInt_ClearRecord(Dictionary *Record) {
 
 [[gnu::always_inline]] inline Dictionary *DictionaryInt_NewChild(Dictionary *Parent, DictionaryItem *Item) {
     DictionaryRoot *Root = DictionaryInt_RootRecord(Parent);
-    DictionaryInt_PreparePools(Parent);
+    // Items are linked before their child is made: only the container pool
+    // may be missing.
+    if (Root->ContainerPool == nullptr) DictionaryInt_EnsurePools(Root);
     Dictionary *Child = static_cast<Dictionary *>(PoolInt_Alloc(Root->ContainerPool, (int32)sizeof(Dictionary)));
     DictionaryInt_ClearRecord(Child);
     Class_InitHeader(Child, DICTIONARY_CLASSID, DictionaryInt_DeleteThunk);
