@@ -292,8 +292,21 @@ int32 Dictionary_EnsureDictionaryByIndex(Dictionary *Handle, int32 Index, Dictio
 // ---- By key: setters ----
 
 int32 Dictionary_SetStringByKey(Dictionary *Handle, const char *Key, const char *Text) {
-    DictionaryItem *Item = EnsureTyped(Handle, Key, DICTIONARY_TYPE_STRING);
-    return DictionaryInt_SetBuffer(Handle, Item, Text, Text != nullptr ? (int32)strlen(Text) : 0);
+    Dictionary_CheckHandle(Handle);
+    Dictionary_CheckList(Handle);
+    Debug_CheckPointer(Key);
+    const size_t Length = strlen(Key);
+    const int32 TextLength = Text != nullptr ? (int32)strlen(Text) : 0;
+    DictionaryItem *Item = DictionaryInt_FindByKeyLength(Handle, Key, Length, nullptr);
+    if (Item == nullptr) {
+        // A new item at the end: the append of a loader, which takes the
+        // steps of a new key, the String type and the text at once while
+        // nothing watches.
+        DictionaryInt_AppendValue(Handle, Key, (int32)Length, DICTIONARY_TYPE_STRING, Text, TextLength);
+        return TRUE;
+    }
+    DictionaryInt_Retype(Handle, Item, DICTIONARY_TYPE_STRING);
+    return DictionaryInt_SetBuffer(Handle, Item, Text, TextLength);
 }
 
 int32 Dictionary_SetStringByKeyPrint(Dictionary *Handle, const char *Key, const char *Format, ...) {
