@@ -1109,6 +1109,55 @@ TEST_F(DictionaryTest, ReplacedShortValuesAreReportedWhole) {
     Dictionary_SetItemValueChangeCallback(Root, nullptr, nullptr);
 }
 
+// A String set under a new key answers, reports and prints as the steps it
+// stands for: an added key, the String type, the text.
+std::vector<std::string> NewKeyRun(bool Steps, const char *Key, const char *Text, uint32 Duplicates, bool Watched) {
+    Dictionary *Tree = nullptr;
+    Dictionary_Create(&Tree);
+    Dictionary_SetAllowDuplicates(Tree, Duplicates);
+    Recorder Log;
+    Dictionary_SetPrintCallback(Tree, &Log.Events, CaptureLine);
+    Dictionary *Inner = nullptr;
+    Dictionary_AddDictionary(Tree, "inner", &Inner, nullptr);
+    Dictionary_AddString(Inner, "x", "1", nullptr);
+    Tag Level{&Log, "root"};
+    if (Watched) Watch(Tree, &Level);
+    if (Steps) {
+        DictionaryItem *Item = nullptr;
+        Dictionary_Add(Inner, Key, &Item);
+        Dictionary_ItemSetType(Inner, Item, DICTIONARY_TYPE_STRING);
+        Dictionary_ItemSetString(Inner, Item, Text);
+    } else {
+        Dictionary_SetStringByKey(Inner, Key, Text);
+    }
+    uint32 Private = 2;
+    DictionaryItem *Last = nullptr;
+    Dictionary_ItemGetLast(Inner, &Last);
+    Dictionary_ItemGetPrivate(Inner, Last, &Private);
+    const char *Stored = nullptr;
+    Dictionary_ItemGetKeyPtr(Inner, Last, &Stored);
+    Log.Events.push_back(RenderDictionary(Tree) + " " + std::to_string(Private) + " " + Stored);
+    Dictionary_Release(&Tree);
+    return Log.Events;
+}
+
+TEST_F(DictionaryTest, StringSetUnderANewKeyEqualsItsSteps) {
+    const std::string Long(130, 'k');
+    const std::string LongText(80, 't');
+    const struct {
+        const char *Key;
+        const char *Text;
+    } Cases[] = {{"y", "2"},          {"name", ""},           {"name", nullptr},     {".hidden", "p"},
+                 {"#", "mark only"},  {Long.c_str(), "long"}, {"k", LongText.c_str()}, {"keyof23charactersxxxxx", "v"},
+                 {"", "empty key"}};
+    for (const auto &Case : Cases)
+        for (uint32 Duplicates : {0u, 1u})
+            for (bool Watched : {false, true})
+                EXPECT_EQ(NewKeyRun(false, Case.Key, Case.Text, Duplicates, Watched),
+                          NewKeyRun(true, Case.Key, Case.Text, Duplicates, Watched))
+                    << Case.Key << " " << Duplicates << " " << Watched;
+}
+
 TEST_F(DictionaryTest, TextsOfEverySizeAnswerAsFromAStringPool) {
     for (bool Watched : {false, true}) {
         int32 Leaked = 1;
