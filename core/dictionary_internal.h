@@ -284,6 +284,10 @@ int32 DictionaryInt_SetStringPrint(Dictionary *Handle, DictionaryItem *Item, con
 // The texts "%lld" and "%g" print for a number.
 int32 DictionaryInt_SetInt64(Dictionary *Handle, DictionaryItem *Item, int64 Value);
 int32 DictionaryInt_SetFloat64(Dictionary *Handle, DictionaryItem *Item, float64 Value);
+// Those texts, written to Area (DictionaryNumberAreaSize bytes); the length.
+constexpr int32 DictionaryNumberAreaSize = 512;
+int32 DictionaryInt_Int64Text(int64 Value, char *Area);
+int32 DictionaryInt_Float64Text(float64 Value, char *Area);
 uint32 DictionaryInt_GetPrivate(Dictionary *Handle, const DictionaryItem *Item);
 // Number reads of Int64 and Float64 texts (0 for other types).
 int32 DictionaryInt_GetInt64(const DictionaryItem *Item, int64 *Value);

@@ -289,11 +289,14 @@ int32 DictionaryInt_SetStringV(Dictionary *Handle, DictionaryItem *Item, const c
     return DictionaryInt_SetBuffer(Handle, Item, Target.Text(), Target.Length());
 }
 
+int32 DictionaryInt_Int64Text(int64 Value, char *Area) {
+    return (int32)(std::to_chars(Area, Area + 24, Value).ptr - Area);
+}
+
 int32 DictionaryInt_SetInt64(Dictionary *Handle, DictionaryItem *Item, int64 Value) {
     if (DictionaryInt_Type(Item) == DICTIONARY_TYPE_NULL) return TRUE;
     char Text[24];
-    const char *End = std::to_chars(Text, Text + sizeof(Text), Value).ptr;
-    return DictionaryInt_SetBuffer(Handle, Item, Text, (int32)(End - Text));
+    return DictionaryInt_SetBuffer(Handle, Item, Text, DictionaryInt_Int64Text(Value, Text));
 }
 
 namespace {
@@ -349,21 +352,25 @@ bool FormatShortGeneral(float64 Value, char *Area, int32 *Length) {
 
 } // namespace
 
-int32 DictionaryInt_SetFloat64(Dictionary *Handle, DictionaryItem *Item, float64 Value) {
+int32 DictionaryInt_Float64Text(float64 Value, char *Area) {
     // Counts, sizes and whole percentages are most numbers stored: below a
     // million "%g" prints a whole number exactly as its digits, which needs
     // none of the print engine's float conversion. Negative zero keeps "%g"'s
     // own "-0".
     if (Value > -1e6 && Value < 1e6 && Value == (float64)(int64)Value && !(Value == 0 && signbit(Value)))
-        return DictionaryInt_SetInt64(Handle, Item, (int64)Value);
-    if (DictionaryInt_Type(Item) == DICTIONARY_TYPE_NULL) return TRUE;
+        return DictionaryInt_Int64Text((int64)Value, Area);
     // The print engine's own "%g" conversion (no flags, width or precision),
     // without parsing a format for it.
     static constexpr print::FloatFormat General{'g', 'e', -1, 0, false, false, false, false, false, false};
-    char Area[print::FloatAreaSize];
     int32 Length = 0;
     if (!FormatShortGeneral(Value, Area, &Length)) Length = print::FormatFloat(Value, General, Area);
-    return DictionaryInt_SetBuffer(Handle, Item, Area, Length);
+    return Length;
+}
+
+int32 DictionaryInt_SetFloat64(Dictionary *Handle, DictionaryItem *Item, float64 Value) {
+    if (DictionaryInt_Type(Item) == DICTIONARY_TYPE_NULL) return TRUE;
+    char Area[DictionaryNumberAreaSize];
+    return DictionaryInt_SetBuffer(Handle, Item, Area, DictionaryInt_Float64Text(Value, Area));
 }
 
 int32 DictionaryInt_SetStringPrint(Dictionary *Handle, DictionaryItem *Item, const char *Format, ...) {

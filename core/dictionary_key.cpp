@@ -147,6 +147,24 @@ DictionaryItem *EnsureTyped(Dictionary *Handle, const char *Key, int32 Type) {
     return Item;
 }
 
+// The item under Key made (or kept) of Type and given Text: a String's
+// bytes or a number's printed form. An existing item is retyped and set; a
+// new one is appended as a loader appends, which takes the steps of a new
+// key, the type and the text at once while nothing watches.
+int32 SetTextByKey(Dictionary *Handle, const char *Key, int32 Type, const char *Text, int32 TextLength) {
+    Dictionary_CheckHandle(Handle);
+    Dictionary_CheckList(Handle);
+    Debug_CheckPointer(Key);
+    const size_t Length = strlen(Key);
+    DictionaryItem *Item = DictionaryInt_FindByKeyLength(Handle, Key, Length, nullptr);
+    if (Item == nullptr) {
+        DictionaryInt_AppendValue(Handle, Key, (int32)Length, Type, Text, TextLength);
+        return TRUE;
+    }
+    DictionaryInt_Retype(Handle, Item, Type);
+    return DictionaryInt_SetBuffer(Handle, Item, Text, TextLength);
+}
+
 int32 EnsureContainer(Dictionary *Handle, const char *Key, int32 Type, DictionaryItem **Item, Dictionary **Child) {
     DictionaryInt_ClearOut(Item);
     DictionaryInt_ClearOut(Child);
@@ -292,21 +310,7 @@ int32 Dictionary_EnsureDictionaryByIndex(Dictionary *Handle, int32 Index, Dictio
 // ---- By key: setters ----
 
 int32 Dictionary_SetStringByKey(Dictionary *Handle, const char *Key, const char *Text) {
-    Dictionary_CheckHandle(Handle);
-    Dictionary_CheckList(Handle);
-    Debug_CheckPointer(Key);
-    const size_t Length = strlen(Key);
-    const int32 TextLength = Text != nullptr ? (int32)strlen(Text) : 0;
-    DictionaryItem *Item = DictionaryInt_FindByKeyLength(Handle, Key, Length, nullptr);
-    if (Item == nullptr) {
-        // A new item at the end: the append of a loader, which takes the
-        // steps of a new key, the String type and the text at once while
-        // nothing watches.
-        DictionaryInt_AppendValue(Handle, Key, (int32)Length, DICTIONARY_TYPE_STRING, Text, TextLength);
-        return TRUE;
-    }
-    DictionaryInt_Retype(Handle, Item, DICTIONARY_TYPE_STRING);
-    return DictionaryInt_SetBuffer(Handle, Item, Text, TextLength);
+    return SetTextByKey(Handle, Key, DICTIONARY_TYPE_STRING, Text, Text != nullptr ? (int32)strlen(Text) : 0);
 }
 
 int32 Dictionary_SetStringByKeyPrint(Dictionary *Handle, const char *Key, const char *Format, ...) {
@@ -327,13 +331,13 @@ int32 Dictionary_SetInt32ByKey(Dictionary *Handle, const char *Key, int32 Value)
 }
 
 int32 Dictionary_SetInt64ByKey(Dictionary *Handle, const char *Key, int64 Value) {
-    DictionaryItem *Item = EnsureTyped(Handle, Key, DICTIONARY_TYPE_INT64);
-    return DictionaryInt_SetInt64(Handle, Item, Value);
+    char Text[DictionaryNumberAreaSize];
+    return SetTextByKey(Handle, Key, DICTIONARY_TYPE_INT64, Text, DictionaryInt_Int64Text(Value, Text));
 }
 
 int32 Dictionary_SetFloat64ByKey(Dictionary *Handle, const char *Key, float64 Value) {
-    DictionaryItem *Item = EnsureTyped(Handle, Key, DICTIONARY_TYPE_FLOAT64);
-    return DictionaryInt_SetFloat64(Handle, Item, Value);
+    char Text[DictionaryNumberAreaSize];
+    return SetTextByKey(Handle, Key, DICTIONARY_TYPE_FLOAT64, Text, DictionaryInt_Float64Text(Value, Text));
 }
 
 int32 Dictionary_SetBooleanByKey(Dictionary *Handle, const char *Key, uint32 Value) {
