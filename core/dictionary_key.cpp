@@ -34,9 +34,28 @@ bool DictionaryInt_KeyEquals(const Dictionary *Handle, const DictionaryItem *Ite
 
 namespace {
 
+template <typename Word> Word LoadWord(const char *At) {
+    Word Value;
+    memcpy(&Value, At, sizeof(Value));
+    return Value;
+}
+
+// Equality of two texts of Length bytes (at least 1): a key of up to 16
+// bytes with two overlapping word compares, a longer one with memcmp.
+inline bool SameText(const char *A, const char *B, int32 Length) {
+    if (Length > 16) return memcmp(A, B, (size_t)Length) == 0;
+    if (Length >= 8)
+        return LoadWord<uint64>(A) == LoadWord<uint64>(B) &&
+               LoadWord<uint64>(A + Length - 8) == LoadWord<uint64>(B + Length - 8);
+    if (Length >= 4)
+        return LoadWord<uint32>(A) == LoadWord<uint32>(B) &&
+               LoadWord<uint32>(A + Length - 4) == LoadWord<uint32>(B + Length - 4);
+    return A[0] == B[0] && A[Length / 2] == B[Length / 2] && A[Length - 1] == B[Length - 1];
+}
+
 // The first item from Item on whose stored key equals Key: the walk of
-// DictionaryInt_KeyEquals with the case rule read once, and a stored key of
-// the right length rejected on its first byte before the rest is compared.
+// DictionaryInt_KeyEquals with the case rule read once, and a short key
+// compared without a call.
 DictionaryItem *WalkForKey(const Dictionary *Handle, DictionaryItem *Item, const char *Key, int32 Length) {
     if (Length == 0) {
         for (; Item != nullptr; Item = Item->Next)
@@ -46,9 +65,7 @@ DictionaryItem *WalkForKey(const Dictionary *Handle, DictionaryItem *Item, const
     const uint8 First = (uint8)Key[0];
     if (Handle->CaseSensitive != 0) {
         for (; Item != nullptr; Item = Item->Next)
-            if (Item->KeyLength == Length && Item->Key != nullptr && (uint8)Item->Key[0] == First &&
-                memcmp(Item->Key + 1, Key + 1, (size_t)Length - 1) == 0)
-                return Item;
+            if (Item->KeyLength == Length && Item->Key != nullptr && SameText(Item->Key, Key, Length)) return Item;
         return nullptr;
     }
     const uint8 Folded = FoldAscii(First);

@@ -1158,6 +1158,34 @@ TEST_F(DictionaryTest, StringSetUnderANewKeyEqualsItsSteps) {
                     << Case.Key << " " << Duplicates << " " << Watched;
 }
 
+// A key lookup tells apart keys of every short length that differ in any
+// one byte, with and without case.
+TEST_F(DictionaryTest, KeysDifferingInOneByteAreToldApart) {
+    for (uint32 Case : {1u, 0u}) {
+        Dictionary_Reset(Root);
+        Dictionary_SetCaseSensitive(Root, Case);
+        for (int32 Length = 1; Length <= 20; Length++) {
+            std::string Key;
+            for (int32 At = 0; At < Length; At++) Key += (char)('a' + At);
+            Dictionary_SetInt64ByKey(Root, Key.c_str(), Length);
+        }
+        for (int32 Length = 1; Length <= 20; Length++) {
+            std::string Key;
+            for (int32 At = 0; At < Length; At++) Key += (char)('a' + At);
+            int64 Value = 0;
+            EXPECT_EQ(Dictionary_GetInt64ByKey(Root, Key.c_str(), &Value), 1) << Key;
+            EXPECT_EQ(Value, Length);
+            for (int32 At = 0; At < Length; At++) {
+                std::string Other = Key;
+                Other[(size_t)At] = 'z';
+                EXPECT_EQ(Dictionary_ContainsKey(Root, Other.c_str()), 0) << Other;
+                Other[(size_t)At] = (char)(Key[(size_t)At] - 32);
+                EXPECT_EQ(Dictionary_ContainsKey(Root, Other.c_str()), Case == 0 ? 1 : 0) << Other;
+            }
+        }
+    }
+}
+
 TEST_F(DictionaryTest, TextsOfEverySizeAnswerAsFromAStringPool) {
     for (bool Watched : {false, true}) {
         int32 Leaked = 1;
