@@ -56,7 +56,7 @@ inline bool SameText(const char *A, const char *B, int32 Length) {
 // The first item from Item on whose stored key equals Key: the walk of
 // DictionaryInt_KeyEquals with the case rule read once, and a short key
 // compared without a call.
-DictionaryItem *WalkForKey(const Dictionary *Handle, DictionaryItem *Item, const char *Key, int32 Length) {
+[[gnu::always_inline]] inline DictionaryItem *WalkForKey(const Dictionary *Handle, DictionaryItem *Item, const char *Key, int32 Length) {
     if (Length == 0) {
         for (; Item != nullptr; Item = Item->Next)
             if (Item->KeyLength == 0 && Item->Key != nullptr) return Item;
@@ -97,14 +97,13 @@ DictionaryItem *DictionaryInt_FindStoredKey(Dictionary *Handle, const char *Key,
     return WalkForKey(Handle, Handle->Items.First, Key, Length);
 }
 
-DictionaryItem *DictionaryInt_FindByKeyLength(Dictionary *Handle, const char *Key, size_t Length,
-                                              DictionaryItem *Start) {
-    DictionaryItem *Item = Start != nullptr ? Start : Handle->Items.First;
-    if (Item == nullptr) return nullptr;
-    if (Handle->PrivateKeys == 1 && (Key[0] == '.' || Key[0] == '#')) {
-        Key++;
-        Length--;
-    }
+namespace {
+
+// DictionaryInt_FindByKeyLength past the private mark for a key that may be
+// of the "[n]" form, one too long to store, or a lookup the key index may
+// answer.
+[[gnu::noinline]] DictionaryItem *FindByKeyFully(Dictionary *Handle, DictionaryItem *Item, const char *Key,
+                                                 size_t Length, DictionaryItem *Start) {
     int64 Nth = -1;
     if (Length >= 2 && Key[0] == '[' && Key[Length - 1] == ']') {
         Nth = String_AtoI64(Key + 1);
@@ -119,6 +118,21 @@ DictionaryItem *DictionaryInt_FindByKeyLength(Dictionary *Handle, const char *Ke
         if (Answered) return Indexed;
     }
     return WalkForKey(Handle, Item, Key, Compared);
+}
+
+} // namespace
+
+DictionaryItem *DictionaryInt_FindByKeyLength(Dictionary *Handle, const char *Key, size_t Length,
+                                              DictionaryItem *Start) {
+    DictionaryItem *Item = Start != nullptr ? Start : Handle->Items.First;
+    if (Item == nullptr) return nullptr;
+    if (Handle->PrivateKeys == 1 && (Key[0] == '.' || Key[0] == '#')) {
+        Key++;
+        Length--;
+    }
+    if (Key[0] == '[' || Length > DICTIONARY_MAX_KEY_LENGTH || (Start == nullptr && DictionaryInt_MayBeIndexed(Handle)))
+        return FindByKeyFully(Handle, Item, Key, Length, Start);
+    return WalkForKey(Handle, Item, Key, (int32)Length);
 }
 
 DictionaryItem *DictionaryInt_FindByKey(Dictionary *Handle, const char *Key, DictionaryItem *Start) {
