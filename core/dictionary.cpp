@@ -49,6 +49,21 @@ struct DictionaryRootBlock {
     DictionaryRootPools Pools;
 };
 
+// Clears a new root record with plain 16-byte stores, as
+// DictionaryInt_ClearRecord clears a child (the general allocator's blocks
+// need not be 16-byte aligned here).
+void ClearRoot(DictionaryRoot *Record) {
+#if defined(__SSE2__)
+    const __m128i Zero = _mm_setzero_si128();
+    __m128i *Lines = reinterpret_cast<__m128i *>(Record);
+#pragma GCC unroll 16
+    for (size_t Line = 0; Line < sizeof(DictionaryRoot) / 16; Line++) _mm_storeu_si128(Lines + Line, Zero);
+    memset(reinterpret_cast<char *>(Record) + sizeof(DictionaryRoot) / 16 * 16, 0, sizeof(DictionaryRoot) % 16);
+#else
+    memset(static_cast<void *>(Record), 0, sizeof(DictionaryRoot));
+#endif
+}
+
 } // namespace
 
 namespace {
@@ -540,7 +555,7 @@ int32 Dictionary_Create(Dictionary **Handle) {
     // record is cleared now.
     DictionaryRootBlock *Block = static_cast<DictionaryRootBlock *>(Memory_Alloc((int32)sizeof(DictionaryRootBlock)));
     DictionaryRoot *Created = &Block->Root;
-    memset(static_cast<void *>(Created), 0, sizeof(DictionaryRoot));
+    ClearRoot(Created);
     Created->PoolRecords = &Block->Pools;
     Block->Pools.AllocatedTexts = 0;
     Class_InitHeader(Created, DICTIONARY_CLASSID, DictionaryInt_DeleteThunk);
