@@ -32,8 +32,8 @@ Pool *MakePool(uint32 MemberSize, uint32 ChunkSize) {
 
 } // namespace
 
-// A root's two fixed pools, made in place behind the root record: a root
-// and the records of its pools are one allocation. AllocatedTexts counts
+// A root's two fixed pools, made in place in one allocation when the root
+// takes its first item (an empty root stays small). AllocatedTexts counts
 // the tree's texts taken from the general allocator, so that a tree
 // dropped whole without any visits none of its items.
 struct DictionaryRootPools {
@@ -43,11 +43,6 @@ struct DictionaryRootPools {
 };
 
 namespace {
-
-struct DictionaryRootBlock {
-    DictionaryRoot Root;
-    DictionaryRootPools Pools;
-};
 
 // Clears a new root record with plain 16-byte stores, as
 // DictionaryInt_ClearRecord clears a child (the general allocator's blocks
@@ -67,6 +62,13 @@ void ClearRoot(DictionaryRoot *Record) {
 } // namespace
 
 namespace {
+
+// The allocation behind a root's two fixed pools, made with its first pool.
+void MakePoolRecords(DictionaryRoot *Root) {
+    if (Root->PoolRecords != nullptr) return;
+    Root->PoolRecords = static_cast<DictionaryRootPools *>(Memory_Alloc((int32)sizeof(DictionaryRootPools)));
+    Root->PoolRecords->AllocatedTexts = 0;
+}
 
 // A fixed pool of the root, made in its record. Items and containers are
 // cleared by the code that takes them, once.
@@ -202,9 +204,10 @@ void FreeChildExtra(void *Record, void *) {
 }
 
 void DropTree(DictionaryRoot *Root) {
+    // Items come with the pool records, so a root with an item pool has them.
     if (Root->Strings == nullptr && Root->ItemPool != nullptr && Root->PoolRecords->AllocatedTexts != 0)
         PoolInt_VisitRecords(Root->ItemPool, FreeItemTexts, nullptr);
-    Root->PoolRecords->AllocatedTexts = 0;
+    if (Root->PoolRecords != nullptr) Root->PoolRecords->AllocatedTexts = 0;
     if (Root->ChildExtras != 0 && Root->ContainerPool != nullptr)
         PoolInt_VisitRecords(Root->ContainerPool, FreeChildExtra, nullptr);
     Root->Items.First = Root->Items.Last = nullptr;
@@ -274,6 +277,7 @@ void DictionaryInt_FreeExtra(Dictionary *Handle) {
 
 void DictionaryInt_EnsurePools(Dictionary *Handle) {
     DictionaryRoot *Root = DictionaryInt_RootRecord(Handle);
+    MakePoolRecords(Root);
     if (Root->ContainerPool == nullptr)
         Root->ContainerPool = MakeRootPool(&Root->PoolRecords->Container, ContainerRecordSize,
                                            Root->PoolChunkSize > 0 ? Root->PoolChunkSize : 1);
@@ -282,6 +286,7 @@ void DictionaryInt_EnsurePools(Dictionary *Handle) {
 
 void DictionaryInt_EnsureItemPools(Dictionary *Handle) {
     DictionaryRoot *Root = DictionaryInt_RootRecord(Handle);
+    MakePoolRecords(Root);
     if (Root->ItemPool == nullptr)
         Root->ItemPool = MakeRootPool(&Root->PoolRecords->Item, (uint32)sizeof(DictionaryItem),
                                       Root->PoolChunkSize > 0 ? Root->PoolChunkSize : 1);
@@ -551,13 +556,8 @@ CLASS_DEFINE_REFERENCE(Dictionary, Dictionary, DICTIONARY_CLASSID)
 
 int32 Dictionary_Create(Dictionary **Handle) {
     Debug_CheckPointer(Handle);
-    // The pool records are made in place when first needed; only the root
-    // record is cleared now.
-    DictionaryRootBlock *Block = static_cast<DictionaryRootBlock *>(Memory_Alloc((int32)sizeof(DictionaryRootBlock)));
-    DictionaryRoot *Created = &Block->Root;
+    DictionaryRoot *Created = static_cast<DictionaryRoot *>(Memory_Alloc((int32)sizeof(DictionaryRoot)));
     ClearRoot(Created);
-    Created->PoolRecords = &Block->Pools;
-    Block->Pools.AllocatedTexts = 0;
     Class_InitHeader(Created, DICTIONARY_CLASSID, DictionaryInt_DeleteThunk);
     Created->Vtbl = &GlobalDictionaryVtbl;
     Created->CaseSensitive = 1;
@@ -584,10 +584,11 @@ int32 Dictionary_Delete(Dictionary **Handle) {
     if (Record->Strings != nullptr) Pool_Delete(&Record->Strings);
     if (Record->ItemPool != nullptr) PoolInt_Destroy(Record->ItemPool);
     if (Record->ContainerPool != nullptr) PoolInt_Destroy(Record->ContainerPool);
+    if (Record->PoolRecords != nullptr) Memory_Free(Record->PoolRecords, (int32)sizeof(DictionaryRootPools));
     DictionaryInt_FreeExtra(Deleted);
     Deleted->Class.ClassId = 0;
     Deleted->Items.ClassId = 0;
-    Memory_Free(Record, (int32)sizeof(DictionaryRootBlock));
+    Memory_Free(Record, (int32)sizeof(DictionaryRoot));
     *Handle = nullptr;
     return TRUE;
 }

@@ -135,9 +135,8 @@ struct DictionaryRoot : Dictionary {
     Pool *ContainerPool;
     Pool *ItemPool;
     Pool *Strings;
-    // The records behind ContainerPool and ItemPool, in the root's own
-    // allocation, made in place when the root first needs its pools
-    // (dictionary.cpp).
+    // The records behind ContainerPool and ItemPool, one allocation made
+    // when the root first needs its pools (dictionary.cpp).
     struct DictionaryRootPools *PoolRecords;
 };
 inline DictionaryRoot *DictionaryInt_RootRecord(Dictionary *Handle) { return static_cast<DictionaryRoot *>(Handle->Root); }
