@@ -212,7 +212,7 @@ void DropTree(DictionaryRoot *Root) {
         PoolInt_VisitRecords(Root->ContainerPool, FreeChildExtra, nullptr);
     Root->Items.First = Root->Items.Last = nullptr;
     Root->Items.Count = 0;
-    DictionaryInt_IndexDrop(Root);
+    if (DictionaryInt_MayBeIndexed(Root)) DictionaryInt_IndexDrop(Root);
     Root->CursorItem = nullptr;
     Root->CursorIndex = 0;
     if (Root->ItemPool != nullptr) Pool_RemoveAll(Root->ItemPool);
