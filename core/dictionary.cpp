@@ -32,13 +32,43 @@ Pool *MakePool(uint32 MemberSize, uint32 ChunkSize) {
 
 } // namespace
 
-// A root's two fixed pools, made in place in one allocation.
+// A root's two fixed pools, made in place in one allocation when the root
+// takes its first item (an empty root stays small). AllocatedTexts counts
+// the tree's texts taken from the general allocator, so that a tree
+// dropped whole without any visits none of its items.
 struct DictionaryRootPools {
     Pool Container;
     Pool Item;
+    uint32 AllocatedTexts;
 };
 
 namespace {
+
+// Clears a new root record with plain 16-byte stores, as
+// DictionaryInt_ClearRecord clears a child (the general allocator's blocks
+// need not be 16-byte aligned here).
+void ClearRoot(DictionaryRoot *Record) {
+#if defined(__SSE2__)
+    const __m128i Zero = _mm_setzero_si128();
+    __m128i *Lines = reinterpret_cast<__m128i *>(Record);
+#pragma GCC unroll 16
+    for (size_t Line = 0; Line < sizeof(DictionaryRoot) / 16; Line++) _mm_storeu_si128(Lines + Line, Zero);
+    memset(reinterpret_cast<char *>(Record) + sizeof(DictionaryRoot) / 16 * 16, 0, sizeof(DictionaryRoot) % 16);
+#else
+    memset(static_cast<void *>(Record), 0, sizeof(DictionaryRoot));
+#endif
+}
+
+} // namespace
+
+namespace {
+
+// The allocation behind a root's two fixed pools, made with its first pool.
+void MakePoolRecords(DictionaryRoot *Root) {
+    if (Root->PoolRecords != nullptr) return;
+    Root->PoolRecords = static_cast<DictionaryRootPools *>(Memory_Alloc((int32)sizeof(DictionaryRootPools)));
+    Root->PoolRecords->AllocatedTexts = 0;
+}
 
 // A fixed pool of the root, made in its record. Items and containers are
 // cleared by the code that takes them, once.
@@ -158,9 +188,13 @@ bool Droppable(DictionaryRoot *Root) {
 // in the pools rather than along the tree's links.
 void FreeItemTexts(void *Record, void *) {
     DictionaryItem *Item = static_cast<DictionaryItem *>(Record);
-    if (Item->Key != nullptr && !DictionaryInt_IsInline(Item, Item->Key))
+    // A text record of the pool goes with the pool's chunks.
+    if (Item->ClassId != DICTIONARYITEM_CLASSID) return;
+    if (Item->Key != nullptr && !DictionaryInt_IsInline(Item, Item->Key) &&
+        !DictionaryInt_IsRecordText(Item->KeyLength))
         Item->Key = static_cast<char *>(Memory_Free(Item->Key, Item->KeyLength + 1));
-    if (Item->Value != nullptr && !DictionaryInt_IsInline(Item, Item->Value))
+    if (Item->Value != nullptr && !DictionaryInt_IsInline(Item, Item->Value) &&
+        !DictionaryInt_IsRecordText(Item->ValueLength))
         Item->Value = static_cast<char *>(Memory_Free(Item->Value, Item->ValueLength + 1));
 }
 
@@ -170,14 +204,16 @@ void FreeChildExtra(void *Record, void *) {
 }
 
 void DropTree(DictionaryRoot *Root) {
-    if (Root->Strings == nullptr && Root->ItemPool != nullptr)
+    // Items come with the pool records, so a root with an item pool has them.
+    if (Root->Strings == nullptr && Root->ItemPool != nullptr && Root->PoolRecords->AllocatedTexts != 0)
         PoolInt_VisitRecords(Root->ItemPool, FreeItemTexts, nullptr);
+    if (Root->PoolRecords != nullptr) Root->PoolRecords->AllocatedTexts = 0;
     if (Root->ChildExtras != 0 && Root->ContainerPool != nullptr)
         PoolInt_VisitRecords(Root->ContainerPool, FreeChildExtra, nullptr);
     Root->Items.First = Root->Items.Last = nullptr;
     Root->Items.Count = 0;
-    DictionaryInt_IndexDrop(Root);
     if (DictionaryExtra *Extra = LoadExtra(Root)) {
+        DictionaryInt_IndexDrop(Root);
         Extra->CursorItem = nullptr;
         Extra->CursorIndex = 0;
     }
@@ -242,13 +278,19 @@ void DictionaryInt_FreeExtra(Dictionary *Handle) {
 
 void DictionaryInt_EnsurePools(Dictionary *Handle) {
     DictionaryRoot *Root = DictionaryInt_RootRecord(Handle);
-    const uint32 ChunkSize = Root->PoolChunkSize > 0 ? Root->PoolChunkSize : 1;
-    if (Root->PoolRecords == nullptr)
-        Root->PoolRecords = static_cast<DictionaryRootPools *>(Memory_Alloc((int32)sizeof(DictionaryRootPools)));
+    MakePoolRecords(Root);
     if (Root->ContainerPool == nullptr)
-        Root->ContainerPool = MakeRootPool(&Root->PoolRecords->Container, ContainerRecordSize, ChunkSize);
+        Root->ContainerPool = MakeRootPool(&Root->PoolRecords->Container, ContainerRecordSize,
+                                           Root->PoolChunkSize > 0 ? Root->PoolChunkSize : 1);
+    DictionaryInt_EnsureItemPools(Root);
+}
+
+void DictionaryInt_EnsureItemPools(Dictionary *Handle) {
+    DictionaryRoot *Root = DictionaryInt_RootRecord(Handle);
+    MakePoolRecords(Root);
     if (Root->ItemPool == nullptr)
-        Root->ItemPool = MakeRootPool(&Root->PoolRecords->Item, (uint32)sizeof(DictionaryItem), ChunkSize);
+        Root->ItemPool = MakeRootPool(&Root->PoolRecords->Item, (uint32)sizeof(DictionaryItem),
+                                      Root->PoolChunkSize > 0 ? Root->PoolChunkSize : 1);
     // The string storage of a tree follows the pool it was built with, so the
     // string pool comes and goes only while the tree is empty: a change of the
     // option with items present can never mix the two allocators.
@@ -288,36 +330,35 @@ void DictionaryInt_FreeChild(Dictionary *Parent, Dictionary **Child) {
 }
 
 char *DictionaryInt_AllocText(Dictionary *Handle, int32 Length) {
-    Pool *Strings = DictionaryInt_RootRecord(Handle)->Strings;
+    DictionaryRoot *Root = DictionaryInt_RootRecord(Handle);
+    Pool *Strings = Root->Strings;
     if (Strings != nullptr) {
         if (void *Text = PoolInt_TakeText(Strings, Length + 1)) return static_cast<char *>(Text);
         return static_cast<char *>(Pool_Alloc(Strings, Length + 1));
     }
+    if (DictionaryInt_IsRecordText(Length)) {
+        // Only a tree with items stores texts, so its item pool exists.
+        char *Record = static_cast<char *>(PoolInt_Alloc(Root->ItemPool, (int32)sizeof(DictionaryItem)));
+        const uint32 Tag = 0;
+        memcpy(Record, &Tag, sizeof(Tag));
+        return Record + DictionaryRecordTextOffset;
+    }
+    Root->PoolRecords->AllocatedTexts++;
     return static_cast<char *>(Memory_Alloc(Length + 1));
 }
 
 void DictionaryInt_FreeText(Dictionary *Handle, char **Text, int32 Length) {
-    Pool *Strings = DictionaryInt_RootRecord(Handle)->Strings;
-    if (Strings != nullptr)
-        Pool_Free(Strings, Text, Length + 1);
-    else
+    DictionaryRoot *Root = DictionaryInt_RootRecord(Handle);
+    if (Root->Strings != nullptr) {
+        Pool_Free(Root->Strings, Text, Length + 1);
+    } else if (DictionaryInt_IsRecordText(Length)) {
+        void *Record = *Text - DictionaryRecordTextOffset;
+        Pool_Free(Root->ItemPool, &Record, (int32)sizeof(DictionaryItem));
+        *Text = nullptr;
+    } else {
+        Root->PoolRecords->AllocatedTexts--;
         *Text = static_cast<char *>(Memory_Free(*Text, Length + 1));
-}
-
-char *DictionaryInt_KeyRoom(Dictionary *Handle, DictionaryItem *Item, int32 Length) {
-    const bool Free = (Item->Key == nullptr || !DictionaryInt_IsInline(Item, Item->Key)) &&
-                      (Item->Value == nullptr || !DictionaryInt_IsInline(Item, Item->Value));
-    if (Free && Length < DictionaryInlineBytes) return Item->Inline;
-    return DictionaryInt_AllocText(Handle, Length);
-}
-
-char *DictionaryInt_ValueRoom(Dictionary *Handle, DictionaryItem *Item, int32 Length) {
-    if (Item->Value == nullptr || !DictionaryInt_IsInline(Item, Item->Value)) {
-        const int32 Start =
-            Item->Key != nullptr && DictionaryInt_IsInline(Item, Item->Key) ? Item->KeyLength + 1 : 0;
-        if (Length < DictionaryInlineBytes - Start) return Item->Inline + Start;
     }
-    return DictionaryInt_AllocText(Handle, Length);
 }
 
 void DictionaryInt_ReleaseText(Dictionary *Handle, DictionaryItem *Item, char **Text, int32 Length) {
@@ -329,7 +370,7 @@ void DictionaryInt_ReleaseText(Dictionary *Handle, DictionaryItem *Item, char **
 
 DictionaryItem *DictionaryInt_Link(Dictionary *Handle, DictionaryItem *After) {
     // Children carry the root's pools; only a root may still lack them.
-    if (Handle->Parent == nullptr) DictionaryInt_EnsurePools(Handle);
+    DictionaryInt_PreparePools(Handle);
     DictionaryItem *Item = static_cast<DictionaryItem *>(
         PoolInt_Alloc(DictionaryInt_RootRecord(Handle)->ItemPool, (int32)sizeof(DictionaryItem)));
     memset(Item, 0, DictionaryItemFixedBytes);
@@ -359,17 +400,23 @@ DictionaryItem *DictionaryInt_Link(Dictionary *Handle, DictionaryItem *After) {
     return Item;
 }
 
-DictionaryItem *DictionaryInt_Insert(Dictionary *Handle, DictionaryItem *After, const char *Key) {
-    if (Key != nullptr && Handle->AllowDuplicates == 0) {
-        DictionaryItem *Found = DictionaryInt_FindByKey(Handle, Key, nullptr);
-        if (Found != nullptr) return Found;
-    }
+DictionaryItem *DictionaryInt_LinkKeyed(Dictionary *Handle, DictionaryItem *After, const char *Key, int32 Length) {
     // Linked before its key is stored, so that the key report names an item
     // an observer can already find by that path.
     DictionaryItem *Item = DictionaryInt_Link(Handle, After);
-    if (Key != nullptr) DictionaryInt_SetKeyLength(Handle, Item, Key, (int32)strlen(Key));
-    DictionaryInt_ReportListRekey(Handle, Item->Next);
+    if (Key != nullptr) DictionaryInt_SetMeasuredKey(Handle, Item, Key, Length);
+    if (Item->Next != nullptr) DictionaryInt_ReportListRekey(Handle, Item->Next);
     return Item;
+}
+
+DictionaryItem *DictionaryInt_Insert(Dictionary *Handle, DictionaryItem *After, const char *Key) {
+    if (Key == nullptr) return DictionaryInt_LinkKeyed(Handle, After, nullptr, 0);
+    const size_t Length = strlen(Key);
+    if (Handle->AllowDuplicates == 0) {
+        DictionaryItem *Found = DictionaryInt_FindByKeyLength(Handle, Key, Length, nullptr);
+        if (Found != nullptr) return Found;
+    }
+    return DictionaryInt_LinkKeyed(Handle, After, Key, (int32)Length);
 }
 
 DictionaryItem *DictionaryInt_AppendSteps(Dictionary *Handle, const char *Key, int32 Type, const char *Text,
@@ -494,21 +541,21 @@ DictionaryItem *DictionaryInt_ItemAt(Dictionary *Handle, int32 Index) {
     return Item;
 }
 
-void DictionaryInt_ReportRemove(Dictionary *Handle, DictionaryItem *Item) {
+void DictionaryInt_BubbleRemove(Dictionary *Handle, DictionaryItem *Item) {
     Bubble(Handle, Item, WatchRemove,
            [](Dictionary *Level, DictionaryItem *LevelItem, void *User, void *Function, const char *Path) {
                reinterpret_cast<Dictionary_ItemRemoveFunc>(Function)(Level, LevelItem, User, Path);
            });
 }
 
-void DictionaryInt_ReportKey(Dictionary *Handle, DictionaryItem *Item, const char *OldKey) {
+void DictionaryInt_BubbleKey(Dictionary *Handle, DictionaryItem *Item, const char *OldKey) {
     Bubble(Handle, Item, WatchKey,
            [OldKey](Dictionary *Level, DictionaryItem *LevelItem, void *User, void *Function, const char *Path) {
                reinterpret_cast<Dictionary_ItemKeyChangeFunc>(Function)(Level, LevelItem, User, Path, OldKey);
            });
 }
 
-void DictionaryInt_ReportValue(Dictionary *Handle, DictionaryItem *Item, const char *OldValue, int32 OldLength) {
+void DictionaryInt_BubbleValue(Dictionary *Handle, DictionaryItem *Item, const char *OldValue, int32 OldLength) {
     Bubble(Handle, Item, WatchValue,
            [OldValue, OldLength](Dictionary *Level, DictionaryItem *LevelItem, void *User, void *Function,
                                  const char *Path) {
@@ -531,7 +578,8 @@ CLASS_DEFINE_REFERENCE(Dictionary, Dictionary, DICTIONARY_CLASSID)
 
 int32 Dictionary_Create(Dictionary **Handle) {
     Debug_CheckPointer(Handle);
-    DictionaryRoot *Created = Memory_New(DictionaryRoot);
+    DictionaryRoot *Created = static_cast<DictionaryRoot *>(Memory_Alloc((int32)sizeof(DictionaryRoot)));
+    ClearRoot(Created);
     Class_InitHeader(Created, DICTIONARY_CLASSID, DictionaryInt_DeleteThunk);
     Created->Vtbl = &GlobalDictionaryVtbl;
     Created->CaseSensitive = 1;
@@ -562,7 +610,7 @@ int32 Dictionary_Delete(Dictionary **Handle) {
     DictionaryInt_FreeExtra(Deleted);
     Deleted->Class.ClassId = 0;
     Deleted->Items.ClassId = 0;
-    Memory_Delete(Record);
+    Memory_Free(Record, (int32)sizeof(DictionaryRoot));
     *Handle = nullptr;
     return TRUE;
 }

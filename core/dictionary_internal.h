@@ -5,7 +5,8 @@
 //
 // Invariants:
 // - A root has Parent == null, RefCount >= 1 and owns ContainerPool, ItemPool
-//   and Strings (each made on demand, kept in the root record). A child has
+//   and Strings (each made on demand, kept in the root record; the container
+//   pool with the first child). A child has
 //   Parent and ParentItem set, RefCount 0, and uses its root's pools; it
 //   never makes pools.
 // - Items.First/Last/Count describe a doubly linked list of items; Items.ClassId
@@ -13,8 +14,10 @@
 // - An item of type List or Dictionary has a Child; no other item does.
 // - Keys and values are NUL-terminated copies of KeyLength / ValueLength bytes.
 //   A short text lives in its item's Inline area (key at its start, value
-//   behind an inline key); a longer one is taken from Strings when the tree
-//   was built with a string pool, else from the general allocator, and is
+//   behind an inline key, a replacing value in front of or behind the one it
+//   replaces); a longer one is taken from Strings when the tree
+//   was built with a string pool, else (up to DictionaryRecordTextMost
+//   bytes) from a record of ItemPool or from the general allocator, and is
 //   returned the same way with the length plus one. A new text never takes
 //   the inline room of the text it replaces, so the old text stays readable
 //   for the change report.
@@ -148,6 +151,20 @@ static_assert(sizeof(DictionaryItem) == 80);
 // The part of an item cleared when it is made.
 constexpr size_t DictionaryItemFixedBytes = offsetof(DictionaryItem, Inline);
 
+// A text too long for the inline area but short enough for an item-pool
+// record behind a tag word is kept in such a record when the tree has no
+// string pool: a 36-character identifier costs a record of the pool the
+// tree already has, not an allocation of its own, and goes with the pool's
+// chunks when the tree is dropped whole. The tag (0, never an item's class
+// id) tells the records apart when a drop visits the pool's items. Which
+// home a text has follows from its length alone, so the length a text is
+// given back with finds it.
+constexpr int32 DictionaryRecordTextOffset = 8;
+constexpr int32 DictionaryRecordTextMost = (int32)sizeof(DictionaryItem) - DictionaryRecordTextOffset - 1;
+inline bool DictionaryInt_IsRecordText(int32 Length) {
+    return Length >= DictionaryInlineBytes && Length <= DictionaryRecordTextMost;
+}
+
 inline bool DictionaryInt_IsInline(const DictionaryItem *Item, const char *Text) {
     return Text >= Item->Inline && Text < Item->Inline + DictionaryInlineBytes;
 }
@@ -186,6 +203,17 @@ inline void DictionaryInt_ClearOut(void *Out) {
 Dictionary *DictionaryInt_Root(Dictionary *Handle);
 // Makes a root's missing pools (string pool only while the tree is empty).
 void DictionaryInt_EnsurePools(Dictionary *Root);
+// The same without the container pool, which waits for the first child: a
+// small tree of scalars never makes one.
+void DictionaryInt_EnsureItemPools(Dictionary *Root);
+// DictionaryInt_EnsureItemPools for a Dictionary about to take an item,
+// called only where it can change something: a root without pools yet, or
+// an empty root (whose string pool follows the option).
+inline void DictionaryInt_PreparePools(Dictionary *Handle) {
+    if (Handle->Parent == nullptr &&
+        (Handle->Items.Count == 0 || DictionaryInt_RootRecord(Handle)->ItemPool == nullptr))
+        DictionaryInt_EnsureItemPools(Handle);
+}
 // A new child container for Item of Parent, from the root's container pool
 // (DictionaryInt_NewChild, at the end of this header, is the same inline).
 Dictionary *DictionaryInt_CreateChild(Dictionary *Parent, DictionaryItem *Item);
@@ -201,9 +229,9 @@ void DictionaryInt_FreeChild(Dictionary *Parent, Dictionary **Child);
 char *DictionaryInt_AllocText(Dictionary *Handle, int32 Length);
 void DictionaryInt_FreeText(Dictionary *Handle, char **Text, int32 Length);
 // Room for Item's new key or value of Length bytes plus the NUL: inline when
-// it fits beside the texts that stay, else from DictionaryInt_AllocText.
-char *DictionaryInt_KeyRoom(Dictionary *Handle, DictionaryItem *Item, int32 Length);
-char *DictionaryInt_ValueRoom(Dictionary *Handle, DictionaryItem *Item, int32 Length);
+// it fits beside the texts that stay, else from DictionaryInt_AllocText
+// (DictionaryInt_KeyRoom and DictionaryInt_ValueRoom, inline, at the end of
+// this header).
 // Gives back a key or value of Item (nothing to give for an inline text) and
 // clears the pointer.
 void DictionaryInt_ReleaseText(Dictionary *Handle, DictionaryItem *Item, char **Text, int32 Length);
@@ -212,6 +240,9 @@ DictionaryItem *DictionaryInt_Link(Dictionary *Handle, DictionaryItem *After);
 // Dictionary_Insert without the handle checks: the existing item under Key
 // when duplicates are off, else a new item after After.
 DictionaryItem *DictionaryInt_Insert(Dictionary *Handle, DictionaryItem *After, const char *Key);
+// The new item of DictionaryInt_Insert (no duplicate lookup) under Key, whose
+// length the caller measured (strlen), or keyless when Key is null.
+DictionaryItem *DictionaryInt_LinkKeyed(Dictionary *Handle, DictionaryItem *After, const char *Key, int32 Length);
 // DictionaryInt_AppendValue (at the end of this header, inline: a loader
 // calls it for every value) appends an item of Type under Key (or keyless;
 // KeyLength is Key's length, and Key is NUL-terminated too) holding Text (a
@@ -235,10 +266,12 @@ DictionaryItem *DictionaryInt_ItemAt(Dictionary *Handle, int32 Index);
 DictionaryExtra *DictionaryInt_Extra(Dictionary *Handle);
 // Frees Handle's extra record (a child's is counted in its root's).
 void DictionaryInt_FreeExtra(Dictionary *Handle);
-// Change reports, bubbled from Handle up to the root.
-void DictionaryInt_ReportRemove(Dictionary *Handle, DictionaryItem *Item);
-void DictionaryInt_ReportKey(Dictionary *Handle, DictionaryItem *Item, const char *OldKey);
-void DictionaryInt_ReportValue(Dictionary *Handle, DictionaryItem *Item, const char *OldValue, int32 OldLength);
+// Change reports, bubbled from Handle up to the root. The report functions
+// (inline, at the end of this header) make no call while nothing in the
+// tree watches that kind of change.
+void DictionaryInt_BubbleRemove(Dictionary *Handle, DictionaryItem *Item);
+void DictionaryInt_BubbleKey(Dictionary *Handle, DictionaryItem *Item, const char *OldKey);
+void DictionaryInt_BubbleValue(Dictionary *Handle, DictionaryItem *Item, const char *OldValue, int32 OldLength);
 // Re-key reports for the items from First on when Handle is a List's child
 // and the root watches keys.
 void DictionaryInt_ReportListRekey(Dictionary *Handle, DictionaryItem *First);
@@ -248,6 +281,8 @@ void DictionaryInt_ReportListRekey(Dictionary *Handle, DictionaryItem *First);
 int32 DictionaryInt_TextForm(const DictionaryItem *Item, const char **Text, int32 *Length);
 int32 DictionaryInt_SetType(Dictionary *Handle, DictionaryItem *Item, int32 Type);
 int32 DictionaryInt_SetKeyLength(Dictionary *Handle, DictionaryItem *Item, const char *Key, int32 Length);
+// DictionaryInt_SetKeyLength for a Key with no NUL in its first Length bytes.
+int32 DictionaryInt_SetMeasuredKey(Dictionary *Handle, DictionaryItem *Item, const char *Key, int32 Length);
 int32 DictionaryInt_SetBuffer(Dictionary *Handle, DictionaryItem *Item, const void *Bytes, int32 Length);
 int32 DictionaryInt_SetBoolean(Dictionary *Handle, DictionaryItem *Item, uint32 Value);
 int32 DictionaryInt_SetStringV(Dictionary *Handle, DictionaryItem *Item, const char *Format, va_list Arguments);
@@ -255,6 +290,10 @@ int32 DictionaryInt_SetStringPrint(Dictionary *Handle, DictionaryItem *Item, con
 // The texts "%lld" and "%g" print for a number.
 int32 DictionaryInt_SetInt64(Dictionary *Handle, DictionaryItem *Item, int64 Value);
 int32 DictionaryInt_SetFloat64(Dictionary *Handle, DictionaryItem *Item, float64 Value);
+// Those texts, written to Area (DictionaryNumberAreaSize bytes); the length.
+constexpr int32 DictionaryNumberAreaSize = 512;
+int32 DictionaryInt_Int64Text(int64 Value, char *Area);
+int32 DictionaryInt_Float64Text(float64 Value, char *Area);
 uint32 DictionaryInt_GetPrivate(Dictionary *Handle, const DictionaryItem *Item);
 // Number reads of Int64 and Float64 texts (0 for other types).
 int32 DictionaryInt_GetInt64(const DictionaryItem *Item, int64 *Value);
@@ -268,6 +307,9 @@ bool DictionaryInt_TextEquals(const Dictionary *Handle, const char *A, int32 ALe
 // private-mark rule): the counterpart rule of sync and merge.
 DictionaryItem *DictionaryInt_FindStoredKey(Dictionary *Handle, const char *Key, int32 Length);
 DictionaryItem *DictionaryInt_FindByKey(Dictionary *Handle, const char *Key, DictionaryItem *Start);
+// DictionaryInt_FindByKey with Key's length (strlen) measured by the caller.
+DictionaryItem *DictionaryInt_FindByKeyLength(Dictionary *Handle, const char *Key, size_t Length,
+                                              DictionaryItem *Start);
 DictionaryItem *DictionaryInt_EnsureKey(Dictionary *Handle, const char *Key);
 
 // ---- dictionary_index.cpp ----
@@ -304,6 +346,65 @@ inline void DictionaryInt_CopyShort(char *To, const char *From, size_t Length) {
     string_detail::CopyShort(To, From, Length);
 }
 
+// Copies a key or value text: a short one with DictionaryInt_CopyShort.
+inline void DictionaryInt_CopyText(char *To, const char *From, int32 Length) {
+    if (Length < 32)
+        DictionaryInt_CopyShort(To, From, (size_t)Length);
+    else
+        memcpy(To, From, (size_t)Length);
+}
+
+// The root's count of Dictionaries watching Kind (0 remove, 1 key, 2 value).
+inline bool DictionaryInt_Watched(Dictionary *Handle, int32 Kind) {
+    return DictionaryInt_RootRecord(Handle)->Watchers[Kind] != 0;
+}
+inline void DictionaryInt_ReportRemove(Dictionary *Handle, DictionaryItem *Item) {
+    if (DictionaryInt_Watched(Handle, 0)) DictionaryInt_BubbleRemove(Handle, Item);
+}
+inline void DictionaryInt_ReportKey(Dictionary *Handle, DictionaryItem *Item, const char *OldKey) {
+    if (DictionaryInt_Watched(Handle, 1)) DictionaryInt_BubbleKey(Handle, Item, OldKey);
+}
+inline void DictionaryInt_ReportValue(Dictionary *Handle, DictionaryItem *Item, const char *OldValue,
+                                      int32 OldLength) {
+    if (DictionaryInt_Watched(Handle, 2)) DictionaryInt_BubbleValue(Handle, Item, OldValue, OldLength);
+}
+
+inline char *DictionaryInt_KeyRoom(Dictionary *Handle, DictionaryItem *Item, int32 Length) {
+    const bool Free = (Item->Key == nullptr || !DictionaryInt_IsInline(Item, Item->Key)) &&
+                      (Item->Value == nullptr || !DictionaryInt_IsInline(Item, Item->Value));
+    if (Free && Length < DictionaryInlineBytes) return Item->Inline;
+    return DictionaryInt_AllocText(Handle, Length);
+}
+
+inline char *DictionaryInt_ValueRoom(Dictionary *Handle, DictionaryItem *Item, int32 Length) {
+    const int32 Start = Item->Key != nullptr && DictionaryInt_IsInline(Item, Item->Key) ? Item->KeyLength + 1 : 0;
+    if (Item->Value == nullptr || !DictionaryInt_IsInline(Item, Item->Value)) {
+        if (Length < DictionaryInlineBytes - Start) return Item->Inline + Start;
+    } else {
+        // The old value stays where it is until its change is reported: the
+        // new one takes the inline bytes in front of it or behind it when it
+        // fits there, so that a short value set again and again stays inline.
+        const int32 OldStart = (int32)(Item->Value - Item->Inline);
+        const int32 OldEnd = OldStart + Item->ValueLength + 1;
+        if (Length < OldStart - Start) return Item->Inline + Start;
+        if (Length < DictionaryInlineBytes - OldEnd) return Item->Inline + OldEnd;
+    }
+    return DictionaryInt_AllocText(Handle, Length);
+}
+
+// DictionaryInt_SetType, with what it does to an item of the same type or an
+// item holding no text and no child given a scalar type done in place.
+inline int32 DictionaryInt_Retype(Dictionary *Handle, DictionaryItem *Item, int32 Type) {
+    if (DictionaryInt_Type(Item) == Type) return TRUE;
+    if (Type >= DICTIONARY_TYPE_UNKNOWN && Type <= DICTIONARY_TYPE_STRING && Item->Value == nullptr &&
+        Item->Child == nullptr) {
+        Item->ValueLength = 0;
+        Item->Flags = (uint8)((Item->Flags & ~DictionaryTypeMask) | Type);
+        return TRUE;
+    }
+    return DictionaryInt_SetType(Handle, Item, Type);
+}
+
 // Clears a container record with plain 16-byte stores (pool records are
 // 16-byte aligned): the compiler would make a string fill of a whole-record
 // clear, whose start-up costs more than the record's few lines.
@@ -321,7 +422,9 @@ inline void DictionaryInt_ClearRecord(Dictionary *Record) {
 
 [[gnu::always_inline]] inline Dictionary *DictionaryInt_NewChild(Dictionary *Parent, DictionaryItem *Item) {
     DictionaryRoot *Root = DictionaryInt_RootRecord(Parent);
-    if (Parent == Root) DictionaryInt_EnsurePools(Root);
+    // Items are linked before their child is made: only the container pool
+    // may be missing.
+    if (Root->ContainerPool == nullptr) DictionaryInt_EnsurePools(Root);
     Dictionary *Child = static_cast<Dictionary *>(PoolInt_Alloc(Root->ContainerPool, (int32)sizeof(Dictionary)));
     DictionaryInt_ClearRecord(Child);
     Class_InitHeader(Child, DICTIONARY_CLASSID, DictionaryInt_DeleteThunk);
@@ -350,7 +453,7 @@ inline void DictionaryInt_ClearRecord(Dictionary *Record) {
         return DictionaryInt_AppendSteps(Handle, Key, Type, Text, TextLength);
     // DictionaryInt_Link at the end of the list, with every field of the new
     // item written once.
-    if (Handle->Parent == nullptr) DictionaryInt_EnsurePools(Handle);
+    DictionaryInt_PreparePools(Handle);
     DictionaryItem *Item = static_cast<DictionaryItem *>(
         PoolInt_Alloc(DictionaryInt_RootRecord(Handle)->ItemPool, (int32)sizeof(DictionaryItem)));
     DictionaryItemList &List = Handle->Items;

@@ -125,7 +125,7 @@ int64 ParseInteger(const char *Text, int32 Length) {
 
 DictionaryItem *AddTyped(Dictionary *Handle, const char *Key, int32 Type) {
     DictionaryItem *Item = DictionaryInt_Insert(Handle, Handle->Items.Last, Key);
-    DictionaryInt_SetType(Handle, Item, Type);
+    DictionaryInt_Retype(Handle, Item, Type);
     return Item;
 }
 
@@ -183,6 +183,10 @@ int32 DictionaryInt_SetType(Dictionary *Handle, DictionaryItem *Item, int32 Type
 
 int32 DictionaryInt_SetKeyLength(Dictionary *Handle, DictionaryItem *Item, const char *Key, int32 Length) {
     if (Key != nullptr) Length = Length > 0 ? (int32)strnlen(Key, (size_t)Length) : 0;
+    return DictionaryInt_SetMeasuredKey(Handle, Item, Key, Length);
+}
+
+int32 DictionaryInt_SetMeasuredKey(Dictionary *Handle, DictionaryItem *Item, const char *Key, int32 Length) {
     if (Key != nullptr && Handle->PrivateKeys == 1 && Length >= 1 && (Key[0] == '.' || Key[0] == '#')) {
         Key++;
         Length--;
@@ -204,7 +208,7 @@ int32 DictionaryInt_SetKeyLength(Dictionary *Handle, DictionaryItem *Item, const
     if (Key != nullptr) {
         // Room is found while the old key still holds its place.
         char *Stored = DictionaryInt_KeyRoom(Handle, Item, Length);
-        memcpy(Stored, Key, (size_t)Length);
+        DictionaryInt_CopyText(Stored, Key, Length);
         Stored[Length] = 0;
         Item->Key = Stored;
         Item->KeyLength = Length;
@@ -261,7 +265,7 @@ int32 DictionaryInt_SetBuffer(Dictionary *Handle, DictionaryItem *Item, const vo
         }
     } else if (Stored != nullptr) {
         if (Bytes != nullptr)
-            memcpy(Stored, Bytes, (size_t)Length);
+            DictionaryInt_CopyText(Stored, static_cast<const char *>(Bytes), Length);
         else
             memset(Stored, 0, (size_t)Length);
         Stored[Length] = 0;
@@ -285,11 +289,14 @@ int32 DictionaryInt_SetStringV(Dictionary *Handle, DictionaryItem *Item, const c
     return DictionaryInt_SetBuffer(Handle, Item, Target.Text(), Target.Length());
 }
 
+int32 DictionaryInt_Int64Text(int64 Value, char *Area) {
+    return (int32)(std::to_chars(Area, Area + 24, Value).ptr - Area);
+}
+
 int32 DictionaryInt_SetInt64(Dictionary *Handle, DictionaryItem *Item, int64 Value) {
     if (DictionaryInt_Type(Item) == DICTIONARY_TYPE_NULL) return TRUE;
     char Text[24];
-    const char *End = std::to_chars(Text, Text + sizeof(Text), Value).ptr;
-    return DictionaryInt_SetBuffer(Handle, Item, Text, (int32)(End - Text));
+    return DictionaryInt_SetBuffer(Handle, Item, Text, DictionaryInt_Int64Text(Value, Text));
 }
 
 namespace {
@@ -345,21 +352,25 @@ bool FormatShortGeneral(float64 Value, char *Area, int32 *Length) {
 
 } // namespace
 
-int32 DictionaryInt_SetFloat64(Dictionary *Handle, DictionaryItem *Item, float64 Value) {
+int32 DictionaryInt_Float64Text(float64 Value, char *Area) {
     // Counts, sizes and whole percentages are most numbers stored: below a
     // million "%g" prints a whole number exactly as its digits, which needs
     // none of the print engine's float conversion. Negative zero keeps "%g"'s
     // own "-0".
     if (Value > -1e6 && Value < 1e6 && Value == (float64)(int64)Value && !(Value == 0 && signbit(Value)))
-        return DictionaryInt_SetInt64(Handle, Item, (int64)Value);
-    if (DictionaryInt_Type(Item) == DICTIONARY_TYPE_NULL) return TRUE;
+        return DictionaryInt_Int64Text((int64)Value, Area);
     // The print engine's own "%g" conversion (no flags, width or precision),
     // without parsing a format for it.
     static constexpr print::FloatFormat General{'g', 'e', -1, 0, false, false, false, false, false, false};
-    char Area[print::FloatAreaSize];
     int32 Length = 0;
     if (!FormatShortGeneral(Value, Area, &Length)) Length = print::FormatFloat(Value, General, Area);
-    return DictionaryInt_SetBuffer(Handle, Item, Area, Length);
+    return Length;
+}
+
+int32 DictionaryInt_SetFloat64(Dictionary *Handle, DictionaryItem *Item, float64 Value) {
+    if (DictionaryInt_Type(Item) == DICTIONARY_TYPE_NULL) return TRUE;
+    char Area[DictionaryNumberAreaSize];
+    return DictionaryInt_SetBuffer(Handle, Item, Area, DictionaryInt_Float64Text(Value, Area));
 }
 
 int32 DictionaryInt_SetStringPrint(Dictionary *Handle, DictionaryItem *Item, const char *Format, ...) {

@@ -15,11 +15,6 @@ namespace {
 
 inline uint8 FoldAscii(uint8 Ch) { return Ch >= 'A' && Ch <= 'Z' ? (uint8)(Ch + 32) : Ch; }
 
-const char *DropPrivateMark(const Dictionary *Handle, const char *Key) {
-    if (Handle->PrivateKeys == 1 && (Key[0] == '.' || Key[0] == '#')) return Key + 1;
-    return Key;
-}
-
 } // namespace
 
 bool DictionaryInt_TextEquals(const Dictionary *Handle, const char *A, int32 ALength, const char *B, int32 BLength) {
@@ -37,22 +32,78 @@ bool DictionaryInt_KeyEquals(const Dictionary *Handle, const DictionaryItem *Ite
            DictionaryInt_TextEquals(Handle, Item->Key, Length, Key, Length);
 }
 
+namespace {
+
+template <typename Word> Word LoadWord(const char *At) {
+    Word Value;
+    memcpy(&Value, At, sizeof(Value));
+    return Value;
+}
+
+// Equality of two texts of Length bytes (at least 1): a key of up to 16
+// bytes with two overlapping word compares, a longer one with memcmp.
+inline bool SameText(const char *A, const char *B, int32 Length) {
+    if (Length > 16) return memcmp(A, B, (size_t)Length) == 0;
+    if (Length >= 8)
+        return LoadWord<uint64>(A) == LoadWord<uint64>(B) &&
+               LoadWord<uint64>(A + Length - 8) == LoadWord<uint64>(B + Length - 8);
+    if (Length >= 4)
+        return LoadWord<uint32>(A) == LoadWord<uint32>(B) &&
+               LoadWord<uint32>(A + Length - 4) == LoadWord<uint32>(B + Length - 4);
+    return A[0] == B[0] && A[Length / 2] == B[Length / 2] && A[Length - 1] == B[Length - 1];
+}
+
+// The first item from Item on whose stored key equals Key: the walk of
+// DictionaryInt_KeyEquals with the case rule read once, and a short key
+// compared without a call.
+[[gnu::always_inline]] inline DictionaryItem *WalkForKey(const Dictionary *Handle, DictionaryItem *Item, const char *Key, int32 Length) {
+    if (Length == 0) {
+        for (; Item != nullptr; Item = Item->Next)
+            if (Item->KeyLength == 0 && Item->Key != nullptr) return Item;
+        return nullptr;
+    }
+    const uint8 First = (uint8)Key[0];
+    if (Handle->CaseSensitive != 0) {
+        for (; Item != nullptr; Item = Item->Next)
+            if (Item->KeyLength == Length && Item->Key != nullptr && SameText(Item->Key, Key, Length)) return Item;
+        return nullptr;
+    }
+    const uint8 Folded = FoldAscii(First);
+    for (; Item != nullptr; Item = Item->Next)
+        if (Item->KeyLength == Length && Item->Key != nullptr && FoldAscii((uint8)Item->Key[0]) == Folded &&
+            DictionaryInt_TextEquals(Handle, Item->Key + 1, Length - 1, Key + 1, Length - 1))
+            return Item;
+    return nullptr;
+}
+
+// The walk of a "[n]" key: the n-th item from the start, unless an earlier
+// item carries the literal key.
+DictionaryItem *WalkForNth(const Dictionary *Handle, DictionaryItem *Item, const char *Key, int32 Length, int64 Nth) {
+    for (int64 Position = 0; Item != nullptr; Item = Item->Next, Position++) {
+        if (DictionaryInt_KeyEquals(Handle, Item, Key, Length)) return Item;
+        if (Position == Nth) return Item;
+    }
+    return nullptr;
+}
+
+} // namespace
+
 DictionaryItem *DictionaryInt_FindStoredKey(Dictionary *Handle, const char *Key, int32 Length) {
     if (DictionaryInt_MayBeIndexed(Handle)) {
         bool Answered = false;
         DictionaryItem *Indexed = DictionaryInt_IndexFind(Handle, Key, Length, &Answered);
         if (Answered) return Indexed;
     }
-    for (DictionaryItem *Item = Handle->Items.First; Item != nullptr; Item = Item->Next)
-        if (DictionaryInt_KeyEquals(Handle, Item, Key, Length)) return Item;
-    return nullptr;
+    return WalkForKey(Handle, Handle->Items.First, Key, Length);
 }
 
-DictionaryItem *DictionaryInt_FindByKey(Dictionary *Handle, const char *Key, DictionaryItem *Start) {
-    DictionaryItem *Item = Start != nullptr ? Start : Handle->Items.First;
-    if (Item == nullptr) return nullptr;
-    Key = DropPrivateMark(Handle, Key);
-    const size_t Length = strlen(Key);
+namespace {
+
+// DictionaryInt_FindByKeyLength past the private mark for a key that may be
+// of the "[n]" form, one too long to store, or a lookup the key index may
+// answer.
+[[gnu::noinline]] DictionaryItem *FindByKeyFully(Dictionary *Handle, DictionaryItem *Item, const char *Key,
+                                                 size_t Length, DictionaryItem *Start) {
     int64 Nth = -1;
     if (Length >= 2 && Key[0] == '[' && Key[Length - 1] == ']') {
         Nth = String_AtoI64(Key + 1);
@@ -60,21 +111,40 @@ DictionaryItem *DictionaryInt_FindByKey(Dictionary *Handle, const char *Key, Dic
     }
     // A key too long to store is compared as it was stored.
     const int32 Compared = Length > DICTIONARY_MAX_KEY_LENGTH ? DictionaryInt_CutKeyLength(Key) : (int32)Length;
-    if (Start == nullptr && Nth < 0 && DictionaryInt_MayBeIndexed(Handle)) {
+    if (Nth >= 0) return WalkForNth(Handle, Item, Key, Compared, Nth);
+    if (Start == nullptr && DictionaryInt_MayBeIndexed(Handle)) {
         bool Answered = false;
         DictionaryItem *Indexed = DictionaryInt_IndexFind(Handle, Key, Compared, &Answered);
         if (Answered) return Indexed;
     }
-    for (int64 Position = 0; Item != nullptr; Item = Item->Next, Position++) {
-        if (DictionaryInt_KeyEquals(Handle, Item, Key, Compared)) return Item;
-        if (Position == Nth) return Item;
+    return WalkForKey(Handle, Item, Key, Compared);
+}
+
+} // namespace
+
+DictionaryItem *DictionaryInt_FindByKeyLength(Dictionary *Handle, const char *Key, size_t Length,
+                                              DictionaryItem *Start) {
+    DictionaryItem *Item = Start != nullptr ? Start : Handle->Items.First;
+    if (Item == nullptr) return nullptr;
+    if (Handle->PrivateKeys == 1 && (Key[0] == '.' || Key[0] == '#')) {
+        Key++;
+        Length--;
     }
-    return nullptr;
+    if (Key[0] == '[' || Length > DICTIONARY_MAX_KEY_LENGTH || (Start == nullptr && DictionaryInt_MayBeIndexed(Handle)))
+        return FindByKeyFully(Handle, Item, Key, Length, Start);
+    return WalkForKey(Handle, Item, Key, (int32)Length);
+}
+
+DictionaryItem *DictionaryInt_FindByKey(Dictionary *Handle, const char *Key, DictionaryItem *Start) {
+    return DictionaryInt_FindByKeyLength(Handle, Key, strlen(Key), Start);
 }
 
 DictionaryItem *DictionaryInt_EnsureKey(Dictionary *Handle, const char *Key) {
-    DictionaryItem *Item = DictionaryInt_FindByKey(Handle, Key, nullptr);
-    if (Item == nullptr) Item = DictionaryInt_Insert(Handle, Handle->Items.Last, Key);
+    // Measured once for the lookup and the new item's key; a miss makes the
+    // new item at once, since the duplicate rule's lookup would miss again.
+    const size_t Length = strlen(Key);
+    DictionaryItem *Item = DictionaryInt_FindByKeyLength(Handle, Key, Length, nullptr);
+    if (Item == nullptr) Item = DictionaryInt_LinkKeyed(Handle, Handle->Items.Last, Key, (int32)Length);
     return Item;
 }
 
@@ -104,8 +174,26 @@ DictionaryItem *EnsureTyped(Dictionary *Handle, const char *Key, int32 Type) {
     Dictionary_CheckList(Handle);
     Debug_CheckPointer(Key);
     DictionaryItem *Item = DictionaryInt_EnsureKey(Handle, Key);
-    DictionaryInt_SetType(Handle, Item, Type);
+    DictionaryInt_Retype(Handle, Item, Type);
     return Item;
+}
+
+// The item under Key made (or kept) of Type and given Text: a String's
+// bytes or a number's printed form. An existing item is retyped and set; a
+// new one is appended as a loader appends, which takes the steps of a new
+// key, the type and the text at once while nothing watches.
+int32 SetTextByKey(Dictionary *Handle, const char *Key, int32 Type, const char *Text, int32 TextLength) {
+    Dictionary_CheckHandle(Handle);
+    Dictionary_CheckList(Handle);
+    Debug_CheckPointer(Key);
+    const size_t Length = strlen(Key);
+    DictionaryItem *Item = DictionaryInt_FindByKeyLength(Handle, Key, Length, nullptr);
+    if (Item == nullptr) {
+        DictionaryInt_AppendValue(Handle, Key, (int32)Length, Type, Text, TextLength);
+        return TRUE;
+    }
+    DictionaryInt_Retype(Handle, Item, Type);
+    return DictionaryInt_SetBuffer(Handle, Item, Text, TextLength);
 }
 
 int32 EnsureContainer(Dictionary *Handle, const char *Key, int32 Type, DictionaryItem **Item, Dictionary **Child) {
@@ -253,8 +341,7 @@ int32 Dictionary_EnsureDictionaryByIndex(Dictionary *Handle, int32 Index, Dictio
 // ---- By key: setters ----
 
 int32 Dictionary_SetStringByKey(Dictionary *Handle, const char *Key, const char *Text) {
-    DictionaryItem *Item = EnsureTyped(Handle, Key, DICTIONARY_TYPE_STRING);
-    return DictionaryInt_SetBuffer(Handle, Item, Text, Text != nullptr ? (int32)strlen(Text) : 0);
+    return SetTextByKey(Handle, Key, DICTIONARY_TYPE_STRING, Text, Text != nullptr ? (int32)strlen(Text) : 0);
 }
 
 int32 Dictionary_SetStringByKeyPrint(Dictionary *Handle, const char *Key, const char *Format, ...) {
@@ -275,13 +362,13 @@ int32 Dictionary_SetInt32ByKey(Dictionary *Handle, const char *Key, int32 Value)
 }
 
 int32 Dictionary_SetInt64ByKey(Dictionary *Handle, const char *Key, int64 Value) {
-    DictionaryItem *Item = EnsureTyped(Handle, Key, DICTIONARY_TYPE_INT64);
-    return DictionaryInt_SetInt64(Handle, Item, Value);
+    char Text[DictionaryNumberAreaSize];
+    return SetTextByKey(Handle, Key, DICTIONARY_TYPE_INT64, Text, DictionaryInt_Int64Text(Value, Text));
 }
 
 int32 Dictionary_SetFloat64ByKey(Dictionary *Handle, const char *Key, float64 Value) {
-    DictionaryItem *Item = EnsureTyped(Handle, Key, DICTIONARY_TYPE_FLOAT64);
-    return DictionaryInt_SetFloat64(Handle, Item, Value);
+    char Text[DictionaryNumberAreaSize];
+    return SetTextByKey(Handle, Key, DICTIONARY_TYPE_FLOAT64, Text, DictionaryInt_Float64Text(Value, Text));
 }
 
 int32 Dictionary_SetBooleanByKey(Dictionary *Handle, const char *Key, uint32 Value) {

@@ -53,7 +53,7 @@ bool TakeIntoNew(Dictionary *Destination, DictionaryItem *Target, DictionaryItem
         // Numbers and Strings, and the text an Unknown item may carry.
         const int32 Length = SourceItem->ValueLength;
         char *Stored = DictionaryInt_ValueRoom(Destination, Target, Length);
-        memcpy(Stored, SourceItem->Value, (size_t)Length);
+        DictionaryInt_CopyText(Stored, SourceItem->Value, Length);
         Stored[Length] = 0;
         Target->Value = Stored;
         Target->ValueLength = Length;
@@ -65,7 +65,7 @@ bool TakeIntoNew(Dictionary *Destination, DictionaryItem *Target, DictionaryItem
 // Gives Target the source item's type, private mark and text form.
 void TakeItem(Dictionary *Destination, DictionaryItem *Target, DictionaryItem *SourceItem, uint32 Private) {
     if (TakeIntoNew(Destination, Target, SourceItem, Private)) return;
-    DictionaryInt_SetType(Destination, Target, DictionaryInt_Type(SourceItem));
+    DictionaryInt_Retype(Destination, Target, DictionaryInt_Type(SourceItem));
     if (Private)
         Target->Flags |= DictionaryPrivateFlag;
     else
@@ -130,6 +130,18 @@ void RemoveMissing(Dictionary *Destination, Dictionary *Source) {
 
 void MergeAt(Dictionary *Destination, Dictionary *Source, DictionaryItem *Start, uint32 Flags);
 
+// Whether a new counterpart of SourceItem can be appended in one step: it
+// goes at the end of a destination that takes duplicate keys (so the append
+// looks nothing up) and that nobody watches, and it is a String or a number
+// (whose text the append stores as TakeItem would).
+bool AppendsAtOnce(Dictionary *Destination, const DictionaryItem *SourceItem, uint32 Flags) {
+    const int32 Type = DictionaryInt_Type(SourceItem);
+    return (Type == DICTIONARY_TYPE_STRING || DictionaryInt_IsNumberType(Type)) &&
+           (Flags & DICTIONARY_MERGE_INSERTFRONT) == 0 && Destination->AllowDuplicates != 0 &&
+           !DictionaryInt_Watched(Destination, 0) && !DictionaryInt_Watched(Destination, 1) &&
+           !DictionaryInt_Watched(Destination, 2);
+}
+
 void MergeItem(Dictionary *Destination, Dictionary *Source, DictionaryItem *SourceItem, uint32 Flags) {
     const uint32 Private = DictionaryInt_GetPrivate(Source, SourceItem);
     if ((Flags & DICTIONARY_MERGE_SKIPPRIVATE) && Private) return;
@@ -138,6 +150,15 @@ void MergeItem(Dictionary *Destination, Dictionary *Source, DictionaryItem *Sour
     if (SourceItem->Key != nullptr) {
         Target = DictionaryInt_FindStoredKey(Destination, SourceItem->Key, SourceItem->KeyLength);
         Take = Target != nullptr && (Flags & DICTIONARY_MERGE_OVERWRITE);
+    }
+    if (Target == nullptr && SourceItem->Key != nullptr && AppendsAtOnce(Destination, SourceItem, Flags)) {
+        // A keyed String or number new to an unwatched destination: the new
+        // counterpart and its text in one append, as a loader makes them.
+        const int32 Length = (int32)strnlen(SourceItem->Key, (size_t)SourceItem->KeyLength);
+        Target = DictionaryInt_AppendValue(Destination, SourceItem->Key, Length, DictionaryInt_Type(SourceItem),
+                                           SourceItem->Value, SourceItem->Value != nullptr ? SourceItem->ValueLength : 0);
+        Target->Flags = (uint8)((Target->Flags & ~DictionaryPrivateFlag) | (Private ? DictionaryPrivateFlag : 0));
+        return;
     }
     if (Target == nullptr) {
         Target = NewCounterpart(Destination, SourceItem, (Flags & DICTIONARY_MERGE_INSERTFRONT) != 0);

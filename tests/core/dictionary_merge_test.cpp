@@ -270,6 +270,66 @@ TEST_F(DictionaryMergeTest, MergeIntoNewItemsMatchesTheItemOperations) {
     }
 }
 
+// New keyed Strings and numbers merged into an unwatched destination are
+// appended in one step; a watched destination takes them step by step. Both
+// end alike: keys (a stored private mark included), types, texts, private
+// marks and order.
+TEST_F(DictionaryMergeTest, MergeIntoAnUnwatchedDestinationEqualsTheSteps) {
+    const std::string Long(60, 'v');
+    struct Case {
+        const char *Key;
+        int32 Type;
+        const char *Text;
+        uint32 SourcePrivateKeys; // 0 stores a leading mark as part of the key
+        uint32 Duplicates;        // of the destination
+    };
+    const Case Cases[] = {
+        {"s", DICTIONARY_TYPE_STRING, "x", 1, 1},          {"s", DICTIONARY_TYPE_STRING, "", 1, 1},
+        {"i", DICTIONARY_TYPE_INT64, "42", 1, 1},          {"d", DICTIONARY_TYPE_FLOAT64, "0.5", 1, 0},
+        {"#p", DICTIONARY_TYPE_STRING, "hidden", 1, 1},    {".q", DICTIONARY_TYPE_STRING, "marked", 0, 1},
+        {".q", DICTIONARY_TYPE_STRING, "marked", 0, 0},    {"other", DICTIONARY_TYPE_STRING, "again", 1, 1},
+        {"k23456789012345678901", DICTIONARY_TYPE_STRING, Long.c_str(), 1, 1},
+        {"b", DICTIONARY_TYPE_BOOLEAN, "true", 1, 1},
+    };
+    auto Describe = [](Dictionary *Handle) {
+        std::string Text = RenderDictionary(Handle);
+        DictionaryItem *Item = nullptr;
+        for (bool Any = Dictionary_ItemGetFirst(Handle, &Item); Any; Any = Dictionary_ItemGetNext(Handle, Item, &Item)) {
+            uint32 Private = 2;
+            const char *Key = nullptr;
+            Dictionary_ItemGetPrivate(Handle, Item, &Private);
+            Dictionary_ItemGetKeyPtr(Handle, Item, &Key);
+            Text += std::string(" ") + (Key ? Key : "-") + "/" + std::to_string(Private);
+        }
+        return Text;
+    };
+    for (const Case &Each : Cases) {
+        Dictionary *From = nullptr;
+        Dictionary_Create(&From);
+        Dictionary_SetPrivateKeys(From, Each.SourcePrivateKeys);
+        DictionaryItem *Item = nullptr;
+        Dictionary_Append(From, Each.Key, &Item);
+        Dictionary_ItemSetType(From, Item, Each.Type);
+        Dictionary_ItemSetBuffer(From, Item, Each.Text, (int32)strlen(Each.Text));
+        Dictionary_AddString(From, "last", "z", nullptr);
+        std::string Results[2];
+        for (int32 Watched = 0; Watched < 2; Watched++) {
+            Dictionary *Into = nullptr;
+            Dictionary_Create(&Into);
+            Dictionary_SetAllowDuplicates(Into, Each.Duplicates);
+            Dictionary_AddString(Into, "other", "o", nullptr);
+            if (Watched)
+                Dictionary_SetItemRemoveCallback(Into, nullptr,
+                                                 [](Dictionary *, DictionaryItem *, void *, const char *) -> int32 { return 1; });
+            Dictionary_Merge(Into, From, 0);
+            Results[Watched] = Describe(Into);
+            Dictionary_Release(&Into);
+        }
+        EXPECT_EQ(Results[0], Results[1]) << Each.Key;
+        Dictionary_Release(&From);
+    }
+}
+
 TEST_F(DictionaryMergeTest, MergeAtTheFrontReversesNewItems) {
     Dictionary_AddString(Destination, "a", "0", nullptr);
     Dictionary_AddString(Source, "x", "1", nullptr);

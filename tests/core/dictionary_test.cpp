@@ -1042,6 +1042,162 @@ INSTANTIATE_TEST_SUITE_P(Modes, DictionaryMemoryTest,
                                            MemoryCase{true, true, false}, MemoryCase{true, false, true},
                                            MemoryCase{true, true, true}, MemoryCase{false, false, true}));
 
+// Texts around the inline and item-record sizes, as keys and values, set,
+// replaced and removed: a tree without a string pool (record or allocation
+// by length) answers and reports as one with a string pool (every text
+// from the pool), and gives back every byte, dropped whole or item by item.
+std::vector<std::string> TextSizesRun(uint32 Pooled, bool Watched, int32 *Leaked) {
+    const int32 Lengths[] = {22, 23, 24, 25, 36, 70, 71, 72, 73, 79, 80, 200};
+    int32 Before = 0, After = 0;
+    Memory_GetSize(&Before);
+    Dictionary *Tree = nullptr;
+    Dictionary_Create(&Tree);
+    Dictionary_SetStringPool(Tree, Pooled);
+    Recorder Log;
+    Tag Level{&Log, "root"};
+    if (Watched) Watch(Tree, &Level);
+    for (int32 Length : Lengths) {
+        const std::string Key((size_t)Length, (char)('a' + Length % 26));
+        const std::string Value((size_t)Length, (char)('A' + Length % 26));
+        Dictionary_SetStringByKey(Tree, Key.c_str(), Value.c_str());
+        Dictionary_SetStringByKey(Tree, "k", Value.c_str());
+        Dictionary_AddString(Tree, nullptr, (Value + "+").c_str(), nullptr);
+    }
+    for (int32 Length : Lengths) {
+        const std::string Key((size_t)Length, (char)('a' + Length % 26));
+        Dictionary_SetStringByKey(Tree, Key.c_str(), std::string((size_t)Length + 1, 'x').c_str());
+        DictionaryItem *Item = nullptr;
+        Dictionary_ItemFindByKey(Tree, Key.c_str(), nullptr, &Item);
+        Dictionary_ItemSetKey(Tree, Item, (Key + "-").c_str());
+        if (Length % 2 == 0) Dictionary_Remove(Tree, &Item);
+    }
+    Log.Events.push_back(RenderDictionary(Tree));
+    Dictionary_Reset(Tree);
+    Dictionary_AddString(Tree, std::string(40, 'r').c_str(), std::string(50, 'v').c_str(), nullptr);
+    Log.Events.push_back(RenderDictionary(Tree));
+    Dictionary_Release(&Tree);
+    Memory_GetSize(&After);
+    *Leaked = After - Before;
+    return Log.Events;
+}
+
+// A value set again and again under keys of every inline size: each report
+// names the value replaced, and each read the value set.
+TEST_F(DictionaryTest, ReplacedShortValuesAreReportedWhole) {
+    const char *Values[] = {"1", "22", "1", "333", "4444", "55555", "1", "xxxxxxxxxxxxxxxxxxxx", "7", "", "88"};
+    Recorder Log;
+    Tag Level{&Log, "root"};
+    Dictionary_SetItemValueChangeCallback(Root, &Level, OnValue);
+    for (int32 KeyLength : {1, 10, 17, 20, 22, 23, 30}) {
+        const std::string Key((size_t)KeyLength, 'k');
+        std::string Previous = "(null)";
+        for (const char *Value : Values) {
+            Log.Events.clear();
+            Dictionary_SetStringByKey(Root, Key.c_str(), Value);
+            const char *Read = nullptr;
+            ASSERT_EQ(Dictionary_GetStringPtrByKey(Root, Key.c_str(), &Read), 1);
+            EXPECT_STREQ(Read, Value);
+            const std::vector<std::string> Expected{"root value " + Key + " " + Previous};
+            // An empty text stores no value and makes no report.
+            EXPECT_EQ(Log.Events, Value[0] != 0 ? Expected : std::vector<std::string>{}) << KeyLength << " " << Value;
+            Previous = Value[0] != 0 ? Value : "(null)";
+        }
+        DictionaryItem *Item = nullptr;
+        Dictionary_ItemFindByKey(Root, Key.c_str(), nullptr, &Item);
+        Dictionary_Remove(Root, &Item);
+    }
+    Dictionary_SetItemValueChangeCallback(Root, nullptr, nullptr);
+}
+
+// A String set under a new key answers, reports and prints as the steps it
+// stands for: an added key, the String type, the text.
+std::vector<std::string> NewKeyRun(bool Steps, const char *Key, const char *Text, uint32 Duplicates, bool Watched) {
+    Dictionary *Tree = nullptr;
+    Dictionary_Create(&Tree);
+    Dictionary_SetAllowDuplicates(Tree, Duplicates);
+    Recorder Log;
+    Dictionary_SetPrintCallback(Tree, &Log.Events, CaptureLine);
+    Dictionary *Inner = nullptr;
+    Dictionary_AddDictionary(Tree, "inner", &Inner, nullptr);
+    Dictionary_AddString(Inner, "x", "1", nullptr);
+    Tag Level{&Log, "root"};
+    if (Watched) Watch(Tree, &Level);
+    if (Steps) {
+        DictionaryItem *Item = nullptr;
+        Dictionary_Add(Inner, Key, &Item);
+        Dictionary_ItemSetType(Inner, Item, DICTIONARY_TYPE_STRING);
+        Dictionary_ItemSetString(Inner, Item, Text);
+    } else {
+        Dictionary_SetStringByKey(Inner, Key, Text);
+    }
+    uint32 Private = 2;
+    DictionaryItem *Last = nullptr;
+    Dictionary_ItemGetLast(Inner, &Last);
+    Dictionary_ItemGetPrivate(Inner, Last, &Private);
+    const char *Stored = nullptr;
+    Dictionary_ItemGetKeyPtr(Inner, Last, &Stored);
+    Log.Events.push_back(RenderDictionary(Tree) + " " + std::to_string(Private) + " " + Stored);
+    Dictionary_Release(&Tree);
+    return Log.Events;
+}
+
+TEST_F(DictionaryTest, StringSetUnderANewKeyEqualsItsSteps) {
+    const std::string Long(130, 'k');
+    const std::string LongText(80, 't');
+    const struct {
+        const char *Key;
+        const char *Text;
+    } Cases[] = {{"y", "2"},          {"name", ""},           {"name", nullptr},     {".hidden", "p"},
+                 {"#", "mark only"},  {Long.c_str(), "long"}, {"k", LongText.c_str()}, {"keyof23charactersxxxxx", "v"},
+                 {"", "empty key"}};
+    for (const auto &Case : Cases)
+        for (uint32 Duplicates : {0u, 1u})
+            for (bool Watched : {false, true})
+                EXPECT_EQ(NewKeyRun(false, Case.Key, Case.Text, Duplicates, Watched),
+                          NewKeyRun(true, Case.Key, Case.Text, Duplicates, Watched))
+                    << Case.Key << " " << Duplicates << " " << Watched;
+}
+
+// A key lookup tells apart keys of every short length that differ in any
+// one byte, with and without case.
+TEST_F(DictionaryTest, KeysDifferingInOneByteAreToldApart) {
+    for (uint32 Case : {1u, 0u}) {
+        Dictionary_Reset(Root);
+        Dictionary_SetCaseSensitive(Root, Case);
+        for (int32 Length = 1; Length <= 20; Length++) {
+            std::string Key;
+            for (int32 At = 0; At < Length; At++) Key += (char)('a' + At);
+            Dictionary_SetInt64ByKey(Root, Key.c_str(), Length);
+        }
+        for (int32 Length = 1; Length <= 20; Length++) {
+            std::string Key;
+            for (int32 At = 0; At < Length; At++) Key += (char)('a' + At);
+            int64 Value = 0;
+            EXPECT_EQ(Dictionary_GetInt64ByKey(Root, Key.c_str(), &Value), 1) << Key;
+            EXPECT_EQ(Value, Length);
+            for (int32 At = 0; At < Length; At++) {
+                std::string Other = Key;
+                Other[(size_t)At] = 'z';
+                EXPECT_EQ(Dictionary_ContainsKey(Root, Other.c_str()), 0) << Other;
+                Other[(size_t)At] = (char)(Key[(size_t)At] - 32);
+                EXPECT_EQ(Dictionary_ContainsKey(Root, Other.c_str()), Case == 0 ? 1 : 0) << Other;
+            }
+        }
+    }
+}
+
+TEST_F(DictionaryTest, TextsOfEverySizeAnswerAsFromAStringPool) {
+    for (bool Watched : {false, true}) {
+        int32 Leaked = 1;
+        const std::vector<std::string> Expected = TextSizesRun(1, Watched, &Leaked);
+        EXPECT_EQ(Leaked, 0);
+        const std::vector<std::string> Got = TextSizesRun(0, Watched, &Leaked);
+        EXPECT_EQ(Leaked, 0) << Watched;
+        EXPECT_EQ(Got, Expected) << Watched;
+        EXPECT_GT(Expected.size(), Watched ? 100u : 1u);
+    }
+}
+
 TEST_F(DictionaryTest, StringPoolOptionChangedWithItemsPresentKeepsStorageApart) {
     Dictionary_SetStringPool(Root, 1);
     Dictionary_AddString(Root, "a", "pooled", nullptr);
