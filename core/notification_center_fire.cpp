@@ -157,9 +157,17 @@ void NotificationCenter_FireInternal(NotificationCenter *Center, const char *Typ
 
 void NotificationCenter_PostProcess(NotificationCenter *Center) {
     NotificationCenter_Lock(Center);
-    Center->ProcessPosted = 1;
+    // One queued event serves every fire queued before its step walks the
+    // queue: the event clears the flag under this lock before the step takes
+    // it, so a fire that finds the flag set is walked by that step, and one
+    // that finds it clear posts again. Only the center's own removal takes
+    // the event out of the queue unrun. Most fires find it set, and skip the
+    // queue's lock and its search for the twin.
+    if (!Center->ProcessPosted) {
+        Center->ProcessPosted = 1;
+        EventQueue_AddProcessByThreadId(Center->OwnerThreadId, Center, NotificationCenter_ProcessEvent);
+    }
     NotificationCenter_Unlock(Center);
-    EventQueue_AddProcessByThreadId(Center->OwnerThreadId, Center, NotificationCenter_ProcessEvent);
 }
 
 // ---- Fires ----

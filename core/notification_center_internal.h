@@ -219,7 +219,9 @@ struct NotificationCenter {
     uint32 Unslotted;
     int32 DeliveryDepth;   // observer calls in progress on the owner thread
     uint32 ProcessDeferred; // a step ran inside a delivery: post one when the depth is 0 again
-    uint32 ProcessPosted;   // the center's process event may be queued on the owner's queue
+    // The center's process event is queued on the owner's queue: set as it is
+    // posted, cleared as it starts to run. No second one is posted meanwhile.
+    uint32 ProcessPosted;
 };
 
 // The center, or the class-check stop at the caller's line when it is absent.
