@@ -120,7 +120,7 @@ inline uint64 MixWord(uint64 Hash, uint64 Word) {
 // Mixes Length bytes of Text into Hash a word at a time, letters' cases
 // alike. Before bytes ahead of Text belong to the same text: a short tail
 // then loads as one word ending at the text's end.
-uint64 MixFolded(uint64 Hash, const char *Text, size_t Length, size_t Before = 0) {
+[[gnu::always_inline]] inline uint64 MixFolded(uint64 Hash, const char *Text, size_t Length, size_t Before = 0) {
     size_t At = 0;
     for (; At + 8 <= Length; At += 8) Hash = MixWord(Hash, Load8(Text + At));
     if (At < Length) Hash = MixWord(Hash, LoadTail(Text + At, Length - At, Before + Length));
@@ -284,28 +284,24 @@ size_t NotificationCenter_PrintKey(char *Key, const char *Type, const char *Name
     return NotificationCenter_PrintKeyInstance(Key, Prefix, Instance, NotificationCenter_PartLength(Instance));
 }
 
-size_t NotificationCenter_NamePartLength(const char *Key, size_t Length) {
-    const auto *First = static_cast<const char *>(memchr(Key, '.', Length));
-    if (First == nullptr) return Length;
-    const size_t After = (size_t)(First - Key) + 1;
-    const auto *Second = static_cast<const char *>(memchr(Key + After, '.', Length - After));
-    return Second == nullptr ? Length : (size_t)(Second - Key) + 1;
+NotificationNamePart NotificationCenter_NamePart(const char *Key, size_t Length) {
+    size_t End = Length;
+    if (const auto *First = static_cast<const char *>(memchr(Key, '.', Length))) {
+        const size_t After = (size_t)(First - Key) + 1;
+        if (const auto *Second = static_cast<const char *>(memchr(Key + After, '.', Length - After)))
+            End = (size_t)(Second - Key) + 1;
+    }
+    return NotificationNamePart{End, MixFolded(0x9e3779b97f4a7c15ull ^ End, Key, End)};
 }
 
-uint64 NotificationCenter_NamePartHash(const char *Key, size_t NamePartLength) {
-    return MixFolded(0x9e3779b97f4a7c15ull ^ NamePartLength, Key, NamePartLength);
-}
-
-NotificationKeyProbe NotificationCenter_ProbeRest(const char *Key, size_t Length, size_t NamePartLength,
-                                                  uint64 NamePartHash) {
-    uint64 Hash = MixFolded(NamePartHash, Key + NamePartLength, Length - NamePartLength, NamePartLength);
+NotificationKeyProbe NotificationCenter_ProbeRest(const char *Key, size_t Length, const NotificationNamePart &Part) {
+    uint64 Hash = MixFolded(Part.Hash, Key + Part.Length, Length - Part.Length, Part.Length);
     Hash = (Hash ^ Length) * HashMultiplier;
     return NotificationKeyProbe{Key, Length, (uint32)(Hash ^ (Hash >> 32))};
 }
 
 NotificationKeyProbe NotificationCenter_Probe(const char *Key, size_t Length) {
-    const size_t NamePart = NotificationCenter_NamePartLength(Key, Length);
-    return NotificationCenter_ProbeRest(Key, Length, NamePart, NotificationCenter_NamePartHash(Key, NamePart));
+    return NotificationCenter_ProbeRest(Key, Length, NotificationCenter_NamePart(Key, Length));
 }
 
 void NotificationCenter_CountName(NotificationCenter *Center, NotificationKeyRecord *Record, int32 Change) {
@@ -457,9 +453,8 @@ int32 NotificationCenter_AddInstanceObserver(const char *Type, const char *Name,
     Instance = NotificationCenter_Part(Instance);
     char Key[NotificationKeySize];
     const size_t Length = NotificationCenter_PrintKey(Key, Type, Name, Instance);
-    const size_t NamePart = NotificationCenter_NamePartLength(Key, Length);
-    const uint64 NamePartHash = NotificationCenter_NamePartHash(Key, NamePart);
-    const NotificationKeyProbe Probe = NotificationCenter_ProbeRest(Key, Length, NamePart, NamePartHash);
+    const NotificationNamePart NamePart = NotificationCenter_NamePart(Key, Length);
+    const NotificationKeyProbe Probe = NotificationCenter_ProbeRest(Key, Length, NamePart);
 
     NotificationCenter_Lock(Center);
     NotificationKeyRecord *Record = nullptr;
@@ -476,7 +471,7 @@ int32 NotificationCenter_AddInstanceObserver(const char *Type, const char *Name,
         NotificationCenter_CopyName(Record->Type, Type);
         NotificationCenter_CopyName(Record->Name, Name);
         NotificationCenter_CopyName(Record->Instance, Instance);
-        Record->NameSlot = NotificationCenter_NameSlot(NamePartHash);
+        Record->NameSlot = NotificationCenter_NameSlot(NamePart);
         NotificationCenter_CountName(Center, Record, +1);
         if (String_Compare(Type, NotificationCenterType) && String_Compare(Name, NotificationProcessName)) {
             auto *Node = static_cast<NotificationProcessRecord *>(

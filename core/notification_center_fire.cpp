@@ -110,22 +110,19 @@ class FireKeys {
     bool Begin(NotificationCenter *Center, const NotificationFireNames &Fired) {
         Prefix = NotificationCenter_PrintKeyPrefix(Key, Fired.Type, Fired.TypeLength, Fired.Name, Fired.NameLength);
         // A prefix that holds fewer than two dots was cut: it is every key.
-        NamePart = NotificationCenter_NamePartLength(Key, Prefix);
-        NamePartHash = NotificationCenter_NamePartHash(Key, NamePart);
-        return Center->NameCounts[NotificationCenter_NameSlot(NamePartHash)] != 0;
+        NamePart = NotificationCenter_NamePart(Key, Prefix);
+        return Center->NameCounts[NotificationCenter_NameSlot(NamePart)] != 0;
     }
     // Lock held. The key record of this instance, or null.
     NotificationKeyRecord *Find(NotificationCenter *Center, const char *Instance, size_t InstanceLength) {
         const size_t Length = NotificationCenter_PrintKeyInstance(Key, Prefix, Instance, InstanceLength);
-        return NotificationCenter_FindProbe(Center,
-                                            NotificationCenter_ProbeRest(Key, Length, NamePart, NamePartHash));
+        return NotificationCenter_FindProbe(Center, NotificationCenter_ProbeRest(Key, Length, NamePart));
     }
 
   private:
     char Key[NotificationKeySize];
     size_t Prefix = 0;
-    size_t NamePart = 0;
-    uint64 NamePartHash = 0;
+    NotificationNamePart NamePart{};
 };
 
 constexpr size_t GlobalLength = sizeof(NOTIFICATIONCENTER_GLOBAL) - 1;

@@ -284,15 +284,19 @@ struct NotificationKeyProbe {
 // instance hold, and the keys of one dot-free type and name share theirs, so
 // a fire hashes it once for all its keys; its hash also picks the key's slot
 // in the center's name counts. The second step takes the rest.
-size_t NotificationCenter_NamePartLength(const char *Key, size_t Length);
-uint64 NotificationCenter_NamePartHash(const char *Key, size_t NamePartLength);
-inline uint32 NotificationCenter_NameSlot(uint64 NamePartHash) {
+struct NotificationNamePart {
+    size_t Length;
+    uint64 Hash;
+};
+// The name part of the Length bytes at Key (a key, or any start of one that
+// holds its name part).
+NotificationNamePart NotificationCenter_NamePart(const char *Key, size_t Length);
+inline uint32 NotificationCenter_NameSlot(const NotificationNamePart &Part) {
     static_assert((NotificationNameSlots & (NotificationNameSlots - 1)) == 0);
-    return (uint32)(NamePartHash ^ (NamePartHash >> 32)) & (NotificationNameSlots - 1);
+    return (uint32)(Part.Hash ^ (Part.Hash >> 32)) & (NotificationNameSlots - 1);
 }
 // The probe of a key whose name part is already hashed.
-NotificationKeyProbe NotificationCenter_ProbeRest(const char *Key, size_t Length, size_t NamePartLength,
-                                                  uint64 NamePartHash);
+NotificationKeyProbe NotificationCenter_ProbeRest(const char *Key, size_t Length, const NotificationNamePart &Part);
 // Both steps.
 NotificationKeyProbe NotificationCenter_Probe(const char *Key, size_t Length);
 
