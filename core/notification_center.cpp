@@ -5,6 +5,8 @@
 
 #include <string.h>
 
+#include <string>
+
 #include "core/critical_section.h"
 #include "core/debug.h"
 #include "core/event_queue.h"
@@ -23,7 +25,10 @@ constexpr uint32 TableBuckets = 512;
 constexpr uint32 RetainedKeySize = 40;
 constexpr uint32 RecordsPerChunk = 10;
 // The key of "Global"/"Global" observers of every instance.
-constexpr const char *WildcardKey = NOTIFICATIONCENTER_GLOBAL "." NOTIFICATIONCENTER_GLOBAL "." NOTIFICATIONCENTER_GLOBAL;
+constexpr const char WildcardKey[] = NOTIFICATIONCENTER_GLOBAL "." NOTIFICATIONCENTER_GLOBAL "." NOTIFICATIONCENTER_GLOBAL;
+constexpr size_t WildcardKeyLength = sizeof(WildcardKey) - 1;
+constexpr size_t ProcessTypeLength = std::char_traits<char>::length(NotificationCenterType);
+constexpr size_t ProcessNameLength = std::char_traits<char>::length(NotificationProcessName);
 
 NotificationCenter_AddInstanceObserverFunc AddInstanceObserverHook = nullptr;
 NotificationCenter_RemoveInstanceObserverFunc RemoveInstanceObserverHook = nullptr;
@@ -242,10 +247,9 @@ NotificationCenter *NotificationCenter_GetChecked(const char *File, int32 Line) 
     return Center;
 }
 
-size_t NotificationCenter_CopyName(char *Field, const char *Text) {
-    size_t Length = strnlen(Text, NotificationNameSize - 1);
+size_t NotificationCenter_CopyCutName(char *Field, const char *Text, size_t Length) {
     // Back off continuation bytes so that a cut never splits a character.
-    if (Length == NotificationNameSize - 1 && Text[Length] != '\0') Length = unicode::CutLengthUtf8(Text, Length);
+    Length = unicode::CutLengthUtf8(Text, Length);
     memcpy(Field, Text, Length);
     Field[Length] = '\0';
     return Length;
@@ -451,8 +455,11 @@ int32 NotificationCenter_AddInstanceObserver(const char *Type, const char *Name,
     Type = NotificationCenter_Part(Type);
     Name = NotificationCenter_Part(Name);
     Instance = NotificationCenter_Part(Instance);
+    const size_t TypeLength = NotificationCenter_PartLength(Type), NameLength = NotificationCenter_PartLength(Name),
+                 InstanceLength = NotificationCenter_PartLength(Instance);
     char Key[NotificationKeySize];
-    const size_t Length = NotificationCenter_PrintKey(Key, Type, Name, Instance);
+    const size_t Length = NotificationCenter_PrintKeyInstance(
+        Key, NotificationCenter_PrintKeyPrefix(Key, Type, TypeLength, Name, NameLength), Instance, InstanceLength);
     const NotificationNamePart NamePart = NotificationCenter_NamePart(Key, Length);
     const NotificationKeyProbe Probe = NotificationCenter_ProbeRest(Key, Length, NamePart);
 
@@ -468,12 +475,13 @@ int32 NotificationCenter_AddInstanceObserver(const char *Type, const char *Name,
     } else {
         Record = static_cast<NotificationKeyRecord *>(
             Pool_Alloc(Center->KeyPool, (int32)sizeof(NotificationKeyRecord)));
-        NotificationCenter_CopyName(Record->Type, Type);
-        NotificationCenter_CopyName(Record->Name, Name);
-        NotificationCenter_CopyName(Record->Instance, Instance);
+        NotificationCenter_CopyMeasuredName(Record->Type, Type, TypeLength);
+        NotificationCenter_CopyMeasuredName(Record->Name, Name, NameLength);
+        NotificationCenter_CopyMeasuredName(Record->Instance, Instance, InstanceLength);
         Record->NameSlot = NotificationCenter_NameSlot(NamePart);
         NotificationCenter_CountName(Center, Record, +1);
-        if (String_Compare(Type, NotificationCenterType) && String_Compare(Name, NotificationProcessName)) {
+        if (TypeLength == ProcessTypeLength && NameLength == ProcessNameLength &&
+            String_Compare(Type, NotificationCenterType) && String_Compare(Name, NotificationProcessName)) {
             auto *Node = static_cast<NotificationProcessRecord *>(
                 Pool_Alloc(Center->ProcessPool, (int32)sizeof(NotificationProcessRecord)));
             Node->Record = Record;
@@ -482,7 +490,7 @@ int32 NotificationCenter_AddInstanceObserver(const char *Type, const char *Name,
         }
         Record->Member = Member;
         HashTable_MemberSetValue(Center->Observers, Member, static_cast<uint64>(reinterpret_cast<uintptr>(Record)));
-        if (String_CompareWithoutCase(Key, WildcardKey)) Center->Wildcard = Record;
+        if (Length == WildcardKeyLength && String_CompareWithoutCase(Key, WildcardKey)) Center->Wildcard = Record;
     }
     if (Center->Verbose)
         Log_Debug("NotificationCenter - Add observer - %s.%s - %s [0x%p]\n", Record->Type, Record->Name, Instance,

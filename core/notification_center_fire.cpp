@@ -175,14 +175,14 @@ void NotificationCenter_FireNamesInternal(NotificationCenter *Center, const Noti
 
     NotificationKeyRecord *Wildcard = Center->Wildcard;
     if (Wildcard != nullptr) {
-        NotificationCenter_CopyName(Wildcard->Type, Type);
-        NotificationCenter_CopyName(Wildcard->Name, Name);
+        NotificationCenter_CopyMeasuredName(Wildcard->Type, Type, Fired.TypeLength);
+        NotificationCenter_CopyMeasuredName(Wildcard->Name, Name, Fired.NameLength);
         // The record's fields change with every fire, nested ones included;
         // this fire's observers read this fire's own copies.
         char FiredType[NotificationNameSize];
         char FiredName[NotificationNameSize];
-        NotificationCenter_CopyName(FiredType, Type);
-        NotificationCenter_CopyName(FiredName, Name);
+        NotificationCenter_CopyMeasuredName(FiredType, Type, Fired.TypeLength);
+        NotificationCenter_CopyMeasuredName(FiredName, Name, Fired.NameLength);
         NotificationCenter_FireCallbacksInternal(Center, Wildcard, FiredType, FiredName, Instance, UserInfo);
     }
     FireKeys Keys;

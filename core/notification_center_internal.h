@@ -241,13 +241,32 @@ inline const char *NotificationCenter_Part(const char *Text) {
     return Text != nullptr ? Text : NOTIFICATIONCENTER_GLOBAL;
 }
 
+// Copies the first Length bytes of a longer text, cut to 39 bytes so that it
+// never ends inside a UTF-8 sequence; the length copied.
+size_t NotificationCenter_CopyCutName(char *Field, const char *Text, size_t Length);
+
 // Copies at most 39 bytes, never ending inside a UTF-8 sequence; the length
-// copied.
-size_t NotificationCenter_CopyName(char *Field, const char *Text);
+// copied. Inline: a queued fire copies three names.
+inline size_t NotificationCenter_CopyName(char *Field, const char *Text) {
+    const size_t Length = strnlen(Text, NotificationNameSize - 1);
+    if (Length == NotificationNameSize - 1 && Text[Length] != '\0')
+        return NotificationCenter_CopyCutName(Field, Text, Length);
+    memcpy(Field, Text, Length);
+    Field[Length] = '\0';
+    return Length;
+}
 
 // A name part's length as far as a key can hold it: a part is never measured
 // past NotificationKeySize - 1 bytes.
 inline size_t NotificationCenter_PartLength(const char *Text) { return strnlen(Text, NotificationKeySize - 1); }
+
+// The same copy of a name whose length NotificationCenter_PartLength gave.
+inline size_t NotificationCenter_CopyMeasuredName(char *Field, const char *Text, size_t Length) {
+    if (Length >= NotificationNameSize - 1) return NotificationCenter_CopyName(Field, Text);
+    memcpy(Field, Text, Length);
+    Field[Length] = '\0';
+    return Length;
+}
 
 // A fire's names and their lengths (as NotificationCenter_PartLength gives
 // them), measured once for every key the fire looks up.
