@@ -310,8 +310,11 @@ NotificationKeyProbe NotificationCenter_Probe(const char *Key, size_t Length) {
 
 void NotificationCenter_CountName(NotificationCenter *Center, NotificationKeyRecord *Record, int32 Change) {
     uint32 &Count = Center->NameCounts[Record->NameSlot];
-    Debug_Assert(Change > 0 || Count > 0, "NotificationCenter - Name count broken\n");
+    uint32 &Global = Center->GlobalCounts[Record->NameSlot];
+    Debug_Assert(Change > 0 || (Count > 0 && (Global > 0 || !Record->GlobalRest)),
+                 "NotificationCenter - Name count broken\n");
     Count += (uint32)Change;
+    if (Record->GlobalRest) Global += (uint32)Change;
 }
 
 NotificationKeyRecord *NotificationCenter_Find(NotificationCenter *Center, const char *Type, const char *Name,
@@ -479,6 +482,7 @@ int32 NotificationCenter_AddInstanceObserver(const char *Type, const char *Name,
         NotificationCenter_CopyMeasuredName(Record->Name, Name, NameLength);
         NotificationCenter_CopyMeasuredName(Record->Instance, Instance, InstanceLength);
         Record->NameSlot = NotificationCenter_NameSlot(NamePart);
+        Record->GlobalRest = NotificationCenter_HasGlobalRest(Key, Length, NamePart) ? 1 : 0;
         NotificationCenter_CountName(Center, Record, +1);
         if (TypeLength == ProcessTypeLength && NameLength == ProcessNameLength &&
             String_Compare(Type, NotificationCenterType) && String_Compare(Name, NotificationProcessName)) {

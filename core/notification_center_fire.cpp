@@ -116,6 +116,8 @@ class FireKeys {
     // Lock held. The key record of this instance, or null.
     NotificationKeyRecord *Find(NotificationCenter *Center, const char *Instance, size_t InstanceLength) {
         const size_t Length = NotificationCenter_PrintKeyInstance(Key, Prefix, Instance, InstanceLength);
+        if (NotificationCenter_KeysLike(Center, NamePart, NotificationCenter_HasGlobalRest(Key, Length, NamePart)) == 0)
+            return nullptr;
         return NotificationCenter_FindProbe(Center, NotificationCenter_ProbeRest(Key, Length, NamePart));
     }
 

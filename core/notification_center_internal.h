@@ -18,6 +18,7 @@
 #include "core/notification_center.h"
 #include "core/pool.h"
 #include "core/signal.h"
+#include "core/string.h"
 
 // Type, name and instance fields: at most 39 bytes and the terminator.
 constexpr int32 NotificationNameSize = 40;
@@ -78,6 +79,7 @@ struct NotificationKeyRecord {
     NotificationList<NotificationObserverRecord> Observers;
     NotificationProcessRecord *ProcessNode; // set for "NotificationCenter"/"Process" keys
     uint32 NameSlot; // its name part's slot in the center's name counts
+    uint32 GlobalRest; // 1 when the rest of its key, past the name part, is "Global"
     HashTableMember *Member; // its entry in the observer table, dropped with it
 };
 
@@ -216,10 +218,12 @@ struct NotificationCenter {
     // The key record of "Global.Global.Global" (every fire looks for it), or
     // null: set when that record is made, cleared when it is freed.
     NotificationKeyRecord *Wildcard;
-    // Key records per slot of their name part. Most fires name a type and
-    // name that nobody observes under any instance; these counts answer that
-    // without looking up two keys.
+    // Key records per slot of their name part, and those of them whose rest
+    // is "Global". Most fires name a type and name that nobody observes
+    // under any instance, or under none but "Global", or under no "Global":
+    // these counts answer that without looking up the key.
     uint32 NameCounts[NotificationNameSlots];
+    uint32 GlobalCounts[NotificationNameSlots];
     int32 DeliveryDepth;   // observer calls in progress on the owner thread
     uint32 ProcessDeferred; // a step ran inside a delivery: post one when the depth is 0 again
     // The center's process event is queued on the owner's queue: set as it is
@@ -313,6 +317,19 @@ NotificationNamePart NotificationCenter_NamePart(const char *Key, size_t Length)
 inline uint32 NotificationCenter_NameSlot(const NotificationNamePart &Part) {
     static_assert((NotificationNameSlots & (NotificationNameSlots - 1)) == 0);
     return (uint32)(Part.Hash ^ (Part.Hash >> 32)) & (NotificationNameSlots - 1);
+}
+// Whether the rest of a key past its name part is "Global", without case:
+// a key can equal only a key record of the same name part and kind of rest.
+inline bool NotificationCenter_HasGlobalRest(const char *Key, size_t Length, const NotificationNamePart &Part) {
+    return Length - Part.Length == sizeof(NOTIFICATIONCENTER_GLOBAL) - 1 &&
+           String_CompareWithoutCase(Key + Part.Length, NOTIFICATIONCENTER_GLOBAL);
+}
+// Lock held. Key records of this name part and kind of rest (may count more:
+// name parts share slots).
+inline uint32 NotificationCenter_KeysLike(const NotificationCenter *Center, const NotificationNamePart &Part,
+                                          bool GlobalRest) {
+    const uint32 Slot = NotificationCenter_NameSlot(Part);
+    return GlobalRest ? Center->GlobalCounts[Slot] : Center->NameCounts[Slot] - Center->GlobalCounts[Slot];
 }
 // The probe of a key whose name part is already hashed.
 NotificationKeyProbe NotificationCenter_ProbeRest(const char *Key, size_t Length, const NotificationNamePart &Part);
