@@ -70,7 +70,7 @@ void NotificationCenter_FireAfterDelayInternal(NotificationCenter *Center, const
     // Posted before the lock is let go: once the fire is queued the owner may
     // remove the center (waking a blocked caller), so the firing thread must
     // not touch the center after this section.
-    if (DelayMilliseconds == 0) NotificationCenter_PostProcess(Center);
+    if (DelayMilliseconds == 0 && !Center->ProcessPosted) NotificationCenter_PostProcess(Center);
     NotificationCenter_Unlock(Center);
 }
 
