@@ -127,10 +127,11 @@ class FireKeys {
     NotificationNamePart NamePart{};
 };
 
-constexpr size_t GlobalLength = sizeof(NOTIFICATIONCENTER_GLOBAL) - 1;
+constexpr size_t GlobalLength = NotificationGlobalLength;
 
+// An instance measured as NotificationCenter_PartLength measures it.
 bool IsGlobal(const char *Instance, size_t InstanceLength) {
-    return InstanceLength == GlobalLength && String_CompareWithoutCase(Instance, NOTIFICATIONCENTER_GLOBAL);
+    return NotificationCenter_IsGlobal(Instance, InstanceLength);
 }
 
 } // namespace

@@ -18,7 +18,6 @@
 #include "core/notification_center.h"
 #include "core/pool.h"
 #include "core/signal.h"
-#include "core/string.h"
 
 // Type, name and instance fields: at most 39 bytes and the terminator.
 constexpr int32 NotificationNameSize = 40;
@@ -318,11 +317,25 @@ inline uint32 NotificationCenter_NameSlot(const NotificationNamePart &Part) {
     static_assert((NotificationNameSlots & (NotificationNameSlots - 1)) == 0);
     return (uint32)(Part.Hash ^ (Part.Hash >> 32)) & (NotificationNameSlots - 1);
 }
+constexpr size_t NotificationGlobalLength = sizeof(NOTIFICATIONCENTER_GLOBAL) - 1;
+
+// Whether the Length bytes at Text are "Global", without case. Every byte of
+// it is a letter, and setting bit 5 of a byte gives a lower-case letter only
+// for that letter's two cases: one word compare is exact.
+inline bool NotificationCenter_IsGlobal(const char *Text, size_t Length) {
+    static_assert(NotificationGlobalLength == 6);
+    if (Length != NotificationGlobalLength) return false;
+    uint32 Head;
+    uint16 Tail;
+    memcpy(&Head, Text, 4);
+    memcpy(&Tail, Text + 4, 2);
+    return (Head | 0x20202020u) == ('g' | 'l' << 8 | 'o' << 16 | (uint32)'b' << 24) &&
+           (Tail | 0x2020u) == ('a' | 'l' << 8);
+}
 // Whether the rest of a key past its name part is "Global", without case:
 // a key can equal only a key record of the same name part and kind of rest.
 inline bool NotificationCenter_HasGlobalRest(const char *Key, size_t Length, const NotificationNamePart &Part) {
-    return Length - Part.Length == sizeof(NOTIFICATIONCENTER_GLOBAL) - 1 &&
-           String_CompareWithoutCase(Key + Part.Length, NOTIFICATIONCENTER_GLOBAL);
+    return NotificationCenter_IsGlobal(Key + Part.Length, Length - Part.Length);
 }
 // Lock held. Key records of this name part and kind of rest (may count more:
 // name parts share slots).
