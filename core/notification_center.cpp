@@ -519,7 +519,8 @@ int32 NotificationCenter_RemoveInstanceObserver(const char *Type, const char *Na
     if (auto Hook = LoadHook(RemoveInstanceObserverHook)) return Hook(Type, Name, Instance, User, Function);
     NotificationCenter *Center = NotificationCenter_Checked();
     char Key[NotificationKeySize];
-    const NotificationKeyProbe Probe = NotificationCenter_Probe(Key, NotificationCenter_PrintKey(Key, Type, Name, Instance));
+    const NotificationKeyProbe Probe =
+        NotificationCenter_Probe(Key, NotificationCenter_PrintKey(Key, Type, Name, Instance));
 
     NotificationCenter_Lock(Center);
     uint64 Value = 0;

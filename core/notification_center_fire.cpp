@@ -105,8 +105,8 @@ bool DeliverPending(NotificationCenter *Center, float64 Start) {
 // "type.name.instance", composed and hashed as far as they agree only once.
 class FireKeys {
   public:
-    // Lock held. False when no key record shares the fire's name part: then
-    // none but the wildcard observes it.
+    // Lock held. False when no key record's name part shares the slot of
+    // the fire's: then none but the wildcard observes it.
     bool Begin(NotificationCenter *Center, const NotificationFireNames &Fired) {
         Prefix = NotificationCenter_PrintKeyPrefix(Key, Fired.Type, Fired.TypeLength, Fired.Name, Fired.NameLength);
         // A prefix that holds fewer than two dots was cut: it is every key.
@@ -126,13 +126,6 @@ class FireKeys {
     size_t Prefix = 0;
     NotificationNamePart NamePart{};
 };
-
-constexpr size_t GlobalLength = NotificationGlobalLength;
-
-// An instance measured as NotificationCenter_PartLength measures it.
-bool IsGlobal(const char *Instance, size_t InstanceLength) {
-    return NotificationCenter_IsGlobal(Instance, InstanceLength);
-}
 
 } // namespace
 
@@ -190,12 +183,12 @@ void NotificationCenter_FireNamesInternal(NotificationCenter *Center, const Noti
     }
     FireKeys Keys;
     if (!Keys.Begin(Center, Fired)) return;
-    NotificationKeyRecord *Named = Keys.Find(Center, NOTIFICATIONCENTER_GLOBAL, GlobalLength);
+    NotificationKeyRecord *Named = Keys.Find(Center, NOTIFICATIONCENTER_GLOBAL, NotificationGlobalLength);
     // A fire named "Global"/"Global" finds the wildcard again; it was served.
     if (Named != nullptr && Named != Wildcard)
         NotificationCenter_FireCallbacksInternal(Center, Named, Named->Type, Named->Name, Instance, UserInfo);
     // Looked up after the calls above: an observer they add is reached.
-    if (!IsGlobal(Instance, Fired.InstanceLength)) {
+    if (!NotificationCenter_IsGlobal(Instance, Fired.InstanceLength)) {
         NotificationKeyRecord *Sender = Keys.Find(Center, Instance, Fired.InstanceLength);
         if (Sender != nullptr)
             NotificationCenter_FireCallbacksInternal(Center, Sender, Sender->Type, Sender->Name, Instance, UserInfo);
@@ -205,9 +198,9 @@ void NotificationCenter_FireNamesInternal(NotificationCenter *Center, const Noti
 void NotificationCenter_PostProcess(NotificationCenter *Center) {
     NotificationCenter_Lock(Center);
     // One queued event serves every fire queued before its step walks the
-    // queue: the event clears the flag under this lock before the step takes
-    // it, so a fire that finds the flag set is walked by that step, and one
-    // that finds it clear posts again. Only the center's own removal takes
+    // queued fires: the event clears the flag under this lock before its
+    // step begins, so a fire that finds the flag set is walked by that step,
+    // and one that finds it clear posts again. Only the center's own removal takes
     // the event out of the queue unrun. Most fires find it set, and skip the
     // queue's lock and its search for the twin.
     if (!Center->ProcessPosted) {
@@ -281,8 +274,9 @@ int32 NotificationCenter_IsObserved(const char *Type, const char *Name, const ch
     NotificationCenter_Lock(Center);
     bool Observed = Live(Center->Wildcard);
     if (!Observed && Keys.Begin(Center, Fired))
-        Observed = Live(Keys.Find(Center, NOTIFICATIONCENTER_GLOBAL, GlobalLength)) ||
-                   (!IsGlobal(Instance, InstanceLength) && Live(Keys.Find(Center, Instance, InstanceLength)));
+        Observed = Live(Keys.Find(Center, NOTIFICATIONCENTER_GLOBAL, NotificationGlobalLength)) ||
+                   (!NotificationCenter_IsGlobal(Instance, InstanceLength) &&
+                    Live(Keys.Find(Center, Instance, InstanceLength)));
     NotificationCenter_Unlock(Center);
     return Observed ? TRUE : FALSE;
 }
