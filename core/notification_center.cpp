@@ -53,14 +53,14 @@ template <typename Function> int32 StoreHook(Function &Hook, Function Value) {
 }
 
 // Records are taken and returned from several threads, always under the
-// center's lock: the pools need no lock of their own. Zeroed records for
-// those whose makers set only some fields.
-Pool *CreatePool(uint32 RecordSize, bool Zeroed = true) {
+// center's lock: the pools need no lock of their own. Their makers set every
+// field, so they need no clearing either.
+Pool *CreatePool(uint32 RecordSize) {
     Pool *Handle = nullptr;
     Pool_Create(&Handle);
     Pool_SetMemorySize(Handle, RecordSize);
     Pool_SetChunkSize(Handle, RecordsPerChunk);
-    Pool_SetZeroOnAlloc(Handle, Zeroed ? TRUE : FALSE);
+    Pool_SetZeroOnAlloc(Handle, FALSE);
     return Handle;
 }
 
@@ -371,7 +371,7 @@ int32 NotificationCenter_Init(void) {
     Center->RetainedInstances = CreateCaselessTable(RetainedKeySize, false);
     Center->KeyPool = CreatePool(sizeof(NotificationKeyRecord));
     Center->ObserverPool = CreatePool(sizeof(NotificationObserverRecord));
-    Center->PendingPool = CreatePool(sizeof(NotificationPendingFire), false);
+    Center->PendingPool = CreatePool(sizeof(NotificationPendingFire));
     Center->RemovePool = CreatePool(sizeof(NotificationRemoveRecord));
     Center->ProcessPool = CreatePool(sizeof(NotificationProcessRecord));
     Center->LiveUsers = new NotificationUserCounts();
@@ -481,6 +481,8 @@ int32 NotificationCenter_AddInstanceObserver(const char *Type, const char *Name,
         NotificationCenter_CopyMeasuredName(Record->Type, Type, TypeLength);
         NotificationCenter_CopyMeasuredName(Record->Name, Name, NameLength);
         NotificationCenter_CopyMeasuredName(Record->Instance, Instance, InstanceLength);
+        Record->Observers = {};
+        Record->ProcessNode = nullptr;
         Record->NameSlot = NotificationCenter_NameSlot(NamePart);
         Record->GlobalRest = NotificationCenter_HasGlobalRest(Key, Length, NamePart) ? 1 : 0;
         NotificationCenter_CountName(Center, Record, +1);
@@ -501,6 +503,7 @@ int32 NotificationCenter_AddInstanceObserver(const char *Type, const char *Name,
                   User);
     auto *Entry = static_cast<NotificationObserverRecord *>(
         Pool_Alloc(Center->ObserverPool, (int32)sizeof(NotificationObserverRecord)));
+    Entry->Removed = 0;
     Entry->User = User;
     Entry->Function = Function;
     NotificationList_Append(Record->Observers, Entry);
