@@ -206,6 +206,8 @@ int32 HashTable_Create(HashTable **Table, uint32 KeySize, uint32 BucketCount) {
     Pool_CreateInt(&New->MemberPool, __FILE__, __LINE__);
     Pool_SetMemorySize(New->MemberPool, New->MemberSize);
     Pool_SetChunkSize(New->MemberPool, MemberChunkSize);
+    // A new member is cleared where it is taken, with its key area.
+    Pool_SetZeroOnAlloc(New->MemberPool, 0);
     CallbackBase_SetReal(&New->KeyAssign.Base, FALSE, nullptr, reinterpret_cast<void *>(&HashTable_StringKeyAssign));
     CallbackBase_SetReal(&New->Value.Base, FALSE, nullptr, reinterpret_cast<void *>(&HashTable_StringValue));
     CallbackBase_SetReal(&New->Compare.Base, FALSE, nullptr, reinterpret_cast<void *>(&HashTable_StringCompare));

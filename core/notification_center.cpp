@@ -5,6 +5,8 @@
 
 #include <string.h>
 
+#include <string>
+
 #include "core/critical_section.h"
 #include "core/debug.h"
 #include "core/event_queue.h"
@@ -23,7 +25,10 @@ constexpr uint32 TableBuckets = 512;
 constexpr uint32 RetainedKeySize = 40;
 constexpr uint32 RecordsPerChunk = 10;
 // The key of "Global"/"Global" observers of every instance.
-constexpr const char *WildcardKey = NOTIFICATIONCENTER_GLOBAL "." NOTIFICATIONCENTER_GLOBAL "." NOTIFICATIONCENTER_GLOBAL;
+constexpr const char WildcardKey[] = NOTIFICATIONCENTER_GLOBAL "." NOTIFICATIONCENTER_GLOBAL "." NOTIFICATIONCENTER_GLOBAL;
+constexpr size_t WildcardKeyLength = sizeof(WildcardKey) - 1;
+constexpr size_t ProcessTypeLength = std::char_traits<char>::length(NotificationCenterType);
+constexpr size_t ProcessNameLength = std::char_traits<char>::length(NotificationProcessName);
 
 NotificationCenter_AddInstanceObserverFunc AddInstanceObserverHook = nullptr;
 NotificationCenter_RemoveInstanceObserverFunc RemoveInstanceObserverHook = nullptr;
@@ -47,13 +52,15 @@ template <typename Function> int32 StoreHook(Function &Hook, Function Value) {
     return TRUE;
 }
 
+// Records are taken and returned from several threads, always under the
+// center's lock: the pools need no lock of their own. Their makers set every
+// field, so they need no clearing either.
 Pool *CreatePool(uint32 RecordSize) {
     Pool *Handle = nullptr;
     Pool_Create(&Handle);
     Pool_SetMemorySize(Handle, RecordSize);
     Pool_SetChunkSize(Handle, RecordsPerChunk);
-    // Records are taken and returned from several threads.
-    Pool_SetAllowLock(Handle, TRUE);
+    Pool_SetZeroOnAlloc(Handle, FALSE);
     return Handle;
 }
 
@@ -115,44 +122,78 @@ inline uint64 MixWord(uint64 Hash, uint64 Word) {
     return Hash ^ (Hash >> 29);
 }
 
-// Mixes Length bytes of Text into Hash a word at a time, letters' cases alike.
-uint64 MixFolded(uint64 Hash, const char *Text, size_t Length) {
+// Mixes Length bytes of Text into Hash a word at a time, letters' cases
+// alike. Before bytes ahead of Text belong to the same text: a short tail
+// then loads as one word ending at the text's end.
+[[gnu::always_inline]] inline uint64 MixFolded(uint64 Hash, const char *Text, size_t Length, size_t Before = 0) {
     size_t At = 0;
     for (; At + 8 <= Length; At += 8) Hash = MixWord(Hash, Load8(Text + At));
-    if (At < Length) Hash = MixWord(Hash, LoadTail(Text + At, Length - At, Length));
+    if (At < Length) Hash = MixWord(Hash, LoadTail(Text + At, Length - At, Before + Length));
     return Hash;
 }
 
-uint32 KeyHash(HashTable *, void *Limit, const void *Key) {
-    const char *Text = KeyText(Key);
-    const size_t Length = strnlen(Text, LimitOf(Limit));
-    const uint64 Hash = MixFolded(0x9e3779b97f4a7c15ull ^ Length, Text, Length);
-    return (uint32)(Hash ^ (Hash >> 32));
-}
+uint32 HashKeyText(const char *Text, size_t Length) { return NotificationCenter_Probe(Text, Length).Hash; }
 
-int32 KeyEqual(HashTable *, void *Limit, const void *StoredKeyArea, const void *Key) {
-    const char *Stored = static_cast<const char *>(StoredKeyArea), *Text = KeyText(Key);
-    const size_t Most = LimitOf(Limit);
-    const size_t Length = strnlen(Text, Most);
+// Whether the Length bytes at Text, letters' cases alike, are the stored key
+// (a text of at most Most bytes, ended by a 0 byte below that).
+bool KeyTextEqual(const char *Stored, const char *Text, size_t Length, size_t Most) {
     // The stored key is as long when it ends where the text does (or both
     // reach the limit) and holds no earlier end, which the compares below
     // find: an end byte never equals a letter, folded or not.
-    if (Length < Most && Stored[Length] != 0) return FALSE;
+    if (Length < Most && Stored[Length] != 0) return false;
     // A key is mostly looked up as it was stored.
-    if (memcmp(Stored, Text, Length) == 0) return TRUE;
+    if (memcmp(Stored, Text, Length) == 0) return true;
     size_t At = 0;
     for (; At + 8 <= Length; At += 8)
-        if (FoldWord(Load8(Stored + At)) != FoldWord(Load8(Text + At))) return FALSE;
+        if (FoldWord(Load8(Stored + At)) != FoldWord(Load8(Text + At))) return false;
     return At == Length ||
            FoldWord(LoadTail(Stored + At, Length - At, Length)) == FoldWord(LoadTail(Text + At, Length - At, Length));
 }
 
-HashTable *CreateCaselessTable(uint32 KeySize) {
+// The retained instances' table keys are plain texts.
+uint32 KeyHash(HashTable *, void *Limit, const void *Key) {
+    const char *Text = KeyText(Key);
+    return HashKeyText(Text, strnlen(Text, LimitOf(Limit)));
+}
+
+int32 KeyEqual(HashTable *, void *Limit, const void *StoredKeyArea, const void *Key) {
+    const char *Text = KeyText(Key);
+    const size_t Most = LimitOf(Limit);
+    return KeyTextEqual(static_cast<const char *>(StoredKeyArea), Text, strnlen(Text, Most), Most) ? TRUE : FALSE;
+}
+
+// The observer table's keys are probes: measured and hashed by whoever made
+// them, never again by the table.
+const NotificationKeyProbe &ProbeOf(const void *Key) { return *static_cast<const NotificationKeyProbe *>(Key); }
+
+int32 ProbeAssign(HashTable *, void *, void *KeyArea, uint32, const void *Key) {
+    const NotificationKeyProbe &Probe = ProbeOf(Key);
+    memcpy(KeyArea, Probe.Text, Probe.Length);
+    static_cast<char *>(KeyArea)[Probe.Length] = '\0';
+    return TRUE;
+}
+
+uint32 ProbeHash(HashTable *, void *, const void *Key) { return ProbeOf(Key).Hash; }
+
+int32 ProbeEqual(HashTable *, void *, const void *StoredKeyArea, const void *Key) {
+    const NotificationKeyProbe &Probe = ProbeOf(Key);
+    return KeyTextEqual(static_cast<const char *>(StoredKeyArea), Probe.Text, Probe.Length, NotificationKeySize - 1)
+               ? TRUE
+               : FALSE;
+}
+
+HashTable *CreateCaselessTable(uint32 KeySize, bool Probed) {
     HashTable *Table = nullptr;
     HashTable_Create(&Table, KeySize, TableBuckets);
     // Every live task observes under its own instance key: a workflow of
     // many tasks puts as many keys here, and the chains must stay short.
     HashTable_SetGrowable(Table, 1);
+    if (Probed) {
+        HashTable_SetKeyAssignCallback(Table, nullptr, ProbeAssign);
+        HashTable_SetValueCallback(Table, nullptr, ProbeHash);
+        HashTable_SetCompareCallback(Table, nullptr, ProbeEqual);
+        return Table;
+    }
     void *Limit = reinterpret_cast<void *>(static_cast<uintptr>(KeySize - 1) << 1);
     HashTable_SetValueCallback(Table, Limit, KeyHash);
     HashTable_SetCompareCallback(Table, Limit, KeyEqual);
@@ -206,87 +247,86 @@ NotificationCenter *NotificationCenter_GetChecked(const char *File, int32 Line) 
     return Center;
 }
 
-void NotificationCenter_CopyName(char *Field, const char *Text) {
-    size_t Length = strnlen(Text, NotificationNameSize - 1);
+size_t NotificationCenter_CopyCutName(char *Field, const char *Text, size_t Length) {
     // Back off continuation bytes so that a cut never splits a character.
-    if (Length == NotificationNameSize - 1 && Text[Length] != '\0') Length = unicode::CutLengthUtf8(Text, Length);
+    Length = unicode::CutLengthUtf8(Text, Length);
     memcpy(Field, Text, Length);
     Field[Length] = '\0';
+    return Length;
 }
 
 // Composed by hand: a key over 121 bytes is cut silently, like a print into
 // the 122-byte slot, without the print engine's overrun report.
-size_t NotificationCenter_PrintKeyPrefix(char *Key, const char *Type, const char *Name) {
-    size_t Used = 0;
-    const char *Parts[2] = {NotificationCenter_Part(Type), NotificationCenter_Part(Name)};
-    for (const char *Part : Parts) {
-        const size_t Length = strnlen(Part, NotificationKeySize - 1 - Used);
-        memcpy(Key + Used, Part, Length);
-        Used += Length;
-        if (Used < NotificationKeySize - 1) Key[Used++] = '.';
-    }
+size_t NotificationCenter_PrintKeyPrefix(char *Key, const char *Type, size_t TypeLength, const char *Name,
+                                         size_t NameLength) {
+    constexpr size_t Most = NotificationKeySize - 1;
+    size_t Used = TypeLength < Most ? TypeLength : Most;
+    memcpy(Key, Type, Used);
+    if (Used < Most) Key[Used++] = '.';
+    const size_t Taken = NameLength < Most - Used ? NameLength : Most - Used;
+    memcpy(Key + Used, Name, Taken);
+    Used += Taken;
+    if (Used < Most) Key[Used++] = '.';
     Key[Used] = '\0';
     return Used;
 }
 
-void NotificationCenter_PrintKeyInstance(char *Key, size_t Used, const char *Instance) {
-    const char *Part = NotificationCenter_Part(Instance);
-    const size_t Length = strnlen(Part, NotificationKeySize - 1 - Used);
-    memcpy(Key + Used, Part, Length);
-    Key[Used + Length] = '\0';
+size_t NotificationCenter_PrintKeyInstance(char *Key, size_t Used, const char *Instance, size_t InstanceLength) {
+    const size_t Room = NotificationKeySize - 1 - Used;
+    const size_t Taken = InstanceLength < Room ? InstanceLength : Room;
+    memcpy(Key + Used, Instance, Taken);
+    Key[Used + Taken] = '\0';
+    return Used + Taken;
 }
 
-void NotificationCenter_PrintKey(char *Key, const char *Type, const char *Name, const char *Instance) {
-    NotificationCenter_PrintKeyInstance(Key, NotificationCenter_PrintKeyPrefix(Key, Type, Name), Instance);
+size_t NotificationCenter_PrintKey(char *Key, const char *Type, const char *Name, const char *Instance) {
+    Type = NotificationCenter_Part(Type);
+    Name = NotificationCenter_Part(Name);
+    Instance = NotificationCenter_Part(Instance);
+    const size_t Prefix = NotificationCenter_PrintKeyPrefix(Key, Type, NotificationCenter_PartLength(Type), Name,
+                                                            NotificationCenter_PartLength(Name));
+    return NotificationCenter_PrintKeyInstance(Key, Prefix, Instance, NotificationCenter_PartLength(Instance));
 }
 
-int32 NotificationCenter_NameSlot(const char *Type, const char *Name) {
-    const size_t TypeLength = strlen(Type), NameLength = strlen(Name);
-    // Both parts and their dots whole within a cut key.
-    if (TypeLength + NameLength + 2 > (size_t)NotificationKeySize - 1) return -1;
-    uint64 Hash = 0x9e3779b97f4a7c15ull ^ (TypeLength << 8) ^ NameLength;
-    // Any byte of a part that is a dot leaves a high bit here.
-    uint64 Dots = 0;
-    auto Mix = [&](const char *Text, size_t Length) {
-        auto Take = [&](uint64 Word) {
-            const uint64 Dotless = Word ^ (Bytes01 * '.');
-            Dots |= (Dotless - Bytes01) & ~Dotless & (Bytes01 * 0x80);
-            Hash = MixWord(Hash, Word);
-        };
-        size_t At = 0;
-        for (; At + 8 <= Length; At += 8) Take(Load8(Text + At));
-        if (At < Length) Take(LoadTail(Text + At, Length - At, Length));
-        Hash = (Hash ^ 0x2e) * HashMultiplier;
-    };
-    Mix(Type, TypeLength);
-    Mix(Name, NameLength);
-    if (Dots != 0) return -1;
-    static_assert((NotificationNameSlots & (NotificationNameSlots - 1)) == 0);
-    return (int32)((Hash ^ (Hash >> 32)) & (NotificationNameSlots - 1));
+NotificationNamePart NotificationCenter_NamePart(const char *Key, size_t Length) {
+    size_t End = Length;
+    if (const auto *First = static_cast<const char *>(memchr(Key, '.', Length))) {
+        const size_t After = (size_t)(First - Key) + 1;
+        if (const auto *Second = static_cast<const char *>(memchr(Key + After, '.', Length - After)))
+            End = (size_t)(Second - Key) + 1;
+    }
+    return NotificationNamePart{End, MixFolded(0x9e3779b97f4a7c15ull ^ End, Key, End)};
 }
 
-bool NotificationCenter_MayBeObserved(NotificationCenter *Center, const char *Type, const char *Name) {
-    if (Center->Unslotted != 0) return true;
-    const int32 Slot = NotificationCenter_NameSlot(Type, Name);
-    return Slot < 0 || Center->NameCounts[Slot] != 0;
+NotificationKeyProbe NotificationCenter_ProbeRest(const char *Key, size_t Length, const NotificationNamePart &Part) {
+    uint64 Hash = MixFolded(Part.Hash, Key + Part.Length, Length - Part.Length, Part.Length);
+    Hash = (Hash ^ Length) * HashMultiplier;
+    return NotificationKeyProbe{Key, Length, (uint32)(Hash ^ (Hash >> 32))};
+}
+
+NotificationKeyProbe NotificationCenter_Probe(const char *Key, size_t Length) {
+    return NotificationCenter_ProbeRest(Key, Length, NotificationCenter_NamePart(Key, Length));
 }
 
 void NotificationCenter_CountName(NotificationCenter *Center, NotificationKeyRecord *Record, int32 Change) {
-    uint32 &Count = Record->NameSlot < 0 ? Center->Unslotted : Center->NameCounts[Record->NameSlot];
-    Debug_Assert(Change > 0 || Count > 0, "NotificationCenter - Name count broken\n");
+    uint32 &Count = Center->NameCounts[Record->NameSlot];
+    uint32 &Global = Center->GlobalCounts[Record->NameSlot];
+    Debug_Assert(Change > 0 || (Count > 0 && (Global > 0 || !Record->GlobalRest)),
+                 "NotificationCenter - Name count broken\n");
     Count += (uint32)Change;
+    if (Record->GlobalRest) Global += (uint32)Change;
 }
 
 NotificationKeyRecord *NotificationCenter_Find(NotificationCenter *Center, const char *Type, const char *Name,
                                                const char *Instance) {
     char Key[NotificationKeySize];
-    NotificationCenter_PrintKey(Key, Type, Name, Instance);
-    return NotificationCenter_FindKey(Center, Key);
+    const size_t Length = NotificationCenter_PrintKey(Key, Type, Name, Instance);
+    return NotificationCenter_FindProbe(Center, NotificationCenter_Probe(Key, Length));
 }
 
-NotificationKeyRecord *NotificationCenter_FindKey(NotificationCenter *Center, const char *Key) {
+NotificationKeyRecord *NotificationCenter_FindProbe(NotificationCenter *Center, const NotificationKeyProbe &Probe) {
     uint64 Value = 0;
-    if (!HashTable_GetValue(Center->Observers, Key, &Value)) return nullptr;
+    if (!HashTable_GetValue(Center->Observers, &Probe, &Value)) return nullptr;
     return reinterpret_cast<NotificationKeyRecord *>(static_cast<uintptr>(Value));
 }
 
@@ -327,8 +367,8 @@ int32 NotificationCenter_Init(void) {
     int32 Level = 0;
     Log_GetVerboseLevel("NotificationCenter", &Level);
     Center->Verbose = Level > 0 ? 1 : 0;
-    Center->Observers = CreateCaselessTable(NotificationKeySize);
-    Center->RetainedInstances = CreateCaselessTable(RetainedKeySize);
+    Center->Observers = CreateCaselessTable(NotificationKeySize, true);
+    Center->RetainedInstances = CreateCaselessTable(RetainedKeySize, false);
     Center->KeyPool = CreatePool(sizeof(NotificationKeyRecord));
     Center->ObserverPool = CreatePool(sizeof(NotificationObserverRecord));
     Center->PendingPool = CreatePool(sizeof(NotificationPendingFire));
@@ -418,14 +458,19 @@ int32 NotificationCenter_AddInstanceObserver(const char *Type, const char *Name,
     Type = NotificationCenter_Part(Type);
     Name = NotificationCenter_Part(Name);
     Instance = NotificationCenter_Part(Instance);
+    const size_t TypeLength = NotificationCenter_PartLength(Type), NameLength = NotificationCenter_PartLength(Name),
+                 InstanceLength = NotificationCenter_PartLength(Instance);
     char Key[NotificationKeySize];
-    NotificationCenter_PrintKey(Key, Type, Name, Instance);
+    const size_t Length = NotificationCenter_PrintKeyInstance(
+        Key, NotificationCenter_PrintKeyPrefix(Key, Type, TypeLength, Name, NameLength), Instance, InstanceLength);
+    const NotificationNamePart NamePart = NotificationCenter_NamePart(Key, Length);
+    const NotificationKeyProbe Probe = NotificationCenter_ProbeRest(Key, Length, NamePart);
 
     NotificationCenter_Lock(Center);
     NotificationKeyRecord *Record = nullptr;
     HashTableMember *Member = nullptr;
     int32 Added = 0;
-    HashTable_MemberFindOrAdd(Center->Observers, Key, &Member, &Added);
+    HashTable_MemberFindOrAdd(Center->Observers, &Probe, &Member, &Added);
     if (!Added) {
         uint64 Value = 0;
         HashTable_MemberGetValue(Center->Observers, Member, &Value);
@@ -433,12 +478,16 @@ int32 NotificationCenter_AddInstanceObserver(const char *Type, const char *Name,
     } else {
         Record = static_cast<NotificationKeyRecord *>(
             Pool_Alloc(Center->KeyPool, (int32)sizeof(NotificationKeyRecord)));
-        NotificationCenter_CopyName(Record->Type, Type);
-        NotificationCenter_CopyName(Record->Name, Name);
-        NotificationCenter_CopyName(Record->Instance, Instance);
-        Record->NameSlot = NotificationCenter_NameSlot(Type, Name);
+        NotificationCenter_CopyMeasuredName(Record->Type, Type, TypeLength);
+        NotificationCenter_CopyMeasuredName(Record->Name, Name, NameLength);
+        NotificationCenter_CopyMeasuredName(Record->Instance, Instance, InstanceLength);
+        Record->Observers = {};
+        Record->ProcessNode = nullptr;
+        Record->NameSlot = NotificationCenter_NameSlot(NamePart);
+        Record->GlobalRest = NotificationCenter_HasGlobalRest(Key, Length, NamePart) ? 1 : 0;
         NotificationCenter_CountName(Center, Record, +1);
-        if (String_Compare(Type, NotificationCenterType) && String_Compare(Name, NotificationProcessName)) {
+        if (TypeLength == ProcessTypeLength && NameLength == ProcessNameLength &&
+            String_Compare(Type, NotificationCenterType) && String_Compare(Name, NotificationProcessName)) {
             auto *Node = static_cast<NotificationProcessRecord *>(
                 Pool_Alloc(Center->ProcessPool, (int32)sizeof(NotificationProcessRecord)));
             Node->Record = Record;
@@ -447,13 +496,14 @@ int32 NotificationCenter_AddInstanceObserver(const char *Type, const char *Name,
         }
         Record->Member = Member;
         HashTable_MemberSetValue(Center->Observers, Member, static_cast<uint64>(reinterpret_cast<uintptr>(Record)));
-        if (String_CompareWithoutCase(Key, WildcardKey)) Center->Wildcard = Record;
+        if (Length == WildcardKeyLength && String_CompareWithoutCase(Key, WildcardKey)) Center->Wildcard = Record;
     }
     if (Center->Verbose)
         Log_Debug("NotificationCenter - Add observer - %s.%s - %s [0x%p]\n", Record->Type, Record->Name, Instance,
                   User);
     auto *Entry = static_cast<NotificationObserverRecord *>(
         Pool_Alloc(Center->ObserverPool, (int32)sizeof(NotificationObserverRecord)));
+    Entry->Removed = 0;
     Entry->User = User;
     Entry->Function = Function;
     NotificationList_Append(Record->Observers, Entry);
@@ -472,11 +522,12 @@ int32 NotificationCenter_RemoveInstanceObserver(const char *Type, const char *Na
     if (auto Hook = LoadHook(RemoveInstanceObserverHook)) return Hook(Type, Name, Instance, User, Function);
     NotificationCenter *Center = NotificationCenter_Checked();
     char Key[NotificationKeySize];
-    NotificationCenter_PrintKey(Key, Type, Name, Instance);
+    const NotificationKeyProbe Probe =
+        NotificationCenter_Probe(Key, NotificationCenter_PrintKey(Key, Type, Name, Instance));
 
     NotificationCenter_Lock(Center);
     uint64 Value = 0;
-    if (HashTable_GetValue(Center->Observers, Key, &Value)) {
+    if (HashTable_GetValue(Center->Observers, &Probe, &Value)) {
         auto *Record = reinterpret_cast<NotificationKeyRecord *>(static_cast<uintptr>(Value));
         for (NotificationObserverRecord *Entry = Record->Observers.Head; Entry != nullptr; Entry = Entry->Next) {
             if (Entry->Removed || Entry->Function != Function || Entry->User != User) continue;

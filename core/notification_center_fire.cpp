@@ -41,31 +41,36 @@ void AssertOwnerThread(NotificationCenter *Center) {
 void NotificationCenter_FireAfterDelayInternal(NotificationCenter *Center, const char *Type, const char *Name, const char *Instance,
                int32 DelayMilliseconds, Dictionary *UserInfo, Signal *Waiter, int32 *Delivered,
                bool Shared = false) {
-    auto *Fire = static_cast<NotificationPendingFire *>(
-        Pool_Alloc(Center->PendingPool, (int32)sizeof(NotificationPendingFire)));
-    NotificationCenter_CopyName(Fire->Type, NotificationCenter_Part(Type));
-    NotificationCenter_CopyName(Fire->Name, NotificationCenter_Part(Name));
-    NotificationCenter_CopyName(Fire->Instance, NotificationCenter_Part(Instance));
+    Dictionary *Payload = nullptr;
+    if (UserInfo != nullptr && Shared) {
+        Payload = Dictionary_AddRef(UserInfo);
+    } else if (UserInfo != nullptr) {
+        // The caller keeps its own Dictionary; the center delivers a copy.
+        Dictionary_Create(&Payload);
+        Dictionary_Merge(Payload, UserInfo, DICTIONARY_MERGE_OVERWRITE);
+    }
     // A negative delay is as good as none: the fire is due at once.
     if (DelayMilliseconds < 0) DelayMilliseconds = 0;
+    const float64 Queued = Time_GetCurrent();
+    NotificationCenter_Lock(Center);
+    // The center's pools are used under its lock only, so they need none of
+    // their own; every field of the record is set here.
+    auto *Fire = static_cast<NotificationPendingFire *>(
+        Pool_Alloc(Center->PendingPool, (int32)sizeof(NotificationPendingFire)));
+    Fire->TypeLength = (uint8)NotificationCenter_CopyName(Fire->Type, NotificationCenter_Part(Type));
+    Fire->NameLength = (uint8)NotificationCenter_CopyName(Fire->Name, NotificationCenter_Part(Name));
+    Fire->InstanceLength = (uint8)NotificationCenter_CopyName(Fire->Instance, NotificationCenter_Part(Instance));
     Fire->Delay = DelayMilliseconds / 1000.0;
-    Fire->Queued = Time_GetCurrent();
+    Fire->Queued = Queued;
+    Fire->UserInfo = Payload;
     Fire->Waiter = Waiter;
     Fire->Delivered = Delivered;
     Fire->WaiterThreadId = Waiter != nullptr ? Thread_GetCurrentId() : 0;
-    if (UserInfo != nullptr && Shared) {
-        Fire->UserInfo = Dictionary_AddRef(UserInfo);
-    } else if (UserInfo != nullptr) {
-        // The caller keeps its own Dictionary; the center delivers a copy.
-        Dictionary_Create(&Fire->UserInfo);
-        Dictionary_Merge(Fire->UserInfo, UserInfo, DICTIONARY_MERGE_OVERWRITE);
-    }
-    NotificationCenter_Lock(Center);
     NotificationList_Append(Center->Pending, Fire);
     // Posted before the lock is let go: once the fire is queued the owner may
     // remove the center (waking a blocked caller), so the firing thread must
     // not touch the center after this section.
-    if (DelayMilliseconds == 0) NotificationCenter_PostProcess(Center);
+    if (DelayMilliseconds == 0 && !Center->ProcessPosted) NotificationCenter_PostProcess(Center);
     NotificationCenter_Unlock(Center);
 }
 
@@ -78,7 +83,10 @@ bool DeliverPending(NotificationCenter *Center, float64 Start) {
         // threads only append), so the successor stays valid.
         NotificationPendingFire *Next = Fire->Next;
         if (Start - Fire->Queued + DueSlackSeconds >= Fire->Delay) {
-            NotificationCenter_FireInternal(Center, Fire->Type, Fire->Name, Fire->Instance, Fire->UserInfo);
+            NotificationCenter_FireNamesInternal(Center,
+                                                 {Fire->Type, Fire->Name, Fire->Instance, Fire->TypeLength,
+                                                  Fire->NameLength, Fire->InstanceLength},
+                                                 Fire->UserInfo);
             NotificationList_Unlink(Center->Pending, Fire);
             if (Fire->UserInfo != nullptr) Dictionary_Release(&Fire->UserInfo);
             Signal *Waiter = Fire->Waiter;
@@ -92,6 +100,32 @@ bool DeliverPending(NotificationCenter *Center, float64 Start) {
     }
     return false;
 }
+
+// The keys a fire looks up besides the wildcard's, "type.name.Global" and
+// "type.name.instance", composed and hashed as far as they agree only once.
+class FireKeys {
+  public:
+    // Lock held. False when no key record's name part shares the slot of
+    // the fire's: then none but the wildcard observes it.
+    bool Begin(NotificationCenter *Center, const NotificationFireNames &Fired) {
+        Prefix = NotificationCenter_PrintKeyPrefix(Key, Fired.Type, Fired.TypeLength, Fired.Name, Fired.NameLength);
+        // A prefix that holds fewer than two dots was cut: it is every key.
+        NamePart = NotificationCenter_NamePart(Key, Prefix);
+        return Center->NameCounts[NotificationCenter_NameSlot(NamePart)] != 0;
+    }
+    // Lock held. The key record of this instance, or null.
+    NotificationKeyRecord *Find(NotificationCenter *Center, const char *Instance, size_t InstanceLength) {
+        const size_t Length = NotificationCenter_PrintKeyInstance(Key, Prefix, Instance, InstanceLength);
+        if (NotificationCenter_KeysLike(Center, NamePart, NotificationCenter_HasGlobalRest(Key, Length, NamePart)) == 0)
+            return nullptr;
+        return NotificationCenter_FindProbe(Center, NotificationCenter_ProbeRest(Key, Length, NamePart));
+    }
+
+  private:
+    char Key[NotificationKeySize];
+    size_t Prefix = 0;
+    NotificationNamePart NamePart{};
+};
 
 } // namespace
 
@@ -124,32 +158,38 @@ void NotificationCenter_FireInternal(NotificationCenter *Center, const char *Typ
     Type = NotificationCenter_Part(Type);
     Name = NotificationCenter_Part(Name);
     Instance = NotificationCenter_Part(Instance);
+    NotificationCenter_FireNamesInternal(Center,
+                                         {Type, Name, Instance, NotificationCenter_PartLength(Type),
+                                          NotificationCenter_PartLength(Name), NotificationCenter_PartLength(Instance)},
+                                         UserInfo);
+}
+
+void NotificationCenter_FireNamesInternal(NotificationCenter *Center, const NotificationFireNames &Fired,
+                                          Dictionary *UserInfo) {
+    const char *Type = Fired.Type, *Name = Fired.Name, *Instance = Fired.Instance;
     if (Center->Verbose) Log_Debug("NotificationCenter - Fire event - %s.%s - %s\n", Type, Name, Instance);
 
     NotificationKeyRecord *Wildcard = Center->Wildcard;
     if (Wildcard != nullptr) {
-        NotificationCenter_CopyName(Wildcard->Type, Type);
-        NotificationCenter_CopyName(Wildcard->Name, Name);
+        NotificationCenter_CopyMeasuredName(Wildcard->Type, Type, Fired.TypeLength);
+        NotificationCenter_CopyMeasuredName(Wildcard->Name, Name, Fired.NameLength);
         // The record's fields change with every fire, nested ones included;
         // this fire's observers read this fire's own copies.
         char FiredType[NotificationNameSize];
         char FiredName[NotificationNameSize];
-        NotificationCenter_CopyName(FiredType, Type);
-        NotificationCenter_CopyName(FiredName, Name);
+        NotificationCenter_CopyMeasuredName(FiredType, Type, Fired.TypeLength);
+        NotificationCenter_CopyMeasuredName(FiredName, Name, Fired.NameLength);
         NotificationCenter_FireCallbacksInternal(Center, Wildcard, FiredType, FiredName, Instance, UserInfo);
     }
-    if (!NotificationCenter_MayBeObserved(Center, Type, Name)) return;
-    // Both keys start with this fire's type and name.
-    char Key[NotificationKeySize];
-    const size_t Prefix = NotificationCenter_PrintKeyPrefix(Key, Type, Name);
-    NotificationCenter_PrintKeyInstance(Key, Prefix, NOTIFICATIONCENTER_GLOBAL);
-    NotificationKeyRecord *Named = NotificationCenter_FindKey(Center, Key);
+    FireKeys Keys;
+    if (!Keys.Begin(Center, Fired)) return;
+    NotificationKeyRecord *Named = Keys.Find(Center, NOTIFICATIONCENTER_GLOBAL, NotificationGlobalLength);
     // A fire named "Global"/"Global" finds the wildcard again; it was served.
     if (Named != nullptr && Named != Wildcard)
         NotificationCenter_FireCallbacksInternal(Center, Named, Named->Type, Named->Name, Instance, UserInfo);
-    if (!String_CompareWithoutCase(Instance, NOTIFICATIONCENTER_GLOBAL)) {
-        NotificationCenter_PrintKeyInstance(Key, Prefix, Instance);
-        NotificationKeyRecord *Sender = NotificationCenter_FindKey(Center, Key);
+    // Looked up after the calls above: an observer they add is reached.
+    if (!NotificationCenter_IsGlobal(Instance, Fired.InstanceLength)) {
+        NotificationKeyRecord *Sender = Keys.Find(Center, Instance, Fired.InstanceLength);
         if (Sender != nullptr)
             NotificationCenter_FireCallbacksInternal(Center, Sender, Sender->Type, Sender->Name, Instance, UserInfo);
     }
@@ -157,9 +197,17 @@ void NotificationCenter_FireInternal(NotificationCenter *Center, const char *Typ
 
 void NotificationCenter_PostProcess(NotificationCenter *Center) {
     NotificationCenter_Lock(Center);
-    Center->ProcessPosted = 1;
+    // One queued event serves every fire queued before its step walks the
+    // queued fires: the event clears the flag under this lock before its
+    // step begins, so a fire that finds the flag set is walked by that step,
+    // and one that finds it clear posts again. Only the center's own removal takes
+    // the event out of the queue unrun. Most fires find it set, and skip the
+    // queue's lock and its search for the twin.
+    if (!Center->ProcessPosted) {
+        Center->ProcessPosted = 1;
+        EventQueue_AddProcessByThreadId(Center->OwnerThreadId, Center, NotificationCenter_ProcessEvent);
+    }
     NotificationCenter_Unlock(Center);
-    EventQueue_AddProcessByThreadId(Center->OwnerThreadId, Center, NotificationCenter_ProcessEvent);
 }
 
 // ---- Fires ----
@@ -215,12 +263,20 @@ int32 NotificationCenter_IsObserved(const char *Type, const char *Name, const ch
             if (Entry->Function != nullptr && !Entry->Removed) return true;
         return false;
     };
+    const size_t InstanceLength = NotificationCenter_PartLength(Instance);
+    const NotificationFireNames Fired{Type,
+                                      Name,
+                                      Instance,
+                                      NotificationCenter_PartLength(Type),
+                                      NotificationCenter_PartLength(Name),
+                                      InstanceLength};
+    FireKeys Keys;
     NotificationCenter_Lock(Center);
     bool Observed = Live(Center->Wildcard);
-    if (!Observed && NotificationCenter_MayBeObserved(Center, Type, Name))
-        Observed = Live(NotificationCenter_Find(Center, Type, Name, NOTIFICATIONCENTER_GLOBAL)) ||
-                   (!String_CompareWithoutCase(Instance, NOTIFICATIONCENTER_GLOBAL) &&
-                    Live(NotificationCenter_Find(Center, Type, Name, Instance)));
+    if (!Observed && Keys.Begin(Center, Fired))
+        Observed = Live(Keys.Find(Center, NOTIFICATIONCENTER_GLOBAL, NotificationGlobalLength)) ||
+                   (!NotificationCenter_IsGlobal(Instance, InstanceLength) &&
+                    Live(Keys.Find(Center, Instance, InstanceLength)));
     NotificationCenter_Unlock(Center);
     return Observed ? TRUE : FALSE;
 }

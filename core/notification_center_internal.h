@@ -8,6 +8,8 @@
 // delivered) must outlive every call it makes.
 #pragma once
 
+#include <string.h>
+
 #include <vector>
 
 #include "core/class.h"
@@ -75,7 +77,8 @@ struct NotificationKeyRecord {
     char Instance[NotificationNameSize];
     NotificationList<NotificationObserverRecord> Observers;
     NotificationProcessRecord *ProcessNode; // set for "NotificationCenter"/"Process" keys
-    int32 NameSlot; // its type and name's slot in the center's name counts, or -1
+    uint32 NameSlot; // its name part's slot in the center's name counts
+    uint32 GlobalRest; // 1 when the rest of its key, past the name part, is "Global"
     HashTableMember *Member; // its entry in the observer table, dropped with it
 };
 
@@ -83,6 +86,9 @@ struct NotificationPendingFire {
     char Type[NotificationNameSize];
     char Name[NotificationNameSize];
     char Instance[NotificationNameSize];
+    uint8 TypeLength; // the three fields' lengths
+    uint8 NameLength;
+    uint8 InstanceLength;
     float64 Queued; // monotonic seconds
     float64 Delay;  // seconds
     Dictionary *UserInfo; // the center's own copy
@@ -211,15 +217,17 @@ struct NotificationCenter {
     // The key record of "Global.Global.Global" (every fire looks for it), or
     // null: set when that record is made, cleared when it is freed.
     NotificationKeyRecord *Wildcard;
-    // Key records per slot of their type and name, and the records whose
-    // type and name have no slot. Most fires name a type and name that
-    // nobody observes under any instance; these counts answer that without
-    // composing and looking up two keys.
+    // Key records per slot of their name part, and those of them whose rest
+    // is "Global". Most fires name a type and name that nobody observes
+    // under any instance, or under none but "Global", or under no "Global":
+    // these counts answer that without looking up the key.
     uint32 NameCounts[NotificationNameSlots];
-    uint32 Unslotted;
+    uint32 GlobalCounts[NotificationNameSlots];
     int32 DeliveryDepth;   // observer calls in progress on the owner thread
     uint32 ProcessDeferred; // a step ran inside a delivery: post one when the depth is 0 again
-    uint32 ProcessPosted;   // the center's process event may be queued on the owner's queue
+    // The center's process event is queued on the owner's queue: set as it is
+    // posted, cleared as it starts to run. No second one is posted meanwhile.
+    uint32 ProcessPosted;
 };
 
 // The center, or the class-check stop at the caller's line when it is absent.
@@ -236,33 +244,126 @@ inline const char *NotificationCenter_Part(const char *Text) {
     return Text != nullptr ? Text : NOTIFICATIONCENTER_GLOBAL;
 }
 
-// Copies at most 39 bytes, never ending inside a UTF-8 sequence.
-void NotificationCenter_CopyName(char *Field, const char *Text);
-// "type.name.instance", cut to 121 bytes.
-void NotificationCenter_PrintKey(char *Key, const char *Type, const char *Name, const char *Instance);
+// Copies the first Length bytes of a longer text, cut to 39 bytes so that it
+// never ends inside a UTF-8 sequence; the length copied.
+size_t NotificationCenter_CopyCutName(char *Field, const char *Text, size_t Length);
+
+// Copies at most 39 bytes, never ending inside a UTF-8 sequence; the length
+// copied. Inline: a queued fire copies three names.
+inline size_t NotificationCenter_CopyName(char *Field, const char *Text) {
+    const size_t Length = strnlen(Text, NotificationNameSize - 1);
+    if (Length == NotificationNameSize - 1 && Text[Length] != '\0')
+        return NotificationCenter_CopyCutName(Field, Text, Length);
+    memcpy(Field, Text, Length);
+    Field[Length] = '\0';
+    return Length;
+}
+
+// A name part's length as far as a key can hold it: a part is never measured
+// past NotificationKeySize - 1 bytes.
+inline size_t NotificationCenter_PartLength(const char *Text) { return strnlen(Text, NotificationKeySize - 1); }
+
+// The same copy of a name whose length NotificationCenter_PartLength gave.
+inline size_t NotificationCenter_CopyMeasuredName(char *Field, const char *Text, size_t Length) {
+    if (Length >= NotificationNameSize - 1) return NotificationCenter_CopyName(Field, Text);
+    memcpy(Field, Text, Length);
+    Field[Length] = '\0';
+    return Length;
+}
+
+// A fire's names and their lengths (as NotificationCenter_PartLength gives
+// them), measured once for every key the fire looks up.
+struct NotificationFireNames {
+    const char *Type;
+    const char *Name;
+    const char *Instance;
+    size_t TypeLength;
+    size_t NameLength;
+    size_t InstanceLength;
+};
+
+// "type.name.instance", cut to 121 bytes; its length.
+size_t NotificationCenter_PrintKey(char *Key, const char *Type, const char *Name, const char *Instance);
 // The same key in two steps, so that keys of one type and name with several
 // instances share the first: "type.name." (as cut) and its length, then the
-// instance written behind that length.
-size_t NotificationCenter_PrintKeyPrefix(char *Key, const char *Type, const char *Name);
-void NotificationCenter_PrintKeyInstance(char *Key, size_t Used, const char *Instance);
-// The slot of a type and name in the center's name counts, or -1 when a key
-// made of them could equal one made of other parts (a dot inside a part) or
-// be cut within them.
-int32 NotificationCenter_NameSlot(const char *Type, const char *Name);
-// Lock held. False only when no key record has this type and name.
-bool NotificationCenter_MayBeObserved(NotificationCenter *Center, const char *Type, const char *Name);
+// instance written behind that length, and the whole key's length. Lengths
+// are the parts' as NotificationCenter_PartLength gives them.
+size_t NotificationCenter_PrintKeyPrefix(char *Key, const char *Type, size_t TypeLength, const char *Name,
+                                         size_t NameLength);
+size_t NotificationCenter_PrintKeyInstance(char *Key, size_t Used, const char *Instance, size_t InstanceLength);
+
+// A printed key, its length and its hash: what the observer table takes as a
+// key, so that a key is measured and hashed once however often it is probed.
+struct NotificationKeyProbe {
+    const char *Text;
+    size_t Length; // at most NotificationKeySize - 1
+    uint32 Hash;
+};
+
+// Keys are hashed in two steps. The first takes the key's name part: its text
+// up to and including its second dot, or the whole key when it has fewer.
+// Equal keys have equal name parts whatever dots their type, name and
+// instance hold, and the keys of one dot-free type and name share theirs, so
+// a fire hashes it once for all its keys; its hash also picks the key's slot
+// in the center's name counts. The second step takes the rest.
+struct NotificationNamePart {
+    size_t Length;
+    uint64 Hash;
+};
+// The name part of the Length bytes at Key (a key, or any start of one that
+// holds its name part).
+NotificationNamePart NotificationCenter_NamePart(const char *Key, size_t Length);
+inline uint32 NotificationCenter_NameSlot(const NotificationNamePart &Part) {
+    static_assert((NotificationNameSlots & (NotificationNameSlots - 1)) == 0);
+    return (uint32)(Part.Hash ^ (Part.Hash >> 32)) & (NotificationNameSlots - 1);
+}
+constexpr size_t NotificationGlobalLength = sizeof(NOTIFICATIONCENTER_GLOBAL) - 1;
+
+// Whether the Length bytes at Text are "Global", without case. Every byte of
+// it is a letter, and setting bit 5 of a byte gives a lower-case letter only
+// for that letter's two cases: one word compare is exact.
+inline bool NotificationCenter_IsGlobal(const char *Text, size_t Length) {
+    static_assert(NotificationGlobalLength == 6);
+    if (Length != NotificationGlobalLength) return false;
+    uint32 Head;
+    uint16 Tail;
+    memcpy(&Head, Text, 4);
+    memcpy(&Tail, Text + 4, 2);
+    return (Head | 0x20202020u) == ('g' | 'l' << 8 | 'o' << 16 | (uint32)'b' << 24) &&
+           (Tail | 0x2020u) == ('a' | 'l' << 8);
+}
+// Whether the rest of a key past its name part is "Global", without case:
+// a key can equal only a key record of the same name part and kind of rest.
+inline bool NotificationCenter_HasGlobalRest(const char *Key, size_t Length, const NotificationNamePart &Part) {
+    return NotificationCenter_IsGlobal(Key + Part.Length, Length - Part.Length);
+}
+// Lock held. Key records of this name part and kind of rest (may count more:
+// name parts share slots).
+inline uint32 NotificationCenter_KeysLike(const NotificationCenter *Center, const NotificationNamePart &Part,
+                                          bool GlobalRest) {
+    const uint32 Slot = NotificationCenter_NameSlot(Part);
+    return GlobalRest ? Center->GlobalCounts[Slot] : Center->NameCounts[Slot] - Center->GlobalCounts[Slot];
+}
+// The probe of a key whose name part is already hashed.
+NotificationKeyProbe NotificationCenter_ProbeRest(const char *Key, size_t Length, const NotificationNamePart &Part);
+// Both steps.
+NotificationKeyProbe NotificationCenter_Probe(const char *Key, size_t Length);
+
 // Lock held. Counts a key record in (+1) or out (-1) of the name counts.
 void NotificationCenter_CountName(NotificationCenter *Center, NotificationKeyRecord *Record, int32 Change);
 // Lock held.
 NotificationKeyRecord *NotificationCenter_Find(NotificationCenter *Center, const char *Type, const char *Name,
                                                const char *Instance);
-// Lock held. The key record of a printed key, or null.
-NotificationKeyRecord *NotificationCenter_FindKey(NotificationCenter *Center, const char *Key);
+// Lock held. The key record of a probed key, or null.
+NotificationKeyRecord *NotificationCenter_FindProbe(NotificationCenter *Center, const NotificationKeyProbe &Probe);
 void NotificationCenter_RemoveFlush(NotificationCenter *Center);
 int32 NotificationCenter_IsRetained(NotificationCenter *Center, const char *Instance);
 // Owner thread, lock held.
 void NotificationCenter_FireInternal(NotificationCenter *Center, const char *Type, const char *Name,
                                      const char *Instance, Dictionary *UserInfo);
+// The same with the names measured; none of them null.
+void NotificationCenter_FireNamesInternal(NotificationCenter *Center, const NotificationFireNames &Fired,
+                                          Dictionary *UserInfo);
 void NotificationCenter_FireCallbacksInternal(NotificationCenter *Center, NotificationKeyRecord *Record,
                                               const char *Type, const char *Name, const char *Instance,
                                               Dictionary *UserInfo);

@@ -13,6 +13,7 @@
 #include <signal.h>
 #include <string.h>
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <map>
@@ -144,6 +145,67 @@ TEST_F(NotificationCenterTest, FindsObserversByWholeKeyTextWhateverThePartsHold)
         NotificationCenter_Process();
         NotificationCenter_Fire(Each.Fired[0], Each.Fired[1], Each.Fired[2], nullptr);
         EXPECT_TRUE(TakeCalls().empty());
+    }
+}
+
+// Keys built at random from dots, letters of both cases, "Global" and texts
+// long enough to be cut: every fire, immediate or queued, reaches exactly
+// the observers a plain comparison of whole key texts names (the cut,
+// case-less "type.name.instance"), and IsObserved agrees. The center finds
+// them through name-part slots and hashed probes; this is the slow path.
+TEST_F(NotificationCenterTest, FiresReachWhatComparingWholeKeyTextsFinds) {
+    const std::string Long(50, 'L');
+    const std::vector<std::string> Parts = {"a", "A", "a.", ".a", "a.b", "b", "B.a", ".", "",
+                                            "Global", "gLoBaL", "Global.Global", Long, Long + ".a"};
+    auto Lower = [](std::string Text) {
+        for (char &Each : Text) Each = (char)tolower((unsigned char)Each);
+        return Text;
+    };
+    auto KeyOf = [&](const std::string &Type, const std::string &Name, const std::string &Instance) {
+        return Lower((Type + "." + Name + "." + Instance).substr(0, NotificationKeySize - 1));
+    };
+    uint32 Seed = 2024;
+    auto Pick = [&]() -> const std::string & {
+        Seed = Seed * 1103515245u + 12345u;
+        return Parts[(Seed >> 8) % Parts.size()];
+    };
+    std::vector<std::string> ObservedKeys;
+    std::vector<std::array<std::string, 3>> Observed;
+    std::vector<Recorder> Observers(60, Recorder{"o", nullptr, nullptr});
+    for (Recorder &Observer : Observers) {
+        Observed.push_back({Pick(), Pick(), Pick()});
+        const auto &[Type, Name, Instance] = Observed.back();
+        ObservedKeys.push_back(KeyOf(Type, Name, Instance));
+        NotificationCenter_AddInstanceObserver(Type.c_str(), Name.c_str(), Instance.c_str(), &Observer, Record);
+    }
+    const std::string Wildcard = "global.global.global";
+    for (int32 Round = 0; Round < 4000; Round++) {
+        const bool Queued = Round % 2 == 1;
+        std::string Type = Pick(), Name = Pick(), Instance = Pick();
+        // Every other pair of rounds fires an observed key, its letters' cases flipped.
+        if (Round % 4 >= 2) {
+            const auto &Chosen = Observed[(Seed >> 4) % Observed.size()];
+            Type = Chosen[0], Name = Chosen[1], Instance = Chosen[2];
+            for (std::string *Part : {&Type, &Name, &Instance})
+                for (char &Each : *Part) Each = (char)(isupper((unsigned char)Each) ? tolower(Each) : toupper(Each));
+        }
+        // A queued fire keeps 39 bytes of each name.
+        if (Queued) Type.resize(std::min<size_t>(Type.size(), 39)), Name.resize(std::min<size_t>(Name.size(), 39)),
+            Instance.resize(std::min<size_t>(Instance.size(), 39));
+        const std::string Global = KeyOf(Type, Name, "Global"), Own = KeyOf(Type, Name, Instance);
+        size_t Expected = 0;
+        for (const std::string &Key : ObservedKeys)
+            Expected += (Key == Wildcard) + (Key == Global && Key != Wildcard) +
+                        (Lower(Instance) != "global" && Key == Own);
+        if (Queued) {
+            NotificationCenter_FireAfterDelay(Type.c_str(), Name.c_str(), Instance.c_str(), 0, nullptr);
+            EventQueue_Flush(nullptr);
+        } else {
+            EXPECT_EQ(NotificationCenter_IsObserved(Type.c_str(), Name.c_str(), Instance.c_str()),
+                      Expected > 0 ? TRUE : FALSE);
+            NotificationCenter_Fire(Type.c_str(), Name.c_str(), Instance.c_str(), nullptr);
+        }
+        ASSERT_EQ(TakeCalls().size(), Expected) << Type << " / " << Name << " / " << Instance;
     }
 }
 
@@ -463,6 +525,33 @@ TEST_F(NotificationCenterTest, ZeroAndNegativeDelaysAreDeliveredAtTheNextQueueFl
     EXPECT_TRUE(Calls.empty());
     EventQueue_Flush(nullptr);
     EXPECT_EQ(TakeCalls(), (std::vector<std::string>{"observer:Timer.Due.zero", "observer:Timer.Due.negative"}));
+}
+
+// One process event is queued at a time and serves every fire queued before
+// its step: fires queued between steps, and by observers inside a step, are
+// all delivered by the flushes that follow, and none is left waiting.
+TEST_F(NotificationCenterTest, EveryQueuedFireIsDeliveredByTheNextFlushes) {
+    Recorder Refire{"refire",
+                    [](Recorder *, const char *, const char *, const char *Instance, Dictionary *) {
+                        if (strcmp(Instance, "outer") == 0)
+                            NotificationCenter_FireAfterDelay("Batch", "Item", "inner", 0, nullptr);
+                    },
+                    nullptr};
+    NotificationCenter_AddObserver("Batch", "Item", &Refire, Record);
+    for (int32 Round = 0; Round < 3; Round++) {
+        NotificationCenter_FireAfterDelay("Batch", "Item", "a", 0, nullptr);
+        NotificationCenter_FireAfterDelay("Batch", "Item", "b", 0, nullptr);
+        EXPECT_EQ(GlobalNotificationCenter->ProcessPosted, 1u);
+        EventQueue_Flush(nullptr);
+        EXPECT_EQ(TakeCalls(), (std::vector<std::string>{"refire:Batch.Item.a", "refire:Batch.Item.b"}));
+        EXPECT_EQ(GlobalNotificationCenter->ProcessPosted, 0u);
+    }
+    NotificationCenter_FireAfterDelay("Batch", "Item", "outer", 0, nullptr);
+    EventQueue_Flush(nullptr);
+    EventQueue_Flush(nullptr);
+    EXPECT_EQ(TakeCalls(), (std::vector<std::string>{"refire:Batch.Item.outer", "refire:Batch.Item.inner"}));
+    EXPECT_EQ(GlobalNotificationCenter->Pending.Count, 0u);
+    EXPECT_EQ(GlobalNotificationCenter->ProcessPosted, 0u);
 }
 
 TEST_F(NotificationCenterTest, StepStopsAfterATenthOfASecondAndPostsItselfForTheRest) {
