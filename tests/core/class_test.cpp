@@ -208,6 +208,36 @@ TEST_F(ClassTest, InstanceTableTracksConvertsAndUntracks) {
     }
 }
 
+// Ids of every length around the hash's eight-byte steps, and ids that
+// differ from one another in a single byte at every place, each find their
+// own object and nothing else.
+TEST_F(ClassTest, InstanceIdsOfEveryLengthAndOneByteApartFindTheirOwn) {
+    std::vector<std::string> Ids;
+    for (size_t Length = 1; Length <= 40; Length++) {
+        const std::string Base(Length, 'a');
+        Ids.push_back(Base);
+        for (size_t At = 0; At < Length; At++) {
+            std::string Other = Base;
+            Other[At] = 'b';
+            Ids.push_back(Other);
+        }
+    }
+    std::vector<Widget *> Handles;
+    for (const std::string &Id : Ids) {
+        Handles.push_back(Widget_New());
+        ASSERT_TRUE(Class_TrackInstance(Handles.back(), Id.c_str())) << Id;
+    }
+    for (size_t Index = 0; Index < Ids.size(); Index++) {
+        const std::string Copy = Ids[Index];
+        EXPECT_EQ(Class_ConvertFromInstanceId(Copy.c_str()), Handles[Index]) << Copy;
+    }
+    EXPECT_EQ(Class_ConvertFromInstanceId(std::string(41, 'a').c_str()), nullptr);
+    for (size_t Index = 0; Index < Ids.size(); Index++) {
+        EXPECT_TRUE(Class_UntrackInstance(Ids[Index].c_str()));
+        Class_Release(&Handles[Index]);
+    }
+}
+
 TEST_F(ClassTest, InstanceTableFromManyThreads) {
     std::vector<std::thread> Threads;
     std::atomic<int> Failures{0};
