@@ -359,6 +359,21 @@ int32 String_Random(char *Output, int32 Size) {
     return 1;
 }
 
+namespace {
+// Two lower-case hex digits for every byte value: an id is made for every
+// object, and a digit pair a step is a quarter of the work of a digit.
+struct HexPairs {
+    char Pair[256][2];
+    constexpr HexPairs() : Pair() {
+        for (int Byte = 0; Byte < 256; Byte++) {
+            Pair[Byte][0] = LowerDigits[Byte >> 4];
+            Pair[Byte][1] = LowerDigits[Byte & 15];
+        }
+    }
+};
+constexpr HexPairs LowerHexPairs;
+} // namespace
+
 int32 String_Guid(char *Output, int32 Size, int32 WithDashes) {
     Debug_CheckPointer(Output);
     uint8 Guid[16];
@@ -368,10 +383,13 @@ int32 String_Guid(char *Output, int32 Size, int32 WithDashes) {
     for (int32 Index = 0; Index < 16; Index++) {
         // Groups of 8, 4, 4 and 16 digits.
         if (WithDashes == 1 && (Index == 4 || Index == 6 || Index == 8)) Text[Written++] = '-';
-        Text[Written++] = LowerDigits[Guid[Index] >> 4];
-        Text[Written++] = LowerDigits[Guid[Index] & 15];
+        memcpy(Text + Written, LowerHexPairs.Pair[Guid[Index]], 2);
+        Written += 2;
     }
     Text[Written] = 0;
-    String_CopyLength(Output, Text, Size);
+    if (Size > Written)
+        memcpy(Output, Text, (size_t)Written + 1);
+    else
+        String_CopyLength(Output, Text, Size);
     return 1;
 }

@@ -486,6 +486,16 @@ TEST_F(StringNumberTest, GuidTexts) {
     char Short[9];
     String_Guid(Short, sizeof(Short), 1);
     EXPECT_EQ(strlen(Short), 8u);
+    // The version and variant digits of random ids sit where the byte order
+    // puts them: a nibble or byte out of place moves them.
+    for (int Round = 0; Round < 200; Round++) {
+        String_Guid(Plain, sizeof(Plain), 0);
+        String_Guid(Dashed, sizeof(Dashed), 1);
+        EXPECT_EQ(Plain[12], '4') << Plain;
+        EXPECT_NE(strchr("89ab", Plain[16]), nullptr) << Plain;
+        EXPECT_EQ(Dashed[14], '4') << Dashed;
+        EXPECT_NE(strchr("89ab", Dashed[19]), nullptr) << Dashed;
+    }
 }
 
 }  // namespace
