@@ -14,6 +14,7 @@
 #include "core/log.h"
 #include "core/memory.h"
 #include "core/string.h"
+#include "core/string_print.h"
 
 namespace {
 
@@ -92,6 +93,49 @@ template <typename T> T LoadField(T &Field) { return __atomic_load_n(&Field, __A
 template <typename T> void StoreField(T &Field, T Value) { __atomic_store_n(&Field, Value, __ATOMIC_RELAXED); }
 
 bool IsLineBreak(char Character) { return Character == '\r' || Character == '\n'; }
+
+int64 IndentSpaces(int32 Indent) {
+    const int64 Length = Indent > 0 ? (int64)Indent * IndentStep : 0;
+    return Length > IndentBufferSize - 1 ? IndentBufferSize - 1 : Length;
+}
+
+// The common line: an id of eight or more characters (no padding) and a
+// message of one line, perhaps ended by breaks. The message is formatted
+// straight behind its prefix, so the line is handed on whole without a copy;
+// the same bytes and the same call as the general path below. False leaves
+// everything else (no id, several lines, a line that does not fit) to it.
+bool PrintOneLine(ClassPrint_Func Function, void *User, const char *ClassName, const char *IdText,
+                  const char *Identifier, int32 Indent, const char *Format, va_list Arguments) {
+    if (IdText == nullptr || strnlen(IdText, 8) < 8) return false;
+    char Line[PrintBufferSize];
+    size_t Used = 0;
+    auto Add = [&](const char *Piece, size_t Length) {
+        if (Used + Length >= sizeof(Line)) return false;
+        memcpy(Line + Used, Piece, Length);
+        Used += Length;
+        return true;
+    };
+    auto AddText = [&](const char *Piece) { return Add(Piece, strlen(Piece)); };
+    const int64 Spaces = IndentSpaces(Indent);
+    if (!AddText(ClassName != nullptr ? ClassName : "") || !Add(".", 1) || !AddText(IdText)) return false;
+    if (Identifier != nullptr && (!Add(".", 1) || !AddText(Identifier))) return false;
+    if (!Add(" - ", 3) || Used + (size_t)Spaces >= sizeof(Line)) return false;
+    memset(Line + Used, ' ', (size_t)Spaces);
+    Used += (size_t)Spaces;
+    char *Message = Line + Used;
+    int32 Length = 0;
+    if (!StringPrint_VPrintFits(Message, (int32)(sizeof(Line) - Used), Format, Arguments, &Length)) return false;
+    const size_t Text = strcspn(Message, "\r\n");
+    if (Text < (size_t)Length) {
+        for (int32 i = (int32)Text; i < Length; i++)
+            if (!IsLineBreak(Message[i])) return false;
+        // Breaks alone make no line at all.
+        if (Text == 0) return true;
+        Message[Text] = 0;
+    }
+    Function(User, "%s\n", Line);
+    return true;
+}
 
 } // namespace
 
@@ -296,13 +340,13 @@ int32 ClassPrint_VPrint(ClassPrintStruct *Print, int32 Indent, const char *Forma
     const char *IdText = LoadField(Print->InstanceIdText);
     const char *Identifier = Print->PrintIdentifier;
     if (!Log_IsEnabled() && WritesOnlyToLog(Function, User)) return TRUE;
+    if (PrintOneLine(Function, User, ClassName, IdText, Identifier, Indent, Format, Arguments)) return TRUE;
 
     char Message[PrintBufferSize];
     String_VPrint(Message, (int32)sizeof(Message), Format, Arguments);
 
     char IndentText[IndentBufferSize];
-    int64 IndentLength = Indent > 0 ? (int64)Indent * IndentStep : 0;
-    if (IndentLength > IndentBufferSize - 1) IndentLength = IndentBufferSize - 1;
+    const int64 IndentLength = IndentSpaces(Indent);
     memset(IndentText, ' ', (size_t)IndentLength);
     IndentText[IndentLength] = 0;
 

@@ -19,6 +19,7 @@
 #include "core/path.h"
 #include "core/posix/platform.h"
 #include "core/string.h"
+#include "core/string_print.h"
 #include "core/time.h"
 
 LogStruct *GlobalLog = nullptr;
@@ -150,9 +151,13 @@ int32 Log_PrintVInt(uint32 Level, const char *File, int32 Line, int32 Indent, co
     char Text[LOG_LINE_SIZE];
     int32 Used = 0;
     if (Level <= LOG_DEBUG) {
-        String_CopyLength(Text, Log_LevelStringTable[Level], sizeof(Text));
-        String_CatLength(Text, " - ", sizeof(Text));
-        Used = (int32)strlen(Text);
+        // The level names are a few letters; the bound only keeps a
+        // replaced table entry inside the line.
+        const char *Name = Log_LevelStringTable[Level];
+        const size_t NameLength = strnlen(Name, sizeof(Text) - MaxIndentSpaces - 4);
+        memcpy(Text, Name, NameLength);
+        memcpy(Text + NameLength, " - ", 3);
+        Used = (int32)NameLength + 3;
     }
     if (Indent > 0) {
         int32 Spaces = Indent > MaxIndentSpaces / SpacesPerIndent ? MaxIndentSpaces : Indent * SpacesPerIndent;
@@ -161,12 +166,14 @@ int32 Log_PrintVInt(uint32 Level, const char *File, int32 Line, int32 Indent, co
     }
     Text[Used] = 0;
     if (Format != nullptr) {
-        String_VPrintCat(Text, sizeof(Text), Format, Arguments);
+        int32 Printed = 0;
+        StringPrint_VPrintFits(Text + Used, (int32)sizeof(Text) - Used, Format, Arguments, &Printed);
         // A line cut to the buffer keeps the line end its format asked for,
         // so that the next line starts on a line of its own.
-        size_t Length = strlen(Text);
-        size_t FormatLength = strlen(Format);
-        if (Length == sizeof(Text) - 1 && FormatLength > 0 && Format[FormatLength - 1] == '\n') Text[Length - 1] = '\n';
+        if ((size_t)(Used + Printed) == sizeof(Text) - 1 && strlen(Text) == sizeof(Text) - 1) {
+            size_t FormatLength = strlen(Format);
+            if (FormatLength > 0 && Format[FormatLength - 1] == '\n') Text[sizeof(Text) - 2] = '\n';
+        }
     }
     return Log_WriteString(Text, 0, Stamp);
 }

@@ -545,6 +545,60 @@ int32 StringBuffer_WriteCallback(void *User, uint32, const char *Text, int32 Len
     return StringBuffer_Append(static_cast<StringBuffer *>(User), Text, Length, Written);
 }
 
+// Formats whose only conversions are plain "%s" (most log lines, keys and
+// names) are printed into a buffer directly: the same bytes, cut at the same
+// place, as the engine writes through a StringBuffer record.
+struct PlainBuffer {
+    char *Buffer;
+    int32 Capacity;
+    int32 Used = 0;
+    bool Overflow = false;
+
+    void Append(const char *Text, size_t Length) {
+        if (Overflow) return;
+        if ((uint64)Used + Length >= (uint64)Capacity) {
+            Overflow = true;
+            Length = (size_t)(Capacity - Used - 1);
+        }
+        memcpy(Buffer + Used, Text, Length);
+        Used += (int32)Length;
+    }
+};
+
+// Prints Format into Out and terminates it when its only conversions are
+// plain "%s" (at most PlainMost of them); false, with nothing written, for
+// any other format (the engine then prints it). The format is checked
+// first: an argument may be the buffer's own earlier text, which must still
+// be there for the engine.
+constexpr int32 PlainMost = 8;
+bool PrintPlainStrings(PlainBuffer &Out, const char *Format, va_list Arguments) {
+    const char *Percent[PlainMost + 1];
+    int32 Count = 0;
+    for (const char *p = strchrnul(Format, '%');; p = strchrnul(p + 2, '%')) {
+        Percent[Count] = p;
+        if (*p == 0) break;
+        if (p[1] != 's' || Count == PlainMost) return false;
+        Count++;
+    }
+    va_list Copy;
+    va_copy(Copy, Arguments);
+    const char *Literal = Format;
+    for (int32 i = 0; i < Count; i++) {
+        Out.Append(Literal, (size_t)(Percent[i] - Literal));
+        if (const char *Text = va_arg(Copy, const char *)) Out.Append(Text, strlen(Text));
+        Literal = Percent[i] + 2;
+    }
+    va_end(Copy);
+    Out.Append(Literal, (size_t)(Percent[Count] - Literal));
+    Out.Buffer[Out.Used] = 0;
+    return true;
+}
+
+void ReportOverrun(const char *Format) {
+    Log_PrintString("\n\nERROR: The next string overran the print buffer!\nLINE: ");
+    Log_PrintString(Format);
+}
+
 }  // namespace
 
 int32 String_VPrintFormatEx(const char *Format, void *User, String_WriteCallbackEx Callback, va_list Arguments) {
@@ -589,14 +643,15 @@ int32 String_VPrint(char *Buffer, int32 Size, const char *Format, va_list Argume
     Debug_CheckPointer(Buffer);
     Debug_CheckPointer(Format);
     if (Size < 1) return 0;
+    if (PlainBuffer Out{Buffer, Size}; PrintPlainStrings(Out, Format, Arguments)) {
+        if (Out.Overflow) ReportOverrun(Format);
+        return Out.Used;
+    }
     StringBuffer Record;
     InitStringBuffer(&Record, Buffer, Size);
     String_VPrintFormatEx(Format, &Record, StringBuffer_WriteCallback, Arguments);
     StringBuffer_Finalize(&Record);
-    if (Record.Overflow & 1) {
-        Log_PrintString("\n\nERROR: The next string overran the print buffer!\nLINE: ");
-        Log_PrintString(Format);
-    }
+    if (Record.Overflow & 1) ReportOverrun(Format);
     return Record.Used;
 }
 
@@ -634,6 +689,7 @@ int32 String_VPrintCat(char *Buffer, int32 Size, const char *Format, va_list Arg
         Length = Size - 1;
         Buffer[Length] = 0;
     }
+    if (PlainBuffer Out{Buffer + Length, Size - Length}; PrintPlainStrings(Out, Format, Arguments)) return 1;
     StringBuffer Record;
     InitStringBuffer(&Record, Buffer + Length, Size - Length);
     const int32 Result = String_VPrintFormatEx(Format, &Record, StringBuffer_WriteCallback, Arguments);
@@ -692,3 +748,21 @@ int32 StringBuffer_Finalize(StringBuffer *Buffer) {
 int64 StringPrint_JsonEscapedLength(const uint8 *Text, int32 Length) { return JsonEscapedLength(Text, Length); }
 
 char *StringPrint_JsonEscape(const uint8 *Text, int32 Length, char *Out) { return JsonEscape(Text, Length, Out); }
+
+bool StringPrint_VPrintFits(char *Buffer, int32 Size, const char *Format, va_list Arguments, int32 *Used) {
+    Debug_CheckPointer(Buffer);
+    Debug_CheckPointer(Format);
+    Debug_CheckPointer(Used);
+    *Used = 0;
+    if (Size < 1) return false;
+    if (PlainBuffer Out{Buffer, Size}; PrintPlainStrings(Out, Format, Arguments)) {
+        *Used = Out.Used;
+        return !Out.Overflow;
+    }
+    StringBuffer Record;
+    InitStringBuffer(&Record, Buffer, Size);
+    String_VPrintFormatEx(Format, &Record, StringBuffer_WriteCallback, Arguments);
+    StringBuffer_Finalize(&Record);
+    *Used = Record.Used;
+    return (Record.Overflow & 1) == 0;
+}

@@ -96,4 +96,8 @@ RUNTIME_EXTERN_C_END
 // character.
 int64 StringPrint_JsonEscapedLength(const uint8 *Text, int32 Length);
 char *StringPrint_JsonEscape(const uint8 *Text, int32 Length, char *Out);
+// String_VPrint for a caller that handles a text too long for the buffer
+// itself: false, and nothing logged, when the output does not fit in Size - 1
+// bytes (Buffer then holds it cut); Used receives the bytes written.
+bool StringPrint_VPrintFits(char *Buffer, int32 Size, const char *Format, va_list Arguments, int32 *Used);
 #endif

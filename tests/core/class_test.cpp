@@ -567,3 +567,33 @@ TEST_F(ClassPrintTest, ShortIdsAndLongLinesPrintAlike) {
     }
     strcpy(Handle->Class.InstanceId, Tracked.c_str());
 }
+
+// Lines of one message around the 2,048-byte buffers, with and without line
+// ends, a NUL and an indent: each line the message makes (cut to 2,047 bytes
+// like any printed text) arrives once, whole, after its prefix.
+TEST_F(ClassPrintTest, LinesNearTheBufferEndArriveWhole) {
+    Widget_SetPrintIdentifier(Handle, "io");
+    const std::string Head = std::string("Widget.") + Handle->Class.InstanceId + ".io - " + std::string(8, ' ');
+    const char *Ends[] = {"", "\n", "\r\n\n", "\nz", "\n\n"};
+    std::vector<size_t> Lengths = {0, 1, 100};
+    for (size_t Length = 2048 - Head.size() - 6; Length <= 2049; Length++) Lengths.push_back(Length);
+    for (const char *End : Ends)
+        for (const size_t Length : Lengths) {
+            const std::string Body(Length, 'y');
+            std::string Message = (Body + End).substr(0, 2047);
+            std::vector<std::string> Expected;
+            if (Message.find_first_of("\r\n") == std::string::npos) Expected.push_back(Head + Message + "\n");
+            else for (size_t At = 0; At < Message.size();) {
+                const size_t Break = std::min(Message.find_first_of("\r\n", At), Message.size());
+                if (Break > At) Expected.push_back(Head + Message.substr(At, Break - At) + "\n");
+                At = Break + 1;
+            }
+            Lines.clear();
+            Widget_PrintTabbed(Handle, 2, "%s%s", Body.c_str(), End);
+            EXPECT_EQ(Lines, Expected) << Length << " " << strlen(End);
+        }
+    // Text behind a NUL the format made is not part of the line.
+    Lines.clear();
+    Widget_PrintTabbed(Handle, 2, "ab%ccd\n", 0);
+    EXPECT_EQ(Lines, std::vector<std::string>{Head + "ab\n"});
+}

@@ -591,4 +591,56 @@ TEST_F(StringPrintTest, MissingPointersAreFatal) {
     EXPECT_EXIT(StringBuffer_Append(&Wrong, "x", 1, &Written), ::testing::KilledBySignal(SIGILL), "Class mismatch");
 }
 
+// Texts made of literal text and plain "%s" are printed without the engine's
+// pieces: for every buffer size they must be the engine's own output cut to
+// the buffer, by each of the buffer wrappers.
+struct PlainCheck {
+    std::string Full;
+    std::vector<std::string> Failures;
+    static int32 Collect(void *User, uint32, const char *Text, int32 Length, uint32 *) {
+        static_cast<std::string *>(User)->append(Text, (size_t)Length);
+        return 1;
+    }
+    void Run(const char *Format, ...) {
+        va_list Arguments;
+        va_start(Arguments, Format);
+        Full.clear();
+        String_VPrintFormatEx(Format, &Full, Collect, Arguments);
+        for (int32 Size = 1; Size <= (int32)Full.size() + 2; Size++) {
+            const std::string Cut = Full.substr(0, (size_t)Size - 1);
+            std::vector<char> Buffer((size_t)Size + 8, '#');
+            const int32 Used = String_VPrint(Buffer.data(), Size, Format, Arguments);
+            if (std::string(Buffer.data()) != Cut || Used != (int32)Cut.size() || Buffer[(size_t)Size] != '#')
+                Failures.push_back(std::string("VPrint ") + Format + " " + std::to_string(Size));
+            int32 Fitted = -1;
+            const bool Fits = StringPrint_VPrintFits(Buffer.data(), Size, Format, Arguments, &Fitted);
+            if (std::string(Buffer.data()) != Cut || Fitted != (int32)Cut.size() || Fits != (Cut == Full))
+                Failures.push_back(std::string("Fits ") + Format + " " + std::to_string(Size));
+            std::vector<char> Cat((size_t)Size + 2, '#');
+            memcpy(Cat.data(), "ab", 3);
+            String_VPrintCat(Cat.data(), Size + 2, Format, Arguments);
+            if (std::string(Cat.data()) != "ab" + Cut)
+                Failures.push_back(std::string("Cat ") + Format + " " + std::to_string(Size));
+        }
+        va_end(Arguments);
+    }
+};
+
+TEST_F(StringPrintTest, PlainStringFormatsMatchTheEngineAtEverySize) {
+    const char *A = "alpha", *B = "", *C = "a text of some forty characters, or so..";
+    PlainCheck Check;
+    const char *Formats[] = {"",          "plain",      "%s",          "%s\n",      "Created - %s - %s\n",
+                             "%s%s%s",    "%s%%",       "%5s|%s",      "%-3s.",      "%.2s%s",
+                             "100%",      "%s%s%s%s%s%s%s%s", "%s%s%s%s%s%s%s%s%s", "x%sy%d"};
+    for (const char *Format : Formats) Check.Run(Format, A, B, C, nullptr, A, C, B, A, C, 7);
+    EXPECT_EQ(Check.Failures, std::vector<std::string>{});
+    // A null argument prints nothing, and an argument may be the buffer's own text.
+    char Buffer[32] = "abc";
+    String_Print(Buffer, sizeof Buffer, "%s-%s-%d", Buffer, nullptr, 5);
+    EXPECT_STREQ(Buffer, "abc--5");
+    strcpy(Buffer, "abc");
+    String_Print(Buffer, sizeof Buffer, "%s-%s", Buffer, "d");
+    EXPECT_STREQ(Buffer, "abc-d");
+}
+
 }  // namespace
