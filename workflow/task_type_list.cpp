@@ -4,6 +4,7 @@
 #include "core/callback.h"
 #include "core/memory.h"
 #include "core/string.h"
+#include "core/string_internal.h"
 
 namespace {
 
@@ -98,9 +99,13 @@ int32 TaskTypeList_Find(TaskTypeList *Handle, const char *Name, const TaskInterf
     Debug_CheckPointer(Name);
     Debug_CheckPointer(Record);
     *Record = nullptr;
+    // Every task creation looks its type up here, mostly in the full
+    // default table: names whose first letters differ are passed over
+    // without a whole comparison.
+    const auto Head = string_detail::Fold(Name[0]);
     for (Node *Entry = Handle->First; Entry != nullptr; Entry = Entry->Next) {
         Class_CheckTag(Entry, Check, NodeCheck);
-        if (String_CompareWithoutCase(Entry->NameCopy, Name)) {
+        if (string_detail::Fold(Entry->NameCopy[0]) == Head && String_CompareWithoutCase(Entry->NameCopy, Name)) {
             *Record = &Entry->Record;
             return TRUE;
         }

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <strings.h>
+
 #include <string>
 #include <vector>
 
@@ -79,6 +81,26 @@ TEST_F(TaskTypeListTest, FindsWithoutCaseAndRemovesInReverse) {
     ASSERT_EQ(Removed.size(), (size_t)TASKTYPELIST_DEFAULT_COUNT);
     for (int32 Index = 0; Index < TASKTYPELIST_DEFAULT_COUNT; Index++)
         EXPECT_EQ(Removed[(size_t)Index], TableOrder[TASKTYPELIST_DEFAULT_COUNT - 1 - Index]);
+}
+
+// Every spelling finds the first table name equal to it without case, or none.
+TEST_F(TaskTypeListTest, FindAgreesWithCaselessScanOfTable) {
+    TaskTypeList_AddDefaultTasks(List);
+    std::vector<std::string> Spellings = {"", "l", "LO", "Logs", "xLog", "og", "\xc3\x89nd", "@Log", "[og", "Log "};
+    for (const char *Name : TableOrder) {
+        std::string Lower = Name, Upper = Name;
+        for (char &Ch : Lower) Ch = (char)tolower((unsigned char)Ch);
+        for (char &Ch : Upper) Ch = (char)toupper((unsigned char)Ch);
+        Spellings.insert(Spellings.end(), {Name, Lower, Upper, Lower.substr(0, 1) + (Name + 1)});
+    }
+    for (const std::string &Spelling : Spellings) {
+        const char *Expected = nullptr;
+        for (const char *Name : TableOrder)
+            if (Expected == nullptr && strcasecmp(Name, Spelling.c_str()) == 0) Expected = Name;
+        const TaskInterface *Record = nullptr;
+        EXPECT_EQ(TaskTypeList_Find(List, Spelling.c_str(), &Record), Expected != nullptr) << Spelling;
+        EXPECT_STREQ(Record != nullptr ? Record->Name : nullptr, Expected) << Spelling;
+    }
 }
 
 TEST_F(TaskTypeListTest, SameNameOtherOperationsAddsSecondNode) {
