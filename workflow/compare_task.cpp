@@ -53,26 +53,26 @@ int32 ReadTwo(Task *Owner, const char *One, const char *Two, char *First, char *
 
 int32 OnContainsStart(void *User, const char *, const char *, const char *, Dictionary *) {
     Task *Owner = static_cast<CompareHead *>(User)->Owner;
-    MemoryScope<char> One(StringSize), Two(StringSize);
-    if (!ReadTwo(Owner, "stringOne", "stringTwo", One.Get(), Two.Get(), StringSize)) return TRUE;
+    char One[StringSize], Two[StringSize];
+    One[0] = Two[0] = 0;
+    if (!ReadTwo(Owner, "stringOne", "stringTwo", One, Two, StringSize)) return TRUE;
     uint32 IgnoreCase = FALSE;
     Task_GetBooleanArgument(Owner, "ignoreCase", &IgnoreCase);
-    int32 Found = IgnoreCase ? String_ContainsStringWithoutCase(One.Get(), Two.Get())
-                             : String_ContainsString(One.Get(), Two.Get());
-    Task_Print(Owner, "String %s contains %s = %d\n", One.Get(), Two.Get(), Found ? 1 : 0);
+    int32 Found = IgnoreCase ? String_ContainsStringWithoutCase(One, Two) : String_ContainsString(One, Two);
+    Task_Print(Owner, "String %s contains %s = %d\n", One, Two, Found ? 1 : 0);
     return Task_RunSubAction(Owner, Found ? "found" : "notFound", nullptr, Task_SubAction_Complete);
 }
 
 int32 OnStringStart(void *User, const char *, const char *, const char *, Dictionary *) {
     CompareHead *Self = static_cast<CompareHead *>(User);
-    MemoryScope<char> One(StringSize), Two(StringSize);
-    if (!ReadTwo(Self->Owner, "stringOne", "stringTwo", One.Get(), Two.Get(), StringSize)) return TRUE;
+    char One[StringSize], Two[StringSize];
+    One[0] = Two[0] = 0;
+    if (!ReadTwo(Self->Owner, "stringOne", "stringTwo", One, Two, StringSize)) return TRUE;
     uint32 IgnoreCase = FALSE;
     Task_GetBooleanArgument(Self->Owner, "ignoreCase", &IgnoreCase);
-    int32 Order = IgnoreCase ? String_CompareWithoutCaseReturn(One.Get(), Two.Get())
-                             : String_CompareReturn(One.Get(), Two.Get());
+    int32 Order = IgnoreCase ? String_CompareWithoutCaseReturn(One, Two) : String_CompareReturn(One, Two);
     Order = (Order > 0) - (Order < 0);
-    Task_Print(Self->Owner, "Compare string %s to %s = %d\n", One.Get(), Two.Get(), Order);
+    Task_Print(Self->Owner, "Compare string %s to %s = %d\n", One, Two, Order);
     return Branch(Self, Order);
 }
 
