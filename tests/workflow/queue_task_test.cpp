@@ -13,6 +13,7 @@
 #include "core/formats/json.h"
 #include "core/notification_center.h"
 #include "core/string.h"
+#include "tests/support/json_text.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/workflow_loop.h"
 #include "tests/workflow/workflow_outcome.h"
@@ -128,17 +129,7 @@ TEST_F(QueueTaskTest, LimitsThatRunNothing) {
 
 namespace {
 
-std::string Text(Dictionary *Change) {
-    JSON *Writer = nullptr;
-    JSON_Create(&Writer);
-    JSON_SetMinify(Writer, TRUE);
-    JSON_SetDictionaryHandle(Writer, Change);
-    char Buffer[1024] = "";
-    int32 Written = 0;
-    JSON_SaveBuffer(Writer, Buffer, (int32)sizeof(Buffer) - 1, &Written);
-    JSON_Delete(&Writer);
-    return "{" + std::string(Buffer, (size_t)Written) + "}";
-}
+std::string Text(Dictionary *Change) { return JsonText(Change); }
 
 struct Reports {
     std::vector<std::string> Seen;

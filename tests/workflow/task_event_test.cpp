@@ -16,6 +16,7 @@
 
 #include "core/formats/json.h"
 #include "core/notification_center.h"
+#include "tests/support/json_text.h"
 #include "tests/support/workflow_loop.h"
 #include "workflow/workflow_app.h"
 
@@ -138,17 +139,7 @@ struct Payloads {
     bool Keep = false;
 };
 
-std::string Text(Dictionary *Payload) {
-    JSON *Writer = nullptr;
-    JSON_Create(&Writer);
-    JSON_SetMinify(Writer, TRUE);
-    JSON_SetDictionaryHandle(Writer, Payload);
-    char Buffer[512] = "";
-    int32 Written = 0;
-    JSON_SaveBuffer(Writer, Buffer, (int32)sizeof(Buffer) - 1, &Written);
-    JSON_Delete(&Writer);
-    return "{" + std::string(Buffer, (size_t)Written) + "}";
-}
+std::string Text(Dictionary *Payload) { return JsonText(Payload); }
 
 int32 OnSubAction(void *User, const char *, const char *Name, const char *, Dictionary *Info) {
     Payloads *All = static_cast<Payloads *>(User);

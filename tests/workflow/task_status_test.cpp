@@ -10,21 +10,12 @@
 
 #include "core/formats/json.h"
 #include "core/notification_center.h"
+#include "tests/support/json_text.h"
 #include "tests/support/workflow_loop.h"
 
 namespace {
 
-std::string Text(Dictionary *Change) {
-    JSON *Writer = nullptr;
-    JSON_Create(&Writer);
-    JSON_SetMinify(Writer, TRUE);
-    JSON_SetDictionaryHandle(Writer, Change);
-    char Buffer[512] = "";
-    int32 Written = 0;
-    JSON_SaveBuffer(Writer, Buffer, (int32)sizeof(Buffer) - 1, &Written);
-    JSON_Delete(&Writer);
-    return "{" + std::string(Buffer, (size_t)Written) + "}";
-}
+std::string Text(Dictionary *Change) { return JsonText(Change); }
 
 enum Observer { Reads, Keeps, Writes };
 

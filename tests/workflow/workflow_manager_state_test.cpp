@@ -9,6 +9,7 @@
 
 #include "core/formats/json.h"
 #include "core/notification_center.h"
+#include "tests/support/json_text.h"
 #include "tests/support/workflow_loop.h"
 #include "workflow/workflow_manager.h"
 
@@ -28,17 +29,9 @@ std::string Text(Dictionary *Record) {
     Dictionary_Merge(Copy, Record, DICTIONARY_MERGE_OVERWRITE);
     // The expiry is a clock reading: only its presence is compared.
     if (Dictionary_RemoveByKey(Copy, "expireTime")) Dictionary_SetBooleanByKey(Copy, "expireTime", TRUE);
-    JSON *Writer = nullptr;
-    JSON_Create(&Writer);
-    JSON_SetMinify(Writer, TRUE);
-    JSON_SetDictionaryHandle(Writer, Copy);
-    char Buffer[2048] = "";
-    int32 Written = 0;
-    JSON_SaveBuffer(Writer, Buffer, (int32)sizeof(Buffer) - 1, &Written);
-    JSON_Delete(&Writer);
+    std::string Written = JsonText(Copy);
     Dictionary_Release(&Copy);
-    // A root is written as its items: the braces are put back here.
-    return "{" + std::string(Buffer, (size_t)Written) + "}";
+    return Written;
 }
 
 int32 OnRelayed(void *, const char *, const char *Name, const char *, Dictionary *Info) {
