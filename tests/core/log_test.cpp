@@ -171,6 +171,17 @@ TEST(Log, LongLinesAreCutTo4095Characters) {
     Captured.clear();
     Log_PrintInt(9, __FILE__, __LINE__, 0, ""); // an empty line is harmless
     EXPECT_EQ(Captured, "");
+    // A level name replaced by a long text, with the deepest indent, still
+    // leaves a line inside the buffer with its line end.
+    const std::string LongName(5000, 'L');
+    const char *Kept = Log_LevelStringTable[LOG_INFO];
+    Log_LevelStringTable[LOG_INFO] = LongName.c_str();
+    Captured.clear();
+    Log_PrintInt(LOG_INFO, __FILE__, __LINE__, 100000, "deep\n");
+    Log_LevelStringTable[LOG_INFO] = Kept;
+    EXPECT_LE(Captured.size(), 4095u);
+    EXPECT_EQ(Captured.compare(0, 100, LongName, 0, 100), 0);
+    EXPECT_EQ(Captured.back(), '\n');
 }
 
 TEST(Log, TruncatesUnlessAppending) {
