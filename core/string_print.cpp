@@ -643,16 +643,9 @@ int32 String_VPrint(char *Buffer, int32 Size, const char *Format, va_list Argume
     Debug_CheckPointer(Buffer);
     Debug_CheckPointer(Format);
     if (Size < 1) return 0;
-    if (PlainBuffer Out{Buffer, Size}; PrintPlainStrings(Out, Format, Arguments)) {
-        if (Out.Overflow) ReportOverrun(Format);
-        return Out.Used;
-    }
-    StringBuffer Record;
-    InitStringBuffer(&Record, Buffer, Size);
-    String_VPrintFormatEx(Format, &Record, StringBuffer_WriteCallback, Arguments);
-    StringBuffer_Finalize(&Record);
-    if (Record.Overflow & 1) ReportOverrun(Format);
-    return Record.Used;
+    int32 Used = 0;
+    if (!StringPrint_VPrintFits(Buffer, Size, Format, Arguments, &Used)) ReportOverrun(Format);
+    return Used;
 }
 
 int32 String_Print(char *Buffer, int32 Size, const char *Format, ...) {
