@@ -173,8 +173,9 @@ int32 Task_Complete(Task *Handle, Dictionary *Result) {
     Class_CheckHandle(Handle, TASK_CLASSID);
     if (Handle->Completing || Handle->Completed) return FALSE;
     Handle->Completing = TRUE;
-    uint32 Cancelled = Task_IsCancelled(Handle) ? 1 : 0;
-    bool HasErrors = Task_HasError(Handle, nullptr) != 0;
+    const bool CancelError = Task_IsCancelled(Handle) != 0;
+    uint32 Cancelled = CancelError ? 1 : 0;
+    bool HasErrors = CancelError || Task_HasError(Handle, nullptr) != 0;
     uint32 Successful = HasErrors ? 0 : 1;
     if (Result != nullptr) {
         uint32 Flag = 0;
@@ -182,23 +183,35 @@ int32 Task_Complete(Task *Handle, Dictionary *Result) {
         if (!Cancelled && Dictionary_GetBooleanByKey(Result, "cancelled", &Flag)) Cancelled = Flag;
     }
     const char *Key = "failure";
+    // Only an observer of the status set here could add a cancel from now on.
+    bool CancelledNow = CancelError;
     if (Successful && !Cancelled) {
         Key = "success";
         char Status[ExpandedTextSize];
-        if (ReadStatusText(Handle, 1, Status, (int32)sizeof(Status))) Task_SetStatus(Handle, Status);
+        if (ReadStatusText(Handle, 1, Status, (int32)sizeof(Status))) {
+            Task_SetStatus(Handle, Status);
+            CancelledNow = Task_IsCancelled(Handle) != 0;
+        }
     }
 
     Completion *State = Memory_New(Completion);
     Dictionary_Create(&State->Result);
-    if (Result != nullptr) Dictionary_Merge(State->Result, Result, DICTIONARY_MERGE_OVERWRITE);
     // The outcome decided above stands over what the caller's result claimed.
-    Dictionary_SetBooleanByKey(State->Result, "successful", Successful && !Task_IsCancelled(Handle));
-    Dictionary_SetBooleanByKey(State->Result, "cancelled", Cancelled);
+    const uint32 Outcome = Successful && !CancelledNow ? 1 : 0;
+    if (Result != nullptr) {
+        Dictionary_Merge(State->Result, Result, DICTIONARY_MERGE_OVERWRITE);
+        Dictionary_SetBooleanByKey(State->Result, "successful", Outcome);
+        Dictionary_SetBooleanByKey(State->Result, "cancelled", Cancelled);
+    } else {
+        // A new result: the two keys go in without a search for them.
+        Dictionary_AddBoolean(State->Result, "successful", Outcome, nullptr);
+        Dictionary_AddBoolean(State->Result, "cancelled", Cancelled, nullptr);
+    }
     TaskEvent_Create(&State->Event);
     TaskEvent_SetTaskHandle(State->Event, Handle);
     TaskEvent_Start(State->Event, Handle->Name);
 
-    if (Task_IsCancelled(Handle)) {
+    if (CancelledNow) {
         Task_VerboseLog(Handle, 1, "Cancelled\n");
         FinishCompletion(Handle, State, nullptr);
         return TRUE;

@@ -10,8 +10,7 @@
 #include <string.h>
 
 #include <deque>
-#include <string_view>
-#include <unordered_map>
+#include <vector>
 
 struct TaskEvent {
     ClassStruct Class;
@@ -23,6 +22,7 @@ struct TaskEvent {
     uint32 Started;
     uint32 Completed;
     uint32 Observing; // the round of waiting it joined, 0 for none
+    size_t WaitHash;  // of its id, kept while it waits
 };
 
 namespace {
@@ -37,8 +37,84 @@ namespace {
 // round ends when the application goes (TaskEventInt_Forget), with the
 // notification center that served it; events left from it wait for ever,
 // as they did with their own observers gone.
+//
+// The events are found through an open table of their own records, probed
+// from a hash of the id's first twelve characters (random hex for every id we
+// make): a map that allocated a node per waiting event cost as much as the
+// rest of the bookkeeping of a step.
+class WaitTable {
+  public:
+    TaskEvent *Find(const char *Id) const {
+        if (Slots.empty()) return nullptr;
+        const size_t Mask = Slots.size() - 1;
+        for (size_t At = Hash(Id) & Mask; Slots[At].Event != nullptr; At = (At + 1) & Mask)
+            if (strcmp(IdOf(Slots[At].Event), Id) == 0) return Slots[At].Event;
+        return nullptr;
+    }
+    void Insert(TaskEvent *Event) {
+        if ((Count + 1) * 2 > Slots.size()) Grow();
+        Event->WaitHash = Hash(IdOf(Event));
+        Place({Event, Event->WaitHash});
+        Count++;
+    }
+    bool Erase(TaskEvent *Event) {
+        if (Slots.empty()) return false;
+        const size_t Mask = Slots.size() - 1;
+        size_t Hole = Event->WaitHash & Mask;
+        while (Slots[Hole].Event != Event) {
+            if (Slots[Hole].Event == nullptr) return false;
+            Hole = (Hole + 1) & Mask;
+        }
+        // Pull back every later entry of the run that may stand in the hole,
+        // so that no probe stops short of it.
+        for (size_t Next = (Hole + 1) & Mask; Slots[Next].Event != nullptr; Next = (Next + 1) & Mask) {
+            const size_t Home = Slots[Next].Hash & Mask;
+            const bool Between = Hole <= Next ? (Hole < Home && Home <= Next) : (Hole < Home || Home <= Next);
+            if (Between) continue;
+            Slots[Hole] = Slots[Next];
+            Hole = Next;
+        }
+        Slots[Hole] = Slot{};
+        Count--;
+        return true;
+    }
+    bool Empty() const { return Count == 0; }
+    void Clear() {
+        Slots.clear();
+        Count = 0;
+    }
+
+  private:
+    struct Slot {
+        TaskEvent *Event = nullptr;
+        size_t Hash = 0;
+    };
+    std::vector<Slot> Slots;
+    size_t Count = 0;
+
+    static const char *IdOf(TaskEvent *Event) { return reinterpret_cast<ClassStruct *>(Event)->InstanceId; }
+    static size_t Hash(const char *Id) {
+        uint64 Value = 0xcbf29ce484222325ull;
+        for (int Index = 0; Index < 12 && Id[Index] != 0; Index++) Value = (Value ^ (uint8)Id[Index]) * 0x100000001b3ull;
+        return (size_t)(Value ^ (Value >> 29));
+    }
+    void Place(Slot Entry) {
+        const size_t Mask = Slots.size() - 1;
+        size_t At = Entry.Hash & Mask;
+        while (Slots[At].Event != nullptr) At = (At + 1) & Mask;
+        Slots[At] = Entry;
+    }
+    void Grow() {
+        std::vector<Slot> Old;
+        Old.swap(Slots);
+        Slots.resize(Old.empty() ? 16 : Old.size() * 2);
+        for (const Slot &Entry : Old)
+            if (Entry.Event != nullptr) Place(Entry);
+    }
+};
+
 struct Waiting {
-    std::unordered_map<std::string_view, TaskEvent *> Events;
+    WaitTable Events;
     uint32 Round = 1;
     bool Observing = false;
 };
@@ -54,13 +130,13 @@ void StartWaiting(TaskEvent *Self) {
     Waiting &All = Waiters();
     if (!All.Observing) NotificationCenter_AddObserver("TaskEvent", "Complete", &All, OnComplete);
     All.Observing = true;
-    All.Events.emplace(Self->Class.InstanceId, Self);
+    All.Events.Insert(Self);
     Self->Observing = All.Round;
 }
 
 void StopWaiting(TaskEvent *Self) {
     Waiting &All = Waiters();
-    if (Self->Observing == All.Round && All.Events.erase(Self->Class.InstanceId) > 0 && All.Events.empty() &&
+    if (Self->Observing == All.Round && All.Events.Erase(Self) && All.Events.Empty() &&
         WorkflowApp_GetTaskTypeListHandle() == nullptr) {
         NotificationCenter_RemoveObserver("TaskEvent", "Complete", &All, OnComplete);
         All.Observing = false;
@@ -128,9 +204,8 @@ int32 DeleteObject(void *HandleAddress) { return TaskEvent_Delete(static_cast<Ta
 int32 OnComplete(void *, const char *, const char *, const char *Instance, Dictionary *) {
     if (Instance == nullptr) return TRUE;
     Waiting &All = Waiters();
-    auto Found = All.Events.find(Instance);
-    if (Found == All.Events.end()) return TRUE;
-    TaskEvent *Self = Found->second;
+    TaskEvent *Self = All.Events.Find(Instance);
+    if (Self == nullptr) return TRUE;
     StopWaiting(Self);
     void *CallbackUser = nullptr;
     Task_SubActionFunc Function = nullptr;
@@ -148,7 +223,7 @@ void TaskEventInt_Forget(void) {
     Waiting &All = Waiters();
     if (All.Observing) NotificationCenter_RemoveObserver("TaskEvent", "Complete", &All, OnComplete);
     All.Observing = false;
-    All.Events.clear();
+    All.Events.Clear();
     All.Round++;
     for (Dictionary *Payload : Kept()) Dictionary_Release(&Payload);
     Kept().clear();
@@ -201,8 +276,7 @@ int32 TaskEvent_Start(TaskEvent *Handle, const char *Name) {
     Handle->Started = TRUE;
     String_CopyLength(Handle->Name, Name, (int32)sizeof(Handle->Name));
     Task_AddRef(Handle->Owner);
-    char TaskId[40];
-    Task_GetInstanceId(Handle->Owner, TaskId, (int32)sizeof(TaskId));
+    const char *TaskId = Handle->Owner->Class.InstanceId;
     Handle->Payload = MakePayload(TaskId, Handle->Name);
     Task_VerboseLog(Handle->Owner, 1, "%s ready\n", Handle->Name);
     StartWaiting(Handle);

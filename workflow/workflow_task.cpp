@@ -123,9 +123,7 @@ int32 Workflow_CreateTaskWithMacros(Workflow *Handle, const char *Name, Dictiona
         if (Inner != nullptr) Dictionary_Merge(TaskMacros, Inner, DICTIONARY_MERGE_OVERWRITE);
     }
     Task_SetInterface(Made, Record);
-    char Id[40];
-    Task_GetInstanceId(Made, Id, (int32)sizeof(Id));
-    Workflow_Print(Handle, "Created - %s - %s\n", Task_GetNamePtr(Made), Id);
+    Workflow_Print(Handle, "Created - %s - %s\n", Task_GetNamePtr(Made), ((ClassStruct *)Made)->InstanceId);
     int32 Verbose = 0;
     Workflow_GetVerbose(Handle, &Verbose);
     if (Verbose == 1) Task_Dump(Made);

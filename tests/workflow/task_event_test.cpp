@@ -187,3 +187,54 @@ TEST_F(TaskEventTest, PayloadsCarryTheirOwnEvent) {
     }
     Task_Release(&Other);
 }
+
+namespace {
+
+std::vector<int> Finished;
+int Numbers[300]; // the callbacks' user values: each event's own number
+
+int32 OnNumbered(Task *, void *User, Dictionary *) {
+    Finished.push_back(*static_cast<int *>(User));
+    return TRUE;
+}
+
+} // namespace
+
+// Many events wait at once and leave in every order: each completion still
+// finds its own event, once, however the waiting events were stored.
+TEST_F(TaskEventTest, ManyWaitingEventsEachCompleteOnce) {
+    struct Case {
+        int Count;
+        int Stride;   // completion order: index * Stride modulo Count
+        int Interval; // complete the earliest waiting one after every this many starts; 0 never
+    };
+    const std::vector<Case> Cases = {{300, 1, 0}, {300, 299, 0}, {257, 7, 0}, {200, 13, 3}, {40, 1, 1}};
+    for (const Case &Each : Cases) {
+        Finished.clear();
+        std::vector<TaskEvent *> Events((size_t)Each.Count);
+        std::vector<int> Expected;
+        size_t Early = 0;
+        for (int Index = 0; Index < Each.Count; Index++) {
+            TaskEvent_Create(&Events[(size_t)Index]);
+            TaskEvent_SetTaskHandle(Events[(size_t)Index], Owner);
+            Numbers[Index] = Index;
+            TaskEvent_SetCompleteCallback(Events[(size_t)Index], &Numbers[Index], OnNumbered);
+            TaskEvent_Start(Events[(size_t)Index], "n");
+            if (Each.Interval > 0 && Index % Each.Interval == Each.Interval - 1) {
+                TaskEvent_Complete(Events[Early], nullptr);
+                Expected.push_back((int)Early++);
+            }
+        }
+        std::vector<bool> Done((size_t)Each.Count);
+        for (size_t Index = 0; Index < Early; Index++) Done[Index] = true;
+        for (int Step = 0; Step < Each.Count; Step++) {
+            const size_t Index = (size_t)((int64)Step * Each.Stride % Each.Count);
+            if (Done[Index]) continue;
+            Done[Index] = true;
+            TaskEvent_Complete(Events[Index], nullptr);
+            Expected.push_back((int)Index);
+        }
+        RunMainLoopPasses(4);
+        EXPECT_EQ(Finished, Expected) << Each.Count << "/" << Each.Stride;
+    }
+}
