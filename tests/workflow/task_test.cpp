@@ -18,6 +18,7 @@
 #include "core/thread.h"
 #include "core/notification_center.h"
 #include "core/posix/platform.h"
+#include "tests/support/json_text.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/workflow_loop.h"
 #include "core/crypto/authenticate.h"
@@ -470,3 +471,60 @@ TEST(TaskDeathTest, TypeOfATaskWithoutRecordIsAFatalStop) {
 }
 
 } // namespace
+
+// Cancels its task when the task's status "done" is reported.
+int32 CancelOnDone(void *User, const char *, const char *, const char *, Dictionary *Info) {
+    const char *Text = nullptr;
+    if (Info != nullptr && Dictionary_GetStringPtrByKey(Info, "status", &Text) && Text != nullptr &&
+        strcmp(Text, "done") == 0)
+        Task_AddError(static_cast<Task *>(User), "%s", "Task_Error_Cancelled");
+    return TRUE;
+}
+
+// A completion without a result builds its result directly; it must carry
+// what the same completion with an empty result gives, key for key.
+TEST_F(TaskTest, CompletionWithoutResultMatchesAnEmptyOne) {
+    struct Case {
+        const char *Arguments; // merged over "outer"
+        const char *Error;     // added before the completion, or null
+        bool CancelOnStatus;   // an observer cancels the task when its final status is set
+    };
+    const std::vector<Case> Cases = {
+        {"{}", nullptr, false},
+        {"{}", "Broken", false},
+        {"{\"status\":[\"going\",\"done\"]}", nullptr, false},
+        {"{\"status\":[\"going\",\"done\"]}", "Task_Error_Cancelled", false},
+        {"{\"status\":[\"going\",\"done\"]}", nullptr, true},
+        {"{\"ignoreError\":true}", "Broken", false},
+    };
+    for (const Case &Each : Cases) {
+        std::string Results[2];
+        for (int WithEmpty = 0; WithEmpty < 2; WithEmpty++) {
+            Dictionary *Loaded = nullptr, *Arguments = nullptr;
+            Dictionary_Create(&Loaded);
+            JSON *Reader = nullptr;
+            JSON_Create(&Reader);
+            JSON_SetDictionaryHandle(Reader, Loaded);
+            ASSERT_TRUE(JSON_LoadString(Reader, "%s", Each.Arguments));
+            JSON_Delete(&Reader);
+            Dictionary_SkipRoot(Loaded, &Arguments);
+            Task *Held = Make("outer", nullptr, Arguments);
+            Dictionary_Release(&Loaded);
+            Task_Start(Held);
+            RunMainLoopPasses(2);
+            const char *Id = reinterpret_cast<ClassStruct *>(Held)->InstanceId;
+            if (Each.CancelOnStatus) NotificationCenter_AddInstanceObserver("Task", "Status", Id, Held, CancelOnDone);
+            if (Each.Error != nullptr) Task_AddError(Held, "%s", Each.Error);
+            Dictionary *Empty = nullptr;
+            if (WithEmpty) Dictionary_Create(&Empty);
+            Task_Complete(Held, Empty);
+            if (Empty != nullptr) Dictionary_Release(&Empty);
+            ASSERT_TRUE(RunMainLoopUntil([&] { return Task_IsCompleted(Held) != 0; }));
+            RunMainLoopPasses(3);
+            if (Each.CancelOnStatus) NotificationCenter_RemoveInstanceObserver("Task", "Status", Id, Held, CancelOnDone);
+            Results[WithEmpty] = JsonText(LastResult);
+        }
+        EXPECT_EQ(Results[0], Results[1]) << Each.Arguments;
+        EXPECT_NE(Results[0].find("\"cancelled\""), std::string::npos);
+    }
+}
