@@ -24,6 +24,9 @@ int32 PrintThroughWorkflow(void *User, const char *Format, ...) {
 
 void RemoveRecord(Workflow *Self, WorkflowTaskRecord *Entry) {
     Workflow_VerboseLog(Self, 1, "Removing task - %s\n", Task_GetNamePtr(Entry->Owned));
+    // Records are only appended, and a parent is in the list before its
+    // child is made: every child stands after its parent.
+    WorkflowTaskRecord *After = Entry->Next;
     if (Entry->Prev != nullptr) Entry->Prev->Next = Entry->Next;
     else Self->First = Entry->Next;
     if (Entry->Next != nullptr) Entry->Next->Prev = Entry->Prev;
@@ -32,7 +35,7 @@ void RemoveRecord(Workflow *Self, WorkflowTaskRecord *Entry) {
     Self->Records->erase(Entry->Owned);
     if (Entry->Parent != nullptr) Entry->Parent->ChildCount--;
     // Records of its children lose their parent link.
-    for (WorkflowTaskRecord *Other = Self->First; Other != nullptr && Entry->ChildCount > 0; Other = Other->Next)
+    for (WorkflowTaskRecord *Other = After; Other != nullptr && Entry->ChildCount > 0; Other = Other->Next)
         if (Other->Parent == Entry) {
             Other->Parent = nullptr;
             Entry->ChildCount--;
@@ -266,8 +269,9 @@ int32 Workflow_ClearTasksByHandle(Workflow *Handle, Task *Root) {
     Class_CheckHandle(Handle, WORKFLOW_CLASSID);
     WorkflowTaskRecord *RootEntry = WorkflowInt_FindRecord(Handle, Root);
     if (RootEntry == nullptr) return FALSE;
-    // Descendants first, from the last record, the root last.
-    for (WorkflowTaskRecord *Entry = Handle->Last; Entry != nullptr;) {
+    // Descendants first, from the last record, the root last. They all stand
+    // after the root (see RemoveRecord): the walk ends there.
+    for (WorkflowTaskRecord *Entry = Handle->Last; Entry != RootEntry;) {
         WorkflowTaskRecord *Prev = Entry->Prev;
         if (Entry != RootEntry && DescendsFrom(Entry, RootEntry)) RemoveRecord(Handle, Entry);
         Entry = Prev;
