@@ -150,6 +150,16 @@ int32 Workflow_FindTaskByInstanceId(Workflow *Handle, const char *InstanceId, Ta
     Debug_CheckPointer(InstanceId);
     Debug_CheckPointer(Found);
     *Found = nullptr;
+    // The instance table knows the id as it was made: a live task found
+    // there is ours exactly when it has a record here. Only an id written
+    // in other letters than it was made needs the walk.
+    ClassStruct *Object = static_cast<ClassStruct *>(Class_ConvertFromInstanceId(InstanceId));
+    if (Object != nullptr && Object->ClassId == TASK_CLASSID) {
+        Task *Known = reinterpret_cast<Task *>(Object);
+        if (WorkflowInt_FindRecord(Handle, Known) == nullptr) return FALSE;
+        *Found = Known;
+        return TRUE;
+    }
     for (WorkflowTaskRecord *Entry = Handle->First; Entry != nullptr; Entry = Entry->Next)
         if (String_CompareWithoutCase(((ClassStruct *)Entry->Owned)->InstanceId, InstanceId)) {
             *Found = Entry->Owned;

@@ -6,7 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <strings.h>
+
 #include <string>
+#include <vector>
 
 #include "core/formats/json.h"
 #include "core/notification_center.h"
@@ -382,6 +385,42 @@ TEST_F(WorkflowTest, TaskRecordsKeepParentLinksAcrossRemovals) {
     EXPECT_EQ(Count, 0);
     Task_Release(&Stray);
     Workflow_Release(&Flow);
+}
+
+TEST_F(WorkflowTest, TaskFoundByInstanceIdOnlyInItsOwnWorkflow) {
+    Workflow *Flows[2] = {nullptr, nullptr};
+    Task *Tasks[2] = {nullptr, nullptr};
+    const char Text[] = "{\"t\": {\"type\": \"Test\", \"outcome\": \"hold\"}}";
+    for (int Index = 0; Index < 2; Index++) {
+        Workflow_Create(&Flows[Index]);
+        Workflow_SetUseDefaultTaskTypes(Flows[Index], FALSE);
+        Workflow_RegisterTaskHandler(Flows[Index], &TestTask_INTERFACE);
+        ASSERT_TRUE(Workflow_LoadBuffer(Flows[Index], Text, (int32)sizeof(Text) - 1));
+        ASSERT_TRUE(Workflow_CreateTask(Flows[Index], "t", nullptr, nullptr, &Tasks[Index]));
+    }
+    Task *Loose = nullptr;
+    Task_Create(&Loose);
+    auto Id = [](void *Object) { return std::string(reinterpret_cast<ClassStruct *>(Object)->InstanceId); };
+    auto Upper = [](std::string Text) {
+        for (char &Letter : Text) Letter = (char)toupper((unsigned char)Letter);
+        return Text;
+    };
+    // Each workflow holds one task: the one whose id matches without case.
+    auto Walked = [&](int Flow, const std::string &Wanted) -> Task * {
+        return strcasecmp(Id(Tasks[Flow]).c_str(), Wanted.c_str()) == 0 ? Tasks[Flow] : nullptr;
+    };
+    const std::vector<std::string> Wanted = {
+        Id(Tasks[0]), Upper(Id(Tasks[0])), Id(Tasks[1]), Upper(Id(Tasks[1])), Id(Loose), Id(Flows[0]), "", "nothing",
+    };
+    for (int Flow = 0; Flow < 2; Flow++)
+        for (const std::string &Each : Wanted) {
+            Task *Found = reinterpret_cast<Task *>(1);
+            const int32 Result = Workflow_FindTaskByInstanceId(Flows[Flow], Each.c_str(), &Found);
+            EXPECT_EQ(Found, Walked(Flow, Each)) << Flow << " " << Each;
+            EXPECT_EQ(Result, Found != nullptr ? TRUE : FALSE);
+        }
+    Task_Release(&Loose);
+    for (Workflow *&Flow : Flows) Workflow_Release(&Flow);
 }
 
 } // namespace
