@@ -406,7 +406,7 @@ TEST_F(WorkflowTest, TaskFoundByInstanceIdOnlyInItsOwnWorkflow) {
         return Text;
     };
     // Each workflow holds one task: the one whose id matches without case.
-    auto Walked = [&](int Flow, const std::string &Wanted) -> Task * {
+    auto Expected = [&](int Flow, const std::string &Wanted) -> Task * {
         return strcasecmp(Id(Tasks[Flow]).c_str(), Wanted.c_str()) == 0 ? Tasks[Flow] : nullptr;
     };
     const std::vector<std::string> Wanted = {
@@ -416,7 +416,7 @@ TEST_F(WorkflowTest, TaskFoundByInstanceIdOnlyInItsOwnWorkflow) {
         for (const std::string &Each : Wanted) {
             Task *Found = reinterpret_cast<Task *>(1);
             const int32 Result = Workflow_FindTaskByInstanceId(Flows[Flow], Each.c_str(), &Found);
-            EXPECT_EQ(Found, Walked(Flow, Each)) << Flow << " " << Each;
+            EXPECT_EQ(Found, Expected(Flow, Each)) << Flow << " " << Each;
             EXPECT_EQ(Result, Found != nullptr ? TRUE : FALSE);
         }
     Task_Release(&Loose);
