@@ -111,6 +111,15 @@ inline uint64 LoadTail(const char *Text, size_t Length, size_t Whole) {
     return Word;
 }
 
+// Whether the Length bytes at A and at B are the same, a word at a step;
+// never a byte outside either.
+inline bool SameBytes(const char *A, const char *B, size_t Length) {
+    size_t At = 0;
+    for (; At + 8 <= Length; At += 8)
+        if (Load8(A + At) != Load8(B + At)) return false;
+    return At == Length || LoadTail(A + At, Length - At, Length) == LoadTail(B + At, Length - At, Length);
+}
+
 inline const char *KeyText(const void *Key) { return Key != nullptr ? static_cast<const char *>(Key) : ""; }
 
 // The table's stored text length rides as the callbacks' user value, doubled:
@@ -296,6 +305,18 @@ NotificationNamePart NotificationCenter_NamePart(const char *Key, size_t Length)
             End = (size_t)(Second - Key) + 1;
     }
     return NotificationNamePart{End, MixFolded(0x9e3779b97f4a7c15ull ^ End, Key, End)};
+}
+
+bool NotificationCenter_MemoHolds(const NotificationPrefixMemo &Memo, const NotificationFireNames &Fired) {
+    return SameBytes(Memo.Prefix, Fired.Type, Fired.TypeLength) &&
+           SameBytes(Memo.Prefix + Fired.TypeLength + 1, Fired.Name, Fired.NameLength);
+}
+
+void NotificationCenter_MemoMake(NotificationPrefixMemo &Memo, const NotificationFireNames &Fired, uint32 Lengths) {
+    Memo.Used = (uint32)NotificationCenter_PrintKeyPrefix(Memo.Prefix, Fired.Type, Fired.TypeLength, Fired.Name,
+                                                          Fired.NameLength);
+    Memo.Part = NotificationCenter_NamePart(Memo.Prefix, Memo.Used);
+    Memo.Lengths = Lengths;
 }
 
 NotificationKeyProbe NotificationCenter_ProbeRest(const char *Key, size_t Length, const NotificationNamePart &Part) {
