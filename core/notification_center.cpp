@@ -111,15 +111,6 @@ inline uint64 LoadTail(const char *Text, size_t Length, size_t Whole) {
     return Word;
 }
 
-// Whether the Length bytes at A and at B are the same, a word at a step;
-// never a byte outside either.
-inline bool SameBytes(const char *A, const char *B, size_t Length) {
-    size_t At = 0;
-    for (; At + 8 <= Length; At += 8)
-        if (Load8(A + At) != Load8(B + At)) return false;
-    return At == Length || LoadTail(A + At, Length - At, Length) == LoadTail(B + At, Length - At, Length);
-}
-
 inline const char *KeyText(const void *Key) { return Key != nullptr ? static_cast<const char *>(Key) : ""; }
 
 // The table's stored text length rides as the callbacks' user value, doubled:
@@ -246,6 +237,24 @@ template <typename Visit> void ForEachKeyRecord(NotificationCenter *Center, Visi
     }
 }
 
+// Lock held. The names' key written to Key, its length and its name part;
+// the prefix is the center's kept one where the names allow.
+size_t ComposeKey(NotificationCenter *Center, const NotificationFireNames &Names, char *Key,
+                  NotificationNamePart &Part) {
+    if (Names.TypeLength < NotificationNameSize && Names.NameLength < NotificationNameSize) {
+        // A prefix that is not cut holds the key's name part.
+        const NotificationPrefixMemo &Memo = NotificationCenter_PrefixMemo(Center, Names);
+        memcpy(Key, Memo.Prefix, Memo.Used);
+        Part = Memo.Part;
+        return NotificationCenter_PrintKeyInstance(Key, Memo.Used, Names.Instance, Names.InstanceLength);
+    }
+    const size_t Length = NotificationCenter_PrintKeyInstance(
+        Key, NotificationCenter_PrintKeyPrefix(Key, Names.Type, Names.TypeLength, Names.Name, Names.NameLength),
+        Names.Instance, Names.InstanceLength);
+    Part = NotificationCenter_NamePart(Key, Length);
+    return Length;
+}
+
 } // namespace
 
 // ---- Helpers shared with the other sources ----
@@ -308,8 +317,8 @@ NotificationNamePart NotificationCenter_NamePart(const char *Key, size_t Length)
 }
 
 bool NotificationCenter_MemoHolds(const NotificationPrefixMemo &Memo, const NotificationFireNames &Fired) {
-    return SameBytes(Memo.Prefix, Fired.Type, Fired.TypeLength) &&
-           SameBytes(Memo.Prefix + Fired.TypeLength + 1, Fired.Name, Fired.NameLength);
+    return memcmp(Memo.Prefix, Fired.Type, Fired.TypeLength) == 0 &&
+           memcmp(Memo.Prefix + Fired.TypeLength + 1, Fired.Name, Fired.NameLength) == 0;
 }
 
 void NotificationCenter_MemoMake(NotificationPrefixMemo &Memo, const NotificationFireNames &Fired, uint32 Lengths) {
@@ -482,12 +491,12 @@ int32 NotificationCenter_AddInstanceObserver(const char *Type, const char *Name,
     const size_t TypeLength = NotificationCenter_PartLength(Type), NameLength = NotificationCenter_PartLength(Name),
                  InstanceLength = NotificationCenter_PartLength(Instance);
     char Key[NotificationKeySize];
-    const size_t Length = NotificationCenter_PrintKeyInstance(
-        Key, NotificationCenter_PrintKeyPrefix(Key, Type, TypeLength, Name, NameLength), Instance, InstanceLength);
-    const NotificationNamePart NamePart = NotificationCenter_NamePart(Key, Length);
-    const NotificationKeyProbe Probe = NotificationCenter_ProbeRest(Key, Length, NamePart);
+    NotificationNamePart NamePart;
 
     NotificationCenter_Lock(Center);
+    const size_t Length =
+        ComposeKey(Center, {Type, Name, Instance, TypeLength, NameLength, InstanceLength}, Key, NamePart);
+    const NotificationKeyProbe Probe = NotificationCenter_ProbeRest(Key, Length, NamePart);
     NotificationKeyRecord *Record = nullptr;
     HashTableMember *Member = nullptr;
     int32 Added = 0;
@@ -542,11 +551,21 @@ int32 NotificationCenter_RemoveInstanceObserver(const char *Type, const char *Na
                                                 void *User, NotificationCenter_ObserverFunc Function) {
     if (auto Hook = LoadHook(RemoveInstanceObserverHook)) return Hook(Type, Name, Instance, User, Function);
     NotificationCenter *Center = NotificationCenter_Checked();
+    Type = NotificationCenter_Part(Type);
+    Name = NotificationCenter_Part(Name);
+    Instance = NotificationCenter_Part(Instance);
+    const NotificationFireNames Names{Type,
+                                      Name,
+                                      Instance,
+                                      NotificationCenter_PartLength(Type),
+                                      NotificationCenter_PartLength(Name),
+                                      NotificationCenter_PartLength(Instance)};
     char Key[NotificationKeySize];
-    const NotificationKeyProbe Probe =
-        NotificationCenter_Probe(Key, NotificationCenter_PrintKey(Key, Type, Name, Instance));
+    NotificationNamePart NamePart;
 
     NotificationCenter_Lock(Center);
+    const NotificationKeyProbe Probe =
+        NotificationCenter_ProbeRest(Key, ComposeKey(Center, Names, Key, NamePart), NamePart);
     uint64 Value = 0;
     if (HashTable_GetValue(Center->Observers, &Probe, &Value)) {
         auto *Record = reinterpret_cast<NotificationKeyRecord *>(static_cast<uintptr>(Value));
