@@ -18,6 +18,7 @@
 #include "core/notification_center.h"
 #include "core/pool.h"
 #include "core/signal.h"
+#include "core/string_internal.h"
 
 // Type, name and instance fields: at most 39 bytes and the terminator.
 constexpr int32 NotificationNameSize = 40;
@@ -278,13 +279,26 @@ inline const char *NotificationCenter_Part(const char *Text) {
 // never ends inside a UTF-8 sequence; the length copied.
 size_t NotificationCenter_CopyCutName(char *Field, const char *Text, size_t Length);
 
+// Copies Length bytes (at most 39) with a few fixed-size moves that may
+// overlap, instead of a library call: a queued fire copies three names,
+// mostly ids of 32 bytes.
+inline void NotificationCenter_CopyBytes(char *To, const char *From, size_t Length) {
+    static_assert(NotificationNameSize - 1 <= 32 + 8);
+    if (Length >= 32) {
+        memcpy(To, From, 32);
+        memcpy(To + Length - 8, From + Length - 8, 8);
+    } else {
+        string_detail::CopyShort(To, From, Length);
+    }
+}
+
 // Copies at most 39 bytes, never ending inside a UTF-8 sequence; the length
 // copied. Inline: a queued fire copies three names.
 inline size_t NotificationCenter_CopyName(char *Field, const char *Text) {
     const size_t Length = strnlen(Text, NotificationNameSize - 1);
     if (Length == NotificationNameSize - 1 && Text[Length] != '\0')
         return NotificationCenter_CopyCutName(Field, Text, Length);
-    memcpy(Field, Text, Length);
+    NotificationCenter_CopyBytes(Field, Text, Length);
     Field[Length] = '\0';
     return Length;
 }
@@ -296,7 +310,7 @@ inline size_t NotificationCenter_PartLength(const char *Text) { return strnlen(T
 // The same copy of a name whose length NotificationCenter_PartLength gave.
 inline size_t NotificationCenter_CopyMeasuredName(char *Field, const char *Text, size_t Length) {
     if (Length >= NotificationNameSize - 1) return NotificationCenter_CopyName(Field, Text);
-    memcpy(Field, Text, Length);
+    NotificationCenter_CopyBytes(Field, Text, Length);
     Field[Length] = '\0';
     return Length;
 }

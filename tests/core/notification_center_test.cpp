@@ -257,6 +257,24 @@ TEST_F(NotificationCenterTest, KeptPrefixesEqualPrintedOnes) {
     NotificationCenter_RemoveInstanceObserver(Cut.c_str(), "n", "A1", &Observer, Record);
 }
 
+// Queued names of every length a field holds, and longer ones cut, arrive
+// as fired: the copies of short and 32-byte-or-longer names take other moves.
+TEST_F(NotificationCenterTest, QueuedNamesOfEveryLengthArriveWhole) {
+    Recorder All{"all", nullptr, nullptr};
+    NotificationCenter_AddObserver(nullptr, nullptr, &All, Record);
+    for (size_t Length = 0; Length <= 45; Length++) {
+        std::string Type, Name, Instance;
+        for (size_t At = 0; At < Length; At++)
+            Type += (char)('a' + At % 26), Name += (char)('A' + (At * 7) % 26), Instance += (char)('0' + At % 10);
+        NotificationCenter_FireAfterDelay(Type.c_str(), Name.c_str(), Instance.c_str(), 0, nullptr);
+        EventQueue_Flush(nullptr);
+        auto Kept = [](const std::string &Text) { return Text.substr(0, 39); };
+        EXPECT_EQ(TakeCalls(), (std::vector<std::string>{"all:" + Kept(Type) + "." + Kept(Name) + "." + Kept(Instance)}))
+            << Length;
+    }
+    NotificationCenter_RemoveObserver(nullptr, nullptr, &All, Record);
+}
+
 // The live-user counts behind the delete check agree with a plain map over
 // many users added and taken in a scrambled order (the table grows, and its
 // removals close the gaps of colliding runs).
