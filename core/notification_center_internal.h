@@ -208,9 +208,10 @@ struct NotificationNamePart {
 
 // A fire's "type.name." prefix and its name part depend on the two names
 // alone, and most fires repeat a few pairs of names: the center keeps the
-// prefixes of the last few, so that a fire of names nobody observes under
-// any instance is answered without printing and hashing them again. Only
-// names of at most 39 bytes each, whose prefix is never cut.
+// prefix of each pair it meets, one place per pair, so that a fire of names
+// nobody observes under any instance is answered without printing and
+// hashing them again. Only names of at most 39 bytes each, whose prefix is
+// never cut.
 struct NotificationPrefixMemo {
     uint32 Lengths; // NotificationCenter_MemoLengths of its names; 0 while unused
     uint32 Used;    // the prefix's length
@@ -381,7 +382,7 @@ inline uint32 NotificationCenter_KeysLike(const NotificationCenter *Center, cons
     const uint32 Slot = NotificationCenter_NameSlot(Part);
     return GlobalRest ? Center->GlobalCounts[Slot] : Center->NameCounts[Slot] - Center->GlobalCounts[Slot];
 }
-// Whether the memo holds the Length bytes at Text at Offset of its prefix.
+// Whether the memo holds the Length bytes at Field at Offset of its prefix.
 // A name in a field of NotificationNameSize bytes is compared a whole word
 // at a step, the bytes past it masked; the memo's prefix has room for the
 // same words behind either name.
