@@ -15,6 +15,14 @@ namespace {
 
 inline uint8 FoldAscii(uint8 Ch) { return Ch >= 'A' && Ch <= 'Z' ? (uint8)(Ch + 32) : Ch; }
 
+// Whether the container has a key index now. Many containers have an extra
+// record (a print callback, an identifier) and no index: their look-ups walk
+// at once instead of asking the index code, which would only say so.
+inline bool HasKeyIndex(const Dictionary *Handle) {
+    const DictionaryExtra *Extra = __atomic_load_n(&Handle->Extra, __ATOMIC_ACQUIRE);
+    return Extra != nullptr && Extra->Index != nullptr;
+}
+
 } // namespace
 
 bool DictionaryInt_TextEquals(const Dictionary *Handle, const char *A, int32 ALength, const char *B, int32 BLength) {
@@ -89,7 +97,7 @@ DictionaryItem *WalkForNth(const Dictionary *Handle, DictionaryItem *Item, const
 } // namespace
 
 DictionaryItem *DictionaryInt_FindStoredKey(Dictionary *Handle, const char *Key, int32 Length) {
-    if (DictionaryInt_MayBeIndexed(Handle)) {
+    if (HasKeyIndex(Handle)) {
         bool Answered = false;
         DictionaryItem *Indexed = DictionaryInt_IndexFind(Handle, Key, Length, &Answered);
         if (Answered) return Indexed;
@@ -112,7 +120,7 @@ namespace {
     // A key too long to store is compared as it was stored.
     const int32 Compared = Length > DICTIONARY_MAX_KEY_LENGTH ? DictionaryInt_CutKeyLength(Key) : (int32)Length;
     if (Nth >= 0) return WalkForNth(Handle, Item, Key, Compared, Nth);
-    if (Start == nullptr && DictionaryInt_MayBeIndexed(Handle)) {
+    if (Start == nullptr && HasKeyIndex(Handle)) {
         bool Answered = false;
         DictionaryItem *Indexed = DictionaryInt_IndexFind(Handle, Key, Compared, &Answered);
         if (Answered) return Indexed;
@@ -130,7 +138,7 @@ DictionaryItem *DictionaryInt_FindByKeyLength(Dictionary *Handle, const char *Ke
         Key++;
         Length--;
     }
-    if (Key[0] == '[' || Length > DICTIONARY_MAX_KEY_LENGTH || (Start == nullptr && DictionaryInt_MayBeIndexed(Handle)))
+    if (Key[0] == '[' || Length > DICTIONARY_MAX_KEY_LENGTH || (Start == nullptr && HasKeyIndex(Handle)))
         return FindByKeyFully(Handle, Item, Key, Length, Start);
     return WalkForKey(Handle, Item, Key, (int32)Length);
 }

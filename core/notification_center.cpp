@@ -237,6 +237,24 @@ template <typename Visit> void ForEachKeyRecord(NotificationCenter *Center, Visi
     }
 }
 
+// Lock held. The names' key written to Key, its length and its name part;
+// the prefix is the center's kept one where the names allow.
+size_t ComposeKey(NotificationCenter *Center, const NotificationFireNames &Names, char *Key,
+                  NotificationNamePart &Part) {
+    if (Names.TypeLength < NotificationNameSize && Names.NameLength < NotificationNameSize) {
+        // A prefix that is not cut holds the key's name part.
+        const NotificationPrefixMemo &Memo = NotificationCenter_PrefixMemo(Center, Names);
+        memcpy(Key, Memo.Prefix, Memo.Used);
+        Part = Memo.Part;
+        return NotificationCenter_PrintKeyInstance(Key, Memo.Used, Names.Instance, Names.InstanceLength);
+    }
+    const size_t Length = NotificationCenter_PrintKeyInstance(
+        Key, NotificationCenter_PrintKeyPrefix(Key, Names.Type, Names.TypeLength, Names.Name, Names.NameLength),
+        Names.Instance, Names.InstanceLength);
+    Part = NotificationCenter_NamePart(Key, Length);
+    return Length;
+}
+
 } // namespace
 
 // ---- Helpers shared with the other sources ----
@@ -296,6 +314,18 @@ NotificationNamePart NotificationCenter_NamePart(const char *Key, size_t Length)
             End = (size_t)(Second - Key) + 1;
     }
     return NotificationNamePart{End, MixFolded(0x9e3779b97f4a7c15ull ^ End, Key, End)};
+}
+
+bool NotificationCenter_MemoHolds(const NotificationPrefixMemo &Memo, const NotificationFireNames &Fired) {
+    return memcmp(Memo.Prefix, Fired.Type, Fired.TypeLength) == 0 &&
+           memcmp(Memo.Prefix + Fired.TypeLength + 1, Fired.Name, Fired.NameLength) == 0;
+}
+
+void NotificationCenter_MemoMake(NotificationPrefixMemo &Memo, const NotificationFireNames &Fired, uint32 Lengths) {
+    Memo.Used = (uint32)NotificationCenter_PrintKeyPrefix(Memo.Prefix, Fired.Type, Fired.TypeLength, Fired.Name,
+                                                          Fired.NameLength);
+    Memo.Part = NotificationCenter_NamePart(Memo.Prefix, Memo.Used);
+    Memo.Lengths = Lengths;
 }
 
 NotificationKeyProbe NotificationCenter_ProbeRest(const char *Key, size_t Length, const NotificationNamePart &Part) {
@@ -461,12 +491,12 @@ int32 NotificationCenter_AddInstanceObserver(const char *Type, const char *Name,
     const size_t TypeLength = NotificationCenter_PartLength(Type), NameLength = NotificationCenter_PartLength(Name),
                  InstanceLength = NotificationCenter_PartLength(Instance);
     char Key[NotificationKeySize];
-    const size_t Length = NotificationCenter_PrintKeyInstance(
-        Key, NotificationCenter_PrintKeyPrefix(Key, Type, TypeLength, Name, NameLength), Instance, InstanceLength);
-    const NotificationNamePart NamePart = NotificationCenter_NamePart(Key, Length);
-    const NotificationKeyProbe Probe = NotificationCenter_ProbeRest(Key, Length, NamePart);
+    NotificationNamePart NamePart;
 
     NotificationCenter_Lock(Center);
+    const size_t Length =
+        ComposeKey(Center, {Type, Name, Instance, TypeLength, NameLength, InstanceLength}, Key, NamePart);
+    const NotificationKeyProbe Probe = NotificationCenter_ProbeRest(Key, Length, NamePart);
     NotificationKeyRecord *Record = nullptr;
     HashTableMember *Member = nullptr;
     int32 Added = 0;
@@ -521,11 +551,21 @@ int32 NotificationCenter_RemoveInstanceObserver(const char *Type, const char *Na
                                                 void *User, NotificationCenter_ObserverFunc Function) {
     if (auto Hook = LoadHook(RemoveInstanceObserverHook)) return Hook(Type, Name, Instance, User, Function);
     NotificationCenter *Center = NotificationCenter_Checked();
+    Type = NotificationCenter_Part(Type);
+    Name = NotificationCenter_Part(Name);
+    Instance = NotificationCenter_Part(Instance);
+    const NotificationFireNames Names{Type,
+                                      Name,
+                                      Instance,
+                                      NotificationCenter_PartLength(Type),
+                                      NotificationCenter_PartLength(Name),
+                                      NotificationCenter_PartLength(Instance)};
     char Key[NotificationKeySize];
-    const NotificationKeyProbe Probe =
-        NotificationCenter_Probe(Key, NotificationCenter_PrintKey(Key, Type, Name, Instance));
+    NotificationNamePart NamePart;
 
     NotificationCenter_Lock(Center);
+    const NotificationKeyProbe Probe =
+        NotificationCenter_ProbeRest(Key, ComposeKey(Center, Names, Key, NamePart), NamePart);
     uint64 Value = 0;
     if (HashTable_GetValue(Center->Observers, &Probe, &Value)) {
         auto *Record = reinterpret_cast<NotificationKeyRecord *>(static_cast<uintptr>(Value));

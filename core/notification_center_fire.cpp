@@ -85,7 +85,7 @@ bool DeliverPending(NotificationCenter *Center, float64 Start) {
         if (Start - Fire->Queued + DueSlackSeconds >= Fire->Delay) {
             NotificationCenter_FireNamesInternal(Center,
                                                  {Fire->Type, Fire->Name, Fire->Instance, Fire->TypeLength,
-                                                  Fire->NameLength, Fire->InstanceLength},
+                                                  Fire->NameLength, Fire->InstanceLength, true},
                                                  Fire->UserInfo);
             NotificationList_Unlink(Center->Pending, Fire);
             if (Fire->UserInfo != nullptr) Dictionary_Release(&Fire->UserInfo);
@@ -96,7 +96,8 @@ bool DeliverPending(NotificationCenter *Center, float64 Start) {
             if (Waiter != nullptr) Signal_Set(Waiter, 1);
         }
         Fire = Next;
-        if (Time_GetCurrent() - Start >= ProcessBudgetSeconds) return Fire != nullptr;
+        // After the last fire there is nothing left to stop for.
+        if (Fire != nullptr && Time_GetCurrent() - Start >= ProcessBudgetSeconds) return true;
     }
     return false;
 }
@@ -108,6 +109,16 @@ class FireKeys {
     // Lock held. False when no key record's name part shares the slot of
     // the fire's: then none but the wildcard observes it.
     bool Begin(NotificationCenter *Center, const NotificationFireNames &Fired) {
+        if (Fired.TypeLength < NotificationNameSize && Fired.NameLength < NotificationNameSize) {
+            // Copied out: the observer calls between this fire's look-ups
+            // may replace the memo.
+            const NotificationPrefixMemo &Memo = NotificationCenter_PrefixMemo(Center, Fired);
+            NamePart = Memo.Part;
+            if (Center->NameCounts[NotificationCenter_NameSlot(NamePart)] == 0) return false;
+            Prefix = Memo.Used;
+            memcpy(Key, Memo.Prefix, Prefix + 1);
+            return true;
+        }
         Prefix = NotificationCenter_PrintKeyPrefix(Key, Fired.Type, Fired.TypeLength, Fired.Name, Fired.NameLength);
         // A prefix that holds fewer than two dots was cut: it is every key.
         NamePart = NotificationCenter_NamePart(Key, Prefix);
@@ -115,6 +126,12 @@ class FireKeys {
     }
     // Lock held. The key record of this instance, or null.
     NotificationKeyRecord *Find(NotificationCenter *Center, const char *Instance, size_t InstanceLength) {
+        // When the name part is the whole prefix and the instance fits
+        // behind it, the rest of the key is the instance: the counts answer
+        // before it is written.
+        if (NamePart.Length == Prefix && InstanceLength <= NotificationKeySize - 1 - Prefix &&
+            NotificationCenter_KeysLike(Center, NamePart, NotificationCenter_IsGlobal(Instance, InstanceLength)) == 0)
+            return nullptr;
         const size_t Length = NotificationCenter_PrintKeyInstance(Key, Prefix, Instance, InstanceLength);
         if (NotificationCenter_KeysLike(Center, NamePart, NotificationCenter_HasGlobalRest(Key, Length, NamePart)) == 0)
             return nullptr;

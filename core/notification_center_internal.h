@@ -18,6 +18,7 @@
 #include "core/notification_center.h"
 #include "core/pool.h"
 #include "core/signal.h"
+#include "core/string_internal.h"
 
 // Type, name and instance fields: at most 39 bytes and the terminator.
 constexpr int32 NotificationNameSize = 40;
@@ -194,6 +195,35 @@ class NotificationUserCounts {
     }
 };
 
+// Keys are hashed in two steps. The first takes the key's name part: its text
+// up to and including its second dot, or the whole key when it has fewer.
+// Equal keys have equal name parts whatever dots their type, name and
+// instance hold, and the keys of one dot-free type and name share theirs, so
+// a fire hashes it once for all its keys; its hash also picks the key's slot
+// in the center's name counts. The second step takes the rest.
+struct NotificationNamePart {
+    size_t Length;
+    uint64 Hash;
+};
+
+// A fire's "type.name." prefix and its name part depend on the two names
+// alone, and most fires repeat a few pairs of names: the center keeps the
+// prefix of each pair it meets, one place per pair, so that a fire of names
+// nobody observes under any instance is answered without printing and
+// hashing them again. Only names of at most 39 bytes each, whose prefix is
+// never cut.
+struct NotificationPrefixMemo {
+    uint32 Lengths; // NotificationCenter_MemoLengths of its names; 0 while unused
+    uint32 Used;    // the prefix's length
+    NotificationNamePart Part;
+    char Prefix[2 * NotificationNameSize + 8]; // printed, terminated
+};
+constexpr uint32 NotificationPrefixMemoBits = 6;
+constexpr uint32 NotificationPrefixMemos = 1u << NotificationPrefixMemoBits;
+inline uint32 NotificationCenter_MemoLengths(size_t TypeLength, size_t NameLength) {
+    return (uint32)TypeLength | (uint32)NameLength << 8 | 1u << 16;
+}
+
 struct NotificationCenter {
     ClassStruct Class;
     void *Lock;
@@ -228,6 +258,8 @@ struct NotificationCenter {
     // The center's process event is queued on the owner's queue: set as it is
     // posted, cleared as it starts to run. No second one is posted meanwhile.
     uint32 ProcessPosted;
+    // Prefixes of recently fired names.
+    NotificationPrefixMemo Prefixes[NotificationPrefixMemos];
 };
 
 // The center, or the class-check stop at the caller's line when it is absent.
@@ -248,13 +280,26 @@ inline const char *NotificationCenter_Part(const char *Text) {
 // never ends inside a UTF-8 sequence; the length copied.
 size_t NotificationCenter_CopyCutName(char *Field, const char *Text, size_t Length);
 
+// Copies Length bytes (at most 39) with a few fixed-size moves that may
+// overlap, instead of a library call: a queued fire copies three names,
+// mostly ids of 32 bytes.
+inline void NotificationCenter_CopyBytes(char *To, const char *From, size_t Length) {
+    static_assert(NotificationNameSize - 1 <= 32 + 8);
+    if (Length >= 32) {
+        memcpy(To, From, 32);
+        memcpy(To + Length - 8, From + Length - 8, 8);
+    } else {
+        string_detail::CopyShort(To, From, Length);
+    }
+}
+
 // Copies at most 39 bytes, never ending inside a UTF-8 sequence; the length
 // copied. Inline: a queued fire copies three names.
 inline size_t NotificationCenter_CopyName(char *Field, const char *Text) {
     const size_t Length = strnlen(Text, NotificationNameSize - 1);
     if (Length == NotificationNameSize - 1 && Text[Length] != '\0')
         return NotificationCenter_CopyCutName(Field, Text, Length);
-    memcpy(Field, Text, Length);
+    NotificationCenter_CopyBytes(Field, Text, Length);
     Field[Length] = '\0';
     return Length;
 }
@@ -266,7 +311,7 @@ inline size_t NotificationCenter_PartLength(const char *Text) { return strnlen(T
 // The same copy of a name whose length NotificationCenter_PartLength gave.
 inline size_t NotificationCenter_CopyMeasuredName(char *Field, const char *Text, size_t Length) {
     if (Length >= NotificationNameSize - 1) return NotificationCenter_CopyName(Field, Text);
-    memcpy(Field, Text, Length);
+    NotificationCenter_CopyBytes(Field, Text, Length);
     Field[Length] = '\0';
     return Length;
 }
@@ -280,6 +325,9 @@ struct NotificationFireNames {
     size_t TypeLength;
     size_t NameLength;
     size_t InstanceLength;
+    // Type and name sit in fields of NotificationNameSize bytes (a queued
+    // fire's): whole words of them may be read.
+    bool InFields = false;
 };
 
 // "type.name.instance", cut to 121 bytes; its length.
@@ -300,16 +348,6 @@ struct NotificationKeyProbe {
     uint32 Hash;
 };
 
-// Keys are hashed in two steps. The first takes the key's name part: its text
-// up to and including its second dot, or the whole key when it has fewer.
-// Equal keys have equal name parts whatever dots their type, name and
-// instance hold, and the keys of one dot-free type and name share theirs, so
-// a fire hashes it once for all its keys; its hash also picks the key's slot
-// in the center's name counts. The second step takes the rest.
-struct NotificationNamePart {
-    size_t Length;
-    uint64 Hash;
-};
 // The name part of the Length bytes at Key (a key, or any start of one that
 // holds its name part).
 NotificationNamePart NotificationCenter_NamePart(const char *Key, size_t Length);
@@ -343,6 +381,52 @@ inline uint32 NotificationCenter_KeysLike(const NotificationCenter *Center, cons
                                           bool GlobalRest) {
     const uint32 Slot = NotificationCenter_NameSlot(Part);
     return GlobalRest ? Center->GlobalCounts[Slot] : Center->NameCounts[Slot] - Center->GlobalCounts[Slot];
+}
+// Whether the memo holds the Length bytes at Field at Offset of its prefix.
+// A name in a field of NotificationNameSize bytes is compared a whole word
+// at a step, the bytes past it masked; the memo's prefix has room for the
+// same words behind either name.
+inline bool NotificationCenter_MemoFieldHolds(const NotificationPrefixMemo &Memo, size_t Offset, const char *Field,
+                                              size_t Length) {
+    static_assert(sizeof(Memo.Prefix) >= NotificationNameSize + NotificationNameSize);
+    size_t At = 0;
+    uint64 Mine, Theirs;
+    for (; At + 8 <= Length; At += 8) {
+        memcpy(&Mine, Memo.Prefix + Offset + At, 8);
+        memcpy(&Theirs, Field + At, 8);
+        if (Mine != Theirs) return false;
+    }
+    if (At == Length) return true;
+    memcpy(&Mine, Memo.Prefix + Offset + At, 8);
+    memcpy(&Theirs, Field + At, 8);
+    return ((Mine ^ Theirs) & (~0ull >> (8 * (8 - (Length - At))))) == 0;
+}
+// The same for names anywhere, never reading a byte past them.
+bool NotificationCenter_MemoHolds(const NotificationPrefixMemo &Memo, const NotificationFireNames &Fired);
+// Prints the names' prefix into the memo and hashes its name part.
+void NotificationCenter_MemoMake(NotificationPrefixMemo &Memo, const NotificationFireNames &Fired, uint32 Lengths);
+
+// Lock held. The prefix of a type and name of at most 39 bytes each (as
+// NotificationCenter_PrintKeyPrefix prints it) and its name part, kept from
+// an earlier fire of the same bytes or made now. One place per pair, picked
+// by its lengths and a few bytes (every name has at least its end byte to
+// read); pairs sharing one replace each other.
+inline const NotificationPrefixMemo &NotificationCenter_PrefixMemo(NotificationCenter *Center,
+                                                                   const NotificationFireNames &Fired) {
+    const size_t TypeLength = Fired.TypeLength, NameLength = Fired.NameLength;
+    const uint32 Lengths = NotificationCenter_MemoLengths(TypeLength, NameLength);
+    const uint32 Bytes = (uint8)Fired.Type[0] | (uint8)Fired.Name[0] << 8 |
+                         (uint8)Fired.Name[NameLength > 0 ? NameLength - 1 : 0] << 16;
+    const uint64 Mix = ((uint64)Lengths << 32 | Bytes) * 0x9e3779b97f4a7c15ull;
+    NotificationPrefixMemo &Memo = Center->Prefixes[Mix >> (64 - NotificationPrefixMemoBits)];
+    // Bytes, not letters: a pair fired in another case has a memo of its own.
+    if (Memo.Lengths == Lengths &&
+        (Fired.InFields ? NotificationCenter_MemoFieldHolds(Memo, 0, Fired.Type, TypeLength) &&
+                              NotificationCenter_MemoFieldHolds(Memo, TypeLength + 1, Fired.Name, NameLength)
+                        : NotificationCenter_MemoHolds(Memo, Fired)))
+        return Memo;
+    NotificationCenter_MemoMake(Memo, Fired, Lengths);
+    return Memo;
 }
 // The probe of a key whose name part is already hashed.
 NotificationKeyProbe NotificationCenter_ProbeRest(const char *Key, size_t Length, const NotificationNamePart &Part);

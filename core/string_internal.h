@@ -7,6 +7,7 @@
 #pragma once
 
 #include <stddef.h>
+#include <stdint.h>
 #include <string.h>
 
 #include <type_traits>
@@ -47,6 +48,23 @@ inline void CopyShort(char *To, const char *From, size_t Length) {
         To[Length / 2] = From[Length / 2];
         To[Length - 1] = From[Length - 1];
     }
+}
+
+// The eight lower-case hex digits of four bytes, the first byte's first,
+// made in one word: every nibble is spread into a byte of its own, and the
+// bytes holding 10 to 15 (which reach bit 4 with 6 added) take the step
+// from '9' to 'a' on top of '0'.
+inline void HexDigits4(const unsigned char *Bytes, char *Out) {
+    uint32_t Four;
+    memcpy(&Four, Bytes, 4);
+    uint64_t Spread = Four;
+    Spread = (Spread | Spread << 16) & 0x0000ffff0000ffffull;
+    Spread = (Spread | Spread << 8) & 0x00ff00ff00ff00ffull;
+    // Little-endian: a byte's high nibble goes to the lower address.
+    Spread = ((Spread >> 4) & 0x000f000f000f000full) | (Spread & 0x000f000f000f000full) << 8;
+    const uint64_t Letters = ((Spread + 0x0606060606060606ull) >> 4) & 0x0101010101010101ull;
+    Spread += 0x3030303030303030ull + Letters * ('a' - '0' - 10);
+    memcpy(Out, &Spread, 8);
 }
 
 } // namespace string_detail

@@ -15,6 +15,7 @@
 #include "core/debug.h"
 #include "core/posix/platform.h"
 #include "core/string.h"
+#include "core/string_internal.h"
 
 static constexpr char UpperDigits[] = "0123456789ABCDEF";
 static constexpr char LowerDigits[] = "0123456789abcdef";
@@ -359,32 +360,27 @@ int32 String_Random(char *Output, int32 Size) {
     return 1;
 }
 
-namespace {
-// Two lower-case hex digits for every byte value: an id is made for every
-// object, and a digit pair a step is a quarter of the work of a digit.
-struct HexPairs {
-    char Pair[256][2];
-    constexpr HexPairs() : Pair() {
-        for (int Byte = 0; Byte < 256; Byte++) {
-            Pair[Byte][0] = LowerDigits[Byte >> 4];
-            Pair[Byte][1] = LowerDigits[Byte & 15];
-        }
-    }
-};
-constexpr HexPairs LowerHexPairs;
-} // namespace
-
 int32 String_Guid(char *Output, int32 Size, int32 WithDashes) {
     Debug_CheckPointer(Output);
     uint8 Guid[16];
     Platform_CreateGuid(Guid);
+    // An id is made for every object: its digits four bytes a step.
+    char Digits[32];
+    for (int32 At = 0; At < 16; At += 4) string_detail::HexDigits4(Guid + At, Digits + 2 * At);
     char Text[40];
-    int32 Written = 0;
-    for (int32 Index = 0; Index < 16; Index++) {
+    int32 Written = 32;
+    if (WithDashes == 1) {
         // Groups of 8, 4, 4 and 16 digits.
-        if (WithDashes == 1 && (Index == 4 || Index == 6 || Index == 8)) Text[Written++] = '-';
-        memcpy(Text + Written, LowerHexPairs.Pair[Guid[Index]], 2);
-        Written += 2;
+        memcpy(Text, Digits, 8);
+        Text[8] = '-';
+        memcpy(Text + 9, Digits + 8, 4);
+        Text[13] = '-';
+        memcpy(Text + 14, Digits + 12, 4);
+        Text[18] = '-';
+        memcpy(Text + 19, Digits + 16, 16);
+        Written = 35;
+    } else {
+        memcpy(Text, Digits, 32);
     }
     Text[Written] = 0;
     if (Size > Written)

@@ -209,6 +209,72 @@ TEST_F(NotificationCenterTest, FiresReachWhatComparingWholeKeyTextsFinds) {
     }
 }
 
+// A fire's kept prefix and name part equal what printing and hashing its
+// names gives, for pairs that share a memo place (same lengths, first and
+// last bytes) and differ in one byte at a word's start, inside it or in a
+// masked tail; queued names sit in fields whose bytes past the name differ.
+TEST_F(NotificationCenterTest, KeptPrefixesEqualPrintedOnes) {
+    const std::string Wide(39, 'w');
+    std::string WideAt8 = Wide, WideAt37 = Wide;
+    WideAt8[8] = 'v', WideAt37[37] = 'v';
+    const std::vector<std::pair<std::string, std::string>> Pairs = {
+        {"Task", "Status"}, {"Tusk", "Status"},  {"Task", "Stetus"},   {"TASK", "Status"},    {"a.b", "c"},
+        {"a.c", "c"},       {"", ""},           {"Task", ""},         {Wide, Wide},         {WideAt8, Wide},
+        {Wide, WideAt37},   {Wide, WideAt8},     {"Workflow", "Start"}, {"Workflow", "Stars"}, {"Workflows", "t"}};
+    NotificationCenter *Center = GlobalNotificationCenter;
+    for (int32 Round = 0; Round < 6; Round++)
+        for (size_t At = 0; At < Pairs.size(); At++) {
+            const auto &[Type, Name] = Pairs[Round % 2 == 0 ? At : Pairs.size() - 1 - At];
+            char TypeField[NotificationNameSize], NameField[NotificationNameSize];
+            memset(TypeField, Round % 3 == 0 ? 'x' : '\xff', sizeof(TypeField));
+            memset(NameField, Round, sizeof(NameField));
+            memcpy(TypeField, Type.c_str(), Type.size() + 1);
+            memcpy(NameField, Name.c_str(), Name.size() + 1);
+            const bool InFields = Round >= 3;
+            const NotificationFireNames Fired{InFields ? TypeField : Type.c_str(),
+                                              InFields ? NameField : Name.c_str(),
+                                              "i",
+                                              Type.size(),
+                                              Name.size(),
+                                              1,
+                                              InFields};
+            char Key[NotificationKeySize];
+            const size_t Used = NotificationCenter_PrintKeyPrefix(Key, Type.c_str(), Type.size(), Name.c_str(),
+                                                                  Name.size());
+            const NotificationNamePart Part = NotificationCenter_NamePart(Key, Used);
+            const NotificationPrefixMemo &Memo = NotificationCenter_PrefixMemo(Center, Fired);
+            ASSERT_EQ(std::string(Memo.Prefix, Memo.Used), std::string(Key, Used)) << Round;
+            EXPECT_EQ(Memo.Part.Length, Part.Length);
+            EXPECT_EQ(Memo.Part.Hash, Part.Hash);
+        }
+    // A type cut at the key's end leaves no room for an instance: "Global"
+    // fired there is not the rest of the key, which ends with the type.
+    const std::string Cut(NotificationKeySize - 1, 'x');
+    Recorder Observer{"o", nullptr, nullptr};
+    NotificationCenter_AddInstanceObserver(Cut.c_str(), "n", "A1", &Observer, Record);
+    NotificationCenter_Fire(Cut.c_str(), "m", "Global", nullptr);
+    EXPECT_EQ(TakeCalls().size(), 1u);
+    NotificationCenter_RemoveInstanceObserver(Cut.c_str(), "n", "A1", &Observer, Record);
+}
+
+// Queued names of every length a field holds, and longer ones cut, arrive
+// as fired: the copies of short and 32-byte-or-longer names take other moves.
+TEST_F(NotificationCenterTest, QueuedNamesOfEveryLengthArriveWhole) {
+    Recorder All{"all", nullptr, nullptr};
+    NotificationCenter_AddObserver(nullptr, nullptr, &All, Record);
+    for (size_t Length = 0; Length <= 45; Length++) {
+        std::string Type, Name, Instance;
+        for (size_t At = 0; At < Length; At++)
+            Type += (char)('a' + At % 26), Name += (char)('A' + (At * 7) % 26), Instance += (char)('0' + At % 10);
+        NotificationCenter_FireAfterDelay(Type.c_str(), Name.c_str(), Instance.c_str(), 0, nullptr);
+        EventQueue_Flush(nullptr);
+        auto Kept = [](const std::string &Text) { return Text.substr(0, 39); };
+        EXPECT_EQ(TakeCalls(), (std::vector<std::string>{"all:" + Kept(Type) + "." + Kept(Name) + "." + Kept(Instance)}))
+            << Length;
+    }
+    NotificationCenter_RemoveObserver(nullptr, nullptr, &All, Record);
+}
+
 // The live-user counts behind the delete check agree with a plain map over
 // many users added and taken in a scrambled order (the table grows, and its
 // removals close the gaps of colliding runs).

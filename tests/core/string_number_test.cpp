@@ -3,6 +3,7 @@
 // texts against the ipaddress module, hex, metric sizes, tokens and GUIDs.
 #include <math.h>
 #include <signal.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -14,6 +15,7 @@
 #include <vector>
 
 #include "core/string.h"
+#include "core/string_internal.h"
 #include "tests/support/python.h"
 #include "tests/support/runtime.h"
 
@@ -467,6 +469,26 @@ TEST_F(StringNumberTest, RandomTokensUseTheDocumentedAlphabet) {
     EXPECT_EQ(One[0], 0);
     EXPECT_EQ(One[1], 'Z');
     EXPECT_EQ(String_Random(One, 0), 1);
+}
+
+// An id's digits, four bytes a word, are what printing each byte as two
+// lower-case hex digits gives: nibbles at and around 9/10, both ends.
+TEST_F(StringNumberTest, HexDigitsOfFourBytesArePrintedBytes) {
+    const std::vector<std::vector<unsigned char>> Cases = {
+        {0x00, 0x00, 0x00, 0x00}, {0xff, 0xff, 0xff, 0xff}, {0x09, 0x0a, 0x90, 0xa0},
+        {0x9f, 0xf9, 0xa9, 0x9a}, {0x01, 0x23, 0x45, 0x67}, {0x89, 0xab, 0xcd, 0xef},
+        {0x10, 0x0f, 0xf0, 0x5a}};
+    std::mt19937 Random(35);
+    std::vector<std::vector<unsigned char>> All = Cases;
+    for (int32 Round = 0; Round < 200; Round++)
+        All.push_back({(unsigned char)Random(), (unsigned char)Random(), (unsigned char)Random(),
+                       (unsigned char)Random()});
+    for (const auto &Bytes : All) {
+        char Expected[9], Got[9] = {};
+        snprintf(Expected, sizeof(Expected), "%02x%02x%02x%02x", Bytes[0], Bytes[1], Bytes[2], Bytes[3]);
+        string_detail::HexDigits4(Bytes.data(), Got);
+        EXPECT_STREQ(Got, Expected);
+    }
 }
 
 TEST_F(StringNumberTest, GuidTexts) {
