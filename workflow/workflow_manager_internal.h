@@ -41,6 +41,9 @@ struct TaskEventRecord {
     // steer availability (they are removed after every merge that brings
     // "errors"; only a top-level "status" can bring them otherwise).
     bool StatusClean = true;
+    // "task" holds the task id at the top and under "status" (set there by
+    // an earlier event, and no payload merged there since brought a "task").
+    bool TopTask = false, StatusTask = false;
 };
 
 struct WorkflowManager {

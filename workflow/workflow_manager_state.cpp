@@ -95,7 +95,7 @@ Dictionary *WritableRecord(TaskEventRecord &Entry) {
 // that may be there is read by its look-up. Large payloads, which the
 // Dictionary may index, and the general steps are not scanned.
 struct PayloadKeys {
-    bool Workflow, IsRemote, Errors, Message, Status;
+    bool Workflow, IsRemote, Errors, Message, Status, Task;
 };
 
 constexpr int32 ScannedItems = 16;
@@ -108,11 +108,11 @@ bool FoldedEquals(const char *Key, const char *Word) {
 }
 
 PayloadKeys ScanKeys(Dictionary *Source) {
-    PayloadKeys Keys = {true, true, true, true, true};
+    PayloadKeys Keys = {true, true, true, true, true, true};
     int32 Count = 0;
     if (!RelayShortcuts || Source == nullptr || !Dictionary_ItemGetCount(Source, &Count) || Count > ScannedItems)
         return Keys;
-    Keys = {false, false, false, false, false};
+    Keys = {false, false, false, false, false, false};
     DictionaryItem *Item = nullptr;
     Dictionary_ItemGetFirst(Source, &Item);
     for (int32 Index = 0; Index < Count && Item != nullptr; Index++) {
@@ -125,24 +125,11 @@ PayloadKeys ScanKeys(Dictionary *Source) {
             case 'e': Keys.Errors = Keys.Errors || FoldedEquals(Key, "errors"); break;
             case 'm': Keys.Message = Keys.Message || FoldedEquals(Key, "message"); break;
             case 's': Keys.Status = Keys.Status || FoldedEquals(Key, "status"); break;
+            case 't': Keys.Task = Keys.Task || FoldedEquals(Key, "task"); break;
             default: break;
         }
     }
     return Keys;
-}
-
-// Sets Key to Text unless it already holds that very String (a payload's
-// own "workflow" merged a moment ago, or the task id of an earlier event).
-void SetText(Dictionary *Target, const char *Key, const char *Text) {
-    DictionaryItem *Item = nullptr;
-    const char *Held = nullptr;
-    int32 Length = 0;
-    if (RelayShortcuts && Dictionary_ItemFindByKey(Target, Key, nullptr, &Item) && Item != nullptr &&
-        Dictionary_ItemCompareType(Target, Item, DICTIONARY_TYPE_STRING) &&
-        Dictionary_ItemGetBufferPtr(Target, Item, &Held, &Length) && Held != nullptr &&
-        (size_t)Length == strlen(Text) && memcmp(Held, Text, (size_t)Length) == 0)
-        return;
-    Dictionary_SetStringByKey(Target, Key, Text);
 }
 
 int32 Relay(RelayedEvent Event, const char *TaskId, Dictionary *Info) {
@@ -192,7 +179,8 @@ int32 Relay(RelayedEvent Event, const char *TaskId, Dictionary *Info) {
     }
     Dictionary *Source = Payload != nullptr ? Payload : Info;
     const char *Flow = nullptr;
-    char Local[IdSize] = "", Remote[IdSize] = "";
+    char Local[IdSize], Remote[IdSize];
+    Local[0] = Remote[0] = 0;
     bool Named =
         Source != nullptr && Keys.Workflow && Dictionary_GetStringPtrByKey(Source, "workflow", &Flow) && Flow != nullptr;
     if (Named) {
@@ -216,12 +204,18 @@ int32 Relay(RelayedEvent Event, const char *TaskId, Dictionary *Info) {
         if (!Nested && Keys.Status) {
             Entry.Status = nullptr;
             Entry.StatusClean = false;
+            Entry.StatusTask = false;
         }
+        if (Keys.Task) (Nested ? Entry.StatusTask : Entry.TopTask) = false;
     }
     if (Named) {
         if (Remote[0] != 0) Dictionary_SetStringByKey(Target, "remoteWorkflow", Remote);
-        SetText(Target, "workflow", Local);
-        SetText(Target, "task", TaskId);
+        Dictionary_SetStringByKey(Target, "workflow", Local);
+        // The task id stands where an earlier event set it, unless a payload
+        // brought a "task" of its own since.
+        bool &HasTask = Nested ? Entry.StatusTask : Entry.TopTask;
+        if (!RelayShortcuts || !HasTask) Dictionary_SetStringByKey(Target, "task", TaskId);
+        HasTask = RelayShortcuts;
     }
     // Only a merged "errors" list can hold the steering identifiers anew.
     if (!RelayShortcuts || Keys.Errors || (Nested && !Entry.StatusClean)) RemoveSteering(Target);
@@ -548,7 +542,7 @@ void ManagerInt_SetRelayShortcuts(uint32 On) {
     if (M() == nullptr) return;
     for (auto &Each : M()->TaskEvents) {
         Each.second.Status = nullptr;
-        Each.second.StatusClean = false;
+        Each.second.StatusClean = Each.second.TopTask = Each.second.StatusTask = false;
     }
 }
 
