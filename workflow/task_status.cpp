@@ -155,8 +155,7 @@ constexpr int32 ChangeSlots = 4;
 // needs no new text when the change still holds that one.
 struct KeptChange {
     Dictionary *Change = nullptr;
-    DictionaryItem *Item = nullptr; // its one item (null: none yet)
-    const char *Key = nullptr;      // and that item's key
+    const char *Key = nullptr; // its one key, its own text
     float64 Number = 0;
     int32 Length = -1;
     char Text[32];
@@ -175,13 +174,12 @@ KeptChanges &Changes() {
     return Each;
 }
 
-// The key of a change's one item (and the item), or null.
-const char *OnlyKey(Dictionary *Change, DictionaryItem **Item) {
+const char *OnlyKey(Dictionary *Change) {
     int32 Count = 0;
+    DictionaryItem *Item = nullptr;
     const char *Key = nullptr;
-    *Item = nullptr;
-    if (!Dictionary_ItemGetCount(Change, &Count) || Count != 1 || !Dictionary_ItemGetFirst(Change, Item) ||
-        *Item == nullptr || !Dictionary_ItemGetKeyPtr(Change, *Item, &Key))
+    if (!Dictionary_ItemGetCount(Change, &Count) || Count != 1 || !Dictionary_ItemGetFirst(Change, &Item) ||
+        !Dictionary_ItemGetKeyPtr(Change, Item, &Key))
         return nullptr;
     return Key;
 }
@@ -210,7 +208,7 @@ KeptChange TakeChange(const char *Key) {
 
 void KeepChange(KeptChange &Kept) {
     KeptChanges &All = Changes();
-    Kept.Key = TaskInt_HeldAlone(Kept.Change) ? OnlyKey(Kept.Change, &Kept.Item) : nullptr;
+    Kept.Key = TaskInt_HeldAlone(Kept.Change) ? OnlyKey(Kept.Change) : nullptr;
     if (Kept.Key == nullptr || !OnHomeThread(All) || WorkflowApp_GetTaskTypeListHandle() == nullptr) {
         Dictionary_Release(&Kept.Change);
         return;
@@ -226,17 +224,18 @@ void KeepChange(KeptChange &Kept) {
     *Place = Kept;
 }
 
-// The text of a kept change's item when it has Type.
-bool ItemText(const KeptChange &Kept, int32 Type, const char **Text, int32 *Length) {
-    return Kept.Item != nullptr && Dictionary_ItemCompareType(Kept.Change, Kept.Item, Type) &&
-           Dictionary_ItemGetBufferPtr(Kept.Change, Kept.Item, Text, Length) && *Text != nullptr;
+// The text of a change's first item when it has Type.
+bool FirstText(Dictionary *Change, int32 Type, const char **Text, int32 *Length) {
+    DictionaryItem *Item = nullptr;
+    return Dictionary_ItemGetFirst(Change, &Item) && Item != nullptr && Dictionary_ItemCompareType(Change, Item, Type) &&
+           Dictionary_ItemGetBufferPtr(Change, Item, Text, Length) && *Text != nullptr;
 }
 
 // Whether a kept change already holds what setting Text would leave in it.
 bool HoldsText(const KeptChange &Kept, const char *Text) {
     const char *Held = nullptr;
     int32 Length = 0;
-    return Text != nullptr && ItemText(Kept, DICTIONARY_TYPE_STRING, &Held, &Length) &&
+    return Text != nullptr && FirstText(Kept.Change, DICTIONARY_TYPE_STRING, &Held, &Length) &&
            (size_t)Length == strlen(Text) && memcmp(Held, Text, (size_t)Length) == 0;
 }
 
@@ -245,17 +244,15 @@ bool HoldsNumber(const KeptChange &Kept, float64 Number) {
     const char *Held = nullptr;
     int32 Length = 0;
     return Kept.Length >= 0 && memcmp(&Kept.Number, &Number, sizeof(Number)) == 0 &&
-           ItemText(Kept, DICTIONARY_TYPE_FLOAT64, &Held, &Length) && Length == Kept.Length &&
+           FirstText(Kept.Change, DICTIONARY_TYPE_FLOAT64, &Held, &Length) && Length == Kept.Length &&
            memcmp(Held, Kept.Text, (size_t)Length) == 0;
 }
 
-// After Number was set under the change's one key: its item now holds it.
 void RememberNumber(KeptChange &Kept, float64 Number) {
     const char *Held = nullptr;
     int32 Length = 0;
     Kept.Length = -1;
-    if (Kept.Item == nullptr) Dictionary_ItemGetFirst(Kept.Change, &Kept.Item);
-    if (!ItemText(Kept, DICTIONARY_TYPE_FLOAT64, &Held, &Length) || Length >= (int32)sizeof(Kept.Text)) return;
+    if (!FirstText(Kept.Change, DICTIONARY_TYPE_FLOAT64, &Held, &Length) || Length >= (int32)sizeof(Kept.Text)) return;
     Kept.Number = Number;
     Kept.Length = Length;
     memcpy(Kept.Text, Held, (size_t)Length);
