@@ -150,20 +150,11 @@ int32 AddFromDictionary(Task *Handle, Dictionary *Source, const char *Key, bool 
 // application lives: its end lets them go.
 constexpr int32 ChangeSlots = 4;
 
-// A kept change, with the number it was last given and the text the
-// Dictionary wrote for it (Length -1: none), so that the same number again
-// needs no new text when the change still holds that one.
-struct KeptChange {
-    Dictionary *Change = nullptr;
-    const char *Key = nullptr; // its one key, its own text
-    float64 Number = 0;
-    int32 Length = -1;
-    char Text[32];
-};
-
 struct KeptChanges {
-    // Nobody else holds a kept change: it stays as it was kept until taken.
-    KeptChange Slot[ChangeSlots];
+    Dictionary *Slot[ChangeSlots] = {};
+    // The one key of each kept change, its own text: nobody else holds a
+    // kept change, so it stays as it was kept until it is taken.
+    const char *Key[ChangeSlots] = {};
     int32 Next = 0;
     // Read by every thread that sets a status, written by the first.
     std::atomic<uint32> Thread{0};
@@ -191,71 +182,38 @@ bool OnHomeThread(KeptChanges &All) {
 }
 
 // An empty change, or a kept one holding just Key.
-KeptChange TakeChange(const char *Key) {
+Dictionary *TakeChange(const char *Key) {
     KeptChanges &All = Changes();
     if (OnHomeThread(All)) {
-        for (KeptChange &Each : All.Slot) {
-            if (Each.Change == nullptr || strcmp(Each.Key, Key) != 0) continue;
-            KeptChange Taken = Each;
-            Each.Change = nullptr;
-            return Taken;
+        for (int32 Index = 0; Index < ChangeSlots; Index++) {
+            if (All.Slot[Index] == nullptr || strcmp(All.Key[Index], Key) != 0) continue;
+            Dictionary *Change = All.Slot[Index];
+            All.Slot[Index] = nullptr;
+            return Change;
         }
     }
-    KeptChange Made;
-    Dictionary_Create(&Made.Change);
-    return Made;
+    Dictionary *Change = nullptr;
+    Dictionary_Create(&Change);
+    return Change;
 }
 
-void KeepChange(KeptChange &Kept) {
+void KeepChange(Dictionary *Change) {
     KeptChanges &All = Changes();
-    Kept.Key = TaskInt_HeldAlone(Kept.Change) ? OnlyKey(Kept.Change) : nullptr;
-    if (Kept.Key == nullptr || !OnHomeThread(All) || WorkflowApp_GetTaskTypeListHandle() == nullptr) {
-        Dictionary_Release(&Kept.Change);
+    const char *Key = TaskInt_HeldAlone(Change) ? OnlyKey(Change) : nullptr;
+    if (Key == nullptr || !OnHomeThread(All) || WorkflowApp_GetTaskTypeListHandle() == nullptr) {
+        Dictionary_Release(&Change);
         return;
     }
-    KeptChange *Place = nullptr;
-    for (KeptChange &Each : All.Slot)
-        if (Place == nullptr && Each.Change == nullptr) Place = &Each;
-    if (Place == nullptr) {
-        Place = &All.Slot[All.Next];
+    int32 Place = -1;
+    for (int32 Index = 0; Index < ChangeSlots && Place < 0; Index++)
+        if (All.Slot[Index] == nullptr) Place = Index;
+    if (Place < 0) {
+        Place = All.Next;
         All.Next = (All.Next + 1) % ChangeSlots;
-        Dictionary_Release(&Place->Change);
+        Dictionary_Release(&All.Slot[Place]);
     }
-    *Place = Kept;
-}
-
-// The text of a change's first item when it has Type.
-bool FirstText(Dictionary *Change, int32 Type, const char **Text, int32 *Length) {
-    DictionaryItem *Item = nullptr;
-    return Dictionary_ItemGetFirst(Change, &Item) && Item != nullptr && Dictionary_ItemCompareType(Change, Item, Type) &&
-           Dictionary_ItemGetBufferPtr(Change, Item, Text, Length) && *Text != nullptr;
-}
-
-// Whether a kept change already holds what setting Text would leave in it.
-bool HoldsText(const KeptChange &Kept, const char *Text) {
-    const char *Held = nullptr;
-    int32 Length = 0;
-    return Text != nullptr && FirstText(Kept.Change, DICTIONARY_TYPE_STRING, &Held, &Length) &&
-           (size_t)Length == strlen(Text) && memcmp(Held, Text, (size_t)Length) == 0;
-}
-
-// The same for Number: the text the Dictionary wrote for it is still there.
-bool HoldsNumber(const KeptChange &Kept, float64 Number) {
-    const char *Held = nullptr;
-    int32 Length = 0;
-    return Kept.Length >= 0 && memcmp(&Kept.Number, &Number, sizeof(Number)) == 0 &&
-           FirstText(Kept.Change, DICTIONARY_TYPE_FLOAT64, &Held, &Length) && Length == Kept.Length &&
-           memcmp(Held, Kept.Text, (size_t)Length) == 0;
-}
-
-void RememberNumber(KeptChange &Kept, float64 Number) {
-    const char *Held = nullptr;
-    int32 Length = 0;
-    Kept.Length = -1;
-    if (!FirstText(Kept.Change, DICTIONARY_TYPE_FLOAT64, &Held, &Length) || Length >= (int32)sizeof(Kept.Text)) return;
-    Kept.Number = Number;
-    Kept.Length = Length;
-    memcpy(Kept.Text, Held, (size_t)Length);
+    All.Slot[Place] = Change;
+    All.Key[Place] = Key;
 }
 
 } // namespace
@@ -263,8 +221,8 @@ void RememberNumber(KeptChange &Kept, float64 Number) {
 void TaskInt_ForgetStatusChanges(void) {
     KeptChanges &All = Changes();
     if (!OnHomeThread(All)) return;
-    for (KeptChange &Each : All.Slot)
-        if (Each.Change != nullptr) Dictionary_Release(&Each.Change);
+    for (Dictionary *&Each : All.Slot)
+        if (Each != nullptr) Dictionary_Release(&Each);
     All.Thread.store(0);
 }
 
@@ -289,24 +247,20 @@ int32 Task_SetStatusWithDictionary(Task *Handle, Dictionary *Change) {
 int32 Task_SetStatusString(Task *Handle, const char *Key, const char *Text) {
     Class_CheckHandle(Handle, TASK_CLASSID);
     Debug_CheckPointer(Key);
-    KeptChange Kept = TakeChange(Key);
-    if (!HoldsText(Kept, Text)) Dictionary_SetStringByKey(Kept.Change, Key, Text);
-    Kept.Length = -1;
-    int32 Result = Task_SetStatusWithDictionary(Handle, Kept.Change);
-    KeepChange(Kept);
+    Dictionary *Change = TakeChange(Key);
+    Dictionary_SetStringByKey(Change, Key, Text);
+    int32 Result = Task_SetStatusWithDictionary(Handle, Change);
+    KeepChange(Change);
     return Result;
 }
 
 int32 Task_SetStatusNumber(Task *Handle, const char *Key, float64 Number) {
     Class_CheckHandle(Handle, TASK_CLASSID);
     Debug_CheckPointer(Key);
-    KeptChange Kept = TakeChange(Key);
-    if (!HoldsNumber(Kept, Number)) {
-        Dictionary_SetFloat64ByKey(Kept.Change, Key, Number);
-        RememberNumber(Kept, Number);
-    }
-    int32 Result = Task_SetStatusWithDictionary(Handle, Kept.Change);
-    KeepChange(Kept);
+    Dictionary *Change = TakeChange(Key);
+    Dictionary_SetFloat64ByKey(Change, Key, Number);
+    int32 Result = Task_SetStatusWithDictionary(Handle, Change);
+    KeepChange(Change);
     return Result;
 }
 
