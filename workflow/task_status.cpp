@@ -152,6 +152,9 @@ constexpr int32 ChangeSlots = 4;
 
 struct KeptChanges {
     Dictionary *Slot[ChangeSlots] = {};
+    // The one key of each kept change, its own text: nobody else holds a
+    // kept change, so it stays as it was kept until it is taken.
+    const char *Key[ChangeSlots] = {};
     int32 Next = 0;
     // Read by every thread that sets a status, written by the first.
     std::atomic<uint32> Thread{0};
@@ -182,13 +185,11 @@ bool OnHomeThread(KeptChanges &All) {
 Dictionary *TakeChange(const char *Key) {
     KeptChanges &All = Changes();
     if (OnHomeThread(All)) {
-        for (Dictionary *&Each : All.Slot) {
-            const char *Stored = Each != nullptr ? OnlyKey(Each) : nullptr;
-            if (Stored != nullptr && strcmp(Stored, Key) == 0) {
-                Dictionary *Change = Each;
-                Each = nullptr;
-                return Change;
-            }
+        for (int32 Index = 0; Index < ChangeSlots; Index++) {
+            if (All.Slot[Index] == nullptr || strcmp(All.Key[Index], Key) != 0) continue;
+            Dictionary *Change = All.Slot[Index];
+            All.Slot[Index] = nullptr;
+            return Change;
         }
     }
     Dictionary *Change = nullptr;
@@ -198,23 +199,21 @@ Dictionary *TakeChange(const char *Key) {
 
 void KeepChange(Dictionary *Change) {
     KeptChanges &All = Changes();
-    if (!TaskInt_HeldAlone(Change) || OnlyKey(Change) == nullptr || !OnHomeThread(All) ||
-        WorkflowApp_GetTaskTypeListHandle() == nullptr) {
+    const char *Key = TaskInt_HeldAlone(Change) ? OnlyKey(Change) : nullptr;
+    if (Key == nullptr || !OnHomeThread(All) || WorkflowApp_GetTaskTypeListHandle() == nullptr) {
         Dictionary_Release(&Change);
         return;
     }
-    Dictionary **Place = nullptr;
-    for (Dictionary *&Each : All.Slot)
-        if (Each == nullptr) {
-            Place = &Each;
-            break;
-        }
-    if (Place == nullptr) {
-        Place = &All.Slot[All.Next];
+    int32 Place = -1;
+    for (int32 Index = 0; Index < ChangeSlots && Place < 0; Index++)
+        if (All.Slot[Index] == nullptr) Place = Index;
+    if (Place < 0) {
+        Place = All.Next;
         All.Next = (All.Next + 1) % ChangeSlots;
-        Dictionary_Release(Place);
+        Dictionary_Release(&All.Slot[Place]);
     }
-    *Place = Change;
+    All.Slot[Place] = Change;
+    All.Key[Place] = Key;
 }
 
 } // namespace

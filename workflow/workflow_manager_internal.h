@@ -31,9 +31,19 @@ struct TaskIdHash {
 
 struct TaskEventRecord {
     Dictionary *Record = nullptr;
+    // The record's "status" sub-dictionary, while no merge at the record's
+    // top level may have replaced it (null: look it up).
+    Dictionary *Status = nullptr;
     uint64 Sequence = 0; // order of the first event
     float64 Expire = 0;  // 0 while the task runs
     uint32 Fired = 0;    // relayed names (bits) since the record was last unshared
+    // The "errors" list under "status" holds none of the identifiers that
+    // steer availability (they are removed after every merge that brings
+    // "errors"; only a top-level "status" can bring them otherwise).
+    bool StatusClean = true;
+    // "task" holds the task id at the top and under "status" (set there by
+    // an earlier event, and no payload merged there since brought a "task").
+    bool TopTask = false, StatusTask = false;
 };
 
 struct WorkflowManager {
@@ -112,3 +122,6 @@ Workflow *ManagerInt_DependencyOf(Workflow *Handle);
 int32 ManagerInt_ComputeProgress(void);
 int32 ManagerInt_PublishStatus(void);
 int32 ManagerInt_ExpireTaskEvents(void);
+// Tests: 0 relays every task event by the general steps alone, so that the
+// records the shortcuts build can be compared with theirs.
+void ManagerInt_SetRelayShortcuts(uint32 On);

@@ -1,6 +1,8 @@
 // What the manager tracks around its queue: availability of state tasks,
 // dependencies between workflows, the relay of task events, run tracking,
 // overall progress and the status notification.
+#include <string.h>
+
 #include <algorithm>
 
 #include "core/class.h"
@@ -15,6 +17,7 @@ namespace {
 
 constexpr float64 RecordLifetime = 30.0;
 constexpr int32 IdSize = 40;
+constexpr uint32 RecordChunk = 5;
 const char *const SteeringErrors[] = {"Application_NotInstalled", "Application_RepairRequired",
                                       "Application_UpdateRequired"};
 
@@ -51,6 +54,18 @@ enum RelayedEvent : uint32 { EventStart, EventStatus, EventComplete, EventError,
 const char *const EventNames[] = {"Start", "Status", "Complete", "Error", "Warning"};
 const char *const RelayedNames[] = {"TaskStart", "TaskStatus", "TaskComplete", "TaskError", "TaskWarning"};
 
+bool RelayShortcuts = true;
+
+// A task's record: a simple task's holds a dozen or so items in two
+// containers and lives 30 s past the task, so its pools grow five records
+// at a time, which leaves less of them unused than the default eight.
+Dictionary *MakeRecord() {
+    Dictionary *Record = nullptr;
+    Dictionary_Create(&Record);
+    Dictionary_SetPoolChunkSize(Record, RecordChunk);
+    return Record;
+}
+
 // The record to change. Relayed notifications deliver the record itself
 // (copying a Queue's record, which holds its whole definition, for each of
 // its events made the run quadratic in its actions); while one still waits
@@ -67,12 +82,55 @@ Dictionary *WritableRecord(TaskEventRecord &Entry) {
                    NotificationCenter_IsObserved("WorkflowManager", RelayedNames[Index], ManagerId());
     if (!Observed) return Entry.Record;
     Entry.Fired = 0;
-    Dictionary *Copy = nullptr;
-    Dictionary_Create(&Copy);
+    Dictionary *Copy = MakeRecord();
     Dictionary_Merge(Copy, Entry.Record, DICTIONARY_MERGE_OVERWRITE);
     Dictionary_Release(&Entry.Record);
     Entry.Record = Copy;
+    Entry.Status = nullptr;
     return Copy;
+}
+
+// What a payload's top level may hold of the keys the relay treats apart.
+// A key found absent is absent for every by-key look-up (a look-up only
+// matches a stored key of the same letters, whatever the case rule); one
+// that may be there is read by its look-up. Large payloads, which the
+// Dictionary may index, and the general steps are not scanned.
+struct PayloadKeys {
+    bool Workflow, IsRemote, Errors, Message, Status, Task;
+};
+
+constexpr int32 ScannedItems = 16;
+
+// Key equals Word (lower case letters) under ASCII case folding.
+bool FoldedEquals(const char *Key, const char *Word) {
+    for (; *Word != 0; Key++, Word++)
+        if ((*Key | 0x20) != *Word) return false;
+    return *Key == 0;
+}
+
+PayloadKeys ScanKeys(Dictionary *Source) {
+    PayloadKeys Keys = {true, true, true, true, true, true};
+    int32 Count = 0;
+    if (!RelayShortcuts || Source == nullptr || !Dictionary_ItemGetCount(Source, &Count) || Count > ScannedItems)
+        return Keys;
+    Keys = {false, false, false, false, false, false};
+    DictionaryItem *Item = nullptr;
+    Dictionary_ItemGetFirst(Source, &Item);
+    for (int32 Index = 0; Index < Count && Item != nullptr; Index++) {
+        const char *Key = nullptr;
+        if (Index > 0) Dictionary_ItemGetNext(Source, Item, &Item);
+        if (Item == nullptr || !Dictionary_ItemGetKeyPtr(Source, Item, &Key) || Key == nullptr) continue;
+        switch (*Key | 0x20) {
+            case 'w': Keys.Workflow = Keys.Workflow || FoldedEquals(Key, "workflow"); break;
+            case 'i': Keys.IsRemote = Keys.IsRemote || FoldedEquals(Key, "isremote"); break;
+            case 'e': Keys.Errors = Keys.Errors || FoldedEquals(Key, "errors"); break;
+            case 'm': Keys.Message = Keys.Message || FoldedEquals(Key, "message"); break;
+            case 's': Keys.Status = Keys.Status || FoldedEquals(Key, "status"); break;
+            case 't': Keys.Task = Keys.Task || FoldedEquals(Key, "task"); break;
+            default: break;
+        }
+    }
+    return Keys;
 }
 
 int32 Relay(RelayedEvent Event, const char *TaskId, Dictionary *Info) {
@@ -91,13 +149,20 @@ int32 Relay(RelayedEvent Event, const char *TaskId, Dictionary *Info) {
     }
     if (!Known) {
         Found = M()->TaskEvents.emplace(TaskId, TaskEventRecord{}).first;
-        Dictionary_Create(&Found->second.Record);
+        Found->second.Record = MakeRecord();
         Found->second.Sequence = M()->TaskEventSequence++;
     }
     TaskEventRecord &Entry = Found->second;
     Dictionary *Record = WritableRecord(Entry);
     Dictionary *Target = Record;
-    if (Event == EventStatus || IsError || IsWarning) Dictionary_EnsureDictionary(Record, "status", nullptr, &Target);
+    const bool Nested = Event == EventStatus || IsError || IsWarning;
+    if (Nested && RelayShortcuts && Entry.Status != nullptr) {
+        Target = Entry.Status;
+    } else if (Nested) {
+        Dictionary_EnsureDictionary(Record, "status", nullptr, &Target);
+        Entry.Status = RelayShortcuts ? Target : nullptr;
+    }
+    const PayloadKeys Keys = ScanKeys(Info);
     // A working copy only for a payload that loses an entry the target may
     // hold for another reason ("message" of an error or warning under
     // "status"), or that is not a tree of its own apart from the record (an
@@ -107,7 +172,7 @@ int32 Relay(RelayedEvent Event, const char *TaskId, Dictionary *Info) {
     Dictionary *Above = nullptr;
     DictionaryItem *AboveItem = nullptr;
     if (Info != nullptr && (Info == Record || Info == Target || Dictionary_GetParent(Info, &Above, &AboveItem) ||
-                            ((IsError || IsWarning) && Dictionary_ContainsKey(Info, "message")))) {
+                            ((IsError || IsWarning) && Keys.Message && Dictionary_ContainsKey(Info, "message")))) {
         Dictionary_Create(&Payload);
         Dictionary_Merge(Payload, Info, DICTIONARY_MERGE_OVERWRITE);
         Dictionary_RemoveByKey(Payload, "isRemote");
@@ -115,8 +180,10 @@ int32 Relay(RelayedEvent Event, const char *TaskId, Dictionary *Info) {
     }
     Dictionary *Source = Payload != nullptr ? Payload : Info;
     const char *Flow = nullptr;
-    char Local[IdSize] = "", Remote[IdSize] = "";
-    bool Named = Source != nullptr && Dictionary_GetStringPtrByKey(Source, "workflow", &Flow) && Flow != nullptr;
+    char Local[IdSize], Remote[IdSize];
+    Local[0] = Remote[0] = 0;
+    bool Named =
+        Source != nullptr && Keys.Workflow && Dictionary_GetStringPtrByKey(Source, "workflow", &Flow) && Flow != nullptr;
     if (Named) {
         // The task's own workflow here; a workflow named by a payload from
         // the other process is kept as the remote one. The record's is read
@@ -131,14 +198,29 @@ int32 Relay(RelayedEvent Event, const char *TaskId, Dictionary *Info) {
     }
     if (Source != nullptr) {
         Dictionary_Merge(Target, Source, DICTIONARY_MERGE_OVERWRITE);
-        if (Payload == nullptr && Dictionary_ContainsKey(Source, "isRemote")) Dictionary_RemoveByKey(Target, "isRemote");
+        if (Payload == nullptr && Keys.IsRemote && Dictionary_ContainsKey(Source, "isRemote"))
+            Dictionary_RemoveByKey(Target, "isRemote");
+        // A "status" merged at the top may have replaced the sub-dictionary
+        // and brought errors of its own.
+        if (!Nested && Keys.Status) {
+            Entry.Status = nullptr;
+            Entry.StatusClean = false;
+            Entry.StatusTask = false;
+        }
+        if (Keys.Task) (Nested ? Entry.StatusTask : Entry.TopTask) = false;
     }
     if (Named) {
         if (Remote[0] != 0) Dictionary_SetStringByKey(Target, "remoteWorkflow", Remote);
         Dictionary_SetStringByKey(Target, "workflow", Local);
-        Dictionary_SetStringByKey(Target, "task", TaskId);
+        // The task id stands where an earlier event set it, unless a payload
+        // brought a "task" of its own since.
+        bool &HasTask = Nested ? Entry.StatusTask : Entry.TopTask;
+        if (!RelayShortcuts || !HasTask) Dictionary_SetStringByKey(Target, "task", TaskId);
+        HasTask = RelayShortcuts;
     }
-    RemoveSteering(Target);
+    // Only a merged "errors" list can hold the steering identifiers anew.
+    if (!RelayShortcuts || Keys.Errors || (Nested && !Entry.StatusClean)) RemoveSteering(Target);
+    if (Nested) Entry.StatusClean = true;
     if (Payload != nullptr) Dictionary_Release(&Payload);
     if (M()->Verbose == 1) {
         Log_Info("WorkflowManager - Task %s - %s\n", EventNames[Event], TaskId);
@@ -454,6 +536,15 @@ Workflow *ManagerInt_DependencyOf(Workflow *Handle) {
     if (!Dictionary_GetStringPtrByKey(M()->WorkflowIds, WorkflowIdOf(Handle), &Id) || Id == nullptr) return nullptr;
     if (!Dictionary_GetStringPtrByKey(M()->Dependencies, Id, &Dependency) || Dependency == nullptr) return nullptr;
     return WorkflowWithId(Dependency);
+}
+
+void ManagerInt_SetRelayShortcuts(uint32 On) {
+    RelayShortcuts = On != 0;
+    if (M() == nullptr) return;
+    for (auto &Each : M()->TaskEvents) {
+        Each.second.Status = nullptr;
+        Each.second.StatusClean = Each.second.TopTask = Each.second.StatusTask = false;
+    }
 }
 
 int32 ManagerInt_ExpireTaskEvents(void) {

@@ -59,6 +59,8 @@ TEST_F(TaskStatusTest, OneKeyChangesCarryOnlyTheirKey) {
         {"d", "4", 0, Reads, "{\"d\":\"4\"}"},
         {"e", "5", 0, Reads, "{\"e\":\"5\"}"},
         {"a", "6", 0, Reads, "{\"a\":\"6\"}"},
+        {"ab", "7", 0, Reads, "{\"ab\":\"7\"}"},
+        {"a", "8", 0, Reads, "{\"a\":\"8\"}"},
         {"kept", "first", 0, Keeps, "{\"kept\":\"first\"}"},
         {"kept", "second", 0, Reads, "{\"kept\":\"second\"}"},
         {"written", "mine", 0, Writes, "{\"written\":\"mine\"}"},

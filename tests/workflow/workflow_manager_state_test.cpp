@@ -12,6 +12,7 @@
 #include "tests/support/json_text.h"
 #include "tests/support/workflow_loop.h"
 #include "workflow/workflow_manager.h"
+#include "workflow/workflow_manager_internal.h"
 
 namespace {
 
@@ -92,4 +93,71 @@ TEST_F(RelayTest, EachRelayedNotificationCarriesTheRecordAsItStoodAtItsFire) {
     }
     RunMainLoopPasses(5);
     EXPECT_EQ(Relayed, Expected);
+}
+
+// The relay's shortcuts (a cached "status", a payload's keys read in one
+// walk, steering removal and the "task" fix-up left out where they change
+// nothing) against the general steps: the same events give the
+// same relayed records, whether every relayed notification is observed (the
+// record is copied while one waits) or only the last (it is changed in place).
+TEST_F(RelayTest, ShortcutsRelayWhatTheGeneralStepsRelay) {
+    const char *const Start = R"({"t":{"type":"Log"},"type":"Log","name":"t","workflow":"w1")";
+    const std::vector<std::vector<std::pair<const char *, std::string>>> Runs = {
+        {{"Start", std::string(Start) + "}"},
+         {"Status", R"({"runningActions":1})"},
+         {"Status", R"({"currentAction":1})"},
+         {"Status", R"({"message":""})"},
+         {"Status", R"({"successful":true,"cancelled":false,"runningActions":0,"completeActions":1,"progress":0.5})"},
+         {"Complete", R"({"successful":true,"cancelled":false})"}},
+        // A "status" at the top replaces the cached one, then brings steering errors.
+        {{"Status", R"({"progress":0.1})"},
+         {"Start", std::string(Start) + R"(,"status":"Starting"})"},
+         {"Status", R"({"progress":0.2})"},
+         {"Start", std::string(Start) + R"(,"task":"task-","status":{"errors":["Application_NotInstalled","E0"]}})"},
+         {"Status", R"({"progress":0.3})"},
+         {"Complete", R"({"successful":false,"errors":["Application_RepairRequired","E1"]})"}},
+        // Keys in other cases, the task's own workflow again, a remote one, errors and messages.
+        {{"Start", std::string(Start) + R"(,"isRemote":true})"},
+         {"Status", R"({"Workflow":"w9","IsRemote":true,"ERRORS":["Application_NotInstalled"]})"},
+         {"Status", R"({"workflow":"w1","task":"task-","isRemote":false})"},
+         {"Status", R"({"workflow":"w1-longer","errors":["Application_UpdateRequired","E2"]})"},
+         {"Error", R"({"errors":["E2","E3"],"message":"E3"})"},
+         {"Warning", R"({"message":"W1"})"},
+         {"Status", R"({"a":1,"b":2,"c":3,"d":4,"e":5,"f":6,"g":7,"h":8,"i":9,"j":10,"k":11,"l":12,"m":13,)"
+                    R"("n":14,"o":15,"p":16,"q":17,"workflow":"w1","isRemote":1,"errors":["Application_NotInstalled"]})"},
+         {"Start", std::string(Start) + R"(,"status":"again"})"},
+         {"Status", R"({"workflow":"w1"})"},
+         {"Complete", R"({"workflow":"w1","successful":true})"}},
+    };
+    for (const bool Every : {true, false}) {
+        std::vector<std::string> Seen[2];
+        for (const uint32 Shortcuts : {0u, 1u}) {
+            WorkflowManager_Remove();
+            WorkflowManager_Init();
+            ManagerInt_SetRelayShortcuts(Shortcuts);
+            for (const char *Name : Names) NotificationCenter_RemoveObserver("WorkflowManager", Name, this, OnRelayed);
+            for (const char *Name : Names)
+                if (Every || std::string(Name) == "TaskComplete")
+                    NotificationCenter_AddObserver("WorkflowManager", Name, this, OnRelayed);
+            Relayed.clear();
+            for (const auto &Run : Runs) {
+                const std::string Task = "task-" + std::to_string(&Run - Runs.data());
+                for (const auto &[Event, Payload] : Run)
+                    NotificationCenter_FireWithJSON("Task", Event, Task.c_str(), "%s", Payload.c_str());
+            }
+            // A payload whose keys are looked up without case.
+            Dictionary *Folded = nullptr;
+            Dictionary_Create(&Folded);
+            Dictionary_SetCaseSensitive(Folded, FALSE);
+            Dictionary_SetStringByKey(Folded, "WorkFlow", "w7");
+            Dictionary_SetBooleanByKey(Folded, "IsRemote", TRUE);
+            NotificationCenter_Fire("Task", "Complete", "task-2", Folded);
+            Dictionary_Release(&Folded);
+            RunMainLoopPasses(5);
+            Seen[Shortcuts] = Relayed;
+        }
+        ManagerInt_SetRelayShortcuts(1);
+        EXPECT_EQ(Seen[1], Seen[0]) << (Every ? "every relay observed" : "only completions observed");
+        EXPECT_EQ(Seen[0].size(), Every ? 23u : 4u);
+    }
 }
