@@ -32,42 +32,22 @@ Pool *MakePool(uint32 MemberSize, uint32 ChunkSize) {
 
 } // namespace
 
-// A root's two fixed pools, made in place in one allocation when the root
-// takes its first item (an empty root stays small). AllocatedTexts counts
-// the tree's texts taken from the general allocator, so that a tree
-// dropped whole without any visits none of its items.
-struct DictionaryRootPools {
-    Pool Container;
-    Pool Item;
-    uint32 AllocatedTexts;
-};
-
 namespace {
 
-// Clears a new root record with plain 16-byte stores, as
-// DictionaryInt_ClearRecord clears a child (the general allocator's blocks
+// Clears a new root record up to its pool records with plain 16-byte stores,
+// as DictionaryInt_ClearRecord clears a child (the general allocator's blocks
 // need not be 16-byte aligned here).
 void ClearRoot(DictionaryRoot *Record) {
+    constexpr size_t Bytes = DictionaryRootClearedBytes;
 #if defined(__SSE2__)
     const __m128i Zero = _mm_setzero_si128();
     __m128i *Lines = reinterpret_cast<__m128i *>(Record);
 #pragma GCC unroll 16
-    for (size_t Line = 0; Line < sizeof(DictionaryRoot) / 16; Line++) _mm_storeu_si128(Lines + Line, Zero);
-    memset(reinterpret_cast<char *>(Record) + sizeof(DictionaryRoot) / 16 * 16, 0, sizeof(DictionaryRoot) % 16);
+    for (size_t Line = 0; Line < Bytes / 16; Line++) _mm_storeu_si128(Lines + Line, Zero);
+    if constexpr (Bytes % 16 != 0) memset(reinterpret_cast<char *>(Record) + Bytes / 16 * 16, 0, Bytes % 16);
 #else
-    memset(static_cast<void *>(Record), 0, sizeof(DictionaryRoot));
+    memset(static_cast<void *>(Record), 0, Bytes);
 #endif
-}
-
-} // namespace
-
-namespace {
-
-// The allocation behind a root's two fixed pools, made with its first pool.
-void MakePoolRecords(DictionaryRoot *Root) {
-    if (Root->PoolRecords != nullptr) return;
-    Root->PoolRecords = static_cast<DictionaryRootPools *>(Memory_Alloc((int32)sizeof(DictionaryRootPools)));
-    Root->PoolRecords->AllocatedTexts = 0;
 }
 
 // A fixed pool of the root, made in its record. Items and containers are
@@ -205,9 +185,9 @@ void FreeChildExtra(void *Record, void *) {
 
 void DropTree(DictionaryRoot *Root) {
     // Items come with the pool records, so a root with an item pool has them.
-    if (Root->Strings == nullptr && Root->ItemPool != nullptr && Root->PoolRecords->AllocatedTexts != 0)
+    if (Root->Strings == nullptr && Root->ItemPool != nullptr && Root->AllocatedTexts != 0)
         PoolInt_VisitRecords(Root->ItemPool, FreeItemTexts, nullptr);
-    if (Root->PoolRecords != nullptr) Root->PoolRecords->AllocatedTexts = 0;
+    Root->AllocatedTexts = 0;
     if (Root->ChildExtras != 0 && Root->ContainerPool != nullptr)
         PoolInt_VisitRecords(Root->ContainerPool, FreeChildExtra, nullptr);
     Root->Items.First = Root->Items.Last = nullptr;
@@ -278,18 +258,16 @@ void DictionaryInt_FreeExtra(Dictionary *Handle) {
 
 void DictionaryInt_EnsurePools(Dictionary *Handle) {
     DictionaryRoot *Root = DictionaryInt_RootRecord(Handle);
-    MakePoolRecords(Root);
     if (Root->ContainerPool == nullptr)
-        Root->ContainerPool = MakeRootPool(&Root->PoolRecords->Container, ContainerRecordSize,
+        Root->ContainerPool = MakeRootPool(&Root->ContainerRecord, ContainerRecordSize,
                                            Root->PoolChunkSize > 0 ? Root->PoolChunkSize : 1);
     DictionaryInt_EnsureItemPools(Root);
 }
 
 void DictionaryInt_EnsureItemPools(Dictionary *Handle) {
     DictionaryRoot *Root = DictionaryInt_RootRecord(Handle);
-    MakePoolRecords(Root);
     if (Root->ItemPool == nullptr)
-        Root->ItemPool = MakeRootPool(&Root->PoolRecords->Item, (uint32)sizeof(DictionaryItem),
+        Root->ItemPool = MakeRootPool(&Root->ItemRecord, (uint32)sizeof(DictionaryItem),
                                       Root->PoolChunkSize > 0 ? Root->PoolChunkSize : 1);
     // The string storage of a tree follows the pool it was built with, so the
     // string pool comes and goes only while the tree is empty: a change of the
@@ -343,7 +321,7 @@ char *DictionaryInt_AllocText(Dictionary *Handle, int32 Length) {
         memcpy(Record, &Tag, sizeof(Tag));
         return Record + DictionaryRecordTextOffset;
     }
-    Root->PoolRecords->AllocatedTexts++;
+    Root->AllocatedTexts++;
     return static_cast<char *>(Memory_Alloc(Length + 1));
 }
 
@@ -356,7 +334,7 @@ void DictionaryInt_FreeText(Dictionary *Handle, char **Text, int32 Length) {
         Pool_Free(Root->ItemPool, &Record, (int32)sizeof(DictionaryItem));
         *Text = nullptr;
     } else {
-        Root->PoolRecords->AllocatedTexts--;
+        Root->AllocatedTexts--;
         *Text = static_cast<char *>(Memory_Free(*Text, Length + 1));
     }
 }
@@ -606,7 +584,6 @@ int32 Dictionary_Delete(Dictionary **Handle) {
     if (Record->Strings != nullptr) Pool_Delete(&Record->Strings);
     if (Record->ItemPool != nullptr) PoolInt_Destroy(Record->ItemPool);
     if (Record->ContainerPool != nullptr) PoolInt_Destroy(Record->ContainerPool);
-    if (Record->PoolRecords != nullptr) Memory_Free(Record->PoolRecords, (int32)sizeof(DictionaryRootPools));
     DictionaryInt_FreeExtra(Deleted);
     Deleted->Class.ClassId = 0;
     Deleted->Items.ClassId = 0;

@@ -133,18 +133,28 @@ static_assert(sizeof(Dictionary) == 128);
 // tree and their chunk size. Watchers count the
 // Dictionaries of its tree with a remove, key-change and value-change
 // callback set; ChildExtras the child containers holding an extra record,
-// which a whole-tree drop must free.
+// which a whole-tree drop must free; AllocatedTexts the tree's texts taken
+// from the general allocator, so that a tree dropped whole without any
+// visits none of its items.
 struct DictionaryRoot : Dictionary {
     uint32 PoolChunkSize;
     uint32 Watchers[3];
     uint32 ChildExtras;
+    uint32 AllocatedTexts;
     Pool *ContainerPool;
     Pool *ItemPool;
     Pool *Strings;
-    // The records behind ContainerPool and ItemPool, one allocation made
-    // when the root first needs its pools (dictionary.cpp).
-    struct DictionaryRootPools *PoolRecords;
+    // The records behind ContainerPool and ItemPool, made in place when the
+    // root first needs each pool (until then not even cleared): nearly every
+    // root takes items, and its pools in the root's own allocation spare it
+    // a second allocation and its overhead.
+    Pool ContainerRecord;
+    Pool ItemRecord;
 };
+// The part of a root that Dictionary_Create clears: all but the pool
+// records, which end the record with nothing behind them.
+constexpr size_t DictionaryRootClearedBytes = sizeof(DictionaryRoot) - 2 * sizeof(Pool);
+static_assert(sizeof(Pool) % alignof(DictionaryRoot) == 0 && DictionaryRootClearedBytes % 8 == 0);
 inline DictionaryRoot *DictionaryInt_RootRecord(Dictionary *Handle) { return static_cast<DictionaryRoot *>(Handle->Root); }
 static_assert(offsetof(DictionaryItem, ClassId) == 0);
 static_assert(sizeof(DictionaryItem) == 80);
