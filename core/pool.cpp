@@ -71,16 +71,17 @@ constexpr uint32 RoomIndexMinimum = 16;
 // slab names their size, record size and record count.
 struct PoolSlab {
     uint8 *Cursor; // where the next chunk is carved
-    uint8 *End;
-    uint32 Size;        // bytes of the allocation
+    PoolSlab *Next;
+    uint32 Size;        // bytes of the allocation, header included
     uint32 ChunkBytes;  // fixed chunks: bytes of each; 0 for a slab of string chunks
     uint32 RecordSize;  // fixed chunks: the record size they were carved for
     uint32 RecordCount; // fixed chunks: records in each
-    PoolSlab *Next;
 };
 namespace {
 
+// Two lines: a small pool's only slab is mostly header otherwise.
 constexpr uint32 SlabHeaderBytes = (sizeof(PoolSlab) + 15) & ~15u;
+static_assert(SlabHeaderBytes == 32);
 // Slabs stop doubling once they would hold this many bytes. A large tree
 // fills slabs of several megabytes, which the system can back with huge
 // pages: building it then takes a few hundred page faults instead of one
@@ -168,7 +169,8 @@ uint8 *CarveFromSlab(Pool *Handle, uint64 Bytes, uint32 RecordSize, uint32 Recor
                      int32 Line) {
     PoolSlab *Slab = Handle->Slabs;
     const uint32 ChunkBytes = RecordCount != 0 ? (uint32)Bytes : 0;
-    if (Slab == nullptr || (uint64)(Slab->End - Slab->Cursor) < Bytes || Slab->ChunkBytes != ChunkBytes ||
+    if (Slab == nullptr || (uint64)(reinterpret_cast<uint8 *>(Slab) + Slab->Size - Slab->Cursor) < Bytes ||
+        Slab->ChunkBytes != ChunkBytes ||
         Slab->RecordSize != RecordSize || Slab->RecordCount != RecordCount) {
         uint64 Chunks = std::max<uint32>(Handle->SlabChunks, 1);
         uint64 SlabBytes = SlabHeaderBytes + Chunks * Bytes;
@@ -181,7 +183,6 @@ uint8 *CarveFromSlab(Pool *Handle, uint64 Bytes, uint32 RecordSize, uint32 Recor
         AdviseHugePages(Base, SlabBytes);
         Slab = reinterpret_cast<PoolSlab *>(Base);
         Slab->Cursor = Base + SlabHeaderBytes;
-        Slab->End = Base + SlabBytes;
         Slab->Size = (uint32)SlabBytes;
         Slab->ChunkBytes = ChunkBytes;
         Slab->RecordSize = RecordSize;
