@@ -57,6 +57,23 @@ Pool *MakeRootPool(Pool *Record, uint32 MemberSize, uint32 ChunkSize) {
     return Record;
 }
 
+// Gives back a root's container pool that hands out no child, its record
+// included, so that a reset returns a tree to what it held before its first
+// child, as it does for the item pool's chunks. A pool someone set to another
+// mode (debug mode, a lock) keeps its record and only drops its chunks.
+void ReleaseContainerPool(DictionaryRoot *Root) {
+    Pool *Containers = Root->ContainerPool;
+    if (Containers == nullptr || Containers->ActiveCount != 0) return;
+    if ((Containers->StringMode | Containers->DebugMode | Containers->ZeroOnAlloc | Containers->Verbose |
+         Containers->AllowLock) != 0) {
+        Pool_RemoveAll(Containers);
+        return;
+    }
+    PoolInt_Destroy(Containers);
+    Memory_Free(Containers, (int32)sizeof(Pool));
+    Root->ContainerPool = nullptr;
+}
+
 bool CallbackSet(const CallbackStruct *Callback) {
     return __atomic_load_n(&Callback->Base.Function, __ATOMIC_ACQUIRE) != nullptr;
 }
@@ -199,6 +216,7 @@ void DropTree(DictionaryRoot *Root) {
     }
     if (Root->ItemPool != nullptr) Pool_RemoveAll(Root->ItemPool);
     if (Root->ContainerPool != nullptr) Pool_RemoveAll(Root->ContainerPool);
+    ReleaseContainerPool(Root);
 }
 
 // The options in the order of DictionaryExtra::LargeOptions.
@@ -258,9 +276,10 @@ void DictionaryInt_FreeExtra(Dictionary *Handle) {
 
 void DictionaryInt_EnsurePools(Dictionary *Handle) {
     DictionaryRoot *Root = DictionaryInt_RootRecord(Handle);
-    if (Root->ContainerPool == nullptr)
-        Root->ContainerPool = MakeRootPool(&Root->ContainerRecord, ContainerRecordSize,
-                                           Root->PoolChunkSize > 0 ? Root->PoolChunkSize : 1);
+    if (Root->ContainerPool == nullptr) {
+        Pool *Record = static_cast<Pool *>(Memory_Alloc((int32)sizeof(Pool)));
+        Root->ContainerPool = MakeRootPool(Record, ContainerRecordSize, Root->PoolChunkSize > 0 ? Root->PoolChunkSize : 1);
+    }
     DictionaryInt_EnsureItemPools(Root);
 }
 
@@ -583,7 +602,10 @@ int32 Dictionary_Delete(Dictionary **Handle) {
     DictionaryRoot *Record = DictionaryInt_RootRecord(Deleted);
     if (Record->Strings != nullptr) Pool_Delete(&Record->Strings);
     if (Record->ItemPool != nullptr) PoolInt_Destroy(Record->ItemPool);
-    if (Record->ContainerPool != nullptr) PoolInt_Destroy(Record->ContainerPool);
+    if (Record->ContainerPool != nullptr) {
+        PoolInt_Destroy(Record->ContainerPool);
+        Memory_Free(Record->ContainerPool, (int32)sizeof(Pool));
+    }
     DictionaryInt_FreeExtra(Deleted);
     Deleted->Class.ClassId = 0;
     Deleted->Items.ClassId = 0;
@@ -618,8 +640,7 @@ int32 Dictionary_Reset(Dictionary *Handle) {
     if (Dropped) return TRUE;
     if (Root->ItemPool != nullptr && Pool_GetActiveCount(Root->ItemPool, &Active) && Active == 0)
         Pool_RemoveAll(Root->ItemPool);
-    if (Root->ContainerPool != nullptr && Pool_GetActiveCount(Root->ContainerPool, &Active) && Active == 0)
-        Pool_RemoveAll(Root->ContainerPool);
+    ReleaseContainerPool(Root);
     return TRUE;
 }
 

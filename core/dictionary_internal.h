@@ -5,10 +5,10 @@
 //
 // Invariants:
 // - A root has Parent == null, RefCount >= 1 and owns ContainerPool, ItemPool
-//   and Strings (each made on demand, kept in the root record; the container
-//   pool with the first child). A child has
-//   Parent and ParentItem set, RefCount 0, and uses its root's pools; it
-//   never makes pools.
+//   and Strings (each made on demand: the item pool in the root record, the
+//   container pool with the first child and given back by a reset that
+//   leaves no child). A child has Parent and ParentItem set, RefCount 0, and
+//   uses its root's pools; it never makes pools.
 // - Items.First/Last/Count describe a doubly linked list of items; Items.ClassId
 //   is DICTIONARYITEM_CLASSID while the list is alive.
 // - An item of type List or Dictionary has a Child; no other item does.
@@ -144,16 +144,17 @@ struct DictionaryRoot : Dictionary {
     Pool *ContainerPool;
     Pool *ItemPool;
     Pool *Strings;
-    // The records behind ContainerPool and ItemPool, made in place when the
-    // root first needs each pool (until then not even cleared): nearly every
-    // root takes items, and its pools in the root's own allocation spare it
-    // a second allocation and its overhead.
-    Pool ContainerRecord;
+    // The record behind ItemPool, made in place with the root's first item
+    // (until then not even cleared): nearly every root takes items, and its
+    // item pool in the root's own allocation spares it a second allocation
+    // and its overhead. The container pool, which many long-lived roots of a
+    // few scalars never need, is an allocation of its own, made with the
+    // first child and given back by a reset that leaves it empty.
     Pool ItemRecord;
 };
 // The part of a root that Dictionary_Create clears: all but the pool
-// records, which end the record with nothing behind them.
-constexpr size_t DictionaryRootClearedBytes = sizeof(DictionaryRoot) - 2 * sizeof(Pool);
+// record, which ends the record with nothing behind it.
+constexpr size_t DictionaryRootClearedBytes = sizeof(DictionaryRoot) - sizeof(Pool);
 static_assert(sizeof(Pool) % alignof(DictionaryRoot) == 0 && DictionaryRootClearedBytes % 8 == 0);
 inline DictionaryRoot *DictionaryInt_RootRecord(Dictionary *Handle) { return static_cast<DictionaryRoot *>(Handle->Root); }
 static_assert(offsetof(DictionaryItem, ClassId) == 0);
