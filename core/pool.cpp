@@ -456,7 +456,7 @@ template <typename Value> int32 GetField(Pool *Handle, Value Pool::*Field, Value
 namespace {
 
 // A new pool record, zeroed with the given clearing and without taking its
-// modes into account yet. Dictionaries make two of these for every root, so
+// modes into account yet. Dictionaries make one or two for every root, so
 // the record is cleared with a fixed run of stores rather than a string
 // instruction, whose start-up costs more than the stores themselves here.
 [[gnu::always_inline]] inline void InitRecord(Pool *Handle, uint32 ZeroOnAlloc, const char *File, int32 Line) {

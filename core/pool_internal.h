@@ -58,7 +58,7 @@ inline uint32 StateWord(const PoolDescriptor *Descriptor, const Pool *Owner, uin
 
 struct Pool;
 // A pool whose record lives in storage of its owner's (a Dictionary root
-// keeps its two fixed pools in one allocation): PoolInt_Init makes the
+// keeps its item pool in its own record): PoolInt_Init makes the
 // record in place as Pool_CreateInt makes a new one, PoolInt_Destroy frees
 // what Pool_Delete frees except the record itself. Only the owner's own code
 // reaches them.
@@ -73,7 +73,7 @@ void PoolInt_InitFixed(Pool *Handle, uint32 MemberSize, uint32 ChunkSize, uint32
 // chunks, and any left from before string mode was turned off) and the room
 // index over its string chunks. Made with the first such chunk and kept until
 // the pool is destroyed, so that a fixed-mode pool (every Dictionary root
-// has two) carries none of it.
+// has one or two) carries none of it.
 struct PoolTexts {
     PoolChunk *Chunks;  // newest first
     uint32 OwnChunks;   // chunks with an allocation of their own
@@ -87,8 +87,8 @@ struct PoolTexts {
     uint32 RoomCapacity;
 };
 
-// The record keeps to 128 bytes: a Dictionary root holds two. What a fixed-mode
-// take or give reads comes first.
+// The record keeps to 128 bytes: every Dictionary root that holds items
+// holds one or two. What a fixed-mode take or give reads comes first.
 struct Pool {
     uint32 ClassId;
     // The state word of a handed-out record without its descriptor's part:
