@@ -32,42 +32,22 @@ Pool *MakePool(uint32 MemberSize, uint32 ChunkSize) {
 
 } // namespace
 
-// A root's two fixed pools, made in place in one allocation when the root
-// takes its first item (an empty root stays small). AllocatedTexts counts
-// the tree's texts taken from the general allocator, so that a tree
-// dropped whole without any visits none of its items.
-struct DictionaryRootPools {
-    Pool Container;
-    Pool Item;
-    uint32 AllocatedTexts;
-};
-
 namespace {
 
-// Clears a new root record with plain 16-byte stores, as
-// DictionaryInt_ClearRecord clears a child (the general allocator's blocks
+// Clears a new root record up to its pool records with plain 16-byte stores,
+// as DictionaryInt_ClearRecord clears a child (the general allocator's blocks
 // need not be 16-byte aligned here).
 void ClearRoot(DictionaryRoot *Record) {
+    constexpr size_t Bytes = DictionaryRootClearedBytes;
 #if defined(__SSE2__)
     const __m128i Zero = _mm_setzero_si128();
     __m128i *Lines = reinterpret_cast<__m128i *>(Record);
 #pragma GCC unroll 16
-    for (size_t Line = 0; Line < sizeof(DictionaryRoot) / 16; Line++) _mm_storeu_si128(Lines + Line, Zero);
-    memset(reinterpret_cast<char *>(Record) + sizeof(DictionaryRoot) / 16 * 16, 0, sizeof(DictionaryRoot) % 16);
+    for (size_t Line = 0; Line < Bytes / 16; Line++) _mm_storeu_si128(Lines + Line, Zero);
+    if constexpr (Bytes % 16 != 0) memset(reinterpret_cast<char *>(Record) + Bytes / 16 * 16, 0, Bytes % 16);
 #else
-    memset(static_cast<void *>(Record), 0, sizeof(DictionaryRoot));
+    memset(static_cast<void *>(Record), 0, Bytes);
 #endif
-}
-
-} // namespace
-
-namespace {
-
-// The allocation behind a root's two fixed pools, made with its first pool.
-void MakePoolRecords(DictionaryRoot *Root) {
-    if (Root->PoolRecords != nullptr) return;
-    Root->PoolRecords = static_cast<DictionaryRootPools *>(Memory_Alloc((int32)sizeof(DictionaryRootPools)));
-    Root->PoolRecords->AllocatedTexts = 0;
 }
 
 // A fixed pool of the root, made in its record. Items and containers are
@@ -75,6 +55,23 @@ void MakePoolRecords(DictionaryRoot *Root) {
 Pool *MakeRootPool(Pool *Record, uint32 MemberSize, uint32 ChunkSize) {
     PoolInt_InitFixed(Record, MemberSize, ChunkSize, 0, __FILE__, __LINE__);
     return Record;
+}
+
+// Gives back a root's container pool that hands out no child, its record
+// included, so that a reset returns a tree to what it held before its first
+// child, as it does for the item pool's chunks. A pool someone set to another
+// mode (debug mode, a lock) keeps its record and only drops its chunks.
+void ReleaseContainerPool(DictionaryRoot *Root) {
+    Pool *Containers = Root->ContainerPool;
+    if (Containers == nullptr || Containers->ActiveCount != 0) return;
+    if ((Containers->StringMode | Containers->DebugMode | Containers->ZeroOnAlloc | Containers->Verbose |
+         Containers->AllowLock) != 0) {
+        Pool_RemoveAll(Containers);
+        return;
+    }
+    PoolInt_Destroy(Containers);
+    Memory_Free(Containers, (int32)sizeof(Pool));
+    Root->ContainerPool = nullptr;
 }
 
 bool CallbackSet(const CallbackStruct *Callback) {
@@ -205,9 +202,9 @@ void FreeChildExtra(void *Record, void *) {
 
 void DropTree(DictionaryRoot *Root) {
     // Items come with the pool records, so a root with an item pool has them.
-    if (Root->Strings == nullptr && Root->ItemPool != nullptr && Root->PoolRecords->AllocatedTexts != 0)
+    if (Root->Strings == nullptr && Root->ItemPool != nullptr && Root->AllocatedTexts != 0)
         PoolInt_VisitRecords(Root->ItemPool, FreeItemTexts, nullptr);
-    if (Root->PoolRecords != nullptr) Root->PoolRecords->AllocatedTexts = 0;
+    Root->AllocatedTexts = 0;
     if (Root->ChildExtras != 0 && Root->ContainerPool != nullptr)
         PoolInt_VisitRecords(Root->ContainerPool, FreeChildExtra, nullptr);
     Root->Items.First = Root->Items.Last = nullptr;
@@ -219,6 +216,7 @@ void DropTree(DictionaryRoot *Root) {
     }
     if (Root->ItemPool != nullptr) Pool_RemoveAll(Root->ItemPool);
     if (Root->ContainerPool != nullptr) Pool_RemoveAll(Root->ContainerPool);
+    ReleaseContainerPool(Root);
 }
 
 // The options in the order of DictionaryExtra::LargeOptions.
@@ -278,18 +276,17 @@ void DictionaryInt_FreeExtra(Dictionary *Handle) {
 
 void DictionaryInt_EnsurePools(Dictionary *Handle) {
     DictionaryRoot *Root = DictionaryInt_RootRecord(Handle);
-    MakePoolRecords(Root);
-    if (Root->ContainerPool == nullptr)
-        Root->ContainerPool = MakeRootPool(&Root->PoolRecords->Container, ContainerRecordSize,
-                                           Root->PoolChunkSize > 0 ? Root->PoolChunkSize : 1);
+    if (Root->ContainerPool == nullptr) {
+        Pool *Record = static_cast<Pool *>(Memory_Alloc((int32)sizeof(Pool)));
+        Root->ContainerPool = MakeRootPool(Record, ContainerRecordSize, Root->PoolChunkSize > 0 ? Root->PoolChunkSize : 1);
+    }
     DictionaryInt_EnsureItemPools(Root);
 }
 
 void DictionaryInt_EnsureItemPools(Dictionary *Handle) {
     DictionaryRoot *Root = DictionaryInt_RootRecord(Handle);
-    MakePoolRecords(Root);
     if (Root->ItemPool == nullptr)
-        Root->ItemPool = MakeRootPool(&Root->PoolRecords->Item, (uint32)sizeof(DictionaryItem),
+        Root->ItemPool = MakeRootPool(&Root->ItemRecord, (uint32)sizeof(DictionaryItem),
                                       Root->PoolChunkSize > 0 ? Root->PoolChunkSize : 1);
     // The string storage of a tree follows the pool it was built with, so the
     // string pool comes and goes only while the tree is empty: a change of the
@@ -343,7 +340,7 @@ char *DictionaryInt_AllocText(Dictionary *Handle, int32 Length) {
         memcpy(Record, &Tag, sizeof(Tag));
         return Record + DictionaryRecordTextOffset;
     }
-    Root->PoolRecords->AllocatedTexts++;
+    Root->AllocatedTexts++;
     return static_cast<char *>(Memory_Alloc(Length + 1));
 }
 
@@ -356,7 +353,7 @@ void DictionaryInt_FreeText(Dictionary *Handle, char **Text, int32 Length) {
         Pool_Free(Root->ItemPool, &Record, (int32)sizeof(DictionaryItem));
         *Text = nullptr;
     } else {
-        Root->PoolRecords->AllocatedTexts--;
+        Root->AllocatedTexts--;
         *Text = static_cast<char *>(Memory_Free(*Text, Length + 1));
     }
 }
@@ -605,8 +602,10 @@ int32 Dictionary_Delete(Dictionary **Handle) {
     DictionaryRoot *Record = DictionaryInt_RootRecord(Deleted);
     if (Record->Strings != nullptr) Pool_Delete(&Record->Strings);
     if (Record->ItemPool != nullptr) PoolInt_Destroy(Record->ItemPool);
-    if (Record->ContainerPool != nullptr) PoolInt_Destroy(Record->ContainerPool);
-    if (Record->PoolRecords != nullptr) Memory_Free(Record->PoolRecords, (int32)sizeof(DictionaryRootPools));
+    if (Record->ContainerPool != nullptr) {
+        PoolInt_Destroy(Record->ContainerPool);
+        Memory_Free(Record->ContainerPool, (int32)sizeof(Pool));
+    }
     DictionaryInt_FreeExtra(Deleted);
     Deleted->Class.ClassId = 0;
     Deleted->Items.ClassId = 0;
@@ -641,8 +640,7 @@ int32 Dictionary_Reset(Dictionary *Handle) {
     if (Dropped) return TRUE;
     if (Root->ItemPool != nullptr && Pool_GetActiveCount(Root->ItemPool, &Active) && Active == 0)
         Pool_RemoveAll(Root->ItemPool);
-    if (Root->ContainerPool != nullptr && Pool_GetActiveCount(Root->ContainerPool, &Active) && Active == 0)
-        Pool_RemoveAll(Root->ContainerPool);
+    ReleaseContainerPool(Root);
     return TRUE;
 }
 

@@ -5,10 +5,10 @@
 //
 // Invariants:
 // - A root has Parent == null, RefCount >= 1 and owns ContainerPool, ItemPool
-//   and Strings (each made on demand, kept in the root record; the container
-//   pool with the first child). A child has
-//   Parent and ParentItem set, RefCount 0, and uses its root's pools; it
-//   never makes pools.
+//   and Strings (each made on demand: the item pool in the root record, the
+//   container pool with the first child and given back by a reset that
+//   leaves no child). A child has Parent and ParentItem set, RefCount 0, and
+//   uses its root's pools; it never makes pools.
 // - Items.First/Last/Count describe a doubly linked list of items; Items.ClassId
 //   is DICTIONARYITEM_CLASSID while the list is alive.
 // - An item of type List or Dictionary has a Child; no other item does.
@@ -133,18 +133,29 @@ static_assert(sizeof(Dictionary) == 128);
 // tree and their chunk size. Watchers count the
 // Dictionaries of its tree with a remove, key-change and value-change
 // callback set; ChildExtras the child containers holding an extra record,
-// which a whole-tree drop must free.
+// which a whole-tree drop must free; AllocatedTexts the tree's texts taken
+// from the general allocator, so that a tree dropped whole without any
+// visits none of its items.
 struct DictionaryRoot : Dictionary {
     uint32 PoolChunkSize;
     uint32 Watchers[3];
     uint32 ChildExtras;
+    uint32 AllocatedTexts;
     Pool *ContainerPool;
     Pool *ItemPool;
     Pool *Strings;
-    // The records behind ContainerPool and ItemPool, one allocation made
-    // when the root first needs its pools (dictionary.cpp).
-    struct DictionaryRootPools *PoolRecords;
+    // The record behind ItemPool, made in place with the root's first item
+    // (until then not even cleared): nearly every root takes items, and its
+    // item pool in the root's own allocation spares it a second allocation
+    // and its overhead. The container pool, which many long-lived roots of a
+    // few scalars never need, is an allocation of its own, made with the
+    // first child and given back by a reset that leaves it empty.
+    Pool ItemRecord;
 };
+// The part of a root that Dictionary_Create clears: all but the pool
+// record, which ends the record with nothing behind it.
+constexpr size_t DictionaryRootClearedBytes = sizeof(DictionaryRoot) - sizeof(Pool);
+static_assert(sizeof(Pool) % alignof(DictionaryRoot) == 0 && DictionaryRootClearedBytes % 8 == 0);
 inline DictionaryRoot *DictionaryInt_RootRecord(Dictionary *Handle) { return static_cast<DictionaryRoot *>(Handle->Root); }
 static_assert(offsetof(DictionaryItem, ClassId) == 0);
 static_assert(sizeof(DictionaryItem) == 80);

@@ -50,6 +50,8 @@ using namespace poolint;
 namespace {
 
 constexpr uint32 PoolClassId = 0x90654776;
+// A null handle or one of another type is a fatal stop, as for every handle.
+#define CheckPool(Handle) Class_CheckTag((Handle), ClassId, PoolClassId)
 // A string pool whose last string goes back gives its chunks back above this.
 constexpr uint32 StringPoolKeepBytes = 10240;
 
@@ -69,16 +71,17 @@ constexpr uint32 RoomIndexMinimum = 16;
 // slab names their size, record size and record count.
 struct PoolSlab {
     uint8 *Cursor; // where the next chunk is carved
-    uint8 *End;
-    uint32 Size;        // bytes of the allocation
+    PoolSlab *Next;
+    uint32 Size;        // bytes of the allocation, header included
     uint32 ChunkBytes;  // fixed chunks: bytes of each; 0 for a slab of string chunks
     uint32 RecordSize;  // fixed chunks: the record size they were carved for
     uint32 RecordCount; // fixed chunks: records in each
-    PoolSlab *Next;
 };
 namespace {
 
+// Two lines: a small pool's only slab is mostly header otherwise.
 constexpr uint32 SlabHeaderBytes = (sizeof(PoolSlab) + 15) & ~15u;
+static_assert(SlabHeaderBytes == 32);
 // Slabs stop doubling once they would hold this many bytes. A large tree
 // fills slabs of several megabytes, which the system can back with huge
 // pages: building it then takes a few hundred page faults instead of one
@@ -166,7 +169,8 @@ uint8 *CarveFromSlab(Pool *Handle, uint64 Bytes, uint32 RecordSize, uint32 Recor
                      int32 Line) {
     PoolSlab *Slab = Handle->Slabs;
     const uint32 ChunkBytes = RecordCount != 0 ? (uint32)Bytes : 0;
-    if (Slab == nullptr || (uint64)(Slab->End - Slab->Cursor) < Bytes || Slab->ChunkBytes != ChunkBytes ||
+    if (Slab == nullptr || (uint64)(reinterpret_cast<uint8 *>(Slab) + Slab->Size - Slab->Cursor) < Bytes ||
+        Slab->ChunkBytes != ChunkBytes ||
         Slab->RecordSize != RecordSize || Slab->RecordCount != RecordCount) {
         uint64 Chunks = std::max<uint32>(Handle->SlabChunks, 1);
         uint64 SlabBytes = SlabHeaderBytes + Chunks * Bytes;
@@ -179,7 +183,6 @@ uint8 *CarveFromSlab(Pool *Handle, uint64 Bytes, uint32 RecordSize, uint32 Recor
         AdviseHugePages(Base, SlabBytes);
         Slab = reinterpret_cast<PoolSlab *>(Base);
         Slab->Cursor = Base + SlabHeaderBytes;
-        Slab->End = Base + SlabBytes;
         Slab->Size = (uint32)SlabBytes;
         Slab->ChunkBytes = ChunkBytes;
         Slab->RecordSize = RecordSize;
@@ -193,7 +196,17 @@ uint8 *CarveFromSlab(Pool *Handle, uint64 Bytes, uint32 RecordSize, uint32 Recor
     return Base;
 }
 
+// The pool's text state, made when missing: attributed to the pool's creator,
+// as pool-wide bookkeeping.
+PoolTexts *EnsureTexts(Pool *Handle) {
+    if (Handle->Texts == nullptr)
+        Handle->Texts = static_cast<PoolTexts *>(
+            Memory_AllocInt((int32)sizeof(PoolTexts), MEMORY_FLAG_ZERO, Handle->File, (int32)Handle->Line));
+    return Handle->Texts;
+}
+
 PoolChunk *AddChunk(Pool *Handle, uint64 AreaBytes, const char *File, int32 Line, bool FromSlab) {
+    PoolTexts *Texts = EnsureTexts(Handle);
     const uint64 Bytes = ChunkHeaderBytes + AreaBytes;
     Debug_Assert(Bytes <= INT32_MAX, "Pool chunk of %lld bytes is too large\n", (long long)Bytes);
     uint8 *Base = FromSlab ? CarveFromSlab(Handle, Bytes, 0, 0, File, Line)
@@ -203,10 +216,10 @@ PoolChunk *AddChunk(Pool *Handle, uint64 AreaBytes, const char *File, int32 Line
     Chunk->Cursor = ChunkArea(Chunk);
     Chunk->Size = (uint32)Bytes;
     Chunk->Slot = 0;
-    Chunk->Next = Handle->Chunks;
-    Handle->Chunks = Chunk;
+    Chunk->Next = Texts->Chunks;
+    Texts->Chunks = Chunk;
     Handle->ChunkCount++;
-    Handle->OwnChunks += FromSlab ? 0 : 1;
+    Texts->OwnChunks += FromSlab ? 0 : 1;
     Handle->MemoryInUse += (uint32)Bytes;
     return Chunk;
 }
@@ -248,16 +261,16 @@ void AddFixedChunk(Pool *Handle, const char *File, int32 Line) {
 
 uint32 ChunkRoom(PoolChunk *Chunk) { return (uint32)(ChunkEnd(Chunk) - Chunk->Cursor); }
 
-bool IsNewestString(const Pool *Handle, const PoolChunk *Chunk) { return (uint32)Chunk->Slot + 1 == Handle->StringCount; }
+bool IsNewestString(const PoolTexts *Texts, const PoolChunk *Chunk) { return (uint32)Chunk->Slot + 1 == Texts->StringCount; }
 
 // Sets a string chunk's leaf to its room and carries the change up the tree.
 // The newest chunk is tried first on every request, so it stays out of the
 // tree (leaf 0) and its cursor moves without touching it; it enters with its
 // room when a newer chunk takes its place.
-void UpdateRoom(Pool *Handle, PoolChunk *Chunk) {
-    uint32 *Room = Handle->Room;
-    uint32 Node = Handle->RoomCapacity + Chunk->Slot;
-    Room[Node] = IsNewestString(Handle, Chunk) ? 0 : ChunkRoom(Chunk);
+void UpdateRoom(PoolTexts *Texts, PoolChunk *Chunk) {
+    uint32 *Room = Texts->Room;
+    uint32 Node = Texts->RoomCapacity + Chunk->Slot;
+    Room[Node] = IsNewestString(Texts, Chunk) ? 0 : ChunkRoom(Chunk);
     for (Node >>= 1; Node >= 1; Node >>= 1) {
         const uint32 Larger = std::max(Room[2 * Node], Room[2 * Node + 1]);
         if (Room[Node] == Larger) break;
@@ -265,22 +278,23 @@ void UpdateRoom(Pool *Handle, PoolChunk *Chunk) {
     }
 }
 
-void FreeRoomIndex(Pool *Handle) {
-    if (Handle->Room == nullptr) return;
-    Memory_Free(Handle->Room, (int32)(2 * Handle->RoomCapacity * sizeof(uint32)));
-    Memory_Free(Handle->StringChunks, (int32)(Handle->RoomCapacity * sizeof(PoolChunk *)));
-    Handle->Room = nullptr;
-    Handle->StringChunks = nullptr;
-    Handle->StringCount = 0;
-    Handle->RoomCapacity = 0;
+void FreeRoomIndex(PoolTexts *Texts) {
+    if (Texts->Room == nullptr) return;
+    Memory_Free(Texts->Room, (int32)(2 * Texts->RoomCapacity * sizeof(uint32)));
+    Memory_Free(Texts->StringChunks, (int32)(Texts->RoomCapacity * sizeof(PoolChunk *)));
+    Texts->Room = nullptr;
+    Texts->StringChunks = nullptr;
+    Texts->StringCount = 0;
+    Texts->RoomCapacity = 0;
 }
 
 // Gives a new string chunk the next leaf, doubling the index when it is full.
 void IndexStringChunk(Pool *Handle, PoolChunk *Chunk) {
-    if (Handle->StringCount == Handle->RoomCapacity) {
-        const uint32 Capacity = std::max(RoomIndexMinimum, 2 * Handle->RoomCapacity);
+    PoolTexts *Texts = Handle->Texts;
+    if (Texts->StringCount == Texts->RoomCapacity) {
+        const uint32 Capacity = std::max(RoomIndexMinimum, 2 * Texts->RoomCapacity);
         Debug_Assert(Capacity <= (uint32)INT32_MAX / (2 * sizeof(PoolChunk *)), "Pool has too many chunks (%u)\n",
-                     Handle->StringCount);
+                     Texts->StringCount);
         // Pool-wide bookkeeping: attributed to the pool's creator.
         const char *File = Handle->File;
         const int32 Line = (int32)Handle->Line;
@@ -288,37 +302,38 @@ void IndexStringChunk(Pool *Handle, PoolChunk *Chunk) {
             Memory_AllocInt((int32)(Capacity * sizeof(PoolChunk *)), MEMORY_FLAG_PLAIN, File, Line));
         auto *Room = static_cast<uint32 *>(
             Memory_AllocInt((int32)(2 * Capacity * sizeof(uint32)), MEMORY_FLAG_ZERO, File, Line));
-        const uint32 Count = Handle->StringCount;
+        const uint32 Count = Texts->StringCount;
         if (Count) {
-            memcpy(Chunks, Handle->StringChunks, Count * sizeof(PoolChunk *));
-            memcpy(Room + Capacity, Handle->Room + Handle->RoomCapacity, Count * sizeof(uint32));
+            memcpy(Chunks, Texts->StringChunks, Count * sizeof(PoolChunk *));
+            memcpy(Room + Capacity, Texts->Room + Texts->RoomCapacity, Count * sizeof(uint32));
         }
         for (uint32 Node = Capacity - 1; Node >= 1; Node--) Room[Node] = std::max(Room[2 * Node], Room[2 * Node + 1]);
-        FreeRoomIndex(Handle);
-        Handle->StringChunks = Chunks;
-        Handle->Room = Room;
-        Handle->StringCount = Count;
-        Handle->RoomCapacity = Capacity;
+        FreeRoomIndex(Texts);
+        Texts->StringChunks = Chunks;
+        Texts->Room = Room;
+        Texts->StringCount = Count;
+        Texts->RoomCapacity = Capacity;
     }
-    Chunk->Slot = Handle->StringCount++;
-    Handle->StringChunks[Chunk->Slot] = Chunk;
+    Chunk->Slot = Texts->StringCount++;
+    Texts->StringChunks[Chunk->Slot] = Chunk;
     // The chunk it replaces as the newest enters the tree now.
-    if (Chunk->Slot > 0) UpdateRoom(Handle, Handle->StringChunks[Chunk->Slot - 1]);
-    UpdateRoom(Handle, Chunk);
+    if (Chunk->Slot > 0) UpdateRoom(Texts, Texts->StringChunks[Chunk->Slot - 1]);
+    UpdateRoom(Texts, Chunk);
 }
 
 // The newest string chunk whose room is larger than Need, or null: the
 // newest itself when it fits, else the rightmost leaf above Need (the tree
 // holds every older chunk).
 PoolChunk *FindStringChunk(Pool *Handle, int64 Need) {
-    if (Handle->StringCount == 0) return nullptr;
-    PoolChunk *Newest = Handle->StringChunks[Handle->StringCount - 1];
+    const PoolTexts *Texts = Handle->Texts;
+    if (Texts == nullptr || Texts->StringCount == 0) return nullptr;
+    PoolChunk *Newest = Texts->StringChunks[Texts->StringCount - 1];
     if (ChunkRoom(Newest) > Need) return Newest;
-    const uint32 *Room = Handle->Room;
+    const uint32 *Room = Texts->Room;
     if (Room[1] <= Need) return nullptr;
     uint32 Node = 1;
-    while (Node < Handle->RoomCapacity) Node = Room[2 * Node + 1] > Need ? 2 * Node + 1 : 2 * Node;
-    return Handle->StringChunks[Node - Handle->RoomCapacity];
+    while (Node < Texts->RoomCapacity) Node = Room[2 * Node + 1] > Need ? 2 * Node + 1 : 2 * Node;
+    return Texts->StringChunks[Node - Texts->RoomCapacity];
 }
 
 void *AllocString(Pool *Handle, int32 Size, const char *File, int32 Line, int64 *Need) {
@@ -334,7 +349,7 @@ void *AllocString(Pool *Handle, int32 Size, const char *File, int32 Line, int64 
     }
     void *Record = Chunk->Cursor;
     Chunk->Cursor += *Need;
-    if (!IsNewestString(Handle, Chunk)) UpdateRoom(Handle, Chunk);
+    if (!IsNewestString(Handle->Texts, Chunk)) UpdateRoom(Handle->Texts, Chunk);
     if (Handle->ZeroOnAlloc) *static_cast<uint8 *>(Record) = 0;
     return Record;
 }
@@ -363,25 +378,29 @@ void *AllocString(Pool *Handle, int32 Size, const char *File, int32 Line, int64 
 [[gnu::noinline]] void FreeChunks(Pool *Handle) {
     // Chunks carved from slabs go with their slab; only chunks of their own
     // need the walk.
-    for (PoolChunk *Chunk = Handle->Chunks; Chunk != nullptr && Handle->OwnChunks != 0;) {
-        PoolChunk *Next = Chunk->Next;
-        if (!Chunk->FromSlab) {
-            Memory_Free(ChunkBase(Chunk), (int32)Chunk->Size);
-            Handle->OwnChunks--;
+    if (PoolTexts *Texts = Handle->Texts) {
+        for (PoolChunk *Chunk = Texts->Chunks; Chunk != nullptr && Texts->OwnChunks != 0;) {
+            PoolChunk *Next = Chunk->Next;
+            if (!Chunk->FromSlab) {
+                Memory_Free(ChunkBase(Chunk), (int32)Chunk->Size);
+                Texts->OwnChunks--;
+            }
+            Chunk = Next;
         }
-        Chunk = Next;
+        Texts->Chunks = nullptr;
+        FreeRoomIndex(Texts);
     }
-    Handle->Chunks = nullptr;
     while (PoolSlab *Slab = Handle->Slabs) {
         Handle->Slabs = Slab->Next;
         Memory_Free(Slab, (int32)Slab->Size);
     }
-    FreeRoomIndex(Handle);
 }
 
 [[gnu::always_inline]] inline void RemoveAllLocked(Pool *Handle) {
     // Nothing to free when nothing was ever carved, or all of it went already.
-    if (Handle->Slabs != nullptr || Handle->Chunks != nullptr || Handle->Room != nullptr) FreeChunks(Handle);
+    if (Handle->Slabs != nullptr ||
+        (Handle->Texts != nullptr && (Handle->Texts->Chunks != nullptr || Handle->Texts->Room != nullptr)))
+        FreeChunks(Handle);
     Handle->SlabChunks = 1;
     Handle->ChunkCount = 0;
     Handle->FreeList = nullptr;
@@ -401,10 +420,11 @@ void ResetLocked(Pool *Handle) {
     for (PoolSlab *Slab = Handle->Slabs; Slab; Slab = Slab->Next)
         if (Slab->ChunkBytes != 0) RebuildSlab(Handle, Slab);
     // String chunks left from before string mode was turned off.
-    for (PoolChunk *Chunk = Handle->Chunks; Chunk; Chunk = Chunk->Next) {
-        Chunk->Cursor = ChunkArea(Chunk);
-        UpdateRoom(Handle, Chunk);
-    }
+    if (PoolTexts *Texts = Handle->Texts)
+        for (PoolChunk *Chunk = Texts->Chunks; Chunk; Chunk = Chunk->Next) {
+            Chunk->Cursor = ChunkArea(Chunk);
+            UpdateRoom(Texts, Chunk);
+        }
     Handle->ActiveCount = 0;
     Handle->MaximumCount = 0;
 }
@@ -425,7 +445,7 @@ void ResetLocked(Pool *Handle) {
 // The field is named by member pointer, so the handle is checked before
 // anything is read through it.
 template <typename Value> int32 GetField(Pool *Handle, Value Pool::*Field, Value *Output) {
-    Class_CheckHandle(Handle, PoolClassId);
+    CheckPool(Handle);
     Debug_CheckPointer(Output);
     *Output = Handle->*Field;
     return TRUE;
@@ -436,7 +456,7 @@ template <typename Value> int32 GetField(Pool *Handle, Value Pool::*Field, Value
 namespace {
 
 // A new pool record, zeroed with the given clearing and without taking its
-// modes into account yet. Dictionaries make two of these for every root, so
+// modes into account yet. Dictionaries make one or two for every root, so
 // the record is cleared with a fixed run of stores rather than a string
 // instruction, whose start-up costs more than the stores themselves here.
 [[gnu::always_inline]] inline void InitRecord(Pool *Handle, uint32 ZeroOnAlloc, const char *File, int32 Line) {
@@ -451,7 +471,7 @@ namespace {
 #else
     memset(static_cast<void *>(Handle), 0, sizeof(Pool));
 #endif
-    Class_InitHeader(Handle, PoolClassId, nullptr);
+    Handle->ClassId = PoolClassId;
     Handle->ZeroOnAlloc = ZeroOnAlloc;
     Handle->HandedOutKey = StateWord(nullptr, Handle, DescriptorHandedOut);
     Handle->File = File;
@@ -477,13 +497,14 @@ void PoolInt_InitFixed(Pool *Handle, uint32 MemberSize, uint32 ChunkSize, uint32
 }
 
 void PoolInt_Destroy(Pool *Handle) {
-    Class_CheckHandle(Handle, PoolClassId);
+    CheckPool(Handle);
     if (Handle->ActiveCount)
         Log_Debug("Not all pool memory was freed (%d) for (%s/%d)\n", (int32)Handle->ActiveCount, Handle->File,
                   (int32)Handle->Line);
     RemoveAllLocked(Handle);
+    if (Handle->Texts != nullptr) Handle->Texts = static_cast<PoolTexts *>(Memory_Free(Handle->Texts, (int32)sizeof(PoolTexts)));
     if (Handle->Lock) CriticalSection_Delete(&Handle->Lock);
-    Handle->Class.ClassId = 0;
+    Handle->ClassId = 0;
 }
 
 int32 Pool_CreateInt(Pool **Handle, const char *File, int32 Line) {
@@ -504,7 +525,7 @@ int32 Pool_Delete(Pool **Handle) {
 }
 
 int32 Pool_SetMemorySize(Pool *Handle, uint32 Size) {
-    Class_CheckHandle(Handle, PoolClassId);
+    CheckPool(Handle);
     PoolLock Guard(Handle);
     const uint64 Rounded = RoundUp8(Size);
     Debug_Assert(Rounded <= INT32_MAX, "Pool member size too large (%u)\n", Size);
@@ -515,13 +536,13 @@ int32 Pool_SetMemorySize(Pool *Handle, uint32 Size) {
 }
 
 int32 Pool_SetChunkSize(Pool *Handle, uint32 Records) {
-    Class_CheckHandle(Handle, PoolClassId);
+    CheckPool(Handle);
     Handle->ChunkSize = Records;
     return TRUE;
 }
 
 int32 Pool_SetStringMode(Pool *Handle, uint32 Flag) {
-    Class_CheckHandle(Handle, PoolClassId);
+    CheckPool(Handle);
     // 1 is on and anything else off, so string mode is never on without
     // the chunk-size check.
     if (Flag == 1 && Handle->ChunkSize != 1)
@@ -532,7 +553,7 @@ int32 Pool_SetStringMode(Pool *Handle, uint32 Flag) {
 }
 
 int32 Pool_SetDebugMode(Pool *Handle, uint32 Flag) {
-    Class_CheckHandle(Handle, PoolClassId);
+    CheckPool(Handle);
     if (Handle->ActiveCount)
         Debug_Abort("Pooled memory manager may only be set to debug when empty (%d)\n", (int32)Handle->ActiveCount);
     Handle->DebugMode = Flag;
@@ -541,7 +562,7 @@ int32 Pool_SetDebugMode(Pool *Handle, uint32 Flag) {
 }
 
 int32 Pool_SetAllowLock(Pool *Handle, uint32 Flag) {
-    Class_CheckHandle(Handle, PoolClassId);
+    CheckPool(Handle);
     if (Handle->Lock == nullptr) CriticalSection_CreateInt(&Handle->Lock, Handle->File, (int32)Handle->Line);
     Handle->AllowLock = Flag;
     UpdateTakes(Handle);
@@ -549,14 +570,14 @@ int32 Pool_SetAllowLock(Pool *Handle, uint32 Flag) {
 }
 
 int32 Pool_SetZeroOnAlloc(Pool *Handle, uint32 Flag) {
-    Class_CheckHandle(Handle, PoolClassId);
+    CheckPool(Handle);
     Handle->ZeroOnAlloc = Flag;
     UpdateTakes(Handle);
     return TRUE;
 }
 
 int32 Pool_SetVerbose(Pool *Handle, uint32 Flag) {
-    Class_CheckHandle(Handle, PoolClassId);
+    CheckPool(Handle);
     Handle->Verbose = Flag;
     UpdateTakes(Handle);
     return TRUE;
@@ -609,7 +630,7 @@ namespace {
 void PoolInt_AddChunk(Pool *Handle, const char *File, int32 Line) { AddFixedChunk(Handle, File, Line); }
 
 void *Pool_AllocInt(Pool *Handle, int32 Size, const char *File, int32 Line) {
-    Class_CheckHandle(Handle, PoolClassId);
+    CheckPool(Handle);
     Debug_CheckPointer(File);
     // A fixed-mode pool without lock or log, as a tree being built uses its
     // pools: no guard to set up, no mode to ask again.
@@ -629,7 +650,7 @@ void *Pool_AllocInt(Pool *Handle, int32 Size, const char *File, int32 Line) {
 }
 
 void *Pool_FreeInt(Pool *Handle, void *RecordAddress, int32 Size, const char *File, int32 Line) {
-    Class_CheckHandle(Handle, PoolClassId);
+    CheckPool(Handle);
     Debug_CheckPointer(RecordAddress);
     void **Slot = static_cast<void **>(RecordAddress);
     void *Record = *Slot;
@@ -649,14 +670,14 @@ void *Pool_FreeInt(Pool *Handle, void *RecordAddress, int32 Size, const char *Fi
 }
 
 int32 Pool_Reset(Pool *Handle) {
-    Class_CheckHandle(Handle, PoolClassId);
+    CheckPool(Handle);
     PoolLock Guard(Handle);
     ResetLocked(Handle);
     return TRUE;
 }
 
 int32 Pool_RemoveAll(Pool *Handle) {
-    Class_CheckHandle(Handle, PoolClassId);
+    CheckPool(Handle);
     PoolLock Guard(Handle);
     RemoveAllLocked(Handle);
     return TRUE;
@@ -675,16 +696,17 @@ int32 Pool_GetVerbose(Pool *Handle, uint32 *Flag) { return GetField(Handle, &Poo
 int32 Pool_GetBlocksInUse(Pool *Handle, uint32 *Count) { return GetField(Handle, &Pool::ChunkCount, Count); }
 
 int32 Pool_GetStringMemoryLeftOver(Pool *Handle, uint32 *Bytes) {
-    Class_CheckHandle(Handle, PoolClassId);
+    CheckPool(Handle);
     Debug_CheckPointer(Bytes);
     uint64 LeftOver = 0;
-    for (PoolChunk *Chunk = Handle->Chunks; Chunk; Chunk = Chunk->Next) LeftOver += ChunkEnd(Chunk) - Chunk->Cursor;
+    if (const PoolTexts *Texts = Handle->Texts)
+        for (PoolChunk *Chunk = Texts->Chunks; Chunk; Chunk = Chunk->Next) LeftOver += ChunkEnd(Chunk) - Chunk->Cursor;
     *Bytes = (uint32)LeftOver;
     return TRUE;
 }
 
 void PoolInt_VisitRecords(Pool *Handle, void (*Visit)(void *Record, void *User), void *User) {
-    Class_CheckHandle(Handle, PoolClassId);
+    CheckPool(Handle);
     if (Handle->StringMode || Handle->DebugMode || Handle->ActiveCount == 0) return;
     // The pool does not change during the walk, so what every record is
     // compared with is read once.
@@ -708,5 +730,5 @@ void PoolInt_VisitRecords(Pool *Handle, void (*Visit)(void *Record, void *User),
 }
 
 int32 Pool_ValidHandle(Pool *Handle) {
-    return Handle != nullptr && reinterpret_cast<ClassStruct *>(Handle)->ClassId == PoolClassId;
+    return Handle != nullptr && Handle->ClassId == PoolClassId;
 }

@@ -58,7 +58,7 @@ inline uint32 StateWord(const PoolDescriptor *Descriptor, const Pool *Owner, uin
 
 struct Pool;
 // A pool whose record lives in storage of its owner's (a Dictionary root
-// keeps its two fixed pools in one allocation): PoolInt_Init makes the
+// keeps its item pool in its own record): PoolInt_Init makes the
 // record in place as Pool_CreateInt makes a new one, PoolInt_Destroy frees
 // what Pool_Delete frees except the record itself. Only the owner's own code
 // reaches them.
@@ -69,49 +69,61 @@ void PoolInt_Destroy(Pool *Handle);
 void PoolInt_InitFixed(Pool *Handle, uint32 MemberSize, uint32 ChunkSize, uint32 ZeroOnAlloc, const char *File,
                        int32 Line);
 
+// What only a pool that has held texts needs: its chunks with headers (string
+// chunks, and any left from before string mode was turned off) and the room
+// index over its string chunks. Made with the first such chunk and kept until
+// the pool is destroyed, so that a fixed-mode pool (every Dictionary root
+// has one or two) carries none of it.
+struct PoolTexts {
+    PoolChunk *Chunks;  // newest first
+    uint32 OwnChunks;   // chunks with an allocation of their own
+    // The room index of the string chunks. StringChunks[i] is the i-th
+    // string chunk made; Room is a max-tree over their unused bytes, leaves
+    // at [RoomCapacity, 2 * RoomCapacity), node n the larger of nodes 2n and
+    // 2n + 1. Leaves past StringCount hold 0.
+    uint32 StringCount;
+    PoolChunk **StringChunks;
+    uint32 *Room;
+    uint32 RoomCapacity;
+};
+
+// The record keeps to 128 bytes: every Dictionary root that holds items
+// holds one or two. What a fixed-mode take or give reads comes first.
 struct Pool {
-    ClassStruct Class;
-    void *Lock; // critical section, made by the first Pool_SetAllowLock
-    uint32 StringMode;
-    uint32 DebugMode;
-    uint32 ZeroOnAlloc;
-    uint32 Verbose;
-    uint32 AllowLock;
-    uint32 Takes;     // 1 while PoolInt_TakeRecord may serve the pool (see UpdateTakes)
-    uint32 TextTakes; // 1 while PoolInt_TakeText may
-    uint32 Gives;     // 1 while PoolInt_GiveRecord may (unlocked, silent, fixed mode)
-    uint32 LockedTakes; // 1 while a fixed-mode pool is locked and silent: one lock around take or give
+    uint32 ClassId;
     // The state word of a handed-out record without its descriptor's part:
     // StateWord(Descriptor, this, DescriptorHandedOut) is this ^ (Descriptor >> 4).
     uint32 HandedOutKey;
-    const char *File; // creator, named in the leak message
-    uint32 Line;
-    uint32 MemberSize; // as set
-    uint32 RecordSize; // member size rounded up to a multiple of 8
-    uint32 ChunkSize;  // records per chunk
-    uint32 MemoryInUse;
-    uint32 ActiveCount;
-    uint32 MaximumCount;
-    uint32 ChunkCount;
     poolint::PoolDescriptor *FreeList;
     // The newest fixed chunk's records not yet handed out, from Fresh to
     // FreshEnd in address order: the free list's tail, laid out only when
     // reached.
     uint8 *Fresh;
     uint8 *FreshEnd;
-    PoolChunk *Chunks;
-    PoolSlab *Slabs;        // newest first
-    uint32 SlabChunks;      // chunks the next slab will hold
-    uint32 OwnChunks;       // chunks with an allocation of their own
-    // Private to this implementation: the room index of the string chunks.
-    // StringChunks[i] is the i-th string chunk made; Room is a max-tree over
-    // their unused bytes, leaves at [RoomCapacity, 2 * RoomCapacity), node n
-    // the larger of nodes 2n and 2n + 1. Leaves past StringCount hold 0.
-    PoolChunk **StringChunks;
-    uint32 *Room;
-    uint32 StringCount;
-    uint32 RoomCapacity;
+    uint32 MemberSize; // as set
+    uint32 RecordSize; // member size rounded up to a multiple of 8
+    uint32 ActiveCount;
+    uint32 MaximumCount;
+    uint8 Takes;       // 1 while PoolInt_TakeRecord may serve the pool (see UpdateTakes)
+    uint8 Gives;       // 1 while PoolInt_GiveRecord may (unlocked, silent, fixed mode)
+    uint8 TextTakes;   // 1 while PoolInt_TakeText may
+    uint8 LockedTakes; // 1 while a fixed-mode pool is locked and silent: one lock around take or give
+    uint32 ChunkSize;  // records per chunk
+    PoolSlab *Slabs;   // newest first
+    uint32 SlabChunks; // chunks the next slab will hold
+    uint32 ChunkCount;
+    uint32 MemoryInUse;
+    uint32 StringMode;
+    uint32 DebugMode;
+    uint32 ZeroOnAlloc;
+    uint32 Verbose;
+    uint32 AllowLock;
+    void *Lock;       // critical section, made by the first Pool_SetAllowLock
+    const char *File; // creator, named in the leak message
+    uint32 Line;
+    PoolTexts *Texts; // null until the first chunk with a header
 };
+static_assert(sizeof(Pool) == 128);
 
 // A new fixed chunk for an unlocked fixed-mode pool: its records become the
 // fresh ones.
@@ -172,8 +184,10 @@ inline void *PoolInt_AllocRecord(Pool *Handle, int32 Size, const char *File, int
 // (the newest chunk stays out of the room index) and the same counts. Null
 // when the request needs Pool_Alloc's whole path.
 inline void *PoolInt_TakeText(Pool *Handle, int32 Size) {
-    if (!Handle->TextTakes || Size < 0 || Handle->StringCount == 0) return nullptr;
-    PoolChunk *Newest = Handle->StringChunks[Handle->StringCount - 1];
+    if (!Handle->TextTakes || Size < 0) return nullptr;
+    const PoolTexts *Texts = Handle->Texts;
+    if (Texts == nullptr || Texts->StringCount == 0) return nullptr;
+    PoolChunk *Newest = Texts->StringChunks[Texts->StringCount - 1];
     const int64 Need = Size + poolint::StringPoolExtra;
     if ((int64)(reinterpret_cast<uint8 *>(Newest) + Newest->Size - Newest->Cursor) <= Need) return nullptr;
     uint8 *Text = Newest->Cursor;

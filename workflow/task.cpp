@@ -28,6 +28,8 @@ constexpr int32 TemplateNameSize = 512;
 constexpr int32 ScalarArgumentSize = 320;
 constexpr int32 ListElementSize = 1024;
 constexpr int32 DictionaryArgumentSize = 16320;
+// Records per pool chunk of the task's definition and status.
+constexpr uint32 SmallTreeChunkSize = 2;
 
 int32 DictionaryPrintThroughTask(void *User, const char *Format, ...) {
     va_list Arguments;
@@ -108,9 +110,13 @@ int32 Task_Create(Task **Handle) {
     Self->Vtbl = &GlobalTaskVtbl;
     String_Copy(Self->DefaultCertStore, "app");
     CallbackBase_Set(&Self->Authenticate, Self, Task_DefaultAuthenticateCallback);
-    // The macro Dictionary, which few tasks fill, is made on first use.
+    // The macro Dictionary, which few tasks fill, is made on first use. The
+    // definition and status of most tasks hold a few keys and live as long as
+    // the task: their pools start with chunks of two records and grow by
+    // doubling, rather than with eight records of which most stay unused.
     for (Dictionary **Target : {&Self->Definition, &Self->Status}) {
         Dictionary_Create(Target);
+        Dictionary_SetPoolChunkSize(*Target, SmallTreeChunkSize);
         Dictionary_SetPrintCallback(*Target, Self, DictionaryPrintThroughTask);
     }
     NotificationCenter_AddInteropObserver(Self->Class.InstanceId, Self, InteropReferenceObserver);

@@ -962,6 +962,41 @@ TEST_F(DictionaryTest, ChildExtraRecordsGoWithTheirTree) {
     }
 }
 
+// A reset gives back a root's container pool, record included, once no child
+// is left; a pool someone set to another mode keeps its record and mode. A
+// child made after the reset gets a pool again.
+TEST_F(DictionaryTest, ResetGivesBackAnEmptyContainerPool) {
+    for (bool Debug : {false, true}) {
+        Dictionary *Tree = nullptr;
+        Dictionary_Create(&Tree);
+        Dictionary_AddString(Tree, "pools", "made", nullptr);
+        Dictionary_Reset(Tree);
+        DictionaryRoot *Record = DictionaryInt_RootRecord(Tree);
+        if (Debug) {
+            DictionaryInt_EnsurePools(Tree);
+            Pool_SetDebugMode(Record->ContainerPool, 1);
+        }
+        Pool *Made = Record->ContainerPool;
+        int32 Before = 0, After = 0;
+        Memory_GetSize(&Before);
+        Dictionary *Child = nullptr;
+        Dictionary_AddDictionary(Tree, "c", &Child, nullptr);
+        Dictionary_AddString(Child, "s", "v", nullptr);
+        Dictionary_Reset(Tree);
+        Memory_GetSize(&After);
+        EXPECT_EQ(After, Before) << Debug;
+        EXPECT_EQ(Record->ContainerPool, Made) << Debug;
+        uint32 Mode = 0;
+        if (Debug) {
+            EXPECT_TRUE(Pool_GetDebugMode(Record->ContainerPool, &Mode) && Mode == 1);
+        }
+        Dictionary_AddList(Tree, "again", &Child, nullptr);
+        Dictionary_AddInt64(Child, nullptr, 1, nullptr);
+        EXPECT_EQ(RenderDictionary(Tree), "{again:[1]}") << Debug;
+        Dictionary_Release(&Tree);
+    }
+}
+
 // ---- Memory ----
 
 struct MemoryCase {
