@@ -629,15 +629,17 @@ namespace {
 
 void PoolInt_AddChunk(Pool *Handle, const char *File, int32 Line) { AddFixedChunk(Handle, File, Line); }
 
-void *Pool_AllocInt(Pool *Handle, int32 Size, const char *File, int32 Line) {
-    CheckPool(Handle);
-    Debug_CheckPointer(File);
+namespace {
+
+// Every take but a fixed-mode one of an unlocked, silent pool: out of line,
+// so that Pool_AllocInt's common path sets up no frame.
+[[gnu::noinline]] void *AllocSlowly(Pool *Handle, int32 Size, const char *File, int32 Line) {
     // A fixed-mode pool without lock or log, as a tree being built uses its
     // pools: no guard to set up, no mode to ask again.
     if ((Handle->AllowLock | Handle->DebugMode | Handle->StringMode | Handle->Verbose) != 0) {
         if (!Handle->LockedTakes) return AllocGuarded(Handle, Size, File, Line);
-        // A locked fixed-mode pool, as the notification center's: the
-        // lock's own inline paths around the same take.
+        // A locked fixed-mode pool: the lock's own inline paths around the
+        // same take.
         CriticalSectionInt_Lock(Handle->Lock, __FILE__, __LINE__);
         void *Record = AllocFixed(Handle, Size, File, Line);
         if (++Handle->ActiveCount > Handle->MaximumCount) Handle->MaximumCount = Handle->ActiveCount;
@@ -649,15 +651,10 @@ void *Pool_AllocInt(Pool *Handle, int32 Size, const char *File, int32 Line) {
     return Record;
 }
 
-void *Pool_FreeInt(Pool *Handle, void *RecordAddress, int32 Size, const char *File, int32 Line) {
-    CheckPool(Handle);
-    Debug_CheckPointer(RecordAddress);
-    void **Slot = static_cast<void **>(RecordAddress);
-    void *Record = *Slot;
-    if (PoolInt_GiveRecord(Handle, Record, Size)) {
-        *Slot = nullptr;
-        return nullptr;
-    }
+// Every give but a fixed-mode one of an unlocked, silent pool: out of line,
+// as AllocSlowly.
+[[gnu::noinline]] void *FreeSlowly(Pool *Handle, void **Slot, void *Record, int32 Size, const char *File,
+                                   int32 Line) {
     if (Handle->LockedTakes && Record != nullptr) {
         CriticalSectionInt_Lock(Handle->Lock, __FILE__, __LINE__);
         FreeFixed(Handle, Record, Size, File, Line);
@@ -667,6 +664,47 @@ void *Pool_FreeInt(Pool *Handle, void *RecordAddress, int32 Size, const char *Fi
         return nullptr;
     }
     return FreeGuarded(Handle, Slot, Record, Size, File, Line);
+}
+
+} // namespace
+
+void *Pool_AllocInt(Pool *Handle, int32 Size, const char *File, int32 Line) {
+    CheckPool(Handle);
+    Debug_CheckPointer(File);
+    // An unlocked, silent fixed-mode pool with a record at hand, as the
+    // notification center's and the hash tables' pools mostly are: the take
+    // of AllocFixed without a frame. A wrong size, a new chunk and every
+    // other mode go the whole way.
+    if (Handle->Gives && (uint32)Size == Handle->MemberSize) {
+        PoolDescriptor *Descriptor = Handle->FreeList;
+        if (Descriptor != nullptr) {
+            Handle->FreeList = Descriptor->Next;
+        } else if (Handle->Fresh != Handle->FreshEnd) {
+            Descriptor = reinterpret_cast<PoolDescriptor *>(Handle->Fresh);
+            Handle->Fresh += RecordStride(Handle->RecordSize);
+        } else {
+            return AllocSlowly(Handle, Size, File, Line);
+        }
+        Descriptor->File = File;
+        Descriptor->Line = (uint32)Line;
+        Descriptor->State = Handle->HandedOutKey ^ (uint32)((uintptr)Descriptor >> 4);
+        if (++Handle->ActiveCount > Handle->MaximumCount) Handle->MaximumCount = Handle->ActiveCount;
+        uint8 *Record = DescriptorRecord(Descriptor);
+        return Handle->ZeroOnAlloc ? memset(Record, 0, Handle->RecordSize) : Record;
+    }
+    return AllocSlowly(Handle, Size, File, Line);
+}
+
+void *Pool_FreeInt(Pool *Handle, void *RecordAddress, int32 Size, const char *File, int32 Line) {
+    CheckPool(Handle);
+    Debug_CheckPointer(RecordAddress);
+    void **Slot = static_cast<void **>(RecordAddress);
+    void *Record = *Slot;
+    if (PoolInt_GiveRecord(Handle, Record, Size)) {
+        *Slot = nullptr;
+        return nullptr;
+    }
+    return FreeSlowly(Handle, Slot, Record, Size, File, Line);
 }
 
 int32 Pool_Reset(Pool *Handle) {
