@@ -17,6 +17,7 @@
 #include <atomic>
 #include <chrono>
 #include <map>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -618,6 +619,38 @@ TEST_F(NotificationCenterTest, EveryQueuedFireIsDeliveredByTheNextFlushes) {
     EXPECT_EQ(TakeCalls(), (std::vector<std::string>{"refire:Batch.Item.outer", "refire:Batch.Item.inner"}));
     EXPECT_EQ(GlobalNotificationCenter->Pending.Count, 0u);
     EXPECT_EQ(GlobalNotificationCenter->ProcessPosted, 0u);
+}
+
+// The queued fires' records come from the center's pool in its own mode
+// (the inline take and give) as they come in debug mode, one allocation
+// each through the whole path: the same deliveries and the same counts
+// after every step of a random run of fires and flushes.
+TEST_F(NotificationCenterTest, QueuedFireRecordsCountAsInDebugMode) {
+    Recorder Observer{"seen", nullptr, nullptr};
+    NotificationCenter_AddObserver("Batch", "Item", &Observer, Record);
+    Pool *Pending = GlobalNotificationCenter->PendingPool;
+    auto Run = [&](uint32 Debug) {
+        Pool_RemoveAll(Pending);
+        Pool_SetDebugMode(Pending, Debug);
+        std::mt19937 Random(7);
+        std::vector<std::string> Trace;
+        for (int32 Step = 0; Step < 300; Step++) {
+            if (Random() % 3 == 0)
+                EventQueue_Flush(nullptr);
+            else
+                NotificationCenter_FireAfterDelay("Batch", "Item", std::to_string(Step).c_str(), 0, nullptr);
+            uint32 Maximum = 0;
+            Pool_GetMaximumCount(Pending, &Maximum);
+            Trace.push_back(std::to_string(ActiveRecords(Pending)) + "/" + std::to_string(Maximum));
+        }
+        EventQueue_Flush(nullptr);
+        EXPECT_EQ(ActiveRecords(Pending), 0u);
+        for (std::string &Call : TakeCalls()) Trace.push_back(Call);
+        return Trace;
+    };
+    const std::vector<std::string> Reference = Run(TRUE);
+    EXPECT_EQ(Run(FALSE), Reference);
+    NotificationCenter_RemoveObserver("Batch", "Item", &Observer, Record);
 }
 
 TEST_F(NotificationCenterTest, StepStopsAfterATenthOfASecondAndPostsItselfForTheRest) {
