@@ -65,9 +65,12 @@ Class_UntrackInstanceFunc UntrackHook = nullptr;
 
 // Printers known to write only to the log. Entries are appended once and
 // never removed, so a reader scans the published prefix without a lock.
+// Direct ones write nothing but the log's stamped debug line of what they
+// are handed, so that line can be composed here in their place.
 struct LogOnlyEntry {
     ClassPrint_Func Function;
     ClassPrint_LogOnlyFunc Check;
+    bool Direct;
 };
 constexpr uint32 LogOnlyCapacity = 64;
 LogOnlyEntry LogOnlyTable[LogOnlyCapacity];
@@ -81,9 +84,30 @@ const LogOnlyEntry *FindLogOnly(ClassPrint_Func Function) {
     return nullptr;
 }
 
-bool WritesOnlyToLog(ClassPrint_Func Function, void *User) {
+// The entry of a printer that, for this user value, writes only to the log.
+const LogOnlyEntry *LogOnlyFor(ClassPrint_Func Function, void *User) {
     const LogOnlyEntry *Entry = FindLogOnly(Function);
-    return Entry != nullptr && (Entry->Check == nullptr || Entry->Check(User) != 0);
+    if (Entry == nullptr || (Entry->Check != nullptr && Entry->Check(User) == 0)) return nullptr;
+    return Entry;
+}
+
+int32 MarkPrinter(ClassPrint_Func Function, ClassPrint_LogOnlyFunc Check, bool Direct) {
+    Debug_CheckPointer(Function);
+    if (FindLogOnly(Function) != nullptr) return TRUE;
+    while (__atomic_exchange_n(&LogOnlyBusy, (uint8)1, __ATOMIC_ACQUIRE) != 0) {
+    }
+    int32 Result = TRUE;
+    const uint32 Count = __atomic_load_n(&LogOnlyCount, __ATOMIC_RELAXED);
+    if (FindLogOnly(Function) == nullptr) {
+        if (Count < LogOnlyCapacity) {
+            LogOnlyTable[Count] = {Function, Check, Direct};
+            __atomic_store_n(&LogOnlyCount, Count + 1, __ATOMIC_RELEASE);
+        } else {
+            Result = FALSE;
+        }
+    }
+    __atomic_store_n(&LogOnlyBusy, (uint8)0, __ATOMIC_RELEASE);
+    return Result;
 }
 
 template <typename T> T LoadHook(T &Hook) { return __atomic_load_n(&Hook, __ATOMIC_ACQUIRE); }
@@ -101,39 +125,68 @@ int64 IndentSpaces(int32 Indent) {
 
 // The common line: an id of eight or more characters (no padding) and a
 // message of one line, perhaps ended by breaks. The message is formatted
-// straight behind its prefix, so the line is handed on whole without a copy;
-// the same bytes and the same call as the general path below. False leaves
-// everything else (no id, several lines, a line that does not fit) to it.
-bool PrintOneLine(ClassPrint_Func Function, void *User, const char *ClassName, const char *IdText,
-                  const char *Identifier, int32 Indent, const char *Format, va_list Arguments) {
-    if (IdText == nullptr || strnlen(IdText, 8) < 8) return false;
-    char Line[PrintBufferSize];
+// straight behind its prefix into Line (Size bytes), the same bytes the
+// general path below joins. The line's length without breaks; 0 for breaks
+// alone, which make no line at all; -1 leaves everything else (no id,
+// several lines, a line that does not fit) to the general path.
+int64 ComposeOneLine(char *Line, size_t Size, const char *ClassName, const char *IdText, const char *Identifier,
+                     int32 Indent, const char *Format, va_list Arguments) {
+    if (IdText == nullptr || strnlen(IdText, 8) < 8) return -1;
     size_t Used = 0;
     auto Add = [&](const char *Piece, size_t Length) {
-        if (Used + Length >= sizeof(Line)) return false;
+        if (Used + Length >= Size) return false;
         memcpy(Line + Used, Piece, Length);
         Used += Length;
         return true;
     };
     auto AddText = [&](const char *Piece) { return Add(Piece, strlen(Piece)); };
     const int64 Spaces = IndentSpaces(Indent);
-    if (!AddText(ClassName != nullptr ? ClassName : "") || !Add(".", 1) || !AddText(IdText)) return false;
-    if (Identifier != nullptr && (!Add(".", 1) || !AddText(Identifier))) return false;
-    if (!Add(" - ", 3) || Used + (size_t)Spaces >= sizeof(Line)) return false;
+    if (!AddText(ClassName != nullptr ? ClassName : "") || !Add(".", 1) || !AddText(IdText)) return -1;
+    if (Identifier != nullptr && (!Add(".", 1) || !AddText(Identifier))) return -1;
+    if (!Add(" - ", 3) || Used + (size_t)Spaces >= Size) return -1;
     memset(Line + Used, ' ', (size_t)Spaces);
     Used += (size_t)Spaces;
     char *Message = Line + Used;
     int32 Length = 0;
-    if (!StringPrint_VPrintFits(Message, (int32)(sizeof(Line) - Used), Format, Arguments, &Length)) return false;
+    if (!StringPrint_VPrintFits(Message, (int32)(Size - Used), Format, Arguments, &Length)) return -1;
     const size_t Text = strcspn(Message, "\r\n");
     if (Text < (size_t)Length) {
         for (int32 i = (int32)Text; i < Length; i++)
-            if (!IsLineBreak(Message[i])) return false;
-        // Breaks alone make no line at all.
-        if (Text == 0) return true;
+            if (!IsLineBreak(Message[i])) return -1;
+        if (Text == 0) return 0;
         Message[Text] = 0;
     }
-    Function(User, "%s\n", Line);
+    return (int64)(Used + Text);
+}
+
+// The common line handed to the printer whole.
+bool PrintOneLine(ClassPrint_Func Function, void *User, const char *ClassName, const char *IdText,
+                  const char *Identifier, int32 Indent, const char *Format, va_list Arguments) {
+    char Line[PrintBufferSize];
+    const int64 Length = ComposeOneLine(Line, sizeof(Line), ClassName, IdText, Identifier, Indent, Format, Arguments);
+    if (Length < 0) return false;
+    if (Length > 0) Function(User, "%s\n", Line);
+    return true;
+}
+
+// The common line of a direct log printer, composed behind the log's own
+// line start and written as the printer would write it: the message is
+// formatted once, and the bounds are those of PrintOneLine, so a line
+// either path cannot take goes the general way in both.
+bool LogOneLine(const char *ClassName, const char *IdText, const char *Identifier, int32 Indent,
+                const char *Format, va_list Arguments) {
+    char Text[LOG_LINE_SIZE];
+    const int32 Start = Log_BeginLine(LOG_DEBUG, 0, Text);
+    // Room for the longest common line, its break and terminator; a level
+    // name long enough to cut that line is the printer's business.
+    if (Start + PrintBufferSize + 1 > LOG_LINE_SIZE) return false;
+    const int64 Length =
+        ComposeOneLine(Text + Start, PrintBufferSize, ClassName, IdText, Identifier, Indent, Format, Arguments);
+    if (Length < 0) return false;
+    if (Length == 0) return true;
+    Text[Start + Length] = '\n';
+    Text[Start + Length + 1] = 0;
+    Log_WriteString(Text, 0, TRUE);
     return true;
 }
 
@@ -290,7 +343,7 @@ void ClassPrint_InstallDefaults(ClassPrintStruct *Print, void *Object, const cha
                                 ClassPrint_Func Printer) {
     Debug_CheckPointer(Print);
     if (LoadField(Print->PrintFunction) == nullptr) {
-        ClassPrint_MarkLogOnly(Printer, nullptr);
+        ClassPrint_MarkLogLine(Printer, nullptr);
         StoreField(Print->PrintUser, Object);
         StoreField(Print->PrintFunction, Printer);
     }
@@ -299,22 +352,11 @@ void ClassPrint_InstallDefaults(ClassPrintStruct *Print, void *Object, const cha
 }
 
 int32 ClassPrint_MarkLogOnly(ClassPrint_Func Function, ClassPrint_LogOnlyFunc Check) {
-    Debug_CheckPointer(Function);
-    if (FindLogOnly(Function) != nullptr) return TRUE;
-    while (__atomic_exchange_n(&LogOnlyBusy, (uint8)1, __ATOMIC_ACQUIRE) != 0) {
-    }
-    int32 Result = TRUE;
-    const uint32 Count = __atomic_load_n(&LogOnlyCount, __ATOMIC_RELAXED);
-    if (FindLogOnly(Function) == nullptr) {
-        if (Count < LogOnlyCapacity) {
-            LogOnlyTable[Count] = {Function, Check};
-            __atomic_store_n(&LogOnlyCount, Count + 1, __ATOMIC_RELEASE);
-        } else {
-            Result = FALSE;
-        }
-    }
-    __atomic_store_n(&LogOnlyBusy, (uint8)0, __ATOMIC_RELEASE);
-    return Result;
+    return MarkPrinter(Function, Check, false);
+}
+
+int32 ClassPrint_MarkLogLine(ClassPrint_Func Function, ClassPrint_LogOnlyFunc Check) {
+    return MarkPrinter(Function, Check, true);
 }
 
 int32 ClassPrint_IsVerboseLevel(ClassPrintStruct *Print, int32 Level) {
@@ -339,7 +381,10 @@ int32 ClassPrint_VPrint(ClassPrintStruct *Print, int32 Indent, const char *Forma
     const char *ClassName = LoadField(Print->ClassName);
     const char *IdText = LoadField(Print->InstanceIdText);
     const char *Identifier = Print->PrintIdentifier;
-    if (!Log_IsEnabled() && WritesOnlyToLog(Function, User)) return TRUE;
+    if (const LogOnlyEntry *Entry = LogOnlyFor(Function, User)) {
+        if (!Log_IsEnabled()) return TRUE;
+        if (Entry->Direct && LogOneLine(ClassName, IdText, Identifier, Indent, Format, Arguments)) return TRUE;
+    }
     if (PrintOneLine(Function, User, ClassName, IdText, Identifier, Indent, Format, Arguments)) return TRUE;
 
     char Message[PrintBufferSize];

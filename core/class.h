@@ -83,7 +83,8 @@ int32 ClassPrint_VPrint(ClassPrintStruct *Print, int32 Indent, const char *Forma
 int32 Class_CopyInstanceId(const void *Object, char *Output, int32 Size);
 
 // Installs the print defaults of a type (its printer, the object as user
-// value, the class name and the id text) into the fields still empty.
+// value, the class name and the id text) into the fields still empty. The
+// printer must write only the log's stamped debug lines (MarkLogLine).
 void ClassPrint_InstallDefaults(ClassPrintStruct *Print, void *Object, const char *ClassName,
                                 ClassPrint_Func Printer);
 
@@ -93,6 +94,12 @@ void ClassPrint_InstallDefaults(ClassPrintStruct *Print, void *Object, const cha
 // default printers are marked when installed; 0 once the table is full.
 typedef int32 (*ClassPrint_LogOnlyFunc)(void *User);
 int32 ClassPrint_MarkLogOnly(ClassPrint_Func Function, ClassPrint_LogOnlyFunc Check);
+// Marks Function, as above, as a printer that moreover does nothing but
+// write each line it is handed as the log's stamped debug line at indent 0
+// (Log_PrintVInt(LOG_DEBUG, ..., 0, Format, TRUE, ...)): the common lines
+// are then composed straight into the log's line, formatted once, and
+// Function is not called for them. A function keeps the first of its marks.
+int32 ClassPrint_MarkLogLine(ClassPrint_Func Function, ClassPrint_LogOnlyFunc Check);
 
 RUNTIME_EXTERN_C_END
 

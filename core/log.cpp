@@ -143,18 +143,13 @@ int32 Log_PrintInt(uint32 Level, const char *File, int32 Line, int32 Indent, con
     return Result;
 }
 
-int32 Log_PrintVInt(uint32 Level, const char *File, int32 Line, int32 Indent, const char *Format, int32 Stamp,
-                    va_list Arguments) {
-    (void)File;
-    (void)Line;
-    if (!Log_IsEnabled()) return 0;
-    char Text[LOG_LINE_SIZE];
+int32 Log_BeginLine(uint32 Level, int32 Indent, char *Text) {
     int32 Used = 0;
     if (Level <= LOG_DEBUG) {
         // The level names are a few letters; the bound only keeps a
         // replaced table entry inside the line.
         const char *Name = Log_LevelStringTable[Level];
-        const size_t NameLength = strnlen(Name, sizeof(Text) - MaxIndentSpaces - 4);
+        const size_t NameLength = strnlen(Name, LOG_LINE_SIZE - MaxIndentSpaces - 4);
         memcpy(Text, Name, NameLength);
         memcpy(Text + NameLength, " - ", 3);
         Used = (int32)NameLength + 3;
@@ -165,6 +160,16 @@ int32 Log_PrintVInt(uint32 Level, const char *File, int32 Line, int32 Indent, co
         Used += Spaces;
     }
     Text[Used] = 0;
+    return Used;
+}
+
+int32 Log_PrintVInt(uint32 Level, const char *File, int32 Line, int32 Indent, const char *Format, int32 Stamp,
+                    va_list Arguments) {
+    (void)File;
+    (void)Line;
+    if (!Log_IsEnabled()) return 0;
+    char Text[LOG_LINE_SIZE];
+    const int32 Used = Log_BeginLine(Level, Indent, Text);
     if (Format != nullptr) {
         int32 Printed = 0;
         StringPrint_VPrintFits(Text + Used, (int32)sizeof(Text) - Used, Format, Arguments, &Printed);

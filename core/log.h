@@ -58,6 +58,11 @@ typedef int32 (*Log_PrintFunc)(void *User, const char *Format, ...);
 int32 Log_PrintInt(uint32 Level, const char *File, int32 Line, int32 Indent, const char *Format, ...);
 int32 Log_PrintVInt(uint32 Level, const char *File, int32 Line, int32 Indent, const char *Format, int32 Stamp,
                     va_list Arguments);
+// Writes the start of a line at Level and Indent ("LEVEL - " and the
+// indent's spaces, as Log_PrintVInt puts them) into Text, which has room for
+// LOG_LINE_SIZE bytes, and terminates it; the bytes written. A caller that
+// composes the rest of the line itself hands it on with Log_WriteString.
+int32 Log_BeginLine(uint32 Level, int32 Indent, char *Text);
 int32 Log_PrintFormat(const char *Format, ...);
 int32 Log_PrintString(const char *Text);
 int32 Log_PrintStringWithTimeStamp(const char *Text);

@@ -545,9 +545,9 @@ int32 StringBuffer_WriteCallback(void *User, uint32, const char *Text, int32 Len
     return StringBuffer_Append(static_cast<StringBuffer *>(User), Text, Length, Written);
 }
 
-// Formats whose only conversions are plain "%s" (most log lines, keys and
-// names) are printed into a buffer directly: the same bytes, cut at the same
-// place, as the engine writes through a StringBuffer record.
+// Formats whose only conversions are plain "%s" or "%d" (most log lines,
+// keys and names) are printed into a buffer directly: the same bytes, cut at
+// the same place, as the engine writes through a StringBuffer record.
 struct PlainBuffer {
     char *Buffer;
     int32 Capacity;
@@ -566,18 +566,18 @@ struct PlainBuffer {
 };
 
 // Prints Format into Out and terminates it when its only conversions are
-// plain "%s" (at most PlainMost of them); false, with nothing written, for
+// plain "%s" or "%d" (at most PlainMost of them); false, with nothing written, for
 // any other format (the engine then prints it). The format is checked
 // first: an argument may be the buffer's own earlier text, which must still
 // be there for the engine.
 constexpr int32 PlainMost = 8;
-bool PrintPlainStrings(PlainBuffer &Out, const char *Format, va_list Arguments) {
+bool PrintPlain(PlainBuffer &Out, const char *Format, va_list Arguments) {
     const char *Percent[PlainMost + 1];
     int32 Count = 0;
     for (const char *p = strchrnul(Format, '%');; p = strchrnul(p + 2, '%')) {
         Percent[Count] = p;
         if (*p == 0) break;
-        if (p[1] != 's' || Count == PlainMost) return false;
+        if ((p[1] != 's' && p[1] != 'd') || Count == PlainMost) return false;
         Count++;
     }
     va_list Copy;
@@ -585,7 +585,20 @@ bool PrintPlainStrings(PlainBuffer &Out, const char *Format, va_list Arguments) 
     const char *Literal = Format;
     for (int32 i = 0; i < Count; i++) {
         Out.Append(Literal, (size_t)(Percent[i] - Literal));
-        if (const char *Text = va_arg(Copy, const char *)) Out.Append(Text, strlen(Text));
+        if (Percent[i][1] == 'd') {
+            char Digits[12];
+            char *Start = Digits + sizeof(Digits);
+            const int32 Value = va_arg(Copy, int32);
+            uint32 Magnitude = Value < 0 ? 0u - (uint32)Value : (uint32)Value;
+            do {
+                *--Start = (char)('0' + Magnitude % 10);
+                Magnitude /= 10;
+            } while (Magnitude != 0);
+            if (Value < 0) *--Start = '-';
+            Out.Append(Start, (size_t)(Digits + sizeof(Digits) - Start));
+        } else if (const char *Text = va_arg(Copy, const char *)) {
+            Out.Append(Text, strlen(Text));
+        }
         Literal = Percent[i] + 2;
     }
     va_end(Copy);
@@ -682,7 +695,7 @@ int32 String_VPrintCat(char *Buffer, int32 Size, const char *Format, va_list Arg
         Length = Size - 1;
         Buffer[Length] = 0;
     }
-    if (PlainBuffer Out{Buffer + Length, Size - Length}; PrintPlainStrings(Out, Format, Arguments)) return 1;
+    if (PlainBuffer Out{Buffer + Length, Size - Length}; PrintPlain(Out, Format, Arguments)) return 1;
     StringBuffer Record;
     InitStringBuffer(&Record, Buffer + Length, Size - Length);
     const int32 Result = String_VPrintFormatEx(Format, &Record, StringBuffer_WriteCallback, Arguments);
@@ -748,7 +761,7 @@ bool StringPrint_VPrintFits(char *Buffer, int32 Size, const char *Format, va_lis
     Debug_CheckPointer(Used);
     *Used = 0;
     if (Size < 1) return false;
-    if (PlainBuffer Out{Buffer, Size}; PrintPlainStrings(Out, Format, Arguments)) {
+    if (PlainBuffer Out{Buffer, Size}; PrintPlain(Out, Format, Arguments)) {
         *Used = Out.Used;
         return !Out.Overflow;
     }

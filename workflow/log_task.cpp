@@ -29,7 +29,8 @@ void LogOne(Task *Owner, const char *Message) {
     String_CopyLength(Text, Message, MessageSize);
     Task_ExpandString(Owner, Text, MessageSize);
     Task_SetStatusString(Owner, "message", Text);
-    Task_Print(Owner, "%s\n", Text);
+    // An empty message makes no line: nothing to format.
+    if (Text[0] != 0) Task_Print(Owner, "%s\n", Text);
 }
 
 int32 OnLogStart(void *User, const char *, const char *, const char *, Dictionary *) {
@@ -57,7 +58,7 @@ int32 OnLogStart(void *User, const char *, const char *, const char *, Dictionar
         Task_GetStringArgument(Owner, "message", Text, MessageSize);
         // Already expanded by the getter; print it as it stands.
         Task_SetStatusString(Owner, "message", Text);
-        Task_Print(Owner, "%s\n", Text);
+        if (Text[0] != 0) Task_Print(Owner, "%s\n", Text);
     }
     return Task_Complete(Owner, nullptr);
 }

@@ -7,7 +7,9 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <algorithm>
 #include <atomic>
+#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -15,6 +17,7 @@
 #include "core/log.h"
 #include "core/memory.h"
 #include "tests/support/runtime.h"
+#include "tests/support/system.h"
 
 namespace {
 
@@ -543,6 +546,95 @@ TEST(ClassPrintLogOnly, SkippedOnlyWhileTheLogIsOff) {
         EXPECT_EQ(LogLines, Expected) << Each.Flags << "/" << Each.Answer;
         Widget_Release(&Handle);
     }
+}
+
+namespace {
+// Both write the log's stamped debug line of what they are handed, as a
+// type's default printer does; only the first is marked so, and counts the
+// lines that still reach it.
+int32 DirectCalls = 0;
+int32 MarkedLogPrinter(void *, const char *Format, ...) {
+    DirectCalls++;
+    va_list Arguments;
+    va_start(Arguments, Format);
+    int32 Result = Log_PrintVInt(LOG_DEBUG, __FILE__, __LINE__, 0, Format, TRUE, Arguments);
+    va_end(Arguments);
+    return Result;
+}
+int32 UnmarkedLogPrinter(void *, const char *Format, ...) {
+    va_list Arguments;
+    va_start(Arguments, Format);
+    int32 Result = Log_PrintVInt(LOG_DEBUG, __FILE__, __LINE__, 0, Format, TRUE, Arguments);
+    va_end(Arguments);
+    return Result;
+}
+} // namespace
+
+// A marked printer's common lines are composed straight into the log's line:
+// the print callback and the file must get the same text, stamps aside, as
+// through the printer itself, and only lines the short way cannot take may
+// still reach the printer.
+TEST(ClassPrintLogLine, ComposedLinesMatchThePrinters) {
+    ASSERT_TRUE(ClassPrint_MarkLogLine(MarkedLogPrinter, nullptr));
+    TempDirectory Directory;
+    const std::string Path = Directory / "lines.log";
+    Debug_Init(Path.c_str(), nullptr, DEBUG_FLAG_FILE | DEBUG_FLAG_EXTERNALPRINT);
+    Debug_PrintCallback(CaptureLog);
+    Widget *Handle = Widget_New();
+    Class_GenerateInstanceId(Handle);
+    // The longest message behind "Widget.<id> - " in the 2,048-byte line.
+    const size_t Fill = 2047 - strlen("Widget. - ") - strlen(Handle->Class.InstanceId);
+    const std::string Long(2100, 'i');
+    struct Case {
+        const char *Identifier;
+        int32 Indent;
+        const char *Format;
+        size_t Length;
+        bool Direct;
+    };
+    const Case Cases[] = {
+        {nullptr, 0, "%s\n", 10, true},          {"io", 0, "Compare %s to %s = %d\n", 3, true},
+        {"io", 3, "%s", 0, true},                  {nullptr, 100, "%s\r\n\n", 5, true},
+        {nullptr, 0, "\n", 0, true},               {nullptr, 0, "%s\n", Fill - 1, true},
+        {nullptr, 0, "%s", Fill, true},            {nullptr, 0, "%s", Fill + 1, false},        {nullptr, 0, "%s\n", Fill, false},
+        {nullptr, 1, "%s\n", Fill - 4, false},     {nullptr, 0, "%s\n", 3000, false},
+        {nullptr, 0, "a%s\nb %s %d\n", 4, false},     {Long.c_str(), 0, "%s\n", 4, false},
+        {"io", 2, "%s = %f\n", 20, true},
+    };
+    const std::regex Stamp("(^|\n)\\d\\d/\\d\\d/\\d{4} \\d\\d:\\d\\d:\\d\\d ");
+    for (const Case &Each : Cases) {
+        const std::string Text(Each.Length, 'x');
+        Widget_SetPrintIdentifier(Handle, Each.Identifier);
+        std::vector<std::string> Got[2];
+        std::string File[2];
+        for (int32 Way = 0; Way < 2; Way++) {
+            Widget_SetPrintCallback(Handle, nullptr, Way == 0 ? MarkedLogPrinter : UnmarkedLogPrinter);
+            LogLines.clear();
+            DirectCalls = 0;
+            const size_t Before = ReadFile(Path).size();
+            if (strstr(Each.Format, "%f") != nullptr)
+                Widget_PrintTabbed(Handle, Each.Indent, Each.Format, Text.c_str(), 1.5);
+            else
+                Widget_PrintTabbed(Handle, Each.Indent, Each.Format, Text.c_str(), "two", -7);
+            Got[Way] = LogLines;
+            File[Way] = ReadFile(Path).substr(Before);
+            // Every debug line is stamped (the report of a cut message is not).
+            EXPECT_EQ(std::count_if(Got[Way].begin(), Got[Way].end(),
+                                    [](const std::string &Line) { return Line.rfind("DEBUG - ", 0) == 0; }),
+                      std::distance(std::sregex_iterator(File[Way].begin(),
+                                                                                   File[Way].end(), Stamp),
+                                                              std::sregex_iterator()));
+            File[Way] = std::regex_replace(File[Way], Stamp, "$1");
+            if (Way == 0) {
+                EXPECT_EQ(DirectCalls == 0, Each.Direct) << Each.Format << " " << Each.Length;
+            }
+        }
+        EXPECT_EQ(Got[0], Got[1]) << Each.Format << " " << Each.Length;
+        EXPECT_EQ(File[0], File[1]) << Each.Format << " " << Each.Length;
+    }
+    Widget_Release(&Handle);
+    Debug_Remove();
+    Debug_PrintCallback(nullptr);
 }
 
 // Ids shorter than eight characters are padded, and lines of any length up

@@ -633,6 +633,13 @@ TEST_F(StringPrintTest, PlainStringFormatsMatchTheEngineAtEverySize) {
                              "%s%s%s",    "%s%%",       "%5s|%s",      "%-3s.",      "%.2s%s",
                              "100%",      "%s%s%s%s%s%s%s%s", "%s%s%s%s%s%s%s%s%s", "x%sy%d"};
     for (const char *Format : Formats) Check.Run(Format, A, B, C, nullptr, A, C, B, A, C, 7);
+    // Plain "%d" among them: the engine's digits and sign at the extremes.
+    const char *Numbers[] = {"%d", "%d|%d|%d", "=%d%d=", "%d%%"};
+    for (const char *Format : Numbers) {
+        Check.Run(Format, INT32_MIN, -7, 0);
+        Check.Run(Format, INT32_MAX, 1234567, -1);
+    }
+    Check.Run("%s %d %s", A, INT32_MIN, C);
     EXPECT_EQ(Check.Failures, std::vector<std::string>{});
     // A null argument prints nothing, and an argument may be the buffer's own text.
     char Buffer[32] = "abc";

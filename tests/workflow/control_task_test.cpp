@@ -167,6 +167,16 @@ TEST_F(ControlTaskTest, LogPrintsEachMessageLiterally) {
     EXPECT_NE(std::prev(Range.second)->second.find("second %s%s%n"), std::string::npos);
 }
 
+// An empty message makes no line at all, alone or in a list.
+TEST_F(ControlTaskTest, EmptyMessagesPrintNoLine) {
+    for (const std::string Name : {"logEmpty", "logEmptyList"}) {
+        Captured.clear();
+        EXPECT_TRUE(Run(Name.c_str()).Successful) << Name;
+        EXPECT_FALSE(Printed("." + Name + " - \n")) << Captured;
+        EXPECT_EQ(Printed("." + Name + " - after\n"), Name == "logEmptyList") << Captured;
+    }
+}
+
 TEST_F(ControlTaskTest, EnvironmentSetsAndReads) {
     unsetenv("I16_TEST_VARIABLE");
     EXPECT_TRUE(Run("envSet").Successful);
