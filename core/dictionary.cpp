@@ -255,8 +255,15 @@ DictionaryExtra *DictionaryInt_Extra(Dictionary *Handle) {
     // threads at once must end up as one: the loser frees its copy.
     DictionaryExtra *Made = static_cast<DictionaryExtra *>(Memory_Alloc((int32)sizeof(DictionaryExtra)));
     memset(Made, 0, sizeof(DictionaryExtra));
-    // A child prints under its root's id text.
-    if (Handle->Parent != nullptr) Made->Print.InstanceIdText = Handle->Root->Class.InstanceId;
+    // A child prints under its root's id text; a root's record takes over
+    // the print callback its root record kept.
+    if (Handle->Parent != nullptr) {
+        Made->Print.InstanceIdText = Handle->Root->Class.InstanceId;
+    } else {
+        const DictionaryRoot *Root = DictionaryInt_RootRecord(Handle);
+        Made->Print.PrintUser = __atomic_load_n(&Root->PrintUser, __ATOMIC_SEQ_CST);
+        Made->Print.PrintFunction = __atomic_load_n(&Root->PrintFunction, __ATOMIC_SEQ_CST);
+    }
     if (!__atomic_compare_exchange_n(&Handle->Extra, &Extra, Made, false, __ATOMIC_ACQ_REL, __ATOMIC_ACQUIRE)) {
         Memory_Free(Made, (int32)sizeof(DictionaryExtra));
         return Extra;

@@ -22,7 +22,9 @@
 //   the inline room of the text it replaces, so the old text stays readable
 //   for the change report.
 // - Print state, the print identifier and change callbacks live in Extra,
-//   made on first need. A child made while its parent has a print identifier
+//   made on first need. A root without one keeps a print callback set on it
+//   in its root record; the record made later starts with that callback and
+//   is from then on the only place it is kept. A child made while its parent has a print identifier
 //   gets an extra record holding a copy of it.
 // - Extra's CursorItem/CursorIndex remember the last item reached by
 //   position; a change to this Dictionary's list moves or clears them. A
@@ -141,6 +143,11 @@ struct DictionaryRoot : Dictionary {
     uint32 Watchers[3];
     uint32 ChildExtras;
     uint32 AllocatedTexts;
+    // The print callback until Extra is made (then Extra's Print holds it):
+    // a long-lived root whose owner prints through it, and which is never
+    // printed itself, needs no extra record for it.
+    void *PrintUser;
+    ClassPrint_Func PrintFunction;
     Pool *ContainerPool;
     Pool *ItemPool;
     Pool *Strings;

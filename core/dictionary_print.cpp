@@ -2,7 +2,8 @@
 // state, and the dump of a tree, one line per item.
 //
 // The print record lives in the Dictionary's extra record, made by the first
-// print or print setting, so the family is written out here rather than
+// print or print setting other than a root's print callback (kept in the
+// root record until the extra record is made), so the family is written out here rather than
 // generated. A child container prints under its root's id text and the print
 // identifier it copied from its parent when it was made.
 #include <string.h>
@@ -74,17 +75,38 @@ int32 Dictionary_GetVerbose(Dictionary *Handle, int32 *Verbose) {
 
 int32 Dictionary_SetPrintCallback(Dictionary *Handle, void *User, ClassPrint_Func Function) {
     Dictionary_CheckHandle(Handle);
-    ClassPrintStruct *Print = &DictionaryInt_Extra(Handle)->Print;
-    Print->PrintUser = User;
-    Print->PrintFunction = Function;
+    DictionaryExtra *Extra = __atomic_load_n(&Handle->Extra, __ATOMIC_SEQ_CST);
+    if (Extra == nullptr && Handle->Parent == nullptr) {
+        // Kept in the root record until an extra record is made. One made
+        // meanwhile by another thread may have copied the old callback:
+        // it is given the new one too.
+        DictionaryRoot *Root = DictionaryInt_RootRecord(Handle);
+        __atomic_store_n(&Root->PrintUser, User, __ATOMIC_SEQ_CST);
+        __atomic_store_n(&Root->PrintFunction, Function, __ATOMIC_SEQ_CST);
+        Extra = __atomic_load_n(&Handle->Extra, __ATOMIC_SEQ_CST);
+        if (Extra == nullptr) return TRUE;
+    }
+    if (Extra == nullptr) Extra = DictionaryInt_Extra(Handle);
+    Extra->Print.PrintUser = User;
+    Extra->Print.PrintFunction = Function;
     return TRUE;
 }
 
 int32 Dictionary_GetPrintCallback(Dictionary *Handle, void **User, ClassPrint_Func *Function) {
     Dictionary_CheckHandle(Handle);
     const DictionaryExtra *Extra = __atomic_load_n(&Handle->Extra, __ATOMIC_ACQUIRE);
-    if (User != nullptr) *User = Extra != nullptr ? Extra->Print.PrintUser : nullptr;
-    if (Function != nullptr) *Function = Extra != nullptr ? Extra->Print.PrintFunction : nullptr;
+    void *FoundUser = nullptr;
+    ClassPrint_Func FoundFunction = nullptr;
+    if (Extra != nullptr) {
+        FoundUser = Extra->Print.PrintUser;
+        FoundFunction = Extra->Print.PrintFunction;
+    } else if (Handle->Parent == nullptr) {
+        const DictionaryRoot *Root = DictionaryInt_RootRecord(Handle);
+        FoundUser = __atomic_load_n(&Root->PrintUser, __ATOMIC_SEQ_CST);
+        FoundFunction = __atomic_load_n(&Root->PrintFunction, __ATOMIC_SEQ_CST);
+    }
+    if (User != nullptr) *User = FoundUser;
+    if (Function != nullptr) *Function = FoundFunction;
     return TRUE;
 }
 

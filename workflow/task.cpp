@@ -108,6 +108,8 @@ int32 Task_Create(Task **Handle) {
     Class_GenerateInstanceId(Self);
     Class_TrackInstance(Self, Self->Class.InstanceId);
     Self->Vtbl = &GlobalTaskVtbl;
+    Self->Name = Self->NameInline;
+    Self->DefaultCertStore = Self->DefaultCertStoreInline;
     String_Copy(Self->DefaultCertStore, "app");
     CallbackBase_Set(&Self->Authenticate, Self, Task_DefaultAuthenticateCallback);
     // The macro Dictionary, which few tasks fill, is made on first use. The
@@ -142,9 +144,25 @@ int32 Task_Delete(Task **Handle) {
     if (Self->Macros != nullptr) Dictionary_Release(&Self->Macros);
     Dictionary_Release(&Self->Status);
     Class_UntrackInstance(Self->Class.InstanceId);
+    TaskInt_FreeText(const_cast<char *>(Self->InterfaceCopy.Name), Self->InterfaceNameInline, TASK_NAME_SIZE);
+    TaskInt_FreeText(Self->Name, Self->NameInline, TASK_NAME_SIZE);
+    TaskInt_FreeText(Self->DefaultCertStore, Self->DefaultCertStoreInline, TASK_CERTSTORE_NAME_SIZE);
     Memory_Delete(Self);
     *Handle = nullptr;
     return TRUE;
+}
+
+char *TaskInt_SetText(char *Current, char *Inline, int32 InlineSize, int32 FullSize, const char *From) {
+    char *Target = Current;
+    if (Current == nullptr || Current == Inline)
+        Target = strnlen(From, (size_t)InlineSize) < (size_t)InlineSize ? Inline
+                                                                       : static_cast<char *>(Memory_Alloc(FullSize));
+    String_CopyLength(Target, From, Target == Inline ? InlineSize : FullSize);
+    return Target;
+}
+
+void TaskInt_FreeText(char *Current, char *Inline, int32 FullSize) {
+    if (Current != nullptr && Current != Inline) Memory_Free(Current, FullSize);
 }
 
 CLASS_DEFINE_REFERENCE(Task, Task, TASK_CLASSID)
@@ -207,7 +225,7 @@ int32 Task_LoadFromDictionary(Task *Handle, Dictionary *WorkflowDocument, const 
 int32 Task_SetName(Task *Handle, const char *Name) {
     Class_CheckHandle(Handle, TASK_CLASSID);
     Debug_CheckPointer(Name);
-    String_CopyLength(Handle->Name, Name, (int32)sizeof(Handle->Name));
+    Handle->Name = TaskInt_SetText(Handle->Name, Handle->NameInline, TaskNameInlineSize, TASK_NAME_SIZE, Name);
     Task_SetPrintIdentifier(Handle, Handle->Name);
     return TRUE;
 }
@@ -280,10 +298,11 @@ int32 Task_SetInterface(Task *Handle, const TaskInterface *Record) {
     Handle->Interface = nullptr;
     Handle->InterfaceSource = Record;
     if (Record == nullptr) return TRUE;
+    char *TypeName = const_cast<char *>(Handle->InterfaceCopy.Name);
+    TypeName = TaskInt_SetText(TypeName, Handle->InterfaceNameInline, TaskTypeNameInlineSize, TASK_NAME_SIZE,
+                               Record->Name != nullptr ? Record->Name : "");
     Handle->InterfaceCopy = *Record;
-    String_CopyLength(Handle->InterfaceName, Record->Name != nullptr ? Record->Name : "",
-                      (int32)sizeof(Handle->InterfaceName));
-    Handle->InterfaceCopy.Name = Handle->InterfaceName;
+    Handle->InterfaceCopy.Name = TypeName;
     Handle->Interface = &Handle->InterfaceCopy;
     if (Record->Create != nullptr) Record->Create(&Handle->InterfaceHandle, Handle);
     return TRUE;
@@ -317,7 +336,8 @@ int32 Task_Dump(Task *Handle) {
 int32 Task_SetDefaultCertStore(Task *Handle, const char *Name) {
     Class_CheckHandle(Handle, TASK_CLASSID);
     Debug_CheckPointer(Name);
-    String_CopyLength(Handle->DefaultCertStore, Name, (int32)sizeof(Handle->DefaultCertStore));
+    Handle->DefaultCertStore = TaskInt_SetText(Handle->DefaultCertStore, Handle->DefaultCertStoreInline,
+                                               TaskCertStoreInlineSize, TASK_CERTSTORE_NAME_SIZE, Name);
     return TRUE;
 }
 

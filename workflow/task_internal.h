@@ -7,29 +7,52 @@
 typedef struct TaskRequest TaskRequest;
 typedef struct TaskEvent TaskEvent;
 
+// Inline room of the task's texts: most names are short (every type the
+// engine registers has a name of at most 15 bytes), and a text that does not
+// fit moves to a block of its documented size. The sizes keep the record at
+// 384 bytes, in the allocator's 432-byte class with the guards.
+constexpr int32 TaskNameInlineSize = 32;
+constexpr int32 TaskTypeNameInlineSize = 16;
+constexpr int32 TaskCertStoreInlineSize = 16;
+
+// Stores From, cut to FullSize - 1 bytes as String_CopyLength cuts, in a
+// task text now at Current: in Inline (InlineSize bytes) when it fits there
+// and the text has no block yet, else in the text's block of FullSize bytes
+// (made the first time). A block, once made, is kept until the task goes, so
+// that a pointer read from the text earlier never dangles. Returns where the
+// text now is.
+char *TaskInt_SetText(char *Current, char *Inline, int32 InlineSize, int32 FullSize, const char *From);
+// Frees the text's block, if it has one.
+void TaskInt_FreeText(char *Current, char *Inline, int32 FullSize);
+
 struct Task {
     ClassStruct Class;
     ClassPrintStruct Print;
     const GlobalTaskVtblStruct *Vtbl;
     // The task keeps its own copy of its type record: the list that handed
-    // the record out may drop it while events still hold the task.
+    // the record out may drop it while events still hold the task. The
+    // copy's Name is the task's own copy of the type name (TaskInt_SetText).
     const TaskInterface *Interface; // &InterfaceCopy, or null
     TaskInterface InterfaceCopy;
     const TaskInterface *InterfaceSource; // identity only, never read
-
-    char InterfaceName[TASK_NAME_SIZE];
     void *InterfaceHandle;
-    char Name[TASK_NAME_SIZE];
-    char DefaultCertStore[TASK_CERTSTORE_NAME_SIZE];
+
+    // Name and DefaultCertStore point at their inline area or, for a text
+    // too long for it, at a block of the full documented size (TaskInt_SetText).
+    char *Name;
+    char *DefaultCertStore;
+    char NameInline[TaskNameInlineSize];
+    char InterfaceNameInline[TaskTypeNameInlineSize];
+    char DefaultCertStoreInline[TaskCertStoreInlineSize];
     uint32 Completing;
     // The monotonic clock starts at 0, so an end time of 0 cannot mean "running".
     uint32 Completed;
     uint32 Private;
-    float64 StartTime;
-    float64 EndTime;
     uint32 DelayedCancel;
     uint32 DelayedCancelFired;
     uint32 StatusObserved;
+    float64 StartTime;
+    float64 EndTime;
     Dictionary *Definition;
     Dictionary *Status;
     Dictionary *Macros; // made on first use
@@ -38,10 +61,11 @@ struct Task {
     Dictionary *FinalResult;
     Workflow *Owner;
     CertStoreList *CertStores;
-    CallbackStruct ExpandString;
-    CallbackStruct Authenticate;
     // The document request (task_request.cpp), at most one.
     TaskRequest *Request;
+    // Last: their 16-byte alignment leaves no hole there.
+    CallbackStruct ExpandString;
+    CallbackStruct Authenticate;
 };
 
 // The task's own observer of its "Task"/"Status" (task_complete.cpp).

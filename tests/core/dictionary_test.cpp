@@ -841,6 +841,61 @@ TEST_F(DictionaryTest, PrintFamilyUsesTheRecord) {
     EXPECT_EQ(Function, CaptureLine);
 }
 
+// A root's print callback is kept in its root record until something makes
+// the extra record, which then takes it over: in any order of settings the
+// callback read back and the one a print reaches are the last one set, and a
+// root given only a callback makes no extra record.
+TEST_F(DictionaryTest, RootPrintCallbackSurvivesTheExtraRecordInAnyOrder) {
+    // Steps: 'a'/'b' set callback A/B, '0' clears it, 'i' sets an identifier,
+    // 'v' sets verbose, 'p' prints one line.
+    const struct {
+        const char *Steps;
+        bool ExtraMade;
+    } Cases[] = {{"a", false}, {"ab", false}, {"a0", false}, {"ap", true}, {"aip", true},
+                 {"iap", true}, {"avbp", true}, {"ab0p", true}, {"pa", true}, {"apbp", true}};
+    for (const auto &Case : Cases) {
+        SCOPED_TRACE(Case.Steps);
+        Dictionary *Tree = nullptr;
+        Dictionary_Create(&Tree);
+        std::vector<std::string> A, B;
+        std::vector<std::string> *Last = nullptr;
+        size_t Prints = 0;
+        for (const char *Step = Case.Steps; *Step != 0; Step++) {
+            if (*Step == 'a' || *Step == 'b' || *Step == '0') {
+                Last = *Step == 'a' ? &A : *Step == 'b' ? &B : nullptr;
+                Dictionary_SetPrintCallback(Tree, Last, Last != nullptr ? CaptureLine : nullptr);
+            } else if (*Step == 'i') {
+                Dictionary_SetPrintIdentifier(Tree, "id");
+            } else if (*Step == 'v') {
+                Dictionary_SetVerbose(Tree, 1);
+            } else {
+                if (Last != nullptr) Last->clear();
+                Dictionary_Print(Tree, "line");
+                if (Last != nullptr) {
+                    EXPECT_EQ(*Last, (std::vector<std::string>{"line"}));
+                }
+                Prints++;
+            }
+            void *User = &Prints;
+            ClassPrint_Func Function = IgnoreLine;
+            Dictionary_GetPrintCallback(Tree, &User, &Function);
+            // A print without a callback installs the module printer.
+            const bool Default = Last == nullptr && *Step == 'p';
+            EXPECT_EQ(User, Default ? static_cast<void *>(Tree) : Last);
+            EXPECT_EQ(Function == CaptureLine, Last != nullptr);
+            EXPECT_EQ(Function != nullptr, Last != nullptr || Default);
+        }
+        EXPECT_EQ(Tree->Extra != nullptr, Case.ExtraMade);
+        // Its children print as before: without the root's callback.
+        Dictionary *Child = nullptr;
+        Dictionary_AddDictionary(Tree, "c", &Child, nullptr);
+        void *User = &Prints;
+        Dictionary_GetPrintCallback(Child, &User, nullptr);
+        EXPECT_EQ(User, nullptr);
+        Dictionary_Release(&Tree);
+    }
+}
+
 // A child prints under its root's id text and the identifier its parent had
 // when the child was made; a later change on the parent does not reach it.
 TEST_F(DictionaryTest, ChildPrintsUnderTheRootIdAndTheIdentifierItWasMadeWith) {

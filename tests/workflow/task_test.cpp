@@ -470,6 +470,49 @@ TEST(TaskDeathTest, TypeOfATaskWithoutRecordIsAFatalStop) {
     Thread_Remove();
 }
 
+// A task's name, type name and default store keep every text up to their
+// documented sizes (less the terminator) and cut longer ones there, whatever
+// texts came before; a pointer read before a change stays readable.
+TEST(TaskTextTest, TextsKeepTheirDocumentedSizesInAnyOrder) {
+    RuntimeScope Scope;
+    Thread_Init();
+    EventQueue_Init();
+    NotificationCenter_Init();
+    Task *Made = nullptr;
+    Task_Create(&Made);
+    char Buffer[512];
+    EXPECT_STREQ(Task_GetNamePtr(Made), "");
+    Task_GetDefaultCertStore(Made, Buffer, (int32)sizeof(Buffer));
+    EXPECT_STREQ(Buffer, "app");
+    // Lengths around each inline area and documented size, short ones again
+    // after long ones; each text differs from the one before.
+    std::vector<std::string> Texts;
+    for (size_t Length : {0, 3, 15, 16, 23, 24, 31, 32, 63, 64, 119, 120, 300, 5, 40, 2}) {
+        std::string Text(Length, ' ');
+        for (size_t At = 0; At < Length; At++) Text[At] = (char)('a' + (At + Texts.size()) % 26);
+        Texts.push_back(Text);
+    }
+    for (const std::string &Text : Texts) {
+        SCOPED_TRACE(Text.size());
+        const char *Earlier = Task_GetNamePtr(Made);
+        Task_SetName(Made, Text.c_str());
+        EXPECT_GE(strlen(Earlier), 0u);
+        EXPECT_EQ(Task_GetNamePtr(Made), Text.substr(0, TASK_NAME_SIZE - 1));
+        Task_GetName(Made, Buffer, (int32)sizeof(Buffer));
+        EXPECT_EQ(Buffer, Text.substr(0, TASK_NAME_SIZE - 1));
+        const TaskInterface Record = {Text.c_str(), nullptr, nullptr, nullptr};
+        Task_SetInterface(Made, &Record);
+        EXPECT_EQ(Task_GetType(Made), Text.substr(0, TASK_NAME_SIZE - 1));
+        Task_SetDefaultCertStore(Made, Text.c_str());
+        Task_GetDefaultCertStore(Made, Buffer, (int32)sizeof(Buffer));
+        EXPECT_EQ(Buffer, Text.substr(0, TASK_CERTSTORE_NAME_SIZE - 1));
+    }
+    Task_Release(&Made);
+    NotificationCenter_Remove();
+    EventQueue_Remove();
+    Thread_Remove();
+}
+
 } // namespace
 
 // Cancels its task when the task's status "done" is reported.
