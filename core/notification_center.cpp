@@ -282,6 +282,15 @@ bool RemoveByUser(NotificationCenter *Center, const NotificationFireNames &Names
         if (Step == UserSteps) return false;
         if (Entry->Function != Function) continue;
         const NotificationKeyRecord *Record = Entry->Record;
+        if (Record == Center->Wildcard) {
+            // Its type and name fields hold the last fired names, not its key's.
+            if (!NotificationCenter_IsGlobal(Names.Type, Names.TypeLength) ||
+                !NotificationCenter_IsGlobal(Names.Name, Names.NameLength) ||
+                !NotificationCenter_IsGlobal(Names.Instance, Names.InstanceLength))
+                return false;
+            FlagRemoved(Center, Entry);
+            return true;
+        }
         if (Record->Whole && FieldHolds(Record->Instance, Record->InstanceLength, Names.Instance, Names.InstanceLength) &&
             FieldHolds(Record->Name, Record->NameLength, Names.Name, Names.NameLength) &&
             FieldHolds(Record->Type, Record->TypeLength, Names.Type, Names.TypeLength)) {
