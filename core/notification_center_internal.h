@@ -131,7 +131,7 @@ struct NotificationProcessRecord {
 // and those of them the center registers here, oldest first, linked through
 // the entries themselves: a removal finds the entry it takes among its
 // user's without printing and hashing the key, which is what most removals
-// cost. Open-addressed with linear probing, at most half full: one short
+// cost. Open-addressed with linear probing, at most three quarters full: one
 // probe run in one array per look-up, where a node map chases a pointer per
 // entry. Absent pointers count 0 (a slot is free while its count is 0, so a
 // null user counts too); a count that falls to 0 leaves the table.
@@ -214,7 +214,7 @@ class NotificationUserCounts {
     Slot *Lookup(const void *User) { return const_cast<Slot *>(std::as_const(*this).Lookup(User)); }
     // The user's slot, made when absent.
     Slot &Place(const void *User) {
-        if ((Used + 1) * 2 > Slots.size()) Grow();
+        if ((Used + 1) * 4 > Slots.size() * 3) Grow();
         size_t At = Home(User);
         while (Slots[At].Count != 0 && Slots[At].User != User) At = (At + 1) & Mask();
         if (Slots[At].Count == 0) Slots[At] = Slot{User, 0, nullptr, nullptr}, Used++;
