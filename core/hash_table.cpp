@@ -14,6 +14,7 @@
 #include "core/log.h"
 #include "core/memory.h"
 #include "core/pool.h"
+#include "core/pool_internal.h"
 
 struct HashTableMember {
     uint32 MemberId;
@@ -265,7 +266,7 @@ int32 HashTable_MemberFindOrAdd(HashTable *Table, const void *Key, HashTableMemb
     if (Added != nullptr) *Added = Found == nullptr;
     if (Found == nullptr) {
         uint32 Bucket = BucketOf(Table, Hash);
-        Found = static_cast<HashTableMember *>(Pool_AllocInt(Table->MemberPool, (int32)Table->MemberSize, __FILE__, __LINE__));
+        Found = static_cast<HashTableMember *>(PoolInt_Alloc(Table->MemberPool, (int32)Table->MemberSize));
         memset(Found, 0, Table->MemberSize);
         Found->MemberId = HASHTABLE_MEMBER_ID;
         auto Assign = reinterpret_cast<HashTable_KeyAssignFunc>(Table->KeyAssign.Base.Function);
@@ -329,7 +330,8 @@ int32 HashTable_MemberRemove(HashTable *Table, HashTableMember **Member) {
     }
     if (Old->Next != nullptr) Old->Next->Previous = Old->Previous;
     Old->MemberId = 0;
-    Pool_FreeInt(Table->MemberPool, &Old, (int32)Table->MemberSize, __FILE__, __LINE__);
+    if (!PoolInt_GiveRecord(Table->MemberPool, Old, (int32)Table->MemberSize))
+        Pool_FreeInt(Table->MemberPool, &Old, (int32)Table->MemberSize, __FILE__, __LINE__);
     __atomic_sub_fetch(&Table->MemberCount, 1u, __ATOMIC_SEQ_CST);
     *Member = nullptr;
     return TRUE;

@@ -13,6 +13,7 @@
 #include "core/log.h"
 #include "core/memory.h"
 #include "core/notification_center_internal.h"
+#include "core/pool_internal.h"
 #include "core/string.h"
 #include "core/thread.h"
 #include "core/unicode_codec.h"
@@ -132,7 +133,13 @@ inline uint64 MixWord(uint64 Hash, uint64 Word) {
     return Hash;
 }
 
-uint32 HashKeyText(const char *Text, size_t Length) { return NotificationCenter_Probe(Text, Length).Hash; }
+// The retained instances' keys are single ids with no name part to share:
+// one pass over the text.
+uint32 HashKeyText(const char *Text, size_t Length) {
+    uint64 Hash = MixFolded(0x9e3779b97f4a7c15ull ^ Length, Text, Length);
+    Hash = (Hash ^ Length) * HashMultiplier;
+    return (uint32)(Hash ^ (Hash >> 32));
+}
 
 // Whether the Length bytes at Text, letters' cases alike, are the stored key
 // (a text of at most Most bytes, ended by a 0 byte below that).
@@ -200,8 +207,15 @@ HashTable *CreateCaselessTable(uint32 KeySize, bool Probed) {
     return Table;
 }
 
+// Records come and go with every observer a task adds and removes: the
+// pool's inline take and give serve them, its whole path only when the pool
+// is in another mode (a test's debug mode, say).
+template <typename Record> Record *TakeRecord(Pool *Handle) {
+    return static_cast<Record *>(PoolInt_Alloc(Handle, (int32)sizeof(Record)));
+}
+
 template <typename Record> void FreeRecord(Pool *Handle, Record *Item) {
-    Pool_Free(Handle, &Item, (int32)sizeof(Record));
+    if (!PoolInt_GiveRecord(Handle, Item, (int32)sizeof(Record))) Pool_Free(Handle, &Item, (int32)sizeof(Record));
 }
 
 // Lock held. Frees the key record's process node, if any.
@@ -213,14 +227,79 @@ void DropProcessNode(NotificationCenter *Center, NotificationKeyRecord *Record) 
     FreeRecord(Center->ProcessPool, Node);
 }
 
-// Lock held. Counts an entry that became live (+1) or was flagged removed (-1).
-void CountLiveUser(NotificationCenter *Center, const void *User, int32 Change) {
-    if (Change > 0) {
-        Center->LiveUsers->Add(User);
-        return;
-    }
-    const bool Taken = Center->LiveUsers->Take(User);
+// Lock held. Flags a live entry removed and queues it for the flush. The
+// entry stays linked until then, so that a delivery in progress can still
+// step over it.
+void FlagRemoved(NotificationCenter *Center, NotificationObserverRecord *Entry) {
+    NotificationKeyRecord *Record = Entry->Record;
+    Entry->Removed = 1;
+    const bool Taken = Center->LiveUsers->Take(Entry);
     Debug_Assert(Taken, "NotificationCenter - Live observer count broken\n");
+    auto *Removal = TakeRecord<NotificationRemoveRecord>(Center->RemovePool);
+    Removal->Record = Record;
+    Removal->Observer = Entry;
+    NotificationList_Append(Center->Removals, Removal);
+    if (Center->Verbose)
+        Log_Debug("NotificationCenter - Remove observer - %s.%s - %s [0x%p]\n", Record->Type, Record->Name,
+                  Record->Instance, Entry->User);
+}
+
+// Whether the Length bytes at Text equal a key record's field of FieldLength
+// bytes, ASCII letters' cases alike as the observer table compares them.
+bool FieldHolds(const char *Field, size_t FieldLength, const char *Text, size_t Length) {
+    if (FieldLength != Length) return false;
+    if (memcmp(Field, Text, Length) == 0) return true;
+    for (size_t At = 0; At < Length; At++) {
+        const uint8 Mine = (uint8)Field[At], Theirs = (uint8)Text[At];
+        if (Mine == Theirs) continue;
+        if ((Mine | 0x20) != (Theirs | 0x20) || (uint8)((Mine | 0x20) - 'a') > 'z' - 'a') return false;
+    }
+    return true;
+}
+
+// Live entries of one user a removal looks at before it leaves the choice to
+// the key's look-up: a user observing many keys (one per task, say) must not
+// make every removal walk them all.
+constexpr int32 UserSteps = 8;
+
+// Lock held. The removal by the live entries of the user, when they decide
+// it: true when an entry was flagged or none can be. The first of them with
+// the function in the key's record is the first such entry of that record
+// too, as both lists keep registration order. A key record
+// matches when none of its names was cut and its fields are the names, each
+// shorter than a field holds (so its key is never cut either): it then has
+// the names' key. Names without dots also print no key but those of
+// records with their very fields, so when no entry's record matches, no
+// entry of that key exists. Anything else is left to the key's look-up.
+bool RemoveByUser(NotificationCenter *Center, const NotificationFireNames &Names, void *User,
+                  NotificationCenter_ObserverFunc Function) {
+    NotificationObserverRecord *Entry = Center->LiveUsers->First(User);
+    // No live entry with this user anywhere: nothing to remove.
+    if (Entry == nullptr) return true;
+    constexpr size_t Most = NotificationNameSize - 1;
+    if (Names.TypeLength >= Most || Names.NameLength >= Most || Names.InstanceLength >= Most) return false;
+    for (int32 Step = 0; Entry != nullptr; Entry = Entry->UserNext, Step++) {
+        if (Step == UserSteps) return false;
+        if (Entry->Function != Function) continue;
+        const NotificationKeyRecord *Record = Entry->Record;
+        if (Record == Center->Wildcard) {
+            // Its type and name fields hold the last fired names, not its key's.
+            if (!NotificationCenter_IsGlobal(Names.Type, Names.TypeLength) ||
+                !NotificationCenter_IsGlobal(Names.Name, Names.NameLength) ||
+                !NotificationCenter_IsGlobal(Names.Instance, Names.InstanceLength))
+                return false;
+            FlagRemoved(Center, Entry);
+            return true;
+        }
+        if (Record->Whole && FieldHolds(Record->Instance, Record->InstanceLength, Names.Instance, Names.InstanceLength) &&
+            FieldHolds(Record->Name, Record->NameLength, Names.Name, Names.NameLength) &&
+            FieldHolds(Record->Type, Record->TypeLength, Names.Type, Names.TypeLength)) {
+            FlagRemoved(Center, Entry);
+            return true;
+        }
+    }
+    return memchr(Names.Type, '.', Names.TypeLength) == nullptr && memchr(Names.Name, '.', Names.NameLength) == nullptr &&
+           memchr(Names.Instance, '.', Names.InstanceLength) == nullptr;
 }
 
 // Lock held. Walks every key record of the observer table.
@@ -506,11 +585,12 @@ int32 NotificationCenter_AddInstanceObserver(const char *Type, const char *Name,
         HashTable_MemberGetValue(Center->Observers, Member, &Value);
         Record = reinterpret_cast<NotificationKeyRecord *>(static_cast<uintptr>(Value));
     } else {
-        Record = static_cast<NotificationKeyRecord *>(
-            Pool_Alloc(Center->KeyPool, (int32)sizeof(NotificationKeyRecord)));
-        NotificationCenter_CopyMeasuredName(Record->Type, Type, TypeLength);
-        NotificationCenter_CopyMeasuredName(Record->Name, Name, NameLength);
-        NotificationCenter_CopyMeasuredName(Record->Instance, Instance, InstanceLength);
+        Record = TakeRecord<NotificationKeyRecord>(Center->KeyPool);
+        Record->TypeLength = (uint8)NotificationCenter_CopyMeasuredName(Record->Type, Type, TypeLength);
+        Record->NameLength = (uint8)NotificationCenter_CopyMeasuredName(Record->Name, Name, NameLength);
+        Record->InstanceLength = (uint8)NotificationCenter_CopyMeasuredName(Record->Instance, Instance, InstanceLength);
+        Record->Whole = Record->TypeLength == TypeLength && Record->NameLength == NameLength &&
+                        Record->InstanceLength == InstanceLength;
         Record->Observers = {};
         Record->ProcessNode = nullptr;
         Record->NameSlot = NotificationCenter_NameSlot(NamePart);
@@ -518,8 +598,7 @@ int32 NotificationCenter_AddInstanceObserver(const char *Type, const char *Name,
         NotificationCenter_CountName(Center, Record, +1);
         if (TypeLength == ProcessTypeLength && NameLength == ProcessNameLength &&
             String_Compare(Type, NotificationCenterType) && String_Compare(Name, NotificationProcessName)) {
-            auto *Node = static_cast<NotificationProcessRecord *>(
-                Pool_Alloc(Center->ProcessPool, (int32)sizeof(NotificationProcessRecord)));
+            auto *Node = TakeRecord<NotificationProcessRecord>(Center->ProcessPool);
             Node->Record = Record;
             Record->ProcessNode = Node;
             NotificationList_Append(Center->ProcessObservers, Node);
@@ -531,13 +610,13 @@ int32 NotificationCenter_AddInstanceObserver(const char *Type, const char *Name,
     if (Center->Verbose)
         Log_Debug("NotificationCenter - Add observer - %s.%s - %s [0x%p]\n", Record->Type, Record->Name, Instance,
                   User);
-    auto *Entry = static_cast<NotificationObserverRecord *>(
-        Pool_Alloc(Center->ObserverPool, (int32)sizeof(NotificationObserverRecord)));
+    auto *Entry = TakeRecord<NotificationObserverRecord>(Center->ObserverPool);
     Entry->Removed = 0;
     Entry->User = User;
     Entry->Function = Function;
+    Entry->Record = Record;
     NotificationList_Append(Record->Observers, Entry);
-    CountLiveUser(Center, User, +1);
+    Center->LiveUsers->Add(Entry);
     NotificationCenter_Unlock(Center);
     return TRUE;
 }
@@ -564,26 +643,17 @@ int32 NotificationCenter_RemoveInstanceObserver(const char *Type, const char *Na
     NotificationNamePart NamePart;
 
     NotificationCenter_Lock(Center);
-    const NotificationKeyProbe Probe =
-        NotificationCenter_ProbeRest(Key, ComposeKey(Center, Names, Key, NamePart), NamePart);
-    uint64 Value = 0;
-    if (HashTable_GetValue(Center->Observers, &Probe, &Value)) {
-        auto *Record = reinterpret_cast<NotificationKeyRecord *>(static_cast<uintptr>(Value));
-        for (NotificationObserverRecord *Entry = Record->Observers.Head; Entry != nullptr; Entry = Entry->Next) {
-            if (Entry->Removed || Entry->Function != Function || Entry->User != User) continue;
-            // The entry stays linked until the flush, so that a delivery in
-            // progress can still step over it.
-            Entry->Removed = 1;
-            CountLiveUser(Center, User, -1);
-            auto *Removal = static_cast<NotificationRemoveRecord *>(
-                Pool_Alloc(Center->RemovePool, (int32)sizeof(NotificationRemoveRecord)));
-            Removal->Record = Record;
-            Removal->Observer = Entry;
-            NotificationList_Append(Center->Removals, Removal);
-            if (Center->Verbose)
-                Log_Debug("NotificationCenter - Remove observer - %s.%s - %s [0x%p]\n", Record->Type, Record->Name,
-                          Record->Instance, Entry->User);
-            break;
+    if (!RemoveByUser(Center, Names, User, Function)) {
+        const NotificationKeyProbe Probe =
+            NotificationCenter_ProbeRest(Key, ComposeKey(Center, Names, Key, NamePart), NamePart);
+        uint64 Value = 0;
+        if (HashTable_GetValue(Center->Observers, &Probe, &Value)) {
+            auto *Record = reinterpret_cast<NotificationKeyRecord *>(static_cast<uintptr>(Value));
+            for (NotificationObserverRecord *Entry = Record->Observers.Head; Entry != nullptr; Entry = Entry->Next) {
+                if (Entry->Removed || Entry->Function != Function || Entry->User != User) continue;
+                FlagRemoved(Center, Entry);
+                break;
+            }
         }
     }
     NotificationCenter_Unlock(Center);

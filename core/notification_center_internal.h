@@ -10,6 +10,7 @@
 
 #include <string.h>
 
+#include <utility>
 #include <vector>
 
 #include "core/class.h"
@@ -61,12 +62,19 @@ template <typename Record> void NotificationList_Unlink(NotificationList<Record>
     List.Count--;
 }
 
+struct NotificationKeyRecord;
+
 struct NotificationObserverRecord {
     uint32 Removed; // set by a removal; the entry is never called again
     void *User;
     NotificationCenter_ObserverFunc Function;
     NotificationObserverRecord *Next;
     NotificationObserverRecord *Prev;
+    NotificationKeyRecord *Record; // the key record whose list holds it
+    // Its place among the live entries of its user, in registration order
+    // (NotificationUserCounts); unlinked when flagged removed.
+    NotificationObserverRecord *UserNext;
+    NotificationObserverRecord *UserPrev;
 };
 
 struct NotificationProcessRecord;
@@ -81,6 +89,10 @@ struct NotificationKeyRecord {
     uint32 NameSlot; // its name part's slot in the center's name counts
     uint32 GlobalRest; // 1 when the rest of its key, past the name part, is "Global"
     HashTableMember *Member; // its entry in the observer table, dropped with it
+    uint8 TypeLength;        // the three fields' lengths
+    uint8 NameLength;
+    uint8 InstanceLength;
+    uint8 Whole; // 1 when no name was cut: the fields print its key
 };
 
 struct NotificationPendingFire {
@@ -115,48 +127,70 @@ struct NotificationProcessRecord {
     NotificationProcessRecord *Prev;
 };
 
-// User pointer -> count, open-addressed with linear probing: one probe run in
-// one array per look-up, where a node map chases a pointer per entry. Absent
-// pointers count 0; a count that falls to 0 leaves the table.
+// User pointer -> count of its live entries (those not flagged removed),
+// and those of them the center registers here, oldest first, linked through
+// the entries themselves: a removal finds the entry it takes among its
+// user's without printing and hashing the key, which is what most removals
+// cost. Open-addressed with linear probing, at most three quarters full: one
+// probe run in one array per look-up, where a node map chases a pointer per
+// entry. Absent pointers count 0 (a slot is free while its count is 0, so a
+// null user counts too); a count that falls to 0 leaves the table.
 class NotificationUserCounts {
   public:
     uint32 Count(const void *User) const {
-        if (Slots.empty()) return 0;
-        for (size_t At = Home(User);; At = (At + 1) & Mask()) {
-            if (Slots[At].User == User) return Slots[At].Count;
-            if (Slots[At].User == nullptr) return 0;
-        }
+        const Slot *Each = Lookup(User);
+        return Each != nullptr ? Each->Count : 0;
     }
-    void Add(const void *User) {
-        if ((Used + 1) * 4 > Slots.size() * 3) Grow();
-        size_t At = Home(User);
-        while (Slots[At].User != nullptr && Slots[At].User != User) At = (At + 1) & Mask();
-        if (Slots[At].User == nullptr) Slots[At].User = User, Used++;
-        Slots[At].Count++;
+    // The oldest live entry of the user, or null.
+    NotificationObserverRecord *First(const void *User) const {
+        const Slot *Each = Lookup(User);
+        return Each != nullptr ? Each->Head : nullptr;
+    }
+    void Add(const void *User) { Place(User).Count++; }
+    // Counts the entry's user and appends the entry to its list.
+    void Add(NotificationObserverRecord *Entry) {
+        Slot &Each = Place(Entry->User);
+        Each.Count++;
+        Entry->UserNext = nullptr;
+        Entry->UserPrev = Each.Tail;
+        if (Each.Tail != nullptr) Each.Tail->UserNext = Entry;
+        else Each.Head = Entry;
+        Each.Tail = Entry;
     }
     // False when User has no count to take one from.
     bool Take(const void *User) {
-        if (Slots.empty()) return false;
-        size_t At = Home(User);
-        while (Slots[At].User != User) {
-            if (Slots[At].User == nullptr) return false;
-            At = (At + 1) & Mask();
-        }
-        if (--Slots[At].Count == 0) Erase(At);
+        Slot *Each = Lookup(User);
+        if (Each == nullptr) return false;
+        if (--Each->Count == 0) Erase((size_t)(Each - Slots.data()));
+        return true;
+    }
+    // The same for an entry added with Add(Entry), which leaves its list.
+    bool Take(NotificationObserverRecord *Entry) {
+        Slot *Each = Lookup(Entry->User);
+        if (Each == nullptr) return false;
+        NotificationObserverRecord *Prev = Entry->UserPrev, *Next = Entry->UserNext;
+        if (Prev != nullptr) Prev->UserNext = Next;
+        else Each->Head = Next;
+        if (Next != nullptr) Next->UserPrev = Prev;
+        else Each->Tail = Prev;
+        Entry->UserNext = Entry->UserPrev = nullptr;
+        if (--Each->Count == 0) Erase((size_t)(Each - Slots.data()));
         return true;
     }
 
   private:
     struct Slot {
         const void *User = nullptr;
-        uint32 Count = 0;
+        uint32 Count = 0; // 0: the slot is free
+        NotificationObserverRecord *Head = nullptr;
+        NotificationObserverRecord *Tail = nullptr;
     };
 
   public:
     // Calls Visit(user, count) for every user, in no particular order.
     template <typename Visitor> void ForEach(Visitor &&Visit) const {
         for (const Slot &Each : Slots)
-            if (Each.User != nullptr) Visit(Each.User, Each.Count);
+            if (Each.Count != 0) Visit(Each.User, Each.Count);
     }
 
   private:
@@ -170,20 +204,36 @@ class NotificationUserCounts {
         Bits *= 0xff51afd7ed558ccdull;
         return (size_t)(Bits ^ (Bits >> 33)) & Mask();
     }
+    const Slot *Lookup(const void *User) const {
+        if (Slots.empty()) return nullptr;
+        for (size_t At = Home(User);; At = (At + 1) & Mask()) {
+            if (Slots[At].Count == 0) return nullptr;
+            if (Slots[At].User == User) return &Slots[At];
+        }
+    }
+    Slot *Lookup(const void *User) { return const_cast<Slot *>(std::as_const(*this).Lookup(User)); }
+    // The user's slot, made when absent.
+    Slot &Place(const void *User) {
+        if ((Used + 1) * 4 > Slots.size() * 3) Grow();
+        size_t At = Home(User);
+        while (Slots[At].Count != 0 && Slots[At].User != User) At = (At + 1) & Mask();
+        if (Slots[At].Count == 0) Slots[At] = Slot{User, 0, nullptr, nullptr}, Used++;
+        return Slots[At];
+    }
     void Grow() {
         std::vector<Slot> Old(Slots.empty() ? 64 : Slots.size() * 2);
         Old.swap(Slots);
         for (const Slot &Each : Old) {
-            if (Each.User == nullptr) continue;
+            if (Each.Count == 0) continue;
             size_t At = Home(Each.User);
-            while (Slots[At].User != nullptr) At = (At + 1) & Mask();
+            while (Slots[At].Count != 0) At = (At + 1) & Mask();
             Slots[At] = Each;
         }
     }
     // Backward-shift removal: the runs stay unbroken, so no tombstones.
     void Erase(size_t Hole) {
         Used--;
-        for (size_t At = (Hole + 1) & Mask(); Slots[At].User != nullptr; At = (At + 1) & Mask()) {
+        for (size_t At = (Hole + 1) & Mask(); Slots[At].Count != 0; At = (At + 1) & Mask()) {
             const size_t Want = Home(Slots[At].User);
             // Moves back when its home is not in the cyclic range (Hole, At].
             if (((At - Want) & Mask()) >= ((At - Hole) & Mask())) {

@@ -13,6 +13,7 @@
 #include <signal.h>
 #include <string.h>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <chrono>
@@ -403,6 +404,163 @@ TEST_F(NotificationCenterTest, ObserverRemovedDuringDeliveryIsSkippedAndFreedAtT
     NotificationCenter_Process();
     EXPECT_EQ(ActiveRecords(Center->KeyPool), 0u);
     EXPECT_EQ(NotificationCenter_Find(Center, "Task", "Status", nullptr), nullptr);
+}
+
+// Removals take their entry by the user's live entries where the names
+// decide it, and by the key's look-up otherwise. Random additions, removals
+// (also from inside deliveries) and fires over names that print the same key
+// in several ways (case, dots, cut names) must call the same observers in
+// the same order as a plain model of the rules: entries per key text in
+// registration order, a removal flagging the first live one of its user and
+// function, flagged entries skipped.
+namespace model {
+
+struct Entry {
+    std::string Key; // folded key text
+    int32 User, Function;
+    bool Removed;
+};
+std::vector<Entry> Entries;
+std::vector<std::string> Log;
+
+std::string KeyOf(const std::string &Type, const std::string &Name, const std::string &Instance) {
+    std::string Key = (Type + "." + Name + "." + Instance).substr(0, NotificationKeySize - 1);
+    for (char &Each : Key)
+        if (Each >= 'A' && Each <= 'Z') Each = (char)(Each - 'A' + 'a');
+    return Key;
+}
+
+void Remove(const std::string &Key, int32 User, int32 Function) {
+    for (Entry &Each : Entries)
+        if (!Each.Removed && Each.Key == Key && Each.User == User && Each.Function == Function) {
+            Each.Removed = true;
+            return;
+        }
+}
+
+} // namespace model
+
+struct RandomCase {
+    const char *Label;
+    uint32 Seed;
+};
+
+// The names: spellings of one key in other cases and dot placements, names
+// past a record field's 39 bytes, and one whose cut field (backed off to a
+// whole character) equals a shorter name.
+const std::string Prefix38(38, 'p');
+const std::vector<std::array<std::string, 3>> RandomKeys = {
+    {"Task", "Status", "id-1"},          {"TASK", "status", "ID-1"},
+    {"Task", "Status", "Global"},        {"a.b", "c", "id-1"},
+    {"a", "b.c", "id-1"},                {"a", "b", "c.id-1"},
+    {Prefix38, "Status", "id-2"},        {Prefix38 + "\xc3\xa9" "x", "Status", "id-2"},
+    {std::string(45, 'q'), "Status", "id-2"}, {std::string(45, 'q'), "Status", "Global"},
+    {"Task", "Complete", "id-2"},        {"Task", "Complete", "Global"},
+    {"Global", "Global", "Global"},      {"GLOBAL", "global", "Global"},
+};
+
+// The last user is a null pointer.
+constexpr int32 RandomUsers = 4;
+char RandomUserBytes[RandomUsers - 1];
+void *RandomUser(int32 Index) { return Index == RandomUsers - 1 ? nullptr : &RandomUserBytes[Index]; }
+int32 RandomUserIndex(void *User) {
+    return User == nullptr ? RandomUsers - 1 : (int32)(static_cast<char *>(User) - RandomUserBytes);
+}
+
+// A removal an observer makes at the given call of a fire, and its turn.
+struct PlannedRemoval {
+    int32 AtCall = -1;
+    size_t Key = 0;
+    int32 User = 0, Function = 0;
+};
+PlannedRemoval Plan;
+int32 CenterCalls = 0;
+
+void RemoveFromCenter(size_t Key, int32 User, int32 Function);
+
+template <int32 Function> int32 RandomObserverCall(void *User, const char *, const char *, const char *, Dictionary *) {
+    model::Log.push_back(std::to_string(Function) + "/" + std::to_string(RandomUserIndex(User)));
+    if (CenterCalls++ == Plan.AtCall) RemoveFromCenter(Plan.Key, Plan.User, Plan.Function);
+    return TRUE;
+}
+const NotificationCenter_ObserverFunc RandomFunctions[2] = {RandomObserverCall<0>, RandomObserverCall<1>};
+
+void RemoveFromCenter(size_t Key, int32 User, int32 Function) {
+    const auto &Names = RandomKeys[Key];
+    NotificationCenter_RemoveInstanceObserver(Names[0].c_str(), Names[1].c_str(), Names[2].c_str(), RandomUser(User),
+                                              RandomFunctions[Function]);
+}
+
+TEST_F(NotificationCenterTest, RemovalsByUserAgreeWithAModelOfTheRules) {
+    const std::vector<RandomCase> Cases = {{"a", 1}, {"b", 77}, {"c", 4242}, {"d", 90001}};
+    NotificationCenter *Center = GlobalNotificationCenter;
+    for (const RandomCase &Case : Cases) {
+        SCOPED_TRACE(Case.Label);
+        model::Entries.clear();
+        uint32 Seed = Case.Seed;
+        auto Next = [&Seed](uint32 Range) {
+            Seed = Seed * 1103515245u + 12345u;
+            return (Seed >> 8) % Range;
+        };
+        for (int32 Step = 0; Step < 3000; Step++) {
+            const size_t Key = Next((uint32)RandomKeys.size());
+            const auto &Names = RandomKeys[Key];
+            const int32 User = (int32)Next(RandomUsers), Function = (int32)Next(2);
+            const uint32 Action = Next(10);
+            if (Action < 4) {
+                NotificationCenter_AddInstanceObserver(Names[0].c_str(), Names[1].c_str(), Names[2].c_str(),
+                                                       RandomUser(User), RandomFunctions[Function]);
+                model::Entries.push_back({model::KeyOf(Names[0], Names[1], Names[2]), User, Function, false});
+            } else if (Action < 8) {
+                RemoveFromCenter(Key, User, Function);
+                model::Remove(model::KeyOf(Names[0], Names[1], Names[2]), User, Function);
+            } else {
+                // A fire, with one removal planned at one of its calls.
+                Plan = {(int32)Next(6), Next((uint32)RandomKeys.size()), (int32)Next(RandomUsers), (int32)Next(2)};
+                CenterCalls = 0;
+                model::Log.clear();
+                NotificationCenter_Fire(Names[0].c_str(), Names[1].c_str(), Names[2].c_str(), nullptr);
+                const std::vector<std::string> Seen = model::Log;
+                std::vector<std::string> Expected;
+                int32 Calls = 0;
+                // Everything's, the type and name's under "Global", the instance's own: each key once.
+                std::vector<std::string> Groups;
+                for (const std::string &Group : {model::KeyOf("Global", "Global", "Global"),
+                                                 model::KeyOf(Names[0], Names[1], "Global"),
+                                                 model::KeyOf(Names[0], Names[1], Names[2])})
+                    if (std::find(Groups.begin(), Groups.end(), Group) == Groups.end()) Groups.push_back(Group);
+                for (const std::string &Group : Groups)
+                    for (size_t At = 0; At < model::Entries.size(); At++) {
+                        if (model::Entries[At].Removed || model::Entries[At].Key != Group) continue;
+                        Expected.push_back(std::to_string(model::Entries[At].Function) + "/" +
+                                           std::to_string(model::Entries[At].User));
+                        if (Calls++ == Plan.AtCall) {
+                            const auto &Gone = RandomKeys[Plan.Key];
+                            model::Remove(model::KeyOf(Gone[0], Gone[1], Gone[2]), Plan.User, Plan.Function);
+                        }
+                    }
+                ASSERT_EQ(Seen, Expected) << "step " << Step;
+                Plan = {};
+            }
+            if (Step % 50 == 0) NotificationCenter_Process();
+            for (int32 Each = 0; Each < RandomUsers; Each++) {
+                uint32 Live = 0;
+                for (const model::Entry &Entry : model::Entries) Live += !Entry.Removed && Entry.User == Each;
+                ASSERT_EQ(Center->LiveUsers->Count(RandomUser(Each)), Live) << "step " << Step;
+            }
+        }
+        // Everything left goes, by the same removals.
+        for (const model::Entry &Each : model::Entries)
+            if (!Each.Removed)
+                for (size_t Key = 0; Key < RandomKeys.size(); Key++)
+                    if (model::KeyOf(RandomKeys[Key][0], RandomKeys[Key][1], RandomKeys[Key][2]) == Each.Key) {
+                        RemoveFromCenter(Key, Each.User, Each.Function);
+                        break;
+                    }
+        NotificationCenter_Process();
+        EXPECT_EQ(ActiveRecords(Center->ObserverPool), 0u);
+        EXPECT_EQ(ActiveRecords(Center->KeyPool), 0u);
+    }
 }
 
 TEST_F(NotificationCenterTest, ObserverAddedDuringDeliveryIsReachedOnlyBeforeTheLastSuccessorWasTaken) {
