@@ -189,12 +189,8 @@ TEST_F(QueueTaskTest, ProgressReportsMatchFreshOnes) {
         for (int Index = 0; Index < Each.Actions; Index++, Total++) Queue_ActionAdd(Handle, "t", nullptr);
         Dictionary *Loaded = nullptr, *Result = nullptr;
         if (Each.Result != nullptr) {
-            Dictionary_Create(&Loaded);
-            JSON *Reader = nullptr;
-            JSON_Create(&Reader);
-            JSON_SetDictionaryHandle(Reader, Loaded);
-            ASSERT_TRUE(JSON_LoadString(Reader, "%s", Each.Result));
-            JSON_Delete(&Reader);
+            Loaded = JsonRoot(Each.Result);
+            ASSERT_NE(Loaded, nullptr);
             Dictionary_SkipRoot(Loaded, &Result);
         }
         // The report as made afresh.

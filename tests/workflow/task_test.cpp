@@ -455,29 +455,35 @@ TEST_F(TaskTest, ScriptSubActionRaisesThePagesCallback) {
 
 namespace {
 
-TEST(TaskDeathTest, TypeOfATaskWithoutRecordIsAFatalStop) {
+// The services a bare task needs, from set-up to tear-down.
+struct BareTaskScope {
     RuntimeScope Scope;
-    Thread_Init();
-    EventQueue_Init();
-    NotificationCenter_Init();
+    BareTaskScope() {
+        Thread_Init();
+        EventQueue_Init();
+        NotificationCenter_Init();
+    }
+    ~BareTaskScope() {
+        NotificationCenter_Remove();
+        EventQueue_Remove();
+        Thread_Remove();
+    }
+};
+
+TEST(TaskDeathTest, TypeOfATaskWithoutRecordIsAFatalStop) {
+    BareTaskScope Scope;
     Task *Made = nullptr;
     Task_Create(&Made);
     EXPECT_DEATH(Task_GetType(Made), "Task interface is not set");
     EXPECT_DEATH(Task_GetType(nullptr), "Pointer is NULL");
     Task_Release(&Made);
-    NotificationCenter_Remove();
-    EventQueue_Remove();
-    Thread_Remove();
 }
 
 // A task's name, type name and default store keep every text up to their
 // documented sizes (less the terminator) and cut longer ones there, whatever
 // texts came before; a pointer read before a change stays readable.
 TEST(TaskTextTest, TextsKeepTheirDocumentedSizesInAnyOrder) {
-    RuntimeScope Scope;
-    Thread_Init();
-    EventQueue_Init();
-    NotificationCenter_Init();
+    BareTaskScope Scope;
     Task *Made = nullptr;
     Task_Create(&Made);
     char Buffer[512];
@@ -508,9 +514,6 @@ TEST(TaskTextTest, TextsKeepTheirDocumentedSizesInAnyOrder) {
         EXPECT_EQ(Buffer, Text.substr(0, TASK_CERTSTORE_NAME_SIZE - 1));
     }
     Task_Release(&Made);
-    NotificationCenter_Remove();
-    EventQueue_Remove();
-    Thread_Remove();
 }
 
 } // namespace
@@ -543,13 +546,8 @@ TEST_F(TaskTest, CompletionWithoutResultMatchesAnEmptyOne) {
     for (const Case &Each : Cases) {
         std::string Results[2];
         for (int WithEmpty = 0; WithEmpty < 2; WithEmpty++) {
-            Dictionary *Loaded = nullptr, *Arguments = nullptr;
-            Dictionary_Create(&Loaded);
-            JSON *Reader = nullptr;
-            JSON_Create(&Reader);
-            JSON_SetDictionaryHandle(Reader, Loaded);
-            ASSERT_TRUE(JSON_LoadString(Reader, "%s", Each.Arguments));
-            JSON_Delete(&Reader);
+            Dictionary *Loaded = JsonRoot(Each.Arguments), *Arguments = nullptr;
+            ASSERT_NE(Loaded, nullptr);
             Dictionary_SkipRoot(Loaded, &Arguments);
             Task *Held = Make("outer", nullptr, Arguments);
             Dictionary_Release(&Loaded);
