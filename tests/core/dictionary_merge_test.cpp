@@ -270,6 +270,94 @@ TEST_F(DictionaryMergeTest, MergeIntoNewItemsMatchesTheItemOperations) {
     }
 }
 
+// A scalar merged over an existing item (same type or not, text equal or
+// not, inline or not, with a private mark or without) gives the tree, marks
+// and value reports of the item operations the merge is made of: type,
+// private mark, then the source's text form set on the found item.
+TEST_F(DictionaryMergeTest, MergeOverExistingItemsMatchesTheItemOperations) {
+    const std::string Long(40, 'L'), Longer(50, 'M');
+    struct Case {
+        int32 OldType;
+        const char *OldText;
+        int32 NewType;
+        const char *NewText;
+        const char *Key; // a "#" key is private in the source
+    };
+    const Case Cases[] = {
+        {DICTIONARY_TYPE_STRING, "abc", DICTIONARY_TYPE_STRING, "abc", "k"},
+        {DICTIONARY_TYPE_STRING, "abc", DICTIONARY_TYPE_STRING, "abd", "k"},
+        {DICTIONARY_TYPE_STRING, "abc", DICTIONARY_TYPE_STRING, "abcdefghijklmnopq", "k"},
+        {DICTIONARY_TYPE_STRING, "abc", DICTIONARY_TYPE_STRING, Long.c_str(), "a-rather-long-key-name"},
+        {DICTIONARY_TYPE_STRING, Long.c_str(), DICTIONARY_TYPE_STRING, Longer.c_str(), "k"},
+        {DICTIONARY_TYPE_STRING, Long.c_str(), DICTIONARY_TYPE_STRING, "s", "k"},
+        {DICTIONARY_TYPE_STRING, "abc", DICTIONARY_TYPE_STRING, "", "k"},
+        {DICTIONARY_TYPE_STRING, "", DICTIONARY_TYPE_STRING, "x", "k"},
+        {DICTIONARY_TYPE_STRING, "abc", DICTIONARY_TYPE_STRING, "xyz", "#p"},
+        {DICTIONARY_TYPE_INT64, "42", DICTIONARY_TYPE_INT64, "-7", "k"},
+        {DICTIONARY_TYPE_INT64, "1", DICTIONARY_TYPE_INT64, "-0x10", "k"},
+        {DICTIONARY_TYPE_FLOAT64, "0.5", DICTIONARY_TYPE_FLOAT64, "1e+20", "k"},
+        {DICTIONARY_TYPE_FLOAT64, "0.5", DICTIONARY_TYPE_FLOAT64, "-0", "#p"},
+        {DICTIONARY_TYPE_FLOAT64, "3", DICTIONARY_TYPE_FLOAT64, "0.333333333333333314829616256247", "k"},
+        {DICTIONARY_TYPE_INT64, "42", DICTIONARY_TYPE_FLOAT64, "42", "k"},
+        {DICTIONARY_TYPE_BOOLEAN, "true", DICTIONARY_TYPE_BOOLEAN, "false", "k"},
+        {DICTIONARY_TYPE_BOOLEAN, "true", DICTIONARY_TYPE_STRING, "true", "k"},
+    };
+    auto Watch = [](Dictionary *Handle, std::vector<std::string> *Log) {
+        Dictionary_SetItemValueChangeCallback(
+            Handle, Log,
+            [](Dictionary *Container, DictionaryItem *Item, void *User, const char *Path, const char *Old,
+               int32 Length) -> int32 {
+                const char *Now = nullptr;
+                int32 NowLength = 0;
+                Dictionary_ItemGetBufferPtr(Container, Item, &Now, &NowLength);
+                static_cast<std::vector<std::string> *>(User)->push_back(
+                    std::string(Path) + " " + (Old ? std::string(Old, (size_t)Length) : "-") + " > " +
+                    std::string(Now ? Now : "-", Now ? (size_t)NowLength : 1));
+                return 1;
+            });
+    };
+    auto Add = [](Dictionary *Handle, const char *Key, int32 Type, const char *Text) {
+        DictionaryItem *Item = nullptr;
+        Dictionary_Append(Handle, Key, &Item);
+        Dictionary_ItemSetType(Handle, Item, Type);
+        if (Text != nullptr) Dictionary_ItemSetBuffer(Handle, Item, Text, (int32)strlen(Text));
+        return Item;
+    };
+    for (const Case &Each : Cases) {
+        const std::string Name = std::string(Each.OldText ? Each.OldText : "-") + " <- " + Each.NewText;
+        Dictionary *From = nullptr, *Merged = nullptr, *Built = nullptr;
+        Dictionary_Create(&From);
+        Dictionary_Create(&Merged);
+        Dictionary_Create(&Built);
+        DictionaryItem *Item = Add(From, Each.Key, Each.NewType, Each.NewText);
+        std::vector<std::string> MergedLog, BuiltLog;
+        DictionaryItem *Target = nullptr;
+        for (Dictionary *Into : {Merged, Built}) {
+            Dictionary_AddString(Into, "other", "o", nullptr);
+            Target = Add(Into, Each.Key[0] == '#' ? Each.Key + 1 : Each.Key, Each.OldType, Each.OldText);
+            Watch(Into, Into == Merged ? &MergedLog : &BuiltLog);
+        }
+        Dictionary_Merge(Merged, From, DICTIONARY_MERGE_OVERWRITE);
+        uint32 Private = 0;
+        Dictionary_ItemGetPrivate(From, Item, &Private);
+        const char *Text = nullptr;
+        int32 Length = 0;
+        Dictionary_ItemGetBufferPtr(From, Item, &Text, &Length);
+        Dictionary_ItemSetType(Built, Target, Each.NewType);
+        Dictionary_ItemSetPrivate(Built, Target, Private);
+        Dictionary_ItemSetBuffer(Built, Target, Text, Length);
+        EXPECT_EQ(RenderDictionary(Merged), RenderDictionary(Built)) << Name;
+        EXPECT_EQ(MergedLog, BuiltLog) << Name;
+        DictionaryItem *Last = nullptr;
+        Dictionary_ItemGetLast(Merged, &Last);
+        uint32 MergedPrivate = 2, BuiltPrivate = 3;
+        Dictionary_ItemGetPrivate(Merged, Last, &MergedPrivate);
+        Dictionary_ItemGetPrivate(Built, Target, &BuiltPrivate);
+        EXPECT_EQ(MergedPrivate, BuiltPrivate) << Name;
+        for (Dictionary **Handle : {&From, &Merged, &Built}) Dictionary_Release(Handle);
+    }
+}
+
 // New keyed Strings and numbers merged into an unwatched destination are
 // appended in one step; a watched destination takes them step by step. Both
 // end alike: keys (a stored private mark included), types, texts, private
