@@ -292,8 +292,10 @@ TEST_F(NotificationCenterTest, MeasuredNameFiresArriveAsGeneralOnes) {
     NotificationCenter_AddObserver(nullptr, nullptr, &All, Record);
     for (size_t Length = 0; Length <= 45; Length++) {
         std::string Type, Name, Instance;
-        for (size_t At = 0; Type.size() < Length; At++) Type += At % 5 == 4 ? "\xc3\xa9" : std::string(1, 'a' + At % 26);
-        for (size_t At = 0; Name.size() < Length; At++) Name += At % 3 == 2 ? "\xce\xbb" : std::string(1, 'A' + At % 26);
+        for (size_t At = 0; Type.size() < Length; At++)
+            Type += At % 5 == 4 ? "\xc3\xa9" : std::string(1, (char)('a' + At % 26));
+        for (size_t At = 0; Name.size() < Length; At++)
+            Name += At % 3 == 2 ? "\xce\xbb" : std::string(1, (char)('A' + At % 26));
         for (size_t At = 0; At < Length; At++) Instance += (char)('0' + At % 10);
         Type.resize(Length), Name.resize(Length);
         Dictionary *Payload = nullptr;
@@ -312,8 +314,7 @@ TEST_F(NotificationCenterTest, MeasuredNameFiresArriveAsGeneralOnes) {
         EXPECT_EQ(Seen[2], Seen[0]) << Length;
         EXPECT_EQ(Seen[1], "all:Mixed.In.between|-1|other");
         const std::string Tail = "|" + std::to_string(Length) + "|shared";
-        EXPECT_TRUE(Seen[0].size() > Tail.size() && Seen[0].compare(Seen[0].size() - Tail.size(), Tail.size(), Tail) == 0)
-            << Seen[0];
+        EXPECT_EQ(Seen[0].substr(Seen[0].size() - std::min(Seen[0].size(), Tail.size())), Tail);
     }
     NotificationCenter_RemoveObserver(nullptr, nullptr, &All, Record);
 }
