@@ -380,9 +380,9 @@ struct NotificationFireNames {
     bool InFields = false;
 };
 
-// NotificationCenter_FireAfterDelayShared of measured names, none null: a
-// caller that fires the same constant names over and over knows their
-// lengths, and an instance id's is measured once for all its fires.
+// NotificationCenter_FireAfterDelayShared of names the caller measured (as
+// NotificationCenter_PartLength does), none null: a caller that fires
+// constant names knows their lengths, and spares measuring them per fire.
 int32 NotificationCenter_FireAfterDelaySharedNames(const NotificationFireNames &Fired, int32 DelayMilliseconds,
                                                    Dictionary *UserInfo);
 // A string constant's length, as NotificationCenter_PartLength gives it.
