@@ -37,11 +37,12 @@ void AssertOwnerThread(NotificationCenter *Center) {
                     "NotificationCenter - Process not on its owner thread\n");
 }
 
-// Queues a fire for the process step. With a signal, the caller waits on it
-// and *Delivered tells whether the owner thread delivered the fire.
-void NotificationCenter_FireAfterDelayInternal(NotificationCenter *Center, const char *Type, const char *Name, const char *Instance,
-               int32 DelayMilliseconds, Dictionary *UserInfo, Signal *Waiter, int32 *Delivered,
-               bool Shared = false) {
+// Queues a fire for the process step, its names written into the record by
+// CopyNames. With a signal, the caller waits on it and *Delivered tells
+// whether the owner thread delivered the fire.
+template <typename NameCopier>
+void QueueFire(NotificationCenter *Center, const NameCopier &CopyNames, int32 DelayMilliseconds, Dictionary *UserInfo,
+               Signal *Waiter, int32 *Delivered, bool Shared) {
     Dictionary *Payload = nullptr;
     if (UserInfo != nullptr && Shared) {
         Payload = Dictionary_AddRef(UserInfo);
@@ -60,9 +61,7 @@ void NotificationCenter_FireAfterDelayInternal(NotificationCenter *Center, const
     // allows.
     auto *Fire = static_cast<NotificationPendingFire *>(
         PoolInt_Alloc(Center->PendingPool, (int32)sizeof(NotificationPendingFire)));
-    Fire->TypeLength = (uint8)NotificationCenter_CopyName(Fire->Type, NotificationCenter_Part(Type));
-    Fire->NameLength = (uint8)NotificationCenter_CopyName(Fire->Name, NotificationCenter_Part(Name));
-    Fire->InstanceLength = (uint8)NotificationCenter_CopyName(Fire->Instance, NotificationCenter_Part(Instance));
+    CopyNames(*Fire);
     Fire->Delay = DelayMilliseconds / 1000.0;
     Fire->Queued = Queued;
     Fire->UserInfo = Payload;
@@ -75,6 +74,17 @@ void NotificationCenter_FireAfterDelayInternal(NotificationCenter *Center, const
     // not touch the center after this section.
     if (DelayMilliseconds == 0 && !Center->ProcessPosted) NotificationCenter_PostProcess(Center);
     NotificationCenter_Unlock(Center);
+}
+
+void NotificationCenter_FireAfterDelayInternal(NotificationCenter *Center, const char *Type, const char *Name,
+                                               const char *Instance, int32 DelayMilliseconds, Dictionary *UserInfo,
+                                               Signal *Waiter, int32 *Delivered, bool Shared = false) {
+    auto CopyNames = [Type, Name, Instance](NotificationPendingFire &Fire) {
+        Fire.TypeLength = (uint8)NotificationCenter_CopyName(Fire.Type, NotificationCenter_Part(Type));
+        Fire.NameLength = (uint8)NotificationCenter_CopyName(Fire.Name, NotificationCenter_Part(Name));
+        Fire.InstanceLength = (uint8)NotificationCenter_CopyName(Fire.Instance, NotificationCenter_Part(Instance));
+    };
+    QueueFire(Center, CopyNames, DelayMilliseconds, UserInfo, Waiter, Delivered, Shared);
 }
 
 // Lock held, owner thread, depth 0. Delivers the due queued fires within the
@@ -270,6 +280,22 @@ int32 NotificationCenter_FireAfterDelayShared(const char *Type, const char *Name
     // owner thread would read it while its maker still holds it.
     NotificationCenter_FireAfterDelayInternal(Center, Type, Name, Instance, DelayMilliseconds, UserInfo, nullptr,
                                               nullptr, Thread_GetCurrentId() == Center->OwnerThreadId);
+    return TRUE;
+}
+
+int32 NotificationCenter_FireAfterDelaySharedNames(const NotificationFireNames &Fired, int32 DelayMilliseconds,
+                                                   Dictionary *UserInfo) {
+    if (auto Hook = __atomic_load_n(&FireAfterDelayHook, __ATOMIC_ACQUIRE))
+        return Hook(Fired.Type, Fired.Name, Fired.Instance, DelayMilliseconds, UserInfo);
+    NotificationCenter *Center = NotificationCenter_Checked();
+    auto CopyNames = [&Fired](NotificationPendingFire &Fire) {
+        Fire.TypeLength = (uint8)NotificationCenter_CopyMeasuredName(Fire.Type, Fired.Type, Fired.TypeLength);
+        Fire.NameLength = (uint8)NotificationCenter_CopyMeasuredName(Fire.Name, Fired.Name, Fired.NameLength);
+        Fire.InstanceLength =
+            (uint8)NotificationCenter_CopyMeasuredName(Fire.Instance, Fired.Instance, Fired.InstanceLength);
+    };
+    QueueFire(Center, CopyNames, DelayMilliseconds, UserInfo, nullptr, nullptr,
+              Thread_GetCurrentId() == Center->OwnerThreadId);
     return TRUE;
 }
 

@@ -380,6 +380,17 @@ struct NotificationFireNames {
     bool InFields = false;
 };
 
+// NotificationCenter_FireAfterDelayShared of names the caller measured (as
+// NotificationCenter_PartLength does), none null: a caller that fires
+// constant names knows their lengths, and spares measuring them per fire.
+int32 NotificationCenter_FireAfterDelaySharedNames(const NotificationFireNames &Fired, int32 DelayMilliseconds,
+                                                   Dictionary *UserInfo);
+// A string constant's length, as NotificationCenter_PartLength gives it.
+template <size_t Size> constexpr size_t NotificationCenter_ConstLength(const char (&)[Size]) {
+    static_assert(Size - 1 <= NotificationKeySize - 1);
+    return Size - 1;
+}
+
 // "type.name.instance", cut to 121 bytes; its length.
 size_t NotificationCenter_PrintKey(char *Key, const char *Type, const char *Name, const char *Instance);
 // The same key in two steps, so that keys of one type and name with several

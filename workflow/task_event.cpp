@@ -3,6 +3,7 @@
 
 #include "core/memory.h"
 #include "core/notification_center.h"
+#include "core/notification_center_internal.h"
 #include "core/string.h"
 #include "workflow/task_internal.h"
 #include "workflow/workflow_app.h"
@@ -199,6 +200,17 @@ void KeepPayload(Dictionary **Payload) {
     }
 }
 
+// Queues a fire of constant names that shares the event's payload: the
+// names' lengths are known here, and only the instance id is measured.
+template <size_t TypeSize, size_t NameSize>
+void FireShared(const char (&Type)[TypeSize], const char (&Name)[NameSize], const char *Instance, Dictionary *Payload) {
+    Instance = NotificationCenter_Part(Instance);
+    NotificationCenter_FireAfterDelaySharedNames({Type, Name, Instance, NotificationCenter_ConstLength(Type),
+                                                  NotificationCenter_ConstLength(Name),
+                                                  NotificationCenter_PartLength(Instance)},
+                                                 0, Payload);
+}
+
 int32 DeleteObject(void *HandleAddress) { return TaskEvent_Delete(static_cast<TaskEvent **>(HandleAddress)); }
 
 int32 OnComplete(void *, const char *, const char *, const char *Instance, Dictionary *) {
@@ -281,8 +293,8 @@ int32 TaskEvent_Start(TaskEvent *Handle, const char *Name) {
     Task_VerboseLog(Handle->Owner, 1, "%s ready\n", Handle->Name);
     StartWaiting(Handle);
     // The payload is written here once and never after: its fires share it.
-    NotificationCenter_FireAfterDelayShared("Task", "SubActionStart", TaskId, 0, Handle->Payload);
-    NotificationCenter_FireAfterDelayShared("TaskEvent", "Start", Handle->Class.InstanceId, 0, Handle->Payload);
+    FireShared("Task", "SubActionStart", TaskId, Handle->Payload);
+    FireShared("TaskEvent", "Start", Handle->Class.InstanceId, Handle->Payload);
     return TRUE;
 }
 
@@ -298,12 +310,12 @@ int32 Complete(TaskEvent *Handle, Dictionary *Result, bool Final) {
         if (Handle->Result == nullptr) Dictionary_Create(&Handle->Result);
         if (Result != Handle->Result) Dictionary_Merge(Handle->Result, Result, DICTIONARY_MERGE_OVERWRITE);
     }
-    NotificationCenter_FireAfterDelayShared("TaskEvent", "Complete", Handle->Class.InstanceId, 0, Handle->Payload);
+    FireShared("TaskEvent", "Complete", Handle->Class.InstanceId, Handle->Payload);
     // The payload's first item is its "task".
     const char *TaskId = nullptr;
     DictionaryItem *First = nullptr;
     if (Dictionary_ItemGetFirst(Handle->Payload, &First)) Dictionary_ItemGetStringPtr(Handle->Payload, First, &TaskId);
-    NotificationCenter_FireAfterDelayShared("Task", "SubActionComplete", TaskId, 0, Handle->Payload);
+    FireShared("Task", "SubActionComplete", TaskId, Handle->Payload);
     return TRUE;
 }
 

@@ -41,6 +41,7 @@ struct Recorder {
     // Runs after the call was recorded (may be empty).
     void (*Then)(Recorder *Self, const char *Type, const char *Name, const char *Instance, Dictionary *Info);
     void *Context;
+    static inline Dictionary *Shared = nullptr; // a payload delivered by reference
 };
 
 int32 Record(void *User, const char *Type, const char *Name, const char *Instance, Dictionary *Info) {
@@ -273,6 +274,47 @@ TEST_F(NotificationCenterTest, QueuedNamesOfEveryLengthArriveWhole) {
         auto Kept = [](const std::string &Text) { return Text.substr(0, 39); };
         EXPECT_EQ(TakeCalls(), (std::vector<std::string>{"all:" + Kept(Type) + "." + Kept(Name) + "." + Kept(Instance)}))
             << Length;
+    }
+    NotificationCenter_RemoveObserver(nullptr, nullptr, &All, Record);
+}
+
+// Fires queued with measured names arrive as the same fires queued through
+// the general entry: names of every length, with two-byte letters across
+// the cut, the shared payload itself, and in order among other fires.
+TEST_F(NotificationCenterTest, MeasuredNameFiresArriveAsGeneralOnes) {
+    Recorder All{"all",
+                 [](Recorder *, const char *, const char *, const char *, Dictionary *Info) {
+                     int32 Value = -1;
+                     if (Info != nullptr) Dictionary_GetInt32ByKey(Info, "n", &Value);
+                     Calls.back() += "|" + std::to_string(Value) + (Info == Recorder::Shared ? "|shared" : "|other");
+                 },
+                 nullptr};
+    NotificationCenter_AddObserver(nullptr, nullptr, &All, Record);
+    for (size_t Length = 0; Length <= 45; Length++) {
+        std::string Type, Name, Instance;
+        for (size_t At = 0; Type.size() < Length; At++)
+            Type += At % 5 == 4 ? "\xc3\xa9" : std::string(1, (char)('a' + At % 26));
+        for (size_t At = 0; Name.size() < Length; At++)
+            Name += At % 3 == 2 ? "\xce\xbb" : std::string(1, (char)('A' + At % 26));
+        for (size_t At = 0; At < Length; At++) Instance += (char)('0' + At % 10);
+        Type.resize(Length), Name.resize(Length);
+        Dictionary *Payload = nullptr;
+        Dictionary_Create(&Payload);
+        Dictionary_AddInt32(Payload, "n", (int32)Length, nullptr);
+        Recorder::Shared = Payload;
+        NotificationCenter_FireAfterDelayShared(Type.c_str(), Name.c_str(), Instance.c_str(), 0, Payload);
+        NotificationCenter_FireAfterDelay("Mixed", "In", "between", 0, nullptr);
+        NotificationCenter_FireAfterDelaySharedNames({Type.c_str(), Name.c_str(), Instance.c_str(), Length, Length,
+                                                      Length},
+                                                     0, Payload);
+        Dictionary_Release(&Payload);
+        EventQueue_Flush(nullptr);
+        const std::vector<std::string> Seen = TakeCalls();
+        ASSERT_EQ(Seen.size(), 3u) << Length;
+        EXPECT_EQ(Seen[2], Seen[0]) << Length;
+        EXPECT_EQ(Seen[1], "all:Mixed.In.between|-1|other");
+        const std::string Tail = "|" + std::to_string(Length) + "|shared";
+        EXPECT_EQ(Seen[0].substr(Seen[0].size() - std::min(Seen[0].size(), Tail.size())), Tail);
     }
     NotificationCenter_RemoveObserver(nullptr, nullptr, &All, Record);
 }
@@ -1272,6 +1314,9 @@ TEST(NotificationCenterOverride, HooksReceiveTheArgumentsUnchangedWithoutACenter
     EXPECT_EQ(Hooked.Pointer, Info);
     EXPECT_EQ(NotificationCenter_FireAfterDelay("T", "N", "I", -3, Info), 15);
     EXPECT_EQ(Hooked.Text, "delay T.N.I -3");
+    EXPECT_EQ(NotificationCenter_FireAfterDelaySharedNames({"T", "Na", "I", 1, 2, 1}, 0, Info), 15);
+    EXPECT_EQ(Hooked.Text, "delay T.Na.I 0");
+    EXPECT_EQ(Hooked.Pointer, Info);
     EXPECT_EQ(NotificationCenter_FireWithJSON("T", "N", "I", nullptr), 14);
     EXPECT_EQ(Hooked.Text, "fire T.N.I");
 
