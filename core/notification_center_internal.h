@@ -1,4 +1,5 @@
-// The notification center's records, shared by its source files only.
+// The notification center's records, shared by its source files; the engine's
+// task events also queue their fires through the measured-name entry below.
 //
 // Everything below is guarded by the center's recursive lock. Entries and key
 // records are unlinked and freed only by the removal flush, which never runs
