@@ -16,6 +16,34 @@
 
 namespace {
 
+// The item operations a merge of Item (in From) onto Target (in Built) is
+// made of: type, private mark, then the source's text form.
+void SetAsMergeDoes(Dictionary *From, DictionaryItem *Item, Dictionary *Built, DictionaryItem *Target, int32 Type) {
+    uint32 Private = 0;
+    Dictionary_ItemGetPrivate(From, Item, &Private);
+    const char *Text = nullptr;
+    int32 Length = 0;
+    Dictionary_ItemGetBufferPtr(From, Item, &Text, &Length);
+    Dictionary_ItemSetType(Built, Target, Type);
+    Dictionary_ItemSetPrivate(Built, Target, Private);
+    Dictionary_ItemSetBuffer(Built, Target, Text, Length);
+}
+
+// The merged tree equals the built one: print, reports, and the private mark
+// of the merged item (the last one) against the built Target.
+void ExpectSameAsBuilt(Dictionary *Merged, Dictionary *Built, DictionaryItem *Target,
+                       const std::vector<std::string> &MergedLog, const std::vector<std::string> &BuiltLog,
+                       const std::string &Name) {
+    EXPECT_EQ(RenderDictionary(Merged), RenderDictionary(Built)) << Name;
+    EXPECT_EQ(MergedLog, BuiltLog) << Name;
+    DictionaryItem *Last = nullptr;
+    Dictionary_ItemGetLast(Merged, &Last);
+    uint32 MergedPrivate = 2, BuiltPrivate = 3;
+    Dictionary_ItemGetPrivate(Merged, Last, &MergedPrivate);
+    Dictionary_ItemGetPrivate(Built, Target, &BuiltPrivate);
+    EXPECT_EQ(MergedPrivate, BuiltPrivate) << Name;
+}
+
 class DictionaryMergeTest : public DictionaryTrackedTest {
   protected:
     Dictionary *Destination = nullptr;
@@ -249,23 +277,9 @@ TEST_F(DictionaryMergeTest, MergeIntoNewItemsMatchesTheItemOperations) {
         DictionaryItem *Target = nullptr;
         if (!Each.KeptTrue || !Dictionary_ItemFindByKey(Built, Each.Key, nullptr, &Target))
             Dictionary_Append(Built, Each.Key, &Target);
-        uint32 Private = 0;
-        Dictionary_ItemGetPrivate(From, Item, &Private);
-        const char *Text = nullptr;
-        int32 Length = 0;
-        Dictionary_ItemGetBufferPtr(From, Item, &Text, &Length);
-        Dictionary_ItemSetType(Built, Target, Each.Type);
-        Dictionary_ItemSetPrivate(Built, Target, Private);
-        Dictionary_ItemSetBuffer(Built, Target, Text, Length);
+        SetAsMergeDoes(From, Item, Built, Target, Each.Type);
         const std::string Name = std::string(Each.Key ? Each.Key : "(none)") + (Each.KeptTrue ? " kept" : "");
-        EXPECT_EQ(RenderDictionary(Merged), RenderDictionary(Built)) << Name;
-        EXPECT_EQ(MergedLog, BuiltLog) << Name;
-        DictionaryItem *Last = nullptr;
-        Dictionary_ItemGetLast(Merged, &Last);
-        uint32 MergedPrivate = 2, BuiltPrivate = 3;
-        Dictionary_ItemGetPrivate(Merged, Last, &MergedPrivate);
-        Dictionary_ItemGetPrivate(Built, Target, &BuiltPrivate);
-        EXPECT_EQ(MergedPrivate, BuiltPrivate) << Name;
+        ExpectSameAsBuilt(Merged, Built, Target, MergedLog, BuiltLog, Name);
         for (Dictionary **Handle : {&From, &Merged, &Built}) Dictionary_Release(Handle);
     }
 }
@@ -338,22 +352,8 @@ TEST_F(DictionaryMergeTest, MergeOverExistingItemsMatchesTheItemOperations) {
             Watch(Into, Into == Merged ? &MergedLog : &BuiltLog);
         }
         Dictionary_Merge(Merged, From, DICTIONARY_MERGE_OVERWRITE);
-        uint32 Private = 0;
-        Dictionary_ItemGetPrivate(From, Item, &Private);
-        const char *Text = nullptr;
-        int32 Length = 0;
-        Dictionary_ItemGetBufferPtr(From, Item, &Text, &Length);
-        Dictionary_ItemSetType(Built, Target, Each.NewType);
-        Dictionary_ItemSetPrivate(Built, Target, Private);
-        Dictionary_ItemSetBuffer(Built, Target, Text, Length);
-        EXPECT_EQ(RenderDictionary(Merged), RenderDictionary(Built)) << Name;
-        EXPECT_EQ(MergedLog, BuiltLog) << Name;
-        DictionaryItem *Last = nullptr;
-        Dictionary_ItemGetLast(Merged, &Last);
-        uint32 MergedPrivate = 2, BuiltPrivate = 3;
-        Dictionary_ItemGetPrivate(Merged, Last, &MergedPrivate);
-        Dictionary_ItemGetPrivate(Built, Target, &BuiltPrivate);
-        EXPECT_EQ(MergedPrivate, BuiltPrivate) << Name;
+        SetAsMergeDoes(From, Item, Built, Target, Each.NewType);
+        ExpectSameAsBuilt(Merged, Built, Target, MergedLog, BuiltLog, Name);
         for (Dictionary **Handle : {&From, &Merged, &Built}) Dictionary_Release(Handle);
     }
 }
