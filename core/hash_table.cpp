@@ -330,8 +330,7 @@ int32 HashTable_MemberRemove(HashTable *Table, HashTableMember **Member) {
     }
     if (Old->Next != nullptr) Old->Next->Previous = Old->Previous;
     Old->MemberId = 0;
-    if (!PoolInt_GiveRecord(Table->MemberPool, Old, (int32)Table->MemberSize))
-        Pool_FreeInt(Table->MemberPool, &Old, (int32)Table->MemberSize, __FILE__, __LINE__);
+    PoolInt_Free(Table->MemberPool, Old, (int32)Table->MemberSize);
     __atomic_sub_fetch(&Table->MemberCount, 1u, __ATOMIC_SEQ_CST);
     *Member = nullptr;
     return TRUE;

@@ -215,7 +215,7 @@ template <typename Record> Record *TakeRecord(Pool *Handle) {
 }
 
 template <typename Record> void FreeRecord(Pool *Handle, Record *Item) {
-    if (!PoolInt_GiveRecord(Handle, Item, (int32)sizeof(Record))) Pool_Free(Handle, &Item, (int32)sizeof(Record));
+    PoolInt_Free(Handle, Item, (int32)sizeof(Record));
 }
 
 // Lock held. Frees the key record's process node, if any.

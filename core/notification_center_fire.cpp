@@ -104,8 +104,7 @@ bool DeliverPending(NotificationCenter *Center, float64 Start) {
             if (Fire->UserInfo != nullptr) Dictionary_Release(&Fire->UserInfo);
             Signal *Waiter = Fire->Waiter;
             if (Fire->Delivered != nullptr) *Fire->Delivered = 1;
-            if (!PoolInt_GiveRecord(Center->PendingPool, Fire, (int32)sizeof(NotificationPendingFire)))
-                Pool_Free(Center->PendingPool, &Fire, (int32)sizeof(NotificationPendingFire));
+            PoolInt_Free(Center->PendingPool, Fire, (int32)sizeof(NotificationPendingFire));
             // Last touch: the woken firer deletes its signal.
             if (Waiter != nullptr) Signal_Set(Waiter, 1);
         }

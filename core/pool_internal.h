@@ -179,6 +179,12 @@ inline void *PoolInt_AllocRecord(Pool *Handle, int32 Size, const char *File, int
 }
 #define PoolInt_Alloc(Handle, Size) PoolInt_AllocRecord((Handle), (Size), __FILE__, __LINE__)
 
+// Pool_Free of Record, inline where it can be.
+inline void PoolInt_FreeRecord(Pool *Handle, void *Record, int32 Size, const char *File, int32 Line) {
+    if (!PoolInt_GiveRecord(Handle, Record, Size)) Pool_FreeInt(Handle, &Record, Size, File, Line);
+}
+#define PoolInt_Free(Handle, Record, Size) PoolInt_FreeRecord((Handle), (Record), (Size), __FILE__, __LINE__)
+
 // Pool_Alloc of a text in string mode when the pool is unlocked and silent
 // and its newest chunk has the room: the same bump of that chunk's cursor
 // (the newest chunk stays out of the room index) and the same counts. Null
