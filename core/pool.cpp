@@ -671,25 +671,12 @@ namespace {
 void *Pool_AllocInt(Pool *Handle, int32 Size, const char *File, int32 Line) {
     CheckPool(Handle);
     Debug_CheckPointer(File);
-    // An unlocked, silent fixed-mode pool with a record at hand, as the
-    // notification center's and the hash tables' pools mostly are: the take
-    // of AllocFixed without a frame. A wrong size, a new chunk and every
-    // other mode go the whole way.
+    // An unlocked, silent fixed-mode pool, as the notification center's and
+    // the hash tables' pools mostly are: the inline take, cleared when the
+    // pool clears, without a frame. A wrong size and every other mode go the
+    // whole way.
     if (Handle->Gives && (uint32)Size == Handle->MemberSize) {
-        PoolDescriptor *Descriptor = Handle->FreeList;
-        if (Descriptor != nullptr) {
-            Handle->FreeList = Descriptor->Next;
-        } else if (Handle->Fresh != Handle->FreshEnd) {
-            Descriptor = reinterpret_cast<PoolDescriptor *>(Handle->Fresh);
-            Handle->Fresh += RecordStride(Handle->RecordSize);
-        } else {
-            return AllocSlowly(Handle, Size, File, Line);
-        }
-        Descriptor->File = File;
-        Descriptor->Line = (uint32)Line;
-        Descriptor->State = Handle->HandedOutKey ^ (uint32)((uintptr)Descriptor >> 4);
-        if (++Handle->ActiveCount > Handle->MaximumCount) Handle->MaximumCount = Handle->ActiveCount;
-        uint8 *Record = DescriptorRecord(Descriptor);
+        uint8 *Record = PoolInt_TakeFixed(Handle, Size, File, Line);
         return Handle->ZeroOnAlloc ? memset(Record, 0, Handle->RecordSize) : Record;
     }
     return AllocSlowly(Handle, Size, File, Line);

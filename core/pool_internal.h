@@ -129,12 +129,11 @@ static_assert(sizeof(Pool) == 128);
 // fresh ones.
 void PoolInt_AddChunk(Pool *Handle, const char *File, int32 Line);
 
-// Pool_Alloc of a fixed-mode record when the pool is unlocked, silent and
-// not clearing: the same record, descriptor and counts. Null when the
-// request needs Pool_Alloc's whole path (another mode).
-inline void *PoolInt_TakeRecord(Pool *Handle, int32 Size, const char *File, int32 Line) {
+// The take of a fixed-mode record from an unlocked pool whose member size
+// Size is: the free list's first record, else the next fresh one (a new
+// chunk when none is left), with its descriptor and the counts set.
+inline uint8 *PoolInt_TakeFixed(Pool *Handle, int32 Size, const char *File, int32 Line) {
     using namespace poolint;
-    if (!Handle->Takes || (uint32)Size != Handle->MemberSize) return nullptr;
     PoolDescriptor *Descriptor = Handle->FreeList;
     if (Descriptor != nullptr) {
         Handle->FreeList = Descriptor->Next;
@@ -150,6 +149,14 @@ inline void *PoolInt_TakeRecord(Pool *Handle, int32 Size, const char *File, int3
     Descriptor->State = Handle->HandedOutKey ^ (uint32)((uintptr)Descriptor >> 4);
     if (++Handle->ActiveCount > Handle->MaximumCount) Handle->MaximumCount = Handle->ActiveCount;
     return DescriptorRecord(Descriptor);
+}
+
+// Pool_Alloc of a fixed-mode record when the pool is unlocked, silent and
+// not clearing: the same record, descriptor and counts. Null when the
+// request needs Pool_Alloc's whole path (another mode).
+inline void *PoolInt_TakeRecord(Pool *Handle, int32 Size, const char *File, int32 Line) {
+    if (!Handle->Takes || (uint32)Size != Handle->MemberSize) return nullptr;
+    return PoolInt_TakeFixed(Handle, Size, File, Line);
 }
 
 // Pool_Free of a fixed-mode record when the pool is unlocked and silent: the
