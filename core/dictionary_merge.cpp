@@ -64,27 +64,15 @@ bool TakeIntoNew(Dictionary *Destination, DictionaryItem *Target, DictionaryItem
 
 // TakeItem for a String or number with text taken into an item of the same
 // type, the common case of a status merged again into the record it updated
-// before: the type stays, and the text is replaced as setting it replaces it
-// (an equal text is kept and goes unreported; a new one is reported with the
-// old one before that is given back). False when the case does not apply.
+// before: the type stays, and the text is set straight from the source's.
+// False when the case does not apply.
 bool TakeSameScalar(Dictionary *Destination, DictionaryItem *Target, DictionaryItem *SourceItem, uint32 Private) {
     const int32 Type = DictionaryInt_Type(SourceItem);
-    const int32 Length = SourceItem->ValueLength;
     if (DictionaryInt_Type(Target) != Type || (Type != DICTIONARY_TYPE_STRING && !DictionaryInt_IsNumberType(Type)) ||
-        SourceItem->Value == nullptr || Length <= 0)
+        SourceItem->Value == nullptr || SourceItem->ValueLength <= 0)
         return false;
     Target->Flags = (uint8)((Target->Flags & ~DictionaryPrivateFlag) | (Private ? DictionaryPrivateFlag : 0));
-    char *OldValue = Target->Value;
-    const int32 OldLength = Target->ValueLength;
-    if (OldValue != nullptr && OldLength == Length && memcmp(OldValue, SourceItem->Value, (size_t)Length) == 0)
-        return true;
-    char *Stored = DictionaryInt_ValueRoom(Destination, Target, Length);
-    DictionaryInt_CopyText(Stored, SourceItem->Value, Length);
-    Stored[Length] = 0;
-    Target->Value = Stored;
-    Target->ValueLength = Length;
-    DictionaryInt_ReportValue(Destination, Target, OldValue, OldLength);
-    if (OldValue != nullptr) DictionaryInt_ReleaseText(Destination, Target, &OldValue, OldLength);
+    DictionaryInt_SetBuffer(Destination, Target, SourceItem->Value, SourceItem->ValueLength);
     return true;
 }
 
