@@ -31,6 +31,26 @@ constexpr int32 DictionaryArgumentSize = 16320;
 // Records per pool chunk of the task's definition and status.
 constexpr uint32 SmallTreeChunkSize = 2;
 
+// Stores From, cut to FullSize - 1 bytes as String_CopyLength cuts, in a
+// task text now at Current: in Inline (InlineSize bytes) when it fits there
+// and the text has no block yet, else in the text's block of FullSize bytes
+// (made the first time). A block, once made, is kept until the task goes, so
+// that a pointer read from the text earlier never dangles. Returns where the
+// text now is.
+char *SetText(char *Current, char *Inline, int32 InlineSize, int32 FullSize, const char *From) {
+    char *Target = Current;
+    if (Current == nullptr || Current == Inline)
+        Target = strnlen(From, (size_t)InlineSize) < (size_t)InlineSize ? Inline
+                                                                       : static_cast<char *>(Memory_Alloc(FullSize));
+    String_CopyLength(Target, From, Target == Inline ? InlineSize : FullSize);
+    return Target;
+}
+
+// Frees the text's block, if it has one.
+void FreeText(char *Current, char *Inline, int32 FullSize) {
+    if (Current != nullptr && Current != Inline) Memory_Free(Current, FullSize);
+}
+
 int32 DictionaryPrintThroughTask(void *User, const char *Format, ...) {
     va_list Arguments;
     va_start(Arguments, Format);
@@ -144,25 +164,12 @@ int32 Task_Delete(Task **Handle) {
     if (Self->Macros != nullptr) Dictionary_Release(&Self->Macros);
     Dictionary_Release(&Self->Status);
     Class_UntrackInstance(Self->Class.InstanceId);
-    TaskInt_FreeText(const_cast<char *>(Self->InterfaceCopy.Name), Self->InterfaceNameInline, TASK_NAME_SIZE);
-    TaskInt_FreeText(Self->Name, Self->NameInline, TASK_NAME_SIZE);
-    TaskInt_FreeText(Self->DefaultCertStore, Self->DefaultCertStoreInline, TASK_CERTSTORE_NAME_SIZE);
+    FreeText(const_cast<char *>(Self->InterfaceCopy.Name), Self->InterfaceNameInline, TASK_NAME_SIZE);
+    FreeText(Self->Name, Self->NameInline, TASK_NAME_SIZE);
+    FreeText(Self->DefaultCertStore, Self->DefaultCertStoreInline, TASK_CERTSTORE_NAME_SIZE);
     Memory_Delete(Self);
     *Handle = nullptr;
     return TRUE;
-}
-
-char *TaskInt_SetText(char *Current, char *Inline, int32 InlineSize, int32 FullSize, const char *From) {
-    char *Target = Current;
-    if (Current == nullptr || Current == Inline)
-        Target = strnlen(From, (size_t)InlineSize) < (size_t)InlineSize ? Inline
-                                                                       : static_cast<char *>(Memory_Alloc(FullSize));
-    String_CopyLength(Target, From, Target == Inline ? InlineSize : FullSize);
-    return Target;
-}
-
-void TaskInt_FreeText(char *Current, char *Inline, int32 FullSize) {
-    if (Current != nullptr && Current != Inline) Memory_Free(Current, FullSize);
 }
 
 CLASS_DEFINE_REFERENCE(Task, Task, TASK_CLASSID)
@@ -225,7 +232,7 @@ int32 Task_LoadFromDictionary(Task *Handle, Dictionary *WorkflowDocument, const 
 int32 Task_SetName(Task *Handle, const char *Name) {
     Class_CheckHandle(Handle, TASK_CLASSID);
     Debug_CheckPointer(Name);
-    Handle->Name = TaskInt_SetText(Handle->Name, Handle->NameInline, TaskNameInlineSize, TASK_NAME_SIZE, Name);
+    Handle->Name = SetText(Handle->Name, Handle->NameInline, TaskNameInlineSize, TASK_NAME_SIZE, Name);
     Task_SetPrintIdentifier(Handle, Handle->Name);
     return TRUE;
 }
@@ -299,7 +306,7 @@ int32 Task_SetInterface(Task *Handle, const TaskInterface *Record) {
     Handle->InterfaceSource = Record;
     if (Record == nullptr) return TRUE;
     char *TypeName = const_cast<char *>(Handle->InterfaceCopy.Name);
-    TypeName = TaskInt_SetText(TypeName, Handle->InterfaceNameInline, TaskTypeNameInlineSize, TASK_NAME_SIZE,
+    TypeName = SetText(TypeName, Handle->InterfaceNameInline, TaskTypeNameInlineSize, TASK_NAME_SIZE,
                                Record->Name != nullptr ? Record->Name : "");
     Handle->InterfaceCopy = *Record;
     Handle->InterfaceCopy.Name = TypeName;
@@ -336,7 +343,7 @@ int32 Task_Dump(Task *Handle) {
 int32 Task_SetDefaultCertStore(Task *Handle, const char *Name) {
     Class_CheckHandle(Handle, TASK_CLASSID);
     Debug_CheckPointer(Name);
-    Handle->DefaultCertStore = TaskInt_SetText(Handle->DefaultCertStore, Handle->DefaultCertStoreInline,
+    Handle->DefaultCertStore = SetText(Handle->DefaultCertStore, Handle->DefaultCertStoreInline,
                                                TaskCertStoreInlineSize, TASK_CERTSTORE_NAME_SIZE, Name);
     return TRUE;
 }

@@ -15,30 +15,20 @@ constexpr int32 TaskNameInlineSize = 32;
 constexpr int32 TaskTypeNameInlineSize = 16;
 constexpr int32 TaskCertStoreInlineSize = 16;
 
-// Stores From, cut to FullSize - 1 bytes as String_CopyLength cuts, in a
-// task text now at Current: in Inline (InlineSize bytes) when it fits there
-// and the text has no block yet, else in the text's block of FullSize bytes
-// (made the first time). A block, once made, is kept until the task goes, so
-// that a pointer read from the text earlier never dangles. Returns where the
-// text now is.
-char *TaskInt_SetText(char *Current, char *Inline, int32 InlineSize, int32 FullSize, const char *From);
-// Frees the text's block, if it has one.
-void TaskInt_FreeText(char *Current, char *Inline, int32 FullSize);
-
 struct Task {
     ClassStruct Class;
     ClassPrintStruct Print;
     const GlobalTaskVtblStruct *Vtbl;
     // The task keeps its own copy of its type record: the list that handed
     // the record out may drop it while events still hold the task. The
-    // copy's Name is the task's own copy of the type name (TaskInt_SetText).
+    // copy's Name is the task's own copy of the type name (SetText, task.cpp).
     const TaskInterface *Interface; // &InterfaceCopy, or null
     TaskInterface InterfaceCopy;
     const TaskInterface *InterfaceSource; // identity only, never read
     void *InterfaceHandle;
 
     // Name and DefaultCertStore point at their inline area or, for a text
-    // too long for it, at a block of the full documented size (TaskInt_SetText).
+    // too long for it, at a block of the full documented size (SetText, task.cpp).
     char *Name;
     char *DefaultCertStore;
     char NameInline[TaskNameInlineSize];
