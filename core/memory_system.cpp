@@ -40,6 +40,24 @@ bool HeaderRuleHolds() {
 
 namespace {
 
+// What the huge page advice (below) found and set, read by large mappings too.
+#ifndef MADV_COLLAPSE
+#define MADV_COLLAPSE 25
+#endif
+
+constexpr size_t LibraryTopPad = (size_t)128 << 10; // the C library's own
+constexpr size_t LeastGrowth = (size_t)64 << 10;
+
+struct HeapAdviceState {
+    pthread_mutex_t Lock = PTHREAD_MUTEX_INITIALIZER;
+    bool Probed = false;
+    size_t Huge = 0; // huge page bytes; 0 where advice gets none
+    size_t Page = 0;
+    uintptr From = 0; // the heap's top at the first Memory_Init
+    size_t Pad = 0;   // the top pad set, 0 while the library's own holds
+};
+HeapAdviceState Advice;
+
 // ---- Large system allocations kept for reuse ----
 //
 // A freed system allocation of RetainMinBytes or more is kept for a later
@@ -160,9 +178,34 @@ constexpr size_t MapMarkXor = 0x6d656d6f72794d41ull;
 
 inline size_t MapMark(const uint8 *Base) { return (size_t)(uintptr)Base ^ MapMarkXor; }
 
+// Where huge pages are made for advised memory, a mapping that holds a huge
+// page or nearly one starts on a huge page boundary and is advised: a large
+// tree's slabs and tables are filled whole, one fault a huge page instead of
+// one a page. It is rounded up to whole huge pages where that adds at most
+// an eighth; else its rest past the last boundary keeps small pages.
+void *MapHuge(size_t &Bytes, size_t Huge) {
+    const size_t Rounded = (Bytes + Huge - 1) & ~(Huge - 1);
+    if (Rounded - Bytes <= Rounded / 8) Bytes = Rounded;
+    else if (Bytes < Huge) return MAP_FAILED;
+    const size_t Reach = Bytes + Huge;
+    void *Reserved = mmap(nullptr, Reach, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (Reserved == MAP_FAILED) return MAP_FAILED;
+    const uintptr Start = (uintptr)Reserved, Base = (Start + Huge - 1) & ~(uintptr)(Huge - 1);
+    if (Base > Start) munmap(Reserved, Base - Start);
+    if (Start + Reach > Base + Bytes) munmap(reinterpret_cast<void *>(Base + Bytes), Start + Reach - Base - Bytes);
+    madvise(reinterpret_cast<void *>(Base), Bytes, MADV_HUGEPAGE);
+    return reinterpret_cast<void *>(Base);
+}
+
 uint8 *MapSystem(size_t Total) {
-    const size_t Page = 4096, Bytes = (Total + MapHeaderBytes + Page - 1) & ~(Page - 1);
-    void *Base = mmap(nullptr, Bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    const size_t Page = 4096;
+    size_t Bytes = (Total + MapHeaderBytes + Page - 1) & ~(Page - 1);
+    const size_t Huge = LoadRelaxed(Advice.Huge);
+    void *Base = Huge != 0 ? MapHuge(Bytes, Huge) : MAP_FAILED;
+    if (Base == MAP_FAILED) {
+        Bytes = (Total + MapHeaderBytes + Page - 1) & ~(Page - 1);
+        Base = mmap(nullptr, Bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    }
     if (Base == MAP_FAILED) return nullptr;
     size_t *Header = static_cast<size_t *>(Base);
     Header[0] = MapMark(static_cast<uint8 *>(Base));
@@ -279,22 +322,6 @@ void SetRetaining(size_t Bound) {
 // the C library's own top pad again.
 namespace {
 
-#ifndef MADV_COLLAPSE
-#define MADV_COLLAPSE 25
-#endif
-
-constexpr size_t LibraryTopPad = (size_t)128 << 10; // the C library's own
-constexpr size_t LeastGrowth = (size_t)64 << 10;
-
-struct HeapAdviceState {
-    pthread_mutex_t Lock = PTHREAD_MUTEX_INITIALIZER;
-    bool Probed = false;
-    size_t Huge = 0; // huge page bytes; 0 where advice gets none
-    size_t Page = 0;
-    uintptr From = 0; // the heap's top at the first Memory_Init
-    size_t Pad = 0;   // the top pad set, 0 while the library's own holds
-};
-HeapAdviceState Advice;
 
 [[maybe_unused]] std::string_view ReadSystemFile(const char *Path, char *Text, size_t Room) {
     const int File = open(Path, O_RDONLY | O_CLOEXEC);
@@ -371,7 +398,7 @@ void StartHeapAdvice() {
     if (!Advice.Probed) {
         Advice.Probed = true;
         Advice.Page = (size_t)sysconf(_SC_PAGESIZE);
-        Advice.Huge = AdvisedHugePageBytes(Advice.Page);
+        StoreRelaxed(Advice.Huge, AdvisedHugePageBytes(Advice.Page));
         Advice.From = ((uintptr)sbrk(0) + Advice.Page - 1) & ~(uintptr)(Advice.Page - 1);
         if (Advice.Huge != 0) mallopt(M_MMAP_THRESHOLD, (int)RetainMinBytes);
     }
