@@ -1,7 +1,7 @@
 // The system heap behind the allocator's blocks: the room of a system
-// allocation, the large allocations kept for reuse and the release of the
-// small kept ones. The inline front (small requests and their keep, the
-// room) is in memory_internal.h.
+// allocation, the large allocations kept for reuse, the release of the
+// small kept ones and the advice of huge pages for the heap. The inline
+// front (small requests and their keep, the room) is in memory_internal.h.
 //
 // Invariants:
 // - What is kept lies outside every count, check and report: a block counts
@@ -11,6 +11,9 @@
 // - Nothing is kept outside Memory_Init..Memory_Remove (the bound is 0), and
 //   a kept block's leading guard is cleared, so a second free of it stops as
 //   a damaged block instead of handing it out twice.
+// - Huge page advice changes where the C library grows its heap and which
+//   pages back it, never what an allocation returns or how it counts; a
+//   refused advice is no fault.
 #include <fcntl.h>
 #include <pthread.h>
 #include <sys/mman.h>
@@ -20,6 +23,10 @@
 #include <string_view>
 
 #include "core/memory_internal.h"
+
+#ifndef MADV_COLLAPSE
+#define MADV_COLLAPSE 25
+#endif
 
 namespace MemoryInt {
 
@@ -40,11 +47,7 @@ bool HeaderRuleHolds() {
 
 namespace {
 
-// What the huge page advice (below) found and set, read by large mappings too.
-#ifndef MADV_COLLAPSE
-#define MADV_COLLAPSE 25
-#endif
-
+// What the huge page advice (below) found and set; large mappings read Huge.
 constexpr size_t LibraryTopPad = (size_t)128 << 10; // the C library's own
 constexpr size_t LeastGrowth = (size_t)64 << 10;
 
@@ -321,7 +324,6 @@ void SetRetaining(size_t Bound) {
 // pad (under 2 huge pages) that stays for the next growth; Memory_Remove sets
 // the C library's own top pad again.
 namespace {
-
 
 [[maybe_unused]] std::string_view ReadSystemFile(const char *Path, char *Text, size_t Room) {
     const int File = open(Path, O_RDONLY | O_CLOEXEC);
