@@ -133,8 +133,8 @@ void DropKept();
 // but no further above it than HeapAdviceWindow, finds the heap grown; other
 // threads' arenas and the heap's own mappings lie far away and pass by.
 // HeapAdviceOff lies so high that nothing in user space ends above it.
-constexpr uintptr HeapAdviceOff = (uintptr)1 << 63;
-constexpr uintptr HeapAdviceWindow = (uintptr)1 << 32;
+constexpr uintptr HeapAdviceOff = (uintptr)1 << (sizeof(uintptr) * 8 - 1);
+constexpr uintptr HeapAdviceWindow = (uintptr)1 << (sizeof(uintptr) * 4);
 
 void AdviseGrownHeap(uint8 *End);
 // Between Memory_Init and Memory_Remove, with the C library's own heap.
