@@ -245,8 +245,11 @@ int32 TaskEvent_Create(TaskEvent **Handle) {
     Debug_CheckPointer(Handle);
     TaskEvent *Self = Memory_New(TaskEvent);
     Class_InitHeader(Self, TASKEVENT_CLASSID, DeleteObject);
+    // The id names the event in its own notifications and finds it among the
+    // waiting events; no script names an event, so it stays out of the
+    // process's instance table: a task's four events would cost two table
+    // entries' worth of work each for nothing.
     Class_GenerateInstanceId(Self);
-    Class_TrackInstance(Self, Self->Class.InstanceId);
     *Handle = Self;
     return TRUE;
 }
@@ -259,7 +262,6 @@ int32 TaskEvent_Delete(TaskEvent **Handle) {
     if (Self->Owner != nullptr) Task_Release(&Self->Owner);
     if (Self->Payload != nullptr) KeepPayload(&Self->Payload);
     if (Self->Result != nullptr) Dictionary_Release(&Self->Result);
-    Class_UntrackInstance(Self->Class.InstanceId);
     Memory_Delete(Self);
     *Handle = nullptr;
     return TRUE;

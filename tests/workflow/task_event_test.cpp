@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include <string.h>
+
 #include <algorithm>
 #include <string>
 #include <vector>
@@ -237,4 +239,22 @@ TEST_F(TaskEventTest, ManyWaitingEventsEachCompleteOnce) {
         RunMainLoopPasses(4);
         EXPECT_EQ(Finished, Expected) << Each.Count << "/" << Each.Stride;
     }
+}
+
+// An event's id names it in its own notifications only: it is made like every
+// id, unique among the events, but no script can turn it into the event.
+TEST_F(TaskEventTest, EventIdsStayOutOfTheInstanceTable) {
+    std::vector<TaskEvent *> Events(50);
+    std::vector<std::string> Ids;
+    for (TaskEvent *&Event : Events) {
+        TaskEvent_Create(&Event);
+        const char *Id = reinterpret_cast<ClassStruct *>(Event)->InstanceId;
+        EXPECT_EQ(strlen(Id), 32u);
+        EXPECT_EQ(Class_ConvertFromInstanceId(Id), nullptr) << Id;
+        Ids.push_back(Id);
+    }
+    EXPECT_EQ(Class_ConvertFromInstanceId(reinterpret_cast<ClassStruct *>(Owner)->InstanceId), (void *)Owner);
+    std::sort(Ids.begin(), Ids.end());
+    EXPECT_EQ(std::unique(Ids.begin(), Ids.end()), Ids.end());
+    for (TaskEvent *&Event : Events) TaskEvent_Release(&Event);
 }
