@@ -219,6 +219,26 @@ void DropTree(DictionaryRoot *Root) {
     ReleaseContainerPool(Root);
 }
 
+// What a reset of an unwatched root would free, for a root about to be
+// deleted: its texts and children's extra records, and its item and
+// container pools' chunks. The tree's list, cursor and index are left as
+// they are (the root record and its extra record go next), and so are the
+// pool records, which the delete destroys. Each pool is emptied first, as a
+// reset empties it: a destroy counts records still handed out as a leak.
+void DropForDelete(DictionaryRoot *Root) {
+    Dictionary_CheckList(Root);
+    if (Root->Strings == nullptr && Root->ItemPool != nullptr && Root->AllocatedTexts != 0)
+        PoolInt_VisitRecords(Root->ItemPool, FreeItemTexts, nullptr);
+    Root->AllocatedTexts = 0;
+    if (Root->ChildExtras != 0 && Root->ContainerPool != nullptr)
+        PoolInt_VisitRecords(Root->ContainerPool, FreeChildExtra, nullptr);
+    Root->Items.First = Root->Items.Last = nullptr;
+    Root->Items.Count = 0;
+    if (Root->ItemPool != nullptr) Pool_RemoveAll(Root->ItemPool);
+    if (Root->ContainerPool != nullptr) Pool_RemoveAll(Root->ContainerPool);
+    if (Root->Strings != nullptr) Pool_RemoveAll(Root->Strings);
+}
+
 // The options in the order of DictionaryExtra::LargeOptions.
 uint8 Dictionary::*const OptionField[4] = {&Dictionary::CaseSensitive, &Dictionary::PrivateKeys,
                                            &Dictionary::AllowDuplicates, &Dictionary::StringPool};
@@ -605,8 +625,11 @@ int32 Dictionary_Delete(Dictionary **Handle) {
     // freeing it as a root would hand pool memory to the general allocator.
     if (Deleted->Parent != nullptr)
         Debug_Abort("Dictionary child container may not be deleted; its item owns it [0x%p]\n", (void *)Deleted);
-    Dictionary_Reset(Deleted);
     DictionaryRoot *Record = DictionaryInt_RootRecord(Deleted);
+    if (Droppable(Record))
+        DropForDelete(Record);
+    else
+        Dictionary_Reset(Deleted);
     if (Record->Strings != nullptr) Pool_Delete(&Record->Strings);
     if (Record->ItemPool != nullptr) PoolInt_Destroy(Record->ItemPool);
     if (Record->ContainerPool != nullptr) {

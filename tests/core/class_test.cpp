@@ -211,6 +211,25 @@ TEST_F(ClassTest, InstanceTableTracksConvertsAndUntracks) {
     }
 }
 
+// An object is untracked through its own id text or through a copy of it,
+// and only its entry goes.
+TEST_F(ClassTest, UntrackThroughTheOwnIdOrACopyRemovesOnlyThatEntry) {
+    for (bool ThroughCopy : {false, true}) {
+        Widget *Gone = Widget_New(), *Kept = Widget_New();
+        for (Widget *Handle : {Gone, Kept}) {
+            Class_GenerateInstanceId(Handle);
+            ASSERT_TRUE(Class_TrackInstance(Handle, Handle->Class.InstanceId));
+        }
+        const std::string GoneId = Gone->Class.InstanceId, KeptId = Kept->Class.InstanceId;
+        EXPECT_TRUE(Class_UntrackInstance(ThroughCopy ? GoneId.c_str() : Gone->Class.InstanceId)) << ThroughCopy;
+        EXPECT_EQ(Class_ConvertFromInstanceId(GoneId.c_str()), nullptr) << ThroughCopy;
+        EXPECT_EQ(Class_ConvertFromInstanceId(KeptId.c_str()), Kept) << ThroughCopy;
+        EXPECT_TRUE(Class_UntrackInstance(Kept->Class.InstanceId));
+        Class_Release(&Gone);
+        Class_Release(&Kept);
+    }
+}
+
 // Ids of every length around the hash's eight-byte steps, and ids that
 // differ from one another in a single byte at every place, each find their
 // own object and nothing else.
