@@ -575,9 +575,9 @@ namespace {
 
 // What an observer of one task's "Task"/"Complete" does with the result
 // after it has seen it: nothing, turn both flags, turn them and keep the
-// result, add a key, or keep the result and add a key before letting it go
-// at the next completion.
-enum class Grip { None, Flip, Hold, Extra, Late };
+// result, or keep it and add a key before letting it go at the next
+// completion.
+enum class Grip { None, Flip, Hold, Late };
 
 struct Witness {
     Grip Mode = Grip::None;
@@ -594,7 +594,6 @@ int32 WatchComplete(void *User, const char *, const char *, const char *, Dictio
         Dictionary_SetBooleanByKey(Info, "cancelled", TRUE);
     }
     if (Self->Mode == Grip::Hold) Self->Held->push_back({Dictionary_AddRef(Info), JsonText(Info)});
-    if (Self->Mode == Grip::Extra) Dictionary_SetBooleanByKey(Info, "extra", TRUE);
     if (Self->Mode == Grip::Late) Self->Late->push_back(Dictionary_AddRef(Info));
     return TRUE;
 }
@@ -615,9 +614,7 @@ TEST_F(TaskTest, KeptResultsCarryWhatAFreshOneWould) {
         {{nullptr, Grip::Flip}, {nullptr, Grip::None}},
         {{nullptr, Grip::Flip}, {"Broken", Grip::None}},
         {{nullptr, Grip::Hold}, {nullptr, Grip::None}},
-        {{nullptr, Grip::Extra}, {nullptr, Grip::None}},
         {{nullptr, Grip::Late}, {nullptr, Grip::None}},
-        {{"Broken", Grip::None}, {nullptr, Grip::Flip}, {nullptr, Grip::None}, {nullptr, Grip::None}},
     };
     std::vector<std::pair<Dictionary *, std::string>> Held;
     std::vector<Dictionary *> Late;
