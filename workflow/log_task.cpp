@@ -37,11 +37,14 @@ int32 OnLogStart(void *User, const char *, const char *, const char *, Dictionar
     Task *Owner = static_cast<LogTask *>(User)->Owner;
     Dictionary *Definition = nullptr;
     Task_GetDictionaryHandle(Owner, &Definition);
-    int32 Type = DICTIONARY_TYPE_UNKNOWN;
-    if (!Task_GetArgumentType(Owner, "message", &Type)) return TaskType_MissingArgument(Owner, "message");
-    if (Type == DICTIONARY_TYPE_LIST) {
+    // One search for the argument serves its type and, for an empty text,
+    // its value.
+    DictionaryItem *Message = nullptr;
+    if (!Dictionary_ItemFindByKey(Definition, "message", nullptr, &Message) || Message == nullptr)
+        return TaskType_MissingArgument(Owner, "message");
+    if (Dictionary_ItemCompareType(Definition, Message, DICTIONARY_TYPE_LIST)) {
         Dictionary *List = nullptr;
-        Dictionary_GetListByKey(Definition, "message", &List);
+        Dictionary_ItemGetDictionaryHandle(Definition, Message, &List);
         DictionaryItem *Item = nullptr;
         for (Dictionary_ItemGetFirst(List, &Item); Item != nullptr; Dictionary_ItemGetNext(List, Item, &Item)) {
             const char *Text = nullptr;
@@ -55,7 +58,11 @@ int32 OnLogStart(void *User, const char *, const char *, const char *, Dictionar
         // the rest of the handler's own work.
         char Text[MessageSize];
         Text[0] = 0;
-        Task_GetStringArgument(Owner, "message", Text, MessageSize);
+        // An empty text expands to nothing: no copy, no expansion.
+        const char *Stored = nullptr;
+        if (Dictionary_ItemIsContainer(Definition, Message) ||
+            (Dictionary_ItemGetBufferPtr(Definition, Message, &Stored, nullptr) && Stored != nullptr && Stored[0] != 0))
+            Task_GetStringArgument(Owner, "message", Text, MessageSize);
         // Already expanded by the getter; print it as it stands.
         Task_SetStatusString(Owner, "message", Text);
         if (Text[0] != 0) Task_Print(Owner, "%s\n", Text);

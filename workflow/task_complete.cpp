@@ -8,6 +8,8 @@
 // but never a failed task into a success.
 #include <string.h>
 
+#include <deque>
+
 #include "core/formats/json.h"
 #include "core/interop.h"
 #include "core/memory.h"
@@ -57,6 +59,67 @@ bool ReadStatusText(Task *Handle, int32 Index, char *Output, int32 Size) {
     return true;
 }
 
+// Results of ended completions, kept for the completions to come: nearly
+// every task completes without a result of its own, and making the root and
+// its two items cost more than the rest of Task_Complete's own work. A kept
+// result is written again only once nobody holds it (the observers of
+// "Task"/"Complete" and the parent's event may keep it after the fire), and
+// only while it still holds just "successful" and "cancelled", in that
+// order, as booleans. The results are released in the order their
+// completions ended, so the oldest kept is the first to come free. Like the
+// task events' payloads they live on the notification center's thread and
+// are kept only while the application lives: its end lets them go.
+constexpr size_t KeptResultCount = 64;
+
+std::deque<Dictionary *> &KeptResults() {
+    static std::deque<Dictionary *> Each;
+    return Each;
+}
+
+bool IsFlagItem(Dictionary *Result, DictionaryItem *Item, const char *Key) {
+    const char *Stored = nullptr;
+    return Item != nullptr && Dictionary_ItemGetKeyPtr(Result, Item, &Stored) && Stored != nullptr &&
+           strcmp(Stored, Key) == 0 && Dictionary_ItemCompareType(Result, Item, DICTIONARY_TYPE_BOOLEAN);
+}
+
+// {"successful": Successful, "cancelled": Cancelled}, new or kept.
+Dictionary *MakeResult(uint32 Successful, uint32 Cancelled) {
+    auto &Spare = KeptResults();
+    while (!Spare.empty() && TaskInt_HeldAlone(Spare.front())) {
+        Dictionary *Result = Spare.front();
+        Spare.pop_front();
+        int32 Count = 0;
+        DictionaryItem *First = nullptr, *Second = nullptr;
+        Dictionary_ItemGetCount(Result, &Count);
+        Dictionary_ItemGetFirst(Result, &First);
+        if (First != nullptr) Dictionary_ItemGetNext(Result, First, &Second);
+        if (Count == 2 && IsFlagItem(Result, First, "successful") && IsFlagItem(Result, Second, "cancelled")) {
+            Dictionary_ItemSetBoolean(Result, First, Successful);
+            Dictionary_ItemSetBoolean(Result, Second, Cancelled);
+            return Result;
+        }
+        Dictionary_Release(&Result);
+    }
+    Dictionary *Result = nullptr;
+    Dictionary_Create(&Result);
+    // A new result: the two keys go in without a search for them.
+    Dictionary_AddBoolean(Result, "successful", Successful, nullptr);
+    Dictionary_AddBoolean(Result, "cancelled", Cancelled, nullptr);
+    return Result;
+}
+
+void KeepResult(Dictionary **Result) {
+    auto &Spare = KeptResults();
+    int32 Count = 0;
+    Dictionary_ItemGetCount(*Result, &Count);
+    if (Count == 2 && Spare.size() < KeptResultCount && WorkflowApp_GetTaskTypeListHandle() != nullptr) {
+        Spare.push_back(*Result);
+        *Result = nullptr;
+    } else {
+        Dictionary_Release(Result);
+    }
+}
+
 bool HasAncestorNamedUnload(Task *Handle) {
     for (Task *Walk = Handle; Walk != nullptr; Walk = TaskInt_GetParent(Walk))
         if (String_CompareWithoutCase(Walk->Name, "unload")) return true;
@@ -91,7 +154,7 @@ void FinishCompletion(Task *Handle, Completion *State, Dictionary *CompleteResul
     }
     // The completion event has no callback: nothing reads its result.
     TaskEvent_Complete(State->Event, nullptr);
-    Dictionary_Release(&State->Result);
+    KeepResult(&State->Result);
     Memory_Delete(State);
 }
 
@@ -195,17 +258,15 @@ int32 Task_Complete(Task *Handle, Dictionary *Result) {
     }
 
     Completion *State = Memory_New(Completion);
-    Dictionary_Create(&State->Result);
     // The outcome decided above stands over what the caller's result claimed.
     const uint32 Outcome = Successful && !CancelledNow ? 1 : 0;
     if (Result != nullptr) {
+        Dictionary_Create(&State->Result);
         Dictionary_Merge(State->Result, Result, DICTIONARY_MERGE_OVERWRITE);
         Dictionary_SetBooleanByKey(State->Result, "successful", Outcome);
         Dictionary_SetBooleanByKey(State->Result, "cancelled", Cancelled);
     } else {
-        // A new result: the two keys go in without a search for them.
-        Dictionary_AddBoolean(State->Result, "successful", Outcome, nullptr);
-        Dictionary_AddBoolean(State->Result, "cancelled", Cancelled, nullptr);
+        State->Result = MakeResult(Outcome, Cancelled);
     }
     TaskEvent_Create(&State->Event);
     TaskEvent_SetTaskHandle(State->Event, Handle);
@@ -271,6 +332,11 @@ int32 Task_GetDelayedCancelFired(Task *Handle, uint32 *Flag) {
     Debug_CheckPointer(Flag);
     *Flag = Handle->DelayedCancelFired;
     return TRUE;
+}
+
+void TaskInt_ForgetCompletionResults(void) {
+    for (Dictionary *Result : KeptResults()) Dictionary_Release(&Result);
+    KeptResults().clear();
 }
 
 int32 Task_IsCompleted(Task *Handle) {

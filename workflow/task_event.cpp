@@ -239,6 +239,7 @@ void TaskEventInt_Forget(void) {
     All.Round++;
     for (Dictionary *Payload : Kept()) Dictionary_Release(&Payload);
     Kept().clear();
+    TaskInt_ForgetCompletionResults();
 }
 
 int32 TaskEvent_Create(TaskEvent **Handle) {
@@ -313,11 +314,8 @@ int32 Complete(TaskEvent *Handle, Dictionary *Result, bool Final) {
         if (Result != Handle->Result) Dictionary_Merge(Handle->Result, Result, DICTIONARY_MERGE_OVERWRITE);
     }
     FireShared("TaskEvent", "Complete", Handle->Class.InstanceId, Handle->Payload);
-    // The payload's first item is its "task".
-    const char *TaskId = nullptr;
-    DictionaryItem *First = nullptr;
-    if (Dictionary_ItemGetFirst(Handle->Payload, &First)) Dictionary_ItemGetStringPtr(Handle->Payload, First, &TaskId);
-    FireShared("Task", "SubActionComplete", TaskId, Handle->Payload);
+    // The payload's "task" is its task's id, held from the start.
+    FireShared("Task", "SubActionComplete", Handle->Owner->Class.InstanceId, Handle->Payload);
     return TRUE;
 }
 

@@ -66,6 +66,8 @@ void TaskInt_FormatExpanded(Task *Handle, char *Output, int32 Size, const char *
 // TaskEvent_Complete for a result that nobody changes any more: the event
 // keeps a reference to it instead of a copy (task_event.cpp).
 int32 TaskEventInt_CompleteWithFinalResult(TaskEvent *Handle, Dictionary *Result);
+// Lets go the completion results kept for reuse (task_complete.cpp).
+void TaskInt_ForgetCompletionResults(void);
 // Ends the current round of events waiting for their completion: the
 // application goes, and with it the notification center that served them.
 void TaskEventInt_Forget(void);

@@ -19,6 +19,7 @@
 #include "core/debug.h"
 #include "core/formats/json.h"
 #include "core/notification_center.h"
+#include "tests/support/json_text.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/system.h"
 #include "tests/support/workflow_loop.h"
@@ -308,3 +309,39 @@ TEST_F(ControlTaskTest, SingletonHoldsTheMarkWhileItsBranchRuns) {
 }
 
 } // namespace
+
+namespace {
+
+int32 KeepMessage(void *User, const char *, const char *, const char *, Dictionary *Info) {
+    const char *Text = nullptr;
+    if (Info != nullptr && Dictionary_GetStringPtrByKey(Info, "message", &Text) && Text != nullptr)
+        static_cast<std::vector<std::string> *>(User)->push_back(Text);
+    return TRUE;
+}
+
+} // namespace
+
+// An empty message is set without being read through the argument getter;
+// every message must set the status the getter's text gives.
+TEST_F(ControlTaskTest, LogSetsTheMessageTheGetterGives) {
+    const char *const Messages[] = {"\"\"", "\"x\"", "\"first {who}\"", "null", "0", "false", "{}", "{\"a\":\"b\"}"};
+    for (const char *Message : Messages) {
+        const std::string Json = std::string("{\"message\":") + Message + "}";
+        Dictionary *Loaded = JsonRoot(Json.c_str()), *Arguments = nullptr;
+        ASSERT_NE(Loaded, nullptr) << Json;
+        Dictionary_SkipRoot(Loaded, &Arguments);
+        Task *Made = nullptr;
+        ASSERT_TRUE(Workflow_CreateTask(Flow, "logEmpty", Arguments, nullptr, &Made)) << Json;
+        Dictionary_Release(&Loaded);
+        char Expected[1024] = "";
+        Task_GetStringArgument(Made, "message", Expected, (int32)sizeof(Expected));
+        std::vector<std::string> Seen;
+        const char *Id = reinterpret_cast<ClassStruct *>(Made)->InstanceId;
+        NotificationCenter_AddInstanceObserver("Task", "Status", Id, &Seen, KeepMessage);
+        Task_Start(Made);
+        EXPECT_TRUE(RunMainLoopUntil([&] { return Task_IsCompleted(Made) != 0; })) << Json;
+        NotificationCenter_RemoveInstanceObserver("Task", "Status", Id, &Seen, KeepMessage);
+        EXPECT_EQ(Seen, std::vector<std::string>{Expected}) << Json;
+        Workflow_ClearTasksByHandle(Flow, Made);
+    }
+}

@@ -23,6 +23,7 @@
 #include "tests/support/workflow_loop.h"
 #include "core/crypto/authenticate.h"
 #include "core/web_get.h"
+#include "workflow/task_internal.h"
 #include "workflow/workflow.h"
 #include "workflow/workflow_app.h"
 
@@ -567,5 +568,88 @@ TEST_F(TaskTest, CompletionWithoutResultMatchesAnEmptyOne) {
         }
         EXPECT_EQ(Results[0], Results[1]) << Each.Arguments;
         EXPECT_NE(Results[0].find("\"cancelled\""), std::string::npos);
+    }
+}
+
+namespace {
+
+// What an observer of one task's "Task"/"Complete" does with the result
+// after it has seen it: nothing, turn both flags, turn them and keep the
+// result, or keep it and add a key before letting it go at the next
+// completion.
+enum class Grip { None, Flip, Hold, Late };
+
+struct Witness {
+    Grip Mode = Grip::None;
+    std::string Text; // the result as delivered
+    std::vector<std::pair<Dictionary *, std::string>> *Held = nullptr; // with their text when kept
+    std::vector<Dictionary *> *Late = nullptr;
+};
+
+int32 WatchComplete(void *User, const char *, const char *, const char *, Dictionary *Info) {
+    Witness *Self = static_cast<Witness *>(User);
+    Self->Text = JsonText(Info);
+    if (Self->Mode == Grip::Flip || Self->Mode == Grip::Hold) {
+        Dictionary_SetBooleanByKey(Info, "successful", FALSE);
+        Dictionary_SetBooleanByKey(Info, "cancelled", TRUE);
+    }
+    if (Self->Mode == Grip::Hold) Self->Held->push_back({Dictionary_AddRef(Info), JsonText(Info)});
+    if (Self->Mode == Grip::Late) Self->Late->push_back(Dictionary_AddRef(Info));
+    return TRUE;
+}
+
+} // namespace
+
+// Completions without a result take the results of ended ones again. Each
+// scenario starts with none kept and runs its completions in turn; each must
+// carry what the same completion with an empty result gives, whatever an
+// observer did to the result it may take, and a result an observer still
+// holds must stay as the observer left it.
+TEST_F(TaskTest, KeptResultsCarryWhatAFreshOneWould) {
+    struct Step {
+        const char *Error; // added before the completion, or null
+        Grip Mode;
+    };
+    const std::vector<std::vector<Step>> Scenarios = {
+        {{nullptr, Grip::Flip}, {nullptr, Grip::None}},
+        {{nullptr, Grip::Flip}, {"Broken", Grip::None}},
+        {{nullptr, Grip::Hold}, {nullptr, Grip::None}},
+        {{nullptr, Grip::Late}, {nullptr, Grip::None}},
+    };
+    std::vector<std::pair<Dictionary *, std::string>> Held;
+    std::vector<Dictionary *> Late;
+    auto Run = [&](const Step &Each, bool WithEmpty) {
+        for (Dictionary *Result : Late) {
+            Dictionary_SetBooleanByKey(Result, "extra", TRUE);
+            Dictionary_Release(&Result);
+        }
+        Late.clear();
+        Task *Made = Make("outer");
+        Task_Start(Made);
+        RunMainLoopPasses(2);
+        Witness Watch{Each.Mode, "", &Held, &Late};
+        const char *Id = reinterpret_cast<ClassStruct *>(Made)->InstanceId;
+        NotificationCenter_AddInstanceObserver("Task", "Complete", Id, &Watch, WatchComplete);
+        if (Each.Error != nullptr) Task_AddError(Made, "%s", Each.Error);
+        Dictionary *Empty = nullptr;
+        if (WithEmpty) Dictionary_Create(&Empty);
+        Task_Complete(Made, Empty);
+        if (Empty != nullptr) Dictionary_Release(&Empty);
+        EXPECT_TRUE(RunMainLoopUntil([&] { return Task_IsCompleted(Made) != 0; }));
+        RunMainLoopPasses(3);
+        NotificationCenter_RemoveInstanceObserver("Task", "Complete", Id, &Watch, WatchComplete);
+        return Watch.Text;
+    };
+    const std::string Plain = Run({nullptr, Grip::None}, true), Failed = Run({"Broken", Grip::None}, true);
+    for (size_t Index = 0; Index < Scenarios.size(); Index++) {
+        TaskInt_ForgetCompletionResults();
+        for (const Step &Each : Scenarios[Index])
+            EXPECT_EQ(Run(Each, false), Each.Error != nullptr ? Failed : Plain) << "scenario " << Index;
+        Run({nullptr, Grip::None}, false);
+        for (auto &[Result, Text] : Held) {
+            EXPECT_EQ(JsonText(Result), Text) << "scenario " << Index;
+            Dictionary_Release(&Result);
+        }
+        Held.clear();
     }
 }
