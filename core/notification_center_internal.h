@@ -328,8 +328,16 @@ struct NotificationCenter {
     uint32 Calls;
 };
 
-// The center, or the class-check stop at the caller's line when it is absent.
-NotificationCenter *NotificationCenter_GetChecked(const char *File, int32 Line);
+// The class-check stop at the caller's line for an absent or broken center.
+[[noreturn]] void NotificationCenter_StopUnchecked(const NotificationCenter *Center, const char *File, int32 Line);
+// The center, or that stop. Inline: every fire and every observer call
+// starts here.
+inline NotificationCenter *NotificationCenter_GetChecked(const char *File, int32 Line) {
+    NotificationCenter *Center = GlobalNotificationCenter;
+    if (Center == nullptr || Center->Class.ClassId != NOTIFICATIONCENTER_CLASSID) [[unlikely]]
+        NotificationCenter_StopUnchecked(Center, File, Line);
+    return Center;
+}
 #define NotificationCenter_Checked() NotificationCenter_GetChecked(__FILE__, __LINE__)
 
 // The center's lock, through the section's inline paths: a fire takes it
