@@ -919,6 +919,31 @@ TEST_F(NotificationCenterTest, FiresDueAtOnceLandInTheStepsAReadingPerFireGives)
     NotificationCenter_RemoveObserver("Walk", "Step", &Observer, RunScript);
 }
 
+// Fires that call no observer read the clock for the budget only now and
+// then: on a clock that moves a whole budget per reading, a walk of such
+// fires stops after a few, not after the first (as a reading per fire would)
+// and not never. What it leaves reaches an observer added since.
+TEST_F(NotificationCenterTest, WalkOfQuietFiresStopsSoonAfterItsBudget) {
+    static uint64 Now;
+    Now = 1000;
+    Time_SetCycleCountOverride([]() -> uint64 { return Now += 1000; });
+    constexpr uint32 Fired = 100;
+    for (uint32 Index = 0; Index < Fired; Index++)
+        NotificationCenter_FireAfterDelay("Quiet", "Fire", std::to_string(Index).c_str(), 0, nullptr);
+    NotificationCenter_Process();
+    const uint32 Left = GlobalNotificationCenter->Pending.Count;
+    EXPECT_LT(Left, Fired - 1);
+    EXPECT_GE(Left, Fired - 16);
+    Recorder Late{"late", nullptr, nullptr};
+    NotificationCenter_AddObserver("Quiet", "Fire", &Late, Record);
+    while (GlobalNotificationCenter->Pending.Count != 0) NotificationCenter_Process();
+    const std::vector<std::string> Delivered = TakeCalls();
+    ASSERT_EQ(Delivered.size(), Left);
+    EXPECT_EQ(Delivered.front(), "late:Quiet.Fire." + std::to_string(Fired - Left));
+    EXPECT_EQ(Delivered.back(), "late:Quiet.Fire." + std::to_string(Fired - 1));
+    NotificationCenter_RemoveObserver("Quiet", "Fire", &Late, Record);
+}
+
 TEST_F(NotificationCenterTest, StepStopsAfterATenthOfASecondAndPostsItselfForTheRest) {
     Time_TestClockStart(5000000);
     // Each delivery takes 40 ms of test time.
