@@ -338,10 +338,10 @@ size_t ComposeKey(NotificationCenter *Center, const NotificationFireNames &Names
 
 // ---- Helpers shared with the other sources ----
 
-NotificationCenter *NotificationCenter_GetChecked(const char *File, int32 Line) {
-    NotificationCenter *Center = GlobalNotificationCenter;
+void NotificationCenter_StopUnchecked(const NotificationCenter *Center, const char *File, int32 Line) {
     Class_CheckTagAt(Center, Class.ClassId, NOTIFICATIONCENTER_CLASSID, File, Line);
-    return Center;
+    // Called only when that check fails, so it has stopped already.
+    __builtin_unreachable();
 }
 
 size_t NotificationCenter_CopyCutName(char *Field, const char *Text, size_t Length) {

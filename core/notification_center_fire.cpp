@@ -27,6 +27,10 @@ constexpr float64 ProcessBudgetSeconds = 0.1;
 // The clock counts whole milliseconds, but their differences in seconds are
 // not exact: 0.251 - 0.001 may fall short of 0.25.
 constexpr float64 DueSlackSeconds = 1e-6;
+// Fires a walk delivers without calling any observer before it reads the
+// clock for its budget all the same: such a fire costs well under a
+// microsecond, so the step overruns its budget by a few at most.
+constexpr uint32 QuietFiresPerReading = 16;
 
 NotificationCenter_FireFunc FireHook = nullptr;
 NotificationCenter_FireAfterDelayFunc FireAfterDelayHook = nullptr;
@@ -53,7 +57,15 @@ void QueueFire(NotificationCenter *Center, const NameCopier &CopyNames, int32 De
     }
     // A negative delay is as good as none: the fire is due at once.
     if (DelayMilliseconds < 0) DelayMilliseconds = 0;
-    const float64 Queued = Time_GetCurrent();
+    // A fire due at once is due for every walk that starts after it was
+    // queued, so it needs no reading of its own. Only the walk in progress,
+    // if any, asks when it was queued: its newest reading, taken after the
+    // last observer call that ended, answers (while a walk runs, fires are
+    // queued inside its observer calls). The walk delivers the fires queued
+    // in the millisecond it started and leaves those queued after it saw the
+    // clock move for the next step; one queued in the very call in which
+    // the clock moved counts as queued just before the move.
+    const float64 Queued = DelayMilliseconds > 0 ? Time_GetCurrent() : NotificationQueuedBeforeAnyStep;
     NotificationCenter_Lock(Center);
     // The center's pools are used under its lock only, so they need none of
     // their own; every field of the record is set here. One queued fire is
@@ -63,7 +75,7 @@ void QueueFire(NotificationCenter *Center, const NameCopier &CopyNames, int32 De
         PoolInt_Alloc(Center->PendingPool, (int32)sizeof(NotificationPendingFire)));
     CopyNames(*Fire);
     Fire->Delay = DelayMilliseconds / 1000.0;
-    Fire->Queued = Queued;
+    Fire->Queued = DelayMilliseconds == 0 && Center->Walking ? Center->WalkClock : Queued;
     Fire->UserInfo = Payload;
     Fire->Waiter = Waiter;
     Fire->Delivered = Delivered;
@@ -91,7 +103,11 @@ void NotificationCenter_FireAfterDelayInternal(NotificationCenter *Center, const
 // budget; true when fires remain unwalked.
 bool DeliverPending(NotificationCenter *Center, float64 Start) {
     NotificationPendingFire *Fire = Center->Pending.Head;
+    Center->Walking = 1;
+    Center->WalkClock = Start;
+    uint32 Quiet = 0;
     while (Fire != nullptr) {
+        const uint32 CallsBefore = Center->Calls;
         // Nothing unlinks queued fires during the delivery below (other
         // threads only append), so the successor stays valid.
         NotificationPendingFire *Next = Fire->Next;
@@ -110,8 +126,15 @@ bool DeliverPending(NotificationCenter *Center, float64 Start) {
         }
         Fire = Next;
         // After the last fire there is nothing left to stop for.
-        if (Fire != nullptr && Time_GetCurrent() - Start >= ProcessBudgetSeconds) return true;
+        if (Fire == nullptr || (Center->Calls == CallsBefore && ++Quiet < QuietFiresPerReading)) continue;
+        Quiet = 0;
+        Center->WalkClock = Time_GetCurrent();
+        if (Center->WalkClock - Start >= ProcessBudgetSeconds) {
+            Center->Walking = 0;
+            return true;
+        }
     }
+    Center->Walking = 0;
     return false;
 }
 
@@ -170,6 +193,7 @@ void NotificationCenter_FireCallbacksInternal(NotificationCenter *Center, Notifi
         // was added before this successor was taken.
         NotificationObserverRecord *Next = Entry->Next;
         if (Entry->Function != nullptr && !Entry->Removed) {
+            Center->Calls++;
             Center->DeliveryDepth++;
             NotificationCenter_Unlock(Center);
             Entry->Function(Entry->User, Type, Name, Instance, UserInfo);
@@ -332,13 +356,13 @@ int32 NotificationCenter_IsObserved(const char *Type, const char *Name, const ch
 int32 NotificationCenter_Process(void) {
     NotificationCenter *Center = NotificationCenter_Checked();
     AssertOwnerThread(Center);
-    float64 Start = Time_GetCurrent();
     NotificationCenter_Lock(Center);
     if (Center->DeliveryDepth > 0) {
         // Inside a delivery: the outer walks hold queued fires and entries.
         Center->ProcessDeferred = 1;
     } else {
-        if (DeliverPending(Center, Start)) NotificationCenter_PostProcess(Center);
+        // Read under the lock: every fire appended before is due by it.
+        if (DeliverPending(Center, Time_GetCurrent())) NotificationCenter_PostProcess(Center);
         NotificationCenter_RemoveFlush(Center);
     }
     // Newest key record first. Nodes are freed only by the flush above, and

@@ -96,6 +96,11 @@ struct NotificationKeyRecord {
     uint8 Whole; // 1 when no name was cut: the fields print its key
 };
 
+// Sits below every clock reading: a fire due at once, queued outside a walk,
+// is due for every walk that meets it, since every such walk reads its start
+// under the lock after the fire was appended.
+constexpr float64 NotificationQueuedBeforeAnyStep = -__builtin_inf();
+
 struct NotificationPendingFire {
     char Type[NotificationNameSize];
     char Name[NotificationNameSize];
@@ -103,7 +108,9 @@ struct NotificationPendingFire {
     uint8 TypeLength; // the three fields' lengths
     uint8 NameLength;
     uint8 InstanceLength;
-    float64 Queued; // monotonic seconds
+    // Monotonic seconds, or NotificationQueuedBeforeAnyStep for a fire
+    // due at once that was queued while no step walked the queued fires.
+    float64 Queued;
     float64 Delay;  // seconds
     Dictionary *UserInfo; // the center's own copy
     // A blocked firer's signal, its delivered flag and its thread; the firer
@@ -311,10 +318,26 @@ struct NotificationCenter {
     uint32 ProcessPosted;
     // Prefixes of recently fired names.
     NotificationPrefixMemo Prefixes[NotificationPrefixMemos];
+    // Set while a process step walks the queued fires (owner thread), and
+    // the walk's newest clock reading: the queue time of the fires due at
+    // once that its observers queue.
+    uint32 Walking;
+    float64 WalkClock;
+    // Observer calls made so far: a walk tells by it whether a delivery ran
+    // any observer, and so whether it took time worth a clock reading.
+    uint32 Calls;
 };
 
-// The center, or the class-check stop at the caller's line when it is absent.
-NotificationCenter *NotificationCenter_GetChecked(const char *File, int32 Line);
+// The class-check stop at the caller's line for an absent or broken center.
+[[noreturn]] void NotificationCenter_StopUnchecked(const NotificationCenter *Center, const char *File, int32 Line);
+// The center, or that stop. Inline: every fire and every observer call
+// starts here.
+inline NotificationCenter *NotificationCenter_GetChecked(const char *File, int32 Line) {
+    NotificationCenter *Center = GlobalNotificationCenter;
+    if (Center == nullptr || Center->Class.ClassId != NOTIFICATIONCENTER_CLASSID) [[unlikely]]
+        NotificationCenter_StopUnchecked(Center, File, Line);
+    return Center;
+}
 #define NotificationCenter_Checked() NotificationCenter_GetChecked(__FILE__, __LINE__)
 
 // The center's lock, through the section's inline paths: a fire takes it

@@ -853,6 +853,97 @@ TEST_F(NotificationCenterTest, QueuedFireRecordsCountAsInDebugMode) {
     NotificationCenter_RemoveObserver("Batch", "Item", &Observer, Record);
 }
 
+// A fire due at once is stamped with no clock reading of its own: outside
+// a walk it is due for every later step, inside one the walk's newest
+// reading stands in. Each case is the step by step delivery a reading per
+// fire gives. Instances are scripts, run by the observer after it recorded
+// the label before the first '/': "tick" moves the test clock 1 ms,
+// "fire:x" queues x at once, "fire:x@5" after 5 ms.
+int32 RunScript(void *, const char *, const char *, const char *Instance, Dictionary *) {
+    std::string Script = Instance;
+    size_t At = Script.find('/');
+    Calls.push_back(Script.substr(0, At));
+    while (At != std::string::npos) {
+        const size_t End = Script.find('/', At + 1);
+        const std::string Step = Script.substr(At + 1, End == std::string::npos ? End : End - At - 1);
+        if (Step == "tick") Time_TestClockAdvance(1);
+        if (Step.rfind("fire:", 0) == 0) {
+            const size_t Delay = Step.find('@');
+            NotificationCenter_FireAfterDelay("Walk", "Step", Step.substr(5, Delay - 5).c_str(),
+                                              Delay == std::string::npos ? 0 : atoi(Step.c_str() + Delay + 1), nullptr);
+        }
+        At = End;
+    }
+    return TRUE;
+}
+
+TEST_F(NotificationCenterTest, FiresDueAtOnceLandInTheStepsAReadingPerFireGives) {
+    struct Step {
+        uint64 Advance; // ms the clock moves before the step
+        std::vector<std::string> Delivered;
+    };
+    struct Case {
+        std::vector<const char *> Queued; // before the first step, outside any walk
+        std::vector<Step> Steps;
+    };
+    const std::vector<Case> Cases = {
+        {{"a"}, {{3, {"a"}}}},
+        {{"a", "b"}, {{0, {"a", "b"}}, {5, {}}}},
+        // Queued by an observer in the walk's first millisecond, reached.
+        {{"a/fire:x", "b"}, {{0, {"a", "b", "x"}}}},
+        {{"a/fire:x/tick", "b"}, {{0, {"a", "b", "x"}}}},
+        // The last fire's successor was taken before x was queued.
+        {{"a/fire:x"}, {{0, {"a"}}, {0, {"x"}}}},
+        // Queued after the walk saw the clock move: the next step.
+        {{"a/tick", "b/fire:x", "c"}, {{0, {"a", "b", "c"}}, {0, {"x"}}}},
+        {{"a/tick", "b/fire:x/fire:y", "c/fire:z", "d"}, {{0, {"a", "b", "c", "d"}}, {0, {"x", "y", "z"}}}},
+        // Fires with a delay keep their own reading.
+        {{"a/fire:x@5", "b"}, {{0, {"a", "b"}}, {4, {}}, {1, {"x"}}}},
+        {{"a/tick/fire:x@2", "b/tick", "c"}, {{0, {"a", "b", "c"}}, {0, {}}, {1, {"x"}}}},
+    };
+    int32 Observer = 0;
+    NotificationCenter_AddObserver("Walk", "Step", &Observer, RunScript);
+    for (size_t Index = 0; Index < Cases.size(); Index++) {
+        Time_TestClockStart(1000);
+        for (const char *Script : Cases[Index].Queued)
+            NotificationCenter_FireAfterDelay("Walk", "Step", Script, 0, nullptr);
+        for (const Step &Each : Cases[Index].Steps) {
+            Time_TestClockAdvance(Each.Advance);
+            NotificationCenter_Process();
+            EXPECT_EQ(TakeCalls(), Each.Delivered) << "case " << Index;
+        }
+        EXPECT_EQ(GlobalNotificationCenter->Pending.Count, 0u) << "case " << Index;
+        while (GlobalNotificationCenter->Pending.Count != 0) NotificationCenter_Process();
+        TakeCalls();
+    }
+    NotificationCenter_RemoveObserver("Walk", "Step", &Observer, RunScript);
+}
+
+// Fires that call no observer read the clock for the budget only now and
+// then: on a clock that moves a whole budget per reading, a walk of such
+// fires stops after a few, not after the first (as a reading per fire would)
+// and not never. What it leaves reaches an observer added since.
+TEST_F(NotificationCenterTest, WalkOfQuietFiresStopsSoonAfterItsBudget) {
+    static uint64 Now;
+    Now = 1000;
+    Time_SetCycleCountOverride([]() -> uint64 { return Now += 1000; });
+    constexpr uint32 Fired = 100;
+    for (uint32 Index = 0; Index < Fired; Index++)
+        NotificationCenter_FireAfterDelay("Quiet", "Fire", std::to_string(Index).c_str(), 0, nullptr);
+    NotificationCenter_Process();
+    const uint32 Left = GlobalNotificationCenter->Pending.Count;
+    EXPECT_LT(Left, Fired - 1);
+    EXPECT_GE(Left, Fired - 16);
+    Recorder Late{"late", nullptr, nullptr};
+    NotificationCenter_AddObserver("Quiet", "Fire", &Late, Record);
+    while (GlobalNotificationCenter->Pending.Count != 0) NotificationCenter_Process();
+    const std::vector<std::string> Delivered = TakeCalls();
+    ASSERT_EQ(Delivered.size(), Left);
+    EXPECT_EQ(Delivered.front(), "late:Quiet.Fire." + std::to_string(Fired - Left));
+    EXPECT_EQ(Delivered.back(), "late:Quiet.Fire." + std::to_string(Fired - 1));
+    NotificationCenter_RemoveObserver("Quiet", "Fire", &Late, Record);
+}
+
 TEST_F(NotificationCenterTest, StepStopsAfterATenthOfASecondAndPostsItselfForTheRest) {
     Time_TestClockStart(5000000);
     // Each delivery takes 40 ms of test time.
