@@ -156,11 +156,13 @@ void MergeAt(Dictionary *Destination, Dictionary *Source, DictionaryItem *Start,
 // Whether a new counterpart of SourceItem can be appended in one step: it
 // goes at the end of a destination that takes duplicate keys (so the append
 // looks nothing up) and that nobody watches, and it is a String, a number, a
-// Boolean or a Null (whose value the append stores as TakeItem would).
+// Boolean or a Null (whose value the append stores as TakeItem would), or
+// a List or Dictionary without text (whose new empty child the append makes
+// as TakeItem would; its members are merged into it after).
 bool AppendsAtOnce(Dictionary *Destination, const DictionaryItem *SourceItem, uint32 Flags) {
     const int32 Type = DictionaryInt_Type(SourceItem);
     return (Type == DICTIONARY_TYPE_STRING || DictionaryInt_IsNumberType(Type) || Type == DICTIONARY_TYPE_BOOLEAN ||
-            Type == DICTIONARY_TYPE_NULL) &&
+            Type == DICTIONARY_TYPE_NULL || (DictionaryInt_IsContainerType(Type) && SourceItem->Value == nullptr)) &&
            (Flags & DICTIONARY_MERGE_INSERTFRONT) == 0 && Destination->AllowDuplicates != 0 &&
            !DictionaryInt_Watched(Destination, 0) && !DictionaryInt_Watched(Destination, 1) &&
            !DictionaryInt_Watched(Destination, 2);
@@ -190,6 +192,7 @@ void MergeItem(Dictionary *Destination, Dictionary *Source, DictionaryItem *Sour
         }
         Target = DictionaryInt_AppendValue(Destination, SourceItem->Key, Length, Type, Text, TextLength);
         Target->Flags = (uint8)((Target->Flags & ~DictionaryPrivateFlag) | (Private ? DictionaryPrivateFlag : 0));
+        if (SourceItem->Child != nullptr && Target->Child != nullptr) MergeAt(Target->Child, SourceItem->Child, nullptr, Flags);
         return;
     }
     if (Target == nullptr) {
