@@ -136,28 +136,28 @@ bool FoldedEquals(const char *Key, const char *Word) {
     return *Key == 0;
 }
 
+// Notes one key of a payload's top level among the keys the relay treats apart.
+int32 NoteKey(void *User, const char *Key) {
+    PayloadKeys &Keys = *static_cast<PayloadKeys *>(User);
+    switch (*Key | 0x20) {
+        case 'w': Keys.Workflow = Keys.Workflow || FoldedEquals(Key, "workflow"); break;
+        case 'i': Keys.IsRemote = Keys.IsRemote || FoldedEquals(Key, "isremote"); break;
+        case 'e': Keys.Errors = Keys.Errors || FoldedEquals(Key, "errors"); break;
+        case 'm': Keys.Message = Keys.Message || FoldedEquals(Key, "message"); break;
+        case 's': Keys.Status = Keys.Status || FoldedEquals(Key, "status"); break;
+        case 't': Keys.Task = Keys.Task || FoldedEquals(Key, "task"); break;
+        default: break;
+    }
+    return 1;
+}
+
 PayloadKeys ScanKeys(Dictionary *Source) {
     PayloadKeys Keys = {true, true, true, true, true, true};
     int32 Count = 0;
     if (!RelayShortcuts || Source == nullptr || !Dictionary_ItemGetCount(Source, &Count) || Count > ScannedItems)
         return Keys;
     Keys = {false, false, false, false, false, false};
-    DictionaryItem *Item = nullptr;
-    Dictionary_ItemGetFirst(Source, &Item);
-    for (int32 Index = 0; Index < Count && Item != nullptr; Index++) {
-        const char *Key = nullptr;
-        if (Index > 0) Dictionary_ItemGetNext(Source, Item, &Item);
-        if (Item == nullptr || !Dictionary_ItemGetKeyPtr(Source, Item, &Key) || Key == nullptr) continue;
-        switch (*Key | 0x20) {
-            case 'w': Keys.Workflow = Keys.Workflow || FoldedEquals(Key, "workflow"); break;
-            case 'i': Keys.IsRemote = Keys.IsRemote || FoldedEquals(Key, "isremote"); break;
-            case 'e': Keys.Errors = Keys.Errors || FoldedEquals(Key, "errors"); break;
-            case 'm': Keys.Message = Keys.Message || FoldedEquals(Key, "message"); break;
-            case 's': Keys.Status = Keys.Status || FoldedEquals(Key, "status"); break;
-            case 't': Keys.Task = Keys.Task || FoldedEquals(Key, "task"); break;
-            default: break;
-        }
-    }
+    Dictionary_EnumerateKey(Source, &Keys, NoteKey);
     return Keys;
 }
 
