@@ -178,8 +178,9 @@ void MergeItem(Dictionary *Destination, Dictionary *Source, DictionaryItem *Sour
         Take = Target != nullptr && (Flags & DICTIONARY_MERGE_OVERWRITE);
     }
     if (Target == nullptr && SourceItem->Key != nullptr && AppendsAtOnce(Destination, SourceItem, Flags)) {
-        // A keyed String or number new to an unwatched destination: the new
-        // counterpart and its text in one append, as a loader makes them.
+        // A keyed item new to an unwatched destination: the new counterpart
+        // with its value or empty child in one append, as a loader makes
+        // them; a container's members follow.
         const int32 Length = (int32)strnlen(SourceItem->Key, (size_t)SourceItem->KeyLength);
         const int32 Type = DictionaryInt_Type(SourceItem);
         const char *Text = SourceItem->Value;
