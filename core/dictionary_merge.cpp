@@ -65,11 +65,19 @@ bool TakeIntoNew(Dictionary *Destination, DictionaryItem *Target, DictionaryItem
 // TakeItem for a String or number with text taken into an item of the same
 // type, the common case of a status merged again into the record it updated
 // before: the type stays, and the text is set straight from the source's.
-// False when the case does not apply.
+// A Boolean over a Boolean without text takes the flag, as setting its
+// "true" or "false" would. False when the case does not apply.
 bool TakeSameScalar(Dictionary *Destination, DictionaryItem *Target, DictionaryItem *SourceItem, uint32 Private) {
     const int32 Type = DictionaryInt_Type(SourceItem);
-    if (DictionaryInt_Type(Target) != Type || (Type != DICTIONARY_TYPE_STRING && !DictionaryInt_IsNumberType(Type)) ||
-        SourceItem->Value == nullptr || SourceItem->ValueLength <= 0)
+    if (DictionaryInt_Type(Target) != Type) return false;
+    if (Type == DICTIONARY_TYPE_BOOLEAN && Target->Value == nullptr) {
+        Target->Flags = (uint8)((Target->Flags & ~DictionaryPrivateFlag) | (Private ? DictionaryPrivateFlag : 0));
+        Target->ValueLength = 0;
+        DictionaryInt_SetBoolean(Destination, Target, (SourceItem->Flags & DictionaryBooleanFlag) ? 1 : 0);
+        return true;
+    }
+    if ((Type != DICTIONARY_TYPE_STRING && !DictionaryInt_IsNumberType(Type)) || SourceItem->Value == nullptr ||
+        SourceItem->ValueLength <= 0)
         return false;
     Target->Flags = (uint8)((Target->Flags & ~DictionaryPrivateFlag) | (Private ? DictionaryPrivateFlag : 0));
     DictionaryInt_SetBuffer(Destination, Target, SourceItem->Value, SourceItem->ValueLength);
@@ -147,11 +155,14 @@ void MergeAt(Dictionary *Destination, Dictionary *Source, DictionaryItem *Start,
 
 // Whether a new counterpart of SourceItem can be appended in one step: it
 // goes at the end of a destination that takes duplicate keys (so the append
-// looks nothing up) and that nobody watches, and it is a String or a number
-// (whose text the append stores as TakeItem would).
+// looks nothing up) and that nobody watches, and it is a String, a number, a
+// Boolean or a Null (whose value the append stores as TakeItem would), or
+// a List or Dictionary without text (whose new empty child the append makes
+// as TakeItem would; its members are merged into it after).
 bool AppendsAtOnce(Dictionary *Destination, const DictionaryItem *SourceItem, uint32 Flags) {
     const int32 Type = DictionaryInt_Type(SourceItem);
-    return (Type == DICTIONARY_TYPE_STRING || DictionaryInt_IsNumberType(Type)) &&
+    return (Type == DICTIONARY_TYPE_STRING || DictionaryInt_IsNumberType(Type) || Type == DICTIONARY_TYPE_BOOLEAN ||
+            Type == DICTIONARY_TYPE_NULL || (DictionaryInt_IsContainerType(Type) && SourceItem->Value == nullptr)) &&
            (Flags & DICTIONARY_MERGE_INSERTFRONT) == 0 && Destination->AllowDuplicates != 0 &&
            !DictionaryInt_Watched(Destination, 0) && !DictionaryInt_Watched(Destination, 1) &&
            !DictionaryInt_Watched(Destination, 2);
@@ -167,12 +178,22 @@ void MergeItem(Dictionary *Destination, Dictionary *Source, DictionaryItem *Sour
         Take = Target != nullptr && (Flags & DICTIONARY_MERGE_OVERWRITE);
     }
     if (Target == nullptr && SourceItem->Key != nullptr && AppendsAtOnce(Destination, SourceItem, Flags)) {
-        // A keyed String or number new to an unwatched destination: the new
-        // counterpart and its text in one append, as a loader makes them.
+        // A keyed item new to an unwatched destination: the new counterpart
+        // with its value or empty child in one append, as a loader makes
+        // them; a container's members follow.
         const int32 Length = (int32)strnlen(SourceItem->Key, (size_t)SourceItem->KeyLength);
-        Target = DictionaryInt_AppendValue(Destination, SourceItem->Key, Length, DictionaryInt_Type(SourceItem),
-                                           SourceItem->Value, SourceItem->Value != nullptr ? SourceItem->ValueLength : 0);
+        const int32 Type = DictionaryInt_Type(SourceItem);
+        const char *Text = SourceItem->Value;
+        int32 TextLength = Text != nullptr ? SourceItem->ValueLength : 0;
+        if (Type == DICTIONARY_TYPE_BOOLEAN) {
+            // The flag, whatever text an earlier life left.
+            const bool True = (SourceItem->Flags & DictionaryBooleanFlag) != 0;
+            Text = True ? "true" : "false";
+            TextLength = True ? 4 : 5;
+        }
+        Target = DictionaryInt_AppendValue(Destination, SourceItem->Key, Length, Type, Text, TextLength);
         Target->Flags = (uint8)((Target->Flags & ~DictionaryPrivateFlag) | (Private ? DictionaryPrivateFlag : 0));
+        if (SourceItem->Child != nullptr && Target->Child != nullptr) MergeAt(Target->Child, SourceItem->Child, nullptr, Flags);
         return;
     }
     if (Target == nullptr) {

@@ -56,6 +56,34 @@ const char *const RelayedNames[] = {"TaskStart", "TaskStatus", "TaskComplete", "
 
 bool RelayShortcuts = true;
 
+Dictionary *MakeRecord();
+
+using TaskEventEntry = std::pair<const std::string, TaskEventRecord>;
+
+// The entry the last relay used. A task's events come in runs (a Queue's
+// status reports follow one another), so most relays find their record
+// without hashing the id. Entries stay where they are while the map grows;
+// the entry is forgotten when it is erased and when the manager starts.
+TaskEventEntry *LastEntry = nullptr;
+
+// The task's entry, made when it has none (*Known tells which); null when
+// it has none and none is to be made.
+TaskEventEntry *FindEntry(const char *TaskId, bool Create, bool *Known) {
+    TaskEventEntry *Entry = RelayShortcuts ? LastEntry : nullptr;
+    if (Entry == nullptr || strcmp(Entry->first.c_str(), TaskId) != 0) {
+        auto Found = M()->TaskEvents.find(std::string_view(TaskId));
+        Entry = Found != M()->TaskEvents.end() ? &*Found : nullptr;
+    }
+    *Known = Entry != nullptr;
+    if (Entry == nullptr && Create) {
+        Entry = &*M()->TaskEvents.emplace(TaskId, TaskEventRecord{}).first;
+        Entry->second.Record = MakeRecord();
+        Entry->second.Sequence = M()->TaskEventSequence++;
+    }
+    if (Entry != nullptr) LastEntry = Entry;
+    return Entry;
+}
+
 // A task's record: a simple task's holds a dozen or so items in two
 // containers and lives 30 s past the task, so its pools grow five records
 // at a time, which leaves less of them unused than the default eight.
@@ -108,36 +136,36 @@ bool FoldedEquals(const char *Key, const char *Word) {
     return *Key == 0;
 }
 
+// Notes one key of a payload's top level among the keys the relay treats apart.
+int32 NoteKey(void *User, const char *Key) {
+    PayloadKeys &Keys = *static_cast<PayloadKeys *>(User);
+    switch (*Key | 0x20) {
+        case 'w': Keys.Workflow = Keys.Workflow || FoldedEquals(Key, "workflow"); break;
+        case 'i': Keys.IsRemote = Keys.IsRemote || FoldedEquals(Key, "isremote"); break;
+        case 'e': Keys.Errors = Keys.Errors || FoldedEquals(Key, "errors"); break;
+        case 'm': Keys.Message = Keys.Message || FoldedEquals(Key, "message"); break;
+        case 's': Keys.Status = Keys.Status || FoldedEquals(Key, "status"); break;
+        case 't': Keys.Task = Keys.Task || FoldedEquals(Key, "task"); break;
+        default: break;
+    }
+    return 1;
+}
+
 PayloadKeys ScanKeys(Dictionary *Source) {
     PayloadKeys Keys = {true, true, true, true, true, true};
     int32 Count = 0;
     if (!RelayShortcuts || Source == nullptr || !Dictionary_ItemGetCount(Source, &Count) || Count > ScannedItems)
         return Keys;
     Keys = {false, false, false, false, false, false};
-    DictionaryItem *Item = nullptr;
-    Dictionary_ItemGetFirst(Source, &Item);
-    for (int32 Index = 0; Index < Count && Item != nullptr; Index++) {
-        const char *Key = nullptr;
-        if (Index > 0) Dictionary_ItemGetNext(Source, Item, &Item);
-        if (Item == nullptr || !Dictionary_ItemGetKeyPtr(Source, Item, &Key) || Key == nullptr) continue;
-        switch (*Key | 0x20) {
-            case 'w': Keys.Workflow = Keys.Workflow || FoldedEquals(Key, "workflow"); break;
-            case 'i': Keys.IsRemote = Keys.IsRemote || FoldedEquals(Key, "isremote"); break;
-            case 'e': Keys.Errors = Keys.Errors || FoldedEquals(Key, "errors"); break;
-            case 'm': Keys.Message = Keys.Message || FoldedEquals(Key, "message"); break;
-            case 's': Keys.Status = Keys.Status || FoldedEquals(Key, "status"); break;
-            case 't': Keys.Task = Keys.Task || FoldedEquals(Key, "task"); break;
-            default: break;
-        }
-    }
+    Dictionary_EnumerateKey(Source, &Keys, NoteKey);
     return Keys;
 }
 
 int32 Relay(RelayedEvent Event, const char *TaskId, Dictionary *Info) {
     if (TaskId == nullptr) return TRUE;
-    auto Found = M()->TaskEvents.find(std::string_view(TaskId));
-    bool Known = Found != M()->TaskEvents.end();
     bool IsError = Event == EventError, IsWarning = Event == EventWarning;
+    bool Known = false;
+    TaskEventEntry *Found = FindEntry(TaskId, !IsError, &Known);
     if (IsError) {
         const char *Message = nullptr;
         if (!Known || !Dictionary_ContainsKey(Found->second.Record, "workflow") ||
@@ -146,11 +174,6 @@ int32 Relay(RelayedEvent Event, const char *TaskId, Dictionary *Info) {
         if (Info != nullptr && Dictionary_GetStringPtrByKey(Info, "message", &Message) && Message != nullptr &&
             IsSteering(Message))
             return TRUE;
-    }
-    if (!Known) {
-        Found = M()->TaskEvents.emplace(TaskId, TaskEventRecord{}).first;
-        Found->second.Record = MakeRecord();
-        Found->second.Sequence = M()->TaskEventSequence++;
     }
     TaskEventRecord &Entry = Found->second;
     Dictionary *Record = WritableRecord(Entry);
@@ -431,11 +454,13 @@ void AddQueuedNames(Dictionary *Target, Dictionary *Queue) {
 } // namespace
 
 int32 ManagerInt_InitState(void) {
+    LastEntry = nullptr;
     for (const Observed &Each : Observers) NotificationCenter_AddObserver(Each.Type, Each.Name, M(), Each.Function);
     return TRUE;
 }
 
 int32 ManagerInt_RemoveState(void) {
+    LastEntry = nullptr;
     for (const Observed &Each : Observers) NotificationCenter_RemoveObserver(Each.Type, Each.Name, M(), Each.Function);
     return TRUE;
 }
@@ -540,6 +565,7 @@ Workflow *ManagerInt_DependencyOf(Workflow *Handle) {
 
 void ManagerInt_SetRelayShortcuts(uint32 On) {
     RelayShortcuts = On != 0;
+    LastEntry = nullptr;
     if (M() == nullptr) return;
     for (auto &Each : M()->TaskEvents) {
         Each.second.Status = nullptr;
@@ -555,6 +581,7 @@ int32 ManagerInt_ExpireTaskEvents(void) {
     while (!Expiring.empty() && Expiring.front().first <= Now) {
         auto Found = M()->TaskEvents.find(Expiring.front().second);
         if (Found != M()->TaskEvents.end() && Found->second.Expire == Expiring.front().first) {
+            if (LastEntry == &*Found) LastEntry = nullptr;
             Dictionary_Release(&Found->second.Record);
             M()->TaskEvents.erase(Found);
         }

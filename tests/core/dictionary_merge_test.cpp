@@ -12,6 +12,7 @@
 #include "core/memory.h"
 #include "tests/core/dictionary_render.h"
 #include "tests/support/dictionary_tracked.h"
+#include "tests/support/json_text.h"
 #include "tests/support/runtime.h"
 
 namespace {
@@ -415,6 +416,51 @@ TEST_F(DictionaryMergeTest, MergeIntoAnUnwatchedDestinationEqualsTheSteps) {
         }
         EXPECT_EQ(Results[0], Results[1]) << Each.Key;
         Dictionary_Release(&From);
+    }
+}
+
+// New Booleans, Nulls, Lists and Dictionaries merged into a destination
+// nobody watches are appended in one step, and a Boolean over a Boolean
+// takes the flag: the trees equal those of a watched destination, which
+// takes new items step by step, and the watched one reports the values that
+// changed or came new (a Null or a false Boolean has none).
+TEST_F(DictionaryMergeTest, NewContainersBooleansAndNullsEqualTheSteps) {
+    struct Case {
+        const char *Into, *From;
+        uint32 Flags;
+        const char *Merged, *Reports;
+    };
+    const Case Cases[] = {
+        {R"({"o":1})", R"({"b":true,"c":false,"n":null})", 0, "{o:1,b:true,c:false,n:null}", "b;"},
+        {R"({"o":1})", R"({"d":{"x":1,"y":[true,null,{"z":"s"}]},"l":[1,[2]]})", 0,
+         "{o:1,d:{x:1,y:[true,null,{z:s}]},l:[1,[2]]}", "d.x;d.y[0];d.y[2].z;l[0];l[1][0];"},
+        {R"({"o":1,"l":[9]})", R"({"d":{},"l":[8],"e":[]})", 0, "{o:1,l:[8],d:{},e:[]}", "l[0];"},
+        {R"({"o":1,"l":[9]})", R"({"l":[8]})", DICTIONARY_MERGE_LISTS, "{o:1,l:[9,8]}", "l[1];"},
+        {R"({"o":1})", R"({"d":{"x":1},"b":true})", DICTIONARY_MERGE_INSERTFRONT, "{b:true,d:{x:1},o:1}", "d.x;b;"},
+        {R"({"b":true,"c":false,"d":{"b":false}})", R"({"b":false,"c":false,"d":{"b":true},"e":true})",
+         DICTIONARY_MERGE_OVERWRITE, "{b:false,c:false,d:{b:true},e:true}", "b;d.b;e;"},
+        {R"({"b":true})", R"({"b":true,"c":null})", DICTIONARY_MERGE_OVERWRITE, "{b:true,c:null}", ""},
+        {R"({"b":true})", R"({"b":false})", 0, "{b:true}", ""},
+    };
+    for (const Case &Each : Cases) {
+        Dictionary *FromRoot = JsonRoot(Each.From), *From = nullptr;
+        Dictionary_SkipRoot(FromRoot, &From);
+        std::string Reports;
+        for (const bool Watched : {false, true}) {
+            Dictionary *Root = JsonRoot(Each.Into), *Into = nullptr;
+            Dictionary_SkipRoot(Root, &Into);
+            if (Watched)
+                Dictionary_SetItemValueChangeCallback(
+                    Into, &Reports, [](Dictionary *, DictionaryItem *, void *User, const char *Path, const char *, int32) -> int32 {
+                        *static_cast<std::string *>(User) += std::string(Path) + ";";
+                        return 1;
+                    });
+            Dictionary_Merge(Into, From, Each.Flags);
+            EXPECT_EQ(RenderDictionary(Into), Each.Merged) << Each.From << (Watched ? " watched" : "");
+            Dictionary_Release(&Root);
+        }
+        EXPECT_EQ(Reports, Each.Reports) << Each.From;
+        Dictionary_Release(&FromRoot);
     }
 }
 

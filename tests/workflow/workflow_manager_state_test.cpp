@@ -161,3 +161,31 @@ TEST_F(RelayTest, ShortcutsRelayWhatTheGeneralStepsRelay) {
         EXPECT_EQ(Seen[0].size(), Every ? 23u : 4u);
     }
 }
+
+// Events of several tasks interleaved, an unknown task's error among them:
+// each lands in its own task's record whether the last relay's entry is
+// reused or every id is looked up.
+TEST_F(RelayTest, InterleavedTasksKeepTheirOwnRecords) {
+    const std::vector<std::pair<const char *, const char *>> Steps = {
+        {"a", "Start"}, {"a", "Status"}, {"b", "Start"}, {"b", "Status"}, {"a", "Status"}, {"c", "Error"},
+        {"a", "Complete"}, {"b", "Status"}, {"b", "Complete"}, {"a", "Status"},
+    };
+    std::vector<std::string> Seen[2];
+    for (const uint32 Shortcuts : {0u, 1u}) {
+        WorkflowManager_Remove();
+        WorkflowManager_Init();
+        ManagerInt_SetRelayShortcuts(Shortcuts);
+        Relayed.clear();
+        for (const auto &[Task, Event] : Steps) {
+            const std::string Payload = std::string(R"({"name":")") + Task + R"(","workflow":"w","step":")" + Event + "\"}";
+            NotificationCenter_FireWithJSON("Task", Event, Task, "%s", Payload.c_str());
+        }
+        RunMainLoopPasses(5);
+        Seen[Shortcuts] = Relayed;
+    }
+    ManagerInt_SetRelayShortcuts(1);
+    EXPECT_EQ(Seen[1], Seen[0]);
+    ASSERT_EQ(Seen[0].size(), 9u);
+    EXPECT_EQ(Seen[0][8], R"(TaskStatus {"name":"a","workflow":"w","step":"Complete","task":"a",)"
+                          R"("status":{"name":"a","workflow":"w","step":"Status","task":"a"},"expireTime":true})");
+}
