@@ -200,7 +200,9 @@ void FreeChildExtra(void *Record, void *) {
     if (Child->Extra != nullptr) DictionaryInt_FreeExtra(Child);
 }
 
-void DropTree(DictionaryRoot *Root) {
+// Frees the texts kept outside the item pool and the children's extra
+// records, and empties the tree's list; the pools keep their records.
+void DropOutsidePools(DictionaryRoot *Root) {
     // Items come with the pool records, so a root with an item pool has them.
     if (Root->Strings == nullptr && Root->ItemPool != nullptr && Root->AllocatedTexts != 0)
         PoolInt_VisitRecords(Root->ItemPool, FreeItemTexts, nullptr);
@@ -209,6 +211,10 @@ void DropTree(DictionaryRoot *Root) {
         PoolInt_VisitRecords(Root->ContainerPool, FreeChildExtra, nullptr);
     Root->Items.First = Root->Items.Last = nullptr;
     Root->Items.Count = 0;
+}
+
+void DropTree(DictionaryRoot *Root) {
+    DropOutsidePools(Root);
     if (DictionaryExtra *Extra = LoadExtra(Root)) {
         DictionaryInt_IndexDrop(Root);
         Extra->CursorItem = nullptr;
@@ -227,13 +233,7 @@ void DropTree(DictionaryRoot *Root) {
 // reset empties it: a destroy counts records still handed out as a leak.
 void DropForDelete(DictionaryRoot *Root) {
     Dictionary_CheckList(Root);
-    if (Root->Strings == nullptr && Root->ItemPool != nullptr && Root->AllocatedTexts != 0)
-        PoolInt_VisitRecords(Root->ItemPool, FreeItemTexts, nullptr);
-    Root->AllocatedTexts = 0;
-    if (Root->ChildExtras != 0 && Root->ContainerPool != nullptr)
-        PoolInt_VisitRecords(Root->ContainerPool, FreeChildExtra, nullptr);
-    Root->Items.First = Root->Items.Last = nullptr;
-    Root->Items.Count = 0;
+    DropOutsidePools(Root);
     if (Root->ItemPool != nullptr) Pool_RemoveAll(Root->ItemPool);
     if (Root->ContainerPool != nullptr) Pool_RemoveAll(Root->ContainerPool);
     if (Root->Strings != nullptr) Pool_RemoveAll(Root->Strings);

@@ -8,7 +8,6 @@
 // but never a failed task into a success.
 #include <string.h>
 
-#include <deque>
 
 #include "core/formats/json.h"
 #include "core/interop.h"
@@ -59,46 +58,19 @@ bool ReadStatusText(Task *Handle, int32 Index, char *Output, int32 Size) {
     return true;
 }
 
-// Results of ended completions, kept for the completions to come: nearly
-// every task completes without a result of its own, and making the root and
-// its two items cost more than the rest of Task_Complete's own work. A kept
-// result is written again only once nobody holds it (the observers of
-// "Task"/"Complete" and the parent's event may keep it after the fire), and
-// only while it still holds just "successful" and "cancelled", in that
-// order, as booleans. The results are released in the order their
-// completions ended, so the oldest kept is the first to come free. Like the
-// task events' payloads they live on the notification center's thread and
-// are kept only while the application lives: its end lets them go.
-constexpr size_t KeptResultCount = 64;
-
-std::deque<Dictionary *> &KeptResults() {
-    static std::deque<Dictionary *> Each;
+TaskKeptPairs &KeptResults() {
+    static TaskKeptPairs Each("successful", "cancelled", DICTIONARY_TYPE_BOOLEAN);
     return Each;
 }
 
-bool IsFlagItem(Dictionary *Result, DictionaryItem *Item, const char *Key) {
-    const char *Stored = nullptr;
-    return Item != nullptr && Dictionary_ItemGetKeyPtr(Result, Item, &Stored) && Stored != nullptr &&
-           strcmp(Stored, Key) == 0 && Dictionary_ItemCompareType(Result, Item, DICTIONARY_TYPE_BOOLEAN);
-}
-
-// {"successful": Successful, "cancelled": Cancelled}, new or kept.
+// {"successful": Successful, "cancelled": Cancelled}, new or kept: nearly
+// every task completes without a result of its own.
 Dictionary *MakeResult(uint32 Successful, uint32 Cancelled) {
-    auto &Spare = KeptResults();
-    while (!Spare.empty() && TaskInt_HeldAlone(Spare.front())) {
-        Dictionary *Result = Spare.front();
-        Spare.pop_front();
-        int32 Count = 0;
-        DictionaryItem *First = nullptr, *Second = nullptr;
-        Dictionary_ItemGetCount(Result, &Count);
-        Dictionary_ItemGetFirst(Result, &First);
-        if (First != nullptr) Dictionary_ItemGetNext(Result, First, &Second);
-        if (Count == 2 && IsFlagItem(Result, First, "successful") && IsFlagItem(Result, Second, "cancelled")) {
-            Dictionary_ItemSetBoolean(Result, First, Successful);
-            Dictionary_ItemSetBoolean(Result, Second, Cancelled);
-            return Result;
-        }
-        Dictionary_Release(&Result);
+    DictionaryItem *First = nullptr, *Second = nullptr;
+    if (Dictionary *Result = KeptResults().Take(&First, &Second)) {
+        Dictionary_ItemSetBoolean(Result, First, Successful);
+        Dictionary_ItemSetBoolean(Result, Second, Cancelled);
+        return Result;
     }
     Dictionary *Result = nullptr;
     Dictionary_Create(&Result);
@@ -106,18 +78,6 @@ Dictionary *MakeResult(uint32 Successful, uint32 Cancelled) {
     Dictionary_AddBoolean(Result, "successful", Successful, nullptr);
     Dictionary_AddBoolean(Result, "cancelled", Cancelled, nullptr);
     return Result;
-}
-
-void KeepResult(Dictionary **Result) {
-    auto &Spare = KeptResults();
-    int32 Count = 0;
-    Dictionary_ItemGetCount(*Result, &Count);
-    if (Count == 2 && Spare.size() < KeptResultCount && WorkflowApp_GetTaskTypeListHandle() != nullptr) {
-        Spare.push_back(*Result);
-        *Result = nullptr;
-    } else {
-        Dictionary_Release(Result);
-    }
 }
 
 bool HasAncestorNamedUnload(Task *Handle) {
@@ -154,7 +114,7 @@ void FinishCompletion(Task *Handle, Completion *State, Dictionary *CompleteResul
     }
     // The completion event has no callback: nothing reads its result.
     TaskEvent_Complete(State->Event, nullptr);
-    KeepResult(&State->Result);
+    KeptResults().Keep(&State->Result);
     Memory_Delete(State);
 }
 
@@ -335,8 +295,7 @@ int32 Task_GetDelayedCancelFired(Task *Handle, uint32 *Flag) {
 }
 
 void TaskInt_ForgetCompletionResults(void) {
-    for (Dictionary *Result : KeptResults()) Dictionary_Release(&Result);
-    KeptResults().clear();
+    KeptResults().Forget();
 }
 
 int32 Task_IsCompleted(Task *Handle) {

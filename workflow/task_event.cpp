@@ -10,7 +10,6 @@
 
 #include <string.h>
 
-#include <deque>
 #include <vector>
 
 struct TaskEvent {
@@ -145,59 +144,24 @@ void StopWaiting(TaskEvent *Self) {
     Self->Observing = 0;
 }
 
-// Payloads of ended events, kept for the events to come: making a root of
-// two texts and freeing it again cost about as much as the rest of an
-// event. A kept payload is handed out again only once no queued fire holds
-// it, and only while it still holds just "task" and "name"; an event's fires
-// are delivered in order, so the oldest kept is the first to come free. Like
-// the waiting events, these live on the notification center's thread, and
-// are kept only while the application lives: its end lets them go.
-constexpr size_t KeptPayloads = 64;
-
-std::deque<Dictionary *> &Kept() {
-    static std::deque<Dictionary *> Each;
+TaskKeptPairs &KeptPayloads() {
+    static TaskKeptPairs Each("task", "name", DICTIONARY_TYPE_STRING);
     return Each;
-}
-
-bool IsTextItem(Dictionary *Payload, DictionaryItem *Item, const char *Key) {
-    const char *Stored = nullptr;
-    return Item != nullptr && Dictionary_ItemGetKeyPtr(Payload, Item, &Stored) && Stored != nullptr &&
-           strcmp(Stored, Key) == 0 && Dictionary_ItemCompareType(Payload, Item, DICTIONARY_TYPE_STRING);
 }
 
 // Writes {"task": TaskId, "name": Name} into a new or a kept payload.
 Dictionary *MakePayload(const char *TaskId, const char *Name) {
-    auto &Spare = Kept();
-    while (!Spare.empty() && TaskInt_HeldAlone(Spare.front())) {
-        Dictionary *Payload = Spare.front();
-        Spare.pop_front();
-        int32 Count = 0;
-        DictionaryItem *First = nullptr, *Second = nullptr;
-        Dictionary_ItemGetCount(Payload, &Count);
-        Dictionary_ItemGetFirst(Payload, &First);
-        if (First != nullptr) Dictionary_ItemGetNext(Payload, First, &Second);
-        if (Count == 2 && IsTextItem(Payload, First, "task") && IsTextItem(Payload, Second, "name")) {
-            Dictionary_ItemSetString(Payload, First, TaskId);
-            Dictionary_ItemSetString(Payload, Second, Name);
-            return Payload;
-        }
-        Dictionary_Release(&Payload);
+    DictionaryItem *First = nullptr, *Second = nullptr;
+    if (Dictionary *Payload = KeptPayloads().Take(&First, &Second)) {
+        Dictionary_ItemSetString(Payload, First, TaskId);
+        Dictionary_ItemSetString(Payload, Second, Name);
+        return Payload;
     }
     Dictionary *Payload = nullptr;
     Dictionary_Create(&Payload);
     Dictionary_AddString(Payload, "task", TaskId, nullptr);
     Dictionary_AddString(Payload, "name", Name, nullptr);
     return Payload;
-}
-
-void KeepPayload(Dictionary **Payload) {
-    auto &Spare = Kept();
-    if (Spare.size() < KeptPayloads && WorkflowApp_GetTaskTypeListHandle() != nullptr) {
-        Spare.push_back(*Payload);
-        *Payload = nullptr;
-    } else {
-        Dictionary_Release(Payload);
-    }
 }
 
 // Queues a fire of constant names that shares the event's payload: the
@@ -231,14 +195,51 @@ int32 OnComplete(void *, const char *, const char *, const char *Instance, Dicti
 
 } // namespace
 
+bool TaskKeptPairs::IsPairItem(Dictionary *Handle, DictionaryItem *Item, const char *Key) const {
+    const char *Stored = nullptr;
+    return Item != nullptr && Dictionary_ItemGetKeyPtr(Handle, Item, &Stored) && Stored != nullptr &&
+           strcmp(Stored, Key) == 0 && Dictionary_ItemCompareType(Handle, Item, Type);
+}
+
+Dictionary *TaskKeptPairs::Take(DictionaryItem **First, DictionaryItem **Second) {
+    while (!Spare.empty() && TaskInt_HeldAlone(Spare.front())) {
+        Dictionary *Handle = Spare.front();
+        Spare.pop_front();
+        int32 Count = 0;
+        *First = *Second = nullptr;
+        Dictionary_ItemGetCount(Handle, &Count);
+        Dictionary_ItemGetFirst(Handle, First);
+        if (*First != nullptr) Dictionary_ItemGetNext(Handle, *First, Second);
+        if (Count == 2 && IsPairItem(Handle, *First, FirstKey) && IsPairItem(Handle, *Second, SecondKey)) return Handle;
+        Dictionary_Release(&Handle);
+    }
+    return nullptr;
+}
+
+void TaskKeptPairs::Keep(Dictionary **Handle) {
+    constexpr size_t MostKept = 64;
+    int32 Count = 0;
+    Dictionary_ItemGetCount(*Handle, &Count);
+    if (Count == 2 && Spare.size() < MostKept && WorkflowApp_GetTaskTypeListHandle() != nullptr) {
+        Spare.push_back(*Handle);
+        *Handle = nullptr;
+    } else {
+        Dictionary_Release(Handle);
+    }
+}
+
+void TaskKeptPairs::Forget() {
+    for (Dictionary *Handle : Spare) Dictionary_Release(&Handle);
+    Spare.clear();
+}
+
 void TaskEventInt_Forget(void) {
     Waiting &All = Waiters();
     if (All.Observing) NotificationCenter_RemoveObserver("TaskEvent", "Complete", &All, OnComplete);
     All.Observing = false;
     All.Events.Clear();
     All.Round++;
-    for (Dictionary *Payload : Kept()) Dictionary_Release(&Payload);
-    Kept().clear();
+    KeptPayloads().Forget();
     TaskInt_ForgetCompletionResults();
 }
 
@@ -261,7 +262,7 @@ int32 TaskEvent_Delete(TaskEvent **Handle) {
     Class_CheckHandle(Self, TASKEVENT_CLASSID);
     if (Self->Observing) StopWaiting(Self);
     if (Self->Owner != nullptr) Task_Release(&Self->Owner);
-    if (Self->Payload != nullptr) KeepPayload(&Self->Payload);
+    if (Self->Payload != nullptr) KeptPayloads().Keep(&Self->Payload);
     if (Self->Result != nullptr) Dictionary_Release(&Self->Result);
     Memory_Delete(Self);
     *Handle = nullptr;

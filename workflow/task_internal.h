@@ -1,6 +1,8 @@
 // The Task record, shared by the task modules of the engine (task*.cpp).
 #pragma once
 
+#include <deque>
+
 #include "core/callback.h"
 #include "workflow/task.h"
 
@@ -80,3 +82,30 @@ inline bool TaskInt_HeldAlone(Dictionary *Handle) {
 }
 // The parent task in the workflow's task list (null for none).
 Task *TaskInt_GetParent(Task *Handle);
+
+// Dictionaries of two items (an event's payload, a completion's result) of
+// ended events, kept for the ones to come: making a root of two items and
+// freeing it again cost about as much as the rest of an event. One is handed
+// out again only once nobody else holds it, and only while it still holds
+// just its two keys, in order, of their type; they come free in the order
+// they were kept. They live on the notification center's thread, and are
+// kept only while the application lives: its end lets them go (task_event.cpp).
+class TaskKeptPairs {
+public:
+    TaskKeptPairs(const char *FirstKey, const char *SecondKey, int32 Type)
+        : FirstKey(FirstKey), SecondKey(SecondKey), Type(Type) {}
+    // A kept Dictionary and its two items, or null; one that no longer
+    // holds just the two is let go on the way.
+    Dictionary *Take(DictionaryItem **First, DictionaryItem **Second);
+    // Keeps *Handle (and clears it), or releases it when it no longer holds
+    // two items, enough are kept or the application has gone.
+    void Keep(Dictionary **Handle);
+    void Forget();
+
+private:
+    bool IsPairItem(Dictionary *Handle, DictionaryItem *Item, const char *Key) const;
+    std::deque<Dictionary *> Spare;
+    const char *FirstKey;
+    const char *SecondKey;
+    int32 Type;
+};
