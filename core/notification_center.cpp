@@ -407,6 +407,12 @@ void NotificationCenter_MemoMake(NotificationPrefixMemo &Memo, const Notificatio
     Memo.Lengths = Lengths;
 }
 
+uint32 NotificationCenter_NameSlotOf(const char *Type, size_t TypeLength, const char *Name, size_t NameLength) {
+    char Prefix[NotificationKeySize];
+    const size_t Used = NotificationCenter_PrintKeyPrefix(Prefix, Type, TypeLength, Name, NameLength);
+    return NotificationCenter_NameSlot(NotificationCenter_NamePart(Prefix, Used));
+}
+
 NotificationKeyProbe NotificationCenter_ProbeRest(const char *Key, size_t Length, const NotificationNamePart &Part) {
     uint64 Hash = MixFolded(Part.Hash, Key + Part.Length, Length - Part.Length, Part.Length);
     Hash = (Hash ^ Length) * HashMultiplier;

@@ -319,6 +319,45 @@ TEST_F(NotificationCenterTest, MeasuredNameFiresArriveAsGeneralOnes) {
     NotificationCenter_RemoveObserver(nullptr, nullptr, &All, Record);
 }
 
+// Names placed in the name counts ahead (constant names) find what the
+// general entries find, fired queued and asked about, among keys that
+// equal theirs only without case or with their dots moved, with and
+// without a wildcard observer.
+TEST_F(NotificationCenterTest, NamesWithAKnownSlotActAsGeneralOnes) {
+    const char *Observed[][3] = {{"Task", "SubActionStart", "A1"}, {"a", "b.c", "d"},
+                                 {"TaskEvent", "Start", "Global"}, {"Queue", "NextTask", "Q"}};
+    const char *Fired[][3] = {{"task", "subactionstart", "a1"}, {"Task", "SubActionStart", "A2"},
+                              {"a.b", "c", "d"},                {"a.b", "c", "e"},
+                              {"TaskEvent", "Start", "x"},      {"TaskEvent", "Complete", "x"},
+                              {"Queue", "NextTask", "q"},       {"WorkflowManager", "TaskStart", "m"}};
+    std::vector<Recorder> Observers(std::size(Observed) + 1, Recorder{"o", nullptr, nullptr});
+    for (size_t At = 0; At < std::size(Observed); At++)
+        NotificationCenter_AddInstanceObserver(Observed[At][0], Observed[At][1], Observed[At][2], &Observers[At],
+                                               Record);
+    for (int32 Round = 0; Round < 2; Round++) {
+        if (Round == 1) NotificationCenter_AddObserver(nullptr, nullptr, &Observers.back(), Record);
+        for (const auto &Names : Fired) {
+            const NotificationFireNames Known{Names[0], Names[1], Names[2], strlen(Names[0]), strlen(Names[1]),
+                                              strlen(Names[2]), false,
+                                              NotificationCenter_NameSlotOf(Names[0], strlen(Names[0]), Names[1],
+                                                                            strlen(Names[1]))};
+            EXPECT_EQ(NotificationCenter_IsObservedNames(Known),
+                      NotificationCenter_IsObserved(Names[0], Names[1], Names[2]))
+                << Names[0] << "." << Names[1];
+            NotificationCenter_FireAfterDelay(Names[0], Names[1], Names[2], 0, nullptr);
+            EventQueue_Flush(nullptr);
+            const std::vector<std::string> General = TakeCalls();
+            NotificationCenter_FireAfterDelaySharedNames(Known, 0, nullptr);
+            EventQueue_Flush(nullptr);
+            EXPECT_EQ(TakeCalls(), General) << Names[0] << "." << Names[1];
+        }
+    }
+    for (size_t At = 0; At < std::size(Observed); At++)
+        NotificationCenter_RemoveInstanceObserver(Observed[At][0], Observed[At][1], Observed[At][2],
+                                                  &Observers[At], Record);
+    NotificationCenter_RemoveObserver(nullptr, nullptr, &Observers.back(), Record);
+}
+
 // The live-user counts behind the delete check agree with a plain map over
 // many users added and taken in a scrambled order (the table grows, and its
 // removals close the gaps of colliding runs).
