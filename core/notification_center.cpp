@@ -334,6 +334,86 @@ size_t ComposeKey(NotificationCenter *Center, const NotificationFireNames &Names
     return Length;
 }
 
+// The names of an instance's "NotificationCenter"/"Interop" key.
+NotificationFireNames InteropNames(const char *Instance) {
+    constexpr size_t TypeLength = std::char_traits<char>::length(NotificationCenterType);
+    constexpr size_t NameLength = std::char_traits<char>::length(NotificationInteropName);
+    return {NotificationCenterType, NotificationInteropName, Instance, TypeLength, NameLength,
+            NotificationCenter_PartLength(Instance)};
+}
+
+// Lock held. Adds an entry for the user and function under the names' key,
+// making its key record when it is the first.
+void AddLocked(NotificationCenter *Center, const NotificationFireNames &Names, void *User,
+               NotificationCenter_ObserverFunc Function) {
+    const char *Type = Names.Type, *Name = Names.Name, *Instance = Names.Instance;
+    const size_t TypeLength = Names.TypeLength, NameLength = Names.NameLength, InstanceLength = Names.InstanceLength;
+    char Key[NotificationKeySize];
+    NotificationNamePart NamePart;
+    const size_t Length = ComposeKey(Center, Names, Key, NamePart);
+    const NotificationKeyProbe Probe = NotificationCenter_ProbeRest(Key, Length, NamePart);
+    NotificationKeyRecord *Record = nullptr;
+    HashTableMember *Member = nullptr;
+    int32 Added = 0;
+    HashTable_MemberFindOrAdd(Center->Observers, &Probe, &Member, &Added);
+    if (!Added) {
+        uint64 Value = 0;
+        HashTable_MemberGetValue(Center->Observers, Member, &Value);
+        Record = reinterpret_cast<NotificationKeyRecord *>(static_cast<uintptr>(Value));
+    } else {
+        Record = TakeRecord<NotificationKeyRecord>(Center->KeyPool);
+        Record->TypeLength = (uint8)NotificationCenter_CopyMeasuredName(Record->Type, Type, TypeLength);
+        Record->NameLength = (uint8)NotificationCenter_CopyMeasuredName(Record->Name, Name, NameLength);
+        Record->InstanceLength = (uint8)NotificationCenter_CopyMeasuredName(Record->Instance, Instance, InstanceLength);
+        Record->Whole = Record->TypeLength == TypeLength && Record->NameLength == NameLength &&
+                        Record->InstanceLength == InstanceLength;
+        Record->Observers = {};
+        Record->ProcessNode = nullptr;
+        Record->NameSlot = NotificationCenter_NameSlot(NamePart);
+        Record->GlobalRest = NotificationCenter_HasGlobalRest(Key, Length, NamePart) ? 1 : 0;
+        NotificationCenter_CountName(Center, Record, +1);
+        if (TypeLength == ProcessTypeLength && NameLength == ProcessNameLength &&
+            String_Compare(Type, NotificationCenterType) && String_Compare(Name, NotificationProcessName)) {
+            auto *Node = TakeRecord<NotificationProcessRecord>(Center->ProcessPool);
+            Node->Record = Record;
+            Record->ProcessNode = Node;
+            NotificationList_Append(Center->ProcessObservers, Node);
+        }
+        Record->Member = Member;
+        HashTable_MemberSetValue(Center->Observers, Member, static_cast<uint64>(reinterpret_cast<uintptr>(Record)));
+        if (Length == WildcardKeyLength && String_CompareWithoutCase(Key, WildcardKey)) Center->Wildcard = Record;
+    }
+    if (Center->Verbose)
+        Log_Debug("NotificationCenter - Add observer - %s.%s - %s [0x%p]\n", Record->Type, Record->Name, Instance,
+                  User);
+    auto *Entry = TakeRecord<NotificationObserverRecord>(Center->ObserverPool);
+    Entry->Removed = 0;
+    Entry->User = User;
+    Entry->Function = Function;
+    Entry->Record = Record;
+    NotificationList_Append(Record->Observers, Entry);
+    Center->LiveUsers->Add(Entry);
+}
+
+// Lock held. Flags the first live entry of the user and function under the
+// names' key, if any.
+void RemoveLocked(NotificationCenter *Center, const NotificationFireNames &Names, void *User,
+                  NotificationCenter_ObserverFunc Function) {
+    if (RemoveByUser(Center, Names, User, Function)) return;
+    char Key[NotificationKeySize];
+    NotificationNamePart NamePart;
+    const NotificationKeyProbe Probe =
+        NotificationCenter_ProbeRest(Key, ComposeKey(Center, Names, Key, NamePart), NamePart);
+    uint64 Value = 0;
+    if (!HashTable_GetValue(Center->Observers, &Probe, &Value)) return;
+    auto *Record = reinterpret_cast<NotificationKeyRecord *>(static_cast<uintptr>(Value));
+    for (NotificationObserverRecord *Entry = Record->Observers.Head; Entry != nullptr; Entry = Entry->Next) {
+        if (Entry->Removed || Entry->Function != Function || Entry->User != User) continue;
+        FlagRemoved(Center, Entry);
+        return;
+    }
+}
+
 } // namespace
 
 // ---- Helpers shared with the other sources ----
@@ -573,56 +653,14 @@ int32 NotificationCenter_AddInstanceObserver(const char *Type, const char *Name,
     Type = NotificationCenter_Part(Type);
     Name = NotificationCenter_Part(Name);
     Instance = NotificationCenter_Part(Instance);
-    const size_t TypeLength = NotificationCenter_PartLength(Type), NameLength = NotificationCenter_PartLength(Name),
-                 InstanceLength = NotificationCenter_PartLength(Instance);
-    char Key[NotificationKeySize];
-    NotificationNamePart NamePart;
-
+    const NotificationFireNames Names{Type,
+                                      Name,
+                                      Instance,
+                                      NotificationCenter_PartLength(Type),
+                                      NotificationCenter_PartLength(Name),
+                                      NotificationCenter_PartLength(Instance)};
     NotificationCenter_Lock(Center);
-    const size_t Length =
-        ComposeKey(Center, {Type, Name, Instance, TypeLength, NameLength, InstanceLength}, Key, NamePart);
-    const NotificationKeyProbe Probe = NotificationCenter_ProbeRest(Key, Length, NamePart);
-    NotificationKeyRecord *Record = nullptr;
-    HashTableMember *Member = nullptr;
-    int32 Added = 0;
-    HashTable_MemberFindOrAdd(Center->Observers, &Probe, &Member, &Added);
-    if (!Added) {
-        uint64 Value = 0;
-        HashTable_MemberGetValue(Center->Observers, Member, &Value);
-        Record = reinterpret_cast<NotificationKeyRecord *>(static_cast<uintptr>(Value));
-    } else {
-        Record = TakeRecord<NotificationKeyRecord>(Center->KeyPool);
-        Record->TypeLength = (uint8)NotificationCenter_CopyMeasuredName(Record->Type, Type, TypeLength);
-        Record->NameLength = (uint8)NotificationCenter_CopyMeasuredName(Record->Name, Name, NameLength);
-        Record->InstanceLength = (uint8)NotificationCenter_CopyMeasuredName(Record->Instance, Instance, InstanceLength);
-        Record->Whole = Record->TypeLength == TypeLength && Record->NameLength == NameLength &&
-                        Record->InstanceLength == InstanceLength;
-        Record->Observers = {};
-        Record->ProcessNode = nullptr;
-        Record->NameSlot = NotificationCenter_NameSlot(NamePart);
-        Record->GlobalRest = NotificationCenter_HasGlobalRest(Key, Length, NamePart) ? 1 : 0;
-        NotificationCenter_CountName(Center, Record, +1);
-        if (TypeLength == ProcessTypeLength && NameLength == ProcessNameLength &&
-            String_Compare(Type, NotificationCenterType) && String_Compare(Name, NotificationProcessName)) {
-            auto *Node = TakeRecord<NotificationProcessRecord>(Center->ProcessPool);
-            Node->Record = Record;
-            Record->ProcessNode = Node;
-            NotificationList_Append(Center->ProcessObservers, Node);
-        }
-        Record->Member = Member;
-        HashTable_MemberSetValue(Center->Observers, Member, static_cast<uint64>(reinterpret_cast<uintptr>(Record)));
-        if (Length == WildcardKeyLength && String_CompareWithoutCase(Key, WildcardKey)) Center->Wildcard = Record;
-    }
-    if (Center->Verbose)
-        Log_Debug("NotificationCenter - Add observer - %s.%s - %s [0x%p]\n", Record->Type, Record->Name, Instance,
-                  User);
-    auto *Entry = TakeRecord<NotificationObserverRecord>(Center->ObserverPool);
-    Entry->Removed = 0;
-    Entry->User = User;
-    Entry->Function = Function;
-    Entry->Record = Record;
-    NotificationList_Append(Record->Observers, Entry);
-    Center->LiveUsers->Add(Entry);
+    AddLocked(Center, Names, User, Function);
     NotificationCenter_Unlock(Center);
     return TRUE;
 }
@@ -645,23 +683,8 @@ int32 NotificationCenter_RemoveInstanceObserver(const char *Type, const char *Na
                                       NotificationCenter_PartLength(Type),
                                       NotificationCenter_PartLength(Name),
                                       NotificationCenter_PartLength(Instance)};
-    char Key[NotificationKeySize];
-    NotificationNamePart NamePart;
-
     NotificationCenter_Lock(Center);
-    if (!RemoveByUser(Center, Names, User, Function)) {
-        const NotificationKeyProbe Probe =
-            NotificationCenter_ProbeRest(Key, ComposeKey(Center, Names, Key, NamePart), NamePart);
-        uint64 Value = 0;
-        if (HashTable_GetValue(Center->Observers, &Probe, &Value)) {
-            auto *Record = reinterpret_cast<NotificationKeyRecord *>(static_cast<uintptr>(Value));
-            for (NotificationObserverRecord *Entry = Record->Observers.Head; Entry != nullptr; Entry = Entry->Next) {
-                if (Entry->Removed || Entry->Function != Function || Entry->User != User) continue;
-                FlagRemoved(Center, Entry);
-                break;
-            }
-        }
-    }
+    RemoveLocked(Center, Names, User, Function);
     NotificationCenter_Unlock(Center);
     return TRUE;
 }
@@ -705,16 +728,36 @@ int32 NotificationCenter_UnretainInstance(const char *Instance) {
 
 int32 NotificationCenter_AddInteropObserver(const char *Instance, void *User,
                                             NotificationCenter_ObserverFunc Function) {
-    NotificationCenter_RetainInstance(Instance);
-    return NotificationCenter_AddInstanceObserver(NotificationCenterType, NotificationInteropName, Instance, User,
-                                                  Function);
+    if (Instance == nullptr || LoadHook(AddInstanceObserverHook) != nullptr) {
+        NotificationCenter_RetainInstance(Instance);
+        return NotificationCenter_AddInstanceObserver(NotificationCenterType, NotificationInteropName, Instance, User,
+                                                      Function);
+    }
+    // Both under one hold of the lock, the instance measured once.
+    NotificationCenter *Center = NotificationCenter_Checked();
+    const NotificationFireNames Names = InteropNames(Instance);
+    NotificationCenter_Lock(Center);
+    HashTable_Add(Center->RetainedInstances, Instance, 1);
+    AddLocked(Center, Names, User, Function);
+    NotificationCenter_Unlock(Center);
+    return TRUE;
 }
 
 int32 NotificationCenter_RemoveInteropObserver(const char *Instance, void *User,
                                                NotificationCenter_ObserverFunc Function) {
-    NotificationCenter_UnretainInstance(Instance);
-    return NotificationCenter_RemoveInstanceObserver(NotificationCenterType, NotificationInteropName, Instance, User,
-                                                     Function);
+    if (Instance == nullptr || LoadHook(RemoveInstanceObserverHook) != nullptr) {
+        NotificationCenter_UnretainInstance(Instance);
+        return NotificationCenter_RemoveInstanceObserver(NotificationCenterType, NotificationInteropName, Instance,
+                                                         User, Function);
+    }
+    // Both under one hold of the lock, the instance measured once.
+    NotificationCenter *Center = NotificationCenter_Checked();
+    const NotificationFireNames Names = InteropNames(Instance);
+    NotificationCenter_Lock(Center);
+    HashTable_Remove(Center->RetainedInstances, Instance);
+    RemoveLocked(Center, Names, User, Function);
+    NotificationCenter_Unlock(Center);
+    return TRUE;
 }
 
 // ---- Checks ----

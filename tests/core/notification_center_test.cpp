@@ -358,6 +358,55 @@ TEST_F(NotificationCenterTest, NamesWithAKnownSlotActAsGeneralOnes) {
     NotificationCenter_RemoveObserver(nullptr, nullptr, &Observers.back(), Record);
 }
 
+// An interop observer's addition and removal (one pass under the lock each)
+// leave what retaining and adding, or unretaining and removing, the
+// instance observer one after the other leave: instances in another case,
+// a different one, or none, and users with a second entry elsewhere.
+TEST_F(NotificationCenterTest, InteropObserverChangesActAsRetainAndObserverChanges) {
+    const struct {
+        const char *Added;
+        const char *Removed;
+    } Cases[] = {{"ab12", "ab12"}, {"ab12", "AB12"}, {"ab12", "cd34"}, {"Global", nullptr}, {"ab.12", "ab.12"}};
+    for (const auto &Each : Cases) {
+        std::vector<std::string> General;
+        int32 GeneralRetained = -1;
+        for (int32 Way = 0; Way < 2; Way++) {
+            Recorder Observer{"o", nullptr, nullptr};
+            if (Way == 0) {
+                NotificationCenter_RetainInstance(Each.Added);
+                NotificationCenter_AddInstanceObserver("NotificationCenter", "Interop", Each.Added, &Observer, Record);
+            } else {
+                NotificationCenter_AddInteropObserver(Each.Added, &Observer, Record);
+            }
+            NotificationCenter_AddInstanceObserver("Task", "Status", Each.Added, &Observer, Record);
+            const int32 RetainedFirst = NotificationCenter_IsRetained(GlobalNotificationCenter, Each.Added);
+            NotificationCenter_Fire("NotificationCenter", "Interop", Each.Added, nullptr);
+            if (Way == 0) {
+                NotificationCenter_UnretainInstance(Each.Removed);
+                NotificationCenter_RemoveInstanceObserver("NotificationCenter", "Interop", Each.Removed, &Observer,
+                                                          Record);
+            } else {
+                NotificationCenter_RemoveInteropObserver(Each.Removed, &Observer, Record);
+            }
+            const int32 Retained =
+                RetainedFirst * 2 + NotificationCenter_IsRetained(GlobalNotificationCenter, Each.Added);
+            NotificationCenter_Fire("NotificationCenter", "Interop", Each.Added, nullptr);
+            NotificationCenter_Fire("Task", "Status", Each.Added, nullptr);
+            if (Way == 0) {
+                General = TakeCalls();
+                GeneralRetained = Retained;
+            } else {
+                EXPECT_EQ(TakeCalls(), General) << Each.Added << " / " << (Each.Removed ? Each.Removed : "null");
+                EXPECT_EQ(Retained, GeneralRetained) << Each.Added;
+            }
+            NotificationCenter_UnretainInstance(Each.Added);
+            NotificationCenter_RemoveInstanceObserver("NotificationCenter", "Interop", Each.Added, &Observer, Record);
+            NotificationCenter_RemoveInstanceObserver("Task", "Status", Each.Added, &Observer, Record);
+            NotificationCenter_Process();
+        }
+    }
+}
+
 // The live-user counts behind the delete check agree with a plain map over
 // many users added and taken in a scrambled order (the table grows, and its
 // removals close the gaps of colliding runs).
