@@ -323,7 +323,10 @@ size_t ComposeKey(NotificationCenter *Center, const NotificationFireNames &Names
     if (Names.TypeLength < NotificationNameSize && Names.NameLength < NotificationNameSize) {
         // A prefix that is not cut holds the key's name part.
         const NotificationPrefixMemo &Memo = NotificationCenter_PrefixMemo(Center, Names);
-        memcpy(Key, Memo.Prefix, Memo.Used);
+        // The whole field, a fixed move: the bytes past the prefix are
+        // written over by the instance or never read.
+        static_assert(sizeof(Memo.Prefix) <= NotificationKeySize);
+        memcpy(Key, Memo.Prefix, sizeof(Memo.Prefix));
         Part = Memo.Part;
         return NotificationCenter_PrintKeyInstance(Key, Memo.Used, Names.Instance, Names.InstanceLength);
     }
@@ -451,7 +454,11 @@ size_t NotificationCenter_PrintKeyPrefix(char *Key, const char *Type, size_t Typ
 size_t NotificationCenter_PrintKeyInstance(char *Key, size_t Used, const char *Instance, size_t InstanceLength) {
     const size_t Room = NotificationKeySize - 1 - Used;
     const size_t Taken = InstanceLength < Room ? InstanceLength : Room;
-    memcpy(Key + Used, Instance, Taken);
+    // Mostly an id of 32 to 36 bytes: a few fixed moves, not a library call.
+    if (Taken <= NotificationNameSize - 1)
+        NotificationCenter_CopyBytes(Key + Used, Instance, Taken);
+    else
+        memcpy(Key + Used, Instance, Taken);
     Key[Used + Taken] = '\0';
     return Used + Taken;
 }
@@ -475,9 +482,37 @@ NotificationNamePart NotificationCenter_NamePart(const char *Key, size_t Length)
     return NotificationNamePart{End, MixFolded(0x9e3779b97f4a7c15ull ^ End, Key, End)};
 }
 
+namespace {
+
+// Whether Length bytes (at most 39) at Mine and Theirs are equal, a word or
+// less at a step; the last step's load ends at the last byte, overlapping
+// the one before it, so that no byte past either is read.
+bool ShortBytesEqual(const char *Mine, const char *Theirs, size_t Length) {
+    if (Length >= 8) {
+        for (size_t At = 0; At + 8 < Length; At += 8)
+            if (Load8(Mine + At) != Load8(Theirs + At)) return false;
+        return Load8(Mine + Length - 8) == Load8(Theirs + Length - 8);
+    }
+    if (Length >= 4) {
+        uint32 A, B, C, D;
+        memcpy(&A, Mine, 4), memcpy(&B, Theirs, 4);
+        memcpy(&C, Mine + Length - 4, 4), memcpy(&D, Theirs + Length - 4, 4);
+        return A == B && C == D;
+    }
+    if (Length >= 2) {
+        uint16 A, B, C, D;
+        memcpy(&A, Mine, 2), memcpy(&B, Theirs, 2);
+        memcpy(&C, Mine + Length - 2, 2), memcpy(&D, Theirs + Length - 2, 2);
+        return A == B && C == D;
+    }
+    return Length == 0 || Mine[0] == Theirs[0];
+}
+
+} // namespace
+
 bool NotificationCenter_MemoHolds(const NotificationPrefixMemo &Memo, const NotificationFireNames &Fired) {
-    return memcmp(Memo.Prefix, Fired.Type, Fired.TypeLength) == 0 &&
-           memcmp(Memo.Prefix + Fired.TypeLength + 1, Fired.Name, Fired.NameLength) == 0;
+    return ShortBytesEqual(Memo.Prefix, Fired.Type, Fired.TypeLength) &&
+           ShortBytesEqual(Memo.Prefix + Fired.TypeLength + 1, Fired.Name, Fired.NameLength);
 }
 
 void NotificationCenter_MemoMake(NotificationPrefixMemo &Memo, const NotificationFireNames &Fired, uint32 Lengths) {

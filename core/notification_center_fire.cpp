@@ -154,7 +154,9 @@ class FireKeys {
             NamePart = Memo.Part;
             if (Center->NameCounts[NotificationCenter_NameSlot(NamePart)] == 0) return false;
             Prefix = Memo.Used;
-            memcpy(Key, Memo.Prefix, Prefix + 1);
+            // The whole field (its terminator included), a fixed move.
+            static_assert(sizeof(Memo.Prefix) <= NotificationKeySize);
+            memcpy(Key, Memo.Prefix, sizeof(Memo.Prefix));
             return true;
         }
         Prefix = NotificationCenter_PrintKeyPrefix(Key, Fired.Type, Fired.TypeLength, Fired.Name, Fired.NameLength);

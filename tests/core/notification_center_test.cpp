@@ -18,6 +18,7 @@
 #include <atomic>
 #include <chrono>
 #include <map>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
@@ -276,6 +277,27 @@ TEST_F(NotificationCenterTest, QueuedNamesOfEveryLengthArriveWhole) {
             << Length;
     }
     NotificationCenter_RemoveObserver(nullptr, nullptr, &All, Record);
+}
+
+// A memo holds names exactly when their bytes equal its prefix's, for every
+// length a memo takes and a difference at every place (in the type or the
+// name); names sit in blocks of their very length, so that ASan sees a read
+// past them.
+TEST(NotificationPrefixMemoTest, HoldsNamesExactlyWhenEveryByteIsEqual) {
+    for (size_t Length = 0; Length < NotificationNameSize; Length++) {
+        std::unique_ptr<char[]> Type(new char[Length + 1]), Name(new char[Length + 1]);
+        for (size_t At = 0; At < Length; At++) Type[At] = (char)('a' + At % 26), Name[At] = (char)('A' + At % 26);
+        NotificationFireNames Fired{Type.get(), Name.get(), "i", Length, Length, 1};
+        NotificationPrefixMemo Memo{};
+        NotificationCenter_MemoMake(Memo, Fired, NotificationCenter_MemoLengths(Length, Length));
+        EXPECT_TRUE(NotificationCenter_MemoHolds(Memo, Fired)) << Length;
+        for (size_t At = 0; At < 2 * Length; At++) {
+            char &Byte = At < Length ? Type[At] : Name[At - Length];
+            Byte ^= 0x40;
+            EXPECT_FALSE(NotificationCenter_MemoHolds(Memo, Fired)) << Length << " at " << At;
+            Byte ^= 0x40;
+        }
+    }
 }
 
 // Fires queued with measured names arrive as the same fires queued through
