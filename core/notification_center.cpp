@@ -112,6 +112,30 @@ inline uint64 LoadTail(const char *Text, size_t Length, size_t Whole) {
     return Word;
 }
 
+// Whether Length bytes (at most 39) at Mine and Theirs are equal, a word or
+// less at a step; the last step's load ends at the last byte, overlapping
+// the one before it, so that no byte past either is read.
+bool ShortBytesEqual(const char *Mine, const char *Theirs, size_t Length) {
+    if (Length >= 8) {
+        for (size_t At = 0; At + 8 < Length; At += 8)
+            if (Load8(Mine + At) != Load8(Theirs + At)) return false;
+        return Load8(Mine + Length - 8) == Load8(Theirs + Length - 8);
+    }
+    if (Length >= 4) {
+        uint32 A, B, C, D;
+        memcpy(&A, Mine, 4), memcpy(&B, Theirs, 4);
+        memcpy(&C, Mine + Length - 4, 4), memcpy(&D, Theirs + Length - 4, 4);
+        return A == B && C == D;
+    }
+    if (Length >= 2) {
+        uint16 A, B, C, D;
+        memcpy(&A, Mine, 2), memcpy(&B, Theirs, 2);
+        memcpy(&C, Mine + Length - 2, 2), memcpy(&D, Theirs + Length - 2, 2);
+        return A == B && C == D;
+    }
+    return Length == 0 || Mine[0] == Theirs[0];
+}
+
 inline const char *KeyText(const void *Key) { return Key != nullptr ? static_cast<const char *>(Key) : ""; }
 
 // The table's stored text length rides as the callbacks' user value, doubled:
@@ -248,7 +272,8 @@ void FlagRemoved(NotificationCenter *Center, NotificationObserverRecord *Entry) 
 // bytes, ASCII letters' cases alike as the observer table compares them.
 bool FieldHolds(const char *Field, size_t FieldLength, const char *Text, size_t Length) {
     if (FieldLength != Length) return false;
-    if (memcmp(Field, Text, Length) == 0) return true;
+    if (Length < NotificationNameSize ? ShortBytesEqual(Field, Text, Length) : memcmp(Field, Text, Length) == 0)
+        return true;
     for (size_t At = 0; At < Length; At++) {
         const uint8 Mine = (uint8)Field[At], Theirs = (uint8)Text[At];
         if (Mine == Theirs) continue;
@@ -481,34 +506,6 @@ NotificationNamePart NotificationCenter_NamePart(const char *Key, size_t Length)
     }
     return NotificationNamePart{End, MixFolded(0x9e3779b97f4a7c15ull ^ End, Key, End)};
 }
-
-namespace {
-
-// Whether Length bytes (at most 39) at Mine and Theirs are equal, a word or
-// less at a step; the last step's load ends at the last byte, overlapping
-// the one before it, so that no byte past either is read.
-bool ShortBytesEqual(const char *Mine, const char *Theirs, size_t Length) {
-    if (Length >= 8) {
-        for (size_t At = 0; At + 8 < Length; At += 8)
-            if (Load8(Mine + At) != Load8(Theirs + At)) return false;
-        return Load8(Mine + Length - 8) == Load8(Theirs + Length - 8);
-    }
-    if (Length >= 4) {
-        uint32 A, B, C, D;
-        memcpy(&A, Mine, 4), memcpy(&B, Theirs, 4);
-        memcpy(&C, Mine + Length - 4, 4), memcpy(&D, Theirs + Length - 4, 4);
-        return A == B && C == D;
-    }
-    if (Length >= 2) {
-        uint16 A, B, C, D;
-        memcpy(&A, Mine, 2), memcpy(&B, Theirs, 2);
-        memcpy(&C, Mine + Length - 2, 2), memcpy(&D, Theirs + Length - 2, 2);
-        return A == B && C == D;
-    }
-    return Length == 0 || Mine[0] == Theirs[0];
-}
-
-} // namespace
 
 bool NotificationCenter_MemoHolds(const NotificationPrefixMemo &Memo, const NotificationFireNames &Fired) {
     return ShortBytesEqual(Memo.Prefix, Fired.Type, Fired.TypeLength) &&
