@@ -300,6 +300,30 @@ TEST(NotificationPrefixMemoTest, HoldsNamesExactlyWhenEveryByteIsEqual) {
     }
 }
 
+// A removal by the user's entries takes the entry of its very key, not one
+// of a key that differs in any single byte of one part (its last one, or
+// the last of a long id), whatever the order the user added them in.
+TEST_F(NotificationCenterTest, RemovalTakesOnlyTheEntryOfItsKey) {
+    const std::string Id(36, 'c');
+    const std::vector<std::array<std::string, 3>> Keys = {
+        {"Task", "Status", Id}, {"Tasl", "Status", Id}, {"Task", "Statut", Id}, {"Task", "Status", Id.substr(0, 35) + "d"},
+        {"Task", "Status", "d" + Id.substr(1)}};
+    for (size_t Removed = 0; Removed < Keys.size(); Removed++) {
+        Recorder Observer{"o", nullptr, nullptr};
+        for (const auto &Key : Keys)
+            NotificationCenter_AddInstanceObserver(Key[0].c_str(), Key[1].c_str(), Key[2].c_str(), &Observer, Record);
+        const auto &Gone = Keys[Removed];
+        NotificationCenter_RemoveInstanceObserver(Gone[0].c_str(), Gone[1].c_str(), Gone[2].c_str(), &Observer, Record);
+        for (const auto &Key : Keys) {
+            NotificationCenter_Fire(Key[0].c_str(), Key[1].c_str(), Key[2].c_str(), nullptr);
+            EXPECT_EQ(TakeCalls().size(), &Key == &Gone ? 0u : 1u) << Removed << ": " << Key[0] << "." << Key[1];
+        }
+        for (const auto &Key : Keys)
+            NotificationCenter_RemoveInstanceObserver(Key[0].c_str(), Key[1].c_str(), Key[2].c_str(), &Observer, Record);
+        NotificationCenter_Process();
+    }
+}
+
 // Fires queued with measured names arrive as the same fires queued through
 // the general entry: names of every length, with two-byte letters across
 // the cut, the shared payload itself, and in order among other fires.
