@@ -320,7 +320,10 @@ int32 NotificationCenter_FireAfterDelaySharedNames(const NotificationFireNames &
         Fire.NameLength = (uint8)NotificationCenter_CopyMeasuredName(Fire.Name, Fired.Name, Fired.NameLength);
         Fire.InstanceLength =
             (uint8)NotificationCenter_CopyMeasuredName(Fire.Instance, Fired.Instance, Fired.InstanceLength);
-        Fire.NameSlot = Fired.NameSlot;
+        // A name cut to its field no longer has the slot of the whole one.
+        Fire.NameSlot = Fire.TypeLength == Fired.TypeLength && Fire.NameLength == Fired.NameLength
+                            ? Fired.NameSlot
+                            : NotificationNoSlot;
     };
     QueueFire(Center, CopyNames, DelayMilliseconds, UserInfo, nullptr, nullptr,
               Thread_GetCurrentId() == Center->OwnerThreadId);

@@ -370,12 +370,16 @@ TEST_F(NotificationCenterTest, MeasuredNameFiresArriveAsGeneralOnes) {
 // equal theirs only without case or with their dots moved, with and
 // without a wildcard observer.
 TEST_F(NotificationCenterTest, NamesWithAKnownSlotActAsGeneralOnes) {
+    // A queued name is cut to 39 bytes: its fire reaches the cut name's key.
+    const std::string Long(45, 'n'), Cut(39, 'n');
     const char *Observed[][3] = {{"Task", "SubActionStart", "A1"}, {"a", "b.c", "d"},
-                                 {"TaskEvent", "Start", "Global"}, {"Queue", "NextTask", "Q"}};
+                                 {"TaskEvent", "Start", "Global"}, {"Queue", "NextTask", "Q"},
+                                 {"Task", Cut.c_str(), "A1"}};
     const char *Fired[][3] = {{"task", "subactionstart", "a1"}, {"Task", "SubActionStart", "A2"},
                               {"a.b", "c", "d"},                {"a.b", "c", "e"},
                               {"TaskEvent", "Start", "x"},      {"TaskEvent", "Complete", "x"},
-                              {"Queue", "NextTask", "q"},       {"WorkflowManager", "TaskStart", "m"}};
+                              {"Queue", "NextTask", "q"},       {"WorkflowManager", "TaskStart", "m"},
+                              {"Task", Long.c_str(), "A1"}};
     std::vector<Recorder> Observers(std::size(Observed) + 1, Recorder{"o", nullptr, nullptr});
     for (size_t At = 0; At < std::size(Observed); At++)
         NotificationCenter_AddInstanceObserver(Observed[At][0], Observed[At][1], Observed[At][2], &Observers[At],
