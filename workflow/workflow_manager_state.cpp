@@ -66,7 +66,7 @@ const NotificationConstNames RelayedConstNames[] = {
 NotificationFireNames RelayedFireNames(uint32 Event) {
     const NotificationConstNames &Names = RelayedConstNames[Event];
     const char *Instance = NotificationCenter_Part(ManagerId());
-    return {Names.Type,       Names.Name, Instance, Names.TypeLength, Names.NameLength,
+    return {Names.Type, Names.Name, Instance, Names.TypeLength, Names.NameLength,
             NotificationCenter_PartLength(Instance), false, Names.NameSlot};
 }
 
