@@ -112,6 +112,30 @@ inline uint64 LoadTail(const char *Text, size_t Length, size_t Whole) {
     return Word;
 }
 
+// Whether Length bytes (at most 39) at Mine and Theirs are equal, a word or
+// less at a step; the last step's load ends at the last byte, overlapping
+// the one before it, so that no byte past either is read.
+bool ShortBytesEqual(const char *Mine, const char *Theirs, size_t Length) {
+    if (Length >= 8) {
+        for (size_t At = 0; At + 8 < Length; At += 8)
+            if (Load8(Mine + At) != Load8(Theirs + At)) return false;
+        return Load8(Mine + Length - 8) == Load8(Theirs + Length - 8);
+    }
+    if (Length >= 4) {
+        uint32 A, B, C, D;
+        memcpy(&A, Mine, 4), memcpy(&B, Theirs, 4);
+        memcpy(&C, Mine + Length - 4, 4), memcpy(&D, Theirs + Length - 4, 4);
+        return A == B && C == D;
+    }
+    if (Length >= 2) {
+        uint16 A, B, C, D;
+        memcpy(&A, Mine, 2), memcpy(&B, Theirs, 2);
+        memcpy(&C, Mine + Length - 2, 2), memcpy(&D, Theirs + Length - 2, 2);
+        return A == B && C == D;
+    }
+    return Length == 0 || Mine[0] == Theirs[0];
+}
+
 inline const char *KeyText(const void *Key) { return Key != nullptr ? static_cast<const char *>(Key) : ""; }
 
 // The table's stored text length rides as the callbacks' user value, doubled:
@@ -248,7 +272,8 @@ void FlagRemoved(NotificationCenter *Center, NotificationObserverRecord *Entry) 
 // bytes, ASCII letters' cases alike as the observer table compares them.
 bool FieldHolds(const char *Field, size_t FieldLength, const char *Text, size_t Length) {
     if (FieldLength != Length) return false;
-    if (memcmp(Field, Text, Length) == 0) return true;
+    if (Length < NotificationNameSize ? ShortBytesEqual(Field, Text, Length) : memcmp(Field, Text, Length) == 0)
+        return true;
     for (size_t At = 0; At < Length; At++) {
         const uint8 Mine = (uint8)Field[At], Theirs = (uint8)Text[At];
         if (Mine == Theirs) continue;
@@ -323,7 +348,10 @@ size_t ComposeKey(NotificationCenter *Center, const NotificationFireNames &Names
     if (Names.TypeLength < NotificationNameSize && Names.NameLength < NotificationNameSize) {
         // A prefix that is not cut holds the key's name part.
         const NotificationPrefixMemo &Memo = NotificationCenter_PrefixMemo(Center, Names);
-        memcpy(Key, Memo.Prefix, Memo.Used);
+        // The whole field, a fixed move: the bytes past the prefix are
+        // written over by the instance or never read.
+        static_assert(sizeof(Memo.Prefix) <= NotificationKeySize);
+        memcpy(Key, Memo.Prefix, sizeof(Memo.Prefix));
         Part = Memo.Part;
         return NotificationCenter_PrintKeyInstance(Key, Memo.Used, Names.Instance, Names.InstanceLength);
     }
@@ -332,6 +360,86 @@ size_t ComposeKey(NotificationCenter *Center, const NotificationFireNames &Names
         Names.Instance, Names.InstanceLength);
     Part = NotificationCenter_NamePart(Key, Length);
     return Length;
+}
+
+// The names of an instance's "NotificationCenter"/"Interop" key.
+NotificationFireNames InteropNames(const char *Instance) {
+    constexpr size_t TypeLength = std::char_traits<char>::length(NotificationCenterType);
+    constexpr size_t NameLength = std::char_traits<char>::length(NotificationInteropName);
+    return {NotificationCenterType, NotificationInteropName, Instance, TypeLength, NameLength,
+            NotificationCenter_PartLength(Instance)};
+}
+
+// Lock held. Adds an entry for the user and function under the names' key,
+// making its key record when it is the first.
+void AddLocked(NotificationCenter *Center, const NotificationFireNames &Names, void *User,
+               NotificationCenter_ObserverFunc Function) {
+    const char *Type = Names.Type, *Name = Names.Name, *Instance = Names.Instance;
+    const size_t TypeLength = Names.TypeLength, NameLength = Names.NameLength, InstanceLength = Names.InstanceLength;
+    char Key[NotificationKeySize];
+    NotificationNamePart NamePart;
+    const size_t Length = ComposeKey(Center, Names, Key, NamePart);
+    const NotificationKeyProbe Probe = NotificationCenter_ProbeRest(Key, Length, NamePart);
+    NotificationKeyRecord *Record = nullptr;
+    HashTableMember *Member = nullptr;
+    int32 Added = 0;
+    HashTable_MemberFindOrAdd(Center->Observers, &Probe, &Member, &Added);
+    if (!Added) {
+        uint64 Value = 0;
+        HashTable_MemberGetValue(Center->Observers, Member, &Value);
+        Record = reinterpret_cast<NotificationKeyRecord *>(static_cast<uintptr>(Value));
+    } else {
+        Record = TakeRecord<NotificationKeyRecord>(Center->KeyPool);
+        Record->TypeLength = (uint8)NotificationCenter_CopyMeasuredName(Record->Type, Type, TypeLength);
+        Record->NameLength = (uint8)NotificationCenter_CopyMeasuredName(Record->Name, Name, NameLength);
+        Record->InstanceLength = (uint8)NotificationCenter_CopyMeasuredName(Record->Instance, Instance, InstanceLength);
+        Record->Whole = Record->TypeLength == TypeLength && Record->NameLength == NameLength &&
+                        Record->InstanceLength == InstanceLength;
+        Record->Observers = {};
+        Record->ProcessNode = nullptr;
+        Record->NameSlot = NotificationCenter_NameSlot(NamePart);
+        Record->GlobalRest = NotificationCenter_HasGlobalRest(Key, Length, NamePart) ? 1 : 0;
+        NotificationCenter_CountName(Center, Record, +1);
+        if (TypeLength == ProcessTypeLength && NameLength == ProcessNameLength &&
+            String_Compare(Type, NotificationCenterType) && String_Compare(Name, NotificationProcessName)) {
+            auto *Node = TakeRecord<NotificationProcessRecord>(Center->ProcessPool);
+            Node->Record = Record;
+            Record->ProcessNode = Node;
+            NotificationList_Append(Center->ProcessObservers, Node);
+        }
+        Record->Member = Member;
+        HashTable_MemberSetValue(Center->Observers, Member, static_cast<uint64>(reinterpret_cast<uintptr>(Record)));
+        if (Length == WildcardKeyLength && String_CompareWithoutCase(Key, WildcardKey)) Center->Wildcard = Record;
+    }
+    if (Center->Verbose)
+        Log_Debug("NotificationCenter - Add observer - %s.%s - %s [0x%p]\n", Record->Type, Record->Name, Instance,
+                  User);
+    auto *Entry = TakeRecord<NotificationObserverRecord>(Center->ObserverPool);
+    Entry->Removed = 0;
+    Entry->User = User;
+    Entry->Function = Function;
+    Entry->Record = Record;
+    NotificationList_Append(Record->Observers, Entry);
+    Center->LiveUsers->Add(Entry);
+}
+
+// Lock held. Flags the first live entry of the user and function under the
+// names' key, if any.
+void RemoveLocked(NotificationCenter *Center, const NotificationFireNames &Names, void *User,
+                  NotificationCenter_ObserverFunc Function) {
+    if (RemoveByUser(Center, Names, User, Function)) return;
+    char Key[NotificationKeySize];
+    NotificationNamePart NamePart;
+    const NotificationKeyProbe Probe =
+        NotificationCenter_ProbeRest(Key, ComposeKey(Center, Names, Key, NamePart), NamePart);
+    uint64 Value = 0;
+    if (!HashTable_GetValue(Center->Observers, &Probe, &Value)) return;
+    auto *Record = reinterpret_cast<NotificationKeyRecord *>(static_cast<uintptr>(Value));
+    for (NotificationObserverRecord *Entry = Record->Observers.Head; Entry != nullptr; Entry = Entry->Next) {
+        if (Entry->Removed || Entry->Function != Function || Entry->User != User) continue;
+        FlagRemoved(Center, Entry);
+        return;
+    }
 }
 
 } // namespace
@@ -371,7 +479,11 @@ size_t NotificationCenter_PrintKeyPrefix(char *Key, const char *Type, size_t Typ
 size_t NotificationCenter_PrintKeyInstance(char *Key, size_t Used, const char *Instance, size_t InstanceLength) {
     const size_t Room = NotificationKeySize - 1 - Used;
     const size_t Taken = InstanceLength < Room ? InstanceLength : Room;
-    memcpy(Key + Used, Instance, Taken);
+    // Mostly an id of 32 to 36 bytes: a few fixed moves, not a library call.
+    if (Taken <= NotificationNameSize - 1)
+        NotificationCenter_CopyBytes(Key + Used, Instance, Taken);
+    else
+        memcpy(Key + Used, Instance, Taken);
     Key[Used + Taken] = '\0';
     return Used + Taken;
 }
@@ -396,8 +508,8 @@ NotificationNamePart NotificationCenter_NamePart(const char *Key, size_t Length)
 }
 
 bool NotificationCenter_MemoHolds(const NotificationPrefixMemo &Memo, const NotificationFireNames &Fired) {
-    return memcmp(Memo.Prefix, Fired.Type, Fired.TypeLength) == 0 &&
-           memcmp(Memo.Prefix + Fired.TypeLength + 1, Fired.Name, Fired.NameLength) == 0;
+    return ShortBytesEqual(Memo.Prefix, Fired.Type, Fired.TypeLength) &&
+           ShortBytesEqual(Memo.Prefix + Fired.TypeLength + 1, Fired.Name, Fired.NameLength);
 }
 
 void NotificationCenter_MemoMake(NotificationPrefixMemo &Memo, const NotificationFireNames &Fired, uint32 Lengths) {
@@ -405,6 +517,12 @@ void NotificationCenter_MemoMake(NotificationPrefixMemo &Memo, const Notificatio
                                                           Fired.NameLength);
     Memo.Part = NotificationCenter_NamePart(Memo.Prefix, Memo.Used);
     Memo.Lengths = Lengths;
+}
+
+uint32 NotificationCenter_NameSlotOf(const char *Type, size_t TypeLength, const char *Name, size_t NameLength) {
+    char Prefix[NotificationKeySize];
+    const size_t Used = NotificationCenter_PrintKeyPrefix(Prefix, Type, TypeLength, Name, NameLength);
+    return NotificationCenter_NameSlot(NotificationCenter_NamePart(Prefix, Used));
 }
 
 NotificationKeyProbe NotificationCenter_ProbeRest(const char *Key, size_t Length, const NotificationNamePart &Part) {
@@ -567,56 +685,14 @@ int32 NotificationCenter_AddInstanceObserver(const char *Type, const char *Name,
     Type = NotificationCenter_Part(Type);
     Name = NotificationCenter_Part(Name);
     Instance = NotificationCenter_Part(Instance);
-    const size_t TypeLength = NotificationCenter_PartLength(Type), NameLength = NotificationCenter_PartLength(Name),
-                 InstanceLength = NotificationCenter_PartLength(Instance);
-    char Key[NotificationKeySize];
-    NotificationNamePart NamePart;
-
+    const NotificationFireNames Names{Type,
+                                      Name,
+                                      Instance,
+                                      NotificationCenter_PartLength(Type),
+                                      NotificationCenter_PartLength(Name),
+                                      NotificationCenter_PartLength(Instance)};
     NotificationCenter_Lock(Center);
-    const size_t Length =
-        ComposeKey(Center, {Type, Name, Instance, TypeLength, NameLength, InstanceLength}, Key, NamePart);
-    const NotificationKeyProbe Probe = NotificationCenter_ProbeRest(Key, Length, NamePart);
-    NotificationKeyRecord *Record = nullptr;
-    HashTableMember *Member = nullptr;
-    int32 Added = 0;
-    HashTable_MemberFindOrAdd(Center->Observers, &Probe, &Member, &Added);
-    if (!Added) {
-        uint64 Value = 0;
-        HashTable_MemberGetValue(Center->Observers, Member, &Value);
-        Record = reinterpret_cast<NotificationKeyRecord *>(static_cast<uintptr>(Value));
-    } else {
-        Record = TakeRecord<NotificationKeyRecord>(Center->KeyPool);
-        Record->TypeLength = (uint8)NotificationCenter_CopyMeasuredName(Record->Type, Type, TypeLength);
-        Record->NameLength = (uint8)NotificationCenter_CopyMeasuredName(Record->Name, Name, NameLength);
-        Record->InstanceLength = (uint8)NotificationCenter_CopyMeasuredName(Record->Instance, Instance, InstanceLength);
-        Record->Whole = Record->TypeLength == TypeLength && Record->NameLength == NameLength &&
-                        Record->InstanceLength == InstanceLength;
-        Record->Observers = {};
-        Record->ProcessNode = nullptr;
-        Record->NameSlot = NotificationCenter_NameSlot(NamePart);
-        Record->GlobalRest = NotificationCenter_HasGlobalRest(Key, Length, NamePart) ? 1 : 0;
-        NotificationCenter_CountName(Center, Record, +1);
-        if (TypeLength == ProcessTypeLength && NameLength == ProcessNameLength &&
-            String_Compare(Type, NotificationCenterType) && String_Compare(Name, NotificationProcessName)) {
-            auto *Node = TakeRecord<NotificationProcessRecord>(Center->ProcessPool);
-            Node->Record = Record;
-            Record->ProcessNode = Node;
-            NotificationList_Append(Center->ProcessObservers, Node);
-        }
-        Record->Member = Member;
-        HashTable_MemberSetValue(Center->Observers, Member, static_cast<uint64>(reinterpret_cast<uintptr>(Record)));
-        if (Length == WildcardKeyLength && String_CompareWithoutCase(Key, WildcardKey)) Center->Wildcard = Record;
-    }
-    if (Center->Verbose)
-        Log_Debug("NotificationCenter - Add observer - %s.%s - %s [0x%p]\n", Record->Type, Record->Name, Instance,
-                  User);
-    auto *Entry = TakeRecord<NotificationObserverRecord>(Center->ObserverPool);
-    Entry->Removed = 0;
-    Entry->User = User;
-    Entry->Function = Function;
-    Entry->Record = Record;
-    NotificationList_Append(Record->Observers, Entry);
-    Center->LiveUsers->Add(Entry);
+    AddLocked(Center, Names, User, Function);
     NotificationCenter_Unlock(Center);
     return TRUE;
 }
@@ -639,23 +715,8 @@ int32 NotificationCenter_RemoveInstanceObserver(const char *Type, const char *Na
                                       NotificationCenter_PartLength(Type),
                                       NotificationCenter_PartLength(Name),
                                       NotificationCenter_PartLength(Instance)};
-    char Key[NotificationKeySize];
-    NotificationNamePart NamePart;
-
     NotificationCenter_Lock(Center);
-    if (!RemoveByUser(Center, Names, User, Function)) {
-        const NotificationKeyProbe Probe =
-            NotificationCenter_ProbeRest(Key, ComposeKey(Center, Names, Key, NamePart), NamePart);
-        uint64 Value = 0;
-        if (HashTable_GetValue(Center->Observers, &Probe, &Value)) {
-            auto *Record = reinterpret_cast<NotificationKeyRecord *>(static_cast<uintptr>(Value));
-            for (NotificationObserverRecord *Entry = Record->Observers.Head; Entry != nullptr; Entry = Entry->Next) {
-                if (Entry->Removed || Entry->Function != Function || Entry->User != User) continue;
-                FlagRemoved(Center, Entry);
-                break;
-            }
-        }
-    }
+    RemoveLocked(Center, Names, User, Function);
     NotificationCenter_Unlock(Center);
     return TRUE;
 }
@@ -699,16 +760,36 @@ int32 NotificationCenter_UnretainInstance(const char *Instance) {
 
 int32 NotificationCenter_AddInteropObserver(const char *Instance, void *User,
                                             NotificationCenter_ObserverFunc Function) {
-    NotificationCenter_RetainInstance(Instance);
-    return NotificationCenter_AddInstanceObserver(NotificationCenterType, NotificationInteropName, Instance, User,
-                                                  Function);
+    if (Instance == nullptr || LoadHook(AddInstanceObserverHook) != nullptr) {
+        NotificationCenter_RetainInstance(Instance);
+        return NotificationCenter_AddInstanceObserver(NotificationCenterType, NotificationInteropName, Instance, User,
+                                                      Function);
+    }
+    // Both under one hold of the lock, the instance measured once.
+    NotificationCenter *Center = NotificationCenter_Checked();
+    const NotificationFireNames Names = InteropNames(Instance);
+    NotificationCenter_Lock(Center);
+    HashTable_Add(Center->RetainedInstances, Instance, 1);
+    AddLocked(Center, Names, User, Function);
+    NotificationCenter_Unlock(Center);
+    return TRUE;
 }
 
 int32 NotificationCenter_RemoveInteropObserver(const char *Instance, void *User,
                                                NotificationCenter_ObserverFunc Function) {
-    NotificationCenter_UnretainInstance(Instance);
-    return NotificationCenter_RemoveInstanceObserver(NotificationCenterType, NotificationInteropName, Instance, User,
-                                                     Function);
+    if (Instance == nullptr || LoadHook(RemoveInstanceObserverHook) != nullptr) {
+        NotificationCenter_UnretainInstance(Instance);
+        return NotificationCenter_RemoveInstanceObserver(NotificationCenterType, NotificationInteropName, Instance,
+                                                         User, Function);
+    }
+    // Both under one hold of the lock, the instance measured once.
+    NotificationCenter *Center = NotificationCenter_Checked();
+    const NotificationFireNames Names = InteropNames(Instance);
+    NotificationCenter_Lock(Center);
+    HashTable_Remove(Center->RetainedInstances, Instance);
+    RemoveLocked(Center, Names, User, Function);
+    NotificationCenter_Unlock(Center);
+    return TRUE;
 }
 
 // ---- Checks ----

@@ -95,6 +95,7 @@ void NotificationCenter_FireAfterDelayInternal(NotificationCenter *Center, const
         Fire.TypeLength = (uint8)NotificationCenter_CopyName(Fire.Type, NotificationCenter_Part(Type));
         Fire.NameLength = (uint8)NotificationCenter_CopyName(Fire.Name, NotificationCenter_Part(Name));
         Fire.InstanceLength = (uint8)NotificationCenter_CopyName(Fire.Instance, NotificationCenter_Part(Instance));
+        Fire.NameSlot = NotificationNoSlot;
     };
     QueueFire(Center, CopyNames, DelayMilliseconds, UserInfo, Waiter, Delivered, Shared);
 }
@@ -114,7 +115,7 @@ bool DeliverPending(NotificationCenter *Center, float64 Start) {
         if (Start - Fire->Queued + DueSlackSeconds >= Fire->Delay) {
             NotificationCenter_FireNamesInternal(Center,
                                                  {Fire->Type, Fire->Name, Fire->Instance, Fire->TypeLength,
-                                                  Fire->NameLength, Fire->InstanceLength, true},
+                                                  Fire->NameLength, Fire->InstanceLength, true, Fire->NameSlot},
                                                  Fire->UserInfo);
             NotificationList_Unlink(Center->Pending, Fire);
             if (Fire->UserInfo != nullptr) Dictionary_Release(&Fire->UserInfo);
@@ -145,6 +146,7 @@ class FireKeys {
     // Lock held. False when no key record's name part shares the slot of
     // the fire's: then none but the wildcard observes it.
     bool Begin(NotificationCenter *Center, const NotificationFireNames &Fired) {
+        if (Fired.NameSlot != NotificationNoSlot && Center->NameCounts[Fired.NameSlot] == 0) return false;
         if (Fired.TypeLength < NotificationNameSize && Fired.NameLength < NotificationNameSize) {
             // Copied out: the observer calls between this fire's look-ups
             // may replace the memo.
@@ -152,7 +154,9 @@ class FireKeys {
             NamePart = Memo.Part;
             if (Center->NameCounts[NotificationCenter_NameSlot(NamePart)] == 0) return false;
             Prefix = Memo.Used;
-            memcpy(Key, Memo.Prefix, Prefix + 1);
+            // The whole field (its terminator included), a fixed move.
+            static_assert(sizeof(Memo.Prefix) <= NotificationKeySize);
+            memcpy(Key, Memo.Prefix, sizeof(Memo.Prefix));
             return true;
         }
         Prefix = NotificationCenter_PrintKeyPrefix(Key, Fired.Type, Fired.TypeLength, Fired.Name, Fired.NameLength);
@@ -316,6 +320,10 @@ int32 NotificationCenter_FireAfterDelaySharedNames(const NotificationFireNames &
         Fire.NameLength = (uint8)NotificationCenter_CopyMeasuredName(Fire.Name, Fired.Name, Fired.NameLength);
         Fire.InstanceLength =
             (uint8)NotificationCenter_CopyMeasuredName(Fire.Instance, Fired.Instance, Fired.InstanceLength);
+        // A name cut to its field no longer has the slot of the whole one.
+        Fire.NameSlot = Fire.TypeLength == Fired.TypeLength && Fire.NameLength == Fired.NameLength
+                            ? Fired.NameSlot
+                            : NotificationNoSlot;
     };
     QueueFire(Center, CopyNames, DelayMilliseconds, UserInfo, nullptr, nullptr,
               Thread_GetCurrentId() == Center->OwnerThreadId);
@@ -323,30 +331,29 @@ int32 NotificationCenter_FireAfterDelaySharedNames(const NotificationFireNames &
 }
 
 int32 NotificationCenter_IsObserved(const char *Type, const char *Name, const char *Instance) {
-    NotificationCenter *Center = NotificationCenter_Checked();
     Type = NotificationCenter_Part(Type);
     Name = NotificationCenter_Part(Name);
     Instance = NotificationCenter_Part(Instance);
+    return NotificationCenter_IsObservedNames({Type, Name, Instance, NotificationCenter_PartLength(Type),
+                                               NotificationCenter_PartLength(Name),
+                                               NotificationCenter_PartLength(Instance)});
+}
+
+int32 NotificationCenter_IsObservedNames(const NotificationFireNames &Fired) {
+    NotificationCenter *Center = NotificationCenter_Checked();
     auto Live = [](NotificationKeyRecord *Record) {
         if (Record == nullptr) return false;
         for (NotificationObserverRecord *Entry = Record->Observers.Head; Entry != nullptr; Entry = Entry->Next)
             if (Entry->Function != nullptr && !Entry->Removed) return true;
         return false;
     };
-    const size_t InstanceLength = NotificationCenter_PartLength(Instance);
-    const NotificationFireNames Fired{Type,
-                                      Name,
-                                      Instance,
-                                      NotificationCenter_PartLength(Type),
-                                      NotificationCenter_PartLength(Name),
-                                      InstanceLength};
     FireKeys Keys;
     NotificationCenter_Lock(Center);
     bool Observed = Live(Center->Wildcard);
     if (!Observed && Keys.Begin(Center, Fired))
         Observed = Live(Keys.Find(Center, NOTIFICATIONCENTER_GLOBAL, NotificationGlobalLength)) ||
-                   (!NotificationCenter_IsGlobal(Instance, InstanceLength) &&
-                    Live(Keys.Find(Center, Instance, InstanceLength)));
+                   (!NotificationCenter_IsGlobal(Fired.Instance, Fired.InstanceLength) &&
+                    Live(Keys.Find(Center, Fired.Instance, Fired.InstanceLength)));
     NotificationCenter_Unlock(Center);
     return Observed ? TRUE : FALSE;
 }

@@ -108,6 +108,7 @@ struct NotificationPendingFire {
     uint8 TypeLength; // the three fields' lengths
     uint8 NameLength;
     uint8 InstanceLength;
+    uint32 NameSlot; // as NotificationFireNames carries it
     // Monotonic seconds, or NotificationQueuedBeforeAnyStep for a fire
     // due at once that was queued while no step walked the queued fires.
     float64 Queued;
@@ -402,13 +403,41 @@ struct NotificationFireNames {
     // Type and name sit in fields of NotificationNameSize bytes (a queued
     // fire's): whole words of them may be read.
     bool InFields = false;
+    // The name counts' slot of the names' key prefix, as
+    // NotificationCenter_NameSlotOf gives it, or NotificationNoSlot: a fire
+    // of names nobody observes under any instance is then answered from the
+    // counts alone, without finding the prefix.
+    uint32 NameSlot = 0xffffffffu;
 };
+constexpr uint32 NotificationNoSlot = 0xffffffffu;
+
+// The slot of the names' prefix in the center's name counts: a pure function
+// of the names, the same for every center.
+uint32 NotificationCenter_NameSlotOf(const char *Type, size_t TypeLength, const char *Name, size_t NameLength);
+
+// Constant names, measured and placed once (at start-up) for all their fires.
+struct NotificationConstNames {
+    const char *Type;
+    const char *Name;
+    size_t TypeLength;
+    size_t NameLength;
+    uint32 NameSlot;
+};
+template <size_t TypeSize, size_t NameSize>
+NotificationConstNames NotificationCenter_ConstNames(const char (&Type)[TypeSize], const char (&Name)[NameSize]) {
+    static_assert(TypeSize - 1 <= NotificationKeySize - 1 && NameSize - 1 <= NotificationKeySize - 1);
+    return {Type, Name, TypeSize - 1, NameSize - 1,
+            NotificationCenter_NameSlotOf(Type, TypeSize - 1, Name, NameSize - 1)};
+}
 
 // NotificationCenter_FireAfterDelayShared of names the caller measured (as
 // NotificationCenter_PartLength does), none null: a caller that fires
 // constant names knows their lengths, and spares measuring them per fire.
 int32 NotificationCenter_FireAfterDelaySharedNames(const NotificationFireNames &Fired, int32 DelayMilliseconds,
                                                    Dictionary *UserInfo);
+// NotificationCenter_IsObserved of measured names, none null; a known name
+// slot answers names nobody observes from the counts alone.
+int32 NotificationCenter_IsObservedNames(const NotificationFireNames &Fired);
 // A string constant's length, as NotificationCenter_PartLength gives it.
 template <size_t Size> constexpr size_t NotificationCenter_ConstLength(const char (&)[Size]) {
     static_assert(Size - 1 <= NotificationKeySize - 1);

@@ -164,14 +164,20 @@ Dictionary *MakePayload(const char *TaskId, const char *Name) {
     return Payload;
 }
 
-// Queues a fire of constant names that shares the event's payload: the
-// names' lengths are known here, and only the instance id is measured.
-template <size_t TypeSize, size_t NameSize>
-void FireShared(const char (&Type)[TypeSize], const char (&Name)[NameSize], const char *Instance, Dictionary *Payload) {
+// Constant names of the fires below, measured and placed in the center's
+// name counts once: most of these fires are of names nobody observes, and
+// the counts then answer them at once.
+const NotificationConstNames SubActionStartNames = NotificationCenter_ConstNames("Task", "SubActionStart");
+const NotificationConstNames SubActionCompleteNames = NotificationCenter_ConstNames("Task", "SubActionComplete");
+const NotificationConstNames EventStartNames = NotificationCenter_ConstNames("TaskEvent", "Start");
+const NotificationConstNames EventCompleteNames = NotificationCenter_ConstNames("TaskEvent", "Complete");
+
+// Queues a fire of constant names that shares the event's payload: only the
+// instance id is measured.
+void FireShared(const NotificationConstNames &Names, const char *Instance, Dictionary *Payload) {
     Instance = NotificationCenter_Part(Instance);
-    NotificationCenter_FireAfterDelaySharedNames({Type, Name, Instance, NotificationCenter_ConstLength(Type),
-                                                  NotificationCenter_ConstLength(Name),
-                                                  NotificationCenter_PartLength(Instance)},
+    NotificationCenter_FireAfterDelaySharedNames({Names.Type, Names.Name, Instance, Names.TypeLength, Names.NameLength,
+                                                  NotificationCenter_PartLength(Instance), false, Names.NameSlot},
                                                  0, Payload);
 }
 
@@ -297,8 +303,8 @@ int32 TaskEvent_Start(TaskEvent *Handle, const char *Name) {
     Task_VerboseLog(Handle->Owner, 1, "%s ready\n", Handle->Name);
     StartWaiting(Handle);
     // The payload is written here once and never after: its fires share it.
-    FireShared("Task", "SubActionStart", TaskId, Handle->Payload);
-    FireShared("TaskEvent", "Start", Handle->Class.InstanceId, Handle->Payload);
+    FireShared(SubActionStartNames, TaskId, Handle->Payload);
+    FireShared(EventStartNames, Handle->Class.InstanceId, Handle->Payload);
     return TRUE;
 }
 
@@ -314,9 +320,9 @@ int32 Complete(TaskEvent *Handle, Dictionary *Result, bool Final) {
         if (Handle->Result == nullptr) Dictionary_Create(&Handle->Result);
         if (Result != Handle->Result) Dictionary_Merge(Handle->Result, Result, DICTIONARY_MERGE_OVERWRITE);
     }
-    FireShared("TaskEvent", "Complete", Handle->Class.InstanceId, Handle->Payload);
+    FireShared(EventCompleteNames, Handle->Class.InstanceId, Handle->Payload);
     // The payload's "task" is its task's id, held from the start.
-    FireShared("Task", "SubActionComplete", Handle->Owner->Class.InstanceId, Handle->Payload);
+    FireShared(SubActionCompleteNames, Handle->Owner->Class.InstanceId, Handle->Payload);
     return TRUE;
 }
 

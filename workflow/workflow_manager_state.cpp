@@ -8,6 +8,7 @@
 #include "core/class.h"
 #include "core/log.h"
 #include "core/notification_center.h"
+#include "core/notification_center_internal.h"
 #include "core/string.h"
 #include "core/time.h"
 #include "workflow/workflow_manager_internal.h"
@@ -52,7 +53,22 @@ bool ListHas(Dictionary *List, const char *Name) { return List != nullptr && Dic
 // The relayed events, in the order of the bits of TaskEventRecord::Fired.
 enum RelayedEvent : uint32 { EventStart, EventStatus, EventComplete, EventError, EventWarning, EventCount };
 const char *const EventNames[] = {"Start", "Status", "Complete", "Error", "Warning"};
-const char *const RelayedNames[] = {"TaskStart", "TaskStatus", "TaskComplete", "TaskError", "TaskWarning"};
+// The names the manager relays them under, measured and placed in the
+// center's name counts once: the relay asks whether they are observed, and
+// fires them, for every task.
+const NotificationConstNames RelayedConstNames[] = {
+    NotificationCenter_ConstNames("WorkflowManager", "TaskStart"),
+    NotificationCenter_ConstNames("WorkflowManager", "TaskStatus"),
+    NotificationCenter_ConstNames("WorkflowManager", "TaskComplete"),
+    NotificationCenter_ConstNames("WorkflowManager", "TaskError"),
+    NotificationCenter_ConstNames("WorkflowManager", "TaskWarning")};
+// The relayed names with the manager's id as the instance.
+NotificationFireNames RelayedFireNames(uint32 Event) {
+    const NotificationConstNames &Names = RelayedConstNames[Event];
+    const char *Instance = NotificationCenter_Part(ManagerId());
+    return {Names.Type, Names.Name, Instance, Names.TypeLength, Names.NameLength,
+            NotificationCenter_PartLength(Instance), false, Names.NameSlot};
+}
 
 bool RelayShortcuts = true;
 
@@ -107,7 +123,7 @@ Dictionary *WritableRecord(TaskEventRecord &Entry) {
     bool Observed = false;
     for (uint32 Index = 0; Index < EventCount && !Observed; Index++)
         Observed = (Entry.Fired & (1u << Index)) &&
-                   NotificationCenter_IsObserved("WorkflowManager", RelayedNames[Index], ManagerId());
+                   NotificationCenter_IsObservedNames(RelayedFireNames(Index));
     if (!Observed) return Entry.Record;
     Entry.Fired = 0;
     Dictionary *Copy = MakeRecord();
@@ -269,7 +285,7 @@ int32 Relay(RelayedEvent Event, const char *TaskId, Dictionary *Info) {
         M()->Expiring.emplace_back(Entry.Expire, Found->first);
     }
     Entry.Fired |= 1u << Event;
-    NotificationCenter_FireAfterDelayShared("WorkflowManager", RelayedNames[Event], ManagerId(), 0, Record);
+    NotificationCenter_FireAfterDelaySharedNames(RelayedFireNames(Event), 0, Record);
     return TRUE;
 }
 

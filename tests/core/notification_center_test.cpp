@@ -18,6 +18,7 @@
 #include <atomic>
 #include <chrono>
 #include <map>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
@@ -278,6 +279,51 @@ TEST_F(NotificationCenterTest, QueuedNamesOfEveryLengthArriveWhole) {
     NotificationCenter_RemoveObserver(nullptr, nullptr, &All, Record);
 }
 
+// A memo holds names exactly when their bytes equal its prefix's, for every
+// length a memo takes and a difference at every place (in the type or the
+// name); names sit in blocks of their very length, so that ASan sees a read
+// past them.
+TEST(NotificationPrefixMemoTest, HoldsNamesExactlyWhenEveryByteIsEqual) {
+    for (size_t Length = 0; Length < NotificationNameSize; Length++) {
+        std::unique_ptr<char[]> Type(new char[Length + 1]), Name(new char[Length + 1]);
+        for (size_t At = 0; At < Length; At++) Type[At] = (char)('a' + At % 26), Name[At] = (char)('A' + At % 26);
+        NotificationFireNames Fired{Type.get(), Name.get(), "i", Length, Length, 1};
+        NotificationPrefixMemo Memo{};
+        NotificationCenter_MemoMake(Memo, Fired, NotificationCenter_MemoLengths(Length, Length));
+        EXPECT_TRUE(NotificationCenter_MemoHolds(Memo, Fired)) << Length;
+        for (size_t At = 0; At < 2 * Length; At++) {
+            char &Byte = At < Length ? Type[At] : Name[At - Length];
+            Byte ^= 0x40;
+            EXPECT_FALSE(NotificationCenter_MemoHolds(Memo, Fired)) << Length << " at " << At;
+            Byte ^= 0x40;
+        }
+    }
+}
+
+// A removal by the user's entries takes the entry of its very key, not one
+// of a key that differs in any single byte of one part (its last one, or
+// the last of a long id), whatever the order the user added them in.
+TEST_F(NotificationCenterTest, RemovalTakesOnlyTheEntryOfItsKey) {
+    const std::string Id(36, 'c');
+    const std::vector<std::array<std::string, 3>> Keys = {
+        {"Task", "Status", Id}, {"Tasl", "Status", Id}, {"Task", "Statut", Id}, {"Task", "Status", Id.substr(0, 35) + "d"},
+        {"Task", "Status", "d" + Id.substr(1)}};
+    for (size_t Removed = 0; Removed < Keys.size(); Removed++) {
+        Recorder Observer{"o", nullptr, nullptr};
+        for (const auto &Key : Keys)
+            NotificationCenter_AddInstanceObserver(Key[0].c_str(), Key[1].c_str(), Key[2].c_str(), &Observer, Record);
+        const auto &Gone = Keys[Removed];
+        NotificationCenter_RemoveInstanceObserver(Gone[0].c_str(), Gone[1].c_str(), Gone[2].c_str(), &Observer, Record);
+        for (const auto &Key : Keys) {
+            NotificationCenter_Fire(Key[0].c_str(), Key[1].c_str(), Key[2].c_str(), nullptr);
+            EXPECT_EQ(TakeCalls().size(), &Key == &Gone ? 0u : 1u) << Removed << ": " << Key[0] << "." << Key[1];
+        }
+        for (const auto &Key : Keys)
+            NotificationCenter_RemoveInstanceObserver(Key[0].c_str(), Key[1].c_str(), Key[2].c_str(), &Observer, Record);
+        NotificationCenter_Process();
+    }
+}
+
 // Fires queued with measured names arrive as the same fires queued through
 // the general entry: names of every length, with two-byte letters across
 // the cut, the shared payload itself, and in order among other fires.
@@ -317,6 +363,98 @@ TEST_F(NotificationCenterTest, MeasuredNameFiresArriveAsGeneralOnes) {
         EXPECT_EQ(Seen[0].substr(Seen[0].size() - std::min(Seen[0].size(), Tail.size())), Tail);
     }
     NotificationCenter_RemoveObserver(nullptr, nullptr, &All, Record);
+}
+
+// Names placed in the name counts ahead (constant names) find what the
+// general entries find, fired queued and asked about, among keys that
+// equal theirs only without case or with their dots moved, with and
+// without a wildcard observer.
+TEST_F(NotificationCenterTest, NamesWithAKnownSlotActAsGeneralOnes) {
+    // A queued name is cut to 39 bytes: its fire reaches the cut name's key.
+    const std::string Long(45, 'n'), Cut(39, 'n');
+    const char *Observed[][3] = {{"Task", "SubActionStart", "A1"}, {"a", "b.c", "d"},
+                                 {"TaskEvent", "Start", "Global"}, {"Queue", "NextTask", "Q"},
+                                 {"Task", Cut.c_str(), "A1"}};
+    const char *Fired[][3] = {{"task", "subactionstart", "a1"}, {"Task", "SubActionStart", "A2"},
+                              {"a.b", "c", "d"},                {"a.b", "c", "e"},
+                              {"TaskEvent", "Start", "x"},      {"TaskEvent", "Complete", "x"},
+                              {"Queue", "NextTask", "q"},       {"WorkflowManager", "TaskStart", "m"},
+                              {"Task", Long.c_str(), "A1"}};
+    std::vector<Recorder> Observers(std::size(Observed) + 1, Recorder{"o", nullptr, nullptr});
+    for (size_t At = 0; At < std::size(Observed); At++)
+        NotificationCenter_AddInstanceObserver(Observed[At][0], Observed[At][1], Observed[At][2], &Observers[At],
+                                               Record);
+    for (int32 Round = 0; Round < 2; Round++) {
+        if (Round == 1) NotificationCenter_AddObserver(nullptr, nullptr, &Observers.back(), Record);
+        for (const auto &Names : Fired) {
+            const NotificationFireNames Known{Names[0], Names[1], Names[2], strlen(Names[0]), strlen(Names[1]),
+                                              strlen(Names[2]), false,
+                                              NotificationCenter_NameSlotOf(Names[0], strlen(Names[0]), Names[1],
+                                                                            strlen(Names[1]))};
+            EXPECT_EQ(NotificationCenter_IsObservedNames(Known),
+                      NotificationCenter_IsObserved(Names[0], Names[1], Names[2]))
+                << Names[0] << "." << Names[1];
+            NotificationCenter_FireAfterDelay(Names[0], Names[1], Names[2], 0, nullptr);
+            EventQueue_Flush(nullptr);
+            const std::vector<std::string> General = TakeCalls();
+            NotificationCenter_FireAfterDelaySharedNames(Known, 0, nullptr);
+            EventQueue_Flush(nullptr);
+            EXPECT_EQ(TakeCalls(), General) << Names[0] << "." << Names[1];
+        }
+    }
+    for (size_t At = 0; At < std::size(Observed); At++)
+        NotificationCenter_RemoveInstanceObserver(Observed[At][0], Observed[At][1], Observed[At][2],
+                                                  &Observers[At], Record);
+    NotificationCenter_RemoveObserver(nullptr, nullptr, &Observers.back(), Record);
+}
+
+// An interop observer's addition and removal (one pass under the lock each)
+// leave what retaining and adding, or unretaining and removing, the
+// instance observer one after the other leave: instances in another case,
+// a different one, or none, and users with a second entry elsewhere.
+TEST_F(NotificationCenterTest, InteropObserverChangesActAsRetainAndObserverChanges) {
+    const struct {
+        const char *Added;
+        const char *Removed;
+    } Cases[] = {{"ab12", "ab12"}, {"ab12", "AB12"}, {"ab12", "cd34"}, {"Global", nullptr}, {"ab.12", "ab.12"}};
+    for (const auto &Each : Cases) {
+        std::vector<std::string> General;
+        int32 GeneralRetained = -1;
+        for (int32 Way = 0; Way < 2; Way++) {
+            Recorder Observer{"o", nullptr, nullptr};
+            if (Way == 0) {
+                NotificationCenter_RetainInstance(Each.Added);
+                NotificationCenter_AddInstanceObserver("NotificationCenter", "Interop", Each.Added, &Observer, Record);
+            } else {
+                NotificationCenter_AddInteropObserver(Each.Added, &Observer, Record);
+            }
+            NotificationCenter_AddInstanceObserver("Task", "Status", Each.Added, &Observer, Record);
+            const int32 RetainedFirst = NotificationCenter_IsRetained(GlobalNotificationCenter, Each.Added);
+            NotificationCenter_Fire("NotificationCenter", "Interop", Each.Added, nullptr);
+            if (Way == 0) {
+                NotificationCenter_UnretainInstance(Each.Removed);
+                NotificationCenter_RemoveInstanceObserver("NotificationCenter", "Interop", Each.Removed, &Observer,
+                                                          Record);
+            } else {
+                NotificationCenter_RemoveInteropObserver(Each.Removed, &Observer, Record);
+            }
+            const int32 Retained =
+                RetainedFirst * 2 + NotificationCenter_IsRetained(GlobalNotificationCenter, Each.Added);
+            NotificationCenter_Fire("NotificationCenter", "Interop", Each.Added, nullptr);
+            NotificationCenter_Fire("Task", "Status", Each.Added, nullptr);
+            if (Way == 0) {
+                General = TakeCalls();
+                GeneralRetained = Retained;
+            } else {
+                EXPECT_EQ(TakeCalls(), General) << Each.Added << " / " << (Each.Removed ? Each.Removed : "null");
+                EXPECT_EQ(Retained, GeneralRetained) << Each.Added;
+            }
+            NotificationCenter_UnretainInstance(Each.Added);
+            NotificationCenter_RemoveInstanceObserver("NotificationCenter", "Interop", Each.Added, &Observer, Record);
+            NotificationCenter_RemoveInstanceObserver("Task", "Status", Each.Added, &Observer, Record);
+            NotificationCenter_Process();
+        }
+    }
 }
 
 // The live-user counts behind the delete check agree with a plain map over
