@@ -24,7 +24,10 @@
 #include "core/time.h"
 
 LogStruct *GlobalLog = nullptr;
-const char *Log_LevelStringTable[4] = {"ERROR", "WARNING", "INFO", "DEBUG"};
+namespace {
+constexpr char DebugLevelName[] = "DEBUG";
+} // namespace
+const char *Log_LevelStringTable[4] = {"ERROR", "WARNING", "INFO", DebugLevelName};
 
 namespace {
 
@@ -164,7 +167,11 @@ int32 Log_PrintInt(uint32 Level, const char *File, int32 Line, int32 Indent, con
 
 int32 Log_BeginLine(uint32 Level, int32 Indent, char *Text) {
     int32 Used = 0;
-    if (Level <= LOG_DEBUG) {
+    if (Level == LOG_DEBUG && Log_LevelStringTable[LOG_DEBUG] == DebugLevelName) {
+        // Nearly every line is a debug line under the table's own name.
+        memcpy(Text, "DEBUG - ", 8);
+        Used = 8;
+    } else if (Level <= LOG_DEBUG) {
         // The level names are a few letters; the bound only keeps a
         // replaced table entry inside the line.
         const char *Name = Log_LevelStringTable[Level];

@@ -194,6 +194,32 @@ TEST(Log, JoinedWritesAndRememberedPathsMatchTheGeneralWay) {
     }
 }
 
+// A line's start: the level's name from the table (also a replaced debug
+// name), " - ", and four spaces an indent step.
+TEST(Log, LineStartFollowsTheLevelTable) {
+    const std::string Other = "TRACE";
+    struct Case {
+        uint32 Level;
+        int32 Indent;
+        bool Replaced;
+        const char *Expected;
+    } Cases[] = {
+        {LOG_DEBUG, 0, false, "DEBUG - "},       {LOG_DEBUG, 2, false, "DEBUG -         "},
+        {LOG_INFO, 1, false, "INFO -     "},      {LOG_ERROR, 0, false, "ERROR - "},
+        {LOG_NOPREFIX, 1, false, "    "},         {LOG_DEBUG, 0, true, "TRACE - "},
+        {LOG_DEBUG, 1, true, "TRACE -     "},
+    };
+    for (const Case &Each : Cases) {
+        const char *Kept = Log_LevelStringTable[LOG_DEBUG];
+        if (Each.Replaced) Log_LevelStringTable[LOG_DEBUG] = Other.c_str();
+        char Text[LOG_LINE_SIZE];
+        const int32 Used = Log_BeginLine(Each.Level, Each.Indent, Text);
+        Log_LevelStringTable[LOG_DEBUG] = Kept;
+        EXPECT_EQ(std::string(Text), Each.Expected) << Each.Level << " " << Each.Indent;
+        EXPECT_EQ(Used, (int32)strlen(Each.Expected));
+    }
+}
+
 TEST(Log, LevelFollowsTheTwoLowestFlagBits) {
     TempDirectory Directory;
     const std::pair<uint32, const char *> Cases[] = {
