@@ -196,7 +196,8 @@ const char *FilePathFor(const LogStruct *Log, uint32 Flags) {
     String_CopyLength(Memo.BaseName, Log->BaseName, sizeof(Memo.BaseName));
     String_CopyLength(Memo.FileId, Log->FileId, sizeof(Memo.FileId));
     // A name cut to the record's size would compare equal to a longer one.
-    Memo.Valid = strlen(Log->BaseName) < sizeof(Memo.BaseName) - 1 && strlen(Log->FileId) < sizeof(Memo.FileId) - 1;
+    Memo.Valid = strnlen(Log->BaseName, sizeof(Memo.BaseName)) < sizeof(Memo.BaseName) - 1 &&
+                 strnlen(Log->FileId, sizeof(Memo.FileId)) < sizeof(Memo.FileId) - 1;
     return Memo.Path;
 }
 
