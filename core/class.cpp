@@ -142,7 +142,9 @@ int64 IndentSpaces(int32 Indent) {
 // several lines, a line that does not fit) to the general path.
 int64 ComposeOneLine(char *Line, size_t Size, const char *ClassName, const char *IdText, const char *Identifier,
                      int32 Indent, const char *Format, va_list Arguments) {
-    if (IdText == nullptr || strnlen(IdText, 8) < 8) return -1;
+    if (IdText == nullptr) return -1;
+    const size_t IdLength = strlen(IdText);
+    if (IdLength < 8) return -1;
     size_t Used = 0;
     auto Add = [&](const char *Piece, size_t Length) {
         if (Used + Length >= Size) return false;
@@ -152,7 +154,7 @@ int64 ComposeOneLine(char *Line, size_t Size, const char *ClassName, const char 
     };
     auto AddText = [&](const char *Piece) { return Add(Piece, strlen(Piece)); };
     const int64 Spaces = IndentSpaces(Indent);
-    if (!AddText(ClassName != nullptr ? ClassName : "") || !Add(".", 1) || !AddText(IdText)) return -1;
+    if (!AddText(ClassName != nullptr ? ClassName : "") || !Add(".", 1) || !Add(IdText, IdLength)) return -1;
     if (Identifier != nullptr && (!Add(".", 1) || !AddText(Identifier))) return -1;
     if (!Add(" - ", 3) || Used + (size_t)Spaces >= Size) return -1;
     memset(Line + Used, ' ', (size_t)Spaces);

@@ -11,6 +11,7 @@
 
 #include <string.h>
 #include <sys/stat.h>
+#include <time.h>
 
 #include "core/command_line.h"
 #include "core/critical_section.h"
@@ -23,7 +24,10 @@
 #include "core/time.h"
 
 LogStruct *GlobalLog = nullptr;
-const char *Log_LevelStringTable[4] = {"ERROR", "WARNING", "INFO", "DEBUG"};
+namespace {
+constexpr char DebugLevelName[] = "DEBUG";
+} // namespace
+const char *Log_LevelStringTable[4] = {"ERROR", "WARNING", "INFO", DebugLevelName};
 
 namespace {
 
@@ -41,13 +45,31 @@ struct LogLock : CriticalSectionGuard {
 
 bool IsMainThread() { return GlobalCore == nullptr || Platform_ThreadGetCurrentId() == GlobalCore->MainThreadId; }
 
+// The clock second of the last stamp read; the local time cannot change
+// within it, so the (costly) local conversion runs once a second.
+time_t StampSecond = (time_t)-1;
+
 // Rebuilds the stamp text when the local time has changed since the last one.
 void RefreshStamp(LogStruct *Log) {
+    const time_t Second = time(nullptr);
+    if (Second != (time_t)-1 && Second == StampSecond && Log->StampText[0] != 0) return;
     float64 Now = Time_GetCurrentEncodedLocal(nullptr);
+    StampSecond = Second;
     if (Now == Log->LastStampTime && Log->StampText[0] != 0) return;
     Log->LastStampTime = Now;
     if (!Time_EncodedString(TIME_FORMAT_LOGSTAMP, Log->StampText, LOG_STAMP_SIZE - 1, Now)) Log->StampText[0] = 0;
     String_CatLength(Log->StampText, " ", LOG_STAMP_SIZE);
+}
+
+// The stamp followed by the line in Joined (Size bytes); false when both
+// do not fit.
+bool JoinStamp(char *Joined, size_t Size, const char *StampText, const char *Text) {
+    const size_t StampLength = strnlen(StampText, LOG_STAMP_SIZE);
+    const size_t TextLength = strlen(Text);
+    if (StampLength + TextLength >= Size) return false;
+    memcpy(Joined, StampText, StampLength);
+    memcpy(Joined + StampLength, Text, TextLength + 1);
+    return true;
 }
 
 // One verbose item: "!" negates, leading digits give the level, the rest
@@ -145,7 +167,11 @@ int32 Log_PrintInt(uint32 Level, const char *File, int32 Line, int32 Indent, con
 
 int32 Log_BeginLine(uint32 Level, int32 Indent, char *Text) {
     int32 Used = 0;
-    if (Level <= LOG_DEBUG) {
+    if (Level == LOG_DEBUG && Log_LevelStringTable[LOG_DEBUG] == DebugLevelName) {
+        // Nearly every line is a debug line under the table's own name.
+        memcpy(Text, "DEBUG - ", 8);
+        Used = 8;
+    } else if (Level <= LOG_DEBUG) {
         // The level names are a few letters; the bound only keeps a
         // replaced table entry inside the line.
         const char *Name = Log_LevelStringTable[Level];
@@ -213,12 +239,21 @@ int32 Log_WriteString(const char *Text, int32 Abort, int32 Stamp) {
     const bool ToConsole = (Flags & DEBUG_FLAG_CONSOLE) != 0;
     // The stamp is only written beside the console and file copies: the
     // print callback gets the line alone, so no clock read without them.
+    Debug_PrintFunc Callback = GlobalDebugPrintCallback;
     if (Stamp && Log != nullptr && (ToConsole || ToFile)) {
         RefreshStamp(Log);
+        // Without a callback between them the stamp and its line are one
+        // write: the same bytes, in one call rather than two. A callback may
+        // itself log, and its lines then come between the two as before.
+        char Joined[LOG_STAMP_SIZE + LOG_LINE_SIZE];
+        if (Callback == nullptr && JoinStamp(Joined, sizeof(Joined), Log->StampText, Text)) {
+            if (ToConsole) Log_WriteConsole(Joined);
+            if (ToFile) Log_WriteFile(Joined, Abort);
+            return 1;
+        }
         if (ToConsole) Log_WriteConsole(Log->StampText);
         if (ToFile) Log_WriteFile(Log->StampText, Abort);
     }
-    Debug_PrintFunc Callback = GlobalDebugPrintCallback;
     if (Callback != nullptr) Callback(Text);
     if (ToConsole) Log_WriteConsole(Text);
     if (ToFile) Log_WriteFile(Text, Abort);

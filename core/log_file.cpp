@@ -11,6 +11,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <string.h>
+#include <time.h>
 #include <unistd.h>
 
 #include "core/debug.h"
@@ -161,22 +162,62 @@ bool WriteAll(int File, const char *Text, size_t Length) {
     return true;
 }
 
+// The last path built and what it was built from. A line's path is the
+// same as long as these are: the flags, the base name and file id, the
+// process, the thread (per-thread files) and the second (per-day files; the
+// date moves only with it). Rebuilding it for every line cost more than the
+// rest of the write.
+struct PathMemo {
+    bool Valid = false;
+    uint32 Flags = 0;
+    uint32 ProcessId = 0;
+    uint32 ThreadId = 0;
+    time_t Second = 0;
+    char BaseName[LOG_NAME_SIZE];
+    char FileId[LOG_NAME_SIZE];
+    char Path[LOG_NAME_SIZE];
+};
+PathMemo LastPath;
+
+// The current line's path (Flags has the file bit), built only when one of
+// its inputs changed since the last line.
+const char *FilePathFor(const LogStruct *Log, uint32 Flags) {
+    PathMemo &Memo = LastPath;
+    const uint32 ThreadId = (Flags & DEBUG_FLAG_PERTHREAD) ? Platform_ThreadGetCurrentId() : 0;
+    const time_t Second = (Flags & DEBUG_FLAG_PERDAY) ? time(nullptr) : 0;
+    if (Memo.Valid && Memo.Flags == Flags && Memo.ProcessId == Debug_ProcessId() && Memo.ThreadId == ThreadId &&
+        Memo.Second == Second && strcmp(Memo.BaseName, Log->BaseName) == 0 && strcmp(Memo.FileId, Log->FileId) == 0)
+        return Memo.Path;
+    BuildFilePath(Log, Flags, Memo.Path);
+    Memo.Flags = Flags;
+    Memo.ProcessId = Debug_ProcessId();
+    Memo.ThreadId = ThreadId;
+    Memo.Second = Second;
+    String_CopyLength(Memo.BaseName, Log->BaseName, sizeof(Memo.BaseName));
+    String_CopyLength(Memo.FileId, Log->FileId, sizeof(Memo.FileId));
+    // A name cut to the record's size would compare equal to a longer one.
+    Memo.Valid = strnlen(Log->BaseName, sizeof(Memo.BaseName)) < sizeof(Memo.BaseName) - 1 &&
+                 strnlen(Log->FileId, sizeof(Memo.FileId)) < sizeof(Memo.FileId) - 1;
+    return Memo.Path;
+}
+
 } // namespace
 
 int32 Log_WriteFile(const char *Text, int32 Abort) {
     LogStruct *Log = GlobalLog;
     if (Log == nullptr || Text == nullptr) return 0;
     uint32 Flags = Debug_Flags();
-    char Path[LOG_NAME_SIZE];
+    char ErrPath[LOG_NAME_SIZE];
+    const char *Path = ErrPath;
     if (Abort && (Flags & DEBUG_FLAG_ERRFILE)) {
-        String_CopyLength(Path, Log->BaseName, sizeof(Path));
-        Append(Path, ".err");
+        String_CopyLength(ErrPath, Log->BaseName, sizeof(ErrPath));
+        Append(ErrPath, ".err");
     } else {
         if (!(Flags & DEBUG_FLAG_FILE)) return 0;
-        BuildFilePath(Log, Flags, Path);
+        Path = FilePathFor(Log, Flags);
     }
 
-    if (!String_CompareWithoutCase(Path, Log->CurrentPath)) {
+    if (strcmp(Path, Log->CurrentPath) != 0 && !String_CompareWithoutCase(Path, Log->CurrentPath)) {
         String_CopyLength(Log->CurrentPath, Path, sizeof(Log->CurrentPath));
         Platform_SetConsoleTitle(Path);
         Log_CloseFile();

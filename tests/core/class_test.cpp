@@ -708,3 +708,18 @@ TEST_F(ClassPrintTest, LinesNearTheBufferEndArriveWhole) {
     Widget_PrintTabbed(Handle, 2, "ab%ccd\n", 0);
     EXPECT_EQ(Lines, std::vector<std::string>{Head + "ab\n"});
 }
+
+// Around the eight characters from which an id needs no padding: the short
+// way takes only ids of eight or more, the rest are padded by the general one.
+TEST_F(ClassPrintTest, IdsAroundEightCharactersPadAlike) {
+    const char *Ids[] = {"abcdefg", "abcdefgh", "abcdefghi"};
+    const std::string Tracked = Handle->Class.InstanceId;
+    for (const char *Id : Ids) {
+        strcpy(Handle->Class.InstanceId, Id);
+        Lines.clear();
+        Widget_Print(Handle, "%s\n", "m");
+        ASSERT_EQ(Lines.size(), 1u) << Id;
+        EXPECT_EQ(Lines[0], "Widget." + std::string(8 - std::min<size_t>(8, strlen(Id)), ' ') + Id + " - m\n");
+    }
+    strcpy(Handle->Class.InstanceId, Tracked.c_str());
+}

@@ -13,7 +13,10 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
 #include <fstream>
+#include <map>
+#include <set>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -130,6 +133,91 @@ TEST(Log, HeaderAndLinesAreStampedInTheFile) {
     EXPECT_EQ(Lines[6], "ERROR - bad");
     // The stamp is the local date and time.
     EXPECT_EQ(Text.substr(0, 10), LocalDate("%m/%d/%Y"));
+}
+
+// Without a print callback a stamped line is one write and the file's path
+// is remembered between lines; a callback takes the general way (stamp and
+// line written apart). Both must leave the same files with the same bytes,
+// and the names must follow every change of base name, file id and thread.
+TEST(Log, JoinedWritesAndRememberedPathsMatchTheGeneralWay) {
+    const uint32 Cases[] = {DEBUG_FLAG_FILE, DEBUG_FLAG_FILE | DEBUG_FLAG_PERDAY | DEBUG_FLAG_APPEND,
+                            DEBUG_FLAG_FILE | DEBUG_FLAG_PERPROCESS | DEBUG_FLAG_APPEND,
+                            DEBUG_FLAG_FILE | DEBUG_FLAG_PERTHREAD | DEBUG_FLAG_APPEND};
+    const std::regex Stamp("\\d\\d/\\d\\d/\\d{4} \\d\\d:\\d\\d:\\d\\d ");
+    for (const uint32 Flags : Cases) {
+        std::map<std::string, std::string> Written[2];
+        for (int Joined = 0; Joined < 2; Joined++) {
+            TempDirectory Directory;
+            uint32 WorkerId = 0;
+            {
+                Runtime Run(Directory / "a.log", Flags);
+                if (Joined) Debug_PrintCallback(nullptr);
+                Log_Info("one\n");
+                Log_PrintInt(LOG_DEBUG, __FILE__, __LINE__, 1, "%s\n", std::string(4100, 'x').c_str());
+                Log_PrintString("plain ");
+                Log_PrintStringWithTimeStamp("stamped\n");
+                Log_SetFilename((Directory / "b.log").c_str());
+                Log_Info("two\n");
+                Log_Fork("prog --debugfileid=f9");
+                Log_Info("three\n");
+                std::thread Worker([&WorkerId] {
+                    WorkerId = CurrentThreadId();
+                    Log_Info("worker\n");
+                });
+                Worker.join();
+                Log_SetFilename((Directory / "a.log").c_str());
+                Log_Info("four\n");
+            }
+            auto Name = [&](const std::string &Stem, const std::string &Id, bool Worker) {
+                std::string Text = Stem;
+                if (Flags & DEBUG_FLAG_PERDAY) Text += "." + LocalDate("%m.%d.%Y");
+                if (!Id.empty()) Text += "." + Id;
+                if (Flags & DEBUG_FLAG_PERPROCESS) Text += ".P" + std::to_string(getpid());
+                if (Worker && (Flags & DEBUG_FLAG_PERTHREAD)) Text += ".T" + std::to_string(WorkerId);
+                return Text + ".log";
+            };
+            std::set<std::string> Expected = {Name("a", "", false), Name("b", "", false), Name("b", "f9", false),
+                                              Name("b", "f9", true), Name("a", "f9", false)};
+            for (const std::string &File : Expected)
+                Written[Joined][std::regex_replace(File, std::regex("\\.T\\d+"), ".T")] =
+                    std::regex_replace(ReadFile(Directory / File), Stamp, "S ");
+            std::set<std::string> Found;
+            for (const auto &Entry : std::filesystem::directory_iterator(Directory.Path))
+                Found.insert(Entry.path().filename().string());
+            EXPECT_EQ(Found, Expected) << "flags " << Flags << " joined " << Joined;
+            const std::string &First = Written[Joined][Name("a", "", false)];
+            EXPECT_NE(First.find("S INFO - one\nS DEBUG -     xxx"), std::string::npos);
+            EXPECT_NE(First.find("x\nplain S stamped\n"), std::string::npos) << First.substr(First.size() - 40);
+            EXPECT_NE(Written[Joined][Name("b", "f9", false)].find("S INFO - three\n"), std::string::npos);
+        }
+        EXPECT_EQ(Written[0], Written[1]) << "flags " << Flags;
+    }
+}
+
+// A line's start: the level's name from the table (also a replaced debug
+// name), " - ", and four spaces an indent step.
+TEST(Log, LineStartFollowsTheLevelTable) {
+    const std::string Other = "TRACE";
+    struct Case {
+        uint32 Level;
+        int32 Indent;
+        bool Replaced;
+        const char *Expected;
+    } Cases[] = {
+        {LOG_DEBUG, 0, false, "DEBUG - "},       {LOG_DEBUG, 2, false, "DEBUG -         "},
+        {LOG_INFO, 1, false, "INFO -     "},      {LOG_ERROR, 0, false, "ERROR - "},
+        {LOG_NOPREFIX, 1, false, "    "},         {LOG_DEBUG, 0, true, "TRACE - "},
+        {LOG_DEBUG, 1, true, "TRACE -     "},
+    };
+    for (const Case &Each : Cases) {
+        const char *Kept = Log_LevelStringTable[LOG_DEBUG];
+        if (Each.Replaced) Log_LevelStringTable[LOG_DEBUG] = Other.c_str();
+        char Text[LOG_LINE_SIZE];
+        const int32 Used = Log_BeginLine(Each.Level, Each.Indent, Text);
+        Log_LevelStringTable[LOG_DEBUG] = Kept;
+        EXPECT_EQ(std::string(Text), Each.Expected) << Each.Level << " " << Each.Indent;
+        EXPECT_EQ(Used, (int32)strlen(Each.Expected));
+    }
 }
 
 TEST(Log, LevelFollowsTheTwoLowestFlagBits) {
