@@ -329,13 +329,22 @@ bool FormatShortGeneral(float64 Value, char *Area, int32 *Length) {
     if (Fraction > 0.5 - Margin && Fraction < 0.5 + Margin) return false;
     const int64 Digits = (int64)Whole + (Fraction > 0.5 ? 1 : 0);
     if (Digits >= (int64)High) return false;
-    int64 Unit = 1;
-    for (int32 Place = 0; Place < Decimals; Place++) Unit *= 10;
+    static constexpr int64 Units[MostDecimals + 1] = {1,           10,           100,           1000,
+                                                      10000,       100000,       1000000,       10000000,
+                                                      100000000,   1000000000,   10000000000,   100000000000,
+                                                      1000000000000, 10000000000000, 100000000000000,
+                                                      1000000000000000};
+    const int64 Unit = Units[Decimals];
     char *Out = Area;
     if (Value < 0) *Out++ = '-';
     Out = std::to_chars(Out, Area + print::FloatAreaSize, Digits / Unit).ptr;
     int64 Rest = Digits % Unit;
     int32 Kept = Decimals;
+    // A short fraction has many trailing zeros: four at a time first.
+    while (Kept >= 4 && Rest % 10000 == 0) {
+        Rest /= 10000;
+        Kept -= 4;
+    }
     while (Kept > 0 && Rest % 10 == 0) {
         Rest /= 10;
         Kept--;
