@@ -20,6 +20,10 @@ constexpr uint32 DefaultChunkSize = 8;
 constexpr uint32 StringChunkBytes = 2048;
 // A child is a whole container-pool record.
 constexpr uint32 ContainerRecordSize = (uint32)sizeof(Dictionary);
+// Largest first container slab kept in the pool record's block; a larger
+// chunk size gets a slab of its own.
+constexpr uint64 LentSlabMost = 1024 * 1024;
+static_assert(sizeof(Pool) % 16 == 0, "the lent slab behind the pool record stays 16-byte aligned");
 
 
 Pool *MakePool(uint32 MemberSize, uint32 ChunkSize) {
@@ -70,7 +74,7 @@ void ReleaseContainerPool(DictionaryRoot *Root) {
         return;
     }
     PoolInt_Destroy(Containers);
-    Memory_Free(Containers, (int32)sizeof(Pool));
+    Memory_Free(Containers, (int32)Root->ContainerBytes);
     Root->ContainerPool = nullptr;
 }
 
@@ -304,8 +308,16 @@ void DictionaryInt_FreeExtra(Dictionary *Handle) {
 void DictionaryInt_EnsurePools(Dictionary *Handle) {
     DictionaryRoot *Root = DictionaryInt_RootRecord(Handle);
     if (Root->ContainerPool == nullptr) {
-        Pool *Record = static_cast<Pool *>(Memory_Alloc((int32)sizeof(Pool)));
-        Root->ContainerPool = MakeRootPool(Record, ContainerRecordSize, Root->PoolChunkSize > 0 ? Root->PoolChunkSize : 1);
+        // The pool is made for its first child, so its first slab is needed
+        // at once: it comes in the record's own block, which spares an
+        // allocation and its free for every root with children.
+        const uint32 Chunk = Root->PoolChunkSize > 0 ? Root->PoolChunkSize : 1;
+        const uint64 Slab = PoolInt_LentSlabBytes(ContainerRecordSize, Chunk);
+        const uint64 Bytes = sizeof(Pool) + (Slab <= LentSlabMost ? Slab : 0);
+        Pool *Record = static_cast<Pool *>(Memory_Alloc((int32)Bytes));
+        Root->ContainerBytes = (uint32)Bytes;
+        Root->ContainerPool = MakeRootPool(Record, ContainerRecordSize, Chunk);
+        if (Bytes > sizeof(Pool)) PoolInt_LendSlab(Record, Record + 1, Slab);
     }
     DictionaryInt_EnsureItemPools(Root);
 }
@@ -634,7 +646,7 @@ int32 Dictionary_Delete(Dictionary **Handle) {
     if (Record->ItemPool != nullptr) PoolInt_Destroy(Record->ItemPool);
     if (Record->ContainerPool != nullptr) {
         PoolInt_Destroy(Record->ContainerPool);
-        Memory_Free(Record->ContainerPool, (int32)sizeof(Pool));
+        Memory_Free(Record->ContainerPool, (int32)Record->ContainerBytes);
     }
     DictionaryInt_FreeExtra(Deleted);
     Deleted->Class.ClassId = 0;

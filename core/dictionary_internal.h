@@ -143,6 +143,9 @@ struct DictionaryRoot : Dictionary {
     uint32 Watchers[3];
     uint32 ChildExtras;
     uint32 AllocatedTexts;
+    // Bytes of the container pool's block: its record and, behind it, the
+    // pool's first slab (lent to it), one allocation for both.
+    uint32 ContainerBytes;
     // The print callback until Extra is made (then Extra's Print holds it):
     // a long-lived root whose owner prints through it, and which is never
     // printed itself, needs no extra record for it.

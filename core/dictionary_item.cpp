@@ -123,10 +123,13 @@ int64 ParseInteger(const char *Text, int32 Length) {
     return (int64)Value;
 }
 
-DictionaryItem *AddTyped(Dictionary *Handle, const char *Key, int32 Type) {
-    DictionaryItem *Item = DictionaryInt_Insert(Handle, Handle->Items.Last, Key);
-    DictionaryInt_Retype(Handle, Item, Type);
-    return Item;
+// The item an addition of Type under Key (or keyless) holding Text makes:
+// DictionaryInt_AppendValue, which takes the insert at the end, the type and
+// the text at once while nothing watches the tree, and one by one, with the
+// duplicate rule's lookup and every report, otherwise.
+DictionaryItem *AddTyped(Dictionary *Handle, const char *Key, int32 Type, const char *Text = nullptr,
+                         int32 TextLength = 0) {
+    return DictionaryInt_AppendValue(Handle, Key, Key != nullptr ? (int32)strlen(Key) : 0, Type, Text, TextLength);
 }
 
 } // namespace
@@ -326,13 +329,22 @@ bool FormatShortGeneral(float64 Value, char *Area, int32 *Length) {
     if (Fraction > 0.5 - Margin && Fraction < 0.5 + Margin) return false;
     const int64 Digits = (int64)Whole + (Fraction > 0.5 ? 1 : 0);
     if (Digits >= (int64)High) return false;
-    int64 Unit = 1;
-    for (int32 Place = 0; Place < Decimals; Place++) Unit *= 10;
+    static constexpr int64 Units[MostDecimals + 1] = {1,           10,           100,           1000,
+                                                      10000,       100000,       1000000,       10000000,
+                                                      100000000,   1000000000,   10000000000,   100000000000,
+                                                      1000000000000, 10000000000000, 100000000000000,
+                                                      1000000000000000};
+    const int64 Unit = Units[Decimals];
     char *Out = Area;
     if (Value < 0) *Out++ = '-';
     Out = std::to_chars(Out, Area + print::FloatAreaSize, Digits / Unit).ptr;
     int64 Rest = Digits % Unit;
     int32 Kept = Decimals;
+    // A short fraction has many trailing zeros: four at a time first.
+    while (Kept >= 4 && Rest % 10000 == 0) {
+        Rest /= 10000;
+        Kept -= 4;
+    }
     while (Kept > 0 && Rest % 10 == 0) {
         Rest /= 10;
         Kept--;
@@ -421,8 +433,7 @@ int32 Dictionary_AddString(Dictionary *Handle, const char *Key, const char *Text
     Dictionary_CheckList(Handle);
     Debug_CheckPointer(Text);
     DictionaryInt_ClearOut(Item);
-    DictionaryItem *Added = AddTyped(Handle, Key, DICTIONARY_TYPE_STRING);
-    DictionaryInt_SetBuffer(Handle, Added, Text, (int32)strlen(Text));
+    DictionaryItem *Added = AddTyped(Handle, Key, DICTIONARY_TYPE_STRING, Text, (int32)strlen(Text));
     if (Item != nullptr) *Item = Added;
     return TRUE;
 }
@@ -435,8 +446,8 @@ int32 Dictionary_AddInt64(Dictionary *Handle, const char *Key, int64 Value, Dict
     Dictionary_CheckHandle(Handle);
     Dictionary_CheckList(Handle);
     DictionaryInt_ClearOut(Item);
-    DictionaryItem *Added = AddTyped(Handle, Key, DICTIONARY_TYPE_INT64);
-    DictionaryInt_SetInt64(Handle, Added, Value);
+    char Text[24];
+    DictionaryItem *Added = AddTyped(Handle, Key, DICTIONARY_TYPE_INT64, Text, DictionaryInt_Int64Text(Value, Text));
     if (Item != nullptr) *Item = Added;
     return TRUE;
 }
@@ -445,8 +456,9 @@ int32 Dictionary_AddFloat64(Dictionary *Handle, const char *Key, float64 Value, 
     Dictionary_CheckHandle(Handle);
     Dictionary_CheckList(Handle);
     DictionaryInt_ClearOut(Item);
-    DictionaryItem *Added = AddTyped(Handle, Key, DICTIONARY_TYPE_FLOAT64);
-    DictionaryInt_SetFloat64(Handle, Added, Value);
+    char Area[DictionaryNumberAreaSize];
+    DictionaryItem *Added =
+        AddTyped(Handle, Key, DICTIONARY_TYPE_FLOAT64, Area, DictionaryInt_Float64Text(Value, Area));
     if (Item != nullptr) *Item = Added;
     return TRUE;
 }
@@ -455,8 +467,8 @@ int32 Dictionary_AddBoolean(Dictionary *Handle, const char *Key, uint32 Value, D
     Dictionary_CheckHandle(Handle);
     Dictionary_CheckList(Handle);
     DictionaryInt_ClearOut(Item);
-    DictionaryItem *Added = AddTyped(Handle, Key, DICTIONARY_TYPE_BOOLEAN);
-    DictionaryInt_SetBoolean(Handle, Added, Value);
+    // Only 1 is true, as the setter takes it.
+    DictionaryItem *Added = AddTyped(Handle, Key, DICTIONARY_TYPE_BOOLEAN, Value == 1 ? "true" : "false", Value == 1 ? 4 : 5);
     if (Item != nullptr) *Item = Added;
     return TRUE;
 }

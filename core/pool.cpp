@@ -75,13 +75,14 @@ struct PoolSlab {
     uint32 Size;        // bytes of the allocation, header included
     uint32 ChunkBytes;  // fixed chunks: bytes of each; 0 for a slab of string chunks
     uint32 RecordSize;  // fixed chunks: the record size they were carved for
-    uint32 RecordCount; // fixed chunks: records in each
+    uint32 RecordCount : 31; // fixed chunks: records in each
+    uint32 Lent : 1;         // 1 when the bytes are the owner's (PoolInt_LendSlab): never freed here
 };
 namespace {
 
 // Two lines: a small pool's only slab is mostly header otherwise.
 constexpr uint32 SlabHeaderBytes = (sizeof(PoolSlab) + 15) & ~15u;
-static_assert(SlabHeaderBytes == 32);
+static_assert(SlabHeaderBytes == 32 && SlabHeaderBytes == PoolInt_LentSlabHeaderBytes);
 // Slabs stop doubling once they would hold this many bytes. A large tree
 // fills slabs of several megabytes, which the system can back with huge
 // pages: building it then takes a few hundred page faults instead of one
@@ -187,6 +188,7 @@ uint8 *CarveFromSlab(Pool *Handle, uint64 Bytes, uint32 RecordSize, uint32 Recor
         Slab->ChunkBytes = ChunkBytes;
         Slab->RecordSize = RecordSize;
         Slab->RecordCount = RecordCount;
+        Slab->Lent = 0;
         Slab->Next = Handle->Slabs;
         Handle->Slabs = Slab;
         if (Chunks * 2 * Bytes <= SlabTargetBytes) Handle->SlabChunks = (uint32)(Chunks * 2);
@@ -392,7 +394,8 @@ void *AllocString(Pool *Handle, int32 Size, const char *File, int32 Line, int64 
     }
     while (PoolSlab *Slab = Handle->Slabs) {
         Handle->Slabs = Slab->Next;
-        Memory_Free(Slab, (int32)Slab->Size);
+        // A lent slab goes with its owner's storage; the pool only lets go of it.
+        if (!Slab->Lent) Memory_Free(Slab, (int32)Slab->Size);
     }
 }
 
@@ -494,6 +497,26 @@ void PoolInt_InitFixed(Pool *Handle, uint32 MemberSize, uint32 ChunkSize, uint32
     Handle->RecordSize = (uint32)Rounded;
     Handle->ChunkSize = ChunkSize;
     UpdateTakes(Handle);
+}
+
+bool PoolInt_LendSlab(Pool *Handle, void *Area, uint64 Bytes) {
+    CheckPool(Handle);
+    const uint64 ChunkBytes = RecordStride(Handle->RecordSize) * Handle->ChunkSize;
+    if (Handle->Slabs != nullptr || Handle->ChunkSize == 0 || (Handle->StringMode | Handle->DebugMode) != 0 ||
+        ((uintptr)Area & 15) != 0 || Bytes != SlabHeaderBytes + ChunkBytes || Bytes > INT32_MAX)
+        return false;
+    PoolSlab *Slab = static_cast<PoolSlab *>(Area);
+    Slab->Cursor = SlabArea(Slab);
+    Slab->Next = nullptr;
+    Slab->Size = (uint32)Bytes;
+    Slab->ChunkBytes = (uint32)ChunkBytes;
+    Slab->RecordSize = Handle->RecordSize;
+    Slab->RecordCount = Handle->ChunkSize;
+    Slab->Lent = 1;
+    Handle->Slabs = Slab;
+    // The pool grows from here as it does from a first slab of its own.
+    if (2 * ChunkBytes <= SlabTargetBytes) Handle->SlabChunks = 2;
+    return true;
 }
 
 void PoolInt_Destroy(Pool *Handle) {

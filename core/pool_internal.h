@@ -69,6 +69,19 @@ void PoolInt_Destroy(Pool *Handle);
 void PoolInt_InitFixed(Pool *Handle, uint32 MemberSize, uint32 ChunkSize, uint32 ZeroOnAlloc, const char *File,
                        int32 Line);
 
+// Hands an unlocked fixed-mode pool that has no slab yet Area (16-byte
+// aligned) as its first slab: PoolInt_LentSlabBytes bytes for exactly one
+// chunk of its current shape. The bytes stay the owner's: the pool carves
+// its first chunk there, as from a slab of its own, and lets go of the area
+// (never frees it) when it drops its chunks, so the owner frees it with its
+// own storage after PoolInt_Destroy. False, with nothing changed, when the
+// pool cannot take it.
+bool PoolInt_LendSlab(Pool *Handle, void *Area, uint64 Bytes);
+constexpr uint64 PoolInt_LentSlabHeaderBytes = 32;
+constexpr uint64 PoolInt_LentSlabBytes(uint32 MemberSize, uint32 ChunkSize) {
+    return PoolInt_LentSlabHeaderBytes + poolint::RecordStride((MemberSize + 7) & ~7u) * ChunkSize;
+}
+
 // What only a pool that has held texts needs: its chunks with headers (string
 // chunks, and any left from before string mode was turned off) and the room
 // index over its string chunks. Made with the first such chunk and kept until

@@ -57,6 +57,20 @@ const Shape Shapes[] = {
          Dictionary_SetPrintCallback(Inner, nullptr, IgnoreLine);
          Dictionary_SetVerbose(Child, 0);
      }},
+    // The container pool's first slab shares its record's block: one child,
+    // more than the first chunk holds, a block too large to share, and a
+    // pool given back by a reset and made again.
+    {"children in chunks of every size", [](Dictionary *Tree) {
+         for (const uint32 Chunk : {1u, 3u, 10000u}) {
+             Dictionary_SetPoolChunkSize(Tree, Chunk);
+             for (int32 Round = 0; Round < 2; Round++) {
+                 Dictionary_Reset(Tree);
+                 Dictionary *Child = nullptr;
+                 for (int32 Index = 0; Index < 5; Index++) Dictionary_AddList(Tree, "c", &Child, nullptr);
+                 Dictionary_AddString(Child, nullptr, "v", nullptr);
+             }
+         }
+     }},
     {"indexed container", [](Dictionary *Tree) {
          for (int32 Index = 0; Index < 100; Index++)
              Dictionary_AddString(Tree, ("key" + std::to_string(Index)).c_str(), LongText.c_str(), nullptr);

@@ -1566,3 +1566,106 @@ TEST_F(DictionaryTest, FractionTextsAreThoseOfThePrintEngine) {
     }
     EXPECT_EQ(Mismatches, 0);
 }
+
+// The typed additions against the general path they shorten (an insert at
+// the end, a type, a value): the same items, keys, types, marks and texts,
+// and the same reports in the same order, under every option that changes
+// what an addition does.
+namespace {
+
+std::string Detail(Dictionary *Handle) {
+    std::string Text;
+    DictionaryItem *Item = nullptr;
+    for (Dictionary_ItemGetFirst(Handle, &Item); Item != nullptr; Dictionary_ItemGetNext(Handle, Item, &Item)) {
+        const char *Key = nullptr, *Value = nullptr;
+        int32 Type = 0, Length = -1;
+        uint32 Private = 0, Flag = 0;
+        Text += Dictionary_ItemGetKeyPtr(Handle, Item, &Key) && Key != nullptr ? "'" + std::string(Key) + "'" : "-";
+        Dictionary_ItemGetType(Handle, Item, &Type);
+        Dictionary_ItemGetPrivate(Handle, Item, &Private);
+        Dictionary_ItemGetBoolean(Handle, Item, &Flag);
+        Text += ":" + std::to_string(Type) + (Private ? "p" : "") + (Flag ? "t" : "");
+        if (Dictionary_ItemGetBufferPtr(Handle, Item, &Value, &Length))
+            Text += "=" + (Value != nullptr ? std::string(Value, (size_t)Length) : std::string("null"));
+        Dictionary *Child = nullptr;
+        if (Dictionary_ItemGetDictionaryHandle(Handle, Item, &Child)) Text += "(" + Detail(Child) + ")";
+        Text += ";";
+    }
+    return Text;
+}
+
+int32 LogValue(Dictionary *, DictionaryItem *, void *User, const char *Path, const char *Old, int32 Length) {
+    *static_cast<std::string *>(User) += std::string("v ") + Path + " " + (Old ? std::string(Old, (size_t)Length) : "null") + "\n";
+    return TRUE;
+}
+int32 LogKey(Dictionary *, DictionaryItem *, void *User, const char *Path, const char *Old) {
+    *static_cast<std::string *>(User) += std::string("k ") + Path + " " + (Old ? Old : "null") + "\n";
+    return TRUE;
+}
+int32 LogRemove(Dictionary *, DictionaryItem *, void *User, const char *Path) {
+    *static_cast<std::string *>(User) += std::string("r ") + Path + "\n";
+    return TRUE;
+}
+
+} // namespace
+
+TEST_F(DictionaryTest, TypedAdditionsMatchInsertTypeAndSet) {
+    const std::string Long(150, 'q');
+    const char *Keys[] = {"k", nullptr, "", ".p", "#", "K", "k", Long.c_str(), "an identifier thirty-six long xxxxx"};
+    for (uint32 Options = 0; Options < 16; Options++) {
+        SCOPED_TRACE(Options);
+        std::string Tree[2], Reports[2];
+        for (int32 Path = 0; Path < 2; Path++) {
+            Dictionary *Handle = nullptr;
+            Dictionary_Create(&Handle);
+            Dictionary_SetAllowDuplicates(Handle, Options & 1);
+            Dictionary_SetPrivateKeys(Handle, (Options >> 1) & 1);
+            Dictionary_SetCaseSensitive(Handle, (Options >> 2) & 1);
+            if (Options & 8) {
+                Dictionary_SetItemValueChangeCallback(Handle, &Reports[Path], LogValue);
+                Dictionary_SetItemKeyChangeCallback(Handle, &Reports[Path], LogKey);
+                Dictionary_SetItemRemoveCallback(Handle, &Reports[Path], LogRemove);
+            }
+            // Twice round the keys, so that each meets several types.
+            for (int32 Round = 1; Round <= 18; Round++) {
+                const char *Key = Keys[Round % 9];
+                const int32 Type = DICTIONARY_TYPE_NULL + Round % 7;
+                const int64 Number = -42 * Round;
+                const uint32 Flag = Round % 3; // 2 is not true
+                const std::string Text = Round % 2 ? "v" + std::to_string(Round) : Long;
+                Dictionary *Child = nullptr;
+                if (Path == 0) {
+                    switch (Type) {
+                    case DICTIONARY_TYPE_NULL: Dictionary_AddNull(Handle, Key, nullptr); break;
+                    case DICTIONARY_TYPE_BOOLEAN: Dictionary_AddBoolean(Handle, Key, Flag, nullptr); break;
+                    case DICTIONARY_TYPE_INT64: Dictionary_AddInt64(Handle, Key, Number, nullptr); break;
+                    case DICTIONARY_TYPE_FLOAT64: Dictionary_AddFloat64(Handle, Key, Number / 8.0, nullptr); break;
+                    case DICTIONARY_TYPE_STRING: Dictionary_AddString(Handle, Key, Text.c_str(), nullptr); break;
+                    case DICTIONARY_TYPE_LIST: Dictionary_AddList(Handle, Key, &Child, nullptr); break;
+                    default: Dictionary_AddDictionary(Handle, Key, &Child, nullptr); break;
+                    }
+                } else {
+                    DictionaryItem *Item = nullptr;
+                    Dictionary_Add(Handle, Key, &Item);
+                    Dictionary_ItemSetType(Handle, Item, Type);
+                    switch (Type) {
+                    case DICTIONARY_TYPE_BOOLEAN: Dictionary_ItemSetBoolean(Handle, Item, Flag); break;
+                    case DICTIONARY_TYPE_INT64: Dictionary_ItemSetInt64(Handle, Item, Number); break;
+                    case DICTIONARY_TYPE_FLOAT64: Dictionary_ItemSetFloat64(Handle, Item, Number / 8.0); break;
+                    case DICTIONARY_TYPE_STRING: Dictionary_ItemSetString(Handle, Item, Text.c_str()); break;
+                    case DICTIONARY_TYPE_LIST:
+                    case DICTIONARY_TYPE_DICTIONARY: Dictionary_ItemGetDictionaryHandle(Handle, Item, &Child); break;
+                    }
+                }
+                if (Child != nullptr) Dictionary_AddString(Child, "in", "x", nullptr);
+            }
+            Tree[Path] = Detail(Handle);
+            Dictionary_Release(&Handle);
+        }
+        EXPECT_EQ(Tree[0], Tree[1]);
+        EXPECT_EQ(Reports[0], Reports[1]);
+        if (Options & 8) {
+            EXPECT_NE(Reports[0], "");
+        }
+    }
+}

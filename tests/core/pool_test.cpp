@@ -974,3 +974,56 @@ TEST_F(PoolTest, InlineGiveRefusesWhatItMustNotTake) {
         Pool_Delete(Each);
     }
 }
+
+// A pool given its first slab by its owner behaves as one that made its own:
+// the same counts and records through takes, gives, resets and drops, with
+// the first chunk carved from the lent bytes, which the pool never frees
+// (the owner's block is freed whole after the destroy).
+TEST_F(PoolTest, LentFirstSlabServesAsAnOwnSlab) {
+    constexpr uint32 Size = 40;
+    for (const uint32 ChunkSize : {1u, 3u, 8u}) {
+        SCOPED_TRACE(ChunkSize);
+        const uint64 Bytes = PoolInt_LentSlabBytes(Size, ChunkSize);
+        uint8 *Block = static_cast<uint8 *>(Memory_Alloc((int32)(sizeof(Pool) + Bytes)));
+        Pool *Lent = reinterpret_cast<Pool *>(Block);
+        PoolInt_InitFixed(Lent, Size, ChunkSize, 0, __FILE__, __LINE__);
+        // Areas it cannot take: another size, misaligned, after a slab.
+        EXPECT_FALSE(PoolInt_LendSlab(Lent, Block + sizeof(Pool), Bytes + 16));
+        EXPECT_FALSE(PoolInt_LendSlab(Lent, Block + sizeof(Pool) + 8, Bytes));
+        ASSERT_TRUE(PoolInt_LendSlab(Lent, Block + sizeof(Pool), Bytes));
+        EXPECT_FALSE(PoolInt_LendSlab(Lent, Block + sizeof(Pool), Bytes));
+        Pool *Own = MakeFixed(Size, ChunkSize);
+        std::mt19937 Random(ChunkSize);
+        for (int32 Round = 0; Round < 4; Round++) {
+            std::vector<void *> Live[2];
+            for (int32 Step = 0; Step < 60; Step++) {
+                const bool Give = !Live[0].empty() && Random() % 3 == 0;
+                const size_t Victim = Give ? Random() % Live[0].size() : 0;
+                for (int32 Which = 0; Which < 2; Which++) {
+                    Pool *Handle = Which == 0 ? Lent : Own;
+                    if (Give) {
+                        void *Record = Live[Which][Victim];
+                        Live[Which].erase(Live[Which].begin() + (ptrdiff_t)Victim);
+                        Pool_Free(Handle, &Record, Size);
+                    } else {
+                        Live[Which].push_back(Pool_Alloc(Handle, Size));
+                        memset(Live[Which].back(), 0x5a, Size);
+                    }
+                }
+                // The first chunk of a fresh pool is the lent one.
+                if (Round == 0 && Step == 0) {
+                    EXPECT_GE((uint8 *)Live[0][0], Block + sizeof(Pool));
+                    EXPECT_LT((uint8 *)Live[0][0], Block + sizeof(Pool) + Bytes);
+                }
+                for (auto Getter : {Pool_GetActiveCount, Pool_GetMaximumCount, Pool_GetBlocksInUse,
+                                    Pool_GetMemoryInUse})
+                    ASSERT_EQ(Get(Getter, Lent), Get(Getter, Own)) << Round << "/" << Step;
+            }
+            // Resets keep the chunks (the lent one too); drops let go of all.
+            for (Pool *Handle : {Lent, Own}) (Round % 2 == 0 ? Pool_Reset : Pool_RemoveAll)(Handle);
+        }
+        Pool_Delete(&Own);
+        PoolInt_Destroy(Lent);
+        Memory_Free(Block, (int32)(sizeof(Pool) + Bytes));
+    }
+}
