@@ -682,15 +682,7 @@ int32 NotificationCenter_AddInstanceObserver(const char *Type, const char *Name,
                                              NotificationCenter_ObserverFunc Function) {
     if (auto Hook = LoadHook(AddInstanceObserverHook)) return Hook(Type, Name, Instance, User, Function);
     NotificationCenter *Center = NotificationCenter_Checked();
-    Type = NotificationCenter_Part(Type);
-    Name = NotificationCenter_Part(Name);
-    Instance = NotificationCenter_Part(Instance);
-    const NotificationFireNames Names{Type,
-                                      Name,
-                                      Instance,
-                                      NotificationCenter_PartLength(Type),
-                                      NotificationCenter_PartLength(Name),
-                                      NotificationCenter_PartLength(Instance)};
+    const NotificationFireNames Names = NotificationCenter_MeasureNames(Type, Name, Instance);
     NotificationCenter_Lock(Center);
     AddLocked(Center, Names, User, Function);
     NotificationCenter_Unlock(Center);
@@ -706,15 +698,7 @@ int32 NotificationCenter_RemoveInstanceObserver(const char *Type, const char *Na
                                                 void *User, NotificationCenter_ObserverFunc Function) {
     if (auto Hook = LoadHook(RemoveInstanceObserverHook)) return Hook(Type, Name, Instance, User, Function);
     NotificationCenter *Center = NotificationCenter_Checked();
-    Type = NotificationCenter_Part(Type);
-    Name = NotificationCenter_Part(Name);
-    Instance = NotificationCenter_Part(Instance);
-    const NotificationFireNames Names{Type,
-                                      Name,
-                                      Instance,
-                                      NotificationCenter_PartLength(Type),
-                                      NotificationCenter_PartLength(Name),
-                                      NotificationCenter_PartLength(Instance)};
+    const NotificationFireNames Names = NotificationCenter_MeasureNames(Type, Name, Instance);
     NotificationCenter_Lock(Center);
     RemoveLocked(Center, Names, User, Function);
     NotificationCenter_Unlock(Center);

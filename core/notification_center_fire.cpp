@@ -213,13 +213,7 @@ void NotificationCenter_FireCallbacksInternal(NotificationCenter *Center, Notifi
 
 void NotificationCenter_FireInternal(NotificationCenter *Center, const char *Type, const char *Name,
                                      const char *Instance, Dictionary *UserInfo) {
-    Type = NotificationCenter_Part(Type);
-    Name = NotificationCenter_Part(Name);
-    Instance = NotificationCenter_Part(Instance);
-    NotificationCenter_FireNamesInternal(Center,
-                                         {Type, Name, Instance, NotificationCenter_PartLength(Type),
-                                          NotificationCenter_PartLength(Name), NotificationCenter_PartLength(Instance)},
-                                         UserInfo);
+    NotificationCenter_FireNamesInternal(Center, NotificationCenter_MeasureNames(Type, Name, Instance), UserInfo);
 }
 
 void NotificationCenter_FireNamesInternal(NotificationCenter *Center, const NotificationFireNames &Fired,
@@ -331,12 +325,7 @@ int32 NotificationCenter_FireAfterDelaySharedNames(const NotificationFireNames &
 }
 
 int32 NotificationCenter_IsObserved(const char *Type, const char *Name, const char *Instance) {
-    Type = NotificationCenter_Part(Type);
-    Name = NotificationCenter_Part(Name);
-    Instance = NotificationCenter_Part(Instance);
-    return NotificationCenter_IsObservedNames({Type, Name, Instance, NotificationCenter_PartLength(Type),
-                                               NotificationCenter_PartLength(Name),
-                                               NotificationCenter_PartLength(Instance)});
+    return NotificationCenter_IsObservedNames(NotificationCenter_MeasureNames(Type, Name, Instance));
 }
 
 int32 NotificationCenter_IsObservedNames(const NotificationFireNames &Fired) {

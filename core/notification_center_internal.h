@@ -411,6 +411,19 @@ struct NotificationFireNames {
 };
 constexpr uint32 NotificationNoSlot = 0xffffffffu;
 
+// The names as a caller gave them: each part ("" for none) with its length.
+inline NotificationFireNames NotificationCenter_MeasureNames(const char *Type, const char *Name, const char *Instance) {
+    Type = NotificationCenter_Part(Type);
+    Name = NotificationCenter_Part(Name);
+    Instance = NotificationCenter_Part(Instance);
+    return {Type,
+            Name,
+            Instance,
+            NotificationCenter_PartLength(Type),
+            NotificationCenter_PartLength(Name),
+            NotificationCenter_PartLength(Instance)};
+}
+
 // The slot of the names' prefix in the center's name counts: a pure function
 // of the names, the same for every center.
 uint32 NotificationCenter_NameSlotOf(const char *Type, size_t TypeLength, const char *Name, size_t NameLength);
