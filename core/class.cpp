@@ -56,17 +56,6 @@ uint32 InstanceIdHash(HashTable *, void *, const void *Key) {
     return (uint32)(Hash ^ (Hash >> 32));
 }
 
-// The instance table's comparison. A tracked object is untracked through
-// the very id text its entry points at, so the same address settles the
-// match before the texts are compared; a look-up through a copy of the id
-// compares the texts, as before.
-int32 InstanceIdCompare(HashTable *, void *, const void *StoredKeyArea, const void *Key) {
-    const char *Stored;
-    memcpy(&Stored, StoredKeyArea, sizeof(Stored));
-    if (Stored == Key) return TRUE;
-    return strcmp(Stored != nullptr ? Stored : "", Key != nullptr ? static_cast<const char *>(Key) : "") == 0;
-}
-
 // The hooks outlive Class_Init/Class_Remove of a loaded library's copy only
 // until its Class_Remove; they are read without a lock (installed at start).
 Class_ConvertFromInstanceIdFunc ConvertFromHook = nullptr;
@@ -317,7 +306,7 @@ int32 Class_Init(void) {
     HashTable_Create(&Global->Instances, (uint32)sizeof(char *), InstanceBucketCount);
     HashTable_SetKeyAssignCallback(Global->Instances, nullptr, HashTable_StringPointerKeyAssign);
     HashTable_SetValueCallback(Global->Instances, nullptr, InstanceIdHash);
-    HashTable_SetCompareCallback(Global->Instances, nullptr, InstanceIdCompare);
+    HashTable_SetCompareCallback(Global->Instances, nullptr, HashTable_StringPointerCompare);
     // A workflow's many live tasks and events are all instances here.
     HashTable_SetGrowable(Global->Instances, 1);
     CriticalSection_Create(&Global->Lock);

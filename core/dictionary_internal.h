@@ -24,8 +24,8 @@
 // - Print state, the print identifier and change callbacks live in Extra,
 //   made on first need. A root without one keeps a print callback set on it
 //   in its root record; the record made later starts with that callback and
-//   is from then on the only place it is kept. A child made while its parent has a print identifier
-//   gets an extra record holding a copy of it.
+//   is from then on the only place it is kept. A child made while its parent
+//   has a print identifier gets an extra record holding a copy of it.
 // - Extra's CursorItem/CursorIndex remember the last item reached by
 //   position; a change to this Dictionary's list moves or clears them. A
 //   container without an extra record remembers no position: a short walk
@@ -57,6 +57,12 @@
 constexpr uint8 DictionaryTypeMask = 0x07;
 constexpr uint8 DictionaryPrivateFlag = 0x40;
 constexpr uint8 DictionaryBooleanFlag = 0x80;
+
+// A Boolean's text form, "true" or "false", and its length.
+inline const char *DictionaryInt_BooleanText(bool Value, int32 *Length) {
+    *Length = Value ? 4 : 5;
+    return Value ? "true" : "false";
+}
 
 // Working size of item paths built for change reports and ItemGetPath.
 constexpr int32 DictionaryPathWorkSize = 4096;
@@ -204,6 +210,10 @@ inline bool DictionaryInt_IsInline(const DictionaryItem *Item, const char *Text)
     } while (0)
 
 inline int32 DictionaryInt_Type(const DictionaryItem *Item) { return Item->Flags & DictionaryTypeMask; }
+// Sets or clears an item's private mark.
+inline void DictionaryInt_MarkPrivate(DictionaryItem *Item, uint32 Private) {
+    Item->Flags = (uint8)((Item->Flags & ~DictionaryPrivateFlag) | (Private ? DictionaryPrivateFlag : 0));
+}
 inline bool DictionaryInt_IsContainerType(int32 Type) {
     return Type == DICTIONARY_TYPE_LIST || Type == DICTIONARY_TYPE_DICTIONARY;
 }

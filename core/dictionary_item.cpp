@@ -234,8 +234,11 @@ int32 DictionaryInt_SetBoolean(Dictionary *Handle, DictionaryItem *Item, uint32 
         Item->Flags |= DictionaryBooleanFlag;
     else
         Item->Flags &= (uint8)~DictionaryBooleanFlag;
-    if (DictionaryInt_Type(Item) == DICTIONARY_TYPE_BOOLEAN)
-        DictionaryInt_ReportValue(Handle, Item, Was ? "true" : "false", Was ? 4 : 5);
+    if (DictionaryInt_Type(Item) == DICTIONARY_TYPE_BOOLEAN) {
+        int32 Length = 0;
+        const char *Text = DictionaryInt_BooleanText(Was, &Length);
+        DictionaryInt_ReportValue(Handle, Item, Text, Length);
+    }
     return TRUE;
 }
 
@@ -468,7 +471,9 @@ int32 Dictionary_AddBoolean(Dictionary *Handle, const char *Key, uint32 Value, D
     Dictionary_CheckList(Handle);
     DictionaryInt_ClearOut(Item);
     // Only 1 is true, as the setter takes it.
-    DictionaryItem *Added = AddTyped(Handle, Key, DICTIONARY_TYPE_BOOLEAN, Value == 1 ? "true" : "false", Value == 1 ? 4 : 5);
+    int32 Length = 0;
+    const char *Text = DictionaryInt_BooleanText(Value == 1, &Length);
+    DictionaryItem *Added = AddTyped(Handle, Key, DICTIONARY_TYPE_BOOLEAN, Text, Length);
     if (Item != nullptr) *Item = Added;
     return TRUE;
 }

@@ -71,7 +71,7 @@ bool TakeSameScalar(Dictionary *Destination, DictionaryItem *Target, DictionaryI
     const int32 Type = DictionaryInt_Type(SourceItem);
     if (DictionaryInt_Type(Target) != Type) return false;
     if (Type == DICTIONARY_TYPE_BOOLEAN && Target->Value == nullptr) {
-        Target->Flags = (uint8)((Target->Flags & ~DictionaryPrivateFlag) | (Private ? DictionaryPrivateFlag : 0));
+        DictionaryInt_MarkPrivate(Target, Private);
         Target->ValueLength = 0;
         DictionaryInt_SetBoolean(Destination, Target, (SourceItem->Flags & DictionaryBooleanFlag) ? 1 : 0);
         return true;
@@ -79,7 +79,7 @@ bool TakeSameScalar(Dictionary *Destination, DictionaryItem *Target, DictionaryI
     if ((Type != DICTIONARY_TYPE_STRING && !DictionaryInt_IsNumberType(Type)) || SourceItem->Value == nullptr ||
         SourceItem->ValueLength <= 0)
         return false;
-    Target->Flags = (uint8)((Target->Flags & ~DictionaryPrivateFlag) | (Private ? DictionaryPrivateFlag : 0));
+    DictionaryInt_MarkPrivate(Target, Private);
     DictionaryInt_SetBuffer(Destination, Target, SourceItem->Value, SourceItem->ValueLength);
     return true;
 }
@@ -89,10 +89,7 @@ void TakeItem(Dictionary *Destination, DictionaryItem *Target, DictionaryItem *S
     if (TakeSameScalar(Destination, Target, SourceItem, Private)) return;
     if (TakeIntoNew(Destination, Target, SourceItem, Private)) return;
     DictionaryInt_Retype(Destination, Target, DictionaryInt_Type(SourceItem));
-    if (Private)
-        Target->Flags |= DictionaryPrivateFlag;
-    else
-        Target->Flags &= (uint8)~DictionaryPrivateFlag;
+    DictionaryInt_MarkPrivate(Target, Private);
     const char *Text = nullptr;
     int32 Length = 0;
     if (!DictionaryInt_TextForm(SourceItem, &Text, &Length)) Length = 0;
@@ -185,15 +182,13 @@ void MergeItem(Dictionary *Destination, Dictionary *Source, DictionaryItem *Sour
         const int32 Type = DictionaryInt_Type(SourceItem);
         const char *Text = SourceItem->Value;
         int32 TextLength = Text != nullptr ? SourceItem->ValueLength : 0;
-        if (Type == DICTIONARY_TYPE_BOOLEAN) {
-            // The flag, whatever text an earlier life left.
-            const bool True = (SourceItem->Flags & DictionaryBooleanFlag) != 0;
-            Text = True ? "true" : "false";
-            TextLength = True ? 4 : 5;
-        }
+        // A Boolean's flag, whatever text an earlier life left.
+        if (Type == DICTIONARY_TYPE_BOOLEAN)
+            Text = DictionaryInt_BooleanText((SourceItem->Flags & DictionaryBooleanFlag) != 0, &TextLength);
         Target = DictionaryInt_AppendValue(Destination, SourceItem->Key, Length, Type, Text, TextLength);
-        Target->Flags = (uint8)((Target->Flags & ~DictionaryPrivateFlag) | (Private ? DictionaryPrivateFlag : 0));
-        if (SourceItem->Child != nullptr && Target->Child != nullptr) MergeAt(Target->Child, SourceItem->Child, nullptr, Flags);
+        DictionaryInt_MarkPrivate(Target, Private);
+        if (SourceItem->Child != nullptr && Target->Child != nullptr)
+            MergeAt(Target->Child, SourceItem->Child, nullptr, Flags);
         return;
     }
     if (Target == nullptr) {

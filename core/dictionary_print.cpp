@@ -3,8 +3,8 @@
 //
 // The print record lives in the Dictionary's extra record, made by the first
 // print or print setting other than a root's print callback (kept in the
-// root record until the extra record is made), so the family is written out here rather than
-// generated. A child container prints under its root's id text and the print
+// root record until the extra record is made), so the family is written out
+// here rather than generated. A child container prints under its root's id text and the print
 // identifier it copied from its parent when it was made.
 #include <string.h>
 

@@ -452,16 +452,18 @@ int32 HashTable_StringPointerKeyAssign(HashTable *, void *, void *KeyArea, uint3
     return TRUE;
 }
 
+// A key looked up through the very text its entry points at (an owner
+// removing its own entry) is settled by the address, before the texts.
 int32 HashTable_StringPointerCompare(HashTable *, void *, const void *StoredKeyArea, const void *Key) {
     const char *Stored;
     memcpy(&Stored, StoredKeyArea, sizeof(Stored));
-    return TextEqual<false>(TextOf(Stored), TextOf(Key), UINT32_MAX);
+    return Stored == Key || TextEqual<false>(TextOf(Stored), TextOf(Key), UINT32_MAX);
 }
 
 int32 HashTable_StringPointerCompareWithoutCase(HashTable *, void *, const void *StoredKeyArea, const void *Key) {
     const char *Stored;
     memcpy(&Stored, StoredKeyArea, sizeof(Stored));
-    return TextEqual<true>(TextOf(Stored), TextOf(Key), UINT32_MAX);
+    return Stored == Key || TextEqual<true>(TextOf(Stored), TextOf(Key), UINT32_MAX);
 }
 
 int32 HashTable_PointerKeyAssign(HashTable *, void *, void *KeyArea, uint32, const void *Key) {

@@ -393,6 +393,8 @@ inline size_t NotificationCenter_CopyMeasuredName(char *Field, const char *Text,
 
 // A fire's names and their lengths (as NotificationCenter_PartLength gives
 // them), measured once for every key the fire looks up.
+constexpr uint32 NotificationNoSlot = 0xffffffffu;
+
 struct NotificationFireNames {
     const char *Type;
     const char *Name;
@@ -407,9 +409,8 @@ struct NotificationFireNames {
     // NotificationCenter_NameSlotOf gives it, or NotificationNoSlot: a fire
     // of names nobody observes under any instance is then answered from the
     // counts alone, without finding the prefix.
-    uint32 NameSlot = 0xffffffffu;
+    uint32 NameSlot = NotificationNoSlot;
 };
-constexpr uint32 NotificationNoSlot = 0xffffffffu;
 
 // The names as a caller gave them: each part ("" for none) with its length.
 inline NotificationFireNames NotificationCenter_MeasureNames(const char *Type, const char *Name, const char *Instance) {
@@ -435,6 +436,11 @@ struct NotificationConstNames {
     size_t TypeLength;
     size_t NameLength;
     uint32 NameSlot;
+    // The names fired under Instance, measured as NotificationCenter_PartLength does.
+    NotificationFireNames Under(const char *Instance) const {
+        Instance = NotificationCenter_Part(Instance);
+        return {Type, Name, Instance, TypeLength, NameLength, NotificationCenter_PartLength(Instance), false, NameSlot};
+    }
 };
 template <size_t TypeSize, size_t NameSize>
 NotificationConstNames NotificationCenter_ConstNames(const char (&Type)[TypeSize], const char (&Name)[NameSize]) {
@@ -451,11 +457,6 @@ int32 NotificationCenter_FireAfterDelaySharedNames(const NotificationFireNames &
 // NotificationCenter_IsObserved of measured names, none null; a known name
 // slot answers names nobody observes from the counts alone.
 int32 NotificationCenter_IsObservedNames(const NotificationFireNames &Fired);
-// A string constant's length, as NotificationCenter_PartLength gives it.
-template <size_t Size> constexpr size_t NotificationCenter_ConstLength(const char (&)[Size]) {
-    static_assert(Size - 1 <= NotificationKeySize - 1);
-    return Size - 1;
-}
 
 // "type.name.instance", cut to 121 bytes; its length.
 size_t NotificationCenter_PrintKey(char *Key, const char *Type, const char *Name, const char *Instance);

@@ -12,6 +12,7 @@
 #include <string.h>
 
 #include <algorithm>
+#include <charconv>
 
 #include "core/class.h"
 #include "core/debug.h"
@@ -587,15 +588,8 @@ bool PrintPlain(PlainBuffer &Out, const char *Format, va_list Arguments) {
         Out.Append(Literal, (size_t)(Percent[i] - Literal));
         if (Percent[i][1] == 'd') {
             char Digits[12];
-            char *Start = Digits + sizeof(Digits);
-            const int32 Value = va_arg(Copy, int32);
-            uint32 Magnitude = Value < 0 ? 0u - (uint32)Value : (uint32)Value;
-            do {
-                *--Start = (char)('0' + Magnitude % 10);
-                Magnitude /= 10;
-            } while (Magnitude != 0);
-            if (Value < 0) *--Start = '-';
-            Out.Append(Start, (size_t)(Digits + sizeof(Digits) - Start));
+            const char *End = std::to_chars(Digits, Digits + sizeof(Digits), va_arg(Copy, int32)).ptr;
+            Out.Append(Digits, (size_t)(End - Digits));
         } else if (const char *Text = va_arg(Copy, const char *)) {
             Out.Append(Text, strlen(Text));
         }

@@ -307,7 +307,7 @@ int32 Task_SetInterface(Task *Handle, const TaskInterface *Record) {
     if (Record == nullptr) return TRUE;
     char *TypeName = const_cast<char *>(Handle->InterfaceCopy.Name);
     TypeName = SetText(TypeName, Handle->InterfaceNameInline, TaskTypeNameInlineSize, TASK_NAME_SIZE,
-                               Record->Name != nullptr ? Record->Name : "");
+                       Record->Name != nullptr ? Record->Name : "");
     Handle->InterfaceCopy = *Record;
     Handle->InterfaceCopy.Name = TypeName;
     Handle->Interface = &Handle->InterfaceCopy;
@@ -344,7 +344,7 @@ int32 Task_SetDefaultCertStore(Task *Handle, const char *Name) {
     Class_CheckHandle(Handle, TASK_CLASSID);
     Debug_CheckPointer(Name);
     Handle->DefaultCertStore = SetText(Handle->DefaultCertStore, Handle->DefaultCertStoreInline,
-                                               TaskCertStoreInlineSize, TASK_CERTSTORE_NAME_SIZE, Name);
+                                       TaskCertStoreInlineSize, TASK_CERTSTORE_NAME_SIZE, Name);
     return TRUE;
 }
 

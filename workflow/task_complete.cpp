@@ -8,7 +8,6 @@
 // but never a failed task into a success.
 #include <string.h>
 
-
 #include "core/formats/json.h"
 #include "core/interop.h"
 #include "core/memory.h"

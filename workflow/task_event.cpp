@@ -175,10 +175,7 @@ const NotificationConstNames EventCompleteNames = NotificationCenter_ConstNames(
 // Queues a fire of constant names that shares the event's payload: only the
 // instance id is measured.
 void FireShared(const NotificationConstNames &Names, const char *Instance, Dictionary *Payload) {
-    Instance = NotificationCenter_Part(Instance);
-    NotificationCenter_FireAfterDelaySharedNames({Names.Type, Names.Name, Instance, Names.TypeLength, Names.NameLength,
-                                                  NotificationCenter_PartLength(Instance), false, Names.NameSlot},
-                                                 0, Payload);
+    NotificationCenter_FireAfterDelaySharedNames(Names.Under(Instance), 0, Payload);
 }
 
 int32 DeleteObject(void *HandleAddress) { return TaskEvent_Delete(static_cast<TaskEvent **>(HandleAddress)); }

@@ -63,12 +63,7 @@ const NotificationConstNames RelayedConstNames[] = {
     NotificationCenter_ConstNames("WorkflowManager", "TaskError"),
     NotificationCenter_ConstNames("WorkflowManager", "TaskWarning")};
 // The relayed names with the manager's id as the instance.
-NotificationFireNames RelayedFireNames(uint32 Event) {
-    const NotificationConstNames &Names = RelayedConstNames[Event];
-    const char *Instance = NotificationCenter_Part(ManagerId());
-    return {Names.Type, Names.Name, Instance, Names.TypeLength, Names.NameLength,
-            NotificationCenter_PartLength(Instance), false, Names.NameSlot};
-}
+NotificationFireNames RelayedFireNames(uint32 Event) { return RelayedConstNames[Event].Under(ManagerId()); }
 
 bool RelayShortcuts = true;
 

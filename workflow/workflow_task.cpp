@@ -95,7 +95,8 @@ int32 Workflow_CreateTaskWithMacros(Workflow *Handle, const char *Name, Dictiona
     Task_Create(&Made);
     Task_SetWorkflowHandle(Made, Handle);
     // Marked once: the table of log-only printers keeps it for good.
-    [[maybe_unused]] static const int32 Marked = ClassPrint_MarkLogLine(PrintThroughWorkflow, WorkflowInt_PrintsOnlyToLog);
+    [[maybe_unused]] static const int32 Marked =
+        ClassPrint_MarkLogLine(PrintThroughWorkflow, WorkflowInt_PrintsOnlyToLog);
     Task_SetPrintCallback(Made, Handle, PrintThroughWorkflow);
     if (!Task_LoadFromDictionary(Made, Handle->Document, Expanded)) {
         Workflow_Print(Handle, "Cannot find task %s\n", Expanded);
