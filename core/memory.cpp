@@ -42,7 +42,7 @@
 
 MemoryStateStruct *GlobalMemory = nullptr;
 
-MemoryInt::HotFacts MemoryInt::Hot = {nullptr, MemoryInt::HeapAdviceOff, false, false, false};
+MemoryInt::HotFacts MemoryInt::Hot;
 
 using namespace MemoryInt;
 
@@ -652,7 +652,6 @@ int32 Memory_Init(int32 Tracking) {
     static const bool HeaderSizes = HeaderRuleHolds();
     Hot.HeaderSizes = HeaderSizes;
     SetRetaining(RetainBound());
-    StartHeapAdvice();
     __atomic_store_n(&Hot.State, &State, __ATOMIC_RELEASE);
     Hot.Plain = !Hot.Tracking;
     __atomic_store_n(&GlobalMemory, &State, __ATOMIC_RELEASE);
@@ -682,6 +681,5 @@ int32 Memory_Remove(void) {
     }
     for (Shard &Of : Shards) UnlockShard(Of);
     SetRetaining(0);
-    StopHeapAdvice();
     return 1;
 }

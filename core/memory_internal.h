@@ -31,11 +31,9 @@
 namespace MemoryInt __attribute__((visibility("hidden"))) {
 
 // Read by every allocation and free; written only while no other thread may
-// allocate (Memory_Init, Memory_Remove), except HeapAdvised, which the rare
-// advice of a grown heap moves on (memory_system.cpp).
+// allocate (Memory_Init, Memory_Remove).
 struct alignas(64) HotFacts {
     MemoryStateStruct *State;
-    uintptr HeapAdvised; // end of the heap advised for huge pages, or HeapAdviceOff
     bool Tracking;
     bool Plain;       // a state without tracking: the short paths apply
     bool HeaderSizes; // the heap's size words answer like malloc_usable_size
@@ -127,28 +125,6 @@ inline bool KeepingHere() { return (uintptr)&ThreadMark == __atomic_load_n(&Keep
 // Gives the kept allocations back to the system; by the keeping thread.
 void DropKept();
 
-// ---- Huge pages for the heap (memory_system.cpp) ----
-//
-// A small allocation that ends above the part of the heap already advised,
-// but no further above it than HeapAdviceWindow, finds the heap grown; other
-// threads' arenas and the heap's own mappings lie far away and pass by.
-// HeapAdviceOff lies so high that nothing in user space ends above it.
-constexpr uintptr HeapAdviceOff = (uintptr)1 << (sizeof(uintptr) * 8 - 1);
-constexpr uintptr HeapAdviceWindow = (uintptr)1 << (sizeof(uintptr) * 4);
-
-void AdviseGrownHeap(uint8 *End);
-// Between Memory_Init and Memory_Remove, with the C library's own heap.
-void StartHeapAdvice();
-void StopHeapAdvice();
-
-inline uint8 *NoteHeapEnd(uint8 *System, [[maybe_unused]] size_t Total) {
-#if !defined(MEMORY_FOREIGN_HEAP)
-    if (__builtin_expect((uintptr)System + Total - LoadRelaxed(Hot.HeapAdvised) - 1 < HeapAdviceWindow, 0))
-        AdviseGrownHeap(System + Total);
-#endif
-    return System;
-}
-
 // The system heap behind every block, Total bytes, cleared with Zero.
 inline uint8 *SystemAlloc(size_t Total, bool Zero) {
     if (__builtin_expect(Total >= RetainMinBytes, 0)) return SystemAllocLarge(Total, Zero);
@@ -165,7 +141,7 @@ inline uint8 *SystemAlloc(size_t Total, bool Zero) {
         }
     }
 #endif
-    return NoteHeapEnd(static_cast<uint8 *>(Zero ? calloc(1, Total) : malloc(Total)), Total);
+    return static_cast<uint8 *>(Zero ? calloc(1, Total) : malloc(Total));
 }
 
 // Gives back the system allocation of Total bytes behind the block that

@@ -1,7 +1,7 @@
 // The system heap behind the allocator's blocks: the room of a system
-// allocation, the large allocations kept for reuse, the release of the
-// small kept ones and the advice of huge pages for the heap. The inline
-// front (small requests and their keep, the room) is in memory_internal.h.
+// allocation, the large allocations kept for reuse and the release of the
+// small kept ones. The inline front (small requests and their keep, the
+// room) is in memory_internal.h.
 //
 // Invariants:
 // - What is kept lies outside every count, check and report: a block counts
@@ -11,22 +11,13 @@
 // - Nothing is kept outside Memory_Init..Memory_Remove (the bound is 0), and
 //   a kept block's leading guard is cleared, so a second free of it stops as
 //   a damaged block instead of handing it out twice.
-// - Huge page advice changes where the C library grows its heap and which
-//   pages back it, never what an allocation returns or how it counts; a
-//   refused advice is no fault.
-#include <fcntl.h>
 #include <pthread.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <string_view>
 
 #include "core/memory_internal.h"
-
-#ifndef MADV_COLLAPSE
-#define MADV_COLLAPSE 25
-#endif
 
 namespace MemoryInt {
 
@@ -46,20 +37,6 @@ bool HeaderRuleHolds() {
 }
 
 namespace {
-
-// What the huge page advice (below) found and set; large mappings read Huge.
-constexpr size_t LibraryTopPad = (size_t)128 << 10; // the C library's own
-constexpr size_t LeastGrowth = (size_t)64 << 10;
-
-struct HeapAdviceState {
-    pthread_mutex_t Lock = PTHREAD_MUTEX_INITIALIZER;
-    bool Probed = false;
-    size_t Huge = 0; // huge page bytes; 0 where advice gets none
-    size_t Page = 0;
-    uintptr From = 0; // the heap's top at the first Memory_Init
-    size_t Pad = 0;   // the top pad set, 0 while the library's own holds
-};
-HeapAdviceState Advice;
 
 // ---- Large system allocations kept for reuse ----
 //
@@ -181,34 +158,9 @@ constexpr size_t MapMarkXor = 0x6d656d6f72794d41ull;
 
 inline size_t MapMark(const uint8 *Base) { return (size_t)(uintptr)Base ^ MapMarkXor; }
 
-// Where huge pages are made for advised memory, a mapping that holds a huge
-// page or nearly one starts on a huge page boundary and is advised: a large
-// tree's slabs and tables are filled whole, one fault a huge page instead of
-// one a page. It is rounded up to whole huge pages where that adds at most
-// an eighth; else its rest past the last boundary keeps small pages.
-void *MapHuge(size_t &Bytes, size_t Huge) {
-    const size_t Rounded = (Bytes + Huge - 1) & ~(Huge - 1);
-    if (Rounded - Bytes <= Rounded / 8) Bytes = Rounded;
-    else if (Bytes < Huge) return MAP_FAILED;
-    const size_t Reach = Bytes + Huge;
-    void *Reserved = mmap(nullptr, Reach, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (Reserved == MAP_FAILED) return MAP_FAILED;
-    const uintptr Start = (uintptr)Reserved, Base = (Start + Huge - 1) & ~(uintptr)(Huge - 1);
-    if (Base > Start) munmap(Reserved, Base - Start);
-    if (Start + Reach > Base + Bytes) munmap(reinterpret_cast<void *>(Base + Bytes), Start + Reach - Base - Bytes);
-    madvise(reinterpret_cast<void *>(Base), Bytes, MADV_HUGEPAGE);
-    return reinterpret_cast<void *>(Base);
-}
-
 uint8 *MapSystem(size_t Total) {
-    const size_t Page = 4096;
-    size_t Bytes = (Total + MapHeaderBytes + Page - 1) & ~(Page - 1);
-    const size_t Huge = LoadRelaxed(Advice.Huge);
-    void *Base = Huge != 0 ? MapHuge(Bytes, Huge) : MAP_FAILED;
-    if (Base == MAP_FAILED) {
-        Bytes = (Total + MapHeaderBytes + Page - 1) & ~(Page - 1);
-        Base = mmap(nullptr, Bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    }
+    const size_t Page = 4096, Bytes = (Total + MapHeaderBytes + Page - 1) & ~(Page - 1);
+    void *Base = mmap(nullptr, Bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (Base == MAP_FAILED) return nullptr;
     size_t *Header = static_cast<size_t *>(Base);
     Header[0] = MapMark(static_cast<uint8 *>(Base));
@@ -300,126 +252,6 @@ void SetRetaining(size_t Bound) {
     }
     pthread_mutex_unlock(&Retained.Lock);
     for (uint32 i = 0; i < KeptCount; i++) ReleaseSystem(Kept[i]);
-}
-
-// ---- Huge pages for the heap ----
-//
-// The heap grows at its top (brk) a little at a time, and every 4 KB page of
-// it costs a fault and, with the many small blocks a large workflow keeps, a
-// TLB miss on most reads. Where the kernel backs advised memory with huge
-// pages, the grown heap is advised, and its top pad is set so that each
-// growth by a small request ends on a huge page boundary: a huge page is
-// only made for a range the heap covers whole, on the first touch. The C
-// library touches the first bytes of a growth (the new top's header) before
-// the advice can follow, so the huge page holding the allocation that found
-// the growth is made at once (collapsed) instead; everything above it is
-// still untouched then. The advice only asks: a kernel that refuses it leaves
-// the heap as it was.
-//
-// A fixed top pad also fixes the C library's mapping threshold, which it
-// otherwise raises to the largest mapped chunk freed; it is set once to the
-// size from which the allocator maps blocks itself, so that requests below
-// it come from the heap as they would once raised. Freed memory at the top
-// still goes back once the free top exceeds the trim threshold, less the top
-// pad (under 2 huge pages) that stays for the next growth; Memory_Remove sets
-// the C library's own top pad again.
-namespace {
-
-[[maybe_unused]] std::string_view ReadSystemFile(const char *Path, char *Text, size_t Room) {
-    const int File = open(Path, O_RDONLY | O_CLOEXEC);
-    if (File < 0) return {};
-    const ssize_t Read = read(File, Text, Room);
-    close(File);
-    return {Text, Read > 0 ? (size_t)Read : 0};
-}
-
-// The huge page size when the kernel makes huge pages for advised memory.
-[[maybe_unused]] size_t AdvisedHugePageBytes(size_t Page) {
-    char Text[128];
-    const std::string_view Mode = ReadSystemFile("/sys/kernel/mm/transparent_hugepage/enabled", Text, sizeof(Text));
-    if (Mode.find("[always]") == std::string_view::npos && Mode.find("[madvise]") == std::string_view::npos) return 0;
-    size_t Bytes = 0;
-    for (char Digit : ReadSystemFile("/sys/kernel/mm/transparent_hugepage/hpage_pmd_size", Text, sizeof(Text))) {
-        if (Digit < '0' || Digit > '9' || Bytes > ((size_t)1 << 40)) break;
-        Bytes = Bytes * 10 + (size_t)(Digit - '0');
-    }
-    return Bytes >= 2 * Page && (Bytes & (Bytes - 1)) == 0 ? Bytes : 0;
-}
-
-// Sets the top pad so that the heap's next growth, asked for by a request of
-// up to a page when the heap ends at End, ends on the next huge page
-// boundary at least LeastGrowth above End: the C library grows by the
-// request, less the free top, plus the pad, rounded up to pages. Under the
-// lock.
-[[maybe_unused]] void SteerTopPad(uintptr End) {
-    uintptr Target = (End + Advice.Huge - 1) & ~(uintptr)(Advice.Huge - 1);
-    if (Target - End < LeastGrowth) Target += Advice.Huge;
-    const size_t Pad = Target - End - Advice.Page;
-    if (Pad != Advice.Pad && mallopt(M_TOP_PAD, (int)Pad) == 1) Advice.Pad = Pad;
-}
-
-} // namespace
-
-[[gnu::noinline]] void AdviseGrownHeap(uint8 *BlockEnd) {
-#if !defined(MEMORY_FOREIGN_HEAP)
-    pthread_mutex_lock(&Advice.Lock);
-    const uintptr Advised = LoadRelaxed(Hot.HeapAdvised), End = (uintptr)BlockEnd;
-    if (Advised != HeapAdviceOff && End > Advised) {
-        const uintptr Top = (uintptr)sbrk(0);
-        if (End > Top || Top < Advice.From) {
-            // Not from the heap's top: the heap is no longer one piece.
-            StoreRelaxed(Hot.HeapAdvised, HeapAdviceOff);
-        } else {
-            // From the first top on, so that a part given back and grown
-            // again (a new mapping, without advice) is advised too; up to
-            // the last huge page boundary only. The kernel keeps a growth
-            // that the C library touched before the advice apart from the
-            // advised part below it, and no huge page spans the seam; an
-            // unadvised rest at the top merges with the next growth, so seams
-            // fall on boundaries.
-            const uintptr Whole = Top & ~(uintptr)(Advice.Huge - 1);
-            if (Whole > Advice.From)
-                madvise(reinterpret_cast<void *>(Advice.From), Whole - Advice.From, MADV_HUGEPAGE);
-            const uintptr Front = (End - 1) & ~(uintptr)(Advice.Huge - 1);
-            if (Front >= Advice.From && Front + Advice.Huge <= Whole)
-                madvise(reinterpret_cast<void *>(Front), Advice.Huge, MADV_COLLAPSE);
-            StoreRelaxed(Hot.HeapAdvised, Top);
-            SteerTopPad(Top);
-        }
-    }
-    pthread_mutex_unlock(&Advice.Lock);
-#else
-    (void)BlockEnd;
-#endif
-}
-
-void StartHeapAdvice() {
-#if !defined(MEMORY_FOREIGN_HEAP)
-    if (!Hot.HeaderSizes) return;
-    pthread_mutex_lock(&Advice.Lock);
-    if (!Advice.Probed) {
-        Advice.Probed = true;
-        Advice.Page = (size_t)sysconf(_SC_PAGESIZE);
-        StoreRelaxed(Advice.Huge, AdvisedHugePageBytes(Advice.Page));
-        Advice.From = ((uintptr)sbrk(0) + Advice.Page - 1) & ~(uintptr)(Advice.Page - 1);
-        if (Advice.Huge != 0) mallopt(M_MMAP_THRESHOLD, (int)RetainMinBytes);
-    }
-    if (Advice.Huge != 0) {
-        const uintptr Top = (uintptr)sbrk(0);
-        StoreRelaxed(Hot.HeapAdvised, std::max(Top, Advice.From));
-        SteerTopPad(Top);
-    }
-    pthread_mutex_unlock(&Advice.Lock);
-#endif
-}
-
-void StopHeapAdvice() {
-#if !defined(MEMORY_FOREIGN_HEAP)
-    pthread_mutex_lock(&Advice.Lock);
-    StoreRelaxed(Hot.HeapAdvised, HeapAdviceOff);
-    if (Advice.Pad != 0 && mallopt(M_TOP_PAD, (int)LibraryTopPad) == 1) Advice.Pad = 0;
-    pthread_mutex_unlock(&Advice.Lock);
-#endif
 }
 
 size_t RetainBound() {

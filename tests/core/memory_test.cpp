@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <stdlib.h>
-#include <stdio.h>
 #include <string.h>
 #include <unistd.h>
 
@@ -15,7 +14,6 @@
 #include <random>
 #include <string>
 #include <thread>
-#include <tuple>
 #include <vector>
 
 #include "core/debug.h"
@@ -774,82 +772,5 @@ TEST(Memory, ThreadsShareTheKeptBlocks) {
         });
     for (std::thread &Thread : Threads) Thread.join();
     EXPECT_EQ(Wrong.load(), 0);
-    EXPECT_EQ(CurrentBytes(), Before);
-}
-
-// Where the kernel makes huge pages for advised memory, the heap grown under
-// the allocator and its large mappings are advised ("hg" in the mapping's
-// flags); blocks read, write and count as ever. Sanitizer builds have a heap
-// of their own, which nothing advises.
-TEST(Memory, GrownHeapIsAdvisedForHugePages) {
-    RuntimeScope Scope(0);
-    const int32 Before = CurrentBytes();
-    struct Case {
-        int32 Size, Count;
-        bool Advised; // in an advised mapping, with huge pages available
-    };
-    // Small blocks from the heap's top, a large one nearly a huge page (made
-    // one), one holding one and a rest, one far from a whole one.
-    const Case Cases[] = {{3000, 6000, true}, {(2 << 20) - 100000, 1, true}, {3 << 20, 1, true}, {1200000, 1, false}};
-    std::vector<std::pair<uint8 *, int32>> Blocks;
-    int64 Expected = 0;
-    for (const Case &Of : Cases)
-        for (int32 i = 0; i < Of.Count; i++) {
-            const bool Zero = i % 2 == 0;
-            uint8 *Pointer = (uint8 *)(Zero ? Memory_AllocZero(Of.Size) : Memory_Alloc(Of.Size));
-            if (Zero) {
-                EXPECT_TRUE(AllAre(Pointer, Of.Size, 0)) << Of.Size;
-            }
-            memset(Pointer, 0x5A, Of.Size);
-            Blocks.push_back({Pointer, Of.Size});
-            Expected += ((int64)Of.Size + 35) & ~(int64)3;
-        }
-    EXPECT_EQ(CurrentBytes() - Before, Expected);
-
-    char Mode[64] = {};
-    FILE *Enabled = fopen("/sys/kernel/mm/transparent_hugepage/enabled", "r");
-    if (Enabled != nullptr) {
-        if (fgets(Mode, sizeof(Mode), Enabled) == nullptr) Mode[0] = 0;
-        fclose(Enabled);
-    }
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-    const bool Sanitized = true;
-#elif defined(__has_feature)
-    const bool Sanitized = __has_feature(address_sanitizer) || __has_feature(thread_sanitizer);
-#else
-    const bool Sanitized = false;
-#endif
-    if (Sanitized || (strstr(Mode, "[always]") == nullptr && strstr(Mode, "[madvise]") == nullptr)) {
-        printf("huge pages not advised here (%s), only the blocks are checked\n", Sanitized ? "sanitizer" : Mode);
-    } else {
-        // Mappings and whether they are advised, from /proc/self/smaps.
-        std::vector<std::tuple<uintptr, uintptr, bool>> Maps;
-        FILE *Smaps = fopen("/proc/self/smaps", "r");
-        ASSERT_NE(Smaps, nullptr);
-        char Line[512];
-        unsigned long Start, End;
-        while (fgets(Line, sizeof(Line), Smaps) != nullptr) {
-            if (sscanf(Line, "%lx-%lx ", &Start, &End) == 2) Maps.emplace_back(Start, End, false);
-            else if (strncmp(Line, "VmFlags:", 8) == 0 && !Maps.empty()) std::get<2>(Maps.back()) = strstr(Line, " hg") != nullptr;
-        }
-        fclose(Smaps);
-        auto AdvisedAt = [&](const uint8 *Address) {
-            for (auto [From, To, Advised] : Maps)
-                if ((uintptr)Address >= From && (uintptr)Address < To) return Advised;
-            return false;
-        };
-        // Small blocks may also come from room freed below the advised part.
-        size_t At = 0;
-        for (const Case &Of : Cases) {
-            int32 Advised = 0;
-            for (int32 i = 0; i < Of.Count; i++) Advised += AdvisedAt(Blocks[At + i].first);
-            At += Of.Count;
-            EXPECT_EQ(Advised >= (Of.Count + 1) / 2, Of.Advised) << "size " << Of.Size << ": " << Advised;
-        }
-    }
-    for (auto [Pointer, Size] : Blocks) {
-        EXPECT_TRUE(AllAre(Pointer, Size, 0x5A)) << Size;
-        Memory_Free(Pointer, Size);
-    }
     EXPECT_EQ(CurrentBytes(), Before);
 }
