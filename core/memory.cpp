@@ -42,7 +42,7 @@
 
 MemoryStateStruct *GlobalMemory = nullptr;
 
-MemoryInt::HotFacts MemoryInt::Hot;
+MemoryInt::HotFacts MemoryInt::Hot = {nullptr, MemoryInt::HeapFillOff, false, false, false};
 
 using namespace MemoryInt;
 
@@ -652,6 +652,7 @@ int32 Memory_Init(int32 Tracking) {
     static const bool HeaderSizes = HeaderRuleHolds();
     Hot.HeaderSizes = HeaderSizes;
     SetRetaining(RetainBound());
+    StartHeapFill();
     __atomic_store_n(&Hot.State, &State, __ATOMIC_RELEASE);
     Hot.Plain = !Hot.Tracking;
     __atomic_store_n(&GlobalMemory, &State, __ATOMIC_RELEASE);
@@ -681,5 +682,6 @@ int32 Memory_Remove(void) {
     }
     for (Shard &Of : Shards) UnlockShard(Of);
     SetRetaining(0);
+    StopHeapFill();
     return 1;
 }

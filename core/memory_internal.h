@@ -31,9 +31,11 @@
 namespace MemoryInt __attribute__((visibility("hidden"))) {
 
 // Read by every allocation and free; written only while no other thread may
-// allocate (Memory_Init, Memory_Remove).
+// allocate (Memory_Init, Memory_Remove), except HeapFilled, which the rare
+// filling of a grown heap moves on (memory_system.cpp).
 struct alignas(64) HotFacts {
     MemoryStateStruct *State;
+    uintptr HeapFilled; // end of the heap whose pages are in, or HeapFillOff
     bool Tracking;
     bool Plain;       // a state without tracking: the short paths apply
     bool HeaderSizes; // the heap's size words answer like malloc_usable_size
@@ -125,6 +127,28 @@ inline bool KeepingHere() { return (uintptr)&ThreadMark == __atomic_load_n(&Keep
 // Gives the kept allocations back to the system; by the keeping thread.
 void DropKept();
 
+// ---- Filling the grown heap (memory_system.cpp) ----
+//
+// A small allocation that ends above the part of the heap already filled,
+// but no further above it than HeapFillWindow, finds the heap grown; other
+// threads' arenas and the heap's own mappings lie far away and pass by.
+// HeapFillOff lies so high that nothing in user space ends above it.
+constexpr uintptr HeapFillOff = (uintptr)1 << (sizeof(uintptr) * 8 - 1);
+constexpr uintptr HeapFillWindow = (uintptr)1 << (sizeof(uintptr) * 4);
+
+void FillGrownHeap(uint8 *End);
+// Between Memory_Init and Memory_Remove, with the C library's own heap.
+void StartHeapFill();
+void StopHeapFill();
+
+inline uint8 *NoteHeapEnd(uint8 *System, [[maybe_unused]] size_t Total) {
+#if !defined(MEMORY_FOREIGN_HEAP)
+    if (__builtin_expect((uintptr)System + Total - LoadRelaxed(Hot.HeapFilled) - 1 < HeapFillWindow, 0))
+        FillGrownHeap(System + Total);
+#endif
+    return System;
+}
+
 // The system heap behind every block, Total bytes, cleared with Zero.
 inline uint8 *SystemAlloc(size_t Total, bool Zero) {
     if (__builtin_expect(Total >= RetainMinBytes, 0)) return SystemAllocLarge(Total, Zero);
@@ -141,7 +165,7 @@ inline uint8 *SystemAlloc(size_t Total, bool Zero) {
         }
     }
 #endif
-    return static_cast<uint8 *>(Zero ? calloc(1, Total) : malloc(Total));
+    return NoteHeapEnd(static_cast<uint8 *>(Zero ? calloc(1, Total) : malloc(Total)), Total);
 }
 
 // Gives back the system allocation of Total bytes behind the block that
