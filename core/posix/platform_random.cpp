@@ -32,9 +32,10 @@ namespace {
 
 // Ids are made by the thousand (every task, event and page has one), and a
 // kernel call each cost more than the rest of the id on a virtual machine:
-// each thread draws them from a buffer filled by one call. A forked child
-// must not hand out its parent's ids again, so a fork makes every buffer stale.
-constexpr int32 GuidBufferBytes = 512;
+// each thread draws them from a buffer of 256 filled by one call. A forked
+// child must not hand out its parent's ids again, so a fork makes every
+// buffer stale.
+constexpr int32 GuidBufferBytes = 4096;
 uint32 GlobalForkGeneration = 1;
 
 struct GuidBuffer {
