@@ -31,7 +31,6 @@
 #include "core/pool_internal.h"
 
 #include <string.h>
-#include <sys/mman.h>
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -83,31 +82,9 @@ namespace {
 // Two lines: a small pool's only slab is mostly header otherwise.
 constexpr uint32 SlabHeaderBytes = (sizeof(PoolSlab) + 15) & ~15u;
 static_assert(SlabHeaderBytes == 32 && SlabHeaderBytes == PoolInt_LentSlabHeaderBytes);
-// Slabs stop doubling once they would hold this many bytes. A large tree
-// fills slabs of several megabytes, which the system can back with huge
-// pages: building it then takes a few hundred page faults instead of one
-// per 4 KB page.
+// Slabs stop doubling once they would hold this many bytes: a large tree
+// takes a few dozen allocations instead of one per chunk.
 constexpr uint64 SlabTargetBytes = 8 * 1024 * 1024;
-constexpr uint64 HugePageBytes = 2 * 1024 * 1024;
-
-// Asks for huge pages over the whole huge pages inside a slab. Advice only:
-// the bytes and their lifetime stay the general allocator's.
-void AdviseHugePages(uint8 *Base, uint64 Bytes) {
-#ifdef MADV_HUGEPAGE
-    if (Bytes < 2 * HugePageBytes) return;
-    const uintptr First = ((uintptr)Base + HugePageBytes - 1) & ~(uintptr)(HugePageBytes - 1);
-    const uintptr Last = ((uintptr)Base + Bytes) & ~(uintptr)(HugePageBytes - 1);
-    if (Last > First) madvise(reinterpret_cast<void *>(First), Last - First, MADV_HUGEPAGE);
-#else
-    (void)Base;
-    (void)Bytes;
-#endif
-}
-
-} // namespace
-
-
-namespace {
 
 // Takes the pool's lock for the scope when the pool asks for locking, with
 // the section's inline paths: the notification center's pools are locked on
@@ -181,7 +158,6 @@ uint8 *CarveFromSlab(Pool *Handle, uint64 Bytes, uint32 RecordSize, uint32 Recor
         }
         Debug_Assert(SlabBytes <= INT32_MAX, "Pool chunk of %lld bytes is too large\n", (long long)Bytes);
         uint8 *Base = static_cast<uint8 *>(Memory_AllocInt((int32)SlabBytes, MEMORY_FLAG_PLAIN, File, Line));
-        AdviseHugePages(Base, SlabBytes);
         Slab = reinterpret_cast<PoolSlab *>(Base);
         Slab->Cursor = Base + SlabHeaderBytes;
         Slab->Size = (uint32)SlabBytes;
