@@ -301,7 +301,9 @@ HeapFillState Fill;
 
 [[gnu::noinline]] void FillGrownHeap(uint8 *BlockEnd) {
 #if !defined(MEMORY_FOREIGN_HEAP)
-    pthread_mutex_lock(&Fill.Lock);
+    // A thread filling already fills this growth too; and a child forked
+    // while another thread filled must never wait for it.
+    if (pthread_mutex_trylock(&Fill.Lock) != 0) return;
     const uintptr Filled = LoadRelaxed(Hot.HeapFilled), End = (uintptr)BlockEnd;
     if (Filled != HeapFillOff && End > Filled) {
         const uintptr Top = (uintptr)sbrk(0);
