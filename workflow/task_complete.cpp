@@ -62,23 +62,6 @@ TaskKeptPairs &KeptResults() {
     return Each;
 }
 
-// {"successful": Successful, "cancelled": Cancelled}, new or kept: nearly
-// every task completes without a result of its own.
-Dictionary *MakeResult(uint32 Successful, uint32 Cancelled) {
-    DictionaryItem *First = nullptr, *Second = nullptr;
-    if (Dictionary *Result = KeptResults().Take(&First, &Second)) {
-        Dictionary_ItemSetBoolean(Result, First, Successful);
-        Dictionary_ItemSetBoolean(Result, Second, Cancelled);
-        return Result;
-    }
-    Dictionary *Result = nullptr;
-    Dictionary_Create(&Result);
-    // A new result: the two keys go in without a search for them.
-    Dictionary_AddBoolean(Result, "successful", Successful, nullptr);
-    Dictionary_AddBoolean(Result, "cancelled", Cancelled, nullptr);
-    return Result;
-}
-
 bool HasAncestorNamedUnload(Task *Handle) {
     for (Task *Walk = Handle; Walk != nullptr; Walk = TaskInt_GetParent(Walk))
         if (String_CompareWithoutCase(Walk->Name, "unload")) return true;
@@ -225,7 +208,8 @@ int32 Task_Complete(Task *Handle, Dictionary *Result) {
         Dictionary_SetBooleanByKey(State->Result, "successful", Outcome);
         Dictionary_SetBooleanByKey(State->Result, "cancelled", Cancelled);
     } else {
-        State->Result = MakeResult(Outcome, Cancelled);
+        // Nearly every task completes without a result of its own.
+        State->Result = KeptResults().Make(Outcome, Cancelled);
     }
     TaskEvent_Create(&State->Event);
     TaskEvent_SetTaskHandle(State->Event, Handle);

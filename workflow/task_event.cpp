@@ -149,21 +149,6 @@ TaskKeptPairs &KeptPayloads() {
     return Each;
 }
 
-// Writes {"task": TaskId, "name": Name} into a new or a kept payload.
-Dictionary *MakePayload(const char *TaskId, const char *Name) {
-    DictionaryItem *First = nullptr, *Second = nullptr;
-    if (Dictionary *Payload = KeptPayloads().Take(&First, &Second)) {
-        Dictionary_ItemSetString(Payload, First, TaskId);
-        Dictionary_ItemSetString(Payload, Second, Name);
-        return Payload;
-    }
-    Dictionary *Payload = nullptr;
-    Dictionary_Create(&Payload);
-    Dictionary_AddString(Payload, "task", TaskId, nullptr);
-    Dictionary_AddString(Payload, "name", Name, nullptr);
-    return Payload;
-}
-
 // Constant names of the fires below, measured and placed in the center's
 // name counts once: most of these fires are of names nobody observes, and
 // the counts then answer them at once.
@@ -218,6 +203,41 @@ Dictionary *TaskKeptPairs::Take(DictionaryItem **First, DictionaryItem **Second)
     }
     return nullptr;
 }
+
+namespace {
+
+void SetPairItem(Dictionary *Handle, DictionaryItem *Item, const char *Value) {
+    Dictionary_ItemSetString(Handle, Item, Value);
+}
+void SetPairItem(Dictionary *Handle, DictionaryItem *Item, uint32 Value) {
+    Dictionary_ItemSetBoolean(Handle, Item, Value);
+}
+void AddPairItem(Dictionary *Handle, const char *Key, const char *Value) {
+    Dictionary_AddString(Handle, Key, Value, nullptr);
+}
+void AddPairItem(Dictionary *Handle, const char *Key, uint32 Value) {
+    Dictionary_AddBoolean(Handle, Key, Value, nullptr);
+}
+
+} // namespace
+
+template <typename Value> Dictionary *TaskKeptPairs::MakeOf(Value FirstValue, Value SecondValue) {
+    DictionaryItem *First = nullptr, *Second = nullptr;
+    if (Dictionary *Kept = Take(&First, &Second)) {
+        SetPairItem(Kept, First, FirstValue);
+        SetPairItem(Kept, Second, SecondValue);
+        return Kept;
+    }
+    Dictionary *Made = nullptr;
+    Dictionary_Create(&Made);
+    // A new pair: the two keys go in without a search for them.
+    AddPairItem(Made, FirstKey, FirstValue);
+    AddPairItem(Made, SecondKey, SecondValue);
+    return Made;
+}
+
+template Dictionary *TaskKeptPairs::MakeOf(const char *, const char *);
+template Dictionary *TaskKeptPairs::MakeOf(uint32, uint32);
 
 void TaskKeptPairs::Keep(Dictionary **Handle) {
     constexpr size_t MostKept = 64;
@@ -296,7 +316,7 @@ int32 TaskEvent_Start(TaskEvent *Handle, const char *Name) {
     String_CopyLength(Handle->Name, Name, (int32)sizeof(Handle->Name));
     Task_AddRef(Handle->Owner);
     const char *TaskId = Handle->Owner->Class.InstanceId;
-    Handle->Payload = MakePayload(TaskId, Handle->Name);
+    Handle->Payload = KeptPayloads().Make(TaskId, Handle->Name);
     Task_VerboseLog(Handle->Owner, 1, "%s ready\n", Handle->Name);
     StartWaiting(Handle);
     // The payload is written here once and never after: its fires share it.

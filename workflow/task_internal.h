@@ -94,15 +94,20 @@ class TaskKeptPairs {
 public:
     TaskKeptPairs(const char *FirstKey, const char *SecondKey, int32 Type)
         : FirstKey(FirstKey), SecondKey(SecondKey), Type(Type) {}
-    // A kept Dictionary and its two items, or null; one that no longer
-    // holds just the two is let go on the way.
-    Dictionary *Take(DictionaryItem **First, DictionaryItem **Second);
+    // {first key: First, second key: Second}, kept or new: Strings or
+    // Booleans, as the pair was made for.
+    Dictionary *Make(const char *First, const char *Second) { return MakeOf(First, Second); }
+    Dictionary *Make(uint32 First, uint32 Second) { return MakeOf(First, Second); }
     // Keeps *Handle (and clears it), or releases it when it no longer holds
     // two items, enough are kept or the application has gone.
     void Keep(Dictionary **Handle);
     void Forget();
 
 private:
+    // A kept Dictionary and its two items, or null; one that no longer
+    // holds just the two is let go on the way.
+    Dictionary *Take(DictionaryItem **First, DictionaryItem **Second);
+    template <typename Value> Dictionary *MakeOf(Value First, Value Second);
     bool IsPairItem(Dictionary *Handle, DictionaryItem *Item, const char *Key) const;
     std::deque<Dictionary *> Spare;
     const char *FirstKey;
