@@ -312,10 +312,13 @@ HeapFillState Fill;
             StoreRelaxed(Hot.HeapFilled, HeapFillOff);
         } else {
             // The block itself is in use already; the rest is the free top.
+            // A refusal is no failure of the allocation: errno stays.
             const uintptr From = (End + Fill.Page - 1) & ~(Fill.Page - 1);
+            const int Before = errno;
             if (Top > From && madvise(reinterpret_cast<void *>(From), Top - From, MADV_POPULATE_WRITE) != 0 &&
                 errno == EINVAL)
                 Fill.Works = false;
+            errno = Before;
             StoreRelaxed(Hot.HeapFilled, Fill.Works ? Top : HeapFillOff);
         }
     }
