@@ -12,6 +12,7 @@
 
 #include <string>
 
+#include "core/time.h"
 #include "core/web_get_connection.h"
 #include "core/web_get_request.h"
 #include "tests/support/runtime.h"
@@ -199,6 +200,26 @@ TEST(WebServer, KeepAliveClient) {
     WebGet_XCacheRemove();
     WebGetConnection_Release(&Connection);
     WebGetRequest_Release(&Request);
+}
+
+// A busy loop asks the listener only now and then; with the clock standing
+// still a waiting client is still taken within a bounded number of steps.
+TEST(WebServer, AcceptsWhileTheClockStandsStill) {
+    ServerFixture Fixture;
+    Time_SetCycleCountOverride([]() -> uint64 { return 5000; });
+    for (int Step = 0; Step < 5; Step++) WebServer_Process(Fixture.Server);
+    int Fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in Address{};
+    Address.sin_family = AF_INET;
+    Address.sin_port = htons((uint16_t)Fixture.Port);
+    Address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(connect(Fd, reinterpret_cast<sockaddr *>(&Address), sizeof(Address)), 0);
+    int Steps = 0;
+    for (; Fixture.State.Opened == 0 && Steps < 1000; Steps++) WebServer_Process(Fixture.Server);
+    Time_SetCycleCountOverride(nullptr);
+    close(Fd);
+    EXPECT_EQ(Fixture.State.Opened, 1);
+    EXPECT_LE(Steps, 40);
 }
 
 } // namespace
