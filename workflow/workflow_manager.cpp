@@ -338,7 +338,8 @@ int32 WorkflowManager_Remove(void) {
                              &Manager->Priorities, &Manager->Dependencies};
     for (Dictionary **Table : Tables)
         if (*Table != nullptr) Dictionary_Release(Table);
-    for (auto &Each : Manager->TaskEvents) Dictionary_Release(&Each.second.Record);
+    for (auto &Each : Manager->TaskEvents)
+        if (Each.second.Record != nullptr) Dictionary_Release(&Each.second.Record);
     Class_UntrackInstance(Manager->Class.InstanceId);
     delete Manager;
     GlobalWorkflowManager = nullptr;

@@ -30,7 +30,8 @@ struct TaskIdHash {
 };
 
 struct TaskEventRecord {
-    Dictionary *Record = nullptr;
+    Dictionary *Record = nullptr; // null while the record waits packed
+    std::string Packed;           // a completed task's record (DictionaryPack)
     // The record's "status" sub-dictionary, while no merge at the record's
     // top level may have replaced it (null: look it up).
     Dictionary *Status = nullptr;

@@ -189,3 +189,36 @@ TEST_F(RelayTest, InterleavedTasksKeepTheirOwnRecords) {
     EXPECT_EQ(Seen[0][8], R"(TaskStatus {"name":"a","workflow":"w","step":"Complete","task":"a",)"
                           R"("status":{"name":"a","workflow":"w","step":"Status","task":"a"},"expireTime":true})");
 }
+
+// A completed task's record waits packed: late events of the task (a status,
+// an error, a warning, a steering error that relays nothing) find all that
+// it held, as the general steps, which never pack, relay it.
+TEST_F(RelayTest, LateEventsOfACompletedTaskFindItsWholeRecord) {
+    const std::vector<std::pair<const char *, const char *>> Steps = {
+        {"Start", R"({"t":{"type":"Log","n":[1,2.5,null]},"type":"Log","name":"t","workflow":"w"})"},
+        {"Status", R"({"message":"m","progress":0.25})"},
+        {"Complete", R"({"successful":true,"cancelled":false})"},
+        {"Status", R"({"late":true})"},
+        {"Error", R"({"errors":["E1"],"message":"E1"})"},
+        {"Error", R"({"errors":["Application_NotInstalled"],"message":"Application_NotInstalled"})"},
+        {"Warning", R"({"warnings":["W1"],"message":"W1"})"},
+    };
+    std::vector<std::string> Seen[2];
+    for (const uint32 Shortcuts : {0u, 1u}) {
+        WorkflowManager_Remove();
+        WorkflowManager_Init();
+        ManagerInt_SetRelayShortcuts(Shortcuts);
+        Relayed.clear();
+        for (const auto &[Event, Payload] : Steps) {
+            NotificationCenter_FireWithJSON("Task", Event, "late-task", "%s", Payload);
+            RunMainLoopPasses(1);
+        }
+        Seen[Shortcuts] = Relayed;
+    }
+    ManagerInt_SetRelayShortcuts(1);
+    EXPECT_EQ(Seen[1], Seen[0]);
+    ASSERT_EQ(Seen[1].size(), 6u);
+    EXPECT_EQ(Seen[1][5], R"(TaskWarning {"t":{"type":"Log","n":[1,2.5,null]},"type":"Log","name":"t","workflow":"w",)"
+                          R"("task":"late-task","status":{"message":"m","progress":0.25,"late":true,"errors":["E1"],)"
+                          R"("warnings":["W1"]},"successful":true,"cancelled":false,"expireTime":true})");
+}
