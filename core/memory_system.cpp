@@ -277,8 +277,8 @@ void SetRetaining(size_t Bound) {
 // library's own top pad again.
 namespace {
 
-constexpr size_t LibraryTopPad = (size_t)128 << 10; // the C library's own
-constexpr size_t FillStep = (size_t)1 << 20;
+[[maybe_unused]] constexpr size_t LibraryTopPad = (size_t)128 << 10; // the C library's own
+[[maybe_unused]] constexpr size_t FillStep = (size_t)1 << 20;
 
 struct HeapFillState {
     pthread_mutex_t Lock = PTHREAD_MUTEX_INITIALIZER;
