@@ -16,36 +16,60 @@ namespace {
 constexpr int32 DeepestContainer = 256;
 constexpr uint8 KeptFlags = DictionaryTypeMask | DictionaryPrivateFlag | DictionaryBooleanFlag;
 
-void PutLength(std::string &Out, uint32 Value) { Out.append(reinterpret_cast<const char *>(&Value), sizeof(Value)); }
-
-void PutText(std::string &Out, const char *Text, int32 Length) {
-    if (Text == nullptr) {
-        PutLength(Out, 0);
-        return;
-    }
-    PutLength(Out, (uint32)Length + 1);
-    Out.append(Text, (size_t)Length);
-    Out.push_back(0);
+bool HasText(const DictionaryItem *Item) {
+    const int32 Type = DictionaryInt_Type(Item);
+    return (Type == DICTIONARY_TYPE_STRING || DictionaryInt_IsNumberType(Type)) && Item->ValueLength > 0;
 }
 
-bool WriteItems(Dictionary *Handle, std::string &Out, int32 Depth) {
-    if (Depth > DeepestContainer) return false;
-    PutLength(Out, Handle->Items.Count);
+size_t KeyBytes(const DictionaryItem *Item) { return (size_t)Item->KeyLength; }
+
+// The bytes Handle's items pack into, or 0 when they cannot be packed. A
+// first pass, so that the second writes into room made once.
+size_t Measure(Dictionary *Handle, int32 Depth) {
+    if (Depth > DeepestContainer) return 0;
+    size_t Bytes = sizeof(uint32);
     for (DictionaryItem *Item = Handle->Items.First; Item != nullptr; Item = Item->Next) {
         const int32 Type = DictionaryInt_Type(Item);
         const bool Container = DictionaryInt_IsContainerType(Type);
         if (Type == DICTIONARY_TYPE_UNKNOWN || (Container && (Item->Value != nullptr || Item->Child == nullptr)))
-            return false;
-        uint8 Flags = (uint8)Type;
-        if (DictionaryInt_GetPrivate(Handle, Item)) Flags |= DictionaryPrivateFlag;
-        if (Type == DICTIONARY_TYPE_BOOLEAN && (Item->Flags & DictionaryBooleanFlag)) Flags |= DictionaryBooleanFlag;
-        Out.push_back((char)Flags);
-        PutText(Out, Item->Key, Item->Key != nullptr ? (int32)strnlen(Item->Key, (size_t)Item->KeyLength) : 0);
-        const bool Text = Type == DICTIONARY_TYPE_STRING || DictionaryInt_IsNumberType(Type);
-        PutText(Out, Text && Item->ValueLength > 0 ? Item->Value : nullptr, Item->ValueLength);
-        if (Container && !WriteItems(Item->Child, Out, Depth + 1)) return false;
+            return 0;
+        Bytes += 1 + 2 * sizeof(uint32);
+        if (Item->Key != nullptr) Bytes += KeyBytes(Item) + 1;
+        if (HasText(Item)) Bytes += (size_t)Item->ValueLength + 1;
+        if (Container) {
+            const size_t Inner = Measure(Item->Child, Depth + 1);
+            if (Inner == 0) return 0;
+            Bytes += Inner;
+        }
     }
-    return true;
+    return Bytes;
+}
+
+char *PutLength(char *At, uint32 Value) {
+    memcpy(At, &Value, sizeof(Value));
+    return At + sizeof(Value);
+}
+
+char *PutText(char *At, const char *Text, size_t Length) {
+    if (Text == nullptr) return PutLength(At, 0);
+    At = PutLength(At, (uint32)Length + 1);
+    DictionaryInt_CopyText(At, Text, (int32)Length);
+    At[Length] = 0;
+    return At + Length + 1;
+}
+
+char *WriteItems(Dictionary *Handle, char *At) {
+    At = PutLength(At, Handle->Items.Count);
+    for (DictionaryItem *Item = Handle->Items.First; Item != nullptr; Item = Item->Next) {
+        uint8 Flags = Item->Flags & (DictionaryTypeMask | DictionaryBooleanFlag);
+        if (DictionaryInt_Type(Item) != DICTIONARY_TYPE_BOOLEAN) Flags &= DictionaryTypeMask;
+        if (Handle->PrivateKeys == 1 && (Item->Flags & DictionaryPrivateFlag)) Flags |= DictionaryPrivateFlag;
+        *At++ = (char)Flags;
+        At = PutText(At, Item->Key, Item->Key != nullptr ? KeyBytes(Item) : 0);
+        At = PutText(At, HasText(Item) ? Item->Value : nullptr, (size_t)Item->ValueLength);
+        if (DictionaryInt_IsContainerType(DictionaryInt_Type(Item))) At = WriteItems(Item->Child, At);
+    }
+    return At;
 }
 
 struct Reader {
@@ -105,10 +129,13 @@ int32 DictionaryPack_Write(Dictionary *Handle, std::string *Packed) {
     Dictionary_CheckHandle(Handle);
     Dictionary_CheckList(Handle);
     Debug_CheckPointer(Packed);
+    const size_t Bytes = Measure(Handle, 0);
+    if (Bytes == 0) return FALSE;
     const size_t Before = Packed->size();
-    if (WriteItems(Handle, *Packed, 0)) return TRUE;
-    Packed->resize(Before);
-    return FALSE;
+    Packed->resize(Before + Bytes);
+    char *End = WriteItems(Handle, Packed->data() + Before);
+    Debug_Assert(End == Packed->data() + Packed->size(), "Packed Dictionary of %zu bytes overran\n", Bytes);
+    return TRUE;
 }
 
 int32 DictionaryPack_Read(Dictionary *Handle, std::string_view Packed) {

@@ -110,11 +110,9 @@ Dictionary *MakeRecord() {
 // host that runs thousands of tasks holds thousands of them: it waits packed,
 // in a tenth of the memory, and is unpacked for the event that needs it.
 void RestRecord(TaskEventRecord &Entry) {
-    static std::string Scratch;
     if (!RelayShortcuts || Entry.Expire == 0 || Entry.Record == nullptr) return;
-    Scratch.clear();
-    if (!DictionaryPack_Write(Entry.Record, &Scratch)) return;
-    Entry.Packed.assign(Scratch);
+    Entry.Packed.clear();
+    if (!DictionaryPack_Write(Entry.Record, &Entry.Packed)) return;
     // Relayed notifications still waiting hold the record until delivered.
     Dictionary_Release(&Entry.Record);
     Entry.Status = nullptr;
