@@ -9,11 +9,13 @@
 
 #include <string.h>
 
+// A queue holds one action per name of its "actions", thousands in a large
+// one: each name takes only its own bytes, right behind the record.
 struct QueueAction {
     ClassStruct Class;
-    char Name[QUEUE_ACTION_NAME_SIZE];
     Dictionary *Arguments;
     QueueAction *Next;
+    int32 NameLength;
 };
 
 struct Queue {
@@ -37,6 +39,9 @@ struct Queue {
 namespace {
 
 constexpr int32 ActionTextSize = 320;
+
+char *NameOf(QueueAction *Action) { return reinterpret_cast<char *>(Action + 1); }
+int32 ActionBytes(const QueueAction *Action) { return (int32)sizeof(QueueAction) + Action->NameLength + 1; }
 
 int32 ErrorCount(Task *Owner) {
     int32 Count = 0;
@@ -161,10 +166,10 @@ int32 OnNextTask(void *User, const char *, const char *, const char *, Dictionar
         Task_SetStatusNumber(Self->Owner, "runningActions", Self->Running);
         QueueAction *Action = ActionAt(Self, Self->NextIndex);
         if (Self->Concurrency == 1) Task_SetStatusNumber(Self->Owner, "currentAction", Self->NextIndex + 1);
-        Task_Print(Self->Owner, "Next task %s\n", Action->Name);
+        Task_Print(Self->Owner, "Next task %s\n", NameOf(Action));
         Self->NextIndex++;
         Queue_AddRef(Self); // held by the sub-task until it completes
-        Task_RunSubTask(Self->Owner, Action->Name, Action->Arguments, Self, OnActionComplete);
+        Task_RunSubTask(Self->Owner, NameOf(Action), Action->Arguments, Self, OnActionComplete);
         return TRUE;
     }
     if (Self->Running == 0) Task_Complete(Self->Owner, Self->Failed ? Self->Failure : Info);
@@ -269,13 +274,17 @@ int32 Queue_Release(void **Handle) {
 int32 Queue_ActionAdd(Queue *Handle, const char *Name, Dictionary *Arguments) {
     Class_CheckHandle(Handle, QUEUE_CLASSID);
     Debug_CheckPointer(Name);
-    QueueAction *Action = Memory_New(QueueAction);
+    char Cut[QUEUE_ACTION_NAME_SIZE];
+    String_CopyLength(Cut, Name, (int32)sizeof(Cut));
+    const int32 Length = (int32)strlen(Cut);
+    QueueAction *Action = static_cast<QueueAction *>(Memory_AllocZero((int32)sizeof(QueueAction) + Length + 1));
     Class_InitHeader(Action, QUEUEACTION_CLASSID, nullptr);
-    String_CopyLength(Action->Name, Name, (int32)sizeof(Action->Name));
+    Action->NameLength = Length;
+    memcpy(NameOf(Action), Cut, (size_t)Length + 1);
     if (Arguments != nullptr) {
         Dictionary_Create(&Action->Arguments);
         Dictionary_Merge(Action->Arguments, Arguments, DICTIONARY_MERGE_OVERWRITE);
-        Task_VerboseLog(Handle->Owner, 2, "New action %s\n", Action->Name);
+        Task_VerboseLog(Handle->Owner, 2, "New action %s\n", NameOf(Action));
     }
     if (Handle->Last != nullptr) Handle->Last->Next = Action;
     else Handle->First = Action;
@@ -289,7 +298,7 @@ int32 Queue_ActionRemoveAll(Queue *Handle) {
     while (QueueAction *Action = Handle->First) {
         Handle->First = Action->Next;
         if (Action->Arguments != nullptr) Dictionary_Release(&Action->Arguments);
-        Memory_Delete(Action);
+        Memory_Free(Action, ActionBytes(Action));
     }
     Handle->Last = nullptr;
     Handle->Cursor = nullptr;
@@ -317,7 +326,7 @@ int32 Queue_ActionGetName(Queue *Handle, QueueAction *Action, char *Buffer, int3
     Class_CheckHandle(Handle, QUEUE_CLASSID);
     Class_CheckHandle(Action, QUEUEACTION_CLASSID);
     Debug_CheckPointer(Buffer);
-    return String_CopyLength(Buffer, Action->Name, Size);
+    return String_CopyLength(Buffer, NameOf(Action), Size);
 }
 
 int32 Queue_ActionGetCount(Queue *Handle, int32 *Count) {
