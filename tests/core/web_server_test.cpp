@@ -66,15 +66,21 @@ struct ServerFixture {
     ~ServerFixture() { WebServer_Release(&Server); }
 };
 
-// Sends Raw on a fresh socket while ticking the server, and answers what
-// came back until the server closed (or 2,000 ticks passed).
-std::string Exchange(ServerFixture &Fixture, const std::string &Raw) {
+// A plain socket connected to the server's port.
+int Connect(ServerFixture &Fixture) {
     int Fd = socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in Address{};
     Address.sin_family = AF_INET;
     Address.sin_port = htons((uint16_t)Fixture.Port);
     Address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     EXPECT_EQ(connect(Fd, reinterpret_cast<sockaddr *>(&Address), sizeof(Address)), 0);
+    return Fd;
+}
+
+// Sends Raw on a fresh socket while ticking the server, and answers what
+// came back until the server closed (or 2,000 ticks passed).
+std::string Exchange(ServerFixture &Fixture, const std::string &Raw) {
+    int Fd = Connect(Fixture);
     EXPECT_EQ(send(Fd, Raw.data(), Raw.size(), MSG_NOSIGNAL), (ssize_t)Raw.size());
     shutdown(Fd, SHUT_WR);
     std::string Reply;
@@ -208,12 +214,7 @@ TEST(WebServer, AcceptsWhileTheClockStandsStill) {
     ServerFixture Fixture;
     Time_SetCycleCountOverride([]() -> uint64 { return 5000; });
     for (int Step = 0; Step < 5; Step++) WebServer_Process(Fixture.Server);
-    int Fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in Address{};
-    Address.sin_family = AF_INET;
-    Address.sin_port = htons((uint16_t)Fixture.Port);
-    Address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(connect(Fd, reinterpret_cast<sockaddr *>(&Address), sizeof(Address)), 0);
+    int Fd = Connect(Fixture);
     int Steps = 0;
     for (; Fixture.State.Opened == 0 && Steps < 1000; Steps++) WebServer_Process(Fixture.Server);
     Time_SetCycleCountOverride(nullptr);

@@ -4,6 +4,8 @@
 // isRemote), or through a working copy where an entry must not reach it.
 #include <gtest/gtest.h>
 
+#include <array>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -44,6 +46,22 @@ const char *const Names[] = {"TaskStart", "TaskStatus", "TaskComplete", "TaskErr
 
 class RelayTest : public WorkflowTest {
   protected:
+    // The relayed records of the events Fire makes, by the general steps
+    // (first) and with the relay's shortcuts (second), each in a new manager.
+    std::array<std::vector<std::string>, 2> BothWays(const std::function<void()> &Fire) {
+        std::array<std::vector<std::string>, 2> Seen;
+        for (const uint32 Shortcuts : {0u, 1u}) {
+            WorkflowManager_Remove();
+            WorkflowManager_Init();
+            ManagerInt_SetRelayShortcuts(Shortcuts);
+            Relayed.clear();
+            Fire();
+            RunMainLoopPasses(5);
+            Seen[Shortcuts] = Relayed;
+        }
+        ManagerInt_SetRelayShortcuts(1);
+        return Seen;
+    }
     void SetUp() override {
         WorkflowTest::SetUp();
         WorkflowManager_Init();
@@ -170,20 +188,12 @@ TEST_F(RelayTest, InterleavedTasksKeepTheirOwnRecords) {
         {"a", "Start"}, {"a", "Status"}, {"b", "Start"}, {"b", "Status"}, {"a", "Status"}, {"c", "Error"},
         {"a", "Complete"}, {"b", "Status"}, {"b", "Complete"}, {"a", "Status"},
     };
-    std::vector<std::string> Seen[2];
-    for (const uint32 Shortcuts : {0u, 1u}) {
-        WorkflowManager_Remove();
-        WorkflowManager_Init();
-        ManagerInt_SetRelayShortcuts(Shortcuts);
-        Relayed.clear();
+    const auto Seen = BothWays([&] {
         for (const auto &[Task, Event] : Steps) {
             const std::string Payload = std::string(R"({"name":")") + Task + R"(","workflow":"w","step":")" + Event + "\"}";
             NotificationCenter_FireWithJSON("Task", Event, Task, "%s", Payload.c_str());
         }
-        RunMainLoopPasses(5);
-        Seen[Shortcuts] = Relayed;
-    }
-    ManagerInt_SetRelayShortcuts(1);
+    });
     EXPECT_EQ(Seen[1], Seen[0]);
     ASSERT_EQ(Seen[0].size(), 9u);
     EXPECT_EQ(Seen[0][8], R"(TaskStatus {"name":"a","workflow":"w","step":"Complete","task":"a",)"
@@ -203,19 +213,14 @@ TEST_F(RelayTest, LateEventsOfACompletedTaskFindItsWholeRecord) {
         {"Error", R"({"errors":["Application_NotInstalled"],"message":"Application_NotInstalled"})"},
         {"Warning", R"({"warnings":["W1"],"message":"W1"})"},
     };
-    std::vector<std::string> Seen[2];
-    for (const uint32 Shortcuts : {0u, 1u}) {
-        WorkflowManager_Remove();
-        WorkflowManager_Init();
-        ManagerInt_SetRelayShortcuts(Shortcuts);
-        Relayed.clear();
+    // Each relayed notification is delivered before the next event: the
+    // packed record is then all that is left of it.
+    const auto Seen = BothWays([&] {
         for (const auto &[Event, Payload] : Steps) {
             NotificationCenter_FireWithJSON("Task", Event, "late-task", "%s", Payload);
             RunMainLoopPasses(1);
         }
-        Seen[Shortcuts] = Relayed;
-    }
-    ManagerInt_SetRelayShortcuts(1);
+    });
     EXPECT_EQ(Seen[1], Seen[0]);
     ASSERT_EQ(Seen[1].size(), 6u);
     EXPECT_EQ(Seen[1][5], R"(TaskWarning {"t":{"type":"Log","n":[1,2.5,null]},"type":"Log","name":"t","workflow":"w",)"
