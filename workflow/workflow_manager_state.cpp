@@ -108,7 +108,8 @@ Dictionary *MakeRecord() {
 
 // A completed task's record waits 30 s for a late event of its task, and a
 // host that runs thousands of tasks holds thousands of them: it waits packed,
-// in a tenth of the memory, and is unpacked for the event that needs it.
+// in a tenth of the memory, and is unpacked for the event that needs it. The
+// general steps (shortcuts off) keep every record as it is, for comparison.
 void RestRecord(TaskEventRecord &Entry) {
     if (!RelayShortcuts || Entry.Expire == 0 || Entry.Record == nullptr) return;
     Entry.Packed.clear();
@@ -121,7 +122,8 @@ void RestRecord(TaskEventRecord &Entry) {
 Dictionary *RecordOf(TaskEventRecord &Entry) {
     if (Entry.Record == nullptr) {
         Entry.Record = MakeRecord();
-        DictionaryPack_Read(Entry.Record, Entry.Packed);
+        const int32 Unpacked = DictionaryPack_Read(Entry.Record, Entry.Packed);
+        Debug_Assert(Unpacked, "WorkflowManager - Packed record of %zu bytes broken\n", Entry.Packed.size());
         std::string().swap(Entry.Packed);
     }
     return Entry.Record;
