@@ -16,12 +16,10 @@ namespace {
 constexpr int32 DeepestContainer = 256;
 constexpr uint8 KeptFlags = DictionaryTypeMask | DictionaryPrivateFlag | DictionaryBooleanFlag;
 
-bool HasText(const DictionaryItem *Item) {
-    const int32 Type = DictionaryInt_Type(Item);
-    return (Type == DICTIONARY_TYPE_STRING || DictionaryInt_IsNumberType(Type)) && Item->ValueLength > 0;
-}
+// Strings and numbers keep a text; Booleans keep their value in the flags.
+bool TypeHasText(int32 Type) { return Type == DICTIONARY_TYPE_STRING || DictionaryInt_IsNumberType(Type); }
 
-size_t KeyBytes(const DictionaryItem *Item) { return (size_t)Item->KeyLength; }
+bool HasText(const DictionaryItem *Item) { return TypeHasText(DictionaryInt_Type(Item)) && Item->ValueLength > 0; }
 
 // The bytes Handle's items pack into, or 0 when they cannot be packed. A
 // first pass, so that the second writes into room made once.
@@ -34,7 +32,7 @@ size_t Measure(Dictionary *Handle, int32 Depth) {
         if (Type == DICTIONARY_TYPE_UNKNOWN || (Container && (Item->Value != nullptr || Item->Child == nullptr)))
             return 0;
         Bytes += 1 + 2 * sizeof(uint32);
-        if (Item->Key != nullptr) Bytes += KeyBytes(Item) + 1;
+        if (Item->Key != nullptr) Bytes += (size_t)Item->KeyLength + 1;
         if (HasText(Item)) Bytes += (size_t)Item->ValueLength + 1;
         if (Container) {
             const size_t Inner = Measure(Item->Child, Depth + 1);
@@ -65,7 +63,7 @@ char *WriteItems(Dictionary *Handle, char *At) {
         if (DictionaryInt_Type(Item) != DICTIONARY_TYPE_BOOLEAN) Flags &= DictionaryTypeMask;
         if (Handle->PrivateKeys == 1 && (Item->Flags & DictionaryPrivateFlag)) Flags |= DictionaryPrivateFlag;
         *At++ = (char)Flags;
-        At = PutText(At, Item->Key, Item->Key != nullptr ? KeyBytes(Item) : 0);
+        At = PutText(At, Item->Key, (size_t)Item->KeyLength);
         At = PutText(At, HasText(Item) ? Item->Value : nullptr, (size_t)Item->ValueLength);
         if (DictionaryInt_IsContainerType(DictionaryInt_Type(Item))) At = WriteItems(Item->Child, At);
     }
@@ -104,13 +102,12 @@ bool ReadItems(Dictionary *Handle, Reader &In, int32 Depth) {
         if (In.At >= In.Bytes.size()) return false;
         const uint8 Flags = (uint8)In.Bytes[In.At++];
         const int32 Type = Flags & DictionaryTypeMask;
-        const bool Text = Type == DICTIONARY_TYPE_STRING || DictionaryInt_IsNumberType(Type);
         const char *Key = nullptr, *Value = nullptr;
         int32 KeyLength = 0, ValueLength = 0;
         if ((Flags & ~KeptFlags) != 0 || Type == DICTIONARY_TYPE_UNKNOWN ||
             ((Flags & DictionaryBooleanFlag) && Type != DICTIONARY_TYPE_BOOLEAN) ||
             !In.Text(&Key, &KeyLength, DICTIONARY_MAX_KEY_LENGTH) || !In.Text(&Value, &ValueLength, INT32_MAX - 1) ||
-            (Value != nullptr && (!Text || ValueLength == 0)))
+            (Value != nullptr && (!TypeHasText(Type) || ValueLength == 0)))
             return false;
         // As a merge appends a Boolean: by its value's text.
         if (Type == DICTIONARY_TYPE_BOOLEAN)
