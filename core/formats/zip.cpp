@@ -472,6 +472,9 @@ class Extraction {
             if (Item.Type == Kind::Folder && !MakeFolder(Item.Final))
                 return Refuse("cannot create a folder", Item.Relative);
             if (Item.Type == Kind::File && !StageFile(Item)) return false;
+            // A link's folder is made here too, so that a refusal takes it back.
+            if (Item.Type == Kind::Link && !MakeFolder(Item.Final.substr(0, Item.Final.rfind('/'))))
+                return Refuse("cannot create a folder", Item.Relative);
         }
         return true;
     }

@@ -280,9 +280,11 @@ TEST_F(ZipTest, InnerLinksAndLinksMadeLast) {
            "z.writestr('b.txt', 'bee')\n"
            "link('self', '.')\n"
            "link('a/via', '../self/a/up')\n"
+           "link('ab:', 'b.txt')\n"
            "z.close()\n");
     ASSERT_EQ(Zip_Extract(Path.c_str(), 0, Output.c_str(), nullptr), 1);
     EXPECT_EQ(ReadFile(Output + "/a/up"), "bee");
+    EXPECT_EQ(ReadFile(Output + "/ab:"), "bee"); // a colon separates nothing
     EXPECT_EQ(ReadFile(Output + "/a/via"), "bee"); // through two links of the archive
     char Target[64] = {0};
     ASSERT_GT(readlink((Output + "/a/up").c_str(), Target, sizeof(Target) - 1), 0);
