@@ -88,7 +88,12 @@ TaskEventEntry *FindEntry(const char *TaskId, bool Create, bool *Known) {
     }
     *Known = Entry != nullptr;
     if (Entry == nullptr && Create) {
-        Entry = &*M()->TaskEvents.emplace(TaskId, TaskEventRecord{}).first;
+        // A large workflow's records are touched once more by every growth,
+        // out of cache: the table grows eight times over, not twice.
+        auto &Events = M()->TaskEvents;
+        if ((float)(Events.size() + 1) > (float)Events.bucket_count() * Events.max_load_factor())
+            Events.reserve(Events.size() * 8 + 64);
+        Entry = &*Events.emplace(TaskId, TaskEventRecord{}).first;
         Entry->second.Record = MakeRecord();
         Entry->second.Sequence = M()->TaskEventSequence++;
     }

@@ -141,7 +141,12 @@ int32 Workflow_CreateTaskWithMacros(Workflow *Handle, const char *Name, Dictiona
     else Handle->First = Entry;
     Handle->Last = Entry;
     Handle->TaskCount++;
-    Handle->Records->emplace(Made, Entry);
+    // Every growth touches each record's node again, out of cache in a
+    // large workflow: the table grows eight times over, not twice.
+    auto &Records = *Handle->Records;
+    if ((float)(Records.size() + 1) > (float)Records.bucket_count() * Records.max_load_factor())
+        Records.reserve(Records.size() * 8 + 64);
+    Records.emplace(Made, Entry);
     if (Created != nullptr) *Created = Made;
     return TRUE;
 }
