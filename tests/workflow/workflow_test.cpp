@@ -419,6 +419,13 @@ TEST_F(WorkflowTest, TaskFoundByInstanceIdOnlyInItsOwnWorkflow) {
             EXPECT_EQ(Found, Expected(Flow, Each)) << Flow << " " << Each;
             EXPECT_EQ(Result, Found != nullptr ? TRUE : FALSE);
         }
+    // A task the workflow no longer lists is not its own, though it lives on.
+    Task *Kept = Task_AddRef(Tasks[0]);
+    Workflow_ClearTasks(Flows[0]);
+    Task *Found = nullptr;
+    EXPECT_FALSE(Workflow_FindTaskByInstanceId(Flows[0], Id(Kept).c_str(), &Found));
+    EXPECT_FALSE(Workflow_ClearTasksByHandle(Flows[0], Kept));
+    Task_Release(&Kept);
     Task_Release(&Loose);
     for (Workflow *&Flow : Flows) Workflow_Release(&Flow);
 }
