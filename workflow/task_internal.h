@@ -55,9 +55,6 @@ struct Task {
     CertStoreList *CertStores;
     // The document request (task_request.cpp), at most one.
     TaskRequest *Request;
-    // The record of the workflow that made the task, while it lists the
-    // task (workflow_task.cpp); only that workflow reads or writes it.
-    void *WorkflowEntry;
     // Last: their 16-byte alignment leaves no hole there.
     CallbackStruct ExpandString;
     CallbackStruct Authenticate;

@@ -115,6 +115,7 @@ int32 Workflow_Create(Workflow **Handle) {
     Class_TrackInstance(Self, Self->Class.InstanceId);
     Workflow_SetPrintIdentifier(Self, "Workflow");
     Self->UseDefaultTaskTypes = 1;
+    Self->Records = new std::unordered_map<const Task *, WorkflowTaskRecord *>;
     for (Dictionary **Target : {&Self->Document, &Self->EventQueue, &Self->Status, &Self->Macros, &Self->Analytics})
         Dictionary_Create(Target);
     Dictionary_SetCaseSensitive(Self->Macros, FALSE);
@@ -144,6 +145,7 @@ int32 Workflow_Delete(Workflow **Handle) {
     CertStoreTable_Release(&Self->CertStores);
     for (Dictionary **Target : {&Self->Document, &Self->EventQueue, &Self->Status, &Self->Macros, &Self->Analytics})
         Dictionary_Release(Target);
+    delete Self->Records;
     Class_UntrackInstance(Self->Class.InstanceId);
     Memory_Delete(Self);
     *Handle = nullptr;

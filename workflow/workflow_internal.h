@@ -3,6 +3,7 @@
 
 #include <stdarg.h>
 
+#include <unordered_map>
 
 #include "core/callback.h"
 #include "workflow/workflow.h"
@@ -10,7 +11,6 @@
 // One created task and the record of the task that started it.
 struct WorkflowTaskRecord {
     Task *Owned;
-    Workflow *Flow; // the workflow whose list holds the record
     WorkflowTaskRecord *Parent;
     WorkflowTaskRecord *Prev;
     WorkflowTaskRecord *Next;
@@ -32,6 +32,9 @@ struct Workflow {
     WorkflowTaskRecord *First;
     WorkflowTaskRecord *Last;
     int32 TaskCount;
+    // Each task's record, for the look-ups a new task or an expansion makes
+    // (a walk of the list made large workflows quadratic).
+    std::unordered_map<const Task *, WorkflowTaskRecord *> *Records;
     CertStoreTable *CertStores;
     Dictionary *EventQueue;
     Dictionary *Status;

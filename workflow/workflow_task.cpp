@@ -7,7 +7,6 @@
 #include "core/string.h"
 #include "core/string_print.h"
 #include "workflow/workflow_app.h"
-#include "workflow/task_internal.h"
 #include "workflow/workflow_internal.h"
 
 namespace {
@@ -33,7 +32,7 @@ void RemoveRecord(Workflow *Self, WorkflowTaskRecord *Entry) {
     if (Entry->Next != nullptr) Entry->Next->Prev = Entry->Prev;
     else Self->Last = Entry->Prev;
     Self->TaskCount--;
-    Entry->Owned->WorkflowEntry = nullptr;
+    Self->Records->erase(Entry->Owned);
     if (Entry->Parent != nullptr) Entry->Parent->ChildCount--;
     // Records of its children lose their parent link.
     for (WorkflowTaskRecord *Other = After; Other != nullptr && Entry->ChildCount > 0; Other = Other->Next)
@@ -68,12 +67,9 @@ bool IsRunningNamed(Workflow *Self, const char *Name) {
 
 } // namespace
 
-// The task holds its record (a walk of the list made large workflows
-// quadratic, and a table beside it cost a look-up out of cache per task).
 WorkflowTaskRecord *WorkflowInt_FindRecord(Workflow *Handle, Task *Owned) {
-    if (Owned == nullptr) return nullptr;
-    auto *Entry = static_cast<WorkflowTaskRecord *>(Owned->WorkflowEntry);
-    return Entry != nullptr && Entry->Flow == Handle ? Entry : nullptr;
+    auto Found = Handle->Records->find(Owned);
+    return Found != Handle->Records->end() ? Found->second : nullptr;
 }
 
 int32 Workflow_CanCreateTask(Workflow *Handle, const char *Name) {
@@ -138,7 +134,6 @@ int32 Workflow_CreateTaskWithMacros(Workflow *Handle, const char *Name, Dictiona
 
     WorkflowTaskRecord *Entry = Memory_New(WorkflowTaskRecord);
     Entry->Owned = Made;
-    Entry->Flow = Handle;
     Entry->Parent = Parent != nullptr ? WorkflowInt_FindRecord(Handle, Parent) : nullptr;
     if (Entry->Parent != nullptr) Entry->Parent->ChildCount++;
     Entry->Prev = Handle->Last;
@@ -146,7 +141,12 @@ int32 Workflow_CreateTaskWithMacros(Workflow *Handle, const char *Name, Dictiona
     else Handle->First = Entry;
     Handle->Last = Entry;
     Handle->TaskCount++;
-    Made->WorkflowEntry = Entry;
+    // Every growth touches each record's node again, out of cache in a
+    // large workflow: the table grows eight times over, not twice.
+    auto &Records = *Handle->Records;
+    if ((float)(Records.size() + 1) > (float)Records.bucket_count() * Records.max_load_factor())
+        Records.reserve(Records.size() * 8 + 64);
+    Records.emplace(Made, Entry);
     if (Created != nullptr) *Created = Made;
     return TRUE;
 }
