@@ -7,7 +7,9 @@
 //
 // Only event posts schedule a flush, never while the host's own process step
 // runs (that step flushes the queue itself), and never while one is already
-// outstanding. Everything here except the hook runs on the main thread.
+// outstanding. A post from the loop's own thread wakes nothing: that thread is
+// awake, and its next pass flushes without waiting. Everything here except
+// the hook runs on the main thread.
 #pragma once
 
 #include "core/types.h"
@@ -27,12 +29,15 @@ int32 Host_SetProcessStepRunning(int32 Running);
 
 // One pass of the main loop: waits up to TimeoutMS (negative: without end)
 // for a scheduled flush, then clears the outstanding mark and flushes the
-// main queue. After a flush that ran out of its budget the next pass does not
-// wait. Answers the flush's result (0: events are left for the next pass).
+// main queue. After a flush that ran out of its budget, or a post from the
+// loop's own thread, the next pass does not wait, and such passes in a row
+// poll the descriptor only every 32 passes or 1 ms. Answers the flush's
+// result (0: events are left for the next pass).
 int32 Host_MainLoopStep(int32 TimeoutMS);
 
-// The descriptor that becomes readable when a flush is scheduled, for a loop
-// that polls it together with other sources; -1 before Init.
+// The descriptor that becomes readable when another thread schedules a
+// flush, for a loop that polls it together with other sources; -1 before
+// Init.
 int32 Host_MainThreadSignalDescriptor(void);
 
 RUNTIME_EXTERN_C_END
