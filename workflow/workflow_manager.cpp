@@ -338,8 +338,9 @@ int32 WorkflowManager_Remove(void) {
                              &Manager->Priorities, &Manager->Dependencies};
     for (Dictionary **Table : Tables)
         if (*Table != nullptr) Dictionary_Release(Table);
-    for (auto &Each : Manager->TaskEvents)
-        if (Each.second.Record != nullptr) Dictionary_Release(&Each.second.Record);
+    Manager->TaskEvents.ForEach([](TaskEventTable::Entry &Each) {
+        if (Each.Events.Record != nullptr) Dictionary_Release(&Each.Events.Record);
+    });
     Class_UntrackInstance(Manager->Class.InstanceId);
     delete Manager;
     GlobalWorkflowManager = nullptr;

@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "workflow/task_event_table.h"
 #include "workflow/workflow_manager.h"
 
 struct ManagerCallback {
@@ -22,31 +23,6 @@ struct ManagerCallback {
 
 // A task's event record: a root of its own, so that the relayed
 // notifications can share it instead of copying it (see Relay).
-// Task ids are looked up as the notifications hand them over, without a
-// string made for each look-up.
-struct TaskIdHash {
-    using is_transparent = void;
-    size_t operator()(std::string_view Text) const { return std::hash<std::string_view>{}(Text); }
-};
-
-struct TaskEventRecord {
-    Dictionary *Record = nullptr; // null while the record waits packed
-    std::string Packed;           // a completed task's record (DictionaryPack)
-    // The record's "status" sub-dictionary, while no merge at the record's
-    // top level may have replaced it (null: look it up).
-    Dictionary *Status = nullptr;
-    uint64 Sequence = 0; // order of the first event
-    float64 Expire = 0;  // 0 while the task runs
-    uint32 Fired = 0;    // relayed names (bits) since the record was last unshared
-    // The "errors" list under "status" holds none of the identifiers that
-    // steer availability (they are removed after every merge that brings
-    // "errors"; only a top-level "status" can bring them otherwise).
-    bool StatusClean = true;
-    // "task" holds the task id at the top and under "status" (set there by
-    // an earlier event, and no payload merged there since brought a "task").
-    bool TopTask = false, StatusTask = false;
-};
-
 struct WorkflowManager {
     ClassStruct Class;
     uint32 Verbose = 0;
@@ -71,8 +47,9 @@ struct WorkflowManager {
     Dictionary *Progress = nullptr;     // workflow id -> fraction
     Dictionary *Available = nullptr;    // workflow id -> [names]
     Dictionary *Previous = nullptr;     // workflow id -> [names] when the current event started
-    std::unordered_map<std::string, TaskEventRecord, TaskIdHash, std::equal_to<>> TaskEvents; // task id -> record
-    std::deque<std::pair<float64, std::string>> Expiring;        // completion order
+    TaskEventTable TaskEvents; // task id -> record
+    // Completion order; each note counted in its entry's Queued.
+    std::deque<std::pair<float64, TaskEventTable::Entry *>> Expiring;
     uint64 TaskEventSequence = 0;
     Dictionary *Failed = nullptr;       // workflow id -> name
     Dictionary *WorkflowIds = nullptr;  // workflow id -> caller's id

@@ -70,7 +70,7 @@ bool RelayShortcuts = true;
 
 Dictionary *MakeRecord();
 
-using TaskEventEntry = std::pair<const std::string, TaskEventRecord>;
+using TaskEventEntry = TaskEventTable::Entry;
 
 // The entry the last relay used. A task's events come in runs (a Queue's
 // status reports follow one another), so most relays find their record
@@ -82,20 +82,12 @@ TaskEventEntry *LastEntry = nullptr;
 // it has none and none is to be made.
 TaskEventEntry *FindEntry(const char *TaskId, bool Create, bool *Known) {
     TaskEventEntry *Entry = RelayShortcuts ? LastEntry : nullptr;
-    if (Entry == nullptr || strcmp(Entry->first.c_str(), TaskId) != 0) {
-        auto Found = M()->TaskEvents.find(std::string_view(TaskId));
-        Entry = Found != M()->TaskEvents.end() ? &*Found : nullptr;
-    }
+    if (Entry == nullptr || strcmp(Entry->Id(), TaskId) != 0) Entry = M()->TaskEvents.Find(TaskId);
     *Known = Entry != nullptr;
     if (Entry == nullptr && Create) {
-        // A large workflow's records are touched once more by every growth,
-        // out of cache: the table grows eight times over, not twice.
-        auto &Events = M()->TaskEvents;
-        if ((float)(Events.size() + 1) > (float)Events.bucket_count() * Events.max_load_factor())
-            Events.reserve(Events.size() * 8 + 64);
-        Entry = &*Events.emplace(TaskId, TaskEventRecord{}).first;
-        Entry->second.Record = MakeRecord();
-        Entry->second.Sequence = M()->TaskEventSequence++;
+        Entry = M()->TaskEvents.Add(TaskId);
+        Entry->Events.Record = MakeRecord();
+        Entry->Events.Sequence = M()->TaskEventSequence++;
     }
     if (Entry != nullptr) LastEntry = Entry;
     return Entry;
@@ -210,15 +202,15 @@ int32 Relay(RelayedEvent Event, const char *TaskId, Dictionary *Info) {
     if (IsError) {
         const char *Message = nullptr;
         if (!Known) return TRUE;
-        Dictionary *Kept = RecordOf(Found->second);
+        Dictionary *Kept = RecordOf(Found->Events);
         if (!Dictionary_ContainsKey(Kept, "workflow") || !Dictionary_ContainsKey(Kept, "name") ||
             (Info != nullptr && Dictionary_GetStringPtrByKey(Info, "message", &Message) && Message != nullptr &&
              IsSteering(Message))) {
-            RestRecord(Found->second);
+            RestRecord(Found->Events);
             return TRUE;
         }
     }
-    TaskEventRecord &Entry = Found->second;
+    TaskEventRecord &Entry = Found->Events;
     Dictionary *Record = WritableRecord(Entry);
     Dictionary *Target = Record;
     const bool Nested = Event == EventStatus || IsError || IsWarning;
@@ -309,7 +301,8 @@ int32 Relay(RelayedEvent Event, const char *TaskId, Dictionary *Info) {
     if (Event == EventComplete) {
         Entry.Expire = Time_GetCurrent() + RecordLifetime;
         Dictionary_SetFloat64ByKey(Record, "expireTime", Entry.Expire);
-        M()->Expiring.emplace_back(Entry.Expire, Found->first);
+        M()->Expiring.emplace_back(Entry.Expire, Found);
+        Found->Queued++;
     }
     Entry.Fired |= 1u << Event;
     NotificationCenter_FireAfterDelaySharedNames(RelayedFireNames(Event), 0, Record);
@@ -611,10 +604,10 @@ void ManagerInt_SetRelayShortcuts(uint32 On) {
     RelayShortcuts = On != 0;
     LastEntry = nullptr;
     if (M() == nullptr) return;
-    for (auto &Each : M()->TaskEvents) {
-        Each.second.Status = nullptr;
-        Each.second.StatusClean = Each.second.TopTask = Each.second.StatusTask = false;
-    }
+    M()->TaskEvents.ForEach([](TaskEventEntry &Each) {
+        Each.Events.Status = nullptr;
+        Each.Events.StatusClean = Each.Events.TopTask = Each.Events.StatusTask = false;
+    });
 }
 
 int32 ManagerInt_ExpireTaskEvents(void) {
@@ -623,11 +616,11 @@ int32 ManagerInt_ExpireTaskEvents(void) {
     float64 Now = Time_GetCurrent();
     auto &Expiring = M()->Expiring;
     while (!Expiring.empty() && Expiring.front().first <= Now) {
-        auto Found = M()->TaskEvents.find(Expiring.front().second);
-        if (Found != M()->TaskEvents.end() && Found->second.Expire == Expiring.front().first) {
-            if (LastEntry == &*Found) LastEntry = nullptr;
-            if (Found->second.Record != nullptr) Dictionary_Release(&Found->second.Record);
-            M()->TaskEvents.erase(Found);
+        TaskEventEntry *Item = Expiring.front().second;
+        if (--Item->Queued == 0 && Item->Events.Expire == Expiring.front().first) {
+            if (LastEntry == Item) LastEntry = nullptr;
+            if (Item->Events.Record != nullptr) Dictionary_Release(&Item->Events.Record);
+            M()->TaskEvents.Erase(Item);
         }
         Expiring.pop_front();
     }
@@ -776,8 +769,9 @@ int32 WorkflowManager_SetProgress(Workflow *Handle, const char *Name, float64 Pr
 int32 WorkflowManager_CancelRunningTasks(void) {
     if (M() == nullptr || !M()->Full) return FALSE;
     std::vector<std::pair<uint64, std::string>> Ordered;
-    for (const auto &Each : M()->TaskEvents)
-        if (Each.second.Expire == 0) Ordered.emplace_back(Each.second.Sequence, Each.first);
+    M()->TaskEvents.ForEach([&Ordered](const TaskEventEntry &Each) {
+        if (Each.Events.Expire == 0) Ordered.emplace_back(Each.Events.Sequence, Each.Id());
+    });
     std::sort(Ordered.begin(), Ordered.end());
     std::vector<std::string> Running;
     for (auto &Each : Ordered) Running.push_back(std::move(Each.second));
