@@ -168,3 +168,19 @@ DictionaryItem *DictionaryInt_IndexFind(Dictionary *Handle, const char *Key, int
     *Answered = true;
     return Found->Item;
 }
+
+bool DictionaryInt_KeysDistinct(Dictionary *Handle) {
+    uint32 Keyed = 0;
+    for (DictionaryItem *Item = Handle->Items.First; Item != nullptr; Item = Item->Next)
+        if (Item->Key != nullptr) Keyed++;
+    // The table holds one slot per distinct key.
+    if (const DictionaryKeyIndex *Index = IndexOf(Handle)) return Index->Used == Keyed;
+    if (Keyed >= DictionaryIndexThreshold) return false; // not proven, not worth a table here
+    for (DictionaryItem *Item = Handle->Items.First; Item != nullptr; Item = Item->Next) {
+        if (Item->Key == nullptr) continue;
+        for (DictionaryItem *Other = Item->Next; Other != nullptr; Other = Other->Next)
+            if (Other->Key != nullptr && DictionaryInt_KeyEquals(Handle, Other, Item->Key, Item->KeyLength))
+                return false;
+    }
+    return true;
+}

@@ -11,6 +11,8 @@
 // calls are refused.
 #include <string.h>
 
+#include <vector>
+
 #include "core/dictionary_internal.h"
 #include "core/log.h"
 
@@ -473,5 +475,54 @@ int32 Dictionary_SkipRootContainer(Dictionary *Handle, Dictionary **Inner) {
     if (Handle->Parent == nullptr && Handle->Items.Count == 1 && Only->Key == nullptr &&
         DictionaryInt_IsContainerType(DictionaryInt_Type(Only)))
         *Inner = Only->Child;
+    return TRUE;
+}
+
+// ---- Lifting a read document ----
+
+namespace {
+
+// Whether no Dictionary container in the tree under Handle (itself
+// included) holds two items of one key.
+bool KeysDistinctThroughout(Dictionary *Handle) {
+    std::vector<Dictionary *> Pending{Handle};
+    while (!Pending.empty()) {
+        Dictionary *Each = Pending.back();
+        Pending.pop_back();
+        const bool List = Each->ParentItem != nullptr && DictionaryInt_Type(Each->ParentItem) == DICTIONARY_TYPE_LIST;
+        if (!List && !DictionaryInt_KeysDistinct(Each)) return false;
+        for (DictionaryItem *Item = Each->Items.First; Item != nullptr; Item = Item->Next)
+            if (Item->Child != nullptr) Pending.push_back(Item->Child);
+    }
+    return true;
+}
+
+} // namespace
+
+int32 DictionaryInt_LiftRoot(Dictionary *Handle) {
+    DictionaryItem *Only = Handle->Items.First;
+    if (Handle->Parent != nullptr || Handle->Items.Count != 1 || Only->Key != nullptr ||
+        DictionaryInt_Type(Only) != DICTIONARY_TYPE_DICTIONARY || Only->Child == nullptr)
+        return FALSE;
+    for (int32 Kind = 0; Kind < 3; Kind++)
+        if (DictionaryInt_Watched(Handle, Kind)) return FALSE;
+    Dictionary *Inner = Only->Child;
+    // A merge into an empty container copies the tree item for item only
+    // while no container in it repeats a key; it would fold repeats.
+    if (!KeysDistinctThroughout(Inner)) return FALSE;
+    const DictionaryItemList Taken = Inner->Items;
+    Inner->Items.First = Inner->Items.Last = nullptr;
+    Inner->Items.Count = 0;
+    DictionaryInt_IndexDrop(Inner);
+    // The root item goes with its container, empty now: nothing is reported
+    // (nobody watches) and the taken items keep their pools' blocks, which
+    // are the root's.
+    DictionaryInt_RemoveItem(Handle, Only);
+    Handle->Items.First = Taken.First;
+    Handle->Items.Last = Taken.Last;
+    Handle->Items.Count = Taken.Count;
+    for (DictionaryItem *Item = Taken.First; Item != nullptr; Item = Item->Next)
+        if (Item->Child != nullptr) Item->Child->Parent = Handle;
+    DictionaryInt_IndexRebuild(Handle);
     return TRUE;
 }

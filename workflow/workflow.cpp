@@ -6,6 +6,7 @@
 
 #include <initializer_list>
 
+#include "core/dictionary_internal.h"
 #include "core/formats/json.h"
 #include "core/formats/yaml.h"
 #include "core/memory.h"
@@ -105,6 +106,37 @@ bool MergeParsed(Workflow *Self, Dictionary *Parsed) {
     return Workflow_LoadDictionary(Self, Inner, 1) != 0;
 }
 
+
+// The document read (by Read, into the root it is given) and taken in. A
+// first document (the workflow's own is empty and unwatched) is read
+// straight into the workflow's and its tasks lifted from under the unnamed
+// root, so that a workflow of many tasks is not copied item by item; the
+// lift declines a document that is no Dictionary of tasks or repeats a key
+// somewhere, which the merge folds, and that one goes the merge's way after
+// all. Any later document is read apart and merged.
+template <typename Reader> bool TakeDocument(Workflow *Self, Reader &&Read) {
+    Dictionary *Own = Self->Document;
+    bool Unwatched = true;
+    for (int32 Kind = 0; Kind < 3; Kind++) Unwatched = Unwatched && !DictionaryInt_Watched(Own, Kind);
+    Dictionary *Parsed = nullptr;
+    Dictionary_Create(&Parsed);
+    bool Taken = false;
+    if (Own->Items.Count == 0 && Unwatched) {
+        if (!Read(Own)) {
+            Dictionary_Reset(Own);
+        } else if (DictionaryInt_LiftRoot(Own)) {
+            Taken = true;
+        } else {
+            Dictionary_Merge(Parsed, Own, DICTIONARY_MERGE_OVERWRITE);
+            Dictionary_Reset(Own);
+            Taken = MergeParsed(Self, Parsed);
+        }
+    } else {
+        Taken = Read(Parsed) && MergeParsed(Self, Parsed);
+    }
+    Dictionary_Release(&Parsed);
+    return Taken;
+}
 } // namespace
 
 int32 Workflow_Create(Workflow **Handle) {
@@ -163,12 +195,8 @@ int32 Workflow_ValidHandle(Workflow *Handle) {
 int32 Workflow_LoadFile(Workflow *Handle, const char *Path) {
     Class_CheckHandle(Handle, WORKFLOW_CLASSID);
     Debug_CheckPointer(Path);
-    Dictionary *Parsed = nullptr;
-    Dictionary_Create(&Parsed);
-    bool Loaded = ReadDocument(Path, String_CompareEndingWithoutCase(Path, "json") != 0, Parsed) &&
-                  MergeParsed(Handle, Parsed);
-    Dictionary_Release(&Parsed);
-    if (!Loaded) {
+    const bool AsJson = String_CompareEndingWithoutCase(Path, "json") != 0;
+    if (!TakeDocument(Handle, [&](Dictionary *Target) { return ReadDocument(Path, AsJson, Target); })) {
         Workflow_Print(Handle, "Unable to load workflow (%s)\n", Path);
         return FALSE;
     }
@@ -184,15 +212,15 @@ int32 Workflow_LoadFile(Workflow *Handle, const char *Path) {
 int32 Workflow_LoadBuffer(Workflow *Handle, const void *Bytes, int32 Length) {
     Class_CheckHandle(Handle, WORKFLOW_CLASSID);
     Debug_CheckPointer(Bytes);
-    Dictionary *Parsed = nullptr;
-    Dictionary_Create(&Parsed);
-    JSON *Reader = nullptr;
-    JSON_Create(&Reader);
-    JSON_SetDictionaryHandle(Reader, Parsed);
-    bool Loaded = Length >= 0 && JSON_LoadBuffer(Reader, Bytes, Length) && MergeParsed(Handle, Parsed);
-    JSON_Release(&Reader);
-    Dictionary_Release(&Parsed);
-    return Loaded;
+    if (Length < 0) return FALSE;
+    return TakeDocument(Handle, [&](Dictionary *Target) {
+        JSON *Reader = nullptr;
+        JSON_Create(&Reader);
+        JSON_SetDictionaryHandle(Reader, Target);
+        const int32 Loaded = JSON_LoadBuffer(Reader, Bytes, Length);
+        JSON_Release(&Reader);
+        return Loaded != 0;
+    });
 }
 
 int32 Workflow_LoadDictionary(Workflow *Handle, Dictionary *Document, int32 Merge) {

@@ -11,6 +11,7 @@
 
 #include "core/formats/json.h"
 #include "core/notification_center.h"
+#include "core/time.h"
 #include "tests/support/json_text.h"
 #include "tests/support/workflow_loop.h"
 #include "workflow/workflow_manager.h"
@@ -226,4 +227,29 @@ TEST_F(RelayTest, LateEventsOfACompletedTaskFindItsWholeRecord) {
     EXPECT_EQ(Seen[1][5], R"(TaskWarning {"t":{"type":"Log","n":[1,2.5,null]},"type":"Log","name":"t","workflow":"w",)"
                           R"("task":"late-task","status":{"message":"m","progress":0.25,"late":true,"errors":["E1"],)"
                           R"("warnings":["W1"]},"successful":true,"cancelled":false,"expireTime":true})");
+}
+
+// A completed task's record is kept 30 s from its last completion, however
+// often and whenever it completed: a late event until then finds it, one
+// after that starts a new record.
+TEST_F(RelayTest, ARecordLastsThirtySecondsFromItsTasksLastCompletion) {
+    Time_TestClockStart(1000);
+    auto Fire = [](const char *Task, const char *Event, const char *Payload) {
+        WorkflowManager_Process(); // expires what is due
+        Relayed.clear();
+        NotificationCenter_FireWithJSON("Task", Event, Task, "%s", Payload);
+        RunMainLoopPasses(1);
+        return Relayed.empty() ? std::string() : Relayed.back();
+    };
+    const char *Named = R"({"name":"n","workflow":"w"})";
+    for (const char *Task : {"x", "y"}) Fire(Task, "Start", Named), Fire(Task, "Complete", Named);
+    Fire("x", "Complete", Named); // a second expiry of x at the same reading
+    Time_TestClockAdvance(20000);
+    Fire("y", "Complete", Named); // y's record now expires at 50 s
+    Time_TestClockAdvance(15000);
+    EXPECT_EQ(Fire("x", "Status", R"({"late":1})"), R"(TaskStatus {"status":{"late":1}})");
+    EXPECT_NE(Fire("y", "Status", R"({"late":1})").find(R"("name":"n")"), std::string::npos);
+    Time_TestClockAdvance(20000);
+    EXPECT_EQ(Fire("y", "Status", R"({"late":2})"), R"(TaskStatus {"status":{"late":2}})");
+    Time_TestClockStop();
 }

@@ -275,6 +275,62 @@ TEST_F(WorkflowTest, BufferAndDictionaryLoads) {
     Workflow_Release(&Flow);
 }
 
+// A first document is read into the workflow's own and lifted from under
+// its root, not merged; the document must come out as the merge into an
+// empty one makes it, repeated keys (which the merge folds) included, and
+// every task must be found by name, through the key table of a large one.
+TEST_F(WorkflowTest, AFirstDocumentLoadsAsTheMergeMakesIt) {
+    std::string Large = "{", Repeating;
+    for (int Index = 0; Index < 100; Index++)
+        Large += (Index ? ",\"t" : "\"t") + std::to_string(Index) + "\":{\"type\":\"Log\",\"n\":" + std::to_string(Index) + "}";
+    Repeating = Large + ",\"t5\":{\"x\":[1]}}";
+    Large += "}";
+    const std::vector<std::string> Documents = {
+        "{\"start\":{\"type\":\"Queue\",\"actions\":[\"a\"]},\"a\":{\"type\":\"Log\",\"b\":true,\"z\":null,\"f\":1.50}}",
+        "{\"a\":{\"x\":1,\"l\":[2]},\"b\":{},\"a\":{\"y\":2,\"l\":[3]}}",
+        "{\"a\":{\"x\":1,\"x\":{\"deep\":2}}}",
+        "{\"a\":{\"l\":[{\"k\":1,\"k\":2}],\"m\":[[],{}]}}",
+        Large,
+        Repeating,
+        "[1,2]",
+        "{\"a\":1,",
+        "7"};
+    for (const std::string &Text : Documents) {
+        Dictionary *Parsed = nullptr, *Merged = nullptr, *Inner = nullptr;
+        Dictionary_Create(&Parsed);
+        Dictionary_Create(&Merged);
+        JSON *Reader = nullptr;
+        JSON_Create(&Reader);
+        JSON_SetDictionaryHandle(Reader, Parsed);
+        const bool Reads = JSON_LoadBuffer(Reader, Text.data(), (int32)Text.size()) != 0;
+        JSON_Release(&Reader);
+        Dictionary_SkipRoot(Parsed, &Inner);
+        const bool Loads = Reads && Inner != Parsed;
+        if (Loads) Dictionary_Merge(Merged, Inner, DICTIONARY_MERGE_OVERWRITE);
+
+        Workflow *Flow = nullptr;
+        Workflow_Create(&Flow);
+        Dictionary *Document = nullptr;
+        Workflow_GetDictionaryHandle(Flow, &Document);
+        EXPECT_EQ(Workflow_LoadBuffer(Flow, Text.data(), (int32)Text.size()) != 0, Loads) << Text;
+        EXPECT_EQ(ToJson(Document), ToJson(Merged)) << Text;
+        DictionaryItem *Item = nullptr;
+        for (Dictionary_ItemGetFirst(Merged, &Item); Item != nullptr; Dictionary_ItemGetNext(Merged, Item, &Item)) {
+            const char *Key = nullptr;
+            Dictionary_ItemGetKeyPtr(Merged, Item, &Key);
+            EXPECT_TRUE(Dictionary_ContainsKey(Document, Key)) << Key;
+        }
+        // A failed first load leaves the document empty for the next.
+        const char Next[] = "{\"c\":{\"type\":\"Test\"}}";
+        if (!Loads) {
+            EXPECT_TRUE(Workflow_LoadBuffer(Flow, Next, (int32)sizeof(Next) - 1));
+        }
+        Workflow_Release(&Flow);
+        Dictionary_Release(&Parsed);
+        Dictionary_Release(&Merged);
+    }
+}
+
 TEST_F(WorkflowTest, MacrosAndCompletionNotification) {
     Workflow *Flow = nullptr;
     Workflow_Create(&Flow);
