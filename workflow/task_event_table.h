@@ -19,6 +19,8 @@
 
 typedef struct Dictionary Dictionary;
 
+// A task's event record: a root of its own, so that the relayed
+// notifications can share it instead of copying it (see Relay).
 struct TaskEventRecord {
     Dictionary *Record = nullptr; // null while the record waits packed
     std::string Packed;           // a completed task's record (DictionaryPack)

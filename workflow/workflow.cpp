@@ -106,7 +106,6 @@ bool MergeParsed(Workflow *Self, Dictionary *Parsed) {
     return Workflow_LoadDictionary(Self, Inner, 1) != 0;
 }
 
-
 // The document read (by Read, into the root it is given) and taken in. A
 // first document (the workflow's own is empty and unwatched) is read
 // straight into the workflow's and its tasks lifted from under the unnamed
@@ -137,6 +136,7 @@ template <typename Reader> bool TakeDocument(Workflow *Self, Reader &&Read) {
     Dictionary_Release(&Parsed);
     return Taken;
 }
+
 } // namespace
 
 int32 Workflow_Create(Workflow **Handle) {

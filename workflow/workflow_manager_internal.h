@@ -3,10 +3,7 @@
 #pragma once
 
 #include <deque>
-#include <functional>
 #include <string>
-#include <string_view>
-#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -21,8 +18,6 @@ struct ManagerCallback {
     uint32 Observing;
 };
 
-// A task's event record: a root of its own, so that the relayed
-// notifications can share it instead of copying it (see Relay).
 struct WorkflowManager {
     ClassStruct Class;
     uint32 Verbose = 0;
