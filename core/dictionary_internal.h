@@ -401,6 +401,11 @@ inline void DictionaryInt_CopyText(char *To, const char *From, int32 Length) {
 inline bool DictionaryInt_Watched(Dictionary *Handle, int32 Kind) {
     return DictionaryInt_RootRecord(Handle)->Watchers[Kind] != 0;
 }
+// Whether anything in Handle's tree watches a change of any kind.
+inline bool DictionaryInt_WatchedAtAll(Dictionary *Handle) {
+    const uint32 *Watched = DictionaryInt_RootRecord(Handle)->Watchers;
+    return (Watched[0] | Watched[1] | Watched[2]) != 0;
+}
 inline void DictionaryInt_ReportRemove(Dictionary *Handle, DictionaryItem *Item) {
     if (DictionaryInt_Watched(Handle, 0)) DictionaryInt_BubbleRemove(Handle, Item);
 }
@@ -488,10 +493,9 @@ inline void DictionaryInt_ClearRecord(Dictionary *Record) {
 [[gnu::always_inline]] inline DictionaryItem *DictionaryInt_AppendValue(Dictionary *Handle, const char *Key,
                                                                          int32 KeyLength, int32 Type, const char *Text,
                                                                          int32 TextLength) {
-    const uint32 *Watched = DictionaryInt_RootRecord(Handle)->Watchers;
     // A key under the duplicate rule, one too long (cut with a print) or
     // anyone watching: the steps one by one, with their lookups and reports.
-    if ((Watched[0] | Watched[1] | Watched[2]) != 0 ||
+    if (DictionaryInt_WatchedAtAll(Handle) ||
         (Key != nullptr && (Handle->AllowDuplicates == 0 || KeyLength > DICTIONARY_MAX_KEY_LENGTH)))
         return DictionaryInt_AppendSteps(Handle, Key, Type, Text, TextLength);
     // DictionaryInt_Link at the end of the list, with every field of the new

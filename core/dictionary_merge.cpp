@@ -163,8 +163,7 @@ bool AppendsAtOnce(Dictionary *Destination, const DictionaryItem *SourceItem, ui
     return (Type == DICTIONARY_TYPE_STRING || DictionaryInt_IsNumberType(Type) || Type == DICTIONARY_TYPE_BOOLEAN ||
             Type == DICTIONARY_TYPE_NULL || (DictionaryInt_IsContainerType(Type) && SourceItem->Value == nullptr)) &&
            (Flags & DICTIONARY_MERGE_INSERTFRONT) == 0 && Destination->AllowDuplicates != 0 &&
-           !DictionaryInt_Watched(Destination, 0) && !DictionaryInt_Watched(Destination, 1) &&
-           !DictionaryInt_Watched(Destination, 2);
+           !DictionaryInt_WatchedAtAll(Destination);
 }
 
 void MergeItem(Dictionary *Destination, Dictionary *Source, DictionaryItem *SourceItem, uint32 Flags) {
@@ -502,10 +501,9 @@ bool KeysDistinctThroughout(Dictionary *Handle) {
 int32 DictionaryInt_LiftRoot(Dictionary *Handle) {
     DictionaryItem *Only = Handle->Items.First;
     if (Handle->Parent != nullptr || Handle->Items.Count != 1 || Only->Key != nullptr ||
-        DictionaryInt_Type(Only) != DICTIONARY_TYPE_DICTIONARY || Only->Child == nullptr)
+        DictionaryInt_Type(Only) != DICTIONARY_TYPE_DICTIONARY || Only->Child == nullptr ||
+        DictionaryInt_WatchedAtAll(Handle))
         return FALSE;
-    for (int32 Kind = 0; Kind < 3; Kind++)
-        if (DictionaryInt_Watched(Handle, Kind)) return FALSE;
     Dictionary *Inner = Only->Child;
     // A merge into an empty container copies the tree item for item only
     // while no container in it repeats a key; it would fold repeats.

@@ -6,6 +6,8 @@
 // slot's Hash is its entry's.
 #include "workflow/task_event_table.h"
 
+#include <string.h>
+
 #include <functional>
 #include <new>
 

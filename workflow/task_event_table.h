@@ -9,8 +9,6 @@
 // are until erased, whatever the table does.
 #pragma once
 
-#include <string.h>
-
 #include <string>
 #include <string_view>
 #include <vector>

@@ -115,21 +115,19 @@ bool MergeParsed(Workflow *Self, Dictionary *Parsed) {
 // all. Any later document is read apart and merged.
 template <typename Reader> bool TakeDocument(Workflow *Self, Reader &&Read) {
     Dictionary *Own = Self->Document;
-    bool Unwatched = true;
-    for (int32 Kind = 0; Kind < 3; Kind++) Unwatched = Unwatched && !DictionaryInt_Watched(Own, Kind);
+    const bool First = Own->Items.Count == 0 && !DictionaryInt_WatchedAtAll(Own);
+    if (First && !Read(Own)) {
+        Dictionary_Reset(Own);
+        return false;
+    }
+    if (First && DictionaryInt_LiftRoot(Own)) return true;
     Dictionary *Parsed = nullptr;
     Dictionary_Create(&Parsed);
     bool Taken = false;
-    if (Own->Items.Count == 0 && Unwatched) {
-        if (!Read(Own)) {
-            Dictionary_Reset(Own);
-        } else if (DictionaryInt_LiftRoot(Own)) {
-            Taken = true;
-        } else {
-            Dictionary_Merge(Parsed, Own, DICTIONARY_MERGE_OVERWRITE);
-            Dictionary_Reset(Own);
-            Taken = MergeParsed(Self, Parsed);
-        }
+    if (First) {
+        Dictionary_Merge(Parsed, Own, DICTIONARY_MERGE_OVERWRITE);
+        Dictionary_Reset(Own);
+        Taken = MergeParsed(Self, Parsed);
     } else {
         Taken = Read(Parsed) && MergeParsed(Self, Parsed);
     }
