@@ -193,38 +193,12 @@ int32 KeyEqual(HashTable *, void *Limit, const void *StoredKeyArea, const void *
     return KeyTextEqual(static_cast<const char *>(StoredKeyArea), Text, strnlen(Text, Most), Most) ? TRUE : FALSE;
 }
 
-// The observer table's keys are probes: measured and hashed by whoever made
-// them, never again by the table.
-const NotificationKeyProbe &ProbeOf(const void *Key) { return *static_cast<const NotificationKeyProbe *>(Key); }
-
-int32 ProbeAssign(HashTable *, void *, void *KeyArea, uint32, const void *Key) {
-    const NotificationKeyProbe &Probe = ProbeOf(Key);
-    memcpy(KeyArea, Probe.Text, Probe.Length);
-    static_cast<char *>(KeyArea)[Probe.Length] = '\0';
-    return TRUE;
-}
-
-uint32 ProbeHash(HashTable *, void *, const void *Key) { return ProbeOf(Key).Hash; }
-
-int32 ProbeEqual(HashTable *, void *, const void *StoredKeyArea, const void *Key) {
-    const NotificationKeyProbe &Probe = ProbeOf(Key);
-    return KeyTextEqual(static_cast<const char *>(StoredKeyArea), Probe.Text, Probe.Length, NotificationKeySize - 1)
-               ? TRUE
-               : FALSE;
-}
-
-HashTable *CreateCaselessTable(uint32 KeySize, bool Probed) {
+HashTable *CreateCaselessTable(uint32 KeySize) {
     HashTable *Table = nullptr;
     HashTable_Create(&Table, KeySize, TableBuckets);
-    // Every live task observes under its own instance key: a workflow of
+    // Every live task is retained under its own instance id: a workflow of
     // many tasks puts as many keys here, and the chains must stay short.
     HashTable_SetGrowable(Table, 1);
-    if (Probed) {
-        HashTable_SetKeyAssignCallback(Table, nullptr, ProbeAssign);
-        HashTable_SetValueCallback(Table, nullptr, ProbeHash);
-        HashTable_SetCompareCallback(Table, nullptr, ProbeEqual);
-        return Table;
-    }
     void *Limit = reinterpret_cast<void *>(static_cast<uintptr>(KeySize - 1) << 1);
     HashTable_SetValueCallback(Table, Limit, KeyHash);
     HashTable_SetCompareCallback(Table, Limit, KeyEqual);
@@ -327,20 +301,6 @@ bool RemoveByUser(NotificationCenter *Center, const NotificationFireNames &Names
            memchr(Names.Instance, '.', Names.InstanceLength) == nullptr;
 }
 
-// Lock held. Walks every key record of the observer table.
-template <typename Visit> void ForEachKeyRecord(NotificationCenter *Center, Visit &&Visitor) {
-    HashTableMember *Member = nullptr;
-    if (!HashTable_MemberGetFirst(Center->Observers, &Member)) return;
-    while (Member != nullptr) {
-        HashTableMember *Next = nullptr;
-        HashTable_MemberGetNext(Center->Observers, Member, &Next);
-        uint64 Value = 0;
-        HashTable_MemberGetValue(Center->Observers, Member, &Value);
-        Visitor(reinterpret_cast<NotificationKeyRecord *>(static_cast<uintptr>(Value)));
-        Member = Next;
-    }
-}
-
 // Lock held. The names' key written to Key, its length and its name part;
 // the prefix is the center's kept one where the names allow.
 size_t ComposeKey(NotificationCenter *Center, const NotificationFireNames &Names, char *Key,
@@ -380,16 +340,13 @@ void AddLocked(NotificationCenter *Center, const NotificationFireNames &Names, v
     NotificationNamePart NamePart;
     const size_t Length = ComposeKey(Center, Names, Key, NamePart);
     const NotificationKeyProbe Probe = NotificationCenter_ProbeRest(Key, Length, NamePart);
-    NotificationKeyRecord *Record = nullptr;
-    HashTableMember *Member = nullptr;
-    int32 Added = 0;
-    HashTable_MemberFindOrAdd(Center->Observers, &Probe, &Member, &Added);
-    if (!Added) {
-        uint64 Value = 0;
-        HashTable_MemberGetValue(Center->Observers, Member, &Value);
-        Record = reinterpret_cast<NotificationKeyRecord *>(static_cast<uintptr>(Value));
-    } else {
+    NotificationKeyRecord *Record = NotificationCenter_FindProbe(Center, Probe);
+    if (Record == nullptr) {
         Record = TakeRecord<NotificationKeyRecord>(Center->KeyPool);
+        Record->Hash = Probe.Hash;
+        Record->KeyLength = (uint8)Probe.Length;
+        memcpy(Record->Key, Probe.Text, Probe.Length);
+        Record->Key[Probe.Length] = '\0';
         Record->TypeLength = (uint8)NotificationCenter_CopyMeasuredName(Record->Type, Type, TypeLength);
         Record->NameLength = (uint8)NotificationCenter_CopyMeasuredName(Record->Name, Name, NameLength);
         Record->InstanceLength = (uint8)NotificationCenter_CopyMeasuredName(Record->Instance, Instance, InstanceLength);
@@ -407,8 +364,7 @@ void AddLocked(NotificationCenter *Center, const NotificationFireNames &Names, v
             Record->ProcessNode = Node;
             NotificationList_Append(Center->ProcessObservers, Node);
         }
-        Record->Member = Member;
-        HashTable_MemberSetValue(Center->Observers, Member, static_cast<uint64>(reinterpret_cast<uintptr>(Record)));
+        Center->Observers->Add(Record->Hash, Record);
         if (Length == WildcardKeyLength && String_CompareWithoutCase(Key, WildcardKey)) Center->Wildcard = Record;
     }
     if (Center->Verbose)
@@ -432,9 +388,8 @@ void RemoveLocked(NotificationCenter *Center, const NotificationFireNames &Names
     NotificationNamePart NamePart;
     const NotificationKeyProbe Probe =
         NotificationCenter_ProbeRest(Key, ComposeKey(Center, Names, Key, NamePart), NamePart);
-    uint64 Value = 0;
-    if (!HashTable_GetValue(Center->Observers, &Probe, &Value)) return;
-    auto *Record = reinterpret_cast<NotificationKeyRecord *>(static_cast<uintptr>(Value));
+    NotificationKeyRecord *Record = NotificationCenter_FindProbe(Center, Probe);
+    if (Record == nullptr) return;
     for (NotificationObserverRecord *Entry = Record->Observers.Head; Entry != nullptr; Entry = Entry->Next) {
         if (Entry->Removed || Entry->Function != Function || Entry->User != User) continue;
         FlagRemoved(Center, Entry);
@@ -552,9 +507,11 @@ NotificationKeyRecord *NotificationCenter_Find(NotificationCenter *Center, const
 }
 
 NotificationKeyRecord *NotificationCenter_FindProbe(NotificationCenter *Center, const NotificationKeyProbe &Probe) {
-    uint64 Value = 0;
-    if (!HashTable_GetValue(Center->Observers, &Probe, &Value)) return nullptr;
-    return reinterpret_cast<NotificationKeyRecord *>(static_cast<uintptr>(Value));
+    static_assert(NotificationKeySize - 1 <= 255, "a key's length is kept in a byte");
+    return Center->Observers->Find(Probe.Hash, [&Probe](const NotificationKeyRecord &Record) {
+        return Record.KeyLength == Probe.Length &&
+               KeyTextEqual(Record.Key, Probe.Text, Probe.Length, NotificationKeySize - 1);
+    });
 }
 
 void NotificationCenter_RemoveFlush(NotificationCenter *Center) {
@@ -565,7 +522,7 @@ void NotificationCenter_RemoveFlush(NotificationCenter *Center) {
         FreeRecord(Center->ObserverPool, Removal->Observer);
         if (Record->Observers.Count == 0) {
             DropProcessNode(Center, Record);
-            HashTable_MemberRemove(Center->Observers, &Record->Member);
+            Center->Observers->Erase(Record->Hash, Record);
             if (Center->Wildcard == Record) Center->Wildcard = nullptr;
             NotificationCenter_CountName(Center, Record, -1);
             FreeRecord(Center->KeyPool, Record);
@@ -594,8 +551,8 @@ int32 NotificationCenter_Init(void) {
     int32 Level = 0;
     Log_GetVerboseLevel("NotificationCenter", &Level);
     Center->Verbose = Level > 0 ? 1 : 0;
-    Center->Observers = CreateCaselessTable(NotificationKeySize, true);
-    Center->RetainedInstances = CreateCaselessTable(RetainedKeySize, false);
+    Center->Observers = new ProbeTable<NotificationKeyRecord>;
+    Center->RetainedInstances = CreateCaselessTable(RetainedKeySize);
     Center->KeyPool = CreatePool(sizeof(NotificationKeyRecord));
     Center->ObserverPool = CreatePool(sizeof(NotificationObserverRecord));
     Center->PendingPool = CreatePool(sizeof(NotificationPendingFire));
@@ -638,7 +595,7 @@ int32 NotificationCenter_Remove(void) {
         NotificationList_Unlink(Center->ProcessObservers, Node);
         FreeRecord(Center->ProcessPool, Node);
     }
-    ForEachKeyRecord(Center, [Center](NotificationKeyRecord *Record) {
+    Center->Observers->ForEach([Center](NotificationKeyRecord *Record) {
         while (NotificationObserverRecord *Entry = Record->Observers.Head) {
             Log_Debug("NotificationCenter - Callback not removed %s.%s - %s\n", Record->Type, Record->Name,
                       Record->Instance);
@@ -649,7 +606,8 @@ int32 NotificationCenter_Remove(void) {
         FreeRecord(Center->KeyPool, Record);
     });
     Center->Wildcard = nullptr;
-    HashTable_Delete(&Center->Observers);
+    delete Center->Observers;
+    Center->Observers = nullptr;
     HashTable_Delete(&Center->RetainedInstances);
     Pool_Delete(&Center->KeyPool);
     Pool_Delete(&Center->ObserverPool);
@@ -789,7 +747,7 @@ int32 NotificationCenter_AssertInstance(void *Object) {
         NotificationCenter_Unlock(Center);
         return TRUE;
     }
-    ForEachKeyRecord(Center, [&Count, Object](NotificationKeyRecord *Record) {
+    Center->Observers->ForEach([&Count, Object](NotificationKeyRecord *Record) {
         for (NotificationObserverRecord *Entry = Record->Observers.Head; Entry != nullptr; Entry = Entry->Next) {
             if (Entry->Removed || Entry->User != Object) continue;
             Log_Debug("NotificationCenter - Observer still references instance - %s.%s - %s [0x%p]\n",

@@ -19,6 +19,7 @@
 #include "core/hash_table.h"
 #include "core/notification_center.h"
 #include "core/pool.h"
+#include "core/probe_table.h"
 #include "core/signal.h"
 #include "core/string_internal.h"
 
@@ -81,16 +82,20 @@ struct NotificationObserverRecord {
 struct NotificationProcessRecord;
 
 // One per distinct key; the names as first registered, cut to 39 bytes.
+// A look-up of the key reads the record's first bytes: its observers, the
+// key's hash and length, and the key itself.
 struct NotificationKeyRecord {
+    NotificationList<NotificationObserverRecord> Observers;
+    uint32 Hash;     // the key's probe hash
+    uint8 KeyLength; // at most NotificationKeySize - 1
+    char Key[NotificationKeySize]; // the key text as first registered
     char Type[NotificationNameSize];
     char Name[NotificationNameSize];
     char Instance[NotificationNameSize];
-    NotificationList<NotificationObserverRecord> Observers;
     NotificationProcessRecord *ProcessNode; // set for "NotificationCenter"/"Process" keys
     uint32 NameSlot; // its name part's slot in the center's name counts
     uint32 GlobalRest; // 1 when the rest of its key, past the name part, is "Global"
-    HashTableMember *Member; // its entry in the observer table, dropped with it
-    uint8 TypeLength;        // the three fields' lengths
+    uint8 TypeLength;  // the three fields' lengths
     uint8 NameLength;
     uint8 InstanceLength;
     uint8 Whole; // 1 when no name was cut: the fields print its key
@@ -288,7 +293,7 @@ struct NotificationCenter {
     void *Lock;
     uint32 OwnerThreadId;
     uint32 Verbose;
-    HashTable *Observers;         // key text -> NotificationKeyRecord*
+    ProbeTable<NotificationKeyRecord> *Observers; // by key text, letters' cases alike
     HashTable *RetainedInstances; // instance id -> 1
     Pool *KeyPool;
     Pool *ObserverPool;

@@ -1,18 +1,17 @@
 // The workflow manager's records of task events, by task id.
 //
 // A large workflow keeps one record per task until 30 s after it completes,
-// and every relayed event looks its task up. The table keeps each id's full
-// hash in an open-addressed slot array (linear probing, at most half full),
-// and the id behind its entry in the entry's own block: a look-up reads one
-// slot and the one entry it names, where a node map chases a bucket, the
-// node before it, the node and the key's own buffer. Entries stay where they
-// are until erased, whatever the table does.
+// and every relayed event looks its task up. The entries sit in a ProbeTable
+// by the id's full hash, and the id behind its entry in the entry's own
+// block: a look-up reads the slot array and the one entry it names, where a
+// node map chases a bucket, the node before it, the node and the key's own
+// buffer. Entries stay where they are until erased, whatever the table does.
 #pragma once
 
 #include <string>
 #include <string_view>
-#include <vector>
 
+#include "core/probe_table.h"
 #include "core/types.h"
 
 typedef struct Dictionary Dictionary;
@@ -59,22 +58,13 @@ class TaskEventTable {
     // A new entry for Id, which the table must not hold yet.
     Entry *Add(std::string_view Id);
     void Erase(Entry *Item);
-    size_t Size() const { return Used; }
+    size_t Size() const { return Entries.Size(); }
     // Calls Visit(entry) for every entry, in no particular order; Visit must
     // not add or erase.
     template <typename Visitor> void ForEach(Visitor &&Visit) const {
-        for (const Slot &Each : Slots)
-            if (Each.Item != nullptr) Visit(*Each.Item);
+        Entries.ForEach([&Visit](Entry *Item) { Visit(*Item); });
     }
 
   private:
-    struct Slot {
-        uint64 Hash;
-        Entry *Item; // null: the slot is free
-    };
-    std::vector<Slot> Slots; // a power of two in size, or empty
-    size_t Used = 0;
-
-    size_t Mask() const { return Slots.size() - 1; }
-    void Grow();
+    ProbeTable<Entry> Entries;
 };

@@ -324,6 +324,37 @@ TEST_F(NotificationCenterTest, RemovalTakesOnlyTheEntryOfItsKey) {
     }
 }
 
+// As many instance keys as a large workflow has live tasks: the key table
+// grows through them, and the keys whose last observer went are dropped from
+// it while the others stay found, in any case, until they go too.
+TEST_F(NotificationCenterTest, ManyInstanceKeysStayFoundWhileOthersGo) {
+    constexpr int32 Count = 3000;
+    NotificationCenter *Center = GlobalNotificationCenter;
+    Recorder Observer{"o", nullptr, nullptr};
+    auto Id = [](int32 Index, bool Upper) { return std::string(Upper ? "ID-" : "id-") + std::to_string(Index); };
+    for (int32 Index = 0; Index < Count; Index++)
+        NotificationCenter_AddInstanceObserver("Task", "Status", Id(Index, false).c_str(), &Observer, Record);
+    std::vector<bool> Live(Count, true);
+    for (int32 Step : {3, 2, 1}) {
+        // Every Step-th key goes; its record is dropped at the flush.
+        for (int32 Index = Step - 1; Index < Count; Index += Step) {
+            NotificationCenter_RemoveInstanceObserver("Task", "Status", Id(Index, false).c_str(), &Observer, Record);
+            Live[Index] = false;
+        }
+        NotificationCenter_Process();
+        uint32 Wrong = 0;
+        for (int32 Index = 0; Index < Count; Index++) {
+            NotificationCenter_Fire("TASK", "status", Id(Index, true).c_str(), nullptr);
+            Wrong += TakeCalls().size() != (Live[Index] ? 1u : 0u);
+        }
+        const auto Left = (size_t)std::count(Live.begin(), Live.end(), true);
+        EXPECT_EQ(Wrong, 0u) << Step;
+        EXPECT_EQ(Center->Observers->Size(), Left) << Step;
+        EXPECT_EQ(ActiveRecords(Center->KeyPool), Left) << Step;
+    }
+    EXPECT_EQ(Center->Observers->Size(), 0u);
+}
+
 // Fires queued with measured names arrive as the same fires queued through
 // the general entry: names of every length, with two-byte letters across
 // the cut, the shared payload itself, and in order among other fires.
@@ -1326,15 +1357,10 @@ TEST_F(NotificationCenterTest, AssertInstanceStopsWhileAnObserverStillUsesTheObj
 std::map<const void *, uint32> WalkLiveUsers() {
     NotificationCenter *Center = GlobalNotificationCenter;
     std::map<const void *, uint32> Live;
-    HashTableMember *Member = nullptr;
-    HashTable_MemberGetFirst(Center->Observers, &Member);
-    for (; Member != nullptr; HashTable_MemberGetNext(Center->Observers, Member, &Member)) {
-        uint64 Value = 0;
-        HashTable_MemberGetValue(Center->Observers, Member, &Value);
-        auto *Key = reinterpret_cast<NotificationKeyRecord *>(static_cast<uintptr>(Value));
+    Center->Observers->ForEach([&Live](NotificationKeyRecord *Key) {
         for (NotificationObserverRecord *Entry = Key->Observers.Head; Entry != nullptr; Entry = Entry->Next)
             if (!Entry->Removed) Live[Entry->User]++;
-    }
+    });
     return Live;
 }
 
