@@ -10,20 +10,30 @@
 #include <string.h>
 
 #include "core/critical_section.h"
-#include "core/hash_table.h"
 #include "core/log.h"
 #include "core/memory.h"
+#include "core/probe_table.h"
 #include "core/string.h"
 #include "core/string_print.h"
 
 namespace {
 
+// A tracked object under its id text, which the table points at, not copies.
+struct TrackedInstance {
+    const char *Id;
+    void *Object;
+    bool Free() const { return Id == nullptr; }
+};
+
 struct ClassGlobalStruct {
-    HashTable *Instances;
+    // A workflow's many live tasks and events are all instances here, and
+    // each is tracked and untracked once: the slot holds the id's hash, the
+    // id's address and the object, and the id text is most often the
+    // object's own header, which its owner has just touched.
+    ProbeTable<TrackedInstance> *Instances;
     void *Lock;
 };
 
-constexpr uint32 InstanceBucketCount = 512;
 constexpr int32 PrintBufferSize = 2048;
 constexpr int32 IndentBufferSize = 80;
 constexpr int32 IndentStep = 4;
@@ -34,8 +44,7 @@ ClassGlobalStruct *GlobalClass = nullptr;
 // for every task and event, and the table's byte-at-a-time text hash cost
 // several times the rest of a track or untrack. Eight bytes a step, each
 // step mixed so that ids differing in any one byte land apart.
-uint32 InstanceIdHash(HashTable *, void *, const void *Key) {
-    const char *Text = Key != nullptr ? static_cast<const char *>(Key) : "";
+uint64 InstanceIdHash(const char *Text) {
     const size_t Length = strlen(Text);
     constexpr uint64 Multiplier = 0xff51afd7ed558ccdull;
     uint64 Hash = 0x9e3779b97f4a7c15ull ^ Length;
@@ -53,7 +62,13 @@ uint32 InstanceIdHash(HashTable *, void *, const void *Key) {
     }
     Hash ^= Hash >> 29;
     Hash *= 0xc4ceb9fe1a85ec53ull;
-    return (uint32)(Hash ^ (Hash >> 32));
+    return Hash ^ (Hash >> 32);
+}
+
+// Ids compare with case; an id looked up through the very text its entry
+// points at (an owner untracking itself) is settled by the address.
+auto SameId(const char *Id) {
+    return [Id](const TrackedInstance &Stored) { return Stored.Id == Id || strcmp(Stored.Id, Id) == 0; };
 }
 
 // The hooks outlive Class_Init/Class_Remove of a loaded library's copy only
@@ -247,8 +262,13 @@ int32 Class_TrackInstance(void *Object, const char *InstanceId) {
     Debug_CheckPointer(GlobalClass);
     Debug_CheckPointer(Object);
     Debug_CheckPointer(InstanceId);
+    const uint64 Hash = InstanceIdHash(InstanceId);
     CriticalSection_Lock(GlobalClass->Lock);
-    HashTable_Add(GlobalClass->Instances, InstanceId, static_cast<uint64>(reinterpret_cast<uintptr>(Object)));
+    // A second track of an id moves it to the new object.
+    if (TrackedInstance *Tracked = GlobalClass->Instances->Find(Hash, SameId(InstanceId)))
+        Tracked->Object = Object;
+    else
+        GlobalClass->Instances->Add(Hash, TrackedInstance{InstanceId, Object});
     CriticalSection_Unlock(GlobalClass->Lock);
     return TRUE;
 }
@@ -257,8 +277,9 @@ int32 Class_UntrackInstance(const char *InstanceId) {
     if (auto Hook = LoadHook(UntrackHook)) return Hook(InstanceId);
     Debug_CheckPointer(GlobalClass);
     Debug_CheckPointer(InstanceId);
+    const uint64 Hash = InstanceIdHash(InstanceId);
     CriticalSection_Lock(GlobalClass->Lock);
-    int32 Removed = HashTable_Remove(GlobalClass->Instances, InstanceId);
+    const bool Removed = GlobalClass->Instances->Erase(Hash, SameId(InstanceId));
     CriticalSection_Unlock(GlobalClass->Lock);
     if (!Removed) Debug_Abort("Unable to remove instance from class instance hash table");
     return TRUE;
@@ -267,11 +288,11 @@ int32 Class_UntrackInstance(const char *InstanceId) {
 void *Class_ConvertFromInstanceId(const char *InstanceId) {
     if (auto Hook = LoadHook(ConvertFromHook)) return Hook(InstanceId);
     if (InstanceId == nullptr || GlobalClass == nullptr) return nullptr;
-    uint64 Value = 0;
+    const uint64 Hash = InstanceIdHash(InstanceId);
     CriticalSection_Lock(GlobalClass->Lock);
-    HashTable_GetValue(GlobalClass->Instances, InstanceId, &Value);
+    void *Object = GlobalClass->Instances->Get(Hash, SameId(InstanceId)).Object;
     CriticalSection_Unlock(GlobalClass->Lock);
-    return reinterpret_cast<void *>(static_cast<uintptr>(Value));
+    return Object;
 }
 
 const char *Class_ConvertToInstanceId(void *Object) {
@@ -302,13 +323,7 @@ int32 Class_UntrackInstanceOverride(Class_UntrackInstanceFunc Function) {
 int32 Class_Init(void) {
     Debug_Assert(GlobalClass == NULL, "Class already initialized");
     ClassGlobalStruct *Global = Memory_New(ClassGlobalStruct);
-    // Keys are pointers to the id text inside each object, compared with case.
-    HashTable_Create(&Global->Instances, (uint32)sizeof(char *), InstanceBucketCount);
-    HashTable_SetKeyAssignCallback(Global->Instances, nullptr, HashTable_StringPointerKeyAssign);
-    HashTable_SetValueCallback(Global->Instances, nullptr, InstanceIdHash);
-    HashTable_SetCompareCallback(Global->Instances, nullptr, HashTable_StringPointerCompare);
-    // A workflow's many live tasks and events are all instances here.
-    HashTable_SetGrowable(Global->Instances, 1);
+    Global->Instances = new ProbeTable<TrackedInstance>;
     CriticalSection_Create(&Global->Lock);
     Debug_CheckPointer(Global->Lock);
     GlobalClass = Global;
@@ -319,7 +334,7 @@ int32 Class_Remove(void) {
     if (GlobalClass == nullptr) return FALSE;
     ClassGlobalStruct *Global = GlobalClass;
     GlobalClass = nullptr;
-    HashTable_Delete(&Global->Instances);
+    delete Global->Instances;
     CriticalSection_Delete(&Global->Lock);
     Memory_Delete(Global);
     StoreHook(ConvertFromHook, (Class_ConvertFromInstanceIdFunc) nullptr);

@@ -508,9 +508,9 @@ NotificationKeyRecord *NotificationCenter_Find(NotificationCenter *Center, const
 
 NotificationKeyRecord *NotificationCenter_FindProbe(NotificationCenter *Center, const NotificationKeyProbe &Probe) {
     static_assert(NotificationKeySize - 1 <= 255, "a key's length is kept in a byte");
-    return Center->Observers->Find(Probe.Hash, [&Probe](const NotificationKeyRecord &Record) {
-        return Record.KeyLength == Probe.Length &&
-               KeyTextEqual(Record.Key, Probe.Text, Probe.Length, NotificationKeySize - 1);
+    return Center->Observers->Get(Probe.Hash, [&Probe](const NotificationKeyRecord *Record) {
+        return Record->KeyLength == Probe.Length &&
+               KeyTextEqual(Record->Key, Probe.Text, Probe.Length, NotificationKeySize - 1);
     });
 }
 
@@ -522,7 +522,8 @@ void NotificationCenter_RemoveFlush(NotificationCenter *Center) {
         FreeRecord(Center->ObserverPool, Removal->Observer);
         if (Record->Observers.Count == 0) {
             DropProcessNode(Center, Record);
-            Center->Observers->Erase(Record->Hash, Record);
+            Center->Observers->Erase(Record->Hash,
+                                     [Record](const NotificationKeyRecord *Each) { return Each == Record; });
             if (Center->Wildcard == Record) Center->Wildcard = nullptr;
             NotificationCenter_CountName(Center, Record, -1);
             FreeRecord(Center->KeyPool, Record);
@@ -551,7 +552,7 @@ int32 NotificationCenter_Init(void) {
     int32 Level = 0;
     Log_GetVerboseLevel("NotificationCenter", &Level);
     Center->Verbose = Level > 0 ? 1 : 0;
-    Center->Observers = new ProbeTable<NotificationKeyRecord>;
+    Center->Observers = new ProbeTable<NotificationKeyRecord *>;
     Center->RetainedInstances = CreateCaselessTable(RetainedKeySize);
     Center->KeyPool = CreatePool(sizeof(NotificationKeyRecord));
     Center->ObserverPool = CreatePool(sizeof(NotificationObserverRecord));

@@ -293,7 +293,7 @@ struct NotificationCenter {
     void *Lock;
     uint32 OwnerThreadId;
     uint32 Verbose;
-    ProbeTable<NotificationKeyRecord> *Observers; // by key text, letters' cases alike
+    ProbeTable<NotificationKeyRecord *> *Observers; // by key text, letters' cases alike
     HashTable *RetainedInstances; // instance id -> 1
     Pool *KeyPool;
     Pool *ObserverPool;

@@ -20,8 +20,8 @@ void FreeEntry(TaskEventTable::Entry *Item) {
 TaskEventTable::~TaskEventTable() { Entries.ForEach(FreeEntry); }
 
 TaskEventTable::Entry *TaskEventTable::Find(std::string_view Id) const {
-    return Entries.Find(HashOf(Id), [Id](const Entry &Item) {
-        return Item.Length == Id.size() && memcmp(Item.Id(), Id.data(), Id.size()) == 0;
+    return Entries.Get(HashOf(Id), [Id](const Entry *Item) {
+        return Item->Length == Id.size() && memcmp(Item->Id(), Id.data(), Id.size()) == 0;
     });
 }
 
@@ -37,6 +37,6 @@ TaskEventTable::Entry *TaskEventTable::Add(std::string_view Id) {
 }
 
 void TaskEventTable::Erase(Entry *Item) {
-    Entries.Erase(Item->Hash, Item);
+    Entries.Erase(Item->Hash, [Item](const Entry *Each) { return Each == Item; });
     FreeEntry(Item);
 }

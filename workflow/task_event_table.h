@@ -66,5 +66,5 @@ class TaskEventTable {
     }
 
   private:
-    ProbeTable<Entry> Entries;
+    ProbeTable<Entry *> Entries;
 };
