@@ -340,6 +340,10 @@ void AddLocked(NotificationCenter *Center, const NotificationFireNames &Names, v
     NotificationNamePart NamePart;
     const size_t Length = ComposeKey(Center, Names, Key, NamePart);
     const NotificationKeyProbe Probe = NotificationCenter_ProbeRest(Key, Length, NamePart);
+    // With as many keys and users as a large workflow has live tasks, both
+    // slots below are most often out of cache: read together, not in turn.
+    Center->Observers->Prefetch(Probe.Hash);
+    Center->LiveUsers->Prefetch(User);
     NotificationKeyRecord *Record = NotificationCenter_FindProbe(Center, Probe);
     if (Record == nullptr) {
         Record = TakeRecord<NotificationKeyRecord>(Center->KeyPool);

@@ -207,6 +207,11 @@ class NotificationUserCounts {
             if (Each.Count != 0) Visit(Each.User, Each.Count);
     }
 
+    // Starts reading the user's home slot (see ProbeTable::Prefetch).
+    void Prefetch(const void *User) const {
+        if (!Slots.empty()) __builtin_prefetch(&Slots[Home(User)]);
+    }
+
   private:
     std::vector<Slot> Slots; // a power of two in size, or empty
     size_t Used = 0;

@@ -64,6 +64,12 @@ template <typename Item> class ProbeTable {
 
     size_t Size() const { return Used; }
 
+    // Starts reading the slot where a look-up under Hash begins, so that a
+    // caller with other work to do first does not wait for it later.
+    void Prefetch(uint64 Hash) const {
+        if (!Slots.empty()) __builtin_prefetch(&Slots[Hash & Mask()]);
+    }
+
     // Calls Visit(item) for every item, in no particular order. Visit may
     // free what the item points at, but must not add or erase.
     template <typename Visitor> void ForEach(Visitor &&Visit) const {
