@@ -11,9 +11,6 @@
 
 #include <string.h>
 
-#include <utility>
-#include <vector>
-
 #include "core/class.h"
 #include "core/critical_section_internal.h"
 #include "core/hash_table.h"
@@ -145,26 +142,41 @@ struct NotificationProcessRecord {
 // and those of them the center registers here, oldest first, linked through
 // the entries themselves: a removal finds the entry it takes among its
 // user's without printing and hashing the key, which is what most removals
-// cost. Open-addressed with linear probing, at most three quarters full: one
-// probe run in one array per look-up, where a node map chases a pointer per
-// entry. Absent pointers count 0 (a slot is free while its count is 0, so a
-// null user counts too); a count that falls to 0 leaves the table.
+// cost. A probe table: one probe run in one array per look-up, where a node
+// map chases a pointer per entry. Absent pointers count 0 (a slot is free
+// while its count is 0, so a null user counts too); a count that falls to 0
+// leaves the table.
 class NotificationUserCounts {
-  public:
-    uint32 Count(const void *User) const {
-        const Slot *Each = Lookup(User);
-        return Each != nullptr ? Each->Count : 0;
+  private:
+    struct Slot {
+        const void *User = nullptr;
+        uint32 Count = 0;
+        NotificationObserverRecord *Head = nullptr;
+        NotificationObserverRecord *Tail = nullptr;
+        bool Free() const { return Count == 0; }
+    };
+    ProbeTable<Slot> Table;
+
+    static uint64 HashOf(const void *User) {
+        uint64 Bits = (uint64)(uintptr)User;
+        Bits ^= Bits >> 33;
+        Bits *= 0xff51afd7ed558ccdull;
+        return Bits ^ (Bits >> 33);
     }
+    static auto SameUser(const void *User) {
+        return [User](const Slot &Each) { return Each.User == User; };
+    }
+
+  public:
+    uint32 Count(const void *User) const { return Table.Get(HashOf(User), SameUser(User)).Count; }
     // The oldest live entry of the user, or null.
     NotificationObserverRecord *First(const void *User) const {
-        const Slot *Each = Lookup(User);
-        return Each != nullptr ? Each->Head : nullptr;
+        return Table.Get(HashOf(User), SameUser(User)).Head;
     }
-    void Add(const void *User) { Place(User).Count++; }
+    void Add(const void *User) { Counted(User); }
     // Counts the entry's user and appends the entry to its list.
     void Add(NotificationObserverRecord *Entry) {
-        Slot &Each = Place(Entry->User);
-        Each.Count++;
+        Slot &Each = Counted(Entry->User);
         Entry->UserNext = nullptr;
         Entry->UserPrev = Each.Tail;
         if (Each.Tail != nullptr) Each.Tail->UserNext = Entry;
@@ -173,14 +185,14 @@ class NotificationUserCounts {
     }
     // False when User has no count to take one from.
     bool Take(const void *User) {
-        Slot *Each = Lookup(User);
+        Slot *Each = Table.Find(HashOf(User), SameUser(User));
         if (Each == nullptr) return false;
-        if (--Each->Count == 0) Erase((size_t)(Each - Slots.data()));
+        Uncount(*Each);
         return true;
     }
     // The same for an entry added with Add(Entry), which leaves its list.
     bool Take(NotificationObserverRecord *Entry) {
-        Slot *Each = Lookup(Entry->User);
+        Slot *Each = Table.Find(HashOf(Entry->User), SameUser(Entry->User));
         if (Each == nullptr) return false;
         NotificationObserverRecord *Prev = Entry->UserPrev, *Next = Entry->UserNext;
         if (Prev != nullptr) Prev->UserNext = Next;
@@ -188,79 +200,33 @@ class NotificationUserCounts {
         if (Next != nullptr) Next->UserPrev = Prev;
         else Each->Tail = Prev;
         Entry->UserNext = Entry->UserPrev = nullptr;
-        if (--Each->Count == 0) Erase((size_t)(Each - Slots.data()));
+        Uncount(*Each);
         return true;
     }
 
-  private:
-    struct Slot {
-        const void *User = nullptr;
-        uint32 Count = 0; // 0: the slot is free
-        NotificationObserverRecord *Head = nullptr;
-        NotificationObserverRecord *Tail = nullptr;
-    };
-
-  public:
     // Calls Visit(user, count) for every user, in no particular order.
     template <typename Visitor> void ForEach(Visitor &&Visit) const {
-        for (const Slot &Each : Slots)
-            if (Each.Count != 0) Visit(Each.User, Each.Count);
+        Table.ForEach([&Visit](const Slot &Each) { Visit(Each.User, Each.Count); });
     }
 
     // Starts reading the user's home slot (see ProbeTable::Prefetch).
-    void Prefetch(const void *User) const {
-        if (!Slots.empty()) __builtin_prefetch(&Slots[Home(User)]);
-    }
+    void Prefetch(const void *User) const { Table.Prefetch(HashOf(User)); }
 
   private:
-    std::vector<Slot> Slots; // a power of two in size, or empty
-    size_t Used = 0;
-
-    size_t Mask() const { return Slots.size() - 1; }
-    size_t Home(const void *User) const {
-        uint64 Bits = (uint64)(uintptr)User;
-        Bits ^= Bits >> 33;
-        Bits *= 0xff51afd7ed558ccdull;
-        return (size_t)(Bits ^ (Bits >> 33)) & Mask();
-    }
-    const Slot *Lookup(const void *User) const {
-        if (Slots.empty()) return nullptr;
-        for (size_t At = Home(User);; At = (At + 1) & Mask()) {
-            if (Slots[At].Count == 0) return nullptr;
-            if (Slots[At].User == User) return &Slots[At];
+    // The user's slot, one more in its count; made when absent.
+    Slot &Counted(const void *User) {
+        const uint64 Hash = HashOf(User);
+        if (Slot *Each = Table.Find(Hash, SameUser(User))) {
+            Each->Count++;
+            return *Each;
         }
+        return Table.Add(Hash, Slot{User, 1, nullptr, nullptr});
     }
-    Slot *Lookup(const void *User) { return const_cast<Slot *>(std::as_const(*this).Lookup(User)); }
-    // The user's slot, made when absent.
-    Slot &Place(const void *User) {
-        if ((Used + 1) * 4 > Slots.size() * 3) Grow();
-        size_t At = Home(User);
-        while (Slots[At].Count != 0 && Slots[At].User != User) At = (At + 1) & Mask();
-        if (Slots[At].Count == 0) Slots[At] = Slot{User, 0, nullptr, nullptr}, Used++;
-        return Slots[At];
-    }
-    void Grow() {
-        std::vector<Slot> Old(Slots.empty() ? 64 : Slots.size() * 2);
-        Old.swap(Slots);
-        for (const Slot &Each : Old) {
-            if (Each.Count == 0) continue;
-            size_t At = Home(Each.User);
-            while (Slots[At].Count != 0) At = (At + 1) & Mask();
-            Slots[At] = Each;
-        }
-    }
-    // Backward-shift removal: the runs stay unbroken, so no tombstones.
-    void Erase(size_t Hole) {
-        Used--;
-        for (size_t At = (Hole + 1) & Mask(); Slots[At].Count != 0; At = (At + 1) & Mask()) {
-            const size_t Want = Home(Slots[At].User);
-            // Moves back when its home is not in the cyclic range (Hole, At].
-            if (((At - Want) & Mask()) >= ((At - Hole) & Mask())) {
-                Slots[Hole] = Slots[At];
-                Hole = At;
-            }
-        }
-        Slots[Hole] = Slot{};
+    // One less in the slot's count; the last leaves the table (taken out
+    // while its count still marks the slot used).
+    void Uncount(Slot &Each) {
+        if (Each.Count > 1) Each.Count--;
+        else Table.Erase(HashOf(Each.User), SameUser(Each.User));
     }
 };
 

@@ -33,13 +33,15 @@ template <typename Item> class ProbeTable {
         return At != NotFound ? Slots[At].Value : Item{};
     }
 
-    // No item with Value's key may be in the table.
-    void Add(uint64 Hash, const Item &Value) {
+    // No item with Value's key may be in the table. The stored item, which
+    // stays where it is until the next add or erase.
+    Item &Add(uint64 Hash, const Item &Value) {
         if ((Used + 1) * 2 > Slots.size()) Grow();
         size_t At = Hash & Mask();
         while (!IsFree(Slots[At].Value)) At = (At + 1) & Mask();
         Slots[At] = Slot{Hash, Value};
         Used++;
+        return Slots[At].Value;
     }
 
     // Takes out the item under Hash for which Same(item) holds; false when
