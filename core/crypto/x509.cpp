@@ -334,7 +334,10 @@ int32 CopyAndBuild(X509 *Handle, const void *Bytes, uint32 Length) {
     // not a certificate give the handle no identity to match a thumbprint
     // or an anchor with.
     ASN1_Reset(Handle->Parser);
-    if (!Result) X509_CopyASN1(Handle, nullptr, 0);
+    if (!Result) {
+        ResetParsed(Handle); // nothing may point into the freed copy
+        X509_CopyASN1(Handle, nullptr, 0);
+    }
     return Result;
 }
 
