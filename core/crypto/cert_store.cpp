@@ -16,6 +16,7 @@ struct CertStoreInterface {
     CallbackStruct Release;
     CallbackStruct GetKey;
     CallbackStruct X509IsTrusted;
+    CallbackStruct X509PathIsTrusted;
     CallbackStruct X509IsTrustedJWS;
 };
 
@@ -98,6 +99,7 @@ CERTSTORE_SETTER(AddRef, AddRef, CertStoreInterface_AddRefFunc)
 CERTSTORE_SETTER(Release, Release, CertStoreInterface_ReleaseFunc)
 CERTSTORE_SETTER(GetKey, GetKey, CertStoreInterface_GetKeyFunc)
 CERTSTORE_SETTER(X509IsTrusted, X509IsTrusted, CertStoreInterface_X509IsTrustedFunc)
+CERTSTORE_SETTER(X509PathIsTrusted, X509PathIsTrusted, CertStoreInterface_X509PathIsTrustedFunc)
 CERTSTORE_SETTER(X509IsTrustedJWS, X509IsTrustedJWS, CertStoreInterface_X509IsTrustedJWSFunc)
 #undef CERTSTORE_SETTER
 
@@ -130,13 +132,21 @@ int32 CertStoreInterface_GetKey(CertStoreInterface *Handle, const uint8 **Key, u
 }
 
 int32 CertStoreInterface_X509IsTrusted(CertStoreInterface *Handle, X509 *Certificate, uint32 *Stop) {
+    return CertStoreInterface_X509PathIsTrusted(Handle, &Certificate, 1, Stop);
+}
+
+int32 CertStoreInterface_X509PathIsTrusted(CertStoreInterface *Handle, X509 *const *Path, int32 Count, uint32 *Stop) {
     Class_CheckHandle(Handle, CERTSTOREINTERFACE_CLASSID);
     Debug_CheckPointer(Stop);
     *Stop = 0;
     if (!Authenticate_Enabled()) return TRUE;
+    if (Path == nullptr || Count < 1) return FALSE;
     void *User = nullptr;
+    CertStoreInterface_X509PathIsTrustedFunc PathFunction = nullptr;
+    CallbackBase_Get(&Handle->X509PathIsTrusted, &User, &PathFunction);
+    if (PathFunction != nullptr) return PathFunction(Handle, User, Path, Count, Stop);
     auto Function = RequireCallback<CertStoreInterface_X509IsTrustedFunc>(&Handle->X509IsTrusted, &User, "X509IsTrusted");
-    return Function(Handle, User, Certificate, Stop);
+    return Function(Handle, User, Path[Count - 1], Stop);
 }
 
 int32 CertStoreInterface_X509IsTrustedJWS(CertStoreInterface *Handle, Dictionary *Header, CryptAsymmetric **Key,
@@ -317,16 +327,22 @@ static int32 CertStoreList_InterfaceRelease(CertStoreInterface **Interface, void
 }
 
 // The first member that trusts answers; a member's positive refusal ends the walk.
-static int32 CertStoreList_InterfaceX509IsTrusted(CertStoreInterface *, void *User, X509 *Certificate, uint32 *Stop) {
+static int32 CertStoreList_InterfaceX509PathIsTrusted(CertStoreInterface *, void *User, X509 *const *Path,
+                                                      int32 Count, uint32 *Stop) {
     CertStoreList *Store = static_cast<CertStoreList *>(User);
     int32 Trusted = FALSE;
     *Stop = 0;
     CriticalSection_Lock(Store->Lock);
     Class_CheckTag(Store, Check, ListCheck);
     for (ListEntry *Entry = Store->First; Entry != nullptr && !Trusted && !*Stop; Entry = Entry->Next)
-        Trusted = CertStoreInterface_X509IsTrusted(Entry->Member, Certificate, Stop);
+        Trusted = CertStoreInterface_X509PathIsTrusted(Entry->Member, Path, Count, Stop);
     CriticalSection_Unlock(Store->Lock);
     return Trusted;
+}
+
+static int32 CertStoreList_InterfaceX509IsTrusted(CertStoreInterface *Interface, void *User, X509 *Certificate,
+                                                  uint32 *Stop) {
+    return CertStoreList_InterfaceX509PathIsTrusted(Interface, User, &Certificate, 1, Stop);
 }
 
 static int32 CertStoreList_InterfaceX509IsTrustedJWS(CertStoreInterface *, void *User, Dictionary *Header,
@@ -370,6 +386,7 @@ int32 CertStoreList_Create(CertStoreList **Handle) {
     CertStoreInterface_SetAddRefCallback(Store->Interface, Store, CertStoreList_InterfaceAddRef);
     CertStoreInterface_SetReleaseCallback(Store->Interface, Store, CertStoreList_InterfaceRelease);
     CertStoreInterface_SetX509IsTrustedCallback(Store->Interface, Store, CertStoreList_InterfaceX509IsTrusted);
+    CertStoreInterface_SetX509PathIsTrustedCallback(Store->Interface, Store, CertStoreList_InterfaceX509PathIsTrusted);
     CertStoreInterface_SetX509IsTrustedJWSCallback(Store->Interface, Store, CertStoreList_InterfaceX509IsTrustedJWS);
     CertStoreInterface_SetGetKeyCallback(Store->Interface, Store, CertStoreList_InterfaceGetKey);
     *Handle = Store;

@@ -45,6 +45,13 @@ typedef int32 (*CertStoreInterface_GetKeyFunc)(CertStoreInterface *Interface, vo
 // 1: trusted. 0 with Stop 1: positively refused, ask nothing further.
 typedef int32 (*CertStoreInterface_X509IsTrustedFunc)(CertStoreInterface *Interface, void *User, X509 *Certificate,
                                                       uint32 *Stop);
+// The answer about Path[Count - 1], given with the certificates below it
+// (Path[0] the one first asked about, each issued by the next), for a store
+// that anchors the path in a certificate of its own and must check the
+// whole path up to it (X509Chain_CheckPath). Optional: a store without it is
+// asked about the last certificate alone.
+typedef int32 (*CertStoreInterface_X509PathIsTrustedFunc)(CertStoreInterface *Interface, void *User,
+                                                          X509 *const *Path, int32 Count, uint32 *Stop);
 typedef int32 (*CertStoreInterface_X509IsTrustedJWSFunc)(CertStoreInterface *Interface, void *User,
                                                          Dictionary *Header, CryptAsymmetric **Key, uint32 *Stop);
 
@@ -57,12 +64,17 @@ int32 CertStoreInterface_SetReleaseCallback(CertStoreInterface *Handle, void *Us
 int32 CertStoreInterface_SetGetKeyCallback(CertStoreInterface *Handle, void *User, CertStoreInterface_GetKeyFunc Function);
 int32 CertStoreInterface_SetX509IsTrustedCallback(CertStoreInterface *Handle, void *User,
                                                   CertStoreInterface_X509IsTrustedFunc Function);
+int32 CertStoreInterface_SetX509PathIsTrustedCallback(CertStoreInterface *Handle, void *User,
+                                                      CertStoreInterface_X509PathIsTrustedFunc Function);
 int32 CertStoreInterface_SetX509IsTrustedJWSCallback(CertStoreInterface *Handle, void *User,
                                                      CertStoreInterface_X509IsTrustedJWSFunc Function);
 CertStoreInterface *CertStoreInterface_AddRef(CertStoreInterface *Handle);
 int32 CertStoreInterface_Release(CertStoreInterface **Handle);
 int32 CertStoreInterface_GetKey(CertStoreInterface *Handle, const uint8 **Key, uint32 *Size);
 int32 CertStoreInterface_X509IsTrusted(CertStoreInterface *Handle, X509 *Certificate, uint32 *Stop);
+// The store's answer about the top of the path (X509Chain_VerifyX509 asks
+// it, and takes a yes only for a path that passes X509Chain_CheckPath).
+int32 CertStoreInterface_X509PathIsTrusted(CertStoreInterface *Handle, X509 *const *Path, int32 Count, uint32 *Stop);
 int32 CertStoreInterface_X509IsTrustedJWS(CertStoreInterface *Handle, Dictionary *Header, CryptAsymmetric **Key,
                                           uint32 *Stop);
 

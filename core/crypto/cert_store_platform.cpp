@@ -1,6 +1,8 @@
 // CertStorePlatform: see cert_store_platform.h.
 #include "core/crypto/cert_store_platform.h"
 
+#include <vector>
+
 #include "core/crypto/jws.h"
 #include "core/crypto/x509.h"
 #include "core/memory.h"
@@ -42,6 +44,26 @@ int32 InterfaceX509IsTrusted(CertStoreInterface *, void *, X509 *Certificate, ui
     return Trusted;
 }
 
+// The path's DER goes to the platform, which finds the anchor above it and
+// checks the whole path up to that anchor.
+int32 InterfaceX509PathIsTrusted(CertStoreInterface *, void *, X509 *const *Path, int32 Count, uint32 *Stop) {
+    *Stop = 0;
+    std::vector<const void *> Ders;
+    std::vector<int32> Lengths;
+    for (int32 Index = 0; Index < Count; Index++) {
+        const uint8 *Der = nullptr;
+        uint32 Length = 0;
+        if (Path[Index] == nullptr || !X509_GetASN1(Path[Index], &Der, &Length) || Length > (uint32)INT32_MAX)
+            return FALSE;
+        Ders.push_back(Der);
+        Lengths.push_back((int32)Length);
+    }
+    int32 Denied = 0;
+    const int32 Trusted = Platform_AuthenticateCertificatePath(Ders.data(), Lengths.data(), Count, 1, &Denied);
+    *Stop = Denied ? 1 : 0;
+    return Trusted;
+}
+
 int32 InterfaceX509IsTrustedJWS(CertStoreInterface *Interface, void *, Dictionary *Header, CryptAsymmetric **Key,
                                 uint32 *Stop) {
     return JWS_HeaderIsTrustedThroughX5C(Header, Interface, Key, Stop);
@@ -57,6 +79,7 @@ int32 CertStorePlatform_Create(CertStorePlatform **Handle) {
     CertStoreInterface_SetAddRefCallback(Store->Interface, Store, InterfaceAddRef);
     CertStoreInterface_SetReleaseCallback(Store->Interface, Store, InterfaceRelease);
     CertStoreInterface_SetX509IsTrustedCallback(Store->Interface, Store, InterfaceX509IsTrusted);
+    CertStoreInterface_SetX509PathIsTrustedCallback(Store->Interface, Store, InterfaceX509PathIsTrusted);
     CertStoreInterface_SetX509IsTrustedJWSCallback(Store->Interface, Store, InterfaceX509IsTrustedJWS);
     *Handle = Store;
     return TRUE;

@@ -3,7 +3,11 @@
 
 #include <string.h>
 
+#include "core/crypto/x509_internal.h"
+
+#include <algorithm>
 #include <string>
+#include <vector>
 
 #include "core/crypto/asn1.h"
 #include "core/crypto/crypt_asymmetric.h"
@@ -47,7 +51,12 @@ struct X509 {
     uint32 IsCA;
     uint32 HasKeyUsage;
     uint32 KeyCertSign;
-    uint32 BadExtensions; // a duplicate or unreadable one of the two
+    uint32 BadExtensions; // a duplicate or unreadable one of those read
+    // What a path evaluation needs (x509_path.cpp); the spans point into Der.
+    int32 PathLength; // -1 without a pathLenConstraint
+    uint32 UnknownCritical;
+    const uint8 *SubjectName, *IssuerName, *NameConstraints, *AltNames;
+    uint32 SubjectNameLength, IssuerNameLength, NameConstraintsLength, AltNamesLength;
 };
 
 #define X500_Check(Handle) Class_CheckHandle((Handle), X500_CLASSID)
@@ -60,6 +69,14 @@ constexpr const char *OidOrganization = "2.5.4.10";
 constexpr const char *OidOrganizationalUnit = "2.5.4.11";
 constexpr const char *OidBasicConstraints = "2.5.29.19";
 constexpr const char *OidKeyUsage = "2.5.29.15";
+constexpr const char *OidSubjectAltName = "2.5.29.17";
+constexpr const char *OidNameConstraints = "2.5.29.30";
+// Extensions that may be critical without refusing the certificate: those
+// read here, extKeyUsage and certificatePolicies, which the basic policy
+// (any purpose, any policy, no explicit policy asked for) leaves without
+// effect on the decision.
+constexpr const char *OidsUnderstood[] = {"2.5.29.19", "2.5.29.15", "2.5.29.17", "2.5.29.30", "2.5.29.37",
+                                          "2.5.29.32"};
 constexpr int32 OidTextSize = 320;
 // keyUsage bit 5 (keyCertSign) in the first content byte of the BIT STRING.
 constexpr uint8 KeyCertSignMask = 0x04;
@@ -124,6 +141,10 @@ void ResetParsed(X509 *Handle) {
     Handle->NotBefore = Handle->NotAfter = 0;
     Handle->HasExtensions = Handle->HasBasicConstraints = Handle->IsCA = 0;
     Handle->HasKeyUsage = Handle->KeyCertSign = Handle->BadExtensions = 0;
+    Handle->PathLength = -1;
+    Handle->UnknownCritical = 0;
+    Handle->SubjectName = Handle->IssuerName = Handle->NameConstraints = Handle->AltNames = nullptr;
+    Handle->SubjectNameLength = Handle->IssuerNameLength = Handle->NameConstraintsLength = Handle->AltNamesLength = 0;
     for (X500 *Name : {Handle->Issuer, Handle->Subject}) Name->O[0] = Name->OU[0] = Name->CN[0] = 0;
     BigInt_Reset(Handle->Serial);
     CryptAsymmetric_Release(&Handle->Key);
@@ -141,10 +162,22 @@ void ReadBasicConstraints(X509 *Handle, ASN1 *Value) {
     int32 Count = 0;
     ASN1_GetElementCount(Sequence, &Count);
     ASN1 *First = Count > 0 ? ASN1_GetElement(Sequence, 0) : nullptr;
+    int32 Next = 0;
     if (First != nullptr && ASN1_GetType(First) == TypeBoolean) {
         const uint8 *Flag = ASN1_GetValuePtr(First);
         if (ASN1_GetValueSize(First) != 1) Handle->BadExtensions = 1;
         else Handle->IsCA = Flag[0] != 0;
+        Next = 1;
+    }
+    if (Next < Count) {
+        // pathLenConstraint INTEGER (0..MAX); a negative or huge one is
+        // unreadable, which takes the right to issue away.
+        ASN1 *Limit = ASN1_GetElement(Sequence, Next);
+        uint32 Value = 0;
+        if (ASN1_GetType(Limit) != TypeInteger || !ASN1_ParseInt32(Limit, &Value) || Value > (uint32)INT32_MAX ||
+            (ASN1_GetValueSize(Limit) > 0 && (ASN1_GetValuePtr(Limit)[0] & 0x80) != 0))
+            Handle->BadExtensions = 1;
+        else Handle->PathLength = (int32)Value;
     }
 }
 
@@ -159,29 +192,58 @@ void ReadKeyUsage(X509 *Handle, ASN1 *Value) {
     Handle->KeyCertSign = ASN1_GetValueSize(Bits) >= 2 && (Bytes[1] & KeyCertSignMask) != 0;
 }
 
+// The element inside an extension's OCTET STRING, kept as a span of Der.
+void KeepInner(X509 *Handle, ASN1 *Value, const uint8 *&Bytes, uint32 &Length) {
+    ASN1 *Inner = ASN1_GetElement(Value, 0);
+    if (Bytes != nullptr || Inner == nullptr || ASN1_GetType(Inner) != ASN1_TYPE_SEQUENCE ||
+        ASN1_GetNodeSize(Inner) != ASN1_GetValueSize(Value)) {
+        Handle->BadExtensions = 1;
+        return;
+    }
+    Bytes = ASN1_GetNodePtr(Inner);
+    Length = (uint32)ASN1_GetNodeSize(Inner);
+}
+
 // [3] EXPLICIT Extensions: SEQUENCE OF { extnID, critical DEFAULT FALSE,
-// extnValue OCTET STRING }. Only basicConstraints and keyUsage are read.
+// extnValue OCTET STRING }. basicConstraints and keyUsage are read, the
+// subject's alternative names and the name constraints kept for the path
+// checks; a critical extension outside OidsUnderstood is noted, as is an
+// extension that comes twice.
 void ReadExtensions(X509 *Handle, ASN1 *Tagged) {
     Handle->HasExtensions = 1;
     ASN1 *List = ASN1_GetElement(Tagged, 0);
     int32 Count = 0;
     if (!ElementCount(List, Count)) return;
+    std::vector<std::string> Seen;
     for (int32 Index = 0; Index < Count; Index++) {
         ASN1 *Extension = ASN1_GetElement(List, Index);
         char Oid[OidTextSize];
-        if (!ParseOid(ASN1_GetElement(Extension, 0), Oid)) continue;
-        const bool Basic = strcmp(Oid, OidBasicConstraints) == 0, Usage = strcmp(Oid, OidKeyUsage) == 0;
-        if (!Basic && !Usage) continue;
-        int32 Parts = 0;
-        ASN1_GetElementCount(Extension, &Parts);
-        ASN1 *Value = ASN1_GetElement(Extension, Parts - 1);
-        if (Parts < 2 || ASN1_GetType(Value) != TypeOctetString) {
+        if (!ParseOid(ASN1_GetElement(Extension, 0), Oid)) {
             Handle->BadExtensions = 1;
             continue;
         }
-        if ((Basic && Handle->HasBasicConstraints) || (Usage && Handle->HasKeyUsage)) Handle->BadExtensions = 1;
-        if (Basic) ReadBasicConstraints(Handle, Value);
-        else ReadKeyUsage(Handle, Value);
+        if (std::find(Seen.begin(), Seen.end(), Oid) != Seen.end()) Handle->BadExtensions = 1;
+        Seen.emplace_back(Oid);
+        int32 Parts = 0;
+        ASN1_GetElementCount(Extension, &Parts);
+        ASN1 *Value = ASN1_GetElement(Extension, Parts - 1);
+        if (Parts < 2 || Parts > 3 || ASN1_GetType(Value) != TypeOctetString) {
+            Handle->BadExtensions = 1;
+            continue;
+        }
+        ASN1 *Flag = Parts == 3 ? ASN1_GetElement(Extension, 1) : nullptr;
+        const bool Critical = Flag != nullptr && ASN1_GetType(Flag) == TypeBoolean && ASN1_GetValueSize(Flag) == 1 &&
+                              ASN1_GetValuePtr(Flag)[0] != 0;
+        if (Flag != nullptr && (ASN1_GetType(Flag) != TypeBoolean || ASN1_GetValueSize(Flag) != 1))
+            Handle->BadExtensions = 1;
+        if (Critical && std::none_of(std::begin(OidsUnderstood), std::end(OidsUnderstood),
+                                     [&](const char *Known) { return strcmp(Known, Oid) == 0; }))
+            Handle->UnknownCritical = 1;
+        if (strcmp(Oid, OidBasicConstraints) == 0) ReadBasicConstraints(Handle, Value);
+        else if (strcmp(Oid, OidKeyUsage) == 0) ReadKeyUsage(Handle, Value);
+        else if (strcmp(Oid, OidSubjectAltName) == 0) KeepInner(Handle, Value, Handle->AltNames, Handle->AltNamesLength);
+        else if (strcmp(Oid, OidNameConstraints) == 0)
+            KeepInner(Handle, Value, Handle->NameConstraints, Handle->NameConstraintsLength);
     }
 }
 
@@ -190,6 +252,9 @@ int32 X509_BuildInt(X509 *Handle) {
     ASN1_Reset(Handle->Parser);
     if (!ASN1_Decode(Handle->Parser, Handle->Der, (int32)Handle->DerLength)) return FALSE;
     ASN1 *Certificate = ASN1_GetElement(Handle->Parser, 0);
+    // A certificate is exactly one element: bytes after it would become part
+    // of its identity (its kept DER, its thumbprints) without being signed.
+    if (ASN1_GetNodeSize(Certificate) != (int32)Handle->DerLength) return FALSE;
     ASN1 *Signed = ASN1_GetElement(Certificate, 0);
     int32 Count = 0;
     if (!ElementCount(Signed, Count) || ASN1_GetType(Signed) != ASN1_TYPE_SEQUENCE) return FALSE;
@@ -232,11 +297,16 @@ int32 X509_BuildInt(X509 *Handle) {
     Handle->Signature = static_cast<uint8 *>(Memory_Alloc(BitsLength - 1));
     memcpy(Handle->Signature, Bits + 1, (size_t)(BitsLength - 1));
 
-    if (!X500_Build(Handle->Issuer, ASN1_GetElement(Signed, Field + 2))) return FALSE;
+    ASN1 *IssuerName = ASN1_GetElement(Signed, Field + 2), *SubjectName = ASN1_GetElement(Signed, Field + 4);
+    if (!X500_Build(Handle->Issuer, IssuerName)) return FALSE;
+    Handle->IssuerName = ASN1_GetNodePtr(IssuerName);
+    Handle->IssuerNameLength = (uint32)ASN1_GetNodeSize(IssuerName);
     ASN1 *Validity = ASN1_GetElement(Signed, Field + 3);
     ASN1_ParseUTCTime(ASN1_GetElement(Validity, 0), &Handle->NotBefore);
     ASN1_ParseUTCTime(ASN1_GetElement(Validity, 1), &Handle->NotAfter);
-    if (!X500_Build(Handle->Subject, ASN1_GetElement(Signed, Field + 4))) return FALSE;
+    if (!X500_Build(Handle->Subject, SubjectName)) return FALSE;
+    Handle->SubjectName = ASN1_GetNodePtr(SubjectName);
+    Handle->SubjectNameLength = (uint32)ASN1_GetNodeSize(SubjectName);
     if (!CryptAsymmetric_SetPublicKeyFromASN1(Handle->Key, ASN1_GetElement(Signed, Field + 5))) return FALSE;
     for (int32 Index = Field + 6; Index < Count; Index++) {
         ASN1 *Optional = ASN1_GetElement(Signed, Index);
@@ -260,8 +330,14 @@ int32 X509_CopyASN1(X509 *Handle, const void *Bytes, uint32 Length) {
 int32 CopyAndBuild(X509 *Handle, const void *Bytes, uint32 Length) {
     if (!X509_CopyASN1(Handle, Bytes, Length)) return FALSE;
     const int32 Result = X509_BuildInt(Handle);
-    // The tree points into the copy; only the copy is kept.
+    // The tree points into the copy; only the copy is kept. Bytes that are
+    // not a certificate give the handle no identity to match a thumbprint
+    // or an anchor with.
     ASN1_Reset(Handle->Parser);
+    if (!Result) {
+        ResetParsed(Handle); // nothing may point into the freed copy
+        X509_CopyASN1(Handle, nullptr, 0);
+    }
     return Result;
 }
 
@@ -569,4 +645,17 @@ int32 X509_Dump(X509 *Handle) {
     DumpThumbprint(Handle, &SHA1_INTERFACE, nullptr, "SHA1 Base64 Thumbprint - %s");
     DumpThumbprint(Handle, &SHA256_INTERFACE, nullptr, "SHA256 Base64 Thumbprint - %s");
     return TRUE;
+}
+
+bool X509_GetPathFacts(X509 *Handle, X509PathFacts &Facts) {
+    X509_Check(Handle);
+    if (Handle->Signed == nullptr || Handle->SubjectName == nullptr || Handle->IssuerName == nullptr) return false;
+    Facts.Subject = {Handle->SubjectName, Handle->SubjectNameLength};
+    Facts.Issuer = {Handle->IssuerName, Handle->IssuerNameLength};
+    Facts.NameConstraints = {Handle->NameConstraints, Handle->NameConstraintsLength};
+    Facts.AltNames = {Handle->AltNames, Handle->AltNamesLength};
+    Facts.PathLength = Handle->PathLength;
+    Facts.UnknownCritical = Handle->UnknownCritical != 0;
+    Facts.SignatureHash = Handle->SignatureHash;
+    return true;
 }

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "core/crypto/asn1.h"
+#include "core/crypto/authenticate.h"
 #include "core/memory.h"
 
 struct X509Chain {
@@ -131,8 +132,21 @@ int32 X509Chain_VerifyX509(X509Chain *Handle, X509 *Certificate, CertStoreInterf
     const std::vector<X509 *> &List = Entries(Handle);
     if (Certificate == nullptr) return FALSE;
     uint32 Stop = 0;
-    auto Ask = [&](X509 *Candidate) { return CertStoreInterface_X509IsTrusted(Store, Candidate, &Stop); };
-    if (Ask(Certificate)) return TRUE;
+    // The path from the certificate up to the one asked about: the store
+    // sees it whole, so that an anchor it holds elsewhere is checked with
+    // every certificate below.
+    std::vector<X509 *> Path{Certificate};
+    size_t Distinct = 1;
+    // A yes from the store stands only for a path that holds; with
+    // authentication off every question answers yes at once.
+    auto Ask = [&] {
+        if (!CertStoreInterface_X509PathIsTrusted(Store, Path.data(), (int32)Path.size(), &Stop)) return FALSE;
+        if (!Authenticate_Enabled() || X509Chain_CheckPath(Path.data(), (int32)Path.size())) return TRUE;
+        // A path that fails can only fail again as it grows.
+        Stop = 1;
+        return FALSE;
+    };
+    if (Ask()) return TRUE;
     if (Stop) return FALSE;
     // Each entry is visited at most once, so two certificates that issued
     // each other end the walk instead of sending it round for ever.
@@ -144,14 +158,17 @@ int32 X509Chain_VerifyX509(X509Chain *Handle, X509 *Certificate, CertStoreInterf
             return FALSE;
         Visited.push_back(Issuer);
         if (!X509_VerifyIssued(Issuer, Current)) return FALSE;
-        // A certificate's own copy signed it; any other issuer must be one
-        // that may issue, or every leaf could sign for any name.
-        if (!X509_Compare(Issuer, Current) && !X509_CanIssue(Issuer)) return FALSE;
-        if (Ask(Issuer)) return TRUE;
+        // A certificate's own copy signed it (and counts once in the path);
+        // any other issuer must be one that may issue, or every leaf could
+        // sign for any name.
+        if (!X509_Compare(Issuer, Current) && (!X509_CanIssue(Issuer) || ++Distinct > X509CHAIN_MAX_DEPTH))
+            return FALSE;
+        Path.push_back(Issuer);
+        if (Ask()) return TRUE;
         if (Stop) return FALSE;
         Current = Issuer;
     }
-    return Ask(Current);
+    return Ask();
 }
 
 int32 X509Chain_Dump(X509Chain *Handle) {

@@ -3,8 +3,10 @@
 // trust decision for a certificate, X509Chain_VerifyX509: ask the store about
 // the certificate and, failing that, about each issuer found up the chain,
 // each issuer having signed the certificate below it and being allowed to
-// issue (X509_CanIssue). The walk checks no dates, ends when a certificate
-// comes round again, and a bad link ends it with 0.
+// issue (X509_CanIssue). The store is given the whole path walked so far, and
+// its yes counts only for a path that passes X509Chain_CheckPath. The walk
+// checks no dates, ends when a certificate comes round again or the path
+// grows past X509CHAIN_MAX_DEPTH, and a bad link ends it with 0.
 //
 // Each entry is the chain's own copy of the certificate added. A chain is
 // used by one thread at a time; the store may be shared.
@@ -17,6 +19,8 @@
 #include "core/types.h"
 
 #define X509CHAIN_CLASSID 0xe91cb12fu
+// The longest certification path taken, leaf and trust anchor included.
+#define X509CHAIN_MAX_DEPTH 32
 
 RUNTIME_EXTERN_C_BEGIN
 
@@ -41,6 +45,17 @@ int32 X509Chain_IssuerAndSerialNumberFind(X509Chain *Handle, X500 *Issuer, BigIn
 // 1 when the store trusts the certificate or an issuer reached through
 // correctly signed links.
 int32 X509Chain_VerifyX509(X509Chain *Handle, X509 *Certificate, CertStoreInterface *Store);
+// 1 when the path, Path[0] the certificate decided and Path[Count - 1] its
+// trust anchor, each one issued by the next, holds what an X.509 path
+// evaluation under the basic policy asks besides signatures and dates: at
+// most X509CHAIN_MAX_DEPTH certificates; no critical extension this reader
+// does not understand, in any of them; no signature below the anchor made
+// with MD2, MD4 or MD5 (SHA-1 is allowed); every issuer allowed to issue;
+// each pathLenConstraint and each issuer's name constraints (directoryName,
+// dNSName, rfc822Name and iPAddress; a name of another form under a
+// constraint of that form is refused) kept by the certificates below it.
+// Every chain walk and every store that anchors a path elsewhere asks it.
+int32 X509Chain_CheckPath(X509 *const *Path, int32 Count);
 int32 X509Chain_Dump(X509Chain *Handle);
 
 RUNTIME_EXTERN_C_END

@@ -45,6 +45,13 @@ int32 Platform_GetWebCredential(int32 Type, const char *Server, const char *Secu
                                 int32 UserLength, char *Password, int32 PasswordLength);
 
 int32 Platform_AuthenticateCertificate(const void *Der, int32 Length, int32 FetchIssuers, int32 *Denied);
+// The same decision for the last of Count DER certificates, given with the
+// ones below it (the first is the certificate first asked about, each issued
+// by the next): trusted when the last is an anchor, or an anchor that may
+// issue signed it, and the whole path up to that anchor passes the path
+// checks (X509Chain_CheckPath). Denied as above, for any of them.
+int32 Platform_AuthenticateCertificatePath(const void *const *Ders, const int32 *Lengths, int32 Count,
+                                           int32 FetchIssuers, int32 *Denied);
 // 0 for the result codes that do not count as errors (0, expired, not yet
 // valid and three more), 1 for any other.
 int32 Platform_CertificateIsError(int32 Code);

@@ -1,13 +1,18 @@
 // Certificate trust against the system's bundle of anchors: a certificate is
 // trusted when it is an anchor (byte for byte), or when an anchor named as its
 // issuer may issue certificates and signed it. One level suffices: the chain
-// walk asks about each issuer in turn. No dates are checked and nothing is
-// fetched. A thumbprint on the deny list is reported as denied.
+// walk asks about each issuer in turn, handing over the path below, and the
+// path up to the anchor found must pass the checks every chain walk makes
+// (X509Chain_CheckPath: depth, critical extensions, weak signatures, path
+// length and name constraints). No dates are checked and nothing is fetched.
+// A thumbprint on the deny list is reported as denied, and a denied anchor
+// vouches for nothing.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <map>
+#include <memory>
 #include <mutex>
 #include <set>
 #include <string>
@@ -17,6 +22,7 @@
 #include "core/crypto/hash.h"
 #include "core/crypto/sha256.h"
 #include "core/crypto/x509.h"
+#include "core/crypto/x509_chain.h"
 #include "core/formats/base64.h"
 #include "core/log.h"
 #include "core/posix/platform.h"
@@ -85,16 +91,30 @@ void LoadAnchors(const std::string &AnchorFile) {
     if (Settings.Anchors.empty()) Log_Error("No trust anchors in (%s)\n", AnchorFile.c_str());
 }
 
-// Under the trust lock, with the anchors loaded.
-bool Trusted(std::string_view Der) {
-    if (Settings.Anchors.count(std::string(Der)) != 0) return true;
-    Certificate Subject(Der);
-    if (!Subject.Built) return false;
+std::string Thumbprint(std::string_view Der);
+
+// Under the trust lock, with the anchors loaded. Path.back() is the
+// certificate asked about.
+bool Trusted(const std::vector<std::string_view> &Path) {
+    std::vector<std::unique_ptr<Certificate>> Built;
+    std::vector<X509 *> Handles;
+    for (std::string_view Der : Path) {
+        Built.push_back(std::make_unique<Certificate>(Der));
+        if (!Built.back()->Built) return false;
+        Handles.push_back(Built.back()->Handle);
+    }
+    if (Settings.Anchors.count(std::string(Path.back())) != 0)
+        return X509Chain_CheckPath(Handles.data(), (int32)Handles.size()) != 0;
+    Certificate &Subject = *Built.back();
     auto Range = Settings.BySubject.equal_range(Subject.Key(false));
     for (auto At = Range.first; At != Range.second; ++At) {
+        if (Settings.Denied.count(Thumbprint(At->second)) != 0) continue;
         Certificate Issuer(At->second);
-        if (Issuer.Built && X509_CanIssue(Issuer.Handle) && X509_VerifyIssued(Issuer.Handle, Subject.Handle))
-            return true;
+        if (!Issuer.Built || !X509_CanIssue(Issuer.Handle) || !X509_VerifyIssued(Issuer.Handle, Subject.Handle))
+            continue;
+        Handles.push_back(Issuer.Handle);
+        if (X509Chain_CheckPath(Handles.data(), (int32)Handles.size())) return true;
+        Handles.pop_back();
     }
     return false;
 }
@@ -248,18 +268,28 @@ extern "C" int32 Platform_SetCertificateTrust(const char *AnchorFile, const char
 }
 
 extern "C" int32 Platform_AuthenticateCertificate(const void *Der, int32 Length, int32 FetchIssuers, int32 *Denied) {
+    return Platform_AuthenticateCertificatePath(&Der, &Length, 1, FetchIssuers, Denied);
+}
+
+extern "C" int32 Platform_AuthenticateCertificatePath(const void *const *Ders, const int32 *Lengths, int32 Count,
+                                                      int32 FetchIssuers, int32 *Denied) {
     (void)FetchIssuers; // issuers are never fetched from the network
     if (Denied != nullptr) *Denied = 0;
-    if (Der == nullptr || Length <= 0) return FALSE;
-    std::string_view Certificate(static_cast<const char *>(Der), (size_t)Length);
-    if (!PlatformTrust_IsCertificate(Certificate)) return FALSE;
+    if (Ders == nullptr || Lengths == nullptr || Count < 1 || Count > X509CHAIN_MAX_DEPTH) return FALSE;
+    std::vector<std::string_view> Path;
+    for (int32 Index = 0; Index < Count; Index++) {
+        if (Ders[Index] == nullptr || Lengths[Index] <= 0) return FALSE;
+        Path.emplace_back(static_cast<const char *>(Ders[Index]), (size_t)Lengths[Index]);
+        if (!PlatformTrust_IsCertificate(Path.back())) return FALSE;
+    }
     return Locked([&] {
-        if (Settings.Denied.count(Thumbprint(Certificate)) != 0) {
-            if (Denied != nullptr) *Denied = 1;
-            return FALSE;
-        }
+        for (std::string_view Der : Path)
+            if (Settings.Denied.count(Thumbprint(Der)) != 0) {
+                if (Denied != nullptr) *Denied = 1;
+                return FALSE;
+            }
         const std::string AnchorFile = PlatformStandIn_Value("TRUST_ANCHORS", SystemBundle);
         if (!Settings.Loaded || Settings.LoadedFrom != AnchorFile) LoadAnchors(AnchorFile);
-        return Trusted(Certificate) ? TRUE : FALSE;
+        return Trusted(Path) ? TRUE : FALSE;
     });
 }

@@ -221,6 +221,38 @@ TEST_F(X509Test, RefusedCertificates) {
     }
 }
 
+// A certificate is one element: with a stray byte or a further element after
+// it, it is not built, from bytes or from Base64, and so cannot pass as
+// another certificate than the denied one it is.
+TEST_F(X509Test, BytesAfterACertificateRefused) {
+    const std::string Leaf = Fixture("rsa_leaf");
+    uint8 Digest[32];
+    Hash_QuickDigest(&SHA256_INTERFACE, Leaf.data(), (uint32)Leaf.size(), Digest, sizeof(Digest));
+    char Hex[65];
+    Hash_ConvertDigestToString(Digest, 32, 0, Hex, sizeof(Hex));
+    Anchors Store({"rsa_root"}, Temp);
+    Platform_SetCertificateTrust((Temp / "anchors.pem").c_str(), Hex);
+    X509Chain *Chain = nullptr;
+    X509Chain_Create(&Chain);
+    Built Int(Fixture("rsa_int"));
+    X509Chain_Add(Chain, Int.Handle);
+    for (const std::string &Tail : {std::string(), std::string(1, '\0'), std::string("\x05\x00", 2)}) {
+        SCOPED_TRACE(Tail.size());
+        Built Padded(Leaf + Tail);
+        EXPECT_EQ(Padded.Result, Tail.empty() ? 1 : 0);
+        EXPECT_FALSE(X509Chain_VerifyX509(Chain, Padded.Handle, Store.Interface));
+        char Text[4096];
+        int32 Written = 0;
+        const std::string Bytes = Leaf + Tail;
+        Base64_Encode(Bytes.data(), (int32)Bytes.size(), Text, sizeof(Text), &Written);
+        X509 *Decoded = nullptr;
+        X509_Create(&Decoded);
+        EXPECT_EQ(X509_BuildFromBase64(Decoded, Text, Written), Tail.empty() ? 1 : 0);
+        X509_Release(&Decoded);
+    }
+    X509Chain_Release(&Chain);
+}
+
 TEST_F(X509Test, Base64WithLineBreaks) {
     const std::string Der = Fixture("ec_leaf");
     char Text[2048];
