@@ -57,7 +57,7 @@ Region FindRegion(const ExecutableSource &File) {
 }
 
 // The versioned store at the marker; false when it is cut short, too large
-// for its capacity, fails its CRC or does not inflate.
+// for its capacity, fails its CRC or does not inflate to its declared length.
 bool Versioned(std::string_view Area, std::string &Text) {
     const auto *Bytes = reinterpret_cast<const uint8 *>(Area.data());
     if (Area.size() < 12) return false;
@@ -97,9 +97,15 @@ bool Versioned(std::string_view Area, std::string &Text) {
             Stream.next_out = reinterpret_cast<Bytef *>(Text.data());
             Stream.avail_out = (uInt)Text.size();
             Status = inflate(&Stream, Z_SYNC_FLUSH);
-            // A stream shorter than announced hands out only what it held.
-            Text.resize(Stream.total_out);
+            const uLong Produced = Stream.total_out;
             inflateEnd(&Stream);
+            // A stream that ends short of the length it declares is no store:
+            // handing out what it held would pass a cut text for a whole one.
+            if ((Status == Z_OK || Status == Z_STREAM_END) && Produced < Inflated) {
+                Log_Debug("Data store inflated short (%u < %u)\n", (uint32)Produced, (uint32)Inflated);
+                Text.clear();
+                return false;
+            }
         }
     }
     if (Status == Z_OK || Status == Z_STREAM_END) return true;

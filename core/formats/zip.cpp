@@ -1,7 +1,8 @@
 // Zip: all-or-nothing extraction (see zip.h). Three passes: plan (every
 // name, link and conflict checked, link targets read, nothing written),
 // stage (folders made and every file written to a temporary name, verified,
-// and given its time and execute bit), commit (temporary files renamed, then
+// and given its time and execute bit; a file that a later one of the same
+// path replaces is only verified), commit (temporary files renamed, then
 // links made). A failure before the commit removes what staging wrote.
 //
 // The file system work per file is kept to what it needs: one status read
@@ -23,6 +24,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
@@ -52,6 +54,7 @@ struct Entry {
     std::string LinkTarget;
     zip_stat_t Stat;
     bool Executable;
+    bool Superseded; // a later file entry goes to the same path
 };
 
 struct ArchiveOwner {
@@ -467,11 +470,35 @@ class Extraction {
         return true;
     }
 
+    // Of the files that go to one path the last one stands, as if each were
+    // written over the one before. The others are read and checked all the
+    // same, so that a corrupt one still refuses the archive, but not written:
+    // a temporary file for each, renamed over one another at the commit,
+    // made many same-named entries cost a file system's worth of work.
+    void MarkSuperseded() {
+        std::unordered_map<std::string_view, Entry *> Last;
+        for (Entry &Item : Entries) {
+            if (Item.Type != Kind::File) continue;
+            const auto [At, New] = Last.try_emplace(Item.Final, &Item);
+            if (!New) {
+                At->second->Superseded = true;
+                At->second = &Item;
+            }
+        }
+    }
+
+    bool CheckFile(const Entry &Item) {
+        std::string Error;
+        if (!ReadEntry(Item, [](const uint8 *, size_t) { return true; }, Error)) return Refuse(Error, Item.Relative);
+        return true;
+    }
+
     bool Stage() {
+        MarkSuperseded();
         for (Entry &Item : Entries) {
             if (Item.Type == Kind::Folder && !MakeFolder(Item.Final))
                 return Refuse("cannot create a folder", Item.Relative);
-            if (Item.Type == Kind::File && !StageFile(Item)) return false;
+            if (Item.Type == Kind::File && !(Item.Superseded ? CheckFile(Item) : StageFile(Item))) return false;
             // A link's folder is made here too, so that a refusal takes it back.
             if (Item.Type == Kind::Link && !MakeFolder(Item.Final.substr(0, Item.Final.rfind('/'))))
                 return Refuse("cannot create a folder", Item.Relative);
@@ -483,7 +510,7 @@ class Extraction {
         Committed = true;
         bool Complete = true;
         for (Entry &Item : Entries) {
-            if (Item.Type != Kind::File) continue;
+            if (Item.Type != Kind::File || Item.Superseded) continue;
             // The plain call first: the temporary file is ours and the folder
             // stands. A folder on another file system inside the destination
             // takes the back end's move, which copies.

@@ -18,6 +18,8 @@
 //   disk removes the temporary files and the folders this call made, so no
 //   output file and no partial plaintext remain.
 // - Links are made last, so nothing is ever written through one.
+// - Of several files with one path the last one stands; the ones before it
+//   are checked like any other entry but never written.
 // Files keep their modification time; an entry with a Unix execute bit
 // becomes executable. Nothing is made read-only.
 #pragma once

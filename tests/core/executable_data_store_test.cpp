@@ -52,7 +52,7 @@ dmg('dmg-v2', store(b'from the image'))
 elf('bad-crc', store(b'version two', crc_flip=1))
 elf('too-long', store(b'x', length=2048))
 elf('cut', store(b'version two', capacity=4)[:1500])
-elf('short-stream', store(long, 3, 2, zlib.compress, inflated=len(long) + 100))
+elf('short-stream', store(long, 3, 2, zlib.compress, inflated=len(long) + 1))
 elf('broken-stream', store(b'not deflate at all', 3, 1, lambda t: t))
 shutil.copy('/bin/true', d + '/none')
 print(len(long))
@@ -101,7 +101,7 @@ TEST_F(DataStoreTest, StampedStoresReadBack) {
         {"pe32-v3-gzip", Long},
         {"pe32plus-v2", "pe plus"},
         {"dmg-v2", "from the image"},
-        {"short-stream", Long},
+        {"short-stream", "-"},
         {"bad-crc", "-"},
         {"too-long", "-"},
         {"cut", "-"},
@@ -111,7 +111,7 @@ TEST_F(DataStoreTest, StampedStoresReadBack) {
     };
     for (const auto &Case : Cases) EXPECT_EQ(Read(Case.File), Case.Text) << Case.File;
     for (const char *Line : {"Data store crc hash invalid (0x", "Data store size greater than allowed (2048 > 1)",
-                             "Data store uncompress error (-3)"})
+                             "Data store uncompress error (-3)", "Data store inflated short (4800 < 4801)"})
         EXPECT_NE(Captured.find(Line), std::string::npos) << Line;
 }
 

@@ -291,6 +291,28 @@ TEST_F(ZipTest, InnerLinksAndLinksMadeLast) {
     EXPECT_STREQ(Target, "../b.txt");
 }
 
+// Files that share a path: the last one stands, with its own mode, and the
+// ones before it are still checked.
+TEST_F(ZipTest, SameNamedFilesLastOneStands) {
+    const std::string Path = Temp / "same.zip";
+    Python("import warnings; warnings.simplefilter('ignore')\n"
+           "z = zipfile.ZipFile('" + Path + "', 'w')\n"
+           "for data, mode in (('first', 0o755), ('second', 0o755), ('last', 0o644)):\n"
+           "    i = zipfile.ZipInfo('same.txt')\n"
+           "    i.create_system = 3\n"
+           "    i.external_attr = mode << 16\n"
+           "    z.writestr(i, data)\n"
+           "z.close()\n");
+    ASSERT_EQ(Zip_Extract(Path.c_str(), 0, Output.c_str(), nullptr), 1);
+    EXPECT_TRUE(TreeOf(Output) == (std::map<std::string, std::string>{{"/same.txt", "file:last"}}));
+    EXPECT_NE(access((Output + "/same.txt").c_str(), X_OK), 0);
+    std::string Bytes = ReadFile(Path);
+    Bytes[Bytes.find("first")] = 'F'; // its CRC no longer matches
+    WriteFile(Temp / "bad.zip", Bytes);
+    EXPECT_EQ(Zip_Extract((Temp / "bad.zip").c_str(), 0, (Temp / "other").c_str(), nullptr), 0);
+    EXPECT_EQ(access((Temp / "other").c_str(), F_OK), -1);
+}
+
 TEST_F(ZipTest, OversizedEntryIsRefused) {
     // The central directory claims 10 bytes for an entry that inflates to
     // 100,000: reading stops at the declared size and nothing is written.
