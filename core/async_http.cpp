@@ -5,8 +5,10 @@
 #include <stdarg.h>
 #include <stdio.h>
 #include <fcntl.h>
+#include <math.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -49,7 +51,74 @@ struct ParseJob {
     int32 Error = 0;
     int32 SubCode = 0;
     std::string Message; // the parser's last message, with its position
+    std::string StoreName; // for the message of an untrusted signer
 };
+
+// Which time claim refused the document, and its value.
+struct ClaimRefusal {
+    const char *Name = nullptr;
+    float64 Value = 0;
+    bool Number = true;
+};
+
+void NoteClaim(ClaimRefusal *Into, const char *Name, Dictionary *Payload) {
+    Into->Name = Name;
+    Into->Number = Dictionary_GetFloat64ByKey(Payload, Name, &Into->Value) != 0;
+}
+
+// The built-in checks, letting documents without the claim through, that
+// remember which one failed.
+int32 CheckExp(Dictionary *Payload, void *User) {
+    if (JWSClaim_Exp(Payload, reinterpret_cast<void *>(1))) return TRUE;
+    NoteClaim(static_cast<ClaimRefusal *>(User), "exp", Payload);
+    return FALSE;
+}
+
+int32 CheckNbf(Dictionary *Payload, void *User) {
+    if (JWSClaim_Nbf(Payload, reinterpret_cast<void *>(1))) return TRUE;
+    NoteClaim(static_cast<ClaimRefusal *>(User), "nbf", Payload);
+    return FALSE;
+}
+
+// A claim's time as the user reads it: UTC, to the second.
+std::string ClaimTime(float64 Seconds) {
+    char Text[64];
+    struct tm Parts {};
+    if (Seconds > -1e15 && Seconds < 1e15) {
+        time_t Whole = (time_t)floor(Seconds);
+        if (gmtime_r(&Whole, &Parts) != nullptr && strftime(Text, sizeof(Text), "%Y-%m-%d %H:%M:%S UTC", &Parts) > 0)
+            return Text;
+    }
+    snprintf(Text, sizeof(Text), "%g", Seconds);
+    return Text;
+}
+
+// One line for each way a signed document is refused.
+std::string RefusalText(const JWSRefusal &Refusal, const ClaimRefusal &Claim, const std::string &Store) {
+    switch (Refusal.Reason) {
+    case JWS_REFUSAL_UNSIGNED:
+        return ASYNCHTTP_TEXT_UNSIGNED;
+    case JWS_REFUSAL_ALGORITHM: {
+        std::string Name = Refusal.Algorithm;
+        for (char &Each : Name)
+            if ((unsigned char)Each < 0x20 || (unsigned char)Each >= 0x7f) Each = '?';
+        return Name.empty() ? "Document signature names no algorithm"
+                            : "Document signature algorithm is not supported: " + Name;
+    }
+    case JWS_REFUSAL_UNTRUSTED:
+        return "Document signer is not trusted by the " + (Store.empty() ? std::string("certificate store") : Store);
+    case JWS_REFUSAL_SIGNATURE:
+        return "Document signature does not verify: the document was changed after it was signed";
+    case JWS_REFUSAL_CLAIMS:
+        if (Claim.Name == nullptr) break;
+        if (!Claim.Number) return std::string("Document claim \"") + Claim.Name + "\" is not a number";
+        if (strcmp(Claim.Name, "exp") == 0) return "Document expired at " + ClaimTime(Claim.Value) + " (\"exp\")";
+        return "Document is not valid before " + ClaimTime(Claim.Value) + " (\"nbf\")";
+    default:
+        break;
+    }
+    return "Document signature not accepted";
+}
 
 AsyncHTTP_RequestFunc AddHandler = WebGetPool_RequestAdd;
 AsyncHTTP_RequestFunc RemoveHandler = WebGetPool_RequestRemove;
@@ -118,17 +187,20 @@ void Parse(ParseJob *Job) {
         JSON_Create(&Reader);
         JSON_SetDictionaryHandle(Reader, Job->Document);
         JSON_SetPrintCallback(Reader, &Job->Message, AsyncHTTP_KeepParserMessage);
+        ClaimRefusal Claim;
+        JWSRefusal Refusal{};
         JWSClaims *Claims = nullptr;
         JWSClaims_Create(&Claims);
-        JWSClaims_Add(Claims, reinterpret_cast<void *>(1), JWSClaim_Exp);
-        JWSClaims_Add(Claims, reinterpret_cast<void *>(1), JWSClaim_Nbf);
+        JWSClaims_Add(Claims, &Claim, CheckExp);
+        JWSClaims_Add(Claims, &Claim, CheckNbf);
         const char *Text = reinterpret_cast<const char *>(Job->Body.data());
         const int32 Length = (int32)Job->Body.size();
         int32 Code = JSON_ERROR_AUTHENTICATE;
         // Without a store nothing can vouch for a signature.
         int32 Loaded = (Job->Store != nullptr || !Job->Authenticate) &&
-                       JWS_Decode(Reader, Job->Authenticate ? Claims : nullptr, Job->Store, Text, Length,
-                                  Job->Authenticate ? 1 : 0);
+                       JWS_DecodeExplained(Reader, Job->Authenticate ? Claims : nullptr, Job->Store, Text, Length,
+                                           Job->Authenticate ? 1 : 0, &Refusal);
+        if (Job->Store == nullptr && Job->Authenticate) Refusal.Reason = JWS_REFUSAL_UNTRUSTED;
         if (!Loaded && (Job->Store != nullptr || !Job->Authenticate)) JSON_GetLastError(Reader, &Code);
         const bool Unsigned = Code == JSON_ERROR_DECODESIGNATURE;
         // Where a signature is required, a body without one and a signature
@@ -147,7 +219,8 @@ void Parse(ParseJob *Job) {
             Job->Error = WEBGET_ERROR_JSON;
             Job->SubCode = Code;
             if (Code == JSON_ERROR_AUTHENTICATE) {
-                Job->Message = Unsigned ? "Document is not signed" : "Document signature not accepted";
+                if (Unsigned) Refusal.Reason = JWS_REFUSAL_UNSIGNED;
+                Job->Message = RefusalText(Refusal, Claim, Job->StoreName);
                 Log_Error("%s (%s) [%d]\n", Job->Message.c_str(), Job->Url.c_str(), Code);
             } else {
                 Log_Error("Unable to parse document (%s) [%d] %s\n", Job->Url.c_str(), Code, Job->Message.c_str());
@@ -232,6 +305,7 @@ struct AsyncHTTP {
     int32 KeepOriginal = 0;
     int32 Authenticate = 0;
     CertStoreInterface *CertStore = nullptr;
+    std::string CertStoreName;
     WebGetCacheStore *Cache = nullptr;
     void *ErrorUser = nullptr;
     AsyncHTTP_ErrorFunc ErrorFunction = nullptr;
@@ -299,6 +373,7 @@ void StartParse(AsyncHTTP *Self, ParseJob *Job) {
     Job->Kind = Self->Kind == ASYNCHTTP_PARSER_NONE ? ASYNCHTTP_PARSER_JSON : Self->Kind;
     Job->Authenticate = Self->Authenticate;
     Job->Store = Self->CertStore;
+    Job->StoreName = Self->CertStoreName;
     Job->Url = Self->Url;
     Dictionary_Create(&Job->Document);
     Self->Job = Job;
@@ -380,6 +455,12 @@ int32 AsyncHTTP_SetParser(AsyncHTTP *Self, int32 Kind) {
 int32 AsyncHTTP_SetCertStoreHandle(AsyncHTTP *Self, CertStoreInterface *Store) {
     ASYNCHTTP_CHECK(Self);
     Self->CertStore = Store;
+    return TRUE;
+}
+
+int32 AsyncHTTP_SetCertStoreName(AsyncHTTP *Self, const char *Name) {
+    ASYNCHTTP_CHECK(Self);
+    Self->CertStoreName = Name != nullptr ? Name : "";
     return TRUE;
 }
 

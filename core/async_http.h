@@ -16,7 +16,9 @@
 // asked, the body must be a JWS-signed JSON document that the certificate
 // store accepts, within its "exp" and "nbf"; otherwise the load fails with
 // 987 and sub-code 10 (JSON "Authenticate"), whether the body was unsigned,
-// refused or out of time. Without it, a signed JSON body is decoded
+// refused or out of time; the error text says which: not signed, an
+// algorithm not supported (named), a signer the store does not trust, a
+// signature that does not verify, or "exp"/"nbf" with its time. Without it, a signed JSON body is decoded
 // unchecked and any other body read as plain JSON, except one whose header
 // names a key that the store's check refused.
 #pragma once
@@ -44,6 +46,8 @@
 
 // JSON error of a document that needed a signature it did not carry.
 #define ASYNCHTTP_JSON_ERROR_AUTHENTICATE 10
+// The error text of a document that needed a signature and carries none.
+#define ASYNCHTTP_TEXT_UNSIGNED "Document is not signed"
 
 RUNTIME_EXTERN_C_BEGIN
 
@@ -60,6 +64,9 @@ int32 AsyncHTTP_SetParser(AsyncHTTP *Handle, int32 Kind);
 // Neither is referenced: the owner keeps both alive while the loader lives.
 // The store is asked from the loader's worker thread.
 int32 AsyncHTTP_SetCertStoreHandle(AsyncHTTP *Handle, CertStoreInterface *Store);
+// The words naming the store in the error text of an untrusted signer
+// ("store \"app\""); by default "certificate store".
+int32 AsyncHTTP_SetCertStoreName(AsyncHTTP *Handle, const char *Name);
 int32 AsyncHTTP_SetCacheStoreHandle(AsyncHTTP *Handle, WebGetCacheStore *Store);
 int32 AsyncHTTP_SetKeepOriginal(AsyncHTTP *Handle, int32 Flag);
 int32 AsyncHTTP_SetErrorCallback(AsyncHTTP *Handle, void *User, AsyncHTTP_ErrorFunc Function);

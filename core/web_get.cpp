@@ -75,7 +75,8 @@ int32 WebGet_Authorize(const char *Url) {
     char Host[MAX_PATH_SIZE];
     ParseHost(Slashes + 2, Host, (int32)sizeof(Host));
     if (IsWhitelisted(Host)) return TRUE;
-    Log_Warning("Hostname not found in whitelist (%s)\n", Host);
+    // A URL without a host (file:///path) has nothing to look up.
+    if (Host[0] != 0) Log_Warning("Hostname not found in whitelist (%s)\n", Host);
     return Authenticate_Enabled() ? FALSE : TRUE;
 }
 

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "core/analytics.h"
+#include "core/async_http.h"
 #include "core/class.h"
 #include "core/dictionary.h"
 #include "core/formats/json.h"
@@ -77,6 +78,10 @@ struct Job {
     std::vector<std::string> StateErrors;
     std::string Running; // the task started last, for the progress line
     std::vector<std::string> Errors, Warnings;
+    // Errors of an event that still succeeded ("load" whose moved task could
+    // not be made): the summary reports them, the outcome stands.
+    std::vector<std::string> Noted;
+    std::vector<std::string> Told; // lines already said on standard error
 };
 
 Job *Current = nullptr;
@@ -98,6 +103,19 @@ void CollectList(Dictionary *Source, const char *Key, std::vector<std::string> &
     for (Dictionary_ItemGetFirst(Items, &Item); Item != nullptr; Dictionary_ItemGetNext(Items, Item, &Item)) {
         const char *Text = nullptr;
         if (Dictionary_ItemGetStringPtr(Items, Item, &Text)) AddUnique(List, Text);
+    }
+}
+
+// A task the document names that cannot be made is a fault of the document:
+// the user reads why on standard error, once.
+void TellCannotMake(Dictionary *Info) {
+    std::vector<std::string> List;
+    CollectList(Info, "errors", List);
+    for (const std::string &Each : List) {
+        if (Each.rfind(WORKFLOW_CANNOT_MAKE, 0) != 0) continue;
+        size_t Before = Current->Told.size();
+        AddUnique(Current->Told, Each.c_str());
+        if (Current->Told.size() != Before) HostProgress_Say(("velmarsh: " + Each).c_str());
     }
 }
 
@@ -160,6 +178,7 @@ int32 OnEventComplete(void *, const char *, const char *, const char *, Dictiona
         return TRUE;
     Dictionary_GetBooleanByKey(Info, "successful", &Successful);
     Workflow *Handle = OurWorkflow();
+    TellCannotMake(Info);
     if (String_CompareWithoutCase(Name, "unload")) {
         Dictionary *Status = nullptr;
         if (Handle != nullptr && Workflow_GetStatusDictionaryHandle(Handle, &Status))
@@ -171,7 +190,10 @@ int32 OnEventComplete(void *, const char *, const char *, const char *, Dictiona
             Current->Failed = true;
             CollectList(Info, "errors", Current->Errors);
             Unload("load failed");
-        } else if (!WorkflowApp_IsSelfUpdate() && Handle != nullptr && !Workflow_CanCreateTask(Handle, "state") &&
+            return TRUE;
+        }
+        CollectList(Info, "errors", Current->Noted);
+        if (!WorkflowApp_IsSelfUpdate() && Handle != nullptr && !Workflow_CanCreateTask(Handle, "state") &&
                    !Workflow_CanCreateTask(Handle, "start")) {
             // Nothing would ever run after "load".
             Current->Failed = true;
@@ -272,12 +294,12 @@ int32 OnRun(void *, const char *, const char *, const char *, Dictionary *Info) 
     std::string Errors = JoinList(Arguments, "errors");
     std::vector<std::string> List;
     CollectList(Arguments, "errors", List);
+    // Switching security off is the answer only to a document that carries
+    // no signature; one refused for its signature or signer is not to be run.
     bool Unsigned = false;
-    for (const std::string &Each : List) Unsigned = Unsigned || Each == "Json_Error_Authenticate";
+    for (const std::string &Each : List) Unsigned = Unsigned || Each == ASYNCHTTP_TEXT_UNSIGNED;
     snprintf(Line, sizeof(Line), "velmarsh: cannot load %s: %s%s", Url, Errors.c_str(),
-             Unsigned && String_CompareBeginningWithoutCase(Url, "file:")
-                 ? " (unsigned local documents run only with --disablesecurity)"
-                 : "");
+             Unsigned ? " (unsigned documents run only with --disablesecurity)" : "");
     HostProgress_Say(Line);
     return TRUE;
 }
@@ -324,7 +346,9 @@ void PrintSummary(bool Successful, int32 ExitCode) {
     Dictionary_SetBooleanByKey(Root, "successful", Successful);
     Dictionary_SetInt32ByKey(Root, "exitCode", ExitCode);
     Dictionary_SetInt32ByKey(Root, "progress", Current->HasProgress ? Current->Progress : 0);
-    AddStrings(Root, "errors", Current->Errors);
+    std::vector<std::string> Errors = Current->Errors;
+    for (const std::string &Each : Current->Noted) AddUnique(Errors, Each.c_str());
+    AddStrings(Root, "errors", Errors);
     AddStrings(Root, "warnings", Current->Warnings);
     JSON_SaveMinifiedText(Summary, SummaryLine);
     Dictionary_Release(&Summary);

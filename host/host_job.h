@@ -18,9 +18,11 @@
 // one a workflow recorded when not 0; else 0 on success, 1 on failure, 130
 // when interrupted.
 //
-// Standard error: one line per retry of a remote document and one for a
-// document that could not be loaded; on a terminal, the progress line
-// (host_progress.h).
+// Standard error: one line per retry of a remote document, one for a
+// document that could not be loaded (the hint at --disablesecurity only for
+// one that is not signed) and one for each task of the document that cannot
+// be made; on a terminal, the progress line (host_progress.h). The errors of
+// a "load" that still succeeded go into the summary without failing it.
 #pragma once
 
 #include "core/types.h"

@@ -69,11 +69,16 @@ int32 HostProgress_Update(int32 Percent, const char *Task) {
 }
 
 int32 HostProgress_Say(const char *Text) {
+    // Names a document chose (a task type, a URL) reach the terminal: none
+    // of their bytes may steer it.
+    std::string Shown = Text;
+    for (char &Each : Shown)
+        if ((unsigned char)Each < 0x20 || Each == 0x7f) Each = '?';
     if (Line.Descriptor < 0) {
-        fprintf(stderr, "%s\n", Text);
+        fprintf(stderr, "%s\n", Shown.c_str());
         return TRUE;
     }
-    WriteAll("\r\x1b[K" + std::string(Text) + "\n");
+    WriteAll("\r\x1b[K" + Shown + "\n");
     Line.Shown.clear();
     Draw();
     return TRUE;

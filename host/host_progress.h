@@ -19,7 +19,8 @@ int32 HostProgress_Begin(int32 Descriptor);
 // Percent below 0: none known yet. Task: the name of the task running now
 // (null or empty: none). Redraws only when the text changed.
 int32 HostProgress_Update(int32 Percent, const char *Task);
-// One line of text on standard error, above the progress line.
+// One line of text on standard error, above the progress line; control
+// characters in it are shown as '?'.
 int32 HostProgress_Say(const char *Text);
 // Clears the line and stops.
 int32 HostProgress_End(void);

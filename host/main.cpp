@@ -53,12 +53,18 @@ constexpr char HostVersion[] = VELMARSH_VERSION;
 constexpr char HostLogName[] = "host.developer.log";
 constexpr int32 FieldSize = 4096;
 
-constexpr char Usage[] =
-    "Usage: velmarsh --workflow=<path|http://url> [--task=<name>[,<name>...]]\n"
-    "                [--config=<file.json>] [--script=<page.js>] [--disablesecurity]\n"
-    "                [--wfselfupdate]\n"
-    "                [--switch[=value]] ...\n"
+#define HOST_SYNOPSIS                                                                       \
+    "Usage: velmarsh --workflow=<path|http://url> [--task=<name>[,<name>...]]\n"            \
+    "                [--config=<file.json>] [--script=<page.js>] [--disablesecurity]\n"     \
+    "                [--wfselfupdate]\n"                                                     \
+    "                [--switch[=value]] ...\n"                                               \
     "       velmarsh [--switch[=value]] ...\n"
+
+// What a command line without any argument gets, on standard error.
+constexpr char Synopsis[] = HOST_SYNOPSIS "Run velmarsh --help for the switches.\n";
+
+constexpr char Usage[] =
+    HOST_SYNOPSIS
     "\n"
     "Starts the runtime (log, platform layer, threads and event queues, the\n"
     "notification center and the script bridge with the core script classes),\n"
@@ -70,10 +76,13 @@ constexpr char Usage[] =
     "prints one JSON line {\"successful\", \"exitCode\", \"progress\", \"errors\",\n"
     "\"warnings\"} last on standard output. Exit code: the one the workflow recorded,\n"
     "else 0 on success, 1 on failure, 2 for a usage error, 130 when interrupted.\n"
-    "A command line longer than 4,095 bytes and a configuration that is not a JSON\n"
-    "object are usage errors; an unknown switch gets a warning on standard error.\n"
+    "A command line longer than 4,095 bytes, a configuration that is not a JSON\n"
+    "object, no argument at all and a workflow switch (--task, --config, --script,\n"
+    "--disablesecurity, --wfselfupdate) without --workflow are usage errors; an\n"
+    "unknown switch gets a warning on standard error.\n"
     "On a terminal, standard error shows the progress and the task running now.\n"
-    "Unsigned local documents need --disablesecurity; https is not available.\n"
+    "Unsigned documents need --disablesecurity; a document refused for its\n"
+    "signature says why and is not fetched again; https is not available.\n"
     "--config reads the application configuration (JSON); --script runs a\n"
     "JavaScript page that reaches the script classes (TQX.create, TQX.call,\n"
     "onBatch) and may implement task types; --wfselfupdate\n"
@@ -102,6 +111,28 @@ constexpr char Usage[] =
     "\n"
     "The log file is host.developer.log in the program's log directory\n"
     "($XDG_STATE_HOME/velmarsh/, by default ~/.local/state/velmarsh/).\n";
+
+// The switches that mean something only with --workflow.
+constexpr const char *WorkflowOnlySwitches[] = {"task", "config", "script", "disablesecurity", "wfselfupdate"};
+
+// A command line that would run nothing the user asked for: no argument at
+// all, or a workflow switch without a workflow. One line (or the synopsis) on
+// standard error.
+bool RefuseIdleLine() {
+    int32 Count = 0;
+    CommandLine_GetFieldCount(nullptr, &Count);
+    if (Count <= 1) {
+        fputs(Synopsis, stderr);
+        return true;
+    }
+    if (CommandLine_IsFieldSet(nullptr, "workflow") || HostWorker_IsRequested()) return false;
+    for (const char *Each : WorkflowOnlySwitches)
+        if (CommandLine_IsFieldSet(nullptr, Each)) {
+            fprintf(stderr, "velmarsh: --%s needs --workflow=<path|http://url> (see --help)\n", Each);
+            return true;
+        }
+    return false;
+}
 
 // The switches some module reads: the help text's, the workflow job's and
 // those of the workflow worker and the log expiry.
@@ -264,6 +295,11 @@ int main(int argc, char **argv) {
         fputs(Usage, stdout);
         Arguments_Remove();
         return 0;
+    }
+
+    if (RefuseIdleLine()) {
+        Arguments_Remove();
+        return HOSTJOB_EXIT_USAGE;
     }
 
     const bool WorkerRole = HostWorker_IsRequested() != 0;

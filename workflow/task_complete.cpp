@@ -371,6 +371,9 @@ int32 Task_RunSubTask(Task *Handle, const char *Name, Dictionary *Arguments, voi
     Task *Child = nullptr;
     if (Handle->Owner == nullptr || !Workflow_CreateTask(Handle->Owner, Expanded, Arguments, Handle, &Child)) {
         Task_AddError(Handle, "%s", "Task_Error_MissingSubTask");
+        char Why[WORKFLOW_CREATE_ERROR_SIZE];
+        if (Handle->Owner != nullptr && Workflow_GetCreateTaskError(Handle->Owner, Why, (int32)sizeof(Why)))
+            Task_AddError(Handle, "%s", Why);
         return TaskEvent_Complete(Event, nullptr);
     }
     SubTaskRun *Run = Memory_New(SubTaskRun);

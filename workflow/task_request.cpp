@@ -4,6 +4,9 @@
 #include <math.h>
 #include <string.h>
 
+#include <string>
+#include <vector>
+
 #include "core/async_http.h"
 #include "core/crypto/cert_store.h"
 #include "core/log.h"
@@ -110,12 +113,42 @@ int32 OnError(AsyncHTTP *Loader, void *User, int32 Failures, int32, int32 Error,
     // A local file that cannot be read or parsed, or lacks its signature,
     // reads the same a minute later: only remote documents are tried again.
     if (URL_CompareProtocol(Self->Url, "file")) return ASYNCHTTP_ERROR_GIVEUP;
+    // So does a document that arrived whole and failed its signature check.
+    if (Error == WEBGET_ERROR_JSON && SubCode == ASYNCHTTP_JSON_ERROR_AUTHENTICATE) return ASYNCHTTP_ERROR_GIVEUP;
     if (Self->MaxRetries >= 0 && Failures >= Self->MaxRetries) return ASYNCHTTP_ERROR_GIVEUP;
     float64 Delay = Failures < 0 ? 0 : 15.0 * (float64)(1 << (Failures < 8 ? Failures : 8));
     Task_Print(Self->Owner, "Waiting for retry %.02fs (%d/%d)", Delay, Failures + 1, (int32)Self->MaxRetries);
     *ResumeTime = Time_GetCurrent() + Delay;
     AnnounceRetry(Self, Delay, Failures + 1);
     return 0;
+}
+
+// The stores the task's documents answer to, for the text of an untrusted
+// signer: store "app", or stores "a", "b".
+std::string StoreWords(Task *Handle) {
+    Dictionary *Definition = nullptr;
+    Dictionary *Names = nullptr;
+    std::vector<std::string> List;
+    const char *Name = nullptr;
+    Task_GetDictionaryHandle(Handle, &Definition);
+    if (Definition != nullptr && Dictionary_GetListByKey(Definition, "store", &Names) && Names != nullptr) {
+        DictionaryItem *Item = nullptr;
+        for (Dictionary_ItemGetFirst(Names, &Item); Item != nullptr; Dictionary_ItemGetNext(Names, Item, &Item))
+            if (Dictionary_ItemCompareType(Names, Item, DICTIONARY_TYPE_STRING) &&
+                Dictionary_ItemGetStringPtr(Names, Item, &Name) && Name != nullptr)
+                List.emplace_back(Name);
+    } else if (Definition != nullptr && Dictionary_GetStringPtrByKey(Definition, "store", &Name) && Name != nullptr) {
+        List.emplace_back(Name);
+    } else {
+        char Default[TASKREQUEST_CACHE_NAME_SIZE] = "";
+        if (Task_GetDefaultCertStore(Handle, Default, (int32)sizeof(Default)) && Default[0] != 0)
+            List.emplace_back(Default);
+    }
+    if (List.empty()) return {};
+    std::string Words = List.size() == 1 ? "store " : "stores ";
+    for (size_t Index = 0; Index < List.size(); Index++)
+        Words += (Index ? ", \"" : "\"") + List[Index] + "\"";
+    return Words;
 }
 
 int32 OnBuild(AsyncHTTP *, void *User, WebGetRequest *Request) {
@@ -143,6 +176,7 @@ int32 Start(Task *Handle, const char *Url, void *User, Task_RequestFunc Document
     Task_GetCertStoreListHandle(Handle, &Stores);
     if (Stores != nullptr) CertStoreList_GetInterfaceHandle(Stores, &Self->CertStore);
     AsyncHTTP_Create(&Self->Loader);
+    AsyncHTTP_SetCertStoreName(Self->Loader, StoreWords(Handle).c_str());
     AsyncHTTP_SetParser(Self->Loader, ASYNCHTTP_PARSER_JSON);
     AsyncHTTP_SetCertStoreHandle(Self->Loader, Self->CertStore);
     AsyncHTTP_SetCacheStoreHandle(Self->Loader, Self->Cache);

@@ -21,6 +21,9 @@
 
 #define WORKFLOW_CLASSID 0x4b2c3068u
 #define WORKFLOW_REMOTE_ID_SIZE 40
+#define WORKFLOW_CREATE_ERROR_SIZE 256
+// The start of every text of Workflow_GetCreateTaskError.
+#define WORKFLOW_CANNOT_MAKE "Cannot make task "
 
 RUNTIME_EXTERN_C_BEGIN
 
@@ -43,6 +46,10 @@ int32 Workflow_CanCreateTask(Workflow *Handle, const char *Name);
 int32 Workflow_CreateTask(Workflow *Handle, const char *Name, Dictionary *Arguments, Task *Parent, Task **Created);
 int32 Workflow_CreateTaskWithMacros(Workflow *Handle, const char *Name, Dictionary *Arguments, Dictionary *Macros,
                                     Task *Parent, Task **Created);
+// Why the last Workflow_CreateTask(WithMacros) that failed could not make its
+// task, as one line for the user (it begins with WORKFLOW_CANNOT_MAKE): no
+// such task, no "type", or a type that is not registered. 0 when none failed.
+int32 Workflow_GetCreateTaskError(Workflow *Handle, char *Text, int32 Size);
 int32 Workflow_FindTaskByInstanceId(Workflow *Handle, const char *InstanceId, Task **Found);
 int32 Workflow_FindTaskByName(Workflow *Handle, const char *Name, Task **Found);
 int32 Workflow_GetParentTaskHandle(Workflow *Handle, Task *Child, Task **Parent);

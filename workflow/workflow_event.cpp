@@ -134,9 +134,15 @@ int32 OnStart(void *User, const char *, const char *, const char *, Dictionary *
     if (Flow->ReadyEventCount > 0) Flow->ReadyEventCount--;
     Task *Created = nullptr;
     if (!Workflow_CreateTaskWithMacros(Flow, Self->Name, nullptr, Self->Macros, Self->Parent, &Created)) {
-        Dictionary *Result = nullptr;
+        Dictionary *Result = nullptr, *Errors = nullptr;
         Dictionary_Create(&Result);
         Dictionary_SetBooleanByKey(Result, "successful", FALSE);
+        // Whoever watches the event learns why a task the document names
+        // could not be made ("unload" and the state tasks may be absent).
+        char Why[WORKFLOW_CREATE_ERROR_SIZE];
+        if (Workflow_CanCreateTask(Flow, Self->Name) && Workflow_GetCreateTaskError(Flow, Why, (int32)sizeof(Why)) &&
+            Dictionary_AddList(Result, "errors", &Errors, nullptr))
+            Dictionary_AddString(Errors, nullptr, Why, nullptr);
         Finish(Self, Result);
         Dictionary_Release(&Result);
         return TRUE;

@@ -43,6 +43,8 @@ struct Workflow {
     Task *Owner;
     uint32 Global;
     CallbackStruct ExpandString;
+    // Why the last task that could not be made was refused, for the user.
+    char CreateError[WORKFLOW_CREATE_ERROR_SIZE];
 };
 
 WorkflowTaskRecord *WorkflowInt_FindRecord(Workflow *Handle, Task *Owned);

@@ -2,6 +2,8 @@
 // parents, found, cancelled and removed; and the workflow's task types.
 #include <string.h>
 
+#include <string>
+
 #include "core/memory.h"
 #include "core/notification_center.h"
 #include "core/string.h"
@@ -65,6 +67,17 @@ bool IsRunningNamed(Workflow *Self, const char *Name) {
     return false;
 }
 
+// Keeps why a task cannot be made. A "load" moved aside for the macro task
+// is named "load.<GUID>": the user wrote "load".
+void NoteCreateError(Workflow *Self, const char *Name, const char *Why, const char *Type = nullptr) {
+    std::string Shown = Name;
+    if (size_t Dot = Shown.find('.'); Dot != std::string::npos && Shown.size() - Dot - 1 >= 32 &&
+                                      Shown.find_first_not_of("0123456789abcdefABCDEF-", Dot + 1) == std::string::npos)
+        Shown.erase(Dot);
+    String_Print(Self->CreateError, (int32)sizeof(Self->CreateError), WORKFLOW_CANNOT_MAKE "\"%s\": %s%s%s",
+                 Shown.c_str(), Why, Type != nullptr ? Type : "", Type != nullptr ? "\" is not registered" : "");
+}
+
 } // namespace
 
 WorkflowTaskRecord *WorkflowInt_FindRecord(Workflow *Handle, Task *Owned) {
@@ -87,6 +100,7 @@ int32 Workflow_CreateTaskWithMacros(Workflow *Handle, const char *Name, Dictiona
     Class_CheckHandle(Handle, WORKFLOW_CLASSID);
     Debug_CheckPointer(Name);
     if (Created != nullptr) *Created = nullptr;
+    Handle->CreateError[0] = 0;
     char Expanded[TaskNameSize];
     String_CopyLength(Expanded, Name, (int32)sizeof(Expanded));
     Workflow_ExpandString(Handle, Expanded, (int32)sizeof(Expanded));
@@ -100,6 +114,7 @@ int32 Workflow_CreateTaskWithMacros(Workflow *Handle, const char *Name, Dictiona
     Task_SetPrintCallback(Made, Handle, PrintThroughWorkflow);
     if (!Task_LoadFromDictionary(Made, Handle->Document, Expanded)) {
         Workflow_Print(Handle, "Cannot find task %s\n", Expanded);
+        NoteCreateError(Handle, Expanded, "the workflow has no such task");
         Task_Release(&Made);
         return FALSE;
     }
@@ -109,6 +124,7 @@ int32 Workflow_CreateTaskWithMacros(Workflow *Handle, const char *Name, Dictiona
     const char *Type = nullptr;
     if (!Dictionary_GetStringPtrByKey(Definition, "type", &Type) || Type == nullptr) {
         Workflow_Print(Handle, "Task has no type property (%s)\n", Expanded);
+        NoteCreateError(Handle, Expanded, "it has no \"type\"");
         Task_Release(&Made);
         return FALSE;
     }
@@ -117,6 +133,7 @@ int32 Workflow_CreateTaskWithMacros(Workflow *Handle, const char *Name, Dictiona
     if (!TaskTypeList_Find(Handle->Types, Type, &Record) &&
         !(Handle->UseDefaultTaskTypes && Application != nullptr && TaskTypeList_Find(Application, Type, &Record))) {
         Workflow_Print(Handle, "Cannot find task handler for task type (%s)\n", Type);
+        NoteCreateError(Handle, Expanded, "its task type \"", Type);
         Task_Release(&Made);
         return FALSE;
     }
@@ -149,6 +166,14 @@ int32 Workflow_CreateTaskWithMacros(Workflow *Handle, const char *Name, Dictiona
     Records.emplace(Made, Entry);
     if (Created != nullptr) *Created = Made;
     return TRUE;
+}
+
+int32 Workflow_GetCreateTaskError(Workflow *Handle, char *Text, int32 Size) {
+    Class_CheckHandle(Handle, WORKFLOW_CLASSID);
+    Debug_CheckPointer(Text);
+    if (Size < 1) return FALSE;
+    String_CopyLength(Text, Handle->CreateError, Size);
+    return Text[0] != 0;
 }
 
 int32 Workflow_FindTaskByInstanceId(Workflow *Handle, const char *InstanceId, Task **Found) {

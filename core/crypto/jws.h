@@ -72,4 +72,24 @@ int32 JWS_CASignatureVerify(CryptAsymmetric *Key, uint32 Id, const void *Input, 
 int32 JWS_Decode(JSON *Json, JWSClaims *Claims, CertStoreInterface *Store, const char *Text, int32 Size,
                  int32 Verify);
 
+// Why a JWS_DecodeExplained with Verify 1 refused the document.
+#define JWS_REFUSAL_NONE 0
+#define JWS_REFUSAL_UNSIGNED 1  // not three Base64url parts, or a header that is not JSON
+#define JWS_REFUSAL_ALGORITHM 2 // "alg" names no algorithm this reader checks
+#define JWS_REFUSAL_UNTRUSTED 3 // the store trusts no key the header names
+#define JWS_REFUSAL_SIGNATURE 4 // a trusted key, but the signature does not verify
+#define JWS_REFUSAL_CLAIMS 5    // a claim check failed
+
+typedef struct JWSRefusal {
+    int32 Reason;
+    // With JWS_REFUSAL_ALGORITHM: "alg" as the header gave it (cut, and
+    // empty when absent or not a string).
+    char Algorithm[32];
+} JWSRefusal;
+
+// JWS_Decode that also tells why it refused (Refusal may be null; it is
+// set to JWS_REFUSAL_NONE when the document was not refused).
+int32 JWS_DecodeExplained(JSON *Json, JWSClaims *Claims, CertStoreInterface *Store, const char *Text, int32 Size,
+                          int32 Verify, JWSRefusal *Refusal);
+
 RUNTIME_EXTERN_C_END

@@ -71,12 +71,16 @@ CryptAsymmetric *PublicKeyFromDer(const uint8 *Bytes, uint32 Size) {
 }
 
 // "x5c", "kid", "x5t" or "x5t#S256": the store decides which key signs.
+// Each check sets Reason to what refused it: the signer until a key is
+// trusted, the signature after.
 bool JWS_CAX509Decode(Dictionary *Header, CertStoreInterface *Store, uint32 Id, const char *Input, size_t InputSize,
-                      const std::string &Signature) {
+                      const std::string &Signature, int32 &Reason) {
+    Reason = JWS_REFUSAL_UNTRUSTED;
     CryptAsymmetric *Key = nullptr;
     uint32 Stop = 0;
     const int32 Trusted = CertStoreInterface_X509IsTrustedJWS(Store, Header, &Key, &Stop);
     bool Passed = false;
+    if (Trusted && !Stop && Key != nullptr) Reason = JWS_REFUSAL_SIGNATURE;
     if (Trusted && !Stop && Key != nullptr) Passed = JWS_CASignatureVerify(Key, Id, Input, (uint32)InputSize, Signature.data(), (uint32)Signature.size());
     // A trust answer without a key is the switch's, and only the switch may
     // waive the signature.
@@ -86,10 +90,12 @@ bool JWS_CAX509Decode(Dictionary *Header, CertStoreInterface *Store, uint32 Id, 
 }
 
 bool JWS_HSDecode(CertStoreInterface *Store, uint32 Id, const char *Input, size_t InputSize,
-               const std::string &Signature) {
+               const std::string &Signature, int32 &Reason) {
+    Reason = JWS_REFUSAL_UNTRUSTED;
     const uint8 *Secret = nullptr;
     uint32 SecretSize = 0;
     if (!CertStoreInterface_GetKey(Store, &Secret, &SecretSize) || Secret == nullptr) return false;
+    Reason = JWS_REFUSAL_SIGNATURE;
     const HashInterface *Digest = JWS_GetAlgorithmHash(Id);
     if (Signature.size() != Digest->DigestSize) return false;
     // The public half of a signing key is no secret: whoever has it could
@@ -98,6 +104,7 @@ bool JWS_HSDecode(CertStoreInterface *Store, uint32 Id, const char *Input, size_
     if (Public != nullptr) {
         CryptAsymmetric_Release(&Public);
         Log_Error("JWS HMAC key is a public key\n");
+        Reason = JWS_REFUSAL_UNTRUSTED;
         return false;
     }
     uint8 Mac[HASH_MAX_DIGEST_SIZE];
@@ -105,12 +112,15 @@ bool JWS_HSDecode(CertStoreInterface *Store, uint32 Id, const char *Input, size_
     return Crypt_CompareConstantTime(Mac, Signature.data(), Digest->DigestSize) != 0;
 }
 
-bool JWS_CAKeyDecode(CertStoreInterface *Store, uint32 Id, const char *Input, size_t InputSize, const std::string &Signature) {
+bool JWS_CAKeyDecode(CertStoreInterface *Store, uint32 Id, const char *Input, size_t InputSize,
+                     const std::string &Signature, int32 &Reason) {
+    Reason = JWS_REFUSAL_UNTRUSTED;
     const uint8 *Bytes = nullptr;
     uint32 Size = 0;
     if (!CertStoreInterface_GetKey(Store, &Bytes, &Size)) return false;
     CryptAsymmetric *Key = PublicKeyFromDer(Bytes, Size);
     if (Key == nullptr) return false;
+    Reason = JWS_REFUSAL_SIGNATURE;
     const bool Passed = JWS_CASignatureVerify(Key, Id, Input, (uint32)InputSize, Signature.data(), (uint32)Signature.size());
     CryptAsymmetric_Release(&Key);
     return Passed;
@@ -148,7 +158,15 @@ int32 JWS_CASignatureVerify(CryptAsymmetric *Key, uint32 Id, const void *Input, 
 
 int32 JWS_Decode(JSON *Json, JWSClaims *Claims, CertStoreInterface *Store, const char *Text, int32 Size,
                  int32 Verify) {
+    return JWS_DecodeExplained(Json, Claims, Store, Text, Size, Verify, nullptr);
+}
+
+int32 JWS_DecodeExplained(JSON *Json, JWSClaims *Claims, CertStoreInterface *Store, const char *Text, int32 Size,
+                          int32 Verify, JWSRefusal *Refusal) {
     Debug_CheckPointer(Json);
+    JWSRefusal Ignored;
+    if (Refusal == nullptr) Refusal = &Ignored;
+    *Refusal = JWSRefusal{};
     Verify = Verify == 1;
     if (Verify) Debug_CheckPointer(Store);
     size_t Length = Text == nullptr || Size < 0 ? 0 : (size_t)Size;
@@ -162,6 +180,7 @@ int32 JWS_Decode(JSON *Json, JWSClaims *Claims, CertStoreInterface *Store, const
     if (Second == nullptr || !DecodePart(Text, (size_t)(First - Text), HeaderBytes) ||
         !DecodePart(First + 1, (size_t)(Second - First - 1), Payload) ||
         !DecodePart(Second + 1, (size_t)(End - Second - 1), Signature)) {
+        if (Verify) Refusal->Reason = JWS_REFUSAL_UNSIGNED;
         JSON_SetLastError(Json, JSON_ERROR_DECODESIGNATURE);
         return FALSE;
     }
@@ -172,19 +191,30 @@ int32 JWS_Decode(JSON *Json, JWSClaims *Claims, CertStoreInterface *Store, const
         JSON_Create(&Reader);
         JSON_SetDictionaryHandle(Reader, Scratch);
         int32 Error = 0;
-        if (!ParseJson(Reader, HeaderBytes)) Error = JSON_ERROR_DECODESIGNATURE;
-        else {
+        if (!ParseJson(Reader, HeaderBytes)) {
+            Error = JSON_ERROR_DECODESIGNATURE;
+            Refusal->Reason = JWS_REFUSAL_UNSIGNED;
+        } else {
             Dictionary *Header = nullptr;
             Dictionary_SkipRoot(Scratch, &Header);
             uint32 Id = JWS_ALGORITHM_UNKNOWN;
             const size_t InputSize = (size_t)(Second - Text);
             bool Passed = false;
+            int32 Reason = JWS_REFUSAL_ALGORITHM;
             if (Header != nullptr && JWS_HeaderGetAlgorithm(Header, &Id)) {
-                if (HeaderNamesKey(Header)) Passed = JWS_CAX509Decode(Header, Store, Id, Text, InputSize, Signature);
-                else if (Id <= JWS_ALGORITHM_HS512) Passed = JWS_HSDecode(Store, Id, Text, InputSize, Signature);
-                else Passed = JWS_CAKeyDecode(Store, Id, Text, InputSize, Signature);
+                if (HeaderNamesKey(Header))
+                    Passed = JWS_CAX509Decode(Header, Store, Id, Text, InputSize, Signature, Reason);
+                else if (Id <= JWS_ALGORITHM_HS512)
+                    Passed = JWS_HSDecode(Store, Id, Text, InputSize, Signature, Reason);
+                else
+                    Passed = JWS_CAKeyDecode(Store, Id, Text, InputSize, Signature, Reason);
+            } else if (Header != nullptr) {
+                Dictionary_GetStringByKey(Header, "alg", Refusal->Algorithm, (int32)sizeof(Refusal->Algorithm));
             }
-            if (!Passed) Error = JSON_ERROR_AUTHENTICATE;
+            if (!Passed) {
+                Error = JSON_ERROR_AUTHENTICATE;
+                Refusal->Reason = Reason;
+            }
         }
         JSON_Release(&Reader);
         Dictionary_Release(&Scratch);
@@ -199,6 +229,7 @@ int32 JWS_Decode(JSON *Json, JWSClaims *Claims, CertStoreInterface *Store, const
         JSON_GetDictionaryHandle(Json, &Document);
         if (Document != nullptr) Dictionary_SkipRoot(Document, &Root);
         if (!JWSClaims_Validate(Claims, Root)) {
+            Refusal->Reason = JWS_REFUSAL_CLAIMS;
             if (Document != nullptr) Dictionary_Reset(Document);
             return FALSE;
         }

@@ -6,6 +6,8 @@ Each case runs the program, parses the JSON summary (the last line on
 standard output) and checks the exit code and the log; exit status 0 when
 the case holds, else 1 with the reason on standard error.
 """
+import base64
+import datetime
 import json
 import os
 import pty
@@ -97,6 +99,7 @@ def case_demo_path():
                        cwd=SOURCE)
     check_demo(code, out)
     check("WorkflowManager - Add - file://" + EXAMPLES + "/demo.yaml" in out, "not a file URL")
+    check("Hostname not found in whitelist" not in out, "a file URL has no host to look up")
 
 
 def case_demo_http():
@@ -127,13 +130,20 @@ def case_usage():
         for args in (["--workflow=https://127.0.0.1/demo.yaml"], ["--workflow=" + directory + "/none.yaml"],
                      ["--workflow="], ["--workflow=ftp://x/y.yaml"], ["--workflow=" + good, "--task="],
                      ["--workflow=" + good, "--disablesecurity=yes"],
-                     ["--workflow=" + good, "--config=" + directory + "/none.json"]):
+                     ["--workflow=" + good, "--config=" + directory + "/none.json"],
+                     ["--config=" + directory + "/none.json"], ["--task=install"], ["--script=page.js"],
+                     ["--disablesecurity", "--debug"]):
             code, out, err = run(args)
             check(code == 2, "%s exit %d" % (args, code))
             check(out == "", "%s printed %r" % (args, out))
             check(len(err.splitlines()) == 1 and err.startswith("velmarsh: "), "%s stderr %r" % (args, err))
         code, _, err = run(["--workflow=https://h/x.yaml"])
         check("https is not available in this build" in err, err)
+        code, _, err = run(["--task=install"])
+        check(err == "velmarsh: --task needs --workflow=<path|http://url> (see --help)\n", err)
+        code, out, err = run([])
+        check(code == 2 and out == "" and err.startswith("Usage: velmarsh --workflow=") and "--help" in err,
+              "no argument: %d %r %r" % (code, out, err))
 
 
 def start(args, cwd=None):
@@ -287,10 +297,15 @@ def case_no_entry():
 def case_outcomes():
     # The summary reports the outcome of what ran: an entry event that fails
     # without errors is a failure; a failed "state" only chooses the task.
+    # A task whose type is not registered is named in the errors and on
+    # standard error; a "load" whose moved task cannot be made still succeeds.
     state = json.dumps({"state": {"type": "Error", "message": "Application_NotInstalled"},
                         "install": {"type": "Log", "message": "installed"},
                         "unload": {"type": "Log", "message": "bye"}})
-    cases = [("lgo.yaml", "start: {type: Lgo, message: hi}\n", [], 1, []),
+    lgo = 'Cannot make task "%s": its task type "Lgo" is not registered'
+    cases = [("lgo.yaml", "start: {type: Lgo, message: hi}\n", [], 1, [lgo % "start"]),
+             ("load.yaml", "load: {type: Lgo}\nstart: {type: Log, message: hi}\n", [], 0,
+              ["Task_Error_MissingSubTask", lgo % "load"]),
              ("state.json", state, ["--task=install"], 0, []),
              ("state.json", state, [], 1, ["Application_NotInstalled"]),
              ("state.json", state, ["--task=repair"], 1,
@@ -298,11 +313,13 @@ def case_outcomes():
     with tempfile.TemporaryDirectory() as directory:
         for name, text, extra, want, errors in cases:
             path = write(directory, name, text)
-            code, out, _ = run(["--workflow=" + path, "--disablesecurity"] + extra)
+            code, out, err = run(["--workflow=" + path, "--disablesecurity"] + extra)
             value = summary(out)
             check(code == want and value["exitCode"] == want, "%s %s: exit %d %s" % (name, extra, code, value))
             check(value["successful"] is (want == 0) and value["errors"] == errors,
                   "%s %s: %s" % (name, extra, value))
+            told = ["velmarsh: " + each for each in errors if each.startswith("Cannot make task")]
+            check(err.splitlines() == told, "%s %s: stderr %r" % (name, extra, err))
 
 
 def case_refusals():
@@ -429,19 +446,29 @@ def case_signed_path():
     check_demo(code, out)
 
 
-def sign(directory, name, document, key="demo-signer", exp=None):
+def sign(directory, name, document, key="demo-signer", exp=None, nbf=None):
     source = write(directory, name + ".src", json.dumps(document))
     args = ["node", os.path.join(SIGNED, "sign_workflow.js"), os.path.join(directory, key + ".pem"),
-            os.path.join(directory, key + ".der"), source]
-    if exp is not None:
-        args.append(str(exp))
+            os.path.join(directory, key + ".der"), source, "-" if exp is None else str(exp),
+            "-" if nbf is None else str(nbf)]
     return write(directory, name, subprocess.run(args, capture_output=True, text=True, check=True).stdout)
 
 
+def b64url(data):
+    return base64.urlsafe_b64encode(data).rstrip(b"=").decode()
+
+
+def utc(seconds):
+    return datetime.datetime.fromtimestamp(seconds, datetime.timezone.utc).strftime("%Y-%m-%d %H:%M:%S UTC")
+
+
+HINT = " (unsigned documents run only with --disablesecurity)"
+
+
 def case_signed_http():
-    # Served by the peer: the signed demo runs; unsigned, one byte changed,
-    # expired and signed by an untrusted key each fail with Authenticate
-    # (each after the loader's retries, so they run side by side).
+    # Served by the peer: the signed demo runs; each refused document fails
+    # at its first attempt (a retry cannot mend a signature) with one line
+    # that says why, and only the unsigned one points at --disablesecurity.
     with tempfile.TemporaryDirectory() as directory:
         for name in ("demo.jws", "demo-nested.jws", "demo-app.json"):
             with open(os.path.join(EXAMPLES, name)) as source:
@@ -454,28 +481,50 @@ def case_signed_http():
                        "openssl req -x509 -new -key stranger.pem -subj /CN=stranger -days 2 -outform DER "
                        "-out stranger.der", shell=True, cwd=directory, check=True, capture_output=True)
         with open(os.path.join(directory, "demo.jws")) as f:
-            text = f.read().strip()
-        header, payload, signature = text.split(".")
-        import base64
+            header, payload, signature = f.read().strip().split(".")
         document = json.loads(base64.urlsafe_b64decode(payload + "=" * (-len(payload) % 4)))
+        certificate = json.loads(base64.urlsafe_b64decode(header + "=" * (-len(header) % 4)))["x5c"]
         write(directory, "unsigned.jws", json.dumps(document))
         middle = len(payload) // 2
         changed = payload[:middle] + ("A" if payload[middle] != "A" else "B") + payload[middle + 1:]
         write(directory, "changed.jws", ".".join((header, changed, signature)))
-        sign(directory, "expired.jws", document, exp=int(time.time()) - 60)
+        expired, early = 1600000000, 4102444800
+        sign(directory, "expired.jws", document, exp=expired)
+        sign(directory, "early.jws", document, nbf=early)
         sign(directory, "stranger.jws", document, key="stranger")
+        for alg in ("PS384", "EdDSA"):
+            head = b64url(json.dumps({"alg": alg, "x5c": certificate}).encode())
+            write(directory, alg + ".jws", ".".join((head, payload, b64url(os.urandom(64)))))
+        refused = {"unsigned.jws": "Document is not signed",
+                   "changed.jws": "Document signature does not verify: the document was changed after it was signed",
+                   "stranger.jws": 'Document signer is not trusted by the store "app"',
+                   "expired.jws": 'Document expired at %s ("exp")' % utc(expired),
+                   "early.jws": 'Document is not valid before %s ("nbf")' % utc(early),
+                   "PS384.jws": "Document signature algorithm is not supported: PS384",
+                   "EdDSA.jws": "Document signature algorithm is not supported: EdDSA"}
         config = os.path.join(directory, "demo-app.json")
         peer = Peer(directory)
         try:
             code, out, _ = run(["--workflow=" + peer.url("demo.jws"), "--config=" + config, "--window"])
             check_demo(code, out)
-            refused = ["unsigned.jws", "changed.jws", "expired.jws", "stranger.jws"]
             runs = {name: start(["--workflow=" + peer.url(name), "--config=" + config]) for name in refused}
             for name, process in runs.items():
-                out, _ = process.communicate(timeout=300)
+                try:
+                    out, err = process.communicate(timeout=60)
+                except subprocess.TimeoutExpired:
+                    process.kill()
+                    process.communicate()
+                    fail("%s: still running after 60 s" % name)
                 value = summary(out)
                 check(process.returncode == 1 and value["successful"] is False, "%s: %s" % (name, value))
-                check("Json_Error_Authenticate" in value["errors"], "%s: errors %s" % (name, value["errors"]))
+                check("Json_Error_Authenticate" in value["errors"] and refused[name] in value["errors"],
+                      "%s: errors %s" % (name, value["errors"]))
+                lines = err.splitlines()
+                check(len(lines) == 1 and lines[0].startswith("velmarsh: cannot load %s: " % peer.url(name)) and
+                      lines[0].endswith(refused[name] + ", WorkflowRun_Error_Request" +
+                                        (HINT if name == "unsigned.jws" else "")), "%s: stderr %r" % (name, err))
+            requests = peer.get("requests")
+            check(all(requests.count("/" + name) == 1 for name in refused), "retried: %s" % requests)
         finally:
             peer.close()
 
