@@ -331,8 +331,7 @@ int32 OnOpen(void *User, WebServer *Server, WebServerConnection *Connection) {
 // The request's headers are only read here; nothing a request asks for
 // (its EndPoint-URL above all) is acted on before its token and id passed,
 // so a refused request changes nothing.
-int32 OnRequestHeader(void *User, WebServer *Server, WebServerConnection *Connection) {
-    (void)User;
+int32 OnRequestHeader(void *, WebServer *Server, WebServerConnection *Connection) {
     ServedConnection *Served = static_cast<ServedConnection *>(WebServer_ConnectionGetUserHandle(Server, Connection));
     char Id[IdSize] = "";
     WebServer_ConnectionGetRequestHeader(Server, Connection, "EndPoint-ID", Id, (int32)sizeof(Id));
