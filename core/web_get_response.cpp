@@ -31,7 +31,7 @@ struct WebGetResponse {
     int64 Remaining = 0; // of the Content-Length body or the current chunk
     int64 BodyBytes = 0;
     int64 RawBytes = 0;  // body bytes as sent (compressed when gzip)
-    int64 HeadBytes = 0; // status lines, header and trailer lines, interim responses included
+    int64 HeadBytes = 0; // status lines, header and trailer lines, interim responses and chunk extensions included
     std::string Line;
     std::string Headers;
     bool Gzip = false;
@@ -128,7 +128,8 @@ bool ParseDecimal(const char *Text, int64 *Value) {
 }
 
 // Hexadecimal chunk size, extensions after ";" ignored; at most 15 digits.
-bool ParseChunkSize(const std::string &Line, int64 *Value) {
+// Extra: the line's bytes after the digits (white space and extensions).
+bool ParseChunkSize(const std::string &Line, int64 *Value, size_t *Extra) {
     int64 Number = 0;
     int32 Digits = 0;
     size_t At = 0;
@@ -142,6 +143,7 @@ bool ParseChunkSize(const std::string &Line, int64 *Value) {
     while (At < Line.size() && (Line[At] == ' ' || Line[At] == '\t')) At++;
     if (Digits == 0 || (At < Line.size() && Line[At] != ';')) return false;
     *Value = Number;
+    *Extra = Line.size() - (size_t)Digits;
     return true;
 }
 
@@ -355,8 +357,17 @@ int32 WebGetResponse_Feed(WebGetResponse *Self, const uint8 *Bytes, int32 Length
                 goto out;
             }
             int64 Size = 0;
-            if (!ParseChunkSize(Self->Line, &Size)) {
+            size_t Extra = 0;
+            if (!ParseChunkSize(Self->Line, &Size, &Extra)) {
                 Fail(Self, WEBGETRESPONSE_MALFORMED);
+                goto out;
+            }
+            // Extensions carry nothing we read: they count against the
+            // header cap, so chunks of a byte with a kilobyte of them
+            // cannot make the framing a thousand times the body.
+            Self->HeadBytes += (int64)Extra;
+            if (Self->HeadBytes > WEBGETRESPONSE_HEADER_LIMIT) {
+                Fail(Self, WEBGETRESPONSE_TOOLARGE);
                 goto out;
             }
             Self->Line.clear();

@@ -4,7 +4,8 @@
 // body reaches a sink de-chunked and inflated.
 //
 // Nothing the peer says about sizes is trusted: the head is capped (every
-// status, header and trailer line, interim responses included), chunk sizes
+// status, header and trailer line, interim responses and the extensions of
+// every chunk-size line included), chunk sizes
 // and Content-Length are checked against the body limit before a byte is
 // taken, and both the bytes as sent and the inflated output count against
 // that limit. A gzip body is complete only with its stream's end and a

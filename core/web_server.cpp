@@ -23,7 +23,11 @@
 
 namespace {
 
-constexpr float64 RequestIdleSeconds = 60.0;
+// A connection has this long, from its accept or from the end of its last
+// response, to send a whole request (its head and any body it announces).
+// Peers are on this machine, so a request that takes longer is held open on
+// purpose.
+constexpr float64 RequestSeconds = 10.0;
 constexpr int32 MaxConnections = 64;
 constexpr int32 ReadBlock = 16384;
 constexpr size_t BodyChunk = 65536;
@@ -83,7 +87,7 @@ struct WebServerConnection {
     size_t BodyAllowance = 0;
     bool Opened = false;
     bool PeerClosed = false; // the peer sends no more; what it sent is answered
-    float64 LastActivity = 0;
+    float64 RequestSince = 0; // when the server began to wait for the current request
     void *User = nullptr;
 };
 
@@ -161,10 +165,8 @@ void Answer(WebServer *Server, WebServerConnection *Connection) {
         Connection->Code = 404;
     }
     if (!Accepted) {
-        if (Server->ResponseHeader != nullptr) {
-            Say(Server, "Request refused", Connection->Request.Path);
-            if (Connection->Code < 300) Connection->Code = 403;
-        }
+        // The callback that refused tells why in its own log line.
+        if (Server->ResponseHeader != nullptr && Connection->Code < 300) Connection->Code = 403;
         Connection->KeepAlive = false;
         QueueStatus(Connection, Connection->Code, "", 0);
         Connection->State = Phase::Closing;
@@ -248,7 +250,6 @@ bool Step(WebServer *Server, WebServerConnection *Connection, float64 Now) {
             if (errno == EAGAIN || errno == EWOULDBLOCK) break;
             return false;
         }
-        Connection->LastActivity = Now;
         // Bytes that arrive while a stream is written are not requests.
         if (Connection->State == Phase::Writing && Connection->Streaming) continue;
         Connection->In.append(Buffer, (size_t)Got);
@@ -266,7 +267,6 @@ bool Step(WebServer *Server, WebServerConnection *Connection, float64 Now) {
                 return false;
             }
             Connection->OutAt += (size_t)Sent;
-            Connection->LastActivity = Now;
         }
         if (Connection->OutAt == Connection->Out.size()) {
             Connection->Out.clear();
@@ -278,6 +278,7 @@ bool Step(WebServer *Server, WebServerConnection *Connection, float64 Now) {
         if (Connection->State == Phase::Writing && !Connection->Streaming && Connection->BodyLeft <= 0) {
             if (!Connection->KeepAlive) return false;
             Connection->State = Phase::Reading;
+            Connection->RequestSince = Now;
             ReadRequests(Server, Connection);
             continue;
         }
@@ -286,7 +287,39 @@ bool Step(WebServer *Server, WebServerConnection *Connection, float64 Now) {
     if (Connection->PeerClosed && Connection->OutAt == Connection->Out.size() &&
         (Connection->State != Phase::Writing || Connection->Streaming))
         return false;
-    if (Connection->State == Phase::Reading && Now - Connection->LastActivity > RequestIdleSeconds) return false;
+    if ((Connection->State == Phase::Reading || Connection->State == Phase::SkippingBody) &&
+        Now - Connection->RequestSince > RequestSeconds) {
+        Say(Server, "Request not complete in time", std::to_string(Connection->RemotePort));
+        return false;
+    }
+    return true;
+}
+
+// Whether a new connection fits. When every slot is taken, the connection
+// that has waited longest for a request gives way: an idle one (nothing of a
+// request received, a kept-alive connection between requests) before one
+// that is part way through its request. Connections being answered, streams
+// above all, are never cut for a newcomer.
+bool MakeRoom(WebServer *Server) {
+    int32 Live = 0;
+    WebServerConnection *Idle = nullptr, *Partial = nullptr;
+    for (const auto &Each : Server->Connections) {
+        WebServerConnection *Connection = Each.get();
+        if (Connection->Fd < 0) continue;
+        Live++;
+        WebServerConnection **Slot = nullptr;
+        if (Connection->State == Phase::Reading && Connection->In.find_first_not_of("\r\n") == std::string::npos)
+            Slot = &Idle;
+        else if (Connection->State == Phase::Reading || Connection->State == Phase::SkippingBody)
+            Slot = &Partial;
+        if (Slot != nullptr && (*Slot == nullptr || Connection->RequestSince < (*Slot)->RequestSince))
+            *Slot = Connection;
+    }
+    if (Live < MaxConnections) return true;
+    WebServerConnection *Victim = Idle != nullptr ? Idle : Partial;
+    if (Victim == nullptr) return false;
+    Say(Server, "Connection gives way to a new one", std::to_string(Victim->RemotePort));
+    CloseConnection(Server, Victim);
     return true;
 }
 
@@ -321,7 +354,7 @@ void Accept(WebServer *Server, float64 Now) {
         socklen_t Size = sizeof(Peer);
         int Fd = accept4(Server->ListenFd, reinterpret_cast<sockaddr *>(&Peer), &Size, SOCK_NONBLOCK | SOCK_CLOEXEC);
         if (Fd < 0) return;
-        if ((int32)Server->Connections.size() >= MaxConnections) {
+        if (!MakeRoom(Server)) {
             Say(Server, "Too many connections", std::to_string(ntohs(Peer.sin_port)));
             close(Fd);
             continue;
@@ -331,7 +364,7 @@ void Accept(WebServer *Server, float64 Now) {
         auto Connection = std::make_unique<WebServerConnection>();
         Connection->Fd = Fd;
         Connection->RemotePort = ntohs(Peer.sin_port);
-        Connection->LastActivity = Now;
+        Connection->RequestSince = Now;
         Connection->Opened = true;
         WebServerConnection *Raw = Connection.get();
         Server->Connections.push_back(std::move(Connection));

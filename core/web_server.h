@@ -11,12 +11,17 @@
 // length ends the response and, on a persistent connection, the next
 // request is read; a body without length streams until either side closes.
 // ResponseHeader answering 0 refuses the request: the status set (403 when
-// none was) goes out with an empty body and the connection closes.
+// none was) goes out with an empty body and the connection closes (the
+// callback logs why).
 //
 // Nothing a peer sends stops the server: a header block over 16 KiB, a
 // broken request line or a chunked request body end that connection with
-// 400 (431, 501) and a log line, and a connection that sends no byte for
-// 60 seconds while a request is awaited is closed.
+// 400 (431, 501) and a log line. A connection has 10 seconds from its
+// accept, or from the end of its previous response, to send a whole request
+// (head and announced body), however it drips the bytes; then it is closed.
+// Of 64 connections at most, when all are taken the one that has waited
+// longest for a request gives way to a new one, an idle kept-alive
+// connection before one part way through its request.
 #pragma once
 
 #include "core/class.h"

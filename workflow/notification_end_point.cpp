@@ -328,15 +328,14 @@ int32 OnOpen(void *User, WebServer *Server, WebServerConnection *Connection) {
     return TRUE;
 }
 
-int32 OnRequestHeader(void *User, WebServer *Server, WebServerConnection *Connection) {
-    NotificationEndPoint *Self = static_cast<NotificationEndPoint *>(User);
+// The request's headers are only read here; nothing a request asks for
+// (its EndPoint-URL above all) is acted on before its token and id passed,
+// so a refused request changes nothing.
+int32 OnRequestHeader(void *, WebServer *Server, WebServerConnection *Connection) {
     ServedConnection *Served = static_cast<ServedConnection *>(WebServer_ConnectionGetUserHandle(Server, Connection));
     char Id[IdSize] = "";
     WebServer_ConnectionGetRequestHeader(Server, Connection, "EndPoint-ID", Id, (int32)sizeof(Id));
     Served->PeerId = Id;
-    char Url[UrlSize] = "";
-    if (WebServer_ConnectionGetRequestHeader(Server, Connection, "EndPoint-URL", Url, (int32)sizeof(Url)) && Url[0])
-        NotificationEndPoint_AddEndPoint(Self, Url);
     return TRUE;
 }
 
@@ -367,6 +366,10 @@ int32 OnResponseHeader(void *User, WebServer *Server, WebServerConnection *Conne
     NotificationCenter_AddInstanceObserver(NOTIFICATIONCENTER_GLOBAL, NOTIFICATIONCENTER_GLOBAL,
                                            NOTIFICATIONCENTER_GLOBAL, Served, OnAnyNotification);
     TrackConnection(Self, Served->PeerId, false, true);
+    // The peer that holds one of our tokens may ask to be subscribed back.
+    char Url[UrlSize] = "";
+    if (WebServer_ConnectionGetRequestHeader(Server, Connection, "EndPoint-URL", Url, (int32)sizeof(Url)) && Url[0])
+        NotificationEndPoint_AddEndPoint(Self, Url);
     return TRUE;
 }
 

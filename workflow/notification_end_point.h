@@ -2,7 +2,9 @@
 // and its elevated workflow worker over loopback HTTP. Each process runs one:
 // a server on 127.0.0.1 (port chosen by the system) and one persistent
 // subscription per peer. A subscriber requests a one-time URL of the peer
-// ("http://127.0.0.1:<port>/<token>"); the answer is an endless chunked
+// ("http://127.0.0.1:<port>/<token>"); nothing a subscription request asks
+// for, its EndPoint-URL included, is acted on before its token and its
+// EndPoint-ID passed. The answer is an endless chunked
 // stream with one RC4-enciphered JSON message per notification of the peer's
 // process (the token is the key; the key stream runs on across chunks). The
 // receiver re-fires each message locally with "isRemote" true; an elevated

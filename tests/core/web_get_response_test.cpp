@@ -184,6 +184,9 @@ TEST_F(WebGetResponseTest, EndlessHeadsAndCutGzipBodiesFail) {
     std::string Interim, Trailers;
     for (int I = 0; I < 3000; I++) Interim += "HTTP/1.1 100 Continue\r\n\r\n";
     for (int I = 0; I < 20000; I++) Trailers += "X-Trailer: more\r\n";
+    // One-byte chunks, each with a kilobyte of extensions.
+    std::string Extended;
+    for (int I = 0; I < 100; I++) Extended += "1;" + std::string(500, 'e') + ";x=" + std::string(500, 'v') + "\r\na\r\n";
     const std::string Gzip = "HTTP/1.1 200 OK\r\nContent-Encoding: gzip\r\n";
     const auto Length = [&](const std::string &Body) {
         return Gzip + "Content-Length: " + std::to_string(Body.size()) + "\r\n\r\n" + Body;
@@ -203,6 +206,8 @@ TEST_F(WebGetResponseTest, EndlessHeadsAndCutGzipBodiesFail) {
         {"endless interim responses", Interim + "HTTP/1.1 204 No Content\r\n\r\n", false, -1, WEBGETRESPONSE_TOOLARGE},
         {"endless trailers", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n0\r\n" + Trailers + "\r\n", false,
          -1, WEBGETRESPONSE_TOOLARGE},
+        {"endless chunk extensions", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n" + Extended + "0\r\n\r\n",
+         false, -1, WEBGETRESPONSE_TOOLARGE},
         {"gzip that inflates to nothing", Gzip + "\r\n" + Empty, true, 100000, WEBGETRESPONSE_TOOLARGE},
         {"gzip of no bytes", Length(""), false, -1, WEBGETRESPONSE_DONE},
         {"whole gzip", Length(Text), false, -1, WEBGETRESPONSE_DONE},

@@ -1,6 +1,7 @@
 // The loopback server: the request reader on a table of header blocks, raw
-// requests from a plain socket (good, malformed, over-long, refused), and
-// keep-alive GETs from the HTTP client on one connection.
+// requests from a plain socket (good, malformed, over-long, refused),
+// keep-alive GETs from the HTTP client on one connection, requests that drip
+// past their deadline, and a newcomer when every slot is taken.
 #include "core/web_server.h"
 
 #include <arpa/inet.h>
@@ -11,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "core/time.h"
 #include "core/web_get_connection.h"
@@ -221,6 +223,84 @@ TEST(WebServer, AcceptsWhileTheClockStandsStill) {
     close(Fd);
     EXPECT_EQ(Fixture.State.Opened, 1);
     EXPECT_LE(Steps, 40);
+}
+
+// What the server has sent on Fd while it is ticked: the reply once it
+// holds Until, or everything up to the server's close ("" + Closed).
+std::string ReadReply(ServerFixture &Fixture, int Fd, const std::string &Until, bool *Closed = nullptr,
+                      int Rounds = 20000) {
+    std::string Reply;
+    char Buffer[4096];
+    for (int Round = 0; Round < Rounds && Reply.find(Until) == std::string::npos; Round++) {
+        WebServer_Process(Fixture.Server);
+        ssize_t Got = recv(Fd, Buffer, sizeof(Buffer), MSG_DONTWAIT);
+        if (Got == 0) {
+            if (Closed != nullptr) *Closed = true;
+            break;
+        }
+        if (Got > 0) Reply.append(Buffer, (size_t)Got);
+        else usleep(100);
+    }
+    return Reply;
+}
+
+// A request head or body that drips a line every two seconds is cut at
+// the request deadline, ten seconds after the accept, however lively it is.
+TEST(WebServer, SlowRequestsAreCutAtTheirDeadline) {
+    RuntimeScope Scope;
+    Time_TestClockStart(1000000);
+    ServerFixture Fixture;
+    struct Case {
+        const char *Name, *Start, *Drip;
+    } Cases[] = {
+        {"head", "GET /slow HTTP/1.1\r\n", "X-Slow: 1\r\n"},
+        {"body", "POST /slow HTTP/1.1\r\nContent-Length: 100000\r\n\r\n", "0123456789"},
+    };
+    for (const Case &Each : Cases) {
+        int Fd = Connect(Fixture);
+        int32 Closed = Fixture.State.Closed;
+        send(Fd, Each.Start, strlen(Each.Start), MSG_NOSIGNAL);
+        int Seconds = 0;
+        bool Cut = false;
+        for (; Seconds <= 30 && !Cut; Seconds += 2) {
+            send(Fd, Each.Drip, strlen(Each.Drip), MSG_NOSIGNAL);
+            ReadReply(Fixture, Fd, "\x01", &Cut, 200); // ticks until the server closes, or a while
+            if (!Cut) Time_TestClockAdvance(2000);
+        }
+        close(Fd);
+        EXPECT_TRUE(Cut) << Each.Name;
+        EXPECT_LE(Seconds, 14) << Each.Name;
+        EXPECT_EQ(Fixture.State.Closed, Closed + 1) << Each.Name;
+    }
+    Time_TestClockStop();
+}
+
+// With every slot held, a newcomer is served: of the connections that wait
+// for a request, the one idle longest gives way, before an older one part
+// way through its head.
+TEST(WebServer, NewcomerIsServedWhenEverySlotIsTaken) {
+    RuntimeScope Scope;
+    ServerFixture Fixture;
+    const std::string Get = "GET /x HTTP/1.1\r\n\r\n";
+    std::vector<int> Held;
+    for (int K = 0; K < 65; K++) {
+        int Fd = Connect(Fixture);
+        Held.push_back(Fd);
+        if (K == 0) {
+            send(Fd, Get.data(), 8, MSG_NOSIGNAL);
+            continue;
+        }
+        send(Fd, Get.data(), Get.size(), MSG_NOSIGNAL);
+        std::string Reply = ReadReply(Fixture, Fd, "hello");
+        ASSERT_EQ(Reply.substr(0, 15), "HTTP/1.1 200 OK") << "connection " << K;
+    }
+    bool Closed[2] = {false, false};
+    for (int K = 0; K < 2; K++) ReadReply(Fixture, Held[K], "\x01", &Closed[K], 200);
+    EXPECT_FALSE(Closed[0]);
+    EXPECT_TRUE(Closed[1]);
+    EXPECT_EQ(Fixture.State.Closed, 1);
+    EXPECT_EQ(WebServer_GetConnectionCount(Fixture.Server), 64);
+    for (int Fd : Held) close(Fd);
 }
 
 } // namespace

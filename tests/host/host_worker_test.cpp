@@ -1,5 +1,6 @@
-// The elevated hand-over across processes with the built program; the
-// checks are in host_worker_check.py.
+// The notification end point across processes with the built program: the
+// elevated hand-over, and a local process's request the end point refuses.
+// The checks are in host_worker_check.py.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/wait.h>
@@ -8,11 +9,15 @@
 
 namespace {
 
-TEST(HostWorker, ElevatedRunGoesThroughTheWorker) {
+int RunCase(const char *Name) {
     std::string Command = std::string(RUNTIME_PYTHON) + " '" + RUNTIME_SOURCE_DIR +
-                          "/tests/host/host_worker_check.py' '" + RUNTIME_BINARY_DIR + "/host/velmarsh' elevated";
+                          "/tests/host/host_worker_check.py' '" + RUNTIME_BINARY_DIR + "/host/velmarsh' " + Name;
     int Status = system(Command.c_str());
-    EXPECT_EQ(WIFEXITED(Status) ? WEXITSTATUS(Status) : -1, 0);
+    return WIFEXITED(Status) ? WEXITSTATUS(Status) : -1;
 }
+
+TEST(HostWorker, ElevatedRunGoesThroughTheWorker) { EXPECT_EQ(RunCase("elevated"), 0); }
+
+TEST(HostWorker, RefusedRequestOfALocalPeerChangesNothing) { EXPECT_EQ(RunCase("hostile_peer"), 0); }
 
 } // namespace

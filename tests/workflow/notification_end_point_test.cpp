@@ -2,11 +2,15 @@
 // each other; curl with a Python RC4 reader (itself checked on RFC 6229)
 // reads a served stream; a Python fake end point writes one chunk in two
 // writes and two chunks in one; the message reader on a table of pieces;
-// refusals (reused, unknown and empty tokens, foreign hosts); keep-alives.
+// refusals (reused, unknown and empty tokens, foreign hosts), and a refused
+// request whose EndPoint-URL must not be followed; keep-alives.
 #include "workflow/notification_end_point.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <signal.h>
 #include <stdio.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -19,6 +23,7 @@
 #include "core/dictionary.h"
 #include "core/notification_center.h"
 #include "core/time.h"
+#include "tests/support/log_capture.h"
 #include "tests/support/python.h"
 #include "tests/support/system.h"
 #include "tests/support/workflow_loop.h"
@@ -190,6 +195,65 @@ TEST_F(EndPointTest, RefusedSubscriptionsAndUrls) {
     EXPECT_TRUE(NotificationEndPoint_RemoveWebServerURL(Server, Good.c_str()));
     EXPECT_FALSE(NotificationEndPoint_RemoveWebServerURL(Server, "no-slash"));
     EXPECT_TRUE(NotificationEndPoint_IsRunning(Server));
+}
+
+// A request refused for its token or its id acts on nothing it carries: its
+// EndPoint-URL gets no subscription and no connection, the token it missed
+// still serves, and each refusal is one log line.
+TEST_F(EndPointTest, RefusedRequestFollowsNoEndPointUrl) {
+    NotificationEndPoint *Server = Make(false);
+    std::vector<std::string> Lines;
+    NotificationEndPoint_SetPrintCallback(Server, &Lines, CapturePrintLine);
+    WebServer *Web = nullptr;
+    NotificationEndPoint_GetWebServerHandle(Server, &Web);
+    WebServer_SetPrintCallback(Web, &Lines, CapturePrintLine);
+    int32 Port = 0;
+    WebServer_GetActiveListenPort(Web, &Port);
+    // The hostile peer listens for the subscription it asks for.
+    int Listener = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+    sockaddr_in Address{};
+    Address.sin_family = AF_INET;
+    Address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t Size = sizeof(Address);
+    ASSERT_EQ(bind(Listener, reinterpret_cast<sockaddr *>(&Address), Size), 0);
+    ASSERT_EQ(listen(Listener, 8), 0);
+    getsockname(Listener, reinterpret_cast<sockaddr *>(&Address), &Size);
+    std::string Hostile = "EndPoint-URL: http://127.0.0.1:" + std::to_string(ntohs(Address.sin_port)) + "/Evil1\r\n";
+    std::string Good = Url(Server);
+    std::string Token = Good.substr(Good.rfind('/'));
+    Address.sin_port = htons((uint16_t)Port);
+    auto Send = [&](const std::string &Request) {
+        int Fd = socket(AF_INET, SOCK_STREAM, 0);
+        EXPECT_EQ(connect(Fd, reinterpret_cast<sockaddr *>(&Address), sizeof(Address)), 0);
+        EXPECT_EQ(send(Fd, Request.data(), Request.size(), MSG_NOSIGNAL), (ssize_t)Request.size());
+        return Fd;
+    };
+    for (const std::string &Head : {std::string("GET /wrongToken1 HTTP/1.1\r\nEndPoint-ID: 00ab\r\n"), "GET " + Token + " HTTP/1.1\r\n",
+                                     "GET " + Token + " HTTP/1.1\r\nEndPoint-ID: not-hex\r\n"}) {
+        Lines.clear();
+        int Fd = Send(Head + Hostile + "\r\n");
+        std::string Reply;
+        ASSERT_TRUE(RunMainLoopUntil([&] {
+            char Buffer[512];
+            ssize_t Got = recv(Fd, Buffer, sizeof(Buffer), MSG_DONTWAIT);
+            if (Got > 0) Reply.append(Buffer, (size_t)Got);
+            return Got == 0;
+        }));
+        close(Fd);
+        EXPECT_EQ(Reply.substr(0, 12), "HTTP/1.1 403") << Head;
+        RunMainLoopPasses(50);
+        EXPECT_FALSE(NotificationEndPoint_HasRemoteEndPoint(Server)) << Head;
+        EXPECT_LT(accept(Listener, nullptr, nullptr), 0) << Head;
+        ASSERT_EQ(Lines.size(), 1u) << Head;
+        EXPECT_NE(Lines[0].find("Refused subscription - "), std::string::npos) << Lines[0];
+    }
+    close(Listener);
+    // The token no refused request used still opens the stream.
+    int Fd = Send("GET " + Token + " HTTP/1.1\r\nEndPoint-ID: 00ab\r\n\r\n");
+    EXPECT_TRUE(RunMainLoopUntil([&] { return NotificationEndPoint_IsConnected(Server); }));
+    close(Fd);
+    NotificationEndPoint_SetPrintCallback(Server, nullptr, nullptr);
+    WebServer_SetPrintCallback(Web, nullptr, nullptr);
 }
 
 TEST_F(EndPointTest, CurlAndPythonReadTheStream) {
