@@ -61,8 +61,10 @@ int32 JWS_HeaderIsTrustedThroughX5C(Dictionary *Header, CertStoreInterface *Stor
 // signature is not accepted), and Claims, when given, must pass (a failure
 // empties the document). Any other Verify decodes without checking. The
 // check follows the key, never the header alone: "none" is refused, HS
-// needs a secret that is not a public key, RS an RSA key, ES an EC key on
-// the algorithm's curve with a signature of exactly twice its order's size.
+// needs a secret that is neither a public key nor a certificate (DER or
+// PEM), RS an RSA key, ES an EC key on the algorithm's curve with a
+// signature of exactly twice its order's size. A header that names a member
+// twice, or carries "crit" or "b64", is refused (error 10) whatever it signs.
 // Checks Signature over Input (the signing input) with an RS or ES id: the
 // key must fit the id; ES signatures are r then s of exactly the order's
 // size each. 0 for any other id.
