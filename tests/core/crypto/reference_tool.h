@@ -6,6 +6,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <iostream>
 #include <string>
 
 namespace crypto_test {
