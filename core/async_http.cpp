@@ -109,6 +109,8 @@ std::string RefusalText(const JWSRefusal &Refusal, const ClaimRefusal &Claim, co
         return "Document signer is not trusted by the " + (Store.empty() ? std::string("certificate store") : Store);
     case JWS_REFUSAL_SIGNATURE:
         return "Document signature does not verify: the document was changed after it was signed";
+    case JWS_REFUSAL_HEADER:
+        return std::string("Document signature header is refused: ") + Refusal.Header;
     case JWS_REFUSAL_CLAIMS:
         if (Claim.Name == nullptr) break;
         if (!Claim.Number) return std::string("Document claim \"") + Claim.Name + "\" is not a number";

@@ -61,8 +61,10 @@ int32 JWS_HeaderIsTrustedThroughX5C(Dictionary *Header, CertStoreInterface *Stor
 // signature is not accepted), and Claims, when given, must pass (a failure
 // empties the document). Any other Verify decodes without checking. The
 // check follows the key, never the header alone: "none" is refused, HS
-// needs a secret that is not a public key, RS an RSA key, ES an EC key on
-// the algorithm's curve with a signature of exactly twice its order's size.
+// needs a secret that is neither a public key nor a certificate (DER or
+// PEM), RS an RSA key, ES an EC key on the algorithm's curve with a
+// signature of exactly twice its order's size. A header that names a member
+// twice, or carries "crit" or "b64", is refused (error 10) whatever it signs.
 // Checks Signature over Input (the signing input) with an RS or ES id: the
 // key must fit the id; ES signatures are r then s of exactly the order's
 // size each. 0 for any other id.
@@ -79,12 +81,15 @@ int32 JWS_Decode(JSON *Json, JWSClaims *Claims, CertStoreInterface *Store, const
 #define JWS_REFUSAL_UNTRUSTED 3 // the store trusts no key the header names
 #define JWS_REFUSAL_SIGNATURE 4 // a trusted key, but the signature does not verify
 #define JWS_REFUSAL_CLAIMS 5    // a claim check failed
+#define JWS_REFUSAL_HEADER 6    // a header member named twice, or an extension not understood
 
 typedef struct JWSRefusal {
     int32 Reason;
     // With JWS_REFUSAL_ALGORITHM: "alg" as the header gave it (cut, and
     // empty when absent or not a string).
     char Algorithm[32];
+    // With JWS_REFUSAL_HEADER: why, as a phrase ("it names a member twice").
+    const char *Header;
 } JWSRefusal;
 
 // JWS_Decode that also tells why it refused (Refusal may be null; it is

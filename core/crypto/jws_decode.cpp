@@ -4,11 +4,19 @@
 // names a key; the key's own kind, curve and size must then fit the "alg"
 // or the signature is refused. So a document cannot steer a public key into
 // an HMAC secret or an RSA key into an EC check.
+//
+// The header itself must read the same to every reader: a member named
+// twice (readers differ on which one counts) and the extensions "crit" and
+// "b64" (which this reader does not implement, and which change what a
+// signature covers) refuse the document.
 #include "core/crypto/jws.h"
 
+#include <ctype.h>
 #include <string.h>
 
 #include <string>
+#include <string_view>
+#include <unordered_set>
 
 #include "core/crypto/asn1.h"
 #include "core/crypto/authenticate.h"
@@ -56,6 +64,102 @@ bool KeyFits(CryptAsymmetric *Key, uint32 Id) {
     return Name != nullptr && strcmp(Name, JWS_TranslateAlgorithmOid(Id)) == 0;
 }
 
+// The node is, or holds, a public key: a SubjectPublicKeyInfo (alone, or in
+// a certificate or certificate request) or a PKCS#1 RSAPublicKey.
+bool HoldsPublicKey(ASN1 *Node) {
+    if (ASN1_GetType(Node) == ASN1_TYPE_SEQUENCE) {
+        ASN1 *First = ASN1_GetElement(Node, 0), *Second = ASN1_GetElement(Node, 1);
+        int32 Count = 0;
+        ASN1_GetElementCount(Node, &Count);
+        char Oid[64];
+        const CryptAsymmetricInterface *Interface = nullptr;
+        if (Count == 2 && ASN1_GetType(Second) == ASN1_TYPE_BITSTRING &&
+            ASN1_ParseOid(ASN1_GetElement(First, 0), Oid, (int32)sizeof(Oid)) &&
+            CryptAsymmetric_InterfaceFromOid(Oid, &Interface)) {
+            CryptAsymmetric *Key = nullptr;
+            CryptAsymmetric_Create(&Key);
+            const bool Public = CryptAsymmetric_SetPublicKeyFromASN1(Key, Node) != 0;
+            CryptAsymmetric_Release(&Key);
+            if (Public) return true;
+        }
+        if (Count == 2 && ASN1_GetType(First) == ASN1_TYPE_INTEGER && ASN1_GetType(Second) == ASN1_TYPE_INTEGER) {
+            RSA *Rsa = nullptr;
+            RSA_Create(&Rsa);
+            const bool Public = RSA_SetPublicKey(Rsa, ASN1_GetNodePtr(Node), ASN1_GetNodeSize(Node)) != 0;
+            RSA_Release(&Rsa);
+            if (Public) return true;
+        }
+    }
+    int32 Count = 0;
+    ASN1_GetElementCount(Node, &Count);
+    for (int32 Index = 0; Index < Count; Index++)
+        if (HoldsPublicKey(ASN1_GetElement(Node, Index))) return true;
+    return false;
+}
+
+bool DerHoldsPublicKey(const void *Bytes, size_t Size) {
+    if (Size == 0 || Size > (size_t)INT32_MAX) return false;
+    ASN1 *Tree = nullptr;
+    ASN1_Create(&Tree);
+    // Also what a failed decode left: a key followed by bytes is still a key.
+    ASN1_Decode(Tree, Bytes, (int32)Size);
+    const bool Public = HoldsPublicKey(Tree);
+    ASN1_Release(&Tree);
+    return Public;
+}
+
+// Bytes whose owner cannot keep them secret: a public key or a certificate,
+// in DER or in PEM (a block whose label names one, or whose body holds one).
+bool IsPublicMaterial(const uint8 *Bytes, uint32 Size) {
+    if (DerHoldsPublicKey(Bytes, Size)) return true;
+    const std::string_view Text(reinterpret_cast<const char *>(Bytes), Size);
+    constexpr std::string_view Begin = "-----BEGIN ", Dashes = "-----";
+    for (size_t At = Text.find(Begin); At != std::string_view::npos; At = Text.find(Begin, At + 1)) {
+        const size_t LabelAt = At + Begin.size(), LabelEnd = Text.find(Dashes, LabelAt);
+        if (LabelEnd == std::string_view::npos) break;
+        const std::string_view Label = Text.substr(LabelAt, LabelEnd - LabelAt);
+        if (Label.find("PUBLIC KEY") != std::string_view::npos || Label.find("CERTIFICATE") != std::string_view::npos)
+            return true;
+        const size_t BodyAt = LabelEnd + Dashes.size();
+        std::string Body;
+        for (char Character : Text.substr(BodyAt, Text.find(Dashes, BodyAt) - BodyAt))
+            if (isalnum((unsigned char)Character) || Character == '+' || Character == '/' || Character == '=')
+                Body += Character;
+        if (Body.empty() || Body.size() > (size_t)INT32_MAX / 2) continue;
+        int32 Room = 0, Written = 0;
+        Base64_CalculateDecodeSize((int32)Body.size(), &Room);
+        std::string Der((size_t)Room, '\0');
+        if (Base64_Decode(Body.c_str(), (int32)Body.size(), Der.data(), Room, &Written) &&
+            DerHoldsPublicKey(Der.data(), (size_t)Written))
+            return true;
+    }
+    return false;
+}
+
+// Every member named once, and no extension: this reader implements none,
+// so "crit" (whatever it lists) and "b64" refuse the header.
+// Why a header cannot be read safely, or null when it can: a member named
+// twice (readers disagree on which one counts) or an extension this reader
+// does not implement.
+const char *HeaderNotUnderstood(Dictionary *Header) {
+    std::unordered_set<std::string_view> Names;
+    DictionaryItem *Item = nullptr;
+    for (Dictionary_ItemGetFirst(Header, &Item); Item != nullptr; Dictionary_ItemGetNext(Header, Item, &Item)) {
+        const char *Name = nullptr;
+        if (!Dictionary_ItemGetKeyPtr(Header, Item, &Name) || Name == nullptr) return "it has a member without a name";
+        if (!Names.insert(Name).second) {
+            Log_Error("JWS header names a member twice\n");
+            return "it names a member twice";
+        }
+        if (strcmp(Name, "crit") == 0 || strcmp(Name, "b64") == 0) {
+            Log_Error("JWS header extension \"%s\" is not supported\n", Name);
+            return strcmp(Name, "crit") == 0 ? "its extension \"crit\" is not supported"
+                                             : "its extension \"b64\" is not supported";
+        }
+    }
+    return nullptr;
+}
+
 // A public key made from DER bytes (a SubjectPublicKeyInfo); null otherwise.
 CryptAsymmetric *PublicKeyFromDer(const uint8 *Bytes, uint32 Size) {
     if (Bytes == nullptr || Size == 0 || Size > (uint32)INT32_MAX) return nullptr;
@@ -98,12 +202,10 @@ bool JWS_HSDecode(CertStoreInterface *Store, uint32 Id, const char *Input, size_
     Reason = JWS_REFUSAL_SIGNATURE;
     const HashInterface *Digest = JWS_GetAlgorithmHash(Id);
     if (Signature.size() != Digest->DigestSize) return false;
-    // The public half of a signing key is no secret: whoever has it could
-    // sign HS documents that the key store would accept.
-    CryptAsymmetric *Public = PublicKeyFromDer(Secret, SecretSize);
-    if (Public != nullptr) {
-        CryptAsymmetric_Release(&Public);
-        Log_Error("JWS HMAC key is a public key\n");
+    // The public half of a signing key, or a certificate, is no secret:
+    // whoever has it could sign HS documents that the key store would accept.
+    if (IsPublicMaterial(Secret, SecretSize)) {
+        Log_Error("JWS HMAC key is a public key or certificate\n");
         Reason = JWS_REFUSAL_UNTRUSTED;
         return false;
     }
@@ -201,7 +303,11 @@ int32 JWS_DecodeExplained(JSON *Json, JWSClaims *Claims, CertStoreInterface *Sto
             const size_t InputSize = (size_t)(Second - Text);
             bool Passed = false;
             int32 Reason = JWS_REFUSAL_ALGORITHM;
-            if (Header != nullptr && JWS_HeaderGetAlgorithm(Header, &Id)) {
+            const char *Unread = Header != nullptr ? HeaderNotUnderstood(Header) : nullptr;
+            if (Unread != nullptr) {
+                Reason = JWS_REFUSAL_HEADER;
+                Refusal->Header = Unread;
+            } else if (Header != nullptr && JWS_HeaderGetAlgorithm(Header, &Id)) {
                 if (HeaderNamesKey(Header))
                     Passed = JWS_CAX509Decode(Header, Store, Id, Text, InputSize, Signature, Reason);
                 else if (Id <= JWS_ALGORITHM_HS512)

@@ -82,9 +82,12 @@ bool ModulusAcceptable(const BigInt *N) {
     return BigInt_GetSign(N) > 0 && IsOdd(N) && Bits >= RSA_MIN_MODULUS_BITS && Bits <= RSA_MAX_MODULUS_BITS;
 }
 
-// e odd, 3 <= e, and e < n when the modulus is known.
+// e odd, 3 <= e < 2^64, and e < n when the modulus is known. Real keys use
+// 65537 or 3; a longer e only makes every verification slower (an 8,191-bit
+// e costs hundreds of times what 65537 does).
 bool ExponentAcceptable(const BigInt *E, const BigInt *N) {
-    if (BigInt_GetSign(E) <= 0 || !IsOdd(E) || BigInt_BitCount(E) < 2) return false;
+    const int32 Bits = BigInt_BitCount(E);
+    if (BigInt_GetSign(E) <= 0 || !IsOdd(E) || Bits < 2 || Bits > RSA_MAX_PUBLIC_EXPONENT_BITS) return false;
     return N == nullptr || BigInt_Compare(E, N) < 0;
 }
 
@@ -489,7 +492,10 @@ int32 RSA_Verify(RSA *Handle, const void *Digest, int32 DigestSize, const void *
     const int32 K = ModulusBytes(Handle);
     if (K == 0 || BigInt_IsZero(&Handle->E)) return FALSE;
     Debug_Assert(DigestSize < BlockSize, "RSA digest overflow");
-    if (DigestSize < 0 || Signature == nullptr || SignatureSize <= 0 || SignatureSize > K) return FALSE;
+    // Exactly k bytes: a signature with its leading zero dropped (or one
+    // more in front) is not the encoding PKCS#1 defines, and other
+    // verifiers refuse it.
+    if (DigestSize < 0 || Signature == nullptr || SignatureSize != K) return FALSE;
     if (DigestSize > 0) Debug_CheckPointer(Digest);
     BigIntLocal N;
     BigInt_MontgomeryGetModulo(Handle->Modulus, N);

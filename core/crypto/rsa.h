@@ -3,11 +3,13 @@
 //
 // Keys are checked when they arrive, whatever their source (certificate,
 // JWKS member, key file): the modulus odd and of 512 to 8,192 bits, the
-// public exponent odd, at least 3 and below the modulus, a private exponent
-// non-zero and below the modulus. A key that fails leaves the object empty.
+// public exponent odd, at least 3, below the modulus and at most 64 bits
+// long, a private exponent non-zero and below the modulus. A key that fails
+// leaves the object empty.
 //
-// Verification rebuilds the whole expected block (00 01 FF..FF 00 payload,
-// at least eight FF) and compares all of it; signing refuses without a
+// Verification takes a signature of exactly the modulus's length below the
+// modulus, rebuilds the whole expected block (00 01 FF..FF 00 payload, at
+// least eight FF) and compares all of it; signing refuses without a
 // private key and for payloads over k - 11 bytes. Private-key operations are
 // blinded and use fixed-window powers (with the CRT when the key carries
 // consistent primes), and each result is checked with the public exponent
@@ -29,6 +31,7 @@
 
 #define RSA_MIN_MODULUS_BITS 512
 #define RSA_MAX_MODULUS_BITS 8192
+#define RSA_MAX_PUBLIC_EXPONENT_BITS 64
 
 RUNTIME_EXTERN_C_BEGIN
 

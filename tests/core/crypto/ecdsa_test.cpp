@@ -2,8 +2,9 @@
 // covers: valid signatures accepted, invalid ones refused), RFC 6979 A.2.3,
 // A.2.5 and A.2.7 signatures as verification vectors (r and s of A.2.3 and
 // A.2.7 derived by Python from the RFC's keys and nonces), the signature
-// rules (r and s in 1 ... n - 1, strict DER), and openssl on all eight
-// curves: its signatures verify here and ours verify there.
+// rules (r and s in 1 ... n - 1, strict DER), one case for each rule that
+// only it catches (a fixture), and openssl on all eight curves: its
+// signatures verify here and ours verify there.
 #include "core/crypto/ecdsa.h"
 
 #include <gtest/gtest.h>
@@ -282,6 +283,27 @@ TEST_F(EcdsaTest, SignatureRules) {
     ASSERT_TRUE(ECDSA_InitParams(K.Handle, "1.3.132.0.34"));
     EXPECT_FALSE(ECDSA_HasPrivateKey(K.Handle));
     EXPECT_FALSE(K.Verify(Digest, Good));
+}
+
+// tests/fixtures/crypto/make_ecdsa_edges.py: on a P-256 key made for short r
+// and s with x(R) >= n, x reduced mod n, a SHA-512 digest cut to its leftmost
+// 32 bytes, n - s taken, s + n, r + n and a superfluous 00 before r or s
+// (each still within 32 bytes) refused; on secp224k1 SHA-256 shifted to the
+// order's 225 bits, and not merely cut to 29 bytes.
+TEST_F(EcdsaTest, OneCaseForEachRule) {
+    std::istringstream Lines(ReadFile(RUNTIME_SOURCE_DIR "/tests/fixtures/crypto/ecdsa_edges.txt"));
+    int Cases = 0;
+    for (std::string Line; std::getline(Lines, Line); Cases++) {
+        const auto W = Split(Line);
+        ASSERT_EQ(W.size(), 6u);
+        Key K;
+        const std::string Point = Unhex(W[2]);
+        ASSERT_TRUE(ECDSA_InitParams(K.Handle, W[1].c_str()) &&
+                    ECDSA_SetPublicKey(K.Handle, Point.data(), (int32)Point.size()))
+            << W[0];
+        EXPECT_EQ(K.Verify(Unhex(W[3]), Unhex(W[4])), W[5] == "1") << W[0];
+    }
+    EXPECT_EQ(Cases, 8);
 }
 
 TEST_F(EcdsaTest, PublicKeyInterfaceRow) {

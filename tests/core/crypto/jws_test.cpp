@@ -4,8 +4,10 @@
 // JWKS by "kid", "x5t" and "x5t#S256", a key store, an HS key store), each
 // also with a changed signature byte, expired and not yet valid; the
 // algorithm bound to the key (no "none", no HS keyed with a public key, no
-// RS with an EC key or ES on another curve); malformed texts; the switch;
-// Wycheproof's P1363 ECDSA files through the JWS signature check.
+// RS with an EC key or ES on another curve); headers with a member twice,
+// "crit" or "b64", and HS secrets in any public key or certificate form,
+// each signed by openssl; malformed texts; the switch; Wycheproof's P1363
+// ECDSA files through the JWS signature check.
 #include "core/crypto/jws.h"
 
 #include <gtest/gtest.h>
@@ -22,12 +24,13 @@
 #include "core/crypto/cert_store_platform.h"
 #include "core/crypto/cert_store_thumbprint.h"
 #include "core/crypto/ecdsa.h"
-#include "core/crypto/hmac.h"
 #include "core/crypto/sha256.h"
 #include "core/formats/base64.h"
 #include "core/posix/platform_security.h"
 #include "core/time.h"
 #include "tests/core/crypto/ec_test_util.h"
+#include "tests/core/crypto/reference_tool.h"
+#include "tests/support/python.h"
 #include "tests/support/runtime.h"
 #include "tests/support/system.h"
 
@@ -264,18 +267,8 @@ TEST_F(NodeDocuments, EveryAlgorithmThroughEveryStorePath) {
     }
 }
 
-TEST_F(NodeDocuments, HmacKeyedWithAPublicKeyIsRefused) {
-    // Whoever holds the public key could sign this.
-    const std::string Spki = PublicDer("rsa");
-    auto Keys = KeyStore(Spki);
-    const std::string Input = B64("{\"alg\":\"HS256\"}", true) + "." + B64("{\"app\":\"forged\"}", true);
-    uint8 Mac[32];
-    ASSERT_TRUE(HMAC_QuickDigest(&SHA256_INTERFACE, Input.data(), (uint32)Input.size(), Spki.data(), (uint32)Spki.size(),
-                                 Mac, sizeof(Mac)));
-    const Decoded Out = Decode(Keys->Interface, Input + "." + B64(std::string((char *)Mac, 32), true));
-    EXPECT_EQ(Out.Result, 0);
-    EXPECT_EQ(Out.Error, JSON_ERROR_AUTHENTICATE);
-    // An RS256 document whose "x5c" carries an EC certificate: refused too.
+// An RS256 document whose "x5c" carries an EC certificate is refused.
+TEST_F(NodeDocuments, RsWithAnEcCertificateIsRefused) {
     for (const auto &Line : Lines) {
         if (Line[0] != "platform" || Line[1] != "ES256" || Line[2] != "good") continue;
         {
@@ -305,6 +298,68 @@ TEST_F(NodeDocuments, HmacKeyedWithAPublicKeyIsRefused) {
             EXPECT_EQ(Decode(Prints.Interface, Text).Error, JSON_ERROR_AUTHENTICATE);
         }
     }
+}
+
+// openssl signs every case (ES256 with `dgst -sign`, HS256 with `dgst -mac
+// HMAC`), so each signature holds. Refused all the same: a header member
+// twice (this reader takes the first, Python's json and most others the
+// last, so the two would check different algorithms), also spelt with an
+// escape; "crit" naming any extension, or none; "b64" (its "false" changes
+// what is signed); and an HS secret that is a public key or a certificate,
+// in DER or PEM, which anyone could hold.
+const char *OpensslDocuments = R"PY(
+import base64, json, os, subprocess, tempfile
+d = tempfile.mkdtemp()
+def run(*a, data=None): return subprocess.run(a, input=data, capture_output=True, check=True).stdout
+def b64(b): return base64.urlsafe_b64encode(b).rstrip(b'=').decode()
+payload = b64(b'{"app":"velmarsh"}')
+run('openssl', 'genpkey', '-algorithm', 'EC', '-pkeyopt', 'ec_paramgen_curve:P-256', '-out', f'{d}/ec.pem')
+print('es-key', run('openssl', 'pkey', '-in', f'{d}/ec.pem', '-pubout', '-outform', 'DER').hex())
+for valid, header in ((1, '{"alg":"ES256"}'), (0, '{"alg":"ES256","alg":"none"}'),
+                      (0, '{"alg":"ES256","\\u0061lg":"HS256"}'), (0, '{"typ":"JWT","alg":"ES256","typ":"JOSE"}'),
+                      (0, '{"alg":"ES256","crit":["exp"],"exp":1}'), (0, '{"alg":"ES256","crit":["b64"],"b64":false}'),
+                      (0, '{"alg":"ES256","b64":false}'), (0, '{"alg":"ES256","crit":[]}')):
+    json.loads(header)
+    signing = (b64(header.encode()) + '.' + payload).encode()
+    der = run('openssl', 'dgst', '-sha256', '-sign', f'{d}/ec.pem', data=signing)
+    r = der[4:4 + der[3]]; s = der[6 + der[3]:]
+    raw = int.from_bytes(r, 'big').to_bytes(32, 'big') + int.from_bytes(s, 'big').to_bytes(32, 'big')
+    print('header', valid, signing.decode() + '.' + b64(raw))
+run('openssl', 'genpkey', '-algorithm', 'RSA', '-pkeyopt', 'rsa_keygen_bits:2048', '-out', f'{d}/rsa.pem')
+run('openssl', 'req', '-x509', '-new', '-key', f'{d}/rsa.pem', '-subj', '/CN=hs', '-days', '2', '-out', f'{d}/cert.pem')
+secrets = {'random': os.urandom(32),
+           'spki-der': run('openssl', 'pkey', '-in', f'{d}/rsa.pem', '-pubout', '-outform', 'DER'),
+           'spki-pem': run('openssl', 'pkey', '-in', f'{d}/rsa.pem', '-pubout'),
+           'pkcs1-der': run('openssl', 'rsa', '-in', f'{d}/rsa.pem', '-RSAPublicKey_out', '-outform', 'DER'),
+           'pkcs1-pem': run('openssl', 'rsa', '-in', f'{d}/rsa.pem', '-RSAPublicKey_out'),
+           'certificate-der': run('openssl', 'x509', '-in', f'{d}/cert.pem', '-outform', 'DER'),
+           'certificate-pem': open(f'{d}/cert.pem', 'rb').read()}
+signing = (b64(b'{"alg":"HS256"}') + '.' + payload).encode()
+for name, secret in secrets.items():
+    mac = run('openssl', 'dgst', '-sha256', '-mac', 'HMAC', '-macopt', 'hexkey:' + secret.hex(), '-binary', data=signing)
+    print('secret', 1 if name == 'random' else 0, signing.decode() + '.' + b64(mac), name, secret.hex())
+run('rm', '-r', d)
+)PY";
+
+TEST_F(JwsTest, HeadersAndSecretsRefusedThoughOpensslSigned) {
+    if (!crypto_test::ReferenceTool("openssl", "openssl version")) GTEST_SKIP() << "openssl missing";
+    std::unique_ptr<Store> EsKey;
+    int Cases = 0;
+    std::istringstream Lines(RunPython(OpensslDocuments));
+    for (std::string Line; std::getline(Lines, Line);) {
+        const auto W = ectest::Split(Line);
+        if (W[0] == "es-key") {
+            EsKey = KeyStore(FromHex(W[1]));
+            continue;
+        }
+        ASSERT_NE(EsKey, nullptr);
+        const auto Secret = W[0] == "secret" ? KeyStore(FromHex(W[4])) : nullptr;
+        const Decoded Out = Decode(Secret ? Secret->Interface : EsKey->Interface, W[2]);
+        EXPECT_EQ(Out.Result, W[1] == "1") << Line.substr(0, 120);
+        EXPECT_EQ(Out.Error, W[1] == "1" ? 0 : JSON_ERROR_AUTHENTICATE) << Line.substr(0, 120);
+        Cases++;
+    }
+    EXPECT_EQ(Cases, 15);
 }
 
 // Malformed texts, "none", and headers naming a key without certificates.

@@ -1,10 +1,11 @@
 // PKCS#7 SignedData against real tools: `openssl cms -sign` with and without
 // signed attributes, detached and not, with two signers (the first decides),
 // an Authenticode-typed CMS, and the signature osslsigncode puts on a tiny PE
-// (its indirect-data digest taken from `osslsigncode verify`). The signer
-// chains to a root a thumbprint store trusts. Refused: a changed content, an
-// untrusted root, no certificates, an indirect-data digest rewritten for
-// another file (the messageDigest still names the old one).
+// (its indirect-data digest taken from `osslsigncode verify`), both a sample
+// kept under tests/fixtures/crypto/authenticode and one made afresh. The
+// signer chains to a root a thumbprint store trusts. Refused: a changed
+// content, an untrusted root, no certificates, an indirect-data digest
+// rewritten for another file (the messageDigest still names the old one).
 #include "core/crypto/pkcs7.h"
 
 #include <gtest/gtest.h>
@@ -14,6 +15,7 @@
 
 #include "core/crypto/cert_store_thumbprint.h"
 #include "core/crypto/sha256.h"
+#include "tests/core/crypto/reference_tool.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/python.h"
 #include "tests/support/runtime.h"
@@ -58,16 +60,55 @@ std::string Sha256(const std::string &Bytes) {
     return Out;
 }
 
+// An Authenticode signature over the file whose digest is Digest verifies;
+// for a changed file it does not, nor with its indirect data rewritten to
+// name the changed file: the signature still holds over the attributes, but
+// their messageDigest does not name this indirect data.
+void CheckAuthenticode(const std::string &Der, CertStoreInterface *Store, const std::string &Digest) {
+    Outcome Out = Verify(Der, Store, Digest);
+    EXPECT_EQ(Out.Result, 1) << Out.Messages;
+    std::string Other = Digest;
+    Other[0] ^= 1;
+    EXPECT_EQ(Verify(Der, Store, Other).Result, 0);
+    std::string Swapped = Der;
+    const size_t Where = Swapped.find(Digest);
+    ASSERT_NE(Where, std::string::npos);
+    Swapped.replace(Where, 32, Other);
+    Out = Verify(Swapped, Store, Other);
+    EXPECT_EQ(Out.Result, 0);
+    EXPECT_NE(Out.Messages.find("Message digest does not match the content"), std::string::npos) << Out.Messages;
+}
+
+// A thumbprint store trusting one certificate.
+CertStoreInterface *TrustOnly(const std::string &Der) {
+    CertStoreThumbprint *Prints = nullptr;
+    CertStoreThumbprint_Create(&Prints);
+    CertStoreThumbprint_Trust(Prints, &SHA256_INTERFACE, Sha256(Der).data());
+    CertStoreInterface *Store = nullptr;
+    CertStoreThumbprint_GetInterfaceHandle(Prints, &Store);
+    CertStoreThumbprint_Release(&Prints);
+    return Store;
+}
+
+using Pkcs7SampleTest = RuntimeTest;
+
+// The kept sample needs no tool (make.sh beside it remade it).
+TEST_F(Pkcs7SampleTest, AuthenticodeSampleBoundToItsContent) {
+    const std::string Folder = RUNTIME_SOURCE_DIR "/tests/fixtures/crypto/authenticode/";
+    CertStoreInterface *Store = TrustOnly(ReadFile(Folder + "root.der"));
+    CheckAuthenticode(ReadFile(Folder + "signature.der"), Store, FromHex(ReadFile(Folder + "digest.txt").substr(0, 64)));
+    CertStoreInterface_Release(&Store);
+}
+
 class Pkcs7Test : public RuntimeTest {
   protected:
     TempDirectory Folder;
-    CertStoreThumbprint *Prints = nullptr;
     CertStoreInterface *Store = nullptr;
     CertStoreInterface *Nothing = nullptr;
 
     void SetUp() override {
         RuntimeTest::SetUp();
-        if (system("openssl version >/dev/null 2>&1") != 0) GTEST_SKIP() << "openssl missing";
+        if (!crypto_test::ReferenceTool("openssl", "openssl version")) GTEST_SKIP() << "openssl missing";
         // A root, two leaves under it, content and an indirect-data blob.
         const std::string Script =
             "cd " + Folder.Path +
@@ -79,9 +120,7 @@ class Pkcs7Test : public RuntimeTest {
             " && head -c 3000 /dev/urandom > data.bin"
             " && openssl x509 -in root.pem -outform DER -out root.der";
         ASSERT_EQ(system(("(" + Script + ") >/dev/null 2>&1").c_str()), 0);
-        CertStoreThumbprint_Create(&Prints);
-        CertStoreThumbprint_Trust(Prints, &SHA256_INTERFACE, Sha256(ReadFile(Folder / "root.der")).data());
-        CertStoreThumbprint_GetInterfaceHandle(Prints, &Store);
+        Store = TrustOnly(ReadFile(Folder / "root.der"));
         CertStoreThumbprint *Empty = nullptr;
         CertStoreThumbprint_Create(&Empty);
         CertStoreThumbprint_GetInterfaceHandle(Empty, &Nothing);
@@ -90,7 +129,6 @@ class Pkcs7Test : public RuntimeTest {
     void TearDown() override {
         if (Store != nullptr) CertStoreInterface_Release(&Store);
         if (Nothing != nullptr) CertStoreInterface_Release(&Nothing);
-        if (Prints != nullptr) CertStoreThumbprint_Release(&Prints);
         RuntimeTest::TearDown();
     }
     std::string Sign(const std::string &Options, const std::string &Input = "data.bin") {
@@ -143,7 +181,7 @@ TEST_F(Pkcs7Test, OpensslCmsSignatures) {
 }
 
 TEST_F(Pkcs7Test, AuthenticodeBoundToItsContent) {
-    if (system("osslsigncode --version >/dev/null 2>&1") != 0) GTEST_SKIP() << "osslsigncode missing";
+    if (!crypto_test::ReferenceTool("osslsigncode", "osslsigncode --version")) GTEST_SKIP() << "osslsigncode missing";
     const std::string Script = "cd " + Folder.Path + " && " + RUNTIME_PYTHON + " " RUNTIME_SOURCE_DIR
                                "/tests/core/crypto/pkcs7/tiny_pe.py tiny.exe"
                                " && osslsigncode sign -certs a.pem -ac root.pem -key a.key -h sha256 -in tiny.exe"
@@ -153,25 +191,7 @@ TEST_F(Pkcs7Test, AuthenticodeBoundToItsContent) {
     const size_t At = Report.find("Calculated message digest");
     ASSERT_NE(At, std::string::npos) << Report;
     const size_t Colon = Report.find(':', At);
-    const std::string Hex = Report.substr(Colon + 2, 64);
-    std::string Digest = FromHex(Hex);
-    const std::string Der = ReadFile(Folder / "sig.der");
-    Outcome Out = Verify(Der, Store, Digest);
-    EXPECT_EQ(Out.Result, 1) << Out.Messages;
-    // The file changed: its digest is no longer the one signed.
-    std::string Other = Digest;
-    Other[0] ^= 1;
-    EXPECT_EQ(Verify(Der, Store, Other).Result, 0);
-    // The indirect data rewritten to name the changed file: the signature
-    // still holds over the attributes, but their messageDigest does not
-    // name this indirect data.
-    std::string Swapped = Der;
-    const size_t Where = Swapped.find(Digest);
-    ASSERT_NE(Where, std::string::npos);
-    Swapped.replace(Where, 32, Other);
-    Out = Verify(Swapped, Store, Other);
-    EXPECT_EQ(Out.Result, 0);
-    EXPECT_NE(Out.Messages.find("Message digest does not match the content"), std::string::npos) << Out.Messages;
+    CheckAuthenticode(ReadFile(Folder / "sig.der"), Store, FromHex(Report.substr(Colon + 2, 64)));
 }
 
 TEST_F(Pkcs7Test, CmsWithTheAuthenticodeContentType) {

@@ -1,14 +1,16 @@
 // RSA and the public-key object: every Wycheproof RSA PKCS#1 v1.5 case
 // (verification, signature generation, decryption), openssl keys of 1,024 to
 // 4,096 bits (one family with e = 3) both ways, blocks raw-signed in Python
-// that a lenient verifier would take (and a keyless cube-root forgery), the
-// key checks, and the rules of signing, encryption and the switch.
+// that a lenient verifier would take (and a keyless cube-root forgery),
+// signatures at the edges that openssl decides alike (a fixture), the key
+// checks, and the rules of signing, encryption and the switch.
 #include "core/crypto/rsa.h"
 
 #include <gtest/gtest.h>
 
 #include <unistd.h>
 
+#include <fstream>
 #include <map>
 #include <memory>
 #include <sstream>
@@ -18,8 +20,10 @@
 #include "core/crypto/asn1.h"
 #include "core/crypto/authenticate.h"
 #include "core/crypto/crypt_asymmetric.h"
+#include "tests/core/crypto/reference_tool.h"
 #include "tests/support/python.h"
 #include "tests/support/runtime.h"
+#include "tests/support/system.h"
 
 namespace {
 
@@ -268,13 +272,10 @@ TEST_F(RsaTest, OpensslKeysBothWays) {
             ASSERT_TRUE(Public->FromSpki(FromHex(Row[4])));
             const std::string Digest = FromHex(Row[5]), Info = FromHex(Row[6]);
             const std::string Signature = FromHex(Row[7]), Raw = FromHex(Row[8]);
-            // openssl's signatures verify here, also without a leading zero.
+            // openssl's signatures verify here.
             EXPECT_EQ(Public->Verify(Digest, Signature, 2), 1);
             EXPECT_EQ(Public->Verify(Digest, Raw, 1), 1);
             EXPECT_EQ(Public->Verify(Digest, Raw, 2), 0);
-            std::string Stripped = Signature;
-            while (!Stripped.empty() && Stripped[0] == 0) Stripped.erase(0, 1);
-            EXPECT_EQ(Public->Verify(Digest, Stripped, 2), 1);
             // Ours are openssl's, byte for byte (so openssl takes them).
             EXPECT_EQ(ToHex(Private.Sign(Info)), Row[7]);
             EXPECT_EQ(ToHex(Private.Sign(Digest)), Row[8]);
@@ -311,6 +312,34 @@ TEST_F(RsaTest, OpensslKeysBothWays) {
         "shutil.rmtree('" + Directory + "')\n",
         Decrypts);
     EXPECT_EQ(Checked, "ok\nok\nok\nok\nok\nok\nok\n");
+}
+
+// Signatures at the edges, from tests/fixtures/crypto/make_rsa_edges.py: one
+// as long as the modulus with a leading zero, the same without that zero and
+// with one more, s + n, a digest whose last byte differs, a block whose first
+// byte is 01, and public exponents of 64 and 65 bits (refused at import)
+// under a 4,096-bit modulus. openssl decides each the same way.
+TEST_F(RsaTest, EdgesDecidedAsOpensslDecides) {
+    const std::string Fixture = RUNTIME_SOURCE_DIR "/tests/fixtures/crypto/rsa_edges.txt";
+    const auto Cases = Rows(ReadFile(Fixture));
+    ASSERT_EQ(Cases.size(), 8u);
+    for (const auto &Case : Cases) {
+        ASSERT_EQ(Case.size(), 5u);
+        Key Public;
+        const bool Imported = Public.FromSpki(FromHex(Case[1]));
+        EXPECT_EQ(Imported, Case[0] != "exponent-65-bits") << Case[0];
+        EXPECT_EQ(Imported && Public.Verify(FromHex(Case[2]), FromHex(Case[3])) == 1, Case[4] == "1") << Case[0];
+    }
+    if (!crypto_test::ReferenceTool("openssl", "openssl version")) return;
+    TempDirectory Dir;
+    for (const auto &Case : Cases) {
+        for (const auto &[Name, Hex] : {std::pair{"key.der", Case[1]}, {"digest", Case[2]}, {"signature", Case[3]}})
+            std::ofstream(Dir / Name, std::ios::binary) << FromHex(Hex);
+        const std::string Command = "openssl pkeyutl -verify -pubin -keyform DER -inkey " + (Dir / "key.der") +
+                                    " -pkeyopt digest:sha256 -in " + (Dir / "digest") + " -sigfile " +
+                                    (Dir / "signature") + " >/dev/null 2>&1";
+        EXPECT_EQ(system(Command.c_str()) == 0, Case[4] == "1") << "openssl: " << Case[0];
+    }
 }
 
 // A fresh 512-bit openssl key: PKCS#1 private DER and SubjectPublicKeyInfo.
