@@ -495,13 +495,16 @@ def case_signed_http():
         for alg in ("PS384", "EdDSA"):
             head = b64url(json.dumps({"alg": alg, "x5c": certificate}).encode())
             write(directory, alg + ".jws", ".".join((head, payload, b64url(os.urandom(64)))))
+        head = b64url(json.dumps({"alg": "ES256", "x5c": certificate, "crit": ["exp"]}).encode())
+        write(directory, "crit.jws", ".".join((head, payload, signature)))
         refused = {"unsigned.jws": "Document is not signed",
                    "changed.jws": "Document signature does not verify: the document was changed after it was signed",
                    "stranger.jws": 'Document signer is not trusted by the store "app"',
                    "expired.jws": 'Document expired at %s ("exp")' % utc(expired),
                    "early.jws": 'Document is not valid before %s ("nbf")' % utc(early),
                    "PS384.jws": "Document signature algorithm is not supported: PS384",
-                   "EdDSA.jws": "Document signature algorithm is not supported: EdDSA"}
+                   "EdDSA.jws": "Document signature algorithm is not supported: EdDSA",
+                   "crit.jws": 'Document signature header is refused: its extension "crit" is not supported'}
         config = os.path.join(directory, "demo-app.json")
         peer = Peer(directory)
         try:
