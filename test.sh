@@ -44,6 +44,9 @@ stage_done() {
   STAGE_STARTED=$now
 }
 
+echo "== layer check"
+./tools/check-layers.py
+
 echo "== print-format check"
 ./tools/check_print_formats.sh
 

@@ -16,11 +16,19 @@
 #include "core/interop.h"
 #include "core/notification_center.h"
 #include "core/thread.h"
+#include "core/content_register.h"
+#include "core/crypto/crypto_register.h"
+#include "core/net_register.h"
+#include "core/platform_register.h"
 
 namespace {
 
 void StartRuntime() {
     static const bool Started = [] {
+        Crypto_Register();
+        PlatformServices_Register();
+        Content_Register();
+        Net_Register();
         Debug_Init("/tmp/interop-bench.log", nullptr, 0);
         Thread_Init();
         EventQueue_Init();

@@ -4,14 +4,6 @@
 #include <string.h>
 
 #include "core/notification_center_script.h"
-#include "core/path_script.h"
-#include "core/pipe.h"
-#include "core/pipe_script.h"
-#include "core/platform_script.h"
-#include "core/process.h"
-#include "core/process_script.h"
-#include "core/registry_script.h"
-#include "core/web_get.h"
 
 namespace {
 
@@ -20,30 +12,6 @@ namespace {
 int32 ReleaseRegistration(void **UserAddress, const char *InstanceId) {
     (void)InstanceId;
     return Interop_RemoveExecuteCallback(reinterpret_cast<InteropExecuteCallback **>(UserAddress));
-}
-
-// Each "TQX.Process" and "TQX.Pipe" instance is a native object of its own,
-// named by the object's instance id and ticked at every process step.
-int32 ReleaseProcess(void **UserAddress, const char *InstanceId) {
-    (void)InstanceId;
-    return Process_Release(reinterpret_cast<Process **>(UserAddress));
-}
-int32 TickProcess(void *User) { return Process_Process(static_cast<Process *>(User)); }
-void *CreateProcess() {
-    Process *Object = nullptr;
-    Process_Create(&Object);
-    return Object;
-}
-
-int32 ReleasePipe(void **UserAddress, const char *InstanceId) {
-    (void)InstanceId;
-    return Pipe_Release(reinterpret_cast<Pipe **>(UserAddress));
-}
-int32 TickPipe(void *User) { return Pipe_Process(static_cast<Pipe *>(User)); }
-void *CreatePipe() {
-    Pipe *Object = nullptr;
-    Pipe_Create(&Object);
-    return Object;
 }
 
 enum class ClassKind { Stateless, PageRegistration, NativeObject };
@@ -57,16 +25,14 @@ struct CoreClass {
     void *(*Create)() = nullptr;
 };
 
-const CoreClass CoreClasses[] = {
-    {"TQX.Process", Process_Invoke, ReleaseProcess, ClassKind::NativeObject, TickProcess, CreateProcess},
-    {"TQX.Pipe", Pipe_Invoke, ReleasePipe, ClassKind::NativeObject, TickPipe, CreatePipe},
-    {"TQX.Platform", Platform_Invoke, nullptr, ClassKind::Stateless},
-    {"TQX.FileSystem", Path_Invoke, nullptr, ClassKind::Stateless},
-    {"TQX.Registry", Registry_Invoke, nullptr, ClassKind::Stateless},
+// The notification center's class is the runtime's own; the others are added
+// by their modules at start-up (CoreInterop_AddClass). Names are unique, so
+// the order of the table does not matter.
+constexpr int32 ClassCapacity = 16;
+CoreClass CoreClasses[ClassCapacity] = {
     {"TQX.NotificationCenter", NotificationCenter_Invoke, ReleaseRegistration, ClassKind::PageRegistration},
-    {"TQX.Analytics", Analytics_Invoke, nullptr, ClassKind::Stateless},
-    {"TQX.WebGet", WebGet_Invoke, nullptr, ClassKind::Stateless},
 };
+int32 ClassCount = 1;
 
 } // namespace
 
@@ -82,7 +48,9 @@ int32 CoreInterop_CreateInstance(const char *ClassName, char *IdBuffer, int32 Id
     *Process = nullptr;
     *User = nullptr;
     if (ClassName == nullptr) return FALSE;
-    for (const CoreClass &Class : CoreClasses) {
+    int32 Count = __atomic_load_n(&ClassCount, __ATOMIC_ACQUIRE);
+    for (int32 Index = 0; Index < Count; ++Index) {
+        const CoreClass &Class = CoreClasses[Index];
         if (strcmp(ClassName, Class.Name) != 0) continue;
         if (Class.Kind == ClassKind::NativeObject) {
             // The instance is named by the object's own id, not the page's.
@@ -100,6 +68,21 @@ int32 CoreInterop_CreateInstance(const char *ClassName, char *IdBuffer, int32 Id
         return TRUE;
     }
     return FALSE;
+}
+
+int32 CoreInterop_AddClass(const char *ClassName, Interop_InvokeFunc Invoke, Interop_ReleaseFunc Release,
+                           Interop_ProcessFunc Process, void *(*Create)(void)) {
+    Debug_CheckPointer(ClassName);
+    Debug_CheckPointer(Invoke);
+    int32 Count = __atomic_load_n(&ClassCount, __ATOMIC_ACQUIRE);
+    // Every start-up adds the same classes again: a name already there stays.
+    for (int32 Index = 0; Index < Count; ++Index)
+        if (strcmp(CoreClasses[Index].Name, ClassName) == 0) return TRUE;
+    if (Count >= ClassCapacity) return FALSE;
+    CoreClasses[Count] = {ClassName, Invoke, Release, Create != nullptr ? ClassKind::NativeObject : ClassKind::Stateless,
+                          Process, Create};
+    __atomic_store_n(&ClassCount, Count + 1, __ATOMIC_RELEASE);
+    return TRUE;
 }
 
 int32 CoreInterop_SetOverride(const char *Name, void *Function) {

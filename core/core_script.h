@@ -9,6 +9,10 @@
 // the stateless "TQX.FileSystem", "TQX.Platform", "TQX.Registry", "TQX.WebGet"
 // and "TQX.Analytics". Other names go on to the next family.
 //
+// The runtime makes "TQX.NotificationCenter" itself; the other classes sit in
+// modules above it, which add them at start-up (CoreInterop_AddClass) before
+// the family is registered with the bridge.
+//
 // The family shares the host's own facilities, so its load, unload, option
 // and hand-over functions do nothing and answer 1.
 #pragma once
@@ -21,6 +25,12 @@ RUNTIME_EXTERN_C_BEGIN
 int32 CoreInterop_CreateInstance(const char *ClassName, char *IdBuffer, int32 IdSize, void *ExecuteUser,
                                  Interop_ExecuteFunc ExecuteFunction, Interop_InvokeFunc *Invoke,
                                  Interop_ReleaseFunc *Release, Interop_ProcessFunc *Process, void **User);
+// Adds a class of the family: Create (null for a stateless class) makes the
+// native object of each instance, named by the object's own id, which Process
+// ticks and Release releases. A name already added stays as it is. 0 when the
+// table is full.
+int32 CoreInterop_AddClass(const char *ClassName, Interop_InvokeFunc Invoke, Interop_ReleaseFunc Release,
+                           Interop_ProcessFunc Process, void *(*Create)(void));
 int32 CoreInterop_SetOverride(const char *Name, void *Function);
 int32 CoreInterop_SetOption(const char *Name, const char *Value);
 int32 CoreInterop_Init(void);

@@ -14,7 +14,6 @@
 #include "core/callback.h"
 #include "core/class.h"
 #include "core/command_line.h"
-#include "core/executable.h"
 #include "core/log.h"
 #include "core/memory.h"
 #include "core/posix/platform.h"
@@ -32,6 +31,11 @@ namespace {
 
 constexpr int32 AbortBufferSize = 4096;
 constexpr int32 ExecutableTextSize = 120;
+
+// Handed down by the executable module (Debug_SetModuleValueReader,
+// Debug_SetModuleRemove); they outlive every start of the runtime.
+Debug_ModuleValueFunc ModuleValueReader = nullptr;
+Debug_ModuleRemoveFunc ModuleRemover = nullptr;
 
 thread_local int32 AbortDepth = 0;
 
@@ -203,17 +207,37 @@ int32 Debug_Enter(const char *Version) {
     if (Version != nullptr) Log_PrintInt(LOG_NOPREFIX, __FILE__, __LINE__, 0, "Version: %s\n", Version);
 
     char Text[ExecutableTextSize], Other[ExecutableTextSize];
-    if (Executable_GetFileVersion(nullptr, Text, sizeof(Text)))
+    if (Debug_GetModuleValue(nullptr, "FileVersion", Text, sizeof(Text)))
         Log_PrintInt(LOG_NOPREFIX, __FILE__, __LINE__, 0, "File Version: %s\n", Text);
-    if (Executable_GetProductName(nullptr, Text, sizeof(Text)) &&
-        Executable_GetProductVersion(nullptr, Other, sizeof(Other)))
+    if (Debug_GetModuleValue(nullptr, "ProductName", Text, sizeof(Text)) &&
+        Debug_GetModuleValue(nullptr, "ProductVersion", Other, sizeof(Other)))
         Log_PrintInt(LOG_NOPREFIX, __FILE__, __LINE__, 0, "Product Version: %s %s\n", Text, Other);
-    if (Executable_GetCompanyName(nullptr, Text, sizeof(Text)))
+    if (Debug_GetModuleValue(nullptr, "CompanyName", Text, sizeof(Text)))
         Log_PrintInt(LOG_NOPREFIX, __FILE__, __LINE__, 0, "Company: %s\n", Text);
 
     const char *CommandLine = nullptr;
     if (CommandLine_Get(&CommandLine) && CommandLine != nullptr && CommandLine[0] != 0)
         Log_PrintInt(LOG_NOPREFIX, __FILE__, __LINE__, 0, "Command Line: %s\n", CommandLine);
+    return 1;
+}
+
+int32 Debug_SetModuleValueReader(Debug_ModuleValueFunc Reader) {
+    if (__atomic_load_n(&ModuleValueReader, __ATOMIC_ACQUIRE) != Reader)
+        __atomic_store_n(&ModuleValueReader, Reader, __ATOMIC_RELEASE);
+    return 1;
+}
+
+int32 Debug_GetModuleValue(const char *Path, const char *Key, char *Out, int32 Size) {
+    Debug_CheckPointer(Key);
+    Debug_CheckPointer(Out);
+    if (Size > 0) Out[0] = 0;
+    Debug_ModuleValueFunc Reader = __atomic_load_n(&ModuleValueReader, __ATOMIC_ACQUIRE);
+    return Reader != nullptr ? Reader(Path, Key, Out, Size) : 0;
+}
+
+int32 Debug_SetModuleRemove(Debug_ModuleRemoveFunc Remove) {
+    if (__atomic_load_n(&ModuleRemover, __ATOMIC_ACQUIRE) != Remove)
+        __atomic_store_n(&ModuleRemover, Remove, __ATOMIC_RELEASE);
     return 1;
 }
 
@@ -224,9 +248,9 @@ int32 Debug_Remove(void) {
     Class_Remove();
     Time_Remove();
     Log_Remove();
-    Executable_Shutdown();
-    // The module cache lives in the runtime's memory, which goes next.
-    Executable_Remove();
+    // The executable module's cache lives in the runtime's memory, which goes next.
+    Debug_ModuleRemoveFunc Remover = __atomic_load_n(&ModuleRemover, __ATOMIC_ACQUIRE);
+    if (Remover != nullptr) Remover();
     Memory_Remove();
     Log_CloseFile();
     GlobalLog = nullptr;

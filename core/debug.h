@@ -77,6 +77,18 @@ int32 Debug_GetRevision(char *Output, int32 Size);
 int32 Debug_IsBigEndian(void);
 int32 Debug_Fork(const char *CommandLine);
 int32 Debug_Enter(const char *Version);
+// The executable module sits above the runtime and hands down, at start-up,
+// its reader of an executable's version values ("FileVersion",
+// "ProductName", "ProductVersion", "CompanyName"; a null Path is the running
+// program), which the log header and the log folder's name use; and, once it
+// has made its cache of the running program's values in the runtime's memory,
+// the removal of that cache, which Debug_Remove runs before the memory goes.
+// Without a reader no value is known (0, Out empty).
+typedef int32 (*Debug_ModuleValueFunc)(const char *Path, const char *Key, char *Out, int32 Size);
+typedef int32 (*Debug_ModuleRemoveFunc)(void);
+int32 Debug_SetModuleValueReader(Debug_ModuleValueFunc Reader);
+int32 Debug_GetModuleValue(const char *Path, const char *Key, char *Out, int32 Size);
+int32 Debug_SetModuleRemove(Debug_ModuleRemoveFunc Remove);
 int32 Debug_FlagsOverride(Debug_FlagsFunc Function);
 int32 Debug_PrintOverride(Debug_PrintFunc Function);
 int32 Debug_AbortOverride(Debug_AbortFunc Function);

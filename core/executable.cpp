@@ -129,6 +129,9 @@ int32 Executable_GetCommandLine(const char *Path, char *Text, int32 Size) { retu
 int32 Executable_Init(void) {
     if (Module.Cache != nullptr) return TRUE;
     Dictionary_Create(&Module.Cache);
+    // The cache lives in the runtime's memory: the runtime removes it before
+    // its memory goes.
+    Debug_SetModuleRemove(Executable_Remove);
     // The program file stands for the application bundle here.
     char Path[4096] = "";
     Platform_GetSpecialPath(PLATFORM_PATH_MODULEPATH, Path, sizeof(Path));
@@ -139,6 +142,7 @@ int32 Executable_Init(void) {
 int32 Executable_SetCurrentModuleAppPath(const char *Path) {
     Debug_CheckPointer(Path);
     String_CopyLength(Module.Path, Normalised(Path).c_str(), (int32)sizeof(Module.Path));
+    Debug_SetModuleRemove(Executable_Remove);
     if (Module.Cache == nullptr) Dictionary_Create(&Module.Cache);
     if (!Module.Recorded) {
         Module.StartUp = Module.Cache;

@@ -100,6 +100,13 @@ int32 Interop_GenerateInstanceId(char *Buffer, int32 Size);
 // runtime: installs the host's function as the forwarding hook of the
 // facility of that name (1), or answers 0 for a name it does not take.
 INTEROP_EXPORT int32 Interop_SetOverride(const char *Name, void *Function);
+// Installs a host function as the forwarding hook of its facility.
+typedef int32 (*Interop_InstallFunc)(void *Function);
+// The hand-overs of modules above the runtime ("Authenticate_Enabled",
+// "Registry_Authorize", "WebGet_Authorize"), set by those modules at start-up:
+// the host's Function that families receive under Name, and Install, the
+// family side's setter of its hook. 0 for any other name.
+int32 Interop_SetHandOver(const char *Name, void *Function, Interop_InstallFunc Install);
 
 // Instances and dispatch (main thread).
 int32 Interop_DispatchCreateInstance(const char *ClassName, char *IdBuffer, int32 IdSize, void *Requester,

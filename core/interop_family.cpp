@@ -5,21 +5,45 @@
 // runtime exports, which installs them as its own forwarding hooks.
 #include "core/class.h"
 #include "core/critical_section.h"
-#include "core/crypto/authenticate.h"
 #include "core/interop_internal.h"
 #include "core/log.h"
 #include "core/memory.h"
 #include "core/notification_center.h"
-#include "core/registry.h"
 #include "core/string.h"
-#include "core/web_get.h"
 
 namespace {
 
 struct HostFunction {
     const char *Name;
-    void *Function; // null: the facility is not part of this host
+    void *Function; // null: the facility is not part of this host, or is a hand-over below
 };
+
+// The facilities of modules above the runtime (trust, registry, web
+// requests), set by those modules at start-up (Interop_SetHandOver): the
+// host's function handed to every family, and the family side's setter of
+// its forwarding hook. A name still unset is not part of this host.
+struct HandOver {
+    const char *Name;
+    void *Function;
+    Interop_InstallFunc Install;
+};
+
+HandOver HandOvers[] = {
+    {"Authenticate_Enabled", nullptr, nullptr},
+    {"Registry_Authorize", nullptr, nullptr},
+    {"WebGet_Authorize", nullptr, nullptr},
+};
+
+HandOver *FindHandOver(const char *Name) {
+    for (HandOver &Entry : HandOvers)
+        if (String_CompareWithoutCase(Name, Entry.Name)) return &Entry;
+    return nullptr;
+}
+
+void *HandOverFunction(const char *Name) {
+    HandOver *Entry = FindHandOver(Name);
+    return Entry != nullptr ? __atomic_load_n(&Entry->Function, __ATOMIC_ACQUIRE) : nullptr;
+}
 
 // Handed to every family in this order.
 const HostFunction HostFunctions[] = {
@@ -29,9 +53,9 @@ const HostFunction HostFunctions[] = {
     {"Class_ConvertToInstanceId", (void *)Class_ConvertToInstanceId},
     {"Class_TrackInstance", (void *)Class_TrackInstance},
     {"Class_UntrackInstance", (void *)Class_UntrackInstance},
-    {"Authenticate_Enabled", (void *)Authenticate_Enabled},
-    {"Registry_Authorize", (void *)Registry_Authorize},
-    {"WebGet_Authorize", (void *)WebGet_Authorize},
+    {"Authenticate_Enabled", nullptr},
+    {"Registry_Authorize", nullptr},
+    {"WebGet_Authorize", nullptr},
     {"Dictionary_Create", (void *)Dictionary_Create},
     {"Dictionary_Delete", (void *)Dictionary_Release},
     {"Dictionary_Release", (void *)Dictionary_Release},
@@ -55,7 +79,7 @@ template <typename Func, int32 (*Setter)(Func)> int32 Install(void *Function) {
 
 struct HookSetter {
     const char *Name;
-    int32 (*Install)(void *Function);
+    Interop_InstallFunc Install; // null: a hand-over's
 };
 
 const HookSetter HookSetters[] = {
@@ -65,9 +89,9 @@ const HookSetter HookSetters[] = {
     {"Class_ConvertToInstanceId", Install<Class_ConvertToInstanceIdFunc, Class_ConvertToInstanceIdOverride>},
     {"Class_TrackInstance", Install<Class_TrackInstanceFunc, Class_TrackInstanceOverride>},
     {"Class_UntrackInstance", Install<Class_UntrackInstanceFunc, Class_UntrackInstanceOverride>},
-    {"Authenticate_Enabled", Install<Authenticate_EnabledFunc, Authenticate_EnabledOverride>},
-    {"Registry_Authorize", Install<Registry_AuthorizeFunc, Registry_AuthorizeOverride>},
-    {"WebGet_Authorize", Install<WebGet_AuthorizeFunc, WebGet_AuthorizeOverride>},
+    {"Authenticate_Enabled", nullptr},
+    {"Registry_Authorize", nullptr},
+    {"WebGet_Authorize", nullptr},
     {"NotificationCenter_AddInstanceObserver",
      Install<NotificationCenter_AddInstanceObserverFunc, NotificationCenter_AddInstanceObserverOverride>},
     {"NotificationCenter_RemoveInstanceObserver",
@@ -130,8 +154,10 @@ InteropLibrary *Interop_InternalAdd(const char *Name, void *SharedObject, Intero
     Library->Unload = Unload;
     Library->RefCount = 1;
 
-    for (const HostFunction &Host : HostFunctions)
-        if (Host.Function != nullptr) SetOverride(Host.Name, Host.Function);
+    for (const HostFunction &Host : HostFunctions) {
+        void *Function = Host.Function != nullptr ? Host.Function : HandOverFunction(Host.Name);
+        if (Function != nullptr) SetOverride(Host.Name, Function);
+    }
     Load();
     if (Global->Config != nullptr) PassOptions(Library, Global->Config, Global->Config);
 
@@ -189,7 +215,27 @@ int32 Interop_FreeLibraryByName(const char *Name) {
 
 int32 Interop_SetOverride(const char *Name, void *Function) {
     if (Name == nullptr) return FALSE;
-    for (const HookSetter &Setter : HookSetters)
-        if (String_CompareWithoutCase(Name, Setter.Name)) return Setter.Install(Function) ? TRUE : FALSE;
+    for (const HookSetter &Setter : HookSetters) {
+        if (!String_CompareWithoutCase(Name, Setter.Name)) continue;
+        Interop_InstallFunc Install = Setter.Install;
+        if (Install == nullptr) {
+            HandOver *Entry = FindHandOver(Setter.Name);
+            Install = Entry != nullptr ? __atomic_load_n(&Entry->Install, __ATOMIC_ACQUIRE) : nullptr;
+        }
+        if (Install == nullptr) return FALSE;
+        return Install(Function) ? TRUE : FALSE;
+    }
     return FALSE;
+}
+
+int32 Interop_SetHandOver(const char *Name, void *Function, Interop_InstallFunc Install) {
+    if (Name == nullptr) return FALSE;
+    HandOver *Entry = FindHandOver(Name);
+    if (Entry == nullptr) return FALSE;
+    // Every start-up sets the same functions again: only a change is written.
+    if (__atomic_load_n(&Entry->Function, __ATOMIC_ACQUIRE) != Function)
+        __atomic_store_n(&Entry->Function, Function, __ATOMIC_RELEASE);
+    if (__atomic_load_n(&Entry->Install, __ATOMIC_ACQUIRE) != Install)
+        __atomic_store_n(&Entry->Install, Install, __ATOMIC_RELEASE);
+    return TRUE;
 }

@@ -5,7 +5,6 @@
 
 #include "core/api_gen_dispatch.h"
 #include "core/crypto/authenticate.h"
-#include "core/executable.h"
 #include "core/formats/crc.h"
 #include "core/posix/platform.h"
 #include "core/posix/platform_process.h"
@@ -14,6 +13,10 @@
 #include "core/time.h"
 
 namespace {
+
+// The executable module's data-store reader (Platform_SetDataStoreReader).
+Platform_DataStoreFunc DataStoreRead = nullptr;
+Platform_DataStoreFunc DataStoreRelease = nullptr;
 
 constexpr const char *ClassName = "Platform";
 constexpr int32 Size = APIGEN_TEXT_SIZE;
@@ -42,7 +45,9 @@ struct ExtraAnswer {
 bool DataStore(const char *Path, ApiGenAnswer &Out, ExtraAnswer &Extra) {
     char *Text = nullptr;
     int32 Length = 0;
-    if (!Executable_GetDataStore(Path, &Text, &Length)) return true;
+    Platform_DataStoreFunc Read = __atomic_load_n(&DataStoreRead, __ATOMIC_ACQUIRE);
+    Platform_DataStoreFunc Release = __atomic_load_n(&DataStoreRelease, __ATOMIC_ACQUIRE);
+    if (Read == nullptr || Release == nullptr || !Read(Path, &Text, &Length)) return true;
     char *Encoded = nullptr;
     int32 EncodedSize = 0;
     if (Length == 0 || ApiGen_CreateBase64EncodedBuffer(Text, Length, &Encoded, &EncodedSize)) {
@@ -51,7 +56,7 @@ bool DataStore(const char *Path, ApiGenAnswer &Out, ExtraAnswer &Extra) {
         Extra.Encoded = Encoded != nullptr ? Encoded : "";
     }
     ApiGen_DeleteBase64EncodedBuffer(&Encoded, &EncodedSize);
-    Executable_ReleaseDataStore(Path, &Text, &Length);
+    Release(Path, &Text, &Length);
     return true;
 }
 
@@ -184,4 +189,12 @@ extern "C" int32 Platform_Invoke(void *User, Dictionary *Request, Dictionary *Re
     Out.Write(Result);
     Extra.Write(Result);
     return Get.Read ? TRUE : FALSE;
+}
+
+int32 Platform_SetDataStoreReader(Platform_DataStoreFunc Read, Platform_DataStoreFunc Release) {
+    // Every start-up sets the same functions again: only a change is written.
+    if (__atomic_load_n(&DataStoreRead, __ATOMIC_ACQUIRE) != Read) __atomic_store_n(&DataStoreRead, Read, __ATOMIC_RELEASE);
+    if (__atomic_load_n(&DataStoreRelease, __ATOMIC_ACQUIRE) != Release)
+        __atomic_store_n(&DataStoreRelease, Release, __ATOMIC_RELEASE);
+    return TRUE;
 }

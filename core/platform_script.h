@@ -14,5 +14,11 @@
 RUNTIME_EXTERN_C_BEGIN
 
 int32 Platform_Invoke(void *User, Dictionary *Request, Dictionary *Result);
+// The data store of a file (null Path: the running program) is read by the
+// executable module, which sits above this one and hands its reader and
+// release down at start-up (Executable_GetDataStore and
+// Executable_ReleaseDataStore); until then no file has a store.
+typedef int32 (*Platform_DataStoreFunc)(const char *Path, char **Text, int32 *Length);
+int32 Platform_SetDataStoreReader(Platform_DataStoreFunc Read, Platform_DataStoreFunc Release);
 
 RUNTIME_EXTERN_C_END

@@ -21,16 +21,12 @@
 
 #include <algorithm>
 
-#include "core/crypto/hash.h"
-#include "core/crypto/hmac.h"
 #include "core/formats/base64.h"
 #include "core/formats/crc.h"
 #include "core/debug.h"
 #include "core/log.h"
-#include "core/executable.h"
 #include "core/memory.h"
 #include "core/path.h"
-#include "core/registry.h"
 #include "core/socket.h"
 #include "core/url.h"
 #include "core/string.h"
@@ -46,17 +42,18 @@ constexpr int32 NameSize = 8140;
 
 // The expand-key providers of other modules, asked in this order after the
 // built-in functions: paths, executable information, Base64, hashes, URLs,
-// sockets, the registry and HMAC. A provider joins the table when its module
-// is part of the build.
-constexpr String_ExpandFunc ModuleProviders[] = {
+// sockets, the registry and HMAC. The runtime's own are here from the start;
+// the others are set by their modules (String_SetExpandProvider), and a slot
+// still empty is skipped.
+String_ExpandFunc ModuleProviders[STRING_EXPAND_PROVIDER_COUNT] = {
     Path_ExpandKey,
-    Executable_ExpandKey,
+    nullptr,
     Base64_ExpandKey,
-    Hash_ExpandKey,
+    nullptr,
     URL_ExpandKey,
     Socket_ExpandKey,
-    Registry_ExpandKey,
-    HMAC_ExpandKey,
+    nullptr,
+    nullptr,
 };
 
 struct Scratch {
@@ -105,7 +102,9 @@ ExpandAnswer Ask(Expansion &Run, const char *Name, const char *Argument) {
     Run.Result[0] = 0;
     ExpandAnswer BuiltIn = StringExpand_BuiltIn(Run.Work, Name, Argument, Run.Result, ResultSize);
     if (BuiltIn != ExpandAnswer::NotMine) return BuiltIn;
-    for (String_ExpandFunc Provider : ModuleProviders) {
+    for (String_ExpandFunc &Slot : ModuleProviders) {
+        String_ExpandFunc Provider = __atomic_load_n(&Slot, __ATOMIC_ACQUIRE);
+        if (Provider == nullptr) continue;
         Run.Result[0] = 0;
         if (Provider(Run.User, Name, Argument, Run.Result, ResultSize) == 1) return ExpandAnswer::Answered;
     }
@@ -241,4 +240,12 @@ int32 String_ExpandInternal(char *Work, char *Open, void *User, String_ExpandFun
     MemoryScope<Scratch> Block;
     Expansion Run{Work, Block->Name, Block->Result, User, Callback, 0};
     return ExpandMacro(Run, (int32)(Open - Work), 1);
+}
+
+int32 String_SetExpandProvider(int32 Slot, String_ExpandFunc Provider) {
+    if (Slot < 0 || Slot >= STRING_EXPAND_PROVIDER_COUNT) return FALSE;
+    // Every start-up sets the same providers again: only a change is written.
+    if (__atomic_load_n(&ModuleProviders[Slot], __ATOMIC_ACQUIRE) != Provider)
+        __atomic_store_n(&ModuleProviders[Slot], Provider, __ATOMIC_RELEASE);
+    return TRUE;
 }

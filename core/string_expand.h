@@ -36,6 +36,22 @@ typedef struct Dictionary Dictionary;
 // no ":"; names are to be compared without case.
 typedef int32 (*String_ExpandFunc)(void *User, const char *Name, const char *Argument, char *Output, int32 Size);
 
+// The places of the expand-key providers of other modules, in the order they
+// are asked. The path, Base64, URL and socket keys belong to the runtime and
+// are always there; the executable, hash, registry and HMAC keys belong to
+// modules above it, which set their provider at start-up.
+#define STRING_EXPAND_PROVIDER_PATH 0
+#define STRING_EXPAND_PROVIDER_EXECUTABLE 1
+#define STRING_EXPAND_PROVIDER_BASE64 2
+#define STRING_EXPAND_PROVIDER_HASH 3
+#define STRING_EXPAND_PROVIDER_URL 4
+#define STRING_EXPAND_PROVIDER_SOCKET 5
+#define STRING_EXPAND_PROVIDER_REGISTRY 6
+#define STRING_EXPAND_PROVIDER_HMAC 7
+#define STRING_EXPAND_PROVIDER_COUNT 8
+// Puts Provider (null: none) at Slot; 0 for a slot out of range.
+int32 String_SetExpandProvider(int32 Slot, String_ExpandFunc Provider);
+
 // Expands Text (Size bytes of room) in place. 1 on success, also when there
 // was nothing to expand; 0 when an expansion failed (Text unchanged). The
 // result is cut at Size - 1 bytes. Callback may be null.

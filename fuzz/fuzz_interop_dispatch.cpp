@@ -21,6 +21,10 @@
 #include "core/memory_stream.h"
 #include "core/notification_center.h"
 #include "core/thread.h"
+#include "core/content_register.h"
+#include "core/crypto/crypto_register.h"
+#include "core/net_register.h"
+#include "core/platform_register.h"
 
 namespace {
 
@@ -73,6 +77,10 @@ void Call(const char *Id, const std::string &Json) {
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
+    Crypto_Register();
+    PlatformServices_Register();
+    Content_Register();
+    Net_Register();
     Debug_Init("/tmp/fuzz-interop-dispatch.log", nullptr, 0);
     return 0;
 }

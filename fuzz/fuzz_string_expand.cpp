@@ -11,6 +11,10 @@
 #include <vector>
 
 #include "core/string_expand.h"
+#include "core/content_register.h"
+#include "core/crypto/crypto_register.h"
+#include "core/net_register.h"
+#include "core/platform_register.h"
 
 namespace {
 
@@ -41,6 +45,10 @@ int32 Answer(void *, const char *Name, const char *Argument, char *Output, int32
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Length) {
+    // Every provider the program has: the modules above the runtime add theirs.
+    static const bool Registered = Crypto_Register() && PlatformServices_Register() && Content_Register() &&
+                                   Net_Register();
+    (void)Registered;
     if (Length < 2) return 0;
     // The first two bytes choose the buffer size: from 1 byte to past the
     // working buffer's 8,192.

@@ -20,6 +20,10 @@
 #include "core/notification_center.h"
 #include "core/string.h"
 #include "core/thread.h"
+#include "core/content_register.h"
+#include "core/crypto/crypto_register.h"
+#include "core/net_register.h"
+#include "core/platform_register.h"
 #include "workflow/workflow.h"
 #include "workflow/workflow_app.h"
 #include "workflow/workflow_app_interop.h"
@@ -57,6 +61,10 @@ std::string MethodOf(const std::string &Text) {
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
+    Crypto_Register();
+    PlatformServices_Register();
+    Content_Register();
+    Net_Register();
     Debug_Init("/tmp/fuzz-workflow-script.log", nullptr, 0);
     return 0;
 }

@@ -16,7 +16,9 @@
 #include "core/async_http.h"
 #include "core/async_file.h"
 #include "core/command_line.h"
+#include "core/content_register.h"
 #include "core/crypto/authenticate.h"
+#include "core/crypto/crypto_register.h"
 #include "core/core_script.h"
 #include "core/debug.h"
 #include "core/event_queue.h"
@@ -25,9 +27,11 @@
 #include "core/io_worker.h"
 #include "core/log.h"
 #include "core/meter.h"
+#include "core/net_register.h"
 #include "core/native_ui.h"
 #include "core/notification_center.h"
 #include "core/path.h"
+#include "core/platform_register.h"
 #include "core/posix/platform.h"
 #include "core/registry.h"
 #include "core/string.h"
@@ -310,6 +314,12 @@ int main(int argc, char **argv) {
         return HOSTJOB_EXIT_USAGE;
     }
 
+    // The modules above the runtime hand it their macro keys, script classes
+    // and hooks before it starts.
+    Crypto_Register();
+    PlatformServices_Register();
+    Content_Register();
+    Net_Register();
     uint32 Flags = 0;
     Debug_BuildInitFlags(&Flags, nullptr);
     Debug_Init(HostLogName, HostVersion, Flags);

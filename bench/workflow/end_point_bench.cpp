@@ -17,6 +17,10 @@
 #include "core/web_get_connection.h"
 #include "core/web_get_request.h"
 #include "core/web_server.h"
+#include "core/content_register.h"
+#include "core/crypto/crypto_register.h"
+#include "core/net_register.h"
+#include "core/platform_register.h"
 #include "workflow/notification_end_point.h"
 #include "workflow/workflow_run.h"
 
@@ -26,6 +30,10 @@ int32 Quiet(const char *) { return 1; }
 
 struct Runtime {
     Runtime() {
+        Crypto_Register();
+        PlatformServices_Register();
+        Content_Register();
+        Net_Register();
         Debug_Init("/tmp/end-point-bench.log", nullptr, DEBUG_FLAG_EXTERNALPRINT);
         Debug_PrintCallback(Quiet);
         Thread_Init();

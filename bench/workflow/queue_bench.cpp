@@ -26,6 +26,10 @@
 #include "core/event_queue.h"
 #include "core/notification_center.h"
 #include "core/thread.h"
+#include "core/content_register.h"
+#include "core/crypto/crypto_register.h"
+#include "core/net_register.h"
+#include "core/platform_register.h"
 #include "workflow/workflow.h"
 #include "workflow/workflow_app.h"
 #include "workflow/workflow_app_tick.h"
@@ -94,6 +98,10 @@ double PeakMegabytes() {
 }
 
 void Run(benchmark::State &State, int Queues, int Each, int Kind) {
+    Crypto_Register();
+    PlatformServices_Register();
+    Content_Register();
+    Net_Register();
     Debug_Init("/tmp/queue-bench.log", nullptr, DEBUG_FLAG_EXTERNALPRINT);
     Debug_PrintCallback(Quiet);
     Thread_Init();

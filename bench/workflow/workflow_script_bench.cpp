@@ -12,6 +12,10 @@
 #include "core/memory_stream.h"
 #include "core/notification_center.h"
 #include "core/thread.h"
+#include "core/content_register.h"
+#include "core/crypto/crypto_register.h"
+#include "core/net_register.h"
+#include "core/platform_register.h"
 #include "workflow/script_task.h"
 #include "workflow/workflow.h"
 #include "workflow/workflow_app.h"
@@ -26,6 +30,10 @@ Task *Job = nullptr;
 
 void StartRuntime() {
     static const bool Started = [] {
+        Crypto_Register();
+        PlatformServices_Register();
+        Content_Register();
+        Net_Register();
         Debug_Init("/tmp/workflow-script-bench.log", nullptr, 0);
         Thread_Init();
         EventQueue_Init();

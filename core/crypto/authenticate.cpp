@@ -5,7 +5,6 @@
 #include "core/crypto/cert_store_platform.h"
 #include "core/crypto/x509_chain.h"
 #include "core/file.h"
-#include "core/executable.h"
 #include "core/log.h"
 #include "core/memory.h"
 
@@ -21,6 +20,8 @@ struct AuthenticateRecord {
 
 AuthenticateRecord *Record = nullptr;
 Authenticate_EnabledFunc EnabledHook = nullptr;
+// The executable module's signature check (Authenticate_SetSignatureCheck).
+Authenticate_SignatureFunc SignatureCheck = nullptr;
 // The switch outside Init ... Remove: on, so that nothing unsigned slips
 // through before the host has started the registry.
 uint32 EnabledWithoutRecord = 1;
@@ -112,13 +113,21 @@ int32 Authenticate_EnabledOverride(Authenticate_EnabledFunc Function) {
     return TRUE;
 }
 
+int32 Authenticate_SetSignatureCheck(Authenticate_SignatureFunc Check) {
+    // Every start-up sets the same check again: only a change is written.
+    if (__atomic_load_n(&SignatureCheck, __ATOMIC_ACQUIRE) != Check)
+        __atomic_store_n(&SignatureCheck, Check, __ATOMIC_RELEASE);
+    return TRUE;
+}
+
 int32 Authenticate_Validate(CertStoreInterface *Store, const char *Path) {
     Debug_CheckPointer(Path);
     if (!Authenticate_Enabled()) {
         Log_Debug("Skipping library authentication (%s)\n", Path);
         return TRUE;
     }
-    if (Executable_Authenticate(Store, Path)) return TRUE;
+    Authenticate_SignatureFunc Check = __atomic_load_n(&SignatureCheck, __ATOMIC_ACQUIRE);
+    if (Check != nullptr && Check(Store, Path)) return TRUE;
     Log_Debug("Library validation failed (%s)\n", Path);
     return FALSE;
 }

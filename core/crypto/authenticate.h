@@ -35,7 +35,11 @@ int32 Authenticate_Enabled(void);
 int32 Authenticate_EnabledOverride(Authenticate_EnabledFunc Function);
 
 // The code signature of an executable, library or package file against the
-// store (Executable_Authenticate); 1 at once while the switch is off.
+// store (Executable_Authenticate); 1 at once while the switch is off. The
+// executable module sits above this one and hands its check down at
+// start-up; until then every file fails.
+typedef int32 (*Authenticate_SignatureFunc)(CertStoreInterface *Store, const char *Path);
+int32 Authenticate_SetSignatureCheck(Authenticate_SignatureFunc Check);
 int32 Authenticate_Validate(CertStoreInterface *Store, const char *Path);
 // A certificate file (DER) decided against the store as a chain of itself
 // alone; 1 at once while the switch is off. Empty, unreadable, oversized or

@@ -13,7 +13,7 @@
 #include "core/crypto/sha256.h"
 #include "core/crypto/sha512.h"
 #include "core/debug.h"
-#include "core/formats/crc.h"
+#include "core/crypto/crc_digest.h"
 #include "core/log.h"
 #include "core/string.h"
 #include "core/unicode.h"

@@ -7,27 +7,16 @@
 // switch on the CRC-32 of a name: `case Crc32Const("addObserver"):`. Stored
 // hashes are often signed 32-bit numbers; compare them as uint32.
 //
-// The CRC object puts the same checksum behind the digest layer
-// (CRC_INTERFACE, named "CRC"): its digest is the value in big-endian order.
-// Processing after Generate continues the running value; only Reset starts
-// again. A context is 64 bytes, so that the one-shot digests stack one.
+// The CRC object that puts the same checksum behind the digest layer is in
+// core/crypto/crc_digest.h.
 #pragma once
 
-#include "core/crypto/hash.h"
 #include "core/types.h"
-
-#define CRC_CLASSID 0x6F0AC388u
 
 RUNTIME_EXTERN_C_BEGIN
 
 // A null Data is a fatal stop (even for a Length of 0).
 uint32 CRC_Update(uint32 Crc, const void *Data, uint32 Length);
-
-typedef struct CRC CRC;
-
-extern const HashInterface CRC_INTERFACE;
-
-HASH_DECLARE_CONTEXT(CRC, CRC)
 
 RUNTIME_EXTERN_C_END
 

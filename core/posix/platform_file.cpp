@@ -16,7 +16,6 @@
 #include <string>
 
 #include "core/debug.h"
-#include "core/formats/app_bundle.h"
 #include "core/log.h"
 #include "core/path.h"
 #include "core/posix/platform.h"
@@ -111,6 +110,20 @@ bool PlatformFile_LookUpGroup(const char *Name, gid_t *Group) {
     }
 }
 
+namespace {
+
+// Set by the bundle module (Platform_SetBundleResolver); none until then.
+Platform_BundleExecutableFunc BundleResolver = nullptr;
+
+} // namespace
+
+extern "C" int32 Platform_SetBundleResolver(Platform_BundleExecutableFunc Resolver) {
+    // Every start-up sets the same resolver again: only a change is written.
+    if (__atomic_load_n(&BundleResolver, __ATOMIC_ACQUIRE) != Resolver)
+        __atomic_store_n(&BundleResolver, Resolver, __ATOMIC_RELEASE);
+    return 1;
+}
+
 extern "C" int32 Platform_Open(const char *Path, int32 OpenFlags, int32 Share, int32 Permissions) {
     (void)Share;
     Debug_CheckPointer(Path);
@@ -118,7 +131,8 @@ extern "C" int32 Platform_Open(const char *Path, int32 OpenFlags, int32 Share, i
     if (!PlatformFile_Resolve(Path, Resolved)) return -1;
     // An application bundle is a folder: its executable is what opens.
     char Executable[PLATFORM_RESOLVED_PATH_SIZE];
-    if (AppBundle_GetExecutablePath(Resolved, Executable, sizeof(Executable)))
+    Platform_BundleExecutableFunc Resolver = __atomic_load_n(&BundleResolver, __ATOMIC_ACQUIRE);
+    if (Resolver != nullptr && Resolver(Resolved, Executable, sizeof(Executable)))
         String_CopyLength(Resolved, Executable, sizeof(Resolved));
     int Descriptor;
     do {

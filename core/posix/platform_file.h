@@ -94,6 +94,12 @@ typedef int32 (*Platform_CopyProgressFunc)(void *User, const char *Source, const
 // is always added, so launched programs never inherit runtime descriptors).
 // Share is not used on this platform.
 int32 Platform_Open(const char *Path, int32 OpenFlags, int32 Share, int32 Permissions);
+// An application bundle is a folder whose executable is what Platform_Open
+// opens. The bundle module sits above this layer and hands down its reader of
+// a bundle's executable path at start-up (1 and the path in Out when Path is
+// a bundle); until then every path opens as it is.
+typedef int32 (*Platform_BundleExecutableFunc)(const char *Path, char *Out, int32 Size);
+int32 Platform_SetBundleResolver(Platform_BundleExecutableFunc Resolver);
 // Status without following a final symbolic link; Status is zeroed first.
 int32 Platform_Stat(const char *Path, struct stat *Status);
 int32 Platform_FileExists(const char *Path);

@@ -22,7 +22,6 @@
 #include <vector>
 
 #include "core/debug.h"
-#include "core/executable.h"
 #include "core/path.h"
 #include "core/posix/platform.h"
 
@@ -272,7 +271,8 @@ extern "C" int32 Platform_GetModuleLogDirectory(void *Module, char *Buffer, int3
         char File[MAX_PATH_SIZE], Company[NameSize], Product[NameSize];
         Answer Support = SpecialPath(PLATFORM_PATH_USERAPPDATA);
         if (Platform_GetModuleFilename(Module, File, sizeof(File)) && Support &&
-            Executable_GetCompanyName(File, Company, NameSize) && Executable_GetProductName(File, Product, NameSize))
+            Debug_GetModuleValue(File, "CompanyName", Company, NameSize) &&
+            Debug_GetModuleValue(File, "ProductName", Product, NameSize))
             return Deliver(*Support + Company + "/" + Product + "/", Buffer, Length);
         return Platform_GetModuleDirectory(Module, Buffer, Length);
     }

@@ -12,6 +12,10 @@
 #include "core/thread.h"
 #include "core/web_get.h"
 #include "core/web_get_redirect.h"
+#include "core/content_register.h"
+#include "core/crypto/crypto_register.h"
+#include "core/net_register.h"
+#include "core/platform_register.h"
 #include "workflow/workflow_app.h"
 #include "workflow/workflow_app_config.h"
 
@@ -20,6 +24,10 @@ namespace {
 int32 Quiet(const char *) { return 1; }
 
 bool Started() {
+    Crypto_Register();
+    PlatformServices_Register();
+    Content_Register();
+    Net_Register();
     Debug_Init("/tmp/fuzz-app-config.log", nullptr, DEBUG_FLAG_EXTERNALPRINT);
     Debug_PrintCallback(Quiet);
     Thread_Init();

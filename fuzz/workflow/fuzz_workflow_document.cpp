@@ -16,6 +16,10 @@
 #include "core/event_queue.h"
 #include "core/notification_center.h"
 #include "core/thread.h"
+#include "core/content_register.h"
+#include "core/crypto/crypto_register.h"
+#include "core/net_register.h"
+#include "core/platform_register.h"
 #include "workflow/workflow.h"
 #include "workflow/workflow_app.h"
 
@@ -28,6 +32,10 @@ void Check(bool Condition) {
 int32 Quiet(void *, const char *, ...) { return 1; }
 
 bool Start() {
+    Crypto_Register();
+    PlatformServices_Register();
+    Content_Register();
+    Net_Register();
     Debug_Init("/tmp/fuzz-workflow.log", nullptr, 0);
     Thread_Init();
     EventQueue_Init();

@@ -6,7 +6,11 @@
 
 #include <string>
 
+#include "core/content_register.h"
+#include "core/crypto/crypto_register.h"
 #include "core/log.h"
+#include "core/net_register.h"
+#include "core/platform_register.h"
 
 static int32 MirrorToStderr(const char *Text) {
     ssize_t Ignored = write(2, Text, strlen(Text));
@@ -21,6 +25,11 @@ static std::string LogPath() {
 }
 
 static void StartRuntime(uint32 Flags) {
+    // What the program hands the runtime before it starts (host/main.cpp).
+    Crypto_Register();
+    PlatformServices_Register();
+    Content_Register();
+    Net_Register();
     // External print enables logging without console or file, so every log
     // line reaches the print callback and with it stderr, next to the
     // fatal-stop messages that Debug_AbortInt always writes there.

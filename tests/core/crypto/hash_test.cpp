@@ -14,7 +14,7 @@
 #include "core/crypto/sha1.h"
 #include "core/crypto/sha256.h"
 #include "core/crypto/sha512.h"
-#include "core/formats/crc.h"
+#include "core/crypto/crc_digest.h"
 #include "core/string_expand.h"
 #include "tests/core/crypto/digest_test_util.h"
 #include "tests/support/log_capture.h"

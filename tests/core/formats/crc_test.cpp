@@ -3,6 +3,7 @@
 // against both (it must be usable in case labels); the CRC record of the
 // digest layer.
 #include "core/formats/crc.h"
+#include "core/crypto/crc_digest.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>
