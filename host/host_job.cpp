@@ -430,6 +430,10 @@ int32 HostJob_PrintSummary(void) {
 }
 
 int32 HostJob_InstallSignals(void) {
+    // The job that follows owes its summary from now on: a second signal
+    // before its first pass still writes one.
+    LastProgress = 0;
+    SummaryOwed = 1;
     struct sigaction Action = {};
     Action.sa_handler = OnSignal;
     sigemptyset(&Action.sa_mask);
@@ -448,8 +452,6 @@ int32 HostJob_Run(const char *Url, const char *Tasks) {
     Debug_CheckPointer(Url);
     Job State;
     Current = &State;
-    LastProgress = 0;
-    SummaryOwed = 1;
     if (Tasks != nullptr) {
         std::string Each;
         for (const char *Walk = Tasks;; Walk++) {
@@ -484,7 +486,7 @@ int32 HostJob_Run(const char *Url, const char *Tasks) {
     HostProgress_Begin(STDERR_FILENO);
     while (Added) {
         int32 Signals = SignalCount;
-        if (Signals == 1 && !State.Interrupted) {
+        if (Signals >= 1 && !State.Interrupted) {
             State.Interrupted = true;
             AddUnique(State.Errors, "Host_Error_Interrupted");
             // The unload waits for what the workflows fetch, "load" too,
