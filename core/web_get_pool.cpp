@@ -45,6 +45,7 @@ namespace {
 struct PoolRecord {
     int32 MaxHosts = 5;
     int32 MaxHostConnections = 6;
+    bool Stopped = false;
     std::deque<WebGetRequest *> Queue;
     std::vector<std::unique_ptr<WebGetPoolConnection>> Connections;
 };
@@ -374,6 +375,12 @@ int32 WebGetPool_RequestAdd(WebGetRequest *Request) {
     Request->Body.clear();
     Request->ResponseHeaders.clear();
     WebGetRequest_AddRef(Request);
+    if (Pool->Stopped) {
+        // The program is ending: nothing new goes out.
+        WebGetRequestInt_Finish(Request, WEBGET_ERROR_USERABORT, 0);
+        WebGetRequest_Release(&Request);
+        return TRUE;
+    }
     char Redirected[WEBGET_URL_SIZE];
     if (WebGet_RedirectApply(Request->Url.c_str(), Redirected, (int32)sizeof(Redirected))) Request->Url = Redirected;
     if (URL_CompareProtocol(Request->Url.c_str(), "https")) {
@@ -407,8 +414,9 @@ int32 WebGetPool_RequestRemove(WebGetRequest *Request) {
     return FALSE;
 }
 
-int32 WebGetPool_CancelAll(void) {
+int32 WebGetPool_Stop(void) {
     if (Pool == nullptr) return FALSE;
+    Pool->Stopped = true;
     std::deque<WebGetRequest *> Queued;
     Queued.swap(Pool->Queue);
     for (WebGetRequest *Request : Queued) {
@@ -422,6 +430,8 @@ int32 WebGetPool_CancelAll(void) {
         }
     return TRUE;
 }
+
+int32 WebGetPool_IsStopped(void) { return Pool != nullptr && Pool->Stopped; }
 
 int32 WebGetPool_SetMaxHostCount(int32 Count) {
     if (Pool == nullptr || Count < 1) return FALSE;

@@ -87,9 +87,11 @@ int32 WebGetPool_Process(void);
 int32 WebGetPool_RequestAdd(WebGetRequest *Handle);
 // Stops and drops a queued or running request: it ends with 956.
 int32 WebGetPool_RequestRemove(WebGetRequest *Handle);
-// Stops every queued and running request (each ends with 956), as when the
-// program is asked to end.
-int32 WebGetPool_CancelAll(void);
+// Stops the pool, as when the program is asked to end: every queued and
+// running request ends with 956, and so does every request added from now
+// on, at once, until the pool is removed. 0 when the pool is not started.
+int32 WebGetPool_Stop(void);
+int32 WebGetPool_IsStopped(void);
 // Hosts served at once (default 5) and connections per host (default 6).
 int32 WebGetPool_SetMaxHostCount(int32 Count);
 int32 WebGetPool_SetMaxHostConnectionCount(int32 Count);

@@ -38,23 +38,42 @@ constexpr int32 TickMilliseconds = 15;
 constexpr int32 PathSize = 4096;
 
 volatile sig_atomic_t SignalCount = 0;
+// Set while the job owes a summary line (from its start until the line is
+// out); the last overall progress, for the line a second signal writes.
+volatile sig_atomic_t SummaryOwed = 0;
+volatile sig_atomic_t LastProgress = 0;
 
-// What a process ended by the watchdog prints: the summary of an interrupt.
-constexpr char InterruptedSummary[] =
-    "{\"successful\":false,\"exitCode\":130,\"progress\":0,\"errors\":[\"Host_Error_Interrupted\"],"
-    "\"warnings\":[]}\n";
-constexpr unsigned WatchdogSeconds = 5;
-
-void OnSignal(int) {
-    SignalCount = SignalCount + 1;
-    // The loop ends at the second signal; should the way out hang (a worker
-    // thread that does not come back), the watchdog ends the process.
-    if (SignalCount == 2) alarm(WatchdogSeconds);
+// Async-signal-safe: the summary of an interrupted run.
+void WriteInterruptedSummary() {
+    char Line[160];
+    const char Head[] = "{\"successful\":false,\"exitCode\":130,\"progress\":";
+    const char Tail[] = ",\"errors\":[\"Host_Error_Interrupted\"],\"warnings\":[]}\n";
+    size_t Length = 0;
+    for (const char *Walk = Head; *Walk != 0; Walk++) Line[Length++] = *Walk;
+    int Percent = LastProgress < 0 ? 0 : LastProgress > 100 ? 100 : (int)LastProgress;
+    char Digits[4];
+    int Count = 0;
+    do {
+        Digits[Count++] = (char)('0' + Percent % 10);
+        Percent /= 10;
+    } while (Percent > 0);
+    while (Count > 0) Line[Length++] = Digits[--Count];
+    for (const char *Walk = Tail; *Walk != 0; Walk++) Line[Length++] = *Walk;
+    for (size_t Done = 0; Done < Length;) {
+        ssize_t Written = write(STDOUT_FILENO, Line + Done, Length - Done);
+        if (Written < 0 && errno == EINTR) continue;
+        if (Written <= 0) break;
+        Done += (size_t)Written;
+    }
 }
 
-void OnWatchdog(int) {
-    ssize_t Ignored = write(STDOUT_FILENO, InterruptedSummary, sizeof(InterruptedSummary) - 1);
-    (void)Ignored;
+// The first signal asks the loop to unload; the second ends the process
+// here and now, whatever the main thread is doing.
+void OnSignal(int) {
+    SignalCount = SignalCount + 1;
+    if (SignalCount < 2) return;
+    HostProgress_ClearAtOnce();
+    if (SummaryOwed) WriteInterruptedSummary();
     _exit(HOSTJOB_EXIT_INTERRUPTED);
 }
 
@@ -252,6 +271,7 @@ int32 OnManagerStatus(void *, const char *, const char *, const char *, Dictiona
     // -2 means no progress task runs; the last real figure stands.
     if (Info != nullptr && Dictionary_GetInt32ByKey(Info, "progress", &Percent) && Percent >= 0) {
         Current->Progress = Percent;
+        LastProgress = Percent;
         Current->HasProgress = true;
     }
     return TRUE;
@@ -415,33 +435,40 @@ int32 HostJob_ResolveWorkflow(const char *Value, char *Url, int32 Size, char *Re
 }
 
 int32 HostJob_PrintSummary(void) {
-    // Nothing is waited for past here: the watchdog has no more to guard.
-    alarm(0);
-    signal(SIGALRM, SIG_DFL);
-    if (SummaryLine.empty()) return FALSE;
-    fprintf(stdout, "%s\n", SummaryLine.c_str());
-    fflush(stdout);
+    // A signal meanwhile must not add a second line.
+    sigset_t Block, Before;
+    sigemptyset(&Block);
+    sigaddset(&Block, SIGINT);
+    sigaddset(&Block, SIGTERM);
+    sigprocmask(SIG_BLOCK, &Block, &Before);
+    SummaryOwed = 0;
+    int32 Printed = !SummaryLine.empty();
+    if (Printed) {
+        fprintf(stdout, "%s\n", SummaryLine.c_str());
+        fflush(stdout);
+    }
     SummaryLine.clear();
     SummaryLine.shrink_to_fit();
-    return TRUE;
+    sigprocmask(SIG_SETMASK, &Before, nullptr);
+    return Printed;
 }
 
 int32 HostJob_InstallSignals(void) {
+    // The job that follows owes its summary from now on: a second signal
+    // before its first pass still writes one.
+    LastProgress = 0;
+    SummaryOwed = 1;
     struct sigaction Action = {};
     Action.sa_handler = OnSignal;
     sigemptyset(&Action.sa_mask);
     sigaction(SIGINT, &Action, nullptr);
     sigaction(SIGTERM, &Action, nullptr);
-    Action.sa_handler = OnWatchdog;
-    sigaction(SIGALRM, &Action, nullptr);
     return TRUE;
 }
 
 int32 HostJob_RemoveSignals(void) {
     signal(SIGINT, SIG_DFL);
     signal(SIGTERM, SIG_DFL);
-    // A watchdog set by a second signal stays: the exit sequence joins
-    // threads too (HostJob_PrintSummary ends it).
     return TRUE;
 }
 
@@ -483,28 +510,13 @@ int32 HostJob_Run(const char *Url, const char *Tasks) {
     HostProgress_Begin(STDERR_FILENO);
     while (Added) {
         int32 Signals = SignalCount;
-        if (Signals >= 2) {
+        if (Signals >= 1 && !State.Interrupted) {
             State.Interrupted = true;
             AddUnique(State.Errors, "Host_Error_Interrupted");
-            // Ends now: what still runs is cancelled and given a few passes
-            // (bounded) to let go of its workflows, so nothing is left.
-            // A waiting event looks again once a second: up to 2.5 s.
-            float64 Deadline = Time_GetCurrent() + 2.5;
-            while (WorkflowApp_IsActive() && Time_GetCurrent() < Deadline) {
-                WorkflowManager_CancelRunningTasks();
-                WorkflowApp_Process();
-                WorkflowManager_Process();
-                Host_MainLoopStep(1);
-            }
-            break;
-        }
-        if (Signals == 1 && !State.Interrupted) {
-            State.Interrupted = true;
-            AddUnique(State.Errors, "Host_Error_Interrupted");
-            // The unload waits for what the workflows fetch; a peer that
-            // never ends its answer must not hold it, so requests in flight
-            // end now.
-            WebGetPool_CancelAll();
+            // The unload waits for what the workflows fetch, "load" too,
+            // which cannot be cancelled: requests in flight end now, and
+            // none starts (a retry included) until the program ends.
+            WebGetPool_Stop();
             Unload("interrupted");
         }
         WorkflowApp_Process();
@@ -518,10 +530,11 @@ int32 HostJob_Run(const char *Url, const char *Tasks) {
     }
     HostProgress_End();
     // What is still queued for the next pass goes before the summary.
-    for (int32 Pass = 0; Pass < 4 && SignalCount < 2; Pass++) WorkflowApp_Process();
-    // Analytics events of the run go out before the program ends (bounded).
+    for (int32 Pass = 0; Pass < 4; Pass++) WorkflowApp_Process();
+    // Analytics events of the run go out before the program ends (bounded);
+    // after a signal no request starts, so none is waited for.
     Analytics_Flush();
-    for (int32 Pass = 0; Pass < 400 && SignalCount < 2 && WorkflowApp_IsAnalyticsPending(); Pass++) {
+    for (int32 Pass = 0; Pass < 400 && !State.Interrupted && WorkflowApp_IsAnalyticsPending(); Pass++) {
         WorkflowApp_Process();
         Host_MainLoopStep(5);
     }

@@ -8,7 +8,9 @@
 // completes with nothing to queue, when "load" fails or the workflow has
 // neither "state" nor "start", when the workflow says it could be retried
 // (the fetch failed), on the first SIGINT or SIGTERM, or on the forced
-// "WorkflowApp"/"Shutdown"; a second signal ends the loop at once. It stops
+// "WorkflowApp"/"Shutdown". The first signal also stops the HTTP pool: the
+// requests in flight end, and no request starts after it. A second signal
+// ends the process at once (see HostJob_InstallSignals). It stops
 // when the run has completed and no run is active.
 //
 // Summary: {"successful", "exitCode", "progress", "errors", "warnings"}. The
@@ -39,9 +41,10 @@ RUNTIME_EXTERN_C_BEGIN
 int32 HostJob_ResolveWorkflow(const char *Value, char *Url, int32 Size, char *Reason, int32 ReasonSize);
 
 // Installs the SIGINT/SIGTERM handlers (Remove restores the defaults). The
-// second signal also sets a watchdog: should the way out not end within 5 s
-// (a worker thread that does not come back), the process prints the summary
-// of an interrupt and ends with 130.
+// second signal ends the process from the handler itself, whatever the main
+// thread is doing: it clears the progress line, writes the summary of an
+// interrupt (the last progress, the error "Host_Error_Interrupted") while the
+// job still owes its summary, and exits with 130.
 int32 HostJob_InstallSignals(void);
 int32 HostJob_RemoveSignals(void);
 
@@ -50,8 +53,8 @@ int32 HostJob_RemoveSignals(void);
 // comma-separated --task list, or null.
 int32 HostJob_Run(const char *Url, const char *Tasks);
 
-// Prints the kept summary line on standard output (after the runtime ended);
-// ends the watchdog first.
+// Prints the kept summary line on standard output (after the runtime ended),
+// with the signals held meanwhile; from then on a second signal writes none.
 int32 HostJob_PrintSummary(void);
 
 RUNTIME_EXTERN_C_END

@@ -2,6 +2,7 @@
 #include "host/host_progress.h"
 
 #include <errno.h>
+#include <signal.h>
 #include <stdio.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
@@ -18,6 +19,8 @@ struct ProgressLine {
 };
 
 ProgressLine Line;
+// The descriptor of a shown line, for the signal handler (-1: none).
+volatile sig_atomic_t ShownDescriptor = -1;
 
 void WriteAll(const std::string &Text) {
     size_t Done = 0;
@@ -54,6 +57,7 @@ int32 HostProgress_Begin(int32 Descriptor) {
     Line = ProgressLine();
     if (!isatty(Descriptor)) return FALSE;
     Line.Descriptor = Descriptor;
+    ShownDescriptor = Descriptor;
     Draw();
     return TRUE;
 }
@@ -86,7 +90,15 @@ int32 HostProgress_Say(const char *Text) {
 
 int32 HostProgress_End(void) {
     if (Line.Descriptor < 0) return FALSE;
+    ShownDescriptor = -1;
     WriteAll("\r\x1b[K");
     Line = ProgressLine();
     return TRUE;
+}
+
+void HostProgress_ClearAtOnce(void) {
+    int Descriptor = ShownDescriptor;
+    if (Descriptor < 0) return;
+    ssize_t Ignored = write(Descriptor, "\r\x1b[K", 4);
+    (void)Ignored;
 }

@@ -24,5 +24,8 @@ int32 HostProgress_Update(int32 Percent, const char *Task);
 int32 HostProgress_Say(const char *Text);
 // Clears the line and stops.
 int32 HostProgress_End(void);
+// Clears the line, if one is shown, with one write: async-signal-safe, for
+// a process that ends from a signal handler.
+void HostProgress_ClearAtOnce(void);
 
 RUNTIME_EXTERN_C_END

@@ -90,8 +90,9 @@ constexpr char Usage[] =
     "--config reads the application configuration (JSON); --script runs a\n"
     "JavaScript page that reaches the script classes (TQX.create, TQX.call,\n"
     "onBatch) and may implement task types; --wfselfupdate\n"
-    "runs \"apply\" after \"load\". SIGINT or SIGTERM unloads the workflow; a second\n"
-    "one ends at once. Without --workflow it runs one main-loop step and exits.\n"
+    "runs \"apply\" after \"load\". SIGINT or SIGTERM cancels what runs, ends every\n"
+    "request and unloads the workflow (about a second); a second one ends the\n"
+    "program at once. Without --workflow it runs one main-loop step and exits.\n"
     "\n"
     "Runtime switches (names without case):\n"
     "  --append          append to the log file instead of truncating it\n"
@@ -371,8 +372,9 @@ int main(int argc, char **argv) {
                 }
             }
             HostJob_InstallSignals();
+            // The handlers stay until the summary is out: a second signal
+            // during the way out still ends the process at once.
             Code = WorkerRole ? HostWorker_Run() : HostJob_Run(Url.c_str(), Tasks.empty() ? nullptr : Tasks.c_str());
-            HostJob_RemoveSignals();
             HostScript_Remove();
         }
         // The exit sequence: logs expire unless a restart was asked for; the
@@ -426,5 +428,6 @@ int main(int argc, char **argv) {
     int32 ExitCode = Debug_Remove();
     Arguments_Remove();
     if (RunsWorkflow && !WorkerRole) HostJob_PrintSummary();
+    if (RunsWorkflow) HostJob_RemoveSignals();
     return ExitCode;
 }

@@ -26,6 +26,14 @@
 #define TASK_CERTSTORE_NAME_SIZE 64
 // The error identifier of a cancelled task.
 #define TASK_ERROR_CANCELLED "Task_Error_Cancelled"
+// Tasks nest (Queue actions, sub-actions and their steps, each a child of
+// the task that runs it) at most this many levels deep: a document that
+// names itself would otherwise nest until memory runs out. A sub-task past
+// the limit is not run; the task that would run it records the identifier
+// below and a line naming the sub-task and the limit, and fails, and so
+// does every task whose step it was.
+#define TASK_DEPTH_LIMIT 1000
+#define TASK_ERROR_TOO_DEEP "Task_Error_TooDeep"
 
 // Kinds of Task_EvaluatePathToObject.
 #define TASK_OBJECT_NONE 0

@@ -13,6 +13,7 @@
 #include "core/memory.h"
 #include "core/notification_center.h"
 #include "core/string.h"
+#include "core/string_print.h"
 #include "core/time.h"
 #include "workflow/task_event.h"
 #include "workflow/task_internal.h"
@@ -68,6 +69,25 @@ bool HasAncestorNamedUnload(Task *Handle) {
     return false;
 }
 
+// A step that ran into the depth limit fails the task whose step it was, and
+// so on up the chain: a chain of "success" steps that ran away ends as a
+// failure that says why, though a step's result is otherwise not the task's.
+void AdoptDepthLimit(Task *Handle, Dictionary *Result) {
+    Dictionary *Errors = nullptr;
+    if (Result == nullptr || Task_HasError(Handle, TASK_ERROR_TOO_DEEP) ||
+        !Dictionary_GetListByKey(Result, "errors", &Errors) || Errors == nullptr)
+        return;
+    bool Reached = false;
+    DictionaryItem *Item = nullptr;
+    const char *Text = nullptr;
+    for (Dictionary_ItemGetFirst(Errors, &Item); Item != nullptr && !Reached; Dictionary_ItemGetNext(Errors, Item, &Item))
+        Reached = Dictionary_ItemGetStringPtr(Errors, Item, &Text) && Text != nullptr &&
+                  strcmp(Text, TASK_ERROR_TOO_DEEP) == 0;
+    if (!Reached) return;
+    for (Dictionary_ItemGetFirst(Errors, &Item); Item != nullptr; Dictionary_ItemGetNext(Errors, Item, &Item))
+        if (Dictionary_ItemGetStringPtr(Errors, Item, &Text) && Text != nullptr) Task_AddErrorAlways(Handle, Text);
+}
+
 void FinishCompletion(Task *Handle, Completion *State, Dictionary *CompleteResult) {
     Handle->EndTime = Time_GetCurrent();
     Handle->Completed = TRUE;
@@ -84,6 +104,8 @@ void FinishCompletion(Task *Handle, Completion *State, Dictionary *CompleteResul
         if (Dictionary_GetBooleanByKey(CompleteResult, "successful", &Flag) && !Flag)
             Dictionary_SetBooleanByKey(State->Result, "successful", FALSE);
     }
+    // Its own step was refused, or a step's step: the chain did not run.
+    if (Task_HasError(Handle, TASK_ERROR_TOO_DEEP)) Dictionary_SetBooleanByKey(State->Result, "successful", FALSE);
     Task_CopyErrors(Handle, State->Result);
     Task_CopyWarnings(Handle, State->Result);
     Handle->FinalResult = State->Result;
@@ -101,11 +123,13 @@ void FinishCompletion(Task *Handle, Completion *State, Dictionary *CompleteResul
 }
 
 int32 AfterCompleteStep(Task *Handle, void *User, Dictionary *Result) {
+    AdoptDepthLimit(Handle, Result);
     FinishCompletion(Handle, static_cast<Completion *>(User), Result);
     return TRUE;
 }
 
-int32 AfterOutcomeStep(Task *Handle, void *User, Dictionary *) {
+int32 AfterOutcomeStep(Task *Handle, void *User, Dictionary *Result) {
+    AdoptDepthLimit(Handle, Result);
     return Task_RunSubAction(Handle, "complete", User, AfterCompleteStep);
 }
 
@@ -366,6 +390,15 @@ int32 Task_RunSubTask(Task *Handle, const char *Name, Dictionary *Arguments, voi
     if (WorkflowApp_IsShuttingDown() && !HasAncestorNamedUnload(Handle)) {
         Task_Print(Handle, "Shutdown prevented subtask from running (%s)\n", Expanded);
         Task_AddErrorAlways(Handle, TASK_ERROR_CANCELLED);
+        return TaskEvent_Complete(Event, nullptr);
+    }
+    int32 Depth = 0;
+    if (Handle->Owner != nullptr && Workflow_GetTaskDepth(Handle->Owner, Handle, &Depth) && Depth >= TASK_DEPTH_LIMIT) {
+        char Text[SubTaskNameSize + 96];
+        String_Print(Text, (int32)sizeof(Text), "task \"%s\" not run: tasks nest at most %d levels deep", Expanded,
+                     TASK_DEPTH_LIMIT);
+        Task_AddErrorAlways(Handle, TASK_ERROR_TOO_DEEP);
+        Task_AddErrorAlways(Handle, Text);
         return TaskEvent_Complete(Event, nullptr);
     }
     Task *Child = nullptr;

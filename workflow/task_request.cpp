@@ -17,6 +17,7 @@
 #include "core/url.h"
 #include "core/web_get.h"
 #include "core/web_get_cache.h"
+#include "core/web_get_request.h"
 #include "workflow/task_internal.h"
 
 struct TaskRequest {
@@ -83,7 +84,9 @@ int32 Process(void *User, const char *, const char *, const char *, Dictionary *
     }
     float64 Resume = 0;
     AsyncHTTP_GetResumeTime(Self->Loader, &Resume);
-    if (!AsyncHTTP_IsAlive(Self->Loader) && Time_GetCurrent() >= Resume)
+    // A retry waiting for its time when the pool stops ends now: its attempt
+    // fails at once, and no further one is made (OnError).
+    if (!AsyncHTTP_IsAlive(Self->Loader) && (Time_GetCurrent() >= Resume || WebGetPool_IsStopped()))
         AsyncHTTP_Load(Self->Loader, Self->Url, Task_IsAuthenticationRequired(Owner));
     return TRUE;
 }
@@ -115,6 +118,8 @@ int32 OnError(AsyncHTTP *Loader, void *User, int32 Failures, int32, int32 Error,
     if (URL_CompareProtocol(Self->Url, "file")) return ASYNCHTTP_ERROR_GIVEUP;
     // So does a document that arrived whole and failed its signature check.
     if (Error == WEBGET_ERROR_JSON && SubCode == ASYNCHTTP_JSON_ERROR_AUTHENTICATE) return ASYNCHTTP_ERROR_GIVEUP;
+    // The program is ending: no request starts any more.
+    if (WebGetPool_IsStopped()) return ASYNCHTTP_ERROR_GIVEUP;
     if (Self->MaxRetries >= 0 && Failures >= Self->MaxRetries) return ASYNCHTTP_ERROR_GIVEUP;
     float64 Delay = Failures < 0 ? 0 : 15.0 * (float64)(1 << (Failures < 8 ? Failures : 8));
     Task_Print(Self->Owner, "Waiting for retry %.02fs (%d/%d)", Delay, Failures + 1, (int32)Self->MaxRetries);

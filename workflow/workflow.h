@@ -56,6 +56,9 @@ int32 Workflow_GetParentTaskHandle(Workflow *Handle, Task *Child, Task **Parent)
 int32 Workflow_GetParentTaskHandleByName(Workflow *Handle, Task *Child, const char *Name, Task **Found);
 int32 Workflow_GetRootTaskHandle(Workflow *Handle, Task *Child, Task **Root);
 int32 Workflow_GetChildTaskCount(Workflow *Handle, Task *Parent, int32 *Count);
+// The level the task was created at: 1 without a parent, else its parent's
+// level plus one. 0 (and *Depth 0) for a task not in the workflow.
+int32 Workflow_GetTaskDepth(Workflow *Handle, Task *Child, int32 *Depth);
 int32 Workflow_GetTaskCount(Workflow *Handle, int32 *Count);
 int32 Workflow_IsTaskRunning(Workflow *Handle, const char *Name);
 int32 Workflow_IsTaskQueued(Workflow *Handle, const char *Name);

@@ -67,30 +67,47 @@ int32 HeadOfQueue(Workflow *Flow, const char **Name) {
     return Dictionary_ItemGetKeyPtr(Flow->EventQueue, First, Name);
 }
 
-int32 OnWait(void *User, const char *, const char *, const char *, Dictionary *) {
-    WorkflowEvent *Self = static_cast<WorkflowEvent *>(User);
-    if (!Self->Waiting) return TRUE;
+int32 OnWait(void *, const char *, const char *, const char *, Dictionary *);
+int32 OnIdle(void *, const char *, const char *, const char *, Dictionary *);
+
+// Leaves the queue and goes ready when the workflow is idle and the event
+// heads its queue; false while it must wait on.
+bool LeaveQueue(WorkflowEvent *Self) {
     Workflow *Flow = Self->Owner;
     const char *Head = nullptr;
     int32 HasHead = HeadOfQueue(Flow, &Head);
-    if (Workflow_IsActivated(Flow) || (HasHead && Head != nullptr && !String_Compare(Head, Self->Name))) {
-        if (String_CompareWithoutCase(Self->Name, "unload")) {
-            // Cancel again past the flag: leaves started after the first
-            // cancel must be cancelled too.
-            Flow->Cancelling = FALSE;
-            Workflow_CancelTasks(Flow);
-        }
-        NotificationCenter_FireAfterDelayWithJSON("WorkflowEvent", "Wait", Id(Self), CancelRetryMilliseconds,
-                                                  "{\"name\":\"%js\",\"canRemote\":false}", Self->Name);
-        return TRUE;
-    }
+    if (Workflow_IsActivated(Flow) || (HasHead && Head != nullptr && !String_Compare(Head, Self->Name))) return false;
     Flow->Cancelling = FALSE;
     Self->Waiting = FALSE;
     NotificationCenter_RemoveInstanceObserver("WorkflowEvent", "Wait", Id(Self), Self, OnWait);
+    NotificationCenter_RemoveInstanceObserver("Workflow", "Deactivate", FlowId(Flow), Self, OnIdle);
     DictionaryItem *Item = nullptr;
     if (Dictionary_ItemFindByKey(Flow->EventQueue, Self->Name, nullptr, &Item) && Item != nullptr)
         Dictionary_Remove(Flow->EventQueue, &Item);
     GoReady(Self);
+    return true;
+}
+
+int32 OnWait(void *User, const char *, const char *, const char *, Dictionary *) {
+    WorkflowEvent *Self = static_cast<WorkflowEvent *>(User);
+    if (!Self->Waiting || LeaveQueue(Self)) return TRUE;
+    if (String_CompareWithoutCase(Self->Name, "unload")) {
+        // Cancel again past the flag: leaves started after the first
+        // cancel must be cancelled too.
+        Self->Owner->Cancelling = FALSE;
+        Workflow_CancelTasks(Self->Owner);
+    }
+    NotificationCenter_FireAfterDelayWithJSON("WorkflowEvent", "Wait", Id(Self), CancelRetryMilliseconds,
+                                              "{\"name\":\"%js\",\"canRemote\":false}", Self->Name);
+    return TRUE;
+}
+
+// The workflow came to rest: the event at the head of the queue starts now
+// rather than at its next look a second later. An "unload" of runs nested
+// in each other's would otherwise take a second for every level.
+int32 OnIdle(void *User, const char *, const char *, const char *, Dictionary *) {
+    WorkflowEvent *Self = static_cast<WorkflowEvent *>(User);
+    if (Self->Waiting) LeaveQueue(Self);
     return TRUE;
 }
 
@@ -214,6 +231,8 @@ int32 WorkflowEvent_Delete(WorkflowEvent **Handle) {
     WorkflowEvent *Self = *Handle;
     Class_CheckHandle(Self, WORKFLOWEVENT_CLASSID);
     NotificationCenter_RemoveInstanceObserver("WorkflowEvent", "Wait", Id(Self), Self, OnWait);
+    if (Self->Waiting && Self->Owner != nullptr)
+        NotificationCenter_RemoveInstanceObserver("Workflow", "Deactivate", FlowId(Self->Owner), Self, OnIdle);
     NotificationCenter_RemoveInstanceObserver("WorkflowEvent", "Ready", Id(Self), Self, OnReady);
     NotificationCenter_RemoveInstanceObserver("WorkflowEvent", "Start", Id(Self), Self, OnStart);
     NotificationCenter_RemoveInstanceObserver("WorkflowEvent", "Complete", Id(Self), Self, OnComplete);
@@ -291,6 +310,7 @@ int32 WorkflowEvent_Start(WorkflowEvent *Handle, const char *Name) {
     Dictionary_AddString(Handle->Owner->EventQueue, Handle->Name, Handle->Name, nullptr);
     Handle->Waiting = TRUE;
     NotificationCenter_AddInstanceObserver("WorkflowEvent", "Wait", Id(Handle), Handle, OnWait);
+    NotificationCenter_AddInstanceObserver("Workflow", "Deactivate", FlowId(Handle->Owner), Handle, OnIdle);
     NotificationCenter_FireAfterDelayWithJSON("WorkflowEvent", "Wait", Id(Handle), 0,
                                               "{\"name\":\"%js\",\"canRemote\":false}", Handle->Name);
     return TRUE;

@@ -1,6 +1,7 @@
 // WorkflowEvent: one run of a named entry point of a workflow ("load",
 // "start", "unload" or any task name). A queued event waits until the
-// workflow is idle and its name heads the workflow's event queue (a waiting
+// workflow is idle and its name heads the workflow's event queue: it looks
+// once a second, and again as soon as the workflow comes to rest (a waiting
 // "unload" cancels the running leaf tasks once a second meanwhile); a run
 // event starts at once. Each step is a "WorkflowEvent" notification fired
 // after 0 ms ("Wait", "Ready", "Start", "Complete"), so steps never run

@@ -17,6 +17,9 @@ struct WorkflowTaskRecord {
     // Records whose parent is this one: a removal walks the list to unlink
     // them only when there are any.
     int32 ChildCount;
+    // 1 for a task made without a parent, else the parent's plus one; kept
+    // when the parent's record goes.
+    int32 Depth;
 };
 
 struct Workflow {

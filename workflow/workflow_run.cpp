@@ -11,6 +11,7 @@
 #include "core/notification_center.h"
 #include "core/posix/platform.h"
 #include "core/string.h"
+#include "core/string_print.h"
 #include "workflow/notification_end_point.h"
 #include "workflow/workflow_app.h"
 #include "workflow/workflow_event.h"
@@ -190,6 +191,18 @@ void FireWorkflowStatus(WorkflowRun *Self, bool Loading, bool CanRetry) {
                                     Loading ? "true" : "false", CanRetry ? "true" : "false");
 }
 
+// How many workflows the run task stands in: its own, the one whose run made
+// that, and so on (counted up to the limit).
+int32 NestingOf(Task *Run) {
+    int32 Count = 0;
+    Workflow *Flow = nullptr;
+    for (Task *Walk = Run; Count < WORKFLOWRUN_NESTING_LIMIT && Walk != nullptr &&
+                           Task_GetWorkflowHandle(Walk, &Flow) && Flow != nullptr;
+         Workflow_GetTaskHandle(Flow, &Walk))
+        Count++;
+    return Count;
+}
+
 int32 OnRunTaskStart(void *User, const char *, const char *, const char *, Dictionary *) {
     WorkflowRun *Self = static_cast<WorkflowRun *>(User);
     if (Task_IsCompleted(Self->Owner)) return TRUE;
@@ -213,6 +226,15 @@ int32 OnRunTaskStart(void *User, const char *, const char *, const char *, Dicti
         if (TooLong) {
             Task_Print(Self->Owner, "Url is too long - truncated %s\n", Self->Url);
             Task_AddError(Self->Owner, "Task_Error_InvalidArg");
+            Self->Busy = FALSE;
+            return Task_Complete(Self->Owner, nullptr);
+        }
+        if (NestingOf(Self->Owner) >= WORKFLOWRUN_NESTING_LIMIT) {
+            char Text[TASK_NAME_SIZE + 96];
+            String_Print(Text, (int32)sizeof(Text), "workflow run \"%s\" not started: runs nest at most %d deep",
+                         Task_GetNamePtr(Self->Owner), WORKFLOWRUN_NESTING_LIMIT);
+            Task_AddErrorAlways(Self->Owner, WORKFLOWRUN_ERROR_TOO_DEEP);
+            Task_AddErrorAlways(Self->Owner, Text);
             Self->Busy = FALSE;
             return Task_Complete(Self->Owner, nullptr);
         }

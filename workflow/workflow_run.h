@@ -21,6 +21,12 @@
 #define WORKFLOWRUN_CLASSID 0x42682e29u
 #define GLOBALWORKFLOWRUN_CLASSID 0x792e92f8u
 #define WORKFLOWRUN_URL_SIZE 4096
+// Workflows run inside each other's runs at most this many deep: a document
+// that runs itself would otherwise nest without end. A run task inside that
+// many workflows fails at its start with the identifier below and a line
+// naming it and the limit.
+#define WORKFLOWRUN_NESTING_LIMIT 32
+#define WORKFLOWRUN_ERROR_TOO_DEEP "WorkflowRun_Error_TooDeep"
 
 RUNTIME_EXTERN_C_BEGIN
 

@@ -153,6 +153,7 @@ int32 Workflow_CreateTaskWithMacros(Workflow *Handle, const char *Name, Dictiona
     Entry->Owned = Made;
     Entry->Parent = Parent != nullptr ? WorkflowInt_FindRecord(Handle, Parent) : nullptr;
     if (Entry->Parent != nullptr) Entry->Parent->ChildCount++;
+    Entry->Depth = Entry->Parent != nullptr ? Entry->Parent->Depth + 1 : 1;
     Entry->Prev = Handle->Last;
     if (Handle->Last != nullptr) Handle->Last->Next = Entry;
     else Handle->First = Entry;
@@ -218,6 +219,14 @@ int32 Workflow_GetParentTaskHandle(Workflow *Handle, Task *Child, Task **Parent)
     WorkflowTaskRecord *Entry = WorkflowInt_FindRecord(Handle, Child);
     *Parent = Entry != nullptr && Entry->Parent != nullptr ? Entry->Parent->Owned : nullptr;
     return *Parent != nullptr;
+}
+
+int32 Workflow_GetTaskDepth(Workflow *Handle, Task *Child, int32 *Depth) {
+    Class_CheckHandle(Handle, WORKFLOW_CLASSID);
+    Debug_CheckPointer(Depth);
+    WorkflowTaskRecord *Entry = WorkflowInt_FindRecord(Handle, Child);
+    *Depth = Entry != nullptr ? Entry->Depth : 0;
+    return Entry != nullptr;
 }
 
 int32 Workflow_GetParentTaskHandleByName(Workflow *Handle, Task *Child, const char *Name, Task **Found) {

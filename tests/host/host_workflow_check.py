@@ -179,22 +179,116 @@ def case_interrupt():
         check("Not all memory" not in text, "memory left")
 
 
-def case_second_signal():
+def case_second_signal_at_once():
+    # The main thread is busy for good (the page's onBatch never returns):
+    # the second signal still ends the process, with the summary.
     with tempfile.TemporaryDirectory() as directory:
-        path = write(directory, "stuck.yaml", "start:\n  type: Sleep\n  seconds: 60\n"
-                                              "unload:\n  type: Sleep\n  seconds: 60\n")
-        logs = os.path.join(directory, "logs")
-        process = start(["--workflow=" + path, "--disablesecurity", "--debug", "--debugdir=" + logs])
-        log = os.path.join(logs, "host.developer.log")
-        wait_for(process, log, "Waiting 60.00 seconds")
+        page = write(directory, "spin.js", "var center = TQX.create('TQX.NotificationCenter');\n"
+                     "TQX.call(center, 'addObserver', {type: 'Task', notification: 'Start', callbackId: 's'});\n"
+                     "function onBatch(items) { print('spinning'); for (;;) {} }\n")
+        path = write(directory, "spin.yaml", "start:\n  type: Log\n  message: hi\n")
+        process = start(["--workflow=" + path, "--script=" + page, "--disablesecurity", "--window"])
+        seen = ""
+        while "spinning" not in seen:
+            line = process.stdout.readline()
+            check(line, "ended before the page spun")
+            seen += line
+        process.send_signal(signal.SIGINT)
+        time.sleep(0.2)
         process.send_signal(signal.SIGTERM)
-        wait_for(process, log, "Host - Unloading - interrupted")
-        began = time.time()
-        process.send_signal(signal.SIGTERM)
-        out, _ = process.communicate(timeout=20)
-        check(time.time() - began < 5, "the second signal did not end it promptly")
+        try:
+            out, _ = process.communicate(timeout=2)
+        except subprocess.TimeoutExpired:
+            process.kill()
+            process.communicate()
+            fail("the second signal did not end the process at once")
         value = summary(out)
-        check(process.returncode == 130 and not value["successful"], "exit %d %s" % (process.returncode, value))
+        check(process.returncode == 130 and value["exitCode"] == 130, "exit %d %s" % (process.returncode, value))
+        check(value["errors"] == ["Host_Error_Interrupted"], "summary %s" % value)
+
+
+def case_interrupt_load_fetch():
+    # "load" cannot be cancelled: one signal still ends a run whose "load"
+    # fetches from a refused port (a retry waits) or from a peer that drips.
+    listener = socket.socket()
+    listener.bind(("127.0.0.1", 0))
+    refused = listener.getsockname()[1]
+    listener.close()
+    peer = Peer(EXAMPLES)
+    try:
+        with tempfile.TemporaryDirectory() as directory:
+            for url in ("http://127.0.0.1:%d/m.json" % refused, peer.url("endless/m.json")):
+                path = write(directory, "load.yaml", "load:\n  type: Macro\n  url: '%s'\n"
+                                                     "start:\n  type: Log\n  message: hi\n" % url)
+                logs = os.path.join(directory, "logs")
+                process = start(["--workflow=" + path, "--disablesecurity", "--debug", "--debugdir=" + logs])
+                wait_for(process, os.path.join(logs, "host.developer.log"),
+                         "Waiting for retry" if "endless" not in url else "Created - load")
+                time.sleep(0.5)
+                process.send_signal(signal.SIGINT)
+                try:
+                    out, _ = process.communicate(timeout=10)
+                except subprocess.TimeoutExpired:
+                    process.kill()
+                    process.communicate()
+                    fail("one signal did not end a run whose load fetches %s" % url)
+                value = summary(out)
+                check(process.returncode == 130 and "Host_Error_Interrupted" in value["errors"],
+                      "%s: exit %d %s" % (url, process.returncode, value))
+    finally:
+        peer.close()
+
+
+RUNAWAY = os.path.join(SOURCE, "tests", "fixtures", "workflows", "runaway")
+# Each document ends by itself, refused where it would nest too deep.
+RUNAWAY_ERRORS = {
+    "queue-self.json": ["Task_Error_TooDeep", 'task "start" not run: tasks nest at most 1000 levels deep'],
+    "success-self.json": ["Task_Error_TooDeep", 'task "start" not run: tasks nest at most 1000 levels deep'],
+    "run-self.yaml": ["WorkflowRun_Error_TooDeep", 'workflow run "start" not started: runs nest at most 32 deep'],
+    "revisit.yaml": [],
+}
+
+
+def case_runaway():
+    for name, errors in sorted(RUNAWAY_ERRORS.items()):
+        process = start(["--workflow=" + os.path.join(RUNAWAY, name), "--disablesecurity"])
+        deadline, peak = time.time() + 30, 0
+        while process.poll() is None and time.time() < deadline:
+            try:
+                with open("/proc/%d/status" % process.pid) as f:
+                    peak = max([peak] + [int(l.split()[1]) for l in f if l.startswith("VmRSS:")])
+            except (OSError, ValueError):
+                pass
+            if peak > 400 * 1024:
+                break
+            time.sleep(0.02)
+        if process.poll() is None:
+            process.kill()
+            process.communicate()
+            fail("%s did not end by itself (%d MB resident)" % (name, peak // 1024))
+        out, _ = process.communicate()
+        value = summary(out)
+        want = 1 if errors else 0
+        check(process.returncode == want and value["successful"] is not bool(errors) and value["errors"] == errors,
+              "%s: exit %d %s" % (name, process.returncode, value))
+    # Six runs deep, one signal unloads them all at once.
+    with tempfile.TemporaryDirectory() as directory:
+        logs = os.path.join(directory, "logs")
+        process = start(["--workflow=" + os.path.join(RUNAWAY, "run-self-slowly.yaml"), "--disablesecurity",
+                         "--debug", "--debugdir=" + logs])
+        log = os.path.join(logs, "host.developer.log")
+        deadline = time.time() + 30
+        while time.time() < deadline and process.poll() is None and (
+                not os.path.exists(log) or open(log, errors="replace").read().count("Created workflow - ") < 6):
+            time.sleep(0.05)
+        process.send_signal(signal.SIGINT)
+        try:
+            out, _ = process.communicate(timeout=5)
+        except subprocess.TimeoutExpired:
+            process.kill()
+            process.communicate()
+            fail("one signal did not end six nested runs at once")
+        check(process.returncode == 130, "nested runs: exit %d %s" % (process.returncode, summary(out)))
 
 
 def case_cancel_during_fetch():

@@ -26,7 +26,8 @@ TEST_P(HostWorkflow, CaseHolds) { EXPECT_EQ(RunCase(GetParam()), 0) << GetParam(
 
 INSTANTIATE_TEST_SUITE_P(Cases, HostWorkflow,
                          testing::Values("demo_path", "demo_http", "exit_code", "usage", "interrupt",
-                                         "second_signal", "cancel_during_fetch", "interrupt_endless_fetch",
+                                         "second_signal_at_once", "interrupt_load_fetch",
+                                         "runaway", "cancel_during_fetch", "interrupt_endless_fetch",
                                          "analytics", "no_entry", "outcomes", "refusals", "local_failures",
                                          "remote_retry", "warnings", "progress_line", "signed_path",
                                          "signed_http", "script_task", "registry_whitelist", "pool_hosts",
