@@ -158,7 +158,7 @@ class NodeDocuments : public RuntimeTest {
     }
     void SetUp() override {
         RuntimeTest::SetUp();
-        if (Lines.empty()) GTEST_SKIP() << "node or openssl missing";
+        SKIP_UNLESS(!Lines.empty(), "node or openssl missing");
     }
     static std::string File(const std::string &Name) { return ReadFile(*Folder / Name); }
     // The PKCS#8 key's public half as a SubjectPublicKeyInfo.
@@ -361,7 +361,7 @@ TEST_F(JwsTest, RefusedTexts) {
 // Wycheproof's P1363 files of the three JWS curves, each with its JWS hash.
 TEST_F(JwsTest, WycheproofP1363ThroughTheJwsCheck) {
     const auto Files = ectest::VectorFiles(R"(ecdsa_(secp256r1_sha256|secp384r1_sha384|secp521r1_sha512)_p1363_test\.json\.gz)");
-    if (Files.empty()) GTEST_SKIP() << "no Wycheproof vectors in ../shared/vectors";
+    SKIP_UNLESS(!Files.empty(), "no Wycheproof vectors in " << ectest::VectorDirectory());
     ASSERT_EQ(Files.size(), 3u);
     const uint32 Ids[] = {JWS_ALGORITHM_ES256, JWS_ALGORITHM_ES384, JWS_ALGORITHM_ES512};
     for (size_t Index = 0; Index < Files.size(); Index++) {

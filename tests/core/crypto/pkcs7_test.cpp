@@ -18,6 +18,7 @@
 #include "tests/support/python.h"
 #include "tests/support/runtime.h"
 #include "tests/support/system.h"
+#include "tests/support/requirement.h"
 
 namespace {
 
@@ -67,7 +68,7 @@ class Pkcs7Test : public RuntimeTest {
 
     void SetUp() override {
         RuntimeTest::SetUp();
-        if (system("openssl version >/dev/null 2>&1") != 0) GTEST_SKIP() << "openssl missing";
+        SKIP_UNLESS(HaveCommand("openssl"), "openssl is not installed");
         // A root, two leaves under it, content and an indirect-data blob.
         const std::string Script =
             "cd " + Folder.Path +
@@ -143,7 +144,7 @@ TEST_F(Pkcs7Test, OpensslCmsSignatures) {
 }
 
 TEST_F(Pkcs7Test, AuthenticodeBoundToItsContent) {
-    if (system("osslsigncode --version >/dev/null 2>&1") != 0) GTEST_SKIP() << "osslsigncode missing";
+    SKIP_UNLESS(HaveCommand("osslsigncode"), "osslsigncode is not installed");
     const std::string Script = "cd " + Folder.Path + " && " + RUNTIME_PYTHON + " " RUNTIME_SOURCE_DIR
                                "/tests/core/crypto/pkcs7/tiny_pe.py tiny.exe"
                                " && osslsigncode sign -certs a.pem -ac root.pem -key a.key -h sha256 -in tiny.exe"

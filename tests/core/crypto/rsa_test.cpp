@@ -20,13 +20,14 @@
 #include "core/crypto/crypt_asymmetric.h"
 #include "tests/support/python.h"
 #include "tests/support/runtime.h"
+#include "tests/support/requirement.h"
 
 namespace {
 
 using RsaTest = RuntimeTest;
 using RsaDeathTest = RsaTest;
 
-const std::string VectorDir = RUNTIME_SOURCE_DIR "/../shared/vectors/wycheproof";
+const std::string VectorDir = WycheproofDirectory();
 
 bool HaveVectors() { return access((VectorDir + "/rsa_pkcs1_2048_test.json.gz").c_str(), R_OK) == 0; }
 
@@ -86,7 +87,7 @@ RSA *RsaOf(Key &Object) {
 }
 
 TEST_F(RsaTest, WycheproofSignatureVerification) {
-    if (!HaveVectors()) GTEST_SKIP() << "Wycheproof vectors not found in " << VectorDir;
+    SKIP_UNLESS(HaveVectors(), "Wycheproof vectors not found in " << VectorDir);
     const auto Cases = Rows(RunPython(
         "import gzip, json, glob, hashlib, os\n"
         "for path in sorted(glob.glob('" + VectorDir + "/rsa_signature_*_test.json.gz')):\n"
@@ -129,7 +130,7 @@ const char *DigestInfoScript =
     "def info(sha, msg): return prefix[sha] + hashlib.new(sha.replace('-', '').lower(), msg).hexdigest()\n";
 
 TEST_F(RsaTest, WycheproofSignatureGeneration) {
-    if (!HaveVectors()) GTEST_SKIP() << "Wycheproof vectors not found in " << VectorDir;
+    SKIP_UNLESS(HaveVectors(), "Wycheproof vectors not found in " << VectorDir);
     const auto Cases = Rows(RunPython(
         std::string("import gzip, json, glob, hashlib, os\n") + DigestInfoScript +
         "for path in sorted(glob.glob('" + VectorDir + "/rsa_pkcs1_*_sig_gen_test.json.gz')):\n"
@@ -154,7 +155,7 @@ TEST_F(RsaTest, WycheproofSignatureGeneration) {
 }
 
 TEST_F(RsaTest, WycheproofDecryption) {
-    if (!HaveVectors()) GTEST_SKIP() << "Wycheproof vectors not found in " << VectorDir;
+    SKIP_UNLESS(HaveVectors(), "Wycheproof vectors not found in " << VectorDir);
     const auto Cases = Rows(RunPython(
         "import gzip, json, glob, os\n"
         "for path in sorted(glob.glob('" + VectorDir + "/rsa_pkcs1_[0-9]*_test.json.gz')):\n"
@@ -253,8 +254,9 @@ print('dir', d)
 )PY";
 
 TEST_F(RsaTest, OpensslKeysBothWays) {
+    SKIP_UNLESS(HaveCommand("openssl"), "openssl is not installed");
     const auto Rows1 = Rows(RunPython(OpensslScript));
-    if (Rows1.empty()) GTEST_SKIP() << "openssl not available";
+    ASSERT_FALSE(Rows1.empty());
     std::map<std::string, std::unique_ptr<Key>> Publics;
     std::string Directory, Decrypts;
     int Keys = 0, Forgeries = 0;
@@ -327,7 +329,7 @@ std::pair<std::string, std::string> SmallKey() {
 
 TEST_F(RsaTest, EncryptionAndSigningLimits) {
     const std::string Der = SmallKey().first;
-    if (Der.empty()) GTEST_SKIP() << "openssl not available";
+    SKIP_UNLESS(!Der.empty(), "openssl is not installed");
     Key Object;
     ASSERT_TRUE(Object.FromPrivate(Der));
     RSA *Rsa = RsaOf(Object);
@@ -449,7 +451,7 @@ TEST_F(RsaTest, PublicKeyObject) {
     // A SubjectPublicKeyInfo whose BIT STRING has unused bits, or an
     // unknown algorithm, is refused.
     const std::string Spki = SmallKey().second;
-    if (Spki.empty()) GTEST_SKIP() << "openssl not available";
+    SKIP_UNLESS(!Spki.empty(), "openssl is not installed");
     Key Good, Unused, Unknown;
     EXPECT_TRUE(Good.FromSpki(Spki));
     EXPECT_EQ(CryptAsymmetric_IsRSA(Good.Object), 1);
@@ -482,7 +484,7 @@ TEST_F(RsaDeathTest, CallerErrorsStop) {
     EXPECT_DEATH(Fresh.Verify("d", "s"), "Not Supported");
     EXPECT_DEATH(CryptAsymmetric_InitParams(Fresh.Object, ""), "Not Supported");
     const std::string Spki = SmallKey().second;
-    if (Spki.empty()) GTEST_SKIP() << "openssl not available";
+    SKIP_UNLESS(!Spki.empty(), "openssl is not installed");
     Key Public;
     ASSERT_TRUE(Public.FromSpki(Spki));
     EXPECT_DEATH(Public.Verify(std::string(1024, 'd'), "s"), "RSA digest overflow");
