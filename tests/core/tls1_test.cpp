@@ -9,8 +9,8 @@
 #include <map>
 #include <string>
 
-#include "tests/support/runtime.h"
 #include "tests/support/requirement.h"
+#include "tests/support/runtime.h"
 
 namespace {
 

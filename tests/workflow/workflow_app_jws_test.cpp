@@ -7,9 +7,9 @@
 
 #include "core/crypto/sha256.h"
 #include "core/formats/base64.h"
+#include "tests/support/requirement.h"
 #include "tests/support/system.h"
 #include "tests/support/workflow_loop.h"
-#include "tests/support/requirement.h"
 #include "workflow/workflow_app_config.h"
 
 namespace {

@@ -15,9 +15,9 @@
 #include "core/notification_center.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/python.h"
+#include "tests/support/requirement.h"
 #include "tests/support/system.h"
 #include "tests/support/workflow_loop.h"
-#include "tests/support/requirement.h"
 #include "tests/workflow/workflow_outcome.h"
 #include "workflow/workflow_app.h"
 

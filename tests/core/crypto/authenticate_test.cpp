@@ -15,9 +15,9 @@
 #include "core/crypto/x509.h"
 #include "core/posix/platform_security.h"
 #include "tests/support/log_capture.h"
+#include "tests/support/requirement.h"
 #include "tests/support/runtime.h"
 #include "tests/support/system.h"
-#include "tests/support/requirement.h"
 
 namespace {
 

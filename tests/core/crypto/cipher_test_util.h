@@ -13,8 +13,8 @@
 #include "core/crypto/aes_internal.h"
 #include "core/types.h"
 #include "tests/support/python.h"
-#include "tests/support/runtime.h"
 #include "tests/support/requirement.h"
+#include "tests/support/runtime.h"
 
 using Bytes = std::vector<uint8>;
 

@@ -12,8 +12,8 @@
 
 #include "core/crypto/ec_internal.h"
 #include "tests/support/python.h"
-#include "tests/support/runtime.h"
 #include "tests/support/requirement.h"
+#include "tests/support/runtime.h"
 
 namespace {
 

@@ -9,9 +9,9 @@
 #include <fstream>
 
 #include "tests/core/crypto/digest_test_util.h"
+#include "tests/support/requirement.h"
 #include "tests/support/runtime.h"
 #include "tests/support/system.h"
-#include "tests/support/requirement.h"
 
 namespace {
 

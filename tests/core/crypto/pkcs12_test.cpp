@@ -12,9 +12,9 @@
 #include "core/crypto/sha256.h"
 #include "core/debug.h"
 #include "tests/support/log_capture.h"
+#include "tests/support/requirement.h"
 #include "tests/support/runtime.h"
 #include "tests/support/system.h"
-#include "tests/support/requirement.h"
 
 namespace {
 

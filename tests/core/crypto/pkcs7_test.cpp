@@ -16,9 +16,9 @@
 #include "core/crypto/sha256.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/python.h"
+#include "tests/support/requirement.h"
 #include "tests/support/runtime.h"
 #include "tests/support/system.h"
-#include "tests/support/requirement.h"
 
 namespace {
 

@@ -19,8 +19,8 @@
 #include "core/crypto/authenticate.h"
 #include "core/crypto/crypt_asymmetric.h"
 #include "tests/support/python.h"
-#include "tests/support/runtime.h"
 #include "tests/support/requirement.h"
+#include "tests/support/runtime.h"
 
 namespace {
 

@@ -32,9 +32,9 @@
 #include "core/memory_stream.h"
 #include "core/posix/platform_file.h"
 #include "core/string_expand.h"
+#include "tests/support/requirement.h"
 #include "tests/support/runtime.h"
 #include "tests/support/system.h"
-#include "tests/support/requirement.h"
 
 namespace {
 

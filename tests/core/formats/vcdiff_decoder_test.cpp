@@ -11,8 +11,8 @@
 
 #include "core/formats/vcdiff_decoder.h"
 #include "tests/support/python.h"
-#include "tests/support/runtime.h"
 #include "tests/support/requirement.h"
+#include "tests/support/runtime.h"
 
 namespace {
 

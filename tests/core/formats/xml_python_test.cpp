@@ -17,8 +17,8 @@
 #include "core/formats/xml.h"
 #include "tests/support/dictionary_canon.h"
 #include "tests/support/python.h"
-#include "tests/support/runtime.h"
 #include "tests/support/requirement.h"
+#include "tests/support/runtime.h"
 
 namespace {
 

@@ -12,9 +12,9 @@
 #include "core/posix/platform.h"
 #include "core/posix/platform_security.h"
 #include "tests/support/python.h"
+#include "tests/support/requirement.h"
 #include "tests/support/runtime.h"
 #include "tests/support/system.h"
-#include "tests/support/requirement.h"
 
 namespace {
 

@@ -25,9 +25,9 @@
 #include "core/posix/native_ui_model.h"
 #include "core/progress_window.h"
 #include "core/time.h"
+#include "tests/support/requirement.h"
 #include "tests/support/runtime.h"
 #include "tests/support/system.h"
-#include "tests/support/requirement.h"
 
 namespace {
 
