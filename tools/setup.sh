@@ -8,7 +8,7 @@ PACKAGES="
   zlib1g-dev libzip-dev libpcre2-dev pcre2-utils curl
   python3 python3-cryptography python3-yaml
   lld llvm osslsigncode python3-pefile python3-pyelftools
-  libxml2-utils zip p7zip-full xdelta3
+  libxml2-utils zip unzip p7zip-full xdelta3 iproute2 e2fsprogs
   libssl-dev rapidjson-dev nlohmann-json3-dev libsimdjson-dev libxml2-dev libyaml-dev
   openssl ca-certificates util-linux hyperfine procps nodejs
   duktape-dev

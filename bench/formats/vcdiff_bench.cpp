@@ -2,7 +2,8 @@
 // bytes, runs and overlapping target copies), beside `xdelta3 -d` rebuilding
 // the same target from the same delta in its own form. xdelta3 runs as a
 // program (start, reading source and delta, writing the target on /dev/shm),
-// so its figure is an upper bound of its decoder's cost.
+// so its figure is an upper bound of its decoder's cost. Its files live in a
+// folder of this run's own, removed when the program ends.
 #include <benchmark/benchmark.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -13,12 +14,14 @@
 #include <string>
 #include <vector>
 
+#include "bench/scratch_folder.h"
 #include "core/debug.h"
 #include "core/formats/vcdiff_decoder.h"
 
 namespace {
 
-const std::string Folder = "/dev/shm/vcdiff-bench";
+const bench::ScratchFolder Scratch("/dev/shm", "vcdiff-bench");
+const std::string &Folder = Scratch.Path;
 
 std::string ReadFile(const std::string &Path) {
     std::ifstream In(Path, std::ios::binary);
@@ -57,7 +60,7 @@ const Case &Made() {
                 Out.Target += Out.Source.substr(Random() % (Out.Source.size() - Length), Length);
             }
         }
-        if (system(("mkdir -p " + Folder).c_str()) != 0) return Out;
+        if (Folder.empty()) return Out;
         WriteFile(Folder + "/source", Out.Source);
         WriteFile(Folder + "/target", Out.Target);
         const std::string Encode = "xdelta3 -A -e -f -n -S none -s " + Folder + "/source " + Folder + "/target " +

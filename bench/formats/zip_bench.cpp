@@ -10,8 +10,9 @@
 //
 // Fairness: every side of the extraction runs as its own process started
 // the same way (this program with --extract for ours), into a fresh empty
-// folder removed outside the timing (on /dev/shm unless ZIP_BENCH_OUT says
-// otherwise), and is timed by the wall clock.
+// folder removed outside the timing (a folder of this run's own on /dev/shm,
+// removed at the end, unless ZIP_BENCH_OUT names another), and is timed by
+// the wall clock.
 // ZipAesCounter and OpenSSL run back to back on one buffer per iteration;
 // Ratio = OpenSSL's time / ours (above 1: ours is faster).
 #include <benchmark/benchmark.h>
@@ -24,6 +25,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/scratch_folder.h"
 #include "core/debug.h"
 #include "core/formats/zip.h"
 #include "core/formats/zip_internal.h"
@@ -47,7 +49,8 @@ void Extract(benchmark::State &State) {
     // does not drown the difference; ZIP_BENCH_OUT names another folder.
     const char *Chosen = getenv("ZIP_BENCH_OUT");
     const std::string Archive = ZIP_BENCH_ARCHIVE;
-    const std::string Destination = Chosen != nullptr ? Chosen : "/dev/shm/zip-bench-out";
+    static const bench::ScratchFolder Scratch("/dev/shm", "zip-bench");
+    const std::string Destination = Chosen != nullptr ? Chosen : Scratch / "out";
     // Written once, on the first run.
     if (!Run("test -s " + Archive) && !Run(std::string("python3 ") + ZIP_BENCH_SCRIPT + " " + Archive)) {
         State.SkipWithError("cannot write the archive: run bench/make_zip_archive.py");

@@ -1,6 +1,7 @@
 // Copying a 1 GiB file with Platform_CopyFile beside coreutils' cp, in one
 // run, on a tmpfs (/dev/shm) and on the disk under /tmp. Compare the two
-// rows of each folder: the ratio is what the figures are for.
+// rows of each folder: the ratio is what the figures are for. Each side
+// works in a folder of this run's own, removed when the program ends.
 #include <fcntl.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -11,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/scratch_folder.h"
 #include "core/posix/platform.h"
 
 namespace {
@@ -18,31 +20,29 @@ namespace {
 constexpr int64_t FileSize = 1ll << 30;
 const char *const Folders[] = {"/dev/shm", "/tmp"};
 
-// The source files, written once per run and removed at its end.
-struct Sources {
-    std::string Made[2];
-    ~Sources() {
-        for (const std::string &Path : Made)
-            if (!Path.empty()) unlink(Path.c_str());
-    }
-};
+const bench::ScratchFolder &Scratch(int Index) {
+    static const bench::ScratchFolder Made[] = {{Folders[0], "platform_copy_bench"},
+                                                {Folders[1], "platform_copy_bench"}};
+    return Made[Index];
+}
 
+// The source file, written once per run.
 std::string Source(int Index) {
-    static Sources Files;
-    std::string *Made = Files.Made;
-    if (!Made[Index].empty()) return Made[Index];
-    std::string Path = std::string(Folders[Index]) + "/platform_copy_bench_source";
+    static bool Written[2] = {false, false};
+    const std::string Path = Scratch(Index) / "source";
+    if (Written[Index]) return Path;
     int Output = open(Path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (Output < 0) abort();
     std::vector<char> Block(1 << 20);
     for (size_t i = 0; i < Block.size(); i++) Block[i] = (char)(i * 131 + i / 4096);
     for (int64_t Done = 0; Done < FileSize; Done += (int64_t)Block.size())
         if (write(Output, Block.data(), Block.size()) != (ssize_t)Block.size()) abort();
     close(Output);
-    Made[Index] = Path;
+    Written[Index] = true;
     return Path;
 }
 
-std::string Target(int Index) { return std::string(Folders[Index]) + "/platform_copy_bench_target"; }
+std::string Target(int Index) { return Scratch(Index) / "target"; }
 
 void BM_PlatformCopyFile(benchmark::State &State) {
     const int Index = (int)State.range(0);

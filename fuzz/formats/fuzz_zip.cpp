@@ -3,7 +3,8 @@
 // the PKWARE and WinZip AES readers and the inflater all see hostile input.
 // A refused archive must leave nothing in the work folder but the archive
 // itself; an accepted one must have written only inside the destination.
-// ASan and UBSan catch the rest.
+// ASan and UBSan catch the rest. The work folder is the process's own
+// (mkdtemp) and goes when the process ends; the archive goes after each run.
 #include <dirent.h>
 #include <ftw.h>
 #include <stdint.h>
@@ -40,14 +41,26 @@ int Strays(const std::string &Folder) {
     return Count;
 }
 
+// The process's own work folder, removed with everything in it at exit.
+struct WorkFolder {
+    std::string Path;
+    WorkFolder() {
+        char Template[] = "/tmp/fuzz-zip-XXXXXX";
+        if (mkdtemp(Template) != nullptr) Path = Template;
+    }
+    ~WorkFolder() {
+        if (!Path.empty()) RemoveTree(Path);
+    }
+};
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size) {
     static const bool Started = Debug_Init("/tmp/fuzz-zip.log", nullptr, 0) != 0;
     (void)Started;
-    static const std::string Folder = "/tmp/fuzz-zip-" + std::to_string(getpid());
-    if (Size > 1 << 20) return 0;
-    mkdir(Folder.c_str(), 0700);
+    static const WorkFolder Work;
+    const std::string &Folder = Work.Path;
+    if (Size > 1 << 20 || Folder.empty()) return 0;
     const std::string Archive = Folder + "/in.zip", Output = Folder + "/out";
     FILE *File = fopen(Archive.c_str(), "wb");
     if (File == nullptr) return 0;
@@ -57,5 +70,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size) {
     if (Result == 0) Check(access(Output.c_str(), F_OK) != 0);
     Check(Strays(Folder) == 0);
     RemoveTree(Output);
+    unlink(Archive.c_str());
     return 0;
 }

@@ -5,6 +5,7 @@
 #include <signal.h>
 
 #include <atomic>
+#include <chrono>
 #include <thread>
 #include <vector>
 
@@ -107,7 +108,12 @@ TEST_F(CriticalSectionTest, WaitersBehindAHolderAllGetIn) {
                 Arrived.fetch_add(1);
                 CriticalSection_Lock(Lock);
                 Entered++;
-                for (int Spin = 0; Spin < 200; Spin++) std::this_thread::yield(); // holds it a while
+                // Holds it a while by the clock, spinning: a count of yields
+                // would stretch the hold with every slice a busy process
+                // takes on the same core.
+                const auto Until = std::chrono::steady_clock::now() + std::chrono::microseconds(200);
+                while (std::chrono::steady_clock::now() < Until) {
+                }
                 CriticalSection_Unlock(Lock);
             });
         while (Arrived.load() < Waiters) std::this_thread::yield();

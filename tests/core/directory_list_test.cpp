@@ -38,6 +38,7 @@ struct Seen {
     uint32 Answer = 1;
     std::string RefuseDirectory; // a directory the callback answers 0 for
     std::string RefuseFile;
+    std::string Victim; // a directory the callback removes
 };
 
 uint32 Record(DirectoryList *Level, void *User, int32 Depth, const char *Path) {
@@ -271,27 +272,38 @@ uint32 RemoveSiblings(DirectoryList *Level, void *User, int32, const char *Path)
     if (Out->RefuseDirectory == Path) {
         char Directory[DIRECTORYLIST_DIRECTORY_SIZE];
         DirectoryList_GetDirectory(Level, Directory, sizeof(Directory));
-        for (const char *Name : {"gone", "gone-dir/inner", "gone-dir"}) remove((std::string(Directory) + Name).c_str());
+        for (const std::string &Name : {std::string("gone"), Out->Victim + "/inner", Out->Victim})
+            remove((std::string(Directory) + Name).c_str());
     }
     return 1;
 }
 
 TEST_F(DirectoryListTest, EntriesRemovedDuringTheWalkAreNotReported) {
     std::string R = Temp / "r";
-    for (const char *Directory : {"r", "r/a", "r/b", "r/c", "r/gone-dir"})
-        ASSERT_EQ(mkdir((Temp / Directory).c_str(), 0755), 0);
-    Touch(R + "/gone-dir/inner");
+    for (const char *Directory : {"r", "r/a", "r/b", "r/c"}) ASSERT_EQ(mkdir((Temp / Directory).c_str(), 0755), 0);
     Touch(R + "/gone");
     Touch(R + "/kept");
-    // Whichever directory is listed first removes the others' victims.
-    DIR *Stream = opendir(R.c_str());
-    ASSERT_NE(Stream, nullptr);
-    std::string First;
-    while (struct dirent *Found = readdir(Stream))
-        if (Found->d_type == DT_DIR && Found->d_name[0] != '.' && First.empty()) First = Found->d_name;
-    closedir(Stream);
-    if (First == "gone-dir") GTEST_SKIP() << "the listing puts the victim first";
+    // Whichever directory is listed first removes the others' victims, so the
+    // victim directory takes a name that the listing does not put first.
+    auto FirstDirectory = [&] {
+        std::string First;
+        DIR *Stream = opendir(R.c_str());
+        while (struct dirent *Found = Stream ? readdir(Stream) : nullptr)
+            if (Found->d_type == DT_DIR && Found->d_name[0] != '.' && First.empty()) First = Found->d_name;
+        if (Stream) closedir(Stream);
+        return First;
+    };
+    std::string First, Victim;
+    for (int Attempt = 0; Attempt < 32 && First == Victim; Attempt++) {
+        if (!Victim.empty()) remove((R + "/" + Victim + "/inner").c_str()), rmdir((R + "/" + Victim).c_str());
+        Victim = "gone-dir" + std::to_string(Attempt);
+        ASSERT_EQ(mkdir((R + "/" + Victim).c_str(), 0755), 0);
+        Touch(R + "/" + Victim + "/inner");
+        First = FirstDirectory();
+    }
+    ASSERT_NE(First, Victim);
     Seen Out;
+    Out.Victim = Victim;
     Out.RefuseDirectory = R + "/" + First + "/";
     DirectoryList List;
     DirectoryList_Stack(&List);

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/requirement.h"
 #include "tests/support/system.h"
 
 namespace {
@@ -182,8 +183,8 @@ TEST(Host, LongCommandLineIsRefusedAndAFullOneKeepsTheLogWhole) {
 // opened. A display that does not answer leaves the headless model, with the
 // module's warning written through the program's log.
 TEST(Host, GtkIsMappedOnlyWhenADisplayIsNamed) {
-    if (access((std::string(RUNTIME_BINARY_DIR) + "/host/velmarsh_gtk.so").c_str(), R_OK) != 0)
-        GTEST_SKIP() << "built without GTK";
+    SKIP_UNLESS(access((std::string(RUNTIME_BINARY_DIR) + "/host/velmarsh_gtk.so").c_str(), R_OK) == 0,
+                "built without GTK (libgtk-3-dev, libnotify-dev)");
     TempDirectory Directory;
     const std::string Errors = Directory.Path + "/stderr";
     struct Case {

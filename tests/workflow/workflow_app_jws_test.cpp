@@ -7,6 +7,7 @@
 
 #include "core/crypto/sha256.h"
 #include "core/formats/base64.h"
+#include "tests/support/requirement.h"
 #include "tests/support/system.h"
 #include "tests/support/workflow_loop.h"
 #include "workflow/workflow_app_config.h"
@@ -24,8 +25,7 @@ std::string B64(const std::string &Bytes) {
 }
 
 TEST_F(AppJwsTest, VerifiesAgainstNamedStoresAndAKey) {
-    if (system("node --version >/dev/null 2>&1 && openssl version >/dev/null 2>&1") != 0)
-        GTEST_SKIP() << "node or openssl missing";
+    SKIP_UNLESS(HaveCommand("node") && HaveCommand("openssl"), "node or openssl is not installed");
     TempDirectory Folder;
     ASSERT_EQ(system(("cd " + Folder.Path +
                       " && openssl genpkey -algorithm EC -pkeyopt ec_paramgen_curve:P-256 -out k.pem 2>/dev/null"

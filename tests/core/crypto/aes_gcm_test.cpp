@@ -16,6 +16,7 @@
 #include "core/crypto/aes.h"
 #include "core/crypto/crypt_symmetric.h"
 #include "tests/core/crypto/cipher_test_util.h"
+#include "tests/support/requirement.h"
 
 namespace {
 
@@ -142,7 +143,7 @@ TEST_P(AesPathTest, CallsSplitOnlyAtBlockBoundariesKeepTheStandard) {
 }
 
 TEST_P(AesPathTest, RandomMessagesMatchPythonCryptography) {
-    if (!HavePythonCryptography()) GTEST_SKIP() << "python3-cryptography not installed";
+    SKIP_UNLESS(HavePythonCryptography(), "python3-cryptography not installed");
     std::mt19937 Random(GetParam() ? 41 : 42);
     struct Case {
         Bytes Key, IV, AAD, Plain;
@@ -182,8 +183,8 @@ TEST_P(AesPathTest, RandomMessagesMatchPythonCryptography) {
 // Valid cases must give the exact ciphertext and tag both ways; invalid ones
 // (an empty IV, a changed tag) must be refused at the start or fail the tag.
 TEST_P(AesPathTest, WycheproofCases) {
-    const std::string File = RUNTIME_SOURCE_DIR "/../shared/vectors/wycheproof/aes_gcm_test.json.gz";
-    if (access(File.c_str(), R_OK) != 0) GTEST_SKIP() << "Wycheproof vectors absent: " << File;
+    const std::string File = WycheproofDirectory() + "/aes_gcm_test.json.gz";
+    SKIP_UNLESS(access(File.c_str(), R_OK) == 0, "Wycheproof vectors absent: " << File);
     const std::string Output = RunPython("import gzip, json\n"
                                          "d = json.load(gzip.open('" + File + "'))\n"
                                          "for g in d['testGroups']:\n"

@@ -132,7 +132,7 @@ TEST_P(AesPathTest, CbcPartialTrailingBlock) {
 }
 
 TEST_P(AesPathTest, RandomDataMatchesPythonCryptography) {
-    if (!HavePythonCryptography()) GTEST_SKIP() << "python3-cryptography not installed";
+    SKIP_UNLESS(HavePythonCryptography(), "python3-cryptography not installed");
     std::mt19937 Random(GetParam() ? 21 : 22);
     std::string Input;
     struct Case {
@@ -200,7 +200,7 @@ TEST_P(AesPathTest, KeyLengthRules) {
 // counter value in Python; the starting values cross the carry from the low
 // to the high 64 bits and the wrap of all 128.
 TEST_P(AesPathTest, LittleEndianCounterMatchesPython) {
-    if (!HavePythonCryptography()) GTEST_SKIP() << "python3-cryptography not installed";
+    SKIP_UNLESS(HavePythonCryptography(), "python3-cryptography not installed");
     std::mt19937 Random(GetParam() ? 31 : 32);
     const char *Starts[] = {"00000000000000000000000000000000", "fafffffffffffffff0ffffffffffffff",
                             "fcffffffffffffffffffffffffffffff", ""};

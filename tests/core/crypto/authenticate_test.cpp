@@ -15,6 +15,7 @@
 #include "core/crypto/x509.h"
 #include "core/posix/platform_security.h"
 #include "tests/support/log_capture.h"
+#include "tests/support/requirement.h"
 #include "tests/support/runtime.h"
 #include "tests/support/system.h"
 
@@ -86,7 +87,7 @@ TEST_F(AuthenticateTest, CertificateFiles) {
 
 TEST_F(AuthenticateTest, SystemBundle) {
     std::ifstream In(Bundle, std::ios::binary);
-    if (!In) GTEST_SKIP() << "no system bundle (ca-certificates)";
+    SKIP_UNLESS(In, "no system bundle (ca-certificates)");
     std::string Pem((std::istreambuf_iterator<char>(In)), std::istreambuf_iterator<char>());
     const std::vector<std::string> Anchors = PlatformTrust_ReadBundle(Pem);
     ASSERT_GT(Anchors.size(), 100u);

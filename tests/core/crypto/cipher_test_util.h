@@ -13,6 +13,7 @@
 #include "core/crypto/aes_internal.h"
 #include "core/types.h"
 #include "tests/support/python.h"
+#include "tests/support/requirement.h"
 #include "tests/support/runtime.h"
 
 using Bytes = std::vector<uint8>;
@@ -55,8 +56,4 @@ inline std::string PathName(const ::testing::TestParamInfo<bool> &Info) {
 }
 
 // True when Python's cryptography package can be imported.
-inline bool HavePythonCryptography() {
-    static const bool Have = RunPython("try:\n import cryptography\n print('yes')\nexcept Exception:\n print('no')\n")
-                                 .rfind("yes", 0) == 0;
-    return Have;
-}
+inline bool HavePythonCryptography() { return HavePythonModule("cryptography"); }

@@ -11,6 +11,7 @@
 
 #include "tests/core/crypto/cipher_test_util.h"
 #include "tests/support/log_capture.h"
+#include "tests/support/requirement.h"
 
 namespace {
 
@@ -87,8 +88,8 @@ std::string OpenSsl(const std::string &Arguments, const Bytes &Input) {
 }
 
 TEST_F(DesTest, RandomDataMatchesOpenSsl) {
-    if (OpenSsl("-des-ecb -K 0101010101010101", Bytes(8)).empty())
-        GTEST_SKIP() << "openssl with the legacy provider (DES) not available";
+    SKIP_UNLESS(!OpenSsl("-des-ecb -K 0101010101010101", Bytes(8)).empty(),
+                "openssl with the legacy provider (DES) not available");
     std::mt19937 Random(17);
     for (int Round = 0; Round < 12; Round++) {
         const Bytes K = RandomBytes(8, Random), IV = RandomBytes(8, Random);

@@ -12,6 +12,7 @@
 
 #include "core/crypto/ec_internal.h"
 #include "tests/support/python.h"
+#include "tests/support/requirement.h"
 #include "tests/support/runtime.h"
 
 namespace {
@@ -80,7 +81,7 @@ TEST_F(EcEngineTest, TableHoldsOpenSslParameters) {
         char Line[512];
         while (fgets(Line, sizeof(Line), Pipe)) Der += Line;
         pclose(Pipe);
-        if (Der.empty()) GTEST_SKIP() << "openssl is missing";
+        SKIP_UNLESS(!Der.empty(), "openssl is missing");
         std::string Script = R"(
 import sys
 d = bytes.fromhex(sys.stdin.read().replace(' ', '').replace('\n', ''))

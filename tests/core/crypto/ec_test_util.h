@@ -10,10 +10,11 @@
 
 #include "core/crypto/hash.h"
 #include "tests/support/python.h"
+#include "tests/support/requirement.h"
 
 namespace ectest {
 
-inline std::string VectorDirectory() { return RUNTIME_SOURCE_DIR "/../shared/vectors/wycheproof"; }
+inline std::string VectorDirectory() { return WycheproofDirectory(); }
 
 // The Wycheproof files whose names match the pattern (a Python regular
 // expression), sorted; empty when the folder is absent.
@@ -90,7 +91,7 @@ inline std::string Digest(std::string Name, const std::string &Message) {
 // Runs a shell command; its exit status (0 for success).
 inline int Shell(const std::string &Command) { return system((Command + " >/dev/null 2>&1").c_str()); }
 
-inline bool HaveOpenSsl() { return Shell("openssl version") == 0; }
+inline bool HaveOpenSsl() { return HaveCommand("openssl"); }
 
 inline std::vector<std::string> Split(const std::string &Line) {
     std::vector<std::string> Words;

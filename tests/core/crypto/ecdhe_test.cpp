@@ -73,7 +73,7 @@ std::string PointOfSpki(const std::string &Der, const char *Oid) {
 
 TEST_F(EcdheTest, Wycheproof) {
     const auto Files = ectest::VectorFiles(R"(ecdh_(secp\d+[rk]1)(_ecpoint)?_test\.json\.gz)");
-    if (Files.empty()) GTEST_SKIP() << "no Wycheproof vectors in ../shared/vectors";
+    SKIP_UNLESS(!Files.empty(), "no Wycheproof vectors in " << ectest::VectorDirectory());
     EXPECT_EQ(Files.size(), 9u);
     for (const std::string &File : Files) {
         const bool Raw = File.find("_ecpoint") != std::string::npos;
@@ -174,7 +174,7 @@ TEST_F(EcdheTest, Rfc5903) {
 }
 
 TEST_F(EcdheTest, OpenSslAndPython) {
-    if (!ectest::HaveOpenSsl()) GTEST_SKIP() << "openssl is missing";
+    SKIP_UNLESS(ectest::HaveOpenSsl(), "openssl is missing");
     TempDirectory Dir;
     const std::string PeerKey = Dir / "peer.pem", PeerPublic = Dir / "peer.der", OurPublic = Dir / "ours.der",
                       SecretFile = Dir / "secret.bin";

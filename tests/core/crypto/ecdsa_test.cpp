@@ -51,7 +51,7 @@ std::string Der(const std::string &R, const std::string &S) {
 TEST_F(EcdsaTest, Wycheproof) {
     const auto Files =
         ectest::VectorFiles(R"(ecdsa_(secp192k1|secp192r1|secp224r1|secp256k1|secp256r1|secp384r1|secp521r1)_sha\d+(_p1363)?_test\.json\.gz)");
-    if (Files.empty()) GTEST_SKIP() << "no Wycheproof vectors in ../shared/vectors";
+    SKIP_UNLESS(!Files.empty(), "no Wycheproof vectors in " << ectest::VectorDirectory());
     EXPECT_EQ(Files.size(), 25u);
     for (const std::string &File : Files) {
         const bool Raw = File.find("_p1363") != std::string::npos;
@@ -362,7 +362,7 @@ TEST_F(EcdsaDeathTest, SignBufferTooSmall) {
 }
 
 TEST_F(EcdsaTest, OpenSslBothWays) {
-    if (!ectest::HaveOpenSsl()) GTEST_SKIP() << "openssl is missing";
+    SKIP_UNLESS(ectest::HaveOpenSsl(), "openssl is missing");
     TempDirectory Dir;
     for (const ectest::CurveName &Curve : ectest::Curves) {
         for (const char *Hash : {"SHA256", "SHA512"}) {

@@ -29,8 +29,8 @@
 #include "core/posix/platform_security.h"
 #include "core/time.h"
 #include "tests/core/crypto/ec_test_util.h"
-#include "tests/core/crypto/reference_tool.h"
 #include "tests/support/python.h"
+#include "tests/support/requirement.h"
 #include "tests/support/runtime.h"
 #include "tests/support/system.h"
 
@@ -161,7 +161,7 @@ class NodeDocuments : public RuntimeTest {
     }
     void SetUp() override {
         RuntimeTest::SetUp();
-        if (Lines.empty()) GTEST_SKIP() << "node or openssl missing";
+        SKIP_UNLESS(!Lines.empty(), "node or openssl missing");
     }
     static std::string File(const std::string &Name) { return ReadFile(*Folder / Name); }
     // The PKCS#8 key's public half as a SubjectPublicKeyInfo.
@@ -342,7 +342,7 @@ run('rm', '-r', d)
 )PY";
 
 TEST_F(JwsTest, HeadersAndSecretsRefusedThoughOpensslSigned) {
-    if (!crypto_test::ReferenceTool("openssl", "openssl version")) GTEST_SKIP() << "openssl missing";
+    SKIP_UNLESS(HaveCommand("openssl"), "openssl is not installed");
     std::unique_ptr<Store> EsKey;
     int Cases = 0;
     std::istringstream Lines(RunPython(OpensslDocuments));
@@ -416,7 +416,7 @@ TEST_F(JwsTest, RefusedTexts) {
 // Wycheproof's P1363 files of the three JWS curves, each with its JWS hash.
 TEST_F(JwsTest, WycheproofP1363ThroughTheJwsCheck) {
     const auto Files = ectest::VectorFiles(R"(ecdsa_(secp256r1_sha256|secp384r1_sha384|secp521r1_sha512)_p1363_test\.json\.gz)");
-    if (Files.empty()) GTEST_SKIP() << "no Wycheproof vectors in ../shared/vectors";
+    SKIP_UNLESS(!Files.empty(), "no Wycheproof vectors in " << ectest::VectorDirectory());
     ASSERT_EQ(Files.size(), 3u);
     const uint32 Ids[] = {JWS_ALGORITHM_ES256, JWS_ALGORITHM_ES384, JWS_ALGORITHM_ES512};
     for (size_t Index = 0; Index < Files.size(); Index++) {

@@ -12,6 +12,7 @@
 #include "core/crypto/sha256.h"
 #include "core/debug.h"
 #include "tests/support/log_capture.h"
+#include "tests/support/requirement.h"
 #include "tests/support/runtime.h"
 #include "tests/support/system.h"
 
@@ -58,7 +59,7 @@ class Pkcs12Test : public RuntimeTest {
     void SetUp() override {
         RuntimeTest::SetUp();
         Debug_PrintCallback(CaptureLog);
-        if (system("openssl version >/dev/null 2>&1") != 0) GTEST_SKIP() << "openssl missing";
+        SKIP_UNLESS(HaveCommand("openssl"), "openssl is not installed");
         const std::string Script =
             "cd " + Folder.Path +
             " && openssl req -x509 -newkey rsa:2048 -nodes -keyout ca.key -out ca.pem -subj /CN=p12-ca -days 2"

@@ -15,9 +15,9 @@
 
 #include "core/crypto/cert_store_thumbprint.h"
 #include "core/crypto/sha256.h"
-#include "tests/core/crypto/reference_tool.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/python.h"
+#include "tests/support/requirement.h"
 #include "tests/support/runtime.h"
 #include "tests/support/system.h"
 
@@ -108,7 +108,7 @@ class Pkcs7Test : public RuntimeTest {
 
     void SetUp() override {
         RuntimeTest::SetUp();
-        if (!crypto_test::ReferenceTool("openssl", "openssl version")) GTEST_SKIP() << "openssl missing";
+        SKIP_UNLESS(HaveCommand("openssl"), "openssl is not installed");
         // A root, two leaves under it, content and an indirect-data blob.
         const std::string Script =
             "cd " + Folder.Path +
@@ -181,7 +181,7 @@ TEST_F(Pkcs7Test, OpensslCmsSignatures) {
 }
 
 TEST_F(Pkcs7Test, AuthenticodeBoundToItsContent) {
-    if (!crypto_test::ReferenceTool("osslsigncode", "osslsigncode --version")) GTEST_SKIP() << "osslsigncode missing";
+    SKIP_UNLESS(HaveCommand("osslsigncode"), "osslsigncode is not installed");
     const std::string Script = "cd " + Folder.Path + " && " + RUNTIME_PYTHON + " " RUNTIME_SOURCE_DIR
                                "/tests/core/crypto/pkcs7/tiny_pe.py tiny.exe"
                                " && osslsigncode sign -certs a.pem -ac root.pem -key a.key -h sha256 -in tiny.exe"

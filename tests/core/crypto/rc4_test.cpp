@@ -67,7 +67,7 @@ TEST_F(Rc4Test, Rfc6229InOneCallAndInPieces) {
 }
 
 TEST_F(Rc4Test, RandomKeysAndDataMatchPythonCryptography) {
-    if (!HavePythonCryptography()) GTEST_SKIP() << "python3-cryptography not installed";
+    SKIP_UNLESS(HavePythonCryptography(), "python3-cryptography not installed");
     std::mt19937 Random(29);
     std::vector<std::pair<Bytes, Bytes>> Cases;
     std::string Input;

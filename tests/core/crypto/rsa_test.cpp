@@ -20,8 +20,8 @@
 #include "core/crypto/asn1.h"
 #include "core/crypto/authenticate.h"
 #include "core/crypto/crypt_asymmetric.h"
-#include "tests/core/crypto/reference_tool.h"
 #include "tests/support/python.h"
+#include "tests/support/requirement.h"
 #include "tests/support/runtime.h"
 #include "tests/support/system.h"
 
@@ -30,7 +30,7 @@ namespace {
 using RsaTest = RuntimeTest;
 using RsaDeathTest = RsaTest;
 
-const std::string VectorDir = RUNTIME_SOURCE_DIR "/../shared/vectors/wycheproof";
+const std::string VectorDir = WycheproofDirectory();
 
 bool HaveVectors() { return access((VectorDir + "/rsa_pkcs1_2048_test.json.gz").c_str(), R_OK) == 0; }
 
@@ -90,7 +90,7 @@ RSA *RsaOf(Key &Object) {
 }
 
 TEST_F(RsaTest, WycheproofSignatureVerification) {
-    if (!HaveVectors()) GTEST_SKIP() << "Wycheproof vectors not found in " << VectorDir;
+    SKIP_UNLESS(HaveVectors(), "Wycheproof vectors not found in " << VectorDir);
     const auto Cases = Rows(RunPython(
         "import gzip, json, glob, hashlib, os\n"
         "for path in sorted(glob.glob('" + VectorDir + "/rsa_signature_*_test.json.gz')):\n"
@@ -133,7 +133,7 @@ const char *DigestInfoScript =
     "def info(sha, msg): return prefix[sha] + hashlib.new(sha.replace('-', '').lower(), msg).hexdigest()\n";
 
 TEST_F(RsaTest, WycheproofSignatureGeneration) {
-    if (!HaveVectors()) GTEST_SKIP() << "Wycheproof vectors not found in " << VectorDir;
+    SKIP_UNLESS(HaveVectors(), "Wycheproof vectors not found in " << VectorDir);
     const auto Cases = Rows(RunPython(
         std::string("import gzip, json, glob, hashlib, os\n") + DigestInfoScript +
         "for path in sorted(glob.glob('" + VectorDir + "/rsa_pkcs1_*_sig_gen_test.json.gz')):\n"
@@ -158,7 +158,7 @@ TEST_F(RsaTest, WycheproofSignatureGeneration) {
 }
 
 TEST_F(RsaTest, WycheproofDecryption) {
-    if (!HaveVectors()) GTEST_SKIP() << "Wycheproof vectors not found in " << VectorDir;
+    SKIP_UNLESS(HaveVectors(), "Wycheproof vectors not found in " << VectorDir);
     const auto Cases = Rows(RunPython(
         "import gzip, json, glob, os\n"
         "for path in sorted(glob.glob('" + VectorDir + "/rsa_pkcs1_[0-9]*_test.json.gz')):\n"
@@ -257,8 +257,9 @@ print('dir', d)
 )PY";
 
 TEST_F(RsaTest, OpensslKeysBothWays) {
+    SKIP_UNLESS(HaveCommand("openssl"), "openssl is not installed");
     const auto Rows1 = Rows(RunPython(OpensslScript));
-    if (Rows1.empty()) GTEST_SKIP() << "openssl not available";
+    ASSERT_FALSE(Rows1.empty());
     std::map<std::string, std::unique_ptr<Key>> Publics;
     std::string Directory, Decrypts;
     int Keys = 0, Forgeries = 0;
@@ -330,7 +331,7 @@ TEST_F(RsaTest, EdgesDecidedAsOpensslDecides) {
         EXPECT_EQ(Imported, Case[0] != "exponent-65-bits") << Case[0];
         EXPECT_EQ(Imported && Public.Verify(FromHex(Case[2]), FromHex(Case[3])) == 1, Case[4] == "1") << Case[0];
     }
-    if (!crypto_test::ReferenceTool("openssl", "openssl version")) return;
+    if (!RequirePart(HaveCommand("openssl"), "openssl")) return;
     TempDirectory Dir;
     for (const auto &Case : Cases) {
         for (const auto &[Name, Hex] : {std::pair{"key.der", Case[1]}, {"digest", Case[2]}, {"signature", Case[3]}})
@@ -356,7 +357,7 @@ std::pair<std::string, std::string> SmallKey() {
 
 TEST_F(RsaTest, EncryptionAndSigningLimits) {
     const std::string Der = SmallKey().first;
-    if (Der.empty()) GTEST_SKIP() << "openssl not available";
+    SKIP_UNLESS(!Der.empty(), "openssl is not installed");
     Key Object;
     ASSERT_TRUE(Object.FromPrivate(Der));
     RSA *Rsa = RsaOf(Object);
@@ -478,7 +479,7 @@ TEST_F(RsaTest, PublicKeyObject) {
     // A SubjectPublicKeyInfo whose BIT STRING has unused bits, or an
     // unknown algorithm, is refused.
     const std::string Spki = SmallKey().second;
-    if (Spki.empty()) GTEST_SKIP() << "openssl not available";
+    SKIP_UNLESS(!Spki.empty(), "openssl is not installed");
     Key Good, Unused, Unknown;
     EXPECT_TRUE(Good.FromSpki(Spki));
     EXPECT_EQ(CryptAsymmetric_IsRSA(Good.Object), 1);
@@ -511,7 +512,7 @@ TEST_F(RsaDeathTest, CallerErrorsStop) {
     EXPECT_DEATH(Fresh.Verify("d", "s"), "Not Supported");
     EXPECT_DEATH(CryptAsymmetric_InitParams(Fresh.Object, ""), "Not Supported");
     const std::string Spki = SmallKey().second;
-    if (Spki.empty()) GTEST_SKIP() << "openssl not available";
+    SKIP_UNLESS(!Spki.empty(), "openssl is not installed");
     Key Public;
     ASSERT_TRUE(Public.FromSpki(Spki));
     EXPECT_DEATH(Public.Verify(std::string(1024, 'd'), "s"), "RSA digest overflow");

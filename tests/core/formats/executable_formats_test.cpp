@@ -32,6 +32,7 @@
 #include "core/memory_stream.h"
 #include "core/posix/platform_file.h"
 #include "core/string_expand.h"
+#include "tests/support/requirement.h"
 #include "tests/support/runtime.h"
 #include "tests/support/system.h"
 
@@ -129,7 +130,7 @@ class ExecutableFormats : public RuntimeTest {
     void SetUp() override {
         Built();
         RuntimeTest::SetUp();
-        if (!Built().Missing.empty()) GTEST_SKIP() << "sample tools missing: " << Built().Missing;
+        SKIP_UNLESS(Built().Missing.empty(), "sample tools missing: " << Built().Missing);
     }
     std::string At(const std::string &Name) { return Built().Folder + "/" + Name; }
 };

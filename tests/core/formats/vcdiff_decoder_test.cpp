@@ -11,6 +11,7 @@
 
 #include "core/formats/vcdiff_decoder.h"
 #include "tests/support/python.h"
+#include "tests/support/requirement.h"
 #include "tests/support/runtime.h"
 
 namespace {
@@ -118,7 +119,7 @@ TEST_F(VCDiffTest, XdeltaDeltasRebuildTheirTargets) {
     int32 Runs = 0, TargetCopies = 0, Overlaps = 0, Cases = 0, TotalRuns = 0, TotalOverlaps = 0;
     uint32 Index = 0, Count = 0;
     while (Lines >> Name) {
-        if (Name == "SKIP") GTEST_SKIP() << "xdelta3 is not installed";
+        SKIP_UNLESS(Name != "SKIP", "xdelta3 is not installed");
         Lines >> Source >> Target >> Delta >> Offset >> Runs >> TargetCopies >> Overlaps >> Index >> Count;
         const Bytes Src = FromHexBytes(Source), Tgt = FromHexBytes(Target), Del = FromHexBytes(Delta);
         VCDiffDecoder *Decoder = nullptr;

@@ -20,12 +20,12 @@
 
 #include "core/formats/zip_internal.h"
 #include "tests/support/python.h"
+#include "tests/support/requirement.h"
 #include "tests/support/runtime.h"
 #include "tests/support/system.h"
 
 namespace {
 
-bool HaveTool(const char *Name) { return system((std::string("command -v ") + Name + " >/dev/null 2>&1").c_str()) == 0; }
 
 bool Shell(const std::string &Command) { return system((Command + " >/dev/null 2>&1").c_str()) == 0; }
 
@@ -122,7 +122,7 @@ class ZipTest : public RuntimeTest {
 // Plain zip keeps the link (-y) and the time (within the two-second DOS
 // resolution).
 TEST_F(ZipTest, PlainZipExtractsByteForByte) {
-    if (!HaveTool("zip")) GTEST_SKIP() << "zip not installed";
+    SKIP_UNLESS(HaveCommand("zip"), "zip not installed");
     const std::string Path = Archive("plain.zip", "zip -q -r -y");
     ASSERT_EQ(Zip_Extract(Path.c_str(), 0, Output.c_str(), nullptr), 1);
     ExpectSameTree();
@@ -145,10 +145,7 @@ TEST_F(ZipTest, EncryptedArchivesFromZipAnd7z) {
     };
     for (const Maker &M : Makers) {
         SCOPED_TRACE(M.Command);
-        if (!HaveTool(M.Tool)) {
-            std::cerr << "skipped: " << M.Tool << " not installed\n";
-            continue;
-        }
+        if (!RequirePart(HaveCommand(M.Tool), M.Tool)) continue;
         Shell("rm -rf '" + Output + "' '" + Temp.Path + "/enc.zip'");
         const std::string Path = Archive("enc.zip", M.Command);
         // The wrong password first: nothing appears.
@@ -172,7 +169,7 @@ TEST_F(ZipTest, EncryptedArchivesFromZipAnd7z) {
 // Flips one byte inside an entry's stored data (found by its local header)
 // and expects the whole archive refused with nothing written.
 TEST_F(ZipTest, CorruptEntriesLeaveNothing) {
-    if (!HaveTool("zip") || !HaveTool("7z")) GTEST_SKIP() << "zip or 7z not installed";
+    SKIP_UNLESS(HaveCommand("zip") && HaveCommand("7z"), "zip or 7z not installed");
     struct Case {
         const char *Name, *Command, *Password;
     };
@@ -207,7 +204,7 @@ TEST_F(ZipTest, CorruptEntriesLeaveNothing) {
 }
 
 TEST_F(ZipTest, ExistingDestinationKeepsItsContentOnFailure) {
-    if (!HaveTool("zip")) GTEST_SKIP() << "zip not installed";
+    SKIP_UNLESS(HaveCommand("zip"), "zip not installed");
     const std::string Path = Archive("pkware.zip", "zip -q -r -P pw");
     Shell("mkdir -p '" + Output + "/keep'");
     WriteFile(Output + "/hello.txt", "old");
@@ -331,7 +328,7 @@ TEST_F(ZipTest, OversizedEntryIsRefused) {
 }
 
 TEST_F(ZipTest, ArchiveBehindOtherBytes) {
-    if (!HaveTool("7z")) GTEST_SKIP() << "7z not installed";
+    SKIP_UNLESS(HaveCommand("7z"), "7z not installed");
     const std::string Path = Archive("aes.zip", "7z a -tzip -mem=AES256 -ppw -bd");
     const std::string Stub(12345, 'S');
     WriteFile(Temp / "joined.bin", Stub + ReadFile(Path));

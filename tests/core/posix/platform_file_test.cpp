@@ -19,6 +19,7 @@
 #include "core/time.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/python.h"
+#include "tests/support/requirement.h"
 #include "tests/support/runtime.h"
 #include "tests/support/system.h"
 
@@ -278,6 +279,7 @@ TEST_F(PlatformFileTest, TheImmutableFlagIsClearedWhenSet) {
     Touch(Path);
     EXPECT_EQ(Platform_EnsurePathMutable(Path.c_str()), 1); // nothing to clear
     EXPECT_EQ(Platform_EnsurePathMutable((Temp / "none").c_str()), 0);
+    SKIP_UNLESS(HaveCommand("chattr"), "chattr (e2fsprogs) is not installed");
     if (getuid() != 0 || system(("chattr +i '" + Path + "' 2>/dev/null").c_str()) != 0)
         GTEST_SKIP() << "the file system or the user cannot set the immutable flag";
     uint32 Attributes = 0;

@@ -19,6 +19,7 @@
 #include "core/posix/platform.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/python.h"
+#include "tests/support/requirement.h"
 #include "tests/support/runtime.h"
 #include "tests/support/system.h"
 
@@ -97,7 +98,7 @@ print(' '.join((servers + ['', ''])[:2]) if servers else 'none')
 }
 
 TEST_F(NetworkTest, AdaptersMatchIpAddr) {
-    if (system("command -v ip > /dev/null 2>&1") != 0) GTEST_SKIP() << "ip (iproute2) is not installed";
+    SKIP_UNLESS(HaveCommand("ip"), "ip (iproute2) is not installed");
     const std::string Expected = RunPython(R"(
 import ipaddress, json, subprocess
 links = {l['ifname']: l for l in json.loads(subprocess.run(['ip', '-j', 'link'], capture_output=True, text=True).stdout)}

@@ -12,6 +12,7 @@
 #include "core/posix/platform.h"
 #include "core/posix/platform_security.h"
 #include "tests/support/python.h"
+#include "tests/support/requirement.h"
 #include "tests/support/runtime.h"
 #include "tests/support/system.h"
 
@@ -125,7 +126,7 @@ TEST_F(TrustTest, AnchorFileFromTheEnvironment) {
 TEST_F(TrustTest, SystemBundleReadsAsPythonReadsIt) {
     const char *Bundle = "/etc/ssl/certs/ca-certificates.crt";
     std::ifstream In(Bundle, std::ios::binary);
-    if (!In) GTEST_SKIP() << "no system bundle (ca-certificates)";
+    SKIP_UNLESS(In, "no system bundle (ca-certificates)");
     std::stringstream Text;
     Text << In.rdbuf();
     std::string Ours;

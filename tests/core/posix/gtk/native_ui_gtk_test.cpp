@@ -25,6 +25,7 @@
 #include "core/posix/native_ui_model.h"
 #include "core/progress_window.h"
 #include "core/time.h"
+#include "tests/support/requirement.h"
 #include "tests/support/runtime.h"
 #include "tests/support/system.h"
 
@@ -33,8 +34,6 @@ namespace {
 const std::string Logs = std::string(RUNTIME_BINARY_DIR) + "/test-logs/native-ui-gtk/";
 
 std::string Shell(const std::string &Command) { return CommandOutput(Command + " 2>&1"); }
-
-bool Have(const char *Tool) { return system((std::string("command -v ") + Tool + " >/dev/null").c_str()) == 0; }
 
 GtkWindow *FindWindow(const std::string &Title) {
     GtkWindow *Found = nullptr;
@@ -116,9 +115,8 @@ class NativeUIGtkTest : public ::testing::Test {
   protected:
     RuntimeScope *Runtime = nullptr;
     void SetUp() override {
-        if (getenv("DISPLAY") == nullptr) GTEST_SKIP() << "no display: run under xvfb-run";
-        for (const char *Tool : {"xwininfo", "xdotool", "import"})
-            if (!Have(Tool)) GTEST_SKIP() << Tool << " is missing";
+        SKIP_UNLESS(getenv("DISPLAY") != nullptr, "no display: run under xvfb-run");
+        for (const char *Tool : {"xwininfo", "xdotool", "import"}) SKIP_UNLESS(HaveCommand(Tool), Tool << " is missing");
         // A fatal stop in here must not wait for someone to answer its box.
         Runtime = new RuntimeScope(DEBUG_FLAG_CMDLINE);
         NativeUIGtk_Register();
