@@ -12,19 +12,19 @@
 #include <string>
 #include <vector>
 
-#include "core/core_script.h"
-#include "core/debug.h"
-#include "core/dictionary.h"
-#include "core/event_queue.h"
-#include "core/formats/json.h"
-#include "core/interop.h"
-#include "core/memory_stream.h"
-#include "core/notification_center.h"
-#include "core/thread.h"
-#include "core/content_register.h"
-#include "core/crypto/crypto_register.h"
-#include "core/net_register.h"
-#include "core/platform_register.h"
+#include "runtime/script/core_script.h"
+#include "runtime/debug.h"
+#include "runtime/containers/dictionary.h"
+#include "runtime/event_queue.h"
+#include "runtime/documents/json.h"
+#include "runtime/script/interop.h"
+#include "runtime/streams/memory_stream.h"
+#include "runtime/notification/notification_center.h"
+#include "runtime/thread.h"
+#include "content/content_register.h"
+#include "crypto/crypto_register.h"
+#include "net/net_register.h"
+#include "platform/platform_register.h"
 
 namespace {
 

@@ -10,11 +10,11 @@
 #include <string>
 #include <vector>
 
-#include "core/string_expand.h"
-#include "core/content_register.h"
-#include "core/crypto/crypto_register.h"
-#include "core/net_register.h"
-#include "core/platform_register.h"
+#include "runtime/text/string_expand.h"
+#include "content/content_register.h"
+#include "crypto/crypto_register.h"
+#include "net/net_register.h"
+#include "platform/platform_register.h"
 
 namespace {
 

@@ -27,7 +27,7 @@
 // a "load" that still succeeded go into the summary without failing it.
 #pragma once
 
-#include "core/types.h"
+#include "runtime/types.h"
 
 #define HOSTJOB_EXIT_USAGE 2
 #define HOSTJOB_EXIT_INTERRUPTED 130

@@ -10,7 +10,7 @@
 // after. Main thread only.
 #pragma once
 
-#include "core/types.h"
+#include "runtime/types.h"
 
 RUNTIME_EXTERN_C_BEGIN
 

@@ -6,12 +6,12 @@
 #include <string>
 #include <vector>
 
-#include "core/interop.h"
-#include "core/log.h"
-#include "core/memory_stream.h"
-#include "core/notification_center.h"
-#include "core/string.h"
 #include "duktape.h"
+#include "runtime/log.h"
+#include "runtime/notification/notification_center.h"
+#include "runtime/script/interop.h"
+#include "runtime/streams/memory_stream.h"
+#include "runtime/text/string.h"
 
 namespace {
 

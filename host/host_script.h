@@ -11,7 +11,7 @@
 // runs on the main thread.
 #pragma once
 
-#include "core/types.h"
+#include "runtime/types.h"
 
 RUNTIME_EXTERN_C_BEGIN
 

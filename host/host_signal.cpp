@@ -5,12 +5,12 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
-#include "core/event_queue.h"
-#include "core/log.h"
-#include "core/native_ui.h"
-#include "core/posix/platform.h"
-#include "core/thread.h"
-#include "core/time.h"
+#include "platform/native_ui.h"
+#include "runtime/event_queue.h"
+#include "runtime/log.h"
+#include "runtime/posix/platform.h"
+#include "runtime/thread.h"
+#include "runtime/time.h"
 
 namespace {
 

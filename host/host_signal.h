@@ -12,7 +12,7 @@
 // the hook runs on the main thread.
 #pragma once
 
-#include "core/types.h"
+#include "runtime/types.h"
 
 RUNTIME_EXTERN_C_BEGIN
 

@@ -4,8 +4,8 @@
 #include <signal.h>
 #include <unistd.h>
 
-#include "core/command_line.h"
-#include "core/log.h"
+#include "runtime/command_line.h"
+#include "runtime/log.h"
 #include "workflow/workflow_app.h"
 #include "workflow/workflow_app_life.h"
 #include "workflow/workflow_app_tick.h"

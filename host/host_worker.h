@@ -8,7 +8,7 @@
 // arrives); the worker prints no summary.
 #pragma once
 
-#include "core/types.h"
+#include "runtime/types.h"
 
 RUNTIME_EXTERN_C_BEGIN
 

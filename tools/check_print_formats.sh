@@ -5,7 +5,7 @@
 # format (inputs proving just that) says so with "not a format" in a comment.
 cd "$(dirname "$0")/.."
 DIRS=""
-for d in core host workflow base skin bench fuzz; do [ -d "$d" ] && DIRS="$DIRS $d"; done
+for d in runtime crypto platform formats content net host workflow base skin bench fuzz; do [ -d "$d" ] && DIRS="$DIRS $d"; done
 FOUND=$(grep -rnE --include='*.cpp' --include='*.h' '"[^"]*%[-+ #0]*[0-9*]*(\.[0-9*]*)?(l[diuxXo]|h[hdiuxXo]?|n)' $DIRS | grep -v 'not a format')
 if [ -n "$FOUND" ]; then
   echo "$FOUND"

@@ -1,8 +1,8 @@
 // The comparison types: StringContains runs "found" or "notFound"; the
 // three-way ones run "equalTo", or "notEqualTo" and then "greaterThan" or
 // "lessThan" handed the result of "notEqualTo".
-#include "core/string.h"
-#include "core/version.h"
+#include "runtime/text/string.h"
+#include "runtime/version.h"
 #include "workflow/control_task.h"
 #include "workflow/task_type_object.h"
 

@@ -1,7 +1,7 @@
 // End, Error, Shutdown and Implode: the types that end a run or the
 // application.
-#include "core/debug.h"
-#include "core/string.h"
+#include "runtime/debug.h"
+#include "runtime/text/string.h"
 #include "workflow/control_task.h"
 #include "workflow/task_type_object.h"
 #include "workflow/workflow_app_life.h"

@@ -1,8 +1,8 @@
 // Environment (also EnvironmentGet and EnvironmentSet: one behaviour, the
 // name is not consulted) and Singleton.
-#include "core/app_mark.h"
-#include "core/posix/platform.h"
-#include "core/string.h"
+#include "platform/app_mark.h"
+#include "runtime/posix/platform.h"
+#include "runtime/text/string.h"
 #include "workflow/control_task.h"
 #include "workflow/task_type_object.h"
 

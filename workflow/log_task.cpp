@@ -1,5 +1,5 @@
 // Log, Notification and Status: the types that speak to the outside.
-#include "core/string.h"
+#include "runtime/text/string.h"
 #include "workflow/control_task.h"
 #include "workflow/task_type_object.h"
 #include "workflow/workflow.h"

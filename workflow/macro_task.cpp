@@ -1,8 +1,8 @@
 // Macro and Aggregate (see macro_task.h).
 #include "workflow/macro_task.h"
 
-#include "core/notification_center.h"
-#include "core/string.h"
+#include "runtime/notification/notification_center.h"
+#include "runtime/text/string.h"
 #include "workflow/queue_task.h"
 #include "workflow/task_request.h"
 #include "workflow/task_type_object.h"

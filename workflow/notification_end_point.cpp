@@ -11,14 +11,14 @@
 #include <string>
 #include <vector>
 
-#include "core/crypto/rc4.h"
-#include "core/dictionary.h"
-#include "core/formats/json.h"
-#include "core/notification_center.h"
-#include "core/string.h"
-#include "core/url.h"
-#include "core/web_get_connection.h"
-#include "core/web_get_request.h"
+#include "crypto/rc4.h"
+#include "net/web_get_connection.h"
+#include "net/web_get_request.h"
+#include "runtime/containers/dictionary.h"
+#include "runtime/documents/json.h"
+#include "runtime/notification/notification_center.h"
+#include "runtime/text/string.h"
+#include "runtime/text/url.h"
 #include "workflow/workflow_run.h"
 
 namespace {

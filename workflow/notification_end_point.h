@@ -17,9 +17,9 @@
 // a stream of any peer is up). Main thread only.
 #pragma once
 
-#include "core/class.h"
-#include "core/types.h"
-#include "core/web_server.h"
+#include "net/web_server.h"
+#include "runtime/class.h"
+#include "runtime/types.h"
 
 #define NOTIFICATIONENDPOINT_CLASSID 0xd287e47fu
 #define NOTIFICATIONENDPOINT_TOKEN_LENGTH 11

@@ -3,10 +3,10 @@
 
 #include <initializer_list>
 
-#include "core/memory.h"
-#include "core/notification_center.h"
-#include "core/string.h"
-#include "core/time.h"
+#include "runtime/memory.h"
+#include "runtime/notification/notification_center.h"
+#include "runtime/text/string.h"
+#include "runtime/time.h"
 #include "workflow/workflow.h"
 
 struct Progress {

@@ -2,9 +2,9 @@
 // queue_task.h).
 #include "workflow/queue_task.h"
 
-#include "core/memory.h"
-#include "core/notification_center.h"
-#include "core/string.h"
+#include "runtime/memory.h"
+#include "runtime/notification/notification_center.h"
+#include "runtime/text/string.h"
 #include "workflow/task_internal.h"
 
 #include <string.h>

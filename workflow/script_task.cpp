@@ -1,9 +1,9 @@
 // Script-implemented task types (see script_task.h).
 #include "workflow/script_task.h"
 
-#include "core/api_gen_dispatch.h"
-#include "core/formats/crc.h"
-#include "core/memory.h"
+#include "runtime/memory.h"
+#include "runtime/script/api_gen_dispatch.h"
+#include "runtime/text/crc.h"
 #include "workflow/workflow_app.h"
 
 namespace {

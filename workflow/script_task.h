@@ -5,8 +5,8 @@
 // complete or cancel.
 #pragma once
 
-#include "core/dictionary.h"
-#include "core/types.h"
+#include "runtime/containers/dictionary.h"
+#include "runtime/types.h"
 #include "workflow/task.h"
 
 #define SCRIPTTASK_CLASSID 0xeaca5180u

@@ -1,6 +1,6 @@
 // Sleep: waits a number of seconds on the notification center's process
 // step; a cancel (or any other completion) ends the wait at once.
-#include "core/time.h"
+#include "runtime/time.h"
 #include "workflow/control_task.h"
 #include "workflow/task_type_object.h"
 

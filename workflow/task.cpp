@@ -6,17 +6,17 @@
 
 #include <initializer_list>
 
-#include "core/crypto/authenticate.h"
-#include "core/formats/json.h"
-#include "core/log.h"
-#include "core/memory.h"
-#include "core/notification_center.h"
-#include "core/string.h"
-#include "core/string_expand.h"
-#include "core/string_print.h"
-#include "core/time.h"
-#include "core/url.h"
-#include "core/web_get.h"
+#include "crypto/authenticate.h"
+#include "net/web_get.h"
+#include "runtime/documents/json.h"
+#include "runtime/log.h"
+#include "runtime/memory.h"
+#include "runtime/notification/notification_center.h"
+#include "runtime/text/string.h"
+#include "runtime/text/string_expand.h"
+#include "runtime/text/string_print.h"
+#include "runtime/text/url.h"
+#include "runtime/time.h"
 #include "workflow/task_internal.h"
 #include "workflow/workflow.h"
 

@@ -16,10 +16,10 @@
 
 #include <stdarg.h>
 
-#include "core/class.h"
-#include "core/crypto/cert_store.h"
-#include "core/dictionary.h"
-#include "core/types.h"
+#include "crypto/cert_store.h"
+#include "runtime/class.h"
+#include "runtime/containers/dictionary.h"
+#include "runtime/types.h"
 
 #define TASK_CLASSID 0xbfff2674u
 #define TASK_NAME_SIZE 120

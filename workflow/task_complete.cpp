@@ -8,13 +8,13 @@
 // but never a failed task into a success.
 #include <string.h>
 
-#include "core/formats/json.h"
-#include "core/interop.h"
-#include "core/memory.h"
-#include "core/notification_center.h"
-#include "core/string.h"
-#include "core/string_print.h"
-#include "core/time.h"
+#include "runtime/documents/json.h"
+#include "runtime/memory.h"
+#include "runtime/notification/notification_center.h"
+#include "runtime/script/interop.h"
+#include "runtime/text/string.h"
+#include "runtime/text/string_print.h"
+#include "runtime/time.h"
 #include "workflow/task_event.h"
 #include "workflow/task_internal.h"
 #include "workflow/workflow.h"

@@ -1,10 +1,10 @@
 // One step of a task's sub-action chain (see task_event.h).
 #include "workflow/task_event.h"
 
-#include "core/memory.h"
-#include "core/notification_center.h"
-#include "core/notification_center_internal.h"
-#include "core/string.h"
+#include "runtime/memory.h"
+#include "runtime/notification/notification_center.h"
+#include "runtime/notification/notification_center_internal.h"
+#include "runtime/text/string.h"
 #include "workflow/task_internal.h"
 #include "workflow/workflow_app.h"
 

@@ -11,8 +11,8 @@
 #include <string>
 #include <string_view>
 
-#include "core/probe_table.h"
-#include "core/types.h"
+#include "runtime/containers/probe_table.h"
+#include "runtime/types.h"
 
 typedef struct Dictionary Dictionary;
 

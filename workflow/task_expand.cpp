@@ -6,8 +6,8 @@
 
 #include <string_view>
 
-#include "core/string.h"
-#include "core/string_expand.h"
+#include "runtime/text/string.h"
+#include "runtime/text/string_expand.h"
 #include "workflow/task_internal.h"
 #include "workflow/workflow.h"
 #include "workflow/workflow_app.h"

@@ -3,7 +3,7 @@
 
 #include <deque>
 
-#include "core/callback.h"
+#include "runtime/callback.h"
 #include "workflow/task.h"
 
 typedef struct TaskRequest TaskRequest;

@@ -7,17 +7,17 @@
 #include <string>
 #include <vector>
 
-#include "core/async_http.h"
-#include "core/crypto/cert_store.h"
-#include "core/log.h"
-#include "core/memory.h"
-#include "core/notification_center.h"
-#include "core/string.h"
-#include "core/time.h"
-#include "core/url.h"
-#include "core/web_get.h"
-#include "core/web_get_cache.h"
-#include "core/web_get_request.h"
+#include "crypto/cert_store.h"
+#include "net/async_http.h"
+#include "net/web_get.h"
+#include "net/web_get_cache.h"
+#include "net/web_get_request.h"
+#include "runtime/log.h"
+#include "runtime/memory.h"
+#include "runtime/notification/notification_center.h"
+#include "runtime/text/string.h"
+#include "runtime/text/url.h"
+#include "runtime/time.h"
 #include "workflow/task_internal.h"
 
 struct TaskRequest {

@@ -1,5 +1,5 @@
 // Document requests of a task: the task owns at most one TaskRequest, which
-// drives the asynchronous document loader (core/async_http.h) from the
+// drives the asynchronous document loader (net/async_http.h) from the
 // notification center's process step, applies the task's HTTP arguments to
 // every attempt, retries a failed attempt after 15 x 2^min(failures, 8)
 // seconds (at most 3 retries), records each failure as a task error and
@@ -10,9 +10,9 @@
 // callback must not start a new request on its own task.
 #pragma once
 
-#include "core/dictionary.h"
-#include "core/types.h"
-#include "core/web_get_request.h"
+#include "net/web_get_request.h"
+#include "runtime/containers/dictionary.h"
+#include "runtime/types.h"
 #include "workflow/task.h"
 
 #define TASKREQUEST_CLASSID 0x6506bd2au

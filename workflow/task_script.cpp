@@ -1,9 +1,9 @@
 // Dispatcher of "TQX.Task" (see task_script.h).
 #include "workflow/task_script.h"
 
-#include "core/api_gen_dispatch.h"
-#include "core/formats/crc.h"
-#include "core/string.h"
+#include "runtime/script/api_gen_dispatch.h"
+#include "runtime/text/crc.h"
+#include "runtime/text/string.h"
 #include "workflow/task.h"
 
 namespace {

@@ -5,8 +5,8 @@
 // never print formats.
 #pragma once
 
-#include "core/dictionary.h"
-#include "core/types.h"
+#include "runtime/containers/dictionary.h"
+#include "runtime/types.h"
 
 RUNTIME_EXTERN_C_BEGIN
 

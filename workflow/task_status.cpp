@@ -6,15 +6,15 @@
 
 #include <atomic>
 
-#include "core/formats/json.h"
-#include "core/formats/xml.h"
-#include "core/formats/yaml.h"
-#include "core/notification_center.h"
-#include "core/posix/platform.h"
-#include "core/string.h"
-#include "core/string_print.h"
-#include "core/thread.h"
-#include "core/web_get.h"
+#include "formats/xml.h"
+#include "formats/yaml.h"
+#include "net/web_get.h"
+#include "runtime/documents/json.h"
+#include "runtime/notification/notification_center.h"
+#include "runtime/posix/platform.h"
+#include "runtime/text/string.h"
+#include "runtime/text/string_print.h"
+#include "runtime/thread.h"
 #include "workflow/task_internal.h"
 #include "workflow/workflow_app.h"
 

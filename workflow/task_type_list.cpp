@@ -1,10 +1,10 @@
 // Task-type registry (see task_type_list.h).
 #include "workflow/task_type_list.h"
 
-#include "core/callback.h"
-#include "core/memory.h"
-#include "core/string.h"
-#include "core/string_internal.h"
+#include "runtime/callback.h"
+#include "runtime/memory.h"
+#include "runtime/text/string.h"
+#include "runtime/text/string_internal.h"
 
 namespace {
 

@@ -6,8 +6,8 @@
 // and the type's record <Type>_INTERFACE under the given type name.
 #pragma once
 
-#include "core/memory.h"
-#include "core/notification_center.h"
+#include "runtime/memory.h"
+#include "runtime/notification/notification_center.h"
 #include "workflow/task.h"
 
 #define TASKTYPE_OBJECT_DEFINE(Type, Struct, ClassId, OnStart, OnFree)                                       \

@@ -2,7 +2,7 @@
 // unavailable_task.h).
 #include "workflow/unavailable_task.h"
 
-#include "core/string_print.h"
+#include "runtime/text/string_print.h"
 #include "workflow/task_type_object.h"
 
 struct UnavailableTask {

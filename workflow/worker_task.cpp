@@ -4,14 +4,14 @@
 #include <errno.h>
 #include <string.h>
 
-#include "core/callback.h"
-#include "core/event_queue.h"
-#include "core/memory.h"
-#include "core/notification_center.h"
-#include "core/posix/platform.h"
-#include "core/string.h"
-#include "core/string_print.h"
-#include "core/thread.h"
+#include "runtime/callback.h"
+#include "runtime/event_queue.h"
+#include "runtime/memory.h"
+#include "runtime/notification/notification_center.h"
+#include "runtime/posix/platform.h"
+#include "runtime/text/string.h"
+#include "runtime/text/string_print.h"
+#include "runtime/thread.h"
 
 struct WorkerTask {
     ClassStruct Class;

@@ -6,14 +6,14 @@
 
 #include <initializer_list>
 
-#include "core/dictionary_internal.h"
-#include "core/formats/json.h"
-#include "core/formats/yaml.h"
-#include "core/memory.h"
-#include "core/notification_center.h"
-#include "core/path.h"
-#include "core/string.h"
-#include "core/string_print.h"
+#include "runtime/containers/dictionary_internal.h"
+#include "runtime/documents/json.h"
+#include "formats/yaml.h"
+#include "runtime/memory.h"
+#include "runtime/notification/notification_center.h"
+#include "runtime/files/path.h"
+#include "runtime/text/string.h"
+#include "runtime/text/string_print.h"
 #include "workflow/workflow_app.h"
 #include "workflow/task_internal.h"
 #include "workflow/workflow_internal.h"

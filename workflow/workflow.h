@@ -11,11 +11,11 @@
 
 #include <stdarg.h>
 
-#include "core/class.h"
-#include "core/crypto/cert_store.h"
-#include "core/dictionary.h"
-#include "core/string_expand.h"
-#include "core/types.h"
+#include "crypto/cert_store.h"
+#include "runtime/class.h"
+#include "runtime/containers/dictionary.h"
+#include "runtime/text/string_expand.h"
+#include "runtime/types.h"
 #include "workflow/task.h"
 #include "workflow/task_type_list.h"
 

@@ -1,10 +1,10 @@
 // The workflow application in its minimal form (see workflow_app.h).
 #include "workflow/workflow_app.h"
-#include "core/web_get_request.h"
-#include "core/log.h"
-#include "core/analytics.h"
+#include "net/web_get_request.h"
+#include "runtime/log.h"
+#include "net/analytics.h"
 
-#include "core/string.h"
+#include "runtime/text/string.h"
 #include "workflow/task_internal.h"
 #include "workflow/workflow_app_config.h"
 #include "workflow/workflow_app_life.h"

@@ -4,8 +4,8 @@
 // minimal form; configuration, the tick and the shutdown protocol build on it.
 #pragma once
 
-#include "core/dictionary.h"
-#include "core/types.h"
+#include "runtime/containers/dictionary.h"
+#include "runtime/types.h"
 #include "workflow/task_type_list.h"
 
 RUNTIME_EXTERN_C_BEGIN

@@ -11,9 +11,9 @@
 // the modules that will read them.
 #pragma once
 
-#include "core/crypto/cert_store.h"
-#include "core/dictionary.h"
-#include "core/types.h"
+#include "crypto/cert_store.h"
+#include "runtime/containers/dictionary.h"
+#include "runtime/types.h"
 
 #define WORKFLOWAPP_LIBRARY_VERSION "1.0.0.0"
 

@@ -7,8 +7,8 @@
 // stop, as everywhere.
 #pragma once
 
-#include "core/dictionary.h"
-#include "core/types.h"
+#include "runtime/containers/dictionary.h"
+#include "runtime/types.h"
 
 RUNTIME_EXTERN_C_BEGIN
 

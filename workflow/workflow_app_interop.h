@@ -18,9 +18,9 @@
 // per pass, the first one from the head.
 #pragma once
 
-#include "core/dictionary.h"
-#include "core/interop.h"
-#include "core/types.h"
+#include "runtime/containers/dictionary.h"
+#include "runtime/script/interop.h"
+#include "runtime/types.h"
 
 #define WORKFLOWAPP_PENDING_CLASSID 0x7ed64f45u
 

@@ -7,11 +7,11 @@
 #include <algorithm>
 #include <string>
 
-#include "core/crypto/cert_store.h"
-#include "core/crypto/cert_store_key.h"
-#include "core/crypto/jws.h"
-#include "core/log.h"
-#include "core/string.h"
+#include "crypto/cert_store.h"
+#include "crypto/cert_store_key.h"
+#include "crypto/jws.h"
+#include "runtime/log.h"
+#include "runtime/text/string.h"
 #include "workflow/workflow_app_config.h"
 
 namespace {

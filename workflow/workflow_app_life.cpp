@@ -13,13 +13,13 @@
 #include <set>
 #include <string>
 
-#include "core/command_line.h"
-#include "core/crypto/challenge.h"
-#include "core/debug.h"
-#include "core/log.h"
-#include "core/dictionary.h"
-#include "core/notification_center.h"
-#include "core/string.h"
+#include "runtime/command_line.h"
+#include "crypto/challenge.h"
+#include "runtime/debug.h"
+#include "runtime/log.h"
+#include "runtime/containers/dictionary.h"
+#include "runtime/notification/notification_center.h"
+#include "runtime/text/string.h"
 #include "workflow/workflow_app.h"
 
 namespace {

@@ -9,7 +9,7 @@
 // under the same instance with "force" true. Main thread only.
 #pragma once
 
-#include "core/types.h"
+#include "runtime/types.h"
 
 #define WORKFLOWAPP_PATH_SIZE 320
 #define WORKFLOWAPP_ARGUMENTS_SIZE 4096

@@ -4,15 +4,15 @@
 
 #include "workflow/workflow_app_interop.h"
 
-#include "core/analytics.h"
-#include "core/class.h"
-#include "core/event_queue.h"
-#include "core/interop.h"
-#include "core/log.h"
-#include "core/memory.h"
-#include "core/notification_center.h"
-#include "core/string.h"
-#include "core/time.h"
+#include "net/analytics.h"
+#include "runtime/class.h"
+#include "runtime/event_queue.h"
+#include "runtime/script/interop.h"
+#include "runtime/log.h"
+#include "runtime/memory.h"
+#include "runtime/notification/notification_center.h"
+#include "runtime/text/string.h"
+#include "runtime/time.h"
 #include "workflow/task.h"
 #include "workflow/workflow.h"
 #include "workflow/workflow_app.h"
@@ -22,7 +22,7 @@
 #include "workflow/notification_end_point.h"
 #include "workflow/workflow_app_life.h"
 #include "workflow/workflow_run.h"
-#include "core/command_line.h"
+#include "runtime/command_line.h"
 
 namespace {
 

@@ -5,9 +5,9 @@
 // Main thread only.
 #pragma once
 
-#include "core/dictionary.h"
-#include "core/meter.h"
-#include "core/types.h"
+#include "runtime/containers/dictionary.h"
+#include "runtime/streams/meter.h"
+#include "runtime/types.h"
 
 #include "workflow/workflow_app_web.h"
 

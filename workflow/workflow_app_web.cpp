@@ -2,9 +2,9 @@
 // workflow_app_web.h).
 #include "workflow/workflow_app_web.h"
 
-#include "core/async_http.h"
-#include "core/notification_center.h"
-#include "core/string.h"
+#include "net/async_http.h"
+#include "runtime/notification/notification_center.h"
+#include "runtime/text/string.h"
 #include "workflow/workflow_app_config.h"
 
 namespace {

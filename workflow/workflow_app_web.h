@@ -6,9 +6,9 @@
 // WorkflowApp_WebGetRequestAdd/Remove once started.
 #pragma once
 
-#include "core/types.h"
-#include "core/web_get_cache.h"
-#include "core/web_get_request.h"
+#include "net/web_get_cache.h"
+#include "net/web_get_request.h"
+#include "runtime/types.h"
 
 RUNTIME_EXTERN_C_BEGIN
 

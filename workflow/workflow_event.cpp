@@ -1,10 +1,10 @@
 // Workflow events (see workflow_event.h).
 #include "workflow/workflow_event.h"
 
-#include "core/memory.h"
-#include "core/notification_center.h"
-#include "core/string.h"
-#include "core/time.h"
+#include "runtime/memory.h"
+#include "runtime/notification/notification_center.h"
+#include "runtime/text/string.h"
+#include "runtime/time.h"
 #include "workflow/workflow_app.h"
 #include "workflow/workflow_internal.h"
 

@@ -8,7 +8,7 @@
 // inside the step that fired them. The event deletes itself when complete.
 #pragma once
 
-#include "core/dictionary.h"
+#include "runtime/containers/dictionary.h"
 #include "workflow/workflow.h"
 
 #define WORKFLOWEVENT_CLASSID 0x28615826u

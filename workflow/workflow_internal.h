@@ -5,7 +5,7 @@
 
 #include <unordered_map>
 
-#include "core/callback.h"
+#include "runtime/callback.h"
 #include "workflow/workflow.h"
 
 // One created task and the record of the task that started it.

@@ -6,13 +6,13 @@
 
 #include <algorithm>
 
-#include "core/command_line.h"
-#include "core/formats/json.h"
-#include "core/log.h"
-#include "core/memory.h"
-#include "core/notification_center.h"
-#include "core/posix/platform_process.h"
-#include "core/string.h"
+#include "runtime/command_line.h"
+#include "runtime/documents/json.h"
+#include "runtime/log.h"
+#include "runtime/memory.h"
+#include "runtime/notification/notification_center.h"
+#include "runtime/posix/platform_process.h"
+#include "runtime/text/string.h"
 #include "workflow/workflow_event.h"
 #include "workflow/workflow_manager_internal.h"
 

@@ -12,8 +12,8 @@
 // completes. In the worker process only the flow runs. Main thread only.
 #pragma once
 
-#include "core/dictionary.h"
-#include "core/types.h"
+#include "runtime/containers/dictionary.h"
+#include "runtime/types.h"
 #include "workflow/workflow.h"
 
 #define WORKFLOWMANAGER_CLASSID 0xa36e5270u

@@ -1,10 +1,10 @@
 // The manager's queues: queuing a state task within the limits, pushing by
 // priority, popping in order, and the periodic step.
-#include "core/log.h"
-#include "core/notification_center.h"
-#include "core/posix/platform_process.h"
-#include "core/string.h"
-#include "core/time.h"
+#include "runtime/log.h"
+#include "runtime/notification/notification_center.h"
+#include "runtime/posix/platform_process.h"
+#include "runtime/text/string.h"
+#include "runtime/time.h"
 #include "workflow/workflow_app.h"
 #include "workflow/workflow_app_facts.h"
 #include "workflow/workflow_event.h"

@@ -5,13 +5,13 @@
 
 #include <algorithm>
 
-#include "core/class.h"
-#include "core/dictionary_pack.h"
-#include "core/log.h"
-#include "core/notification_center.h"
-#include "core/notification_center_internal.h"
-#include "core/string.h"
-#include "core/time.h"
+#include "runtime/class.h"
+#include "runtime/containers/dictionary_pack.h"
+#include "runtime/log.h"
+#include "runtime/notification/notification_center.h"
+#include "runtime/notification/notification_center_internal.h"
+#include "runtime/text/string.h"
+#include "runtime/time.h"
 #include "workflow/workflow_manager_internal.h"
 #include "workflow/workflow_run.h"
 

@@ -7,11 +7,11 @@
 #include <string>
 #include <vector>
 
-#include "core/memory.h"
-#include "core/notification_center.h"
-#include "core/posix/platform.h"
-#include "core/string.h"
-#include "core/string_print.h"
+#include "runtime/memory.h"
+#include "runtime/notification/notification_center.h"
+#include "runtime/posix/platform.h"
+#include "runtime/text/string.h"
+#include "runtime/text/string_print.h"
 #include "workflow/notification_end_point.h"
 #include "workflow/workflow_app.h"
 #include "workflow/workflow_event.h"

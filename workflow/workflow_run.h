@@ -15,7 +15,7 @@
 // the running count.
 #pragma once
 
-#include "core/types.h"
+#include "runtime/types.h"
 #include "workflow/task.h"
 
 #define WORKFLOWRUN_CLASSID 0x42682e29u

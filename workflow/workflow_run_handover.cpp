@@ -9,11 +9,11 @@
 #include <algorithm>
 #include <string>
 
-#include "core/analytics.h"
-#include "core/notification_center.h"
-#include "core/posix/platform_folder.h"
-#include "core/process.h"
-#include "core/string.h"
+#include "net/analytics.h"
+#include "platform/process.h"
+#include "runtime/notification/notification_center.h"
+#include "runtime/posix/platform_folder.h"
+#include "runtime/text/string.h"
 #include "workflow/notification_end_point.h"
 #include "workflow/workflow_app.h"
 #include "workflow/workflow_run_internal.h"

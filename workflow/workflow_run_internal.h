@@ -1,8 +1,8 @@
 // The WorkflowRun record, shared by the run modules (workflow_run*.cpp).
 #pragma once
 
-#include "core/dictionary.h"
-#include "core/process.h"
+#include "platform/process.h"
+#include "runtime/containers/dictionary.h"
 #include "workflow/workflow.h"
 #include "workflow/workflow_run.h"
 

@@ -1,10 +1,10 @@
 // Shaping a fetched workflow document before it is loaded: progress
 // identifiers, the generated macro task "load" and its macros, entry points
 // chosen by the run's arguments; and the hand-over of an elevated run.
-#include "core/notification_center.h"
-#include "core/path.h"
-#include "core/posix/platform_folder.h"
-#include "core/string.h"
+#include "runtime/files/path.h"
+#include "runtime/notification/notification_center.h"
+#include "runtime/posix/platform_folder.h"
+#include "runtime/text/string.h"
 #include "workflow/workflow_run_internal.h"
 
 namespace {

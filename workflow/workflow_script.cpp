@@ -6,11 +6,11 @@
 
 #include <string>
 
-#include "core/api_gen_dispatch.h"
-#include "core/formats/crc.h"
-#include "core/formats/json.h"
-#include "core/interop.h"
-#include "core/string.h"
+#include "runtime/documents/json.h"
+#include "runtime/script/api_gen_dispatch.h"
+#include "runtime/script/interop.h"
+#include "runtime/text/crc.h"
+#include "runtime/text/string.h"
 #include "workflow/workflow_app_life.h"
 #include "workflow/workflow_event.h"
 #include "workflow/workflow_manager.h"

@@ -9,8 +9,8 @@
 // resolves answers 0.
 #pragma once
 
-#include "core/dictionary.h"
-#include "core/types.h"
+#include "runtime/containers/dictionary.h"
+#include "runtime/types.h"
 #include "workflow/workflow.h"
 
 RUNTIME_EXTERN_C_BEGIN

@@ -4,10 +4,10 @@
 
 #include <string>
 
-#include "core/memory.h"
-#include "core/notification_center.h"
-#include "core/string.h"
-#include "core/string_print.h"
+#include "runtime/memory.h"
+#include "runtime/notification/notification_center.h"
+#include "runtime/text/string.h"
+#include "runtime/text/string_print.h"
 #include "workflow/workflow_app.h"
 #include "workflow/workflow_internal.h"
 

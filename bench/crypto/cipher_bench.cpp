@@ -13,11 +13,11 @@
 #include <random>
 #include <vector>
 
-#include "core/crypto/aes.h"
-#include "core/crypto/aes_gcm.h"
-#include "core/crypto/aes_internal.h"
-#include "core/crypto/rc4.h"
-#include "core/debug.h"
+#include "crypto/aes.h"
+#include "crypto/aes_gcm.h"
+#include "crypto/aes_internal.h"
+#include "crypto/rc4.h"
+#include "runtime/debug.h"
 
 namespace {
 

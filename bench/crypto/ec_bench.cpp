@@ -11,8 +11,8 @@
 
 #include <string>
 
-#include "core/crypto/ecdhe.h"
-#include "core/crypto/ecdsa.h"
+#include "crypto/ecdhe.h"
+#include "crypto/ecdsa.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 #include <random>
 #include <string>
 
-#include "core/crypto/hash.h"
+#include "crypto/hash.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 
 #include <string>
 
-#include "core/crypto/hash.h"
-#include "core/crypto/hmac.h"
+#include "crypto/hash.h"
+#include "crypto/hmac.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 // back to back; TimeRatio = our time / OpenSSL's time.
 // OpenSSL names a type RSA too: ours is included under another name first.
 #define RSA RuntimeRSA
-#include "core/crypto/rsa.h"
+#include "crypto/rsa.h"
 #undef RSA
 
 #include <benchmark/benchmark.h>
@@ -19,9 +19,9 @@
 #include <string>
 #include <vector>
 
-#include "core/crypto/asn1.h"
-#include "core/crypto/big_int.h"
-#include "core/debug.h"
+#include "crypto/asn1.h"
+#include "crypto/big_int.h"
+#include "runtime/debug.h"
 
 namespace {
 

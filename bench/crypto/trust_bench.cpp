@@ -13,15 +13,15 @@
 #include <string>
 
 #include "bench/crypto/trust_bench_inputs.h"
-#include "core/crypto/asn1.h"
-#include "core/crypto/cert_store_key.h"
-#include "core/crypto/cert_store_thumbprint.h"
-#include "core/crypto/jws.h"
-#include "core/crypto/pkcs12.h"
-#include "core/crypto/pkcs7.h"
-#include "core/crypto/sha256.h"
-#include "core/debug.h"
-#include "core/formats/base64.h"
+#include "crypto/asn1.h"
+#include "crypto/cert_store_key.h"
+#include "crypto/cert_store_thumbprint.h"
+#include "crypto/jws.h"
+#include "crypto/pkcs12.h"
+#include "crypto/pkcs7.h"
+#include "crypto/sha256.h"
+#include "runtime/debug.h"
+#include "runtime/text/base64.h"
 
 namespace trustbench {
 

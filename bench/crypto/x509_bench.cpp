@@ -9,16 +9,16 @@
 #include <sstream>
 #include <string>
 
-#include "core/crypto/cert_store_thumbprint.h"
-#include "core/crypto/sha256.h"
-#include "core/crypto/x509.h"
-#include "core/crypto/x509_chain.h"
-#include "core/debug.h"
-#include "core/posix/platform_security.h"
+#include "crypto/cert_store_thumbprint.h"
+#include "crypto/sha256.h"
+#include "crypto/x509.h"
+#include "crypto/x509_chain.h"
+#include "runtime/debug.h"
+#include "runtime/posix/platform_security.h"
 
 namespace {
 
-const std::string Folder = RUNTIME_SOURCE_DIR "/tests/core/crypto/certs/";
+const std::string Folder = RUNTIME_SOURCE_DIR "/tests/crypto/certs/";
 const char *const Bundle = "/etc/ssl/certs/ca-certificates.crt";
 
 void Start() {

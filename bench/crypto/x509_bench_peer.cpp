@@ -9,7 +9,7 @@
 
 namespace {
 
-const std::string Folder = RUNTIME_SOURCE_DIR "/tests/core/crypto/certs/";
+const std::string Folder = RUNTIME_SOURCE_DIR "/tests/crypto/certs/";
 const char *const Bundle = "/etc/ssl/certs/ca-certificates.crt";
 
 std::string Read(const std::string &Path) {

@@ -15,8 +15,8 @@
 #include <vector>
 
 #include "bench/scratch_folder.h"
-#include "core/debug.h"
-#include "core/formats/vcdiff_decoder.h"
+#include "formats/vcdiff_decoder.h"
+#include "runtime/debug.h"
 
 namespace {
 

@@ -11,9 +11,9 @@
 #include <random>
 #include <string>
 
-#include "core/debug.h"
-#include "core/dictionary.h"
-#include "core/formats/xml.h"
+#include "formats/xml.h"
+#include "runtime/containers/dictionary.h"
+#include "runtime/debug.h"
 
 namespace {
 

@@ -8,9 +8,9 @@
 #include <random>
 #include <string>
 
-#include "core/debug.h"
-#include "core/dictionary.h"
-#include "core/formats/yaml.h"
+#include "formats/yaml.h"
+#include "runtime/containers/dictionary.h"
+#include "runtime/debug.h"
 
 namespace {
 

@@ -10,17 +10,17 @@
 
 #include <string>
 
-#include "core/debug.h"
-#include "core/event_queue.h"
-#include "core/notification_center.h"
-#include "core/thread.h"
-#include "core/web_get_connection.h"
-#include "core/web_get_request.h"
-#include "core/web_server.h"
-#include "core/content_register.h"
-#include "core/crypto/crypto_register.h"
-#include "core/net_register.h"
-#include "core/platform_register.h"
+#include "runtime/debug.h"
+#include "runtime/event_queue.h"
+#include "runtime/notification/notification_center.h"
+#include "runtime/thread.h"
+#include "net/web_get_connection.h"
+#include "net/web_get_request.h"
+#include "net/web_server.h"
+#include "content/content_register.h"
+#include "crypto/crypto_register.h"
+#include "net/net_register.h"
+#include "platform/platform_register.h"
 #include "workflow/notification_end_point.h"
 #include "workflow/workflow_run.h"
 

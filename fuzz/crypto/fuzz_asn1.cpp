@@ -8,8 +8,8 @@
 
 #include <vector>
 
-#include "core/crypto/asn1.h"
-#include "core/debug.h"
+#include "crypto/asn1.h"
+#include "runtime/debug.h"
 
 namespace {
 

@@ -8,9 +8,9 @@
 #include <stdint.h>
 #include <string.h>
 
-#include "core/crypto/ec.h"
-#include "core/crypto/ecdhe.h"
-#include "core/crypto/ecdsa.h"
+#include "crypto/ec.h"
+#include "crypto/ecdhe.h"
+#include "crypto/ecdsa.h"
 
 namespace {
 

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "core/crypto/hash.h"
-#include "core/crypto/hmac.h"
+#include "crypto/hash.h"
+#include "crypto/hmac.h"
 
 namespace {
 

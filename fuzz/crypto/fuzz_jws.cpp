@@ -9,13 +9,13 @@
 
 #include <string>
 
-#include "core/crypto/cert_store.h"
-#include "core/crypto/cert_store_jwks.h"
-#include "core/crypto/cert_store_key.h"
-#include "core/crypto/cert_store_thumbprint.h"
-#include "core/crypto/jws.h"
-#include "core/crypto/sha256.h"
-#include "core/debug.h"
+#include "crypto/cert_store.h"
+#include "crypto/cert_store_jwks.h"
+#include "crypto/cert_store_key.h"
+#include "crypto/cert_store_thumbprint.h"
+#include "crypto/jws.h"
+#include "crypto/sha256.h"
+#include "runtime/debug.h"
 
 namespace {
 

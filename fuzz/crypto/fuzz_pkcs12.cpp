@@ -5,9 +5,9 @@
 
 #include <vector>
 
-#include "core/crypto/asn1.h"
-#include "core/crypto/pkcs12.h"
-#include "core/debug.h"
+#include "crypto/asn1.h"
+#include "crypto/pkcs12.h"
+#include "runtime/debug.h"
 
 namespace {
 

@@ -6,9 +6,9 @@
 
 #include <vector>
 
-#include "core/crypto/cert_store.h"
-#include "core/crypto/pkcs7.h"
-#include "core/debug.h"
+#include "crypto/cert_store.h"
+#include "crypto/pkcs7.h"
+#include "runtime/debug.h"
 
 namespace {
 

@@ -8,10 +8,10 @@
 
 #include <vector>
 
-#include "core/crypto/asn1.h"
-#include "core/crypto/crypt_asymmetric.h"
-#include "core/crypto/rsa.h"
-#include "core/debug.h"
+#include "crypto/asn1.h"
+#include "crypto/crypt_asymmetric.h"
+#include "crypto/rsa.h"
+#include "runtime/debug.h"
 
 namespace {
 

@@ -6,9 +6,9 @@
 
 #include <vector>
 
-#include "core/crypto/asn1.h"
-#include "core/crypto/x509.h"
-#include "core/debug.h"
+#include "crypto/asn1.h"
+#include "crypto/x509.h"
+#include "runtime/debug.h"
 
 namespace {
 

@@ -8,11 +8,11 @@
 
 #include <vector>
 
-#include "core/crypto/cert_store.h"
-#include "core/crypto/sha256.h"
-#include "core/crypto/x509.h"
-#include "core/crypto/x509_chain.h"
-#include "core/debug.h"
+#include "crypto/cert_store.h"
+#include "crypto/sha256.h"
+#include "crypto/x509.h"
+#include "crypto/x509_chain.h"
+#include "runtime/debug.h"
 
 namespace {
 

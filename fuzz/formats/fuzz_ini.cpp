@@ -5,10 +5,10 @@
 
 #include <string>
 
-#include "core/debug.h"
-#include "core/dictionary.h"
-#include "core/formats/ini.h"
-#include "core/memory_stream.h"
+#include "formats/ini.h"
+#include "runtime/containers/dictionary.h"
+#include "runtime/debug.h"
+#include "runtime/streams/memory_stream.h"
 
 namespace {
 

@@ -9,12 +9,12 @@
 
 #include <string>
 
-#include "core/debug.h"
-#include "core/dictionary.h"
-#include "core/formats/plist.h"
-#include "core/formats/xml.h"
-#include "core/formats/xml_internal.h"
+#include "formats/plist.h"
+#include "formats/xml.h"
+#include "formats/xml_internal.h"
 #include "fuzz/formats/tree_text.h"
+#include "runtime/containers/dictionary.h"
+#include "runtime/debug.h"
 
 namespace {
 

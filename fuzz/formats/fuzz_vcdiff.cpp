@@ -8,8 +8,8 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "core/debug.h"
-#include "core/formats/vcdiff_decoder.h"
+#include "formats/vcdiff_decoder.h"
+#include "runtime/debug.h"
 
 namespace {
 

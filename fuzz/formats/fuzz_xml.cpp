@@ -11,11 +11,11 @@
 
 #include <string>
 
-#include "core/debug.h"
-#include "core/dictionary.h"
-#include "core/formats/xml.h"
-#include "core/memory_stream.h"
+#include "formats/xml.h"
 #include "fuzz/formats/tree_text.h"
+#include "runtime/containers/dictionary.h"
+#include "runtime/debug.h"
+#include "runtime/streams/memory_stream.h"
 
 namespace {
 

@@ -11,10 +11,10 @@
 
 #include <string>
 
-#include "core/debug.h"
-#include "core/dictionary.h"
-#include "core/formats/yaml.h"
-#include "core/memory_stream.h"
+#include "formats/yaml.h"
+#include "runtime/containers/dictionary.h"
+#include "runtime/debug.h"
+#include "runtime/streams/memory_stream.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "core/dictionary.h"
+#include "runtime/containers/dictionary.h"
 
 inline void TreeText(Dictionary *Container, std::string &Out) {
     DictionaryItem *Item = nullptr;

@@ -11,15 +11,15 @@
 
 #include <string>
 
-#include "core/crypto/authenticate.h"
-#include "core/debug.h"
-#include "core/event_queue.h"
-#include "core/notification_center.h"
-#include "core/thread.h"
-#include "core/content_register.h"
-#include "core/crypto/crypto_register.h"
-#include "core/net_register.h"
-#include "core/platform_register.h"
+#include "crypto/authenticate.h"
+#include "runtime/debug.h"
+#include "runtime/event_queue.h"
+#include "runtime/notification/notification_center.h"
+#include "runtime/thread.h"
+#include "content/content_register.h"
+#include "crypto/crypto_register.h"
+#include "net/net_register.h"
+#include "platform/platform_register.h"
 #include "workflow/workflow.h"
 #include "workflow/workflow_app.h"
 

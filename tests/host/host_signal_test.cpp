@@ -11,9 +11,9 @@
 #include <thread>
 #include <vector>
 
-#include "core/event_queue.h"
-#include "core/thread.h"
-#include "core/time.h"
+#include "runtime/event_queue.h"
+#include "runtime/thread.h"
+#include "runtime/time.h"
 #include "tests/support/runtime.h"
 
 namespace {

@@ -1,10 +1,10 @@
 #include "tests/support/bridge.h"
 
-#include "core/event_queue.h"
-#include "core/interop.h"
-#include "core/memory_stream.h"
-#include "core/notification_center.h"
-#include "core/thread.h"
+#include "runtime/event_queue.h"
+#include "runtime/notification/notification_center.h"
+#include "runtime/script/interop.h"
+#include "runtime/streams/memory_stream.h"
+#include "runtime/thread.h"
 
 void StartBridge() {
     Thread_Init();

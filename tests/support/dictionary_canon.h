@@ -10,7 +10,7 @@
 #include <functional>
 #include <string>
 
-#include "core/dictionary.h"
+#include "runtime/containers/dictionary.h"
 #include "tests/support/python.h"
 
 // The text of a number item (Type is DICTIONARY_TYPE_INT64 or _FLOAT64).

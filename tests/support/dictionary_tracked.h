@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "core/memory.h"
+#include "runtime/memory.h"
 #include "tests/support/runtime.h"
 
 class DictionaryTrackedTest : public RuntimeTest {

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "core/formats/json.h"
+#include "runtime/documents/json.h"
 
 inline std::string JsonText(Dictionary *Root) {
     std::string Items;

@@ -4,7 +4,7 @@
 #include <string.h>
 #include <unistd.h>
 
-#include "core/string_print.h"
+#include "runtime/text/string_print.h"
 
 std::string Captured;
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "core/types.h"
+#include "runtime/types.h"
 
 extern std::string Captured;
 

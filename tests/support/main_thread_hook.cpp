@@ -2,9 +2,9 @@
 
 #include <mutex>
 
-#include "core/event_queue.h"
-#include "core/thread.h"
-#include "core/time.h"
+#include "runtime/event_queue.h"
+#include "runtime/thread.h"
+#include "runtime/time.h"
 
 namespace {
 

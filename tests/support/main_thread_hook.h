@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-#include "core/types.h"
+#include "runtime/types.h"
 
 using HookList = std::vector<std::pair<uint32, int32>>;
 

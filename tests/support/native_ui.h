@@ -2,8 +2,8 @@
 // tests of the native modules.
 #pragma once
 
-#include "core/native_ui.h"
-#include "core/posix/native_ui_model.h"
+#include "platform/native_ui.h"
+#include "platform/posix/native_ui_model.h"
 #include "tests/support/runtime.h"
 
 class NativeUITest : public RuntimeTest {

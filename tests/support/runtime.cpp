@@ -6,11 +6,11 @@
 
 #include <string>
 
-#include "core/content_register.h"
-#include "core/crypto/crypto_register.h"
-#include "core/log.h"
-#include "core/net_register.h"
-#include "core/platform_register.h"
+#include "content/content_register.h"
+#include "crypto/crypto_register.h"
+#include "net/net_register.h"
+#include "platform/platform_register.h"
+#include "runtime/log.h"
 
 static int32 MirrorToStderr(const char *Text) {
     ssize_t Ignored = write(2, Text, strlen(Text));

@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include "core/debug.h"
+#include "runtime/debug.h"
 
 class RuntimeTest : public ::testing::Test {
   protected:

@@ -3,12 +3,12 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include "core/core_script.h"
-#include "core/debug.h"
-#include "core/event_queue.h"
-#include "core/formats/crc.h"
-#include "core/interop.h"
-#include "core/notification_center.h"
+#include "runtime/debug.h"
+#include "runtime/event_queue.h"
+#include "runtime/notification/notification_center.h"
+#include "runtime/script/core_script.h"
+#include "runtime/script/interop.h"
+#include "runtime/text/crc.h"
 #include "tests/support/bridge.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/python.h"

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "core/types.h"
+#include "runtime/types.h"
 #include "tests/support/runtime.h"
 
 class ScriptPage {

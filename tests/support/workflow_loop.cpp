@@ -2,14 +2,14 @@
 
 #include <chrono>
 
-#include "core/class.h"
-#include "core/crypto/authenticate.h"
-#include "core/event_queue.h"
-#include "core/memory.h"
-#include "core/notification_center.h"
-#include "core/string.h"
-#include "core/thread.h"
-#include "core/time.h"
+#include "crypto/authenticate.h"
+#include "runtime/class.h"
+#include "runtime/event_queue.h"
+#include "runtime/memory.h"
+#include "runtime/notification/notification_center.h"
+#include "runtime/text/string.h"
+#include "runtime/thread.h"
+#include "runtime/time.h"
 #include "workflow/workflow_app.h"
 
 namespace {

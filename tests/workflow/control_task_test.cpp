@@ -15,10 +15,10 @@
 #include <map>
 #include <string>
 
-#include "core/app_mark.h"
-#include "core/debug.h"
-#include "core/formats/json.h"
-#include "core/notification_center.h"
+#include "platform/app_mark.h"
+#include "runtime/debug.h"
+#include "runtime/documents/json.h"
+#include "runtime/notification/notification_center.h"
 #include "tests/support/json_text.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/system.h"

@@ -6,13 +6,13 @@
 
 #include <gtest/gtest.h>
 
-#include "core/time.h"
+#include "runtime/time.h"
 
 #include <string>
 #include <vector>
 
-#include "core/notification_center.h"
-#include "core/string.h"
+#include "runtime/notification/notification_center.h"
+#include "runtime/text/string.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/workflow_loop.h"
 #include "tests/workflow/workflow_outcome.h"

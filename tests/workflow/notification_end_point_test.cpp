@@ -20,9 +20,9 @@
 #include <string>
 #include <vector>
 
-#include "core/dictionary.h"
-#include "core/notification_center.h"
-#include "core/time.h"
+#include "runtime/containers/dictionary.h"
+#include "runtime/notification/notification_center.h"
+#include "runtime/time.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/python.h"
 #include "tests/support/system.h"

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "core/notification_center.h"
-#include "core/time.h"
+#include "runtime/notification/notification_center.h"
+#include "runtime/time.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/workflow_loop.h"
 #include "tests/workflow/workflow_outcome.h"

@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "core/formats/json.h"
-#include "core/notification_center.h"
-#include "core/string.h"
+#include "runtime/documents/json.h"
+#include "runtime/notification/notification_center.h"
+#include "runtime/text/string.h"
 #include "tests/support/json_text.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/workflow_loop.h"

@@ -14,11 +14,11 @@
 #include <string>
 #include <vector>
 
-#include "core/crypto/authenticate.h"
-#include "core/notification_center.h"
-#include "core/thread.h"
-#include "core/time.h"
-#include "core/web_get.h"
+#include "crypto/authenticate.h"
+#include "runtime/notification/notification_center.h"
+#include "runtime/thread.h"
+#include "runtime/time.h"
+#include "net/web_get.h"
 #include "tests/support/http_peer.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/workflow_loop.h"

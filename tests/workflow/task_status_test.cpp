@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "core/formats/json.h"
-#include "core/notification_center.h"
+#include "runtime/documents/json.h"
+#include "runtime/notification/notification_center.h"
 #include "tests/support/json_text.h"
 #include "tests/support/workflow_loop.h"
 

@@ -11,10 +11,10 @@
 #include <atomic>
 #include <string>
 
-#include "core/class.h"
-#include "core/memory.h"
-#include "core/notification_center.h"
-#include "core/thread.h"
+#include "runtime/class.h"
+#include "runtime/memory.h"
+#include "runtime/notification/notification_center.h"
+#include "runtime/thread.h"
 #include "tests/support/workflow_loop.h"
 #include "workflow/workflow.h"
 

@@ -15,13 +15,13 @@
 #include <string>
 #include <vector>
 
-#include "core/crypto/authenticate.h"
-#include "core/crypto/x509.h"
-#include "core/formats/json.h"
-#include "core/notification_center.h"
-#include "core/tls1.h"
-#include "core/web_get.h"
-#include "core/web_get_redirect.h"
+#include "crypto/authenticate.h"
+#include "crypto/x509.h"
+#include "net/tls1.h"
+#include "net/web_get.h"
+#include "net/web_get_redirect.h"
+#include "runtime/documents/json.h"
+#include "runtime/notification/notification_center.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/python.h"
 #include "tests/support/system.h"
@@ -253,7 +253,7 @@ TEST_F(AppConfigTest, SwitchFilter) {
 // Key stores (a text, or a List of texts joined) and thumbprint stores from
 // configuration, registered only when their content is usable; the switch.
 TEST_F(AppConfigTest, KeyAndThumbprintStores) {
-    const std::string Der = ReadFile(RUNTIME_SOURCE_DIR "/tests/core/crypto/certs/rsa_int.der");
+    const std::string Der = ReadFile(RUNTIME_SOURCE_DIR "/tests/crypto/certs/rsa_int.der");
     const std::string Pin =
         RunPython("import base64,hashlib,sys\nprint(base64.b64encode(hashlib.sha256(sys.stdin.buffer.read()).digest()).decode(), end='')",
                   Der);

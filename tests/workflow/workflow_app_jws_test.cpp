@@ -5,8 +5,8 @@
 
 #include <string>
 
-#include "core/crypto/sha256.h"
-#include "core/formats/base64.h"
+#include "crypto/sha256.h"
+#include "runtime/text/base64.h"
 #include "tests/support/requirement.h"
 #include "tests/support/system.h"
 #include "tests/support/workflow_loop.h"

@@ -18,9 +18,9 @@
 #include <string>
 #include <vector>
 
-#include "core/command_line.h"
-#include "core/debug.h"
-#include "core/notification_center.h"
+#include "runtime/command_line.h"
+#include "runtime/debug.h"
+#include "runtime/notification/notification_center.h"
 #include "tests/support/system.h"
 #include "tests/support/workflow_loop.h"
 #include "tests/workflow/workflow_outcome.h"

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "core/notification_center.h"
+#include "runtime/notification/notification_center.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/workflow_loop.h"
 

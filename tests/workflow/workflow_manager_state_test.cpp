@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "core/formats/json.h"
-#include "core/notification_center.h"
-#include "core/time.h"
+#include "runtime/documents/json.h"
+#include "runtime/notification/notification_center.h"
+#include "runtime/time.h"
 #include "tests/support/json_text.h"
 #include "tests/support/workflow_loop.h"
 #include "workflow/workflow_manager.h"

@@ -8,11 +8,11 @@
 #include <string>
 #include <vector>
 
-#include "core/crypto/authenticate.h"
-#include "core/notification_center.h"
-#include "core/class.h"
-#include "core/path.h"
-#include "core/posix/platform_process.h"
+#include "crypto/authenticate.h"
+#include "runtime/notification/notification_center.h"
+#include "runtime/class.h"
+#include "runtime/files/path.h"
+#include "runtime/posix/platform_process.h"
 #include "tests/support/system.h"
 #include "tests/support/workflow_loop.h"
 #include "workflow/task_type_list.h"

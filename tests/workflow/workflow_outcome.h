@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "core/dictionary.h"
+#include "runtime/containers/dictionary.h"
 #include "workflow/workflow.h"
 
 inline const std::string DataDir = std::string(RUNTIME_SOURCE_DIR) + "/tests/workflow/data/";

@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "core/class.h"
-#include "core/debug.h"
-#include "core/crypto/authenticate.h"
-#include "core/notification_center.h"
+#include "runtime/class.h"
+#include "runtime/debug.h"
+#include "crypto/authenticate.h"
+#include "runtime/notification/notification_center.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/system.h"
 #include "tests/support/workflow_loop.h"

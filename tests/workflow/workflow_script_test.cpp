@@ -11,13 +11,13 @@
 #include <string>
 #include <vector>
 
-#include "core/command_line.h"
-#include "core/crypto/authenticate.h"
-#include "core/formats/crc.h"
-#include "core/formats/json.h"
-#include "core/interop.h"
-#include "core/notification_center.h"
-#include "core/debug.h"
+#include "runtime/command_line.h"
+#include "crypto/authenticate.h"
+#include "runtime/text/crc.h"
+#include "runtime/documents/json.h"
+#include "runtime/script/interop.h"
+#include "runtime/notification/notification_center.h"
+#include "runtime/debug.h"
 #include "tests/support/bridge.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/script_page.h"

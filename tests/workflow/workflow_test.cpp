@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "core/formats/json.h"
-#include "core/notification_center.h"
+#include "runtime/documents/json.h"
+#include "runtime/notification/notification_center.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/python.h"
 #include "tests/support/requirement.h"

@@ -1,0 +1,622 @@
+// The asynchronous document loader (see async_http.h).
+#include "net/async_http.h"
+
+#include <errno.h>
+#include <stdarg.h>
+#include <stdio.h>
+#include <fcntl.h>
+#include <math.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <string>
+#include <vector>
+
+#include "crypto/jws.h"
+#include "formats/xml.h"
+#include "formats/yaml.h"
+#include "net/web_get.h"
+#include "runtime/class.h"
+#include "runtime/documents/json.h"
+#include "runtime/files/path.h"
+#include "runtime/log.h"
+#include "runtime/memory.h"
+#include "runtime/posix/platform.h"
+#include "runtime/text/string.h"
+#include "runtime/text/url.h"
+#include "runtime/thread.h"
+#include "runtime/time.h"
+
+namespace {
+
+// A file larger than this is not a document.
+constexpr int64 FileLimit = 256 * 1024 * 1024;
+
+enum class State { Idle, Fetching, Parsing, Complete };
+
+// One attempt's parse (and, for files, read) on the worker thread.
+struct ParseJob {
+    std::atomic<int32> Done{0};
+    int32 Kind = ASYNCHTTP_PARSER_JSON;
+    int32 Authenticate = 0;
+    CertStoreInterface *Store = nullptr; // the owner's, alive while the job runs
+    std::string Url;
+    std::string ContentType;
+    std::string FilePath; // set for "file://" URLs
+    std::vector<uint8> Body;
+    Dictionary *Document = nullptr;
+    int32 Error = 0;
+    int32 SubCode = 0;
+    std::string Message; // the parser's last message, with its position
+    std::string StoreName; // for the message of an untrusted signer
+};
+
+// Which time claim refused the document, and its value.
+struct ClaimRefusal {
+    const char *Name = nullptr;
+    float64 Value = 0;
+    bool Number = true;
+};
+
+void NoteClaim(ClaimRefusal *Into, const char *Name, Dictionary *Payload) {
+    Into->Name = Name;
+    Into->Number = Dictionary_GetFloat64ByKey(Payload, Name, &Into->Value) != 0;
+}
+
+// The built-in checks, letting documents without the claim through, that
+// remember which one failed.
+int32 CheckExp(Dictionary *Payload, void *User) {
+    if (JWSClaim_Exp(Payload, reinterpret_cast<void *>(1))) return TRUE;
+    NoteClaim(static_cast<ClaimRefusal *>(User), "exp", Payload);
+    return FALSE;
+}
+
+int32 CheckNbf(Dictionary *Payload, void *User) {
+    if (JWSClaim_Nbf(Payload, reinterpret_cast<void *>(1))) return TRUE;
+    NoteClaim(static_cast<ClaimRefusal *>(User), "nbf", Payload);
+    return FALSE;
+}
+
+// A claim's time as the user reads it: UTC, to the second.
+std::string ClaimTime(float64 Seconds) {
+    char Text[64];
+    struct tm Parts {};
+    if (Seconds > -1e15 && Seconds < 1e15) {
+        time_t Whole = (time_t)floor(Seconds);
+        if (gmtime_r(&Whole, &Parts) != nullptr && strftime(Text, sizeof(Text), "%Y-%m-%d %H:%M:%S UTC", &Parts) > 0)
+            return Text;
+    }
+    snprintf(Text, sizeof(Text), "%g", Seconds);
+    return Text;
+}
+
+// One line for each way a signed document is refused.
+std::string RefusalText(const JWSRefusal &Refusal, const ClaimRefusal &Claim, const std::string &Store) {
+    switch (Refusal.Reason) {
+    case JWS_REFUSAL_UNSIGNED:
+        return ASYNCHTTP_TEXT_UNSIGNED;
+    case JWS_REFUSAL_ALGORITHM: {
+        std::string Name = Refusal.Algorithm;
+        for (char &Each : Name)
+            if ((unsigned char)Each < 0x20 || (unsigned char)Each >= 0x7f) Each = '?';
+        return Name.empty() ? "Document signature names no algorithm"
+                            : "Document signature algorithm is not supported: " + Name;
+    }
+    case JWS_REFUSAL_UNTRUSTED:
+        return "Document signer is not trusted by the " + (Store.empty() ? std::string("certificate store") : Store);
+    case JWS_REFUSAL_SIGNATURE:
+        return "Document signature does not verify: the document was changed after it was signed";
+    case JWS_REFUSAL_HEADER:
+        return std::string("Document signature header is refused: ") + Refusal.Header;
+    case JWS_REFUSAL_CLAIMS:
+        if (Claim.Name == nullptr) break;
+        if (!Claim.Number) return std::string("Document claim \"") + Claim.Name + "\" is not a number";
+        if (strcmp(Claim.Name, "exp") == 0) return "Document expired at " + ClaimTime(Claim.Value) + " (\"exp\")";
+        return "Document is not valid before " + ClaimTime(Claim.Value) + " (\"nbf\")";
+    default:
+        break;
+    }
+    return "Document signature not accepted";
+}
+
+AsyncHTTP_RequestFunc AddHandler = WebGetPool_RequestAdd;
+AsyncHTTP_RequestFunc RemoveHandler = WebGetPool_RequestRemove;
+
+bool Contains(const std::string &Text, const char *Word) {
+    const char *Position = nullptr;
+    return String_FindStringWithoutCase(Text.c_str(), Word, &Position) != 0;
+}
+
+// The parser for content type 5: the type, then the URL's extension, then JSON.
+int32 ChooseKind(const std::string &ContentType, const std::string &Url) {
+    if (Contains(ContentType, "json")) return ASYNCHTTP_PARSER_JSON;
+    if (Contains(ContentType, "xml")) return ASYNCHTTP_PARSER_XML;
+    if (Contains(ContentType, "yaml")) return ASYNCHTTP_PARSER_YAML;
+    char Name[320] = "";
+    URL_ParseFilename(Url.c_str(), Name, sizeof(Name));
+    const char *Dot = strrchr(Name, '.');
+    if (Dot != nullptr) {
+        if (String_CompareWithoutCase(Dot, ".xml")) return ASYNCHTTP_PARSER_XML;
+        if (String_CompareWithoutCase(Dot, ".yaml") || String_CompareWithoutCase(Dot, ".yml"))
+            return ASYNCHTTP_PARSER_YAML;
+    }
+    return ASYNCHTTP_PARSER_JSON;
+}
+
+bool ReadFile(ParseJob *Job) {
+    // Without blocking: a FIFO (or a device) at the path would hold the open
+    // until a writer came. Only regular files are documents.
+    int Fd = open(Job->FilePath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (Fd < 0) {
+        Job->Error = WEBGET_ERROR_OS;
+        Job->SubCode = PLATFORM_ERROR_ERRNO_BASE + errno;
+        return false;
+    }
+    struct stat Facts{};
+    if (fstat(Fd, &Facts) != 0 || !S_ISREG(Facts.st_mode) || Facts.st_size > FileLimit) {
+        Job->Error = WEBGET_ERROR_OS;
+        Job->SubCode =
+            PLATFORM_ERROR_ERRNO_BASE + (S_ISDIR(Facts.st_mode) ? EISDIR : Facts.st_size > FileLimit ? EFBIG : EINVAL);
+        if (!S_ISREG(Facts.st_mode) && !S_ISDIR(Facts.st_mode))
+            Job->Message = "Not a regular file (" + Job->FilePath + ")";
+        close(Fd);
+        return false;
+    }
+    fcntl(Fd, F_SETFL, fcntl(Fd, F_GETFL) & ~O_NONBLOCK);
+    Job->Body.resize((size_t)Facts.st_size);
+    size_t Have = 0;
+    while (Have < Job->Body.size()) {
+        ssize_t Count = read(Fd, Job->Body.data() + Have, Job->Body.size() - Have);
+        if (Count < 0 && errno == EINTR) continue;
+        if (Count <= 0) break;
+        Have += (size_t)Count;
+    }
+    Job->Body.resize(Have);
+    close(Fd);
+    return true;
+}
+
+
+void Parse(ParseJob *Job) {
+    int32 Kind = Job->Kind == ASYNCHTTP_PARSER_AUTO ? ChooseKind(Job->ContentType, Job->Url) : Job->Kind;
+    if (Kind == ASYNCHTTP_PARSER_JSON || Job->Authenticate) {
+        // A signed document is JSON inside a JWS. Unsigned JSON is read as it
+        // is unless a signature was required, or one was present and failed.
+        JSON *Reader = nullptr;
+        JSON_Create(&Reader);
+        JSON_SetDictionaryHandle(Reader, Job->Document);
+        JSON_SetPrintCallback(Reader, &Job->Message, AsyncHTTP_KeepParserMessage);
+        ClaimRefusal Claim;
+        JWSRefusal Refusal{};
+        JWSClaims *Claims = nullptr;
+        JWSClaims_Create(&Claims);
+        JWSClaims_Add(Claims, &Claim, CheckExp);
+        JWSClaims_Add(Claims, &Claim, CheckNbf);
+        const char *Text = reinterpret_cast<const char *>(Job->Body.data());
+        const int32 Length = (int32)Job->Body.size();
+        int32 Code = JSON_ERROR_AUTHENTICATE;
+        // Without a store nothing can vouch for a signature.
+        int32 Loaded = (Job->Store != nullptr || !Job->Authenticate) &&
+                       JWS_DecodeExplained(Reader, Job->Authenticate ? Claims : nullptr, Job->Store, Text, Length,
+                                           Job->Authenticate ? 1 : 0, &Refusal);
+        if (Job->Store == nullptr && Job->Authenticate) Refusal.Reason = JWS_REFUSAL_UNTRUSTED;
+        if (!Loaded && (Job->Store != nullptr || !Job->Authenticate)) JSON_GetLastError(Reader, &Code);
+        const bool Unsigned = Code == JSON_ERROR_DECODESIGNATURE;
+        // Where a signature is required, a body without one and a signature
+        // out of its time are refused as any other unaccepted signature.
+        if (!Loaded && Job->Authenticate && (Code == JSON_ERROR_DECODESIGNATURE || Code == JSON_ERROR_NONE))
+            Code = JSON_ERROR_AUTHENTICATE;
+        if (!Loaded && !Job->Authenticate && Code != JSON_ERROR_AUTHENTICATE) {
+            Dictionary_Reset(Job->Document);
+            JSON_SetLastError(Reader, JSON_ERROR_NONE);
+            Loaded = JSON_LoadBuffer(Reader, Text, Length);
+            if (!Loaded) JSON_GetLastError(Reader, &Code);
+        }
+        JSON_Release(&Reader);
+        JWSClaims_Release(&Claims);
+        if (!Loaded) {
+            Job->Error = WEBGET_ERROR_JSON;
+            Job->SubCode = Code;
+            if (Code == JSON_ERROR_AUTHENTICATE) {
+                if (Unsigned) Refusal.Reason = JWS_REFUSAL_UNSIGNED;
+                Job->Message = RefusalText(Refusal, Claim, Job->StoreName);
+                Log_Error("%s (%s) [%d]\n", Job->Message.c_str(), Job->Url.c_str(), Code);
+            } else {
+                Log_Error("Unable to parse document (%s) [%d] %s\n", Job->Url.c_str(), Code, Job->Message.c_str());
+            }
+        }
+        return;
+    }
+    const uint8 *Bytes = Job->Body.data();
+    int32 Length = (int32)Job->Body.size();
+    int32 Code = 0;
+    if (Kind == ASYNCHTTP_PARSER_XML) {
+        XML *Reader = nullptr;
+        XML_Create(&Reader);
+        XML_SetDictionaryHandle(Reader, Job->Document);
+        XML_SetPrintCallback(Reader, &Job->Message, AsyncHTTP_KeepParserMessage);
+        if (!XML_LoadBuffer(Reader, Bytes, Length)) {
+            XML_GetLastError(Reader, &Code);
+            Job->Error = WEBGET_ERROR_XML;
+        }
+        XML_Release(&Reader);
+    } else if (Kind == ASYNCHTTP_PARSER_YAML) {
+        YAML *Reader = nullptr;
+        YAML_Create(&Reader);
+        YAML_SetDictionaryHandle(Reader, Job->Document);
+        YAML_SetPrintCallback(Reader, &Job->Message, AsyncHTTP_KeepParserMessage);
+        if (!YAML_LoadBuffer(Reader, Bytes, Length)) {
+            YAML_GetLastError(Reader, &Code);
+            Job->Error = WEBGET_ERROR_YAML;
+        }
+        YAML_Release(&Reader);
+    } else {
+        JSON *Reader = nullptr;
+        JSON_Create(&Reader);
+        JSON_SetDictionaryHandle(Reader, Job->Document);
+        JSON_SetPrintCallback(Reader, &Job->Message, AsyncHTTP_KeepParserMessage);
+        if (!JSON_LoadBuffer(Reader, Bytes, Length)) {
+            JSON_GetLastError(Reader, &Code);
+            Job->Error = WEBGET_ERROR_JSON;
+        }
+        JSON_Release(&Reader);
+    }
+    if (Job->Error != 0) {
+        Job->SubCode = Code;
+        Log_Error("Unable to parse document (%s) [%d] %s\n", Job->Url.c_str(), Code, Job->Message.c_str());
+    }
+}
+
+int32 ParseThread(void *User) {
+    ParseJob *Job = static_cast<ParseJob *>(User);
+    if (Job->FilePath.empty() || ReadFile(Job)) Parse(Job);
+    Job->Done.store(1, std::memory_order_release);
+    // As an event post, so that a main loop waiting for events wakes now and
+    // polls the job on its next pass instead of at its next timed tick.
+    Thread_SignalEvent(Thread_GetMainId());
+    return 0;
+}
+
+} // namespace
+
+int32 AsyncHTTP_KeepParserMessage(void *User, const char *Format, ...) {
+    char Text[1024];
+    va_list Arguments;
+    va_start(Arguments, Format);
+    vsnprintf(Text, sizeof(Text), Format, Arguments);
+    va_end(Arguments);
+    std::string &Message = *static_cast<std::string *>(User);
+    Message = Text;
+    // Without the reader's "<identifier> - " in front.
+    if (size_t Dash = Message.find(" - "); Dash != std::string::npos) Message.erase(0, Dash + 3);
+    while (!Message.empty() && (Message.back() == '\n' || Message.back() == ' ')) Message.pop_back();
+    // It may quote a byte of a binary file.
+    for (char &Each : Message)
+        if ((unsigned char)Each < 0x20 || (unsigned char)Each >= 0x7f) Each = '?';
+    while (!Message.empty() && Message.front() == ' ') Message.erase(0, 1);
+    return TRUE;
+}
+
+struct AsyncHTTP {
+    ClassStruct Class;
+    State Phase = State::Idle;
+    int32 Kind = ASYNCHTTP_PARSER_JSON;
+    int32 KeepOriginal = 0;
+    int32 Authenticate = 0;
+    CertStoreInterface *CertStore = nullptr;
+    std::string CertStoreName;
+    WebGetCacheStore *Cache = nullptr;
+    void *ErrorUser = nullptr;
+    AsyncHTTP_ErrorFunc ErrorFunction = nullptr;
+    void *BuildUser = nullptr;
+    AsyncHTTP_RequestBuildFunc BuildFunction = nullptr;
+    std::string Url;
+    int32 Failures = 0;
+    float64 ResumeTime = 0;
+    int32 Error = 0;
+    int32 SubCode = 0;
+    std::string Message;
+    WebGetRequest *Request = nullptr;
+    Thread *Worker = nullptr;
+    ParseJob *Job = nullptr;
+    Dictionary *Document = nullptr;
+    std::vector<uint8> Original;
+};
+
+namespace {
+
+int32 DeleteObject(void *HandleAddress) {
+    AsyncHTTP **Handle = static_cast<AsyncHTTP **>(HandleAddress);
+    AsyncHTTP_Reset(*Handle);
+    Dictionary_Release(&(*Handle)->Document);
+    delete *Handle;
+    *Handle = nullptr;
+    return TRUE;
+}
+
+void DropJob(AsyncHTTP *Self) {
+    if (Self->Worker != nullptr) Thread_Join(-1, &Self->Worker);
+    if (Self->Job != nullptr) {
+        if (Self->Job->Document != nullptr) Dictionary_Release(&Self->Job->Document);
+        delete Self->Job;
+        Self->Job = nullptr;
+    }
+}
+
+void DropRequest(AsyncHTTP *Self) {
+    if (Self->Request == nullptr) return;
+    int32 Phase = WebGetRequest_GetPhase(Self->Request);
+    if (Phase == WEBGETREQUEST_PHASE_QUEUED || Phase == WEBGETREQUEST_PHASE_RUNNING) RemoveHandler(Self->Request);
+    WebGetRequest_Release(&Self->Request);
+}
+
+// The attempt failed: the owner decides between giving up and a retry.
+void AttemptFailed(AsyncHTTP *Self, int32 Phase, int32 Error, int32 SubCode, std::string Message = {}) {
+    Self->Message = std::move(Message);
+    Self->Error = Error;
+    Self->SubCode = SubCode;
+    float64 Resume = Time_GetCurrent();
+    int32 Answer = ASYNCHTTP_ERROR_GIVEUP;
+    if (Self->ErrorFunction != nullptr)
+        Answer = Self->ErrorFunction(Self, Self->ErrorUser, Self->Failures, Phase, Error, SubCode, &Resume);
+    if (Answer == ASYNCHTTP_ERROR_GIVEUP) {
+        Self->Phase = State::Complete;
+        return;
+    }
+    Self->Failures++;
+    Self->ResumeTime = Resume;
+    Self->Phase = State::Idle;
+}
+
+void StartParse(AsyncHTTP *Self, ParseJob *Job) {
+    Job->Kind = Self->Kind == ASYNCHTTP_PARSER_NONE ? ASYNCHTTP_PARSER_JSON : Self->Kind;
+    Job->Authenticate = Self->Authenticate;
+    Job->Store = Self->CertStore;
+    Job->StoreName = Self->CertStoreName;
+    Job->Url = Self->Url;
+    Dictionary_Create(&Job->Document);
+    Self->Job = Job;
+    Self->Phase = State::Parsing;
+    if (!Thread_Begin(&Self->Worker, Job, ParseThread)) {
+        // No thread: parse here rather than leave the load hanging.
+        ParseThread(Job);
+    }
+}
+
+void FetchDone(AsyncHTTP *Self) {
+    int32 Error = 0, SubCode = 0;
+    WebGetRequest_GetError(Self->Request, &Error, &SubCode);
+    if (Error != 0) {
+        WebGetRequest_Release(&Self->Request);
+        return AttemptFailed(Self, ASYNCHTTP_PHASE_FETCH, Error, SubCode);
+    }
+    ParseJob *Job = new ParseJob();
+    char Type[256] = "";
+    WebGetRequest_GetResponseHeader(Self->Request, "Content-Type", Type, sizeof(Type));
+    Job->ContentType = Type;
+    const uint8 *Bytes = nullptr;
+    int32 Length = 0;
+    WebGetRequest_GetBody(Self->Request, &Bytes, &Length);
+    Job->Body.assign(Bytes, Bytes + Length);
+    WebGetRequest_Release(&Self->Request);
+    if (Self->Cache != nullptr)
+        WebGetCacheStore_Put(Self->Cache, Self->Url.c_str(), Type, Job->Body.data(), (int32)Job->Body.size());
+    StartParse(Self, Job);
+}
+
+void ParseDone(AsyncHTTP *Self) {
+    Thread_Join(-1, &Self->Worker);
+    ParseJob *Job = Self->Job;
+    Self->Job = nullptr;
+    if (Self->KeepOriginal) Self->Original.swap(Job->Body);
+    int32 Error = Job->Error, SubCode = Job->SubCode;
+    std::string Message = std::move(Job->Message);
+    if (Error == 0) {
+        Dictionary_Release(&Self->Document);
+        Self->Document = Job->Document;
+        Job->Document = nullptr;
+        Self->Error = Self->SubCode = 0;
+        Self->Phase = State::Complete;
+    } else {
+        Dictionary_Release(&Job->Document);
+    }
+    delete Job;
+    if (Error != 0) AttemptFailed(Self, ASYNCHTTP_PHASE_PARSE, Error, SubCode, std::move(Message));
+}
+
+} // namespace
+
+int32 AsyncHTTP_Create(AsyncHTTP **Handle) {
+    Debug_CheckPointer(Handle);
+    AsyncHTTP *Self = new AsyncHTTP();
+    Class_InitHeader(Self, ASYNCHTTP_CLASSID, DeleteObject);
+    Dictionary_Create(&Self->Document);
+    *Handle = Self;
+    return TRUE;
+}
+
+int32 AsyncHTTP_Release(AsyncHTTP **Handle) {
+    Debug_CheckPointer(Handle);
+    if (*Handle == nullptr) return TRUE;
+    Class_CheckHandle(*Handle, ASYNCHTTP_CLASSID);
+    return Class_Release(Handle);
+}
+
+#define ASYNCHTTP_CHECK(Self) Class_CheckHandle(Self, ASYNCHTTP_CLASSID)
+
+int32 AsyncHTTP_SetParser(AsyncHTTP *Self, int32 Kind) {
+    ASYNCHTTP_CHECK(Self);
+    if (Kind != ASYNCHTTP_PARSER_NONE && (Kind < ASYNCHTTP_PARSER_JSON || Kind > ASYNCHTTP_PARSER_AUTO)) return FALSE;
+    Self->Kind = Kind;
+    return TRUE;
+}
+
+int32 AsyncHTTP_SetCertStoreHandle(AsyncHTTP *Self, CertStoreInterface *Store) {
+    ASYNCHTTP_CHECK(Self);
+    Self->CertStore = Store;
+    return TRUE;
+}
+
+int32 AsyncHTTP_SetCertStoreName(AsyncHTTP *Self, const char *Name) {
+    ASYNCHTTP_CHECK(Self);
+    Self->CertStoreName = Name != nullptr ? Name : "";
+    return TRUE;
+}
+
+int32 AsyncHTTP_SetCacheStoreHandle(AsyncHTTP *Self, WebGetCacheStore *Store) {
+    ASYNCHTTP_CHECK(Self);
+    Self->Cache = Store;
+    return TRUE;
+}
+
+int32 AsyncHTTP_SetKeepOriginal(AsyncHTTP *Self, int32 Flag) {
+    ASYNCHTTP_CHECK(Self);
+    Self->KeepOriginal = Flag != 0;
+    return TRUE;
+}
+
+int32 AsyncHTTP_SetErrorCallback(AsyncHTTP *Self, void *User, AsyncHTTP_ErrorFunc Function) {
+    ASYNCHTTP_CHECK(Self);
+    Self->ErrorUser = User;
+    Self->ErrorFunction = Function;
+    return TRUE;
+}
+
+int32 AsyncHTTP_SetRequestBuildCallback(AsyncHTTP *Self, void *User, AsyncHTTP_RequestBuildFunc Function) {
+    ASYNCHTTP_CHECK(Self);
+    Self->BuildUser = User;
+    Self->BuildFunction = Function;
+    return TRUE;
+}
+
+int32 AsyncHTTP_Load(AsyncHTTP *Self, const char *Url, int32 Authenticate) {
+    ASYNCHTTP_CHECK(Self);
+    Debug_CheckPointer(Url);
+    if (Self->Phase != State::Idle) return FALSE;
+    Self->Url = Url;
+    Self->Authenticate = Authenticate != 0;
+    Self->Error = Self->SubCode = 0;
+    Self->Message.clear();
+    Self->Original.clear();
+    Dictionary_Reset(Self->Document);
+    WebGetRequest_Create(&Self->Request);
+    WebGetRequest_SetURL(Self->Request, Url);
+    if (Self->BuildFunction != nullptr) Self->BuildFunction(Self, Self->BuildUser, Self->Request);
+    Self->Phase = State::Fetching;
+
+    if (URL_CompareProtocol(Url, "file")) {
+        WebGetRequest_Release(&Self->Request);
+        ParseJob *Job = new ParseJob();
+        char Path[4096];
+        if (!Path_ConvertFromURL(Url, Path, sizeof(Path)) || Path[0] == 0) {
+            delete Job;
+            AttemptFailed(Self, ASYNCHTTP_PHASE_FETCH, WEBGET_ERROR_OS, PLATFORM_ERROR_ERRNO_BASE + ENOENT);
+            return TRUE;
+        }
+        Job->FilePath = Path;
+        StartParse(Self, Job);
+        return TRUE;
+    }
+    if (Self->Cache != nullptr) {
+        char Type[256] = "";
+        uint8 *Body = nullptr;
+        int32 Length = 0;
+        if (WebGetCacheStore_Get(Self->Cache, Url, Type, sizeof(Type), &Body, &Length)) {
+            WebGetRequest_Release(&Self->Request);
+            ParseJob *Job = new ParseJob();
+            Job->ContentType = Type;
+            Job->Body.assign(Body, Body + Length);
+            Memory_Free(Body, Length + 1);
+            StartParse(Self, Job);
+            return TRUE;
+        }
+    }
+    if (!URL_CompareProtocol(Url, "http") && !URL_CompareProtocol(Url, "https")) {
+        Log_Error("Unsupported url (%s)\n", Url);
+        WebGetRequest_Release(&Self->Request);
+        AttemptFailed(Self, ASYNCHTTP_PHASE_FETCH, WEBGET_ERROR_CONNECT, EPROTONOSUPPORT);
+        return TRUE;
+    }
+    if (!AddHandler(Self->Request)) {
+        WebGetRequest_Release(&Self->Request);
+        AttemptFailed(Self, ASYNCHTTP_PHASE_FETCH, WEBGET_ERROR_CONNECT, 0);
+    }
+    return TRUE;
+}
+
+int32 AsyncHTTP_IsLoadComplete(AsyncHTTP *Self) {
+    ASYNCHTTP_CHECK(Self);
+    if (Self->Phase == State::Fetching && Self->Request != nullptr && WebGetRequest_IsDone(Self->Request))
+        FetchDone(Self);
+    if (Self->Phase == State::Parsing && Self->Job != nullptr && Self->Job->Done.load(std::memory_order_acquire))
+        ParseDone(Self);
+    return Self->Phase == State::Complete;
+}
+
+int32 AsyncHTTP_IsAlive(AsyncHTTP *Self) {
+    ASYNCHTTP_CHECK(Self);
+    return Self->Phase == State::Fetching || Self->Phase == State::Parsing;
+}
+
+int32 AsyncHTTP_GetResumeTime(AsyncHTTP *Self, float64 *Time) {
+    ASYNCHTTP_CHECK(Self);
+    Debug_CheckPointer(Time);
+    *Time = Self->ResumeTime;
+    return TRUE;
+}
+
+int32 AsyncHTTP_GetLastError(AsyncHTTP *Self, int32 *Error, int32 *SubCode) {
+    ASYNCHTTP_CHECK(Self);
+    Debug_CheckPointer(Error);
+    Debug_CheckPointer(SubCode);
+    *Error = Self->Error;
+    *SubCode = Self->SubCode;
+    return TRUE;
+}
+
+int32 AsyncHTTP_GetLastErrorText(AsyncHTTP *Self, char *Buffer, int32 Size) {
+    ASYNCHTTP_CHECK(Self);
+    Debug_CheckPointer(Buffer);
+    if (Size < 1) return FALSE;
+    String_CopyLength(Buffer, Self->Message.c_str(), Size);
+    return Buffer[0] != 0;
+}
+
+int32 AsyncHTTP_GetDictionaryHandle(AsyncHTTP *Self, Dictionary **Document) {
+    ASYNCHTTP_CHECK(Self);
+    Debug_CheckPointer(Document);
+    *Document = Self->Document;
+    return TRUE;
+}
+
+int32 AsyncHTTP_GetOriginal(AsyncHTTP *Self, const uint8 **Body, int32 *Length) {
+    ASYNCHTTP_CHECK(Self);
+    Debug_CheckPointer(Body);
+    Debug_CheckPointer(Length);
+    *Body = Self->Original.data();
+    *Length = (int32)Self->Original.size();
+    return TRUE;
+}
+
+int32 AsyncHTTP_Reset(AsyncHTTP *Self) {
+    ASYNCHTTP_CHECK(Self);
+    DropRequest(Self);
+    DropJob(Self);
+    Self->Phase = State::Idle;
+    Self->Failures = 0;
+    Self->ResumeTime = 0;
+    Self->Error = Self->SubCode = 0;
+    Self->Message.clear();
+    Self->Original.clear();
+    Dictionary_Reset(Self->Document);
+    return TRUE;
+}
+
+int32 AsyncHTTP_SetRequestHandlers(AsyncHTTP_RequestFunc Add, AsyncHTTP_RequestFunc Remove) {
+    AddHandler = Add != nullptr ? Add : WebGetPool_RequestAdd;
+    RemoveHandler = Remove != nullptr ? Remove : WebGetPool_RequestRemove;
+    return TRUE;
+}

@@ -1,0 +1,111 @@
+// The host-whitelist decision and the HTTP script classes' dispatchers, in
+// the form this host can give them without an HTTP client (see web_get.h).
+#include "net/web_get.h"
+
+#include <string.h>
+
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "crypto/authenticate.h"
+#include "runtime/log.h"
+#include "runtime/script/api_gen.h"
+#include "runtime/text/string.h"
+
+namespace {
+
+WebGet_AuthorizeFunc AuthorizeHook = nullptr;
+
+std::mutex WhitelistLock;
+std::vector<std::string> Whitelist;
+
+bool IsWhitelisted(const char *Host) {
+    std::lock_guard<std::mutex> Guard(WhitelistLock);
+    for (const std::string &Entry : Whitelist)
+        if (String_CompareWithoutCase(Entry.c_str(), Host)) return true;
+    return false;
+}
+
+struct ErrorName {
+    int32 Code;
+    const char *Name;
+};
+constexpr ErrorName ErrorNames[] = {
+    {0, "Unknown"},      {WEBGET_ERROR_CUSTOM, "Custom"}, {WEBGET_ERROR_CONNECT, "Connect"},
+    {WEBGET_ERROR_USERABORT, "UserAbort"}, {WEBGET_ERROR_TIMEOUT, "Timeout"}, {WEBGET_ERROR_OS, "OS"},
+    {WEBGET_ERROR_JSON, "JSON"}, {WEBGET_ERROR_VCDIFF, "VCDiff"}, {WEBGET_ERROR_STORAGE, "Storage"},
+    {WEBGET_ERROR_YAML, "YAML"},
+};
+
+// The host part of a URL for the log line: after "//", before the path, the
+// query or the fragment, without user information and port.
+void ParseHost(const char *AfterSlashes, char *Host, int32 Size) {
+    size_t Length = strcspn(AfterSlashes, "/?#");
+    const char *At = static_cast<const char *>(memchr(AfterSlashes, '@', Length));
+    if (At != nullptr) {
+        Length -= (size_t)(At + 1 - AfterSlashes);
+        AfterSlashes = At + 1;
+    }
+    const char *Colon = static_cast<const char *>(memchr(AfterSlashes, ':', Length));
+    if (Colon != nullptr && AfterSlashes[0] != '[') Length = (size_t)(Colon - AfterSlashes);
+    String_CopyLength(Host, AfterSlashes, Length + 1 < (size_t)Size ? (int32)Length + 1 : Size);
+}
+
+// A dispatcher with no method to run still reads the method, so that a
+// request without one is logged like at every other class; it answers 0.
+int32 RefuseMethod(Dictionary *Request, const char *ClassName) {
+    const char *Method = nullptr;
+    uint32 Hash = 0;
+    ApiGen_GetMethod(Request, ClassName, &Method, &Hash);
+    return FALSE;
+}
+
+} // namespace
+
+int32 WebGet_Authorize(const char *Url) {
+    WebGet_AuthorizeFunc Hook = __atomic_load_n(&AuthorizeHook, __ATOMIC_ACQUIRE);
+    if (Hook != nullptr) return Hook(Url);
+    Debug_CheckPointer(Url);
+    const char *Slashes = strstr(Url, "//");
+    if (Slashes == nullptr) {
+        Log_Warning("Malformed url (%s)\n", Url);
+        return FALSE;
+    }
+    char Host[MAX_PATH_SIZE];
+    ParseHost(Slashes + 2, Host, (int32)sizeof(Host));
+    if (IsWhitelisted(Host)) return TRUE;
+    // A URL without a host (file:///path) has nothing to look up.
+    if (Host[0] != 0) Log_Warning("Hostname not found in whitelist (%s)\n", Host);
+    return Authenticate_Enabled() ? FALSE : TRUE;
+}
+
+int32 WebGet_AuthorizeOverride(WebGet_AuthorizeFunc Function) {
+    __atomic_store_n(&AuthorizeHook, Function, __ATOMIC_RELEASE);
+    return TRUE;
+}
+
+int32 WebGet_WhitelistAdd(const char *Host) {
+    Debug_CheckPointer(Host);
+    std::lock_guard<std::mutex> Guard(WhitelistLock);
+    Whitelist.emplace_back(Host);
+    return TRUE;
+}
+
+int32 WebGet_WhitelistReset(void) {
+    std::lock_guard<std::mutex> Guard(WhitelistLock);
+    Whitelist.clear();
+    return TRUE;
+}
+
+const char *WebGet_TranslateError(int32 Code) {
+    for (const ErrorName &Entry : ErrorNames)
+        if (Entry.Code == Code) return Entry.Name;
+    return "Unknown";
+}
+
+// No method of the HTTP client is built in this host.
+int32 WebGet_Invoke(void *, Dictionary *Request, Dictionary *) { return RefuseMethod(Request, "WebGet"); }
+
+// No analytics method is built in this host.
+int32 Analytics_Invoke(void *, Dictionary *Request, Dictionary *) { return RefuseMethod(Request, "Analytics"); }

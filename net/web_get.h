@@ -1,0 +1,56 @@
+// The HTTP client's share of the runtime core: the host-whitelist decision
+// that the script bridge hands to every class family ("WebGet_Authorize"),
+// and the dispatchers of the script classes "TQX.WebGet" and "TQX.Analytics"
+// that the core class family makes.
+//
+// This host has no HTTP client yet: WebGet_Authorize allows the hosts added
+// to the whitelist, and every other host only while authentication is off
+// (crypto/authenticate.h); the two dispatchers know no method (they read
+// the selector and answer 0, as for any unknown method).
+// A loaded family installs the host's decision with WebGet_AuthorizeOverride.
+#pragma once
+
+#include "runtime/containers/dictionary.h"
+#include "runtime/types.h"
+
+RUNTIME_EXTERN_C_BEGIN
+
+typedef int32 (*WebGet_AuthorizeFunc)(const char *Url);
+
+// 1 when the URL may be fetched. A URL without "//" is malformed (0).
+int32 WebGet_Authorize(const char *Url);
+// Stores a replacement for WebGet_Authorize; null removes it. Always 1.
+int32 WebGet_AuthorizeOverride(WebGet_AuthorizeFunc Function);
+// Adds a host name (without port; compared without case) to the whitelist.
+int32 WebGet_WhitelistAdd(const char *Host);
+// Empties the whitelist (tests and the application's stop).
+int32 WebGet_WhitelistReset(void);
+
+// HTTP client error codes, named by WebGet_TranslateError ("Unknown" for
+// codes without a name).
+#define WEBGET_ERROR_CUSTOM 900
+#define WEBGET_ERROR_CONNECT 950
+#define WEBGET_ERROR_USERABORT 956
+#define WEBGET_ERROR_TIMEOUT 961
+#define WEBGET_ERROR_OS 964
+#define WEBGET_ERROR_JSON 987
+#define WEBGET_ERROR_VCDIFF 988
+#define WEBGET_ERROR_STORAGE 989
+#define WEBGET_ERROR_XML 992
+// A YAML body that does not parse (sub-code: the YAML parser's error).
+#define WEBGET_ERROR_YAML 993
+const char *WebGet_TranslateError(int32 Code);
+
+// Raw header text ("Name: value\r\n" lines), names compared without case.
+// Get copies the first value of the name, trimmed (0 when absent or cut).
+int32 WebGet_HeaderGetByName(const char *Headers, const char *Name, char *Value, int32 Size);
+// Set appends the line, or with Replace rewrites every line of that name;
+// 0 when the result would not fit in Size or the name or value holds a line
+// break (header injection).
+int32 WebGet_HeaderSet(char *Headers, int32 Size, const char *Name, const char *Value, int32 Replace);
+
+// Stateless dispatchers (User is none).
+int32 WebGet_Invoke(void *User, Dictionary *Request, Dictionary *Result);
+int32 Analytics_Invoke(void *User, Dictionary *Request, Dictionary *Result);
+
+RUNTIME_EXTERN_C_END

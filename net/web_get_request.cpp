@@ -1,0 +1,304 @@
+// One HTTP request: its settings, its request bytes and its result (see
+// web_get_request.h). The pool (web_get_pool.cpp) carries it.
+#include "net/web_get_internal.h"
+
+#include <string.h>
+#include <strings.h>
+
+#include <mutex>
+
+#include "net/web_get.h"
+#include "net/web_get_redirect.h"
+#include "runtime/log.h"
+#include "runtime/text/string.h"
+#include "runtime/text/string_expand.h"
+
+namespace {
+
+int32 DeleteObject(void *HandleAddress) {
+    WebGetRequest **Handle = static_cast<WebGetRequest **>(HandleAddress);
+    delete *Handle;
+    *Handle = nullptr;
+    return TRUE;
+}
+
+int32 CollectBody(void *, WebGetRequest *Request, const uint8 *Bytes, int32 Length) {
+    Request->Body.insert(Request->Body.end(), Bytes, Bytes + Length);
+    return TRUE;
+}
+
+} // namespace
+
+void WebGetRequestInt_Finish(WebGetRequest *Request, int32 Error, int32 SubCode) {
+    Request->Error = Error;
+    Request->SubCode = SubCode;
+    Request->Phase = WEBGETREQUEST_PHASE_DONE;
+    Request->Connection = nullptr;
+    if (Error != 0)
+        Log_Warning("Request failed (%s) %s [%d]\n", Request->Url.c_str(), WebGet_TranslateError(Error), SubCode);
+    else if (Request->Verbose)
+        Log_Info("Request done (%s) status %d\n", Request->Url.c_str(), Request->Status);
+}
+
+bool WebGetRequestInt_SplitURL(const std::string &Url, std::string *Host, int32 *Port, std::string *Path) {
+    if (Url.size() < 8 || strncasecmp(Url.c_str(), "http://", 7) != 0) return false;
+    size_t Start = 7;
+    size_t End = Url.find_first_of("/?#", Start);
+    std::string Authority = Url.substr(Start, End == std::string::npos ? std::string::npos : End - Start);
+    size_t At = Authority.rfind('@');
+    if (At != std::string::npos) Authority.erase(0, At + 1);
+    *Port = 80;
+    size_t Colon = Authority.rfind(':');
+    if (Colon != std::string::npos) {
+        std::string Digits = Authority.substr(Colon + 1);
+        if (Digits.empty() || Digits.size() > 5 || Digits.find_first_not_of("0123456789") != std::string::npos)
+            return false;
+        *Port = atoi(Digits.c_str());
+        if (*Port < 1 || *Port > 65535) return false;
+        Authority.erase(Colon);
+    }
+    if (Authority.empty() || Authority.find_first_of(" \t\r\n") != std::string::npos) return false;
+    *Host = Authority;
+    *Path = End == std::string::npos ? "/" : Url.substr(End);
+    if ((*Path)[0] != '/') Path->insert(0, "/");
+    size_t Hash = Path->find('#');
+    if (Hash != std::string::npos) Path->erase(Hash);
+    return Path->find_first_of(" \r\n") == std::string::npos;
+}
+
+std::string WebGetRequestInt_Build(WebGetRequest *Request, const std::string &Host, int32 Port,
+                                   const std::string &Path) {
+    std::string Out = Request->Post ? "POST " : "GET ";
+    Out += Path;
+    Out += " HTTP/1.1\r\nHost: ";
+    Out += Host;
+    if (Port != 80) Out += ":" + std::to_string(Port);
+    Out += "\r\n";
+    char Value[1024];
+    if (!WebGet_HeaderGetByName(Request->Headers, "User-Agent", Value, sizeof(Value))) {
+        // The agent's expansion must not open a second header line.
+        bool Have = WebGet_GetUserAgent(Value, sizeof(Value)) && Value[0] != 0;
+        if (Have) String_Expand(Value, sizeof(Value), nullptr, nullptr);
+        if (Have && strpbrk(Value, "\r\n") == nullptr) {
+            Out += "User-Agent: ";
+            Out += Value;
+            Out += "\r\n";
+        }
+    }
+    if (Request->AllowGzip) Out += "Accept-Encoding: gzip\r\n";
+    if (!Request->Cookies.empty()) {
+        Out += "Cookie: ";
+        for (size_t i = 0; i < Request->Cookies.size(); i++) {
+            if (i > 0) Out += "; ";
+            Out += Request->Cookies[i].first + "=" + Request->Cookies[i].second;
+        }
+        Out += "\r\n";
+    }
+    Out += Request->Headers;
+    if (Request->Post) Out += "Content-Length: " + std::to_string(Request->PostData.size()) + "\r\n";
+    Out += "\r\n";
+    if (Request->Post) Out += Request->PostData;
+    return Out;
+}
+
+int32 WebGetRequest_Create(WebGetRequest **Handle) {
+    Debug_CheckPointer(Handle);
+    WebGetRequest *Self = new WebGetRequest();
+    Class_InitHeader(Self, WEBGETREQUEST_CLASSID, DeleteObject);
+    Self->FillBody = CollectBody;
+    *Handle = Self;
+    return TRUE;
+}
+
+WebGetRequest *WebGetRequest_AddRef(WebGetRequest *Self) {
+    Class_CheckHandle(Self, WEBGETREQUEST_CLASSID);
+    Class_AddRef(Self);
+    return Self;
+}
+
+int32 WebGetRequest_Release(WebGetRequest **Handle) {
+    Debug_CheckPointer(Handle);
+    if (*Handle == nullptr) return TRUE;
+    Class_CheckHandle(*Handle, WEBGETREQUEST_CLASSID);
+    return Class_Release(Handle);
+}
+
+int32 WebGetRequest_Reset(WebGetRequest *Self) {
+    Class_CheckHandle(Self, WEBGETREQUEST_CLASSID);
+    if (Self->Phase == WEBGETREQUEST_PHASE_QUEUED || Self->Phase == WEBGETREQUEST_PHASE_RUNNING)
+        WebGetPool_RequestRemove(Self);
+    Self->Phase = WEBGETREQUEST_PHASE_IDLE;
+    Self->Error = Self->SubCode = Self->Status = 0;
+    Self->ResponseHeaders.clear();
+    Self->Body.clear();
+    return TRUE;
+}
+
+int32 WebGetRequest_SetURL(WebGetRequest *Self, const char *Url) {
+    Class_CheckHandle(Self, WEBGETREQUEST_CLASSID);
+    Debug_CheckPointer(Url);
+    if (strlen(Url) >= WEBGETREQUEST_URL_SIZE) return FALSE;
+    Self->Url = Url;
+    return TRUE;
+}
+
+const char *WebGetRequest_GetURLPtr(WebGetRequest *Self) {
+    Class_CheckHandle(Self, WEBGETREQUEST_CLASSID);
+    return Self->Url.c_str();
+}
+
+int32 WebGetRequest_SetPostData(WebGetRequest *Self, const void *Bytes, int32 Length) {
+    Class_CheckHandle(Self, WEBGETREQUEST_CLASSID);
+    if (Length < 0 || (Bytes == nullptr && Length > 0)) return FALSE;
+    Self->PostData.assign(static_cast<const char *>(Bytes), (size_t)Length);
+    Self->Post = true;
+    return TRUE;
+}
+
+#define WEBGETREQUEST_SETTER(Name, Field)                                                                              \
+    int32 WebGetRequest_Set##Name(WebGetRequest *Self, int32 Flag) {                                                   \
+        Class_CheckHandle(Self, WEBGETREQUEST_CLASSID);                                                                \
+        Self->Field = Flag != 0;                                                                                       \
+        return TRUE;                                                                                                   \
+    }
+WEBGETREQUEST_SETTER(Verbose, Verbose)
+WEBGETREQUEST_SETTER(AllowProxy, AllowProxy)
+WEBGETREQUEST_SETTER(AllowResume, AllowResume)
+WEBGETREQUEST_SETTER(AllowCompressedContent, AllowGzip)
+
+int32 WebGetRequest_SetTimeout(WebGetRequest *Self, int32 Seconds) {
+    Class_CheckHandle(Self, WEBGETREQUEST_CLASSID);
+    if (Seconds < 1) return FALSE;
+    Self->Timeout = Seconds;
+    return TRUE;
+}
+
+int32 WebGetRequest_SetLimitBodySize(WebGetRequest *Self, int64 Limit) {
+    Class_CheckHandle(Self, WEBGETREQUEST_CLASSID);
+    Self->LimitBodySize = Limit;
+    return TRUE;
+}
+
+int32 WebGetRequest_SetHeader(WebGetRequest *Self, const char *Name, const char *Value, int32 Replace) {
+    Class_CheckHandle(Self, WEBGETREQUEST_CLASSID);
+    return WebGet_HeaderSet(Self->Headers, (int32)sizeof(Self->Headers), Name, Value, Replace);
+}
+
+int32 WebGetRequest_GetHeader(WebGetRequest *Self, char *Buffer, int32 Size) {
+    Class_CheckHandle(Self, WEBGETREQUEST_CLASSID);
+    Debug_CheckPointer(Buffer);
+    return String_CopyLength(Buffer, Self->Headers, Size) && (int32)strlen(Self->Headers) < Size;
+}
+
+int32 WebGetRequest_CookieSet(WebGetRequest *Self, const char *Name, const char *Value, const char *, const char *,
+                              uint32) {
+    Class_CheckHandle(Self, WEBGETREQUEST_CLASSID);
+    Debug_CheckPointer(Name);
+    Debug_CheckPointer(Value);
+    // A cookie must not break the Cookie line or start another header.
+    if (Name[0] == 0 || strpbrk(Name, "=;\r\n ") != nullptr || strpbrk(Value, ";\r\n") != nullptr) return FALSE;
+    for (auto &Cookie : Self->Cookies)
+        if (Cookie.first == Name) {
+            Cookie.second = Value;
+            return TRUE;
+        }
+    Self->Cookies.emplace_back(Name, Value);
+    return TRUE;
+}
+
+int32 WebGetRequest_SetHeaderDoneCallback(WebGetRequest *Self, void *User, WebGetRequest_HeaderDoneFunc Function) {
+    Class_CheckHandle(Self, WEBGETREQUEST_CLASSID);
+    Self->HeaderDoneUser = User;
+    Self->HeaderDone = Function;
+    return TRUE;
+}
+
+int32 WebGetRequest_SetFillBodyCallback(WebGetRequest *Self, void *User, WebGetRequest_FillBodyFunc Function) {
+    Class_CheckHandle(Self, WEBGETREQUEST_CLASSID);
+    Self->FillBodyUser = User;
+    Self->FillBody = Function != nullptr ? Function : CollectBody;
+    return TRUE;
+}
+
+int32 WebGetRequest_SetFillBodyCallbackDefault(WebGetRequest *Self) {
+    return WebGetRequest_SetFillBodyCallback(Self, nullptr, nullptr);
+}
+
+int32 WebGetRequest_GetPhase(WebGetRequest *Self) {
+    Class_CheckHandle(Self, WEBGETREQUEST_CLASSID);
+    return Self->Phase;
+}
+
+int32 WebGetRequest_IsDone(WebGetRequest *Self) { return WebGetRequest_GetPhase(Self) == WEBGETREQUEST_PHASE_DONE; }
+
+int32 WebGetRequest_GetError(WebGetRequest *Self, int32 *Error, int32 *SubCode) {
+    Class_CheckHandle(Self, WEBGETREQUEST_CLASSID);
+    Debug_CheckPointer(Error);
+    Debug_CheckPointer(SubCode);
+    *Error = Self->Error;
+    *SubCode = Self->SubCode;
+    return TRUE;
+}
+
+int32 WebGetRequest_GetStatusCode(WebGetRequest *Self) {
+    Class_CheckHandle(Self, WEBGETREQUEST_CLASSID);
+    return Self->Status;
+}
+
+int32 WebGetRequest_GetResponseHeader(WebGetRequest *Self, const char *Name, char *Value, int32 Size) {
+    Class_CheckHandle(Self, WEBGETREQUEST_CLASSID);
+    return WebGet_HeaderGetByName(Self->ResponseHeaders.c_str(), Name, Value, Size);
+}
+
+int32 WebGetRequest_GetBody(WebGetRequest *Self, const uint8 **Bytes, int32 *Length) {
+    Class_CheckHandle(Self, WEBGETREQUEST_CLASSID);
+    Debug_CheckPointer(Bytes);
+    Debug_CheckPointer(Length);
+    *Bytes = Self->Body.data();
+    *Length = (int32)Self->Body.size();
+    return TRUE;
+}
+
+namespace {
+std::mutex XCacheLock;
+Dictionary *XCacheCounts = nullptr;
+} // namespace
+
+void WebGetRequestInt_CountXCache(WebGetRequest *Request) {
+    char Value[256] = "";
+    if (!WebGet_HeaderGetByName(Request->ResponseHeaders.c_str(), "X-Cache", Value, (int32)sizeof(Value))) return;
+    const char *Key = strncasecmp(Value, "HIT", 3) == 0 ? "hit" : strncasecmp(Value, "MISS", 4) == 0 ? "miss" : nullptr;
+    std::string Host, Path;
+    int32 Port = 0;
+    if (Key == nullptr || !WebGetRequestInt_SplitURL(Request->Url, &Host, &Port, &Path)) return;
+    std::lock_guard<std::mutex> Guard(XCacheLock);
+    if (XCacheCounts == nullptr) Dictionary_Create(&XCacheCounts);
+    Dictionary *Entry = nullptr;
+    if (!Dictionary_GetDictionaryByKey(XCacheCounts, Host.c_str(), &Entry) || Entry == nullptr) {
+        Dictionary_AddDictionary(XCacheCounts, Host.c_str(), &Entry, nullptr);
+        Dictionary_SetInt64ByKey(Entry, "hit", 0);
+        Dictionary_SetInt64ByKey(Entry, "miss", 0);
+    }
+    int64 Count = 0;
+    Dictionary_GetInt64ByKey(Entry, Key, &Count);
+    Dictionary_SetInt64ByKey(Entry, Key, Count + 1);
+}
+
+int32 WebGet_XCacheLockDictionaryHandle(Dictionary **Counts) {
+    Debug_CheckPointer(Counts);
+    XCacheLock.lock();
+    if (XCacheCounts == nullptr) Dictionary_Create(&XCacheCounts);
+    *Counts = XCacheCounts;
+    return TRUE;
+}
+
+int32 WebGet_XCacheRemove(void) {
+    std::lock_guard<std::mutex> Guard(XCacheLock);
+    if (XCacheCounts != nullptr) Dictionary_Release(&XCacheCounts);
+    return TRUE;
+}
+
+int32 WebGet_XCacheUnlockDictionaryHandle(void) {
+    XCacheLock.unlock();
+    return TRUE;
+}

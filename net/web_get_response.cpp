@@ -1,0 +1,445 @@
+// HTTP/1.x response reading (see web_get_response.h).
+#include "net/web_get_response.h"
+
+#include <zlib.h>
+
+#include <string>
+
+#include "net/web_get.h"
+#include "runtime/log.h"
+#include "runtime/text/string.h"
+
+namespace {
+
+enum class Phase { StatusLine, Headers, Body, ChunkSize, ChunkData, ChunkDataEnd, Trailer, Done, Failed };
+enum class Framing { Length, Chunked, Close, None };
+
+// A chunk-size line longer than this is not a size.
+constexpr size_t ChunkLineLimit = 1024;
+
+} // namespace
+
+struct WebGetResponse {
+    Phase State = Phase::StatusLine;
+    Framing Mode = Framing::None;
+    int32 Result = WEBGETRESPONSE_MORE;
+    int32 Head = 0;
+    int32 Status = 0;
+    int32 Minor = 1;
+    int32 KeepAlive = 0;
+    int64 Limit = -1;
+    int64 Remaining = 0; // of the Content-Length body or the current chunk
+    int64 BodyBytes = 0;
+    int64 RawBytes = 0;  // body bytes as sent (compressed when gzip)
+    int64 HeadBytes = 0; // status lines, header and trailer lines, interim responses and chunk extensions included
+    std::string Line;
+    std::string Headers;
+    bool Gzip = false;
+    bool GzipEnded = false; // the gzip member ended and its CRC and length checked
+    bool InflateReady = false;
+    z_stream Inflate{};
+    void *SinkUser = nullptr;
+    WebGetResponse_SinkFunc Sink = nullptr;
+    void *HeaderUser = nullptr;
+    WebGetResponse_HeaderFunc HeaderDone = nullptr;
+
+    ~WebGetResponse() {
+        if (InflateReady) inflateEnd(&Inflate);
+    }
+};
+
+namespace {
+
+int32 Fail(WebGetResponse *Self, int32 Result) {
+    Self->State = Phase::Failed;
+    Self->Result = Result;
+    return Result;
+}
+
+// Hands decoded bytes on, counting them against the limit first.
+int32 Deliver(WebGetResponse *Self, const uint8 *Bytes, size_t Length) {
+    if (Length == 0) return WEBGETRESPONSE_MORE;
+    if (Self->Limit >= 0 && Self->BodyBytes + (int64)Length > Self->Limit) return Fail(Self, WEBGETRESPONSE_TOOLARGE);
+    Self->BodyBytes += (int64)Length;
+    if (Self->Sink != nullptr && !Self->Sink(Self->SinkUser, Bytes, (int32)Length))
+        return Fail(Self, WEBGETRESPONSE_SINKSTOP);
+    return WEBGETRESPONSE_MORE;
+}
+
+// Body bytes as sent: inflated first when the body is gzip. The output is
+// produced a bounded block at a time, so a small input cannot make an
+// unbounded allocation; the limit stops a bomb. The bytes as sent count
+// against the limit too, so a stream that inflates to nothing (empty
+// deflate blocks) cannot go on for ever.
+int32 TakeBody(WebGetResponse *Self, const uint8 *Bytes, size_t Length) {
+    if (Self->Limit >= 0 && Self->RawBytes + (int64)Length > Self->Limit) return Fail(Self, WEBGETRESPONSE_TOOLARGE);
+    Self->RawBytes += (int64)Length;
+    if (!Self->Gzip) return Deliver(Self, Bytes, Length);
+    // Bytes after the gzip member are ignored, as browsers do.
+    if (Self->GzipEnded) return WEBGETRESPONSE_MORE;
+    uint8 Out[16384];
+    Self->Inflate.next_in = const_cast<Bytef *>(Bytes);
+    Self->Inflate.avail_in = (uInt)Length;
+    while (Self->Inflate.avail_in > 0) {
+        Self->Inflate.next_out = Out;
+        Self->Inflate.avail_out = sizeof(Out);
+        int Code = inflate(&Self->Inflate, Z_NO_FLUSH);
+        if (Code != Z_OK && Code != Z_STREAM_END && Code != Z_BUF_ERROR) return Fail(Self, WEBGETRESPONSE_MALFORMED);
+        int32 Result = Deliver(Self, Out, sizeof(Out) - Self->Inflate.avail_out);
+        if (Result != WEBGETRESPONSE_MORE) return Result;
+        if (Code == Z_STREAM_END) {
+            Self->GzipEnded = true;
+            Self->Inflate.avail_in = 0;
+            break;
+        }
+        if (Code == Z_BUF_ERROR && Self->Inflate.avail_out != 0) break;
+    }
+    return WEBGETRESPONSE_MORE;
+}
+
+// The body's framing is complete. A gzip body is whole only when its
+// stream ended and the trailer (CRC and length) checked; one cut before
+// that is as truncated as a body cut short of its framing. (A gzip body of
+// no bytes at all counts as empty.)
+int32 Complete(WebGetResponse *Self) {
+    if (Self->Gzip && !Self->GzipEnded && Self->RawBytes > 0) return Fail(Self, WEBGETRESPONSE_MALFORMED);
+    Self->State = Phase::Done;
+    return Self->Result = WEBGETRESPONSE_DONE;
+}
+
+bool Contains(const char *Text, const char *Word) {
+    const char *Position = nullptr;
+    return String_FindStringWithoutCase(Text, Word, &Position) != 0;
+}
+
+// Strict decimal: digits only, at most 18 of them.
+bool ParseDecimal(const char *Text, int64 *Value) {
+    while (*Text == ' ' || *Text == '\t') Text++;
+    int64 Number = 0;
+    int32 Digits = 0;
+    for (; *Text >= '0' && *Text <= '9'; Text++) {
+        if (++Digits > 18) return false;
+        Number = Number * 10 + (*Text - '0');
+    }
+    while (*Text == ' ' || *Text == '\t') Text++;
+    if (Digits == 0 || *Text != 0) return false;
+    *Value = Number;
+    return true;
+}
+
+// Hexadecimal chunk size, extensions after ";" ignored; at most 15 digits.
+// Extra: the line's bytes after the digits (white space and extensions).
+bool ParseChunkSize(const std::string &Line, int64 *Value, size_t *Extra) {
+    int64 Number = 0;
+    int32 Digits = 0;
+    size_t At = 0;
+    for (; At < Line.size(); At++) {
+        char C = Line[At];
+        int Digit = C >= '0' && C <= '9' ? C - '0' : C >= 'a' && C <= 'f' ? C - 'a' + 10 : C >= 'A' && C <= 'F' ? C - 'A' + 10 : -1;
+        if (Digit < 0) break;
+        if (++Digits > 15) return false;
+        Number = Number * 16 + Digit;
+    }
+    while (At < Line.size() && (Line[At] == ' ' || Line[At] == '\t')) At++;
+    if (Digits == 0 || (At < Line.size() && Line[At] != ';')) return false;
+    *Value = Number;
+    *Extra = Line.size() - (size_t)Digits;
+    return true;
+}
+
+int32 ParseStatusLine(WebGetResponse *Self) {
+    const std::string &L = Self->Line;
+    if (L.size() < 12 || L.compare(0, 7, "HTTP/1.") != 0 || (L[7] != '0' && L[7] != '1') || L[8] != ' ')
+        return Fail(Self, WEBGETRESPONSE_MALFORMED);
+    Self->Minor = L[7] - '0';
+    int32 Code = 0;
+    for (int i = 9; i < 12; i++) {
+        if (L[i] < '0' || L[i] > '9') return Fail(Self, WEBGETRESPONSE_MALFORMED);
+        Code = Code * 10 + (L[i] - '0');
+    }
+    if (L.size() > 12 && L[12] != ' ') return Fail(Self, WEBGETRESPONSE_MALFORMED);
+    Self->Status = Code;
+    Self->State = Phase::Headers;
+    return WEBGETRESPONSE_MORE;
+}
+
+// The header block is complete: choose the framing.
+int32 EndHeaders(WebGetResponse *Self) {
+    char Value[256];
+    const char *H = Self->Headers.c_str();
+    Self->KeepAlive = Self->Minor >= 1;
+    if (WebGet_HeaderGetByName(H, "Connection", Value, sizeof(Value))) {
+        if (Contains(Value, "close")) Self->KeepAlive = 0;
+        else if (Contains(Value, "keep-alive")) Self->KeepAlive = 1;
+    }
+    if (WebGet_HeaderGetByName(H, "Content-Encoding", Value, sizeof(Value))) {
+        String_TrimWhitespace(Value);
+        if (String_CompareWithoutCase(Value, "gzip") || String_CompareWithoutCase(Value, "x-gzip")) {
+            Self->Gzip = true;
+            // 16 + MAX_WBITS: a gzip wrapper only.
+            if (inflateInit2(&Self->Inflate, 16 + MAX_WBITS) != Z_OK) return Fail(Self, WEBGETRESPONSE_MALFORMED);
+            Self->InflateReady = true;
+        } else if (!String_CompareWithoutCase(Value, "identity") && Value[0] != 0) {
+            Log_Warning("Unsupported content encoding (%s)\n", Value);
+            return Fail(Self, WEBGETRESPONSE_MALFORMED);
+        }
+    }
+    bool NoBody = Self->Head || Self->Status == 204 || Self->Status == 304 || (Self->Status >= 100 && Self->Status < 200);
+    if (NoBody) {
+        Self->Mode = Framing::None;
+    } else if (WebGet_HeaderGetByName(H, "Transfer-Encoding", Value, sizeof(Value)) &&
+               Contains(Value, "chunked")) {
+        Self->Mode = Framing::Chunked;
+    } else if (WebGet_HeaderGetByName(H, "Content-Length", Value, sizeof(Value))) {
+        int64 Length = 0;
+        if (!ParseDecimal(Value, &Length)) return Fail(Self, WEBGETRESPONSE_MALFORMED);
+        // A body larger than the limit is refused before a byte of it.
+        if (Self->Limit >= 0 && Length > Self->Limit) return Fail(Self, WEBGETRESPONSE_TOOLARGE);
+        Self->Mode = Framing::Length;
+        Self->Remaining = Length;
+    } else {
+        Self->Mode = Framing::Close;
+        Self->KeepAlive = 0;
+    }
+    if (Self->HeaderDone != nullptr && !Self->HeaderDone(Self->HeaderUser, Self))
+        return Fail(Self, WEBGETRESPONSE_SINKSTOP);
+    if (Self->Mode == Framing::None || (Self->Mode == Framing::Length && Self->Remaining == 0)) return Complete(Self);
+    Self->State = Self->Mode == Framing::Chunked ? Phase::ChunkSize : Phase::Body;
+    return WEBGETRESPONSE_MORE;
+}
+
+// Collects one line (without CR LF) into Line; false while incomplete.
+bool TakeLine(WebGetResponse *Self, const uint8 *Bytes, int32 Length, int32 *At, size_t Cap, bool *TooLong) {
+    while (*At < Length) {
+        char C = (char)Bytes[(*At)++];
+        if (C == '\n') {
+            if (!Self->Line.empty() && Self->Line.back() == '\r') Self->Line.pop_back();
+            return true;
+        }
+        if (Self->Line.size() >= Cap) {
+            *TooLong = true;
+            return false;
+        }
+        Self->Line.push_back(C);
+    }
+    return false;
+}
+
+// One line of the head: a status line, a header or a trailer. Every such
+// line, those of interim responses and of trailers included, counts against
+// the one header cap, so a peer cannot go on sending heads for ever. False
+// while incomplete or on failure.
+bool TakeHeadLine(WebGetResponse *Self, const uint8 *Bytes, int32 Length, int32 *At) {
+    const int32 Start = *At;
+    // The line's bytes so far are counted already.
+    const int64 Left = WEBGETRESPONSE_HEADER_LIMIT - Self->HeadBytes;
+    const size_t Cap = (Left > 0 ? (size_t)Left : 0) + Self->Line.size();
+    bool TooLong = false;
+    const bool Whole = TakeLine(Self, Bytes, Length, At, Cap, &TooLong);
+    Self->HeadBytes += *At - Start;
+    if (TooLong || Self->HeadBytes > WEBGETRESPONSE_HEADER_LIMIT) {
+        Fail(Self, WEBGETRESPONSE_TOOLARGE);
+        return false;
+    }
+    return Whole;
+}
+
+} // namespace
+
+int32 WebGetResponse_Create(WebGetResponse **Handle) {
+    Debug_CheckPointer(Handle);
+    *Handle = new WebGetResponse();
+    return TRUE;
+}
+
+int32 WebGetResponse_Delete(WebGetResponse **Handle) {
+    Debug_CheckPointer(Handle);
+    delete *Handle;
+    *Handle = nullptr;
+    return TRUE;
+}
+
+int32 WebGetResponse_Reset(WebGetResponse *Self, int32 HeadRequest) {
+    Debug_CheckPointer(Self);
+    if (Self->InflateReady) inflateEnd(&Self->Inflate);
+    Self->InflateReady = false;
+    Self->Inflate = z_stream{};
+    Self->Gzip = false;
+    Self->State = Phase::StatusLine;
+    Self->Mode = Framing::None;
+    Self->Result = WEBGETRESPONSE_MORE;
+    Self->Head = HeadRequest;
+    Self->Status = 0;
+    Self->Minor = 1;
+    Self->KeepAlive = 0;
+    Self->Remaining = 0;
+    Self->BodyBytes = 0;
+    Self->RawBytes = 0;
+    Self->HeadBytes = 0;
+    Self->GzipEnded = false;
+    Self->Line.clear();
+    Self->Headers.clear();
+    return TRUE;
+}
+
+int32 WebGetResponse_SetLimitBodySize(WebGetResponse *Self, int64 Limit) {
+    Debug_CheckPointer(Self);
+    Self->Limit = Limit;
+    return TRUE;
+}
+
+int32 WebGetResponse_SetSink(WebGetResponse *Self, void *User, WebGetResponse_SinkFunc Sink) {
+    Debug_CheckPointer(Self);
+    Self->SinkUser = User;
+    Self->Sink = Sink;
+    return TRUE;
+}
+
+int32 WebGetResponse_SetHeaderCallback(WebGetResponse *Self, void *User, WebGetResponse_HeaderFunc Function) {
+    Debug_CheckPointer(Self);
+    Self->HeaderUser = User;
+    Self->HeaderDone = Function;
+    return TRUE;
+}
+
+int32 WebGetResponse_Feed(WebGetResponse *Self, const uint8 *Bytes, int32 Length, int32 *Consumed) {
+    Debug_CheckPointer(Self);
+    Debug_CheckPointer(Consumed);
+    int32 At = 0;
+    *Consumed = 0;
+    if (Length < 0 || (Bytes == nullptr && Length > 0)) return Fail(Self, WEBGETRESPONSE_MALFORMED);
+    while (Self->State != Phase::Done && Self->State != Phase::Failed) {
+        bool TooLong = false;
+        switch (Self->State) {
+        case Phase::StatusLine:
+        case Phase::Headers: {
+            if (!TakeHeadLine(Self, Bytes, Length, &At)) goto out;
+            if (Self->State == Phase::StatusLine) {
+                // An interim 1xx response is skipped whole.
+                if (ParseStatusLine(Self) != WEBGETRESPONSE_MORE) goto out;
+            } else if (Self->Line.empty()) {
+                if (Self->Status >= 100 && Self->Status < 200) {
+                    Self->Headers.clear();
+                    Self->State = Phase::StatusLine;
+                } else if (EndHeaders(Self) != WEBGETRESPONSE_MORE) {
+                    goto out;
+                }
+            } else {
+                // Folded lines and lines without a colon are not headers.
+                if (Self->Line[0] == ' ' || Self->Line[0] == '\t' || Self->Line.find(':') == std::string::npos ||
+                    Self->Line.find('\0') != std::string::npos) {
+                    Fail(Self, WEBGETRESPONSE_MALFORMED);
+                    goto out;
+                }
+                Self->Headers += Self->Line;
+                Self->Headers += "\r\n";
+            }
+            Self->Line.clear();
+            break;
+        }
+        case Phase::Body: {
+            int32 Available = Length - At;
+            if (Available == 0) goto out;
+            int64 Take = Available;
+            if (Self->Mode == Framing::Length && Take > Self->Remaining) Take = Self->Remaining;
+            int32 Result = TakeBody(Self, Bytes + At, (size_t)Take);
+            At += (int32)Take;
+            if (Result != WEBGETRESPONSE_MORE) goto out;
+            if (Self->Mode == Framing::Length) {
+                Self->Remaining -= Take;
+                if (Self->Remaining == 0 && Complete(Self) != WEBGETRESPONSE_DONE) goto out;
+            }
+            break;
+        }
+        case Phase::ChunkSize: {
+            if (!TakeLine(Self, Bytes, Length, &At, ChunkLineLimit, &TooLong)) {
+                if (TooLong) Fail(Self, WEBGETRESPONSE_MALFORMED);
+                goto out;
+            }
+            int64 Size = 0;
+            size_t Extra = 0;
+            if (!ParseChunkSize(Self->Line, &Size, &Extra)) {
+                Fail(Self, WEBGETRESPONSE_MALFORMED);
+                goto out;
+            }
+            // Extensions carry nothing we read: they count against the
+            // header cap, so chunks of a byte with a kilobyte of them
+            // cannot make the framing a thousand times the body.
+            Self->HeadBytes += (int64)Extra;
+            if (Self->HeadBytes > WEBGETRESPONSE_HEADER_LIMIT) {
+                Fail(Self, WEBGETRESPONSE_TOOLARGE);
+                goto out;
+            }
+            Self->Line.clear();
+            if (Size == 0) {
+                Self->State = Phase::Trailer;
+            } else {
+                // A chunk announced beyond the limit is refused before its bytes.
+                if (Self->Limit >= 0 && Self->RawBytes + Size > Self->Limit) {
+                    Fail(Self, WEBGETRESPONSE_TOOLARGE);
+                    goto out;
+                }
+                Self->Remaining = Size;
+                Self->State = Phase::ChunkData;
+            }
+            break;
+        }
+        case Phase::ChunkData: {
+            int32 Available = Length - At;
+            if (Available == 0) goto out;
+            int64 Take = Available < Self->Remaining ? Available : Self->Remaining;
+            int32 Result = TakeBody(Self, Bytes + At, (size_t)Take);
+            At += (int32)Take;
+            if (Result != WEBGETRESPONSE_MORE) goto out;
+            Self->Remaining -= Take;
+            if (Self->Remaining == 0) Self->State = Phase::ChunkDataEnd;
+            break;
+        }
+        case Phase::ChunkDataEnd:
+            if (!TakeLine(Self, Bytes, Length, &At, 2, &TooLong)) {
+                if (TooLong) Fail(Self, WEBGETRESPONSE_MALFORMED);
+                goto out;
+            }
+            if (!Self->Line.empty()) {
+                Fail(Self, WEBGETRESPONSE_MALFORMED);
+                goto out;
+            }
+            Self->State = Phase::ChunkSize;
+            break;
+        case Phase::Trailer: {
+            if (!TakeHeadLine(Self, Bytes, Length, &At)) goto out;
+            bool End = Self->Line.empty();
+            Self->Line.clear();
+            if (End && Complete(Self) != WEBGETRESPONSE_DONE) goto out;
+            break;
+        }
+        default:
+            goto out;
+        }
+    }
+out:
+    *Consumed = At;
+    return Self->Result;
+}
+
+int32 WebGetResponse_Finish(WebGetResponse *Self) {
+    Debug_CheckPointer(Self);
+    if (Self->State == Phase::Body && Self->Mode == Framing::Close) {
+        Complete(Self);
+    } else if (Self->State != Phase::Done && Self->State != Phase::Failed) {
+        Fail(Self, WEBGETRESPONSE_MALFORMED);
+    }
+    return Self->Result;
+}
+
+int32 WebGetResponse_IsHeaderDone(WebGetResponse *Self) {
+    Debug_CheckPointer(Self);
+    return Self->State != Phase::StatusLine && Self->State != Phase::Headers &&
+           !(Self->State == Phase::Failed && Self->Mode == Framing::None && Self->Status < 200);
+}
+
+int32 WebGetResponse_GetStatusCode(WebGetResponse *Self) { return Self != nullptr ? Self->Status : 0; }
+int32 WebGetResponse_GetMinorVersion(WebGetResponse *Self) { return Self != nullptr ? Self->Minor : 0; }
+const char *WebGetResponse_GetHeaderPtr(WebGetResponse *Self) { return Self != nullptr ? Self->Headers.c_str() : ""; }
+int32 WebGetResponse_IsKeepAlive(WebGetResponse *Self) { return Self != nullptr && Self->KeepAlive; }
+int64 WebGetResponse_GetBodyBytes(WebGetResponse *Self) { return Self != nullptr ? Self->BodyBytes : 0; }

@@ -1,0 +1,285 @@
+// Property-list files of the user: reading, and writing under a lock through
+// a synced temporary file and a rename.
+#include "platform/posix/preference_store.h"
+
+#include <ctype.h>
+#include <dirent.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include "runtime/log.h"
+#include "runtime/posix/platform.h"
+#include "runtime/posix/platform_folder.h"
+
+namespace {
+
+// Larger files are not preferences; refusing them keeps every size in 32 bits.
+constexpr off_t MaximumFileSize = 64 * 1024 * 1024;
+
+std::string Parent(const std::string &Path) { return Path.substr(0, Path.rfind('/') + 1); }
+
+// Makes every missing folder of Folder with mode 0700.
+bool EnsureFolder(const std::string &Folder) {
+    for (size_t Slash = Folder.find('/', 1); Slash != std::string::npos; Slash = Folder.find('/', Slash + 1)) {
+        std::string Part = Folder.substr(0, Slash);
+        if (mkdir(Part.c_str(), 0700) != 0 && errno != EEXIST) return false;
+    }
+    struct stat Status;
+    return stat(Folder.c_str(), &Status) == 0 && S_ISDIR(Status.st_mode);
+}
+
+// The credential folder: a real folder of the effective user, mode 0700.
+bool EnsurePrivateFolder(const std::string &Folder) {
+    if (!EnsureFolder(Folder)) return false;
+    std::string Bare = Folder.substr(0, Folder.size() - 1);
+    int Descriptor = open(Bare.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (Descriptor < 0) return false;
+    struct stat Status;
+    bool Good = fstat(Descriptor, &Status) == 0 && Status.st_uid == geteuid() &&
+                ((Status.st_mode & 077) == 0 || fchmod(Descriptor, 0700) == 0);
+    int Saved = errno;
+    close(Descriptor);
+    if (!Good) {
+        Log_Error("Credential folder is not private (%s)\n", Folder.c_str());
+        errno = Saved != 0 ? Saved : EPERM;
+    }
+    return Good;
+}
+
+bool WriteAll(int Descriptor, const std::string &Text) {
+    size_t Done = 0;
+    while (Done < Text.size()) {
+        ssize_t Count = write(Descriptor, Text.data() + Done, Text.size() - Done);
+        if (Count < 0 && errno == EINTR) continue;
+        if (Count <= 0) return false;
+        Done += (size_t)Count;
+    }
+    return true;
+}
+
+// The temporary files of a store are its name, a dot and six letters or
+// digits (mkostemp's).
+constexpr size_t TemporarySuffix = 6;
+
+bool IsTemporaryOf(const char *Name, const std::string &Base) {
+    if (strncmp(Name, Base.c_str(), Base.size()) != 0 || Name[Base.size()] != '.') return false;
+    const char *Suffix = Name + Base.size() + 1;
+    if (strlen(Suffix) != TemporarySuffix) return false;
+    for (const char *At = Suffix; *At != 0; At++)
+        if (!isalnum((unsigned char)*At)) return false;
+    return true;
+}
+
+// Removes what writers of this store killed midway left behind: a
+// credential store's would hold every secret. Called under the writers'
+// lock, so no live writer of the store has a temporary file; a file made
+// after the lock was taken (by no writer of ours) is left alone, as is
+// anything not a regular file of the user.
+void RemoveStaleTemporaries(const std::string &Path) {
+    struct timespec Now;
+    clock_gettime(CLOCK_REALTIME, &Now);
+    const std::string Folder = Parent(Path), Base = Path.substr(Folder.size());
+    DIR *Listing = opendir(Folder.c_str());
+    if (Listing == nullptr) return;
+    const int At = dirfd(Listing);
+    while (const struct dirent *Entry = readdir(Listing)) {
+        if (!IsTemporaryOf(Entry->d_name, Base)) continue;
+        struct stat Status;
+        if (fstatat(At, Entry->d_name, &Status, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(Status.st_mode) ||
+            Status.st_uid != geteuid() || Status.st_mtim.tv_sec > Now.tv_sec)
+            continue;
+        if (unlinkat(At, Entry->d_name, 0) == 0)
+            Log_Info("Removed temporary file of an interrupted write (%s%s)\n", Folder.c_str(), Entry->d_name);
+    }
+    closedir(Listing);
+}
+
+bool WriteReplacing(const std::string &Path, const PreferenceValue &Root) {
+    std::string Temporary = Path + ".XXXXXX";
+    int Descriptor = mkostemp(Temporary.data(), O_CLOEXEC);
+    if (Descriptor < 0) return false;
+    bool Written = fchmod(Descriptor, 0600) == 0 && WriteAll(Descriptor, PreferenceCodec_Write(Root)) &&
+                   fsync(Descriptor) == 0;
+    int Saved = errno;
+    if (close(Descriptor) != 0 && Written) Written = false, Saved = errno;
+    if (!Written || rename(Temporary.c_str(), Path.c_str()) != 0) {
+        if (Written) Saved = errno;
+        unlink(Temporary.c_str());
+        errno = Saved;
+        return false;
+    }
+    // The rename itself is durable once the folder is synced.
+    int Folder = open(Parent(Path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (Folder >= 0) {
+        fsync(Folder);
+        close(Folder);
+    }
+    return true;
+}
+
+} // namespace
+
+std::string PreferenceStore_ApplicationId() {
+    char Path[1024];
+    if (!Platform_GetModuleFilename(nullptr, Path, (int32)sizeof(Path))) return "runtime";
+    std::string Name(Path);
+    Name = Name.substr(Name.rfind('/') + 1);
+    size_t Dot = Name.rfind('.');
+    if (Dot != std::string::npos && Dot > 0) Name.resize(Dot);
+    return Name.empty() ? "runtime" : Name;
+}
+
+std::string PreferenceStore_UserPath() {
+    std::string Folder = PlatformFolder_BaseDirectory("XDG_CONFIG_HOME", ".config");
+    return Folder.empty() ? Folder : Folder + PreferenceStore_ApplicationId() + ".plist";
+}
+
+std::string PreferenceStore_AnyUserPath() {
+    std::string Folder = "/etc/xdg/";
+    if (const char *List = getenv("XDG_CONFIG_DIRS"); List != nullptr && List[0] == '/') {
+        Folder = std::string(List);
+        Folder = Folder.substr(0, Folder.find(':')) + "/";
+    }
+    return Folder + PreferenceStore_ApplicationId() + ".plist";
+}
+
+std::string PreferenceStore_CredentialPath() {
+    std::string Folder = PlatformFolder_BaseDirectory("XDG_DATA_HOME", ".local/share");
+    return Folder.empty() ? Folder : Folder + PreferenceStore_ApplicationId() + "/credentials.plist";
+}
+
+PreferenceLoad PreferenceStore_Load(const std::string &Path, PreferenceValue &Out, bool Private, bool FollowLink) {
+    Out = PreferenceValue();
+    if (Path.empty()) return PreferenceLoad::Missing;
+    // Without blocking, so that a FIFO put there cannot hold the caller, and
+    // without following a link, whose target is nobody's store (and would
+    // have its mode changed below).
+    int Descriptor = open(Path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | (FollowLink ? 0 : O_NOFOLLOW));
+    if (Descriptor < 0 && (errno == ENOENT || errno == ENOTDIR)) return PreferenceLoad::Missing;
+    if (Descriptor < 0 && errno != ELOOP) return PreferenceLoad::Unreadable;
+    struct stat Status;
+    if (Descriptor < 0 || fstat(Descriptor, &Status) != 0 || !S_ISREG(Status.st_mode)) {
+        const int Saved = Descriptor < 0 ? ELOOP : EINVAL;
+        if (Descriptor >= 0) close(Descriptor);
+        Log_Error("Unable to read property list (%s) (not a regular file) [LE: %d]\n", Path.c_str(),
+                  PLATFORM_ERROR_ERRNO_BASE + Saved);
+        errno = Saved;
+        return PreferenceLoad::Refused;
+    }
+    std::string Text;
+    bool Read = Status.st_size <= MaximumFileSize;
+    if (Read && Private && (Status.st_mode & 077) != 0 && Status.st_uid == geteuid()) fchmod(Descriptor, 0600);
+    if (Read) {
+        Text.resize((size_t)Status.st_size);
+        size_t Done = 0;
+        for (;;) {
+            if (Done == Text.size()) Text.resize(Text.size() + 4096);
+            ssize_t Count = read(Descriptor, Text.data() + Done, Text.size() - Done);
+            if (Count < 0 && errno == EINTR) continue;
+            if (Count < 0) Read = false;
+            if (Count <= 0) break;
+            Done += (size_t)Count;
+            if ((off_t)Done > MaximumFileSize) {
+                Read = false;
+                break;
+            }
+        }
+        Text.resize(Done);
+    }
+    close(Descriptor);
+    std::string Error;
+    PreferenceValue Root;
+    if (!Read || !PreferenceCodec_Read(Text, Root, &Error) || !Root.IsDictionary()) {
+        Log_Error("Unable to read property list (%s) (%s)\n", Path.c_str(),
+                  Error.empty() ? "not a dictionary" : Error.c_str());
+        return PreferenceLoad::Unreadable;
+    }
+    Out = std::move(Root);
+    return PreferenceLoad::Loaded;
+}
+
+bool PreferenceStore_Update(const std::string &Path, bool Private,
+                            const std::function<bool(PreferenceValue &Root)> &Change) {
+    if (Path.empty()) {
+        errno = ENOENT;
+        return false;
+    }
+    std::string Folder = Parent(Path);
+    if (!(Private ? EnsurePrivateFolder(Folder) : EnsureFolder(Folder))) {
+        Log_Error("Unable to create folder (%s) [LE: %d]\n", Folder.c_str(), PLATFORM_ERROR_ERRNO_BASE + errno);
+        return false;
+    }
+    std::string LockPath = Path + ".lock";
+    int Lock = open(LockPath.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
+    struct stat LockStatus;
+    if (Lock >= 0 && (fstat(Lock, &LockStatus) != 0 || !S_ISREG(LockStatus.st_mode))) {
+        close(Lock);
+        Lock = -1;
+        errno = EINVAL;
+    }
+    if (Lock < 0) {
+        Log_Error("Unable to open lock (%s) [LE: %d]\n", LockPath.c_str(), PLATFORM_ERROR_ERRNO_BASE + errno);
+        return false;
+    }
+    while (flock(Lock, LOCK_EX) != 0 && errno == EINTR) {
+    }
+    RemoveStaleTemporaries(Path);
+    PreferenceValue Root;
+    const PreferenceLoad Loaded = PreferenceStore_Load(Path, Root, Private);
+    if (Loaded == PreferenceLoad::Refused) {
+        close(Lock);
+        return false;
+    }
+    if (Loaded == PreferenceLoad::Unreadable) {
+        std::string Aside = Path + ".unreadable";
+        if (rename(Path.c_str(), Aside.c_str()) == 0)
+            Log_Error("Moved unreadable property list aside (%s)\n", Aside.c_str());
+        Root = PreferenceValue();
+    }
+    bool Result = Change(Root);
+    if (Result && !WriteReplacing(Path, Root)) {
+        Log_Error("Unable to write property list (%s) [LE: %d]\n", Path.c_str(), PLATFORM_ERROR_ERRNO_BASE + errno);
+        Result = false;
+    }
+    close(Lock); // also drops the lock
+    return Result;
+}
+
+bool PreferenceStore_CopyValue(std::string_view Key, PreferenceValue &Out) {
+    for (const bool AnyUser : {false, true}) {
+        PreferenceValue Root;
+        if (PreferenceStore_Load(AnyUser ? PreferenceStore_AnyUserPath() : PreferenceStore_UserPath(), Root, false,
+                                 AnyUser) != PreferenceLoad::Loaded)
+            continue;
+        if (PreferenceValue *Found = Root.Find(Key)) {
+            Out = std::move(*Found);
+            return true;
+        }
+    }
+    return false;
+}
+
+bool PreferenceStore_CopyAll(PreferenceValue &Out) {
+    for (const bool AnyUser : {false, true})
+        if (PreferenceStore_Load(AnyUser ? PreferenceStore_AnyUserPath() : PreferenceStore_UserPath(), Out, false,
+                                 AnyUser) == PreferenceLoad::Loaded &&
+            !Out.Members.empty())
+            return true;
+    return false;
+}
+
+bool PreferenceStore_SetValue(std::string_view Key, const PreferenceValue *Value) {
+    return PreferenceStore_Update(PreferenceStore_UserPath(), false, [&](PreferenceValue &Root) {
+        if (Value != nullptr) {
+            Root.Set(Key, *Value);
+            return true;
+        }
+        return Root.Remove(Key);
+    });
+}

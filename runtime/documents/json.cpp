@@ -1,0 +1,121 @@
+// JSON object: lifecycle, options, print family and reset. The scanner is in
+// json_read.cpp, the writer in json_write.cpp, the error table in
+// json_errors.cpp.
+#include "runtime/documents/json.h"
+
+#include <string.h>
+
+#include "runtime/documents/json_internal.h"
+#include "runtime/memory.h"
+
+CLASSPRINT_DEFINE(JSON, JSON, JSON_CLASSID, "JSON", Print)
+
+namespace {
+
+int32 DeleteThroughClass(void *HandleAddress) { return JSON_Delete(static_cast<JSON **>(HandleAddress)); }
+
+} // namespace
+
+CLASS_DEFINE_REFERENCE(JSON, JSON, JSON_CLASSID)
+
+int32 JSON_Create(JSON **Handle) {
+    Debug_CheckPointer(Handle);
+    JSON *Json = Memory_New(JSON);
+    Class_InitHeader(Json, JSON_CLASSID, DeleteThroughClass);
+    Json->Minify = TRUE;
+    Json->PrivateKeys = TRUE;
+    Json->Line = 1;
+    for (JSONLevel &Level : Json->Levels) Level.Index = -1;
+    MemoryStream_Create(&Json->Value);
+    MemoryStream_SetAutoGrow(Json->Value, TRUE);
+    *Handle = Json;
+    return TRUE;
+}
+
+int32 JSON_Delete(JSON **Handle) {
+    Debug_CheckPointer(Handle);
+    JSON *Json = *Handle;
+    JSON_Check(Json);
+    MemoryStream_Delete(&Json->Value);
+    CallbackBase_Reset(&Json->ValueCallback);
+    Memory_Delete(Json);
+    *Handle = nullptr;
+    return TRUE;
+}
+
+int32 JSON_SetDictionaryHandle(JSON *Handle, Dictionary *Dict) {
+    JSON_Check(Handle);
+    Handle->Dict = Dict;
+    return TRUE;
+}
+
+int32 JSON_GetDictionaryHandle(JSON *Handle, Dictionary **Dict) {
+    JSON_Check(Handle);
+    Debug_CheckPointer(Dict);
+    *Dict = Handle->Dict;
+    return Handle->Dict != nullptr;
+}
+
+int32 JSON_SetMinify(JSON *Handle, int32 Minify) {
+    JSON_Check(Handle);
+    Handle->Minify = Minify;
+    return TRUE;
+}
+
+int32 JSON_GetMinify(JSON *Handle, int32 *Minify) {
+    JSON_Check(Handle);
+    Debug_CheckPointer(Minify);
+    *Minify = Handle->Minify;
+    return TRUE;
+}
+
+int32 JSON_SetPrivateKeys(JSON *Handle, int32 PrivateKeys) {
+    JSON_Check(Handle);
+    Handle->PrivateKeys = PrivateKeys;
+    return TRUE;
+}
+
+int32 JSON_GetPrivateKeys(JSON *Handle, int32 *PrivateKeys) {
+    JSON_Check(Handle);
+    Debug_CheckPointer(PrivateKeys);
+    *PrivateKeys = Handle->PrivateKeys;
+    return TRUE;
+}
+
+int32 JSON_SetValueCallback(JSON *Handle, void *User, JSON_ValueFunc Function) {
+    JSON_Check(Handle);
+    return CallbackBase_Set(&Handle->ValueCallback, User, Function);
+}
+
+int32 JSON_Reset(JSON *Handle) {
+    JSON_Check(Handle);
+    for (JSONLevel &Level : Handle->Levels) {
+        Level.Kind = JSON_KIND_NONE;
+        Level.Index = -1;
+        Level.Target = nullptr;
+        Level.KeyStart = 0;
+        Level.KeyLength = 0;
+        Level.Key[0] = 0;
+    }
+    Handle->KeyBits = 0;
+    Handle->Depth = 0;
+    Handle->Line = 1;
+    Handle->LineStart = 0;
+    JsonInternal_ClearValueState(Handle);
+    Handle->LastError = JSON_ERROR_NONE;
+    Handle->CharCount = 0;
+    Handle->ValueStart = 0;
+    MemoryStream_DiscardAll(Handle->Value);
+    if (Handle->Dict != nullptr) Dictionary_Reset(Handle->Dict);
+    return TRUE;
+}
+
+int32 JSON_VerboseLog(JSON *Handle, int32 Level, const char *Format, ...) {
+    JSON_Check(Handle);
+    if (!JSON_IsVerboseLevel(Handle, Level)) return FALSE;
+    va_list Arguments;
+    va_start(Arguments, Format);
+    const int32 Result = JSON_VPrint(Handle, 0, Format, Arguments);
+    va_end(Arguments);
+    return Result;
+}

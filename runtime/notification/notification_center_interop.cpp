@@ -1,0 +1,156 @@
+// Notification center: what pages need of it. Page references to native
+// instances (counted per instance id; the first reference and the last
+// release are announced as "NotificationCenter"/"Interop" fires), and script
+// observers, whose notifications become items of the page batch through the
+// script bridge's callbacks.
+//
+// The reference counts live in a Dictionary under the center's lock; the
+// lock is never held across a fire, since a fire from a thread other than
+// the owner waits for the owner thread, which needs the lock to deliver.
+#include "runtime/containers/dictionary.h"
+#include "runtime/critical_section.h"
+#include "runtime/debug.h"
+#include "runtime/log.h"
+#include "runtime/notification/notification_center.h"
+#include "runtime/notification/notification_center_internal.h"
+#include "runtime/script/interop.h"
+#include "runtime/text/string.h"
+
+namespace {
+
+// Fires "NotificationCenter"/"Interop" for the instance with {"addRef":flag}.
+int32 FireReferenceChange(const char *Instance, uint32 AddRef) {
+    Dictionary *Info = nullptr;
+    Dictionary_Create(&Info);
+    Dictionary_AddBoolean(Info, "addRef", AddRef, nullptr);
+    int32 Result = NotificationCenter_Fire(NotificationCenterType, NotificationInteropName, Instance, Info);
+    Dictionary_Release(&Info);
+    return Result;
+}
+
+} // namespace
+
+int32 NotificationCenter_AddRefInteropReference(const char *Instance) {
+    NotificationCenter *Center = NotificationCenter_Checked();
+    if (Instance == nullptr) return FALSE;
+    int32 Count = 0;
+    NotificationCenter_Lock(Center);
+    Dictionary_GetInt32ByKey(Center->InteropReferences, Instance, &Count);
+    Dictionary_SetInt32ByKey(Center->InteropReferences, Instance, Count + 1);
+    NotificationCenter_Unlock(Center);
+    // Counted before the fire, so that an observer adding a reference of its
+    // own does not announce the first one twice.
+    if (Count == 0) FireReferenceChange(Instance, TRUE);
+    return TRUE;
+}
+
+int32 NotificationCenter_ReleaseInteropReference(const char *Instance) {
+    NotificationCenter *Center = NotificationCenter_Checked();
+    if (Instance == nullptr) return FALSE;
+    int32 Count = 0;
+    NotificationCenter_Lock(Center);
+    int32 Found = Dictionary_GetInt32ByKey(Center->InteropReferences, Instance, &Count);
+    if (!Found || Count <= 0) {
+        // A release without a reference would leave the count below 0, and
+        // the next first reference would go unannounced while a later
+        // release announced the last one: the object would drop a
+        // reference it never took.
+        NotificationCenter_Unlock(Center);
+        Log_Debug("NotificationCenter - Release of an unreferenced instance - %s\n", Instance);
+        return FALSE;
+    }
+    Count--;
+    if (Count == 0)
+        Dictionary_RemoveByKey(Center->InteropReferences, Instance);
+    else
+        Dictionary_SetInt32ByKey(Center->InteropReferences, Instance, Count);
+    NotificationCenter_Unlock(Center);
+    if (Count == 0) FireReferenceChange(Instance, FALSE);
+    return TRUE;
+}
+
+int32 NotificationCenter_AddInstanceObserverInterop(const char *Type, const char *Name, const char *Instance,
+                                                    const char *CallbackId) {
+    NotificationCenter *Center = NotificationCenter_Checked();
+    if (Center->Verbose)
+        Log_Debug("NotificationCenter - Add interop observer - %s.%s - %s - %s\n", NotificationCenter_Part(Type),
+                  NotificationCenter_Part(Name), NotificationCenter_Part(Instance), CallbackId);
+    InteropCallback *Callback = nullptr;
+    Interop_AddCallback(CallbackId, Center, Interop_Execute, &Callback);
+    return NotificationCenter_AddInstanceObserver(Type, Name, Instance, Callback,
+                                                  NotificationCenter_InteropExecuteObserverCallback);
+}
+
+int32 NotificationCenter_AddObserverInterop(const char *Type, const char *Name, const char *CallbackId) {
+    return NotificationCenter_AddInstanceObserverInterop(Type, Name, NOTIFICATIONCENTER_GLOBAL, CallbackId);
+}
+
+int32 NotificationCenter_RemoveInstanceObserverInterop(const char *Type, const char *Name, const char *Instance,
+                                                       const char *CallbackId) {
+    NotificationCenter *Center = NotificationCenter_Checked();
+    if (CallbackId == nullptr) return FALSE;
+    int32 Result = FALSE;
+    // Records keep their id cut to 39 characters: compare with it cut alike,
+    // so that a longer id the page added with still removes its observer.
+    char Wanted[INTEROP_CALLBACK_ID_SIZE];
+    String_CopyLength(Wanted, CallbackId, (int32)sizeof(Wanted));
+    NotificationCenter_Lock(Center);
+    // A page may use one callback id for several observers: the record to
+    // drop is the one this key's observer holds, not the first with the id.
+    InteropCallback *Callback = nullptr;
+    if (NotificationKeyRecord *Record = NotificationCenter_Find(Center, Type, Name, Instance)) {
+        for (NotificationObserverRecord *Entry = Record->Observers.Head; Entry != nullptr; Entry = Entry->Next) {
+            if (Entry->Removed || Entry->Function != NotificationCenter_InteropExecuteObserverCallback) continue;
+            auto *Candidate = static_cast<InteropCallback *>(Entry->User);
+            if (!String_CompareWithoutCase(Interop_GetCallbackId(Candidate), Wanted)) continue;
+            Callback = Candidate;
+            break;
+        }
+    }
+    if (Callback != nullptr) {
+        if (Center->Verbose)
+            Log_Debug("NotificationCenter - Remove interop observer - %s.%s - %s - %s\n",
+                      NotificationCenter_Part(Type), NotificationCenter_Part(Name),
+                      NotificationCenter_Part(Instance), CallbackId);
+        Result = NotificationCenter_RemoveInstanceObserver(Type, Name, Instance, Callback,
+                                                           NotificationCenter_InteropExecuteObserverCallback);
+        Interop_ReleaseCallback(&Callback);
+    }
+    NotificationCenter_Unlock(Center);
+    return Result;
+}
+
+int32 NotificationCenter_RemoveObserverInterop(const char *Type, const char *Name, const char *CallbackId) {
+    return NotificationCenter_RemoveInstanceObserverInterop(Type, Name, NOTIFICATIONCENTER_GLOBAL, CallbackId);
+}
+
+int32 NotificationCenter_InteropExecuteObserverCallback(void *Callback, const char *Type, const char *Name,
+                                                        const char *Sender, Dictionary *UserInfo) {
+    // Reference announcements are for native objects only.
+    if (String_Compare(Type, NotificationCenterType) && String_Compare(Name, NotificationInteropName)) return TRUE;
+    NotificationCenter *Center = NotificationCenter_Checked();
+    auto *Record = static_cast<InteropCallback *>(Callback);
+    const char *CallbackId = Interop_GetCallbackId(Record);
+
+    Dictionary *Item = nullptr;
+    Dictionary_Create(&Item);
+    Dictionary_AddString(Item, "type", Type, nullptr);
+    Dictionary_AddString(Item, "notification", Name, nullptr);
+    Dictionary_AddString(Item, "sender", Sender, nullptr);
+    Dictionary_AddString(Item, "callbackId", CallbackId, nullptr);
+    if (NotificationCenter_IsRetained(Center, Sender)) {
+        Dictionary_AddBoolean(Item, "retained", TRUE, nullptr);
+        // Every page receives the batch and releases once.
+        int32 Pages = Interop_GetExecuteCallbackCount();
+        for (int32 Page = 0; Page < Pages; Page++) NotificationCenter_AddRefInteropReference(Sender);
+    }
+    Dictionary *Info = nullptr;
+    Dictionary_AddDictionary(Item, "info", &Info, nullptr);
+    if (UserInfo != nullptr) Dictionary_Merge(Info, UserInfo, DICTIONARY_MERGE_OVERWRITE);
+    Interop_RaiseCallback(Record, Item);
+    Dictionary_Release(&Item);
+    if (Center->Verbose)
+        Log_Debug("NotificationCenter - Trigger interop observer - %s.%s - %s - %s [0x%p]\n", Type, Name, Sender,
+                  CallbackId, Callback);
+    return TRUE;
+}

@@ -1,0 +1,430 @@
+// Network facts, system proxy settings and the proxy resolver's hooks: see
+// platform_network.h.
+#include <arpa/inet.h>
+#include <ctype.h>
+#include <dirent.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <glob.h>
+#include <ifaddrs.h>
+#include <linux/if_packet.h>
+#include <net/if.h>
+#include <net/if_arp.h>
+#include <netinet/in.h>
+#include <resolv.h>
+#include <stdlib.h>
+#include <string.h>
+#include <strings.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <string>
+#include <string_view>
+
+#include "runtime/debug.h"
+#include "runtime/log.h"
+#include "runtime/posix/platform.h"
+#include "runtime/posix/platform_network.h"
+#include "runtime/posix/platform_stand_in.h"
+#include "runtime/text/url.h"
+
+namespace {
+
+constexpr size_t FileLimit = 4 << 20;
+constexpr size_t BypassItemSize = 320;
+
+std::atomic<Platform_ProxyGetForURLFunc> GetForURLHook{nullptr};
+std::atomic<Platform_ProxyResetFunc> ResetHook{nullptr};
+
+bool ReadFile(const std::string &Path, std::string &Text) { return PlatformStandIn_ReadFile(Path, Text, FileLimit); }
+
+int32 Copy(std::string_view Text, char *Buffer, int32 Length) {
+    if (Length < 1) return 0;
+    const size_t Count = std::min(Text.size(), (size_t)Length - 1);
+    memcpy(Buffer, Text.data(), Count);
+    Buffer[Count] = 0;
+    return 1;
+}
+
+std::string_view Trim(std::string_view Text) {
+    while (!Text.empty() && isspace((unsigned char)Text.front())) Text.remove_prefix(1);
+    while (!Text.empty() && isspace((unsigned char)Text.back())) Text.remove_suffix(1);
+    return Text;
+}
+
+// Calls Visit for each line of Text.
+template <typename Function> void Lines(std::string_view Text, Function Visit) {
+    while (!Text.empty()) {
+        const size_t End = Text.find('\n');
+        Visit(Text.substr(0, End));
+        if (End == std::string_view::npos) break;
+        Text.remove_prefix(End + 1);
+    }
+}
+
+// Blank-separated fields of a line.
+std::vector<std::string_view> Fields(std::string_view Line) {
+    std::vector<std::string_view> Found;
+    size_t At = 0;
+    while (At < Line.size()) {
+        while (At < Line.size() && isspace((unsigned char)Line[At])) At++;
+        const size_t Start = At;
+        while (At < Line.size() && !isspace((unsigned char)Line[At])) At++;
+        if (At > Start) Found.push_back(Line.substr(Start, At - Start));
+    }
+    return Found;
+}
+
+bool ParseHex(std::string_view Text, uint64 &Value) {
+    if (Text.empty() || Text.size() > 16) return false;
+    Value = 0;
+    for (char Digit : Text) {
+        if (!isxdigit((unsigned char)Digit)) return false;
+        Value = Value * 16 + (uint64)(isdigit((unsigned char)Digit) ? Digit - '0' : (tolower(Digit) - 'a' + 10));
+    }
+    return true;
+}
+
+std::string AddressText(uint32 Address) {
+    char Text[INET_ADDRSTRLEN] = {};
+    in_addr Value{Address};
+    inet_ntop(AF_INET, &Value, Text, sizeof(Text));
+    return Text;
+}
+
+// The proxy settings: the settings file, else the proxy variables.
+std::map<std::string, std::string> ProxySettings() {
+    const char *Config = getenv("XDG_CONFIG_HOME");
+    const char *Home = getenv("HOME");
+    std::string Default = Config != nullptr && Config[0] == '/' ? std::string(Config) + "/velmarsh/proxy.conf"
+                          : Home != nullptr                     ? std::string(Home) + "/.config/velmarsh/proxy.conf"
+                                                                : std::string();
+    std::string Text;
+    if (ReadFile(PlatformStandIn_Value("PROXY_SETTINGS", Default.c_str()), Text))
+        return PlatformNetwork_ProxySettings(Text);
+    std::map<std::string, std::string> Settings;
+    auto FromVariable = [&](const char *Lower, const char *Upper, const std::string &Prefix) {
+        const char *Value = getenv(Lower);
+        if (Value == nullptr || Value[0] == 0) Value = getenv(Upper);
+        if (Value == nullptr || Value[0] == 0) return;
+        std::string Stripped(Value);
+        URL_RemoveProtocol(Stripped.data());
+        std::string_view Proxy(Stripped.c_str());
+        Proxy = Proxy.substr(0, Proxy.find('/'));
+        if (size_t At = Proxy.rfind('@'); At != std::string_view::npos) Proxy.remove_prefix(At + 1);
+        const size_t Colon = Proxy.rfind(':');
+        if (Colon != std::string_view::npos && Proxy.find(']', Colon) == std::string_view::npos) {
+            Settings[Prefix + "Port"] = std::string(Proxy.substr(Colon + 1));
+            Proxy = Proxy.substr(0, Colon);
+        }
+        Settings[Prefix + "Enable"] = "1";
+        Settings[Prefix + "Proxy"] = std::string(Proxy);
+    };
+    FromVariable("http_proxy", "HTTP_PROXY", "HTTP");
+    FromVariable("https_proxy", "HTTPS_PROXY", "HTTPS");
+    const char *Bypass = getenv("no_proxy");
+    if (Bypass == nullptr) Bypass = getenv("NO_PROXY");
+    if (Bypass != nullptr) Settings["ExceptionsList"] = Bypass;
+    return Settings;
+}
+
+std::string Setting(const std::map<std::string, std::string> &Settings, const char *Key) {
+    auto Found = Settings.find(Key);
+    return Found == Settings.end() ? std::string() : Found->second;
+}
+
+} // namespace
+
+std::vector<std::string> PlatformNetwork_NameServers(std::string_view Text) {
+    std::vector<std::string> Servers;
+    Lines(Text, [&](std::string_view Line) {
+        std::vector<std::string_view> Parts = Fields(Line);
+        if (Parts.size() < 2 || Parts[0] != "nameserver" || Parts[1].size() >= INET_ADDRSTRLEN) return;
+        const std::string Address(Parts[1]);
+        in_addr Value;
+        if (inet_pton(AF_INET, Address.c_str(), &Value) == 1) Servers.push_back(AddressText(Value.s_addr));
+    });
+    return Servers;
+}
+
+uint32 PlatformNetwork_DefaultGateway(std::string_view Text, std::string_view Interface) {
+    uint32 Gateway = 0;
+    bool First = true;
+    Lines(Text, [&](std::string_view Line) {
+        if (First) { // the header
+            First = false;
+            return;
+        }
+        std::vector<std::string_view> Parts = Fields(Line);
+        uint64 Destination = 0, Via = 0, Flags = 0, Mask = 0;
+        if (Gateway != 0 || Parts.size() < 8 || Parts[0] != Interface || !ParseHex(Parts[1], Destination) ||
+            !ParseHex(Parts[2], Via) || !ParseHex(Parts[3], Flags) || !ParseHex(Parts[7], Mask))
+            return;
+        // A default route (0.0.0.0/0) that is up and goes through a gateway.
+        if (Destination == 0 && Mask == 0 && (Flags & 0x3) == 0x3) Gateway = (uint32)Via;
+    });
+    return Gateway;
+}
+
+uint64 PlatformNetwork_TcpInode(std::string_view Text, uint32 Address, int32 Port) {
+    uint64 Inode = 0;
+    Lines(Text, [&](std::string_view Line) {
+        std::vector<std::string_view> Parts = Fields(Line);
+        if (Inode != 0 || Parts.size() < 10) return;
+        const size_t Colon = Parts[1].find(':');
+        uint64 Local = 0, LocalPort = 0, Value = 0;
+        if (Colon == std::string_view::npos || !ParseHex(Parts[1].substr(0, Colon), Local) ||
+            !ParseHex(Parts[1].substr(Colon + 1), LocalPort))
+            return;
+        // The kernel prints the address as the 32-bit word in memory order.
+        if ((uint32)Local != Address || (int32)LocalPort != Port || Parts[9].empty()) return;
+        for (char Digit : Parts[9]) {
+            if (!isdigit((unsigned char)Digit) || Value > UINT64_MAX / 10 - 9) return;
+            Value = Value * 10 + (uint64)(Digit - '0');
+        }
+        Inode = Value;
+    });
+    return Inode;
+}
+
+std::map<std::string, std::string> PlatformNetwork_ProxySettings(std::string_view Text) {
+    std::map<std::string, std::string> Settings;
+    Lines(Text, [&](std::string_view Line) {
+        Line = Trim(Line);
+        const size_t Equal = Line.find('=');
+        if (Line.empty() || Line.front() == '#' || Equal == std::string_view::npos) return;
+        Settings[std::string(Trim(Line.substr(0, Equal)))] = std::string(Trim(Line.substr(Equal + 1)));
+    });
+    return Settings;
+}
+
+std::string PlatformNetwork_LeaseWpadURL(std::string_view Text) {
+    std::string Found;
+    Lines(Text, [&](std::string_view Line) {
+        std::vector<std::string_view> Parts = Fields(Line);
+        if (Parts.size() < 3 || Parts[0] != "option" ||
+            (Parts[1] != "wpad" && Parts[1] != "unknown-252" && Parts[1] != "auto-proxy-config"))
+            return;
+        std::string_view Value = Trim(Line.substr((size_t)(Parts[2].data() - Line.data())));
+        if (!Value.empty() && Value.back() == ';') Value.remove_suffix(1);
+        std::string Decoded;
+        if (Value.size() >= 2 && Value.front() == '"' && Value.back() == '"') {
+            Value = Value.substr(1, Value.size() - 2);
+            for (size_t Index = 0; Index < Value.size(); Index++) {
+                if (Value[Index] == '\\' && Index + 1 < Value.size()) Index++;
+                Decoded += Value[Index];
+            }
+        } else { // colon-separated hex bytes
+            for (size_t At = 0; At < Value.size();) {
+                const size_t End = std::min(Value.find(':', At), Value.size());
+                uint64 Byte = 0;
+                if (!ParseHex(Value.substr(At, End - At), Byte) || Byte > 255) return;
+                Decoded += (char)Byte;
+                At = End + 1;
+            }
+        }
+        while (!Decoded.empty() && Decoded.back() == 0) Decoded.pop_back(); // a terminator sent along
+        if (!Decoded.empty()) Found = Decoded;
+    });
+    return Found;
+}
+
+extern "C" int32 Platform_GetDNS(char *Primary, char *Secondary) {
+    Debug_CheckPointer(Primary);
+    Debug_CheckPointer(Secondary);
+    constexpr int32 Size = INET_ADDRSTRLEN;
+    Primary[0] = Secondary[0] = 0;
+    std::vector<std::string> Servers;
+    const std::string Steered = PlatformStandIn_Value("RESOLV_CONF", "");
+    if (!Steered.empty()) {
+        std::string Text;
+        if (ReadFile(Steered, Text)) Servers = PlatformNetwork_NameServers(Text);
+    } else {
+        struct __res_state State {};
+        if (res_ninit(&State) != 0) return 0;
+        for (int Index = 0; Index < State.nscount; Index++)
+            if (State.nsaddr_list[Index].sin_family == AF_INET)
+                Servers.push_back(AddressText(State.nsaddr_list[Index].sin_addr.s_addr));
+        res_nclose(&State);
+    }
+    if (Servers.empty()) return 0;
+    Copy(Servers[0], Primary, Size);
+    if (Servers.size() > 1) Copy(Servers[1], Secondary, Size);
+    return 1;
+}
+
+extern "C" int32 Platform_GetAdapterByIndex(int32 Index, int32 Kind, PlatformAdapter *Out) {
+    Debug_CheckPointer(Out);
+    memset(Out, 0, sizeof(*Out));
+    if (Kind > 0 || Index < 0) return 0;
+    ifaddrs *List = nullptr;
+    if (getifaddrs(&List) != 0) return 0;
+    std::string Routes;
+    ReadFile(PlatformStandIn_Value("PROC_ROOT", "/proc") + "/net/route", Routes);
+    int32 Seen = 0, Result = 0;
+    for (ifaddrs *Entry = List; Entry != nullptr && !Result; Entry = Entry->ifa_next) {
+        if (Entry->ifa_addr == nullptr || Entry->ifa_addr->sa_family != AF_INET) continue;
+        // The link-layer entry of the same interface: without it the next
+        // address takes this index.
+        const sockaddr_ll *Link = nullptr;
+        for (ifaddrs *Other = List; Other != nullptr && Link == nullptr; Other = Other->ifa_next)
+            if (Other->ifa_addr != nullptr && Other->ifa_addr->sa_family == AF_PACKET &&
+                strcmp(Other->ifa_name, Entry->ifa_name) == 0)
+                Link = reinterpret_cast<const sockaddr_ll *>(Other->ifa_addr);
+        if (Link == nullptr || Seen++ != Index) continue;
+        Copy(Entry->ifa_name, Out->Name, sizeof(Out->Name));
+        Out->Address = reinterpret_cast<sockaddr_in *>(Entry->ifa_addr)->sin_addr.s_addr;
+        Out->Mask = Entry->ifa_netmask ? reinterpret_cast<sockaddr_in *>(Entry->ifa_netmask)->sin_addr.s_addr : 0;
+        Out->Gateway = PlatformNetwork_DefaultGateway(Routes, Entry->ifa_name);
+        Copy(AddressText(Out->Address), Out->AddressText, sizeof(Out->AddressText));
+        Copy(AddressText(Out->Mask), Out->MaskText, sizeof(Out->MaskText));
+        if (Out->Gateway != 0) Copy(AddressText(Out->Gateway), Out->GatewayText, sizeof(Out->GatewayText));
+        if (Link->sll_halen == 6) memcpy(Out->HardwareAddress, Link->sll_addr, 6);
+        for (uint8 Byte : Out->HardwareAddress) Out->HasHardwareAddress |= Byte != 0;
+        Out->Up = (Entry->ifa_flags & IFF_UP) != 0;
+        Out->Loopback = (Entry->ifa_flags & IFF_LOOPBACK) != 0;
+        Out->Always = 1;
+        // The link types as the socket module knows them (Ethernet 6, loopback 24).
+        const int32 Type = Link->sll_hatype == ARPHRD_ETHER      ? 6
+                           : Link->sll_hatype == ARPHRD_LOOPBACK ? 24
+                                                                 : (int32)Link->sll_hatype;
+        Out->LinkTypeBit = Type & 1;
+        Result = 1;
+    }
+    freeifaddrs(List);
+    return Result;
+}
+
+extern "C" int32 Platform_GetSocketPID(uint32 Address, int32 Port, int32 *OutPid) {
+    Debug_CheckPointer(OutPid);
+    *OutPid = 0;
+    const std::string Proc = PlatformStandIn_Value("PROC_ROOT", "/proc");
+    std::string Table;
+    if (!ReadFile(Proc + "/net/tcp", Table)) {
+        Log_Debug("Error getting pid list size: %d\n", errno);
+        return 0;
+    }
+    const uint64 Inode = PlatformNetwork_TcpInode(Table, Address, Port);
+    if (Inode == 0) return 0;
+    const std::string Wanted = "socket:[" + std::to_string(Inode) + "]";
+    DIR *Processes = opendir(Proc.c_str());
+    if (Processes == nullptr) {
+        Log_Debug("Error getting proc list: %d\n", errno);
+        return 0;
+    }
+    while (dirent *Entry = readdir(Processes)) {
+        if (!isdigit((unsigned char)Entry->d_name[0])) continue;
+        const std::string Folder = Proc + "/" + Entry->d_name + "/fd";
+        DIR *Descriptors = opendir(Folder.c_str());
+        if (Descriptors == nullptr) continue; // gone, or not ours to see
+        while (dirent *Link = readdir(Descriptors)) {
+            char Target[64];
+            const ssize_t Count = readlink((Folder + "/" + Link->d_name).c_str(), Target, sizeof(Target) - 1);
+            if (Count <= 0 || std::string_view(Target, (size_t)Count) != Wanted) continue;
+            *OutPid = atoi(Entry->d_name);
+            break;
+        }
+        closedir(Descriptors);
+        if (*OutPid != 0) break;
+    }
+    closedir(Processes);
+    return *OutPid != 0;
+}
+
+extern "C" int32 Platform_ProxyGetByProtocol(const char *Protocol, char *Buffer, int32 Length) {
+    Debug_CheckPointer(Protocol);
+    Debug_CheckPointer(Buffer);
+    if (Length > 0) Buffer[0] = 0;
+    const char *Prefix = strcasecmp(Protocol, "http") == 0 ? "HTTP" : strcasecmp(Protocol, "https") == 0 ? "HTTPS" : nullptr;
+    if (Prefix == nullptr) return 0;
+    const std::map<std::string, std::string> Settings = ProxySettings();
+    std::string Host = Setting(Settings, (std::string(Prefix) + "Proxy").c_str());
+    if (Setting(Settings, (std::string(Prefix) + "Enable").c_str()) != "1" || Host.empty()) return 0;
+    URL_RemoveProtocol(Host.data());
+    Host.resize(strlen(Host.c_str()));
+    const int Port = atoi(Setting(Settings, (std::string(Prefix) + "Port").c_str()).c_str());
+    if (Port > 0) Host += ":" + std::to_string(Port);
+    return Copy(Host, Buffer, Length);
+}
+
+extern "C" int32 Platform_ProxyGetBypass(char *Buffer, int32 Length) {
+    Debug_CheckPointer(Buffer);
+    if (Length > 0) Buffer[0] = 0;
+    const std::map<std::string, std::string> Settings = ProxySettings();
+    if (Settings.find("ExceptionsList") == Settings.end()) return 0;
+    std::string Joined;
+    std::string_view List = Settings.at("ExceptionsList");
+    while (!List.empty()) {
+        const size_t Comma = List.find(',');
+        std::string_view Item = Trim(List.substr(0, Comma));
+        if (!Item.empty()) Joined.append(Item.substr(0, BypassItemSize - 1)).append(";");
+        if (Comma == std::string_view::npos) break;
+        List.remove_prefix(Comma + 1);
+    }
+    if (!Joined.empty()) Joined.pop_back();
+    Copy(Joined, Buffer, Length);
+    return 1;
+}
+
+extern "C" int32 Platform_ProxyGetWpadURL(char *Buffer, int32 Length) {
+    Debug_CheckPointer(Buffer);
+    if (Length > 0) Buffer[0] = 0;
+    const std::map<std::string, std::string> Settings = ProxySettings();
+    const std::string URL = Setting(Settings, "ProxyAutoConfigURLString");
+    if (Setting(Settings, "ProxyAutoConfigEnable") != "1" || URL.empty()) return 0;
+    Log_Debug("Internet proxy is currently auto configured [%s]\n", URL.c_str());
+    return Copy(URL, Buffer, Length);
+}
+
+extern "C" int32 Platform_ProxyGetAutoDetect(int32 *Out) {
+    Debug_CheckPointer(Out);
+    *Out = Setting(ProxySettings(), "ProxyAutoDiscoveryEnable") == "1";
+    return 1;
+}
+
+extern "C" int32 Platform_ProxyGetWpadURLFromDHCP(void *Ignored, char *Buffer, int32 Length) {
+    (void)Ignored;
+    Debug_CheckPointer(Buffer);
+    if (Length > 0) Buffer[0] = 0;
+    std::vector<std::string> Files;
+    const std::string Steered = PlatformStandIn_Value("DHCP_LEASES", "");
+    if (!Steered.empty()) Files.push_back(Steered);
+    else {
+        glob_t Found{};
+        if (glob("/var/lib/dhcp/dhclient*.leases", 0, nullptr, &Found) == 0)
+            for (size_t Index = 0; Index < Found.gl_pathc; Index++) Files.push_back(Found.gl_pathv[Index]);
+        globfree(&Found);
+    }
+    for (const std::string &File : Files) {
+        std::string Text;
+        if (!ReadFile(File, Text)) continue;
+        const std::string URL = PlatformNetwork_LeaseWpadURL(Text);
+        if (!URL.empty()) return Copy(URL, Buffer, Length);
+    }
+    return 0;
+}
+
+extern "C" int32 Platform_ProxyGetForURLOverride(Platform_ProxyGetForURLFunc Function) {
+    GetForURLHook = Function;
+    return 1;
+}
+
+extern "C" int32 Platform_ProxyResetOverride(Platform_ProxyResetFunc Function) {
+    ResetHook = Function;
+    return 1;
+}
+
+extern "C" int32 Platform_ProxyGetForURL(const char *URL, char *Buffer, int32 Length, int32 Selector,
+                                         int32 *OutFound) {
+    Debug_CheckPointer(OutFound);
+    *OutFound = 0;
+    Platform_ProxyGetForURLFunc Hook = GetForURLHook.load();
+    if (Hook == nullptr) return 1;
+    return Hook(URL, Buffer, Length, Selector, OutFound);
+}
+
+extern "C" int32 Platform_ProxyReset(void) {
+    if (Platform_ProxyResetFunc Hook = ResetHook.load()) Hook();
+    return 1;
+}

@@ -1,0 +1,150 @@
+// Named pipe primitives: see platform_pipe.h.
+#include "runtime/posix/platform_pipe.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "runtime/memory.h"
+#include "runtime/posix/platform_folder.h"
+#include "runtime/text/string.h"
+
+struct PlatformPipe {
+    ClassStruct Class;
+    char Path[320];
+    int32 Mode;
+    int32 SavedFlags;
+    int32 Descriptor;
+    dev_t Device; // the FIFO that was opened, so a close removes only it
+    ino_t Inode;
+};
+
+#define PlatformPipe_Check(Handle) Class_CheckHandle((Handle), PLATFORMPIPE_CLASSID)
+
+namespace {
+
+bool MakeFifo(const char *Path) {
+    if (mkfifo(Path, 0600) == 0) return true;
+    if (errno != EEXIST) return false;
+    // A stale file of the name: replaced, unless it is a directory.
+    if (unlink(Path) != 0) return false;
+    return mkfifo(Path, 0600) == 0;
+}
+
+} // namespace
+
+int32 Platform_PipeOpen(PlatformPipe **Pipe, const char *Path, int32 Mode, int32 Flags) {
+    Debug_CheckPointer(Pipe);
+    *Pipe = nullptr;
+    if (Path == nullptr || *Path == 0 || strlen(Path) >= sizeof(PlatformPipe::Path)) {
+        errno = Path == nullptr || *Path == 0 ? ENOENT : ENAMETOOLONG;
+        return FALSE;
+    }
+    if (!(Flags & PLATFORM_PIPE_EXISTING) && !MakeFifo(Path)) return FALSE;
+    const int Descriptor = open(Path, O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (Descriptor < 0) return FALSE;
+    struct stat Status {};
+    if (fstat(Descriptor, &Status) != 0 || !S_ISFIFO(Status.st_mode)) {
+        close(Descriptor);
+        errno = ENXIO;
+        return FALSE;
+    }
+    const int Saved = fcntl(Descriptor, F_GETFL) & ~O_NONBLOCK;
+    if (Flags & PLATFORM_PIPE_BLOCKING) fcntl(Descriptor, F_SETFL, Saved);
+    PlatformPipe *Object = Memory_New(PlatformPipe);
+    Class_InitHeader(Object, PLATFORMPIPE_CLASSID, nullptr);
+    String_CopyLength(Object->Path, Path, (int32)sizeof(Object->Path));
+    Object->Mode = Mode;
+    Object->SavedFlags = Saved;
+    Object->Descriptor = Descriptor;
+    Object->Device = Status.st_dev;
+    Object->Inode = Status.st_ino;
+    *Pipe = Object;
+    return TRUE;
+}
+
+int32 Platform_PipeIsOpen(PlatformPipe *Pipe) {
+    PlatformPipe_Check(Pipe);
+    return Pipe->Descriptor >= 0 ? TRUE : FALSE;
+}
+
+int32 Platform_PipePeek(PlatformPipe *Pipe, void *Ignored, int32 IgnoredLength, int32 *Available) {
+    (void)Ignored;
+    (void)IgnoredLength;
+    PlatformPipe_Check(Pipe);
+    Debug_CheckPointer(Available);
+    *Available = 0;
+    if (Pipe->Descriptor < 0) return FALSE;
+    pollfd Poll{Pipe->Descriptor, POLLIN, 0};
+    const int Result = poll(&Poll, 1, 1);
+    if (Result < 0) return errno == EINTR ? TRUE : FALSE;
+    *Available = Result > 0 && (Poll.revents & POLLIN) ? 1 : 0;
+    return TRUE;
+}
+
+int32 Platform_PipeRead(PlatformPipe *Pipe, void *Buffer, int32 Length, int32 *Read) {
+    PlatformPipe_Check(Pipe);
+    Debug_CheckPointer(Read);
+    *Read = 0;
+    if (Pipe->Descriptor < 0 || Length < 0) return FALSE;
+    const ssize_t Count = read(Pipe->Descriptor, Buffer, (size_t)Length);
+    if (Count < 0) return errno == EAGAIN || errno == EINTR ? TRUE : FALSE;
+    *Read = (int32)Count;
+    return TRUE;
+}
+
+int32 Platform_PipeWrite(PlatformPipe *Pipe, const void *Buffer, int32 Length, int32 *Written) {
+    PlatformPipe_Check(Pipe);
+    Debug_CheckPointer(Written);
+    *Written = 0;
+    if (Pipe->Descriptor < 0 || Length < 0) return FALSE;
+    const ssize_t Count = write(Pipe->Descriptor, Buffer, (size_t)Length);
+    if (Count < 0) return errno == EAGAIN || errno == EINTR ? TRUE : FALSE;
+    *Written = (int32)Count;
+    return TRUE;
+}
+
+int32 Platform_PipeFlush(PlatformPipe *Pipe) {
+    PlatformPipe_Check(Pipe);
+    if (Pipe->Descriptor < 0) return FALSE;
+    // A FIFO has nothing to write back: fsync reports EINVAL for it.
+    return fsync(Pipe->Descriptor) == 0 || errno == EINVAL ? TRUE : FALSE;
+}
+
+int32 Platform_PipeClose(PlatformPipe **Pipe) {
+    Debug_CheckPointer(Pipe);
+    PlatformPipe *Object = *Pipe;
+    PlatformPipe_Check(Object);
+    if (Object->Descriptor >= 0) {
+        close(Object->Descriptor);
+        Object->Descriptor = -1;
+        struct stat Status {};
+        if (lstat(Object->Path, &Status) == 0 && S_ISFIFO(Status.st_mode) && Status.st_dev == Object->Device &&
+            Status.st_ino == Object->Inode)
+            unlink(Object->Path);
+    }
+    Memory_Delete(Object);
+    *Pipe = nullptr;
+    return TRUE;
+}
+
+const char *Platform_PipeGetPath(PlatformPipe *Pipe) {
+    PlatformPipe_Check(Pipe);
+    return Pipe->Path;
+}
+
+int32 Platform_PipeAccept(PlatformPipe *Pipe) {
+    PlatformPipe_Check(Pipe);
+    errno = ENOTSUP;
+    return FALSE;
+}
+
+int32 Platform_PipeGetRemoteProcessId(PlatformPipe *Pipe, int32 *ProcessId) {
+    PlatformPipe_Check(Pipe);
+    if (ProcessId != nullptr) *ProcessId = 0;
+    errno = ENOTSUP;
+    return FALSE;
+}

@@ -1,0 +1,250 @@
+// Script callbacks, page execute registrations and the page batch.
+//
+// Everything here runs on the main thread. Callback records are freed only
+// by the process step once their count is 0, so a record found by id stays
+// valid for the whole dispatch that found it. Queued items each hold one
+// reference to their Dictionary until the batch has been written. The batch
+// is one JSON array of the queued objects, delivered to every registered page
+// in one call per page and process step.
+#include "runtime/log.h"
+#include "runtime/memory.h"
+#include "runtime/script/interop_internal.h"
+#include "runtime/text/string.h"
+#include "runtime/time.h"
+
+namespace {
+
+bool BudgetSpent(float64 Start) { return Time_GetCurrent() - Start >= InteropStepBudget; }
+
+int32 DeleteRegistration(void *HandleAddress) {
+    auto **Handle = static_cast<InteropExecuteCallback **>(HandleAddress);
+    InteropExecuteCallback *Registration = *Handle;
+    InteropList_Unlink(GlobalInterop->Registrations, Registration);
+    Memory_Delete(Registration);
+    *Handle = nullptr;
+    return TRUE;
+}
+
+void Write(MemoryStream *Stream, const char *Text, uint32 Length) {
+    uint32 Count = 0;
+    MemoryStream_Write(Stream, Text, Length, &Count);
+}
+
+void FreeItem(InteropStruct *Global, InteropExecuteItem *Item) {
+    InteropList_Unlink(Global->Queue, Item);
+    Dictionary_Release(&Item->Item);
+    Pool_Free(Global->QueuePool, &Item, (int32)sizeof(InteropExecuteItem));
+}
+
+// Calls every registration with the batch. Each is held while it runs, since
+// a page may close (and drop its registration) from inside the call.
+void Deliver(InteropStruct *Global, const char *Batch) {
+    InteropExecuteCallback *Registration = Global->Registrations.Head;
+    if (Registration != nullptr) Class_AddRef(Registration);
+    while (Registration != nullptr) {
+        if (Registration->Function != nullptr)
+            Registration->Function(Registration->User, Registration->Class.InstanceId, Batch, nullptr);
+        InteropExecuteCallback *Next = Registration->Next;
+        if (Next != nullptr) Class_AddRef(Next);
+        Class_Release(&Registration);
+        Registration = Next;
+    }
+}
+
+} // namespace
+
+int32 Interop_AddCallback(const char *Id, void *User, Interop_CallbackFunc Function, InteropCallback **Callback) {
+    Interop_AssertMainThread();
+    InteropStruct *Global = Interop_Global();
+    Debug_CheckPointer(Callback);
+    auto *Record = static_cast<InteropCallback *>(Pool_Alloc(Global->CallbackPool, (int32)sizeof(InteropCallback)));
+    *Record = InteropCallback{};
+    if (Id == nullptr || Id[0] == 0) Interop_GenerateInstanceId(Record->Id, (int32)sizeof(Record->Id));
+    else String_CopyLength(Record->Id, Id, (int32)sizeof(Record->Id));
+    Record->User = User;
+    Record->Function = Function;
+    Record->RefCount = 1;
+    InteropList_Append(Global->Callbacks, Record);
+    *Callback = Record;
+    return TRUE;
+}
+
+// A record already released (count 0, waiting for the process step) is no
+// longer found: it has no holder left that could answer through it. Ids are
+// compared as stored, cut to 39 characters, so the id a record was added
+// with always finds it.
+int32 Interop_GetCallbackById(const char *Id, InteropCallback **Callback) {
+    Interop_AssertMainThread();
+    InteropStruct *Global = Interop_Global();
+    Debug_CheckPointer(Id);
+    Debug_CheckPointer(Callback);
+    *Callback = nullptr;
+    char Wanted[INTEROP_CALLBACK_ID_SIZE];
+    String_CopyLength(Wanted, Id, (int32)sizeof(Wanted));
+    for (InteropCallback *Record = Global->Callbacks.Head; Record != nullptr; Record = Record->Next) {
+        if (Record->RefCount == 0 || !String_CompareWithoutCase(Record->Id, Wanted)) continue;
+        *Callback = Record;
+        return TRUE;
+    }
+    return FALSE;
+}
+
+int32 Interop_RaiseCallback(InteropCallback *Callback, void *Argument) {
+    Debug_CheckPointer(Callback);
+    if (Callback->Function == nullptr) return FALSE;
+    return Callback->Function(Callback->User, Argument);
+}
+
+InteropCallback *Interop_AddRefCallback(InteropCallback *Callback) {
+    Interop_AssertMainThread();
+    Debug_CheckPointer(Callback);
+    Callback->RefCount++;
+    return Callback;
+}
+
+int32 Interop_ReleaseCallback(InteropCallback **Callback) {
+    Interop_AssertMainThread();
+    Debug_CheckPointer(Callback);
+    Debug_CheckPointer(*Callback);
+    Debug_Assert((*Callback)->RefCount > 0, "Callback released more often than referenced (%s)", (*Callback)->Id);
+    (*Callback)->RefCount--;
+    *Callback = nullptr;
+    return TRUE;
+}
+
+int32 Interop_GetCallbackUserPtr(InteropCallback *Callback, void **User) {
+    Debug_CheckPointer(Callback);
+    Debug_CheckPointer(User);
+    *User = Callback->User;
+    return TRUE;
+}
+
+const char *Interop_GetCallbackId(InteropCallback *Callback) {
+    Debug_CheckPointer(Callback);
+    return Callback->Id;
+}
+
+int32 Interop_AddExecuteCallback(InteropExecuteCallback **Registration, void *User, Interop_ExecuteFunc Function) {
+    Interop_AssertMainThread();
+    InteropStruct *Global = Interop_Global();
+    Debug_CheckPointer(Registration);
+    for (InteropExecuteCallback *Record = Global->Registrations.Head; Record != nullptr; Record = Record->Next) {
+        if (Record->User != User || Record->Function != Function) continue;
+        *Registration = static_cast<InteropExecuteCallback *>(Class_AddRef(Record));
+        return TRUE;
+    }
+    InteropExecuteCallback *Record = Memory_New(InteropExecuteCallback);
+    Class_InitHeader(Record, INTEROP_EXECUTECALLBACK_CLASSID, DeleteRegistration);
+    Class_GenerateInstanceId(Record);
+    Record->User = User;
+    Record->Function = Function;
+    InteropList_Append(Global->Registrations, Record);
+    *Registration = Record;
+    return TRUE;
+}
+
+// Drops the caller's share; the registration leaves the list with the last.
+int32 Interop_RemoveExecuteCallback(InteropExecuteCallback **Registration) {
+    Interop_AssertMainThread();
+    Interop_Global();
+    Debug_CheckPointer(Registration);
+    Class_CheckHandle(*Registration, INTEROP_EXECUTECALLBACK_CLASSID);
+    Class_Release(Registration);
+    return FALSE;
+}
+
+int32 Interop_GetExecuteCallbackCount(void) {
+    Interop_AssertMainThread();
+    return (int32)Interop_Global()->Registrations.Count;
+}
+
+int32 Interop_Execute(void *User, void *DictionaryHandle) {
+    (void)User;
+    Interop_AssertMainThread();
+    InteropStruct *Global = Interop_Global();
+    auto *Source = static_cast<Dictionary *>(DictionaryHandle);
+    Class_CheckHandle(Source, DICTIONARY_CLASSID);
+    auto *Item = static_cast<InteropExecuteItem *>(Pool_Alloc(Global->QueuePool, (int32)sizeof(InteropExecuteItem)));
+    *Item = InteropExecuteItem{};
+    Dictionary *Parent = nullptr;
+    DictionaryItem *ParentItem = nullptr;
+    if (Dictionary_GetParent(Source, &Parent, &ParentItem)) {
+        // A child container is owned by its item and has no count of its
+        // own; the queue keeps a root copy instead.
+        Dictionary_Create(&Item->Item);
+        Dictionary_Merge(Item->Item, Source, DICTIONARY_MERGE_OVERWRITE);
+    } else {
+        Item->Item = Dictionary_AddRef(Source);
+    }
+    InteropList_Append(Global->Queue, Item);
+    Interop_PostProcess();
+    return TRUE;
+}
+
+void Interop_ProcessCallbacks(float64 Start) {
+    InteropStruct *Global = GlobalInterop;
+    InteropCallback *Record = Global->Callbacks.Head;
+    while (Record != nullptr) {
+        InteropCallback *Next = Record->Next;
+        if (Record->RefCount == 0) {
+            InteropList_Unlink(Global->Callbacks, Record);
+            Pool_Free(Global->CallbackPool, &Record, (int32)sizeof(InteropCallback));
+        }
+        if (Next != nullptr && BudgetSpent(Start)) {
+            Interop_PostProcess();
+            return;
+        }
+        Record = Next;
+    }
+}
+
+void Interop_ProcessBatch(float64 Start) {
+    InteropStruct *Global = GlobalInterop;
+    if (Global->Queue.Head == nullptr) return;
+    if (Global->Delivering) {
+        // A page called back into a step while the last batch is still being
+        // handed out: that batch's text stays pinned until it returns.
+        Interop_PostProcess();
+        return;
+    }
+    MemoryStream *Stream = Global->Batch;
+    StreamStruct *Json = nullptr;
+    MemoryStream_GetStreamHandle(Stream, &Json);
+    Write(Stream, "[", 1);
+    for (bool First = true; Global->Queue.Head != nullptr; First = false) {
+        InteropExecuteItem *Item = Global->Queue.Head;
+        if (!First) Write(Stream, ",", 1);
+        Write(Stream, "{", 1);
+        JSON_SetDictionaryHandle(Global->Writer, Item->Item);
+        JSON_SaveStream(Global->Writer, Json);
+        Write(Stream, "}", 1);
+        FreeItem(Global, Item);
+        if (Global->Queue.Head != nullptr && BudgetSpent(Start)) {
+            Interop_PostProcess();
+            break;
+        }
+    }
+    Write(Stream, "]", 2); // the bracket and the text's terminating NUL
+
+    const char *Text = nullptr;
+    MemoryStream_GetPointer(Stream, &Text);
+    Global->Delivering = TRUE;
+    Deliver(Global, Text);
+    Global->Delivering = FALSE;
+    MemoryStream_ReleasePointer(Stream, &Text);
+    MemoryStream_DiscardAll(Stream);
+}
+
+void Interop_RemoveBatch(InteropStruct *Global) {
+    while (Global->Registrations.Head != nullptr) {
+        InteropExecuteCallback *Registration = Global->Registrations.Head;
+        DeleteRegistration(&Registration);
+    }
+    while (Global->Callbacks.Head != nullptr) {
+        InteropCallback *Record = Global->Callbacks.Head;
+        if (Record->RefCount > 0) Log_Debug("Interop - Callback not removed - Id %s\n", Record->Id);
+        InteropList_Unlink(Global->Callbacks, Record);
+        Pool_Free(Global->CallbackPool, &Record, (int32)sizeof(InteropCallback));
+    }
+    while (Global->Queue.Head != nullptr) FreeItem(Global, Global->Queue.Head);
+}

@@ -1,0 +1,78 @@
+// Method calls through the bridge: a request Dictionary (or its JSON text)
+// reaches the instance's invoke function with the method selector added.
+//
+// The selector is the CRC-32 of the method name's bytes, stored in the
+// request as the private Int32 "#methodHash" (so it reads back signed); the
+// dispatchers compare it as uint32 with Crc32Const constants.
+#include <string.h>
+
+#include "runtime/log.h"
+#include "runtime/script/interop_internal.h"
+#include "runtime/text/crc.h"
+#include "runtime/text/string.h"
+
+int32 Interop_DispatchInvoke(const char *InstanceId, Dictionary *Request, Dictionary *Result) {
+    Interop_AssertMainThread();
+    Interop_Global();
+    Debug_CheckPointer(InstanceId);
+    Dictionary_Reset(Result);
+    const char *Method = nullptr;
+    if (!Dictionary_GetStringPtrByKey(Request, "method", &Method) || Method == nullptr) Method = "";
+    char MethodText[INTEROP_METHOD_SIZE]; // log lines show at most 119 characters of it
+    String_CopyLength(MethodText, Method, (int32)sizeof(MethodText));
+
+    InteropCursor Cursor;
+    InteropInstance *Instance = Interop_LookUp(InstanceId, &Cursor);
+    if (Instance == nullptr) {
+        Log_Debug("Unable to dispatch invoke. (%s not found) (%s)\n", InstanceId, MethodText);
+        return FALSE;
+    }
+    int32 Answer = FALSE;
+    if (Instance->Invoke == nullptr) {
+        Log_Debug("%s does not contain invoke callback. (%s)\n", InstanceId, MethodText);
+    } else {
+        uint32 Hash = CRC_Update(0, Method, (uint32)strlen(Method));
+        Dictionary_SetInt32ByKey(Request, "#methodHash", (int32)Hash);
+        Answer = Instance->Invoke(Instance->User, Request, Result) != 0 ? TRUE : FALSE;
+    }
+    Interop_LookUpEnd(Instance, &Cursor);
+    return Answer;
+}
+
+int32 Interop_DispatchInvokeJSON(const char *InstanceId, const char *JsonText, MemoryStream *ResultStream) {
+    Interop_AssertMainThread();
+    InteropStruct *Global = Interop_Global();
+    Debug_CheckPointer(InstanceId);
+    Debug_CheckPointer(JsonText);
+    Debug_CheckPointer(ResultStream);
+    MemoryStream_DiscardAll(ResultStream);
+
+    Dictionary *Request = nullptr;
+    Dictionary_Create(&Request);
+    JSON *Reader = nullptr;
+    JSON_Create(&Reader);
+    JSON_SetDictionaryHandle(Reader, Request);
+    int32 Answer = JSON_LoadBuffer(Reader, JsonText, (int32)strlen(JsonText));
+    JSON_Delete(&Reader);
+    if (Answer == 0) {
+        Log_Debug("Invoker unable to parse method string as json (%s)\n", JsonText);
+    } else if (Answer == 1) {
+        Dictionary *Inner = nullptr;
+        Dictionary_SkipRoot(Request, &Inner);
+        // The answer object is the one unnamed child: written without the
+        // root's braces, the stream holds exactly {"returnValue":...}.
+        Dictionary *Result = nullptr, *Child = nullptr;
+        Dictionary_Create(&Result);
+        Dictionary_AddDictionary(Result, nullptr, &Child, nullptr);
+        Answer = Interop_DispatchInvoke(InstanceId, Inner, Child);
+        if (Answer == 1) {
+            StreamStruct *Stream = nullptr;
+            MemoryStream_GetStreamHandle(ResultStream, &Stream);
+            JSON_SetDictionaryHandle(Global->Writer, Result);
+            Answer = JSON_SaveStream(Global->Writer, Stream);
+        }
+        Dictionary_Release(&Result);
+    }
+    Dictionary_Release(&Request);
+    return Answer;
+}

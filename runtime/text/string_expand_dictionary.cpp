@@ -1,0 +1,40 @@
+// Expansion of the String items of a Dictionary tree, in place.
+#include <string.h>
+
+#include <vector>
+
+#include "runtime/containers/dictionary.h"
+#include "runtime/text/string_expand.h"
+
+namespace {
+
+void ExpandItem(Dictionary *Handle, DictionaryItem *Item, void *User, String_ExpandFunc Callback) {
+    const char *Text = nullptr;
+    int32 Length = 0;
+    if (!Dictionary_ItemGetBufferPtr(Handle, Item, &Text, &Length) || Text == nullptr) return;
+    // Bytes past a NUL or past the working buffer would be lost.
+    if (Length >= STRING_EXPAND_WORK_SIZE || strlen(Text) != (size_t)Length) return;
+    if (memchr(Text, '{', (size_t)Length) == nullptr) return;
+    // Transient work of this call only.
+    std::vector<char> Buffer(Length < STRING_EXPAND_ITEM_SIZE ? STRING_EXPAND_ITEM_SIZE : STRING_EXPAND_WORK_SIZE);
+    memcpy(Buffer.data(), Text, (size_t)Length + 1);
+    if (!String_Expand(Buffer.data(), (int32)Buffer.size(), User, Callback)) return;
+    Dictionary_ItemSetBuffer(Handle, Item, Buffer.data(), (int32)strlen(Buffer.data()));
+}
+
+} // namespace
+
+int32 String_ExpandDictionary(Dictionary *Handle, void *User, String_ExpandFunc Callback) {
+    DictionaryItem *Item = nullptr;
+    for (int32 Found = Dictionary_ItemGetFirst(Handle, &Item); Found;) {
+        int32 Type = DICTIONARY_TYPE_UNKNOWN;
+        Dictionary_ItemGetType(Handle, Item, &Type);
+        Dictionary *Child = nullptr;
+        if (Type == DICTIONARY_TYPE_STRING) ExpandItem(Handle, Item, User, Callback);
+        else if (Dictionary_ItemGetDictionaryHandle(Handle, Item, &Child)) String_ExpandDictionary(Child, User, Callback);
+        DictionaryItem *Next = nullptr;
+        Found = Dictionary_ItemGetNext(Handle, Item, &Next);
+        Item = Next;
+    }
+    return TRUE;
+}

@@ -1,0 +1,418 @@
+// URL text helpers (see url.h).
+#include "runtime/text/url.h"
+
+#include <ctype.h>
+#include <string.h>
+
+#include <algorithm>
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "runtime/debug.h"
+#include "runtime/text/string.h"
+
+namespace {
+
+// The text after "//", or the whole text when there is none.
+const char *AfterScheme(const char *Url) {
+    const char *Slashes = strstr(Url, "//");
+    return Slashes != nullptr ? Slashes + 2 : Url;
+}
+
+std::string_view HostPort(const char *Url) {
+    const char *Start = AfterScheme(Url);
+    return std::string_view(Start, strcspn(Start, "/\\?#"));
+}
+
+bool CopyOut(std::string_view Text, char *Output, int32 Size) {
+    if (Size < 1) return false;
+    const int32 Count = (int32)std::min(Text.size(), (size_t)Size);
+    String_CopyLengthSafe(Output, Size, Text.empty() ? "" : Text.data(), Count);
+    return Text.size() < (size_t)Size;
+}
+
+std::string Lower(std::string_view Text) {
+    std::string Result(Text);
+    String_Lower(Result.data());
+    return Result;
+}
+
+// "host:port" with the scheme's default port filled in, lower case.
+std::string CanonicalHost(const char *Url) {
+    std::string Host = Lower(HostPort(Url));
+    size_t At = Host.rfind('@');
+    if (At != std::string::npos) Host.erase(0, At + 1);
+    size_t Bracket = Host.rfind(']');
+    size_t Colon = Host.rfind(':');
+    if (Colon != std::string::npos && (Bracket == std::string::npos || Colon > Bracket)) return Host;
+    return Host + (URL_CompareProtocol(Url, "https") ? ":443" : ":80");
+}
+
+// Length of a leading "scheme://" (letter, then letters, digits, "+", "-",
+// "."), or 0 when the URL does not start with one.
+size_t SchemeLength(std::string_view Url) {
+    size_t Index = 0;
+    auto IsAlpha = [](char Ch) { return (Ch >= 'a' && Ch <= 'z') || (Ch >= 'A' && Ch <= 'Z'); };
+    if (Url.empty() || !IsAlpha(Url[0])) return 0;
+    while (Index < Url.size() && (IsAlpha(Url[Index]) || (Url[Index] >= '0' && Url[Index] <= '9') ||
+                                  Url[Index] == '+' || Url[Index] == '-' || Url[Index] == '.'))
+        Index++;
+    return Url.substr(Index, 3) == "://" ? Index + 3 : 0;
+}
+
+// Splits off the authority: after "scheme://" or "//", else the URL starts
+// with it unless it starts with a path, query or fragment.
+std::string_view Authority(std::string_view Url, std::string_view *Rest) {
+    if (size_t Skip = SchemeLength(Url); Skip != 0) Url.remove_prefix(Skip);
+    else if (Url.substr(0, 2) == "//") Url.remove_prefix(2);
+    size_t End = std::min(Url.find_first_of("/?#"), Url.size());
+    if (Rest != nullptr) *Rest = Url.substr(End);
+    return Url.substr(0, End);
+}
+
+// Like CopyOut, but a cut result leaves the output empty.
+bool CopyWhole(std::string_view Text, char *Output, int32 Size) {
+    if (CopyOut(Text, Output, Size)) return true;
+    if (Size > 0) Output[0] = 0;
+    return false;
+}
+
+int HexValue(char Ch) {
+    if (Ch >= '0' && Ch <= '9') return Ch - '0';
+    if (Ch >= 'a' && Ch <= 'f') return Ch - 'a' + 10;
+    if (Ch >= 'A' && Ch <= 'F') return Ch - 'A' + 10;
+    return -1;
+}
+
+} // namespace
+
+int32 URL_ParseHost(const char *Url, char *Host, int32 Size) {
+    Debug_CheckPointer(Url);
+    Debug_CheckPointer(Host);
+    return CopyOut(HostPort(Url), Host, Size);
+}
+
+int32 URL_ParseFilename(const char *Url, char *Filename, int32 Size) {
+    Debug_CheckPointer(Url);
+    Debug_CheckPointer(Filename);
+    std::string_view Text(Url, strcspn(Url, "?#"));
+    size_t Slash = Text.find_last_of("/\\");
+    if (Slash != std::string_view::npos) Text.remove_prefix(Slash + 1);
+    return CopyOut(Text, Filename, Size) && !Text.empty();
+}
+
+int32 URL_CompareProtocol(const char *Url, const char *Scheme) {
+    Debug_CheckPointer(Url);
+    Debug_CheckPointer(Scheme);
+    const char *End = strstr(Url, "://");
+    if (End == nullptr) return FALSE;
+    size_t Length = strlen(Scheme);
+    return (size_t)(End - Url) == Length && String_CompareLengthWithoutCase(Url, Scheme, (int32)Length);
+}
+
+int32 URL_CompareHosts(const char *A, const char *B) {
+    Debug_CheckPointer(A);
+    Debug_CheckPointer(B);
+    return CanonicalHost(A) == CanonicalHost(B);
+}
+
+int32 URL_IsLocalhost(const char *Url) {
+    Debug_CheckPointer(Url);
+    std::string Host = Lower(HostPort(Url));
+    size_t At = Host.rfind('@');
+    if (At != std::string::npos) Host.erase(0, At + 1);
+    size_t Colon = Host.find(':');
+    if (Colon != std::string::npos) Host.resize(Colon);
+    return Host == "127.0.0.1" || Host == "localhost";
+}
+
+int32 URL_FixPath(const char *Url, uint32 Flags, char *Output, int32 Size) {
+    Debug_CheckPointer(Url);
+    Debug_CheckPointer(Output);
+    (void)Flags;
+    std::string_view Text(Url);
+    size_t TailAt = Text.find_first_of("?#");
+    std::string_view Tail = TailAt == std::string_view::npos ? std::string_view() : Text.substr(TailAt);
+    std::string Body(Text.substr(0, TailAt == std::string_view::npos ? Text.size() : TailAt));
+    for (char &Ch : Body)
+        if (Ch == '\\') Ch = '/';
+    // The scheme and authority stay as they are; only the path is resolved.
+    std::string Prefix;
+    size_t Scheme = Body.find("://");
+    if (Scheme != std::string::npos) {
+        size_t PathAt = Body.find('/', Scheme + 3);
+        Prefix = Body.substr(0, PathAt == std::string::npos ? Body.size() : PathAt);
+        Body = PathAt == std::string::npos ? std::string() : Body.substr(PathAt);
+    }
+    bool Rooted = !Body.empty() && Body[0] == '/';
+    bool TrailingSlash = Body.size() > 1 && Body.back() == '/';
+    std::vector<std::string_view> Segments;
+    std::string_view Rest(Body);
+    while (!Rest.empty()) {
+        size_t Slash = Rest.find('/');
+        std::string_view Segment = Rest.substr(0, Slash);
+        Rest = Slash == std::string_view::npos ? std::string_view() : Rest.substr(Slash + 1);
+        if (Segment.empty() || Segment == ".") continue;
+        if (Segment == "..") {
+            if (!Segments.empty() && Segments.back() != "..") Segments.pop_back();
+            else if (!Rooted) Segments.push_back(Segment);
+            continue;
+        }
+        Segments.push_back(Segment);
+    }
+    std::string Result = Prefix;
+    if (Rooted) Result += '/';
+    for (size_t Index = 0; Index < Segments.size(); Index++) {
+        if (Index > 0) Result += '/';
+        Result += Segments[Index];
+    }
+    if (TrailingSlash && !Segments.empty()) Result += '/';
+    Result += Tail;
+    return CopyOut(Result, Output, Size);
+}
+
+int32 URL_ParseHostWithoutPort(const char *Url, char *Host, int32 Size) {
+    Debug_CheckPointer(Url);
+    Debug_CheckPointer(Host);
+    std::string_view Text = Authority(Url, nullptr);
+    if (size_t At = Text.rfind('@'); At != std::string_view::npos) Text.remove_prefix(At + 1);
+    if (!Text.empty() && Text.front() == '[') {
+        size_t Close = Text.find(']');
+        Text = Close == std::string_view::npos ? std::string_view() : Text.substr(1, Close - 1);
+    } else {
+        Text = Text.substr(0, Text.find(':'));
+    }
+    return CopyWhole(Text, Host, Size) && !Text.empty();
+}
+
+int32 URL_ParsePath(const char *Url, char *Path, int32 Size) {
+    Debug_CheckPointer(Url);
+    Debug_CheckPointer(Path);
+    std::string_view Rest;
+    Authority(Url, &Rest);
+    return CopyWhole(Rest.substr(0, Rest.find_first_of("?#")), Path, Size);
+}
+
+int32 URL_DecodeString(const char *Text, char *Buffer, int32 Size) {
+    Debug_CheckPointer(Text);
+    Debug_CheckPointer(Buffer);
+    if (Size < 1) return FALSE;
+    // Decoding never lengthens the text, so writing into the text being read
+    // stays behind the reading position.
+    int32 Written = 0;
+    for (size_t Index = 0; Text[Index] != 0; Written++) {
+        if (Written >= Size - 1) {
+            Buffer[0] = 0;
+            return FALSE;
+        }
+        char Ch = Text[Index];
+        int High = Ch == '%' ? HexValue(Text[Index + 1]) : -1;
+        int Low = High >= 0 ? HexValue(Text[Index + 2]) : -1;
+        if (Low >= 0 && (High | Low) != 0) {
+            Buffer[Written] = (char)(High * 16 + Low);
+            Index += 3;
+        } else {
+            Buffer[Written] = Ch;
+            Index++;
+        }
+    }
+    Buffer[Written] = 0;
+    return TRUE;
+}
+
+int32 URL_RemoveProtocol(char *Url) {
+    Debug_CheckPointer(Url);
+    size_t Length = strlen(Url);
+    size_t Skip = SchemeLength(std::string_view(Url, Length));
+    if (Skip == 0) return FALSE;
+    memmove(Url, Url + Skip, Length - Skip + 1);
+    return TRUE;
+}
+
+namespace {
+
+// The five parts of a URL as RFC 3986 appendix B splits them.
+struct UrlParts {
+    std::string Scheme, Authority, Path, Query, Fragment;
+    bool HasScheme = false, HasAuthority = false, HasQuery = false, HasFragment = false;
+};
+
+UrlParts SplitUrl(std::string_view Text) {
+    UrlParts Parts;
+    size_t Hash = Text.find('#');
+    if (Hash != std::string_view::npos) {
+        Parts.HasFragment = true;
+        Parts.Fragment = std::string(Text.substr(Hash + 1));
+        Text = Text.substr(0, Hash);
+    }
+    size_t Question = Text.find('?');
+    if (Question != std::string_view::npos) {
+        Parts.HasQuery = true;
+        Parts.Query = std::string(Text.substr(Question + 1));
+        Text = Text.substr(0, Question);
+    }
+    size_t Colon = Text.find(':');
+    if (Colon != std::string_view::npos && Colon > 0 && isalpha((unsigned char)Text[0]) &&
+        Text.substr(0, Colon).find_first_not_of(
+            "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789+-.") == std::string_view::npos) {
+        Parts.HasScheme = true;
+        Parts.Scheme = std::string(Text.substr(0, Colon));
+        Text = Text.substr(Colon + 1);
+    }
+    if (Text.substr(0, 2) == "//") {
+        Parts.HasAuthority = true;
+        size_t End = Text.find('/', 2);
+        Parts.Authority = std::string(Text.substr(2, End == std::string_view::npos ? End : End - 2));
+        Text = End == std::string_view::npos ? std::string_view() : Text.substr(End);
+    }
+    Parts.Path = std::string(Text);
+    return Parts;
+}
+
+std::string JoinUrl(const UrlParts &Parts, bool Query, bool Fragment) {
+    std::string Text;
+    if (Parts.HasScheme) Text += Parts.Scheme + ":";
+    if (Parts.HasAuthority) Text += "//" + Parts.Authority;
+    Text += Parts.Path;
+    if (Query && Parts.HasQuery) Text += "?" + Parts.Query;
+    if (Fragment && Parts.HasFragment) Text += "#" + Parts.Fragment;
+    return Text;
+}
+
+std::string RemoveDotSegments(const std::string &Path) {
+    std::string In = Path, Out;
+    while (!In.empty()) {
+        if (In.rfind("../", 0) == 0) In.erase(0, 3);
+        else if (In.rfind("./", 0) == 0) In.erase(0, 2);
+        else if (In.rfind("/./", 0) == 0) In.replace(0, 3, "/");
+        else if (In == "/.") In = "/";
+        else if (In.rfind("/../", 0) == 0 || In == "/..") {
+            In = In == "/.." ? "/" : In.substr(3);
+            size_t Cut = Out.rfind('/');
+            Out.erase(Cut == std::string::npos ? 0 : Cut);
+        } else if (In == "." || In == "..") In.clear();
+        else {
+            size_t Next = In.find('/', In[0] == '/' ? 1 : 0);
+            Out += In.substr(0, Next);
+            In.erase(0, Next == std::string::npos ? In.size() : Next);
+        }
+    }
+    return Out;
+}
+
+std::string Resolve(const std::string &Base, const std::string &Reference) {
+    UrlParts B = SplitUrl(Base), R = SplitUrl(Reference), T;
+    if (R.HasScheme) {
+        T = R;
+        T.Path = RemoveDotSegments(R.Path);
+        return JoinUrl(T, true, true);
+    }
+    T.HasScheme = B.HasScheme;
+    T.Scheme = B.Scheme;
+    if (R.HasAuthority) {
+        T.HasAuthority = true;
+        T.Authority = R.Authority;
+        T.Path = RemoveDotSegments(R.Path);
+        T.HasQuery = R.HasQuery;
+        T.Query = R.Query;
+    } else {
+        T.HasAuthority = B.HasAuthority;
+        T.Authority = B.Authority;
+        if (R.Path.empty()) {
+            T.Path = B.Path;
+            T.HasQuery = R.HasQuery || B.HasQuery;
+            T.Query = R.HasQuery ? R.Query : B.Query;
+        } else {
+            if (R.Path[0] == '/') {
+                T.Path = RemoveDotSegments(R.Path);
+            } else {
+                std::string Merged = B.HasAuthority && B.Path.empty()
+                                         ? "/" + R.Path
+                                         : B.Path.substr(0, B.Path.rfind('/') == std::string::npos ? 0 : B.Path.rfind('/') + 1) + R.Path;
+                T.Path = RemoveDotSegments(Merged);
+            }
+            T.HasQuery = R.HasQuery;
+            T.Query = R.Query;
+        }
+    }
+    T.HasFragment = R.HasFragment;
+    T.Fragment = R.Fragment;
+    return JoinUrl(T, true, true);
+}
+
+std::string Encode(const char *Text, bool Query) {
+    static const char Hex[] = "0123456789ABCDEF";
+    std::string Out;
+    for (const unsigned char *At = reinterpret_cast<const unsigned char *>(Text); *At; At++) {
+        if (isalnum(*At) || strchr("-_.~", *At) != nullptr) Out += (char)*At;
+        else if (Query && *At == ' ') Out += '+';
+        else {
+            Out += '%';
+            Out += Hex[*At >> 4];
+            Out += Hex[*At & 15];
+        }
+    }
+    return Out;
+}
+
+std::string Part(const std::string &Name, const char *Url) {
+    UrlParts Parts = SplitUrl(Url);
+    std::string Authority = Parts.Authority.substr(Parts.Authority.rfind('@') == std::string::npos
+                                                       ? 0
+                                                       : Parts.Authority.rfind('@') + 1);
+    size_t Colon = Authority.rfind(':');
+    if (Colon != std::string::npos && Authority.find(']', Colon) != std::string::npos) Colon = std::string::npos;
+    std::string Directory = Parts.Path.substr(0, Parts.Path.rfind('/') == std::string::npos ? 0 : Parts.Path.rfind('/') + 1);
+    auto Is = [&](const char *Wanted) { return String_CompareWithoutCase(Name.c_str(), Wanted) == 1; };
+    if (Is("path")) return Parts.Path;
+    if (Is("query")) return Parts.Query;
+    if (Is("fragment")) return Parts.Fragment;
+    if (Is("port")) return Colon == std::string::npos ? "" : Authority.substr(Colon + 1);
+    if (Is("domain")) return Authority;
+    if (Is("hostWithoutPort")) return Authority.substr(0, Colon);
+    if (Is("pathWithQuery")) return Parts.Path + (Parts.HasQuery ? "?" + Parts.Query : "");
+    if (Is("pathWithoutFilename")) return Directory;
+    if (Is("queryWithFragment")) return Parts.Query + (Parts.HasFragment ? "#" + Parts.Fragment : "");
+    if (Is("urlWithoutQuery")) return JoinUrl(Parts, false, false);
+    if (Is("urlWithoutFragment")) return JoinUrl(Parts, true, false);
+    if (Is("urlWithoutFilename")) {
+        Parts.Path = Directory;
+        return JoinUrl(Parts, false, false);
+    }
+    return "";
+}
+
+} // namespace
+
+int32 URL_ExpandKey(void *User, const char *Name, const char *Argument, char *Output, int32 Size) {
+    (void)User;
+    Debug_CheckPointer(Name);
+    auto Is = [&](const char *Wanted) { return String_CompareWithoutCase(Name, Wanted) == 1; };
+    if (!Is("UrlParse") && !Is("UrlDecode") && !Is("UrlEncode") && !Is("UrlQueryEncode") && !Is("UrlFix") &&
+        !Is("UrlJoin"))
+        return FALSE;
+    const char *Text = Argument != nullptr ? Argument : "";
+    std::string Result;
+    if (Is("UrlEncode") || Is("UrlQueryEncode")) {
+        Result = Encode(Text, Is("UrlQueryEncode"));
+    } else if (Is("UrlDecode")) {
+        std::string Buffer(strlen(Text) + 1, '\0');
+        URL_DecodeString(Text, Buffer.data(), (int32)Buffer.size());
+        Result = Buffer.c_str();
+    } else if (Is("UrlFix")) {
+        std::string Buffer(strlen(Text) + 2, '\0');
+        if (URL_FixPath(Text, 0, Buffer.data(), (int32)Buffer.size())) Result = Buffer.c_str();
+    } else {
+        const char *Comma = strchr(Text, ',');
+        if (Comma == nullptr) {
+            if (Size > 0) Output[0] = 0;
+            return TRUE;
+        }
+        std::string First(Text, (size_t)(Comma - Text));
+        Result = Is("UrlJoin") ? Resolve(First, Comma + 1) : Part(First, Comma + 1);
+    }
+    String_CopyLength(Output, Result.c_str(), Size);
+    return TRUE;
+}

@@ -1,0 +1,370 @@
+// Zip extraction against archives made by the real tools: `zip` (plain and
+// PKWARE-encrypted with -e), `7z` with WinZip AES-128 and AES-256, Python's
+// zipfile for hostile names and links. Trees extract byte for byte with
+// times, execute bits and inner links; wrong passwords, corrupt, truncated
+// and oversized entries, zip-slip names and escaping links are refused with
+// nothing written, also when an earlier entry was fine; an archive behind
+// other bytes is read from its offset.
+#include "content/zip.h"
+
+#include <dirent.h>
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <map>
+#include <random>
+#include <sstream>
+
+#include "content/zip_internal.h"
+#include "tests/support/python.h"
+#include "tests/support/requirement.h"
+#include "tests/support/runtime.h"
+#include "tests/support/system.h"
+
+namespace {
+
+
+bool Shell(const std::string &Command) { return system((Command + " >/dev/null 2>&1").c_str()) == 0; }
+
+void WriteFile(const std::string &Path, const std::string &Data) {
+    std::ofstream(Path, std::ios::binary) << Data;
+}
+
+// Everything under Root: relative path -> "file:<bytes>", "link:<target>" or
+// "dir"; temporary names would show up here too.
+void Walk(const std::string &Root, const std::string &Relative, std::map<std::string, std::string> &Tree) {
+    DIR *Folder = opendir((Root + Relative).c_str());
+    if (Folder == nullptr) return;
+    while (struct dirent *Item = readdir(Folder)) {
+        const std::string Name = Item->d_name;
+        if (Name == "." || Name == "..") continue;
+        const std::string Inner = Relative + "/" + Name, Full = Root + Inner;
+        struct stat Status;
+        lstat(Full.c_str(), &Status);
+        if (S_ISLNK(Status.st_mode)) {
+            char Target[1024];
+            const ssize_t Length = readlink(Full.c_str(), Target, sizeof(Target));
+            Tree[Inner] = "link:" + std::string(Target, (size_t)std::max<ssize_t>(Length, 0));
+        } else if (S_ISDIR(Status.st_mode)) {
+            Tree[Inner] = "dir";
+            Walk(Root, Inner, Tree);
+        } else {
+            Tree[Inner] = "file:" + ReadFile(Full);
+        }
+    }
+    closedir(Folder);
+}
+
+std::map<std::string, std::string> TreeOf(const std::string &Root) {
+    std::map<std::string, std::string> Tree;
+    Walk(Root, "", Tree);
+    return Tree;
+}
+
+class ZipTest : public RuntimeTest {
+  protected:
+    TempDirectory Temp;
+    std::string Source, Output;
+
+    void SetUp() override {
+        RuntimeTest::SetUp();
+        Source = Temp / "source";
+        Output = Temp / "out";
+        // A tree with an empty file, text, incompressible and compressible
+        // data over several 64 KiB pieces, a deep folder, an executable and
+        // a link inside the tree.
+        std::mt19937 Random(1);
+        std::string Noise(200000, 0), Text;
+        for (char &C : Noise) C = (char)Random();
+        for (int I = 0; I < 20000; I++) Text += "line " + std::to_string(I) + "\n";
+        Shell("mkdir -p '" + Source + "/deep/er/still' '" + Source + "/empty-folder'");
+        WriteFile(Source + "/empty.txt", "");
+        WriteFile(Source + "/hello.txt", "hello, world\n");
+        WriteFile(Source + "/noise.bin", Noise);
+        WriteFile(Source + "/deep/er/still/text.txt", Text);
+        WriteFile(Source + "/run.sh", "#!/bin/sh\necho run\n");
+        chmod((Source + "/run.sh").c_str(), 0755);
+        symlink("../hello.txt", (Source + "/deep/hello-link").c_str());
+        // A fixed time, to see it kept.
+        Shell("touch -h -d '2021-03-04 05:06:07Z' $(find '" + Source + "' -type f)");
+    }
+
+    std::string Archive(const std::string &Name, const std::string &Command) {
+        const std::string Path = Temp / Name;
+        EXPECT_TRUE(Shell("cd '" + Source + "' && " + Command + " '" + Path + "' .")) << Command;
+        return Path;
+    }
+
+    void ExpectSameTree() {
+        auto Expected = TreeOf(Source), Got = TreeOf(Output);
+        EXPECT_EQ(Got.size(), Expected.size());
+        for (const auto &[Path, Content] : Expected) {
+            auto Found = Got.find(Path);
+            ASSERT_NE(Found, Got.end()) << Path;
+            EXPECT_TRUE(Found->second == Content) << Path << " differs";
+        }
+        struct stat Status;
+        ASSERT_EQ(stat((Output + "/run.sh").c_str(), &Status), 0);
+        EXPECT_TRUE(Status.st_mode & S_IXUSR);
+        ASSERT_EQ(stat((Output + "/hello.txt").c_str(), &Status), 0);
+        EXPECT_FALSE(Status.st_mode & S_IXUSR);
+        EXPECT_TRUE(Status.st_mode & S_IWUSR); // nothing made read-only
+    }
+
+    std::string Python(const std::string &Body) {
+        return RunPython("import zipfile, stat, sys\n" + Body);
+    }
+};
+
+// Plain zip keeps the link (-y) and the time (within the two-second DOS
+// resolution).
+TEST_F(ZipTest, PlainZipExtractsByteForByte) {
+    SKIP_UNLESS(HaveCommand("zip"), "zip not installed");
+    const std::string Path = Archive("plain.zip", "zip -q -r -y");
+    ASSERT_EQ(Zip_Extract(Path.c_str(), 0, Output.c_str(), nullptr), 1);
+    ExpectSameTree();
+    struct stat Status;
+    ASSERT_EQ(stat((Output + "/hello.txt").c_str(), &Status), 0);
+    struct stat Original;
+    stat((Source + "/hello.txt").c_str(), &Original);
+    EXPECT_LE(std::abs((long)(Status.st_mtime - Original.st_mtime)), 2);
+}
+
+TEST_F(ZipTest, EncryptedArchivesFromZipAnd7z) {
+    struct Maker {
+        const char *Tool, *Command;
+    };
+    const Maker Makers[] = {
+        {"zip", "zip -q -r -y -P 'pass word'"},
+        {"7z", "7z a -tzip -mem=AES128 '-ppass word' -bd"},
+        {"7z", "7z a -tzip -mem=AES256 '-ppass word' -bd"},
+        {"7z", "7z a -tzip -mem=AES192 -mm=Copy '-ppass word' -bd"},
+    };
+    for (const Maker &M : Makers) {
+        SCOPED_TRACE(M.Command);
+        if (!RequirePart(HaveCommand(M.Tool), M.Tool)) continue;
+        Shell("rm -rf '" + Output + "' '" + Temp.Path + "/enc.zip'");
+        const std::string Path = Archive("enc.zip", M.Command);
+        // The wrong password first: nothing appears.
+        EXPECT_EQ(Zip_Extract(Path.c_str(), 0, Output.c_str(), "wrong"), 0);
+        EXPECT_EQ(access(Output.c_str(), F_OK), -1) << "destination left behind";
+        EXPECT_EQ(Zip_Extract(Path.c_str(), 0, Output.c_str(), nullptr), 0);
+        EXPECT_EQ(access(Output.c_str(), F_OK), -1);
+        ASSERT_EQ(Zip_Extract(Path.c_str(), 0, Output.c_str(), "pass word"), 1);
+        auto Expected = TreeOf(Source), Got = TreeOf(Output);
+        Expected.erase("/empty-folder"); // 7z and zip differ on empty folders
+        Got.erase("/empty-folder");
+        for (const auto &[Name, Content] : Expected)
+            EXPECT_TRUE(Got.count(Name) && Got[Name] == Content) << Name << " differs";
+        EXPECT_EQ(Got.size(), Expected.size());
+        struct stat Status;
+        ASSERT_EQ(stat((Output + "/run.sh").c_str(), &Status), 0);
+        EXPECT_TRUE(Status.st_mode & S_IXUSR);
+    }
+}
+
+// Flips one byte inside an entry's stored data (found by its local header)
+// and expects the whole archive refused with nothing written.
+TEST_F(ZipTest, CorruptEntriesLeaveNothing) {
+    SKIP_UNLESS(HaveCommand("zip") && HaveCommand("7z"), "zip or 7z not installed");
+    struct Case {
+        const char *Name, *Command, *Password;
+    };
+    const Case Cases[] = {
+        {"plain.zip", "zip -q -r", nullptr},
+        {"pkware.zip", "zip -q -r -P pw", "pw"},
+        {"aes.zip", "7z a -tzip -mem=AES256 -ppw -bd", "pw"},
+    };
+    for (const Case &C : Cases) {
+        SCOPED_TRACE(C.Name);
+        const std::string Path = Archive(C.Name, C.Command);
+        // noise.bin comes after other entries, so earlier ones were fine.
+        const std::string Offset = Python("z = zipfile.ZipFile(sys.argv[1] if len(sys.argv) > 1 else '" + Path +
+                                          "')\n"
+                                          "i = z.getinfo('noise.bin')\n"
+                                          "h = open('" + Path + "', 'rb').read()[i.header_offset:]\n"
+                                          "import struct\n"
+                                          "n, e = struct.unpack('<HH', h[26:30])\n"
+                                          "print(i.header_offset + 30 + n + e + 5000)\n");
+        std::string Bytes = ReadFile(Path);
+        const size_t At = std::stoul(Offset);
+        ASSERT_LT(At, Bytes.size());
+        Bytes[At] ^= 0x40;
+        WriteFile(Temp / "bad.zip", Bytes);
+        EXPECT_EQ(Zip_Extract((Temp / "bad.zip").c_str(), 0, Output.c_str(), C.Password), 0);
+        EXPECT_EQ(access(Output.c_str(), F_OK), -1) << "output left behind";
+        // Truncated archives fail as well.
+        WriteFile(Temp / "short.zip", ReadFile(Path).substr(0, 70000));
+        EXPECT_EQ(Zip_Extract((Temp / "short.zip").c_str(), 0, Output.c_str(), C.Password), 0);
+        EXPECT_EQ(access(Output.c_str(), F_OK), -1);
+    }
+}
+
+TEST_F(ZipTest, ExistingDestinationKeepsItsContentOnFailure) {
+    SKIP_UNLESS(HaveCommand("zip"), "zip not installed");
+    const std::string Path = Archive("pkware.zip", "zip -q -r -P pw");
+    Shell("mkdir -p '" + Output + "/keep'");
+    WriteFile(Output + "/hello.txt", "old");
+    const auto Before = TreeOf(Output);
+    EXPECT_EQ(Zip_Extract(Path.c_str(), 0, Output.c_str(), "nope"), 0);
+    EXPECT_TRUE(TreeOf(Output) == Before);
+    ASSERT_EQ(Zip_Extract(Path.c_str(), 0, Output.c_str(), "pw"), 1);
+    EXPECT_EQ(ReadFile(Output + "/hello.txt"), "hello, world\n");
+}
+
+TEST_F(ZipTest, HostileNamesAndLinksRefuseTheWholeArchive) {
+    struct Case {
+        const char *What, *Entries;
+    };
+    // Each archive starts with a harmless entry, which must not appear either.
+    const Case Cases[] = {
+        {"parent", "[('ok.txt', 'x'), ('../x', 'evil')]"},
+        {"absolute", "[('ok.txt', 'x'), ('/abs', 'evil')]"},
+        {"inner parent", "[('ok.txt', 'x'), ('a/../../x', 'evil')]"},
+        {"backslash parent", "[('ok.txt', 'x'), ('a\\\\..\\\\..\\\\x', 'evil')]"},
+        {"drive", "[('ok.txt', 'x'), ('C:/x', 'evil')]"},
+        {"link out", "[('ok.txt', 'x'), ('link', '@../../etc'), ('link/file', 'evil')]"},
+        {"absolute link", "[('ok.txt', 'x'), ('link', '@/etc')]"},
+        {"escaping link", "[('ok.txt', 'x'), ('a/b/link', '@../../../x')]"},
+        {"through inner link", "[('ok.txt', 'x'), ('link', '@sub'), ('link/file', 'evil')]"},
+        {"chain of links", "[('ok.txt', 'x'), ('d/b', '@..'), ('d/a', '@b/..')]"},
+        {"chain to a sibling", "[('ok.txt', 'x'), ('d/a', '@b/../x'), ('d/b', '@..')]"},
+        {"chain of two hops", "[('ok.txt', 'x'), ('a/b/c', '@../..'), ('a/b/d', '@c/a/b/c'), ('a/b/e', '@d/../x')]"},
+        {"loop of links", "[('ok.txt', 'x'), ('l1', '@l2'), ('l2', '@l1')]"},
+        {"long", "[('ok.txt', 'x'), ('d/' * 170 + 'x', 'evil')]"},
+        {"the destination as a file", "[('ok.txt', 'x'), ('.', 'evil')]"},
+    };
+    for (const Case &C : Cases) {
+        SCOPED_TRACE(C.What);
+        const std::string Path = Temp / "hostile.zip";
+        Python("z = zipfile.ZipFile('" + Path + "', 'w')\n"
+               "for name, data in " + C.Entries + ":\n"
+               "    i = zipfile.ZipInfo(name)\n"
+               "    if data.startswith('@'):\n"
+               "        i.create_system = 3\n"
+               "        i.external_attr = (stat.S_IFLNK | 0o777) << 16\n"
+               "        data = data[1:]\n"
+               "    z.writestr(i, data)\n"
+               "z.close()\n");
+        EXPECT_EQ(Zip_Extract(Path.c_str(), 0, Output.c_str(), nullptr), 0);
+        EXPECT_EQ(access(Output.c_str(), F_OK), -1) << "something was written";
+        EXPECT_EQ(access((Temp.Path + "/x").c_str(), F_OK), -1);
+    }
+}
+
+TEST_F(ZipTest, WritesNeverFollowALinkAlreadyInTheDestination) {
+    Shell("mkdir -p '" + Output + "' '" + Temp.Path + "/elsewhere'");
+    symlink((Temp.Path + "/elsewhere").c_str(), (Output + "/out").c_str());
+    const std::string Path = Temp / "through.zip";
+    Python("z = zipfile.ZipFile('" + Path + "', 'w')\nz.writestr('out/file', 'evil')\nz.close()\n");
+    EXPECT_EQ(Zip_Extract(Path.c_str(), 0, Output.c_str(), nullptr), 0);
+    EXPECT_EQ(access((Temp.Path + "/elsewhere/file").c_str(), F_OK), -1);
+}
+
+TEST_F(ZipTest, InnerLinksAndLinksMadeLast) {
+    const std::string Path = Temp / "links.zip";
+    Python("z = zipfile.ZipFile('" + Path + "', 'w')\n"
+           "def link(name, target):\n"
+           "    i = zipfile.ZipInfo(name)\n"
+           "    i.create_system = 3\n"
+           "    i.external_attr = (stat.S_IFLNK | 0o777) << 16\n"
+           "    z.writestr(i, target)\n"
+           "z.writestr('./', '')\n"
+           "link('a/up', '../b.txt')\n"
+           "z.writestr('b.txt', 'bee')\n"
+           "link('self', '.')\n"
+           "link('a/via', '../self/a/up')\n"
+           "link('ab:', 'b.txt')\n"
+           "z.close()\n");
+    ASSERT_EQ(Zip_Extract(Path.c_str(), 0, Output.c_str(), nullptr), 1);
+    EXPECT_EQ(ReadFile(Output + "/a/up"), "bee");
+    EXPECT_EQ(ReadFile(Output + "/ab:"), "bee"); // a colon separates nothing
+    EXPECT_EQ(ReadFile(Output + "/a/via"), "bee"); // through two links of the archive
+    char Target[64] = {0};
+    ASSERT_GT(readlink((Output + "/a/up").c_str(), Target, sizeof(Target) - 1), 0);
+    EXPECT_STREQ(Target, "../b.txt");
+}
+
+// Files that share a path: the last one stands, with its own mode, and the
+// ones before it are still checked.
+TEST_F(ZipTest, SameNamedFilesLastOneStands) {
+    const std::string Path = Temp / "same.zip";
+    Python("import warnings; warnings.simplefilter('ignore')\n"
+           "z = zipfile.ZipFile('" + Path + "', 'w')\n"
+           "for data, mode in (('first', 0o755), ('second', 0o755), ('last', 0o644)):\n"
+           "    i = zipfile.ZipInfo('same.txt')\n"
+           "    i.create_system = 3\n"
+           "    i.external_attr = mode << 16\n"
+           "    z.writestr(i, data)\n"
+           "z.close()\n");
+    ASSERT_EQ(Zip_Extract(Path.c_str(), 0, Output.c_str(), nullptr), 1);
+    EXPECT_TRUE(TreeOf(Output) == (std::map<std::string, std::string>{{"/same.txt", "file:last"}}));
+    EXPECT_NE(access((Output + "/same.txt").c_str(), X_OK), 0);
+    std::string Bytes = ReadFile(Path);
+    Bytes[Bytes.find("first")] = 'F'; // its CRC no longer matches
+    WriteFile(Temp / "bad.zip", Bytes);
+    EXPECT_EQ(Zip_Extract((Temp / "bad.zip").c_str(), 0, (Temp / "other").c_str(), nullptr), 0);
+    EXPECT_EQ(access((Temp / "other").c_str(), F_OK), -1);
+}
+
+TEST_F(ZipTest, OversizedEntryIsRefused) {
+    // The central directory claims 10 bytes for an entry that inflates to
+    // 100,000: reading stops at the declared size and nothing is written.
+    const std::string Path = Temp / "bomb.zip";
+    Python("import struct\n"
+           "z = zipfile.ZipFile('" + Path + "', 'w', zipfile.ZIP_DEFLATED)\n"
+           "z.writestr('big.bin', b'\\0' * 100000)\n"
+           "z.close()\n"
+           "b = bytearray(open('" + Path + "', 'rb').read())\n"
+           "c = b.rfind(b'PK\\x01\\x02')\n"
+           "struct.pack_into('<I', b, c + 24, 10)\n"
+           "struct.pack_into('<I', b, 22, 10)\n"
+           "open('" + Path + "', 'wb').write(b)\n");
+    EXPECT_EQ(Zip_Extract(Path.c_str(), 0, Output.c_str(), nullptr), 0);
+    EXPECT_EQ(access(Output.c_str(), F_OK), -1);
+}
+
+TEST_F(ZipTest, ArchiveBehindOtherBytes) {
+    SKIP_UNLESS(HaveCommand("7z"), "7z not installed");
+    const std::string Path = Archive("aes.zip", "7z a -tzip -mem=AES256 -ppw -bd");
+    const std::string Stub(12345, 'S');
+    WriteFile(Temp / "joined.bin", Stub + ReadFile(Path));
+    ASSERT_EQ(Zip_Extract((Temp / "joined.bin").c_str(), (int64)Stub.size(), Output.c_str(), "pw"), 1);
+    EXPECT_EQ(ReadFile(Output + "/noise.bin"), ReadFile(Source + "/noise.bin"));
+    EXPECT_EQ(Zip_Extract((Temp / "joined.bin").c_str(), 5, (Temp / "other").c_str(), "pw"), 0);
+    EXPECT_EQ(Zip_Extract((Temp / "missing.zip").c_str(), 0, (Temp / "other").c_str(), "pw"), 0);
+    EXPECT_EQ(access((Temp / "other").c_str(), F_OK), -1);
+}
+
+} // namespace
+
+// The WinZip AES key stream does not depend on how the data is cut: pieces
+// that end inside a block continue it in the next call.
+TEST(ZipAesCounterTest, PiecesOfAnyLengthMatchOneCall) {
+    RuntimeScope Runtime;
+    std::mt19937 Random(5);
+    std::string Key(32, 0), Data(5000, 0);
+    for (char &C : Key) C = (char)Random();
+    for (char &C : Data) C = (char)Random();
+    for (int32 Length : {16, 24, 32}) {
+        std::string Whole = Data;
+        ZipAesCounter One;
+        ASSERT_TRUE(One.SetKey(reinterpret_cast<const uint8 *>(Key.data()), Length));
+        One.Apply(reinterpret_cast<uint8 *>(Whole.data()), Whole.size());
+        EXPECT_NE(Whole, Data);
+        for (int Round = 0; Round < 20; Round++) {
+            std::string Cut = Data;
+            ZipAesCounter Pieces;
+            ASSERT_TRUE(Pieces.SetKey(reinterpret_cast<const uint8 *>(Key.data()), Length));
+            for (size_t At = 0; At < Cut.size();) {
+                const size_t Size = std::min<size_t>(Cut.size() - At, Random() % 70);
+                Pieces.Apply(reinterpret_cast<uint8 *>(Cut.data()) + At, Size);
+                At += Size;
+            }
+            ASSERT_EQ(Cut, Whole) << Length;
+        }
+    }
+}

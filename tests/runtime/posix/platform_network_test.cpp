@@ -1,0 +1,248 @@
+// Network facts and system proxy settings: name servers against
+// /etc/resolv.conf, adapters against `ip -j addr`, the default gateway in a
+// network namespace made by the test, the owner of a TCP endpoint against a
+// Python listener, proxy settings from the settings file and the proxy
+// variables, the DHCP auto-config URL, and the parsers of the system files.
+#include <arpa/inet.h>
+#include <signal.h>
+#include <netinet/in.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <string>
+
+#include "runtime/posix/platform.h"
+#include "tests/support/log_capture.h"
+#include "tests/support/python.h"
+#include "tests/support/requirement.h"
+#include "tests/support/runtime.h"
+#include "tests/support/system.h"
+
+namespace {
+
+std::string Adapters() {
+    std::string Text;
+    PlatformAdapter Adapter;
+    for (int32 Index = 0; Platform_GetAdapterByIndex(Index, 0, &Adapter); Index++) {
+        char Hardware[32];
+        const uint8 *B = Adapter.HardwareAddress;
+        snprintf(Hardware, sizeof(Hardware), "%02x:%02x:%02x:%02x:%02x:%02x", B[0], B[1], B[2], B[3], B[4], B[5]);
+        Text += std::string(Adapter.Name) + " " + Adapter.AddressText + " " + Adapter.MaskText + " " + Hardware + " " +
+                std::to_string(Adapter.Up) + std::to_string(Adapter.Loopback) + std::to_string(Adapter.Always) +
+                std::to_string(Adapter.HasHardwareAddress) + " gw=" + Adapter.GatewayText + "\n";
+    }
+    return Text;
+}
+
+class NetworkTest : public RuntimeTest {
+  protected:
+    void SetUp() override {
+        RuntimeTest::SetUp();
+        Debug_PrintCallback(CaptureLogMirrored);
+        Captured.clear();
+        PlatformStandIn_Set("PROXY_SETTINGS", (Temp / "proxy.conf").c_str());
+    }
+    void TearDown() override {
+        for (const char *Key : {"PROXY_SETTINGS", "RESOLV_CONF", "DHCP_LEASES"}) PlatformStandIn_Set(Key, nullptr);
+        RuntimeTest::TearDown();
+    }
+    void Settings(const std::string &Text) { std::ofstream(Temp / "proxy.conf") << Text; }
+    std::string Ask(int32 (*Query)(char *, int32)) {
+        char Buffer[1024] = "junk";
+        return Query(Buffer, sizeof(Buffer)) ? std::string(Buffer) : "<0:" + std::string(Buffer) + ">";
+    }
+    std::string ByProtocol(const char *Protocol) {
+        char Buffer[256] = "junk";
+        return Platform_ProxyGetByProtocol(Protocol, Buffer, sizeof(Buffer)) ? std::string(Buffer)
+                                                                             : "<0:" + std::string(Buffer) + ">";
+    }
+    TempDirectory Temp;
+};
+
+TEST_F(NetworkTest, NameServersOfTheResolverConfiguration) {
+    const std::string Expected = RunPython(R"(
+import ipaddress
+servers = []
+for line in open('/etc/resolv.conf'):
+    parts = line.split()
+    if len(parts) >= 2 and parts[0] == 'nameserver':
+        try:
+            servers.append(str(ipaddress.IPv4Address(parts[1])))
+        except ValueError:
+            pass
+print(' '.join((servers + ['', ''])[:2]) if servers else 'none')
+)");
+    char Primary[48], Secondary[48];
+    if (Expected != "none\n") {
+        ASSERT_EQ(Platform_GetDNS(Primary, Secondary), 1);
+        EXPECT_EQ(std::string(Primary) + " " + Secondary + "\n", Expected);
+    }
+    // Steered: IPv6 servers are skipped, blanks and comments ignored.
+    std::ofstream(Temp / "resolv") << "# comment\nsearch example\nnameserver ::1\nnameserver 10.0.0.1\n"
+                                      "  nameserver\t10.0.0.2  \nnameserver 10.0.0.3\nnameserver 300.1.1.1\n";
+    PlatformStandIn_Set("RESOLV_CONF", (Temp / "resolv").c_str());
+    ASSERT_EQ(Platform_GetDNS(Primary, Secondary), 1);
+    EXPECT_STREQ(Primary, "10.0.0.1");
+    EXPECT_STREQ(Secondary, "10.0.0.2");
+    std::ofstream(Temp / "resolv") << "nameserver 192.168.7.7\n";
+    ASSERT_EQ(Platform_GetDNS(Primary, Secondary), 1);
+    EXPECT_STREQ(Primary, "192.168.7.7");
+    EXPECT_STREQ(Secondary, "");
+    std::ofstream(Temp / "resolv") << "options rotate\n";
+    EXPECT_EQ(Platform_GetDNS(Primary, Secondary), 0);
+}
+
+TEST_F(NetworkTest, AdaptersMatchIpAddr) {
+    SKIP_UNLESS(HaveCommand("ip"), "ip (iproute2) is not installed");
+    const std::string Expected = RunPython(R"(
+import ipaddress, json, subprocess
+links = {l['ifname']: l for l in json.loads(subprocess.run(['ip', '-j', 'link'], capture_output=True, text=True).stdout)}
+for entry in json.loads(subprocess.run(['ip', '-j', 'addr'], capture_output=True, text=True).stdout):
+    link = links[entry['ifname']]
+    mac = link.get('address', '00:00:00:00:00:00')
+    if len(mac.split(':')) != 6: mac = '00:00:00:00:00:00'
+    for info in entry.get('addr_info', []):
+        if info['family'] != 'inet': continue
+        mask = ipaddress.IPv4Network('0.0.0.0/%d' % info['prefixlen']).netmask
+        up = 'UP' in entry['flags']
+        loop = 'LOOPBACK' in entry['flags']
+        name = info.get('label', entry['ifname'])
+        print('%s %s %s %s %d%d1%d gw=' % (name, info['local'], mask, mac, up, loop, mac != '00:00:00:00:00:00'))
+)");
+    std::string Ours = Adapters();
+    // Gateways are checked in their own namespace; here only the rest.
+    std::string Stripped;
+    for (size_t Start = 0; Start < Ours.size();) {
+        size_t End = Ours.find('\n', Start);
+        std::string Line = Ours.substr(Start, End - Start);
+        Stripped += Line.substr(0, Line.find(" gw=")) + " gw=\n";
+        Start = End + 1;
+    }
+    EXPECT_EQ(Stripped, Expected);
+    PlatformAdapter Adapter;
+    EXPECT_EQ(Platform_GetAdapterByIndex(0, 1, &Adapter), 0); // kinds above 0
+    EXPECT_EQ(Platform_GetAdapterByIndex(1000, 0, &Adapter), 0);
+}
+
+TEST_F(NetworkTest, DISABLED_PrintAdapters) { printf("ADAPTERS\n%sEND\n", Adapters().c_str()); }
+
+TEST_F(NetworkTest, GatewayComesFromTheDefaultRouteInANamespace) {
+    const std::string Setup = "ip link add v0 type veth peer name v1 && ip addr add 10.1.2.3/16 dev v0 && "
+                              "ip link set v1 up && ip link set v0 up && ip route add default via 10.1.0.1 dev v0";
+    const std::string Output =
+        CommandOutput("unshare -n sh -c '" + Setup + " && exec " + SelfExecutable() +
+                      " --gtest_also_run_disabled_tests --gtest_filter=*DISABLED_PrintAdapters' 2>&1");
+    if (Output.find("ADAPTERS") == std::string::npos)
+        GTEST_SKIP() << "network namespaces or veth links are not allowed here: " << Output;
+    // The broadcast 10.1.255.255 would give "10.1.1" if guessed; the route says 10.1.0.1.
+    EXPECT_NE(Output.find("v0 10.1.2.3 255.255.0.0 "), std::string::npos) << Output;
+    EXPECT_NE(Output.find(" gw=10.1.0.1\n"), std::string::npos) << Output;
+}
+
+TEST_F(NetworkTest, OwnerOfATcpEndpoint) {
+    int Listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in Address{};
+    Address.sin_family = AF_INET;
+    Address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(bind(Listener, reinterpret_cast<sockaddr *>(&Address), sizeof(Address)), 0);
+    ASSERT_EQ(listen(Listener, 1), 0);
+    socklen_t Size = sizeof(Address);
+    getsockname(Listener, reinterpret_cast<sockaddr *>(&Address), &Size);
+    int32 Pid = 0;
+    EXPECT_EQ(Platform_GetSocketPID(Address.sin_addr.s_addr, ntohs(Address.sin_port), &Pid), 1);
+    EXPECT_EQ(Pid, getpid());
+    close(Listener);
+    EXPECT_EQ(Platform_GetSocketPID(Address.sin_addr.s_addr, ntohs(Address.sin_port), &Pid), 0);
+    EXPECT_EQ(Pid, 0);
+
+    // Another process's listener, against the pid Python reports.
+    FILE *Child = popen((std::string(RUNTIME_PYTHON) + " -c \"import os,socket,time\n"
+                         "s=socket.socket(); s.bind(('127.0.0.1',0)); s.listen(); "
+                         "print(os.getpid(), s.getsockname()[1], flush=True); time.sleep(60)\"")
+                            .c_str(),
+                        "r");
+    ASSERT_NE(Child, nullptr);
+    int ChildPid = 0, Port = 0;
+    ASSERT_EQ(fscanf(Child, "%d %d", &ChildPid, &Port), 2);
+    EXPECT_EQ(Platform_GetSocketPID(htonl(INADDR_LOOPBACK), Port, &Pid), 1);
+    EXPECT_EQ(Pid, ChildPid);
+    kill(ChildPid, SIGTERM);
+    pclose(Child);
+}
+
+TEST_F(NetworkTest, ProxySettingsFromTheSettingsFile) {
+    Settings("# proxies\nHTTPEnable=1\nHTTPProxy=http://proxy.example\nHTTPPort=8080\n"
+             "HTTPSEnable = 1\nHTTPSProxy = secure.example\n"
+             "ExceptionsList=localhost, *.local\nProxyAutoConfigEnable=1\n"
+             "ProxyAutoConfigURLString=http://wpad/wpad.dat\nProxyAutoDiscoveryEnable=1\n");
+    EXPECT_EQ(ByProtocol("HTTP"), "proxy.example:8080");
+    EXPECT_EQ(ByProtocol("https"), "secure.example");
+    EXPECT_EQ(ByProtocol("ftp"), "<0:>");
+    EXPECT_EQ(Ask(Platform_ProxyGetBypass), "localhost;*.local");
+    EXPECT_EQ(Ask(Platform_ProxyGetWpadURL), "http://wpad/wpad.dat");
+    EXPECT_NE(Captured.find("Internet proxy is currently auto configured [http://wpad/wpad.dat]"), std::string::npos);
+    int32 Detect = 0;
+    EXPECT_EQ(Platform_ProxyGetAutoDetect(&Detect), 1);
+    EXPECT_EQ(Detect, 1);
+
+    // A flag counts only when it is exactly 1; a disabled proxy answers 0 even with a host.
+    Settings("HTTPEnable=0\nHTTPProxy=proxy.example\nHTTPSEnable=yes\nHTTPSProxy=s\nExceptionsList=\n"
+             "ProxyAutoConfigEnable=1\nProxyAutoDiscoveryEnable=2\n");
+    EXPECT_EQ(ByProtocol("http"), "<0:>");
+    EXPECT_EQ(ByProtocol("https"), "<0:>");
+    EXPECT_EQ(Ask(Platform_ProxyGetBypass), ""); // an empty list is still a list
+    EXPECT_EQ(Ask(Platform_ProxyGetWpadURL), "<0:>");
+    EXPECT_EQ(Platform_ProxyGetAutoDetect(&Detect), 1);
+    EXPECT_EQ(Detect, 0);
+    Settings("HTTPEnable=1\n");
+    EXPECT_EQ(ByProtocol("http"), "<0:>");
+    EXPECT_EQ(Ask(Platform_ProxyGetBypass), "<0:>");
+}
+
+TEST_F(NetworkTest, ProxySettingsFromTheVariablesWithoutAFile) {
+    ScopedEnv Http("http_proxy", "http://user:pw@cache.example:3128/");
+    ScopedEnv HttpsLower("https_proxy", nullptr);
+    ScopedEnv Https("HTTPS_PROXY", "secure.example:443");
+    ScopedEnv Bypass("no_proxy", "a,b");
+    EXPECT_EQ(ByProtocol("http"), "cache.example:3128");
+    EXPECT_EQ(ByProtocol("https"), "secure.example:443");
+    EXPECT_EQ(Ask(Platform_ProxyGetBypass), "a;b");
+    EXPECT_EQ(Ask(Platform_ProxyGetWpadURL), "<0:>");
+}
+
+TEST_F(NetworkTest, AutoConfigURLFromDhcpLeases) {
+    std::ofstream(Temp / "leases") << "lease {\n  interface \"eth0\";\n  option wpad \"http://old/wpad.dat\";\n}\n"
+                                      "lease {\n  option unknown-252 68:74:74:70:3a:2f:2f:6e:65:77:2f:77:00;\n}\n";
+    PlatformStandIn_Set("DHCP_LEASES", (Temp / "leases").c_str());
+    char Buffer[128];
+    EXPECT_EQ(Platform_ProxyGetWpadURLFromDHCP(nullptr, Buffer, sizeof(Buffer)), 1);
+    EXPECT_STREQ(Buffer, "http://new/w");
+    std::ofstream(Temp / "leases") << "lease {\n  option routers 10.0.0.1;\n}\n";
+    EXPECT_EQ(Platform_ProxyGetWpadURLFromDHCP(nullptr, Buffer, sizeof(Buffer)), 0);
+}
+
+TEST(NetworkParsers, RoutesAndSockets) {
+    const std::string Routes =
+        "Iface\tDestination\tGateway \tFlags\tRefCnt\tUse\tMetric\tMask\t\tMTU\tWindow\tIRTT\n"
+        "eth0\t0000010A\t00000000\t0001\t0\t0\t0\t0000FFFF\t0\t0\t0\n"
+        "eth1\t00000000\t0100000A\t0001\t0\t0\t0\t00000000\t0\t0\t0\n"  // not through a gateway
+        "eth0\t00000000\t0100010A\t0003\t0\t0\t0\t00000000\t0\t0\t0\n"
+        "eth0\t00000000\t0200010A\t0003\t0\t0\t0\t00000000\t0\t0\t0\n"; // the first default wins
+    EXPECT_EQ(PlatformNetwork_DefaultGateway(Routes, "eth0"), inet_addr("10.1.0.1"));
+    EXPECT_EQ(PlatformNetwork_DefaultGateway(Routes, "eth1"), 0u);
+    EXPECT_EQ(PlatformNetwork_DefaultGateway("eth0 zz", "eth0"), 0u);
+    const std::string Tcp =
+        "  sl  local_address rem_address   st tx_queue rx_queue tr tm->when retrnsmt   uid  timeout inode\n"
+        "   0: 0100007F:1F90 00000000:0000 0A 00000000:00000000 00:00000000 00000000     0        0 12345 1\n"
+        "   1: 00000000:0016 00000000:0000 0A 00000000:00000000 00:00000000 00000000     0        0 99x 1\n";
+    EXPECT_EQ(PlatformNetwork_TcpInode(Tcp, inet_addr("127.0.0.1"), 8080), 12345u);
+    EXPECT_EQ(PlatformNetwork_TcpInode(Tcp, 0, 22), 0u); // a broken inode field
+    EXPECT_EQ(PlatformNetwork_TcpInode(Tcp, inet_addr("127.0.0.1"), 8081), 0u);
+}
+
+} // namespace

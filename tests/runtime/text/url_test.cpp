@@ -1,0 +1,179 @@
+// URL text helpers against Python's urllib.parse and posixpath as references
+// for host, file name and path normalisation.
+#include "runtime/text/url.h"
+
+#include <gtest/gtest.h>
+#include <string.h>
+
+#include <string>
+
+#include "tests/support/python.h"
+#include "tests/support/runtime.h"
+
+namespace {
+
+const char *const Urls[] = {
+    "http://Example.com:8080/a/b/../c/./d.json?x=1#frag",
+    "https://host/dir//file.yaml",
+    "http://127.0.0.1/a\\b\\..\\c.txt",
+    "file:///tmp/x/../y/z.json",
+    "http://localhost",
+    "http://user@LOCALHOST:99/x/",
+    "host.only/path",
+};
+
+TEST(Url, HostAndFilenameMatchPython) {
+    RuntimeScope Scope;
+    std::string Input;
+    for (const char *Url : Urls) Input += std::string(Url) + "\n";
+    std::string Expected = RunPython(R"(
+import sys, urllib.parse
+for line in sys.stdin.read().splitlines():
+    after = line.split('//', 1)[1] if '//' in line else line
+    host = after
+    for stop in '/\\?#':
+        host = host.split(stop, 1)[0]
+    path = line.split('?', 1)[0].split('#', 1)[0].replace('\\', '/')
+    print(host + '|' + path.rsplit('/', 1)[-1])
+)", Input);
+    std::string Actual;
+    for (const char *Url : Urls) {
+        char Host[256], File[256];
+        URL_ParseHost(Url, Host, (int32)sizeof(Host));
+        URL_ParseFilename(Url, File, (int32)sizeof(File));
+        Actual += std::string(Host) + "|" + File + "\n";
+    }
+    EXPECT_EQ(Actual, Expected);
+}
+
+TEST(Url, FixPathResolvesDotsAndSlashes) {
+    RuntimeScope Scope;
+    struct Case {
+        const char *Url;
+        const char *Expected;
+    } Cases[] = {
+        {"http://Example.com:8080/a/b/../c/./d.json?x=1/../#frag", "http://Example.com:8080/a/c/d.json?x=1/../#frag"},
+        {"https://host/dir//file.yaml", "https://host/dir/file.yaml"},
+        {"http://127.0.0.1/a\\b\\..\\c.txt", "http://127.0.0.1/a/c.txt"},
+        {"file:///tmp/x/../y/z.json", "file:///tmp/y/z.json"},
+        {"http://host/../../etc", "http://host/etc"},
+        {"http://host/a/", "http://host/a/"},
+        {"http://host", "http://host"},
+        {"a/./b/../../..", ".."},
+    };
+    for (const Case &Each : Cases) {
+        char Output[256];
+        EXPECT_TRUE(URL_FixPath(Each.Url, 0, Output, (int32)sizeof(Output)));
+        EXPECT_STREQ(Output, Each.Expected) << Each.Url;
+    }
+    char Small[8];
+    EXPECT_FALSE(URL_FixPath("http://host/long/path", 0, Small, (int32)sizeof(Small)));
+    EXPECT_EQ(strlen(Small), 7u);
+}
+
+TEST(Url, ComparisonsAndLocalhost) {
+    RuntimeScope Scope;
+    EXPECT_TRUE(URL_CompareProtocol("HTTPS://x", "https"));
+    EXPECT_FALSE(URL_CompareProtocol("httpsx://x", "https"));
+    EXPECT_FALSE(URL_CompareProtocol("no scheme", "http"));
+    EXPECT_TRUE(URL_CompareHosts("http://Host/a", "http://host:80/b"));
+    EXPECT_TRUE(URL_CompareHosts("https://host/a", "https://HOST:443"));
+    EXPECT_FALSE(URL_CompareHosts("http://host/a", "https://host/a"));
+    EXPECT_FALSE(URL_CompareHosts("http://host:81/", "http://host/"));
+    EXPECT_TRUE(URL_IsLocalhost("http://LocalHost:8080/x"));
+    EXPECT_TRUE(URL_IsLocalhost("http://127.0.0.1/"));
+    EXPECT_FALSE(URL_IsLocalhost("http://127.0.0.2/"));
+    EXPECT_FALSE(URL_IsLocalhost("http://localhost.evil/"));
+}
+
+// Host without port, path and percent decoding against urlsplit().hostname,
+// urlsplit().path and unquote_to_bytes. Hosts are lower case: Python folds
+// them, these helpers keep them as written.
+TEST(Url, HostPathAndDecodeMatchPython) {
+    RuntimeScope Scope;
+    const char *const Parsed[] = {
+        "http://example.com/",     "https://a.b:8080/x/y?q=1#f", "ftp://u:p@host/path", "http://[::1]:80/p",
+        "http://[fe80::1]/",       "http://h?q=1",               "http://h#frag",       "http://a@b@c/",
+        "//host/p/q",              "file:///a/b%20c.dmg",        "http://host",         "/only/a/path",
+        "http:///",
+    };
+    const char *const Encoded[] = {"a%20b", "%41%42", "%G1", "%4", "%", "100%", "%e2%82%AC", "a+b", "%2F%2f", "", "%%41"};
+    std::string Input;
+    for (const char *Url : Parsed) Input += std::string("p ") + Url + "\n";
+    for (const char *Text : Encoded) Input += std::string("d ") + Text + "\n";
+    std::string Expected = RunPython(R"(
+import sys, urllib.parse
+for line in sys.stdin.read().split('\n')[:-1]:
+    kind, text = line[0], line[2:]
+    if kind == 'p':
+        parts = urllib.parse.urlsplit(text)
+        print((parts.hostname or '') + '|' + parts.path)
+    else:
+        print(urllib.parse.unquote_to_bytes(text).decode('latin-1'))
+)", Input);
+    std::string Actual;
+    for (const char *Url : Parsed) {
+        char Host[64] = "junk", Path[64] = "junk";
+        const int32 Found = URL_ParseHostWithoutPort(Url, Host, (int32)sizeof(Host));
+        EXPECT_EQ(Found, Host[0] != 0) << Url;
+        EXPECT_TRUE(URL_ParsePath(Url, Path, (int32)sizeof(Path))) << Url;
+        Actual += std::string(Host) + "|" + Path + "\n";
+    }
+    for (const char *Text : Encoded) {
+        char Decoded[64];
+        EXPECT_TRUE(URL_DecodeString(Text, Decoded, (int32)sizeof(Decoded))) << Text;
+        for (unsigned char Ch : std::string(Decoded)) Actual += Ch < 0x80 ? std::string(1, (char)Ch) : std::string{(char)(0xC0 | Ch >> 6), (char)(0x80 | (Ch & 0x3F))};
+        Actual += "\n";
+    }
+    EXPECT_EQ(Actual, Expected);
+}
+
+// Where Python has no answer (it raises, or decodes "%00" into a cut string)
+// and what happens when the output does not fit.
+TEST(Url, HostPathDecodeEdgesAndSmallBuffers) {
+    RuntimeScope Scope;
+    struct Case {
+        const char *Input;
+        int32 Size;
+        int32 Result;
+        const char *Output;
+    } Hosts[] = {{"http://[unclosed/", 64, 0, ""},       {"example.com:81", 64, 1, "example.com"},
+                 {"http://Mixed.Case/", 64, 1, "Mixed.Case"}, {"", 64, 0, ""}, {"rel/path?x", 64, 1, "rel"},
+                 {"http://example.com/", 11, 0, ""},     {"http://example.com/", 12, 1, "example.com"}},
+      Paths[] = {{"http://h/a/b", 4, 0, ""}, {"http://h/a/b", 5, 1, "/a/b"}, {"", 64, 1, ""}, {"rel/path?x", 64, 1, "/path"}, {"http://h/x", 0, 0, nullptr}},
+      Decodes[] = {{"%00x", 64, 1, "%00x"}, {"a%20b", 3, 0, ""}, {"a%20b", 4, 1, "a b"}, {"%41%42%43", 4, 1, "ABC"}};
+    auto Run = [](const Case &Each, int32 (*Function)(const char *, char *, int32)) {
+        char Output[80];
+        memset(Output, 'x', sizeof(Output));
+        EXPECT_EQ(Function(Each.Input, Output, Each.Size), Each.Result) << Each.Input << " " << Each.Size;
+        if (Each.Output != nullptr) {
+            EXPECT_STREQ(Output, Each.Output) << Each.Input;
+        }
+        EXPECT_EQ(Output[Each.Size], 'x') << "wrote past " << Each.Size;
+    };
+    for (const Case &Each : Hosts) Run(Each, URL_ParseHostWithoutPort);
+    for (const Case &Each : Paths) Run(Each, URL_ParsePath);
+    for (const Case &Each : Decodes) Run(Each, URL_DecodeString);
+    char InPlace[] = "/Volumes/My%20Disk/%E2%82%ACuro%G1%4";
+    EXPECT_TRUE(URL_DecodeString(InPlace, InPlace, (int32)sizeof(InPlace)));
+    EXPECT_STREQ(InPlace, "/Volumes/My Disk/\xE2\x82\xAC" "uro%G1%4");
+}
+
+TEST(Url, RemoveProtocol) {
+    RuntimeScope Scope;
+    const struct {
+        const char *Input, *Output;
+        int32 Result;
+    } Cases[] = {{"http://proxy.example:8080", "proxy.example:8080", 1}, {"SOCKS5://h", "h", 1},
+                 {"git+ssh://h/x", "h/x", 1}, {"proxy.example:8080", "proxy.example:8080", 0},
+                 {"host/path://x", "host/path://x", 0}, {"1http://h", "1http://h", 0}, {"://h", "://h", 0},
+                 {"", "", 0}, {"http://", "", 1}};
+    for (const auto &Case : Cases) {
+        char Text[64];
+        strcpy(Text, Case.Input);
+        EXPECT_EQ(URL_RemoveProtocol(Text), Case.Result) << Case.Input;
+        EXPECT_STREQ(Text, Case.Output) << Case.Input;
+    }
+}
+
+} // namespace
