@@ -381,7 +381,7 @@ int32 HostJob_ResolveWorkflow(const char *Value, char *Url, int32 Size, char *Re
     Url[0] = 0;
     Reason[0] = 0;
     if (Value[0] == 0) {
-        String_CopyLength(Reason, "--workflow needs a path or an http:// URL", ReasonSize);
+        String_CopyLength(Reason, "--workflow needs a path, a file:/// URL or an http:// URL", ReasonSize);
         return FALSE;
     }
     if (String_CompareBeginningWithoutCase(Value, "https://")) {

@@ -58,7 +58,8 @@ constexpr char HostLogName[] = "host.developer.log";
 constexpr int32 FieldSize = 4096;
 
 #define HOST_SYNOPSIS                                                                       \
-    "Usage: velmarsh --workflow=<path|http://url> [--task=<name>[,<name>...]]\n"            \
+    "Usage: velmarsh --workflow=<path|file:///path|http://url>\n"                          \
+    "                [--task=<name>[,<name>...]]\n"                                          \
     "                [--config=<file.json>] [--script=<page.js>] [--disablesecurity]\n"     \
     "                [--wfselfupdate]\n"                                                     \
     "                [--switch[=value]] ...\n"                                               \
@@ -75,11 +76,12 @@ constexpr char Usage[] =
     "writes the log header and logs the command line and each switch it was given.\n"
     "\n"
     "With --workflow it runs that workflow document (a path, relative to the\n"
-    "current directory, or an http:// URL) from \"load\" to \"unload\", queues the\n"
-    "first --task the workflow offers once its \"state\" (or \"start\") has run, and\n"
-    "prints one JSON line {\"successful\", \"exitCode\", \"progress\", \"errors\",\n"
-    "\"warnings\"} last on standard output. Exit code: the one the workflow recorded,\n"
-    "else 0 on success, 1 on failure, 2 for a usage error, 130 when interrupted.\n"
+    "current directory, a file:/// URL or an http:// URL) from \"load\" to\n"
+    "\"unload\", queues the first --task the workflow offers once its \"state\" (or\n"
+    "\"start\") has run, and prints one JSON line {\"successful\", \"exitCode\",\n"
+    "\"progress\", \"errors\", \"warnings\"} last on standard output. Exit code: the\n"
+    "one the workflow recorded, else 0 on success, 1 on failure, 2 for a usage\n"
+    "error, 130 when interrupted.\n"
     "A command line longer than 4,095 bytes, a configuration that is not a JSON\n"
     "object, no argument at all and a workflow switch (--task, --config, --script,\n"
     "--disablesecurity, --wfselfupdate) without --workflow are usage errors; an\n"
@@ -133,7 +135,7 @@ bool RefuseIdleLine() {
     if (CommandLine_IsFieldSet(nullptr, "workflow") || HostWorker_IsRequested()) return false;
     for (const char *Each : WorkflowOnlySwitches)
         if (CommandLine_IsFieldSet(nullptr, Each)) {
-            fprintf(stderr, "velmarsh: --%s needs --workflow=<path|http://url> (see --help)\n", Each);
+            fprintf(stderr, "velmarsh: --%s needs --workflow=<path|file:///path|http://url> (see --help)\n", Each);
             return true;
         }
     return false;

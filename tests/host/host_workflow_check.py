@@ -140,7 +140,7 @@ def case_usage():
         code, _, err = run(["--workflow=https://h/x.yaml"])
         check("https is not available in this build" in err, err)
         code, _, err = run(["--task=install"])
-        check(err == "velmarsh: --task needs --workflow=<path|http://url> (see --help)\n", err)
+        check(err == "velmarsh: --task needs --workflow=<path|file:///path|http://url> (see --help)\n", err)
         code, out, err = run([])
         check(code == 2 and out == "" and err.startswith("Usage: velmarsh --workflow=") and "--help" in err,
               "no argument: %d %r %r" % (code, out, err))
