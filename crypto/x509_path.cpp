@@ -12,6 +12,7 @@
 #include "crypto/md5.h"
 #include "crypto/x509_chain.h"
 #include "crypto/x509_internal.h"
+#include "runtime/text/unicode.h"
 
 namespace {
 
@@ -74,21 +75,9 @@ std::string Lower(Bytes Text) {
 }
 
 void AppendUtf8(std::string &Out, uint32 Code) {
-    if (Code < 0x80) {
-        Out += (char)Code;
-    } else if (Code < 0x800) {
-        Out += (char)(0xC0 | (Code >> 6));
-        Out += (char)(0x80 | (Code & 0x3F));
-    } else if (Code < 0x10000) {
-        Out += (char)(0xE0 | (Code >> 12));
-        Out += (char)(0x80 | ((Code >> 6) & 0x3F));
-        Out += (char)(0x80 | (Code & 0x3F));
-    } else {
-        Out += (char)(0xF0 | (Code >> 18));
-        Out += (char)(0x80 | ((Code >> 12) & 0x3F));
-        Out += (char)(0x80 | ((Code >> 6) & 0x3F));
-        Out += (char)(0x80 | (Code & 0x3F));
-    }
+    char Bytes[8];
+    int32 Length = 0;
+    if (CharUtf64_CopyToUtf8(Code, Bytes, (int32)sizeof(Bytes), &Length)) Out.append(Bytes, (size_t)Length);
 }
 
 // An attribute value compared the way name matching compares it: character
