@@ -4,7 +4,7 @@
 
 #include "content/app_bundle.h"
 #include "content/executable.h"
-#include "crypto/authenticate.h"
+#include "crypto/trust/authenticate.h"
 #include "platform/platform_script.h"
 #include "runtime/debug.h"
 #include "runtime/posix/platform.h"

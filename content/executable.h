@@ -11,7 +11,7 @@
 // main thread.
 #pragma once
 
-#include "crypto/cert_store.h"
+#include "crypto/trust/cert_store.h"
 #include "runtime/containers/dictionary.h"
 #include "runtime/types.h"
 

@@ -11,9 +11,9 @@
 
 #include <algorithm>
 
-#include "crypto/pkcs7.h"
-#include "crypto/sha1.h"
-#include "crypto/sha256.h"
+#include "crypto/digests/sha1.h"
+#include "crypto/digests/sha256.h"
+#include "crypto/trust/pkcs7.h"
 #include "runtime/debug.h"
 #include "runtime/log.h"
 #include "runtime/text/string.h"

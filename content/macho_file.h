@@ -4,8 +4,8 @@
 // Little-endian Mach-O only; code-signature blobs are big-endian.
 #pragma once
 
-#include "crypto/cert_store.h"
-#include "crypto/hash.h"
+#include "crypto/digests/hash.h"
+#include "crypto/trust/cert_store.h"
 #include "runtime/streams/stream.h"
 #include "runtime/types.h"
 

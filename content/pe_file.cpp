@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "crypto/pkcs7.h"
+#include "crypto/trust/pkcs7.h"
 #include "runtime/debug.h"
 #include "runtime/text/string.h"
 

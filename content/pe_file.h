@@ -5,8 +5,8 @@
 // string of every string table). All fields are little-endian.
 #pragma once
 
-#include "crypto/cert_store.h"
-#include "crypto/hash.h"
+#include "crypto/digests/hash.h"
+#include "crypto/trust/cert_store.h"
 #include "runtime/containers/dictionary.h"
 #include "runtime/streams/stream.h"
 #include "runtime/types.h"

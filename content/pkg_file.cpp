@@ -13,11 +13,11 @@
 
 #include <algorithm>
 
-#include "crypto/hash.h"
-#include "crypto/pkcs7.h"
-#include "crypto/rsa.h"
-#include "crypto/x509.h"
-#include "crypto/x509_chain.h"
+#include "crypto/digests/hash.h"
+#include "crypto/keys/rsa.h"
+#include "crypto/trust/pkcs7.h"
+#include "crypto/trust/x509.h"
+#include "crypto/trust/x509_chain.h"
 #include "formats/xml.h"
 #include "runtime/debug.h"
 #include "runtime/log.h"

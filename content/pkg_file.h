@@ -3,7 +3,7 @@
 // table's checksum, its signature, and every file's archived checksum.
 #pragma once
 
-#include "crypto/cert_store.h"
+#include "crypto/trust/cert_store.h"
 #include "runtime/containers/dictionary.h"
 #include "runtime/streams/stream.h"
 #include "runtime/types.h"

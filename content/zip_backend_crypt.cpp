@@ -4,11 +4,11 @@
 #include <stdlib.h>
 
 #include "content/zip_backend.h"
-#include "crypto/aes.h"
-#include "crypto/hash.h"
-#include "crypto/hmac.h"
-#include "crypto/sha1.h"
-#include "crypto/sha256.h"
+#include "crypto/ciphers/aes.h"
+#include "crypto/digests/hash.h"
+#include "crypto/digests/hmac.h"
+#include "crypto/digests/sha1.h"
+#include "crypto/digests/sha256.h"
 
 namespace {
 

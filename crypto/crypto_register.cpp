@@ -1,9 +1,9 @@
 // The cryptography's registrations with the runtime. See crypto_register.h.
 #include "crypto/crypto_register.h"
 
-#include "crypto/authenticate.h"
-#include "crypto/hash.h"
-#include "crypto/hmac.h"
+#include "crypto/digests/hash.h"
+#include "crypto/digests/hmac.h"
+#include "crypto/trust/authenticate.h"
 #include "runtime/script/interop.h"
 #include "runtime/text/string_expand.h"
 

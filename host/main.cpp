@@ -17,7 +17,7 @@
 #include "platform/async_file.h"
 #include "runtime/command_line.h"
 #include "content/content_register.h"
-#include "crypto/authenticate.h"
+#include "crypto/trust/authenticate.h"
 #include "crypto/crypto_register.h"
 #include "runtime/script/core_script.h"
 #include "runtime/debug.h"

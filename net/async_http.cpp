@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "crypto/jws.h"
+#include "crypto/trust/jws.h"
 #include "formats/xml.h"
 #include "formats/yaml.h"
 #include "net/web_get.h"

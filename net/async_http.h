@@ -23,7 +23,7 @@
 // names a key that the store's check refused.
 #pragma once
 
-#include "crypto/cert_store.h"
+#include "crypto/trust/cert_store.h"
 #include "net/web_get_cache.h"
 #include "net/web_get_request.h"
 #include "runtime/containers/dictionary.h"

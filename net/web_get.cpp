@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "crypto/authenticate.h"
+#include "crypto/trust/authenticate.h"
 #include "runtime/log.h"
 #include "runtime/script/api_gen.h"
 #include "runtime/text/string.h"

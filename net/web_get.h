@@ -5,7 +5,7 @@
 //
 // This host has no HTTP client yet: WebGet_Authorize allows the hosts added
 // to the whitelist, and every other host only while authentication is off
-// (crypto/authenticate.h); the two dispatchers know no method (they read
+// (crypto/trust/authenticate.h); the two dispatchers know no method (they read
 // the selector and answer 0, as for any unknown method).
 // A loaded family installs the host's decision with WebGet_AuthorizeOverride.
 #pragma once

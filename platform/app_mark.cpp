@@ -12,8 +12,8 @@
 
 #include <atomic>
 
-#include "crypto/hash.h"
-#include "crypto/md5.h"
+#include "crypto/digests/hash.h"
+#include "crypto/digests/md5.h"
 #include "runtime/memory.h"
 #include "runtime/posix/platform.h"
 #include "runtime/text/string.h"

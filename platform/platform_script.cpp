@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "crypto/authenticate.h"
+#include "crypto/trust/authenticate.h"
 #include "runtime/posix/platform.h"
 #include "runtime/posix/platform_process.h"
 #include "runtime/posix/platform_security.h"

@@ -3,11 +3,11 @@
 
 #include <string.h>
 
-#include "crypto/authenticate.h"
-#include "crypto/authenticate_async.h"
 #include "crypto/crypt.h"
-#include "crypto/hash_file.h"
-#include "crypto/sha1.h"
+#include "crypto/digests/hash_file.h"
+#include "crypto/digests/sha1.h"
+#include "crypto/trust/authenticate.h"
+#include "crypto/trust/authenticate_async.h"
 #include "platform/pipe.h"
 #include "runtime/files/path.h"
 #include "runtime/memory.h"

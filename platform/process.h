@@ -16,7 +16,7 @@
 // left a zombie.
 #pragma once
 
-#include "crypto/cert_store.h"
+#include "crypto/trust/cert_store.h"
 #include "runtime/class.h"
 #include "runtime/containers/dictionary.h"
 #include "runtime/types.h"

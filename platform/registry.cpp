@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "crypto/authenticate.h"
+#include "crypto/trust/authenticate.h"
 #include "platform/posix/platform_registry.h"
 #include "runtime/class.h"
 #include "runtime/files/path.h"

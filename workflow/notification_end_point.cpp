@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "crypto/rc4.h"
+#include "crypto/ciphers/rc4.h"
 #include "net/web_get_connection.h"
 #include "net/web_get_request.h"
 #include "runtime/containers/dictionary.h"

@@ -6,7 +6,7 @@
 
 #include <initializer_list>
 
-#include "crypto/authenticate.h"
+#include "crypto/trust/authenticate.h"
 #include "net/web_get.h"
 #include "runtime/documents/json.h"
 #include "runtime/log.h"

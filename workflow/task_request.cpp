@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "crypto/cert_store.h"
+#include "crypto/trust/cert_store.h"
 #include "net/async_http.h"
 #include "net/web_get.h"
 #include "net/web_get_cache.h"

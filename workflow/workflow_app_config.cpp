@@ -5,9 +5,9 @@
 #include <string>
 #include <string_view>
 
-#include "crypto/authenticate.h"
-#include "crypto/cert_store_key.h"
-#include "crypto/cert_store_thumbprint.h"
+#include "crypto/trust/authenticate.h"
+#include "crypto/trust/cert_store_key.h"
+#include "crypto/trust/cert_store_thumbprint.h"
 #include "net/tls1.h"
 #include "net/web_get.h"
 #include "net/web_get_redirect.h"

@@ -5,7 +5,7 @@
 #include <string.h>
 
 #include "content/executable.h"
-#include "crypto/authenticate_async.h"
+#include "crypto/trust/authenticate_async.h"
 #include "runtime/log.h"
 #include "runtime/memory.h"
 #include "runtime/notification/notification_center.h"

@@ -7,9 +7,9 @@
 #include <algorithm>
 #include <string>
 
-#include "crypto/cert_store.h"
-#include "crypto/cert_store_key.h"
-#include "crypto/jws.h"
+#include "crypto/trust/cert_store.h"
+#include "crypto/trust/cert_store_key.h"
+#include "crypto/trust/jws.h"
 #include "runtime/log.h"
 #include "runtime/text/string.h"
 #include "workflow/workflow_app_config.h"

@@ -14,7 +14,7 @@
 #include <string>
 
 #include "runtime/command_line.h"
-#include "crypto/challenge.h"
+#include "crypto/trust/challenge.h"
 #include "runtime/debug.h"
 #include "runtime/log.h"
 #include "runtime/containers/dictionary.h"

@@ -12,11 +12,11 @@
 #include <iterator>
 #include <string>
 
-#include "crypto/cert_store_thumbprint.h"
-#include "crypto/hash.h"
-#include "crypto/sha1.h"
-#include "crypto/x509.h"
-#include "crypto/sha256.h"
+#include "crypto/trust/cert_store_thumbprint.h"
+#include "crypto/digests/hash.h"
+#include "crypto/digests/sha1.h"
+#include "crypto/trust/x509.h"
+#include "crypto/digests/sha256.h"
 #include "runtime/debug.h"
 #include "content/macho_file.h"
 #include "content/pe_file.h"

@@ -5,7 +5,7 @@
 // "TQX.Task" argument read on a task of a loaded workflow.
 #include <benchmark/benchmark.h>
 
-#include "crypto/authenticate.h"
+#include "crypto/trust/authenticate.h"
 #include "runtime/debug.h"
 #include "runtime/event_queue.h"
 #include "runtime/script/interop.h"

@@ -4,7 +4,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
-#include "crypto/authenticate.h"
+#include "crypto/trust/authenticate.h"
 #include "runtime/debug.h"
 #include "runtime/event_queue.h"
 #include "runtime/documents/json.h"

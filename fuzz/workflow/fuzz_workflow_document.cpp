@@ -11,7 +11,7 @@
 
 #include <string>
 
-#include "crypto/authenticate.h"
+#include "crypto/trust/authenticate.h"
 #include "runtime/debug.h"
 #include "runtime/event_queue.h"
 #include "runtime/notification/notification_center.h"

@@ -10,7 +10,7 @@
 
 #include <string>
 
-#include "crypto/authenticate.h"
+#include "crypto/trust/authenticate.h"
 #include "runtime/debug.h"
 #include "runtime/containers/dictionary.h"
 #include "runtime/event_queue.h"

@@ -8,7 +8,7 @@
 // hashes are often signed 32-bit numbers; compare them as uint32.
 //
 // The CRC object that puts the same checksum behind the digest layer is in
-// crypto/crc_digest.h.
+// crypto/digests/crc_digest.h.
 #pragma once
 
 #include "runtime/types.h"

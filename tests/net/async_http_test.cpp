@@ -13,10 +13,10 @@
 #include <fstream>
 #include <vector>
 
-#include "crypto/authenticate.h"
-#include "crypto/cert_store_key.h"
-#include "crypto/hmac.h"
-#include "crypto/sha256.h"
+#include "crypto/digests/hmac.h"
+#include "crypto/digests/sha256.h"
+#include "crypto/trust/authenticate.h"
+#include "crypto/trust/cert_store_key.h"
 #include "formats/yaml.h"
 #include "net/web_get.h"
 #include "net/web_get_redirect.h"

@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "crypto/authenticate.h"
+#include "crypto/trust/authenticate.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/runtime.h"
 

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "crypto/authenticate.h"
+#include "crypto/trust/authenticate.h"
 #include "platform/pipe.h"
 #include "runtime/notification/notification_center.h"
 #include "runtime/posix/platform_process.h"

@@ -8,7 +8,7 @@
 
 #include <string>
 
-#include "crypto/authenticate.h"
+#include "crypto/trust/authenticate.h"
 #include "platform/posix/preference_store.h"
 #include "runtime/memory.h"
 #include "runtime/text/string_expand.h"

@@ -2,7 +2,7 @@
 
 #include <chrono>
 
-#include "crypto/authenticate.h"
+#include "crypto/trust/authenticate.h"
 #include "runtime/class.h"
 #include "runtime/event_queue.h"
 #include "runtime/memory.h"

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "crypto/authenticate.h"
+#include "crypto/trust/authenticate.h"
 #include "runtime/notification/notification_center.h"
 #include "runtime/thread.h"
 #include "runtime/time.h"

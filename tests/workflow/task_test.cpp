@@ -21,7 +21,7 @@
 #include "tests/support/json_text.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/workflow_loop.h"
-#include "crypto/authenticate.h"
+#include "crypto/trust/authenticate.h"
 #include "net/web_get.h"
 #include "workflow/task_internal.h"
 #include "workflow/workflow.h"

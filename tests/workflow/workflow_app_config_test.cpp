@@ -15,8 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "crypto/authenticate.h"
-#include "crypto/x509.h"
+#include "crypto/trust/authenticate.h"
+#include "crypto/trust/x509.h"
 #include "net/tls1.h"
 #include "net/web_get.h"
 #include "net/web_get_redirect.h"

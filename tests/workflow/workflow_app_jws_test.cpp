@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "crypto/sha256.h"
+#include "crypto/digests/sha256.h"
 #include "runtime/text/base64.h"
 #include "tests/support/requirement.h"
 #include "tests/support/system.h"

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "crypto/authenticate.h"
+#include "crypto/trust/authenticate.h"
 #include "runtime/notification/notification_center.h"
 #include "runtime/class.h"
 #include "runtime/files/path.h"

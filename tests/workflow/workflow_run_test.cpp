@@ -10,7 +10,7 @@
 
 #include "runtime/class.h"
 #include "runtime/debug.h"
-#include "crypto/authenticate.h"
+#include "crypto/trust/authenticate.h"
 #include "runtime/notification/notification_center.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/system.h"

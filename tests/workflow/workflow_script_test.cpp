@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "runtime/command_line.h"
-#include "crypto/authenticate.h"
+#include "crypto/trust/authenticate.h"
 #include "runtime/text/crc.h"
 #include "runtime/documents/json.h"
 #include "runtime/script/interop.h"

@@ -1,0 +1,344 @@
+// JWS_Decode: split, check and parse a compact JWS (see jws.h).
+//
+// The check is chosen by the header but bound by the key: the header only
+// names a key; the key's own kind, curve and size must then fit the "alg"
+// or the signature is refused. So a document cannot steer a public key into
+// an HMAC secret or an RSA key into an EC check.
+//
+// The header itself must read the same to every reader: a member named
+// twice (readers differ on which one counts) and the extensions "crit" and
+// "b64" (which this reader does not implement, and which change what a
+// signature covers) refuse the document.
+#include "crypto/trust/jws.h"
+
+#include <ctype.h>
+#include <string.h>
+
+#include <string>
+#include <string_view>
+#include <unordered_set>
+
+#include "crypto/crypt.h"
+#include "crypto/digests/hmac.h"
+#include "crypto/keys/asn1.h"
+#include "crypto/keys/crypt_asymmetric.h"
+#include "crypto/keys/ec.h"
+#include "crypto/keys/ecdsa.h"
+#include "crypto/keys/rsa.h"
+#include "crypto/trust/authenticate.h"
+#include "runtime/log.h"
+#include "runtime/text/base64.h"
+
+namespace {
+
+// Longest DER signature an ES check builds (P-521 needs 139 bytes).
+constexpr int32 MaxEcSignature = 320;
+
+// One Base64url part; an empty part decodes to nothing.
+bool DecodePart(const char *Text, size_t Length, std::string &Out) {
+    Out.clear();
+    if (Length == 0) return true;
+    if (Length > (size_t)INT32_MAX / 2) return false;
+    int32 Room = 0;
+    Base64_CalculateDecodeSize((int32)Length, &Room);
+    Out.resize((size_t)Room);
+    int32 Written = 0;
+    if (!Base64_UrlDecode(Text, (int32)Length, Out.data(), (int32)Out.size(), &Written)) return false;
+    Out.resize((size_t)Written);
+    return true;
+}
+
+bool ParseJson(JSON *Reader, const std::string &Bytes) {
+    return JSON_LoadBuffer(Reader, Bytes.data(), (int32)Bytes.size()) != 0;
+}
+
+// The key fits the algorithm: RSA for RS ids, ECDSA on the id's own curve
+// for ES ids.
+bool KeyFits(CryptAsymmetric *Key, uint32 Id) {
+    if (JWS_IsRS(Id)) return CryptAsymmetric_IsRSA(Key) != 0;
+    if (!JWS_IsES(Id) || !CryptAsymmetric_IsECDSA(Key)) return false;
+    EC *Curve = nullptr;
+    ECDSA *Ecdsa = static_cast<ECDSA *>(CryptAsymmetric_GetAlgorithmHandle(Key));
+    if (Ecdsa == nullptr || !ECDSA_GetECHandle(Ecdsa, &Curve) || Curve == nullptr) return false;
+    const char *Name = EC_GetCurveName(Curve);
+    return Name != nullptr && strcmp(Name, JWS_TranslateAlgorithmOid(Id)) == 0;
+}
+
+// The node is, or holds, a public key: a SubjectPublicKeyInfo (alone, or in
+// a certificate or certificate request) or a PKCS#1 RSAPublicKey.
+bool HoldsPublicKey(ASN1 *Node) {
+    if (ASN1_GetType(Node) == ASN1_TYPE_SEQUENCE) {
+        ASN1 *First = ASN1_GetElement(Node, 0), *Second = ASN1_GetElement(Node, 1);
+        int32 Count = 0;
+        ASN1_GetElementCount(Node, &Count);
+        char Oid[64];
+        const CryptAsymmetricInterface *Interface = nullptr;
+        if (Count == 2 && ASN1_GetType(Second) == ASN1_TYPE_BITSTRING &&
+            ASN1_ParseOid(ASN1_GetElement(First, 0), Oid, (int32)sizeof(Oid)) &&
+            CryptAsymmetric_InterfaceFromOid(Oid, &Interface)) {
+            CryptAsymmetric *Key = nullptr;
+            CryptAsymmetric_Create(&Key);
+            const bool Public = CryptAsymmetric_SetPublicKeyFromASN1(Key, Node) != 0;
+            CryptAsymmetric_Release(&Key);
+            if (Public) return true;
+        }
+        if (Count == 2 && ASN1_GetType(First) == ASN1_TYPE_INTEGER && ASN1_GetType(Second) == ASN1_TYPE_INTEGER) {
+            RSA *Rsa = nullptr;
+            RSA_Create(&Rsa);
+            const bool Public = RSA_SetPublicKey(Rsa, ASN1_GetNodePtr(Node), ASN1_GetNodeSize(Node)) != 0;
+            RSA_Release(&Rsa);
+            if (Public) return true;
+        }
+    }
+    int32 Count = 0;
+    ASN1_GetElementCount(Node, &Count);
+    for (int32 Index = 0; Index < Count; Index++)
+        if (HoldsPublicKey(ASN1_GetElement(Node, Index))) return true;
+    return false;
+}
+
+bool DerHoldsPublicKey(const void *Bytes, size_t Size) {
+    if (Size == 0 || Size > (size_t)INT32_MAX) return false;
+    ASN1 *Tree = nullptr;
+    ASN1_Create(&Tree);
+    // Also what a failed decode left: a key followed by bytes is still a key.
+    ASN1_Decode(Tree, Bytes, (int32)Size);
+    const bool Public = HoldsPublicKey(Tree);
+    ASN1_Release(&Tree);
+    return Public;
+}
+
+// Bytes whose owner cannot keep them secret: a public key or a certificate,
+// in DER or in PEM (a block whose label names one, or whose body holds one).
+bool IsPublicMaterial(const uint8 *Bytes, uint32 Size) {
+    if (DerHoldsPublicKey(Bytes, Size)) return true;
+    const std::string_view Text(reinterpret_cast<const char *>(Bytes), Size);
+    constexpr std::string_view Begin = "-----BEGIN ", Dashes = "-----";
+    for (size_t At = Text.find(Begin); At != std::string_view::npos; At = Text.find(Begin, At + 1)) {
+        const size_t LabelAt = At + Begin.size(), LabelEnd = Text.find(Dashes, LabelAt);
+        if (LabelEnd == std::string_view::npos) break;
+        const std::string_view Label = Text.substr(LabelAt, LabelEnd - LabelAt);
+        if (Label.find("PUBLIC KEY") != std::string_view::npos || Label.find("CERTIFICATE") != std::string_view::npos)
+            return true;
+        const size_t BodyAt = LabelEnd + Dashes.size();
+        std::string Body;
+        for (char Character : Text.substr(BodyAt, Text.find(Dashes, BodyAt) - BodyAt))
+            if (isalnum((unsigned char)Character) || Character == '+' || Character == '/' || Character == '=')
+                Body += Character;
+        if (Body.empty() || Body.size() > (size_t)INT32_MAX / 2) continue;
+        int32 Room = 0, Written = 0;
+        Base64_CalculateDecodeSize((int32)Body.size(), &Room);
+        std::string Der((size_t)Room, '\0');
+        if (Base64_Decode(Body.c_str(), (int32)Body.size(), Der.data(), Room, &Written) &&
+            DerHoldsPublicKey(Der.data(), (size_t)Written))
+            return true;
+    }
+    return false;
+}
+
+// Every member named once, and no extension: this reader implements none,
+// so "crit" (whatever it lists) and "b64" refuse the header.
+// Why a header cannot be read safely, or null when it can: a member named
+// twice (readers disagree on which one counts) or an extension this reader
+// does not implement.
+const char *HeaderNotUnderstood(Dictionary *Header) {
+    std::unordered_set<std::string_view> Names;
+    DictionaryItem *Item = nullptr;
+    for (Dictionary_ItemGetFirst(Header, &Item); Item != nullptr; Dictionary_ItemGetNext(Header, Item, &Item)) {
+        const char *Name = nullptr;
+        if (!Dictionary_ItemGetKeyPtr(Header, Item, &Name) || Name == nullptr) return "it has a member without a name";
+        if (!Names.insert(Name).second) {
+            Log_Error("JWS header names a member twice\n");
+            return "it names a member twice";
+        }
+        if (strcmp(Name, "crit") == 0 || strcmp(Name, "b64") == 0) {
+            Log_Error("JWS header extension \"%s\" is not supported\n", Name);
+            return strcmp(Name, "crit") == 0 ? "its extension \"crit\" is not supported"
+                                             : "its extension \"b64\" is not supported";
+        }
+    }
+    return nullptr;
+}
+
+// A public key made from DER bytes (a SubjectPublicKeyInfo); null otherwise.
+CryptAsymmetric *PublicKeyFromDer(const uint8 *Bytes, uint32 Size) {
+    if (Bytes == nullptr || Size == 0 || Size > (uint32)INT32_MAX) return nullptr;
+    ASN1 *Tree = nullptr;
+    ASN1_Create(&Tree);
+    CryptAsymmetric *Key = nullptr;
+    if (ASN1_Decode(Tree, Bytes, (int32)Size)) {
+        CryptAsymmetric_Create(&Key);
+        if (!CryptAsymmetric_SetPublicKeyFromASN1(Key, ASN1_GetElement(Tree, 0))) CryptAsymmetric_Release(&Key);
+    }
+    ASN1_Release(&Tree);
+    return Key;
+}
+
+// "x5c", "kid", "x5t" or "x5t#S256": the store decides which key signs.
+// Each check sets Reason to what refused it: the signer until a key is
+// trusted, the signature after.
+bool JWS_CAX509Decode(Dictionary *Header, CertStoreInterface *Store, uint32 Id, const char *Input, size_t InputSize,
+                      const std::string &Signature, int32 &Reason) {
+    Reason = JWS_REFUSAL_UNTRUSTED;
+    CryptAsymmetric *Key = nullptr;
+    uint32 Stop = 0;
+    const int32 Trusted = CertStoreInterface_X509IsTrustedJWS(Store, Header, &Key, &Stop);
+    bool Passed = false;
+    if (Trusted && !Stop && Key != nullptr) Reason = JWS_REFUSAL_SIGNATURE;
+    if (Trusted && !Stop && Key != nullptr) Passed = JWS_CASignatureVerify(Key, Id, Input, (uint32)InputSize, Signature.data(), (uint32)Signature.size());
+    // A trust answer without a key is the switch's, and only the switch may
+    // waive the signature.
+    else if (Trusted && !Stop) Passed = !Authenticate_Enabled();
+    if (Key != nullptr) CryptAsymmetric_Release(&Key);
+    return Passed;
+}
+
+bool JWS_HSDecode(CertStoreInterface *Store, uint32 Id, const char *Input, size_t InputSize,
+               const std::string &Signature, int32 &Reason) {
+    Reason = JWS_REFUSAL_UNTRUSTED;
+    const uint8 *Secret = nullptr;
+    uint32 SecretSize = 0;
+    if (!CertStoreInterface_GetKey(Store, &Secret, &SecretSize) || Secret == nullptr) return false;
+    Reason = JWS_REFUSAL_SIGNATURE;
+    const HashInterface *Digest = JWS_GetAlgorithmHash(Id);
+    if (Signature.size() != Digest->DigestSize) return false;
+    // The public half of a signing key, or a certificate, is no secret:
+    // whoever has it could sign HS documents that the key store would accept.
+    if (IsPublicMaterial(Secret, SecretSize)) {
+        Log_Error("JWS HMAC key is a public key or certificate\n");
+        Reason = JWS_REFUSAL_UNTRUSTED;
+        return false;
+    }
+    uint8 Mac[HASH_MAX_DIGEST_SIZE];
+    if (!HMAC_QuickDigest(Digest, Input, (uint32)InputSize, Secret, SecretSize, Mac, (int32)sizeof(Mac))) return false;
+    return Crypt_CompareConstantTime(Mac, Signature.data(), Digest->DigestSize) != 0;
+}
+
+bool JWS_CAKeyDecode(CertStoreInterface *Store, uint32 Id, const char *Input, size_t InputSize,
+                     const std::string &Signature, int32 &Reason) {
+    Reason = JWS_REFUSAL_UNTRUSTED;
+    const uint8 *Bytes = nullptr;
+    uint32 Size = 0;
+    if (!CertStoreInterface_GetKey(Store, &Bytes, &Size)) return false;
+    CryptAsymmetric *Key = PublicKeyFromDer(Bytes, Size);
+    if (Key == nullptr) return false;
+    Reason = JWS_REFUSAL_SIGNATURE;
+    const bool Passed = JWS_CASignatureVerify(Key, Id, Input, (uint32)InputSize, Signature.data(), (uint32)Signature.size());
+    CryptAsymmetric_Release(&Key);
+    return Passed;
+}
+
+bool HeaderNamesKey(Dictionary *Header) {
+    for (const char *Name : {"x5c", "kid", "x5t", "x5t#S256"})
+    {
+        DictionaryItem *Item = nullptr;
+        if (Dictionary_ItemFindByKey(Header, Name, nullptr, &Item) && Item != nullptr) return true;
+    }
+    return false;
+}
+
+} // namespace
+
+int32 JWS_CASignatureVerify(CryptAsymmetric *Key, uint32 Id, const void *Input, uint32 InputSize,
+                            const void *Signature, uint32 SignatureSize) {
+    Class_CheckHandle(Key, CRYPTASYMMETRIC_CLASSID);
+    if ((!JWS_IsRS(Id) && !JWS_IsES(Id)) || !KeyFits(Key, Id) || SignatureSize > (uint32)INT32_MAX) return FALSE;
+    const HashInterface *Digest = JWS_GetAlgorithmHash(Id);
+    uint8 Hashed[HASH_MAX_DIGEST_SIZE];
+    if (!Hash_QuickDigest(Digest, Input, InputSize, Hashed, (int32)sizeof(Hashed))) return FALSE;
+    if (JWS_IsRS(Id))
+        return CryptAsymmetric_Verify(Key, Hashed, (int32)Digest->DigestSize, Signature, (int32)SignatureSize,
+                                      RSA_SIGNATURE_VERSION_PCS21);
+    // r then s, each exactly the size of the curve's order.
+    uint8 Der[MaxEcSignature];
+    int32 DerSize = 0;
+    ECDSA *Ecdsa = static_cast<ECDSA *>(CryptAsymmetric_GetAlgorithmHandle(Key));
+    if (!ECDSA_SignatureFromRaw(Ecdsa, Signature, (int32)SignatureSize, Der, (int32)sizeof(Der), &DerSize))
+        return FALSE;
+    return CryptAsymmetric_Verify(Key, Hashed, (int32)Digest->DigestSize, Der, DerSize, RSA_SIGNATURE_VERSION_PCS21);
+}
+
+int32 JWS_Decode(JSON *Json, JWSClaims *Claims, CertStoreInterface *Store, const char *Text, int32 Size,
+                 int32 Verify) {
+    return JWS_DecodeExplained(Json, Claims, Store, Text, Size, Verify, nullptr);
+}
+
+int32 JWS_DecodeExplained(JSON *Json, JWSClaims *Claims, CertStoreInterface *Store, const char *Text, int32 Size,
+                          int32 Verify, JWSRefusal *Refusal) {
+    Debug_CheckPointer(Json);
+    JWSRefusal Ignored;
+    if (Refusal == nullptr) Refusal = &Ignored;
+    *Refusal = JWSRefusal{};
+    Verify = Verify == 1;
+    if (Verify) Debug_CheckPointer(Store);
+    size_t Length = Text == nullptr || Size < 0 ? 0 : (size_t)Size;
+    // A document file or body usually ends with a line break, which is no
+    // part of the signature.
+    while (Length > 0 && strchr(" \t\r\n", Text[Length - 1]) != nullptr && Text[Length - 1] != 0) Length--;
+    const char *End = Text + Length;
+    const char *First = Length ? static_cast<const char *>(memchr(Text, '.', Length)) : nullptr;
+    const char *Second = First ? static_cast<const char *>(memchr(First + 1, '.', (size_t)(End - First - 1))) : nullptr;
+    std::string HeaderBytes, Payload, Signature;
+    if (Second == nullptr || !DecodePart(Text, (size_t)(First - Text), HeaderBytes) ||
+        !DecodePart(First + 1, (size_t)(Second - First - 1), Payload) ||
+        !DecodePart(Second + 1, (size_t)(End - Second - 1), Signature)) {
+        if (Verify) Refusal->Reason = JWS_REFUSAL_UNSIGNED;
+        JSON_SetLastError(Json, JSON_ERROR_DECODESIGNATURE);
+        return FALSE;
+    }
+    if (Verify) {
+        Dictionary *Scratch = nullptr;
+        Dictionary_Create(&Scratch);
+        JSON *Reader = nullptr;
+        JSON_Create(&Reader);
+        JSON_SetDictionaryHandle(Reader, Scratch);
+        int32 Error = 0;
+        if (!ParseJson(Reader, HeaderBytes)) {
+            Error = JSON_ERROR_DECODESIGNATURE;
+            Refusal->Reason = JWS_REFUSAL_UNSIGNED;
+        } else {
+            Dictionary *Header = nullptr;
+            Dictionary_SkipRoot(Scratch, &Header);
+            uint32 Id = JWS_ALGORITHM_UNKNOWN;
+            const size_t InputSize = (size_t)(Second - Text);
+            bool Passed = false;
+            int32 Reason = JWS_REFUSAL_ALGORITHM;
+            const char *Unread = Header != nullptr ? HeaderNotUnderstood(Header) : nullptr;
+            if (Unread != nullptr) {
+                Reason = JWS_REFUSAL_HEADER;
+                Refusal->Header = Unread;
+            } else if (Header != nullptr && JWS_HeaderGetAlgorithm(Header, &Id)) {
+                if (HeaderNamesKey(Header))
+                    Passed = JWS_CAX509Decode(Header, Store, Id, Text, InputSize, Signature, Reason);
+                else if (Id <= JWS_ALGORITHM_HS512)
+                    Passed = JWS_HSDecode(Store, Id, Text, InputSize, Signature, Reason);
+                else
+                    Passed = JWS_CAKeyDecode(Store, Id, Text, InputSize, Signature, Reason);
+            } else if (Header != nullptr) {
+                Dictionary_GetStringByKey(Header, "alg", Refusal->Algorithm, (int32)sizeof(Refusal->Algorithm));
+            }
+            if (!Passed) {
+                Error = JSON_ERROR_AUTHENTICATE;
+                Refusal->Reason = Reason;
+            }
+        }
+        JSON_Release(&Reader);
+        Dictionary_Release(&Scratch);
+        if (Error != 0) {
+            JSON_SetLastError(Json, Error);
+            return FALSE;
+        }
+    }
+    if (!ParseJson(Json, Payload)) return FALSE;
+    if (Verify && Claims != nullptr) {
+        Dictionary *Document = nullptr, *Root = nullptr;
+        JSON_GetDictionaryHandle(Json, &Document);
+        if (Document != nullptr) Dictionary_SkipRoot(Document, &Root);
+        if (!JWSClaims_Validate(Claims, Root)) {
+            Refusal->Reason = JWS_REFUSAL_CLAIMS;
+            if (Document != nullptr) Dictionary_Reset(Document);
+            return FALSE;
+        }
+    }
+    return TRUE;
+}

@@ -1,0 +1,661 @@
+// X.500 names and X.509 certificates (see x509.h).
+#include "crypto/trust/x509.h"
+
+#include <string.h>
+
+#include "crypto/trust/x509_internal.h"
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "crypto/digests/sha1.h"
+#include "crypto/digests/sha256.h"
+#include "crypto/keys/asn1.h"
+#include "crypto/keys/crypt_asymmetric.h"
+#include "crypto/keys/rsa.h"
+#include "runtime/log.h"
+#include "runtime/memory.h"
+#include "runtime/text/base64.h"
+#include "runtime/text/string.h"
+
+struct X500 {
+    ClassStruct Class;
+    char O[X500_MAX_TEXT_LENGTH + 1];
+    char OU[X500_MAX_TEXT_LENGTH + 1];
+    char CN[X500_MAX_TEXT_LENGTH + 1];
+};
+
+struct X509 {
+    ClassStruct Class;
+    ClassPrintStruct Print;
+    uint8 *Der;
+    uint32 DerLength;
+    const uint8 *Signed; // the to-be-signed part, inside Der
+    uint32 SignedLength;
+    int32 Version; // 1 when the certificate carries no version field
+    BigInt *Serial;
+    X500 *Issuer;
+    X500 *Subject;
+    float64 NotBefore;
+    float64 NotAfter;
+    const HashInterface *SignatureHash;
+    uint32 SignatureIsECDSA;
+    uint8 *Signature;
+    uint32 SignatureLength;
+    ASN1 *Parser;
+    CryptAsymmetric *Key;
+    // Extensions that decide whether the certificate may issue others.
+    uint32 HasExtensions;
+    uint32 HasBasicConstraints;
+    uint32 IsCA;
+    uint32 HasKeyUsage;
+    uint32 KeyCertSign;
+    uint32 BadExtensions; // a duplicate or unreadable one of those read
+    // What a path evaluation needs (x509_path.cpp); the spans point into Der.
+    int32 PathLength; // -1 without a pathLenConstraint
+    uint32 UnknownCritical;
+    const uint8 *SubjectName, *IssuerName, *NameConstraints, *AltNames;
+    uint32 SubjectNameLength, IssuerNameLength, NameConstraintsLength, AltNamesLength;
+};
+
+#define X500_Check(Handle) Class_CheckHandle((Handle), X500_CLASSID)
+#define X509_Check(Handle) Class_CheckHandle((Handle), X509_CLASSID)
+
+namespace {
+
+constexpr const char *OidCommonName = "2.5.4.3";
+constexpr const char *OidOrganization = "2.5.4.10";
+constexpr const char *OidOrganizationalUnit = "2.5.4.11";
+constexpr const char *OidBasicConstraints = "2.5.29.19";
+constexpr const char *OidKeyUsage = "2.5.29.15";
+constexpr const char *OidSubjectAltName = "2.5.29.17";
+constexpr const char *OidNameConstraints = "2.5.29.30";
+// Extensions that may be critical without refusing the certificate: those
+// read here, extKeyUsage and certificatePolicies, which the basic policy
+// (any purpose, any policy, no explicit policy asked for) leaves without
+// effect on the decision.
+constexpr const char *OidsUnderstood[] = {"2.5.29.19", "2.5.29.15", "2.5.29.17", "2.5.29.30", "2.5.29.37",
+                                          "2.5.29.32"};
+constexpr int32 OidTextSize = 320;
+// keyUsage bit 5 (keyCertSign) in the first content byte of the BIT STRING.
+constexpr uint8 KeyCertSignMask = 0x04;
+
+constexpr int32 TypeBoolean = 1;
+constexpr int32 TypeInteger = ASN1_TYPE_INTEGER;
+constexpr int32 TypeBitString = ASN1_TYPE_BITSTRING;
+constexpr int32 TypeOctetString = ASN1_TYPE_OCTETSTRING;
+
+int32 X500_DeleteObject(void *HandleAddress) { return X500_Delete(static_cast<X500 **>(HandleAddress)); }
+int32 X509_DeleteObject(void *HandleAddress) { return X509_Delete(static_cast<X509 **>(HandleAddress)); }
+
+bool ParseOid(ASN1 *Node, char *Text) {
+    Text[0] = 0;
+    return Node != nullptr && ASN1_ParseOid(Node, Text, OidTextSize) && Text[0] != 0;
+}
+
+// A name attribute's text. A zero byte (or zero UTF-16 unit) inside the value
+// would cut the text short, so that "good.example\0.evil" read as
+// "good.example": such a value is refused outright.
+bool ParseNameText(ASN1 *Value, char *Text, int32 Size) {
+    const uint8 *Bytes = ASN1_GetValuePtr(Value);
+    const int32 Length = ASN1_GetValueSize(Value);
+    if (Bytes == nullptr && Length != 0) return false;
+    if (ASN1_GetType(Value) == ASN1_TYPE_BMPSTRING) {
+        for (int32 At = 0; At + 1 < Length; At += 2)
+            if (Bytes[At] == 0 && Bytes[At + 1] == 0) return false;
+    } else if (Length > 0 && memchr(Bytes, 0, (size_t)Length) != nullptr) {
+        return false;
+    }
+    return ASN1_ParseString(Value, Text, Size) != 0;
+}
+
+bool ElementCount(ASN1 *Node, int32 &Count) {
+    Count = 0;
+    return Node != nullptr && ASN1_GetElementCount(Node, &Count) && Count > 0;
+}
+
+// The key's algorithm by its table's name; a key without a table (a parse
+// that failed before its key) is neither.
+bool KeyIs(CryptAsymmetric *Key, const char *Name) {
+    const CryptAsymmetricInterface *Table = Key != nullptr ? CryptAsymmetric_GetInterface(Key) : nullptr;
+    return Table != nullptr && strcmp(Table->Name, Name) == 0;
+}
+
+bool HasKey(CryptAsymmetric *Key) { return KeyIs(Key, "RSA") || KeyIs(Key, "ECDSA"); }
+
+bool IsFamilyAccepted(const char *Oid) {
+    return strncmp(Oid, "1.2.840.113549.1.1.", 19) == 0 || strcmp(Oid, "1.3.14.3.2.29") == 0 ||
+           strncmp(Oid, "1.2.840.10045.4.3.", 18) == 0 || strcmp(Oid, "1.2.840.10045.4.1") == 0;
+}
+
+// Clears what a parse fills, so that a handle can be built again.
+void ResetParsed(X509 *Handle) {
+    Handle->Signed = nullptr;
+    Handle->SignedLength = 0;
+    Handle->Version = 1;
+    Handle->SignatureHash = nullptr;
+    Handle->SignatureIsECDSA = 0;
+    if (Handle->Signature != nullptr) Handle->Signature = static_cast<uint8 *>(Memory_Free(Handle->Signature, (int32)Handle->SignatureLength));
+    Handle->SignatureLength = 0;
+    Handle->NotBefore = Handle->NotAfter = 0;
+    Handle->HasExtensions = Handle->HasBasicConstraints = Handle->IsCA = 0;
+    Handle->HasKeyUsage = Handle->KeyCertSign = Handle->BadExtensions = 0;
+    Handle->PathLength = -1;
+    Handle->UnknownCritical = 0;
+    Handle->SubjectName = Handle->IssuerName = Handle->NameConstraints = Handle->AltNames = nullptr;
+    Handle->SubjectNameLength = Handle->IssuerNameLength = Handle->NameConstraintsLength = Handle->AltNamesLength = 0;
+    for (X500 *Name : {Handle->Issuer, Handle->Subject}) Name->O[0] = Name->OU[0] = Name->CN[0] = 0;
+    BigInt_Reset(Handle->Serial);
+    CryptAsymmetric_Release(&Handle->Key);
+    CryptAsymmetric_Create(&Handle->Key);
+}
+
+void ReadBasicConstraints(X509 *Handle, ASN1 *Value) {
+    // OCTET STRING holding SEQUENCE { cA BOOLEAN DEFAULT FALSE, pathLen }.
+    ASN1 *Sequence = ASN1_GetElement(Value, 0);
+    if (Sequence == nullptr || ASN1_GetType(Sequence) != ASN1_TYPE_SEQUENCE) {
+        Handle->BadExtensions = 1;
+        return;
+    }
+    Handle->HasBasicConstraints = 1;
+    int32 Count = 0;
+    ASN1_GetElementCount(Sequence, &Count);
+    ASN1 *First = Count > 0 ? ASN1_GetElement(Sequence, 0) : nullptr;
+    int32 Next = 0;
+    if (First != nullptr && ASN1_GetType(First) == TypeBoolean) {
+        const uint8 *Flag = ASN1_GetValuePtr(First);
+        if (ASN1_GetValueSize(First) != 1) Handle->BadExtensions = 1;
+        else Handle->IsCA = Flag[0] != 0;
+        Next = 1;
+    }
+    if (Next < Count) {
+        // pathLenConstraint INTEGER (0..MAX); a negative or huge one is
+        // unreadable, which takes the right to issue away.
+        ASN1 *Limit = ASN1_GetElement(Sequence, Next);
+        uint32 Value = 0;
+        if (ASN1_GetType(Limit) != TypeInteger || !ASN1_ParseInt32(Limit, &Value) || Value > (uint32)INT32_MAX ||
+            (ASN1_GetValueSize(Limit) > 0 && (ASN1_GetValuePtr(Limit)[0] & 0x80) != 0))
+            Handle->BadExtensions = 1;
+        else Handle->PathLength = (int32)Value;
+    }
+}
+
+void ReadKeyUsage(X509 *Handle, ASN1 *Value) {
+    ASN1 *Bits = ASN1_GetElement(Value, 0);
+    if (Bits == nullptr || ASN1_GetType(Bits) != TypeBitString || ASN1_GetValueSize(Bits) < 1) {
+        Handle->BadExtensions = 1;
+        return;
+    }
+    Handle->HasKeyUsage = 1;
+    const uint8 *Bytes = ASN1_GetValuePtr(Bits);
+    Handle->KeyCertSign = ASN1_GetValueSize(Bits) >= 2 && (Bytes[1] & KeyCertSignMask) != 0;
+}
+
+// The element inside an extension's OCTET STRING, kept as a span of Der.
+void KeepInner(X509 *Handle, ASN1 *Value, const uint8 *&Bytes, uint32 &Length) {
+    ASN1 *Inner = ASN1_GetElement(Value, 0);
+    if (Bytes != nullptr || Inner == nullptr || ASN1_GetType(Inner) != ASN1_TYPE_SEQUENCE ||
+        ASN1_GetNodeSize(Inner) != ASN1_GetValueSize(Value)) {
+        Handle->BadExtensions = 1;
+        return;
+    }
+    Bytes = ASN1_GetNodePtr(Inner);
+    Length = (uint32)ASN1_GetNodeSize(Inner);
+}
+
+// [3] EXPLICIT Extensions: SEQUENCE OF { extnID, critical DEFAULT FALSE,
+// extnValue OCTET STRING }. basicConstraints and keyUsage are read, the
+// subject's alternative names and the name constraints kept for the path
+// checks; a critical extension outside OidsUnderstood is noted, as is an
+// extension that comes twice.
+void ReadExtensions(X509 *Handle, ASN1 *Tagged) {
+    Handle->HasExtensions = 1;
+    ASN1 *List = ASN1_GetElement(Tagged, 0);
+    int32 Count = 0;
+    if (!ElementCount(List, Count)) return;
+    std::vector<std::string> Seen;
+    for (int32 Index = 0; Index < Count; Index++) {
+        ASN1 *Extension = ASN1_GetElement(List, Index);
+        char Oid[OidTextSize];
+        if (!ParseOid(ASN1_GetElement(Extension, 0), Oid)) {
+            Handle->BadExtensions = 1;
+            continue;
+        }
+        if (std::find(Seen.begin(), Seen.end(), Oid) != Seen.end()) Handle->BadExtensions = 1;
+        Seen.emplace_back(Oid);
+        int32 Parts = 0;
+        ASN1_GetElementCount(Extension, &Parts);
+        ASN1 *Value = ASN1_GetElement(Extension, Parts - 1);
+        if (Parts < 2 || Parts > 3 || ASN1_GetType(Value) != TypeOctetString) {
+            Handle->BadExtensions = 1;
+            continue;
+        }
+        ASN1 *Flag = Parts == 3 ? ASN1_GetElement(Extension, 1) : nullptr;
+        const bool Critical = Flag != nullptr && ASN1_GetType(Flag) == TypeBoolean && ASN1_GetValueSize(Flag) == 1 &&
+                              ASN1_GetValuePtr(Flag)[0] != 0;
+        if (Flag != nullptr && (ASN1_GetType(Flag) != TypeBoolean || ASN1_GetValueSize(Flag) != 1))
+            Handle->BadExtensions = 1;
+        if (Critical && std::none_of(std::begin(OidsUnderstood), std::end(OidsUnderstood),
+                                     [&](const char *Known) { return strcmp(Known, Oid) == 0; }))
+            Handle->UnknownCritical = 1;
+        if (strcmp(Oid, OidBasicConstraints) == 0) ReadBasicConstraints(Handle, Value);
+        else if (strcmp(Oid, OidKeyUsage) == 0) ReadKeyUsage(Handle, Value);
+        else if (strcmp(Oid, OidSubjectAltName) == 0) KeepInner(Handle, Value, Handle->AltNames, Handle->AltNamesLength);
+        else if (strcmp(Oid, OidNameConstraints) == 0)
+            KeepInner(Handle, Value, Handle->NameConstraints, Handle->NameConstraintsLength);
+    }
+}
+
+int32 X509_BuildInt(X509 *Handle) {
+    ResetParsed(Handle);
+    ASN1_Reset(Handle->Parser);
+    if (!ASN1_Decode(Handle->Parser, Handle->Der, (int32)Handle->DerLength)) return FALSE;
+    ASN1 *Certificate = ASN1_GetElement(Handle->Parser, 0);
+    // A certificate is exactly one element: bytes after it would become part
+    // of its identity (its kept DER, its thumbprints) without being signed.
+    if (ASN1_GetNodeSize(Certificate) != (int32)Handle->DerLength) return FALSE;
+    ASN1 *Signed = ASN1_GetElement(Certificate, 0);
+    int32 Count = 0;
+    if (!ElementCount(Signed, Count) || ASN1_GetType(Signed) != ASN1_TYPE_SEQUENCE) return FALSE;
+    Handle->Signed = ASN1_GetNodePtr(Signed);
+    Handle->SignedLength = (uint32)ASN1_GetNodeSize(Signed);
+
+    int32 Field = 0;
+    ASN1 *First = ASN1_GetElement(Signed, 0);
+    uint8 Tag = 0;
+    ASN1_GetTag(First, &Tag);
+    ASN1 *VersionNode = ASN1_GetElement(First, 0);
+    if (Tag == 0xA0 && VersionNode != nullptr && ASN1_GetType(VersionNode) == TypeInteger) {
+        uint32 Version = 0;
+        if (!ASN1_ParseInt32(VersionNode, &Version) || Version > 2) return FALSE;
+        Handle->Version = (int32)Version + 1;
+        Field = 1;
+    }
+    if (Count < Field + 6) return FALSE;
+    if (!ASN1_ParseBigInt(ASN1_GetElement(Signed, Field), Handle->Serial)) return FALSE;
+
+    char Inner[OidTextSize], Outer[OidTextSize];
+    if (!ParseOid(ASN1_GetElement(ASN1_GetElement(Signed, Field + 1), 0), Inner) ||
+        !ParseOid(ASN1_GetElement(ASN1_GetElement(Certificate, 1), 0), Outer) ||
+        !String_CompareWithoutCase(Inner, Outer) || !Hash_InterfaceFromOid(Inner, &Handle->SignatureHash))
+        return FALSE;
+    if (!IsFamilyAccepted(Inner)) {
+        X509_VerboseLog(Handle, "Unsupported crypto algorithm %s", Inner);
+        return FALSE;
+    }
+    Handle->SignatureIsECDSA = strncmp(Inner, "1.2.840.10045.", 14) == 0;
+
+    // The signature: a BIT STRING without unused bits and with at least one
+    // byte of signature behind its count byte.
+    ASN1 *Signature = ASN1_GetElement(Certificate, 2);
+    const uint8 *Bits = ASN1_GetValuePtr(Signature);
+    const int32 BitsLength = ASN1_GetValueSize(Signature);
+    if (Signature == nullptr || ASN1_GetType(Signature) != TypeBitString || BitsLength < 2 || Bits[0] != 0)
+        return FALSE;
+    Handle->SignatureLength = (uint32)(BitsLength - 1);
+    Handle->Signature = static_cast<uint8 *>(Memory_Alloc(BitsLength - 1));
+    memcpy(Handle->Signature, Bits + 1, (size_t)(BitsLength - 1));
+
+    ASN1 *IssuerName = ASN1_GetElement(Signed, Field + 2), *SubjectName = ASN1_GetElement(Signed, Field + 4);
+    if (!X500_Build(Handle->Issuer, IssuerName)) return FALSE;
+    Handle->IssuerName = ASN1_GetNodePtr(IssuerName);
+    Handle->IssuerNameLength = (uint32)ASN1_GetNodeSize(IssuerName);
+    ASN1 *Validity = ASN1_GetElement(Signed, Field + 3);
+    ASN1_ParseUTCTime(ASN1_GetElement(Validity, 0), &Handle->NotBefore);
+    ASN1_ParseUTCTime(ASN1_GetElement(Validity, 1), &Handle->NotAfter);
+    if (!X500_Build(Handle->Subject, SubjectName)) return FALSE;
+    Handle->SubjectName = ASN1_GetNodePtr(SubjectName);
+    Handle->SubjectNameLength = (uint32)ASN1_GetNodeSize(SubjectName);
+    if (!CryptAsymmetric_SetPublicKeyFromASN1(Handle->Key, ASN1_GetElement(Signed, Field + 5))) return FALSE;
+    for (int32 Index = Field + 6; Index < Count; Index++) {
+        ASN1 *Optional = ASN1_GetElement(Signed, Index);
+        ASN1_GetTag(Optional, &Tag);
+        if (Tag == 0xA3) ReadExtensions(Handle, Optional);
+    }
+    return TRUE;
+}
+
+// Replaces the kept DER with a copy of Bytes.
+int32 X509_CopyASN1(X509 *Handle, const void *Bytes, uint32 Length) {
+    if (Handle->Der != nullptr) Handle->Der = static_cast<uint8 *>(Memory_Free(Handle->Der, (int32)Handle->DerLength));
+    Handle->DerLength = 0;
+    if (Bytes == nullptr || Length == 0 || Length > (uint32)INT32_MAX) return FALSE;
+    Handle->Der = static_cast<uint8 *>(Memory_Alloc((int32)Length));
+    memcpy(Handle->Der, Bytes, Length);
+    Handle->DerLength = Length;
+    return TRUE;
+}
+
+int32 CopyAndBuild(X509 *Handle, const void *Bytes, uint32 Length) {
+    if (!X509_CopyASN1(Handle, Bytes, Length)) return FALSE;
+    const int32 Result = X509_BuildInt(Handle);
+    // The tree points into the copy; only the copy is kept. Bytes that are
+    // not a certificate give the handle no identity to match a thumbprint
+    // or an anchor with.
+    ASN1_Reset(Handle->Parser);
+    if (!Result) {
+        ResetParsed(Handle); // nothing may point into the freed copy
+        X509_CopyASN1(Handle, nullptr, 0);
+    }
+    return Result;
+}
+
+void DumpThumbprint(X509 *Handle, const HashInterface *Interface, const char *Hex, const char *Base64) {
+    uint8 Digest[HASH_MAX_DIGEST_SIZE];
+    if (!X509_Thumbprint(Handle, Interface, Digest, (int32)sizeof(Digest))) return;
+    char Text[2 * HASH_MAX_DIGEST_SIZE + 1];
+    int32 Written = 0;
+    if (Hex != nullptr &&
+        Hash_ConvertDigestToString(Digest, (int32)Interface->DigestSize, HASH_STRING_PLAIN, Text, (int32)sizeof(Text)))
+        X509_Print(Handle, Hex, Text);
+    if (Base64 != nullptr && Base64_Encode(Digest, (int32)Interface->DigestSize, Text, (int32)sizeof(Text), &Written))
+        X509_Print(Handle, Base64, Text);
+}
+
+} // namespace
+
+// ---- X500 ----
+
+int32 X500_Create(X500 **Handle) {
+    Debug_CheckPointer(Handle);
+    X500 *Name = Memory_New(X500);
+    Class_InitHeader(Name, X500_CLASSID, X500_DeleteObject);
+    *Handle = Name;
+    return TRUE;
+}
+
+int32 X500_Delete(X500 **Handle) {
+    Debug_CheckPointer(Handle);
+    X500_Check(*Handle);
+    Memory_Delete(*Handle);
+    return TRUE;
+}
+
+CLASS_DEFINE_REFERENCE(X500, X500, X500_CLASSID)
+
+int32 X500_Build(X500 *Handle, ASN1 *Name) {
+    X500_Check(Handle);
+    int32 Count = 0;
+    if (Name == nullptr || ASN1_GetType(Name) != ASN1_TYPE_SEQUENCE) return FALSE;
+    ASN1_GetElementCount(Name, &Count);
+    int32 Found = 0;
+    for (int32 Index = 0; Index < Count; Index++) {
+        ASN1 *Attribute = ASN1_GetElement(ASN1_GetElement(Name, Index), 0);
+        char Oid[OidTextSize];
+        if (!ParseOid(ASN1_GetElement(Attribute, 0), Oid)) continue;
+        char *Field = strcmp(Oid, OidCommonName) == 0           ? Handle->CN
+                      : strcmp(Oid, OidOrganization) == 0       ? Handle->O
+                      : strcmp(Oid, OidOrganizationalUnit) == 0 ? Handle->OU
+                                                                : nullptr;
+        if (Field == nullptr) continue;
+        ASN1 *Value = ASN1_GetElement(Attribute, 1);
+        if (Value == nullptr || !ParseNameText(Value, Field, X500_MAX_TEXT_LENGTH + 1)) return FALSE;
+        Found++;
+    }
+    return Found > 0;
+}
+
+#define X500_GETTER(Field)                                               \
+    int32 X500_Get##Field(X500 *Handle, char *Output, int32 Size) {      \
+        X500_Check(Handle);                                              \
+        Debug_CheckPointer(Output);                                      \
+        String_CopyLength(Output, Handle->Field, Size);                  \
+        return TRUE;                                                     \
+    }
+X500_GETTER(O)
+X500_GETTER(OU)
+X500_GETTER(CN)
+#undef X500_GETTER
+
+int32 X500_Compare(X500 *A, X500 *B) {
+    X500_Check(A);
+    X500_Check(B);
+    return strcmp(A->CN, B->CN) == 0 && strcmp(A->O, B->O) == 0 && strcmp(A->OU, B->OU) == 0;
+}
+
+// ---- X509 ----
+
+CLASS_DEFINE_REFERENCE(X509, X509, X509_CLASSID)
+CLASSPRINT_DEFINE(X509, X509, X509_CLASSID, "X509", Print)
+
+int32 X509_VerboseLog(X509 *Handle, const char *Format, ...) {
+    X509_Check(Handle);
+    if (!X509_IsVerboseLevel(Handle, 0)) return FALSE;
+    va_list Arguments;
+    va_start(Arguments, Format);
+    const int32 Result = X509_VPrint(Handle, 0, Format, Arguments);
+    va_end(Arguments);
+    return Result;
+}
+
+int32 X509_Create(X509 **Handle) {
+    Debug_CheckPointer(Handle);
+    X509 *Certificate = Memory_New(X509);
+    Class_InitHeader(Certificate, X509_CLASSID, X509_DeleteObject);
+    Certificate->Version = 1;
+    BigInt_Create(&Certificate->Serial);
+    X500_Create(&Certificate->Issuer);
+    X500_Create(&Certificate->Subject);
+    ASN1_Create(&Certificate->Parser);
+    CryptAsymmetric_Create(&Certificate->Key);
+    *Handle = Certificate;
+    return TRUE;
+}
+
+int32 X509_Delete(X509 **Handle) {
+    Debug_CheckPointer(Handle);
+    X509 *Certificate = *Handle;
+    X509_Check(Certificate);
+    if (Certificate->Der != nullptr) Memory_Free(Certificate->Der, (int32)Certificate->DerLength);
+    if (Certificate->Signature != nullptr) Memory_Free(Certificate->Signature, (int32)Certificate->SignatureLength);
+    BigInt_Delete(&Certificate->Serial);
+    X500_Release(&Certificate->Issuer);
+    X500_Release(&Certificate->Subject);
+    ASN1_Delete(&Certificate->Parser);
+    CryptAsymmetric_Release(&Certificate->Key);
+    Memory_Delete(*Handle);
+    return TRUE;
+}
+
+int32 X509_Build(X509 *Handle, ASN1 *Node) {
+    X509_Check(Handle);
+    if (Node == nullptr) return FALSE;
+    return CopyAndBuild(Handle, ASN1_GetNodePtr(Node), (uint32)ASN1_GetNodeSize(Node));
+}
+
+int32 X509_BuildFromBuffer(X509 *Handle, const void *Bytes, uint32 Length) {
+    X509_Check(Handle);
+    return CopyAndBuild(Handle, Bytes, Length);
+}
+
+int32 X509_BuildFromBase64(X509 *Handle, const char *Text, int32 Length) {
+    X509_Check(Handle);
+    Debug_CheckPointer(Text);
+    std::string Clean;
+    for (int32 Index = 0; Index < Length && Text[Index] != 0; Index++)
+        if (Text[Index] != '\r' && Text[Index] != '\n') Clean += Text[Index];
+    int32 Size = 0, Written = 0;
+    Base64_CalculateDecodeSize((int32)Clean.size(), &Size);
+    MemoryScope<uint8> Bytes(Size);
+    if (Clean.empty() || !Base64_Decode(Clean.c_str(), (int32)Clean.size(), Bytes.Get(), Size, &Written)) return FALSE;
+    return CopyAndBuild(Handle, Bytes.Get(), (uint32)Written);
+}
+
+int32 X509_Copy(X509 *Destination, X509 *Source) {
+    X509_Check(Destination);
+    X509_Check(Source);
+    return CopyAndBuild(Destination, Source->Der, Source->DerLength);
+}
+
+int32 X509_VerifyIssued(X509 *Issuer, X509 *Subject) {
+    X509_Check(Issuer);
+    X509_Check(Subject);
+    if (Subject->SignatureHash == nullptr || Subject->Signed == nullptr) return FALSE;
+    // The signature's family must be the key's: an RSA signature is never
+    // checked with an EC key, nor the other way round.
+    if (!KeyIs(Issuer->Key, Subject->SignatureIsECDSA ? "ECDSA" : "RSA")) return FALSE;
+    Hash *Digest = nullptr;
+    Hash_Create(&Digest);
+    Hash_SetInterface(Digest, Subject->SignatureHash);
+    int32 Result = FALSE;
+    if (!Hash_Process(Digest, Subject->Signed, Subject->SignedLength, nullptr))
+        X509_VerboseLog(Subject, "Hash process failed");
+    else if (!Hash_Generate(Digest))
+        X509_VerboseLog(Subject, "Hash generate failed");
+    else
+        Result = X509_VerifyHash(Issuer, Digest, Subject->Signature, Subject->SignatureLength);
+    Hash_Delete(&Digest);
+    return Result;
+}
+
+int32 X509_VerifyHash(X509 *Handle, Hash *Digest, const void *Signature, uint32 Length) {
+    X509_Check(Handle);
+    uint8 Bytes[HASH_MAX_DIGEST_SIZE];
+    const int32 Size = Hash_GetDigestSize(Digest);
+    if (Size <= 0 || Size > (int32)sizeof(Bytes) || !Hash_GetDigest(Digest, Bytes, (int32)sizeof(Bytes))) {
+        X509_VerboseLog(Handle, "Failed to get digest");
+        return FALSE;
+    }
+    return X509_VerifyDigest(Handle, Bytes, (uint32)Size, Signature, Length, RSA_SIGNATURE_VERSION_PCS21);
+}
+
+int32 X509_VerifyDigest(X509 *Handle, const void *Digest, uint32 DigestLength, const void *Signature,
+                        uint32 SignatureLength, int32 Version) {
+    X509_Check(Handle);
+    if (Signature == nullptr || SignatureLength == 0 || SignatureLength > (uint32)INT32_MAX ||
+        DigestLength > HASH_MAX_DIGEST_SIZE || !HasKey(Handle->Key) ||
+        !CryptAsymmetric_Verify(Handle->Key, Digest, (int32)DigestLength, Signature, (int32)SignatureLength, Version)) {
+        X509_VerboseLog(Handle, "Verify signature failed");
+        return FALSE;
+    }
+    return TRUE;
+}
+
+int32 X509_Encrypt(X509 *Handle, const void *Data, int32 Size, void *Output, int32 OutputSize, int32 *Written) {
+    X509_Check(Handle);
+    if (!HasKey(Handle->Key)) return FALSE;
+    return CryptAsymmetric_PublicKeyEncrypt(Handle->Key, Data, Size, Output, OutputSize, Written);
+}
+
+int32 X509_CanIssue(X509 *Handle) {
+    X509_Check(Handle);
+    if (Handle->Signed == nullptr || Handle->BadExtensions) return FALSE;
+    if (Handle->HasBasicConstraints) return Handle->IsCA && (!Handle->HasKeyUsage || Handle->KeyCertSign);
+    // Without basicConstraints only an old root may issue: a certificate
+    // without extensions that names itself as issuer.
+    return !Handle->HasExtensions && Handle->Version < 3 && X500_Compare(Handle->Issuer, Handle->Subject);
+}
+
+int32 X509_Compare(X509 *A, X509 *B) {
+    X509_Check(A);
+    X509_Check(B);
+    return A->DerLength == B->DerLength && A->Der != nullptr && B->Der != nullptr &&
+           memcmp(A->Der, B->Der, A->DerLength) == 0;
+}
+
+int32 X509_CompareByIssuerAndSerialNumber(X509 *Handle, X500 *Issuer, BigInt *Serial) {
+    X509_Check(Handle);
+    return X500_Compare(Handle->Issuer, Issuer) && BigInt_Equal(Handle->Serial, Serial);
+}
+
+int32 X509_CompareIssuer(X509 *Handle, X509 *Candidate) {
+    X509_Check(Handle);
+    X509_Check(Candidate);
+    return X500_Compare(Handle->Issuer, Candidate->Subject);
+}
+
+int32 X509_GetASN1(X509 *Handle, const uint8 **Der, uint32 *Length) {
+    X509_Check(Handle);
+    Debug_CheckPointer(Der);
+    Debug_CheckPointer(Length);
+    *Der = Handle->Der;
+    *Length = Handle->DerLength;
+    return Handle->Der != nullptr;
+}
+
+int32 X509_GetHashInterface(X509 *Handle, const HashInterface **Interface) {
+    X509_Check(Handle);
+    Debug_CheckPointer(Interface);
+    *Interface = Handle->SignatureHash;
+    return Handle->SignatureHash != nullptr;
+}
+
+int32 X509_Thumbprint(X509 *Handle, const HashInterface *Interface, void *Output, int32 Size) {
+    X509_Check(Handle);
+    Debug_CheckPointer(Interface);
+    if (Handle->Der == nullptr || Size < (int32)Interface->DigestSize) return FALSE;
+    return Hash_QuickDigest(Interface, Handle->Der, Handle->DerLength, Output, Size);
+}
+
+int32 X509_GetCryptAsymmetricHandle(X509 *Handle, CryptAsymmetric **Key) {
+    X509_Check(Handle);
+    Debug_CheckPointer(Key);
+    *Key = Handle->Key;
+    return HasKey(Handle->Key);
+}
+
+int32 X509_GetSubjectHandle(X509 *Handle, X500 **Name) {
+    X509_Check(Handle);
+    Debug_CheckPointer(Name);
+    *Name = Handle->Subject;
+    return TRUE;
+}
+
+int32 X509_GetIssuerHandle(X509 *Handle, X500 **Name) {
+    X509_Check(Handle);
+    Debug_CheckPointer(Name);
+    *Name = Handle->Issuer;
+    return TRUE;
+}
+
+int32 X509_GetSerialNumberHandle(X509 *Handle, BigInt **Serial) {
+    X509_Check(Handle);
+    Debug_CheckPointer(Serial);
+    *Serial = Handle->Serial;
+    return TRUE;
+}
+
+int32 X509_GetVersion(X509 *Handle, int32 *Version) {
+    X509_Check(Handle);
+    Debug_CheckPointer(Version);
+    *Version = Handle->Version;
+    return TRUE;
+}
+
+int32 X509_Dump(X509 *Handle) {
+    X509_Check(Handle);
+    char Text[240];
+    const struct {
+        const char *Format;
+        const char *Value;
+    } Names[] = {{"Common Name - %s", Handle->Subject->CN},
+                 {"Organization - %s", Handle->Subject->O},
+                 {"Organization Unit - %s", Handle->Subject->OU}};
+    for (const auto &Name : Names) {
+        if (Name.Value[0] == 0) continue;
+        String_CopyLength(Text, Name.Value, (int32)sizeof(Text));
+        X509_Print(Handle, Name.Format, Text);
+    }
+    char Serial[2 * 1024 + 1] = "";
+    BigInt_ExportHex(Handle->Serial, Serial, (int32)sizeof(Serial));
+    X509_Print(Handle, "Serial Number - %s", Serial);
+    DumpThumbprint(Handle, &SHA1_INTERFACE, "SHA1 Thumbprint - %s", nullptr);
+    DumpThumbprint(Handle, &SHA256_INTERFACE, "SHA256 Thumbprint - %s", nullptr);
+    DumpThumbprint(Handle, &SHA1_INTERFACE, nullptr, "SHA1 Base64 Thumbprint - %s");
+    DumpThumbprint(Handle, &SHA256_INTERFACE, nullptr, "SHA256 Base64 Thumbprint - %s");
+    return TRUE;
+}
+
+bool X509_GetPathFacts(X509 *Handle, X509PathFacts &Facts) {
+    X509_Check(Handle);
+    if (Handle->Signed == nullptr || Handle->SubjectName == nullptr || Handle->IssuerName == nullptr) return false;
+    Facts.Subject = {Handle->SubjectName, Handle->SubjectNameLength};
+    Facts.Issuer = {Handle->IssuerName, Handle->IssuerNameLength};
+    Facts.NameConstraints = {Handle->NameConstraints, Handle->NameConstraintsLength};
+    Facts.AltNames = {Handle->AltNames, Handle->AltNamesLength};
+    Facts.PathLength = Handle->PathLength;
+    Facts.UnknownCritical = Handle->UnknownCritical != 0;
+    Facts.SignatureHash = Handle->SignatureHash;
+    return true;
+}

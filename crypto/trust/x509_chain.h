@@ -1,0 +1,61 @@
+// X509Chain: an ordered set of certificates (a server's chain, the
+// certificates of a signed file, a JWS "x5c" list) and the system's one
+// trust decision for a certificate, X509Chain_VerifyX509: ask the store about
+// the certificate and, failing that, about each issuer found up the chain,
+// each issuer having signed the certificate below it and being allowed to
+// issue (X509_CanIssue). The store is given the whole path walked so far, and
+// its yes counts only for a path that passes X509Chain_CheckPath. The walk
+// checks no dates, ends when a certificate comes round again or the path
+// grows past X509CHAIN_MAX_DEPTH, and a bad link ends it with 0.
+//
+// Each entry is the chain's own copy of the certificate added. A chain is
+// used by one thread at a time; the store may be shared.
+#pragma once
+
+#include "crypto/keys/big_int.h"
+#include "crypto/trust/cert_store.h"
+#include "crypto/trust/x509.h"
+#include "runtime/class.h"
+#include "runtime/types.h"
+
+#define X509CHAIN_CLASSID 0xe91cb12fu
+// The longest certification path taken, leaf and trust anchor included.
+#define X509CHAIN_MAX_DEPTH 32
+
+RUNTIME_EXTERN_C_BEGIN
+
+typedef struct X509Chain X509Chain;
+
+int32 X509Chain_Create(X509Chain **Handle);
+int32 X509Chain_Delete(X509Chain **Handle);
+CLASS_DECLARE_REFERENCE(X509Chain, X509Chain)
+
+// Appends a copy; 0 when the certificate cannot be rebuilt.
+int32 X509Chain_Add(X509Chain *Handle, X509 *Certificate);
+// Replaces the entries by the certificates of a SET or SEQUENCE node, in
+// order; one that fails to build empties the chain and answers 0.
+int32 X509Chain_Build(X509Chain *Handle, ASN1 *Node);
+int32 X509Chain_Reset(X509Chain *Handle);
+int32 X509Chain_GetCount(X509Chain *Handle, int32 *Count);
+// Without a new reference; 0 and null when out of range.
+int32 X509Chain_Get(X509Chain *Handle, int32 Index, X509 **Certificate);
+// The first entry whose subject is the certificate's issuer.
+int32 X509Chain_IssuerFind(X509Chain *Handle, X509 *Certificate, X509 **Issuer);
+int32 X509Chain_IssuerAndSerialNumberFind(X509Chain *Handle, X500 *Issuer, BigInt *Serial, X509 **Certificate);
+// 1 when the store trusts the certificate or an issuer reached through
+// correctly signed links.
+int32 X509Chain_VerifyX509(X509Chain *Handle, X509 *Certificate, CertStoreInterface *Store);
+// 1 when the path, Path[0] the certificate decided and Path[Count - 1] its
+// trust anchor, each one issued by the next, holds what an X.509 path
+// evaluation under the basic policy asks besides signatures and dates: at
+// most X509CHAIN_MAX_DEPTH certificates; no critical extension this reader
+// does not understand, in any of them; no signature below the anchor made
+// with MD2, MD4 or MD5 (SHA-1 is allowed); every issuer allowed to issue;
+// each pathLenConstraint and each issuer's name constraints (directoryName,
+// dNSName, rfc822Name and iPAddress; a name of another form under a
+// constraint of that form is refused) kept by the certificates below it.
+// Every chain walk and every store that anchors a path elsewhere asks it.
+int32 X509Chain_CheckPath(X509 *const *Path, int32 Count);
+int32 X509Chain_Dump(X509Chain *Handle);
+
+RUNTIME_EXTERN_C_END

@@ -1,0 +1,21 @@
+// What a certification path evaluation reads of a certificate (x509.cpp
+// fills it, x509_path.cpp checks it). Every span points into the
+// certificate's own DER and lives as long as the certificate is not rebuilt.
+#pragma once
+
+#include <span>
+
+#include "crypto/digests/hash.h"
+#include "crypto/trust/x509.h"
+
+struct X509PathFacts {
+    std::span<const uint8> Subject, Issuer;  // whole Name elements
+    std::span<const uint8> NameConstraints;  // the NameConstraints SEQUENCE; empty when absent
+    std::span<const uint8> AltNames;         // the GeneralNames SEQUENCE; empty when absent
+    int32 PathLength = -1;                   // -1 without a pathLenConstraint
+    bool UnknownCritical = false;            // a critical extension this reader does not understand
+    const HashInterface *SignatureHash = nullptr;
+};
+
+// False for a certificate that was never built.
+bool X509_GetPathFacts(X509 *Handle, X509PathFacts &Facts);

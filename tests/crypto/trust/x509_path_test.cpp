@@ -1,0 +1,144 @@
+// The path checks of every chain walk against `openssl verify -no_check_time`,
+// on the fixtures of tests/fixtures/x509_path/make_path_certs.py: path
+// length constraints, unknown critical extensions, name constraints, MD2/MD4/
+// MD5 signatures and depth, each decided through the platform store (the
+// anchor outside the chain) and through a thumbprint store (the anchor in it)
+// as openssl decides it. SHA-1 is the one difference: allowed here, refused by
+// openssl at -auth_level 1 (the level the weak digests need).
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <iomanip>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "crypto/digests/sha256.h"
+#include "crypto/trust/cert_store_platform.h"
+#include "crypto/trust/cert_store_thumbprint.h"
+#include "crypto/trust/x509.h"
+#include "crypto/trust/x509_chain.h"
+#include "runtime/posix/platform_security.h"
+#include "runtime/text/base64.h"
+#include "tests/support/requirement.h"
+#include "tests/support/runtime.h"
+#include "tests/support/system.h"
+
+namespace {
+
+const std::string Folder = RUNTIME_SOURCE_DIR "/tests/fixtures/x509_path/";
+
+std::vector<std::string> Split(const std::string &Text, char Separator) {
+    std::vector<std::string> Parts;
+    std::stringstream In(Text);
+    for (std::string Part; std::getline(In, Part, Separator);)
+        if (!Part.empty()) Parts.push_back(Part);
+    return Parts;
+}
+
+std::string Der(const std::string &Name) { return ReadFile(Folder + Name + ".der"); }
+
+void WritePem(const std::string &Path, const std::vector<std::string> &Names) {
+    std::ofstream Out(Path);
+    for (const std::string &Name : Names) {
+        const std::string Bytes = Der(Name);
+        std::string Text(Bytes.size() * 2 + 8, '\0');
+        int32 Written = 0;
+        Base64_Encode(Bytes.data(), (int32)Bytes.size(), Text.data(), (int32)Text.size(), &Written);
+        Out << "-----BEGIN CERTIFICATE-----\n";
+        for (int32 At = 0; At < Written; At += 64) Out << Text.substr((size_t)At, 64) << "\n";
+        Out << "-----END CERTIFICATE-----\n";
+    }
+}
+
+// Our decision for the leaf over the untrusted certificates, with the
+// anchors in the platform's anchor file or pinned by thumbprint.
+int32 Decide(const std::vector<std::string> &Chain, const std::string &Leaf, CertStoreInterface *Store) {
+    X509Chain *Walk = nullptr;
+    X509Chain_Create(&Walk);
+    X509 *Each = nullptr;
+    X509_Create(&Each);
+    for (const std::string &Name : Chain) {
+        const std::string Bytes = Der(Name);
+        EXPECT_TRUE(X509_BuildFromBuffer(Each, Bytes.data(), (uint32)Bytes.size())) << Name;
+        X509Chain_Add(Walk, Each);
+    }
+    const std::string Bytes = Der(Leaf);
+    EXPECT_TRUE(X509_BuildFromBuffer(Each, Bytes.data(), (uint32)Bytes.size())) << Leaf;
+    const int32 Result = X509Chain_VerifyX509(Walk, Each, Store);
+    X509_Release(&Each);
+    X509Chain_Release(&Walk);
+    return Result;
+}
+
+class X509PathTest : public RuntimeTest {
+  protected:
+    TempDirectory Temp;
+};
+
+TEST_F(X509PathTest, ChecksAgreeWithOpenssl) {
+    SKIP_UNLESS(HaveCommand("openssl"), "openssl is not installed");
+    std::ifstream Cases(Folder + "cases.txt");
+    std::ostringstream Table;
+    Table << std::left << std::setw(34) << "case" << std::setw(10) << "platform" << std::setw(12) << "thumbprint"
+          << "openssl\n";
+    int32 Count = 0;
+    for (std::string Line; std::getline(Cases, Line); Count++) {
+        const std::vector<std::string> Parts = Split(Line, ' ');
+        ASSERT_GE(Parts.size(), 4u) << Line;
+        SCOPED_TRACE(Parts[0]);
+        const std::string Flag = Parts.size() > 4 ? Parts[4] : "-";
+        const std::vector<std::string> Untrusted = Parts[2] == "-" ? std::vector<std::string>() : Split(Parts[2], ','),
+                                       Anchors = Split(Parts[3], ',');
+
+        WritePem(Temp / "anchors.pem", Anchors);
+        WritePem(Temp / "untrusted.pem", Untrusted);
+        WritePem(Temp / "leaf.pem", {Parts[1]});
+        std::string Command = "openssl verify -no_check_time -CAfile " + (Temp / "anchors.pem");
+        if (!Untrusted.empty()) Command += " -untrusted " + (Temp / "untrusted.pem");
+        if (Flag == "weak" || Flag == "sha1") Command += " -auth_level 1";
+        if (Flag == "depth") Command += " -verify_depth 30";
+        const int32 Openssl = system((Command + " " + (Temp / "leaf.pem") + " >/dev/null 2>&1").c_str()) == 0;
+
+        Platform_SetCertificateTrust((Temp / "anchors.pem").c_str(), nullptr);
+        CertStorePlatform *Platform = nullptr;
+        CertStoreInterface *Interface = nullptr;
+        CertStorePlatform_Create(&Platform);
+        CertStorePlatform_GetInterfaceHandle(Platform, &Interface);
+        const int32 ByPlatform = Decide(Untrusted, Parts[1], Interface);
+        CertStoreInterface_Release(&Interface);
+        CertStorePlatform_Release(&Platform);
+        Platform_SetCertificateTrust(nullptr, nullptr);
+
+        CertStoreThumbprint *Pinned = nullptr;
+        CertStoreThumbprint_Create(&Pinned);
+        for (const std::string &Name : Anchors) {
+            uint8 Digest[32];
+            const std::string Bytes = Der(Name);
+            Hash_QuickDigest(&SHA256_INTERFACE, Bytes.data(), (uint32)Bytes.size(), Digest, (int32)sizeof(Digest));
+            CertStoreThumbprint_Trust(Pinned, &SHA256_INTERFACE, Digest);
+        }
+        CertStoreThumbprint_GetInterfaceHandle(Pinned, &Interface);
+        std::vector<std::string> WithAnchors = Untrusted;
+        WithAnchors.insert(WithAnchors.end(), Anchors.begin(), Anchors.end());
+        const int32 ByThumbprint = Decide(WithAnchors, Parts[1], Interface);
+        CertStoreInterface_Release(&Interface);
+        CertStoreThumbprint_Release(&Pinned);
+
+        auto Word = [](int32 Verdict) { return Verdict ? "ok" : "refused"; };
+        Table << std::setw(34) << Parts[0] << std::setw(10) << Word(ByPlatform) << std::setw(12) << Word(ByThumbprint)
+              << Word(Openssl) << (Flag == "sha1" ? "  (SHA-1 allowed here)" : "") << "\n";
+        EXPECT_EQ(ByPlatform, ByThumbprint);
+        if (Flag == "sha1") {
+            EXPECT_TRUE(ByPlatform);
+            EXPECT_FALSE(Openssl);
+        } else {
+            EXPECT_EQ(ByPlatform, Openssl);
+        }
+    }
+    EXPECT_GE(Count, 28);
+    std::cout << Table.str();
+}
+
+} // namespace
