@@ -11,7 +11,7 @@
 // workflow; the workflow that created it holds the task's reference.
 //
 // Threads: main thread only. Worker threads reach a task only through the
-// main event queue (workflow/worker_task.h).
+// main event queue (workflow/tasks/worker_task.h).
 #pragma once
 
 #include <stdarg.h>

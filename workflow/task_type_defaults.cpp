@@ -1,7 +1,7 @@
 // The default task types in their fixed table order.
-#include "workflow/control_task.h"
 #include "workflow/task_type_list.h"
-#include "workflow/unavailable_task.h"
+#include "workflow/tasks/control_task.h"
+#include "workflow/tasks/unavailable_task.h"
 #include "workflow/workflow_run.h"
 
 const TaskInterface *const GlobalDefaultTaskInterfaces[TASKTYPELIST_DEFAULT_COUNT + 1] = {

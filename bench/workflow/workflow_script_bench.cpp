@@ -16,7 +16,7 @@
 #include "crypto/crypto_register.h"
 #include "net/net_register.h"
 #include "platform/platform_register.h"
-#include "workflow/script_task.h"
+#include "workflow/tasks/script_task.h"
 #include "workflow/workflow.h"
 #include "workflow/workflow_app.h"
 #include "workflow/workflow_app_interop.h"

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "tests/support/workflow_loop.h"
-#include "workflow/unavailable_task.h"
+#include "workflow/tasks/unavailable_task.h"
 
 namespace {
 

@@ -22,7 +22,7 @@
 #include "tests/support/log_capture.h"
 #include "tests/support/script_page.h"
 #include "tests/support/workflow_loop.h"
-#include "workflow/script_task.h"
+#include "workflow/tasks/script_task.h"
 #include "workflow/workflow.h"
 #include "workflow/workflow_app_facts.h"
 #include "workflow/workflow_app_config.h"

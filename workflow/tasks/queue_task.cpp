@@ -1,6 +1,6 @@
 // The Queue task and the queue object Aggregate and Progress share (see
 // queue_task.h).
-#include "workflow/queue_task.h"
+#include "workflow/tasks/queue_task.h"
 
 #include "runtime/memory.h"
 #include "runtime/notification/notification_center.h"

@@ -2,8 +2,8 @@
 // application.
 #include "runtime/debug.h"
 #include "runtime/text/string.h"
-#include "workflow/control_task.h"
 #include "workflow/task_type_object.h"
+#include "workflow/tasks/control_task.h"
 #include "workflow/workflow_app_life.h"
 
 struct End {

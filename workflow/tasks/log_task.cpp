@@ -1,7 +1,7 @@
 // Log, Notification and Status: the types that speak to the outside.
 #include "runtime/text/string.h"
-#include "workflow/control_task.h"
 #include "workflow/task_type_object.h"
+#include "workflow/tasks/control_task.h"
 #include "workflow/workflow.h"
 
 struct LogTask {

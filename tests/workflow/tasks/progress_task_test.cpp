@@ -1,7 +1,7 @@
 // Progress task: weights shared among unweighted tasks, the maximum
 // percentage, skipped tasks giving their weight on, bounds past 1, a chain
 // end, and an overall figure that never goes backwards or past the maximum.
-#include "workflow/progress_task.h"
+#include "workflow/tasks/progress_task.h"
 
 #include <gtest/gtest.h>
 

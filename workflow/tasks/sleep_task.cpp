@@ -1,8 +1,8 @@
 // Sleep: waits a number of seconds on the notification center's process
 // step; a cancel (or any other completion) ends the wait at once.
 #include "runtime/time.h"
-#include "workflow/control_task.h"
 #include "workflow/task_type_object.h"
+#include "workflow/tasks/control_task.h"
 
 struct Sleep {
     ClassStruct Class;

@@ -3,7 +3,7 @@
 // action failing the queue while actions still running start the rest.
 // Every progress report carries the action's result and the figures, as a
 // report made afresh would, also where an earlier report serves again.
-#include "workflow/queue_task.h"
+#include "workflow/tasks/queue_task.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // The shared type object of the task types this build does not carry (see
 // unavailable_task.h).
-#include "workflow/unavailable_task.h"
+#include "workflow/tasks/unavailable_task.h"
 
 #include "runtime/text/string_print.h"
 #include "workflow/task_type_object.h"

@@ -1,5 +1,5 @@
 // Script-implemented task types (see script_task.h).
-#include "workflow/script_task.h"
+#include "workflow/tasks/script_task.h"
 
 #include "runtime/memory.h"
 #include "runtime/script/api_gen_dispatch.h"

@@ -2,7 +2,7 @@
 // containers skipped, global macros seen by a later workflow; aggregate runs
 // per keyed entry and per "target" entry (under the target's path), empty
 // content, and content missing altogether.
-#include "workflow/macro_task.h"
+#include "workflow/tasks/macro_task.h"
 
 #include <gtest/gtest.h>
 

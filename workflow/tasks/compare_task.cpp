@@ -3,8 +3,8 @@
 // "lessThan" handed the result of "notEqualTo".
 #include "runtime/text/string.h"
 #include "runtime/version.h"
-#include "workflow/control_task.h"
 #include "workflow/task_type_object.h"
+#include "workflow/tasks/control_task.h"
 
 #define COMPARE_FIELDS                                                                                        \
     ClassStruct Class;                                                                                         \

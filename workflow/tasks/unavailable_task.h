@@ -10,11 +10,11 @@
 // module that builds a type replaces its record here with its own.
 #pragma once
 
-#include "workflow/control_task.h"
-#include "workflow/macro_task.h"
-#include "workflow/progress_task.h"
-#include "workflow/queue_task.h"
 #include "workflow/task.h"
+#include "workflow/tasks/control_task.h"
+#include "workflow/tasks/macro_task.h"
+#include "workflow/tasks/progress_task.h"
+#include "workflow/tasks/queue_task.h"
 
 #define UNAVAILABLETASK_CLASSID 0x5e7a0b11u
 

@@ -1,5 +1,5 @@
 // The Progress task (see progress_task.h).
-#include "workflow/progress_task.h"
+#include "workflow/tasks/progress_task.h"
 
 #include <initializer_list>
 

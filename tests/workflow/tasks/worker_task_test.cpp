@@ -1,7 +1,7 @@
 // Worker tasks: the run happens on a thread named "WorkerTask" and the
 // completion on the main thread; a refused start runs no thread; cancels
 // taken over by the type or not; joins before delete.
-#include "workflow/worker_task.h"
+#include "workflow/tasks/worker_task.h"
 
 #include <gtest/gtest.h>
 #include <stdio.h>

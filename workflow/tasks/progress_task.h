@@ -11,8 +11,8 @@
 // scaled by "maxPercentage" and never goes backwards.
 #pragma once
 
-#include "workflow/queue_task.h"
 #include "workflow/task.h"
+#include "workflow/tasks/queue_task.h"
 
 #define PROGRESS_CLASSID 0x18dab567u
 

@@ -1,11 +1,11 @@
 // Macro and Aggregate (see macro_task.h).
-#include "workflow/macro_task.h"
+#include "workflow/tasks/macro_task.h"
 
 #include "runtime/notification/notification_center.h"
 #include "runtime/text/string.h"
-#include "workflow/queue_task.h"
 #include "workflow/task_request.h"
 #include "workflow/task_type_object.h"
+#include "workflow/tasks/queue_task.h"
 #include "workflow/workflow.h"
 #include "workflow/workflow_app_config.h"
 

@@ -3,8 +3,8 @@
 #include "platform/app_mark.h"
 #include "runtime/posix/platform.h"
 #include "runtime/text/string.h"
-#include "workflow/control_task.h"
 #include "workflow/task_type_object.h"
+#include "workflow/tasks/control_task.h"
 
 struct Environment {
     ClassStruct Class;

@@ -1,5 +1,5 @@
 // Blocking task work on a thread of its own (see worker_task.h).
-#include "workflow/worker_task.h"
+#include "workflow/tasks/worker_task.h"
 
 #include <errno.h>
 #include <string.h>

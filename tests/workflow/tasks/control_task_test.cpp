@@ -3,7 +3,7 @@
 // Environment read back with getenv, a fired Notification, Status set on an
 // ancestor by "parent:", End/Error/Shutdown exit codes and errors, Sleep
 // finished and cancelled, and Singleton against a mark another process holds.
-#include "workflow/control_task.h"
+#include "workflow/tasks/control_task.h"
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
