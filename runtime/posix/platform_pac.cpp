@@ -168,9 +168,20 @@ struct alignas(16) Block {
     size_t Size;
 };
 
+// The interpreter checks the deadline between instructions only: a built-in
+// such as join over a sparse array of 10^9 slots runs for hours inside one
+// instruction, allocating as it goes. Past the deadline a large allocation
+// fails, which throws inside that built-in and ends the evaluation; small
+// ones still pass, so that the timeout error itself can be made.
+constexpr size_t LateAllocationLimit = 16u << 10;
+
+bool PastDeadline(const Engine *Heap, size_t Growth) {
+    return Growth > LateAllocationLimit && Heap->Deadline != 0 && NowNs() > Heap->Deadline;
+}
+
 void *Allocate(void *User, duk_size_t Size) {
     auto *Heap = static_cast<Engine *>(User);
-    if (Size == 0 || Heap->InUse + Size > HeapLimitBytes) return nullptr;
+    if (Size == 0 || Heap->InUse + Size > HeapLimitBytes || PastDeadline(Heap, Size)) return nullptr;
     auto *Made = static_cast<Block *>(malloc(sizeof(Block) + Size));
     if (Made == nullptr) return nullptr;
     Made->Size = Size;
@@ -194,7 +205,7 @@ void *Reallocate(void *User, void *Pointer, duk_size_t Size) {
     }
     Block *Made = static_cast<Block *>(Pointer) - 1;
     const size_t Old = Made->Size;
-    if (Size > Old && Heap->InUse + (Size - Old) > HeapLimitBytes) return nullptr;
+    if (Size > Old && (Heap->InUse + (Size - Old) > HeapLimitBytes || PastDeadline(Heap, Size - Old))) return nullptr;
     auto *Moved = static_cast<Block *>(realloc(Made, sizeof(Block) + Size));
     if (Moved == nullptr) return nullptr;
     Moved->Size = Size;

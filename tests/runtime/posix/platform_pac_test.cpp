@@ -80,6 +80,8 @@ TEST_F(PacTest, EndlessLoopsAreCutAtTheTimeLimit) {
     EXPECT_EQ(Evaluate("for (;;) {}"), "<0>");
     // A loop that catches the timeout still ends.
     EXPECT_EQ(Evaluate("function FindProxyForURL() { for (;;) { try { for (;;) {} } catch (e) {} } }"), "<0>");
+    // A built-in that runs long inside one instruction (found by the fuzzer).
+    EXPECT_EQ(Evaluate("function FindProxyForURL() { return '' + new Array(1e9); }"), "<0>");
     EXPECT_LT(std::chrono::steady_clock::now() - Start, std::chrono::seconds(5));
     EXPECT_NE(Captured.find("execution timeout"), std::string::npos) << Captured;
     // The heap is still usable afterwards.
