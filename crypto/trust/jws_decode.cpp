@@ -136,8 +136,6 @@ bool IsPublicMaterial(const uint8 *Bytes, uint32 Size) {
     return false;
 }
 
-// Every member named once, and no extension: this reader implements none,
-// so "crit" (whatever it lists) and "b64" refuse the header.
 // Why a header cannot be read safely, or null when it can: a member named
 // twice (readers disagree on which one counts) or an extension this reader
 // does not implement.

@@ -10,6 +10,7 @@
 #include "crypto/digests/md2.h"
 #include "crypto/digests/md4.h"
 #include "crypto/digests/md5.h"
+#include "crypto/keys/asn1.h"
 #include "crypto/trust/x509_chain.h"
 #include "crypto/trust/x509_internal.h"
 #include "runtime/text/unicode.h"
@@ -28,42 +29,42 @@ constexpr uint8 OidEmailAddress[] = {0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0
 // thousands of each).
 constexpr size_t MaximumComparisons = 1u << 20;
 
-// One DER element of Input from At: its tag, its content and its whole
-// encoding. The certificate decoded already, so this only walks it; a
-// malformed element still answers false rather than reading past the end.
+// One DER element: its tag byte, its content and its whole encoding, as
+// spans into the certificate's own bytes.
 struct Element {
     uint8 Tag = 0;
     Bytes Content, Whole;
 };
 
-bool Next(Bytes Input, size_t &At, Element &Out) {
-    if (At > Input.size() || Input.size() - At < 2) return false;
-    const size_t Start = At;
-    Out.Tag = Input[At];
-    if ((Out.Tag & 0x1F) == 0x1F) return false;
-    size_t Length = Input[At + 1];
-    At += 2;
-    if (Length >= 0x80) {
-        const size_t Count = Length & 0x7F;
-        if (Count == 0 || Count > 4 || Input.size() - At < Count) return false;
-        Length = 0;
-        for (size_t Index = 0; Index < Count; Index++) Length = (Length << 8) | Input[At++];
-    }
-    if (Length > Input.size() - At) return false;
-    Out.Content = Input.subspan(At, Length);
-    Out.Whole = Input.subspan(Start, At + Length - Start);
-    At += Length;
-    return true;
-}
-
-// Every element of a constructed content; false when any is malformed.
-bool Children(Bytes Content, std::vector<Element> &Out) {
+// The elements of Input, in order, read by the ASN.1 decoder (whose nodes
+// point into Input, so the spans outlive its tree); false when any is
+// malformed.
+bool Children(Bytes Input, std::vector<Element> &Out) {
     Out.clear();
-    for (size_t At = 0; At < Content.size();) {
+    if (Input.empty()) return true;
+    if (Input.size() > (size_t)INT32_MAX) return false;
+    ASN1 *Tree = nullptr;
+    ASN1_Create(&Tree);
+    bool Read = ASN1_Decode(Tree, Input.data(), (int32)Input.size()) != 0;
+    int32 Count = 0;
+    ASN1_GetElementCount(Tree, &Count);
+    for (int32 Index = 0; Read && Index < Count; Index++) {
+        ASN1 *Node = ASN1_GetElement(Tree, Index);
         Element Each;
-        if (!Next(Content, At, Each)) return false;
+        ASN1_GetTag(Node, &Each.Tag);
+        Each.Content = Bytes(ASN1_GetValuePtr(Node), (size_t)ASN1_GetValueSize(Node));
+        Each.Whole = Bytes(ASN1_GetNodePtr(Node), (size_t)ASN1_GetNodeSize(Node));
         Out.push_back(Each);
     }
+    ASN1_Release(&Tree);
+    return Read;
+}
+
+// The first element of Input; false when there is none or it is malformed.
+bool First(Bytes Input, Element &Out) {
+    std::vector<Element> All;
+    if (!Children(Input, All) || All.empty()) return false;
+    Out = All[0];
     return true;
 }
 
@@ -132,10 +133,9 @@ struct Name {
 };
 
 bool ReadName(Bytes Whole, Name &Out) {
-    size_t At = 0;
     Element Sequence;
     std::vector<Element> Sets, Pairs, Parts;
-    if (!Next(Whole, At, Sequence) || Sequence.Tag != 0x30 || !Children(Sequence.Content, Sets)) return false;
+    if (!First(Whole, Sequence) || Sequence.Tag != 0x30 || !Children(Sequence.Content, Sets)) return false;
     for (const Element &Set : Sets) {
         if (Set.Tag != 0x31 || !Children(Set.Content, Pairs) || Pairs.empty()) return false;
         std::vector<std::string> Rdn;
@@ -174,10 +174,9 @@ struct Constraints {
 // each a SEQUENCE OF GeneralSubtree { base, minimum [0] DEFAULT 0, maximum [1] }.
 // A minimum or maximum is refused, as no name form defines them.
 bool ReadConstraints(Bytes Whole, Constraints &Out) {
-    size_t At = 0;
     Element Sequence;
     std::vector<Element> Lists, Subtrees, Parts;
-    if (!Next(Whole, At, Sequence) || Sequence.Tag != 0x30 || !Children(Sequence.Content, Lists)) return false;
+    if (!First(Whole, Sequence) || Sequence.Tag != 0x30 || !Children(Sequence.Content, Lists)) return false;
     for (const Element &List : Lists) {
         if ((List.Tag != 0xA0 && List.Tag != 0xA1) || !Children(List.Content, Subtrees) || Subtrees.empty())
             return false;
@@ -295,9 +294,8 @@ bool CheckNames(const X509PathFacts &Facts, bool Leaf, const Constraints &Rules)
     bool HasDns = false;
     std::vector<Element> Entries;
     if (!Facts.AltNames.empty()) {
-        size_t At = 0;
         Element Sequence;
-        if (!Next(Facts.AltNames, At, Sequence) || !Children(Sequence.Content, Entries)) return false;
+        if (!First(Facts.AltNames, Sequence) || !Children(Sequence.Content, Entries)) return false;
     }
     // Directory names among the alternative names, each read as a Name.
     std::vector<Name> Others(Entries.size());
