@@ -138,6 +138,14 @@ void TellCannotMake(Dictionary *Info) {
     }
 }
 
+// The run fails for a reason of the job's own: in the summary, and in one
+// line on standard error, as every other failure is told.
+void FailWith(const std::string &Text, const std::string &Said = {}) {
+    Current->Failed = true;
+    AddUnique(Current->Errors, Text.c_str());
+    HostProgress_Say(("velmarsh: " + (Said.empty() ? Text : Said)).c_str());
+}
+
 Workflow *OurWorkflow() {
     if (Current->WorkflowId.empty()) return nullptr;
     void *Object = Class_ConvertFromInstanceId(Current->WorkflowId.c_str());
@@ -185,7 +193,12 @@ void QueueWanted(Workflow *Flow) {
     char Text[PathSize];
     snprintf(Text, sizeof(Text), "none of the tasks is available: %s", Names.c_str());
     for (const std::string &Each : Current->StateErrors) AddUnique(Current->Errors, Each.c_str());
-    AddUnique(Current->Errors, Text);
+    // What the user could ask for instead.
+    std::string Offered;
+    for (const char *Each : {"install", "update", "repair", "uninstall", "launch"})
+        if (WorkflowManager_IsTaskAvailable(Current->WorkflowId.c_str(), Each))
+            Offered += (Offered.empty() ? "" : ", ") + std::string(Each);
+    FailWith(Text, std::string(Text) + " (offered: " + (Offered.empty() ? "none" : Offered) + ")");
     Unload("no wanted task available");
 }
 
@@ -215,8 +228,7 @@ int32 OnEventComplete(void *, const char *, const char *, const char *, Dictiona
         if (!WorkflowApp_IsSelfUpdate() && Handle != nullptr && !Workflow_CanCreateTask(Handle, "state") &&
                    !Workflow_CanCreateTask(Handle, "start")) {
             // Nothing would ever run after "load".
-            Current->Failed = true;
-            AddUnique(Current->Errors, "the workflow has neither a \"state\" nor a \"start\" task");
+            FailWith("the workflow has neither a \"state\" nor a \"start\" task");
             Unload("nothing to start");
         }
         return TRUE;
@@ -302,6 +314,19 @@ int32 OnRetry(void *, const char *, const char *, const char *, Dictionary *Info
     return TRUE;
 }
 
+// A document a task fetches that it will not have. A workflow run's own
+// document is told by OnRun, with the run's outcome.
+int32 OnFetchFailed(void *, const char *, const char *, const char *, Dictionary *Info) {
+    char Url[PathSize] = "", Type[128] = "", Line[PathSize + 1024];
+    if (Info == nullptr) return TRUE;
+    Dictionary_GetStringByKey(Info, "type", Type, (int32)sizeof(Type));
+    if (String_CompareWithoutCase(Type, "WorkflowRun")) return TRUE;
+    Dictionary_GetStringByKey(Info, "url", Url, (int32)sizeof(Url));
+    snprintf(Line, sizeof(Line), "velmarsh: cannot load %s: %s", Url, JoinList(Info, "errors").c_str());
+    HostProgress_Say(Line);
+    return TRUE;
+}
+
 // A document that could not be fetched or parsed, once no retry is left.
 int32 OnRun(void *, const char *, const char *, const char *, Dictionary *Info) {
     uint32 Successful = 1;
@@ -351,6 +376,7 @@ const Observed Observers[] = {
     {"WorkflowRun", "Complete", OnRunComplete},     {"WorkflowManager", "Status", OnManagerStatus},
     {"WorkflowApp", "Shutdown", OnShutdown},         {"TaskRequest", "Retry", OnRetry},
     {"WorkflowRun", "Run", OnRun},                   {"Task", "Start", OnTaskStart},
+    {"TaskRequest", "Failed", OnFetchFailed},
 };
 
 void AddStrings(Dictionary *Summary, const char *Key, const std::vector<std::string> &List) {

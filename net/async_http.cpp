@@ -51,6 +51,7 @@ struct ParseJob {
     int32 Error = 0;
     int32 SubCode = 0;
     std::string Message; // the parser's last message, with its position
+    std::string ReadAs;  // which parser read the body, and why
     std::string StoreName; // for the message of an untrusted signer
 };
 
@@ -130,20 +131,53 @@ bool Contains(const std::string &Text, const char *Word) {
     return String_FindStringWithoutCase(Text.c_str(), Word, &Position) != 0;
 }
 
-// The parser for content type 5: the type, then the URL's extension, then JSON.
-int32 ChooseKind(const std::string &ContentType, const std::string &Url) {
-    if (Contains(ContentType, "json")) return ASYNCHTTP_PARSER_JSON;
-    if (Contains(ContentType, "xml")) return ASYNCHTTP_PARSER_XML;
-    if (Contains(ContentType, "yaml")) return ASYNCHTTP_PARSER_YAML;
+std::string Printable(std::string Text) {
+    for (char &Each : Text)
+        if ((unsigned char)Each < 0x20 || (unsigned char)Each >= 0x7f) Each = '?';
+    return Text;
+}
+
+// The parser for content type 5: the type, then the URL's extension, then
+// JSON; Why says which rule chose it, for the message of a failed parse.
+int32 ChooseKind(const std::string &ContentType, const std::string &Url, std::string *Why) {
+    for (auto [Word, Kind] : {std::pair{"json", ASYNCHTTP_PARSER_JSON}, std::pair{"xml", ASYNCHTTP_PARSER_XML},
+                              std::pair{"yaml", ASYNCHTTP_PARSER_YAML}})
+        if (Contains(ContentType, Word)) {
+            *Why = "the server's content type is " + Printable(ContentType);
+            return Kind;
+        }
     char Name[320] = "";
     URL_ParseFilename(Url.c_str(), Name, sizeof(Name));
     const char *Dot = strrchr(Name, '.');
     if (Dot != nullptr) {
+        *Why = "the name ends in " + Printable(Dot);
         if (String_CompareWithoutCase(Dot, ".xml")) return ASYNCHTTP_PARSER_XML;
         if (String_CompareWithoutCase(Dot, ".yaml") || String_CompareWithoutCase(Dot, ".yml"))
             return ASYNCHTTP_PARSER_YAML;
+        if (String_CompareWithoutCase(Dot, ".json")) return ASYNCHTTP_PARSER_JSON;
     }
+    *Why = "the name does not end in .yaml, .yml or .xml";
     return ASYNCHTTP_PARSER_JSON;
+}
+
+const char *KindName(int32 Kind) {
+    return Kind == ASYNCHTTP_PARSER_XML ? "XML" : Kind == ASYNCHTTP_PARSER_YAML ? "YAML" : "JSON";
+}
+
+bool Blank(const std::vector<uint8> &Body) {
+    for (uint8 Each : Body)
+        if (Each != ' ' && Each != '\t' && Each != '\r' && Each != '\n') return false;
+    return true;
+}
+
+// A failed parse as the user reads it: an empty document is said to be
+// empty; otherwise the parser that read it, why that one, and what it said.
+void ExplainParseFailure(ParseJob *Job) {
+    if (Blank(Job->Body)) {
+        Job->Message = ASYNCHTTP_TEXT_EMPTY;
+        return;
+    }
+    Job->Message = Job->ReadAs + ": " + (Job->Message.empty() ? std::string("it does not parse") : Job->Message);
 }
 
 bool ReadFile(ParseJob *Job) {
@@ -181,8 +215,12 @@ bool ReadFile(ParseJob *Job) {
 
 
 void Parse(ParseJob *Job) {
-    int32 Kind = Job->Kind == ASYNCHTTP_PARSER_AUTO ? ChooseKind(Job->ContentType, Job->Url) : Job->Kind;
-    if (Kind == ASYNCHTTP_PARSER_JSON || Job->Authenticate) {
+    std::string Why = "as the request asks";
+    int32 Kind = Job->Kind == ASYNCHTTP_PARSER_AUTO ? ChooseKind(Job->ContentType, Job->Url, &Why) : Job->Kind;
+    if (Job->Authenticate && Kind != ASYNCHTTP_PARSER_JSON) Why = "a signed document is JSON";
+    if (Job->Authenticate) Kind = ASYNCHTTP_PARSER_JSON;
+    Job->ReadAs = std::string("read as ") + KindName(Kind) + " (" + Why + ")";
+    if (Kind == ASYNCHTTP_PARSER_JSON) {
         // A signed document is JSON inside a JWS. Unsigned JSON is read as it
         // is unless a signature was required, or one was present and failed.
         JSON *Reader = nullptr;
@@ -226,6 +264,7 @@ void Parse(ParseJob *Job) {
                 Log_Error("%s (%s) [%d]\n", Job->Message.c_str(), Job->Url.c_str(), Code);
             } else {
                 Log_Error("Unable to parse document (%s) [%d] %s\n", Job->Url.c_str(), Code, Job->Message.c_str());
+                ExplainParseFailure(Job);
             }
         }
         return;
@@ -267,6 +306,7 @@ void Parse(ParseJob *Job) {
     if (Job->Error != 0) {
         Job->SubCode = Code;
         Log_Error("Unable to parse document (%s) [%d] %s\n", Job->Url.c_str(), Code, Job->Message.c_str());
+        ExplainParseFailure(Job);
     }
 }
 
@@ -278,6 +318,28 @@ int32 ParseThread(void *User) {
     // polls the job on its next pass instead of at its next timed tick.
     Thread_SignalEvent(Thread_GetMainId());
     return 0;
+}
+
+// The parsers end a message with the position each in a form of its own
+// ("[4:1]", "[@ 1:41]", "[s @ 1:1]"); the user reads one form, with the text
+// the parser quoted: "Unknown field type 's' at line 1, column 1".
+std::string PositionInWords(const std::string &Message) {
+    size_t Open = Message.find(" [");
+    if (Open == std::string::npos || Message.size() < Open + 3 || Message.back() != ']') return Message;
+    std::string Inside = Message.substr(Open + 2, Message.size() - Open - 3), Quoted;
+    if (size_t At = Inside.rfind(" @ "); At != std::string::npos) {
+        Quoted = Inside.substr(0, At);
+        Inside.erase(0, At + 3);
+    } else if (Inside.rfind("@ ", 0) == 0) {
+        Inside.erase(0, 2);
+    }
+    size_t Colon = Inside.find(':');
+    if (Colon == std::string::npos || Colon == 0 || Colon + 1 == Inside.size() ||
+        Inside.find_first_not_of("0123456789:") != std::string::npos || Inside.find(':', Colon + 1) != std::string::npos)
+        return Message;
+    std::string Words = Message.substr(0, Open);
+    if (!Quoted.empty()) Words += " '" + Quoted + "'";
+    return Words + " at line " + Inside.substr(0, Colon) + ", column " + Inside.substr(Colon + 1);
 }
 
 } // namespace
@@ -297,6 +359,7 @@ int32 AsyncHTTP_KeepParserMessage(void *User, const char *Format, ...) {
     for (char &Each : Message)
         if ((unsigned char)Each < 0x20 || (unsigned char)Each >= 0x7f) Each = '?';
     while (!Message.empty() && Message.front() == ' ') Message.erase(0, 1);
+    Message = PositionInWords(Message);
     return TRUE;
 }
 
@@ -319,6 +382,7 @@ struct AsyncHTTP {
     int32 Error = 0;
     int32 SubCode = 0;
     std::string Message;
+    bool Final = false; // the last failure cannot be mended by a retry
     WebGetRequest *Request = nullptr;
     Thread *Worker = nullptr;
     ParseJob *Job = nullptr;
@@ -353,16 +417,19 @@ void DropRequest(AsyncHTTP *Self) {
     WebGetRequest_Release(&Self->Request);
 }
 
-// The attempt failed: the owner decides between giving up and a retry.
-void AttemptFailed(AsyncHTTP *Self, int32 Phase, int32 Error, int32 SubCode, std::string Message = {}) {
+// The attempt failed: the owner decides between giving up and a retry,
+// unless no retry can succeed.
+void AttemptFailed(AsyncHTTP *Self, int32 Phase, int32 Error, int32 SubCode, std::string Message = {},
+                   bool Final = false) {
     Self->Message = std::move(Message);
     Self->Error = Error;
     Self->SubCode = SubCode;
+    Self->Final = Final;
     float64 Resume = Time_GetCurrent();
     int32 Answer = ASYNCHTTP_ERROR_GIVEUP;
     if (Self->ErrorFunction != nullptr)
         Answer = Self->ErrorFunction(Self, Self->ErrorUser, Self->Failures, Phase, Error, SubCode, &Resume);
-    if (Answer == ASYNCHTTP_ERROR_GIVEUP) {
+    if (Answer == ASYNCHTTP_ERROR_GIVEUP || Final) {
         Self->Phase = State::Complete;
         return;
     }
@@ -390,8 +457,10 @@ void FetchDone(AsyncHTTP *Self) {
     int32 Error = 0, SubCode = 0;
     WebGetRequest_GetError(Self->Request, &Error, &SubCode);
     if (Error != 0) {
+        char Reason[256] = "";
+        bool Final = WebGetRequest_GetFinalReason(Self->Request, Reason, (int32)sizeof(Reason)) != 0;
         WebGetRequest_Release(&Self->Request);
-        return AttemptFailed(Self, ASYNCHTTP_PHASE_FETCH, Error, SubCode);
+        return AttemptFailed(Self, ASYNCHTTP_PHASE_FETCH, Error, SubCode, Reason, Final);
     }
     ParseJob *Job = new ParseJob();
     char Type[256] = "";
@@ -500,6 +569,7 @@ int32 AsyncHTTP_Load(AsyncHTTP *Self, const char *Url, int32 Authenticate) {
     Self->Authenticate = Authenticate != 0;
     Self->Error = Self->SubCode = 0;
     Self->Message.clear();
+    Self->Final = false;
     Self->Original.clear();
     Dictionary_Reset(Self->Document);
     WebGetRequest_Create(&Self->Request);
@@ -537,7 +607,9 @@ int32 AsyncHTTP_Load(AsyncHTTP *Self, const char *Url, int32 Authenticate) {
     if (!URL_CompareProtocol(Url, "http") && !URL_CompareProtocol(Url, "https")) {
         Log_Error("Unsupported url (%s)\n", Url);
         WebGetRequest_Release(&Self->Request);
-        AttemptFailed(Self, ASYNCHTTP_PHASE_FETCH, WEBGET_ERROR_CONNECT, EPROTONOSUPPORT);
+        AttemptFailed(Self, ASYNCHTTP_PHASE_FETCH, WEBGET_ERROR_CONNECT, EPROTONOSUPPORT,
+                      strstr(Url, "://") != nullptr ? ASYNCHTTP_TEXT_SCHEME : "not a URL (http:// and file:// are taken)",
+                      true);
         return TRUE;
     }
     if (!AddHandler(Self->Request)) {
@@ -577,6 +649,11 @@ int32 AsyncHTTP_GetLastError(AsyncHTTP *Self, int32 *Error, int32 *SubCode) {
     return TRUE;
 }
 
+int32 AsyncHTTP_IsLastErrorFinal(AsyncHTTP *Self) {
+    ASYNCHTTP_CHECK(Self);
+    return Self->Error != 0 && Self->Final;
+}
+
 int32 AsyncHTTP_GetLastErrorText(AsyncHTTP *Self, char *Buffer, int32 Size) {
     ASYNCHTTP_CHECK(Self);
     Debug_CheckPointer(Buffer);
@@ -610,6 +687,7 @@ int32 AsyncHTTP_Reset(AsyncHTTP *Self) {
     Self->ResumeTime = 0;
     Self->Error = Self->SubCode = 0;
     Self->Message.clear();
+    Self->Final = false;
     Self->Original.clear();
     Dictionary_Reset(Self->Document);
     return TRUE;

@@ -7,7 +7,10 @@
 // Owner's loop (main thread): Load, then poll AsyncHTTP_IsLoadComplete on
 // each tick. A failed attempt calls the error function; its answer 5 ends
 // the load with that error, any other answer leaves the loader idle with the
-// resume time the function gave and the failure counted (until Reset).
+// resume time the function gave and the failure counted (until Reset). A
+// failure that no retry can mend (AsyncHTTP_IsLastErrorFinal: an "https" URL,
+// which this build cannot fetch, an unsupported scheme, a malformed URL)
+// ends the load whatever the answer.
 //
 // Errors: those of the HTTP request (net/web_get_request.h); 964 OS with
 // the platform error number (100000 + errno) for a file that cannot be read
@@ -48,6 +51,10 @@
 #define ASYNCHTTP_JSON_ERROR_AUTHENTICATE 10
 // The error text of a document that needed a signature and carries none.
 #define ASYNCHTTP_TEXT_UNSIGNED "Document is not signed"
+// The error text of a document with nothing in it but blanks.
+#define ASYNCHTTP_TEXT_EMPTY "the document is empty"
+// The error text of a URL that is neither http://, https:// nor file://.
+#define ASYNCHTTP_TEXT_SCHEME "unsupported URL scheme (http:// and file:// are taken)"
 
 RUNTIME_EXTERN_C_BEGIN
 
@@ -79,8 +86,13 @@ int32 AsyncHTTP_IsLoadComplete(AsyncHTTP *Handle);
 int32 AsyncHTTP_IsAlive(AsyncHTTP *Handle);
 int32 AsyncHTTP_GetResumeTime(AsyncHTTP *Handle, float64 *Time);
 int32 AsyncHTTP_GetLastError(AsyncHTTP *Handle, int32 *Error, int32 *SubCode);
-// What the last failed attempt's parser said, with its position ("... [x @
-// 3:5]"), or why its file or signature was refused; 0 when there is no text.
+// 1 when the last attempt failed in a way no retry can mend.
+int32 AsyncHTTP_IsLastErrorFinal(AsyncHTTP *Handle);
+// Why the last attempt failed, when there is more to say than its codes: a
+// parse failure names the parser, why that one, and what it said ("read as
+// JSON (the name ends in .json): Unknown field type 's' at line 1, column
+// 1"); an empty document is said to be empty; a refused file or signature
+// and a final failure say why. 0 when there is no text.
 int32 AsyncHTTP_GetLastErrorText(AsyncHTTP *Handle, char *Buffer, int32 Size);
 int32 AsyncHTTP_GetDictionaryHandle(AsyncHTTP *Handle, Dictionary **Document);
 int32 AsyncHTTP_GetOriginal(AsyncHTTP *Handle, const uint8 **Body, int32 *Length);
@@ -94,5 +106,6 @@ RUNTIME_EXTERN_C_END
 
 // A parser's print callback that keeps its last message in the std::string
 // given as User: without the reader's "<identifier> - " in front or the
-// line's end, bytes outside printable ASCII shown as '?'.
+// line's end, bytes outside printable ASCII shown as '?', the position at
+// the end in words ("... at line 3, column 5").
 int32 AsyncHTTP_KeepParserMessage(void *User, const char *Format, ...);

@@ -37,8 +37,8 @@ int32 DeleteObject(void *HandleAddress) {
     return TRUE;
 }
 
-void Fail(WebGetRequest *Request, int32 Error, int32 SubCode) {
-    WebGetRequestInt_Finish(Request, Error, SubCode);
+void Fail(WebGetRequest *Request, int32 Error, int32 SubCode, const char *FinalReason = nullptr) {
+    WebGetRequestInt_Finish(Request, Error, SubCode, FinalReason);
     WebGetRequest_Release(&Request);
 }
 
@@ -51,7 +51,7 @@ void Start(WebGetConnection *Self) {
     int32 Port = 0;
     if (!WebGetRequestInt_SplitURL(Request->Url, &Host, &Port, &Path)) {
         Log_Error("Malformed url (%s)\n", Request->Url.c_str());
-        return Fail(Request, WEBGET_ERROR_CONNECT, EINVAL);
+        return Fail(Request, WEBGET_ERROR_CONNECT, EINVAL, WEBGET_TEXT_MALFORMED_URL);
     }
     auto &Socket = Self->Socket;
     if (Socket != nullptr &&
@@ -145,9 +145,9 @@ int32 WebGetConnection_RequestAdd(WebGetConnection *Handle, WebGetRequest *Reque
     if (WebGet_RedirectApply(Request->Url.c_str(), Redirected, (int32)sizeof(Redirected))) Request->Url = Redirected;
     Handle->Waiting = WebGetRequest_AddRef(Request);
     if (URL_CompareProtocol(Request->Url.c_str(), "https")) {
-        Log_Error("TLS is not available in this build (%s)\n", Request->Url.c_str());
+        Log_Error(WEBGET_TEXT_NO_TLS " (%s)\n", Request->Url.c_str());
         Handle->Waiting = nullptr;
-        Fail(Request, WEBGET_ERROR_CONNECT, 0);
+        Fail(Request, WEBGET_ERROR_CONNECT, 0, WEBGET_TEXT_NO_TLS);
     }
     return TRUE;
 }

@@ -37,11 +37,14 @@ struct WebGetRequest {
     int32 Status = 0;
     std::string ResponseHeaders;
     std::vector<uint8> Body;
+    // Why no later attempt can succeed (see WebGetRequest_GetFinalReason).
+    std::string FinalReason;
     WebGetPoolConnection *Connection = nullptr;
 };
 
-// Ends the request with the error (0: success) and logs a failure.
-void WebGetRequestInt_Finish(WebGetRequest *Request, int32 Error, int32 SubCode);
+// Ends the request with the error (0: success) and logs a failure. A final
+// reason marks a failure that no later attempt can mend.
+void WebGetRequestInt_Finish(WebGetRequest *Request, int32 Error, int32 SubCode, const char *FinalReason = nullptr);
 // Counts the response's X-Cache answer (see WebGet_XCacheLockDictionaryHandle).
 void WebGetRequestInt_CountXCache(WebGetRequest *Request);
 // Splits an "http://host[:port]/path" URL; false for anything else.

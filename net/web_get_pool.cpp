@@ -258,7 +258,7 @@ void Dispatch() {
         if (!WebGetRequestInt_SplitURL(Request->Url, &Host, &Port, &Path)) {
             It = Pool->Queue.erase(It);
             Log_Error("Malformed url (%s)\n", Request->Url.c_str());
-            WebGetRequestInt_Finish(Request, WEBGET_ERROR_CONNECT, EINVAL);
+            WebGetRequestInt_Finish(Request, WEBGET_ERROR_CONNECT, EINVAL, WEBGET_TEXT_MALFORMED_URL);
             WebGetRequest_Release(&Request);
             continue;
         }
@@ -384,9 +384,10 @@ int32 WebGetPool_RequestAdd(WebGetRequest *Request) {
     char Redirected[WEBGET_URL_SIZE];
     if (WebGet_RedirectApply(Request->Url.c_str(), Redirected, (int32)sizeof(Redirected))) Request->Url = Redirected;
     if (URL_CompareProtocol(Request->Url.c_str(), "https")) {
-        // There is no TLS client: the attempt fails at once, never silently.
-        Log_Error("TLS is not available in this build (%s)\n", Request->Url.c_str());
-        WebGetRequestInt_Finish(Request, WEBGET_ERROR_CONNECT, 0);
+        // There is no TLS client: the attempt fails at once, never silently,
+        // and says that no retry can help.
+        Log_Error(WEBGET_TEXT_NO_TLS " (%s)\n", Request->Url.c_str());
+        WebGetRequestInt_Finish(Request, WEBGET_ERROR_CONNECT, 0, WEBGET_TEXT_NO_TLS);
         WebGetRequest_Release(&Request);
         return TRUE;
     }

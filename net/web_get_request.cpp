@@ -29,9 +29,10 @@ int32 CollectBody(void *, WebGetRequest *Request, const uint8 *Bytes, int32 Leng
 
 } // namespace
 
-void WebGetRequestInt_Finish(WebGetRequest *Request, int32 Error, int32 SubCode) {
+void WebGetRequestInt_Finish(WebGetRequest *Request, int32 Error, int32 SubCode, const char *FinalReason) {
     Request->Error = Error;
     Request->SubCode = SubCode;
+    Request->FinalReason = FinalReason != nullptr && Error != 0 ? FinalReason : "";
     Request->Phase = WEBGETREQUEST_PHASE_DONE;
     Request->Connection = nullptr;
     if (Error != 0)
@@ -129,6 +130,7 @@ int32 WebGetRequest_Reset(WebGetRequest *Self) {
         WebGetPool_RequestRemove(Self);
     Self->Phase = WEBGETREQUEST_PHASE_IDLE;
     Self->Error = Self->SubCode = Self->Status = 0;
+    Self->FinalReason.clear();
     Self->ResponseHeaders.clear();
     Self->Body.clear();
     return TRUE;
@@ -238,6 +240,14 @@ int32 WebGetRequest_GetError(WebGetRequest *Self, int32 *Error, int32 *SubCode) 
     *Error = Self->Error;
     *SubCode = Self->SubCode;
     return TRUE;
+}
+
+int32 WebGetRequest_GetFinalReason(WebGetRequest *Self, char *Buffer, int32 Size) {
+    Class_CheckHandle(Self, WEBGETREQUEST_CLASSID);
+    Debug_CheckPointer(Buffer);
+    if (Size < 1) return FALSE;
+    String_CopyLength(Buffer, Self->FinalReason.c_str(), Size);
+    return !Self->FinalReason.empty();
 }
 
 int32 WebGetRequest_GetStatusCode(WebGetRequest *Self) {

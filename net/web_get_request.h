@@ -15,6 +15,8 @@
 // unreachable, unresolved, "https"), 961 Timeout, 956 UserAbort (removed
 // before done), 900 Custom with the status as sub-code for any status but
 // 2xx, 900 with sub-code 0 for a body over the limit or a broken response.
+// A failure no later attempt can mend (the URL asks for what this client
+// cannot do: "https", a malformed URL) also carries a final reason.
 #pragma once
 
 #include "runtime/containers/dictionary.h"
@@ -23,6 +25,11 @@
 #define WEBGETREQUEST_CLASSID 0x3c1b9a57u
 #define WEBGETREQUEST_HEADER_SIZE 8192
 #define WEBGETREQUEST_URL_SIZE 4096
+
+// The final reason of an "https" request: there is no TLS client.
+#define WEBGET_TEXT_NO_TLS "TLS is not available in this build"
+// The final reason of a URL without a usable host, port or path.
+#define WEBGET_TEXT_MALFORMED_URL "malformed URL (no usable host, port or path)"
 
 // Phases.
 #define WEBGETREQUEST_PHASE_IDLE 0
@@ -73,6 +80,10 @@ int32 WebGetRequest_GetPhase(WebGetRequest *Handle);
 int32 WebGetRequest_IsDone(WebGetRequest *Handle);
 // 0 error means success.
 int32 WebGetRequest_GetError(WebGetRequest *Handle, int32 *Error, int32 *SubCode);
+// 1 when the request failed in a way no later attempt can mend, with the
+// reason in Buffer ("TLS is not available in this build"); 0 and an empty
+// text for a success or a failure that a retry may mend.
+int32 WebGetRequest_GetFinalReason(WebGetRequest *Handle, char *Buffer, int32 Size);
 int32 WebGetRequest_GetStatusCode(WebGetRequest *Handle);
 int32 WebGetRequest_GetResponseHeader(WebGetRequest *Handle, const char *Name, char *Value, int32 Size);
 // The collected body (default fill callback); valid until Reset or Release.

@@ -104,6 +104,20 @@ void AnnounceRetry(TaskRequest *Self, float64 Delay, int32 Attempt) {
     Dictionary_Release(&Info);
 }
 
+// Tells who watches that a document will not be had: no attempt is left,
+// or none can succeed. (Not when the program is ending: that is no fault.)
+int32 AnnounceFailure(TaskRequest *Self) {
+    if (WebGetPool_IsStopped()) return ASYNCHTTP_ERROR_GIVEUP;
+    Dictionary *Info = nullptr;
+    Dictionary_Create(&Info);
+    Dictionary_SetStringByKey(Info, "url", Self->Url);
+    Dictionary_SetStringByKey(Info, "type", Task_GetType(Self->Owner));
+    Task_CopyErrors(Self->Owner, Info);
+    NotificationCenter_Fire("TaskRequest", "Failed", Self->Instance, Info);
+    Dictionary_Release(&Info);
+    return ASYNCHTTP_ERROR_GIVEUP;
+}
+
 int32 OnError(AsyncHTTP *Loader, void *User, int32 Failures, int32, int32 Error, int32 SubCode,
               float64 *ResumeTime) {
     TaskRequest *Self = static_cast<TaskRequest *>(User);
@@ -113,14 +127,17 @@ int32 OnError(AsyncHTTP *Loader, void *User, int32 Failures, int32, int32 Error,
         Task_Print(Self->Owner, "%s - %s", Self->Url, Text);
         Task_AddError(Self->Owner, "%s", Text);
     }
+    // A fetch that can never work (https in this build, a malformed URL)
+    // fails alike a minute later.
+    if (AsyncHTTP_IsLastErrorFinal(Loader)) return AnnounceFailure(Self);
     // A local file that cannot be read or parsed, or lacks its signature,
     // reads the same a minute later: only remote documents are tried again.
-    if (URL_CompareProtocol(Self->Url, "file")) return ASYNCHTTP_ERROR_GIVEUP;
+    if (URL_CompareProtocol(Self->Url, "file")) return AnnounceFailure(Self);
     // So does a document that arrived whole and failed its signature check.
-    if (Error == WEBGET_ERROR_JSON && SubCode == ASYNCHTTP_JSON_ERROR_AUTHENTICATE) return ASYNCHTTP_ERROR_GIVEUP;
+    if (Error == WEBGET_ERROR_JSON && SubCode == ASYNCHTTP_JSON_ERROR_AUTHENTICATE) return AnnounceFailure(Self);
     // The program is ending: no request starts any more.
     if (WebGetPool_IsStopped()) return ASYNCHTTP_ERROR_GIVEUP;
-    if (Self->MaxRetries >= 0 && Failures >= Self->MaxRetries) return ASYNCHTTP_ERROR_GIVEUP;
+    if (Self->MaxRetries >= 0 && Failures >= Self->MaxRetries) return AnnounceFailure(Self);
     float64 Delay = Failures < 0 ? 0 : 15.0 * (float64)(1 << (Failures < 8 ? Failures : 8));
     Task_Print(Self->Owner, "Waiting for retry %.02fs (%d/%d)", Delay, Failures + 1, (int32)Self->MaxRetries);
     *ResumeTime = Time_GetCurrent() + Delay;

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "net/async_http.h"
 #include "runtime/memory.h"
 #include "runtime/notification/notification_center.h"
 #include "runtime/posix/platform.h"
@@ -392,6 +393,35 @@ int32 WorkflowRun_Delete(WorkflowRun **Handle) {
 
 // ---- The document's arrival ----
 
+namespace {
+
+// A workflow document is an object whose keys name tasks; anything else
+// (an empty document, a list, a lone value) is said as what it is rather
+// than taken for a workflow without tasks. Null for an object.
+const char *NotAnObject(Dictionary *Parsed) {
+    Dictionary *Inner = Parsed;
+    Dictionary_SkipRoot(Parsed, &Inner);
+    DictionaryItem *Item = nullptr;
+    Dictionary_ItemGetFirst(Parsed, &Item);
+    if (Item == nullptr) return ASYNCHTTP_TEXT_EMPTY;
+    if (Inner != Parsed) return nullptr;
+    for (; Item != nullptr; Dictionary_ItemGetNext(Parsed, Item, &Item)) {
+        const char *Key = nullptr;
+        int32 Type = DICTIONARY_TYPE_UNKNOWN;
+        if (Dictionary_ItemGetKeyPtr(Parsed, Item, &Key) && Key != nullptr) continue;
+        Dictionary_ItemGetType(Parsed, Item, &Type);
+        switch (Type) {
+        case DICTIONARY_TYPE_LIST: return "the workflow document is not an object: it is a list";
+        case DICTIONARY_TYPE_STRING: return "the workflow document is not an object: it is a text";
+        case DICTIONARY_TYPE_NULL: return "the workflow document is not an object: it is null";
+        default: return "the workflow document is not an object: it is a single value";
+        }
+    }
+    return nullptr;
+}
+
+} // namespace
+
 int32 WorkflowRunInt_DocumentArrived(WorkflowRun *Self, int32 Error, int32 SubCode, Dictionary *Parsed) {
     // A run cancelled or otherwise completed while fetching stays ended.
     // So does one whose workflow is being unloaded: its "load" never runs.
@@ -400,6 +430,11 @@ int32 WorkflowRunInt_DocumentArrived(WorkflowRun *Self, int32 Error, int32 SubCo
         Task_Print(Self->Owner, "Document dropped: the run is ending\n");
         Self->Busy = FALSE;
         return TRUE;
+    }
+    if (const char *Refused = Error == 0 && Parsed != nullptr ? NotAnObject(Parsed) : nullptr) {
+        Task_Print(Self->Owner, "%s\n", Refused);
+        Task_AddError(Self->Owner, "%s", Refused);
+        Parsed = nullptr;
     }
     if (Error == 0 && Parsed != nullptr) {
         Dictionary *Inner = Parsed;

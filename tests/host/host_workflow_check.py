@@ -367,25 +367,36 @@ def case_analytics():
 
 
 NO_ENTRY = 'the workflow has neither a "state" nor a "start" task'
+NOT_OBJECT = "the workflow document is not an object: it is "
 
 
 def case_no_entry():
-    # Documents after whose "load" nothing would run end at once, failed.
+    # Documents after whose "load" nothing would run end at once, failed,
+    # with one line on standard error that names the cause; a document that
+    # is no object of tasks is said to be so.
     noise = bytes(random.Random(26).getrandbits(8) for _ in range(4096))
-    documents = [("e.json", "{}", []), ("hello.yaml", "hello\n", []), ("list.yaml", "[1,2,3]\n", []),
-                 ("map.yaml", "foo: bar\n", []), ("load.yaml", "load:\n  type: Log\n  message: hi\n", []),
-                 ("install.yaml", "install:\n  type: Log\n  message: hi\n", []),
-                 ("install.yaml", "install:\n  type: Log\n  message: hi\n", ["--task=install"]),
-                 ("binary.yaml", noise, [])]
+    documents = [("e.json", "{}", [], [NO_ENTRY]),
+                 ("hello.yaml", "hello\n", [], [NOT_OBJECT + "a text", "WorkflowRun_Error_Request"]),
+                 ("list.yaml", "[1,2,3]\n", [], [NOT_OBJECT + "a list", "WorkflowRun_Error_Request"]),
+                 ("list.json", "[1, 2]", [], [NOT_OBJECT + "a list", "WorkflowRun_Error_Request"]),
+                 ("number.json", "42", [], [NOT_OBJECT + "a single value", "WorkflowRun_Error_Request"]),
+                 ("map.yaml", "foo: bar\n", [], [NO_ENTRY]),
+                 ("load.yaml", "load:\n  type: Log\n  message: hi\n", [], [NO_ENTRY]),
+                 ("install.yaml", "install:\n  type: Log\n  message: hi\n", [], [NO_ENTRY]),
+                 ("install.yaml", "install:\n  type: Log\n  message: hi\n", ["--task=install"], [NO_ENTRY]),
+                 ("binary.yaml", noise, [], None)]
     with tempfile.TemporaryDirectory() as directory:
-        for name, text, extra in documents:
+        for name, text, extra, errors in documents:
             path = os.path.join(directory, name)
             with open(path, "wb") as f:
                 f.write(text if isinstance(text, bytes) else text.encode())
-            code, out, _ = run(["--workflow=" + path, "--disablesecurity"] + extra, timeout=30)
+            code, out, err = run(["--workflow=" + path, "--disablesecurity"] + extra, timeout=30)
             value = summary(out)
             check(code == 1 and value["successful"] is False, "%s: exit %d %s" % (name, code, value))
-            check(name == "binary.yaml" or value["errors"] == [NO_ENTRY], "%s: %s" % (name, value))
+            check(errors is None or value["errors"] == errors, "%s: %s" % (name, value))
+            said = "velmarsh: " + (NO_ENTRY if errors == [NO_ENTRY] else "cannot load file://%s: " % path)
+            check(len(err.splitlines()) == 1 and err.startswith(said), "%s: stderr %r" % (name, err))
+            check(errors is None or errors[0] in err, "%s: stderr %r" % (name, err))
 
 
 def case_outcomes():
@@ -397,7 +408,9 @@ def case_outcomes():
                         "install": {"type": "Log", "message": "installed"},
                         "unload": {"type": "Log", "message": "bye"}})
     lgo = 'Cannot make task "%s": its task type "Lgo" is not registered'
+    log = "start: {type: Log, message: hi}\n"
     cases = [("lgo.yaml", "start: {type: Lgo, message: hi}\n", [], 1, [lgo % "start"]),
+             ("log.yaml", log, ["--task=bogus"], 1, ["none of the tasks is available: bogus"]),
              ("load.yaml", "load: {type: Lgo}\nstart: {type: Log, message: hi}\n", [], 0,
               ["Task_Error_MissingSubTask", lgo % "load"]),
              ("state.json", state, ["--task=install"], 0, []),
@@ -413,6 +426,8 @@ def case_outcomes():
             check(value["successful"] is (want == 0) and value["errors"] == errors,
                   "%s %s: %s" % (name, extra, value))
             told = ["velmarsh: " + each for each in errors if each.startswith("Cannot make task")]
+            told += ["velmarsh: %s (offered: %s)" % (each, "install" if name == "state.json" else "none")
+                     for each in errors if each.startswith("none of the tasks")]
             check(err.splitlines() == told, "%s %s: stderr %r" % (name, extra, err))
 
 
@@ -427,7 +442,7 @@ def case_refusals():
         os.mkdir(os.path.join(directory, "adir"))
         os.mkfifo(os.path.join(directory, "fifo.yaml"))
         long = "x" * 5000
-        cases = [(["--config=" + directory + "/truncated.json"], "Unexpected end of input [@ 1:29]"),
+        cases = [(["--config=" + directory + "/truncated.json"], "Unexpected end of input at line 1, column 29"),
                  (["--config=" + directory + "/binary.json"], "cannot read configuration file"),
                  (["--config=" + directory + "/empty.json"], "the configuration file is empty"),
                  (["--config=" + directory + "/adir"], "not a regular file"),
@@ -459,9 +474,77 @@ def case_local_failures():
         code, out, err = run(["--workflow=" + bad, "--disablesecurity"], timeout=30)
         value = summary(out)
         check(code == 1 and "Yaml_Error_EndOfStream" in value["errors"], "parse: %d %s" % (code, value))
-        check("Unexpected end of stream [3:1]" in value["errors"], "parse: %s" % value)
+        check("read as YAML (the name ends in .yaml): Unexpected end of stream at line 3, column 1" in value["errors"],
+              "parse: %s" % value)
         check("cannot load file://" + bad + ": " in err, "parse: %r" % err)
         check(time.time() - began < 20, "took %.0f s" % (time.time() - began))
+
+
+def case_document_errors():
+    # What a document that cannot be read as a workflow says: an empty one
+    # that it is empty; one that does not parse which parser read it, why
+    # that one, and where it failed, in one form for every parser.
+    yaml = "start:\n  type: Log\n  message: hi\n"
+    read_json = "read as JSON (the name %s): "
+    cases = [("empty.yaml", "", ["Yaml_Error_Empty", "WebGet_Error_YAML", "the document is empty"]),
+             ("empty.json", "", ["Json_Error_ZeroLength", "WebGet_Error_JSON", "the document is empty"]),
+             ("blank.json", " \n\t\n", ["the document is empty"]),
+             ("comment.yaml", "# nothing yet\n", ["the document is empty"]),
+             ("yaml.json", yaml, ["Json_Error_FieldType", "WebGet_Error_JSON", read_json % "ends in .json" +
+                                  "Unknown field type 's' at line 1, column 1"]),
+             ("workflow", yaml, ["Json_Error_FieldType", "WebGet_Error_JSON",
+                                 read_json % "does not end in .yaml, .yml or .xml" +
+                                 "Unknown field type 's' at line 1, column 1"]),
+             ("cut.json", '{"start": {"type": "Log", "message": ', [
+                 "Json_Error_UnknownLength", "WebGet_Error_JSON",
+                 read_json % "ends in .json" + "Unexpected end of input at line 1, column 38"]),
+             ("cut.yml", "start:\n  type: [Log\n", [
+                 "Yaml_Error_EndOfStream", "WebGet_Error_YAML",
+                 "read as YAML (the name ends in .yml): Unexpected end of stream at line 3, column 1"])]
+    with tempfile.TemporaryDirectory() as directory:
+        for name, text, errors in cases:
+            path = write(directory, name, text)
+            code, out, err = run(["--workflow=" + path, "--disablesecurity"], timeout=30)
+            value = summary(out)
+            errors = errors + ["WorkflowRun_Error_Request"]
+            check(code == 1 and value["errors"] == errors, "%s: exit %d %s" % (name, code, value))
+            check(err == "velmarsh: cannot load file://%s: %s\n" % (path, ", ".join(errors)),
+                  "%s: stderr %r" % (name, err))
+
+
+def case_fetch_never_works():
+    # A fetch that cannot work in this build (https) or at all (a scheme
+    # that is not served, no URL, a malformed one) fails at its first
+    # attempt, with why in the summary and on standard error, and is never
+    # retried: the run ends well before the first retry would come (15 s).
+    tls = ["WebGet_Error_Connect", "TLS is not available in this build"]
+    run_error = ["WorkflowRun_Error_Request", "Task_Error_Cancelled"]
+    cases = [("start:\n  type: WorkflowRun\n  url: https://127.0.0.1:9/x.yaml\n", tls + run_error),
+             ("start:\n  type: Macro\n  url: https://127.0.0.1:9/m.json\n", tls),
+             ("load:\n  type: Macro\n  url: https://127.0.0.1:9/m.json\nstart:\n  type: Log\n  message: hi\n",
+              tls),
+             ("start:\n  type: Aggregate\n  url: https://127.0.0.1:9/a.json\n", tls),
+             ("start:\n  type: WorkflowRun\n  url: ftp://127.0.0.1:9/x.yaml\n",
+              ["WebGet_Error_Connect", "unsupported URL scheme (http:// and file:// are taken)"] + run_error),
+             ("start:\n  type: WorkflowRun\n  url: nested.yaml\n",
+              ["WebGet_Error_Connect", "not a URL (http:// and file:// are taken)"] + run_error),
+             ("start:\n  type: Macro\n  url: http://127.0.0.1:99999/m.json\n",
+              ["WebGet_Error_Connect", "malformed URL (no usable host, port or path)"])]
+    with tempfile.TemporaryDirectory() as directory:
+        for text, errors in cases:
+            path = write(directory, "fetch.yaml", text)
+            url = re.search(r"url: (\S+)", text).group(1)
+            began = time.time()
+            try:
+                code, out, err = run(["--workflow=" + path, "--disablesecurity"], timeout=30)
+            except subprocess.TimeoutExpired:
+                fail("%s: still running after 30 s (retried?)" % url)
+            took = time.time() - began
+            value = summary(out)
+            check(code == 1 and value["errors"] == errors, "%s: exit %d %s" % (url, code, value))
+            said = errors[:-1] if errors[-1] == "Task_Error_Cancelled" else errors
+            check(err == "velmarsh: cannot load %s: %s\n" % (url, ", ".join(said)), "%s: stderr %r" % (url, err))
+            check(took < 10, "%s: took %.1f s (retried?)" % (url, took))
 
 
 def case_remote_retry():

@@ -1,5 +1,6 @@
 // The host's workflow job end to end through the built program: the demo
-// from a path and from a peer, exit codes, usage errors, signals, a cancel
+// from a path and from a peer, exit codes, usage errors, what a document
+// that cannot run or a fetch that cannot work says, signals, a cancel
 // during the fetch, analytics batches, a task type implemented by a page
 // script, and the configuration's registry whitelist, pool limits and cache
 // minimum age. The checks themselves are in
@@ -29,6 +30,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, HostWorkflow,
                                          "second_signal_at_once", "interrupt_load_fetch",
                                          "runaway", "cancel_during_fetch", "interrupt_endless_fetch",
                                          "analytics", "no_entry", "outcomes", "refusals", "local_failures",
+                                         "document_errors", "fetch_never_works",
                                          "remote_retry", "warnings", "progress_line", "signed_path",
                                          "signed_http", "script_task", "registry_whitelist", "pool_hosts",
                                          "cache_min_age"));

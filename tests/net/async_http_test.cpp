@@ -209,10 +209,11 @@ TEST_F(AsyncHTTPTest, EveryFailureIsNamed) {
          ECONNREFUSED, "Connect", ""},
         {"http://no-such-host.invalid/x", ASYNCHTTP_PARSER_JSON, WEBGET_ERROR_CONNECT, -1, "Connect", ""},
         {"https://127.0.0.1/x", ASYNCHTTP_PARSER_JSON, WEBGET_ERROR_CONNECT, 0, "Connect", ""},
-        {Peer.Url("/xml"), ASYNCHTTP_PARSER_JSON, WEBGET_ERROR_JSON, -1, "JSON", "Unknown field type [< @ 1:1]"},
-        {Peer.Url("/badxml"), ASYNCHTTP_PARSER_AUTO, WEBGET_ERROR_XML, -1, "Unknown", nullptr},
+        {Peer.Url("/xml"), ASYNCHTTP_PARSER_JSON, WEBGET_ERROR_JSON, -1, "JSON",
+         "read as JSON (as the request asks): Unknown field type '<' at line 1, column 1"},
+        {Peer.Url("/badxml"), ASYNCHTTP_PARSER_AUTO, WEBGET_ERROR_XML, -1, "Unknown", "the document is empty"},
         {Peer.Url("/badyaml"), ASYNCHTTP_PARSER_AUTO, WEBGET_ERROR_YAML, YAML_ERROR_END_OF_STREAM, "YAML",
-         "Unexpected end of stream [2:"},
+         "read as YAML (the server's content type is application/x-yaml): Unexpected end of stream at line 2, "},
         {Peer.Url("/bigchunk"), ASYNCHTTP_PARSER_JSON, WEBGET_ERROR_CUSTOM, 0, "Custom", ""},
         {Peer.Url("/bomb"), ASYNCHTTP_PARSER_JSON, WEBGET_ERROR_CUSTOM, 0, "Custom", ""},
     };
@@ -236,6 +237,45 @@ TEST_F(AsyncHTTPTest, EveryFailureIsNamed) {
         }
     }
     Debug_PrintCallback(nullptr);
+}
+
+// Asks for a retry at once after every failure, counting it.
+int32 RetryAtOnce(AsyncHTTP *, void *User, int32, int32, int32, int32, float64 *) {
+    static_cast<Outcome *>(User)->Failures++;
+    return 0;
+}
+
+// A failure no retry can mend ends the load whatever the owner answers,
+// with its reason; one that a retry may mend leaves the loader idle.
+TEST_F(AsyncHTTPTest, FailuresNoRetryCanMendEndTheLoad) {
+    RefusingPort Refusing;
+    const struct {
+        std::string Url;
+        const char *Said; // null: not final
+    } Cases[] = {
+        {"https://127.0.0.1:9/x", "TLS is not available in this build"},
+        {"ftp://127.0.0.1:9/x", "unsupported URL scheme (http:// and file:// are taken)"},
+        {"relative/name.json", "not a URL (http:// and file:// are taken)"},
+        {"http://127.0.0.1:99999/x", "malformed URL (no usable host, port or path)"},
+        {"http://127.0.0.1:" + std::to_string(Refusing.Port()) + "/x", nullptr},
+    };
+    for (const auto &Each : Cases) {
+        Outcome Result;
+        AsyncHTTP_Reset(Loader);
+        AsyncHTTP_SetErrorCallback(Loader, &Result, RetryAtOnce);
+        ASSERT_TRUE(AsyncHTTP_Load(Loader, Each.Url.c_str(), 0));
+        for (int32 Pass = 0; Pass < 5000 && Result.Failures == 0; Pass++) {
+            WebGetPool_Process();
+            AsyncHTTP_IsLoadComplete(Loader);
+            Thread_Wait(1);
+        }
+        EXPECT_EQ(Result.Failures, 1) << Each.Url;
+        EXPECT_EQ(AsyncHTTP_IsLoadComplete(Loader), Each.Said != nullptr) << Each.Url;
+        EXPECT_EQ(AsyncHTTP_IsLastErrorFinal(Loader), Each.Said != nullptr) << Each.Url;
+        char Said[256] = "";
+        AsyncHTTP_GetLastErrorText(Loader, Said, (int32)sizeof(Said));
+        EXPECT_STREQ(Said, Each.Said != nullptr ? Each.Said : "") << Each.Url;
+    }
 }
 
 TEST_F(AsyncHTTPTest, BodyLimitRefusesByLengthAndAcceptsAtTheLimit) {

@@ -211,7 +211,8 @@ TEST_F(TaskRequestTest, LocalDocumentsFailAtOnceWithTheReason) {
         std::vector<std::string> Errors;
     } Cases[] = {
         {"file://" + Base + "/bad.yaml", "noauth",
-         {"Yaml_Error_EndOfStream", "WebGet_Error_YAML", "Unexpected end of stream [2:1]"}},
+         {"Yaml_Error_EndOfStream", "WebGet_Error_YAML",
+          "read as YAML (the name ends in .yaml): Unexpected end of stream at line 2, column 1"}},
         {"file://" + Base + "/bad.json", "noauth", {"Json_Error_UnknownLength", "WebGet_Error_JSON"}},
         {"file://" + Base + "/none.json", "noauth", {"Platform_Error_Missing"}},
         {"file://" + Base + "/fifo.json", "noauth", {"Not a regular file (" + Base + "/fifo.json)"}},
