@@ -59,16 +59,11 @@ int32 OnWorkflowStatus(void *, const char *, const char *, const char *Instance,
 
 int32 HostWorker_IsRequested(void) { return CommandLine_IsFieldSet(nullptr, "wfworker"); }
 
-int32 HostWorker_CheckSwitches(char *Reason, int32 Size) {
-    char Value[4096] = "";
+int32 HostWorker_CheckParent(char *Reason, int32 Size) {
     int32 Parent = 0;
     uint64 Start = 0;
-    if (!CommandLine_GetFieldByName(nullptr, "wfendpoint", Value, (int32)sizeof(Value)) || Value[0] == 0)
-        snprintf(Reason, (size_t)Size, "--wfworker needs --wfendpoint=<the parent's end-point URL>");
-    else if (!ReadParent(&Parent, &Start))
-        snprintf(Reason, (size_t)Size, "--wfworker needs --wfparent=<the parent's process id>.<its start time>");
-    else
-        return TRUE;
+    if (ReadParent(&Parent, &Start)) return TRUE;
+    snprintf(Reason, (size_t)Size, "--wfworker needs --wfparent=<the parent's process id>.<its start time>");
     return FALSE;
 }
 

@@ -20,8 +20,8 @@ RUNTIME_EXTERN_C_BEGIN
 
 // 1 when the command line asks for the worker role.
 int32 HostWorker_IsRequested(void);
-// 1 when the worker's own switches are usable, else 0 with a one-line reason.
-int32 HostWorker_CheckSwitches(char *Reason, int32 Size);
+// 1 when --wfparent names a parent, else 0 with a one-line reason.
+int32 HostWorker_CheckParent(char *Reason, int32 Size);
 // Runs the loop (the runtime, the application and the manager are started);
 // answers the process exit code.
 int32 HostWorker_Run(void);

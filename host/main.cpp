@@ -212,9 +212,17 @@ void LogCommandLine() {
     }
 }
 
+// SHA-256 of a configuration's bytes, as lower-case hexadecimal.
+std::string ConfigDigestOf(const std::string &Text) {
+    char Hex[80] = "";
+    Hash_QuickString(&SHA256_INTERFACE, Text.data(), (uint32)Text.size(), HASH_STRING_PLAIN, Hex, (int32)sizeof(Hex));
+    return Hex;
+}
+
 // The --config value: an absolute path of a regular, readable, non-empty
-// file (the worker is handed this same path).
-bool CheckConfigSwitch(std::string &Config, std::string &Reason) {
+// file, read once here (what is applied later, and the worker is handed
+// this path and the digest of these bytes).
+bool CheckConfigSwitch(std::string &Config, std::string &Text, std::string &Reason) {
     static char Value[FieldSize];
     if (!CommandLine_IsFieldSet(nullptr, "config")) return true;
     if (!CommandLine_GetFieldByName(nullptr, "config", Value, FieldSize) || Value[0] == 0) {
@@ -229,7 +237,17 @@ bool CheckConfigSwitch(std::string &Config, std::string &Reason) {
     }
     if (!S_ISREG(Facts.st_mode)) Reason = "the configuration is not a regular file: " + Path;
     else if (Facts.st_size == 0) Reason = "the configuration file is empty: " + Path;
+    else if ((size_t)Facts.st_size > ConfigLimit) Reason = "the configuration file is larger than 16 MiB: " + Path;
     if (!Reason.empty()) return false;
+    FILE *File = fopen(Value, "rb");
+    if (File == nullptr) {
+        Reason = "cannot read configuration file " + Path + ": " + strerror(errno);
+        return false;
+    }
+    char Chunk[4096];
+    for (size_t Count; Text.size() <= ConfigLimit && (Count = fread(Chunk, 1, sizeof(Chunk), File)) > 0;)
+        Text.append(Chunk, Count);
+    fclose(File);
     char *Absolute = realpath(Value, nullptr);
     Config = Absolute != nullptr ? Absolute : Value;
     free(Absolute);
@@ -238,8 +256,8 @@ bool CheckConfigSwitch(std::string &Config, std::string &Reason) {
 
 // Checks the workflow switches before anything starts: a bad one is one line
 // on standard error and exit code 2.
-bool CheckWorkflowSwitches(std::string &Url, std::string &Tasks, std::string &Config, std::string &Script,
-                           std::string &ConfigDigest) {
+bool CheckWorkflowSwitches(std::string &Url, std::string &Tasks, std::string &Config, std::string &ConfigText,
+                           std::string &Script) {
     static char Value[FieldSize], Reason[FieldSize], Resolved[FieldSize];
     auto Refuse = [](const char *Text) {
         fprintf(stderr, "velmarsh: %s\n", Text);
@@ -247,11 +265,15 @@ bool CheckWorkflowSwitches(std::string &Url, std::string &Tasks, std::string &Co
     };
     std::string Why;
     if (HostWorker_IsRequested()) {
-        if (!HostWorker_CheckSwitches(Reason, FieldSize)) return Refuse(Reason);
-        // The parent's configuration, as the parent read it.
-        if (!CheckConfigSwitch(Config, Why)) return Refuse(Why.c_str());
-        if (CommandLine_GetFieldByName(nullptr, "configdigest", Value, FieldSize)) ConfigDigest = Value;
-        if (!Config.empty() && ConfigDigest.empty()) return Refuse("--config in a worker needs --configdigest");
+        if (!HostWorker_CheckParent(Reason, FieldSize)) return Refuse(Reason);
+        // The parent's configuration, only as the parent read it.
+        if (!CheckConfigSwitch(Config, ConfigText, Why)) return Refuse(Why.c_str());
+        if (!Config.empty() && (!CommandLine_GetFieldByName(nullptr, "configdigest", Value, FieldSize) ||
+                                !String_CompareWithoutCase(Value, ConfigDigestOf(ConfigText).c_str())))
+            return Refuse(("cannot read configuration file " + Config +
+                           ": it changed after the parent process read it").c_str());
+        if (!CommandLine_GetFieldByName(nullptr, "wfendpoint", Value, FieldSize) || Value[0] == 0)
+            return Refuse("--wfworker needs --wfendpoint=<the parent's end-point URL>");
         return true;
     }
     if (!CommandLine_GetFieldByName(nullptr, "workflow", Value, FieldSize) || Value[0] == 0)
@@ -269,7 +291,7 @@ bool CheckWorkflowSwitches(std::string &Url, std::string &Tasks, std::string &Co
         }
         Tasks = Value;
     }
-    if (!CheckConfigSwitch(Config, Why)) return Refuse(Why.c_str());
+    if (!CheckConfigSwitch(Config, ConfigText, Why)) return Refuse(Why.c_str());
     if (CommandLine_IsFieldSet(nullptr, "script")) {
         if (!CommandLine_GetFieldByName(nullptr, "script", Value, FieldSize) || Value[0] == 0)
             return Refuse("--script needs the path of a JavaScript file");
@@ -283,43 +305,24 @@ bool CheckWorkflowSwitches(std::string &Url, std::string &Tasks, std::string &Co
     return true;
 }
 
-// The configuration file through the application; its analytics keys reach
-// the analytics queue. The file is read once: its digest is that of what was
-// applied, and a worker applies it only when its digest is the parent's
-// (Expected), so nobody can swap the file in between. A file that does not
-// parse is a usage error, told with the parser's message and position;
-// nothing of it is taken.
-bool LoadConfiguration(const std::string &Path, const std::string &Expected, std::string &Digest) {
-    std::string Text, Message;
-    if (FILE *File = fopen(Path.c_str(), "rb")) {
-        char Chunk[4096];
-        for (size_t Count; (Count = fread(Chunk, 1, sizeof(Chunk), File)) > 0 && Text.size() < ConfigLimit;)
-            Text.append(Chunk, Count);
-        fclose(File);
-    } else {
-        Message = strerror(errno);
-    }
-    char Hex[80] = "";
-    Hash_QuickString(&SHA256_INTERFACE, Text.data(), (uint32)Text.size(), HASH_STRING_PLAIN, Hex, (int32)sizeof(Hex));
-    Digest = Hex;
-    if (Message.empty() && Text.size() >= ConfigLimit) Message = "larger than 16 MiB";
-    if (Message.empty() && !Expected.empty() && !String_CompareWithoutCase(Expected.c_str(), Hex))
-        Message = "it changed after the parent process read it";
+// The configuration read by CheckConfigSwitch, through the application; its
+// analytics keys reach the analytics queue. A text that does not parse is a
+// usage error, told with the parser's message and position; nothing of it
+// is taken.
+bool LoadConfiguration(const std::string &Path, const std::string &Text) {
+    std::string Message;
     Dictionary *Loaded = nullptr;
     Dictionary_Create(&Loaded);
-    bool Parsed = false;
-    if (Message.empty()) {
-        JSON *Reader = nullptr;
-        JSON_Create(&Reader);
-        JSON_SetDictionaryHandle(Reader, Loaded);
-        JSON_SetPrintCallback(Reader, &Message, AsyncHTTP_KeepParserMessage);
-        DictionaryItem *Top = nullptr;
-        int32 Type = DICTIONARY_TYPE_UNKNOWN;
-        Parsed = JSON_LoadBuffer(Reader, Text.data(), (int32)Text.size()) && Dictionary_ItemGetFirst(Loaded, &Top) &&
-                 Top != nullptr && Dictionary_ItemGetType(Loaded, Top, &Type) && Type == DICTIONARY_TYPE_DICTIONARY;
-        JSON_Release(&Reader);
-        if (!Parsed && Message.empty()) Message = "not a JSON object";
-    }
+    JSON *Reader = nullptr;
+    JSON_Create(&Reader);
+    JSON_SetDictionaryHandle(Reader, Loaded);
+    JSON_SetPrintCallback(Reader, &Message, AsyncHTTP_KeepParserMessage);
+    DictionaryItem *Top = nullptr;
+    int32 Type = DICTIONARY_TYPE_UNKNOWN;
+    bool Parsed = JSON_LoadBuffer(Reader, Text.data(), (int32)Text.size()) && Dictionary_ItemGetFirst(Loaded, &Top) &&
+                  Top != nullptr && Dictionary_ItemGetType(Loaded, Top, &Type) && Type == DICTIONARY_TYPE_DICTIONARY;
+    JSON_Release(&Reader);
+    if (!Parsed && Message.empty()) Message = "not a JSON object";
     if (!Parsed) {
         Dictionary_Release(&Loaded);
         fprintf(stderr, "velmarsh: cannot read configuration file %s: %s\n", Path.c_str(), Message.c_str());
@@ -336,13 +339,13 @@ bool LoadConfiguration(const std::string &Path, const std::string &Expected, std
 
 // What an elevated worker needs to decide trust as this process does: the
 // configuration it applied (path and digest) and the security switch.
-void HandWorkerTrust(const std::string &Config, const std::string &Digest) {
+void HandWorkerTrust(const std::string &Config, const std::string &Text) {
     std::string Switches;
     if (!Config.empty()) {
         // One quoted argument; a quote inside is written twice.
         std::string Quoted;
         for (char Each : Config) Quoted += Each == '"' ? std::string("\"\"") : std::string(1, Each);
-        Switches = "\"--config=" + Quoted + "\" --configdigest=" + Digest;
+        Switches = "\"--config=" + Quoted + "\" --configdigest=" + ConfigDigestOf(Text);
     }
     if (CommandLine_IsFieldSet(nullptr, "disablesecurity")) Switches += (Switches.empty() ? "" : " ") + std::string("--disablesecurity");
     WorkflowRun_SetWorkerSwitches(Switches.c_str());
@@ -370,8 +373,8 @@ int main(int argc, char **argv) {
 
     const bool WorkerRole = HostWorker_IsRequested() != 0;
     bool RunsWorkflow = CommandLine_IsFieldSet(nullptr, "workflow") || WorkerRole;
-    std::string Url, Tasks, Config, Script, ConfigDigest;
-    if (RunsWorkflow && !CheckWorkflowSwitches(Url, Tasks, Config, Script, ConfigDigest)) {
+    std::string Url, Tasks, Config, ConfigText, Script;
+    if (RunsWorkflow && !CheckWorkflowSwitches(Url, Tasks, Config, ConfigText, Script)) {
         Arguments_Remove();
         return HOSTJOB_EXIT_USAGE;
     }
@@ -421,9 +424,8 @@ int main(int argc, char **argv) {
         // A Linux build carries no code-signing certificate: unsigned local
         // documents run only with security switched off.
         Authenticate_SetEnabled(CommandLine_IsFieldSet(nullptr, "disablesecurity") ? 0 : 1);
-        std::string Digest;
-        bool Configured = Config.empty() || LoadConfiguration(Config, ConfigDigest, Digest);
-        if (Configured && !WorkerRole) HandWorkerTrust(Config, Digest);
+        bool Configured = Config.empty() || LoadConfiguration(Config, ConfigText);
+        if (Configured && !WorkerRole) HandWorkerTrust(Config, ConfigText);
         WorkflowManager_Init();
         int32 Code = HOSTJOB_EXIT_USAGE;
         if (Configured) {

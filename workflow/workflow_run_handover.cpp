@@ -31,6 +31,7 @@ const char *const EndPointClass = "NotificationEndPoint";
 // How long a cancelled run waits for the worker's answer: an interrupted
 // parent ends within two seconds whatever the worker does.
 constexpr int32 CancelAnswerMilliseconds = 1000;
+constexpr int32 WorkerWatchMilliseconds = 250;
 
 std::string WorkerSwitches;
 
@@ -189,6 +190,25 @@ int32 OnCancelUnanswered(void *User, const char *, const char *, const char *, D
     return Task_Complete(Self->Owner, nullptr);
 }
 
+// A worker that ends before its run has reported (it refused its switches,
+// could not start or died) fails the run instead of leaving it waiting.
+int32 OnWatchWorker(void *User, const char *, const char *, const char *, Dictionary *) {
+    WorkflowRun *Self = static_cast<WorkflowRun *>(User);
+    if (Task_IsCompleted(Self->Owner) || Self->Worker == nullptr) return TRUE;
+    Process_Process(Self->Worker);
+    uint32 State = PROCESS_STATE_IDLE;
+    Process_GetState(Self->Worker, &State);
+    if (State == PROCESS_STATE_RUNNING) {
+        NotificationCenter_FireAfterDelayWithJSON("WorkflowRun", "WatchWorker", RunId(Self), WorkerWatchMilliseconds,
+                                                  "{\"canRemote\":false}");
+        return TRUE;
+    }
+    Task_Print(Self->Owner, "The elevated worker ended before its run completed\n");
+    Task_AddError(Self->Owner, "Launch_Error_RunElevated");
+    Task_AddErrorAlways(Self->Owner, "the elevated worker ended before its run completed (its log tells why)");
+    return Task_Complete(Self->Owner, nullptr);
+}
+
 void Observe(WorkflowRun *Self, bool Add) {
     std::string Point = EndPointId();
     auto Each = [&](const char *Type, const char *Name, const char *Instance, NotificationCenter_ObserverFunc Function) {
@@ -201,6 +221,7 @@ void Observe(WorkflowRun *Self, bool Add) {
     Each("WorkflowRun", "Complete", TaskId(Self->Owner), OnRemoteComplete);
     Each("WorkflowRun", "RunStart", NOTIFICATIONCENTER_GLOBAL, OnRemoteRunStart);
     Each("WorkflowRun", "CancelUnanswered", RunId(Self), OnCancelUnanswered);
+    Each("WorkflowRun", "WatchWorker", RunId(Self), OnWatchWorker);
 }
 
 // The worker learns whom to watch (this process, told from a later one with
@@ -247,7 +268,10 @@ void Launch(WorkflowRun *Self) {
         NotificationEndPoint_RemoveWebServerURL(EndPoint(), PeerUrl);
         Task_AddError(Self->Owner, "Launch_Error_RunElevated");
         Task_Complete(Self->Owner, nullptr);
+        return;
     }
+    NotificationCenter_FireAfterDelayWithJSON("WorkflowRun", "WatchWorker", RunId(Self), WorkerWatchMilliseconds,
+                                              "{\"canRemote\":false}");
 }
 
 } // namespace

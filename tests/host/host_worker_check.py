@@ -18,6 +18,8 @@ not_elevated: an elevator that does not elevate: the run fails with a clear
 error and is never handed on.
 parent_killed: a parent killed before or after the hand-over: the worker
 ends at once, unsuccessful, and runs nothing.
+worker_switches: a worker without its parent, or whose configuration is not
+the one its parent read, refuses to start.
 Exit status 0 when the case holds.
 """
 import json
@@ -181,11 +183,13 @@ class Handover:
     each worker's start and exit status, and an unprivileged parent."""
 
     def __init__(self, elevate=True, delay=0):
-        self.directory = tempfile.mkdtemp(prefix="host_handover_")
+        self.directory = tempfile.mkdtemp(prefix="host_worker_")
         os.chmod(self.directory, 0o777)
         self.marks = os.path.join(self.directory, "marks")
         self.elevator = write(self.directory, "elevator",
-                              "#!/bin/sh\necho started >> %s\nsleep %s\n%s\"$@\"\necho ended $? >> %s\n" %
+                              # A broken pipe does not stop it: the parent that
+                              # reads the worker's id may be gone by then.
+                              "#!/bin/sh\ntrap '' PIPE\necho started >> %s\nsleep %s\n%s\"$@\"\necho ended $? >> %s\n" %
                               (self.marks, delay, "VELMARSH_ELEVATED=1 " if elevate else "", self.marks), 0o755)
 
     def path(self, name):
@@ -262,10 +266,13 @@ def finish(process, seconds):
 
 def case_signed_config():
     # The worker gets no --disablesecurity: it must trust the signer through
-    # the parent's configuration; a stranger's signature is refused there,
-    # and the parent says why.
-    cases = [("demo-signer", 0, None), ("stranger", 1, 'Document signer is not trusted by the store "app"')]
-    for key, code, error in cases:
+    # the parent's configuration. The parent fetches only the child; a
+    # grandchild signed by a stranger is refused in the worker, and the
+    # parent says why.
+    log = {"start": {"type": "Log", "message": "worker ran"}}
+    nested = {"start": {"type": "WorkflowRun", "url": "file://{workflowDirectory}/grandchild.jws"}}
+    cases = [(log, 0, None), (nested, 1, 'Document signer is not trusted by the store "app"')]
+    for child, code, error in cases:
         run = Handover()
         try:
             for suffix in ("pem", "der"):
@@ -281,7 +288,8 @@ def case_signed_config():
                                       capture_output=True, text=True, check=True).stdout
                 write(run.directory, name, text)
 
-            sign("child.jws", {"start": {"type": "Log", "message": "worker ran"}}, key)
+            sign("grandchild.jws", log, "stranger")
+            sign("child.jws", child, "demo-signer")
             sign("parent.jws", {"start": {"type": "WorkflowRun", "url": "file://{workflowDirectory}/child.jws",
                                           "elevated": True,
                                           "arguments": "--debug --debugdir=" + run.path("worker-logs")}},
@@ -289,11 +297,12 @@ def case_signed_config():
             shutil.copy(os.path.join(SIGNED, "..", "..", "..", "examples", "demo-app.json"), run.path("app.json"))
             os.chmod(run.path("app.json"), 0o644)
             process = run.start(["--workflow=" + run.path("parent.jws"), "--config=" + run.path("app.json")])
-            check(finish(process, 30) == code, "%s: exit %s, %r" % (key, process.returncode, run.summary()))
+            check(finish(process, 30) == code, "exit %s, %r" % (process.returncode, run.summary()))
             result = run.summary()
-            check(result["successful"] is (code == 0), "%s: %r" % (key, result))
-            check(error is None or error in result["errors"], "%s: errors %r lack %r" % (key, result["errors"], error))
-            check(("worker ran" in run.worker_log()) is (code == 0), "%s: the worker's run" % key)
+            check(result["successful"] is (code == 0), "%r" % result)
+            check(error is None or error in result["errors"], "errors %r lack %r" % (result["errors"], error))
+            check("Task_Error_Cancelled" not in result["errors"], "the parent cancelled the run: %r" % result)
+            check(("worker ran" in run.worker_log()) is (code == 0), "the worker's run")
         finally:
             run.close()
 
@@ -335,20 +344,51 @@ def case_not_elevated():
 
 def case_parent_killed():
     # Before the hand-over the elevator is still "asking" when the parent
-    # dies; after it the worker runs a long task.
+    # dies, and another process takes the parent's port; after it the worker
+    # runs a long task.
     for before, delay in [(True, 1), (False, 0)]:
         run = Handover(delay=delay)
         try:
             write(run.directory, "child.yaml", "start:\n  type: Sleep\n  seconds: 20\n")
             process = run.start(["--workflow=" + run.parent_yaml("child.yaml"), "--disablesecurity"])
             run.wait_for("Launching process" if before else "Worker runs workflow")
+            port = listening_port(process.pid)
             process.kill()
             process.wait()
+            taken = socket.socket()
+            taken.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+            taken.bind(("127.0.0.1", port))
+            taken.listen(4)
+            taken.settimeout(0)
             marks = run.worker_ends(3 + delay)
+            try:
+                taken.accept()
+                fail("before=%s: the worker subscribed to whoever took the port" % before)
+            except BlockingIOError:
+                pass
+            taken.close()
             check(marks[-1] != "ended 0", "before=%s: the worker ended successfully" % before)
             check(not before or "Trigger workflow" not in run.worker_log(), "the orphaned worker ran the run")
         finally:
             run.close()
+
+
+def case_worker_switches():
+    directory = tempfile.mkdtemp(prefix="host_switches_")
+    try:
+        config = write(directory, "app.json", "{}")
+        start = open("/proc/self/stat").read().rsplit(")", 1)[1].split()[19]
+        worker = [PROGRAM, "--wfworker", "--wfendpoint=http://127.0.0.1:1/AAAAAAAAAAA"]
+        parent = "--wfparent=%d.%s" % (os.getpid(), start)
+        cases = [([], "--wfparent=<the parent's process id>"),
+                 ([parent, "--config=" + config, "--configdigest=" + "0" * 64],
+                  "it changed after the parent process read it")]
+        for extra, wanted in cases:
+            done = subprocess.run(worker + extra, capture_output=True, text=True, timeout=30)
+            check(done.returncode == 2 and wanted in done.stderr, "%s: exit %d %r" % (extra, done.returncode,
+                                                                                    done.stderr))
+    finally:
+        shutil.rmtree(directory, ignore_errors=True)
 
 
 globals()["case_" + CASE]()

@@ -28,4 +28,6 @@ TEST(HostWorker, WorkerThatIsNotElevatedFailsTheRun) { EXPECT_EQ(RunCase("not_el
 
 TEST(HostWorker, WorkerEndsWithItsParent) { EXPECT_EQ(RunCase("parent_killed"), 0); }
 
+TEST(HostWorker, WorkerRefusesSwitchesItCannotTrust) { EXPECT_EQ(RunCase("worker_switches"), 0); }
+
 } // namespace
