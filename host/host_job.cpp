@@ -257,10 +257,12 @@ int32 OnEventComplete(void *, const char *, const char *, const char *, Dictiona
 }
 
 int32 OnWorkflowStatus(void *, const char *, const char *, const char *Instance, Dictionary *Info) {
-    uint32 Retry = 0;
+    uint32 Retry = 0, Remote = 0;
     // A nested run that could not fetch its document waits for a retry that
-    // nobody here asks for: the job unloads as for its own workflow.
-    if (Instance != nullptr && Info != nullptr && Dictionary_GetBooleanByKey(Info, "canRetry", &Retry) && Retry)
+    // nobody here asks for: the job unloads as for its own workflow. A run
+    // of the elevated worker ends there and reports why.
+    if (Instance != nullptr && Info != nullptr && Dictionary_GetBooleanByKey(Info, "canRetry", &Retry) && Retry &&
+        !(Dictionary_GetBooleanByKey(Info, "isRemote", &Remote) && Remote))
         Unload("the workflow could not be fetched");
     return TRUE;
 }

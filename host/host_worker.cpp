@@ -2,10 +2,17 @@
 #include "host/host_worker.h"
 
 #include <signal.h>
+#include <stdio.h>
+#include <stdlib.h>
 #include <unistd.h>
 
+#include "runtime/class.h"
 #include "runtime/command_line.h"
 #include "runtime/log.h"
+#include "runtime/notification/notification_center.h"
+#include "runtime/posix/platform.h"
+#include "workflow/workflow.h"
+#include "workflow/workflow_event.h"
 #include "workflow/workflow_app.h"
 #include "workflow/workflow_app_life.h"
 #include "workflow/workflow_app_tick.h"
@@ -15,10 +22,50 @@ namespace {
 
 volatile sig_atomic_t WorkerSignals = 0;
 void OnWorkerSignal(int) { WorkerSignals = WorkerSignals + 1; }
+int32 ObserverToken = 0;
+
+// The parent named by --wfparent=<pid>.<start time>.
+bool ReadParent(int32 *Id, uint64 *Start) {
+    char Value[64] = "";
+    char *End = nullptr;
+    if (!CommandLine_GetFieldByName(nullptr, "wfparent", Value, (int32)sizeof(Value))) return false;
+    long Pid = strtol(Value, &End, 10);
+    if (End == Value || *End != '.' || Pid <= 0 || Pid > 0x7fffffff) return false;
+    const char *Digits = End + 1;
+    unsigned long long Ticks = strtoull(Digits, &End, 10);
+    if (End == Digits || *End != 0 || Ticks == 0) return false;
+    *Id = (int32)Pid;
+    *Start = (uint64)Ticks;
+    return true;
+}
+
+// A run whose document could not be fetched waits for a retry that only
+// the parent could ask for: it ends now, and its completion carries the
+// reason to the parent.
+int32 OnWorkflowStatus(void *, const char *, const char *, const char *Instance, Dictionary *Info) {
+    uint32 Retry = 0, Remote = 0;
+    if (Instance == nullptr || Info == nullptr || !Dictionary_GetBooleanByKey(Info, "canRetry", &Retry) || !Retry ||
+        (Dictionary_GetBooleanByKey(Info, "isRemote", &Remote) && Remote))
+        return TRUE;
+    void *Object = Class_ConvertFromInstanceId(Instance);
+    if (Object == nullptr || ((ClassStruct *)Object)->ClassId != WORKFLOW_CLASSID) return TRUE;
+    Workflow *Flow = static_cast<Workflow *>(Object);
+    if (!Workflow_IsTaskQueued(Flow, "unload") && !Workflow_IsTaskRunning(Flow, "unload"))
+        Workflow_QueueTask(Flow, "unload", nullptr, nullptr);
+    return TRUE;
+}
 
 } // namespace
 
 int32 HostWorker_IsRequested(void) { return CommandLine_IsFieldSet(nullptr, "wfworker"); }
+
+int32 HostWorker_CheckParent(char *Reason, int32 Size) {
+    int32 Parent = 0;
+    uint64 Start = 0;
+    if (ReadParent(&Parent, &Start)) return TRUE;
+    snprintf(Reason, (size_t)Size, "--wfworker needs --wfparent=<the parent's process id>.<its start time>");
+    return FALSE;
+}
 
 int32 HostWorker_Run(void) {
     struct sigaction Action {};
@@ -26,15 +73,33 @@ int32 HostWorker_Run(void) {
     sigemptyset(&Action.sa_mask);
     sigaction(SIGINT, &Action, nullptr);
     sigaction(SIGTERM, &Action, nullptr);
+    int32 Parent = 0;
+    uint64 ParentStart = 0;
+    ReadParent(&Parent, &ParentStart);
     Log_Info("Workflow worker started\n");
+    NotificationCenter_AddObserver("Workflow", "Status", &ObserverToken, OnWorkflowStatus);
     // The parent's disconnect ends the runs it asked for; their ends are
-    // still ticked before the loop stops.
+    // still ticked before the loop stops. A parent that is gone, already
+    // before the first tick or at any later one, ends the worker at once:
+    // nothing more runs for it, and whoever listens on its port now is not
+    // subscribed to.
+    bool Orphaned = false;
     while (!WorkflowApp_IsDisconnected() && WorkerSignals < 2) {
+        if (Platform_GetProcessStartTime(Parent) != ParentStart) {
+            Orphaned = true;
+            break;
+        }
         WorkflowApp_Process();
         WorkflowManager_Process();
         usleep(15000);
     }
-    for (int32 Pass = 0; Pass < 4; Pass++) WorkflowApp_Process();
+    NotificationCenter_RemoveObserver("Workflow", "Status", &ObserverToken, OnWorkflowStatus);
+    if (Orphaned) {
+        Log_Error("The parent process %d has ended: the worker ends\n", Parent);
+        WorkflowApp_SetExitCode(HOSTWORKER_EXIT_ORPHANED);
+    } else {
+        for (int32 Pass = 0; Pass < 4; Pass++) WorkflowApp_Process();
+    }
     signal(SIGINT, SIG_DFL);
     signal(SIGTERM, SIG_DFL);
     Log_Info("Workflow worker ends\n");

@@ -6,6 +6,7 @@
 #include <errno.h>
 #include <stdarg.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -17,6 +18,8 @@
 #include "platform/async_file.h"
 #include "runtime/command_line.h"
 #include "content/content_register.h"
+#include "crypto/digests/hash.h"
+#include "crypto/digests/sha256.h"
 #include "crypto/trust/authenticate.h"
 #include "crypto/crypto_register.h"
 #include "runtime/script/core_script.h"
@@ -47,6 +50,7 @@
 #include "workflow/workflow_app_life.h"
 #include "workflow/workflow_app_web.h"
 #include "workflow/workflow_manager.h"
+#include "workflow/workflow_run.h"
 #ifdef RUNTIME_WITH_GTK
 #include "platform/posix/native_ui_gtk_module.h"
 #endif
@@ -56,6 +60,7 @@ namespace {
 constexpr char HostVersion[] = VELMARSH_VERSION;
 constexpr char HostLogName[] = "host.developer.log";
 constexpr int32 FieldSize = 4096;
+constexpr size_t ConfigLimit = 16u << 20;
 
 #define HOST_SYNOPSIS                                                                       \
     "Usage: velmarsh --workflow=<path|file:///path|http://url>\n"                          \
@@ -148,7 +153,7 @@ constexpr const char *KnownSwitches[] = {
     "debugdir",   "externalprint", "memoryreport", "memorytest",  "memorytracking", "perday",
     "perprocess", "perthread",  "verbose",      "window",         "help",       "workflow",
     "task",       "config",     "disablesecurity", "wfselfupdate", "wfworker",  "wfendpoint",
-    "maxdays",    "script",
+    "maxdays",    "script",     "wfparent",     "configdigest",
 };
 
 // Arguments past the process line's 4,095 bytes were left out: the run would
@@ -207,15 +212,66 @@ void LogCommandLine() {
     }
 }
 
+// SHA-256 of a configuration's bytes, as lower-case hexadecimal.
+std::string ConfigDigestOf(const std::string &Text) {
+    char Hex[80] = "";
+    Hash_QuickString(&SHA256_INTERFACE, Text.data(), (uint32)Text.size(), HASH_STRING_PLAIN, Hex, (int32)sizeof(Hex));
+    return Hex;
+}
+
+// The --config value: an absolute path of a regular, readable, non-empty
+// file, read once here (what is applied later, and the worker is handed
+// this path and the digest of these bytes).
+bool CheckConfigSwitch(std::string &Config, std::string &Text, std::string &Reason) {
+    static char Value[FieldSize];
+    if (!CommandLine_IsFieldSet(nullptr, "config")) return true;
+    if (!CommandLine_GetFieldByName(nullptr, "config", Value, FieldSize) || Value[0] == 0) {
+        Reason = "--config needs the path of a JSON file";
+        return false;
+    }
+    struct stat Facts {};
+    std::string Path = Value;
+    if (stat(Value, &Facts) != 0 || access(Value, R_OK) != 0) {
+        Reason = "cannot read configuration file " + Path + ": " + strerror(errno);
+        return false;
+    }
+    if (!S_ISREG(Facts.st_mode)) Reason = "the configuration is not a regular file: " + Path;
+    else if (Facts.st_size == 0) Reason = "the configuration file is empty: " + Path;
+    else if ((size_t)Facts.st_size > ConfigLimit) Reason = "the configuration file is larger than 16 MiB: " + Path;
+    if (!Reason.empty()) return false;
+    FILE *File = fopen(Value, "rb");
+    if (File == nullptr) {
+        Reason = "cannot read configuration file " + Path + ": " + strerror(errno);
+        return false;
+    }
+    char Chunk[4096];
+    for (size_t Count; Text.size() <= ConfigLimit && (Count = fread(Chunk, 1, sizeof(Chunk), File)) > 0;)
+        Text.append(Chunk, Count);
+    fclose(File);
+    char *Absolute = realpath(Value, nullptr);
+    Config = Absolute != nullptr ? Absolute : Value;
+    free(Absolute);
+    return true;
+}
+
 // Checks the workflow switches before anything starts: a bad one is one line
 // on standard error and exit code 2.
-bool CheckWorkflowSwitches(std::string &Url, std::string &Tasks, std::string &Config, std::string &Script) {
+bool CheckWorkflowSwitches(std::string &Url, std::string &Tasks, std::string &Config, std::string &ConfigText,
+                           std::string &Script) {
     static char Value[FieldSize], Reason[FieldSize], Resolved[FieldSize];
     auto Refuse = [](const char *Text) {
         fprintf(stderr, "velmarsh: %s\n", Text);
         return false;
     };
+    std::string Why;
     if (HostWorker_IsRequested()) {
+        if (!HostWorker_CheckParent(Reason, FieldSize)) return Refuse(Reason);
+        // The parent's configuration, only as the parent read it.
+        if (!CheckConfigSwitch(Config, ConfigText, Why)) return Refuse(Why.c_str());
+        if (!Config.empty() && (!CommandLine_GetFieldByName(nullptr, "configdigest", Value, FieldSize) ||
+                                !String_CompareWithoutCase(Value, ConfigDigestOf(ConfigText).c_str())))
+            return Refuse(("cannot read configuration file " + Config +
+                           ": it changed after the parent process read it").c_str());
         if (!CommandLine_GetFieldByName(nullptr, "wfendpoint", Value, FieldSize) || Value[0] == 0)
             return Refuse("--wfworker needs --wfendpoint=<the parent's end-point URL>");
         return true;
@@ -235,17 +291,7 @@ bool CheckWorkflowSwitches(std::string &Url, std::string &Tasks, std::string &Co
         }
         Tasks = Value;
     }
-    if (CommandLine_IsFieldSet(nullptr, "config")) {
-        if (!CommandLine_GetFieldByName(nullptr, "config", Value, FieldSize) || Value[0] == 0)
-            return Refuse("--config needs the path of a JSON file");
-        struct stat Facts {};
-        std::string Path = Value;
-        if (stat(Value, &Facts) != 0 || access(Value, R_OK) != 0)
-            return Refuse(("cannot read configuration file " + Path + ": " + strerror(errno)).c_str());
-        if (!S_ISREG(Facts.st_mode)) return Refuse(("the configuration is not a regular file: " + Path).c_str());
-        if (Facts.st_size == 0) return Refuse(("the configuration file is empty: " + Path).c_str());
-        Config = Value;
-    }
+    if (!CheckConfigSwitch(Config, ConfigText, Why)) return Refuse(Why.c_str());
     if (CommandLine_IsFieldSet(nullptr, "script")) {
         if (!CommandLine_GetFieldByName(nullptr, "script", Value, FieldSize) || Value[0] == 0)
             return Refuse("--script needs the path of a JavaScript file");
@@ -259,34 +305,50 @@ bool CheckWorkflowSwitches(std::string &Url, std::string &Tasks, std::string &Co
     return true;
 }
 
-// The configuration file through the application; its analytics keys reach
-// the analytics queue. A file that does not parse is a usage error, told
-// with the parser's message and position; nothing of it is taken.
-bool LoadConfiguration(const std::string &Path) {
-    Dictionary *Probe = nullptr;
-    JSON *Reader = nullptr;
+// The configuration read by CheckConfigSwitch, through the application; its
+// analytics keys reach the analytics queue. A text that does not parse is a
+// usage error, told with the parser's message and position; nothing of it
+// is taken.
+bool LoadConfiguration(const std::string &Path, const std::string &Text) {
     std::string Message;
-    Dictionary_Create(&Probe);
+    Dictionary *Loaded = nullptr;
+    Dictionary_Create(&Loaded);
+    JSON *Reader = nullptr;
     JSON_Create(&Reader);
-    JSON_SetDictionaryHandle(Reader, Probe);
+    JSON_SetDictionaryHandle(Reader, Loaded);
     JSON_SetPrintCallback(Reader, &Message, AsyncHTTP_KeepParserMessage);
     DictionaryItem *Top = nullptr;
     int32 Type = DICTIONARY_TYPE_UNKNOWN;
-    bool Parsed = JSON_LoadFile(Reader, Path.c_str()) && Dictionary_ItemGetFirst(Probe, &Top) && Top != nullptr &&
-                  Dictionary_ItemGetType(Probe, Top, &Type) && Type == DICTIONARY_TYPE_DICTIONARY;
+    bool Parsed = JSON_LoadBuffer(Reader, Text.data(), (int32)Text.size()) && Dictionary_ItemGetFirst(Loaded, &Top) &&
+                  Top != nullptr && Dictionary_ItemGetType(Loaded, Top, &Type) && Type == DICTIONARY_TYPE_DICTIONARY;
     JSON_Release(&Reader);
-    Dictionary_Release(&Probe);
+    if (!Parsed && Message.empty()) Message = "not a JSON object";
     if (!Parsed) {
-        if (Message.empty()) Message = "not a JSON object";
+        Dictionary_Release(&Loaded);
         fprintf(stderr, "velmarsh: cannot read configuration file %s: %s\n", Path.c_str(), Message.c_str());
         Log_Error("Cannot read configuration file (%s): %s\n", Path.c_str(), Message.c_str());
         return false;
     }
-    if (!WorkflowApp_LoadConfigFromFile(Path.c_str())) Log_Error("Cannot read configuration file (%s)\n", Path.c_str());
+    WorkflowApp_LoadConfigFromDictionary(Loaded);
+    Dictionary_Release(&Loaded);
     Dictionary *Configuration = nullptr;
     if (WorkflowApp_GetConfigHandle(&Configuration) && Configuration != nullptr)
         Analytics_LoadConfigFromDictionary(Configuration);
     return true;
+}
+
+// What an elevated worker needs to decide trust as this process does: the
+// configuration it applied (path and digest) and the security switch.
+void HandWorkerTrust(const std::string &Config, const std::string &Text) {
+    std::string Switches;
+    if (!Config.empty()) {
+        // One quoted argument; a quote inside is written twice.
+        std::string Quoted;
+        for (char Each : Config) Quoted += Each == '"' ? std::string("\"\"") : std::string(1, Each);
+        Switches = "\"--config=" + Quoted + "\" --configdigest=" + ConfigDigestOf(Text);
+    }
+    if (CommandLine_IsFieldSet(nullptr, "disablesecurity")) Switches += (Switches.empty() ? "" : " ") + std::string("--disablesecurity");
+    WorkflowRun_SetWorkerSwitches(Switches.c_str());
 }
 
 } // namespace
@@ -311,8 +373,8 @@ int main(int argc, char **argv) {
 
     const bool WorkerRole = HostWorker_IsRequested() != 0;
     bool RunsWorkflow = CommandLine_IsFieldSet(nullptr, "workflow") || WorkerRole;
-    std::string Url, Tasks, Config, Script;
-    if (RunsWorkflow && !CheckWorkflowSwitches(Url, Tasks, Config, Script)) {
+    std::string Url, Tasks, Config, ConfigText, Script;
+    if (RunsWorkflow && !CheckWorkflowSwitches(Url, Tasks, Config, ConfigText, Script)) {
         Arguments_Remove();
         return HOSTJOB_EXIT_USAGE;
     }
@@ -362,7 +424,8 @@ int main(int argc, char **argv) {
         // A Linux build carries no code-signing certificate: unsigned local
         // documents run only with security switched off.
         Authenticate_SetEnabled(CommandLine_IsFieldSet(nullptr, "disablesecurity") ? 0 : 1);
-        bool Configured = Config.empty() || LoadConfiguration(Config);
+        bool Configured = Config.empty() || LoadConfiguration(Config, ConfigText);
+        if (Configured && !WorkerRole) HandWorkerTrust(Config, ConfigText);
         WorkflowManager_Init();
         int32 Code = HOSTJOB_EXIT_USAGE;
         if (Configured) {

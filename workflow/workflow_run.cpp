@@ -15,6 +15,7 @@
 #include "runtime/text/string_print.h"
 #include "workflow/notification_end_point.h"
 #include "workflow/workflow_app.h"
+#include "workflow/workflow_app_life.h"
 #include "workflow/workflow_event.h"
 #include "workflow/workflow_run_internal.h"
 
@@ -174,6 +175,27 @@ int32 OnEventComplete(void *User, const char *, const char *, const char *, Dict
     return TRUE;
 }
 
+// The other process cancels the run it asked for: the whole run ends, at
+// any moment, also while its document is on the way or "load" runs (when
+// the workflow has no task to cancel).
+int32 OnRequesterCancel(void *User, const char *, const char *, const char *, Dictionary *Info) {
+    WorkflowRun *Self = static_cast<WorkflowRun *>(User);
+    uint32 Remote = FALSE;
+    if (Info != nullptr && Dictionary_GetBooleanByKey(Info, "isRemote", &Remote) && Remote &&
+        !Task_IsCompleted(Self->Owner))
+        Task_Cancel(Self->Owner);
+    return TRUE;
+}
+
+void WatchRequesterCancel(WorkflowRun *Self, bool Watch) {
+    if (Self->Flow == nullptr || (Self->WatchingCancel != 0) == Watch) return;
+    Self->WatchingCancel = Watch;
+    if (Watch)
+        NotificationCenter_AddInstanceObserver("Workflow", "Cancel", FlowId(Self->Flow), Self, OnRequesterCancel);
+    else
+        NotificationCenter_RemoveInstanceObserver("Workflow", "Cancel", FlowId(Self->Flow), Self, OnRequesterCancel);
+}
+
 void FireRunStart(WorkflowRun *Self) {
     Dictionary *Payload = nullptr, *Arguments = nullptr, *Definition = nullptr;
     Dictionary_Create(&Payload);
@@ -246,6 +268,8 @@ int32 OnRunTaskStart(void *User, const char *, const char *, const char *, Dicti
         Task_Print(Self->Owner, "Created workflow - %s\n", FlowId(Self->Flow));
         NotificationCenter_AddObserver("WorkflowEvent", "Complete", Self, OnEventComplete);
         Self->Observing = TRUE;
+        uint32 Remote = FALSE;
+        if (Task_GetBooleanArgument(Self->Owner, "isRemote", &Remote) && Remote) WatchRequesterCancel(Self, true);
         FireRunStart(Self);
     }
     FireWorkflowStatus(Self, true, false);
@@ -253,6 +277,15 @@ int32 OnRunTaskStart(void *User, const char *, const char *, const char *, Dicti
     if (!Task_HasArgument(Self->Owner, "cache")) Task_SetStatusString(Self->Owner, "#cache", "workflow");
     uint32 Elevated = FALSE;
     Task_GetBooleanArgument(Self->Owner, "elevated", &Elevated);
+    if (Elevated && !WorkflowRun_IsElevated() && WorkflowApp_IsWorker()) {
+        // The elevator ran the worker without elevating it: handing the run
+        // on would only start another worker like this one.
+        Task_Print(Self->Owner, "Elevation required to run workflow, but this worker is not elevated\n");
+        Task_AddErrorAlways(Self->Owner, "Launch_Error_RunElevated");
+        Task_AddErrorAlways(Self->Owner, WORKFLOWRUN_TEXT_NOT_ELEVATED);
+        Self->Busy = FALSE;
+        return Task_Complete(Self->Owner, nullptr);
+    }
     if (Elevated && !WorkflowRun_IsElevated()) Task_Print(Self->Owner, "Elevation %s to run workflow\n", "required");
     else Task_VerboseLog(Self->Owner, 1, "Elevation %s to run workflow\n", "not required");
     return WorkflowRunInt_Fetch(Self);
@@ -378,6 +411,7 @@ int32 WorkflowRun_Delete(WorkflowRun **Handle) {
         NotificationCenter_RemoveInstanceObserver("Task", TaskObserved[Index], TaskId(Self->Owner), Self,
                                                   TaskObservers[Index]);
     if (Self->Observing) NotificationCenter_RemoveObserver("WorkflowEvent", "Complete", Self, OnEventComplete);
+    WatchRequesterCancel(Self, false);
     if (Self->Flow != nullptr) {
         Workflow_UnregisterCustomTasks(Self->Flow);
         Workflow_UnregisterDefaultTasks(Self->Flow);

@@ -9,6 +9,10 @@
 // A run asking for elevation in a process that is not elevated is handed to
 // an elevated worker through the notification end point; without an end
 // point that can give a peer URL it fails with "Launch_Error_RunElevated".
+// A workflow worker never hands a run on: one that is not elevated fails an
+// elevated run at its start with "Launch_Error_RunElevated" and the text
+// below. A run the other process asked for ends when that process cancels
+// its workflow, whatever the workflow is doing.
 //
 // A run cancelled while its document is being fetched never loads it: the
 // fetch result of a completed run task is dropped. Main thread only, except
@@ -27,6 +31,8 @@
 // naming it and the limit.
 #define WORKFLOWRUN_NESTING_LIMIT 32
 #define WORKFLOWRUN_ERROR_TOO_DEEP "WorkflowRun_Error_TooDeep"
+#define WORKFLOWRUN_TEXT_NOT_ELEVATED \
+    "the elevated run cannot start: the workflow worker is not elevated (the elevator did not grant administrator rights)"
 
 RUNTIME_EXTERN_C_BEGIN
 
@@ -51,5 +57,10 @@ int32 WorkflowRun_Delete(WorkflowRun **Handle);
 // Whether this process runs elevated (root); tests may override the fact.
 int32 WorkflowRun_IsElevated(void);
 int32 WorkflowRun_SetElevatedOverride(int32 Value); // -1: ask the system
+
+// Switches that the launch line of an elevated worker carries besides the
+// worker protocol's own: the host's, so that the worker decides trust as
+// this process does. Null or "" for none.
+int32 WorkflowRun_SetWorkerSwitches(const char *Text);
 
 RUNTIME_EXTERN_C_END

@@ -3,8 +3,11 @@
 // it subscribes back, and once both streams are up the start request goes
 // over; the worker's "WorkflowRun"/"Complete" completes the run task here.
 // A worker that goes away before it reports completes the run with an error,
-// so nothing waits for it for ever.
+// and one that does not answer a cancel in time is no longer waited for, so
+// nothing waits for it for ever. The worker watches this process and ends
+// with it.
 #include <string.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <string>
@@ -12,6 +15,7 @@
 #include "net/analytics.h"
 #include "platform/process.h"
 #include "runtime/notification/notification_center.h"
+#include "runtime/posix/platform.h"
 #include "runtime/posix/platform_folder.h"
 #include "runtime/text/string.h"
 #include "workflow/notification_end_point.h"
@@ -24,6 +28,12 @@ constexpr int32 PathSize = 320;
 constexpr int32 TextSize = 4096;
 constexpr int32 TaskNameSize = 120;
 const char *const EndPointClass = "NotificationEndPoint";
+// How long a cancelled run waits for the worker's answer: an interrupted
+// parent ends within two seconds whatever the worker does.
+constexpr int32 CancelAnswerMilliseconds = 1000;
+constexpr int32 WorkerWatchMilliseconds = 250;
+
+std::string WorkerSwitches;
 
 NotificationEndPoint *EndPoint() { return static_cast<NotificationEndPoint *>(WorkflowRunInt_GetEndPoint()); }
 
@@ -171,6 +181,34 @@ int32 OnRemoteRunStart(void *User, const char *, const char *, const char *, Dic
     return TRUE;
 }
 
+// The worker did not answer the cancel: the run ends here; the worker, which
+// watches this process, ends when it does.
+int32 OnCancelUnanswered(void *User, const char *, const char *, const char *, Dictionary *) {
+    WorkflowRun *Self = static_cast<WorkflowRun *>(User);
+    if (Task_IsCompleted(Self->Owner)) return TRUE;
+    Task_Print(Self->Owner, "The worker did not answer the cancel: the run ends here\n");
+    return Task_Complete(Self->Owner, nullptr);
+}
+
+// A worker that ends before its run has reported (it refused its switches,
+// could not start or died) fails the run instead of leaving it waiting.
+int32 OnWatchWorker(void *User, const char *, const char *, const char *, Dictionary *) {
+    WorkflowRun *Self = static_cast<WorkflowRun *>(User);
+    if (Task_IsCompleted(Self->Owner) || Self->Worker == nullptr) return TRUE;
+    Process_Process(Self->Worker);
+    uint32 State = PROCESS_STATE_IDLE;
+    Process_GetState(Self->Worker, &State);
+    if (State == PROCESS_STATE_RUNNING) {
+        NotificationCenter_FireAfterDelayWithJSON("WorkflowRun", "WatchWorker", RunId(Self), WorkerWatchMilliseconds,
+                                                  "{\"canRemote\":false}");
+        return TRUE;
+    }
+    Task_Print(Self->Owner, "The elevated worker ended before its run completed\n");
+    Task_AddError(Self->Owner, "Launch_Error_RunElevated");
+    Task_AddErrorAlways(Self->Owner, "the elevated worker ended before its run completed (its log tells why)");
+    return Task_Complete(Self->Owner, nullptr);
+}
+
 void Observe(WorkflowRun *Self, bool Add) {
     std::string Point = EndPointId();
     auto Each = [&](const char *Type, const char *Name, const char *Instance, NotificationCenter_ObserverFunc Function) {
@@ -182,6 +220,20 @@ void Observe(WorkflowRun *Self, bool Add) {
     Each(EndPointClass, "Disconnected", Point.c_str(), OnDisconnected);
     Each("WorkflowRun", "Complete", TaskId(Self->Owner), OnRemoteComplete);
     Each("WorkflowRun", "RunStart", NOTIFICATIONCENTER_GLOBAL, OnRemoteRunStart);
+    Each("WorkflowRun", "CancelUnanswered", RunId(Self), OnCancelUnanswered);
+    Each("WorkflowRun", "WatchWorker", RunId(Self), OnWatchWorker);
+}
+
+// The worker learns whom to watch (this process, told from a later one with
+// its id by its start time) and the host's switches that decide trust.
+bool AppendWorkerSwitches(char *Line, int32 Size) {
+    const int32 Own = (int32)getpid();
+    std::string Text = std::string(Line) + " --wfparent=" + std::to_string(Own) + "." +
+                       std::to_string(Platform_GetProcessStartTime(Own));
+    if (!WorkerSwitches.empty()) Text += " " + WorkerSwitches;
+    if ((int32)Text.size() >= Size) return false;
+    String_CopyLength(Line, Text.c_str(), Size);
+    return true;
 }
 
 void Launch(WorkflowRun *Self) {
@@ -197,6 +249,7 @@ void Launch(WorkflowRun *Self) {
     char Line[TextSize * 2];
     String_Print(Line, (int32)sizeof(Line), "%s%s--debugfileid=elevated --%s --%s=\"%s\"", Arguments,
                  Arguments[0] ? " " : "", "wfworker", "wfendpoint", PeerUrl);
+    Made = AppendWorkerSwitches(Line, (int32)sizeof(Line)) && Made;
     char Directory[PathSize] = "";
     String_CopyLength(Directory, Own, (int32)sizeof(Directory));
     char *Slash = strrchr(Directory, '/');
@@ -215,7 +268,10 @@ void Launch(WorkflowRun *Self) {
         NotificationEndPoint_RemoveWebServerURL(EndPoint(), PeerUrl);
         Task_AddError(Self->Owner, "Launch_Error_RunElevated");
         Task_Complete(Self->Owner, nullptr);
+        return;
     }
+    NotificationCenter_FireAfterDelayWithJSON("WorkflowRun", "WatchWorker", RunId(Self), WorkerWatchMilliseconds,
+                                              "{\"canRemote\":false}");
 }
 
 } // namespace
@@ -252,9 +308,16 @@ int32 WorkflowRunInt_EndHandOver(WorkflowRun *Self) {
 int32 WorkflowRunInt_CancelHandOver(WorkflowRun *Self) {
     if (Self->RemoteWorkflow[0] != 0 && Self->StartSent) {
         NotificationCenter_FireAfterDelay("Workflow", "Cancel", Self->RemoteWorkflow, 0, nullptr);
+        NotificationCenter_FireAfterDelayWithJSON("WorkflowRun", "CancelUnanswered", RunId(Self),
+                                                  CancelAnswerMilliseconds, "{\"canRemote\":false}");
         return TRUE;
     }
     return Task_Complete(Self->Owner, nullptr);
+}
+
+int32 WorkflowRun_SetWorkerSwitches(const char *Text) {
+    WorkerSwitches = Text != nullptr ? Text : "";
+    return TRUE;
 }
 
 int32 WorkflowRunInt_ReleaseWorker(WorkflowRun *Self) {

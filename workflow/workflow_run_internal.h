@@ -21,6 +21,7 @@ struct WorkflowRun {
     uint32 HandedOver;
     uint32 StartSent;
     char RemoteWorkflow[40]; // the worker's workflow, for a cancel
+    uint32 WatchingCancel;   // a run of the other process: its "Workflow"/"Cancel"
 };
 
 inline const char *RunId(WorkflowRun *Self) { return Self->Class.InstanceId; }

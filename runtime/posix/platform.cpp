@@ -154,6 +154,22 @@ extern "C" int32 Platform_GetParentProcessId(int32 ProcessId) {
     return Parent;
 }
 
+extern "C" uint64 Platform_GetProcessStartTime(int32 ProcessId) {
+    if (ProcessId <= 0) return 0;
+    char Stat[1024];
+    const std::string Path = PlatformStandIn_Value("PROC_ROOT", "/proc") + "/" + std::to_string(ProcessId) + "/stat";
+    if (!ReadSmallFile(Path.c_str(), Stat, sizeof(Stat))) return 0;
+    const char *Close = strrchr(Stat, ')');
+    char State = 0;
+    if (Close == nullptr || sscanf(Close + 1, " %c", &State) != 1 || State == 'Z' || State == 'X') return 0;
+    // The start time is the 22nd field; the state is the 3rd.
+    const char *Walk = Close + 1;
+    for (int Field = 3; Field <= 21 && Walk != nullptr; Field++) Walk = strchr(Walk + 1, ' ');
+    unsigned long long Start = 0;
+    if (Walk == nullptr || sscanf(Walk, " %llu", &Start) != 1) return 0;
+    return (uint64)Start;
+}
+
 extern "C" int32 Platform_AllocConsole(void) { return 1; }
 extern "C" int32 Platform_FreeConsole(void) { return 1; }
 

@@ -124,6 +124,10 @@ int32 Platform_GetEnvironmentVariable(const char *Name, char *Buffer, int32 Leng
 int32 Platform_IsElevated(int32 *Elevated);
 int32 Platform_IsDebuggerPresent(void);
 int32 Platform_GetParentProcessId(int32 ProcessId);
+// When the process started (clock ticks after boot), which tells it from a
+// later process given the same id; 0 for a process that does not exist or
+// has ended (a zombie).
+uint64 Platform_GetProcessStartTime(int32 ProcessId);
 
 // Console. There is no console to attach on this platform: Alloc, Free and
 // SetTitle answer 1 and do nothing.

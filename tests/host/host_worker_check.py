@@ -9,11 +9,23 @@ elevated for the platform layer and runs it), the worker subscribes back,
 runs the nested document and reports.
 hostile_peer: another local process finds a running host's end point and
 asks it, with a wrong token, to subscribe to the process's own port.
+signed_config: security on, signed documents and --config: the worker trusts
+what the parent trusts, and the reason a worker refuses a document reaches
+the parent's summary.
+signal_at_handover: one SIGINT or SIGTERM right after the worker has taken
+the run ends the parent within 2 s with exit code 130, and the worker ends.
+not_elevated: an elevator that does not elevate: the run fails with a clear
+error and is never handed on.
+parent_killed: a parent killed before or after the hand-over: the worker
+ends at once, unsuccessful, and runs nothing.
+worker_switches: a worker without its parent, or whose configuration is not
+the one its parent read, refuses to start.
 Exit status 0 when the case holds.
 """
 import json
 import os
 import shutil
+import signal
 import socket
 import subprocess
 import sys
@@ -21,7 +33,8 @@ import tempfile
 import threading
 import time
 
-PROGRAM, CASE = sys.argv[1], sys.argv[2]
+PROGRAM, CASE = os.path.abspath(sys.argv[1]), sys.argv[2]
+SIGNED = os.path.join(os.path.dirname(os.path.abspath(__file__)), "signed_demo")
 NOTE = 'two  words "quoted" x'
 
 
@@ -161,6 +174,219 @@ def case_hostile_peer():
         check(log.count("Refused subscription - /wrongToken1") == 1, "the refusal is not logged once")
         check("Added endpoint" not in log and log.count("Trigger workflow with parameters") == 1,
               "the host acted on the refused request")
+    finally:
+        shutil.rmtree(directory, ignore_errors=True)
+
+
+class Handover:
+    """A temporary folder any user may use, an elevator stand-in that records
+    each worker's start and exit status, and an unprivileged parent."""
+
+    def __init__(self, elevate=True, delay=0):
+        self.directory = tempfile.mkdtemp(prefix="host_worker_")
+        os.chmod(self.directory, 0o777)
+        self.marks = os.path.join(self.directory, "marks")
+        self.elevator = write(self.directory, "elevator",
+                              # A broken pipe does not stop it: the parent that
+                              # reads the worker's id may be gone by then.
+                              "#!/bin/sh\ntrap '' PIPE\necho started >> %s\nsleep %s\n%s\"$@\"\necho ended $? >> %s\n" %
+                              (self.marks, delay, "VELMARSH_ELEVATED=1 " if elevate else "", self.marks), 0o755)
+
+    def path(self, name):
+        return os.path.join(self.directory, name)
+
+    def parent_yaml(self, child, extra=""):
+        return write(self.directory, "parent.yaml",
+                     "start:\n  type: WorkflowRun\n  url: 'file://{workflowDirectory}/%s'\n  elevated: true\n"
+                     "  arguments: '--debug --debugdir=%s %s'\n" % (child, self.path("worker-logs"), extra))
+
+    def start(self, arguments):
+        environment = dict(os.environ, VELMARSH_ELEVATOR=self.elevator)
+        environment.pop("VELMARSH_ELEVATED", None)
+        self.out = open(self.path("out"), "w+")
+        return subprocess.Popen(["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--", PROGRAM,
+                                 "--window"] + arguments, cwd=self.directory, stdout=self.out,
+                                stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL, env=environment)
+
+    def output(self):
+        return open(self.path("out"), errors="replace").read()
+
+    def wait_for(self, text, seconds=30):
+        deadline = time.time() + seconds
+        while text not in self.output():
+            check(time.time() < deadline, "%r never came; output %r" % (text, self.output()[-1500:]))
+            time.sleep(0.005)
+
+    def summary(self):
+        lines = [line for line in self.output().splitlines() if line.startswith("{")]
+        check(lines, "no summary: %r" % self.output()[-1500:])
+        return json.loads(lines[-1])
+
+    def workers(self):
+        """Worker processes of this folder still running."""
+        found = []
+        for pid in filter(str.isdigit, os.listdir("/proc")):
+            try:
+                line = open("/proc/%s/cmdline" % pid, "rb").read().split(b"\0")
+                state = open("/proc/%s/stat" % pid).read().rsplit(")", 1)[1].split()[0]
+            except OSError:
+                continue
+            if b"--wfworker" in line and self.directory.encode() in b" ".join(line) and state != "Z":
+                found.append(int(pid))
+        return found
+
+    def worker_ends(self, seconds):
+        """The elevator's records once the worker has ended: ["started", "ended N"]."""
+        deadline = time.time() + seconds
+        while time.time() < deadline:
+            if os.path.exists(self.marks) and "ended" in open(self.marks).read() and not self.workers():
+                return open(self.marks).read().split("\n")[:-1]
+            time.sleep(0.02)
+        fail("the worker still runs after %d s: %s" % (seconds, self.workers()))
+
+    def worker_log(self):
+        root = self.path("worker-logs")
+        return "".join(open(os.path.join(root, name), errors="replace").read()
+                       for name in (os.listdir(root) if os.path.isdir(root) else []))
+
+    def close(self):
+        for pid in self.workers():
+            os.kill(pid, signal.SIGKILL)
+        shutil.rmtree(self.directory, ignore_errors=True)
+
+
+def finish(process, seconds):
+    try:
+        return process.wait(timeout=seconds)
+    except subprocess.TimeoutExpired:
+        process.kill()
+        process.wait()
+        fail("the parent still ran after %.1f s" % seconds)
+
+
+def case_signed_config():
+    # The worker gets no --disablesecurity: it must trust the signer through
+    # the parent's configuration. The parent fetches only the child; a
+    # grandchild signed by a stranger is refused in the worker, and the
+    # parent says why.
+    log = {"start": {"type": "Log", "message": "worker ran"}}
+    nested = {"start": {"type": "WorkflowRun", "url": "file://{workflowDirectory}/grandchild.jws"}}
+    cases = [(log, 0, None), (nested, 1, 'Document signer is not trusted by the store "app"')]
+    for child, code, error in cases:
+        run = Handover()
+        try:
+            for suffix in ("pem", "der"):
+                shutil.copy(os.path.join(SIGNED, "demo-signer." + suffix), run.path("demo-signer." + suffix))
+            subprocess.run("openssl genpkey -algorithm EC -pkeyopt ec_paramgen_curve:P-256 -out stranger.pem && "
+                           "openssl req -x509 -new -key stranger.pem -subj /CN=stranger -days 2 -outform DER "
+                           "-out stranger.der", shell=True, cwd=run.directory, check=True, capture_output=True)
+
+            def sign(name, document, signer):
+                source = write(run.directory, name + ".src", json.dumps(document))
+                text = subprocess.run(["node", os.path.join(SIGNED, "sign_workflow.js"), run.path(signer + ".pem"),
+                                       run.path(signer + ".der"), source, "-", "-"],
+                                      capture_output=True, text=True, check=True).stdout
+                write(run.directory, name, text)
+
+            sign("grandchild.jws", log, "stranger")
+            sign("child.jws", child, "demo-signer")
+            sign("parent.jws", {"start": {"type": "WorkflowRun", "url": "file://{workflowDirectory}/child.jws",
+                                          "elevated": True,
+                                          "arguments": "--debug --debugdir=" + run.path("worker-logs")}},
+                 "demo-signer")
+            shutil.copy(os.path.join(SIGNED, "..", "..", "..", "examples", "demo-app.json"), run.path("app.json"))
+            os.chmod(run.path("app.json"), 0o644)
+            process = run.start(["--workflow=" + run.path("parent.jws"), "--config=" + run.path("app.json")])
+            check(finish(process, 30) == code, "exit %s, %r" % (process.returncode, run.summary()))
+            result = run.summary()
+            check(result["successful"] is (code == 0), "%r" % result)
+            check(error is None or error in result["errors"], "errors %r lack %r" % (result["errors"], error))
+            check("Task_Error_Cancelled" not in result["errors"], "the parent cancelled the run: %r" % result)
+            check(("worker ran" in run.worker_log()) is (code == 0), "the worker's run")
+        finally:
+            run.close()
+
+
+def case_signal_at_handover():
+    for attempt, (number, delay) in enumerate([(signal.SIGINT, 0), (signal.SIGTERM, 0.01), (signal.SIGINT, 0.025),
+                                               (signal.SIGTERM, 0.05)]):
+        run = Handover()
+        try:
+            write(run.directory, "child.yaml", "start:\n  type: Sleep\n  seconds: 20\n")
+            process = run.start(["--workflow=" + run.parent_yaml("child.yaml"), "--disablesecurity"])
+            run.wait_for("Worker runs workflow")
+            time.sleep(delay)
+            sent = time.time()
+            process.send_signal(number)
+            code = finish(process, 10)
+            took = time.time() - sent
+            check(code == 130 and took < 2, "try %d: exit %d after %.2f s" % (attempt, code, took))
+            check(run.summary()["exitCode"] == 130, "try %d: %r" % (attempt, run.summary()))
+            run.worker_ends(5)
+        finally:
+            run.close()
+
+
+def case_not_elevated():
+    run = Handover(elevate=False)
+    try:
+        write(run.directory, "child.yaml", "start:\n  type: Log\n  message: worker ran\n")
+        process = run.start(["--workflow=" + run.parent_yaml("child.yaml"), "--disablesecurity"])
+        check(finish(process, 30) == 1, "exit %s" % process.returncode)
+        errors = run.summary()["errors"]
+        check("Launch_Error_RunElevated" in errors and any("worker is not elevated" in each for each in errors),
+              "errors %r" % errors)
+        check(run.worker_ends(5).count("started") == 1, "the run was handed on")
+        check("worker ran" not in run.worker_log(), "the worker ran the document")
+    finally:
+        run.close()
+
+
+def case_parent_killed():
+    # Before the hand-over the elevator is still "asking" when the parent
+    # dies, and another process takes the parent's port; after it the worker
+    # runs a long task.
+    for before, delay in [(True, 1), (False, 0)]:
+        run = Handover(delay=delay)
+        try:
+            write(run.directory, "child.yaml", "start:\n  type: Sleep\n  seconds: 20\n")
+            process = run.start(["--workflow=" + run.parent_yaml("child.yaml"), "--disablesecurity"])
+            run.wait_for("Launching process" if before else "Worker runs workflow")
+            port = listening_port(process.pid)
+            process.kill()
+            process.wait()
+            taken = socket.socket()
+            taken.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+            taken.bind(("127.0.0.1", port))
+            taken.listen(4)
+            taken.settimeout(0)
+            marks = run.worker_ends(3 + delay)
+            try:
+                taken.accept()
+                fail("before=%s: the worker subscribed to whoever took the port" % before)
+            except BlockingIOError:
+                pass
+            taken.close()
+            check(marks[-1] != "ended 0", "before=%s: the worker ended successfully" % before)
+            check(not before or "Trigger workflow" not in run.worker_log(), "the orphaned worker ran the run")
+        finally:
+            run.close()
+
+
+def case_worker_switches():
+    directory = tempfile.mkdtemp(prefix="host_switches_")
+    try:
+        config = write(directory, "app.json", "{}")
+        start = open("/proc/self/stat").read().rsplit(")", 1)[1].split()[19]
+        worker = [PROGRAM, "--wfworker", "--wfendpoint=http://127.0.0.1:1/AAAAAAAAAAA"]
+        parent = "--wfparent=%d.%s" % (os.getpid(), start)
+        cases = [([], "--wfparent=<the parent's process id>"),
+                 ([parent, "--config=" + config, "--configdigest=" + "0" * 64],
+                  "it changed after the parent process read it")]
+        for extra, wanted in cases:
+            done = subprocess.run(worker + extra, capture_output=True, text=True, timeout=30)
+            check(done.returncode == 2 and wanted in done.stderr, "%s: exit %d %r" % (extra, done.returncode,
+                                                                                    done.stderr))
     finally:
         shutil.rmtree(directory, ignore_errors=True)
 

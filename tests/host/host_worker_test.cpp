@@ -20,4 +20,14 @@ TEST(HostWorker, ElevatedRunGoesThroughTheWorker) { EXPECT_EQ(RunCase("elevated"
 
 TEST(HostWorker, RefusedRequestOfALocalPeerChangesNothing) { EXPECT_EQ(RunCase("hostile_peer"), 0); }
 
+TEST(HostWorker, SignedRunsTrustWhatTheParentTrusts) { EXPECT_EQ(RunCase("signed_config"), 0); }
+
+TEST(HostWorker, OneSignalAtTheHandOverEndsBoth) { EXPECT_EQ(RunCase("signal_at_handover"), 0); }
+
+TEST(HostWorker, WorkerThatIsNotElevatedFailsTheRun) { EXPECT_EQ(RunCase("not_elevated"), 0); }
+
+TEST(HostWorker, WorkerEndsWithItsParent) { EXPECT_EQ(RunCase("parent_killed"), 0); }
+
+TEST(HostWorker, WorkerRefusesSwitchesItCannotTrust) { EXPECT_EQ(RunCase("worker_switches"), 0); }
+
 } // namespace
