@@ -153,7 +153,9 @@ class X509StrictTest : public RuntimeTest {
             } else {
                 EXPECT_NE(Reason.find(C.Reason), std::string::npos) << Reason;
             }
-            if (C.LikeOpenssl) EXPECT_EQ(Openssl(C), C.Trusted);
+            if (C.LikeOpenssl) {
+                EXPECT_EQ(Openssl(C), C.Trusted);
+            }
         }
     }
 };
