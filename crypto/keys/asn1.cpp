@@ -166,6 +166,72 @@ int32 DecodeInto(ASN1 *Handle, const void *Bytes, int32 Size) {
     return DecodeRange(Handle, static_cast<const uint8 *>(Bytes), 0, (size_t)Size, 0, false, Consumed);
 }
 
+// The first rule of DER that Bytes[Start .. End) breaks, or null when it
+// holds whole elements in DER only: definite lengths in their shortest form,
+// constructed form for SEQUENCE and SET alone, and BOOLEAN, INTEGER, BIT
+// STRING, NULL and OBJECT IDENTIFIER contents in their one encoding. Counts
+// the elements of the range. Primitive contents are not looked into.
+const char *DerFault(const uint8 *Bytes, size_t Start, size_t End, int32 Depth, size_t &Elements) {
+    if (Depth > ASN1_MAX_DEPTH) return "nesting deeper than 64 levels";
+    Elements = 0;
+    for (size_t At = Start; At < End; Elements++) {
+        if (End - At < 2) return "an element cut short";
+        const uint8 Identifier = Bytes[At++], First = Bytes[At++];
+        if ((Identifier & 0x1f) == 0x1f) return "a tag number above 30";
+        size_t Length = First;
+        if (First == 0x80) return "an indefinite length";
+        if (First > 0x80) {
+            const size_t Count = First & 0x7f;
+            if (Count > (size_t)MaxLengthBytes || Count > End - At) return "a length of more than four bytes";
+            if (Bytes[At] == 0) return "a length with a leading zero byte";
+            Length = 0;
+            for (size_t Index = 0; Index < Count; Index++) Length = (Length << 8) | Bytes[At++];
+            if (Length < 0x80) return "a long-form length under 128";
+        }
+        if (Length > End - At) return "a length past the end of its element";
+        const uint8 *Content = Bytes + At;
+        const bool IsConstructed = (Identifier & Constructed) != 0;
+        const uint8 Number = Identifier & 0x1f;
+        if ((Identifier & 0xc0) == 0) {
+            if (IsConstructed != (Number == ASN1_TYPE_SEQUENCE || Number == ASN1_TYPE_SET))
+                return "a universal type in the wrong form";
+            switch (Number) {
+            case 0: return "an end-of-contents marker";
+            case 1:
+                if (Length != 1 || (Content[0] != 0 && Content[0] != 0xff)) return "a BOOLEAN other than 00 or FF";
+                break;
+            case ASN1_TYPE_INTEGER:
+            case 10: // ENUMERATED
+                if (Length == 0) return "an empty INTEGER";
+                if (Length > 1 && ((Content[0] == 0 && Content[1] < 0x80) || (Content[0] == 0xff && Content[1] >= 0x80)))
+                    return "an INTEGER not in its shortest form";
+                break;
+            case ASN1_TYPE_BITSTRING:
+                if (Length == 0 || Content[0] > 7 || (Length == 1 && Content[0] != 0) ||
+                    (Content[Length - 1] & ((1u << Content[0]) - 1)) != 0)
+                    return "a BIT STRING with a bad count of unused bits";
+                break;
+            case ASN1_TYPE_NULL:
+                if (Length != 0) return "a NULL with content";
+                break;
+            case ASN1_TYPE_OID:
+                if (Length == 0 || (Content[Length - 1] & 0x80) != 0) return "a malformed OBJECT IDENTIFIER";
+                for (size_t Index = 0; Index < Length; Index++)
+                    if (Content[Index] == 0x80 && (Index == 0 || (Content[Index - 1] & 0x80) == 0))
+                        return "a malformed OBJECT IDENTIFIER";
+                break;
+            default: break;
+            }
+        }
+        if (IsConstructed) {
+            size_t Inner = 0;
+            if (const char *Fault = DerFault(Bytes, At, At + Length, Depth + 1, Inner)) return Fault;
+        }
+        At += Length;
+    }
+    return nullptr;
+}
+
 // The OID's dotted text, or false for a malformed OID.
 bool OidText(ASN1 *Handle, std::string &Text) {
     if (Handle == nullptr || ASN1_GetType(Handle) != ASN1_TYPE_OID || Handle->Length < 1) return false;
@@ -382,6 +448,15 @@ int32 ASN1_ParseUTCTime(ASN1 *Handle, float64 *Time) {
     }
     return Time_GetEncoded(Time, (uint8)Fields[3], (uint8)Fields[4], (uint8)Fields[5], (uint8)Fields[1],
                            (uint8)Fields[2], 2000 + Fields[0]);
+}
+
+int32 ASN1_CheckDer(const void *Bytes, int32 Size, const char **Fault) {
+    const char *Found = Bytes == nullptr || Size <= 0 ? "no bytes" : nullptr;
+    size_t Elements = 0;
+    if (Found == nullptr) Found = DerFault(static_cast<const uint8 *>(Bytes), 0, (size_t)Size, 0, Elements);
+    if (Found == nullptr && Elements != 1) Found = "bytes after the element";
+    if (Fault != nullptr) *Fault = Found;
+    return Found == nullptr;
 }
 
 int32 ASN1_Find(ASN1 *Handle, const char *Oid, uint32 Depth, ASN1 **Value) {

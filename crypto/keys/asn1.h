@@ -83,6 +83,14 @@ int32 ASN1_ParseString(ASN1 *Handle, char *Text, int32 Size);
 // 1970; cleared first. Non-digits fail.
 int32 ASN1_ParseUTCTime(ASN1 *Handle, float64 *Time);
 
+// 1 when the bytes are exactly one element in DER alone: definite lengths in
+// their shortest form, constructed form only for SEQUENCE and SET (and tagged
+// elements), one encoding for BOOLEAN, INTEGER, BIT STRING (unused bits
+// zero), NULL and OBJECT IDENTIFIER, nothing after the element. Otherwise 0
+// and, when Fault is given, the first rule broken. Primitive contents (an
+// OCTET STRING's bytes) are not looked into.
+int32 ASN1_CheckDer(const void *Bytes, int32 Size, const char **Fault);
+
 // Depth-first search for an OBJECT IDENTIFIER equal to Oid; the value is
 // the element that follows it among its siblings. Depth 0xFFFFFFFF searches
 // without limit.

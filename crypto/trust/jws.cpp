@@ -76,7 +76,9 @@ int32 JWS_HeaderGetAlgorithm(Dictionary *Header, uint32 *Id) {
     Debug_CheckPointer(Id);
     const char *Text = nullptr;
     *Id = JWS_ALGORITHM_UNKNOWN;
+    // Names are case-sensitive in a header: "hs256" names no algorithm.
     if (Header != nullptr && Dictionary_GetStringPtrByKey(Header, "alg", &Text)) *Id = JWS_TranslateAlgorithmString(Text);
+    if (*Id != JWS_ALGORITHM_UNKNOWN && strcmp(Algorithms[*Id].Name, Text) != 0) *Id = JWS_ALGORITHM_UNKNOWN;
     return *Id != JWS_ALGORITHM_UNKNOWN;
 }
 
@@ -100,6 +102,10 @@ int32 JWS_HeaderBase64ThumbprintFromX5C(Dictionary *Header, const HashInterface 
 int32 JWS_HeaderX509ChainHandleFromX5C(Dictionary *Header, X509Chain *Chain) {
     Dictionary *List = nullptr;
     if (Header == nullptr || !Dictionary_GetListByKey(Header, "x5c", &List) || List == nullptr) return TRUE;
+    // No path is longer than the depth cap, so a longer list is refused
+    // before any of it is decoded.
+    int32 Count = 0;
+    if (!Dictionary_ItemGetCount(List, &Count) || Count > X509CHAIN_MAX_DEPTH) return FALSE;
     DictionaryItem *Item = nullptr;
     for (Dictionary_ItemGetFirst(List, &Item); Item != nullptr; Dictionary_ItemGetNext(List, Item, &Item)) {
         std::string Der;

@@ -14,6 +14,7 @@
 #include <ctype.h>
 #include <string.h>
 
+#include <algorithm>
 #include <string>
 #include <string_view>
 #include <unordered_set>
@@ -34,11 +35,14 @@ namespace {
 // Longest DER signature an ES check builds (P-521 needs 139 bytes).
 constexpr int32 MaxEcSignature = 320;
 
-// One Base64url part; an empty part decodes to nothing.
+// One Base64url part without padding (the compact form's only spelling, so
+// that one document has one text); an empty part decodes to nothing.
 bool DecodePart(const char *Text, size_t Length, std::string &Out) {
     Out.clear();
     if (Length == 0) return true;
     if (Length > (size_t)INT32_MAX / 2) return false;
+    for (size_t At = 0; At < Length; At++)
+        if (!isalnum((unsigned char)Text[At]) && Text[At] != '-' && Text[At] != '_') return false;
     int32 Room = 0;
     Base64_CalculateDecodeSize((int32)Length, &Room);
     Out.resize((size_t)Room);
@@ -108,11 +112,73 @@ bool DerHoldsPublicKey(const void *Bytes, size_t Size) {
     return Public;
 }
 
+// An OpenSSH public key line ("ssh-rsa AAAA...", "ecdsa-sha2-nistp256 ...",
+// options first in authorized_keys): a key type followed by Base64 whose
+// blob starts with that same type, length first. Or an RFC 4716 block.
+bool HoldsOpensshKey(std::string_view Text) {
+    if (Text.find("BEGIN SSH2 PUBLIC KEY") != std::string_view::npos) return true;
+    std::string_view Previous;
+    for (size_t At = 0; At < Text.size();) {
+        const size_t Start = Text.find_first_not_of(" \t\r\n", At);
+        if (Start == std::string_view::npos) break;
+        const size_t End = std::min(Text.find_first_of(" \t\r\n", Start), Text.size());
+        const std::string_view Word = Text.substr(Start, End - Start);
+        At = End;
+        if (!Previous.empty() && Word.size() >= 8 && Word.size() < (size_t)INT32_MAX / 2) {
+            int32 Room = 0, Written = 0;
+            Base64_CalculateDecodeSize((int32)Word.size(), &Room);
+            std::string Blob((size_t)Room, '\0');
+            const std::string Encoded(Word);
+            if (Base64_Decode(Encoded.c_str(), (int32)Encoded.size(), Blob.data(), Room, &Written) &&
+                (size_t)Written >= 4 + Previous.size()) {
+                const uint32 Length = (uint32)(uint8)Blob[0] << 24 | (uint32)(uint8)Blob[1] << 16 |
+                                      (uint32)(uint8)Blob[2] << 8 | (uint8)Blob[3];
+                if (Length == Previous.size() && Blob.compare(4, Length, Previous) == 0) return true;
+            }
+        }
+        Previous = Word;
+    }
+    return false;
+}
+
+// A JSON Web Key of a public key, alone or in a set: a "kty" other than
+// "oct" and no private member "d".
+bool IsPublicJwk(Dictionary *Key) {
+    const char *Type = nullptr;
+    if (Key == nullptr) return false;
+    Dictionary *Keys = nullptr;
+    if (Dictionary_GetListByKey(Key, "keys", &Keys) && Keys != nullptr) {
+        DictionaryItem *Item = nullptr;
+        for (Dictionary_ItemGetFirst(Keys, &Item); Item != nullptr; Dictionary_ItemGetNext(Keys, Item, &Item)) {
+            Dictionary *Member = nullptr;
+            if (Dictionary_ItemGetDictionaryHandle(Keys, Item, &Member) && IsPublicJwk(Member)) return true;
+        }
+    }
+    return Dictionary_GetStringPtrByKey(Key, "kty", &Type) && Type != nullptr && strcmp(Type, "oct") != 0 &&
+           !Dictionary_ContainsKey(Key, "d");
+}
+
+bool HoldsPublicJwk(const uint8 *Bytes, uint32 Size) {
+    if (Size == 0 || Size > (uint32)INT32_MAX || memchr(Bytes, '{', Size) == nullptr) return false;
+    Dictionary *Scratch = nullptr, *Root = nullptr;
+    Dictionary_Create(&Scratch);
+    JSON *Reader = nullptr;
+    JSON_Create(&Reader);
+    JSON_SetDictionaryHandle(Reader, Scratch);
+    const bool Public = JSON_LoadBuffer(Reader, Bytes, (int32)Size) && Dictionary_SkipRoot(Scratch, &Root) &&
+                        IsPublicJwk(Root);
+    JSON_Release(&Reader);
+    Dictionary_Release(&Scratch);
+    return Public;
+}
+
 // Bytes whose owner cannot keep them secret: a public key or a certificate,
-// in DER or in PEM (a block whose label names one, or whose body holds one).
+// in DER or in PEM (a block whose label names one, or whose body holds one),
+// an OpenSSH public key, or a JSON Web Key of a public key.
 bool IsPublicMaterial(const uint8 *Bytes, uint32 Size) {
     if (DerHoldsPublicKey(Bytes, Size)) return true;
     const std::string_view Text(reinterpret_cast<const char *>(Bytes), Size);
+    if (HoldsOpensshKey(Text) || HoldsPublicJwk(Bytes, Size)) return true;
     constexpr std::string_view Begin = "-----BEGIN ", Dashes = "-----";
     for (size_t At = Text.find(Begin); At != std::string_view::npos; At = Text.find(Begin, At + 1)) {
         const size_t LabelAt = At + Begin.size(), LabelEnd = Text.find(Dashes, LabelAt);

@@ -6,7 +6,8 @@
 // (X509Chain_CheckPath: depth, critical extensions, weak signatures, path
 // length and name constraints). No dates are checked and nothing is fetched.
 // A thumbprint on the deny list is reported as denied, and a denied anchor
-// vouches for nothing.
+// vouches for nothing; denying an ECDSA-signed certificate also denies its
+// twin with the other valid signature.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -22,6 +23,7 @@
 #include "crypto/digests/sha256.h"
 #include "crypto/trust/x509.h"
 #include "crypto/trust/x509_chain.h"
+#include "crypto/trust/x509_internal.h"
 #include "runtime/critical_section.h"
 #include "runtime/log.h"
 #include "runtime/posix/platform.h"
@@ -93,6 +95,17 @@ void LoadAnchors(const std::string &AnchorFile) {
 
 std::string Thumbprint(std::string_view Der);
 
+// On the deny list by its own thumbprint or, for an ECDSA signature, by its
+// twin's: (r, n - s) verifies as well, so denying one denies both.
+bool IsDenied(std::string_view Der) {
+    if (Settings.Denied.empty()) return false;
+    if (Settings.Denied.count(Thumbprint(Der)) != 0) return true;
+    Certificate Parsed(Der);
+    for (const std::string &Twin : X509_EcdsaTwins(Parsed.Handle))
+        if (Settings.Denied.count(Thumbprint(Twin)) != 0) return true;
+    return false;
+}
+
 // Under the trust lock, with the anchors loaded. Path.back() is the
 // certificate asked about.
 bool Trusted(const std::vector<std::string_view> &Path) {
@@ -108,7 +121,7 @@ bool Trusted(const std::vector<std::string_view> &Path) {
     Certificate &Subject = *Built.back();
     auto Range = Settings.BySubject.equal_range(Subject.Key(false));
     for (auto At = Range.first; At != Range.second; ++At) {
-        if (Settings.Denied.count(Thumbprint(At->second)) != 0) continue;
+        if (IsDenied(At->second)) continue;
         Certificate Issuer(At->second);
         if (!Issuer.Built || !X509_CanIssue(Issuer.Handle) || !X509_VerifyIssued(Issuer.Handle, Subject.Handle))
             continue;
@@ -284,7 +297,7 @@ extern "C" int32 Platform_AuthenticateCertificatePath(const void *const *Ders, c
     }
     return Locked([&] {
         for (std::string_view Der : Path)
-            if (Settings.Denied.count(Thumbprint(Der)) != 0) {
+            if (IsDenied(Der)) {
                 if (Denied != nullptr) *Denied = 1;
                 return FALSE;
             }

@@ -1,6 +1,8 @@
 // X.500 names and X.509 certificates (see x509.h).
 #include "crypto/trust/x509.h"
 
+#include <stdarg.h>
+#include <stdio.h>
 #include <string.h>
 
 #include "crypto/trust/x509_internal.h"
@@ -9,10 +11,15 @@
 #include <string>
 #include <vector>
 
+#include "crypto/digests/md2.h"
+#include "crypto/digests/md4.h"
+#include "crypto/digests/md5.h"
 #include "crypto/digests/sha1.h"
 #include "crypto/digests/sha256.h"
+#include "crypto/digests/sha512.h"
 #include "crypto/keys/asn1.h"
 #include "crypto/keys/crypt_asymmetric.h"
+#include "crypto/keys/ec.h"
 #include "crypto/keys/rsa.h"
 #include "runtime/log.h"
 #include "runtime/memory.h"
@@ -51,7 +58,8 @@ struct X509 {
     uint32 IsCA;
     uint32 HasKeyUsage;
     uint32 KeyCertSign;
-    uint32 BadExtensions; // a duplicate or unreadable one of those read
+    uint32 SignatureAt; // offset of the signature BIT STRING in Der
+    char Refusal[160];  // why the last build failed; empty after a success
     // What a path evaluation needs (x509_path.cpp); the spans point into Der.
     int32 PathLength; // -1 without a pathLenConstraint
     uint32 UnknownCritical;
@@ -71,6 +79,8 @@ constexpr const char *OidBasicConstraints = "2.5.29.19";
 constexpr const char *OidKeyUsage = "2.5.29.15";
 constexpr const char *OidSubjectAltName = "2.5.29.17";
 constexpr const char *OidNameConstraints = "2.5.29.30";
+constexpr const char *OidExtendedKeyUsage = "2.5.29.37";
+constexpr const char *OidCertificatePolicies = "2.5.29.32";
 // Extensions that may be critical without refusing the certificate: those
 // read here, extKeyUsage and certificatePolicies, which the basic policy
 // (any purpose, any policy, no explicit policy asked for) leaves without
@@ -124,9 +134,55 @@ bool KeyIs(CryptAsymmetric *Key, const char *Name) {
 
 bool HasKey(CryptAsymmetric *Key) { return KeyIs(Key, "RSA") || KeyIs(Key, "ECDSA"); }
 
-bool IsFamilyAccepted(const char *Oid) {
-    return strncmp(Oid, "1.2.840.113549.1.1.", 19) == 0 || strcmp(Oid, "1.3.14.3.2.29") == 0 ||
-           strncmp(Oid, "1.2.840.10045.4.3.", 18) == 0 || strcmp(Oid, "1.2.840.10045.4.1") == 0;
+// The certificate signature algorithms taken: RSA (PKCS#1 v1.5) and ECDSA
+// with each digest the system offers.
+struct SignatureAlgorithm {
+    const char *Oid;
+    const HashInterface *Hash;
+    bool Ecdsa;
+};
+constexpr SignatureAlgorithm SignatureAlgorithms[] = {
+    {"1.2.840.113549.1.1.2", &MD2_INTERFACE, false},    {"1.2.840.113549.1.1.3", &MD4_INTERFACE, false},
+    {"1.2.840.113549.1.1.4", &MD5_INTERFACE, false},    {"1.2.840.113549.1.1.5", &SHA1_INTERFACE, false},
+    {"1.3.14.3.2.29", &SHA1_INTERFACE, false},          {"1.2.840.113549.1.1.14", &SHA224_INTERFACE, false},
+    {"1.2.840.113549.1.1.11", &SHA256_INTERFACE, false}, {"1.2.840.113549.1.1.12", &SHA384_INTERFACE, false},
+    {"1.2.840.113549.1.1.13", &SHA512_INTERFACE, false}, {"1.2.840.10045.4.1", &SHA1_INTERFACE, true},
+    {"1.2.840.10045.4.3.1", &SHA224_INTERFACE, true},   {"1.2.840.10045.4.3.2", &SHA256_INTERFACE, true},
+    {"1.2.840.10045.4.3.3", &SHA384_INTERFACE, true},   {"1.2.840.10045.4.3.4", &SHA512_INTERFACE, true},
+};
+
+// Curves an ECDSA issuer may sign on; the curve is the issuer's, so a
+// signature's twin is looked for on each.
+constexpr const char *CurveOids[] = {"1.3.132.0.31", "1.2.840.10045.3.1.1", "1.3.132.0.32", "1.3.132.0.33",
+                                     "1.3.132.0.10", "1.2.840.10045.3.1.7", "1.3.132.0.34", "1.3.132.0.35"};
+
+// Notes why the build fails and answers 0.
+int32 Refuse(X509 *Handle, const char *Format, ...) {
+    va_list Arguments;
+    va_start(Arguments, Format);
+    vsnprintf(Handle->Refusal, sizeof(Handle->Refusal), Format, Arguments);
+    va_end(Arguments);
+    return FALSE;
+}
+
+bool SameBytes(ASN1 *A, ASN1 *B) {
+    return A != nullptr && B != nullptr && ASN1_GetNodeSize(A) == ASN1_GetNodeSize(B) &&
+           memcmp(ASN1_GetNodePtr(A), ASN1_GetNodePtr(B), (size_t)ASN1_GetNodeSize(A)) == 0;
+}
+
+// Appends a DER element with a length in its shortest form.
+void AppendElement(std::string &Out, uint8 Tag, const std::string &Content) {
+    Out += (char)Tag;
+    const size_t Length = Content.size();
+    if (Length < 0x80) {
+        Out += (char)Length;
+    } else {
+        int32 Count = 0;
+        for (size_t Rest = Length; Rest != 0; Rest >>= 8) Count++;
+        Out += (char)(0x80 | Count);
+        for (int32 Index = Count - 1; Index >= 0; Index--) Out += (char)(Length >> (8 * Index));
+    }
+    Out += Content;
 }
 
 // Clears what a parse fills, so that a handle can be built again.
@@ -140,7 +196,9 @@ void ResetParsed(X509 *Handle) {
     Handle->SignatureLength = 0;
     Handle->NotBefore = Handle->NotAfter = 0;
     Handle->HasExtensions = Handle->HasBasicConstraints = Handle->IsCA = 0;
-    Handle->HasKeyUsage = Handle->KeyCertSign = Handle->BadExtensions = 0;
+    Handle->HasKeyUsage = Handle->KeyCertSign = 0;
+    Handle->SignatureAt = 0;
+    Handle->Refusal[0] = 0;
     Handle->PathLength = -1;
     Handle->UnknownCritical = 0;
     Handle->SubjectName = Handle->IssuerName = Handle->NameConstraints = Handle->AltNames = nullptr;
@@ -151,113 +209,142 @@ void ResetParsed(X509 *Handle) {
     CryptAsymmetric_Create(&Handle->Key);
 }
 
-void ReadBasicConstraints(X509 *Handle, ASN1 *Value) {
-    // OCTET STRING holding SEQUENCE { cA BOOLEAN DEFAULT FALSE, pathLen }.
-    ASN1 *Sequence = ASN1_GetElement(Value, 0);
-    if (Sequence == nullptr || ASN1_GetType(Sequence) != ASN1_TYPE_SEQUENCE) {
-        Handle->BadExtensions = 1;
-        return;
-    }
+// basicConstraints: SEQUENCE { cA BOOLEAN DEFAULT FALSE, pathLenConstraint
+// INTEGER (0..MAX) OPTIONAL }. A negative or huge path length is unreadable.
+bool ReadBasicConstraints(X509 *Handle, ASN1 *Sequence) {
+    if (ASN1_GetType(Sequence) != ASN1_TYPE_SEQUENCE) return false;
     Handle->HasBasicConstraints = 1;
-    int32 Count = 0;
+    int32 Count = 0, Next = 0;
     ASN1_GetElementCount(Sequence, &Count);
-    ASN1 *First = Count > 0 ? ASN1_GetElement(Sequence, 0) : nullptr;
-    int32 Next = 0;
-    if (First != nullptr && ASN1_GetType(First) == TypeBoolean) {
-        const uint8 *Flag = ASN1_GetValuePtr(First);
-        if (ASN1_GetValueSize(First) != 1) Handle->BadExtensions = 1;
-        else Handle->IsCA = Flag[0] != 0;
+    ASN1 *First = ASN1_GetElement(Sequence, 0);
+    if (Count > 0 && ASN1_GetType(First) == TypeBoolean) {
+        Handle->IsCA = ASN1_GetValuePtr(First)[0] != 0;
         Next = 1;
     }
     if (Next < Count) {
-        // pathLenConstraint INTEGER (0..MAX); a negative or huge one is
-        // unreadable, which takes the right to issue away.
-        ASN1 *Limit = ASN1_GetElement(Sequence, Next);
+        ASN1 *Limit = ASN1_GetElement(Sequence, Next++);
         uint32 Value = 0;
         if (ASN1_GetType(Limit) != TypeInteger || !ASN1_ParseInt32(Limit, &Value) || Value > (uint32)INT32_MAX ||
-            (ASN1_GetValueSize(Limit) > 0 && (ASN1_GetValuePtr(Limit)[0] & 0x80) != 0))
-            Handle->BadExtensions = 1;
-        else Handle->PathLength = (int32)Value;
+            (ASN1_GetValuePtr(Limit)[0] & 0x80) != 0)
+            return false;
+        Handle->PathLength = (int32)Value;
     }
+    return Next == Count;
 }
 
-void ReadKeyUsage(X509 *Handle, ASN1 *Value) {
-    ASN1 *Bits = ASN1_GetElement(Value, 0);
-    if (Bits == nullptr || ASN1_GetType(Bits) != TypeBitString || ASN1_GetValueSize(Bits) < 1) {
-        Handle->BadExtensions = 1;
-        return;
-    }
+bool ReadKeyUsage(X509 *Handle, ASN1 *Bits) {
+    if (ASN1_GetType(Bits) != TypeBitString) return false;
     Handle->HasKeyUsage = 1;
     const uint8 *Bytes = ASN1_GetValuePtr(Bits);
     Handle->KeyCertSign = ASN1_GetValueSize(Bits) >= 2 && (Bytes[1] & KeyCertSignMask) != 0;
+    return true;
 }
 
-// The element inside an extension's OCTET STRING, kept as a span of Der.
-void KeepInner(X509 *Handle, ASN1 *Value, const uint8 *&Bytes, uint32 &Length) {
-    ASN1 *Inner = ASN1_GetElement(Value, 0);
-    if (Bytes != nullptr || Inner == nullptr || ASN1_GetType(Inner) != ASN1_TYPE_SEQUENCE ||
-        ASN1_GetNodeSize(Inner) != ASN1_GetValueSize(Value)) {
-        Handle->BadExtensions = 1;
-        return;
-    }
-    Bytes = ASN1_GetNodePtr(Inner);
-    Length = (uint32)ASN1_GetNodeSize(Inner);
-}
-
-// [3] EXPLICIT Extensions: SEQUENCE OF { extnID, critical DEFAULT FALSE,
-// extnValue OCTET STRING }. basicConstraints and keyUsage are read, the
-// subject's alternative names and the name constraints kept for the path
-// checks; a critical extension outside OidsUnderstood is noted, as is an
-// extension that comes twice.
-void ReadExtensions(X509 *Handle, ASN1 *Tagged) {
-    Handle->HasExtensions = 1;
-    ASN1 *List = ASN1_GetElement(Tagged, 0);
+// A SEQUENCE of one or more elements, each passing Each.
+template <typename Test> bool ReadList(ASN1 *Sequence, Test &&Each) {
     int32 Count = 0;
-    if (!ElementCount(List, Count)) return;
+    if (ASN1_GetType(Sequence) != ASN1_TYPE_SEQUENCE || !ElementCount(Sequence, Count)) return false;
+    for (int32 Index = 0; Index < Count; Index++)
+        if (!Each(ASN1_GetElement(Sequence, Index))) return false;
+    return true;
+}
+
+// A GeneralName: one of its nine tags, each in its own form.
+bool IsGeneralName(ASN1 *Name) {
+    uint8 Tag = 0;
+    ASN1_GetTag(Name, &Tag);
+    return Tag == 0xA0 || Tag == 0x81 || Tag == 0x82 || Tag == 0xA3 || Tag == 0xA4 || Tag == 0xA5 || Tag == 0x86 ||
+           Tag == 0x87 || Tag == 0x88;
+}
+
+// The extension's value (the element inside extnValue) read for what it is;
+// false when it does not parse. Extensions this reader does not know pass.
+bool ReadExtensionValue(X509 *Handle, const char *Oid, ASN1 *Inner) {
+    auto Keep = [&](const uint8 *&Bytes, uint32 &Length) {
+        Bytes = ASN1_GetNodePtr(Inner);
+        Length = (uint32)ASN1_GetNodeSize(Inner);
+        return true;
+    };
+    if (strcmp(Oid, OidBasicConstraints) == 0) return ReadBasicConstraints(Handle, Inner);
+    if (strcmp(Oid, OidKeyUsage) == 0) return ReadKeyUsage(Handle, Inner);
+    if (strcmp(Oid, OidSubjectAltName) == 0)
+        return ReadList(Inner, IsGeneralName) && Keep(Handle->AltNames, Handle->AltNamesLength);
+    if (strcmp(Oid, OidNameConstraints) == 0)
+        return X509Path_ConstraintsReadable({ASN1_GetNodePtr(Inner), (size_t)ASN1_GetNodeSize(Inner)}) &&
+               Keep(Handle->NameConstraints, Handle->NameConstraintsLength);
+    if (strcmp(Oid, OidExtendedKeyUsage) == 0)
+        return ReadList(Inner, [](ASN1 *Purpose) { return ASN1_GetType(Purpose) == ASN1_TYPE_OID; });
+    if (strcmp(Oid, OidCertificatePolicies) == 0)
+        return ReadList(Inner, [](ASN1 *Policy) {
+            return ASN1_GetType(Policy) == ASN1_TYPE_SEQUENCE && ASN1_GetType(ASN1_GetElement(Policy, 0)) == ASN1_TYPE_OID;
+        });
+    return true;
+}
+
+// [3] EXPLICIT Extensions: SEQUENCE SIZE (1..MAX) OF { extnID, critical
+// BOOLEAN DEFAULT FALSE, extnValue OCTET STRING holding one DER element }.
+// basicConstraints and keyUsage are read, the subject's alternative names
+// and the name constraints kept for the path checks, a critical extension
+// outside OidsUnderstood noted. An extension that comes twice or does not
+// parse fails the certificate wherever it stands in a chain: which of two
+// readers' instances counts, or what a malformed one means, is a guess.
+bool ReadExtensions(X509 *Handle, ASN1 *Tagged) {
+    Handle->HasExtensions = 1;
+    if (Handle->Version != 3) return Refuse(Handle, "extensions in a version %d certificate", (int)Handle->Version);
+    int32 Tagged1 = 0, Count = 0;
+    ASN1_GetElementCount(Tagged, &Tagged1);
+    ASN1 *List = ASN1_GetElement(Tagged, 0);
+    if (Tagged1 != 1 || ASN1_GetType(List) != ASN1_TYPE_SEQUENCE || !ElementCount(List, Count))
+        return Refuse(Handle, "an empty or malformed list of extensions");
     std::vector<std::string> Seen;
     for (int32 Index = 0; Index < Count; Index++) {
         ASN1 *Extension = ASN1_GetElement(List, Index);
         char Oid[OidTextSize];
-        if (!ParseOid(ASN1_GetElement(Extension, 0), Oid)) {
-            Handle->BadExtensions = 1;
-            continue;
-        }
-        if (std::find(Seen.begin(), Seen.end(), Oid) != Seen.end()) Handle->BadExtensions = 1;
-        Seen.emplace_back(Oid);
         int32 Parts = 0;
         ASN1_GetElementCount(Extension, &Parts);
-        ASN1 *Value = ASN1_GetElement(Extension, Parts - 1);
-        if (Parts < 2 || Parts > 3 || ASN1_GetType(Value) != TypeOctetString) {
-            Handle->BadExtensions = 1;
-            continue;
-        }
+        if (ASN1_GetType(Extension) != ASN1_TYPE_SEQUENCE || Parts < 2 || Parts > 3)
+            return Refuse(Handle, "extension %d is not an identifier, a critical flag and a value", (int)Index + 1);
+        if (!ParseOid(ASN1_GetElement(Extension, 0), Oid))
+            return Refuse(Handle, "extension %d has a malformed identifier", (int)Index + 1);
+        if (std::find(Seen.begin(), Seen.end(), Oid) != Seen.end())
+            return Refuse(Handle, "extension %s appears twice", Oid);
+        Seen.emplace_back(Oid);
         ASN1 *Flag = Parts == 3 ? ASN1_GetElement(Extension, 1) : nullptr;
-        const bool Critical = Flag != nullptr && ASN1_GetType(Flag) == TypeBoolean && ASN1_GetValueSize(Flag) == 1 &&
-                              ASN1_GetValuePtr(Flag)[0] != 0;
-        if (Flag != nullptr && (ASN1_GetType(Flag) != TypeBoolean || ASN1_GetValueSize(Flag) != 1))
-            Handle->BadExtensions = 1;
+        ASN1 *Value = ASN1_GetElement(Extension, Parts - 1);
+        if (Flag != nullptr && ASN1_GetType(Flag) != TypeBoolean)
+            return Refuse(Handle, "extension %s has no BOOLEAN where its critical flag goes", Oid);
+        if (ASN1_GetType(Value) != TypeOctetString)
+            return Refuse(Handle, "extension %s has no OCTET STRING as its value", Oid);
+        const char *Fault = nullptr;
+        ASN1 *Inner = ASN1_GetElement(Value, 0);
+        if (!ASN1_CheckDer(ASN1_GetValuePtr(Value), ASN1_GetValueSize(Value), &Fault) || Inner == nullptr)
+            return Refuse(Handle, "extension %s holds no single DER value (%s)", Oid, Fault ? Fault : "too deep");
+        if (!ReadExtensionValue(Handle, Oid, Inner)) return Refuse(Handle, "extension %s does not parse", Oid);
+        const bool Critical = Flag != nullptr && ASN1_GetValuePtr(Flag)[0] != 0;
         if (Critical && std::none_of(std::begin(OidsUnderstood), std::end(OidsUnderstood),
                                      [&](const char *Known) { return strcmp(Known, Oid) == 0; }))
             Handle->UnknownCritical = 1;
-        if (strcmp(Oid, OidBasicConstraints) == 0) ReadBasicConstraints(Handle, Value);
-        else if (strcmp(Oid, OidKeyUsage) == 0) ReadKeyUsage(Handle, Value);
-        else if (strcmp(Oid, OidSubjectAltName) == 0) KeepInner(Handle, Value, Handle->AltNames, Handle->AltNamesLength);
-        else if (strcmp(Oid, OidNameConstraints) == 0)
-            KeepInner(Handle, Value, Handle->NameConstraints, Handle->NameConstraintsLength);
     }
+    return true;
 }
 
 int32 X509_BuildInt(X509 *Handle) {
     ResetParsed(Handle);
     ASN1_Reset(Handle->Parser);
+    // A certificate is read as DER and nothing else. Every other encoding of
+    // the same signed bytes (a longer length, bytes after the end, other
+    // parameters on the outer algorithm) would be a certificate with another
+    // thumbprint that still verifies, and so slip past a deny list.
+    const char *Fault = nullptr;
+    if (!ASN1_CheckDer(Handle->Der, (int32)Handle->DerLength, &Fault)) return Refuse(Handle, "not DER: %s", Fault);
     if (!ASN1_Decode(Handle->Parser, Handle->Der, (int32)Handle->DerLength)) return FALSE;
     ASN1 *Certificate = ASN1_GetElement(Handle->Parser, 0);
-    // A certificate is exactly one element: bytes after it would become part
-    // of its identity (its kept DER, its thumbprints) without being signed.
-    if (ASN1_GetNodeSize(Certificate) != (int32)Handle->DerLength) return FALSE;
     ASN1 *Signed = ASN1_GetElement(Certificate, 0);
-    int32 Count = 0;
-    if (!ElementCount(Signed, Count) || ASN1_GetType(Signed) != ASN1_TYPE_SEQUENCE) return FALSE;
+    int32 Count = 0, Outer = 0;
+    ASN1_GetElementCount(Certificate, &Outer);
+    if (ASN1_GetType(Certificate) != ASN1_TYPE_SEQUENCE || Outer != 3 || !ElementCount(Signed, Count) ||
+        ASN1_GetType(Signed) != ASN1_TYPE_SEQUENCE)
+        return Refuse(Handle, "not a certificate: a SEQUENCE of the signed part, an algorithm and a signature");
     Handle->Signed = ASN1_GetNodePtr(Signed);
     Handle->SignedLength = (uint32)ASN1_GetNodeSize(Signed);
 
@@ -272,19 +359,28 @@ int32 X509_BuildInt(X509 *Handle) {
         Handle->Version = (int32)Version + 1;
         Field = 1;
     }
-    if (Count < Field + 6) return FALSE;
-    if (!ASN1_ParseBigInt(ASN1_GetElement(Signed, Field), Handle->Serial)) return FALSE;
+    if (Count < Field + 6 || Count > Field + 9) return Refuse(Handle, "the signed part has %d fields", (int)Count);
+    ASN1 *Serial = ASN1_GetElement(Signed, Field);
+    if (ASN1_GetType(Serial) != TypeInteger || ASN1_GetValueSize(Serial) < 1)
+        return Refuse(Handle, "the serial number is not an INTEGER of one byte or more");
+    if (!ASN1_ParseBigInt(Serial, Handle->Serial)) return FALSE;
 
-    char Inner[OidTextSize], Outer[OidTextSize];
-    if (!ParseOid(ASN1_GetElement(ASN1_GetElement(Signed, Field + 1), 0), Inner) ||
-        !ParseOid(ASN1_GetElement(ASN1_GetElement(Certificate, 1), 0), Outer) ||
-        !String_CompareWithoutCase(Inner, Outer) || !Hash_InterfaceFromOid(Inner, &Handle->SignatureHash))
-        return FALSE;
-    if (!IsFamilyAccepted(Inner)) {
-        X509_VerboseLog(Handle, "Unsupported crypto algorithm %s", Inner);
-        return FALSE;
+    // The algorithm outside the signed part is the one inside, byte for byte.
+    char Inner[OidTextSize];
+    ASN1 *Algorithm = ASN1_GetElement(Signed, Field + 1);
+    if (!SameBytes(Algorithm, ASN1_GetElement(Certificate, 1)))
+        return Refuse(Handle, "the signature algorithm differs from the one signed");
+    if (!ParseOid(ASN1_GetElement(Algorithm, 0), Inner)) return Refuse(Handle, "the signature algorithm is malformed");
+    const auto Known = std::find_if(std::begin(SignatureAlgorithms), std::end(SignatureAlgorithms),
+                                    [&](const SignatureAlgorithm &Row) { return strcmp(Row.Oid, Inner) == 0; });
+    if (Known == std::end(SignatureAlgorithms)) {
+        // The family's own message for a family other than RSA and ECDSA.
+        if (strncmp(Inner, "1.2.840.113549.1.1.", 19) != 0 && strncmp(Inner, "1.2.840.10045.4.", 16) != 0)
+            X509_VerboseLog(Handle, "Unsupported crypto algorithm %s", Inner);
+        return Refuse(Handle, "signature algorithm %s is not supported", Inner);
     }
-    Handle->SignatureIsECDSA = strncmp(Inner, "1.2.840.10045.", 14) == 0;
+    Handle->SignatureHash = Known->Hash;
+    Handle->SignatureIsECDSA = Known->Ecdsa;
 
     // The signature: a BIT STRING without unused bits and with at least one
     // byte of signature behind its count byte.
@@ -292,7 +388,8 @@ int32 X509_BuildInt(X509 *Handle) {
     const uint8 *Bits = ASN1_GetValuePtr(Signature);
     const int32 BitsLength = ASN1_GetValueSize(Signature);
     if (Signature == nullptr || ASN1_GetType(Signature) != TypeBitString || BitsLength < 2 || Bits[0] != 0)
-        return FALSE;
+        return Refuse(Handle, "the signature is not a BIT STRING of whole bytes");
+    Handle->SignatureAt = (uint32)(ASN1_GetNodePtr(Signature) - Handle->Der);
     Handle->SignatureLength = (uint32)(BitsLength - 1);
     Handle->Signature = static_cast<uint8 *>(Memory_Alloc(BitsLength - 1));
     memcpy(Handle->Signature, Bits + 1, (size_t)(BitsLength - 1));
@@ -308,10 +405,16 @@ int32 X509_BuildInt(X509 *Handle) {
     Handle->SubjectName = ASN1_GetNodePtr(SubjectName);
     Handle->SubjectNameLength = (uint32)ASN1_GetNodeSize(SubjectName);
     if (!CryptAsymmetric_SetPublicKeyFromASN1(Handle->Key, ASN1_GetElement(Signed, Field + 5))) return FALSE;
+    // issuerUniqueID [1], subjectUniqueID [2] (version 2 or 3), then the
+    // extensions [3], each at most once and in that order.
+    uint8 Last = 0;
     for (int32 Index = Field + 6; Index < Count; Index++) {
         ASN1 *Optional = ASN1_GetElement(Signed, Index);
         ASN1_GetTag(Optional, &Tag);
-        if (Tag == 0xA3) ReadExtensions(Handle, Optional);
+        if ((Tag != 0x81 && Tag != 0x82 && Tag != 0xA3) || Tag <= Last || Handle->Version < 2)
+            return Refuse(Handle, "an unexpected field after the public key");
+        Last = Tag;
+        if (Tag == 0xA3 && !ReadExtensions(Handle, Optional)) return FALSE;
     }
     return TRUE;
 }
@@ -328,8 +431,9 @@ int32 X509_CopyASN1(X509 *Handle, const void *Bytes, uint32 Length) {
 }
 
 int32 CopyAndBuild(X509 *Handle, const void *Bytes, uint32 Length) {
-    if (!X509_CopyASN1(Handle, Bytes, Length)) return FALSE;
-    const int32 Result = X509_BuildInt(Handle);
+    const int32 Result = X509_CopyASN1(Handle, Bytes, Length) ? X509_BuildInt(Handle) : FALSE;
+    std::string Why = Handle->Refusal[0] != 0 ? Handle->Refusal
+                      : Handle->Der == nullptr ? "no bytes" : "the certificate's fields cannot be read";
     // The tree points into the copy; only the copy is kept. Bytes that are
     // not a certificate give the handle no identity to match a thumbprint
     // or an anchor with.
@@ -337,6 +441,8 @@ int32 CopyAndBuild(X509 *Handle, const void *Bytes, uint32 Length) {
     if (!Result) {
         ResetParsed(Handle); // nothing may point into the freed copy
         X509_CopyASN1(Handle, nullptr, 0);
+        Refuse(Handle, "%s", Why.c_str());
+        X509_VerboseLog(Handle, "Certificate refused: %s", Handle->Refusal);
     }
     return Result;
 }
@@ -540,7 +646,7 @@ int32 X509_Encrypt(X509 *Handle, const void *Data, int32 Size, void *Output, int
 
 int32 X509_CanIssue(X509 *Handle) {
     X509_Check(Handle);
-    if (Handle->Signed == nullptr || Handle->BadExtensions) return FALSE;
+    if (Handle->Signed == nullptr) return FALSE;
     if (Handle->HasBasicConstraints) return Handle->IsCA && (!Handle->HasKeyUsage || Handle->KeyCertSign);
     // Without basicConstraints only an old root may issue: a certificate
     // without extensions that names itself as issuer.
@@ -658,4 +764,50 @@ bool X509_GetPathFacts(X509 *Handle, X509PathFacts &Facts) {
     Facts.UnknownCritical = Handle->UnknownCritical != 0;
     Facts.SignatureHash = Handle->SignatureHash;
     return true;
+}
+
+int32 X509_GetRefusal(X509 *Handle, const char **Reason) {
+    X509_Check(Handle);
+    Debug_CheckPointer(Reason);
+    *Reason = Handle->Refusal;
+    return Handle->Refusal[0] != 0;
+}
+
+std::vector<std::string> X509_EcdsaTwins(X509 *Handle) {
+    X509_Check(Handle);
+    std::vector<std::string> Twins;
+    if (!Handle->SignatureIsECDSA || Handle->Signature == nullptr || Handle->Signed == nullptr) return Twins;
+    ASN1 *Tree = nullptr;
+    ASN1_Create(&Tree);
+    BigInt *S = nullptr, *Other = nullptr;
+    BigInt_Create(&S);
+    BigInt_Create(&Other);
+    EC *Curve = nullptr;
+    EC_Create(&Curve);
+    ASN1 *Pair = ASN1_Decode(Tree, Handle->Signature, (int32)Handle->SignatureLength) ? ASN1_GetElement(Tree, 0) : nullptr;
+    ASN1 *R = ASN1_GetElement(Pair, 0);
+    if (ASN1_GetType(R) == TypeInteger && ASN1_ParseBigInt(ASN1_GetElement(Pair, 1), S) && !BigInt_IsZero(S)) {
+        // Everything before the signature stays: the outer header is rebuilt,
+        // as the twin's length may differ.
+        const size_t HeaderSize = (size_t)(Handle->Signed - Handle->Der);
+        const std::string Before((const char *)Handle->Signed, Handle->SignatureAt - HeaderSize),
+            First((const char *)ASN1_GetNodePtr(R), (size_t)ASN1_GetNodeSize(R));
+        for (const char *Oid : CurveOids) {
+            uint8 Encoded[200];
+            if (!EC_InitParams(Curve, Oid) || BigInt_Compare(S, EC_GetN(Curve)) >= 0) continue;
+            BigInt_Subtract(Other, EC_GetN(Curve), S);
+            const int32 Size = ASN1_EncodeBigInt(nullptr, Other, Encoded, (int32)sizeof(Encoded));
+            if (Size <= 0) continue;
+            std::string Signature, Bits(1, '\0'), Body = Before, Twin;
+            AppendElement(Signature, 0x30, First + std::string((const char *)Encoded, (size_t)Size));
+            AppendElement(Body, 0x03, Bits + Signature);
+            AppendElement(Twin, 0x30, Body);
+            Twins.push_back(std::move(Twin));
+        }
+    }
+    EC_Release(&Curve);
+    BigInt_Delete(&Other);
+    BigInt_Delete(&S);
+    ASN1_Release(&Tree);
+    return Twins;
 }

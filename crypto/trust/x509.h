@@ -9,9 +9,15 @@
 // X509 keeps its own copy of the certificate's DER, the bytes its issuer
 // signed, version, serial number, issuer and subject names, validity (stored,
 // never checked against the clock), the hash of its signature algorithm, the
-// signature, and the subject's public key. Of the extensions it reads only
+// signature, and the subject's public key. Of the extensions it reads
 // basicConstraints and keyUsage, which decide whether the certificate may
-// issue others (X509_CanIssue).
+// issue others (X509_CanIssue), and keeps the alternative names and name
+// constraints for the path checks.
+//
+// Only DER is read: shortest lengths, nothing after the certificate, the
+// outer signature algorithm byte for byte the signed one, a serial of one
+// byte or more. Every extension must parse and none may come twice; else
+// the build fails, with the reason kept (X509_GetRefusal).
 //
 // Bad input (any bytes from a server, a signed file or a JWS header) fails
 // the build with 0 and leaves a valid, unusable handle; it never stops the
@@ -60,6 +66,9 @@ int32 X509_BuildFromBuffer(X509 *Handle, const void *Bytes, uint32 Length);
 // Standard Base64, line breaks (CR, LF) allowed anywhere.
 int32 X509_BuildFromBase64(X509 *Handle, const char *Text, int32 Length);
 int32 X509_Copy(X509 *Destination, X509 *Source);
+// Why the last build failed (not DER, another outer algorithm, an extension
+// twice or unreadable, ...): 1 and the text, or 0 and "" after a success.
+int32 X509_GetRefusal(X509 *Handle, const char **Reason);
 
 // 1 when the issuer's key verifies the subject's signature over the bytes
 // the subject's issuer signed.

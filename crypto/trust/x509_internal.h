@@ -4,6 +4,8 @@
 #pragma once
 
 #include <span>
+#include <string>
+#include <vector>
 
 #include "crypto/digests/hash.h"
 #include "crypto/trust/x509.h"
@@ -19,3 +21,13 @@ struct X509PathFacts {
 
 // False for a certificate that was never built.
 bool X509_GetPathFacts(X509 *Handle, X509PathFacts &Facts);
+
+// The certificate's DER with its ECDSA signature (r, s) replaced by (r, n - s)
+// for each curve order n above s: the other signature that verifies wherever
+// this one does, so a deny list that names one names both. None for an RSA
+// signature or a certificate that was never built.
+std::vector<std::string> X509_EcdsaTwins(X509 *Handle);
+
+// True when Whole is one NameConstraints SEQUENCE that the path checks can
+// read (x509_path.cpp).
+bool X509Path_ConstraintsReadable(std::span<const uint8> Whole);

@@ -188,21 +188,46 @@ bool ReadConstraints(Bytes Whole, Constraints &Out) {
     return true;
 }
 
+// A host name: labels that are not empty (no leading, trailing or double
+// period), "*" allowed only as the whole first label.
+bool IsHostName(const std::string &Host) {
+    if (Host.empty() || Host.front() == '.' || Host.back() == '.' || Host.find("..") != std::string::npos)
+        return false;
+    const size_t Star = Host.find('*');
+    return Star == std::string::npos || (Star == 0 && Host.size() > 2 && Host[1] == '.' &&
+                                         Host.find('*', 1) == std::string::npos);
+}
+
 // dNSName: the base, or the base with labels added on the left; a base
 // starting with "." needs at least one label added. Letters fold.
-bool MatchDns(const std::string &Host, const std::string &Base) {
+bool MatchDnsLiteral(const std::string &Host, const std::string &Base) {
     if (Base.empty()) return true;
     if (Host.size() < Base.size() || Host.compare(Host.size() - Base.size(), Base.size(), Base) != 0) return false;
     return Host.size() == Base.size() || Base[0] == '.' || Host[Host.size() - Base.size() - 1] == '.';
 }
 
+// 1: the subtree holds the name, 0: it does not, -1: not a host name. A
+// wildcard "*.P" stands for every host one label below P: a permitted
+// subtree must hold all of them (it holds P's subtree), an excluded one
+// refuses it when it holds any (P's subtree, or one host "X.P").
+int32 MatchDns(const std::string &Host, const std::string &Base, bool Excluded) {
+    if (!IsHostName(Host)) return -1;
+    if (MatchDnsLiteral(Host, Base)) return 1;
+    if (!Excluded || Host[0] != '*' || Base.empty() || Base[0] == '.') return 0;
+    const size_t Dot = Base.find('.');
+    return Dot != std::string::npos && Base.compare(Dot, std::string::npos, Host, 1, std::string::npos) == 0;
+}
+
 // rfc822Name: a base with "@" is one mailbox (local part with case), a base
 // starting with "." any host below that domain, any other base one host.
-// 0: no match, 1: match, -1: the address has no "@".
+// 0: no match, 1: match, -1: not an address (one "@" between a local part
+// and a host name; a quoted "@" is not taken).
 int32 MatchEmail(Bytes Address, Bytes BaseBytes) {
     const std::string Mail(Address.begin(), Address.end()), Base(BaseBytes.begin(), BaseBytes.end());
-    const size_t At = Mail.rfind('@');
-    if (At == std::string::npos) return -1;
+    const size_t At = Mail.find('@');
+    if (At == std::string::npos || At == 0 || Mail.find('@', At + 1) != std::string::npos ||
+        !IsHostName(Mail.substr(At + 1)) || Mail.find('*', At) != std::string::npos)
+        return -1;
     const std::string Host = Lower(Address.subspan(At + 1)), LowerBase = Lower(BaseBytes);
     const size_t BaseAt = Base.rfind('@');
     if (BaseAt == std::string::npos && !Base.empty() && Base[0] == '.')
@@ -231,9 +256,9 @@ bool MatchDirectory(const Name &Subject, Bytes Base) {
 
 // 1: the subtree holds the name, 0: it does not, -1: the name cannot be
 // compared (a malformed directory name, an address without "@").
-int32 Match(const General &Each, const Subtree &Tree) {
+int32 Match(const General &Each, const Subtree &Tree, bool Excluded) {
     switch (Each.Tag) {
-    case TagDns: return MatchDns(Lower(Each.Content), Lower(Tree.Base));
+    case TagDns: return MatchDns(Lower(Each.Content), Lower(Tree.Base), Excluded);
     case TagEmail: return MatchEmail(Each.Content, Tree.Base);
     case TagAddress: return MatchAddress(Each.Content, Tree.Base);
     case TagDirectory: return Each.Directory != nullptr && MatchDirectory(*Each.Directory, Tree.Base);
@@ -252,7 +277,7 @@ bool Allowed(const General &Each, const Constraints &Rules) {
         for (const Subtree &Tree : *List) {
             if (Tree.Tag != Each.Tag) continue;
             if (!Supported(Each.Tag)) return false;
-            const int32 Result = Match(Each, Tree);
+            const int32 Result = Match(Each, Tree, List == &Rules.Excluded);
             if (Result < 0 || (Result == 1 && List == &Rules.Excluded)) return false;
             if (List == &Rules.Permitted) {
                 Constrained = true;
@@ -323,6 +348,11 @@ bool SelfIssued(const X509PathFacts &Facts) {
 }
 
 } // namespace
+
+bool X509Path_ConstraintsReadable(Bytes Whole) {
+    Constraints Rules;
+    return ReadConstraints(Whole, Rules);
+}
 
 int32 X509Chain_CheckPath(X509 *const *Given, int32 GivenCount) {
     if (Given == nullptr || GivenCount < 1) return FALSE;

@@ -45,8 +45,6 @@ function emit(storePath, alg, header, claims) {
 }
 
 for (const alg of Object.keys(hsDigest)) emit('hs', alg, { alg }, {});
-// "alg" is matched without case.
-emit('key', 'RS256', { alg: 'rs256' }, {});
 for (const [alg, [key]] of Object.entries(families)) {
   const cert = read(key + '.der');
   const x5c = [cert.toString('base64')];

@@ -191,7 +191,8 @@ TEST_F(StoreKindsTest, JwksMembersByUseAlgAndName) {
         int32 Trusted;
     } Headers[] = {
         {R"({"alg":"RS256","kid":"good"})", 1},
-        {R"({"alg":"rs256","kid":"twin"})", 1},
+        {R"({"alg":"RS256","kid":"twin"})", 1},
+        {R"({"alg":"rs256","kid":"twin"})", 0}, // a header names its algorithm with case
         {R"({"alg":"RS256","kid":"enc"})", 0},
         {R"({"alg":"RS384","kid":"good"})", 0},
         {R"({"alg":"RS384","kid":"good384"})", 1},

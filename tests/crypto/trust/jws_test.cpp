@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "crypto/digests/hmac.h"
 #include "crypto/digests/sha256.h"
 #include "crypto/keys/ecdsa.h"
 #include "crypto/trust/authenticate.h"
@@ -250,7 +251,7 @@ TEST_F(NodeDocuments, EveryAlgorithmThroughEveryStorePath) {
         }
     }
     EXPECT_EQ(Seen["hs"], 3);
-    EXPECT_EQ(Seen["key"], 7);
+    EXPECT_EQ(Seen["key"], 6);
     for (const char *Path : {"platform", "thumbprint", "kid", "x5t", "x5t#S256"}) EXPECT_EQ(Seen[Path], 6) << Path;
     // Documents naming a certificate are not trusted by a store that does not
     // hold it.
@@ -469,3 +470,108 @@ TEST_F(JwsTest, ClaimsAtTheirEdges) {
 }
 
 } // namespace
+
+namespace {
+
+// Public keys written by python's cryptography as an OpenSSH line and as a
+// JWK (and a JWK set), and a private JWK, which stays a valid secret.
+const char *PublicSecrets = R"PY(
+import base64, json
+from cryptography.hazmat.primitives import serialization as s
+from cryptography.hazmat.primitives.asymmetric import ec, rsa
+def b64(n): return base64.urlsafe_b64encode(n.to_bytes((n.bit_length() + 7) // 8, 'big')).rstrip(b'=').decode()
+r, e = rsa.generate_private_key(public_exponent=65537, key_size=2048), ec.generate_private_key(ec.SECP256R1())
+for k in (r, e):
+    print('0', k.public_key().public_bytes(s.Encoding.OpenSSH, s.PublicFormat.OpenSSH).hex())
+print('0', (b'command="x" ' + r.public_key().public_bytes(s.Encoding.OpenSSH, s.PublicFormat.OpenSSH) + b' me@host\n').hex())
+n = r.private_numbers()
+jwk = {'kty': 'RSA', 'n': b64(n.public_numbers.n), 'e': b64(n.public_numbers.e)}
+print('0', json.dumps(jwk).encode().hex())
+print('0', json.dumps({'keys': [jwk]}).encode().hex())
+p = e.private_numbers()
+print('0', json.dumps({'kty': 'EC', 'crv': 'P-256', 'x': b64(p.public_numbers.x), 'y': b64(p.public_numbers.y)}).encode().hex())
+print('1', json.dumps(dict(jwk, d=b64(n.d))).encode().hex())
+print('1', b'ssh-rsa is a word, not a key'.hex())
+)PY";
+
+// An HS256 document over Header and Payload, as given, MAC'd with Secret; the
+// MAC in Base64url, or in standard Base64 when Standard.
+std::string Hs256(const std::string &Header, const std::string &Payload, const std::string &Secret,
+                  bool Standard = false) {
+    const std::string Input = Header + "." + Payload;
+    uint8 Mac[32];
+    HMAC_QuickDigest(&SHA256_INTERFACE, Input.data(), (uint32)Input.size(), Secret.data(), (uint32)Secret.size(), Mac,
+                     (int32)sizeof(Mac));
+    return Input + "." + B64(std::string((const char *)Mac, sizeof(Mac)), !Standard);
+}
+
+} // namespace
+
+TEST_F(JwsTest, CompactSpellingsAndPublicSecretsRefused) {
+    const std::string Secret = "0123456789abcdef0123456789abcdef";
+    auto Key = KeyStore(Secret);
+    const std::string Header = B64("{\"alg\":\"HS256\"}", true);
+    // A payload whose MAC in standard Base64 holds '+' or '/', found by count.
+    auto WithMac = [&](char Wanted) {
+        for (int32 Count = 0;; Count++) {
+            const std::string Payload = B64("{\"app\":\"x\",\"n\":" + std::to_string(Count) + "}", true);
+            const std::string Text = Hs256(Header, Payload, Secret, true);
+            if (Text.find(Wanted, Text.rfind('.')) != std::string::npos) return Text;
+        }
+    };
+    const std::string Payload = B64("{\"app\":\"x\"}", true), Good = Hs256(Header, Payload, Secret);
+    const std::string Padded = B64("{\"alg\":\"HS256\"} ", false); // 17 bytes: one "=" of padding
+    const struct {
+        const char *Name;
+        std::string Text;
+        int32 Result;
+    } Cases[] = {
+        {"control", Good, 1},
+        {"white space after the token", Good + " \r\n", 1},
+        {"padding", Hs256(Padded, Payload, Secret), 0},
+        {"'+' in the signature", WithMac('+'), 0},
+        {"'/' in the signature", WithMac('/'), 0},
+        {"alg in lower case", Hs256(B64("{\"alg\":\"hs256\"}", true), Payload, Secret), 0},
+    };
+    ASSERT_NE(Padded.find('='), std::string::npos);
+    for (const auto &C : Cases) EXPECT_EQ(Decode(Key->Interface, C.Text, 1, false).Result, C.Result) << C.Name;
+
+    SKIP_UNLESS(HavePythonModule("cryptography"), "python3-cryptography is missing");
+    int32 Count = 0;
+    std::istringstream Lines(RunPython(PublicSecrets));
+    for (std::string Line; std::getline(Lines, Line); Count++) {
+        const auto W = ectest::Split(Line);
+        const std::string Material = FromHex(W[1]);
+        auto Held = KeyStore(Material);
+        EXPECT_EQ(Decode(Held->Interface, Hs256(Header, Payload, Material), 1, false).Result, W[0] == "1")
+            << Material.substr(0, 60);
+    }
+    EXPECT_EQ(Count, 8);
+}
+
+// An "x5c" longer than any path taken is refused before a certificate of it
+// is read; one as long as the cap is read whole.
+TEST_F(JwsTest, X5cLongerThanTheDepthCapRefused) {
+    const std::string Entry = "\"" + B64(ReadFile(RUNTIME_SOURCE_DIR "/tests/fixtures/x509_strict/deny_leaf.der")) + "\"";
+    for (int32 Length : {X509CHAIN_MAX_DEPTH, X509CHAIN_MAX_DEPTH + 1}) {
+        std::string Json = "{\"alg\":\"ES256\",\"x5c\":[" + Entry;
+        for (int32 Index = 1; Index < Length; Index++) Json += "," + Entry;
+        Json += "]}";
+        Dictionary *Header = nullptr, *Root = nullptr;
+        Dictionary_Create(&Header);
+        JSON *Reader = nullptr;
+        JSON_Create(&Reader);
+        JSON_SetDictionaryHandle(Reader, Header);
+        ASSERT_TRUE(JSON_LoadBuffer(Reader, Json.data(), (int32)Json.size()));
+        Dictionary_SkipRoot(Header, &Root);
+        X509Chain *Chain = nullptr;
+        X509Chain_Create(&Chain);
+        int32 Built = 0;
+        EXPECT_EQ(JWS_HeaderX509ChainHandleFromX5C(Root, Chain), Length <= X509CHAIN_MAX_DEPTH) << Length;
+        X509Chain_GetCount(Chain, &Built);
+        EXPECT_EQ(Built, Length <= X509CHAIN_MAX_DEPTH ? Length : 0);
+        X509Chain_Release(&Chain);
+        JSON_Release(&Reader);
+        Dictionary_Release(&Header);
+    }
+}
