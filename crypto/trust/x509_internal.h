@@ -4,6 +4,7 @@
 #pragma once
 
 #include <span>
+#include <string_view>
 
 #include "crypto/digests/hash.h"
 #include "crypto/trust/x509.h"
@@ -19,3 +20,8 @@ struct X509PathFacts {
 
 // False for a certificate that was never built.
 bool X509_GetPathFacts(X509 *Handle, X509PathFacts &Facts);
+
+// A name as X500_Compare compares it: two names are the same exactly when
+// their keys are equal. Empty for an empty name; lives as long as the name
+// is not built again.
+std::string_view X500_GetMatchKey(X500 *Name);
