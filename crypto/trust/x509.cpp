@@ -170,7 +170,8 @@ std::string MatchValue(ASN1 *Value) {
                                                                                : -1;
     auto Whole = [&] {
         const uint8 *Node = ASN1_GetNodePtr(Value);
-        return std::string(1, '\1') + std::string((const char *)Node, Node != nullptr ? (size_t)ASN1_GetNodeSize(Value) : 0);
+        const size_t Size = Node != nullptr ? (size_t)ASN1_GetNodeSize(Value) : 0;
+        return std::string(1, '\1') + std::string((const char *)Node, Size);
     };
     if (Width < 0 || (Width > 1 && Length % (size_t)Width != 0) || (Bytes == nullptr && Length != 0)) return Whole();
     std::string Text;
@@ -218,7 +219,8 @@ bool MatchKey(ASN1 *Name, std::string &Key) {
             ASN1_GetTag(Type, &Tag);
             if (Tag != 0x06 || ASN1_GetValuePtr(Type) == nullptr) return false;
             std::string Attribute;
-            AppendPiece(Attribute, std::string_view((const char *)ASN1_GetValuePtr(Type), (size_t)ASN1_GetValueSize(Type)));
+            const std::string_view Oid((const char *)ASN1_GetValuePtr(Type), (size_t)ASN1_GetValueSize(Type));
+            AppendPiece(Attribute, Oid);
             AppendPiece(Attribute, MatchValue(ASN1_GetElement(Pair, 1)));
             Attributes.push_back(std::move(Attribute));
         }

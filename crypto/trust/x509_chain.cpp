@@ -32,7 +32,6 @@ std::vector<X509 *> &Entries(X509Chain *Handle) {
     return *Handle->Entries;
 }
 
-
 constexpr const char *OidSubjectKeyIdentifier = "2.5.29.14";
 constexpr const char *OidAuthorityKeyIdentifier = "2.5.29.35";
 
@@ -77,7 +76,8 @@ KeyIds ReadKeyIds(X509 *Certificate) {
             // The extension's value is the element inside its OCTET STRING.
             ASN1 *Value = ASN1_GetElement(ASN1_GetElement(Extension, Parts - 1), 0);
             if (strcmp(Oid, OidSubjectKeyIdentifier) == 0) Ids.Subject = Content(Value, 0x04);
-            else if (strcmp(Oid, OidAuthorityKeyIdentifier) == 0) Ids.Authority = Content(ASN1_GetElement(Value, 0), 0x80);
+            else if (strcmp(Oid, OidAuthorityKeyIdentifier) == 0)
+                Ids.Authority = Content(ASN1_GetElement(Value, 0), 0x80);
         }
     }
     ASN1_Release(&Tree);
@@ -99,9 +99,10 @@ KeyIds ReadKeyIds(X509 *Certificate) {
 class PathSearch {
   public:
     PathSearch(const std::vector<X509 *> &Entries, CertStoreInterface *Store) : Store(Store) {
-        for (X509 *Entry : Entries)
-            if (std::none_of(Pool.begin(), Pool.end(), [&](const Candidate &Each) { return X509_Compare(Each.Certificate, Entry); }))
-                Pool.push_back({Entry, ReadKeyIds(Entry)});
+        for (X509 *Entry : Entries) {
+            auto Same = [&](const Candidate &Each) { return X509_Compare(Each.Certificate, Entry); };
+            if (std::none_of(Pool.begin(), Pool.end(), Same)) Pool.push_back({Entry, ReadKeyIds(Entry)});
+        }
     }
 
     bool Run(X509 *Certificate) {
@@ -132,9 +133,11 @@ class PathSearch {
     // store's stop refuses the path: either way the search goes back. With
     // authentication off every question answers yes at once.
     Verdict Ask() {
-        if (Authenticate_Enabled() && !X509Chain_CheckPath(Path.data(), (int32)Path.size())) return Verdict::Refused;
+        if (Authenticate_Enabled() && !X509Chain_CheckPath(Path.data(), (int32)Path.size()))
+            return Verdict::Refused;
         uint32 Stop = 0;
-        if (CertStoreInterface_X509PathIsTrusted(Store, Path.data(), (int32)Path.size(), &Stop)) return Verdict::Trusted;
+        if (CertStoreInterface_X509PathIsTrusted(Store, Path.data(), (int32)Path.size(), &Stop))
+            return Verdict::Trusted;
         return Stop ? Verdict::Refused : Verdict::Untrusted;
     }
 
@@ -151,7 +154,9 @@ class PathSearch {
         if (Path.size() <= X509CHAIN_MAX_DEPTH)
             for (const Candidate &Each : Pool)
                 if (X509_CompareIssuer(Current, Each.Certificate) && !OnPath(Each.Certificate)) Order.push_back(&Each);
-        auto Named = [&](const Candidate *Each) { return !Ids.Authority.empty() && Each->Ids.Subject == Ids.Authority; };
+        auto Named = [&](const Candidate *Each) {
+            return !Ids.Authority.empty() && Each->Ids.Subject == Ids.Authority;
+        };
         std::sort(Order.begin(), Order.end(), [&](const Candidate *A, const Candidate *B) {
             if (Named(A) != Named(B)) return Named(A);
             const uint8 *DerA = nullptr, *DerB = nullptr;
@@ -177,6 +182,7 @@ class PathSearch {
         return !Found && Ask() == Verdict::Trusted;
     }
 };
+
 } // namespace
 
 int32 X509Chain_Create(X509Chain **Handle) {
