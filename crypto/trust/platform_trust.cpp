@@ -45,24 +45,13 @@ struct TrustSettings {
     bool Loaded = false;
     std::string LoadedFrom;
     std::set<std::string> Anchors;
-    // Anchors by subject name (CN, O and OU joined), as DER: certificates
-    // are built only while one is evaluated, so no runtime memory stays.
+    // Anchors by subject name (its match key), as DER: certificates are
+    // built only while one is evaluated, so no runtime memory stays.
     std::multimap<std::string, std::string> BySubject;
 } Settings;
 
 std::string ReadFile(const std::string &Path);
 
-// The text that X500_Compare equality amounts to.
-std::string NameKey(X500 *Name) {
-    char Part[X500_MAX_TEXT_LENGTH + 1];
-    std::string Key;
-    for (auto Get : {X500_GetCN, X500_GetO, X500_GetOU}) {
-        Get(Name, Part, (int32)sizeof(Part));
-        Key += Part;
-        Key += '\0';
-    }
-    return Key;
-}
 
 struct Certificate {
     X509 *Handle = nullptr;
@@ -76,7 +65,7 @@ struct Certificate {
         X500 *Name = nullptr;
         if (Subject) X509_GetSubjectHandle(Handle, &Name);
         else X509_GetIssuerHandle(Handle, &Name);
-        return NameKey(Name);
+        return std::string(X500_GetMatchKey(Name));
     }
 };
 

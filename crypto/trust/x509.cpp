@@ -25,12 +25,17 @@
 #include "runtime/memory.h"
 #include "runtime/text/base64.h"
 #include "runtime/text/string.h"
+#include "runtime/text/unicode.h"
 
 struct X500 {
     ClassStruct Class;
     char O[X500_MAX_TEXT_LENGTH + 1];
     char OU[X500_MAX_TEXT_LENGTH + 1];
     char CN[X500_MAX_TEXT_LENGTH + 1];
+    // The whole name as name matching compares it (MatchKey): equal keys,
+    // equal names. Empty for an empty or unbuilt name.
+    char *Key;
+    uint32 KeyLength;
 };
 
 struct X509 {
@@ -185,6 +190,104 @@ void AppendElement(std::string &Out, uint8 Tag, const std::string &Content) {
     Out += Content;
 }
 
+void ClearName(X500 *Name) {
+    Name->O[0] = Name->OU[0] = Name->CN[0] = 0;
+    if (Name->Key != nullptr) Name->Key = static_cast<char *>(Memory_Free(Name->Key, (int32)Name->KeyLength));
+    Name->KeyLength = 0;
+}
+
+// Appends a piece of a match key with its length in front, so that no two
+// different sequences of pieces make the same key.
+void AppendPiece(std::string &Key, std::string_view Piece) {
+    const uint32 Length = (uint32)Piece.size();
+    for (int32 Shift = 24; Shift >= 0; Shift -= 8) Key += (char)(Length >> Shift & 0xFF);
+    Key += Piece;
+}
+
+// An attribute value as name matching compares it (RFC 5280 7.1, as openssl
+// compares names): a character string as UTF-8 with ASCII letters folded,
+// white space trimmed at both ends and each run of it made one space, so
+// that PrintableString "Velmarsh  Test" and UTF8String "velmarsh test" are
+// one value. Any other value (or a string that cannot be converted) is its
+// whole encoding, compared byte for byte.
+std::string MatchValue(ASN1 *Value) {
+    uint8 Tag = 0;
+    ASN1_GetTag(Value, &Tag);
+    const uint8 *Bytes = ASN1_GetValuePtr(Value);
+    const size_t Length = (size_t)ASN1_GetValueSize(Value);
+    // Bytes per character: 0 for UTF-8 (UTF8String and the ASCII types
+    // PrintableString, IA5String, VisibleString), 1 for Latin-1 (T61String,
+    // as openssl reads it), 2 for BMPString, 4 for UniversalString; -1 for a
+    // value that is no character string.
+    const int32 Width = Tag == 0x0C || Tag == 0x13 || Tag == 0x16 || Tag == 0x1A ? 0
+                        : Tag == 0x14                                          ? 1
+                        : Tag == 0x1E                                          ? 2
+                        : Tag == 0x1C                                          ? 4
+                                                                               : -1;
+    auto Whole = [&] {
+        const uint8 *Node = ASN1_GetNodePtr(Value);
+        const size_t Size = Node != nullptr ? (size_t)ASN1_GetNodeSize(Value) : 0;
+        return std::string(1, '\1') + std::string((const char *)Node, Size);
+    };
+    if (Width < 0 || (Width > 1 && Length % (size_t)Width != 0) || (Bytes == nullptr && Length != 0)) return Whole();
+    std::string Text;
+    if (Width == 0 && Length > 0) Text.assign((const char *)Bytes, Length);
+    for (size_t At = 0; Width != 0 && At < Length; At += (size_t)Width) {
+        uint32 Code = 0;
+        for (size_t Index = 0; Index < (size_t)Width; Index++) Code = Code << 8 | Bytes[At + Index];
+        char Encoded[8];
+        int32 Written = 0;
+        if (!CharUtf64_CopyToUtf8(Code, Encoded, (int32)sizeof(Encoded), &Written)) return Whole();
+        Text.append(Encoded, (size_t)Written);
+    }
+    std::string Folded(1, '\0');
+    bool Space = false;
+    for (char Ch : Text) {
+        if (Ch == ' ' || (Ch >= '\t' && Ch <= '\r')) {
+            Space = Folded.size() > 1;
+            continue;
+        }
+        if (Space) Folded += ' ';
+        Space = false;
+        Folded += Ch >= 'A' && Ch <= 'Z' ? (char)(Ch - 'A' + 'a') : Ch;
+    }
+    return Folded;
+}
+
+// The match key of a Name (SEQUENCE OF RDN, each a SET OF { type, value }):
+// each RDN's attributes as type and matched value, in sorted order (a SET
+// has no order), and the RDNs in theirs. False for a malformed name.
+bool MatchKey(ASN1 *Name, std::string &Key) {
+    int32 Count = 0;
+    ASN1_GetElementCount(Name, &Count);
+    for (int32 Index = 0; Index < Count; Index++) {
+        ASN1 *Rdn = ASN1_GetElement(Name, Index);
+        uint8 Tag = 0;
+        int32 Size = 0;
+        ASN1_GetTag(Rdn, &Tag);
+        if (Tag != 0x31 || !ASN1_GetElementCount(Rdn, &Size) || Size < 1) return false;
+        std::vector<std::string> Attributes;
+        for (int32 At = 0; At < Size; At++) {
+            ASN1 *Pair = ASN1_GetElement(Rdn, At), *Type = ASN1_GetElement(Pair, 0);
+            int32 Parts = 0;
+            ASN1_GetTag(Pair, &Tag);
+            if (Tag != 0x30 || !ASN1_GetElementCount(Pair, &Parts) || Parts != 2) return false;
+            ASN1_GetTag(Type, &Tag);
+            if (Tag != 0x06 || ASN1_GetValuePtr(Type) == nullptr) return false;
+            std::string Attribute;
+            const std::string_view Oid((const char *)ASN1_GetValuePtr(Type), (size_t)ASN1_GetValueSize(Type));
+            AppendPiece(Attribute, Oid);
+            AppendPiece(Attribute, MatchValue(ASN1_GetElement(Pair, 1)));
+            Attributes.push_back(std::move(Attribute));
+        }
+        std::sort(Attributes.begin(), Attributes.end());
+        std::string Set;
+        for (const std::string &Attribute : Attributes) AppendPiece(Set, Attribute);
+        AppendPiece(Key, Set);
+    }
+    return true;
+}
+
 // Clears what a parse fills, so that a handle can be built again.
 void ResetParsed(X509 *Handle) {
     Handle->Signed = nullptr;
@@ -203,7 +306,7 @@ void ResetParsed(X509 *Handle) {
     Handle->UnknownCritical = 0;
     Handle->SubjectName = Handle->IssuerName = Handle->NameConstraints = Handle->AltNames = nullptr;
     Handle->SubjectNameLength = Handle->IssuerNameLength = Handle->NameConstraintsLength = Handle->AltNamesLength = 0;
-    for (X500 *Name : {Handle->Issuer, Handle->Subject}) Name->O[0] = Name->OU[0] = Name->CN[0] = 0;
+    for (X500 *Name : {Handle->Issuer, Handle->Subject}) ClearName(Name);
     BigInt_Reset(Handle->Serial);
     CryptAsymmetric_Release(&Handle->Key);
     CryptAsymmetric_Create(&Handle->Key);
@@ -395,7 +498,9 @@ int32 X509_BuildInt(X509 *Handle) {
     memcpy(Handle->Signature, Bits + 1, (size_t)(BitsLength - 1));
 
     ASN1 *IssuerName = ASN1_GetElement(Signed, Field + 2), *SubjectName = ASN1_GetElement(Signed, Field + 4);
-    if (!X500_Build(Handle->Issuer, IssuerName)) return FALSE;
+    // An issuer is never an empty name; a subject may be, when the names
+    // the certificate answers for are in a critical subjectAltName.
+    if (!X500_Build(Handle->Issuer, IssuerName) || Handle->Issuer->KeyLength == 0) return FALSE;
     Handle->IssuerName = ASN1_GetNodePtr(IssuerName);
     Handle->IssuerNameLength = (uint32)ASN1_GetNodeSize(IssuerName);
     ASN1 *Validity = ASN1_GetElement(Signed, Field + 3);
@@ -474,6 +579,7 @@ int32 X500_Create(X500 **Handle) {
 int32 X500_Delete(X500 **Handle) {
     Debug_CheckPointer(Handle);
     X500_Check(*Handle);
+    ClearName(*Handle);
     Memory_Delete(*Handle);
     return TRUE;
 }
@@ -482,10 +588,11 @@ CLASS_DEFINE_REFERENCE(X500, X500, X500_CLASSID)
 
 int32 X500_Build(X500 *Handle, ASN1 *Name) {
     X500_Check(Handle);
+    ClearName(Handle);
     int32 Count = 0;
-    if (Name == nullptr || ASN1_GetType(Name) != ASN1_TYPE_SEQUENCE) return FALSE;
+    std::string Key;
+    if (Name == nullptr || ASN1_GetType(Name) != ASN1_TYPE_SEQUENCE || !MatchKey(Name, Key)) return FALSE;
     ASN1_GetElementCount(Name, &Count);
-    int32 Found = 0;
     for (int32 Index = 0; Index < Count; Index++) {
         ASN1 *Attribute = ASN1_GetElement(ASN1_GetElement(Name, Index), 0);
         char Oid[OidTextSize];
@@ -496,10 +603,17 @@ int32 X500_Build(X500 *Handle, ASN1 *Name) {
                                                                 : nullptr;
         if (Field == nullptr) continue;
         ASN1 *Value = ASN1_GetElement(Attribute, 1);
-        if (Value == nullptr || !ParseNameText(Value, Field, X500_MAX_TEXT_LENGTH + 1)) return FALSE;
-        Found++;
+        if (Value == nullptr || !ParseNameText(Value, Field, X500_MAX_TEXT_LENGTH + 1)) {
+            ClearName(Handle);
+            return FALSE;
+        }
     }
-    return Found > 0;
+    if (!Key.empty()) {
+        Handle->Key = static_cast<char *>(Memory_Alloc((int32)Key.size()));
+        memcpy(Handle->Key, Key.data(), Key.size());
+        Handle->KeyLength = (uint32)Key.size();
+    }
+    return TRUE;
 }
 
 #define X500_GETTER(Field)                                               \
@@ -517,7 +631,12 @@ X500_GETTER(CN)
 int32 X500_Compare(X500 *A, X500 *B) {
     X500_Check(A);
     X500_Check(B);
-    return strcmp(A->CN, B->CN) == 0 && strcmp(A->O, B->O) == 0 && strcmp(A->OU, B->OU) == 0;
+    return A->KeyLength == B->KeyLength && (A->KeyLength == 0 || memcmp(A->Key, B->Key, A->KeyLength) == 0);
+}
+
+std::string_view X500_GetMatchKey(X500 *Handle) {
+    X500_Check(Handle);
+    return std::string_view(Handle->Key, Handle->KeyLength);
 }
 
 // ---- X509 ----

@@ -1,10 +1,11 @@
 // X.500 names and X.509 certificates, read far enough for the system's trust
 // decisions.
 //
-// X500 keeps three attributes of a name: organisation (2.5.4.10),
+// X500 offers three attributes of a name as text: organisation (2.5.4.10),
 // organisational unit (2.5.4.11) and common name (2.5.4.3), each at most 320
-// characters; every other attribute is ignored, so two names that differ
-// only in, say, their country compare equal.
+// characters. Names are compared whole: every RDN, attribute type and value,
+// strings without case and with white space folded (RFC 5280 7.1), so two
+// names that differ only in their country are different names.
 //
 // X509 keeps its own copy of the certificate's DER, the bytes its issuer
 // signed, version, serial number, issuer and subject names, validity (stored,
@@ -44,14 +45,17 @@ typedef struct CryptAsymmetric CryptAsymmetric;
 int32 X500_Create(X500 **Handle);
 int32 X500_Delete(X500 **Handle);
 CLASS_DECLARE_REFERENCE(X500, X500)
-// Reads a Name (SEQUENCE of RDNs, the first attribute of each); 1 when CN, O
-// or OU was found. An attribute whose text cannot be read (a zero byte, an
-// unknown string type) fails the whole name.
+// Reads a Name (SEQUENCE of RDNs); 1 for any well-formed name, an empty one
+// included. CN, O and OU are taken from the first attribute of each RDN; one
+// whose text cannot be read (a zero byte, an unknown string type) fails the
+// whole name.
 int32 X500_Build(X500 *Handle, ASN1 *Name);
 int32 X500_GetO(X500 *Handle, char *Output, int32 Size);
 int32 X500_GetOU(X500 *Handle, char *Output, int32 Size);
 int32 X500_GetCN(X500 *Handle, char *Output, int32 Size);
-// 1 when CN, O and OU are each equal, with case.
+// 1 when the two names are the same name: identical DER, or equal RDN by RDN
+// with attribute values compared as RFC 5280 7.1 asks (an RDN's attributes
+// in any order).
 int32 X500_Compare(X500 *A, X500 *B);
 
 int32 X509_Create(X509 **Handle);

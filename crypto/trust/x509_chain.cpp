@@ -1,11 +1,15 @@
 // X509Chain: see x509_chain.h.
 #include "crypto/trust/x509_chain.h"
 
+#include <string.h>
+
 #include <algorithm>
+#include <string_view>
 #include <vector>
 
 #include "crypto/keys/asn1.h"
 #include "crypto/trust/authenticate.h"
+#include "runtime/log.h"
 #include "runtime/memory.h"
 
 struct X509Chain {
@@ -27,6 +31,157 @@ std::vector<X509 *> &Entries(X509Chain *Handle) {
     Class_CheckTag(Handle, Check, ChainCheck);
     return *Handle->Entries;
 }
+
+constexpr const char *OidSubjectKeyIdentifier = "2.5.29.14";
+constexpr const char *OidAuthorityKeyIdentifier = "2.5.29.35";
+
+// A certificate's subject key identifier and the keyIdentifier of its
+// authority key identifier; empty when absent or unreadable. They only order
+// the candidates for an issuer (the one whose key its subject names first),
+// so nothing else of them is checked.
+struct KeyIds {
+    std::string_view Subject, Authority;
+};
+
+std::string_view Content(ASN1 *Node, uint8 Want) {
+    uint8 Tag = 0;
+    if (Node == nullptr || !ASN1_GetTag(Node, &Tag) || Tag != Want || ASN1_GetValuePtr(Node) == nullptr) return {};
+    return std::string_view((const char *)ASN1_GetValuePtr(Node), (size_t)ASN1_GetValueSize(Node));
+}
+
+// The views point into the certificate's own DER (the tree's nodes do).
+KeyIds ReadKeyIds(X509 *Certificate) {
+    KeyIds Ids;
+    const uint8 *Der = nullptr;
+    uint32 Length = 0;
+    if (!X509_GetASN1(Certificate, &Der, &Length) || Length > (uint32)INT32_MAX) return Ids;
+    ASN1 *Tree = nullptr;
+    ASN1_Create(&Tree);
+    ASN1_Decode(Tree, Der, (int32)Length);
+    ASN1 *Signed = ASN1_GetElement(ASN1_GetElement(Tree, 0), 0);
+    int32 Fields = 0;
+    ASN1_GetElementCount(Signed, &Fields);
+    for (int32 Field = 0; Field < Fields; Field++) {
+        ASN1 *Tagged = ASN1_GetElement(Signed, Field), *List = ASN1_GetElement(Tagged, 0);
+        uint8 Tag = 0;
+        int32 Count = 0;
+        if (!ASN1_GetTag(Tagged, &Tag) || Tag != 0xA3) continue;
+        ASN1_GetElementCount(List, &Count);
+        for (int32 Index = 0; Index < Count; Index++) {
+            ASN1 *Extension = ASN1_GetElement(List, Index);
+            int32 Parts = 0;
+            char Oid[32];
+            ASN1_GetElementCount(Extension, &Parts);
+            if (Parts < 2 || !ASN1_ParseOid(ASN1_GetElement(Extension, 0), Oid, (int32)sizeof(Oid))) continue;
+            // The extension's value is the element inside its OCTET STRING.
+            ASN1 *Value = ASN1_GetElement(ASN1_GetElement(Extension, Parts - 1), 0);
+            if (strcmp(Oid, OidSubjectKeyIdentifier) == 0) Ids.Subject = Content(Value, 0x04);
+            else if (strcmp(Oid, OidAuthorityKeyIdentifier) == 0)
+                Ids.Authority = Content(ASN1_GetElement(Value, 0), 0x80);
+        }
+    }
+    ASN1_Release(&Tree);
+    return Ids;
+}
+
+// One search for a path from a certificate up to one the store trusts,
+// depth first: each certificate whose subject is the name of the current
+// one's issuer is a candidate; it must have signed the current one, and the
+// path with it must pass X509Chain_CheckPath; otherwise the next candidate
+// is tried, and when none is left the search goes back one step. A
+// certificate stands at most once in a path (a self-signed one's own copy
+// may stand right above it), which ends cycles. Candidates are tried in an
+// order of their own (the one whose subject key identifier the current
+// certificate names as its authority's first, then by their bytes), never in
+// the pool's, and the work is bounded by X509CHAIN_MAX_SIGNATURE_CHECKS, so
+// a crowd of certificates of one name ends early and the answer never
+// depends on the order in which the certificates came.
+class PathSearch {
+  public:
+    PathSearch(const std::vector<X509 *> &Entries, CertStoreInterface *Store) : Store(Store) {
+        for (X509 *Entry : Entries) {
+            auto Same = [&](const Candidate &Each) { return X509_Compare(Each.Certificate, Entry); };
+            if (std::none_of(Pool.begin(), Pool.end(), Same)) Pool.push_back({Entry, ReadKeyIds(Entry)});
+        }
+    }
+
+    bool Run(X509 *Certificate) {
+        Path.assign(1, Certificate);
+        const Verdict First = Ask();
+        if (First != Verdict::Untrusted) return First == Verdict::Trusted;
+        if (Extend(ReadKeyIds(Certificate))) return true;
+        if (Checks >= X509CHAIN_MAX_SIGNATURE_CHECKS)
+            Log_Debug("Certificate path search ended after %d signature checks\n", Checks);
+        return false;
+    }
+
+  private:
+    enum class Verdict { Trusted, Untrusted, Refused };
+    struct Candidate {
+        X509 *Certificate;
+        KeyIds Ids;
+    };
+
+    CertStoreInterface *Store;
+    std::vector<Candidate> Pool; // one of each distinct certificate
+    std::vector<X509 *> Path;    // Path[0] the certificate decided
+    int32 Checks = 0;
+
+    // The store's answer about the path, which it sees whole, so that an
+    // anchor it holds elsewhere is checked with every certificate below. A
+    // path that fails the path checks can only fail again as it grows, and a
+    // store's stop refuses the path: either way the search goes back. With
+    // authentication off every question answers yes at once.
+    Verdict Ask() {
+        if (Authenticate_Enabled() && !X509Chain_CheckPath(Path.data(), (int32)Path.size()))
+            return Verdict::Refused;
+        uint32 Stop = 0;
+        if (CertStoreInterface_X509PathIsTrusted(Store, Path.data(), (int32)Path.size(), &Stop))
+            return Verdict::Trusted;
+        return Stop ? Verdict::Refused : Verdict::Untrusted;
+    }
+
+    bool OnPath(X509 *Certificate) const {
+        for (X509 *Step : Path)
+            if (Step == Certificate || (Step != Path.back() && X509_Compare(Step, Certificate))) return true;
+        return false;
+    }
+
+    // Ids are the current certificate's (the top of the path).
+    bool Extend(const KeyIds &Ids) {
+        X509 *Current = Path.back();
+        std::vector<const Candidate *> Order;
+        if (Path.size() <= X509CHAIN_MAX_DEPTH)
+            for (const Candidate &Each : Pool)
+                if (X509_CompareIssuer(Current, Each.Certificate) && !OnPath(Each.Certificate)) Order.push_back(&Each);
+        auto Named = [&](const Candidate *Each) {
+            return !Ids.Authority.empty() && Each->Ids.Subject == Ids.Authority;
+        };
+        std::sort(Order.begin(), Order.end(), [&](const Candidate *A, const Candidate *B) {
+            if (Named(A) != Named(B)) return Named(A);
+            const uint8 *DerA = nullptr, *DerB = nullptr;
+            uint32 SizeA = 0, SizeB = 0;
+            X509_GetASN1(A->Certificate, &DerA, &SizeA);
+            X509_GetASN1(B->Certificate, &DerB, &SizeB);
+            return std::string_view((const char *)DerA, SizeA) < std::string_view((const char *)DerB, SizeB);
+        });
+        bool Found = false;
+        for (const Candidate *Each : Order) {
+            if (Checks >= X509CHAIN_MAX_SIGNATURE_CHECKS) return false;
+            Checks++;
+            if (!X509_VerifyIssued(Each->Certificate, Current)) continue;
+            Found = true;
+            Path.push_back(Each->Certificate);
+            const Verdict Answer = Ask();
+            if (Answer == Verdict::Trusted || (Answer == Verdict::Untrusted && Extend(Each->Ids))) return true;
+            Path.pop_back();
+            if (Checks >= X509CHAIN_MAX_SIGNATURE_CHECKS) return false;
+        }
+        // Without an issuer the store is asked once more about the path that
+        // ends here, as a walk that finds no further issuer always asks.
+        return !Found && Ask() == Verdict::Trusted;
+    }
+};
 
 } // namespace
 
@@ -131,44 +286,7 @@ int32 X509Chain_IssuerAndSerialNumberFind(X509Chain *Handle, X500 *Issuer, BigIn
 int32 X509Chain_VerifyX509(X509Chain *Handle, X509 *Certificate, CertStoreInterface *Store) {
     const std::vector<X509 *> &List = Entries(Handle);
     if (Certificate == nullptr) return FALSE;
-    uint32 Stop = 0;
-    // The path from the certificate up to the one asked about: the store
-    // sees it whole, so that an anchor it holds elsewhere is checked with
-    // every certificate below.
-    std::vector<X509 *> Path{Certificate};
-    size_t Distinct = 1;
-    // A yes from the store stands only for a path that holds; with
-    // authentication off every question answers yes at once.
-    auto Ask = [&] {
-        if (!CertStoreInterface_X509PathIsTrusted(Store, Path.data(), (int32)Path.size(), &Stop)) return FALSE;
-        if (!Authenticate_Enabled() || X509Chain_CheckPath(Path.data(), (int32)Path.size())) return TRUE;
-        // A path that fails can only fail again as it grows.
-        Stop = 1;
-        return FALSE;
-    };
-    if (Ask()) return TRUE;
-    if (Stop) return FALSE;
-    // Each entry is visited at most once, so two certificates that issued
-    // each other end the walk instead of sending it round for ever.
-    std::vector<X509 *> Visited;
-    X509 *Current = Certificate, *Issuer = nullptr;
-    while (X509Chain_IssuerFind(Handle, Current, &Issuer)) {
-        if (Issuer == Current) break;
-        if (std::find(Visited.begin(), Visited.end(), Issuer) != Visited.end() || Visited.size() >= List.size())
-            return FALSE;
-        Visited.push_back(Issuer);
-        if (!X509_VerifyIssued(Issuer, Current)) return FALSE;
-        // A certificate's own copy signed it (and counts once in the path);
-        // any other issuer must be one that may issue, or every leaf could
-        // sign for any name.
-        if (!X509_Compare(Issuer, Current) && (!X509_CanIssue(Issuer) || ++Distinct > X509CHAIN_MAX_DEPTH))
-            return FALSE;
-        Path.push_back(Issuer);
-        if (Ask()) return TRUE;
-        if (Stop) return FALSE;
-        Current = Issuer;
-    }
-    return Ask();
+    return PathSearch(List, Store).Run(Certificate) ? TRUE : FALSE;
 }
 
 int32 X509Chain_Dump(X509Chain *Handle) {

@@ -1,12 +1,17 @@
 // X509Chain: an ordered set of certificates (a server's chain, the
 // certificates of a signed file, a JWS "x5c" list) and the system's one
 // trust decision for a certificate, X509Chain_VerifyX509: ask the store about
-// the certificate and, failing that, about each issuer found up the chain,
-// each issuer having signed the certificate below it and being allowed to
-// issue (X509_CanIssue). The store is given the whole path walked so far, and
-// its yes counts only for a path that passes X509Chain_CheckPath. The walk
-// checks no dates, ends when a certificate comes round again or the path
-// grows past X509CHAIN_MAX_DEPTH, and a bad link ends it with 0.
+// the certificate and, failing that, build paths up through the chain's
+// certificates and ask about each issuer reached. An issuer is any entry
+// whose subject is the certificate's issuer name (X500_Compare, the whole
+// name) and whose key verifies its signature; every candidate is tried, and
+// a path that fails (a bad signature, X509Chain_CheckPath, a store's stop)
+// is left for the next candidate. The store is given the whole path, and its
+// yes counts only for a path that passes X509Chain_CheckPath. No dates are
+// checked; a certificate stands at most once in a path, a path is at most
+// X509CHAIN_MAX_DEPTH long, a decision makes at most
+// X509CHAIN_MAX_SIGNATURE_CHECKS signature checks, and the order of the
+// chain's entries never changes the answer.
 //
 // Each entry is the chain's own copy of the certificate added. A chain is
 // used by one thread at a time; the store may be shared.
@@ -21,6 +26,11 @@
 #define X509CHAIN_CLASSID 0xe91cb12fu
 // The longest certification path taken, leaf and trust anchor included.
 #define X509CHAIN_MAX_DEPTH 32
+// The signature checks one decision may make while it searches for a path,
+// beyond which it answers 0: enough for any real chain (a few candidates at
+// each of a few levels), and it ends a pool built to be searched for ever,
+// such as hundreds of CAs of one name that certify one another.
+#define X509CHAIN_MAX_SIGNATURE_CHECKS 100
 
 RUNTIME_EXTERN_C_BEGIN
 
@@ -43,7 +53,7 @@ int32 X509Chain_Get(X509Chain *Handle, int32 Index, X509 **Certificate);
 int32 X509Chain_IssuerFind(X509Chain *Handle, X509 *Certificate, X509 **Issuer);
 int32 X509Chain_IssuerAndSerialNumberFind(X509Chain *Handle, X500 *Issuer, BigInt *Serial, X509 **Certificate);
 // 1 when the store trusts the certificate or an issuer reached through
-// correctly signed links.
+// correctly signed links on a path that passes X509Chain_CheckPath.
 int32 X509Chain_VerifyX509(X509Chain *Handle, X509 *Certificate, CertStoreInterface *Store);
 // 1 when the path, Path[0] the certificate decided and Path[Count - 1] its
 // trust anchor, each one issued by the next, holds what an X.509 path

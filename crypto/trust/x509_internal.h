@@ -5,6 +5,7 @@
 
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "crypto/digests/hash.h"
@@ -31,3 +32,8 @@ std::vector<std::string> X509_EcdsaTwins(X509 *Handle);
 // True when Whole is one NameConstraints SEQUENCE that the path checks can
 // read (x509_path.cpp).
 bool X509Path_ConstraintsReadable(std::span<const uint8> Whole);
+
+// A name as X500_Compare compares it: two names are the same exactly when
+// their keys are equal. Empty for an empty name; lives as long as the name
+// is not built again.
+std::string_view X500_GetMatchKey(X500 *Name);

@@ -1,0 +1,179 @@
+// Building a chain from a pool of certificates, against `openssl verify
+// -no_check_time -x509_strict`, on pools that make_chain_pools.sh makes with
+// openssl at test time: a key rollover, a cross-signed root, a root's
+// self-issued rollover certificates, an intermediate whose name constraints
+// forbid the leaf beside one that does not, cycles, names without CN, O or
+// OU, issuer names that add an attribute or differ only in case and spaces,
+// and a crowd of 300 CAs of one name and key. Each pool is given in its order
+// and reversed, to the platform store (anchors in its file) and to a
+// thumbprint store (anchors pinned and in the pool): all four answers must be
+// the same. openssl takes the first likely issuer and does not backtrack, so
+// its answer can depend on the order; its reference here is whether it finds
+// a path in either order.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <fstream>
+#include <iomanip>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "crypto/digests/sha256.h"
+#include "crypto/trust/cert_store_platform.h"
+#include "crypto/trust/cert_store_thumbprint.h"
+#include "crypto/trust/x509.h"
+#include "crypto/trust/x509_chain.h"
+#include "runtime/posix/platform_security.h"
+#include "tests/support/requirement.h"
+#include "tests/support/runtime.h"
+#include "tests/support/system.h"
+
+namespace {
+
+std::vector<std::string> Split(const std::string &Text, char Separator) {
+    std::vector<std::string> Parts;
+    std::stringstream In(Text);
+    for (std::string Part; std::getline(In, Part, Separator);)
+        if (!Part.empty()) Parts.push_back(Part);
+    return Parts;
+}
+
+// A store that trusts nothing and counts what it is asked.
+struct Counting {
+    int32 Asked = 0;
+    CertStoreInterface *Interface = nullptr;
+    static CertStoreInterface *AddRef(CertStoreInterface *Interface, void *) { return Interface; }
+    static int32 Release(CertStoreInterface **Interface, void *) {
+        *Interface = nullptr;
+        return 1;
+    }
+    static int32 Trusted(CertStoreInterface *, void *User, X509 *, uint32 *Stop) {
+        static_cast<Counting *>(User)->Asked++;
+        *Stop = 0;
+        return 0;
+    }
+    Counting() {
+        CertStoreInterface_Create(&Interface);
+        CertStoreInterface_SetAddRefCallback(Interface, this, AddRef);
+        CertStoreInterface_SetReleaseCallback(Interface, this, Release);
+        CertStoreInterface_SetX509IsTrustedCallback(Interface, this, Trusted);
+    }
+    ~Counting() { CertStoreInterface_Delete(&Interface); }
+};
+
+class X509ChainTest : public RuntimeTest {
+  protected:
+    TempDirectory Temp;
+    void SetUp() override {
+        RuntimeTest::SetUp();
+        SKIP_UNLESS(HaveCommand("openssl"), "openssl is not installed");
+        ASSERT_EQ(system(("sh " RUNTIME_SOURCE_DIR "/tests/crypto/trust/make_chain_pools.sh " + Temp.Path).c_str()), 0);
+    }
+    // The certificates of the named PEM files, in order.
+    std::vector<std::string> Load(const std::vector<std::string> &Names) {
+        std::vector<std::string> All;
+        for (const std::string &Name : Names)
+            for (std::string &Der : PlatformTrust_ReadBundle(ReadFile(Temp / (Name + ".pem")))) All.push_back(Der);
+        return All;
+    }
+    void WritePem(const std::string &Name, const std::vector<std::string> &Files) {
+        std::ofstream Out(Temp / Name);
+        for (const std::string &File : Files) Out << ReadFile(Temp / (File + ".pem"));
+    }
+};
+
+// Our answer for the leaf over the pool, in the pool's order.
+int32 Decide(const std::vector<std::string> &Pool, const std::string &Leaf, CertStoreInterface *Store) {
+    X509Chain *Chain = nullptr;
+    X509Chain_Create(&Chain);
+    X509 *Each = nullptr;
+    X509_Create(&Each);
+    for (const std::string &Der : Pool) {
+        EXPECT_TRUE(X509_BuildFromBuffer(Each, Der.data(), (uint32)Der.size()));
+        X509Chain_Add(Chain, Each);
+    }
+    EXPECT_TRUE(X509_BuildFromBuffer(Each, Leaf.data(), (uint32)Leaf.size()));
+    const int32 Result = X509Chain_VerifyX509(Chain, Each, Store);
+    X509_Release(&Each);
+    X509Chain_Release(&Chain);
+    return Result;
+}
+
+TEST_F(X509ChainTest, PathsFoundInEitherPoolOrderAsOpensslFindsThem) {
+    std::ifstream Cases(Temp / "cases.txt");
+    std::ostringstream Table;
+    Table << std::left << std::setw(34) << "case" << "ours (platform, pinned; order, reversed)  openssl\n";
+    int32 Count = 0;
+    for (std::string Line; std::getline(Cases, Line); Count++) {
+        const std::vector<std::string> Parts = Split(Line, ' ');
+        ASSERT_EQ(Parts.size(), 4u) << Line;
+        SCOPED_TRACE(Parts[0]);
+        const std::vector<std::string> Anchors = Split(Parts[3], ',');
+        const std::string Leaf = Load({Parts[1]}).at(0);
+        std::vector<int32> Ours, Openssl;
+        for (const bool Reversed : {false, true}) {
+            std::vector<std::string> Files = Split(Parts[2], ',');
+            std::vector<std::string> Pool = Load(Files);
+            if (Reversed) {
+                std::reverse(Files.begin(), Files.end());
+                std::reverse(Pool.begin(), Pool.end());
+            }
+            WritePem("untrusted.pem", Files);
+            WritePem("anchors.pem", Anchors);
+            Openssl.push_back(system(("openssl verify -no_check_time -x509_strict -CAfile " + (Temp / "anchors.pem") +
+                                      " -untrusted " + (Temp / "untrusted.pem") + " " + (Temp / (Parts[1] + ".pem")) +
+                                      " >/dev/null 2>&1")
+                                         .c_str()) == 0);
+
+            Platform_SetCertificateTrust((Temp / "anchors.pem").c_str(), nullptr);
+            CertStorePlatform *Platform = nullptr;
+            CertStoreInterface *Interface = nullptr;
+            CertStorePlatform_Create(&Platform);
+            CertStorePlatform_GetInterfaceHandle(Platform, &Interface);
+            Ours.push_back(Decide(Pool, Leaf, Interface));
+            CertStoreInterface_Release(&Interface);
+            CertStorePlatform_Release(&Platform);
+            Platform_SetCertificateTrust(nullptr, nullptr);
+
+            CertStoreThumbprint *Pinned = nullptr;
+            CertStoreThumbprint_Create(&Pinned);
+            for (const std::string &Der : Load(Anchors)) {
+                uint8 Digest[32];
+                Hash_QuickDigest(&SHA256_INTERFACE, Der.data(), (uint32)Der.size(), Digest, (int32)sizeof(Digest));
+                CertStoreThumbprint_Trust(Pinned, &SHA256_INTERFACE, Digest);
+                Pool.insert(Reversed ? Pool.begin() : Pool.end(), Der);
+            }
+            CertStoreThumbprint_GetInterfaceHandle(Pinned, &Interface);
+            Ours.push_back(Decide(Pool, Leaf, Interface));
+            CertStoreInterface_Release(&Interface);
+            CertStoreThumbprint_Release(&Pinned);
+        }
+        const int32 Exists = Openssl[0] || Openssl[1];
+        Table << std::setw(34) << Parts[0];
+        for (int32 Each : Ours) Table << std::setw(10) << (Each ? "ok" : "refused");
+        Table << (Exists ? "ok" : "refused") << (Openssl[0] != Openssl[1] ? " (in one order)" : "") << "\n";
+        EXPECT_EQ(Ours, std::vector<int32>(4, Exists));
+    }
+    EXPECT_EQ(Count, 13);
+    std::cout << Table.str();
+}
+
+// 300 CAs of one name and key certify one another: every path through them
+// is correctly signed and none reaches an anchor. The search ends within its
+// budget of signature checks, and the store hears of each path at most twice
+// (once when it is reached, once when it ends).
+TEST_F(X509ChainTest, CrowdOfOneNameEndsWithinTheBudget) {
+    const std::string Leaf = Load({"crowd_lost_leaf"}).at(0);
+    std::vector<std::string> Pool = Load({"crowd", "crowd_real", "crowd_root"});
+    for (const bool Reversed : {false, true}) {
+        if (Reversed) std::reverse(Pool.begin(), Pool.end());
+        Counting Store;
+        EXPECT_FALSE(Decide(Pool, Leaf, Store.Interface));
+        EXPECT_GT(Store.Asked, 2);
+        EXPECT_LE(Store.Asked, 2 * (X509CHAIN_MAX_SIGNATURE_CHECKS + 1));
+    }
+}
+
+} // namespace
