@@ -42,12 +42,6 @@ int32 Copy(std::string_view Text, char *Buffer, int32 Length) {
     return 1;
 }
 
-std::string_view Trim(std::string_view Text) {
-    while (!Text.empty() && isspace((unsigned char)Text.front())) Text.remove_prefix(1);
-    while (!Text.empty() && isspace((unsigned char)Text.back())) Text.remove_suffix(1);
-    return Text;
-}
-
 // Calls Visit for each line of Text.
 template <typename Function> void Lines(std::string_view Text, Function Visit) {
     while (!Text.empty()) {
