@@ -51,6 +51,7 @@ stage_done() {
 
 echo "== layer check"
 ./tools/check-layers.py
+./tools/check_layers_test.py # the layer and link checks themselves, on planted faults
 
 echo "== print-format check"
 ./tools/check_print_formats.sh

@@ -16,7 +16,7 @@
 
 #include "content/zip_backend.h"
 #include "content/zip_internal.h"
-#include "crypto/ciphers/aes_internal.h"
+#include "crypto/ciphers/aes.h"
 #include "crypto/crypt.h"
 
 namespace {

@@ -3,6 +3,7 @@
 #include "formats/ini.h"
 
 #include "formats/ini_internal.h"
+#include "runtime/documents/document_handle.h"
 #include "runtime/memory.h"
 
 CLASSPRINT_DEFINE(Ini, Ini, INI_CLASSID, "Ini", Print)
@@ -26,27 +27,19 @@ CLASS_DEFINE_REFERENCE(Ini, Ini, INI_CLASSID)
 
 int32 Ini_Create(Ini **Handle) {
     Debug_CheckPointer(Handle);
-    Ini *Object = Memory_New(Ini);
-    Class_InitHeader(Object, INI_CLASSID, DeleteThroughClass);
-    Object->LineEnding = "\r\n";
-    *Handle = Object;
-    return TRUE;
+    return document_handle::Create(Handle, INI_CLASSID, DeleteThroughClass,
+                                   [](Ini *Object) { Object->LineEnding = "\r\n"; });
 }
 
 int32 Ini_Delete(Ini **Handle) {
     Debug_CheckPointer(Handle);
-    Ini *Object = *Handle;
-    Ini_Check(Object);
-    Ini_Reset(Object);
-    Memory_Delete(Object);
-    *Handle = nullptr;
-    return TRUE;
+    Ini_Check(*Handle);
+    return document_handle::Delete(Handle, [](Ini *Object) { Ini_Reset(Object); });
 }
 
 int32 Ini_SetDictionaryHandle(Ini *Handle, Dictionary *Dict) {
     Ini_Check(Handle);
-    Handle->Dict = Dict;
-    return TRUE;
+    return document_handle::SetDictionary(Handle, Dict);
 }
 
 int32 Ini_Reset(Ini *Handle) {

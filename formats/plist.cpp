@@ -7,6 +7,7 @@
 #include <charconv>
 
 #include "formats/plist_internal.h"
+#include "runtime/documents/document_handle.h"
 #include "runtime/memory.h"
 #include "runtime/text/string.h"
 
@@ -46,44 +47,33 @@ CLASS_DEFINE_REFERENCE(Plist, Plist, PLIST_CLASSID)
 
 int32 Plist_Create(Plist **Handle) {
     Debug_CheckPointer(Handle);
-    Plist *Created = Memory_New(Plist);
-    Class_InitHeader(Created, PLIST_CLASSID, DeleteThroughClass);
-    *Handle = Created;
-    return TRUE;
+    return document_handle::Create(Handle, PLIST_CLASSID, DeleteThroughClass, [](Plist *) {});
 }
 
 int32 Plist_Delete(Plist **Handle) {
     Debug_CheckPointer(Handle);
     Plist_Check(*Handle);
-    Memory_Delete(*Handle);
-    *Handle = nullptr;
-    return TRUE;
+    return document_handle::Delete(Handle, [](Plist *) {});
 }
 
 int32 Plist_SetDictionaryHandle(Plist *Handle, Dictionary *Dict) {
     Plist_Check(Handle);
-    Handle->Dict = Dict;
-    return TRUE;
+    return document_handle::SetDictionary(Handle, Dict);
 }
 
 int32 Plist_GetDictionaryHandle(Plist *Handle, Dictionary **Dict) {
     Plist_Check(Handle);
-    Debug_CheckPointer(Dict);
-    *Dict = Handle->Dict;
-    return Handle->Dict != nullptr;
+    return document_handle::GetDictionary(Handle, Dict);
 }
 
 int32 Plist_SetMinify(Plist *Handle, int32 Minify) {
     Plist_Check(Handle);
-    Handle->Minify = Minify;
-    return TRUE;
+    return document_handle::SetMinify(Handle, Minify);
 }
 
 int32 Plist_GetMinify(Plist *Handle, int32 *Minify) {
     Plist_Check(Handle);
-    Debug_CheckPointer(Minify);
-    *Minify = Handle->Minify;
-    return TRUE;
+    return document_handle::GetMinify(Handle, Minify);
 }
 
 int32 Plist_Reset(Plist *Handle) {

@@ -8,6 +8,7 @@
 #include <initializer_list>
 
 #include "formats/xml_internal.h"
+#include "runtime/documents/document_handle.h"
 #include "runtime/memory.h"
 #include "runtime/text/string.h"
 #include "runtime/text/string_print.h"
@@ -48,51 +49,41 @@ CLASS_DEFINE_REFERENCE(XML, XML, XML_CLASSID)
 
 int32 XML_Create(XML **Handle) {
     Debug_CheckPointer(Handle);
-    XML *Xml = Memory_New(XML);
-    Class_InitHeader(Xml, XML_CLASSID, DeleteThroughClass);
-    Xml->Minify = TRUE;
-    Xml->Line = 1;
-    MemoryStream_Create(&Xml->Value);
-    MemoryStream_SetAutoGrow(Xml->Value, TRUE);
-    *Handle = Xml;
-    return TRUE;
+    return document_handle::Create(Handle, XML_CLASSID, DeleteThroughClass, [](XML *Xml) {
+        Xml->Minify = TRUE;
+        Xml->Line = 1;
+        MemoryStream_Create(&Xml->Value);
+        MemoryStream_SetAutoGrow(Xml->Value, TRUE);
+    });
 }
 
 int32 XML_Delete(XML **Handle) {
     Debug_CheckPointer(Handle);
-    XML *Xml = *Handle;
-    XML_Check(Xml);
-    MemoryStream_Delete(&Xml->Value);
-    CallbackBase_Reset(&Xml->ValueCallback);
-    Memory_Delete(Xml);
-    *Handle = nullptr;
-    return TRUE;
+    XML_Check(*Handle);
+    return document_handle::Delete(Handle, [](XML *Xml) {
+        MemoryStream_Delete(&Xml->Value);
+        CallbackBase_Reset(&Xml->ValueCallback);
+    });
 }
 
 int32 XML_SetDictionaryHandle(XML *Handle, Dictionary *Dict) {
     XML_Check(Handle);
-    Handle->Dict = Dict;
-    return TRUE;
+    return document_handle::SetDictionary(Handle, Dict);
 }
 
 int32 XML_GetDictionaryHandle(XML *Handle, Dictionary **Dict) {
     XML_Check(Handle);
-    Debug_CheckPointer(Dict);
-    *Dict = Handle->Dict;
-    return Handle->Dict != nullptr;
+    return document_handle::GetDictionary(Handle, Dict);
 }
 
 int32 XML_SetMinify(XML *Handle, int32 Minify) {
     XML_Check(Handle);
-    Handle->Minify = Minify;
-    return TRUE;
+    return document_handle::SetMinify(Handle, Minify);
 }
 
 int32 XML_GetMinify(XML *Handle, int32 *Minify) {
     XML_Check(Handle);
-    Debug_CheckPointer(Minify);
-    *Minify = Handle->Minify;
-    return TRUE;
+    return document_handle::GetMinify(Handle, Minify);
 }
 
 int32 XML_GetLastError(XML *Handle, int32 *Code) {

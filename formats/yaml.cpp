@@ -3,6 +3,7 @@
 #include "formats/yaml.h"
 
 #include "formats/yaml_internal.h"
+#include "runtime/documents/document_handle.h"
 #include "runtime/memory.h"
 
 CLASSPRINT_DEFINE(YAML, YAML, YAML_CLASSID, "YAML", Print)
@@ -27,24 +28,20 @@ CLASS_DEFINE_REFERENCE(YAML, YAML, YAML_CLASSID)
 
 int32 YAML_Create(YAML **Handle) {
     Debug_CheckPointer(Handle);
-    YAML *Yaml = Memory_New(YAML);
-    Class_InitHeader(Yaml, YAML_CLASSID, DeleteThroughClass);
-    Yaml->Value = NewBuffer();
-    Yaml->LineBuffer = NewBuffer();
-    YAML_Reset(Yaml);
-    *Handle = Yaml;
-    return TRUE;
+    return document_handle::Create(Handle, YAML_CLASSID, DeleteThroughClass, [](YAML *Yaml) {
+        Yaml->Value = NewBuffer();
+        Yaml->LineBuffer = NewBuffer();
+        YAML_Reset(Yaml);
+    });
 }
 
 int32 YAML_Delete(YAML **Handle) {
     Debug_CheckPointer(Handle);
-    YAML *Yaml = *Handle;
-    YAML_Check(Yaml);
-    MemoryStream_Delete(&Yaml->Value);
-    MemoryStream_Delete(&Yaml->LineBuffer);
-    Memory_Delete(Yaml);
-    *Handle = nullptr;
-    return TRUE;
+    YAML_Check(*Handle);
+    return document_handle::Delete(Handle, [](YAML *Yaml) {
+        MemoryStream_Delete(&Yaml->Value);
+        MemoryStream_Delete(&Yaml->LineBuffer);
+    });
 }
 
 int32 YAML_Reset(YAML *Handle) {
@@ -81,15 +78,12 @@ int32 YAML_Reset(YAML *Handle) {
 
 int32 YAML_SetDictionaryHandle(YAML *Handle, Dictionary *Dict) {
     YAML_Check(Handle);
-    Handle->Dict = Dict;
-    return TRUE;
+    return document_handle::SetDictionary(Handle, Dict);
 }
 
 int32 YAML_GetDictionaryHandle(YAML *Handle, Dictionary **Dict) {
     YAML_Check(Handle);
-    Debug_CheckPointer(Dict);
-    *Dict = Handle->Dict;
-    return Handle->Dict != nullptr;
+    return document_handle::GetDictionary(Handle, Dict);
 }
 
 int32 YAML_GetLastError(YAML *Handle, int32 *Code) {

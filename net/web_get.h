@@ -1,12 +1,14 @@
-// The HTTP client's share of the runtime core: the host-whitelist decision
-// that the script bridge hands to every class family ("WebGet_Authorize"),
-// and the dispatchers of the script classes "TQX.WebGet" and "TQX.Analytics"
-// that the core class family makes.
+// The HTTP client's face to pages and to the rest of the network layer: the
+// host-whitelist decision that the script bridge hands to every class family
+// ("WebGet_Authorize"), the client's error names and raw header helpers, and
+// the dispatchers of the script classes "TQX.WebGet" and "TQX.Analytics".
 //
-// This host has no HTTP client yet: WebGet_Authorize allows the hosts added
-// to the whitelist, and every other host only while authentication is off
-// (crypto/trust/authenticate.h); the two dispatchers know no method (they read
-// the selector and answer 0, as for any unknown method).
+// The client itself is web_get_request.h (one request and the connection
+// pool), and async_http.h loads documents through it. WebGet_Authorize allows
+// the hosts added to the whitelist, and every other host only while
+// authentication is off (crypto/authenticate_switch.h). The two script
+// classes offer pages no request of their own: their dispatchers know no
+// method (they read the selector and answer 0, as for any unknown method).
 // A loaded family installs the host's decision with WebGet_AuthorizeOverride.
 #pragma once
 

@@ -20,6 +20,7 @@
 
 #include "runtime/containers/pool.h"
 #include "runtime/debug.h"
+#include "runtime/files/file_open_retry.h"
 #include "runtime/files/path.h"
 #include "runtime/log.h"
 #include "runtime/memory.h"
@@ -392,13 +393,11 @@ int32 AsyncFile_Open(AsyncFile *Handle, const char *Path, uint32 Flags) {
     }
 
     int32 Attempt = 0;
-    while (Path_Exists(Handle->Path)) {
-        if (OpenOnce(Handle, OpenFlags)) return TRUE;
-        const int Saved = errno;
-        if (Handle->Retries >= 2) Time_SleepForRetry(RetryDelayMs);
-        errno = Saved;
-        if (++Attempt >= Handle->Retries) return OpenFailed(Handle, OpenFlags);
-    }
+    const FileOpenOutcome Outcome = File_OpenWithRetries(
+        {Handle->Retries, RetryDelayMs, true}, &Attempt, [&] { return Path_Exists(Handle->Path) != 0; },
+        [&] { return OpenOnce(Handle, OpenFlags) != 0; }, [](int32) {});
+    if (Outcome == FileOpenOutcome::Opened) return TRUE;
+    if (Outcome == FileOpenOutcome::Failed) return OpenFailed(Handle, OpenFlags);
     if (!(Flags & FILE_WRITE)) return OpenFailed(Handle, OpenFlags);
     if (Attempt == 0 && Handle->AutoCreateDirectories == 1) {
         char Directory[MAX_PATH_SIZE];

@@ -8,6 +8,7 @@
 
 #include <string.h>
 
+#include "platform/path_size.h"
 #include "runtime/files/path.h"
 #include "runtime/posix/platform.h"
 #include "runtime/script/api_gen_dispatch.h"

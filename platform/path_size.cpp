@@ -9,6 +9,7 @@
 // delivery could never be joined.
 #include <string.h>
 
+#include "platform/path_size.h"
 #include "runtime/containers/dictionary.h"
 #include "runtime/debug.h"
 #include "runtime/files/directory_list.h"

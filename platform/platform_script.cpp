@@ -4,9 +4,10 @@
 #include <string>
 
 #include "crypto/trust/authenticate.h"
+#include "platform/posix/platform_credential.h"
+#include "platform/posix/platform_process_session.h"
 #include "runtime/posix/platform.h"
 #include "runtime/posix/platform_process.h"
-#include "runtime/posix/platform_security.h"
 #include "runtime/script/api_gen_dispatch.h"
 #include "runtime/text/crc.h"
 #include "runtime/text/string.h"

@@ -3,7 +3,7 @@
 
 #include "runtime/memory.h"
 #include "runtime/notification/notification_center.h"
-#include "runtime/notification/notification_center_internal.h"
+#include "runtime/notification/notification_names.h"
 #include "runtime/text/string.h"
 #include "workflow/task_internal.h"
 #include "workflow/workflow_app.h"

@@ -4,7 +4,6 @@
 #include "runtime/callback.h"
 #include "runtime/memory.h"
 #include "runtime/text/string.h"
-#include "runtime/text/string_internal.h"
 
 namespace {
 
@@ -102,10 +101,10 @@ int32 TaskTypeList_Find(TaskTypeList *Handle, const char *Name, const TaskInterf
     // Every task creation looks its type up here, mostly in the full
     // default table: names whose first letters differ are passed over
     // without a whole comparison.
-    const auto Head = string_detail::Fold(Name[0]);
+    const auto Head = String_FoldChar(Name[0]);
     for (Node *Entry = Handle->First; Entry != nullptr; Entry = Entry->Next) {
         Class_CheckTag(Entry, Check, NodeCheck);
-        if (string_detail::Fold(Entry->NameCopy[0]) == Head && String_CompareWithoutCase(Entry->NameCopy, Name)) {
+        if (String_FoldChar(Entry->NameCopy[0]) == Head && String_CompareWithoutCase(Entry->NameCopy, Name)) {
             *Record = &Entry->Record;
             return TRUE;
         }

@@ -6,7 +6,6 @@
 
 #include <initializer_list>
 
-#include "runtime/containers/dictionary_internal.h"
 #include "runtime/documents/json.h"
 #include "formats/yaml.h"
 #include "runtime/memory.h"
@@ -115,12 +114,13 @@ bool MergeParsed(Workflow *Self, Dictionary *Parsed) {
 // all. Any later document is read apart and merged.
 template <typename Reader> bool TakeDocument(Workflow *Self, Reader &&Read) {
     Dictionary *Own = Self->Document;
-    const bool First = Own->Items.Count == 0 && !DictionaryInt_WatchedAtAll(Own);
+    int32 Count = 0;
+    const bool First = Dictionary_ItemGetCount(Own, &Count) && Count == 0 && !Dictionary_IsWatched(Own);
     if (First && !Read(Own)) {
         Dictionary_Reset(Own);
         return false;
     }
-    if (First && DictionaryInt_LiftRoot(Own)) return true;
+    if (First && Dictionary_LiftRoot(Own)) return true;
     Dictionary *Parsed = nullptr;
     Dictionary_Create(&Parsed);
     bool Taken = false;

@@ -6,12 +6,12 @@
 
 #include <algorithm>
 
+#include "platform/posix/platform_process_session.h"
 #include "runtime/command_line.h"
 #include "runtime/documents/json.h"
 #include "runtime/log.h"
 #include "runtime/memory.h"
 #include "runtime/notification/notification_center.h"
-#include "runtime/posix/platform_process.h"
 #include "runtime/text/string.h"
 #include "workflow/workflow_event.h"
 #include "workflow/workflow_manager_internal.h"

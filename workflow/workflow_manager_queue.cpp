@@ -1,8 +1,8 @@
 // The manager's queues: queuing a state task within the limits, pushing by
 // priority, popping in order, and the periodic step.
+#include "platform/posix/platform_process_session.h"
 #include "runtime/log.h"
 #include "runtime/notification/notification_center.h"
-#include "runtime/posix/platform_process.h"
 #include "runtime/text/string.h"
 #include "runtime/time.h"
 #include "workflow/workflow_app.h"

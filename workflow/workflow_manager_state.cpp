@@ -9,7 +9,7 @@
 #include "runtime/containers/dictionary_pack.h"
 #include "runtime/log.h"
 #include "runtime/notification/notification_center.h"
-#include "runtime/notification/notification_center_internal.h"
+#include "runtime/notification/notification_names.h"
 #include "runtime/text/string.h"
 #include "runtime/time.h"
 #include "workflow/workflow_manager_internal.h"

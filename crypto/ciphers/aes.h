@@ -50,3 +50,12 @@ int32 AES_SetAAD(AES *Handle, const uint8 *Data, int32 Length);
 int32 AES_GetAuthTag(AES *Handle, uint8 *Tag, int32 TagLength);
 
 RUNTIME_EXTERN_C_END
+
+#ifdef __cplusplus
+#include <stddef.h>
+
+// Counter mode over whole blocks with the block a little-endian 128-bit
+// counter, incremented before each block (WinZip AES); Counter is updated.
+// Eight blocks at a time on the processor path.
+void AES_CounterLittleEndian(const AES *Aes, uint8 *Counter, const uint8 *In, uint8 *Out, size_t Blocks);
+#endif

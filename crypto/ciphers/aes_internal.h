@@ -28,9 +28,6 @@ bool AES_UseProcessorPath(bool Use);
 bool AES_ProcessorPathEnabled();
 
 void AES_EncryptBlock(const AES *Aes, const uint8 *In, uint8 *Out);
-// Counter mode over whole blocks with the block a little-endian 128-bit
-// counter, incremented before each block (WinZip AES). Counter is updated.
-void AES_CounterLittleEndian(const AES *Aes, uint8 *Counter, const uint8 *In, uint8 *Out, size_t Blocks);
 void AES_DecryptBlock(const AES *Aes, const uint8 *In, uint8 *Out);
 
 // The processor path (aes_ni.cpp); call only when AES_ProcessorHasFastPath.

@@ -13,9 +13,9 @@
 #include <string>
 #include <vector>
 
+#include "crypto/authenticate_switch.h"
 #include "crypto/crypt.h"
 #include "crypto/keys/asn1.h"
-#include "crypto/trust/authenticate.h"
 #include "runtime/memory.h"
 
 struct RSA {

@@ -1,5 +1,4 @@
-// The process-wide trust registry and the authentication switch (see
-// authenticate.h).
+// The process-wide trust registry (see authenticate.h).
 #include "crypto/trust/authenticate.h"
 
 #include "crypto/trust/cert_store_platform.h"
@@ -15,16 +14,11 @@ struct AuthenticateRecord {
     CertStoreTable *CertStores;
     CertStoreTable *KeyStores;
     CertStoreList *AppList;
-    uint32 Enabled;
 };
 
 AuthenticateRecord *Record = nullptr;
-Authenticate_EnabledFunc EnabledHook = nullptr;
 // The executable module's signature check (Authenticate_SetSignatureCheck).
 Authenticate_SignatureFunc SignatureCheck = nullptr;
-// The switch outside Init ... Remove: on, so that nothing unsigned slips
-// through before the host has started the registry.
-uint32 EnabledWithoutRecord = 1;
 
 // Registers a store's interface permanently and drops the caller's reference.
 void RegisterPermanent(const char *Name, CertStoreInterface *Interface) {
@@ -38,7 +32,7 @@ int32 Authenticate_Init(void) {
     if (Record != nullptr) return FALSE;
     Record = Memory_New(AuthenticateRecord);
     Record->Class.ClassId = AUTHENTICATE_CLASSID;
-    Record->Enabled = 1;
+    Authenticate_SetEnabled(1);
     CertStoreTable_Create(&Record->CertStores);
     CertStoreTable_Create(&Record->KeyStores);
     CertStoreList_Create(&Record->AppList);
@@ -70,7 +64,7 @@ int32 Authenticate_Remove(void) {
     CertStoreList_Release(&Record->AppList);
     Memory_Delete(Record);
     Record = nullptr;
-    EnabledWithoutRecord = 1;
+    Authenticate_SetEnabled(1);
     return TRUE;
 }
 
@@ -93,24 +87,6 @@ CertStoreInterface *Authenticate_CertStoreGet(const char *Name) {
 int32 Authenticate_CertStoreRelease(CertStoreInterface **Handle) {
     if (Handle == nullptr || *Handle == nullptr) return TRUE;
     return CertStoreInterface_Release(Handle);
-}
-
-int32 Authenticate_SetEnabled(uint32 Flag) {
-    if (Record != nullptr) __atomic_store_n(&Record->Enabled, Flag ? 1u : 0u, __ATOMIC_RELAXED);
-    else __atomic_store_n(&EnabledWithoutRecord, Flag ? 1u : 0u, __ATOMIC_RELAXED);
-    return TRUE;
-}
-
-int32 Authenticate_Enabled(void) {
-    Authenticate_EnabledFunc Hook = __atomic_load_n(&EnabledHook, __ATOMIC_ACQUIRE);
-    if (Hook != nullptr) return Hook();
-    if (Record != nullptr) return (int32)__atomic_load_n(&Record->Enabled, __ATOMIC_RELAXED);
-    return (int32)__atomic_load_n(&EnabledWithoutRecord, __ATOMIC_RELAXED);
-}
-
-int32 Authenticate_EnabledOverride(Authenticate_EnabledFunc Function) {
-    __atomic_store_n(&EnabledHook, Function, __ATOMIC_RELEASE);
-    return TRUE;
 }
 
 int32 Authenticate_SetSignatureCheck(Authenticate_SignatureFunc Check) {

@@ -1,19 +1,17 @@
-// The process-wide trust registry and the authentication switch: the
-// certificate-store table ("app", "platform" and "null" built in and
-// permanent), the key-store table (empty at start), the app store list (at
-// start only "platform", the system's CA bundle), and the one flag that every
-// refusal of something unsigned asks. The switch's override (installed by
-// interop libraries to ask their host) outlives the record.
+// The process-wide trust registry: the certificate-store table ("app",
+// "platform" and "null" built in and permanent), the key-store table (empty
+// at start) and the app store list (at start only "platform", the system's CA
+// bundle). Init and Remove turn the authentication switch
+// (crypto/authenticate_switch.h) on; its override outlives the record.
 #pragma once
 
+#include "crypto/authenticate_switch.h"
 #include "crypto/trust/cert_store.h"
 #include "runtime/types.h"
 
 #define AUTHENTICATE_CLASSID 0x584e1303u
 
 RUNTIME_EXTERN_C_BEGIN
-
-typedef int32 (*Authenticate_EnabledFunc)(void);
 
 // 0 when the record exists already.
 int32 Authenticate_Init(void);
@@ -28,11 +26,6 @@ CertStoreList *Authenticate_GetCertStoreAppListHandle(void);
 // with a fresh store that trusts nothing, so trust fails closed.
 CertStoreInterface *Authenticate_CertStoreGet(const char *Name);
 int32 Authenticate_CertStoreRelease(CertStoreInterface **Handle);
-
-// The switch: on after Init (and while there is no record).
-int32 Authenticate_SetEnabled(uint32 Flag);
-int32 Authenticate_Enabled(void);
-int32 Authenticate_EnabledOverride(Authenticate_EnabledFunc Function);
 
 // The code signature of an executable, library or package file against the
 // store (Executable_Authenticate); 1 at once while the switch is off. The

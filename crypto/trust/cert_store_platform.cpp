@@ -4,9 +4,9 @@
 #include <vector>
 
 #include "crypto/trust/jws.h"
+#include "crypto/trust/platform_trust.h"
 #include "crypto/trust/x509.h"
 #include "runtime/memory.h"
-#include "runtime/posix/platform_security.h"
 
 struct CertStorePlatform {
     ClassStruct Class;

@@ -21,13 +21,13 @@
 
 #include "crypto/digests/hash.h"
 #include "crypto/digests/sha256.h"
+#include "crypto/trust/platform_trust.h"
 #include "crypto/trust/x509.h"
 #include "crypto/trust/x509_chain.h"
 #include "crypto/trust/x509_internal.h"
 #include "runtime/critical_section.h"
 #include "runtime/log.h"
 #include "runtime/posix/platform.h"
-#include "runtime/posix/platform_security.h"
 #include "runtime/posix/platform_stand_in.h"
 #include "runtime/text/base64.h"
 

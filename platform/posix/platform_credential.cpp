@@ -5,10 +5,10 @@
 #include <charconv>
 #include <string>
 
+#include "platform/posix/platform_credential.h"
 #include "platform/posix/preference_store.h"
 #include "runtime/debug.h"
 #include "runtime/log.h"
-#include "runtime/posix/platform_security.h"
 #include "runtime/text/string.h"
 
 namespace {

@@ -9,9 +9,9 @@
 #include <mutex>
 
 #include "platform/app_mark.h"
+#include "platform/posix/platform_process_session.h"
 #include "runtime/log.h"
 #include "runtime/posix/platform.h"
-#include "runtime/posix/platform_process.h"
 #include "runtime/posix/platform_stand_in.h"
 #include "runtime/text/string_print.h"
 #include "runtime/time.h"

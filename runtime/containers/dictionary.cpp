@@ -847,3 +847,8 @@ int32 Dictionary_ItemGetDictionaryHandle(Dictionary *Handle, DictionaryItem *Ite
 DICTIONARY_CALLBACK(ItemRemoveCallback, RemoveCallback, WatchRemove, Dictionary_ItemRemoveFunc)
 DICTIONARY_CALLBACK(ItemKeyChangeCallback, KeyChangeCallback, WatchKey, Dictionary_ItemKeyChangeFunc)
 DICTIONARY_CALLBACK(ItemValueChangeCallback, ValueChangeCallback, WatchValue, Dictionary_ItemValueChangeFunc)
+
+int32 Dictionary_IsWatched(Dictionary *Handle) {
+    Dictionary_CheckHandle(Handle);
+    return DictionaryInt_WatchedAtAll(Handle) ? TRUE : FALSE;
+}

@@ -169,6 +169,8 @@ int32 Dictionary_GetItemKeyChangeCallback(Dictionary *Handle, void **User, Dicti
 int32 Dictionary_SetItemValueChangeCallback(Dictionary *Handle, void *User, Dictionary_ItemValueChangeFunc Function);
 int32 Dictionary_GetItemValueChangeCallback(Dictionary *Handle, void **User,
                                             Dictionary_ItemValueChangeFunc *Function);
+// 1 when a change callback of any kind is set anywhere in Handle's tree.
+int32 Dictionary_IsWatched(Dictionary *Handle);
 
 // ---- Print family and dump ----
 int32 Dictionary_SetVerbose(Dictionary *Handle, int32 Verbose);
@@ -289,6 +291,12 @@ int32 Dictionary_EnumerateListInt32(Dictionary *Handle, const char *Key, void *U
 // ---- Root skipping ----
 int32 Dictionary_SkipRoot(Dictionary *Handle, Dictionary **Inner);
 int32 Dictionary_SkipRootContainer(Dictionary *Handle, Dictionary **Inner);
+// A root holding only an unnamed Dictionary (a document as a reader leaves
+// it) takes that Dictionary's items as its own, in their order, without a
+// copy, as a merge of it into the empty root would leave the tree. 0, with
+// nothing changed, unless the root holds just that, nobody watches the tree,
+// and no container in it repeats a key (which a merge folds together).
+int32 Dictionary_LiftRoot(Dictionary *Handle);
 
 // ---- Operation table ----
 // Code that holds only a handle (interop libraries) calls through the table

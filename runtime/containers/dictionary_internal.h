@@ -367,15 +367,6 @@ void DictionaryInt_IndexFree(struct DictionaryKeyIndex *Index);
 // (false also for a large container without its table).
 bool DictionaryInt_KeysDistinct(Dictionary *Handle);
 
-// ---- dictionary_merge.cpp ----
-// A root holding only an unnamed Dictionary (a document as a reader leaves
-// it) takes that Dictionary's items as its own, in their order, without a
-// copy: the tree is then as a merge of it into the empty root would make
-// it. FALSE, with nothing changed, unless the root holds just that, nobody
-// watches the tree, and no container in it repeats a key (which a merge
-// folds together).
-int32 DictionaryInt_LiftRoot(Dictionary *Handle);
-
 // ---- dictionary_path.cpp ----
 int32 DictionaryInt_FindByPath(Dictionary *Handle, const char *Path, Dictionary **Owner, DictionaryItem **Item);
 int32 DictionaryInt_GetPath(Dictionary *Handle, DictionaryItem *Item, Dictionary *Stop, char *Buffer, int32 Size);

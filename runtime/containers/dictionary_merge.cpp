@@ -498,7 +498,8 @@ bool KeysDistinctThroughout(Dictionary *Handle) {
 
 } // namespace
 
-int32 DictionaryInt_LiftRoot(Dictionary *Handle) {
+int32 Dictionary_LiftRoot(Dictionary *Handle) {
+    Dictionary_CheckHandle(Handle);
     DictionaryItem *Only = Handle->Items.First;
     if (Handle->Parent != nullptr || Handle->Items.Count != 1 || Only->Key != nullptr ||
         DictionaryInt_Type(Only) != DICTIONARY_TYPE_DICTIONARY || Only->Child == nullptr ||

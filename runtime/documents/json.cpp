@@ -5,6 +5,7 @@
 
 #include <string.h>
 
+#include "runtime/documents/document_handle.h"
 #include "runtime/documents/json_internal.h"
 #include "runtime/memory.h"
 
@@ -20,53 +21,43 @@ CLASS_DEFINE_REFERENCE(JSON, JSON, JSON_CLASSID)
 
 int32 JSON_Create(JSON **Handle) {
     Debug_CheckPointer(Handle);
-    JSON *Json = Memory_New(JSON);
-    Class_InitHeader(Json, JSON_CLASSID, DeleteThroughClass);
-    Json->Minify = TRUE;
-    Json->PrivateKeys = TRUE;
-    Json->Line = 1;
-    for (JSONLevel &Level : Json->Levels) Level.Index = -1;
-    MemoryStream_Create(&Json->Value);
-    MemoryStream_SetAutoGrow(Json->Value, TRUE);
-    *Handle = Json;
-    return TRUE;
+    return document_handle::Create(Handle, JSON_CLASSID, DeleteThroughClass, [](JSON *Json) {
+        Json->Minify = TRUE;
+        Json->PrivateKeys = TRUE;
+        Json->Line = 1;
+        for (JSONLevel &Level : Json->Levels) Level.Index = -1;
+        MemoryStream_Create(&Json->Value);
+        MemoryStream_SetAutoGrow(Json->Value, TRUE);
+    });
 }
 
 int32 JSON_Delete(JSON **Handle) {
     Debug_CheckPointer(Handle);
-    JSON *Json = *Handle;
-    JSON_Check(Json);
-    MemoryStream_Delete(&Json->Value);
-    CallbackBase_Reset(&Json->ValueCallback);
-    Memory_Delete(Json);
-    *Handle = nullptr;
-    return TRUE;
+    JSON_Check(*Handle);
+    return document_handle::Delete(Handle, [](JSON *Json) {
+        MemoryStream_Delete(&Json->Value);
+        CallbackBase_Reset(&Json->ValueCallback);
+    });
 }
 
 int32 JSON_SetDictionaryHandle(JSON *Handle, Dictionary *Dict) {
     JSON_Check(Handle);
-    Handle->Dict = Dict;
-    return TRUE;
+    return document_handle::SetDictionary(Handle, Dict);
 }
 
 int32 JSON_GetDictionaryHandle(JSON *Handle, Dictionary **Dict) {
     JSON_Check(Handle);
-    Debug_CheckPointer(Dict);
-    *Dict = Handle->Dict;
-    return Handle->Dict != nullptr;
+    return document_handle::GetDictionary(Handle, Dict);
 }
 
 int32 JSON_SetMinify(JSON *Handle, int32 Minify) {
     JSON_Check(Handle);
-    Handle->Minify = Minify;
-    return TRUE;
+    return document_handle::SetMinify(Handle, Minify);
 }
 
 int32 JSON_GetMinify(JSON *Handle, int32 *Minify) {
     JSON_Check(Handle);
-    Debug_CheckPointer(Minify);
-    *Minify = Handle->Minify;
-    return TRUE;
+    return document_handle::GetMinify(Handle, Minify);
 }
 
 int32 JSON_SetPrivateKeys(JSON *Handle, int32 PrivateKeys) {

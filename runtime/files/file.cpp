@@ -15,6 +15,7 @@
 
 #include "runtime/debug.h"
 #include "runtime/files/file_internal.h"
+#include "runtime/files/file_open_retry.h"
 #include "runtime/files/path.h"
 #include "runtime/memory.h"
 #include "runtime/posix/platform.h"
@@ -218,15 +219,16 @@ int32 File_Open(File *Handle, const char *Path, uint32 Flags) {
     }
 
     int32 Attempt = 0;
-    for (;; Attempt++) {
-        if (!Path_Stat(Handle->Path, &Handle->Status)) break; // missing: not retried
-        if (OpenOnce(Handle, OpenFlags, Share)) return TRUE;
-        if (Attempt + 1 >= Handle->Retries) return OpenFailed(Handle, AccessWord);
-        const int32 Error = Platform_GetLastError();
-        Time_SleepForRetry(RetryDelayMs);
-        if (!QuietFailure(Handle, Error))
-            File_Print(Handle, "Retrying open file (%s) (%d) [Err: %d]", Handle->Path, Attempt, Error);
-    }
+    const FileOpenOutcome Outcome = File_OpenWithRetries(
+        {Handle->Retries, RetryDelayMs, false}, &Attempt, [&] { return Path_Stat(Handle->Path, &Handle->Status) != 0; },
+        [&] { return OpenOnce(Handle, OpenFlags, Share) != 0; },
+        [&](int32 Failed) {
+            const int32 Error = Platform_GetLastError();
+            if (!QuietFailure(Handle, Error))
+                File_Print(Handle, "Retrying open file (%s) (%d) [Err: %d]", Handle->Path, Failed, Error);
+        });
+    if (Outcome == FileOpenOutcome::Opened) return TRUE;
+    if (Outcome == FileOpenOutcome::Failed) return OpenFailed(Handle, AccessWord);
 
     if (!(Flags & FILE_WRITE)) return OpenFailed(Handle, AccessWord);
     if (Attempt == 0 && Handle->AutoCreateDirectories == 1) {

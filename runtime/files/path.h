@@ -117,15 +117,6 @@ int32 Path_MoveDirectory(const char *Source, const char *Target);
 // existing targets unless Overwrite is 1; links are recreated as links.
 int32 Path_CopyDirectory(const char *Source, const char *Target, int32 Overwrite, int32 Recursive);
 
-// Starts counting the allocated size of the tree under Path on a thread of
-// its own and answers 1 at once. The page's callback (its id CallbackId)
-// receives {"successful": ..., "result": bytes} on the main thread; a request
-// while a count runs answers "successful" false at once.
-int32 Path_GetDirectorySize(const char *Path, const char *CallbackId);
-int32 Path_Init(void);
-// Stops a running count at its next check and joins its thread.
-int32 Path_Remove(void);
-
 // The path macros of macro expansion (a String_ExpandFunc): PathSlash,
 // PathParse, PathFix, PathJoin, PathToUrl, PathFromUrl, names without case.
 int32 Path_ExpandKey(void *User, const char *Name, const char *Argument, char *Output, int32 Size);

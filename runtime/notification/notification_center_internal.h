@@ -17,13 +17,12 @@
 #include "runtime/containers/probe_table.h"
 #include "runtime/critical_section_internal.h"
 #include "runtime/notification/notification_center.h"
+#include "runtime/notification/notification_names.h"
 #include "runtime/signal.h"
 #include "runtime/text/string_internal.h"
 
 // Type, name and instance fields: at most 39 bytes and the terminator.
 constexpr int32 NotificationNameSize = 40;
-// Key texts "type.name.instance": at most 121 bytes and the terminator.
-constexpr int32 NotificationKeySize = 122;
 constexpr uint32 NotificationNameSlots = 1024;
 // The center's own notifications: "NotificationCenter"/"Process" (the
 // process step) and "NotificationCenter"/"Interop" (page references).
@@ -322,11 +321,6 @@ inline NotificationCenter *NotificationCenter_GetChecked(const char *File, int32
 #define NotificationCenter_Lock(Center) CriticalSectionInt_Lock((Center)->Lock, __FILE__, __LINE__)
 #define NotificationCenter_Unlock(Center) CriticalSectionInt_Unlock((Center)->Lock, __FILE__, __LINE__)
 
-// A null name part stands for "Global".
-inline const char *NotificationCenter_Part(const char *Text) {
-    return Text != nullptr ? Text : NOTIFICATIONCENTER_GLOBAL;
-}
-
 // Copies the first Length bytes of a longer text, cut to 39 bytes so that it
 // never ends inside a UTF-8 sequence; the length copied.
 size_t NotificationCenter_CopyCutName(char *Field, const char *Text, size_t Length);
@@ -355,10 +349,6 @@ inline size_t NotificationCenter_CopyName(char *Field, const char *Text) {
     return Length;
 }
 
-// A name part's length as far as a key can hold it: a part is never measured
-// past NotificationKeySize - 1 bytes.
-inline size_t NotificationCenter_PartLength(const char *Text) { return strnlen(Text, NotificationKeySize - 1); }
-
 // The same copy of a name whose length NotificationCenter_PartLength gave.
 inline size_t NotificationCenter_CopyMeasuredName(char *Field, const char *Text, size_t Length) {
     if (Length >= NotificationNameSize - 1) return NotificationCenter_CopyName(Field, Text);
@@ -366,27 +356,6 @@ inline size_t NotificationCenter_CopyMeasuredName(char *Field, const char *Text,
     Field[Length] = '\0';
     return Length;
 }
-
-// A fire's names and their lengths (as NotificationCenter_PartLength gives
-// them), measured once for every key the fire looks up.
-constexpr uint32 NotificationNoSlot = 0xffffffffu;
-
-struct NotificationFireNames {
-    const char *Type;
-    const char *Name;
-    const char *Instance;
-    size_t TypeLength;
-    size_t NameLength;
-    size_t InstanceLength;
-    // Type and name sit in fields of NotificationNameSize bytes (a queued
-    // fire's): whole words of them may be read.
-    bool InFields = false;
-    // The name counts' slot of the names' key prefix, as
-    // NotificationCenter_NameSlotOf gives it, or NotificationNoSlot: a fire
-    // of names nobody observes under any instance is then answered from the
-    // counts alone, without finding the prefix.
-    uint32 NameSlot = NotificationNoSlot;
-};
 
 // The names as a caller gave them: each part ("" for none) with its length.
 inline NotificationFireNames NotificationCenter_MeasureNames(const char *Type, const char *Name, const char *Instance) {
@@ -401,38 +370,6 @@ inline NotificationFireNames NotificationCenter_MeasureNames(const char *Type, c
             NotificationCenter_PartLength(Instance)};
 }
 
-// The slot of the names' prefix in the center's name counts: a pure function
-// of the names, the same for every center.
-uint32 NotificationCenter_NameSlotOf(const char *Type, size_t TypeLength, const char *Name, size_t NameLength);
-
-// Constant names, measured and placed once (at start-up) for all their fires.
-struct NotificationConstNames {
-    const char *Type;
-    const char *Name;
-    size_t TypeLength;
-    size_t NameLength;
-    uint32 NameSlot;
-    // The names fired under Instance, measured as NotificationCenter_PartLength does.
-    NotificationFireNames Under(const char *Instance) const {
-        Instance = NotificationCenter_Part(Instance);
-        return {Type, Name, Instance, TypeLength, NameLength, NotificationCenter_PartLength(Instance), false, NameSlot};
-    }
-};
-template <size_t TypeSize, size_t NameSize>
-NotificationConstNames NotificationCenter_ConstNames(const char (&Type)[TypeSize], const char (&Name)[NameSize]) {
-    static_assert(TypeSize - 1 <= NotificationKeySize - 1 && NameSize - 1 <= NotificationKeySize - 1);
-    return {Type, Name, TypeSize - 1, NameSize - 1,
-            NotificationCenter_NameSlotOf(Type, TypeSize - 1, Name, NameSize - 1)};
-}
-
-// NotificationCenter_FireAfterDelayShared of names the caller measured (as
-// NotificationCenter_PartLength does), none null: a caller that fires
-// constant names knows their lengths, and spares measuring them per fire.
-int32 NotificationCenter_FireAfterDelaySharedNames(const NotificationFireNames &Fired, int32 DelayMilliseconds,
-                                                   Dictionary *UserInfo);
-// NotificationCenter_IsObserved of measured names, none null; a known name
-// slot answers names nobody observes from the counts alone.
-int32 NotificationCenter_IsObservedNames(const NotificationFireNames &Fired);
 
 // "type.name.instance", cut to 121 bytes; its length.
 size_t NotificationCenter_PrintKey(char *Key, const char *Type, const char *Name, const char *Instance);

@@ -28,6 +28,8 @@ GlobalPlatformOSXStruct *GlobalPlatformOSX = nullptr;
 
 namespace {
 
+Platform_RemoveFunc RemoveStep = nullptr;
+
 constexpr rlim_t WantedOpenFiles = 10000;
 constexpr int ConsoleSignals[] = {SIGHUP, SIGINT, SIGQUIT, SIGABRT, SIGBUS, SIGPIPE, SIGTSTP};
 
@@ -88,7 +90,6 @@ extern "C" int32 Platform_Init(void) {
         GlobalPlatformOSX = Memory_New(GlobalPlatformOSXStruct);
         if (GlobalPlatformOSX != nullptr) CriticalSection_Create(&GlobalPlatformOSX->TrustLock);
     }
-    PlatformJSCore_Init();
     return Result;
 }
 
@@ -97,8 +98,13 @@ extern "C" int32 Platform_CommonRemove(void) {
     return 1;
 }
 
+extern "C" int32 Platform_SetRemoveStep(Platform_RemoveFunc Function) {
+    __atomic_store_n(&RemoveStep, Function, __ATOMIC_RELEASE);
+    return 1;
+}
+
 extern "C" int32 Platform_Remove(void) {
-    PlatformJSCore_Remove();
+    if (Platform_RemoveFunc Step = __atomic_load_n(&RemoveStep, __ATOMIC_ACQUIRE)) Step();
     if (GlobalPlatformOSX != nullptr) {
         if (GlobalPlatformOSX->TrustLock != nullptr) CriticalSection_Delete(&GlobalPlatformOSX->TrustLock);
         Memory_Delete(GlobalPlatformOSX);

@@ -66,6 +66,11 @@ int32 Platform_Init(void);
 int32 Platform_CommonInit(void);
 int32 Platform_Remove(void);
 int32 Platform_CommonRemove(void);
+// What a service above the primitives holds until the platform stops (the
+// proxy auto-config's script heap): it hands Platform_Remove the step that
+// frees it, which runs first; null removes it. Always 1.
+typedef int32 (*Platform_RemoveFunc)(void);
+int32 Platform_SetRemoveStep(Platform_RemoveFunc Function);
 
 // Error numbers.
 int32 Platform_GetLastError(void);

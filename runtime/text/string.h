@@ -34,6 +34,14 @@ int32 String_CopyUntilCharLength(char *Destination, const char *Source, const ch
 int32 String_CopyUntilControl(char *Destination, const char *Source);
 int32 String_CopyUntilControlLength(char *Destination, const char *Source, int32 Size);
 
+// The byte as the case rule compares it: A-Z folded to a-z, any other byte
+// (those of UTF-8 sequences among them) unchanged. Inline: callers use it to
+// pass over texts whose first bytes differ before a whole comparison.
+static inline uint8 String_FoldChar(char Ch) {
+    const uint8 Value = (uint8)Ch;
+    return (Value >= 'A' && Value <= 'Z') ? (uint8)(Value + ('a' - 'A')) : Value;
+}
+
 // ---- In-place edits (1 unless said otherwise) ----
 int32 String_Upper(char *Text);
 int32 String_Lower(char *Text);

@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/posix/platform_process_session.h"
 #include "runtime/posix/platform.h"
-#include "runtime/posix/platform_process.h"
 #include "tests/support/python.h"
 #include "tests/support/runtime.h"
 #include "tests/support/system.h"

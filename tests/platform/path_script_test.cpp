@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/path_size.h"
 #include "runtime/containers/dictionary.h"
 #include "runtime/event_queue.h"
 #include "runtime/files/path.h"

@@ -9,10 +9,10 @@
 #include <vector>
 
 #include "crypto/trust/authenticate.h"
-#include "runtime/notification/notification_center.h"
+#include "platform/posix/platform_process_session.h"
 #include "runtime/class.h"
 #include "runtime/files/path.h"
-#include "runtime/posix/platform_process.h"
+#include "runtime/notification/notification_center.h"
 #include "tests/support/system.h"
 #include "tests/support/workflow_loop.h"
 #include "workflow/task_type_list.h"

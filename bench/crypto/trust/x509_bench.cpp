@@ -11,10 +11,10 @@
 
 #include "crypto/digests/sha256.h"
 #include "crypto/trust/cert_store_thumbprint.h"
+#include "crypto/trust/platform_trust.h"
 #include "crypto/trust/x509.h"
 #include "crypto/trust/x509_chain.h"
 #include "runtime/debug.h"
-#include "runtime/posix/platform_security.h"
 
 namespace {
 

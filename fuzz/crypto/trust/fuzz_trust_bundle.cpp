@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "runtime/posix/platform_security.h"
+#include "crypto/trust/platform_trust.h"
 
 namespace {
 

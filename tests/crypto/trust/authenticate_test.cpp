@@ -12,8 +12,8 @@
 
 #include "crypto/digests/sha256.h"
 #include "crypto/trust/cert_store_thumbprint.h"
+#include "crypto/trust/platform_trust.h"
 #include "crypto/trust/x509.h"
-#include "runtime/posix/platform_security.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/requirement.h"
 #include "tests/support/runtime.h"

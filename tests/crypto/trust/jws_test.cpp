@@ -26,7 +26,7 @@
 #include "crypto/trust/cert_store_key.h"
 #include "crypto/trust/cert_store_platform.h"
 #include "crypto/trust/cert_store_thumbprint.h"
-#include "runtime/posix/platform_security.h"
+#include "crypto/trust/platform_trust.h"
 #include "runtime/text/base64.h"
 #include "runtime/time.h"
 #include "tests/crypto/keys/ec_test_util.h"

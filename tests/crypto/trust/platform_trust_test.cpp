@@ -9,8 +9,8 @@
 #include <sstream>
 #include <string>
 
+#include "crypto/trust/platform_trust.h"
 #include "runtime/posix/platform.h"
-#include "runtime/posix/platform_security.h"
 #include "tests/support/python.h"
 #include "tests/support/requirement.h"
 #include "tests/support/runtime.h"

@@ -11,8 +11,8 @@
 
 #include <string>
 
+#include "platform/posix/platform_credential.h"
 #include "platform/posix/preference_store.h"
-#include "runtime/posix/platform_security.h"
 #include "tests/support/python.h"
 #include "tests/support/runtime.h"
 #include "tests/support/system.h"

@@ -729,7 +729,6 @@ TEST(PlatformInit, LogsTheSystemAndKeepsItsRecords) {
     ASSERT_NE(GlobalPlatform, nullptr);
     ASSERT_NE(GlobalPlatformOSX, nullptr);
     EXPECT_EQ(CriticalSection_ValidHandle(GlobalPlatformOSX->TrustLock), 1);
-    EXPECT_EQ(PlatformJSCore_Init(), 1);
     rlimit Limit;
     getrlimit(RLIMIT_NOFILE, &Limit);
     if (getuid() == 0) {

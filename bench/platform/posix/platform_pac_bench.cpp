@@ -4,6 +4,7 @@
 // call, as the resolver does.
 #include <benchmark/benchmark.h>
 
+#include "platform/posix/platform_proxy.h"
 #include "runtime/debug.h"
 #include "runtime/posix/platform.h"
 

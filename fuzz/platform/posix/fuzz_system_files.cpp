@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/posix/platform_proxy.h"
 #include "runtime/posix/platform.h"
 
 namespace {

@@ -2,7 +2,8 @@
  * that its shared library is built without: proxy auto-config scripts come
  * from the network, and an endless loop in one must not hold the proxy
  * resolver for ever. CMake copies this file as duk_config.h beside the copy
- * of the package's duktape.c and duktape.h that the runtime compiles. */
+ * of the package's duktape.c and duktape.h that the engine's library
+ * compiles; the check itself is duk_deadline.c. */
 #ifndef RUNTIME_DUK_CONFIG_BOUNDED_H
 #define RUNTIME_DUK_CONFIG_BOUNDED_H
 #include "/usr/share/duktape/duk_config.h"

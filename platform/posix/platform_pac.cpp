@@ -1,4 +1,4 @@
-// Proxy auto-config evaluation in Duktape: see platform_network.h.
+// Proxy auto-config evaluation in Duktape: see platform_proxy.h.
 //
 // One heap per process, made on first use and guarded by a mutex (the proxy
 // resolver serialises its calls, the mutex keeps any other caller safe).
@@ -9,6 +9,7 @@
 #include <arpa/inet.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <stddef.h>
 #include <string.h>
 #include <sys/socket.h>
 #include <time.h>
@@ -21,10 +22,10 @@
 
 #include "duktape.h"
 
+#include "platform/posix/platform_proxy.h"
 #include "runtime/debug.h"
 #include "runtime/log.h"
 #include "runtime/posix/platform.h"
-#include "runtime/posix/platform_network.h"
 #include "runtime/posix/socket.h"
 #include "runtime/text/string.h"
 #include "runtime/text/url.h"
@@ -147,11 +148,14 @@ function timeRange() {
 }
 )JS";
 
+// The heap's user data. The deadline comes first: the interpreter's check
+// (duk_deadline.c) reads it there.
 struct Engine {
+    int64_t Deadline = 0; // monotonic nanoseconds; 0: none
     duk_context *Context = nullptr;
     size_t InUse = 0;
-    int64_t Deadline = 0; // monotonic nanoseconds; 0: none
 };
+static_assert(offsetof(Engine, Deadline) == 0);
 
 std::mutex EngineLock;
 Engine State;
@@ -296,6 +300,8 @@ bool MakeHeap() {
     State.InUse = 0;
     State.Context = duk_create_heap(Allocate, Reallocate, Release, &State, Fatal);
     if (State.Context == nullptr) return false;
+    // The heap lives until the platform stops, or until a test frees it.
+    Platform_SetRemoveStep(PlatformJSCore_Remove);
     if (!PlatformJSCore_InitGlobalFunction(State.Context, "dnsResolve", PlatformJSCore_DnsResolve) ||
         !PlatformJSCore_InitGlobalFunction(State.Context, "myIpAddress", MyIpAddressNative) ||
         !PlatformJSCore_EvaluateScript(State.Context, UtilityScript)) {
@@ -307,13 +313,6 @@ bool MakeHeap() {
 }
 
 } // namespace
-
-extern "C" duk_bool_t PlatformJSCore_TimeoutCheck(void *User) {
-    // Heaps made elsewhere in the program carry no engine record.
-    if (User == nullptr) return 0;
-    const int64_t Deadline = static_cast<Engine *>(User)->Deadline;
-    return Deadline != 0 && NowNs() > Deadline;
-}
 
 extern "C" int32 PlatformJSCore_Init(void) { return 1; }
 

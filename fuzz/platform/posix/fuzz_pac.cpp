@@ -7,6 +7,7 @@
 
 #include <string>
 
+#include "platform/posix/platform_proxy.h"
 #include "runtime/debug.h"
 #include "runtime/posix/platform.h"
 #include "runtime/text/url.h"

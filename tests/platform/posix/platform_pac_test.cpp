@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/posix/platform_proxy.h"
 #include "runtime/posix/platform.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/python.h"
