@@ -22,10 +22,10 @@
 
 #include "crypto/digests/sha256.h"
 #include "crypto/trust/cert_store_platform.h"
+#include "crypto/trust/platform_trust.h"
 #include "crypto/trust/cert_store_thumbprint.h"
 #include "crypto/trust/x509.h"
 #include "crypto/trust/x509_chain.h"
-#include "runtime/posix/platform_security.h"
 #include "tests/support/requirement.h"
 #include "tests/support/runtime.h"
 #include "tests/support/system.h"
