@@ -27,6 +27,12 @@
 // naming it and the limit.
 #define WORKFLOWRUN_NESTING_LIMIT 32
 #define WORKFLOWRUN_ERROR_TOO_DEEP "WorkflowRun_Error_TooDeep"
+// Nor does it bound breadth: a process starts at most this many workflow
+// runs in its life (each holds a whole document and workflow while it
+// lives); a run task past it fails at its start with the identifier below
+// and a line naming the limit. No "ignoreError" hides either identifier.
+#define WORKFLOWRUN_START_LIMIT 1000
+#define WORKFLOWRUN_ERROR_TOO_MANY "WorkflowRun_Error_TooMany"
 
 RUNTIME_EXTERN_C_BEGIN
 

@@ -279,6 +279,45 @@ TEST_F(TaskTest, IgnoredErrorPrintsButRecordsNothing) {
     ASSERT_TRUE(RunMainLoopUntil([&] { return Task_IsCompleted(Held) != 0; }));
 }
 
+TEST_F(TaskTest, BudgetsRefuseSubTasksWhateverIgnoreErrorSays) {
+    // Each limit lowered to what is spent: "held" ignores every error, yet
+    // its "success" step is refused and it fails, saying which limit; its
+    // workflow then refuses sub-tasks with the limits restored.
+    struct Case {
+        int64 TaskBudget::*Limit;
+        std::atomic<int64> TaskBudget::*Count;
+        const char *Line;
+    };
+    const Case Cases[] = {{&TaskBudget::LiveLimit, &TaskBudget::Live, "a process holds at most "},
+                          {&TaskBudget::RunningLimit, &TaskBudget::Running, "a process runs at most "},
+                          {&TaskBudget::StartLimit, &TaskBudget::Started, "a process starts at most "}};
+    TaskBudget &Budget = TaskInt_Budget();
+    for (const Case &Each : Cases) {
+        Workflow_Release(&Flow);
+        Workflow_Create(&Flow);
+        ASSERT_TRUE(Workflow_LoadFile(Flow, DataFile.c_str()));
+        Task *Held = Make("held");
+        Task_Start(Held);
+        RunMainLoopPasses(2);
+        const int64 Kept = Budget.*Each.Limit;
+        Budget.*Each.Limit = (Budget.*Each.Count).load();
+        Task_Complete(Held, nullptr);
+        ASSERT_TRUE(RunMainLoopUntil([&] { return Task_IsCompleted(Held) != 0; }));
+        Budget.*Each.Limit = Kept;
+        RunMainLoopPasses(3);
+        EXPECT_EQ(ResultFlag("successful"), 0u) << Each.Line;
+        EXPECT_TRUE(Task_HasError(Held, TASK_ERROR_TOO_MANY)) << Each.Line;
+        const char *Why = "";
+        Task_GetErrorPtr(Held, 1, &Why);
+        EXPECT_EQ(std::string(Why).rfind(std::string("task \"step1\" not run: ") + Each.Line, 0), 0u) << Why;
+        Task *After = RunToEnd("chain");
+        Task_GetErrorPtr(After, 1, &Why);
+        EXPECT_STREQ(Why, "task \"step1\" not run: its workflow ran past a task budget");
+        EXPECT_EQ(TestTaskStarts(), (std::vector<std::string>{"held", "chain"}));
+        TestTaskStarts().clear();
+    }
+}
+
 TEST_F(TaskTest, DocumentTextIsNeverAFormat) {
     Task *Held = Make("outer");
     Task_Start(Held);
