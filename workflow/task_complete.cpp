@@ -299,6 +299,7 @@ int32 Task_Cancel(Task *Handle) {
         NotificationCenter_AddInstanceObserver("Task", "Status", Handle->Class.InstanceId, Handle,
                                                TaskInt_StatusObserver);
         Handle->StatusObserved = TRUE;
+        TaskInt_Budget().Running++;
     }
     Task_AddErrorAlways(Handle, TASK_ERROR_CANCELLED);
     Task_Complete(Handle, nullptr);
