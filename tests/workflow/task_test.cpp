@@ -2,13 +2,15 @@
 // paths, the lower-cased retry, parent macros seen downward only), errors
 // and warnings with "ignoreError" and "errorMap", the start payload, and the
 // completion protocol: sub-action chains in order, a "success" naming a
-// missing task, a failing "complete", and cancels that "ignoreError" never
-// turns into a success.
+// missing task, a failing "complete", cancels that "ignoreError" never
+// turns into a success, and the process's task budgets.
 #include "workflow/task.h"
 
 #include <gtest/gtest.h>
 #include <string.h>
 
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -299,11 +301,14 @@ TEST_F(TaskTest, BudgetsRefuseSubTasksWhateverIgnoreErrorSays) {
         Task *Held = Make("held");
         Task_Start(Held);
         RunMainLoopPasses(2);
-        const int64 Kept = Budget.*Each.Limit;
-        Budget.*Each.Limit = (Budget.*Each.Count).load();
-        Task_Complete(Held, nullptr);
-        ASSERT_TRUE(RunMainLoopUntil([&] { return Task_IsCompleted(Held) != 0; }));
-        Budget.*Each.Limit = Kept;
+        {
+            // The limit comes back whatever happens below.
+            std::unique_ptr<int64, std::function<void(int64 *)>> Restore(
+                &(Budget.*Each.Limit), [Kept = Budget.*Each.Limit](int64 *Slot) { *Slot = Kept; });
+            *Restore = (Budget.*Each.Count).load();
+            Task_Complete(Held, nullptr);
+            ASSERT_TRUE(RunMainLoopUntil([&] { return Task_IsCompleted(Held) != 0; }));
+        }
         RunMainLoopPasses(3);
         EXPECT_EQ(ResultFlag("successful"), 0u) << Each.Line;
         EXPECT_TRUE(Task_HasError(Held, TASK_ERROR_TOO_MANY)) << Each.Line;
