@@ -121,9 +121,15 @@ const GlobalTaskVtblStruct GlobalTaskVtbl = {
 
 // ---- Object ----
 
+TaskBudget &TaskInt_Budget() {
+    static TaskBudget Budget;
+    return Budget;
+}
+
 int32 Task_Create(Task **Handle) {
     Debug_CheckPointer(Handle);
     Task *Self = Memory_New(Task);
+    TaskInt_Budget().Live++;
     Class_InitHeader(Self, TASK_CLASSID, DeleteObject);
     Class_GenerateInstanceId(Self);
     Class_TrackInstance(Self, Self->Class.InstanceId);
@@ -156,9 +162,11 @@ int32 Task_Delete(Task **Handle) {
     if (Self->CertStores != nullptr) CertStoreList_Release(&Self->CertStores);
     Task_SetInterface(Self, nullptr);
     NotificationCenter_RemoveInteropObserver(Self->Class.InstanceId, Self, InteropReferenceObserver);
-    if (Self->StatusObserved)
+    if (Self->StatusObserved) {
         NotificationCenter_RemoveInstanceObserver("Task", "Status", Self->Class.InstanceId, Self,
                                                   TaskInt_StatusObserver);
+        TaskInt_Budget().Running--;
+    }
     NotificationCenter_AssertInstance(Self);
     Dictionary_Release(&Self->Definition);
     if (Self->Macros != nullptr) Dictionary_Release(&Self->Macros);
@@ -168,6 +176,7 @@ int32 Task_Delete(Task **Handle) {
     FreeText(Self->Name, Self->NameInline, TASK_NAME_SIZE);
     FreeText(Self->DefaultCertStore, Self->DefaultCertStoreInline, TASK_CERTSTORE_NAME_SIZE);
     Memory_Delete(Self);
+    TaskInt_Budget().Live--;
     *Handle = nullptr;
     return TRUE;
 }

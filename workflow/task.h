@@ -34,6 +34,19 @@
 // does every task whose step it was.
 #define TASK_DEPTH_LIMIT 1000
 #define TASK_ERROR_TOO_DEEP "Task_Error_TooDeep"
+// Depth does not bound breadth: a Queue that runs itself twice doubles at
+// every level. A process holds at most TASK_LIVE_LIMIT tasks (made and not
+// yet deleted; a workflow keeps the tasks it ran until it goes), of which at
+// most TASK_RUNNING_LIMIT are running (started and not complete: a running
+// task costs several times a finished one), and starts at most
+// TASK_START_LIMIT in its life. A sub-task past any of them is not run, as
+// past the depth limit, with the identifier below and a line naming the
+// limit, and its workflow starts no more (Workflow_SetPastBudget). No
+// "ignoreError" hides this identifier or a depth limit's.
+#define TASK_LIVE_LIMIT 200000
+#define TASK_RUNNING_LIMIT 10000
+#define TASK_START_LIMIT 2000000
+#define TASK_ERROR_TOO_MANY "Task_Error_TooMany"
 
 // Kinds of Task_EvaluatePathToObject.
 #define TASK_OBJECT_NONE 0

@@ -69,23 +69,26 @@ bool HasAncestorNamedUnload(Task *Handle) {
     return false;
 }
 
-// A step that ran into the depth limit fails the task whose step it was, and
-// so on up the chain: a chain of "success" steps that ran away ends as a
-// failure that says why, though a step's result is otherwise not the task's.
-void AdoptDepthLimit(Task *Handle, Dictionary *Result) {
+// A step that ran into a depth or budget limit fails the task whose step it
+// was, and so on up the chain: a chain of "success" steps that ran away ends
+// as a failure that says why, though a step's result is otherwise not the
+// task's.
+void AdoptLimit(Task *Handle, Dictionary *Result) {
+    if (!TaskInt_ResultHitLimit(Result)) return;
     Dictionary *Errors = nullptr;
-    if (Result == nullptr || Task_HasError(Handle, TASK_ERROR_TOO_DEEP) ||
-        !Dictionary_GetListByKey(Result, "errors", &Errors) || Errors == nullptr)
-        return;
-    bool Reached = false;
+    Dictionary_GetListByKey(Result, "errors", &Errors);
     DictionaryItem *Item = nullptr;
     const char *Text = nullptr;
-    for (Dictionary_ItemGetFirst(Errors, &Item); Item != nullptr && !Reached; Dictionary_ItemGetNext(Errors, Item, &Item))
-        Reached = Dictionary_ItemGetStringPtr(Errors, Item, &Text) && Text != nullptr &&
-                  strcmp(Text, TASK_ERROR_TOO_DEEP) == 0;
-    if (!Reached) return;
     for (Dictionary_ItemGetFirst(Errors, &Item); Item != nullptr; Dictionary_ItemGetNext(Errors, Item, &Item))
-        if (Dictionary_ItemGetStringPtr(Errors, Item, &Text) && Text != nullptr) Task_AddErrorAlways(Handle, Text);
+        if (Dictionary_ItemGetStringPtr(Errors, Item, &Text) && Text != nullptr && !Task_HasError(Handle, Text))
+            Task_AddErrorAlways(Handle, Text);
+}
+
+bool HitLimit(Task *Handle) {
+    const char *Text = nullptr;
+    for (int32 Index = 0; Task_GetErrorPtr(Handle, Index, &Text); Index++)
+        if (TaskInt_IsLimitError(Text)) return true;
+    return false;
 }
 
 void FinishCompletion(Task *Handle, Completion *State, Dictionary *CompleteResult) {
@@ -105,7 +108,7 @@ void FinishCompletion(Task *Handle, Completion *State, Dictionary *CompleteResul
             Dictionary_SetBooleanByKey(State->Result, "successful", FALSE);
     }
     // Its own step was refused, or a step's step: the chain did not run.
-    if (Task_HasError(Handle, TASK_ERROR_TOO_DEEP)) Dictionary_SetBooleanByKey(State->Result, "successful", FALSE);
+    if (HitLimit(Handle)) Dictionary_SetBooleanByKey(State->Result, "successful", FALSE);
     Task_CopyErrors(Handle, State->Result);
     Task_CopyWarnings(Handle, State->Result);
     Handle->FinalResult = State->Result;
@@ -115,6 +118,7 @@ void FinishCompletion(Task *Handle, Completion *State, Dictionary *CompleteResul
         NotificationCenter_RemoveInstanceObserver("Task", "Status", Handle->Class.InstanceId, Handle,
                                                   TaskInt_StatusObserver);
         Handle->StatusObserved = FALSE;
+        TaskInt_Budget().Running--;
     }
     // The completion event has no callback: nothing reads its result.
     TaskEvent_Complete(State->Event, nullptr);
@@ -123,14 +127,32 @@ void FinishCompletion(Task *Handle, Completion *State, Dictionary *CompleteResul
 }
 
 int32 AfterCompleteStep(Task *Handle, void *User, Dictionary *Result) {
-    AdoptDepthLimit(Handle, Result);
+    AdoptLimit(Handle, Result);
     FinishCompletion(Handle, static_cast<Completion *>(User), Result);
     return TRUE;
 }
 
 int32 AfterOutcomeStep(Task *Handle, void *User, Dictionary *Result) {
-    AdoptDepthLimit(Handle, Result);
+    AdoptLimit(Handle, Result);
     return Task_RunSubAction(Handle, "complete", User, AfterCompleteStep);
+}
+
+// Whether a new sub-task of Handle would pass one of the process's budgets;
+// if so, Why says which, for the summary.
+bool OverBudget(Task *Handle, char *Why, int32 Size) {
+    TaskBudget &Budget = TaskInt_Budget();
+    if (Budget.Live.load() >= Budget.LiveLimit)
+        String_Print(Why, Size, "a process holds at most %d live tasks", (int32)Budget.LiveLimit);
+    else if (Budget.Running.load() >= Budget.RunningLimit)
+        String_Print(Why, Size, "a process runs at most %d tasks at once", (int32)Budget.RunningLimit);
+    else if (Budget.Started.load() >= Budget.StartLimit)
+        String_Print(Why, Size, "a process starts at most %d tasks", (int32)Budget.StartLimit);
+    else if (Workflow_IsPastBudget(Handle->Owner) && !HasAncestorNamedUnload(Handle))
+        String_Print(Why, Size, "its workflow ran past a task budget");
+    else
+        return false;
+    Workflow_SetPastBudget(Handle->Owner);
+    return true;
 }
 
 int32 OnChildComplete(void *User, const char *, const char *, const char *Instance, Dictionary *Info) {
@@ -163,6 +185,7 @@ int32 RaiseScriptCallback(Task *Handle, void *User, Dictionary *Result) {
 
 int32 Task_Start(Task *Handle) {
     Class_CheckHandle(Handle, TASK_CLASSID);
+    TaskInt_Budget().Started++;
     Handle->StartTime = Time_GetCurrent();
     Handle->EndTime = 0;
     Handle->Completed = FALSE;
@@ -170,6 +193,7 @@ int32 Task_Start(Task *Handle) {
         NotificationCenter_AddInstanceObserver("Task", "Status", Handle->Class.InstanceId, Handle,
                                                TaskInt_StatusObserver);
         Handle->StatusObserved = TRUE;
+        TaskInt_Budget().Running++;
     }
     Dictionary *Payload = nullptr;
     Dictionary_Create(&Payload);
@@ -275,6 +299,7 @@ int32 Task_Cancel(Task *Handle) {
         NotificationCenter_AddInstanceObserver("Task", "Status", Handle->Class.InstanceId, Handle,
                                                TaskInt_StatusObserver);
         Handle->StatusObserved = TRUE;
+        TaskInt_Budget().Running++;
     }
     Task_AddErrorAlways(Handle, TASK_ERROR_CANCELLED);
     Task_Complete(Handle, nullptr);
@@ -398,6 +423,13 @@ int32 Task_RunSubTask(Task *Handle, const char *Name, Dictionary *Arguments, voi
         String_Print(Text, (int32)sizeof(Text), "task \"%s\" not run: tasks nest at most %d levels deep", Expanded,
                      TASK_DEPTH_LIMIT);
         Task_AddErrorAlways(Handle, TASK_ERROR_TOO_DEEP);
+        Task_AddErrorAlways(Handle, Text);
+        return TaskEvent_Complete(Event, nullptr);
+    }
+    if (char Limit[64]; Handle->Owner != nullptr && OverBudget(Handle, Limit, (int32)sizeof(Limit))) {
+        char Text[SubTaskNameSize + 96];
+        String_Print(Text, (int32)sizeof(Text), "task \"%s\" not run: %s", Expanded, Limit);
+        Task_AddErrorAlways(Handle, TASK_ERROR_TOO_MANY);
         Task_AddErrorAlways(Handle, Text);
         return TaskEvent_Complete(Event, nullptr);
     }

@@ -8,6 +8,7 @@
 
 #include "runtime/text/string.h"
 #include "runtime/text/string_expand.h"
+#include "runtime/text/string_print.h"
 #include "workflow/task_internal.h"
 #include "workflow/workflow.h"
 #include "workflow/workflow_app.h"
@@ -123,7 +124,17 @@ Task *TaskInt_GetParent(Task *Handle) {
 int32 Task_ExpandString(Task *Handle, char *Buffer, int32 Size) {
     Class_CheckHandle(Handle, TASK_CLASSID);
     Debug_CheckPointer(Buffer);
-    return String_Expand(Buffer, Size, Handle, ExpandThroughTask);
+    char Stuck[TASK_NAME_SIZE];
+    int32 Result = String_ExpandNamingStuck(Buffer, Size, Handle, ExpandThroughTask, Stuck, (int32)sizeof(Stuck));
+    // A macro whose value leads back to itself stays in the text: the run
+    // would otherwise go on with it and report nothing.
+    if (Stuck[0] != 0) {
+        char Text[TASK_NAME_SIZE + 96];
+        String_Print(Text, (int32)sizeof(Text), "macro \"%s\" left unexpanded: its value leads back to itself or does not fit",
+                     Stuck);
+        if (!Task_HasWarning(Handle, Text)) TaskInt_AddWarningText(Handle, Text);
+    }
+    return Result;
 }
 
 int32 Task_ExpandDictionary(Task *Handle, Dictionary *Target) {

@@ -1,6 +1,7 @@
 // The Task record, shared by the task modules of the engine (task*.cpp).
 #pragma once
 
+#include <atomic>
 #include <deque>
 
 #include "runtime/callback.h"
@@ -59,6 +60,30 @@ struct Task {
     CallbackStruct ExpandString;
     CallbackStruct Authenticate;
 };
+
+// The process's task budget (task.cpp): tasks made and not yet deleted,
+// tasks running (from Task_Start to their completion, as long as they
+// observe their own status), tasks started in its life, and the limits a
+// sub-task is held to (the documented ones; tests lower them).
+struct TaskBudget {
+    std::atomic<int64> Live{0};
+    std::atomic<int64> Running{0};
+    std::atomic<int64> Started{0};
+    int64 LiveLimit = TASK_LIVE_LIMIT;
+    int64 RunningLimit = TASK_RUNNING_LIMIT;
+    int64 StartLimit = TASK_START_LIMIT;
+};
+TaskBudget &TaskInt_Budget();
+// Whether Identifier is one a depth or budget limit records: no
+// "ignoreError" hides it, and a result that carries it fails whoever adopts
+// it (task_status.cpp).
+bool TaskInt_IsLimitError(const char *Identifier);
+// Whether the "errors" list of Result holds such an identifier.
+bool TaskInt_ResultHitLimit(Dictionary *Result);
+
+// Task_AddWarning without the expansion of the text (task_status.cpp): for
+// warnings about expansion itself.
+void TaskInt_AddWarningText(Task *Handle, const char *Text);
 
 // The task's own observer of its "Task"/"Status" (task_complete.cpp).
 int32 TaskInt_StatusObserver(void *User, const char *Type, const char *Name, const char *Instance,

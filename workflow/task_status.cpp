@@ -17,6 +17,7 @@
 #include "runtime/thread.h"
 #include "workflow/task_internal.h"
 #include "workflow/workflow_app.h"
+#include "workflow/workflow_run.h"
 
 namespace {
 
@@ -37,7 +38,7 @@ Dictionary *BuildListChange(Task *Handle, const char *Key, const char *Text) {
 
 bool IsIgnored(Task *Handle, const char *Identifier) {
     int32 Type = DICTIONARY_TYPE_UNKNOWN;
-    if (!Task_GetArgumentType(Handle, "ignoreError", &Type)) return false;
+    if (TaskInt_IsLimitError(Identifier) || !Task_GetArgumentType(Handle, "ignoreError", &Type)) return false;
     if (Type == DICTIONARY_TYPE_LIST) {
         Dictionary *List = nullptr;
         Dictionary_GetListByKey(Handle->Definition, "ignoreError", &List);
@@ -128,13 +129,17 @@ void ClearList(Task *Handle, const char *Key, const char *Notification) {
 int32 AddFromDictionary(Task *Handle, Dictionary *Source, const char *Key, bool Errors) {
     Dictionary *List = nullptr;
     if (!Dictionary_GetListByKey(Source, Key, &List)) return FALSE;
+    // A limit's identifier comes with the line that says which limit: both
+    // stay, whatever "ignoreError" says.
+    const bool Always = Errors && TaskInt_ResultHitLimit(Source);
     DictionaryItem *Item = nullptr;
     for (Dictionary_ItemGetFirst(List, &Item); Item != nullptr; Dictionary_ItemGetNext(List, Item, &Item)) {
         const char *Text = nullptr;
         if (!Dictionary_ItemCompareType(List, Item, DICTIONARY_TYPE_STRING) ||
             !Dictionary_ItemGetStringPtr(List, Item, &Text) || Text == nullptr)
             continue;
-        if (Errors) Task_AddError(Handle, "%s", Text);
+        if (Always) Task_AddErrorAlways(Handle, Text);
+        else if (Errors) Task_AddError(Handle, "%s", Text);
         else Task_AddWarning(Handle, "%s", Text);
     }
     return TRUE;
@@ -262,6 +267,27 @@ int32 Task_SetStatusNumber(Task *Handle, const char *Key, float64 Number) {
     int32 Result = Task_SetStatusWithDictionary(Handle, Change);
     KeepChange(Change);
     return Result;
+}
+
+void TaskInt_AddWarningText(Task *Handle, const char *Text) { AddWarningText(Handle, Text); }
+
+bool TaskInt_IsLimitError(const char *Identifier) {
+    static constexpr const char *Limits[] = {TASK_ERROR_TOO_DEEP, TASK_ERROR_TOO_MANY, WORKFLOWRUN_ERROR_TOO_DEEP,
+                                             WORKFLOWRUN_ERROR_TOO_MANY};
+    for (const char *Each : Limits)
+        if (strcmp(Identifier, Each) == 0) return true;
+    return false;
+}
+
+bool TaskInt_ResultHitLimit(Dictionary *Result) {
+    Dictionary *Errors = nullptr;
+    if (Result == nullptr || !Dictionary_GetListByKey(Result, "errors", &Errors) || Errors == nullptr) return false;
+    DictionaryItem *Item = nullptr;
+    const char *Text = nullptr;
+    for (Dictionary_ItemGetFirst(Errors, &Item); Item != nullptr; Dictionary_ItemGetNext(Errors, Item, &Item))
+        if (Dictionary_ItemGetStringPtr(Errors, Item, &Text) && Text != nullptr && TaskInt_IsLimitError(Text))
+            return true;
+    return false;
 }
 
 int32 Task_SetStatus(Task *Handle, const char *Text) { return Task_SetStatusString(Handle, "status", Text); }

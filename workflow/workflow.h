@@ -59,6 +59,12 @@ int32 Workflow_GetChildTaskCount(Workflow *Handle, Task *Parent, int32 *Count);
 // The level the task was created at: 1 without a parent, else its parent's
 // level plus one. 0 (and *Depth 0) for a task not in the workflow.
 int32 Workflow_GetTaskDepth(Workflow *Handle, Task *Child, int32 *Depth);
+// Marks the workflow as one whose sub-task was refused for a process's task
+// budget (task.h): it is failing, and it starts no further sub-tasks but
+// those of its "unload", so that a document that multiplies ends rather than
+// goes on as fast as tasks finish. Workflow_IsPastBudget answers whether.
+int32 Workflow_SetPastBudget(Workflow *Handle);
+int32 Workflow_IsPastBudget(Workflow *Handle);
 int32 Workflow_GetTaskCount(Workflow *Handle, int32 *Count);
 int32 Workflow_IsTaskRunning(Workflow *Handle, const char *Name);
 int32 Workflow_IsTaskQueued(Workflow *Handle, const char *Name);

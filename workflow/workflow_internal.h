@@ -45,6 +45,7 @@ struct Workflow {
     Dictionary *Analytics;
     Task *Owner;
     uint32 Global;
+    uint32 PastBudget;
     CallbackStruct ExpandString;
     // Why the last task that could not be made was refused, for the user.
     char CreateError[WORKFLOW_CREATE_ERROR_SIZE];

@@ -214,6 +214,9 @@ void FireWorkflowStatus(WorkflowRun *Self, bool Loading, bool CanRetry) {
                                     Loading ? "true" : "false", CanRetry ? "true" : "false");
 }
 
+// The runs this process has started (on the main thread only).
+int32 RunsStarted = 0;
+
 // How many workflows the run task stands in: its own, the one whose run made
 // that, and so on (counted up to the limit).
 int32 NestingOf(Task *Run) {
@@ -261,6 +264,16 @@ int32 OnRunTaskStart(void *User, const char *, const char *, const char *, Dicti
             Self->Busy = FALSE;
             return Task_Complete(Self->Owner, nullptr);
         }
+        if (RunsStarted >= WORKFLOWRUN_START_LIMIT) {
+            char Text[TASK_NAME_SIZE + 96];
+            String_Print(Text, (int32)sizeof(Text), "workflow run \"%s\" not started: a process starts at most %d runs",
+                         Task_GetNamePtr(Self->Owner), WORKFLOWRUN_START_LIMIT);
+            Task_AddErrorAlways(Self->Owner, WORKFLOWRUN_ERROR_TOO_MANY);
+            Task_AddErrorAlways(Self->Owner, Text);
+            Self->Busy = FALSE;
+            return Task_Complete(Self->Owner, nullptr);
+        }
+        RunsStarted++;
         Workflow_Create(&Self->Flow);
         Workflow_SetTaskHandle(Self->Flow, Self->Owner);
         Workflow_RegisterCustomTasks(Self->Flow);

@@ -33,6 +33,12 @@
 #define WORKFLOWRUN_ERROR_TOO_DEEP "WorkflowRun_Error_TooDeep"
 #define WORKFLOWRUN_TEXT_NOT_ELEVATED \
     "the elevated run cannot start: the workflow worker is not elevated (the elevator did not grant administrator rights)"
+// Nor does it bound breadth: a process starts at most this many workflow
+// runs in its life (each holds a whole document and workflow while it
+// lives); a run task past it fails at its start with the identifier below
+// and a line naming the limit. No "ignoreError" hides either identifier.
+#define WORKFLOWRUN_START_LIMIT 1000
+#define WORKFLOWRUN_ERROR_TOO_MANY "WorkflowRun_Error_TooMany"
 
 RUNTIME_EXTERN_C_BEGIN
 

@@ -221,6 +221,17 @@ int32 Workflow_GetParentTaskHandle(Workflow *Handle, Task *Child, Task **Parent)
     return *Parent != nullptr;
 }
 
+int32 Workflow_SetPastBudget(Workflow *Handle) {
+    Class_CheckHandle(Handle, WORKFLOW_CLASSID);
+    Handle->PastBudget = TRUE;
+    return TRUE;
+}
+
+int32 Workflow_IsPastBudget(Workflow *Handle) {
+    Class_CheckHandle(Handle, WORKFLOW_CLASSID);
+    return Handle->PastBudget != 0;
+}
+
 int32 Workflow_GetTaskDepth(Workflow *Handle, Task *Child, int32 *Depth) {
     Class_CheckHandle(Handle, WORKFLOW_CLASSID);
     Debug_CheckPointer(Depth);

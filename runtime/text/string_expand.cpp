@@ -70,7 +70,15 @@ struct Expansion {
     void *User;
     String_ExpandFunc Callback;
     int32 Replacements;
+    // Where to name the first macro left unexpanded for good (may be null).
+    char *Stuck;
+    int32 StuckSize;
 };
+
+void NoteStuck(Expansion &Run, const char *Name, int32 Length) {
+    if (Run.Stuck == nullptr || Run.Stuck[0] != 0) return;
+    String_CopyLengthSafe(Run.Stuck, Run.StuckSize, Name, Length);
+}
 
 bool IsAsciiAlnum(char Ch) {
     return (Ch >= 'a' && Ch <= 'z') || (Ch >= 'A' && Ch <= 'Z') || (Ch >= '0' && Ch <= '9');
@@ -119,6 +127,7 @@ bool Splice(Expansion &Run, int32 Open, int32 Length) {
     if (++Run.Replacements > STRING_EXPAND_MAX_REPLACEMENTS) {
         Log_Debug("String expansion failed for %s [more than %d replacements]\n", Run.Name,
                   STRING_EXPAND_MAX_REPLACEMENTS);
+        NoteStuck(Run, Run.Name, (int32)strlen(Run.Name));
         return false;
     }
     // A provider that filled its output to the last byte is cut, never read past.
@@ -129,6 +138,7 @@ bool Splice(Expansion &Run, int32 Open, int32 Length) {
     if (ValueLength > Length) {
         if (!String_ShiftRight(At, Room, ValueLength - Length)) {
             Log_Debug("String expansion failed for %s [%d > %d]\n", Run.Name, ValueLength, Room);
+            NoteStuck(Run, Run.Name, (int32)strlen(Run.Name));
             return false;
         }
     } else if (ValueLength < Length) {
@@ -141,6 +151,7 @@ bool Splice(Expansion &Run, int32 Open, int32 Length) {
 bool ExpandMacro(Expansion &Run, int32 Open, int32 Depth) {
     if (Depth > STRING_EXPAND_MAX_DEPTH) {
         Log_Debug("String expansion failed [macros nested deeper than %d]\n", STRING_EXPAND_MAX_DEPTH);
+        NoteStuck(Run, Run.Work + Open + 1, (int32)strcspn(Run.Work + Open + 1, ":{}"));
         return false;
     }
     char *Work = Run.Work;
@@ -176,11 +187,18 @@ bool ExpandMacro(Expansion &Run, int32 Open, int32 Depth) {
             return true;
         case ExpandAnswer::Overflow:
             Log_Debug("String expansion failed for %s [value longer than %d bytes]\n", Run.Name, ResultSize - 1);
+            NoteStuck(Run, Run.Name, (int32)strlen(Run.Name));
             return false;
         case ExpandAnswer::Answered:
             break;
     }
-    return Splice(Run, Open, Close - Open + 1);
+    // A value that is the macro itself stays as it is, and is passed.
+    const int32 Span = Close - Open + 1;
+    if (strnlen(Run.Result, ResultSize) == (size_t)Span && memcmp(Run.Result, Work + Open, (size_t)Span) == 0) {
+        NoteStuck(Run, Run.Name, (int32)strlen(Run.Name));
+        return true;
+    }
+    return Splice(Run, Open, Span);
 }
 
 bool ExpandAll(Expansion &Run) {
@@ -212,7 +230,14 @@ ExpandAnswer StringExpand_Put(char *Output, int32 Size, std::string_view Value) 
 }
 
 int32 String_Expand(char *Text, int32 Size, void *User, String_ExpandFunc Callback) {
+    return String_ExpandNamingStuck(Text, Size, User, Callback, nullptr, 0);
+}
+
+int32 String_ExpandNamingStuck(char *Text, int32 Size, void *User, String_ExpandFunc Callback, char *Stuck,
+                               int32 StuckSize) {
     Debug_CheckPointer(Text);
+    if (Stuck != nullptr && StuckSize > 0) Stuck[0] = 0;
+    else Stuck = nullptr;
     if (Size < 1) return FALSE;
     // Cut at the working size, as at the caller's size on the way back.
     const size_t Limit = (size_t)std::min(Size, WorkSize - 1);
@@ -225,7 +250,7 @@ int32 String_Expand(char *Text, int32 Size, void *User, String_ExpandFunc Callba
     // Bytes behind the text enter the span checks of shrinking values.
     memset(Block->Work + Length, 0, (size_t)WorkSize - Length);
 
-    Expansion Run{Block->Work, Block->Name, Block->Result, User, Callback, 0};
+    Expansion Run{Block->Work, Block->Name, Block->Result, User, Callback, 0, Stuck, StuckSize};
     if (!ExpandAll(Run)) return FALSE;
     size_t Expanded = std::min(strlen(Block->Work), (size_t)Size - 1);
     memcpy(Text, Block->Work, Expanded);
@@ -238,7 +263,7 @@ int32 String_ExpandInternal(char *Work, char *Open, void *User, String_ExpandFun
     Debug_CheckPointer(Open);
     Debug_Assert(Open >= Work && Open < Work + WorkSize, "The macro must lie inside the working buffer");
     MemoryScope<Scratch> Block;
-    Expansion Run{Work, Block->Name, Block->Result, User, Callback, 0};
+    Expansion Run{Work, Block->Name, Block->Result, User, Callback, 0, nullptr, 0};
     return ExpandMacro(Run, (int32)(Open - Work), 1);
 }
 

@@ -56,6 +56,12 @@ int32 String_SetExpandProvider(int32 Slot, String_ExpandFunc Provider);
 // was nothing to expand; 0 when an expansion failed (Text unchanged). The
 // result is cut at Size - 1 bytes. Callback may be null.
 int32 String_Expand(char *Text, int32 Size, void *User, String_ExpandFunc Callback);
+// As String_Expand, and names (in Stuck, StuckSize bytes; "" when none) the
+// first macro that stays unexpanded for good though it has a value: one
+// whose value is the macro itself, or that made the expansion fail (a value
+// that leads back to itself, grows past the bounds, or nests too deep).
+int32 String_ExpandNamingStuck(char *Text, int32 Size, void *User, String_ExpandFunc Callback, char *Stuck,
+                               int32 StuckSize);
 // Expands the macro whose "{" is at Open inside Work (a working buffer of
 // STRING_EXPAND_WORK_SIZE bytes), after the macros nested in it.
 int32 String_ExpandInternal(char *Work, char *Open, void *User, String_ExpandFunc Callback);

@@ -2,13 +2,15 @@
 // paths, the lower-cased retry, parent macros seen downward only), errors
 // and warnings with "ignoreError" and "errorMap", the start payload, and the
 // completion protocol: sub-action chains in order, a "success" naming a
-// missing task, a failing "complete", and cancels that "ignoreError" never
-// turns into a success.
+// missing task, a failing "complete", cancels that "ignoreError" never
+// turns into a success, and the process's task budgets.
 #include "workflow/task.h"
 
 #include <gtest/gtest.h>
 #include <string.h>
 
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -277,6 +279,48 @@ TEST_F(TaskTest, IgnoredErrorPrintsButRecordsNothing) {
     EXPECT_FALSE(Task_HasError(Held, nullptr));
     Task_Complete(Held, nullptr);
     ASSERT_TRUE(RunMainLoopUntil([&] { return Task_IsCompleted(Held) != 0; }));
+}
+
+TEST_F(TaskTest, BudgetsRefuseSubTasksWhateverIgnoreErrorSays) {
+    // Each limit lowered to what is spent: "held" ignores every error, yet
+    // its "success" step is refused and it fails, saying which limit; its
+    // workflow then refuses sub-tasks with the limits restored.
+    struct Case {
+        int64 TaskBudget::*Limit;
+        std::atomic<int64> TaskBudget::*Count;
+        const char *Line;
+    };
+    const Case Cases[] = {{&TaskBudget::LiveLimit, &TaskBudget::Live, "a process holds at most "},
+                          {&TaskBudget::RunningLimit, &TaskBudget::Running, "a process runs at most "},
+                          {&TaskBudget::StartLimit, &TaskBudget::Started, "a process starts at most "}};
+    TaskBudget &Budget = TaskInt_Budget();
+    for (const Case &Each : Cases) {
+        Workflow_Release(&Flow);
+        Workflow_Create(&Flow);
+        ASSERT_TRUE(Workflow_LoadFile(Flow, DataFile.c_str()));
+        Task *Held = Make("held");
+        Task_Start(Held);
+        RunMainLoopPasses(2);
+        {
+            // The limit comes back whatever happens below.
+            std::unique_ptr<int64, std::function<void(int64 *)>> Restore(
+                &(Budget.*Each.Limit), [Kept = Budget.*Each.Limit](int64 *Slot) { *Slot = Kept; });
+            *Restore = (Budget.*Each.Count).load();
+            Task_Complete(Held, nullptr);
+            ASSERT_TRUE(RunMainLoopUntil([&] { return Task_IsCompleted(Held) != 0; }));
+        }
+        RunMainLoopPasses(3);
+        EXPECT_EQ(ResultFlag("successful"), 0u) << Each.Line;
+        EXPECT_TRUE(Task_HasError(Held, TASK_ERROR_TOO_MANY)) << Each.Line;
+        const char *Why = "";
+        Task_GetErrorPtr(Held, 1, &Why);
+        EXPECT_EQ(std::string(Why).rfind(std::string("task \"step1\" not run: ") + Each.Line, 0), 0u) << Why;
+        Task *After = RunToEnd("chain");
+        Task_GetErrorPtr(After, 1, &Why);
+        EXPECT_STREQ(Why, "task \"step1\" not run: its workflow ran past a task budget");
+        EXPECT_EQ(TestTaskStarts(), (std::vector<std::string>{"held", "chain"}));
+        TestTaskStarts().clear();
+    }
 }
 
 TEST_F(TaskTest, DocumentTextIsNeverAFormat) {

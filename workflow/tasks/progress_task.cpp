@@ -6,6 +6,7 @@
 #include "runtime/memory.h"
 #include "runtime/notification/notification_center.h"
 #include "runtime/text/string.h"
+#include "runtime/text/string_print.h"
 #include "runtime/time.h"
 #include "workflow/workflow.h"
 
@@ -383,6 +384,11 @@ int32 Progress_BuildTaskChain(Progress *Handle, const char *Name, Dictionary *Ch
     if (Depth > Handle->MaxChainDepth) {
         Task_Print(Owner, "Task chain depth exceeds maximum (%.0f)\n", Handle->MaxChainDepth);
         Task_AddError(Owner, "%s", "Task_Error_InvalidArg");
+        // Mostly a task that names itself, or a loop of tasks: say where.
+        char Where[NameSize + 96];
+        String_Print(Where, (int32)sizeof(Where), "task chain deeper than %.0f levels at task \"%s\"",
+                     Handle->MaxChainDepth, Name != nullptr ? Name : Task_GetNamePtr(Owner));
+        Task_AddError(Owner, "%s", Where);
         return FALSE;
     }
     char Expanded[NameSize];

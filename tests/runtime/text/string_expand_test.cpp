@@ -605,3 +605,28 @@ TEST_F(StringExpandTest, DictionaryStringsAreExpandedThroughTheTree) {
     EXPECT_EQ(Text(List, Member), "2");
     Dictionary_Release(&Root);
 }
+
+TEST_F(StringExpandTest, NamesTheMacroThatStaysForGood) {
+    // Text, values, the name reported ("" for none) and the text after.
+    struct Case {
+        const char *Text;
+        std::map<std::string, std::string> Values;
+        const char *Stuck;
+        const char *After;
+    };
+    const Case Cases[] = {
+        {"a {Self} b", {{"Self", "{Self}"}}, "Self", "a {Self} b"},
+        {"{Twice}", {{"Twice", "{Twice}{Twice}"}}, "Twice", "{Twice}"},
+        {"{A}", {{"A", "{B}"}, {"B", "{A}"}}, "A", "{A}"},
+        {"{Fine} {Unknown}", {{"Fine", "ok"}}, "", "ok {Unknown}"},
+    };
+    for (const Case &Each : Cases) {
+        Answers Table;
+        Table.Values = Each.Values;
+        char Text[256], Stuck[16];
+        snprintf(Text, sizeof(Text), "%s", Each.Text);
+        String_ExpandNamingStuck(Text, (int32)sizeof(Text), &Table, AnswerFromTable, Stuck, (int32)sizeof(Stuck));
+        EXPECT_STREQ(Stuck, Each.Stuck) << Each.Text;
+        EXPECT_STREQ(Text, Each.After) << Each.Text;
+    }
+}
