@@ -37,16 +37,17 @@ configure() {
     { cat "$LOGS/configure-$(basename "$dir").txt"; exit 1; }
 }
 
-# The reason each skipped test gave (from ctest's record of the last run),
-# one test per paragraph.
+# Each skipped test with the reason it gave (GoogleTest's "file:line: Skipped"
+# and the message after it, or a line "SKIPPED: why"), from ctest's record of
+# the last run.
 skip_reasons() {
   awk '
-    /^[0-9]+\/[0-9]+ Test: / { name = $3; text = ""; keep = 0; next }
-    /^Output:$/ { keep = 1; next }
-    /^<end of output>$/ { keep = 0; next }
-    keep && /^-+$/ && text == "" { next }
-    keep { text = text "    " $0 "\n" }
-    /^Test Skipped\.?$/ { printf "  %s\n%s", name, text }
+    /^[0-9]+\/[0-9]+ Test: / { name = $3; reason = ""; grab = 0; next }
+    /^\[  SKIPPED \]/ { grab = 0 }
+    / Skipped$/ { grab = 1 }
+    /^SKIPPED: / { reason = reason "    " substr($0, 10) "\n" }
+    grab { reason = reason "    " $0 "\n" }
+    /^Skip regular expression found in output/ { printf "  %s\n%s", name, reason }
   ' "$1/Testing/Temporary/LastTest.log"
 }
 
