@@ -7,7 +7,7 @@
 set -e
 SOURCE=$(cd "$(dirname "$0")" && pwd)
 {
-  "$SOURCE/tools/setup.sh"
+  "$SOURCE/tools/setup.sh" run
   cmake -S "$SOURCE" -B "$SOURCE/build/run" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRUNTIME_TESTS=OFF \
     -DRUNTIME_BENCH=OFF -DRUNTIME_SANITIZE=OFF -DRUNTIME_TSAN=OFF -DRUNTIME_FUZZ=OFF >/dev/null
   cmake --build "$SOURCE/build/run" --target velmarsh

@@ -7,19 +7,22 @@
 # Each stage has its own build folder and sets every option it relies on, so
 # that an earlier configure (run.sh, a hand-made build) cannot change what it
 # builds, and builds only what it runs. Every ctest call fails when it finds
-# no tests. JOBS (default: the cores this process may use) sets the
-# parallelism; FUZZ_SECONDS and FUZZ_BUDGET the fuzz time (tools/fuzz.sh).
+# no tests. Each stage's tests run with TMPDIR set to a fresh folder of its
+# own, and the stage fails, naming them, when files are left in it. JOBS
+# (default: the cores this process may use) sets the parallelism; FUZZ_SECONDS
+# and FUZZ_BUDGET the fuzz time (tools/fuzz.sh). The logs go to
+# build/test-logs/.
 set -e
 cd "$(dirname "$0")"
-./tools/setup.sh
+./tools/setup.sh test
 # The set-up above installs every tool the tests use, so here a test that
 # finds a tool or a vector file missing fails instead of skipping
-# (tests/support/requirement.h); a ctest run by hand only skips it.
-CI=${CI:-true}
-export CI
+# (tests/support/requirement.h), whatever CI the caller had set; a ctest run
+# by hand only skips it.
+CI=true
 JOBS=${JOBS:-$(nproc)}
 LOGS=build/test-logs
-export JOBS LOGS
+export CI JOBS LOGS
 mkdir -p "$LOGS"
 STARTED=$(date +%s)
 STAGE_STARTED=$STARTED
@@ -34,12 +37,32 @@ configure() {
     { cat "$LOGS/configure-$(basename "$dir").txt"; exit 1; }
 }
 
-# Runs ctest on a build directory, keeping its summary for the closing line.
+# Each skipped test with the reason it gave (GoogleTest's "file:line: Skipped"
+# and the message after it, or a line "SKIPPED: why"), from ctest's record of
+# the last run.
+skip_reasons() {
+  awk '
+    /^[0-9]+\/[0-9]+ Test: / { name = $3; reason = ""; grab = 0; next }
+    /^\[  SKIPPED \]/ { grab = 0 }
+    / Skipped$/ { grab = 1 }
+    /^SKIPPED: / { reason = reason "    " substr($0, 10) "\n" }
+    grab { reason = reason "    " $0 "\n" }
+    /^Skip regular expression found in output/ { printf "  %s\n%s", name, reason }
+  ' "$1/Testing/Temporary/LastTest.log"
+}
+
+# Runs ctest on a build directory, its TMPDIR a fresh folder that must be
+# empty after (tools/fresh-tmp.sh); keeps the output, with the reason of each
+# skip, in the stage's log.
 run_ctest() {
-  ctest --test-dir "$1" -j"$JOBS" --no-tests=error --output-on-failure --timeout 600 >"$LOGS/$2.txt" 2>&1 &&
-    status=0 || status=$?
+  ./tools/fresh-tmp.sh ctest --test-dir "$1" -j"$JOBS" --no-tests=error --output-on-failure --timeout 600 \
+    >"$LOGS/$2.txt" 2>&1 && status=0 || status=$?
+  reasons=$(skip_reasons "$1")
+  if [ -n "$reasons" ]; then
+    { echo; echo "Skipped, and why:"; echo "$reasons"; } >>"$LOGS/$2.txt"
+  fi
   tail -n 40 "$LOGS/$2.txt"
-  [ "$status" -eq 0 ] || { echo "ctest failed in $1 (full output: $LOGS/$2.txt)"; exit "$status"; }
+  [ "$status" -eq 0 ] || { echo "the tests in $1 failed (full output: $LOGS/$2.txt)"; exit "$status"; }
 }
 
 # Ends a stage with the time it took.
@@ -83,11 +106,11 @@ echo "== fuzz targets"
 configure build/fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRUNTIME_FUZZ=ON -DRUNTIME_TESTS=OFF \
   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
 cmake --build build/fuzz -j"$JOBS" --target fuzz_targets
-./tools/fuzz.sh build/fuzz
+./tools/fresh-tmp.sh ./tools/fuzz.sh build/fuzz
 stage_done "fuzz build and runs"
 
 # ctest counts a skipped test as passed: the closing line tells them apart
-# (each skip says why in the stage's log).
+# (each skip says why at the end of its stage's log).
 PASSED=0
 SKIPPED=0
 for stage in release sanitize tsan; do
@@ -96,4 +119,5 @@ for stage in release sanitize tsan; do
   PASSED=$((PASSED + ${n:-0} - ${s:-0}))
   SKIPPED=$((SKIPPED + ${s:-0}))
 done
-echo "all stages: $PASSED tests passed, $SKIPPED skipped, 0 failed, in $(( $(date +%s) - STARTED )) s"
+echo "time: $(( $(date +%s) - STARTED )) s"
+echo "tests: $PASSED passed, 0 failed, $SKIPPED skipped"

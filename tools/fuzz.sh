@@ -6,7 +6,8 @@
 # FUZZ_SECONDS (default 120) is the most one target runs; FUZZ_BUDGET (default
 # 600) bounds the wall time of all of them together, so more targets or fewer
 # cores shorten each run instead of lengthening the stage: on 8 cores each
-# target gets well over a minute, on 2 the stage still ends within ten. Seeds
+# target gets well over a minute, on 2 about 20 s, and the fuzzing still ends
+# within about ten minutes (building the targets comes before it). Seeds
 # come from fuzz/corpus/<target>/, a dictionary from fuzz/dict/<target>.dict;
 # what a target finds is kept in <build>/corpus/<target>/ for the next run.
 set -e

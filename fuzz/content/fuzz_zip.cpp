@@ -4,7 +4,8 @@
 // A refused archive must leave nothing in the work folder but the archive
 // itself; an accepted one must have written only inside the destination.
 // ASan and UBSan catch the rest. The work folder is the process's own
-// (mkdtemp) and goes when the process ends; the archive goes after each run.
+// (mkdtemp, under TMPDIR) and goes when the process ends; the archive goes
+// after each run.
 #include <dirent.h>
 #include <ftw.h>
 #include <stdint.h>
@@ -45,8 +46,9 @@ int Strays(const std::string &Folder) {
 struct WorkFolder {
     std::string Path;
     WorkFolder() {
-        char Template[] = "/tmp/fuzz-zip-XXXXXX";
-        if (mkdtemp(Template) != nullptr) Path = Template;
+        const char *Parent = getenv("TMPDIR");
+        std::string Template = std::string(Parent != nullptr && *Parent != 0 ? Parent : "/tmp") + "/fuzz-zip-XXXXXX";
+        if (mkdtemp(Template.data()) != nullptr) Path = Template;
     }
     ~WorkFolder() {
         if (!Path.empty()) RemoveTree(Path);

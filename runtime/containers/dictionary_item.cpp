@@ -301,7 +301,7 @@ int32 DictionaryInt_Int64Text(int64 Value, char *Area) {
 
 int32 DictionaryInt_SetInt64(Dictionary *Handle, DictionaryItem *Item, int64 Value) {
     if (DictionaryInt_Type(Item) == DICTIONARY_TYPE_NULL) return TRUE;
-    char Text[24];
+    char Text[DictionaryNumberAreaSize];
     return DictionaryInt_SetBuffer(Handle, Item, Text, DictionaryInt_Int64Text(Value, Text));
 }
 
@@ -449,7 +449,7 @@ int32 Dictionary_AddInt64(Dictionary *Handle, const char *Key, int64 Value, Dict
     Dictionary_CheckHandle(Handle);
     Dictionary_CheckList(Handle);
     DictionaryInt_ClearOut(Item);
-    char Text[24];
+    char Text[DictionaryNumberAreaSize];
     DictionaryItem *Added = AddTyped(Handle, Key, DICTIONARY_TYPE_INT64, Text, DictionaryInt_Int64Text(Value, Text));
     if (Item != nullptr) *Item = Added;
     return TRUE;

@@ -3,6 +3,7 @@
 #include <errno.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -11,8 +12,11 @@
 #include <gtest/gtest.h>
 
 TempDirectory::TempDirectory() {
-    std::string Template = std::string("/tmp/") + program_invocation_short_name + "_XXXXXX";
-    Path = mkdtemp(Template.data());
+    const char *Parent = getenv("TMPDIR");
+    std::string Template = std::string(Parent != nullptr && *Parent != 0 ? Parent : "/tmp") + "/" +
+                           program_invocation_short_name + "_XXXXXX";
+    if (mkdtemp(Template.data()) == nullptr) ADD_FAILURE() << "cannot make " << Template << ": " << strerror(errno);
+    Path = Template;
 }
 
 TempDirectory::~TempDirectory() {

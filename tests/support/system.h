@@ -5,8 +5,9 @@
 
 #include <string>
 
-// A fresh directory under /tmp named after the test program, removed with
-// everything in it at the end; a failed removal fails the running test.
+// A fresh directory under $TMPDIR (else /tmp) named after the test program,
+// removed with everything in it at the end; a failed removal fails the
+// running test.
 class TempDirectory {
   public:
     TempDirectory();

@@ -164,12 +164,12 @@ TEST_F(Asn1Test, Readers) {
 TEST_F(Asn1Test, FindsTheCommonNameOfAnOpensslCertificate) {
     SKIP_UNLESS(HaveCommand("openssl"), "openssl is not installed");
     const std::string Der = FromHex(RunPython(
-        "import subprocess, tempfile, os\n"
-        "d = tempfile.mkdtemp()\n"
-        "subprocess.run(['openssl', 'req', '-x509', '-newkey', 'rsa:1024', '-nodes', '-keyout', d + '/k', '-subj',"
+        "import subprocess, tempfile\n"
+        "with tempfile.TemporaryDirectory() as d:\n"
+        "    subprocess.run(['openssl', 'req', '-x509', '-newkey', 'rsa:1024', '-nodes', '-keyout', d + '/k', '-subj',"
         " '/O=Example Org/CN=host.example', '-days', '1', '-outform', 'DER', '-out', d + '/c'], check=True,"
         " capture_output=True)\n"
-        "print(open(d + '/c', 'rb').read().hex())\n"));
+        "    print(open(d + '/c', 'rb').read().hex())\n"));
     ASSERT_FALSE(Der.empty());
     Tree Certificate(Der);
     ASSERT_EQ(Certificate.Result, 1);

@@ -32,6 +32,12 @@ void Touch(const std::string &Path, size_t Bytes = 0) {
     fclose(File);
 }
 
+// A directory's size as its file system gives it (4096 on ext4, less on tmpfs).
+std::string SizeOf(const std::string &Path) {
+    struct stat Status;
+    return stat(Path.c_str(), &Status) == 0 ? std::to_string(Status.st_size) : "?";
+}
+
 struct Seen {
     std::vector<std::string> Lines;
     std::vector<std::string> Names;
@@ -226,10 +232,11 @@ TEST_F(DirectoryListTest, RelativeRoots) {
     char Saved[4096];
     ASSERT_NE(getcwd(Saved, sizeof(Saved)), nullptr);
     ASSERT_EQ(chdir(Temp.Path.c_str()), 0);
-    const std::pair<const char *, const char *> Cases[] = {
-        {"r", "0 r/a/ 4096\n1 r/a/x 0\n"},
-        {"r/a/..", "0 r/a/ 4096\n1 r/a/x 0\n"},
-        {"x/..", "0 r/ 4096\n1 r/a/ 4096\n2 r/a/x 0\n"},
+    const std::string A = SizeOf("r/a"), R = SizeOf("r");
+    const std::pair<const char *, std::string> Cases[] = {
+        {"r", "0 r/a/ " + A + "\n1 r/a/x 0\n"},
+        {"r/a/..", "0 r/a/ " + A + "\n1 r/a/x 0\n"},
+        {"x/..", "0 r/ " + R + "\n1 r/a/ " + A + "\n2 r/a/x 0\n"},
     };
     for (const auto &[Root, Expected] : Cases) EXPECT_EQ(Joined(Walk(Root, 1, 0xF, -1).Lines), Expected) << Root;
     ASSERT_EQ(chdir(Saved), 0);
@@ -280,11 +287,16 @@ uint32 RemoveSiblings(DirectoryList *Level, void *User, int32, const char *Path)
 
 TEST_F(DirectoryListTest, EntriesRemovedDuringTheWalkAreNotReported) {
     std::string R = Temp / "r";
-    for (const char *Directory : {"r", "r/a", "r/b", "r/c"}) ASSERT_EQ(mkdir((Temp / Directory).c_str(), 0755), 0);
+    ASSERT_EQ(mkdir(R.c_str(), 0755), 0);
+    // Whichever directory is listed first removes the others' victims, so the
+    // victim directory must not be listed first: made before the others (tmpfs
+    // lists the newest first), and renamed while it is (ext4 lists by hash).
+    std::string Victim = "gone-dir0";
+    ASSERT_EQ(mkdir((R + "/" + Victim).c_str(), 0755), 0);
+    Touch(R + "/" + Victim + "/inner");
+    for (const char *Directory : {"r/a", "r/b", "r/c"}) ASSERT_EQ(mkdir((Temp / Directory).c_str(), 0755), 0);
     Touch(R + "/gone");
     Touch(R + "/kept");
-    // Whichever directory is listed first removes the others' victims, so the
-    // victim directory takes a name that the listing does not put first.
     auto FirstDirectory = [&] {
         std::string First;
         DIR *Stream = opendir(R.c_str());
@@ -293,12 +305,11 @@ TEST_F(DirectoryListTest, EntriesRemovedDuringTheWalkAreNotReported) {
         if (Stream) closedir(Stream);
         return First;
     };
-    std::string First, Victim;
-    for (int Attempt = 0; Attempt < 32 && First == Victim; Attempt++) {
-        if (!Victim.empty()) remove((R + "/" + Victim + "/inner").c_str()), rmdir((R + "/" + Victim).c_str());
-        Victim = "gone-dir" + std::to_string(Attempt);
-        ASSERT_EQ(mkdir((R + "/" + Victim).c_str(), 0755), 0);
-        Touch(R + "/" + Victim + "/inner");
+    std::string First = FirstDirectory();
+    for (int Attempt = 1; Attempt < 32 && First == Victim; Attempt++) {
+        const std::string Renamed = "gone-dir" + std::to_string(Attempt);
+        ASSERT_EQ(rename((R + "/" + Victim).c_str(), (R + "/" + Renamed).c_str()), 0);
+        Victim = Renamed;
         First = FirstDirectory();
     }
     ASSERT_NE(First, Victim);
@@ -326,7 +337,8 @@ TEST_F(DirectoryListTest, EntriesWithoutStatusAreFiles) {
     // Readable but not searchable by others: names are listed, statuses refused.
     ASSERT_EQ(chmod((Root + "/locked").c_str(), 0744), 0);
     std::string Output = RunChildTest("DirectoryListChild.DISABLED_Walk", "DIRECTORY_LIST_TEST_ROOT='" + Root + "' " + Nobody);
-    EXPECT_NE(Output.find("walked 1\n0 " + Root + "/locked/ 4096\n"), std::string::npos) << Output;
+    EXPECT_NE(Output.find("walked 1\n0 " + Root + "/locked/ " + SizeOf(Root + "/locked") + "\n"), std::string::npos)
+        << Output;
     EXPECT_NE(Output.find("1 " + Root + "/locked/sub 0\n"), std::string::npos) << Output;
     EXPECT_NE(Output.find("1 " + Root + "/locked/f 0\n"), std::string::npos) << Output;
     EXPECT_EQ(Output.find(Root + "/locked/sub/"), std::string::npos) << Output;
@@ -344,13 +356,14 @@ TEST_F(DirectoryListTest, ReportingRules) {
     ASSERT_EQ(mkdir((R + "/a").c_str(), 0755), 0);
     Touch(R + "/a/x");
     Touch(R + "/b");
+    const std::string A = SizeOf(R + "/a");
     // Defaults: r/a/ (depth 0), r/a/x (depth 1), r/b (depth 0).
     Seen Out = Walk(R, 1, 0xF, -1);
-    EXPECT_EQ(Joined(Out.Lines), "0 " + R + "/a/ 4096\n1 " + R + "/a/x 0\n0 " + R + "/b 0\n");
+    EXPECT_EQ(Joined(Out.Lines), "0 " + R + "/a/ " + A + "\n1 " + R + "/a/x 0\n0 " + R + "/b 0\n");
     // Post-order: r/a/x before r/a/.
     Out = Walk(R, 2, 0xF, -1);
     EXPECT_EQ(Out.Lines[0], "1 " + R + "/a/x 0");
-    EXPECT_EQ(Out.Lines[1], "0 " + R + "/a/ 4096");
+    EXPECT_EQ(Out.Lines[1], "0 " + R + "/a/ " + A);
     // Depth 0 with files only: the root's files.
     Out = Walk(R, 1, DIRECTORYLIST_WALK_FILES, 0);
     EXPECT_EQ(Joined(Out.Lines), "0 " + R + "/b 0\n");
@@ -363,7 +376,7 @@ TEST_F(DirectoryListTest, ReportingRules) {
         DirectoryList_Stack(&List);
         DirectoryList_SetWalkCallback(&List, &Refusing, Record);
         EXPECT_EQ(DirectoryList_Walk(&List, R.c_str(), nullptr), 1);
-        EXPECT_EQ(Joined(Refusing.Lines), "0 " + R + "/a/ 4096\n0 " + R + "/b 0\n");
+        EXPECT_EQ(Joined(Refusing.Lines), "0 " + R + "/a/ " + A + "\n0 " + R + "/b 0\n");
     }
     // A refused file fails the walk, yet the level's other files are visited.
     Touch(R + "/c");
@@ -384,8 +397,11 @@ TEST_F(DirectoryListTest, ReportingRules) {
     // A link to a directory is reported in the file pass and never entered.
     ASSERT_EQ(symlink((R + "/a").c_str(), (R + "/l").c_str()), 0);
     Out = Walk(R, 1, 0xF, -1);
-    EXPECT_EQ(Out.Lines.size(), 4u);
-    EXPECT_EQ(Out.Lines.back().substr(0, R.size() + 5), "0 " + R + "/l ") << Joined(Out.Lines);
+    ASSERT_EQ(Out.Lines.size(), 4u) << Joined(Out.Lines);
+    // The file pass lists b and l in the file system's order.
+    std::sort(Out.Lines.begin() + 2, Out.Lines.end());
+    EXPECT_EQ(Out.Lines[2], "0 " + R + "/b 0");
+    EXPECT_EQ(Out.Lines[3].substr(0, R.size() + 5), "0 " + R + "/l ") << Joined(Out.Lines);
 }
 
 TEST_F(DirectoryListTest, FilePatterns) {
