@@ -79,6 +79,12 @@ class WaitTable {
         return true;
     }
     bool Empty() const { return Count == 0; }
+    std::vector<TaskEvent *> Completed() const {
+        std::vector<TaskEvent *> Found;
+        for (const Slot &Entry : Slots)
+            if (Entry.Event != nullptr && Entry.Event->Completed) Found.push_back(Entry.Event);
+        return Found;
+    }
     void Clear() {
         Slots.clear();
         Count = 0;
@@ -258,6 +264,16 @@ void TaskKeptPairs::Forget() {
 
 void TaskEventInt_Forget(void) {
     Waiting &All = Waiters();
+    // A completion not delivered yet holds the only reference on its event,
+    // and its callback's state: nothing delivers it now.
+    for (TaskEvent *Each : All.Events.Completed()) {
+        StopWaiting(Each);
+        void *User = nullptr;
+        Task_SubActionFunc Function = nullptr;
+        CallbackBase_Get(&Each->Complete, &User, &Function);
+        TaskInt_DropStep(Function, User);
+        TaskEvent_Release(&Each);
+    }
     if (All.Observing) NotificationCenter_RemoveObserver("TaskEvent", "Complete", &All, OnComplete);
     All.Observing = false;
     All.Events.Clear();

@@ -299,14 +299,15 @@ TEST_F(ManagerTest, UnloadWithNothingLoadedAnswersAtOnce) {
 }
 
 
-// The engine ends while a run is alive: its workflow runs "state" and
-// "launch" waits behind it. The events and the workflow go with the engine.
+// The engine ends while a run is alive: its workflow's "state" task is
+// completing and "launch" waits behind it. The events, the task and the
+// workflow go with the engine.
 class EngineEndTest : public WorkflowTest {};
 
 TEST_F(EngineEndTest, EventsAndWorkflowGoWhenItEndsMidRun) {
     TempDirectory Directory;
     std::ofstream(Directory / "w.yaml") << "state:\n  type: Test\n  outcome: hold\nlaunch:\n  type: Test\n";
-    static std::vector<std::string> Ids; // the workflow's, then each queued event's
+    static std::vector<std::string> Ids; // the workflow's, each queued event's, the task's
     Ids.clear();
     auto OnWait = [](void *, const char *, const char *, const char *Event, Dictionary *) -> int32 {
         Ids.emplace_back(Event);
@@ -331,6 +332,10 @@ TEST_F(EngineEndTest, EventsAndWorkflowGoWhenItEndsMidRun) {
     NotificationCenter_RemoveObserver("WorkflowEvent", "Wait", this, OnWait);
     SetMainLoopTick(nullptr);
     ASSERT_EQ(Ids.size(), 3u) << "the workflow, its state and launch events";
+    Task *State = nullptr;
+    ASSERT_TRUE(Workflow_FindTaskByName(Flow, "state", &State) && State != nullptr);
+    Ids.emplace_back(((ClassStruct *)State)->InstanceId);
+    Task_Complete(State, nullptr);
     WorkflowManager_Remove();
     WorkflowApp_Remove();
     for (const std::string &Each : Ids) EXPECT_EQ(Class_ConvertFromInstanceId(Each.c_str()), nullptr) << Each;
