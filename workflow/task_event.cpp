@@ -35,8 +35,9 @@ namespace {
 // list empties between most tasks; the application's own observers need the
 // same center. Without an application it goes when the list empties. A
 // round ends when the application goes (TaskEventInt_Forget), with the
-// notification center that served it; events left from it wait for ever,
-// as they did with their own observers gone.
+// notification center that served it: an event whose completion was not
+// delivered goes then, with what its callback would have been handed; one
+// not yet completed stays with whoever holds it, and waits for ever.
 //
 // The events are found through an open table of their own records, probed
 // from a hash of the id's first twelve characters (random hex for every id we

@@ -5,7 +5,8 @@
 // "unload" cancels the running leaf tasks once a second meanwhile); a run
 // event starts at once. Each step is a "WorkflowEvent" notification fired
 // after 0 ms ("Wait", "Ready", "Start", "Complete"), so steps never run
-// inside the step that fired them. The event deletes itself when complete.
+// inside the step that fired them. The event deletes itself when complete;
+// the application's end deletes those still waiting or running.
 #pragma once
 
 #include "runtime/containers/dictionary.h"

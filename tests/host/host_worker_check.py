@@ -10,8 +10,8 @@ runs the nested document and reports.
 hostile_peer: another local process finds a running host's end point and
 asks it, with a wrong token, to subscribe to the process's own port.
 signed_config: security on, signed documents and --config: the worker trusts
-what the parent trusts, and the reason a worker refuses a document reaches
-the parent's summary.
+what the parent trusts, and the reason a worker refuses a document, or a
+configuration that changed under it, reaches the parent's summary.
 signal_at_handover: one SIGINT or SIGTERM right after the worker has taken
 the run ends the parent within 2 s with exit code 130, and the worker ends.
 not_elevated: an elevator that does not elevate: the run fails with a clear
