@@ -11,12 +11,17 @@
 #include "runtime/log.h"
 #include "runtime/notification/notification_center.h"
 #include "runtime/posix/platform.h"
+#include "host/host_job.h"
 #include "workflow/workflow.h"
 #include "workflow/workflow_event.h"
 #include "workflow/workflow_app.h"
 #include "workflow/workflow_app_life.h"
 #include "workflow/workflow_app_tick.h"
 #include "workflow/workflow_manager.h"
+#include "workflow/workflow_run.h"
+
+// The parent tells a refusal from any other early end by this code.
+static_assert(HOSTJOB_EXIT_USAGE == WORKFLOWRUN_WORKER_EXIT_REFUSED);
 
 namespace {
 

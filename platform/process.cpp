@@ -36,6 +36,8 @@ struct Process {
     uint32 State;
     float64 StartTime;
     float64 EndTime;
+    int32 ExitCode;
+    uint32 Exited; // ExitCode holds the last launch's
 };
 
 #define Process_Check(Handle) Class_CheckHandle((Handle), PROCESS_CLASSID)
@@ -333,6 +335,7 @@ int32 Process_Launch(Process *Handle) {
     Handle->StartTime = Time_GetCurrent();
     Handle->EndTime = 0;
     Handle->Ready = 0;
+    Handle->Exited = 0;
     NotificationCenter_Fire("Process", "Start", Id(Handle), nullptr);
     if (Handle->State != PROCESS_STATE_IDLE) {
         Process_Print(Handle, "Application already launched, waiting for exit");
@@ -385,6 +388,8 @@ int32 Process_Process(Process *Handle) {
         ReleasePlatform(Handle);
         Handle->State = PROCESS_STATE_IDLE;
         Handle->EndTime = Time_GetCurrent();
+        Handle->ExitCode = Code;
+        Handle->Exited = 1;
         NotificationCenter_FireWithJSON("Process", "Complete", Id(Handle), "{\"successful\":true,\"exitCode\":%d}",
                                         Code);
         break;
@@ -392,6 +397,13 @@ int32 Process_Process(Process *Handle) {
     default: Process_Print(Handle, "Unknown state (%d)", (int32)Handle->State); break;
     }
     return TRUE;
+}
+
+int32 Process_GetExitCode(Process *Handle, int32 *Code) {
+    Process_Check(Handle);
+    Debug_CheckPointer(Code);
+    *Code = Handle->ExitCode;
+    return Handle->Exited ? TRUE : FALSE;
 }
 
 int32 Process_Dump(Process *Handle) {

@@ -65,6 +65,9 @@ int32 Process_GetShortApplicationName(Process *Handle, char *Output, int32 Lengt
 int32 Process_GetRunningTime(Process *Handle, float64 *Seconds);
 int32 Process_GetId(Process *Handle, int32 *Id);
 int32 Process_GetState(Process *Handle, uint32 *State);
+// The exit code of the last launch, once Process_Process has seen it end;
+// 0 before.
+int32 Process_GetExitCode(Process *Handle, int32 *Code);
 // The store the authenticate target is checked against ("app" from creation).
 int32 Process_SetCertStoreHandle(Process *Handle, CertStoreInterface *Store);
 

@@ -272,6 +272,16 @@ int32 Task_Complete(Task *Handle, Dictionary *Result) {
     return Task_RunSubAction(Handle, Key, State, AfterOutcomeStep);
 }
 
+void TaskInt_DropStep(Task_SubActionFunc Function, void *User) {
+    // A completion's own steps carry its state; other callers' users belong
+    // to their tasks.
+    if (User == nullptr || (Function != AfterOutcomeStep && Function != AfterCompleteStep)) return;
+    Completion *State = static_cast<Completion *>(User);
+    TaskEvent_Release(&State->Event);
+    if (State->Result != nullptr) Dictionary_Release(&State->Result);
+    Memory_Delete(State);
+}
+
 int32 Task_CompleteInterop(Task *Handle, const char *JsonText) {
     Class_CheckHandle(Handle, TASK_CLASSID);
     Debug_CheckPointer(JsonText);

@@ -35,8 +35,9 @@ namespace {
 // list empties between most tasks; the application's own observers need the
 // same center. Without an application it goes when the list empties. A
 // round ends when the application goes (TaskEventInt_Forget), with the
-// notification center that served it; events left from it wait for ever,
-// as they did with their own observers gone.
+// notification center that served it: an event whose completion was not
+// delivered goes then, with what its callback would have been handed; one
+// not yet completed stays with whoever holds it, and waits for ever.
 //
 // The events are found through an open table of their own records, probed
 // from a hash of the id's first twelve characters (random hex for every id we
@@ -79,6 +80,12 @@ class WaitTable {
         return true;
     }
     bool Empty() const { return Count == 0; }
+    std::vector<TaskEvent *> Completed() const {
+        std::vector<TaskEvent *> Found;
+        for (const Slot &Entry : Slots)
+            if (Entry.Event != nullptr && Entry.Event->Completed) Found.push_back(Entry.Event);
+        return Found;
+    }
     void Clear() {
         Slots.clear();
         Count = 0;
@@ -258,6 +265,16 @@ void TaskKeptPairs::Forget() {
 
 void TaskEventInt_Forget(void) {
     Waiting &All = Waiters();
+    // A completion not delivered yet holds the only reference on its event,
+    // and its callback's state: nothing delivers it now.
+    for (TaskEvent *Each : All.Events.Completed()) {
+        StopWaiting(Each);
+        void *User = nullptr;
+        Task_SubActionFunc Function = nullptr;
+        CallbackBase_Get(&Each->Complete, &User, &Function);
+        TaskInt_DropStep(Function, User);
+        TaskEvent_Release(&Each);
+    }
     if (All.Observing) NotificationCenter_RemoveObserver("TaskEvent", "Complete", &All, OnComplete);
     All.Observing = false;
     All.Events.Clear();

@@ -20,7 +20,8 @@ CLASS_DECLARE_REFERENCE(TaskEvent, TaskEvent)
 int32 TaskEvent_SetCompleteCallback(TaskEvent *Handle, void *User, Task_SubActionFunc Function);
 int32 TaskEvent_SetTaskHandle(TaskEvent *Handle, Task *Owner);
 // Fires "Task"/"SubActionStart" and "TaskEvent"/"Start" after 0 ms. The
-// event then lives until its completion has been delivered.
+// event then lives until its completion has been delivered, or until the
+// application ends before that.
 int32 TaskEvent_Start(TaskEvent *Handle, const char *Name);
 // Merges Result (may be null) into the event's result; the callback runs
 // when "TaskEvent"/"Complete" is delivered.

@@ -98,6 +98,9 @@ void TaskInt_ForgetCompletionResults(void);
 // Ends the current round of events waiting for their completion: the
 // application goes, and with it the notification center that served them.
 void TaskEventInt_Forget(void);
+// Lets go the state a sub-action's callback would have been handed, for a
+// step that will never be delivered (task_complete.cpp).
+void TaskInt_DropStep(Task_SubActionFunc Function, void *User);
 // Lets go the one-key status changes kept for reuse (task_status.cpp).
 void TaskInt_ForgetStatusChanges(void);
 // True when the caller's reference is the only one left on the Dictionary:

@@ -9,6 +9,7 @@
 #include "workflow/workflow_app_config.h"
 #include "workflow/workflow_app_life.h"
 #include "workflow/workflow_app_tick.h"
+#include "workflow/workflow_event.h"
 
 namespace {
 
@@ -73,6 +74,9 @@ void SendXCacheCounts() {
 int32 WorkflowApp_Remove(void) {
     if (App.Types == nullptr) return TRUE;
     SendXCacheCounts();
+    // Events still waiting or running when the application ends hold their
+    // workflows; they go before the runs that made those workflows.
+    WorkflowEvent_RemoveAll();
     WorkflowApp_RemoveTick();
     WorkflowApp_RemoveConfig();
     WorkflowApp_RemoveLife();

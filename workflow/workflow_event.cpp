@@ -1,6 +1,9 @@
 // Workflow events (see workflow_event.h).
 #include "workflow/workflow_event.h"
 
+#include <algorithm>
+#include <vector>
+
 #include "runtime/memory.h"
 #include "runtime/notification/notification_center.h"
 #include "runtime/text/string.h"
@@ -26,6 +29,10 @@ struct WorkflowEvent {
 namespace {
 
 constexpr int32 CancelRetryMilliseconds = 1000;
+
+// Events not yet deleted. Nothing but the notification center's observers
+// leads to an event that waits or runs, so the engine's end finds them here.
+std::vector<WorkflowEvent *> Live;
 
 const char *Id(WorkflowEvent *Self) { return Self->Class.InstanceId; }
 const char *FlowId(Workflow *Flow) { return ((ClassStruct *)Flow)->InstanceId; }
@@ -222,6 +229,7 @@ int32 WorkflowEvent_Create(WorkflowEvent **Handle) {
     Class_InitHeader(Self, WORKFLOWEVENT_CLASSID, DeleteObject);
     Class_GenerateInstanceId(Self);
     Class_TrackInstance(Self, Self->Class.InstanceId);
+    Live.push_back(Self);
     *Handle = Self;
     return TRUE;
 }
@@ -244,6 +252,7 @@ int32 WorkflowEvent_Delete(WorkflowEvent **Handle) {
     }
     if (Self->Macros != nullptr) Dictionary_Release(&Self->Macros);
     if (Self->Owner != nullptr) Workflow_Release(&Self->Owner);
+    Live.erase(std::remove(Live.begin(), Live.end(), Self), Live.end());
     Class_UntrackInstance(Self->Class.InstanceId);
     Memory_Delete(Self);
     *Handle = nullptr;
@@ -251,6 +260,15 @@ int32 WorkflowEvent_Delete(WorkflowEvent **Handle) {
 }
 
 CLASS_DEFINE_REFERENCE(WorkflowEvent, WorkflowEvent, WORKFLOWEVENT_CLASSID)
+
+int32 WorkflowEvent_RemoveAll(void) {
+    // Deleting one releases its workflow, whose end deletes no event.
+    while (!Live.empty()) {
+        WorkflowEvent *Each = Live.back();
+        WorkflowEvent_Delete(&Each);
+    }
+    return TRUE;
+}
 
 int32 WorkflowEvent_SetWorkflowHandle(WorkflowEvent *Handle, Workflow *Owner) {
     Class_CheckHandle(Handle, WORKFLOWEVENT_CLASSID);

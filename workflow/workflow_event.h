@@ -5,7 +5,8 @@
 // "unload" cancels the running leaf tasks once a second meanwhile); a run
 // event starts at once. Each step is a "WorkflowEvent" notification fired
 // after 0 ms ("Wait", "Ready", "Start", "Complete"), so steps never run
-// inside the step that fired them. The event deletes itself when complete.
+// inside the step that fired them. The event deletes itself when complete;
+// the application's end deletes those still waiting or running.
 #pragma once
 
 #include "runtime/containers/dictionary.h"
@@ -32,6 +33,10 @@ int32 WorkflowEvent_SetParentTaskHandle(WorkflowEvent *Handle, Task *Parent);
 int32 WorkflowEvent_SetQueued(WorkflowEvent *Handle, uint32 Flag);
 int32 WorkflowEvent_SetCompleteCallback(WorkflowEvent *Handle, void *User, WorkflowEvent_CompleteFunc Function);
 int32 WorkflowEvent_Start(WorkflowEvent *Handle, const char *Name);
+// The engine's end: deletes every event still waiting or running, without
+// completing it, and with it the references it holds on its workflow and
+// task.
+int32 WorkflowEvent_RemoveAll(void);
 
 // Workflow entry points built on events.
 int32 Workflow_RunTask(Workflow *Handle, const char *Name, void *User, WorkflowEvent_CompleteFunc Function);

@@ -68,5 +68,8 @@ int32 WorkflowRun_SetElevatedOverride(int32 Value); // -1: ask the system
 // worker protocol's own: the host's, so that the worker decides trust as
 // this process does. Null or "" for none.
 int32 WorkflowRun_SetWorkerSwitches(const char *Text);
+// The exit code of a worker that refused its command line or its
+// configuration before it started: the host's usage error.
+#define WORKFLOWRUN_WORKER_EXIT_REFUSED 2
 
 RUNTIME_EXTERN_C_END

@@ -203,9 +203,16 @@ int32 OnWatchWorker(void *User, const char *, const char *, const char *, Dictio
                                                   "{\"canRemote\":false}");
         return TRUE;
     }
-    Task_Print(Self->Owner, "The elevated worker ended before its run completed\n");
+    // Only the exit code says why: it comes from the kernel, not from
+    // anything another local user could write to.
+    int32 Code = 0;
+    bool Known = Process_GetExitCode(Self->Worker, &Code) != 0;
+    Task_Print(Self->Owner, "The elevated worker ended before its run completed (exit code %d)\n", Known ? Code : -1);
     Task_AddError(Self->Owner, "Launch_Error_RunElevated");
-    Task_AddErrorAlways(Self->Owner, "the elevated worker ended before its run completed (its log tells why)");
+    if (Known && Code == WORKFLOWRUN_WORKER_EXIT_REFUSED)
+        Task_AddErrorAlways(Self->Owner, "the elevated worker refused its command line or its configuration");
+    else
+        Task_AddErrorAlways(Self->Owner, "the elevated worker ended before its run completed (its log tells why)");
     return Task_Complete(Self->Owner, nullptr);
 }
 

@@ -10,8 +10,8 @@ runs the nested document and reports.
 hostile_peer: another local process finds a running host's end point and
 asks it, with a wrong token, to subscribe to the process's own port.
 signed_config: security on, signed documents and --config: the worker trusts
-what the parent trusts, and the reason a worker refuses a document reaches
-the parent's summary.
+what the parent trusts, and the reason a worker refuses a document, or a
+configuration that changed under it, reaches the parent's summary.
 signal_at_handover: one SIGINT or SIGTERM right after the worker has taken
 the run ends the parent within 2 s with exit code 130, and the worker ends.
 not_elevated: an elevator that does not elevate: the run fails with a clear
@@ -182,15 +182,20 @@ class Handover:
     """A temporary folder any user may use, an elevator stand-in that records
     each worker's start and exit status, and an unprivileged parent."""
 
-    def __init__(self, elevate=True, delay=0):
+    def __init__(self, elevate=True, delay=0, prelude="", replaced=False):
+        """prelude: shell lines run before the worker ({dir} is the folder);
+        replaced: the elevator becomes the worker, as pkexec does, so the
+        parent sees the worker's exit code (and no end is recorded)."""
         self.directory = tempfile.mkdtemp(prefix="host_worker_")
         os.chmod(self.directory, 0o777)
         self.marks = os.path.join(self.directory, "marks")
+        ending = 'exec "$@"\n' if replaced else '"$@"\necho ended $? >> %s\n' % self.marks
         self.elevator = write(self.directory, "elevator",
                               # A broken pipe does not stop it: the parent that
                               # reads the worker's id may be gone by then.
-                              "#!/bin/sh\ntrap '' PIPE\necho started >> %s\nsleep %s\n%s\"$@\"\necho ended $? >> %s\n" %
-                              (self.marks, delay, "VELMARSH_ELEVATED=1 " if elevate else "", self.marks), 0o755)
+                              "#!/bin/sh\ntrap '' PIPE\necho started >> %s\nsleep %s\n%s\n%s%s" %
+                              (self.marks, delay, prelude.replace("{dir}", self.directory),
+                               "export VELMARSH_ELEVATED=1\n" if elevate else "", ending), 0o755)
 
     def path(self, name):
         return os.path.join(self.directory, name)
@@ -268,12 +273,15 @@ def case_signed_config():
     # The worker gets no --disablesecurity: it must trust the signer through
     # the parent's configuration. The parent fetches only the child; a
     # grandchild signed by a stranger is refused in the worker, and the
-    # parent says why.
+    # parent says why; so is a configuration that changed between the
+    # parent's read and the worker's (the worker refuses to start).
     log = {"start": {"type": "Log", "message": "worker ran"}}
     nested = {"start": {"type": "WorkflowRun", "url": "file://{workflowDirectory}/grandchild.jws"}}
-    cases = [(log, 0, None), (nested, 1, 'Document signer is not trusted by the store "app"')]
-    for child, code, error in cases:
-        run = Handover()
+    changed = "cp {dir}/app.json {dir}/new.json && echo >> {dir}/new.json && mv -f {dir}/new.json {dir}/app.json"
+    cases = [(log, 0, None, ""), (nested, 1, 'Document signer is not trusted by the store "app"', ""),
+             (log, 1, "the elevated worker refused its command line or its configuration", changed)]
+    for child, code, error, prelude in cases:
+        run = Handover(prelude=prelude, replaced=bool(prelude))
         try:
             for suffix in ("pem", "der"):
                 shutil.copy(os.path.join(SIGNED, "demo-signer." + suffix), run.path("demo-signer." + suffix))
@@ -367,7 +375,7 @@ def case_parent_killed():
             except BlockingIOError:
                 pass
             taken.close()
-            check(marks[-1] != "ended 0", "before=%s: the worker ended successfully" % before)
+            check(marks[-1] == "ended 1", "before=%s: the worker %s, not as an orphan" % (before, marks[-1]))
             check(not before or "Trigger workflow" not in run.worker_log(), "the orphaned worker ran the run")
         finally:
             run.close()

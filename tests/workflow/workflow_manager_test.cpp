@@ -18,6 +18,7 @@
 #include "workflow/task_type_list.h"
 #include "workflow/workflow_app.h"
 #include "workflow/workflow_app_facts.h"
+#include "workflow/workflow_event.h"
 #include "workflow/workflow_manager.h"
 
 namespace {
@@ -295,6 +296,49 @@ TEST_F(ManagerTest, UnloadWithNothingLoadedAnswersAtOnce) {
     EXPECT_FALSE(WorkflowManager_IsUnloading());
     EXPECT_FALSE(WorkflowManager_AddJSON("{not json", nullptr, nullptr));
     EXPECT_FALSE(WorkflowManager_AddJSON("{\"noUrl\":1}", nullptr, nullptr));
+}
+
+
+// The engine ends while a run is alive: its workflow's "state" task is
+// completing and "launch" waits behind it. The events, the task and the
+// workflow go with the engine.
+class EngineEndTest : public WorkflowTest {};
+
+TEST_F(EngineEndTest, EventsAndWorkflowGoWhenItEndsMidRun) {
+    TempDirectory Directory;
+    std::ofstream(Directory / "w.yaml") << "state:\n  type: Test\n  outcome: hold\nlaunch:\n  type: Test\n";
+    static std::vector<std::string> Ids; // the workflow's, each queued event's, the task's
+    Ids.clear();
+    auto OnWait = [](void *, const char *, const char *, const char *Event, Dictionary *) -> int32 {
+        Ids.emplace_back(Event);
+        return TRUE;
+    };
+    auto OnAdd = [](void *, Dictionary *Payload) -> int32 {
+        const char *Flow = nullptr;
+        if (Dictionary_GetStringPtrByPath(Payload, "info\\workflow", &Flow) && Flow != nullptr)
+            Ids.insert(Ids.begin(), Flow);
+        return TRUE;
+    };
+    Authenticate_SetEnabled(0);
+    WorkflowManager_Init();
+    NotificationCenter_AddObserver("WorkflowEvent", "Wait", this, OnWait);
+    SetMainLoopTick([] { WorkflowManager_Process(); });
+    ASSERT_TRUE(WorkflowManager_Add(("file://" + (Directory / "w.yaml")).c_str(), nullptr, OnAdd));
+    ASSERT_TRUE(RunMainLoopUntil([] { return !TestTaskStarts().empty(); }));
+    Workflow *Flow = static_cast<Workflow *>(Class_ConvertFromInstanceId(Ids[0].c_str()));
+    ASSERT_NE(Flow, nullptr);
+    Workflow_QueueTask(Flow, "launch", nullptr, nullptr);
+    RunMainLoopPasses(5);
+    NotificationCenter_RemoveObserver("WorkflowEvent", "Wait", this, OnWait);
+    SetMainLoopTick(nullptr);
+    ASSERT_EQ(Ids.size(), 3u) << "the workflow, its state and launch events";
+    Task *State = nullptr;
+    ASSERT_TRUE(Workflow_FindTaskByName(Flow, "state", &State) && State != nullptr);
+    Ids.emplace_back(((ClassStruct *)State)->InstanceId);
+    Task_Complete(State, nullptr);
+    WorkflowManager_Remove();
+    WorkflowApp_Remove();
+    for (const std::string &Each : Ids) EXPECT_EQ(Class_ConvertFromInstanceId(Each.c_str()), nullptr) << Each;
 }
 
 } // namespace
