@@ -217,7 +217,7 @@ bool CheckWorkflowSwitches(std::string &Url, std::string &Tasks, std::string &Co
     };
     if (HostWorker_IsRequested()) {
         if (!CommandLine_GetFieldByName(nullptr, "wfendpoint", Value, FieldSize) || Value[0] == 0)
-            return Refuse("--wfworker needs --wfendpoint=<the parent's end-point URL>");
+            return Refuse("--wfworker needs --wfendpoint=<the file holding the parent's end-point URL>");
         return true;
     }
     if (!CommandLine_GetFieldByName(nullptr, "workflow", Value, FieldSize) || Value[0] == 0)

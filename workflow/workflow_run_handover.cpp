@@ -1,6 +1,7 @@
 // Handing an elevated run to the workflow worker: the worker is launched
-// with administrator rights and a one-time URL of this process's end point,
-// it subscribes back, and once both streams are up the start request goes
+// with administrator rights and the path of an owner-only file holding a
+// one-time URL of this process's end point (never the URL itself: command
+// lines are open to every local user), it subscribes back, and once both streams are up the start request goes
 // over; the worker's "WorkflowRun"/"Complete" completes the run task here.
 // A worker that goes away before it reports completes the run with an error,
 // so nothing waits for it for ever.
@@ -11,9 +12,11 @@
 
 #include "net/analytics.h"
 #include "platform/process.h"
+#include "runtime/event_queue.h"
 #include "runtime/notification/notification_center.h"
 #include "runtime/posix/platform_folder.h"
 #include "runtime/text/string.h"
+#include "workflow/handover_file.h"
 #include "workflow/notification_end_point.h"
 #include "workflow/workflow_app.h"
 #include "workflow/workflow_run_internal.h"
@@ -123,6 +126,30 @@ void SendStartRequest(WorkflowRun *Self) {
 
 void Launch(WorkflowRun *Self);
 
+// The worker's URL serves only the worker: once the run or the worker has
+// ended, its token is withdrawn and its file removed (a worker that came
+// has removed the file and used the token already).
+void ForgetSecret(WorkflowRun *Self) {
+    if (Self->SecretUrl[0] != 0 && EndPoint() != nullptr)
+        NotificationEndPoint_RemoveWebServerURL(EndPoint(), Self->SecretUrl);
+    if (Self->SecretPath[0] != 0) HandOverFile_Remove(Self->SecretPath);
+    Self->SecretUrl[0] = Self->SecretPath[0] = 0;
+}
+
+// Ticks the launched worker until it ends, however long its elevator's
+// password prompt keeps it waiting; its end withdraws its URL.
+constexpr float64 WatchSeconds = 0.25;
+int32 WatchWorker(void *Instance, void *Payload) {
+    WorkflowRun *Self = *static_cast<WorkflowRun **>(Payload);
+    if (Self->Worker == nullptr) return TRUE;
+    Process_Process(Self->Worker);
+    uint32 State = PROCESS_STATE_IDLE;
+    Process_GetState(Self->Worker, &State);
+    if (State == PROCESS_STATE_IDLE) ForgetSecret(Self);
+    else EventQueue_AddDelay(nullptr, Instance, &Self, (int32)sizeof(Self), WatchWorker, WatchSeconds);
+    return TRUE;
+}
+
 int32 OnConnected(void *User, const char *, const char *, const char *, Dictionary *) {
     SendStartRequest(static_cast<WorkflowRun *>(User));
     return TRUE;
@@ -192,11 +219,14 @@ void Launch(WorkflowRun *Self) {
     char Arguments[TextSize] = "";
     Task_GetStringArgument(Self->Owner, "arguments", Arguments, (int32)sizeof(Arguments));
     bool Made = NotificationEndPoint_GetWebServerURL(EndPoint(), TRUE, PeerUrl, (int32)sizeof(PeerUrl)) != 0;
+    if (Made) String_CopyLength(Self->SecretUrl, PeerUrl, (int32)sizeof(Self->SecretUrl));
+    Made = Made && strlen(PeerUrl) < sizeof(Self->SecretUrl) &&
+           HandOverFile_Write(PeerUrl, Self->SecretPath, (int32)sizeof(Self->SecretPath));
     Task_SetExpandStringCallback(Self->Owner, Self, ExpandTaskPath);
     Task_ExpandString(Self->Owner, Arguments, (int32)sizeof(Arguments));
     char Line[TextSize * 2];
     String_Print(Line, (int32)sizeof(Line), "%s%s--debugfileid=elevated --%s --%s=\"%s\"", Arguments,
-                 Arguments[0] ? " " : "", "wfworker", "wfendpoint", PeerUrl);
+                 Arguments[0] ? " " : "", "wfworker", "wfendpoint", Self->SecretPath);
     char Directory[PathSize] = "";
     String_CopyLength(Directory, Own, (int32)sizeof(Directory));
     char *Slash = strrchr(Directory, '/');
@@ -213,9 +243,12 @@ void Launch(WorkflowRun *Self) {
     Process_Dump(Self->Worker);
     if (!Made || !Process_Launch(Self->Worker)) {
         NotificationEndPoint_RemoveWebServerURL(EndPoint(), PeerUrl);
+        ForgetSecret(Self);
         Task_AddError(Self->Owner, "Launch_Error_RunElevated");
         Task_Complete(Self->Owner, nullptr);
+        return;
     }
+    EventQueue_AddDelay(nullptr, &Self->Worker, &Self, (int32)sizeof(Self), WatchWorker, WatchSeconds);
 }
 
 } // namespace
@@ -246,6 +279,7 @@ int32 WorkflowRunInt_EndHandOver(WorkflowRun *Self) {
     if (!Self->HandedOver) return TRUE;
     Self->HandedOver = FALSE;
     Observe(Self, false);
+    ForgetSecret(Self);
     return TRUE;
 }
 
@@ -259,6 +293,8 @@ int32 WorkflowRunInt_CancelHandOver(WorkflowRun *Self) {
 
 int32 WorkflowRunInt_ReleaseWorker(WorkflowRun *Self) {
     // The worker outlives this run when it wants; it is collected later.
+    EventQueue_RemoveInstance(nullptr, &Self->Worker);
+    ForgetSecret(Self);
     if (Self->Worker != nullptr) Process_Release(&Self->Worker);
     return TRUE;
 }

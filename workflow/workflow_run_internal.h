@@ -21,6 +21,10 @@ struct WorkflowRun {
     uint32 HandedOver;
     uint32 StartSent;
     char RemoteWorkflow[40]; // the worker's workflow, for a cancel
+    // The URL handed to the worker and the owner-only file that carries it,
+    // while its token may still serve (until the run or the worker ends).
+    char SecretUrl[128];
+    char SecretPath[320];
 };
 
 inline const char *RunId(WorkflowRun *Self) { return Self->Class.InstanceId; }
