@@ -80,11 +80,14 @@ def attacker(mode, *rest):
         directory, found, passes = rest[0], set(), 0
         while not os.path.exists(os.path.join(directory, "stop")):
             for pid in filter(str.isdigit, os.listdir("/proc")):
+                text = b""
                 for name in ("cmdline", "environ"):
                     try:
-                        found.update(match.decode() for match in URL.findall(open("/proc/%s/%s" % (pid, name), "rb").read()))
+                        text += open("/proc/%s/%s" % (pid, name), "rb").read()
                     except OSError:
                         pass
+                if directory.encode() in text:  # a process of this run, not of another test
+                    found.update(match.decode() for match in URL.findall(text))
             passes += 1
             if passes == 20 and os.path.exists(os.path.join(directory, "launched")):
                 open(os.path.join(directory, "go"), "w").close()
