@@ -1,7 +1,8 @@
-// The host's workflow-worker role ("--wfworker --wfendpoint=<url>"): the
-// elevated copy of the program that a windowed process starts for its
-// elevated workflow runs. Its end point starts on the first tick and
-// subscribes to the parent's URL once it listens; runs arrive from the
+// The host's workflow-worker role ("--wfworker --wfendpoint=<file>", the
+// file holding the parent's URL): the elevated copy of the program that a
+// windowed process starts for its elevated workflow runs. Its end point
+// starts on the first tick and subscribes to the parent's URL once it
+// listens; runs arrive from the
 // parent as start requests and report back over the same end point. The
 // loop ticks the application and the manager every 15 ms until the end
 // point has lost its parent and no run is left (or a second SIGINT/SIGTERM

@@ -274,7 +274,7 @@ bool CheckWorkflowSwitches(std::string &Url, std::string &Tasks, std::string &Co
             return Refuse(("cannot read configuration file " + Config +
                            ": it changed after the parent process read it").c_str());
         if (!CommandLine_GetFieldByName(nullptr, "wfendpoint", Value, FieldSize) || Value[0] == 0)
-            return Refuse("--wfworker needs --wfendpoint=<the parent's end-point URL>");
+            return Refuse("--wfworker needs --wfendpoint=<the file holding the parent's end-point URL>");
         return true;
     }
     if (!CommandLine_GetFieldByName(nullptr, "workflow", Value, FieldSize) || Value[0] == 0)

@@ -23,6 +23,8 @@ struct WebGetConnection {
     WebGetRequest *Waiting = nullptr; // added, not yet started
     std::string Path;
     std::unique_ptr<WebGetPoolConnection> Socket;
+    void *ConnectedUser = nullptr;
+    WebGetConnection_ConnectedFunc Connected = nullptr;
 };
 
 #define WebGetConnection_Check(Handle) Class_CheckHandle((Handle), WEBGETCONNECTION_CLASSID)
@@ -69,6 +71,11 @@ void Start(WebGetConnection *Self) {
             return Fail(Request, WEBGET_ERROR_CONNECT, Error);
         }
         Socket->Phase = WebGetPoolConnection::State::Connecting;
+        if (Self->Connected != nullptr) {
+            void *User = Self->ConnectedUser;
+            WebGetConnection_ConnectedFunc Check = Self->Connected;
+            Socket->Connected = [User, Check](int32 Fd) { return Check(User, Fd) != 0; };
+        }
     } else {
         Socket->Phase = WebGetPoolConnection::State::Sending;
     }
@@ -124,6 +131,14 @@ int32 WebGetConnection_SetAllowProxyLoopback(WebGetConnection *Handle, int32 Fla
 int32 WebGetConnection_SetReportError(WebGetConnection *Handle, int32 Flag) {
     WebGetConnection_Check(Handle);
     Handle->ReportError = Flag != 0;
+    return TRUE;
+}
+
+int32 WebGetConnection_SetConnectedCallback(WebGetConnection *Handle, void *User,
+                                            WebGetConnection_ConnectedFunc Function) {
+    WebGetConnection_Check(Handle);
+    Handle->ConnectedUser = User;
+    Handle->Connected = Function;
     return TRUE;
 }
 

@@ -34,6 +34,13 @@ int32 WebGetConnection_SetAllowProxyLoopback(WebGetConnection *Handle, int32 Fla
 // Whether a failed connection reaches the pool's error callback (default 1).
 int32 WebGetConnection_SetReportError(WebGetConnection *Handle, int32 Flag);
 
+// Called once a new socket has connected, before any byte is sent, with
+// the socket; answering 0 ends the request with 950 (sub-code EACCES) and
+// closes the socket unused.
+typedef int32 (*WebGetConnection_ConnectedFunc)(void *User, int32 Socket);
+int32 WebGetConnection_SetConnectedCallback(WebGetConnection *Handle, void *User,
+                                            WebGetConnection_ConnectedFunc Function);
+
 // Takes a reference on the request and starts it on the next tick; 0 while
 // another request is pending or for a URL this client cannot reach.
 int32 WebGetConnection_RequestAdd(WebGetConnection *Handle, WebGetRequest *Request);

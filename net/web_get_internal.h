@@ -2,6 +2,7 @@
 // client (web_get_request.cpp, web_get_pool.cpp).
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -72,6 +73,9 @@ struct WebGetPoolConnection {
     bool Reused = false;
     bool GotBytes = false;
     bool ReportErrors = true;
+    // Asked once the socket has connected, before anything is sent; false
+    // ends the request unsent.
+    std::function<bool(int32)> Connected;
     WebGetResponse *Parser = nullptr;
 
     WebGetPoolConnection() { WebGetResponse_Create(&Parser); }

@@ -157,6 +157,8 @@ void StepInt(WebGetPoolConnection *Connection) {
             return FailConnection(Connection, WEBGET_ERROR_CONNECT, Error);
         }
         if (Result == SOCKET_READY) {
+            if (Connection->Connected && !Connection->Connected(Connection->Fd))
+                return FailConnection(Connection, WEBGET_ERROR_CONNECT, EACCES);
             Connection->Phase = State::Sending;
             Connection->LastActivity = Now;
         }

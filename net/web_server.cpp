@@ -18,6 +18,7 @@
 
 #include "net/web_get.h"
 #include "runtime/log.h"
+#include "runtime/posix/platform_network.h"
 #include "runtime/text/string.h"
 #include "runtime/time.h"
 
@@ -662,4 +663,12 @@ int32 WebServer_ConnectionGetRemotePort(WebServer *Handle, WebServerConnection *
     WebServer_Check(Handle);
     Debug_CheckPointer(Connection);
     return Connection->RemotePort;
+}
+
+int32 WebServer_ConnectionGetPeerUid(WebServer *Handle, WebServerConnection *Connection, uint32 *Uid) {
+    WebServer_Check(Handle);
+    Debug_CheckPointer(Connection);
+    Debug_CheckPointer(Uid);
+    *Uid = 0;
+    return Connection->Fd >= 0 && Platform_GetTcpPeerUid(Connection->Fd, Uid);
 }

@@ -91,6 +91,9 @@ int32 WebServer_ConnectionResponseWrite(WebServer *Handle, WebServerConnection *
 int32 WebServer_ConnectionSetUserHandle(WebServer *Handle, WebServerConnection *Connection, void *User);
 void *WebServer_ConnectionGetUserHandle(WebServer *Handle, WebServerConnection *Connection);
 int32 WebServer_ConnectionGetRemotePort(WebServer *Handle, WebServerConnection *Connection);
+// The user owning the peer's socket (a process on this machine); 0 when it
+// cannot be told.
+int32 WebServer_ConnectionGetPeerUid(WebServer *Handle, WebServerConnection *Connection, uint32 *Uid);
 
 // The request reader, on its own for tests and fuzzing: parses one header
 // block from the front of Bytes. Results below; Consumed is the header

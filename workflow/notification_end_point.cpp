@@ -4,6 +4,7 @@
 #include <stdarg.h>
 #include <string.h>
 #include <strings.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <memory>
@@ -17,6 +18,7 @@
 #include "runtime/containers/dictionary.h"
 #include "runtime/documents/json.h"
 #include "runtime/notification/notification_center.h"
+#include "runtime/posix/platform_network.h"
 #include "runtime/text/string.h"
 #include "runtime/text/url.h"
 #include "workflow/workflow_run.h"
@@ -61,6 +63,7 @@ struct RemoteEndPoint {
     WebGetConnection *Connection = nullptr;
     WebGetRequest *Request = nullptr;
     bool SentUrl = false;
+    std::string Offered; // our URL sent in EndPoint-URL, while its token may serve
     bool Started = false;
     bool Incoming = false;
     ~RemoteEndPoint() {
@@ -82,6 +85,7 @@ struct NotificationEndPoint {
     WebServer *Server = nullptr;
     std::set<std::string> Tokens;
     uint32 Elevated = 0;
+    uint32 TrustedUid = 0;
     std::vector<ServedConnection *> Served;
     std::vector<std::unique_ptr<RemoteEndPoint>> Remotes;
     std::vector<PeerState> Peers;
@@ -293,8 +297,31 @@ int32 OnSubscriptionHeader(void *User, WebGetRequest *Request) {
     Remote->PeerId = Id;
     Remote->Cipher.SetKey(Remote->Token);
     Remote->Incoming = true;
+    // A peer that already subscribes to us never uses the URL we offered it:
+    // its token is withdrawn now rather than left to serve someone else.
+    NotificationEndPoint *Self = Remote->Owner;
+    if (!Remote->Offered.empty() &&
+        std::any_of(Self->Served.begin(), Self->Served.end(),
+                    [&](ServedConnection *Each) { return strcasecmp(Each->PeerId.c_str(), Id) == 0; })) {
+        NotificationEndPoint_RemoveWebServerURL(Self, Remote->Offered.c_str());
+        Remote->Offered.clear();
+    }
     TrackConnection(Remote->Owner, Remote->PeerId, true, true);
     return TRUE;
+}
+
+bool Trusted(NotificationEndPoint *Self, uint32 Uid) { return Uid == Self->TrustedUid || Uid == 0; }
+
+// Whoever holds the port of a peer URL gets nothing from us, not even our
+// id or a URL of ours, unless its listening socket is the trusted user's
+// or root's.
+int32 OnSubscriptionConnected(void *User, int32 Socket) {
+    RemoteEndPoint *Remote = static_cast<RemoteEndPoint *>(User);
+    uint32 Uid = 0;
+    if (Platform_GetTcpListenerUid(Socket, &Uid) && Trusted(Remote->Owner, Uid)) return TRUE;
+    NotificationEndPoint_Print(Remote->Owner, "Refused endpoint - %s - its listener is not of user %u or root\n",
+                               Remote->Url.c_str(), Remote->Owner->TrustedUid);
+    return FALSE;
 }
 
 int32 OnSubscriptionBody(void *User, WebGetRequest *, const uint8 *Bytes, int32 Length) {
@@ -349,6 +376,15 @@ int32 OnResponseHeader(void *User, WebServer *Server, WebServerConnection *Conne
     ServedConnection *Served = static_cast<ServedConnection *>(WebServer_ConnectionGetUserHandle(Server, Connection));
     const char *Path = WebServer_ConnectionGetFilenamePtr(Server, Connection);
     std::string Token = Path[0] == '/' ? std::string(Path + 1) : std::string(Path);
+    // Who the peer is counts before what it knows: a socket of another user
+    // is refused whatever token it holds, and the token stays issued.
+    uint32 Uid = 0;
+    if (!WebServer_ConnectionGetPeerUid(Server, Connection, &Uid) || !Trusted(Self, Uid)) {
+        NotificationEndPoint_Print(Self, "Refused subscription - %s - %s - its socket is not of user %u or root\n",
+                                   Path, Served->PeerId.c_str(), Self->TrustedUid);
+        WebServer_ConnectionSetResponse(Server, Connection, 403, 0);
+        return FALSE;
+    }
     bool Issued = ValidToken(Token) && Self->Tokens.count(Token) != 0;
     if (Served->Subscribed || !Issued || !ValidPeerId(Served->PeerId)) {
         NotificationEndPoint_Print(Self, "Refused subscription - %s - %s\n", Path, Served->PeerId.c_str());
@@ -432,6 +468,7 @@ int32 NotificationEndPoint_Create(NotificationEndPoint **Handle) {
     Class_GenerateInstanceId(Self);
     NotificationEndPoint_SetPrintIdentifier(Self, ClassName);
     Self->Elevated = WorkflowRun_IsElevated() ? 1 : 0;
+    Self->TrustedUid = (uint32)geteuid();
     WebServer_Create(&Self->Server);
     WebServer_SetListenIP(Self->Server, "127.0.0.1");
     WebServer_SetListenPort(Self->Server, 0);
@@ -489,6 +526,12 @@ int32 NotificationEndPoint_IsConnected(NotificationEndPoint *Handle) {
     return WebServer_IsRunning(Handle->Server) && !Handle->Served.empty();
 }
 
+int32 NotificationEndPoint_SetTrustedUid(NotificationEndPoint *Handle, uint32 Uid) {
+    NotificationEndPoint_Check(Handle);
+    Handle->TrustedUid = Uid;
+    return TRUE;
+}
+
 int32 NotificationEndPoint_IsElevated(NotificationEndPoint *Handle) {
     NotificationEndPoint_Check(Handle);
     return (int32)Handle->Elevated;
@@ -514,8 +557,10 @@ int32 NotificationEndPoint_Process(NotificationEndPoint *Handle) {
             WebGetRequest_SetHeader(Remote->Request, "EndPoint-ID", Own.c_str(), TRUE);
             if (!Remote->SentUrl) {
                 char Url[UrlSize];
-                if (NotificationEndPoint_GetWebServerURL(Handle, TRUE, Url, (int32)sizeof(Url)))
+                if (NotificationEndPoint_GetWebServerURL(Handle, TRUE, Url, (int32)sizeof(Url))) {
                     WebGetRequest_SetHeader(Remote->Request, "EndPoint-URL", Url, TRUE);
+                    Remote->Offered = Url;
+                }
                 Remote->SentUrl = true;
             }
             Remote->Started = WebGetConnection_RequestAdd(Remote->Connection, Remote->Request) != 0;
@@ -584,6 +629,7 @@ int32 NotificationEndPoint_AddEndPoint(NotificationEndPoint *Handle, const char 
     WebGetConnection_SetAllowProxy(Remote->Connection, 0);
     WebGetConnection_SetAllowProxyLoopback(Remote->Connection, 0);
     WebGetConnection_SetReportError(Remote->Connection, 0);
+    WebGetConnection_SetConnectedCallback(Remote->Connection, Remote.get(), OnSubscriptionConnected);
     WebGetRequest_Create(&Remote->Request);
     WebGetRequest_SetAllowCompressedContent(Remote->Request, 0);
     WebGetRequest_SetLimitBodySize(Remote->Request, -1);
@@ -601,6 +647,8 @@ int32 NotificationEndPoint_RemoveEndPoint(NotificationEndPoint *Handle, const ch
         if (strcasecmp((*It)->Url.c_str(), Url) == 0) {
             NotificationEndPoint_Print(Handle, "Removed endpoint - %s\n", Url);
             std::unique_ptr<RemoteEndPoint> Gone = std::move(*It);
+            // With the peer gone, the URL offered to it serves nobody.
+            if (!Gone->Offered.empty()) Handle->Tokens.erase(LastSegment(Gone->Offered.c_str()));
             Handle->Remotes.erase(It);
             return TRUE;
         }
@@ -616,6 +664,8 @@ int32 NotificationEndPoint_HasRemoteEndPoint(NotificationEndPoint *Handle) {
 
 int32 NotificationEndPoint_Reset(NotificationEndPoint *Handle) {
     NotificationEndPoint_Check(Handle);
+    for (const auto &Remote : Handle->Remotes)
+        if (!Remote->Offered.empty()) Handle->Tokens.erase(LastSegment(Remote->Offered.c_str()));
     Handle->Remotes.clear();
     Handle->Peers.clear();
     return TRUE;

@@ -6,7 +6,10 @@
 // for, its EndPoint-URL included, is acted on before its token and its
 // EndPoint-ID passed. The answer is an endless chunked
 // stream with one RC4-enciphered JSON message per notification of the peer's
-// process (the token is the key; the key stream runs on across chunks). The
+// process (the token is the key; the key stream runs on across chunks). A
+// token serves one subscription; the one offered in EndPoint-URL is also
+// withdrawn once the peer answers while it already subscribes to us (it
+// will not use it), or when the peer's end point is removed. The
 // receiver re-fires each message locally with "isRemote" true; an elevated
 // end point accepts only a short list of commands.
 //
@@ -57,6 +60,13 @@ int32 NotificationEndPoint_RemoveEndPoint(NotificationEndPoint *Handle, const ch
 int32 NotificationEndPoint_HasRemoteEndPoint(NotificationEndPoint *Handle);
 int32 NotificationEndPoint_Reset(NotificationEndPoint *Handle);
 int32 NotificationEndPoint_GetWebServerHandle(NotificationEndPoint *Handle, WebServer **Server);
+// The user whose processes (besides root's) may subscribe here and whose
+// listeners (besides root's) this end point subscribes to; the effective
+// user from creation. Each side is checked on the socket itself, whatever
+// token it holds: a subscription from another user's socket gets 403, and
+// a peer URL whose port another user listens on is dropped unsent. Each
+// refusal is one log line.
+int32 NotificationEndPoint_SetTrustedUid(NotificationEndPoint *Handle, uint32 Uid);
 // Whether this end point was made in an elevated process (it then accepts
 // only the commands a worker takes from its parent).
 int32 NotificationEndPoint_IsElevated(NotificationEndPoint *Handle);

@@ -19,6 +19,8 @@
 #include "workflow/workflow_app_facts.h"
 #include "workflow/workflow_app_interop.h"
 #include "workflow/workflow_app_web.h"
+#include "runtime/posix/platform_network.h"
+#include "workflow/handover_file.h"
 #include "workflow/notification_end_point.h"
 #include "workflow/workflow_app_life.h"
 #include "workflow/workflow_run.h"
@@ -182,13 +184,16 @@ int32 OnEndPointDisconnected(void *, const char *, const char *, const char *, D
 }
 
 // A worker subscribes to the process that started it as soon as its own
-// server listens.
+// server listens. The switch names the owner-only file that holds the
+// parent's URL; the URL itself never stands on a command line.
 int32 OnEndPointRunning(void *, const char *, const char *, const char *, Dictionary *) {
-    char Url[512] = "";
-    if (!CommandLine_GetFieldByName(nullptr, "wfendpoint", Url, (int32)sizeof(Url)) || Url[0] == 0) return TRUE;
-    // A parent URL that cannot be subscribed to leaves the worker without a
-    // parent: it ends like one whose parent went away.
-    if (NotificationEndPoint_AddEndPoint(State->EndPoint, Url)) State->Subscribed = TRUE;
+    char Path[512] = "", Url[512] = "";
+    if (!CommandLine_GetFieldByName(nullptr, "wfendpoint", Path, (int32)sizeof(Path)) || Path[0] == 0) return TRUE;
+    // A parent URL that cannot be read or subscribed to leaves the worker
+    // without a parent: it ends like one whose parent went away.
+    if (HandOverFile_Read(Path, Platform_GetLauncherUid(), Url, (int32)sizeof(Url)) &&
+        NotificationEndPoint_AddEndPoint(State->EndPoint, Url))
+        State->Subscribed = TRUE;
     else State->DisconnectSeen = TRUE;
     return TRUE;
 }
@@ -221,6 +226,9 @@ int32 WorkflowApp_InitTick(void) {
     Analytics_SetSendFunction(State, SendAnalytics);
     NotificationCenter_AddObserver("Task", "Complete", State, OnTaskComplete);
     NotificationEndPoint_Create(&State->EndPoint);
+    // A worker's peer is the process of the user who had it elevated.
+    if (CommandLine_IsFieldSet(nullptr, "wfworker"))
+        NotificationEndPoint_SetTrustedUid(State->EndPoint, Platform_GetLauncherUid());
     std::string Point = EndPointId();
     NotificationCenter_AddInstanceObserver("NotificationEndPoint", "Disconnected", Point.c_str(), State,
                                            OnEndPointDisconnected);

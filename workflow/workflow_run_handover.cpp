@@ -1,6 +1,7 @@
 // Handing an elevated run to the workflow worker: the worker is launched
-// with administrator rights and a one-time URL of this process's end point,
-// it subscribes back, and once both streams are up the start request goes
+// with administrator rights and the path of an owner-only file holding a
+// one-time URL of this process's end point (never the URL itself: command
+// lines are open to every local user), it subscribes back, and once both streams are up the start request goes
 // over; the worker's "WorkflowRun"/"Complete" completes the run task here.
 // A worker that goes away before it reports completes the run with an error,
 // and one that does not answer a cancel in time is no longer waited for, so
@@ -18,6 +19,7 @@
 #include "runtime/posix/platform.h"
 #include "runtime/posix/platform_folder.h"
 #include "runtime/text/string.h"
+#include "workflow/handover_file.h"
 #include "workflow/notification_end_point.h"
 #include "workflow/workflow_app.h"
 #include "workflow/workflow_run_internal.h"
@@ -133,6 +135,16 @@ void SendStartRequest(WorkflowRun *Self) {
 
 void Launch(WorkflowRun *Self);
 
+// The worker's URL serves only the worker: once the run or the worker has
+// ended, its token is withdrawn and its file removed (a worker that came
+// has removed the file and used the token already).
+void ForgetSecret(WorkflowRun *Self) {
+    if (Self->SecretUrl[0] != 0 && EndPoint() != nullptr)
+        NotificationEndPoint_RemoveWebServerURL(EndPoint(), Self->SecretUrl);
+    if (Self->SecretPath[0] != 0) HandOverFile_Remove(Self->SecretPath);
+    Self->SecretUrl[0] = Self->SecretPath[0] = 0;
+}
+
 int32 OnConnected(void *User, const char *, const char *, const char *, Dictionary *) {
     SendStartRequest(static_cast<WorkflowRun *>(User));
     return TRUE;
@@ -190,14 +202,21 @@ int32 OnCancelUnanswered(void *User, const char *, const char *, const char *, D
     return Task_Complete(Self->Owner, nullptr);
 }
 
-// A worker that ends before its run has reported (it refused its switches,
+// Ticks the launched worker, however long its elevator's password prompt
+// keeps it waiting. Its URL serves only while both it and the run live; a
+// worker that ends before its run has reported (it refused its switches,
 // could not start or died) fails the run instead of leaving it waiting.
 int32 OnWatchWorker(void *User, const char *, const char *, const char *, Dictionary *) {
     WorkflowRun *Self = static_cast<WorkflowRun *>(User);
-    if (Task_IsCompleted(Self->Owner) || Self->Worker == nullptr) return TRUE;
+    if (Self->Worker == nullptr) return TRUE;
+    if (Task_IsCompleted(Self->Owner)) {
+        ForgetSecret(Self);
+        return TRUE;
+    }
     Process_Process(Self->Worker);
     uint32 State = PROCESS_STATE_IDLE;
     Process_GetState(Self->Worker, &State);
+    if (State != PROCESS_STATE_RUNNING) ForgetSecret(Self);
     if (State == PROCESS_STATE_RUNNING) {
         NotificationCenter_FireAfterDelayWithJSON("WorkflowRun", "WatchWorker", RunId(Self), WorkerWatchMilliseconds,
                                                   "{\"canRemote\":false}");
@@ -251,11 +270,14 @@ void Launch(WorkflowRun *Self) {
     char Arguments[TextSize] = "";
     Task_GetStringArgument(Self->Owner, "arguments", Arguments, (int32)sizeof(Arguments));
     bool Made = NotificationEndPoint_GetWebServerURL(EndPoint(), TRUE, PeerUrl, (int32)sizeof(PeerUrl)) != 0;
+    if (Made) String_CopyLength(Self->SecretUrl, PeerUrl, (int32)sizeof(Self->SecretUrl));
+    Made = Made && strlen(PeerUrl) < sizeof(Self->SecretUrl) &&
+           HandOverFile_Write(PeerUrl, Self->SecretPath, (int32)sizeof(Self->SecretPath));
     Task_SetExpandStringCallback(Self->Owner, Self, ExpandTaskPath);
     Task_ExpandString(Self->Owner, Arguments, (int32)sizeof(Arguments));
     char Line[TextSize * 2];
     String_Print(Line, (int32)sizeof(Line), "%s%s--debugfileid=elevated --%s --%s=\"%s\"", Arguments,
-                 Arguments[0] ? " " : "", "wfworker", "wfendpoint", PeerUrl);
+                 Arguments[0] ? " " : "", "wfworker", "wfendpoint", Self->SecretPath);
     Made = AppendWorkerSwitches(Line, (int32)sizeof(Line)) && Made;
     char Directory[PathSize] = "";
     String_CopyLength(Directory, Own, (int32)sizeof(Directory));
@@ -273,6 +295,7 @@ void Launch(WorkflowRun *Self) {
     Process_Dump(Self->Worker);
     if (!Made || !Process_Launch(Self->Worker)) {
         NotificationEndPoint_RemoveWebServerURL(EndPoint(), PeerUrl);
+        ForgetSecret(Self);
         Task_AddError(Self->Owner, "Launch_Error_RunElevated");
         Task_Complete(Self->Owner, nullptr);
         return;
@@ -309,6 +332,7 @@ int32 WorkflowRunInt_EndHandOver(WorkflowRun *Self) {
     if (!Self->HandedOver) return TRUE;
     Self->HandedOver = FALSE;
     Observe(Self, false);
+    ForgetSecret(Self);
     return TRUE;
 }
 
@@ -329,6 +353,7 @@ int32 WorkflowRun_SetWorkerSwitches(const char *Text) {
 
 int32 WorkflowRunInt_ReleaseWorker(WorkflowRun *Self) {
     // The worker outlives this run when it wants; it is collected later.
+    ForgetSecret(Self);
     if (Self->Worker != nullptr) Process_Release(&Self->Worker);
     return TRUE;
 }

@@ -22,6 +22,10 @@ struct WorkflowRun {
     uint32 StartSent;
     char RemoteWorkflow[40]; // the worker's workflow, for a cancel
     uint32 WatchingCancel;   // a run of the other process: its "Workflow"/"Cancel"
+    // The URL handed to the worker and the owner-only file that carries it,
+    // while its token may still serve (until the run or the worker ends).
+    char SecretUrl[128];
+    char SecretPath[320];
 };
 
 inline const char *RunId(WorkflowRun *Self) { return Self->Class.InstanceId; }

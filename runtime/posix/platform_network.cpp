@@ -11,6 +11,7 @@
 #include <net/if_arp.h>
 #include <netinet/in.h>
 #include <resolv.h>
+#include <sys/socket.h>
 #include <stdlib.h>
 #include <string.h>
 #include <strings.h>
@@ -136,6 +137,57 @@ uint64 PlatformNetwork_TcpInode(std::string_view Text, uint32 Address, int32 Por
     return Inode;
 }
 
+namespace {
+
+// "ADDRESS:PORT" as the socket tables print it: the address as 32-bit words
+// in memory order (one for IPv4, four for IPv6), the port in hexadecimal.
+bool ParseTableAddress(std::string_view Text, bool V6, uint8 *Address, int32 *Port) {
+    const size_t Colon = Text.find(':');
+    const size_t Words = V6 ? 4 : 1;
+    uint64 Value = 0;
+    if (Colon != Words * 8 || !ParseHex(Text.substr(Colon + 1), Value) || Value > 65535) return false;
+    *Port = (int32)Value;
+    uint8 Bytes[16] = {};
+    for (size_t Word = 0; Word < Words; Word++) {
+        uint64 Part = 0;
+        if (!ParseHex(Text.substr(Word * 8, 8), Part)) return false;
+        const uint32 Memory = (uint32)Part;
+        memcpy(Bytes + Word * 4, &Memory, 4);
+    }
+    if (V6) {
+        memcpy(Address, Bytes, 16);
+    } else {
+        memset(Address, 0, 10);
+        Address[10] = Address[11] = 0xff;
+        memcpy(Address + 12, Bytes, 4);
+    }
+    return true;
+}
+
+} // namespace
+
+std::vector<PlatformTcpEntry> PlatformNetwork_TcpEntries(std::string_view Text, bool V6) {
+    std::vector<PlatformTcpEntry> Entries;
+    Lines(Text, [&](std::string_view Line) {
+        std::vector<std::string_view> Parts = Fields(Line);
+        PlatformTcpEntry Entry{};
+        uint64 State = 0, Uid = 0;
+        if (Parts.size() < 10 || !ParseTableAddress(Parts[1], V6, Entry.Local, &Entry.LocalPort) ||
+            !ParseTableAddress(Parts[2], V6, Entry.Remote, &Entry.RemotePort) || !ParseHex(Parts[3], State) ||
+            State > 255 || Parts[7].empty() || Parts[7].size() > 10)
+            return;
+        for (char Digit : Parts[7]) {
+            if (!isdigit((unsigned char)Digit)) return;
+            Uid = Uid * 10 + (uint64)(Digit - '0');
+        }
+        if (Uid > UINT32_MAX) return;
+        Entry.State = (int32)State;
+        Entry.Uid = (uint32)Uid;
+        Entries.push_back(Entry);
+    });
+    return Entries;
+}
+
 extern "C" int32 Platform_GetDNS(char *Primary, char *Secondary) {
     Debug_CheckPointer(Primary);
     Debug_CheckPointer(Secondary);
@@ -236,4 +288,215 @@ extern "C" int32 Platform_GetSocketPID(uint32 Address, int32 Port, int32 *OutPid
     }
     closedir(Processes);
     return *OutPid != 0;
+}
+
+namespace {
+
+constexpr int32 TcpEstablished = 1;
+constexpr int32 TcpListening = 10;
+
+struct Endpoint {
+    uint8 Address[16] = {};
+    int32 Port = 0;
+};
+
+// A socket address in the tables' form (IPv4 mapped into IPv6).
+bool FromSocketAddress(const sockaddr_storage &Storage, Endpoint *Out) {
+    if (Storage.ss_family == AF_INET) {
+        const auto *Four = reinterpret_cast<const sockaddr_in *>(&Storage);
+        Out->Address[10] = Out->Address[11] = 0xff;
+        memcpy(Out->Address + 12, &Four->sin_addr, 4);
+        Out->Port = ntohs(Four->sin_port);
+        return true;
+    }
+    if (Storage.ss_family == AF_INET6) {
+        const auto *Six = reinterpret_cast<const sockaddr_in6 *>(&Storage);
+        memcpy(Out->Address, &Six->sin6_addr, 16);
+        Out->Port = ntohs(Six->sin6_port);
+        return true;
+    }
+    return false;
+}
+
+bool Ends(int32 Socket, Endpoint *Own, Endpoint *Peer) {
+    sockaddr_storage Storage{};
+    socklen_t Size = sizeof(Storage);
+    if (getsockname(Socket, reinterpret_cast<sockaddr *>(&Storage), &Size) != 0 || !FromSocketAddress(Storage, Own))
+        return false;
+    Storage = {};
+    Size = sizeof(Storage);
+    return getpeername(Socket, reinterpret_cast<sockaddr *>(&Storage), &Size) == 0 && FromSocketAddress(Storage, Peer);
+}
+
+// Both socket tables, read straight from the kernel. A table that cannot be
+// read leaves the answer unknown, so the callers refuse.
+bool SocketTables(std::vector<PlatformTcpEntry> *Entries) {
+    constexpr size_t TableLimit = 64 << 20;
+    bool Read = false;
+    for (bool V6 : {false, true}) {
+        std::string Text;
+        if (!PlatformStandIn_ReadFile(V6 ? "/proc/net/tcp6" : "/proc/net/tcp", Text, TableLimit)) continue;
+        Read = true;
+        std::vector<PlatformTcpEntry> Found = PlatformNetwork_TcpEntries(Text, V6);
+        Entries->insert(Entries->end(), Found.begin(), Found.end());
+    }
+    return Read;
+}
+
+bool IsWildcard(const uint8 *Address) {
+    static const uint8 Any6[16] = {};
+    static const uint8 Any4[16] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xff, 0xff, 0, 0, 0, 0};
+    return memcmp(Address, Any6, 16) == 0 || memcmp(Address, Any4, 16) == 0;
+}
+
+} // namespace
+
+extern "C" int32 Platform_GetTcpPeerUid(int32 Socket, uint32 *OutUid) {
+    Debug_CheckPointer(OutUid);
+    *OutUid = 0;
+    Endpoint Own, Peer;
+    std::vector<PlatformTcpEntry> Entries;
+    if (!Ends(Socket, &Own, &Peer) || !SocketTables(&Entries)) return 0;
+    for (const PlatformTcpEntry &Entry : Entries)
+        if (Entry.State == TcpEstablished && Entry.LocalPort == Peer.Port && Entry.RemotePort == Own.Port &&
+            memcmp(Entry.Local, Peer.Address, 16) == 0 && memcmp(Entry.Remote, Own.Address, 16) == 0) {
+            *OutUid = Entry.Uid;
+            return 1;
+        }
+    return 0;
+}
+
+extern "C" int32 Platform_GetTcpListenerUid(int32 Socket, uint32 *OutUid) {
+    Debug_CheckPointer(OutUid);
+    *OutUid = 0;
+    Endpoint Own, Peer;
+    std::vector<PlatformTcpEntry> Entries;
+    if (!Ends(Socket, &Own, &Peer) || !SocketTables(&Entries)) return 0;
+    int32 Found = 0;
+    for (const PlatformTcpEntry &Entry : Entries) {
+        if (Entry.State != TcpListening || Entry.LocalPort != Peer.Port ||
+            (memcmp(Entry.Local, Peer.Address, 16) != 0 && !IsWildcard(Entry.Local)))
+            continue;
+        if (Found && Entry.Uid != *OutUid) {
+            *OutUid = 0;
+            return 0;
+        }
+        *OutUid = Entry.Uid;
+        Found = 1;
+    }
+    return Found;
+}
+
+extern "C" uint32 Platform_GetLauncherUid(void) {
+    const uid_t Real = getuid();
+    if (Real != 0) return (uint32)Real;
+    for (const char *Name : {"PKEXEC_UID", "SUDO_UID"}) {
+        char Text[16] = "";
+        if (!Platform_GetEnvironmentVariable(Name, Text, (int32)sizeof(Text)) || Text[0] == 0) continue;
+        uint64 Value = 0;
+        bool Number = strlen(Text) <= 10;
+        for (const char *Walk = Text; Number && *Walk; Walk++) {
+            Number = isdigit((unsigned char)*Walk) != 0;
+            Value = Value * 10 + (uint64)(*Walk - '0');
+        }
+        if (Number && Value <= UINT32_MAX - 1) return (uint32)Value;
+    }
+    return 0;
+}
+
+extern "C" int32 Platform_ProxyGetByProtocol(const char *Protocol, char *Buffer, int32 Length) {
+    Debug_CheckPointer(Protocol);
+    Debug_CheckPointer(Buffer);
+    if (Length > 0) Buffer[0] = 0;
+    const char *Prefix = strcasecmp(Protocol, "http") == 0 ? "HTTP" : strcasecmp(Protocol, "https") == 0 ? "HTTPS" : nullptr;
+    if (Prefix == nullptr) return 0;
+    const std::map<std::string, std::string> Settings = ProxySettings();
+    std::string Host = Setting(Settings, (std::string(Prefix) + "Proxy").c_str());
+    if (Setting(Settings, (std::string(Prefix) + "Enable").c_str()) != "1" || Host.empty()) return 0;
+    URL_RemoveProtocol(Host.data());
+    Host.resize(strlen(Host.c_str()));
+    const int Port = atoi(Setting(Settings, (std::string(Prefix) + "Port").c_str()).c_str());
+    if (Port > 0) Host += ":" + std::to_string(Port);
+    return Copy(Host, Buffer, Length);
+}
+
+extern "C" int32 Platform_ProxyGetBypass(char *Buffer, int32 Length) {
+    Debug_CheckPointer(Buffer);
+    if (Length > 0) Buffer[0] = 0;
+    const std::map<std::string, std::string> Settings = ProxySettings();
+    if (Settings.find("ExceptionsList") == Settings.end()) return 0;
+    std::string Joined;
+    std::string_view List = Settings.at("ExceptionsList");
+    while (!List.empty()) {
+        const size_t Comma = List.find(',');
+        std::string_view Item = Trim(List.substr(0, Comma));
+        if (!Item.empty()) Joined.append(Item.substr(0, BypassItemSize - 1)).append(";");
+        if (Comma == std::string_view::npos) break;
+        List.remove_prefix(Comma + 1);
+    }
+    if (!Joined.empty()) Joined.pop_back();
+    Copy(Joined, Buffer, Length);
+    return 1;
+}
+
+extern "C" int32 Platform_ProxyGetWpadURL(char *Buffer, int32 Length) {
+    Debug_CheckPointer(Buffer);
+    if (Length > 0) Buffer[0] = 0;
+    const std::map<std::string, std::string> Settings = ProxySettings();
+    const std::string URL = Setting(Settings, "ProxyAutoConfigURLString");
+    if (Setting(Settings, "ProxyAutoConfigEnable") != "1" || URL.empty()) return 0;
+    Log_Debug("Internet proxy is currently auto configured [%s]\n", URL.c_str());
+    return Copy(URL, Buffer, Length);
+}
+
+extern "C" int32 Platform_ProxyGetAutoDetect(int32 *Out) {
+    Debug_CheckPointer(Out);
+    *Out = Setting(ProxySettings(), "ProxyAutoDiscoveryEnable") == "1";
+    return 1;
+}
+
+extern "C" int32 Platform_ProxyGetWpadURLFromDHCP(void *Ignored, char *Buffer, int32 Length) {
+    (void)Ignored;
+    Debug_CheckPointer(Buffer);
+    if (Length > 0) Buffer[0] = 0;
+    std::vector<std::string> Files;
+    const std::string Steered = PlatformStandIn_Value("DHCP_LEASES", "");
+    if (!Steered.empty()) Files.push_back(Steered);
+    else {
+        glob_t Found{};
+        if (glob("/var/lib/dhcp/dhclient*.leases", 0, nullptr, &Found) == 0)
+            for (size_t Index = 0; Index < Found.gl_pathc; Index++) Files.push_back(Found.gl_pathv[Index]);
+        globfree(&Found);
+    }
+    for (const std::string &File : Files) {
+        std::string Text;
+        if (!ReadFile(File, Text)) continue;
+        const std::string URL = PlatformNetwork_LeaseWpadURL(Text);
+        if (!URL.empty()) return Copy(URL, Buffer, Length);
+    }
+    return 0;
+}
+
+extern "C" int32 Platform_ProxyGetForURLOverride(Platform_ProxyGetForURLFunc Function) {
+    GetForURLHook = Function;
+    return 1;
+}
+
+extern "C" int32 Platform_ProxyResetOverride(Platform_ProxyResetFunc Function) {
+    ResetHook = Function;
+    return 1;
+}
+
+extern "C" int32 Platform_ProxyGetForURL(const char *URL, char *Buffer, int32 Length, int32 Selector,
+                                         int32 *OutFound) {
+    Debug_CheckPointer(OutFound);
+    *OutFound = 0;
+    Platform_ProxyGetForURLFunc Hook = GetForURLHook.load();
+    if (Hook == nullptr) return 1;
+    return Hook(URL, Buffer, Length, Selector, OutFound);
+}
+
+extern "C" int32 Platform_ProxyReset(void) {
+    if (Platform_ProxyResetFunc Hook = ResetHook.load()) Hook();
+    return 1;
 }

@@ -6,8 +6,9 @@
 // i.e. /etc/resolv.conf); adapters from getifaddrs, with hardware address
 // and flags from the interface's link-layer entry and the gateway from the
 // default route of the routing table; the owner of a local TCP endpoint from
-// /proc/net/tcp and the processes' descriptors. Roots and files are steered
-// through the stand-in seam (platform_stand_in.h).
+// /proc/net/tcp and the processes' descriptors; the user owning either end
+// of a loopback TCP connection from /proc/net/tcp and /proc/net/tcp6. Roots
+// and files are steered through the stand-in seam (platform_stand_in.h).
 #pragma once
 
 #include "runtime/types.h"
@@ -44,6 +45,25 @@ int32 Platform_GetAdapterByIndex(int32 Index, int32 Kind, PlatformAdapter *Out);
 // Port; 0 when none.
 int32 Platform_GetSocketPID(uint32 Address, int32 Port, int32 *OutPid);
 
+// ---- Who holds the other end of a local TCP connection ----
+// These read the kernel's socket tables themselves (never a steered root):
+// they decide whom a peer on this machine is trusted as.
+
+// The user owning the socket at the other end of the connected TCP socket
+// Socket: the established entry whose local address and port are our
+// peer's and whose remote ones are ours (IPv4, or IPv6 with mapped IPv4).
+// 0 when there is none (the peer is not on this machine, or it closed).
+int32 Platform_GetTcpPeerUid(int32 Socket, uint32 *OutUid);
+// For a connected TCP socket: the user owning the listening socket that took
+// the connection, found as every listening entry on the peer's port whose
+// address is the peer's or a wildcard of either family. 0 when there is
+// none, or when listeners of different users could have taken it.
+int32 Platform_GetTcpListenerUid(int32 Socket, uint32 *OutUid);
+// The user who had this process started through an elevator: while the real
+// user is root, PKEXEC_UID, else SUDO_UID; otherwise (or when neither holds
+// a number) the real user.
+uint32 Platform_GetLauncherUid(void);
+
 RUNTIME_EXTERN_C_END
 
 #ifdef __cplusplus
@@ -60,4 +80,16 @@ uint32 PlatformNetwork_DefaultGateway(std::string_view Text, std::string_view In
 // The socket inode of the entry with this local IPv4 address (network order)
 // and port in a /proc/net/tcp text; 0 when none.
 uint64 PlatformNetwork_TcpInode(std::string_view Text, uint32 Address, int32 Port);
+// One entry of /proc/net/tcp or tcp6; IPv4 addresses in their IPv6-mapped
+// form (::ffff:a.b.c.d), so both tables compare alike.
+struct PlatformTcpEntry {
+    uint8 Local[16];
+    int32 LocalPort;
+    uint8 Remote[16];
+    int32 RemotePort;
+    int32 State; // the kernel's TCP state: 1 established, 10 listening
+    uint32 Uid;
+};
+// The well-formed entries of a /proc/net/tcp text (V6 false) or tcp6 text.
+std::vector<PlatformTcpEntry> PlatformNetwork_TcpEntries(std::string_view Text, bool V6);
 #endif

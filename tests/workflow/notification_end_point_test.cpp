@@ -256,6 +256,66 @@ TEST_F(EndPointTest, RefusedRequestFollowsNoEndPointUrl) {
     WebServer_SetPrintCallback(Web, nullptr, nullptr);
 }
 
+// The URL an end point offers a peer that already subscribes to it (as a
+// parent offers its worker) is withdrawn once the peer answers: it cannot
+// open a second stream, and its close is no disconnect of the real peer.
+TEST_F(EndPointTest, OfferedUrlIsWithdrawnOnceThePeerAnswers) {
+    NotificationEndPoint *Parent = Make(false);
+    int Listener = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in Address{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
+    socklen_t Size = sizeof(Address);
+    ASSERT_EQ(bind(Listener, reinterpret_cast<sockaddr *>(&Address), Size), 0);
+    ASSERT_EQ(listen(Listener, 4), 0);
+    getsockname(Listener, reinterpret_cast<sockaddr *>(&Address), &Size);
+    const std::string Own = "http://127.0.0.1:" + std::to_string(ntohs(Address.sin_port)) + "/workerTok1";
+    WebServer *Web = nullptr;
+    int32 Port = 0;
+    NotificationEndPoint_GetWebServerHandle(Parent, &Web);
+    WebServer_GetActiveListenPort(Web, &Port);
+    Address.sin_port = htons((uint16_t)Port);
+    auto Subscribe = [&](const std::string &Path, const char *Id) {
+        int Fd = socket(AF_INET, SOCK_STREAM, 0);
+        EXPECT_EQ(connect(Fd, reinterpret_cast<sockaddr *>(&Address), sizeof(Address)), 0);
+        std::string Head = "GET " + Path + " HTTP/1.1\r\nEndPoint-ID: " + Id + "\r\nEndPoint-URL: " + Own + "\r\n\r\n";
+        send(Fd, Head.data(), Head.size(), MSG_NOSIGNAL);
+        std::string Reply;
+        RunMainLoopUntil([&] {
+            char Buffer[256];
+            ssize_t Got = recv(Fd, Buffer, sizeof(Buffer), MSG_DONTWAIT);
+            if (Got > 0) Reply.append(Buffer, (size_t)Got);
+            return Reply.find("\r\n\r\n") != std::string::npos || Got == 0;
+        });
+        return std::make_pair(Fd, Reply.substr(0, 12));
+    };
+    std::string Granted = Url(Parent);
+    auto Worker = Subscribe(Granted.substr(Granted.rfind('/')), "00ab");
+    ASSERT_EQ(Worker.second, "HTTP/1.1 200");
+    // The parent subscribes back and offers a URL; the worker answers.
+    int Back = -1;
+    ASSERT_TRUE(RunMainLoopUntil([&] { return (Back = accept(Listener, nullptr, nullptr)) >= 0; }));
+    std::string Request;
+    ASSERT_TRUE(RunMainLoopUntil([&] {
+        char Buffer[1024];
+        ssize_t Got = recv(Back, Buffer, sizeof(Buffer), MSG_DONTWAIT);
+        if (Got > 0) Request.append(Buffer, (size_t)Got);
+        return Request.find("\r\n\r\n") != std::string::npos;
+    }));
+    size_t At = Request.find("EndPoint-URL: http://127.0.0.1:");
+    ASSERT_NE(At, std::string::npos) << Request;
+    std::string Offered = Request.substr(At, Request.find("\r\n", At) - At);
+    Offered = Offered.substr(Offered.rfind('/'));
+    const std::string Answer = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\nEndPoint-ID: 00ab\r\n\r\n";
+    send(Back, Answer.data(), Answer.size(), MSG_NOSIGNAL);
+    ASSERT_TRUE(RunMainLoopUntil([&] { return ConnectedCount(Parent) == 1; }));
+    Received.clear();
+    auto Stolen = Subscribe(Offered, "00cd");
+    EXPECT_EQ(Stolen.second, "HTTP/1.1 403");
+    close(Stolen.first);
+    RunMainLoopPasses(30);
+    for (const Seen &Each : Received) EXPECT_NE(Each.Name, "Disconnected");
+    for (int Fd : {Worker.first, Back, Listener}) close(Fd);
+}
+
 TEST_F(EndPointTest, CurlAndPythonReadTheStream) {
     NotificationEndPoint *Server = Make(false);
     std::string Target = Url(Server);

@@ -33,6 +33,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size) {
     }
     PlatformNetwork_DefaultGateway(Text, "eth0");
     PlatformNetwork_TcpInode(Text, 0x0100007f, 8080);
+    for (bool V6 : {false, true})
+        for (const PlatformTcpEntry &Entry : PlatformNetwork_TcpEntries(Text, V6))
+            Check(Entry.LocalPort < 65536 && Entry.State < 256);
     for (const auto &[Key, Setting] : PlatformNetwork_ProxySettings(Text)) Check(Key.size() + Setting.size() <= Size);
     Check(PlatformNetwork_LeaseWpadURL(Text).size() <= Size);
     return 0;

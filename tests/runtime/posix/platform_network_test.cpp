@@ -182,4 +182,60 @@ TEST(NetworkParsers, RoutesAndSockets) {
     EXPECT_EQ(PlatformNetwork_TcpInode(Tcp, inet_addr("127.0.0.1"), 8081), 0u);
 }
 
+// Owners of both ends of real loopback connections, with the other end held
+// by user 65534 (setpriv): its dual-stack listener and its IPv4 and IPv6
+// (mapped) connections to ours; our own pair answers root.
+TEST(NetworkSockets, OwnersOfLoopbackConnections) {
+    SKIP_UNLESS(getuid() == 0, "dropping to another user needs root");
+    auto Listen = [] {
+        int Fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in Address{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
+        EXPECT_EQ(bind(Fd, reinterpret_cast<sockaddr *>(&Address), sizeof(Address)), 0);
+        EXPECT_EQ(listen(Fd, 4), 0);
+        return Fd;
+    };
+    auto Port = [](int Fd) {
+        sockaddr_in Address{};
+        socklen_t Size = sizeof(Address);
+        getsockname(Fd, reinterpret_cast<sockaddr *>(&Address), &Size);
+        return (int)ntohs(Address.sin_port);
+    };
+    auto Connect = [](int To) {
+        int Fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in Address{AF_INET, htons((uint16_t)To), {htonl(INADDR_LOOPBACK)}, {}};
+        EXPECT_EQ(connect(Fd, reinterpret_cast<sockaddr *>(&Address), sizeof(Address)), 0);
+        return Fd;
+    };
+    int Ours = Listen();
+    const std::string Script =
+        "import socket, sys\n"
+        "l = socket.socket(socket.AF_INET6); l.bind(('::', 0)); l.listen(1)\n"
+        "a = socket.create_connection(('127.0.0.1', " + std::to_string(Port(Ours)) + "))\n"
+        "b = socket.socket(socket.AF_INET6); b.connect(('::ffff:127.0.0.1', " + std::to_string(Port(Ours)) + "))\n"
+        "print(l.getsockname()[1], flush=True)\n"
+        "l.accept()[0].recv(1)\n";
+    FILE *Other = popen(("setpriv --reuid=65534 --regid=65534 --clear-groups /usr/bin/python3 -c \"" + Script +
+                         "\"").c_str(), "r");
+    ASSERT_NE(Other, nullptr);
+    int TheirPort = 0;
+    ASSERT_EQ(fscanf(Other, "%d", &TheirPort), 1);
+    int FromThem4 = accept(Ours, nullptr, nullptr), FromThem6 = accept(Ours, nullptr, nullptr);
+    int ToThem = Connect(TheirPort), ToUs = Connect(Port(Ours)), FromUs = accept(Ours, nullptr, nullptr);
+    struct Case {
+        int Fd;
+        int32 (*Lookup)(int32, uint32 *);
+        int32 Found;
+        uint32 Uid;
+    } Cases[] = {{FromThem4, Platform_GetTcpPeerUid, 1, 65534}, {FromThem6, Platform_GetTcpPeerUid, 1, 65534},
+                 {ToThem, Platform_GetTcpListenerUid, 1, 65534}, {ToUs, Platform_GetTcpListenerUid, 1, 0},
+                 {FromUs, Platform_GetTcpPeerUid, 1, 0},          {Ours, Platform_GetTcpPeerUid, 0, 0}};
+    for (const Case &Each : Cases) {
+        uint32 Uid = 12345;
+        EXPECT_EQ(Each.Lookup(Each.Fd, &Uid), Each.Found) << &Each - Cases;
+        EXPECT_EQ(Uid, Each.Uid) << &Each - Cases;
+    }
+    for (int Fd : {FromThem4, FromThem6, ToThem, ToUs, FromUs, Ours}) close(Fd);
+    EXPECT_EQ(pclose(Other), 0);
+}
+
 } // namespace
