@@ -9,6 +9,7 @@
 #include "workflow/workflow_app_config.h"
 #include "workflow/workflow_app_life.h"
 #include "workflow/workflow_app_tick.h"
+#include "workflow/workflow_application.h"
 
 namespace {
 
@@ -33,6 +34,12 @@ int32 WorkflowApp_Init(void) {
     WorkflowApp_InitLife();
     WorkflowApp_InitConfig();
     WorkflowApp_InitTick();
+    // The engine asks the application through these; they stay set after
+    // Remove, where each answers from the application's reset state.
+    static constexpr WorkflowApplication Hooks{WorkflowApp_ExpandKey, WorkflowApp_GetVerbose,
+                                               WorkflowApp_IsShuttingDown, WorkflowApp_IsWorker,
+                                               WorkflowApp_IsTaskInWorkflow, WorkflowApp_GetTaskTypeListHandle};
+    WorkflowApplication_Set(&Hooks);
     return TRUE;
 }
 
