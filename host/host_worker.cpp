@@ -13,9 +13,9 @@
 #include "runtime/posix/platform.h"
 #include "workflow/workflow.h"
 #include "workflow/workflow_event.h"
-#include "workflow/workflow_app.h"
-#include "workflow/workflow_app_life.h"
-#include "workflow/workflow_app_tick.h"
+#include "workflow/app/workflow_app.h"
+#include "workflow/app/workflow_app_life.h"
+#include "workflow/app/workflow_app_tick.h"
 #include "workflow/workflow_manager.h"
 
 namespace {

@@ -19,7 +19,7 @@
 #include "runtime/posix/platform_folder.h"
 #include "runtime/text/string.h"
 #include "workflow/notification_end_point.h"
-#include "workflow/workflow_app.h"
+#include "workflow/app/workflow_app.h"
 #include "workflow/workflow_run_internal.h"
 
 namespace {

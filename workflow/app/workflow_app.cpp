@@ -1,14 +1,14 @@
 // The workflow application in its minimal form (see workflow_app.h).
-#include "workflow/workflow_app.h"
+#include "workflow/app/workflow_app.h"
 #include "net/web_get_request.h"
 #include "runtime/log.h"
 #include "net/analytics.h"
 
 #include "runtime/text/string.h"
 #include "workflow/task_internal.h"
-#include "workflow/workflow_app_config.h"
-#include "workflow/workflow_app_life.h"
-#include "workflow/workflow_app_tick.h"
+#include "workflow/app/workflow_app_config.h"
+#include "workflow/app/workflow_app_life.h"
+#include "workflow/app/workflow_app_tick.h"
 #include "workflow/workflow_application.h"
 
 namespace {
