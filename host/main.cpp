@@ -28,7 +28,7 @@
 #include "net/web_get.h"
 #include "platform/async_file.h"
 #include "platform/io_worker.h"
-#include "platform/native_ui.h"
+#include "platform/ui/native_ui.h"
 #include "platform/path_size.h"
 #include "platform/platform_register.h"
 #include "platform/registry.h"
