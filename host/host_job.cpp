@@ -27,9 +27,9 @@
 #include "runtime/text/string.h"
 #include "runtime/time.h"
 #include "workflow/workflow.h"
-#include "workflow/workflow_app.h"
-#include "workflow/workflow_app_life.h"
-#include "workflow/workflow_app_tick.h"
+#include "workflow/app/workflow_app.h"
+#include "workflow/app/workflow_app_life.h"
+#include "workflow/app/workflow_app_tick.h"
 #include "workflow/workflow_manager.h"
 
 namespace {

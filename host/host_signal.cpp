@@ -5,7 +5,7 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
-#include "platform/native_ui.h"
+#include "platform/ui/native_ui.h"
 #include "runtime/event_queue.h"
 #include "runtime/log.h"
 #include "runtime/posix/platform.h"

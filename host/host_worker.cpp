@@ -14,9 +14,9 @@
 #include "host/host_job.h"
 #include "workflow/workflow.h"
 #include "workflow/workflow_event.h"
-#include "workflow/workflow_app.h"
-#include "workflow/workflow_app_life.h"
-#include "workflow/workflow_app_tick.h"
+#include "workflow/app/workflow_app.h"
+#include "workflow/app/workflow_app_life.h"
+#include "workflow/app/workflow_app_tick.h"
 #include "workflow/workflow_manager.h"
 #include "workflow/workflow_run.h"
 

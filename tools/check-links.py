@@ -10,7 +10,7 @@ libraries and is not this check's business.
 
 Usage: check-links.py LAYER [LAYER ...], lowest layer first, where a LAYER
 is one archive or several joined by "+" (a layer and the third-party library
-it brings, e.g. libruntime_platform.a+libduktape.a; a library given with a
+it brings, e.g. libplatform.a+libduktape.a; a library given with a
 layer is below every later layer too).
 Every violation is printed as "archive(object): symbol (defined only in
 archive above it)".

@@ -18,7 +18,7 @@
 #include "workflow/task_event.h"
 #include "workflow/task_internal.h"
 #include "workflow/workflow.h"
-#include "workflow/workflow_app.h"
+#include "workflow/app/workflow_app.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include "runtime/notification/notification_names.h"
 #include "runtime/text/string.h"
 #include "workflow/task_internal.h"
-#include "workflow/workflow_app.h"
+#include "workflow/app/workflow_app.h"
 
 #include <string.h>
 

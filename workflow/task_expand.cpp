@@ -11,7 +11,7 @@
 #include "runtime/text/string_print.h"
 #include "workflow/task_internal.h"
 #include "workflow/workflow.h"
-#include "workflow/workflow_app.h"
+#include "workflow/app/workflow_app.h"
 
 namespace {
 

@@ -16,7 +16,7 @@
 #include "runtime/text/string_print.h"
 #include "runtime/thread.h"
 #include "workflow/task_internal.h"
-#include "workflow/workflow_app.h"
+#include "workflow/app/workflow_app.h"
 #include "workflow/workflow_run.h"
 
 namespace {

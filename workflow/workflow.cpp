@@ -13,7 +13,7 @@
 #include "runtime/files/path.h"
 #include "runtime/text/string.h"
 #include "runtime/text/string_print.h"
-#include "workflow/workflow_app.h"
+#include "workflow/workflow_application.h"
 #include "workflow/task_internal.h"
 #include "workflow/workflow_internal.h"
 
@@ -152,7 +152,7 @@ int32 Workflow_Create(Workflow **Handle) {
     TaskTypeList_Create(&Self->Types);
     TaskTypeList_SetRemoveCallback(Self->Types, Self, OnTypeRemoved);
     CertStoreTable_Create(&Self->CertStores);
-    CallbackBase_Set(&Self->ExpandString, nullptr, WorkflowApp_ExpandKey);
+    CallbackBase_Set(&Self->ExpandString, nullptr, WorkflowApplication_ExpandKey);
     for (int32 Index = 0; Index < 3; Index++)
         NotificationCenter_AddInstanceObserver("Workflow", ObservedNames[Index], Self->Class.InstanceId, Self,
                                                ObservedFunctions[Index]);
@@ -241,7 +241,7 @@ int32 Workflow_AddMacro(Workflow *Handle, const char *Key, const char *Value) {
     Class_CheckHandle(Handle, WORKFLOW_CLASSID);
     Debug_CheckPointer(Key);
     Debug_CheckPointer(Value);
-    if (WorkflowApp_GetVerbose()) Workflow_Print(Handle, "Added macro %s=%s\n", Key, Value);
+    if (WorkflowApplication_GetVerbose()) Workflow_Print(Handle, "Added macro %s=%s\n", Key, Value);
     return Dictionary_SetStringByKey(Handle->Macros, Key, Value);
 }
 

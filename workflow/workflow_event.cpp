@@ -8,7 +8,7 @@
 #include "runtime/notification/notification_center.h"
 #include "runtime/text/string.h"
 #include "runtime/time.h"
-#include "workflow/workflow_app.h"
+#include "workflow/workflow_application.h"
 #include "workflow/workflow_internal.h"
 
 struct WorkflowEvent {
@@ -186,7 +186,7 @@ int32 OnTaskComplete(void *User, const char *, const char *, const char *Instanc
     Dictionary *Result = nullptr;
     Dictionary_Create(&Result);
     if (Info != nullptr) Dictionary_Merge(Result, Info, DICTIONARY_MERGE_OVERWRITE);
-    if (WorkflowApp_IsShuttingDown()) Dictionary_SetBooleanByKey(Result, "shutdown", TRUE);
+    if (WorkflowApplication_IsShuttingDown()) Dictionary_SetBooleanByKey(Result, "shutdown", TRUE);
     Finish(Self, Result);
     Dictionary_Release(&Result);
     Task *Done = Self->Running;

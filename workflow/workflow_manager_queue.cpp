@@ -5,8 +5,8 @@
 #include "runtime/notification/notification_center.h"
 #include "runtime/text/string.h"
 #include "runtime/time.h"
-#include "workflow/workflow_app.h"
-#include "workflow/workflow_app_facts.h"
+#include "workflow/app/workflow_app.h"
+#include "workflow/app/workflow_app_facts.h"
 #include "workflow/workflow_event.h"
 #include "workflow/workflow_manager_internal.h"
 

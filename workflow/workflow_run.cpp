@@ -14,8 +14,7 @@
 #include "runtime/text/string.h"
 #include "runtime/text/string_print.h"
 #include "workflow/notification_end_point.h"
-#include "workflow/workflow_app.h"
-#include "workflow/workflow_app_life.h"
+#include "workflow/workflow_application.h"
 #include "workflow/workflow_event.h"
 #include "workflow/workflow_run_internal.h"
 
@@ -290,7 +289,7 @@ int32 OnRunTaskStart(void *User, const char *, const char *, const char *, Dicti
     if (!Task_HasArgument(Self->Owner, "cache")) Task_SetStatusString(Self->Owner, "#cache", "workflow");
     uint32 Elevated = FALSE;
     Task_GetBooleanArgument(Self->Owner, "elevated", &Elevated);
-    if (Elevated && !WorkflowRun_IsElevated() && WorkflowApp_IsWorker()) {
+    if (Elevated && !WorkflowRun_IsElevated() && WorkflowApplication_IsWorker()) {
         // The elevator ran the worker without elevating it: handing the run
         // on would only start another worker like this one.
         Task_Print(Self->Owner, "Elevation required to run workflow, but this worker is not elevated\n");
@@ -491,7 +490,7 @@ int32 WorkflowRunInt_DocumentArrived(WorkflowRun *Self, int32 Error, int32 SubCo
             Self->Busy = FALSE;
             return TRUE;
         }
-        if (WorkflowApp_GetVerbose() > 1) Dictionary_Dump(Self->Document);
+        if (WorkflowApplication_GetVerbose() > 1) Dictionary_Dump(Self->Document);
     }
     Dictionary *Payload = nullptr, *Arguments = nullptr, *Definition = nullptr, *Status = nullptr;
     if (Error != 0 || Parsed == nullptr) {

@@ -21,7 +21,7 @@
 #include "runtime/text/string.h"
 #include "workflow/handover_file.h"
 #include "workflow/notification_end_point.h"
-#include "workflow/workflow_app.h"
+#include "workflow/app/workflow_app.h"
 #include "workflow/workflow_run_internal.h"
 
 namespace {

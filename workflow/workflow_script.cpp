@@ -11,7 +11,7 @@
 #include "runtime/script/interop.h"
 #include "runtime/text/crc.h"
 #include "runtime/text/string.h"
-#include "workflow/workflow_app_life.h"
+#include "workflow/workflow_application.h"
 #include "workflow/workflow_event.h"
 #include "workflow/workflow_manager.h"
 #include "workflow/workflow_manager_internal.h"
@@ -249,16 +249,16 @@ int32 WorkflowManager_Invoke(void *User, Dictionary *Request, Dictionary *Result
 int32 Workflow_HasTask(Workflow *Handle, const char *TaskId) {
     Class_CheckHandle(Handle, WORKFLOW_CLASSID);
     Debug_CheckPointer(TaskId);
-    return WorkflowApp_IsTaskInWorkflow(TaskId, IdOf(Handle), FALSE);
+    return WorkflowApplication_IsTaskInWorkflow(TaskId, IdOf(Handle), FALSE);
 }
 
 int32 Workflow_HasRemoteTask(Workflow *Handle, const char *TaskId) {
     Class_CheckHandle(Handle, WORKFLOW_CLASSID);
     Debug_CheckPointer(TaskId);
-    if (WorkflowApp_IsTaskInWorkflow(TaskId, IdOf(Handle), TRUE)) return TRUE;
+    if (WorkflowApplication_IsTaskInWorkflow(TaskId, IdOf(Handle), TRUE)) return TRUE;
     char Remote[IdSize] = "";
     Workflow_GetRemoteInstanceId(Handle, Remote, (int32)sizeof(Remote));
-    return Remote[0] != 0 && WorkflowApp_IsTaskInWorkflow(TaskId, Remote, TRUE);
+    return Remote[0] != 0 && WorkflowApplication_IsTaskInWorkflow(TaskId, Remote, TRUE);
 }
 
 int32 Workflow_HasRemoteWorkflow(Workflow *Handle, const char *WorkflowId) {

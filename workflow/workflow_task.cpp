@@ -8,7 +8,7 @@
 #include "runtime/notification/notification_center.h"
 #include "runtime/text/string.h"
 #include "runtime/text/string_print.h"
-#include "workflow/workflow_app.h"
+#include "workflow/app/workflow_app.h"
 #include "workflow/workflow_internal.h"
 
 namespace {

@@ -31,8 +31,8 @@
 #include "net/net_register.h"
 #include "platform/platform_register.h"
 #include "workflow/workflow.h"
-#include "workflow/workflow_app.h"
-#include "workflow/workflow_app_tick.h"
+#include "workflow/app/workflow_app.h"
+#include "workflow/app/workflow_app_tick.h"
 #include "workflow/workflow_event.h"
 #include "workflow/workflow_manager.h"
 

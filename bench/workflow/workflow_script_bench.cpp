@@ -18,8 +18,8 @@
 #include "platform/platform_register.h"
 #include "workflow/tasks/script_task.h"
 #include "workflow/workflow.h"
-#include "workflow/workflow_app.h"
-#include "workflow/workflow_app_interop.h"
+#include "workflow/app/workflow_app.h"
+#include "workflow/app/workflow_app_interop.h"
 
 namespace {
 

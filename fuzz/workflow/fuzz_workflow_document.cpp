@@ -21,7 +21,7 @@
 #include "net/net_register.h"
 #include "platform/platform_register.h"
 #include "workflow/workflow.h"
-#include "workflow/workflow_app.h"
+#include "workflow/app/workflow_app.h"
 
 namespace {
 

@@ -25,9 +25,9 @@
 #include "net/net_register.h"
 #include "platform/platform_register.h"
 #include "workflow/workflow.h"
-#include "workflow/workflow_app.h"
-#include "workflow/workflow_app_interop.h"
-#include "workflow/workflow_app_life.h"
+#include "workflow/app/workflow_app.h"
+#include "workflow/app/workflow_app_interop.h"
+#include "workflow/app/workflow_app_life.h"
 #include "workflow/workflow_manager.h"
 
 namespace {

@@ -2,7 +2,7 @@
 // tests of the native modules.
 #pragma once
 
-#include "platform/native_ui.h"
+#include "platform/ui/native_ui.h"
 #include "platform/posix/native_ui_model.h"
 #include "tests/support/runtime.h"
 

@@ -10,7 +10,7 @@
 #include "runtime/text/string.h"
 #include "runtime/thread.h"
 #include "runtime/time.h"
-#include "workflow/workflow_app.h"
+#include "workflow/app/workflow_app.h"
 
 namespace {
 

@@ -20,7 +20,7 @@
 #include "runtime/notification/notification_center.h"
 #include "tests/support/json_text.h"
 #include "tests/support/workflow_loop.h"
-#include "workflow/workflow_app.h"
+#include "workflow/app/workflow_app.h"
 
 namespace {
 

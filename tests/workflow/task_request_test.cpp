@@ -24,7 +24,7 @@
 #include "tests/support/workflow_loop.h"
 #include "workflow/workflow.h"
 #include "workflow/workflow_event.h"
-#include "workflow/workflow_app_web.h"
+#include "workflow/app/workflow_app_web.h"
 
 namespace {
 

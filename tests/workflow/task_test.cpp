@@ -27,7 +27,7 @@
 #include "net/web_get.h"
 #include "workflow/task_internal.h"
 #include "workflow/workflow.h"
-#include "workflow/workflow_app.h"
+#include "workflow/app/workflow_app.h"
 
 namespace {
 

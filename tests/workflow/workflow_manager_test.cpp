@@ -16,8 +16,8 @@
 #include "tests/support/system.h"
 #include "tests/support/workflow_loop.h"
 #include "workflow/task_type_list.h"
-#include "workflow/workflow_app.h"
-#include "workflow/workflow_app_facts.h"
+#include "workflow/app/workflow_app.h"
+#include "workflow/app/workflow_app_facts.h"
 #include "workflow/workflow_event.h"
 #include "workflow/workflow_manager.h"
 

@@ -4,7 +4,7 @@
 #include "runtime/text/string.h"
 #include "workflow/task_type_object.h"
 #include "workflow/tasks/control_task.h"
-#include "workflow/workflow_app_life.h"
+#include "workflow/app/workflow_app_life.h"
 
 struct End {
     ClassStruct Class;

@@ -7,7 +7,7 @@
 #include "workflow/task_type_object.h"
 #include "workflow/tasks/queue_task.h"
 #include "workflow/workflow.h"
-#include "workflow/workflow_app_config.h"
+#include "workflow/app/workflow_app_config.h"
 
 struct Macro {
     ClassStruct Class;

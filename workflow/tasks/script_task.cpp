@@ -4,7 +4,8 @@
 #include "runtime/memory.h"
 #include "runtime/script/api_gen_dispatch.h"
 #include "runtime/text/crc.h"
-#include "workflow/workflow_app.h"
+#include "workflow/task_type_list.h"
+#include "workflow/workflow_application.h"
 
 namespace {
 
@@ -15,7 +16,7 @@ struct ScriptTask {
 
 int32 DeleteObject(void *HandleAddress) { return ScriptTask_Delete(static_cast<void **>(HandleAddress)); }
 
-TaskTypeList *AppTypes() { return WorkflowApp_GetTaskTypeListHandle(); }
+TaskTypeList *AppTypes() { return WorkflowApplication_GetTaskTypeListHandle(); }
 
 } // namespace
 

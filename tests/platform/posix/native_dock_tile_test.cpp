@@ -5,7 +5,7 @@
 
 #include <math.h>
 
-#include "platform/native_taskbar.h"
+#include "platform/ui/native_taskbar.h"
 #include "runtime/time.h"
 #include "tests/support/native_ui.h"
 

@@ -24,8 +24,8 @@
 #include "tests/support/system.h"
 #include "tests/support/workflow_loop.h"
 #include "tests/workflow/workflow_outcome.h"
-#include "workflow/workflow_app.h"
-#include "workflow/workflow_app_life.h"
+#include "workflow/app/workflow_app.h"
+#include "workflow/app/workflow_app_life.h"
 #include "workflow/workflow_event.h"
 
 namespace {

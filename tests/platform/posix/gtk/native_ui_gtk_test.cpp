@@ -16,14 +16,14 @@
 #include <vector>
 
 #include "runtime/event_queue.h"
-#include "platform/native_taskbar.h"
+#include "platform/ui/native_taskbar.h"
 #include "runtime/notification/notification_center.h"
 #include "runtime/thread.h"
-#include "platform/native_ui.h"
-#include "platform/native_window.h"
+#include "platform/ui/native_ui.h"
+#include "platform/ui/native_window.h"
 #include "platform/posix/native_ui_backend.h"
 #include "platform/posix/native_ui_model.h"
-#include "platform/progress_window.h"
+#include "platform/ui/progress_window.h"
 #include "runtime/time.h"
 #include "tests/support/requirement.h"
 #include "tests/support/runtime.h"

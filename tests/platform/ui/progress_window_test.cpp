@@ -1,7 +1,7 @@
 // The progress window on the headless model: its contents, the update
 // throttle on the test clock, and the event pump on the notification
 // center's tick.
-#include "platform/progress_window.h"
+#include "platform/ui/progress_window.h"
 
 #include "runtime/event_queue.h"
 #include "runtime/notification/notification_center.h"

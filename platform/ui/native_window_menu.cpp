@@ -1,5 +1,5 @@
 // The application's dock menu, filled from Dictionaries (see native_window.h).
-#include "platform/native_window.h"
+#include "platform/ui/native_window.h"
 #include "platform/posix/native_ui_backend.h"
 #include "runtime/class.h"
 #include "runtime/debug.h"

@@ -2,7 +2,7 @@
 // answer for every type word and button, titles, icon styles, the override)
 // and the fatal-stop hook, which shows its box and never blocks a process
 // without a display.
-#include "platform/native_ui.h"
+#include "platform/ui/native_ui.h"
 
 #include <signal.h>
 #include <sys/eventfd.h>
@@ -14,7 +14,7 @@
 
 #include <gmock/gmock.h>
 
-#include "platform/native_window.h"
+#include "platform/ui/native_window.h"
 #include "runtime/debug.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/native_ui.h"

@@ -1,11 +1,11 @@
 // The application's HTTP pool, caches and request routing (see
 // workflow_app_web.h).
-#include "workflow/workflow_app_web.h"
+#include "workflow/app/workflow_app_web.h"
 
 #include "net/async_http.h"
 #include "runtime/notification/notification_center.h"
 #include "runtime/text/string.h"
-#include "workflow/workflow_app_config.h"
+#include "workflow/app/workflow_app_config.h"
 
 namespace {
 

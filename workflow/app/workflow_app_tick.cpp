@@ -1,8 +1,8 @@
 // The workflow application's tick, its status and the analytics events of
 // completed tasks (see workflow_app_tick.h).
-#include "workflow/workflow_app_tick.h"
+#include "workflow/app/workflow_app_tick.h"
 
-#include "workflow/workflow_app_interop.h"
+#include "workflow/app/workflow_app_interop.h"
 
 #include "net/analytics.h"
 #include "runtime/class.h"
@@ -15,14 +15,14 @@
 #include "runtime/time.h"
 #include "workflow/task.h"
 #include "workflow/workflow.h"
-#include "workflow/workflow_app.h"
-#include "workflow/workflow_app_facts.h"
-#include "workflow/workflow_app_interop.h"
-#include "workflow/workflow_app_web.h"
+#include "workflow/app/workflow_app.h"
+#include "workflow/app/workflow_app_facts.h"
+#include "workflow/app/workflow_app_interop.h"
+#include "workflow/app/workflow_app_web.h"
 #include "runtime/posix/platform_network.h"
 #include "workflow/handover_file.h"
 #include "workflow/notification_end_point.h"
-#include "workflow/workflow_app_life.h"
+#include "workflow/app/workflow_app_life.h"
 #include "workflow/workflow_run.h"
 #include "runtime/command_line.h"
 

@@ -9,7 +9,7 @@
 #include "runtime/streams/meter.h"
 #include "runtime/types.h"
 
-#include "workflow/workflow_app_web.h"
+#include "workflow/app/workflow_app_web.h"
 
 RUNTIME_EXTERN_C_BEGIN
 

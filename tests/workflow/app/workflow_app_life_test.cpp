@@ -2,7 +2,7 @@
 // waits while a task other than "global" runs and then repeats itself with
 // "force"; a forced one ends at once; a second request while one waits is
 // ignored; restart arguments and the implode path.
-#include "workflow/workflow_app_life.h"
+#include "workflow/app/workflow_app_life.h"
 
 #include <gtest/gtest.h>
 
@@ -24,7 +24,7 @@
 #include "tests/support/system.h"
 #include "tests/support/workflow_loop.h"
 #include "tests/workflow/workflow_outcome.h"
-#include "workflow/workflow_app.h"
+#include "workflow/app/workflow_app.h"
 #include "workflow/workflow_event.h"
 
 namespace {

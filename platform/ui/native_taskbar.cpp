@@ -1,7 +1,7 @@
 // The skin window's view of the dock tile (see native_taskbar.h).
-#include "platform/native_taskbar.h"
+#include "platform/ui/native_taskbar.h"
 
-#include "platform/native_ui.h"
+#include "platform/ui/native_ui.h"
 #include "platform/posix/native_dock_tile.h"
 #include "runtime/debug.h"
 

@@ -1,6 +1,6 @@
 // The workflow script family, the application's dispatcher and its interop
 // libraries (see workflow_app_interop.h).
-#include "workflow/workflow_app_interop.h"
+#include "workflow/app/workflow_app_interop.h"
 
 #include <string.h>
 
@@ -16,10 +16,10 @@
 #include "runtime/text/string.h"
 #include "workflow/task_script.h"
 #include "workflow/tasks/script_task.h"
-#include "workflow/workflow_app_config.h"
-#include "workflow/workflow_app_facts.h"
-#include "workflow/workflow_app_life.h"
-#include "workflow/workflow_app_tick.h"
+#include "workflow/app/workflow_app_config.h"
+#include "workflow/app/workflow_app_facts.h"
+#include "workflow/app/workflow_app_life.h"
+#include "workflow/app/workflow_app_tick.h"
 #include "workflow/workflow_manager.h"
 #include "workflow/workflow_script.h"
 

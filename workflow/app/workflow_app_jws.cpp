@@ -12,7 +12,7 @@
 #include "crypto/trust/jws.h"
 #include "runtime/log.h"
 #include "runtime/text/string.h"
-#include "workflow/workflow_app_config.h"
+#include "workflow/app/workflow_app_config.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // The application's configuration (see workflow_app_config.h).
-#include "workflow/workflow_app_config.h"
+#include "workflow/app/workflow_app_config.h"
 
 #include <initializer_list>
 #include <string>
@@ -21,8 +21,8 @@
 #include "runtime/text/string.h"
 #include "runtime/text/string_expand.h"
 #include "runtime/text/url.h"
-#include "workflow/workflow_app.h"
-#include "workflow/workflow_app_web.h"
+#include "workflow/app/workflow_app.h"
+#include "workflow/app/workflow_app_web.h"
 
 const char *const Switch_DebugInterop = "debuginterop";
 const char *const Switch_MaxDays = "maxdays";

@@ -1,8 +1,8 @@
 // Message boxes and the standard alert under them (see native_window.h).
 #include <string>
 
-#include "platform/native_ui.h"
-#include "platform/native_window.h"
+#include "platform/ui/native_ui.h"
+#include "platform/ui/native_window.h"
 #include "platform/posix/native_ui_backend.h"
 #include "runtime/debug.h"
 

@@ -1,5 +1,5 @@
 // File and folder choosers (see native_chooser.h).
-#include "platform/native_chooser.h"
+#include "platform/ui/native_chooser.h"
 
 #include <string.h>
 

@@ -16,8 +16,8 @@
 #include "crypto/crypto_register.h"
 #include "net/net_register.h"
 #include "platform/platform_register.h"
-#include "workflow/workflow_app.h"
-#include "workflow/workflow_app_config.h"
+#include "workflow/app/workflow_app.h"
+#include "workflow/app/workflow_app_config.h"
 
 namespace {
 

@@ -1,14 +1,15 @@
 // The workflow application in its minimal form (see workflow_app.h).
-#include "workflow/workflow_app.h"
+#include "workflow/app/workflow_app.h"
 #include "net/web_get_request.h"
 #include "runtime/log.h"
 #include "net/analytics.h"
 
 #include "runtime/text/string.h"
 #include "workflow/task_internal.h"
-#include "workflow/workflow_app_config.h"
-#include "workflow/workflow_app_life.h"
-#include "workflow/workflow_app_tick.h"
+#include "workflow/app/workflow_app_config.h"
+#include "workflow/app/workflow_app_life.h"
+#include "workflow/app/workflow_app_tick.h"
+#include "workflow/workflow_application.h"
 #include "workflow/workflow_event.h"
 
 namespace {
@@ -34,6 +35,12 @@ int32 WorkflowApp_Init(void) {
     WorkflowApp_InitLife();
     WorkflowApp_InitConfig();
     WorkflowApp_InitTick();
+    // The engine asks the application through these; they stay set after
+    // Remove, where each answers from the application's reset state.
+    static constexpr WorkflowApplication Hooks{WorkflowApp_ExpandKey, WorkflowApp_GetVerbose,
+                                               WorkflowApp_IsShuttingDown, WorkflowApp_IsWorker,
+                                               WorkflowApp_IsTaskInWorkflow, WorkflowApp_GetTaskTypeListHandle};
+    WorkflowApplication_Set(&Hooks);
     return TRUE;
 }
 

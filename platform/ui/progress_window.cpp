@@ -1,5 +1,5 @@
 // The self-update progress window (see progress_window.h).
-#include "platform/progress_window.h"
+#include "platform/ui/progress_window.h"
 
 #include "platform/posix/native_ui_backend.h"
 #include "runtime/debug.h"

@@ -1,6 +1,6 @@
 // Running-task bookkeeping, the shutdown handshake and the exit record (see
 // workflow_app_life.h).
-#include "workflow/workflow_app_life.h"
+#include "workflow/app/workflow_app_life.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -20,7 +20,7 @@
 #include "runtime/containers/dictionary.h"
 #include "runtime/notification/notification_center.h"
 #include "runtime/text/string.h"
-#include "workflow/workflow_app.h"
+#include "workflow/app/workflow_app.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // Native windows on the headless model: frame styles and their names, the
 // geometry round trips in top-left screen coordinates, title, state, cursor
 // and the dock menu built from Dictionaries.
-#include "platform/native_window.h"
+#include "platform/ui/native_window.h"
 
 #include <stdio.h>
 #include <stdlib.h>

@@ -4,7 +4,7 @@
 // the User-Agent, redirect rules (rewrites checked against pcre2test), the
 // TLS suite and version tables, key and thumbprint stores, and the change
 // payloads.
-#include "workflow/workflow_app_config.h"
+#include "workflow/app/workflow_app_config.h"
 
 #include <gtest/gtest.h>
 
@@ -27,7 +27,7 @@
 #include "tests/support/system.h"
 #include "tests/support/workflow_loop.h"
 #include "tests/workflow/workflow_outcome.h"
-#include "workflow/workflow_app.h"
+#include "workflow/app/workflow_app.h"
 
 namespace {
 

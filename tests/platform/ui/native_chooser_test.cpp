@@ -1,6 +1,6 @@
 // File and folder choosers on the headless model, with the start folders and
 // their clean-up on a real temporary tree.
-#include "platform/native_chooser.h"
+#include "platform/ui/native_chooser.h"
 
 #include <stdlib.h>
 #include <sys/stat.h>

@@ -10,7 +10,7 @@
 #include "tests/support/requirement.h"
 #include "tests/support/system.h"
 #include "tests/support/workflow_loop.h"
-#include "workflow/workflow_app_config.h"
+#include "workflow/app/workflow_app_config.h"
 
 namespace {
 

@@ -1,14 +1,14 @@
 // Native windows: title, frame style, geometry, state, icons and cursor (see
 // native_window.h). The record keeps the framework's view of the window; the
 // backend shows it after every change.
-#include "platform/native_window.h"
+#include "platform/ui/native_window.h"
 
 #include <string.h>
 
 #include <algorithm>
 #include <string>
 
-#include "platform/native_ui.h"
+#include "platform/ui/native_ui.h"
 #include "platform/posix/native_dock_tile.h"
 #include "platform/posix/native_ui_backend.h"
 #include "runtime/class.h"

@@ -1,6 +1,6 @@
 // User notifications on the headless model, through the centre and through
 // the alert fallback: shown, updated in place, removed.
-#include "platform/native_notify.h"
+#include "platform/ui/native_notify.h"
 
 #include <string>
 

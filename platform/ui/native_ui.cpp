@@ -1,13 +1,13 @@
 // The native user interface's module state and backend choice (see
 // native_ui.h and platform/posix/native_ui_backend.h).
-#include "platform/native_ui.h"
+#include "platform/ui/native_ui.h"
 
 #include <poll.h>
 
 #include <map>
 #include <string>
 
-#include "platform/native_window.h"
+#include "platform/ui/native_window.h"
 #include "platform/posix/native_dock_tile.h"
 #include "platform/posix/native_ui_model.h"
 #include "runtime/critical_section.h"

@@ -1,5 +1,5 @@
 // Process facts of the workflow application (see workflow_app_facts.h).
-#include "workflow/workflow_app_facts.h"
+#include "workflow/app/workflow_app_facts.h"
 
 #include <string.h>
 
@@ -13,9 +13,9 @@
 #include "runtime/text/html_entities.h"
 #include "runtime/text/string.h"
 #include "runtime/time.h"
-#include "workflow/workflow_app.h"
-#include "workflow/workflow_app_config.h"
-#include "workflow/workflow_app_tick.h"
+#include "workflow/app/workflow_app.h"
+#include "workflow/app/workflow_app_config.h"
+#include "workflow/app/workflow_app_tick.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // User notifications (see native_notify.h).
-#include "platform/native_notify.h"
+#include "platform/ui/native_notify.h"
 
-#include "platform/native_ui.h"
+#include "platform/ui/native_ui.h"
 #include "platform/posix/native_ui_backend.h"
 #include "runtime/class.h"
 #include "runtime/critical_section.h"
