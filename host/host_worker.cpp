@@ -11,7 +11,9 @@
 #include "runtime/log.h"
 #include "runtime/notification/notification_center.h"
 #include "runtime/posix/platform.h"
+#include "runtime/posix/platform_network.h"
 #include "host/host_job.h"
+#include "workflow/handover_file.h"
 #include "workflow/workflow.h"
 #include "workflow/workflow_event.h"
 #include "workflow/app/workflow_app.h"
@@ -102,6 +104,13 @@ int32 HostWorker_Run(void) {
     if (Orphaned) {
         Log_Error("The parent process %d has ended: the worker ends\n", Parent);
         WorkflowApp_SetExitCode(HOSTWORKER_EXIT_ORPHANED);
+        // Its URL serves no one now, but the file that carries it should not
+        // outlive both processes: it goes through the same owner checks as a
+        // read (this process may be root; the path came from a command line).
+        char Path[512] = "", Url[512] = "";
+        if (CommandLine_GetFieldByName(nullptr, "wfendpoint", Path, (int32)sizeof(Path)) && Path[0] == '/' &&
+            access(Path, F_OK) == 0)
+            HandOverFile_Read(Path, Platform_GetLauncherUid(), Url, (int32)sizeof(Url));
     } else {
         for (int32 Pass = 0; Pass < 4; Pass++) WorkflowApp_Process();
     }
