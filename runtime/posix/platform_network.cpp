@@ -27,54 +27,16 @@
 #include "runtime/posix/platform.h"
 #include "runtime/posix/platform_network.h"
 #include "runtime/posix/platform_stand_in.h"
+#include "runtime/posix/system_text.h"
 #include "runtime/text/url.h"
 
 namespace {
 
+using namespace SystemText;
+
 constexpr size_t FileLimit = 4 << 20;
 
 bool ReadFile(const std::string &Path, std::string &Text) { return PlatformStandIn_ReadFile(Path, Text, FileLimit); }
-
-int32 Copy(std::string_view Text, char *Buffer, int32 Length) {
-    if (Length < 1) return 0;
-    const size_t Count = std::min(Text.size(), (size_t)Length - 1);
-    memcpy(Buffer, Text.data(), Count);
-    Buffer[Count] = 0;
-    return 1;
-}
-
-// Calls Visit for each line of Text.
-template <typename Function> void Lines(std::string_view Text, Function Visit) {
-    while (!Text.empty()) {
-        const size_t End = Text.find('\n');
-        Visit(Text.substr(0, End));
-        if (End == std::string_view::npos) break;
-        Text.remove_prefix(End + 1);
-    }
-}
-
-// Blank-separated fields of a line.
-std::vector<std::string_view> Fields(std::string_view Line) {
-    std::vector<std::string_view> Found;
-    size_t At = 0;
-    while (At < Line.size()) {
-        while (At < Line.size() && isspace((unsigned char)Line[At])) At++;
-        const size_t Start = At;
-        while (At < Line.size() && !isspace((unsigned char)Line[At])) At++;
-        if (At > Start) Found.push_back(Line.substr(Start, At - Start));
-    }
-    return Found;
-}
-
-bool ParseHex(std::string_view Text, uint64 &Value) {
-    if (Text.empty() || Text.size() > 16) return false;
-    Value = 0;
-    for (char Digit : Text) {
-        if (!isxdigit((unsigned char)Digit)) return false;
-        Value = Value * 16 + (uint64)(isdigit((unsigned char)Digit) ? Digit - '0' : (tolower(Digit) - 'a' + 10));
-    }
-    return true;
-}
 
 std::string AddressText(uint32 Address) {
     char Text[INET_ADDRSTRLEN] = {};
