@@ -257,7 +257,10 @@ class Handover:
 
     def close(self):
         for pid in self.workers():
-            os.kill(pid, signal.SIGKILL)
+            try:
+                os.kill(pid, signal.SIGKILL)
+            except ProcessLookupError:  # it ended meanwhile, with its parent
+                pass
         shutil.rmtree(self.directory, ignore_errors=True)
 
 
