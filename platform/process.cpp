@@ -371,9 +371,13 @@ int32 Process_Process(Process *Handle) {
     case PROCESS_STATE_DIGEST: HashFile_Process(Handle->HashRequest); break;
     case PROCESS_STATE_AUTHENTICATE: AuthenticateAsync_Process(Handle->AuthenticateRequest); break;
     case PROCESS_STATE_RUNNING: {
+        // An elevated launch learns its child's id only once the user has
+        // answered the elevator (0 until then); one that ends without an id
+        // never started the program.
+        const bool Running = Platform_ProcessIsRunning(Handle->Platform) != 0;
         const int32 ChildId = Platform_ProcessGetId(Handle->Platform);
-        if (Platform_ProcessIsRunning(Handle->Platform)) {
-            if (!Handle->Ready && Time_GetCurrent() - Handle->StartTime >= ReadyAfterSeconds) {
+        if (Running) {
+            if (!Handle->Ready && ChildId > 0 && Time_GetCurrent() - Handle->StartTime >= ReadyAfterSeconds) {
                 Handle->Ready = 1;
                 NotificationCenter_FireWithJSON("Process", "Ready", Id(Handle), "{\"id\":%d}", ChildId);
             }
@@ -381,6 +385,11 @@ int32 Process_Process(Process *Handle) {
         }
         int32 Code = 0;
         if (!Platform_ProcessGetExitCode(Handle->Platform, &Code)) break;
+        if (ChildId == 0) {
+            ReleasePlatform(Handle);
+            Fail(Handle);
+            break;
+        }
         if (!Handle->Ready) {
             Handle->Ready = 1;
             NotificationCenter_FireWithJSON("Process", "Ready", Id(Handle), "{\"id\":%d}", ChildId);

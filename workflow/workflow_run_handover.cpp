@@ -223,12 +223,18 @@ int32 OnWatchWorker(void *User, const char *, const char *, const char *, Dictio
         return TRUE;
     }
     // Only the exit code says why: it comes from the kernel, not from
-    // anything another local user could write to.
+    // anything another local user could write to. Without one the elevator
+    // refused or was cancelled, and no worker ever ran.
     int32 Code = 0;
     bool Known = Process_GetExitCode(Self->Worker, &Code) != 0;
-    Task_Print(Self->Owner, "The elevated worker ended before its run completed (exit code %d)\n", Known ? Code : -1);
+    if (!Known) {
+        Task_Print(Self->Owner, "The elevator did not start the worker\n");
+        Task_AddError(Self->Owner, "Launch_Error_RunElevated");
+        return Task_Complete(Self->Owner, nullptr);
+    }
+    Task_Print(Self->Owner, "The elevated worker ended before its run completed (exit code %d)\n", Code);
     Task_AddError(Self->Owner, "Launch_Error_RunElevated");
-    if (Known && Code == WORKFLOWRUN_WORKER_EXIT_REFUSED)
+    if (Code == WORKFLOWRUN_WORKER_EXIT_REFUSED)
         Task_AddErrorAlways(Self->Owner, "the elevated worker refused its command line or its configuration");
     else
         Task_AddErrorAlways(Self->Owner, "the elevated worker ended before its run completed (its log tells why)");
@@ -333,6 +339,16 @@ int32 WorkflowRunInt_EndHandOver(WorkflowRun *Self) {
     Self->HandedOver = FALSE;
     Observe(Self, false);
     ForgetSecret(Self);
+    // A run that ends while the elevator still asks for the rights (the user
+    // quits at the prompt) ends the elevator: no worker starts for it. (Its
+    // id line may have come since the last tick.)
+    if (Self->Worker == nullptr) return TRUE;
+    Process_Process(Self->Worker);
+    uint32 State = PROCESS_STATE_IDLE;
+    int32 Id = 0;
+    if (Process_GetState(Self->Worker, &State) && State == PROCESS_STATE_RUNNING && Process_GetId(Self->Worker, &Id) &&
+        Id == 0)
+        Process_Release(&Self->Worker);
     return TRUE;
 }
 

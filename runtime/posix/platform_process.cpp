@@ -26,6 +26,7 @@
 struct PlatformProcess {
     ClassStruct Class;
     PrivilegedTask *Task;
+    std::string *Elevated; // the tool, until its launch has failed or given an id
     void *Application; // no application objects on this platform
     int32 ProcessId;
     int32 Status;
@@ -113,12 +114,16 @@ void SetStreams(PlatformSpawn &Request, PlatformPipe *Stdin, PlatformPipe *Stdou
             Request.Paths[Stream] = Platform_PipeGetPath(Pipes[Stream]);
 }
 
+// The elevator may keep its password prompt up for minutes: the caller's
+// thread does not wait for it. The tool's id comes on a later running test
+// (0 until then); an elevation refused there ends the process as a failed
+// launch, logged as one that fails here.
 int32 ExecuteElevated(const char *Path, int32 Count, const char *const *Arguments, PlatformProcess **Process) {
     PrivilegedTask *Task = nullptr;
     PrivilegedTask_Create(&Task);
     PrivilegedTask_SetLaunchPath(Task, Path);
     PrivilegedTask_SetArguments(Task, Count, Arguments);
-    if (!PrivilegedTask_Launch(Task)) {
+    if (!PrivilegedTask_LaunchAsync(Task)) {
         int32 Code = 0;
         PrivilegedTask_GetErrorCode(Task, &Code);
         LogFailure("Platform_ExecuteElevated", Path, Code);
@@ -127,7 +132,24 @@ int32 ExecuteElevated(const char *Path, int32 Count, const char *const *Argument
     }
     *Process = NewRecord(0);
     (*Process)->Task = Task;
+    (*Process)->Elevated = new std::string(Path);
     return TRUE;
+}
+
+// The running test of an elevated launch; one that ends without the tool's
+// id failed, and says so once.
+bool TaskRunning(PlatformProcess *Process) {
+    const bool Running = PrivilegedTask_IsRunning(Process->Task) != 0;
+    const int32 Id = PrivilegedTask_GetPID(Process->Task);
+    if (Process->Elevated == nullptr || (Running && Id == 0)) return Running;
+    if (Id == 0) {
+        int32 Code = 0;
+        PrivilegedTask_GetErrorCode(Process->Task, &Code);
+        LogFailure("Platform_ExecuteElevated", Process->Elevated->c_str(), Code);
+    }
+    delete Process->Elevated;
+    Process->Elevated = nullptr;
+    return Running;
 }
 
 // Starts the program as the console user, never as root.
@@ -279,7 +301,7 @@ char StateOf(int32 ProcessId) {
 
 int32 Platform_ProcessIsRunning(PlatformProcess *Process) {
     PlatformProcess_Check(Process);
-    if (Process->Task != nullptr) return PrivilegedTask_IsRunning(Process->Task);
+    if (Process->Task != nullptr) return TaskRunning(Process);
     if (Process->ProcessId == 0 || Process->Collected) return FALSE;
     const char State = StateOf(Process->ProcessId);
     return State != 0 && State != 'Z' && State != 'X' ? TRUE : FALSE;
@@ -287,7 +309,7 @@ int32 Platform_ProcessIsRunning(PlatformProcess *Process) {
 
 int32 Platform_ProcessIsIdle(PlatformProcess *Process) {
     PlatformProcess_Check(Process);
-    if (Process->Task != nullptr) return PrivilegedTask_IsRunning(Process->Task);
+    if (Process->Task != nullptr) return TaskRunning(Process);
     // Linux has no "being created" state: a process is never idle.
     return FALSE;
 }
@@ -298,7 +320,7 @@ int32 Platform_ProcessGetExitCode(PlatformProcess *Process, int32 *Code) {
     *Code = 0;
     Platform_ReapPending();
     if (Process->Task != nullptr) {
-        if (PrivilegedTask_IsRunning(Process->Task)) return FALSE;
+        if (TaskRunning(Process)) return FALSE;
         return PrivilegedTask_GetExitCode(Process->Task, Code);
     }
     if (Process->ProcessId == 0) return TRUE;
@@ -358,6 +380,7 @@ int32 Platform_ProcessDelete(PlatformProcess **Process) {
     if (Object == nullptr) return TRUE;
     PlatformProcess_Check(Object);
     if (Object->Task != nullptr) PrivilegedTask_Release(&Object->Task);
+    delete Object->Elevated;
     if (Object->ProcessId > 0 && !Object->Collected) Platform_ReapLater(Object->ProcessId);
     Memory_Delete(Object);
     *Process = nullptr;

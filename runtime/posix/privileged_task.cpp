@@ -25,6 +25,10 @@ struct PrivilegedTask {
     int32 ErrorCode;
     int32 Ended;
     int32 Drain; // the task owns the output stream and empties it
+    int32 Pending;    // an asynchronous launch awaits the id line
+    int32 ElevatorId; // what was started, while the id is awaited
+    int32 IdLength;
+    char IdLine[12]; // a valid id has at most ten digits
 };
 
 #define PrivilegedTask_Check(Handle) Class_CheckHandle((Handle), PRIVILEGEDTASK_CLASSID)
@@ -49,6 +53,20 @@ void DrainOutput(PrivilegedTask *Task) {
     }
 }
 
+// Why an elevator that ended gave no id line.
+int32 ErrorOfStatus(int Status) {
+    if (WIFEXITED(Status) && WEXITSTATUS(Status) == ExitCannotRun) return PRIVILEGEDTASK_ERROR_CANCELED;
+    if (WIFEXITED(Status) && WEXITSTATUS(Status) == ExitNotFound) return PRIVILEGEDTASK_ERROR_DENIED;
+    return PRIVILEGEDTASK_ERROR_INTERNAL;
+}
+
+// The exit code kept for a collected status: the exit status, or minus the
+// signal number; -1 for a status that could not be collected.
+int32 ExitCodeOf(int Status, bool Collected) {
+    if (!Collected) return -1;
+    return WIFSIGNALED(Status) ? -WTERMSIG(Status) : WEXITSTATUS(Status);
+}
+
 // The elevator ended without an id line: its exit status tells why.
 int32 StatusWithoutPid(pid_t Elevator) {
     int Status = 0;
@@ -65,9 +83,102 @@ int32 StatusWithoutPid(pid_t Elevator) {
         Platform_ReapLater(Elevator);
         return PRIVILEGEDTASK_ERROR_INTERNAL;
     }
-    if (WIFEXITED(Status) && WEXITSTATUS(Status) == ExitCannotRun) return PRIVILEGEDTASK_ERROR_CANCELED;
-    if (WIFEXITED(Status) && WEXITSTATUS(Status) == ExitNotFound) return PRIVILEGEDTASK_ERROR_DENIED;
-    return PRIVILEGEDTASK_ERROR_INTERNAL;
+    return ErrorOfStatus(Status);
+}
+
+// Starts the elevated shell with its output on a pipe: 0, the elevator's id
+// and the pipe's reading end; else an error code.
+int32 StartElevator(const char *ToolPath, int32 ArgumentCount, const char *const *Arguments, pid_t *Child,
+                    int *Output) {
+    char Elevator[1024];
+    if (!Platform_GetElevator(Elevator, (int32)sizeof(Elevator))) return PRIVILEGEDTASK_ERROR_DENIED;
+    int Pipe[2];
+    if (pipe2(Pipe, O_CLOEXEC) != 0) return PRIVILEGEDTASK_ERROR_INTERNAL;
+    PlatformSpawn Request;
+    Request.Path = Elevator;
+    Request.Arguments = {Elevator, "/bin/sh", "-c", ShellScript, "", ToolPath};
+    for (int32 Index = 0; Index < ArgumentCount; Index++) Request.Arguments.emplace_back(Arguments[Index]);
+    Request.Descriptors[1] = Pipe[1];
+    const int Error = Platform_SpawnProcess(Request, Child);
+    close(Pipe[1]);
+    if (Error != 0) {
+        close(Pipe[0]);
+        return PRIVILEGEDTASK_ERROR_DENIED;
+    }
+    *Output = Pipe[0];
+    return 0;
+}
+
+// 1 and its status once the process has ended and is collected; a process
+// that is no longer our child counts as ended, its status unknown.
+bool Collect(pid_t ProcessId, int *Status, bool *Collected) {
+    pid_t Result;
+    while ((Result = waitpid(ProcessId, Status, WNOHANG)) < 0 && errno == EINTR) {
+    }
+    *Collected = Result == ProcessId;
+    return Result != 0;
+}
+
+enum class IdRead { Waiting, Line, Closed, TooLong };
+
+// Takes what has come of the id line, a byte at a time so that nothing
+// after it is taken.
+IdRead ReadIdLine(PrivilegedTask *Task) {
+    const int Descriptor = fileno(Task->OutputFile);
+    for (;;) {
+        char Byte = 0;
+        const ssize_t Count = read(Descriptor, &Byte, 1);
+        if (Count < 0 && errno == EINTR) continue;
+        if (Count < 0) return errno == EAGAIN ? IdRead::Waiting : IdRead::Closed;
+        if (Count == 0) return IdRead::Closed;
+        if (Byte == '\n') return IdRead::Line;
+        if (Task->IdLength >= (int32)sizeof(Task->IdLine)) return IdRead::TooLong;
+        Task->IdLine[Task->IdLength++] = Byte;
+    }
+}
+
+void EndPending(PrivilegedTask *Task, int32 Error, int32 ExitCode) {
+    Task->Pending = 0;
+    Task->ErrorCode = Error;
+    Task->ExitCode = ExitCode;
+    Task->Ended = 1;
+}
+
+// An asynchronous launch: takes the id line once the elevator has printed
+// it. An elevator that ends first (refused, cancelled, or it kept its output
+// open in a process of its own) ends the task with its status; what it wrote
+// before it ended is in the pipe by the time it can be collected.
+void AwaitId(PrivilegedTask *Task) {
+    IdRead Got = ReadIdLine(Task);
+    int Status = 0;
+    bool Ended = false, Collected = false;
+    if (Got == IdRead::Waiting || Got == IdRead::Closed) {
+        if (!Collect(Task->ElevatorId, &Status, &Collected)) return;
+        Ended = true;
+        Got = ReadIdLine(Task);
+        if (Got == IdRead::Waiting || Got == IdRead::Closed) {
+            EndPending(Task, Collected ? ErrorOfStatus(Status) : PRIVILEGEDTASK_ERROR_INTERNAL,
+                       ExitCodeOf(Status, Collected));
+            return;
+        }
+    }
+    int32 ProcessId = 0;
+    if (Got == IdRead::TooLong || !PrivilegedTask_ParsePidLine(Task->IdLine, Task->IdLength, &ProcessId)) {
+        // Nothing can be watched: the elevated command is ended (where we
+        // may) and collected.
+        if (!Ended) {
+            kill(Task->ElevatorId, SIGKILL);
+            Platform_ReapLater(Task->ElevatorId);
+        }
+        EndPending(Task, PRIVILEGEDTASK_ERROR_INTERNAL, -1);
+        return;
+    }
+    Task->Pending = 0;
+    Task->ProcessId = ProcessId;
+    // An elevator that execs its command is the tool; one that forks leaves
+    // a child of its own to collect, and the tool is watched from outside.
+    if (ProcessId == Task->ElevatorId && Ended) EndPending(Task, 0, ExitCodeOf(Status, Collected));
+    else if (ProcessId != Task->ElevatorId && !Ended) Platform_ReapLater(Task->ElevatorId);
 }
 
 } // namespace
@@ -103,6 +214,13 @@ int32 PrivilegedTask_Delete(PrivilegedTask **Task) {
     PrivilegedTask *Object = *Task;
     PrivilegedTask_Check(Object);
     if (Object->OutputFile != nullptr) fclose(Object->OutputFile);
+    // An elevator still asking for the rights is ended: its tool would start
+    // for an owner that is gone. (The user's own real id may signal it, even
+    // when it runs set-user-id.)
+    if (Object->Pending) {
+        kill(Object->ElevatorId, SIGTERM);
+        Platform_ReapLater(Object->ElevatorId);
+    }
     // A tool still running is not stopped, but it is collected once it ends.
     if (Object->ProcessId > 0 && !Object->Ended) Platform_ReapLater(Object->ProcessId);
     delete Object->Arguments;
@@ -128,24 +246,12 @@ int32 PrivilegedTask_SetArguments(PrivilegedTask *Task, int32 Count, const char 
 
 int32 PrivilegedTask_ExecuteWithPid(const char *ToolPath, int32 ArgumentCount, const char *const *Arguments,
                                     FILE **OutFile, int32 *OutProcessId) {
-    char Elevator[1024];
-    if (!Platform_GetElevator(Elevator, (int32)sizeof(Elevator))) return PRIVILEGEDTASK_ERROR_DENIED;
-    int Pipe[2];
-    if (pipe2(Pipe, O_CLOEXEC) != 0) return PRIVILEGEDTASK_ERROR_INTERNAL;
-    PlatformSpawn Request;
-    Request.Path = Elevator;
-    Request.Arguments = {Elevator, "/bin/sh", "-c", ShellScript, "", ToolPath};
-    for (int32 Index = 0; Index < ArgumentCount; Index++) Request.Arguments.emplace_back(Arguments[Index]);
-    Request.Descriptors[1] = Pipe[1];
     pid_t Child = -1;
-    const int Error = Platform_SpawnProcess(Request, &Child);
-    close(Pipe[1]);
-    if (Error != 0) {
-        close(Pipe[0]);
-        return PRIVILEGEDTASK_ERROR_DENIED;
-    }
+    int Output = -1;
+    const int32 Error = StartElevator(ToolPath, ArgumentCount, Arguments, &Child, &Output);
+    if (Error != 0) return Error;
     if (OutFile == nullptr) {
-        close(Pipe[0]);
+        close(Output);
         Platform_ReapLater(Child);
         return 0;
     }
@@ -154,7 +260,7 @@ int32 PrivilegedTask_ExecuteWithPid(const char *ToolPath, int32 ArgumentCount, c
     int32 Stored = 0;
     char Last = 0;
     while (Stored < LineSize) {
-        ssize_t Count = read(Pipe[0], &Last, 1);
+        ssize_t Count = read(Output, &Last, 1);
         if (Count < 0 && errno == EINTR) continue;
         if (Count != 1) {
             Last = 0;
@@ -165,7 +271,7 @@ int32 PrivilegedTask_ExecuteWithPid(const char *ToolPath, int32 ArgumentCount, c
     }
     int32 ProcessId = 0;
     if (Last != '\n' || !PrivilegedTask_ParsePidLine(Line, Stored, &ProcessId)) {
-        close(Pipe[0]);
+        close(Output);
         if (Last != '\n') return StatusWithoutPid(Child);
         // A line that is no id: nothing can be watched, so the elevated
         // command is ended (where we may) and collected.
@@ -176,9 +282,9 @@ int32 PrivilegedTask_ExecuteWithPid(const char *ToolPath, int32 ArgumentCount, c
     // The elevator execs its command, so the printed id is normally our own
     // child; an elevator that forks leaves a child of its own to collect.
     if (ProcessId != Child) Platform_ReapLater(Child);
-    FILE *Stream = fdopen(Pipe[0], "r");
+    FILE *Stream = fdopen(Output, "r");
     if (Stream == nullptr) {
-        close(Pipe[0]);
+        close(Output);
         Platform_ReapLater(ProcessId);
         return PRIVILEGEDTASK_ERROR_INTERNAL;
     }
@@ -217,6 +323,42 @@ int32 PrivilegedTask_LaunchWithOutputFile(PrivilegedTask *Task, FILE **OutFile) 
 
 int32 PrivilegedTask_Launch(PrivilegedTask *Task) { return PrivilegedTask_LaunchWithOutputFile(Task, nullptr); }
 
+int32 PrivilegedTask_LaunchAsync(PrivilegedTask *Task) {
+    PrivilegedTask_Check(Task);
+    Task->ErrorCode = 0;
+    if (Task->LaunchPath->empty()) {
+        Task->ErrorCode = PRIVILEGEDTASK_ERROR_NOPATH;
+        return FALSE;
+    }
+    std::vector<const char *> Arguments;
+    for (const std::string &Argument : *Task->Arguments) Arguments.push_back(Argument.c_str());
+    pid_t Child = -1;
+    int Output = -1;
+    const int32 Status = StartElevator(Task->LaunchPath->c_str(), (int32)Arguments.size(), Arguments.data(), &Child,
+                                       &Output);
+    FILE *Stream = Status == 0 ? fdopen(Output, "r") : nullptr;
+    if (Stream == nullptr) {
+        if (Status == 0) {
+            close(Output);
+            kill(Child, SIGTERM);
+            Platform_ReapLater(Child);
+        }
+        Task->ErrorCode = Status != 0 ? Status : PRIVILEGEDTASK_ERROR_INTERNAL;
+        return FALSE;
+    }
+    fcntl(Output, F_SETFL, fcntl(Output, F_GETFL) | O_NONBLOCK);
+    if (Task->OutputFile != nullptr) fclose(Task->OutputFile);
+    Task->OutputFile = Stream;
+    Task->ProcessId = 0;
+    Task->ExitCode = 0;
+    Task->Ended = 0;
+    Task->Drain = 1;
+    Task->Pending = 1;
+    Task->ElevatorId = Child;
+    Task->IdLength = 0;
+    return TRUE;
+}
+
 int32 PrivilegedTask_GetPID(PrivilegedTask *Task) {
     PrivilegedTask_Check(Task);
     return Task->ProcessId;
@@ -224,6 +366,10 @@ int32 PrivilegedTask_GetPID(PrivilegedTask *Task) {
 
 int32 PrivilegedTask_IsRunning(PrivilegedTask *Task) {
     PrivilegedTask_Check(Task);
+    if (Task->Pending) {
+        AwaitId(Task);
+        if (Task->Pending) return TRUE;
+    }
     DrainOutput(Task);
     if (Task->Ended || Task->ProcessId <= 0) return FALSE;
     int Status = 0;
@@ -240,7 +386,7 @@ int32 PrivilegedTask_IsRunning(PrivilegedTask *Task) {
         return FALSE;
     }
     if (WIFSTOPPED(Status)) return FALSE;
-    Task->ExitCode = WIFSIGNALED(Status) ? -WTERMSIG(Status) : WEXITSTATUS(Status);
+    Task->ExitCode = ExitCodeOf(Status, true);
     Task->Ended = 1;
     return FALSE;
 }

@@ -41,12 +41,22 @@ int32 PrivilegedTask_SetArguments(PrivilegedTask *Task, int32 Count, const char 
 // the stream to the caller (who must read it) and keeps it for closing.
 int32 PrivilegedTask_Launch(PrivilegedTask *Task);
 int32 PrivilegedTask_LaunchWithOutputFile(PrivilegedTask *Task, FILE **OutFile);
+// The launch without waiting for the id line, which a real elevator prints
+// only once the user has answered its password prompt (minutes, maybe): 1
+// once the elevator has started (0 with the error code set otherwise). The
+// running tests read the id line as it comes: GetPID gives 0 until then, and
+// an elevator that ends without one ends the task with its exit status and
+// the error code a synchronous launch would have had. Deleting the task
+// while the id is awaited ends the elevator (SIGTERM), so no tool starts
+// for an owner that is gone.
+int32 PrivilegedTask_LaunchAsync(PrivilegedTask *Task);
 // The execution step: starts the elevated shell and reads the id line.
 // 0 or an error code; *OutFile receives the output stream (null: the id is
 // not read and the stream is closed) and *OutProcessId the tool's id.
 int32 PrivilegedTask_ExecuteWithPid(const char *ToolPath, int32 ArgumentCount, const char *const *Arguments,
                                     FILE **OutFile, int32 *OutProcessId);
 
+// The tool's process id; 0 while an asynchronous launch awaits it.
 int32 PrivilegedTask_GetPID(PrivilegedTask *Task);
 // 1 while the tool runs; once it has ended the exit code is stored (the exit
 // status, or minus the signal number; -1 when it could not be collected).

@@ -13,7 +13,8 @@ signed_config: security on, signed documents and --config: the worker trusts
 what the parent trusts, and the reason a worker refuses a document, or a
 configuration that changed under it, reaches the parent's summary.
 signal_at_handover: one SIGINT or SIGTERM right after the worker has taken
-the run ends the parent within 2 s with exit code 130, and the worker ends.
+the run, or while the elevator still asks for the password, ends the parent
+within 2 s with exit code 130, and the worker ends (or never starts).
 not_elevated: an elevator that does not elevate: the run fails with a clear
 error and is never handed on.
 parent_killed: a parent killed before or after the hand-over: the worker
@@ -256,7 +257,10 @@ class Handover:
 
     def close(self):
         for pid in self.workers():
-            os.kill(pid, signal.SIGKILL)
+            try:
+                os.kill(pid, signal.SIGKILL)
+            except ProcessLookupError:  # it ended meanwhile, with its parent
+                pass
         shutil.rmtree(self.directory, ignore_errors=True)
 
 
@@ -316,13 +320,16 @@ def case_signed_config():
 
 
 def case_signal_at_handover():
-    for attempt, (number, delay) in enumerate([(signal.SIGINT, 0), (signal.SIGTERM, 0.01), (signal.SIGINT, 0.025),
-                                               (signal.SIGTERM, 0.05)]):
-        run = Handover()
+    # prompt: the elevator "asks for the password" that long before it prints
+    # the id line and starts the worker; the parent's end must end it.
+    for attempt, (number, delay, prompt) in enumerate([(signal.SIGINT, 0, 0), (signal.SIGTERM, 0.01, 0),
+                                                       (signal.SIGINT, 0.025, 0), (signal.SIGTERM, 0.05, 0),
+                                                       (signal.SIGINT, 0.5, 20), (signal.SIGTERM, 0.5, 20)]):
+        run = Handover(delay=prompt)
         try:
             write(run.directory, "child.yaml", "start:\n  type: Sleep\n  seconds: 20\n")
             process = run.start(["--workflow=" + run.parent_yaml("child.yaml"), "--disablesecurity"])
-            run.wait_for("Worker runs workflow")
+            run.wait_for("Launching process" if prompt else "Worker runs workflow")
             time.sleep(delay)
             sent = time.time()
             process.send_signal(number)
@@ -330,7 +337,16 @@ def case_signal_at_handover():
             took = time.time() - sent
             check(code == 130 and took < 2, "try %d: exit %d after %.2f s" % (attempt, code, took))
             check(run.summary()["exitCode"] == 130, "try %d: %r" % (attempt, run.summary()))
-            run.worker_ends(5)
+            if not prompt:
+                run.worker_ends(5)
+                continue
+            # The elevator (whose command line names the worker) is gone, so
+            # no worker can start any more.
+            deadline = time.time() + 2
+            while run.workers() and time.time() < deadline:
+                time.sleep(0.02)
+            check(not run.workers(), "try %d: the elevator still asks: %s" % (attempt, run.workers()))
+            check(open(run.marks).read() == "started\n", "try %d: a worker started" % attempt)
         finally:
             run.close()
 

@@ -1,7 +1,8 @@
 // The privileged task through a test elevator (a script that execs its
 // command, as pkexec does): the id line, refusal and cancel statuses, exit
-// codes and signals, arguments passed whole, and a tool whose output is far
-// larger than a pipe holds.
+// codes and signals, arguments passed whole, a tool whose output is far
+// larger than a pipe holds, and the launch that does not wait for the
+// elevator's prompt.
 #include "runtime/posix/privileged_task.h"
 
 #include <gtest/gtest.h>
@@ -9,11 +10,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
 
 #include "runtime/posix/platform_process.h"
+#include "runtime/posix/platform_spawn.h"
 #include "runtime/posix/platform_stand_in.h"
 #include "tests/support/python.h"
 #include "tests/support/runtime.h"
@@ -52,11 +55,11 @@ class PrivilegedTaskTest : public RuntimeTest {
         ADD_FAILURE() << "tool did not end";
         return -1000;
     }
-    int32 Launch(const char *Tool, std::initializer_list<const char *> Arguments) {
+    int32 Launch(const char *Tool, std::initializer_list<const char *> Arguments, bool Async = false) {
         PrivilegedTask_SetLaunchPath(Task, Tool);
         std::vector<const char *> List(Arguments);
         PrivilegedTask_SetArguments(Task, (int32)List.size(), List.data());
-        const int32 Result = PrivilegedTask_Launch(Task);
+        const int32 Result = Async ? PrivilegedTask_LaunchAsync(Task) : PrivilegedTask_Launch(Task);
         int32 Error = 0;
         PrivilegedTask_GetErrorCode(Task, &Error);
         return Result ? 0 : Error;
@@ -129,9 +132,58 @@ TEST_F(PrivilegedTaskTest, RefusalCancelAndBrokenIdLines) {
     for (const auto &Case : Cases) {
         WriteScript(Elevator, Case.Elevator);
         EXPECT_EQ(Launch("/bin/true", {}), Case.Error) << Case.Elevator;
+        // The launch that does not wait learns the same on its running tests.
+        ASSERT_EQ(Launch("/bin/true", {}, true), 0) << Case.Elevator;
+        WaitEnd();
+        int32 Error = 0;
+        PrivilegedTask_GetErrorCode(Task, &Error);
+        EXPECT_EQ(Error, Case.Error) << Case.Elevator;
+        EXPECT_EQ(PrivilegedTask_GetPID(Task), 0) << Case.Elevator;
     }
     Platform_SetElevator((Folder / "missing").c_str());
     EXPECT_EQ(Launch("/bin/true", {}), PRIVILEGEDTASK_ERROR_DENIED);
+    EXPECT_EQ(Launch("/bin/true", {}, true), PRIVILEGEDTASK_ERROR_DENIED);
+}
+
+// The elevator "asks for the password" until the file go appears: the
+// launch returns at once, and the id comes once the user has answered; a
+// task deleted while the elevator asks ends it, and the tool never runs.
+TEST_F(PrivilegedTaskTest, AnAsynchronousLaunchDoesNotWaitForThePrompt) {
+    const std::string Go = Folder / "go", Ran = Folder / "ran", Asking = Folder / "asking";
+    WriteScript(Elevator, "#!/bin/sh\necho $$ > " + Asking + ".new; mv " + Asking + ".new " + Asking +
+                              "\nwhile [ ! -e " + Go + " ]; do sleep 0.01; done\nexec \"$@\"\n");
+    const std::string Script = "echo $$ > " + Ran + "; exit 6";
+    auto ReadId = [](const std::string &Path) {
+        int32 Id = 0;
+        std::ifstream(Path) >> Id;
+        return Id;
+    };
+    for (bool Answered : {true, false}) {
+        std::filesystem::remove(Go);
+        std::filesystem::remove(Asking);
+        ASSERT_EQ(Launch("/bin/sh", {"-c", Script.c_str()}, true), 0);
+        for (int Attempt = 0; Attempt < 20000 && !std::filesystem::exists(Asking); Attempt++) usleep(1000);
+        const int32 Asker = ReadId(Asking);
+        ASSERT_GT(Asker, 0);
+        EXPECT_TRUE(PrivilegedTask_IsRunning(Task));
+        EXPECT_EQ(PrivilegedTask_GetPID(Task), 0);
+        if (Answered) {
+            std::ofstream{Go};
+            EXPECT_EQ(WaitEnd(), 6);
+            EXPECT_EQ(PrivilegedTask_GetPID(Task), ReadId(Ran));
+            std::filesystem::remove(Ran);
+            continue;
+        }
+        PrivilegedTask_Release(&Task);
+        int Attempt = 0;
+        for (; Attempt < 20000 && kill(Asker, 0) == 0; Attempt++) {
+            Platform_ReapPending();
+            usleep(1000);
+        }
+        EXPECT_LT(Attempt, 20000) << "the elevator still asks";
+        std::ofstream{Go};
+        EXPECT_FALSE(std::filesystem::exists(Ran));
+    }
 }
 
 TEST_F(PrivilegedTaskTest, AMebibyteOfOutputDoesNotHang) {
