@@ -204,40 +204,30 @@ void AppendPiece(std::string &Key, std::string_view Piece) {
     Key += Piece;
 }
 
-// An attribute value as name matching compares it (RFC 5280 7.1, as openssl
-// compares names): a character string as UTF-8 with ASCII letters folded,
-// white space trimmed at both ends and each run of it made one space, so
-// that PrintableString "Velmarsh  Test" and UTF8String "velmarsh test" are
-// one value. Any other value (or a string that cannot be converted) is its
-// whole encoding, compared byte for byte.
-std::string MatchValue(ASN1 *Value) {
-    uint8 Tag = 0;
-    ASN1_GetTag(Value, &Tag);
-    const uint8 *Bytes = ASN1_GetValuePtr(Value);
-    const size_t Length = (size_t)ASN1_GetValueSize(Value);
-    // Bytes per character: 0 for UTF-8 (UTF8String and the ASCII types
-    // PrintableString, IA5String, VisibleString), 1 for Latin-1 (T61String,
-    // as openssl reads it), 2 for BMPString, 4 for UniversalString; -1 for a
-    // value that is no character string.
-    const int32 Width = Tag == 0x0C || Tag == 0x13 || Tag == 0x16 || Tag == 0x1A ? 0
-                        : Tag == 0x14                                          ? 1
-                        : Tag == 0x1E                                          ? 2
-                        : Tag == 0x1C                                          ? 4
-                                                                               : -1;
-    auto Whole = [&] {
-        const uint8 *Node = ASN1_GetNodePtr(Value);
-        const size_t Size = Node != nullptr ? (size_t)ASN1_GetNodeSize(Value) : 0;
-        return std::string(1, '\1') + std::string((const char *)Node, Size);
-    };
-    if (Width < 0 || (Width > 1 && Length % (size_t)Width != 0) || (Bytes == nullptr && Length != 0)) return Whole();
+} // namespace
+
+// Character strings are read as openssl reads them when it compares names:
+// UTF8String as UTF-8; PrintableString, T61String, IA5String and
+// VisibleString as Latin-1 (so a T61String "Caf\xE9" is the UTF8String
+// "Caf\xC3\xA9"); BMPString as UCS-2 and UniversalString as UCS-4.
+std::string X500_MatchValue(uint8 Tag, std::span<const uint8> Content, std::span<const uint8> Whole) {
+    // Bytes per character, 0 for UTF-8; -1 for a value that is no
+    // character string.
+    const int32 Width = Tag == 0x0C                                           ? 0
+                        : Tag == 0x13 || Tag == 0x14 || Tag == 0x16 || Tag == 0x1A ? 1
+                        : Tag == 0x1E                                           ? 2
+                        : Tag == 0x1C                                           ? 4
+                                                                                : -1;
+    const auto AsWhole = [&] { return std::string(1, '\1') + std::string(Whole.begin(), Whole.end()); };
+    if (Width < 0 || (Width > 1 && Content.size() % (size_t)Width != 0)) return AsWhole();
     std::string Text;
-    if (Width == 0 && Length > 0) Text.assign((const char *)Bytes, Length);
-    for (size_t At = 0; Width != 0 && At < Length; At += (size_t)Width) {
+    if (Width == 0) Text.assign(Content.begin(), Content.end());
+    for (size_t At = 0; Width != 0 && At < Content.size(); At += (size_t)Width) {
         uint32 Code = 0;
-        for (size_t Index = 0; Index < (size_t)Width; Index++) Code = Code << 8 | Bytes[At + Index];
+        for (size_t Index = 0; Index < (size_t)Width; Index++) Code = Code << 8 | Content[At + Index];
         char Encoded[8];
         int32 Written = 0;
-        if (!CharUtf64_CopyToUtf8(Code, Encoded, (int32)sizeof(Encoded), &Written)) return Whole();
+        if (!CharUtf64_CopyToUtf8(Code, Encoded, (int32)sizeof(Encoded), &Written)) return AsWhole();
         Text.append(Encoded, (size_t)Written);
     }
     std::string Folded(1, '\0');
@@ -252,6 +242,19 @@ std::string MatchValue(ASN1 *Value) {
         Folded += Ch >= 'A' && Ch <= 'Z' ? (char)(Ch - 'A' + 'a') : Ch;
     }
     return Folded;
+}
+
+namespace {
+
+std::string MatchValue(ASN1 *Value) {
+    uint8 Tag = 0;
+    ASN1_GetTag(Value, &Tag);
+    const uint8 *Bytes = ASN1_GetValuePtr(Value), *Node = ASN1_GetNodePtr(Value);
+    const std::span<const uint8> Whole(Node, Node != nullptr ? (size_t)ASN1_GetNodeSize(Value) : 0);
+    const size_t Length = (size_t)ASN1_GetValueSize(Value);
+    // A value without content bytes to read is compared as its encoding.
+    if (Bytes == nullptr && Length != 0) return X500_MatchValue(0, {}, Whole);
+    return X500_MatchValue(Tag, std::span<const uint8>(Bytes, Bytes != nullptr ? Length : 0), Whole);
 }
 
 // The match key of a Name (SEQUENCE OF RDN, each a SET OF { type, value }):

@@ -33,6 +33,17 @@ std::vector<std::string> X509_EcdsaTwins(X509 *Handle);
 // read (x509_path.cpp).
 bool X509Path_ConstraintsReadable(std::span<const uint8> Whole);
 
+// An attribute value of a Name as name matching compares it (RFC 5280 7.1,
+// as openssl compares names), given its tag, content and whole encoding: a
+// character string as UTF-8 with ASCII letters folded, white space trimmed at
+// both ends and each run of it made one space, so that PrintableString
+// "Velmarsh  Test" and UTF8String "velmarsh test" are one value. Any other
+// value, or a string that cannot be converted (a BMPString or
+// UniversalString cut inside a character, a code point UTF-8 cannot hold),
+// is its whole encoding, compared byte for byte. Issuer links and
+// directoryName constraints both compare names by it.
+std::string X500_MatchValue(uint8 Tag, std::span<const uint8> Content, std::span<const uint8> Whole);
+
 // A name as X500_Compare compares it: two names are the same exactly when
 // their keys are equal. Empty for an empty name; lives as long as the name
 // is not built again.

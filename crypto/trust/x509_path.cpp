@@ -13,7 +13,6 @@
 #include "crypto/keys/asn1.h"
 #include "crypto/trust/x509_chain.h"
 #include "crypto/trust/x509_internal.h"
-#include "runtime/text/unicode.h"
 
 namespace {
 
@@ -75,53 +74,6 @@ std::string Lower(Bytes Text) {
     return Out;
 }
 
-void AppendUtf8(std::string &Out, uint32 Code) {
-    char Bytes[8];
-    int32 Length = 0;
-    if (CharUtf64_CopyToUtf8(Code, Bytes, (int32)sizeof(Bytes), &Length)) Out.append(Bytes, (size_t)Length);
-}
-
-// An attribute value compared the way name matching compares it: character
-// strings as UTF-8, ASCII letters folded, white space trimmed and runs of it
-// made one space, so that "Velmarsh  Test" as a PrintableString and
-// "velmarsh test" as a UTF8String are the same name. Other types compare as
-// their whole encoding.
-std::string CanonicalValue(const Element &Value) {
-    std::string Text;
-    switch (Value.Tag) {
-    case 0x0C: // UTF8String
-    case 0x13: // PrintableString
-    case 0x14: // T61String
-    case 0x16: // IA5String
-    case 0x1A: // VisibleString
-        Text.assign(Value.Content.begin(), Value.Content.end());
-        break;
-    case 0x1E: // BMPString
-        for (size_t At = 0; At + 1 < Value.Content.size(); At += 2)
-            AppendUtf8(Text, (uint32)(Value.Content[At] << 8 | Value.Content[At + 1]));
-        break;
-    case 0x1C: // UniversalString
-        for (size_t At = 0; At + 3 < Value.Content.size(); At += 4)
-            AppendUtf8(Text, (uint32)Value.Content[At] << 24 | (uint32)Value.Content[At + 1] << 16 |
-                                 (uint32)Value.Content[At + 2] << 8 | Value.Content[At + 3]);
-        break;
-    default:
-        return std::string(1, '\1') + std::string(Value.Whole.begin(), Value.Whole.end());
-    }
-    std::string Out(1, '\0');
-    bool Space = false;
-    for (char Ch : Lower(Bytes((const uint8 *)Text.data(), Text.size()))) {
-        if (Ch == ' ' || Ch == '\t' || Ch == '\n' || Ch == '\r' || Ch == '\f' || Ch == '\v') {
-            Space = true;
-            continue;
-        }
-        if (Space && Out.size() > 1) Out += ' ';
-        Space = false;
-        Out += Ch;
-    }
-    return Out;
-}
-
 // A Name's RDNs, each the sorted list of its attributes as "type, value".
 struct Attribute {
     Bytes Type;
@@ -142,7 +94,8 @@ bool ReadName(Bytes Whole, Name &Out) {
         for (const Element &Pair : Pairs) {
             if (Pair.Tag != 0x30 || !Children(Pair.Content, Parts) || Parts.size() != 2 || Parts[0].Tag != 0x06)
                 return false;
-            Rdn.push_back(std::string(Parts[0].Content.begin(), Parts[0].Content.end()) + '=' + CanonicalValue(Parts[1]));
+            Rdn.push_back(std::string(Parts[0].Content.begin(), Parts[0].Content.end()) + '=' +
+                          X500_MatchValue(Parts[1].Tag, Parts[1].Content, Parts[1].Whole));
             Out.Attributes.push_back({Parts[0].Content, Parts[1]});
         }
         std::sort(Rdn.begin(), Rdn.end());

@@ -52,24 +52,39 @@ void WritePem(const std::string &Path, const std::vector<std::string> &Names) {
     }
 }
 
-// Our decision for the leaf over the untrusted certificates, with the
+// Our decision for the leaf over the untrusted certificates (DER), with the
 // anchors in the platform's anchor file or pinned by thumbprint.
-int32 Decide(const std::vector<std::string> &Chain, const std::string &Leaf, CertStoreInterface *Store) {
+int32 DecideDer(const std::vector<std::string> &Chain, const std::string &Leaf, CertStoreInterface *Store) {
     X509Chain *Walk = nullptr;
     X509Chain_Create(&Walk);
     X509 *Each = nullptr;
     X509_Create(&Each);
-    for (const std::string &Name : Chain) {
-        const std::string Bytes = Der(Name);
-        EXPECT_TRUE(X509_BuildFromBuffer(Each, Bytes.data(), (uint32)Bytes.size())) << Name;
+    for (const std::string &Bytes : Chain) {
+        EXPECT_TRUE(X509_BuildFromBuffer(Each, Bytes.data(), (uint32)Bytes.size()));
         X509Chain_Add(Walk, Each);
     }
-    const std::string Bytes = Der(Leaf);
-    EXPECT_TRUE(X509_BuildFromBuffer(Each, Bytes.data(), (uint32)Bytes.size())) << Leaf;
+    EXPECT_TRUE(X509_BuildFromBuffer(Each, Leaf.data(), (uint32)Leaf.size()));
     const int32 Result = X509Chain_VerifyX509(Walk, Each, Store);
     X509_Release(&Each);
     X509Chain_Release(&Walk);
     return Result;
+}
+
+// The same for fixtures named.
+int32 Decide(const std::vector<std::string> &Chain, const std::string &Leaf, CertStoreInterface *Store) {
+    std::vector<std::string> Ders;
+    for (const std::string &Name : Chain) Ders.push_back(Der(Name));
+    return DecideDer(Ders, Der(Leaf), Store);
+}
+
+// A thumbprint store that trusts the certificate given.
+CertStoreThumbprint *Pin(const std::string &Anchor) {
+    CertStoreThumbprint *Pinned = nullptr;
+    CertStoreThumbprint_Create(&Pinned);
+    uint8 Digest[32];
+    Hash_QuickDigest(&SHA256_INTERFACE, Anchor.data(), (uint32)Anchor.size(), Digest, (int32)sizeof(Digest));
+    CertStoreThumbprint_Trust(Pinned, &SHA256_INTERFACE, Digest);
+    return Pinned;
 }
 
 class X509PathTest : public RuntimeTest {
@@ -138,6 +153,45 @@ TEST_F(X509PathTest, ChecksAgreeWithOpenssl) {
         }
     }
     EXPECT_GE(Count, 28);
+    std::cout << Table.str();
+}
+
+// Directory names compared by one rule for issuer links and for name
+// constraints, on the certificates of make_name_certs.py (made at test
+// time): a locality in a T61String, IA5String (both read as Latin-1),
+// BMPString or UniversalString is the one in a UTF8String, with case and
+// spaces folded; a BMPString or UniversalString that does not convert is
+// only itself and so not the name it nearly spells. openssl agrees on each,
+// though it refuses the unconvertible ones as unreadable.
+TEST_F(X509PathTest, DirectoryNamesCompareAlikeAcrossStringTypes) {
+    SKIP_UNLESS(HaveCommand("openssl"), "openssl is not installed");
+    SKIP_UNLESS(HavePythonModule("cryptography"), "python3-cryptography is missing");
+    ASSERT_EQ(system((RUNTIME_PYTHON " " RUNTIME_SOURCE_DIR "/tests/crypto/trust/make_name_certs.py " + Temp.Path).c_str()), 0);
+    const auto Load = [&](const std::string &Name) { return PlatformTrust_ReadBundle(ReadFile(Temp / (Name + ".pem"))).at(0); };
+    const std::string Root = Load("root");
+    std::ifstream Cases(Temp / "cases.txt");
+    std::ostringstream Table;
+    Table << std::left << std::setw(34) << "case" << std::setw(10) << "ours" << "openssl\n";
+    int32 Count = 0;
+    for (std::string Line; std::getline(Cases, Line); Count++) {
+        const std::vector<std::string> Parts = Split(Line, ' '); // case (the leaf), its CA, expected
+        ASSERT_EQ(Parts.size(), 3u) << Line;
+        SCOPED_TRACE(Parts[0]);
+        CertStoreThumbprint *Pinned = Pin(Root);
+        CertStoreInterface *Interface = nullptr;
+        CertStoreThumbprint_GetInterfaceHandle(Pinned, &Interface);
+        const int32 Ours = DecideDer({Load(Parts[1]), Root}, Load(Parts[0]), Interface);
+        CertStoreInterface_Release(&Interface);
+        CertStoreThumbprint_Release(&Pinned);
+        const int32 Openssl = system(("openssl verify -no_check_time -CAfile " + (Temp / "root.pem") + " -untrusted " +
+                                      (Temp / (Parts[1] + ".pem")) + " " + (Temp / (Parts[0] + ".pem")) +
+                                      " >/dev/null 2>&1").c_str()) == 0;
+        Table << std::setw(34) << Parts[0] << std::setw(10) << (Ours ? "ok" : "refused") << (Openssl ? "ok" : "refused")
+              << "\n";
+        EXPECT_EQ(Ours, Parts[2] == "ok");
+        EXPECT_EQ(Ours, Openssl);
+    }
+    EXPECT_EQ(Count, 13);
     std::cout << Table.str();
 }
 
