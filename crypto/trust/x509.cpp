@@ -246,6 +246,25 @@ std::string X500_MatchValue(uint8 Tag, std::span<const uint8> Content, std::span
 
 namespace {
 
+// A BMPString or UniversalString that holds no whole number of characters,
+// or a code point no character has: such a value compared as its encoding
+// would match no subtree that names it, so an excluded name could pass.
+bool WideStringReadable(ASN1 *Value) {
+    uint8 Tag = 0;
+    ASN1_GetTag(Value, &Tag);
+    const size_t Width = Tag == 0x1E ? 2 : Tag == 0x1C ? 4 : 0;
+    if (Width == 0) return true;
+    const uint8 *Bytes = ASN1_GetValuePtr(Value);
+    const size_t Length = (size_t)ASN1_GetValueSize(Value);
+    if (Length % Width != 0 || (Bytes == nullptr && Length != 0)) return false;
+    for (size_t At = 0; At < Length; At += Width) {
+        uint32 Code = 0;
+        for (size_t Index = 0; Index < Width; Index++) Code = Code << 8 | Bytes[At + Index];
+        if ((Code >= 0xD800 && Code <= 0xDFFF) || Code > 0x10FFFF) return false;
+    }
+    return true;
+}
+
 std::string MatchValue(ASN1 *Value) {
     uint8 Tag = 0;
     ASN1_GetTag(Value, &Tag);
@@ -276,7 +295,8 @@ bool MatchKey(ASN1 *Name, std::string &Key) {
             ASN1_GetTag(Pair, &Tag);
             if (Tag != 0x30 || !ASN1_GetElementCount(Pair, &Parts) || Parts != 2) return false;
             ASN1_GetTag(Type, &Tag);
-            if (Tag != 0x06 || ASN1_GetValuePtr(Type) == nullptr) return false;
+            if (Tag != 0x06 || ASN1_GetValuePtr(Type) == nullptr || !WideStringReadable(ASN1_GetElement(Pair, 1)))
+                return false;
             std::string Attribute;
             const std::string_view Oid((const char *)ASN1_GetValuePtr(Type), (size_t)ASN1_GetValueSize(Type));
             AppendPiece(Attribute, Oid);

@@ -75,6 +75,7 @@ def main():
             ("excluded_bmp", value("bmp", "Café"), "refused"),
             ("excluded_universal", value("universal", "Café"), "refused"),
             ("excluded_t61_case_spaces", value("t61", "  CAFé "), "refused"),
+            ("excluded_bmp_stray_byte", value("bmp", "Café", b"\x00"), "refused"),
             ("outside_t61", value("t61", "Cafe"), "ok")]:
         files[case] = cert(named(encoded, "Names Leaf", LOCALITY), leaf_key, excluding, ca_key, leaf_ext)
         cases.append((case, "excluding", expected))
