@@ -110,8 +110,18 @@ def attacker(mode, *rest):
             handle.write(peer.recv(12).decode(errors="replace"))
     elif mode == "listen":  # on the port of a parent gone
         port, directory = int(rest[0]), rest[1]
-        listener = socket.socket()
-        listener.bind(("127.0.0.1", port))
+        deadline = time.monotonic() + 10
+        while True:  # another connection's ephemeral end may hold it a moment
+            listener = socket.socket()
+            listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+            try:
+                listener.bind(("127.0.0.1", port))
+                break
+            except OSError:
+                listener.close()
+                if time.monotonic() > deadline:
+                    raise
+                time.sleep(0.05)
         listener.listen(1)
         listener.settimeout(60)
         open(os.path.join(directory, "listening"), "w").close()

@@ -366,6 +366,24 @@ def case_not_elevated():
         run.close()
 
 
+def take_port(port):
+    """Binds the port a killed process held. Under a busy test run another
+    connection's ephemeral end can hold it for a moment: wait for it."""
+    deadline = time.monotonic() + 10
+    while True:
+        taken = socket.socket()
+        taken.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+        try:
+            taken.bind(("127.0.0.1", port))
+            taken.listen(4)
+            return taken
+        except OSError:
+            taken.close()
+            if time.monotonic() > deadline:
+                raise
+            time.sleep(0.05)
+
+
 def case_parent_killed():
     # Before the hand-over the elevator is still "asking" when the parent
     # dies, and another process takes the parent's port; after it the worker
@@ -379,10 +397,7 @@ def case_parent_killed():
             port = listening_port(process.pid)
             process.kill()
             process.wait()
-            taken = socket.socket()
-            taken.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-            taken.bind(("127.0.0.1", port))
-            taken.listen(4)
+            taken = take_port(port)
             taken.settimeout(0)
             marks = run.worker_ends(3 + delay)
             try:
