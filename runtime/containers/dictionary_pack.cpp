@@ -106,7 +106,9 @@ bool ReadItems(Dictionary *Handle, Reader &In, int32 Depth) {
         int32 KeyLength = 0, ValueLength = 0;
         if ((Flags & ~KeptFlags) != 0 || Type == DICTIONARY_TYPE_UNKNOWN ||
             ((Flags & DictionaryBooleanFlag) && Type != DICTIONARY_TYPE_BOOLEAN) ||
-            !In.Text(&Key, &KeyLength, DICTIONARY_MAX_KEY_LENGTH) || !In.Text(&Value, &ValueLength, INT32_MAX - 1) ||
+            !In.Text(&Key, &KeyLength, DICTIONARY_MAX_KEY_LENGTH) ||
+            (Key != nullptr && memchr(Key, 0, (size_t)KeyLength) != nullptr) ||
+            !In.Text(&Value, &ValueLength, INT32_MAX - 1) ||
             (Value != nullptr && (!TypeHasText(Type) || ValueLength == 0)))
             return false;
         // As a merge appends a Boolean: by its value's text.
