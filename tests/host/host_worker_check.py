@@ -119,8 +119,15 @@ def case_elevated():
 def listening_port(pid):
     """The loopback port the process listens on, found as any local user can."""
     inodes = set()
-    for name in os.listdir("/proc/%d/fd" % pid):
-        target = os.readlink("/proc/%d/fd/%s" % (pid, name))
+    try:
+        names = os.listdir("/proc/%d/fd" % pid)
+    except FileNotFoundError:  # the process has ended
+        return 0
+    for name in names:
+        try:
+            target = os.readlink("/proc/%d/fd/%s" % (pid, name))
+        except FileNotFoundError:  # closed since the listing
+            continue
         if target.startswith("socket:["):
             inodes.add(target[8:-1])
     for line in open("/proc/%d/net/tcp" % pid).readlines()[1:]:
