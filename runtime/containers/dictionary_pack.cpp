@@ -114,6 +114,17 @@ bool ReadItems(Dictionary *Handle, Reader &In, int32 Depth) {
         // As a merge appends a Boolean: by its value's text.
         if (Type == DICTIONARY_TYPE_BOOLEAN)
             Value = DictionaryInt_BooleanText((Flags & DictionaryBooleanFlag) != 0, &ValueLength);
+        // A tree that reads private keys takes a leading '.' or '#' off a key
+        // as its private mark; the stored key has lost that mark already, so
+        // one is put back to be taken off again, and the packed flag decides.
+        std::string Marked;
+        if (Key != nullptr && Handle->PrivateKeys == 1 &&
+            ((Flags & DictionaryPrivateFlag) || (KeyLength > 0 && (Key[0] == '.' || Key[0] == '#')))) {
+            Marked.reserve((size_t)KeyLength + 2);
+            Marked.append(1, '.').append(Key, (size_t)KeyLength);
+            Key = Marked.c_str();
+            KeyLength++;
+        }
         DictionaryItem *Item = DictionaryInt_AppendValue(Handle, Key, KeyLength, Type, Value, ValueLength);
         DictionaryInt_MarkPrivate(Item, Flags & DictionaryPrivateFlag);
         if (DictionaryInt_IsContainerType(Type) && (Item->Child == nullptr || !ReadItems(Item->Child, In, Depth + 1)))

@@ -48,6 +48,8 @@ Dictionary *Built() {
     Dictionary_Create(&Root);
     Dictionary_AddString(Root, ".hidden", "secret", nullptr);
     Dictionary_AddString(Root, "#count", "", nullptr);
+    Dictionary_AddString(Root, "..twice", "a private key that starts with a dot", nullptr);
+    Dictionary_AddString(Root, ".#mixed", "and one with a hash", nullptr);
     Dictionary_AddInt64(Root, "whole", 1, nullptr);
     Dictionary_AddFloat64(Root, "real", 1, nullptr);
     Dictionary_AddFloat64(Root, "tiny", -2.5e-300, nullptr);
