@@ -10,7 +10,6 @@
 #include <gtest/gtest.h>
 
 #include <deque>
-#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -20,7 +19,7 @@
 #include "crypto/trust/platform_trust.h"
 #include "crypto/trust/x509.h"
 #include "crypto/trust/x509_chain.h"
-#include "runtime/text/base64.h"
+#include "tests/support/certificates.h"
 #include "tests/support/requirement.h"
 #include "tests/support/runtime.h"
 #include "tests/support/system.h"
@@ -39,17 +38,11 @@ std::vector<std::string> Names(const std::string &List) {
 
 std::string Der(const std::string &Name) { return ReadFile(Folder + Name + ".der"); }
 
+// The named fixtures as one PEM file.
 void WritePem(const std::string &Path, const std::vector<std::string> &List) {
-    std::ofstream Out(Path);
-    for (const std::string &Name : List) {
-        const std::string Bytes = Der(Name);
-        std::string Text(Bytes.size() * 2 + 8, '\0');
-        int32 Written = 0;
-        Base64_Encode(Bytes.data(), (int32)Bytes.size(), Text.data(), (int32)Text.size(), &Written);
-        Out << "-----BEGIN CERTIFICATE-----\n";
-        for (int32 At = 0; At < Written; At += 64) Out << Text.substr((size_t)At, 64) << "\n";
-        Out << "-----END CERTIFICATE-----\n";
-    }
+    std::vector<std::string> Ders;
+    for (const std::string &Name : List) Ders.push_back(Der(Name));
+    WriteCertificatesPem(Path, Ders);
 }
 
 std::string Thumbprint(const std::string &Name) {
