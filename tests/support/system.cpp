@@ -4,8 +4,10 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 
@@ -62,4 +64,21 @@ const std::string Nobody = "setpriv --reuid=65534 --regid=65534 --clear-groups";
 std::string RunChildTest(const std::string &Filter, const std::string &Prefix) {
     return CommandOutput(Prefix + " " + SelfExecutable() + " --gtest_also_run_disabled_tests --gtest_filter=" + Filter +
                          " 2>&1");
+}
+
+bool FreeSpaceMatchesStatvfs(const std::string &Directory, const std::function<uint64_t()> &Read) {
+    auto Statvfs = [&](uint64_t &Free) {
+        struct statvfs Volume;
+        if (statvfs(Directory.c_str(), &Volume) != 0) return false;
+        Free = (uint64_t)Volume.f_bavail * Volume.f_frsize;
+        return true;
+    };
+    for (int Attempt = 0; Attempt < 50; Attempt++) {
+        uint64_t Before = 0, After = 0;
+        if (!Statvfs(Before)) return false;
+        uint64_t Value = Read();
+        if (!Statvfs(After)) return false;
+        if (std::min(Before, After) <= Value && Value <= std::max(Before, After)) return true;
+    }
+    return false;
 }

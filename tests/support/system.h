@@ -3,6 +3,8 @@
 // when it goes out of scope.
 #pragma once
 
+#include <cstdint>
+#include <functional>
 #include <string>
 
 // A fresh directory under $TMPDIR (else /tmp) named after the test program,
@@ -48,3 +50,9 @@ extern const std::string Nobody;
 // Runs one (disabled) test of this program in a child process, behind Prefix
 // (environment assignments, Nobody), and answers everything it printed.
 std::string RunChildTest(const std::string &Filter, const std::string &Prefix = "");
+
+// Whether Read() answers the free space of Directory as statvfs(2) reports it
+// for an unprivileged writer (f_bavail * f_frsize). Other programs write while
+// the test runs, so Read() is bracketed by two readings of statvfs and must lie
+// between them; an attempt whose bracket moved too much to judge is tried again.
+bool FreeSpaceMatchesStatvfs(const std::string &Directory, const std::function<uint64_t()> &Read);

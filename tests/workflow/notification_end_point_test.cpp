@@ -438,7 +438,9 @@ TEST_F(EndPointTest, KeepAliveOutlivesOnePeer) {
     for (float64 T : Times)
         if (T > 0) Alive.push_back(T);
     ASSERT_EQ(Alive.size(), 2u);
-    EXPECT_NEAR(Alive[1] - Alive[0], 8.0, 0.5);
+    // Every 8 s; a busy machine may deliver either one late, never both early.
+    EXPECT_GT(Alive[1] - Alive[0], 6.5);
+    EXPECT_LT(Alive[1] - Alive[0], 10.0);
     EXPECT_LT(Alive[1] - Start, 17.0);
 }
 
