@@ -216,28 +216,24 @@ int32 OnWatchWorker(void *User, const char *, const char *, const char *, Dictio
     Process_Process(Self->Worker);
     uint32 State = PROCESS_STATE_IDLE;
     Process_GetState(Self->Worker, &State);
-    if (State != PROCESS_STATE_RUNNING) ForgetSecret(Self);
     if (State == PROCESS_STATE_RUNNING) {
         NotificationCenter_FireAfterDelayWithJSON("WorkflowRun", "WatchWorker", RunId(Self), WorkerWatchMilliseconds,
                                                   "{\"canRemote\":false}");
         return TRUE;
     }
+    ForgetSecret(Self);
     // Only the exit code says why: it comes from the kernel, not from
     // anything another local user could write to. Without one the elevator
     // refused or was cancelled, and no worker ever ran.
     int32 Code = 0;
-    bool Known = Process_GetExitCode(Self->Worker, &Code) != 0;
-    if (!Known) {
-        Task_Print(Self->Owner, "The elevator did not start the worker\n");
-        Task_AddError(Self->Owner, "Launch_Error_RunElevated");
-        return Task_Complete(Self->Owner, nullptr);
-    }
-    Task_Print(Self->Owner, "The elevated worker ended before its run completed (exit code %d)\n", Code);
+    const bool Known = Process_GetExitCode(Self->Worker, &Code) != 0;
+    if (Known) Task_Print(Self->Owner, "The elevated worker ended before its run completed (exit code %d)\n", Code);
+    else Task_Print(Self->Owner, "The elevator did not start the worker\n");
     Task_AddError(Self->Owner, "Launch_Error_RunElevated");
-    if (Code == WORKFLOWRUN_WORKER_EXIT_REFUSED)
-        Task_AddErrorAlways(Self->Owner, "the elevated worker refused its command line or its configuration");
-    else
-        Task_AddErrorAlways(Self->Owner, "the elevated worker ended before its run completed (its log tells why)");
+    if (Known)
+        Task_AddErrorAlways(Self->Owner, Code == WORKFLOWRUN_WORKER_EXIT_REFUSED
+                                             ? "the elevated worker refused its command line or its configuration"
+                                             : "the elevated worker ended before its run completed (its log tells why)");
     return Task_Complete(Self->Owner, nullptr);
 }
 

@@ -488,6 +488,16 @@ int32 ASN1_EncodeBigInt(ASN1 *Handle, const BigInt *Number, void *Buffer, int32 
     return (int32)Total;
 }
 
+int32 ASN1_EncodeHeader(uint8 Tag, uint32 Length, void *Buffer, int32 Size) {
+    Debug_CheckPointer(Buffer);
+    const size_t Total = 1 + LengthBytes(Length);
+    if (Size < 0 || Total > (size_t)Size) return 0;
+    uint8 *Out = static_cast<uint8 *>(Buffer);
+    Out[0] = Tag;
+    WriteLength(Out + 1, Length);
+    return (int32)Total;
+}
+
 int32 ASN1_EncodeSequenceAddNode(ASN1 *Handle, void *Buffer, int32 Size, const void *Element, int32 ElementSize,
                                  int32 *SequenceSize) {
     Debug_CheckPointer(Buffer);

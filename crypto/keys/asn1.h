@@ -101,6 +101,9 @@ int32 ASN1_Find(ASN1 *Handle, const char *Oid, uint32 Depth, ASN1 **Value);
 // the number is negative. A given node is reset and gets the written element
 // decoded into it.
 int32 ASN1_EncodeBigInt(ASN1 *Handle, const BigInt *Number, void *Buffer, int32 Size);
+// Writes the identifier and the shortest definite length of an element of
+// Length content bytes and answers the bytes written; 0 when it does not fit.
+int32 ASN1_EncodeHeader(uint8 Tag, uint32 Length, void *Buffer, int32 Size);
 // Appends one whole element to the SEQUENCE under construction in Buffer
 // (all zero at first) and reports the sequence's size; 0 when the element is
 // not one whole element, the buffer holds something else or the result does

@@ -68,8 +68,9 @@ struct X509 {
     // What a path evaluation needs (x509_path.cpp); the spans point into Der.
     int32 PathLength; // -1 without a pathLenConstraint
     uint32 UnknownCritical;
-    const uint8 *SubjectName, *IssuerName, *NameConstraints, *AltNames;
-    uint32 SubjectNameLength, IssuerNameLength, NameConstraintsLength, AltNamesLength;
+    const uint8 *SubjectName, *IssuerName, *NameConstraints, *AltNames, *SubjectKeyId, *AuthorityKeyId;
+    uint32 SubjectNameLength, IssuerNameLength, NameConstraintsLength, AltNamesLength, SubjectKeyIdLength,
+        AuthorityKeyIdLength;
 };
 
 #define X500_Check(Handle) Class_CheckHandle((Handle), X500_CLASSID)
@@ -86,6 +87,8 @@ constexpr const char *OidSubjectAltName = "2.5.29.17";
 constexpr const char *OidNameConstraints = "2.5.29.30";
 constexpr const char *OidExtendedKeyUsage = "2.5.29.37";
 constexpr const char *OidCertificatePolicies = "2.5.29.32";
+constexpr const char *OidSubjectKeyIdentifier = "2.5.29.14";
+constexpr const char *OidAuthorityKeyIdentifier = "2.5.29.35";
 // Extensions that may be critical without refusing the certificate: those
 // read here, extKeyUsage and certificatePolicies, which the basic policy
 // (any purpose, any policy, no explicit policy asked for) leaves without
@@ -177,16 +180,9 @@ bool SameBytes(ASN1 *A, ASN1 *B) {
 
 // Appends a DER element with a length in its shortest form.
 void AppendElement(std::string &Out, uint8 Tag, const std::string &Content) {
-    Out += (char)Tag;
-    const size_t Length = Content.size();
-    if (Length < 0x80) {
-        Out += (char)Length;
-    } else {
-        int32 Count = 0;
-        for (size_t Rest = Length; Rest != 0; Rest >>= 8) Count++;
-        Out += (char)(0x80 | Count);
-        for (int32 Index = Count - 1; Index >= 0; Index--) Out += (char)(Length >> (8 * Index));
-    }
+    uint8 Header[8];
+    const int32 Size = ASN1_EncodeHeader(Tag, (uint32)Content.size(), Header, (int32)sizeof(Header));
+    Out.append((const char *)Header, (size_t)Size);
     Out += Content;
 }
 
@@ -328,7 +324,9 @@ void ResetParsed(X509 *Handle) {
     Handle->PathLength = -1;
     Handle->UnknownCritical = 0;
     Handle->SubjectName = Handle->IssuerName = Handle->NameConstraints = Handle->AltNames = nullptr;
+    Handle->SubjectKeyId = Handle->AuthorityKeyId = nullptr;
     Handle->SubjectNameLength = Handle->IssuerNameLength = Handle->NameConstraintsLength = Handle->AltNamesLength = 0;
+    Handle->SubjectKeyIdLength = Handle->AuthorityKeyIdLength = 0;
     for (X500 *Name : {Handle->Issuer, Handle->Subject}) ClearName(Name);
     BigInt_Reset(Handle->Serial);
     CryptAsymmetric_Release(&Handle->Key);
@@ -398,6 +396,19 @@ bool ReadExtensionValue(X509 *Handle, const char *Oid, ASN1 *Inner) {
     if (strcmp(Oid, OidNameConstraints) == 0)
         return X509Path_ConstraintsReadable({ASN1_GetNodePtr(Inner), (size_t)ASN1_GetNodeSize(Inner)}) &&
                Keep(Handle->NameConstraints, Handle->NameConstraintsLength);
+    // The key identifiers only order the candidates for an issuer, so one
+    // that is absent or unreadable is left empty rather than refused.
+    auto KeepContent = [](ASN1 *Node, uint8 Want, const uint8 *&Bytes, uint32 &Length) {
+        uint8 Tag = 0;
+        if (Node == nullptr || !ASN1_GetTag(Node, &Tag) || Tag != Want || ASN1_GetValuePtr(Node) == nullptr) return true;
+        Bytes = ASN1_GetValuePtr(Node);
+        Length = (uint32)ASN1_GetValueSize(Node);
+        return true;
+    };
+    if (strcmp(Oid, OidSubjectKeyIdentifier) == 0)
+        return KeepContent(Inner, 0x04, Handle->SubjectKeyId, Handle->SubjectKeyIdLength);
+    if (strcmp(Oid, OidAuthorityKeyIdentifier) == 0)
+        return KeepContent(ASN1_GetElement(Inner, 0), 0x80, Handle->AuthorityKeyId, Handle->AuthorityKeyIdLength);
     if (strcmp(Oid, OidExtendedKeyUsage) == 0)
         return ReadList(Inner, [](ASN1 *Purpose) { return ASN1_GetType(Purpose) == ASN1_TYPE_OID; });
     if (strcmp(Oid, OidCertificatePolicies) == 0)
@@ -902,6 +913,8 @@ bool X509_GetPathFacts(X509 *Handle, X509PathFacts &Facts) {
     Facts.Issuer = {Handle->IssuerName, Handle->IssuerNameLength};
     Facts.NameConstraints = {Handle->NameConstraints, Handle->NameConstraintsLength};
     Facts.AltNames = {Handle->AltNames, Handle->AltNamesLength};
+    Facts.SubjectKeyId = {Handle->SubjectKeyId, Handle->SubjectKeyIdLength};
+    Facts.AuthorityKeyId = {Handle->AuthorityKeyId, Handle->AuthorityKeyIdLength};
     Facts.PathLength = Handle->PathLength;
     Facts.UnknownCritical = Handle->UnknownCritical != 0;
     Facts.SignatureHash = Handle->SignatureHash;

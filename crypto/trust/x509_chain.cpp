@@ -1,7 +1,6 @@
 // X509Chain: see x509_chain.h.
 #include "crypto/trust/x509_chain.h"
 
-#include <string.h>
 
 #include <algorithm>
 #include <string_view>
@@ -9,6 +8,7 @@
 
 #include "crypto/keys/asn1.h"
 #include "crypto/trust/authenticate.h"
+#include "crypto/trust/x509_internal.h"
 #include "runtime/log.h"
 #include "runtime/memory.h"
 
@@ -32,56 +32,19 @@ std::vector<X509 *> &Entries(X509Chain *Handle) {
     return *Handle->Entries;
 }
 
-constexpr const char *OidSubjectKeyIdentifier = "2.5.29.14";
-constexpr const char *OidAuthorityKeyIdentifier = "2.5.29.35";
-
 // A certificate's subject key identifier and the keyIdentifier of its
-// authority key identifier; empty when absent or unreadable. They only order
-// the candidates for an issuer (the one whose key its subject names first),
-// so nothing else of them is checked.
+// authority key identifier, as the certificate read them (empty when absent).
+// They only order the candidates for an issuer: the one whose key its
+// subject names first.
 struct KeyIds {
     std::string_view Subject, Authority;
 };
 
-std::string_view Content(ASN1 *Node, uint8 Want) {
-    uint8 Tag = 0;
-    if (Node == nullptr || !ASN1_GetTag(Node, &Tag) || Tag != Want || ASN1_GetValuePtr(Node) == nullptr) return {};
-    return std::string_view((const char *)ASN1_GetValuePtr(Node), (size_t)ASN1_GetValueSize(Node));
-}
-
-// The views point into the certificate's own DER (the tree's nodes do).
 KeyIds ReadKeyIds(X509 *Certificate) {
-    KeyIds Ids;
-    const uint8 *Der = nullptr;
-    uint32 Length = 0;
-    if (!X509_GetASN1(Certificate, &Der, &Length) || Length > (uint32)INT32_MAX) return Ids;
-    ASN1 *Tree = nullptr;
-    ASN1_Create(&Tree);
-    ASN1_Decode(Tree, Der, (int32)Length);
-    ASN1 *Signed = ASN1_GetElement(ASN1_GetElement(Tree, 0), 0);
-    int32 Fields = 0;
-    ASN1_GetElementCount(Signed, &Fields);
-    for (int32 Field = 0; Field < Fields; Field++) {
-        ASN1 *Tagged = ASN1_GetElement(Signed, Field), *List = ASN1_GetElement(Tagged, 0);
-        uint8 Tag = 0;
-        int32 Count = 0;
-        if (!ASN1_GetTag(Tagged, &Tag) || Tag != 0xA3) continue;
-        ASN1_GetElementCount(List, &Count);
-        for (int32 Index = 0; Index < Count; Index++) {
-            ASN1 *Extension = ASN1_GetElement(List, Index);
-            int32 Parts = 0;
-            char Oid[32];
-            ASN1_GetElementCount(Extension, &Parts);
-            if (Parts < 2 || !ASN1_ParseOid(ASN1_GetElement(Extension, 0), Oid, (int32)sizeof(Oid))) continue;
-            // The extension's value is the element inside its OCTET STRING.
-            ASN1 *Value = ASN1_GetElement(ASN1_GetElement(Extension, Parts - 1), 0);
-            if (strcmp(Oid, OidSubjectKeyIdentifier) == 0) Ids.Subject = Content(Value, 0x04);
-            else if (strcmp(Oid, OidAuthorityKeyIdentifier) == 0)
-                Ids.Authority = Content(ASN1_GetElement(Value, 0), 0x80);
-        }
-    }
-    ASN1_Release(&Tree);
-    return Ids;
+    X509PathFacts Facts;
+    if (!X509_GetPathFacts(Certificate, Facts)) return {};
+    auto View = [](std::span<const uint8> Bytes) { return std::string_view((const char *)Bytes.data(), Bytes.size()); };
+    return {View(Facts.SubjectKeyId), View(Facts.AuthorityKeyId)};
 }
 
 // One search for a path from a certificate up to one the store trusts,

@@ -15,6 +15,9 @@ struct X509PathFacts {
     std::span<const uint8> Subject, Issuer;  // whole Name elements
     std::span<const uint8> NameConstraints;  // the NameConstraints SEQUENCE; empty when absent
     std::span<const uint8> AltNames;         // the GeneralNames SEQUENCE; empty when absent
+    // The subjectKeyIdentifier and the keyIdentifier of the
+    // authorityKeyIdentifier, as their content; empty when absent or unreadable.
+    std::span<const uint8> SubjectKeyId, AuthorityKeyId;
     int32 PathLength = -1;                   // -1 without a pathLenConstraint
     bool UnknownCritical = false;            // a critical extension this reader does not understand
     const HashInterface *SignatureHash = nullptr;
