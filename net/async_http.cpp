@@ -94,15 +94,21 @@ std::string ClaimTime(float64 Seconds) {
     return Text;
 }
 
+// Text from outside (a header, a parser's quote of the body) as a line may
+// hold it: each control or non-ASCII byte is a '?'.
+std::string Printable(std::string Text) {
+    for (char &Each : Text)
+        if ((unsigned char)Each < 0x20 || (unsigned char)Each >= 0x7f) Each = '?';
+    return Text;
+}
+
 // One line for each way a signed document is refused.
 std::string RefusalText(const JWSRefusal &Refusal, const ClaimRefusal &Claim, const std::string &Store) {
     switch (Refusal.Reason) {
     case JWS_REFUSAL_UNSIGNED:
         return ASYNCHTTP_TEXT_UNSIGNED;
     case JWS_REFUSAL_ALGORITHM: {
-        std::string Name = Refusal.Algorithm;
-        for (char &Each : Name)
-            if ((unsigned char)Each < 0x20 || (unsigned char)Each >= 0x7f) Each = '?';
+        const std::string Name = Printable(Refusal.Algorithm);
         return Name.empty() ? "Document signature names no algorithm"
                             : "Document signature algorithm is not supported: " + Name;
     }
@@ -129,12 +135,6 @@ AsyncHTTP_RequestFunc RemoveHandler = WebGetPool_RequestRemove;
 bool Contains(const std::string &Text, const char *Word) {
     const char *Position = nullptr;
     return String_FindStringWithoutCase(Text.c_str(), Word, &Position) != 0;
-}
-
-std::string Printable(std::string Text) {
-    for (char &Each : Text)
-        if ((unsigned char)Each < 0x20 || (unsigned char)Each >= 0x7f) Each = '?';
-    return Text;
 }
 
 // The parser for content type 5: the type, then the URL's extension, then
@@ -356,8 +356,7 @@ int32 AsyncHTTP_KeepParserMessage(void *User, const char *Format, ...) {
     if (size_t Dash = Message.find(" - "); Dash != std::string::npos) Message.erase(0, Dash + 3);
     while (!Message.empty() && (Message.back() == '\n' || Message.back() == ' ')) Message.pop_back();
     // It may quote a byte of a binary file.
-    for (char &Each : Message)
-        if ((unsigned char)Each < 0x20 || (unsigned char)Each >= 0x7f) Each = '?';
+    Message = Printable(std::move(Message));
     while (!Message.empty() && Message.front() == ' ') Message.erase(0, 1);
     Message = PositionInWords(Message);
     return TRUE;
