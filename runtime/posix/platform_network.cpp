@@ -89,11 +89,7 @@ uint64 PlatformNetwork_TcpInode(std::string_view Text, uint32 Address, int32 Por
             !ParseHex(Parts[1].substr(Colon + 1), LocalPort))
             return;
         // The kernel prints the address as the 32-bit word in memory order.
-        if ((uint32)Local != Address || (int32)LocalPort != Port || Parts[9].empty()) return;
-        for (char Digit : Parts[9]) {
-            if (!isdigit((unsigned char)Digit) || Value > UINT64_MAX / 10 - 9) return;
-            Value = Value * 10 + (uint64)(Digit - '0');
-        }
+        if ((uint32)Local != Address || (int32)LocalPort != Port || !ParseDecimal(Parts[9], UINT64_MAX, Value)) return;
         Inode = Value;
     });
     return Inode;
@@ -136,13 +132,8 @@ std::vector<PlatformTcpEntry> PlatformNetwork_TcpEntries(std::string_view Text, 
         uint64 State = 0, Uid = 0;
         if (Parts.size() < 10 || !ParseTableAddress(Parts[1], V6, Entry.Local, &Entry.LocalPort) ||
             !ParseTableAddress(Parts[2], V6, Entry.Remote, &Entry.RemotePort) || !ParseHex(Parts[3], State) ||
-            State > 255 || Parts[7].empty() || Parts[7].size() > 10)
+            State > 255 || Parts[7].size() > 10 || !ParseDecimal(Parts[7], UINT32_MAX, Uid))
             return;
-        for (char Digit : Parts[7]) {
-            if (!isdigit((unsigned char)Digit)) return;
-            Uid = Uid * 10 + (uint64)(Digit - '0');
-        }
-        if (Uid > UINT32_MAX) return;
         Entry.State = (int32)State;
         Entry.Uid = (uint32)Uid;
         Entries.push_back(Entry);
@@ -356,12 +347,7 @@ extern "C" uint32 Platform_GetLauncherUid(void) {
         char Text[16] = "";
         if (!Platform_GetEnvironmentVariable(Name, Text, (int32)sizeof(Text)) || Text[0] == 0) continue;
         uint64 Value = 0;
-        bool Number = strlen(Text) <= 10;
-        for (const char *Walk = Text; Number && *Walk; Walk++) {
-            Number = isdigit((unsigned char)*Walk) != 0;
-            Value = Value * 10 + (uint64)(*Walk - '0');
-        }
-        if (Number && Value <= UINT32_MAX - 1) return (uint32)Value;
+        if (strlen(Text) <= 10 && ParseDecimal(Text, UINT32_MAX - 1, Value)) return (uint32)Value;
     }
     return 0;
 }

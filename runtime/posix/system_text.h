@@ -63,4 +63,16 @@ inline bool ParseHex(std::string_view Text, uint64 &Value) {
     return true;
 }
 
+// 1 or more decimal digits, nothing else, of a value no greater than Max.
+inline bool ParseDecimal(std::string_view Text, uint64 Max, uint64 &Value) {
+    if (Text.empty()) return false;
+    Value = 0;
+    for (char Digit : Text) {
+        const uint64 Next = (uint64)(Digit - '0');
+        if (!isdigit((unsigned char)Digit) || Value > (Max - Next) / 10) return false;
+        Value = Value * 10 + Next;
+    }
+    return true;
+}
+
 } // namespace SystemText
