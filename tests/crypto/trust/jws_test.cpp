@@ -30,6 +30,7 @@
 #include "runtime/text/base64.h"
 #include "runtime/time.h"
 #include "tests/crypto/keys/ec_test_util.h"
+#include "tests/support/certificates.h"
 #include "tests/support/python.h"
 #include "tests/support/requirement.h"
 #include "tests/support/runtime.h"
@@ -179,12 +180,7 @@ TEST_F(NodeDocuments, EveryAlgorithmThroughEveryStorePath) {
     // The stores, by path and key.
     std::map<std::string, std::unique_ptr<Store>> Stores;
     {
-        std::string Pem;
-        for (const char *Name : {"rsa", "p256", "p384", "p521"})
-            Pem += "-----BEGIN CERTIFICATE-----\n" + B64(File(std::string(Name) + ".der")) + "\n-----END CERTIFICATE-----\n";
-        FILE *Out = fopen((*Folder / "anchors.pem").c_str(), "w");
-        fputs(Pem.c_str(), Out);
-        fclose(Out);
+        WriteCertificatesPem(*Folder / "anchors.pem", {File("rsa.der"), File("p256.der"), File("p384.der"), File("p521.der")});
         Platform_SetCertificateTrust((*Folder / "anchors.pem").c_str(), nullptr);
         CertStorePlatform *Platform = nullptr;
         CertStorePlatform_Create(&Platform);

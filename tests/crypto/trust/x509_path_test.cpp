@@ -15,11 +15,8 @@
 #include <vector>
 
 #include "crypto/digests/sha256.h"
-#include "crypto/trust/cert_store_platform.h"
 #include "crypto/trust/cert_store_thumbprint.h"
 #include "crypto/trust/platform_trust.h"
-#include "crypto/trust/x509.h"
-#include "crypto/trust/x509_chain.h"
 #include "tests/support/certificates.h"
 #include "tests/support/requirement.h"
 #include "tests/support/runtime.h"
@@ -46,26 +43,7 @@ void WritePem(const std::string &Path, const std::vector<std::string> &Names) {
     WriteCertificatesPem(Path, Ders);
 }
 
-// Our decision for the leaf over the untrusted certificates (DER), with the
-// anchors in the platform's anchor file or pinned by thumbprint.
-int32 DecideDer(const std::vector<std::string> &Chain, const std::string &Leaf, CertStoreInterface *Store) {
-    X509Chain *Walk = nullptr;
-    X509Chain_Create(&Walk);
-    X509 *Each = nullptr;
-    X509_Create(&Each);
-    for (const std::string &Bytes : Chain) {
-        EXPECT_TRUE(X509_BuildFromBuffer(Each, Bytes.data(), (uint32)Bytes.size()));
-        X509Chain_Add(Walk, Each);
-    }
-    // A leaf that cannot be read is refused as surely as one that fails.
-    const int32 Result = X509_BuildFromBuffer(Each, Leaf.data(), (uint32)Leaf.size()) &&
-                         X509Chain_VerifyX509(Walk, Each, Store);
-    X509_Release(&Each);
-    X509Chain_Release(&Walk);
-    return Result;
-}
-
-// The same for fixtures named.
+// Our decision for the leaf over the untrusted certificates, fixtures named.
 int32 Decide(const std::vector<std::string> &Chain, const std::string &Leaf, CertStoreInterface *Store) {
     std::vector<std::string> Ders;
     for (const std::string &Name : Chain) Ders.push_back(Der(Name));
@@ -111,15 +89,7 @@ TEST_F(X509PathTest, ChecksAgreeWithOpenssl) {
         if (Flag == "depth") Command += " -verify_depth 30";
         const int32 Openssl = system((Command + " " + (Temp / "leaf.pem") + " >/dev/null 2>&1").c_str()) == 0;
 
-        Platform_SetCertificateTrust((Temp / "anchors.pem").c_str(), nullptr);
-        CertStorePlatform *Platform = nullptr;
-        CertStoreInterface *Interface = nullptr;
-        CertStorePlatform_Create(&Platform);
-        CertStorePlatform_GetInterfaceHandle(Platform, &Interface);
-        const int32 ByPlatform = Decide(Untrusted, Parts[1], Interface);
-        CertStoreInterface_Release(&Interface);
-        CertStorePlatform_Release(&Platform);
-        Platform_SetCertificateTrust(nullptr, nullptr);
+        const int32 ByPlatform = Decide(Untrusted, Parts[1], PlatformAnchors(Temp / "anchors.pem").Interface);
 
         CertStoreThumbprint *Pinned = nullptr;
         CertStoreThumbprint_Create(&Pinned);
@@ -129,6 +99,7 @@ TEST_F(X509PathTest, ChecksAgreeWithOpenssl) {
             Hash_QuickDigest(&SHA256_INTERFACE, Bytes.data(), (uint32)Bytes.size(), Digest, (int32)sizeof(Digest));
             CertStoreThumbprint_Trust(Pinned, &SHA256_INTERFACE, Digest);
         }
+        CertStoreInterface *Interface = nullptr;
         CertStoreThumbprint_GetInterfaceHandle(Pinned, &Interface);
         std::vector<std::string> WithAnchors = Untrusted;
         WithAnchors.insert(WithAnchors.end(), Anchors.begin(), Anchors.end());

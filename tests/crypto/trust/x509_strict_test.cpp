@@ -15,7 +15,6 @@
 #include <vector>
 
 #include "crypto/digests/sha256.h"
-#include "crypto/trust/cert_store_platform.h"
 #include "crypto/trust/platform_trust.h"
 #include "crypto/trust/x509.h"
 #include "crypto/trust/x509_chain.h"
@@ -111,15 +110,7 @@ class X509StrictTest : public RuntimeTest {
         }
         WritePem(Temp / "anchors.pem", {C.Anchor});
         const std::string Denied = C.Denied[0] ? Thumbprint(C.Denied) : "";
-        Platform_SetCertificateTrust((Temp / "anchors.pem").c_str(), Denied.c_str());
-        CertStorePlatform *Platform = nullptr;
-        CertStoreInterface *Interface = nullptr;
-        CertStorePlatform_Create(&Platform);
-        CertStorePlatform_GetInterfaceHandle(Platform, &Interface);
-        const int32 Result = X509Chain_VerifyX509(Walk, Leaf, Interface);
-        CertStoreInterface_Release(&Interface);
-        CertStorePlatform_Release(&Platform);
-        Platform_SetCertificateTrust(nullptr, nullptr);
+        const int32 Result = X509Chain_VerifyX509(Walk, Leaf, PlatformAnchors(Temp / "anchors.pem", Denied.c_str()).Interface);
         X509_Release(&Each);
         X509_Release(&Leaf);
         X509Chain_Release(&Walk);

@@ -19,10 +19,9 @@
 #include "crypto/digests/sha256.h"
 #include "crypto/digests/sha512.h"
 #include "crypto/keys/asn1.h"
-#include "crypto/trust/cert_store_platform.h"
-#include "crypto/trust/platform_trust.h"
 #include "crypto/trust/x509_chain.h"
 #include "runtime/text/base64.h"
+#include "tests/support/certificates.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/python.h"
 #include "tests/support/runtime.h"
@@ -53,56 +52,12 @@ struct Built {
     ~Built() { X509_Release(&Handle); }
 };
 
-// The platform store over an anchor file holding the listed fixtures.
-struct Anchors {
-    CertStorePlatform *Store = nullptr;
-    CertStoreInterface *Interface = nullptr;
-    Anchors(const std::vector<std::string> &Names, const TempDirectory &Folder) {
-        std::ofstream Pem(Folder / "anchors.pem");
-        for (const std::string &Name : Names) {
-            const std::string Der = Fixture(Name);
-            char Text[4096];
-            int32 Written = 0;
-            Base64_Encode(Der.data(), (int32)Der.size(), Text, sizeof(Text), &Written);
-            Pem << "-----BEGIN CERTIFICATE-----\n" << std::string(Text, (size_t)Written) << "\n-----END CERTIFICATE-----\n";
-        }
-        Pem.close();
-        Platform_SetCertificateTrust((Folder / "anchors.pem").c_str(), nullptr);
-        CertStorePlatform_Create(&Store);
-        CertStorePlatform_GetInterfaceHandle(Store, &Interface);
-    }
-    ~Anchors() {
-        CertStoreInterface_Release(&Interface);
-        CertStorePlatform_Release(&Store);
-        Platform_SetCertificateTrust(nullptr, nullptr);
-    }
-};
-
-// A store with a fixed answer that records what it was asked about.
-struct Recording {
-    int32 Answer = 0;
-    uint32 StopWith = 0;
-    std::vector<X509 *> Asked;
-    CertStoreInterface *Interface = nullptr;
-    static CertStoreInterface *AddRef(CertStoreInterface *Interface, void *) { return Interface; }
-    static int32 Release(CertStoreInterface **Interface, void *) {
-        *Interface = nullptr;
-        return 1;
-    }
-    static int32 Trusted(CertStoreInterface *, void *User, X509 *Certificate, uint32 *Stop) {
-        auto *Self = static_cast<Recording *>(User);
-        Self->Asked.push_back(Certificate);
-        *Stop = Self->StopWith;
-        return Self->Answer;
-    }
-    Recording() {
-        CertStoreInterface_Create(&Interface);
-        CertStoreInterface_SetAddRefCallback(Interface, this, AddRef);
-        CertStoreInterface_SetReleaseCallback(Interface, this, Release);
-        CertStoreInterface_SetX509IsTrustedCallback(Interface, this, Trusted);
-    }
-    ~Recording() { CertStoreInterface_Delete(&Interface); }
-};
+// The named fixtures as one PEM file.
+void WritePem(const std::string &Path, const std::vector<std::string> &Names) {
+    std::vector<std::string> Ders;
+    for (const std::string &Name : Names) Ders.push_back(Fixture(Name));
+    WriteCertificatesPem(Path, Ders);
+}
 
 class X509Test : public RuntimeTest {
   protected:
@@ -229,8 +184,8 @@ TEST_F(X509Test, BytesAfterACertificateRefused) {
     Hash_QuickDigest(&SHA256_INTERFACE, Leaf.data(), (uint32)Leaf.size(), Digest, sizeof(Digest));
     char Hex[65];
     Hash_ConvertDigestToString(Digest, 32, 0, Hex, sizeof(Hex));
-    Anchors Store({"rsa_root"}, Temp);
-    Platform_SetCertificateTrust((Temp / "anchors.pem").c_str(), Hex);
+    WritePem(Temp / "anchors.pem", {"rsa_root"});
+    PlatformAnchors Store(Temp / "anchors.pem", Hex);
     X509Chain *Chain = nullptr;
     X509Chain_Create(&Chain);
     Built Int(Fixture("rsa_int"));
@@ -277,7 +232,8 @@ TEST_F(X509Test, ChainsAgreeWithOpenssl) {
         const std::vector<std::string> Parts = Split(Line, ' ');
         ASSERT_EQ(Parts.size(), 5u) << Line;
         SCOPED_TRACE(Parts[0]);
-        Anchors Store(Split(Parts[3], ','), Temp);
+        WritePem(Temp / "anchors.pem", Split(Parts[3], ','));
+        PlatformAnchors Store(Temp / "anchors.pem");
         X509Chain *Chain = nullptr;
         X509Chain_Create(&Chain);
         if (Parts[2] != "-")
@@ -299,7 +255,7 @@ TEST_F(X509Test, WalkAsksTheStoreInOrder) {
     X509Chain_Create(&Chain);
     {
         // An empty chain: asked twice about the certificate.
-        Recording Store;
+        RecordingStore Store;
         EXPECT_FALSE(X509Chain_VerifyX509(Chain, Leaf.Handle, Store.Interface));
         EXPECT_EQ(Store.Asked, (std::vector<X509 *>{Leaf.Handle, Leaf.Handle}));
     }
@@ -308,14 +264,14 @@ TEST_F(X509Test, WalkAsksTheStoreInOrder) {
         X509Chain_Add(Chain, Self.Handle);
         X509 *Copy = nullptr;
         X509Chain_Get(Chain, 0, &Copy);
-        Recording Store;
+        RecordingStore Store;
         EXPECT_FALSE(X509Chain_VerifyX509(Chain, Self.Handle, Store.Interface));
         EXPECT_EQ(Store.Asked, (std::vector<X509 *>{Self.Handle, Copy, Copy}));
     }
     {
         // A stop at the leaf ends the walk.
         X509Chain_Add(Chain, Int.Handle);
-        Recording Store;
+        RecordingStore Store;
         Store.StopWith = 1;
         EXPECT_FALSE(X509Chain_VerifyX509(Chain, Leaf.Handle, Store.Interface));
         EXPECT_EQ(Store.Asked.size(), 1u);
