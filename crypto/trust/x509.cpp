@@ -8,6 +8,7 @@
 #include "crypto/trust/x509_internal.h"
 
 #include <algorithm>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -68,6 +69,7 @@ struct X509 {
     // What a path evaluation needs (x509_path.cpp); the spans point into Der.
     int32 PathLength; // -1 without a pathLenConstraint
     uint32 UnknownCritical;
+    uint32 AltNamesCritical;
     const uint8 *SubjectName, *IssuerName, *NameConstraints, *AltNames, *SubjectKeyId, *AuthorityKeyId;
     uint32 SubjectNameLength, IssuerNameLength, NameConstraintsLength, AltNamesLength, SubjectKeyIdLength,
         AuthorityKeyIdLength;
@@ -96,6 +98,7 @@ constexpr const char *OidAuthorityKeyIdentifier = "2.5.29.35";
 constexpr const char *OidsUnderstood[] = {"2.5.29.19", "2.5.29.15", "2.5.29.17", "2.5.29.30", "2.5.29.37",
                                           "2.5.29.32"};
 constexpr int32 OidTextSize = 320;
+constexpr uint8 UniversalStringTag = 0x1C;
 // keyUsage bit 5 (keyCertSign) in the first content byte of the BIT STRING.
 constexpr uint8 KeyCertSignMask = 0x04;
 
@@ -119,6 +122,24 @@ bool ParseNameText(ASN1 *Value, char *Text, int32 Size) {
     const uint8 *Bytes = ASN1_GetValuePtr(Value);
     const int32 Length = ASN1_GetValueSize(Value);
     if (Bytes == nullptr && Length != 0) return false;
+    uint8 Tag = 0;
+    ASN1_GetTag(Value, &Tag);
+    if (Tag == UniversalStringTag) {
+        // UCS-4, big-endian: four bytes a character, so zero bytes are
+        // normal; a zero character is not.
+        std::string Utf8;
+        for (int32 At = 0; At + 3 < Length; At += 4) {
+            const uint32 Code = (uint32)Bytes[At] << 24 | (uint32)Bytes[At + 1] << 16 | (uint32)Bytes[At + 2] << 8 |
+                                Bytes[At + 3];
+            char Encoded[8];
+            int32 Written = 0;
+            if (Code == 0 || !CharUtf64_CopyToUtf8(Code, Encoded, (int32)sizeof(Encoded), &Written)) return false;
+            Utf8.append(Encoded, (size_t)Written);
+        }
+        if (Length % 4 != 0) return false;
+        String_CopyLength(Text, Utf8.c_str(), Size);
+        return true;
+    }
     if (ASN1_GetType(Value) == ASN1_TYPE_BMPSTRING) {
         for (int32 At = 0; At + 1 < Length; At += 2)
             if (Bytes[At] == 0 && Bytes[At + 1] == 0) return false;
@@ -131,6 +152,36 @@ bool ParseNameText(ASN1 *Value, char *Text, int32 Size) {
 bool ElementCount(ASN1 *Node, int32 &Count) {
     Count = 0;
     return Node != nullptr && ASN1_GetElementCount(Node, &Count) && Count > 0;
+}
+
+// A SEQUENCE of Minimum to Maximum elements: a fixed structure holds what
+// its definition allows and nothing more, so two readers cannot take one
+// certificate for two different ones.
+bool IsSequenceOf(ASN1 *Node, int32 Minimum, int32 Maximum) {
+    int32 Count = 0;
+    if (Node == nullptr || ASN1_GetType(Node) != ASN1_TYPE_SEQUENCE) return false;
+    ASN1_GetElementCount(Node, &Count);
+    return Count >= Minimum && Count <= Maximum;
+}
+
+// AlgorithmIdentifier ::= SEQUENCE { algorithm OBJECT IDENTIFIER, parameters ANY OPTIONAL }
+bool IsAlgorithmIdentifier(ASN1 *Node) {
+    return IsSequenceOf(Node, 1, 2) && ASN1_GetType(ASN1_GetElement(Node, 0)) == ASN1_TYPE_OID;
+}
+
+// Elements whose tags are among Allowed, each at most once and in its order.
+bool InOrder(ASN1 *Sequence, std::initializer_list<uint8> Allowed) {
+    int32 Count = 0;
+    ASN1_GetElementCount(Sequence, &Count);
+    auto Next = Allowed.begin();
+    for (int32 Index = 0; Index < Count; Index++) {
+        uint8 Tag = 0;
+        ASN1_GetTag(ASN1_GetElement(Sequence, Index), &Tag);
+        while (Next != Allowed.end() && *Next != Tag) ++Next;
+        if (Next == Allowed.end()) return false;
+        ++Next;
+    }
+    return true;
 }
 
 // The key's algorithm by its table's name; a key without a table (a parse
@@ -322,7 +373,7 @@ void ResetParsed(X509 *Handle) {
     Handle->SignatureAt = 0;
     Handle->Refusal[0] = 0;
     Handle->PathLength = -1;
-    Handle->UnknownCritical = 0;
+    Handle->UnknownCritical = Handle->AltNamesCritical = 0;
     Handle->SubjectName = Handle->IssuerName = Handle->NameConstraints = Handle->AltNames = nullptr;
     Handle->SubjectKeyId = Handle->AuthorityKeyId = nullptr;
     Handle->SubjectNameLength = Handle->IssuerNameLength = Handle->NameConstraintsLength = Handle->AltNamesLength = 0;
@@ -407,13 +458,22 @@ bool ReadExtensionValue(X509 *Handle, const char *Oid, ASN1 *Inner) {
     };
     if (strcmp(Oid, OidSubjectKeyIdentifier) == 0)
         return KeepContent(Inner, 0x04, Handle->SubjectKeyId, Handle->SubjectKeyIdLength);
+    // AuthorityKeyIdentifier ::= SEQUENCE { keyIdentifier [0],
+    // authorityCertIssuer [1], authorityCertSerialNumber [2] }, each optional.
     if (strcmp(Oid, OidAuthorityKeyIdentifier) == 0)
-        return KeepContent(ASN1_GetElement(Inner, 0), 0x80, Handle->AuthorityKeyId, Handle->AuthorityKeyIdLength);
+        return IsSequenceOf(Inner, 0, 3) && InOrder(Inner, {0x80, 0xA1, 0x82}) &&
+               KeepContent(ASN1_GetElement(Inner, 0), 0x80, Handle->AuthorityKeyId, Handle->AuthorityKeyIdLength);
     if (strcmp(Oid, OidExtendedKeyUsage) == 0)
         return ReadList(Inner, [](ASN1 *Purpose) { return ASN1_GetType(Purpose) == ASN1_TYPE_OID; });
+    // PolicyInformation ::= SEQUENCE { policyIdentifier, policyQualifiers
+    // SEQUENCE SIZE (1..MAX) OF SEQUENCE { policyQualifierId, qualifier } OPTIONAL }
     if (strcmp(Oid, OidCertificatePolicies) == 0)
         return ReadList(Inner, [](ASN1 *Policy) {
-            return ASN1_GetType(Policy) == ASN1_TYPE_SEQUENCE && ASN1_GetType(ASN1_GetElement(Policy, 0)) == ASN1_TYPE_OID;
+            ASN1 *Qualifiers = ASN1_GetElement(Policy, 1);
+            return IsSequenceOf(Policy, 1, 2) && ASN1_GetType(ASN1_GetElement(Policy, 0)) == ASN1_TYPE_OID &&
+                   (Qualifiers == nullptr || ReadList(Qualifiers, [](ASN1 *Qualifier) {
+                        return IsSequenceOf(Qualifier, 2, 2) && ASN1_GetType(ASN1_GetElement(Qualifier, 0)) == ASN1_TYPE_OID;
+                    }));
         });
     return true;
 }
@@ -458,6 +518,7 @@ bool ReadExtensions(X509 *Handle, ASN1 *Tagged) {
             return Refuse(Handle, "extension %s holds no single DER value (%s)", Oid, Fault ? Fault : "too deep");
         if (!ReadExtensionValue(Handle, Oid, Inner)) return Refuse(Handle, "extension %s does not parse", Oid);
         const bool Critical = Flag != nullptr && ASN1_GetValuePtr(Flag)[0] != 0;
+        if (strcmp(Oid, OidSubjectAltName) == 0) Handle->AltNamesCritical = Critical;
         if (Critical && std::none_of(std::begin(OidsUnderstood), std::end(OidsUnderstood),
                                      [&](const char *Known) { return strcmp(Known, Oid) == 0; }))
             Handle->UnknownCritical = 1;
@@ -492,6 +553,9 @@ int32 X509_BuildInt(X509 *Handle) {
     ASN1 *VersionNode = ASN1_GetElement(First, 0);
     if (Tag == 0xA0 && VersionNode != nullptr && ASN1_GetType(VersionNode) == TypeInteger) {
         uint32 Version = 0;
+        int32 Tagged = 0;
+        ASN1_GetElementCount(First, &Tagged);
+        if (Tagged != 1) return Refuse(Handle, "the version holds more than an INTEGER");
         if (!ASN1_ParseInt32(VersionNode, &Version) || Version > 2) return FALSE;
         Handle->Version = (int32)Version + 1;
         Field = 1;
@@ -507,7 +571,8 @@ int32 X509_BuildInt(X509 *Handle) {
     ASN1 *Algorithm = ASN1_GetElement(Signed, Field + 1);
     if (!SameBytes(Algorithm, ASN1_GetElement(Certificate, 1)))
         return Refuse(Handle, "the signature algorithm differs from the one signed");
-    if (!ParseOid(ASN1_GetElement(Algorithm, 0), Inner)) return Refuse(Handle, "the signature algorithm is malformed");
+    if (!IsAlgorithmIdentifier(Algorithm) || !ParseOid(ASN1_GetElement(Algorithm, 0), Inner))
+        return Refuse(Handle, "the signature algorithm is malformed");
     const auto Known = std::find_if(std::begin(SignatureAlgorithms), std::end(SignatureAlgorithms),
                                     [&](const SignatureAlgorithm &Row) { return strcmp(Row.Oid, Inner) == 0; });
     if (Known == std::end(SignatureAlgorithms)) {
@@ -538,12 +603,24 @@ int32 X509_BuildInt(X509 *Handle) {
     Handle->IssuerName = ASN1_GetNodePtr(IssuerName);
     Handle->IssuerNameLength = (uint32)ASN1_GetNodeSize(IssuerName);
     ASN1 *Validity = ASN1_GetElement(Signed, Field + 3);
+    // Validity ::= SEQUENCE { notBefore Time, notAfter Time }, each a
+    // UTCTime or a GeneralizedTime.
+    const auto IsTime = [](ASN1 *Time) {
+        uint8 TimeTag = 0;
+        return ASN1_GetTag(Time, &TimeTag) && (TimeTag == 0x17 || TimeTag == 0x18);
+    };
+    if (!IsSequenceOf(Validity, 2, 2) || !IsTime(ASN1_GetElement(Validity, 0)) || !IsTime(ASN1_GetElement(Validity, 1)))
+        return Refuse(Handle, "the validity is not two times");
     ASN1_ParseUTCTime(ASN1_GetElement(Validity, 0), &Handle->NotBefore);
     ASN1_ParseUTCTime(ASN1_GetElement(Validity, 1), &Handle->NotAfter);
     if (!X500_Build(Handle->Subject, SubjectName)) return FALSE;
     Handle->SubjectName = ASN1_GetNodePtr(SubjectName);
     Handle->SubjectNameLength = (uint32)ASN1_GetNodeSize(SubjectName);
-    if (!CryptAsymmetric_SetPublicKeyFromASN1(Handle->Key, ASN1_GetElement(Signed, Field + 5))) return FALSE;
+    // SubjectPublicKeyInfo ::= SEQUENCE { algorithm AlgorithmIdentifier, subjectPublicKey BIT STRING }
+    ASN1 *PublicKey = ASN1_GetElement(Signed, Field + 5);
+    if (!IsSequenceOf(PublicKey, 2, 2) || !IsAlgorithmIdentifier(ASN1_GetElement(PublicKey, 0)))
+        return Refuse(Handle, "the public key is not an algorithm and a key");
+    if (!CryptAsymmetric_SetPublicKeyFromASN1(Handle->Key, PublicKey)) return FALSE;
     // issuerUniqueID [1], subjectUniqueID [2] (version 2 or 3), then the
     // extensions [3], each at most once and in that order.
     uint8 Last = 0;
@@ -555,6 +632,10 @@ int32 X509_BuildInt(X509 *Handle) {
         Last = Tag;
         if (Tag == 0xA3 && !ReadExtensions(Handle, Optional)) return FALSE;
     }
+    // With an empty subject the names the certificate answers for are all
+    // in its subjectAltName, which a reader must not be free to skip.
+    if (Handle->Subject->KeyLength == 0 && !Handle->AltNamesCritical)
+        return Refuse(Handle, "an empty subject without a critical subjectAltName");
     return TRUE;
 }
 
@@ -666,6 +747,19 @@ int32 X500_Compare(X500 *A, X500 *B) {
     X500_Check(A);
     X500_Check(B);
     return A->KeyLength == B->KeyLength && (A->KeyLength == 0 || memcmp(A->Key, B->Key, A->KeyLength) == 0);
+}
+
+bool X500_MatchKeyOf(std::span<const uint8> Whole, std::string &Key) {
+    Key.clear();
+    if (Whole.empty() || Whole.size() > (size_t)INT32_MAX) return false;
+    ASN1 *Tree = nullptr;
+    ASN1_Create(&Tree);
+    int32 Count = 0;
+    ASN1 *Name = ASN1_Decode(Tree, Whole.data(), (int32)Whole.size()) ? ASN1_GetElement(Tree, 0) : nullptr;
+    ASN1_GetElementCount(Tree, &Count);
+    const bool Read = Name != nullptr && Count == 1 && ASN1_GetType(Name) == ASN1_TYPE_SEQUENCE && MatchKey(Name, Key);
+    ASN1_Release(&Tree);
+    return Read;
 }
 
 std::string_view X500_GetMatchKey(X500 *Handle) {

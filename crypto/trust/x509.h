@@ -17,8 +17,11 @@
 //
 // Only DER is read: shortest lengths, nothing after the certificate, the
 // outer signature algorithm byte for byte the signed one, a serial of one
-// byte or more. Every extension must parse and none may come twice; else
-// the build fails, with the reason kept (X509_GetRefusal).
+// byte or more, and each fixed structure (the certificate's and those of the
+// extensions read) with exactly the elements its definition allows. Every
+// extension must parse and none may come twice, and an empty subject needs a
+// critical subjectAltName; else the build fails, with the reason kept
+// (X509_GetRefusal).
 //
 // Bad input (any bytes from a server, a signed file or a JWS header) fails
 // the build with 0 and leaves a valid, unusable handle; it never stops the
@@ -46,9 +49,10 @@ int32 X500_Create(X500 **Handle);
 int32 X500_Delete(X500 **Handle);
 CLASS_DECLARE_REFERENCE(X500, X500)
 // Reads a Name (SEQUENCE of RDNs); 1 for any well-formed name, an empty one
-// included. CN, O and OU are taken from the first attribute of each RDN; one
-// whose text cannot be read (a zero byte, an unknown string type) fails the
-// whole name.
+// included. CN, O and OU are taken from the first attribute of each RDN (a
+// BMPString read as UCS-2, a UniversalString as UCS-4); one whose text
+// cannot be read (a zero character, an unknown string type) fails the whole
+// name.
 int32 X500_Build(X500 *Handle, ASN1 *Name);
 int32 X500_GetO(X500 *Handle, char *Output, int32 Size);
 int32 X500_GetOU(X500 *Handle, char *Output, int32 Size);

@@ -3,6 +3,7 @@
 
 
 #include <algorithm>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -16,6 +17,7 @@ struct X509Chain {
     ClassStruct Class;
     uint32 Check;
     std::vector<X509 *> *Entries;
+    std::string *Refusal; // why the last decision refused; empty after a yes
 };
 
 #define X509Chain_Check(Handle) Class_CheckHandle((Handle), X509CHAIN_CLASSID)
@@ -23,6 +25,8 @@ struct X509Chain {
 namespace {
 
 constexpr uint32 ChainCheck = 0xb52816b7u;
+
+thread_local X509DecisionReport Last;
 
 int32 DeleteObject(void *HandleAddress) { return X509Chain_Delete(static_cast<X509Chain **>(HandleAddress)); }
 
@@ -68,15 +72,26 @@ class PathSearch {
         }
     }
 
-    bool Run(X509 *Certificate) {
+    // Answers whether the certificate is trusted; Refusal says why not.
+    bool Run(X509 *Certificate, std::string &Refusal) {
+        X509DecisionScope Scope(Work);
         Path.assign(1, Certificate);
         const Verdict First = Ask();
-        if (First != Verdict::Untrusted) return First == Verdict::Trusted;
-        if (Extend(ReadKeyIds(Certificate))) return true;
-        if (Checks >= X509CHAIN_MAX_SIGNATURE_CHECKS)
-            Log_Debug("Certificate path search ended after %d signature checks\n", Checks);
-        return false;
+        const bool Trusted = First == Verdict::Trusted ||
+                             (First == Verdict::Untrusted && Extend(ReadKeyIds(Certificate)));
+        Work.SignatureChecks = Checks;
+        Refusal = Trusted ? ""
+                  : Work.NamesSpent ? "name constraints would take more than " +
+                                          std::to_string(X509CHAIN_MAX_NAME_COMPARISONS) + " name comparisons"
+                  : Checks >= X509CHAIN_MAX_SIGNATURE_CHECKS
+                      ? "no path found within " + std::to_string(X509CHAIN_MAX_SIGNATURE_CHECKS) + " signature checks"
+                      : "no path reaches a certificate the store trusts";
+        if (!Trusted && (Work.NamesSpent || Checks >= X509CHAIN_MAX_SIGNATURE_CHECKS))
+            Log_Debug("Certificate path search ended: %s\n", Refusal.c_str());
+        return Trusted;
     }
+
+    X509DecisionWork Work;
 
   private:
     enum class Verdict { Trusted, Untrusted, Refused };
@@ -93,14 +108,19 @@ class PathSearch {
     // The store's answer about the path, which it sees whole, so that an
     // anchor it holds elsewhere is checked with every certificate below. A
     // path that fails the path checks can only fail again as it grows, and a
-    // store's stop refuses the path: either way the search goes back. With
+    // store's stop refuses the path: either way the search goes back. Each
+    // partial path is held to the checks whose cost grows with its length
+    // alone; the name constraints, whose cost grows with the names and
+    // subtrees an attacker may pile into certificates of his own, are
+    // checked once a path is anchored, from the decision's one budget. With
     // authentication off every question answers yes at once.
     Verdict Ask() {
-        if (Authenticate_Enabled() && !X509Chain_CheckPath(Path.data(), (int32)Path.size()))
-            return Verdict::Refused;
+        const bool Checked = Authenticate_Enabled();
+        if (Checked && !X509Path_CheckStructure(Path.data(), (int32)Path.size())) return Verdict::Refused;
         uint32 Stop = 0;
         if (CertStoreInterface_X509PathIsTrusted(Store, Path.data(), (int32)Path.size(), &Stop))
-            return Verdict::Trusted;
+            return !Checked || X509Chain_CheckPath(Path.data(), (int32)Path.size()) ? Verdict::Trusted
+                                                                                   : Verdict::Refused;
         return Stop ? Verdict::Refused : Verdict::Untrusted;
     }
 
@@ -154,6 +174,7 @@ int32 X509Chain_Create(X509Chain **Handle) {
     Class_InitHeader(Chain, X509CHAIN_CLASSID, DeleteObject);
     Chain->Check = ChainCheck;
     Chain->Entries = new std::vector<X509 *>();
+    Chain->Refusal = new std::string();
     *Handle = Chain;
     return TRUE;
 }
@@ -162,6 +183,7 @@ int32 X509Chain_Delete(X509Chain **Handle) {
     Debug_CheckPointer(Handle);
     X509Chain_Reset(*Handle);
     delete (*Handle)->Entries;
+    delete (*Handle)->Refusal;
     Memory_Delete(*Handle);
     return TRUE;
 }
@@ -248,9 +270,26 @@ int32 X509Chain_IssuerAndSerialNumberFind(X509Chain *Handle, X500 *Issuer, BigIn
 
 int32 X509Chain_VerifyX509(X509Chain *Handle, X509 *Certificate, CertStoreInterface *Store) {
     const std::vector<X509 *> &List = Entries(Handle);
-    if (Certificate == nullptr) return FALSE;
-    return PathSearch(List, Store).Run(Certificate) ? TRUE : FALSE;
+    Last = {};
+    if (Certificate == nullptr) {
+        *Handle->Refusal = Last.Refusal = "no certificate";
+        return FALSE;
+    }
+    PathSearch Search(List, Store);
+    const bool Trusted = Search.Run(Certificate, Last.Refusal);
+    Last.Work = Search.Work;
+    *Handle->Refusal = Last.Refusal;
+    return Trusted ? TRUE : FALSE;
 }
+
+int32 X509Chain_GetRefusal(X509Chain *Handle, const char **Reason) {
+    Entries(Handle);
+    Debug_CheckPointer(Reason);
+    *Reason = Handle->Refusal->c_str();
+    return !Handle->Refusal->empty();
+}
+
+const X509DecisionReport &X509Chain_LastDecision() { return Last; }
 
 int32 X509Chain_Dump(X509Chain *Handle) {
     for (X509 *Entry : Entries(Handle)) X509_Dump(Entry);

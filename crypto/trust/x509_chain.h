@@ -9,9 +9,19 @@
 // is left for the next candidate. The store is given the whole path, and its
 // yes counts only for a path that passes X509Chain_CheckPath. No dates are
 // checked; a certificate stands at most once in a path, a path is at most
-// X509CHAIN_MAX_DEPTH long, a decision makes at most
-// X509CHAIN_MAX_SIGNATURE_CHECKS signature checks, and the order of the
-// chain's entries never changes the answer.
+// X509CHAIN_MAX_DEPTH long, and the order of the chain's entries never
+// changes the answer.
+//
+// A decision is bounded whatever the certificates hold: it makes at most
+// X509CHAIN_MAX_SIGNATURE_CHECKS signature checks, and at most
+// X509CHAIN_MAX_NAME_COMPARISONS name comparisons (a name of a certificate
+// against a subtree of an issuer's name constraints) in all its path checks,
+// the store's included; past either it refuses, and X509Chain_GetRefusal
+// says which. Each partial path of the search is held only to the checks
+// whose cost grows with its length (depth, critical extensions, weak
+// signatures, issuers allowed to issue, path lengths); name constraints are
+// checked once a path reaches a certificate the store trusts, so a chain
+// that reaches none costs no name comparison at all.
 //
 // Each entry is the chain's own copy of the certificate added. A chain is
 // used by one thread at a time; the store may be shared.
@@ -31,6 +41,11 @@
 // each of a few levels), and it ends a pool built to be searched for ever,
 // such as hundreds of CAs of one name that certify one another.
 #define X509CHAIN_MAX_SIGNATURE_CHECKS 100
+// The name comparisons one decision may make: a real path compares a few
+// names with a few subtrees at each of a few levels, while certificates
+// made to stall a decision (a thousand names under a thousand subtrees at
+// every level) reach it within one issuer.
+#define X509CHAIN_MAX_NAME_COMPARISONS (1 << 20)
 
 RUNTIME_EXTERN_C_BEGIN
 
@@ -55,6 +70,10 @@ int32 X509Chain_IssuerAndSerialNumberFind(X509Chain *Handle, X500 *Issuer, BigIn
 // 1 when the store trusts the certificate or an issuer reached through
 // correctly signed links on a path that passes X509Chain_CheckPath.
 int32 X509Chain_VerifyX509(X509Chain *Handle, X509 *Certificate, CertStoreInterface *Store);
+// Why the last X509Chain_VerifyX509 answered 0 (no path reaches a
+// certificate the store trusts, or a budget above was spent): 1 and the
+// text, or 0 and "" after a yes.
+int32 X509Chain_GetRefusal(X509Chain *Handle, const char **Reason);
 // 1 when the path, Path[0] the certificate decided and Path[Count - 1] its
 // trust anchor, each one issued by the next, holds what an X.509 path
 // evaluation under the basic policy asks besides signatures and dates: at
@@ -65,6 +84,8 @@ int32 X509Chain_VerifyX509(X509Chain *Handle, X509 *Certificate, CertStoreInterf
 // dNSName, rfc822Name and iPAddress; a name of another form under a
 // constraint of that form is refused) kept by the certificates below it.
 // Every chain walk and every store that anchors a path elsewhere asks it.
+// Within a decision its name comparisons come from the decision's budget;
+// alone it has X509CHAIN_MAX_NAME_COMPARISONS of its own.
 int32 X509Chain_CheckPath(X509 *const *Path, int32 Count);
 int32 X509Chain_Dump(X509Chain *Handle);
 

@@ -47,7 +47,45 @@ bool X509Path_ConstraintsReadable(std::span<const uint8> Whole);
 // directoryName constraints both compare names by it.
 std::string X500_MatchValue(uint8 Tag, std::span<const uint8> Content, std::span<const uint8> Whole);
 
+// The match key of the Name whose DER is Whole (see X500_GetMatchKey);
+// false when it is not one readable Name.
+bool X500_MatchKeyOf(std::span<const uint8> Whole, std::string &Key);
+
 // A name as X500_Compare compares it: two names are the same exactly when
 // their keys are equal. Empty for an empty name; lives as long as the name
 // is not built again.
 std::string_view X500_GetMatchKey(X500 *Name);
+
+// What one trust decision spends (X509Chain_VerifyX509): its signature
+// checks and the name comparisons of every name-constraint check made on
+// its thread while it runs, the store's own included.
+struct X509DecisionWork {
+    int32 SignatureChecks = 0;
+    int64 NameComparisons = 0;
+    bool NamesSpent = false; // a check was refused for want of comparisons
+};
+
+// While one lives, every X509Chain_CheckPath on this thread draws its name
+// comparisons from Work, up to X509CHAIN_MAX_NAME_COMPARISONS in all;
+// without one each call has that many of its own.
+class X509DecisionScope {
+  public:
+    explicit X509DecisionScope(X509DecisionWork &Work);
+    ~X509DecisionScope();
+    X509DecisionScope(const X509DecisionScope &) = delete;
+    X509DecisionScope &operator=(const X509DecisionScope &) = delete;
+
+  private:
+    X509DecisionWork *Outer;
+};
+
+// X509Chain_CheckPath without the name constraints: what every partial path
+// of a search is held to, at a cost that grows with its length alone.
+bool X509Path_CheckStructure(X509 *const *Path, int32 Count);
+
+// The work and refusal of the last X509Chain_VerifyX509 on this thread ("" when it trusted).
+struct X509DecisionReport {
+    X509DecisionWork Work;
+    std::string Refusal;
+};
+const X509DecisionReport &X509Chain_LastDecision();

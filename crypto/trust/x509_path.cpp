@@ -23,10 +23,6 @@ constexpr uint8 TagEmail = 0x81, TagDns = 0x82, TagDirectory = 0xA4, TagAddress 
 // 2.5.4.3 (commonName) and 1.2.840.113549.1.9.1 (emailAddress), as content bytes.
 constexpr uint8 OidCommonName[] = {0x55, 0x04, 0x03};
 constexpr uint8 OidEmailAddress[] = {0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x09, 0x01};
-// Names times subtrees compared for one issuer, beyond which the path is
-// refused rather than spending the time (a hostile certificate can carry
-// thousands of each).
-constexpr size_t MaximumComparisons = 1u << 20;
 
 // One DER element: its tag byte, its content and its whole encoding, as
 // spans into the certificate's own bytes.
@@ -74,50 +70,49 @@ std::string Lower(Bytes Text) {
     return Out;
 }
 
-// A Name's RDNs, each the sorted list of its attributes as "type, value".
+// A Name's attributes, as "type, value", in order.
 struct Attribute {
     Bytes Type;
     Element Value;
 };
-struct Name {
-    std::vector<std::vector<std::string>> Rdns;
-    std::vector<Attribute> Attributes;
-};
 
-bool ReadName(Bytes Whole, Name &Out) {
+bool ReadAttributes(Bytes Whole, std::vector<Attribute> &Out) {
     Element Sequence;
     std::vector<Element> Sets, Pairs, Parts;
     if (!First(Whole, Sequence) || Sequence.Tag != 0x30 || !Children(Sequence.Content, Sets)) return false;
     for (const Element &Set : Sets) {
         if (Set.Tag != 0x31 || !Children(Set.Content, Pairs) || Pairs.empty()) return false;
-        std::vector<std::string> Rdn;
         for (const Element &Pair : Pairs) {
             if (Pair.Tag != 0x30 || !Children(Pair.Content, Parts) || Parts.size() != 2 || Parts[0].Tag != 0x06)
                 return false;
-            Rdn.push_back(std::string(Parts[0].Content.begin(), Parts[0].Content.end()) + '=' +
-                          X500_MatchValue(Parts[1].Tag, Parts[1].Content, Parts[1].Whole));
-            Out.Attributes.push_back({Parts[0].Content, Parts[1]});
+            Out.push_back({Parts[0].Content, Parts[1]});
         }
-        std::sort(Rdn.begin(), Rdn.end());
-        Out.Rdns.push_back(std::move(Rdn));
     }
     return true;
 }
 
 bool SameType(Bytes Type, std::span<const uint8> Oid) { return std::equal(Type.begin(), Type.end(), Oid.begin(), Oid.end()); }
 
-// A name of one certificate, as a GeneralName: its tag and content, and
-// for a directoryName the Name read.
+// A name of one certificate, as a GeneralName: its tag and content; a
+// dNSName also lower-cased, a directoryName as its match key.
 struct General {
     uint8 Tag;
     Bytes Content;
-    const Name *Directory = nullptr;
+    std::string Text;
 };
 
 struct Subtree {
     uint8 Tag;
     Bytes Base;
+    std::string Text; // as General's
 };
+
+// The text a name or base is compared by, read once: false for a
+// directoryName that is no readable Name.
+bool Prepare(uint8 Tag, Bytes Content, std::string &Text) {
+    if (Tag == TagDns) Text = Lower(Content);
+    return Tag != TagDirectory || X500_MatchKeyOf(Content, Text);
+}
 
 struct Constraints {
     std::vector<Subtree> Permitted, Excluded;
@@ -130,14 +125,29 @@ bool ReadConstraints(Bytes Whole, Constraints &Out) {
     Element Sequence;
     std::vector<Element> Lists, Subtrees, Parts;
     if (!First(Whole, Sequence) || Sequence.Tag != 0x30 || !Children(Sequence.Content, Lists)) return false;
+    uint8 Last = 0;
     for (const Element &List : Lists) {
-        if ((List.Tag != 0xA0 && List.Tag != 0xA1) || !Children(List.Content, Subtrees) || Subtrees.empty())
+        // Each list at most once, the permitted one first.
+        if ((List.Tag != 0xA0 && List.Tag != 0xA1) || List.Tag <= Last || !Children(List.Content, Subtrees) ||
+            Subtrees.empty())
             return false;
+        Last = List.Tag;
         for (const Element &Each : Subtrees) {
             if (Each.Tag != 0x30 || !Children(Each.Content, Parts) || Parts.size() != 1) return false;
-            (List.Tag == 0xA0 ? Out.Permitted : Out.Excluded).push_back({Parts[0].Tag, Parts[0].Content});
+            (List.Tag == 0xA0 ? Out.Permitted : Out.Excluded).push_back({Parts[0].Tag, Parts[0].Content, {}});
         }
     }
+    return true;
+}
+
+// The constraints with their bases prepared; false when one cannot be.
+bool PrepareConstraints(Bytes Whole, Constraints &Out) {
+    if (!ReadConstraints(Whole, Out)) return false;
+    // A directoryName base that is no readable Name holds no name: its
+    // text then begins as no match key can (a first RDN of 4 GB).
+    for (auto *List : {&Out.Permitted, &Out.Excluded})
+        for (Subtree &Tree : *List)
+            if (!Prepare(Tree.Tag, Tree.Base, Tree.Text)) Tree.Text.assign(1, '\xff');
     return true;
 }
 
@@ -199,22 +209,21 @@ bool MatchAddress(Bytes Address, Bytes Base) {
     return true;
 }
 
-// directoryName: the base's RDNs are the first RDNs of the name.
-bool MatchDirectory(const Name &Subject, Bytes Base) {
-    Name Prefix;
-    if (!ReadName(Base, Prefix) || Prefix.Rdns.size() > Subject.Rdns.size())
-        return false;
-    return std::equal(Prefix.Rdns.begin(), Prefix.Rdns.end(), Subject.Rdns.begin());
+// directoryName: the base's RDNs are the first RDNs of the name. A match
+// key is its RDNs one after another, each with its length in front, so
+// that holds exactly when the base's key begins the name's.
+bool MatchDirectory(const std::string &Name, const std::string &Base) {
+    return Name.size() >= Base.size() && Name.compare(0, Base.size(), Base) == 0;
 }
 
 // 1: the subtree holds the name, 0: it does not, -1: the name cannot be
-// compared (a malformed directory name, an address without "@").
+// compared (an address without "@").
 int32 Match(const General &Each, const Subtree &Tree, bool Excluded) {
     switch (Each.Tag) {
-    case TagDns: return MatchDns(Lower(Each.Content), Lower(Tree.Base), Excluded);
+    case TagDns: return MatchDns(Each.Text, Tree.Text, Excluded);
     case TagEmail: return MatchEmail(Each.Content, Tree.Base);
     case TagAddress: return MatchAddress(Each.Content, Tree.Base);
-    case TagDirectory: return Each.Directory != nullptr && MatchDirectory(*Each.Directory, Tree.Base);
+    case TagDirectory: return MatchDirectory(Each.Text, Tree.Text);
     default: return -1;
     }
 }
@@ -262,45 +271,119 @@ bool LooksLikeHost(const Element &Value) {
 // subject (when not empty) and the subject's e-mail attributes, every
 // alternative name, and for the leaf without dNSName entries each common
 // name that reads as a host name.
-bool CheckNames(const X509PathFacts &Facts, bool Leaf, const Constraints &Rules) {
-    Name Subject;
-    if (!ReadName(Facts.Subject, Subject)) return false;
-    std::vector<General> Names;
-    if (!Subject.Rdns.empty()) Names.push_back({TagDirectory, Facts.Subject, &Subject});
-    for (const Attribute &Each : Subject.Attributes)
-        if (SameType(Each.Type, OidEmailAddress)) Names.push_back({TagEmail, Each.Value.Content});
+bool ReadNames(X509 *Certificate, const X509PathFacts &Facts, bool Leaf, std::vector<General> &Names) {
+    std::vector<Attribute> Subject;
+    if (!ReadAttributes(Facts.Subject, Subject)) return false;
+    X500 *SubjectName = nullptr;
+    X509_GetSubjectHandle(Certificate, &SubjectName);
+    const std::string_view Key = X500_GetMatchKey(SubjectName);
+    if (!Key.empty()) Names.push_back({TagDirectory, Facts.Subject, std::string(Key)});
+    for (const Attribute &Each : Subject)
+        if (SameType(Each.Type, OidEmailAddress)) Names.push_back({TagEmail, Each.Value.Content, {}});
     bool HasDns = false;
     std::vector<Element> Entries;
     if (!Facts.AltNames.empty()) {
         Element Sequence;
         if (!First(Facts.AltNames, Sequence) || !Children(Sequence.Content, Entries)) return false;
     }
-    // Directory names among the alternative names, each read as a Name.
-    std::vector<Name> Others(Entries.size());
-    for (size_t Index = 0; Index < Entries.size(); Index++) {
-        const Element &Entry = Entries[Index];
-        if (Entry.Tag == TagDirectory && !ReadName(Entry.Content, Others[Index])) return false;
-        Names.push_back({Entry.Tag, Entry.Content, Entry.Tag == TagDirectory ? &Others[Index] : nullptr});
+    for (const Element &Entry : Entries) {
+        Names.push_back({Entry.Tag, Entry.Content, {}});
+        if (!Prepare(Entry.Tag, Entry.Content, Names.back().Text)) return false;
         HasDns = HasDns || Entry.Tag == TagDns;
     }
     if (Leaf && !HasDns)
-        for (const Attribute &Each : Subject.Attributes)
+        for (const Attribute &Each : Subject)
             if (SameType(Each.Type, OidCommonName) && LooksLikeHost(Each.Value))
-                Names.push_back({TagDns, Each.Value.Content});
-    if (Names.size() * (Rules.Permitted.size() + Rules.Excluded.size()) > MaximumComparisons) return false;
-    return std::all_of(Names.begin(), Names.end(), [&](const General &Each) { return Allowed(Each, Rules); });
+                Names.push_back({TagDns, Each.Value.Content, Lower(Each.Value.Content)});
+    return true;
 }
 
 bool WeakHash(const HashInterface *Hash) {
     return Hash == nullptr || Hash == &MD2_INTERFACE || Hash == &MD4_INTERFACE || Hash == &MD5_INTERFACE;
 }
 
-bool SelfIssued(const X509PathFacts &Facts) {
-    Name Subject, Issuer;
-    return ReadName(Facts.Subject, Subject) && ReadName(Facts.Issuer, Issuer) && Subject.Rdns == Issuer.Rdns;
+bool SelfIssued(X509 *Certificate) {
+    X500 *Subject = nullptr, *Issuer = nullptr;
+    X509_GetSubjectHandle(Certificate, &Subject);
+    X509_GetIssuerHandle(Certificate, &Issuer);
+    return X500_Compare(Subject, Issuer) != 0;
+}
+
+// The work of the decision running on this thread, if any.
+thread_local X509DecisionWork *Decision = nullptr;
+
+// A self-signed certificate's own copy above it is the same certificate.
+bool Collapse(X509 *const *Given, int32 GivenCount, std::vector<X509 *> &Path) {
+    if (Given == nullptr || GivenCount < 1) return false;
+    for (int32 Index = 0; Index < GivenCount; Index++) {
+        if (Given[Index] == nullptr) return false;
+        if (Path.empty() || !X509_Compare(Path.back(), Given[Index])) Path.push_back(Given[Index]);
+    }
+    return Path.size() <= X509CHAIN_MAX_DEPTH;
+}
+
+bool CheckStructure(const std::vector<X509 *> &Path, std::vector<X509PathFacts> &Facts) {
+    const size_t Count = Path.size();
+    Facts.assign(Count, {});
+    for (size_t Index = 0; Index < Count; Index++) {
+        X509PathFacts &Each = Facts[Index];
+        if (!X509_GetPathFacts(Path[Index], Each) || Each.UnknownCritical) return false;
+        // The anchor's own signature vouches for nothing; every other one
+        // is what the path rests on.
+        if (Index + 1 < Count && WeakHash(Each.SignatureHash)) return false;
+        if (Index > 0 && !X509_CanIssue(Path[Index])) return false;
+    }
+    // A pathLenConstraint of n allows n certificates between the CA and the
+    // leaf, self-issued ones not counted.
+    int32 Between = 0;
+    for (size_t Index = 1; Index < Count; Index++) {
+        if (Facts[Index].PathLength >= 0 && Between > Facts[Index].PathLength) return false;
+        if (!SelfIssued(Path[Index])) Between++;
+    }
+    return true;
+}
+
+// An issuer's name constraints bind every certificate below it, except
+// self-issued ones other than the leaf. Each certificate's names and each
+// issuer's constraints are read once; every name is compared with every
+// subtree, and the comparisons are paid for before they are made.
+bool CheckNameConstraints(const std::vector<X509 *> &Path, const std::vector<X509PathFacts> &Facts,
+                          X509DecisionWork &Work) {
+    const size_t Count = Path.size();
+    std::vector<std::vector<General>> Names(Count);
+    std::vector<bool> Read(Count, false);
+    for (size_t Index = 1; Index < Count; Index++) {
+        if (Facts[Index].NameConstraints.empty()) continue;
+        Constraints Rules;
+        if (!PrepareConstraints(Facts[Index].NameConstraints, Rules)) return false;
+        const int64 Subtrees = (int64)(Rules.Permitted.size() + Rules.Excluded.size());
+        for (size_t Below = 0; Below < Index; Below++) {
+            if (Below > 0 && SelfIssued(Path[Below])) continue;
+            if (!Read[Below] && !ReadNames(Path[Below], Facts[Below], Below == 0, Names[Below])) return false;
+            Read[Below] = true;
+            const int64 Cost = (int64)Names[Below].size() * Subtrees;
+            if (Work.NameComparisons + Cost > X509CHAIN_MAX_NAME_COMPARISONS) {
+                Work.NamesSpent = true;
+                return false;
+            }
+            Work.NameComparisons += Cost;
+            for (const General &Each : Names[Below])
+                if (!Allowed(Each, Rules)) return false;
+        }
+    }
+    return true;
 }
 
 } // namespace
+
+X509DecisionScope::X509DecisionScope(X509DecisionWork &Work) : Outer(Decision) { Decision = &Work; }
+X509DecisionScope::~X509DecisionScope() { Decision = Outer; }
+
+bool X509Path_CheckStructure(X509 *const *Given, int32 GivenCount) {
+    std::vector<X509 *> Path;
+    std::vector<X509PathFacts> Facts;
+    return Collapse(Given, GivenCount, Path) && CheckStructure(Path, Facts);
+}
 
 bool X509Path_ConstraintsReadable(Bytes Whole) {
     Constraints Rules;
@@ -308,42 +391,9 @@ bool X509Path_ConstraintsReadable(Bytes Whole) {
 }
 
 int32 X509Chain_CheckPath(X509 *const *Given, int32 GivenCount) {
-    if (Given == nullptr || GivenCount < 1) return FALSE;
-    // A self-signed certificate's own copy above it is the same certificate.
     std::vector<X509 *> Path;
-    for (int32 Index = 0; Index < GivenCount; Index++) {
-        if (Given[Index] == nullptr) return FALSE;
-        if (Path.empty() || !X509_Compare(Path.back(), Given[Index])) Path.push_back(Given[Index]);
-    }
-    const int32 Count = (int32)Path.size();
-    if (Count > X509CHAIN_MAX_DEPTH) return FALSE;
-    std::vector<X509PathFacts> Facts((size_t)Count);
-    for (int32 Index = 0; Index < Count; Index++) {
-        X509PathFacts &Each = Facts[(size_t)Index];
-        if (!X509_GetPathFacts(Path[(size_t)Index], Each) || Each.UnknownCritical) return FALSE;
-        // The anchor's own signature vouches for nothing; every other one
-        // is what the path rests on.
-        if (Index + 1 < Count && WeakHash(Each.SignatureHash)) return FALSE;
-        if (Index > 0 && !X509_CanIssue(Path[(size_t)Index])) return FALSE;
-    }
-    // A pathLenConstraint of n allows n certificates between the CA and the
-    // leaf, self-issued ones not counted.
-    int32 Between = 0;
-    for (int32 Index = 1; Index < Count; Index++) {
-        const X509PathFacts &Each = Facts[(size_t)Index];
-        if (Each.PathLength >= 0 && Between > Each.PathLength) return FALSE;
-        if (!SelfIssued(Each)) Between++;
-    }
-    // An issuer's name constraints bind every certificate below it, except
-    // self-issued ones other than the leaf.
-    for (int32 Index = 1; Index < Count; Index++) {
-        if (Facts[(size_t)Index].NameConstraints.empty()) continue;
-        Constraints Rules;
-        if (!ReadConstraints(Facts[(size_t)Index].NameConstraints, Rules)) return FALSE;
-        for (int32 Below = 0; Below < Index; Below++) {
-            if (Below > 0 && SelfIssued(Facts[(size_t)Below])) continue;
-            if (!CheckNames(Facts[(size_t)Below], Below == 0, Rules)) return FALSE;
-        }
-    }
-    return TRUE;
+    std::vector<X509PathFacts> Facts;
+    if (!Collapse(Given, GivenCount, Path) || !CheckStructure(Path, Facts)) return FALSE;
+    X509DecisionWork Own;
+    return CheckNameConstraints(Path, Facts, Decision != nullptr ? *Decision : Own) ? TRUE : FALSE;
 }

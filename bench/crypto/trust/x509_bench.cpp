@@ -1,6 +1,7 @@
 // Certificates beside OpenSSL in one run: parse a certificate and check its
 // issuer's signature (RSA-2048 and P-384 issuers), decide a three-certificate
-// chain whose root is trusted, and load the system's CA bundle. Issuers and
+// chain whose root is trusted, and load the system's CA bundle; ours alone,
+// a chain made to stall a decision with name constraints. Issuers and
 // chain members are parsed once outside the timed loops on both sides. The
 // OpenSSL side lives in x509_bench_peer.cpp, as both name their type X509.
 #include <benchmark/benchmark.h>
@@ -8,7 +9,9 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
+#include "bench/scratch_folder.h"
 #include "crypto/digests/sha256.h"
 #include "crypto/trust/cert_store_thumbprint.h"
 #include "crypto/trust/platform_trust.h"
@@ -111,5 +114,55 @@ void BundleOurs(benchmark::State &State) {
 }
 
 BENCHMARK(BundleOurs)->Unit(benchmark::kMillisecond);
+
+// The chain of tests/crypto/trust/make_crowded_names.py (made once a run):
+// self-made CAs, each permitting 1,000 subtrees over certificates of 1,000
+// names each. The leaf and the Depth - 1 CAs above it are decided with no
+// anchor (as a JWS "x5c" of a stranger), and with the top one pinned, which
+// spends the decision's budget of name comparisons before it refuses.
+const std::vector<std::string> &Crowded() {
+    static const std::vector<std::string> Ders = [] {
+        bench::ScratchFolder Scratch("/tmp", "x509-bench-crowded");
+        const std::string Command = "python3 " RUNTIME_SOURCE_DIR "/tests/crypto/trust/make_crowded_names.py " + Scratch.Path;
+        if (Scratch.Path.empty() || system(Command.c_str()) != 0) return std::vector<std::string>();
+        return PlatformTrust_ReadBundle(Read(Scratch / "chain.pem"));
+    }();
+    return Ders;
+}
+
+void CrowdedOurs(benchmark::State &State, bool Pinned) {
+    Start();
+    const size_t Depth = (size_t)State.range(0);
+    if (Crowded().size() < Depth) {
+        State.SkipWithError("make_crowded_names.py failed (python3-cryptography?)");
+        return;
+    }
+    std::vector<X509 *> Certificates;
+    X509Chain *Chain = nullptr;
+    X509Chain_Create(&Chain);
+    for (size_t Index = 0; Index < Depth; Index++) {
+        X509 *Each = nullptr;
+        X509_Create(&Each);
+        X509_BuildFromBuffer(Each, Crowded()[Index].data(), (uint32)Crowded()[Index].size());
+        if (Index > 0) X509Chain_Add(Chain, Each);
+        Certificates.push_back(Each);
+    }
+    CertStoreThumbprint *Store = nullptr;
+    CertStoreThumbprint_Create(&Store);
+    uint8 Digest[32];
+    X509_Thumbprint(Certificates.back(), &SHA256_INTERFACE, Digest, sizeof(Digest));
+    if (Pinned) CertStoreThumbprint_Trust(Store, &SHA256_INTERFACE, Digest);
+    CertStoreInterface *Interface = nullptr;
+    CertStoreThumbprint_GetInterfaceHandle(Store, &Interface);
+    for (auto _ : State)
+        if (X509Chain_VerifyX509(Chain, Certificates[0], Interface)) State.SkipWithError("trusted");
+    CertStoreInterface_Release(&Interface);
+    CertStoreThumbprint_Release(&Store);
+    X509Chain_Release(&Chain);
+    for (X509 *Each : Certificates) X509_Release(&Each);
+}
+
+BENCHMARK_CAPTURE(CrowdedOurs, Unanchored, false)->Arg(16)->Arg(32)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(CrowdedOurs, Pinned, true)->Arg(16)->Unit(benchmark::kMillisecond);
 
 } // namespace

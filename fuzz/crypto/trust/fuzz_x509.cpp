@@ -1,8 +1,8 @@
 // Certificates as they arrive from servers, signed files and JWS headers: a
 // build answers 1 or 0 and never reads outside the buffer; whatever was
 // built answers every query (names, thumbprint, issuing rights, a
-// self-signature check, a one-link chain walk, the path checks) without a
-// stop.
+// self-signature check, a one-link chain walk and its refusal, the path
+// checks) without a stop.
 #include <stdint.h>
 #include <string.h>
 
@@ -57,6 +57,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size) {
         X509Chain_Create(&Chain);
         Check(X509Chain_Add(Chain, Certificate) == 1);
         Check(X509Chain_VerifyX509(Chain, Certificate, Store) == 0);
+        const char *Why = nullptr;
+        Check(X509Chain_GetRefusal(Chain, &Why) == 1 && Why[0] != 0);
         // The path checks read the extensions and names again, by themselves.
         X509 *Path[] = {Certificate, Certificate};
         const int32 Holds = X509Chain_CheckPath(Path, 2);

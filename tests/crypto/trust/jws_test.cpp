@@ -27,6 +27,7 @@
 #include "crypto/trust/cert_store_platform.h"
 #include "crypto/trust/cert_store_thumbprint.h"
 #include "crypto/trust/platform_trust.h"
+#include "crypto/trust/x509_internal.h"
 #include "runtime/text/base64.h"
 #include "runtime/time.h"
 #include "tests/crypto/keys/ec_test_util.h"
@@ -571,3 +572,31 @@ TEST_F(JwsTest, X5cLongerThanTheDepthCapRefused) {
         Dictionary_Release(&Header);
     }
 }
+
+namespace {
+
+// An "x5c" of 32 certificates made to stall a decision
+// (make_crowded_names.py: self-made CAs, each permitting 1,000 subtrees over
+// 1,000 names a certificate) with a garbage signature, through a store of
+// pinned certificates that pins none: refused after one signature check a
+// link and no name comparison.
+TEST_F(JwsTest, CrowdedX5cRefusedWithoutNameComparisons) {
+    SKIP_UNLESS(HavePythonModule("cryptography"), "python3-cryptography is missing");
+    TempDirectory Temp;
+    ASSERT_EQ(system((RUNTIME_PYTHON " " RUNTIME_SOURCE_DIR "/tests/crypto/trust/make_crowded_names.py " + Temp.Path).c_str()), 0);
+    std::string Header = "{\"alg\":\"ES256\",\"x5c\":[";
+    for (const std::string &Der : PlatformTrust_ReadBundle(ReadFile(Temp / "chain.pem")))
+        Header += (Header.back() == '[' ? "\"" : ",\"") + B64(Der) + "\"";
+    const std::string Text = B64(Header + "]}", true) + "." + B64("{}", true) + "." + B64(std::string(64, '\x5a'), true);
+    CertStoreThumbprint *Nothing = nullptr;
+    CertStoreThumbprint_Create(&Nothing);
+    CertStoreInterface *Interface = nullptr;
+    CertStoreThumbprint_GetInterfaceHandle(Nothing, &Interface);
+    EXPECT_EQ(Decode(Interface, Text, 1, false).Result, 0);
+    CertStoreInterface_Release(&Interface);
+    CertStoreThumbprint_Release(&Nothing);
+    EXPECT_EQ(X509Chain_LastDecision().Work.SignatureChecks, X509CHAIN_MAX_DEPTH - 1);
+    EXPECT_EQ(X509Chain_LastDecision().Work.NameComparisons, 0);
+}
+
+} // namespace

@@ -24,6 +24,7 @@
 #include "crypto/trust/platform_trust.h"
 #include "crypto/trust/cert_store_thumbprint.h"
 #include "crypto/trust/x509_chain.h"
+#include "crypto/trust/x509_internal.h"
 #include "tests/support/certificates.h"
 #include "tests/support/requirement.h"
 #include "tests/support/runtime.h"
@@ -134,6 +135,32 @@ TEST_F(X509ChainTest, CrowdOfOneNameEndsWithinTheBudget) {
         EXPECT_GT(Store.Asked.size(), 2u);
         EXPECT_LE(Store.Asked.size(), 2u * (X509CHAIN_MAX_SIGNATURE_CHECKS + 1));
     }
+}
+
+// A chain made to stall a decision (make_crowded_names.py, at test time):
+// every CA self-made and permitting the same 1,000 subtrees, every
+// certificate naming 1,000 hosts inside them, a million comparisons for
+// each CA and certificate below it. Reaching no anchor, the 16 of it are
+// refused without one name comparison, as openssl refuses them; anchored at
+// their top, they are refused once the decision's one budget is spent.
+TEST(X509ChainBudgetTest, CrowdedNameConstraintsCostNothingUnanchoredAndOneBudgetAnchored) {
+    SKIP_UNLESS(HavePythonModule("cryptography"), "python3-cryptography is missing");
+    TempDirectory Temp;
+    ASSERT_EQ(system((RUNTIME_PYTHON " " RUNTIME_SOURCE_DIR "/tests/crypto/trust/make_crowded_names.py " + Temp.Path).c_str()), 0);
+    const std::vector<std::string> All = PlatformTrust_ReadBundle(ReadFile(Temp / "chain.pem"));
+    ASSERT_EQ(All.size(), 32u);
+    const std::vector<std::string> Pool(All.begin() + 1, All.begin() + 16);
+    const X509DecisionReport &Last = X509Chain_LastDecision();
+    RecordingStore Nobody;
+    EXPECT_FALSE(DecideDer(Pool, All[0], Nobody.Interface));
+    EXPECT_EQ(Last.Work.SignatureChecks, 15);
+    EXPECT_EQ(Last.Work.NameComparisons, 0);
+    EXPECT_EQ(Last.Refusal, "no path reaches a certificate the store trusts");
+    WriteCertificatesPem(Temp / "top.pem", {All[15]});
+    EXPECT_FALSE(DecideDer(Pool, All[0], PlatformAnchors(Temp / "top.pem").Interface));
+    EXPECT_TRUE(Last.Work.NamesSpent);
+    EXPECT_LE(Last.Work.NameComparisons, X509CHAIN_MAX_NAME_COMPARISONS);
+    EXPECT_NE(Last.Refusal.find("name comparisons"), std::string::npos) << Last.Refusal;
 }
 
 } // namespace

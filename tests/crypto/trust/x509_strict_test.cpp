@@ -186,6 +186,57 @@ TEST_F(X509StrictTest, SmallerRules) {
 }
 
 // Strictness that real anchors would fail is no strictness to ship.
+// Leaves of make_shape_certs.py (made at test time under one root), each
+// the control with one change: a fixed structure with an element more than
+// its definition allows, in the certificate or an extension; CN, O and OU
+// in UniversalStrings; an empty subject, with a critical, a non-critical or
+// no subjectAltName. Ours (build, its reason, the decision) against
+// `openssl verify -x509_strict`.
+TEST_F(X509StrictTest, FixedStructuresAndNamesAsOpensslReadsThem) {
+    SKIP_UNLESS(HaveCommand("openssl"), "openssl is not installed");
+    SKIP_UNLESS(HavePythonModule("cryptography"), "python3-cryptography is missing");
+    ASSERT_EQ(system((RUNTIME_PYTHON " " RUNTIME_SOURCE_DIR "/tests/crypto/trust/make_shape_certs.py " + Temp.Path).c_str()), 0);
+    const struct {
+        const char *Name, *Reason; // "" for a leaf that builds and is trusted
+    } Cases[] = {
+        {"control", ""},
+        {"spki_extra_element", "the public key is not an algorithm and a key"},
+        {"signature_algorithm_three_parts", "the signature algorithm is malformed"},
+        {"validity_three_times", "the validity is not two times"},
+        {"key_algorithm_extra_element", "the public key is not an algorithm and a key"},
+        {"aki_extra_element", "extension 2.5.29.35 does not parse"},
+        {"universal_cn_o_ou", ""},
+        {"empty_subject_critical_san", ""},
+        {"empty_subject_noncritical_san", "an empty subject without a critical subjectAltName"},
+        {"empty_subject_without_san", "an empty subject without a critical subjectAltName"},
+    };
+    const std::string Anchor = Temp / "root.pem";
+    for (const auto &C : Cases) {
+        SCOPED_TRACE(C.Name);
+        const std::string Path = Temp / (std::string(C.Name) + ".pem"), Der = PlatformTrust_ReadBundle(ReadFile(Path)).at(0);
+        X509 *Leaf = nullptr;
+        X509_Create(&Leaf);
+        const char *Why = nullptr;
+        EXPECT_EQ(X509_BuildFromBuffer(Leaf, Der.data(), (uint32)Der.size()), C.Reason[0] == 0);
+        X509_GetRefusal(Leaf, &Why);
+        EXPECT_STREQ(Why, C.Reason);
+        EXPECT_EQ(DecideDer({}, Der, PlatformAnchors(Anchor).Interface), C.Reason[0] == 0);
+        const bool Openssl = system(("openssl verify -x509_strict -no_check_time -CAfile " + Anchor + " " + Path +
+                                     " >/dev/null 2>&1").c_str()) == 0;
+        EXPECT_EQ(Openssl, C.Reason[0] == 0);
+        if (std::string(C.Name) == "universal_cn_o_ou") {
+            X500 *Subject = nullptr;
+            X509_GetSubjectHandle(Leaf, &Subject);
+            char Text[X500_MAX_TEXT_LENGTH + 1];
+            X500_GetCN(Subject, Text, (int32)sizeof(Text));
+            EXPECT_STREQ(Text, "Shape \xC3\x9Cniversal leaf");
+            X500_GetOU(Subject, Text, (int32)sizeof(Text));
+            EXPECT_STREQ(Text, "\xC3\x9Cnit");
+        }
+        X509_Release(&Leaf);
+    }
+}
+
 TEST_F(X509StrictTest, SystemAnchorsStillBuild) {
     const std::string Bundle = ReadFile("/etc/ssl/certs/ca-certificates.crt");
     SKIP_UNLESS(!Bundle.empty(), "no system certificate bundle");
