@@ -129,13 +129,15 @@ std::vector<PlatformTcpEntry> PlatformNetwork_TcpEntries(std::string_view Text, 
     Lines(Text, [&](std::string_view Line) {
         std::vector<std::string_view> Parts = Fields(Line);
         PlatformTcpEntry Entry{};
-        uint64 State = 0, Uid = 0;
+        uint64 State = 0, Uid = 0, Inode = 0;
         if (Parts.size() < 10 || !ParseTableAddress(Parts[1], V6, Entry.Local, &Entry.LocalPort) ||
             !ParseTableAddress(Parts[2], V6, Entry.Remote, &Entry.RemotePort) || !ParseHex(Parts[3], State) ||
-            State > 255 || Parts[7].size() > 10 || !ParseDecimal(Parts[7], UINT32_MAX, Uid))
+            State > 255 || Parts[7].size() > 10 || !ParseDecimal(Parts[7], UINT32_MAX, Uid) ||
+            Parts[9].size() > 20 || !ParseDecimal(Parts[9], UINT64_MAX, Inode))
             return;
         Entry.State = (int32)State;
         Entry.Uid = (uint32)Uid;
+        Entry.Inode = Inode;
         Entries.push_back(Entry);
     });
     return Entries;
@@ -246,7 +248,10 @@ extern "C" int32 Platform_GetSocketPID(uint32 Address, int32 Port, int32 *OutPid
 namespace {
 
 constexpr int32 TcpEstablished = 1;
-constexpr int32 TcpListening = 10;
+// How long an owner lookup waits for the other side to accept: a peer of
+// ours accepts at its next tick.
+constexpr int32 UnacceptedAttempts = 100;
+constexpr useconds_t UnacceptedPauseMicroseconds = 10000;
 
 struct Endpoint {
     uint8 Address[16] = {};
@@ -296,11 +301,6 @@ bool SocketTables(std::vector<PlatformTcpEntry> *Entries) {
     return Read;
 }
 
-bool IsWildcard(const uint8 *Address) {
-    static const uint8 Any6[16] = {};
-    static const uint8 Any4[16] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xff, 0xff, 0, 0, 0, 0};
-    return memcmp(Address, Any6, 16) == 0 || memcmp(Address, Any4, 16) == 0;
-}
 
 } // namespace
 
@@ -308,36 +308,26 @@ extern "C" int32 Platform_GetTcpPeerUid(int32 Socket, uint32 *OutUid) {
     Debug_CheckPointer(OutUid);
     *OutUid = 0;
     Endpoint Own, Peer;
-    std::vector<PlatformTcpEntry> Entries;
-    if (!Ends(Socket, &Own, &Peer) || !SocketTables(&Entries)) return 0;
-    for (const PlatformTcpEntry &Entry : Entries)
-        if (Entry.State == TcpEstablished && Entry.LocalPort == Peer.Port && Entry.RemotePort == Own.Port &&
-            memcmp(Entry.Local, Peer.Address, 16) == 0 && memcmp(Entry.Remote, Own.Address, 16) == 0) {
-            *OutUid = Entry.Uid;
+    if (!Ends(Socket, &Own, &Peer)) return 0;
+    // A connection the other side has not accepted yet has no inode. Kernels
+    // before 6.x show root as its owner then, so root without an inode is
+    // not taken: the other side's owner shows once it accepts.
+    for (int32 Attempt = 0; Attempt < UnacceptedAttempts; Attempt++) {
+        std::vector<PlatformTcpEntry> Entries;
+        if (!SocketTables(&Entries)) return 0;
+        const PlatformTcpEntry *Found = nullptr;
+        for (const PlatformTcpEntry &Entry : Entries)
+            if (Entry.State == TcpEstablished && Entry.LocalPort == Peer.Port && Entry.RemotePort == Own.Port &&
+                memcmp(Entry.Local, Peer.Address, 16) == 0 && memcmp(Entry.Remote, Own.Address, 16) == 0)
+                Found = &Entry;
+        if (Found == nullptr) return 0;
+        if (Found->Uid != 0 || Found->Inode != 0) {
+            *OutUid = Found->Uid;
             return 1;
         }
-    return 0;
-}
-
-extern "C" int32 Platform_GetTcpListenerUid(int32 Socket, uint32 *OutUid) {
-    Debug_CheckPointer(OutUid);
-    *OutUid = 0;
-    Endpoint Own, Peer;
-    std::vector<PlatformTcpEntry> Entries;
-    if (!Ends(Socket, &Own, &Peer) || !SocketTables(&Entries)) return 0;
-    int32 Found = 0;
-    for (const PlatformTcpEntry &Entry : Entries) {
-        if (Entry.State != TcpListening || Entry.LocalPort != Peer.Port ||
-            (memcmp(Entry.Local, Peer.Address, 16) != 0 && !IsWildcard(Entry.Local)))
-            continue;
-        if (Found && Entry.Uid != *OutUid) {
-            *OutUid = 0;
-            return 0;
-        }
-        *OutUid = Entry.Uid;
-        Found = 1;
+        usleep(UnacceptedPauseMicroseconds);
     }
-    return Found;
+    return 0;
 }
 
 extern "C" uint32 Platform_GetLauncherUid(void) {
