@@ -248,10 +248,7 @@ extern "C" int32 Platform_GetSocketPID(uint32 Address, int32 Port, int32 *OutPid
 namespace {
 
 constexpr int32 TcpEstablished = 1;
-// How long an owner lookup waits for the other side to accept: a peer of
-// ours accepts at its next tick.
-constexpr int32 UnacceptedAttempts = 100;
-constexpr useconds_t UnacceptedPauseMicroseconds = 10000;
+constexpr int32 TcpListening = 10;
 
 struct Endpoint {
     uint8 Address[16] = {};
@@ -302,31 +299,52 @@ bool SocketTables(std::vector<PlatformTcpEntry> *Entries) {
 }
 
 
+bool IsWildcard(const uint8 *Address) {
+    static const uint8 Any6[16] = {};
+    static const uint8 Any4[16] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xff, 0xff, 0, 0, 0, 0};
+    return memcmp(Address, Any6, 16) == 0 || memcmp(Address, Any4, 16) == 0;
+}
+
+// The owner of the listener that took a connection to Peer: a listener on
+// Peer's very address takes it before any wildcard one (and listeners that
+// share an address and port share their owner); failing that, every
+// wildcard listener on the port must have one owner.
+int32 ListenerUid(const std::vector<PlatformTcpEntry> &Entries, const Endpoint &Peer, uint32 *OutUid) {
+    for (bool Exact : {true, false}) {
+        int32 Found = 0;
+        for (const PlatformTcpEntry &Entry : Entries) {
+            if (Entry.State != TcpListening || Entry.LocalPort != Peer.Port ||
+                (Exact ? memcmp(Entry.Local, Peer.Address, 16) != 0 : !IsWildcard(Entry.Local)))
+                continue;
+            if (Found && Entry.Uid != *OutUid) {
+                *OutUid = 0;
+                return 0;
+            }
+            *OutUid = Entry.Uid;
+            Found = 1;
+        }
+        if (Found) return 1;
+    }
+    return 0;
+}
+
 } // namespace
 
 extern "C" int32 Platform_GetTcpPeerUid(int32 Socket, uint32 *OutUid) {
     Debug_CheckPointer(OutUid);
     *OutUid = 0;
     Endpoint Own, Peer;
-    if (!Ends(Socket, &Own, &Peer)) return 0;
-    // A connection the other side has not accepted yet has no inode. Kernels
-    // before 6.x show root as its owner then, so root without an inode is
-    // not taken: the other side's owner shows once it accepts.
-    for (int32 Attempt = 0; Attempt < UnacceptedAttempts; Attempt++) {
-        std::vector<PlatformTcpEntry> Entries;
-        if (!SocketTables(&Entries)) return 0;
-        const PlatformTcpEntry *Found = nullptr;
-        for (const PlatformTcpEntry &Entry : Entries)
-            if (Entry.State == TcpEstablished && Entry.LocalPort == Peer.Port && Entry.RemotePort == Own.Port &&
-                memcmp(Entry.Local, Peer.Address, 16) == 0 && memcmp(Entry.Remote, Own.Address, 16) == 0)
-                Found = &Entry;
-        if (Found == nullptr) return 0;
-        if (Found->Uid != 0 || Found->Inode != 0) {
-            *OutUid = Found->Uid;
+    std::vector<PlatformTcpEntry> Entries;
+    if (!Ends(Socket, &Own, &Peer) || !SocketTables(&Entries)) return 0;
+    for (const PlatformTcpEntry &Entry : Entries)
+        if (Entry.State == TcpEstablished && Entry.LocalPort == Peer.Port && Entry.RemotePort == Own.Port &&
+            memcmp(Entry.Local, Peer.Address, 16) == 0 && memcmp(Entry.Remote, Own.Address, 16) == 0) {
+            // Not accepted yet (no inode) and shown as root: older kernels
+            // show root for every such connection, so the listener decides.
+            if (Entry.Uid == 0 && Entry.Inode == 0) return ListenerUid(Entries, Peer, OutUid);
+            *OutUid = Entry.Uid;
             return 1;
         }
-        usleep(UnacceptedPauseMicroseconds);
-    }
     return 0;
 }
 

@@ -55,9 +55,10 @@ int32 Platform_GetSocketPID(uint32 Address, int32 Port, int32 *OutPid);
 // For a connection this process made, that is the socket its listener
 // accepted (or will accept) it on, so it names the listener of this very
 // connection whatever else listens on that port. A connection not accepted
-// yet that shows root is looked at again for up to a second (older kernels
-// show root until the accept). 0 when there is none (the peer is not on
-// this machine, or it closed) or it stays unknown.
+// yet that shows root (older kernels show root until the accept) is
+// answered by the listener on the peer's very address, else by the
+// wildcard listeners on its port when they have one owner. 0 when there is
+// none (the peer is not on this machine, or it closed) or it is not known.
 int32 Platform_GetTcpPeerUid(int32 Socket, uint32 *OutUid);
 // The user who had this process started through an elevator: while the real
 // user is root, PKEXEC_UID, else SUDO_UID; otherwise (or when neither holds

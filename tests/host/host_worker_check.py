@@ -506,8 +506,10 @@ def case_handover_place():
         os.chown(os.path.join(own, name), 65534, 65534)
         for each in files:
             os.chown(write(os.path.join(own, name), each, "x", 0o600), 65534, 65534)
-    rows = [(others, 0o777, 0, "/tmp/"), ("/nonexistent", None, 0, "/tmp/"), ("relative", None, 0, "/tmp/"),
-            (own, 0o700, 0, own + "/"), (own, 0o500, 1, "cannot make the hand-over folder in %s: " % own)]
+    fallback = "/tmp/velmarsh-handover-"
+    rows = [(others, 0o777, 0, fallback), ("/nonexistent", None, 0, fallback), ("relative", None, 0, fallback),
+            (own, 0o700, 0, own + "/velmarsh-handover-"),
+            (own, 0o500, 1, "cannot make the hand-over folder in %s: " % own)]
     try:
         for place, mode, code, wanted in rows:
             run = Handover(prelude="printf '%s\\n' \"$@\" > {dir}/argv.part && mv {dir}/argv.part {dir}/argv")
