@@ -133,7 +133,8 @@ int ChoosePlace(std::string *Path, std::string *Reason) {
         std::string Why;
         int Fd = -1;
         if (Value[0] != '/') Why = "is not an absolute path";
-        else if ((Fd = open(Value, O_RDONLY | O_DIRECTORY | O_CLOEXEC)) < 0) Why = std::string("cannot be opened: ") + strerror(errno);
+        else if ((Fd = open(Value, O_RDONLY | O_DIRECTORY | O_CLOEXEC)) < 0)
+            Why = std::string("cannot be opened: ") + strerror(errno);
         else if (const char *Bad = PlaceRefusal(Fd)) Why = Bad;
         if (Why.empty()) {
             if (!Refused.empty()) Log_Info("The hand-over folder goes to %s: %s\n", Value, Refused.c_str());
@@ -165,7 +166,8 @@ int32 HandOverFile_Write(const char *Text, HandOverFile **Handle, char *Reason, 
     if (PlaceFd < 0) return Fail(Why);
     RemoveStale(PlaceFd);
     const int32 Own = (int32)getpid();
-    const std::string Stem = Prefix + std::to_string(Own) + "." + std::to_string(Platform_GetProcessStartTime(Own)) + "-";
+    const std::string Stem =
+        Prefix + std::to_string(Own) + "." + std::to_string(Platform_GetProcessStartTime(Own)) + "-";
     std::string Name;
     int Error = EEXIST;
     for (int32 Attempt = 0; Attempt < 100 && Error == EEXIST; Attempt++) {
@@ -190,9 +192,9 @@ int32 HandOverFile_Write(const char *Text, HandOverFile **Handle, char *Reason, 
     struct stat Info {};
     int Fd = -1;
     const size_t Length = strlen(Text);
+    const int Flags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
     bool Written = File->Folder >= 0 && fstat(File->Folder, &Info) == 0 &&
-                   (Fd = openat(File->Folder, FileName, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600)) >= 0 &&
-                   write(Fd, Text, Length) == (ssize_t)Length;
+                   (Fd = openat(File->Folder, FileName, Flags, 0600)) >= 0 && write(Fd, Text, Length) == (ssize_t)Length;
     Error = errno;
     if (Fd >= 0) Written = close(Fd) == 0 && Written;
     File->Device = Info.st_dev;
@@ -249,8 +251,8 @@ int32 HandOverFile_Read(const char *Path, uint32 Owner, char *Text, int32 Size) 
              (Folder = openat(PlaceFd, Name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)) < 0 ||
              fstat(Folder, &Info) != 0)
         Why = "its folder is missing or not a folder";
-    else if ((Why = Refusal(Info, S_IFDIR, Owner)) != nullptr) {
-    } else if (!Names(Folder, &Inside) || Inside.size() != 1 || Inside[0] != FileName)
+    else if (const char *Bad = Refusal(Info, S_IFDIR, Owner)) Why = Bad;
+    else if (!Names(Folder, &Inside) || Inside.size() != 1 || Inside[0] != FileName)
         Why = "its folder holds something else";
     const dev_t Device = Info.st_dev;
     const ino_t Inode = Info.st_ino;

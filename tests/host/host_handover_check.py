@@ -221,8 +221,13 @@ def run_parent(program, case, directory):
           "  elevated: true\n  arguments: '--disablesecurity --debug --debugdir=%s/worker-logs'\n" % directory)
     write("elevator", "#!/bin/sh\nexec /usr/bin/python3 %s elevator \"$@\"\n" % SELF)
     os.chmod(os.path.join(directory, "elevator"), 0o755)
+    # A place of the run's own for the hand-over folder: a parent here that
+    # is killed leaves a folder that another run's parent would remove.
+    place = os.path.join(directory, "place")
+    os.mkdir(place)
+    os.chmod(place, 0o1777)
     environment = dict(os.environ, VELMARSH_ELEVATOR=os.path.join(directory, "elevator"), HANDOVER_DIR=directory,
-                       HANDOVER_CASE=case)
+                       HANDOVER_CASE=case, TMPDIR=place)
     environment.pop("VELMARSH_ELEVATED", None)
     out = open(os.path.join(directory, "out"), "w")
     return subprocess.Popen(PARENT + [program, "--workflow=" + os.path.join(directory, "parent.yaml"), "--disablesecurity",
