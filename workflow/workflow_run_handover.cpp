@@ -174,12 +174,14 @@ void SetDeadline(WorkflowRun *Self) {
 }
 
 // The worker has not taken the run in time: the run fails and the worker,
-// which could still take it, is ended (a worker of another user, which this
-// process may not signal, finds its token withdrawn and ends by itself).
+// which could still take it, is ended. A root worker, which this process
+// may not signal, ends by itself: its token is withdrawn, and the streams
+// to it are dropped, which it takes as its parent's leave.
 int32 OnHandOverDeadline(void *User, const char *, const char *, const char *, Dictionary *) {
     WorkflowRun *Self = static_cast<WorkflowRun *>(User);
     if (Task_IsCompleted(Self->Owner) || Self->RemoteWorkflow[0] != 0) return TRUE;
     ForgetSecret(Self);
+    if (EndPoint() != nullptr) NotificationEndPoint_Reset(EndPoint());
     int32 Id = 0;
     if (Self->Worker != nullptr && Process_GetId(Self->Worker, &Id) && Id > 0)
         Platform_ProcessForceTerminateById(Id, 0);
