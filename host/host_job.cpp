@@ -351,6 +351,15 @@ int32 OnRun(void *, const char *, const char *, const char *, Dictionary *Info) 
     return TRUE;
 }
 
+// A hand-over to the elevated worker that failed for a reason of its own
+// (no usable folder, a worker that never took the run).
+int32 OnHandOverFailed(void *, const char *, const char *, const char *, Dictionary *Info) {
+    const char *Reason = nullptr;
+    if (Info != nullptr && Dictionary_GetStringPtrByKey(Info, "reason", &Reason) && Reason != nullptr)
+        HostProgress_Say(("velmarsh: " + std::string(Reason)).c_str());
+    return TRUE;
+}
+
 int32 OnTaskStart(void *, const char *, const char *, const char *, Dictionary *Info) {
     const char *Name = nullptr, *Title = nullptr;
     if (Info == nullptr || !Dictionary_GetStringPtrByKey(Info, "name", &Name) || Name == nullptr) return TRUE;
@@ -378,7 +387,7 @@ const Observed Observers[] = {
     {"WorkflowRun", "Complete", OnRunComplete},     {"WorkflowManager", "Status", OnManagerStatus},
     {"WorkflowApp", "Shutdown", OnShutdown},         {"TaskRequest", "Retry", OnRetry},
     {"WorkflowRun", "Run", OnRun},                   {"Task", "Start", OnTaskStart},
-    {"TaskRequest", "Failed", OnFetchFailed},
+    {"TaskRequest", "Failed", OnFetchFailed},     {"WorkflowRun", "HandOverFailed", OnHandOverFailed},
 };
 
 void AddStrings(Dictionary *Summary, const char *Key, const std::vector<std::string> &List) {

@@ -1,27 +1,72 @@
-// The hand-over file (see handover_file.h).
+// The hand-over file (see handover_file.h). Everything past the choice of
+// the place goes through descriptors of folders already checked: a name
+// another user swaps or links afterwards is never followed.
 #include "workflow/handover_file.h"
 
+#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <string>
+#include <vector>
 
 #include "runtime/debug.h"
 #include "runtime/log.h"
+#include "runtime/posix/platform.h"
+
+struct HandOverFile {
+    int Place = -1;  // the folder the hand-over folder was made in
+    int Folder = -1; // the hand-over folder, open since it was made
+    dev_t Device = 0;
+    ino_t Inode = 0;
+    std::string Name; // of the hand-over folder, in Place
+    std::string Path; // of the file
+};
 
 namespace {
 
 constexpr const char *FileName = "endpoint";
+constexpr const char *Prefix = "velmarsh-handover-";
+constexpr size_t SuffixLength = 6;
+constexpr const char Letters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
 constexpr size_t TextLimit = 4096;
 
-std::string Folder(const char *Path) {
-    const char *Slash = strrchr(Path, '/');
-    return Slash != nullptr ? std::string(Path, (size_t)(Slash - Path)) : std::string();
+// A folder name Write makes: the parent's id and start time (so that a later
+// parent can tell a folder whose maker is gone) and random letters.
+bool ParseName(const std::string &Name, int32 *Pid, uint64 *Start) {
+    const size_t Length = strlen(Prefix);
+    if (Name.compare(0, Length, Prefix) != 0 || Name.size() < Length + SuffixLength + 4) return false;
+    const std::string Suffix = Name.substr(Name.size() - SuffixLength);
+    if (Suffix.find_first_not_of(Letters) != std::string::npos || Name[Name.size() - SuffixLength - 1] != '-')
+        return false;
+    const std::string Middle = Name.substr(Length, Name.size() - Length - SuffixLength - 1);
+    const size_t Point = Middle.find('.');
+    if (Point == std::string::npos || Point == 0 || Point > 10 || Middle.size() - Point - 1 == 0 ||
+        Middle.size() - Point - 1 > 20 || Middle.find_first_not_of("0123456789.") != std::string::npos ||
+        Middle.find('.', Point + 1) != std::string::npos)
+        return false;
+    const unsigned long long Id = strtoull(Middle.c_str(), nullptr, 10);
+    if (Id == 0 || Id > 0x7fffffff) return false;
+    *Pid = (int32)Id;
+    *Start = strtoull(Middle.c_str() + Point + 1, nullptr, 10);
+    return true;
+}
+
+// A place where no other user can rename our folder away or put another in
+// its stead: owned by us or root, and writable by nobody else unless sticky.
+const char *PlaceRefusal(int Fd) {
+    struct stat Info {};
+    if (fstat(Fd, &Info) != 0 || !S_ISDIR(Info.st_mode)) return "is not a folder";
+    if (Info.st_uid != getuid() && Info.st_uid != 0) return "belongs to another user";
+    if ((Info.st_mode & 022) != 0 && (Info.st_mode & S_ISVTX) == 0) return "is writable by other users";
+    return nullptr;
 }
 
 // Owned by the owner or root, of the given kind, no right for anyone else.
@@ -32,34 +77,154 @@ const char *Refusal(const struct stat &Info, mode_t Kind, uint32 Owner) {
     return nullptr;
 }
 
+// The names in a folder, "." and ".." left out; false when it cannot be read.
+bool Names(int Folder, std::vector<std::string> *Out) {
+    const int Own = openat(Folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR *List = Own >= 0 ? fdopendir(Own) : nullptr;
+    if (List == nullptr) {
+        if (Own >= 0) close(Own);
+        return false;
+    }
+    while (dirent *Entry = readdir(List))
+        if (strcmp(Entry->d_name, ".") != 0 && strcmp(Entry->d_name, "..") != 0) Out->emplace_back(Entry->d_name);
+    closedir(List);
+    return true;
+}
+
+// Removes the file in the open folder, then the folder itself, but only
+// while Name in Place still is that very folder.
+void RemoveThrough(int Place, int Folder, const std::string &Name, dev_t Device, ino_t Inode) {
+    unlinkat(Folder, FileName, 0);
+    struct stat Now {};
+    if (fstatat(Place, Name.c_str(), &Now, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(Now.st_mode) &&
+        Now.st_dev == Device && Now.st_ino == Inode)
+        unlinkat(Place, Name.c_str(), AT_REMOVEDIR);
+}
+
+// Folders of this user's earlier parents that no longer run (killed while
+// the elevator asked): their files are worthless but would pile up. Only a
+// folder holding nothing but a hand-over file goes.
+void RemoveStale(int Place) {
+    std::vector<std::string> Entries;
+    if (!Names(Place, &Entries)) return;
+    for (const std::string &Name : Entries) {
+        int32 Pid = 0;
+        uint64 Start = 0;
+        struct stat Info {};
+        if (!ParseName(Name, &Pid, &Start) || Platform_GetProcessStartTime(Pid) == Start) continue;
+        const int Folder = openat(Place, Name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (Folder < 0) continue;
+        std::vector<std::string> Inside;
+        if (fstat(Folder, &Info) == 0 && Info.st_uid == getuid() && Refusal(Info, S_IFDIR, Info.st_uid) == nullptr &&
+            Names(Folder, &Inside) && (Inside.empty() || (Inside.size() == 1 && Inside[0] == FileName))) {
+            Log_Info("Removing the stale hand-over folder %s\n", Name.c_str());
+            RemoveThrough(Place, Folder, Name, Info.st_dev, Info.st_ino);
+        }
+        close(Folder);
+    }
+}
+
+// The place for the folder, open; its path in Path. -1 with the reason.
+int ChoosePlace(std::string *Path, std::string *Reason) {
+    std::string Refused;
+    for (const char *Variable : {"TMPDIR", "XDG_RUNTIME_DIR", ""}) {
+        const char *Value = Variable[0] != 0 ? getenv(Variable) : "/tmp";
+        if (Value == nullptr || Value[0] == 0) continue;
+        std::string Why;
+        int Fd = -1;
+        if (Value[0] != '/') Why = "is not an absolute path";
+        else if ((Fd = open(Value, O_RDONLY | O_DIRECTORY | O_CLOEXEC)) < 0)
+            Why = std::string("cannot be opened: ") + strerror(errno);
+        else if (const char *Bad = PlaceRefusal(Fd)) Why = Bad;
+        if (Why.empty()) {
+            if (!Refused.empty()) Log_Info("The hand-over folder goes to %s: %s\n", Value, Refused.c_str());
+            *Path = Value;
+            return Fd;
+        }
+        if (Fd >= 0) close(Fd);
+        Refused += (Refused.empty() ? "" : "; ") +
+                   (Variable[0] != 0 ? std::string(Variable) + "=" + Value : std::string(Value)) + " " + Why;
+    }
+    *Reason = "no usable folder for the hand-over file (" + Refused + ")";
+    return -1;
+}
+
 } // namespace
 
-int32 HandOverFile_Write(const char *Text, char *Path, int32 Size) {
+int32 HandOverFile_Write(const char *Text, HandOverFile **Handle, char *Reason, int32 ReasonSize) {
     Debug_CheckPointer(Text);
-    Debug_CheckPointer(Path);
-    if (Size > 0) Path[0] = 0;
-    const char *Base = getenv("TMPDIR");
-    std::string Made = std::string(Base != nullptr && Base[0] == '/' ? Base : "/tmp") + "/velmarsh-handover-XXXXXX";
-    if (mkdtemp(Made.data()) == nullptr) { // 0700 by construction
-        Log_Error("Cannot make the hand-over folder %s [LE: %d]\n", Made.c_str(), 100000 + errno);
+    Debug_CheckPointer(Handle);
+    *Handle = nullptr;
+    if (ReasonSize > 0) Reason[0] = 0;
+    auto Fail = [&](const std::string &Why) {
+        Log_Error("Cannot hand over: %s\n", Why.c_str());
+        if (ReasonSize > 0) snprintf(Reason, (size_t)ReasonSize, "%s", Why.c_str());
         return FALSE;
+    };
+    std::string Place, Why;
+    const int PlaceFd = ChoosePlace(&Place, &Why);
+    if (PlaceFd < 0) return Fail(Why);
+    RemoveStale(PlaceFd);
+    const int32 Own = (int32)getpid();
+    const std::string Stem =
+        Prefix + std::to_string(Own) + "." + std::to_string(Platform_GetProcessStartTime(Own)) + "-";
+    std::string Name;
+    int Error = EEXIST;
+    for (int32 Attempt = 0; Attempt < 100 && Error == EEXIST; Attempt++) {
+        uint8 Random[SuffixLength];
+        if (getrandom(Random, sizeof(Random), 0) != (ssize_t)sizeof(Random)) {
+            Error = errno;
+            break;
+        }
+        Name = Stem;
+        for (uint8 Byte : Random) Name += Letters[Byte % (sizeof(Letters) - 1)];
+        Error = mkdirat(PlaceFd, Name.c_str(), 0700) == 0 ? 0 : errno;
     }
-    std::string File = Made + "/" + FileName;
-    if (File.size() + 1 > (size_t)Size) {
-        rmdir(Made.c_str());
-        return FALSE;
+    if (Error != 0) {
+        close(PlaceFd);
+        return Fail("cannot make the hand-over folder in " + Place + ": " + strerror(Error));
     }
-    int Fd = open(File.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    auto File = new HandOverFile;
+    File->Place = PlaceFd;
+    File->Name = Name;
+    File->Path = Place + (Place.back() == '/' ? "" : "/") + Name + "/" + FileName;
+    File->Folder = openat(PlaceFd, Name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    struct stat Info {};
+    int Fd = -1;
     const size_t Length = strlen(Text);
-    bool Written = Fd >= 0 && write(Fd, Text, Length) == (ssize_t)Length;
+    const int Flags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
+    bool Written = File->Folder >= 0 && fstat(File->Folder, &Info) == 0 &&
+                   (Fd = openat(File->Folder, FileName, Flags, 0600)) >= 0 && write(Fd, Text, Length) == (ssize_t)Length;
+    Error = errno;
     if (Fd >= 0) Written = close(Fd) == 0 && Written;
+    File->Device = Info.st_dev;
+    File->Inode = Info.st_ino;
     if (!Written) {
-        Log_Error("Cannot write the hand-over file %s [LE: %d]\n", File.c_str(), 100000 + errno);
-        unlink(File.c_str());
-        rmdir(Made.c_str());
-        return FALSE;
+        HandOverFile_Remove(&File);
+        return Fail("cannot write the hand-over file in " + Place + ": " + strerror(Error));
     }
-    memcpy(Path, File.c_str(), File.size() + 1);
+    *Handle = File;
+    return TRUE;
+}
+
+int32 HandOverFile_GetPath(HandOverFile *Handle, char *Path, int32 Size) {
+    Debug_CheckPointer(Handle);
+    if (Handle->Path.size() + 1 > (size_t)Size) return FALSE;
+    memcpy(Path, Handle->Path.c_str(), Handle->Path.size() + 1);
+    return TRUE;
+}
+
+int32 HandOverFile_Remove(HandOverFile **Handle) {
+    Debug_CheckPointer(Handle);
+    HandOverFile *File = *Handle;
+    if (File == nullptr) return TRUE;
+    if (File->Folder >= 0) {
+        RemoveThrough(File->Place, File->Folder, File->Name, File->Device, File->Inode);
+        close(File->Folder);
+    }
+    if (File->Place >= 0) close(File->Place);
+    delete File;
+    *Handle = nullptr;
     return TRUE;
 }
 
@@ -67,15 +232,32 @@ int32 HandOverFile_Read(const char *Path, uint32 Owner, char *Text, int32 Size) 
     Debug_CheckPointer(Path);
     Debug_CheckPointer(Text);
     if (Size > 0) Text[0] = 0;
-    const std::string Directory = Folder(Path);
+    // <place>/<folder>/endpoint, the folder named as Write names it.
+    const std::string Whole = Path;
+    const size_t Last = Whole.rfind('/');
+    const size_t Middle = Last == std::string::npos || Last == 0 ? std::string::npos : Whole.rfind('/', Last - 1);
+    const std::string Name = Middle == std::string::npos ? "" : Whole.substr(Middle + 1, Last - Middle - 1);
+    const std::string Place = Middle == std::string::npos ? "" : Middle == 0 ? "/" : Whole.substr(0, Middle);
+    int32 Pid = 0;
+    uint64 Start = 0;
     struct stat Info {};
     const char *Why = nullptr;
-    if (Path[0] != '/' || Directory.empty()) Why = "not an absolute path";
-    else if (lstat(Directory.c_str(), &Info) != 0) Why = "its folder is missing";
-    else Why = Refusal(Info, S_IFDIR, Owner);
-    int Fd = -1;
+    int PlaceFd = -1, Folder = -1, Fd = -1;
+    std::vector<std::string> Inside;
+    if (Path[0] != '/' || Name.empty() || Whole.compare(Last + 1, std::string::npos, FileName) != 0 ||
+        !ParseName(Name, &Pid, &Start))
+        Why = "not a hand-over file";
+    else if ((PlaceFd = open(Place.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) < 0 ||
+             (Folder = openat(PlaceFd, Name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)) < 0 ||
+             fstat(Folder, &Info) != 0)
+        Why = "its folder is missing or not a folder";
+    else if (const char *Bad = Refusal(Info, S_IFDIR, Owner)) Why = Bad;
+    else if (!Names(Folder, &Inside) || Inside.size() != 1 || Inside[0] != FileName)
+        Why = "its folder holds something else";
+    const dev_t Device = Info.st_dev;
+    const ino_t Inode = Info.st_ino;
     if (Why == nullptr) {
-        Fd = open(Path, O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+        Fd = openat(Folder, FileName, O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
         if (Fd < 0 || fstat(Fd, &Info) != 0) Why = "it cannot be opened";
         else if ((Why = Refusal(Info, S_IFREG, Owner)) == nullptr && Info.st_nlink != 1) Why = "it has other names";
     }
@@ -87,25 +269,18 @@ int32 HandOverFile_Read(const char *Path, uint32 Owner, char *Text, int32 Size) 
         if (Got < 0 || Read.size() > TextLimit || Read.empty()) Why = "its content is not usable";
     }
     if (Fd >= 0) close(Fd);
+    if (Why == nullptr) RemoveThrough(PlaceFd, Folder, Name, Device, Inode);
+    if (Folder >= 0) close(Folder);
+    if (PlaceFd >= 0) close(PlaceFd);
     if (Why != nullptr) {
         Log_Error("Hand-over file %s refused: %s\n", Path, Why);
         return FALSE;
     }
-    HandOverFile_Remove(Path);
     while (!Read.empty() && (Read.back() == '\n' || Read.back() == '\r')) Read.pop_back();
     const size_t Count = std::min(Read.size(), (size_t)(Size > 0 ? Size - 1 : 0));
     if (Size > 0) {
         memcpy(Text, Read.data(), Count);
         Text[Count] = 0;
     }
-    return TRUE;
-}
-
-int32 HandOverFile_Remove(const char *Path) {
-    Debug_CheckPointer(Path);
-    if (Path[0] == 0) return TRUE;
-    unlink(Path);
-    const std::string Directory = Folder(Path);
-    if (!Directory.empty()) rmdir(Directory.c_str());
     return TRUE;
 }

@@ -313,14 +313,15 @@ int32 OnSubscriptionHeader(void *User, WebGetRequest *Request) {
 bool Trusted(NotificationEndPoint *Self, uint32 Uid) { return Uid == Self->TrustedUid || Uid == 0; }
 
 // Whoever holds the port of a peer URL gets nothing from us, not even our
-// id or a URL of ours, unless its listening socket is the trusted user's
-// or root's.
+// id or a URL of ours, unless the socket that took this connection is the
+// trusted user's or root's. What else listens on that port (another address
+// or family) does not matter. The URL is not logged: its token is a secret.
 int32 OnSubscriptionConnected(void *User, int32 Socket) {
     RemoteEndPoint *Remote = static_cast<RemoteEndPoint *>(User);
     uint32 Uid = 0;
-    if (Platform_GetTcpListenerUid(Socket, &Uid) && Trusted(Remote->Owner, Uid)) return TRUE;
-    NotificationEndPoint_Print(Remote->Owner, "Refused endpoint - %s - its listener is not of user %u or root\n",
-                               Remote->Url.c_str(), Remote->Owner->TrustedUid);
+    if (Platform_GetTcpPeerUid(Socket, &Uid) && Trusted(Remote->Owner, Uid)) return TRUE;
+    NotificationEndPoint_Print(Remote->Owner, "Refused endpoint - its listener is not of user %u or root\n",
+                               Remote->Owner->TrustedUid);
     return FALSE;
 }
 
@@ -608,14 +609,14 @@ int32 NotificationEndPoint_AddEndPoint(NotificationEndPoint *Handle, const char 
     char Host[256] = "";
     if (!URL_CompareProtocol(Url, "http") || !URL_ParseHostWithoutPort(Url, Host, (int32)sizeof(Host)) ||
         (strcmp(Host, "127.0.0.1") != 0 && strcasecmp(Host, "localhost") != 0)) {
-        NotificationEndPoint_Print(Handle, "Refused endpoint - %s\n", Url);
+        NotificationEndPoint_Print(Handle, "Refused endpoint - not a loopback http URL\n");
         return FALSE;
     }
     for (const auto &Remote : Handle->Remotes)
         if (URL_CompareHosts(Remote->Url.c_str(), Url)) return TRUE;
     std::string Token = LastSegment(Url);
     if (!ValidToken(Token) || strlen(Url) >= (size_t)UrlSize) {
-        NotificationEndPoint_Print(Handle, "Refused endpoint without a key - %s\n", Url);
+        NotificationEndPoint_Print(Handle, "Refused endpoint - without a usable key\n");
         return FALSE;
     }
     auto Remote = std::make_unique<RemoteEndPoint>();

@@ -18,6 +18,7 @@
 #include "runtime/notification/notification_center.h"
 #include "runtime/posix/platform.h"
 #include "runtime/posix/platform_folder.h"
+#include "runtime/posix/platform_process.h"
 #include "runtime/text/string.h"
 #include "workflow/handover_file.h"
 #include "workflow/notification_end_point.h"
@@ -34,6 +35,11 @@ const char *const EndPointClass = "NotificationEndPoint";
 // parent ends within two seconds whatever the worker does.
 constexpr int32 CancelAnswerMilliseconds = 1000;
 constexpr int32 WorkerWatchMilliseconds = 250;
+// How long a started worker has to take the run (its "RunStart" arrives):
+// whatever went wrong meanwhile (a refused subscription, a worker that never
+// connects, a peer that stops answering), the run does not wait for ever.
+// The elevator's prompt comes before and is not bounded.
+constexpr int32 HandOverMilliseconds = 10000;
 
 std::string WorkerSwitches;
 
@@ -141,8 +147,48 @@ void Launch(WorkflowRun *Self);
 void ForgetSecret(WorkflowRun *Self) {
     if (Self->SecretUrl[0] != 0 && EndPoint() != nullptr)
         NotificationEndPoint_RemoveWebServerURL(EndPoint(), Self->SecretUrl);
-    if (Self->SecretPath[0] != 0) HandOverFile_Remove(Self->SecretPath);
-    Self->SecretUrl[0] = Self->SecretPath[0] = 0;
+    HandOverFile_Remove(&Self->Secret);
+    Self->SecretUrl[0] = 0;
+}
+
+// The run fails for a reason of the hand-over: in its errors, which the
+// summary shows, and told to whoever shows the user failures as they come.
+int32 FailHandOver(WorkflowRun *Self, const char *Reason) {
+    Task_Print(Self->Owner, "The elevated run fails: %s\n", Reason);
+    Task_AddError(Self->Owner, "Launch_Error_RunElevated");
+    Task_AddErrorAlways(Self->Owner, Reason);
+    Dictionary *Info = nullptr;
+    Dictionary_Create(&Info);
+    Dictionary_SetBooleanByKey(Info, "canRemote", FALSE);
+    Dictionary_SetStringByKey(Info, "reason", Reason);
+    NotificationCenter_Fire("WorkflowRun", "HandOverFailed", TaskId(Self->Owner), Info);
+    Dictionary_Release(&Info);
+    return Task_Complete(Self->Owner, nullptr);
+}
+
+void SetDeadline(WorkflowRun *Self) {
+    if (Self->DeadlineSet) return;
+    Self->DeadlineSet = TRUE;
+    NotificationCenter_FireAfterDelayWithJSON("WorkflowRun", "HandOverDeadline", RunId(Self), HandOverMilliseconds,
+                                              "{\"canRemote\":false}");
+}
+
+// The worker has not taken the run in time: the run fails and the worker,
+// which could still take it, is ended. A root worker, which this process
+// may not signal, ends by itself: its token is withdrawn, and the streams
+// to it are dropped, which it takes as its parent's leave.
+int32 OnHandOverDeadline(void *User, const char *, const char *, const char *, Dictionary *) {
+    WorkflowRun *Self = static_cast<WorkflowRun *>(User);
+    if (Task_IsCompleted(Self->Owner) || Self->RemoteWorkflow[0] != 0) return TRUE;
+    ForgetSecret(Self);
+    if (EndPoint() != nullptr) NotificationEndPoint_Reset(EndPoint());
+    int32 Id = 0;
+    if (Self->Worker != nullptr && Process_GetId(Self->Worker, &Id) && Id > 0)
+        Platform_ProcessForceTerminateById(Id, 0);
+    char Reason[160];
+    String_Print(Reason, (int32)sizeof(Reason), "the elevated worker did not take the run within %d s",
+                 HandOverMilliseconds / 1000);
+    return FailHandOver(Self, Reason);
 }
 
 int32 OnConnected(void *User, const char *, const char *, const char *, Dictionary *) {
@@ -216,6 +262,8 @@ int32 OnWatchWorker(void *User, const char *, const char *, const char *, Dictio
     Process_Process(Self->Worker);
     uint32 State = PROCESS_STATE_IDLE;
     Process_GetState(Self->Worker, &State);
+    int32 Id = 0;
+    if (Process_GetId(Self->Worker, &Id) && Id > 0) SetDeadline(Self);
     if (State == PROCESS_STATE_RUNNING) {
         NotificationCenter_FireAfterDelayWithJSON("WorkflowRun", "WatchWorker", RunId(Self), WorkerWatchMilliseconds,
                                                   "{\"canRemote\":false}");
@@ -229,11 +277,11 @@ int32 OnWatchWorker(void *User, const char *, const char *, const char *, Dictio
     const bool Known = Process_GetExitCode(Self->Worker, &Code) != 0;
     if (Known) Task_Print(Self->Owner, "The elevated worker ended before its run completed (exit code %d)\n", Code);
     else Task_Print(Self->Owner, "The elevator did not start the worker\n");
-    Task_AddError(Self->Owner, "Launch_Error_RunElevated");
     if (Known)
-        Task_AddErrorAlways(Self->Owner, Code == WORKFLOWRUN_WORKER_EXIT_REFUSED
-                                             ? "the elevated worker refused its command line or its configuration"
-                                             : "the elevated worker ended before its run completed (its log tells why)");
+        return FailHandOver(Self, Code == WORKFLOWRUN_WORKER_EXIT_REFUSED
+                                      ? "the elevated worker refused its command line or its configuration"
+                                      : "the elevated worker ended before its run completed (its log tells why)");
+    Task_AddError(Self->Owner, "Launch_Error_RunElevated");
     return Task_Complete(Self->Owner, nullptr);
 }
 
@@ -250,6 +298,7 @@ void Observe(WorkflowRun *Self, bool Add) {
     Each("WorkflowRun", "RunStart", NOTIFICATIONCENTER_GLOBAL, OnRemoteRunStart);
     Each("WorkflowRun", "CancelUnanswered", RunId(Self), OnCancelUnanswered);
     Each("WorkflowRun", "WatchWorker", RunId(Self), OnWatchWorker);
+    Each("WorkflowRun", "HandOverDeadline", RunId(Self), OnHandOverDeadline);
 }
 
 // The worker learns whom to watch (this process, told from a later one with
@@ -273,13 +322,16 @@ void Launch(WorkflowRun *Self) {
     Task_GetStringArgument(Self->Owner, "arguments", Arguments, (int32)sizeof(Arguments));
     bool Made = NotificationEndPoint_GetWebServerURL(EndPoint(), TRUE, PeerUrl, (int32)sizeof(PeerUrl)) != 0;
     if (Made) String_CopyLength(Self->SecretUrl, PeerUrl, (int32)sizeof(Self->SecretUrl));
+    char Path[TextSize] = "", Reason[TextSize] = "";
+    Self->DeadlineSet = FALSE;
     Made = Made && strlen(PeerUrl) < sizeof(Self->SecretUrl) &&
-           HandOverFile_Write(PeerUrl, Self->SecretPath, (int32)sizeof(Self->SecretPath));
+           HandOverFile_Write(PeerUrl, &Self->Secret, Reason, (int32)sizeof(Reason)) &&
+           HandOverFile_GetPath(Self->Secret, Path, (int32)sizeof(Path));
     Task_SetExpandStringCallback(Self->Owner, Self, ExpandTaskPath);
     Task_ExpandString(Self->Owner, Arguments, (int32)sizeof(Arguments));
     char Line[TextSize * 2];
     String_Print(Line, (int32)sizeof(Line), "%s%s--debugfileid=elevated --%s --%s=\"%s\"", Arguments,
-                 Arguments[0] ? " " : "", "wfworker", "wfendpoint", Self->SecretPath);
+                 Arguments[0] ? " " : "", "wfworker", "wfendpoint", Path);
     Made = AppendWorkerSwitches(Line, (int32)sizeof(Line)) && Made;
     char Directory[PathSize] = "";
     String_CopyLength(Directory, Own, (int32)sizeof(Directory));
@@ -298,6 +350,10 @@ void Launch(WorkflowRun *Self) {
     if (!Made || !Process_Launch(Self->Worker)) {
         NotificationEndPoint_RemoveWebServerURL(EndPoint(), PeerUrl);
         ForgetSecret(Self);
+        if (Reason[0] != 0) {
+            FailHandOver(Self, Reason);
+            return;
+        }
         Task_AddError(Self->Owner, "Launch_Error_RunElevated");
         Task_Complete(Self->Owner, nullptr);
         return;
@@ -320,6 +376,7 @@ int32 WorkflowRunInt_HandOver(WorkflowRun *Self) {
     Self->HandedOver = TRUE;
     Observe(Self, true);
     if (NotificationEndPoint_IsConnected(EndPoint())) {
+        SetDeadline(Self);
         SendStartRequest(Self);
     } else if (NotificationEndPoint_IsRunning(EndPoint())) {
         Launch(Self);

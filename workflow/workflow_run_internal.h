@@ -25,7 +25,8 @@ struct WorkflowRun {
     // The URL handed to the worker and the owner-only file that carries it,
     // while its token may still serve (until the run or the worker ends).
     char SecretUrl[128];
-    char SecretPath[320];
+    struct HandOverFile *Secret;
+    uint32 DeadlineSet; // the worker has been started: the hand-over is bounded
 };
 
 inline const char *RunId(WorkflowRun *Self) { return Self->Class.InstanceId; }

@@ -129,13 +129,15 @@ std::vector<PlatformTcpEntry> PlatformNetwork_TcpEntries(std::string_view Text, 
     Lines(Text, [&](std::string_view Line) {
         std::vector<std::string_view> Parts = Fields(Line);
         PlatformTcpEntry Entry{};
-        uint64 State = 0, Uid = 0;
+        uint64 State = 0, Uid = 0, Inode = 0;
         if (Parts.size() < 10 || !ParseTableAddress(Parts[1], V6, Entry.Local, &Entry.LocalPort) ||
             !ParseTableAddress(Parts[2], V6, Entry.Remote, &Entry.RemotePort) || !ParseHex(Parts[3], State) ||
-            State > 255 || Parts[7].size() > 10 || !ParseDecimal(Parts[7], UINT32_MAX, Uid))
+            State > 255 || Parts[7].size() > 10 || !ParseDecimal(Parts[7], UINT32_MAX, Uid) ||
+            Parts[9].size() > 20 || !ParseDecimal(Parts[9], UINT64_MAX, Inode))
             return;
         Entry.State = (int32)State;
         Entry.Uid = (uint32)Uid;
+        Entry.Inode = Inode;
         Entries.push_back(Entry);
     });
     return Entries;
@@ -296,10 +298,34 @@ bool SocketTables(std::vector<PlatformTcpEntry> *Entries) {
     return Read;
 }
 
+
 bool IsWildcard(const uint8 *Address) {
     static const uint8 Any6[16] = {};
     static const uint8 Any4[16] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xff, 0xff, 0, 0, 0, 0};
     return memcmp(Address, Any6, 16) == 0 || memcmp(Address, Any4, 16) == 0;
+}
+
+// The owner of the listener that took a connection to Peer: a listener on
+// Peer's very address takes it before any wildcard one (and listeners that
+// share an address and port share their owner); failing that, every
+// wildcard listener on the port must have one owner.
+int32 ListenerUid(const std::vector<PlatformTcpEntry> &Entries, const Endpoint &Peer, uint32 *OutUid) {
+    for (bool Exact : {true, false}) {
+        int32 Found = 0;
+        for (const PlatformTcpEntry &Entry : Entries) {
+            if (Entry.State != TcpListening || Entry.LocalPort != Peer.Port ||
+                (Exact ? memcmp(Entry.Local, Peer.Address, 16) != 0 : !IsWildcard(Entry.Local)))
+                continue;
+            if (Found && Entry.Uid != *OutUid) {
+                *OutUid = 0;
+                return 0;
+            }
+            *OutUid = Entry.Uid;
+            Found = 1;
+        }
+        if (Found) return 1;
+    }
+    return 0;
 }
 
 } // namespace
@@ -313,31 +339,13 @@ extern "C" int32 Platform_GetTcpPeerUid(int32 Socket, uint32 *OutUid) {
     for (const PlatformTcpEntry &Entry : Entries)
         if (Entry.State == TcpEstablished && Entry.LocalPort == Peer.Port && Entry.RemotePort == Own.Port &&
             memcmp(Entry.Local, Peer.Address, 16) == 0 && memcmp(Entry.Remote, Own.Address, 16) == 0) {
+            // Not accepted yet (no inode) and shown as root: older kernels
+            // show root for every such connection, so the listener decides.
+            if (Entry.Uid == 0 && Entry.Inode == 0) return ListenerUid(Entries, Peer, OutUid);
             *OutUid = Entry.Uid;
             return 1;
         }
     return 0;
-}
-
-extern "C" int32 Platform_GetTcpListenerUid(int32 Socket, uint32 *OutUid) {
-    Debug_CheckPointer(OutUid);
-    *OutUid = 0;
-    Endpoint Own, Peer;
-    std::vector<PlatformTcpEntry> Entries;
-    if (!Ends(Socket, &Own, &Peer) || !SocketTables(&Entries)) return 0;
-    int32 Found = 0;
-    for (const PlatformTcpEntry &Entry : Entries) {
-        if (Entry.State != TcpListening || Entry.LocalPort != Peer.Port ||
-            (memcmp(Entry.Local, Peer.Address, 16) != 0 && !IsWildcard(Entry.Local)))
-            continue;
-        if (Found && Entry.Uid != *OutUid) {
-            *OutUid = 0;
-            return 0;
-        }
-        *OutUid = Entry.Uid;
-        Found = 1;
-    }
-    return Found;
 }
 
 extern "C" uint32 Platform_GetLauncherUid(void) {

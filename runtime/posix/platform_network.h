@@ -52,13 +52,14 @@ int32 Platform_GetSocketPID(uint32 Address, int32 Port, int32 *OutPid);
 // The user owning the socket at the other end of the connected TCP socket
 // Socket: the established entry whose local address and port are our
 // peer's and whose remote ones are ours (IPv4, or IPv6 with mapped IPv4).
-// 0 when there is none (the peer is not on this machine, or it closed).
+// For a connection this process made, that is the socket its listener
+// accepted (or will accept) it on, so it names the listener of this very
+// connection whatever else listens on that port. A connection not accepted
+// yet that shows root (older kernels show root until the accept) is
+// answered by the listener on the peer's very address, else by the
+// wildcard listeners on its port when they have one owner. 0 when there is
+// none (the peer is not on this machine, or it closed) or it is not known.
 int32 Platform_GetTcpPeerUid(int32 Socket, uint32 *OutUid);
-// For a connected TCP socket: the user owning the listening socket that took
-// the connection, found as every listening entry on the peer's port whose
-// address is the peer's or a wildcard of either family. 0 when there is
-// none, or when listeners of different users could have taken it.
-int32 Platform_GetTcpListenerUid(int32 Socket, uint32 *OutUid);
 // The user who had this process started through an elevator: while the real
 // user is root, PKEXEC_UID, else SUDO_UID; otherwise (or when neither holds
 // a number) the real user.
@@ -89,6 +90,7 @@ struct PlatformTcpEntry {
     int32 RemotePort;
     int32 State; // the kernel's TCP state: 1 established, 10 listening
     uint32 Uid;
+    uint64 Inode; // 0 for a connection not accepted yet
 };
 // The well-formed entries of a /proc/net/tcp text (V6 false) or tcp6 text.
 std::vector<PlatformTcpEntry> PlatformNetwork_TcpEntries(std::string_view Text, bool V6);

@@ -12,6 +12,12 @@ port_taken: the parent dies while the elevation is pending and the attacker,
 given the URL, listens on its port: the worker must not subscribe to it.
 stolen_token: the attacker, given the URL, subscribes first: it is refused,
 and the real worker's run still succeeds.
+v6only: the attacker listens on [::] with IPV6_V6ONLY on the parent's port
+and, while the parent is stopped, on the worker's: neither listener can take
+an IPv4 connection, and the run succeeds.
+planted_link: once the worker has removed the hand-over folder, the attacker
+puts a link at its name to a folder of the parent's user: the parent's
+clean-up removes nothing there.
 Exit status 0 when the case holds.
 """
 import json
@@ -45,27 +51,83 @@ def wait_for(predicate, seconds=30):
     return True
 
 
-def handed_url(argv):
-    """The URL the parent hands over: the switch's value, or the file it names."""
+def write_whole(path, text):
+    """Writes a file others poll for: it appears with all its text at once."""
+    with open(path + ".part", "w") as handle:
+        handle.write(text)
+    os.rename(path + ".part", path)
+
+
+def handed_path(argv):
     for field in argv:
         if field.startswith("--wfendpoint="):
-            value = field.split("=", 1)[1].strip('"')
-            return open(value).read().strip() if value.startswith("/") else value
+            return field.split("=", 1)[1].strip('"')
     return ""
+
+
+def handed_url(argv):
+    """The URL the parent hands over: the switch's value, or the file it names."""
+    value = handed_path(argv)
+    return open(value).read().strip() if value.startswith("/") else value
+
+
+def ends_of(directory):
+    """Processes of this run (their command lines name its folder), but this one."""
+    found = []
+    for pid in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            if directory.encode() in open("/proc/%s/cmdline" % pid, "rb").read() and int(pid) != os.getpid():
+                found.append(int(pid))
+        except OSError:
+            pass
+    return found
+
+
+def end_all(directory):
+    """Ends every process of the run and waits until none is left, so that
+    nothing writes into the folder once it is removed."""
+    while True:
+        left = ends_of(directory)
+        if not left:
+            return
+        for pid in left:
+            try:
+                os.kill(pid, signal.SIGKILL)
+            except ProcessLookupError:
+                pass
+        time.sleep(0.02)
+
+
+def listening_port(pid):
+    """The IPv4 loopback port the process listens on."""
+    inodes = set()
+    try:
+        names = os.listdir("/proc/%d/fd" % pid)
+    except OSError:  # it has ended
+        return 0
+    for name in names:
+        try:
+            target = os.readlink("/proc/%d/fd/%s" % (pid, name))
+        except OSError:
+            continue
+        if target.startswith("socket:["):
+            inodes.add(target[8:-1])
+    for line in open("/proc/net/tcp").readlines()[1:]:
+        fields = line.split()
+        if fields[3] == "0A" and fields[9] in inodes and fields[1].startswith("0100007F:"):
+            return int(fields[1].split(":")[1], 16)
+    return 0
 
 
 def elevator():
     directory, case, argv = os.environ["HANDOVER_DIR"], os.environ["HANDOVER_CASE"], sys.argv[2:]
     mark = lambda name: open(os.path.join(directory, name), "w").close()
-    # The parent waits for the id of what it launched: it gets this one's at
-    # once, so its loop runs on while this "prompt" lasts.
-    os.write(1, b"%d\n" % os.getpid())
     if case == "secret":
         mark("launched")
         wait_for(lambda: os.path.exists(os.path.join(directory, "go")))
     else:  # the URL goes to the test, which hands it to the attacker
-        with open(os.path.join(directory, "url"), "w") as handle:
-            handle.write(handed_url(argv))
+        write_whole(os.path.join(directory, "path"), handed_path(argv))
+        write_whole(os.path.join(directory, "url"), handed_url(argv))
         wait_for(lambda: os.path.exists(os.path.join(directory, "go")), 60)
     if case == "port_taken":
         # The worker would end with its dead parent before reaching the port:
@@ -75,10 +137,17 @@ def elevator():
         start = stat[stat.rindex(")") + 2:].split()[19]
         argv = [("--wfparent=%d.%s" % (os.getpid(), start)) if field.startswith("--wfparent=") else field
                 for field in argv]
+    # Like a real elevator, the id line comes once the "prompt" is answered;
+    # the parent's hand-over is bounded from then on.
+    try:
+        os.write(1, b"%d\n" % os.getpid())
+    except BrokenPipeError:  # the parent is gone (port_taken)
+        pass
     pid = os.fork()
     if pid == 0:
         os.dup2(os.open(os.devnull, os.O_WRONLY), 1)
         os.execve(argv[0], argv, dict(os.environ, VELMARSH_ELEVATED="1"))
+    write_whole(os.path.join(directory, "worker"), str(pid))
     os.waitpid(pid, 0)
     mark("worker-ended")
 
@@ -106,8 +175,7 @@ def attacker(mode, *rest):
         peer = socket.create_connection((host, int(port)))
         peer.sendall(b"GET /%s HTTP/1.1\r\nEndPoint-ID: 0123456789abcdef0123456789abcdef\r\n\r\n" % token.encode())
         peer.settimeout(20)
-        with open(os.path.join(directory, "attacker"), "w") as handle:
-            handle.write(peer.recv(12).decode(errors="replace"))
+        write_whole(os.path.join(directory, "attacker"), peer.recv(12).decode(errors="replace"))
     elif mode == "listen":  # on the port of a parent gone
         port, directory = int(rest[0]), rest[1]
         deadline = time.monotonic() + 10
@@ -128,19 +196,38 @@ def attacker(mode, *rest):
         peer = listener.accept()[0]
         peer.settimeout(60)
         request = peer.recv(4096)
-        with open(os.path.join(directory, "attacker"), "w") as handle:
-            handle.write(repr(request[:40]))
+        write_whole(os.path.join(directory, "attacker"), repr(request[:40]))
+    elif mode == "v6only":  # listeners that can never take an IPv4 connection
+        directory, ports = rest[0], rest[1:]
+        held = []
+        for port in ports:
+            listener = socket.socket(socket.AF_INET6)
+            listener.setsockopt(socket.IPPROTO_IPV6, socket.IPV6_V6ONLY, 1)
+            listener.bind(("::", int(port)))
+            listener.listen(1)
+            held.append(listener)
+        write_whole(os.path.join(directory, "listening-%s" % ports[-1]), "")
+        wait_for(lambda: os.path.exists(os.path.join(directory, "stop")), 90)
+    elif mode == "link":  # at a name the parent made, once it is free
+        name, target = rest
+        os.symlink(target, name)
 
 
 def run_parent(program, case, directory):
     write = lambda name, text: open(os.path.join(directory, name), "w").write(text)
-    write("child.yaml", "start:\n  type: Log\n  message: worker ran\n")
+    write("child.yaml", "start:\n  type: Sleep\n  seconds: 2\n" if case == "planted_link" else
+          "start:\n  type: Log\n  message: worker ran\n")
     write("parent.yaml", "start:\n  type: WorkflowRun\n  url: 'file://{workflowDirectory}/child.yaml'\n"
           "  elevated: true\n  arguments: '--disablesecurity --debug --debugdir=%s/worker-logs'\n" % directory)
     write("elevator", "#!/bin/sh\nexec /usr/bin/python3 %s elevator \"$@\"\n" % SELF)
     os.chmod(os.path.join(directory, "elevator"), 0o755)
+    # A place of the run's own for the hand-over folder: a parent here that
+    # is killed leaves a folder that another run's parent would remove.
+    place = os.path.join(directory, "place")
+    os.mkdir(place)
+    os.chmod(place, 0o1777)
     environment = dict(os.environ, VELMARSH_ELEVATOR=os.path.join(directory, "elevator"), HANDOVER_DIR=directory,
-                       HANDOVER_CASE=case)
+                       HANDOVER_CASE=case, TMPDIR=place)
     environment.pop("VELMARSH_ELEVATED", None)
     out = open(os.path.join(directory, "out"), "w")
     return subprocess.Popen(PARENT + [program, "--workflow=" + os.path.join(directory, "parent.yaml"), "--disablesecurity",
@@ -222,7 +309,61 @@ def main(program, case):
                 fail("the real worker's run failed: %d %s" % (code, summary(directory)))
             if read_logs(directory, "parent-logs").count("its socket is not of user") != 1:
                 fail("the refusal is not logged once")
+        elif case == "v6only":
+            parent = run_parent(program, case, directory)
+            if not wait_for(lambda: exists("url")):
+                fail("the worker was never launched")
+            port = re.search(r":(\d+)/", open(os.path.join(directory, "url")).read()).group(1)
+            subprocess.Popen(ATTACKER + [SELF, "-", "v6only", directory, port])
+            if not wait_for(lambda: exists("listening-" + port)):
+                fail("the attacker could not listen beside the parent")
+            # Stopped, the parent cannot subscribe back before the attacker
+            # listens beside the worker too.
+            parent.send_signal(signal.SIGSTOP)
+            open(os.path.join(directory, "go"), "w").close()
+            worker, mine = 0, 0
+            if wait_for(lambda: exists("worker")):
+                worker = int(open(os.path.join(directory, "worker")).read())
+                wait_for(lambda: os.path.exists("/proc/%d" % worker) and listening_port(worker) or exists("worker-ended"))
+                mine = str(listening_port(worker)) if os.path.exists("/proc/%d" % worker) else 0
+            if mine:
+                subprocess.Popen(ATTACKER + [SELF, "-", "v6only", directory, mine])
+                wait_for(lambda: exists("listening-" + mine))
+            parent.send_signal(signal.SIGCONT)
+            code = finish(parent)
+            if not mine or not exists("listening-" + mine):
+                fail("the attacker could not listen beside the worker")
+            if code != 0 or not summary(directory).get("successful"):
+                fail("the run failed: %d %s" % (code, summary(directory)))
+        elif case == "planted_link":
+            # The worker runs long enough for the link to be planted while
+            # the parent still waits.
+            victim = os.path.join(directory, "victim")
+            os.mkdir(victim, 0o700)
+            write_whole(os.path.join(victim, "endpoint"), "the parent user's own file\n")
+            shutil.chown(victim, 65534, 65534)
+            shutil.chown(os.path.join(victim, "endpoint"), 65534, 65534)
+            parent = run_parent(program, case, directory)
+            if not wait_for(lambda: exists("path")):
+                fail("the worker was never launched")
+            folder = os.path.dirname(open(os.path.join(directory, "path")).read())
+            open(os.path.join(directory, "go"), "w").close()
+            if not wait_for(lambda: not os.path.lexists(folder)):
+                fail("the worker did not remove the hand-over folder")
+            subprocess.run(ATTACKER + [SELF, "-", "link", folder, victim], check=True)
+            code = finish(parent)
+            planted = os.path.islink(folder)
+            if planted:
+                os.unlink(folder)
+            if not planted or not os.path.exists(os.path.join(victim, "endpoint")):
+                fail("the parent's clean-up went through the link: the file is %s" %
+                     ("there" if os.path.exists(os.path.join(victim, "endpoint")) else "gone"))
+            if code != 0 or not summary(directory).get("successful"):
+                fail("the run failed: %d %s" % (code, summary(directory)))
     finally:
+        open(os.path.join(directory, "stop"), "w").close()
+        wait_for(lambda: not exists("go") or exists("worker-ended"), 10)
+        end_all(directory)
         shutil.rmtree(directory, ignore_errors=True)
 
 

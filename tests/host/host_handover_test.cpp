@@ -25,4 +25,16 @@ TEST(HostHandOver, AgainstAnotherUser) {
     for (const char *Case : {"secret", "port_taken", "stolen_token"}) EXPECT_EQ(RunCase(Case), 0) << Case;
 }
 
+// Another user's IPv6-only listeners on the parent's and the worker's ports
+// neither fail nor hold up the run.
+TEST(HostHandOver, OnlyTheListenerOfTheConnectionCounts) {
+    SKIP_UNLESS(getuid() == 0, "playing another user needs root");
+    EXPECT_EQ(RunCase("v6only"), 0);
+}
+
+TEST(HostHandOver, CleanUpFollowsNoPlantedLink) {
+    SKIP_UNLESS(getuid() == 0, "playing another user needs root");
+    EXPECT_EQ(RunCase("planted_link"), 0);
+}
+
 } // namespace

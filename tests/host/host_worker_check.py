@@ -21,6 +21,13 @@ parent_killed: a parent killed before or after the hand-over: the worker
 ends at once, unsuccessful, and runs nothing.
 worker_switches: a worker without its parent, or whose configuration is not
 the one its parent read, refuses to start.
+handover_deadline: a worker that never takes the run: the run fails once
+the hand-over's time is up, says why, and the worker is ended.
+handover_place: the hand-over folder goes only where no other user can
+move it; a place that cannot be used fails the run with its reason; folders
+of parents gone are removed.
+endpoint_files: a worker given a file that is not a hand-over file reads,
+logs and removes nothing.
 Exit status 0 when the case holds.
 """
 import json
@@ -55,6 +62,32 @@ def write(directory, name, text, mode=0o644):
         handle.write(text)
     os.chmod(path, mode)
     return path
+
+
+def processes_of(directory):
+    """Processes whose command line names the folder (elevators, workers)."""
+    found = []
+    for pid in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            line = open("/proc/%s/cmdline" % pid, "rb").read()
+            state = open("/proc/%s/stat" % pid).read().rsplit(")", 1)[1].split()[0]
+        except OSError:
+            continue
+        if directory.encode() in line and state != "Z" and int(pid) != os.getpid():
+            found.append(int(pid))
+    return found
+
+
+def end_all(directory):
+    """Ends what still runs for the folder and waits until it has, so that
+    nothing writes into the folder once it is removed."""
+    while processes_of(directory):
+        for pid in processes_of(directory):
+            try:
+                os.kill(pid, signal.SIGKILL)
+            except ProcessLookupError:
+                pass
+        time.sleep(0.02)
 
 
 def case_elevated():
@@ -101,11 +134,11 @@ def case_elevated():
         check("Incoming - Connected" in log and "Outgoing - Connected" in log, "parent log lacks the streams")
         check("Worker runs workflow - " in log and "Worker run completed" in log, "worker statuses did not arrive")
         # The worker ends after the parent.
-        for _ in range(200):
-            if os.path.exists(marks):
+        for _ in range(200):  # the line is whole once its newline is there
+            if os.path.exists(marks) and open(marks).read().endswith("\n"):
                 break
             time.sleep(0.1)
-        check(os.path.exists(marks), "the worker did not end")
+        check(os.path.exists(marks) and open(marks).read().endswith("\n"), "the worker did not end")
         ended = float(open(marks).read().split()[1])
         check(ended >= parent_end - 0.5, "worker ended %.2f s before the parent" % (parent_end - ended))
         worker_log = "\n".join(open(os.path.join(root, name), errors="replace").read()
@@ -113,6 +146,7 @@ def case_elevated():
         check("Workflow worker started" in worker_log, "no worker log")
         check("Trigger workflow with parameters" in worker_log, "the worker ran no start request")
     finally:
+        end_all(directory)
         shutil.rmtree(directory, ignore_errors=True)
 
 
@@ -213,13 +247,18 @@ class Handover:
                      "start:\n  type: WorkflowRun\n  url: 'file://{workflowDirectory}/%s'\n  elevated: true\n"
                      "  arguments: '--debug --debugdir=%s %s'\n" % (child, self.path("worker-logs"), extra))
 
-    def start(self, arguments):
+    def start(self, arguments, changes=None):
+        """changes: variables of the parent's environment (None removes one)."""
         environment = dict(os.environ, VELMARSH_ELEVATOR=self.elevator)
         environment.pop("VELMARSH_ELEVATED", None)
+        for name, value in (changes or {}).items():
+            environment.pop(name, None)
+            if value is not None:
+                environment[name] = value
         self.out = open(self.path("out"), "w+")
         return subprocess.Popen(["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--", PROGRAM,
                                  "--window"] + arguments, cwd=self.directory, stdout=self.out,
-                                stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL, env=environment)
+                                stderr=open(self.path("err"), "w"), stdin=subprocess.DEVNULL, env=environment)
 
     def output(self):
         return open(self.path("out"), errors="replace").read()
@@ -252,7 +291,8 @@ class Handover:
         """The elevator's records once the worker has ended: ["started", "ended N"]."""
         deadline = time.time() + seconds
         while time.time() < deadline:
-            if os.path.exists(self.marks) and "ended" in open(self.marks).read() and not self.workers():
+            text = open(self.marks).read() if os.path.exists(self.marks) else ""
+            if "ended" in text and text.endswith("\n") and not self.workers():
                 return open(self.marks).read().split("\n")[:-1]
             time.sleep(0.02)
         fail("the worker still runs after %d s: %s" % (seconds, self.workers()))
@@ -263,11 +303,7 @@ class Handover:
                        for name in (os.listdir(root) if os.path.isdir(root) else []))
 
     def close(self):
-        for pid in self.workers():
-            try:
-                os.kill(pid, signal.SIGKILL)
-            except ProcessLookupError:  # it ended meanwhile, with its parent
-                pass
+        end_all(self.directory)  # workers and the elevators that record their ends
         shutil.rmtree(self.directory, ignore_errors=True)
 
 
@@ -433,6 +469,94 @@ def case_worker_switches():
             done = subprocess.run(worker + extra, capture_output=True, text=True, timeout=30)
             check(done.returncode == 2 and wanted in done.stderr, "%s: exit %d %r" % (extra, done.returncode,
                                                                                     done.stderr))
+    finally:
+        shutil.rmtree(directory, ignore_errors=True)
+
+
+def case_handover_deadline():
+    # The elevator's "worker" prints its id and never connects.
+    run = Handover(prelude="set -- /bin/sh -c 'echo $$; exec sleep 120'")
+    try:
+        write(run.directory, "child.yaml", "start:\n  type: Log\n  message: worker ran\n")
+        process = run.start(["--workflow=" + run.parent_yaml("child.yaml"), "--disablesecurity"])
+        check(finish(process, 60) == 1, "exit %s" % process.returncode)
+        reason = "the elevated worker did not take the run within 10 s"
+        check(reason in run.summary()["errors"], "errors %r" % run.summary()["errors"])
+        check(reason in open(run.path("err")).read(), "stderr %r" % open(run.path("err")).read())
+        check(run.worker_ends(5)[-1] == "ended 137", "the worker was not ended")
+    finally:
+        run.close()
+
+
+def case_handover_place():
+    # Each row: the parent's TMPDIR, what it holds, the exit code, where the
+    # folder went or the reason the run failed.
+    others = tempfile.mkdtemp(prefix="host_place_")
+    os.chmod(others, 0o777)  # not sticky: anyone may swap names in it
+    own = tempfile.mkdtemp(prefix="host_place_")
+    os.chown(own, 65534, 65534)
+    dead = subprocess.Popen(["true"])
+    dead.wait()
+    start = open("/proc/self/stat").read().rsplit(")", 1)[1].split()[19]
+    stale = {"velmarsh-handover-%d.1-AAAAAA" % dead.pid: ["endpoint"],  # its parent is gone: removed
+             "velmarsh-handover-%d.1-BBBBBB" % dead.pid: ["endpoint", "more"],  # not only a hand-over file
+             "velmarsh-handover-%d.%s-CCCCCC" % (os.getpid(), start): ["endpoint"]}  # its parent runs
+    for name, files in stale.items():
+        os.mkdir(os.path.join(own, name), 0o700)
+        os.chown(os.path.join(own, name), 65534, 65534)
+        for each in files:
+            os.chown(write(os.path.join(own, name), each, "x", 0o600), 65534, 65534)
+    fallback = "/tmp/velmarsh-handover-"
+    rows = [(others, 0o777, 0, fallback), ("/nonexistent", None, 0, fallback), ("relative", None, 0, fallback),
+            (own, 0o700, 0, own + "/velmarsh-handover-"),
+            (own, 0o500, 1, "cannot make the hand-over folder in %s: " % own)]
+    try:
+        for place, mode, code, wanted in rows:
+            run = Handover(prelude="printf '%s\\n' \"$@\" > {dir}/argv.part && mv {dir}/argv.part {dir}/argv")
+            try:
+                if mode is not None:
+                    os.chmod(place, mode)
+                write(run.directory, "child.yaml", "start:\n  type: Log\n  message: worker ran\n")
+                process = run.start(["--workflow=" + run.parent_yaml("child.yaml"), "--disablesecurity"],
+                                    {"TMPDIR": place, "XDG_RUNTIME_DIR": None})
+                check(finish(process, 30) == code, "%s: exit %s %r" % (place, process.returncode, run.summary()))
+                if code == 0:
+                    path = [line for line in open(run.path("argv")) if line.startswith("--wfendpoint=")]
+                    check(path and path[0].split("=", 1)[1].startswith(wanted), "%s: handed %r" % (place, path))
+                    continue
+                check(any(error.startswith(wanted) for error in run.summary()["errors"]), "%s: %r" %
+                      (place, run.summary()))
+                check(wanted in open(run.path("err")).read(), "%s: stderr %r" % (place, open(run.path("err")).read()))
+            finally:
+                run.close()
+        kept = sorted(name for name in stale if not name.endswith("AAAAAA"))
+        check(sorted(os.listdir(own)) == kept, "left in the place: %s" % sorted(os.listdir(own)))
+    finally:
+        shutil.rmtree(others, ignore_errors=True)
+        shutil.rmtree(own, ignore_errors=True)
+
+
+def case_endpoint_files():
+    # The worker runs as root as an elevator would start it; each file is
+    # root's own, owner-only, in an owner-only folder.
+    directory = tempfile.mkdtemp(prefix="host_endpoint_")
+    try:
+        start = open("/proc/self/stat").read().rsplit(")", 1)[1].split()[19]
+        rows = [("private", ["notes"], True), ("velmarsh-handover-1.1-AAAAAA", ["endpoint", "more"], True),
+                ("velmarsh-handover-1.1-BBBBBB", ["endpoint"], False)]  # a hand-over file: read and removed
+        for folder, files, stays in rows:
+            os.mkdir(os.path.join(directory, folder), 0o700)
+            for each in files:
+                write(os.path.join(directory, folder), each, "SECRET-%s\n" % folder, 0o600)
+            logs = os.path.join(directory, "logs-" + folder)
+            environment = {name: value for name, value in os.environ.items() if name not in ("PKEXEC_UID", "SUDO_UID")}
+            subprocess.run([PROGRAM, "--wfworker", "--wfendpoint=" + os.path.join(directory, folder, files[0]),
+                            "--wfparent=%d.%s" % (os.getpid(), start), "--debug", "--debugdir=" + logs],
+                           capture_output=True, timeout=30, env=dict(environment, VELMARSH_ELEVATED="1"))
+            log = "".join(open(os.path.join(logs, name), errors="replace").read() for name in os.listdir(logs))
+            check("SECRET" not in log, "%s: the worker logged the file's text" % folder)
+            left = sorted(os.listdir(os.path.join(directory, folder))) if os.path.isdir(os.path.join(directory, folder)) else []
+            check(left == (sorted(files) if stays else []), "%s: left %s" % (folder, left))
     finally:
         shutil.rmtree(directory, ignore_errors=True)
 

@@ -4,8 +4,11 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <string>
+
+#include "tests/support/requirement.h"
 
 namespace {
 
@@ -29,5 +32,20 @@ TEST(HostWorker, WorkerThatIsNotElevatedFailsTheRun) { EXPECT_EQ(RunCase("not_el
 TEST(HostWorker, WorkerEndsWithItsParent) { EXPECT_EQ(RunCase("parent_killed"), 0); }
 
 TEST(HostWorker, WorkerRefusesSwitchesItCannotTrust) { EXPECT_EQ(RunCase("worker_switches"), 0); }
+
+TEST(HostWorker, HandOverHasADeadline) {
+    SKIP_UNLESS(getuid() == 0, "playing another user needs root");
+    EXPECT_EQ(RunCase("handover_deadline"), 0);
+}
+
+TEST(HostWorker, HandOverFolderGoesWhereNoOtherUserMovesIt) {
+    SKIP_UNLESS(getuid() == 0, "playing another user needs root");
+    EXPECT_EQ(RunCase("handover_place"), 0);
+}
+
+TEST(HostWorker, WorkerTakesOnlyAHandOverFile) {
+    SKIP_UNLESS(getuid() == 0, "playing another user needs root");
+    EXPECT_EQ(RunCase("endpoint_files"), 0);
+}
 
 } // namespace

@@ -159,6 +159,8 @@ def wait_for(process, path, text, seconds=20):
         if process.poll() is not None:
             fail("ended before %r" % text)
         time.sleep(0.02)
+    process.kill()  # it must not write on into a folder the test removes
+    process.wait()
     fail("never saw %r" % text)
 
 

@@ -184,7 +184,8 @@ TEST(NetworkParsers, RoutesAndSockets) {
 
 // Owners of both ends of real loopback connections, with the other end held
 // by user 65534 (setpriv): its dual-stack listener and its IPv4 and IPv6
-// (mapped) connections to ours; our own pair answers root.
+// (mapped) connections to ours; our own pair answers root, also with an
+// IPv6-only listener of that user on our port.
 TEST(NetworkSockets, OwnersOfLoopbackConnections) {
     SKIP_UNLESS(getuid() == 0, "dropping to another user needs root");
     auto Listen = [] {
@@ -210,6 +211,9 @@ TEST(NetworkSockets, OwnersOfLoopbackConnections) {
     const std::string Script =
         "import socket, sys\n"
         "l = socket.socket(socket.AF_INET6); l.bind(('::', 0)); l.listen(1)\n"
+        // Beside our IPv4 listener, one that can never take an IPv4 connection.
+        "v = socket.socket(socket.AF_INET6); v.setsockopt(socket.IPPROTO_IPV6, socket.IPV6_V6ONLY, 1)\n"
+        "v.bind(('::', " + std::to_string(Port(Ours)) + ")); v.listen(1)\n"
         "a = socket.create_connection(('127.0.0.1', " + std::to_string(Port(Ours)) + "))\n"
         "b = socket.socket(socket.AF_INET6); b.connect(('::ffff:127.0.0.1', " + std::to_string(Port(Ours)) + "))\n"
         "print(l.getsockname()[1], flush=True)\n"
@@ -221,17 +225,16 @@ TEST(NetworkSockets, OwnersOfLoopbackConnections) {
     ASSERT_EQ(fscanf(Other, "%d", &TheirPort), 1);
     int FromThem4 = accept(Ours, nullptr, nullptr), FromThem6 = accept(Ours, nullptr, nullptr);
     int ToThem = Connect(TheirPort), ToUs = Connect(Port(Ours)), FromUs = accept(Ours, nullptr, nullptr);
+    // From our side of a connection we made, the owner is the listener's.
     struct Case {
         int Fd;
-        int32 (*Lookup)(int32, uint32 *);
         int32 Found;
         uint32 Uid;
-    } Cases[] = {{FromThem4, Platform_GetTcpPeerUid, 1, 65534}, {FromThem6, Platform_GetTcpPeerUid, 1, 65534},
-                 {ToThem, Platform_GetTcpListenerUid, 1, 65534}, {ToUs, Platform_GetTcpListenerUid, 1, 0},
-                 {FromUs, Platform_GetTcpPeerUid, 1, 0},          {Ours, Platform_GetTcpPeerUid, 0, 0}};
+    } Cases[] = {{FromThem4, 1, 65534}, {FromThem6, 1, 65534}, {ToThem, 1, 65534},
+                 {ToUs, 1, 0},          {FromUs, 1, 0},        {Ours, 0, 0}};
     for (const Case &Each : Cases) {
         uint32 Uid = 12345;
-        EXPECT_EQ(Each.Lookup(Each.Fd, &Uid), Each.Found) << &Each - Cases;
+        EXPECT_EQ(Platform_GetTcpPeerUid(Each.Fd, &Uid), Each.Found) << &Each - Cases;
         EXPECT_EQ(Uid, Each.Uid) << &Each - Cases;
     }
     for (int Fd : {FromThem4, FromThem6, ToThem, ToUs, FromUs, Ours}) close(Fd);
