@@ -186,7 +186,7 @@ TEST(NetworkParsers, RoutesAndSockets) {
 // by user 65534 (setpriv): its dual-stack listener and its IPv4 and IPv6
 // (mapped) connections to ours; our own pair answers root.
 TEST(NetworkSockets, OwnersOfLoopbackConnections) {
-    SKIP_UNLESS(getuid() == 0, "dropping to another user needs root");
+    SKIP_UNLESS_RUN(RunAsRoot(), "dropping to another user needs root");
     auto Listen = [] {
         int Fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         sockaddr_in Address{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
