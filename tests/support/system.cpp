@@ -59,7 +59,7 @@ SharedDirectory::SharedDirectory() : TempDirectory(FolderEveryUserEnters()) {
 }
 
 std::string SharedDirectory::Copy(const std::string &File) const {
-    std::string Target = Path + File.substr(File.rfind('/'));
+    std::string Target = Path + "/" + std::filesystem::path(File).filename().string();
     struct stat Status;
     std::error_code Error;
     if (stat(File.c_str(), &Status) != 0 ||
