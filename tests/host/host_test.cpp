@@ -25,13 +25,13 @@ struct RunResult {
     std::string Output;
 };
 
-// Runs the program with the arguments (a shell word list); stdout only,
-// stderr into the file when one is named. A prefix runs it through another
-// command (setpriv).
+// Runs the program (or a copy) with the arguments (a shell word list);
+// stdout only, stderr into the file when one is named. A prefix runs it
+// through another command (setpriv).
 RunResult RunHost(const std::string &Arguments, const std::string &Errors = "/dev/null",
-                  const std::string &Prefix = "") {
+                  const std::string &Prefix = "", const std::string &Copy = Program) {
     RunResult Result;
-    std::string Command = Prefix + "'" + Program + "' " + Arguments + " 2>'" + Errors + "'";
+    std::string Command = Prefix + "'" + Copy + "' " + Arguments + " 2>'" + Errors + "'";
     FILE *Pipe = popen(Command.c_str(), "r");
     if (Pipe == nullptr) return Result;
     char Buffer[4096];
@@ -99,13 +99,12 @@ TEST(Host, DebugLevelFromTheSwitchHolds) {
 // A log folder the program cannot use costs one line on stderr naming the
 // path and the reason; the run goes on and ends well.
 TEST(Host, UnusableLogFolderIsToldOnceOnStderr) {
-    TempDirectory Directory;
+    SharedDirectory Directory; // user 65534 runs a copy of the program from here
     std::string Blocker = Directory.Path + "/a-file";
     std::ofstream(Blocker) << "in the way\n";
     std::string Locked = Directory.Path + "/locked";
     ASSERT_EQ(mkdir(Locked.c_str(), 0755), 0);
     ASSERT_EQ(chmod(Locked.c_str(), 0755), 0);
-    ASSERT_EQ(chmod(Directory.Path.c_str(), 0755), 0);
     struct Case {
         std::string Folder, Reason, Prefix;
     };
@@ -120,18 +119,18 @@ TEST(Host, UnusableLogFolderIsToldOnceOnStderr) {
     };
     // Root may write anywhere: the unwritable folder needs an ordinary user.
     // A folder that cannot be made below it names the same reason.
-    if (getuid() == 0) {
+    if (RunAsRoot()) {
         Cases.push_back({Locked, "Permission denied", "setpriv --reuid=65534 --regid=65534 --clear-groups "});
         Cases.push_back({Locked + "/state/velmarsh", "Permission denied",
                          "setpriv --reuid=65534 --regid=65534 --clear-groups env XDG_STATE_HOME='" + Locked +
                              "/state' "});
     }
-    std::string Errors = Directory.Path + "/stderr.txt";
+    std::string Errors = Directory.Path + "/stderr.txt", Copy = Directory.CopyProgram();
     for (const Case &Each : Cases) {
         // The default folder when the prefix names it.
         bool Default = Each.Prefix.find("XDG_STATE_HOME") != std::string::npos;
         std::string Folder = Default ? "" : " --debugdir='" + Each.Folder + "'";
-        RunResult Result = RunHost("--debug" + Folder + " --window", Errors, Each.Prefix);
+        RunResult Result = RunHost("--debug" + Folder + " --window", Errors, Each.Prefix, Copy);
         EXPECT_EQ(Result.ExitCode, 0) << Each.Folder;
         EXPECT_NE(Result.Output.find(" INFO - Switch window\n"), std::string::npos) << Result.Output;
         EXPECT_EQ(ReadFile(Errors), "Unable to open log file (" + Each.Folder + "/host.developer.log): " +

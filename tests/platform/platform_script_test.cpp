@@ -17,6 +17,7 @@
 #include "tests/support/bridge.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/python.h"
+#include "tests/support/requirement.h"
 #include "tests/support/runtime.h"
 #include "tests/support/script_page.h"
 #include "tests/support/system.h"
@@ -176,12 +177,8 @@ TEST_F(PlatformScriptTest, DataStoresAnswerInBase64OrNull) {
 // Credentials in a store of their own; the file is read back with plistlib.
 class PlatformScriptCredentialTest : public PlatformScriptTest {
   protected:
-    void SetUp() override {
-        PlatformScriptTest::SetUp();
-        // Anyone may walk down to the store: only its own modes keep others out.
-        chmod(Temp.Path.c_str(), 0755);
-    }
-    TempDirectory Temp;
+    // Anyone may walk down to the store: only its own modes keep others out.
+    SharedDirectory Temp;
     ScopedEnv Data{"XDG_DATA_HOME", (Temp / "data").c_str()};
     std::string Store() {
         return RunPython("import glob, plistlib, sys\n"
@@ -258,11 +255,12 @@ TEST_F(PlatformScriptCredentialTest, StoredReadBackAndRemoved) {
 }
 
 TEST_F(PlatformScriptCredentialTest, AnotherUserNeitherReadsNorWritesTheStore) {
-    if (getuid() != 0) GTEST_SKIP() << "dropping privileges needs root";
+    SKIP_UNLESS_RUN(RunAsRoot(), "dropping privileges needs root");
     ASSERT_EQ(Call(R"({"method":"setCredential","target":"svc","username":"ada","password":"secret"})"),
               R"({"returnValue":true})");
-    const std::string Child = SelfExecutable() +
-                              " --gtest_also_run_disabled_tests --gtest_filter=PlatformScriptOtherUser.DISABLED_";
+    // A copy of this program, where the user nobody reaches it.
+    const std::string Child = "'" + Temp.Copy(SelfExecutable()) +
+                              "' --gtest_also_run_disabled_tests --gtest_filter=PlatformScriptOtherUser.DISABLED_";
     std::string Output;
     // Through the bridge as nobody, against root's store: nothing is read or written.
     EXPECT_EQ(AsNobody(Child + "Refused", &Output), 0) << Output;

@@ -22,6 +22,7 @@
 #include "tests/support/bridge.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/python.h"
+#include "tests/support/requirement.h"
 #include "tests/support/runtime.h"
 #include "tests/support/system.h"
 
@@ -308,9 +309,9 @@ TEST_F(ProcessTest, DISABLED_ElevatedChild) {
 }
 
 TEST_F(ProcessTest, ElevatedLaunchGoesThroughTheElevator) {
-    if (geteuid() != 0) GTEST_SKIP() << "dropping privileges needs root";
-    chmod(Folder.Path.c_str(), 0755);
-    const std::string Elevator = Folder / "elevator", Broken = Folder / "broken";
+    SKIP_UNLESS_RUN(RunAsRoot(), "dropping privileges needs root");
+    SharedDirectory Shared; // root-owned 0755
+    const std::string Elevator = Shared / "elevator", Broken = Shared / "broken";
     std::ofstream(Elevator) << "#!/bin/sh\nexec \"$@\"\n";
     std::ofstream(Broken) << "#!/bin/sh\necho abc\nexec \"$@\"\n";
     chmod(Elevator.c_str(), 0755);

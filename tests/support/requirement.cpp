@@ -2,6 +2,7 @@
 
 #include <stdlib.h>
 #include <string.h>
+#include <unistd.h>
 
 #include <iostream>
 #include <map>
@@ -34,3 +35,5 @@ bool RequirePart(bool Present, const std::string &What) {
         std::cerr << "part skipped: " << What << " is missing\n";
     return false;
 }
+
+bool RunAsRoot() { return geteuid() == 0; }

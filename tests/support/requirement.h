@@ -4,6 +4,11 @@
 // With CI=true in the environment it fails the test instead: the CI run's
 // set-up (tools/setup.sh) installs everything the tests use, so an absence
 // there is a fault of the set-up, not a reason to count the test as passed.
+//
+// What the run is, in contrast, no set-up changes: who runs the tests (a test
+// that plays another user needs root) or how they were built. A test that
+// needs such a property skips without it, with CI=true too
+// (SKIP_UNLESS_RUN).
 #pragma once
 
 #include <gtest/gtest.h>
@@ -36,4 +41,15 @@ bool RequirePart(bool Present, const std::string &What);
             if (MissingRequirementFails()) FAIL() << Why << " (with CI=true every tool and vector must be present)"; \
             GTEST_SKIP() << Why;                                                                                   \
         }                                                                                                          \
+    } while (0)
+
+// True when the tests run as root, which playing another user (setpriv) needs.
+bool RunAsRoot();
+
+// In a test body, a SetUp or a helper returning void: when the run lacks a
+// property the test needs, ends the test as skipped, whatever CI says. Why is
+// streamed (SKIP_UNLESS_RUN(RunAsRoot(), "playing another user needs root")).
+#define SKIP_UNLESS_RUN(Holds, Why)                                                                               \
+    do {                                                                                                           \
+        if (!(Holds)) GTEST_SKIP() << Why;                                                                         \
     } while (0)

@@ -1,24 +1,78 @@
 #include "tests/support/system.h"
 
 #include <errno.h>
+#include <limits.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
 
 #include <gtest/gtest.h>
 
-TempDirectory::TempDirectory() {
+namespace {
+
+std::string TmpdirOrTmp() {
     const char *Parent = getenv("TMPDIR");
-    std::string Template = std::string(Parent != nullptr && *Parent != 0 ? Parent : "/tmp") + "/" +
-                           program_invocation_short_name + "_XXXXXX";
+    return Parent != nullptr && *Parent != 0 ? Parent : "/tmp";
+}
+
+// Whether a user who is neither owner nor group of any folder on the way can
+// enter Folder.
+bool EveryUserEnters(const std::string &Folder) {
+    char Resolved[PATH_MAX];
+    if (realpath(Folder.c_str(), Resolved) == nullptr) return false;
+    for (std::string Step = Resolved;; Step.erase(std::max<size_t>(Step.rfind('/'), 1))) {
+        struct stat Status;
+        if (stat(Step.c_str(), &Status) != 0 || !S_ISDIR(Status.st_mode) || (Status.st_mode & S_IXOTH) == 0)
+            return false;
+        if (Step == "/") return true;
+    }
+}
+
+std::string FolderEveryUserEnters() {
+    for (const std::string &Candidate : {TmpdirOrTmp(), std::string("/tmp"), std::string("/dev/shm")})
+        if (EveryUserEnters(Candidate)) return Candidate;
+    ADD_FAILURE() << "neither TMPDIR (" << TmpdirOrTmp() << "), /tmp nor /dev/shm lets every user through";
+    return TmpdirOrTmp();
+}
+
+} // namespace
+
+TempDirectory::TempDirectory() : TempDirectory(TmpdirOrTmp()) {}
+
+TempDirectory::TempDirectory(const std::string &Parent) {
+    std::string Template = Parent + "/" + program_invocation_short_name + "_XXXXXX";
     if (mkdtemp(Template.data()) == nullptr) ADD_FAILURE() << "cannot make " << Template << ": " << strerror(errno);
     Path = Template;
+}
+
+SharedDirectory::SharedDirectory() : TempDirectory(FolderEveryUserEnters()) {
+    if (chmod(Path.c_str(), 0755) != 0) ADD_FAILURE() << "cannot open " << Path << " to every user";
+}
+
+std::string SharedDirectory::Copy(const std::string &File) const {
+    std::string Target = Path + "/" + std::filesystem::path(File).filename().string();
+    struct stat Status;
+    std::error_code Error;
+    if (stat(File.c_str(), &Status) != 0 ||
+        !std::filesystem::copy_file(File, Target, std::filesystem::copy_options::overwrite_existing, Error) ||
+        chmod(Target.c_str(), (Status.st_mode & S_IXUSR) != 0 ? 0755 : 0644) != 0)
+        ADD_FAILURE() << "cannot copy " << File << " to " << Path;
+    return Target;
+}
+
+std::string SharedDirectory::CopyProgram() const {
+    const std::string Module = RUNTIME_BINARY_DIR "/host/velmarsh_gtk.so";
+    if (access(Module.c_str(), F_OK) == 0) Copy(Module);
+    return Copy(RUNTIME_BINARY_DIR "/host/velmarsh");
 }
 
 TempDirectory::~TempDirectory() {
@@ -62,7 +116,11 @@ std::string CommandOutput(const std::string &Command) {
 const std::string Nobody = "setpriv --reuid=65534 --regid=65534 --clear-groups";
 
 std::string RunChildTest(const std::string &Filter, const std::string &Prefix) {
-    return CommandOutput(Prefix + " " + SelfExecutable() + " --gtest_also_run_disabled_tests --gtest_filter=" + Filter +
+    // The copy, where the other user can reach it, lives for the child's run.
+    std::optional<SharedDirectory> Shared;
+    std::string Program = SelfExecutable();
+    if (Prefix.find(Nobody) != std::string::npos) Program = Shared.emplace().Copy(Program);
+    return CommandOutput(Prefix + " '" + Program + "' --gtest_also_run_disabled_tests --gtest_filter=" + Filter +
                          " 2>&1");
 }
 

@@ -18,6 +18,26 @@ class TempDirectory {
     TempDirectory &operator=(const TempDirectory &) = delete;
     std::string operator/(const std::string &Name) const { return Path + "/" + Name; }
     std::string Path;
+
+  protected:
+    explicit TempDirectory(const std::string &Parent);
+};
+
+// A TempDirectory another user (Nobody) can enter, for what a test runs as
+// that user and the files it hands it. The checkout, and the TMPDIR of a run,
+// may lie in a folder of root's alone (a clone in /root or in a mktemp -d
+// folder), so it is made under $TMPDIR only when every folder down to it lets
+// every user through, else under /tmp, else /dev/shm. Its mode is 0755.
+class SharedDirectory : public TempDirectory {
+  public:
+    SharedDirectory();
+    // Copies a file (the built program, a script) into the directory under its
+    // own name, readable and, when the original is, runnable by every user;
+    // answers the copy's path.
+    std::string Copy(const std::string &File) const;
+    // Copies the built program (host/velmarsh), with the GTK module it loads
+    // from its own folder when that was built; answers the program's path.
+    std::string CopyProgram() const;
 };
 
 // Sets (or, for a null value, unsets) an environment variable for a scope and
@@ -48,7 +68,8 @@ std::string CommandOutput(const std::string &Command);
 extern const std::string Nobody;
 
 // Runs one (disabled) test of this program in a child process, behind Prefix
-// (environment assignments, Nobody), and answers everything it printed.
+// (environment assignments, Nobody), and answers everything it printed. Behind
+// Nobody the child is a copy of the program in a SharedDirectory.
 std::string RunChildTest(const std::string &Filter, const std::string &Prefix = "");
 
 // Whether Read() answers the free space of Directory as statvfs(2) reports it

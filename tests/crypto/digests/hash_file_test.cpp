@@ -15,6 +15,7 @@
 #include "crypto/digests/sha256.h"
 #include "runtime/posix/platform.h"
 #include "tests/support/python.h"
+#include "tests/support/requirement.h"
 #include "tests/support/runtime.h"
 #include "tests/support/system.h"
 
@@ -234,9 +235,8 @@ TEST_F(HashFileTest, WithoutAnAlgorithmTheRunEnds) {
 // As nobody, a file only root may read cannot be opened: the run completes
 // with 0 at once (no retries) and keeps the access error.
 TEST_F(HashFileTest, AnUnreadableFileCompletesWithTheAccessError) {
-    if (geteuid() != 0) GTEST_SKIP() << "needs root to drop privileges";
-    TempDirectory Folder;
-    ASSERT_EQ(chmod(Folder.Path.c_str(), 0755), 0);
+    SKIP_UNLESS_RUN(RunAsRoot(), "dropping privileges needs root");
+    SharedDirectory Folder; // root-owned 0755
     const std::string Path = Folder / "secret";
     WriteRandomFile(Path, 1000, 14);
     ASSERT_EQ(chmod(Path.c_str(), 0600), 0);

@@ -14,6 +14,7 @@
 #include "platform/posix/platform_credential.h"
 #include "platform/posix/preference_store.h"
 #include "tests/support/python.h"
+#include "tests/support/requirement.h"
 #include "tests/support/runtime.h"
 #include "tests/support/system.h"
 
@@ -21,12 +22,8 @@ namespace {
 
 class CredentialTest : public RuntimeTest {
   protected:
-    void SetUp() override {
-        RuntimeTest::SetUp();
-        // Others may walk down to the store, so only its own modes keep them out.
-        chmod(Temp.Path.c_str(), 0755);
-    }
-    TempDirectory Temp;
+    // Others may walk down to the store, so only its own modes keep them out.
+    SharedDirectory Temp;
     ScopedEnv Data{"XDG_DATA_HOME", (Temp / "data").c_str()};
     std::string File() { return PreferenceStore_CredentialPath(); }
     std::string Folder() { return File().substr(0, File().rfind('/')); }
@@ -121,7 +118,7 @@ TEST_F(CredentialTest, WebItemsByProtocolHostPortAndDomain) {
 }
 
 TEST_F(CredentialTest, OtherUsersCannotReadTheFile) {
-    if (getuid() != 0) GTEST_SKIP() << "dropping privileges needs root";
+    SKIP_UNLESS_RUN(RunAsRoot(), "dropping privileges needs root");
     // A folder and a file left with loose modes are tightened.
     ASSERT_EQ(system(("mkdir -p '" + Folder() + "' && chmod 0777 '" + Folder() + "'").c_str()), 0);
     ASSERT_EQ(system(("printf '<plist><dict/></plist>' > '" + File() + "' && chmod 0644 '" + File() + "'").c_str()), 0);

@@ -19,6 +19,7 @@
 #include "runtime/files/path.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/python.h"
+#include "tests/support/requirement.h"
 #include "tests/support/runtime.h"
 #include "tests/support/system.h"
 
@@ -327,9 +328,9 @@ TEST_F(DirectoryListTest, EntriesRemovedDuringTheWalkAreNotReported) {
 // An entry whose status cannot be read is known only by its name: it is
 // reported in the file pass, even when the listing says it is a directory.
 TEST_F(DirectoryListTest, EntriesWithoutStatusAreFiles) {
-    if (getuid() != 0) GTEST_SKIP() << "dropping privileges needs root";
-    ASSERT_EQ(chmod(Temp.Path.c_str(), 0755), 0);
-    std::string Root = Temp / "s";
+    SKIP_UNLESS_RUN(RunAsRoot(), "dropping privileges needs root");
+    SharedDirectory Shared; // root-owned 0755
+    std::string Root = Shared / "s";
     ASSERT_EQ(mkdir(Root.c_str(), 0755), 0);
     ASSERT_EQ(mkdir((Root + "/locked").c_str(), 0755), 0);
     ASSERT_EQ(mkdir((Root + "/locked/sub").c_str(), 0755), 0);

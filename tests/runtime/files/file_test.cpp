@@ -26,6 +26,7 @@
 #include "runtime/time.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/python.h"
+#include "tests/support/requirement.h"
 #include "tests/support/runtime.h"
 #include "tests/support/system.h"
 
@@ -174,9 +175,9 @@ TEST_F(FileTest, AnExistingFileThatCannotBeOpenedIsRetriedOnTheTestClock) {
 }
 
 TEST_F(FileTest, PermissionFailuresAsAnUnprivilegedUser) {
-    if (getuid() != 0) GTEST_SKIP() << "dropping privileges needs root";
-    ASSERT_EQ(chmod(Temp.Path.c_str(), 0755), 0);
-    std::string Secret = Temp / "secret";
+    SKIP_UNLESS_RUN(RunAsRoot(), "dropping privileges needs root");
+    SharedDirectory Shared; // root-owned 0755
+    std::string Secret = Shared / "secret";
     WriteAll(Secret, "root only");
     ASSERT_EQ(chmod(Secret.c_str(), 0600), 0);
     std::string Output = RunChildTest("FileChild.DISABLED_Open", "FILE_TEST_PATH='" + Secret + "' FILE_TEST_FLAGS=1 " + Nobody);
@@ -187,15 +188,15 @@ TEST_F(FileTest, PermissionFailuresAsAnUnprivilegedUser) {
     EXPECT_NE(Output.find("Unable to open file [" + Secret + "]"), std::string::npos) << Output;
     // Creating in a directory the user may not write to fails, and makes
     // nothing: neither the file nor missing parents.
-    Output = RunChildTest("FileChild.DISABLED_Open", "FILE_TEST_PATH='" + (Temp / "new.txt") + "' FILE_TEST_FLAGS=2 " + Nobody);
+    Output = RunChildTest("FileChild.DISABLED_Open", "FILE_TEST_PATH='" + (Shared / "new.txt") + "' FILE_TEST_FLAGS=2 " + Nobody);
     EXPECT_NE(Output.find("result=0 error=" + std::to_string(100000 + EACCES) + " waited=0"), std::string::npos)
         << Output;
     Output = RunChildTest("FileChild.DISABLED_Open",
-                          "FILE_TEST_PATH='" + (Temp / "sub/new.txt") + "' FILE_TEST_FLAGS=2 " + Nobody);
-    EXPECT_NE(Output.find("Unable to create directory (" + Temp.Path + "/sub) [LE: 100013"), std::string::npos) << Output;
+                          "FILE_TEST_PATH='" + (Shared / "sub/new.txt") + "' FILE_TEST_FLAGS=2 " + Nobody);
+    EXPECT_NE(Output.find("Unable to create directory (" + Shared.Path + "/sub) [LE: 100013"), std::string::npos) << Output;
     EXPECT_NE(Output.find("result=0 error=" + std::to_string(100000 + ENOENT)), std::string::npos) << Output;
-    EXPECT_EQ(access((Temp / "new.txt").c_str(), F_OK), -1);
-    EXPECT_EQ(access((Temp / "sub").c_str(), F_OK), -1);
+    EXPECT_EQ(access((Shared / "new.txt").c_str(), F_OK), -1);
+    EXPECT_EQ(access((Shared / "sub").c_str(), F_OK), -1);
 }
 
 TEST(FileChild, DISABLED_Open) {

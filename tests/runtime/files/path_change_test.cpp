@@ -18,6 +18,7 @@
 #include "runtime/time.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/python.h"
+#include "tests/support/requirement.h"
 #include "tests/support/runtime.h"
 #include "tests/support/system.h"
 
@@ -129,11 +130,11 @@ TEST_F(PathChangeTest, EraseDirectoryNeverEmptiesALinkedTarget) {
 TEST_F(PathChangeTest, RetriesRunOnTheTestClock) {
     // Root may delete anything here; an unprivileged child cannot delete a
     // file in a root-owned directory, and retries without waiting.
-    if (getuid() != 0) GTEST_SKIP() << "dropping privileges needs root";
-    ASSERT_EQ(chmod(Temp.Path.c_str(), 0755), 0);
-    Write(Temp / "stuck", "x", 0666);
-    std::string Output = RunChildTest("PathChangeChild.DISABLED_Erase", "PATH_TEST_FILE='" + Temp / "stuck" + "' " + Nobody);
-    std::string Path = Temp / "stuck";
+    SKIP_UNLESS_RUN(RunAsRoot(), "dropping privileges needs root");
+    SharedDirectory Shared; // root-owned 0755
+    Write(Shared / "stuck", "x", 0666);
+    std::string Output = RunChildTest("PathChangeChild.DISABLED_Erase", "PATH_TEST_FILE='" + Shared / "stuck" + "' " + Nobody);
+    std::string Path = Shared / "stuck";
     int32 Denied = 100000 + EACCES;
     EXPECT_NE(Output.find("result=0 error=" + std::to_string(Denied) + " waited=2000"), std::string::npos) << Output;
     EXPECT_NE(Output.find("Retrying EraseFile(" + Path + ") [LE: " + std::to_string(Denied) + " Try: 0/3]"),

@@ -16,6 +16,7 @@
 
 #include "runtime/posix/platform.h"
 #include "tests/support/python.h"
+#include "tests/support/requirement.h"
 #include "tests/support/runtime.h"
 #include "tests/support/system.h"
 
@@ -371,16 +372,15 @@ TEST_F(PathFileTest, ConcurrentCreationOfOneTreeSucceedsEverywhere) {
 }
 
 TEST_F(PathFileTest, UnprivilegedUserCannotCreateInARootOwnedDirectory) {
-    if (getuid() != 0) GTEST_SKIP() << "dropping privileges needs root";
-    // Root-owned 0755: everyone may enter it, only root may write to it.
-    ASSERT_EQ(chmod(Temp.Path.c_str(), 0755), 0);
-    std::string Target = Temp.Path + "/denied/deeper";
+    SKIP_UNLESS_RUN(RunAsRoot(), "dropping privileges needs root");
+    SharedDirectory Shared; // root-owned 0755: everyone may enter it, only root may write to it
+    std::string Target = Shared.Path + "/denied/deeper";
     std::string Output = RunChildTest("PathChild.DISABLED_CreateDirectory", "PATH_TEST_TARGET='" + Target + "' " + Nobody);
     EXPECT_NE(Output.find("result=0 error=" + std::to_string(100000 + EACCES)), std::string::npos) << Output;
-    EXPECT_NE(Output.find("Unable to create directory (" + Temp.Path + "/denied) [LE: 100013:000186AD]"),
+    EXPECT_NE(Output.find("Unable to create directory (" + Shared.Path + "/denied) [LE: 100013:000186AD]"),
               std::string::npos)
         << Output;
-    EXPECT_EQ(Path_Exists((Temp.Path + "/denied").c_str()), 0);
+    EXPECT_EQ(Path_Exists((Shared.Path + "/denied").c_str()), 0);
     // Root can.
     EXPECT_EQ(Path_CreateDirectory(Target.c_str(), 0, nullptr), 1);
 }

@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "tests/support/python.h"
+#include "tests/support/requirement.h"
 #include "tests/support/runtime.h"
 #include "tests/support/system.h"
 
@@ -244,25 +245,25 @@ TEST(PlatformCopyChild, DISABLED_Copy) {
 }
 
 TEST_F(PlatformCopyTest, CopiesAsAnUnprivilegedUser) {
-    if (getuid() != 0) GTEST_SKIP() << "dropping privileges needs root";
-    ASSERT_EQ(chmod(Temp.Path.c_str(), 0755), 0);
-    WriteFile(Temp / "secret", "root only");
-    chmod((Temp / "secret").c_str(), 0600);
-    WriteFile(Temp / "public", "for all");
-    chmod((Temp / "public").c_str(), 0644);
+    SKIP_UNLESS_RUN(RunAsRoot(), "dropping privileges needs root");
+    SharedDirectory Shared; // root-owned 0755
+    WriteFile(Shared / "secret", "root only");
+    chmod((Shared / "secret").c_str(), 0600);
+    WriteFile(Shared / "public", "for all");
+    chmod((Shared / "public").c_str(), 0644);
     ASSERT_EQ(chmod(Shm.c_str(), 0777), 0);
     auto AsNobody = [](const std::string &Source, const std::string &Target) {
         return RunChildTest("PlatformCopyChild.DISABLED_Copy",
                             "PLATFORM_COPY_SOURCE='" + Source + "' PLATFORM_COPY_TARGET='" + Target + "' " + Nobody);
     };
-    EXPECT_NE(AsNobody(Temp / "secret", Shm + "/a").find("copied=0 error=100013"), std::string::npos);
-    EXPECT_NE(AsNobody(Temp / "public", Temp / "b").find("copied=0 error=100013"), std::string::npos);
+    EXPECT_NE(AsNobody(Shared / "secret", Shm + "/a").find("copied=0 error=100013"), std::string::npos);
+    EXPECT_NE(AsNobody(Shared / "public", Shared / "b").find("copied=0 error=100013"), std::string::npos);
     // Allowed: the copy belongs to the user, who cannot give files away.
-    EXPECT_NE(AsNobody(Temp / "public", Shm + "/c").find("copied=1"), std::string::npos);
+    EXPECT_NE(AsNobody(Shared / "public", Shm + "/c").find("copied=1"), std::string::npos);
     EXPECT_EQ(RunPython("import os;s=os.stat('" + Shm + "/c');print(s.st_uid,oct(s.st_mode&0o777))"),
               "65534 0o644\n");
     EXPECT_EQ(Names(Shm), std::set<std::string>{"c"});
-    EXPECT_EQ(Names(Temp.Path), (std::set<std::string>{"public", "secret"}));
+    EXPECT_EQ(Names(Shared.Path), (std::set<std::string>{"public", "secret"}));
 }
 
 TEST_F(PlatformCopyTest, MovesOnOneVolumeRename) {

@@ -152,10 +152,11 @@ TEST_F(PlatformFileTest, AccessTestsAndTheNearestExistingDirectory) {
     };
     for (const Case &C : Cases) EXPECT_EQ(Platform_Access(C.Path.c_str(), C.Access, C.Nearest), C.Expected) << C.Path;
 
-    if (getuid() != 0) GTEST_SKIP() << "dropping privileges needs root";
-    ASSERT_EQ(chmod(Temp.Path.c_str(), 0755), 0);
-    ASSERT_EQ(chmod((Temp / "file").c_str(), 0644), 0);
-    std::string Output = RunChildTest("PlatformFileChild.DISABLED_Access", "PLATFORM_TEST_DIR='" + Temp.Path + "' " + Nobody);
+    SKIP_UNLESS_RUN(RunAsRoot(), "dropping privileges needs root");
+    SharedDirectory Shared; // root-owned 0755
+    Touch(Shared / "file");
+    ASSERT_EQ(chmod((Shared / "file").c_str(), 0644), 0);
+    std::string Output = RunChildTest("PlatformFileChild.DISABLED_Access", "PLATFORM_TEST_DIR='" + Shared.Path + "' " + Nobody);
     // Readable, not writable; the folder neither takes new files.
     EXPECT_NE(Output.find("read=1 write=0 nearest=0 error=100013"), std::string::npos) << Output;
 }
@@ -280,8 +281,9 @@ TEST_F(PlatformFileTest, TheImmutableFlagIsClearedWhenSet) {
     EXPECT_EQ(Platform_EnsurePathMutable(Path.c_str()), 1); // nothing to clear
     EXPECT_EQ(Platform_EnsurePathMutable((Temp / "none").c_str()), 0);
     SKIP_UNLESS(HaveCommand("chattr"), "chattr (e2fsprogs) is not installed");
-    if (getuid() != 0 || system(("chattr +i '" + Path + "' 2>/dev/null").c_str()) != 0)
-        GTEST_SKIP() << "the file system or the user cannot set the immutable flag";
+    SKIP_UNLESS_RUN(RunAsRoot(), "setting the immutable flag needs root");
+    SKIP_UNLESS_RUN(system(("chattr +i '" + Path + "' 2>/dev/null").c_str()) == 0,
+                    "the file system cannot set the immutable flag");
     uint32 Attributes = 0;
     Platform_GetFileAttributes(nullptr, Path.c_str(), &Attributes);
     EXPECT_EQ(Attributes & 0x1, 0x1u); // read-only while immutable

@@ -187,7 +187,7 @@ TEST(NetworkParsers, RoutesAndSockets) {
 // (mapped) connections to ours; our own pair answers root, also with an
 // IPv6-only listener of that user on our port.
 TEST(NetworkSockets, OwnersOfLoopbackConnections) {
-    SKIP_UNLESS(getuid() == 0, "dropping to another user needs root");
+    SKIP_UNLESS_RUN(RunAsRoot(), "dropping to another user needs root");
     auto Listen = [] {
         int Fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         sockaddr_in Address{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};

@@ -25,6 +25,7 @@
 #include "runtime/time.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/python.h"
+#include "tests/support/requirement.h"
 #include "tests/support/runtime.h"
 #include "tests/support/system.h"
 
@@ -159,11 +160,12 @@ TEST_F(PlatformProcessTest, MissingProgramIsAFailedStartWithOneLine) {
 }
 
 TEST_F(PlatformProcessTest, RootStartsOrdinaryProgramsOnlyAsTheConsoleUser) {
-    if (geteuid() != 0) GTEST_SKIP() << "needs root";
-    chmod(Folder.Path.c_str(), 0777);
-    const std::string Report = Folder / "uid";
-    WriteScript(Folder / "who.sh", "#!/bin/sh\nid -u > \"$1\"\nid -g >> \"$1\"\n");
-    const std::string Script = Folder / "who.sh";
+    SKIP_UNLESS_RUN(RunAsRoot(), "starting a program as another user needs root");
+    SharedDirectory Shared; // the console user writes here
+    chmod(Shared.Path.c_str(), 0777);
+    const std::string Report = Shared / "uid";
+    WriteScript(Shared / "who.sh", "#!/bin/sh\nid -u > \"$1\"\nid -g >> \"$1\"\n");
+    const std::string Script = Shared / "who.sh";
     const char *Arguments[] = {Report.c_str()};
     PlatformProcess *Process = nullptr;
     // Nobody at the console: refused, never run as root.
@@ -187,10 +189,11 @@ TEST_F(PlatformProcessTest, RootStartsOrdinaryProgramsOnlyAsTheConsoleUser) {
 
 TEST_F(PlatformProcessTest, ShellOpenHandsTheTargetAsOneArgument) {
     if (geteuid() == 0) Platform_SetConsoleUser(65534, 65534);
-    chmod(Folder.Path.c_str(), 0777);
-    const std::string Record = Folder / "opened";
-    WriteScript(Folder / "opener", "#!/bin/sh\nprintf '%s|' \"$#\" \"$@\" > " + Record + "\n");
-    Platform_SetOpener((Folder / "opener").c_str());
+    SharedDirectory Shared; // the console user writes here
+    chmod(Shared.Path.c_str(), 0777);
+    const std::string Record = Shared / "opened";
+    WriteScript(Shared / "opener", "#!/bin/sh\nprintf '%s|' \"$#\" \"$@\" > " + Record + "\n");
+    Platform_SetOpener((Shared / "opener").c_str());
     ASSERT_TRUE(Platform_ShellOpen("x\" -a O \""));
     for (int Attempt = 0; Attempt < 5000 && ReadFile(Record).empty(); Attempt++) usleep(1000);
     EXPECT_EQ(ReadFile(Record), "1|x\" -a O \"|");

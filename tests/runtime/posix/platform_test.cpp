@@ -27,6 +27,7 @@
 #include "runtime/critical_section.h"
 #include "runtime/debug.h"
 #include "tests/support/python.h"
+#include "tests/support/requirement.h"
 #include "tests/support/runtime.h"
 #include "tests/support/system.h"
 
@@ -426,7 +427,7 @@ TEST(PlatformProcess, IsElevatedAsRootAndAsNobody) {
     int32 Elevated = -1;
     EXPECT_EQ(Platform_IsElevated(&Elevated), 1);
     EXPECT_EQ(Elevated, (getuid() == 0 || geteuid() == 0) ? 1 : 0);
-    if (getuid() != 0) GTEST_SKIP() << "dropping privileges needs root";
+    SKIP_UNLESS_RUN(RunAsRoot(), "dropping privileges needs root");
     EXPECT_EQ(Elevated, 1);
     std::string Output = RunChildTest("PlatformChild.DISABLED_ReportElevation", Nobody);
     EXPECT_NE(Output.find("elevated=0 uid=65534"), std::string::npos) << Output;
