@@ -118,11 +118,19 @@ bool ParseOid(ASN1 *Node, char *Text) {
 // for UTF-8, whose characters vary in length); -1 for any other type.
 int32 CharacterWidth(uint8 Tag) {
     switch (Tag) {
-    case 0x0C: return 0;                                     // UTF8String
-    case 0x12: case 0x13: case 0x14: case 0x16: return 1;    // Numeric, Printable, T61, IA5: Latin-1
-    case 0x1E: return 2;                                     // BMPString: UCS-2
-    case 0x1C: return 4;                                     // UniversalString: UCS-4
-    default: return -1;
+    case 0x0C: // UTF8String
+        return 0;
+    case 0x12: // NumericString, PrintableString, T61String, IA5String: Latin-1
+    case 0x13:
+    case 0x14:
+    case 0x16:
+        return 1;
+    case 0x1E: // BMPString: UCS-2
+        return 2;
+    case 0x1C: // UniversalString: UCS-4
+        return 4;
+    default:
+        return -1;
     }
 }
 
@@ -264,11 +272,11 @@ void AppendPiece(std::string &Key, std::string_view Piece) {
 std::string X500_MatchValue(uint8 Tag, std::span<const uint8> Content, std::span<const uint8> Whole) {
     // Bytes per character, 0 for UTF-8; -1 for a value that is no
     // character string.
-    const int32 Width = Tag == 0x0C                                           ? 0
+    const int32 Width = Tag == 0x0C                                 ? 0
                         : Tag == 0x13 || Tag == 0x14 || Tag == 0x16 ? 1
-                        : Tag == 0x1E                                           ? 2
-                        : Tag == 0x1C                                           ? 4
-                                                                                : -1;
+                        : Tag == 0x1E                               ? 2
+                        : Tag == 0x1C                               ? 4
+                                                                    : -1;
     const auto AsWhole = [&] { return std::string(1, '\1') + std::string(Whole.begin(), Whole.end()); };
     if (Width < 0 || (Width > 1 && Content.size() % (size_t)Width != 0)) return AsWhole();
     std::string Text;
@@ -332,12 +340,12 @@ bool NameValueReadable(ASN1 *Value) {
     uint8 Tag = 0;
     ASN1_GetTag(Value, &Tag);
     if (Tag == 0x15 || Tag == 0x19 || Tag == 0x1A || Tag == 0x1B) return false;
+    const size_t Width = Tag == 0x1E ? 2 : Tag == 0x1C ? 4 : 0;
+    if (Tag != 0x0C && Width == 0) return true;
     const uint8 *Bytes = ASN1_GetValuePtr(Value);
     const size_t Length = (size_t)ASN1_GetValueSize(Value);
     if (Bytes == nullptr) return Length == 0;
     if (Tag == 0x0C) return IsUtf8(Bytes, Length);
-    const size_t Width = Tag == 0x1E ? 2 : Tag == 0x1C ? 4 : 0;
-    if (Width == 0) return true;
     if (Length % Width != 0) return false;
     for (size_t At = 0; At < Length; At += Width) {
         uint32 Code = 0;

@@ -15,10 +15,12 @@
 #include <vector>
 
 #include "crypto/digests/sha256.h"
+#include "crypto/keys/asn1.h"
 #include "crypto/trust/platform_trust.h"
 #include "crypto/trust/x509.h"
 #include "crypto/trust/x509_chain.h"
 #include "tests/support/certificates.h"
+#include "tests/support/python.h"
 #include "tests/support/requirement.h"
 #include "tests/support/runtime.h"
 #include "tests/support/system.h"
@@ -238,6 +240,32 @@ TEST_F(X509StrictTest, FixedStructuresAndNamesAsOpensslReadsThem) {
             EXPECT_STREQ(Text, C.Ou);
         }
         X509_Release(&Leaf);
+    }
+}
+
+// A CN in a UTF8String: a name with one that is not UTF-8 (RFC 3629: an
+// overlong form, a surrogate, past U+10FFFF, cut short) fails whole, as
+// openssl's name reader and Python's decoder refuse each of these.
+TEST_F(X509StrictTest, NamesWithUtf8StringsThatAreNotUtf8) {
+    const struct {
+        const char *Hex;
+        bool Readable;
+    } Cases[] = {{"43C3A9", true},   {"F09F9880", true}, {"EFBFBF", true},    {"F48FBFBF", true},
+                 {"C0AE", false},    {"E080AE", false},  {"F08080AE", false}, {"EDA080", false},
+                 {"F4908080", false}, {"E282", false},   {"80", false},       {"F5808080", false}};
+    for (const auto &C : Cases) {
+        const auto Wrap = [](char Tag, const std::string &Content) {
+            return Tag + std::string(1, (char)Content.size()) + Content;
+        };
+        const std::string Der = Wrap('\x30', Wrap('\x31', Wrap('\x30', FromHex("0603550403") + Wrap('\x0C', FromHex(C.Hex)))));
+        ASN1 *Tree = nullptr;
+        X500 *Name = nullptr;
+        ASN1_Create(&Tree);
+        X500_Create(&Name);
+        ASSERT_EQ(ASN1_Decode(Tree, Der.data(), (int32)Der.size()), 1) << C.Hex;
+        EXPECT_EQ(X500_Build(Name, ASN1_GetElement(Tree, 0)), (int32)C.Readable) << C.Hex;
+        X500_Release(&Name);
+        ASN1_Delete(&Tree);
     }
 }
 
