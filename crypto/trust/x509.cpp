@@ -98,7 +98,6 @@ constexpr const char *OidAuthorityKeyIdentifier = "2.5.29.35";
 constexpr const char *OidsUnderstood[] = {"2.5.29.19", "2.5.29.15", "2.5.29.17", "2.5.29.30", "2.5.29.37",
                                           "2.5.29.32"};
 constexpr int32 OidTextSize = 320;
-constexpr uint8 UniversalStringTag = 0x1C;
 // keyUsage bit 5 (keyCertSign) in the first content byte of the BIT STRING.
 constexpr uint8 KeyCertSignMask = 0x04;
 
@@ -115,38 +114,50 @@ bool ParseOid(ASN1 *Node, char *Text) {
     return Node != nullptr && ASN1_ParseOid(Node, Text, OidTextSize) && Text[0] != 0;
 }
 
-// A name attribute's text. A zero byte (or zero UTF-16 unit) inside the value
-// would cut the text short, so that "good.example\0.evil" read as
-// "good.example": such a value is refused outright.
+// Bytes per character of the string types a name's text is read from (0
+// for UTF-8, whose characters vary in length); -1 for any other type.
+int32 CharacterWidth(uint8 Tag) {
+    switch (Tag) {
+    case 0x0C: // UTF8String
+        return 0;
+    case 0x12: // NumericString, PrintableString, T61String, IA5String: Latin-1
+    case 0x13:
+    case 0x14:
+    case 0x16:
+        return 1;
+    case 0x1E: // BMPString: UCS-2
+        return 2;
+    case 0x1C: // UniversalString: UCS-4
+        return 4;
+    default:
+        return -1;
+    }
+}
+
+// A name attribute's text in UTF-8, its characters read as openssl shows
+// them. A zero character inside the value would cut the text short,
+// so that "good.example\0.evil" read as "good.example": such a value is
+// refused outright.
 bool ParseNameText(ASN1 *Value, char *Text, int32 Size) {
     const uint8 *Bytes = ASN1_GetValuePtr(Value);
     const int32 Length = ASN1_GetValueSize(Value);
-    if (Bytes == nullptr && Length != 0) return false;
     uint8 Tag = 0;
     ASN1_GetTag(Value, &Tag);
-    if (Tag == UniversalStringTag) {
-        // UCS-4, big-endian: four bytes a character, so zero bytes are
-        // normal; a zero character is not.
-        std::string Utf8;
-        for (int32 At = 0; At + 3 < Length; At += 4) {
-            const uint32 Code = (uint32)Bytes[At] << 24 | (uint32)Bytes[At + 1] << 16 | (uint32)Bytes[At + 2] << 8 |
-                                Bytes[At + 3];
-            char Encoded[8];
-            int32 Written = 0;
-            if (Code == 0 || !CharUtf64_CopyToUtf8(Code, Encoded, (int32)sizeof(Encoded), &Written)) return false;
-            Utf8.append(Encoded, (size_t)Written);
-        }
-        if (Length % 4 != 0) return false;
-        String_CopyLength(Text, Utf8.c_str(), Size);
-        return true;
+    const int32 Width = CharacterWidth(Tag);
+    if ((Bytes == nullptr && Length != 0) || Width < 0 || (Width > 1 && Length % Width != 0)) return false;
+    std::string Utf8;
+    if (Width == 0 && Length > 0) Utf8.assign((const char *)Bytes, (size_t)Length);
+    for (int32 At = 0; Width != 0 && At < Length; At += Width) {
+        uint32 Code = 0;
+        for (int32 Index = 0; Index < Width; Index++) Code = Code << 8 | Bytes[At + Index];
+        char Encoded[8];
+        int32 Written = 0;
+        if (!CharUtf64_CopyToUtf8(Code, Encoded, (int32)sizeof(Encoded), &Written)) return false;
+        Utf8.append(Encoded, (size_t)Written);
     }
-    if (ASN1_GetType(Value) == ASN1_TYPE_BMPSTRING) {
-        for (int32 At = 0; At + 1 < Length; At += 2)
-            if (Bytes[At] == 0 && Bytes[At + 1] == 0) return false;
-    } else if (Length > 0 && memchr(Bytes, 0, (size_t)Length) != nullptr) {
-        return false;
-    }
-    return ASN1_ParseString(Value, Text, Size) != 0;
+    if (Utf8.find('\0') != std::string::npos) return false;
+    String_CopyLength(Text, Utf8.c_str(), Size);
+    return true;
 }
 
 bool ElementCount(ASN1 *Node, int32 &Count) {
@@ -254,17 +265,18 @@ void AppendPiece(std::string &Key, std::string_view Piece) {
 } // namespace
 
 // Character strings are read as openssl reads them when it compares names:
-// UTF8String as UTF-8; PrintableString, T61String, IA5String and
-// VisibleString as Latin-1 (so a T61String "Caf\xE9" is the UTF8String
-// "Caf\xC3\xA9"); BMPString as UCS-2 and UniversalString as UCS-4.
+// UTF8String as UTF-8; PrintableString, T61String and IA5String as
+// Latin-1 (so a T61String "Caf\xE9" is the UTF8String "Caf\xC3\xA9");
+// BMPString as UCS-2 and UniversalString as UCS-4; any other value as its
+// encoding.
 std::string X500_MatchValue(uint8 Tag, std::span<const uint8> Content, std::span<const uint8> Whole) {
     // Bytes per character, 0 for UTF-8; -1 for a value that is no
     // character string.
-    const int32 Width = Tag == 0x0C                                           ? 0
-                        : Tag == 0x13 || Tag == 0x14 || Tag == 0x16 || Tag == 0x1A ? 1
-                        : Tag == 0x1E                                           ? 2
-                        : Tag == 0x1C                                           ? 4
-                                                                                : -1;
+    const int32 Width = Tag == 0x0C                                 ? 0
+                        : Tag == 0x13 || Tag == 0x14 || Tag == 0x16 ? 1
+                        : Tag == 0x1E                               ? 2
+                        : Tag == 0x1C                               ? 4
+                                                                    : -1;
     const auto AsWhole = [&] { return std::string(1, '\1') + std::string(Whole.begin(), Whole.end()); };
     if (Width < 0 || (Width > 1 && Content.size() % (size_t)Width != 0)) return AsWhole();
     std::string Text;
@@ -293,17 +305,48 @@ std::string X500_MatchValue(uint8 Tag, std::span<const uint8> Content, std::span
 
 namespace {
 
-// A BMPString or UniversalString that holds no whole number of characters,
-// or a code point no character has: such a value compared as its encoding
-// would match no subtree that names it, so an excluded name could pass.
-bool WideStringReadable(ASN1 *Value) {
+// Well-formed UTF-8 (RFC 3629): no overlong form, no surrogate, nothing
+// past U+10FFFF, no sequence cut short.
+bool IsUtf8(const uint8 *Bytes, size_t Length) {
+    for (size_t At = 0; At < Length;) {
+        const uint8 Lead = Bytes[At];
+        const size_t Count = Lead < 0x80                   ? 1
+                             : Lead >= 0xC2 && Lead <= 0xDF ? 2
+                             : Lead >= 0xE0 && Lead <= 0xEF ? 3
+                             : Lead >= 0xF0 && Lead <= 0xF4 ? 4
+                                                            : 0;
+        if (Count == 0 || Length - At < Count) return false;
+        uint32 Code = Count == 1 ? Lead : Lead & (0x7Fu >> Count);
+        for (size_t Index = 1; Index < Count; Index++) {
+            if ((Bytes[At + Index] & 0xC0) != 0x80) return false;
+            Code = Code << 6 | (Bytes[At + Index] & 0x3F);
+        }
+        if ((Count == 3 && Code < 0x800) || (Count == 4 && (Code < 0x10000 || Code > 0x10FFFF)) ||
+            (Code >= 0xD800 && Code <= 0xDFFF))
+            return false;
+        At += Count;
+    }
+    return true;
+}
+
+// A value openssl's name reader refuses fails the whole name there, so it
+// fails it here too, or the two would take one certificate for two: the
+// string types no name may hold (VideotexString, GraphicString,
+// VisibleString, GeneralString), a UTF8String that is not UTF-8, and a
+// BMPString or UniversalString that holds no whole number of characters or
+// a code point no character has (compared as its encoding, such a value
+// would match no subtree that names it, so an excluded name could pass).
+bool NameValueReadable(ASN1 *Value) {
     uint8 Tag = 0;
     ASN1_GetTag(Value, &Tag);
+    if (Tag == 0x15 || Tag == 0x19 || Tag == 0x1A || Tag == 0x1B) return false;
     const size_t Width = Tag == 0x1E ? 2 : Tag == 0x1C ? 4 : 0;
-    if (Width == 0) return true;
+    if (Tag != 0x0C && Width == 0) return true;
     const uint8 *Bytes = ASN1_GetValuePtr(Value);
     const size_t Length = (size_t)ASN1_GetValueSize(Value);
-    if (Length % Width != 0 || (Bytes == nullptr && Length != 0)) return false;
+    if (Bytes == nullptr) return Length == 0;
+    if (Tag == 0x0C) return IsUtf8(Bytes, Length);
+    if (Length % Width != 0) return false;
     for (size_t At = 0; At < Length; At += Width) {
         uint32 Code = 0;
         for (size_t Index = 0; Index < Width; Index++) Code = Code << 8 | Bytes[At + Index];
@@ -342,7 +385,7 @@ bool MatchKey(ASN1 *Name, std::string &Key) {
             ASN1_GetTag(Pair, &Tag);
             if (Tag != 0x30 || !ASN1_GetElementCount(Pair, &Parts) || Parts != 2) return false;
             ASN1_GetTag(Type, &Tag);
-            if (Tag != 0x06 || ASN1_GetValuePtr(Type) == nullptr || !WideStringReadable(ASN1_GetElement(Pair, 1)))
+            if (Tag != 0x06 || ASN1_GetValuePtr(Type) == nullptr || !NameValueReadable(ASN1_GetElement(Pair, 1)))
                 return false;
             std::string Attribute;
             const std::string_view Oid((const char *)ASN1_GetValuePtr(Type), (size_t)ASN1_GetValueSize(Type));
@@ -599,7 +642,8 @@ int32 X509_BuildInt(X509 *Handle) {
     ASN1 *IssuerName = ASN1_GetElement(Signed, Field + 2), *SubjectName = ASN1_GetElement(Signed, Field + 4);
     // An issuer is never an empty name; a subject may be, when the names
     // the certificate answers for are in a critical subjectAltName.
-    if (!X500_Build(Handle->Issuer, IssuerName) || Handle->Issuer->KeyLength == 0) return FALSE;
+    if (!X500_Build(Handle->Issuer, IssuerName)) return Refuse(Handle, "the issuer is not a readable name");
+    if (Handle->Issuer->KeyLength == 0) return FALSE;
     Handle->IssuerName = ASN1_GetNodePtr(IssuerName);
     Handle->IssuerNameLength = (uint32)ASN1_GetNodeSize(IssuerName);
     ASN1 *Validity = ASN1_GetElement(Signed, Field + 3);
@@ -613,7 +657,7 @@ int32 X509_BuildInt(X509 *Handle) {
         return Refuse(Handle, "the validity is not two times");
     ASN1_ParseUTCTime(ASN1_GetElement(Validity, 0), &Handle->NotBefore);
     ASN1_ParseUTCTime(ASN1_GetElement(Validity, 1), &Handle->NotAfter);
-    if (!X500_Build(Handle->Subject, SubjectName)) return FALSE;
+    if (!X500_Build(Handle->Subject, SubjectName)) return Refuse(Handle, "the subject is not a readable name");
     Handle->SubjectName = ASN1_GetNodePtr(SubjectName);
     Handle->SubjectNameLength = (uint32)ASN1_GetNodeSize(SubjectName);
     // SubjectPublicKeyInfo ::= SEQUENCE { algorithm AlgorithmIdentifier, subjectPublicKey BIT STRING }

@@ -49,10 +49,13 @@ int32 X500_Create(X500 **Handle);
 int32 X500_Delete(X500 **Handle);
 CLASS_DECLARE_REFERENCE(X500, X500)
 // Reads a Name (SEQUENCE of RDNs); 1 for any well-formed name, an empty one
-// included. CN, O and OU are taken from the first attribute of each RDN (a
-// BMPString read as UCS-2, a UniversalString as UCS-4); one whose text
-// cannot be read (a zero character, an unknown string type) fails the whole
-// name.
+// included. A value in a string type no name may hold (VisibleString,
+// VideotexString, GraphicString, GeneralString), a UTF8String that is not
+// UTF-8 or a BMPString or UniversalString that is no whole text fails it. CN,
+// O and OU are taken from the first attribute of each RDN, as UTF-8 (a
+// BMPString read as UCS-2, a UniversalString as UCS-4, a PrintableString,
+// T61String, IA5String or NumericString as Latin-1); one whose text cannot
+// be read (a zero character, another type) fails the whole name.
 int32 X500_Build(X500 *Handle, ASN1 *Name);
 int32 X500_GetO(X500 *Handle, char *Output, int32 Size);
 int32 X500_GetOU(X500 *Handle, char *Output, int32 Size);

@@ -2,8 +2,9 @@
 # Makes, in the folder given, root.pem and one leaf a case (CASE.pem, signed
 # by the root). Each leaf is the control with one change: a fixed
 # structure holding an element more than its definition allows (openssl
-# refuses each), names in UniversalStrings (read as UCS-4), or an empty
-# subject, whose subjectAltName must then be critical (RFC 5280 4.1.2.6).
+# refuses each), names in UniversalStrings (read as UCS-4) or in one-byte
+# strings (read as Latin-1), a name holding a string no name may hold, or an
+# empty subject, whose subjectAltName must then be critical (RFC 5280 4.1.2.6).
 import base64
 import os
 import sys
@@ -24,7 +25,9 @@ def pem(folder, name, der):
 
 
 def attribute(dotted, text, tag=0x0C):
-    return tlv(0x31, seq(oid(dotted), tlv(tag, text.encode("utf-32-be" if tag == 0x1C else "utf-8"))))
+    """text as bytes is the value's content as it is."""
+    content = text if isinstance(text, bytes) else text.encode("utf-32-be" if tag == 0x1C else "utf-8")
+    return tlv(0x31, seq(oid(dotted), tlv(tag, content)))
 
 
 def leaf(root_key, change):
@@ -64,6 +67,15 @@ def main():
         ("universal_cn_o_ou", {"subject": seq(attribute("2.5.4.10", "Velmarsh Ünïversal", 0x1C),
                                               attribute("2.5.4.11", "Ünit", 0x1C),
                                               attribute("2.5.4.3", "Shape Üniversal leaf", 0x1C))}),
+        # T61String, PrintableString, NumericString.
+        ("latin1_cn_o_numeric_ou", {"subject": seq(attribute("2.5.4.10", b"Velmarsh Caf\xe9", 0x14),
+                                                   attribute("2.5.4.11", b"2026", 0x12),
+                                                   attribute("2.5.4.3", b"Shape caf\xe9 leaf", 0x13))}),
+        # VisibleString, not a DirectoryString; in L, whose text is never shown.
+        ("visible_string_in_l", {"subject": seq(attribute("2.5.4.7", b"Velmarsh", 0x1A),
+                                                attribute("2.5.4.3", "Shape leaf"))}),
+        ("utf8_overlong_in_o", {"subject": seq(attribute("2.5.4.10", b"Velmarsh\xc0\xaeStrict"),
+                                               attribute("2.5.4.3", "Shape leaf"))}),
         ("empty_subject_critical_san", {"subject": seq(), "san": critical_san}),
         ("empty_subject_noncritical_san", {"subject": seq()}),
         ("empty_subject_without_san", {"subject": seq(), "san": None}),

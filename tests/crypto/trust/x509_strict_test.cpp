@@ -15,10 +15,12 @@
 #include <vector>
 
 #include "crypto/digests/sha256.h"
+#include "crypto/keys/asn1.h"
 #include "crypto/trust/platform_trust.h"
 #include "crypto/trust/x509.h"
 #include "crypto/trust/x509_chain.h"
 #include "tests/support/certificates.h"
+#include "tests/support/python.h"
 #include "tests/support/requirement.h"
 #include "tests/support/runtime.h"
 #include "tests/support/system.h"
@@ -185,19 +187,20 @@ TEST_F(X509StrictTest, SmallerRules) {
     });
 }
 
-// Strictness that real anchors would fail is no strictness to ship.
 // Leaves of make_shape_certs.py (made at test time under one root), each
 // the control with one change: a fixed structure with an element more than
 // its definition allows, in the certificate or an extension; CN, O and OU
-// in UniversalStrings; an empty subject, with a critical, a non-critical or
-// no subjectAltName. Ours (build, its reason, the decision) against
-// `openssl verify -x509_strict`.
+// in UniversalStrings or one-byte strings; a VisibleString or a UTF8String
+// that is not UTF-8 in a name; an empty subject, with a critical, a
+// non-critical or no subjectAltName. Ours (build, its reason, the decision,
+// the CN and OU text) against `openssl verify -x509_strict` and its reading.
 TEST_F(X509StrictTest, FixedStructuresAndNamesAsOpensslReadsThem) {
     SKIP_UNLESS(HaveCommand("openssl"), "openssl is not installed");
     SKIP_UNLESS(HavePythonModule("cryptography"), "python3-cryptography is missing");
     ASSERT_EQ(system((RUNTIME_PYTHON " " RUNTIME_SOURCE_DIR "/tests/crypto/trust/make_shape_certs.py " + Temp.Path).c_str()), 0);
     const struct {
         const char *Name, *Reason; // "" for a leaf that builds and is trusted
+        const char *Cn = nullptr, *Ou = nullptr;
     } Cases[] = {
         {"control", ""},
         {"spki_extra_element", "the public key is not an algorithm and a key"},
@@ -205,7 +208,10 @@ TEST_F(X509StrictTest, FixedStructuresAndNamesAsOpensslReadsThem) {
         {"validity_three_times", "the validity is not two times"},
         {"key_algorithm_extra_element", "the public key is not an algorithm and a key"},
         {"aki_extra_element", "extension 2.5.29.35 does not parse"},
-        {"universal_cn_o_ou", ""},
+        {"universal_cn_o_ou", "", "Shape \xC3\x9Cniversal leaf", "\xC3\x9Cnit"},
+        {"latin1_cn_o_numeric_ou", "", "Shape caf\xC3\xA9 leaf", "2026"},
+        {"visible_string_in_l", "the subject is not a readable name"},
+        {"utf8_overlong_in_o", "the subject is not a readable name"},
         {"empty_subject_critical_san", ""},
         {"empty_subject_noncritical_san", "an empty subject without a critical subjectAltName"},
         {"empty_subject_without_san", "an empty subject without a critical subjectAltName"},
@@ -224,19 +230,46 @@ TEST_F(X509StrictTest, FixedStructuresAndNamesAsOpensslReadsThem) {
         const bool Openssl = system(("openssl verify -x509_strict -no_check_time -CAfile " + Anchor + " " + Path +
                                      " >/dev/null 2>&1").c_str()) == 0;
         EXPECT_EQ(Openssl, C.Reason[0] == 0);
-        if (std::string(C.Name) == "universal_cn_o_ou") {
+        if (C.Cn != nullptr) {
             X500 *Subject = nullptr;
             X509_GetSubjectHandle(Leaf, &Subject);
             char Text[X500_MAX_TEXT_LENGTH + 1];
             X500_GetCN(Subject, Text, (int32)sizeof(Text));
-            EXPECT_STREQ(Text, "Shape \xC3\x9Cniversal leaf");
+            EXPECT_STREQ(Text, C.Cn);
             X500_GetOU(Subject, Text, (int32)sizeof(Text));
-            EXPECT_STREQ(Text, "\xC3\x9Cnit");
+            EXPECT_STREQ(Text, C.Ou);
         }
         X509_Release(&Leaf);
     }
 }
 
+// A CN in a UTF8String: a name with one that is not UTF-8 (RFC 3629: an
+// overlong form, a surrogate, past U+10FFFF, cut short) fails whole, as
+// openssl's name reader and Python's decoder refuse each of these.
+TEST_F(X509StrictTest, NamesWithUtf8StringsThatAreNotUtf8) {
+    const struct {
+        const char *Hex;
+        bool Readable;
+    } Cases[] = {{"43C3A9", true},   {"F09F9880", true}, {"EFBFBF", true},    {"F48FBFBF", true},
+                 {"C0AE", false},    {"E080AE", false},  {"F08080AE", false}, {"EDA080", false},
+                 {"F4908080", false}, {"E282", false},   {"80", false},       {"F5808080", false}};
+    for (const auto &C : Cases) {
+        const auto Wrap = [](char Tag, const std::string &Content) {
+            return Tag + std::string(1, (char)Content.size()) + Content;
+        };
+        const std::string Der = Wrap('\x30', Wrap('\x31', Wrap('\x30', FromHex("0603550403") + Wrap('\x0C', FromHex(C.Hex)))));
+        ASN1 *Tree = nullptr;
+        X500 *Name = nullptr;
+        ASN1_Create(&Tree);
+        X500_Create(&Name);
+        ASSERT_EQ(ASN1_Decode(Tree, Der.data(), (int32)Der.size()), 1) << C.Hex;
+        EXPECT_EQ(X500_Build(Name, ASN1_GetElement(Tree, 0)), (int32)C.Readable) << C.Hex;
+        X500_Release(&Name);
+        ASN1_Delete(&Tree);
+    }
+}
+
+// Strictness that real anchors would fail is no strictness to ship.
 TEST_F(X509StrictTest, SystemAnchorsStillBuild) {
     const std::string Bundle = ReadFile("/etc/ssl/certs/ca-certificates.crt");
     SKIP_UNLESS(!Bundle.empty(), "no system certificate bundle");
