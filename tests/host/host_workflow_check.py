@@ -418,15 +418,20 @@ def case_no_entry():
 def case_outcomes():
     # The summary reports the outcome of what ran: an entry event that fails
     # without errors is a failure; a failed "state" only chooses the task.
-    # A task whose type is not registered is named in the errors and on
+    # A task whose type is not registered, or that lacks a required argument
+    # (itself or as a step of another), is named in the errors and on
     # standard error; a "load" whose moved task cannot be made still succeeds.
     state = json.dumps({"state": {"type": "Error", "message": "Application_NotInstalled"},
                         "install": {"type": "Log", "message": "installed"},
                         "unload": {"type": "Log", "message": "bye"}})
     lgo = 'Cannot make task "%s": its task type "Lgo" is not registered'
     log = "start: {type: Log, message: hi}\n"
+    missing = ["Task_Error_MissingArg", 'Missing argument "%s" of task "%s" (type %s)']
     cases = [("lgo.yaml", "start: {type: Lgo, message: hi}\n", [], 1, [lgo % "start"]),
              ("log.yaml", log, ["--task=bogus"], 1, ["none of the tasks is available: bogus"]),
+             ("bare.yaml", "start: {type: Log}\n", [], 1, [missing[0], missing[1] % ("message", "start", "Log")]),
+             ("step.yaml", "start: {type: Queue, actions: [nap]}\nnap: {type: Sleep}\n", [], 1,
+              [missing[0], missing[1] % ("seconds", "nap", "Sleep")]),
              ("load.yaml", "load: {type: Lgo}\nstart: {type: Log, message: hi}\n", [], 0,
               ["Task_Error_MissingSubTask", lgo % "load"]),
              ("state.json", state, ["--task=install"], 0, []),
@@ -441,7 +446,7 @@ def case_outcomes():
             check(code == want and value["exitCode"] == want, "%s %s: exit %d %s" % (name, extra, code, value))
             check(value["successful"] is (want == 0) and value["errors"] == errors,
                   "%s %s: %s" % (name, extra, value))
-            told = ["velmarsh: " + each for each in errors if each.startswith("Cannot make task")]
+            told = ["velmarsh: " + each for each in errors if each.startswith(("Cannot make task", "Missing argument"))]
             told += ["velmarsh: %s (offered: %s)" % (each, "install" if name == "state.json" else "none")
                      for each in errors if each.startswith("none of the tasks")]
             check(err.splitlines() == told, "%s %s: stderr %r" % (name, extra, err))
