@@ -521,7 +521,10 @@ def case_document_errors():
                  read_json % "ends in .json" + "Unexpected end of input at line 1, column 38"]),
              ("cut.yml", "start:\n  type: [Log\n", [
                  "Yaml_Error_EndOfStream", "WebGet_Error_YAML",
-                 "read as YAML (the name ends in .yml): Unexpected end of stream at line 3, column 1"])]
+                 "read as YAML (the name ends in .yml): Unexpected end of stream at line 3, column 1"]),
+             ("tab.yaml", "start:\n  type: Log\n\tmessage: hi\n", [
+                 "Yaml_Error_FieldType", "WebGet_Error_YAML",
+                 "read as YAML (the name ends in .yaml): Tab in indentation (indent with spaces) at line 3, column 1"])]
     with tempfile.TemporaryDirectory() as directory:
         for name, text, errors in cases:
             path = write(directory, name, text)
