@@ -579,7 +579,7 @@ def case_remote_retry():
     listener.close()
     peer = Peer(EXAMPLES)
     try:
-        for url, what in (("http://127.0.0.1:%d/x.yaml" % refused, "WebGet_Error_Connect"),
+        for url, what in (("http://127.0.0.1:%d/x.yaml" % refused, "WebGet_Error_Connect, connection refused"),
                           (peer.url("missing.yaml"), "Http_Error_404, WebGet_Error_Custom")):
             process = start(["--workflow=" + url, "--disablesecurity"])
             ready, _, _ = select.select([process.stderr], [], [], 30)

@@ -246,7 +246,8 @@ int32 RetryAtOnce(AsyncHTTP *, void *User, int32, int32, int32, int32, float64 *
 }
 
 // A failure no retry can mend ends the load whatever the owner answers,
-// with its reason; one that a retry may mend leaves the loader idle.
+// with its reason; one that a retry may mend leaves the loader idle, and a
+// refused connection says so.
 TEST_F(AsyncHTTPTest, FailuresNoRetryCanMendEndTheLoad) {
     RefusingPort Refusing;
     const struct {
@@ -274,7 +275,7 @@ TEST_F(AsyncHTTPTest, FailuresNoRetryCanMendEndTheLoad) {
         EXPECT_EQ(AsyncHTTP_IsLastErrorFinal(Loader), Each.Said != nullptr) << Each.Url;
         char Said[256] = "";
         AsyncHTTP_GetLastErrorText(Loader, Said, (int32)sizeof(Said));
-        EXPECT_STREQ(Said, Each.Said != nullptr ? Each.Said : "") << Each.Url;
+        EXPECT_STREQ(Said, Each.Said != nullptr ? Each.Said : "connection refused") << Each.Url;
     }
 }
 

@@ -184,13 +184,14 @@ TEST_F(TaskRequestTest, RetryScheduleOnTheTestClock) {
     EXPECT_EQ(Result.Error, WEBGET_ERROR_CONNECT);
     EXPECT_EQ(Result.SubCode, ECONNREFUSED);
     EXPECT_TRUE(Task_HasError(Fetch, "WebGet_Error_Connect"));
+    EXPECT_TRUE(Task_HasError(Fetch, "connection refused"));
     EXPECT_FALSE(Task_HasRequest(Fetch));
     NotificationCenter_RemoveObserver("WebGetConnection", "Error", &Reports, Observe);
     NotificationCenter_RemoveObserver("TaskRequest", "Retry", &Retries, OnRetry);
     EXPECT_EQ(Reports, std::vector<std::string>(4, "127.0.0.1:" + std::to_string(Port)));
     ASSERT_EQ(Retries.size(), 3u);
-    EXPECT_EQ(Retries[0], "15 1/3 WebGet_Error_Connect " + Url);
-    EXPECT_EQ(Retries[2], "60 3/3 WebGet_Error_Connect " + Url);
+    EXPECT_EQ(Retries[0], "15 1/3 WebGet_Error_Connect" "connection refused " + Url);
+    EXPECT_EQ(Retries[2], "60 3/3 WebGet_Error_Connect" "connection refused " + Url);
     Task_Complete(Fetch, nullptr);
 }
 
