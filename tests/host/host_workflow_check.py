@@ -132,13 +132,16 @@ def case_usage():
                      ["--workflow=" + good, "--disablesecurity=yes"],
                      ["--workflow=" + good, "--config=" + directory + "/none.json"],
                      ["--config=" + directory + "/none.json"], ["--task=install"], ["--script=page.js"],
-                     ["--disablesecurity", "--debug"]):
+                     ["--disablesecurity", "--debug"], ["--workflow=" + good, "--Workflow=" + good],
+                     ["--workflow=" + good, "--task=a", "--task=b"], ["--workflow=" + good, "--debug=INFO", "--debug"]):
             code, out, err = run(args)
             check(code == 2, "%s exit %d" % (args, code))
             check(out == "", "%s printed %r" % (args, out))
             check(len(err.splitlines()) == 1 and err.startswith("velmarsh: "), "%s stderr %r" % (args, err))
         code, _, err = run(["--workflow=https://h/x.yaml"])
         check("https is not available in this build" in err, err)
+        code, _, err = run(["--workflow=" + good, "--workflow=" + directory + "/other.yaml"])
+        check(err == "velmarsh: --workflow is given more than once: it takes one value\n", err)
         code, _, err = run(["--task=install"])
         check(err == "velmarsh: --task needs --workflow=<path|file:///path|http://url> (see --help)\n", err)
         code, out, err = run([])
