@@ -22,6 +22,7 @@
 #include "tests/support/http_peer.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/workflow_loop.h"
+#include "tests/support/temp_root.h"
 #include "workflow/workflow.h"
 #include "workflow/workflow_event.h"
 #include "workflow/app/workflow_app_web.h"
@@ -199,8 +200,8 @@ TEST_F(TaskRequestTest, RetryScheduleOnTheTestClock) {
 // fails on the first attempt (the stopped test clock would hold any retry),
 // with the reason; a missing remote document names its status.
 TEST_F(TaskRequestTest, LocalDocumentsFailAtOnceWithTheReason) {
-    char Directory[] = "/tmp/taskrequestXXXXXX";
-    ASSERT_NE(mkdtemp(Directory), nullptr);
+    std::string Directory = TempRoot() + "/taskrequestXXXXXX";
+    ASSERT_NE(mkdtemp(Directory.data()), nullptr);
     std::string Base = Directory;
     std::ofstream(Base + "/bad.yaml") << "key: [unclosed\n";
     std::ofstream(Base + "/bad.json") << "{\"a\": [1, 2";
@@ -238,7 +239,7 @@ TEST_F(TaskRequestTest, LocalDocumentsFailAtOnceWithTheReason) {
     }
     Time_TestClockStop();
     for (const char *Name : {"bad.yaml", "bad.json", "good.json", "fifo.json"}) unlink((Base + "/" + Name).c_str());
-    rmdir(Directory);
+    rmdir(Directory.c_str());
 }
 
 TEST_F(TaskRequestTest, FailureThenSuccessLeavesNoError) {
