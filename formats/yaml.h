@@ -5,7 +5,8 @@
 //
 // The subset: block mappings and sequences by indentation, flow sequences
 // "[...]" and mappings "{...}", plain, single- and double-quoted scalars,
-// comments and the document markers "---" and "...". Block scalars ("|",
+// comments and the document markers "---" and "...". Indentation is spaces
+// (a tab may follow it as a blank, but not stand in it). Block scalars ("|",
 // ">"), anchors, aliases, tags, directives and explicit keys are not
 // interpreted: "&a x" is the plain scalar "&a x". A plain scalar ends at a
 // "#" anywhere in it. Quoted scalars are Strings; a plain scalar is Null
@@ -63,7 +64,8 @@
 // The input ended inside a quoted scalar or a flow collection.
 #define YAML_ERROR_END_OF_STREAM 3
 // A bracket that cannot be opened or closed, a line starting "-" without a
-// blank ("-5"), a key of 319 bytes or more, text after "---" on its line.
+// blank ("-5"), a key of 319 bytes or more, text after "---" on its line, a
+// tab in the indentation of a block line that holds more than a comment.
 #define YAML_ERROR_FIELDTYPE 4
 #define YAML_ERROR_ESCAPE 5
 #define YAML_ERROR_DEPTH 6

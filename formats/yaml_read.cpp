@@ -265,8 +265,11 @@ class Reader {
         if (Start == N) return;
         const char First = S[Start];
         Y->Column = Start + 1;
+        // Indentation is spaces; a tab may only follow it, as a separator.
+        int32 Spaces = 0;
+        while (Spaces < Start && S[Spaces] == ' ') Spaces++;
         if (Y->PendingPlain) {
-            if (First != '#' && Start > Y->PendingIndent && !StartsEntry(Start) && FindKeyColon(Start) < 0 &&
+            if (First != '#' && Spaces > Y->PendingIndent && !StartsEntry(Start) && FindKeyColon(Start) < 0 &&
                 !(Start == 0 && IsMarkerLine())) {
                 int32 End = Start;
                 while (End < N && S[End] != '#') End++;
@@ -279,6 +282,12 @@ class Reader {
             RaisePending();
         }
         if (First == '#') return;
+        // A tab would set the line's column as no reader of the text sees
+        // it, and hang the line under another parent without a word.
+        if (Spaces < Start) {
+            Fail(YAML_ERROR_FIELDTYPE, "Tab in indentation (indent with spaces) [@ %d:%d]", Y->Line, Spaces + 1);
+            return;
+        }
         if (Start == 0 && N >= 3 && memcmp(S, "---", 3) == 0) {
             DocumentStart();
             return;

@@ -125,13 +125,14 @@ void CollectList(Dictionary *Source, const char *Key, std::vector<std::string> &
     }
 }
 
-// A task the document names that cannot be made is a fault of the document:
-// the user reads why on standard error, once.
-void TellCannotMake(Dictionary *Info) {
+// A task the document names that cannot be made, or that lacks a required
+// argument, is a fault of the document: the user reads why on standard
+// error, once.
+void TellDocumentFaults(Dictionary *Info) {
     std::vector<std::string> List;
     CollectList(Info, "errors", List);
     for (const std::string &Each : List) {
-        if (Each.rfind(WORKFLOW_CANNOT_MAKE, 0) != 0) continue;
+        if (Each.rfind(WORKFLOW_CANNOT_MAKE, 0) != 0 && Each.rfind(TASK_MISSING_ARGUMENT, 0) != 0) continue;
         size_t Before = Current->Told.size();
         AddUnique(Current->Told, Each.c_str());
         if (Current->Told.size() != Before) HostProgress_Say(("velmarsh: " + Each).c_str());
@@ -210,7 +211,7 @@ int32 OnEventComplete(void *, const char *, const char *, const char *, Dictiona
         return TRUE;
     Dictionary_GetBooleanByKey(Info, "successful", &Successful);
     Workflow *Handle = OurWorkflow();
-    TellCannotMake(Info);
+    TellDocumentFaults(Info);
     if (String_CompareWithoutCase(Name, "unload")) {
         Dictionary *Status = nullptr;
         if (Handle != nullptr && Workflow_GetStatusDictionaryHandle(Handle, &Status))

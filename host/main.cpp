@@ -11,6 +11,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <iterator>
 #include <string>
 
 #include "content/content_register.h"
@@ -90,8 +91,9 @@ constexpr char Usage[] =
     "error, 130 when interrupted.\n"
     "A command line longer than 4,095 bytes, a configuration that is not a JSON\n"
     "object, no argument at all and a workflow switch (--task, --config, --script,\n"
-    "--disablesecurity, --wfselfupdate) without --workflow are usage errors; an\n"
-    "unknown switch gets a warning on standard error.\n"
+    "--disablesecurity, --wfselfupdate) without --workflow and a switch that\n"
+    "takes a value given twice are usage errors; an unknown switch gets a\n"
+    "warning on standard error.\n"
     "On a terminal, standard error shows the progress and the task running now.\n"
     "Unsigned documents need --disablesecurity; a document refused for its\n"
     "signature says why and is not fetched again; https is not available.\n"
@@ -156,6 +158,33 @@ constexpr const char *KnownSwitches[] = {
     "task",       "config",     "disablesecurity", "wfselfupdate", "wfworker",  "wfendpoint",
     "maxdays",    "script",     "wfparent",     "configdigest",
 };
+
+// The switches that take one value: each module reads the first it finds,
+// so a second would be dropped without a word.
+constexpr const char *SingleValueSwitches[] = {"workflow", "task",       "config",   "script",   "debug",
+                                               "debugdir", "debugfileid", "verbose", "maxdays"};
+
+// A single-value switch given more than once (names without case). The
+// elevated worker is spared: its line joins a document's arguments to the
+// parent's own switches, and the parent checks what decides trust.
+bool RefuseRepeatedSwitch() {
+    if (HostWorker_IsRequested()) return false;
+    int32 Count = 0;
+    CommandLine_GetFieldCount(nullptr, &Count);
+    static char Field[FieldSize], Name[FieldSize];
+    int32 Seen[std::size(SingleValueSwitches)] = {};
+    for (int32 Index = 1; Index < Count; Index++) {
+        if (!CommandLine_GetField(nullptr, Index, Field, FieldSize) ||
+            !CommandLine_GetFieldName(Field, Name, FieldSize))
+            continue;
+        for (size_t Each = 0; Each < std::size(SingleValueSwitches); Each++) {
+            if (!String_CompareWithoutCase(SingleValueSwitches[Each], Name) || ++Seen[Each] < 2) continue;
+            fprintf(stderr, "velmarsh: --%s is given more than once: it takes one value\n", SingleValueSwitches[Each]);
+            return true;
+        }
+    }
+    return false;
+}
 
 // Arguments past the process line's 4,095 bytes were left out: the run would
 // not be the one asked for.
@@ -367,7 +396,7 @@ int main(int argc, char **argv) {
         return 0;
     }
 
-    if (RefuseIdleLine()) {
+    if (RefuseIdleLine() || RefuseRepeatedSwitch()) {
         Arguments_Remove();
         return HOSTJOB_EXIT_USAGE;
     }

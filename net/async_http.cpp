@@ -458,6 +458,9 @@ void FetchDone(AsyncHTTP *Self) {
     if (Error != 0) {
         char Reason[256] = "";
         bool Final = WebGetRequest_GetFinalReason(Self->Request, Reason, (int32)sizeof(Reason)) != 0;
+        // A connection that failed says why in words, beside the code.
+        const char *Cause = Error == WEBGET_ERROR_CONNECT ? WebGet_DescribeConnectError(SubCode) : nullptr;
+        if (!Final && Cause != nullptr) String_CopyLength(Reason, Cause, (int32)sizeof(Reason));
         WebGetRequest_Release(&Self->Request);
         return AttemptFailed(Self, ASYNCHTTP_PHASE_FETCH, Error, SubCode, Reason, Final);
     }

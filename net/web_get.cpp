@@ -2,6 +2,7 @@
 // the form this host can give them without an HTTP client (see web_get.h).
 #include "net/web_get.h"
 
+#include <errno.h>
 #include <string.h>
 
 #include <mutex>
@@ -36,6 +37,19 @@ constexpr ErrorName ErrorNames[] = {
     {WEBGET_ERROR_USERABORT, "UserAbort"}, {WEBGET_ERROR_TIMEOUT, "Timeout"}, {WEBGET_ERROR_OS, "OS"},
     {WEBGET_ERROR_JSON, "JSON"}, {WEBGET_ERROR_VCDIFF, "VCDiff"}, {WEBGET_ERROR_STORAGE, "Storage"},
     {WEBGET_ERROR_YAML, "YAML"},
+};
+
+struct ConnectCause {
+    int32 Number;
+    const char *Words;
+};
+// An unresolved name reaches here as EHOSTUNREACH (runtime/posix/socket.h).
+constexpr ConnectCause ConnectCauses[] = {
+    {ECONNREFUSED, "connection refused"},      {ECONNRESET, "connection reset by the peer"},
+    {ECONNABORTED, "connection aborted"},      {EPIPE, "connection closed by the peer"},
+    {ETIMEDOUT, "connection timed out"},       {EHOSTUNREACH, "host not found or unreachable"},
+    {ENETUNREACH, "network unreachable"},      {ENETDOWN, "network down"},
+    {EADDRNOTAVAIL, "address not available"},
 };
 
 // The host part of a URL for the log line: after "//", before the path, the
@@ -96,6 +110,12 @@ int32 WebGet_WhitelistReset(void) {
     std::lock_guard<std::mutex> Guard(WhitelistLock);
     Whitelist.clear();
     return TRUE;
+}
+
+const char *WebGet_DescribeConnectError(int32 SubCode) {
+    for (const ConnectCause &Each : ConnectCauses)
+        if (Each.Number == SubCode) return Each.Words;
+    return nullptr;
 }
 
 const char *WebGet_TranslateError(int32 Code) {

@@ -42,6 +42,10 @@ int32 WebGet_WhitelistReset(void);
 // A YAML body that does not parse (sub-code: the YAML parser's error).
 #define WEBGET_ERROR_YAML 993
 const char *WebGet_TranslateError(int32 Code);
+// Why a connection failed, from the system's error number (the sub-code of
+// WEBGET_ERROR_CONNECT), in words of our own for the causes a user meets
+// ("connection refused"); null for any other number.
+const char *WebGet_DescribeConnectError(int32 SubCode);
 
 // Raw header text ("Name: value\r\n" lines), names compared without case.
 // Get copies the first value of the name, trimmed (0 when absent or cut).

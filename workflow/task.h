@@ -26,6 +26,8 @@
 #define TASK_CERTSTORE_NAME_SIZE 64
 // The error identifier of a cancelled task.
 #define TASK_ERROR_CANCELLED "Task_Error_Cancelled"
+// The start of the line Task_AddMissingArgumentError records.
+#define TASK_MISSING_ARGUMENT "Missing argument "
 // Tasks nest (Queue actions, sub-actions and their steps, each a child of
 // the task that runs it) at most this many levels deep: a document that
 // names itself would otherwise nest until memory runs out. A sub-task past
@@ -156,6 +158,11 @@ int32 Task_AddErrorFromMap(Task *Handle, int32 Code, const char *DefaultIdentifi
 int32 Task_AddErrorFromCode(Task *Handle, int32 Code, int32 SubCode);
 int32 Task_AddErrorFromTranslate(Task *Handle, const char *Module, int32 Code, Task_TranslateFunc Translate);
 int32 Task_AddErrorFromDictionary(Task *Handle, Dictionary *Source);
+// A required argument the definition lacks: "Task_Error_MissingArg" and,
+// unless "ignoreError" drops that, a line for the user naming the argument
+// (Names as the text should show it, quoted), the task and its type, which
+// begins with TASK_MISSING_ARGUMENT. The log line stays the caller's.
+int32 Task_AddMissingArgumentError(Task *Handle, const char *Names);
 int32 Task_AddWarningFromDictionary(Task *Handle, Dictionary *Source);
 int32 Task_HasError(Task *Handle, const char *Identifier);
 int32 Task_HasWarning(Task *Handle, const char *Text);

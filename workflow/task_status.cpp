@@ -365,6 +365,19 @@ int32 Task_AddErrorFromCode(Task *Handle, int32 Code, int32 SubCode) {
     return Task_AddErrorFromTranslate(Handle, "WebGet_Error", Code, WebGet_TranslateError);
 }
 
+int32 Task_AddMissingArgumentError(Task *Handle, const char *Names) {
+    Class_CheckHandle(Handle, TASK_CLASSID);
+    Debug_CheckPointer(Names);
+    Task_AddError(Handle, "%s", "Task_Error_MissingArg");
+    // The identifier alone is what "ignoreError" lists name: an ignored one
+    // must not come back as the line.
+    if (!Task_HasError(Handle, "Task_Error_MissingArg")) return TRUE;
+    char Line[IdentifierSize];
+    String_Print(Line, (int32)sizeof(Line), TASK_MISSING_ARGUMENT "%s of task \"%s\" (type %s)", Names,
+                 Task_GetNamePtr(Handle), Task_GetType(Handle));
+    return Task_AddError(Handle, "%s", Line);
+}
+
 int32 Task_AddErrorFromDictionary(Task *Handle, Dictionary *Source) {
     Class_CheckHandle(Handle, TASK_CLASSID);
     return AddFromDictionary(Handle, Source, "errors", true);

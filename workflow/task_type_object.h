@@ -49,6 +49,6 @@
 #define TASKTYPE_INTERFACE_DEFINE(Name, Type)                                                                 \
     const TaskInterface Name##_INTERFACE = {#Name, Type##_Create, Type##_AddRef, Type##_Release};
 
-// Prints "\"<name>\" argument not defined", adds "Task_Error_MissingArg" and
-// completes the task. Always 1.
+// Prints "\"<name>\" argument not defined", adds the errors of
+// Task_AddMissingArgumentError and completes the task. Always 1.
 int32 TaskType_MissingArgument(Task *Owner, const char *Name);

@@ -233,7 +233,7 @@ int32 OnRunTaskStart(void *User, const char *, const char *, const char *, Dicti
     if (Task_IsCompleted(Self->Owner)) return TRUE;
     if (!Task_HasArgument(Self->Owner, "url")) {
         Task_Print(Self->Owner, "\"url\" argument not defined\n");
-        Task_AddError(Self->Owner, "Task_Error_MissingArg");
+        Task_AddMissingArgumentError(Self->Owner, "\"url\"");
         return Task_Complete(Self->Owner, nullptr);
     }
     if (Self->Busy) return TRUE;

@@ -20,6 +20,7 @@
 #include "runtime/debug.h"
 #include "content/macho_file.h"
 #include "content/pe_file.h"
+#include "tests/support/temp_root.h"
 
 namespace {
 
@@ -33,8 +34,8 @@ struct Samples {
 
 const std::string &Folder() {
     static const Samples Made{[] {
-        char Name[] = "/tmp/executable_bench_XXXXXX";
-        std::string Path = mkdtemp(Name);
+        std::string Name = TempRoot() + "/executable_bench_XXXXXX";
+        std::string Path = mkdtemp(Name.data());
         const std::string Command = "/usr/bin/python3 " RUNTIME_SOURCE_DIR
                                     "/tests/fixtures/executables/make_samples.py " + Path + " large > /dev/null";
         if (system(Command.c_str()) != 0) {

@@ -15,6 +15,7 @@
 #include "platform/async_file.h"
 #include "runtime/debug.h"
 #include "runtime/streams/meter.h"
+#include "tests/support/temp_root.h"
 
 namespace {
 
@@ -23,7 +24,7 @@ constexpr uint32 RequestSize = 1 << 20;
 constexpr int InFlight = 16;
 
 struct Source {
-    std::string Path = "/tmp/async_file_bench_source";
+    std::string Path = TempRoot() + "/async_file_bench_source";
     Source() {
         int Output = open(Path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
         std::vector<char> Block(1 << 20);

@@ -20,6 +20,7 @@
 #include "crypto/crypto_register.h"
 #include "net/net_register.h"
 #include "platform/platform_register.h"
+#include "tests/support/temp_root.h"
 #include "workflow/workflow.h"
 #include "workflow/app/workflow_app.h"
 
@@ -46,7 +47,7 @@ bool Start() {
 }
 
 bool LoadFromFile(Workflow *Flow, const char *Extension, const char *Text, size_t Length) {
-    std::string Path = "/tmp/fuzz-workflow-" + std::to_string(getpid()) + Extension;
+    std::string Path = TempRoot() + "/fuzz-workflow-" + std::to_string(getpid()) + Extension;
     FILE *Out = fopen(Path.c_str(), "wb");
     if (Out == nullptr) return false;
     fwrite(Text, 1, Length, Out);

@@ -70,6 +70,22 @@ char *WriteItems(Dictionary *Handle, char *At) {
     return At;
 }
 
+// Whether a key holds a zero byte: no key a tree holds does, and read back
+// such a key would lose a byte with every packing. Every key is tested, so a
+// short one in one 16-byte compare where the bytes go on that far (its
+// closing zero and the value's length follow it); the bytes past it do not
+// count.
+inline bool KeyHoldsZero(const char *Key, int32 Length, const char *End) {
+#if defined(__SSE2__)
+    if (Length <= 16 && End - Key >= 16) {
+        const __m128i Bytes = _mm_loadu_si128(reinterpret_cast<const __m128i *>(Key));
+        const uint32 Zeros = (uint32)_mm_movemask_epi8(_mm_cmpeq_epi8(Bytes, _mm_setzero_si128()));
+        return (Zeros & ((1u << Length) - 1)) != 0;
+    }
+#endif
+    return memchr(Key, 0, (size_t)Length) != nullptr;
+}
+
 struct Reader {
     std::string_view Bytes;
     size_t At = 0;
@@ -107,7 +123,7 @@ bool ReadItems(Dictionary *Handle, Reader &In, int32 Depth) {
         if ((Flags & ~KeptFlags) != 0 || Type == DICTIONARY_TYPE_UNKNOWN ||
             ((Flags & DictionaryBooleanFlag) && Type != DICTIONARY_TYPE_BOOLEAN) ||
             !In.Text(&Key, &KeyLength, DICTIONARY_MAX_KEY_LENGTH) ||
-            (Key != nullptr && memchr(Key, 0, (size_t)KeyLength) != nullptr) ||
+            (Key != nullptr && KeyHoldsZero(Key, KeyLength, In.Bytes.data() + In.Bytes.size())) ||
             !In.Text(&Value, &ValueLength, INT32_MAX - 1) ||
             (Value != nullptr && (!TypeHasText(Type) || ValueLength == 0)))
             return false;
@@ -117,15 +133,18 @@ bool ReadItems(Dictionary *Handle, Reader &In, int32 Depth) {
         // A tree that reads private keys takes a leading '.' or '#' off a key
         // as its private mark; the stored key has lost that mark already, so
         // one is put back to be taken off again, and the packed flag decides.
-        std::string Marked;
-        if (Key != nullptr && Handle->PrivateKeys == 1 &&
-            ((Flags & DictionaryPrivateFlag) || (KeyLength > 0 && (Key[0] == '.' || Key[0] == '#')))) {
-            Marked.reserve((size_t)KeyLength + 2);
-            Marked.append(1, '.').append(Key, (size_t)KeyLength);
-            Key = Marked.c_str();
-            KeyLength++;
+        // Only such keys are copied; the others are taken where they lie (an
+        // empty key's first byte is its closing zero).
+        DictionaryItem *Item = nullptr;
+        if (Key != nullptr && ((Flags & DictionaryPrivateFlag) || Key[0] == '.' || Key[0] == '#') &&
+            Handle->PrivateKeys == 1) {
+            char Marked[DICTIONARY_MAX_KEY_LENGTH + 2];
+            Marked[0] = '.';
+            memcpy(Marked + 1, Key, (size_t)KeyLength);
+            Item = DictionaryInt_AppendValue(Handle, Marked, KeyLength + 1, Type, Value, ValueLength);
+        } else {
+            Item = DictionaryInt_AppendValue(Handle, Key, KeyLength, Type, Value, ValueLength);
         }
-        DictionaryItem *Item = DictionaryInt_AppendValue(Handle, Key, KeyLength, Type, Value, ValueLength);
         DictionaryInt_MarkPrivate(Item, Flags & DictionaryPrivateFlag);
         if (DictionaryInt_IsContainerType(Type) && (Item->Child == nullptr || !ReadItems(Item->Child, In, Depth + 1)))
             return false;

@@ -1,7 +1,11 @@
-// Private to the text converters (the Unicode module, the platform layer's
-// converters, the JSON reader) and the print engine: strict UTF-8 decoding
-// into code points and UTF-8/UTF-16 encoding of Unicode scalar values, kept
-// in one place so that every converter agrees on what is well-formed.
+// Strict UTF-8 decoding into code points, UTF-8/UTF-16 encoding of Unicode
+// scalar values and cutting UTF-8 text at a character boundary, kept in one
+// place so that all code agrees on what is well-formed. Every module that
+// walks UTF-8 itself uses it rather than a decoder of its own: the text
+// converters (the Unicode module and the platform layer's), the print
+// engine, the JSON, YAML and XML readers and writers, and the code that cuts
+// Dictionary keys, notification texts and thread names to a size. Code that
+// only converts whole texts goes through runtime/text/unicode.h instead.
 // Header-only so that the hot loops inline it.
 //
 // The decoder follows the Unicode "maximal subpart" rule that Python's

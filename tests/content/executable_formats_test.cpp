@@ -35,6 +35,7 @@
 #include "tests/support/requirement.h"
 #include "tests/support/runtime.h"
 #include "tests/support/system.h"
+#include "tests/support/temp_root.h"
 
 namespace {
 
@@ -83,8 +84,8 @@ const Samples &Built() {
             Out.Missing = "python3";
             return Out;
         }
-        char Folder[] = "/tmp/executable_samples_XXXXXX";
-        Out.Folder = mkdtemp(Folder);
+        std::string Folder = TempRoot() + "/executable_samples_XXXXXX";
+        Out.Folder = mkdtemp(Folder.data());
         const std::string Command = "/usr/bin/python3 " RUNTIME_SOURCE_DIR "/tests/fixtures/executables/make_samples.py " +
                                     Out.Folder + " > " + Out.Folder + "/report.json";
         if (system(Command.c_str()) != 0) {

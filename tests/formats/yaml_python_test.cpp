@@ -17,6 +17,7 @@
 
 #include "formats/yaml.h"
 #include "tests/formats/yaml_test_util.h"
+#include "tests/support/log_capture.h"
 #include "tests/support/python.h"
 #include "tests/support/runtime.h"
 
@@ -186,6 +187,39 @@ TEST_F(YamlPythonTest, OurReaderReadsPyYamlOutput) {
         Count++;
     }
     EXPECT_GT(Count, 60);
+}
+
+// A tab in a line's indentation is refused where PyYAML refuses it, at the
+// tab's line and column. (PyYAML also refuses tabs that YAML allows after
+// the indentation or before a comment; this reader takes those.)
+TEST_F(YamlPythonTest, TabInIndentationIsRefusedAtPyYamlsPosition) {
+    const std::vector<std::string> Texts = {"\tmessage: x\n",      "start:\n  type: Log\n\tmessage: x\n",
+                                            "a:\n  \tb: x\n",       "a:\n \t- x\n",
+                                            "- a: 1\n \tb: 2\n",    "a: b\n\tc\n",
+                                            "a: [1]\n\t  - b\n"};
+    std::string Input;
+    for (const std::string &Text : Texts) Input += ToHex(Text) + "\n";
+    std::istringstream Lines(RunPython(R"PY(
+import sys, yaml
+for line in sys.stdin.read().split():
+    try:
+        yaml.safe_load(bytes.fromhex(line).decode())
+        print('read')
+    except yaml.MarkedYAMLError as e:
+        print('%d:%d' % (e.problem_mark.line + 1, e.problem_mark.column + 1) if "'\\t'" in e.problem else e.problem)
+)PY", Input));
+    Debug_PrintCallback(CaptureLog);
+    for (const std::string &Text : Texts) {
+        std::string Where;
+        ASSERT_TRUE(std::getline(Lines, Where)) << Text;
+        Doc Parsed;
+        Captured.clear();
+        EXPECT_EQ(Parsed.Load(Text), 0) << Text;
+        EXPECT_EQ(Parsed.Error(), YAML_ERROR_FIELDTYPE) << Text;
+        EXPECT_NE(Captured.find("Tab in indentation (indent with spaces) [@ " + Where + "]"), std::string::npos)
+            << Text << " PyYAML: " << Where << " ours: " << Captured;
+    }
+    Debug_PrintCallback(nullptr);
 }
 
 } // namespace

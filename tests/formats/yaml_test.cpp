@@ -79,6 +79,8 @@ TEST_F(YamlTest, ShapesAndTypes) {
         {"empty flow", "a: []\nb: {}\n", "{" + K("a") + "[]," + K("b") + "{},}"},
         {"quotes inside plain scalars", "a: x'y\nb: x\"\n- 'q'r\n",
          "{" + K("a") + S("x'y") + "," + K("b") + S("x\"") + "," + K("") + "[" + S("q") + ",],}"},
+        {"tabs past the indentation", "a:\tb\nc: d\n  \te\n\t# note\n \t\nf: [1,\n\t2]\n",
+         "{" + K("a") + S("b") + "," + K("c") + S("d e") + "," + K("f") + "[N1,N2,],}"},
         {"non-entry ends a sequence at its column", "a:\n- 1\nplain\n",
          "{" + K("a") + "[N1,]," + K("") + S("plain") + ",}"},
     };

@@ -132,13 +132,16 @@ def case_usage():
                      ["--workflow=" + good, "--disablesecurity=yes"],
                      ["--workflow=" + good, "--config=" + directory + "/none.json"],
                      ["--config=" + directory + "/none.json"], ["--task=install"], ["--script=page.js"],
-                     ["--disablesecurity", "--debug"]):
+                     ["--disablesecurity", "--debug"], ["--workflow=" + good, "--Workflow=" + good],
+                     ["--workflow=" + good, "--task=a", "--task=b"], ["--workflow=" + good, "--debug=INFO", "--debug"]):
             code, out, err = run(args)
             check(code == 2, "%s exit %d" % (args, code))
             check(out == "", "%s printed %r" % (args, out))
             check(len(err.splitlines()) == 1 and err.startswith("velmarsh: "), "%s stderr %r" % (args, err))
         code, _, err = run(["--workflow=https://h/x.yaml"])
         check("https is not available in this build" in err, err)
+        code, _, err = run(["--workflow=" + good, "--workflow=" + directory + "/other.yaml"])
+        check(err == "velmarsh: --workflow is given more than once: it takes one value\n", err)
         code, _, err = run(["--task=install"])
         check(err == "velmarsh: --task needs --workflow=<path|file:///path|http://url> (see --help)\n", err)
         code, out, err = run([])
@@ -420,15 +423,20 @@ def case_no_entry():
 def case_outcomes():
     # The summary reports the outcome of what ran: an entry event that fails
     # without errors is a failure; a failed "state" only chooses the task.
-    # A task whose type is not registered is named in the errors and on
+    # A task whose type is not registered, or that lacks a required argument
+    # (itself or as a step of another), is named in the errors and on
     # standard error; a "load" whose moved task cannot be made still succeeds.
     state = json.dumps({"state": {"type": "Error", "message": "Application_NotInstalled"},
                         "install": {"type": "Log", "message": "installed"},
                         "unload": {"type": "Log", "message": "bye"}})
     lgo = 'Cannot make task "%s": its task type "Lgo" is not registered'
     log = "start: {type: Log, message: hi}\n"
+    missing = ["Task_Error_MissingArg", 'Missing argument "%s" of task "%s" (type %s)']
     cases = [("lgo.yaml", "start: {type: Lgo, message: hi}\n", [], 1, [lgo % "start"]),
              ("log.yaml", log, ["--task=bogus"], 1, ["none of the tasks is available: bogus"]),
+             ("bare.yaml", "start: {type: Log}\n", [], 1, [missing[0], missing[1] % ("message", "start", "Log")]),
+             ("step.yaml", "start: {type: Queue, actions: [nap]}\nnap: {type: Sleep}\n", [], 1,
+              [missing[0], missing[1] % ("seconds", "nap", "Sleep")]),
              ("load.yaml", "load: {type: Lgo}\nstart: {type: Log, message: hi}\n", [], 0,
               ["Task_Error_MissingSubTask", lgo % "load"]),
              ("state.json", state, ["--task=install"], 0, []),
@@ -443,7 +451,7 @@ def case_outcomes():
             check(code == want and value["exitCode"] == want, "%s %s: exit %d %s" % (name, extra, code, value))
             check(value["successful"] is (want == 0) and value["errors"] == errors,
                   "%s %s: %s" % (name, extra, value))
-            told = ["velmarsh: " + each for each in errors if each.startswith("Cannot make task")]
+            told = ["velmarsh: " + each for each in errors if each.startswith(("Cannot make task", "Missing argument"))]
             told += ["velmarsh: %s (offered: %s)" % (each, "install" if name == "state.json" else "none")
                      for each in errors if each.startswith("none of the tasks")]
             check(err.splitlines() == told, "%s %s: stderr %r" % (name, extra, err))
@@ -518,7 +526,10 @@ def case_document_errors():
                  read_json % "ends in .json" + "Unexpected end of input at line 1, column 38"]),
              ("cut.yml", "start:\n  type: [Log\n", [
                  "Yaml_Error_EndOfStream", "WebGet_Error_YAML",
-                 "read as YAML (the name ends in .yml): Unexpected end of stream at line 3, column 1"])]
+                 "read as YAML (the name ends in .yml): Unexpected end of stream at line 3, column 1"]),
+             ("tab.yaml", "start:\n  type: Log\n\tmessage: hi\n", [
+                 "Yaml_Error_FieldType", "WebGet_Error_YAML",
+                 "read as YAML (the name ends in .yaml): Tab in indentation (indent with spaces) at line 3, column 1"])]
     with tempfile.TemporaryDirectory() as directory:
         for name, text, errors in cases:
             path = write(directory, name, text)
@@ -573,7 +584,7 @@ def case_remote_retry():
     listener.close()
     peer = Peer(EXAMPLES)
     try:
-        for url, what in (("http://127.0.0.1:%d/x.yaml" % refused, "WebGet_Error_Connect"),
+        for url, what in (("http://127.0.0.1:%d/x.yaml" % refused, "WebGet_Error_Connect, connection refused"),
                           (peer.url("missing.yaml"), "Http_Error_404, WebGet_Error_Custom")):
             process = start(["--workflow=" + url, "--disablesecurity"])
             ready, _, _ = select.select([process.stderr], [], [], 30)

@@ -30,6 +30,7 @@
 #include "tests/support/log_capture.h"
 #include "tests/support/runtime.h"
 #include "tests/support/system.h"
+#include "tests/support/temp_root.h"
 
 namespace {
 
@@ -140,8 +141,8 @@ TEST_F(AsyncHTTPTest, DocumentsByContentTypeByExtensionAndByKind) {
 }
 
 TEST_F(AsyncHTTPTest, PythonHttpServerServesByTypeAndExtension) {
-    char Directory[] = "/tmp/asynchttpXXXXXX";
-    ASSERT_NE(mkdtemp(Directory), nullptr);
+    std::string Directory = TempRoot() + "/asynchttpXXXXXX";
+    ASSERT_NE(mkdtemp(Directory.data()), nullptr);
     std::string Base = Directory;
     std::ofstream(Base + "/doc.json") << R"({"kind":"json"})";
     std::ofstream(Base + "/doc.xml") << "<doc><kind>xml</kind></doc>";
@@ -246,7 +247,8 @@ int32 RetryAtOnce(AsyncHTTP *, void *User, int32, int32, int32, int32, float64 *
 }
 
 // A failure no retry can mend ends the load whatever the owner answers,
-// with its reason; one that a retry may mend leaves the loader idle.
+// with its reason; one that a retry may mend leaves the loader idle, and a
+// refused connection says so.
 TEST_F(AsyncHTTPTest, FailuresNoRetryCanMendEndTheLoad) {
     RefusingPort Refusing;
     const struct {
@@ -274,7 +276,7 @@ TEST_F(AsyncHTTPTest, FailuresNoRetryCanMendEndTheLoad) {
         EXPECT_EQ(AsyncHTTP_IsLastErrorFinal(Loader), Each.Said != nullptr) << Each.Url;
         char Said[256] = "";
         AsyncHTTP_GetLastErrorText(Loader, Said, (int32)sizeof(Said));
-        EXPECT_STREQ(Said, Each.Said != nullptr ? Each.Said : "") << Each.Url;
+        EXPECT_STREQ(Said, Each.Said != nullptr ? Each.Said : "connection refused") << Each.Url;
     }
 }
 
@@ -580,14 +582,14 @@ TEST_F(AsyncHTTPTest, ParsedDocumentWakesTheMainLoop) {
         if (ThreadId == Thread_GetMainId() && IsEvent == 1) EventPosts++;
         return TRUE;
     });
-    char Path[] = "/tmp/asynchttpwakeXXXXXX.json";
-    int Descriptor = mkstemps(Path, 5);
+    std::string Path = TempRoot() + "/asynchttpwakeXXXXXX.json";
+    int Descriptor = mkstemps(Path.data(), 5);
     ASSERT_GE(Descriptor, 0);
     ASSERT_EQ(write(Descriptor, "{\"a\":1}", 7), 7);
     close(Descriptor);
     Outcome Result = Load(std::string("file://") + Path, ASYNCHTTP_PARSER_JSON);
     Thread_SetUnhandledSignal(nullptr);
-    unlink(Path);
+    unlink(Path.c_str());
     EXPECT_EQ(Result.Error, 0);
     EXPECT_GE(EventPosts.load(), 1);
 }

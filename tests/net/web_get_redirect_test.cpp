@@ -14,6 +14,7 @@
 
 #include "tests/support/log_capture.h"
 #include "tests/support/runtime.h"
+#include "tests/support/temp_root.h"
 
 namespace {
 
@@ -32,7 +33,7 @@ class RedirectTest : public RuntimeTest {
 // pcre2test's rewrite ("" when it gives none) and its substitution count.
 std::string Reference(int *Substitutions, const std::string &Pattern, const std::string &Modifiers, const std::string &Replacement,
                       const std::string &Subject) {
-    std::string Path = "/tmp/i16-redirect-" + std::to_string(getpid());
+    std::string Path = TempRoot() + "/i16-redirect-" + std::to_string(getpid());
     FILE *Input = fopen(Path.c_str(), "w");
     fprintf(Input, "!%s!%s%sreplace=%s\n    %s\n", Pattern.c_str(), Modifiers.c_str(), Modifiers.empty() ? "" : ",",
             Replacement.c_str(), Subject.c_str());

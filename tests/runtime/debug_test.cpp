@@ -18,6 +18,7 @@
 #include "runtime/memory.h"
 #include "tests/support/runtime.h"
 #include "tests/support/system.h"
+#include "tests/support/temp_root.h"
 
 namespace {
 
@@ -142,8 +143,8 @@ TEST(Debug, StateBetweenInitAndRemove) {
 }
 
 TEST(Debug, ForkRecordsTheChildAndWritesTheHeaderAgain) {
-    char Template[] = "/tmp/debug_fork_XXXXXX";
-    std::string Directory = mkdtemp(Template);
+    std::string Template = TempRoot() + "/debug_fork_XXXXXX";
+    std::string Directory = mkdtemp(Template.data());
     std::string Path = Directory + "/fork.log";
     Debug_Init(Path.c_str(), "9.9", DEBUG_FLAG_FILE | DEBUG_FLAG_APPEND);
     EXPECT_EQ(Debug_Fork(nullptr), 1) << "same process: nothing to do";
@@ -236,11 +237,11 @@ TEST_F(DebugDeathTest, ThreadAndProcessLoggingNeedAppend) {
 
 TEST_F(DebugDeathTest, LogFileReceivesTheStop) {
     static std::string Path;
-    if (Path.empty()) Path = "/tmp/debug_test_stop_" + std::to_string(getpid()) + ".log";
+    if (Path.empty()) Path = TempRoot() + "/debug_test_stop_" + std::to_string(getpid()) + ".log";
     unlink(Path.c_str());
     EXPECT_EXIT(
         {
-            std::string ChildPath = "/tmp/debug_test_stop_" + std::to_string(getppid()) + ".log";
+            std::string ChildPath = TempRoot() + "/debug_test_stop_" + std::to_string(getppid()) + ".log";
             Debug_Init(ChildPath.c_str(), nullptr, DEBUG_FLAG_FILE);
             Log_Info("line before\n");
             Debug_Abort("into the file\n");

@@ -29,6 +29,7 @@
 #include "tests/support/log_capture.h"
 #include "tests/support/python.h"
 #include "tests/support/system.h"
+#include "tests/support/temp_root.h"
 
 namespace {
 
@@ -378,11 +379,12 @@ TEST(Log, FatalStopWithErrFlagGoesToTheErrFile) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     // The child re-runs this body: the directory must be the parent's.
     static std::string ErrBase;
-    if (ErrBase.empty()) ErrBase = "/tmp/log_test_err_" + std::to_string(getpid());
+    if (ErrBase.empty()) ErrBase = TempRoot() + "/log_test_err_" + std::to_string(getpid());
     unlink((ErrBase + ".err").c_str());
     EXPECT_EXIT(
         {
-            Debug_Init(("/tmp/log_test_err_" + std::to_string(getppid())).c_str(), nullptr, DEBUG_FLAG_ERRFILE);
+            Debug_Init((TempRoot() + "/log_test_err_" + std::to_string(getppid())).c_str(), nullptr,
+                       DEBUG_FLAG_ERRFILE);
             Debug_Abort("stopped here %d\n", 5);
         },
         ::testing::KilledBySignal(SIGILL), "ABORT - stopped here 5");
@@ -635,9 +637,9 @@ for length in range(41):
                 Actual += "--\n";
             }
     if (Actual != Expected) {
-        WriteFile("/tmp/log_test_binary_expected.txt", Expected);
-        WriteFile("/tmp/log_test_binary_actual.txt", Actual);
-        ADD_FAILURE() << "dumps differ: see /tmp/log_test_binary_{expected,actual}.txt";
+        WriteFile(TempRoot() + "/log_test_binary_expected.txt", Expected);
+        WriteFile(TempRoot() + "/log_test_binary_actual.txt", Actual);
+        ADD_FAILURE() << "dumps differ: see " << TempRoot() << "/log_test_binary_{expected,actual}.txt";
     }
     EXPECT_EQ(Log_PrintBinaryInt(&Printed, nullptr, 1, 1, Data.data(), 4), 0);
 

@@ -9,11 +9,13 @@
 #include <fstream>
 #include <sstream>
 
+#include "tests/support/temp_root.h"
+
 std::string RunPython(const std::string &Script, const std::string &Input) {
-    char ScriptPath[] = "/tmp/runtime_test_py_XXXXXX";
-    char InputPath[] = "/tmp/runtime_test_in_XXXXXX";
-    int ScriptFd = mkstemp(ScriptPath);
-    int InputFd = mkstemp(InputPath);
+    std::string ScriptPath = TempRoot() + "/runtime_test_py_XXXXXX";
+    std::string InputPath = TempRoot() + "/runtime_test_in_XXXXXX";
+    int ScriptFd = mkstemp(ScriptPath.data());
+    int InputFd = mkstemp(InputPath.data());
     if (ScriptFd < 0 || InputFd < 0) {
         ADD_FAILURE() << "cannot create temporary files";
         return "";
@@ -35,8 +37,8 @@ std::string RunPython(const std::string &Script, const std::string &Input) {
     } else {
         ADD_FAILURE() << "cannot start python";
     }
-    unlink(ScriptPath);
-    unlink(InputPath);
+    if (ScriptFd >= 0) unlink(ScriptPath.c_str());
+    if (InputFd >= 0) unlink(InputPath.c_str());
     return Output;
 }
 

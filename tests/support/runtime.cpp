@@ -11,6 +11,7 @@
 #include "net/net_register.h"
 #include "platform/platform_register.h"
 #include "runtime/log.h"
+#include "tests/support/temp_root.h"
 
 static int32 MirrorToStderr(const char *Text) {
     ssize_t Ignored = write(2, Text, strlen(Text));
@@ -21,7 +22,7 @@ static int32 MirrorToStderr(const char *Text) {
 // The log file, written only when a test asks for one: named per process,
 // so that concurrent runs (and runs as other users) never share it.
 static std::string LogPath() {
-    return std::string("/tmp/") + program_invocation_short_name + "-" + std::to_string(getpid()) + ".log";
+    return TempRoot() + "/" + program_invocation_short_name + "-" + std::to_string(getpid()) + ".log";
 }
 
 static void StartRuntime(uint32 Flags) {

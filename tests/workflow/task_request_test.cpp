@@ -22,6 +22,7 @@
 #include "tests/support/http_peer.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/workflow_loop.h"
+#include "tests/support/temp_root.h"
 #include "workflow/workflow.h"
 #include "workflow/workflow_event.h"
 #include "workflow/app/workflow_app_web.h"
@@ -184,13 +185,14 @@ TEST_F(TaskRequestTest, RetryScheduleOnTheTestClock) {
     EXPECT_EQ(Result.Error, WEBGET_ERROR_CONNECT);
     EXPECT_EQ(Result.SubCode, ECONNREFUSED);
     EXPECT_TRUE(Task_HasError(Fetch, "WebGet_Error_Connect"));
+    EXPECT_TRUE(Task_HasError(Fetch, "connection refused"));
     EXPECT_FALSE(Task_HasRequest(Fetch));
     NotificationCenter_RemoveObserver("WebGetConnection", "Error", &Reports, Observe);
     NotificationCenter_RemoveObserver("TaskRequest", "Retry", &Retries, OnRetry);
     EXPECT_EQ(Reports, std::vector<std::string>(4, "127.0.0.1:" + std::to_string(Port)));
     ASSERT_EQ(Retries.size(), 3u);
-    EXPECT_EQ(Retries[0], "15 1/3 WebGet_Error_Connect " + Url);
-    EXPECT_EQ(Retries[2], "60 3/3 WebGet_Error_Connect " + Url);
+    EXPECT_EQ(Retries[0], "15 1/3 WebGet_Error_Connect" "connection refused " + Url);
+    EXPECT_EQ(Retries[2], "60 3/3 WebGet_Error_Connect" "connection refused " + Url);
     Task_Complete(Fetch, nullptr);
 }
 
@@ -198,8 +200,8 @@ TEST_F(TaskRequestTest, RetryScheduleOnTheTestClock) {
 // fails on the first attempt (the stopped test clock would hold any retry),
 // with the reason; a missing remote document names its status.
 TEST_F(TaskRequestTest, LocalDocumentsFailAtOnceWithTheReason) {
-    char Directory[] = "/tmp/taskrequestXXXXXX";
-    ASSERT_NE(mkdtemp(Directory), nullptr);
+    std::string Directory = TempRoot() + "/taskrequestXXXXXX";
+    ASSERT_NE(mkdtemp(Directory.data()), nullptr);
     std::string Base = Directory;
     std::ofstream(Base + "/bad.yaml") << "key: [unclosed\n";
     std::ofstream(Base + "/bad.json") << "{\"a\": [1, 2";
@@ -237,7 +239,7 @@ TEST_F(TaskRequestTest, LocalDocumentsFailAtOnceWithTheReason) {
     }
     Time_TestClockStop();
     for (const char *Name : {"bad.yaml", "bad.json", "good.json", "fifo.json"}) unlink((Base + "/" + Name).c_str());
-    rmdir(Directory);
+    rmdir(Directory.c_str());
 }
 
 TEST_F(TaskRequestTest, FailureThenSuccessLeavesNoError) {

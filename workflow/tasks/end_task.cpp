@@ -1,5 +1,7 @@
 // End, Error, Shutdown and Implode: the types that end a run or the
 // application.
+#include <string>
+
 #include "runtime/debug.h"
 #include "runtime/text/string.h"
 #include "workflow/task_type_object.h"
@@ -71,7 +73,7 @@ TASKTYPE_INTERFACE_DEFINE(Implode, Implode)
 
 int32 TaskType_MissingArgument(Task *Owner, const char *Name) {
     Task_Print(Owner, "\"%s\" argument not defined\n", Name);
-    Task_AddError(Owner, "%s", "Task_Error_MissingArg");
+    Task_AddMissingArgumentError(Owner, ("\"" + std::string(Name) + "\"").c_str());
     Task_Complete(Owner, nullptr);
     return TRUE;
 }

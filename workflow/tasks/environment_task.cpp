@@ -60,7 +60,7 @@ int32 OnEnvironmentStart(void *User, const char *, const char *, const char *, D
         Task_EnumerateKeyValuePairs(Owner, Owner, SetPair);
     } else {
         Task_Print(Owner, "key/keyValuePairs argument not defined\n");
-        Task_AddError(Owner, "%s", "Task_Error_MissingArg");
+        Task_AddMissingArgumentError(Owner, "\"key\" or \"keyValuePairs\"");
     }
     return Task_Complete(Owner, nullptr);
 }

@@ -100,7 +100,7 @@ int32 OnMacroStart(void *User, const char *, const char *, const char *, Diction
     }
     if (!Applied) {
         Task_Print(Owner, "key/keyValuePairs argument not defined\n");
-        Task_AddError(Owner, "%s", "Task_Error_MissingArg");
+        Task_AddMissingArgumentError(Owner, "\"key\" or \"keyValuePairs\"");
     }
     return Task_Complete(Owner, nullptr);
 }

@@ -206,7 +206,7 @@ int32 OnTaskStart(void *User, const char *, const char *, const char *, Dictiona
     Queue *Self = static_cast<Queue *>(User);
     if (!Task_HasArgument(Self->Owner, "actions")) {
         Task_Print(Self->Owner, "\"actions\" argument not defined\n");
-        Task_AddError(Self->Owner, "%s", "Task_Error_MissingArg");
+        Task_AddMissingArgumentError(Self->Owner, "\"actions\"");
         return Task_Complete(Self->Owner, nullptr);
     }
     Queue_LoadActions(Self);

@@ -22,12 +22,13 @@
 #include "crypto/trust/pkcs7.h"
 #include "runtime/debug.h"
 #include "runtime/text/base64.h"
+#include "tests/support/temp_root.h"
 
 namespace trustbench {
 
 const std::string &Folder() {
     static const std::string Path = [] {
-        const std::string Dir = "/tmp/trust-bench-" + std::to_string(getpid());
+        const std::string Dir = TempRoot() + "/trust-bench-" + std::to_string(getpid());
         const std::string Script =
             "mkdir -p " + Dir + " && cd " + Dir +
             " && openssl req -x509 -newkey rsa:2048 -nodes -keyout rsa.key -out rsa.pem -subj /CN=bench -days 2"

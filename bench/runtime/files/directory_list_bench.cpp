@@ -17,6 +17,7 @@
 
 #include "runtime/debug.h"
 #include "runtime/files/directory_list.h"
+#include "tests/support/temp_root.h"
 
 namespace {
 
@@ -26,8 +27,8 @@ constexpr int FilesPerDirectory = 99;
 const std::string &Tree() {
     static const std::string Root = [] {
         Debug_Init("/tmp/directory-list-bench.log", nullptr, 0);
-        char Template[] = "/tmp/directory_list_bench_XXXXXX";
-        std::string Path = mkdtemp(Template);
+        std::string Template = TempRoot() + "/directory_list_bench_XXXXXX";
+        std::string Path = mkdtemp(Template.data());
         for (int Outer = 0; Outer < Directories / 10; Outer++) {
             std::string Top = Path + "/group" + std::to_string(Outer);
             mkdir(Top.c_str(), 0755);

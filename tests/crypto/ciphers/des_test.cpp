@@ -12,6 +12,7 @@
 #include "tests/crypto/ciphers/cipher_test_util.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/requirement.h"
+#include "tests/support/temp_root.h"
 
 namespace {
 
@@ -69,8 +70,8 @@ TEST_F(DesTest, KnownAnswers) {
 }
 
 std::string OpenSsl(const std::string &Arguments, const Bytes &Input) {
-    char Path[] = "/tmp/des_test_XXXXXX";
-    const int Fd = mkstemp(Path);
+    std::string Path = TempRoot() + "/des_test_XXXXXX";
+    const int Fd = mkstemp(Path.data());
     if (Fd < 0 || write(Fd, Input.data(), Input.size()) != (ssize_t)Input.size()) return "";
     close(Fd);
     const std::string Command =
@@ -83,7 +84,7 @@ std::string OpenSsl(const std::string &Arguments, const Bytes &Input) {
         while ((Count = fread(Buffer, 1, sizeof(Buffer), Pipe)) > 0) Output.insert(Output.end(), Buffer, Buffer + Count);
         pclose(Pipe);
     }
-    unlink(Path);
+    unlink(Path.c_str());
     return HexOf(Output);
 }
 

@@ -10,6 +10,7 @@
 
 #include "runtime/files/path.h"
 #include "tests/support/native_ui.h"
+#include "tests/support/temp_root.h"
 
 namespace {
 
@@ -18,8 +19,8 @@ class NativeChooserTest : public NativeUITest {
     std::string Root;
     void SetUp() override {
         NativeUITest::SetUp();
-        char Template[] = "/tmp/native-chooser-XXXXXX";
-        ASSERT_NE(mkdtemp(Template), nullptr);
+        std::string Template = TempRoot() + "/native-chooser-XXXXXX";
+        ASSERT_NE(mkdtemp(Template.data()), nullptr);
         Root = Template;
     }
     void TearDown() override {

@@ -15,6 +15,7 @@
 #include "runtime/text/unicode.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/native_ui.h"
+#include "tests/support/temp_root.h"
 
 namespace {
 
@@ -200,10 +201,10 @@ TEST_F(NativeWindowTest, ShowHideMinimiseZoom) {
 }
 
 TEST_F(NativeWindowTest, CursorsFromTheSystemOrTheResources) {
-    char Resources[] = "/tmp/native-window-XXXXXX";
-    ASSERT_NE(mkdtemp(Resources), nullptr);
-    NativeUI_SetResourceDirectory((std::string(Resources) + "/").c_str());
-    std::string Help = std::string(Resources) + "/help.png";
+    std::string Resources = TempRoot() + "/native-window-XXXXXX";
+    ASSERT_NE(mkdtemp(Resources.data()), nullptr);
+    NativeUI_SetResourceDirectory((Resources + "/").c_str());
+    std::string Help = Resources + "/help.png";
 
     Debug_PrintCallback(CaptureLog);
     Captured.clear();
@@ -232,7 +233,7 @@ TEST_F(NativeWindowTest, CursorsFromTheSystemOrTheResources) {
     EXPECT_EQ(Captured.find("Unsupported"), std::string::npos);
     Debug_PrintCallback(nullptr);
     unlink(Help.c_str());
-    rmdir(Resources);
+    rmdir(Resources.c_str());
     NativeUI_SetResourceDirectory(nullptr);
 }
 

@@ -136,6 +136,24 @@ TEST(DictionaryPack, RefusesBytesItDidNotWrite) {
     std::string Inner = Bytes;
     Inner[5 + 4 + 1] = '\0';
     EXPECT_FALSE(Reads(Inner));
+    // So at every place of keys of every length, the last item's and one
+    // that more bytes follow (short keys are tested 16 bytes at a time where
+    // the bytes go on that far).
+    for (int32 Length = 1; Length <= 40; Length++)
+        for (const bool Last : {true, false}) {
+            Dictionary *One = nullptr;
+            Dictionary_Create(&One);
+            Dictionary_AddInt64(One, std::string((size_t)Length, 'k').c_str(), 7, nullptr);
+            if (!Last) Dictionary_AddString(One, "next", "a value that runs on", nullptr);
+            const std::string Clean = Packed(One);
+            Dictionary_Release(&One);
+            EXPECT_TRUE(Reads(Clean)) << Length;
+            for (int32 At = 0; At < Length; At++) {
+                std::string Zeroed = Clean;
+                Zeroed[4 + 1 + 4 + (size_t)At] = '\0';
+                EXPECT_FALSE(Reads(Zeroed)) << Length << " " << At << " " << Last;
+            }
+        }
 }
 
 TEST(DictionaryPack, LeavesTreesTooDeepAsTheyAre) {
