@@ -134,6 +134,23 @@ int32 CharacterWidth(uint8 Tag) {
     }
 }
 
+// The characters of a string Width bytes each (see CharacterWidth; a
+// UTF-8 string is taken as it is) in UTF-8; false when one has no UTF-8
+// form. Content holds a whole number of characters.
+bool ReadCharacters(int32 Width, std::span<const uint8> Content, std::string &Text) {
+    Text.clear();
+    if (Width == 0) Text.assign(Content.begin(), Content.end());
+    for (size_t At = 0; Width != 0 && At < Content.size(); At += (size_t)Width) {
+        uint32 Code = 0;
+        for (size_t Index = 0; Index < (size_t)Width; Index++) Code = Code << 8 | Content[At + Index];
+        char Encoded[8];
+        int32 Written = 0;
+        if (!CharUtf64_CopyToUtf8(Code, Encoded, (int32)sizeof(Encoded), &Written)) return false;
+        Text.append(Encoded, (size_t)Written);
+    }
+    return true;
+}
+
 // A name attribute's text in UTF-8, its characters read as openssl shows
 // them. A zero character inside the value would cut the text short,
 // so that "good.example\0.evil" read as "good.example": such a value is
@@ -146,16 +163,7 @@ bool ParseNameText(ASN1 *Value, char *Text, int32 Size) {
     const int32 Width = CharacterWidth(Tag);
     if ((Bytes == nullptr && Length != 0) || Width < 0 || (Width > 1 && Length % Width != 0)) return false;
     std::string Utf8;
-    if (Width == 0 && Length > 0) Utf8.assign((const char *)Bytes, (size_t)Length);
-    for (int32 At = 0; Width != 0 && At < Length; At += Width) {
-        uint32 Code = 0;
-        for (int32 Index = 0; Index < Width; Index++) Code = Code << 8 | Bytes[At + Index];
-        char Encoded[8];
-        int32 Written = 0;
-        if (!CharUtf64_CopyToUtf8(Code, Encoded, (int32)sizeof(Encoded), &Written)) return false;
-        Utf8.append(Encoded, (size_t)Written);
-    }
-    if (Utf8.find('\0') != std::string::npos) return false;
+    if (!ReadCharacters(Width, {Bytes, (size_t)Length}, Utf8) || Utf8.find('\0') != std::string::npos) return false;
     String_CopyLength(Text, Utf8.c_str(), Size);
     return true;
 }
@@ -270,25 +278,12 @@ void AppendPiece(std::string &Key, std::string_view Piece) {
 // BMPString as UCS-2 and UniversalString as UCS-4; any other value as its
 // encoding.
 std::string X500_MatchValue(uint8 Tag, std::span<const uint8> Content, std::span<const uint8> Whole) {
-    // Bytes per character, 0 for UTF-8; -1 for a value that is no
-    // character string.
-    const int32 Width = Tag == 0x0C                                 ? 0
-                        : Tag == 0x13 || Tag == 0x14 || Tag == 0x16 ? 1
-                        : Tag == 0x1E                               ? 2
-                        : Tag == 0x1C                               ? 4
-                                                                    : -1;
+    // openssl compares a NumericString as its encoding.
+    const int32 Width = Tag == 0x12 ? -1 : CharacterWidth(Tag);
     const auto AsWhole = [&] { return std::string(1, '\1') + std::string(Whole.begin(), Whole.end()); };
-    if (Width < 0 || (Width > 1 && Content.size() % (size_t)Width != 0)) return AsWhole();
     std::string Text;
-    if (Width == 0) Text.assign(Content.begin(), Content.end());
-    for (size_t At = 0; Width != 0 && At < Content.size(); At += (size_t)Width) {
-        uint32 Code = 0;
-        for (size_t Index = 0; Index < (size_t)Width; Index++) Code = Code << 8 | Content[At + Index];
-        char Encoded[8];
-        int32 Written = 0;
-        if (!CharUtf64_CopyToUtf8(Code, Encoded, (int32)sizeof(Encoded), &Written)) return AsWhole();
-        Text.append(Encoded, (size_t)Written);
-    }
+    if (Width < 0 || (Width > 1 && Content.size() % (size_t)Width != 0) || !ReadCharacters(Width, Content, Text))
+        return AsWhole();
     std::string Folded(1, '\0');
     bool Space = false;
     for (char Ch : Text) {
