@@ -73,6 +73,9 @@ struct X509 {
     const uint8 *SubjectName, *IssuerName, *NameConstraints, *AltNames, *SubjectKeyId, *AuthorityKeyId;
     uint32 SubjectNameLength, IssuerNameLength, NameConstraintsLength, AltNamesLength, SubjectKeyIdLength,
         AuthorityKeyIdLength;
+    // The names and subtrees the name-constraint checks compare, read once
+    // by the build; null until a build succeeds that far.
+    X509NameFacts *NameFacts;
 };
 
 #define X500_Check(Handle) Class_CheckHandle((Handle), X500_CLASSID)
@@ -416,6 +419,8 @@ void ResetParsed(X509 *Handle) {
     Handle->SubjectKeyId = Handle->AuthorityKeyId = nullptr;
     Handle->SubjectNameLength = Handle->IssuerNameLength = Handle->NameConstraintsLength = Handle->AltNamesLength = 0;
     Handle->SubjectKeyIdLength = Handle->AuthorityKeyIdLength = 0;
+    X509Path_FreeNameFacts(Handle->NameFacts);
+    Handle->NameFacts = nullptr;
     for (X500 *Name : {Handle->Issuer, Handle->Subject}) ClearName(Name);
     BigInt_Reset(Handle->Serial);
     CryptAsymmetric_Release(&Handle->Key);
@@ -482,9 +487,8 @@ bool ReadExtensionValue(X509 *Handle, const char *Oid, ASN1 *Inner) {
     if (strcmp(Oid, OidKeyUsage) == 0) return ReadKeyUsage(Handle, Inner);
     if (strcmp(Oid, OidSubjectAltName) == 0)
         return ReadList(Inner, IsGeneralName) && Keep(Handle->AltNames, Handle->AltNamesLength);
-    if (strcmp(Oid, OidNameConstraints) == 0)
-        return X509Path_ConstraintsReadable({ASN1_GetNodePtr(Inner), (size_t)ASN1_GetNodeSize(Inner)}) &&
-               Keep(Handle->NameConstraints, Handle->NameConstraintsLength);
+    // Read with the names once the whole certificate is (X509Path_ReadNameFacts).
+    if (strcmp(Oid, OidNameConstraints) == 0) return Keep(Handle->NameConstraints, Handle->NameConstraintsLength);
     // The key identifiers only order the candidates for an issuer, so one
     // that is absent or unreadable is left empty rather than refused.
     auto KeepContent = [](ASN1 *Node, uint8 Want, const uint8 *&Bytes, uint32 &Length) {
@@ -565,6 +569,7 @@ bool ReadExtensions(X509 *Handle, ASN1 *Tagged) {
 }
 
 int32 X509_BuildInt(X509 *Handle) {
+    X509_ParseCounts().Certificates++;
     ResetParsed(Handle);
     ASN1_Reset(Handle->Parser);
     // A certificate is read as DER and nothing else. Every other encoding of
@@ -671,6 +676,10 @@ int32 X509_BuildInt(X509 *Handle) {
         Last = Tag;
         if (Tag == 0xA3 && !ReadExtensions(Handle, Optional)) return FALSE;
     }
+    Handle->NameFacts = X509Path_ReadNameFacts(
+        {Handle->SubjectName, Handle->SubjectNameLength}, X500_GetMatchKey(Handle->Subject),
+        {Handle->AltNames, Handle->AltNamesLength}, {Handle->NameConstraints, Handle->NameConstraintsLength});
+    if (Handle->NameFacts == nullptr) return Refuse(Handle, "extension %s does not parse", OidNameConstraints);
     // With an empty subject the names the certificate answers for are all
     // in its subjectAltName, which a reader must not be free to skip.
     if (Handle->Subject->KeyLength == 0 && !Handle->AltNamesCritical)
@@ -846,6 +855,7 @@ int32 X509_Delete(X509 **Handle) {
     X500_Release(&Certificate->Subject);
     ASN1_Delete(&Certificate->Parser);
     CryptAsymmetric_Release(&Certificate->Key);
+    X509Path_FreeNameFacts(Certificate->NameFacts);
     Memory_Delete(*Handle);
     return TRUE;
 }
@@ -1051,7 +1061,8 @@ bool X509_GetPathFacts(X509 *Handle, X509PathFacts &Facts) {
     Facts.PathLength = Handle->PathLength;
     Facts.UnknownCritical = Handle->UnknownCritical != 0;
     Facts.SignatureHash = Handle->SignatureHash;
-    return true;
+    Facts.Names = Handle->NameFacts;
+    return Handle->NameFacts != nullptr;
 }
 
 int32 X509_GetRefusal(X509 *Handle, const char **Reason) {
