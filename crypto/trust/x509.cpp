@@ -137,11 +137,16 @@ int32 CharacterWidth(uint8 Tag) {
     }
 }
 
+bool IsUtf8(const uint8 *Bytes, size_t Length);
+
 // The characters of a string Width bytes each (see CharacterWidth; a
-// UTF-8 string is taken as it is) in UTF-8; false when one has no UTF-8
-// form. Content holds a whole number of characters.
+// UTF-8 string is taken as it is) in UTF-8; false for a partial character
+// (a length that is no multiple of Width, UTF-8 that is cut short or
+// malformed) and for one that has no UTF-8 form.
 bool ReadCharacters(int32 Width, std::span<const uint8> Content, std::string &Text) {
     Text.clear();
+    if (Width < 0 || (Width > 1 && Content.size() % (size_t)Width != 0)) return false;
+    if (Width == 0 && !IsUtf8(Content.data(), Content.size())) return false;
     if (Width == 0) Text.assign(Content.begin(), Content.end());
     for (size_t At = 0; Width != 0 && At < Content.size(); At += (size_t)Width) {
         uint32 Code = 0;
@@ -154,6 +159,16 @@ bool ReadCharacters(int32 Width, std::span<const uint8> Content, std::string &Te
     return true;
 }
 
+// Copies UTF-8 text into a buffer of Size bytes, cut at the boundary of a
+// character: a cut inside one would leave bytes that are no UTF-8.
+void CopyText(char *Output, std::string_view Text, int32 Size) {
+    if (Size < 1) return;
+    size_t Keep = std::min(Text.size(), (size_t)Size - 1);
+    while (Keep > 0 && Keep < Text.size() && ((uint8)Text[Keep] & 0xC0) == 0x80) Keep--;
+    memcpy(Output, Text.data(), Keep);
+    Output[Keep] = 0;
+}
+
 // A name attribute's text in UTF-8, its characters read as openssl shows
 // them. A zero character inside the value would cut the text short,
 // so that "good.example\0.evil" read as "good.example": such a value is
@@ -164,10 +179,10 @@ bool ParseNameText(ASN1 *Value, char *Text, int32 Size) {
     uint8 Tag = 0;
     ASN1_GetTag(Value, &Tag);
     const int32 Width = CharacterWidth(Tag);
-    if ((Bytes == nullptr && Length != 0) || Width < 0 || (Width > 1 && Length % Width != 0)) return false;
+    if (Bytes == nullptr && Length != 0) return false;
     std::string Utf8;
     if (!ReadCharacters(Width, {Bytes, (size_t)Length}, Utf8) || Utf8.find('\0') != std::string::npos) return false;
-    String_CopyLength(Text, Utf8.c_str(), Size);
+    CopyText(Text, Utf8, Size);
     return true;
 }
 
@@ -285,8 +300,7 @@ std::string X500_MatchValue(uint8 Tag, std::span<const uint8> Content, std::span
     const int32 Width = Tag == 0x12 ? -1 : CharacterWidth(Tag);
     const auto AsWhole = [&] { return std::string(1, '\1') + std::string(Whole.begin(), Whole.end()); };
     std::string Text;
-    if (Width < 0 || (Width > 1 && Content.size() % (size_t)Width != 0) || !ReadCharacters(Width, Content, Text))
-        return AsWhole();
+    if (!ReadCharacters(Width, Content, Text)) return AsWhole();
     std::string Folded(1, '\0');
     bool Space = false;
     for (char Ch : Text) {
@@ -783,7 +797,7 @@ int32 X500_Build(X500 *Handle, ASN1 *Name) {
     int32 X500_Get##Field(X500 *Handle, char *Output, int32 Size) {      \
         X500_Check(Handle);                                              \
         Debug_CheckPointer(Output);                                      \
-        String_CopyLength(Output, Handle->Field, Size);                  \
+        CopyText(Output, Handle->Field, Size);                           \
         return TRUE;                                                     \
     }
 X500_GETTER(O)
@@ -1036,7 +1050,7 @@ int32 X509_Dump(X509 *Handle) {
                  {"Organization Unit - %s", Handle->Subject->OU}};
     for (const auto &Name : Names) {
         if (Name.Value[0] == 0) continue;
-        String_CopyLength(Text, Name.Value, (int32)sizeof(Text));
+        CopyText(Text, Name.Value, (int32)sizeof(Text));
         X509_Print(Handle, Name.Format, Text);
     }
     char Serial[2 * 1024 + 1] = "";
