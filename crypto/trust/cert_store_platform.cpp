@@ -1,8 +1,6 @@
 // CertStorePlatform: see cert_store_platform.h.
 #include "crypto/trust/cert_store_platform.h"
 
-#include <vector>
-
 #include "crypto/trust/jws.h"
 #include "crypto/trust/platform_trust.h"
 #include "crypto/trust/x509.h"
@@ -34,32 +32,19 @@ int32 InterfaceRelease(CertStoreInterface **Interface, void *User) {
 
 int32 InterfaceX509IsTrusted(CertStoreInterface *, void *, X509 *Certificate, uint32 *Stop) {
     *Stop = 0;
-    const uint8 *Der = nullptr;
-    uint32 Length = 0;
-    if (Certificate == nullptr || !X509_GetASN1(Certificate, &Der, &Length) || Length > (uint32)INT32_MAX)
-        return FALSE;
     int32 Denied = 0;
-    const int32 Trusted = Platform_AuthenticateCertificate(Der, (int32)Length, 1, &Denied);
+    const int32 Trusted = Certificate != nullptr && PlatformTrust_AuthenticatePath(&Certificate, 1, &Denied);
     *Stop = Denied ? 1 : 0;
     return Trusted;
 }
 
-// The path's DER goes to the platform, which finds the anchor above it and
-// checks the whole path up to that anchor.
+// The path goes to the platform as the chain walk built it, so that no
+// certificate of it is parsed again however often the walk asks; the
+// platform finds the anchor above it and checks the whole path up to it.
 int32 InterfaceX509PathIsTrusted(CertStoreInterface *, void *, X509 *const *Path, int32 Count, uint32 *Stop) {
     *Stop = 0;
-    std::vector<const void *> Ders;
-    std::vector<int32> Lengths;
-    for (int32 Index = 0; Index < Count; Index++) {
-        const uint8 *Der = nullptr;
-        uint32 Length = 0;
-        if (Path[Index] == nullptr || !X509_GetASN1(Path[Index], &Der, &Length) || Length > (uint32)INT32_MAX)
-            return FALSE;
-        Ders.push_back(Der);
-        Lengths.push_back((int32)Length);
-    }
     int32 Denied = 0;
-    const int32 Trusted = Platform_AuthenticateCertificatePath(Ders.data(), Lengths.data(), Count, 1, &Denied);
+    const int32 Trusted = PlatformTrust_AuthenticatePath(Path, Count, &Denied);
     *Stop = Denied ? 1 : 0;
     return Trusted;
 }

@@ -8,6 +8,7 @@
 #include "crypto/digests/sha256.h"
 #include "crypto/digests/sha512.h"
 #include "crypto/keys/crypt_asymmetric.h"
+#include "crypto/trust/x509_internal.h"
 #include "runtime/memory.h"
 #include "runtime/text/base64.h"
 #include "runtime/text/string.h"
@@ -112,10 +113,11 @@ int32 JWS_HeaderX509ChainHandleFromX5C(Dictionary *Header, X509Chain *Chain) {
         if (!DecodeEntry(List, Item, Der)) return FALSE;
         X509 *Certificate = nullptr;
         X509_Create(&Certificate);
-        const int32 Added = X509_BuildFromBuffer(Certificate, Der.data(), (uint32)Der.size()) &&
-                            X509Chain_Add(Chain, Certificate);
-        X509_Release(&Certificate);
-        if (!Added) return FALSE;
+        if (!X509_BuildFromBuffer(Certificate, Der.data(), (uint32)Der.size())) {
+            X509_Release(&Certificate);
+            return FALSE;
+        }
+        X509Chain_Take(Chain, &Certificate);
     }
     return TRUE;
 }

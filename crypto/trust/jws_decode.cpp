@@ -292,6 +292,22 @@ bool JWS_CAKeyDecode(CertStoreInterface *Store, uint32 Id, const char *Input, si
     return Passed;
 }
 
+#define JWS_TEXT(Value) #Value
+#define JWS_NUMBER(Value) JWS_TEXT(Value)
+
+// An "x5c" longer than any certification path is refused before any of it
+// is read, which the store can only answer as a signer it does not trust:
+// such a refusal names the limit instead.
+constexpr const char *X5cTooLong =
+    "its \"x5c\" holds more than " JWS_NUMBER(X509CHAIN_MAX_DEPTH) " certificates, the most a path may have";
+
+bool HeaderX5cTooLong(Dictionary *Header) {
+    Dictionary *List = nullptr;
+    int32 Count = 0;
+    return Dictionary_GetListByKey(Header, "x5c", &List) && List != nullptr && Dictionary_ItemGetCount(List, &Count) &&
+           Count > X509CHAIN_MAX_DEPTH;
+}
+
 bool HeaderNamesKey(Dictionary *Header) {
     for (const char *Name : {"x5c", "kid", "x5t", "x5t#S256"})
     {
@@ -372,12 +388,17 @@ int32 JWS_DecodeExplained(JSON *Json, JWSClaims *Claims, CertStoreInterface *Sto
                 Reason = JWS_REFUSAL_HEADER;
                 Refusal->Header = Unread;
             } else if (Header != nullptr && JWS_HeaderGetAlgorithm(Header, &Id)) {
-                if (HeaderNamesKey(Header))
+                if (HeaderNamesKey(Header)) {
                     Passed = JWS_CAX509Decode(Header, Store, Id, Text, InputSize, Signature, Reason);
-                else if (Id <= JWS_ALGORITHM_HS512)
+                    if (!Passed && Reason == JWS_REFUSAL_UNTRUSTED && HeaderX5cTooLong(Header)) {
+                        Reason = JWS_REFUSAL_HEADER;
+                        Refusal->Header = X5cTooLong;
+                    }
+                } else if (Id <= JWS_ALGORITHM_HS512) {
                     Passed = JWS_HSDecode(Store, Id, Text, InputSize, Signature, Reason);
-                else
+                } else {
                     Passed = JWS_CAKeyDecode(Store, Id, Text, InputSize, Signature, Reason);
+                }
             } else if (Header != nullptr) {
                 Dictionary_GetStringByKey(Header, "alg", Refusal->Algorithm, (int32)sizeof(Refusal->Algorithm));
             }

@@ -44,7 +44,7 @@ struct TrustSettings {
     std::set<std::string> Denied; // raw 32-byte thumbprints
     bool Loaded = false;
     std::string LoadedFrom;
-    std::set<std::string> Anchors;
+    std::set<std::string, std::less<>> Anchors;
     // Anchors by subject name (its match key), as DER: certificates are
     // built only while one is evaluated, so no runtime memory stays.
     std::multimap<std::string, std::string> BySubject;
@@ -84,35 +84,39 @@ void LoadAnchors(const std::string &AnchorFile) {
 
 std::string Thumbprint(std::string_view Der);
 
+std::string_view DerOf(X509 *Handle) {
+    const uint8 *Der = nullptr;
+    uint32 Length = 0;
+    X509_GetASN1(Handle, &Der, &Length);
+    return std::string_view((const char *)Der, Der != nullptr ? Length : 0);
+}
+
 // On the deny list by its own thumbprint or, for an ECDSA signature, by its
 // twin's: (r, n - s) verifies as well, so denying one denies both.
-bool IsDenied(std::string_view Der) {
+bool IsDenied(X509 *Handle) {
     if (Settings.Denied.empty()) return false;
-    if (Settings.Denied.count(Thumbprint(Der)) != 0) return true;
-    Certificate Parsed(Der);
-    for (const std::string &Twin : X509_EcdsaTwins(Parsed.Handle))
+    if (Settings.Denied.count(Thumbprint(DerOf(Handle))) != 0) return true;
+    for (const std::string &Twin : X509_EcdsaTwins(Handle))
         if (Settings.Denied.count(Thumbprint(Twin)) != 0) return true;
     return false;
 }
 
-// Under the trust lock, with the anchors loaded. Path.back() is the
-// certificate asked about.
-bool Trusted(const std::vector<std::string_view> &Path) {
-    std::vector<std::unique_ptr<Certificate>> Built;
-    std::vector<X509 *> Handles;
-    for (std::string_view Der : Path) {
-        Built.push_back(std::make_unique<Certificate>(Der));
-        if (!Built.back()->Built) return false;
-        Handles.push_back(Built.back()->Handle);
-    }
-    if (Settings.Anchors.count(std::string(Path.back())) != 0)
+// Under the trust lock, with the anchors loaded. Path[Count - 1] is the
+// certificate asked about; every one was built by its owner, and none is
+// parsed again here, whatever its size: the chain walk asks about each
+// partial path it builds, so a path of depth D is asked about D times.
+bool Trusted(X509 *const *Path, int32 Count) {
+    std::vector<X509 *> Handles(Path, Path + Count);
+    if (Settings.Anchors.count(DerOf(Handles.back())) != 0)
         return X509Chain_CheckPath(Handles.data(), (int32)Handles.size()) != 0;
-    Certificate &Subject = *Built.back();
-    auto Range = Settings.BySubject.equal_range(Subject.Key(false));
+    X509 *Subject = Handles.back();
+    X500 *IssuerName = nullptr;
+    X509_GetIssuerHandle(Subject, &IssuerName);
+    auto Range = Settings.BySubject.equal_range(std::string(X500_GetMatchKey(IssuerName)));
     for (auto At = Range.first; At != Range.second; ++At) {
-        if (IsDenied(At->second)) continue;
         Certificate Issuer(At->second);
-        if (!Issuer.Built || !X509_CanIssue(Issuer.Handle) || !X509_VerifyIssued(Issuer.Handle, Subject.Handle))
+        if (!Issuer.Built || IsDenied(Issuer.Handle) || !X509_CanIssue(Issuer.Handle) ||
+            !X509_VerifyIssued(Issuer.Handle, Subject))
             continue;
         Handles.push_back(Issuer.Handle);
         if (X509Chain_CheckPath(Handles.data(), (int32)Handles.size())) return true;
@@ -278,20 +282,45 @@ extern "C" int32 Platform_AuthenticateCertificatePath(const void *const *Ders, c
     (void)FetchIssuers; // issuers are never fetched from the network
     if (Denied != nullptr) *Denied = 0;
     if (Ders == nullptr || Lengths == nullptr || Count < 1 || Count > X509CHAIN_MAX_DEPTH) return FALSE;
-    std::vector<std::string_view> Path;
+    std::vector<std::string_view> Given;
+    std::vector<std::unique_ptr<Certificate>> Built;
+    std::vector<X509 *> Path;
+    bool AllBuilt = true;
     for (int32 Index = 0; Index < Count; Index++) {
         if (Ders[Index] == nullptr || Lengths[Index] <= 0) return FALSE;
-        Path.emplace_back(static_cast<const char *>(Ders[Index]), (size_t)Lengths[Index]);
-        if (!PlatformTrust_IsCertificate(Path.back())) return FALSE;
+        Given.emplace_back(static_cast<const char *>(Ders[Index]), (size_t)Lengths[Index]);
+        if (!PlatformTrust_IsCertificate(Given.back())) return FALSE;
+        Built.push_back(std::make_unique<Certificate>(Given.back()));
+        Path.push_back(Built.back()->Handle);
+        AllBuilt = AllBuilt && Built.back()->Built;
     }
+    if (AllBuilt) return PlatformTrust_AuthenticatePath(Path.data(), Count, Denied);
+    // A certificate that does not build is trusted by nobody, yet still
+    // told as denied when the list names it.
+    const bool Listed = Locked([&] {
+        for (int32 Index = 0; Index < Count; Index++)
+            if ((!Settings.Denied.empty() && Settings.Denied.count(Thumbprint(Given[(size_t)Index])) != 0) ||
+                (Built[(size_t)Index]->Built && IsDenied(Path[(size_t)Index])))
+                return true;
+        return false;
+    });
+    if (Denied != nullptr) *Denied = Listed ? 1 : 0;
+    return FALSE;
+}
+
+int32 PlatformTrust_AuthenticatePath(X509 *const *Path, int32 Count, int32 *Denied) {
+    if (Denied != nullptr) *Denied = 0;
+    if (Path == nullptr || Count < 1 || Count > X509CHAIN_MAX_DEPTH) return FALSE;
+    for (int32 Index = 0; Index < Count; Index++)
+        if (Path[Index] == nullptr || DerOf(Path[Index]).empty()) return FALSE;
     return Locked([&] {
-        for (std::string_view Der : Path)
-            if (IsDenied(Der)) {
+        for (int32 Index = 0; Index < Count; Index++)
+            if (IsDenied(Path[Index])) {
                 if (Denied != nullptr) *Denied = 1;
                 return FALSE;
             }
         const std::string AnchorFile = PlatformStandIn_Value("TRUST_ANCHORS", SystemBundle);
         if (!Settings.Loaded || Settings.LoadedFrom != AnchorFile) LoadAnchors(AnchorFile);
-        return Trusted(Path) ? TRUE : FALSE;
+        return Trusted(Path, Count) ? TRUE : FALSE;
     });
 }

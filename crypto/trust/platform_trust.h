@@ -35,6 +35,11 @@ RUNTIME_EXTERN_C_END
 #include <string_view>
 #include <vector>
 
+typedef struct X509 X509;
+
+// Platform_AuthenticateCertificatePath for certificates already built (the
+// chain walk's own), which it does not parse again.
+int32 PlatformTrust_AuthenticatePath(X509 *const *Path, int32 Count, int32 *Denied);
 // The DER certificates of a PEM bundle, in order; blocks that do not decode
 // or are not certificates are skipped.
 std::vector<std::string> PlatformTrust_ReadBundle(std::string_view Pem);

@@ -73,6 +73,9 @@ struct X509 {
     const uint8 *SubjectName, *IssuerName, *NameConstraints, *AltNames, *SubjectKeyId, *AuthorityKeyId;
     uint32 SubjectNameLength, IssuerNameLength, NameConstraintsLength, AltNamesLength, SubjectKeyIdLength,
         AuthorityKeyIdLength;
+    // The names and subtrees the name-constraint checks compare, read once
+    // by the build; null until a build succeeds that far.
+    X509NameFacts *NameFacts;
 };
 
 #define X500_Check(Handle) Class_CheckHandle((Handle), X500_CLASSID)
@@ -134,11 +137,16 @@ int32 CharacterWidth(uint8 Tag) {
     }
 }
 
+bool IsUtf8(const uint8 *Bytes, size_t Length);
+
 // The characters of a string Width bytes each (see CharacterWidth; a
-// UTF-8 string is taken as it is) in UTF-8; false when one has no UTF-8
-// form. Content holds a whole number of characters.
+// UTF-8 string is taken as it is) in UTF-8; false for a partial character
+// (a length that is no multiple of Width, UTF-8 that is cut short or
+// malformed) and for one that has no UTF-8 form.
 bool ReadCharacters(int32 Width, std::span<const uint8> Content, std::string &Text) {
     Text.clear();
+    if (Width < 0 || (Width > 1 && Content.size() % (size_t)Width != 0)) return false;
+    if (Width == 0 && !IsUtf8(Content.data(), Content.size())) return false;
     if (Width == 0) Text.assign(Content.begin(), Content.end());
     for (size_t At = 0; Width != 0 && At < Content.size(); At += (size_t)Width) {
         uint32 Code = 0;
@@ -151,6 +159,16 @@ bool ReadCharacters(int32 Width, std::span<const uint8> Content, std::string &Te
     return true;
 }
 
+// Copies UTF-8 text into a buffer of Size bytes, cut at the boundary of a
+// character: a cut inside one would leave bytes that are no UTF-8.
+void CopyText(char *Output, std::string_view Text, int32 Size) {
+    if (Size < 1) return;
+    size_t Keep = std::min(Text.size(), (size_t)Size - 1);
+    while (Keep > 0 && Keep < Text.size() && ((uint8)Text[Keep] & 0xC0) == 0x80) Keep--;
+    memcpy(Output, Text.data(), Keep);
+    Output[Keep] = 0;
+}
+
 // A name attribute's text in UTF-8, its characters read as openssl shows
 // them. A zero character inside the value would cut the text short,
 // so that "good.example\0.evil" read as "good.example": such a value is
@@ -161,10 +179,10 @@ bool ParseNameText(ASN1 *Value, char *Text, int32 Size) {
     uint8 Tag = 0;
     ASN1_GetTag(Value, &Tag);
     const int32 Width = CharacterWidth(Tag);
-    if ((Bytes == nullptr && Length != 0) || Width < 0 || (Width > 1 && Length % Width != 0)) return false;
+    if (Bytes == nullptr && Length != 0) return false;
     std::string Utf8;
     if (!ReadCharacters(Width, {Bytes, (size_t)Length}, Utf8) || Utf8.find('\0') != std::string::npos) return false;
-    String_CopyLength(Text, Utf8.c_str(), Size);
+    CopyText(Text, Utf8, Size);
     return true;
 }
 
@@ -282,8 +300,7 @@ std::string X500_MatchValue(uint8 Tag, std::span<const uint8> Content, std::span
     const int32 Width = Tag == 0x12 ? -1 : CharacterWidth(Tag);
     const auto AsWhole = [&] { return std::string(1, '\1') + std::string(Whole.begin(), Whole.end()); };
     std::string Text;
-    if (Width < 0 || (Width > 1 && Content.size() % (size_t)Width != 0) || !ReadCharacters(Width, Content, Text))
-        return AsWhole();
+    if (!ReadCharacters(Width, Content, Text)) return AsWhole();
     std::string Folded(1, '\0');
     bool Space = false;
     for (char Ch : Text) {
@@ -416,6 +433,8 @@ void ResetParsed(X509 *Handle) {
     Handle->SubjectKeyId = Handle->AuthorityKeyId = nullptr;
     Handle->SubjectNameLength = Handle->IssuerNameLength = Handle->NameConstraintsLength = Handle->AltNamesLength = 0;
     Handle->SubjectKeyIdLength = Handle->AuthorityKeyIdLength = 0;
+    X509Path_FreeNameFacts(Handle->NameFacts);
+    Handle->NameFacts = nullptr;
     for (X500 *Name : {Handle->Issuer, Handle->Subject}) ClearName(Name);
     BigInt_Reset(Handle->Serial);
     CryptAsymmetric_Release(&Handle->Key);
@@ -482,9 +501,8 @@ bool ReadExtensionValue(X509 *Handle, const char *Oid, ASN1 *Inner) {
     if (strcmp(Oid, OidKeyUsage) == 0) return ReadKeyUsage(Handle, Inner);
     if (strcmp(Oid, OidSubjectAltName) == 0)
         return ReadList(Inner, IsGeneralName) && Keep(Handle->AltNames, Handle->AltNamesLength);
-    if (strcmp(Oid, OidNameConstraints) == 0)
-        return X509Path_ConstraintsReadable({ASN1_GetNodePtr(Inner), (size_t)ASN1_GetNodeSize(Inner)}) &&
-               Keep(Handle->NameConstraints, Handle->NameConstraintsLength);
+    // Read with the names once the whole certificate is (X509Path_ReadNameFacts).
+    if (strcmp(Oid, OidNameConstraints) == 0) return Keep(Handle->NameConstraints, Handle->NameConstraintsLength);
     // The key identifiers only order the candidates for an issuer, so one
     // that is absent or unreadable is left empty rather than refused.
     auto KeepContent = [](ASN1 *Node, uint8 Want, const uint8 *&Bytes, uint32 &Length) {
@@ -565,6 +583,7 @@ bool ReadExtensions(X509 *Handle, ASN1 *Tagged) {
 }
 
 int32 X509_BuildInt(X509 *Handle) {
+    X509_ParseCounts().Certificates++;
     ResetParsed(Handle);
     ASN1_Reset(Handle->Parser);
     // A certificate is read as DER and nothing else. Every other encoding of
@@ -671,6 +690,10 @@ int32 X509_BuildInt(X509 *Handle) {
         Last = Tag;
         if (Tag == 0xA3 && !ReadExtensions(Handle, Optional)) return FALSE;
     }
+    Handle->NameFacts = X509Path_ReadNameFacts(
+        {Handle->SubjectName, Handle->SubjectNameLength}, X500_GetMatchKey(Handle->Subject),
+        {Handle->AltNames, Handle->AltNamesLength}, {Handle->NameConstraints, Handle->NameConstraintsLength});
+    if (Handle->NameFacts == nullptr) return Refuse(Handle, "extension %s does not parse", OidNameConstraints);
     // With an empty subject the names the certificate answers for are all
     // in its subjectAltName, which a reader must not be free to skip.
     if (Handle->Subject->KeyLength == 0 && !Handle->AltNamesCritical)
@@ -774,7 +797,7 @@ int32 X500_Build(X500 *Handle, ASN1 *Name) {
     int32 X500_Get##Field(X500 *Handle, char *Output, int32 Size) {      \
         X500_Check(Handle);                                              \
         Debug_CheckPointer(Output);                                      \
-        String_CopyLength(Output, Handle->Field, Size);                  \
+        CopyText(Output, Handle->Field, Size);                           \
         return TRUE;                                                     \
     }
 X500_GETTER(O)
@@ -846,6 +869,7 @@ int32 X509_Delete(X509 **Handle) {
     X500_Release(&Certificate->Subject);
     ASN1_Delete(&Certificate->Parser);
     CryptAsymmetric_Release(&Certificate->Key);
+    X509Path_FreeNameFacts(Certificate->NameFacts);
     Memory_Delete(*Handle);
     return TRUE;
 }
@@ -1026,7 +1050,7 @@ int32 X509_Dump(X509 *Handle) {
                  {"Organization Unit - %s", Handle->Subject->OU}};
     for (const auto &Name : Names) {
         if (Name.Value[0] == 0) continue;
-        String_CopyLength(Text, Name.Value, (int32)sizeof(Text));
+        CopyText(Text, Name.Value, (int32)sizeof(Text));
         X509_Print(Handle, Name.Format, Text);
     }
     char Serial[2 * 1024 + 1] = "";
@@ -1051,7 +1075,8 @@ bool X509_GetPathFacts(X509 *Handle, X509PathFacts &Facts) {
     Facts.PathLength = Handle->PathLength;
     Facts.UnknownCritical = Handle->UnknownCritical != 0;
     Facts.SignatureHash = Handle->SignatureHash;
-    return true;
+    Facts.Names = Handle->NameFacts;
+    return Handle->NameFacts != nullptr;
 }
 
 int32 X509_GetRefusal(X509 *Handle, const char **Reason) {

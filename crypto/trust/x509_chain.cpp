@@ -202,6 +202,12 @@ int32 X509Chain_Add(X509Chain *Handle, X509 *Certificate) {
     return TRUE;
 }
 
+void X509Chain_Take(X509Chain *Handle, X509 **Certificate) {
+    Debug_CheckPointer(Certificate);
+    Entries(Handle).push_back(*Certificate);
+    *Certificate = nullptr;
+}
+
 int32 X509Chain_Build(X509Chain *Handle, ASN1 *Node) {
     X509Chain_Reset(Handle);
     int32 Count = 0;

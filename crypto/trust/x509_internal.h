@@ -11,6 +11,11 @@
 #include "crypto/digests/hash.h"
 #include "crypto/trust/x509.h"
 
+// What the name-constraint checks compare of a certificate (x509_path.cpp):
+// its names and its NameConstraints' subtrees, read once when it is built,
+// so that no check made on it parses them again.
+struct X509NameFacts;
+
 struct X509PathFacts {
     std::span<const uint8> Subject, Issuer;  // whole Name elements
     std::span<const uint8> NameConstraints;  // the NameConstraints SEQUENCE; empty when absent
@@ -21,6 +26,7 @@ struct X509PathFacts {
     int32 PathLength = -1;                   // -1 without a pathLenConstraint
     bool UnknownCritical = false;            // a critical extension this reader does not understand
     const HashInterface *SignatureHash = nullptr;
+    const X509NameFacts *Names = nullptr;    // null for a certificate never built
 };
 
 // False for a certificate that was never built.
@@ -32,9 +38,24 @@ bool X509_GetPathFacts(X509 *Handle, X509PathFacts &Facts);
 // signature or a certificate that was never built.
 std::vector<std::string> X509_EcdsaTwins(X509 *Handle);
 
-// True when Whole is one NameConstraints SEQUENCE that the path checks can
-// read (x509_path.cpp).
-bool X509Path_ConstraintsReadable(std::span<const uint8> Whole);
+// Reads the name facts of a certificate from its subject (the Name's DER
+// and match key), its subjectAltName's GeneralNames and its NameConstraints
+// SEQUENCE (each empty when absent): null when the constraints cannot be
+// read, which fails the certificate. Names that cannot be read fail only a
+// path on which an issuer constrains them. Freed by X509Path_FreeNameFacts.
+X509NameFacts *X509Path_ReadNameFacts(std::span<const uint8> Subject, std::string_view SubjectKey,
+                                      std::span<const uint8> AltNames, std::span<const uint8> NameConstraints);
+void X509Path_FreeNameFacts(X509NameFacts *Facts);
+
+// What this thread has parsed since it started: certificates built, name
+// facts read, host names checked. Tests read them to see that a trust
+// decision parses nothing its certificates were built with.
+struct X509ParseCounts {
+    int64 Certificates = 0;
+    int64 NameFacts = 0;
+    int64 HostNameChecks = 0;
+};
+X509ParseCounts &X509_ParseCounts();
 
 // An attribute value of a Name as name matching compares it (RFC 5280 7.1,
 // as openssl compares names), given its tag, content and whole encoding: a
@@ -82,6 +103,12 @@ class X509DecisionScope {
 // X509Chain_CheckPath without the name constraints: what every partial path
 // of a search is held to, at a cost that grows with its length alone.
 bool X509Path_CheckStructure(X509 *const *Path, int32 Count);
+
+typedef struct X509Chain X509Chain;
+// Appends a certificate the caller built, handing over its reference (the
+// handle is cleared): X509Chain_Add without the copy, so that a chain read
+// from outside (a JWS "x5c") parses each certificate once.
+void X509Chain_Take(X509Chain *Handle, X509 **Certificate);
 
 // The work and refusal of the last X509Chain_VerifyX509 on this thread ("" when it trusted).
 struct X509DecisionReport {

@@ -4,13 +4,14 @@
 #include <string.h>
 
 #include <algorithm>
+#include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "crypto/digests/md2.h"
 #include "crypto/digests/md4.h"
 #include "crypto/digests/md5.h"
-#include "crypto/keys/asn1.h"
 #include "crypto/trust/x509_chain.h"
 #include "crypto/trust/x509_internal.h"
 
@@ -31,37 +32,37 @@ struct Element {
     Bytes Content, Whole;
 };
 
-// The elements of Input, in order, read by the ASN.1 decoder (whose nodes
-// point into Input, so the spans outlive its tree); false when any is
-// malformed.
-bool Children(Bytes Input, std::vector<Element> &Out) {
-    Out.clear();
-    if (Input.empty()) return true;
-    if (Input.size() > (size_t)INT32_MAX) return false;
-    ASN1 *Tree = nullptr;
-    ASN1_Create(&Tree);
-    bool Read = ASN1_Decode(Tree, Input.data(), (int32)Input.size()) != 0;
-    int32 Count = 0;
-    ASN1_GetElementCount(Tree, &Count);
-    for (int32 Index = 0; Read && Index < Count; Index++) {
-        ASN1 *Node = ASN1_GetElement(Tree, Index);
-        Element Each;
-        ASN1_GetTag(Node, &Each.Tag);
-        Each.Content = Bytes(ASN1_GetValuePtr(Node), (size_t)ASN1_GetValueSize(Node));
-        Each.Whole = Bytes(ASN1_GetNodePtr(Node), (size_t)ASN1_GetNodeSize(Node));
-        Out.push_back(Each);
+// The element at the front of Input, which moves past it: a tag of one
+// byte and a definite length of at most four bytes, within Input. The
+// certificate passed the strict DER check when it was built, so a flat read
+// is all its extensions need; no tree is built, whatever their size.
+bool Next(Bytes &Input, Element &Out) {
+    if (Input.size() < 2 || (Input[0] & 0x1F) == 0x1F) return false;
+    size_t Length = Input[1], At = 2;
+    if (Length >= 0x80) {
+        const size_t Count = Length & 0x7F;
+        if (Count == 0 || Count > 4 || Input.size() - At < Count) return false;
+        Length = 0;
+        for (size_t Index = 0; Index < Count; Index++) Length = Length << 8 | Input[At++];
     }
-    ASN1_Release(&Tree);
-    return Read;
-}
-
-// The first element of Input; false when there is none or it is malformed.
-bool First(Bytes Input, Element &Out) {
-    std::vector<Element> All;
-    if (!Children(Input, All) || All.empty()) return false;
-    Out = All[0];
+    if (Length > Input.size() - At) return false;
+    Out.Tag = Input[0];
+    Out.Content = Input.subspan(At, Length);
+    Out.Whole = Input.first(At + Length);
+    Input = Input.subspan(At + Length);
     return true;
 }
+
+// The elements of Input, in order; false when any is malformed.
+bool Children(Bytes Input, std::vector<Element> &Out) {
+    Out.clear();
+    for (Element Each; !Input.empty(); Out.push_back(Each))
+        if (!Next(Input, Each)) return false;
+    return true;
+}
+
+// The one element Input holds; false when it holds another number.
+bool First(Bytes Input, Element &Out) { return Next(Input, Out) && Input.empty(); }
 
 std::string Lower(Bytes Text) {
     std::string Out(Text.begin(), Text.end());
@@ -93,30 +94,89 @@ bool ReadAttributes(Bytes Whole, std::vector<Attribute> &Out) {
 
 bool SameType(Bytes Type, std::span<const uint8> Oid) { return std::equal(Type.begin(), Type.end(), Oid.begin(), Oid.end()); }
 
-// A name of one certificate, as a GeneralName: its tag and content; a
-// dNSName also lower-cased, a directoryName as its match key.
+// The counts a test reads (X509_ParseCounts).
+thread_local X509ParseCounts Counts;
+
+// A host name: labels that are not empty (no leading, trailing or double
+// period), "*" allowed only as the whole first label.
+bool IsHostName(std::string_view Host) {
+    Counts.HostNameChecks++;
+    if (Host.empty() || Host.front() == '.' || Host.back() == '.' || Host.find("..") != std::string_view::npos)
+        return false;
+    const size_t Star = Host.find('*');
+    return Star == std::string_view::npos ||
+           (Star == 0 && Host.size() > 2 && Host[1] == '.' && Host.find('*', 1) == std::string_view::npos);
+}
+
+// A name of one certificate, as a GeneralName, read once for every subtree
+// it meets: its tag and content; a dNSName lower-cased, a directoryName as
+// its match key, an rfc822Name as its host lower-cased with where its "@"
+// stands. A dNSName that is no host name, or an rfc822Name that is no
+// address (one "@" between a local part and a host name, no "*" after it; a
+// quoted "@" is not taken), cannot be compared.
 struct General {
-    uint8 Tag;
+    uint8 Tag = 0;
     Bytes Content;
     std::string Text;
+    size_t At = 0;
+    bool Comparable = true;
 };
 
+// A base of a subtree, read once: as General's text, and for an rfc822Name
+// the whole base lower-cased with where its last "@" stands (npos: none).
 struct Subtree {
-    uint8 Tag;
+    uint8 Tag = 0;
     Bytes Base;
-    std::string Text; // as General's
+    std::string Text;
+    size_t At = std::string::npos;
 };
 
-// The text a name or base is compared by, read once: false for a
-// directoryName that is no readable Name.
-bool Prepare(uint8 Tag, Bytes Content, std::string &Text) {
-    if (Tag == TagDns) Text = Lower(Content);
-    return Tag != TagDirectory || X500_MatchKeyOf(Content, Text);
+// The text a name is compared by: false for a directoryName that is no
+// readable Name.
+bool PrepareName(General &Each) {
+    const std::string_view Raw((const char *)Each.Content.data(), Each.Content.size());
+    switch (Each.Tag) {
+    case TagDns:
+        Each.Text = Lower(Each.Content);
+        Each.Comparable = IsHostName(Each.Text);
+        return true;
+    case TagEmail:
+        Each.At = Raw.find('@');
+        Each.Comparable = Each.At != std::string_view::npos && Each.At != 0 &&
+                          Raw.find('@', Each.At + 1) == std::string_view::npos &&
+                          Raw.find('*', Each.At) == std::string_view::npos && IsHostName(Raw.substr(Each.At + 1));
+        if (Each.Comparable) Each.Text = Lower(Each.Content.subspan(Each.At + 1));
+        return true;
+    case TagDirectory:
+        return X500_MatchKeyOf(Each.Content, Each.Text);
+    default:
+        return true;
+    }
+}
+
+// A directoryName base that is no readable Name holds no name: its text
+// then begins as no match key can (a first RDN of 4 GB).
+void PrepareBase(Subtree &Tree) {
+    if (Tree.Tag == TagDns || Tree.Tag == TagEmail) Tree.Text = Lower(Tree.Base);
+    if (Tree.Tag == TagEmail) Tree.At = Tree.Text.rfind('@');
+    if (Tree.Tag == TagDirectory && !X500_MatchKeyOf(Tree.Base, Tree.Text)) Tree.Text.assign(1, '\xff');
 }
 
 struct Constraints {
     std::vector<Subtree> Permitted, Excluded;
 };
+
+} // namespace
+
+// What the name-constraint checks read of one certificate.
+struct X509NameFacts {
+    bool HasConstraints = false;
+    Constraints Rules;
+    bool NamesReadable = false;
+    std::vector<General> Names, LeafNames;
+};
+
+namespace {
 
 // NameConstraints ::= SEQUENCE { permittedSubtrees [0], excludedSubtrees [1] },
 // each a SEQUENCE OF GeneralSubtree { base, minimum [0] DEFAULT 0, maximum [1] }.
@@ -132,72 +192,47 @@ bool ReadConstraints(Bytes Whole, Constraints &Out) {
             Subtrees.empty())
             return false;
         Last = List.Tag;
+        std::vector<Subtree> &Into = List.Tag == 0xA0 ? Out.Permitted : Out.Excluded;
+        Into.reserve(Subtrees.size());
         for (const Element &Each : Subtrees) {
             if (Each.Tag != 0x30 || !Children(Each.Content, Parts) || Parts.size() != 1) return false;
-            (List.Tag == 0xA0 ? Out.Permitted : Out.Excluded).push_back({Parts[0].Tag, Parts[0].Content, {}});
+            Into.push_back({Parts[0].Tag, Parts[0].Content, {}});
+            PrepareBase(Into.back());
         }
     }
     return true;
 }
 
-// The constraints with their bases prepared; false when one cannot be.
-bool PrepareConstraints(Bytes Whole, Constraints &Out) {
-    if (!ReadConstraints(Whole, Out)) return false;
-    // A directoryName base that is no readable Name holds no name: its
-    // text then begins as no match key can (a first RDN of 4 GB).
-    for (auto *List : {&Out.Permitted, &Out.Excluded})
-        for (Subtree &Tree : *List)
-            if (!Prepare(Tree.Tag, Tree.Base, Tree.Text)) Tree.Text.assign(1, '\xff');
-    return true;
-}
-
-// A host name: labels that are not empty (no leading, trailing or double
-// period), "*" allowed only as the whole first label.
-bool IsHostName(const std::string &Host) {
-    if (Host.empty() || Host.front() == '.' || Host.back() == '.' || Host.find("..") != std::string::npos)
-        return false;
-    const size_t Star = Host.find('*');
-    return Star == std::string::npos || (Star == 0 && Host.size() > 2 && Host[1] == '.' &&
-                                         Host.find('*', 1) == std::string::npos);
-}
-
 // dNSName: the base, or the base with labels added on the left; a base
 // starting with "." needs at least one label added. Letters fold.
-bool MatchDnsLiteral(const std::string &Host, const std::string &Base) {
+bool MatchDnsLiteral(std::string_view Host, std::string_view Base) {
     if (Base.empty()) return true;
     if (Host.size() < Base.size() || Host.compare(Host.size() - Base.size(), Base.size(), Base) != 0) return false;
     return Host.size() == Base.size() || Base[0] == '.' || Host[Host.size() - Base.size() - 1] == '.';
 }
 
-// 1: the subtree holds the name, 0: it does not, -1: not a host name. A
-// wildcard "*.P" stands for every host one label below P: a permitted
-// subtree must hold all of them (it holds P's subtree), an excluded one
-// refuses it when it holds any (P's subtree, or one host "X.P").
-int32 MatchDns(const std::string &Host, const std::string &Base, bool Excluded) {
-    if (!IsHostName(Host)) return -1;
+// 1: the subtree holds the name, 0: it does not. A wildcard "*.P" stands
+// for every host one label below P: a permitted subtree must hold all of
+// them (it holds P's subtree), an excluded one refuses it when it holds any
+// (P's subtree, or one host "X.P").
+int32 MatchDns(std::string_view Host, std::string_view Base, bool Excluded) {
     if (MatchDnsLiteral(Host, Base)) return 1;
     if (!Excluded || Host[0] != '*' || Base.empty() || Base[0] == '.') return 0;
     const size_t Dot = Base.find('.');
-    return Dot != std::string::npos && Base.compare(Dot, std::string::npos, Host, 1, std::string::npos) == 0;
+    return Dot != std::string_view::npos && Base.substr(Dot) == Host.substr(1);
 }
 
 // rfc822Name: a base with "@" is one mailbox (local part with case), a base
 // starting with "." any host below that domain, any other base one host.
-// 0: no match, 1: match, -1: not an address (one "@" between a local part
-// and a host name; a quoted "@" is not taken).
-int32 MatchEmail(Bytes Address, Bytes BaseBytes) {
-    const std::string Mail(Address.begin(), Address.end()), Base(BaseBytes.begin(), BaseBytes.end());
-    const size_t At = Mail.find('@');
-    if (At == std::string::npos || At == 0 || Mail.find('@', At + 1) != std::string::npos ||
-        !IsHostName(Mail.substr(At + 1)) || Mail.find('*', At) != std::string::npos)
-        return -1;
-    const std::string Host = Lower(Address.subspan(At + 1)), LowerBase = Lower(BaseBytes);
-    const size_t BaseAt = Base.rfind('@');
-    if (BaseAt == std::string::npos && !Base.empty() && Base[0] == '.')
-        return Mail.size() > Base.size() && Lower(Address.subspan(Mail.size() - Base.size())) == LowerBase;
-    if (BaseAt == std::string::npos) return Host == LowerBase;
-    if (BaseAt > 0 && (BaseAt != At || Mail.compare(0, At, Base, 0, BaseAt) != 0)) return 0;
-    return Host == LowerBase.substr(BaseAt + 1);
+int32 MatchEmail(const General &Each, const Subtree &Tree) {
+    const std::string_view Host = Each.Text, Base = Tree.Text;
+    if (Tree.At == std::string::npos && !Base.empty() && Base[0] == '.')
+        return Host.size() > Base.size() && Host.compare(Host.size() - Base.size(), Base.size(), Base) == 0;
+    if (Tree.At == std::string::npos) return Host == Base;
+    const std::string_view Mailbox((const char *)Each.Content.data(), Each.At),
+        Local((const char *)Tree.Base.data(), Tree.At);
+    if (Tree.At > 0 && Mailbox != Local) return 0;
+    return Host == Base.substr(Tree.At + 1);
 }
 
 // iPAddress: 4 or 16 bytes against an address and mask of twice that.
@@ -217,11 +252,12 @@ bool MatchDirectory(const std::string &Name, const std::string &Base) {
 }
 
 // 1: the subtree holds the name, 0: it does not, -1: the name cannot be
-// compared (an address without "@").
+// compared.
 int32 Match(const General &Each, const Subtree &Tree, bool Excluded) {
+    if (!Each.Comparable) return -1;
     switch (Each.Tag) {
     case TagDns: return MatchDns(Each.Text, Tree.Text, Excluded);
-    case TagEmail: return MatchEmail(Each.Content, Tree.Base);
+    case TagEmail: return MatchEmail(Each, Tree);
     case TagAddress: return MatchAddress(Each.Content, Tree.Base);
     case TagDirectory: return MatchDirectory(Each.Text, Tree.Text);
     default: return -1;
@@ -268,33 +304,35 @@ bool LooksLikeHost(const Element &Value) {
 }
 
 // The names a certificate answers for under an issuer's constraints: its
-// subject (when not empty) and the subject's e-mail attributes, every
-// alternative name, and for the leaf without dNSName entries each common
-// name that reads as a host name.
-bool ReadNames(X509 *Certificate, const X509PathFacts &Facts, bool Leaf, std::vector<General> &Names) {
+// subject (when not empty) and the subject's e-mail attributes and every
+// alternative name in Names; as a leaf without dNSName entries, also each
+// common name that reads as a host name, in LeafNames.
+bool ReadNames(Bytes SubjectName, std::string_view SubjectKey, Bytes AltNames, std::vector<General> &Names,
+               std::vector<General> &LeafNames) {
     std::vector<Attribute> Subject;
-    if (!ReadAttributes(Facts.Subject, Subject)) return false;
-    X500 *SubjectName = nullptr;
-    X509_GetSubjectHandle(Certificate, &SubjectName);
-    const std::string_view Key = X500_GetMatchKey(SubjectName);
-    if (!Key.empty()) Names.push_back({TagDirectory, Facts.Subject, std::string(Key)});
+    if (!ReadAttributes(SubjectName, Subject)) return false;
+    if (!SubjectKey.empty()) Names.push_back({TagDirectory, SubjectName, std::string(SubjectKey)});
     for (const Attribute &Each : Subject)
         if (SameType(Each.Type, OidEmailAddress)) Names.push_back({TagEmail, Each.Value.Content, {}});
     bool HasDns = false;
     std::vector<Element> Entries;
-    if (!Facts.AltNames.empty()) {
+    if (!AltNames.empty()) {
         Element Sequence;
-        if (!First(Facts.AltNames, Sequence) || !Children(Sequence.Content, Entries)) return false;
+        if (!First(AltNames, Sequence) || !Children(Sequence.Content, Entries)) return false;
     }
+    Names.reserve(Names.size() + Entries.size());
     for (const Element &Entry : Entries) {
         Names.push_back({Entry.Tag, Entry.Content, {}});
-        if (!Prepare(Entry.Tag, Entry.Content, Names.back().Text)) return false;
         HasDns = HasDns || Entry.Tag == TagDns;
     }
-    if (Leaf && !HasDns)
+    if (!HasDns)
         for (const Attribute &Each : Subject)
             if (SameType(Each.Type, OidCommonName) && LooksLikeHost(Each.Value))
-                Names.push_back({TagDns, Each.Value.Content, Lower(Each.Value.Content)});
+                LeafNames.push_back({TagDns, Each.Value.Content, {}});
+    for (auto *List : {&Names, &LeafNames})
+        for (General &Each : *List)
+            if (Each.Tag != TagDirectory || Each.Text.empty())
+                if (!PrepareName(Each)) return false;
     return true;
 }
 
@@ -344,31 +382,32 @@ bool CheckStructure(const std::vector<X509 *> &Path, std::vector<X509PathFacts> 
 }
 
 // An issuer's name constraints bind every certificate below it, except
-// self-issued ones other than the leaf. Each certificate's names and each
-// issuer's constraints are read once; every name is compared with every
-// subtree, and the comparisons are paid for before they are made.
+// self-issued ones other than the leaf. Every name and every subtree was
+// read when its certificate was built; here every name is compared with
+// every subtree, and the comparisons are paid for before they are made.
 bool CheckNameConstraints(const std::vector<X509 *> &Path, const std::vector<X509PathFacts> &Facts,
                           X509DecisionWork &Work) {
     const size_t Count = Path.size();
-    std::vector<std::vector<General>> Names(Count);
-    std::vector<bool> Read(Count, false);
     for (size_t Index = 1; Index < Count; Index++) {
-        if (Facts[Index].NameConstraints.empty()) continue;
-        Constraints Rules;
-        if (!PrepareConstraints(Facts[Index].NameConstraints, Rules)) return false;
-        const int64 Subtrees = (int64)(Rules.Permitted.size() + Rules.Excluded.size());
+        const X509NameFacts *Issuer = Facts[Index].Names;
+        if (Issuer == nullptr || !Issuer->HasConstraints) continue;
+        const int64 Subtrees = (int64)(Issuer->Rules.Permitted.size() + Issuer->Rules.Excluded.size());
         for (size_t Below = 0; Below < Index; Below++) {
             if (Below > 0 && SelfIssued(Path[Below])) continue;
-            if (!Read[Below] && !ReadNames(Path[Below], Facts[Below], Below == 0, Names[Below])) return false;
-            Read[Below] = true;
-            const int64 Cost = (int64)Names[Below].size() * Subtrees;
+            const X509NameFacts *Subject = Facts[Below].Names;
+            if (Subject == nullptr || !Subject->NamesReadable) return false;
+            const size_t Names = Subject->Names.size() + (Below == 0 ? Subject->LeafNames.size() : 0);
+            const int64 Cost = (int64)Names * Subtrees;
             if (Work.NameComparisons + Cost > X509CHAIN_MAX_NAME_COMPARISONS) {
                 Work.NamesSpent = true;
                 return false;
             }
             Work.NameComparisons += Cost;
-            for (const General &Each : Names[Below])
-                if (!Allowed(Each, Rules)) return false;
+            for (const General &Each : Subject->Names)
+                if (!Allowed(Each, Issuer->Rules)) return false;
+            if (Below == 0)
+                for (const General &Each : Subject->LeafNames)
+                    if (!Allowed(Each, Issuer->Rules)) return false;
         }
     }
     return true;
@@ -385,10 +424,19 @@ bool X509Path_CheckStructure(X509 *const *Given, int32 GivenCount) {
     return Collapse(Given, GivenCount, Path) && CheckStructure(Path, Facts);
 }
 
-bool X509Path_ConstraintsReadable(Bytes Whole) {
-    Constraints Rules;
-    return ReadConstraints(Whole, Rules);
+X509NameFacts *X509Path_ReadNameFacts(Bytes Subject, std::string_view SubjectKey, Bytes AltNames,
+                                      Bytes NameConstraints) {
+    Counts.NameFacts++;
+    auto Facts = std::make_unique<X509NameFacts>();
+    Facts->HasConstraints = !NameConstraints.empty();
+    if (Facts->HasConstraints && !ReadConstraints(NameConstraints, Facts->Rules)) return nullptr;
+    Facts->NamesReadable = ReadNames(Subject, SubjectKey, AltNames, Facts->Names, Facts->LeafNames);
+    return Facts.release();
 }
+
+void X509Path_FreeNameFacts(X509NameFacts *Facts) { delete Facts; }
+
+X509ParseCounts &X509_ParseCounts() { return Counts; }
 
 int32 X509Chain_CheckPath(X509 *const *Given, int32 GivenCount) {
     std::vector<X509 *> Path;

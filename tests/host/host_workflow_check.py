@@ -703,6 +703,8 @@ def case_signed_http():
             write(directory, alg + ".jws", ".".join((head, payload, b64url(os.urandom(64)))))
         head = b64url(json.dumps({"alg": "ES256", "x5c": certificate, "crit": ["exp"]}).encode())
         write(directory, "crit.jws", ".".join((head, payload, signature)))
+        head = b64url(json.dumps({"alg": "ES256", "x5c": certificate * 33}).encode())
+        write(directory, "long.jws", ".".join((head, payload, signature)))
         refused = {"unsigned.jws": "Document is not signed",
                    "changed.jws": "Document signature does not verify: the document was changed after it was signed",
                    "stranger.jws": 'Document signer is not trusted by the store "app"',
@@ -710,7 +712,9 @@ def case_signed_http():
                    "early.jws": 'Document is not valid before %s ("nbf")' % utc(early),
                    "PS384.jws": "Document signature algorithm is not supported: PS384",
                    "EdDSA.jws": "Document signature algorithm is not supported: EdDSA",
-                   "crit.jws": 'Document signature header is refused: its extension "crit" is not supported'}
+                   "crit.jws": 'Document signature header is refused: its extension "crit" is not supported',
+                   "long.jws": 'Document signature header is refused: its "x5c" holds more than 32 certificates, '
+                               'the most a path may have'}
         config = os.path.join(directory, "demo-app.json")
         peer = Peer(directory)
         try:

@@ -23,8 +23,10 @@
 #include "crypto/digests/sha256.h"
 #include "crypto/trust/platform_trust.h"
 #include "crypto/trust/cert_store_thumbprint.h"
+#include "crypto/trust/jws.h"
 #include "crypto/trust/x509_chain.h"
 #include "crypto/trust/x509_internal.h"
+#include "runtime/text/base64.h"
 #include "tests/support/certificates.h"
 #include "tests/support/requirement.h"
 #include "tests/support/runtime.h"
@@ -161,6 +163,79 @@ TEST(X509ChainBudgetTest, CrowdedNameConstraintsCostNothingUnanchoredAndOneBudge
     EXPECT_TRUE(Last.Work.NamesSpent);
     EXPECT_LE(Last.Work.NameComparisons, X509CHAIN_MAX_NAME_COMPARISONS);
     EXPECT_NE(Last.Refusal.find("name comparisons"), std::string::npos) << Last.Refusal;
+}
+
+} // namespace
+
+namespace {
+
+std::string Base64Of(const std::string &Bytes, bool Url) {
+    std::string Text(Bytes.size() * 2 + 8, '\0');
+    int32 Written = 0;
+    (Url ? Base64_UrlEncode : Base64_Encode)(Bytes.data(), (int32)Bytes.size(), Text.data(), (int32)Text.size(),
+                                             &Written);
+    Text.resize((size_t)Written);
+    return Text;
+}
+
+// A decision parses nothing its certificates were built with: the platform
+// store is handed the chain walk's own certificates however often the walk
+// asks, every name and subtree a constraint check compares was read by the
+// build, and an "x5c" is parsed once a certificate. Counted, not timed, on a
+// chain of 32 (make_constrained_chain.py: 50 subtrees a CA, 5 names a
+// certificate) that reaches no anchor, then anchored at its top.
+TEST(X509ChainBudgetTest, ADecisionParsesEachCertificateOnce) {
+    SKIP_UNLESS(HavePythonModule("cryptography"), "python3-cryptography is missing");
+    TempDirectory Temp;
+    ASSERT_EQ(system((RUNTIME_PYTHON " " RUNTIME_SOURCE_DIR "/tests/crypto/trust/make_constrained_chain.py " + Temp.Path +
+                      " 32 50 5").c_str()),
+              0);
+    const std::vector<std::string> All = PlatformTrust_ReadBundle(ReadFile(Temp / "chain.pem"));
+    ASSERT_EQ(All.size(), 32u);
+    X509Chain *Chain = nullptr;
+    X509Chain_Create(&Chain);
+    for (const std::string &Der : All) {
+        X509 *Each = nullptr;
+        X509_Create(&Each);
+        ASSERT_TRUE(X509_BuildFromBuffer(Each, Der.data(), (uint32)Der.size()));
+        X509Chain_Add(Chain, Each);
+        X509_Release(&Each);
+    }
+    X509 *Leaf = nullptr;
+    X509Chain_Get(Chain, 0, &Leaf);
+    const X509ParseCounts &Counts = X509_ParseCounts();
+    std::string Header = "{\"alg\":\"ES256\",\"x5c\":[";
+    for (const std::string &Der : All) Header += (&Der == &All[0] ? "\"" : ",\"") + Base64Of(Der, false) + "\"";
+    const std::string Signed = Base64Of(Header + "]}", true) + "." + Base64Of("{}", true) + "." +
+                               Base64Of(std::string(64, '\1'), true);
+    for (const bool Anchored : {false, true}) {
+        SCOPED_TRACE(Anchored ? "anchored at its top" : "reaching no anchor");
+        WriteCertificatesPem(Temp / "anchors.pem",
+                             {Anchored ? All.back() : ReadFile(RUNTIME_SOURCE_DIR "/tests/crypto/certs/rsa_root.der")});
+        PlatformAnchors Platform(Temp / "anchors.pem");
+        int32 Denied = 0;
+        Platform_AuthenticateCertificate(All[0].data(), (int32)All[0].size(), 0, &Denied); // loads the anchors
+        const X509ParseCounts Before = Counts;
+        EXPECT_EQ(X509Chain_VerifyX509(Chain, Leaf, Platform.Interface), (int32)Anchored);
+        // Anchored, the store builds its anchor once to check its signature,
+        // which reads the anchor's 5 host names; nothing else is read.
+        EXPECT_EQ(Counts.Certificates - Before.Certificates, Anchored ? 1 : 0);
+        EXPECT_EQ(Counts.NameFacts - Before.NameFacts, Anchored ? 1 : 0);
+        EXPECT_EQ(Counts.HostNameChecks - Before.HostNameChecks, Anchored ? 5 : 0);
+        EXPECT_EQ(X509Chain_LastDecision().Work.NameComparisons > 0, Anchored);
+
+        Dictionary *Document = nullptr;
+        Dictionary_Create(&Document);
+        JSON *Json = nullptr;
+        JSON_Create(&Json);
+        JSON_SetDictionaryHandle(Json, Document);
+        const X509ParseCounts Start = Counts;
+        EXPECT_FALSE(JWS_Decode(Json, nullptr, Platform.Interface, Signed.data(), (int32)Signed.size(), 1));
+        EXPECT_EQ(Counts.Certificates - Start.Certificates, 32 + (Anchored ? 1 : 0));
+        JSON_Release(&Json);
+        Dictionary_Release(&Document);
+    }
+    X509Chain_Release(&Chain);
 }
 
 } // namespace

@@ -19,6 +19,7 @@
 #include "crypto/trust/platform_trust.h"
 #include "crypto/trust/x509.h"
 #include "crypto/trust/x509_chain.h"
+#include "crypto/trust/x509_internal.h"
 #include "tests/support/certificates.h"
 #include "tests/support/python.h"
 #include "tests/support/requirement.h"
@@ -266,6 +267,57 @@ TEST_F(X509StrictTest, NamesWithUtf8StringsThatAreNotUtf8) {
         EXPECT_EQ(X500_Build(Name, ASN1_GetElement(Tree, 0)), (int32)C.Readable) << C.Hex;
         X500_Release(&Name);
         ASN1_Delete(&Tree);
+    }
+}
+
+// A name's text is kept to 320 bytes of UTF-8, cut where a character
+// begins (Latin-1 and UCS-2 text grow as UTF-8), and so is every copy out
+// to a smaller buffer. A string that ends inside a character is no text:
+// compared as its encoding.
+TEST_F(X509StrictTest, NameTextIsCutBetweenCharacters) {
+    const auto Encode = [](char Tag, const std::string &Content) {
+        const size_t Size = Content.size();
+        return Tag + (Size < 128 ? std::string(1, (char)Size) : std::string{'\x82', (char)(Size >> 8), (char)Size}) +
+               Content;
+    };
+    const auto Times = [](const std::string &Text, size_t Count) {
+        std::string Out;
+        for (size_t Index = 0; Index < Count; Index++) Out += Text;
+        return Out;
+    };
+    const std::string Euro = "\xE2\x82\xAC", Accent = "\xC3\xA9";
+    const struct {
+        char Tag;
+        std::string Value, Text, Short; // Short: the text copied into 4 bytes
+    } Cases[] = {
+        {'\x14', "a" + std::string(200, '\xE9'), "a" + Times(Accent, 159), "a" + Accent},
+        {'\x1E', std::string("\0a", 2) + Times(std::string("\0\xE9", 2), 200), "a" + Times(Accent, 159), "a" + Accent},
+        {'\x0C', std::string(318, 'a') + Euro, std::string(318, 'a'), "aaa"},
+        {'\x0C', std::string(317, 'a') + Euro, std::string(317, 'a') + Euro, "aaa"},
+        {'\x0C', Euro + Euro, Euro + Euro, Euro},
+        {'\x0C', "a" + Euro, "a" + Euro, "a"},
+    };
+    for (const auto &C : Cases) {
+        SCOPED_TRACE(C.Text.size());
+        const std::string Der = Encode('\x30', Encode('\x31', Encode('\x30', FromHex("0603550403") + Encode(C.Tag, C.Value))));
+        ASN1 *Tree = nullptr;
+        X500 *Name = nullptr;
+        ASN1_Create(&Tree);
+        X500_Create(&Name);
+        ASSERT_EQ(ASN1_Decode(Tree, Der.data(), (int32)Der.size()), 1);
+        ASSERT_EQ(X500_Build(Name, ASN1_GetElement(Tree, 0)), 1);
+        char Text[X500_MAX_TEXT_LENGTH + 1], Short[4];
+        X500_GetCN(Name, Text, (int32)sizeof(Text));
+        X500_GetCN(Name, Short, (int32)sizeof(Short));
+        EXPECT_EQ(std::string(Text), C.Text);
+        EXPECT_EQ(std::string(Short), C.Short);
+        X500_Release(&Name);
+        ASN1_Delete(&Tree);
+    }
+    for (const char *Partial : {"A\xC3", "\xE2\x82", "\xF0\x9F\x98"}) {
+        const std::string Content = Partial, Whole = Encode('\x0C', Content);
+        const auto Bytes = [](const std::string &Text) { return std::span<const uint8>((const uint8 *)Text.data(), Text.size()); };
+        EXPECT_EQ(X500_MatchValue(0x0C, Bytes(Content), Bytes(Whole)), "\1" + Whole) << Partial;
     }
 }
 
