@@ -30,6 +30,8 @@ std::string Special(int32 Id) {
 } // namespace
 
 TEST(PlatformFolder, FixedAndCoincidingIds) {
+    TempDirectory Own; // so that no folder of the program's own is made for the temporary ids
+    ScopedEnv Tmpdir("TMPDIR", Own.Path.c_str());
     EXPECT_EQ(Special(13), "/var/run/");
     EXPECT_EQ(Special(15), "/");
     std::string Shared = Special(11);
