@@ -124,6 +124,19 @@ void RemoveStale(int Place) {
     }
 }
 
+// Writes all of Text; 0, else the error of the call that failed.
+int WriteAll(int Fd, const char *Text, size_t Length) {
+    while (Length > 0) {
+        const ssize_t Count = write(Fd, Text, Length);
+        if (Count < 0 && errno == EINTR) continue;
+        if (Count < 0) return errno;
+        if (Count == 0) return EIO;
+        Text += Count;
+        Length -= (size_t)Count;
+    }
+    return 0;
+}
+
 // The place for the folder, open; its path in Path. -1 with the reason.
 int ChoosePlace(std::string *Path, std::string *Reason) {
     std::string Refused;
@@ -184,22 +197,28 @@ int32 HandOverFile_Write(const char *Text, HandOverFile **Handle, char *Reason, 
         close(PlaceFd);
         return Fail("cannot make the hand-over folder in " + Place + ": " + strerror(Error));
     }
+    const int Folder = openat(PlaceFd, Name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    struct stat Info {};
+    if (Folder < 0 || fstat(Folder, &Info) != 0) {
+        // Nobody else may rename or fill it in this place, so the empty
+        // folder under that name is still the one just made.
+        Error = errno;
+        if (Folder >= 0) close(Folder);
+        unlinkat(PlaceFd, Name.c_str(), AT_REMOVEDIR);
+        close(PlaceFd);
+        return Fail("cannot open the hand-over folder in " + Place + ": " + strerror(Error));
+    }
     auto File = new HandOverFile;
     File->Place = PlaceFd;
-    File->Name = Name;
-    File->Path = Place + (Place.back() == '/' ? "" : "/") + Name + "/" + FileName;
-    File->Folder = openat(PlaceFd, Name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    struct stat Info {};
-    int Fd = -1;
-    const size_t Length = strlen(Text);
-    const int Flags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
-    bool Written = File->Folder >= 0 && fstat(File->Folder, &Info) == 0 &&
-                   (Fd = openat(File->Folder, FileName, Flags, 0600)) >= 0 && write(Fd, Text, Length) == (ssize_t)Length;
-    Error = errno;
-    if (Fd >= 0) Written = close(Fd) == 0 && Written;
+    File->Folder = Folder;
     File->Device = Info.st_dev;
     File->Inode = Info.st_ino;
-    if (!Written) {
+    File->Name = Name;
+    File->Path = Place + (Place.back() == '/' ? "" : "/") + Name + "/" + FileName;
+    const int Fd = openat(Folder, FileName, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    Error = Fd < 0 ? errno : WriteAll(Fd, Text, strlen(Text));
+    if (Fd >= 0 && close(Fd) != 0 && Error == 0) Error = errno;
+    if (Error != 0) {
         HandOverFile_Remove(&File);
         return Fail("cannot write the hand-over file in " + Place + ": " + strerror(Error));
     }

@@ -6,7 +6,10 @@
 // $XDG_STATE_HOME. Applications go to "/opt/" and the machine-wide shared
 // data to "/var/lib/Shared/"; the system folder keeps its fixed name
 // "/System/" (and its drive "/"), which stored configuration may name.
-// Nothing here keeps state or logs, except the fatal stop for a bad id.
+// The temporary folder is one no other user can write in (see
+// TempDirectory). Nothing here keeps state or logs, except the fatal stop for
+// a bad id and the one line on stderr telling why a temporary folder is not
+// used.
 #include <dlfcn.h>
 #include <errno.h>
 #include <link.h>
@@ -14,9 +17,12 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -103,12 +109,6 @@ Answer UserDirectory(std::string_view Key, const char *HomeDefault) {
     return WithSlash(*Home + HomeDefault);
 }
 
-Answer TempDirectory() {
-    const char *Value = getenv("TMPDIR");
-    if (Value != nullptr && Value[0] != 0) return WithSlash(Value);
-    return WithSlash(P_tmpdir);
-}
-
 Answer CurrentDirectory() {
     std::vector<char> Scratch(4096);
     if (getcwd(Scratch.data(), Scratch.size()) == nullptr) return std::nullopt;
@@ -120,6 +120,89 @@ Answer ExecutableFile() {
     ssize_t Count = readlink("/proc/self/exe", Scratch.data(), Scratch.size() - 1);
     if (Count <= 0 || (size_t)Count >= Scratch.size() - 1) return std::nullopt;
     return std::string(Scratch.data(), (size_t)Count);
+}
+
+// Tells on stderr, once for each text, why a folder is not used for
+// temporary files: the answer moves elsewhere, and the user should know why.
+void TellOnce(const std::string &Text) {
+    static std::mutex Lock;
+    static std::set<std::string> Told;
+    std::lock_guard<std::mutex> Guard(Lock);
+    if (Told.insert(Text).second) fprintf(stderr, "%s: %s\n", program_invocation_short_name, Text.c_str());
+}
+
+std::string WithoutSlash(std::string Path) {
+    while (Path.size() > 1 && Path.back() == '/') Path.pop_back();
+    return Path;
+}
+
+// Why the folder at Path is not one of this user's own that no one else may
+// write in (or, with Private, have any right on); nullptr when it is. The
+// folder itself is looked at, never what a link at its name points to.
+const char *NotOwnFolder(const std::string &Path, bool Private) {
+    struct stat Info {};
+    if (Path.empty() || Path[0] != '/') return "it is not an absolute path";
+    if (lstat(WithoutSlash(Path).c_str(), &Info) != 0) return errno == ENOENT ? "it does not exist" : strerror(errno);
+    if (S_ISLNK(Info.st_mode)) return "it is a link";
+    if (!S_ISDIR(Info.st_mode)) return "it is not a folder";
+    if (Info.st_uid != geteuid()) return "it belongs to another user";
+    if ((Info.st_mode & (Private ? 077 : 022)) != 0)
+        return Private ? "other users have rights on it" : "other users may write in it";
+    return nullptr;
+}
+
+// The name of this program's own temporary folder: its file name without
+// extension, and "-tmp".
+std::string OwnFolderName() {
+    Answer File = ExecutableFile();
+    std::string Name = File ? File->substr(File->rfind('/') + 1) : "";
+    if (size_t Dot = Name.rfind('.'); Dot != std::string::npos && Dot > 0) Name.resize(Dot);
+    return (Name.empty() ? std::string("runtime") : Name) + "-tmp";
+}
+
+// The per-user temporary folder: one in which no other user can write or
+// create names, since documents and pipes use fixed names in it (a sticky
+// shared folder such as /tmp is not enough: another user could take such a
+// name first). $TMPDIR when it is such a folder; else a 0700 folder of this
+// program's own under $XDG_RUNTIME_DIR, else under the cache folder, whose
+// parent must itself be of this user's alone, so that nobody else can make
+// the name first.
+Answer TempDirectory() {
+    const char *Value = getenv("TMPDIR");
+    if (Value != nullptr && Value[0] != 0) {
+        const char *Why = NotOwnFolder(Value, false);
+        if (Why == nullptr) return WithSlash(Value);
+        TellOnce(std::string("TMPDIR=") + Value + " is not used for temporary files: " + Why);
+    }
+    const char *Runtime = getenv("XDG_RUNTIME_DIR");
+    Answer Cache = BaseDirectory("XDG_CACHE_HOME", ".cache");
+    struct Candidate {
+        std::string Name, Parent;
+        bool Make; // the parent may be made
+    };
+    std::vector<Candidate> Candidates;
+    if (Runtime != nullptr && Runtime[0] != 0) Candidates.push_back({"XDG_RUNTIME_DIR", Runtime, false});
+    if (Cache) Candidates.push_back({"the cache folder", *Cache, true});
+    const std::string Own = OwnFolderName();
+    for (const Candidate &Each : Candidates) {
+        if (Each.Make && Each.Parent[0] == '/') mkdir(WithoutSlash(Each.Parent).c_str(), 0700);
+        if (const char *Why = NotOwnFolder(Each.Parent, false)) {
+            TellOnce(Each.Name + " (" + Each.Parent + ") is not used for temporary files: " + Why);
+            continue;
+        }
+        const std::string Folder = WithSlash(Each.Parent) + Own;
+        if (mkdir(Folder.c_str(), 0700) != 0 && errno != EEXIST) {
+            TellOnce(Folder + " cannot be made for temporary files: " + strerror(errno));
+            continue;
+        }
+        if (const char *Why = NotOwnFolder(Folder, true)) {
+            TellOnce(Folder + " is not used for temporary files: " + Why);
+            continue;
+        }
+        return WithSlash(Folder);
+    }
+    TellOnce("no folder for temporary files: TMPDIR, XDG_RUNTIME_DIR and the cache folder are all unusable");
+    return std::nullopt;
 }
 
 void *MainProgramHandle() {

@@ -156,6 +156,8 @@ def attacker(mode, *rest):
     if mode == "scan":  # every command line and environment it may read
         directory, found, passes = rest[0], set(), 0
         while not os.path.exists(os.path.join(directory, "stop")):
+            # Only whole passes made while the elevator waits count.
+            launched = os.path.exists(os.path.join(directory, "launched"))
             for pid in filter(str.isdigit, os.listdir("/proc")):
                 text = b""
                 for name in ("cmdline", "environ"):
@@ -165,8 +167,8 @@ def attacker(mode, *rest):
                         pass
                 if directory.encode() in text:  # a process of this run, not of another test
                     found.update(match.decode() for match in URL.findall(text))
-            passes += 1
-            if passes == 20 and os.path.exists(os.path.join(directory, "launched")):
+            passes += launched
+            if passes == 20:
                 open(os.path.join(directory, "go"), "w").close()
         print(json.dumps(sorted(found)))
     elif mode == "subscribe":  # with a token it was handed

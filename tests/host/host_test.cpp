@@ -205,3 +205,41 @@ TEST(Host, GtkIsMappedOnlyWhenADisplayIsNamed) {
         }
     }
 }
+
+// A Log task's {Temp} and {PipePath}, with TMPDIR unset and TMPDIR=/tmp, for
+// root and for user 65534: a folder of that user's that no other user may
+// write in, a different one for each user.
+TEST(Host, TemporaryFolderIsTheUsersOwn) {
+    SKIP_UNLESS_RUN(RunAsRoot(), "playing a second user (setpriv) needs root");
+    SharedDirectory Directory;
+    const std::string Copy = Directory.CopyProgram(), Document = Directory.Path + "/temp.yaml";
+    std::ofstream(Document) << "start: {type: Log, message: \"temp=({Temp}) pipe=({PipePath})\"}\n";
+    ASSERT_EQ(chmod(Document.c_str(), 0644), 0);
+    const std::regex Said("temp=\\((.*)\\) pipe=\\((.*)\\)");
+    for (const char *Tmpdir : {"", "TMPDIR=/tmp "}) {
+        std::string Answers[2];
+        for (uid_t User : {0u, 65534u}) {
+            // Each user's home, where the cache folder goes.
+            const std::string Home = Directory.Path + "/home-" + std::to_string(User) + (Tmpdir[0] ? "-tmp" : "");
+            ASSERT_EQ(mkdir(Home.c_str(), 0700), 0);
+            ASSERT_EQ(chown(Home.c_str(), User, User), 0);
+            const std::string Prefix = "env -u TMPDIR -u XDG_RUNTIME_DIR -u XDG_CACHE_HOME HOME='" + Home + "' " +
+                                       Tmpdir + (User != 0 ? Nobody + " " : "");
+            RunResult Result = RunHost("--workflow='" + Document + "' --disablesecurity --window", "/dev/null",
+                                       Prefix, Copy);
+            std::smatch Match;
+            ASSERT_TRUE(std::regex_search(Result.Output, Match, Said)) << Prefix << "\n" << Result.Output;
+            const std::string Temp = Match[1];
+            EXPECT_EQ(Match[2], Temp);
+            ASSERT_FALSE(Temp.empty());
+            EXPECT_EQ(Temp.back(), '/');
+            struct stat Info {};
+            ASSERT_EQ(lstat(Temp.substr(0, Temp.size() - 1).c_str(), &Info), 0) << Temp;
+            EXPECT_TRUE(S_ISDIR(Info.st_mode)) << Temp;
+            EXPECT_EQ(Info.st_uid, User) << Temp;
+            EXPECT_EQ(Info.st_mode & 022, 0u) << Temp;
+            Answers[User != 0] = Temp;
+        }
+        EXPECT_NE(Answers[0], Answers[1]);
+    }
+}

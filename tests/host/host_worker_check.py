@@ -364,28 +364,29 @@ def case_signed_config():
 
 def case_signal_at_handover():
     # prompt: the elevator "asks for the password" that long before it prints
-    # the id line and starts the worker; the parent's end must end it.
+    # the id line and starts the worker; the parent's end must end it. The
+    # worker's task lasts far longer than any bound below, so an end that came
+    # at once is told from one that waited it out however loaded the machine
+    # is; an elevator left asking would start a worker the last wait sees.
     for attempt, (number, delay, prompt) in enumerate([(signal.SIGINT, 0, 0), (signal.SIGTERM, 0.01, 0),
                                                        (signal.SIGINT, 0.025, 0), (signal.SIGTERM, 0.05, 0),
                                                        (signal.SIGINT, 0.5, 20), (signal.SIGTERM, 0.5, 20)]):
         run = Handover(delay=prompt)
         try:
-            write(run.directory, "child.yaml", "start:\n  type: Sleep\n  seconds: 20\n")
+            write(run.directory, "child.yaml", "start:\n  type: Sleep\n  seconds: 600\n")
             process = run.start(["--workflow=" + run.parent_yaml("child.yaml"), "--disablesecurity"])
             run.wait_for("Launching process" if prompt else "Worker runs workflow")
             time.sleep(delay)
-            sent = time.time()
             process.send_signal(number)
-            code = finish(process, 10)
-            took = time.time() - sent
-            check(code == 130 and took < 2, "try %d: exit %d after %.2f s" % (attempt, code, took))
+            code = finish(process, 60)
+            check(code == 130, "try %d: exit %d" % (attempt, code))
             check(run.summary()["exitCode"] == 130, "try %d: %r" % (attempt, run.summary()))
             if not prompt:
-                run.worker_ends(5)
+                run.worker_ends(60)
                 continue
             # The elevator (whose command line names the worker) is gone, so
             # no worker can start any more.
-            deadline = time.time() + 2
+            deadline = time.time() + 60
             while run.workers() and time.time() < deadline:
                 time.sleep(0.02)
             check(not run.workers(), "try %d: the elevator still asks: %s" % (attempt, run.workers()))

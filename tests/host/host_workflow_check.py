@@ -201,8 +201,8 @@ def case_second_signal_at_once():
         process.send_signal(signal.SIGINT)
         time.sleep(0.2)
         process.send_signal(signal.SIGTERM)
-        try:
-            out, _ = process.communicate(timeout=2)
+        try:  # without the second signal it would spin for good: a loaded machine may take its time
+            out, _ = process.communicate(timeout=60)
         except subprocess.TimeoutExpired:
             process.kill()
             process.communicate()
@@ -492,18 +492,17 @@ def case_local_failures():
     # A local document that cannot run fails on the first attempt, with why.
     with tempfile.TemporaryDirectory() as directory:
         bad = write(directory, "bad.yaml", "start:\n  type: [Log\n")
-        began = time.time()
         code, out, err = run(["--workflow=" + os.path.join(EXAMPLES, "demo.yaml")], timeout=30)
         value = summary(out)
         check(code == 1 and "Json_Error_Authenticate" in value["errors"], "unsigned: %d %s" % (code, value))
-        check("run only with --disablesecurity" in err, "unsigned: %r" % err)
+        check("run only with --disablesecurity" in err and "retry" not in err, "unsigned: %r" % err)
         code, out, err = run(["--workflow=" + bad, "--disablesecurity"], timeout=30)
         value = summary(out)
         check(code == 1 and "Yaml_Error_EndOfStream" in value["errors"], "parse: %d %s" % (code, value))
         check("read as YAML (the name ends in .yaml): Unexpected end of stream at line 3, column 1" in value["errors"],
               "parse: %s" % value)
-        check("cannot load file://" + bad + ": " in err, "parse: %r" % err)
-        check(time.time() - began < 20, "took %.0f s" % (time.time() - began))
+        # Each attempt after the first would say so on standard error.
+        check("cannot load file://" + bad + ": " in err and "retry" not in err, "parse: %r" % err)
 
 
 def case_document_errors():
@@ -563,17 +562,15 @@ def case_fetch_never_works():
         for text, errors in cases:
             path = write(directory, "fetch.yaml", text)
             url = re.search(r"url: (\S+)", text).group(1)
-            began = time.time()
             try:
-                code, out, err = run(["--workflow=" + path, "--disablesecurity"], timeout=30)
+                code, out, err = run(["--workflow=" + path, "--disablesecurity"], timeout=60)
             except subprocess.TimeoutExpired:
-                fail("%s: still running after 30 s (retried?)" % url)
-            took = time.time() - began
+                fail("%s: still running after 60 s (retried?)" % url)
             value = summary(out)
             check(code == 1 and value["errors"] == errors, "%s: exit %d %s" % (url, code, value))
             said = errors[:-1] if errors[-1] == "Task_Error_Cancelled" else errors
+            # Only this line: a retry would say so on standard error too.
             check(err == "velmarsh: cannot load %s: %s\n" % (url, ", ".join(said)), "%s: stderr %r" % (url, err))
-            check(took < 10, "%s: took %.1f s (retried?)" % (url, took))
 
 
 def case_remote_retry():

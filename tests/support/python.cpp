@@ -1,8 +1,10 @@
 #include "tests/support/python.h"
 
+#include <errno.h>
 #include <gtest/gtest.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -11,13 +13,28 @@
 
 #include "tests/support/temp_root.h"
 
+namespace {
+
+// One word for the shell, whatever the text holds.
+std::string ShellQuoted(const std::string &Text) {
+    std::string Quoted = "'";
+    for (char Character : Text) Quoted += Character == '\'' ? std::string("'\\''") : std::string(1, Character);
+    return Quoted + "'";
+}
+
+} // namespace
+
 std::string RunPython(const std::string &Script, const std::string &Input) {
     std::string ScriptPath = TempRoot() + "/runtime_test_py_XXXXXX";
     std::string InputPath = TempRoot() + "/runtime_test_in_XXXXXX";
     int ScriptFd = mkstemp(ScriptPath.data());
-    int InputFd = mkstemp(InputPath.data());
+    int InputFd = ScriptFd >= 0 ? mkstemp(InputPath.data()) : -1;
     if (ScriptFd < 0 || InputFd < 0) {
-        ADD_FAILURE() << "cannot create temporary files";
+        ADD_FAILURE() << "cannot create temporary files in " << TempRoot() << ": " << strerror(errno);
+        if (ScriptFd >= 0) {
+            close(ScriptFd);
+            unlink(ScriptPath.c_str());
+        }
         return "";
     }
     if (write(ScriptFd, Script.data(), Script.size()) != (ssize_t)Script.size() ||
@@ -25,7 +42,7 @@ std::string RunPython(const std::string &Script, const std::string &Input) {
         ADD_FAILURE() << "cannot write temporary files";
     close(ScriptFd);
     close(InputFd);
-    std::string Command = std::string(RUNTIME_PYTHON) + " " + ScriptPath + " < " + InputPath;
+    std::string Command = ShellQuoted(RUNTIME_PYTHON) + " " + ShellQuoted(ScriptPath) + " < " + ShellQuoted(InputPath);
     FILE *Pipe = popen(Command.c_str(), "r");
     std::string Output;
     if (Pipe) {
@@ -37,8 +54,8 @@ std::string RunPython(const std::string &Script, const std::string &Input) {
     } else {
         ADD_FAILURE() << "cannot start python";
     }
-    if (ScriptFd >= 0) unlink(ScriptPath.c_str());
-    if (InputFd >= 0) unlink(InputPath.c_str());
+    unlink(ScriptPath.c_str());
+    unlink(InputPath.c_str());
     return Output;
 }
 

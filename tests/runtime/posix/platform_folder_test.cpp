@@ -8,11 +8,13 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <fstream>
 #include <string>
 
+#include "tests/support/requirement.h"
 #include "tests/support/runtime.h"
 #include "tests/support/system.h"
 
@@ -28,6 +30,8 @@ std::string Special(int32 Id) {
 } // namespace
 
 TEST(PlatformFolder, FixedAndCoincidingIds) {
+    TempDirectory Own; // so that no folder of the program's own is made for the temporary ids
+    ScopedEnv Tmpdir("TMPDIR", Own.Path.c_str());
     EXPECT_EQ(Special(13), "/var/run/");
     EXPECT_EQ(Special(15), "/");
     std::string Shared = Special(11);
@@ -59,19 +63,114 @@ TEST(PlatformFolder, HomeTempAndWorkingDirectory) {
         EXPECT_EQ(Special(5), Expected);
     }
     {
-        ScopedEnv Temp("TMPDIR", "/var/tmp/x");
-        EXPECT_EQ(Special(12), "/var/tmp/x/");
-        char Buffer[64];
+        TempDirectory Own;
+        ScopedEnv Temp("TMPDIR", Own.Path.c_str());
+        EXPECT_EQ(Special(12), Own.Path + "/");
+        char Buffer[1024];
         EXPECT_EQ(Platform_GetPipeDirectory(Buffer, sizeof(Buffer)), 1);
-        EXPECT_STREQ(Buffer, "/var/tmp/x/");
-    }
-    {
-        ScopedEnv Temp("TMPDIR", nullptr);
-        EXPECT_EQ(Special(12), "/tmp/");
+        EXPECT_EQ(Buffer, Own.Path + "/");
+        EXPECT_EQ(Platform_GetTempDirectory(Buffer, sizeof(Buffer)), 1);
+        EXPECT_EQ(Buffer, Own.Path + "/");
     }
     char Cwd[4096];
     ASSERT_NE(getcwd(Cwd, sizeof(Cwd)), nullptr);
     EXPECT_EQ(Special(23), std::string(Cwd) + (std::string(Cwd) == "/" ? "" : "/"));
+}
+
+// The temporary folder is one no other user can write or make names in:
+// $TMPDIR only when it is such a folder of this user's, else this program's
+// own 0700 folder under $XDG_RUNTIME_DIR, else under the cache folder, each
+// refused (and told once on stderr, with why) when another user has or could
+// have taken it.
+TEST(PlatformFolder, TemporaryFolderIsTheUsersOwn) {
+    enum Answer { AtTmpdir, AtRuntime, AtCache, AtNone };
+    struct Case {
+        const char *Name;
+        const char *Tmpdir;  // "own:MODE", "other" (65534's), "link", "relative", nullptr: unset
+        const char *Runtime; // "own:MODE", nullptr: unset
+        const char *Taken;   // what already stands at the cache folder's name: "other", "link", "own:MODE"
+        Answer Expected;
+        const char *Told;
+    };
+    const Case Cases[] = {
+        {"own TMPDIR", "own:700", nullptr, nullptr, AtTmpdir, nullptr},
+        {"own TMPDIR others may read", "own:755", nullptr, nullptr, AtTmpdir, nullptr},
+        {"sticky shared TMPDIR", "own:1777", nullptr, nullptr, AtCache, "other users may write in it"},
+        {"group may write in TMPDIR", "own:770", nullptr, nullptr, AtCache, "other users may write in it"},
+        {"relative TMPDIR", "relative", nullptr, nullptr, AtCache, "it is not an absolute path"},
+        {"TMPDIR a link to an own folder", "link", nullptr, nullptr, AtCache, "it is a link"},
+        {"TMPDIR of another user", "other", nullptr, nullptr, AtCache, "it belongs to another user"},
+        {"unset TMPDIR, own runtime folder", nullptr, "own:700", nullptr, AtRuntime, nullptr},
+        {"shared runtime folder", nullptr, "own:1777", nullptr, AtCache, "other users may write in it"},
+        {"name taken by another user", nullptr, nullptr, "other", AtNone, "it belongs to another user"},
+        {"name taken by a link", nullptr, nullptr, "link", AtNone, "it is a link"},
+        {"name open to others", nullptr, nullptr, "own:755", AtNone, "other users have rights on it"},
+    };
+    const std::string Self = SelfExecutable();
+    const std::string Own = Self.substr(Self.rfind('/') + 1) + "-tmp";
+    ScopedEnv CacheHome("XDG_CACHE_HOME", nullptr);
+    for (const Case &Each : Cases) {
+        if ((Each.Tmpdir != nullptr && strcmp(Each.Tmpdir, "other") == 0) ||
+            (Each.Taken != nullptr && strcmp(Each.Taken, "other") == 0)) {
+            if (!RunAsRoot()) {
+                printf("%s: skipped, another user's folder is made as root\n", Each.Name);
+                continue;
+            }
+        }
+        TempDirectory Home;
+        // A folder at Path as Kind says; its path.
+        auto Make = [&](const std::string &Path, const char *Kind) {
+            if (strncmp(Kind, "own:", 4) == 0) {
+                EXPECT_EQ(mkdir(Path.c_str(), 0700), 0);
+                EXPECT_EQ(chmod(Path.c_str(), (mode_t)strtol(Kind + 4, nullptr, 8)), 0);
+            } else if (strcmp(Kind, "other") == 0) {
+                EXPECT_EQ(mkdir(Path.c_str(), 0700), 0);
+                EXPECT_EQ(chown(Path.c_str(), 65534, 65534), 0);
+            } else if (strcmp(Kind, "link") == 0) {
+                EXPECT_EQ(mkdir((Path + ".real").c_str(), 0700), 0);
+                EXPECT_EQ(symlink((Path + ".real").c_str(), Path.c_str()), 0);
+            }
+            return strcmp(Kind, "relative") == 0 ? std::string("relative/tmp") : Path;
+        };
+        ScopedEnv HomeEnv("HOME", Home.Path.c_str());
+        const std::string Tmpdir = Each.Tmpdir != nullptr ? Make(Home / "tmp", Each.Tmpdir) : "";
+        ScopedEnv TmpdirEnv("TMPDIR", Each.Tmpdir != nullptr ? Tmpdir.c_str() : nullptr);
+        const std::string Runtime = Each.Runtime != nullptr ? Make(Home / "run", Each.Runtime) : "";
+        ScopedEnv RuntimeEnv("XDG_RUNTIME_DIR", Each.Runtime != nullptr ? Runtime.c_str() : nullptr);
+        if (Each.Taken != nullptr) {
+            ASSERT_EQ(mkdir((Home / ".cache").c_str(), 0700), 0);
+            Make(Home / ".cache/" + Own, Each.Taken);
+        }
+        const std::string Expected[] = {Tmpdir + "/", Runtime + "/" + Own + "/", Home / ".cache/" + Own + "/", "<0:>"};
+        testing::internal::CaptureStderr();
+        const std::string Temp = Special(12), Pipe = Special(22);
+        const std::string Told = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(Temp, Expected[Each.Expected]) << Each.Name;
+        EXPECT_EQ(Pipe, Temp) << Each.Name;
+        // One line for the folder refused, saying why.
+        if (Each.Told == nullptr) {
+            EXPECT_EQ(Told, "") << Each.Name;
+        } else {
+            const size_t Line = Told.find(std::string(" is not used for temporary files: ") + Each.Told + "\n");
+            EXPECT_NE(Line, std::string::npos) << Each.Name << ": " << Told;
+            EXPECT_EQ(Told.find(" is not used ", Line + 1), std::string::npos) << Each.Name << ": " << Told;
+        }
+        // Told once only.
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(Special(12), Temp) << Each.Name;
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), "") << Each.Name;
+        struct stat Info {};
+        if (Each.Expected == AtRuntime || Each.Expected == AtCache) {
+            ASSERT_EQ(lstat(Temp.c_str(), &Info), 0) << Each.Name;
+            EXPECT_TRUE(S_ISDIR(Info.st_mode)) << Each.Name;
+            EXPECT_EQ(Info.st_mode & 0777, 0700u) << Each.Name;
+            EXPECT_EQ(Info.st_uid, geteuid()) << Each.Name;
+        }
+        if (Each.Expected == AtCache) {
+            ASSERT_EQ(lstat((Home / ".cache").c_str(), &Info), 0);
+            EXPECT_EQ(Info.st_mode & 0777, 0700u) << Each.Name;
+        }
+    }
 }
 
 TEST(PlatformFolder, UserFoldersFollowUserDirs) {
@@ -184,7 +283,8 @@ TEST(PlatformFolder, EveryIdUnderAControlledEnvironment) {
     ScopedEnv Home("HOME", Temp.Path.c_str());
     ScopedEnv Data("XDG_DATA_HOME", (Temp / "data").c_str());
     ScopedEnv Config("XDG_CONFIG_HOME", (Temp / "config").c_str());
-    ScopedEnv Tmp("TMPDIR", "/var/tmp/folders");
+    ASSERT_EQ(mkdir((Temp / "tmp").c_str(), 0700), 0);
+    ScopedEnv Tmp("TMPDIR", (Temp / "tmp").c_str());
     char Cwd[1024];
     ASSERT_NE(getcwd(Cwd, sizeof(Cwd)), nullptr);
     std::string Self = SelfExecutable(), SelfDirectory = Self.substr(0, Self.rfind('/') + 1);
@@ -202,7 +302,7 @@ TEST(PlatformFolder, EveryIdUnderAControlledEnvironment) {
         Temp / "data/",               // 9 UserAppData
         Temp / "data/",               // 10 UserAppDataRoaming
         "/var/lib/Shared/",           // 11 CommonAppData
-        "/var/tmp/folders/",          // 12 Temp
+        Temp / "tmp/",                // 12 Temp
         "/var/run/",                  // 13 AdminTemp
         "/System/",                   // 14 SystemDirectory
         "/",                          // 15 SystemDrive
@@ -212,7 +312,7 @@ TEST(PlatformFolder, EveryIdUnderAControlledEnvironment) {
         "<0:>",                       // 19 ModuleAppDirectory
         Self,                         // 20 ModuleDllPath (the runtime is linked in)
         SelfDirectory,                // 21 ModuleDllDirectory
-        "/var/tmp/folders/",          // 22 PipePath
+        Temp / "tmp/",                // 22 PipePath
         Working,                      // 23 WorkingDirectory
         Temp / "Downloads/",          // 24 UserDownloads
         Temp / "data/",               // 25 application support

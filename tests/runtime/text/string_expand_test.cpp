@@ -101,7 +101,10 @@ TEST_F(StringExpandTest, PlainTextAndUnknownNamesStay) {
 }
 
 TEST_F(StringExpandTest, NamesAreCaseLessAndPlatformValuesComeFirst) {
+    TempDirectory Own; // a temporary folder of this user's alone is used as it is
+    ScopedEnv Tmpdir("TMPDIR", Own.Path.c_str());
     std::string Temp = SpecialPath(PLATFORM_PATH_TEMP);
+    EXPECT_EQ(Temp, Own.Path + "/");
     EXPECT_EQ(Expand("{Temp}log.txt"), Temp + "log.txt");
     EXPECT_EQ(Expand("{temp}log.txt"), Temp + "log.txt");
     EXPECT_EQ(Expand("{TEMP}"), Temp);
@@ -383,7 +386,9 @@ TEST_F(StringExpandTest, PlatformFoldersAndModule) {
     EXPECT_EQ(Expand("{ModuleElevated}"), geteuid() == 0 ? "1" : "0");
     EXPECT_EQ(Expand("{SystemBitness}"), "64");
     EXPECT_EQ(Expand("{SystemShortName}"), "mac");
-    char Path[64];
+    TempDirectory Own;
+    ScopedEnv Tmpdir("TMPDIR", Own.Path.c_str());
+    char Path[STRING_EXPAND_RESULT_SIZE];
     EXPECT_EQ(String_ExpandPlatform("temp", nullptr, Path), 1);
     EXPECT_EQ(String_ExpandPlatform("NoSuchName", nullptr, Path), 0);
 }
