@@ -215,10 +215,11 @@ class Reader {
     bool Open(int32 Kind, int32 Indent) {
         if (Y->Depth >= MaxOpen) {
             if (Indent < 0)
-                Fail(YAML_ERROR_FIELDTYPE, "Unknown field type [%c @ %d:%d]", Kind == YAML_TYPE_FLOW_MAP ? '{' : '[',
-                     Y->Line, Y->Column);
+                Fail(YAML_ERROR_FIELDTYPE, "Nesting limit exceeded (at most %d levels) [%c @ %d:%d]", MaxOpen,
+                     Kind == YAML_TYPE_FLOW_MAP ? '{' : '[', Y->Line, Y->Column);
             else
-                Fail(YAML_ERROR_DEPTH, "Nesting limit exceeded [%d:%d]", Y->Line, Y->Column);
+                Fail(YAML_ERROR_DEPTH, "Nesting limit exceeded (at most %d levels) [%d:%d]", MaxOpen, Y->Line,
+                     Y->Column);
             return false;
         }
         const bool IsList = Kind == YAML_TYPE_SEQUENCE || Kind == YAML_TYPE_FLOW_SEQUENCE;

@@ -16,6 +16,7 @@
 #include "host/host_signal.h"
 #include "net/analytics.h"
 #include "net/async_http.h"
+#include "net/web_get.h"
 #include "net/web_get_request.h"
 #include "runtime/class.h"
 #include "runtime/containers/dictionary.h"
@@ -427,6 +428,11 @@ int32 HostJob_ResolveWorkflow(const char *Value, char *Url, int32 Size, char *Re
         return FALSE;
     }
     if (String_CompareBeginningWithoutCase(Value, "http://")) {
+        // A URL no request can be made of fails now, not after the retries.
+        if (!WebGet_CheckURL(Value)) {
+            snprintf(Reason, (size_t)ReasonSize, "not a usable URL (no usable host, port or path): %s", Value);
+            return FALSE;
+        }
         String_CopyLength(Url, Value, Size);
         return TRUE;
     }

@@ -318,6 +318,9 @@ bool CheckWorkflowSwitches(std::string &Url, std::string &Tasks, std::string &Co
             bool Allowed = (Each >= 'a' && Each <= 'z') || (Each >= 'A' && Each <= 'Z') || (Each >= '0' && Each <= '9') ||
                            Each == '_' || Each == '-' || Each == '.' || Each == ',';
             if (!Allowed) return Refuse("--task names may hold letters, digits, '_', '-' and '.' only");
+            // ",", "a,,b" or a trailing comma would ask for no task there.
+            bool Empty = Each == ',' && (Walk == Value || Walk[1] == ',' || Walk[1] == 0);
+            if (Empty) return Refuse("--task holds an empty name: give names separated by single commas");
         }
         Tasks = Value;
     }

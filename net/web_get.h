@@ -23,6 +23,11 @@ typedef int32 (*WebGet_AuthorizeFunc)(const char *Url);
 int32 WebGet_Authorize(const char *Url);
 // Stores a replacement for WebGet_Authorize; null removes it. Always 1.
 int32 WebGet_AuthorizeOverride(WebGet_AuthorizeFunc Function);
+// 1 when the client can make a request of the http:// URL: a host as RFC 3986
+// writes one (a name or a bracketed IPv6 address), a port from 1 to 65535
+// when one is given, no blank or line break. Any other URL would fail every
+// attempt the same way.
+int32 WebGet_CheckURL(const char *Url);
 // Adds a host name (without port; compared without case) to the whitelist.
 int32 WebGet_WhitelistAdd(const char *Host);
 // Empties the whitelist (tests and the application's stop).

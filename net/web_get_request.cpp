@@ -2,6 +2,8 @@
 // web_get_request.h). The pool (web_get_pool.cpp) carries it.
 #include "net/web_get_internal.h"
 
+#include <arpa/inet.h>
+#include <ctype.h>
 #include <string.h>
 #include <strings.h>
 
@@ -41,6 +43,33 @@ void WebGetRequestInt_Finish(WebGetRequest *Request, int32 Error, int32 SubCode,
         Log_Info("Request done (%s) status %d\n", Request->Url.c_str(), Request->Status);
 }
 
+namespace {
+
+// A host as RFC 3986 writes one: a bracketed IPv6 address, or a name of
+// unreserved and sub-delimiter characters and well-formed "%" escapes. What
+// else would only ever fail the name look-up, and then again at each retry.
+bool IsHostText(const std::string &Host) {
+    if (!Host.empty() && Host[0] == '[') {
+        in6_addr Address;
+        return Host.size() > 2 && Host.back() == ']' &&
+               inet_pton(AF_INET6, Host.substr(1, Host.size() - 2).c_str(), &Address) == 1;
+    }
+    for (size_t Index = 0; Index < Host.size(); Index++) {
+        char Ch = Host[Index];
+        if (Ch == '%') {
+            if (Index + 2 >= Host.size() || !isxdigit((unsigned char)Host[Index + 1]) ||
+                !isxdigit((unsigned char)Host[Index + 2]))
+                return false;
+            Index += 2;
+        } else if (!isalnum((unsigned char)Ch) && strchr("-._~!$&'()*+,;=", Ch) == nullptr) {
+            return false;
+        }
+    }
+    return !Host.empty();
+}
+
+} // namespace
+
 bool WebGetRequestInt_SplitURL(const std::string &Url, std::string *Host, int32 *Port, std::string *Path) {
     if (Url.size() < 8 || strncasecmp(Url.c_str(), "http://", 7) != 0) return false;
     size_t Start = 7;
@@ -50,6 +79,7 @@ bool WebGetRequestInt_SplitURL(const std::string &Url, std::string *Host, int32 
     if (At != std::string::npos) Authority.erase(0, At + 1);
     *Port = 80;
     size_t Colon = Authority.rfind(':');
+    if (Colon != std::string::npos && Authority[0] == '[' && Authority.find(']') > Colon) Colon = std::string::npos;
     if (Colon != std::string::npos) {
         std::string Digits = Authority.substr(Colon + 1);
         if (Digits.empty() || Digits.size() > 5 || Digits.find_first_not_of("0123456789") != std::string::npos)
@@ -58,13 +88,20 @@ bool WebGetRequestInt_SplitURL(const std::string &Url, std::string *Host, int32 
         if (*Port < 1 || *Port > 65535) return false;
         Authority.erase(Colon);
     }
-    if (Authority.empty() || Authority.find_first_of(" \t\r\n") != std::string::npos) return false;
+    if (!IsHostText(Authority)) return false;
     *Host = Authority;
     *Path = End == std::string::npos ? "/" : Url.substr(End);
     if ((*Path)[0] != '/') Path->insert(0, "/");
     size_t Hash = Path->find('#');
     if (Hash != std::string::npos) Path->erase(Hash);
     return Path->find_first_of(" \r\n") == std::string::npos;
+}
+
+int32 WebGet_CheckURL(const char *Url) {
+    Debug_CheckPointer(Url);
+    std::string Host, Path;
+    int32 Port = 0;
+    return WebGetRequestInt_SplitURL(Url, &Host, &Port, &Path) ? TRUE : FALSE;
 }
 
 std::string WebGetRequestInt_Build(WebGetRequest *Request, const std::string &Host, int32 Port,

@@ -95,6 +95,26 @@ bool DecodeBoolean(const char *Text) {
     return false;
 }
 
+// Whether the "authenticate" argument waives authentication: only a value
+// that plainly says no does (false, 0, or "0", "FALSE", "NO", "OFF" without
+// case once expanded). Anything else (empty, null, a list or object, a macro
+// left unexpanded, a word of no meaning) keeps documents authenticated, and
+// says so, since a typing slip must not turn a security check off.
+bool AuthenticateWaived(Task *Handle) {
+    int32 Type = DICTIONARY_TYPE_UNKNOWN;
+    Task_GetArgumentType(Handle, "authenticate", &Type);
+    char Text[ScalarArgumentSize] = "";
+    bool Scalar = Type == DICTIONARY_TYPE_BOOLEAN || Type == DICTIONARY_TYPE_INT64 || Type == DICTIONARY_TYPE_FLOAT64 ||
+                  Type == DICTIONARY_TYPE_STRING;
+    if (Scalar) Task_GetStringArgument(Handle, "authenticate", Text, (int32)sizeof(Text));
+    for (const char *Word : {"0", "FALSE", "NO", "OFF"})
+        if (Scalar && String_CompareWithoutCase(Text, Word)) return true;
+    if (!Scalar || !DecodeBoolean(Text))
+        Task_Print(Handle, "Argument \"authenticate\" (%s) says neither yes nor no: documents stay authenticated\n",
+                   Scalar ? Text : Type == DICTIONARY_TYPE_NULL ? "null" : "not a single value");
+    return false;
+}
+
 // An optional "-", then only digits and "."; the empty text counts as 0.
 bool IsNumberText(const char *Text) {
     if (*Text == '-') Text++;
@@ -439,24 +459,30 @@ int32 Task_IsAuthenticationRequired(Task *Handle) {
 int32 Task_DefaultAuthenticateCallback(void *, Task *Handle) {
     Class_CheckHandle(Handle, TASK_CLASSID);
     int32 Required = TRUE;
-    uint32 Flag = 0;
     bool HasAuthenticate = Task_HasArgument(Handle, "authenticate") != 0;
-    if (HasAuthenticate) Task_GetBooleanArgument(Handle, "authenticate", &Flag);
+    int32 Flag = HasAuthenticate && AuthenticateWaived(Handle) ? FALSE : TRUE;
     if (Task_HasArgument(Handle, "url")) {
         char Url[4096], Fixed[4096];
         Task_GetStringArgument(Handle, "url", Url, (int32)sizeof(Url));
         if (!URL_FixPath(Url, 0, Fixed, (int32)sizeof(Fixed))) String_CopyLength(Fixed, Url, (int32)sizeof(Fixed));
         if (URL_CompareProtocol(Fixed, "https")) Required = FALSE;
-        else Required = HasAuthenticate ? (int32)Flag : TRUE;
+        else Required = Flag;
         char Content[4096] = "{contentUrl}", DataStore[4096] = "{contentUrl}datastore";
         Task_ExpandString(Handle, Content, (int32)sizeof(Content));
         Task_ExpandString(Handle, DataStore, (int32)sizeof(DataStore));
-        // An unexpanded macro is no trusted prefix.
-        if (Content[0] != '{' && String_CompareBeginningWithoutCase(Fixed, Content) &&
-            !String_CompareWithoutCase(Fixed, DataStore) && WebGet_Authorize(Fixed))
+        // Places are compared as the server will resolve them, not as
+        // written: "%2e%2e/" climbs out of the content as "../" does. An
+        // unexpanded macro is no trusted prefix, and a URL of no one place
+        // is beside nothing.
+        char Place[4096], ContentPlace[4096], DataStorePlace[4096];
+        if (Content[0] != '{' && URL_ResolvePlace(Fixed, Place, (int32)sizeof(Place)) &&
+            URL_ResolvePlace(Content, ContentPlace, (int32)sizeof(ContentPlace)) &&
+            URL_ResolvePlace(DataStore, DataStorePlace, (int32)sizeof(DataStorePlace)) &&
+            String_CompareBeginningWithoutCase(Place, ContentPlace) &&
+            !String_CompareWithoutCase(Place, DataStorePlace) && WebGet_Authorize(Fixed))
             Required = FALSE;
-    } else if (HasAuthenticate) {
-        Required = (int32)Flag;
+    } else {
+        Required = Flag;
     }
     if (!Authenticate_Enabled()) return FALSE;
     if (Task_HasArgument(Handle, "store")) return TRUE;

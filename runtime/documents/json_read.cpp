@@ -620,7 +620,8 @@ class Scanner {
         BeginValue(Character);
         if (!Raise(Kind, "", 0)) return Outcome::Failed;
         if (Depth + 1 >= JSON_MAX_LEVELS)
-            return Fail(JSON_ERROR_FIELDTYPE, "Unknown field type [%c @ %d:%d]", Character, J->Line, Column());
+            return Fail(JSON_ERROR_FIELDTYPE, "Nesting limit exceeded (at most %d levels) [%c @ %d:%d]",
+                        JSON_MAX_LEVELS - 1, Character, J->Line, Column());
         JSONLevel &Level = J->Levels[Depth];
         Level.Kind = Kind;
         Level.Index = -1;

@@ -222,6 +222,66 @@ int32 URL_DecodeString(const char *Text, char *Buffer, int32 Size) {
     return TRUE;
 }
 
+namespace {
+
+std::string RemoveDotSegments(const std::string &Path);
+
+// The path decoded once, segment by segment; false when it has no one place
+// (see URL_ResolvePlace).
+bool DecodePlacePath(std::string_view Raw, bool File, std::string &Path) {
+    Path.clear();
+    while (!Raw.empty()) {
+        size_t Slash = Raw.find('/');
+        std::string_view Segment = Raw.substr(0, Slash);
+        std::string Decoded;
+        for (size_t Index = 0; Index < Segment.size(); Index++) {
+            int High = Segment[Index] == '%' && Index + 2 < Segment.size() ? HexValue(Segment[Index + 1]) : -1;
+            int Low = High >= 0 ? HexValue(Segment[Index + 2]) : -1;
+            if (Low < 0) {
+                Decoded += Segment[Index];
+                continue;
+            }
+            char Ch = (char)(High * 16 + Low);
+            if (Ch == '/' || Ch == '\\' || Ch == 0) return false;
+            Decoded += Ch;
+            Index += 2;
+        }
+        for (size_t Index = 0; Index + 2 < Decoded.size(); Index++)
+            if (Decoded[Index] == '%' && HexValue(Decoded[Index + 1]) >= 0 && HexValue(Decoded[Index + 2]) >= 0)
+                return false;
+        if (File && Decoded != Segment && (Decoded == "." || Decoded == "..")) return false;
+        Path += Decoded;
+        if (Slash == std::string_view::npos) break;
+        Path += '/';
+        Raw.remove_prefix(Slash + 1);
+    }
+    return true;
+}
+
+} // namespace
+
+int32 URL_ResolvePlace(const char *Url, char *Output, int32 Size) {
+    Debug_CheckPointer(Url);
+    Debug_CheckPointer(Output);
+    if (Size > 0) Output[0] = 0;
+    std::string Text(Url, strcspn(Url, "?#"));
+    std::replace(Text.begin(), Text.end(), '\\', '/');
+    size_t Skip = SchemeLength(Text);
+    if (Skip == 0) return FALSE;
+    std::string_view Rest;
+    std::string Host = Lower(Authority(Text, &Rest));
+    if (size_t At = Host.rfind('@'); At != std::string::npos) Host.erase(0, At + 1);
+    bool File = URL_CompareProtocol(Text.c_str(), "file");
+    size_t Bracket = Host.rfind(']'), Colon = Host.rfind(':');
+    bool HasPort = Colon != std::string::npos && (Bracket == std::string::npos || Colon > Bracket);
+    if (!HasPort && URL_CompareProtocol(Text.c_str(), "http")) Host += ":80";
+    if (!HasPort && URL_CompareProtocol(Text.c_str(), "https")) Host += ":443";
+    std::string Path;
+    if (!DecodePlacePath(Rest, File, Path)) return FALSE;
+    Path = RemoveDotSegments(Path.empty() ? "/" : Path);
+    return CopyWhole(Lower(Text.substr(0, Skip)) + Host + Path, Output, Size);
+}
+
 int32 URL_RemoveProtocol(char *Url) {
     Debug_CheckPointer(Url);
     size_t Length = strlen(Url);

@@ -35,6 +35,17 @@ int32 URL_ParsePath(const char *Url, char *Path, int32 Size);
 // followed by two hex digits, and "%00", stay as they are, so the result is
 // never cut short. 0 with an empty Buffer when the result does not fit.
 int32 URL_DecodeString(const char *Text, char *Buffer, int32 Size);
+// The place a URL names, as a server resolves it, for comparing places:
+// "scheme://host:port" in lower case (no user information; an http or https
+// URL without a port gets the scheme's default), then the path percent-decoded
+// once, "\" taken as "/", with its dot segments removed (RFC 3986 section
+// 5.2.4); no query or fragment. 0 with an empty Output when the URL has no
+// scheme, the result does not fit, or the path has no one place: once decoded
+// it holds an encoded "/" or "\", a NUL, or a "%" and two hex digits still (a
+// server that decodes again would find other segments there), or, in a file
+// URL, an encoded "." or ".." segment (the file system follows a link before
+// it takes "..", so no text resolves it).
+int32 URL_ResolvePlace(const char *Url, char *Output, int32 Size);
 // Removes a leading "scheme://" in place; 1 when one was removed.
 int32 URL_RemoveProtocol(char *Url);
 

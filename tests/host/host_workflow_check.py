@@ -133,7 +133,10 @@ def case_usage():
                      ["--workflow=" + good, "--config=" + directory + "/none.json"],
                      ["--config=" + directory + "/none.json"], ["--task=install"], ["--script=page.js"],
                      ["--disablesecurity", "--debug"], ["--workflow=" + good, "--Workflow=" + good],
-                     ["--workflow=" + good, "--task=a", "--task=b"], ["--workflow=" + good, "--debug=INFO", "--debug"]):
+                     ["--workflow=" + good, "--task=a", "--task=b"], ["--workflow=" + good, "--debug=INFO", "--debug"],
+                     ["--workflow=http://[::1"], ["--workflow=http://[zz]/x"], ["--workflow=http://%zz/x"],
+                     ["--workflow=http://a b/x"], ["--workflow=http://:80/x"], ["--workflow=" + good, "--task=,"],
+                     ["--workflow=" + good, "--task=a,,b"], ["--workflow=" + good, "--task=a,"]):
             code, out, err = run(args)
             check(code == 2, "%s exit %d" % (args, code))
             check(out == "", "%s printed %r" % (args, out))
@@ -142,6 +145,10 @@ def case_usage():
         check("https is not available in this build" in err, err)
         code, _, err = run(["--workflow=" + good, "--workflow=" + directory + "/other.yaml"])
         check(err == "velmarsh: --workflow is given more than once: it takes one value\n", err)
+        code, _, err = run(["--workflow=http://[::1"])
+        check(err == "velmarsh: not a usable URL (no usable host, port or path): http://[::1\n", err)
+        code, _, err = run(["--workflow=" + good, "--task=,"])
+        check(err == "velmarsh: --task holds an empty name: give names separated by single commas\n", err)
         code, _, err = run(["--task=install"])
         check(err == "velmarsh: --task needs --workflow=<path|file:///path|http://url> (see --help)\n", err)
         code, out, err = run([])
@@ -526,6 +533,11 @@ def case_document_errors():
              ("cut.yml", "start:\n  type: [Log\n", [
                  "Yaml_Error_EndOfStream", "WebGet_Error_YAML",
                  "read as YAML (the name ends in .yml): Unexpected end of stream at line 3, column 1"]),
+             ("deep.json", "[" * 40, ["Json_Error_FieldType", "WebGet_Error_JSON", read_json % "ends in .json" +
+                                      "Nesting limit exceeded (at most 31 levels) '[' at line 1, column 32"]),
+             ("deep.yaml", "a: " + "{b: " * 40, ["Yaml_Error_FieldType", "WebGet_Error_YAML",
+                                                 "read as YAML (the name ends in .yaml): Nesting limit exceeded "
+                                                 "(at most 31 levels) '{' at line 1, column 124"]),
              ("tab.yaml", "start:\n  type: Log\n\tmessage: hi\n", [
                  "Yaml_Error_FieldType", "WebGet_Error_YAML",
                  "read as YAML (the name ends in .yaml): Tab in indentation (indent with spaces) at line 3, column 1"])]
@@ -735,6 +747,53 @@ def case_signed_http():
                                         (HINT if name == "unsigned.jws" else "")), "%s: stderr %r" % (name, err))
             requests = peer.get("requests")
             check(all(requests.count("/" + name) == 1 for name in refused), "retried: %s" % requests)
+        finally:
+            peer.close()
+
+
+def case_signed_children():
+    # A signed parent lets its child through unsigned only when its
+    # "authenticate" plainly says no, or when the child lies beside it as the
+    # server resolves the path (the peer decodes it, then resolves "..").
+    with tempfile.TemporaryDirectory() as directory:
+        for name in ("demo-signer.pem", "demo-signer.der"):
+            with open(os.path.join(SIGNED, name), "rb") as source:
+                with open(os.path.join(directory, name), "wb") as target:
+                    target.write(source.read())
+        config = os.path.join(EXAMPLES, "demo-app.json")
+        os.makedirs(os.path.join(directory, "a", "b", "sub"))
+        os.makedirs(os.path.join(directory, "etc"))
+        child = json.dumps({"start": {"type": "Log", "message": "child ran"}})
+        write(directory, "etc/x.json", child)
+        write(directory, "a/b/child.json", child)
+        away, missing = "{contentUrl}../../etc/x.json", object()
+        cases = [(away, value, False) for value in ("", None, [True], {}, "{nope}", True, "true", "yes", "1", 1,
+                                                     "maybe", missing)]
+        cases += [(away, value, True) for value in (False, "false", "no", "0", 0, "OFF")]
+        cases += [("{contentUrl}" + tail, missing, runs) for tail, runs in (
+            ("child.json", True), ("%63hild.json", True), ("sub/%2e%2e/child.json", True),
+            ("%2e%2e/%2e%2e/etc/x.json", False), ("%2E%2E/%2E%2E/etc/x.json", False),
+            (".%2e/.%2e/etc/x.json", False), ("sub%2f..%2f..%2f..%2fetc/x.json", False),
+            ("../../etc/x.json", False))]
+        peer = Peer(directory)
+        try:
+            runs = {}
+            for index, (url, value, allowed) in enumerate(cases):
+                task = {"type": "WorkflowRun", "url": url}
+                if value is not missing:
+                    task["authenticate"] = value
+                sign(directory, "a/b/p%d.jws" % index, {"start": task})
+                runs[index] = start(["--workflow=" + peer.url("a/b/p%d.jws" % index), "--config=" + config])
+            for index, process in runs.items():
+                url, value, allowed = cases[index]
+                what = "%s authenticate=%r" % (url, "none" if value is missing else value)
+                out, err = process.communicate(timeout=60)
+                value = summary(out)
+                if allowed:
+                    check(process.returncode == 0 and value["successful"], "%s: %s %r" % (what, value, err))
+                else:
+                    check(process.returncode == 1 and "Document is not signed" in value["errors"],
+                          "%s: ran unsigned: %s" % (what, value))
         finally:
             peer.close()
 

@@ -32,7 +32,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, HostWorkflow,
                                          "analytics", "no_entry", "outcomes", "refusals", "local_failures",
                                          "document_errors", "fetch_never_works",
                                          "remote_retry", "warnings", "progress_line", "signed_path",
-                                         "signed_http", "script_task", "registry_whitelist", "pool_hosts",
+                                         "signed_http", "signed_children", "script_task", "registry_whitelist", "pool_hosts",
                                          "cache_min_age"));
 
 } // namespace

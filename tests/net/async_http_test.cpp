@@ -259,6 +259,9 @@ TEST_F(AsyncHTTPTest, FailuresNoRetryCanMendEndTheLoad) {
         {"ftp://127.0.0.1:9/x", "unsupported URL scheme (http:// and file:// are taken)"},
         {"relative/name.json", "not a URL (http:// and file:// are taken)"},
         {"http://127.0.0.1:99999/x", "malformed URL (no usable host, port or path)"},
+        {"http://[::1/x", "malformed URL (no usable host, port or path)"},
+        {"http://[zz]/x", "malformed URL (no usable host, port or path)"},
+        {"http://%zz/x", "malformed URL (no usable host, port or path)"},
         {"http://127.0.0.1:" + std::to_string(Refusing.Port()) + "/x", nullptr},
     };
     for (const auto &Each : Cases) {

@@ -10,7 +10,8 @@ application/x-yaml. Paths:
                            and never the file
   /analytics               POST sink: records the headers and the body
   /posted                  what the sink received, as a JSON list
-Every GET is recorded too; /requests lists their paths, and /timeline the
+A path is percent-decoded and its dot segments resolved before it names a
+file (never one outside the directory). Every GET is recorded too; /requests lists their paths, and /timeline the
 delayed ones as {"host", "path", "start", "end"} (monotonic seconds).
 """
 import http.server
@@ -20,6 +21,7 @@ import socketserver
 import sys
 import threading
 import time
+import urllib.parse
 
 ROOT = sys.argv[1]
 POSTED = []
@@ -84,7 +86,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 TIMELINE.append({"host": self.headers.get("Host", ""), "path": path, "start": start,
                                  "end": time.monotonic()})
             path = "/" + rest
-        name = os.path.normpath(os.path.join(ROOT, path.lstrip("/")))
+        # As a file server would: percent-decoded, then dot segments resolved.
+        name = os.path.normpath(os.path.join(ROOT, urllib.parse.unquote(path).lstrip("/")))
         if not name.startswith(os.path.abspath(ROOT)) or not os.path.isfile(name):
             self.send_body(b"{}", status=404)
             return

@@ -2,7 +2,8 @@
 // buffer so a write past it is caught. Checks: results are terminated inside
 // their sizes; a failed call leaves an empty output; decoding never grows the
 // text and gives the same answer in place; a host or path found is part of
-// the URL; removing a scheme leaves a suffix of the URL.
+// the URL; removing a scheme leaves a suffix of the URL; a resolved place
+// keeps no dot segment in its path.
 #include <stdint.h>
 #include <string.h>
 
@@ -42,6 +43,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Length) {
             Check(URL_DecodeString(Copy.data(), Copy.data(), Size) == 1);
             Check(strcmp(Copy.c_str(), Buffer.get()) == 0);
         }
+    }
+    const int32 Placed = URL_ResolvePlace(Text, Buffer.get(), Size);
+    Check((Placed == 0 || Placed == 1) && Terminated(Buffer.get(), Size));
+    if (Placed == 0) Check(Buffer[0] == 0);
+    if (Placed == 1) {
+        const char *Scheme = strstr(Buffer.get(), "://");
+        Check(Scheme != nullptr);
+        std::string Path = Scheme + 3;
+        Path.erase(0, Path.find('/'));
+        Check(Path[0] == '/' && Path.find("/./") == std::string::npos && Path.find("/../") == std::string::npos);
+        Check(Path != "/." && Path != "/.." && (Path.size() < 3 || (Path.compare(Path.size() - 2, 2, "/.") != 0 &&
+                                                                  Path.compare(Path.size() - 3, 3, "/..") != 0)));
     }
     std::string Stripped(Text);
     URL_RemoveProtocol(Stripped.data());

@@ -313,7 +313,7 @@ TEST_F(JsonTest, ThirtyOneContainersMayBeOpen) {
     Capture Lines(D.Json);
     EXPECT_EQ(D.Load(std::string(32, '[') + std::string(32, ']')), 0);
     EXPECT_EQ(D.Error(), JSON_ERROR_FIELDTYPE);
-    EXPECT_TRUE(Lines.Contains("Unknown field type [[ @ 1:32]")) << Lines.All();
+    EXPECT_TRUE(Lines.Contains("Nesting limit exceeded (at most 31 levels) [[ @ 1:32]")) << Lines.All();
     // The 32nd container's item was added before the failure.
     std::string Expected;
     for (int32 i = 0; i < 32; i++) Expected += "[";

@@ -176,4 +176,63 @@ TEST(Url, RemoveProtocol) {
     }
 }
 
+// The place a URL names, against RFC 3986's own examples of dot-segment
+// removal (section 5.4, base "http://a/b/c/d;p?q", relative-path
+// references merged onto "/b/c/"), written plainly and again with each dot
+// percent-encoded, as a server that decodes first would resolve them.
+TEST(Url, ResolvePlaceFollowsTheRfcExamples) {
+    const struct {
+        const char *Reference, *Path;
+    } Examples[] = {
+        {"g", "/b/c/g"},           {"./g", "/b/c/g"},         {"g/", "/b/c/g/"},       {".", "/b/c/"},
+        {"./", "/b/c/"},           {"..", "/b/"},             {"../", "/b/"},          {"../g", "/b/g"},
+        {"../..", "/"},            {"../../", "/"},           {"../../g", "/g"},       {"../../../g", "/g"},
+        {"../../../../g", "/g"},   {"g.", "/b/c/g."},         {".g", "/b/c/.g"},       {"g..", "/b/c/g.."},
+        {"..g", "/b/c/..g"},       {"./../g", "/b/g"},        {"./g/.", "/b/c/g/"},    {"g/./h", "/b/c/g/h"},
+        {"g/../h", "/b/c/h"},      {"g;x=1/./y", "/b/c/g;x=1/y"}, {"g;x=1/../y", "/b/c/y"},
+    };
+    char Place[256];
+    for (const auto &Each : Examples) {
+        std::string Plain = std::string("http://a/b/c/") + Each.Reference, Encoded;
+        for (char Ch : Plain.substr(7)) Encoded += Ch == '.' ? std::string("%2e") : std::string(1, Ch);
+        for (const std::string &Url : {Plain, "HTTP://A:80" + Encoded.substr(1) + "?q#f"}) {
+            ASSERT_EQ(URL_ResolvePlace(Url.c_str(), Place, (int32)sizeof(Place)), 1) << Url;
+            EXPECT_EQ(std::string(Place), std::string("http://a:80") + Each.Path) << Url;
+        }
+    }
+}
+
+// A path whose place depends on how often, or whether, the server decodes
+// it has none; so has an encoded dot segment in a file URL, which the file
+// system resolves after following links.
+TEST(Url, ResolvePlaceRefusesWhatHasNoOnePlace) {
+    const struct {
+        const char *Url, *Place;
+    } Cases[] = {
+        {"http://h/a/%2e%2e/%2E%2E/etc/x", "http://h:80/etc/x"},
+        {"https://u@H/a/%62/c", "https://h:443/a/b/c"},
+        {"http://h:8/a\\b/../c", "http://h:8/a/c"},
+        {"file:///a/b/../c/x%20y", "file:///a/c/x y"},
+        {"file://localhost/a/.x", "file://localhost/a/.x"},
+        {"http://h/a/b%2f..%2f..%2fetc", nullptr},
+        {"http://h/a/b%2F../x", nullptr},
+        {"http://h/a/%5c../x", nullptr},
+        {"http://h/a/%00/x", nullptr},
+        {"http://h/a/%252e%252e/x", nullptr},
+        {"http://h/a/%2541", nullptr},
+        {"file:///a/b/%2e%2e/x", nullptr},
+        {"file:///a/b/.%2e/x", nullptr},
+        {"file:///a/b/%2e/x", nullptr},
+        {"no/scheme/x", nullptr},
+    };
+    char Place[256];
+    for (const auto &Case : Cases) {
+        int32 Resolved = URL_ResolvePlace(Case.Url, Place, (int32)sizeof(Place));
+        EXPECT_EQ(Resolved, Case.Place != nullptr ? 1 : 0) << Case.Url;
+        EXPECT_EQ(std::string(Place), Case.Place != nullptr ? Case.Place : "") << Case.Url;
+    }
+    EXPECT_EQ(URL_ResolvePlace("http://h/abcdef", Place, 12), 0);
+    EXPECT_STREQ(Place, "");
+}
+
 } // namespace
