@@ -53,6 +53,12 @@ int32 HostJob_RemoveSignals(void);
 // comma-separated --task list, or null.
 int32 HostJob_Run(const char *Url, const char *Tasks);
 
+// A failure of the exit sequence after the job (an implode path that cannot
+// be removed): told on standard error and added to the kept summary, which
+// becomes unsuccessful. Answers the exit code from then on (ExitCode when
+// no summary is kept).
+int32 HostJob_NoteFailure(const char *Text, int32 ExitCode);
+
 // Prints the kept summary line on standard output (after the runtime ended),
 // with the signals held meanwhile; from then on a second signal writes none.
 int32 HostJob_PrintSummary(void);

@@ -484,7 +484,11 @@ int main(int argc, char **argv) {
         char Implode[WORKFLOWAPP_PATH_SIZE] = "";
         WorkflowApp_GetImplodePath(Implode, (int32)sizeof(Implode));
         WorkflowApp_Remove();
-        if (Implode[0] != 0 && unlink(Implode) != 0) Log_Error("Cannot delete %s\n", Implode);
+        if (Implode[0] != 0 && unlink(Implode) != 0) {
+            std::string Why = std::string("cannot implode ") + Implode + ": " + strerror(errno);
+            Log_Error("%s\n", Why.c_str());
+            if (!WorkerRole) Code = HostJob_NoteFailure(Why.c_str(), Code);
+        }
         Authenticate_Remove();
         while (!Host_MainLoopStep(0)) {
         }

@@ -164,9 +164,16 @@ int32 OnEventComplete(void *User, const char *, const char *, const char *, Dict
         Flow == nullptr || !String_Compare(Flow, FlowId(Self->Flow)) ||
         !Dictionary_GetStringPtrByKey(Info, "name", &Name) || Name == nullptr)
         return TRUE;
-    if (String_CompareWithoutCase(Name, "start")) {
+    // "apply" is the entry in place of "start" in a self-update run.
+    if (String_CompareWithoutCase(Name, "start") || String_CompareWithoutCase(Name, "apply")) {
         Task_AddErrorFromDictionary(Self->Owner, Info);
         Task_AddWarningFromDictionary(Self->Owner, Info);
+        // A document without the entry ran nothing of what was asked.
+        uint32 Exists = TRUE;
+        if (Dictionary_GetBooleanByKey(Info, "exists", &Exists) && !Exists)
+            Task_AddErrorAlways(Self->Owner, String_CompareWithoutCase(Name, "start")
+                                                 ? WORKFLOWRUN_TEXT_NO_START
+                                                 : WORKFLOWRUN_TEXT_NO_APPLY);
     } else if (String_CompareWithoutCase(Name, "unload")) {
         Task_Print(Self->Owner, "Completed from unload event\n");
         Task_Complete(Self->Owner, nullptr);
