@@ -313,7 +313,11 @@ int32 OnRunTaskStart(void *User, const char *, const char *, const char *, Dicti
 int32 OnRunTaskCancel(void *User, const char *, const char *, const char *, Dictionary *) {
     WorkflowRun *Self = static_cast<WorkflowRun *>(User);
     if (Task_IsCompleted(Self->Owner)) return TRUE;
-    Task_AddErrorAlways(Self->Owner, TASK_ERROR_CANCELLED);
+    // A run whose document could not be fetched runs nothing: the cancel
+    // only ends its wait for a retry, and it ends as the failure it is.
+    bool FetchFailed = !Self->Busy && !Self->Fetching && !Self->HandedOver &&
+                       Task_HasError(Self->Owner, "WorkflowRun_Error_Request");
+    if (!FetchFailed) Task_AddErrorAlways(Self->Owner, TASK_ERROR_CANCELLED);
     if (Self->HandedOver) return WorkflowRunInt_CancelHandOver(Self);
     if (Self->Flow != nullptr) {
         if (!Workflow_IsTaskQueued(Self->Flow, "unload")) Workflow_QueueTask(Self->Flow, "unload", nullptr, nullptr);
