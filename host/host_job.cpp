@@ -102,6 +102,10 @@ struct Job {
     // not be made): the summary reports them, the outcome stands.
     std::vector<std::string> Noted;
     std::vector<std::string> Told; // lines already said on standard error
+    // Documents that could not be loaded, as said on standard error, with
+    // their errors: one whose errors the outcome does not carry (a run in a
+    // "success" step, whose result is not the task's) is still reported.
+    std::vector<std::pair<std::string, std::vector<std::string>>> NotLoaded;
 };
 
 Job *Current = nullptr;
@@ -354,6 +358,8 @@ int32 OnFetchFailed(void *, const char *, const char *, const char *, Dictionary
     Dictionary_GetStringByKey(Info, "url", Url, (int32)sizeof(Url));
     snprintf(Line, sizeof(Line), "velmarsh: cannot load %s: %s", Url, JoinList(Info, "errors").c_str());
     HostProgress_Say(Line);
+    Current->NotLoaded.emplace_back(Line + strlen("velmarsh: "), std::vector<std::string>());
+    CollectList(Info, "errors", Current->NotLoaded.back().second);
     return TRUE;
 }
 
@@ -376,6 +382,7 @@ int32 OnRun(void *, const char *, const char *, const char *, Dictionary *Info) 
     snprintf(Line, sizeof(Line), "velmarsh: cannot load %s: %s%s", Url, Errors.c_str(),
              Unsigned ? " (unsigned documents run only with --disablesecurity)" : "");
     HostProgress_Say(Line);
+    Current->NotLoaded.emplace_back(Line + strlen("velmarsh: "), List);
     return TRUE;
 }
 
@@ -654,6 +661,12 @@ int32 HostJob_Run(const char *Url, const char *Tasks) {
     bool Successful = Added && State.RunComplete && State.RunSuccessful && State.Errors.empty() && !State.Interrupted &&
                       !State.Failed;
     if (!Added) AddUnique(State.Errors, "WorkflowManager_Error_Add");
+    for (const auto &[Line, Reasons] : State.NotLoaded) {
+        bool Carried = false;
+        for (const std::string &Each : Reasons)
+            for (const std::string &Error : State.Errors) Carried = Carried || Error == Each;
+        if (!Carried) AddUnique(State.Warnings, Line.c_str());
+    }
     int32 ExitCode = Recorded != 0                 ? ExitStatusOf(Recorded, Successful)
                      : Successful                  ? 0
                      : State.Interrupted           ? HOSTJOB_EXIT_INTERRUPTED

@@ -485,7 +485,9 @@ int main(int argc, char **argv) {
         WorkflowApp_GetImplodePath(Implode, (int32)sizeof(Implode));
         WorkflowApp_Remove();
         if (Implode[0] != 0 && unlink(Implode) != 0) {
-            std::string Why = std::string("cannot implode ") + Implode + ": " + strerror(errno);
+            std::string Cause = strerror(errno);
+            if (!Cause.empty() && Cause[0] >= 'A' && Cause[0] <= 'Z') Cause[0] += 'a' - 'A';
+            std::string Why = std::string("cannot implode ") + Implode + ": " + Cause;
             Log_Error("%s\n", Why.c_str());
             if (!WorkerRole) Code = HostJob_NoteFailure(Why.c_str(), Code);
         }
