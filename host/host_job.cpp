@@ -360,6 +360,7 @@ int32 OnFetchFailed(void *, const char *, const char *, const char *, Dictionary
     HostProgress_Say(Line);
     Current->NotLoaded.emplace_back(Line + strlen("velmarsh: "), std::vector<std::string>());
     CollectList(Info, "errors", Current->NotLoaded.back().second);
+    for (const std::string &Each : Current->NotLoaded.back().second) AddUnique(Current->Told, Each.c_str());
     return TRUE;
 }
 
@@ -383,6 +384,7 @@ int32 OnRun(void *, const char *, const char *, const char *, Dictionary *Info) 
              Unsigned ? " (unsigned documents run only with --disablesecurity)" : "");
     HostProgress_Say(Line);
     Current->NotLoaded.emplace_back(Line + strlen("velmarsh: "), List);
+    for (const std::string &Each : List) AddUnique(Current->Told, Each.c_str());
     return TRUE;
 }
 
