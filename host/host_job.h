@@ -17,8 +17,9 @@
 // outcome is that of what ran for the user: the queued task (a failed
 // "state" only chose it), else "state" or "start"; an event that completes
 // unsuccessfully fails the run even without an error. The exit code is the
-// one a workflow recorded when not 0; else 0 on success, 1 on failure, 130
-// when interrupted.
+// one a workflow recorded when not 0 (cut to its low 8 bits, with a warning,
+// when outside 0-255, and never 0 for a failed run); else 0 on success, 1 on
+// failure, 130 when interrupted. The summary's exitCode is that status.
 //
 // Standard error: one line per retry of a remote document, one for a
 // document that could not be loaded (the hint at --disablesecurity only for
