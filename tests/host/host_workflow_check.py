@@ -944,7 +944,9 @@ def case_load_failures():
         code, out, err = run(["--workflow=" + path, "--disablesecurity"])
         value = summary(out)
         check(code == 1 and "Task_Error_MissingArg" in value["errors"], "bare: %d %s" % (code, value))
-        check(err.count("Missing argument \"message\"") == 1 and '"load" failed: Task_Error_MissingArg' in err, err)
+        check('Missing argument "message" of task "load" (type Log)' in value["errors"], "bare: %s" % value)
+        check(err.count('Missing argument "message" of task "load"') == 1 and
+              '"load" failed: Task_Error_MissingArg' in err, err)
 
 
 def case_nested_outcomes():

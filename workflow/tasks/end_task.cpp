@@ -83,8 +83,8 @@ int32 OnEndStart(void *User, const char *, const char *, const char *, Dictionar
 int32 OnImplodeStart(void *User, const char *, const char *, const char *, Dictionary *) {
     Task *Owner = static_cast<Implode *>(User)->Owner;
     char Path[TextSize] = "";
-    if (!PathIsText(Owner)) {
-    } else if (Task_GetStringArgument(Owner, "path", Path, (int32)sizeof(Path))) {
+    if (!PathIsText(Owner)) return Task_Complete(Owner, nullptr);
+    if (Task_GetStringArgument(Owner, "path", Path, (int32)sizeof(Path))) {
         WorkflowApp_SetImplodePath(Path);
     } else {
         Task_Print(Owner, "Imploding\n");
