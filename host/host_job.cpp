@@ -32,6 +32,7 @@
 #include "workflow/app/workflow_app_life.h"
 #include "workflow/app/workflow_app_tick.h"
 #include "workflow/workflow_manager.h"
+#include "workflow/workflow_run.h"
 
 namespace {
 
@@ -102,6 +103,10 @@ struct Job {
     // not be made): the summary reports them, the outcome stands.
     std::vector<std::string> Noted;
     std::vector<std::string> Told; // lines already said on standard error
+    // Documents that could not be loaded, as said on standard error, with
+    // their errors: one whose errors the outcome does not carry (a run in a
+    // "success" step, whose result is not the task's) is still reported.
+    std::vector<std::pair<std::string, std::vector<std::string>>> NotLoaded;
 };
 
 Job *Current = nullptr;
@@ -138,6 +143,21 @@ void TellDocumentFaults(Dictionary *Info) {
         AddUnique(Current->Told, Each.c_str());
         if (Current->Told.size() != Before) HostProgress_Say(("velmarsh: " + Each).c_str());
     }
+}
+
+// An event whose failure ends the run before anything the user asked for
+// ran: its reasons on standard error, those not said there already.
+void TellFailed(const char *Event, Dictionary *Info) {
+    std::vector<std::string> List;
+    CollectList(Info, "errors", List);
+    std::string Text;
+    for (const std::string &Each : List) {
+        size_t Before = Current->Told.size();
+        AddUnique(Current->Told, Each.c_str());
+        if (Current->Told.size() != Before) Text += (Text.empty() ? "" : ", ") + Each;
+    }
+    if (List.empty()) Text = "it names no error";
+    if (!Text.empty()) HostProgress_Say(("velmarsh: \"" + std::string(Event) + "\" failed: " + Text).c_str());
 }
 
 // The run fails for a reason of the job's own: in the summary, and in one
@@ -223,16 +243,27 @@ int32 OnEventComplete(void *, const char *, const char *, const char *, Dictiona
         if (!Successful) {
             Current->Failed = true;
             CollectList(Info, "errors", Current->Errors);
+            TellFailed("load", Info);
             Unload("load failed");
             return TRUE;
         }
         CollectList(Info, "errors", Current->Noted);
-        if (!WorkflowApp_IsSelfUpdate() && Handle != nullptr && !Workflow_CanCreateTask(Handle, "state") &&
+        // Nothing would ever run after "load".
+        if (WorkflowApp_IsSelfUpdate() && Handle != nullptr && !Workflow_CanCreateTask(Handle, "apply")) {
+            FailWith(WORKFLOWRUN_TEXT_NO_APPLY);
+            Unload("nothing to apply");
+        } else if (!WorkflowApp_IsSelfUpdate() && Handle != nullptr && !Workflow_CanCreateTask(Handle, "state") &&
                    !Workflow_CanCreateTask(Handle, "start")) {
-            // Nothing would ever run after "load".
             FailWith("the workflow has neither a \"state\" nor a \"start\" task");
             Unload("nothing to start");
         }
+        return TRUE;
+    }
+    if (WorkflowApp_IsSelfUpdate() && String_CompareWithoutCase(Name, "apply")) {
+        // "apply" stands in for "start": its outcome is the run's.
+        if (!Successful) Current->Failed = true;
+        CollectList(Info, "errors", Current->Errors);
+        CollectList(Info, "warnings", Current->Warnings);
         return TRUE;
     }
     if (WorkflowApp_IsSelfUpdate() || Handle == nullptr) return TRUE;
@@ -328,6 +359,9 @@ int32 OnFetchFailed(void *, const char *, const char *, const char *, Dictionary
     Dictionary_GetStringByKey(Info, "url", Url, (int32)sizeof(Url));
     snprintf(Line, sizeof(Line), "velmarsh: cannot load %s: %s", Url, JoinList(Info, "errors").c_str());
     HostProgress_Say(Line);
+    Current->NotLoaded.emplace_back(Line + strlen("velmarsh: "), std::vector<std::string>());
+    CollectList(Info, "errors", Current->NotLoaded.back().second);
+    for (const std::string &Each : Current->NotLoaded.back().second) AddUnique(Current->Told, Each.c_str());
     return TRUE;
 }
 
@@ -350,6 +384,8 @@ int32 OnRun(void *, const char *, const char *, const char *, Dictionary *Info) 
     snprintf(Line, sizeof(Line), "velmarsh: cannot load %s: %s%s", Url, Errors.c_str(),
              Unsigned ? " (unsigned documents run only with --disablesecurity)" : "");
     HostProgress_Say(Line);
+    Current->NotLoaded.emplace_back(Line + strlen("velmarsh: "), List);
+    for (const std::string &Each : List) AddUnique(Current->Told, Each.c_str());
     return TRUE;
 }
 
@@ -398,19 +434,52 @@ void AddStrings(Dictionary *Summary, const char *Key, const std::vector<std::str
     for (const std::string &Each : List) Dictionary_AddString(Items, nullptr, Each.c_str(), nullptr);
 }
 
-void PrintSummary(bool Successful, int32 ExitCode) {
+// What the summary says, kept until the exit sequence has run (it may add
+// a failure of its own).
+struct Outcome {
+    bool Successful = false;
+    int32 ExitCode = 0;
+    int32 Progress = 0;
+    std::vector<std::string> Errors, Warnings;
+};
+Outcome Kept;
+
+void ComposeSummary() {
     Dictionary *Summary = nullptr, *Root = nullptr;
     Dictionary_Create(&Summary);
     Dictionary_AddDictionary(Summary, nullptr, &Root, nullptr);
-    Dictionary_SetBooleanByKey(Root, "successful", Successful);
-    Dictionary_SetInt32ByKey(Root, "exitCode", ExitCode);
-    Dictionary_SetInt32ByKey(Root, "progress", Current->HasProgress ? Current->Progress : 0);
-    std::vector<std::string> Errors = Current->Errors;
-    for (const std::string &Each : Current->Noted) AddUnique(Errors, Each.c_str());
-    AddStrings(Root, "errors", Errors);
-    AddStrings(Root, "warnings", Current->Warnings);
+    Dictionary_SetBooleanByKey(Root, "successful", Kept.Successful);
+    Dictionary_SetInt32ByKey(Root, "exitCode", Kept.ExitCode);
+    Dictionary_SetInt32ByKey(Root, "progress", Kept.Progress);
+    AddStrings(Root, "errors", Kept.Errors);
+    AddStrings(Root, "warnings", Kept.Warnings);
+    SummaryLine.clear();
     JSON_SaveMinifiedText(Summary, SummaryLine);
     Dictionary_Release(&Summary);
+}
+
+void PrintSummary(bool Successful, int32 ExitCode) {
+    Kept.Successful = Successful;
+    Kept.ExitCode = ExitCode;
+    Kept.Progress = Current->HasProgress ? Current->Progress : 0;
+    Kept.Errors = Current->Errors;
+    for (const std::string &Each : Current->Noted) AddUnique(Kept.Errors, Each.c_str());
+    Kept.Warnings = Current->Warnings;
+    ComposeSummary();
+}
+
+// The status a process ends with holds 8 bits: a code the workflow recorded
+// outside 0-255 ends as its low 8 bits, as the system would cut it, but a
+// failed run never ends with 0. The summary gives the status itself, so
+// the two always agree, and a warning tells what became of the code.
+int32 ExitStatusOf(int32 Recorded, bool Successful) {
+    if (Recorded >= 0 && Recorded <= 255) return Recorded;
+    int32 Status = (int32)((uint32)Recorded & 0xFFu);
+    if (Status == 0 && !Successful) Status = 1;
+    char Text[160];
+    snprintf(Text, sizeof(Text), "exit code %d is outside 0-255: the program exits with %d", Recorded, Status);
+    AddUnique(Current->Warnings, Text);
+    return Status;
 }
 
 } // namespace
@@ -495,6 +564,17 @@ int32 HostJob_PrintSummary(void) {
     SummaryLine.shrink_to_fit();
     sigprocmask(SIG_SETMASK, &Before, nullptr);
     return Printed;
+}
+
+int32 HostJob_NoteFailure(const char *Text, int32 ExitCode) {
+    Debug_CheckPointer(Text);
+    if (SummaryLine.empty()) return ExitCode;
+    HostProgress_Say((std::string("velmarsh: ") + Text).c_str());
+    Kept.Successful = false;
+    if (Kept.ExitCode == 0) Kept.ExitCode = 1;
+    Kept.Errors.emplace_back(Text);
+    ComposeSummary();
+    return Kept.ExitCode;
 }
 
 int32 HostJob_InstallSignals(void) {
@@ -589,7 +669,16 @@ int32 HostJob_Run(const char *Url, const char *Tasks) {
     bool Successful = Added && State.RunComplete && State.RunSuccessful && State.Errors.empty() && !State.Interrupted &&
                       !State.Failed;
     if (!Added) AddUnique(State.Errors, "WorkflowManager_Error_Add");
-    int32 ExitCode = Recorded != 0 ? Recorded : Successful ? 0 : State.Interrupted ? HOSTJOB_EXIT_INTERRUPTED : 1;
+    for (const auto &[Line, Reasons] : State.NotLoaded) {
+        bool Carried = false;
+        for (const std::string &Each : Reasons)
+            for (const std::string &Error : State.Errors) Carried = Carried || Error == Each;
+        if (!Carried) AddUnique(State.Warnings, Line.c_str());
+    }
+    int32 ExitCode = Recorded != 0                 ? ExitStatusOf(Recorded, Successful)
+                     : Successful                  ? 0
+                     : State.Interrupted           ? HOSTJOB_EXIT_INTERRUPTED
+                                                   : 1;
     PrintSummary(Successful, ExitCode);
     Current = nullptr;
     return ExitCode;

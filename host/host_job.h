@@ -17,8 +17,9 @@
 // outcome is that of what ran for the user: the queued task (a failed
 // "state" only chose it), else "state" or "start"; an event that completes
 // unsuccessfully fails the run even without an error. The exit code is the
-// one a workflow recorded when not 0; else 0 on success, 1 on failure, 130
-// when interrupted.
+// one a workflow recorded when not 0 (cut to its low 8 bits, with a warning,
+// when outside 0-255, and never 0 for a failed run); else 0 on success, 1 on
+// failure, 130 when interrupted. The summary's exitCode is that status.
 //
 // Standard error: one line per retry of a remote document, one for a
 // document that could not be loaded (the hint at --disablesecurity only for
@@ -52,6 +53,12 @@ int32 HostJob_RemoveSignals(void);
 // and keeps the summary line; answers the process exit code. Tasks: the
 // comma-separated --task list, or null.
 int32 HostJob_Run(const char *Url, const char *Tasks);
+
+// A failure of the exit sequence after the job (an implode path that cannot
+// be removed): told on standard error and added to the kept summary, which
+// becomes unsuccessful. Answers the exit code from then on (ExitCode when
+// no summary is kept).
+int32 HostJob_NoteFailure(const char *Text, int32 ExitCode);
 
 // Prints the kept summary line on standard output (after the runtime ended),
 // with the signals held meanwhile; from then on a second signal writes none.

@@ -87,8 +87,8 @@ constexpr char Usage[] =
     "\"unload\", queues the first --task the workflow offers once its \"state\" (or\n"
     "\"start\") has run, and prints one JSON line {\"successful\", \"exitCode\",\n"
     "\"progress\", \"errors\", \"warnings\"} last on standard output. Exit code: the\n"
-    "one the workflow recorded, else 0 on success, 1 on failure, 2 for a usage\n"
-    "error, 130 when interrupted.\n"
+    "one the workflow recorded (its low 8 bits; never 0 for a failed run), else\n"
+    "0 on success, 1 on failure, 2 for a usage error, 130 when interrupted.\n"
     "A command line longer than 4,095 bytes, a configuration that is not a JSON\n"
     "object, no argument at all and a workflow switch (--task, --config, --script,\n"
     "--disablesecurity, --wfselfupdate) without --workflow and a switch that\n"
@@ -487,7 +487,13 @@ int main(int argc, char **argv) {
         char Implode[WORKFLOWAPP_PATH_SIZE] = "";
         WorkflowApp_GetImplodePath(Implode, (int32)sizeof(Implode));
         WorkflowApp_Remove();
-        if (Implode[0] != 0 && unlink(Implode) != 0) Log_Error("Cannot delete %s\n", Implode);
+        if (Implode[0] != 0 && unlink(Implode) != 0) {
+            std::string Cause = strerror(errno);
+            if (!Cause.empty() && Cause[0] >= 'A' && Cause[0] <= 'Z') Cause[0] += 'a' - 'A';
+            std::string Why = std::string("cannot implode ") + Implode + ": " + Cause;
+            Log_Error("%s\n", Why.c_str());
+            if (!WorkerRole) Code = HostJob_NoteFailure(Why.c_str(), Code);
+        }
         Authenticate_Remove();
         while (!Host_MainLoopStep(0)) {
         }

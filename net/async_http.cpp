@@ -185,8 +185,16 @@ bool ReadFile(ParseJob *Job) {
     // until a writer came. Only regular files are documents.
     int Fd = open(Job->FilePath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (Fd < 0) {
+        int Number = errno;
         Job->Error = WEBGET_ERROR_OS;
-        Job->SubCode = PLATFORM_ERROR_ERRNO_BASE + errno;
+        Job->SubCode = PLATFORM_ERROR_ERRNO_BASE + Number;
+        // Why, in words beside the code ("permission denied"), as a refused
+        // connection says; a missing file's code says it plainly.
+        if (Number != ENOENT) {
+            char Words[128];
+            Job->Message = strerror_r(Number, Words, sizeof(Words));
+            if (!Job->Message.empty() && Job->Message[0] >= 'A' && Job->Message[0] <= 'Z') Job->Message[0] += 'a' - 'A';
+        }
         return false;
     }
     struct stat Facts{};

@@ -91,6 +91,19 @@ bool HitLimit(Task *Handle) {
     return false;
 }
 
+// Each text of From that To lacks, in order.
+void AppendMissing(Dictionary *To, Dictionary *From) {
+    DictionaryItem *Item = nullptr, *Other = nullptr;
+    const char *Text = nullptr, *Held = nullptr;
+    for (Dictionary_ItemGetFirst(From, &Item); Item != nullptr; Dictionary_ItemGetNext(From, Item, &Item)) {
+        if (!Dictionary_ItemGetStringPtr(From, Item, &Text) || Text == nullptr) continue;
+        bool Found = false;
+        for (Dictionary_ItemGetFirst(To, &Other); Other != nullptr && !Found; Dictionary_ItemGetNext(To, Other, &Other))
+            Found = Dictionary_ItemGetStringPtr(To, Other, &Held) && Held != nullptr && String_Compare(Held, Text);
+        if (!Found) Dictionary_AddString(To, nullptr, Text, nullptr);
+    }
+}
+
 void FinishCompletion(Task *Handle, Completion *State, Dictionary *CompleteResult) {
     Handle->EndTime = Time_GetCurrent();
     Handle->Completed = TRUE;
@@ -102,6 +115,16 @@ void FinishCompletion(Task *Handle, Completion *State, Dictionary *CompleteResul
             Dictionary_SetBooleanByKey(State->Result, "successful", Flag);
         if (Dictionary_GetBooleanByKey(CompleteResult, "cancelled", &Flag))
             Dictionary_SetBooleanByKey(State->Result, "cancelled", Flag);
+        // A task that fails only through its step fails for the step's
+        // reasons: without them nobody could tell why (a "load" runs the
+        // document's own "load" as its step).
+        Dictionary *Errors = nullptr, *Kept = nullptr;
+        if (Dictionary_GetBooleanByKey(CompleteResult, "successful", &Flag) && !Flag &&
+            Dictionary_GetListByKey(CompleteResult, "errors", &Errors) && Errors != nullptr &&
+            (Dictionary_GetListByKey(State->Result, "errors", &Kept) ||
+             Dictionary_AddList(State->Result, "errors", &Kept, nullptr)) &&
+            Kept != nullptr)
+            AppendMissing(Kept, Errors);
     } else if (CompleteResult != nullptr) {
         uint32 Flag = 1;
         if (Dictionary_GetBooleanByKey(CompleteResult, "successful", &Flag) && !Flag)

@@ -5,6 +5,7 @@
 #include <string.h>
 
 #include <atomic>
+#include <string>
 
 #include "formats/xml.h"
 #include "formats/yaml.h"
@@ -372,9 +373,15 @@ int32 Task_AddMissingArgumentError(Task *Handle, const char *Names) {
     // The identifier alone is what "ignoreError" lists name: an ignored one
     // must not come back as the line.
     if (!Task_HasError(Handle, "Task_Error_MissingArg")) return TRUE;
+    // A "load" moved aside for the macro task is named "load.<GUID>": the
+    // user wrote "load" (as a task that cannot be made is named).
+    std::string Shown = Task_GetNamePtr(Handle);
+    if (size_t Dot = Shown.find('.'); Dot != std::string::npos && Shown.size() - Dot - 1 >= 32 &&
+                                      Shown.find_first_not_of("0123456789abcdefABCDEF-", Dot + 1) == std::string::npos)
+        Shown.erase(Dot);
     char Line[IdentifierSize];
-    String_Print(Line, (int32)sizeof(Line), TASK_MISSING_ARGUMENT "%s of task \"%s\" (type %s)", Names,
-                 Task_GetNamePtr(Handle), Task_GetType(Handle));
+    String_Print(Line, (int32)sizeof(Line), TASK_MISSING_ARGUMENT "%s of task \"%s\" (type %s)", Names, Shown.c_str(),
+                 Task_GetType(Handle));
     return Task_AddError(Handle, "%s", Line);
 }
 

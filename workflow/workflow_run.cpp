@@ -164,9 +164,16 @@ int32 OnEventComplete(void *User, const char *, const char *, const char *, Dict
         Flow == nullptr || !String_Compare(Flow, FlowId(Self->Flow)) ||
         !Dictionary_GetStringPtrByKey(Info, "name", &Name) || Name == nullptr)
         return TRUE;
-    if (String_CompareWithoutCase(Name, "start")) {
+    // "apply" is the entry in place of "start" in a self-update run.
+    if (String_CompareWithoutCase(Name, "start") || String_CompareWithoutCase(Name, "apply")) {
         Task_AddErrorFromDictionary(Self->Owner, Info);
         Task_AddWarningFromDictionary(Self->Owner, Info);
+        // A document without the entry ran nothing of what was asked.
+        uint32 Exists = TRUE;
+        if (Dictionary_GetBooleanByKey(Info, "exists", &Exists) && !Exists)
+            Task_AddErrorAlways(Self->Owner, String_CompareWithoutCase(Name, "start")
+                                                 ? WORKFLOWRUN_TEXT_NO_START
+                                                 : WORKFLOWRUN_TEXT_NO_APPLY);
     } else if (String_CompareWithoutCase(Name, "unload")) {
         Task_Print(Self->Owner, "Completed from unload event\n");
         Task_Complete(Self->Owner, nullptr);
@@ -306,7 +313,11 @@ int32 OnRunTaskStart(void *User, const char *, const char *, const char *, Dicti
 int32 OnRunTaskCancel(void *User, const char *, const char *, const char *, Dictionary *) {
     WorkflowRun *Self = static_cast<WorkflowRun *>(User);
     if (Task_IsCompleted(Self->Owner)) return TRUE;
-    Task_AddErrorAlways(Self->Owner, TASK_ERROR_CANCELLED);
+    // A run whose document could not be fetched runs nothing: the cancel
+    // only ends its wait for a retry, and it ends as the failure it is.
+    bool FetchFailed = !Self->Busy && !Self->Fetching && !Self->HandedOver &&
+                       Task_HasError(Self->Owner, "WorkflowRun_Error_Request");
+    if (!FetchFailed) Task_AddErrorAlways(Self->Owner, TASK_ERROR_CANCELLED);
     if (Self->HandedOver) return WorkflowRunInt_CancelHandOver(Self);
     if (Self->Flow != nullptr) {
         if (!Workflow_IsTaskQueued(Self->Flow, "unload")) Workflow_QueueTask(Self->Flow, "unload", nullptr, nullptr);

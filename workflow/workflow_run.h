@@ -31,6 +31,10 @@
 // naming it and the limit.
 #define WORKFLOWRUN_NESTING_LIMIT 32
 #define WORKFLOWRUN_ERROR_TOO_DEEP "WorkflowRun_Error_TooDeep"
+// A run whose document lacks the entry its workflow is given ("start", or
+// "apply" in a self-update run) fails with one of these.
+#define WORKFLOWRUN_TEXT_NO_START "the workflow has no \"start\" task"
+#define WORKFLOWRUN_TEXT_NO_APPLY "the workflow has no \"apply\" task"
 #define WORKFLOWRUN_TEXT_NOT_ELEVATED \
     "the elevated run cannot start: the workflow worker is not elevated (the elevator did not grant administrator rights)"
 // Nor does it bound breadth: a process starts at most this many workflow

@@ -37,8 +37,8 @@ def check(condition, reason):
         fail(reason)
 
 
-def run(args, cwd=None, timeout=60):
-    done = subprocess.run([PROGRAM] + args, cwd=cwd, capture_output=True, text=True, timeout=timeout)
+def run(args, cwd=None, timeout=60, program=None):
+    done = subprocess.run([program or PROGRAM] + args, cwd=cwd, capture_output=True, text=True, timeout=timeout)
     return done.returncode, done.stdout, done.stderr
 
 
@@ -558,7 +558,7 @@ def case_fetch_never_works():
     # attempt, with why in the summary and on standard error, and is never
     # retried: the run ends well before the first retry would come (15 s).
     tls = ["WebGet_Error_Connect", "TLS is not available in this build"]
-    run_error = ["WorkflowRun_Error_Request", "Task_Error_Cancelled"]
+    run_error = ["WorkflowRun_Error_Request"]
     cases = [("start:\n  type: WorkflowRun\n  url: https://127.0.0.1:9/x.yaml\n", tls + run_error),
              ("start:\n  type: Macro\n  url: https://127.0.0.1:9/m.json\n", tls),
              ("load:\n  type: Macro\n  url: https://127.0.0.1:9/m.json\nstart:\n  type: Log\n  message: hi\n",
@@ -580,9 +580,8 @@ def case_fetch_never_works():
                 fail("%s: still running after 60 s (retried?)" % url)
             value = summary(out)
             check(code == 1 and value["errors"] == errors, "%s: exit %d %s" % (url, code, value))
-            said = errors[:-1] if errors[-1] == "Task_Error_Cancelled" else errors
             # Only this line: a retry would say so on standard error too.
-            check(err == "velmarsh: cannot load %s: %s\n" % (url, ", ".join(said)), "%s: stderr %r" % (url, err))
+            check(err == "velmarsh: cannot load %s: %s\n" % (url, ", ".join(errors)), "%s: stderr %r" % (url, err))
 
 
 def case_remote_retry():
@@ -912,6 +911,143 @@ def case_cache_min_age():
                 check(seen == fetches, "age %d: nested fetched %d times" % (age, seen))
             finally:
                 peer.close()
+
+
+def outcome_table(directory, cases, extra=(), program=None):
+    # Each case: document text, the exit code (also the summary's), its
+    # errors, its warnings and the lines on standard error.
+    for text, want, errors, warnings, said in cases:
+        path = write(directory, "doc.yaml", text.replace("{dir}", directory))
+        code, out, err = run(["--workflow=" + path, "--disablesecurity"] + list(extra), timeout=30, program=program)
+        value = summary(out)
+        told = (text, code, value, err)
+        check(code == want and value["exitCode"] == want and value["successful"] is (not errors),
+              "%r: exit %d %s" % told[:3])
+        check(code != 0 or not errors, "%r: a failure exits 0" % text)
+        check(value["errors"] == errors and value["warnings"] == warnings, "%r: %s" % (text, value))
+        check(err.splitlines() == ["velmarsh: " + each.replace("{dir}", directory) for each in said],
+              "%r: stderr %r" % (text, err))
+
+
+MISSING = "Platform_Error_Missing, WorkflowRun_Error_Request"
+
+
+def case_self_update():
+    # Under --wfselfupdate "apply" stands in for "start": its outcome is the run's.
+    missing = "cannot load file://{dir}/missing.yaml: " + MISSING
+    cases = [("apply: {type: Error, message: boom}\n", 1, ["boom"], [], []),
+             ("apply: {type: Queue, actions: [b]}\nb: {type: Error, message: boom}\n", 1, ["boom"], [], []),
+             ("apply: {type: WorkflowRun, url: 'file://{dir}/missing.yaml'}\n", 1,
+              ["Platform_Error_Missing", "WorkflowRun_Error_Request"], [], [missing]),
+             ("start: {type: Log, message: hi}\n", 1, ['the workflow has no "apply" task'], [],
+              ['the workflow has no "apply" task']),
+             ("apply: {type: Log, message: hi}\n", 0, [], [], [])]
+    with tempfile.TemporaryDirectory() as directory:
+        outcome_table(directory, cases, ["--wfselfupdate"])
+
+
+def case_exit_codes():
+    # The exit status and the summary's exitCode agree; a failed run never exits 0.
+    wide = 'exitCode %s of task "start" is out of range: an exit code is a whole number from -2147483648 to 2147483647'
+    outside = "exit code %d is outside 0-255: the program exits with %d"
+    cases = [("start: {type: Error, message: x, exitCode: 4294967296}\n", 1,
+              ["Task_Error_InvalidArg", wide % "4294967296", "x"], [], []),
+             ("start: {type: End, exitCode: 9223372036854775808}\n", 1,
+              ["Task_Error_InvalidArg", wide % "9223372036854775808"], [], []),
+             ("start: {type: Shutdown, exitCode: -1}\n", 255, [], [outside % (-1, 255)], []),
+             ("start: {type: Error, message: x, exitCode: 256}\n", 1, ["x"], [outside % (256, 1)], []),
+             ("start: {type: Error, message: x, exitCode: -256}\n", 1, ["x"], [outside % (-256, 1)], []),
+             ("start: {type: End, exitCode: 256}\n", 0, [], [outside % (256, 0)], []),
+             ("start: {type: End, exitCode: 7}\n", 7, [], [], [])]
+    with tempfile.TemporaryDirectory() as directory:
+        outcome_table(directory, cases)
+        # A page script's code takes the same way.
+        page = write(directory, "page.js", "TQX.call(TQX.create('TQX.WorkflowApp'), 'setExitCode', {exitCode: 256});\n")
+        outcome_table(directory, [("start: {type: Error, message: x}\n", 1, ["x"], [outside % (256, 1)], [])],
+                      ["--script=" + page])
+
+
+def case_implode():
+    # A path that is not a text is the task's error; one that cannot be
+    # removed is said where the user reads it.
+    not_text = ["Task_Error_InvalidArg", '"path" of task "start" is not a text: nothing is imploded']
+    cases = [("start: {type: Implode, path: [a, b]}\n", 1, not_text, [], []),
+             ("start: {type: Implode, path: {a: 1}}\n", 1, not_text, [], []),
+             ("start: {type: Implode, path: '{dir}'}\n", 1, [], [], ["cannot implode {dir}: is a directory"])]
+    with tempfile.TemporaryDirectory() as directory:
+        # A copy runs: a program that imploded would delete only that.
+        program = os.path.join(directory, "velmarsh")
+        for case in cases:
+            subprocess.run(["cp", PROGRAM, program], check=True)
+            errors = case[2] or [case[4][0].replace("{dir}", directory)]
+            outcome_table(directory, [(case[0], case[1], errors, case[3], case[4])], program=program)
+            check(os.path.isdir(directory) and os.path.exists(program), "%r imploded something" % case[0])
+
+
+def case_load_failures():
+    # A "load" that fails names why, in the summary and on standard error.
+    child = "start: {type: Error, message: childboom}\n"
+    start = "start: {type: Log, message: hi}\n"
+    cases = [("load: {type: Error, message: boom}\n" + start, 1, ["boom"], [], ['"load" failed: boom']),
+             ("load: {type: Queue, actions: [b]}\nb: {type: Error, message: boom}\n" + start, 1, ["boom"], [],
+              ['"load" failed: boom']),
+             ("load: {type: Progress, actions: [b]}\nb: {type: Error, message: boom}\n" + start, 1, ["boom"], [],
+              ['"load" failed: boom']),
+             ("load: {type: FileCopy}\n" + start, 1, ["FileCopy_Error_NotAvailable"], [],
+              ['"load" failed: FileCopy_Error_NotAvailable']),
+             ("load: {type: WorkflowRun, url: 'file://{dir}/child.yaml'}\n" + start, 1, ["childboom"], [],
+              ['"load" failed: childboom'])]
+    with tempfile.TemporaryDirectory() as directory:
+        write(directory, "child.yaml", child)
+        outcome_table(directory, cases)
+        path = write(directory, "bare.yaml", "load: {type: Log}\n" + start)
+        code, out, err = run(["--workflow=" + path, "--disablesecurity"])
+        value = summary(out)
+        check(code == 1 and "Task_Error_MissingArg" in value["errors"], "bare: %d %s" % (code, value))
+        check('Missing argument "message" of task "load" (type Log)' in value["errors"], "bare: %s" % value)
+        check(err.count('Missing argument "message" of task "load"') == 1 and
+              '"load" failed: Task_Error_MissingArg' in err, err)
+
+
+def case_nested_outcomes():
+    # A nested run's outcome is what ran of the child; a failed fetch adds
+    # no cancel that never happened; a failed run in a "success" step
+    # leaves the outcome (decided before the step) but is reported.
+    missing = "cannot load file://{dir}/missing.yaml: " + MISSING
+    run = "start: {type: WorkflowRun, url: 'file://{dir}/%s'}\n"
+    no_start = 'the workflow has no "start" task'
+    cases = [(run % "neither.yaml", 1, [no_start], [], []),
+             (run % "state.yaml", 1, [no_start], [], []),
+             (run % "missing.yaml", 1, ["Platform_Error_Missing", "WorkflowRun_Error_Request"], [], [missing]),
+             (run.replace("start", "state", 1) % "missing.yaml", 1,
+              ["Platform_Error_Missing", "WorkflowRun_Error_Request"], [], [missing]),
+             ("start: {type: Log, message: hi, success: r}\n" + (run % "missing.yaml").replace("start", "r", 1), 0,
+              [], [missing.replace("{dir}", "%s")], [missing])]
+    with tempfile.TemporaryDirectory() as directory:
+        write(directory, "neither.yaml", "load: {type: Log, message: hi}\n")
+        write(directory, "state.yaml", "state: {type: Log, message: hi}\n")
+        cases[-1] = cases[-1][:3] + ([cases[-1][3][0] % directory],) + cases[-1][4:]
+        outcome_table(directory, cases)
+
+
+def case_unreadable():
+    # A workflow file that cannot be read says why in words.
+    with tempfile.TemporaryDirectory() as directory:
+        os.chmod(directory, 0o755)
+        path = write(directory, "noread.yaml", "start: {type: Log, message: hi}\n")
+        os.chmod(path, 0)
+        program = [PROGRAM]
+        if os.geteuid() == 0:
+            # As nobody, with the program where nobody reaches it.
+            program = ["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups",
+                       os.path.join(directory, "velmarsh")]
+            subprocess.run(["cp", PROGRAM, program[-1]], check=True)
+        done = subprocess.run(program + ["--workflow=" + path, "--disablesecurity"], capture_output=True, text=True,
+                              timeout=30, cwd=directory)
+        value = summary(done.stdout)
+        errors = ["Platform_Error_AccessDenied", "permission denied", "WorkflowRun_Error_Request"]
+        check(done.returncode == 1 and value["errors"] == errors, "exit %d %s" % (done.returncode, value))
+        check(done.stderr == "velmarsh: cannot load file://%s: %s\n" % (path, ", ".join(errors)), done.stderr)
 
 
 CASES = {name[5:]: function for name, function in globals().items() if name.startswith("case_")}

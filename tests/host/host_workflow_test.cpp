@@ -33,6 +33,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, HostWorkflow,
                                          "document_errors", "fetch_never_works",
                                          "remote_retry", "warnings", "progress_line", "signed_path",
                                          "signed_http", "signed_children", "script_task", "registry_whitelist", "pool_hosts",
-                                         "cache_min_age"));
+                                         "cache_min_age", "self_update", "exit_codes", "implode",
+                                         "load_failures", "nested_outcomes", "unreadable"));
 
 } // namespace

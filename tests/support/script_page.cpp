@@ -75,6 +75,10 @@ void ScriptPageTest::SetUp() {
 }
 
 void ScriptPageTest::TearDown() {
+    // The test's own instance goes as a page lets it go: what the page's end
+    // still finds (and logs as forcibly removed) is only what a test left.
+    if (!Id.empty() && Interop_DispatchHasInstance(Id.c_str()) && Interop_DispatchReleaseInstance(Id.c_str()))
+        Interop_Process();
     delete Page;
     EndBridge();
     RuntimeTest::TearDown();

@@ -1,5 +1,8 @@
 // End, Error, Shutdown and Implode: the types that end a run or the
 // application.
+#include <math.h>
+#include <stdio.h>
+
 #include <string>
 
 #include "runtime/debug.h"
@@ -22,11 +25,39 @@ namespace {
 
 constexpr int32 TextSize = 320;
 
+// The process exit code is 32 bits wide: a number past it would arrive cut
+// to some other code (4294967296 to 0, a success), so it is refused with why
+// and the recorded code stays as it was.
+bool TakeExitCode(Task *Owner, float64 Code) {
+    if (isfinite(Code) && Code > -2147483649.0 && Code < 2147483648.0) {
+        Debug_SetExitCode((int32)Code);
+        return true;
+    }
+    Task_Print(Owner, "exitCode argument is out of range\n");
+    Task_AddError(Owner, "%s", "Task_Error_InvalidArg");
+    char Number[64];
+    snprintf(Number, sizeof(Number), fabs(Code) < 1e20 ? "%.0f" : "%g", Code);
+    Task_AddError(Owner, "exitCode %s of task \"%s\" is out of range: an exit code is a whole number from %s", Number,
+                  Task_GetNamePtr(Owner), "-2147483648 to 2147483647");
+    return false;
+}
+
+// "path" given as anything but a text is the document's mistake: imploding
+// the program itself in its place would do what nobody asked for.
+bool PathIsText(Task *Owner) {
+    int32 Type = DICTIONARY_TYPE_UNKNOWN;
+    if (!Task_GetArgumentType(Owner, "path", &Type) || Type == DICTIONARY_TYPE_STRING) return true;
+    Task_Print(Owner, "path argument is not a string\n");
+    Task_AddError(Owner, "%s", "Task_Error_InvalidArg");
+    Task_AddError(Owner, "\"path\" of task \"%s\" is not a text: nothing is imploded", Task_GetNamePtr(Owner));
+    return false;
+}
+
 int32 OnEndStart(void *User, const char *, const char *, const char *, Dictionary *) {
     Task *Owner = static_cast<End *>(User)->Owner;
     const char *Type = Task_GetType(Owner);
     float64 Code = 0;
-    if (Task_GetNumberArgument(Owner, "exitCode", &Code)) Debug_SetExitCode((int32)Code);
+    bool Refused = Task_GetNumberArgument(Owner, "exitCode", &Code) && !TakeExitCode(Owner, Code);
 
     if (String_CompareWithoutCase(Type, "Shutdown")) {
         Task_Print(Owner, "Initiating shutdown\n");
@@ -35,6 +66,7 @@ int32 OnEndStart(void *User, const char *, const char *, const char *, Dictionar
         Task_GetDictionaryHandle(Owner, &Definition);
         Dictionary_Merge(Payload, Definition, DICTIONARY_MERGE_OVERWRITE);
         Task_ExpandDictionary(Owner, Payload);
+        if (Refused) Dictionary_RemoveByKey(Payload, "exitCode");
         uint32 SelfUpdate = FALSE;
         if (Task_GetBooleanArgument(Owner, "selfUpdate", &SelfUpdate) && SelfUpdate)
             Dictionary_SetBooleanByKey(Payload, "canRemote", FALSE);
@@ -51,6 +83,7 @@ int32 OnEndStart(void *User, const char *, const char *, const char *, Dictionar
 int32 OnImplodeStart(void *User, const char *, const char *, const char *, Dictionary *) {
     Task *Owner = static_cast<Implode *>(User)->Owner;
     char Path[TextSize] = "";
+    if (!PathIsText(Owner)) return Task_Complete(Owner, nullptr);
     if (Task_GetStringArgument(Owner, "path", Path, (int32)sizeof(Path))) {
         WorkflowApp_SetImplodePath(Path);
     } else {
