@@ -325,7 +325,7 @@ bool CheckWorkflowSwitches(std::string &Url, std::string &Tasks, std::string &Co
     if (CommandLine_IsFieldSet(nullptr, "script")) {
         if (!CommandLine_GetFieldByName(nullptr, "script", Value, FieldSize) || Value[0] == 0)
             return Refuse("--script needs the path of a JavaScript file");
-        if (access(Value, R_OK) != 0) return Refuse(("no such script file: " + std::string(Value)).c_str());
+        if (!HostScript_CheckFile(Value, Reason, FieldSize)) return Refuse(Reason);
         Script = Value;
     }
     for (const char *Flag : {"disablesecurity", "wfselfupdate"}) {
@@ -459,17 +459,20 @@ int main(int argc, char **argv) {
         WorkflowManager_Init();
         int32 Code = HOSTJOB_EXIT_USAGE;
         if (Configured) {
-            if (!Script.empty()) {
-                char Reason[FieldSize];
-                if (!HostScript_Load(Script.c_str(), Reason, FieldSize)) {
-                    fprintf(stderr, "velmarsh: %s\n", Reason);
-                    Log_Error("%s\n", Reason);
-                }
+            // A page that cannot run fails the run before the workflow
+            // starts: the task types it would have made are missing.
+            static char Reason[FieldSize];
+            Reason[0] = 0;
+            if (!Script.empty() && !HostScript_Load(Script.c_str(), Reason, FieldSize)) {
+                fprintf(stderr, "velmarsh: %s\n", Reason);
+                Log_Error("%s\n", Reason);
             }
             HostJob_InstallSignals();
             // The handlers stay until the summary is out: a second signal
             // during the way out still ends the process at once.
-            Code = WorkerRole ? HostWorker_Run() : HostJob_Run(Url.c_str(), Tasks.empty() ? nullptr : Tasks.c_str());
+            Code = Reason[0] != 0 ? HostJob_Fail(Reason)
+                   : WorkerRole   ? HostWorker_Run()
+                                  : HostJob_Run(Url.c_str(), Tasks.empty() ? nullptr : Tasks.c_str());
             HostScript_Remove();
         }
         // The exit sequence: logs expire unless a restart was asked for; the
