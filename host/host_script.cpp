@@ -309,7 +309,7 @@ duk_ret_t DescribeBody(duk_context *Context, void *) {
         duk_pop(Context);
     }
     const char *Text = duk_safe_to_string(Context, 0);
-    if (Line > 0) duk_push_sprintf(Context, "%s (line %ld)", Text, (long)Line);
+    if (Line > 0) duk_push_sprintf(Context, "%s (line %d)", Text, (int)Line);
     else duk_dup(Context, 0);
     return 1;
 }

@@ -175,11 +175,26 @@ print('kept ' + TQX.call(manager, 'getMaximumActiveTasks', {}));
         check("use -1 (no limit) or a whole number from 1 up" in out, "no reason logged")
 
 
+SPIN_LATER = HEARS + """
+function handle(task) {
+  TQX.call(center, 'addObserver', {type: 'Page', notification: 'Spin', callbackId: 'spin'});
+  TQX.call(center, 'fire', {type: 'Page', notification: 'Spin', sender: 'Global', info: '{}'});
+}
+var heard = onBatch;
+onBatch = function (items) {
+  heard(items);
+  if (items.some(function (item) { return item.callbackId === 'spin'; })) { print('spinning'); for (;;) {} }
+};
+"""
+
+
 def case_interrupt_busy_page():
-    # One signal ends the run while the page spins, in a handler or in its
+    # One signal ends the run while the page spins, in the handler of its
+    # task, in a later one (the task waits: it goes with its type) or in its
     # goodbye; the page's task fails with why.
     table = [(HEARS + "function handle(task) { print('spinning'); for (;;) {} }\n", PAGED % "{}",
               "the page script was interrupted"),
+             (SPIN_LATER, PAGED % "{}", "the page script was interrupted"),
              ("function onUnload() { print('spinning'); for (;;) {} }\n", "start:\n  type: Log\n  message: hi\n",
               "the page script was interrupted")]
     with tempfile.TemporaryDirectory() as directory:
