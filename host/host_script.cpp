@@ -135,10 +135,11 @@ struct Page {
     bool Delivering = false;
     // Why the page stopped (an interrupt, a failed load); empty while it runs.
     std::string Stopped;
-    // The page's "TQX.ScriptTaskHandler" instances and the task types it
-    // registered through them: a type goes with its page.
-    std::vector<std::string> Handlers;
-    std::vector<std::string> Types;
+    // The page's "TQX.ScriptTaskHandler" and "TQX.NotificationCenter"
+    // instances, the task types and observers it added through them: they
+    // go with their page.
+    std::vector<std::string> Handlers, Centers;
+    std::vector<std::string> Types, Observers;
     // Retained senders the page released during the delivery under way.
     std::vector<std::string> Released;
     std::string Reply;
@@ -195,26 +196,60 @@ duk_ret_t Create(duk_context *Context) {
     if (!Interop_DispatchCreateInstance(ClassName, Id, (int32)sizeof(Id), &Requester, nullptr, Execute)) Id[0] = 0;
     if (Id[0] != 0 && strcmp(ClassName, "TQX.ScriptTaskHandler") == 0 && !Holds(Script.Handlers, Id))
         Script.Handlers.emplace_back(Id);
+    if (Id[0] != 0 && strcmp(ClassName, "TQX.NotificationCenter") == 0 && !Holds(Script.Centers, Id))
+        Script.Centers.emplace_back(Id);
     duk_push_string(Context, Id);
     return 1;
 }
 
-// Keeps the list of the types the page holds: a "register" or "unregister"
-// through one of its handlers that the handler took.
-void NoteRegistration(const char *Request, const std::string &Reply) {
+// Keeps the lists of what the page holds: a type that one of its handlers
+// registered, an observer that one of its centers added (and that the
+// handler or center took); an "unregister" or a removal drops it.
+void NoteCall(bool Handler, const char *Request, const std::string &Reply) {
     Dictionary *Asked = nullptr, *Answered = nullptr;
     Dictionary *Call = ParseObject(Request, strlen(Request), &Asked);
     Dictionary *Answer = ParseObject(Reply.data(), Reply.size(), &Answered);
-    const char *Method = nullptr, *Name = nullptr;
+    const char *Method = nullptr;
     uint32 Taken = 0;
     if (Call != nullptr && Answer != nullptr && Dictionary_GetStringPtrByKey(Call, "method", &Method) &&
-        Dictionary_GetStringPtrByKey(Call, "name", &Name) && Dictionary_GetBooleanByKey(Answer, "returnValue", &Taken) &&
-        Taken) {
-        if (strcmp(Method, "register") == 0 && !Holds(Script.Types, Name)) Script.Types.emplace_back(Name);
-        else if (strcmp(Method, "unregister") == 0) Drop(Script.Types, Name);
+        Dictionary_GetBooleanByKey(Answer, "returnValue", &Taken) && Taken) {
+        auto Text = [Call](const char *Key) {
+            const char *Value = nullptr;
+            return std::string(Dictionary_GetStringPtrByKey(Call, Key, &Value) && Value != nullptr ? Value : "");
+        };
+        if (Handler) {
+            std::string Name = Text("name");
+            if (strcmp(Method, "register") == 0 && !Holds(Script.Types, Name.c_str())) Script.Types.push_back(Name);
+            else if (strcmp(Method, "unregister") == 0) Drop(Script.Types, Name.c_str());
+        } else if (strstr(Method, "Observer") != nullptr) {
+            // Type, name, sender (empty: any) and callback id, as one key.
+            std::string Key = Text("type") + '\n' + Text("notification") + '\n' + Text("sender") + '\n' +
+                              Text("callbackId");
+            if (strncmp(Method, "add", 3) == 0 && !Holds(Script.Observers, Key.c_str())) Script.Observers.push_back(Key);
+            else if (strncmp(Method, "remove", 6) == 0) Drop(Script.Observers, Key.c_str());
+        }
     }
     Dictionary_Release(&Asked);
     Dictionary_Release(&Answered);
+}
+
+// Observers the page left behind go with it.
+void DropObservers() {
+    for (const std::string &Key : Script.Observers) {
+        std::string Part[4];
+        size_t From = 0;
+        for (int Index = 0; Index < 4; Index++) {
+            size_t To = Index < 3 ? Key.find('\n', From) : Key.size();
+            Part[Index] = Key.substr(From, To - From);
+            From = To + 1;
+        }
+        if (Part[2].empty())
+            NotificationCenter_RemoveObserverInterop(Part[0].c_str(), Part[1].c_str(), Part[3].c_str());
+        else
+            NotificationCenter_RemoveInstanceObserverInterop(Part[0].c_str(), Part[1].c_str(), Part[2].c_str(),
+                                                             Part[3].c_str());
+    }
+    Script.Observers.clear();
 }
 
 duk_ret_t Call(duk_context *Context) {
@@ -231,7 +266,8 @@ duk_ret_t Call(duk_context *Context) {
         MemoryStream_ReleasePointer(Stream, &Pointer);
     }
     MemoryStream_Release(&Stream);
-    if (Holds(Script.Handlers, Id)) NoteRegistration(Request, Script.Reply);
+    bool Handler = Holds(Script.Handlers, Id);
+    if (Handler || Holds(Script.Centers, Id)) NoteCall(Handler, Request, Script.Reply);
     duk_push_lstring(Context, Script.Reply.data(), Script.Reply.size());
     return 1;
 }
@@ -524,6 +560,7 @@ int32 HostScript_Remove(void) {
     if (Script.Stopped.empty() && !Enter(UnloadBody, nullptr, Error))
         Tell(Script.Stopped.empty() ? "the page script failed in onUnload: " + Error : Error);
     DropTypes(Script.Stopped.empty() ? "the page script has ended" : Script.Stopped.c_str());
+    DropObservers();
     if (Interop_IsInitialized()) {
         Interop_RemoveInstancesActiveInRequester(&Requester);
         // Only the bridge's step releases the instances' objects.

@@ -191,7 +191,7 @@ onBatch = function (items) {
 def case_interrupt_busy_page():
     # One signal ends the run while the page spins, in the handler of its
     # task, in a later one (the task waits: it goes with its type) or in its
-    # goodbye; the page's task fails with why.
+    # goodbye; the page's task fails with why, and what the page added goes.
     table = [(HEARS + "function handle(task) { print('spinning'); for (;;) {} }\n", PAGED % "{}",
               "the page script was interrupted"),
              (SPIN_LATER, PAGED % "{}", "the page script was interrupted"),
@@ -201,7 +201,7 @@ def case_interrupt_busy_page():
         for text, document, words in table:
             workflow = write(directory, "w.yaml", document)
             process = subprocess.Popen([PROGRAM, "--workflow=" + workflow, "--script=" + write(directory, "p.js", text),
-                                        "--disablesecurity", "--window"], stdout=subprocess.PIPE,
+                                        "--disablesecurity", "--window", "--memorytracking"], stdout=subprocess.PIPE,
                                        stderr=subprocess.PIPE, text=True)
             seen = ""
             while "Script - spinning" not in seen:
@@ -216,6 +216,7 @@ def case_interrupt_busy_page():
                 process.communicate()
                 fail("one signal did not end the run")
             check("velmarsh: " + words + "\n" in err, "stderr %r" % err)
+            check("not removed" not in out and "Not all memory" not in out, "the page left things behind")
             value = json.loads([line for line in out.splitlines() if line.startswith("{")][-1])
             if "onUnload" not in text:
                 check(process.returncode == 130 and words in value["errors"], "%d %s" % (process.returncode, value))
