@@ -36,7 +36,8 @@ constexpr char Shim[] = R"JS(
 var TQX = {
   create: function (className, instanceId) { return __tqxCreate(String(className), instanceId ? String(instanceId) : ''); },
   release: function (instanceId) {
-    if (!__tqxRelease(String(instanceId))) throw new Error('TQX.release: this page holds no reference to ' + instanceId);
+    if (!__tqxRelease(String(instanceId)))
+      throw new Error('TQX.release: this page holds no reference to ' + instanceId);
     return true;
   },
   call: function (instanceId, method, params) {
@@ -225,7 +226,8 @@ void NoteCall(bool Handler, const char *Request, const std::string &Reply) {
             // Type, name, sender (empty: any) and callback id, as one key.
             std::string Key = Text("type") + '\n' + Text("notification") + '\n' + Text("sender") + '\n' +
                               Text("callbackId");
-            if (strncmp(Method, "add", 3) == 0 && !Holds(Script.Observers, Key.c_str())) Script.Observers.push_back(Key);
+            if (strncmp(Method, "add", 3) == 0 && !Holds(Script.Observers, Key.c_str()))
+                Script.Observers.push_back(Key);
             else if (strncmp(Method, "remove", 6) == 0) Drop(Script.Observers, Key.c_str());
         }
     }
@@ -383,7 +385,8 @@ bool Enter(duk_safe_call_function Body, void *User, std::string &Error) {
     else
         Error = "an error that cannot be shown";
     duk_pop(Context);
-    if (OutOfMemory) Error = std::string("it ran out of memory (its heap is limited to ") + HeapLimitText + "): " + Error;
+    if (OutOfMemory)
+        Error = std::string("it ran out of memory (its heap is limited to ") + HeapLimitText + "): " + Error;
     if (Error.size() > ReasonLimit) Error = Error.substr(0, ReasonLimit) + "...";
     return false;
 }
@@ -460,6 +463,10 @@ int32 Deliver(void *, const char *, const char *, const char *, Dictionary *) {
     return TRUE;
 }
 
+std::string TooLarge(const char *Path) {
+    return std::string("the script is larger than ") + ScriptLimitText + ": " + Path;
+}
+
 // The checks a user's file gets before it is read whole: it exists, can be
 // read, is a regular file (a FIFO would hold the reader, a device would
 // never end) and is neither empty nor too large. The descriptor is open
@@ -471,14 +478,15 @@ int OpenScript(const char *Path, off_t *Size, std::string &Reason) {
         int Code = errno;
         if (Fd >= 0) close(Fd);
         if (Code == ENOENT || Code == ENOTDIR) Reason = std::string("no such script file: ") + Path;
-        else if (Code == EACCES || Code == EPERM) Reason = std::string("cannot read the script ") + Path + ": permission denied";
+        else if (Code == EACCES || Code == EPERM)
+            Reason = std::string("cannot read the script ") + Path + ": permission denied";
         else Reason = std::string("cannot read the script ") + Path + ": " + strerror(Code);
         return -1;
     }
     if (S_ISDIR(Facts.st_mode)) Reason = std::string("the script is a directory: ") + Path;
     else if (!S_ISREG(Facts.st_mode)) Reason = std::string("the script is not a regular file: ") + Path;
     else if (Facts.st_size == 0) Reason = std::string("the script is empty: ") + Path;
-    else if (Facts.st_size > ScriptLimit) Reason = std::string("the script is larger than ") + ScriptLimitText + ": " + Path;
+    else if (Facts.st_size > ScriptLimit) Reason = TooLarge(Path);
     if (!Reason.empty()) {
         close(Fd);
         return -1;
@@ -493,13 +501,14 @@ bool ReadScript(const char *Path, std::string &Text, std::string &Reason) {
     if (Fd < 0) return false;
     char Chunk[65536];
     ssize_t Got = 0;
-    while ((off_t)Text.size() <= ScriptLimit && ((Got = read(Fd, Chunk, sizeof(Chunk))) > 0 || (Got < 0 && errno == EINTR)))
+    while ((off_t)Text.size() <= ScriptLimit &&
+           ((Got = read(Fd, Chunk, sizeof(Chunk))) > 0 || (Got < 0 && errno == EINTR)))
         if (Got > 0) Text.append(Chunk, (size_t)Got);
     int Code = errno;
     close(Fd);
     if (Got < 0) Reason = std::string("cannot read the script ") + Path + ": " + strerror(Code);
     else if (Text.empty()) Reason = std::string("the script is empty: ") + Path;
-    else if ((off_t)Text.size() > ScriptLimit) Reason = std::string("the script is larger than ") + ScriptLimitText + ": " + Path;
+    else if ((off_t)Text.size() > ScriptLimit) Reason = TooLarge(Path);
     return Reason.empty();
 }
 
