@@ -4,6 +4,7 @@
 // and runs the workflow job (host_job.h); without it, it runs one main-loop
 // step. It ends with the exit sequence and the runtime's exit code.
 #include <errno.h>
+#include <fcntl.h>
 #include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -269,9 +270,14 @@ bool CheckConfigSwitch(std::string &Config, std::string &Text, std::string &Reas
     else if (Facts.st_size == 0) Reason = "the configuration file is empty: " + Path;
     else if ((size_t)Facts.st_size > ConfigLimit) Reason = "the configuration file is larger than 16 MiB: " + Path;
     if (!Reason.empty()) return false;
-    FILE *File = fopen(Value, "rb");
+    // What is opened is checked again: a FIFO put in the file's place since
+    // must not hold the reader.
+    int Fd = open(Value, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    FILE *File = Fd >= 0 && fstat(Fd, &Facts) == 0 && S_ISREG(Facts.st_mode) ? fdopen(Fd, "rb") : nullptr;
     if (File == nullptr) {
-        Reason = "cannot read configuration file " + Path + ": " + strerror(errno);
+        Reason = "cannot read configuration file " + Path + ": " +
+                 (Fd >= 0 ? std::string("it is no longer a regular file") : std::string(strerror(errno)));
+        if (Fd >= 0) close(Fd);
         return false;
     }
     char Chunk[4096];
