@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "host/host_progress.h"
+#include "host/host_script.h"
 #include "host/host_signal.h"
 #include "net/analytics.h"
 #include "net/async_http.h"
@@ -73,6 +74,7 @@ void WriteInterruptedSummary() {
 // here and now, whatever the main thread is doing.
 void OnSignal(int) {
     SignalCount = SignalCount + 1;
+    HostScript_Interrupt();
     if (SignalCount < 2) return;
     HostProgress_ClearAtOnce();
     if (SummaryOwed) WriteInterruptedSummary();
@@ -545,6 +547,16 @@ int32 HostJob_ResolveWorkflow(const char *Value, char *Url, int32 Size, char *Re
     free(Absolute);
     if (!Converted) snprintf(Reason, (size_t)ReasonSize, "workflow path too long: %s", Path.c_str());
     return Converted;
+}
+
+int32 HostJob_Fail(const char *Reason) {
+    Debug_CheckPointer(Reason);
+    Job State;
+    Current = &State;
+    AddUnique(State.Errors, Reason);
+    PrintSummary(false, 1);
+    Current = nullptr;
+    return 1;
 }
 
 int32 HostJob_PrintSummary(void) {

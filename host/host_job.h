@@ -60,6 +60,10 @@ int32 HostJob_Run(const char *Url, const char *Tasks);
 // no summary is kept).
 int32 HostJob_NoteFailure(const char *Text, int32 ExitCode);
 
+// Keeps the summary of a run that could not start, with the reason as its
+// one error; answers the exit code (1).
+int32 HostJob_Fail(const char *Reason);
+
 // Prints the kept summary line on standard output (after the runtime ended),
 // with the signals held meanwhile; from then on a second signal writes none.
 int32 HostJob_PrintSummary(void);

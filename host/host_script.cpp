@@ -1,24 +1,45 @@
 // The host's page script (see host_script.h).
+//
+// Every entry into the engine runs protected (duk_safe_call), pushes
+// included: a script may have left its heap full, and an error outside a
+// protected call ends the process. The bodies of those calls hold no C++
+// object with a destructor, since an error leaves them by longjmp.
 #include "host/host_script.h"
 
-#include <fstream>
-#include <sstream>
+#include <errno.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <stddef.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
 #include <string>
 #include <vector>
 
 #include "duktape.h"
+#include "host/host_progress.h"
+#include "runtime/containers/dictionary.h"
+#include "runtime/documents/json.h"
 #include "runtime/log.h"
 #include "runtime/notification/notification_center.h"
 #include "runtime/script/interop.h"
 #include "runtime/streams/memory_stream.h"
 #include "runtime/text/string.h"
+#include "workflow/tasks/script_task.h"
 
 namespace {
 
 constexpr char Shim[] = R"JS(
 var TQX = {
   create: function (className, instanceId) { return __tqxCreate(String(className), instanceId ? String(instanceId) : ''); },
-  release: function (instanceId) { return __tqxRelease(String(instanceId)); },
+  release: function (instanceId) {
+    if (!__tqxRelease(String(instanceId)))
+      throw new Error('TQX.release: this page holds no reference to ' + instanceId);
+    return true;
+  },
   call: function (instanceId, method, params) {
     var request = {};
     for (var key in params || {}) request[key] = params[key];
@@ -39,15 +60,130 @@ function __tqxDeliver(text) {
 }
 )JS";
 
+// Read whole, so bounded: a page script is source text, far below this.
+constexpr off_t ScriptLimit = 16 << 20;
+constexpr char ScriptLimitText[] = "16 MiB";
+// Generous for a page, and still far from what sinks the machine.
+constexpr size_t HeapLimitBytes = 256u << 20;
+constexpr char HeapLimitText[] = "256 MiB";
+// After the first interrupt, each later call into the page gets this long.
+constexpr int64_t GraceNs = 1000000000;
+constexpr size_t ReasonLimit = 900;
+
+int64_t NowNs() {
+    struct timespec Now;
+    clock_gettime(CLOCK_MONOTONIC, &Now);
+    return (int64_t)Now.tv_sec * 1000000000 + Now.tv_nsec;
+}
+
+// The heap's user data. The deadline comes first: the interpreter's check
+// between instructions reads it there (1: at once; 0: none).
+struct Bounds {
+    int64_t Deadline = 0;
+    size_t InUse = 0;
+    bool Refused = false; // an allocation hit the limit during this call
+};
+static_assert(offsetof(Bounds, Deadline) == 0);
+
+struct alignas(16) Block {
+    size_t Size;
+};
+
+void *Allocate(void *User, duk_size_t Size) {
+    auto *Heap = static_cast<Bounds *>(User);
+    if (Size == 0) return nullptr;
+    if (Size > HeapLimitBytes || Heap->InUse + Size > HeapLimitBytes) {
+        Heap->Refused = true;
+        return nullptr;
+    }
+    auto *Made = static_cast<Block *>(malloc(sizeof(Block) + Size));
+    if (Made == nullptr) return nullptr;
+    Made->Size = Size;
+    Heap->InUse += Size;
+    return Made + 1;
+}
+
+void Free(void *User, void *Pointer) {
+    if (Pointer == nullptr) return;
+    Block *Made = static_cast<Block *>(Pointer) - 1;
+    static_cast<Bounds *>(User)->InUse -= Made->Size;
+    free(Made);
+}
+
+void *Reallocate(void *User, void *Pointer, duk_size_t Size) {
+    auto *Heap = static_cast<Bounds *>(User);
+    if (Pointer == nullptr) return Allocate(User, Size);
+    if (Size == 0) {
+        Free(User, Pointer);
+        return nullptr;
+    }
+    Block *Made = static_cast<Block *>(Pointer) - 1;
+    size_t Old = Made->Size;
+    if (Size > Old && (Size > HeapLimitBytes || Heap->InUse + (Size - Old) > HeapLimitBytes)) {
+        Heap->Refused = true;
+        return nullptr;
+    }
+    auto *Moved = static_cast<Block *>(realloc(Made, sizeof(Block) + Size));
+    if (Moved == nullptr) return nullptr;
+    Moved->Size = Size;
+    Heap->InUse = Heap->InUse - Old + Size;
+    return Moved + 1;
+}
+
 struct Page {
     duk_context *Context = nullptr;
     std::vector<std::string> Batches;
     bool Delivering = false;
+    // Why the page stopped (an interrupt, a failed load); empty while it runs.
+    std::string Stopped;
+    // The page's "TQX.ScriptTaskHandler" and "TQX.NotificationCenter"
+    // instances, the task types and observers it added through them: they
+    // go with their page.
+    std::vector<std::string> Handlers, Centers;
+    std::vector<std::string> Types, Observers;
+    // Retained senders the page released during the delivery under way.
+    std::vector<std::string> Released;
+    std::string Reply;
 };
 
 Page Script;
+Bounds Heap;
 // The page's instances are released by this requester.
 int Requester = 0;
+// Set from the signal handler: the first interrupt, and whether the page
+// runs at this moment.
+volatile sig_atomic_t Interrupted = 0;
+volatile sig_atomic_t Running = 0;
+
+bool SameText(const std::string &Left, const char *Right) { return String_CompareWithoutCase(Left.c_str(), Right); }
+
+bool Holds(const std::vector<std::string> &List, const char *Text) {
+    for (const std::string &Each : List)
+        if (SameText(Each, Text)) return true;
+    return false;
+}
+
+void Drop(std::vector<std::string> &List, const char *Text) {
+    for (size_t Index = 0; Index < List.size(); Index++)
+        if (SameText(List[Index], Text)) {
+            List.erase(List.begin() + (long)Index);
+            return;
+        }
+}
+
+// A JSON text's top object (its unnamed root stepped into), or null. The
+// caller releases Parsed.
+Dictionary *ParseObject(const char *Text, size_t Length, Dictionary **Parsed) {
+    Dictionary_Create(Parsed);
+    JSON *Reader = nullptr;
+    JSON_Create(&Reader);
+    JSON_SetDictionaryHandle(Reader, *Parsed);
+    Dictionary *Inner = nullptr;
+    if (Length < (size_t)INT32_MAX && JSON_LoadBuffer(Reader, Text, (int32)Length))
+        Dictionary_SkipRoot(*Parsed, &Inner);
+    JSON_Release(&Reader);
+    return Inner;
+}
 
 int32 Execute(void *, const char *, const char *Batch, void *) {
     if (Batch != nullptr) Script.Batches.emplace_back(Batch);
@@ -55,28 +191,86 @@ int32 Execute(void *, const char *, const char *Batch, void *) {
 }
 
 duk_ret_t Create(duk_context *Context) {
+    const char *ClassName = duk_require_string(Context, 0);
     char Id[INTEROP_ID_SIZE] = "";
     String_CopyLength(Id, duk_require_string(Context, 1), (int32)sizeof(Id));
-    if (!Interop_DispatchCreateInstance(duk_require_string(Context, 0), Id, (int32)sizeof(Id), &Requester, nullptr,
-                                        Execute))
-        Id[0] = 0;
+    if (!Interop_DispatchCreateInstance(ClassName, Id, (int32)sizeof(Id), &Requester, nullptr, Execute)) Id[0] = 0;
+    if (Id[0] != 0 && strcmp(ClassName, "TQX.ScriptTaskHandler") == 0 && !Holds(Script.Handlers, Id))
+        Script.Handlers.emplace_back(Id);
+    if (Id[0] != 0 && strcmp(ClassName, "TQX.NotificationCenter") == 0 && !Holds(Script.Centers, Id))
+        Script.Centers.emplace_back(Id);
     duk_push_string(Context, Id);
     return 1;
 }
 
+// Keeps the lists of what the page holds: a type that one of its handlers
+// registered, an observer that one of its centers added (and that the
+// handler or center took); an "unregister" or a removal drops it.
+void NoteCall(bool Handler, const char *Request, const std::string &Reply) {
+    Dictionary *Asked = nullptr, *Answered = nullptr;
+    Dictionary *Call = ParseObject(Request, strlen(Request), &Asked);
+    Dictionary *Answer = ParseObject(Reply.data(), Reply.size(), &Answered);
+    const char *Method = nullptr;
+    uint32 Taken = 0;
+    if (Call != nullptr && Answer != nullptr && Dictionary_GetStringPtrByKey(Call, "method", &Method) &&
+        Dictionary_GetBooleanByKey(Answer, "returnValue", &Taken) && Taken) {
+        auto Text = [Call](const char *Key) {
+            const char *Value = nullptr;
+            return std::string(Dictionary_GetStringPtrByKey(Call, Key, &Value) && Value != nullptr ? Value : "");
+        };
+        if (Handler) {
+            std::string Name = Text("name");
+            if (strcmp(Method, "register") == 0 && !Holds(Script.Types, Name.c_str())) Script.Types.push_back(Name);
+            else if (strcmp(Method, "unregister") == 0) Drop(Script.Types, Name.c_str());
+        } else if (strstr(Method, "Observer") != nullptr) {
+            // Type, name, sender (empty: any) and callback id, as one key.
+            std::string Key = Text("type") + '\n' + Text("notification") + '\n' + Text("sender") + '\n' +
+                              Text("callbackId");
+            if (strncmp(Method, "add", 3) == 0 && !Holds(Script.Observers, Key.c_str()))
+                Script.Observers.push_back(Key);
+            else if (strncmp(Method, "remove", 6) == 0) Drop(Script.Observers, Key.c_str());
+        }
+    }
+    Dictionary_Release(&Asked);
+    Dictionary_Release(&Answered);
+}
+
+// Observers the page left behind go with it.
+void DropObservers() {
+    for (const std::string &Key : Script.Observers) {
+        std::string Part[4];
+        size_t From = 0;
+        for (int Index = 0; Index < 4; Index++) {
+            size_t To = Index < 3 ? Key.find('\n', From) : Key.size();
+            Part[Index] = Key.substr(From, To - From);
+            From = To + 1;
+        }
+        if (Part[2].empty())
+            NotificationCenter_RemoveObserverInterop(Part[0].c_str(), Part[1].c_str(), Part[3].c_str());
+        else
+            NotificationCenter_RemoveInstanceObserverInterop(Part[0].c_str(), Part[1].c_str(), Part[2].c_str(),
+                                                             Part[3].c_str());
+    }
+    Script.Observers.clear();
+}
+
 duk_ret_t Call(duk_context *Context) {
+    const char *Id = duk_require_string(Context, 0);
+    const char *Request = duk_require_string(Context, 1);
     MemoryStream *Stream = nullptr;
     MemoryStream_Create(&Stream);
     MemoryStream_SetAutoGrow(Stream, TRUE);
-    std::string Text;
-    if (Interop_DispatchInvokeJSON(duk_require_string(Context, 0), duk_require_string(Context, 1), Stream) == 1) {
+    Script.Reply.clear();
+    if (Interop_DispatchInvokeJSON(Id, Request, Stream) == 1) {
         const char *Pointer = nullptr;
         MemoryStream_GetPointer(Stream, &Pointer);
-        Text.assign(Pointer, (size_t)MemoryStream_GetUsed(Stream));
+        Script.Reply.assign(Pointer, (size_t)MemoryStream_GetUsed(Stream));
         MemoryStream_ReleasePointer(Stream, &Pointer);
     }
     MemoryStream_Release(&Stream);
-    duk_push_lstring(Context, Text.data(), Text.size());
+    bool Handler = Holds(Script.Handlers, Id);
+    if (Handler || Holds(Script.Centers, Id)) NoteCall(Handler, Request, Script.Reply);
+    duk_push_lstring(Context, Script.Reply.data(), Script.Reply.size());
     return 1;
 }
 
@@ -86,7 +280,9 @@ duk_ret_t Release(duk_context *Context) {
 }
 
 duk_ret_t ReleaseSender(duk_context *Context) {
-    NotificationCenter_ReleaseInteropReference(duk_require_string(Context, 0));
+    const char *Sender = duk_require_string(Context, 0);
+    NotificationCenter_ReleaseInteropReference(Sender);
+    Script.Released.emplace_back(Sender);
     return 0;
 }
 
@@ -95,7 +291,151 @@ duk_ret_t Print(duk_context *Context) {
     return 0;
 }
 
-void LogError(const char *What) { Log_Error("Script error in %s: %s\n", What, duk_safe_to_string(Script.Context, -1)); }
+void Fatal(void *, const char *Message) { Log_Error("Script engine stopped: %s\n", Message != nullptr ? Message : ""); }
+
+// ---- Protected bodies (no C++ objects with destructors in them) ----
+
+duk_ret_t SetUpBody(duk_context *Context, void *) {
+    const struct {
+        const char *Name;
+        duk_c_function Function;
+        duk_idx_t Arguments;
+    } Natives[] = {{"__tqxCreate", Create, 2},   {"__tqxCall", Call, 2},          {"__tqxRelease", Release, 1},
+                   {"__tqxReleaseSender", ReleaseSender, 1}, {"print", Print, 1}};
+    for (const auto &Each : Natives) {
+        duk_push_c_function(Context, Each.Function, Each.Arguments);
+        duk_put_global_string(Context, Each.Name);
+    }
+    duk_eval_string_noresult(Context, Shim);
+    return 0;
+}
+
+struct Source {
+    const char *Text;
+    size_t Length;
+    const char *Name;
+};
+
+duk_ret_t RunBody(duk_context *Context, void *User) {
+    const Source *Given = static_cast<const Source *>(User);
+    duk_push_lstring(Context, Given->Text, Given->Length);
+    duk_push_string(Context, Given->Name);
+    duk_compile(Context, 0);
+    duk_call(Context, 0);
+    return 0;
+}
+
+duk_ret_t DeliverBody(duk_context *Context, void *User) {
+    const std::string *Batch = static_cast<const std::string *>(User);
+    duk_get_global_string(Context, "__tqxDeliver");
+    duk_push_lstring(Context, Batch->data(), Batch->size());
+    duk_call(Context, 1);
+    return 0;
+}
+
+duk_ret_t UnloadBody(duk_context *Context, void *) {
+    if (duk_get_global_string(Context, "onUnload") && duk_is_function(Context, -1)) duk_call(Context, 0);
+    return 0;
+}
+
+// The thrown value as text, with its line when it has one.
+duk_ret_t DescribeBody(duk_context *Context, void *) {
+    duk_int_t Line = 0;
+    if (duk_is_object(Context, 0)) {
+        duk_get_prop_string(Context, 0, "lineNumber");
+        if (duk_is_number(Context, -1)) Line = duk_get_int(Context, -1);
+        duk_pop(Context);
+    }
+    const char *Text = duk_safe_to_string(Context, 0);
+    if (Line > 0) duk_push_sprintf(Context, "%s (line %d)", Text, (int)Line);
+    else duk_dup(Context, 0);
+    return 1;
+}
+
+// ---- Calls into the page ----
+
+// Runs one body in the page, bounded by the interrupt. False with the
+// failure in Error (and the page stopped when the interrupt ended it).
+bool Enter(duk_safe_call_function Body, void *User, std::string &Error) {
+    if (Script.Context == nullptr || !Script.Stopped.empty()) return false;
+    duk_context *Context = Script.Context;
+    Heap.Refused = false;
+    Running = 1;
+    if (Interrupted) {
+        int64_t None = 0;
+        __atomic_compare_exchange_n(&Heap.Deadline, &None, NowNs() + GraceNs, false, __ATOMIC_SEQ_CST,
+                                    __ATOMIC_SEQ_CST);
+    }
+    duk_int_t Code = duk_safe_call(Context, Body, User, 0, 1);
+    Running = 0;
+    int64_t Deadline = __atomic_exchange_n(&Heap.Deadline, 0, __ATOMIC_SEQ_CST);
+    if (Code == DUK_EXEC_SUCCESS) {
+        duk_pop(Context);
+        return true;
+    }
+    if (Deadline != 0 && (Deadline == 1 || NowNs() > Deadline)) {
+        duk_pop(Context);
+        Error = "the page script was interrupted";
+        Script.Stopped = Error;
+        return false;
+    }
+    bool OutOfMemory = Heap.Refused;
+    if (duk_safe_call(Context, DescribeBody, nullptr, 1, 1) == DUK_EXEC_SUCCESS && duk_is_string(Context, -1))
+        Error = duk_get_string(Context, -1);
+    else
+        Error = "an error that cannot be shown";
+    duk_pop(Context);
+    if (OutOfMemory)
+        Error = std::string("it ran out of memory (its heap is limited to ") + HeapLimitText + "): " + Error;
+    if (Error.size() > ReasonLimit) Error = Error.substr(0, ReasonLimit) + "...";
+    return false;
+}
+
+// The page's types go with it, and their running tasks fail with why.
+void DropTypes(const char *Reason) {
+    std::vector<std::string> Types;
+    Types.swap(Script.Types);
+    for (const std::string &Each : Types) {
+        ScriptTaskHandler_Unregister(Each.c_str());
+        ScriptTask_FailType(Each.c_str(), Reason);
+    }
+}
+
+void Tell(const std::string &Reason) {
+    Log_Error("%s\n", Reason.c_str());
+    HostProgress_Say(("velmarsh: " + Reason).c_str());
+}
+
+// A batch the page could not handle: the script tasks it was about fail
+// with the reason; retained senders the page did not release are released
+// here.
+void AfterFailedBatch(const std::string &Batch, const char *Reason) {
+    Dictionary *Parsed = nullptr;
+    Dictionary_Create(&Parsed);
+    JSON *Reader = nullptr;
+    JSON_Create(&Reader);
+    JSON_SetDictionaryHandle(Reader, Parsed);
+    Dictionary *Items = nullptr;
+    if (Batch.size() < (size_t)INT32_MAX && JSON_LoadBuffer(Reader, Batch.data(), (int32)Batch.size()))
+        Dictionary_SkipRootContainer(Parsed, &Items);
+    JSON_Release(&Reader);
+    DictionaryItem *Item = nullptr;
+    for (Dictionary_ItemGetFirst(Items, &Item); Items != nullptr && Item != nullptr;
+         Dictionary_ItemGetNext(Items, Item, &Item)) {
+        Dictionary *Each = nullptr;
+        const char *Sender = nullptr;
+        uint32 Retained = 0;
+        if (!Dictionary_ItemGetDictionaryHandle(Items, Item, &Each) || Each == nullptr ||
+            !Dictionary_GetStringPtrByKey(Each, "sender", &Sender))
+            continue;
+        if (Reason != nullptr) ScriptTask_FailTask(Sender, Reason);
+        if (Dictionary_GetBooleanByKey(Each, "retained", &Retained) && Retained && !Holds(Script.Released, Sender))
+            NotificationCenter_ReleaseInteropReference(Sender);
+        else if (Retained)
+            Drop(Script.Released, Sender);
+    }
+    Dictionary_Release(&Parsed);
+}
 
 // Hands each queued batch to onBatch(items), after the bridge's step that
 // queued it, so the page may call the bridge again from its handler.
@@ -105,56 +445,119 @@ int32 Deliver(void *, const char *, const char *, const char *, Dictionary *) {
     std::vector<std::string> Batches;
     Batches.swap(Script.Batches);
     for (const std::string &Batch : Batches) {
-        duk_context *Context = Script.Context;
-        duk_get_global_string(Context, "__tqxDeliver");
-        duk_push_lstring(Context, Batch.data(), Batch.size());
-        if (duk_pcall(Context, 1) != DUK_EXEC_SUCCESS) LogError("onBatch");
-        duk_pop(Context);
+        bool WasStopped = !Script.Stopped.empty();
+        Script.Released.clear();
+        std::string Error;
+        if (!WasStopped && Enter(DeliverBody, const_cast<std::string *>(&Batch), Error)) continue;
+        if (WasStopped) {
+            AfterFailedBatch(Batch, Script.Stopped.c_str());
+            continue;
+        }
+        std::string Reason = Script.Stopped.empty() ? "the page script failed in onBatch: " + Error : Error;
+        Tell(Reason);
+        AfterFailedBatch(Batch, Reason.c_str());
+        if (!Script.Stopped.empty()) DropTypes(Reason.c_str());
     }
+    Script.Released.clear();
     Script.Delivering = false;
     return TRUE;
 }
 
-void Fatal(void *, const char *Message) { Log_Error("Script engine stopped: %s\n", Message != nullptr ? Message : ""); }
+std::string TooLarge(const char *Path) {
+    return std::string("the script is larger than ") + ScriptLimitText + ": " + Path;
+}
+
+// The checks a user's file gets before it is read whole: it exists, can be
+// read, is a regular file (a FIFO would hold the reader, a device would
+// never end) and is neither empty nor too large. The descriptor is open
+// without blocking; -1 with the reason.
+int OpenScript(const char *Path, off_t *Size, std::string &Reason) {
+    int Fd = open(Path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    struct stat Facts {};
+    if (Fd < 0 || fstat(Fd, &Facts) != 0) {
+        int Code = errno;
+        if (Fd >= 0) close(Fd);
+        if (Code == ENOENT || Code == ENOTDIR) Reason = std::string("no such script file: ") + Path;
+        else if (Code == EACCES || Code == EPERM)
+            Reason = std::string("cannot read the script ") + Path + ": permission denied";
+        else Reason = std::string("cannot read the script ") + Path + ": " + strerror(Code);
+        return -1;
+    }
+    if (S_ISDIR(Facts.st_mode)) Reason = std::string("the script is a directory: ") + Path;
+    else if (!S_ISREG(Facts.st_mode)) Reason = std::string("the script is not a regular file: ") + Path;
+    else if (Facts.st_size == 0) Reason = std::string("the script is empty: ") + Path;
+    else if (Facts.st_size > ScriptLimit) Reason = TooLarge(Path);
+    if (!Reason.empty()) {
+        close(Fd);
+        return -1;
+    }
+    *Size = Facts.st_size;
+    return Fd;
+}
+
+bool ReadScript(const char *Path, std::string &Text, std::string &Reason) {
+    off_t Size = 0;
+    int Fd = OpenScript(Path, &Size, Reason);
+    if (Fd < 0) return false;
+    char Chunk[65536];
+    ssize_t Got = 0;
+    while ((off_t)Text.size() <= ScriptLimit &&
+           ((Got = read(Fd, Chunk, sizeof(Chunk))) > 0 || (Got < 0 && errno == EINTR)))
+        if (Got > 0) Text.append(Chunk, (size_t)Got);
+    int Code = errno;
+    close(Fd);
+    if (Got < 0) Reason = std::string("cannot read the script ") + Path + ": " + strerror(Code);
+    else if (Text.empty()) Reason = std::string("the script is empty: ") + Path;
+    else if ((off_t)Text.size() > ScriptLimit) Reason = TooLarge(Path);
+    return Reason.empty();
+}
 
 } // namespace
+
+int32 HostScript_CheckFile(const char *Path, char *Reason, int32 Size) {
+    Debug_CheckPointer(Path);
+    Debug_CheckPointer(Reason);
+    std::string Why;
+    off_t Length = 0;
+    int Fd = OpenScript(Path, &Length, Why);
+    if (Fd >= 0) close(Fd);
+    String_CopyLength(Reason, Why.c_str(), Size);
+    return Fd >= 0;
+}
 
 int32 HostScript_Load(const char *Path, char *Reason, int32 Size) {
     Debug_CheckPointer(Path);
     Debug_CheckPointer(Reason);
-    std::ifstream File(Path, std::ios::binary);
-    std::ostringstream Text;
-    if (!File || !(Text << File.rdbuf())) {
-        String_Print(Reason, Size, "cannot read the script %s", Path);
+    Reason[0] = 0;
+    std::string Text, Why;
+    if (!ReadScript(Path, Text, Why)) {
+        String_CopyLength(Reason, Why.c_str(), Size);
         return FALSE;
     }
     if (Script.Context != nullptr) HostScript_Remove();
-    Script.Context = duk_create_heap(nullptr, nullptr, nullptr, nullptr, Fatal);
+    Heap = Bounds();
+    Script.Context = duk_create_heap(Allocate, Reallocate, Free, &Heap, Fatal);
     if (Script.Context == nullptr) {
-        String_Print(Reason, Size, "cannot start the script engine");
+        String_CopyLength(Reason, "cannot start the script engine", Size);
         return FALSE;
     }
-    duk_context *Context = Script.Context;
-    duk_push_c_function(Context, Create, 2);
-    duk_put_global_string(Context, "__tqxCreate");
-    duk_push_c_function(Context, Call, 2);
-    duk_put_global_string(Context, "__tqxCall");
-    duk_push_c_function(Context, Release, 1);
-    duk_put_global_string(Context, "__tqxRelease");
-    duk_push_c_function(Context, ReleaseSender, 1);
-    duk_put_global_string(Context, "__tqxReleaseSender");
-    duk_push_c_function(Context, Print, 1);
-    duk_put_global_string(Context, "print");
     NotificationCenter_AddProcessObserver("HostScript", &Script, Deliver);
-    std::string Source = Text.str();
-    if (duk_peval_string(Context, Shim) != 0 ||
-        duk_peval_lstring(Context, Source.data(), Source.size()) != 0) {
-        String_Print(Reason, Size, "the script %s failed: %s", Path, duk_safe_to_string(Context, -1));
+    Source Given{Text.data(), Text.size(), Path};
+    if (!Enter(SetUpBody, nullptr, Why) || !Enter(RunBody, &Given, Why)) {
+        Why = std::string("the script ") + Path + " failed: " + Why;
+        String_CopyLength(Reason, Why.c_str(), Size);
+        // What the page set up before it failed goes with it; it never
+        // gets to say goodbye.
+        if (Script.Stopped.empty()) Script.Stopped = Why;
         HostScript_Remove();
         return FALSE;
     }
-    duk_pop(Context);
     return TRUE;
+}
+
+void HostScript_Interrupt(void) {
+    Interrupted = 1;
+    if (Running) __atomic_store_n(&Heap.Deadline, (int64_t)1, __ATOMIC_SEQ_CST);
 }
 
 int32 HostScript_Remove(void) {
@@ -162,9 +565,11 @@ int32 HostScript_Remove(void) {
     NotificationCenter_RemoveProcessObserver("HostScript", &Script, Deliver);
     // The page says goodbye first (observers, task types), as a page does
     // when it unloads.
-    if (duk_get_global_string(Script.Context, "onUnload") && duk_pcall(Script.Context, 0) != DUK_EXEC_SUCCESS)
-        LogError("onUnload");
-    duk_pop(Script.Context);
+    std::string Error;
+    if (Script.Stopped.empty() && !Enter(UnloadBody, nullptr, Error))
+        Tell(Script.Stopped.empty() ? "the page script failed in onUnload: " + Error : Error);
+    DropTypes(Script.Stopped.empty() ? "the page script has ended" : Script.Stopped.c_str());
+    DropObservers();
     if (Interop_IsInitialized()) {
         Interop_RemoveInstancesActiveInRequester(&Requester);
         // Only the bridge's step releases the instances' objects.

@@ -3,21 +3,36 @@
 // script classes through the script bridge as a page does:
 //   TQX.create(className[, instanceId])   the new instance's id, "" when none
 //   TQX.call(instanceId, method, params)  the call's "returnValue"
-//   TQX.release(instanceId)               drops the page's reference
+//   TQX.release(instanceId)               drops one of the page's references;
+//                                         throws when the page holds none
 //   print(text)                           one log line, as text
 // and receives the page batches (notifications, callbacks) through its global
 // function onBatch(items), one call per batch, on the tick after they were
 // queued; before the page goes, its global function onUnload(). Everything
 // runs on the main thread.
+//
+// Failures: a handler that throws fails the script tasks its batch was
+// about, with the script's message (also on standard error). The page's
+// heap is limited; the first interrupt stops a call that runs at that
+// moment, and then the page for good; later calls get a short grace each.
+// A page that stopped, or failed to load, takes the task types it
+// registered with it, and their running tasks fail with why.
 #pragma once
 
 #include "runtime/types.h"
 
 RUNTIME_EXTERN_C_BEGIN
 
+// The checks of the file before anything starts: it exists and can be read,
+// is a regular file, is not empty and not larger than 16 MiB. 0 with the
+// reason ("no such script file", "permission denied", "the script is
+// empty", ...).
+int32 HostScript_CheckFile(const char *Path, char *Reason, int32 Size);
 // Reads and runs the file; 0 (with the reason in Reason) when it cannot be
-// read or throws.
+// read, throws, overflows its stack or runs out of its heap.
 int32 HostScript_Load(const char *Path, char *Reason, int32 Size);
+// The first interrupt (async-signal-safe): see above.
+void HostScript_Interrupt(void);
 // Releases the page's instances and the heap.
 int32 HostScript_Remove(void);
 

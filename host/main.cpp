@@ -4,6 +4,7 @@
 // and runs the workflow job (host_job.h); without it, it runs one main-loop
 // step. It ends with the exit sequence and the runtime's exit code.
 #include <errno.h>
+#include <fcntl.h>
 #include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -269,9 +270,14 @@ bool CheckConfigSwitch(std::string &Config, std::string &Text, std::string &Reas
     else if (Facts.st_size == 0) Reason = "the configuration file is empty: " + Path;
     else if ((size_t)Facts.st_size > ConfigLimit) Reason = "the configuration file is larger than 16 MiB: " + Path;
     if (!Reason.empty()) return false;
-    FILE *File = fopen(Value, "rb");
+    // What is opened is checked again: a FIFO put in the file's place since
+    // must not hold the reader.
+    int Fd = open(Value, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    FILE *File = Fd >= 0 && fstat(Fd, &Facts) == 0 && S_ISREG(Facts.st_mode) ? fdopen(Fd, "rb") : nullptr;
     if (File == nullptr) {
-        Reason = "cannot read configuration file " + Path + ": " + strerror(errno);
+        Reason = "cannot read configuration file " + Path + ": " +
+                 (Fd >= 0 ? std::string("it is no longer a regular file") : std::string(strerror(errno)));
+        if (Fd >= 0) close(Fd);
         return false;
     }
     char Chunk[4096];
@@ -328,7 +334,7 @@ bool CheckWorkflowSwitches(std::string &Url, std::string &Tasks, std::string &Co
     if (CommandLine_IsFieldSet(nullptr, "script")) {
         if (!CommandLine_GetFieldByName(nullptr, "script", Value, FieldSize) || Value[0] == 0)
             return Refuse("--script needs the path of a JavaScript file");
-        if (access(Value, R_OK) != 0) return Refuse(("no such script file: " + std::string(Value)).c_str());
+        if (!HostScript_CheckFile(Value, Reason, FieldSize)) return Refuse(Reason);
         Script = Value;
     }
     for (const char *Flag : {"disablesecurity", "wfselfupdate"}) {
@@ -462,17 +468,20 @@ int main(int argc, char **argv) {
         WorkflowManager_Init();
         int32 Code = HOSTJOB_EXIT_USAGE;
         if (Configured) {
-            if (!Script.empty()) {
-                char Reason[FieldSize];
-                if (!HostScript_Load(Script.c_str(), Reason, FieldSize)) {
-                    fprintf(stderr, "velmarsh: %s\n", Reason);
-                    Log_Error("%s\n", Reason);
-                }
+            // A page that cannot run fails the run before the workflow
+            // starts: the task types it would have made are missing.
+            static char Reason[FieldSize];
+            Reason[0] = 0;
+            if (!Script.empty() && !HostScript_Load(Script.c_str(), Reason, FieldSize)) {
+                fprintf(stderr, "velmarsh: %s\n", Reason);
+                Log_Error("%s\n", Reason);
             }
             HostJob_InstallSignals();
             // The handlers stay until the summary is out: a second signal
             // during the way out still ends the process at once.
-            Code = WorkerRole ? HostWorker_Run() : HostJob_Run(Url.c_str(), Tasks.empty() ? nullptr : Tasks.c_str());
+            Code = Reason[0] != 0 ? HostJob_Fail(Reason)
+                   : WorkerRole   ? HostWorker_Run()
+                                  : HostJob_Run(Url.c_str(), Tasks.empty() ? nullptr : Tasks.c_str());
             HostScript_Remove();
         }
         // The exit sequence: logs expire unless a restart was asked for; the

@@ -9,6 +9,7 @@
 #include <string.h>
 
 #include "runtime/documents/json.h"
+#include "runtime/log.h"
 #include "runtime/memory.h"
 #include "runtime/notification/notification_center.h"
 #include "runtime/script/interop.h"
@@ -305,15 +306,45 @@ void TaskInt_DropStep(Task_SubActionFunc Function, void *User) {
     Memory_Delete(State);
 }
 
+// A page's completion: the text must be a JSON object; "successful" and
+// "cancelled", when given, must be true or false. Refused text leaves the
+// task running and says why; a flag of another kind is no outcome the page
+// can claim, so the task fails with the reason rather than pass on a guess.
 int32 Task_CompleteInterop(Task *Handle, const char *JsonText) {
     Class_CheckHandle(Handle, TASK_CLASSID);
     Debug_CheckPointer(JsonText);
+    Dictionary *Parsed = nullptr;
+    Dictionary_Create(&Parsed);
+    JSON *Reader = nullptr;
+    JSON_Create(&Reader);
+    JSON_SetDictionaryHandle(Reader, Parsed);
+    int32 Loaded = JSON_LoadBuffer(Reader, JsonText, (int32)strlen(JsonText));
+    JSON_Release(&Reader);
+    DictionaryItem *Top = nullptr, *After = nullptr;
     Dictionary *Result = nullptr;
-    Dictionary_Create(&Result);
-    int32 Parsed = Task_DecodeJSON(Handle, JsonText, Result);
-    if (Parsed) Task_Complete(Handle, Result);
-    Dictionary_Release(&Result);
-    return Parsed;
+    if (Loaded && Dictionary_ItemGetFirst(Parsed, &Top) && Top != nullptr &&
+        Dictionary_ItemCompareType(Parsed, Top, DICTIONARY_TYPE_DICTIONARY) &&
+        !(Dictionary_ItemGetNext(Parsed, Top, &After) && After != nullptr))
+        Dictionary_ItemGetDictionaryHandle(Parsed, Top, &Result);
+    if (Result == nullptr) {
+        const char *Why = Loaded ? "is not a JSON object" : "does not parse as JSON";
+        Log_Error("Task %s - complete refused: its json %s\n", Handle->Name, Why);
+        Task_AddWarning(Handle, "complete refused: its json %s", Why);
+        Dictionary_Release(&Parsed);
+        return FALSE;
+    }
+    for (const char *Flag : {"successful", "cancelled"}) {
+        DictionaryItem *Item = nullptr;
+        if (!Dictionary_ItemFindByKey(Result, Flag, nullptr, &Item) || Item == nullptr ||
+            Dictionary_ItemCompareType(Result, Item, DICTIONARY_TYPE_BOOLEAN))
+            continue;
+        char Why[96];
+        String_Print(Why, (int32)sizeof(Why), "complete: \"%s\" is not true or false", Flag);
+        Task_AddErrorAlways(Handle, Why);
+    }
+    Task_Complete(Handle, Result);
+    Dictionary_Release(&Parsed);
+    return TRUE;
 }
 
 int32 Task_Cancel(Task *Handle) {

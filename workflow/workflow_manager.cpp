@@ -466,7 +466,16 @@ int32 WorkflowManager_QueueTaskInterop(const char *WorkflowId, const char *Names
 
 // ---- Settings ----
 
+// -1 means no limit; 0 or below -1 would leave what waits in the queue
+// there for good.
+static bool UsableLimit(const char *What, int32 Count) {
+    if (Count == -1 || Count >= 1) return true;
+    Log_Error("WorkflowManager - %s - %d refused: use -1 (no limit) or a number from 1 up\n", What, Count);
+    return false;
+}
+
 int32 WorkflowManager_SetMaximumActiveTasks(int32 Count) {
+    if (!UsableLimit("Maximum Active Tasks", Count)) return FALSE;
     Self()->MaximumActiveTasks = Count;
     Log_Info("WorkflowManager - Maximum Active Tasks - %d\n", Count);
     return TRUE;
@@ -479,6 +488,7 @@ int32 WorkflowManager_GetMaximumActiveTasks(int32 *Count) {
 }
 
 int32 WorkflowManager_SetMaximumActiveStateTasks(int32 Count) {
+    if (!UsableLimit("Maximum Active State Tasks", Count)) return FALSE;
     Self()->MaximumActiveStateTasks = Count;
     Log_Info("WorkflowManager - Maximum Active State Tasks - %d\n", Count);
     return TRUE;

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "runtime/documents/json.h"
+#include "runtime/log.h"
 #include "runtime/script/api_gen_dispatch.h"
 #include "runtime/script/interop.h"
 #include "runtime/text/crc.h"
@@ -22,6 +23,18 @@ constexpr int32 Size = APIGEN_TEXT_SIZE;
 constexpr int32 IdSize = 64;
 
 const char *IdOf(Workflow *Handle) { return reinterpret_cast<ClassStruct *>(Handle)->InstanceId; }
+
+// A limit as the page wrote it: cut to 32 bits, 4294967296 would become 0
+// and 2147483648 a negative number. Only whole numbers in range pass.
+bool WholeLimit(const char *Name, float64 Value, int32 *Limit) {
+    *Limit = 0;
+    if (Value >= -2147483648.0 && Value <= 2147483647.0 && Value == (float64)(int64)Value) {
+        *Limit = (int32)Value;
+        return true;
+    }
+    Log_Error("WorkflowManager - %s - %g refused: use -1 (no limit) or a whole number from 1 up\n", Name, Value);
+    return false;
+}
 
 // Macros given as JSON text: Parsed is null for an empty text, its unnamed
 // root stepped into otherwise. False when the text does not parse.
@@ -124,6 +137,7 @@ bool WorkflowDispatch(Workflow *Self, uint32 Hash, ApiGenParameters &Get, ApiGen
 bool ManagerDispatch(uint32 Hash, ApiGenParameters &Get, ApiGenAnswer &Out) {
     const char *A = nullptr, *B = nullptr, *C = nullptr;
     int32 Number = 0;
+    float64 Real = 0;
     uint32 Value = 0;
     auto Flag = [&Out](int32 Answer) { Out.Number = Answer ? 1 : 0; };
     auto Int = [&Out](int32 Answer) {
@@ -173,15 +187,17 @@ bool ManagerDispatch(uint32 Hash, ApiGenParameters &Get, ApiGenAnswer &Out) {
         if (Get.Text("id", &A).Text("dependencyId", &B).Read) Flag(WorkflowManager_AddDependency(A, B));
         return true;
     case Crc32Const("setMaximumActiveTasks"):
-        if (Get.Int32("maximumActiveTasks", &Number).Read) Flag(WorkflowManager_SetMaximumActiveTasks(Number));
+        if (Get.Float64("maximumActiveTasks", &Real).Read)
+            Flag(WholeLimit("maximumActiveTasks", Real, &Number) && WorkflowManager_SetMaximumActiveTasks(Number));
         return true;
     case Crc32Const("getMaximumActiveTasks"):
         WorkflowManager_GetMaximumActiveTasks(&Number);
         Int(Number);
         return true;
     case Crc32Const("setMaximumActiveStateTasks"):
-        if (Get.Int32("maximumActiveStateTasks", &Number).Read)
-            Flag(WorkflowManager_SetMaximumActiveStateTasks(Number));
+        if (Get.Float64("maximumActiveStateTasks", &Real).Read)
+            Flag(WholeLimit("maximumActiveStateTasks", Real, &Number) &&
+                 WorkflowManager_SetMaximumActiveStateTasks(Number));
         return true;
     case Crc32Const("getMaximumActiveStateTasks"):
         WorkflowManager_GetMaximumActiveStateTasks(&Number);

@@ -1,8 +1,8 @@
 /* The execution-time check that duk_config_bounded.h builds into Duktape,
  * part of the engine's library so that any program linking the engine has
  * it. A heap made with user data carries its deadline first (monotonic
- * nanoseconds, 0 for none); a heap made without (the host's page scripts)
- * runs unbounded. */
+ * nanoseconds, 0 for none; proxy scripts and the host's page script both
+ * do); a heap made without runs unbounded. */
 #include <stdint.h>
 #include <time.h>
 

@@ -135,6 +135,7 @@ InteropInstance *Interop_LookUp(const char *InstanceId, InteropCursor *Cursor) {
     if (!HashTable_MemberFindByKey(Global->Instances, InstanceId, &Member)) return nullptr;
     InteropInstance *Instance = InstanceOf(Member);
     __atomic_add_fetch(&Instance->RefCount, 1, __ATOMIC_SEQ_CST);
+    __atomic_add_fetch(&Instance->Borrowed, 1, __ATOMIC_SEQ_CST);
     if (Cursor != nullptr) Interop_CursorBegin(Cursor, Member, FALSE);
     return Instance;
 }
@@ -145,7 +146,9 @@ void Interop_LookUpEnd(InteropInstance *Instance, InteropCursor *Cursor) {
         Removed = Cursor->Member == nullptr;
         Interop_CursorEnd(Cursor);
     }
-    if (!Removed) __atomic_sub_fetch(&Instance->RefCount, 1, __ATOMIC_SEQ_CST);
+    if (Removed) return;
+    __atomic_sub_fetch(&Instance->Borrowed, 1, __ATOMIC_SEQ_CST);
+    __atomic_sub_fetch(&Instance->RefCount, 1, __ATOMIC_SEQ_CST);
 }
 
 void Interop_RemoveInstance(HashTableMember *Member) {
@@ -187,8 +190,10 @@ int32 Interop_DispatchCreateInstance(const char *ClassName, char *IdBuffer, int3
     if (IdBuffer[0] != 0) {
         if (String_CompareWithoutCase(IdBuffer, "undefined")) {
             IdBuffer[0] = 0;
-        } else if (Interop_LookUp(IdBuffer, nullptr) != nullptr) {
-            return TRUE; // the look-up's reference is the new creation's
+        } else if (InteropInstance *Found = Interop_LookUp(IdBuffer, nullptr)) {
+            // The look-up's reference is the new creation's to keep.
+            __atomic_sub_fetch(&Found->Borrowed, 1, __ATOMIC_SEQ_CST);
+            return TRUE;
         }
     }
 
@@ -239,7 +244,17 @@ int32 Interop_DispatchReleaseInstance(const char *InstanceId) {
         Log_Debug("Unable to release instance. (%s not found)\n", InstanceId);
         return FALSE;
     }
-    __atomic_sub_fetch(&InstanceOf(Member)->RefCount, 1, __ATOMIC_SEQ_CST);
+    // A page that releases more than it holds is refused: the count never
+    // falls below what is in flight, and the record goes only once.
+    InteropInstance *Instance = InstanceOf(Member);
+    int32 Held = __atomic_load_n(&Instance->RefCount, __ATOMIC_SEQ_CST);
+    do {
+        if (Held - __atomic_load_n(&Instance->Borrowed, __ATOMIC_SEQ_CST) <= 0) {
+            Log_Error("Unable to release instance. (%s holds no reference to release)\n", InstanceId);
+            return FALSE;
+        }
+    } while (!__atomic_compare_exchange_n(&Instance->RefCount, &Held, Held - 1, false, __ATOMIC_SEQ_CST,
+                                          __ATOMIC_SEQ_CST));
     return TRUE;
 }
 
@@ -296,12 +311,14 @@ int32 Interop_ProcessInstances(float64 Start) {
         Global->Saved.Member = NextOf(Member);
         InteropInstance *Instance = InstanceOf(Member);
         __atomic_add_fetch(&Instance->RefCount, 1, __ATOMIC_SEQ_CST);
+        __atomic_add_fetch(&Instance->Borrowed, 1, __ATOMIC_SEQ_CST);
         InteropCursor Current;
         Interop_CursorBegin(&Current, Member, FALSE);
         if (Instance->Process != nullptr) Instance->Process(Instance->User);
         bool Removed = Current.Member == nullptr;
         Interop_CursorEnd(&Current);
         if (!Removed) {
+            __atomic_sub_fetch(&Instance->Borrowed, 1, __ATOMIC_SEQ_CST);
             int32 Count = __atomic_sub_fetch(&Instance->RefCount, 1, __ATOMIC_SEQ_CST);
             if (Count < 0)
                 Debug_Abort("Assertion failed (Instance->RefCount == 0)\nInvalid reference count on %s", IdOf(Member));

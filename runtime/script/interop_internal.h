@@ -40,6 +40,9 @@ struct InteropLibrary {
 
 struct InteropInstance {
     int32 RefCount;
+    // Of RefCount, the references of look-ups and process calls in flight:
+    // a release may drop only the others.
+    int32 Borrowed;
     float64 Time;
     void *User;
     void *Requester;

@@ -1,9 +1,14 @@
 // Script-implemented task types (see script_task.h).
 #include "workflow/tasks/script_task.h"
 
+#include <string>
+#include <vector>
+
 #include "runtime/memory.h"
 #include "runtime/script/api_gen_dispatch.h"
 #include "runtime/text/crc.h"
+#include "runtime/text/string.h"
+#include "workflow/task_internal.h"
 #include "workflow/task_type_list.h"
 #include "workflow/workflow_application.h"
 
@@ -18,6 +23,35 @@ int32 DeleteObject(void *HandleAddress) { return ScriptTask_Delete(static_cast<v
 
 TaskTypeList *AppTypes() { return WorkflowApplication_GetTaskTypeListHandle(); }
 
+// Every live script task, so that the tasks of a page that failed can be
+// found and ended.
+std::vector<ScriptTask *> &Live() {
+    static std::vector<ScriptTask *> Each;
+    return Each;
+}
+
+// Fails the tasks the test picks that are still running, each with the
+// reason as its error. The ids are taken first: a completion may make or
+// delete script tasks.
+template <typename Pick> int32 FailWhere(const char *Reason, Pick Picked) {
+    std::vector<std::string> Ids;
+    for (ScriptTask *Each : Live())
+        if (Picked(Each->Owner)) Ids.emplace_back(((ClassStruct *)Each->Owner)->InstanceId);
+    int32 Count = 0;
+    for (const std::string &Id : Ids) {
+        for (ScriptTask *Each : Live()) {
+            Task *Owner = Each->Owner;
+            if (Id != ((ClassStruct *)Owner)->InstanceId) continue;
+            if (!Task_IsCompleted(Owner) && !Owner->Completing) {
+                Task_AddErrorAlways(Owner, Reason);
+                if (Task_Complete(Owner, nullptr)) Count++;
+            }
+            break;
+        }
+    }
+    return Count;
+}
+
 } // namespace
 
 int32 ScriptTask_Create(void **Handle, Task *Owner) {
@@ -28,6 +62,7 @@ int32 ScriptTask_Create(void **Handle, Task *Owner) {
     Class_GenerateInstanceId(Self);
     Class_TrackInstance(Self, Self->Class.InstanceId);
     Self->Owner = Owner;
+    Live().push_back(Self);
     *Handle = Self;
     return TRUE;
 }
@@ -37,6 +72,12 @@ int32 ScriptTask_Delete(void **Handle) {
     ScriptTask *Self = static_cast<ScriptTask *>(*Handle);
     Class_CheckHandle(Self, SCRIPTTASK_CLASSID);
     Class_UntrackInstance(Self->Class.InstanceId);
+    std::vector<ScriptTask *> &Each = Live();
+    for (size_t Index = 0; Index < Each.size(); Index++)
+        if (Each[Index] == Self) {
+            Each.erase(Each.begin() + (long)Index);
+            break;
+        }
     Memory_Delete(Self);
     *Handle = nullptr;
     return TRUE;
@@ -73,6 +114,23 @@ int32 ScriptTaskHandler_IsRegistered(const char *Name) {
     const TaskInterface *Record = nullptr;
     TaskTypeList *List = AppTypes();
     return List != nullptr && TaskTypeList_Find(List, Name, &Record);
+}
+
+int32 ScriptTask_FailType(const char *TypeName, const char *Reason) {
+    Debug_CheckPointer(TypeName);
+    Debug_CheckPointer(Reason);
+    return FailWhere(Reason, [TypeName](Task *Owner) {
+        const char *Type = Task_GetType(Owner);
+        return Type != nullptr && String_CompareWithoutCase(Type, TypeName);
+    });
+}
+
+int32 ScriptTask_FailTask(const char *TaskInstanceId, const char *Reason) {
+    Debug_CheckPointer(TaskInstanceId);
+    Debug_CheckPointer(Reason);
+    return FailWhere(Reason, [TaskInstanceId](Task *Owner) {
+        return String_CompareWithoutCase(((ClassStruct *)Owner)->InstanceId, TaskInstanceId);
+    });
 }
 
 int32 ScriptTaskHandler_Invoke(void *User, Dictionary *Request, Dictionary *Result) {

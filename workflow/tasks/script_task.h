@@ -18,6 +18,13 @@ int32 ScriptTask_Delete(void **Handle);
 void *ScriptTask_AddRef(void *Handle);
 int32 ScriptTask_Release(void **Handle);
 
+// A page that failed (its handler threw, it was stopped): its running tasks
+// of that type, or the one task with that instance id when it is a script
+// task, record the reason as their error and complete as failures. The
+// number of tasks ended.
+int32 ScriptTask_FailType(const char *TypeName, const char *Reason);
+int32 ScriptTask_FailTask(const char *TaskInstanceId, const char *Reason);
+
 // The application's task-type list: add a script type (the list copies the
 // name, at most 39 characters), remove the first of that name (without
 // case; 0 when none), and whether the name is found.
