@@ -157,8 +157,51 @@ int32 OnStop(void *, const char *, const char *, const char *Sender, Dictionary 
 
 // ---- The run task ----
 
+// The run's outcome is its workflow's: a failed "load" or "unload" fails it
+// as a failed "start" does, and so does an event that failed without saying
+// why (a task completed through its completion notification). A "load" or
+// "unload" that succeeded keeps its notes to itself.
+void NoteOutcome(WorkflowRun *Self, Dictionary *Info) {
+    const char *Flow = nullptr, *Name = nullptr;
+    uint32 Successful = TRUE, Exists = TRUE;
+    if (Self->Flow == nullptr || Info == nullptr || !Dictionary_GetStringPtrByKey(Info, "workflow", &Flow) ||
+        Flow == nullptr || !String_Compare(Flow, FlowId(Self->Flow)) ||
+        !Dictionary_GetStringPtrByKey(Info, "name", &Name) || Name == nullptr ||
+        !Dictionary_GetBooleanByKey(Info, "successful", &Successful) || Successful)
+        return;
+    Dictionary_GetBooleanByKey(Info, "exists", &Exists);
+    bool Unload = String_CompareWithoutCase(Name, "unload");
+    if (String_CompareWithoutCase(Name, "load") || (Unload && Exists)) {
+        Task_AddErrorFromDictionary(Self->Owner, Info);
+        Task_AddWarningFromDictionary(Self->Owner, Info);
+    }
+    if (Unload ? !Exists
+               : !String_CompareWithoutCase(Name, "load") && !String_CompareWithoutCase(Name, "start") &&
+                     !String_CompareWithoutCase(Name, "apply"))
+        return;
+    Self->Failed = TRUE;
+    Dictionary *Errors = nullptr;
+    int32 Count = 0;
+    if (Dictionary_GetListByKey(Info, "errors", &Errors) && Errors != nullptr) Dictionary_ItemGetCount(Errors, &Count);
+    if (Count > 0) return;
+    char Text[WORKFLOWRUN_URL_SIZE + 160];
+    String_Print(Text, (int32)sizeof(Text), "%s \"%s\" of %s", WORKFLOWRUN_TEXT_UNEXPLAINED, Name, Self->Url);
+    Task_AddErrorAlways(Self->Owner, Text);
+}
+
+void CompleteWithOutcome(WorkflowRun *Self) {
+    Dictionary *Result = nullptr;
+    if (Self->Failed) {
+        Dictionary_Create(&Result);
+        Dictionary_SetBooleanByKey(Result, "successful", FALSE);
+    }
+    Task_Complete(Self->Owner, Result);
+    if (Result != nullptr) Dictionary_Release(&Result);
+}
+
 int32 OnEventComplete(void *User, const char *, const char *, const char *, Dictionary *Info) {
     WorkflowRun *Self = static_cast<WorkflowRun *>(User);
+    NoteOutcome(Self, Info);
     const char *Flow = nullptr, *Name = nullptr;
     if (Self->Flow == nullptr || Info == nullptr || !Dictionary_GetStringPtrByKey(Info, "workflow", &Flow) ||
         Flow == nullptr || !String_Compare(Flow, FlowId(Self->Flow)) ||
@@ -169,9 +212,21 @@ int32 OnEventComplete(void *User, const char *, const char *, const char *, Dict
         Task_AddWarningFromDictionary(Self->Owner, Info);
     } else if (String_CompareWithoutCase(Name, "unload")) {
         Task_Print(Self->Owner, "Completed from unload event\n");
-        Task_Complete(Self->Owner, nullptr);
+        CompleteWithOutcome(Self);
     }
     return TRUE;
+}
+
+// Whether the run task belongs to the "load" or "unload" of the workflow
+// that runs it. Neither can be cancelled, so nothing would ever end a run
+// there that waits to be retried.
+bool InsideLoadOrUnload(Task *Run) {
+    Workflow *Parent = nullptr;
+    if (!Task_GetWorkflowHandle(Run, &Parent) || Parent == nullptr) return false;
+    Task *Root = nullptr;
+    if (!Workflow_GetRootTaskHandle(Parent, Run, &Root) || Root == nullptr) Root = Run;
+    const char *Name = Task_GetNamePtr(Root);
+    return Name != nullptr && (String_CompareWithoutCase(Name, "load") || String_CompareWithoutCase(Name, "unload"));
 }
 
 // The other process cancels the run it asked for: the whole run ends, at
@@ -515,10 +570,17 @@ int32 WorkflowRunInt_DocumentArrived(WorkflowRun *Self, int32 Error, int32 SubCo
     NotificationCenter_Fire("WorkflowRun", "Run", TaskId(Self->Owner), Payload);
     Dictionary_Release(&Payload);
     if (Error != 0 || Parsed == nullptr) {
-        FireWorkflowStatus(Self, false, true);
+        // A run inside "load" or "unload" has failed for good: it completes,
+        // and its workflow goes on as after any failed task there.
+        bool Final = InsideLoadOrUnload(Self->Owner);
+        FireWorkflowStatus(Self, false, !Final);
         char Text[512];
         for (int32 Index = 0; Task_GetError(Self->Owner, Index, Text, (int32)sizeof(Text)); Index++)
             Workflow_AddError(Self->Flow, "%s", Text);
+        if (Final) {
+            Self->Busy = FALSE;
+            return Task_Complete(Self->Owner, nullptr);
+        }
     } else {
         FireWorkflowStatus(Self, false, false);
         Workflow_LoadDictionary(Self->Flow, Self->Document, 1);
