@@ -183,7 +183,8 @@ void NoteOutcome(WorkflowRun *Self, Dictionary *Info) {
     Dictionary *Errors = nullptr;
     int32 Count = 0;
     if (Dictionary_GetListByKey(Info, "errors", &Errors) && Errors != nullptr) Dictionary_ItemGetCount(Errors, &Count);
-    if (Count > 0) return;
+    // An entry the document lacks is said as such where the event is read.
+    if (Count > 0 || !Exists) return;
     char Text[WORKFLOWRUN_URL_SIZE + 160];
     String_Print(Text, (int32)sizeof(Text), "%s \"%s\" of %s", WORKFLOWRUN_TEXT_UNEXPLAINED, Name, Self->Url);
     Task_AddErrorAlways(Self->Owner, Text);
