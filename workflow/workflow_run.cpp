@@ -218,16 +218,23 @@ int32 OnEventComplete(void *User, const char *, const char *, const char *, Dict
     return TRUE;
 }
 
-// Whether the run task belongs to the "load" or "unload" of the workflow
-// that runs it. Neither can be cancelled, so nothing would ever end a run
-// there that waits to be retried.
+// Whether the run task runs inside a "load" or "unload": of the workflow
+// it belongs to, or of one further up whose run runs that workflow. Neither
+// can be cancelled, so nothing would ever end a run there that waits to be
+// retried.
 bool InsideLoadOrUnload(Task *Run) {
     Workflow *Parent = nullptr;
-    if (!Task_GetWorkflowHandle(Run, &Parent) || Parent == nullptr) return false;
-    Task *Root = nullptr;
-    if (!Workflow_GetRootTaskHandle(Parent, Run, &Root) || Root == nullptr) Root = Run;
-    const char *Name = Task_GetNamePtr(Root);
-    return Name != nullptr && (String_CompareWithoutCase(Name, "load") || String_CompareWithoutCase(Name, "unload"));
+    int32 Depth = 0;
+    for (Task *Walk = Run; Depth < WORKFLOWRUN_NESTING_LIMIT + 1 && Walk != nullptr &&
+                           Task_GetWorkflowHandle(Walk, &Parent) && Parent != nullptr;
+         Workflow_GetTaskHandle(Parent, &Walk), Depth++) {
+        Task *Root = nullptr;
+        if (!Workflow_GetRootTaskHandle(Parent, Walk, &Root) || Root == nullptr) Root = Walk;
+        const char *Name = Task_GetNamePtr(Root);
+        if (Name != nullptr && (String_CompareWithoutCase(Name, "load") || String_CompareWithoutCase(Name, "unload")))
+            return true;
+    }
+    return false;
 }
 
 // The other process cancels the run it asked for: the whole run ends, at

@@ -5,9 +5,9 @@ built program.
 Usage: host_outcome_check.py <program> <case>
 failing_runs_end: a WorkflowRun that cannot load its document, inside
 "load" or "unload" (directly, in a Queue, or of a child document wherever
-the parent runs that child), and a child whose "start" completes through a
-fired "Task"/"Complete": each run ends by itself with exit 1, says why on
-standard error and in the summary.
+the parent runs that child, or further down), and a child whose "start"
+completes through a fired "Task"/"Complete": each run ends by itself with
+exit 1, says why on standard error and in the summary.
 unload_runs_child_start: a WorkflowRun in "unload" runs its child's "start"
 and ends with the child's outcome.
 Exit status 0 when the case holds.
@@ -48,13 +48,16 @@ def case_failing_runs_end():
         files = {"broken.yaml": "start: [unclosed\n",
                  "child-load.yaml": LOG + run_of("load", "missing.yaml"),
                  "child-unload.yaml": LOG + run_of("unload", "missing.yaml"),
+                 "child-start.yaml": run_of("start", "missing.yaml"),
                  "self-child-load.yaml": "apply:\n  type: Log\n  message: hi\n" + run_of("load", "missing.yaml"),
                  "self-child-unload.yaml": "apply:\n  type: Log\n  message: hi\n" + run_of("unload", "missing.yaml")}
         # Each row: the document, its switches, the words stderr must hold.
         rows = [(LOG + run_of("load", "missing.yaml"), [], "cannot load"),
                 (LOG + run_of("load", "broken.yaml"), [], "cannot load"),
                 (LOG + "load:\n  type: Queue\n  actions: [run]\n" + run_of("run", "missing.yaml"), [], "cannot load"),
-                (LOG + run_of("unload", "missing.yaml"), [], "cannot load")]
+                (LOG + run_of("unload", "missing.yaml"), [], "cannot load"),
+                # Its own "start", but its workflow's run is in "load".
+                (LOG + run_of("load", "child-start.yaml"), [], "cannot load")]
         for where in ["start", "state", "load", "unload"]:
             for child in ["child-load.yaml", "child-unload.yaml"]:
                 rows.append(((LOG if where in ["load", "unload"] else "") + run_of(where, child), [], "cannot load"))
