@@ -302,6 +302,7 @@ int32 OnRunTaskStart(void *User, const char *, const char *, const char *, Dicti
     if (Self->Busy) return TRUE;
     Self->Busy = TRUE;
     Self->StartCount++;
+    Self->Failed = FALSE; // a retry earns its own outcome
     if (Self->Flow == nullptr) {
         const char *Raw = nullptr;
         Task_GetArgumentPtr(Self->Owner, "url", &Raw);
