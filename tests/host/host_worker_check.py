@@ -476,11 +476,16 @@ def case_worker_switches():
 
 
 def case_handover_deadline():
-    # The elevator's "worker" prints its id and never connects. A "failure"
-    # step that outlasts the worker's end adds no second reason: the failed
-    # hand-over no longer watches it.
-    for failure in ["", "  failure: rest\nrest:\n  type: Sleep\n  seconds: 8\n"]:
-        run = Handover(prelude="set -- /bin/sh -c 'echo $$; exec sleep 120'")
+    # The elevator's "worker" prints its id and never connects, or ends at
+    # once. A "failure" step that outlasts the worker's end, or the deadline,
+    # adds no second reason: the failed hand-over is no longer watched.
+    late = "the elevated worker did not take the run within 10 s"
+    gone = "the elevated worker ended before its run completed (its log tells why)"
+    rows = [("exec sleep 120", "", late, "ended 137"),
+            ("exec sleep 120", "  failure: rest\nrest:\n  type: Sleep\n  seconds: 8\n", late, "ended 137"),
+            ("exit 3", "  failure: rest\nrest:\n  type: Sleep\n  seconds: 11\n", gone, "ended 3")]
+    for worker, failure, reason, end in rows:
+        run = Handover(prelude="set -- /bin/sh -c 'echo $$; %s'" % worker)
         try:
             write(run.directory, "child.yaml", "start:\n  type: Log\n  message: worker ran\n")
             parent = run.parent_yaml("child.yaml")
@@ -488,13 +493,12 @@ def case_handover_deadline():
                 handle.write(failure)
             process = run.start(["--workflow=" + parent, "--disablesecurity"])
             check(finish(process, 60) == 1, "exit %s" % process.returncode)
-            reason = "the elevated worker did not take the run within 10 s"
             errors = run.summary()["errors"]
             check([each for each in errors if each.startswith("the elevated worker")] == [reason],
-                  "%r: errors %r" % (failure, errors))
+                  "%s %r: errors %r" % (worker, failure, errors))
             check(open(run.path("err")).read().count("velmarsh: the elevated worker") == 1,
-                  "%r: stderr %r" % (failure, open(run.path("err")).read()))
-            check(run.worker_ends(5)[-1] == "ended 137", "the worker was not ended")
+                  "%s %r: stderr %r" % (worker, failure, open(run.path("err")).read()))
+            check(run.worker_ends(5)[-1] == end, "the worker did not end as %s" % end)
         finally:
             run.close()
 
