@@ -157,10 +157,12 @@ int32 OnStop(void *, const char *, const char *, const char *Sender, Dictionary 
 
 // ---- The run task ----
 
-// The run's outcome is its workflow's: a failed "load" or "unload" fails it
-// as a failed "start" does, and so does an event that failed without saying
-// why (a task completed through its completion notification). A "load" or
-// "unload" that succeeded keeps its notes to itself.
+// The run's outcome is its workflow's: a failed "load", "apply" or "unload"
+// fails it as a failed "start" does, with the event's errors, and an event that
+// failed without naming one (a task completed through its completion
+// notification) fails it with a text that says so. A "load" or "unload"
+// that succeeded keeps its notes to itself. "ignoreError" holds for these
+// errors as for any other.
 void NoteOutcome(WorkflowRun *Self, Dictionary *Info) {
     const char *Flow = nullptr, *Name = nullptr;
     uint32 Successful = TRUE, Exists = TRUE;
@@ -171,33 +173,22 @@ void NoteOutcome(WorkflowRun *Self, Dictionary *Info) {
         return;
     Dictionary_GetBooleanByKey(Info, "exists", &Exists);
     bool Unload = String_CompareWithoutCase(Name, "unload");
-    if (String_CompareWithoutCase(Name, "load") || (Unload && Exists)) {
+    // "apply" stands in for "start" in a self-update run.
+    if (String_CompareWithoutCase(Name, "load") || String_CompareWithoutCase(Name, "apply") || (Unload && Exists)) {
         Task_AddErrorFromDictionary(Self->Owner, Info);
         Task_AddWarningFromDictionary(Self->Owner, Info);
     }
-    if (Unload ? !Exists
-               : !String_CompareWithoutCase(Name, "load") && !String_CompareWithoutCase(Name, "start") &&
-                     !String_CompareWithoutCase(Name, "apply"))
+    // An entry the document lacks is said as such where the event is read.
+    if (!Exists || (!Unload && !String_CompareWithoutCase(Name, "load") && !String_CompareWithoutCase(Name, "start") &&
+                    !String_CompareWithoutCase(Name, "apply")))
         return;
-    Self->Failed = TRUE;
     Dictionary *Errors = nullptr;
     int32 Count = 0;
     if (Dictionary_GetListByKey(Info, "errors", &Errors) && Errors != nullptr) Dictionary_ItemGetCount(Errors, &Count);
-    // An entry the document lacks is said as such where the event is read.
-    if (Count > 0 || !Exists) return;
+    if (Count > 0) return;
     char Text[WORKFLOWRUN_URL_SIZE + 160];
     String_Print(Text, (int32)sizeof(Text), "%s \"%s\" of %s", WORKFLOWRUN_TEXT_UNEXPLAINED, Name, Self->Url);
-    Task_AddErrorAlways(Self->Owner, Text);
-}
-
-void CompleteWithOutcome(WorkflowRun *Self) {
-    Dictionary *Result = nullptr;
-    if (Self->Failed) {
-        Dictionary_Create(&Result);
-        Dictionary_SetBooleanByKey(Result, "successful", FALSE);
-    }
-    Task_Complete(Self->Owner, Result);
-    if (Result != nullptr) Dictionary_Release(&Result);
+    Task_AddError(Self->Owner, "%s", Text);
 }
 
 int32 OnEventComplete(void *User, const char *, const char *, const char *, Dictionary *Info) {
@@ -213,7 +204,7 @@ int32 OnEventComplete(void *User, const char *, const char *, const char *, Dict
         Task_AddWarningFromDictionary(Self->Owner, Info);
     } else if (String_CompareWithoutCase(Name, "unload")) {
         Task_Print(Self->Owner, "Completed from unload event\n");
-        CompleteWithOutcome(Self);
+        Task_Complete(Self->Owner, nullptr);
     }
     return TRUE;
 }
@@ -302,7 +293,6 @@ int32 OnRunTaskStart(void *User, const char *, const char *, const char *, Dicti
     if (Self->Busy) return TRUE;
     Self->Busy = TRUE;
     Self->StartCount++;
-    Self->Failed = FALSE; // a retry earns its own outcome
     if (Self->Flow == nullptr) {
         const char *Raw = nullptr;
         Task_GetArgumentPtr(Self->Owner, "url", &Raw);

@@ -16,9 +16,6 @@ struct WorkflowRun {
     uint32 StartCount;
     uint32 Fetching;  // the fetch step is waiting on the process tick
     uint32 Observing; // WorkflowEvent/Complete of its workflow
-    // An event whose outcome is the run's ("load", "start" or "apply", an
-    // "unload" the document has) failed, with errors or without.
-    uint32 Failed;
     // Hand-over to the elevated worker.
     Process *Worker;
     uint32 HandedOver;
