@@ -140,7 +140,9 @@ void TellDocumentFaults(Dictionary *Info) {
     std::vector<std::string> List;
     CollectList(Info, "errors", List);
     for (const std::string &Each : List) {
-        if (Each.rfind(WORKFLOW_CANNOT_MAKE, 0) != 0 && Each.rfind(TASK_MISSING_ARGUMENT, 0) != 0) continue;
+        if (Each.rfind(WORKFLOW_CANNOT_MAKE, 0) != 0 && Each.rfind(TASK_MISSING_ARGUMENT, 0) != 0 &&
+            Each.rfind(WORKFLOWRUN_TEXT_UNEXPLAINED, 0) != 0)
+            continue;
         size_t Before = Current->Told.size();
         AddUnique(Current->Told, Each.c_str());
         if (Current->Told.size() != Before) HostProgress_Say(("velmarsh: " + Each).c_str());
@@ -310,6 +312,7 @@ int32 OnRunComplete(void *, const char *, const char *, const char *, Dictionary
     uint32 Successful = 0;
     if (Info != nullptr) Dictionary_GetBooleanByKey(Info, "successful", &Successful);
     Current->RunSuccessful = Successful != 0;
+    TellDocumentFaults(Info);
     CollectList(Info, "errors", Current->Errors);
     CollectList(Info, "warnings", Current->Warnings);
     return TRUE;

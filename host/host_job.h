@@ -9,9 +9,10 @@
 // neither "state" nor "start", when the workflow says it could be retried
 // (the fetch failed), on the first SIGINT or SIGTERM, or on the forced
 // "WorkflowApp"/"Shutdown". The first signal also stops the HTTP pool: the
-// requests in flight end, and no request starts after it. A second signal
-// ends the process at once (see HostJob_InstallSignals). It stops
-// when the run has completed and no run is active.
+// requests in flight end, and no request starts after it. While "load" or
+// "unload" runs, which cannot be cancelled, the first signal waits for it.
+// A second signal ends the process at once (see HostJob_InstallSignals). It
+// stops when the run has completed and no run is active.
 //
 // Summary: {"successful", "exitCode", "progress", "errors", "warnings"}. The
 // outcome is that of what ran for the user: the queued task (a failed
@@ -23,8 +24,9 @@
 //
 // Standard error: one line per retry of a remote document, one for a
 // document that could not be loaded (the hint at --disablesecurity only for
-// one that is not signed) and one for each task of the document that cannot
-// be made; on a terminal, the progress line (host_progress.h). The errors of
+// one that is not signed), one for each task of the document that cannot
+// be made and one for an event of a run that failed without naming an
+// error; on a terminal, the progress line (host_progress.h). The errors of
 // a "load" that still succeeded go into the summary without failing it.
 #pragma once
 

@@ -378,17 +378,21 @@ int32 OnResponseHeader(void *User, WebServer *Server, WebServerConnection *Conne
     const char *Path = WebServer_ConnectionGetFilenamePtr(Server, Connection);
     std::string Token = Path[0] == '/' ? std::string(Path + 1) : std::string(Path);
     // Who the peer is counts before what it knows: a socket of another user
-    // is refused whatever token it holds, and the token stays issued.
+    // is refused whatever token it holds, and a token it holds is no secret
+    // any more: it is withdrawn. The path is the token: it is never logged.
     uint32 Uid = 0;
     if (!WebServer_ConnectionGetPeerUid(Server, Connection, &Uid) || !Trusted(Self, Uid)) {
-        NotificationEndPoint_Print(Self, "Refused subscription - %s - %s - its socket is not of user %u or root\n",
-                                   Path, Served->PeerId.c_str(), Self->TrustedUid);
+        bool Withdrawn = Self->Tokens.erase(Token) != 0;
+        NotificationEndPoint_Print(Self, "Refused subscription - %s - its socket is not of user %u or root%s\n",
+                                   Served->PeerId.c_str(), Self->TrustedUid,
+                                   Withdrawn ? " - the token it presented is withdrawn" : "");
         WebServer_ConnectionSetResponse(Server, Connection, 403, 0);
         return FALSE;
     }
     bool Issued = ValidToken(Token) && Self->Tokens.count(Token) != 0;
     if (Served->Subscribed || !Issued || !ValidPeerId(Served->PeerId)) {
-        NotificationEndPoint_Print(Self, "Refused subscription - %s - %s\n", Path, Served->PeerId.c_str());
+        NotificationEndPoint_Print(Self, "Refused subscription - %s%s\n", Served->PeerId.c_str(),
+                                   Issued ? "" : " - no token of ours");
         WebServer_ConnectionSetResponse(Server, Connection, 403, 0);
         return FALSE;
     }

@@ -186,6 +186,12 @@ int32 OnTaskComplete(void *User, const char *, const char *, const char *Instanc
     Dictionary *Result = nullptr;
     Dictionary_Create(&Result);
     if (Info != nullptr) Dictionary_Merge(Result, Info, DICTIONARY_MERGE_OVERWRITE);
+    // A completion fired by a document or a script may leave the outcome
+    // out; whoever carries the workflow on needs one, and one that does not
+    // say it succeeded did not.
+    uint32 Successful = FALSE;
+    if (!Dictionary_GetBooleanByKey(Result, "successful", &Successful))
+        Dictionary_SetBooleanByKey(Result, "successful", FALSE);
     if (WorkflowApplication_IsShuttingDown()) Dictionary_SetBooleanByKey(Result, "shutdown", TRUE);
     Finish(Self, Result);
     Dictionary_Release(&Result);

@@ -215,8 +215,15 @@ int32 OnFlow(void *, const char *, const char *, const char *, Dictionary *Info)
     if (Flow == nullptr) return TRUE;
     bool Plain = !Manager->Worker && !Manager->SelfUpdate;
     if (String_CompareWithoutCase(Name, "load")) {
-        if (Manager->Unloading) {
+        // The manager unloads the workflows it added. A nested run's workflow
+        // belongs to its run task, which ends it by a cancel (that queues its
+        // "unload"); until then it runs on, as the task that runs it (in a
+        // parent's "unload", say) waits for its outcome.
+        if (Manager->Unloading && ManagerInt_IsGlobal(Flow)) {
             QueueUnload(Flow);
+        } else if (!ManagerInt_IsGlobal(Flow) &&
+                   (Workflow_IsTaskQueued(Flow, "unload") || Workflow_IsTaskRunning(Flow, "unload"))) {
+            return TRUE;
         } else if (ManagerInt_IsGlobal(Flow) && Plain) {
             if (!Successful) return TRUE;
             if (Workflow_CanCreateTask(Flow, "state")) ManagerInt_QueueTask(Flow, "state", nullptr, 0, 1);

@@ -157,8 +157,43 @@ int32 OnStop(void *, const char *, const char *, const char *Sender, Dictionary 
 
 // ---- The run task ----
 
+// The run's outcome is its workflow's: a failed "load", "apply" or "unload"
+// fails it as a failed "start" does, with the event's errors, and an event that
+// failed without naming one (a task completed through its completion
+// notification) fails it with a text that says so. A "load" or "unload"
+// that succeeded keeps its notes to itself. "ignoreError" holds for these
+// errors as for any other.
+void NoteOutcome(WorkflowRun *Self, Dictionary *Info) {
+    const char *Flow = nullptr, *Name = nullptr;
+    uint32 Successful = TRUE, Exists = TRUE;
+    if (Self->Flow == nullptr || Info == nullptr || !Dictionary_GetStringPtrByKey(Info, "workflow", &Flow) ||
+        Flow == nullptr || !String_Compare(Flow, FlowId(Self->Flow)) ||
+        !Dictionary_GetStringPtrByKey(Info, "name", &Name) || Name == nullptr ||
+        !Dictionary_GetBooleanByKey(Info, "successful", &Successful) || Successful)
+        return;
+    Dictionary_GetBooleanByKey(Info, "exists", &Exists);
+    bool Unload = String_CompareWithoutCase(Name, "unload");
+    // "apply" stands in for "start" in a self-update run.
+    if (String_CompareWithoutCase(Name, "load") || String_CompareWithoutCase(Name, "apply") || (Unload && Exists)) {
+        Task_AddErrorFromDictionary(Self->Owner, Info);
+        Task_AddWarningFromDictionary(Self->Owner, Info);
+    }
+    // An entry the document lacks is said as such where the event is read.
+    if (!Exists || (!Unload && !String_CompareWithoutCase(Name, "load") && !String_CompareWithoutCase(Name, "start") &&
+                    !String_CompareWithoutCase(Name, "apply")))
+        return;
+    Dictionary *Errors = nullptr;
+    int32 Count = 0;
+    if (Dictionary_GetListByKey(Info, "errors", &Errors) && Errors != nullptr) Dictionary_ItemGetCount(Errors, &Count);
+    if (Count > 0) return;
+    char Text[WORKFLOWRUN_URL_SIZE + 160];
+    String_Print(Text, (int32)sizeof(Text), "%s \"%s\" of %s", WORKFLOWRUN_TEXT_UNEXPLAINED, Name, Self->Url);
+    Task_AddError(Self->Owner, "%s", Text);
+}
+
 int32 OnEventComplete(void *User, const char *, const char *, const char *, Dictionary *Info) {
     WorkflowRun *Self = static_cast<WorkflowRun *>(User);
+    NoteOutcome(Self, Info);
     const char *Flow = nullptr, *Name = nullptr;
     if (Self->Flow == nullptr || Info == nullptr || !Dictionary_GetStringPtrByKey(Info, "workflow", &Flow) ||
         Flow == nullptr || !String_Compare(Flow, FlowId(Self->Flow)) ||
@@ -179,6 +214,25 @@ int32 OnEventComplete(void *User, const char *, const char *, const char *, Dict
         Task_Complete(Self->Owner, nullptr);
     }
     return TRUE;
+}
+
+// Whether the run task runs inside a "load" or "unload": of the workflow
+// it belongs to, or of one further up whose run runs that workflow. Neither
+// can be cancelled, so nothing would ever end a run there that waits to be
+// retried.
+bool InsideLoadOrUnload(Task *Run) {
+    Workflow *Parent = nullptr;
+    int32 Depth = 0;
+    for (Task *Walk = Run; Depth < WORKFLOWRUN_NESTING_LIMIT + 1 && Walk != nullptr &&
+                           Task_GetWorkflowHandle(Walk, &Parent) && Parent != nullptr;
+         Workflow_GetTaskHandle(Parent, &Walk), Depth++) {
+        Task *Root = nullptr;
+        if (!Workflow_GetRootTaskHandle(Parent, Walk, &Root) || Root == nullptr) Root = Walk;
+        const char *Name = Task_GetNamePtr(Root);
+        if (Name != nullptr && (String_CompareWithoutCase(Name, "load") || String_CompareWithoutCase(Name, "unload")))
+            return true;
+    }
+    return false;
 }
 
 // The other process cancels the run it asked for: the whole run ends, at
@@ -526,10 +580,17 @@ int32 WorkflowRunInt_DocumentArrived(WorkflowRun *Self, int32 Error, int32 SubCo
     NotificationCenter_Fire("WorkflowRun", "Run", TaskId(Self->Owner), Payload);
     Dictionary_Release(&Payload);
     if (Error != 0 || Parsed == nullptr) {
-        FireWorkflowStatus(Self, false, true);
+        // A run inside "load" or "unload" has failed for good: it completes,
+        // and its workflow goes on as after any failed task there.
+        bool Final = InsideLoadOrUnload(Self->Owner);
+        FireWorkflowStatus(Self, false, !Final);
         char Text[512];
         for (int32 Index = 0; Task_GetError(Self->Owner, Index, Text, (int32)sizeof(Text)); Index++)
             Workflow_AddError(Self->Flow, "%s", Text);
+        if (Final) {
+            Self->Busy = FALSE;
+            return Task_Complete(Self->Owner, nullptr);
+        }
     } else {
         FireWorkflowStatus(Self, false, false);
         Workflow_LoadDictionary(Self->Flow, Self->Document, 1);

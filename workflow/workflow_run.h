@@ -43,6 +43,11 @@
 // and a line naming the limit. No "ignoreError" hides either identifier.
 #define WORKFLOWRUN_START_LIMIT 1000
 #define WORKFLOWRUN_ERROR_TOO_MANY "WorkflowRun_Error_TooMany"
+// An event whose outcome is the run's ("load", "start", "apply", an
+// "unload" the document has) that failed without naming an error (a task
+// completed through a notification that says no more) fails the run with
+// this text, the event's name and the document's URL after it.
+#define WORKFLOWRUN_TEXT_UNEXPLAINED "failed without naming an error:"
 
 RUNTIME_EXTERN_C_BEGIN
 

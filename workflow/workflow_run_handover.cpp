@@ -141,6 +141,15 @@ void SendStartRequest(WorkflowRun *Self) {
 
 void Launch(WorkflowRun *Self);
 
+// Once the hand-over has ended, nothing of it acts again: the run task
+// may still be running its "failure" step, which is no hand-over's.
+bool Ended(WorkflowRun *Self) { return Self->HandOverDone || Task_IsCompleted(Self->Owner); }
+
+int32 EndRun(WorkflowRun *Self) {
+    Self->HandOverDone = TRUE;
+    return Task_Complete(Self->Owner, nullptr);
+}
+
 // The worker's URL serves only the worker: once the run or the worker has
 // ended, its token is withdrawn and its file removed (a worker that came
 // has removed the file and used the token already).
@@ -163,7 +172,7 @@ int32 FailHandOver(WorkflowRun *Self, const char *Reason) {
     Dictionary_SetStringByKey(Info, "reason", Reason);
     NotificationCenter_Fire("WorkflowRun", "HandOverFailed", TaskId(Self->Owner), Info);
     Dictionary_Release(&Info);
-    return Task_Complete(Self->Owner, nullptr);
+    return EndRun(Self);
 }
 
 void SetDeadline(WorkflowRun *Self) {
@@ -179,7 +188,7 @@ void SetDeadline(WorkflowRun *Self) {
 // to it are dropped, which it takes as its parent's leave.
 int32 OnHandOverDeadline(void *User, const char *, const char *, const char *, Dictionary *) {
     WorkflowRun *Self = static_cast<WorkflowRun *>(User);
-    if (Task_IsCompleted(Self->Owner) || Self->RemoteWorkflow[0] != 0) return TRUE;
+    if (Ended(Self) || Self->RemoteWorkflow[0] != 0) return TRUE;
     ForgetSecret(Self);
     if (EndPoint() != nullptr) NotificationEndPoint_Reset(EndPoint());
     int32 Id = 0;
@@ -198,7 +207,7 @@ int32 OnConnected(void *User, const char *, const char *, const char *, Dictiona
 
 int32 OnRunning(void *User, const char *, const char *, const char *, Dictionary *) {
     WorkflowRun *Self = static_cast<WorkflowRun *>(User);
-    if (Self->Worker == nullptr && !Task_IsCompleted(Self->Owner)) Launch(Self);
+    if (Self->Worker == nullptr && !Ended(Self)) Launch(Self);
     return TRUE;
 }
 
@@ -206,21 +215,21 @@ int32 OnRunning(void *User, const char *, const char *, const char *, Dictionary
 // takes its errors and warnings.
 int32 OnRemoteComplete(void *User, const char *, const char *, const char *, Dictionary *Info) {
     WorkflowRun *Self = static_cast<WorkflowRun *>(User);
-    if (Task_IsCompleted(Self->Owner)) return TRUE;
+    if (Ended(Self)) return TRUE;
     Task_Print(Self->Owner, "Worker run completed\n");
     if (Info != nullptr) {
         Task_AddErrorFromDictionary(Self->Owner, Info);
         Task_AddWarningFromDictionary(Self->Owner, Info);
     }
-    return Task_Complete(Self->Owner, nullptr);
+    return EndRun(Self);
 }
 
 int32 OnDisconnected(void *User, const char *, const char *, const char *, Dictionary *) {
     WorkflowRun *Self = static_cast<WorkflowRun *>(User);
-    if (Task_IsCompleted(Self->Owner) || !Self->StartSent) return TRUE;
+    if (Ended(Self) || !Self->StartSent) return TRUE;
     Task_Print(Self->Owner, "Elevated worker disconnected before the run completed\n");
     Task_AddError(Self->Owner, "Launch_Error_RunElevated");
-    return Task_Complete(Self->Owner, nullptr);
+    return EndRun(Self);
 }
 
 // The worker's run reports its workflow; a cancel here is sent to it.
@@ -243,9 +252,9 @@ int32 OnRemoteRunStart(void *User, const char *, const char *, const char *, Dic
 // watches this process, ends when it does.
 int32 OnCancelUnanswered(void *User, const char *, const char *, const char *, Dictionary *) {
     WorkflowRun *Self = static_cast<WorkflowRun *>(User);
-    if (Task_IsCompleted(Self->Owner)) return TRUE;
+    if (Ended(Self)) return TRUE;
     Task_Print(Self->Owner, "The worker did not answer the cancel: the run ends here\n");
-    return Task_Complete(Self->Owner, nullptr);
+    return EndRun(Self);
 }
 
 // Ticks the launched worker, however long its elevator's password prompt
@@ -255,7 +264,7 @@ int32 OnCancelUnanswered(void *User, const char *, const char *, const char *, D
 int32 OnWatchWorker(void *User, const char *, const char *, const char *, Dictionary *) {
     WorkflowRun *Self = static_cast<WorkflowRun *>(User);
     if (Self->Worker == nullptr) return TRUE;
-    if (Task_IsCompleted(Self->Owner)) {
+    if (Ended(Self)) {
         ForgetSecret(Self);
         return TRUE;
     }
@@ -282,7 +291,7 @@ int32 OnWatchWorker(void *User, const char *, const char *, const char *, Dictio
                                       ? "the elevated worker refused its command line or its configuration"
                                       : "the elevated worker ended before its run completed (its log tells why)");
     Task_AddError(Self->Owner, "Launch_Error_RunElevated");
-    return Task_Complete(Self->Owner, nullptr);
+    return EndRun(Self);
 }
 
 void Observe(WorkflowRun *Self, bool Add) {
@@ -355,7 +364,7 @@ void Launch(WorkflowRun *Self) {
             return;
         }
         Task_AddError(Self->Owner, "Launch_Error_RunElevated");
-        Task_Complete(Self->Owner, nullptr);
+        EndRun(Self);
         return;
     }
     NotificationCenter_FireAfterDelayWithJSON("WorkflowRun", "WatchWorker", RunId(Self), WorkerWatchMilliseconds,
@@ -371,9 +380,10 @@ int32 WorkflowRunInt_HandOver(WorkflowRun *Self) {
         Task_Print(Self->Owner, "Launching as elevated [%s]\n", Own);
         Task_Print(Self->Owner, "No notification end point to hand the run over\n");
         Task_AddError(Self->Owner, "Launch_Error_RunElevated");
-        return Task_Complete(Self->Owner, nullptr);
+        return EndRun(Self);
     }
     Self->HandedOver = TRUE;
+    Self->HandOverDone = FALSE;
     Observe(Self, true);
     if (NotificationEndPoint_IsConnected(EndPoint())) {
         SetDeadline(Self);
@@ -382,7 +392,7 @@ int32 WorkflowRunInt_HandOver(WorkflowRun *Self) {
         Launch(Self);
     } else if (!NotificationEndPoint_Start(EndPoint())) {
         Task_AddError(Self->Owner, "Launch_Error_RunElevated");
-        return Task_Complete(Self->Owner, nullptr);
+        return EndRun(Self);
     }
     return TRUE;
 }
@@ -412,7 +422,7 @@ int32 WorkflowRunInt_CancelHandOver(WorkflowRun *Self) {
                                                   CancelAnswerMilliseconds, "{\"canRemote\":false}");
         return TRUE;
     }
-    return Task_Complete(Self->Owner, nullptr);
+    return EndRun(Self);
 }
 
 int32 WorkflowRun_SetWorkerSwitches(const char *Text) {

@@ -27,6 +27,9 @@ struct WorkflowRun {
     char SecretUrl[128];
     struct HandOverFile *Secret;
     uint32 DeadlineSet; // the worker has been started: the hand-over is bounded
+    // The hand-over has ended (failed, or its run reported): its watch and
+    // deadline stop, though the run task may still run a "failure" step.
+    uint32 HandOverDone;
 };
 
 inline const char *RunId(WorkflowRun *Self) { return Self->Class.InstanceId; }

@@ -10,8 +10,9 @@ secret: an attacker polls every process's command line and environment
 during the hand-over and must find no end-point URL.
 port_taken: the parent dies while the elevation is pending and the attacker,
 given the URL, listens on its port: the worker must not subscribe to it.
-stolen_token: the attacker, given the URL, subscribes first: it is refused,
-and the real worker's run still succeeds.
+stolen_token: the attacker, given the URL, subscribes first: it is refused
+and the token withdrawn, so the real worker is refused too: the run fails
+with one hand-over reason.
 v6only: the attacker listens on [::] with IPV6_V6ONLY on the parent's port
 and, while the parent is stopped, on the worker's: neither listener can take
 an IPv4 connection, and the run succeeds.
@@ -307,10 +308,14 @@ def main(program, case):
             got = open(os.path.join(directory, "attacker")).read() if exists("attacker") else ""
             if got != "HTTP/1.1 403":
                 fail("the attacker's subscription got %r" % got)
-            if code != 0 or not summary(directory).get("successful"):
-                fail("the real worker's run failed: %d %s" % (code, summary(directory)))
-            if read_logs(directory, "parent-logs").count("its socket is not of user") != 1:
+            reasons = [each for each in summary(directory).get("errors", []) if each.startswith("the elevated worker")]
+            if code != 1 or len(reasons) != 1:
+                fail("the run with a withdrawn token: %d %s" % (code, summary(directory)))
+            log = read_logs(directory, "parent-logs")
+            if log.count("its socket is not of user 65534 or root - the token it presented is withdrawn") != 1:
                 fail("the refusal is not logged once")
+            if re.search(r"Refused subscription - /", log):
+                fail("a refusal logs the token")
         elif case == "v6only":
             parent = run_parent(program, case, directory)
             if not wait_for(lambda: exists("url")):

@@ -1,0 +1,101 @@
+#!/usr/bin/python3
+"""Documents whose runs fail where nothing can cancel them, through the
+built program.
+
+Usage: host_outcome_check.py <program> <case>
+failing_runs_end: a WorkflowRun that cannot load its document, inside
+"load" or "unload" (directly, in a Queue, or of a child document wherever
+the parent runs that child, or further down), and a child whose "start"
+completes through a fired "Task"/"Complete": each run ends by itself with
+exit 1, says why on standard error and in the summary.
+unload_runs_child_start: a WorkflowRun in "unload" runs its child's "start"
+and ends with the child's outcome.
+Exit status 0 when the case holds.
+"""
+import json
+import os
+import subprocess
+import sys
+import tempfile
+
+PROGRAM, CASE = sys.argv[1], sys.argv[2]
+LOG = "start:\n  type: Log\n  message: hi\n"
+
+
+def fail(reason):
+    sys.stderr.write("%s: %s\n" % (CASE, reason))
+    sys.exit(1)
+
+
+def run_of(name, document):
+    return "%s:\n  type: WorkflowRun\n  url: '{contentUrl}%s'\n" % (name, document)
+
+
+def run(directory, document, switches=()):
+    # The limit only keeps a hang from holding the test: a run that ends
+    # does so at once.
+    try:
+        done = subprocess.run([PROGRAM, "--workflow=" + os.path.join(directory, document), "--disablesecurity"] +
+                              list(switches), capture_output=True, text=True, timeout=60)
+    except subprocess.TimeoutExpired:
+        fail("%s %s did not end" % (document, " ".join(switches)))
+    lines = [line for line in done.stdout.splitlines() if line.strip()]
+    return done.returncode, json.loads(lines[-1]) if lines else {}, done.stderr
+
+
+def case_failing_runs_end():
+    with tempfile.TemporaryDirectory() as directory:
+        files = {"broken.yaml": "start: [unclosed\n",
+                 "child-load.yaml": LOG + run_of("load", "missing.yaml"),
+                 "child-unload.yaml": LOG + run_of("unload", "missing.yaml"),
+                 "child-start.yaml": run_of("start", "missing.yaml"),
+                 "self-child-load.yaml": "apply:\n  type: Log\n  message: hi\n" + run_of("load", "missing.yaml"),
+                 "self-child-unload.yaml": "apply:\n  type: Log\n  message: hi\n" + run_of("unload", "missing.yaml")}
+        # Each row: the document, its switches, the words stderr must hold.
+        rows = [(LOG + run_of("load", "missing.yaml"), [], "cannot load"),
+                (LOG + run_of("load", "broken.yaml"), [], "cannot load"),
+                (LOG + "load:\n  type: Queue\n  actions: [run]\n" + run_of("run", "missing.yaml"), [], "cannot load"),
+                (LOG + run_of("unload", "missing.yaml"), [], "cannot load"),
+                # Its own "start", but its workflow's run is in "load".
+                (LOG + run_of("load", "child-start.yaml"), [], "cannot load")]
+        for where in ["start", "state", "load", "unload"]:
+            for child in ["child-load.yaml", "child-unload.yaml"]:
+                rows.append(((LOG if where in ["load", "unload"] else "") + run_of(where, child), [], "cannot load"))
+        for child in ["self-child-load.yaml", "self-child-unload.yaml"]:
+            rows.append((run_of("apply", child), ["--wfselfupdate"], "cannot load"))
+        for content in ["{}", '{"cancelled": true}', '{"successful": false}']:
+            notify = "  type: Notification\n  event: Task.Complete\n  content: %s\n" % content
+            files["notify.yaml"] = "start:\n" + notify
+            files["notify-queue.yaml"] = "start:\n  type: Queue\n  actions: [fire]\nfire:\n" + notify
+            rows.append((run_of("start", "notify.yaml"), [], "failed without naming an error"))
+            rows.append((run_of("start", "notify-queue.yaml"), [], "failed without naming an error"))
+            for row, (document, switches, words) in enumerate(rows[-2:] if content != "{}" else rows):
+                for name, text in files.items():
+                    with open(os.path.join(directory, name), "w") as handle:
+                        handle.write(text)
+                with open(os.path.join(directory, "parent.yaml"), "w") as handle:
+                    handle.write(document)
+                code, summary, stderr = run(directory, "parent.yaml", switches)
+                if code != 1 or summary.get("successful") is not False or words not in stderr:
+                    fail("%r %s: exit %d, %s, stderr %r" % (document, switches, code, summary, stderr))
+                # The self-update run's own outcome is not this case's.
+                if not switches and not summary.get("errors"):
+                    fail("%r: no reason in the summary %s" % (document, summary))
+
+
+def case_unload_runs_child_start():
+    with tempfile.TemporaryDirectory() as directory:
+        with open(os.path.join(directory, "child.yaml"), "w") as handle:
+            handle.write("start:\n  type: Queue\n  actions: [wait, boom]\nwait:\n  type: Sleep\n  seconds: 0.1\n"
+                         "boom:\n  type: Error\n  message: the child's start ran\n")
+        with open(os.path.join(directory, "parent.yaml"), "w") as handle:
+            handle.write(LOG + run_of("unload", "child.yaml"))
+        code, summary, stderr = run(directory, "parent.yaml")
+        if code != 1 or "the child's start ran" not in summary.get("errors", []):
+            fail("exit %d, %s, stderr %r" % (code, summary, stderr))
+
+
+CASES = {name[5:]: function for name, function in globals().items() if name.startswith("case_")}
+if CASE not in CASES:
+    fail("unknown case")
+CASES[CASE]()
