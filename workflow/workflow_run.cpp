@@ -299,6 +299,7 @@ int32 OnRunTaskStart(void *User, const char *, const char *, const char *, Dicti
     }
     if (Self->Busy) return TRUE;
     Self->Busy = TRUE;
+    Self->FetchFailed = FALSE;
     Self->StartCount++;
     if (Self->Flow == nullptr) {
         const char *Raw = nullptr;
@@ -369,8 +370,7 @@ int32 OnRunTaskCancel(void *User, const char *, const char *, const char *, Dict
     if (Task_IsCompleted(Self->Owner)) return TRUE;
     // A run whose document could not be fetched runs nothing: the cancel
     // only ends its wait for a retry, and it ends as the failure it is.
-    bool FetchFailed = !Self->Busy && !Self->Fetching && !Self->HandedOver &&
-                       Task_HasError(Self->Owner, "WorkflowRun_Error_Request");
+    bool FetchFailed = !Self->Busy && !Self->Fetching && !Self->HandedOver && Self->FetchFailed;
     if (!FetchFailed) Task_AddErrorAlways(Self->Owner, TASK_ERROR_CANCELLED);
     if (Self->HandedOver) return WorkflowRunInt_CancelHandOver(Self);
     if (Self->Flow != nullptr) {
@@ -561,6 +561,7 @@ int32 WorkflowRunInt_DocumentArrived(WorkflowRun *Self, int32 Error, int32 SubCo
     if (Error != 0 || Parsed == nullptr) {
         Task_Print(Self->Owner, "Failed to load workflow json (Err: %d/%d)\n", Error, SubCode);
         Task_AddError(Self->Owner, "WorkflowRun_Error_Request");
+        Self->FetchFailed = TRUE;
     }
     Dictionary_Create(&Payload);
     Dictionary_SetStringByKey(Payload, "task", TaskId(Self->Owner));

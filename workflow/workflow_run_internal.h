@@ -16,6 +16,9 @@ struct WorkflowRun {
     uint32 StartCount;
     uint32 Fetching;  // the fetch step is waiting on the process tick
     uint32 Observing; // WorkflowEvent/Complete of its workflow
+    // The last fetch failed (its errors may have gone to warnings under
+    // "ignoreError"): the run waits for a retry and runs nothing.
+    uint32 FetchFailed;
     // Hand-over to the elevated worker.
     Process *Worker;
     uint32 HandedOver;

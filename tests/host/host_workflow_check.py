@@ -939,6 +939,7 @@ def case_self_update():
              ("apply: {type: Queue, actions: [b]}\nb: {type: Error, message: boom}\n", 1, ["boom"], [], []),
              ("apply: {type: WorkflowRun, url: 'file://{dir}/missing.yaml'}\n", 1,
               ["Platform_Error_Missing", "WorkflowRun_Error_Request"], [], [missing]),
+             ("apply: {type: WorkflowRun, url: 'file://{dir}/missing.yaml', ignoreError: true}\n", 0, [], [], []),
              ("start: {type: Log, message: hi}\n", 1, ['the workflow has no "apply" task'], [],
               ['the workflow has no "apply" task']),
              ("apply: {type: Log, message: hi}\n", 0, [], [], [])]
@@ -1021,6 +1022,9 @@ def case_nested_outcomes():
              (run % "missing.yaml", 1, ["Platform_Error_Missing", "WorkflowRun_Error_Request"], [], [missing]),
              (run.replace("start", "state", 1) % "missing.yaml", 1,
               ["Platform_Error_Missing", "WorkflowRun_Error_Request"], [], [missing]),
+             # Ignored, the failed fetch leaves nothing to cancel either.
+             ("start: {type: WorkflowRun, url: 'file://{dir}/missing.yaml', ignoreError: true}\n", 0, [], [], []),
+             ("state: {type: WorkflowRun, url: 'file://{dir}/missing.yaml', ignoreError: true}\n", 0, [], [], []),
              ("start: {type: Log, message: hi, success: r}\n" + (run % "missing.yaml").replace("start", "r", 1), 0,
               [], [missing.replace("{dir}", "%s")], [missing])]
     with tempfile.TemporaryDirectory() as directory:
