@@ -82,6 +82,7 @@ void OnSignal(int) {
 }
 
 struct Job {
+    std::string Url; // of the workflow, as the run names it
     std::string WorkflowId;
     std::vector<std::string> Wanted;
     std::string Queued;       // the --task being run
@@ -99,6 +100,7 @@ struct Job {
     // only when no wanted task runs after it.
     bool StateFailed = false;
     std::vector<std::string> StateErrors;
+    std::string StateWhy; // when it failed without naming an error
     std::string Running; // the task started last, for the progress line
     std::vector<std::string> Errors, Warnings;
     // Errors of an event that still succeeded ("load" whose moved task could
@@ -172,6 +174,17 @@ void FailWith(const std::string &Text, const std::string &Said = {}) {
     HostProgress_Say(("velmarsh: " + (Said.empty() ? Text : Said)).c_str());
 }
 
+// An event that failed without naming an error still says which one failed,
+// in the words a nested run's failure of that kind gets.
+std::string Unexplained(const char *Event, Dictionary *Info) {
+    Dictionary *Errors = nullptr;
+    int32 Count = 0;
+    if (Info != nullptr && Dictionary_GetListByKey(Info, "errors", &Errors) && Errors != nullptr)
+        Dictionary_ItemGetCount(Errors, &Count);
+    if (Count > 0) return {};
+    return std::string(WORKFLOWRUN_TEXT_UNEXPLAINED) + " \"" + Event + "\" of " + Current->Url;
+}
+
 Workflow *OurWorkflow() {
     if (Current->WorkflowId.empty()) return nullptr;
     void *Object = Class_ConvertFromInstanceId(Current->WorkflowId.c_str());
@@ -202,6 +215,7 @@ void QueueWanted(Workflow *Flow) {
         if (Current->StateFailed) {
             Current->Failed = true;
             for (const std::string &Each : Current->StateErrors) AddUnique(Current->Errors, Each.c_str());
+            if (!Current->StateWhy.empty()) FailWith(Current->StateWhy);
         }
         Unload("nothing more to run");
         return;
@@ -273,6 +287,7 @@ int32 OnEventComplete(void *, const char *, const char *, const char *, Dictiona
     if (WorkflowApp_IsSelfUpdate() || Handle == nullptr) return TRUE;
     if (!Current->Queued.empty() && String_CompareWithoutCase(Name, Current->Queued.c_str())) {
         if (!Successful) Current->Failed = true;
+        if (!Successful && !Unexplained(Name, Info).empty()) FailWith(Unexplained(Name, Info));
         CollectList(Info, "errors", Current->Errors);
         CollectList(Info, "warnings", Current->Warnings);
         Unload("task complete");
@@ -284,6 +299,7 @@ int32 OnEventComplete(void *, const char *, const char *, const char *, Dictiona
         if (!Successful && State) {
             Current->StateFailed = true;
             CollectList(Info, "errors", Current->StateErrors);
+            Current->StateWhy = Unexplained("state", Info);
         } else if (!Successful) {
             Current->Failed = true;
             CollectList(Info, "errors", Current->Errors);
@@ -615,6 +631,7 @@ int32 HostJob_Run(const char *Url, const char *Tasks) {
     Debug_CheckPointer(Url);
     Job State;
     Current = &State;
+    State.Url = Url;
     if (Tasks != nullptr) {
         std::string Each;
         for (const char *Walk = Tasks;; Walk++) {

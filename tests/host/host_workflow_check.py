@@ -439,6 +439,7 @@ def case_outcomes():
     lgo = 'Cannot make task "%s": its task type "Lgo" is not registered'
     log = "start: {type: Log, message: hi}\n"
     missing = ["Task_Error_MissingArg", 'Missing argument "%s" of task "%s" (type %s)']
+    fired = '%s: {type: Notification, event: Task.Complete, content: {"successful": false}}\n'
     cases = [("lgo.yaml", "start: {type: Lgo, message: hi}\n", [], 1, [lgo % "start"]),
              ("log.yaml", log, ["--task=bogus"], 1, ["none of the tasks is available: bogus"]),
              ("bare.yaml", "start: {type: Log}\n", [], 1, [missing[0], missing[1] % ("message", "start", "Log")]),
@@ -449,16 +450,23 @@ def case_outcomes():
              ("state.json", state, ["--task=install"], 0, []),
              ("state.json", state, [], 1, ["Application_NotInstalled"]),
              ("state.json", state, ["--task=repair"], 1,
-              ["Application_NotInstalled", "none of the tasks is available: repair"])]
+              ["Application_NotInstalled", "none of the tasks is available: repair"]),
+             # "state" or the queued task, failed through its completion alone.
+             ("fired.yaml", "state: {type: Queue, actions: [f]}\n" + fired % "f", [], 1,
+              ['failed without naming an error: "state" of {url}']),
+             ("fired.yaml", "state: {type: Log, message: hi}\n" + fired % "launch", ["--task=launch"], 1,
+              ['failed without naming an error: "launch" of {url}'])]
     with tempfile.TemporaryDirectory() as directory:
         for name, text, extra, want, errors in cases:
             path = write(directory, name, text)
+            errors = [each.replace("{url}", "file://" + path) for each in errors]
             code, out, err = run(["--workflow=" + path, "--disablesecurity"] + extra)
             value = summary(out)
             check(code == want and value["exitCode"] == want, "%s %s: exit %d %s" % (name, extra, code, value))
             check(value["successful"] is (want == 0) and value["errors"] == errors,
                   "%s %s: %s" % (name, extra, value))
-            told = ["velmarsh: " + each for each in errors if each.startswith(("Cannot make task", "Missing argument"))]
+            told = ["velmarsh: " + each for each in errors
+                    if each.startswith(("Cannot make task", "Missing argument", "failed without naming"))]
             told += ["velmarsh: %s (offered: %s)" % (each, "install" if name == "state.json" else "none")
                      for each in errors if each.startswith("none of the tasks")]
             check(err.splitlines() == told, "%s %s: stderr %r" % (name, extra, err))
