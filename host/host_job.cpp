@@ -29,6 +29,7 @@
 #include "runtime/text/string.h"
 #include "runtime/time.h"
 #include "workflow/workflow.h"
+#include "workflow/workflow_event.h"
 #include "workflow/app/workflow_app.h"
 #include "workflow/app/workflow_app_life.h"
 #include "workflow/app/workflow_app_tick.h"
@@ -311,12 +312,22 @@ int32 OnEventComplete(void *, const char *, const char *, const char *, Dictiona
 
 int32 OnWorkflowStatus(void *, const char *, const char *, const char *Instance, Dictionary *Info) {
     uint32 Retry = 0, Remote = 0;
-    // A nested run that could not fetch its document waits for a retry that
-    // nobody here asks for: the job unloads as for its own workflow. A run
-    // of the elevated worker ends there and reports why.
-    if (Instance != nullptr && Info != nullptr && Dictionary_GetBooleanByKey(Info, "canRetry", &Retry) && Retry &&
-        !(Dictionary_GetBooleanByKey(Info, "isRemote", &Remote) && Remote))
-        Unload("the workflow could not be fetched");
+    // A run that could not fetch its document waits for a retry that nobody
+    // here asks for. A nested one ends alone, failed as any task, so that
+    // its parent's "ignoreError" and "failure" step hold; for the job's own
+    // workflow the job unloads. A run of the elevated worker ends there and
+    // reports why.
+    if (Instance == nullptr || Info == nullptr || !Dictionary_GetBooleanByKey(Info, "canRetry", &Retry) || !Retry ||
+        (Dictionary_GetBooleanByKey(Info, "isRemote", &Remote) && Remote))
+        return TRUE;
+    void *Object = Current->WorkflowId != Instance ? Class_ConvertFromInstanceId(Instance) : nullptr;
+    if (Object != nullptr && ((ClassStruct *)Object)->ClassId == WORKFLOW_CLASSID) {
+        Workflow *Flow = static_cast<Workflow *>(Object);
+        if (!Workflow_IsTaskQueued(Flow, "unload") && !Workflow_IsTaskRunning(Flow, "unload"))
+            Workflow_QueueTask(Flow, "unload", nullptr, nullptr);
+        return TRUE;
+    }
+    Unload("the workflow could not be fetched");
     return TRUE;
 }
 

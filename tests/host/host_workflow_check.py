@@ -1033,11 +1033,15 @@ def case_nested_outcomes():
              # Ignored, the failed fetch leaves nothing to cancel either.
              ("start: {type: WorkflowRun, url: 'file://{dir}/missing.yaml', ignoreError: true}\n", 0, [], [], []),
              ("state: {type: WorkflowRun, url: 'file://{dir}/missing.yaml', ignoreError: true}\n", 0, [], [], []),
+             # Further down, the run that failed ends alone and its parent goes on.
+             (run % "ignoring.yaml", 0, [], [], []),
              ("start: {type: Log, message: hi, success: r}\n" + (run % "missing.yaml").replace("start", "r", 1), 0,
               [], [missing.replace("{dir}", "%s")], [missing])]
     with tempfile.TemporaryDirectory() as directory:
         write(directory, "neither.yaml", "load: {type: Log, message: hi}\n")
         write(directory, "state.yaml", "state: {type: Log, message: hi}\n")
+        write(directory, "ignoring.yaml", "start: {type: WorkflowRun, url: 'file://%s/missing.yaml', ignoreError: true}\n"
+              % directory)
         cases[-1] = cases[-1][:3] + ([cases[-1][3][0] % directory],) + cases[-1][4:]
         outcome_table(directory, cases)
 
