@@ -57,7 +57,8 @@ int32 OnEndStart(void *User, const char *, const char *, const char *, Dictionar
     Task *Owner = static_cast<End *>(User)->Owner;
     const char *Type = Task_GetType(Owner);
     float64 Code = 0;
-    bool Refused = Task_GetNumberArgument(Owner, "exitCode", &Code) && !TakeExitCode(Owner, Code);
+    bool Numeric = Task_GetNumberArgument(Owner, "exitCode", &Code);
+    bool Refused = Numeric && !TakeExitCode(Owner, Code);
 
     if (String_CompareWithoutCase(Type, "Shutdown")) {
         Task_Print(Owner, "Initiating shutdown\n");
@@ -66,7 +67,10 @@ int32 OnEndStart(void *User, const char *, const char *, const char *, Dictionar
         Task_GetDictionaryHandle(Owner, &Definition);
         Dictionary_Merge(Payload, Definition, DICTIONARY_MERGE_OVERWRITE);
         Task_ExpandDictionary(Owner, Payload);
-        if (Refused) Dictionary_RemoveByKey(Payload, "exitCode");
+        // The application takes the code this task read and checked, not the
+        // raw value, which it would read otherwise (1e308 as -1).
+        if (Numeric && !Refused) Dictionary_SetInt32ByKey(Payload, "exitCode", (int32)Code);
+        else Dictionary_RemoveByKey(Payload, "exitCode");
         uint32 SelfUpdate = FALSE;
         if (Task_GetBooleanArgument(Owner, "selfUpdate", &SelfUpdate) && SelfUpdate)
             Dictionary_SetBooleanByKey(Payload, "canRemote", FALSE);
