@@ -202,8 +202,9 @@ bool ReadFile(ParseJob *Job) {
         Job->Error = WEBGET_ERROR_OS;
         Job->SubCode =
             PLATFORM_ERROR_ERRNO_BASE + (S_ISDIR(Facts.st_mode) ? EISDIR : Facts.st_size > FileLimit ? EFBIG : EINVAL);
-        if (!S_ISREG(Facts.st_mode) && !S_ISDIR(Facts.st_mode))
-            Job->Message = "Not a regular file (" + Job->FilePath + ")";
+        if (S_ISDIR(Facts.st_mode)) Job->Message = "is a directory";
+        else if (!S_ISREG(Facts.st_mode)) Job->Message = "Not a regular file (" + Job->FilePath + ")";
+        else if (Facts.st_size > FileLimit) Job->Message = "is larger than 256 MiB";
         close(Fd);
         return false;
     }

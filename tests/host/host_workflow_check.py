@@ -1033,6 +1033,8 @@ def case_nested_outcomes():
              (run % "missing.yaml", 1, ["Platform_Error_Missing", "WorkflowRun_Error_Request"], [], [missing]),
              (run.replace("start", "state", 1) % "missing.yaml", 1,
               ["Platform_Error_Missing", "WorkflowRun_Error_Request"], [], [missing]),
+             (run % "adir", 1, ["Platform_Error_AccessInvalid", "is a directory", "WorkflowRun_Error_Request"], [],
+              ["cannot load file://{dir}/adir: Platform_Error_AccessInvalid, is a directory, WorkflowRun_Error_Request"]),
              # Ignored, the failed fetch leaves nothing to cancel either.
              ("start: {type: WorkflowRun, url: 'file://{dir}/missing.yaml', ignoreError: true}\n", 0, [], [], []),
              ("state: {type: WorkflowRun, url: 'file://{dir}/missing.yaml', ignoreError: true}\n", 0, [], [], []),
@@ -1043,6 +1045,7 @@ def case_nested_outcomes():
     with tempfile.TemporaryDirectory() as directory:
         write(directory, "neither.yaml", "load: {type: Log, message: hi}\n")
         write(directory, "state.yaml", "state: {type: Log, message: hi}\n")
+        os.mkdir(os.path.join(directory, "adir"))
         write(directory, "ignoring.yaml", "start: {type: WorkflowRun, url: 'file://%s/missing.yaml', ignoreError: true}\n"
               % directory)
         cases[-1] = cases[-1][:3] + ([cases[-1][3][0] % directory],) + cases[-1][4:]
