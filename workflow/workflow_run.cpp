@@ -27,6 +27,9 @@ struct GlobalRunState {
     uint32 StartCount;
     std::vector<Task *> Live;      // "global" tasks started and not yet stopped
     std::vector<Task *> Completed; // released once their stop has been handled
+    // Stops fired for completed runs and not yet handled: a "Stop" beyond
+    // them (a document's Notification task can fire one) reports no run.
+    uint32 StopsOwed;
 };
 
 GlobalRunState *GlobalWorkflowRun = nullptr;
@@ -131,12 +134,15 @@ int32 OnGlobalComplete(void *, const char *, const char *, const char *Instance,
     Task_CopyWarnings(Done, Payload);
     char Sender[WORKFLOW_REMOTE_ID_SIZE] = "";
     Task_GetStringArgument(Done, "workflow", Sender, (int32)sizeof(Sender));
+    GlobalWorkflowRun->StopsOwed++;
     NotificationCenter_FireAfterDelay("WorkflowRun", "Stop", Sender, 0, Payload);
     Dictionary_Release(&Payload);
     return TRUE;
 }
 
 int32 OnStop(void *, const char *, const char *, const char *Sender, Dictionary *Info) {
+    if (GlobalWorkflowRun->StopsOwed == 0) return TRUE;
+    GlobalWorkflowRun->StopsOwed--;
     Dictionary *Payload = nullptr;
     Dictionary_Create(&Payload);
     if (Info != nullptr) Dictionary_Merge(Payload, Info, DICTIONARY_MERGE_OVERWRITE);

@@ -1038,6 +1038,10 @@ def case_nested_outcomes():
              # Ignored, the failed fetch leaves nothing to cancel either.
              ("start: {type: WorkflowRun, url: 'file://{dir}/missing.yaml', ignoreError: true}\n", 0, [], [], []),
              ("state: {type: WorkflowRun, url: 'file://{dir}/missing.yaml', ignoreError: true}\n", 0, [], [], []),
+             # A "Stop" a task fires reports no run: what follows still runs.
+             ("start: {type: Queue, actions: [n, w, e]}\nw: {type: Sleep, seconds: 1}\n"
+              "e: {type: Error, message: boom}\n"
+              "n: {type: Notification, event: WorkflowRun.Stop, content: {successful: true}}\n", 1, ["boom"], [], []),
              # Further down, the run that failed ends alone and its parent goes on.
              (run % "ignoring.yaml", 0, [], [], []),
              ("start: {type: Log, message: hi, success: r}\n" + (run % "missing.yaml").replace("start", "r", 1), 0,
