@@ -21,6 +21,7 @@
 
 #include "duktape.h"
 #include "host/host_progress.h"
+#include "platform/posix/script_heap.h"
 #include "runtime/containers/dictionary.h"
 #include "runtime/documents/json.h"
 #include "runtime/log.h"
@@ -70,66 +71,6 @@ constexpr char HeapLimitText[] = "256 MiB";
 constexpr int64_t GraceNs = 1000000000;
 constexpr size_t ReasonLimit = 900;
 
-int64_t NowNs() {
-    struct timespec Now;
-    clock_gettime(CLOCK_MONOTONIC, &Now);
-    return (int64_t)Now.tv_sec * 1000000000 + Now.tv_nsec;
-}
-
-// The heap's user data. The deadline comes first: the interpreter's check
-// between instructions reads it there (1: at once; 0: none).
-struct Bounds {
-    int64_t Deadline = 0;
-    size_t InUse = 0;
-    bool Refused = false; // an allocation hit the limit during this call
-};
-static_assert(offsetof(Bounds, Deadline) == 0);
-
-struct alignas(16) Block {
-    size_t Size;
-};
-
-void *Allocate(void *User, duk_size_t Size) {
-    auto *Heap = static_cast<Bounds *>(User);
-    if (Size == 0) return nullptr;
-    if (Size > HeapLimitBytes || Heap->InUse + Size > HeapLimitBytes) {
-        Heap->Refused = true;
-        return nullptr;
-    }
-    auto *Made = static_cast<Block *>(malloc(sizeof(Block) + Size));
-    if (Made == nullptr) return nullptr;
-    Made->Size = Size;
-    Heap->InUse += Size;
-    return Made + 1;
-}
-
-void Free(void *User, void *Pointer) {
-    if (Pointer == nullptr) return;
-    Block *Made = static_cast<Block *>(Pointer) - 1;
-    static_cast<Bounds *>(User)->InUse -= Made->Size;
-    free(Made);
-}
-
-void *Reallocate(void *User, void *Pointer, duk_size_t Size) {
-    auto *Heap = static_cast<Bounds *>(User);
-    if (Pointer == nullptr) return Allocate(User, Size);
-    if (Size == 0) {
-        Free(User, Pointer);
-        return nullptr;
-    }
-    Block *Made = static_cast<Block *>(Pointer) - 1;
-    size_t Old = Made->Size;
-    if (Size > Old && (Size > HeapLimitBytes || Heap->InUse + (Size - Old) > HeapLimitBytes)) {
-        Heap->Refused = true;
-        return nullptr;
-    }
-    auto *Moved = static_cast<Block *>(realloc(Made, sizeof(Block) + Size));
-    if (Moved == nullptr) return nullptr;
-    Moved->Size = Size;
-    Heap->InUse = Heap->InUse - Old + Size;
-    return Moved + 1;
-}
-
 struct Page {
     duk_context *Context = nullptr;
     std::vector<std::string> Batches;
@@ -147,7 +88,7 @@ struct Page {
 };
 
 Page Script;
-Bounds Heap;
+ScriptHeap Heap{0, 0, HeapLimitBytes};
 // The page's instances are released by this requester.
 int Requester = 0;
 // Set from the signal handler: the first interrupt, and whether the page
@@ -363,7 +304,7 @@ bool Enter(duk_safe_call_function Body, void *User, std::string &Error) {
     Running = 1;
     if (Interrupted) {
         int64_t None = 0;
-        __atomic_compare_exchange_n(&Heap.Deadline, &None, NowNs() + GraceNs, false, __ATOMIC_SEQ_CST,
+        __atomic_compare_exchange_n(&Heap.Deadline, &None, ScriptHeap_Now() + GraceNs, false, __ATOMIC_SEQ_CST,
                                     __ATOMIC_SEQ_CST);
     }
     duk_int_t Code = duk_safe_call(Context, Body, User, 0, 1);
@@ -373,7 +314,7 @@ bool Enter(duk_safe_call_function Body, void *User, std::string &Error) {
         duk_pop(Context);
         return true;
     }
-    if (Deadline != 0 && (Deadline == 1 || NowNs() > Deadline)) {
+    if (Deadline != 0 && (Deadline == 1 || ScriptHeap_Now() > Deadline)) {
         duk_pop(Context);
         Error = "the page script was interrupted";
         Script.Stopped = Error;
@@ -535,8 +476,8 @@ int32 HostScript_Load(const char *Path, char *Reason, int32 Size) {
         return FALSE;
     }
     if (Script.Context != nullptr) HostScript_Remove();
-    Heap = Bounds();
-    Script.Context = duk_create_heap(Allocate, Reallocate, Free, &Heap, Fatal);
+    Heap = ScriptHeap{0, 0, HeapLimitBytes};
+    Script.Context = duk_create_heap(ScriptHeap_Allocate, ScriptHeap_Reallocate, ScriptHeap_Free, &Heap, Fatal);
     if (Script.Context == nullptr) {
         String_CopyLength(Reason, "cannot start the script engine", Size);
         return FALSE;

@@ -23,6 +23,7 @@
 #include "duktape.h"
 
 #include "platform/posix/platform_proxy.h"
+#include "platform/posix/script_heap.h"
 #include "runtime/debug.h"
 #include "runtime/log.h"
 #include "runtime/posix/platform.h"
@@ -148,74 +149,15 @@ function timeRange() {
 }
 )JS";
 
-// The heap's user data. The deadline comes first: the interpreter's check
-// (duk_deadline.c) reads it there.
+// The heap comes first, so that the engine record is the heap's user data.
 struct Engine {
-    int64_t Deadline = 0; // monotonic nanoseconds; 0: none
+    ScriptHeap Heap{0, 0, HeapLimitBytes};
     duk_context *Context = nullptr;
-    size_t InUse = 0;
 };
-static_assert(offsetof(Engine, Deadline) == 0);
 
 std::mutex EngineLock;
 Engine State;
 std::atomic<int32> TimeLimitMs{DefaultTimeLimitMs};
-
-int64_t NowNs() {
-    timespec Now;
-    clock_gettime(CLOCK_MONOTONIC, &Now);
-    return (int64_t)Now.tv_sec * 1000000000 + Now.tv_nsec;
-}
-
-// Heap memory with a size word in front, so the cap can be kept.
-struct alignas(16) Block {
-    size_t Size;
-};
-
-// The interpreter checks the deadline between instructions only: a built-in
-// such as join over a sparse array of 10^9 slots runs for hours inside one
-// instruction, allocating as it goes. Past the deadline a large allocation
-// fails, which throws inside that built-in and ends the evaluation; small
-// ones still pass, so that the timeout error itself can be made.
-constexpr size_t LateAllocationLimit = 16u << 10;
-
-bool PastDeadline(const Engine *Heap, size_t Growth) {
-    return Growth > LateAllocationLimit && Heap->Deadline != 0 && NowNs() > Heap->Deadline;
-}
-
-void *Allocate(void *User, duk_size_t Size) {
-    auto *Heap = static_cast<Engine *>(User);
-    if (Size == 0 || Heap->InUse + Size > HeapLimitBytes || PastDeadline(Heap, Size)) return nullptr;
-    auto *Made = static_cast<Block *>(malloc(sizeof(Block) + Size));
-    if (Made == nullptr) return nullptr;
-    Made->Size = Size;
-    Heap->InUse += Size;
-    return Made + 1;
-}
-
-void Release(void *User, void *Pointer) {
-    if (Pointer == nullptr) return;
-    Block *Made = static_cast<Block *>(Pointer) - 1;
-    static_cast<Engine *>(User)->InUse -= Made->Size;
-    free(Made);
-}
-
-void *Reallocate(void *User, void *Pointer, duk_size_t Size) {
-    auto *Heap = static_cast<Engine *>(User);
-    if (Pointer == nullptr) return Allocate(User, Size);
-    if (Size == 0) {
-        Release(User, Pointer);
-        return nullptr;
-    }
-    Block *Made = static_cast<Block *>(Pointer) - 1;
-    const size_t Old = Made->Size;
-    if (Size > Old && (Heap->InUse + (Size - Old) > HeapLimitBytes || PastDeadline(Heap, Size - Old))) return nullptr;
-    auto *Moved = static_cast<Block *>(realloc(Made, sizeof(Block) + Size));
-    if (Moved == nullptr) return nullptr;
-    Moved->Size = Size;
-    Heap->InUse = Heap->InUse - Old + Size;
-    return Moved + 1;
-}
 
 void Fatal(void *, const char *Message) { Debug_Abort("Script engine failure: %s\n", Message ? Message : ""); }
 
@@ -297,8 +239,8 @@ extern "C" int PlatformJSCore_DnsResolve(struct duk_hthread *Context) {
 namespace {
 
 bool MakeHeap() {
-    State.InUse = 0;
-    State.Context = duk_create_heap(Allocate, Reallocate, Release, &State, Fatal);
+    State.Heap.InUse = 0;
+    State.Context = duk_create_heap(ScriptHeap_Allocate, ScriptHeap_Reallocate, ScriptHeap_Free, &State.Heap, Fatal);
     if (State.Context == nullptr) return false;
     // The heap lives until the platform stops, or until a test frees it.
     Platform_SetRemoveStep(PlatformJSCore_Remove);
@@ -340,7 +282,7 @@ extern "C" int32 PlatformJSCore_ProxyGetForURLWithScript(const char *Script, voi
     std::lock_guard Guard(EngineLock);
     if (State.Context == nullptr && !MakeHeap()) return 0;
     duk_context *Context = State.Context;
-    State.Deadline = NowNs() + (int64_t)TimeLimitMs.load() * 1000000;
+    State.Heap.Deadline = ScriptHeap_Now() + (int64_t)TimeLimitMs.load() * 1000000;
 
     int32 Result = 0;
     if (PlatformJSCore_EvaluateScript(Context, Script)) {
@@ -374,12 +316,12 @@ extern "C" int32 PlatformJSCore_ProxyGetForURLWithScript(const char *Script, voi
         }
         duk_pop(Context);
     }
-    State.Deadline = 0;
+    State.Heap.Deadline = 0;
     duk_gc(Context, 0);
     // A heap that stays nearly full after collection (a script keeps what it
     // allocated) would fail every later evaluation: it is dropped, and the
     // next evaluation starts a fresh one.
-    if (State.InUse > HeapLimitBytes / 4 * 3) {
+    if (State.Heap.InUse > HeapLimitBytes / 4 * 3) {
         Log_Error("PAC engine memory exhausted; the script context is reset\n");
         duk_destroy_heap(Context);
         State.Context = nullptr;
