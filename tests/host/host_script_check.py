@@ -207,6 +207,27 @@ onBatch = function (items) {
                 check(("Script - answer 1 " + found) in out and "answer 2" not in out, "%s: %s" % (what, out[-1500:]))
 
 
+def case_queued_names():
+    # A task the page queues under any name leaves the queue in its turn:
+    # "unload" after it runs, and the run ends.
+    page = HEARS + """
+function handle(task) {
+  var app = TQX.create('TQX.WorkflowApp');
+  var flow = TQX.create('TQX.Workflow', TQX.call(app, 'getWorkflowByTaskId', {task: task, traverse: false}));
+  print('queued ' + TQX.call(flow, 'queueTask', {name: NAME}));
+  TQX.call(task, 'complete', {json: '{}'});
+}
+"""
+    with tempfile.TemporaryDirectory() as directory:
+        for name in (".a", ".", "..", "a.", "none"):
+            script = write(directory, "p.js", "var NAME = %s;\n" % json.dumps(name) + page)
+            try:
+                code, value, out, _ = run(directory, script, PAGED % "{}" + "unload:\n  type: Log\n  message: bye\n")
+            except subprocess.TimeoutExpired:
+                fail("%r: the run never ended" % name)
+            check(code == 0 and "Script - queued true" in out and "bye" in out, "%r: %d %s" % (name, code, value))
+
+
 SPIN_LATER = HEARS + """
 function handle(task) {
   TQX.call(center, 'addObserver', {type: 'Page', notification: 'Spin', callbackId: 'spin'});
