@@ -27,6 +27,9 @@ struct PathDirectorySizeState {
     Thread *ThreadHandle;
     // The callback of the request being computed, with a reference of its own.
     InteropCallback *Requester;
+    // The sender its answer is handed on from: an id of our own, never the
+    // page's callback id ("Global" would hear every sender's answer).
+    char RequesterSender[INTEROP_CALLBACK_ID_SIZE];
 };
 
 PathDirectorySizeState Global_PathDirectorySize;
@@ -126,9 +129,11 @@ int32 ThreadObserver(void *User, const char *Type, const char *Name, const char 
     Thread_Join(-1, &Global_PathDirectorySize.ThreadHandle);
     InteropCallback *Requester = Global_PathDirectorySize.Requester;
     Global_PathDirectorySize.Requester = nullptr;
+    char Sender[INTEROP_CALLBACK_ID_SIZE];
+    String_CopyLength(Sender, Global_PathDirectorySize.RequesterSender, (int32)sizeof(Sender));
     Platform_CAS(&Global_PathDirectorySize.Running, 0, 1);
     if (Requester != nullptr) {
-        NotificationCenter_Fire(PathType, ResponseName, Interop_GetCallbackId(Requester), UserInfo);
+        NotificationCenter_Fire(PathType, ResponseName, Sender, UserInfo);
         Interop_ReleaseCallback(&Requester);
     }
     return TRUE;
@@ -141,7 +146,8 @@ extern "C" int32 Path_GetDirectorySize(const char *Path, const char *CallbackId)
     Debug_CheckPointer(CallbackId);
     InteropCallback *Callback = nullptr;
     Interop_AddCallback(CallbackId, nullptr, Interop_Execute, &Callback);
-    const char *Id = Interop_GetCallbackId(Callback);
+    char Id[INTEROP_CALLBACK_ID_SIZE];
+    Interop_GenerateInstanceId(Id, (int32)sizeof(Id));
     NotificationCenter_AddInstanceObserver(PathType, ResponseName, Id, Callback, CallbackObserver);
 
     if (Platform_CAS(&Global_PathDirectorySize.Running, 1, 0) != 0) {
@@ -152,6 +158,7 @@ extern "C" int32 Path_GetDirectorySize(const char *Path, const char *CallbackId)
         Debug_Abort("Assertion failed (Global_PathDirectorySize.ThreadHandle == NULL)\n"
                     "No alive thread must be at this moment");
     Global_PathDirectorySize.Requester = Interop_AddRefCallback(Callback);
+    String_CopyLength(Global_PathDirectorySize.RequesterSender, Id, INTEROP_CALLBACK_ID_SIZE);
     NotificationCenter_AddInstanceObserver(PathType, ResponseName, ThreadSender, nullptr, ThreadObserver);
     SizeStart Start{Path, nullptr};
     Signal_Create(&Start.Ready);

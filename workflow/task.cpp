@@ -106,6 +106,14 @@ bool AuthenticateWaived(Task *Handle) {
     char Text[ScalarArgumentSize] = "";
     bool Scalar = Type == DICTIONARY_TYPE_BOOLEAN || Type == DICTIONARY_TYPE_INT64 || Type == DICTIONARY_TYPE_FLOAT64 ||
                   Type == DICTIONARY_TYPE_STRING;
+    // Text with a NUL in it reads as what stands before the NUL ("false\u0000x" as
+    // "false"), so it never says no plainly.
+    const char *Raw = nullptr;
+    int32 RawLength = 0;
+    DictionaryItem *Item = FindArgument(Handle, "authenticate");
+    if (Scalar && Item != nullptr && Dictionary_ItemGetBufferPtr(Handle->Definition, Item, &Raw, &RawLength) &&
+        Raw != nullptr && strlen(Raw) != (size_t)RawLength)
+        Scalar = false;
     if (Scalar) Task_GetStringArgument(Handle, "authenticate", Text, (int32)sizeof(Text));
     for (const char *Word : {"0", "FALSE", "NO", "OFF"})
         if (Scalar && String_CompareWithoutCase(Text, Word)) return true;

@@ -67,11 +67,14 @@ void FireActivation(Workflow *Flow, const char *Name) {
     Dictionary_Release(&Payload);
 }
 
+// The queue is read by its values, the names as given: a key does not keep
+// every name as it is (".a" is kept as "a"), and an event that never found
+// its name at the head would hold every later one, "unload" too, for ever.
 int32 HeadOfQueue(Workflow *Flow, const char **Name) {
     DictionaryItem *First = nullptr;
     *Name = nullptr;
     if (!Dictionary_ItemGetFirst(Flow->EventQueue, &First) || First == nullptr) return FALSE;
-    return Dictionary_ItemGetKeyPtr(Flow->EventQueue, First, Name);
+    return Dictionary_ItemGetStringPtr(Flow->EventQueue, First, Name);
 }
 
 int32 OnWait(void *, const char *, const char *, const char *, Dictionary *);
@@ -89,8 +92,15 @@ bool LeaveQueue(WorkflowEvent *Self) {
     NotificationCenter_RemoveInstanceObserver("WorkflowEvent", "Wait", Id(Self), Self, OnWait);
     NotificationCenter_RemoveInstanceObserver("Workflow", "Deactivate", FlowId(Flow), Self, OnIdle);
     DictionaryItem *Item = nullptr;
-    if (Dictionary_ItemFindByKey(Flow->EventQueue, Self->Name, nullptr, &Item) && Item != nullptr)
-        Dictionary_Remove(Flow->EventQueue, &Item);
+    for (Dictionary_ItemGetFirst(Flow->EventQueue, &Item); Item != nullptr;
+         Dictionary_ItemGetNext(Flow->EventQueue, Item, &Item)) {
+        const char *Queued = nullptr;
+        if (Dictionary_ItemGetStringPtr(Flow->EventQueue, Item, &Queued) && Queued != nullptr &&
+            String_Compare(Queued, Self->Name)) {
+            Dictionary_Remove(Flow->EventQueue, &Item);
+            break;
+        }
+    }
     GoReady(Self);
     return true;
 }

@@ -175,6 +175,59 @@ print('kept ' + TQX.call(manager, 'getMaximumActiveTasks', {}));
         check("use -1 (no limit) or a whole number from 1 up" in out, "no reason logged")
 
 
+def case_callback_ids():
+    # Whatever id the page gives its callback (one the center treats as every
+    # sender's included), the answer reaches it once and nothing is released
+    # twice.
+    page = HEARS + """
+var fs = TQX.create('TQX.FileSystem'), paged = null, answers = 0;
+function handle(task) {
+  paged = task;
+  TQX.call(fs, 'directoryGetSize', {path: PATH, callbackId: ID});
+}
+var heard = onBatch;
+onBatch = function (items) {
+  heard(items);
+  items.forEach(function (item) {
+    if (item.callbackId !== ID) return;
+    print('answer ' + (++answers) + ' ' + item.info.successful);
+    TQX.call(paged, 'complete', {json: '{}'});
+  });
+};
+"""
+    with tempfile.TemporaryDirectory() as directory:
+        for callback_id in ("Global", "gLoBaL", "Thread", "size"):
+            for path, found in ((os.path.join(directory, "none"), "false"), (directory, "true")):
+                script = write(directory, "p.js", "var ID = %s, PATH = %s;\n" % (json.dumps(callback_id),
+                                                                             json.dumps(path)) + page)
+                code, value, out, err = run(directory, script, PAGED % "{}")
+                what = "%s %s" % (callback_id, path)
+                check(code == 0 and value is not None and value["successful"] is True, "%s: %d %s %r" %
+                      (what, code, value, err[-500:]))
+                check(("Script - answer 1 " + found) in out and "answer 2" not in out, "%s: %s" % (what, out[-1500:]))
+
+
+def case_queued_names():
+    # A task the page queues under any name leaves the queue in its turn:
+    # "unload" after it runs, and the run ends.
+    page = HEARS + """
+function handle(task) {
+  var app = TQX.create('TQX.WorkflowApp');
+  var flow = TQX.create('TQX.Workflow', TQX.call(app, 'getWorkflowByTaskId', {task: task, traverse: false}));
+  print('queued ' + TQX.call(flow, 'queueTask', {name: NAME}));
+  TQX.call(task, 'complete', {json: '{}'});
+}
+"""
+    with tempfile.TemporaryDirectory() as directory:
+        for name in (".a", ".", "..", "a.", "none"):
+            script = write(directory, "p.js", "var NAME = %s;\n" % json.dumps(name) + page)
+            try:
+                code, value, out, _ = run(directory, script, PAGED % "{}" + "unload:\n  type: Log\n  message: bye\n")
+            except subprocess.TimeoutExpired:
+                fail("%r: the run never ended" % name)
+            check(code == 0 and "Script - queued true" in out and "bye" in out, "%r: %d %s" % (name, code, value))
+
+
 SPIN_LATER = HEARS + """
 function handle(task) {
   TQX.call(center, 'addObserver', {type: 'Page', notification: 'Spin', callbackId: 'spin'});

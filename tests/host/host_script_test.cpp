@@ -24,6 +24,7 @@ TEST_P(HostScript, CaseHolds) { EXPECT_EQ(RunCase(GetParam()), 0) << GetParam();
 
 INSTANTIATE_TEST_SUITE_P(Cases, HostScript,
                          testing::Values("double_release", "load_failures", "file_checks", "handler_fails",
-                                         "complete_outcomes", "maximum_active_tasks", "interrupt_busy_page"));
+                                         "complete_outcomes", "maximum_active_tasks", "interrupt_busy_page",
+                                         "callback_ids", "queued_names"));
 
 } // namespace

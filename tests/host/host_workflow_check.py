@@ -775,7 +775,7 @@ def case_signed_children():
         write(directory, "a/b/child.json", child)
         away, missing = "{contentUrl}../../etc/x.json", object()
         cases = [(away, value, False) for value in ("", None, [True], {}, "{nope}", True, "true", "yes", "1", 1,
-                                                     "maybe", missing)]
+                                                     "maybe", "false\u0000x", missing)]
         cases += [(away, value, True) for value in (False, "false", "no", "0", 0, "OFF")]
         cases += [("{contentUrl}" + tail, missing, runs) for tail, runs in (
             ("child.json", True), ("%63hild.json", True), ("sub/%2e%2e/child.json", True),
