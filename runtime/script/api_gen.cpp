@@ -3,6 +3,8 @@
 
 #include <string.h>
 
+#include <limits>
+
 #include "runtime/log.h"
 #include "runtime/memory.h"
 #include "runtime/text/base64.h"
@@ -64,6 +66,29 @@ int32 GetTyped(Dictionary *Request, const char *ClassName, const char *MethodNam
     return Read(Request, Item, Out);
 }
 
+// A whole-number parameter: a number its type cannot hold (NaN, an infinity,
+// one past its range) is refused rather than wrapped, so that a page passing
+// 2^32 for a count or an exit code never gets another value; a fraction is
+// cut toward zero, as before.
+template <typename Whole>
+int32 GetWhole(Dictionary *Request, const char *ClassName, const char *MethodName, const char *ParameterName,
+               Whole *Out) {
+    Debug_CheckPointer(Out);
+    *Out = 0;
+    float64 Real = 0;
+    if (!GetTyped(Request, ClassName, MethodName, ParameterName, DICTIONARY_TYPE_FLOAT64, Dictionary_ItemGetFloat64,
+                  &Real))
+        return FALSE;
+    // Both bounds are powers of two, so exact as doubles.
+    constexpr float64 Low = (float64)std::numeric_limits<Whole>::min();
+    if (!(Real > Low - 1 && Real < -Low)) {
+        Log_Error("Parameter out of range (%s.%s::%s)\n", ClassName, MethodName, ParameterName);
+        return FALSE;
+    }
+    *Out = (Whole)Real;
+    return TRUE;
+}
+
 } // namespace
 
 int32 ApiGen_GetBoolean(Dictionary *Request, const char *ClassName, const char *MethodName,
@@ -74,14 +99,12 @@ int32 ApiGen_GetBoolean(Dictionary *Request, const char *ClassName, const char *
 
 int32 ApiGen_GetInt32(Dictionary *Request, const char *ClassName, const char *MethodName, const char *ParameterName,
                       int32 *Value) {
-    return GetTyped(Request, ClassName, MethodName, ParameterName, DICTIONARY_TYPE_FLOAT64, Dictionary_ItemGetInt32,
-                    Value);
+    return GetWhole(Request, ClassName, MethodName, ParameterName, Value);
 }
 
 int32 ApiGen_GetInt64(Dictionary *Request, const char *ClassName, const char *MethodName, const char *ParameterName,
                       int64 *Value) {
-    return GetTyped(Request, ClassName, MethodName, ParameterName, DICTIONARY_TYPE_FLOAT64, Dictionary_ItemGetInt64,
-                    Value);
+    return GetWhole(Request, ClassName, MethodName, ParameterName, Value);
 }
 
 int32 ApiGen_GetFloat64(Dictionary *Request, const char *ClassName, const char *MethodName,

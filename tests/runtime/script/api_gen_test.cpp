@@ -128,6 +128,34 @@ TEST_F(ApiGenTest, NumbersArriveAsFloat64) {
     EXPECT_NE(Captured.find("ERROR - Parameter missing (C.m::absent)\n"), std::string::npos);
 }
 
+// A number past the type's range is refused, never wrapped: a page's 2^32 must
+// not arrive as 0, nor 2^31 as -2^31.
+TEST_F(ApiGenTest, WholeNumbersPastTheirRangeAreRefused) {
+    Load("{\"method\":\"m\",\"a\":2147483648,\"b\":4294967296,\"c\":-2147483649,\"d\":1e308,"
+         "\"e\":-1e308,\"f\":9223372036854775808,\"g\":2147483647.9,\"h\":-2147483648}");
+    struct Row {
+        const char *Name;
+        bool Fits32, Fits64;
+        int64 Value; // when it fits
+    };
+    constexpr Row Rows[] = {{"a", false, true, 2147483648LL}, {"b", false, true, 4294967296LL},
+                            {"c", false, true, -2147483649LL}, {"d", false, false, 0},
+                            {"e", false, false, 0},           {"f", false, false, 0},
+                            {"g", true, true, 2147483647},     {"h", true, true, -2147483648LL}};
+    for (const Row &Each : Rows) {
+        int32 Small = 7;
+        int64 Wide = 7;
+        Captured.clear();
+        EXPECT_EQ(ApiGen_GetInt32(Request, "C", "m", Each.Name, &Small), Each.Fits32) << Each.Name;
+        EXPECT_EQ(Small, Each.Fits32 ? Each.Value : 0) << Each.Name;
+        if (!Each.Fits32) {
+            EXPECT_NE(Captured.find(std::string("Parameter out of range (C.m::") + Each.Name + ")"), std::string::npos);
+        }
+        EXPECT_EQ(ApiGen_GetInt64(Request, "C", "m", Each.Name, &Wide), Each.Fits64) << Each.Name;
+        EXPECT_EQ(Wide, Each.Fits64 ? Each.Value : 0) << Each.Name;
+    }
+}
+
 TEST_F(ApiGenTest, TextsAndObjects) {
     Load("{\"method\":\"m\",\"s\":\"h\\u00e9llo\",\"o\":{\"k\":\"v\"},\"l\":[1]}");
     char Short[4];
