@@ -97,6 +97,62 @@ def case_registry_two_hosts():
             os.remove(os.path.join(directory, "config", "velmarsh.plist"))
 
 
+ONE_SETTING = """
+print('answered=' + TQX.call(TQX.create('TQX.Registry'), 'setString', {view: 'default', security: 'default',
+      type: 'user', key: 'Software\\\\Probe', name: 'n', value: 'v'}));
+"""
+
+
+def case_store_set_aside():
+    # Each store that does not parse is kept under a name of its own, and
+    # stderr says once where it went.
+    with tempfile.TemporaryDirectory() as directory:
+        config = os.path.join(directory, "config")
+        os.mkdir(config, 0o700)
+        store = os.path.join(config, "velmarsh.plist")
+        for copy, aside in enumerate(["velmarsh.plist.unreadable", "velmarsh.plist.unreadable.2"]):
+            write(config, "velmarsh.plist", "<plist><dict>damaged %d" % copy)
+            code, value, out, err = run(directory, ONE_SETTING, env={"XDG_CONFIG_HOME": config})
+            check(code == 0 and "Script - answered=true" in out, "exit %d %s" % (code, err))
+            told = [line for line in err.splitlines() if "moved to" in line]
+            check(len(told) == 1 and told[0].endswith("moved to %s and a new one started" % os.path.join(config, aside)),
+                  "stderr %r" % err)
+            with open(os.path.join(config, aside)) as f:
+                check(f.read() == "<plist><dict>damaged %d" % copy, "copy %d not kept" % copy)
+            with open(store, "rb") as f:
+                check(plistlib.load(f) == {"Software": {"Probe": {"n": "v"}}}, "new store")
+
+
+def case_store_cannot_open():
+    # A store of the user's own that its mode keeps closed is not damaged:
+    # stderr says why, it stays in place, and the write that would replace
+    # it answers false.
+    if os.geteuid() != 0:
+        print("needs root to play another user")
+        return
+    with tempfile.TemporaryDirectory() as directory:
+        os.chmod(directory, 0o755)
+        home = os.path.join(directory, "nobody")
+        config = os.path.join(home, "config")
+        os.makedirs(config)
+        program = os.path.join(home, "velmarsh")
+        subprocess.run(["cp", PROGRAM, program], check=True)
+        store = write(config, "velmarsh.plist", "<plist><dict>mine")
+        for path in (home, config, program, store):
+            os.chown(path, 65534, 65534)
+        os.chmod(store, 0)
+        code, value, out, err = run(home, ONE_SETTING, env={"XDG_CONFIG_HOME": config}, program=program,
+                                    prefix=("setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--"))
+        check(code == 0 and "Script - answered=false" in out, "exit %d %s" % (code, out[-600:]))
+        check(sorted(os.listdir(config)) in (["velmarsh.plist"], ["velmarsh.plist", "velmarsh.plist.lock"]),
+              "folder holds %s" % os.listdir(config))
+        with open(store) as f:
+            check(f.read() == "<plist><dict>mine", "the store changed")
+        check(os.stat(store).st_mode & 0o777 == 0, "mode changed")
+        told = [line for line in err.splitlines() if store in line]
+        check(len(told) == 1 and "Permission denied; it is left as it is" in told[0], "stderr %r" % err)
+
+
 CASES = {name[5:]: function for name, function in globals().items() if name.startswith("case_")}
 if CASE not in CASES:
     fail("unknown case")
