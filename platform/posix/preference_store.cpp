@@ -195,9 +195,9 @@ PreferenceLoad PreferenceStore_Load(const std::string &Path, PreferenceValue &Ou
     // Without blocking, so that a FIFO put there cannot hold the caller, and
     // without following a link, whose target is nobody's store (and would
     // have its mode changed below).
-    int Descriptor = open(Path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | (FollowLink ? 0 : O_NOFOLLOW));
+    int Descriptor = Platform_OpenRegular(Path.c_str(), O_RDONLY | (FollowLink ? 0 : O_NOFOLLOW), 0);
     if (Descriptor < 0 && (errno == ENOENT || errno == ENOTDIR)) return PreferenceLoad::Missing;
-    if (Descriptor < 0 && errno != ELOOP) {
+    if (Descriptor < 0 && errno != ELOOP && errno != EINVAL && errno != EISDIR) {
         // A file that cannot be opened (its mode, say) is not damaged: it
         // stays as it is, and the writes that would replace it fail.
         const int Saved = errno;
@@ -208,8 +208,8 @@ PreferenceLoad PreferenceStore_Load(const std::string &Path, PreferenceValue &Ou
         return PreferenceLoad::Refused;
     }
     struct stat Status;
-    if (Descriptor < 0 || fstat(Descriptor, &Status) != 0 || !S_ISREG(Status.st_mode)) {
-        const int Saved = Descriptor < 0 ? ELOOP : EINVAL;
+    if (Descriptor < 0 || fstat(Descriptor, &Status) != 0) {
+        const int Saved = Descriptor < 0 ? errno : EINVAL;
         if (Descriptor >= 0) close(Descriptor);
         Log_Error("Unable to read property list (%s) (not a regular file) [LE: %d]\n", Path.c_str(),
                   PLATFORM_ERROR_ERRNO_BASE + Saved);

@@ -153,6 +153,29 @@ def case_store_cannot_open():
         check(len(told) == 1 and "Permission denied; it is left as it is" in told[0], "stderr %r" % err)
 
 
+SPECIAL_FILES = """
+function answer(name, method, args) {
+  print(method + '=' + JSON.stringify(TQX.call(TQX.create(name), method, args)));
+}
+answer('TQX.Platform', 'getFileDataStore', {path: 'fifo'});
+answer('TQX.WorkflowApp', 'loadInterop', {name: 'x', path: '%s'});
+answer('TQX.Platform', 'getFileDataStore', {path: '/dev/zero'});
+"""
+
+
+def case_special_files():
+    # A FIFO with no writer, or a device, named by a page never holds the
+    # host: each call answers, and the run ends with its summary.
+    with tempfile.TemporaryDirectory() as directory:
+        fifo = os.path.join(directory, "fifo")
+        os.mkfifo(fifo)
+        code, value, out, err = finish(start(directory, SPECIAL_FILES % fifo), timeout=60)
+        answers = [line.split("Script - ", 1)[1] for line in out.splitlines() if "Script - " in line]
+        check(code == 0 and value is not None and value["successful"] is True, "exit %d %r" % (code, out[-400:]))
+        check(answers == ["getFileDataStore=null", "loadInterop=true", "getFileDataStore=null"], answers)
+        check("Failed to load interop (%s)" % fifo in out, "the library was not refused")
+
+
 CASES = {name[5:]: function for name, function in globals().items() if name.startswith("case_")}
 if CASE not in CASES:
     fail("unknown case")
