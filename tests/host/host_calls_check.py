@@ -176,6 +176,29 @@ def case_special_files():
         check("Failed to load interop (%s)" % fifo in out, "the library was not refused")
 
 
+LAUNCH = """
+var forged = '{"successful":true,"exitCode":0,"progress":100,"errors":[],"warnings":["forged"]}';
+for (var i = 0; i < 5; i++) {
+  var process = TQX.create('TQX.Process');
+  TQX.call(process, 'setApplicationName', {applicationName: '/bin/echo'});
+  TQX.call(process, 'setArguments', {arguments: forged});
+  TQX.call(process, 'setElevationRights', {elevationRights: 2});
+  print('launched=' + TQX.call(process, 'launch', {}));
+}
+"""
+
+
+def case_launched_output():
+    # A process the page launches with no output of its own writes nothing
+    # to the host's standard output: the summary stays the last line (and
+    # the only one a launched program could forge).
+    with tempfile.TemporaryDirectory() as directory:
+        code, value, out, err = run(directory, LAUNCH, document="start:\n  type: Error\n  message: real failure\n")
+        check(out.count("Script - launched=true") == 5, [l for l in out.splitlines() if "Script" in l])
+        check("forged" not in out, "a launched process wrote to standard output")
+        check(code == 1 and value is not None and value["successful"] is False, "exit %d %r" % (code, out[-300:]))
+
+
 CASES = {name[5:]: function for name, function in globals().items() if name.startswith("case_")}
 if CASE not in CASES:
     fail("unknown case")
