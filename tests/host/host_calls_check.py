@@ -240,6 +240,35 @@ def case_released_objects():
         check(many - few < 64 * 1024, "peak %d KiB for 5,000 of each, %d KiB for 50" % (many, few))
 
 
+VIEWS = """
+var registry = TQX.create('TQX.Registry');
+function where(view) { return {view: view, security: 'default', type: 'user', key: 'Software\\\\Probe', name: 'n'}; }
+var big = new Array(1024 * 1024 + 1).join('6'), answers = [];
+['', '12abc', '../..', big].forEach(function (view) {
+  answers.push(TQX.call(registry, 'deleteKey', where(view)), TQX.call(registry, 'deleteValue', where(view)));
+  var set = where(view);
+  set.value = 'x';
+  answers.push(TQX.call(registry, 'setString', set));
+});
+print('answers=' + answers.join(','));
+"""
+
+
+def case_registry_views():
+    # A view text that names no view (default, 32, 64) is refused and acts
+    # on nothing: the key and its value stay.
+    with tempfile.TemporaryDirectory() as directory:
+        config = os.path.join(directory, "config")
+        os.mkdir(config, 0o700)
+        with open(os.path.join(config, "velmarsh.plist"), "wb") as f:
+            plistlib.dump({"Software": {"Probe": {"n": "kept"}}}, f)
+        code, value, out, _ = run(directory, VIEWS, env={"XDG_CONFIG_HOME": config})
+        check(code == 0 and "Script - answers=" + ",".join(["false"] * 12) in out,
+              [line for line in out.splitlines() if "Script" in line])
+        with open(os.path.join(config, "velmarsh.plist"), "rb") as f:
+            check(plistlib.load(f) == {"Software": {"Probe": {"n": "kept"}}}, "the store changed")
+
+
 CASES = {name[5:]: function for name, function in globals().items() if name.startswith("case_")}
 if CASE not in CASES:
     fail("unknown case")
