@@ -213,6 +213,8 @@ PreferenceLoad PreferenceStore_Load(const std::string &Path, PreferenceValue &Ou
         if (Descriptor >= 0) close(Descriptor);
         Log_Error("Unable to read property list (%s) (not a regular file) [LE: %d]\n", Path.c_str(),
                   PLATFORM_ERROR_ERRNO_BASE + Saved);
+        PlatformFolder_TellOnce("the settings file " + Path +
+                                " is not a regular file; it is left as it is and nothing is written to it");
         errno = Saved;
         return PreferenceLoad::Refused;
     }

@@ -121,6 +121,14 @@ def case_store_set_aside():
                 check(f.read() == "<plist><dict>damaged %d" % copy, "copy %d not kept" % copy)
             with open(store, "rb") as f:
                 check(plistlib.load(f) == {"Software": {"Probe": {"n": "v"}}}, "new store")
+        # A link there is no store: it is left as it is, and stderr says so.
+        os.remove(store)
+        outside = write(directory, "outside.plist", "kept")
+        os.symlink(outside, store)
+        code, value, out, err = run(directory, ONE_SETTING, env={"XDG_CONFIG_HOME": config})
+        check(code == 0 and "Script - answered=false" in out, "exit %d %s" % (code, err))
+        check(os.path.islink(store) and open(outside).read() == "kept", "the link or its target changed")
+        check("velmarsh: the settings file %s is not a regular file; it is left as it is" % store in err, err)
 
 
 def case_store_cannot_open():
