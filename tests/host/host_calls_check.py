@@ -66,6 +66,18 @@ def run(directory, page, **options):
     return finish(start(directory, page, **options))
 
 
+def shared_temporary_directory():
+    """A fresh folder under TMPDIR when every user can reach that, else under /tmp."""
+    base = os.path.realpath(tempfile.gettempdir())
+    walk = base
+    while walk != "/":
+        if not os.stat(walk).st_mode & 0o001:
+            base = "/tmp"
+            break
+        walk = os.path.dirname(walk)
+    return tempfile.TemporaryDirectory(dir=base)
+
+
 SETTER = """
 var registry = TQX.create('TQX.Registry'), answered = 0;
 for (var i = 0; i < 100; i++)
@@ -138,7 +150,7 @@ def case_store_cannot_open():
     if os.geteuid() != 0:
         print("needs root to play another user")
         return
-    with tempfile.TemporaryDirectory() as directory:
+    with shared_temporary_directory() as directory:
         os.chmod(directory, 0o755)
         home = os.path.join(directory, "nobody")
         config = os.path.join(home, "config")
