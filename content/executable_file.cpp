@@ -9,11 +9,14 @@
 
 #include <algorithm>
 
+#include "runtime/posix/platform_file.h"
+
 ExecutableFile::ExecutableFile(const char *Path) {
     if (Path == nullptr || *Path == 0) return;
-    Descriptor = open(Path, O_RDONLY | O_CLOEXEC);
+    // A FIFO or device named here must not hold the caller in the open.
+    Descriptor = Platform_OpenRegular(Path, O_RDONLY, 0);
     struct stat Status;
-    if (Descriptor >= 0 && (fstat(Descriptor, &Status) != 0 || !S_ISREG(Status.st_mode))) {
+    if (Descriptor >= 0 && fstat(Descriptor, &Status) != 0) {
         close(Descriptor);
         Descriptor = -1;
     }

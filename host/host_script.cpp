@@ -25,6 +25,7 @@
 #include "runtime/containers/dictionary.h"
 #include "runtime/documents/json.h"
 #include "runtime/log.h"
+#include "runtime/posix/platform_file.h"
 #include "runtime/notification/notification_center.h"
 #include "runtime/script/interop.h"
 #include "runtime/streams/memory_stream.h"
@@ -413,20 +414,20 @@ std::string TooLarge(const char *Path) {
 // never end) and is neither empty nor too large. The descriptor is open
 // without blocking; -1 with the reason.
 int OpenScript(const char *Path, off_t *Size, std::string &Reason) {
-    int Fd = open(Path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    int Fd = Platform_OpenRegular(Path, O_RDONLY, 0);
     struct stat Facts {};
     if (Fd < 0 || fstat(Fd, &Facts) != 0) {
         int Code = errno;
         if (Fd >= 0) close(Fd);
-        if (Code == ENOENT || Code == ENOTDIR) Reason = std::string("no such script file: ") + Path;
+        if (Code == EISDIR) Reason = std::string("the script is a directory: ") + Path;
+        else if (Code == EINVAL) Reason = std::string("the script is not a regular file: ") + Path;
+        else if (Code == ENOENT || Code == ENOTDIR) Reason = std::string("no such script file: ") + Path;
         else if (Code == EACCES || Code == EPERM)
             Reason = std::string("cannot read the script ") + Path + ": permission denied";
         else Reason = std::string("cannot read the script ") + Path + ": " + strerror(Code);
         return -1;
     }
-    if (S_ISDIR(Facts.st_mode)) Reason = std::string("the script is a directory: ") + Path;
-    else if (!S_ISREG(Facts.st_mode)) Reason = std::string("the script is not a regular file: ") + Path;
-    else if (Facts.st_size == 0) Reason = std::string("the script is empty: ") + Path;
+    if (Facts.st_size == 0) Reason = std::string("the script is empty: ") + Path;
     else if (Facts.st_size > ScriptLimit) Reason = TooLarge(Path);
     if (!Reason.empty()) {
         close(Fd);

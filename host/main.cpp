@@ -272,11 +272,12 @@ bool CheckConfigSwitch(std::string &Config, std::string &Text, std::string &Reas
     if (!Reason.empty()) return false;
     // What is opened is checked again: a FIFO put in the file's place since
     // must not hold the reader.
-    int Fd = open(Value, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    FILE *File = Fd >= 0 && fstat(Fd, &Facts) == 0 && S_ISREG(Facts.st_mode) ? fdopen(Fd, "rb") : nullptr;
+    int Fd = Platform_OpenRegular(Value, O_RDONLY, 0);
+    FILE *File = Fd >= 0 ? fdopen(Fd, "rb") : nullptr;
     if (File == nullptr) {
         Reason = "cannot read configuration file " + Path + ": " +
-                 (Fd >= 0 ? std::string("it is no longer a regular file") : std::string(strerror(errno)));
+                 (errno == EINVAL || errno == EISDIR ? std::string("it is no longer a regular file")
+                                                     : std::string(strerror(errno)));
         if (Fd >= 0) close(Fd);
         return false;
     }

@@ -183,7 +183,13 @@ void ExplainParseFailure(ParseJob *Job) {
 bool ReadFile(ParseJob *Job) {
     // Without blocking: a FIFO (or a device) at the path would hold the open
     // until a writer came. Only regular files are documents.
-    int Fd = open(Job->FilePath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    int Fd = Platform_OpenRegular(Job->FilePath.c_str(), O_RDONLY, 0);
+    if (Fd < 0 && (errno == EISDIR || errno == EINVAL)) {
+        Job->Error = WEBGET_ERROR_OS;
+        Job->SubCode = PLATFORM_ERROR_ERRNO_BASE + errno;
+        Job->Message = errno == EISDIR ? "is a directory" : "Not a regular file (" + Job->FilePath + ")";
+        return false;
+    }
     if (Fd < 0) {
         int Number = errno;
         Job->Error = WEBGET_ERROR_OS;
@@ -198,17 +204,13 @@ bool ReadFile(ParseJob *Job) {
         return false;
     }
     struct stat Facts{};
-    if (fstat(Fd, &Facts) != 0 || !S_ISREG(Facts.st_mode) || Facts.st_size > FileLimit) {
+    if (fstat(Fd, &Facts) != 0 || Facts.st_size > FileLimit) {
         Job->Error = WEBGET_ERROR_OS;
-        Job->SubCode =
-            PLATFORM_ERROR_ERRNO_BASE + (S_ISDIR(Facts.st_mode) ? EISDIR : Facts.st_size > FileLimit ? EFBIG : EINVAL);
-        if (S_ISDIR(Facts.st_mode)) Job->Message = "is a directory";
-        else if (!S_ISREG(Facts.st_mode)) Job->Message = "Not a regular file (" + Job->FilePath + ")";
-        else if (Facts.st_size > FileLimit) Job->Message = "is larger than 256 MiB";
+        Job->SubCode = PLATFORM_ERROR_ERRNO_BASE + (Facts.st_size > FileLimit ? EFBIG : errno);
+        if (Facts.st_size > FileLimit) Job->Message = "is larger than 256 MiB";
         close(Fd);
         return false;
     }
-    fcntl(Fd, F_SETFL, fcntl(Fd, F_GETFL) & ~O_NONBLOCK);
     Job->Body.resize((size_t)Facts.st_size);
     size_t Have = 0;
     while (Have < Job->Body.size()) {

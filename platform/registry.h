@@ -85,7 +85,9 @@ int32 Registry_ConvertClassFromString(const char *Text);
 int32 Registry_ConvertViewFromString(const char *Text);
 
 // Helpers by text: each opens and closes its own key. The class text must
-// name classes 1 to 6; anything else fails at once (default answered).
+// name classes 1 to 6 and the view text a view ("default", "32" or "64",
+// without case); anything else fails at once (default answered), touching
+// nothing.
 int32 Registry_HelperCreateKey(const char *View, const char *Class, const char *Path);
 int32 Registry_HelperDoesExist(const char *View, const char *Class, const char *Path);
 int32 Registry_HelperDeleteKey(const char *View, const char *Class, const char *Path);

@@ -18,7 +18,23 @@ namespace {
 // The class number of a text naming classes 1 to 6, else 0.
 int32 ClassOf(const char *Text) { return Registry_ConvertClassFromString(Text); }
 
-int32 ViewOf(const char *Text) { return Registry_ConvertViewFromString(Text); }
+// The view number of a text naming one ("default", "32", "64", without
+// case), else -1: a text that names no view is refused, never read as the
+// default one.
+int32 ViewOf(const char *Text) {
+    if (Text == nullptr) return -1;
+    for (const char *Name : {"default", "32", "64"})
+        if (String_CompareWithoutCase(Text, Name)) return Registry_ConvertViewFromString(Name);
+    Log_Debug("Registry view refused (%.64s)\n", Text);
+    return -1;
+}
+
+// The class and view numbers; false when either text names none.
+bool Known(const char *View, const char *Class, int32 &ViewNumber, int32 &ClassNumber) {
+    ViewNumber = ViewOf(View);
+    ClassNumber = ClassOf(Class);
+    return ViewNumber >= 0 && ClassNumber != PLATFORM_REGISTRYCLASS_UNKNOWN;
+}
 
 void CopyDefault(const char *Default, char *Out, int32 Length) {
     if (Out != nullptr && Length > 0) String_CopyLength(Out, Default != nullptr ? Default : "", Length);
@@ -29,10 +45,10 @@ void CopyDefault(const char *Default, char *Out, int32 Length) {
 template <typename Write>
 int32 SetHelper(const char *View, const char *Security, const char *Class, const char *Path, Write &&Typed) {
     Debug_CheckPointer(Path);
-    int32 Number = ClassOf(Class);
-    if (Number == PLATFORM_REGISTRYCLASS_UNKNOWN) return FALSE;
+    int32 Number, Which;
+    if (!Known(View, Class, Which, Number)) return FALSE;
     void *Key = nullptr;
-    if (!Registry_Create(&Key, ViewOf(View), Number, Path)) return FALSE;
+    if (!Registry_Create(&Key, Which, Number, Path)) return FALSE;
     if (Security != nullptr && !String_CompareWithoutCase(Security, "default")) Registry_SetSecurity(Key, Security);
     int32 Written = Typed(Key);
     int32 Closed = Registry_Close(&Key);
@@ -41,40 +57,40 @@ int32 SetHelper(const char *View, const char *Security, const char *Class, const
 
 // Opens the key for reading; false when the class text names no class.
 bool OpenForReading(const char *View, const char *Class, const char *Path, void **Key) {
-    int32 Number = ClassOf(Class);
-    return Number != PLATFORM_REGISTRYCLASS_UNKNOWN && Registry_OpenReadOnly(Key, ViewOf(View), Number, Path);
+    int32 Number, Which;
+    return Known(View, Class, Which, Number) && Registry_OpenReadOnly(Key, Which, Number, Path);
 }
 
 } // namespace
 
 extern "C" int32 Registry_HelperCreateKey(const char *View, const char *Class, const char *Path) {
-    int32 Number = ClassOf(Class);
-    if (Number == PLATFORM_REGISTRYCLASS_UNKNOWN) return FALSE;
-    if (Registry_DoesExist(ViewOf(View), Number, Path)) return TRUE;
+    int32 Number, Which;
+    if (!Known(View, Class, Which, Number)) return FALSE;
+    if (Registry_DoesExist(Which, Number, Path)) return TRUE;
     void *Key = nullptr;
-    if (!Registry_AggressiveOpen(&Key, ViewOf(View), Number, Path)) return FALSE;
+    if (!Registry_AggressiveOpen(&Key, Which, Number, Path)) return FALSE;
     return Registry_Close(&Key);
 }
 
 extern "C" int32 Registry_HelperDoesExist(const char *View, const char *Class, const char *Path) {
-    int32 Number = ClassOf(Class);
-    if (Number == PLATFORM_REGISTRYCLASS_UNKNOWN) return FALSE;
-    return Registry_DoesExist(ViewOf(View), Number, Path);
+    int32 Number, Which;
+    if (!Known(View, Class, Which, Number)) return FALSE;
+    return Registry_DoesExist(Which, Number, Path);
 }
 
 extern "C" int32 Registry_HelperDeleteKey(const char *View, const char *Class, const char *Path) {
-    int32 Number = ClassOf(Class);
-    if (Number == PLATFORM_REGISTRYCLASS_UNKNOWN || !Registry_DoesExist(ViewOf(View), Number, Path)) return FALSE;
-    return Registry_DeleteKey(ViewOf(View), Number, Path);
+    int32 Number, Which;
+    if (!Known(View, Class, Which, Number) || !Registry_DoesExist(Which, Number, Path)) return FALSE;
+    return Registry_DeleteKey(Which, Number, Path);
 }
 
 extern "C" int32 Registry_HelperDeleteValue(const char *View, const char *Class, const char *Path,
                                            const char *ValueName) {
     Debug_CheckPointer(ValueName);
-    int32 Number = ClassOf(Class);
-    if (Number == PLATFORM_REGISTRYCLASS_UNKNOWN || !Registry_DoesExist(ViewOf(View), Number, Path)) return FALSE;
+    int32 Number, Which;
+    if (!Known(View, Class, Which, Number) || !Registry_DoesExist(Which, Number, Path)) return FALSE;
     void *Key = nullptr;
-    if (!Registry_Open(&Key, ViewOf(View), Number, Path)) return FALSE;
+    if (!Registry_Open(&Key, Which, Number, Path)) return FALSE;
     int32 Deleted = Platform_RegistryDeleteValue(Key, ValueName);
     int32 Closed = Registry_Close(&Key);
     return Deleted && Closed ? TRUE : FALSE;

@@ -147,10 +147,10 @@ bool NextElement(std::string_view Der, size_t &At, uint8 &Tag, size_t &Start, si
 
 std::string ReadFile(const std::string &Path) {
     std::string Text;
-    int Descriptor = open(Path.c_str(), O_RDONLY | O_CLOEXEC);
+    int Descriptor = Platform_OpenRegular(Path.c_str(), O_RDONLY, 0);
     if (Descriptor < 0) return Text;
     struct stat Status;
-    if (fstat(Descriptor, &Status) == 0 && S_ISREG(Status.st_mode) && Status.st_size <= MaximumBundleSize) {
+    if (fstat(Descriptor, &Status) == 0 && Status.st_size <= MaximumBundleSize) {
         Text.resize((size_t)Status.st_size);
         size_t Done = 0;
         while (Done < Text.size()) {

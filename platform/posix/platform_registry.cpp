@@ -1,5 +1,6 @@
 // Registry primitives over the preferences domain: key handles hold a copy of
-// one top-level preference and write it back whole when they close.
+// one top-level preference, note each change they make, and replay those
+// changes into the stored preference when they close.
 #include "platform/posix/platform_registry.h"
 
 #include <string.h>
@@ -22,14 +23,25 @@ using Kind = PreferenceValue::Kind;
 // Paths longer than this name no key a caller could have been allowed.
 constexpr size_t MaximumPathLength = 1024;
 
+// One change a handle made to its copy, replayed on close into what the
+// store holds then, so that names other processes wrote meanwhile stay.
+struct Change {
+    enum class Step { Ensure, SetValue, RemoveValue, RemoveKey };
+    Step Op;
+    std::vector<std::string> Where; // dictionaries below the top-level preference
+    std::string Name;               // empty for Ensure
+    PreferenceValue Value;          // for SetValue
+};
+
 struct RegistryKey {
     ClassStruct Class;
-    std::string KeyPath;       // the top-level preference written back on close
+    std::string KeyPath;       // the top-level preference changed on close
     bool HasRoot = false;
     PreferenceValue Root;      // copy of that preference (or of all, for a root handle)
     PreferenceValue *Current = nullptr; // the key's own dictionary inside Root
+    std::vector<std::string> SubPath;   // where Current is below Root
     std::optional<std::vector<std::string>> KeyNames, ValueNames;
-    int32 Dirty = 0;
+    std::vector<Change> Changes;
 };
 
 int32 DeleteKeyHandle(void *HandleAddress);
@@ -191,6 +203,69 @@ void CopyName(const std::string &Name, char *Buffer, int32 Length) {
     Buffer[Count] = 0;
 }
 
+// Notes a change; a value set or removed again replaces its earlier note,
+// so a handle's notes stay as many as the names it touched.
+void Note(RegistryKey *Key, Change::Step Op, std::vector<std::string> Where, std::string Name,
+          PreferenceValue Value = PreferenceValue()) {
+    const bool OfValue = Op == Change::Step::SetValue || Op == Change::Step::RemoveValue;
+    if (OfValue)
+        std::erase_if(Key->Changes, [&](const Change &Earlier) {
+            return (Earlier.Op == Change::Step::SetValue || Earlier.Op == Change::Step::RemoveValue) &&
+                   Earlier.Name == Name && Earlier.Where == Where;
+        });
+    Key->Changes.push_back(Change{Op, std::move(Where), std::move(Name), std::move(Value)});
+}
+
+// Applies the handle's changes to the store's current top-level
+// preferences. A dictionary on the way that is gone is made again (the
+// handle's changes are kept, as before); false when a name on the way or a
+// changed name now holds something of the other kind.
+bool Replay(const RegistryKey *Key, PreferenceValue &Root) {
+    bool Whole = true;
+    PreferenceValue *Top = Root.Find(Key->KeyPath);
+    if (Top == nullptr) {
+        // Seeded from the any-user preference of that name, so its other
+        // values stay visible once the user's own copy exists.
+        PreferenceValue Seed;
+        if (!PreferenceStore_CopyValue(Key->KeyPath, Seed) || !Seed.IsDictionary()) Seed = PreferenceValue();
+        Top = &Root.Set(Key->KeyPath, std::move(Seed));
+    }
+    if (!Top->IsDictionary()) return false;
+    for (const Change &Step : Key->Changes) {
+        PreferenceValue *At = Top;
+        for (const std::string &Segment : Step.Where) {
+            PreferenceValue *Child = At->Find(Segment);
+            if (Child == nullptr) Child = &At->Set(Segment, PreferenceValue());
+            if (!Child->IsDictionary()) {
+                At = nullptr;
+                break;
+            }
+            At = Child;
+        }
+        if (At == nullptr) {
+            Whole = false;
+            continue;
+        }
+        const PreferenceValue *Existing = Step.Name.empty() ? nullptr : At->Find(Step.Name);
+        switch (Step.Op) {
+        case Change::Step::Ensure: break;
+        case Change::Step::SetValue:
+            if (Existing != nullptr && Existing->IsDictionary())
+                Whole = false;
+            else
+                At->Set(Step.Name, Step.Value);
+            break;
+        case Change::Step::RemoveValue:
+            if (Existing != nullptr && !Existing->IsDictionary()) At->Remove(Step.Name);
+            break;
+        case Change::Step::RemoveKey:
+            if (Existing != nullptr && Existing->IsDictionary()) At->Remove(Step.Name);
+            break;
+        }
+    }
+    return Whole;
+}
+
 void RebuildLists(RegistryKey *Key) {
     std::vector<std::string> Keys, Values;
     for (const PreferenceMember &Member : Key->Current->Members)
@@ -236,6 +311,7 @@ extern "C" int32 Platform_RegistryOpen(void **Handle, int32 Class, int32 View, c
             return FALSE;
         }
         Key->Current = Child;
+        Key->SubPath.push_back(Segments[Index]);
     }
     *Handle = Key;
     return TRUE;
@@ -258,7 +334,7 @@ extern "C" int32 Platform_RegistryCreate(void **Handle, int32 Class, int32 View,
             return true;
         });
         if (!Platform_RegistryOpen(Handle, Class, View, Text.c_str())) return FALSE;
-        Checked(*Handle)->Dirty = TRUE;
+        Note(Checked(*Handle), Change::Step::Ensure, {}, "");
         return TRUE;
     }
     if (Slash + 1 == Text.size()) return FALSE;
@@ -268,14 +344,18 @@ extern "C" int32 Platform_RegistryCreate(void **Handle, int32 Class, int32 View,
     if (!Platform_RegistryClose(&Parent) || !Platform_RegistryOpen(&Parent, Class, View, ParentPath.c_str()))
         return FALSE;
     RegistryKey *Key = Checked(Parent);
-    if (Key->Current == nullptr || Key->Current->Find(Last) != nullptr) {
+    // Another writer may have made the key since it was looked for: then it
+    // is opened as it is. A value of that name is not replaced.
+    PreferenceValue *Made = Key->Current != nullptr ? Key->Current->Find(Last) : nullptr;
+    if (Key->Current == nullptr || (Made != nullptr && !Made->IsDictionary())) {
         Platform_RegistryClose(&Parent);
         return FALSE;
     }
-    Key->Current = &Key->Current->Set(Last, PreferenceValue());
+    Key->Current = Made != nullptr ? Made : &Key->Current->Set(Last, PreferenceValue());
+    Key->SubPath.push_back(Last);
     Key->KeyNames.reset();
     Key->ValueNames.reset();
-    Key->Dirty = TRUE;
+    Note(Key, Change::Step::Ensure, Key->SubPath, "");
     *Handle = Key;
     return TRUE;
 }
@@ -284,9 +364,16 @@ extern "C" int32 Platform_RegistryClose(void **Handle) {
     Debug_CheckPointer(Handle);
     RegistryKey *Key = Checked(*Handle);
     int32 Result = TRUE;
-    if (Key->HasRoot && Key->Dirty && !Key->KeyPath.empty() && !PreferenceStore_SetValue(Key->KeyPath, &Key->Root)) {
-        Log_Error("Unable to store registry key (%s)\n", Key->KeyPath.c_str());
-        Result = FALSE;
+    if (Key->HasRoot && !Key->Changes.empty() && !Key->KeyPath.empty()) {
+        bool Whole = true;
+        bool Stored = ChangeTopLevel([&](PreferenceValue &Root) {
+            Whole = Replay(Key, Root);
+            return true;
+        });
+        if (!Stored || !Whole) {
+            Log_Error("Unable to store registry key (%s)\n", Key->KeyPath.c_str());
+            Result = FALSE;
+        }
     }
     FreeKey(Key);
     *Handle = nullptr;
@@ -342,8 +429,8 @@ extern "C" int32 Platform_RegistrySetType(void *Handle, int32 Type, const char *
     }
     if (const PreferenceValue *Existing = Key->Current->Find(Name); Existing != nullptr && Existing->IsDictionary())
         return FALSE;
-    Key->Current->Set(Name, std::move(Value));
-    Key->Dirty = TRUE;
+    Key->Current->Set(Name, Value);
+    Note(Key, Change::Step::SetValue, Key->SubPath, Name, std::move(Value));
     NoteValueName(Key, Name);
     return TRUE;
 }
@@ -396,7 +483,7 @@ extern "C" int32 Platform_RegistryDeleteValue(void *Handle, const char *Name) {
         if (Value == nullptr || Value->IsDictionary()) return FALSE;
         Key->Current->Remove(Name);
         ForgetName(Key->ValueNames, Name);
-        Key->Dirty = TRUE;
+        Note(Key, Change::Step::RemoveValue, Key->SubPath, Name);
         return TRUE;
     }
     // A root handle: the top-level value leaves the file at once (as the
@@ -418,7 +505,7 @@ extern "C" int32 Platform_RegistryDeleteKey(void *Handle, const char *Name) {
         if (Value == nullptr || !Value->IsDictionary()) return FALSE;
         Key->Current->Remove(Name);
         ForgetName(Key->KeyNames, Name);
-        Key->Dirty = TRUE;
+        Note(Key, Change::Step::RemoveKey, Key->SubPath, Name);
         return TRUE;
     }
     bool Removed = ChangeTopLevel([&](PreferenceValue &Root) {

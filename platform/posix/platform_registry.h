@@ -6,8 +6,10 @@
 // key). Class and view are not used by this store.
 //
 // A key handle works on its own copy of the top-level preference; changes
-// reach the file when the handle closes, which writes back that one
-// top-level key (other keys stay as other processes left them). A handle
+// reach the file when the handle closes, which applies each value and subkey
+// the handle set or removed to what the file holds then, under the writers'
+// lock (names other processes wrote meanwhile, in this key or elsewhere,
+// stay as they left them). A handle
 // opened on the empty path is a root handle over a copy of all preferences:
 // it has no current dictionary, and its deletions go to the file at once.
 //

@@ -6,6 +6,7 @@
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/file.h>
@@ -123,6 +124,40 @@ bool WriteReplacing(const std::string &Path, const PreferenceValue &Root) {
     return true;
 }
 
+// Moves a store that does not parse to a name no earlier one took
+// ("<file>.unreadable", then ".unreadable.2", ...), so that every copy set
+// aside is kept, and says on stderr where it went. False, with the store
+// left in place, when it cannot be moved.
+bool MoveAside(const std::string &Path) {
+    constexpr int32 MaximumCopies = 1000;
+    for (int32 Copy = 1; Copy <= MaximumCopies; Copy++) {
+        const std::string Aside = Path + ".unreadable" + (Copy > 1 ? "." + std::to_string(Copy) : std::string());
+        int Moved = renameat2(AT_FDCWD, Path.c_str(), AT_FDCWD, Aside.c_str(), RENAME_NOREPLACE);
+        if (Moved != 0 && (errno == EINVAL || errno == ENOSYS)) {
+            // A file system without the flag: a new link cannot replace one.
+            Moved = link(Path.c_str(), Aside.c_str());
+            if (Moved == 0 && unlink(Path.c_str()) != 0) {
+                const int Saved = errno;
+                unlink(Aside.c_str());
+                errno = Saved;
+                Moved = -1;
+            }
+        }
+        if (Moved == 0) {
+            Log_Error("Moved unreadable property list aside (%s)\n", Aside.c_str());
+            PlatformFolder_TellOnce("the settings file " + Path + " could not be read; it was moved to " + Aside +
+                                    " and a new one started");
+            return true;
+        }
+        if (errno != EEXIST) break;
+    }
+    Log_Error("Unable to move unreadable property list aside (%s) [LE: %d]\n", Path.c_str(),
+              PLATFORM_ERROR_ERRNO_BASE + errno);
+    PlatformFolder_TellOnce("the settings file " + Path + " could not be read nor moved aside (" + strerror(errno) +
+                            "); it is left as it is and nothing is written to it");
+    return false;
+}
+
 } // namespace
 
 std::string PreferenceStore_ApplicationId() {
@@ -160,20 +195,31 @@ PreferenceLoad PreferenceStore_Load(const std::string &Path, PreferenceValue &Ou
     // Without blocking, so that a FIFO put there cannot hold the caller, and
     // without following a link, whose target is nobody's store (and would
     // have its mode changed below).
-    int Descriptor = open(Path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | (FollowLink ? 0 : O_NOFOLLOW));
+    int Descriptor = Platform_OpenRegular(Path.c_str(), O_RDONLY | (FollowLink ? 0 : O_NOFOLLOW), 0);
     if (Descriptor < 0 && (errno == ENOENT || errno == ENOTDIR)) return PreferenceLoad::Missing;
-    if (Descriptor < 0 && errno != ELOOP) return PreferenceLoad::Unreadable;
+    if (Descriptor < 0 && errno != ELOOP && errno != EINVAL && errno != EISDIR) {
+        // A file that cannot be opened (its mode, say) is not damaged: it
+        // stays as it is, and the writes that would replace it fail.
+        const int Saved = errno;
+        Log_Error("Unable to open property list (%s) [LE: %d]\n", Path.c_str(), PLATFORM_ERROR_ERRNO_BASE + Saved);
+        PlatformFolder_TellOnce("cannot open the settings file " + Path + ": " + strerror(Saved) +
+                                "; it is left as it is and nothing is written to it");
+        errno = Saved;
+        return PreferenceLoad::Refused;
+    }
     struct stat Status;
-    if (Descriptor < 0 || fstat(Descriptor, &Status) != 0 || !S_ISREG(Status.st_mode)) {
-        const int Saved = Descriptor < 0 ? ELOOP : EINVAL;
+    if (Descriptor < 0 || fstat(Descriptor, &Status) != 0) {
+        const int Saved = Descriptor < 0 ? errno : EINVAL;
         if (Descriptor >= 0) close(Descriptor);
         Log_Error("Unable to read property list (%s) (not a regular file) [LE: %d]\n", Path.c_str(),
                   PLATFORM_ERROR_ERRNO_BASE + Saved);
+        PlatformFolder_TellOnce("the settings file " + Path +
+                                " is not a regular file; it is left as it is and nothing is written to it");
         errno = Saved;
         return PreferenceLoad::Refused;
     }
     std::string Text;
-    bool Read = Status.st_size <= MaximumFileSize;
+    bool Read = Status.st_size <= MaximumFileSize, Failed = false;
     if (Read && Private && (Status.st_mode & 077) != 0 && Status.st_uid == geteuid()) fchmod(Descriptor, 0600);
     if (Read) {
         Text.resize((size_t)Status.st_size);
@@ -182,7 +228,7 @@ PreferenceLoad PreferenceStore_Load(const std::string &Path, PreferenceValue &Ou
             if (Done == Text.size()) Text.resize(Text.size() + 4096);
             ssize_t Count = read(Descriptor, Text.data() + Done, Text.size() - Done);
             if (Count < 0 && errno == EINTR) continue;
-            if (Count < 0) Read = false;
+            if (Count < 0) Read = false, Failed = true;
             if (Count <= 0) break;
             Done += (size_t)Count;
             if ((off_t)Done > MaximumFileSize) {
@@ -192,7 +238,16 @@ PreferenceLoad PreferenceStore_Load(const std::string &Path, PreferenceValue &Ou
         }
         Text.resize(Done);
     }
+    const int ReadError = errno;
     close(Descriptor);
+    if (Failed) {
+        // Nor is one the system could not read (an I/O error).
+        Log_Error("Unable to read property list (%s) [LE: %d]\n", Path.c_str(), PLATFORM_ERROR_ERRNO_BASE + ReadError);
+        PlatformFolder_TellOnce("cannot read the settings file " + Path + ": " + strerror(ReadError) +
+                                "; it is left as it is and nothing is written to it");
+        errno = ReadError;
+        return PreferenceLoad::Refused;
+    }
     std::string Error;
     PreferenceValue Root;
     if (!Read || !PreferenceCodec_Read(Text, Root, &Error) || !Root.IsDictionary()) {
@@ -237,9 +292,10 @@ bool PreferenceStore_Update(const std::string &Path, bool Private,
         return false;
     }
     if (Loaded == PreferenceLoad::Unreadable) {
-        std::string Aside = Path + ".unreadable";
-        if (rename(Path.c_str(), Aside.c_str()) == 0)
-            Log_Error("Moved unreadable property list aside (%s)\n", Aside.c_str());
+        if (!MoveAside(Path)) {
+            close(Lock);
+            return false;
+        }
         Root = PreferenceValue();
     }
     bool Result = Change(Root);

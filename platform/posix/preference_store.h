@@ -14,9 +14,12 @@
 // writes a temporary file beside it, syncs it and renames it over the file,
 // so readers (who take no lock) see the old file or the new one, and a writer
 // killed midway leaves the old file whole. A file that exists but does not
-// parse is moved aside to "<file>.unreadable" by the next writer rather than
-// overwritten; a path that holds no regular file (a link, a FIFO, a folder)
-// is neither read nor written. The next writer removes the temporary files
+// parse is moved aside by the next writer to a name of its own
+// ("<file>.unreadable", then "<file>.unreadable.2", ...; never over an
+// earlier one), and stderr says where it went. A file that cannot be opened
+// or read (its mode, an I/O error) is not damaged: stderr says why, it is
+// left in place, and writes fail. A path that holds no regular file (a
+// link, a FIFO, a folder) is neither read nor written. The next writer removes the temporary files
 // that writers killed midway left behind.
 //
 // The any-user file is administered by others and may be a link; the

@@ -134,11 +134,27 @@ extern "C" int32 Platform_Open(const char *Path, int32 OpenFlags, int32 Share, i
     Platform_BundleExecutableFunc Resolver = __atomic_load_n(&BundleResolver, __ATOMIC_ACQUIRE);
     if (Resolver != nullptr && Resolver(Resolved, Executable, sizeof(Executable)))
         String_CopyLength(Resolved, Executable, sizeof(Resolved));
+    return Platform_OpenRegular(Resolved, OpenFlags, CreationMode(Permissions));
+}
+
+extern "C" int32 Platform_OpenRegular(const char *Path, int32 OpenFlags, uint32 Mode) {
+    Debug_CheckPointer(Path);
     int Descriptor;
     do {
-        Descriptor = open(Resolved, OpenFlags | O_CLOEXEC, CreationMode(Permissions));
+        Descriptor = open(Path, OpenFlags | O_NONBLOCK | O_CLOEXEC, (mode_t)Mode);
     } while (Descriptor < 0 && errno == EINTR);
-    return Descriptor;
+    if (Descriptor < 0) return -1;
+    struct stat Status;
+    int Refusal = 0;
+    if (fstat(Descriptor, &Status) != 0) Refusal = errno;
+    else if (S_ISDIR(Status.st_mode)) Refusal = EISDIR;
+    else if (!S_ISREG(Status.st_mode)) Refusal = EINVAL;
+    else if (!(OpenFlags & O_NONBLOCK) && fcntl(Descriptor, F_SETFL, fcntl(Descriptor, F_GETFL) & ~O_NONBLOCK) != 0)
+        Refusal = errno;
+    if (Refusal == 0) return Descriptor;
+    close(Descriptor);
+    errno = Refusal;
+    return -1;
 }
 
 extern "C" int32 Platform_Stat(const char *Path, struct stat *Status) {

@@ -90,9 +90,19 @@ typedef int32 (*Platform_CopyProgressFunc)(void *User, const char *Source, const
 
 // ---- Opening and status ----
 
+// Opens Path with the system's O_* flags (close-on-exec added) without
+// waiting on what is no file (a FIFO without a writer, a device) and answers
+// the descriptor only when it names a regular file: -1 with errno EISDIR for
+// a folder, EINVAL for anything else that is not a regular file, else the
+// open's own. The descriptor blocks again unless OpenFlags asked otherwise.
+// Every open of a path that a page, a document or a user names goes
+// through here: the caller is never held, and reads always end.
+int32 Platform_OpenRegular(const char *Path, int32 OpenFlags, uint32 Mode);
+
 // OpenFlags are the system's O_* flags, handed over unchanged (close-on-exec
 // is always added, so launched programs never inherit runtime descriptors).
-// Share is not used on this platform.
+// Only regular files open (as Platform_OpenRegular). Share is not used on
+// this platform.
 int32 Platform_Open(const char *Path, int32 OpenFlags, int32 Share, int32 Permissions);
 // An application bundle is a folder whose executable is what Platform_Open
 // opens. The bundle module sits above this layer and hands down its reader of

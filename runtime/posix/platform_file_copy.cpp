@@ -184,14 +184,10 @@ int32 CopyRegular(const char *Source, const char *Destination, bool Replace, voi
     Descriptor Input;
     // Non-blocking, so that a pipe or device named as the source cannot stall
     // the open; it is refused below, and reads of a regular file never block.
-    Input.Value = open(Source, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    Input.Value = Platform_OpenRegular(Source, O_RDONLY, 0);
     if (Input.Value < 0) return 0;
     struct stat Status;
     if (fstat(Input.Value, &Status) != 0) return 0;
-    if (!S_ISREG(Status.st_mode)) {
-        errno = S_ISDIR(Status.st_mode) ? EISDIR : EINVAL;
-        return 0;
-    }
     TemporaryFile Temporary;
     Descriptor Output;
     Output.Value = CreateTemporary(Destination, &Temporary);

@@ -124,12 +124,7 @@ Answer ExecutableFile() {
 
 // Tells on stderr, once for each text, why a folder is not used for
 // temporary files: the answer moves elsewhere, and the user should know why.
-void TellOnce(const std::string &Text) {
-    static std::mutex Lock;
-    static std::set<std::string> Told;
-    std::lock_guard<std::mutex> Guard(Lock);
-    if (Told.insert(Text).second) fprintf(stderr, "%s: %s\n", program_invocation_short_name, Text.c_str());
-}
+void TellOnce(const std::string &Text) { PlatformFolder_TellOnce(Text); }
 
 std::string WithoutSlash(std::string Path) {
     while (Path.size() > 1 && Path.back() == '/') Path.pop_back();
@@ -400,6 +395,13 @@ extern "C" int32 Platform_GetLongPath(const char *Path, char *Buffer, int32 Leng
 }
 
 extern "C" int32 Platform_GetAppFilename(char *Buffer, int32 Length) { return Deliver(std::nullopt, Buffer, Length); }
+
+void PlatformFolder_TellOnce(const std::string &Text) {
+    static std::mutex Lock;
+    static std::set<std::string> Told;
+    std::lock_guard<std::mutex> Guard(Lock);
+    if (Told.insert(Text).second) fprintf(stderr, "%s: %s\n", program_invocation_short_name, Text.c_str());
+}
 
 std::string PlatformFolder_BaseDirectory(const char *Variable, const char *HomeDefault) {
     return BaseDirectory(Variable, HomeDefault).value_or(std::string());

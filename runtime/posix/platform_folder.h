@@ -96,4 +96,8 @@ RUNTIME_EXTERN_C_END
 // absolute path, else the home directory followed by HomeDefault; empty when
 // there is no home.
 std::string PlatformFolder_BaseDirectory(const char *Variable, const char *HomeDefault);
+// Says Text on stderr after the program's name, once for each text however
+// often it is asked (also without --debug): for what the user must know
+// although nothing fails, such as a folder or file set aside.
+void PlatformFolder_TellOnce(const std::string &Text);
 #endif

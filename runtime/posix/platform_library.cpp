@@ -6,6 +6,7 @@
 #include <dlfcn.h>
 #include <errno.h>
 #include <string.h>
+#include <sys/stat.h>
 
 #include "runtime/debug.h"
 #include "runtime/files/path.h"
@@ -35,6 +36,11 @@ extern "C" void *Platform_LoadLibrary(const char *Path, int32 LogFailure) {
         // A cut path would load another file.
         errno = ENAMETOOLONG;
         Failure = "path too long";
+    } else if (struct stat Status; strchr(Resolved, '/') != nullptr && stat(Resolved, &Status) == 0 &&
+                                    !S_ISREG(Status.st_mode)) {
+        // The loader's own open would wait on a FIFO for ever.
+        errno = S_ISDIR(Status.st_mode) ? EISDIR : EINVAL;
+        Failure = "not a regular file";
     } else {
         Handle = dlopen(Resolved, RTLD_LAZY | RTLD_LOCAL);
         Failure = Handle == nullptr ? dlerror() : nullptr;

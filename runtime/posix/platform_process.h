@@ -52,7 +52,8 @@ typedef struct PlatformProcessEntry {
 int32 CommandLineToMutableArray(const char *CommandLine, char ***Arguments, int32 *Count);
 int32 CommandLineArray_Delete(char ***Arguments, int32 Count);
 
-// Flags: PLATFORM_EXECUTE_*. The standard pipes may be null (inherit ours).
+// Flags: PLATFORM_EXECUTE_*. The standard pipes may be null: standard input
+// and error are then ours, standard output the null device.
 int32 Platform_Execute(const char *Application, const char *Arguments, const char *WorkingDirectory, int32 Flags,
                        PlatformPipe *Stdin, PlatformPipe *Stdout, PlatformPipe *Stderr, PlatformProcess **Process);
 // The same with the arguments already split (Arguments[0] is the first

@@ -54,6 +54,10 @@ int Platform_SpawnProcess(const PlatformSpawn &Request, pid_t *ProcessId) {
         else if (!Request.Paths[Stream].empty())
             Error = posix_spawn_file_actions_addopen(&State.Actions, Stream, Request.Paths[Stream].c_str(),
                                                      StreamFlags[Stream] | O_NOFOLLOW, 0);
+        else if (Stream == STDOUT_FILENO)
+            // Our standard output ends with the run's summary: a child given
+            // no output of its own must not write after it (or forge one).
+            Error = posix_spawn_file_actions_addopen(&State.Actions, Stream, "/dev/null", O_WRONLY, 0);
     }
     // Every descriptor opened without close-on-exec (by a library, say) still
     // stays out of the child.

@@ -14,7 +14,9 @@ struct PlatformSpawn {
     std::vector<std::string> Arguments;  // the whole vector, argv[0] included
     std::string WorkingDirectory;        // empty: the caller's
     // Per standard stream: a descriptor of ours to put there (-1: none), else
-    // a path the child opens there (empty: the caller's stream is inherited).
+    // a path the child opens there (empty: the caller's standard input and
+    // error are inherited, and standard output is the null device, since
+    // ours ends with the run's summary).
     int Descriptors[3] = {-1, -1, -1};
     std::string Paths[3];
 };

@@ -10,8 +10,10 @@
 //   loaded library shares them instead of running copies of its own;
 // - the instance table: script-visible instances by id (at most 319
 //   characters, compared without case) with their invoke, release and
-//   process functions and a reference count. Pages drop references; only the
-//   process step removes an instance, so a dispatch never sees one vanish;
+//   process functions and a reference count. A release that drops the last
+//   reference removes the instance (and frees its object) at once, unless a
+//   dispatch or step is using it: then the process step removes it after,
+//   so a dispatch never sees one vanish, and it answers no further call;
 // - script callbacks: records with an id through which native code answers a
 //   page later (notification observers, dialog answers ...);
 // - page execute registrations and the execute queue: Dictionaries queued by

@@ -28,7 +28,11 @@ int32 Interop_DispatchInvoke(const char *InstanceId, Dictionary *Request, Dictio
         return FALSE;
     }
     int32 Answer = FALSE;
-    if (Instance->Invoke == nullptr) {
+    if (__atomic_load_n(&Instance->RefCount, __ATOMIC_SEQ_CST) <= __atomic_load_n(&Instance->Borrowed, __ATOMIC_SEQ_CST)) {
+        // Released by every holder during a use still under way: it leaves at
+        // the next step and answers nothing more.
+        Log_Debug("Unable to dispatch invoke. (%s released) (%s)\n", InstanceId, MethodText);
+    } else if (Instance->Invoke == nullptr) {
         Log_Debug("%s does not contain invoke callback. (%s)\n", InstanceId, MethodText);
     } else {
         uint32 Hash = CRC_Update(0, Method, (uint32)strlen(Method));

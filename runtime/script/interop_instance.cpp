@@ -2,8 +2,9 @@
 // removal and the instance half of the process step.
 //
 // Records come from the instance pool and sit in a case-less hash table
-// under their id. Pages only drop references; a record leaves the table in
-// the process step (count 0), when its page goes away, or at the end. Every
+// under their id. A record leaves the table when a page's release drops its
+// last reference (in the process step when a use was under way then), when
+// its page goes away, or at the end. Every
 // walk that calls out registers a cursor (interop_internal.h), so removals
 // made from inside process, release or invoke functions never leave a walk
 // on a freed member.
@@ -238,23 +239,37 @@ int32 Interop_DispatchReleaseInstance(const char *InstanceId) {
     Interop_AssertMainThread();
     InteropStruct *Global = Interop_Global();
     Debug_CheckPointer(InstanceId);
-    LockGuard Guard;
     HashTableMember *Member = nullptr;
-    if (!HashTable_MemberFindByKey(Global->Instances, InstanceId, &Member)) {
-        Log_Debug("Unable to release instance. (%s not found)\n", InstanceId);
-        return FALSE;
-    }
-    // A page that releases more than it holds is refused: the count never
-    // falls below what is in flight, and the record goes only once.
-    InteropInstance *Instance = InstanceOf(Member);
-    int32 Held = __atomic_load_n(&Instance->RefCount, __ATOMIC_SEQ_CST);
-    do {
-        if (Held - __atomic_load_n(&Instance->Borrowed, __ATOMIC_SEQ_CST) <= 0) {
-            Log_Error("Unable to release instance. (%s holds no reference to release)\n", InstanceId);
+    bool Last = false;
+    {
+        LockGuard Guard;
+        if (!HashTable_MemberFindByKey(Global->Instances, InstanceId, &Member)) {
+            Log_Debug("Unable to release instance. (%s not found)\n", InstanceId);
             return FALSE;
         }
-    } while (!__atomic_compare_exchange_n(&Instance->RefCount, &Held, Held - 1, false, __ATOMIC_SEQ_CST,
-                                          __ATOMIC_SEQ_CST));
+        // A page that releases more than it holds is refused: the count never
+        // falls below what is in flight, and the record goes only once.
+        InteropInstance *Instance = InstanceOf(Member);
+        int32 Held = __atomic_load_n(&Instance->RefCount, __ATOMIC_SEQ_CST), Borrowed = 0;
+        do {
+            Borrowed = __atomic_load_n(&Instance->Borrowed, __ATOMIC_SEQ_CST);
+            if (Held - Borrowed <= 0) {
+                Log_Error("Unable to release instance. (%s holds no reference to release)\n", InstanceId);
+                return FALSE;
+            }
+        } while (!__atomic_compare_exchange_n(&Instance->RefCount, &Held, Held - 1, false, __ATOMIC_SEQ_CST,
+                                              __ATOMIC_SEQ_CST));
+        Last = Held == 1 && Borrowed == 0;
+    }
+    // The last reference goes with its object at once, not at the next
+    // process step: a page that creates and releases in a loop never lets a
+    // step run, and would hold every object it ever made. One still in use
+    // (a call or a step under way) goes when that use ends, at the next step.
+    // Only the main thread removes records, so Member is still this one.
+    if (Last) {
+        if (Global->Verbose) Log_Debug("Interop remove instance (%s)\n", InstanceId);
+        Interop_RemoveInstance(Member);
+    }
     return TRUE;
 }
 

@@ -147,6 +147,25 @@ TEST_F(RegistryTest, RelativeSegmentsCannotLeaveTheWhitelist) {
     EXPECT_EQ(View(), "{'Software': {'Example': {'x': {'v': '1'}}}}\n");
 }
 
+// A view text that names no view is refused, never read as the default
+// view: nothing is written, read or deleted through it.
+TEST_F(RegistryTest, ViewsThatNameNoViewAreRefused) {
+    Registry_WhitelistAdd(1, "user/Software/Example");
+    ASSERT_TRUE(Registry_HelperSetString("default", "default", "user", "Software/Example/x", "v", "1"));
+    char Text[8];
+    for (const std::string &Name : {std::string(""), std::string("12abc"), std::string("../.."), std::string(1 << 20, '6')}) {
+        EXPECT_FALSE(Registry_HelperSetString(Name.c_str(), "default", "user", "Software/Example", "v", "x"));
+        EXPECT_FALSE(Registry_HelperCreateKey(Name.c_str(), "user", "Software/Example/Made"));
+        EXPECT_FALSE(Registry_HelperDoesExist(Name.c_str(), "user", "Software/Example/x"));
+        EXPECT_FALSE(Registry_HelperGetString(Name.c_str(), "user", "Software/Example/x", "v", "dflt", Text, sizeof(Text)));
+        EXPECT_STREQ(Text, "dflt");
+        EXPECT_FALSE(Registry_HelperDeleteValue(Name.c_str(), "user", "Software/Example/x", "v"));
+        EXPECT_FALSE(Registry_HelperDeleteKey(Name.c_str(), "user", "Software/Example/x"));
+    }
+    EXPECT_EQ(View(), "{'Software': {'Example': {'x': {'v': '1'}}}}\n");
+    EXPECT_TRUE(Registry_HelperDeleteKey("DEFAULT", "user", "Software/Example/x"));
+}
+
 TEST_F(RegistryTest, HelpersAndDefaults) {
     Registry_WhitelistAdd(1, "user/Software/Example");
     EXPECT_FALSE(Registry_HelperSetString("default", "default", "unknown", "Software/Example", "v", "x"));

@@ -1,6 +1,9 @@
 // The application's configuration (see workflow_app_config.h).
 #include "workflow/app/workflow_app_config.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <initializer_list>
 #include <string>
 #include <string_view>
@@ -16,6 +19,7 @@
 #include "runtime/files/path.h"
 #include "runtime/log.h"
 #include "runtime/memory.h"
+#include "runtime/posix/platform_file.h"
 #include "runtime/notification/notification_center.h"
 #include "runtime/text/html_entities.h"
 #include "runtime/text/string.h"
@@ -451,9 +455,10 @@ int32 WorkflowApp_LoadConfigFromFile(const char *Path) {
     Debug_CheckPointer(Path);
     char Expanded[PathSize];
     WorkflowApp_ExpandString(Path, Expanded, (int32)sizeof(Expanded));
-    FILE *Probe = fopen(Expanded, "rb");
-    if (Probe == nullptr) return FALSE;
-    fclose(Probe);
+    // Only a regular file is read; a FIFO named here must not hold the caller.
+    const int Probe = Platform_OpenRegular(Expanded, O_RDONLY, 0);
+    if (Probe < 0) return FALSE;
+    close(Probe);
     Dictionary *Loaded = nullptr;
     JSON *Reader = nullptr;
     Dictionary_Create(&Loaded);

@@ -93,6 +93,32 @@ TEST(PlatformFile, OpenAppendsAndResolvesTheHome) {
     EXPECT_EQ(Platform_GetLastError(), 100000 + ENAMETOOLONG);
 }
 
+// What is no regular file is refused at once, whatever the mode: a FIFO
+// without a writer (or a reader) never holds the open. An alarm bounds an
+// open that would block.
+TEST(PlatformFile, OnlyRegularFilesOpen) {
+    TempDirectory Temp;
+    const std::string Fifo = Temp.Path + "/fifo", Plain = Temp.Path + "/plain";
+    ASSERT_EQ(mkfifo(Fifo.c_str(), 0600), 0);
+    struct Row {
+        std::string Path;
+        int Flags;
+        int Error;
+    };
+    alarm(30);
+    for (const Row &Case : {Row{Fifo, O_RDONLY, EINVAL}, Row{Fifo, O_RDWR, EINVAL}, Row{Fifo, O_WRONLY, ENXIO},
+                            Row{"/dev/zero", O_RDONLY, EINVAL}, Row{Temp.Path, O_RDONLY, EISDIR}}) {
+        EXPECT_EQ(Platform_Open(Case.Path.c_str(), Case.Flags, 0, 0), -1) << Case.Path << " " << Case.Flags;
+        EXPECT_EQ(Platform_GetLastError(), 100000 + Case.Error) << Case.Path << " " << Case.Flags;
+    }
+    alarm(0);
+    // A regular file's descriptor blocks as the caller asked.
+    int32 Descriptor = Platform_Open(Plain.c_str(), O_RDWR | O_CREAT, 0, 0x180);
+    ASSERT_GE(Descriptor, 0);
+    EXPECT_EQ(fcntl(Descriptor, F_GETFL) & O_NONBLOCK, 0);
+    close(Descriptor);
+}
+
 TEST(PlatformFile, StatExistsAndCreateDirectory) {
     TempDirectory Temp;
     std::string Link = Temp.Path + "/link";
