@@ -76,16 +76,28 @@ DictionaryItem *FindArgument(Task *Handle, const char *Name) {
     return Item;
 }
 
-// Copies the item's text into the buffer and expands it; false for an item
+// Refuses a text argument: why, said to the task's log and its errors.
+bool RefuseText(Task *Handle, const char *What, const char *Why) {
+    Handle->RefusedArgument = TRUE;
+    Task_Print(Handle, "%s argument refused: %s\n", What, Why);
+    Task_AddError(Handle, "%s", "Task_Error_InvalidArg");
+    char Text[TASK_NAME_SIZE + 2 * ScalarArgumentSize];
+    String_Print(Text, (int32)sizeof(Text), "%s of task \"%s\" %s: nothing acts on it", What, Handle->Name, Why);
+    Task_AddError(Handle, "%s", Text);
+    return false;
+}
+
+// The item's text read as TaskInt_ReadText reads it; false also for an item
 // without text.
-bool ReadExpanded(Task *Handle, DictionaryItem *Item, char *Buffer, int32 Size) {
+bool ReadExpanded(Task *Handle, const char *Name, DictionaryItem *Item, char *Buffer, int32 Size) {
     const char *Text = nullptr;
+    int32 Length = 0;
     if (Dictionary_ItemIsContainer(Handle->Definition, Item) ||
-        !Dictionary_ItemGetBufferPtr(Handle->Definition, Item, &Text, nullptr) || Text == nullptr)
+        !Dictionary_ItemGetBufferPtr(Handle->Definition, Item, &Text, &Length) || Text == nullptr)
         return false;
-    String_CopyLength(Buffer, Text, Size);
-    Task_ExpandString(Handle, Buffer, Size);
-    return true;
+    char What[ScalarArgumentSize];
+    String_Print(What, (int32)sizeof(What), "\"%s\"", Name);
+    return TaskInt_ReadText(Handle, What, Text, Length, Buffer, Size);
 }
 
 // "1", "TRUE", "YES", "ON" (without case) are true; anything else false.
@@ -536,7 +548,12 @@ int32 Task_GetStringArgument(Task *Handle, const char *Name, char *Buffer, int32
     if (Size > 0) Buffer[0] = 0;
     DictionaryItem *Item = FindArgument(Handle, Name);
     if (Item == nullptr || Dictionary_ItemIsContainer(Handle->Definition, Item)) return FALSE;
-    return ReadExpanded(Handle, Item, Buffer, Size);
+    return ReadExpanded(Handle, Name, Item, Buffer, Size);
+}
+
+int32 Task_IsArgumentRefused(Task *Handle) {
+    Class_CheckHandle(Handle, TASK_CLASSID);
+    return Handle->RefusedArgument != 0;
 }
 
 int32 Task_GetMultiStringArgument(Task *Handle, const char *Name, char *Buffer, int32 Size) {
@@ -550,15 +567,27 @@ int32 Task_GetMultiStringArgument(Task *Handle, const char *Name, char *Buffer, 
     Dictionary *List = nullptr;
     Dictionary_ItemGetDictionaryHandle(Handle->Definition, Item, &List);
     DictionaryItem *Element = nullptr;
+    char What[ScalarArgumentSize];
+    String_Print(What, (int32)sizeof(What), "an element of \"%s\"", Name);
+    size_t Used = 0;
     for (Dictionary_ItemGetFirst(List, &Element); Element != nullptr; Dictionary_ItemGetNext(List, Element, &Element)) {
         const char *Text = nullptr;
-        if (!Dictionary_ItemGetStringPtr(List, Element, &Text) || Text == nullptr) continue;
+        int32 Length = 0;
+        if (!Dictionary_ItemGetStringPtr(List, Element, &Text) || Text == nullptr ||
+            !Dictionary_ItemGetBufferPtr(List, Element, &Text, &Length))
+            continue;
         char Value[ListElementSize];
-        String_CopyLength(Value, Text, (int32)sizeof(Value));
-        Task_ExpandString(Handle, Value, (int32)sizeof(Value));
-        String_CatLength(Buffer, "\"", Size);
-        String_CatLength(Buffer, Value, Size);
-        String_CatLength(Buffer, "\" ", Size);
+        if (!TaskInt_ReadText(Handle, What, Text, Length, Value, (int32)sizeof(Value))) return Buffer[0] = 0, FALSE;
+        // The quoted list must fit whole: a cut one would hand on other items.
+        size_t Adding = strlen(Value) + 3;
+        if (Used + Adding >= (size_t)Size) {
+            char Why[96];
+            String_Print(Why, (int32)sizeof(Why), "does not fit its limit of %d bytes as a quoted list", Size - 1);
+            String_Print(What, (int32)sizeof(What), "\"%s\"", Name);
+            return Buffer[0] = 0, RefuseText(Handle, What, Why), FALSE;
+        }
+        String_Print(Buffer + Used, Size - (int32)Used, "\"%s\" ", Value);
+        Used += Adding;
     }
     return TRUE;
 }
@@ -570,7 +599,7 @@ int32 Task_GetBooleanArgument(Task *Handle, const char *Name, uint32 *Flag) {
     DictionaryItem *Item = FindArgument(Handle, Name);
     if (Item == nullptr) return FALSE;
     char Text[ScalarArgumentSize];
-    if (ReadExpanded(Handle, Item, Text, (int32)sizeof(Text))) *Flag = DecodeBoolean(Text) ? 1 : 0;
+    if (ReadExpanded(Handle, Name, Item, Text, (int32)sizeof(Text))) *Flag = DecodeBoolean(Text) ? 1 : 0;
     return TRUE;
 }
 
@@ -580,9 +609,47 @@ int32 Task_GetNumberArgument(Task *Handle, const char *Name, float64 *Number) {
     *Number = 0;
     DictionaryItem *Item = FindArgument(Handle, Name);
     char Text[ScalarArgumentSize];
-    if (Item == nullptr || !ReadExpanded(Handle, Item, Text, (int32)sizeof(Text)) || !IsNumberText(Text)) return FALSE;
+    if (Item == nullptr || !ReadExpanded(Handle, Name, Item, Text, (int32)sizeof(Text)) || !IsNumberText(Text)) return FALSE;
     *Number = String_AtoF(Text);
     return TRUE;
+}
+
+bool TaskInt_ReadText(Task *Handle, const char *What, const char *Stored, int32 Length, char *Buffer, int32 Size,
+                      bool Expand) {
+    if (Size <= 0) return false;
+    Buffer[0] = 0;
+    const int32 Limit = Size - 1;
+    char Why[128];
+    if (Length < 0 || strnlen(Stored, (size_t)Length) != (size_t)Length)
+        return RefuseText(Handle, What, "holds a NUL byte");
+    if (Length > Limit) {
+        String_Print(Why, (int32)sizeof(Why), "is %d bytes, past its limit of %d", Length, Limit);
+        return RefuseText(Handle, What, Why);
+    }
+    if (!Expand || memchr(Stored, '{', (size_t)Length) == nullptr) {
+        memcpy(Buffer, Stored, (size_t)Length);
+        Buffer[Length] = 0;
+        return true;
+    }
+    // Expansion works in a buffer of its own size and cuts there: a value
+    // that reaches that size may have been cut, and is refused as well.
+    constexpr int32 WorkSize = STRING_EXPAND_WORK_SIZE;
+    const int32 Room = Limit < WorkSize - 2 ? Limit : WorkSize - 2;
+    if (Length > Room) {
+        String_Print(Why, (int32)sizeof(Why), "is %d bytes, past its limit of %d", Length, Room);
+        return RefuseText(Handle, What, Why);
+    }
+    MemoryScope<char> Work(WorkSize);
+    memcpy(Work.Get(), Stored, (size_t)Length);
+    Work.Get()[Length] = 0;
+    Task_ExpandString(Handle, Work.Get(), WorkSize);
+    size_t Expanded = strlen(Work.Get());
+    if (Expanded > (size_t)Room) {
+        String_Print(Why, (int32)sizeof(Why), "is %d bytes once expanded, past its limit of %d", (int32)Expanded, Room);
+        return RefuseText(Handle, What, Why);
+    }
+    memcpy(Buffer, Work.Get(), Expanded + 1);
+    return true;
 }
 
 int32 Task_DecodeJSON(Task *Handle, const char *Text, Dictionary *Target) {
@@ -645,8 +712,9 @@ int32 Task_EnumerateKeyValuePairs(Task *Handle, void *User, Task_KeyValueFunc Fu
             const char *Key = nullptr;
             if (!Dictionary_ItemGetKeyPtr(Pairs, Item, &Key) || Key == nullptr) continue;
             char Expanded[ScalarArgumentSize];
-            String_CopyLength(Expanded, Key, (int32)sizeof(Expanded));
-            Task_ExpandString(Handle, Expanded, (int32)sizeof(Expanded));
+            if (!TaskInt_ReadText(Handle, "a key of \"keyValuePairs\"", Key, (int32)strlen(Key), Expanded,
+                                  (int32)sizeof(Expanded)))
+                return FALSE;
             Handed = TRUE;
             if (!Function(User, Expanded, Pairs, Item)) break;
         }

@@ -1,6 +1,8 @@
 // The comparison types: StringContains runs "found" or "notFound"; the
 // three-way ones run "equalTo", or "notEqualTo" and then "greaterThan" or
 // "lessThan" handed the result of "notEqualTo".
+#include <utility>
+
 #include "runtime/text/string.h"
 #include "runtime/version.h"
 #include "workflow/task_type_object.h"
@@ -46,8 +48,12 @@ int32 Branch(CompareHead *Self, int32 Order) {
 
 // Both strings or the first missing one's report; 0 when one was missing.
 int32 ReadTwo(Task *Owner, const char *One, const char *Two, char *First, char *Second, int32 Size) {
-    if (!Task_GetStringArgument(Owner, One, First, Size)) return TaskType_MissingArgument(Owner, One), FALSE;
-    if (!Task_GetStringArgument(Owner, Two, Second, Size)) return TaskType_MissingArgument(Owner, Two), FALSE;
+    for (auto [Name, Buffer] : {std::pair{One, First}, std::pair{Two, Second}}) {
+        if (Task_GetStringArgument(Owner, Name, Buffer, Size)) continue;
+        if (Task_IsArgumentRefused(Owner)) Task_Complete(Owner, nullptr);
+        else TaskType_MissingArgument(Owner, Name);
+        return FALSE;
+    }
     return TRUE;
 }
 

@@ -90,7 +90,7 @@ int32 OnImplodeStart(void *User, const char *, const char *, const char *, Dicti
     if (!PathIsText(Owner)) return Task_Complete(Owner, nullptr);
     if (Task_GetStringArgument(Owner, "path", Path, (int32)sizeof(Path))) {
         WorkflowApp_SetImplodePath(Path);
-    } else {
+    } else if (!Task_IsArgumentRefused(Owner)) {
         Task_Print(Owner, "Imploding\n");
         WorkflowApp_Implode();
     }

@@ -74,7 +74,7 @@ int32 OnNotificationStart(void *User, const char *, const char *, const char *, 
     Task *Owner = static_cast<NotificationTask *>(User)->Owner;
     char Event[EventSize] = "";
     if (!Task_GetStringArgument(Owner, "event", Event, (int32)sizeof(Event)))
-        return TaskType_MissingArgument(Owner, "event");
+        return Task_IsArgumentRefused(Owner) ? Task_Complete(Owner, nullptr) : TaskType_MissingArgument(Owner, "event");
     char Class[EventSize];
     String_CopyLength(Class, Event, (int32)sizeof(Class));
     const char *Name = Event;
@@ -88,6 +88,10 @@ int32 OnNotificationStart(void *User, const char *, const char *, const char *, 
     Dictionary *Payload = nullptr;
     Dictionary_Create(&Payload);
     Task_GetDictionaryArgument(Owner, "content", Payload);
+    if (Task_IsArgumentRefused(Owner)) {
+        Dictionary_Release(&Payload);
+        return Task_Complete(Owner, nullptr);
+    }
     Dictionary *Inner = nullptr;
     if (Dictionary_SkipRoot(Payload, &Inner) && Inner != Payload) {
         Dictionary *Unwrapped = nullptr;

@@ -344,12 +344,17 @@ int32 Queue_LoadActions(Queue *Handle) {
     DictionaryItem *Item = nullptr;
     for (Dictionary_ItemGetFirst(List, &Item); Item != nullptr; Dictionary_ItemGetNext(List, Item, &Item)) {
         const char *Text = nullptr;
+        int32 Length = 0;
         if (!Dictionary_ItemCompareType(List, Item, DICTIONARY_TYPE_STRING) ||
-            !Dictionary_ItemGetStringPtr(List, Item, &Text) || Text == nullptr)
+            !Dictionary_ItemGetBufferPtr(List, Item, &Text, &Length) || Text == nullptr)
             continue;
+        // A name that does not fit, or holds a NUL, would run another task:
+        // the queue runs none of its actions then.
         char Name[ActionTextSize];
-        String_CopyLength(Name, Text, (int32)sizeof(Name));
-        Task_ExpandString(Handle->Owner, Name, (int32)sizeof(Name));
+        if (!TaskInt_ReadText(Handle->Owner, "an action of \"actions\"", Text, Length, Name, (int32)sizeof(Name))) {
+            Queue_ActionRemoveAll(Handle);
+            return FALSE;
+        }
         Queue_ActionAdd(Handle, Name, nullptr);
     }
     return TRUE;
