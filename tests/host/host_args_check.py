@@ -1,0 +1,116 @@
+#!/usr/bin/python3
+"""Task arguments read as written, through the built program.
+
+Usage: host_args_check.py <program> <case>
+text_limits: a text argument that names a file, a URL, a key or a task and
+does not fit its limit (stored or once expanded), or holds a NUL, fails its
+task with Task_Error_InvalidArg naming the argument and the limit; nothing
+acts on a shortened value (an Implode deletes no other file).
+Exit status 0 when the case holds.
+"""
+import json
+import os
+import subprocess
+import sys
+import tempfile
+
+PROGRAM, CASE = sys.argv[1], sys.argv[2]
+
+
+def fail(reason):
+    sys.stderr.write("%s: %s\n" % (CASE, reason))
+    sys.exit(1)
+
+
+def run(directory, document, name="doc.json", switches=()):
+    """Writes the document (a dict as JSON, a str as is) and runs it: exit
+    code, summary, stderr."""
+    path = os.path.join(directory, name)
+    with open(path, "w") as handle:
+        handle.write(document if isinstance(document, str) else json.dumps(document))
+    try:
+        done = subprocess.run([PROGRAM, "--workflow=" + path, "--disablesecurity"] + list(switches),
+                              capture_output=True, text=True, timeout=120)
+    except subprocess.TimeoutExpired:
+        fail("%s did not end" % name)
+    lines = [line for line in done.stdout.splitlines() if line.strip()]
+    return done.returncode, json.loads(lines[-1]) if lines else {}, done.stderr
+
+
+def refused(directory, document, words, label):
+    """The run fails, its summary holding Task_Error_InvalidArg and the words."""
+    code, summary, stderr = run(directory, document)
+    errors = summary.get("errors", [])
+    if code != 1 or "Task_Error_InvalidArg" not in errors or not any(words in e for e in errors):
+        fail("%s: exit %d, %s, stderr %r" % (label, code, summary, stderr[-400:]))
+    return summary
+
+
+def long_path(directory, length):
+    """A path of exactly length characters inside directory, its folders made."""
+    parts, total = [directory], len(directory)
+    while length - total > 101:
+        parts.append("d" * 100)
+        total += 101
+    parts.append("f" * (length - total - 1))
+    path = "/".join(parts)
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    assert len(path) == length
+    return path
+
+
+def case_text_limits():
+    with tempfile.TemporaryDirectory() as directory:
+        victim = long_path(directory, 319)
+        small = os.path.join(directory, "victim.txt")
+        url = "file://" + directory + "/" + "./" * 2100 + "m.json"
+        name = "n" * 330
+        # Each row: a label, the document, the words the summary must hold.
+        rows = [
+            ("implode cut path", {"start": {"type": "Implode", "path": victim + ".bak"}}, "limit of 319"),
+            ("implode expanded path", {"start": {"type": "Implode", "path": "{this.args.p}.bak", "p": victim}},
+             "once expanded, past its limit of 319"),
+            ("implode NUL", {"start": {"type": "Implode", "path": small + "\0.bak"}}, "NUL"),
+            ("macro url", {"start": {"type": "Macro", "url": url}}, "limit of 4095"),
+            ("aggregate url", {"start": {"type": "Aggregate", "url": url}}, "limit of 4095"),
+            ("aggregate target", {"start": {"type": "Aggregate", "target": "t" * 400, "content": {"a": {}}}},
+             "limit of 319"),
+            ("singleton name", {"start": {"type": "Singleton", "name": name + "a", "missing": "ok"},
+                                "ok": {"type": "Log", "message": "ok"}}, "limit of 319"),
+            ("environment key", {"start": {"type": "EnvironmentSet", "key": "K" * 131, "value": "x"}},
+             "limit of 119"),
+            ("environment pair key", {"start": {"type": "EnvironmentSet", "keyValuePairs": {"{this.args.k}": "x"},
+                                                "k": "K" * 131}}, "limit of 119"),
+            ("environment key =", {"start": {"type": "EnvironmentSet", "key": "A=B", "value": "x"}},
+             "names no environment variable"),
+            ("environment key empty", {"start": {"type": "EnvironmentSet", "key": "", "value": "x"}},
+             "names no environment variable"),
+            ("environment pair empty", {"start": {"type": "EnvironmentSet", "keyValuePairs": {"": "x"}}},
+             "names no environment variable"),
+            ("environment value NUL", {"start": {"type": "EnvironmentSet", "key": "K", "value": "a\0b"}}, "NUL"),
+            ("queue action NUL", {"start": {"type": "Queue", "actions": ["a\0b"]},
+                                  "a": {"type": "Error", "message": "a ran"}}, "NUL"),
+            ("queue action long", {"start": {"type": "Queue", "actions": ["a" * 320]}}, "limit of 319"),
+            ("branch NUL", {"start": {"type": "NumberCompare", "numberOne": 1, "numberTwo": 1,
+                                      "equalTo": "a\0b"}, "a": {"type": "Error", "message": "a ran"}}, "NUL"),
+            ("notification event", {"start": {"type": "Notification", "event": "E." + "e" * 400}}, "limit of 319"),
+        ]
+        for label, document, words in rows:
+            for path in (victim, small):
+                with open(path, "w") as handle:
+                    handle.write("keep")
+            summary = refused(directory, document, words, label)
+            if "a ran" in summary.get("errors", []):
+                fail("%s: ran the task a cut name names" % label)
+            if not os.path.exists(victim) or not os.path.exists(small):
+                fail("%s: a file the cut path names was deleted" % label)
+        # A name that fits is still taken whole: the limit itself is no fault.
+        code, summary, stderr = run(directory, {"start": {"type": "Implode", "path": victim}})
+        if code != 0 or os.path.exists(victim):
+            fail("a path of 319 characters: exit %d, %s, stderr %r" % (code, summary, stderr[-400:]))
+
+
+CASES = {name[5:]: function for name, function in globals().items() if name.startswith("case_")}
+if CASE not in CASES:
+    fail("unknown case")
+CASES[CASE]()
