@@ -8,7 +8,7 @@
 
 namespace {
 
-void ExpandItem(Dictionary *Handle, DictionaryItem *Item, void *User, String_ExpandFunc Callback) {
+void ExpandItem(Dictionary *Handle, DictionaryItem *Item, void *User, String_ExpandFunc Callback, uint32 Flags) {
     const char *Text = nullptr;
     int32 Length = 0;
     if (!Dictionary_ItemGetBufferPtr(Handle, Item, &Text, &Length) || Text == nullptr) return;
@@ -18,20 +18,25 @@ void ExpandItem(Dictionary *Handle, DictionaryItem *Item, void *User, String_Exp
     // Transient work of this call only.
     std::vector<char> Buffer(Length < STRING_EXPAND_ITEM_SIZE ? STRING_EXPAND_ITEM_SIZE : STRING_EXPAND_WORK_SIZE);
     memcpy(Buffer.data(), Text, (size_t)Length + 1);
-    if (!String_Expand(Buffer.data(), (int32)Buffer.size(), User, Callback)) return;
+    if (!String_ExpandEx(Buffer.data(), (int32)Buffer.size(), User, Callback, Flags, nullptr, 0)) return;
     Dictionary_ItemSetBuffer(Handle, Item, Buffer.data(), (int32)strlen(Buffer.data()));
 }
 
 } // namespace
 
 int32 String_ExpandDictionary(Dictionary *Handle, void *User, String_ExpandFunc Callback) {
+    return String_ExpandDictionaryEx(Handle, User, Callback, 0);
+}
+
+int32 String_ExpandDictionaryEx(Dictionary *Handle, void *User, String_ExpandFunc Callback, uint32 Flags) {
     DictionaryItem *Item = nullptr;
     for (int32 Found = Dictionary_ItemGetFirst(Handle, &Item); Found;) {
         int32 Type = DICTIONARY_TYPE_UNKNOWN;
         Dictionary_ItemGetType(Handle, Item, &Type);
         Dictionary *Child = nullptr;
-        if (Type == DICTIONARY_TYPE_STRING) ExpandItem(Handle, Item, User, Callback);
-        else if (Dictionary_ItemGetDictionaryHandle(Handle, Item, &Child)) String_ExpandDictionary(Child, User, Callback);
+        if (Type == DICTIONARY_TYPE_STRING) ExpandItem(Handle, Item, User, Callback, Flags);
+        else if (Dictionary_ItemGetDictionaryHandle(Handle, Item, &Child))
+            String_ExpandDictionaryEx(Child, User, Callback, Flags);
         DictionaryItem *Next = nullptr;
         Found = Dictionary_ItemGetNext(Handle, Item, &Next);
         Item = Next;

@@ -6,6 +6,8 @@ text_limits: a text argument that names a file, a URL, a key or a task and
 does not fit its limit (stored or once expanded), or holds a NUL, fails its
 task with Task_Error_InvalidArg naming the argument and the limit; nothing
 acts on a shortened value (an Implode deletes no other file).
+this_as_written: {this} (any case, with an argument too) in a task's text
+stays as written, never a copy of the text in front of it.
 Exit status 0 when the case holds.
 """
 import json
@@ -108,6 +110,25 @@ def case_text_limits():
         code, summary, stderr = run(directory, {"start": {"type": "Implode", "path": victim}})
         if code != 0 or os.path.exists(victim):
             fail("a path of 319 characters: exit %d, %s, stderr %r" % (code, summary, stderr[-400:]))
+
+
+def case_this_as_written():
+    with tempfile.TemporaryDirectory() as directory:
+        message = "XYZ{this}|abc{this}{THIS}{this:x}"
+        code, summary, stderr = run(directory, {"start": {"type": "Error", "message": message}})
+        if code != 1 or summary.get("errors") != [message]:
+            fail("Error message: exit %d, %s, stderr %r" % (code, summary, stderr[-400:]))
+        # The path in "unload", as written, is the file deleted.
+        for name in ("keep{this}", "keepkeep"):
+            with open(os.path.join(directory, name), "w") as handle:
+                handle.write("keep")
+        code, summary, stderr = run(directory, {"start": {"type": "Log", "message": "hi"},
+                                                "unload": {"type": "Implode",
+                                                           "path": os.path.join(directory, "keep{this}")}})
+        if code != 0 or os.path.exists(os.path.join(directory, "keep{this}")) or \
+                not os.path.exists(os.path.join(directory, "keepkeep")):
+            fail("Implode of keep{this}: exit %d, %s, stderr %r, left %s" % (code, summary, stderr[-400:],
+                                                                           sorted(os.listdir(directory))))
 
 
 CASES = {name[5:]: function for name, function in globals().items() if name.startswith("case_")}
