@@ -2,6 +2,7 @@
 #include "workflow/task.h"
 #include "workflow/task_request.h"
 
+#include <math.h>
 #include <string.h>
 
 #include <initializer_list>
@@ -135,11 +136,29 @@ bool AuthenticateWaived(Task *Handle) {
     return false;
 }
 
-// An optional "-", then only digits and "."; the empty text counts as 0.
-bool IsNumberText(const char *Text) {
-    if (*Text == '-') Text++;
-    for (; *Text != 0; Text++)
-        if (!(*Text >= '0' && *Text <= '9') && *Text != '.') return false;
+// A decimal number as a document writes it: an optional "-", digits with at
+// most one ".", and an optional exponent ("2.5e2", "1E-3"); the empty text
+// counts as 0. Whatever else (words, "1.2.3", hex, "nan", "inf") is no number.
+bool ReadNumberText(const char *Text, float64 *Number) {
+    *Number = 0;
+    if (Text[0] == 0) return true;
+    const char *At = Text;
+    if (*At == '-') At++;
+    int32 Digits = 0;
+    while (*At >= '0' && *At <= '9') At++, Digits++;
+    if (*At == '.') {
+        At++;
+        while (*At >= '0' && *At <= '9') At++, Digits++;
+    }
+    if (Digits == 0) return false;
+    if (*At == 'e' || *At == 'E') {
+        At++;
+        if (*At == '-' || *At == '+') At++;
+        if (!(*At >= '0' && *At <= '9')) return false;
+        while (*At >= '0' && *At <= '9') At++;
+    }
+    if (*At != 0) return false;
+    *Number = String_AtoF(Text);
     return true;
 }
 
@@ -608,9 +627,33 @@ int32 Task_GetNumberArgument(Task *Handle, const char *Name, float64 *Number) {
     Debug_CheckPointer(Number);
     *Number = 0;
     DictionaryItem *Item = FindArgument(Handle, Name);
-    char Text[ScalarArgumentSize];
-    if (Item == nullptr || !ReadExpanded(Handle, Name, Item, Text, (int32)sizeof(Text)) || !IsNumberText(Text)) return FALSE;
-    *Number = String_AtoF(Text);
+    int32 Type = DICTIONARY_TYPE_UNKNOWN;
+    if (Item == nullptr || !Dictionary_ItemGetType(Handle->Definition, Item, &Type) || Type == DICTIONARY_TYPE_NULL)
+        return FALSE;
+    char What[ScalarArgumentSize];
+    String_Print(What, (int32)sizeof(What), "\"%s\"", Name);
+    // A value stored as a number is that number, whatever text it was
+    // written as (2.5e2, 1e10).
+    float64 Value = 0;
+    char Text[ScalarArgumentSize] = "";
+    const bool Container = Dictionary_ItemIsContainer(Handle->Definition, Item) != 0;
+    bool Read = false;
+    if (Type == DICTIONARY_TYPE_INT64 || Type == DICTIONARY_TYPE_FLOAT64)
+        Read = Dictionary_ItemGetFloat64(Handle->Definition, Item, &Value) != 0;
+    else if (!Container && !ReadExpanded(Handle, Name, Item, Text, (int32)sizeof(Text)))
+        return FALSE; // refused already: it does not fit, or holds a NUL
+    else if (!Container)
+        Read = ReadNumberText(Text, &Value);
+    // A value that is no number, or no finite one, is refused rather than
+    // read as 0 or skipped: it may decide an outcome (an exit code, a wait,
+    // a comparison, a limit).
+    if (!Read || !isfinite(Value)) {
+        char Why[ScalarArgumentSize + 64];
+        String_Print(Why, (int32)sizeof(Why), "is not a finite number (%s)",
+                     Text[0] != 0 ? Text : Read ? "an infinity or NaN" : Container ? "a list or object" : "a word");
+        return RefuseText(Handle, What, Why), FALSE;
+    }
+    *Number = Value;
     return TRUE;
 }
 

@@ -8,6 +8,9 @@ task with Task_Error_InvalidArg naming the argument and the limit; nothing
 acts on a shortened value (an Implode deletes no other file).
 this_as_written: {this} (any case, with an argument too) in a task's text
 stays as written, never a copy of the text in front of it.
+numbers_as_written: a number is read as the number it is (stored as a
+number, or a text with an exponent); a value that is no finite number, or
+does not fit where it goes, fails its task with Task_Error_InvalidArg.
 Exit status 0 when the case holds.
 """
 import json
@@ -129,6 +132,39 @@ def case_this_as_written():
                 not os.path.exists(os.path.join(directory, "keepkeep")):
             fail("Implode of keep{this}: exit %d, %s, stderr %r, left %s" % (code, summary, stderr[-400:],
                                                                            sorted(os.listdir(directory))))
+
+
+def case_numbers_as_written():
+    end = lambda code: {"start": {"type": "End", "exitCode": code}}
+    branch = {"eq": {"type": "End", "exitCode": 10}, "lt": {"type": "End", "exitCode": 11},
+              "gt": {"type": "End", "exitCode": 12}}
+    compare = lambda kind, one, two: dict({"start": {"type": kind + "Compare", kind.lower() + "One": one,
+                                                     kind.lower() + "Two": two, "equalTo": "eq", "lessThan": "lt",
+                                                     "greaterThan": "gt"}}, **branch)
+    shutdown = lambda code: {"start": {"type": "Notification", "event": "WorkflowApp.Shutdown",
+                                       "content": {"exitCode": code}}}
+    # Each row: the document (a dict as JSON, a str as YAML) and the exit code
+    # it ends with; 1 with Task_Error_InvalidArg in its summary.
+    rows = [(end(2.5e2), 250), (end("2.5e2"), 250), (end("-1.5E1"), -15 & 255),
+            ("start:\n  type: End\n  exitCode: 1e2\n", 100),
+            (compare("Number", 1e3, "1000"), 10), (compare("Number", "1e3", 999), 12),
+            (compare("Number", 1e308, 1), 12),
+            (end(1e10), 1), (end("1e10"), 1), (end(1e308), 1), (end("abc"), 1), (end("nan"), 1),
+            (end("inf"), 1), (end("1.2.3"), 1), (end([1]), 1),
+            ("start:\n  type: End\n  exitCode: .inf\n", 1), ("start:\n  type: End\n  exitCode: .nan\n", 1),
+            ({"start": {"type": "Sleep", "seconds": "soon"}}, 1), ("start:\n  type: Sleep\n  seconds: 1e999\n", 1),
+            (compare("Number", "many", 1), 1), (compare("Number", 1, "-inf"), 1),
+            ({"start": {"type": "Queue", "actions": ["eq"], "concurrentTasks": 4294967297}, "eq": branch["eq"]}, 1),
+            (compare("Version", "4294967296", "1.2"), 1), (compare("Version", "1.2.3.4294967296", "1.2.3"), 1),
+            (compare("Version", "2147483647", "1.2"), 12),
+            (shutdown(4294967296), 1), (shutdown(2147483648), 1), (shutdown(3), 3)]
+    with tempfile.TemporaryDirectory() as directory:
+        for document, expected in rows:
+            name = "doc.yaml" if isinstance(document, str) else "doc.json"
+            code, summary, stderr = run(directory, document, name)
+            invalid = "Task_Error_InvalidArg" in summary.get("errors", [])
+            if code != expected or (expected == 1) != invalid:
+                fail("%r: exit %d, not %d; %s, stderr %r" % (document, code, expected, summary, stderr[-400:]))
 
 
 CASES = {name[5:]: function for name, function in globals().items() if name.startswith("case_")}

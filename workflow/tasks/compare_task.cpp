@@ -107,6 +107,10 @@ int32 OnVersionStart(void *User, const char *, const char *, const char *, Dicti
     if (!String_CompareVersion(One, Two, &Order)) {
         Task_Print(Self->Owner, "versionOne or versionTwo has incorrect format\n");
         Task_AddError(Self->Owner, "%s", "Task_Error_InvalidArg");
+        Task_AddError(Self->Owner,
+                      "versionOne or versionTwo of task \"%s\" is no version: its parts are whole numbers of at most "
+                      "2147483647",
+                      Task_GetNamePtr(Self->Owner));
         return Task_Complete(Self->Owner, nullptr);
     }
     Order = (Order > 0) - (Order < 0);

@@ -183,7 +183,9 @@ int32 OnQueueStart(void *User, const char *, const char *, const char *, Diction
     float64 Wanted = 0;
     if (Task_GetNumberArgument(Owner, "concurrentTasks", &Wanted) ||
         Task_GetNumberArgument(Owner, "concurrentActions", &Wanted)) {
-        int32 Value = (int32)Wanted;
+        // Checked before the cast: a number past 32 bits would arrive as
+        // some other count.
+        int32 Value = Wanted >= -1 && Wanted < 2147483648.0 ? (int32)Wanted : -2;
         if (Value < -1) {
             Task_Print(Owner, "Invalid number of concurrent actions %d\n", Value);
             Task_AddError(Owner, "%s", "Task_Error_InvalidArg");
