@@ -11,6 +11,9 @@ stays as written, never a copy of the text in front of it.
 numbers_as_written: a number is read as the number it is (stored as a
 number, or a text with an exponent); a value that is no finite number, or
 does not fit where it goes, fails its task with Task_Error_InvalidArg.
+failing_branches_fail: a Singleton whose "missing" branch fails, and a
+comparison whose "notEqualTo" branch fails before a "lessThan" or
+"greaterThan" that succeeds, end unsuccessful with the branch's error.
 Exit status 0 when the case holds.
 """
 import json
@@ -165,6 +168,23 @@ def case_numbers_as_written():
             invalid = "Task_Error_InvalidArg" in summary.get("errors", [])
             if code != expected or (expected == 1) != invalid:
                 fail("%r: exit %d, not %d; %s, stderr %r" % (document, code, expected, summary, stderr[-400:]))
+
+
+def case_failing_branches_fail():
+    tasks = {"bad": {"type": "Error", "message": "bad ran"}, "fine": {"type": "Log", "message": "fine"}}
+    rows = [{"start": {"type": "Singleton", "name": "host-args-%d" % os.getpid(), "missing": "bad"}},
+            {"start": {"type": "NumberCompare", "numberOne": 1, "numberTwo": 2, "notEqualTo": "bad",
+                       "lessThan": "fine"}},
+            {"start": {"type": "StringCompare", "stringOne": "b", "stringTwo": "a", "notEqualTo": "bad",
+                       "greaterThan": "fine"}},
+            {"start": {"type": "VersionCompare", "versionOne": "1.2", "versionTwo": "1.10", "notEqualTo": "bad",
+                       "lessThan": "fine"}}]
+    with tempfile.TemporaryDirectory() as directory:
+        for document in rows:
+            document.update(tasks)
+            code, summary, stderr = run(directory, document)
+            if code != 1 or summary.get("successful") is not False or "bad ran" not in summary.get("errors", []):
+                fail("%r: exit %d, %s, stderr %r" % (document["start"], code, summary, stderr[-400:]))
 
 
 CASES = {name[5:]: function for name, function in globals().items() if name.startswith("case_")}

@@ -964,8 +964,8 @@ def case_exit_codes():
              ("start: {type: End, exitCode: 9223372036854775808}\n", 1,
               ["Task_Error_InvalidArg", wide % "9223372036854775808"], [], []),
              ("start: {type: Shutdown, exitCode: -1}\n", 255, [], [outside % (-1, 255)], []),
-             # Shutdown hands on the code it read, as End takes it.
-             ("start: {type: Shutdown, exitCode: 1e308}\n", 0, [], [], []),
+             # Shutdown checks the code it read as End does: 1e308 is a number, past 32 bits.
+             ("start: {type: Shutdown, exitCode: 1e308}\n", 1, ["Task_Error_InvalidArg", wide % "1e+308"], [], []),
              ("load: {type: Macro, key: k, value: '9'}\nstart: {type: Shutdown, exitCode: '{k}'}\n", 9, [], [], []),
              ("start: {type: Error, message: x, exitCode: 256}\n", 1, ["x"], [outside % (256, 1)], []),
              ("start: {type: Error, message: x, exitCode: -256}\n", 1, ["x"], [outside % (-256, 1)], []),

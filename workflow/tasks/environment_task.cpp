@@ -85,10 +85,14 @@ int32 OnEnvironmentStart(void *User, const char *, const char *, const char *, D
     return Task_Complete(Owner, nullptr);
 }
 
-int32 AfterBranch(Task *Owner, void *User, Dictionary *) {
+// The branch's result is not passed on, but its failure is: a Singleton
+// whose "missing" branch failed has not done its work.
+int32 AfterBranch(Task *Owner, void *User, Dictionary *Result) {
     Singleton *Self = static_cast<Singleton *>(User);
     if (Self->Mark != nullptr) AppMark_Release(&Self->Mark);
-    return Task_Complete(Owner, nullptr);
+    uint32 Successful = TRUE;
+    if (Result != nullptr) Dictionary_GetBooleanByKey(Result, "successful", &Successful);
+    return Task_Complete(Owner, Successful ? nullptr : Result);
 }
 
 int32 OnSingletonStart(void *User, const char *, const char *, const char *, Dictionary *) {
