@@ -210,11 +210,19 @@ int32 OnEventComplete(void *User, const char *, const char *, const char *, Dict
         Task_AddErrorFromDictionary(Self->Owner, Info);
         Task_AddWarningFromDictionary(Self->Owner, Info);
         // A document without the entry ran nothing of what was asked.
+        // A child a task of another workflow runs is named by its URL: the
+        // bare words would read as the fault of the document the user gave.
         uint32 Exists = TRUE;
-        if (Dictionary_GetBooleanByKey(Info, "exists", &Exists) && !Exists)
-            Task_AddErrorAlways(Self->Owner, String_CompareWithoutCase(Name, "start")
-                                                 ? WORKFLOWRUN_TEXT_NO_START
-                                                 : WORKFLOWRUN_TEXT_NO_APPLY);
+        Workflow *Parent = nullptr;
+        if (Dictionary_GetBooleanByKey(Info, "exists", &Exists) && !Exists) {
+            const bool Start = String_CompareWithoutCase(Name, "start") != 0;
+            char Text[WORKFLOWRUN_URL_SIZE + 64];
+            if (Task_GetWorkflowHandle(Self->Owner, &Parent) && Parent != nullptr)
+                String_Print(Text, (int32)sizeof(Text), WORKFLOWRUN_TEXT_CHILD_LACKS, Self->Url, Start ? "start" : "apply");
+            else
+                String_Copy(Text, Start ? WORKFLOWRUN_TEXT_NO_START : WORKFLOWRUN_TEXT_NO_APPLY);
+            Task_AddErrorAlways(Self->Owner, Text);
+        }
     } else if (String_CompareWithoutCase(Name, "unload")) {
         Task_Print(Self->Owner, "Completed from unload event\n");
         Task_Complete(Self->Owner, nullptr);

@@ -14,6 +14,9 @@ does not fit where it goes, fails its task with Task_Error_InvalidArg.
 failing_branches_fail: a Singleton whose "missing" branch fails, and a
 comparison whose "notEqualTo" branch fails before a "lessThan" or
 "greaterThan" that succeeds, end unsuccessful with the branch's error.
+documents_said_where: a self-update's child without "apply" is named by its
+URL; a YAML file with a second document says where; a doc.yaml that links
+to real.txt is read as YAML (the name given decides the reader).
 Exit status 0 when the case holds.
 """
 import json
@@ -185,6 +188,27 @@ def case_failing_branches_fail():
             code, summary, stderr = run(directory, document)
             if code != 1 or summary.get("successful") is not False or "bad ran" not in summary.get("errors", []):
                 fail("%r: exit %d, %s, stderr %r" % (document["start"], code, summary, stderr[-400:]))
+
+
+def case_documents_said_where():
+    with tempfile.TemporaryDirectory() as directory:
+        child = os.path.join(directory, "child.yaml")
+        with open(child, "w") as handle:
+            handle.write("start:\n  type: Log\n  message: hi\n")
+        parent = "apply:\n  type: WorkflowRun\n  url: 'file://%s'\n" % child
+        code, summary, stderr = run(directory, parent, "parent.yaml", ["--wfselfupdate"])
+        if code != 1 or 'the workflow file://%s has no "apply" task' % child not in summary.get("errors", []):
+            fail("self-update child: exit %d, %s, stderr %r" % (code, summary, stderr[-400:]))
+        code, summary, stderr = run(directory, "start:\n  type: End\n  exitCode: 3\n---\nother: 1\n", "two.yaml")
+        if code != 1 or not any("Second document" in e and "at line 4, column 1" in e for e in summary.get("errors", [])):
+            fail("second document: exit %d, %s, stderr %r" % (code, summary, stderr[-400:]))
+        with open(os.path.join(directory, "real.txt"), "w") as handle:
+            handle.write("start:\n  type: End\n  exitCode: 3\n")
+        os.symlink("real.txt", os.path.join(directory, "link.yaml"))
+        done = subprocess.run([PROGRAM, "--workflow=" + os.path.join(directory, "link.yaml"), "--disablesecurity"],
+                              capture_output=True, text=True, timeout=120)
+        if done.returncode != 3:
+            fail("link.yaml to real.txt: exit %d, %r %r" % (done.returncode, done.stdout[-400:], done.stderr[-400:]))
 
 
 CASES = {name[5:]: function for name, function in globals().items() if name.startswith("case_")}

@@ -1027,9 +1027,9 @@ def case_nested_outcomes():
     # leaves the outcome (decided before the step) but is reported.
     missing = "cannot load file://{dir}/missing.yaml: " + MISSING
     run = "start: {type: WorkflowRun, url: 'file://{dir}/%s'}\n"
-    no_start = 'the workflow has no "start" task'
-    cases = [(run % "neither.yaml", 1, [no_start], [], []),
-             (run % "state.yaml", 1, [no_start], [], []),
+    no_start = 'the workflow file://{dir}/%s has no "start" task'
+    cases = [(run % "neither.yaml", 1, [no_start % "neither.yaml"], [], []),
+             (run % "state.yaml", 1, [no_start % "state.yaml"], [], []),
              (run % "missing.yaml", 1, ["Platform_Error_Missing", "WorkflowRun_Error_Request"], [], [missing]),
              (run.replace("start", "state", 1) % "missing.yaml", 1,
               ["Platform_Error_Missing", "WorkflowRun_Error_Request"], [], [missing]),
@@ -1053,6 +1053,8 @@ def case_nested_outcomes():
         write(directory, "ignoring.yaml", "start: {type: WorkflowRun, url: 'file://%s/missing.yaml', ignoreError: true}\n"
               % directory)
         cases[-1] = cases[-1][:3] + ([cases[-1][3][0] % directory],) + cases[-1][4:]
+        cases = [(text, want, [each.replace("{dir}", directory) for each in errors], *rest)
+                 for text, want, errors, *rest in cases]
         outcome_table(directory, cases)
 
 
