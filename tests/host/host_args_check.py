@@ -149,9 +149,11 @@ def case_numbers_as_written():
                                                      "greaterThan": "gt"}}, **branch)
     shutdown = lambda code: {"start": {"type": "Notification", "event": "WorkflowApp.Shutdown",
                                        "content": {"exitCode": code}}}
-    # Each row: the document (a dict as JSON, a str as YAML) and the exit code
+    # Each row: the document (a dict or "{..." as JSON, another str as YAML) and the exit code
     # it ends with; 1 with Task_Error_InvalidArg in its summary.
-    rows = [(end(2.5e2), 250), (end("2.5e2"), 250), (end("-1.5E1"), -15 & 255),
+    raw = '{"start": {"type": "End", "exitCode": %s}}'
+    rows = [(raw % "2.5e2", 250), (raw % "1e10", 1), (raw % "1e308", 1), (raw % "-1e400", 1),
+            (end(2.5e2), 250), (end("2.5e2"), 250), (end("-1.5E1"), -15 & 255),
             ("start:\n  type: End\n  exitCode: 1e2\n", 100),
             (compare("Number", 1e3, "1000"), 10), (compare("Number", "1e3", 999), 12),
             (compare("Number", 1e308, 1), 12),
@@ -166,7 +168,7 @@ def case_numbers_as_written():
             (shutdown(4294967296), 1), (shutdown(2147483648), 1), (shutdown(3), 3)]
     with tempfile.TemporaryDirectory() as directory:
         for document, expected in rows:
-            name = "doc.yaml" if isinstance(document, str) else "doc.json"
+            name = "doc.yaml" if isinstance(document, str) and not document.startswith("{") else "doc.json"
             code, summary, stderr = run(directory, document, name)
             invalid = "Task_Error_InvalidArg" in summary.get("errors", [])
             if code != expected or (expected == 1) != invalid:
