@@ -76,6 +76,9 @@ def case_text_limits():
         small = os.path.join(directory, "victim.txt")
         url = "file://" + directory + "/" + "./" * 2100 + "m.json"
         name = "n" * 330
+        child = os.path.join(directory, "child.yaml")
+        with open(child, "w") as handle:
+            handle.write("start:\n  type: Error\n  message: a ran\n")
         # Each row: a label, the document, the words the summary must hold.
         rows = [
             ("implode cut path", {"start": {"type": "Implode", "path": victim + ".bak"}}, "limit of 319"),
@@ -105,6 +108,9 @@ def case_text_limits():
             ("branch NUL", {"start": {"type": "NumberCompare", "numberOne": 1, "numberTwo": 1,
                                       "equalTo": "a\0b"}, "a": {"type": "Error", "message": "a ran"}}, "NUL"),
             ("notification event", {"start": {"type": "Notification", "event": "E." + "e" * 400}}, "limit of 319"),
+            ("macro key NUL", {"start": {"type": "Macro", "key": "a\0b", "value": "x"}}, "NUL"),
+            ("run entry", {"start": {"type": "WorkflowRun", "url": "file://" + child, "start": "s" * 400}},
+             "limit of 319"),
         ]
         for label, document, words in rows:
             for path in (victim, small):
