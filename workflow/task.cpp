@@ -77,16 +77,22 @@ DictionaryItem *FindArgument(Task *Handle, const char *Name) {
     return Item;
 }
 
-// Refuses a text argument: why, said to the task's log and its errors.
-bool RefuseText(Task *Handle, const char *What, const char *Why) {
+// Refuses a text argument: why, said to the task's log and its errors. What
+// names the argument ("a key of ..."), or is its bare name when Quote is set.
+bool RefuseText(Task *Handle, const char *What, const char *Why, bool Quote = false) {
     Handle->RefusedArgument = TRUE;
-    Task_Print(Handle, "%s argument refused: %s\n", What, Why);
+    const char *Mark = Quote ? "\"" : "";
+    Task_Print(Handle, "%s%s%s argument refused: %s\n", Mark, What, Mark, Why);
     Task_AddError(Handle, "%s", "Task_Error_InvalidArg");
     char Text[TASK_NAME_SIZE + 2 * ScalarArgumentSize];
-    String_Print(Text, (int32)sizeof(Text), "%s of task \"%s\" %s: nothing acts on it", What, Handle->Name, Why);
+    String_Print(Text, (int32)sizeof(Text), "%s%s%s of task \"%s\" %s: nothing acts on it", Mark, What, Mark,
+                 Handle->Name, Why);
     Task_AddError(Handle, "%s", Text);
     return false;
 }
+
+bool ReadText(Task *Handle, const char *What, bool Quote, const char *Stored, int32 Length, char *Buffer, int32 Size,
+              bool Expand);
 
 // The item's text read as TaskInt_ReadText reads it; false also for an item
 // without text.
@@ -96,9 +102,7 @@ bool ReadExpanded(Task *Handle, const char *Name, DictionaryItem *Item, char *Bu
     if (Dictionary_ItemIsContainer(Handle->Definition, Item) ||
         !Dictionary_ItemGetBufferPtr(Handle->Definition, Item, &Text, &Length) || Text == nullptr)
         return false;
-    char What[ScalarArgumentSize];
-    String_Print(What, (int32)sizeof(What), "\"%s\"", Name);
-    return TaskInt_ReadText(Handle, What, Text, Length, Buffer, Size);
+    return ReadText(Handle, Name, true, Text, Length, Buffer, Size, true);
 }
 
 // "1", "TRUE", "YES", "ON" (without case) are true; anything else false.
@@ -602,8 +606,7 @@ int32 Task_GetMultiStringArgument(Task *Handle, const char *Name, char *Buffer, 
         if (Used + Adding >= (size_t)Size) {
             char Why[96];
             String_Print(Why, (int32)sizeof(Why), "does not fit its limit of %d bytes as a quoted list", Size - 1);
-            String_Print(What, (int32)sizeof(What), "\"%s\"", Name);
-            return Buffer[0] = 0, RefuseText(Handle, What, Why), FALSE;
+            return Buffer[0] = 0, RefuseText(Handle, Name, Why, true), FALSE;
         }
         String_Print(Buffer + Used, Size - (int32)Used, "\"%s\" ", Value);
         Used += Adding;
@@ -630,8 +633,6 @@ int32 Task_GetNumberArgument(Task *Handle, const char *Name, float64 *Number) {
     int32 Type = DICTIONARY_TYPE_UNKNOWN;
     if (Item == nullptr || !Dictionary_ItemGetType(Handle->Definition, Item, &Type) || Type == DICTIONARY_TYPE_NULL)
         return FALSE;
-    char What[ScalarArgumentSize];
-    String_Print(What, (int32)sizeof(What), "\"%s\"", Name);
     // A value stored as a number is that number, whatever text it was
     // written as (2.5e2, 1e10).
     float64 Value = 0;
@@ -651,7 +652,7 @@ int32 Task_GetNumberArgument(Task *Handle, const char *Name, float64 *Number) {
         char Why[ScalarArgumentSize + 64];
         String_Print(Why, (int32)sizeof(Why), "is not a finite number (%s)",
                      Text[0] != 0 ? Text : Read ? "an infinity or NaN" : Container ? "a list or object" : "a word");
-        return RefuseText(Handle, What, Why), FALSE;
+        return RefuseText(Handle, Name, Why, true), FALSE;
     }
     *Number = Value;
     return TRUE;
@@ -659,15 +660,22 @@ int32 Task_GetNumberArgument(Task *Handle, const char *Name, float64 *Number) {
 
 bool TaskInt_ReadText(Task *Handle, const char *What, const char *Stored, int32 Length, char *Buffer, int32 Size,
                       bool Expand) {
+    return ReadText(Handle, What, false, Stored, Length, Buffer, Size, Expand);
+}
+
+namespace {
+
+bool ReadText(Task *Handle, const char *What, bool Quote, const char *Stored, int32 Length, char *Buffer, int32 Size,
+              bool Expand) {
     if (Size <= 0) return false;
     Buffer[0] = 0;
     const int32 Limit = Size - 1;
     char Why[128];
     if (Length < 0 || strnlen(Stored, (size_t)Length) != (size_t)Length)
-        return RefuseText(Handle, What, "holds a NUL byte");
+        return RefuseText(Handle, What, "holds a NUL byte", Quote);
     if (Length > Limit) {
         String_Print(Why, (int32)sizeof(Why), "is %d bytes, past its limit of %d", Length, Limit);
-        return RefuseText(Handle, What, Why);
+        return RefuseText(Handle, What, Why, Quote);
     }
     if (!Expand || memchr(Stored, '{', (size_t)Length) == nullptr) {
         memcpy(Buffer, Stored, (size_t)Length);
@@ -680,7 +688,7 @@ bool TaskInt_ReadText(Task *Handle, const char *What, const char *Stored, int32 
     const int32 Room = Limit < WorkSize - 2 ? Limit : WorkSize - 2;
     if (Length > Room) {
         String_Print(Why, (int32)sizeof(Why), "is %d bytes, past its limit of %d", Length, Room);
-        return RefuseText(Handle, What, Why);
+        return RefuseText(Handle, What, Why, Quote);
     }
     MemoryScope<char> Work(WorkSize);
     memcpy(Work.Get(), Stored, (size_t)Length);
@@ -689,11 +697,13 @@ bool TaskInt_ReadText(Task *Handle, const char *What, const char *Stored, int32 
     size_t Expanded = strlen(Work.Get());
     if (Expanded > (size_t)Room) {
         String_Print(Why, (int32)sizeof(Why), "is %d bytes once expanded, past its limit of %d", (int32)Expanded, Room);
-        return RefuseText(Handle, What, Why);
+        return RefuseText(Handle, What, Why, Quote);
     }
     memcpy(Buffer, Work.Get(), Expanded + 1);
     return true;
 }
+
+} // namespace
 
 int32 Task_DecodeJSON(Task *Handle, const char *Text, Dictionary *Target) {
     Class_CheckHandle(Handle, TASK_CLASSID);
