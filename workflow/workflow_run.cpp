@@ -316,17 +316,10 @@ int32 OnRunTaskStart(void *User, const char *, const char *, const char *, Dicti
     Self->FetchFailed = FALSE;
     Self->StartCount++;
     if (Self->Flow == nullptr) {
-        const char *Raw = nullptr;
-        Task_GetArgumentPtr(Self->Owner, "url", &Raw);
-        char *Expanded = static_cast<char *>(Memory_Alloc(WORKFLOWRUN_URL_SIZE * 2));
-        String_CopyLength(Expanded, Raw != nullptr ? Raw : "", WORKFLOWRUN_URL_SIZE * 2);
-        Task_ExpandString(Self->Owner, Expanded, WORKFLOWRUN_URL_SIZE * 2);
-        bool TooLong = strlen(Expanded) >= WORKFLOWRUN_URL_SIZE;
-        String_CopyLength(Self->Url, Expanded, (int32)sizeof(Self->Url));
-        Memory_Free(Expanded, WORKFLOWRUN_URL_SIZE * 2);
-        if (TooLong) {
-            Task_Print(Self->Owner, "Url is too long - truncated %s\n", Self->Url);
-            Task_AddError(Self->Owner, "Task_Error_InvalidArg");
+        // A URL that does not fit, or holds a NUL, is refused by the getter
+        // (the task then carries why); no cut URL is fetched.
+        if (!Task_GetStringArgument(Self->Owner, "url", Self->Url, (int32)sizeof(Self->Url)) &&
+            Task_IsArgumentRefused(Self->Owner)) {
             Self->Busy = FALSE;
             return Task_Complete(Self->Owner, nullptr);
         }

@@ -111,6 +111,8 @@ def case_text_limits():
             ("macro key NUL", {"start": {"type": "Macro", "key": "a\0b", "value": "x"}}, "NUL"),
             ("run entry", {"start": {"type": "WorkflowRun", "url": "file://" + child, "start": "s" * 400}},
              "limit of 319"),
+            ("run url", {"start": {"type": "WorkflowRun", "url": url}}, "limit of 4095"),
+            ("run url NUL", {"start": {"type": "WorkflowRun", "url": "file://" + child + "\0.bak"}}, "NUL"),
         ]
         for label, document, words in rows:
             for path in (victim, small):
