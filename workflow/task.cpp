@@ -91,18 +91,21 @@ bool RefuseText(Task *Handle, const char *What, const char *Why, bool Quote = fa
     return false;
 }
 
+// TaskInt_ReadText; without Refuse a text that does not fit only answers
+// false, and the task is left as it was.
 bool ReadText(Task *Handle, const char *What, bool Quote, const char *Stored, int32 Length, char *Buffer, int32 Size,
-              bool Expand);
+              bool Expand, bool Refuse = true);
 
 // The item's text read as TaskInt_ReadText reads it; false also for an item
 // without text.
-bool ReadExpanded(Task *Handle, const char *Name, DictionaryItem *Item, char *Buffer, int32 Size) {
+bool ReadExpanded(Task *Handle, const char *Name, DictionaryItem *Item, char *Buffer, int32 Size,
+                  bool Refuse = true) {
     const char *Text = nullptr;
     int32 Length = 0;
     if (Dictionary_ItemIsContainer(Handle->Definition, Item) ||
         !Dictionary_ItemGetBufferPtr(Handle->Definition, Item, &Text, &Length) || Text == nullptr)
         return false;
-    return ReadText(Handle, Name, true, Text, Length, Buffer, Size, true);
+    return ReadText(Handle, Name, true, Text, Length, Buffer, Size, true, Refuse);
 }
 
 // "1", "TRUE", "YES", "ON" (without case) are true; anything else false.
@@ -626,6 +629,10 @@ int32 Task_GetBooleanArgument(Task *Handle, const char *Name, uint32 *Flag) {
 }
 
 int32 Task_GetNumberArgument(Task *Handle, const char *Name, float64 *Number) {
+    return TaskInt_ReadNumber(Handle, Name, Number, true);
+}
+
+int32 TaskInt_ReadNumber(Task *Handle, const char *Name, float64 *Number, bool Refuse) {
     Class_CheckHandle(Handle, TASK_CLASSID);
     Debug_CheckPointer(Number);
     *Number = 0;
@@ -641,10 +648,14 @@ int32 Task_GetNumberArgument(Task *Handle, const char *Name, float64 *Number) {
     bool Read = false;
     if (Type == DICTIONARY_TYPE_INT64 || Type == DICTIONARY_TYPE_FLOAT64)
         Read = Dictionary_ItemGetFloat64(Handle->Definition, Item, &Value) != 0;
-    else if (!Container && !ReadExpanded(Handle, Name, Item, Text, (int32)sizeof(Text)))
-        return FALSE; // refused already: it does not fit, or holds a NUL
+    else if (!Container && !ReadExpanded(Handle, Name, Item, Text, (int32)sizeof(Text), Refuse))
+        return FALSE; // it does not fit, or holds a NUL (refused when asked to)
     else if (!Container)
         Read = ReadNumberText(Text, &Value);
+    if (!Refuse) {
+        *Number = Read && isfinite(Value) ? Value : 0;
+        return Read && isfinite(Value);
+    }
     // A value that is no number, or no finite one, is refused rather than
     // read as 0 or skipped: it may decide an outcome (an exit code, a wait,
     // a comparison, a limit).
@@ -666,16 +677,17 @@ bool TaskInt_ReadText(Task *Handle, const char *What, const char *Stored, int32 
 namespace {
 
 bool ReadText(Task *Handle, const char *What, bool Quote, const char *Stored, int32 Length, char *Buffer, int32 Size,
-              bool Expand) {
+              bool Expand, bool Refuse) {
     if (Size <= 0) return false;
     Buffer[0] = 0;
+    auto No = [&](const char *Why) { return Refuse ? RefuseText(Handle, What, Why, Quote) : false; };
     const int32 Limit = Size - 1;
     char Why[128];
     if (Length < 0 || strnlen(Stored, (size_t)Length) != (size_t)Length)
-        return RefuseText(Handle, What, "holds a NUL byte", Quote);
+        return No("holds a NUL byte");
     if (Length > Limit) {
         String_Print(Why, (int32)sizeof(Why), "is %d bytes, past its limit of %d", Length, Limit);
-        return RefuseText(Handle, What, Why, Quote);
+        return No(Why);
     }
     if (!Expand || memchr(Stored, '{', (size_t)Length) == nullptr) {
         memcpy(Buffer, Stored, (size_t)Length);
@@ -688,7 +700,7 @@ bool ReadText(Task *Handle, const char *What, bool Quote, const char *Stored, in
     const int32 Room = Limit < WorkSize - 2 ? Limit : WorkSize - 2;
     if (Length > Room) {
         String_Print(Why, (int32)sizeof(Why), "is %d bytes, past its limit of %d", Length, Room);
-        return RefuseText(Handle, What, Why, Quote);
+        return No(Why);
     }
     MemoryScope<char> Work(WorkSize);
     memcpy(Work.Get(), Stored, (size_t)Length);
@@ -697,7 +709,7 @@ bool ReadText(Task *Handle, const char *What, bool Quote, const char *Stored, in
     size_t Expanded = strlen(Work.Get());
     if (Expanded > (size_t)Room) {
         String_Print(Why, (int32)sizeof(Why), "is %d bytes once expanded, past its limit of %d", (int32)Expanded, Room);
-        return RefuseText(Handle, What, Why, Quote);
+        return No(Why);
     }
     memcpy(Buffer, Work.Get(), Expanded + 1);
     return true;

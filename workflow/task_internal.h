@@ -121,6 +121,10 @@ Task *TaskInt_GetParent(Task *Handle);
 // (Task_IsArgumentRefused), and the result is false with Buffer empty.
 bool TaskInt_ReadText(Task *Handle, const char *What, const char *Stored, int32 Length, char *Buffer, int32 Size,
                       bool Expand = true);
+// Task_GetNumberArgument, which refuses what is no finite number as it
+// refuses a text that does not fit; without Refuse such a value only
+// answers 0 (for readers that decide nothing, such as a page's script).
+int32 TaskInt_ReadNumber(Task *Handle, const char *Name, float64 *Number, bool Refuse);
 
 // Dictionaries of two items (an event's payload, a completion's result) of
 // ended events, kept for the ones to come: making a root of two items and
