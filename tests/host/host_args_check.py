@@ -171,6 +171,7 @@ def case_numbers_as_written():
             ({"start": {"type": "Sleep", "seconds": "soon"}}, 1), ("start:\n  type: Sleep\n  seconds: 1e999\n", 1),
             (compare("Number", "many", 1), 1), (compare("Number", 1, "-inf"), 1),
             ({"start": {"type": "Queue", "actions": ["eq"], "concurrentTasks": 4294967297}, "eq": branch["eq"]}, 1),
+            ({"start": {"type": "Progress", "actions": ["eq"], "maxPercentage": "most"}, "eq": branch["eq"]}, 1),
             (compare("Version", "4294967296", "1.2"), 1), (compare("Version", "1.2.3.4294967296", "1.2.3"), 1),
             (compare("Version", "2147483647", "1.2"), 12),
             (shutdown(4294967296), 1), (shutdown(2147483648), 1), (shutdown(3), 3)]
