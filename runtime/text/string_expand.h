@@ -78,12 +78,10 @@ int32 String_ExpandInternal(char *Work, char *Open, void *User, String_ExpandFun
 // its value was produced.
 int32 String_ExpandPlatform(const char *Name, const char *Argument, char *Output);
 // Expands every String item of the Dictionary and of all its child
-// Dictionaries and lists. An item shorter than 2,048 bytes is expanded in a
-// 2,048-byte buffer (its new text cut at 2,047 bytes); a longer one in a
-// buffer of the working size; one that does not fit that, or holds a NUL
-// byte, is left as it is rather than cut. An item whose expansion fails
-// keeps its text. Always 1.
-#define STRING_EXPAND_ITEM_SIZE 2048
+// Dictionaries and lists, in a buffer of the working size. An item that does
+// not fit that, before or after its expansion, or holds a NUL byte, is left as
+// it is rather than cut. An item whose expansion fails keeps its text.
+// Always 1.
 int32 String_ExpandDictionary(Dictionary *Handle, void *User, String_ExpandFunc Callback);
 // As String_ExpandDictionary, with the flags of String_ExpandEx.
 int32 String_ExpandDictionaryEx(Dictionary *Handle, void *User, String_ExpandFunc Callback, uint32 Flags);

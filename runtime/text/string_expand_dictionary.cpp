@@ -15,11 +15,15 @@ void ExpandItem(Dictionary *Handle, DictionaryItem *Item, void *User, String_Exp
     // Bytes past a NUL or past the working buffer would be lost.
     if (Length >= STRING_EXPAND_WORK_SIZE || strlen(Text) != (size_t)Length) return;
     if (memchr(Text, '{', (size_t)Length) == nullptr) return;
-    // Transient work of this call only.
-    std::vector<char> Buffer(Length < STRING_EXPAND_ITEM_SIZE ? STRING_EXPAND_ITEM_SIZE : STRING_EXPAND_WORK_SIZE);
+    // Transient work of this call only, as large as the expansion's own: a
+    // value that fills it may have been cut there, and the item keeps its
+    // text rather than take a shortened one.
+    std::vector<char> Buffer(STRING_EXPAND_WORK_SIZE);
     memcpy(Buffer.data(), Text, (size_t)Length + 1);
     if (!String_ExpandEx(Buffer.data(), (int32)Buffer.size(), User, Callback, Flags, nullptr, 0)) return;
-    Dictionary_ItemSetBuffer(Handle, Item, Buffer.data(), (int32)strlen(Buffer.data()));
+    const size_t Expanded = strlen(Buffer.data());
+    if (Expanded >= Buffer.size() - 1) return;
+    Dictionary_ItemSetBuffer(Handle, Item, Buffer.data(), (int32)Expanded);
 }
 
 } // namespace
