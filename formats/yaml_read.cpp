@@ -295,8 +295,9 @@ class Reader {
         }
         if (Start == 0 && N >= 3 && memcmp(S, "...", 3) == 0 && SkipBlanks(3) == N) {
             CloseDocument();
-            Y->LastError = YAML_ERROR_END_OF_DOCUMENT;
-            Y->Ended = TRUE;
+            // The reader's user learns where, as of any other failure.
+            Fail(YAML_ERROR_END_OF_DOCUMENT,
+                 "Document end marker (a file holds one document, read to its end) [@ %d:%d]", Y->Line, 1);
             return;
         }
         if (First == '-' && Start + 1 < N && S[Start + 1] == '-') {
@@ -337,8 +338,7 @@ class Reader {
         }
         if (Y->ContentSeen) {
             CloseDocument();
-            Y->LastError = YAML_ERROR_END_OF_DOCUMENT;
-            Y->Ended = TRUE;
+            Fail(YAML_ERROR_END_OF_DOCUMENT, "Second document (a file holds one document) [@ %d:%d]", Y->Line, 1);
         }
     }
 

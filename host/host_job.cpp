@@ -556,7 +556,19 @@ int32 HostJob_ResolveWorkflow(const char *Value, char *Url, int32 Size, char *Re
         snprintf(Reason, (size_t)ReasonSize, "unsupported workflow URL scheme: %s", Value);
         return FALSE;
     }
-    char *Absolute = realpath(Path.c_str(), nullptr);
+    // Only the folder is resolved: the name given decides how the document
+    // is read (doc.yaml as YAML), even when it links to real.txt.
+    char *Absolute = nullptr;
+    const size_t Slash = Path.rfind('/');
+    const std::string Name = Slash == std::string::npos ? Path : Path.substr(Slash + 1);
+    const std::string Parent = Slash == std::string::npos ? "." : Slash == 0 ? "/" : Path.substr(0, Slash);
+    if (Name.empty() || Name == "." || Name == "..") {
+        Absolute = realpath(Path.c_str(), nullptr);
+    } else if (char *Folder = realpath(Parent.c_str(), nullptr); Folder != nullptr) {
+        std::string Joined = std::string(Folder) + (strcmp(Folder, "/") == 0 ? "" : "/") + Name;
+        free(Folder);
+        Absolute = strdup(Joined.c_str());
+    }
     struct stat Facts {};
     if (Absolute == nullptr || stat(Absolute, &Facts) != 0) {
         if (errno == ENOENT || errno == ENOTDIR)

@@ -2,8 +2,11 @@
 //
 // A version's numbers are stored even when the text is not valid, because
 // callers that print or compare loosely still want what was there; only the
-// result says whether the first three parts were plain digits.
+// result says whether the first three parts were plain digits, and every
+// part a number that fits 32 bits (one past them is stored cut).
 #include "runtime/version.h"
+
+#include <string.h>
 
 #include "runtime/debug.h"
 #include "runtime/text/string.h"
@@ -26,7 +29,12 @@ int32 String_DecodeVersion(const char *Text, int32 *Major, int32 *Minor, int32 *
         if (*Here == 'v' || *Here == 'V') Here++;
         if (*Here == 0) Valid = false;
         for (int32 Index = 0; Index < 4; Index++) {
-            Parts[Index] = (int32)String_AtoI64(Here);
+            // A part past 32 bits would compare as another number
+            // (4294967296 as 0): such a version is no valid one.
+            int64 Part = String_AtoI64(Here);
+            const char *Digits = Here + strspn(Here, "+-0");
+            if (Part > 2147483647 || Part < -2147483647 - 1 || strspn(Digits, "0123456789") > 10) Valid = false;
+            Parts[Index] = (int32)Part;
             // The revision's bytes are not checked; text behind it is ignored.
             if (Index == 3) break;
             while (*Here && !IsSeparator(*Here)) {

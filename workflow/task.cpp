@@ -2,6 +2,7 @@
 #include "workflow/task.h"
 #include "workflow/task_request.h"
 
+#include <math.h>
 #include <string.h>
 
 #include <initializer_list>
@@ -76,16 +77,35 @@ DictionaryItem *FindArgument(Task *Handle, const char *Name) {
     return Item;
 }
 
-// Copies the item's text into the buffer and expands it; false for an item
+// Refuses a text argument: why, said to the task's log and its errors. What
+// names the argument ("a key of ..."), or is its bare name when Quote is set.
+bool RefuseText(Task *Handle, const char *What, const char *Why, bool Quote = false) {
+    Handle->RefusedArgument = TRUE;
+    const char *Mark = Quote ? "\"" : "";
+    Task_Print(Handle, "%s%s%s argument refused: %s\n", Mark, What, Mark, Why);
+    Task_AddError(Handle, "%s", "Task_Error_InvalidArg");
+    char Text[TASK_NAME_SIZE + 2 * ScalarArgumentSize];
+    String_Print(Text, (int32)sizeof(Text), "%s%s%s of task \"%s\" %s: nothing acts on it", Mark, What, Mark,
+                 Handle->Name, Why);
+    Task_AddError(Handle, "%s", Text);
+    return false;
+}
+
+// TaskInt_ReadText; without Refuse a text that does not fit only answers
+// false, and the task is left as it was.
+bool ReadText(Task *Handle, const char *What, bool Quote, const char *Stored, int32 Length, char *Buffer, int32 Size,
+              bool Expand, bool Refuse = true);
+
+// The item's text read as TaskInt_ReadText reads it; false also for an item
 // without text.
-bool ReadExpanded(Task *Handle, DictionaryItem *Item, char *Buffer, int32 Size) {
+bool ReadExpanded(Task *Handle, const char *Name, DictionaryItem *Item, char *Buffer, int32 Size,
+                  bool Refuse = true) {
     const char *Text = nullptr;
+    int32 Length = 0;
     if (Dictionary_ItemIsContainer(Handle->Definition, Item) ||
-        !Dictionary_ItemGetBufferPtr(Handle->Definition, Item, &Text, nullptr) || Text == nullptr)
+        !Dictionary_ItemGetBufferPtr(Handle->Definition, Item, &Text, &Length) || Text == nullptr)
         return false;
-    String_CopyLength(Buffer, Text, Size);
-    Task_ExpandString(Handle, Buffer, Size);
-    return true;
+    return ReadText(Handle, Name, true, Text, Length, Buffer, Size, true, Refuse);
 }
 
 // "1", "TRUE", "YES", "ON" (without case) are true; anything else false.
@@ -123,11 +143,29 @@ bool AuthenticateWaived(Task *Handle) {
     return false;
 }
 
-// An optional "-", then only digits and "."; the empty text counts as 0.
-bool IsNumberText(const char *Text) {
-    if (*Text == '-') Text++;
-    for (; *Text != 0; Text++)
-        if (!(*Text >= '0' && *Text <= '9') && *Text != '.') return false;
+// A decimal number as a document writes it: an optional "-", digits with at
+// most one ".", and an optional exponent ("2.5e2", "1E-3"); the empty text
+// counts as 0. Whatever else (words, "1.2.3", hex, "nan", "inf") is no number.
+bool ReadNumberText(const char *Text, float64 *Number) {
+    *Number = 0;
+    if (Text[0] == 0) return true;
+    const char *At = Text;
+    if (*At == '-') At++;
+    int32 Digits = 0;
+    while (*At >= '0' && *At <= '9') At++, Digits++;
+    if (*At == '.') {
+        At++;
+        while (*At >= '0' && *At <= '9') At++, Digits++;
+    }
+    if (Digits == 0) return false;
+    if (*At == 'e' || *At == 'E') {
+        At++;
+        if (*At == '-' || *At == '+') At++;
+        if (!(*At >= '0' && *At <= '9')) return false;
+        while (*At >= '0' && *At <= '9') At++;
+    }
+    if (*At != 0) return false;
+    *Number = String_AtoF(Text);
     return true;
 }
 
@@ -536,7 +574,12 @@ int32 Task_GetStringArgument(Task *Handle, const char *Name, char *Buffer, int32
     if (Size > 0) Buffer[0] = 0;
     DictionaryItem *Item = FindArgument(Handle, Name);
     if (Item == nullptr || Dictionary_ItemIsContainer(Handle->Definition, Item)) return FALSE;
-    return ReadExpanded(Handle, Item, Buffer, Size);
+    return ReadExpanded(Handle, Name, Item, Buffer, Size);
+}
+
+int32 Task_IsArgumentRefused(Task *Handle) {
+    Class_CheckHandle(Handle, TASK_CLASSID);
+    return Handle->RefusedArgument != 0;
 }
 
 int32 Task_GetMultiStringArgument(Task *Handle, const char *Name, char *Buffer, int32 Size) {
@@ -550,15 +593,26 @@ int32 Task_GetMultiStringArgument(Task *Handle, const char *Name, char *Buffer, 
     Dictionary *List = nullptr;
     Dictionary_ItemGetDictionaryHandle(Handle->Definition, Item, &List);
     DictionaryItem *Element = nullptr;
+    char What[ScalarArgumentSize];
+    String_Print(What, (int32)sizeof(What), "an element of \"%s\"", Name);
+    size_t Used = 0;
     for (Dictionary_ItemGetFirst(List, &Element); Element != nullptr; Dictionary_ItemGetNext(List, Element, &Element)) {
         const char *Text = nullptr;
-        if (!Dictionary_ItemGetStringPtr(List, Element, &Text) || Text == nullptr) continue;
+        int32 Length = 0;
+        if (!Dictionary_ItemGetStringPtr(List, Element, &Text) || Text == nullptr ||
+            !Dictionary_ItemGetBufferPtr(List, Element, &Text, &Length))
+            continue;
         char Value[ListElementSize];
-        String_CopyLength(Value, Text, (int32)sizeof(Value));
-        Task_ExpandString(Handle, Value, (int32)sizeof(Value));
-        String_CatLength(Buffer, "\"", Size);
-        String_CatLength(Buffer, Value, Size);
-        String_CatLength(Buffer, "\" ", Size);
+        if (!TaskInt_ReadText(Handle, What, Text, Length, Value, (int32)sizeof(Value))) return Buffer[0] = 0, FALSE;
+        // The quoted list must fit whole: a cut one would hand on other items.
+        size_t Adding = strlen(Value) + 3;
+        if (Used + Adding >= (size_t)Size) {
+            char Why[96];
+            String_Print(Why, (int32)sizeof(Why), "does not fit its limit of %d bytes as a quoted list", Size - 1);
+            return Buffer[0] = 0, RefuseText(Handle, Name, Why, true), FALSE;
+        }
+        String_Print(Buffer + Used, Size - (int32)Used, "\"%s\" ", Value);
+        Used += Adding;
     }
     return TRUE;
 }
@@ -570,20 +624,98 @@ int32 Task_GetBooleanArgument(Task *Handle, const char *Name, uint32 *Flag) {
     DictionaryItem *Item = FindArgument(Handle, Name);
     if (Item == nullptr) return FALSE;
     char Text[ScalarArgumentSize];
-    if (ReadExpanded(Handle, Item, Text, (int32)sizeof(Text))) *Flag = DecodeBoolean(Text) ? 1 : 0;
+    if (ReadExpanded(Handle, Name, Item, Text, (int32)sizeof(Text))) *Flag = DecodeBoolean(Text) ? 1 : 0;
     return TRUE;
 }
 
 int32 Task_GetNumberArgument(Task *Handle, const char *Name, float64 *Number) {
+    return TaskInt_ReadNumber(Handle, Name, Number, true);
+}
+
+int32 TaskInt_ReadNumber(Task *Handle, const char *Name, float64 *Number, bool Refuse) {
     Class_CheckHandle(Handle, TASK_CLASSID);
     Debug_CheckPointer(Number);
     *Number = 0;
     DictionaryItem *Item = FindArgument(Handle, Name);
-    char Text[ScalarArgumentSize];
-    if (Item == nullptr || !ReadExpanded(Handle, Item, Text, (int32)sizeof(Text)) || !IsNumberText(Text)) return FALSE;
-    *Number = String_AtoF(Text);
+    int32 Type = DICTIONARY_TYPE_UNKNOWN;
+    if (Item == nullptr || !Dictionary_ItemGetType(Handle->Definition, Item, &Type) || Type == DICTIONARY_TYPE_NULL)
+        return FALSE;
+    // A value stored as a number is that number, whatever text it was
+    // written as (2.5e2, 1e10).
+    float64 Value = 0;
+    char Text[ScalarArgumentSize] = "";
+    const bool Container = Dictionary_ItemIsContainer(Handle->Definition, Item) != 0;
+    bool Read = false;
+    if (Type == DICTIONARY_TYPE_INT64 || Type == DICTIONARY_TYPE_FLOAT64)
+        Read = Dictionary_ItemGetFloat64(Handle->Definition, Item, &Value) != 0;
+    else if (!Container && !ReadExpanded(Handle, Name, Item, Text, (int32)sizeof(Text), Refuse))
+        return FALSE; // it does not fit, or holds a NUL (refused when asked to)
+    else if (!Container)
+        Read = ReadNumberText(Text, &Value);
+    if (!Refuse) {
+        *Number = Read && isfinite(Value) ? Value : 0;
+        return Read && isfinite(Value);
+    }
+    // A value that is no number, or no finite one, is refused rather than
+    // read as 0 or skipped: it may decide an outcome (an exit code, a wait,
+    // a comparison, a limit).
+    if (!Read || !isfinite(Value)) {
+        char Why[ScalarArgumentSize + 64];
+        String_Print(Why, (int32)sizeof(Why), "is not a finite number (%s)",
+                     Text[0] != 0 ? Text : Read ? "an infinity or NaN" : Container ? "a list or object" : "a word");
+        return RefuseText(Handle, Name, Why, true), FALSE;
+    }
+    *Number = Value;
     return TRUE;
 }
+
+bool TaskInt_ReadText(Task *Handle, const char *What, const char *Stored, int32 Length, char *Buffer, int32 Size,
+                      bool Expand) {
+    return ReadText(Handle, What, false, Stored, Length, Buffer, Size, Expand);
+}
+
+namespace {
+
+bool ReadText(Task *Handle, const char *What, bool Quote, const char *Stored, int32 Length, char *Buffer, int32 Size,
+              bool Expand, bool Refuse) {
+    if (Size <= 0) return false;
+    Buffer[0] = 0;
+    auto No = [&](const char *Why) { return Refuse ? RefuseText(Handle, What, Why, Quote) : false; };
+    const int32 Limit = Size - 1;
+    char Why[128];
+    if (Length < 0 || strnlen(Stored, (size_t)Length) != (size_t)Length)
+        return No("holds a NUL byte");
+    if (Length > Limit) {
+        String_Print(Why, (int32)sizeof(Why), "is %d bytes, past its limit of %d", Length, Limit);
+        return No(Why);
+    }
+    if (!Expand || memchr(Stored, '{', (size_t)Length) == nullptr) {
+        memcpy(Buffer, Stored, (size_t)Length);
+        Buffer[Length] = 0;
+        return true;
+    }
+    // Expansion works in a buffer of its own size and cuts there: a value
+    // that reaches that size may have been cut, and is refused as well.
+    constexpr int32 WorkSize = STRING_EXPAND_WORK_SIZE;
+    const int32 Room = Limit < WorkSize - 2 ? Limit : WorkSize - 2;
+    if (Length > Room) {
+        String_Print(Why, (int32)sizeof(Why), "is %d bytes, past its limit of %d", Length, Room);
+        return No(Why);
+    }
+    MemoryScope<char> Work(WorkSize);
+    memcpy(Work.Get(), Stored, (size_t)Length);
+    Work.Get()[Length] = 0;
+    Task_ExpandString(Handle, Work.Get(), WorkSize);
+    size_t Expanded = strlen(Work.Get());
+    if (Expanded > (size_t)Room) {
+        String_Print(Why, (int32)sizeof(Why), "is %d bytes once expanded, past its limit of %d", (int32)Expanded, Room);
+        return No(Why);
+    }
+    memcpy(Buffer, Work.Get(), Expanded + 1);
+    return true;
+}
+
+} // namespace
 
 int32 Task_DecodeJSON(Task *Handle, const char *Text, Dictionary *Target) {
     Class_CheckHandle(Handle, TASK_CLASSID);
@@ -645,8 +777,9 @@ int32 Task_EnumerateKeyValuePairs(Task *Handle, void *User, Task_KeyValueFunc Fu
             const char *Key = nullptr;
             if (!Dictionary_ItemGetKeyPtr(Pairs, Item, &Key) || Key == nullptr) continue;
             char Expanded[ScalarArgumentSize];
-            String_CopyLength(Expanded, Key, (int32)sizeof(Expanded));
-            Task_ExpandString(Handle, Expanded, (int32)sizeof(Expanded));
+            if (!TaskInt_ReadText(Handle, "a key of \"keyValuePairs\"", Key, (int32)strlen(Key), Expanded,
+                                  (int32)sizeof(Expanded)))
+                return FALSE;
             Handed = TRUE;
             if (!Function(User, Expanded, Pairs, Item)) break;
         }

@@ -129,6 +129,12 @@ int32 Task_GetMultiStringArgument(Task *Handle, const char *Name, char *Buffer, 
 int32 Task_GetBooleanArgument(Task *Handle, const char *Name, uint32 *Flag);
 int32 Task_GetNumberArgument(Task *Handle, const char *Name, float64 *Number);
 int32 Task_GetDictionaryArgument(Task *Handle, const char *Name, Dictionary *Target);
+// The text getters refuse a value that holds a NUL or does not fit their
+// buffer, stored or expanded, rather than cut it: they answer 0 as for an
+// absent argument, and the task carries "Task_Error_InvalidArg" and a line
+// naming the argument and its limit. 1 when that happened to this task: its
+// type must then act on nothing it read.
+int32 Task_IsArgumentRefused(Task *Handle);
 int32 Task_HasKeyValuePairs(Task *Handle);
 int32 Task_EnumerateKeyValuePairs(Task *Handle, void *User, Task_KeyValueFunc Function);
 // JSON text to a Dictionary (false when it does not parse).

@@ -213,6 +213,7 @@ int32 Task_Start(Task *Handle) {
     Handle->StartTime = Time_GetCurrent();
     Handle->EndTime = 0;
     Handle->Completed = FALSE;
+    Handle->RefusedArgument = FALSE;
     if (!Handle->StatusObserved) {
         NotificationCenter_AddInstanceObserver("Task", "Status", Handle->Class.InstanceId, Handle,
                                                TaskInt_StatusObserver);
@@ -414,6 +415,21 @@ int32 Task_GetTimeElapsed(Task *Handle, float64 *Seconds) {
 
 // ---- Sub-actions ----
 
+namespace {
+
+// A sub-task whose name was refused (TaskInt_ReadText said why) runs
+// nothing: its event completes at once, the refusal being the task's error.
+int32 SubTaskRefused(Task *Handle, void *User, Task_SubActionFunc Callback) {
+    TaskEvent *Event = nullptr;
+    TaskEvent_Create(&Event);
+    TaskEvent_SetTaskHandle(Event, Handle);
+    TaskEvent_SetCompleteCallback(Event, User, Callback);
+    TaskEvent_Start(Event, "");
+    return TaskEvent_Complete(Event, nullptr);
+}
+
+} // namespace
+
 int32 Task_RunSubActionNext(Task *Handle, const char *Key, Dictionary *NextResult, void *User,
                             Task_SubActionFunc Callback) {
     Class_CheckHandle(Handle, TASK_CLASSID);
@@ -421,10 +437,13 @@ int32 Task_RunSubActionNext(Task *Handle, const char *Key, Dictionary *NextResul
     DictionaryItem *Item = nullptr;
     if (Dictionary_ItemFindByKey(Handle->Definition, Key, nullptr, &Item)) {
         const char *Name = nullptr;
+        int32 Length = 0;
         if (Dictionary_ItemCompareType(Handle->Definition, Item, DICTIONARY_TYPE_STRING) &&
-            Dictionary_ItemGetStringPtr(Handle->Definition, Item, &Name) && Name != nullptr) {
-            char Copy[SubTaskNameSize];
-            String_CopyLength(Copy, Name, (int32)sizeof(Copy));
+            Dictionary_ItemGetBufferPtr(Handle->Definition, Item, &Name, &Length) && Name != nullptr) {
+            char Copy[SubTaskNameSize], What[SubTaskNameSize];
+            String_Print(What, (int32)sizeof(What), "\"%s\"", Key);
+            if (!TaskInt_ReadText(Handle, What, Name, Length, Copy, (int32)sizeof(Copy), false))
+                return SubTaskRefused(Handle, User, Callback);
             return Task_RunSubTask(Handle, Copy, nullptr, User, Callback);
         }
         Dictionary *Action = nullptr;
@@ -433,9 +452,13 @@ int32 Task_RunSubActionNext(Task *Handle, const char *Key, Dictionary *NextResul
             Dictionary_ItemGetDictionaryHandle(Handle->Definition, Item, &Action) &&
             Dictionary_GetTypeByKey(Action, "action", &Type) && Type == DICTIONARY_TYPE_STRING) {
             const char *ActionName = nullptr;
-            if (Dictionary_GetStringPtrByKey(Action, "action", &ActionName) && ActionName != nullptr) {
+            int32 Length = 0;
+            DictionaryItem *ActionItem = nullptr;
+            if (Dictionary_ItemFindByKey(Action, "action", nullptr, &ActionItem) &&
+                Dictionary_ItemGetBufferPtr(Action, ActionItem, &ActionName, &Length) && ActionName != nullptr) {
                 char Copy[SubTaskNameSize];
-                String_CopyLength(Copy, ActionName, (int32)sizeof(Copy));
+                if (!TaskInt_ReadText(Handle, "\"action\"", ActionName, Length, Copy, (int32)sizeof(Copy), false))
+                    return SubTaskRefused(Handle, User, Callback);
                 Dictionary *Arguments = nullptr;
                 Dictionary_Create(&Arguments);
                 Dictionary_Merge(Arguments, Action, DICTIONARY_MERGE_OVERWRITE);
@@ -463,8 +486,8 @@ int32 Task_RunSubTask(Task *Handle, const char *Name, Dictionary *Arguments, voi
     Class_CheckHandle(Handle, TASK_CLASSID);
     Debug_CheckPointer(Name);
     char Expanded[SubTaskNameSize];
-    String_CopyLength(Expanded, Name, (int32)sizeof(Expanded));
-    Task_ExpandString(Handle, Expanded, (int32)sizeof(Expanded));
+    if (!TaskInt_ReadText(Handle, "a sub-task name", Name, (int32)strlen(Name), Expanded, (int32)sizeof(Expanded)))
+        return SubTaskRefused(Handle, User, Callback);
     Task_Print(Handle, "Running subtask %s\n", Expanded);
     TaskEvent *Event = nullptr;
     TaskEvent_Create(&Event);

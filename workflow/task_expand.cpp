@@ -125,7 +125,10 @@ int32 Task_ExpandString(Task *Handle, char *Buffer, int32 Size) {
     Class_CheckHandle(Handle, TASK_CLASSID);
     Debug_CheckPointer(Buffer);
     char Stuck[TASK_NAME_SIZE];
-    int32 Result = String_ExpandNamingStuck(Buffer, Size, Handle, ExpandThroughTask, Stuck, (int32)sizeof(Stuck));
+    // {this} names the task in a path ({this.name}); alone it is no value,
+    // and the text in front of it, which the runtime would copy, is none either.
+    int32 Result = String_ExpandEx(Buffer, Size, Handle, ExpandThroughTask, STRING_EXPAND_KEEP_THIS, Stuck,
+                                   (int32)sizeof(Stuck));
     // A macro whose value leads back to itself stays in the text: the run
     // would otherwise go on with it and report nothing.
     if (Stuck[0] != 0) {
@@ -139,7 +142,7 @@ int32 Task_ExpandString(Task *Handle, char *Buffer, int32 Size) {
 
 int32 Task_ExpandDictionary(Task *Handle, Dictionary *Target) {
     Class_CheckHandle(Handle, TASK_CLASSID);
-    return String_ExpandDictionary(Target, Handle, ExpandThroughTask);
+    return String_ExpandDictionaryEx(Target, Handle, ExpandThroughTask, STRING_EXPAND_KEEP_THIS);
 }
 
 int32 Task_EvaluatePathToObject(Task *Handle, const char *Path, int32 *Kind, void **Object) {

@@ -43,7 +43,10 @@ struct Task {
     uint32 Private;
     uint32 DelayedCancel;
     uint32 DelayedCancelFired;
-    uint32 StatusObserved;
+    uint16 StatusObserved;
+    // A text argument was refused (too long, or holding a NUL): the task
+    // type must not act on what it read (TaskInt_ReadText).
+    uint16 RefusedArgument;
     float64 StartTime;
     float64 EndTime;
     Dictionary *Definition;
@@ -110,6 +113,18 @@ inline bool TaskInt_HeldAlone(Dictionary *Handle) {
 }
 // The parent task in the workflow's task list (null for none).
 Task *TaskInt_GetParent(Task *Handle);
+// Reads a stored text of Length bytes into Buffer (Size bytes), expanded
+// unless Expand is false.
+// A text that holds a NUL, or whose stored or expanded value does not fit in
+// Size - 1 bytes, is refused rather than cut: the task gets
+// "Task_Error_InvalidArg" and a line naming What and the limit, is marked
+// (Task_IsArgumentRefused), and the result is false with Buffer empty.
+bool TaskInt_ReadText(Task *Handle, const char *What, const char *Stored, int32 Length, char *Buffer, int32 Size,
+                      bool Expand = true);
+// Task_GetNumberArgument, which refuses what is no finite number as it
+// refuses a text that does not fit; without Refuse such a value only
+// answers 0 (for readers that decide nothing, such as a page's script).
+int32 TaskInt_ReadNumber(Task *Handle, const char *Name, float64 *Number, bool Refuse);
 
 // Dictionaries of two items (an event's payload, a completion's result) of
 // ended events, kept for the ones to come: making a root of two items and

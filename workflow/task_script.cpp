@@ -5,6 +5,7 @@
 #include "runtime/text/crc.h"
 #include "runtime/text/string.h"
 #include "workflow/task.h"
+#include "workflow/task_internal.h"
 
 namespace {
 
@@ -45,7 +46,8 @@ bool Dispatch(Task *Self, uint32 Hash, ApiGenParameters &Get, ApiGenAnswer &Out)
         return true;
     case Crc32Const("getNumberArgument"):
         Out.Type = ApiGenAnswer::Float64;
-        if (Get.Text("name", &A).Read && Task_GetNumberArgument(Self, A, &Real)) Out.Real = Real;
+        // A page that asks marks no task: what is no number reads as 0.
+        if (Get.Text("name", &A).Read && TaskInt_ReadNumber(Self, A, &Real, false)) Out.Real = Real;
         return true;
     case Crc32Const("getBooleanArgument"): {
         Out.Type = ApiGenAnswer::Int32;

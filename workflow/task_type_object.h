@@ -52,3 +52,7 @@
 // Prints "\"<name>\" argument not defined", adds the errors of
 // Task_AddMissingArgumentError and completes the task. Always 1.
 int32 TaskType_MissingArgument(Task *Owner, const char *Name);
+// Whether Code is an exit code the process can end with (a whole number from
+// -2147483648 to 2147483647 once cut to its integer part); when not, the task
+// gets Task_Error_InvalidArg and a line saying so.
+bool TaskType_CheckExitCode(Task *Owner, float64 Code);

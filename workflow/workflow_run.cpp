@@ -210,11 +210,19 @@ int32 OnEventComplete(void *User, const char *, const char *, const char *, Dict
         Task_AddErrorFromDictionary(Self->Owner, Info);
         Task_AddWarningFromDictionary(Self->Owner, Info);
         // A document without the entry ran nothing of what was asked.
+        // A child a task of another workflow runs is named by its URL: the
+        // bare words would read as the fault of the document the user gave.
         uint32 Exists = TRUE;
-        if (Dictionary_GetBooleanByKey(Info, "exists", &Exists) && !Exists)
-            Task_AddErrorAlways(Self->Owner, String_CompareWithoutCase(Name, "start")
-                                                 ? WORKFLOWRUN_TEXT_NO_START
-                                                 : WORKFLOWRUN_TEXT_NO_APPLY);
+        Workflow *Parent = nullptr;
+        if (Dictionary_GetBooleanByKey(Info, "exists", &Exists) && !Exists) {
+            const bool Start = String_CompareWithoutCase(Name, "start") != 0;
+            char Text[WORKFLOWRUN_URL_SIZE + 64];
+            if (Task_GetWorkflowHandle(Self->Owner, &Parent) && Parent != nullptr)
+                String_Print(Text, (int32)sizeof(Text), WORKFLOWRUN_TEXT_CHILD_LACKS, Self->Url, Start ? "start" : "apply");
+            else
+                String_Copy(Text, Start ? WORKFLOWRUN_TEXT_NO_START : WORKFLOWRUN_TEXT_NO_APPLY);
+            Task_AddErrorAlways(Self->Owner, Text);
+        }
     } else if (String_CompareWithoutCase(Name, "unload")) {
         Task_Print(Self->Owner, "Completed from unload event\n");
         Task_Complete(Self->Owner, nullptr);
@@ -308,17 +316,10 @@ int32 OnRunTaskStart(void *User, const char *, const char *, const char *, Dicti
     Self->FetchFailed = FALSE;
     Self->StartCount++;
     if (Self->Flow == nullptr) {
-        const char *Raw = nullptr;
-        Task_GetArgumentPtr(Self->Owner, "url", &Raw);
-        char *Expanded = static_cast<char *>(Memory_Alloc(WORKFLOWRUN_URL_SIZE * 2));
-        String_CopyLength(Expanded, Raw != nullptr ? Raw : "", WORKFLOWRUN_URL_SIZE * 2);
-        Task_ExpandString(Self->Owner, Expanded, WORKFLOWRUN_URL_SIZE * 2);
-        bool TooLong = strlen(Expanded) >= WORKFLOWRUN_URL_SIZE;
-        String_CopyLength(Self->Url, Expanded, (int32)sizeof(Self->Url));
-        Memory_Free(Expanded, WORKFLOWRUN_URL_SIZE * 2);
-        if (TooLong) {
-            Task_Print(Self->Owner, "Url is too long - truncated %s\n", Self->Url);
-            Task_AddError(Self->Owner, "Task_Error_InvalidArg");
+        // A URL that does not fit, or holds a NUL, is refused by the getter
+        // (the task then carries why); no cut URL is fetched.
+        if (!Task_GetStringArgument(Self->Owner, "url", Self->Url, (int32)sizeof(Self->Url)) &&
+            Task_IsArgumentRefused(Self->Owner)) {
             Self->Busy = FALSE;
             return Task_Complete(Self->Owner, nullptr);
         }

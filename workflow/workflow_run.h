@@ -35,6 +35,8 @@
 // "apply" in a self-update run) fails with one of these.
 #define WORKFLOWRUN_TEXT_NO_START "the workflow has no \"start\" task"
 #define WORKFLOWRUN_TEXT_NO_APPLY "the workflow has no \"apply\" task"
+// The same of a document a run runs: its URL, then the entry's name.
+#define WORKFLOWRUN_TEXT_CHILD_LACKS "the workflow %s has no \"%s\" task"
 #define WORKFLOWRUN_TEXT_NOT_ELEVATED \
     "the elevated run cannot start: the workflow worker is not elevated (the elevator did not grant administrator rights)"
 // Nor does it bound breadth: a process starts at most this many workflow

@@ -329,7 +329,9 @@ void Launch(WorkflowRun *Self) {
     char PeerUrl[TextSize] = "";
     char Arguments[TextSize] = "";
     Task_GetStringArgument(Self->Owner, "arguments", Arguments, (int32)sizeof(Arguments));
-    bool Made = NotificationEndPoint_GetWebServerURL(EndPoint(), TRUE, PeerUrl, (int32)sizeof(PeerUrl)) != 0;
+    // Arguments that were refused launch nothing: not without them either.
+    bool Made = !Task_IsArgumentRefused(Self->Owner) &&
+                NotificationEndPoint_GetWebServerURL(EndPoint(), TRUE, PeerUrl, (int32)sizeof(PeerUrl)) != 0;
     if (Made) String_CopyLength(Self->SecretUrl, PeerUrl, (int32)sizeof(Self->SecretUrl));
     char Path[TextSize] = "", Reason[TextSize] = "";
     Self->DeadlineSet = FALSE;

@@ -138,14 +138,18 @@ void ChooseEntryPoints(WorkflowRun *Self, Dictionary *Document, const char *Guid
     static const char *const Reserved[] = {"start", "load", "unload"};
     for (const char *Name : Reserved) {
         char Chosen[NameSize] = "";
-        if (!Task_GetStringArgument(Self->Owner, Name, Chosen, (int32)sizeof(Chosen)) || Chosen[0] == 0 ||
-            String_Compare(Chosen, Name))
-            continue;
+        // A name that was refused (too long, or holding a NUL) chooses no
+        // task, and the document's own entry is set aside all the same: the
+        // run must not go on with a task nobody chose.
+        bool Read = Task_GetStringArgument(Self->Owner, Name, Chosen, (int32)sizeof(Chosen)) != 0;
+        bool Refused = !Read && Task_IsArgumentRefused(Self->Owner);
+        if (!Refused && (!Read || Chosen[0] == 0 || String_Compare(Chosen, Name))) continue;
         char Aside[NameSize];
         String_CopyLength(Aside, Name, (int32)sizeof(Aside));
         String_CatLength(Aside, ".", (int32)sizeof(Aside));
         String_CatLength(Aside, Guid, (int32)sizeof(Aside));
         RenameTask(Document, Name, Aside);
+        if (Refused) continue;
         Dictionary *Task = nullptr;
         if (!RenameTask(Document, Chosen, Name) || !Dictionary_GetDictionaryByKey(Document, Name, &Task) ||
             Task == nullptr)

@@ -73,6 +73,7 @@ struct Expansion {
     // Where to name the first macro left unexpanded for good (may be null).
     char *Stuck;
     int32 StuckSize;
+    uint32 Flags;
 };
 
 void NoteStuck(Expansion &Run, const char *Name, int32 Length) {
@@ -105,6 +106,8 @@ int32 FindClose(const char *Work, int32 From) {
 }
 
 ExpandAnswer Ask(Expansion &Run, const char *Name, const char *Argument) {
+    if ((Run.Flags & STRING_EXPAND_KEEP_THIS) != 0 && String_CompareWithoutCase(Name, "This"))
+        return ExpandAnswer::NotMine;
     Run.Result[0] = 0;
     if (String_ExpandPlatform(Name, Argument, Run.Result)) return ExpandAnswer::Answered;
     Run.Result[0] = 0;
@@ -235,6 +238,11 @@ int32 String_Expand(char *Text, int32 Size, void *User, String_ExpandFunc Callba
 
 int32 String_ExpandNamingStuck(char *Text, int32 Size, void *User, String_ExpandFunc Callback, char *Stuck,
                                int32 StuckSize) {
+    return String_ExpandEx(Text, Size, User, Callback, 0, Stuck, StuckSize);
+}
+
+int32 String_ExpandEx(char *Text, int32 Size, void *User, String_ExpandFunc Callback, uint32 Flags, char *Stuck,
+                      int32 StuckSize) {
     Debug_CheckPointer(Text);
     if (Stuck != nullptr && StuckSize > 0) Stuck[0] = 0;
     else Stuck = nullptr;
@@ -250,7 +258,7 @@ int32 String_ExpandNamingStuck(char *Text, int32 Size, void *User, String_Expand
     // Bytes behind the text enter the span checks of shrinking values.
     memset(Block->Work + Length, 0, (size_t)WorkSize - Length);
 
-    Expansion Run{Block->Work, Block->Name, Block->Result, User, Callback, 0, Stuck, StuckSize};
+    Expansion Run{Block->Work, Block->Name, Block->Result, User, Callback, 0, Stuck, StuckSize, Flags};
     if (!ExpandAll(Run)) return FALSE;
     size_t Expanded = std::min(strlen(Block->Work), (size_t)Size - 1);
     memcpy(Text, Block->Work, Expanded);
@@ -263,7 +271,7 @@ int32 String_ExpandInternal(char *Work, char *Open, void *User, String_ExpandFun
     Debug_CheckPointer(Open);
     Debug_Assert(Open >= Work && Open < Work + WorkSize, "The macro must lie inside the working buffer");
     MemoryScope<Scratch> Block;
-    Expansion Run{Work, Block->Name, Block->Result, User, Callback, 0, nullptr, 0};
+    Expansion Run{Work, Block->Name, Block->Result, User, Callback, 0, nullptr, 0, 0};
     return ExpandMacro(Run, (int32)(Open - Work), 1);
 }
 

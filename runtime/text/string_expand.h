@@ -62,6 +62,14 @@ int32 String_Expand(char *Text, int32 Size, void *User, String_ExpandFunc Callba
 // that leads back to itself, grows past the bounds, or nests too deep).
 int32 String_ExpandNamingStuck(char *Text, int32 Size, void *User, String_ExpandFunc Callback, char *Stuck,
                                int32 StuckSize);
+// Flags of String_ExpandEx and String_ExpandDictionaryEx.
+// {This} (any case, with an argument too) stays as written: for callers whose
+// own texts give "this" a meaning of their own, where a copy of the text in
+// front of it would be acted on as if it had been written.
+#define STRING_EXPAND_KEEP_THIS 1u
+// As String_ExpandNamingStuck (Stuck may be null), with Flags.
+int32 String_ExpandEx(char *Text, int32 Size, void *User, String_ExpandFunc Callback, uint32 Flags, char *Stuck,
+                      int32 StuckSize);
 // Expands the macro whose "{" is at Open inside Work (a working buffer of
 // STRING_EXPAND_WORK_SIZE bytes), after the macros nested in it.
 int32 String_ExpandInternal(char *Work, char *Open, void *User, String_ExpandFunc Callback);
@@ -70,12 +78,12 @@ int32 String_ExpandInternal(char *Work, char *Open, void *User, String_ExpandFun
 // its value was produced.
 int32 String_ExpandPlatform(const char *Name, const char *Argument, char *Output);
 // Expands every String item of the Dictionary and of all its child
-// Dictionaries and lists. An item shorter than 2,048 bytes is expanded in a
-// 2,048-byte buffer (its new text cut at 2,047 bytes); a longer one in a
-// buffer of the working size; one that does not fit that, or holds a NUL
-// byte, is left as it is rather than cut. An item whose expansion fails
-// keeps its text. Always 1.
-#define STRING_EXPAND_ITEM_SIZE 2048
+// Dictionaries and lists, in a buffer of the working size. An item that does
+// not fit that, before or after its expansion, or holds a NUL byte, is left as
+// it is rather than cut. An item whose expansion fails keeps its text.
+// Always 1.
 int32 String_ExpandDictionary(Dictionary *Handle, void *User, String_ExpandFunc Callback);
+// As String_ExpandDictionary, with the flags of String_ExpandEx.
+int32 String_ExpandDictionaryEx(Dictionary *Handle, void *User, String_ExpandFunc Callback, uint32 Flags);
 
 RUNTIME_EXTERN_C_END

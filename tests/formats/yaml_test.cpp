@@ -126,8 +126,10 @@ TEST_F(YamlTest, ErrorsCarryCodeMessageAndPosition) {
     };
     const Case Cases[] = {
         {"empty", "", YAML_ERROR_EMPTY, ""},
-        {"end marker", "a: 1\n...\nb: 2\n", YAML_ERROR_END_OF_DOCUMENT, ""},
-        {"second document", "a: 1\n---\nb: 2\n", YAML_ERROR_END_OF_DOCUMENT, ""},
+        {"end marker", "a: 1\n...\nb: 2\n", YAML_ERROR_END_OF_DOCUMENT,
+         "Document end marker (a file holds one document, read to its end) [@ 2:1]"},
+        {"second document", "a: 1\n---\nb: 2\n", YAML_ERROR_END_OF_DOCUMENT,
+         "Second document (a file holds one document) [@ 2:1]"},
         {"open flow", "a: [1, 2\n", YAML_ERROR_END_OF_STREAM, "Unexpected end of stream [2:1]"},
         {"open quote", "a: \"x\n", YAML_ERROR_END_OF_STREAM, "Unexpected end of stream [2:1]"},
         {"wrong bracket", "a: [1}\n", YAML_ERROR_FIELDTYPE, "Unknown field type [} @ 1:6]"},

@@ -964,8 +964,8 @@ def case_exit_codes():
              ("start: {type: End, exitCode: 9223372036854775808}\n", 1,
               ["Task_Error_InvalidArg", wide % "9223372036854775808"], [], []),
              ("start: {type: Shutdown, exitCode: -1}\n", 255, [], [outside % (-1, 255)], []),
-             # Shutdown hands on the code it read, as End takes it.
-             ("start: {type: Shutdown, exitCode: 1e308}\n", 0, [], [], []),
+             # Shutdown checks the code it read as End does: 1e308 is a number, past 32 bits.
+             ("start: {type: Shutdown, exitCode: 1e308}\n", 1, ["Task_Error_InvalidArg", wide % "1e+308"], [], []),
              ("load: {type: Macro, key: k, value: '9'}\nstart: {type: Shutdown, exitCode: '{k}'}\n", 9, [], [], []),
              ("start: {type: Error, message: x, exitCode: 256}\n", 1, ["x"], [outside % (256, 1)], []),
              ("start: {type: Error, message: x, exitCode: -256}\n", 1, ["x"], [outside % (-256, 1)], []),
@@ -1027,9 +1027,9 @@ def case_nested_outcomes():
     # leaves the outcome (decided before the step) but is reported.
     missing = "cannot load file://{dir}/missing.yaml: " + MISSING
     run = "start: {type: WorkflowRun, url: 'file://{dir}/%s'}\n"
-    no_start = 'the workflow has no "start" task'
-    cases = [(run % "neither.yaml", 1, [no_start], [], []),
-             (run % "state.yaml", 1, [no_start], [], []),
+    no_start = 'the workflow file://{dir}/%s has no "start" task'
+    cases = [(run % "neither.yaml", 1, [no_start % "neither.yaml"], [], []),
+             (run % "state.yaml", 1, [no_start % "state.yaml"], [], []),
              (run % "missing.yaml", 1, ["Platform_Error_Missing", "WorkflowRun_Error_Request"], [], [missing]),
              (run.replace("start", "state", 1) % "missing.yaml", 1,
               ["Platform_Error_Missing", "WorkflowRun_Error_Request"], [], [missing]),
@@ -1053,6 +1053,8 @@ def case_nested_outcomes():
         write(directory, "ignoring.yaml", "start: {type: WorkflowRun, url: 'file://%s/missing.yaml', ignoreError: true}\n"
               % directory)
         cases[-1] = cases[-1][:3] + ([cases[-1][3][0] % directory],) + cases[-1][4:]
+        cases = [(text, want, [each.replace("{dir}", directory) for each in errors], *rest)
+                 for text, want, errors, *rest in cases]
         outcome_table(directory, cases)
 
 

@@ -7,6 +7,7 @@
 #include "workflow/task.h"
 
 #include <gtest/gtest.h>
+#include <math.h>
 #include <string.h>
 
 #include <functional>
@@ -97,6 +98,36 @@ std::string Expand(Task *Handle, const char *Text) {
     snprintf(Buffer, sizeof(Buffer), "%s", Text);
     Task_ExpandString(Handle, Buffer, (int32)sizeof(Buffer));
     return Buffer;
+}
+
+TEST_F(TaskTest, NumbersAreReadAsTheyAre) {
+    // A stored number as it is, a text with an exponent too; what is no
+    // finite number is refused (the task is marked; its errors are told to a
+    // started task), except to a reader that asks quietly.
+    Dictionary *Given = nullptr;
+    Dictionary_Create(&Given);
+    Dictionary_SetStringByKey(Given, "exponent", "2.5e2");
+    Dictionary_SetFloat64ByKey(Given, "stored", 1e3);
+    Dictionary_SetFloat64ByKey(Given, "infinite", INFINITY);
+    Dictionary_SetStringByKey(Given, "nan", "nan");
+    Task *Quiet = Make("arguments", nullptr, Given);
+    float64 Value = 99;
+    EXPECT_EQ(TaskInt_ReadNumber(Quiet, "bad", &Value, false), 0);
+    EXPECT_EQ(TaskInt_ReadNumber(Quiet, "infinite", &Value, false), 0);
+    EXPECT_EQ(Value, 0);
+    EXPECT_FALSE(Task_IsArgumentRefused(Quiet));
+    const std::pair<const char *, float64> Read[] = {{"exponent", 250}, {"stored", 1000}, {"number", -12.5}};
+    for (const auto &[Name, Expected] : Read) {
+        EXPECT_TRUE(Task_GetNumberArgument(Quiet, Name, &Value)) << Name;
+        EXPECT_EQ(Value, Expected) << Name;
+    }
+    EXPECT_FALSE(Task_IsArgumentRefused(Quiet));
+    for (const char *Name : {"infinite", "nan", "bad"}) {
+        Task *Loud = Make("arguments", nullptr, Given);
+        EXPECT_FALSE(Task_GetNumberArgument(Loud, Name, &Value)) << Name;
+        EXPECT_TRUE(Task_IsArgumentRefused(Loud)) << Name;
+    }
+    Dictionary_Release(&Given);
 }
 
 TEST_F(TaskTest, Arguments) {

@@ -3,6 +3,7 @@
 #include "workflow/app/workflow_app_life.h"
 
 #include <dirent.h>
+#include <math.h>
 #include <fcntl.h>
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -147,9 +148,12 @@ int32 OnShutdown(void *, const char *, const char *, const char *Instance, Dicti
     int32 Type = DICTIONARY_TYPE_UNKNOWN;
     if (Dictionary_GetTypeByKey(Info, "exitCode", &Type) &&
         (Type == DICTIONARY_TYPE_INT64 || Type == DICTIONARY_TYPE_FLOAT64)) {
-        int32 Code = 0;
-        Dictionary_GetInt32ByKey(Info, "exitCode", &Code);
-        Debug_SetExitCode(Code);
+        // Read whole: a code past 32 bits would end the process with
+        // another one (4294967296 as 0, a success); it is not taken.
+        float64 Code = 0;
+        Dictionary_GetFloat64ByKey(Info, "exitCode", &Code);
+        if (isfinite(Code) && Code > -2147483649.0 && Code < 2147483648.0) Debug_SetExitCode((int32)Code);
+        else Log_Error("A shutdown's exit code %g is out of range and not taken\n", Code);
     }
     uint32 Force = FALSE;
     Dictionary_GetBooleanByKey(Info, "force", &Force);

@@ -1,6 +1,8 @@
 // The comparison types: StringContains runs "found" or "notFound"; the
 // three-way ones run "equalTo", or "notEqualTo" and then "greaterThan" or
 // "lessThan" handed the result of "notEqualTo".
+#include <utility>
+
 #include "runtime/text/string.h"
 #include "runtime/version.h"
 #include "workflow/task_type_object.h"
@@ -9,7 +11,8 @@
 #define COMPARE_FIELDS                                                                                        \
     ClassStruct Class;                                                                                         \
     Task *Owner;                                                                                               \
-    int32 Order;
+    int32 Order;                                                                                               \
+    Dictionary *Failure; /* a copy of the failed "notEqualTo" result */
 
 struct StringContains {
     COMPARE_FIELDS
@@ -33,9 +36,28 @@ struct CompareHead {
     COMPARE_FIELDS
 };
 
+// The second branch runs whatever the first gave, but a failed first one
+// stays the outcome: the second's success must not hide it.
+int32 AfterOrdered(Task *Owner, void *User, Dictionary *Result) {
+    CompareHead *Self = static_cast<CompareHead *>(User);
+    if (Self->Failure == nullptr) return Task_Complete(Owner, Result);
+    Dictionary *Failure = Self->Failure;
+    Self->Failure = nullptr;
+    int32 Done = Task_Complete(Owner, Failure);
+    Dictionary_Release(&Failure);
+    return Done;
+}
+
 int32 AfterNotEqual(Task *Owner, void *User, Dictionary *Result) {
-    const char *Next = static_cast<CompareHead *>(User)->Order > 0 ? "greaterThan" : "lessThan";
-    return Task_RunSubActionNext(Owner, Next, Result, nullptr, Task_SubAction_Complete);
+    CompareHead *Self = static_cast<CompareHead *>(User);
+    const char *Next = Self->Order > 0 ? "greaterThan" : "lessThan";
+    uint32 Successful = TRUE;
+    if (Result != nullptr) Dictionary_GetBooleanByKey(Result, "successful", &Successful);
+    if (!Successful && Self->Failure == nullptr) {
+        Dictionary_Create(&Self->Failure);
+        Dictionary_Merge(Self->Failure, Result, DICTIONARY_MERGE_OVERWRITE);
+    }
+    return Task_RunSubActionNext(Owner, Next, Result, Self, AfterOrdered);
 }
 
 int32 Branch(CompareHead *Self, int32 Order) {
@@ -46,8 +68,12 @@ int32 Branch(CompareHead *Self, int32 Order) {
 
 // Both strings or the first missing one's report; 0 when one was missing.
 int32 ReadTwo(Task *Owner, const char *One, const char *Two, char *First, char *Second, int32 Size) {
-    if (!Task_GetStringArgument(Owner, One, First, Size)) return TaskType_MissingArgument(Owner, One), FALSE;
-    if (!Task_GetStringArgument(Owner, Two, Second, Size)) return TaskType_MissingArgument(Owner, Two), FALSE;
+    for (auto [Name, Buffer] : {std::pair{One, First}, std::pair{Two, Second}}) {
+        if (Task_GetStringArgument(Owner, Name, Buffer, Size)) continue;
+        if (Task_IsArgumentRefused(Owner)) Task_Complete(Owner, nullptr);
+        else TaskType_MissingArgument(Owner, Name);
+        return FALSE;
+    }
     return TRUE;
 }
 
@@ -101,6 +127,10 @@ int32 OnVersionStart(void *User, const char *, const char *, const char *, Dicti
     if (!String_CompareVersion(One, Two, &Order)) {
         Task_Print(Self->Owner, "versionOne or versionTwo has incorrect format\n");
         Task_AddError(Self->Owner, "%s", "Task_Error_InvalidArg");
+        Task_AddError(Self->Owner,
+                      "versionOne or versionTwo of task \"%s\" is no version: its parts are whole numbers of at most "
+                      "2147483647",
+                      Task_GetNamePtr(Self->Owner));
         return Task_Complete(Self->Owner, nullptr);
     }
     Order = (Order > 0) - (Order < 0);
@@ -110,14 +140,18 @@ int32 OnVersionStart(void *User, const char *, const char *, const char *, Dicti
 
 template <typename T> void FreeNothing(T *) {}
 
+template <typename T> void FreeCompare(T *Self) {
+    if (Self->Failure != nullptr) Dictionary_Release(&Self->Failure);
+}
+
 } // namespace
 
 TASKTYPE_OBJECT_DEFINE(StringContains, StringContains, STRINGCONTAINS_CLASSID, OnContainsStart,
                        FreeNothing<StringContains>)
-TASKTYPE_OBJECT_DEFINE(StringCompare, StringCompare, STRINGCOMPARE_CLASSID, OnStringStart, FreeNothing<StringCompare>)
-TASKTYPE_OBJECT_DEFINE(NumberCompare, NumberCompare, NUMBERCOMPARE_CLASSID, OnNumberStart, FreeNothing<NumberCompare>)
+TASKTYPE_OBJECT_DEFINE(StringCompare, StringCompare, STRINGCOMPARE_CLASSID, OnStringStart, FreeCompare<StringCompare>)
+TASKTYPE_OBJECT_DEFINE(NumberCompare, NumberCompare, NUMBERCOMPARE_CLASSID, OnNumberStart, FreeCompare<NumberCompare>)
 TASKTYPE_OBJECT_DEFINE(VersionCompare, VersionCompare, VERSIONCOMPARE_CLASSID, OnVersionStart,
-                       FreeNothing<VersionCompare>)
+                       FreeCompare<VersionCompare>)
 TASKTYPE_INTERFACE_DEFINE(StringContains, StringContains)
 TASKTYPE_INTERFACE_DEFINE(StringCompare, StringCompare)
 TASKTYPE_INTERFACE_DEFINE(NumberCompare, NumberCompare)

@@ -29,10 +29,17 @@ constexpr int32 TextSize = 320;
 // to some other code (4294967296 to 0, a success), so it is refused with why
 // and the recorded code stays as it was.
 bool TakeExitCode(Task *Owner, float64 Code) {
-    if (isfinite(Code) && Code > -2147483649.0 && Code < 2147483648.0) {
+    if (TaskType_CheckExitCode(Owner, Code)) {
         Debug_SetExitCode((int32)Code);
         return true;
     }
+    return false;
+}
+
+} // namespace
+
+bool TaskType_CheckExitCode(Task *Owner, float64 Code) {
+    if (isfinite(Code) && Code > -2147483649.0 && Code < 2147483648.0) return true;
     Task_Print(Owner, "exitCode argument is out of range\n");
     Task_AddError(Owner, "%s", "Task_Error_InvalidArg");
     char Number[64];
@@ -41,6 +48,8 @@ bool TakeExitCode(Task *Owner, float64 Code) {
                   Task_GetNamePtr(Owner), "-2147483648 to 2147483647");
     return false;
 }
+
+namespace {
 
 // "path" given as anything but a text is the document's mistake: imploding
 // the program itself in its place would do what nobody asked for.
@@ -58,6 +67,9 @@ int32 OnEndStart(void *User, const char *, const char *, const char *, Dictionar
     const char *Type = Task_GetType(Owner);
     float64 Code = 0;
     bool Numeric = Task_GetNumberArgument(Owner, "exitCode", &Code);
+    // An exit code that is no number ends the task here: a Shutdown would
+    // otherwise end the application with the code of a success.
+    if (Task_IsArgumentRefused(Owner)) return Task_Complete(Owner, nullptr);
     bool Refused = Numeric && !TakeExitCode(Owner, Code);
 
     if (String_CompareWithoutCase(Type, "Shutdown")) {
@@ -90,7 +102,7 @@ int32 OnImplodeStart(void *User, const char *, const char *, const char *, Dicti
     if (!PathIsText(Owner)) return Task_Complete(Owner, nullptr);
     if (Task_GetStringArgument(Owner, "path", Path, (int32)sizeof(Path))) {
         WorkflowApp_SetImplodePath(Path);
-    } else {
+    } else if (!Task_IsArgumentRefused(Owner)) {
         Task_Print(Owner, "Imploding\n");
         WorkflowApp_Implode();
     }

@@ -1,8 +1,11 @@
 // Environment (also EnvironmentGet and EnvironmentSet: one behaviour, the
 // name is not consulted) and Singleton.
+#include <string.h>
+
 #include "platform/app_mark.h"
 #include "runtime/posix/platform.h"
 #include "runtime/text/string.h"
+#include "workflow/task_internal.h"
 #include "workflow/task_type_object.h"
 #include "workflow/tasks/control_task.h"
 
@@ -23,35 +26,52 @@ constexpr int32 KeySize = 120;
 constexpr int32 ValueSize = 4096;
 constexpr int32 NameSize = 320;
 
-void SetVariable(Task *Owner, const char *Key, const char *Value) {
+// A key that can name no variable (empty, or holding "=") is refused: the
+// platform would set nothing, and the run would go on as if it had.
+bool KeyNamesVariable(Task *Owner, const char *Key) {
+    if (Key[0] != 0 && strchr(Key, '=') == nullptr) return true;
+    Task_Print(Owner, "key argument cannot name an environment variable (%s)\n", Key);
+    Task_AddError(Owner, "%s", "Task_Error_InvalidArg");
+    Task_AddError(Owner, "key \"%s\" of task \"%s\" names no environment variable: it is empty or holds \"=\"", Key,
+                  Task_GetNamePtr(Owner));
+    return false;
+}
+
+bool SetVariable(Task *Owner, const char *Key, const char *Value) {
+    if (!KeyNamesVariable(Owner, Key)) return false;
     Task_Print(Owner, "Set environment variable %s = %s\n", Key, Value);
-    Platform_SetEnvironmentVariable(Key, Value);
+    if (Platform_SetEnvironmentVariable(Key, Value)) return true;
+    Task_AddError(Owner, "%s", "Task_Error_InvalidArg");
+    Task_AddError(Owner, "environment variable \"%s\" of task \"%s\" could not be set", Key, Task_GetNamePtr(Owner));
+    return false;
 }
 
 int32 SetPair(void *User, const char *Key, Dictionary *Container, DictionaryItem *Item) {
     Task *Owner = static_cast<Task *>(User);
     const char *Text = nullptr;
-    if (Key == nullptr || Key[0] == 0 || !Dictionary_ItemCompareType(Container, Item, DICTIONARY_TYPE_STRING) ||
-        !Dictionary_ItemGetStringPtr(Container, Item, &Text) || Text == nullptr)
+    int32 Length = 0;
+    if (Key == nullptr || !Dictionary_ItemCompareType(Container, Item, DICTIONARY_TYPE_STRING) ||
+        !Dictionary_ItemGetBufferPtr(Container, Item, &Text, &Length) || Text == nullptr)
         return TRUE;
     char Name[KeySize];
-    String_CopyLength(Name, Key, (int32)sizeof(Name));
-    Task_ExpandString(Owner, Name, (int32)sizeof(Name));
     MemoryScope<char> Value(ValueSize);
-    String_CopyLength(Value.Get(), Text, ValueSize);
-    Task_ExpandString(Owner, Value.Get(), ValueSize);
-    SetVariable(Owner, Name, Value.Get());
-    return TRUE;
+    if (!TaskInt_ReadText(Owner, "a key of \"keyValuePairs\"", Key, (int32)strlen(Key), Name, (int32)sizeof(Name)) ||
+        !TaskInt_ReadText(Owner, "a value of \"keyValuePairs\"", Text, Length, Value.Get(), ValueSize))
+        return FALSE;
+    return SetVariable(Owner, Name, Value.Get());
 }
 
 int32 OnEnvironmentStart(void *User, const char *, const char *, const char *, Dictionary *) {
     Task *Owner = static_cast<Environment *>(User)->Owner;
     char Key[KeySize] = "";
     MemoryScope<char> Value(ValueSize);
-    if (Task_GetStringArgument(Owner, "key", Key, (int32)sizeof(Key))) {
-        if (Task_GetStringArgument(Owner, "value", Value.Get(), ValueSize)) {
-            SetVariable(Owner, Key, Value.Get());
-        } else {
+    bool HasKey = Task_GetStringArgument(Owner, "key", Key, (int32)sizeof(Key));
+    bool HasValue = HasKey && Task_GetStringArgument(Owner, "value", Value.Get(), ValueSize);
+    if (Task_IsArgumentRefused(Owner)) return Task_Complete(Owner, nullptr);
+    if (HasValue) {
+        SetVariable(Owner, Key, Value.Get());
+    } else if (HasKey) {
+        if (KeyNamesVariable(Owner, Key)) {
             if (!Platform_GetEnvironmentVariable(Key, Value.Get(), ValueSize)) Value.Get()[0] = 0;
             Task_Print(Owner, "Get environment variable %s\n", Key);
             Task_SetStatusString(Owner, Key, Value.Get());
@@ -65,17 +85,22 @@ int32 OnEnvironmentStart(void *User, const char *, const char *, const char *, D
     return Task_Complete(Owner, nullptr);
 }
 
-int32 AfterBranch(Task *Owner, void *User, Dictionary *) {
+// The branch's result is not passed on, but its failure is: a Singleton
+// whose "missing" branch failed has not done its work.
+int32 AfterBranch(Task *Owner, void *User, Dictionary *Result) {
     Singleton *Self = static_cast<Singleton *>(User);
     if (Self->Mark != nullptr) AppMark_Release(&Self->Mark);
-    return Task_Complete(Owner, nullptr);
+    uint32 Successful = TRUE;
+    if (Result != nullptr) Dictionary_GetBooleanByKey(Result, "successful", &Successful);
+    return Task_Complete(Owner, Successful ? nullptr : Result);
 }
 
 int32 OnSingletonStart(void *User, const char *, const char *, const char *, Dictionary *) {
     Singleton *Self = static_cast<Singleton *>(User);
     char Name[NameSize] = "";
     if (!Task_GetStringArgument(Self->Owner, "name", Name, (int32)sizeof(Name)))
-        return TaskType_MissingArgument(Self->Owner, "name");
+        return Task_IsArgumentRefused(Self->Owner) ? Task_Complete(Self->Owner, nullptr)
+                                                   : TaskType_MissingArgument(Self->Owner, "name");
     AppMark_Create(&Self->Mark);
     AppMark_SetName(Self->Mark, Name);
     if (AppMark_AcquireWithTimeout(Self->Mark, 0)) {

@@ -74,7 +74,7 @@ int32 OnNotificationStart(void *User, const char *, const char *, const char *, 
     Task *Owner = static_cast<NotificationTask *>(User)->Owner;
     char Event[EventSize] = "";
     if (!Task_GetStringArgument(Owner, "event", Event, (int32)sizeof(Event)))
-        return TaskType_MissingArgument(Owner, "event");
+        return Task_IsArgumentRefused(Owner) ? Task_Complete(Owner, nullptr) : TaskType_MissingArgument(Owner, "event");
     char Class[EventSize];
     String_CopyLength(Class, Event, (int32)sizeof(Class));
     const char *Name = Event;
@@ -85,9 +85,20 @@ int32 OnNotificationStart(void *User, const char *, const char *, const char *, 
     }
     float64 Delay = 0;
     if (!Task_GetNumberArgument(Owner, "delay", &Delay)) Delay = 0;
+    if (!(Delay > -2147483649.0 && Delay < 2147483648.0)) {
+        Task_Print(Owner, "delay argument is out of range\n");
+        Task_AddError(Owner, "%s", "Task_Error_InvalidArg");
+        Task_AddError(Owner, "delay of task \"%s\" is out of range: at most 2147483647 milliseconds",
+                      Task_GetNamePtr(Owner));
+        return Task_Complete(Owner, nullptr);
+    }
     Dictionary *Payload = nullptr;
     Dictionary_Create(&Payload);
     Task_GetDictionaryArgument(Owner, "content", Payload);
+    if (Task_IsArgumentRefused(Owner)) {
+        Dictionary_Release(&Payload);
+        return Task_Complete(Owner, nullptr);
+    }
     Dictionary *Inner = nullptr;
     if (Dictionary_SkipRoot(Payload, &Inner) && Inner != Payload) {
         Dictionary *Unwrapped = nullptr;
@@ -97,6 +108,18 @@ int32 OnNotificationStart(void *User, const char *, const char *, const char *, 
         Payload = Unwrapped;
     }
     Task_ExpandDictionary(Owner, Payload);
+    // The application ends with a shutdown's exit code as the Shutdown task
+    // hands it on: one that does not fit 32 bits is refused here as there,
+    // rather than ending the process with another code (4294967296 as 0).
+    int32 CodeType = DICTIONARY_TYPE_UNKNOWN;
+    float64 Code = 0;
+    if (String_CompareWithoutCase(Class, "WorkflowApp") && String_CompareWithoutCase(Name, "Shutdown") &&
+        Dictionary_GetTypeByKey(Payload, "exitCode", &CodeType) &&
+        (CodeType == DICTIONARY_TYPE_INT64 || CodeType == DICTIONARY_TYPE_FLOAT64) &&
+        Dictionary_GetFloat64ByKey(Payload, "exitCode", &Code) && !TaskType_CheckExitCode(Owner, Code)) {
+        Dictionary_Release(&Payload);
+        return Task_Complete(Owner, nullptr);
+    }
     Task_Print(Owner, "Firing event %s.%s after %.02fms\n", Class, Name, Delay);
     NotificationCenter_FireAfterDelay(Class, Name, ((ClassStruct *)Owner)->InstanceId, (int32)Delay, Payload);
     Dictionary_Release(&Payload);

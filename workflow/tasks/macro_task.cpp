@@ -1,8 +1,11 @@
 // Macro and Aggregate (see macro_task.h).
 #include "workflow/tasks/macro_task.h"
 
+#include <string.h>
+
 #include "runtime/notification/notification_center.h"
 #include "runtime/text/string.h"
+#include "workflow/task_internal.h"
 #include "workflow/task_request.h"
 #include "workflow/task_type_object.h"
 #include "workflow/tasks/queue_task.h"
@@ -80,19 +83,25 @@ int32 OnMacroStart(void *User, const char *, const char *, const char *, Diction
     Task_GetBooleanArgument(Owner, "global", &Self->Global);
     char Url[UrlSize];
     if (GetUrl(Owner, Url)) return Task_RequestJSON(Owner, Url, Self, OnMacroDocument);
+    if (Task_IsArgumentRefused(Owner)) return Task_Complete(Owner, nullptr);
     bool Applied = false;
     Dictionary *Definition = nullptr;
     Task_GetDictionaryHandle(Owner, &Definition);
     const char *Key = nullptr;
-    char Value[ValueSize];
-    if (Dictionary_GetStringPtrByKey(Definition, "key", &Key) && Key != nullptr && Key[0] != 0 &&
+    int32 KeyLength = 0;
+    char Value[ValueSize], KeyCopy[ValueSize];
+    DictionaryItem *KeyItem = nullptr;
+    // The key is taken as written: a macro's name is not expanded.
+    if (Dictionary_ItemFindByKey(Definition, "key", nullptr, &KeyItem) && KeyItem != nullptr &&
+        Dictionary_ItemCompareType(Definition, KeyItem, DICTIONARY_TYPE_STRING) &&
+        Dictionary_ItemGetBufferPtr(Definition, KeyItem, &Key, &KeyLength) && Key != nullptr && KeyLength != 0 &&
+        TaskInt_ReadText(Owner, "\"key\"", Key, KeyLength, KeyCopy, (int32)sizeof(KeyCopy), false) &&
         Task_GetStringArgument(Owner, "value", Value, (int32)sizeof(Value))) {
-        char KeyCopy[ValueSize];
-        String_CopyLength(KeyCopy, Key, (int32)sizeof(KeyCopy));
         AddMacro(Self, KeyCopy, Value);
         Task_SetStatusString(Owner, KeyCopy, Value);
         Applied = true;
     }
+    if (Task_IsArgumentRefused(Owner)) return Task_Complete(Owner, nullptr);
     Dictionary *Pairs = nullptr;
     if (Dictionary_GetDictionaryByKey(Definition, "keyValuePairs", &Pairs) && Pairs != nullptr) {
         AddPairs(Self, Pairs);
@@ -173,7 +182,7 @@ int32 OnAggregateDocument(Task *Owner, void *User, Dictionary *Document, int32 E
                 Content = nullptr;
             }
         }
-        if (Content != nullptr) Aggregate_LoadContent(Self, Content);
+        if (Content != nullptr && !Task_IsArgumentRefused(Owner)) Aggregate_LoadContent(Self, Content);
     }
     if (Task_HasError(Owner, nullptr)) return Task_Complete(Owner, nullptr);
     return TRUE;
@@ -181,8 +190,13 @@ int32 OnAggregateDocument(Task *Owner, void *User, Dictionary *Document, int32 E
 
 int32 OnAggregateStart(void *User, const char *, const char *, const char *, Dictionary *) {
     Aggregate *Self = static_cast<Aggregate *>(User);
-    char Url[UrlSize];
-    if (GetUrl(Self->Owner, Url)) return Task_RequestJSON(Self->Owner, Url, Self, OnAggregateDocument);
+    char Url[UrlSize], Target[TargetSize];
+    // "target" names the task each run is made of: read once here, so that
+    // one that does not fit ends the task before anything runs.
+    Task_GetStringArgument(Self->Owner, "target", Target, (int32)sizeof(Target));
+    if (!Task_IsArgumentRefused(Self->Owner) && GetUrl(Self->Owner, Url))
+        return Task_RequestJSON(Self->Owner, Url, Self, OnAggregateDocument);
+    if (Task_IsArgumentRefused(Self->Owner)) return Task_Complete(Self->Owner, nullptr);
     Dictionary *Content = nullptr;
     Dictionary_Create(&Content);
     if (!Task_GetDictionaryArgument(Self->Owner, "content", Content)) {
@@ -231,7 +245,9 @@ int32 Aggregate_LoadContent(Aggregate *Handle, Dictionary *Content) {
             Key == nullptr || Key[0] == 0)
             break;
         char Name[TargetSize];
-        String_CopyLength(Name, Key, (int32)sizeof(Name));
+        if (!TaskInt_ReadText(Handle->Owner, "a task name of the content", Key, (int32)strlen(Key), Name,
+                              (int32)sizeof(Name), false))
+            return Task_Complete(Handle->Owner, nullptr);
         AddRuns(Handle, Name, Content, Item);
         StoppedAtFirst = false;
     }

@@ -249,6 +249,11 @@ void ReadBound(Progress *Self, const char *Name, Dictionary *Def, float64 *Remai
 
 int32 OnOwnStart(void *User, const char *, const char *, const char *, Dictionary *) {
     Progress *Self = static_cast<Progress *>(User);
+    // Read again now that the task runs and keeps its errors: a limit that
+    // is no number ends it rather than fall back to the default unseen.
+    if (!Task_GetNumberArgument(Self->Owner, "maxPercentage", &Self->MaxPercentage)) Self->MaxPercentage = 100.0;
+    if (!Task_GetNumberArgument(Self->Owner, "maxChainDepth", &Self->MaxChainDepth)) Self->MaxChainDepth = 1000.0;
+    if (Task_IsArgumentRefused(Self->Owner)) return Task_Complete(Self->Owner, nullptr);
     Dictionary_Reset(Self->Incomplete);
     Dictionary_Reset(Self->Bounds);
     Self->LastOverall = 0;

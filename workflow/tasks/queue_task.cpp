@@ -183,7 +183,9 @@ int32 OnQueueStart(void *User, const char *, const char *, const char *, Diction
     float64 Wanted = 0;
     if (Task_GetNumberArgument(Owner, "concurrentTasks", &Wanted) ||
         Task_GetNumberArgument(Owner, "concurrentActions", &Wanted)) {
-        int32 Value = (int32)Wanted;
+        // Checked before the cast: a number past 32 bits would arrive as
+        // some other count.
+        int32 Value = Wanted >= -1 && Wanted < 2147483648.0 ? (int32)Wanted : -2;
         if (Value < -1) {
             Task_Print(Owner, "Invalid number of concurrent actions %d\n", Value);
             Task_AddError(Owner, "%s", "Task_Error_InvalidArg");
@@ -344,12 +346,17 @@ int32 Queue_LoadActions(Queue *Handle) {
     DictionaryItem *Item = nullptr;
     for (Dictionary_ItemGetFirst(List, &Item); Item != nullptr; Dictionary_ItemGetNext(List, Item, &Item)) {
         const char *Text = nullptr;
+        int32 Length = 0;
         if (!Dictionary_ItemCompareType(List, Item, DICTIONARY_TYPE_STRING) ||
-            !Dictionary_ItemGetStringPtr(List, Item, &Text) || Text == nullptr)
+            !Dictionary_ItemGetBufferPtr(List, Item, &Text, &Length) || Text == nullptr)
             continue;
+        // A name that does not fit, or holds a NUL, would run another task:
+        // the queue runs none of its actions then.
         char Name[ActionTextSize];
-        String_CopyLength(Name, Text, (int32)sizeof(Name));
-        Task_ExpandString(Handle->Owner, Name, (int32)sizeof(Name));
+        if (!TaskInt_ReadText(Handle->Owner, "an action of \"actions\"", Text, Length, Name, (int32)sizeof(Name))) {
+            Queue_ActionRemoveAll(Handle);
+            return FALSE;
+        }
         Queue_ActionAdd(Handle, Name, nullptr);
     }
     return TRUE;

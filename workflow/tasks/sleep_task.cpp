@@ -48,6 +48,7 @@ int32 OnStart(void *User, const char *, const char *, const char *, Dictionary *
     Sleep *Self = static_cast<Sleep *>(User);
     if (!Task_HasArgument(Self->Owner, "seconds")) return TaskType_MissingArgument(Self->Owner, "seconds");
     if (!Task_GetNumberArgument(Self->Owner, "seconds", &Self->Seconds)) Self->Seconds = 0;
+    if (Task_IsArgumentRefused(Self->Owner)) return Task_Complete(Self->Owner, nullptr);
     Self->StartTime = Time_GetCurrent();
     char Now[64];
     Stamp(Now, (int32)sizeof(Now));

@@ -599,7 +599,7 @@ TEST_F(StringExpandTest, DictionaryStringsAreExpandedThroughTheTree) {
     };
     EXPECT_EQ(Text(Root, Plain), "A-{Unknown}");
     EXPECT_EQ(Text(Root, Number), "5");
-    EXPECT_EQ(Text(Root, Grown), std::string(STRING_EXPAND_ITEM_SIZE - 1, 'b'));
+    EXPECT_EQ(Text(Root, Grown), std::string(3000, 'b'));  // whole, not cut at 2,047 bytes
     EXPECT_EQ(Text(Root, Long), std::string(3000, 'l') + "X" + std::string(3000, 'l'));
     EXPECT_EQ(Text(Root, Huge), HugeText);
     EXPECT_EQ(Text(Root, Cycle), "{A}");
@@ -631,4 +631,28 @@ TEST_F(StringExpandTest, NamesTheMacroThatStaysForGood) {
         EXPECT_STREQ(Stuck, Each.Stuck) << Each.Text;
         EXPECT_STREQ(Text, Each.After) << Each.Text;
     }
+}
+
+TEST_F(StringExpandTest, KeepThisLeavesItAsWritten) {
+    // Without the flag {This} copies the text in front of it; with it, every
+    // spelling stays, while the other macros still expand.
+    const std::pair<const char *, const char *> Cases[] = {
+        {"XYZ{this}|abc{this}{this}", "XYZ{this}|abc{this}{this}"},
+        {"keep{THIS}", "keep{THIS}"},
+        {"a{This:x}{Upper:b}", "a{This:x}B"},
+    };
+    for (const auto &[Input, Expected] : Cases) {
+        char Text[128];
+        snprintf(Text, sizeof(Text), "%s", Input);
+        EXPECT_EQ(String_ExpandEx(Text, (int32)sizeof(Text), nullptr, nullptr, STRING_EXPAND_KEEP_THIS, nullptr, 0), 1);
+        EXPECT_STREQ(Text, Expected) << Input;
+    }
+    Dictionary *Root = nullptr;
+    Dictionary_Create(&Root);
+    Dictionary_SetStringByKey(Root, "path", "keep{this}");
+    String_ExpandDictionaryEx(Root, nullptr, nullptr, STRING_EXPAND_KEEP_THIS);
+    const char *Path = nullptr;
+    Dictionary_GetStringPtrByKey(Root, "path", &Path);
+    EXPECT_STREQ(Path, "keep{this}");
+    Dictionary_Release(&Root);
 }
