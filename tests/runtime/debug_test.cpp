@@ -237,18 +237,18 @@ TEST_F(DebugDeathTest, ThreadAndProcessLoggingNeedAppend) {
 }
 
 TEST_F(DebugDeathTest, LogFileReceivesTheStop) {
-    // A folder of this user's alone (a log goes nowhere else); the child
-    // re-runs this body and names it by the parent's id.
+    // The child makes the log a folder of its user's alone (a log goes
+    // nowhere else), named by the parent's id.
     static std::string Folder, Path;
     if (Path.empty()) {
         Folder = TempRoot() + "/debug_test_stop_" + std::to_string(getpid());
         Path = Folder + "/stop.log";
     }
-    mkdir(Folder.c_str(), 0700);
-    unlink(Path.c_str());
     EXPECT_EXIT(
         {
-            std::string ChildPath = TempRoot() + "/debug_test_stop_" + std::to_string(getppid()) + "/stop.log";
+            std::string ChildFolder = TempRoot() + "/debug_test_stop_" + std::to_string(getppid());
+            mkdir(ChildFolder.c_str(), 0700);
+            std::string ChildPath = ChildFolder + "/stop.log";
             Debug_Init(ChildPath.c_str(), nullptr, DEBUG_FLAG_FILE);
             Log_Info("line before\n");
             Debug_Abort("into the file\n");

@@ -378,18 +378,18 @@ TEST(Log, PerThreadFilesForWorkersAndTheBaseNameForTheMainThread) {
 TEST(Log, FatalStopWithErrFlagGoesToTheErrFile) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     // The child re-runs this body: the directory must be the parent's.
-    // A log goes only into a folder of this user's alone.
+    // The child makes the log a folder of its user's alone (a log goes
+    // nowhere else), named by the parent's id.
     static std::string Folder, ErrBase;
     if (ErrBase.empty()) {
         Folder = TempRoot() + "/log_test_err_" + std::to_string(getpid());
         ErrBase = Folder + "/stop";
     }
-    mkdir(Folder.c_str(), 0700);
-    unlink((ErrBase + ".err").c_str());
     EXPECT_EXIT(
         {
-            Debug_Init((TempRoot() + "/log_test_err_" + std::to_string(getppid()) + "/stop").c_str(), nullptr,
-                       DEBUG_FLAG_ERRFILE);
+            const std::string ChildFolder = TempRoot() + "/log_test_err_" + std::to_string(getppid());
+            mkdir(ChildFolder.c_str(), 0700);
+            Debug_Init((ChildFolder + "/stop").c_str(), nullptr, DEBUG_FLAG_ERRFILE);
             Debug_Abort("stopped here %d\n", 5);
         },
         ::testing::KilledBySignal(SIGILL), "ABORT - stopped here 5");
