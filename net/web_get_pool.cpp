@@ -140,8 +140,9 @@ void Conclude(WebGetPoolConnection *Connection, int32 Result) {
         }
         return;
     }
-    if (Result == WEBGETRESPONSE_TOOLARGE) Log_Error("Response body exceeds limit (%s)\n", WebGetRequestInt_Shown(Request).c_str());
-    else if (Result == WEBGETRESPONSE_MALFORMED) Log_Error("Malformed response (%s)\n", WebGetRequestInt_Shown(Request).c_str());
+    const std::string Shown = WebGetRequestInt_Shown(Request);
+    if (Result == WEBGETRESPONSE_TOOLARGE) Log_Error("Response body exceeds limit (%s)\n", Shown.c_str());
+    else if (Result == WEBGETRESPONSE_MALFORMED) Log_Error("Malformed response (%s)\n", Shown.c_str());
     Socket_Close(&Connection->Fd);
     FinishCurrent(Connection, Result == WEBGETRESPONSE_SINKSTOP ? WEBGET_ERROR_USERABORT : WEBGET_ERROR_CUSTOM, 0);
 }
@@ -207,7 +208,8 @@ void StepInt(WebGetPoolConnection *Connection) {
         }
     }
     if (Connection->Current != nullptr && Now - Connection->LastActivity >= Request->Timeout) {
-        Log_Error("Request timed out after %d s without data (%s)\n", Request->Timeout, WebGetRequestInt_Shown(Request).c_str());
+        Log_Error("Request timed out after %d s without data (%s)\n", Request->Timeout,
+                  WebGetRequestInt_Shown(Request).c_str());
         return FailConnection(Connection, WEBGET_ERROR_TIMEOUT, 0);
     }
     if (Connection->Current == nullptr) return;

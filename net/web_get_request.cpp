@@ -45,7 +45,8 @@ void WebGetRequestInt_Finish(WebGetRequest *Request, int32 Error, int32 SubCode,
     Request->Phase = WEBGETREQUEST_PHASE_DONE;
     Request->Connection = nullptr;
     if (Error != 0)
-        Log_Warning("Request failed (%s) %s [%d]\n", WebGetRequestInt_Shown(Request).c_str(), WebGet_TranslateError(Error), SubCode);
+        Log_Warning("Request failed (%s) %s [%d]\n", WebGetRequestInt_Shown(Request).c_str(), WebGet_TranslateError(Error),
+                    SubCode);
     else if (Request->Verbose)
         Log_Info("Request done (%s) status %d\n", WebGetRequestInt_Shown(Request).c_str(), Request->Status);
 }

@@ -170,12 +170,12 @@ int OpenInFolder(int Folder, const char *Name, bool AppendMode, int &Error) {
         File = openat(Folder, Name, Mode);
         if (File >= 0) {
             struct stat Facts {};
-            Error = fstat(File, &Facts) != 0        ? errno
-                    : !S_ISREG(Facts.st_mode)       ? NotRegularFile
-                    : Facts.st_uid != geteuid()     ? FileOfAnother
-                    : Facts.st_nlink != 1           ? FileLinked
-                    : !AppendMode && ftruncate(File, 0) != 0 ? errno
-                                                    : 0;
+            if (fstat(File, &Facts) != 0) Error = errno;
+            else if (!S_ISREG(Facts.st_mode)) Error = NotRegularFile;
+            else if (Facts.st_uid != geteuid()) Error = FileOfAnother;
+            else if (Facts.st_nlink != 1) Error = FileLinked;
+            else if (!AppendMode && ftruncate(File, 0) != 0) Error = errno;
+            else Error = 0;
             if (Error != 0) {
                 close(File);
                 return -1;
@@ -190,6 +190,7 @@ int OpenInFolder(int Folder, const char *Name, bool AppendMode, int &Error) {
     fcntl(File, F_SETFL, fcntl(File, F_GETFL) & ~O_NONBLOCK);
     if (File == 0) { // descriptor 0 is the record's "closed"
         int Moved = fcntl(File, F_DUPFD_CLOEXEC, 1);
+        Error = errno;
         close(File);
         File = Moved;
     }

@@ -161,7 +161,8 @@ std::string UnsafeAbove(const std::string &Path) {
     auto Check = [](const std::string &Folder, const struct stat &Info) -> std::string {
         const std::string Shown = Folder.empty() ? "/" : Folder;
         if (!S_ISDIR(Info.st_mode)) return "the folder above it " + Shown + " is not a folder";
-        if (Info.st_uid != 0 && Info.st_uid != geteuid()) return "the folder above it " + Shown + " belongs to another user";
+        if (Info.st_uid != 0 && Info.st_uid != geteuid())
+            return "the folder above it " + Shown + " belongs to another user";
         if (!(Info.st_mode & S_ISVTX) && (Info.st_mode & 022) != 0)
             return "other users may write in the folder above it " + Shown;
         return "";

@@ -8,10 +8,10 @@ The victim is user 65534 (root where the case says so), the attacker user
 log_places: a log folder or file another user could reach is not written,
 and stderr says why, once; one of the user's own is.
 log_elevated: a root worker whose arguments name another user's log folder
-writes nothing there.
-no_token: an elevated hand-over logged at the most verbose level, once when
-it succeeds and once when the worker's token is refused, writes no end
-point's token into either log.
+writes nothing there, and says why; it logs into a folder of root's.
+no_token: an elevated hand-over of the victim's, logged at the most verbose
+level, once when it succeeds and once when the worker's token is refused,
+writes no end point's token into either log.
 temp_above: a TMPDIR that another user can move (a folder above it open to
 them, or named through a link and ".") is not used: no pipe lands there.
 stale_pipe: a pipe replaces only a stale FIFO of the user's own; another
@@ -160,14 +160,14 @@ def elevated_parent(directory, worker_switches):
                  "  arguments: '--disablesecurity %s'\n" % worker_switches)
 
 
-def run_elevated(directory, parent_switches, uid=0, env=None):
-    environment = dict(os.environ, VELMARSH_ELEVATOR=os.path.join(directory, "elevator"), **(env or {}))
+def start_elevated(directory, parent_switches):
+    """The victim's parent of an elevated run, through the elevator in directory."""
+    environment = dict(os.environ, VELMARSH_ELEVATOR=os.path.join(directory, "elevator"))
     environment.pop("VELMARSH_ELEVATED", None)
-    done = subprocess.run(as_user(uid) + [PROGRAM, "--workflow=" + os.path.join(directory, "parent.yaml"),
-                                          "--disablesecurity"] +
-                          parent_switches, capture_output=True, text=True, timeout=120, cwd=directory,
-                          env=environment, stdin=subprocess.DEVNULL)
-    return done.returncode, done.stdout, done.stderr
+    return subprocess.Popen(as_user(VICTIM) + [PROGRAM, "--workflow=" + os.path.join(directory, "parent.yaml"),
+                                               "--disablesecurity"] + parent_switches,
+                            stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, cwd=directory,
+                            env=environment, stdin=subprocess.DEVNULL)
 
 
 def case_log_elevated(directory):
@@ -200,19 +200,17 @@ sys.exit(int(open(hand("ended")).read()))
             if os.path.exists(os.path.join(hand, name)):
                 os.unlink(os.path.join(hand, name))
         elevated_parent(directory, "--debug --debugdir=%s" % place)
-        environment = dict(os.environ, VELMARSH_ELEVATOR=os.path.join(directory, "elevator"))
-        environment.pop("VELMARSH_ELEVATED", None)
-        parent = subprocess.Popen(as_user(VICTIM) + [PROGRAM, "--workflow=" + os.path.join(directory, "parent.yaml"),
-                                                     "--disablesecurity", "--debug", "--debugdir=" + logs],
-                                  stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, cwd=directory,
-                                  env=environment, stdin=subprocess.DEVNULL)
+        parent = start_elevated(directory, ["--debug", "--debugdir=" + logs])
         try:
             for _ in range(1200):
                 if os.path.exists(os.path.join(hand, "argv")) or parent.poll() is not None:
                     break
                 time.sleep(0.05)
-            argv = json.load(open(os.path.join(hand, "argv")))
-            worker = subprocess.Popen(argv, env=dict(environment, VELMARSH_ELEVATED="1", PKEXEC_UID=str(VICTIM)), cwd=directory,
+            if not os.path.exists(os.path.join(hand, "argv")):
+                fail("the elevator was never asked: %s" % (parent.communicate(),))
+            # As pkexec would: root, with the launching user named.
+            worker = subprocess.Popen(json.load(open(os.path.join(hand, "argv"))), cwd=directory,
+                                      env=dict(os.environ, VELMARSH_ELEVATED="1", PKEXEC_UID=str(VICTIM)),
                                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE,
                                       text=True)
             write(os.path.join(hand, "pid"), str(worker.pid))
@@ -222,7 +220,8 @@ sys.exit(int(open(hand("ended")).read()))
         finally:
             if parent.poll() is None:
                 parent.kill()
-        check(parent.returncode == 0, "the elevated run failed: %d %s %s %s" % (parent.returncode, out[-500:], err, worker_err))
+        check(parent.returncode == 0,
+              "the elevated run failed: %d %s %s %s" % (parent.returncode, out[-500:], err, worker_err))
         made = os.path.join(place, "host.developer.elevated.log")
         if place == wlogs:
             check(read(kept) == planted, "the root worker wrote its log into the attacker's file")
@@ -245,7 +244,13 @@ def case_no_token(directory):
         handed = os.path.join(place, "handed")
         elevator(directory, handed, name == "refused")
         elevated_parent(directory, "%s --debugdir=%s" % (loud, logs[1]))
-        code, out, err = run_elevated(directory, loud.split() + ["--debugdir=" + logs[0]], VICTIM)
+        parent = start_elevated(directory, loud.split() + ["--debugdir=" + logs[0]])
+        try:
+            out, err = parent.communicate(timeout=120)
+        finally:
+            if parent.poll() is None:
+                parent.kill()
+        code = parent.returncode
         check((code == 0) == (name == "taken"), "%s: the run ended %d: %s %s" % (name, code, out[-500:], err))
         token = re.match(r"http://127\.0\.0\.1:\d+/(\w+)", read(handed)).group(1)
         texts = {}
@@ -326,7 +331,8 @@ def case_stale_pipe(directory):
     check(stat.S_ISFIFO(status.st_mode) and status.st_uid == VICTIM, "another user's FIFO was replaced")
     log = read(os.path.join(logs, "host.developer.log"))
     for name, why in (("plain", "a file that is not a FIFO"), ("theirs", "another user's FIFO")):
-        check("Unable to open pipe (%s/%s): %s is in the way" % (temp, name, why) in log, "%s: %s" % (name, log[-2000:]))
+        check("Unable to open pipe (%s/%s): %s is in the way" % (temp, name, why) in log,
+              "%s: %s" % (name, log[-2000:]))
 
 
 def main():
