@@ -78,46 +78,24 @@ def run(directory, uid, switches, document="start:\n  type: Log\n  message: ran\
 
 def case_log_places(directory):
     victim = folder(os.path.join(directory, "victim"), 0o755, VICTIM)
-    other = folder(os.path.join(directory, "other"), 0o755, VICTIM)
     planted = "the attacker's own bytes\n"
-
-    def attacker_folder(place):  # made by the attacker, the file waiting in it
-        folder(place, 0o777, ATTACKER)
-        return write(os.path.join(place, "host.developer.log"), planted, 0o666, ATTACKER)
-
-    def open_own_folder(place):
-        folder(place, 0o777, VICTIM)
-        return write(os.path.join(place, "host.developer.log"), planted, 0o666, ATTACKER)
-
-    def linked_folder(place):  # the victim's own folder, reached through the attacker's link
-        target = folder(os.path.join(victim, "real"), 0o700, VICTIM)
-        os.symlink(target, place)
-        os.lchown(place, ATTACKER, ATTACKER)
-        return write(os.path.join(target, "host.developer.log"), planted, 0o600, VICTIM)
-
-    def others_file(place):
-        folder(place, 0o755, VICTIM)
-        return write(os.path.join(place, "host.developer.log"), planted, 0o666, ATTACKER)
-
-    def linked_file(place):  # the victim's own file, with a second name elsewhere
-        folder(place, 0o755, VICTIM)
-        kept = write(os.path.join(other, "kept"), planted, 0o600, VICTIM)
-        os.link(kept, os.path.join(place, "host.developer.log"))
-        return kept
-
-    def own_file(place):
-        folder(place, 0o700, VICTIM)
-        return write(os.path.join(place, "host.developer.log"), planted, 0o600, VICTIM)
-
-    cases = [("attacker", attacker_folder, "its folder belongs to another user"),
-             ("open", open_own_folder, "other users may write in its folder"),
-             ("linked", linked_folder, "its folder is a symbolic link"),
-             ("theirs", others_file, "the file belongs to another user"),
-             ("twice", linked_file, "the file has other links"),
-             ("own", own_file, None)]
-    for name, make, reason in cases:
-        place = os.path.join(directory if name == "attacker" else victim, name)
-        kept = make(place)
+    # name: (the folder's owner and mode, the file's owner and mode, why there is no log)
+    cases = {"attacker": (ATTACKER, 0o777, ATTACKER, 0o666, "its folder belongs to another user"),
+             "open": (VICTIM, 0o777, ATTACKER, 0o666, "other users may write in its folder"),
+             "linked": (VICTIM, 0o700, VICTIM, 0o600, "its folder is a symbolic link"),
+             "theirs": (VICTIM, 0o755, ATTACKER, 0o666, "the file belongs to another user"),
+             "twice": (VICTIM, 0o755, VICTIM, 0o600, "the file has other links"),
+             "own": (VICTIM, 0o700, VICTIM, 0o600, None)}
+    for name, (owner, mode, file_owner, file_mode, reason) in cases.items():
+        place = os.path.join(victim, name)
+        # "linked": the victim's own folder, reached through another user's link.
+        real = folder(place + ("-real" if name == "linked" else ""), mode, owner)
+        kept = write(os.path.join(real, "host.developer.log"), planted, file_mode, file_owner)
+        if name == "linked":
+            os.symlink(real, place)
+            os.lchown(place, ATTACKER, ATTACKER)
+        elif name == "twice":  # a second name of the victim's file elsewhere
+            os.link(kept, os.path.join(victim, "second-name"))
         code, _, err = run(directory, VICTIM, ["--debug", "--debugdir=" + place])
         check(code == 0, "%s: the run failed: %d %s" % (name, code, err))
         told = [line for line in err.splitlines() if line.startswith("Unable to open log file")]
