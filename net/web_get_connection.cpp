@@ -52,7 +52,7 @@ void Start(WebGetConnection *Self) {
     std::string Host, Path;
     int32 Port = 0;
     if (!WebGetRequestInt_SplitURL(Request->Url, &Host, &Port, &Path)) {
-        Log_Error("Malformed url (%s)\n", Request->Url.c_str());
+        Log_Error("Malformed url (%s)\n", WebGetRequestInt_Shown(Request).c_str());
         return Fail(Request, WEBGET_ERROR_CONNECT, EINVAL, WEBGET_TEXT_MALFORMED_URL);
     }
     auto &Socket = Self->Socket;
@@ -160,7 +160,7 @@ int32 WebGetConnection_RequestAdd(WebGetConnection *Handle, WebGetRequest *Reque
     if (WebGet_RedirectApply(Request->Url.c_str(), Redirected, (int32)sizeof(Redirected))) Request->Url = Redirected;
     Handle->Waiting = WebGetRequest_AddRef(Request);
     if (URL_CompareProtocol(Request->Url.c_str(), "https")) {
-        Log_Error(WEBGET_TEXT_NO_TLS " (%s)\n", Request->Url.c_str());
+        Log_Error(WEBGET_TEXT_NO_TLS " (%s)\n", WebGetRequestInt_Shown(Request).c_str());
         Handle->Waiting = nullptr;
         Fail(Request, WEBGET_ERROR_CONNECT, 0, WEBGET_TEXT_NO_TLS);
     }

@@ -20,6 +20,7 @@ struct WebGetRequest {
     std::string PostData;
     bool Post = false;
     int32 Verbose = 0;
+    int32 SecretPath = 0; // see WebGetRequest_SetSecretPath
     int32 Timeout = 60;
     int32 AllowProxy = 0;
     int32 AllowResume = 0;
@@ -46,6 +47,8 @@ struct WebGetRequest {
 // Ends the request with the error (0: success) and logs a failure. A final
 // reason marks a failure that no later attempt can mend.
 void WebGetRequestInt_Finish(WebGetRequest *Request, int32 Error, int32 SubCode, const char *FinalReason = nullptr);
+// The URL as the log shows it: without its path when the path is a secret.
+std::string WebGetRequestInt_Shown(const WebGetRequest *Request);
 // Counts the response's X-Cache answer (see WebGet_XCacheLockDictionaryHandle).
 void WebGetRequestInt_CountXCache(WebGetRequest *Request);
 // Splits an "http://host[:port]/path" URL; false for anything else.

@@ -114,7 +114,7 @@ void AssignInt(WebGetPoolConnection *Connection, WebGetRequest *Request, const s
     Connection->HeadBound = BoundTimeouts * Request->Timeout + WEBGETRESPONSE_HEADER_LIMIT / BoundRate;
     Connection->Bound =
         Request->LimitBodySize >= 0 ? Connection->HeadBound + (float64)Request->LimitBodySize / BoundRate : 0;
-    if (Request->Verbose) Log_Info("Requesting (%s)\n", Request->Url.c_str());
+    if (Request->Verbose) Log_Info("Requesting (%s)\n", WebGetRequestInt_Shown(Request).c_str());
 }
 
 // The response parser's verdict on the request.
@@ -123,7 +123,7 @@ void Conclude(WebGetPoolConnection *Connection, int32 Result) {
     int32 Status = WebGetResponse_GetStatusCode(Connection->Parser);
     bool HeaderSeen = WebGetResponse_IsHeaderDone(Connection->Parser) || Request->Status != 0;
     if (HeaderSeen && (Status < 200 || Status > 299)) {
-        Log_Warning("Response status %d (%s)\n", Status, Request->Url.c_str());
+        Log_Warning("Response status %d (%s)\n", Status, WebGetRequestInt_Shown(Request).c_str());
         Socket_Close(&Connection->Fd);
         FinishCurrent(Connection, WEBGET_ERROR_CUSTOM, Status);
         return;
@@ -140,8 +140,9 @@ void Conclude(WebGetPoolConnection *Connection, int32 Result) {
         }
         return;
     }
-    if (Result == WEBGETRESPONSE_TOOLARGE) Log_Error("Response body exceeds limit (%s)\n", Request->Url.c_str());
-    else if (Result == WEBGETRESPONSE_MALFORMED) Log_Error("Malformed response (%s)\n", Request->Url.c_str());
+    const std::string Shown = WebGetRequestInt_Shown(Request);
+    if (Result == WEBGETRESPONSE_TOOLARGE) Log_Error("Response body exceeds limit (%s)\n", Shown.c_str());
+    else if (Result == WEBGETRESPONSE_MALFORMED) Log_Error("Malformed response (%s)\n", Shown.c_str());
     Socket_Close(&Connection->Fd);
     FinishCurrent(Connection, Result == WEBGETRESPONSE_SINKSTOP ? WEBGET_ERROR_USERABORT : WEBGET_ERROR_CUSTOM, 0);
 }
@@ -207,14 +208,15 @@ void StepInt(WebGetPoolConnection *Connection) {
         }
     }
     if (Connection->Current != nullptr && Now - Connection->LastActivity >= Request->Timeout) {
-        Log_Error("Request timed out after %d s without data (%s)\n", Request->Timeout, Request->Url.c_str());
+        Log_Error("Request timed out after %d s without data (%s)\n", Request->Timeout,
+                  WebGetRequestInt_Shown(Request).c_str());
         return FailConnection(Connection, WEBGET_ERROR_TIMEOUT, 0);
     }
     if (Connection->Current == nullptr) return;
     const float64 Elapsed = Now - Connection->Started;
     const bool HeadLate = Elapsed >= Connection->HeadBound && !WebGetResponse_IsHeaderDone(Connection->Parser);
     if (HeadLate || (Connection->Bound > 0 && Elapsed >= Connection->Bound)) {
-        Log_Error("Request timed out after %.0f s in all (%s)\n", Elapsed, Request->Url.c_str());
+        Log_Error("Request timed out after %.0f s in all (%s)\n", Elapsed, WebGetRequestInt_Shown(Request).c_str());
         return FailConnection(Connection, WEBGET_ERROR_TIMEOUT, 0);
     }
 }
@@ -259,7 +261,7 @@ void Dispatch() {
         int32 Port = 0;
         if (!WebGetRequestInt_SplitURL(Request->Url, &Host, &Port, &Path)) {
             It = Pool->Queue.erase(It);
-            Log_Error("Malformed url (%s)\n", Request->Url.c_str());
+            Log_Error("Malformed url (%s)\n", WebGetRequestInt_Shown(Request).c_str());
             WebGetRequestInt_Finish(Request, WEBGET_ERROR_CONNECT, EINVAL, WEBGET_TEXT_MALFORMED_URL);
             WebGetRequest_Release(&Request);
             continue;
@@ -388,7 +390,7 @@ int32 WebGetPool_RequestAdd(WebGetRequest *Request) {
     if (URL_CompareProtocol(Request->Url.c_str(), "https")) {
         // There is no TLS client: the attempt fails at once, never silently,
         // and says that no retry can help.
-        Log_Error(WEBGET_TEXT_NO_TLS " (%s)\n", Request->Url.c_str());
+        Log_Error(WEBGET_TEXT_NO_TLS " (%s)\n", WebGetRequestInt_Shown(Request).c_str());
         WebGetRequestInt_Finish(Request, WEBGET_ERROR_CONNECT, 0, WEBGET_TEXT_NO_TLS);
         WebGetRequest_Release(&Request);
         return TRUE;

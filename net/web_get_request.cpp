@@ -31,6 +31,13 @@ int32 CollectBody(void *, WebGetRequest *Request, const uint8 *Bytes, int32 Leng
 
 } // namespace
 
+std::string WebGetRequestInt_Shown(const WebGetRequest *Request) {
+    if (!Request->SecretPath) return Request->Url;
+    size_t Scheme = Request->Url.find("://");
+    size_t Path = Request->Url.find('/', Scheme == std::string::npos ? 0 : Scheme + 3);
+    return Request->Url.substr(0, Path) + "/...";
+}
+
 void WebGetRequestInt_Finish(WebGetRequest *Request, int32 Error, int32 SubCode, const char *FinalReason) {
     Request->Error = Error;
     Request->SubCode = SubCode;
@@ -38,9 +45,10 @@ void WebGetRequestInt_Finish(WebGetRequest *Request, int32 Error, int32 SubCode,
     Request->Phase = WEBGETREQUEST_PHASE_DONE;
     Request->Connection = nullptr;
     if (Error != 0)
-        Log_Warning("Request failed (%s) %s [%d]\n", Request->Url.c_str(), WebGet_TranslateError(Error), SubCode);
+        Log_Warning("Request failed (%s) %s [%d]\n", WebGetRequestInt_Shown(Request).c_str(), WebGet_TranslateError(Error),
+                    SubCode);
     else if (Request->Verbose)
-        Log_Info("Request done (%s) status %d\n", Request->Url.c_str(), Request->Status);
+        Log_Info("Request done (%s) status %d\n", WebGetRequestInt_Shown(Request).c_str(), Request->Status);
 }
 
 namespace {
@@ -201,6 +209,7 @@ int32 WebGetRequest_SetPostData(WebGetRequest *Self, const void *Bytes, int32 Le
         return TRUE;                                                                                                   \
     }
 WEBGETREQUEST_SETTER(Verbose, Verbose)
+WEBGETREQUEST_SETTER(SecretPath, SecretPath)
 WEBGETREQUEST_SETTER(AllowProxy, AllowProxy)
 WEBGETREQUEST_SETTER(AllowResume, AllowResume)
 WEBGETREQUEST_SETTER(AllowCompressedContent, AllowGzip)

@@ -56,6 +56,10 @@ const char *WebGetRequest_GetURLPtr(WebGetRequest *Handle);
 // A body makes the request a POST.
 int32 WebGetRequest_SetPostData(WebGetRequest *Handle, const void *Bytes, int32 Length);
 int32 WebGetRequest_SetVerbose(WebGetRequest *Handle, int32 Flag);
+// The URL's path is a key (a one-time token): no line the client logs about
+// the request shows it, whatever the level; the URL is shown as
+// "http://host:port/..." (default off).
+int32 WebGetRequest_SetSecretPath(WebGetRequest *Handle, int32 Flag);
 // Inactivity time-out in seconds (default 60; values below 1 refused).
 int32 WebGetRequest_SetTimeout(WebGetRequest *Handle, int32 Seconds);
 // Stored only: this client neither uses proxies nor resumes.

@@ -2,9 +2,12 @@
 // thread parts), switching files when that name changes, opening with retries
 // and writing. Callers hold the log lock or are alone (start and end).
 //
-// Only a passing failure (interrupted, busy, out of descriptors) is retried;
-// a path that cannot be opened at all (a missing or unwritable folder, a file
-// in the way, a link) is told once on stderr, and until the path changes
+// A log is written only into a folder of the user's own that no one else can
+// write, into a file it makes or one of its own (see OpenFolder and
+// OpenInFolder). Only a passing failure (interrupted, busy, out of
+// descriptors) is retried; a path that cannot be opened at all (a missing or
+// unwritable folder, a folder or file of another user's, a file in the way, a
+// link) is told once on stderr, and until the path changes
 // later lines try a single open, so a bad log folder drops lines instead of
 // stalling every caller.
 #include <errno.h>
@@ -30,8 +33,13 @@ constexpr char DefaultExtension[] = ".log";
 // Set when every attempt on the current path failed; cleared when it changes.
 bool CurrentPathFailed = false;
 
-// An "error" of our own: something other than a regular file is at the path.
+// "Errors" of our own: why a log is not written where the path says.
 constexpr int NotRegularFile = -1;
+constexpr int FolderIsLink = -2;
+constexpr int FolderOfAnother = -3;
+constexpr int FolderWritable = -4;
+constexpr int FileOfAnother = -5;
+constexpr int FileLinked = -6;
 
 // Failures that may pass by themselves; every other one is final.
 bool IsPassingFailure(int Error) {
@@ -43,9 +51,14 @@ bool IsPassingFailure(int Error) {
 // directly so that it needs no runtime buffer.
 void ReportUnopenable(const char *Path, int Error) {
     char Reason[256];
-    const char *Text = Error == ELOOP            ? "the path is a symbolic link"
-                       : Error == NotRegularFile ? "not a regular file"
-                                                 : strerror_r(Error, Reason, sizeof(Reason));
+    const char *Text = Error == ELOOP             ? "the path is a symbolic link"
+                       : Error == NotRegularFile  ? "not a regular file"
+                       : Error == FolderIsLink    ? "its folder is a symbolic link"
+                       : Error == FolderOfAnother ? "its folder belongs to another user"
+                       : Error == FolderWritable  ? "other users may write in its folder"
+                       : Error == FileOfAnother   ? "the file belongs to another user"
+                       : Error == FileLinked      ? "the file has other links"
+                                                  : strerror_r(Error, Reason, sizeof(Reason));
     char Line[LOG_NAME_SIZE + 320];
     String_Print(Line, sizeof(Line), "Unable to open log file (%s): %s\n", Path, Text);
     for (const char *p = Line; *p != 0;) {
@@ -114,37 +127,101 @@ void BuildFilePath(const LogStruct *Log, uint32 Flags, char *Path) {
     Append(Path, Extension);
 }
 
-// Opens the current path: created owner-only (a log holds command lines,
-// paths and ids), never through a link planted at its name, appended to or
-// truncated. Descriptor 0 is the record's "closed", so it is never kept. The
-// open does not wait: a FIFO at the path would hold it until a reader came;
-// only a regular file is a log. The first failure on a path is reported.
+// The folder of Path opened, never through a link at its own name, or -1
+// with the reason in Error. A log goes only into a folder of this user's own
+// (the effective one: root's, for a root worker) that no other user can
+// write: anyone who can make names there could plant the log's file, read
+// what the program writes into it, or swap it for another. The checks hold
+// for the folder opened, and the file is then made in that very folder.
+int OpenFolder(const char *Path, int &Error) {
+    char Folder[LOG_NAME_SIZE];
+    String_CopyLength(Folder, Path, sizeof(Folder));
+    char *Slash = strrchr(Folder, '/');
+    if (Slash == nullptr) String_CopyLength(Folder, ".", sizeof(Folder));
+    else if (Slash == Folder) Folder[1] = 0;
+    else *Slash = 0;
+    int Handle = open(Folder, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (Handle < 0) {
+        struct stat Facts {};
+        Error = (errno == ELOOP || errno == ENOTDIR) && lstat(Folder, &Facts) == 0 && S_ISLNK(Facts.st_mode)
+                    ? FolderIsLink
+                    : WhyMissing(Path, errno);
+        return -1;
+    }
+    struct stat Facts {};
+    if (fstat(Handle, &Facts) != 0) Error = errno;
+    else if (Facts.st_uid != geteuid()) Error = FolderOfAnother;
+    else if ((Facts.st_mode & (S_IWGRP | S_IWOTH)) != 0) Error = FolderWritable;
+    else return Handle;
+    close(Handle);
+    return -1;
+}
+
+// The log file in the opened folder: made new, owner-only (a log holds
+// command lines, paths and ids), never through a link planted at its name.
+// A file already there is taken only when it is a regular file of this
+// user's with no other link (another name of it could be anywhere), and
+// only then emptied or appended to. The open does not wait: a FIFO at the
+// name would hold it until a reader came. -1 with the reason in Error.
+int OpenInFolder(int Folder, const char *Name, bool AppendMode, int &Error) {
+    const int Mode = O_WRONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | (AppendMode ? O_APPEND : 0);
+    int File = openat(Folder, Name, Mode | O_CREAT | O_EXCL, 0600);
+    if (File < 0 && errno == EEXIST) {
+        File = openat(Folder, Name, Mode);
+        if (File >= 0) {
+            struct stat Facts {};
+            if (fstat(File, &Facts) != 0) Error = errno;
+            else if (!S_ISREG(Facts.st_mode)) Error = NotRegularFile;
+            else if (Facts.st_uid != geteuid()) Error = FileOfAnother;
+            else if (Facts.st_nlink != 1) Error = FileLinked;
+            else if (!AppendMode && ftruncate(File, 0) != 0) Error = errno;
+            else Error = 0;
+            if (Error != 0) {
+                close(File);
+                return -1;
+            }
+        }
+    }
+    if (File < 0) {
+        // A FIFO without a reader refuses a writer that does not wait.
+        Error = errno == ENXIO ? NotRegularFile : errno;
+        return -1;
+    }
+    fcntl(File, F_SETFL, fcntl(File, F_GETFL) & ~O_NONBLOCK);
+    if (File == 0) { // descriptor 0 is the record's "closed"
+        int Moved = fcntl(File, F_DUPFD_CLOEXEC, 1);
+        Error = errno;
+        close(File);
+        File = Moved;
+    }
+    return File;
+}
+
+// Opens the current path; the first failure on a path is reported.
 int32 OpenFile(const LogStruct *Log, bool AppendMode, bool Report) {
     char Resolved[LOG_NAME_SIZE];
     const char *Path = Log->CurrentPath;
     if (Path[0] == '~' && Path_Resolve(Path, Resolved, sizeof(Resolved))) Path = Resolved;
-    int Mode = O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | (AppendMode ? O_APPEND : O_TRUNC);
-    int Error = 0;
-    for (int32 Attempt = 0; Attempt < OpenAttempts; Attempt++) {
-        if (Attempt > 0 && Error != EINTR) Platform_SleepMS(OpenRetryMs);
-        int File = open(Path, Mode, 0600);
-        if (File == 0) {
-            int Moved = fcntl(File, F_DUPFD_CLOEXEC, 1);
-            close(File);
-            File = Moved;
+    const char *Slash = strrchr(Path, '/');
+    const char *Name = Slash != nullptr ? Slash + 1 : Path;
+    int Error = *Name == 0 ? EISDIR : 0;
+    bool Vanished = false;
+    for (int32 Attempt = 0; Attempt < OpenAttempts && Error != EISDIR; Attempt++) {
+        if (Attempt > 0 && Error != EINTR && !Vanished) Platform_SleepMS(OpenRetryMs);
+        int Folder = OpenFolder(Path, Error);
+        if (Folder < 0) {
+            if (!Report || !IsPassingFailure(Error)) break;
+            continue;
         }
-        if (File > 0) {
-            struct stat Facts {};
-            if (fstat(File, &Facts) == 0 && S_ISREG(Facts.st_mode)) {
-                fcntl(File, F_SETFL, fcntl(File, F_GETFL) & ~O_NONBLOCK);
-                return File;
-            }
-            close(File);
-            Error = NotRegularFile;
-            break;
+        int File = OpenInFolder(Folder, Name, AppendMode, Error);
+        close(Folder);
+        if (File > 0) return File;
+        // The file went between the two opens: it is made anew, once.
+        if (Error == ENOENT && !Vanished) {
+            Vanished = true;
+            continue;
         }
-        // A FIFO without a reader refuses a writer that does not wait.
-        Error = errno == ENXIO ? NotRegularFile : WhyMissing(Path, errno);
+        Vanished = false;
         if (!Report || !IsPassingFailure(Error)) break;
     }
     if (Report) ReportUnopenable(Path, Error);

@@ -341,6 +341,13 @@ std::string LastSegment(const char *Url) {
     return Slash != nullptr ? std::string(Slash + 1) : std::string();
 }
 
+// An end point's URL as a log line may show it: the last segment is its
+// token, a key to the peer's notifications, and is never written.
+std::string WithoutToken(const char *Url) {
+    const char *Slash = strrchr(Url, '/');
+    return Slash != nullptr ? std::string(Url, (size_t)(Slash - Url)) + "/..." : std::string("...");
+}
+
 bool ValidToken(const std::string &Token) {
     if (Token.empty() || Token.size() > NOTIFICATIONENDPOINT_TOKEN_LENGTH) return false;
     return std::all_of(Token.begin(), Token.end(), [](char C) { return isalnum((unsigned char)C) != 0; });
@@ -640,7 +647,8 @@ int32 NotificationEndPoint_AddEndPoint(NotificationEndPoint *Handle, const char 
     WebGetRequest_SetLimitBodySize(Remote->Request, -1);
     WebGetRequest_SetHeaderDoneCallback(Remote->Request, Remote.get(), OnSubscriptionHeader);
     WebGetRequest_SetFillBodyCallback(Remote->Request, Remote.get(), OnSubscriptionBody);
-    NotificationEndPoint_Print(Handle, "Added endpoint - %s - %s\n", Url, Token.c_str());
+    WebGetRequest_SetSecretPath(Remote->Request, 1);
+    NotificationEndPoint_Print(Handle, "Added endpoint - %s\n", WithoutToken(Url).c_str());
     Handle->Remotes.push_back(std::move(Remote));
     return TRUE;
 }
@@ -650,7 +658,7 @@ int32 NotificationEndPoint_RemoveEndPoint(NotificationEndPoint *Handle, const ch
     Debug_CheckPointer(Url);
     for (auto It = Handle->Remotes.begin(); It != Handle->Remotes.end(); ++It)
         if (strcasecmp((*It)->Url.c_str(), Url) == 0) {
-            NotificationEndPoint_Print(Handle, "Removed endpoint - %s\n", Url);
+            NotificationEndPoint_Print(Handle, "Removed endpoint - %s\n", WithoutToken(Url).c_str());
             std::unique_ptr<RemoteEndPoint> Gone = std::move(*It);
             // With the peer gone, the URL offered to it serves nobody.
             if (!Gone->Offered.empty()) Handle->Tokens.erase(LastSegment(Gone->Offered.c_str()));

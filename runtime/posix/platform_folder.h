@@ -46,7 +46,8 @@ RUNTIME_EXTERN_C_BEGIN
 int32 Platform_GetSpecialPath(int32 Id, char *Buffer, int32 Length);
 // The user's home directory with a trailing "/" ($HOME, else the user database).
 int32 Platform_GetUserHome(char *Buffer, int32 Length);
-// The per-user temporary directory ($TMPDIR, else the system's "/tmp/").
+// The per-user temporary directory, one no other user can write in or move
+// (see TempDirectory in platform_folder.cpp); the pipe directory is the same.
 int32 Platform_GetTempDirectory(char *Buffer, int32 Length);
 int32 Platform_GetPipeDirectory(char *Buffer, int32 Length);
 int32 Platform_GetCurrentDirectory(char *Buffer, int32 Length);

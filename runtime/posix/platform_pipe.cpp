@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "runtime/log.h"
 #include "runtime/memory.h"
 #include "runtime/posix/platform_folder.h"
 #include "runtime/text/string.h"
@@ -26,10 +27,20 @@ struct PlatformPipe {
 
 namespace {
 
+// Makes the FIFO. A stale one of this user's own at the name (a pipe that
+// was not closed) is replaced; any other file there is not this pipe's to
+// remove, and the open fails, saying why.
 bool MakeFifo(const char *Path) {
     if (mkfifo(Path, 0600) == 0) return true;
     if (errno != EEXIST) return false;
-    // A stale file of the name: replaced, unless it is a directory.
+    struct stat Status {};
+    if (lstat(Path, &Status) != 0) return false;
+    if (!S_ISFIFO(Status.st_mode) || Status.st_uid != geteuid()) {
+        Log_Error("Unable to open pipe (%s): %s is in the way\n", Path,
+                  S_ISFIFO(Status.st_mode) ? "another user's FIFO" : "a file that is not a FIFO");
+        errno = EEXIST;
+        return false;
+    }
     if (unlink(Path) != 0) return false;
     return mkfifo(Path, 0600) == 0;
 }

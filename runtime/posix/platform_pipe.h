@@ -3,8 +3,9 @@
 //
 // Open flags: PLATFORM_PIPE_EXISTING connects to a FIFO that must already be
 // there (a file of another kind, or a link, is refused); without it a FIFO is
-// made with mode 0600, replacing a stale file of the name that is not a
-// directory. The FIFO is opened for reading and writing, so the open never
+// made with mode 0600, replacing a stale FIFO of this user's own at the
+// name; any other file there fails the open (EEXIST, and a log line saying
+// why) and stays as it is. The FIFO is opened for reading and writing, so the open never
 // waits for the other end, and is non-blocking unless PLATFORM_PIPE_BLOCKING.
 // Closing removes the file only while the name still shows the FIFO that
 // was opened.

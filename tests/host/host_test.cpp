@@ -117,10 +117,12 @@ TEST(Host, UnusableLogFolderIsToldOnceOnStderr) {
         {"/proc/self/no/such", "No such file or directory", ""},
         {Piped, "not a regular file", ""},
     };
-    // Root may write anywhere: the unwritable folder needs an ordinary user.
+    // Root owns the folder: refused to an ordinary user, whose own log
+    // folder it is not.
     // A folder that cannot be made below it names the same reason.
     if (RunAsRoot()) {
-        Cases.push_back({Locked, "Permission denied", "setpriv --reuid=65534 --regid=65534 --clear-groups "});
+        Cases.push_back({Locked, "its folder belongs to another user",
+                         "setpriv --reuid=65534 --regid=65534 --clear-groups "});
         Cases.push_back({Locked + "/state/velmarsh", "Permission denied",
                          "setpriv --reuid=65534 --regid=65534 --clear-groups env XDG_STATE_HOME='" + Locked +
                              "/state' "});

@@ -87,7 +87,13 @@ TEST_F(PipeTest, DefaultsAndSetters) {
 TEST_F(PipeTest, BytesFromOutsideAreAnnouncedOnTheTick) {
     Pipe_SetName(Handle, "abc");
     const std::string Path = Folder / "abc";
-    std::ofstream(Path) << "stale"; // replaced by the FIFO
+    // Another file at the name stays, and the pipe does not open; a stale
+    // FIFO of our own is replaced.
+    std::ofstream(Path) << "not ours to remove";
+    EXPECT_EQ(Pipe_Start(Handle), 0);
+    EXPECT_EQ(ReadFile(Path), "not ours to remove");
+    ASSERT_EQ(unlink(Path.c_str()), 0);
+    ASSERT_EQ(mkfifo(Path.c_str(), 0644), 0);
     ASSERT_EQ(Pipe_Start(Handle), 1);
     struct stat Status {};
     ASSERT_EQ(lstat(Path.c_str(), &Status), 0);

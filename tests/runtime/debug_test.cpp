@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -236,12 +237,18 @@ TEST_F(DebugDeathTest, ThreadAndProcessLoggingNeedAppend) {
 }
 
 TEST_F(DebugDeathTest, LogFileReceivesTheStop) {
-    static std::string Path;
-    if (Path.empty()) Path = TempRoot() + "/debug_test_stop_" + std::to_string(getpid()) + ".log";
-    unlink(Path.c_str());
+    // The child makes the log a folder of its user's alone (a log goes
+    // nowhere else), named by the parent's id.
+    static std::string Folder, Path;
+    if (Path.empty()) {
+        Folder = TempRoot() + "/debug_test_stop_" + std::to_string(getpid());
+        Path = Folder + "/stop.log";
+    }
     EXPECT_EXIT(
         {
-            std::string ChildPath = TempRoot() + "/debug_test_stop_" + std::to_string(getppid()) + ".log";
+            std::string ChildFolder = TempRoot() + "/debug_test_stop_" + std::to_string(getppid());
+            mkdir(ChildFolder.c_str(), 0700);
+            std::string ChildPath = ChildFolder + "/stop.log";
             Debug_Init(ChildPath.c_str(), nullptr, DEBUG_FLAG_FILE);
             Log_Info("line before\n");
             Debug_Abort("into the file\n");
@@ -249,6 +256,7 @@ TEST_F(DebugDeathTest, LogFileReceivesTheStop) {
         ::testing::KilledBySignal(SIGILL), "into the file");
     std::string Text = ReadFile(Path);
     unlink(Path.c_str());
+    rmdir(Folder.c_str());
     EXPECT_NE(Text.find("INFO - line before\n"), std::string::npos) << Text;
     EXPECT_NE(Text.find(" ABORT - into the file\n ("), std::string::npos) << Text;
 }

@@ -378,18 +378,24 @@ TEST(Log, PerThreadFilesForWorkersAndTheBaseNameForTheMainThread) {
 TEST(Log, FatalStopWithErrFlagGoesToTheErrFile) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     // The child re-runs this body: the directory must be the parent's.
-    static std::string ErrBase;
-    if (ErrBase.empty()) ErrBase = TempRoot() + "/log_test_err_" + std::to_string(getpid());
-    unlink((ErrBase + ".err").c_str());
+    // The child makes the log a folder of its user's alone (a log goes
+    // nowhere else), named by the parent's id.
+    static std::string Folder, ErrBase;
+    if (ErrBase.empty()) {
+        Folder = TempRoot() + "/log_test_err_" + std::to_string(getpid());
+        ErrBase = Folder + "/stop";
+    }
     EXPECT_EXIT(
         {
-            Debug_Init((TempRoot() + "/log_test_err_" + std::to_string(getppid())).c_str(), nullptr,
-                       DEBUG_FLAG_ERRFILE);
+            const std::string ChildFolder = TempRoot() + "/log_test_err_" + std::to_string(getppid());
+            mkdir(ChildFolder.c_str(), 0700);
+            Debug_Init((ChildFolder + "/stop").c_str(), nullptr, DEBUG_FLAG_ERRFILE);
             Debug_Abort("stopped here %d\n", 5);
         },
         ::testing::KilledBySignal(SIGILL), "ABORT - stopped here 5");
     std::string Text = ReadFile(ErrBase + ".err");
     unlink((ErrBase + ".err").c_str());
+    rmdir(Folder.c_str());
     EXPECT_TRUE(std::regex_match(
         Text, std::regex("\\d\\d/\\d\\d/\\d{4} \\d\\d:\\d\\d:\\d\\d ABORT - stopped here 5\n \\(.*log_test\\.cpp/\\d+\\)\n")))
         << Text;

@@ -173,6 +173,51 @@ TEST(PlatformFolder, TemporaryFolderIsTheUsersOwn) {
     }
 }
 
+// Every folder above $TMPDIR must keep it in place: root's or the user's,
+// and closed to others unless sticky. A link on the way is followed and what
+// it leads to checked the same way; a path naming "." or ".." is refused.
+TEST(PlatformFolder, FoldersAboveTheTemporaryFolderHoldItInPlace) {
+    TempDirectory Home;
+    auto Make = [&](const std::string &Name, mode_t Mode) {
+        EXPECT_EQ(mkdir((Home / Name).c_str(), 0700), 0) << Name;
+        EXPECT_EQ(chmod((Home / Name).c_str(), Mode), 0) << Name;
+    };
+    Make("open", 0777);
+    Make("open/tmp", 0700);
+    Make("sticky", 01777);
+    Make("sticky/tmp", 0700);
+    Make("real", 0700);
+    Make("real/tmp", 0700);
+    ASSERT_EQ(symlink((Home / "real").c_str(), (Home / "link").c_str()), 0);
+    ASSERT_EQ(symlink("open", (Home / "relative").c_str()), 0);
+    const std::string Open = " is not used for temporary files: other users may write in the folder above it " +
+                             Home / "open" + "\n";
+    const std::pair<std::string, std::string> Cases[] = {
+        {"open/tmp", Open},
+        {"sticky/tmp", ""},
+        {"link/tmp", ""},
+        {"relative/tmp", Open},
+        {"real/tmp/.", " is not used for temporary files: it names \".\" or \"..\"\n"},
+        {"open/../real/tmp", " is not used for temporary files: it names \".\" or \"..\"\n"},
+    };
+    ScopedEnv HomeEnv("HOME", Home.Path.c_str());
+    ScopedEnv Runtime("XDG_RUNTIME_DIR", nullptr);
+    ScopedEnv CacheHome("XDG_CACHE_HOME", nullptr);
+    for (const auto &[Name, Told] : Cases) {
+        ScopedEnv Tmpdir("TMPDIR", (Home / Name).c_str());
+        testing::internal::CaptureStderr();
+        const std::string Temp = Special(12);
+        const std::string Said = testing::internal::GetCapturedStderr();
+        if (Told.empty()) {
+            EXPECT_EQ(Temp, Home / Name + "/") << Name;
+            EXPECT_EQ(Said, "") << Name;
+        } else {
+            EXPECT_NE(Temp, Home / Name + "/") << Name;
+            EXPECT_NE(Said.find("TMPDIR=" + Home / Name + Told), std::string::npos) << Name << ": " << Said;
+        }
+    }
+}
+
 TEST(PlatformFolder, UserFoldersFollowUserDirs) {
     TempDirectory Temp;
     ScopedEnv Home("HOME", Temp.Path.c_str());
