@@ -52,8 +52,31 @@ bool DecodePart(const char *Text, size_t Length, std::string &Out) {
     return true;
 }
 
+// A signed part is read whole: bytes after its value ("{...}xx",
+// "{...}{...}") would be signed and yet unread.
 bool ParseJson(JSON *Reader, const std::string &Bytes) {
-    return JSON_LoadBuffer(Reader, Bytes.data(), (int32)Bytes.size()) != 0;
+    return JSON_LoadBufferWhole(Reader, Bytes.data(), (int32)Bytes.size()) != 0;
+}
+
+// Whether a text anywhere in the header holds a NUL: "ES256\u0000" would
+// read as "ES256" to one reader and as another name to the next.
+bool HoldsNul(Dictionary *Header, int32 Depth = 0) {
+    DictionaryItem *Item = nullptr;
+    for (Dictionary_ItemGetFirst(Header, &Item); Item != nullptr; Dictionary_ItemGetNext(Header, Item, &Item)) {
+        const char *Text = nullptr;
+        int32 Length = 0;
+        Dictionary *Child = nullptr;
+        if (Dictionary_ItemIsContainer(Header, Item)) {
+            if (Depth < JSON_MAX_LEVELS && Dictionary_ItemGetDictionaryHandle(Header, Item, &Child) &&
+                Child != nullptr && HoldsNul(Child, Depth + 1))
+                return true;
+        } else if (Dictionary_ItemCompareType(Header, Item, DICTIONARY_TYPE_STRING) &&
+                   Dictionary_ItemGetBufferPtr(Header, Item, &Text, &Length) && Text != nullptr &&
+                   strlen(Text) != (size_t)Length) {
+            return true;
+        }
+    }
+    return false;
 }
 
 // The key fits the algorithm: RSA for RS ids, ECDSA on the id's own curve
@@ -221,6 +244,10 @@ const char *HeaderNotUnderstood(Dictionary *Header) {
                                              : "its extension \"b64\" is not supported";
         }
     }
+    if (HoldsNul(Header)) {
+        Log_Error("JWS header holds a NUL in a text\n");
+        return "a text in it holds a NUL";
+    }
     return nullptr;
 }
 
@@ -374,8 +401,12 @@ int32 JWS_DecodeExplained(JSON *Json, JWSClaims *Claims, CertStoreInterface *Sto
         JSON_SetDictionaryHandle(Reader, Scratch);
         int32 Error = 0;
         if (!ParseJson(Reader, HeaderBytes)) {
-            Error = JSON_ERROR_DECODESIGNATURE;
-            Refusal->Reason = JWS_REFUSAL_UNSIGNED;
+            // A header that reads but for what follows it is a signed
+            // header read strictly, not an unsigned document.
+            const bool Trailing = JSON_LoadBuffer(Reader, HeaderBytes.data(), (int32)HeaderBytes.size()) != 0;
+            Error = Trailing ? JSON_ERROR_AUTHENTICATE : JSON_ERROR_DECODESIGNATURE;
+            Refusal->Reason = Trailing ? JWS_REFUSAL_HEADER : JWS_REFUSAL_UNSIGNED;
+            if (Trailing) Refusal->Header = "it has bytes after its JSON object";
         } else {
             Dictionary *Header = nullptr;
             Dictionary_SkipRoot(Scratch, &Header);
