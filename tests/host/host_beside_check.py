@@ -10,6 +10,8 @@ place: another case of the folder, a segment holding ";" and the data store
 loaded_data: a "contentUrl" that the workflow's "load" reads from data
   (for the workflow, or with "global" for the application's macros) does
   not widen what is beside it.
+claim_times: a signed document's "exp" or "nbf" past any date is refused
+  with a time out of range, one within the years 0 to 9999 with its date.
 Exit status 0 when the case holds.
 """
 import json
@@ -37,10 +39,10 @@ def write(directory, name, text):
         f.write(text)
 
 
-def sign(directory, name, document):
+def sign(directory, name, document, exp="-", nbf="-"):
     write(directory, name + ".src", json.dumps(document))
     args = ["node", os.path.join(SIGNED, "sign_workflow.js"), os.path.join(SIGNED, "demo-signer.pem"),
-            os.path.join(SIGNED, "demo-signer.der"), os.path.join(directory, name + ".src")]
+            os.path.join(SIGNED, "demo-signer.der"), os.path.join(directory, name + ".src"), exp, nbf]
     write(directory, name, subprocess.run(args, capture_output=True, text=True, check=True).stdout)
 
 
@@ -115,6 +117,29 @@ def case_loaded_data():
             for name, out in run_all(directory, peer, parents).items():
                 if "loaded " + peer.root not in out:
                     fail("%s: the data set no contentUrl" % name)
+        finally:
+            peer.close()
+
+
+def case_claim_times():
+    # An "exp" or "nbf" past any date is told as out of range, not as a
+    # bare number; one within the years 0 to 9999 as its date.
+    out_of_range = "a time out of range (before the year 0 or after 9999)"
+    rows = [("-9223372036854775808", "-", 'Document expired at %s ("exp")' % out_of_range),
+            ("-", "9e18", 'Document is not valid before %s ("nbf")' % out_of_range),
+            ("-62167219201", "-", 'Document expired at %s ("exp")' % out_of_range),
+            ("-62167219200", "-", 'Document expired at 0000-01-01 00:00:00 UTC ("exp")'),
+            ("-", "253402300799", 'Document is not valid before 9999-12-31 23:59:59 UTC ("nbf")'),
+            ("-", "253402300800", 'Document is not valid before %s ("nbf")' % out_of_range)]
+    with tempfile.TemporaryDirectory() as directory:
+        peer = Peer(directory)
+        try:
+            for index, (exp, nbf, words) in enumerate(rows):
+                sign(directory, "t%d.jws" % index, {"start": {"type": "Log", "message": "ran"}}, exp, nbf)
+                done = subprocess.run([PROGRAM, "--workflow=" + peer.root + "t%d.jws" % index, "--config=" + CONFIG],
+                                      capture_output=True, text=True, timeout=90)
+                if done.returncode != 1 or words not in done.stderr:
+                    fail("exp %s nbf %s: exit %d, %r" % (exp, nbf, done.returncode, done.stderr))
         finally:
             peer.close()
 
