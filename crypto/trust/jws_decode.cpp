@@ -58,22 +58,21 @@ bool ParseJson(JSON *Reader, const std::string &Bytes) {
     return JSON_LoadBufferWhole(Reader, Bytes.data(), (int32)Bytes.size()) != 0;
 }
 
-// Whether a text anywhere in the header holds a NUL: "ES256\u0000" would
-// read as "ES256" to one reader and as another name to the next.
-bool HoldsNul(Dictionary *Header, int32 Depth = 0) {
-    DictionaryItem *Item = nullptr;
-    for (Dictionary_ItemGetFirst(Header, &Item); Item != nullptr; Dictionary_ItemGetNext(Header, Item, &Item)) {
-        const char *Text = nullptr;
-        int32 Length = 0;
-        Dictionary *Child = nullptr;
-        if (Dictionary_ItemIsContainer(Header, Item)) {
-            if (Depth < JSON_MAX_LEVELS && Dictionary_ItemGetDictionaryHandle(Header, Item, &Child) &&
-                Child != nullptr && HoldsNul(Child, Depth + 1))
-                return true;
-        } else if (Dictionary_ItemCompareType(Header, Item, DICTIONARY_TYPE_STRING) &&
-                   Dictionary_ItemGetBufferPtr(Header, Item, &Text, &Length) && Text != nullptr &&
-                   strlen(Text) != (size_t)Length) {
-            return true;
+// Whether a text of a JSON document, a name or a value, holds a NUL, raw or
+// escaped: "ES256\u0000" reads as "ES256" to one reader and as another name
+// to the next, and the reader here cuts a name there.
+bool HoldsNul(const std::string &Json) {
+    bool InText = false;
+    for (size_t At = 0; At < Json.size(); At++) {
+        const char Ch = Json[At];
+        if (Ch == 0) return true;
+        if (!InText) {
+            InText = Ch == '"';
+        } else if (Ch == '"') {
+            InText = false;
+        } else if (Ch == '\\') {
+            if (Json.compare(At + 1, 5, "u0000") == 0) return true;
+            At++;
         }
     }
     return false;
@@ -226,9 +225,9 @@ bool IsPublicMaterial(const uint8 *Bytes, uint32 Size) {
 }
 
 // Why a header cannot be read safely, or null when it can: a member named
-// twice (readers disagree on which one counts) or an extension this reader
-// does not implement.
-const char *HeaderNotUnderstood(Dictionary *Header) {
+// twice (readers disagree on which one counts), an extension this reader
+// does not implement, or a NUL in a text of its JSON (Bytes).
+const char *HeaderNotUnderstood(Dictionary *Header, const std::string &Bytes) {
     std::unordered_set<std::string_view> Names;
     DictionaryItem *Item = nullptr;
     for (Dictionary_ItemGetFirst(Header, &Item); Item != nullptr; Dictionary_ItemGetNext(Header, Item, &Item)) {
@@ -244,7 +243,7 @@ const char *HeaderNotUnderstood(Dictionary *Header) {
                                              : "its extension \"b64\" is not supported";
         }
     }
-    if (HoldsNul(Header)) {
+    if (HoldsNul(Bytes)) {
         Log_Error("JWS header holds a NUL in a text\n");
         return "a text in it holds a NUL";
     }
@@ -414,7 +413,7 @@ int32 JWS_DecodeExplained(JSON *Json, JWSClaims *Claims, CertStoreInterface *Sto
             const size_t InputSize = (size_t)(Second - Text);
             bool Passed = false;
             int32 Reason = JWS_REFUSAL_ALGORITHM;
-            const char *Unread = Header != nullptr ? HeaderNotUnderstood(Header) : nullptr;
+            const char *Unread = Header != nullptr ? HeaderNotUnderstood(Header, HeaderBytes) : nullptr;
             if (Unread != nullptr) {
                 Reason = JWS_REFUSAL_HEADER;
                 Refusal->Header = Unread;

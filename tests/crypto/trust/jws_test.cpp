@@ -536,6 +536,8 @@ TEST_F(JwsTest, CompactSpellingsAndPublicSecretsRefused) {
         {"a second header", Hs256(B64("{\"alg\":\"HS256\"}{\"alg\":\"none\"}", true), Payload, Secret), 0},
         {"a NUL in alg", Hs256(B64("{\"alg\":\"HS256\\u0000\"}", true), Payload, Secret), 0},
         {"a NUL in a list", Hs256(B64("{\"alg\":\"HS256\",\"x\":[\"a\\u0000\"]}", true), Payload, Secret), 0},
+        {"a NUL in a name", Hs256(B64("{\"alg\\u0000x\":\"HS256\"}", true), Payload, Secret), 0},
+        {"an escaped backslash", Hs256(B64("{\"alg\":\"HS256\",\"x\":\"\\\\u0000\"}", true), Payload, Secret), 1},
         {"blanks after the payload", Hs256(Header, B64("{\"app\":\"x\"}\n", true), Secret), 1},
         {"bytes after the payload", Hs256(Header, B64("{\"app\":\"x\"}xx", true), Secret), 0},
         {"a second payload", Hs256(Header, B64("{\"app\":\"x\"}{\"app\":\"y\"}", true), Secret), 0},
