@@ -671,8 +671,7 @@ int32 HostJob_Run(const char *Url, const char *Tasks) {
     std::string Content = Url;
     size_t Slash = Content.find_last_of('/');
     if (Slash != std::string::npos) Content.erase(Slash + 1);
-    Dictionary *Macros = WorkflowApp_GetMacroDictionaryHandle();
-    if (Macros != nullptr) Dictionary_SetStringByKey(Macros, "contentUrl", Content.c_str());
+    WorkflowApp_SetContentUrl(Content.c_str());
 
     for (const Observed &Each : Observers) NotificationCenter_AddObserver(Each.Type, Each.Name, &State, Each.Function);
     WorkflowManager_SetAutoUnload(FALSE);

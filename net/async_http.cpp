@@ -82,16 +82,20 @@ int32 CheckNbf(Dictionary *Payload, void *User) {
 }
 
 // A claim's time as the user reads it: UTC, to the second.
+// A claim's time as a date of the years 0 to 9999; any other is told as
+// out of range, never as a bare number.
 std::string ClaimTime(float64 Seconds) {
     char Text[64];
     struct tm Parts {};
-    if (Seconds > -1e15 && Seconds < 1e15) {
+    if (Seconds >= -62167219200.0 && Seconds < 253402300800.0) {
         time_t Whole = (time_t)floor(Seconds);
-        if (gmtime_r(&Whole, &Parts) != nullptr && strftime(Text, sizeof(Text), "%Y-%m-%d %H:%M:%S UTC", &Parts) > 0)
+        if (gmtime_r(&Whole, &Parts) != nullptr) {
+            snprintf(Text, sizeof(Text), "%04d-%02d-%02d %02d:%02d:%02d UTC", Parts.tm_year + 1900, Parts.tm_mon + 1,
+                     Parts.tm_mday, Parts.tm_hour, Parts.tm_min, Parts.tm_sec);
             return Text;
+        }
     }
-    snprintf(Text, sizeof(Text), "%g", Seconds);
-    return Text;
+    return "a time out of range (before the year 0 or after 9999)";
 }
 
 // Text from outside (a header, a parser's quote of the body) as a line may

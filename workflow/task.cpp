@@ -6,6 +6,7 @@
 #include <string.h>
 
 #include <initializer_list>
+#include <string_view>
 
 #include "crypto/trust/authenticate.h"
 #include "net/web_get.h"
@@ -20,6 +21,7 @@
 #include "runtime/time.h"
 #include "workflow/task_internal.h"
 #include "workflow/workflow.h"
+#include "workflow/workflow_application.h"
 
 CLASSPRINT_DEFINE(Task, Task, TASK_CLASSID, "Task", Print)
 
@@ -113,6 +115,34 @@ bool DecodeBoolean(const char *Text) {
     for (const char *Word : {"1", "TRUE", "YES", "ON"})
         if (String_CompareWithoutCase(Text, Word)) return true;
     return false;
+}
+
+// Whether Url lies beside the application's content (its own content URL,
+// never a "contentUrl" macro that a task or loaded data set), compared as the
+// server will resolve both, not as written: "%2e%2e/" climbs out as "../"
+// does; scheme and host without case, the path with case (a case-sensitive
+// server serves "/A/" apart from "/a/"), at a whole segment; a URL of no one
+// place ("..;/") is beside nothing. The content's data store is not its own:
+// its first segment below the content named "datastore" in any spelling a
+// server may still serve as that (any case, trailing blanks or dots), and
+// what lies under it.
+bool BesideContent(const char *Url) {
+    char Content[4096], Place[4096], ContentPlace[4096];
+    if (!WorkflowApplication_GetContentUrl(Content, (int32)sizeof(Content)) ||
+        !URL_ResolvePlace(Url, Place, (int32)sizeof(Place)) ||
+        !URL_ResolvePlace(Content, ContentPlace, (int32)sizeof(ContentPlace)))
+        return false;
+    size_t Length = strlen(ContentPlace);
+    if (strncmp(Place, ContentPlace, Length) != 0) return false;
+    if (Length > 0 && ContentPlace[Length - 1] != '/') {
+        if (Place[Length] != '/' && Place[Length] != 0) return false;
+        if (Place[Length] == '/') Length++;
+    }
+    std::string_view Below(Place + Length);
+    std::string_view First = Below.substr(0, Below.find('/'));
+    while (!First.empty() && (First.back() == ' ' || First.back() == '.' || First.back() == '\t'))
+        First.remove_suffix(1);
+    return !(First.size() == 9 && String_CompareLengthWithoutCase(First.data(), "datastore", 9));
 }
 
 // Whether the "authenticate" argument waives authentication: only a value
@@ -513,20 +543,7 @@ int32 Task_DefaultAuthenticateCallback(void *, Task *Handle) {
         if (!URL_FixPath(Url, 0, Fixed, (int32)sizeof(Fixed))) String_CopyLength(Fixed, Url, (int32)sizeof(Fixed));
         if (URL_CompareProtocol(Fixed, "https")) Required = FALSE;
         else Required = Flag;
-        char Content[4096] = "{contentUrl}", DataStore[4096] = "{contentUrl}datastore";
-        Task_ExpandString(Handle, Content, (int32)sizeof(Content));
-        Task_ExpandString(Handle, DataStore, (int32)sizeof(DataStore));
-        // Places are compared as the server will resolve them, not as
-        // written: "%2e%2e/" climbs out of the content as "../" does. An
-        // unexpanded macro is no trusted prefix, and a URL of no one place
-        // is beside nothing.
-        char Place[4096], ContentPlace[4096], DataStorePlace[4096];
-        if (Content[0] != '{' && URL_ResolvePlace(Fixed, Place, (int32)sizeof(Place)) &&
-            URL_ResolvePlace(Content, ContentPlace, (int32)sizeof(ContentPlace)) &&
-            URL_ResolvePlace(DataStore, DataStorePlace, (int32)sizeof(DataStorePlace)) &&
-            String_CompareBeginningWithoutCase(Place, ContentPlace) &&
-            !String_CompareWithoutCase(Place, DataStorePlace) && WebGet_Authorize(Fixed))
-            Required = FALSE;
+        if (BesideContent(Fixed) && WebGet_Authorize(Fixed)) Required = FALSE;
     } else {
         Required = Flag;
     }

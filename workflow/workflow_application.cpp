@@ -42,3 +42,9 @@ TaskTypeList *WorkflowApplication_GetTaskTypeListHandle(void) {
     auto Get = Hooks.GetTaskTypeListHandle;
     return Get != nullptr ? Get() : nullptr;
 }
+
+int32 WorkflowApplication_GetContentUrl(char *Output, int32 Size) {
+    if (Size > 0) Output[0] = 0;
+    auto Get = Hooks.GetContentUrl;
+    return Get != nullptr ? Get(Output, Size) : FALSE;
+}

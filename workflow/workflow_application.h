@@ -1,12 +1,12 @@
 // What the engine asks of the application that runs it: its macros, its
 // verbosity, whether it shuts down or runs as a worker, which workflow a
-// task belongs to, and its list of default task types.
+// task belongs to, its list of default task types and its content URL.
 //
 // The application sits above the engine (workflow/app/) and hands these in
 // at its start (WorkflowApp_Init); until then, each answers as an application
 // that has not started would: no macro, quiet, not shutting down, not a
-// worker, no task tracked, no default types. Set from the main thread before
-// workflows run; read from any thread.
+// worker, no task tracked, no default types, no content URL. Set from the
+// main thread before workflows run; read from any thread.
 #pragma once
 
 #include "runtime/types.h"
@@ -24,6 +24,9 @@ typedef struct WorkflowApplication {
     int32 (*IsWorker)(void);
     int32 (*IsTaskInWorkflow)(const char *TaskId, const char *WorkflowId, uint32 Recursive);
     TaskTypeList *(*GetTaskTypeListHandle)(void);
+    // The application's own content URL (see WorkflowApp_SetContentUrl);
+    // 0 with an empty Output when it has none or it does not fit.
+    int32 (*GetContentUrl)(char *Output, int32 Size);
 } WorkflowApplication;
 
 // Copies the hooks; a null member (or a null Application) answers as above.
@@ -35,5 +38,6 @@ int32 WorkflowApplication_IsShuttingDown(void);
 int32 WorkflowApplication_IsWorker(void);
 int32 WorkflowApplication_IsTaskInWorkflow(const char *TaskId, const char *WorkflowId, uint32 Recursive);
 TaskTypeList *WorkflowApplication_GetTaskTypeListHandle(void);
+int32 WorkflowApplication_GetContentUrl(char *Output, int32 Size);
 
 RUNTIME_EXTERN_C_END

@@ -81,7 +81,8 @@ int32 JWS_Decode(JSON *Json, JWSClaims *Claims, CertStoreInterface *Store, const
 #define JWS_REFUSAL_UNTRUSTED 3 // the store trusts no key the header names
 #define JWS_REFUSAL_SIGNATURE 4 // a trusted key, but the signature does not verify
 #define JWS_REFUSAL_CLAIMS 5    // a claim check failed
-#define JWS_REFUSAL_HEADER 6    // a header member named twice, an extension not understood, or an
+#define JWS_REFUSAL_HEADER 6    // a header member named twice, an extension not understood, bytes after
+                                // the header's object, a NUL in a text, or an
                                 // "x5c" longer than any path, which no store could trust
 
 typedef struct JWSRefusal {

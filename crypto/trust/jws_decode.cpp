@@ -52,8 +52,30 @@ bool DecodePart(const char *Text, size_t Length, std::string &Out) {
     return true;
 }
 
+// A signed part is read whole: bytes after its value ("{...}xx",
+// "{...}{...}") would be signed and yet unread.
 bool ParseJson(JSON *Reader, const std::string &Bytes) {
-    return JSON_LoadBuffer(Reader, Bytes.data(), (int32)Bytes.size()) != 0;
+    return JSON_LoadBufferWhole(Reader, Bytes.data(), (int32)Bytes.size()) != 0;
+}
+
+// Whether a text of a JSON document, a name or a value, holds a NUL, raw or
+// escaped: "ES256\u0000" reads as "ES256" to one reader and as another name
+// to the next, and the reader here cuts a name there.
+bool HoldsNul(const std::string &Json) {
+    bool InText = false;
+    for (size_t At = 0; At < Json.size(); At++) {
+        const char Ch = Json[At];
+        if (Ch == 0) return true;
+        if (!InText) {
+            InText = Ch == '"';
+        } else if (Ch == '"') {
+            InText = false;
+        } else if (Ch == '\\') {
+            if (Json.compare(At + 1, 5, "u0000") == 0) return true;
+            At++;
+        }
+    }
+    return false;
 }
 
 // The key fits the algorithm: RSA for RS ids, ECDSA on the id's own curve
@@ -203,9 +225,9 @@ bool IsPublicMaterial(const uint8 *Bytes, uint32 Size) {
 }
 
 // Why a header cannot be read safely, or null when it can: a member named
-// twice (readers disagree on which one counts) or an extension this reader
-// does not implement.
-const char *HeaderNotUnderstood(Dictionary *Header) {
+// twice (readers disagree on which one counts), an extension this reader
+// does not implement, or a NUL in a text of its JSON (Bytes).
+const char *HeaderNotUnderstood(Dictionary *Header, const std::string &Bytes) {
     std::unordered_set<std::string_view> Names;
     DictionaryItem *Item = nullptr;
     for (Dictionary_ItemGetFirst(Header, &Item); Item != nullptr; Dictionary_ItemGetNext(Header, Item, &Item)) {
@@ -220,6 +242,10 @@ const char *HeaderNotUnderstood(Dictionary *Header) {
             return strcmp(Name, "crit") == 0 ? "its extension \"crit\" is not supported"
                                              : "its extension \"b64\" is not supported";
         }
+    }
+    if (HoldsNul(Bytes)) {
+        Log_Error("JWS header holds a NUL in a text\n");
+        return "a text in it holds a NUL";
     }
     return nullptr;
 }
@@ -374,8 +400,12 @@ int32 JWS_DecodeExplained(JSON *Json, JWSClaims *Claims, CertStoreInterface *Sto
         JSON_SetDictionaryHandle(Reader, Scratch);
         int32 Error = 0;
         if (!ParseJson(Reader, HeaderBytes)) {
-            Error = JSON_ERROR_DECODESIGNATURE;
-            Refusal->Reason = JWS_REFUSAL_UNSIGNED;
+            // A header that reads but for what follows it is a signed
+            // header read strictly, not an unsigned document.
+            const bool Trailing = JSON_LoadBuffer(Reader, HeaderBytes.data(), (int32)HeaderBytes.size()) != 0;
+            Error = Trailing ? JSON_ERROR_AUTHENTICATE : JSON_ERROR_DECODESIGNATURE;
+            Refusal->Reason = Trailing ? JWS_REFUSAL_HEADER : JWS_REFUSAL_UNSIGNED;
+            if (Trailing) Refusal->Header = "it has bytes after its JSON object";
         } else {
             Dictionary *Header = nullptr;
             Dictionary_SkipRoot(Scratch, &Header);
@@ -383,7 +413,7 @@ int32 JWS_DecodeExplained(JSON *Json, JWSClaims *Claims, CertStoreInterface *Sto
             const size_t InputSize = (size_t)(Second - Text);
             bool Passed = false;
             int32 Reason = JWS_REFUSAL_ALGORITHM;
-            const char *Unread = Header != nullptr ? HeaderNotUnderstood(Header) : nullptr;
+            const char *Unread = Header != nullptr ? HeaderNotUnderstood(Header, HeaderBytes) : nullptr;
             if (Unread != nullptr) {
                 Reason = JWS_REFUSAL_HEADER;
                 Refusal->Header = Unread;

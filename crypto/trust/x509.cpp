@@ -261,6 +261,38 @@ int32 Refuse(X509 *Handle, const char *Format, ...) {
     return FALSE;
 }
 
+// Why a SubjectPublicKeyInfo gives no key: an RSA modulus outside the sizes
+// this host checks is named with its size; anything else "cannot be read".
+int32 RefuseKey(X509 *Handle, ASN1 *PublicKey) {
+    char Oid[64] = "";
+    ASN1_ParseOid(ASN1_GetElement(ASN1_GetElement(PublicKey, 0), 0), Oid, (int32)sizeof(Oid));
+    ASN1 *Bits = ASN1_GetElement(PublicKey, 1);
+    const uint8 *Content = ASN1_GetValuePtr(Bits);
+    const int32 Size = ASN1_GetValueSize(Bits);
+    int64 ModulusBits = 0;
+    if (strcmp(Oid, "1.2.840.113549.1.1.1") == 0 && Content != nullptr && Size > 1 && Content[0] == 0) {
+        // RSAPublicKey ::= SEQUENCE { modulus INTEGER, publicExponent INTEGER }
+        ASN1 *Tree = nullptr;
+        ASN1_Create(&Tree);
+        ASN1 *Modulus =
+            ASN1_Decode(Tree, Content + 1, Size - 1) ? ASN1_GetElement(ASN1_GetElement(Tree, 0), 0) : nullptr;
+        const uint8 *Number = ASN1_GetValuePtr(Modulus);
+        int32 Length = ASN1_GetValueSize(Modulus);
+        if (Number != nullptr && ASN1_GetType(Modulus) == ASN1_TYPE_INTEGER) {
+            while (Length > 0 && *Number == 0) Number++, Length--;
+            if (Length > 0) ModulusBits = (int64)Length * 8 - __builtin_clz((uint32)*Number) + 24;
+        }
+        ASN1_Release(&Tree);
+    }
+    if (ModulusBits > RSA_MAX_MODULUS_BITS)
+        return Refuse(Handle, "the RSA key of %lld bits is larger than the largest this host checks (%d bits)",
+                      (long long)ModulusBits, RSA_MAX_MODULUS_BITS);
+    if (ModulusBits > 0 && ModulusBits < RSA_MIN_MODULUS_BITS)
+        return Refuse(Handle, "the RSA key of %lld bits is smaller than the smallest this host checks (%d bits)",
+                      (long long)ModulusBits, RSA_MIN_MODULUS_BITS);
+    return Refuse(Handle, "the public key cannot be read");
+}
+
 bool SameBytes(ASN1 *A, ASN1 *B) {
     return A != nullptr && B != nullptr && ASN1_GetNodeSize(A) == ASN1_GetNodeSize(B) &&
            memcmp(ASN1_GetNodePtr(A), ASN1_GetNodePtr(B), (size_t)ASN1_GetNodeSize(A)) == 0;
@@ -678,7 +710,7 @@ int32 X509_BuildInt(X509 *Handle) {
     ASN1 *PublicKey = ASN1_GetElement(Signed, Field + 5);
     if (!IsSequenceOf(PublicKey, 2, 2) || !IsAlgorithmIdentifier(ASN1_GetElement(PublicKey, 0)))
         return Refuse(Handle, "the public key is not an algorithm and a key");
-    if (!CryptAsymmetric_SetPublicKeyFromASN1(Handle->Key, PublicKey)) return FALSE;
+    if (!CryptAsymmetric_SetPublicKeyFromASN1(Handle->Key, PublicKey)) return RefuseKey(Handle, PublicKey);
     // issuerUniqueID [1], subjectUniqueID [2] (version 2 or 3), then the
     // extensions [3], each at most once and in that order.
     uint8 Last = 0;

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <string>
 #include <string_view>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "crypto/keys/asn1.h"
@@ -27,6 +29,13 @@ namespace {
 constexpr uint32 ChainCheck = 0xb52816b7u;
 
 thread_local X509DecisionReport Last;
+
+std::string_view DerOf(X509 *Certificate) {
+    const uint8 *Der = nullptr;
+    uint32 Size = 0;
+    X509_GetASN1(Certificate, &Der, &Size);
+    return Der != nullptr ? std::string_view((const char *)Der, Size) : std::string_view();
+}
 
 int32 DeleteObject(void *HandleAddress) { return X509Chain_Delete(static_cast<X509Chain **>(HandleAddress)); }
 
@@ -65,10 +74,22 @@ KeyIds ReadKeyIds(X509 *Certificate) {
 // depends on the order in which the certificates came.
 class PathSearch {
   public:
+    // Copies are told apart by a hash of their bytes and the candidates
+    // found by their subject's match key, so a pool costs in proportion to
+    // its size, however many certificates it holds.
     PathSearch(const std::vector<X509 *> &Entries, CertStoreInterface *Store) : Store(Store) {
+        std::unordered_set<std::string_view> Seen;
+        Seen.reserve(Entries.size());
+        Pool.reserve(Entries.size());
         for (X509 *Entry : Entries) {
-            auto Same = [&](const Candidate &Each) { return X509_Compare(Each.Certificate, Entry); };
-            if (std::none_of(Pool.begin(), Pool.end(), Same)) Pool.push_back({Entry, ReadKeyIds(Entry)});
+            const std::string_view Der = DerOf(Entry);
+            if (!Der.empty() && !Seen.insert(Der).second) continue;
+            Pool.push_back({Entry, ReadKeyIds(Entry)});
+        }
+        for (const Candidate &Each : Pool) {
+            X500 *Subject = nullptr;
+            X509_GetSubjectHandle(Each.Certificate, &Subject);
+            BySubject[Subject != nullptr ? X500_GetMatchKey(Subject) : std::string_view()].push_back(&Each);
         }
     }
 
@@ -102,6 +123,7 @@ class PathSearch {
 
     CertStoreInterface *Store;
     std::vector<Candidate> Pool; // one of each distinct certificate
+    std::unordered_map<std::string_view, std::vector<const Candidate *>> BySubject;
     std::vector<X509 *> Path;    // Path[0] the certificate decided
     int32 Checks = 0;
 
@@ -119,8 +141,10 @@ class PathSearch {
         if (Checked && !X509Path_CheckStructure(Path.data(), (int32)Path.size())) return Verdict::Refused;
         uint32 Stop = 0;
         if (CertStoreInterface_X509PathIsTrusted(Store, Path.data(), (int32)Path.size(), &Stop))
-            return !Checked || X509Chain_CheckPath(Path.data(), (int32)Path.size()) ? Verdict::Trusted
-                                                                                   : Verdict::Refused;
+            return !Checked || X509Path_PassedInDecision(Path.data(), (int32)Path.size()) ||
+                           X509Chain_CheckPath(Path.data(), (int32)Path.size())
+                       ? Verdict::Trusted
+                       : Verdict::Refused;
         return Stop ? Verdict::Refused : Verdict::Untrusted;
     }
 
@@ -134,20 +158,25 @@ class PathSearch {
     bool Extend(const KeyIds &Ids) {
         X509 *Current = Path.back();
         std::vector<const Candidate *> Order;
-        if (Path.size() <= X509CHAIN_MAX_DEPTH)
-            for (const Candidate &Each : Pool)
-                if (X509_CompareIssuer(Current, Each.Certificate) && !OnPath(Each.Certificate)) Order.push_back(&Each);
-        auto Named = [&](const Candidate *Each) {
+        X500 *Issuer = nullptr;
+        X509_GetIssuerHandle(Current, &Issuer);
+        const auto Named = BySubject.find(Issuer != nullptr ? X500_GetMatchKey(Issuer) : std::string_view());
+        if (Path.size() <= X509CHAIN_MAX_DEPTH && Named != BySubject.end())
+            for (const Candidate *Each : Named->second)
+                if (X509_CompareIssuer(Current, Each->Certificate) && !OnPath(Each->Certificate)) Order.push_back(Each);
+        auto Keyed = [&](const Candidate *Each) {
             return !Ids.Authority.empty() && Each->Ids.Subject == Ids.Authority;
         };
-        std::sort(Order.begin(), Order.end(), [&](const Candidate *A, const Candidate *B) {
-            if (Named(A) != Named(B)) return Named(A);
-            const uint8 *DerA = nullptr, *DerB = nullptr;
-            uint32 SizeA = 0, SizeB = 0;
-            X509_GetASN1(A->Certificate, &DerA, &SizeA);
-            X509_GetASN1(B->Certificate, &DerB, &SizeB);
-            return std::string_view((const char *)DerA, SizeA) < std::string_view((const char *)DerB, SizeB);
-        });
+        // Only as many as the checks left can be tried: only they are put
+        // in order.
+        const size_t Tried = std::min(Order.size(), (size_t)std::max(0, X509CHAIN_MAX_SIGNATURE_CHECKS - Checks));
+        std::partial_sort(Order.begin(), Order.begin() + (std::ptrdiff_t)Tried, Order.end(),
+                          [&](const Candidate *A, const Candidate *B) {
+                              if (Keyed(A) != Keyed(B)) return Keyed(A);
+                              return DerOf(A->Certificate) < DerOf(B->Certificate);
+                          });
+        const bool Cut = Tried < Order.size();
+        Order.resize(Tried);
         bool Found = false;
         for (const Candidate *Each : Order) {
             if (Checks >= X509CHAIN_MAX_SIGNATURE_CHECKS) return false;
@@ -160,8 +189,10 @@ class PathSearch {
             Path.pop_back();
             if (Checks >= X509CHAIN_MAX_SIGNATURE_CHECKS) return false;
         }
-        // Without an issuer the store is asked once more about the path that
-        // ends here, as a walk that finds no further issuer always asks.
+        // Candidates left untried: the budget ended the search. Without an
+        // issuer the store is asked once more about the path that ends
+        // here, as a walk that finds no further issuer always asks.
+        if (Cut) return false;
         return !Found && Ask() == Verdict::Trusted;
     }
 };

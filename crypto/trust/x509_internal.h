@@ -84,6 +84,10 @@ struct X509DecisionWork {
     int32 SignatureChecks = 0;
     int64 NameComparisons = 0;
     bool NamesSpent = false; // a check was refused for want of comparisons
+    // The last path (self-signed copies collapsed) that passed
+    // X509Chain_CheckPath in this decision; its certificates are the
+    // decision's own or, at its end, a store's anchor.
+    std::vector<X509 *> Passed;
 };
 
 // While one lives, every X509Chain_CheckPath on this thread draws its name
@@ -99,6 +103,13 @@ class X509DecisionScope {
   private:
     X509DecisionWork *Outer;
 };
+
+// Whether the decision on this thread has already seen a path that begins
+// with this one pass X509Chain_CheckPath (a store checks the path it
+// anchors, with its own anchor above): every check of a path holds for the
+// path's beginning, so the search need not check it, nor pay its name
+// comparisons, again.
+bool X509Path_PassedInDecision(X509 *const *Path, int32 Count);
 
 // X509Chain_CheckPath without the name constraints: what every partial path
 // of a search is held to, at a cost that grows with its length alone.

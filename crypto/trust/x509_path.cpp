@@ -443,5 +443,14 @@ int32 X509Chain_CheckPath(X509 *const *Given, int32 GivenCount) {
     std::vector<X509PathFacts> Facts;
     if (!Collapse(Given, GivenCount, Path) || !CheckStructure(Path, Facts)) return FALSE;
     X509DecisionWork Own;
-    return CheckNameConstraints(Path, Facts, Decision != nullptr ? *Decision : Own) ? TRUE : FALSE;
+    if (!CheckNameConstraints(Path, Facts, Decision != nullptr ? *Decision : Own)) return FALSE;
+    if (Decision != nullptr) Decision->Passed = std::move(Path);
+    return TRUE;
+}
+
+bool X509Path_PassedInDecision(X509 *const *Given, int32 GivenCount) {
+    std::vector<X509 *> Path;
+    if (Decision == nullptr || !Collapse(Given, GivenCount, Path)) return false;
+    const std::vector<X509 *> &Passed = Decision->Passed;
+    return Passed.size() >= Path.size() && std::equal(Path.begin(), Path.end(), Passed.begin());
 }

@@ -120,6 +120,10 @@ int32 JSON_LoadStreamBuffered(JSON *Handle, StreamStruct *Stream);
 // "Unable to open file (%s)" and 0 when the file cannot be opened.
 int32 JSON_LoadFile(JSON *Handle, const char *Path);
 int32 JSON_LoadBuffer(JSON *Handle, const void *Bytes, int32 Size);
+// The same, but what follows the top-level value may only be blanks (space,
+// tab, CR, LF): anything else fails with "Type" ("Unexpected characters
+// after the document"), so that no bytes of a signed text go unread.
+int32 JSON_LoadBufferWhole(JSON *Handle, const void *Bytes, int32 Size);
 // Formats with the system's print engine (%js gives JSON-escaped text) and
 // loads the result; 1 also when the load failed without a last error.
 int32 JSON_LoadString(JSON *Handle, const char *Format, ...);

@@ -26,6 +26,7 @@
 
 #include <array>
 #include <charconv>
+#include <vector>
 
 #include "runtime/containers/dictionary_internal.h"
 #include "runtime/documents/document_stream.h"
@@ -1186,6 +1187,36 @@ int32 JSON_LoadBuffer(JSON *Handle, const void *Bytes, int32 Size) {
     }
     return DocumentStream_LoadBuffer(
         Bytes, Size, [Handle](StreamStruct *Record) { return LoadDocument(Handle, Record, nullptr, false); });
+}
+
+int32 JSON_LoadBufferWhole(JSON *Handle, const void *Bytes, int32 Size) {
+    JSON_Check(Handle);
+    if (Size <= 0) return JSON_LoadBuffer(Handle, Bytes, Size);
+    Debug_CheckPointer(Bytes);
+    // A writable copy, which a verbose line or a value callback may need
+    // (see Scanner).
+    std::vector<uint8> Copy(static_cast<const uint8 *>(Bytes), static_cast<const uint8 *>(Bytes) + Size);
+    JSON_Reset(Handle);
+    constexpr int32 Window = 1 << 30;
+    int32 At = 0;
+    for (Outcome Result = Outcome::More; At < Size && Result == Outcome::More;) {
+        const int32 Length = Size - At < Window ? Size - At : Window;
+        Scanner Scan(Handle, Copy.data() + At, Length);
+        Result = Scan.Process();
+        At += Scan.Consumed();
+    }
+    FinishDocument(Handle);
+    if (Handle->LastError != JSON_ERROR_NONE) return FALSE;
+    for (; At < Size; At++) {
+        const uint8 Ch = Copy[(size_t)At];
+        if (Ch == '\n') Handle->Line++, Handle->LineStart = At + 1;
+        if (Ch != ' ' && Ch != '\t' && Ch != '\r' && Ch != '\n') {
+            JsonInternal_Fail(Handle, JSON_ERROR_TYPE, "Unexpected characters after the document [@ %d:%d]",
+                              Handle->Line, (int32)(At - Handle->LineStart + 1));
+            return FALSE;
+        }
+    }
+    return TRUE;
 }
 
 int32 JSON_LoadStringV(JSON *Handle, const char *Format, va_list Arguments) {

@@ -246,6 +246,9 @@ bool DecodePlacePath(std::string_view Raw, bool File, std::string &Path) {
             Decoded += Ch;
             Index += 2;
         }
+        // Servers that take ";" as the start of a segment's parameters
+        // serve "..;" as "..", and "name;x" as "name": no one place.
+        if (Decoded.find(';') != std::string::npos) return false;
         for (size_t Index = 0; Index + 2 < Decoded.size(); Index++)
             if (Decoded[Index] == '%' && HexValue(Decoded[Index + 1]) >= 0 && HexValue(Decoded[Index + 2]) >= 0)
                 return false;

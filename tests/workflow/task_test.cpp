@@ -29,6 +29,7 @@
 #include "workflow/task_internal.h"
 #include "workflow/workflow.h"
 #include "workflow/app/workflow_app.h"
+#include "workflow/app/workflow_app_config.h"
 
 namespace {
 
@@ -478,10 +479,20 @@ TEST_F(TaskTest, AuthenticationDecision) {
         {"https://host/doc.json", nullptr, 1, 0},  {"https://host/doc.json", "app", 1, 1},
         {"http://host/doc.json", nullptr, 1, 1},   {"http://host/doc.json", nullptr, 0, 0},
         {"http://trusted/a/doc.json", nullptr, 1, 0}, {"http://trusted/a/datastore", nullptr, 1, 1},
+        // Beside the content as the server serves it: the path with case, no
+        // ";" segment, the data store in no spelling.
+        {"HTTP://TRUSTED:80/a/b/../doc.json", nullptr, 1, 0}, {"http://trusted/A/doc.json", nullptr, 1, 1},
+        {"http://trusted/a/..;/b/doc.json", nullptr, 1, 1},  {"http://trusted/a/x;y/doc.json", nullptr, 1, 1},
+        {"http://trusted/ab/doc.json", nullptr, 1, 1},       {"http://trusted/a/DataStore", nullptr, 1, 1},
+        {"http://trusted/a/datastore;x", nullptr, 1, 1},     {"http://trusted/a/datastore%20", nullptr, 1, 1},
+        {"http://trusted/a/datastore.", nullptr, 1, 1},      {"http://trusted/a/datastore/x", nullptr, 1, 1},
+        {"http://trusted/a/datastores", nullptr, 1, 0},
     };
     WebGet_WhitelistAdd("trusted");
-    Dictionary *Macros = WorkflowApp_GetMacroDictionaryHandle();
-    Dictionary_SetStringByKey(Macros, "contentUrl", "http://trusted/a/");
+    WorkflowApp_SetContentUrl("http://trusted/a");
+    // A "contentUrl" macro that a task or data sets widens nothing.
+    Workflow_AddMacro(Flow, "contentUrl", "http://trusted/");
+    WorkflowApp_AddMacro("contentUrl", "http://trusted/");
     for (const Case &Each : Cases) {
         Authenticate_SetEnabled(Each.SecurityOn);
         Dictionary *Arguments = nullptr;
@@ -494,6 +505,7 @@ TEST_F(TaskTest, AuthenticationDecision) {
     }
     Authenticate_SetEnabled(1);
     WebGet_WhitelistReset();
+    WorkflowApp_SetContentUrl("");
 }
 
 } // namespace

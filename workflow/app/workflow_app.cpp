@@ -4,6 +4,8 @@
 #include "runtime/log.h"
 #include "net/analytics.h"
 
+#include <string>
+
 #include "runtime/text/string.h"
 #include "workflow/task_internal.h"
 #include "workflow/app/workflow_app_config.h"
@@ -17,6 +19,7 @@ namespace {
 struct Application {
     TaskTypeList *Types = nullptr;
     Dictionary *Macros = nullptr;
+    std::string ContentUrl;
     int32 Verbose = 0;
     uint32 ShuttingDown = 0;
 };
@@ -39,7 +42,8 @@ int32 WorkflowApp_Init(void) {
     // Remove, where each answers from the application's reset state.
     static constexpr WorkflowApplication Hooks{WorkflowApp_ExpandKey, WorkflowApp_GetVerbose,
                                                WorkflowApp_IsShuttingDown, WorkflowApp_IsWorker,
-                                               WorkflowApp_IsTaskInWorkflow, WorkflowApp_GetTaskTypeListHandle};
+                                               WorkflowApp_IsTaskInWorkflow, WorkflowApp_GetTaskTypeListHandle,
+                                               WorkflowApp_GetContentUrl};
     WorkflowApplication_Set(&Hooks);
     return TRUE;
 }
@@ -97,6 +101,21 @@ int32 WorkflowApp_Remove(void) {
 
 TaskTypeList *WorkflowApp_GetTaskTypeListHandle(void) { return App.Types; }
 Dictionary *WorkflowApp_GetMacroDictionaryHandle(void) { return App.Macros; }
+
+int32 WorkflowApp_SetContentUrl(const char *Url) {
+    Debug_CheckPointer(Url);
+    if (App.Macros == nullptr) return FALSE;
+    App.ContentUrl = Url;
+    return Dictionary_SetStringByKey(App.Macros, "contentUrl", Url);
+}
+
+int32 WorkflowApp_GetContentUrl(char *Output, int32 Size) {
+    Debug_CheckPointer(Output);
+    if (Size > 0) Output[0] = 0;
+    if (App.ContentUrl.empty() || (int64)App.ContentUrl.size() >= (int64)Size) return FALSE;
+    String_CopyLength(Output, App.ContentUrl.c_str(), Size);
+    return TRUE;
+}
 
 int32 WorkflowApp_ExpandKey(void *, const char *Name, const char *, char *Output, int32 Size) {
     if (String_CompareWithoutCase(Name, "AppVersion")) {

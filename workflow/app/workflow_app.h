@@ -17,6 +17,15 @@ int32 WorkflowApp_Remove(void);
 // Null before Init.
 TaskTypeList *WorkflowApp_GetTaskTypeListHandle(void);
 Dictionary *WorkflowApp_GetMacroDictionaryHandle(void);
+// The application's content URL: documents there (as the server resolves
+// the path) count as the application's own, and the macro {contentUrl}
+// starts as it. Only the application sets it (the host from the workflow's
+// URL, a loaded configuration's "contentUrl" macro): a macro of that name
+// that a task, a page or loaded data sets changes what {contentUrl} expands
+// to, never this. 0 with an empty Output when there is none or it does not
+// fit.
+int32 WorkflowApp_SetContentUrl(const char *Url);
+int32 WorkflowApp_GetContentUrl(char *Output, int32 Size);
 // The application's macros (keys without case); a String_ExpandFunc.
 int32 WorkflowApp_ExpandKey(void *User, const char *Name, const char *Argument, char *Output, int32 Size);
 int32 WorkflowApp_SetVerbose(int32 Verbose);

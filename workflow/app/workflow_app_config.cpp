@@ -358,7 +358,8 @@ int32 WorkflowApp_LoadConfigFromDictionary(Dictionary *Source) {
             const char *Dot = nullptr;
             const char *Name = String_FindCharReverse(Key, '.', &Dot) ? Dot + 1 : Key;
             if (!StringUtf8_DecodeString(Stored, Value.Get(), ListSize)) String_CopyLength(Value.Get(), Stored, ListSize);
-            WorkflowApp_AddMacro(Name, Value.Get());
+            if (String_CompareWithoutCase(Name, "contentUrl")) WorkflowApp_SetContentUrl(Value.Get());
+            else WorkflowApp_AddMacro(Name, Value.Get());
         }
     }
     AddPathMacro("localStorage", "#localStorage");

@@ -70,6 +70,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size) {
     Check(Loaded == 0 || Loaded == 1);
     Check(Loaded == (Whole.Error() == JSON_ERROR_NONE));
     const std::string Saved = Whole.Save();
+    // Read whole, the same text loads only when the plain load did and what
+    // follows its value is blank.
+    Doc Strict;
+    const int32 Exact = JSON_LoadBufferWhole(Strict.Json, Text, Length);
+    Check(Exact == 0 || Loaded == 1);
+    Check(!Exact || Strict.Save() == Saved);
 
     // Pieces of 1 to 16 bytes, lengths drawn from the seed.
     Doc Pieces;

@@ -529,6 +529,18 @@ TEST_F(JwsTest, CompactSpellingsAndPublicSecretsRefused) {
         {"'+' in the signature", WithMac('+'), 0},
         {"'/' in the signature", WithMac('/'), 0},
         {"alg in lower case", Hs256(B64("{\"alg\":\"hs256\"}", true), Payload, Secret), 0},
+        // Every signed byte is read: nothing after the header's or the
+        // payload's value but blanks, and no text that a NUL ends early.
+        {"blanks after the header", Hs256(B64("{\"alg\":\"HS256\"} \r\n", true), Payload, Secret), 1},
+        {"bytes after the header", Hs256(B64("{\"alg\":\"HS256\"}xx", true), Payload, Secret), 0},
+        {"a second header", Hs256(B64("{\"alg\":\"HS256\"}{\"alg\":\"none\"}", true), Payload, Secret), 0},
+        {"a NUL in alg", Hs256(B64("{\"alg\":\"HS256\\u0000\"}", true), Payload, Secret), 0},
+        {"a NUL in a list", Hs256(B64("{\"alg\":\"HS256\",\"x\":[\"a\\u0000\"]}", true), Payload, Secret), 0},
+        {"a NUL in a name", Hs256(B64("{\"alg\\u0000x\":\"HS256\"}", true), Payload, Secret), 0},
+        {"an escaped backslash", Hs256(B64("{\"alg\":\"HS256\",\"x\":\"\\\\u0000\"}", true), Payload, Secret), 1},
+        {"blanks after the payload", Hs256(Header, B64("{\"app\":\"x\"}\n", true), Secret), 1},
+        {"bytes after the payload", Hs256(Header, B64("{\"app\":\"x\"}xx", true), Secret), 0},
+        {"a second payload", Hs256(Header, B64("{\"app\":\"x\"}{\"app\":\"y\"}", true), Secret), 0},
     };
     ASSERT_NE(Padded.find('='), std::string::npos);
     for (const auto &C : Cases) EXPECT_EQ(Decode(Key->Interface, C.Text, 1, false).Result, C.Result) << C.Name;

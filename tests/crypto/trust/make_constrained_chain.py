@@ -4,9 +4,10 @@
 # each signed by the next, the top one self-signed and trusted by nobody.
 # Every CA permits Subtrees dNSName subtrees and every certificate names
 # Names hosts inside them. Writes chain.pem (leaf first), leaf.pem and
-# untrusted.pem (the CAs), the last two for `openssl verify`.
+# untrusted.pem (the CAs), the last two for `openssl verify`. With "open-top"
+# the top CA permits every name (it carries no name constraints).
 #
-#   make_constrained_chain.py FOLDER DEPTH SUBTREES NAMES
+#   make_constrained_chain.py FOLDER DEPTH SUBTREES NAMES [open-top]
 import base64
 import os
 import sys
@@ -22,6 +23,7 @@ def pem(der):
 
 def main():
     folder, depth, subtrees, names = sys.argv[1], int(sys.argv[2]), int(sys.argv[3]), int(sys.argv[4])
+    open_top = sys.argv[5:] == ["open-top"]
     zones = ["zone%d.example" % n for n in range(subtrees)]
     permitted = ext("2.5.29.30", seq(tlv(0xA0, b"".join(seq(tlv(0x82, z.encode())) for z in zones))), True)
     hosts = ext("2.5.29.17", seq(*[tlv(0x82, ("h%d.%s" % (n, zones[n % subtrees])).encode()) for n in range(names)]))
@@ -30,6 +32,8 @@ def main():
     for at in range(depth):
         issuer = min(at + 1, depth - 1)
         extensions = [basic(True), usage(True), permitted] if at > 0 else [basic(False), usage(False)]
+        if open_top and at == depth - 1:
+            extensions = [basic(True), usage(True)]
         ders.append(cert("Constrained %d" % at, keys[at], "Constrained %d" % issuer, keys[issuer], extensions + [hosts]))
     for name, part in (("chain.pem", ders), ("leaf.pem", ders[:1]), ("untrusted.pem", ders[1:])):
         with open(os.path.join(folder, name), "w") as out:

@@ -165,6 +165,55 @@ TEST(X509ChainBudgetTest, CrowdedNameConstraintsCostNothingUnanchoredAndOneBudge
     EXPECT_NE(Last.Refusal.find("name comparisons"), std::string::npos) << Last.Refusal;
 }
 
+// A pool of copies is a pool of distinct certificates: 100 copies of each
+// of a chain of 3 (the leaf's own included), in either order, cost the
+// search one signature check a link, as the chain alone does, and reach
+// the same answers.
+TEST(X509ChainBudgetTest, CopiesInAPoolAreOneCandidate) {
+    SKIP_UNLESS(HavePythonModule("cryptography"), "python3-cryptography is missing");
+    TempDirectory Temp;
+    ASSERT_EQ(system((RUNTIME_PYTHON " " RUNTIME_SOURCE_DIR "/tests/crypto/trust/make_constrained_chain.py " + Temp.Path +
+                      " 3 2 2").c_str()),
+              0);
+    const std::vector<std::string> All = PlatformTrust_ReadBundle(ReadFile(Temp / "chain.pem"));
+    ASSERT_EQ(All.size(), 3u);
+    WriteCertificatesPem(Temp / "top.pem", {All[2]});
+    std::vector<std::string> Pool;
+    for (int32 Copy = 0; Copy < 100; Copy++) Pool.insert(Pool.end(), All.begin(), All.end());
+    const X509DecisionReport &Last = X509Chain_LastDecision();
+    for (const bool Reversed : {false, true}) {
+        if (Reversed) std::reverse(Pool.begin(), Pool.end());
+        RecordingStore Nobody;
+        EXPECT_FALSE(DecideDer(Pool, All[0], Nobody.Interface));
+        EXPECT_EQ(Last.Work.SignatureChecks, 2);
+        EXPECT_EQ(Last.Refusal, "no path reaches a certificate the store trusts");
+        EXPECT_TRUE(DecideDer(Pool, All[0], PlatformAnchors(Temp / "top.pem").Interface)) << Last.Refusal;
+        EXPECT_EQ(Last.Work.SignatureChecks, 1);
+    }
+}
+
+// A leaf of 730 names under a CA permitting 730 subtrees, whose issuer (that
+// permits every name) the platform store holds: the store checks the path
+// it anchors and the search takes that check as its own, so each comparison
+// is counted once and the chain fits the budget that counting it twice would
+// pass.
+TEST(X509ChainBudgetTest, AnAnchoredPathPaysItsNameComparisonsOnce) {
+    SKIP_UNLESS(HavePythonModule("cryptography"), "python3-cryptography is missing");
+    TempDirectory Temp;
+    ASSERT_EQ(system((RUNTIME_PYTHON " " RUNTIME_SOURCE_DIR "/tests/crypto/trust/make_constrained_chain.py " + Temp.Path +
+                      " 3 730 730 open-top").c_str()),
+              0);
+    const std::vector<std::string> All = PlatformTrust_ReadBundle(ReadFile(Temp / "chain.pem"));
+    ASSERT_EQ(All.size(), 3u);
+    WriteCertificatesPem(Temp / "top.pem", {All[2]});
+    const X509DecisionReport &Last = X509Chain_LastDecision();
+    for (const auto &Pool : {std::vector<std::string>{All[1]}, std::vector<std::string>{All[1], All[2]}})
+        EXPECT_TRUE(DecideDer(Pool, All[0], PlatformAnchors(Temp / "top.pem").Interface)) << Last.Refusal;
+    EXPECT_GE(Last.Work.NameComparisons, 730 * 730);
+    EXPECT_GT(2 * Last.Work.NameComparisons, X509CHAIN_MAX_NAME_COMPARISONS);
+    EXPECT_FALSE(Last.Work.NamesSpent);
+}
+
 } // namespace
 
 namespace {

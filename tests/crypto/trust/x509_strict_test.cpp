@@ -321,6 +321,58 @@ TEST_F(X509StrictTest, NameTextIsCutBetweenCharacters) {
     }
 }
 
+// An RSA key of a size this host does not check is refused with that size,
+// not as fields that cannot be read (the signature is never reached).
+TEST_F(X509StrictTest, RsaKeysOutsideTheCheckedSizesSaySo) {
+    const std::string Certificates = RunPython(R"PY(
+import os
+def tlv(tag, content):
+    n = len(content)
+    head = bytes([n]) if n < 128 else bytes([0x80 | ((n.bit_length() + 7) // 8)]) + n.to_bytes((n.bit_length() + 7) // 8, "big")
+    return bytes([tag]) + head + content
+def seq(*parts): return tlv(0x30, b"".join(parts))
+def integer(n): return tlv(2, n.to_bytes(n.bit_length() // 8 + 1, "big"))
+def oid(text):
+    arcs = [int(a) for a in text.split(".")]
+    out = bytes([arcs[0] * 40 + arcs[1]])
+    for arc in arcs[2:]:
+        chunk = [arc & 0x7F]
+        while arc > 0x7F:
+            arc >>= 7
+            chunk.insert(0, 0x80 | (arc & 0x7F))
+        out += bytes(chunk)
+    return tlv(6, out)
+name = seq(tlv(0x31, seq(oid("2.5.4.3"), tlv(0x0C, b"Key size"))))
+algorithm = seq(oid("1.2.840.113549.1.1.11"), tlv(5, b""))
+for bits in (2048, 8192, 8193, 16384, 256):
+    modulus = (1 << (bits - 1)) | int.from_bytes(os.urandom(bits // 8), "big") % (1 << (bits - 1)) | 1
+    key = seq(seq(oid("1.2.840.113549.1.1.1"), tlv(5, b"")), tlv(3, b"\0" + seq(integer(modulus), integer(65537))))
+    tbs = seq(tlv(0xA0, integer(2)), integer(1), algorithm, name,
+              seq(tlv(0x17, b"240101000000Z"), tlv(0x17, b"340101000000Z")), name, key)
+    print(bits, seq(tbs, algorithm, tlv(3, b"\0" + os.urandom(256))).hex())
+)PY");
+    std::istringstream Lines(Certificates);
+    int32 Count = 0;
+    for (std::string Bits, Hex; Lines >> Bits >> Hex; Count++) {
+        SCOPED_TRACE(Bits + " bits");
+        const std::string Der = FromHex(Hex);
+        const int32 Size = std::stoi(Bits);
+        const std::string Reason = Size > 8192  ? "the RSA key of " + Bits +
+                                                      " bits is larger than the largest this host checks (8192 bits)"
+                                   : Size < 512 ? "the RSA key of " + Bits +
+                                                      " bits is smaller than the smallest this host checks (512 bits)"
+                                                : "";
+        X509 *Each = nullptr;
+        X509_Create(&Each);
+        const char *Why = nullptr;
+        EXPECT_EQ(X509_BuildFromBuffer(Each, Der.data(), (uint32)Der.size()), Reason.empty());
+        X509_GetRefusal(Each, &Why);
+        EXPECT_EQ(std::string(Why), Reason);
+        X509_Release(&Each);
+    }
+    EXPECT_EQ(Count, 5);
+}
+
 // Strictness that real anchors would fail is no strictness to ship.
 TEST_F(X509StrictTest, SystemAnchorsStillBuild) {
     const std::string Bundle = ReadFile("/etc/ssl/certs/ca-certificates.crt");

@@ -658,6 +658,26 @@ TEST_F(JsonTest, TruncatedDocumentsFail) {
     }
 }
 
+// A whole-buffer load that reads every byte: blanks alone may follow the
+// value, and a refusal says where the rest begins.
+TEST_F(JsonTest, WholeLoadRefusesWhatFollowsTheValue) {
+    const struct {
+        const char *Text;
+        int32 Loaded;
+    } Cases[] = {{"{\"a\":1}", 1}, {"{\"a\":1} \t\r\n", 1}, {"5", 1}, {"5 ", 1},     {"[1]]", 0},
+                 {"{\"a\":1}xx", 0}, {"{}{\"a\":1}", 0},  {"5 6", 0}, {"{}\n\u00a0", 0}, {"", 0}};
+    for (const auto &Case : Cases) {
+        Doc D;
+        EXPECT_EQ(JSON_LoadBufferWhole(D.Json, Case.Text, (int32)strlen(Case.Text)), Case.Loaded) << Case.Text;
+        EXPECT_EQ(D.Error() == 0, Case.Loaded == 1) << Case.Text;
+    }
+    Doc D;
+    Capture Lines(D.Json);
+    EXPECT_EQ(JSON_LoadBufferWhole(D.Json, "{}\n  x", 6), 0);
+    EXPECT_EQ(D.Error(), JSON_ERROR_TYPE);
+    EXPECT_TRUE(Lines.Contains("Unexpected characters after the document [@ 2:3]")) << Lines.All();
+}
+
 // ---- Pieces ----
 
 TEST_F(JsonTest, ScanCarriesStateAcrossPieces) {
