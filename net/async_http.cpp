@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,7 @@
 #include "formats/xml.h"
 #include "formats/yaml.h"
 #include "net/web_get.h"
+#include "net/web_get_internal.h"
 #include "runtime/class.h"
 #include "runtime/documents/json.h"
 #include "runtime/files/path.h"
@@ -53,6 +55,7 @@ struct ParseJob {
     std::string Message; // the parser's last message, with its position
     std::string ReadAs;  // which parser read the body, and why
     std::string StoreName; // for the message of an untrusted signer
+    bool Final = false;    // no later attempt can fare otherwise
 };
 
 // Which time claim refused the document, and its value.
@@ -321,7 +324,18 @@ void Parse(ParseJob *Job) {
 
 int32 ParseThread(void *User) {
     ParseJob *Job = static_cast<ParseJob *>(User);
-    if (Job->FilePath.empty() || ReadFile(Job)) Parse(Job);
+    // A document too large for the memory left fails with that reason;
+    // the program goes on.
+    try {
+        if (Job->FilePath.empty() || ReadFile(Job)) Parse(Job);
+    } catch (const std::bad_alloc &) {
+        std::vector<uint8>().swap(Job->Body);
+        Dictionary_Reset(Job->Document);
+        Job->Error = WEBGET_ERROR_OS;
+        Job->SubCode = PLATFORM_ERROR_ERRNO_BASE + ENOMEM;
+        Job->Message = "out of memory: the document cannot be read";
+        Job->Final = true;
+    }
     Job->Done.store(1, std::memory_order_release);
     // As an event post, so that a main loop waiting for events wakes now and
     // polls the job on its next pass instead of at its next timed tick.
@@ -477,10 +491,8 @@ void FetchDone(AsyncHTTP *Self) {
     char Type[256] = "";
     WebGetRequest_GetResponseHeader(Self->Request, "Content-Type", Type, sizeof(Type));
     Job->ContentType = Type;
-    const uint8 *Bytes = nullptr;
-    int32 Length = 0;
-    WebGetRequest_GetBody(Self->Request, &Bytes, &Length);
-    Job->Body.assign(Bytes, Bytes + Length);
+    // The body moves to the job, so that it is held once.
+    Job->Body.swap(Self->Request->Body);
     WebGetRequest_Release(&Self->Request);
     if (Self->Cache != nullptr)
         WebGetCacheStore_Put(Self->Cache, Self->Url.c_str(), Type, Job->Body.data(), (int32)Job->Body.size());
@@ -503,8 +515,12 @@ void ParseDone(AsyncHTTP *Self) {
     } else {
         Dictionary_Release(&Job->Document);
     }
+    // A body that arrived whole and does not parse (or cannot be held)
+    // reads the same on the next attempt: it fails now, with the parser's
+    // reason.
+    const bool Final = Job->Final || Job->FilePath.empty();
     delete Job;
-    if (Error != 0) AttemptFailed(Self, ASYNCHTTP_PHASE_PARSE, Error, SubCode, std::move(Message));
+    if (Error != 0) AttemptFailed(Self, ASYNCHTTP_PHASE_PARSE, Error, SubCode, std::move(Message), Final);
 }
 
 } // namespace

@@ -40,12 +40,18 @@ struct WebGetRequest {
     std::vector<uint8> Body;
     // Why no later attempt can succeed (see WebGetRequest_GetFinalReason).
     std::string FinalReason;
+    // Why the body's sink stopped the response, when no retry can mend it
+    // (the collected body would pass the hard cap, or memory ran out).
+    std::string SinkFailure;
     WebGetPoolConnection *Connection = nullptr;
 };
 
 // Ends the request with the error (0: success) and logs a failure. A final
 // reason marks a failure that no later attempt can mend.
 void WebGetRequestInt_Finish(WebGetRequest *Request, int32 Error, int32 SubCode, const char *FinalReason = nullptr);
+// The body limit the request is read with: its own, within the hard cap for
+// a body collected in the request (negative: none).
+int64 WebGetRequestInt_BodyLimit(WebGetRequest *Request);
 // Counts the response's X-Cache answer (see WebGet_XCacheLockDictionaryHandle).
 void WebGetRequestInt_CountXCache(WebGetRequest *Request);
 // Splits an "http://host[:port]/path" URL; false for anything else.
