@@ -47,7 +47,10 @@ int32 HostJob_ResolveWorkflow(const char *Value, char *Url, int32 Size, char *Re
 // second signal ends the process from the handler itself, whatever the main
 // thread is doing: it clears the progress line, writes the summary of an
 // interrupt (the last progress, the error "Host_Error_Interrupted") while the
-// job still owes its summary, and exits with 130.
+// job still owes its summary, and exits with 130. It also watches the
+// runtime's fatal stops: memory the system refuses where nothing can unwind
+// ends the program with a line on standard error, the summary of that
+// (error "Host_Error_OutOfMemory") while the job owes one, and exit 1.
 int32 HostJob_InstallSignals(void);
 int32 HostJob_RemoveSignals(void);
 

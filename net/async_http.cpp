@@ -326,13 +326,16 @@ int32 ParseThread(void *User) {
     ParseJob *Job = static_cast<ParseJob *>(User);
     // A document too large for the memory left fails with that reason;
     // the program goes on.
+    const int32 Was = Memory_SetThrowWhenExhausted(TRUE);
     try {
         if (Job->FilePath.empty() || ReadFile(Job)) Parse(Job);
+        Memory_SetThrowWhenExhausted(Was);
     } catch (const std::bad_alloc &) {
+        Memory_SetThrowWhenExhausted(Was);
         std::vector<uint8>().swap(Job->Body);
         Dictionary_Reset(Job->Document);
-        Job->Error = WEBGET_ERROR_OS;
-        Job->SubCode = PLATFORM_ERROR_ERRNO_BASE + ENOMEM;
+        Job->Error = WEBGET_ERROR_CUSTOM;
+        Job->SubCode = 0;
         Job->Message = "out of memory: the document cannot be read";
         Job->Final = true;
     }

@@ -33,6 +33,7 @@
 #include <algorithm>
 #include <bit>
 #include <climits>
+#include <new>
 
 #include "runtime/critical_section.h"
 #include "runtime/debug.h"
@@ -290,6 +291,10 @@ void UnlockRecord(MemoryStateStruct *State, Shard *Of, bool All) {
     else UnlockShard(*Of);
 }
 
+// Whether this thread's work unwinds when memory runs out (see
+// Memory_SetThrowWhenExhausted).
+thread_local bool ThrowWhenExhausted = false;
+
 // Every case of an allocation: tracking, tracing, a bad size, no memory.
 [[gnu::noinline]] void *AllocFull(int32 Size, uint32 Flags, const char *File, int32 Line, uint32 DebugFlags) {
     if (Size < 1) Debug_AbortInt(File, Line, "Invalid Memory Size (%d)\n", Size);
@@ -303,6 +308,7 @@ void UnlockRecord(MemoryStateStruct *State, Shard *Of, bool All) {
     bool Zero = (Flags & MEMORY_FLAG_ZERO) != 0;
     uint8 *System = SystemAlloc(Total, Zero);
     if (System == nullptr) {
+        if (ThrowWhenExhausted) throw std::bad_alloc();
         if (Zero) Debug_AbortInt(File, Line, "No Zeroed Memory available (%d / %d)\n", Size, Saturate(BlockSize));
         Debug_AbortInt(File, Line, "No Memory available (%d / %d)\n", Size, Saturate(BlockSize));
     }
@@ -684,4 +690,10 @@ int32 Memory_Remove(void) {
     SetRetaining(0);
     StopHeapFill();
     return 1;
+}
+
+int32 Memory_SetThrowWhenExhausted(int32 Flag) {
+    const bool Was = ThrowWhenExhausted;
+    ThrowWhenExhausted = Flag != 0;
+    return Was ? TRUE : FALSE;
 }

@@ -19,7 +19,12 @@ int RunCase(const std::string &Name) {
 
 class HostFetch : public testing::TestWithParam<const char *> {};
 
-TEST_P(HostFetch, CaseHolds) { EXPECT_EQ(RunCase(GetParam()), 0) << GetParam(); }
+// 77: the case cannot be tried in this build (the script said why).
+TEST_P(HostFetch, CaseHolds) {
+    const int Status = RunCase(GetParam());
+    if (Status == 77) GTEST_SKIP() << "a sanitized program cannot run under an address-space limit";
+    EXPECT_EQ(Status, 0) << GetParam();
+}
 
 INSTANTIATE_TEST_SUITE_P(Cases, HostFetch,
                          testing::Values("body_cap", "out_of_memory", "signal_in_body", "framing", "headers", "urls"));
