@@ -663,17 +663,12 @@ int32 HostJob_InstallSignals(void) {
     sigemptyset(&Action.sa_mask);
     sigaction(SIGINT, &Action, nullptr);
     sigaction(SIGTERM, &Action, nullptr);
-    if (GlobalDebugAbortOverride != OnFatalStop) {
-        EarlierAbort = GlobalDebugAbortOverride;
-        Debug_AbortOverride(OnFatalStop);
-    }
     return TRUE;
 }
 
 int32 HostJob_RemoveSignals(void) {
     signal(SIGINT, SIG_DFL);
     signal(SIGTERM, SIG_DFL);
-    if (GlobalDebugAbortOverride == OnFatalStop) Debug_AbortOverride(EarlierAbort);
     return TRUE;
 }
 
@@ -682,6 +677,10 @@ int32 HostJob_Run(const char *Url, const char *Tasks) {
     Job State;
     Current = &State;
     State.Url = Url;
+    // Only while the run goes: whoever watched fatal stops before (the
+    // native UI) is watching again before it goes itself.
+    EarlierAbort = GlobalDebugAbortOverride;
+    Debug_AbortOverride(OnFatalStop);
     if (Tasks != nullptr) {
         std::string Each;
         for (const char *Walk = Tasks;; Walk++) {
@@ -762,6 +761,7 @@ int32 HostJob_Run(const char *Url, const char *Tasks) {
                      : State.Interrupted           ? HOSTJOB_EXIT_INTERRUPTED
                                                    : 1;
     PrintSummary(Successful, ExitCode);
+    if (GlobalDebugAbortOverride == OnFatalStop) Debug_AbortOverride(EarlierAbort);
     Current = nullptr;
     return ExitCode;
 }

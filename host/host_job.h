@@ -47,16 +47,16 @@ int32 HostJob_ResolveWorkflow(const char *Value, char *Url, int32 Size, char *Re
 // second signal ends the process from the handler itself, whatever the main
 // thread is doing: it clears the progress line, writes the summary of an
 // interrupt (the last progress, the error "Host_Error_Interrupted") while the
-// job still owes its summary, and exits with 130. It also watches the
-// runtime's fatal stops: memory the system refuses where nothing can unwind
-// ends the program with a line on standard error, the summary of that
-// (error "Host_Error_OutOfMemory") while the job owes one, and exit 1.
+// job still owes its summary, and exits with 130.
 int32 HostJob_InstallSignals(void);
 int32 HostJob_RemoveSignals(void);
 
 // Runs the job (the runtime, the application and the manager are started)
 // and keeps the summary line; answers the process exit code. Tasks: the
-// comma-separated --task list, or null.
+// comma-separated --task list, or null. While it runs it watches the
+// runtime's fatal stops: memory the system refuses where nothing can unwind
+// ends the program with a line on standard error, the summary of that
+// (error "Host_Error_OutOfMemory") and exit 1.
 int32 HostJob_Run(const char *Url, const char *Tasks);
 
 // A failure of the exit sequence after the job (an implode path that cannot
