@@ -99,9 +99,10 @@ int32 Memory_CryptFill(void *Buffer, int32 Length);
 
 // On the calling thread only: with Flag set, an allocation the system
 // refuses throws std::bad_alloc instead of ending the process, for work that
-// can fail on its own (reading a document) and unwinds to where it began.
-// Answers the setting it replaces.
-int32 Memory_SetThrowWhenExhausted(int32 Flag);
+// can fail on its own (reading a document) and unwinds to where it began;
+// so does every allocation once *Stop (when not null) is set by another
+// thread that gave the work up. Answers the setting it replaces.
+int32 Memory_SetThrowWhenExhausted(int32 Flag, const volatile int32 *Stop);
 
 // The memory state's start and end; only Debug_Init and Debug_Remove call
 // them. Memory_Remove writes the maximum line with tracking on and the leak
