@@ -16,7 +16,9 @@
 // before done), 900 Custom with the status as sub-code for any status but
 // 2xx, 900 with sub-code 0 for a body over the limit or a broken response.
 // A failure no later attempt can mend (the URL asks for what this client
-// cannot do: "https", a malformed URL) also carries a final reason.
+// cannot do: "https", a malformed URL; a body past its limit, an answer that
+// frames itself twice, a body the memory cannot hold) also carries a final
+// reason.
 #pragma once
 
 #include "runtime/containers/dictionary.h"
