@@ -292,7 +292,7 @@ def case_headers():
         with tempfile.TemporaryDirectory() as directory:
             document = ("start:\n  type: WorkflowRun\n  url: %s\n  headers:\n    host: other.example\n"
                         "    Accept-Encoding: identity\n    User-Agent: probe\n    Content-Length: '5'\n"
-                        "    X-Probe: 'yes'\n" % peer.url("/child.yaml"))
+                        "    X-Probe: 'yes'\n    X-Split: \"a\\r\\nX-Smuggled: b\"\n" % peer.url("/child.yaml"))
             code, summary, stderr = run(directory, document)
             check(code == 0, "exit %d, %s, %r" % (code, summary, stderr[-2000:]))
             heads = peer.requests("/child.yaml")
@@ -302,7 +302,10 @@ def case_headers():
             for name, value in [(b"host", b"other.example"), (b"accept-encoding", b"identity"),
                                 (b"user-agent", b"probe"), (b"x-probe", b"yes")]:
                 check(names.count(name) == 1 and (name + b": " + value) in lines, "%s in %r" % (name, heads[0]))
-            check(b"content-length" not in names, "a Content-Length went out: %r" % heads[0])
+            check(b"content-length" not in names and b"x-split" not in names and b"x-smuggled" not in names,
+                  "a refused header went out: %r" % heads[0])
+            check('header "X-Split" refused: not a header name or value' in summary.get("warnings", []),
+                  "not said: %s" % summary)
             check('header "Content-Length" refused: the client frames the body it sends itself' in
                   summary.get("warnings", []), "not said: %s" % summary)
     finally:
