@@ -241,7 +241,9 @@ int32 EndHeaders(WebGetResponse *Self) {
             Self->InflateReady = true;
         } else if (!String_CompareWithoutCase(Value, "identity") && Value[0] != 0) {
             Log_Warning("Unsupported content encoding (%s)\n", Value);
-            return Fail(Self, WEBGETRESPONSE_MALFORMED);
+            // Only gzip is asked for: the same peer answers the same again.
+            return FailFinal(Self, WEBGETRESPONSE_MALFORMED,
+                             "the answer's Content-Encoding \"" + Printable(Value) + "\" is not gzip, the only one read");
         }
     }
     // The body's framing, read from every line of its headers: an answer

@@ -134,6 +134,7 @@ TEST_F(WebGetResponseTest, FramingThatContradictsItselfIsRefused) {
         {"Transfer-Encoding: chunked\r\nTransfer-Encoding: chunked\r\n", "unsupported Transfer-Encoding"},
         {"Content-Length: 2\r\ncontent-length: 2\r\n", nullptr},
         {"Content-Length: 2, 2\r\n", nullptr},
+        {"Content-Encoding: deflate\r\nContent-Length: 2\r\n", "Content-Encoding \"deflate\" is not gzip"},
     };
     for (const auto &Each : Cases) {
         Parsed Out = Feed(Ok + Each.Head + "\r\nhi", 0, false);
