@@ -21,6 +21,7 @@
 #include "net/web_get_request.h"
 #include "runtime/class.h"
 #include "runtime/containers/dictionary.h"
+#include "runtime/debug.h"
 #include "runtime/documents/json.h"
 #include "runtime/files/path.h"
 #include "runtime/log.h"
@@ -80,6 +81,39 @@ void OnSignal(int) {
     HostProgress_ClearAtOnce();
     if (SummaryOwed) WriteInterruptedSummary();
     _exit(HOSTJOB_EXIT_INTERRUPTED);
+}
+
+// Memory the system refuses where nothing can unwind ends the run from the
+// runtime's fatal stop: the reason is on standard error already, then one
+// line says what it means and the summary follows, written without asking
+// for memory (as the summary of an interrupt is). Any other fatal stop goes
+// on to whoever watched fatal stops before.
+Debug_AbortFunc EarlierAbort = nullptr;
+
+void WriteAll(int Descriptor, const char *Text, size_t Length) {
+    for (size_t Done = 0; Done < Length;) {
+        ssize_t Written = write(Descriptor, Text + Done, Length - Done);
+        if (Written < 0 && errno == EINTR) continue;
+        if (Written <= 0) break;
+        Done += (size_t)Written;
+    }
+}
+
+int32 OnFatalStop(const char *File, int32 Line, const char *Message) {
+    if (Message == nullptr || strstr(Message, "Memory available") == nullptr)
+        return EarlierAbort != nullptr ? EarlierAbort(File, Line, Message) : 0;
+    const char Said[] = "velmarsh: out of memory: the run ends here\n";
+    WriteAll(STDERR_FILENO, Said, sizeof(Said) - 1);
+    if (SummaryOwed) {
+        char Text[200];
+        int Percent = LastProgress < 0 ? 0 : LastProgress > 100 ? 100 : (int)LastProgress;
+        int Length = snprintf(Text, sizeof(Text),
+                              "{\"successful\":false,\"exitCode\":1,\"progress\":%d,\"errors\":"
+                              "[\"Host_Error_OutOfMemory\"],\"warnings\":[]}\n",
+                              Percent);
+        if (Length > 0) WriteAll(STDOUT_FILENO, Text, (size_t)Length);
+    }
+    _exit(1);
 }
 
 struct Job {
@@ -655,6 +689,10 @@ int32 HostJob_Run(const char *Url, const char *Tasks) {
     Job State;
     Current = &State;
     State.Url = Url;
+    // Only while the run goes: whoever watched fatal stops before (the
+    // native UI) is watching again before it goes itself.
+    EarlierAbort = GlobalDebugAbortOverride;
+    Debug_AbortOverride(OnFatalStop);
     if (Tasks != nullptr) {
         std::string Each;
         for (const char *Walk = Tasks;; Walk++) {
@@ -734,6 +772,7 @@ int32 HostJob_Run(const char *Url, const char *Tasks) {
                      : State.Interrupted           ? HOSTJOB_EXIT_INTERRUPTED
                                                    : 1;
     PrintSummary(Successful, ExitCode);
+    if (GlobalDebugAbortOverride == OnFatalStop) Debug_AbortOverride(EarlierAbort);
     Current = nullptr;
     return ExitCode;
 }

@@ -53,7 +53,10 @@ int32 HostJob_RemoveSignals(void);
 
 // Runs the job (the runtime, the application and the manager are started)
 // and keeps the summary line; answers the process exit code. Tasks: the
-// comma-separated --task list, or null.
+// comma-separated --task list, or null. While it runs it watches the
+// runtime's fatal stops: memory the system refuses where nothing can unwind
+// ends the program with a line on standard error, the summary of that
+// (error "Host_Error_OutOfMemory") and exit 1.
 int32 HostJob_Run(const char *Url, const char *Tasks);
 
 // A failure of the exit sequence after the job (an implode path that cannot

@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,7 @@
 #include "formats/xml.h"
 #include "formats/yaml.h"
 #include "net/web_get.h"
+#include "net/web_get_internal.h"
 #include "runtime/class.h"
 #include "runtime/documents/json.h"
 #include "runtime/files/path.h"
@@ -53,6 +55,8 @@ struct ParseJob {
     std::string Message; // the parser's last message, with its position
     std::string ReadAs;  // which parser read the body, and why
     std::string StoreName; // for the message of an untrusted signer
+    bool Final = false;    // no later attempt can fare otherwise
+    volatile int32 GiveUp = 0; // set by the owner that no longer waits for the parse
 };
 
 // Which time claim refused the document, and its value.
@@ -229,6 +233,14 @@ bool ReadFile(ParseJob *Job) {
 }
 
 
+// Runs its action when the scope ends, unwinding included: a parse given up
+// (or out of memory) still releases its reader.
+template <typename Action> struct AtExit {
+    Action Run;
+    ~AtExit() { Run(); }
+};
+template <typename Action> AtExit(Action) -> AtExit<Action>;
+
 void Parse(ParseJob *Job) {
     std::string Why = "as the request asks";
     int32 Kind = Job->Kind == ASYNCHTTP_PARSER_AUTO ? ChooseKind(Job->ContentType, Job->Url, &Why) : Job->Kind;
@@ -240,12 +252,18 @@ void Parse(ParseJob *Job) {
         // is unless a signature was required, or one was present and failed.
         JSON *Reader = nullptr;
         JSON_Create(&Reader);
+        AtExit ReleaseReader{[&Reader] {
+            if (Reader != nullptr) JSON_Release(&Reader);
+        }};
         JSON_SetDictionaryHandle(Reader, Job->Document);
         JSON_SetPrintCallback(Reader, &Job->Message, AsyncHTTP_KeepParserMessage);
         ClaimRefusal Claim;
         JWSRefusal Refusal{};
         JWSClaims *Claims = nullptr;
         JWSClaims_Create(&Claims);
+        AtExit ReleaseClaims{[&Claims] {
+            if (Claims != nullptr) JWSClaims_Release(&Claims);
+        }};
         JWSClaims_Add(Claims, &Claim, CheckExp);
         JWSClaims_Add(Claims, &Claim, CheckNbf);
         const char *Text = reinterpret_cast<const char *>(Job->Body.data());
@@ -290,6 +308,9 @@ void Parse(ParseJob *Job) {
     if (Kind == ASYNCHTTP_PARSER_XML) {
         XML *Reader = nullptr;
         XML_Create(&Reader);
+        AtExit ReleaseReader{[&Reader] {
+            if (Reader != nullptr) XML_Release(&Reader);
+        }};
         XML_SetDictionaryHandle(Reader, Job->Document);
         XML_SetPrintCallback(Reader, &Job->Message, AsyncHTTP_KeepParserMessage);
         if (!XML_LoadBuffer(Reader, Bytes, Length)) {
@@ -300,6 +321,9 @@ void Parse(ParseJob *Job) {
     } else if (Kind == ASYNCHTTP_PARSER_YAML) {
         YAML *Reader = nullptr;
         YAML_Create(&Reader);
+        AtExit ReleaseReader{[&Reader] {
+            if (Reader != nullptr) YAML_Release(&Reader);
+        }};
         YAML_SetDictionaryHandle(Reader, Job->Document);
         YAML_SetPrintCallback(Reader, &Job->Message, AsyncHTTP_KeepParserMessage);
         if (!YAML_LoadBuffer(Reader, Bytes, Length)) {
@@ -310,6 +334,9 @@ void Parse(ParseJob *Job) {
     } else {
         JSON *Reader = nullptr;
         JSON_Create(&Reader);
+        AtExit ReleaseReader{[&Reader] {
+            if (Reader != nullptr) JSON_Release(&Reader);
+        }};
         JSON_SetDictionaryHandle(Reader, Job->Document);
         JSON_SetPrintCallback(Reader, &Job->Message, AsyncHTTP_KeepParserMessage);
         if (!JSON_LoadBuffer(Reader, Bytes, Length)) {
@@ -327,7 +354,25 @@ void Parse(ParseJob *Job) {
 
 int32 ParseThread(void *User) {
     ParseJob *Job = static_cast<ParseJob *>(User);
-    if (Job->FilePath.empty() || ReadFile(Job)) Parse(Job);
+    // A document too large for the memory left fails with that reason;
+    // the program goes on.
+    // A parse its owner gave up (the task was cancelled, the program is
+    // ending) stops at its next allocation rather than holding them.
+    const int32 Was = Memory_SetThrowWhenExhausted(TRUE, &Job->GiveUp);
+    try {
+        if (Job->FilePath.empty() || ReadFile(Job)) Parse(Job);
+        Memory_SetThrowWhenExhausted(Was, nullptr);
+    } catch (const std::bad_alloc &) {
+        Memory_SetThrowWhenExhausted(Was, nullptr);
+        std::vector<uint8>().swap(Job->Body);
+        Dictionary_Reset(Job->Document);
+        Job->Error = WEBGET_ERROR_CUSTOM;
+        Job->SubCode = 0;
+        Job->Message = __atomic_load_n(&Job->GiveUp, __ATOMIC_ACQUIRE) != 0
+                           ? "the document's reading was given up"
+                           : "out of memory: the document cannot be read";
+        Job->Final = true;
+    }
     Job->Done.store(1, std::memory_order_release);
     // As an event post, so that a main loop waiting for events wakes now and
     // polls the job on its next pass instead of at its next timed tick.
@@ -416,6 +461,7 @@ int32 DeleteObject(void *HandleAddress) {
 }
 
 void DropJob(AsyncHTTP *Self) {
+    if (Self->Job != nullptr) __atomic_store_n(&Self->Job->GiveUp, 1, __ATOMIC_RELEASE);
     if (Self->Worker != nullptr) Thread_Join(-1, &Self->Worker);
     if (Self->Job != nullptr) {
         if (Self->Job->Document != nullptr) Dictionary_Release(&Self->Job->Document);
@@ -483,10 +529,8 @@ void FetchDone(AsyncHTTP *Self) {
     char Type[256] = "";
     WebGetRequest_GetResponseHeader(Self->Request, "Content-Type", Type, sizeof(Type));
     Job->ContentType = Type;
-    const uint8 *Bytes = nullptr;
-    int32 Length = 0;
-    WebGetRequest_GetBody(Self->Request, &Bytes, &Length);
-    Job->Body.assign(Bytes, Bytes + Length);
+    // The body moves to the job, so that it is held once.
+    Job->Body.swap(Self->Request->Body);
     WebGetRequest_Release(&Self->Request);
     if (Self->Cache != nullptr)
         WebGetCacheStore_Put(Self->Cache, Self->Url.c_str(), Type, Job->Body.data(), (int32)Job->Body.size());
@@ -509,8 +553,12 @@ void ParseDone(AsyncHTTP *Self) {
     } else {
         Dictionary_Release(&Job->Document);
     }
+    // A body that arrived whole and does not parse (or cannot be held)
+    // reads the same on the next attempt: it fails now, with the parser's
+    // reason.
+    const bool Final = Job->Final || Job->FilePath.empty();
     delete Job;
-    if (Error != 0) AttemptFailed(Self, ASYNCHTTP_PHASE_PARSE, Error, SubCode, std::move(Message));
+    if (Error != 0) AttemptFailed(Self, ASYNCHTTP_PHASE_PARSE, Error, SubCode, std::move(Message), Final);
 }
 
 } // namespace

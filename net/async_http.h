@@ -9,8 +9,12 @@
 // the load with that error, any other answer leaves the loader idle with the
 // resume time the function gave and the failure counted (until Reset). A
 // failure that no retry can mend (AsyncHTTP_IsLastErrorFinal: an "https" URL,
-// which this build cannot fetch, an unsupported scheme, a malformed URL)
-// ends the load whatever the answer.
+// which this build cannot fetch, an unsupported scheme, a malformed URL, the
+// request's own final failures, and a body that arrived and does not parse
+// or cannot be held in memory) ends the load whatever the answer. A parse
+// runs with the runtime's allocations throwing: memory that runs out fails
+// the attempt ("out of memory: ..."), and a Reset gives a running parse up
+// at its next allocation instead of waiting for it.
 //
 // Errors: those of the HTTP request (net/web_get_request.h); 964 OS with
 // the platform error number (100000 + errno) for a file that cannot be read

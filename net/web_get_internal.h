@@ -41,6 +41,9 @@ struct WebGetRequest {
     std::vector<uint8> Body;
     // Why no later attempt can succeed (see WebGetRequest_GetFinalReason).
     std::string FinalReason;
+    // Why the body's sink stopped the response, when no retry can mend it
+    // (the collected body would pass the hard cap, or memory ran out).
+    std::string SinkFailure;
     WebGetPoolConnection *Connection = nullptr;
 };
 
@@ -49,6 +52,9 @@ struct WebGetRequest {
 void WebGetRequestInt_Finish(WebGetRequest *Request, int32 Error, int32 SubCode, const char *FinalReason = nullptr);
 // The URL as the log shows it: without its path when the path is a secret.
 std::string WebGetRequestInt_Shown(const WebGetRequest *Request);
+// The body limit the request is read with: its own, within the hard cap for
+// a body collected in the request (negative: none).
+int64 WebGetRequestInt_BodyLimit(WebGetRequest *Request);
 // Counts the response's X-Cache answer (see WebGet_XCacheLockDictionaryHandle).
 void WebGetRequestInt_CountXCache(WebGetRequest *Request);
 // Splits an "http://host[:port]/path" URL; false for anything else.

@@ -106,14 +106,15 @@ void AssignInt(WebGetPoolConnection *Connection, WebGetRequest *Request, const s
     Connection->Out = WebGetRequestInt_Build(Request, Connection->Host, Connection->Port, Path);
     Connection->OutAt = 0;
     WebGetResponse_Reset(Connection->Parser, 0);
-    WebGetResponse_SetLimitBodySize(Connection->Parser, Request->LimitBodySize);
+    const int64 Limit = WebGetRequestInt_BodyLimit(Request);
+    WebGetResponse_SetLimitBodySize(Connection->Parser, Limit);
     WebGetResponse_SetSink(Connection->Parser, Request, SinkBody);
     WebGetResponse_SetHeaderCallback(Connection->Parser, Request, HeaderDone);
     Connection->LastActivity = Time_GetCurrent();
     Connection->Started = Connection->LastActivity;
     Connection->HeadBound = BoundTimeouts * Request->Timeout + WEBGETRESPONSE_HEADER_LIMIT / BoundRate;
     Connection->Bound =
-        Request->LimitBodySize >= 0 ? Connection->HeadBound + (float64)Request->LimitBodySize / BoundRate : 0;
+        Limit >= 0 ? Connection->HeadBound + (float64)Limit / BoundRate : 0;
     if (Request->Verbose) Log_Info("Requesting (%s)\n", WebGetRequestInt_Shown(Request).c_str());
 }
 
@@ -140,11 +141,25 @@ void Conclude(WebGetPoolConnection *Connection, int32 Result) {
         }
         return;
     }
-    const std::string Shown = WebGetRequestInt_Shown(Request);
-    if (Result == WEBGETRESPONSE_TOOLARGE) Log_Error("Response body exceeds limit (%s)\n", Shown.c_str());
-    else if (Result == WEBGETRESPONSE_MALFORMED) Log_Error("Malformed response (%s)\n", Shown.c_str());
+    // A failure the same answer would give again (a body past its limit,
+    // framing that contradicts itself, a body the memory cannot hold) ends
+    // the request with its reason, and no retry is made of it.
+    const char *Why = "";
+    bool Final = WebGetResponse_GetFailure(Connection->Parser, &Why) != 0;
+    if (Result == WEBGETRESPONSE_SINKSTOP && !Request->SinkFailure.empty()) {
+        Final = true;
+        Why = Request->SinkFailure.c_str();
+    }
+    if (Final) Log_Error("%s (%s)\n", Why, WebGetRequestInt_Shown(Request).c_str());
+    else if (Result == WEBGETRESPONSE_TOOLARGE) Log_Error("Response body exceeds limit (%s)\n", WebGetRequestInt_Shown(Request).c_str());
+    else if (Result == WEBGETRESPONSE_MALFORMED) Log_Error("Malformed response (%s)\n", WebGetRequestInt_Shown(Request).c_str());
     Socket_Close(&Connection->Fd);
-    FinishCurrent(Connection, Result == WEBGETRESPONSE_SINKSTOP ? WEBGET_ERROR_USERABORT : WEBGET_ERROR_CUSTOM, 0);
+    WebGetRequest *Ending = Connection->Current;
+    Connection->Current = nullptr;
+    WebGetRequestInt_Finish(Ending,
+                            Result == WEBGETRESPONSE_SINKSTOP && !Final ? WEBGET_ERROR_USERABORT : WEBGET_ERROR_CUSTOM, 0,
+                            Final ? Why : nullptr);
+    WebGetRequest_Release(&Ending);
 }
 
 void StepInt(WebGetPoolConnection *Connection) {
@@ -354,6 +369,7 @@ int32 WebGetPool_Process(void) {
             Request->Phase = WEBGETREQUEST_PHASE_QUEUED;
             Request->Error = 0;
             Request->Status = 0;
+            Request->SinkFailure.clear();
             Request->Body.clear();
             Retry.push_back(WebGetRequest_AddRef(Request));
         }
@@ -376,6 +392,7 @@ int32 WebGetPool_RequestAdd(WebGetRequest *Request) {
     if (Request->Phase == WEBGETREQUEST_PHASE_QUEUED || Request->Phase == WEBGETREQUEST_PHASE_RUNNING) return FALSE;
     Request->Phase = WEBGETREQUEST_PHASE_QUEUED;
     Request->Error = Request->SubCode = Request->Status = 0;
+    Request->SinkFailure.clear();
     Request->Body.clear();
     Request->ResponseHeaders.clear();
     WebGetRequest_AddRef(Request);

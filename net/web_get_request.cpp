@@ -8,6 +8,7 @@
 #include <strings.h>
 
 #include <mutex>
+#include <new>
 
 #include "net/web_get.h"
 #include "net/web_get_redirect.h"
@@ -24,8 +25,24 @@ int32 DeleteObject(void *HandleAddress) {
     return TRUE;
 }
 
+// The body is held whole in memory: never past the hard cap, whatever limit
+// the request was given, and memory that cannot be had stops the response
+// with that reason rather than ending the program.
 int32 CollectBody(void *, WebGetRequest *Request, const uint8 *Bytes, int32 Length) {
-    Request->Body.insert(Request->Body.end(), Bytes, Bytes + Length);
+    if ((int64)Request->Body.size() + Length > WEBGETREQUEST_LIMIT_BODY_MAX) {
+        Request->SinkFailure = "the answer's body is larger than " + std::to_string(WEBGETREQUEST_LIMIT_BODY_MAX) +
+                               " bytes, the most a body may hold";
+        return FALSE;
+    }
+    try {
+        Request->Body.insert(Request->Body.end(), Bytes, Bytes + Length);
+    } catch (const std::bad_alloc &) {
+        const size_t Had = Request->Body.size();
+        std::vector<uint8>().swap(Request->Body);
+        Request->SinkFailure =
+            "out of memory: the answer's body cannot be held (" + std::to_string(Had + (size_t)Length) + " bytes)";
+        return FALSE;
+    }
     return TRUE;
 }
 
@@ -36,6 +53,15 @@ std::string WebGetRequestInt_Shown(const WebGetRequest *Request) {
     size_t Scheme = Request->Url.find("://");
     size_t Path = Request->Url.find('/', Scheme == std::string::npos ? 0 : Scheme + 3);
     return Request->Url.substr(0, Path) + "/...";
+}
+
+int64 WebGetRequestInt_BodyLimit(WebGetRequest *Request) {
+    // A body kept in the request cannot pass the hard cap; only a stream
+    // read by a sink of its own may go without a limit.
+    const int64 Limit = Request->LimitBodySize;
+    if (Request->FillBody == CollectBody && (Limit < 0 || Limit > WEBGETREQUEST_LIMIT_BODY_MAX))
+        return WEBGETREQUEST_LIMIT_BODY_MAX;
+    return Limit;
 }
 
 void WebGetRequestInt_Finish(WebGetRequest *Request, int32 Error, int32 SubCode, const char *FinalReason) {
@@ -53,27 +79,38 @@ void WebGetRequestInt_Finish(WebGetRequest *Request, int32 Error, int32 SubCode,
 
 namespace {
 
-// A host as RFC 3986 writes one: a bracketed IPv6 address, or a name of
-// unreserved and sub-delimiter characters and well-formed "%" escapes. What
-// else would only ever fail the name look-up, and then again at each retry.
+// A host a request can be made of: a bracketed IPv6 address, an IPv4
+// address in four decimal parts, or a name of labels of letters, digits,
+// '-' and '_' (1 to 63 characters, no '-' at either end) joined by single
+// dots (a last dot allowed), at most 253 characters. What else would only
+// ever fail the name look-up, and then again at each retry; a name whose
+// last label is a number ("0", "256.0.0.1") is an address that is not one.
 bool IsHostText(const std::string &Host) {
     if (!Host.empty() && Host[0] == '[') {
         in6_addr Address;
         return Host.size() > 2 && Host.back() == ']' &&
                inet_pton(AF_INET6, Host.substr(1, Host.size() - 2).c_str(), &Address) == 1;
     }
-    for (size_t Index = 0; Index < Host.size(); Index++) {
-        char Ch = Host[Index];
-        if (Ch == '%') {
-            if (Index + 2 >= Host.size() || !isxdigit((unsigned char)Host[Index + 1]) ||
-                !isxdigit((unsigned char)Host[Index + 2]))
-                return false;
-            Index += 2;
-        } else if (!isalnum((unsigned char)Ch) && strchr("-._~!$&'()*+,;=", Ch) == nullptr) {
-            return false;
-        }
+    std::string Name = Host;
+    if (!Name.empty() && Name.back() == '.') Name.pop_back();
+    if (Name.empty() || Name.size() > 253) return false;
+    size_t Start = 0;
+    std::string Last;
+    while (Start <= Name.size()) {
+        size_t Dot = Name.find('.', Start);
+        if (Dot == std::string::npos) Dot = Name.size();
+        const std::string Label = Name.substr(Start, Dot - Start);
+        if (Label.empty() || Label.size() > 63 || Label.front() == '-' || Label.back() == '-') return false;
+        for (char Ch : Label)
+            if (!isalnum((unsigned char)Ch) && Ch != '-' && Ch != '_') return false;
+        Last = Label;
+        Start = Dot + 1;
     }
-    return !Host.empty();
+    if (Last.find_first_not_of("0123456789") == std::string::npos) {
+        in_addr Address;
+        return inet_pton(AF_INET, Name.c_str(), &Address) == 1;
+    }
+    return true;
 }
 
 } // namespace
@@ -112,16 +149,37 @@ int32 WebGet_CheckURL(const char *Url) {
     return WebGetRequestInt_SplitURL(Url, &Host, &Port, &Path) ? TRUE : FALSE;
 }
 
+namespace {
+
+// The request's own headers: each of the client's is left out where the
+// caller set one of that name (compared without case), so that no header
+// goes twice.
+bool CallerSets(WebGetRequest *Request, const char *Name) {
+    const size_t Length = strlen(Name);
+    for (const char *Line = Request->Headers; *Line != 0;) {
+        if (strncasecmp(Line, Name, Length) == 0 && Line[Length] == ':') return true;
+        const char *End = strchr(Line, '\n');
+        if (End == nullptr) break;
+        Line = End + 1;
+    }
+    return false;
+}
+
+} // namespace
+
 std::string WebGetRequestInt_Build(WebGetRequest *Request, const std::string &Host, int32 Port,
                                    const std::string &Path) {
     std::string Out = Request->Post ? "POST " : "GET ";
     Out += Path;
-    Out += " HTTP/1.1\r\nHost: ";
-    Out += Host;
-    if (Port != 80) Out += ":" + std::to_string(Port);
-    Out += "\r\n";
+    Out += " HTTP/1.1\r\n";
+    if (!CallerSets(Request, "Host")) {
+        Out += "Host: ";
+        Out += Host;
+        if (Port != 80) Out += ":" + std::to_string(Port);
+        Out += "\r\n";
+    }
     char Value[1024];
-    if (!WebGet_HeaderGetByName(Request->Headers, "User-Agent", Value, sizeof(Value))) {
+    if (!CallerSets(Request, "User-Agent")) {
         // The agent's expansion must not open a second header line.
         bool Have = WebGet_GetUserAgent(Value, sizeof(Value)) && Value[0] != 0;
         if (Have) String_Expand(Value, sizeof(Value), nullptr, nullptr);
@@ -131,8 +189,8 @@ std::string WebGetRequestInt_Build(WebGetRequest *Request, const std::string &Ho
             Out += "\r\n";
         }
     }
-    if (Request->AllowGzip) Out += "Accept-Encoding: gzip\r\n";
-    if (!Request->Cookies.empty()) {
+    if (Request->AllowGzip && !CallerSets(Request, "Accept-Encoding")) Out += "Accept-Encoding: gzip\r\n";
+    if (!Request->Cookies.empty() && !CallerSets(Request, "Cookie")) {
         Out += "Cookie: ";
         for (size_t i = 0; i < Request->Cookies.size(); i++) {
             if (i > 0) Out += "; ";
@@ -176,6 +234,7 @@ int32 WebGetRequest_Reset(WebGetRequest *Self) {
     Self->Phase = WEBGETREQUEST_PHASE_IDLE;
     Self->Error = Self->SubCode = Self->Status = 0;
     Self->FinalReason.clear();
+    Self->SinkFailure.clear();
     Self->ResponseHeaders.clear();
     Self->Body.clear();
     return TRUE;
@@ -229,6 +288,10 @@ int32 WebGetRequest_SetLimitBodySize(WebGetRequest *Self, int64 Limit) {
 
 int32 WebGetRequest_SetHeader(WebGetRequest *Self, const char *Name, const char *Value, int32 Replace) {
     Class_CheckHandle(Self, WEBGETREQUEST_CLASSID);
+    Debug_CheckPointer(Name);
+    // The client frames the body it sends itself: a length or coding given
+    // from outside could only contradict it.
+    if (strcasecmp(Name, "Content-Length") == 0 || strcasecmp(Name, "Transfer-Encoding") == 0) return FALSE;
     return WebGet_HeaderSet(Self->Headers, (int32)sizeof(Self->Headers), Name, Value, Replace);
 }
 

@@ -16,7 +16,9 @@
 // before done), 900 Custom with the status as sub-code for any status but
 // 2xx, 900 with sub-code 0 for a body over the limit or a broken response.
 // A failure no later attempt can mend (the URL asks for what this client
-// cannot do: "https", a malformed URL) also carries a final reason.
+// cannot do: "https", a malformed URL; a body past its limit, an answer that
+// frames itself twice, a body the memory cannot hold) also carries a final
+// reason.
 #pragma once
 
 #include "runtime/containers/dictionary.h"
@@ -25,6 +27,8 @@
 #define WEBGETREQUEST_CLASSID 0x3c1b9a57u
 #define WEBGETREQUEST_HEADER_SIZE 8192
 #define WEBGETREQUEST_URL_SIZE 4096
+// The most body bytes (decoded) a request may hold in memory: 256 MiB.
+#define WEBGETREQUEST_LIMIT_BODY_MAX (256LL * 1024 * 1024)
 
 // The final reason of an "https" request: there is no TLS client.
 #define WEBGET_TEXT_NO_TLS "TLS is not available in this build"
@@ -68,8 +72,15 @@ int32 WebGetRequest_SetAllowResume(WebGetRequest *Handle, int32 Flag);
 // Sends "Accept-Encoding: gzip" (default on).
 int32 WebGetRequest_SetAllowCompressedContent(WebGetRequest *Handle, int32 Flag);
 // Body bytes allowed, as sent and decoded (default 64 MiB; negative: none).
+// A body collected in the request (the default sink) never passes
+// WEBGETREQUEST_LIMIT_BODY_MAX: a larger limit, or none, is read as that cap;
+// only a body that goes to a sink of its own (a long-lived stream) may go
+// without a limit.
 int32 WebGetRequest_SetLimitBodySize(WebGetRequest *Handle, int64 Limit);
-// Extra request headers (raw text, see WebGet_HeaderSet).
+// Extra request headers (raw text, see WebGet_HeaderSet). One of a name the
+// client sends itself (Host, User-Agent, Accept-Encoding, Cookie) takes the
+// place of the client's; Content-Length and Transfer-Encoding are refused,
+// since the client frames the body itself.
 int32 WebGetRequest_SetHeader(WebGetRequest *Handle, const char *Name, const char *Value, int32 Replace);
 int32 WebGetRequest_GetHeader(WebGetRequest *Handle, char *Buffer, int32 Size);
 // A cookie for the Cookie line; a name of the same text is replaced.

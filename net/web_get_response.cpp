@@ -1,9 +1,12 @@
 // HTTP/1.x response reading (see web_get_response.h).
 #include "net/web_get_response.h"
 
+#include <string.h>
+#include <strings.h>
 #include <zlib.h>
 
 #include <string>
+#include <vector>
 
 #include "net/web_get.h"
 #include "runtime/log.h"
@@ -34,6 +37,10 @@ struct WebGetResponse {
     int64 HeadBytes = 0; // status lines, header and trailer lines, interim responses and chunk extensions included
     std::string Line;
     std::string Headers;
+    // Why the response failed, where that can be said, and whether a new
+    // attempt could fare otherwise (see WebGetResponse_GetFailure).
+    std::string Why;
+    bool Final = false;
     bool Gzip = false;
     bool GzipEnded = false; // the gzip member ended and its CRC and length checked
     bool InflateReady = false;
@@ -56,10 +63,22 @@ int32 Fail(WebGetResponse *Self, int32 Result) {
     return Result;
 }
 
+// A failure that the same peer gives again on every attempt.
+int32 FailFinal(WebGetResponse *Self, int32 Result, std::string Why) {
+    Self->Why = std::move(Why);
+    Self->Final = true;
+    return Fail(Self, Result);
+}
+
+int32 FailTooLarge(WebGetResponse *Self) {
+    return FailFinal(Self, WEBGETRESPONSE_TOOLARGE,
+                     "the answer's body is larger than its limit of " + std::to_string(Self->Limit) + " bytes");
+}
+
 // Hands decoded bytes on, counting them against the limit first.
 int32 Deliver(WebGetResponse *Self, const uint8 *Bytes, size_t Length) {
     if (Length == 0) return WEBGETRESPONSE_MORE;
-    if (Self->Limit >= 0 && Self->BodyBytes + (int64)Length > Self->Limit) return Fail(Self, WEBGETRESPONSE_TOOLARGE);
+    if (Self->Limit >= 0 && Self->BodyBytes + (int64)Length > Self->Limit) return FailTooLarge(Self);
     Self->BodyBytes += (int64)Length;
     if (Self->Sink != nullptr && !Self->Sink(Self->SinkUser, Bytes, (int32)Length))
         return Fail(Self, WEBGETRESPONSE_SINKSTOP);
@@ -72,7 +91,7 @@ int32 Deliver(WebGetResponse *Self, const uint8 *Bytes, size_t Length) {
 // against the limit too, so a stream that inflates to nothing (empty
 // deflate blocks) cannot go on for ever.
 int32 TakeBody(WebGetResponse *Self, const uint8 *Bytes, size_t Length) {
-    if (Self->Limit >= 0 && Self->RawBytes + (int64)Length > Self->Limit) return Fail(Self, WEBGETRESPONSE_TOOLARGE);
+    if (Self->Limit >= 0 && Self->RawBytes + (int64)Length > Self->Limit) return FailTooLarge(Self);
     Self->RawBytes += (int64)Length;
     if (!Self->Gzip) return Deliver(Self, Bytes, Length);
     // Bytes after the gzip member are ignored, as browsers do.
@@ -147,6 +166,47 @@ bool ParseChunkSize(const std::string &Line, int64 *Value, size_t *Extra) {
     return true;
 }
 
+// The value of every header line of that name (without regard to case),
+// white space around it removed.
+template <typename Visit> void EachHeaderValue(const std::string &Headers, const char *Name, Visit Function) {
+    const size_t NameLength = strlen(Name);
+    size_t At = 0;
+    while (At < Headers.size()) {
+        size_t End = Headers.find("\r\n", At);
+        if (End == std::string::npos) End = Headers.size();
+        if (End - At > NameLength && Headers[At + NameLength] == ':' &&
+            strncasecmp(Headers.c_str() + At, Name, NameLength) == 0) {
+            size_t Start = At + NameLength + 1, Stop = End;
+            while (Start < Stop && (Headers[Start] == ' ' || Headers[Start] == '\t')) Start++;
+            while (Stop > Start && (Headers[Stop - 1] == ' ' || Headers[Stop - 1] == '\t')) Stop--;
+            Function(Headers.substr(Start, Stop - Start));
+        }
+        At = End + 2;
+    }
+}
+
+// The items of a comma-separated list, trimmed; empty items kept, so that
+// "5," is not taken for "5".
+void SplitList(const std::string &Text, std::vector<std::string> *Items) {
+    size_t At = 0;
+    while (true) {
+        size_t Comma = Text.find(',', At);
+        std::string Item = Text.substr(At, Comma == std::string::npos ? std::string::npos : Comma - At);
+        size_t First = Item.find_first_not_of(" \t"), Last = Item.find_last_not_of(" \t");
+        Items->push_back(First == std::string::npos ? std::string() : Item.substr(First, Last - First + 1));
+        if (Comma == std::string::npos) return;
+        At = Comma + 1;
+    }
+}
+
+// A peer's text as a message may quote it: short, and printable only.
+std::string Printable(const std::string &Text) {
+    std::string Out;
+    for (char C : Text.substr(0, 64)) Out += C >= 0x20 && C < 0x7F ? C : '?';
+    if (Text.size() > 64) Out += "...";
+    return Out;
+}
+
 int32 ParseStatusLine(WebGetResponse *Self) {
     const std::string &L = Self->Line;
     if (L.size() < 12 || L.compare(0, 7, "HTTP/1.") != 0 || (L[7] != '0' && L[7] != '1') || L[8] != ' ')
@@ -181,20 +241,49 @@ int32 EndHeaders(WebGetResponse *Self) {
             Self->InflateReady = true;
         } else if (!String_CompareWithoutCase(Value, "identity") && Value[0] != 0) {
             Log_Warning("Unsupported content encoding (%s)\n", Value);
-            return Fail(Self, WEBGETRESPONSE_MALFORMED);
+            // Only gzip is asked for: the same peer answers the same again.
+            return FailFinal(Self, WEBGETRESPONSE_MALFORMED,
+                             "the answer's Content-Encoding \"" + Printable(Value) + "\" is not gzip, the only one read");
         }
     }
+    // The body's framing, read from every line of its headers: an answer
+    // that frames itself twice cannot be read safely either way.
+    std::vector<std::string> TransferCodings, LengthTexts;
+    std::string TransferValue;
+    EachHeaderValue(Self->Headers, "Transfer-Encoding", [&](const std::string &Text) {
+        TransferValue += (TransferValue.empty() ? "" : ", ") + Text;
+        SplitList(Text, &TransferCodings);
+    });
+    EachHeaderValue(Self->Headers, "Content-Length", [&](const std::string &Text) { SplitList(Text, &LengthTexts); });
+    std::vector<int64> Lengths;
+    for (const std::string &Text : LengthTexts) {
+        int64 Length = 0;
+        if (!ParseDecimal(Text.c_str(), &Length))
+            return FailFinal(Self, WEBGETRESPONSE_MALFORMED,
+                             "malformed answer: Content-Length \"" + Printable(Text) + "\" is not a length");
+        if (!Lengths.empty() && Lengths[0] != Length)
+            return FailFinal(Self, WEBGETRESPONSE_MALFORMED,
+                             "malformed answer: two different Content-Length headers (" + std::to_string(Lengths[0]) +
+                                 " and " + std::to_string(Length) + ")");
+        Lengths.push_back(Length);
+    }
+    if (!TransferCodings.empty() && !Lengths.empty())
+        return FailFinal(Self, WEBGETRESPONSE_MALFORMED,
+                         "malformed answer: both Transfer-Encoding and Content-Length frame its body");
     bool NoBody = Self->Head || Self->Status == 204 || Self->Status == 304 || (Self->Status >= 100 && Self->Status < 200);
     if (NoBody) {
         Self->Mode = Framing::None;
-    } else if (WebGet_HeaderGetByName(H, "Transfer-Encoding", Value, sizeof(Value)) &&
-               Contains(Value, "chunked")) {
+    } else if (!TransferCodings.empty()) {
+        // Chunked is the only transfer coding read here; a body in another
+        // could not be told from its framing.
+        if (TransferCodings.size() != 1 || !String_CompareWithoutCase(TransferCodings[0].c_str(), "chunked"))
+            return FailFinal(Self, WEBGETRESPONSE_MALFORMED,
+                             "malformed answer: unsupported Transfer-Encoding \"" + Printable(TransferValue) + "\"");
         Self->Mode = Framing::Chunked;
-    } else if (WebGet_HeaderGetByName(H, "Content-Length", Value, sizeof(Value))) {
-        int64 Length = 0;
-        if (!ParseDecimal(Value, &Length)) return Fail(Self, WEBGETRESPONSE_MALFORMED);
+    } else if (!Lengths.empty()) {
+        int64 Length = Lengths[0];
         // A body larger than the limit is refused before a byte of it.
-        if (Self->Limit >= 0 && Length > Self->Limit) return Fail(Self, WEBGETRESPONSE_TOOLARGE);
+        if (Self->Limit >= 0 && Length > Self->Limit) return FailTooLarge(Self);
         Self->Mode = Framing::Length;
         Self->Remaining = Length;
     } else {
@@ -238,7 +327,8 @@ bool TakeHeadLine(WebGetResponse *Self, const uint8 *Bytes, int32 Length, int32 
     const bool Whole = TakeLine(Self, Bytes, Length, At, Cap, &TooLong);
     Self->HeadBytes += *At - Start;
     if (TooLong || Self->HeadBytes > WEBGETRESPONSE_HEADER_LIMIT) {
-        Fail(Self, WEBGETRESPONSE_TOOLARGE);
+        FailFinal(Self, WEBGETRESPONSE_TOOLARGE,
+                  "the answer's head is larger than " + std::to_string(WEBGETRESPONSE_HEADER_LIMIT) + " bytes");
         return false;
     }
     return Whole;
@@ -279,6 +369,8 @@ int32 WebGetResponse_Reset(WebGetResponse *Self, int32 HeadRequest) {
     Self->GzipEnded = false;
     Self->Line.clear();
     Self->Headers.clear();
+    Self->Why.clear();
+    Self->Final = false;
     return TRUE;
 }
 
@@ -367,7 +459,8 @@ int32 WebGetResponse_Feed(WebGetResponse *Self, const uint8 *Bytes, int32 Length
             // cannot make the framing a thousand times the body.
             Self->HeadBytes += (int64)Extra;
             if (Self->HeadBytes > WEBGETRESPONSE_HEADER_LIMIT) {
-                Fail(Self, WEBGETRESPONSE_TOOLARGE);
+                FailFinal(Self, WEBGETRESPONSE_TOOLARGE,
+                          "the answer's head is larger than " + std::to_string(WEBGETRESPONSE_HEADER_LIMIT) + " bytes");
                 goto out;
             }
             Self->Line.clear();
@@ -376,7 +469,7 @@ int32 WebGetResponse_Feed(WebGetResponse *Self, const uint8 *Bytes, int32 Length
             } else {
                 // A chunk announced beyond the limit is refused before its bytes.
                 if (Self->Limit >= 0 && Self->RawBytes + Size > Self->Limit) {
-                    Fail(Self, WEBGETRESPONSE_TOOLARGE);
+                    FailTooLarge(Self);
                     goto out;
                 }
                 Self->Remaining = Size;
@@ -443,3 +536,10 @@ int32 WebGetResponse_GetMinorVersion(WebGetResponse *Self) { return Self != null
 const char *WebGetResponse_GetHeaderPtr(WebGetResponse *Self) { return Self != nullptr ? Self->Headers.c_str() : ""; }
 int32 WebGetResponse_IsKeepAlive(WebGetResponse *Self) { return Self != nullptr && Self->KeepAlive; }
 int64 WebGetResponse_GetBodyBytes(WebGetResponse *Self) { return Self != nullptr ? Self->BodyBytes : 0; }
+
+int32 WebGetResponse_GetFailure(WebGetResponse *Self, const char **Why) {
+    Debug_CheckPointer(Self);
+    Debug_CheckPointer(Why);
+    *Why = Self->Why.c_str();
+    return Self->State == Phase::Failed && Self->Final;
+}

@@ -37,6 +37,10 @@ int32 WebGetResponse_Delete(WebGetResponse **Handle);
 int32 WebGetResponse_Reset(WebGetResponse *Handle, int32 HeadRequest);
 // Body bytes allowed, as sent and as decoded (negative: no limit).
 int32 WebGetResponse_SetLimitBodySize(WebGetResponse *Handle, int64 Limit);
+// Why the response failed, where that can be said (else ""); TRUE when the
+// same peer would give the same failure again (a body past its limit, an
+// answer that frames itself twice), so that no retry is worth making.
+int32 WebGetResponse_GetFailure(WebGetResponse *Handle, const char **Why);
 int32 WebGetResponse_SetSink(WebGetResponse *Handle, void *User, WebGetResponse_SinkFunc Sink);
 int32 WebGetResponse_SetHeaderCallback(WebGetResponse *Handle, void *User, WebGetResponse_HeaderFunc Function);
 

@@ -33,6 +33,7 @@
 #include <algorithm>
 #include <bit>
 #include <climits>
+#include <new>
 
 #include "runtime/critical_section.h"
 #include "runtime/debug.h"
@@ -290,9 +291,19 @@ void UnlockRecord(MemoryStateStruct *State, Shard *Of, bool All) {
     else UnlockShard(*Of);
 }
 
+// Whether this thread's work unwinds when memory runs out, and the flag
+// that gives it up (see Memory_SetThrowWhenExhausted).
+thread_local bool ThrowWhenExhausted = false;
+thread_local const volatile int32 *ThreadStop = nullptr;
+
+[[gnu::noinline]] void CheckThreadStop() {
+    if (__atomic_load_n(ThreadStop, __ATOMIC_ACQUIRE) != 0) throw std::bad_alloc();
+}
+
 // Every case of an allocation: tracking, tracing, a bad size, no memory.
 [[gnu::noinline]] void *AllocFull(int32 Size, uint32 Flags, const char *File, int32 Line, uint32 DebugFlags) {
     if (Size < 1) Debug_AbortInt(File, Line, "Invalid Memory Size (%d)\n", Size);
+    if (ThreadStop != nullptr) CheckThreadStop();
 
     int64 BlockSize = BlockSizeOf(Size);
     MemoryStateStruct *State = Hot.State;
@@ -303,6 +314,7 @@ void UnlockRecord(MemoryStateStruct *State, Shard *Of, bool All) {
     bool Zero = (Flags & MEMORY_FLAG_ZERO) != 0;
     uint8 *System = SystemAlloc(Total, Zero);
     if (System == nullptr) {
+        if (ThrowWhenExhausted) throw std::bad_alloc();
         if (Zero) Debug_AbortInt(File, Line, "No Zeroed Memory available (%d / %d)\n", Size, Saturate(BlockSize));
         Debug_AbortInt(File, Line, "No Memory available (%d / %d)\n", Size, Saturate(BlockSize));
     }
@@ -395,6 +407,7 @@ void *Memory_AllocInt(int32 Size, uint32 Flags, const char *File, int32 Line) {
     const uint32 DebugFlags = DebugInt_Flags();
     if (__builtin_expect(Size < 1 || !Hot.Plain || (DebugFlags & DEBUG_FLAG_MEMORYREPORT), 0))
         return AllocFull(Size, Flags, File, Line, DebugFlags);
+    if (__builtin_expect(ThreadStop != nullptr, 0)) CheckThreadStop();
     const int64 BlockSize = BlockSizeOf(Size);
     uint8 *BlockStart = SystemAlloc((size_t)BlockSize, (Flags & MEMORY_FLAG_ZERO) != 0);
     if (__builtin_expect(BlockStart == nullptr, 0)) return AllocFull(Size, Flags, File, Line, DebugFlags);
@@ -684,4 +697,11 @@ int32 Memory_Remove(void) {
     SetRetaining(0);
     StopHeapFill();
     return 1;
+}
+
+int32 Memory_SetThrowWhenExhausted(int32 Flag, const volatile int32 *Stop) {
+    const bool Was = ThrowWhenExhausted;
+    ThrowWhenExhausted = Flag != 0;
+    ThreadStop = Flag != 0 ? Stop : nullptr;
+    return Was ? TRUE : FALSE;
 }

@@ -97,6 +97,13 @@ int32 Memory_FindPattern(const void *Buffer, int32 Length, const void *Pattern, 
 int32 Memory_FindByte(const void *Buffer, int32 Length, uint8 Byte, const void **Found);
 int32 Memory_CryptFill(void *Buffer, int32 Length);
 
+// On the calling thread only: with Flag set, an allocation the system
+// refuses throws std::bad_alloc instead of ending the process, for work that
+// can fail on its own (reading a document) and unwinds to where it began;
+// so does every allocation once *Stop (when not null) is set by another
+// thread that gave the work up. Answers the setting it replaces.
+int32 Memory_SetThrowWhenExhausted(int32 Flag, const volatile int32 *Stop);
+
 // The memory state's start and end; only Debug_Init and Debug_Remove call
 // them. Memory_Remove writes the maximum line with tracking on and the leak
 // report ("Not all memory was free'd") whenever bytes are still counted.

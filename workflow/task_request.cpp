@@ -268,10 +268,27 @@ int32 Task_RequestConfig(Task *Handle, WebGetRequest *Request) {
     if (Task_GetBooleanArgument(Handle, "allowResume", &Flag)) WebGetRequest_SetAllowResume(Request, (int32)Flag);
     if (Task_GetBooleanArgument(Handle, "allowGzip", &Flag))
         WebGetRequest_SetAllowCompressedContent(Request, (int32)Flag);
-    if (Task_GetNumberArgument(Handle, "limitBodySize", &Number))
+    if (Task_GetNumberArgument(Handle, "limitBodySize", &Number)) {
+        // No document lifts the hard cap: a limit that is no size (zero,
+        // negative, not finite) or passes the cap reads as the cap.
+        const float64 Most = (float64)WEBGETREQUEST_LIMIT_BODY_MAX;
+        if (!isfinite(Number) || Number < 1 || Number > Most) {
+            Task_Print(Handle, "limitBodySize %g is not from 1 to %.0f: the body is capped at %.0f bytes", Number, Most,
+                       Most);
+            Task_AddWarning(Handle, "limitBodySize %g is not from 1 to %.0f: the body is capped at %.0f bytes", Number,
+                            Most, Most);
+            Number = Most;
+        }
         WebGetRequest_SetLimitBodySize(Request, (int64)Number);
+    }
     EachExpanded(Handle, "headers", [&](const char *Key, const char *Value) {
-        if (!WebGetRequest_SetHeader(Request, Key, Value, TRUE)) Task_Print(Handle, "Header refused - %s", Key);
+        if (WebGetRequest_SetHeader(Request, Key, Value, TRUE)) return;
+        // Not sent: the run goes on, and the summary's warnings say so.
+        const bool Framing =
+            String_CompareWithoutCase(Key, "Content-Length") || String_CompareWithoutCase(Key, "Transfer-Encoding");
+        Task_Print(Handle, "Header refused - %s", Key);
+        Task_AddWarning(Handle, "header \"%s\" refused: %s", Key,
+                        Framing ? "the client frames the body it sends itself" : "not a header name or value");
     });
     EachExpanded(Handle, "cookies", [&](const char *Key, const char *Value) {
         if (!WebGetRequest_CookieSet(Request, Key, Value, "", "", 0)) Task_Print(Handle, "Cookie refused - %s", Key);

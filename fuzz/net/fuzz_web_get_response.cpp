@@ -2,7 +2,8 @@
 // length and close-delimited bodies, gzip. The first byte picks the piece
 // size, so the same input is also read split across feeds. Invariants: the
 // sink never receives more than the body limit, results are one of the
-// defined ones, and feeding in pieces never consumes more than it was given.
+// defined ones, feeding in pieces never consumes more than it was given,
+// and a failure marked final says why.
 #include <stdint.h>
 #include <string.h>
 
@@ -53,6 +54,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size) {
         Check(Result >= WEBGETRESPONSE_DONE && Result <= WEBGETRESPONSE_SINKSTOP);
         Check(WebGetResponse_GetBodyBytes(Parser) == Total);
         Check(strlen(WebGetResponse_GetHeaderPtr(Parser)) <= WEBGETRESPONSE_HEADER_LIMIT + 2);
+        // A failure that no retry can mend says why; a success is never one.
+        const char *Why = nullptr;
+        const int32 Final = WebGetResponse_GetFailure(Parser, &Why);
+        Check(Why != nullptr && (Final == 0 || (Result != WEBGETRESPONSE_DONE && Why[0] != 0)));
     }
     WebGetResponse_Delete(&Parser);
     return 0;

@@ -8,6 +8,7 @@
 
 #include <errno.h>
 #include <string.h>
+#include <strings.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -285,7 +286,8 @@ extern "C" int32 Path_ConvertFromURL(const char *Url, char *Output, int32 Size) 
     Debug_CheckPointer(Output);
     CopyCut("", Output, Size);
     std::string_view Text(Url);
-    if (!Text.starts_with("file:")) return 0;
+    // A scheme is compared without case: "FILE:///x" is a file URL too.
+    if (Text.size() < 5 || strncasecmp(Url, "file:", 5) != 0) return 0;
     Text.remove_prefix(5);
     if (Text.starts_with("./") || Text.starts_with("../")) {
         CopyCut(Text, Output, Size);

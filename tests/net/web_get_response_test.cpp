@@ -18,6 +18,8 @@ struct Parsed {
     int32 Status = 0;
     std::string Body;
     bool KeepAlive = false;
+    bool Final = false; // no retry can mend the failure
+    std::string Why;
 };
 
 int32 Collect(void *User, const uint8 *Bytes, int32 Length) {
@@ -46,6 +48,9 @@ Parsed Feed(const std::string &Text, size_t Step, bool Close, int64 Limit = -1) 
     if (Close && Out.Result == WEBGETRESPONSE_MORE) Out.Result = WebGetResponse_Finish(Parser);
     Out.Status = WebGetResponse_GetStatusCode(Parser);
     Out.KeepAlive = WebGetResponse_IsKeepAlive(Parser);
+    const char *Why = nullptr;
+    Out.Final = WebGetResponse_GetFailure(Parser, &Why) != 0;
+    Out.Why = Why;
     WebGetResponse_Delete(&Parser);
     return Out;
 }
@@ -108,6 +113,47 @@ TEST_F(WebGetResponseTest, FramingTable) {
                 EXPECT_EQ(Out.KeepAlive, Each.KeepAlive) << Each.Name;
             }
         }
+}
+
+// An answer that frames its body twice, or in a coding not read here, is
+// refused from its head with why, and no retry is worth making; the same
+// length given twice is one length.
+TEST_F(WebGetResponseTest, FramingThatContradictsItselfIsRefused) {
+    const std::string Ok = "HTTP/1.1 200 OK\r\n";
+    const struct {
+        std::string Head;
+        const char *Why; // null: read as one length of 2
+    } Cases[] = {
+        {"Content-Length: 2\r\nContent-Length: 3\r\n", "two different Content-Length headers (2 and 3)"},
+        {"Content-Length: 2, 3\r\n", "two different Content-Length headers (2 and 3)"},
+        {"Content-Length: 2,\r\n", "Content-Length \"\" is not a length"},
+        {"Content-Length: " + std::string(300, '1') + "\r\n", "is not a length"},
+        {"Transfer-Encoding: chunked\r\nContent-Length: 2\r\n", "both Transfer-Encoding and Content-Length"},
+        {"Content-Length: 2\r\nTransfer-Encoding: chunked\r\n", "both Transfer-Encoding and Content-Length"},
+        {"Transfer-Encoding: gzip, chunked\r\n", "unsupported Transfer-Encoding \"gzip, chunked\""},
+        {"Transfer-Encoding: chunked\r\nTransfer-Encoding: chunked\r\n", "unsupported Transfer-Encoding"},
+        {"Content-Length: 2\r\ncontent-length: 2\r\n", nullptr},
+        {"Content-Length: 2, 2\r\n", nullptr},
+        {"Content-Encoding: deflate\r\nContent-Length: 2\r\n", "Content-Encoding \"deflate\" is not gzip"},
+    };
+    for (const auto &Each : Cases) {
+        Parsed Out = Feed(Ok + Each.Head + "\r\nhi", 0, false);
+        if (Each.Why == nullptr) {
+            EXPECT_EQ(Out.Result, WEBGETRESPONSE_DONE) << Each.Head;
+            EXPECT_EQ(Out.Body, "hi") << Each.Head;
+            continue;
+        }
+        EXPECT_EQ(Out.Result, WEBGETRESPONSE_MALFORMED) << Each.Head;
+        EXPECT_TRUE(Out.Final) << Each.Head;
+        EXPECT_NE(Out.Why.find(Each.Why), std::string::npos) << Each.Head << ": " << Out.Why;
+        EXPECT_EQ(Out.Body, "") << Each.Head;
+    }
+    // A body past its limit is final too; a body cut short may come whole
+    // next time.
+    Parsed Over = Feed(Ok + "Content-Length: 101\r\n\r\n", 0, false, 100);
+    EXPECT_TRUE(Over.Final);
+    EXPECT_EQ(Over.Why, "the answer's body is larger than its limit of 100 bytes");
+    EXPECT_FALSE(Feed(Ok + "Content-Length: 10\r\n\r\nshort", 0, true).Final);
 }
 
 TEST_F(WebGetResponseTest, SizesAreBoundedByTheLimit) {

@@ -49,15 +49,18 @@ TEST(WebGet, ErrorNames) {
     for (const Case &Each : Cases) EXPECT_STREQ(WebGet_TranslateError(Each.Code), Each.Name) << Each.Code;
 }
 
-// Only a URL a request can be made of passes; the rest would fail every
-// retry the same way.
+// Only a URL a request can be made of passes: its host a name of labels,
+// an IPv4 address in four decimal parts or a bracketed IPv6 address. The
+// rest would fail every retry the same way.
 TEST(WebGet, CheckURL) {
     for (const char *Good : {"http://h/x", "http://user@127.0.0.1:8080/a?b#c", "http://[::1]:80/x", "http://[::1]",
-                             "http://a%41-_.~!$&'()*+,;=b/x", "HTTP://h"})
+                             "http://a-b.c_d.example./x", "HTTP://h", "http://0a/x", "http://1.example/x"})
         EXPECT_EQ(WebGet_CheckURL(Good), 1) << Good;
     for (const char *Bad : {"http://[::1", "http://[zz]/x", "http://%zz/x", "http://a%4/x", "http://a b/x",
                             "http://:80/x", "http://h:0/x", "http://h:65536/x", "http://h:/x", "http://{nope}/x",
-                            "http://a<b/x", "http://h/a b", "https://h/x", "ftp://h/x", "http://"})
+                            "http://a<b/x", "http://h/a b", "https://h/x", "ftp://h/x", "http://", "http://a..b/x",
+                            "http://-a/x", "http://a-/x", "http://256.0.0.1:1/x", "http://0/x", "http://1.2.3/x",
+                            "http://./x", "http://a%41b/x", "http://a!b/x"})
         EXPECT_EQ(WebGet_CheckURL(Bad), 0) << Bad;
 }
 

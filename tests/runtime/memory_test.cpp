@@ -143,6 +143,33 @@ TEST(Memory, ZeroFilledBlocksAreZero) {
     }
 }
 
+// Work that can fail on its own unwinds once its owner gives it up; the
+// setting is the calling thread's alone and ends when it is cleared.
+TEST(Memory, AThreadGivenUpUnwindsAtItsNextAllocation) {
+    // Tracked blocks take the full path, untracked ones the short one.
+    for (uint32 Flags : {0u, (uint32)DEBUG_FLAG_MEMORYTRACKING}) {
+        RuntimeScope Scope(Flags);
+        volatile int32 Stop = 0;
+        std::thread([&Stop] {
+            EXPECT_FALSE(Memory_SetThrowWhenExhausted(TRUE, &Stop));
+            void *Block = Memory_Alloc(16);
+            EXPECT_NE(Block, nullptr);
+            Memory_Free(Block, 16);
+            Stop = 1;
+            EXPECT_THROW(Memory_Alloc(16), std::bad_alloc);
+            EXPECT_THROW(Memory_AllocZero(1 << 20), std::bad_alloc);
+            EXPECT_TRUE(Memory_SetThrowWhenExhausted(FALSE, nullptr));
+            Block = Memory_Alloc(16);
+            EXPECT_NE(Block, nullptr);
+            Memory_Free(Block, 16);
+        }).join();
+        // Another thread's flag never reaches this one.
+        void *Block = Memory_Alloc(16);
+        EXPECT_NE(Block, nullptr);
+        Memory_Free(Block, 16);
+    }
+}
+
 TEST(Memory, PaddingByteIsNotDetected) {
     for (uint32 Flags : {0u, (uint32)DEBUG_FLAG_MEMORYTRACKING}) {
         RuntimeScope Scope(Flags);

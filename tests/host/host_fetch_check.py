@@ -1,0 +1,342 @@
+#!/usr/bin/python3
+"""Fetches by a workflow's tasks against a peer that answers as told, through
+the built program.
+
+Usage: host_fetch_check.py <program> <case>
+body_cap: a gzip answer of 2 GiB of zeros (2 MB on the wire) stops at the
+hard cap of 256 MiB decoded bytes whatever limitBodySize says, at once and
+without a retry, under an address-space limit that 2 GiB would pass.
+out_of_memory: the same answer under a limit that the cap does not fit in
+ends the run with the reason and the summary.
+signal_in_body: one SIGTERM ends a fetch that is reading an endless body,
+with the summary.
+framing: an answer that frames itself twice (two different Content-Length
+headers, Transfer-Encoding beside Content-Length) fails at once, with why.
+headers: a header a document gives takes the place of the client's own of
+that name; a Content-Length of the document's is refused and never sent.
+urls: a task URL whose host is no name fails at once; FILE:/// is a file
+URL; a body that arrived and does not parse fails at once with why.
+Exit status 0 when the case holds, 77 when it cannot be tried here.
+"""
+import json
+import os
+import resource
+import signal
+import socket
+import subprocess
+import sys
+import tempfile
+import threading
+import zlib
+
+PROGRAM, CASE = sys.argv[1], sys.argv[2]
+MIB = 1024 * 1024
+CAP = 256 * MIB
+
+
+def fail(reason):
+    sys.stderr.write("%s: %s\n" % (CASE, reason))
+    sys.exit(1)
+
+
+def check(condition, reason):
+    if not condition:
+        fail(reason)
+
+
+def gzip_pieces():
+    """A gzip stream of zeros a MiB at a time: the head, then the piece that
+    every further MiB repeats (a full flush drops all history, so each MiB
+    compresses to the same bytes)."""
+    zeros = bytes(MIB)
+    packer = zlib.compressobj(9, zlib.DEFLATED, 31)
+    first = packer.compress(zeros) + packer.flush(zlib.Z_FULL_FLUSH)
+    piece = packer.compress(zeros) + packer.flush(zlib.Z_FULL_FLUSH)
+    return first, piece
+
+
+class Peer:
+    """HTTP/1.1 on 127.0.0.1, one thread per connection. Each request's head
+    is kept in `heads`; `sending` is set once an endless body is under way."""
+
+    def __init__(self):
+        self.listener = socket.socket()
+        self.listener.bind(("127.0.0.1", 0))
+        self.listener.listen(16)
+        self.port = self.listener.getsockname()[1]
+        self.heads = []
+        self.lock = threading.Lock()
+        self.sending = threading.Event()
+        self.sent = threading.Event()
+        self.stopping = False
+        threading.Thread(target=self.serve, daemon=True).start()
+
+    def url(self, path):
+        return "http://127.0.0.1:%d%s" % (self.port, path)
+
+    def requests(self, path):
+        with self.lock:
+            return [head for head in self.heads if head.split(b" ")[1] == path.encode()]
+
+    def serve(self):
+        while not self.stopping:
+            try:
+                connection, _ = self.listener.accept()
+            except OSError:
+                return
+            threading.Thread(target=self.answer, args=(connection,), daemon=True).start()
+
+    def answer(self, connection):
+        try:
+            head = b""
+            while b"\r\n\r\n" not in head:
+                more = connection.recv(65536)
+                if not more:
+                    return
+                head += more
+            head = head.split(b"\r\n\r\n")[0]
+            with self.lock:
+                self.heads.append(head)
+            path = head.split(b" ")[1].decode()
+            self.respond(connection, path)
+        except OSError:
+            pass
+        finally:
+            connection.close()
+
+    def respond(self, connection, path):
+        child = b"start:\n  type: Log\n  message: child ran\n"
+        macro = b'{"answer": "42"}'
+        if path == "/bomb":
+            first, piece = gzip_pieces()
+            connection.sendall(b"HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Encoding: gzip\r\n"
+                               b"Connection: close\r\n\r\n" + first)
+            for _ in range(2047):
+                connection.sendall(piece)
+        elif path == "/items":
+            # 40 MB of JSON: far below the body's cap, but its 20 million
+            # items need more memory than the program is given.
+            block, blocks = b"0," * 32768, 610
+            connection.sendall(b"HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: %d\r\n\r\n["
+                               % (len(block) * blocks + 3))
+            for _ in range(blocks):
+                connection.sendall(block)
+            connection.sendall(b"0]")
+            self.sent.set()
+        elif path == "/endless":
+            connection.sendall(b"HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nConnection: close\r\n\r\n")
+            block = b" " * 65536
+            while not self.stopping:
+                connection.sendall(block)
+                self.sending.set()
+        elif path == "/child.yaml":
+            connection.sendall(b"HTTP/1.1 200 OK\r\nContent-Type: application/yaml\r\nContent-Length: %d\r\n\r\n%s"
+                               % (len(child), child))
+        elif path == "/yaml-as-json":
+            connection.sendall(b"HTTP/1.1 200 OK\r\nContent-Length: %d\r\n\r\n%s" % (len(child), child))
+        elif path.startswith("/frame/"):
+            framing = {"two-lengths": b"Content-Length: 5\r\nContent-Length: %d\r\n" % len(macro),
+                       "list-of-two": b"Content-Length: %d, 5\r\n" % len(macro),
+                       "chunked-and-length": b"Transfer-Encoding: chunked\r\nContent-Length: %d\r\n" % len(macro),
+                       "same-twice": b"Content-Length: %d\r\nContent-Length: %d\r\n" % (len(macro), len(macro))}
+            body = macro
+            if "chunked" in path:
+                body = b"%x\r\n%s\r\n0\r\n\r\n" % (len(macro), macro)
+            connection.sendall(b"HTTP/1.1 200 OK\r\nContent-Type: application/json\r\n" +
+                               framing[path[len("/frame/"):]] + b"Connection: close\r\n\r\n" + body)
+        else:
+            connection.sendall(b"HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n")
+
+    def close(self):
+        self.stopping = True
+        self.listener.close()
+
+
+# AddressSanitizer reserves terabytes of address space for its shadow, so a
+# sanitized program cannot start under an address-space limit at all; its
+# library is named near the start of the program file.
+with open(PROGRAM, "rb") as program_file:
+    SANITIZED = b"libasan.so" in program_file.read(1 << 20)
+SKIP = 77
+
+
+def limit_memory(megabytes):
+    if SANITIZED:
+        return None
+
+    def apply():
+        resource.setrlimit(resource.RLIMIT_AS, (megabytes * MIB, megabytes * MIB))
+    return apply
+
+
+def run(directory, document, memory=None, timeout=120):
+    """Runs the document; a run that ends does so well before a first retry
+    (15 s) would come, and the bound only keeps a hang from holding the test."""
+    path = os.path.join(directory, "main.yaml")
+    with open(path, "w") as handle:
+        handle.write(document)
+    try:
+        done = subprocess.run([PROGRAM, "--workflow=" + path, "--disablesecurity"], capture_output=True, text=True,
+                              timeout=timeout, preexec_fn=limit_memory(memory) if memory else None)
+    except subprocess.TimeoutExpired:
+        fail("%r did not end" % document)
+    lines = [line for line in done.stdout.splitlines() if line.strip()]
+    try:
+        summary = json.loads(lines[-1]) if lines else {}
+    except ValueError:
+        summary = {}
+    return done.returncode, summary, done.stderr
+
+
+def case_body_cap():
+    peer = Peer()
+    try:
+        with tempfile.TemporaryDirectory() as directory:
+            # A limit that is no size, or passes the cap, reads as the cap.
+            for limit in ["-1", "0", ".inf", "-.inf", ".nan", "1e30", str(CAP + 1)]:
+                document = ("start:\n  type: Macro\n  url: %s\n  limitBodySize: %s\n  timeout: 600\n"
+                            % (peer.url("/bomb"), limit))
+                # Far below the 2 GiB the answer decodes to.
+                code, summary, stderr = run(directory, document, memory=1536)
+                # (A limit that is not read as a number leaves the default.)
+                said = [error for error in summary.get("errors", [])
+                        if error.startswith("the answer's body is larger than its limit of ")]
+                check(code == 1 and said and int(said[0].split()[-2]) <= CAP, "limit %s: exit %d, %s, stderr %r" %
+                      (limit, code, summary, stderr[-2000:]))
+                check("retry" not in stderr, "limit %s: retried: %r" % (limit, stderr[-2000:]))
+                check(len(peer.requests("/bomb")) == 1, "limit %s: asked %d times" %
+                      (limit, len(peer.requests("/bomb"))))
+                del peer.heads[:]
+    finally:
+        peer.close()
+
+
+def case_out_of_memory():
+    if SANITIZED:
+        print("SKIPPED: a sanitized program cannot run under an address-space limit")
+        sys.exit(SKIP)
+    peer = Peer()
+    try:
+        with tempfile.TemporaryDirectory() as directory:
+            # Room for the program and a body of 128 MiB, not for 256 MiB
+            # nor for the items of a document of 40 MB.
+            for path, said in [("/bomb", "out of memory: the answer's body cannot be held"),
+                               ("/items", "out of memory: the document cannot be read")]:
+                document = "start:\n  type: Macro\n  url: %s\n  limitBodySize: -1\n" % peer.url(path)
+                code, summary, stderr = run(directory, document, memory=352)
+                check(code == 1 and any(said in error for error in summary.get("errors", [])),
+                      "%s: exit %d, %s, stderr %r" % (path, code, summary, stderr[-2000:]))
+                check("retry" not in stderr, "%s: retried: %r" % (path, stderr[-2000:]))
+            # Read, the document's 20 million items are taken on: memory
+            # that runs out there ends the run with the summary too.
+            document = "start:\n  type: Macro\n  url: %s\n" % peer.url("/items")
+            code, summary, stderr = run(directory, document, memory=3072)
+            check(code == 1 and "Host_Error_OutOfMemory" in summary.get("errors", []) and
+                  "velmarsh: out of memory: the run ends here" in stderr,
+                  "items taken: exit %d, %s, stderr %r" % (code, summary, stderr[-2000:]))
+    finally:
+        peer.close()
+
+
+def case_signal_in_body():
+    # While the body comes, and once it is whole (its 20 million items being
+    # read): the parse is given up, not waited for.
+    peer = Peer()
+    try:
+        with tempfile.TemporaryDirectory() as directory:
+            path = os.path.join(directory, "main.yaml")
+            for url, event in [(peer.url("/endless"), peer.sending), (peer.url("/items"), peer.sent)]:
+                with open(path, "w") as handle:
+                    handle.write("start:\n  type: Macro\n  url: %s\n  limitBodySize: -1\n" % url)
+                process = subprocess.Popen([PROGRAM, "--workflow=" + path, "--disablesecurity"],
+                                           stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
+                                           preexec_fn=limit_memory(3072))
+                check(event.wait(60), "%s: the body never started" % url)
+                process.send_signal(signal.SIGTERM)
+                try:
+                    out, err = process.communicate(timeout=60)
+                except subprocess.TimeoutExpired:
+                    process.kill()
+                    fail("%s: one SIGTERM did not end the fetch" % url)
+                lines = [line for line in out.splitlines() if line.strip()]
+                check(process.returncode == 130 and lines and json.loads(lines[-1])["exitCode"] == 130,
+                      "%s: exit %d, %r, %r" % (url, process.returncode, out, err[-2000:]))
+    finally:
+        peer.close()
+
+
+def case_framing():
+    peer = Peer()
+    try:
+        with tempfile.TemporaryDirectory() as directory:
+            rows = [("two-lengths", "malformed answer: two different Content-Length headers (5 and 16)"),
+                    ("list-of-two", "malformed answer: two different Content-Length headers (16 and 5)"),
+                    ("chunked-and-length", "malformed answer: both Transfer-Encoding and Content-Length frame its body"),
+                    ("same-twice", None)]
+            for name, said in rows:
+                document = ("start:\n  type: Macro\n  url: %s\nafter:\n  type: Log\n  message: '{answer}'\n"
+                            % peer.url("/frame/" + name))
+                code, summary, stderr = run(directory, document)
+                if said is None:
+                    check(code == 0, "%s: exit %d, %s, %r" % (name, code, summary, stderr[-2000:]))
+                    continue
+                check(code == 1 and said in summary.get("errors", []) and "retry" not in stderr,
+                      "%s: exit %d, %s, %r" % (name, code, summary, stderr[-2000:]))
+    finally:
+        peer.close()
+
+
+def case_headers():
+    peer = Peer()
+    try:
+        with tempfile.TemporaryDirectory() as directory:
+            document = ("start:\n  type: WorkflowRun\n  url: %s\n  headers:\n    host: other.example\n"
+                        "    Accept-Encoding: identity\n    User-Agent: probe\n    Content-Length: '5'\n"
+                        "    X-Probe: 'yes'\n    X-Split: \"a\\r\\nX-Smuggled: b\"\n" % peer.url("/child.yaml"))
+            code, summary, stderr = run(directory, document)
+            check(code == 0, "exit %d, %s, %r" % (code, summary, stderr[-2000:]))
+            heads = peer.requests("/child.yaml")
+            check(len(heads) == 1, "asked %d times" % len(heads))
+            lines = [line.lower() for line in heads[0].split(b"\r\n")[1:]]
+            names = [line.split(b":")[0] for line in lines]
+            for name, value in [(b"host", b"other.example"), (b"accept-encoding", b"identity"),
+                                (b"user-agent", b"probe"), (b"x-probe", b"yes")]:
+                check(names.count(name) == 1 and (name + b": " + value) in lines, "%s in %r" % (name, heads[0]))
+            check(b"content-length" not in names and b"x-split" not in names and b"x-smuggled" not in names,
+                  "a refused header went out: %r" % heads[0])
+            check('header "X-Split" refused: not a header name or value' in summary.get("warnings", []),
+                  "not said: %s" % summary)
+            check('header "Content-Length" refused: the client frames the body it sends itself' in
+                  summary.get("warnings", []), "not said: %s" % summary)
+    finally:
+        peer.close()
+
+
+def case_urls():
+    peer = Peer()
+    try:
+        with tempfile.TemporaryDirectory() as directory:
+            for url in ["http://a..b/x", "http://-a/x", "http://256.0.0.1:1/x", "http://0/x", "http://a-/x"]:
+                for kind in ["WorkflowRun", "Macro"]:
+                    code, summary, stderr = run(directory, "start:\n  type: %s\n  url: '%s'\n" % (kind, url))
+                    check(code == 1 and "malformed URL (no usable host, port or path)" in summary.get("errors", [])
+                          and "retry" not in stderr, "%s %s: exit %d, %s, %r" % (kind, url, code, summary, stderr))
+            with open(os.path.join(directory, "child.yaml"), "w") as handle:
+                handle.write("start:\n  type: Log\n  message: child ran\n")
+            code, summary, stderr = run(directory, "start:\n  type: WorkflowRun\n  url: 'FILE://%s/child.yaml'\n"
+                                        % directory)
+            check(code == 0, "FILE:///: exit %d, %s, %r" % (code, summary, stderr))
+            # YAML where JSON is read: the body arrived whole; a retry would
+            # read the same.
+            code, summary, stderr = run(directory, "start:\n  type: Macro\n  url: %s\n" % peer.url("/yaml-as-json"))
+            check(code == 1 and any(error.startswith("read as JSON") for error in summary.get("errors", []))
+                  and "retry" not in stderr and len(peer.requests("/yaml-as-json")) == 1,
+                  "unparsed body: exit %d, %s, %r" % (code, summary, stderr))
+    finally:
+        peer.close()
+
+
+CASES = {name[5:]: function for name, function in globals().items() if name.startswith("case_")}
+if CASE not in CASES:
+    fail("unknown case")
+CASES[CASE]()
