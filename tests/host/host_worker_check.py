@@ -433,9 +433,13 @@ def take_port(port):
 def case_parent_killed():
     # Before the hand-over the elevator is still "asking" when the parent
     # dies, and another process takes the parent's port; after it the worker
-    # runs a long task.
-    for before, delay in [(True, 1), (False, 0)]:
-        run = Handover(delay=delay)
+    # runs a long task. A killed parent may look alive for a moment (it is
+    # still exiting): with the worker's view of the processes frozen at its
+    # start, it learns of the parent's end from the dropped connection alone.
+    frozen = ('mkdir -p {dir}/proc/$PPID && cat /proc/$PPID/stat > {dir}/proc/$PPID/stat\n'
+              'export VELMARSH_PROC_ROOT={dir}/proc\n')
+    for before, delay, prelude in [(True, 1, ""), (False, 0, ""), (False, 0, frozen)]:
+        run = Handover(delay=delay, prelude=prelude)
         try:
             write(run.directory, "child.yaml", "start:\n  type: Sleep\n  seconds: 20\n")
             process = run.start(["--workflow=" + run.parent_yaml("child.yaml"), "--disablesecurity"])
@@ -452,8 +456,11 @@ def case_parent_killed():
             except BlockingIOError:
                 pass
             taken.close()
-            check(marks[-1] == "ended 1", "before=%s: the worker %s, not as an orphan" % (before, marks[-1]))
+            check(marks[-1] == "ended 1", "before=%s frozen=%s: the worker %s, not as an orphan; its log ends %r" %
+                  (before, bool(prelude), marks[-1], run.worker_log()[-1500:]))
             check(not before or "Trigger workflow" not in run.worker_log(), "the orphaned worker ran the run")
+            after = run.worker_log().partition("- Disconnected\n")[2]
+            check("Created - " not in after, "the orphaned worker went on with its run: %r" % after[-1500:])
         finally:
             run.close()
 
