@@ -264,7 +264,13 @@ inet_diag_req_v2 TcpRequest(int Family) {
 // write to a diagnostics socket); its sender is checked all the same.
 bool Ask(const inet_diag_req_v2 &Request, bool Listing, std::vector<PlatformTcpEntry> *Entries) {
     const int Fd = socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_SOCK_DIAG);
-    if (Fd < 0) return false;
+    if (Fd < 0) {
+        // Every peer is refused from now on: said once, with why.
+        static std::atomic<bool> Said{false};
+        if (!Said.exchange(true))
+            Log_Error("The kernel's socket diagnostics cannot be asked (errno %d): no peer's owner is known\n", errno);
+        return false;
+    }
     const timeval Guard{2, 0};
     setsockopt(Fd, SOL_SOCKET, SO_RCVTIMEO, &Guard, sizeof(Guard));
     struct {
