@@ -18,7 +18,8 @@ within 2 s with exit code 130, and the worker ends (or never starts).
 not_elevated: an elevator that does not elevate: the run fails with a clear
 error and is never handed on.
 parent_killed: a parent killed before or after the hand-over: the worker
-ends at once, unsuccessful, and runs nothing.
+ends at once, unsuccessful, and runs nothing, also when only its dropped
+connection tells it so.
 worker_switches: a worker without its parent, or whose configuration is not
 the one its parent read, refuses to start.
 handover_deadline: a worker that never takes the run: the run fails once
