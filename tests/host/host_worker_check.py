@@ -439,18 +439,25 @@ def case_parent_killed():
     # start, it learns of the parent's end from the dropped connection alone.
     frozen = ('mkdir -p {dir}/proc/$PPID && cat /proc/$PPID/stat > {dir}/proc/$PPID/stat\n'
               'export VELMARSH_PROC_ROOT={dir}/proc\n')
-    for before, delay, prelude in [(True, 1, ""), (False, 0, ""), (False, 0, frozen)]:
+    for before, delay, prelude in [(True, 2, ""), (False, 0, ""), (False, 0, frozen)]:
         run = Handover(delay=delay, prelude=prelude)
         try:
             write(run.directory, "child.yaml", "start:\n  type: Sleep\n  seconds: 20\n")
             process = run.start(["--workflow=" + run.parent_yaml("child.yaml"), "--disablesecurity"])
             run.wait_for("Launching process" if before else "Worker runs workflow")
+            # The parent logs the launch before it starts the elevator.
+            deadline = time.time() + 30
+            while before and not (os.path.exists(run.marks) and "started" in open(run.marks).read()):
+                check(time.time() < deadline, "the elevator never started")
+                time.sleep(0.005)
             port = listening_port(process.pid)
             process.kill()
             process.wait()
             taken = take_port(port)
             taken.settimeout(0)
-            marks = run.worker_ends(3 + delay)
+            # Well before its 20 s task could end, also under the sanitizers
+            # on a loaded machine.
+            marks = run.worker_ends(15)
             try:
                 taken.accept()
                 fail("before=%s: the worker subscribed to whoever took the port" % before)
