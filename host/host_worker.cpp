@@ -85,24 +85,33 @@ int32 HostWorker_Run(void) {
     ReadParent(&Parent, &ParentStart);
     Log_Info("Workflow worker started\n");
     NotificationCenter_AddObserver("Workflow", "Status", &ObserverToken, OnWorkflowStatus);
-    // The parent's disconnect ends the runs it asked for; their ends are
-    // still ticked before the loop stops. A parent that is gone, already
-    // before the first tick or at any later one, ends the worker at once:
-    // nothing more runs for it, and whoever listens on its port now is not
-    // subscribed to.
-    bool Orphaned = false;
+    // A parent that is gone, already before the first tick or at any later
+    // one, ends the worker at once: nothing more runs for it, and whoever
+    // listens on its port now is not subscribed to. A killed parent is seen
+    // either way: its connection drops (before the run it asked for had
+    // completed), or it is no longer the process it was (once reaped). The
+    // parent's disconnect after the run completed is the worker's normal
+    // end; the run's end is still ticked before the loop stops.
+    bool Orphaned = false, Dropped = false;
     while (!WorkflowApp_IsDisconnected() && WorkerSignals < 2) {
         if (Platform_GetProcessStartTime(Parent) != ParentStart) {
             Orphaned = true;
             break;
         }
         WorkflowApp_Process();
+        if (WorkflowApp_IsRunInterrupted()) {
+            Orphaned = Dropped = true;
+            break;
+        }
         WorkflowManager_Process();
         usleep(15000);
     }
     NotificationCenter_RemoveObserver("Workflow", "Status", &ObserverToken, OnWorkflowStatus);
     if (Orphaned) {
-        Log_Error("The parent process %d has ended: the worker ends\n", Parent);
+        if (Dropped)
+            Log_Error("The connection to the parent process %d dropped before its run completed: the worker ends\n",
+                      Parent);
+        else Log_Error("The parent process %d has ended: the worker ends\n", Parent);
         WorkflowApp_SetExitCode(HOSTWORKER_EXIT_ORPHANED);
         // Its URL serves no one now, but the file that carries it should not
         // outlive both processes: it goes through the same owner checks as a

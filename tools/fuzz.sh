@@ -52,6 +52,13 @@ FITTING=$(( BUDGET / ROUNDS ))
 [ "$FUZZ_EACH" -le "$FITTING" ] || FUZZ_EACH=$FITTING
 echo "fuzzing $COUNT targets, $JOBS at once, ${FUZZ_EACH}s each (budget ${BUDGET}s)"
 export FUZZ_BUILD FUZZ_EACH LOGS
+# The targets get a home of their own, removed after: code that falls back
+# to the user's cache folder (a {Temp} whose TMPDIR is shared) makes its
+# folders there, not in the real home.
+HOME=$(mktemp -d "${TMPDIR:-/tmp}/fuzz-home.XXXXXX")
+trap 'rm -rf "$HOME"' EXIT INT TERM
+unset XDG_CACHE_HOME XDG_CONFIG_HOME XDG_DATA_HOME XDG_STATE_HOME XDG_RUNTIME_DIR
+export HOME
 for target in "$FUZZ_BUILD"/fuzz/fuzz_*; do
   [ -x "$target" ] && echo "$target"
 done | xargs -P "$JOBS" -n 1 "$(pwd)/tools/fuzz.sh" --one

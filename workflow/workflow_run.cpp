@@ -439,6 +439,8 @@ int32 WorkflowRun_GetRunningCount(void) {
     return GlobalWorkflowRun != nullptr ? __atomic_load_n(&GlobalWorkflowRun->RunningCount, __ATOMIC_SEQ_CST) : 0;
 }
 
+int32 WorkflowRun_GetStartedCount(void) { return GlobalWorkflowRun != nullptr ? (int32)GlobalWorkflowRun->StartCount : 0; }
+
 int32 WorkflowRun_SetNotificationEndPointHandle(void *EndPoint) {
     if (GlobalWorkflowRun == nullptr) return FALSE;
     GlobalWorkflowRun->EndPoint = EndPoint;

@@ -63,6 +63,8 @@ int32 WorkflowRun_Init(void);
 int32 WorkflowRun_Remove(void);
 int32 WorkflowRun_IsInitialized(void);
 int32 WorkflowRun_GetRunningCount(void);
+// The "global" runs asked for so far (completed or not).
+int32 WorkflowRun_GetStartedCount(void);
 // The end point that hands elevated runs over (unset: elevated runs fail).
 int32 WorkflowRun_SetNotificationEndPointHandle(void *EndPoint);
 

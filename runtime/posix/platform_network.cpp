@@ -7,6 +7,9 @@
 #include <glob.h>
 #include <ifaddrs.h>
 #include <linux/if_packet.h>
+#include <linux/inet_diag.h>
+#include <linux/netlink.h>
+#include <linux/sock_diag.h>
 #include <net/if.h>
 #include <net/if_arp.h>
 #include <netinet/in.h>
@@ -93,54 +96,6 @@ uint64 PlatformNetwork_TcpInode(std::string_view Text, uint32 Address, int32 Por
         Inode = Value;
     });
     return Inode;
-}
-
-namespace {
-
-// "ADDRESS:PORT" as the socket tables print it: the address as 32-bit words
-// in memory order (one for IPv4, four for IPv6), the port in hexadecimal.
-bool ParseTableAddress(std::string_view Text, bool V6, uint8 *Address, int32 *Port) {
-    const size_t Colon = Text.find(':');
-    const size_t Words = V6 ? 4 : 1;
-    uint64 Value = 0;
-    if (Colon != Words * 8 || !ParseHex(Text.substr(Colon + 1), Value) || Value > 65535) return false;
-    *Port = (int32)Value;
-    uint8 Bytes[16] = {};
-    for (size_t Word = 0; Word < Words; Word++) {
-        uint64 Part = 0;
-        if (!ParseHex(Text.substr(Word * 8, 8), Part)) return false;
-        const uint32 Memory = (uint32)Part;
-        memcpy(Bytes + Word * 4, &Memory, 4);
-    }
-    if (V6) {
-        memcpy(Address, Bytes, 16);
-    } else {
-        memset(Address, 0, 10);
-        Address[10] = Address[11] = 0xff;
-        memcpy(Address + 12, Bytes, 4);
-    }
-    return true;
-}
-
-} // namespace
-
-std::vector<PlatformTcpEntry> PlatformNetwork_TcpEntries(std::string_view Text, bool V6) {
-    std::vector<PlatformTcpEntry> Entries;
-    Lines(Text, [&](std::string_view Line) {
-        std::vector<std::string_view> Parts = Fields(Line);
-        PlatformTcpEntry Entry{};
-        uint64 State = 0, Uid = 0, Inode = 0;
-        if (Parts.size() < 10 || !ParseTableAddress(Parts[1], V6, Entry.Local, &Entry.LocalPort) ||
-            !ParseTableAddress(Parts[2], V6, Entry.Remote, &Entry.RemotePort) || !ParseHex(Parts[3], State) ||
-            State > 255 || Parts[7].size() > 10 || !ParseDecimal(Parts[7], UINT32_MAX, Uid) ||
-            Parts[9].size() > 20 || !ParseDecimal(Parts[9], UINT64_MAX, Inode))
-            return;
-        Entry.State = (int32)State;
-        Entry.Uid = (uint32)Uid;
-        Entry.Inode = Inode;
-        Entries.push_back(Entry);
-    });
-    return Entries;
 }
 
 extern "C" int32 Platform_GetDNS(char *Primary, char *Secondary) {
@@ -255,7 +210,7 @@ struct Endpoint {
     int32 Port = 0;
 };
 
-// A socket address in the tables' form (IPv4 mapped into IPv6).
+// A socket address in the diagnostics' compared form (IPv4 mapped into IPv6).
 bool FromSocketAddress(const sockaddr_storage &Storage, Endpoint *Out) {
     if (Storage.ss_family == AF_INET) {
         const auto *Four = reinterpret_cast<const sockaddr_in *>(&Storage);
@@ -283,21 +238,10 @@ bool Ends(int32 Socket, Endpoint *Own, Endpoint *Peer) {
     return getpeername(Socket, reinterpret_cast<sockaddr *>(&Storage), &Size) == 0 && FromSocketAddress(Storage, Peer);
 }
 
-// Both socket tables, read straight from the kernel. A table that cannot be
-// read leaves the answer unknown, so the callers refuse.
-bool SocketTables(std::vector<PlatformTcpEntry> *Entries) {
-    constexpr size_t TableLimit = 64 << 20;
-    bool Read = false;
-    for (bool V6 : {false, true}) {
-        std::string Text;
-        if (!PlatformStandIn_ReadFile(V6 ? "/proc/net/tcp6" : "/proc/net/tcp", Text, TableLimit)) continue;
-        Read = true;
-        std::vector<PlatformTcpEntry> Found = PlatformNetwork_TcpEntries(Text, V6);
-        Entries->insert(Entries->end(), Found.begin(), Found.end());
-    }
-    return Read;
+bool IsMapped(const uint8 *Address) {
+    static const uint8 Prefix[12] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xff, 0xff};
+    return memcmp(Address, Prefix, 12) == 0;
 }
-
 
 bool IsWildcard(const uint8 *Address) {
     static const uint8 Any6[16] = {};
@@ -305,11 +249,78 @@ bool IsWildcard(const uint8 *Address) {
     return memcmp(Address, Any6, 16) == 0 || memcmp(Address, Any4, 16) == 0;
 }
 
+inet_diag_req_v2 TcpRequest(int Family) {
+    inet_diag_req_v2 Request{};
+    Request.sdiag_family = (uint8)Family;
+    Request.sdiag_protocol = IPPROTO_TCP;
+    Request.id.idiag_cookie[0] = Request.id.idiag_cookie[1] = INET_DIAG_NOCOOKIE;
+    return Request;
+}
+
+// One question to the kernel's socket diagnostics and its whole answer: a
+// single message for one socket, parts up to a closing one for a listing.
+// The kernel answers while it is asked, so the wait is bounded only as a
+// guard. Nobody but the kernel can send to this socket (other users may not
+// write to a diagnostics socket); its sender is checked all the same.
+bool Ask(const inet_diag_req_v2 &Request, bool Listing, std::vector<PlatformTcpEntry> *Entries) {
+    const int Fd = socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_SOCK_DIAG);
+    if (Fd < 0) {
+        // Every peer is refused from now on: said once, with why.
+        static std::atomic<bool> Said{false};
+        if (!Said.exchange(true))
+            Log_Error("The kernel's socket diagnostics cannot be asked (errno %d): no peer's owner is known\n", errno);
+        return false;
+    }
+    const timeval Guard{2, 0};
+    setsockopt(Fd, SOL_SOCKET, SO_RCVTIMEO, &Guard, sizeof(Guard));
+    struct {
+        nlmsghdr Header;
+        inet_diag_req_v2 Body;
+    } Message{};
+    Message.Header.nlmsg_len = sizeof(Message);
+    Message.Header.nlmsg_type = SOCK_DIAG_BY_FAMILY;
+    Message.Header.nlmsg_flags = (uint16)(NLM_F_REQUEST | (Listing ? NLM_F_DUMP : 0));
+    Message.Header.nlmsg_seq = 1;
+    Message.Body = Request;
+    sockaddr_nl Kernel{};
+    Kernel.nl_family = AF_NETLINK;
+    int32 Result = -1;
+    if (sendto(Fd, &Message, sizeof(Message), 0, reinterpret_cast<sockaddr *>(&Kernel), sizeof(Kernel)) ==
+        (ssize_t)sizeof(Message)) {
+        // The kernel fills a listing's parts up to 32 KB for a reader that
+        // offers that much.
+        std::vector<uint8> Buffer(32768);
+        for (Result = 0; Result == 0;) {
+            sockaddr_nl From{};
+            socklen_t Size = sizeof(From);
+            const ssize_t Got = recvfrom(Fd, Buffer.data(), Buffer.size(), MSG_TRUNC,
+                                         reinterpret_cast<sockaddr *>(&From), &Size);
+            if (Got < 0 && errno == EINTR) continue;
+            if (Got <= 0 || (size_t)Got > Buffer.size() || From.nl_pid != 0) {
+                Result = -1;
+                break;
+            }
+            Result = PlatformNetwork_DiagAnswer(Buffer.data(), (size_t)Got, Entries);
+            if (Result == 0 && !Listing) Result = 1;
+        }
+    }
+    close(Fd);
+    return Result > 0;
+}
+
 // The owner of the listener that took a connection to Peer: a listener on
 // Peer's very address takes it before any wildcard one (and listeners that
 // share an address and port share their owner); failing that, every
-// wildcard listener on the port must have one owner.
-int32 ListenerUid(const std::vector<PlatformTcpEntry> &Entries, const Endpoint &Peer, uint32 *OutUid) {
+// wildcard listener on the port must have one owner. The kernel lists only
+// the listeners on that port, of either family.
+int32 ListenerUid(const Endpoint &Peer, uint32 *OutUid) {
+    std::vector<PlatformTcpEntry> Entries;
+    for (int Family : {AF_INET, AF_INET6}) {
+        inet_diag_req_v2 Request = TcpRequest(Family);
+        Request.idiag_states = 1u << TcpListening;
+        Request.id.idiag_sport = htons((uint16)Peer.Port);
+        if (!Ask(Request, true, &Entries)) return 0;
+    }
     for (bool Exact : {true, false}) {
         int32 Found = 0;
         for (const PlatformTcpEntry &Entry : Entries) {
@@ -330,18 +341,80 @@ int32 ListenerUid(const std::vector<PlatformTcpEntry> &Entries, const Endpoint &
 
 } // namespace
 
+int32 PlatformNetwork_DiagAnswer(const uint8 *Bytes, size_t Size, std::vector<PlatformTcpEntry> *Entries) {
+    for (size_t At = 0; Size - At >= NLMSG_HDRLEN;) {
+        nlmsghdr Header;
+        memcpy(&Header, Bytes + At, sizeof(Header));
+        if (Header.nlmsg_len < NLMSG_HDRLEN || Header.nlmsg_len > Size - At) return -1;
+        const uint8 *Body = Bytes + At + NLMSG_HDRLEN;
+        const size_t BodySize = Header.nlmsg_len - NLMSG_HDRLEN;
+        int Error = 0;
+        switch (Header.nlmsg_type) {
+        case NLMSG_DONE:
+            if (BodySize >= sizeof(Error)) memcpy(&Error, Body, sizeof(Error));
+            return Error < 0 ? -1 : 1;
+        case NLMSG_ERROR:
+            // No socket of that address and port pair is an answer too.
+            if (BodySize < sizeof(Error)) return -1;
+            memcpy(&Error, Body, sizeof(Error));
+            return Error == 0 || Error == -ENOENT ? 1 : -1;
+        case SOCK_DIAG_BY_FAMILY: {
+            inet_diag_msg Message;
+            if (BodySize < sizeof(Message)) return -1;
+            memcpy(&Message, Body, sizeof(Message));
+            PlatformTcpEntry Entry{};
+            if (Message.idiag_family == AF_INET) {
+                Entry.Local[10] = Entry.Local[11] = Entry.Remote[10] = Entry.Remote[11] = 0xff;
+                memcpy(Entry.Local + 12, Message.id.idiag_src, 4);
+                memcpy(Entry.Remote + 12, Message.id.idiag_dst, 4);
+            } else if (Message.idiag_family == AF_INET6) {
+                memcpy(Entry.Local, Message.id.idiag_src, 16);
+                memcpy(Entry.Remote, Message.id.idiag_dst, 16);
+            } else {
+                return -1;
+            }
+            Entry.LocalPort = ntohs(Message.id.idiag_sport);
+            Entry.RemotePort = ntohs(Message.id.idiag_dport);
+            Entry.State = Message.idiag_state;
+            Entry.Uid = Message.idiag_uid;
+            Entry.Inode = Message.idiag_inode;
+            Entries->push_back(Entry);
+            break;
+        }
+        default: return -1;
+        }
+        const size_t Step = NLMSG_ALIGN(Header.nlmsg_len);
+        if (Step >= Size - At) break;
+        At += Step;
+    }
+    return 0;
+}
+
+// The peer's socket is asked for by its own address and port pair (ours
+// reversed), so the answer costs the same however many sockets the machine
+// holds. The kernel answers such a question with the listener on that
+// address when the connection itself is gone: only the established
+// connection of exactly these ends counts.
 extern "C" int32 Platform_GetTcpPeerUid(int32 Socket, uint32 *OutUid) {
     Debug_CheckPointer(OutUid);
     *OutUid = 0;
     Endpoint Own, Peer;
+    if (!Ends(Socket, &Own, &Peer)) return 0;
+    const bool Four = IsMapped(Own.Address) && IsMapped(Peer.Address);
+    inet_diag_req_v2 Request = TcpRequest(Four ? AF_INET : AF_INET6);
+    Request.idiag_states = ~0u;
+    Request.id.idiag_sport = htons((uint16)Peer.Port);
+    Request.id.idiag_dport = htons((uint16)Own.Port);
+    memcpy(Request.id.idiag_src, Four ? Peer.Address + 12 : Peer.Address, Four ? 4 : 16);
+    memcpy(Request.id.idiag_dst, Four ? Own.Address + 12 : Own.Address, Four ? 4 : 16);
     std::vector<PlatformTcpEntry> Entries;
-    if (!Ends(Socket, &Own, &Peer) || !SocketTables(&Entries)) return 0;
+    if (!Ask(Request, false, &Entries)) return 0;
     for (const PlatformTcpEntry &Entry : Entries)
         if (Entry.State == TcpEstablished && Entry.LocalPort == Peer.Port && Entry.RemotePort == Own.Port &&
             memcmp(Entry.Local, Peer.Address, 16) == 0 && memcmp(Entry.Remote, Own.Address, 16) == 0) {
             // Not accepted yet (no inode) and shown as root: older kernels
             // show root for every such connection, so the listener decides.
-            if (Entry.Uid == 0 && Entry.Inode == 0) return ListenerUid(Entries, Peer, OutUid);
+            if (Entry.Uid == 0 && Entry.Inode == 0) return ListenerUid(Peer, OutUid);
             *OutUid = Entry.Uid;
             return 1;
         }

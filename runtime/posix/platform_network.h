@@ -7,8 +7,9 @@
 // and flags from the interface's link-layer entry and the gateway from the
 // default route of the routing table; the owner of a local TCP endpoint from
 // /proc/net/tcp and the processes' descriptors; the user owning either end
-// of a loopback TCP connection from /proc/net/tcp and /proc/net/tcp6. Roots
-// and files are steered through the stand-in seam (platform_stand_in.h).
+// of a loopback TCP connection from the kernel's socket diagnostics
+// (netlink), asked about that one socket. Roots and files are steered
+// through the stand-in seam (platform_stand_in.h).
 #pragma once
 
 #include "runtime/types.h"
@@ -46,8 +47,10 @@ int32 Platform_GetAdapterByIndex(int32 Index, int32 Kind, PlatformAdapter *Out);
 int32 Platform_GetSocketPID(uint32 Address, int32 Port, int32 *OutPid);
 
 // ---- Who holds the other end of a local TCP connection ----
-// These read the kernel's socket tables themselves (never a steered root):
-// they decide whom a peer on this machine is trusted as.
+// These ask the kernel itself (never a steered root): they decide whom a
+// peer on this machine is trusted as. Each asks about one socket (or the
+// listeners on one port), never reads the whole tables, so its cost does
+// not grow with the sockets the machine holds.
 
 // The user owning the socket at the other end of the connected TCP socket
 // Socket: the established entry whose local address and port are our
@@ -81,8 +84,9 @@ uint32 PlatformNetwork_DefaultGateway(std::string_view Text, std::string_view In
 // The socket inode of the entry with this local IPv4 address (network order)
 // and port in a /proc/net/tcp text; 0 when none.
 uint64 PlatformNetwork_TcpInode(std::string_view Text, uint32 Address, int32 Port);
-// One entry of /proc/net/tcp or tcp6; IPv4 addresses in their IPv6-mapped
-// form (::ffff:a.b.c.d), so both tables compare alike.
+// One socket as the kernel's socket diagnostics describe it; IPv4
+// addresses in their IPv6-mapped form (::ffff:a.b.c.d), so both families
+// compare alike.
 struct PlatformTcpEntry {
     uint8 Local[16];
     int32 LocalPort;
@@ -92,6 +96,9 @@ struct PlatformTcpEntry {
     uint32 Uid;
     uint64 Inode; // 0 for a connection not accepted yet
 };
-// The well-formed entries of a /proc/net/tcp text (V6 false) or tcp6 text.
-std::vector<PlatformTcpEntry> PlatformNetwork_TcpEntries(std::string_view Text, bool V6);
+// Adds the sockets of one datagram of a socket-diagnostics answer to
+// Entries: 1 when the answer ends there (its closing part, or an error
+// saying there is no such socket), 0 when more parts may follow, -1 when
+// the kernel refused or the bytes are no such answer.
+int32 PlatformNetwork_DiagAnswer(const uint8 *Bytes, size_t Size, std::vector<PlatformTcpEntry> *Entries);
 #endif

@@ -14,6 +14,8 @@ import subprocess
 import sys
 import tempfile
 
+from shared_folder import shared_temporary_directory
+
 PROGRAM, CASE = sys.argv[1], sys.argv[2]
 
 
@@ -96,8 +98,8 @@ def case_load_failures():
 
 def case_file_checks():
     # Refused before anything starts, as --workflow and --config refuse.
-    with tempfile.TemporaryDirectory() as directory:
-        os.chmod(directory, 0o755)
+    # User 65534 runs a copy of the program from this folder.
+    with shared_temporary_directory() as directory:
         os.mkfifo(os.path.join(directory, "fifo"))
         table = [(write(directory, "empty.js", ""), "the script is empty: "),
                  (directory, "the script is a directory: "),

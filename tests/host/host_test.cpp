@@ -188,6 +188,10 @@ TEST(Host, GtkIsMappedOnlyWhenADisplayIsNamed) {
                 "built without GTK (libgtk-3-dev, libnotify-dev)");
     TempDirectory Directory;
     const std::string Errors = Directory.Path + "/stderr";
+    // GTK and the libraries it loads make their caches under the home: one
+    // of the test's own.
+    const std::string Home = "env -u XDG_CACHE_HOME -u XDG_CONFIG_HOME -u XDG_DATA_HOME -u XDG_STATE_HOME HOME='" +
+                             Directory.Path + "' ";
     struct Case {
         std::string Environment;
         bool Mapped;
@@ -198,7 +202,8 @@ TEST(Host, GtkIsMappedOnlyWhenADisplayIsNamed) {
         {"env -u WAYLAND_DISPLAY DISPLAY=:59999", true, "No display could be opened for GTK (:59999)"},
     };
     for (const Case &Each : Cases) {
-        RunResult Result = RunHost("--window", Errors, Each.Environment + " ASAN_OPTIONS=detect_leaks=0 LD_DEBUG=files ");
+        RunResult Result =
+            RunHost("--window", Errors, Home + Each.Environment + " ASAN_OPTIONS=detect_leaks=0 LD_DEBUG=files ");
         EXPECT_EQ(Result.ExitCode, 0) << Each.Environment;
         EXPECT_EQ(ReadFile(Errors).find("libgtk-3.so") != std::string::npos, Each.Mapped) << Each.Environment;
         EXPECT_NE(Result.Output.find(" INFO - Native UI backend: headless model\n"), std::string::npos) << Result.Output;

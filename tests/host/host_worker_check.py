@@ -18,7 +18,8 @@ within 2 s with exit code 130, and the worker ends (or never starts).
 not_elevated: an elevator that does not elevate: the run fails with a clear
 error and is never handed on.
 parent_killed: a parent killed before or after the hand-over: the worker
-ends at once, unsuccessful, and runs nothing.
+ends at once, unsuccessful, and runs nothing, also when only its dropped
+connection tells it so.
 worker_switches: a worker without its parent, or whose configuration is not
 the one its parent read, refuses to start.
 handover_deadline: a worker that never takes the run: the run fails once
@@ -433,27 +434,41 @@ def take_port(port):
 def case_parent_killed():
     # Before the hand-over the elevator is still "asking" when the parent
     # dies, and another process takes the parent's port; after it the worker
-    # runs a long task.
-    for before, delay in [(True, 1), (False, 0)]:
-        run = Handover(delay=delay)
+    # runs a long task. A killed parent may look alive for a moment (it is
+    # still exiting): with the worker's view of the processes frozen at its
+    # start, it learns of the parent's end from the dropped connection alone.
+    frozen = ('mkdir -p {dir}/proc/$PPID && cat /proc/$PPID/stat > {dir}/proc/$PPID/stat\n'
+              'export VELMARSH_PROC_ROOT={dir}/proc\n')
+    for before, delay, prelude in [(True, 2, ""), (False, 0, ""), (False, 0, frozen)]:
+        run = Handover(delay=delay, prelude=prelude)
         try:
             write(run.directory, "child.yaml", "start:\n  type: Sleep\n  seconds: 20\n")
             process = run.start(["--workflow=" + run.parent_yaml("child.yaml"), "--disablesecurity"])
             run.wait_for("Launching process" if before else "Worker runs workflow")
+            # The parent logs the launch before it starts the elevator.
+            deadline = time.time() + 30
+            while before and not (os.path.exists(run.marks) and "started" in open(run.marks).read()):
+                check(time.time() < deadline, "the elevator never started")
+                time.sleep(0.005)
             port = listening_port(process.pid)
             process.kill()
             process.wait()
             taken = take_port(port)
             taken.settimeout(0)
-            marks = run.worker_ends(3 + delay)
+            # Well before its 20 s task could end, also under the sanitizers
+            # on a loaded machine.
+            marks = run.worker_ends(15)
             try:
                 taken.accept()
                 fail("before=%s: the worker subscribed to whoever took the port" % before)
             except BlockingIOError:
                 pass
             taken.close()
-            check(marks[-1] == "ended 1", "before=%s: the worker %s, not as an orphan" % (before, marks[-1]))
+            check(marks[-1] == "ended 1", "before=%s frozen=%s: the worker %s, not as an orphan; its log ends %r" %
+                  (before, bool(prelude), marks[-1], run.worker_log()[-1500:]))
             check(not before or "Trigger workflow" not in run.worker_log(), "the orphaned worker ran the run")
+            after = run.worker_log().partition("- Disconnected\n")[2]
+            check("Created - " not in after, "the orphaned worker went on with its run: %r" % after[-1500:])
         finally:
             run.close()
 

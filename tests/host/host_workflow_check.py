@@ -22,6 +22,8 @@ import tempfile
 import time
 import urllib.request
 
+from shared_folder import shared_temporary_directory
+
 PROGRAM, SOURCE, CASE = sys.argv[1], sys.argv[2], sys.argv[3]
 EXAMPLES = os.path.join(SOURCE, "examples")
 PEER = os.path.join(SOURCE, "tests", "peers", "workflowpeer.py")
@@ -1060,8 +1062,7 @@ def case_nested_outcomes():
 
 def case_unreadable():
     # A workflow file that cannot be read says why in words.
-    with tempfile.TemporaryDirectory() as directory:
-        os.chmod(directory, 0o755)
+    with shared_temporary_directory() as directory:
         path = write(directory, "noread.yaml", "start: {type: Log, message: hi}\n")
         os.chmod(path, 0)
         program = [PROGRAM]

@@ -42,6 +42,7 @@ struct TickState {
     WebGetRequest *AnalyticsPost; // the batch on its way, one at a time
     uint32 DisconnectSeen;
     uint32 Disconnected;
+    uint32 Interrupted; // the disconnect came before a run had completed
     NotificationEndPoint *EndPoint;
     uint32 Subscribed; // a worker has subscribed to its parent
 };
@@ -177,8 +178,16 @@ std::string EndPointId() {
     return Id;
 }
 
-int32 OnEndPointDisconnected(void *, const char *, const char *, const char *, Dictionary *) {
+// Whether the run was over is judged when the disconnect is first seen: the
+// disconnect itself cancels a run still going, which then completes too.
+void SeeDisconnect() {
+    if (State->DisconnectSeen || State->Disconnected) return;
     State->DisconnectSeen = TRUE;
+    State->Interrupted = WorkflowRun_GetRunningCount() > 0 || WorkflowRun_GetStartedCount() == 0;
+}
+
+int32 OnEndPointDisconnected(void *, const char *, const char *, const char *, Dictionary *) {
+    SeeDisconnect();
     WorkflowApp_DropRemoteTasks();
     return TRUE;
 }
@@ -194,7 +203,7 @@ int32 OnEndPointRunning(void *, const char *, const char *, const char *, Dictio
     if (HandOverFile_Read(Path, Platform_GetLauncherUid(), Url, (int32)sizeof(Url)) &&
         NotificationEndPoint_AddEndPoint(State->EndPoint, Url))
         State->Subscribed = TRUE;
-    else State->DisconnectSeen = TRUE;
+    else SeeDisconnect();
     return TRUE;
 }
 
@@ -283,7 +292,7 @@ int32 WorkflowApp_Process(void) {
     // disconnect; the worker's parent is gone all the same.
     if (!NotificationEndPoint_Process(State->EndPoint) && State->Subscribed) {
         State->Subscribed = FALSE;
-        State->DisconnectSeen = TRUE;
+        SeeDisconnect();
     }
     Analytics_Process();
     if (State->DisconnectSeen && WorkflowRun_GetRunningCount() == 0) {
@@ -321,6 +330,7 @@ int32 WorkflowApp_IsAnalyticsPending(void) {
 
 int32 WorkflowApp_IsActive(void) { return WorkflowRun_GetRunningCount() > 0; }
 int32 WorkflowApp_IsDisconnected(void) { return State == nullptr || State->Disconnected; }
+int32 WorkflowApp_IsRunInterrupted(void) { return State != nullptr && State->Interrupted; }
 
 int32 WorkflowApp_GetStatusDictionaryHandle(Dictionary **Status) {
     Debug_CheckPointer(Status);

@@ -36,6 +36,9 @@ int32 WorkflowApp_IsActive(void);
 int32 WorkflowApp_IsAnalyticsPending(void);
 // The worker's loop ends on it; true before the application exists.
 int32 WorkflowApp_IsDisconnected(void);
+// The connection to the worker's parent dropped before the run it asked
+// for had completed (or before any came): the worker's parent is gone.
+int32 WorkflowApp_IsRunInterrupted(void);
 int32 WorkflowApp_GetStatusDictionaryHandle(Dictionary **Status);
 int32 WorkflowApp_GetLocalMeterRWHandle(MeterRW **Handle);
 int32 WorkflowApp_GetRemoteMeterRWHandle(MeterRW **Handle);

@@ -1,13 +1,15 @@
 // The readers of system files on arbitrary bytes: os-release values, cpuinfo
 // lines, locale names, resolv.conf name servers, the routing table, the TCP
-// socket table, proxy settings and DHCP leases. Checks: no out-of-bounds
-// access, and every answer stays within what the input could give (a name
-// server is a dotted address, a value is no longer than the input).
+// socket table, the kernel's socket-diagnostics answers, proxy settings and
+// DHCP leases. Checks: no out-of-bounds access, and every answer stays
+// within what the input could give (a name server is a dotted address, a
+// value is no longer than the input).
 #include <arpa/inet.h>
 #include <stdint.h>
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/posix/platform_proxy.h"
 #include "runtime/posix/platform.h"
@@ -33,9 +35,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size) {
     }
     PlatformNetwork_DefaultGateway(Text, "eth0");
     PlatformNetwork_TcpInode(Text, 0x0100007f, 8080);
-    for (bool V6 : {false, true})
-        for (const PlatformTcpEntry &Entry : PlatformNetwork_TcpEntries(Text, V6))
-            Check(Entry.LocalPort < 65536 && Entry.State < 256);
+    std::vector<PlatformTcpEntry> Sockets;
+    PlatformNetwork_DiagAnswer(Data, Size, &Sockets);
+    Check(Sockets.size() <= Size / 88);
+    for (const PlatformTcpEntry &Entry : Sockets) Check(Entry.LocalPort < 65536 && Entry.State < 256);
     for (const auto &[Key, Setting] : PlatformNetwork_ProxySettings(Text)) Check(Key.size() + Setting.size() <= Size);
     Check(PlatformNetwork_LeaseWpadURL(Text).size() <= Size);
     return 0;

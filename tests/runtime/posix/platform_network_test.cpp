@@ -7,7 +7,10 @@
 #include <netinet/in.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -239,6 +242,123 @@ TEST(NetworkSockets, OwnersOfLoopbackConnections) {
     }
     for (int Fd : {FromThem4, FromThem6, ToThem, ToUs, FromUs, Ours}) close(Fd);
     EXPECT_EQ(pclose(Other), 0);
+}
+
+// The owners come from the kernel's answer about each socket, not from the
+// socket tables: a process that has no /proc (an empty folder mounted over
+// it) still names them, for IPv4 and IPv6 connections of a user made
+// by a child that changed its uid (accepted and not yet accepted ones), and
+// for our own pair. The other user's socket is one among a few hundred.
+TEST(NetworkSockets, OwnersWithoutTheSocketTables) {
+    SKIP_UNLESS_RUN(RunAsRoot(), "making sockets as another user needs root");
+    auto Address = [](int Family, int Port) {
+        sockaddr_storage Storage{};
+        if (Family == AF_INET) {
+            auto *Four = reinterpret_cast<sockaddr_in *>(&Storage);
+            *Four = {AF_INET, htons((uint16_t)Port), {htonl(INADDR_LOOPBACK)}, {}};
+        } else {
+            auto *Six = reinterpret_cast<sockaddr_in6 *>(&Storage);
+            Six->sin6_family = AF_INET6;
+            Six->sin6_port = htons((uint16_t)Port);
+            Six->sin6_addr = in6addr_loopback;
+        }
+        return Storage;
+    };
+    auto Listen = [&](int Family) {
+        int Fd = socket(Family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_storage Storage = Address(Family, 0);
+        if (bind(Fd, reinterpret_cast<sockaddr *>(&Storage), sizeof(Storage)) != 0 || listen(Fd, 512) != 0) return -1;
+        return Fd;
+    };
+    auto Port = [](int Fd) {
+        sockaddr_in6 Storage{};
+        socklen_t Size = sizeof(Storage);
+        getsockname(Fd, reinterpret_cast<sockaddr *>(&Storage), &Size);
+        return (int)ntohs(Storage.sin6_port); // at the same place in both families
+    };
+    auto Connect = [&](int Family, int To) {
+        int Fd = socket(Family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_storage Storage = Address(Family, To);
+        return connect(Fd, reinterpret_cast<sockaddr *>(&Storage), sizeof(Storage)) == 0 ? Fd : -1;
+    };
+    const int Ours4 = Listen(AF_INET), Ours6 = Listen(AF_INET6);
+    ASSERT_GE(Ours4, 0);
+    ASSERT_GE(Ours6, 0);
+    int Ports[2], Done[2];
+    ASSERT_EQ(pipe(Ports), 0);
+    ASSERT_EQ(pipe(Done), 0);
+    const pid_t Other = fork();
+    if (Other == 0) {
+        // User 65534: connections to ours, then listeners of its own (one
+        // accepts, one never does), and a crowd of its own pairs.
+        close(Ports[0]);
+        close(Done[1]);
+        if (setresgid(65534, 65534, 65534) != 0 || setresuid(65534, 65534, 65534) != 0) _exit(2);
+        std::vector<int> Held = {Connect(AF_INET, Port(Ours4)), Connect(AF_INET6, Port(Ours6))};
+        const int Taking = Listen(AF_INET6), Waiting = Listen(AF_INET), Crowd = Listen(AF_INET);
+        for (int Pair = 0; Pair < 200; Pair++) Held.push_back(Connect(AF_INET, Port(Crowd)));
+        int Sent[2] = {Port(Taking), Port(Waiting)};
+        if (write(Ports[1], Sent, sizeof(Sent)) != (ssize_t)sizeof(Sent)) _exit(3);
+        Held.push_back(accept(Taking, nullptr, nullptr));
+        char Byte;
+        while (read(Done[0], &Byte, 1) > 0) {}
+        _exit(0);
+    }
+    close(Ports[1]);
+    close(Done[0]);
+    int Theirs[2] = {};
+    ASSERT_EQ(read(Ports[0], Theirs, sizeof(Theirs)), (ssize_t)sizeof(Theirs));
+    const int FromThem4 = accept(Ours4, nullptr, nullptr), FromThem6 = accept(Ours6, nullptr, nullptr);
+    const int ToThem6 = Connect(AF_INET6, Theirs[0]), ToThemUnaccepted = Connect(AF_INET, Theirs[1]);
+    const int ToUs = Connect(AF_INET6, Port(Ours6)), FromUs = accept(Ours6, nullptr, nullptr);
+    // Root's, not accepted yet: its listener answers (also where the kernel
+    // shows every such connection as root's).
+    const int ToUsUnaccepted = Connect(AF_INET, Port(Ours4));
+    struct Case {
+        int Fd;
+        int32 Found;
+        uint32 Uid;
+    } Cases[] = {{FromThem4, 1, 65534}, {FromThem6, 1, 65534}, {ToThem6, 1, 65534}, {ToThemUnaccepted, 1, 65534},
+                 {ToUs, 1, 0},          {FromUs, 1, 0},        {ToUsUnaccepted, 1, 0}, {Ours4, 0, 0}};
+    // The answers of a process whose socket tables read empty.
+    int Answers[2];
+    ASSERT_EQ(pipe(Answers), 0);
+    const pid_t Asker = fork();
+    if (Asker == 0) {
+        close(Answers[0]);
+        if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+            mount("none", "/proc", "tmpfs", 0, nullptr) != 0)
+            _exit(4);
+        if (access("/proc/net/tcp", F_OK) == 0) _exit(5);
+        for (const Case &Each : Cases) {
+            uint32 Answer[2] = {0, 12345};
+            Answer[0] = (uint32)Platform_GetTcpPeerUid(Each.Fd, &Answer[1]);
+            if (write(Answers[1], Answer, sizeof(Answer)) != (ssize_t)sizeof(Answer)) _exit(6);
+        }
+        _exit(0);
+    }
+    close(Answers[1]);
+    int Status = 0;
+    ASSERT_EQ(waitpid(Asker, &Status, 0), Asker);
+    if (WIFEXITED(Status) && WEXITSTATUS(Status) == 4) {
+        close(Answers[0]);
+        close(Done[1]);
+        waitpid(Other, nullptr, 0);
+        GTEST_SKIP() << "mount namespaces are not allowed here";
+    }
+    EXPECT_TRUE(WIFEXITED(Status) && WEXITSTATUS(Status) == 0) << Status;
+    for (const Case &Each : Cases) {
+        uint32 Answer[2] = {};
+        ASSERT_EQ(read(Answers[0], Answer, sizeof(Answer)), (ssize_t)sizeof(Answer));
+        EXPECT_EQ((int32)Answer[0], Each.Found) << &Each - Cases;
+        EXPECT_EQ(Answer[1], Each.Uid) << &Each - Cases;
+    }
+    close(Answers[0]);
+    close(Done[1]);
+    ASSERT_EQ(waitpid(Other, &Status, 0), Other);
+    EXPECT_TRUE(WIFEXITED(Status) && WEXITSTATUS(Status) == 0) << Status;
+    for (int Fd : {Ours4, Ours6, FromThem4, FromThem6, ToThem6, ToThemUnaccepted, ToUs, FromUs, ToUsUnaccepted})
+        close(Fd);
 }
 
 } // namespace
