@@ -9,8 +9,12 @@ log_expiry: per-day logs that expire (--perday --maxdays) go only from a log
 folder the log itself may use: a name in a shared folder that the attacker
 made a link to the victim's own log folder, or the attacker's own folder,
 loses no file.
+erase_swap: a root page erases a tree in which the attacker may write; while
+it does, the attacker moves a folder of the tree away and puts a link to a
+root-only folder at its name: nothing there goes.
 Exit status 0 when the case holds, else 1 with the reason on standard error.
 """
+import json
 import os
 import shutil
 import subprocess
@@ -83,6 +87,62 @@ def case_log_expiry(directory):
     # The victim's own folder named as it is: the old log there expires.
     code, _, err = run(directory, VICTIM, ["--debug", "--perday", "--maxdays=0", "--debugdir=" + own])
     check(code == 0 and not os.path.exists(kept[own]), "the own folder's old log did not expire: %d %s" % (code, err))
+
+
+# The attacker's part of erase_swap: once the erase has removed the first
+# entry it lists in the folder (the walk lists in the same order), the folder
+# is moved away and a link to the target put at its name.
+SWAP = """
+import os, sys
+folder, target, ready = sys.argv[1:]
+first = os.path.join(folder, os.listdir(folder)[0])
+open(ready, "w").close()
+while os.path.lexists(first):
+    pass
+os.rename(folder, folder + "-moved")
+os.symlink(target, folder)
+"""
+
+
+def erase_round(directory, attempt, precious, count):
+    """One erase by a root page of a tree the attacker swaps a folder of;
+    false when the erase was through before the attacker could swap."""
+    shared = folder(os.path.join(directory, "shared%d" % attempt), 0o1777)
+    tree = folder(os.path.join(shared, "tree"), 0o777, ATTACKER)
+    sub = folder(os.path.join(tree, "sub"), 0o777, ATTACKER)
+    for index in range(count):
+        write(os.path.join(sub, "f%d" % index), "", 0o666, ATTACKER)
+    ready = os.path.join(shared, "ready")
+    attacker = subprocess.Popen(as_user(ATTACKER) + ["/usr/bin/python3", "-c", SWAP, sub, precious, ready],
+                                stderr=subprocess.DEVNULL)
+    try:
+        deadline = time.monotonic() + 60
+        while not os.path.exists(ready) and attacker.poll() is None and time.monotonic() < deadline:
+            time.sleep(0.01)
+        check(os.path.exists(ready), "the attacker did not start")
+        page = write(os.path.join(directory, "erase.js"),
+                     "print('erased ' + TQX.call(TQX.create('TQX.FileSystem'), 'directoryErase', {path: %s}));\n"
+                     % json.dumps(tree))
+        code, out, err = run(directory, 0, ["--script=" + page, "--window"])
+        check(code == 0 and "erased " in out, "the run failed: %d %s" % (code, err))
+        attacker.wait(timeout=60)
+    finally:
+        if attacker.poll() is None:
+            attacker.kill()
+            attacker.wait()
+    return os.path.islink(sub)
+
+
+def case_erase_swap(directory):
+    count = 5000
+    precious = folder(os.path.join(directory, "precious"), 0o700)
+    for index in range(count):
+        write(os.path.join(precious, "f%d" % index), "root's own\n", 0o600)
+    # The swap races the erase: a round it came too late for proves nothing.
+    swapped = any(erase_round(directory, attempt, precious, count) for attempt in range(5))
+    check(swapped, "the attacker never swapped the folder while the erase ran")
+    left = len(os.listdir(precious))
+    check(left == count, "the erase removed %d files of a root-only folder through the link" % (count - left))
 
 
 def main():

@@ -33,6 +33,6 @@ TEST_P(HostReach, CaseHolds) {
     EXPECT_EQ(RunCase(Program, GetParam()), 0) << GetParam();
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, HostReach, testing::Values("log_expiry"));
+INSTANTIATE_TEST_SUITE_P(Cases, HostReach, testing::Values("log_expiry", "erase_swap"));
 
 } // namespace
