@@ -84,7 +84,8 @@ bool ClearImmutable(int Descriptor) {
 // immutable.
 void MakeFolderWritable(int Folder) {
     struct stat Status;
-    if (fstat(Folder, &Status) == 0 && !(Status.st_mode & OwnerWrite)) fchmod(Folder, (Status.st_mode | OwnerWrite) & 07777);
+    if (fstat(Folder, &Status) == 0 && !(Status.st_mode & OwnerWrite))
+        fchmod(Folder, (Status.st_mode | OwnerWrite) & 07777);
     ClearImmutable(Folder);
 }
 
@@ -128,6 +129,7 @@ uint32 EraseEntry(DirectoryList *Level, void *User, int32 Depth, const char *Pat
     std::string Parent = Slash == std::string::npos ? std::string() : Name.substr(0, Slash);
     Name.erase(0, Slash + 1);
     if (Folder < 0 || Name.empty()) {
+        errno = EINVAL;
         Walk->Error = Platform_GetLastError();
         return 0;
     }
