@@ -8,7 +8,7 @@ every user may run.
 log_expiry: per-day logs that expire (--perday --maxdays) go only from a log
 folder the log itself may use: a name in a shared folder that the attacker
 made a link to the victim's own log folder, or the attacker's own folder,
-loses no file.
+loses no file; a --maxdays that is no whole number of days removes nothing.
 erase_swap: a root page erases a tree in which the attacker may write; while
 it does, the attacker moves a folder of the tree away and puts a link to a
 root-only folder at its name: nothing there goes.
@@ -84,6 +84,13 @@ def case_log_expiry(directory):
         code, _, err = run(directory, VICTIM, ["--debug", "--perday", "--maxdays=0", "--debugdir=" + place])
         check(code == 0, "%s: the run failed: %d %s" % (name, code, err))
         check(os.path.exists(file), "%s: expiry removed %s through a folder the log refused" % (name, file))
+    # A number of days that is none removes nothing, and says so.
+    for days in ("-1", "x", "1.5"):
+        code, _, err = run(directory, VICTIM, ["--debug", "--perday", "--maxdays=" + days, "--debugdir=" + own])
+        check(code == 0 and os.path.exists(kept[own]), "--maxdays=%s removed a log: %d %s" % (days, code, err))
+        told = "--maxdays=%s is not a whole number of days: no log is removed" % days
+        check(err.count(told) == 1 and len([name for name in os.listdir(own) if name != old]) == 1,
+              "--maxdays=%s: %s %s" % (days, err, os.listdir(own)))
     # The victim's own folder named as it is: the old log there expires.
     code, _, err = run(directory, VICTIM, ["--debug", "--perday", "--maxdays=0", "--debugdir=" + own])
     check(code == 0 and not os.path.exists(kept[own]), "the own folder's old log did not expire: %d %s" % (code, err))

@@ -3,6 +3,7 @@
 #include "workflow/app/workflow_app_life.h"
 
 #include <dirent.h>
+#include <errno.h>
 #include <math.h>
 #include <fcntl.h>
 #include <stdlib.h>
@@ -18,6 +19,7 @@
 #include "crypto/trust/challenge.h"
 #include "runtime/debug.h"
 #include "runtime/log.h"
+#include "runtime/posix/platform_folder.h"
 #include "runtime/containers/dictionary.h"
 #include "runtime/notification/notification_center.h"
 #include "runtime/text/string.h"
@@ -413,7 +415,17 @@ int32 WorkflowApp_ExpireLogs(void) {
         !CommandLine_GetFieldByName(Line, "maxdays", Days, (int32)sizeof(Days)) || Days[0] == 0)
         return FALSE;
     if (!Log_GetFilename(LogFile, (int32)sizeof(LogFile)) || LogFile[0] == 0) return FALSE;
-    return WorkflowApp_ExpireLogsIn(LogFile, atoi(Days), (int64)time(nullptr));
+    // Only a whole number of days: a negative one would take this run's own
+    // log and every other, and a text read as 0 every earlier one.
+    char *End = nullptr;
+    errno = 0;
+    const long Count = Days[0] >= '0' && Days[0] <= '9' ? strtol(Days, &End, 10) : -1;
+    if (Count < 0 || End == nullptr || *End != 0 || errno != 0 || Count > INT32_MAX / 86400) {
+        PlatformFolder_TellOnce(std::string("--maxdays=") + Days + " is not a whole number of days: no log is removed");
+        Log_Warning("--maxdays=%s is not a whole number of days: no log is removed\n", Days);
+        return FALSE;
+    }
+    return WorkflowApp_ExpireLogsIn(LogFile, (int32)Count, (int64)time(nullptr));
 }
 
 // Expiry acts only in a folder the log itself may use (see Log_OpenFolder),
