@@ -82,6 +82,12 @@ int32 Log_IsEnabled(void);
 int32 Log_WriteString(const char *Text, int32 Abort, int32 Stamp);
 int32 Log_WriteConsole(const char *Text);
 int32 Log_WriteFile(const char *Text, int32 Abort);
+// The folder of the log file FilePath opened (read-only, close-on-exec) when
+// it is one the log may go into: a real folder, not a link, of this user's
+// own (root's, for a root process) that no other user can write. -1
+// otherwise. Whatever removes or makes log files works through this handle,
+// so it never acts in a folder the log itself would refuse.
+int32 Log_OpenFolder(const char *FilePath);
 int32 Log_Fork(const char *CommandLine);
 
 // The log record's start and end; only Debug_Init, Debug_Remove call them.

@@ -310,6 +310,14 @@ int32 Log_WriteFile(const char *Text, int32 Abort) {
     return 1;
 }
 
+int32 Log_OpenFolder(const char *FilePath) {
+    Debug_CheckPointer(FilePath);
+    char Resolved[LOG_NAME_SIZE];
+    if (FilePath[0] == '~' && Path_Resolve(FilePath, Resolved, sizeof(Resolved))) FilePath = Resolved;
+    int Error = 0;
+    return OpenFolder(FilePath, Error);
+}
+
 int32 Log_CloseFile(void) {
     LogStruct *Log = GlobalLog;
     if (Log == nullptr || Log->File == 0) return 0;

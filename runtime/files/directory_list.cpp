@@ -39,6 +39,7 @@ void InstallDefaults(DirectoryList *List) {
     List->FindFirstFunction = DefaultFindFirst;
     List->FindNextFunction = DefaultFindNext;
     List->FindCloseFunction = DefaultFindClose;
+    List->WalkFolder = -1;
 }
 
 int32 DeleteThroughClass(void *HandleAddress) {
@@ -232,6 +233,7 @@ int32 WalkLevel(DirectoryList *Walker, int32 Depth, int Parent, const char *Name
     // An empty root (a relative path that folded away) is the working directory.
     if (Root && Name[0] == 0) Name = ".";
     if (!PrepareLevel(&Level, Directory) || !Listing.Read(Root ? AT_FDCWD : Parent, Name, Root)) return 1;
+    Level.WalkFolder = Listing.Descriptor();
     int32 Result = 1;
     if (!DirectoryPass(Walker, &Level, Listing, Depth, Directory, FilePattern, &Result)) return 0;
     if (Walker->WalkFlags & DIRECTORYLIST_WALK_FILES)
@@ -400,6 +402,11 @@ int32 DirectoryList_SetWalkCallback(DirectoryList *Handle, void *User, Directory
     Handle->WalkUser = User;
     Handle->WalkFunction = Function;
     return TRUE;
+}
+
+int32 DirectoryList_GetWalkFolder(DirectoryList *Handle) {
+    DirectoryList_Check(Handle);
+    return Handle->WalkFolder;
 }
 
 int32 DirectoryList_SetFindFirstFileCallback(DirectoryList *Handle, void *User, DirectoryList_FindFirstFunc Function) {

@@ -73,6 +73,9 @@ struct DirectoryList {
     DirectoryList_FindNextFunc FindNextFunction;
     void *FindCloseUser;
     DirectoryList_FindCloseFunc FindCloseFunction;
+    // During a walk's callback: the open folder the reported entry lies in
+    // (see DirectoryList_GetWalkFolder); -1 otherwise.
+    int32 WalkFolder;
 };
 
 int32 DirectoryList_Create(DirectoryList **Handle);
@@ -132,5 +135,11 @@ int32 DirectoryList_SetFindCloseCallback(DirectoryList *Handle, void *User, Dire
 // reports its subdirectories (and their subtrees) before its own files. 1 on
 // success; a root that cannot be listed is an empty level (1).
 int32 DirectoryList_Walk(DirectoryList *Handle, const char *Root, const char *FilePattern);
+// Within a walk callback, with the level's list it was handed: the descriptor
+// of the folder the reported entry lies in, opened by the walk without
+// following a link, so that the callback can act on the entry by its name
+// there (the "at" calls) and reach that very entry even when a folder on its
+// path has since been moved or replaced. -1 outside a walk's callback.
+int32 DirectoryList_GetWalkFolder(DirectoryList *Handle);
 
 RUNTIME_EXTERN_C_END

@@ -8,8 +8,12 @@
 // removes the link, and a tree copy recreates a link without giving its
 // target the entry's mode, times or attributes.
 #include <errno.h>
+#include <fcntl.h>
+#include <linux/fs.h>
 #include <string.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <string>
 
@@ -66,33 +70,96 @@ int32 EraseDirectoryStep(const char *Path, int32 Attempts, int32 *Error) {
     return 0;
 }
 
+// Clears the immutable flag of the open file or folder; true when it is not
+// (or no longer) set.
+bool ClearImmutable(int Descriptor) {
+    int Flags = 0;
+    if (ioctl(Descriptor, FS_IOC_GETFLAGS, &Flags) != 0) return errno == ENOTTY || errno == EOPNOTSUPP;
+    if (!(Flags & FS_IMMUTABLE_FL)) return true;
+    Flags &= ~FS_IMMUTABLE_FL;
+    return ioctl(Descriptor, FS_IOC_SETFLAGS, &Flags) == 0;
+}
+
+// Makes the open folder one whose entries can go: owner-writable, not
+// immutable.
+void MakeFolderWritable(int Folder) {
+    struct stat Status;
+    if (fstat(Folder, &Status) == 0 && !(Status.st_mode & OwnerWrite))
+        fchmod(Folder, (Status.st_mode | OwnerWrite) & 07777);
+    ClearImmutable(Folder);
+}
+
+// The entry Name of the open Folder made writable, as Path_EnsureWritable
+// does, but reached through the folder: never through a link, whatever the
+// entry's path leads to by now. A link itself is left as it is.
+void MakeEntryWritable(int Folder, const char *Name) {
+    struct stat Status;
+    if (fstatat(Folder, Name, &Status, AT_SYMLINK_NOFOLLOW) != 0 || S_ISLNK(Status.st_mode)) return;
+    if (S_ISREG(Status.st_mode) || S_ISDIR(Status.st_mode)) {
+        const int Entry = openat(Folder, Name, O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+        if (Entry >= 0) {
+            struct stat Opened;
+            if (fstat(Entry, &Opened) == 0 && Opened.st_dev == Status.st_dev && Opened.st_ino == Status.st_ino) {
+                ClearImmutable(Entry);
+                if (!(Opened.st_mode & OwnerWrite)) fchmod(Entry, (Opened.st_mode | OwnerWrite) & 07777);
+            }
+            close(Entry);
+        }
+    }
+}
+
 struct EraseWalk {
     int32 Attempts;
     int32 Error;
-    std::string WritableFolder; // the folder last made writable
+    std::string WritableFolder; // the path of the folder last made writable
 };
 
+// Each entry goes by its name in the folder the walk has open (see
+// DirectoryList_GetWalkFolder), never by its path: a folder of the tree that
+// someone who may write in it moves away and replaces with a link, between
+// the listing and the removal, would have the removal (and the flags and
+// modes changed before it) reach the link's target, outside the tree.
 uint32 EraseEntry(DirectoryList *Level, void *User, int32 Depth, const char *Path) {
     (void)Depth;
     auto *Walk = static_cast<EraseWalk *>(User);
+    const int Folder = DirectoryList_GetWalkFolder(Level);
+    std::string Name(Path);
+    while (Name.size() > 1 && Name.back() == '/') Name.pop_back(); // a directory's own name
+    const size_t Slash = Name.rfind('/');
+    std::string Parent = Slash == std::string::npos ? std::string() : Name.substr(0, Slash);
+    Name.erase(0, Slash + 1);
+    if (Folder < 0 || Name.empty()) {
+        errno = EINVAL;
+        Walk->Error = Platform_GetLastError();
+        return 0;
+    }
     // An entry leaves only a writable folder (whatever the entry's own mode),
     // also for a user other than root: the folders of the tree are made so
     // before their entries go, as everything erased is.
-    std::string Folder(Path);
-    while (Folder.size() > 1 && Folder.back() == '/') Folder.pop_back(); // a directory's own name
-    if (size_t Slash = Folder.rfind('/'); Slash != std::string::npos && Slash > 0) {
-        Folder.resize(Slash);
-        if (Folder != Walk->WritableFolder) {
-            Path_EnsureWritable(Folder.c_str());
-            Walk->WritableFolder = std::move(Folder);
-        }
+    if (Parent != Walk->WritableFolder) {
+        MakeFolderWritable(Folder);
+        Walk->WritableFolder = std::move(Parent);
+    }
+    const bool Directory = DirectoryList_IsDirectory(Level) && !DirectoryList_IsSymLink(Level);
+    const char *Shown = Directory ? "ErasePath" : "EraseFile";
+    if (Walk->Attempts < 1) {
+        Log_Debug("%s(%s) failed [LE: %d]\n", Shown, Path, 0);
+        return 0;
     }
     int32 Error = 0;
-    int32 Done = DirectoryList_IsDirectory(Level) && !DirectoryList_IsSymLink(Level)
-                     ? EraseDirectoryStep(Path, Walk->Attempts, &Error)
-                     : Path_EraseFile(Path, Walk->Attempts, &Error);
-    if (!Done) Walk->Error = Error;
-    return Done ? 1 : 0;
+    bool Done = WithRetries(
+        Walk->Attempts, &Error,
+        [&] {
+            MakeEntryWritable(Folder, Name.c_str());
+            return unlinkat(Folder, Name.c_str(), Directory ? AT_REMOVEDIR : 0) == 0 || errno == ENOENT;
+        },
+        [&](int32 Cause, int32 Try, int32 Count) {
+            Log_Debug("Retrying %s(%s) [LE: %d Try: %d/%d]\n", Shown, Path, Cause, Try, Count);
+        });
+    if (Done) return 1;
+    Log_Debug("%s(%s) failed [LE: %d]\n", Shown, Path, Error);
+    Walk->Error = Error;
+    return 0;
 }
 
 struct CopyWalk {

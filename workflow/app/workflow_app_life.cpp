@@ -3,6 +3,7 @@
 #include "workflow/app/workflow_app_life.h"
 
 #include <dirent.h>
+#include <errno.h>
 #include <math.h>
 #include <fcntl.h>
 #include <stdlib.h>
@@ -18,6 +19,7 @@
 #include "crypto/trust/challenge.h"
 #include "runtime/debug.h"
 #include "runtime/log.h"
+#include "runtime/posix/platform_folder.h"
 #include "runtime/containers/dictionary.h"
 #include "runtime/notification/notification_center.h"
 #include "runtime/text/string.h"
@@ -413,9 +415,23 @@ int32 WorkflowApp_ExpireLogs(void) {
         !CommandLine_GetFieldByName(Line, "maxdays", Days, (int32)sizeof(Days)) || Days[0] == 0)
         return FALSE;
     if (!Log_GetFilename(LogFile, (int32)sizeof(LogFile)) || LogFile[0] == 0) return FALSE;
-    return WorkflowApp_ExpireLogsIn(LogFile, atoi(Days), (int64)time(nullptr));
+    // Only a whole number of days: a negative one would take this run's own
+    // log and every other, and a text read as 0 every earlier one.
+    char *End = nullptr;
+    errno = 0;
+    const long Count = Days[0] >= '0' && Days[0] <= '9' ? strtol(Days, &End, 10) : -1;
+    if (Count < 0 || End == nullptr || *End != 0 || errno != 0 || Count > INT32_MAX / 86400) {
+        PlatformFolder_TellOnce(std::string("--maxdays=") + Days + " is not a whole number of days: no log is removed");
+        Log_Warning("--maxdays=%s is not a whole number of days: no log is removed\n", Days);
+        return FALSE;
+    }
+    return WorkflowApp_ExpireLogsIn(LogFile, (int32)Count, (int64)time(nullptr));
 }
 
+// Expiry acts only in a folder the log itself may use (see Log_OpenFolder),
+// through that folder's handle: a folder named by the command line that is a
+// link, or another user's, would have this process remove files elsewhere,
+// or someone else's. Only regular files of this user's own go.
 int32 WorkflowApp_ExpireLogsIn(const char *LogFile, int32 MaxDays, int64 Now) {
     Debug_CheckPointer(LogFile);
     char Directory[WORKFLOWAPP_PATH_SIZE], Pattern[WORKFLOWAPP_PATH_SIZE];
@@ -427,23 +443,29 @@ int32 WorkflowApp_ExpireLogsIn(const char *LogFile, int32 MaxDays, int64 Now) {
     const char *Dot = nullptr;
     if (String_FindCharReverse(Pattern, '.', &Dot)) Pattern[Dot - Pattern] = 0;
     String_CatLength(Pattern, "*.log", (int32)sizeof(Pattern));
-    DIR *Listing = opendir(Directory);
-    if (Listing == nullptr) return FALSE;
+    const int Folder = Log_OpenFolder(LogFile);
+    if (Folder < 0) return FALSE;
+    const int Listed = dup(Folder);
+    DIR *Listing = Listed >= 0 ? fdopendir(Listed) : nullptr;
+    if (Listing == nullptr) {
+        if (Listed >= 0) close(Listed);
+        close(Folder);
+        return FALSE;
+    }
     const int64 Limit = Now - ((int64)MaxDays * 86400 + 1);
     while (struct dirent *Entry = readdir(Listing)) {
         if (!String_CompareWildcard(Entry->d_name, Pattern)) continue;
-        char Path[WORKFLOWAPP_PATH_SIZE * 2];
-        String_CopyLength(Path, Directory, (int32)sizeof(Path));
-        String_CatLength(Path, Entry->d_name, (int32)sizeof(Path));
         struct statx Facts;
-        if (statx(AT_FDCWD, Path, AT_SYMLINK_NOFOLLOW, STATX_BTIME | STATX_MTIME | STATX_TYPE, &Facts) != 0 ||
-            !S_ISREG(Facts.stx_mode))
+        if (statx(Folder, Entry->d_name, AT_SYMLINK_NOFOLLOW, STATX_BTIME | STATX_MTIME | STATX_TYPE | STATX_UID,
+                  &Facts) != 0 ||
+            !S_ISREG(Facts.stx_mode) || Facts.stx_uid != geteuid())
             continue;
         int64 Created = (Facts.stx_mask & STATX_BTIME) ? (int64)Facts.stx_btime.tv_sec : (int64)Facts.stx_mtime.tv_sec;
         if (Limit < Created) continue;
-        Log_Debug("Removing expired log - %s\n", Path);
-        unlink(Path);
+        Log_Debug("Removing expired log - %s%s\n", Directory, Entry->d_name);
+        unlinkat(Folder, Entry->d_name, 0);
     }
     closedir(Listing);
+    close(Folder);
     return TRUE;
 }
