@@ -258,7 +258,10 @@ int32 OnStartDelivered(void *, const char *, const char *, const char *, Diction
     return TRUE;
 }
 
+// A nested run's workflow belongs to the task that runs it: that task's
+// workflow is under way while it is.
 bool IsUnderWay(WorkflowManager *Manager, Workflow *Flow) {
+    if (!ManagerInt_IsGlobal(Flow)) return false;
     Task *Owner = nullptr;
     if (Workflow_GetTaskHandle(Flow, &Owner) && Owner != nullptr && Task_IsCompleted(Owner)) return false;
     const char *Id = WorkflowIdOf(Flow);
