@@ -216,7 +216,18 @@ void UnloadWhenSettled(const char *Why) {
 // (a page may do that), nothing moves a workflow on: once nothing runs, the
 // run ends, failed, since what it was to run did not run.
 void UnloadIfSettled() {
-    if (Current->Unloading || !WorkflowManager_IsSettled() || !HostScript_IsIdle()) return;
+    if (Current->Unloading) {
+        // A run that started after the manager had unloaded everything (the
+        // host's own, when a signal came first, or one a page added late)
+        // is unloaded too: at once after a signal, else once it settled.
+        if (!WorkflowManager_IsUnloading() && WorkflowApp_IsActive() &&
+            (Current->Interrupted || WorkflowManager_IsSettled())) {
+            Log_Info("Host - Unloading - a run started after the unload\n");
+            WorkflowManager_Unload(nullptr, nullptr);
+        }
+        return;
+    }
+    if (!WorkflowManager_IsSettled() || !HostScript_IsIdle()) return;
     if (Current->UnloadWhy.empty() && Current->RunComplete) Current->UnloadWhy = "the run has ended";
     uint32 Flow = 1;
     if (Current->UnloadWhy.empty() && WorkflowManager_GetFlowControl(&Flow) && !Flow) {

@@ -302,11 +302,14 @@ bool Enter(duk_safe_call_function Body, void *User, std::string &Error) {
     duk_int_t Code = duk_safe_call(Context, Body, User, 0, 1);
     Running = 0;
     int64_t Deadline = __atomic_exchange_n(&Heap.Deadline, 0, __ATOMIC_SEQ_CST);
-    if (Code == DUK_EXEC_SUCCESS) {
+    // A page that caught what the interrupt threw and went on is stopped
+    // all the same.
+    bool Stopped = Deadline != 0 && (Deadline == 1 || ScriptHeap_Now() > Deadline);
+    if (Code == DUK_EXEC_SUCCESS && !Stopped) {
         duk_pop(Context);
         return true;
     }
-    if (Deadline != 0 && (Deadline == 1 || ScriptHeap_Now() > Deadline)) {
+    if (Stopped) {
         duk_pop(Context);
         Error = "the page script was interrupted";
         Script.Stopped = Error;

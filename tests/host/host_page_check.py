@@ -131,7 +131,7 @@ def case_flow_control_off():
 
 # A match that fails slowly at each of many places: the engine matches from
 # its own loop (split), where no instruction of the page runs between tries.
-SLOW_MATCH = "print('matching'); ('a'.repeat(24) + 'c').repeat(2000).split(/(a+)+b|c/);\n"
+SLOW_MATCH = "print('matching'); ('a'.repeat(24) + 'c').repeat(20000).split(/(a+)+b|c/);\n"
 
 
 def case_signal_while_busy():
