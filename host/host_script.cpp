@@ -12,10 +12,12 @@
 #include <stddef.h>
 #include <stdlib.h>
 #include <string.h>
+#include <strings.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -71,6 +73,13 @@ constexpr char HeapLimitText[] = "256 MiB";
 constexpr int64_t GraceNs = 1000000000;
 constexpr size_t ReasonLimit = 900;
 
+// Instance ids are matched without case, as the center matches them.
+struct NoCase {
+    bool operator()(const std::string &Left, const std::string &Right) const {
+        return strcasecmp(Left.c_str(), Right.c_str()) < 0;
+    }
+};
+
 struct Page {
     duk_context *Context = nullptr;
     std::vector<std::string> Batches;
@@ -82,6 +91,9 @@ struct Page {
     // go with their page.
     std::vector<std::string> Handlers, Centers;
     std::vector<std::string> Types, Observers;
+    // Interop references the page took through its centers and has not
+    // released: the page's own, they go with it.
+    std::map<std::string, int64_t, NoCase> References;
     std::string Reply;
 };
 
@@ -161,6 +173,11 @@ void NoteCall(bool Handler, const char *Request, const std::string &Reply) {
             std::string Name = Text("name");
             if (strcmp(Method, "register") == 0 && !Holds(Script.Types, Name.c_str())) Script.Types.push_back(Name);
             else if (strcmp(Method, "unregister") == 0) Drop(Script.Types, Name.c_str());
+        } else if (strcmp(Method, "addRefInteropReference") == 0) {
+            Script.References[Text("instanceId")]++;
+        } else if (strcmp(Method, "releaseInteropReference") == 0) {
+            auto Found = Script.References.find(Text("instanceId"));
+            if (Found != Script.References.end() && --Found->second <= 0) Script.References.erase(Found);
         } else if (strstr(Method, "Observer") != nullptr) {
             // Type, name, sender (empty: any) and callback id, as one key.
             std::string Key = Text("type") + '\n' + Text("notification") + '\n' + Text("sender") + '\n' +
@@ -508,6 +525,9 @@ int32 HostScript_Remove(void) {
         Tell(Script.Stopped.empty() ? "the page script failed in onUnload: " + Error : Error);
     DropTypes(Script.Stopped.empty() ? "the page script has ended" : Script.Stopped.c_str());
     DropObservers();
+    for (const auto &[Instance, Count] : Script.References)
+        for (int64_t Each = 0; Each < Count; Each++) NotificationCenter_ReleaseInteropReference(Instance.c_str());
+    Script.References.clear();
     if (Interop_IsInitialized()) {
         Interop_RemoveInstancesActiveInRequester(&Requester);
         // Only the bridge's step releases the instances' objects.

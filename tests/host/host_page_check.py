@@ -118,6 +118,22 @@ String = function () { return 'tampered'; };
         check("Not all memory" not in out, "the page left memory behind")
 
 
+def case_nothing_left_behind():
+    # What a page took (interop references, a task it started again, the
+    # builtins it changed) goes with it: the exit finds nothing left.
+    table = ["for (var i = 0; i < 1000; i++) TQX.call(center, 'addRefInteropReference', {instanceId: task});\n"
+             "TQX.call(center, 'addRefInteropReference', {instanceId: task.toUpperCase()});\n"
+             "TQX.call(center, 'releaseInteropReference', {instanceId: task});\n"
+             "TQX.call(task, 'complete', {json: '{}'});\n",
+             "TQX.call(task, 'complete', {json: '{}'});\nif (!this.again) { this.again = true; TQX.call(task, 'start', {}); }\n",
+             "String = function () { return {}; };\nTQX.call(task, 'complete', {json: '{}'});\n"]
+    with tempfile.TemporaryDirectory() as directory:
+        for body in table:
+            code, value, out, _ = run(directory, HEARS + "function handle(task) {\n" + body + "}\n", "start:\n  type: Paged\n")
+            check(code == 0 and value["successful"] is True, "%s: exit %d %s" % (body[:40], code, value))
+            check("Not all memory" not in out and "not removed" not in out, "%s: left behind" % body[:40])
+
+
 def case_flow_control_off():
     # With the manager's flow switched off nothing moves the workflow on:
     # the run ends, failed, saying why.
