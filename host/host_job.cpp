@@ -29,6 +29,7 @@
 #include "runtime/notification/notification_center.h"
 #include "runtime/text/string.h"
 #include "runtime/time.h"
+#include "workflow/task.h"
 #include "workflow/workflow.h"
 #include "workflow/workflow_event.h"
 #include "workflow/app/workflow_app.h"
@@ -123,6 +124,8 @@ struct Job {
     std::string Queued;       // the --task being run
     bool Offered = false;     // the wanted task has been looked for
     bool Unloading = false;
+    std::string UnloadWhy; // the unload waits until what was added settles
+    std::string RunId;     // the id the job gave its run
     bool RunComplete = false;
     bool RunSuccessful = false;
     bool Interrupted = false;
@@ -169,6 +172,8 @@ void CollectList(Dictionary *Source, const char *Key, std::vector<std::string> &
         if (Dictionary_ItemGetStringPtr(Items, Item, &Text)) AddUnique(List, Text);
     }
 }
+
+std::string JoinList(Dictionary *Source, const char *Key);
 
 // A task the document names that cannot be made, or that lacks a required
 // argument, is a fault of the document: the user reads why on standard
@@ -234,6 +239,39 @@ void Unload(const char *Why) {
     WorkflowManager_Unload(nullptr, nullptr);
 }
 
+// Nothing more of the workflow is to run: the host unloads once no run that
+// it was given or that a page (or a document) added is still queued or
+// running, so that the unload cancels none of them.
+void UnloadWhenSettled(const char *Why) {
+    if (Current->UnloadWhy.empty()) Current->UnloadWhy = Why;
+}
+
+// Each tick: the unload waited for, once everything added has settled and
+// the page has seen what it was sent. With the manager's flow switched off
+// (a page may do that), nothing moves a workflow on: once nothing runs, the
+// run ends, failed, since what it was to run did not run.
+void UnloadIfSettled() {
+    if (Current->Unloading) {
+        // A run that started after the manager had unloaded everything (the
+        // host's own, when a signal came first, or one a page added late)
+        // is unloaded too: at once after a signal, else once it settled.
+        if (!WorkflowManager_IsUnloading() && WorkflowApp_IsActive() &&
+            (Current->Interrupted || WorkflowManager_IsSettled())) {
+            Log_Info("Host - Unloading - a run started after the unload\n");
+            WorkflowManager_Unload(nullptr, nullptr);
+        }
+        return;
+    }
+    if (!WorkflowManager_IsSettled() || !HostScript_IsIdle()) return;
+    if (Current->UnloadWhy.empty() && Current->RunComplete) Current->UnloadWhy = "the run has ended";
+    uint32 Flow = 1;
+    if (Current->UnloadWhy.empty() && WorkflowManager_GetFlowControl(&Flow) && !Flow) {
+        FailWith("the workflow manager's flow control was switched off and nothing is left to run");
+        Current->UnloadWhy = "flow control is off and nothing runs";
+    }
+    if (!Current->UnloadWhy.empty()) Unload(Current->UnloadWhy.c_str());
+}
+
 int32 OnAdded(void *, Dictionary *Payload) {
     const char *Flow = nullptr;
     if (Dictionary_GetStringPtrByPath(Payload, "info\\workflow", &Flow) && Flow != nullptr) Current->WorkflowId = Flow;
@@ -252,7 +290,7 @@ void QueueWanted(Workflow *Flow) {
             for (const std::string &Each : Current->StateErrors) AddUnique(Current->Errors, Each.c_str());
             if (!Current->StateWhy.empty()) FailWith(Current->StateWhy);
         }
-        Unload("nothing more to run");
+        UnloadWhenSettled("nothing more to run");
         return;
     }
     std::string Names;
@@ -274,7 +312,7 @@ void QueueWanted(Workflow *Flow) {
         if (WorkflowManager_IsTaskAvailable(Current->WorkflowId.c_str(), Each))
             Offered += (Offered.empty() ? "" : ", ") + std::string(Each);
     FailWith(Text, std::string(Text) + " (offered: " + (Offered.empty() ? "none" : Offered) + ")");
-    Unload("no wanted task available");
+    UnloadWhenSettled("no wanted task available");
 }
 
 int32 OnEventComplete(void *, const char *, const char *, const char *, Dictionary *Info) {
@@ -297,18 +335,18 @@ int32 OnEventComplete(void *, const char *, const char *, const char *, Dictiona
             Current->Failed = true;
             CollectList(Info, "errors", Current->Errors);
             TellFailed("load", Info);
-            Unload("load failed");
+            UnloadWhenSettled("load failed");
             return TRUE;
         }
         CollectList(Info, "errors", Current->Noted);
         // Nothing would ever run after "load".
         if (WorkflowApp_IsSelfUpdate() && Handle != nullptr && !Workflow_CanCreateTask(Handle, "apply")) {
             FailWith(WORKFLOWRUN_TEXT_NO_APPLY);
-            Unload("nothing to apply");
+            UnloadWhenSettled("nothing to apply");
         } else if (!WorkflowApp_IsSelfUpdate() && Handle != nullptr && !Workflow_CanCreateTask(Handle, "state") &&
                    !Workflow_CanCreateTask(Handle, "start")) {
             FailWith("the workflow has neither a \"state\" nor a \"start\" task");
-            Unload("nothing to start");
+            UnloadWhenSettled("nothing to start");
         }
         return TRUE;
     }
@@ -325,7 +363,7 @@ int32 OnEventComplete(void *, const char *, const char *, const char *, Dictiona
         if (!Successful && !Unexplained(Name, Info).empty()) FailWith(Unexplained(Name, Info));
         CollectList(Info, "errors", Current->Errors);
         CollectList(Info, "warnings", Current->Warnings);
-        Unload("task complete");
+        UnloadWhenSettled("task complete");
         return TRUE;
     }
     bool State = String_CompareWithoutCase(Name, "state");
@@ -365,9 +403,26 @@ int32 OnWorkflowStatus(void *, const char *, const char *, const char *Instance,
     return TRUE;
 }
 
-// Only runs of start requests report their completion, and the job makes
-// exactly one: whatever the sender (the start request had none), it is ours.
-int32 OnRunComplete(void *, const char *, const char *, const char *, Dictionary *Info) {
+// Only runs of start requests report their completion, with the id of their
+// request: the job's own run is the one with its id. The runs a page (or a
+// notification) added are not the job's outcome: they are logged, and a
+// failed one is a warning.
+int32 OnRunComplete(void *, const char *, const char *, const char *Instance, Dictionary *Info) {
+    const char *Id = nullptr;
+    if (Info == nullptr || !Dictionary_GetStringPtrByKey(Info, "id", &Id) || Id == nullptr || Current->RunId != Id) {
+        // An elevated worker's answer for a run task here: that task reports it.
+        void *Object = Instance != nullptr ? Class_ConvertFromInstanceId(Instance) : nullptr;
+        if (Object != nullptr && ((ClassStruct *)Object)->ClassId == TASK_CLASSID) return TRUE;
+        uint32 Fine = 0;
+        if (Info != nullptr) Dictionary_GetBooleanByKey(Info, "successful", &Fine);
+        std::string Errors = JoinList(Info, "errors");
+        Log_Info("Host - An added run ended - %s%s%s\n", Fine ? "successful" : "failed", Errors.empty() ? "" : ": ",
+                 Errors.c_str());
+        if (!Fine)
+            AddUnique(Current->Warnings,
+                      ("a run added beside the workflow failed" + (Errors.empty() ? "" : ": " + Errors)).c_str());
+        return TRUE;
+    }
     if (Current->RunComplete) return TRUE;
     Current->RunComplete = true;
     uint32 Successful = 0;
@@ -629,10 +684,15 @@ int32 HostJob_Fail(const char *Reason) {
     Debug_CheckPointer(Reason);
     Job State;
     Current = &State;
+    // A signal that stopped the page while it loaded ends the run as any
+    // interrupt does.
+    bool Interrupted = SignalCount >= 1;
+    if (Interrupted) AddUnique(State.Errors, "Host_Error_Interrupted");
     AddUnique(State.Errors, Reason);
-    PrintSummary(false, 1);
+    int32 ExitCode = Interrupted ? HOSTJOB_EXIT_INTERRUPTED : 1;
+    PrintSummary(false, ExitCode);
     Current = nullptr;
-    return 1;
+    return ExitCode;
 }
 
 int32 HostJob_PrintSummary(void) {
@@ -720,6 +780,11 @@ int32 HostJob_Run(const char *Url, const char *Tasks) {
     // security is on, wherever it is served from: naming the store makes its
     // fetch require a signature, which the content-beside rule would waive.
     Dictionary_SetStringByKey(Request, "store", "app");
+    // Its completion is told apart from those of runs a page adds by this id.
+    char Guid[64];
+    String_Guid(Guid, (int32)sizeof(Guid), TRUE);
+    State.RunId = Guid;
+    Dictionary_SetStringByKey(Request, "id", Guid);
     int32 Added = WorkflowManager_AddDictionary(Request, nullptr, OnAdded);
     Dictionary_Release(&Request);
     bool WasActive = false;
@@ -737,6 +802,7 @@ int32 HostJob_Run(const char *Url, const char *Tasks) {
         }
         WorkflowApp_Process();
         WorkflowManager_Process();
+        UnloadIfSettled();
         bool Active = WorkflowApp_IsActive() != 0;
         WasActive = WasActive || Active;
         if (State.RunComplete && !Active) break;

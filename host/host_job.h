@@ -11,11 +11,20 @@
 // "WorkflowApp"/"Shutdown". The first signal also stops the HTTP pool: the
 // requests in flight end, and no request starts after it. While "load" or
 // "unload" runs, which cannot be cancelled, the first signal waits for it.
-// A second signal ends the process at once (see HostJob_InstallSignals). It
-// stops when the run has completed and no run is active.
+// A second signal ends the process at once (see HostJob_InstallSignals). Except
+// after a signal, a forced shutdown or a document that cannot be fetched, the
+// unload waits until nothing that was added is under way
+// (WorkflowManager_IsSettled) and the page has seen its batches, so that it
+// cancels no run a page added; when the job's own run ended first (past the
+// process's run budget, say), the job unloads once the others settle. With the
+// manager's flow switched off (by a page) and nothing under way, the run fails
+// and unloads. A run that starts after the unload is unloaded too. It stops
+// when the run has completed and no run is active.
 //
 // Summary: {"successful", "exitCode", "progress", "errors", "warnings"}. The
-// outcome is that of what ran for the user: the queued task (a failed
+// job's run is told by the id it gives its request; other runs (a page's)
+// are logged, and one that failed adds a warning. The outcome is that of what
+// ran for the user: the queued task (a failed
 // "state" only chose it), else "state" or "start"; an event that completes
 // unsuccessfully fails the run even without an error. The exit code is the
 // one a workflow recorded when not 0 (cut to its low 8 bits, with a warning,
@@ -66,7 +75,8 @@ int32 HostJob_Run(const char *Url, const char *Tasks);
 int32 HostJob_NoteFailure(const char *Text, int32 ExitCode);
 
 // Keeps the summary of a run that could not start, with the reason as its
-// one error; answers the exit code (1).
+// one error; answers the exit code (1). After a signal (one that stopped a
+// loading page) "Host_Error_Interrupted" comes first and the code is 130.
 int32 HostJob_Fail(const char *Reason);
 
 // Prints the kept summary line on standard output (after the runtime ended),

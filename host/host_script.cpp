@@ -12,10 +12,12 @@
 #include <stddef.h>
 #include <stdlib.h>
 #include <string.h>
+#include <strings.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -34,33 +36,33 @@
 
 namespace {
 
-constexpr char Shim[] = R"JS(
-var TQX = {
-  create: function (className, instanceId) { return __tqxCreate(String(className), instanceId ? String(instanceId) : ''); },
-  release: function (instanceId) {
-    if (!__tqxRelease(String(instanceId)))
-      throw new Error('TQX.release: this page holds no reference to ' + instanceId);
-    return true;
-  },
-  call: function (instanceId, method, params) {
-    var request = {};
-    for (var key in params || {}) request[key] = params[key];
-    request.method = method;
-    var text = __tqxCall(String(instanceId), JSON.stringify(request));
-    return text ? JSON.parse(text).returnValue : undefined;
-  }
-};
-// Senders the center retained for this page are released once the page
-// has seen the batch, as a page's own bridge script does.
-function __tqxDeliver(text) {
-  var items = JSON.parse(text);
-  try {
-    if (typeof onBatch === 'function') onBatch(items);
-  } finally {
-    items.forEach(function (item) { if (item && item.retained) __tqxReleaseSender(String(item.sender)); });
-  }
-}
-)JS";
+// The bridge: an expression whose function takes the global object and the
+// natives, sets up TQX and answers the delivery function. The natives and the
+// delivery function are arguments and a value in the engine's stash, which no
+// page code can reach: a page that overwrites a global, or the builtins it
+// has, cannot stop its batches. The builtins are taken before the page runs.
+constexpr char Shim[] = R"JS((function (global, create, call, release) {
+  var S = String, parse = JSON.parse, stringify = JSON.stringify;
+  global.TQX = {
+    create: function (className, instanceId) { return create(S(className), instanceId ? S(instanceId) : ''); },
+    release: function (instanceId) {
+      if (!release(S(instanceId)))
+        throw new Error('TQX.release: this page holds no reference to ' + instanceId);
+      return true;
+    },
+    call: function (instanceId, method, params) {
+      var request = {};
+      for (var key in params || {}) request[key] = params[key];
+      request.method = method;
+      var text = call(S(instanceId), stringify(request));
+      return text ? parse(text).returnValue : undefined;
+    }
+  };
+  return function (text) {
+    var items = parse(text);
+    if (typeof global.onBatch === 'function') global.onBatch(items);
+  };
+}))JS";
 
 // Read whole, so bounded: a page script is source text, far below this.
 constexpr off_t ScriptLimit = 16 << 20;
@@ -71,6 +73,13 @@ constexpr char HeapLimitText[] = "256 MiB";
 // After the first interrupt, each later call into the page gets this long.
 constexpr int64_t GraceNs = 1000000000;
 constexpr size_t ReasonLimit = 900;
+
+// Instance ids are matched without case, as the center matches them.
+struct NoCase {
+    bool operator()(const std::string &Left, const std::string &Right) const {
+        return strcasecmp(Left.c_str(), Right.c_str()) < 0;
+    }
+};
 
 struct Page {
     duk_context *Context = nullptr;
@@ -83,8 +92,9 @@ struct Page {
     // go with their page.
     std::vector<std::string> Handlers, Centers;
     std::vector<std::string> Types, Observers;
-    // Retained senders the page released during the delivery under way.
-    std::vector<std::string> Released;
+    // Interop references the page took through its centers and has not
+    // released: the page's own, they go with it.
+    std::map<std::string, int64_t, NoCase> References;
     std::string Reply;
 };
 
@@ -164,6 +174,11 @@ void NoteCall(bool Handler, const char *Request, const std::string &Reply) {
             std::string Name = Text("name");
             if (strcmp(Method, "register") == 0 && !Holds(Script.Types, Name.c_str())) Script.Types.push_back(Name);
             else if (strcmp(Method, "unregister") == 0) Drop(Script.Types, Name.c_str());
+        } else if (strcmp(Method, "addRefInteropReference") == 0) {
+            Script.References[Text("instanceId")]++;
+        } else if (strcmp(Method, "releaseInteropReference") == 0) {
+            auto Found = Script.References.find(Text("instanceId"));
+            if (Found != Script.References.end() && --Found->second <= 0) Script.References.erase(Found);
         } else if (strstr(Method, "Observer") != nullptr) {
             // Type, name, sender (empty: any) and callback id, as one key.
             std::string Key = Text("type") + '\n' + Text("notification") + '\n' + Text("sender") + '\n' +
@@ -221,13 +236,6 @@ duk_ret_t Release(duk_context *Context) {
     return 1;
 }
 
-duk_ret_t ReleaseSender(duk_context *Context) {
-    const char *Sender = duk_require_string(Context, 0);
-    NotificationCenter_ReleaseInteropReference(Sender);
-    Script.Released.emplace_back(Sender);
-    return 0;
-}
-
 duk_ret_t Print(duk_context *Context) {
     Log_Info("Script - %s\n", duk_safe_to_string(Context, 0));
     return 0;
@@ -238,17 +246,17 @@ void Fatal(void *, const char *Message) { Log_Error("Script engine stopped: %s\n
 // ---- Protected bodies (no C++ objects with destructors in them) ----
 
 duk_ret_t SetUpBody(duk_context *Context, void *) {
-    const struct {
-        const char *Name;
-        duk_c_function Function;
-        duk_idx_t Arguments;
-    } Natives[] = {{"__tqxCreate", Create, 2},   {"__tqxCall", Call, 2},          {"__tqxRelease", Release, 1},
-                   {"__tqxReleaseSender", ReleaseSender, 1}, {"print", Print, 1}};
-    for (const auto &Each : Natives) {
-        duk_push_c_function(Context, Each.Function, Each.Arguments);
-        duk_put_global_string(Context, Each.Name);
-    }
-    duk_eval_string_noresult(Context, Shim);
+    duk_push_c_function(Context, Print, 1);
+    duk_put_global_string(Context, "print");
+    duk_eval_string(Context, Shim);
+    duk_push_global_object(Context);
+    duk_push_c_function(Context, Create, 2);
+    duk_push_c_function(Context, Call, 2);
+    duk_push_c_function(Context, Release, 1);
+    duk_call(Context, 4);
+    duk_push_global_stash(Context);
+    duk_swap_top(Context, -2);
+    duk_put_prop_string(Context, -2, "deliver");
     return 0;
 }
 
@@ -269,7 +277,8 @@ duk_ret_t RunBody(duk_context *Context, void *User) {
 
 duk_ret_t DeliverBody(duk_context *Context, void *User) {
     const std::string *Batch = static_cast<const std::string *>(User);
-    duk_get_global_string(Context, "__tqxDeliver");
+    duk_push_global_stash(Context);
+    duk_get_prop_string(Context, -1, "deliver");
     duk_push_lstring(Context, Batch->data(), Batch->size());
     duk_call(Context, 1);
     return 0;
@@ -311,11 +320,14 @@ bool Enter(duk_safe_call_function Body, void *User, std::string &Error) {
     duk_int_t Code = duk_safe_call(Context, Body, User, 0, 1);
     Running = 0;
     int64_t Deadline = __atomic_exchange_n(&Heap.Deadline, 0, __ATOMIC_SEQ_CST);
-    if (Code == DUK_EXEC_SUCCESS) {
+    // A page that caught what the interrupt threw and went on is stopped
+    // all the same.
+    bool Stopped = Deadline != 0 && (Deadline == 1 || ScriptHeap_Now() > Deadline);
+    if (Code == DUK_EXEC_SUCCESS && !Stopped) {
         duk_pop(Context);
         return true;
     }
-    if (Deadline != 0 && (Deadline == 1 || ScriptHeap_Now() > Deadline)) {
+    if (Stopped) {
         duk_pop(Context);
         Error = "the page script was interrupted";
         Script.Stopped = Error;
@@ -348,10 +360,11 @@ void Tell(const std::string &Reason) {
     HostProgress_Say(("velmarsh: " + Reason).c_str());
 }
 
-// A batch the page could not handle: the script tasks it was about fail
-// with the reason; retained senders the page did not release are released
-// here.
-void AfterFailedBatch(const std::string &Batch, const char *Reason) {
+// After the page had a batch: the senders the center retained for the page
+// are released, as a page's own bridge does once the page has seen them. When
+// the page could not handle the batch (Reason), the script tasks it was about
+// fail with the reason.
+void AfterBatch(const std::string &Batch, const char *Reason) {
     Dictionary *Parsed = nullptr;
     Dictionary_Create(&Parsed);
     JSON *Reader = nullptr;
@@ -371,10 +384,8 @@ void AfterFailedBatch(const std::string &Batch, const char *Reason) {
             !Dictionary_GetStringPtrByKey(Each, "sender", &Sender))
             continue;
         if (Reason != nullptr) ScriptTask_FailTask(Sender, Reason);
-        if (Dictionary_GetBooleanByKey(Each, "retained", &Retained) && Retained && !Holds(Script.Released, Sender))
+        if (Dictionary_GetBooleanByKey(Each, "retained", &Retained) && Retained)
             NotificationCenter_ReleaseInteropReference(Sender);
-        else if (Retained)
-            Drop(Script.Released, Sender);
     }
     Dictionary_Release(&Parsed);
 }
@@ -388,19 +399,20 @@ int32 Deliver(void *, const char *, const char *, const char *, Dictionary *) {
     Batches.swap(Script.Batches);
     for (const std::string &Batch : Batches) {
         bool WasStopped = !Script.Stopped.empty();
-        Script.Released.clear();
         std::string Error;
-        if (!WasStopped && Enter(DeliverBody, const_cast<std::string *>(&Batch), Error)) continue;
+        if (!WasStopped && Enter(DeliverBody, const_cast<std::string *>(&Batch), Error)) {
+            AfterBatch(Batch, nullptr);
+            continue;
+        }
         if (WasStopped) {
-            AfterFailedBatch(Batch, Script.Stopped.c_str());
+            AfterBatch(Batch, Script.Stopped.c_str());
             continue;
         }
         std::string Reason = Script.Stopped.empty() ? "the page script failed in onBatch: " + Error : Error;
         Tell(Reason);
-        AfterFailedBatch(Batch, Reason.c_str());
+        AfterBatch(Batch, Reason.c_str());
         if (!Script.Stopped.empty()) DropTypes(Reason.c_str());
     }
-    Script.Released.clear();
     Script.Delivering = false;
     return TRUE;
 }
@@ -497,6 +509,8 @@ int32 HostScript_Load(const char *Path, char *Reason, int32 Size) {
     return TRUE;
 }
 
+int32 HostScript_IsIdle(void) { return Script.Context == nullptr || Script.Batches.empty(); }
+
 void HostScript_Interrupt(void) {
     Interrupted = 1;
     if (Running) __atomic_store_n(&Heap.Deadline, (int64_t)1, __ATOMIC_SEQ_CST);
@@ -512,6 +526,9 @@ int32 HostScript_Remove(void) {
         Tell(Script.Stopped.empty() ? "the page script failed in onUnload: " + Error : Error);
     DropTypes(Script.Stopped.empty() ? "the page script has ended" : Script.Stopped.c_str());
     DropObservers();
+    for (const auto &[Instance, Count] : Script.References)
+        for (int64_t Each = 0; Each < Count; Each++) NotificationCenter_ReleaseInteropReference(Instance.c_str());
+    Script.References.clear();
     if (Interop_IsInitialized()) {
         Interop_RemoveInstancesActiveInRequester(&Requester);
         // Only the bridge's step releases the instances' objects.

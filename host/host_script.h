@@ -11,10 +11,18 @@
 // queued; before the page goes, its global function onUnload(). Everything
 // runs on the main thread.
 //
+// The bridge's natives and delivery function are out of the page's reach (in
+// the engine's stash and the bridge's own closure, with the builtins it uses
+// taken before the page runs); the host releases the senders the center
+// retained for a batch once the page has had it, and the interop references
+// the page took and kept when the page goes.
+//
 // Failures: a handler that throws fails the script tasks its batch was
 // about, with the script's message (also on standard error). The page's
 // heap is limited; the first interrupt stops a call that runs at that
-// moment, and then the page for good; later calls get a short grace each.
+// moment (a regular-expression match included), even one that caught what
+// the interrupt threw, and then the page for good; later calls get a short
+// grace each.
 // A page that stopped, or failed to load, takes the task types it
 // registered with it, and their running tasks fail with why.
 #pragma once
@@ -33,6 +41,8 @@ int32 HostScript_CheckFile(const char *Path, char *Reason, int32 Size);
 int32 HostScript_Load(const char *Path, char *Reason, int32 Size);
 // The first interrupt (async-signal-safe): see above.
 void HostScript_Interrupt(void);
+// Nonzero when no batch waits for the page (or there is no page).
+int32 HostScript_IsIdle(void);
 // Releases the page's instances and the heap.
 int32 HostScript_Remove(void);
 

@@ -471,15 +471,17 @@ int main(int argc, char **argv) {
         if (Configured) {
             // A page that cannot run fails the run before the workflow
             // starts: the task types it would have made are missing.
+            // The handlers come first, so that a signal while the page loads
+            // interrupts it as it interrupts a running page. They stay until
+            // the summary is out: a second signal during the way out still
+            // ends the process at once.
+            HostJob_InstallSignals();
             static char Reason[FieldSize];
             Reason[0] = 0;
             if (!Script.empty() && !HostScript_Load(Script.c_str(), Reason, FieldSize)) {
                 fprintf(stderr, "velmarsh: %s\n", Reason);
                 Log_Error("%s\n", Reason);
             }
-            HostJob_InstallSignals();
-            // The handlers stay until the summary is out: a second signal
-            // during the way out still ends the process at once.
             Code = Reason[0] != 0 ? HostJob_Fail(Reason)
                    : WorkerRole   ? HostWorker_Run()
                                   : HostJob_Run(Url.c_str(), Tasks.empty() ? nullptr : Tasks.c_str());

@@ -23,7 +23,17 @@ bool Dispatch(Task *Self, uint32 Hash, ApiGenParameters &Get, ApiGenAnswer &Out)
     switch (Hash) {
     case Crc32Const("isCompleted"): Flag(Task_IsCompleted(Self)); return true;
     case Crc32Const("isCancelled"): Flag(Task_IsCancelled(Self)); return true;
-    case Crc32Const("start"): Flag(Task_Start(Self)); return true;
+    case Crc32Const("start"):
+        // A completed task's part is over: started again from a page it would
+        // run in a workflow that may be going (an event task made a new
+        // event, whose tasks nothing would end), so it is refused.
+        if (Task_IsCompleted(Self)) {
+            Task_Print(Self, "start refused: the task has completed\n");
+            Flag(FALSE);
+        } else {
+            Flag(Task_Start(Self));
+        }
+        return true;
     case Crc32Const("cancel"): Flag(Task_Cancel(Self)); return true;
     case Crc32Const("complete"):
         if (Get.Text("json", &A).Read) Flag(Task_CompleteInterop(Self, A));

@@ -69,6 +69,8 @@ int32 Workflow_GetTaskCount(Workflow *Handle, int32 *Count);
 int32 Workflow_IsTaskRunning(Workflow *Handle, const char *Name);
 int32 Workflow_IsTaskQueued(Workflow *Handle, const char *Name);
 int32 Workflow_IsActivated(Workflow *Handle);
+// Nonzero while any event waits in the workflow's queue.
+int32 Workflow_HasQueuedEvent(Workflow *Handle);
 // 0 while "load" or "unload" runs; cancels the leaf tasks once.
 int32 Workflow_CancelTasks(Workflow *Handle);
 int32 Workflow_ClearTasks(Workflow *Handle);

@@ -150,6 +150,7 @@ int32 AddInt(Dictionary *Request, ManagerCallback *Callback) {
                 Callback->Observing = TRUE;
             }
         }
+        Manager->PendingStarts++;
         NotificationCenter_FireAfterDelay("WorkflowRun", "Start", nullptr, 0, Copy);
         Dictionary_Release(&Copy);
         return TRUE;
@@ -241,12 +242,32 @@ int32 OnFlow(void *, const char *, const char *, const char *, Dictionary *Info)
         auto Found = std::find(Manager->Loaded.begin(), Manager->Loaded.end(), Flow);
         if (Found == Manager->Loaded.end()) return TRUE;
         Manager->Loaded.erase(Found);
+        Manager->LoadCompleted.erase(Id);
         ManagerInt_RemoveEntries(Manager->Queue, Id);
         ManagerInt_RemoveEntries(Manager->DependencyQueue, Id);
         Workflow_Release(&Flow);
         if (Manager->Loaded.empty() && Manager->Unloading) RaiseUnloadCallback(Manager);
     }
     return TRUE;
+}
+
+// An addition's start has been delivered (the run, if any, has started).
+int32 OnStartDelivered(void *, const char *, const char *, const char *, Dictionary *) {
+    WorkflowManager *Manager = GlobalWorkflowManager;
+    if (Manager != nullptr && Manager->PendingStarts > 0) Manager->PendingStarts--;
+    return TRUE;
+}
+
+// A nested run's workflow belongs to the task that runs it: that task's
+// workflow is under way while it is.
+bool IsUnderWay(WorkflowManager *Manager, Workflow *Flow) {
+    if (!ManagerInt_IsGlobal(Flow)) return false;
+    Task *Owner = nullptr;
+    if (Workflow_GetTaskHandle(Flow, &Owner) && Owner != nullptr && Task_IsCompleted(Owner)) return false;
+    const char *Id = WorkflowIdOf(Flow);
+    return Manager->LoadCompleted.count(Id) == 0 || Workflow_IsActivated(Flow) || Workflow_HasQueuedEvent(Flow) ||
+           Dictionary_ContainsKey(Manager->Active, Id) || ManagerInt_HasEntry(Manager->Queue, Id) ||
+           ManagerInt_HasEntry(Manager->DependencyQueue, Id);
 }
 
 void SetNames(std::vector<std::string> &List, const char *Names) {
@@ -307,6 +328,7 @@ int32 WorkflowManager_Init(void) {
     Manager->SelfUpdate = CommandLine_IsFieldSet(nullptr, "wfselfupdate") ? 1 : 0;
     WorkflowManager_SetFlowControl(TRUE);
     if (Manager->Worker) return TRUE;
+    NotificationCenter_AddObserver("WorkflowRun", "Start", Manager, OnStartDelivered);
     Manager->Full = TRUE;
     Manager->MaximumActiveTasks = -1;
     Manager->MaximumActiveStateTasks = 4;
@@ -328,9 +350,13 @@ int32 WorkflowManager_Init(void) {
 int32 WorkflowManager_Remove(void) {
     WorkflowManager *Manager = GlobalWorkflowManager;
     if (Manager == nullptr) return TRUE;
-    WorkflowManager_SetFlowControl(FALSE);
+    if (Manager->FlowControl) NotificationCenter_RemoveObserver("WorkflowEvent", "Complete", Manager, OnFlow);
+    Manager->FlowControl = 0;
     if (Manager->HoldsAwake) Platform_PreventSystemSleep(0);
-    if (Manager->Full) ManagerInt_RemoveState();
+    if (Manager->Full) {
+        NotificationCenter_RemoveObserver("WorkflowRun", "Start", Manager, OnStartDelivered);
+        ManagerInt_RemoveState();
+    }
     for (Workflow *Each : Manager->Loaded) Workflow_Release(&Each);
     Manager->Loaded.clear();
     std::vector<ManagerCallback *> Callbacks;
@@ -422,6 +448,12 @@ int32 WorkflowManager_SetWillLoadCallback(void *User, WorkflowManager_WillLoadFu
 int32 WorkflowManager_Unload(void *User, WorkflowManager_CallbackFunc Function) {
     WorkflowManager *Manager = Self();
     if (Manager->Unloading) return TRUE;
+    // The unload ends through the flow: switched off (a page may), it is on
+    // again, and stays on while the workflows unload.
+    if (!Manager->FlowControl) {
+        Log_Info("WorkflowManager - Flow Control - on again for the unload\n");
+        WorkflowManager_SetFlowControl(TRUE);
+    }
     Manager->Unloading = TRUE;
     char Guid[GuidSize];
     String_Guid(Guid, (int32)sizeof(Guid), TRUE);
@@ -431,6 +463,15 @@ int32 WorkflowManager_Unload(void *User, WorkflowManager_CallbackFunc Function) 
     for (Workflow *Each : Manager->Loaded)
         if (ManagerInt_IsGlobal(Each)) QueueUnload(Each);
     if (Manager->Loaded.empty()) RaiseUnloadCallback(Manager);
+    return TRUE;
+}
+
+int32 WorkflowManager_IsSettled(void) {
+    WorkflowManager *Manager = Self();
+    if (!Manager->Full) return TRUE;
+    if (Manager->PendingStarts > 0) return FALSE;
+    for (Workflow *Each : Manager->Loaded)
+        if (IsUnderWay(Manager, Each)) return FALSE;
     return TRUE;
 }
 
@@ -538,6 +579,12 @@ int32 WorkflowManager_SetFlowControl(uint32 Flag) {
     WorkflowManager *Manager = Self();
     Flag = Flag ? 1 : 0;
     if (Flag == Manager->FlowControl) return TRUE;
+    // An unload ends through the flow (its "unload" completes the workflow):
+    // switched off now, the workflows would stay loaded for good.
+    if (!Flag && Manager->Unloading) {
+        Log_Error("WorkflowManager - Flow Control - stays on while the workflows unload\n");
+        return FALSE;
+    }
     Manager->FlowControl = Flag;
     if (Flag) NotificationCenter_AddObserver("WorkflowEvent", "Complete", Manager, OnFlow);
     else NotificationCenter_RemoveObserver("WorkflowEvent", "Complete", Manager, OnFlow);

@@ -39,6 +39,12 @@ int32 WorkflowManager_AddInterop(const char *JsonText, const char *CallbackId);
 int32 WorkflowManager_SetWillLoadCallback(void *User, WorkflowManager_WillLoadFunc Function);
 int32 WorkflowManager_Unload(void *User, WorkflowManager_CallbackFunc Function);
 int32 WorkflowManager_IsUnloading(void);
+// Nonzero when nothing added to the manager is still under way: no addition
+// waits for its run to start, and every loaded workflow has completed "load"
+// (or its run has ended) and has no event running, ready or queued, in it or
+// in the manager's queues. A host that unloads only then lets every run it
+// was given, or that a page added, end as it would.
+int32 WorkflowManager_IsSettled(void);
 
 // ---- Running and queuing ----
 int32 WorkflowManager_RunTask(Workflow *Handle, const char *Name);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <deque>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -35,6 +36,10 @@ struct WorkflowManager {
     int32 MaximumActiveTasks = -1;
     int32 MaximumActiveStateTasks = 4;
     std::vector<Workflow *> Loaded; // referenced
+    // Loaded workflows (by id) whose "load" has completed.
+    std::set<std::string> LoadCompleted;
+    // Additions whose "WorkflowRun"/"Start" has not been delivered yet.
+    int32 PendingStarts = 0;
     Dictionary *Queue = nullptr;           // workflow id -> {task name -> macros}, repeats allowed
     Dictionary *DependencyQueue = nullptr; // the same, for dependency tasks
     std::vector<std::string> QueueTaskNames, ProgressTaskNames, DependencyTaskNames;

@@ -520,6 +520,8 @@ int32 ManagerInt_OnEventStart(const char *WorkflowId, const char *Name) {
 
 int32 ManagerInt_OnEventComplete(const char *WorkflowId, const char *Name, uint32 Successful, Dictionary *Payload) {
     WorkflowManager *Manager = M();
+    if (String_CompareWithoutCase(Name, "load") && ManagerInt_FindWorkflow(WorkflowId) != nullptr)
+        Manager->LoadCompleted.insert(WorkflowId);
     const char *Running = nullptr;
     if (Dictionary_GetStringPtrByKey(Manager->Active, WorkflowId, &Running) && Running != nullptr) {
         int32 OthersBefore = ManagerInt_CountActive(false);

@@ -132,6 +132,11 @@ int32 OnGlobalComplete(void *, const char *, const char *, const char *Instance,
     if (Info != nullptr) Dictionary_Merge(Payload, Info, DICTIONARY_MERGE_OVERWRITE);
     Task_CopyErrors(Done, Payload);
     Task_CopyWarnings(Done, Payload);
+    // The id of the request the run was started for tells its requester
+    // which of its runs ended.
+    const char *RunId = nullptr;
+    if (!Dictionary_ContainsKey(Payload, "id") && Task_GetArgumentPtr(Done, "id", &RunId) && RunId != nullptr)
+        Dictionary_SetStringByKey(Payload, "id", RunId);
     char Sender[WORKFLOW_REMOTE_ID_SIZE] = "";
     Task_GetStringArgument(Done, "workflow", Sender, (int32)sizeof(Sender));
     GlobalWorkflowRun->StopsOwed++;

@@ -291,6 +291,12 @@ int32 Workflow_IsTaskQueued(Workflow *Handle, const char *Name) {
     return Dictionary_ContainsKey(Handle->EventQueue, Name);
 }
 
+int32 Workflow_HasQueuedEvent(Workflow *Handle) {
+    Class_CheckHandle(Handle, WORKFLOW_CLASSID);
+    int32 Count = 0;
+    return Dictionary_ItemGetCount(Handle->EventQueue, &Count) && Count > 0;
+}
+
 int32 Workflow_IsActivated(Workflow *Handle) {
     Class_CheckHandle(Handle, WORKFLOW_CLASSID);
     return Handle->ReadyEventCount > 0 || Handle->ActiveEventCount > 0;
