@@ -62,7 +62,9 @@ int32 DictionaryPrintThroughTask(void *User, const char *Format, ...) {
 int32 InteropReferenceObserver(void *User, const char *, const char *, const char *, Dictionary *Info) {
     Task *Handle = static_cast<Task *>(User);
     uint32 AddRef = 0;
-    if (Info != nullptr) Dictionary_GetBooleanByKey(Info, "addRef", &AddRef);
+    if (!NotificationCenter_TakeInteropReferenceChange(Handle->Class.InstanceId, Info, &Handle->PageReferenceHeld,
+                                                       &AddRef))
+        return TRUE;
     if (AddRef) Task_AddRef(Handle);
     else Task_Release(&Handle);
     return TRUE;

@@ -44,6 +44,7 @@ struct Task {
     uint32 DelayedCancel;
     uint32 DelayedCancelFired;
     uint32 StatusObserved;
+    uint32 PageReferenceHeld; // the reference pages hold through the bridge
     float64 StartTime;
     float64 EndTime;
     Dictionary *Definition;
