@@ -1,0 +1,182 @@
+#!/usr/bin/python3
+"""What a document or a page fires, asks for or piles up cannot end the host
+by a signal, hold it, or cost more than its size, through the built program.
+
+Usage: host_robust_check.py <program> <case>
+forged_references: "NotificationCenter"/"Interop" fired by a document's
+Notification task or by a page, with any content and as often as it likes,
+for a task or a workflow, changes no reference: the run ends with its own
+outcome and the message is refused in the log.
+fired_events: every notification the host observes, fired with empty,
+mistyped and extreme contents from a Notification task (its own id as
+sender) and from a page (every id it has seen as sender): the host always
+ends by itself, with a summary as its last line and the exit code the
+summary gives.
+Exit status 0 when the case holds, else 1 with the reason on standard error.
+"""
+import json
+import os
+import subprocess
+import sys
+import tempfile
+from concurrent.futures import ThreadPoolExecutor
+
+PROGRAM, CASE = sys.argv[1], sys.argv[2]
+
+# Every (type, notification) some part of the workflow engine or the host
+# observes, globally or for one instance.
+EVENTS = [("Task", name) for name in ["Start", "Status", "Complete", "Error", "Warning", "Cancel", "Retry"]] + \
+    [("Workflow", name) for name in ["Status", "Cancel", "Retry", "Deactivate"]] + \
+    [("WorkflowEvent", name) for name in ["Start", "Complete", "Ready", "Wait"]] + \
+    [("WorkflowRun", name) for name in ["Start", "Stop", "Run", "RunStart", "Complete", "HandOverFailed"]] + \
+    [("WorkflowManager", "Status"), ("WorkflowApp", "Shutdown"), ("TaskRequest", "Retry"),
+     ("TaskRequest", "Failed"), ("TaskEvent", "Complete"), ("Queue", "Start"), ("Queue", "NextTask"),
+     ("Progress", "TogglePause"), ("NotificationCenter", "Interop"), ("NotificationCenter", "Process"),
+     ("Path", "DirectoryGetSizeResponse")] + \
+    [("NotificationEndPoint", name) for name in ["Connected", "Running", "Disconnected", "KeepAlive"]]
+
+LONG = "x" * 20000
+KEYS = ["successful", "cancelled", "errors", "warnings", "exitCode", "progress", "addRef", "status", "url",
+        "task", "workflow", "name", "id", "callbackId", "sender", "message", "arguments", "global", "error"]
+# Contents as JSON values: empty, mistyped (every key the observers read with
+# a type it does not expect), extreme (huge numbers, long texts, deep nesting).
+CONTENTS = [{}, "text", [1, 2], dict((key, [{"a": None}]) for key in KEYS),
+            dict((key, "not a %s" % key) for key in KEYS),
+            dict((key, value) for key, value in zip(KEYS, [1e308, -1e308, -9223372036854775808, 18446744073709551615,
+                                                           0.5, -1, True, False] * 3)),
+            dict((key, LONG) for key in KEYS), {"errors": [LONG] * 20, "status": {"a": {"b": {"c": [[[[[]]]]]}}}}]
+
+
+def fail(reason):
+    sys.stderr.write("%s: %s\n" % (CASE, reason))
+    sys.exit(1)
+
+
+def write(directory, name, text):
+    path = os.path.join(directory, name)
+    with open(path, "w") as f:
+        f.write(text)
+    return path
+
+
+def run(directory, document, page=None):
+    """The exit code (None for a run that did not end by itself), the summary
+    (None without one) and the output of one run."""
+    command = [PROGRAM, "--workflow=" + write(directory, "w.yaml", document), "--disablesecurity"]
+    if page is not None:
+        command += ["--script=" + write(directory, "p.js", page), "--window"]
+    try:
+        done = subprocess.run(command, capture_output=True, text=True, timeout=120, cwd=directory,
+                              errors="replace")
+    except subprocess.TimeoutExpired:
+        return None, None, "", ""
+    lines = [line for line in done.stdout.splitlines() if line.strip()]
+    summary = None
+    if lines:
+        try:
+            summary = json.loads(lines[-1])
+        except ValueError:
+            pass
+    return done.returncode, summary, done.stdout, done.stderr
+
+
+def ends_with_summary(what, result):
+    """What is wrong with the run's end, or None."""
+    code, summary, out, err = result
+    if code is None:
+        return "%s: did not end" % what
+    if summary is None or not isinstance(summary, dict) or summary.get("exitCode") != code or code not in (0, 1):
+        return "%s: exit %d, last lines %r, stderr %r" % (what, code, out[-300:], err[-300:])
+    return None
+
+
+def notification_document(event, content, after="after"):
+    # The firing task sits in a Queue so that the queue's observers hear it
+    # too; an Error after it shows whether the run went on.
+    return ("start:\n  type: Queue\n  actions: [fire, %s]\nfire:\n  type: Notification\n  event: %s\n"
+            "  content: %s\n%s:\n  type: Error\n  message: went on\n" % (after, event, json.dumps(content), after))
+
+
+# A page that, once the workflow's Sleep starts, fires its events at every id
+# it has seen and at "Global".
+PAGE = """
+var center = TQX.create('TQX.NotificationCenter');
+TQX.call(center, 'addObserver', {type: 'Global', notification: 'Global', callbackId: 'all'});
+var senders = {'Global': true}, fired = false;
+function onBatch(items) {
+  items.forEach(function (item) {
+    senders[item.sender] = true;
+    if (fired || item.type !== 'Task' || item.notification !== 'Start' || !item.info || item.info.type !== 'Sleep') return;
+    fired = true;
+    Object.keys(senders).forEach(function (sender) {
+      EVENTS.forEach(function (event) {
+        INFOS.forEach(function (info) {
+          TQX.call(center, 'fire', {type: event[0], notification: event[1], sender: sender, info: info});
+        });
+      });
+    });
+    print('fired at ' + Object.keys(senders).length + ' senders');
+  });
+}
+"""
+SLEEP = "start:\n  type: Sleep\n  seconds: 0.2\n"
+
+
+def page_for(events, infos):
+    return "var EVENTS = %s;\nvar INFOS = %s;\n%s" % (json.dumps(events), json.dumps(infos), PAGE)
+
+
+def case_forged_references():
+    forged = [{"addRef": False}, {}, {"addRef": True}, {"addRef": "no"}, [1], "text"]
+    with tempfile.TemporaryDirectory() as directory:
+        for content in forged:
+            # The task fires at itself, again and again (each run of it
+            # nests one level deeper until the nesting limit ends the run).
+            document = ("start: {type: Notification, event: NotificationCenter.Interop, content: %s, success: start}\n"
+                        % json.dumps(content))
+            code, summary, out, err = run(directory, document)
+            if code != 1 or summary is None or "tasks nest at most" not in " ".join(summary.get("errors", [])):
+                fail("%s: exit %d %s, stderr %r" % (content, code, summary, err[-400:]))
+            code, summary, out, err = run(directory, notification_document("NotificationCenter.Interop", content))
+            if code != 1 or summary is None or "went on" not in summary.get("errors", []):
+                fail("%s: exit %d %s, stderr %r" % (content, code, summary, err[-400:]))
+        # A page releases three times what it never took, for the running
+        # task and for its workflow.
+        infos = [json.dumps(content) for content in forged for _ in range(3)]
+        code, summary, out, err = run(directory, SLEEP, page_for([["NotificationCenter", "Interop"]], infos))
+        if code != 0 or summary is None or summary.get("successful") is not True or "fired at" not in out:
+            fail("page: exit %d %s, stderr %r" % (code, summary, err[-400:]))
+        if "Reference message refused" not in out:
+            fail("page: no refusal in the log")
+
+
+def case_fired_events():
+    with tempfile.TemporaryDirectory() as top:
+        def document_row(row):
+            (kind, name), index = row
+            directory = os.path.join(top, "d%s.%s.%d" % (kind, name, index))
+            os.mkdir(directory)
+            event = "%s.%s" % (kind, name)
+            return ends_with_summary("%s %s" % (event, json.dumps(CONTENTS[index])[:100]),
+                                     run(directory, notification_document(event, CONTENTS[index])))
+
+        def page_row(event):
+            directory = os.path.join(top, "p%s.%s" % tuple(event))
+            os.mkdir(directory)
+            infos = [json.dumps(content) for content in CONTENTS] + ["", "not json", "[", "null"]
+            result = run(directory, SLEEP, page_for([list(event)], infos))
+            if "fired at" not in result[2] and result[0] is not None:
+                return "page %s.%s: never fired" % tuple(event)
+            return ends_with_summary("page %s.%s" % tuple(event), result)
+
+        rows = [(event, index) for event in EVENTS for index in range(len(CONTENTS))]
+        with ThreadPoolExecutor(max_workers=4) as pool:
+            wrong = [line for line in list(pool.map(document_row, rows)) + list(pool.map(page_row, EVENTS)) if line]
+        if wrong:
+            fail("%d of %d runs:\n%s" % (len(wrong), len(rows) + len(EVENTS), "\n".join(wrong)))
+
+
+CASES = {name[5:]: function for name, function in globals().items() if name.startswith("case_")}
+if CASE not in CASES:
+    fail("unknown case")
+CASES[CASE]()
