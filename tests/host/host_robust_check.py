@@ -12,6 +12,10 @@ mistyped and extreme contents from a Notification task (its own id as
 sender) and from a page (every id it has seen as sender): the host always
 ends by itself, with a summary as its last line and the exit code the
 summary gives.
+deep_walks: a Progress task's walk of its task chain, however deep the
+document asks it to go (through "complete", "actions" loops or
+"taskChainParameter") and however often the chain names a task, ends the run
+with its limit named, never by a signal.
 Exit status 0 when the case holds, else 1 with the reason on standard error.
 """
 import json
@@ -174,6 +178,24 @@ def case_fired_events():
             wrong = [line for line in list(pool.map(document_row, rows)) + list(pool.map(page_row, EVENTS)) if line]
         if wrong:
             fail("%d of %d runs:\n%s" % (len(wrong), len(rows) + len(EVENTS), "\n".join(wrong)))
+
+
+def case_deep_walks():
+    progress = "start: {type: Progress, actions: [a], maxChainDepth: %s%s}\n"
+    doubling = "".join("a%s: {type: Log, message: x, actions: [a%d, a%d]}\n" % (index or "", index + 1, index + 1)
+                       for index in range(40)) + "a40: {type: Log, message: x}\n"
+    # Each row: the document, the words its one error must hold.
+    rows = [(progress % (10000, "") + "a: {type: Log, message: a, complete: a}\n", "deeper than 10000 levels"),
+            (progress % (10000, "") + "a: {type: Queue, actions: [a]}\n", "deeper than 10000 levels"),
+            (progress % (10000, ", taskChainParameter: [next]") + "a: {type: Log, message: a, next: a}\n",
+             "deeper than 10000 levels"),
+            (progress % ("1000000000", "") + "a: {type: Log, message: a, complete: a}\n", "visits more than 100000 tasks"),
+            (progress % (100, "") + doubling, "visits more than 100000 tasks")]
+    with tempfile.TemporaryDirectory() as directory:
+        for document, words in rows:
+            code, summary, out, err = run(directory, document)
+            if code != 1 or summary is None or not any(words in error for error in summary.get("errors", [])):
+                fail("%s: exit %s %s, stderr %r" % (document[:120], code, summary, err[-300:]))
 
 
 CASES = {name[5:]: function for name, function in globals().items() if name.startswith("case_")}
