@@ -16,6 +16,9 @@ deep_walks: a Progress task's walk of its task chain, however deep the
 document asks it to go (through "complete", "actions" loops or
 "taskChainParameter") and however often the chain names a task, ends the run
 with its limit named, never by a signal.
+fractional_arguments: a page's fraction where a method takes a whole number
+(an exit code, a task limit) is refused, never cut: the call answers false
+and the program's exit code is the one the page last gave whole.
 Exit status 0 when the case holds, else 1 with the reason on standard error.
 """
 import json
@@ -196,6 +199,22 @@ def case_deep_walks():
             code, summary, out, err = run(directory, document)
             if code != 1 or summary is None or not any(words in error for error in summary.get("errors", [])):
                 fail("%s: exit %s %s, stderr %r" % (document[:120], code, summary, err[-300:]))
+
+
+def case_fractional_arguments():
+    page = """
+var app = TQX.create('TQX.WorkflowApp'), manager = TQX.create('TQX.WorkflowManager');
+print('answers ' + [TQX.call(app, 'setExitCode', {exitCode: 4}), TQX.call(app, 'setExitCode', {exitCode: 3.5}),
+                    TQX.call(app, 'setExitCode', {exitCode: -0.25}),
+                    TQX.call(manager, 'setMaximumActiveTasks', {maximumActiveTasks: 0.5})].join(','));
+"""
+    with tempfile.TemporaryDirectory() as directory:
+        code, summary, out, err = run(directory, "start:\n  type: Log\n  message: hi\n", page)
+        # A refused argument leaves the call without an answer (or false).
+        answers = [line.split("answers ", 1)[1].split(",") for line in out.splitlines() if "Script - answers" in line]
+        if code != 4 or answers != [["true", "", "", "false"]] and answers != [["true", "false", "false", "false"]]:
+            fail("exit %s %s, stderr %r, answers %r" % (code, summary, err[-300:],
+                                                        [line for line in out.splitlines() if "answers" in line]))
 
 
 CASES = {name[5:]: function for name, function in globals().items() if name.startswith("case_")}
