@@ -192,6 +192,7 @@ int32 Task_Delete(Task **Handle) {
     if (Self->CertStores != nullptr) CertStoreList_Release(&Self->CertStores);
     Task_SetInterface(Self, nullptr);
     NotificationCenter_RemoveInteropObserver(Self->Class.InstanceId, Self, InteropReferenceObserver);
+    TaskInt_FreeLists(Self);
     if (Self->StatusObserved) {
         NotificationCenter_RemoveInstanceObserver("Task", "Status", Self->Class.InstanceId, Self,
                                                   TaskInt_StatusObserver);

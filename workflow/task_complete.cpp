@@ -249,6 +249,8 @@ int32 Task_Start(Task *Handle) {
 int32 Task_Complete(Task *Handle, Dictionary *Result) {
     Class_CheckHandle(Handle, TASK_CLASSID);
     if (Handle->Completing || Handle->Completed) return FALSE;
+    // Whoever hears the completion has heard the errors it reports.
+    TaskInt_FlushLists(Handle);
     Handle->Completing = TRUE;
     const bool CancelError = Task_IsCancelled(Handle) != 0;
     uint32 Cancelled = CancelError ? 1 : 0;

@@ -9,6 +9,7 @@
 
 typedef struct TaskRequest TaskRequest;
 typedef struct TaskEvent TaskEvent;
+struct TaskInt_Lists;
 
 // Inline room of the task's texts: most names are short (every type the
 // engine registers has a name of at most 15 bytes), and a text that does not
@@ -57,6 +58,9 @@ struct Task {
     CertStoreList *CertStores;
     // The document request (task_request.cpp), at most one.
     TaskRequest *Request;
+    // Its errors' and warnings' texts, made by the first one added while it
+    // runs (task_status.cpp).
+    TaskInt_Lists *Lists;
     // Last: their 16-byte alignment leaves no hole there.
     CallbackStruct ExpandString;
     CallbackStruct Authenticate;
@@ -104,6 +108,11 @@ void TaskEventInt_Forget(void);
 void TaskInt_DropStep(Task_SubActionFunc Function, void *User);
 // Lets go the one-key status changes kept for reuse (task_status.cpp).
 void TaskInt_ForgetStatusChanges(void);
+// Tells the observers of the task's status the errors and warnings added
+// since they last heard (the completion does so before it is fired).
+void TaskInt_FlushLists(Task *Handle);
+// Frees what the task keeps of its lists (its delete).
+void TaskInt_FreeLists(Task *Handle);
 // True when the caller's reference is the only one left on the Dictionary:
 // no queued fire and no observer holds it, so it may be written again.
 inline bool TaskInt_HeldAlone(Dictionary *Handle) {

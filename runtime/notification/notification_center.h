@@ -164,6 +164,9 @@ int32 NotificationCenter_ProcessEvent(void *Instance);
 // has not delivered yet: the owner thread joining such a thread would wait
 // for ever, which a debug build's join can check with this.
 int32 NotificationCenter_IsThreadBlockedInFire(uint32 ThreadId);
+// 1 when a fire from the calling thread reaches the observers at once and
+// in its caller's stack: on the owner thread, with no fire hook installed.
+int32 NotificationCenter_FiresInPlace(void);
 
 // Script observers: each addition registers a new script callback under the
 // page's callback id; its notifications reach the pages as batch items.
