@@ -19,6 +19,10 @@ with its limit named, never by a signal.
 fractional_arguments: a page's fraction where a method takes a whole number
 (an exit code, a task limit) is refused, never cut: the call answers false
 and the program's exit code is the one the page last gave whole.
+many_errors: a page's script task adds 100,000 errors (some twice) and a few
+warnings: the summary holds each once, in the order added. Adding costs the
+same whatever the task holds (bench/workflow/task_errors_bench.cpp), so the
+run ends in seconds; an add that grew with the list took hours here.
 Exit status 0 when the case holds, else 1 with the reason on standard error.
 """
 import json
@@ -215,6 +219,35 @@ print('answers ' + [TQX.call(app, 'setExitCode', {exitCode: 4}), TQX.call(app, '
         if code != 4 or answers != [["true", "", "", "false"]] and answers != [["true", "false", "false", "false"]]:
             fail("exit %s %s, stderr %r, answers %r" % (code, summary, err[-300:],
                                                         [line for line in out.splitlines() if "answers" in line]))
+
+
+def case_many_errors():
+    count = 100000
+    page = """
+var center = TQX.create('TQX.NotificationCenter');
+TQX.call(center, 'addObserver', {type: 'Task', notification: 'Start', callbackId: 'start'});
+function onBatch(items) {
+  items.forEach(function (item) {
+    if (item.callbackId !== 'start' || !item.info || item.info.type !== 'Paged') return;
+    var task = TQX.create('TQX.Task', item.sender);
+    for (var i = 0; i < COUNT; i++) {
+      TQX.call(task, 'addError', {message: 'e' + i});
+      if (i % 10000 == 0) TQX.call(task, 'addError', {message: 'e' + i / 2});
+      if (i % 10000 == 0) TQX.call(task, 'addWarning', {message: 'w' + i});
+    }
+    TQX.call(task, 'complete', {json: '{}'});
+  });
+}
+TQX.call(TQX.create('TQX.ScriptTaskHandler'), 'register', {name: 'Paged'});
+""".replace("COUNT", str(count))
+    with tempfile.TemporaryDirectory() as directory:
+        code, summary, out, err = run(directory, "start:\n  type: Paged\n", page)
+        if code != 1 or summary is None:
+            fail("exit %s, stderr %r" % (code, err[-300:]))
+        if summary["errors"] != ["e%d" % index for index in range(count)]:
+            fail("%d errors, first %s" % (len(summary["errors"]), summary["errors"][:5]))
+        if summary["warnings"] != ["w%d" % index for index in range(0, count, 10000)]:
+            fail("warnings %s" % summary["warnings"])
 
 
 CASES = {name[5:]: function for name, function in globals().items() if name.startswith("case_")}

@@ -21,6 +21,6 @@ class HostRobust : public testing::TestWithParam<const char *> {};
 TEST_P(HostRobust, CaseHolds) { EXPECT_EQ(RunCase(GetParam()), 0) << GetParam(); }
 
 INSTANTIATE_TEST_SUITE_P(Cases, HostRobust, testing::Values("forged_references", "fired_events", "deep_walks",
-                                                                  "fractional_arguments"));
+                                                                  "fractional_arguments", "many_errors"));
 
 } // namespace
