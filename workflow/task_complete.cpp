@@ -210,6 +210,7 @@ int32 RaiseScriptCallback(Task *Handle, void *User, Dictionary *Result) {
 int32 Task_Start(Task *Handle) {
     Class_CheckHandle(Handle, TASK_CLASSID);
     TaskInt_Budget().Started++;
+    Handle->Starts++;
     Handle->StartTime = Time_GetCurrent();
     Handle->EndTime = 0;
     Handle->Completed = FALSE;
@@ -243,6 +244,16 @@ int32 Task_Start(Task *Handle) {
     // Made for this fire alone and let go at once: the fire shares it.
     NotificationCenter_FireAfterDelayShared("Task", "Start", Handle->Class.InstanceId, 0, Payload);
     Dictionary_Release(&Payload);
+    return TRUE;
+}
+
+int32 Task_TakeStart(Task *Handle) {
+    Class_CheckHandle(Handle, TASK_CLASSID);
+    if (Handle->StartsTaken == Handle->Starts) {
+        Task_Print(Handle, "Start refused: the task was not started again\n");
+        return FALSE;
+    }
+    Handle->StartsTaken = Handle->Starts;
     return TRUE;
 }
 

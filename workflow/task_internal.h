@@ -46,6 +46,8 @@ struct Task {
     uint32 DelayedCancelFired;
     uint32 StatusObserved;
     uint32 PageReferenceHeld; // the reference pages hold through the bridge
+    uint32 Starts;            // Task_Start calls
+    uint32 StartsTaken;       // of them, those the type's start handler took
     float64 StartTime;
     float64 EndTime;
     Dictionary *Definition;

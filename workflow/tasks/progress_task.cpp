@@ -253,6 +253,7 @@ void ReadBound(Progress *Self, const char *Name, Dictionary *Def, float64 *Remai
 
 int32 OnOwnStart(void *User, const char *, const char *, const char *, Dictionary *) {
     Progress *Self = static_cast<Progress *>(User);
+    if (!Task_TakeStart(Self->Owner)) return TRUE;
     Dictionary_Reset(Self->Incomplete);
     Dictionary_Reset(Self->Bounds);
     Self->LastOverall = 0;
