@@ -74,7 +74,7 @@ struct TaskInt_Lists {
     bool Known[2] = {false, false};   // Texts holds the list's entries
     bool Pending[2] = {false, false}; // appended since the observers heard
     bool Queued = false;              // the flush is on its way
-    bool Flushing = false;
+    Dictionary *Flushing = nullptr;   // the change the flush fires
 };
 
 namespace {
@@ -326,7 +326,7 @@ int32 TaskInt_StatusObserver(void *User, const char *, const char *, const char 
     if (Info == nullptr) return TRUE;
     if (TaskInt_Lists *Lists = Handle->Lists) {
         // Its own flush brings the lists it holds already.
-        if (Lists->Flushing) return TRUE;
+        if (Info == Lists->Flushing) return TRUE;
         for (int32 Index = 0; Index < 2; Index++)
             if (Dictionary_ContainsKey(Info, ListKeys[Index])) Lists->Known[Index] = false;
     }
@@ -349,9 +349,9 @@ void TaskInt_FlushLists(Task *Handle) {
     }
     // Held through the fire: an observer may complete the task and let go.
     Task *Held = Task_AddRef(Handle);
-    Lists->Flushing = true;
+    Lists->Flushing = Change;
     NotificationCenter_Fire("Task", "Status", Handle->Class.InstanceId, Change);
-    Lists->Flushing = false;
+    Lists->Flushing = nullptr;
     Dictionary_Release(&Change);
     Task_Release(&Held);
 }
