@@ -9,7 +9,6 @@
 
 typedef struct TaskRequest TaskRequest;
 typedef struct TaskEvent TaskEvent;
-struct TaskInt_Lists;
 
 // Inline room of the task's texts: most names are short (every type the
 // engine registers has a name of at most 15 bytes), and a text that does not
@@ -38,13 +37,13 @@ struct Task {
     char NameInline[TaskNameInlineSize];
     char InterfaceNameInline[TaskTypeNameInlineSize];
     char DefaultCertStoreInline[TaskCertStoreInlineSize];
-    uint32 Completing;
+    uint8 Completing;
     // The monotonic clock starts at 0, so an end time of 0 cannot mean "running".
-    uint32 Completed;
+    uint8 Completed;
+    uint8 DelayedCancelFired;
+    uint8 StatusObserved;
     uint32 Private;
     uint32 DelayedCancel;
-    uint32 DelayedCancelFired;
-    uint32 StatusObserved;
     uint32 PageReferenceHeld; // the reference pages hold through the bridge
     uint32 Starts;            // Task_Start calls
     uint32 StartsTaken;       // of them, those the type's start handler took
@@ -60,9 +59,6 @@ struct Task {
     CertStoreList *CertStores;
     // The document request (task_request.cpp), at most one.
     TaskRequest *Request;
-    // Its errors' and warnings' texts, made by the first one added while it
-    // runs (task_status.cpp).
-    TaskInt_Lists *Lists;
     // Last: their 16-byte alignment leaves no hole there.
     CallbackStruct ExpandString;
     CallbackStruct Authenticate;

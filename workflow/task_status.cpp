@@ -5,7 +5,10 @@
 #include <string.h>
 
 #include <atomic>
+#include <memory>
+#include <mutex>
 #include <string>
+#include <unordered_map>
 #include <unordered_set>
 
 #include "formats/xml.h"
@@ -67,9 +70,7 @@ bool IsIgnored(Task *Handle, const char *Identifier) {
 constexpr const char *ListKeys[2] = {"errors", "warnings"};
 constexpr const char *FlushName = "StatusFlush";
 
-} // namespace
-
-struct TaskInt_Lists {
+struct TaskLists {
     std::unordered_set<std::string> Texts[2];
     bool Known[2] = {false, false};   // Texts holds the list's entries
     bool Pending[2] = {false, false}; // appended since the observers heard
@@ -77,11 +78,36 @@ struct TaskInt_Lists {
     Dictionary *Flushing = nullptr;   // the change the flush fires
 };
 
-namespace {
+// The tasks that added in place, beside the task record rather than in it
+// (few tasks do, and the record keeps its size). A task's entry is used on
+// the owner thread; the table itself may be reached from a thread that
+// deletes a task.
+struct ListsTable {
+    std::mutex Lock;
+    std::unordered_map<const Task *, std::unique_ptr<TaskLists>> Of;
+    std::atomic<int32> Count{0};
+};
+
+ListsTable &Table() {
+    static ListsTable Each;
+    return Each;
+}
+
+TaskLists *FindLists(const Task *Handle, bool Make) {
+    ListsTable &All = Table();
+    if (!Make && All.Count.load(std::memory_order_acquire) == 0) return nullptr;
+    std::lock_guard<std::mutex> Hold(All.Lock);
+    auto Found = All.Of.find(Handle);
+    if (Found != All.Of.end()) return Found->second.get();
+    if (!Make) return nullptr;
+    TaskLists *Made = All.Of.emplace(Handle, std::make_unique<TaskLists>()).first->second.get();
+    All.Count.fetch_add(1, std::memory_order_release);
+    return Made;
+}
 
 int32 OnFlush(void *User, const char *, const char *, const char *, Dictionary *) {
     Task *Handle = static_cast<Task *>(User);
-    if (Handle->Lists != nullptr) Handle->Lists->Queued = false;
+    if (TaskLists *Lists = FindLists(Handle, false)) Lists->Queued = false;
     TaskInt_FlushLists(Handle);
     return TRUE;
 }
@@ -92,11 +118,12 @@ int32 OnFlush(void *User, const char *, const char *, const char *, Dictionary *
 bool AppendInPlace(Task *Handle, int32 Index, const char *Text, bool *Added) {
     *Added = false;
     if (!Handle->StatusObserved || Handle->Completed || !NotificationCenter_FiresInPlace()) return false;
-    if (Handle->Lists == nullptr) {
-        Handle->Lists = new TaskInt_Lists;
+    TaskLists *Found = FindLists(Handle, false);
+    if (Found == nullptr) {
+        Found = FindLists(Handle, true);
         NotificationCenter_AddInstanceObserver("Task", FlushName, Handle->Class.InstanceId, Handle, OnFlush);
     }
-    TaskInt_Lists &Lists = *Handle->Lists;
+    TaskLists &Lists = *Found;
     Dictionary *List = nullptr;
     Dictionary_EnsureList(Handle->Status, ListKeys[Index], nullptr, &List);
     if (!Lists.Known[Index]) {
@@ -324,7 +351,7 @@ void TaskInt_FormatExpanded(Task *Handle, char *Output, int32 Size, const char *
 int32 TaskInt_StatusObserver(void *User, const char *, const char *, const char *, Dictionary *Info) {
     Task *Handle = static_cast<Task *>(User);
     if (Info == nullptr) return TRUE;
-    if (TaskInt_Lists *Lists = Handle->Lists) {
+    if (TaskLists *Lists = FindLists(Handle, false)) {
         // Its own flush brings the lists it holds already.
         if (Info == Lists->Flushing) return TRUE;
         for (int32 Index = 0; Index < 2; Index++)
@@ -335,7 +362,7 @@ int32 TaskInt_StatusObserver(void *User, const char *, const char *, const char 
 }
 
 void TaskInt_FlushLists(Task *Handle) {
-    TaskInt_Lists *Lists = Handle->Lists;
+    TaskLists *Lists = FindLists(Handle, false);
     if (Lists == nullptr || (!Lists->Pending[0] && !Lists->Pending[1])) return;
     Dictionary *Change = nullptr;
     Dictionary_Create(&Change);
@@ -357,10 +384,12 @@ void TaskInt_FlushLists(Task *Handle) {
 }
 
 void TaskInt_FreeLists(Task *Handle) {
-    if (Handle->Lists == nullptr) return;
+    if (FindLists(Handle, false) == nullptr) return;
     NotificationCenter_RemoveInstanceObserver("Task", FlushName, Handle->Class.InstanceId, Handle, OnFlush);
-    delete Handle->Lists;
-    Handle->Lists = nullptr;
+    ListsTable &All = Table();
+    std::lock_guard<std::mutex> Hold(All.Lock);
+    All.Of.erase(Handle);
+    All.Count.fetch_sub(1, std::memory_order_release);
 }
 
 // ---- Status ----
