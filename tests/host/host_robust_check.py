@@ -17,12 +17,12 @@ document asks it to go (through "complete", "actions" loops or
 "taskChainParameter") and however often the chain names a task, ends the run
 with its limit named, never by a signal.
 fractional_arguments: a page's fraction where a method takes a whole number
-(an exit code, a task limit) is refused, never cut: the call answers false
-and the program's exit code is the one the page last gave whole.
+(an exit code, a task limit) is refused, never cut: the call does not answer
+true, and the program's exit code is the one the page last gave whole.
 many_errors: a page's script task adds 100,000 errors (some twice) and a few
 warnings: the summary holds each once, in the order added. Adding costs the
 same whatever the task holds (bench/workflow/task_errors_bench.cpp), so the
-run ends in seconds; an add that grew with the list took hours here.
+run ends in seconds; an add that grew with the list took most of an hour.
 Exit status 0 when the case holds, else 1 with the reason on standard error.
 """
 import json
