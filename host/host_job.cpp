@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "host/host_progress.h"
@@ -117,6 +118,31 @@ int32 OnFatalStop(const char *File, int32 Line, const char *Message) {
     _exit(1);
 }
 
+// Texts in the order first given, each once: the summary's lists and the
+// lines told, which a run may fill with thousands (a task's errors), so a
+// repeat is found by a hash rather than a walk of the list.
+class TextList {
+  public:
+    bool Add(const char *Text) {
+        if (Text == nullptr || !Seen.emplace(Text).second) return false;
+        Items.emplace_back(Text);
+        return true;
+    }
+    // Appended even when held already.
+    void Append(const char *Text) {
+        Seen.emplace(Text);
+        Items.emplace_back(Text);
+    }
+    bool Contains(const std::string &Text) const { return Seen.count(Text) != 0; }
+    std::vector<std::string>::const_iterator begin() const { return Items.begin(); }
+    std::vector<std::string>::const_iterator end() const { return Items.end(); }
+    bool empty() const { return Items.empty(); }
+
+  private:
+    std::vector<std::string> Items;
+    std::unordered_set<std::string> Seen;
+};
+
 struct Job {
     std::string Url; // of the workflow, as the run names it
     std::string WorkflowId;
@@ -137,18 +163,18 @@ struct Job {
     // A failed "state" says which tasks the workflow offers: its errors count
     // only when no wanted task runs after it.
     bool StateFailed = false;
-    std::vector<std::string> StateErrors;
+    TextList StateErrors;
     std::string StateWhy; // when it failed without naming an error
     std::string Running; // the task started last, for the progress line
-    std::vector<std::string> Errors, Warnings;
+    TextList Errors, Warnings;
     // Errors of an event that still succeeded ("load" whose moved task could
     // not be made): the summary reports them, the outcome stands.
-    std::vector<std::string> Noted;
-    std::vector<std::string> Told; // lines already said on standard error
+    TextList Noted;
+    TextList Told; // lines already said on standard error
     // Documents that could not be loaded, as said on standard error, with
     // their errors: one whose errors the outcome does not carry (a run in a
     // "success" step, whose result is not the task's) is still reported.
-    std::vector<std::pair<std::string, std::vector<std::string>>> NotLoaded;
+    std::vector<std::pair<std::string, TextList>> NotLoaded;
 };
 
 Job *Current = nullptr;
@@ -156,14 +182,9 @@ Job *Current = nullptr;
 // log lines go to standard output.
 std::string SummaryLine;
 
-void AddUnique(std::vector<std::string> &List, const char *Text) {
-    if (Text == nullptr) return;
-    for (const std::string &Each : List)
-        if (Each == Text) return;
-    List.emplace_back(Text);
-}
+void AddUnique(TextList &List, const char *Text) { List.Add(Text); }
 
-void CollectList(Dictionary *Source, const char *Key, std::vector<std::string> &List) {
+void CollectList(Dictionary *Source, const char *Key, TextList &List) {
     Dictionary *Items = nullptr;
     if (Source == nullptr || !Dictionary_GetListByKey(Source, Key, &Items) || Items == nullptr) return;
     DictionaryItem *Item = nullptr;
@@ -179,28 +200,24 @@ std::string JoinList(Dictionary *Source, const char *Key);
 // argument, is a fault of the document: the user reads why on standard
 // error, once.
 void TellDocumentFaults(Dictionary *Info) {
-    std::vector<std::string> List;
+    TextList List;
     CollectList(Info, "errors", List);
     for (const std::string &Each : List) {
         if (Each.rfind(WORKFLOW_CANNOT_MAKE, 0) != 0 && Each.rfind(TASK_MISSING_ARGUMENT, 0) != 0 &&
             Each.rfind(WORKFLOWRUN_TEXT_UNEXPLAINED, 0) != 0)
             continue;
-        size_t Before = Current->Told.size();
-        AddUnique(Current->Told, Each.c_str());
-        if (Current->Told.size() != Before) HostProgress_Say(("velmarsh: " + Each).c_str());
+        if (Current->Told.Add(Each.c_str())) HostProgress_Say(("velmarsh: " + Each).c_str());
     }
 }
 
 // An event whose failure ends the run before anything the user asked for
 // ran: its reasons on standard error, those not said there already.
 void TellFailed(const char *Event, Dictionary *Info) {
-    std::vector<std::string> List;
+    TextList List;
     CollectList(Info, "errors", List);
     std::string Text;
     for (const std::string &Each : List) {
-        size_t Before = Current->Told.size();
-        AddUnique(Current->Told, Each.c_str());
-        if (Current->Told.size() != Before) Text += (Text.empty() ? "" : ", ") + Each;
+        if (Current->Told.Add(Each.c_str())) Text += (Text.empty() ? "" : ", ") + Each;
     }
     if (List.empty()) Text = "it names no error";
     if (!Text.empty()) HostProgress_Say(("velmarsh: \"" + std::string(Event) + "\" failed: " + Text).c_str());
@@ -446,7 +463,7 @@ int32 OnManagerStatus(void *, const char *, const char *, const char *, Dictiona
 }
 
 std::string JoinList(Dictionary *Source, const char *Key) {
-    std::vector<std::string> List;
+    TextList List;
     CollectList(Source, Key, List);
     std::string Text;
     for (const std::string &Each : List) Text += (Text.empty() ? "" : ", ") + Each;
@@ -480,7 +497,7 @@ int32 OnFetchFailed(void *, const char *, const char *, const char *, Dictionary
     Dictionary_GetStringByKey(Info, "url", Url, (int32)sizeof(Url));
     snprintf(Line, sizeof(Line), "velmarsh: cannot load %s: %s", Url, JoinList(Info, "errors").c_str());
     HostProgress_Say(Line);
-    Current->NotLoaded.emplace_back(Line + strlen("velmarsh: "), std::vector<std::string>());
+    Current->NotLoaded.emplace_back(Line + strlen("velmarsh: "), TextList());
     CollectList(Info, "errors", Current->NotLoaded.back().second);
     for (const std::string &Each : Current->NotLoaded.back().second) AddUnique(Current->Told, Each.c_str());
     return TRUE;
@@ -496,7 +513,7 @@ int32 OnRun(void *, const char *, const char *, const char *, Dictionary *Info) 
     Dictionary *Arguments = nullptr;
     Dictionary_GetDictionaryByKey(Info, "arguments", &Arguments);
     std::string Errors = JoinList(Arguments, "errors");
-    std::vector<std::string> List;
+    TextList List;
     CollectList(Arguments, "errors", List);
     // Switching security off is the answer only to a document that carries
     // no signature; one refused for its signature or signer is not to be run.
@@ -549,7 +566,7 @@ const Observed Observers[] = {
     {"TaskRequest", "Failed", OnFetchFailed},     {"WorkflowRun", "HandOverFailed", OnHandOverFailed},
 };
 
-void AddStrings(Dictionary *Summary, const char *Key, const std::vector<std::string> &List) {
+void AddStrings(Dictionary *Summary, const char *Key, const TextList &List) {
     Dictionary *Items = nullptr;
     Dictionary_AddList(Summary, Key, &Items, nullptr);
     for (const std::string &Each : List) Dictionary_AddString(Items, nullptr, Each.c_str(), nullptr);
@@ -561,7 +578,7 @@ struct Outcome {
     bool Successful = false;
     int32 ExitCode = 0;
     int32 Progress = 0;
-    std::vector<std::string> Errors, Warnings;
+    TextList Errors, Warnings;
 };
 Outcome Kept;
 
@@ -720,7 +737,7 @@ int32 HostJob_NoteFailure(const char *Text, int32 ExitCode) {
     HostProgress_Say((std::string("velmarsh: ") + Text).c_str());
     Kept.Successful = false;
     if (Kept.ExitCode == 0) Kept.ExitCode = 1;
-    Kept.Errors.emplace_back(Text);
+    Kept.Errors.Append(Text);
     ComposeSummary();
     return Kept.ExitCode;
 }
@@ -829,8 +846,7 @@ int32 HostJob_Run(const char *Url, const char *Tasks) {
     if (!Added) AddUnique(State.Errors, "WorkflowManager_Error_Add");
     for (const auto &[Line, Reasons] : State.NotLoaded) {
         bool Carried = false;
-        for (const std::string &Each : Reasons)
-            for (const std::string &Error : State.Errors) Carried = Carried || Error == Each;
+        for (const std::string &Each : Reasons) Carried = Carried || State.Errors.Contains(Each);
         if (!Carried) AddUnique(State.Warnings, Line.c_str());
     }
     int32 ExitCode = Recorded != 0                 ? ExitStatusOf(Recorded, Successful)

@@ -65,7 +65,9 @@ int32 DictionaryPrintThroughTask(void *User, const char *Format, ...) {
 int32 InteropReferenceObserver(void *User, const char *, const char *, const char *, Dictionary *Info) {
     Task *Handle = static_cast<Task *>(User);
     uint32 AddRef = 0;
-    if (Info != nullptr) Dictionary_GetBooleanByKey(Info, "addRef", &AddRef);
+    if (!NotificationCenter_TakeInteropReferenceChange(Handle->Class.InstanceId, Info, &Handle->PageReferenceHeld,
+                                                       &AddRef))
+        return TRUE;
     if (AddRef) Task_AddRef(Handle);
     else Task_Release(&Handle);
     return TRUE;
@@ -258,6 +260,7 @@ int32 Task_Delete(Task **Handle) {
     if (Self->CertStores != nullptr) CertStoreList_Release(&Self->CertStores);
     Task_SetInterface(Self, nullptr);
     NotificationCenter_RemoveInteropObserver(Self->Class.InstanceId, Self, InteropReferenceObserver);
+    TaskInt_FreeLists(Self);
     if (Self->StatusObserved) {
         NotificationCenter_RemoveInstanceObserver("Task", "Status", Self->Class.InstanceId, Self,
                                                   TaskInt_StatusObserver);

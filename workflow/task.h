@@ -185,6 +185,11 @@ int32 Task_ClearWarnings(Task *Handle);
 
 // ---- Life ----
 int32 Task_Start(Task *Handle);
+// For the task type's own observer of "Task"/"Start": 1 for the first
+// delivery after each Task_Start, 0 (logged) for any other, such as one a
+// page or a document fired with the task's id, which must not run the
+// type's start a second time while it runs.
+int32 Task_TakeStart(Task *Handle);
 int32 Task_Complete(Task *Handle, Dictionary *Result);
 int32 Task_CompleteInterop(Task *Handle, const char *JsonText);
 // 0 when completed, already cancelled, or a delayed cancel already fired.

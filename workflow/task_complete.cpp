@@ -210,6 +210,7 @@ int32 RaiseScriptCallback(Task *Handle, void *User, Dictionary *Result) {
 int32 Task_Start(Task *Handle) {
     Class_CheckHandle(Handle, TASK_CLASSID);
     TaskInt_Budget().Started++;
+    Handle->Starts++;
     Handle->StartTime = Time_GetCurrent();
     Handle->EndTime = 0;
     Handle->Completed = FALSE;
@@ -247,9 +248,21 @@ int32 Task_Start(Task *Handle) {
     return TRUE;
 }
 
+int32 Task_TakeStart(Task *Handle) {
+    Class_CheckHandle(Handle, TASK_CLASSID);
+    if (Handle->StartsTaken == Handle->Starts) {
+        Task_Print(Handle, "Start refused: the task was not started again\n");
+        return FALSE;
+    }
+    Handle->StartsTaken = Handle->Starts;
+    return TRUE;
+}
+
 int32 Task_Complete(Task *Handle, Dictionary *Result) {
     Class_CheckHandle(Handle, TASK_CLASSID);
     if (Handle->Completing || Handle->Completed) return FALSE;
+    // Whoever hears the completion has heard the errors it reports.
+    TaskInt_FlushLists(Handle);
     Handle->Completing = TRUE;
     const bool CancelError = Task_IsCancelled(Handle) != 0;
     uint32 Cancelled = CancelError ? 1 : 0;

@@ -37,16 +37,19 @@ struct Task {
     char NameInline[TaskNameInlineSize];
     char InterfaceNameInline[TaskTypeNameInlineSize];
     char DefaultCertStoreInline[TaskCertStoreInlineSize];
-    uint32 Completing;
+    uint8 Completing;
     // The monotonic clock starts at 0, so an end time of 0 cannot mean "running".
-    uint32 Completed;
-    uint32 Private;
-    uint32 DelayedCancel;
-    uint32 DelayedCancelFired;
-    uint16 StatusObserved;
+    uint8 Completed;
+    uint8 DelayedCancelFired;
+    uint8 StatusObserved;
     // A text argument was refused (too long, or holding a NUL): the task
     // type must not act on what it read (TaskInt_ReadText).
-    uint16 RefusedArgument;
+    uint8 RefusedArgument;
+    uint32 Private;
+    uint32 DelayedCancel;
+    uint32 PageReferenceHeld; // the reference pages hold through the bridge
+    uint32 Starts;            // Task_Start calls
+    uint32 StartsTaken;       // of them, those the type's start handler took
     float64 StartTime;
     float64 EndTime;
     Dictionary *Definition;
@@ -106,6 +109,11 @@ void TaskEventInt_Forget(void);
 void TaskInt_DropStep(Task_SubActionFunc Function, void *User);
 // Lets go the one-key status changes kept for reuse (task_status.cpp).
 void TaskInt_ForgetStatusChanges(void);
+// Tells the observers of the task's status the errors and warnings added
+// since they last heard (the completion does so before it is fired).
+void TaskInt_FlushLists(Task *Handle);
+// Frees what the task keeps of its lists (its delete).
+void TaskInt_FreeLists(Task *Handle);
 // True when the caller's reference is the only one left on the Dictionary:
 // no queued fire and no observer holds it, so it may be written again.
 inline bool TaskInt_HeldAlone(Dictionary *Handle) {

@@ -1,5 +1,5 @@
 // The shape every engine task type shares: an object bound to one task that
-// observes the task's "Task"/"Start" and does its work there. A type lists
+// observes the task's "Task"/"Start" and does its work there, once a start. A type lists
 // its struct (first members ClassStruct Class; Task *Owner), its class id,
 // its start handler and a clean-up run before the object is freed, and
 // TASKTYPE_OBJECT_DEFINE writes <Type>_Create, _Delete, _AddRef, _Release
@@ -11,11 +11,16 @@
 #include "workflow/task.h"
 
 #define TASKTYPE_OBJECT_DEFINE(Type, Struct, ClassId, OnStart, OnFree)                                       \
+    static int32 Type##_OnOwnStart(void *User, const char *Kind, const char *Name, const char *Instance,       \
+                                   Dictionary *Info) {                                                         \
+        if (!Task_TakeStart(static_cast<Struct *>(User)->Owner)) return TRUE;                                  \
+        return OnStart(User, Kind, Name, Instance, Info);                                                      \
+    }                                                                                                          \
     int32 Type##_Delete(Struct **Handle) {                                                                     \
         Debug_CheckPointer(Handle);                                                                            \
         Struct *Self = *Handle;                                                                                \
         NotificationCenter_RemoveInstanceObserver("Task", "Start", ((ClassStruct *)Self->Owner)->InstanceId,   \
-                                                  Self, OnStart);                                              \
+                                                  Self, Type##_OnOwnStart);                                    \
         OnFree(Self);                                                                                          \
         Class_UntrackInstance(Self->Class.InstanceId);                                                         \
         Memory_Delete(Self);                                                                                   \
@@ -32,7 +37,7 @@
         Class_TrackInstance(Self, Self->Class.InstanceId);                                                     \
         Self->Owner = Owner;                                                                                   \
         NotificationCenter_AddInstanceObserver("Task", "Start", ((ClassStruct *)Owner)->InstanceId, Self,      \
-                                               OnStart);                                                       \
+                                               Type##_OnOwnStart);                                             \
         *Handle = Self;                                                                                        \
         return TRUE;                                                                                           \
     }                                                                                                          \

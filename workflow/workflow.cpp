@@ -48,7 +48,9 @@ int32 OnRetry(void *User, const char *, const char *, const char *, Dictionary *
 int32 OnInteropReference(void *User, const char *, const char *, const char *, Dictionary *Info) {
     Workflow *Self = static_cast<Workflow *>(User);
     uint32 AddRef = 0;
-    if (Info != nullptr) Dictionary_GetBooleanByKey(Info, "addRef", &AddRef);
+    if (!NotificationCenter_TakeInteropReferenceChange(Self->Class.InstanceId, Info, &Self->PageReferenceHeld,
+                                                       &AddRef))
+        return TRUE;
     if (AddRef) Workflow_AddRef(Self);
     else Workflow_Release(&Self);
     return TRUE;

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "runtime/log.h"
 #include "runtime/memory.h"
 #include "runtime/notification/notification_center.h"
 #include "runtime/text/string.h"
@@ -18,6 +19,7 @@ struct WorkflowEvent {
     char Name[WORKFLOWEVENT_NAME_SIZE];
     uint32 Queued;
     uint32 Waiting;
+    uint32 Finished; // its own "Complete" is fired
     float64 StartTime;
     float64 CompleteTime;
     Task *Parent;
@@ -151,6 +153,7 @@ void Finish(WorkflowEvent *Self, Dictionary *Result) {
     uint32 Successful = FALSE;
     Dictionary_GetBooleanByKey(Result, "successful", &Successful);
     Workflow_Print(Self->Owner, "Event %s completed in %s (%d)\n", Self->Name, Duration, Successful ? 1 : 0);
+    Self->Finished = TRUE;
     NotificationCenter_FireAfterDelay("WorkflowEvent", "Complete", Id(Self), 0, Result);
 }
 
@@ -214,6 +217,13 @@ int32 OnTaskComplete(void *User, const char *, const char *, const char *Instanc
 
 int32 OnComplete(void *User, const char *, const char *, const char *, Dictionary *) {
     WorkflowEvent *Self = static_cast<WorkflowEvent *>(User);
+    // Anyone may fire this with the event's id (a document's Notification
+    // task, a page): one fired before the event finished would free it
+    // under its running task, whose completion then reached no one.
+    if (!Self->Finished) {
+        Log_Warning("WorkflowEvent - %s - completion refused: the event is still running\n", Self->Name);
+        return TRUE;
+    }
     NotificationCenter_RemoveInstanceObserver("WorkflowEvent", "Complete", Id(Self), Self, OnComplete);
     Workflow *Flow = Self->Owner;
     if (Flow->ActiveEventCount > 0 && --Flow->ActiveEventCount == 0) FireActivation(Flow, "Deactivate");

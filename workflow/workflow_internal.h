@@ -28,6 +28,7 @@ struct Workflow {
     char RemoteInstanceId[WORKFLOW_REMOTE_ID_SIZE];
     uint32 UseDefaultTaskTypes;
     uint32 Cancelling;
+    uint32 PageReferenceHeld; // the reference pages hold through the bridge
     Dictionary *Document;
     TaskTypeList *Types;
     uint32 ActiveEventCount;

@@ -101,6 +101,16 @@ int32 NotificationCenter_RemoveInteropObserver(const char *Instance, void *User,
 // changes nothing and answers 0.
 int32 NotificationCenter_AddRefInteropReference(const char *Instance);
 int32 NotificationCenter_ReleaseInteropReference(const char *Instance);
+// For the observer of an instance's "NotificationCenter"/"Interop" fires,
+// which keeps in *Held whether it holds the one reference that the pages'
+// count stands for. Anyone may fire that notification with the instance as
+// sender (a document's Notification task, a page), so its content proves
+// nothing: a message is taken only where the count bears it out, a first
+// reference while none is held or the last release while one is. Then 1,
+// with *AddRef the change to make and *Held flipped; else 0 with a log line,
+// and the observer changes nothing.
+int32 NotificationCenter_TakeInteropReferenceChange(const char *Instance, Dictionary *Info, uint32 *Held,
+                                                    uint32 *AddRef);
 
 // A check of the program's own bookkeeping, made from delete operations: a
 // fatal stop when a live observer still has Object as its user pointer.
@@ -154,6 +164,9 @@ int32 NotificationCenter_ProcessEvent(void *Instance);
 // has not delivered yet: the owner thread joining such a thread would wait
 // for ever, which a debug build's join can check with this.
 int32 NotificationCenter_IsThreadBlockedInFire(uint32 ThreadId);
+// 1 when a fire from the calling thread reaches the observers at once and
+// in its caller's stack: on the owner thread, with no fire hook installed.
+int32 NotificationCenter_FiresInPlace(void);
 
 // Script observers: each addition registers a new script callback under the
 // page's callback id; its notifications reach the pages as batch items.

@@ -282,6 +282,11 @@ int32 NotificationCenter_Fire(const char *Type, const char *Name, const char *In
     return Delivered;
 }
 
+int32 NotificationCenter_FiresInPlace(void) {
+    if (__atomic_load_n(&FireHook, __ATOMIC_ACQUIRE) != nullptr) return FALSE;
+    return Thread_GetCurrentId() == NotificationCenter_Checked()->OwnerThreadId;
+}
+
 int32 NotificationCenter_FireAfterDelay(const char *Type, const char *Name, const char *Instance,
                                         int32 DelayMilliseconds, Dictionary *UserInfo) {
     if (auto Hook = __atomic_load_n(&FireAfterDelayHook, __ATOMIC_ACQUIRE))

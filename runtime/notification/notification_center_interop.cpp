@@ -69,6 +69,34 @@ int32 NotificationCenter_ReleaseInteropReference(const char *Instance) {
     return TRUE;
 }
 
+int32 NotificationCenter_TakeInteropReferenceChange(const char *Instance, Dictionary *Info, uint32 *Held,
+                                                    uint32 *AddRef) {
+    NotificationCenter *Center = NotificationCenter_Checked();
+    Debug_CheckPointer(Held);
+    Debug_CheckPointer(AddRef);
+    uint32 Asked = FALSE;
+    if (Info != nullptr) Dictionary_GetBooleanByKey(Info, "addRef", &Asked);
+    int32 Count = 0;
+    if (Instance != nullptr) {
+        NotificationCenter_Lock(Center);
+        Dictionary_GetInt32ByKey(Center->InteropReferences, Instance, &Count);
+        NotificationCenter_Unlock(Center);
+    }
+    // The count moves before its fire and a fire from another thread is
+    // delivered later: a message the count has moved past is refused too,
+    // and the one that follows it brings the observer level again.
+    const bool Referenced = Count > 0;
+    if ((Asked && Referenced && !*Held) || (!Asked && !Referenced && *Held)) {
+        *Held = Asked ? TRUE : FALSE;
+        *AddRef = Asked;
+        return TRUE;
+    }
+    Log_Warning("NotificationCenter - Reference message refused - %s - %s while pages hold %d and the object %s\n",
+                NotificationCenter_Part(Instance), Asked ? "add" : "release", Count,
+                *Held ? "holds one" : "holds none");
+    return FALSE;
+}
+
 int32 NotificationCenter_AddInstanceObserverInterop(const char *Type, const char *Name, const char *Instance,
                                                     const char *CallbackId) {
     NotificationCenter *Center = NotificationCenter_Checked();

@@ -3,6 +3,7 @@
 
 #include <string.h>
 
+#include <cmath>
 #include <limits>
 
 #include "runtime/log.h"
@@ -69,7 +70,7 @@ int32 GetTyped(Dictionary *Request, const char *ClassName, const char *MethodNam
 // A whole-number parameter: a number its type cannot hold (NaN, an infinity,
 // one past its range) is refused rather than wrapped, so that a page passing
 // 2^32 for a count or an exit code never gets another value; a fraction is
-// cut toward zero, as before.
+// refused too, rather than cut to a value the page did not give.
 template <typename Whole>
 int32 GetWhole(Dictionary *Request, const char *ClassName, const char *MethodName, const char *ParameterName,
                Whole *Out) {
@@ -83,6 +84,10 @@ int32 GetWhole(Dictionary *Request, const char *ClassName, const char *MethodNam
     constexpr float64 Low = (float64)std::numeric_limits<Whole>::min();
     if (!(Real > Low - 1 && Real < -Low)) {
         Log_Error("Parameter out of range (%s.%s::%s)\n", ClassName, MethodName, ParameterName);
+        return FALSE;
+    }
+    if (Real != std::trunc(Real)) {
+        Log_Error("Parameter not a whole number (%s.%s::%s)\n", ClassName, MethodName, ParameterName);
         return FALSE;
     }
     *Out = (Whole)Real;

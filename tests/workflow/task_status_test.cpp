@@ -94,3 +94,91 @@ TEST_F(TaskStatusTest, OneKeyChangesCarryOnlyTheirKey) {
     EXPECT_STREQ(Status, "second");
     Task_Release(&Owner);
 }
+
+namespace {
+
+// Errors and warnings a running task gathers: each added once, in order,
+// each addition announced by its message, the whole lists heard by the
+// status observers once the loop turns and before the completion, and the
+// completion reporting them all.
+struct Lists {
+    int32 Messages = 0;
+    std::vector<std::string> LastErrors, LastWarnings, Completed;
+};
+
+void ReadList(Dictionary *Info, const char *Key, std::vector<std::string> *Into) {
+    Dictionary *List = nullptr;
+    if (Info == nullptr || !Dictionary_GetListByKey(Info, Key, &List)) return;
+    Into->clear();
+    DictionaryItem *Item = nullptr;
+    for (Dictionary_ItemGetFirst(List, &Item); Item != nullptr; Dictionary_ItemGetNext(List, Item, &Item)) {
+        const char *Text = nullptr;
+        Dictionary_ItemGetStringPtr(List, Item, &Text);
+        Into->emplace_back(Text != nullptr ? Text : "");
+    }
+}
+
+int32 OnListStatus(void *User, const char *, const char *, const char *, Dictionary *Info) {
+    ReadList(Info, "errors", &static_cast<Lists *>(User)->LastErrors);
+    ReadList(Info, "warnings", &static_cast<Lists *>(User)->LastWarnings);
+    return TRUE;
+}
+
+int32 OnListError(void *User, const char *, const char *, const char *, Dictionary *Info) {
+    const char *Message = nullptr;
+    if (Info != nullptr && Dictionary_GetStringPtrByKey(Info, "message", &Message) && Message != nullptr)
+        static_cast<Lists *>(User)->Messages++;
+    return TRUE;
+}
+
+int32 OnListComplete(void *User, const char *, const char *, const char *, Dictionary *Info) {
+    ReadList(Info, "errors", &static_cast<Lists *>(User)->Completed);
+    return TRUE;
+}
+
+} // namespace
+
+TEST_F(TaskStatusTest, ManyErrorsStayAllInOrderAndReachTheObservers) {
+    constexpr int32 Count = 5000;
+    Task *Owner = nullptr;
+    Task_Create(&Owner);
+    Task_Start(Owner);
+    const char *Id = reinterpret_cast<ClassStruct *>(Owner)->InstanceId;
+    Lists Heard;
+    NotificationCenter_AddInstanceObserver("Task", "Status", Id, &Heard, OnListStatus);
+    NotificationCenter_AddInstanceObserver("Task", "Error", Id, &Heard, OnListError);
+    NotificationCenter_AddInstanceObserver("Task", "Complete", Id, &Heard, OnListComplete);
+    std::vector<std::string> Expected;
+    for (int32 Index = 0; Index < Count; Index++) {
+        Expected.push_back("E" + std::to_string(Index));
+        Task_AddError(Owner, "E%d", Index);
+        // A repeat keeps its one entry, but is announced.
+        if (Index % 1000 == 0) Task_AddError(Owner, "E%d", Index / 2);
+        if (Index % 1000 == 0) Task_AddWarning(Owner, "W%d", Index);
+    }
+    EXPECT_EQ(Heard.Messages, Count + Count / 1000);
+    int32 Held = 0;
+    Task_GetErrorCount(Owner, &Held);
+    ASSERT_EQ(Held, Count);
+    for (int32 Index : {0, 1, Count / 2, Count - 1}) {
+        const char *Text = nullptr;
+        Task_GetErrorPtr(Owner, Index, &Text);
+        EXPECT_STREQ(Text, Expected[Index].c_str());
+    }
+    EXPECT_TRUE(Task_HasError(Owner, "E4321"));
+    NotificationCenter_Process();
+    EXPECT_EQ(Heard.LastErrors, Expected);
+    EXPECT_EQ(Heard.LastWarnings, (std::vector<std::string>{"W0", "W1000", "W2000", "W3000", "W4000"}));
+    // A clear from outside is heard, and the next error starts the list anew.
+    Task_ClearErrors(Owner);
+    Task_AddError(Owner, "E1");
+    Task_AddError(Owner, "E1");
+    Task_Complete(Owner, nullptr);
+    EXPECT_EQ(Heard.LastErrors, std::vector<std::string>{"E1"});
+    NotificationCenter_Process();
+    EXPECT_EQ(Heard.Completed, std::vector<std::string>{"E1"});
+    NotificationCenter_RemoveInstanceObserver("Task", "Status", Id, &Heard, OnListStatus);
+    NotificationCenter_RemoveInstanceObserver("Task", "Error", Id, &Heard, OnListError);
+    NotificationCenter_RemoveInstanceObserver("Task", "Complete", Id, &Heard, OnListComplete);
+    Task_Release(&Owner);
+}

@@ -27,6 +27,7 @@
 #include "crypto/trust/authenticate.h"
 #include "net/web_get.h"
 #include "workflow/task_internal.h"
+#include "workflow/task_type_object.h"
 #include "workflow/workflow.h"
 #include "workflow/app/workflow_app.h"
 #include "workflow/app/workflow_app_config.h"
@@ -739,4 +740,45 @@ TEST_F(TaskTest, KeptResultsCarryWhatAFreshOneWould) {
         }
         Held.clear();
     }
+}
+
+namespace {
+
+// A task type whose start handler counts its runs.
+struct Counted {
+    ClassStruct Class;
+    Task *Owner;
+};
+int32 CountedStarts = 0;
+int32 OnCountedStart(void *, const char *, const char *, const char *, Dictionary *) {
+    CountedStarts++;
+    return TRUE;
+}
+void FreeCounted(Counted *) {}
+
+} // namespace
+
+TASKTYPE_OBJECT_DEFINE(Counted, Counted, 0x7e57c047u, OnCountedStart, FreeCounted)
+TASKTYPE_INTERFACE_DEFINE(CountedType, Counted)
+
+// "Task"/"Start" fired by anyone else with a running task's id (a page, a
+// document's Notification task) does not run its type's start again; a
+// start of the task does, each time.
+TEST_F(TaskTest, TheTypeStartsOnceForEachStartOfItsTask) {
+    CountedStarts = 0;
+    Task *Made = nullptr;
+    Task_Create(&Made);
+    Task_SetInterface(Made, &CountedType_INTERFACE);
+    const char *Id = reinterpret_cast<ClassStruct *>(Made)->InstanceId;
+    Task_Start(Made);
+    NotificationCenter_Process();
+    EXPECT_EQ(CountedStarts, 1);
+    for (int32 Forged = 0; Forged < 3; Forged++) NotificationCenter_Fire("Task", "Start", Id, nullptr);
+    NotificationCenter_FireAfterDelay("Task", "Start", Id, 0, nullptr);
+    NotificationCenter_Process();
+    EXPECT_EQ(CountedStarts, 1);
+    Task_Start(Made);
+    NotificationCenter_Process();
+    EXPECT_EQ(CountedStarts, 2);
+    Task_Release(&Made);
 }

@@ -2,6 +2,8 @@
 #include "workflow/tasks/progress_task.h"
 
 #include <initializer_list>
+#include <string>
+#include <vector>
 
 #include "runtime/memory.h"
 #include "runtime/notification/notification_center.h"
@@ -34,6 +36,8 @@ namespace {
 
 constexpr int32 NameSize = 512;
 constexpr int32 IdSize = 64;
+// The most task visits one chain walk makes (see Progress_BuildTaskChain).
+constexpr int32 MaxChainVisits = 100000;
 
 const char *Id(Progress *Self) { return Self->Class.InstanceId; }
 const char *OwnerId(Progress *Self) { return ((ClassStruct *)Self->Owner)->InstanceId; }
@@ -249,6 +253,7 @@ void ReadBound(Progress *Self, const char *Name, Dictionary *Def, float64 *Remai
 
 int32 OnOwnStart(void *User, const char *, const char *, const char *, Dictionary *) {
     Progress *Self = static_cast<Progress *>(User);
+    if (!Task_TakeStart(Self->Owner)) return TRUE;
     // Read again now that the task runs and keeps its errors: a limit that
     // is no number ends it rather than fall back to the default unseen.
     if (!Task_GetNumberArgument(Self->Owner, "maxPercentage", &Self->MaxPercentage)) Self->MaxPercentage = 100.0;
@@ -386,64 +391,93 @@ int32 Progress_GetQueueHandle(Progress *Handle, Queue **Found) {
 int32 Progress_BuildTaskChain(Progress *Handle, const char *Name, Dictionary *Chain, int32 Depth) {
     Class_CheckHandle(Handle, PROGRESS_CLASSID);
     Task *Owner = Handle->Owner;
-    if (Depth > Handle->MaxChainDepth) {
-        Task_Print(Owner, "Task chain depth exceeds maximum (%.0f)\n", Handle->MaxChainDepth);
-        Task_AddError(Owner, "%s", "Task_Error_InvalidArg");
-        // Mostly a task that names itself, or a loop of tasks: say where.
-        char Where[NameSize + 96];
-        String_Print(Where, (int32)sizeof(Where), "task chain deeper than %.0f levels at task \"%s\"",
-                     Handle->MaxChainDepth, Name != nullptr ? Name : Task_GetNamePtr(Owner));
-        Task_AddError(Owner, "%s", Where);
-        return FALSE;
-    }
-    char Expanded[NameSize];
-    String_CopyLength(Expanded, Name != nullptr ? Name : Task_GetNamePtr(Owner), (int32)sizeof(Expanded));
-    Task_ExpandString(Owner, Expanded, (int32)sizeof(Expanded));
-    Dictionary *Def = Definition(Handle, Expanded);
-    if (Def == nullptr) {
-        Task_Print(Owner, "Cannot find task %s\n", Expanded);
-        Task_AddError(Owner, "%s", "Task_Error_MissingArg");
-        return FALSE;
-    }
-    char Guid[IdSize];
-    String_Guid(Guid, (int32)sizeof(Guid), FALSE);
-    Dictionary_SetStringByKey(Def, "#progressId", Guid);
-    Dictionary_SetStringByKey(Def, "#progressTaskName", Expanded);
-    if (Name != nullptr) {
-        float64 Weight = 0;
-        if (!Dictionary_GetFloat64ByKey(Def, "progressWeight", &Weight) || Weight > 0)
-            Dictionary_SetStringByKey(Chain, Expanded, Expanded);
-    }
-    // The walk stops below a chain end; the tasks above it still count.
-    uint32 End = FALSE;
-    if (Dictionary_GetBooleanByKey(Def, "taskChainEnd", &End) && End) return TRUE;
-    Dictionary *List = nullptr;
-    DictionaryItem *Item = nullptr;
-    if (Dictionary_GetListByKey(Def, "actions", &List))
-        for (Dictionary_ItemGetFirst(List, &Item); Item != nullptr; Dictionary_ItemGetNext(List, Item, &Item)) {
-            const char *Text = nullptr;
-            if (Dictionary_ItemCompareType(List, Item, DICTIONARY_TYPE_STRING) &&
-                Dictionary_ItemGetStringPtr(List, Item, &Text) && Text != nullptr) {
-                char Copy[NameSize];
-                String_CopyLength(Copy, Text, (int32)sizeof(Copy));
-                if (!Progress_BuildTaskChain(Handle, Copy, Chain, Depth + 1)) return FALSE;
+    // The walk keeps its own stack: a document asks for the depth, and a
+    // frame a level on the thread's stack ran out of it (8 MB, less on a
+    // smaller thread or under the sanitizers) well below what it may ask.
+    // Tasks the chain names more than once are walked each time, so the
+    // visits are capped too: a few tasks that each name the next twice
+    // would otherwise take 2^n steps.
+    struct Step {
+        std::string Name;
+        int32 Depth;
+        bool Own; // the Progress task itself, which the chain leaves out
+    };
+    std::vector<Step> Pending;
+    Pending.push_back({Name != nullptr ? Name : "", Depth, Name == nullptr});
+    int32 Visits = 0;
+    while (!Pending.empty()) {
+        Step Each = std::move(Pending.back());
+        Pending.pop_back();
+        const char *Here = Each.Own ? Task_GetNamePtr(Owner) : Each.Name.c_str();
+        const bool Deep = Each.Depth > Handle->MaxChainDepth;
+        if (Deep || ++Visits > MaxChainVisits) {
+            if (Deep) Task_Print(Owner, "Task chain depth exceeds maximum (%.0f)\n", Handle->MaxChainDepth);
+            else Task_Print(Owner, "Task chain visits more than %d tasks\n", MaxChainVisits);
+            Task_AddError(Owner, "%s", "Task_Error_InvalidArg");
+            // Mostly a task that names itself, or a loop of tasks: say where.
+            char Where[NameSize + 96];
+            if (Deep)
+                String_Print(Where, (int32)sizeof(Where), "task chain deeper than %.0f levels at task \"%s\"",
+                             Handle->MaxChainDepth, Here);
+            else
+                String_Print(Where, (int32)sizeof(Where), "task chain visits more than %d tasks at task \"%s\"",
+                             MaxChainVisits, Here);
+            Task_AddError(Owner, "%s", Where);
+            return FALSE;
+        }
+        char Expanded[NameSize];
+        String_CopyLength(Expanded, Here, (int32)sizeof(Expanded));
+        Task_ExpandString(Owner, Expanded, (int32)sizeof(Expanded));
+        Dictionary *Def = Definition(Handle, Expanded);
+        if (Def == nullptr) {
+            Task_Print(Owner, "Cannot find task %s\n", Expanded);
+            Task_AddError(Owner, "%s", "Task_Error_MissingArg");
+            return FALSE;
+        }
+        char Guid[IdSize];
+        String_Guid(Guid, (int32)sizeof(Guid), FALSE);
+        Dictionary_SetStringByKey(Def, "#progressId", Guid);
+        Dictionary_SetStringByKey(Def, "#progressTaskName", Expanded);
+        if (!Each.Own) {
+            float64 Weight = 0;
+            if (!Dictionary_GetFloat64ByKey(Def, "progressWeight", &Weight) || Weight > 0)
+                Dictionary_SetStringByKey(Chain, Expanded, Expanded);
+        }
+        // The walk stops below a chain end; the tasks above it still count.
+        uint32 End = FALSE;
+        if (Dictionary_GetBooleanByKey(Def, "taskChainEnd", &End) && End) continue;
+        // The tasks below, in the order the walk takes them: the actions,
+        // the tasks the chain parameters name, the completion.
+        std::vector<std::string> Next;
+        Dictionary *List = nullptr;
+        DictionaryItem *Item = nullptr;
+        if (Dictionary_GetListByKey(Def, "actions", &List))
+            for (Dictionary_ItemGetFirst(List, &Item); Item != nullptr; Dictionary_ItemGetNext(List, Item, &Item)) {
+                const char *Text = nullptr;
+                if (Dictionary_ItemCompareType(List, Item, DICTIONARY_TYPE_STRING) &&
+                    Dictionary_ItemGetStringPtr(List, Item, &Text) && Text != nullptr) {
+                    char Copy[NameSize];
+                    String_CopyLength(Copy, Text, (int32)sizeof(Copy));
+                    Next.emplace_back(Copy);
+                }
             }
-        }
-    Dictionary *Own = nullptr, *Parameters = nullptr;
-    Task_GetDictionaryHandle(Owner, &Own);
-    if (Dictionary_GetListByKey(Own, "taskChainParameter", &Parameters))
-        for (Dictionary_ItemGetFirst(Parameters, &Item); Item != nullptr;
-             Dictionary_ItemGetNext(Parameters, Item, &Item)) {
-            const char *Key = nullptr;
-            char Next[NameSize];
-            if (!Dictionary_ItemGetStringPtr(Parameters, Item, &Key) || Key == nullptr ||
-                String_Compare(Key, "actions") || !Dictionary_GetStringByKey(Def, Key, Next, (int32)sizeof(Next)))
-                continue;
-            if (!Progress_BuildTaskChain(Handle, Next, Chain, Depth + 1)) return FALSE;
-        }
-    char Complete[NameSize];
-    if (Dictionary_GetStringByKey(Def, "complete", Complete, (int32)sizeof(Complete)))
-        return Progress_BuildTaskChain(Handle, Complete, Chain, Depth + 1);
+        Dictionary *Own = nullptr, *Parameters = nullptr;
+        Task_GetDictionaryHandle(Owner, &Own);
+        if (Dictionary_GetListByKey(Own, "taskChainParameter", &Parameters))
+            for (Dictionary_ItemGetFirst(Parameters, &Item); Item != nullptr;
+                 Dictionary_ItemGetNext(Parameters, Item, &Item)) {
+                const char *Key = nullptr;
+                char Named[NameSize];
+                if (!Dictionary_ItemGetStringPtr(Parameters, Item, &Key) || Key == nullptr ||
+                    String_Compare(Key, "actions") || !Dictionary_GetStringByKey(Def, Key, Named, (int32)sizeof(Named)))
+                    continue;
+                Next.emplace_back(Named);
+            }
+        char Complete[NameSize];
+        if (Dictionary_GetStringByKey(Def, "complete", Complete, (int32)sizeof(Complete))) Next.emplace_back(Complete);
+        for (auto Walk = Next.rbegin(); Walk != Next.rend(); ++Walk)
+            Pending.push_back({std::move(*Walk), Each.Depth + 1, false});
+    }
     return TRUE;
 }
 

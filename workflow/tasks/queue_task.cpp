@@ -206,6 +206,7 @@ int32 OnQueueStart(void *User, const char *, const char *, const char *, Diction
 
 int32 OnTaskStart(void *User, const char *, const char *, const char *, Dictionary *) {
     Queue *Self = static_cast<Queue *>(User);
+    if (!Task_TakeStart(Self->Owner)) return TRUE;
     if (!Task_HasArgument(Self->Owner, "actions")) {
         Task_Print(Self->Owner, "\"actions\" argument not defined\n");
         Task_AddMissingArgumentError(Self->Owner, "\"actions\"");

@@ -54,6 +54,7 @@ int32 ThreadRoutine(void *User) {
 
 int32 OnStart(void *User, const char *, const char *, const char *, Dictionary *) {
     WorkerTask *Self = static_cast<WorkerTask *>(User);
+    if (!Task_TakeStart(Self->Owner)) return TRUE;
     Self->Error[0] = 0;
     if (!CallBack(Self, &Self->Start, TRUE)) {
         CallBack(Self, &Self->Complete, TRUE);

@@ -104,6 +104,38 @@ TEST_F(NotificationCenterInteropTest, RetainedSendersAreMarkedAndReferencedOnceP
     NotificationCenter_RemoveInteropObserver(Id, nullptr, Watch);
 }
 
+TEST_F(NotificationCenterInteropTest, ReferenceMessagesAreTakenOnlyWhereTheCountBearsThemOut) {
+    // The observer counts the changes it takes, as a task's AddRef/Release.
+    static uint32 Held;
+    static int32 Count;
+    Held = FALSE;
+    Count = 0;
+    auto Take = [](void *, const char *, const char *, const char *Instance, Dictionary *Info) -> int32 {
+        uint32 AddRef = 0;
+        if (NotificationCenter_TakeInteropReferenceChange(Instance, Info, &Held, &AddRef)) Count += AddRef ? 1 : -1;
+        return TRUE;
+    };
+    const char *Id = "ffeeddccbbaa99887766554433221100";
+    NotificationCenter_AddInteropObserver(Id, nullptr, Take);
+    auto Forge = [&](const char *Json) {
+        NotificationCenter_FireInterop("NotificationCenter", "Interop", Id, Json);
+        NotificationCenter_Process();
+    };
+    // Forged messages of every shape change nothing, held or not.
+    for (const char *Json : {"{\"addRef\":false}", "{}", "{\"addRef\":\"no\"}", "{\"addRef\":true}"}) Forge(Json);
+    EXPECT_EQ(Count, 0);
+    NotificationCenter_AddRefInteropReference(Id);
+    NotificationCenter_AddRefInteropReference(Id);
+    EXPECT_EQ(Count, 1);
+    for (const char *Json : {"{\"addRef\":false}", "{}", "{\"addRef\":true}"}) Forge(Json);
+    EXPECT_EQ(Count, 1);
+    NotificationCenter_ReleaseInteropReference(Id);
+    NotificationCenter_ReleaseInteropReference(Id);
+    EXPECT_EQ(Count, 0);
+    EXPECT_EQ(Held, FALSE);
+    NotificationCenter_RemoveInteropObserver(Id, nullptr, Take);
+}
+
 TEST_F(NotificationCenterInteropTest, RemovalByASharedIdTakesTheNamedKeysObserver) {
     ASSERT_EQ(NotificationCenter_AddObserverInterop("Task", "Status", "shared"), 1);
     ASSERT_EQ(NotificationCenter_AddObserverInterop("Task", "Progress", "shared"), 1);

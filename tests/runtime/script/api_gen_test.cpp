@@ -109,8 +109,12 @@ TEST_F(ApiGenTest, NumbersArriveAsFloat64) {
     EXPECT_EQ(Small, 1000);
     EXPECT_TRUE(ApiGen_GetInt64(Request, "C", "m", "wide", &Wide));
     EXPECT_EQ(Wide, 1700000000000);
-    EXPECT_TRUE(ApiGen_GetInt32(Request, "C", "m", "neg", &Small));
-    EXPECT_EQ(Small, -2);
+    // A fraction is refused, never cut to a number the page did not give.
+    Captured.clear();
+    EXPECT_FALSE(ApiGen_GetInt32(Request, "C", "m", "neg", &Small));
+    EXPECT_EQ(Small, 0);
+    EXPECT_NE(Captured.find("ERROR - Parameter not a whole number (C.m::neg)\n"), std::string::npos);
+    EXPECT_FALSE(ApiGen_GetInt64(Request, "C", "m", "neg", &Wide));
 
     // Text is not a number, a Boolean is not a number, a number not a Boolean.
     Captured.clear();
@@ -132,7 +136,7 @@ TEST_F(ApiGenTest, NumbersArriveAsFloat64) {
 // not arrive as 0, nor 2^31 as -2^31.
 TEST_F(ApiGenTest, WholeNumbersPastTheirRangeAreRefused) {
     Load("{\"method\":\"m\",\"a\":2147483648,\"b\":4294967296,\"c\":-2147483649,\"d\":1e308,"
-         "\"e\":-1e308,\"f\":9223372036854775808,\"g\":2147483647.9,\"h\":-2147483648}");
+         "\"e\":-1e308,\"f\":9223372036854775808,\"g\":2147483647,\"h\":-2147483648}");
     struct Row {
         const char *Name;
         bool Fits32, Fits64;
