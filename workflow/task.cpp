@@ -259,7 +259,9 @@ int32 Task_LoadFromDictionary(Task *Handle, Dictionary *WorkflowDocument, const 
     Debug_CheckPointer(Name);
     DictionaryItem *Item = nullptr;
     Dictionary *Definition = nullptr;
-    if (!Dictionary_ItemFindByKey(WorkflowDocument, Name, nullptr, &Item) ||
+    // A name longer than a key is kept names no task (its first bytes would
+    // find another).
+    if (strlen(Name) > DICTIONARY_MAX_KEY_LENGTH || !Dictionary_ItemFindByKey(WorkflowDocument, Name, nullptr, &Item) ||
         !Dictionary_ItemCompareType(WorkflowDocument, Item, DICTIONARY_TYPE_DICTIONARY) ||
         !Dictionary_ItemGetDictionaryHandle(WorkflowDocument, Item, &Definition))
         return FALSE;

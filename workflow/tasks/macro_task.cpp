@@ -126,6 +126,11 @@ void AddAction(Aggregate *Self, const char *Name, Dictionary *Arguments) {
             Path = Dot + 1;
         }
     }
+    // A name longer than a task's would find the task its first bytes name.
+    char Checked[QUEUE_ACTION_NAME_SIZE];
+    if (!TaskInt_ReadText(Self->Owner, "the task name of \"target\"", TaskName, (int32)strlen(TaskName), Checked,
+                          (int32)sizeof(Checked), false))
+        return;
     Dictionary *Action = nullptr, *Document = nullptr, *Definition = nullptr;
     Dictionary_Create(&Action);
     Workflow *Flow = nullptr;
@@ -263,6 +268,10 @@ int32 Aggregate_LoadContent(Aggregate *Handle, Dictionary *Content) {
             AddAction(Handle, Target, Content);
             break;
         }
+    }
+    if (Task_IsArgumentRefused(Handle->Owner)) {
+        Queue_ActionRemoveAll(Handle->Actions);
+        return Task_Complete(Handle->Owner, nullptr);
     }
     if (Task_IsVerboseLevel(Handle->Owner, 2)) Dictionary_Dump(Content);
     return Queue_Start(Handle->Actions);

@@ -38,7 +38,8 @@ struct Queue {
 
 namespace {
 
-constexpr int32 ActionTextSize = 320;
+// An action names a task: no longer than a task's name.
+constexpr int32 ActionTextSize = QUEUE_ACTION_NAME_SIZE;
 
 char *NameOf(QueueAction *Action) { return reinterpret_cast<char *>(Action + 1); }
 int32 ActionBytes(const QueueAction *Action) { return (int32)sizeof(QueueAction) + Action->NameLength + 1; }
@@ -276,9 +277,15 @@ int32 Queue_Release(void **Handle) {
 int32 Queue_ActionAdd(Queue *Handle, const char *Name, Dictionary *Arguments) {
     Class_CheckHandle(Handle, QUEUE_CLASSID);
     Debug_CheckPointer(Name);
-    char Cut[QUEUE_ACTION_NAME_SIZE];
-    String_CopyLength(Cut, Name, (int32)sizeof(Cut));
-    const int32 Length = (int32)strlen(Cut);
+    // A name is kept whole or refused: cut, it would run another task.
+    const size_t Whole = strlen(Name);
+    if (Whole >= QUEUE_ACTION_NAME_SIZE) {
+        Task_Print(Handle->Owner, "Action name of %d bytes refused: past its limit of %d\n", (int32)Whole,
+                   QUEUE_ACTION_NAME_SIZE - 1);
+        return FALSE;
+    }
+    const char *Cut = Name;
+    const int32 Length = (int32)Whole;
     QueueAction *Action = static_cast<QueueAction *>(Memory_AllocZero((int32)sizeof(QueueAction) + Length + 1));
     Class_InitHeader(Action, QUEUEACTION_CLASSID, nullptr);
     Action->NameLength = Length;

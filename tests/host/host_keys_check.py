@@ -1,0 +1,111 @@
+#!/usr/bin/python3
+"""Keys kept whole or refused, through the built program.
+
+Usage: host_keys_check.py <program> <case>
+keys_refused_where_read: a document key (a task name, a key of any
+dictionary in it) longer than the 119 bytes a Dictionary keeps, or holding
+a NUL, fails the document's load with the reader's where-it-failed message
+naming the limit; two task names that differ only after the limit never
+become one. A key of 119 bytes is taken whole.
+names_past_the_limit: a task name longer than any task's (a Queue action,
+an Aggregate target) runs no task, least of all the one its first 119 bytes
+name: the task fails with Task_Error_InvalidArg naming the limit.
+Exit status 0 when the case holds.
+"""
+import json
+import os
+import subprocess
+import sys
+import tempfile
+
+PROGRAM, CASE = sys.argv[1], sys.argv[2]
+LONG, FITS = "K" * 131, "t" * 119
+
+
+def fail(reason):
+    sys.stderr.write("%s: %s\n" % (CASE, reason))
+    sys.exit(1)
+
+
+def run(directory, document, name):
+    """Writes the document (a dict as JSON, a str as is) and runs it: exit
+    code, summary, stderr."""
+    path = os.path.join(directory, name)
+    with open(path, "w") as handle:
+        handle.write(document if isinstance(document, str) else json.dumps(document))
+    try:
+        done = subprocess.run([PROGRAM, "--workflow=" + path, "--disablesecurity"], capture_output=True, text=True,
+                              timeout=120)
+    except subprocess.TimeoutExpired:
+        fail("%s did not end" % name)
+    lines = [line for line in done.stdout.splitlines() if line.strip()]
+    return done.returncode, json.loads(lines[-1]) if lines else {}, done.stderr
+
+
+def case_keys_refused_where_read():
+    wrong = {"type": "Error", "message": "wrong task ran"}
+    twins_yaml = "start:\n  type: Queue\n  actions: [%sa]\n%sa:\n  type: Error\n  message: wrong task ran\n" \
+                 "%sb:\n  type: Error\n  message: wrong task ran\n" % (LONG, LONG, LONG)
+    twins_json = '{"start": {"type": "Queue", "actions": ["%sa"]}, "%sa": %s, "%sb": %s}' % (
+        LONG, LONG, json.dumps(wrong), LONG, json.dumps(wrong))
+    # Each row: a label, the file name, the document, the words of the load's refusal.
+    rows = [
+        ("pair key", "pairs.json", {"start": {"type": "EnvironmentSet", "keyValuePairs": {LONG: "v"}}},
+         "Key of 131 bytes exceeds the 119-byte key limit at line 1, column"),
+        ("pair key yaml", "pairs.yaml", "start:\n  type: EnvironmentSet\n  keyValuePairs:\n    %s: v\n" % LONG,
+         "Map key of 131 bytes exceeds the 119-byte key limit at line 4, column 5"),
+        ("task names json", "twins.json", twins_json, "Key of 132 bytes exceeds the 119-byte key limit"),
+        ("task names yaml", "twins.yaml", twins_yaml,
+         "Map key of 132 bytes exceeds the 119-byte key limit at line 4, column 1"),
+        ("pair key NUL", "nul.json", {"start": {"type": "EnvironmentSet", "keyValuePairs": {"A\0B": "v"}}},
+         "Key holds a NUL at line 1"),
+        ("flow key yaml", "flow.yaml", "start: {type: Log, message: x, %s: 1}\n" % LONG,
+         "Map key of 131 bytes exceeds the 119-byte key limit at line 1"),
+    ]
+    with tempfile.TemporaryDirectory() as directory:
+        for label, name, document, words in rows:
+            code, summary, stderr = run(directory, document, name)
+            errors = summary.get("errors", [])
+            if code != 1 or not any(words in error for error in errors) or words not in stderr:
+                fail("%s: exit %d, %s, stderr %r" % (label, code, summary, stderr[-400:]))
+            if "wrong task ran" in errors:
+                fail("%s: a task ran under a cut name" % label)
+        # The longest key is taken whole, in a name and in a dictionary.
+        for name in ("fits.json", "fits.yaml"):
+            key = "K" * 119
+            document = {"start": {"type": "Queue", "actions": ["set", FITS]},
+                        "set": {"type": "EnvironmentSet", "keyValuePairs": {key: "v"}},
+                        FITS: {"type": "Error", "message": "whole: {Env:%s}" % key}}
+            text = json.dumps(document) if name.endswith(".json") else \
+                "start:\n  type: Queue\n  actions: [set, %s]\nset:\n  type: EnvironmentSet\n  keyValuePairs:\n" \
+                "    %s: v\n%s:\n  type: Error\n  message: 'whole: {Env:%s}'\n" % (FITS, key, FITS, key)
+            code, summary, stderr = run(directory, text, name)
+            if code != 1 or summary.get("errors") != ["whole: v"]:
+                fail("%s: exit %d, %s, stderr %r" % (name, code, summary, stderr[-400:]))
+
+
+def case_names_past_the_limit():
+    wrong = {"type": "Error", "message": "wrong task ran"}
+    rows = [
+        ("queue action", {"start": {"type": "Queue", "actions": [FITS + "zzz"]}, FITS: wrong},
+         "an action of \"actions\" of task \"start\" is 122 bytes, past its limit of 119"),
+        ("queue action macro", {"start": {"type": "Queue", "actions": ["{this.args.n}"], "n": FITS + "zzz"},
+                                FITS: wrong}, "past its limit of 119"),
+        ("aggregate target", {"start": {"type": "Aggregate", "target": FITS + "zzz", "content": {"k": 1}},
+                              FITS: wrong}, "the task name of \"target\" of task \"start\" is 122 bytes, past its limit of 119"),
+    ]
+    with tempfile.TemporaryDirectory() as directory:
+        for label, document, words in rows:
+            code, summary, stderr = run(directory, document, "doc.json")
+            errors = summary.get("errors", [])
+            if code != 1 or "Task_Error_InvalidArg" not in errors or not any(words in e for e in errors) or \
+                    "wrong task ran" in errors:
+                fail("%s: exit %d, %s, stderr %r" % (label, code, summary, stderr[-400:]))
+        # A name of 119 bytes runs its task.
+        code, summary, stderr = run(directory, {"start": {"type": "Queue", "actions": [FITS]},
+                                                FITS: {"type": "Error", "message": "ran"}}, "doc.json")
+        if code != 1 or "ran" not in summary.get("errors", []):
+            fail("a name of 119 bytes: exit %d, %s, stderr %r" % (code, summary, stderr[-400:]))
+
+
+globals()["case_" + CASE]()
