@@ -99,7 +99,7 @@ class Reader {
             Ini_Print(I, "Key holds a NUL [@ Line %d]", LineNumber);
             return false;
         }
-        if (Length > DICTIONARY_MAX_KEY_LENGTH) {
+        if (Dictionary_KeptKeyLength(I->Dict, Name, Length) > DICTIONARY_MAX_KEY_LENGTH) {
             Ini_Print(I, "Key of %d bytes exceeds the %d-byte key limit [@ Line %d]", Length,
                       DICTIONARY_MAX_KEY_LENGTH, LineNumber);
             return false;

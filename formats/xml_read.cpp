@@ -245,8 +245,12 @@ class Scanner {
     // would make two names one. A word of a declaration or comment is no
     // data: one that does not fit is passed over.
     bool NameFits(const char *Name, int32 Length, int32 Stored) {
-        if (Target() == nullptr) return true;
+        Dictionary *Into = Target();
+        if (Into == nullptr) return true;
         const bool Nul = Length > 0 && memchr(Name, 0, (size_t)Length) != nullptr;
+        if (Stored > DICTIONARY_MAX_KEY_LENGTH && Stored == Length &&
+            Dictionary_KeptKeyLength(Into, Name, Length) <= DICTIONARY_MAX_KEY_LENGTH)
+            Stored--;
         if (!Nul && Stored <= DICTIONARY_MAX_KEY_LENGTH) return true;
         if (!X->Element) return false;
         if (Nul)

@@ -418,7 +418,8 @@ class Reader {
             Fail(YAML_ERROR_FIELDTYPE, "Map key holds a NUL [@ %d:%d]", Line, Column);
             return false;
         }
-        if (Length > DICTIONARY_MAX_KEY_LENGTH) {
+        if (Length > DICTIONARY_MAX_KEY_LENGTH &&
+            Dictionary_KeptKeyLength(Y->Dict, Text, Length) > DICTIONARY_MAX_KEY_LENGTH) {
             Fail(YAML_ERROR_FIELDTYPE, "Map key of %d bytes exceeds the %d-byte key limit [@ %d:%d]", Length,
                  DICTIONARY_MAX_KEY_LENGTH, Line, Column);
             return false;

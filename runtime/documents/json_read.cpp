@@ -558,7 +558,8 @@ class Scanner {
             if (Receiver != nullptr) {
                 if (KeyStart + KeyLength < TextLength)
                     return Fail(JSON_ERROR_STRING, "Key holds a NUL [@ %d:%d]", J->Line, Column());
-                if (KeyLength > DICTIONARY_MAX_KEY_LENGTH)
+                if (KeyLength > DICTIONARY_MAX_KEY_LENGTH &&
+                    Dictionary_KeptKeyLength(Receiver, Key + KeyStart, KeyLength) > DICTIONARY_MAX_KEY_LENGTH)
                     return Fail(JSON_ERROR_STRING, "Key of %d bytes exceeds the %d-byte key limit [@ %d:%d]", KeyLength,
                                 DICTIONARY_MAX_KEY_LENGTH, J->Line, Column());
             }
