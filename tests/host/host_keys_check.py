@@ -10,6 +10,10 @@ become one. A key of 119 bytes is taken whole.
 names_past_the_limit: a task name longer than any task's (a Queue action,
 an Aggregate target) runs no task, least of all the one its first 119 bytes
 name: the task fails with Task_Error_InvalidArg naming the limit.
+texts_read_whole: an element of a Log "message" list and a "status" text
+(a String, or either element of a List) are read as arguments are: one that
+does not fit, as written or once expanded, or holds a NUL fails its task
+with Task_Error_InvalidArg naming the limit, never shown cut.
 Exit status 0 when the case holds.
 """
 import json
@@ -106,6 +110,34 @@ def case_names_past_the_limit():
                                                 FITS: {"type": "Error", "message": "ran"}}, "doc.json")
         if code != 1 or "ran" not in summary.get("errors", []):
             fail("a name of 119 bytes: exit %d, %s, stderr %r" % (code, summary, stderr[-400:]))
+
+
+def case_texts_read_whole():
+    grow = "{this.args.g}{this.args.g}"
+    rows = [
+        ("log element", {"start": {"type": "Log", "message": ["ok", "x" * 5000]}},
+         "an element of \"message\" of task \"start\" is 5000 bytes, past its limit of 4095"),
+        ("log element grown", {"start": {"type": "Log", "message": ["ok", grow], "g": "y" * 3000}},
+         "is 6000 bytes once expanded, past its limit of 4095"),
+        ("log element NUL", {"start": {"type": "Log", "message": ["a\0b"]}}, "holds a NUL"),
+        ("status text", {"start": {"type": "Log", "message": "m", "status": "z" * 2000}},
+         "\"status\" of task \"start\" is 2000 bytes, past its limit of 1023"),
+        ("status first", {"start": {"type": "Log", "message": "m", "status": [grow, "s"], "g": "y" * 1000}},
+         "an element of \"status\" of task \"start\" is 2000 bytes once expanded, past its limit of 1023"),
+        ("status second", {"start": {"type": "Log", "message": "m", "status": ["s", grow], "g": "y" * 1000}},
+         "an element of \"status\" of task \"start\" is 2000 bytes once expanded, past its limit of 1023"),
+    ]
+    with tempfile.TemporaryDirectory() as directory:
+        for label, document, words in rows:
+            code, summary, stderr = run(directory, document, "doc.json")
+            errors = summary.get("errors", [])
+            if code != 1 or "Task_Error_InvalidArg" not in errors or not any(words in e for e in errors):
+                fail("%s: exit %d, %s, stderr %r" % (label, code, summary, stderr[-400:]))
+        # Texts that fit, numbers among them, are taken as they are.
+        code, summary, stderr = run(directory, {"start": {"type": "Log", "message": ["a", "y" * 4095],
+                                                          "status": ["s", 5]}}, "doc.json")
+        if code != 0:
+            fail("texts that fit: exit %d, %s, stderr %r" % (code, summary, stderr[-400:]))
 
 
 globals()["case_" + CASE]()

@@ -1,5 +1,6 @@
 // Log, Notification and Status: the types that speak to the outside.
 #include "runtime/text/string.h"
+#include "workflow/task_internal.h"
 #include "workflow/task_type_object.h"
 #include "workflow/tasks/control_task.h"
 #include "workflow/workflow.h"
@@ -24,13 +25,15 @@ namespace {
 constexpr int32 MessageSize = 4096;
 constexpr int32 EventSize = 320;
 
-void LogOne(Task *Owner, const char *Message) {
+// One element of a "message" list, read as the argument itself is: one that
+// does not fit, once expanded, or holds a NUL is refused, not logged cut.
+bool LogOne(Task *Owner, const char *Message, int32 Length) {
     char Text[MessageSize];
-    String_CopyLength(Text, Message, MessageSize);
-    Task_ExpandString(Owner, Text, MessageSize);
+    if (!TaskInt_ReadText(Owner, "an element of \"message\"", Message, Length, Text, MessageSize)) return false;
     Task_SetStatusString(Owner, "message", Text);
     // An empty message makes no line: nothing to format.
     if (Text[0] != 0) Task_Print(Owner, "%s\n", Text);
+    return true;
 }
 
 int32 OnLogStart(void *User, const char *, const char *, const char *, Dictionary *) {
@@ -48,9 +51,11 @@ int32 OnLogStart(void *User, const char *, const char *, const char *, Dictionar
         DictionaryItem *Item = nullptr;
         for (Dictionary_ItemGetFirst(List, &Item); Item != nullptr; Dictionary_ItemGetNext(List, Item, &Item)) {
             const char *Text = nullptr;
+            int32 Length = 0;
             if (Dictionary_ItemCompareType(List, Item, DICTIONARY_TYPE_STRING) &&
-                Dictionary_ItemGetStringPtr(List, Item, &Text) && Text != nullptr)
-                LogOne(Owner, Text);
+                Dictionary_ItemGetBufferPtr(List, Item, &Text, &Length) && Text != nullptr &&
+                !LogOne(Owner, Text, Length))
+                break;
         }
     } else {
         // On the stack like the other start handlers' buffers: every Log
