@@ -171,6 +171,8 @@ bool ReadNumberText(const char *Text, float64 *Number) {
 
 } // namespace
 
+bool TaskInt_ReadNumberText(const char *Text, float64 *Number) { return ReadNumberText(Text, Number); }
+
 const GlobalTaskVtblStruct GlobalTaskVtbl = {
     Task_SubAction_Null, Task_SubAction_Complete, Task_IsCompleted, Task_IsCancelled, Task_GetType,
     Task_GetTimeElapsed, Task_GetName, Task_GetNamePtr, Task_HasArgument, Task_GetArgumentPtr,

@@ -15,6 +15,11 @@ texts_read_whole: an element of a Log "message" list and a "status" text
 (a String, or either element of a List) are read as arguments are: one that
 does not fit, as written or once expanded, or holds a NUL fails its task
 with Task_Error_InvalidArg naming the limit, never shown cut.
+exit_codes_whole: an exit code is the whole number it is written as: a
+fraction is refused rather than cut (1.5 as 1); a shutdown fired by a
+Notification reads a text code as the Shutdown task does ("1e2" exits 100,
+"4294967296" is refused) and refuses one that is no number, where the
+application would skip it and end with 0, a success.
 Exit status 0 when the case holds.
 """
 import json
@@ -143,6 +148,31 @@ def case_texts_read_whole():
                                                           "status": ["s", 5]}}, "doc.json")
         if code != 0:
             fail("texts that fit: exit %d, %s, stderr %r" % (code, summary, stderr[-400:]))
+
+
+def case_exit_codes_whole():
+    fire = lambda code: {"start": {"type": "Notification", "event": "WorkflowApp.Shutdown",
+                                   "content": {"exitCode": code}}}
+    refused = "Task_Error_InvalidArg"
+    # Each row: a label, the document, the exit code, words one error holds.
+    rows = [
+        ("end fraction", {"start": {"type": "End", "exitCode": 1.5}}, 1, "exitCode 1.5 of task \"start\""),
+        ("end fraction text", {"start": {"type": "End", "exitCode": "2.5"}}, 1, "exitCode 2.5 of task"),
+        ("end whole text", {"start": {"type": "End", "exitCode": "2.0"}}, 2, None),
+        ("fired fraction", fire(1.5), 1, "exitCode 1.5 of task"),
+        ("fired text past 32 bits", fire("4294967296"), 1, "exitCode 4294967296 of task"),
+        ("fired text exponent", fire("1e2"), 100, None),
+        ("fired word", fire("abc"), 1, "\"exitCode\" of the content of task \"start\" is no number"),
+        ("fired boolean", fire(True), 1, "is no number"),
+        ("fired empty", fire(""), 1, "is no number"),
+    ]
+    with tempfile.TemporaryDirectory() as directory:
+        for label, document, expected, words in rows:
+            code, summary, stderr = run(directory, document, "doc.json")
+            errors = summary.get("errors", [])
+            if code != expected or (words is not None and (refused not in errors or
+                                                           not any(words in e for e in errors))):
+                fail("%s: exit %d, %s, stderr %r" % (label, code, summary, stderr[-400:]))
 
 
 globals()["case_" + CASE]()

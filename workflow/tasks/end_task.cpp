@@ -39,11 +39,12 @@ bool TakeExitCode(Task *Owner, float64 Code) {
 } // namespace
 
 bool TaskType_CheckExitCode(Task *Owner, float64 Code) {
-    if (isfinite(Code) && Code > -2147483649.0 && Code < 2147483648.0) return true;
+    // A fraction is refused too: cut to a whole number, 1.5 would exit as 1.
+    if (isfinite(Code) && Code == trunc(Code) && Code > -2147483649.0 && Code < 2147483648.0) return true;
     Task_Print(Owner, "exitCode argument is out of range\n");
     Task_AddError(Owner, "%s", "Task_Error_InvalidArg");
     char Number[64];
-    snprintf(Number, sizeof(Number), fabs(Code) < 1e20 ? "%.0f" : "%g", Code);
+    snprintf(Number, sizeof(Number), fabs(Code) < 1e20 && Code == trunc(Code) ? "%.0f" : "%.17g", Code);
     Task_AddError(Owner, "exitCode %s of task \"%s\" is out of range: an exit code is a whole number from %s", Number,
                   Task_GetNamePtr(Owner), "-2147483648 to 2147483647");
     return false;

@@ -116,14 +116,32 @@ int32 OnNotificationStart(void *User, const char *, const char *, const char *, 
     // The application ends with a shutdown's exit code as the Shutdown task
     // hands it on: one that does not fit 32 bits is refused here as there,
     // rather than ending the process with another code (4294967296 as 0).
+    // A code given as a text is read as the Shutdown task reads one and
+    // handed on as the number it is: the application takes numbers only, and
+    // would end with 0, a success, in its place. One that is no number is
+    // refused.
     int32 CodeType = DICTIONARY_TYPE_UNKNOWN;
     float64 Code = 0;
     if (String_CompareWithoutCase(Class, "WorkflowApp") && String_CompareWithoutCase(Name, "Shutdown") &&
-        Dictionary_GetTypeByKey(Payload, "exitCode", &CodeType) &&
-        (CodeType == DICTIONARY_TYPE_INT64 || CodeType == DICTIONARY_TYPE_FLOAT64) &&
-        Dictionary_GetFloat64ByKey(Payload, "exitCode", &Code) && !TaskType_CheckExitCode(Owner, Code)) {
-        Dictionary_Release(&Payload);
-        return Task_Complete(Owner, nullptr);
+        Dictionary_GetTypeByKey(Payload, "exitCode", &CodeType) && CodeType != DICTIONARY_TYPE_NULL) {
+        const char *Text = nullptr;
+        bool Read = CodeType == DICTIONARY_TYPE_INT64 || CodeType == DICTIONARY_TYPE_FLOAT64;
+        if (Read) {
+            Dictionary_GetFloat64ByKey(Payload, "exitCode", &Code);
+        } else if (CodeType == DICTIONARY_TYPE_STRING && Dictionary_GetStringPtrByKey(Payload, "exitCode", &Text) &&
+                   Text != nullptr && Text[0] != 0 && TaskInt_ReadNumberText(Text, &Code)) {
+            Read = true;
+            Dictionary_SetFloat64ByKey(Payload, "exitCode", Code);
+        }
+        if (!Read) {
+            Task_AddError(Owner, "%s", "Task_Error_InvalidArg");
+            Task_AddError(Owner, "\"exitCode\" of the content of task \"%s\" is no number: the shutdown is not fired",
+                          Task_GetNamePtr(Owner));
+        }
+        if (!Read || !TaskType_CheckExitCode(Owner, Code)) {
+            Dictionary_Release(&Payload);
+            return Task_Complete(Owner, nullptr);
+        }
     }
     Task_Print(Owner, "Firing event %s.%s after %.02fms\n", Class, Name, Delay);
     NotificationCenter_FireAfterDelay(Class, Name, ((ClassStruct *)Owner)->InstanceId, (int32)Delay, Payload);
