@@ -20,6 +20,9 @@ fraction is refused rather than cut (1.5 as 1); a shutdown fired by a
 Notification reads a text code as the Shutdown task does ("1e2" exits 100,
 "4294967296" is refused) and refuses one that is no number, where the
 application would skip it and end with 0, a success.
+counts_whole: a Queue's count of concurrent actions that is a fraction (0.5
+would run nothing and succeed) or no number fails the task before any action
+runs.
 Exit status 0 when the case holds.
 """
 import json
@@ -173,6 +176,26 @@ def case_exit_codes_whole():
             if code != expected or (words is not None and (refused not in errors or
                                                            not any(words in e for e in errors))):
                 fail("%s: exit %d, %s, stderr %r" % (label, code, summary, stderr[-400:]))
+
+
+def case_counts_whole():
+    ran = {"type": "Error", "message": "a ran"}
+    rows = [(0.5, "is 0.5: a whole number from -1 is asked"), (-0.5, "is -0.5: a whole number"),
+            (1.5, "is 1.5: a whole number"), ("1e400", "is not a finite number (1e400)"),
+            ("abc", "is not a finite number (abc)")]
+    with tempfile.TemporaryDirectory() as directory:
+        for count, words in rows:
+            for key in ("concurrentTasks", "concurrentActions"):
+                code, summary, stderr = run(directory, {"start": {"type": "Queue", "actions": ["a"], key: count},
+                                                        "a": ran}, "doc.json")
+                errors = summary.get("errors", [])
+                if code != 1 or "Task_Error_InvalidArg" not in errors or not any(words in e for e in errors) or \
+                        "a ran" in errors:
+                    fail("%s %r: exit %d, %s, stderr %r" % (key, count, code, summary, stderr[-400:]))
+        code, summary, stderr = run(directory, {"start": {"type": "Queue", "actions": ["a"], "concurrentTasks": "2"},
+                                                "a": ran}, "doc.json")
+        if code != 1 or summary.get("errors") != ["a ran"]:
+            fail("a count of 2: exit %d, %s, stderr %r" % (code, summary, stderr[-400:]))
 
 
 globals()["case_" + CASE]()

@@ -2,11 +2,14 @@
 // queue_task.h).
 #include "workflow/tasks/queue_task.h"
 
+#include <math.h>
+
 #include "runtime/memory.h"
 #include "runtime/notification/notification_center.h"
 #include "runtime/text/string.h"
 #include "workflow/task_internal.h"
 
+#include <math.h>
 #include <string.h>
 
 // A queue holds one action per name of its "actions", thousands in a large
@@ -182,14 +185,20 @@ int32 OnQueueStart(void *User, const char *, const char *, const char *, Diction
     Task *Owner = Self->Owner;
     if (ErrorCount(Owner) > 0) return Task_Complete(Owner, nullptr);
     float64 Wanted = 0;
-    if (Task_GetNumberArgument(Owner, "concurrentTasks", &Wanted) ||
-        Task_GetNumberArgument(Owner, "concurrentActions", &Wanted)) {
-        // Checked before the cast: a number past 32 bits would arrive as
-        // some other count.
-        int32 Value = Wanted >= -1 && Wanted < 2147483648.0 ? (int32)Wanted : -2;
+    const bool Given = Task_GetNumberArgument(Owner, "concurrentTasks", &Wanted) ||
+                       (!Task_IsArgumentRefused(Owner) && Task_GetNumberArgument(Owner, "concurrentActions", &Wanted));
+    // A count that is no number was refused: the queue runs nothing then.
+    if (Task_IsArgumentRefused(Owner)) return Task_Complete(Owner, nullptr);
+    if (Given) {
+        // Checked before the cast: a number past 32 bits, or a fraction (0.5
+        // as 0, which would run nothing and succeed), would arrive as some
+        // other count.
+        int32 Value = Wanted >= -1 && Wanted < 2147483648.0 && Wanted == trunc(Wanted) ? (int32)Wanted : -2;
         if (Value < -1) {
-            Task_Print(Owner, "Invalid number of concurrent actions %d\n", Value);
+            Task_Print(Owner, "Invalid number of concurrent actions %g\n", Wanted);
             Task_AddError(Owner, "%s", "Task_Error_InvalidArg");
+            Task_AddError(Owner, "the count of concurrent actions of task \"%s\" is %g: a whole number from -1 is asked",
+                          Task_GetNamePtr(Owner), Wanted);
             return Task_Complete(Owner, nullptr);
         }
         if (Value == -1) Value = Self->Count;
