@@ -20,6 +20,9 @@ fraction is refused rather than cut (1.5 as 1); a shutdown fired by a
 Notification reads a text code as the Shutdown task does ("1e2" exits 100,
 "4294967296" is refused) and refuses one that is no number, where the
 application would skip it and end with 0, a success.
+page_keys: a page's call whose arguments carry a key longer than 119 bytes
+is refused (it answers nothing, and no observer is added); one of 119 bytes
+is taken.
 counts_whole: a Queue's count of concurrent actions that is a fraction (0.5
 would run nothing and succeed) or no number fails the task before any action
 runs.
@@ -196,6 +199,39 @@ def case_counts_whole():
                                                 "a": ran}, "doc.json")
         if code != 1 or summary.get("errors") != ["a ran"]:
             fail("a count of 2: exit %d, %s, stderr %r" % (code, summary, stderr[-400:]))
+
+
+def case_page_keys():
+    page = """
+var center = TQX.create('TQX.NotificationCenter');
+function ask(label, length) {
+  var args = {type: 'Task', notification: 'Start', callbackId: label};
+  args[new Array(length + 1).join('K')] = 1;
+  print(label + ': ' + JSON.stringify(TQX.call(center, 'addObserver', args)));
+}
+ask('long', 120);
+ask('fits', 119);
+function onBatch(items) {
+  items.forEach(function (item) { if (item.callbackId) print('heard ' + item.callbackId); });
+}
+"""
+    with tempfile.TemporaryDirectory() as directory:
+        script = os.path.join(directory, "p.js")
+        with open(script, "w") as handle:
+            handle.write(page)
+        workflow = os.path.join(directory, "w.yaml")
+        with open(workflow, "w") as handle:
+            handle.write("start:\n  type: Log\n  message: hi\n")
+        try:
+            done = subprocess.run([os.path.abspath(PROGRAM), "--workflow=" + workflow, "--script=" + script,
+                                   "--disablesecurity", "--window"], capture_output=True, text=True, timeout=60,
+                                  cwd=directory)
+        except subprocess.TimeoutExpired:
+            fail("the page's run did not end")
+        out = done.stdout
+        if done.returncode != 0 or "long: undefined" not in out or "fits: true" not in out or \
+                "heard long" in out or "heard fits" not in out:
+            fail("exit %d, %s" % (done.returncode, out[-1500:]))
 
 
 globals()["case_" + CASE]()
