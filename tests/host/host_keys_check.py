@@ -23,6 +23,9 @@ application would skip it and end with 0, a success.
 page_keys: a page's call whose arguments carry a key longer than 119 bytes
 is refused (it answers nothing, and no observer is added); one of 119 bytes
 is taken.
+lookups_past_the_limit: a macro name or a path segment longer than a key
+({<122 K's>}, {this.args.<122 K's>}) names nothing, never the macro or
+argument its first 119 bytes name; a Macro "key" that long is refused.
 counts_whole: a Queue's count of concurrent actions that is a fraction (0.5
 would run nothing and succeed) or no number fails the task before any action
 runs.
@@ -232,6 +235,31 @@ function onBatch(items) {
         if done.returncode != 0 or "long: undefined" not in out or "fits: true" not in out or \
                 "heard long" in out or "heard fits" not in out:
             fail("exit %d, %s" % (done.returncode, out[-1500:]))
+
+
+def case_lookups_past_the_limit():
+    key = "K" * 119
+    macro = lambda name, wanted: {"start": {"type": "Queue", "actions": ["m", "chk"]},
+                                  "m": {"type": "Macro", "key": name, "value": "A", "global": True},
+                                  "chk": {"type": "Error", "message": "got {%s}" % wanted}}
+    rows = [
+        ("macro name", macro(key, key + "bbb"), ["got {%sbbb}" % key]),
+        ("macro name fits", macro(key, key), ["got A"]),
+        ("argument path", {"start": {"type": "Error", "message": "got {this.args.%szzz}" % key, key: "short"}},
+         ["got {this.args.%szzz}" % key]),
+        ("argument path fits", {"start": {"type": "Error", "message": "got {this.args.%s.x}" % key,
+                                          key: {"x": "deep"}}}, ["got deep"]),
+    ]
+    with tempfile.TemporaryDirectory() as directory:
+        for label, document, errors in rows:
+            code, summary, stderr = run(directory, document, "doc.json")
+            if code != 1 or summary.get("errors") != errors:
+                fail("%s: exit %d, %s, stderr %r" % (label, code, summary, stderr[-400:]))
+        code, summary, stderr = run(directory, macro(key + "aaa", key), "doc.json")
+        errors = summary.get("errors", [])
+        if code != 1 or "Task_Error_InvalidArg" not in errors or \
+                not any("\"key\" of task \"m\" is 122 bytes, past its limit of 119" in e for e in errors):
+            fail("macro key: exit %d, %s, stderr %r" % (code, summary, stderr[-400:]))
 
 
 globals()["case_" + CASE]()

@@ -89,7 +89,8 @@ int32 OnMacroStart(void *User, const char *, const char *, const char *, Diction
     Task_GetDictionaryHandle(Owner, &Definition);
     const char *Key = nullptr;
     int32 KeyLength = 0;
-    char Value[ValueSize], KeyCopy[ValueSize];
+    // A macro's name is a key of the macros kept: no longer than a key.
+    char Value[ValueSize], KeyCopy[DICTIONARY_MAX_KEY_LENGTH + 1];
     DictionaryItem *KeyItem = nullptr;
     // The key is taken as written: a macro's name is not expanded.
     if (Dictionary_ItemFindByKey(Definition, "key", nullptr, &KeyItem) && KeyItem != nullptr &&
