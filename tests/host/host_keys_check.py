@@ -26,6 +26,9 @@ is taken.
 lookups_past_the_limit: a macro name or a path segment longer than a key
 ({<122 K's>}, {this.args.<122 K's>}) names nothing, never the macro or
 argument its first 119 bytes name; a Macro "key" that long is refused.
+errors_stay_errors: an Error's "message" or an End's "error" given as a list
+or object fails the task (Task_Error_InvalidArg) rather than be passed over
+and end as a success.
 counts_whole: a Queue's count of concurrent actions that is a fraction (0.5
 would run nothing and succeed) or no number fails the task before any action
 runs.
@@ -260,6 +263,18 @@ def case_lookups_past_the_limit():
         if code != 1 or "Task_Error_InvalidArg" not in errors or \
                 not any("\"key\" of task \"m\" is 122 bytes, past its limit of 119" in e for e in errors):
             fail("macro key: exit %d, %s, stderr %r" % (code, summary, stderr[-400:]))
+
+
+def case_errors_stay_errors():
+    rows = [("Error", "message", {"x": 1}), ("Error", "message", [1, 2]), ("End", "error", {"x": 1}),
+            ("End", "error", [1])]
+    with tempfile.TemporaryDirectory() as directory:
+        for kind, key, value in rows:
+            code, summary, stderr = run(directory, {"start": {"type": kind, key: value}}, "doc.json")
+            errors = summary.get("errors", [])
+            words = "\"%s\" of task \"start\" is a list or object, not a text" % key
+            if code != 1 or "Task_Error_InvalidArg" not in errors or words not in errors:
+                fail("%s %s %r: exit %d, %s, stderr %r" % (kind, key, value, code, summary, stderr[-400:]))
 
 
 globals()["case_" + CASE]()

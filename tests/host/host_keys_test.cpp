@@ -21,6 +21,7 @@ TEST_P(HostKeys, CaseHolds) { EXPECT_EQ(RunCase(GetParam()), 0) << GetParam(); }
 
 INSTANTIATE_TEST_SUITE_P(Cases, HostKeys, testing::Values("keys_refused_where_read", "names_past_the_limit",
                                                           "texts_read_whole", "exit_codes_whole",
-                                                          "counts_whole", "page_keys", "lookups_past_the_limit"));
+                                                          "counts_whole", "page_keys", "lookups_past_the_limit",
+                                                          "errors_stay_errors"));
 
 } // namespace

@@ -93,7 +93,17 @@ int32 OnEndStart(void *User, const char *, const char *, const char *, Dictionar
     }
     const char *Key = String_CompareWithoutCase(Type, "Error") ? "message" : "error";
     char Text[TextSize] = "";
-    if (Task_GetStringArgument(Owner, Key, Text, (int32)sizeof(Text))) Task_AddError(Owner, "%s", Text);
+    int32 KeyType = DICTIONARY_TYPE_UNKNOWN;
+    if (Task_GetStringArgument(Owner, Key, Text, (int32)sizeof(Text))) {
+        Task_AddError(Owner, "%s", Text);
+    } else if (Task_GetArgumentType(Owner, Key, &KeyType) &&
+               (KeyType == DICTIONARY_TYPE_LIST || KeyType == DICTIONARY_TYPE_DICTIONARY)) {
+        // An error given as a list or object is still an error: passed
+        // over, the task would end as a success.
+        Task_Print(Owner, "%s argument is not a text\n", Key);
+        Task_AddError(Owner, "%s", "Task_Error_InvalidArg");
+        Task_AddError(Owner, "\"%s\" of task \"%s\" is a list or object, not a text", Key, Task_GetNamePtr(Owner));
+    }
     return Task_Complete(Owner, nullptr);
 }
 
