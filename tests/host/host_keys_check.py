@@ -28,7 +28,8 @@ lookups_past_the_limit: a macro name or a path segment longer than a key
 argument its first 119 bytes name; a Macro "key" that long is refused.
 errors_stay_errors: an Error's "message" or an End's "error" given as a list
 or object fails the task (Task_Error_InvalidArg) rather than be passed over
-and end as a success.
+and end as a success; so does a Status "target" that is a list or object,
+holds a NUL or does not fit (its status would go to another task).
 counts_whole: a Queue's count of concurrent actions that is a fraction (0.5
 would run nothing and succeed) or no number fails the task before any action
 runs.
@@ -275,6 +276,15 @@ def case_errors_stay_errors():
             words = "\"%s\" of task \"start\" is a list or object, not a text" % key
             if code != 1 or "Task_Error_InvalidArg" not in errors or words not in errors:
                 fail("%s %s %r: exit %d, %s, stderr %r" % (kind, key, value, code, summary, stderr[-400:]))
+        targets = [({"x": 1}, "is a list or object, not a text"), ("parent\0x", "holds a NUL"),
+                   ("parent:" + "p" * 400, "is 407 bytes, past its limit of 311")]
+        for target, words in targets:
+            code, summary, stderr = run(directory, {"start": {"type": "Queue", "actions": ["s"]},
+                                                    "s": {"type": "Status", "target": target, "title": "x"}},
+                                        "doc.json")
+            errors = summary.get("errors", [])
+            if code != 1 or "Task_Error_InvalidArg" not in errors or not any(words in e for e in errors):
+                fail("target %r: exit %d, %s, stderr %r" % (target, code, summary, stderr[-400:]))
 
 
 globals()["case_" + CASE]()

@@ -1,4 +1,6 @@
 // Log, Notification and Status: the types that speak to the outside.
+#include <string.h>
+
 #include "runtime/text/string.h"
 #include "workflow/task_internal.h"
 #include "workflow/task_type_object.h"
@@ -158,7 +160,20 @@ int32 OnStatusStart(void *User, const char *, const char *, const char *, Dictio
     Dictionary_RemoveByKey(Change, "type");
     Dictionary_RemoveByKey(Change, "target");
     const char *Target = nullptr;
-    if (!Dictionary_GetStringPtrByKey(Definition, "target", &Target) || Target == nullptr) {
+    int32 TargetType = DICTIONARY_TYPE_UNKNOWN;
+    const bool Given = Dictionary_GetTypeByKey(Definition, "target", &TargetType) && TargetType != DICTIONARY_TYPE_NULL;
+    // A target that is no text, or does not fit a path, is refused: passed
+    // over or cut, the status would go to another task.
+    char Checked[EventSize - 8];
+    if (Given && (TargetType == DICTIONARY_TYPE_LIST || TargetType == DICTIONARY_TYPE_DICTIONARY)) {
+        Task_AddError(Owner, "%s", "Task_Error_InvalidArg");
+        Task_AddError(Owner, "\"target\" of task \"%s\" is a list or object, not a text", Task_GetNamePtr(Owner));
+    } else if (int32 Length = 0; Given && Dictionary_GetBufferPtrByKey(Definition, "target", &Target, &Length) &&
+                                  Target != nullptr &&
+                                  !TaskInt_ReadText(Owner, "\"target\"", Target, Length, Checked,
+                                                    (int32)sizeof(Checked), false)) {
+        // Refused, with why.
+    } else if (!Given || Target == nullptr) {
         Task_SetStatusWithDictionary(Owner, Change);
     } else {
         int32 Kind = TASK_OBJECT_NONE;
