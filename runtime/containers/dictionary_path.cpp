@@ -238,6 +238,20 @@ template <typename Setter> int32 SetByPath(Dictionary *Handle, const char *Path,
                   DictionarySetPathSize - 1, Path);
         return FALSE;
     }
+    // A member no key can hold (a last "~" aside) fails the set: kept cut,
+    // it would be another key.
+    for (const char *Member = Path; *Member != 0;) {
+        const char *End = strchr(Member, '.');
+        size_t Size = End != nullptr ? (size_t)(End - Member) : strlen(Member);
+        if (Size > 0 && Member[Size - 1] == '~') Size--;
+        if (Size > (size_t)DICTIONARY_MAX_KEY_LENGTH) {
+            Log_Error("Dictionary path member longer than a key (%d > %d) in %.64s\n", (int32)Size,
+                      DICTIONARY_MAX_KEY_LENGTH, Path);
+            return FALSE;
+        }
+        if (End == nullptr) break;
+        Member = End + 1;
+    }
     char Copy[DictionarySetPathSize];
     memcpy(Copy, Path, Length + 1);
     Dictionary *Target = Handle;

@@ -321,9 +321,13 @@ TEST_F(DictionaryPathTest, ASegmentLongerThanAKeyNamesNoItem) {
     // Set by a path whose member no key holds: refused, nothing added.
     int32 Before = 0, After = 0;
     Dictionary_ItemGetCount(Root, &Before);
-    Dictionary_SetStringByPath(Root, (Long + ".y").c_str(), "w");
+    EXPECT_EQ(Dictionary_SetStringByPath(Root, (Long + ".y").c_str(), "w"), 0);
+    EXPECT_EQ(Dictionary_SetStringByPath(Root, (Fits + "." + Long).c_str(), "w"), 0);
     Dictionary_ItemGetCount(Root, &After);
     EXPECT_EQ(After, Before);
+    int32 Inside = 0;
+    Dictionary_ItemGetCount(Child, &Inside);
+    EXPECT_EQ(Inside, 1);
     EXPECT_EQ(Dictionary_SetStringByPath(Root, (Fits + ".y").c_str(), "w"), 1);
     EXPECT_NE(ByPath((Fits + ".y").c_str()), nullptr);
 }
