@@ -91,12 +91,29 @@ class Reader {
         return Pair(Length);
     }
 
+    // A Dictionary keeps keys of at most DICTIONARY_MAX_KEY_LENGTH bytes
+    // without a NUL: a section or key name that does not fit fails the
+    // load, since cutting it would make two names one.
+    bool KeyFits(const char *Name, int32 Length) {
+        if (memchr(Name, 0, (size_t)Length) != nullptr) {
+            Ini_Print(I, "Key holds a NUL [@ Line %d]", LineNumber);
+            return false;
+        }
+        if (Dictionary_KeptKeyLength(I->Dict, Name, Length) > DICTIONARY_MAX_KEY_LENGTH) {
+            Ini_Print(I, "Key of %d bytes exceeds the %d-byte key limit [@ Line %d]", Length,
+                      DICTIONARY_MAX_KEY_LENGTH, LineNumber);
+            return false;
+        }
+        return true;
+    }
+
     bool Section(int32 Length) {
         const char *Close = static_cast<const char *>(memchr(Line, ']', (size_t)Length));
         if (Close == nullptr) {
             Ini_Print(I, "Malformed section header [%s @ Line %d]", Line, LineNumber);
             return false;
         }
+        if (!KeyFits(Line + 1, (int32)(Close - Line) - 1)) return false;
         Line[Close - Line] = 0;
         const char *Name = Line + 1;
         Ini_VerboseLog(I, INI_VERBOSELEVEL_PARSE, "Found section [%s @ Line %d]", Name, LineNumber);
@@ -129,6 +146,7 @@ class Reader {
         const char *Value = Equals + 1;
         const int32 ValueLength = Length - KeyLength - 1;
         if (KeyLength == 0 || ValueLength == 0) return true;
+        if (!KeyFits(Line, KeyLength)) return false;
         Line[KeyLength] = 0;
         if (Value[0] == ';')
             Ini_VerboseLog(I, INI_VERBOSELEVEL_PARSE, "Found comment [%s @ Line %d]", Value, LineNumber);

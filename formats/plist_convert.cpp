@@ -104,6 +104,18 @@ class Reader {
             if (Name != nullptr && strcmp(Name, "key") == 0) {
                 std::string_view Text;
                 if (!ElementText(Xml, Item, &Text)) return false;
+                // A Dictionary keeps keys of at most DICTIONARY_MAX_KEY_LENGTH
+                // bytes without a NUL: one that does not fit fails the load,
+                // since cutting it would make two keys one.
+                if (!InArray && Text.find('\0') != std::string_view::npos) {
+                    Plist_Print(P, "Key holds a NUL");
+                    return false;
+                }
+                if (!InArray && Text.size() > DICTIONARY_MAX_KEY_LENGTH) {
+                    Plist_Print(P, "Key of %d bytes exceeds the %d-byte key limit", (int32)Text.size(),
+                                DICTIONARY_MAX_KEY_LENGTH);
+                    return false;
+                }
                 Key.assign(Text);
                 HaveKey = !InArray;
                 continue;

@@ -16,10 +16,11 @@
 CLASSPRINT_DEFINE(XML, XML, XML_CLASSID, "XML", Print)
 
 // The names are part of the system's vocabulary (logs, script answers).
-const XMLErrorString XML_ErrorStringTable[3] = {
+const XMLErrorString XML_ErrorStringTable[4] = {
     {XML_ERROR_NONE, "Unknown"},
     {XML_ERROR_ZEROLENGTH, "ZeroLength"},
     {XML_ERROR_DEPTH, "Depth"},
+    {XML_ERROR_KEY, "Key"},
 };
 
 namespace {

@@ -55,6 +55,7 @@
 #define XML_ERROR_NONE 0
 #define XML_ERROR_ZEROLENGTH 1
 #define XML_ERROR_DEPTH 2
+#define XML_ERROR_KEY 3
 
 RUNTIME_EXTERN_C_BEGIN
 
@@ -65,7 +66,7 @@ typedef struct XMLErrorString {
     const char *Name;
 } XMLErrorString;
 
-extern const XMLErrorString XML_ErrorStringTable[3];
+extern const XMLErrorString XML_ErrorStringTable[4];
 
 // Sees every value before it is stored: elements, attributes, text and the
 // ends of declarations. Path is the value path (the tags from the top joined

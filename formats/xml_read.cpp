@@ -238,9 +238,32 @@ class Scanner {
         return Item;
     }
 
+    // Whether a name of Length bytes may become a key of the Dictionary
+    // loading (Stored: its length as a key). A Dictionary keeps keys of at
+    // most DICTIONARY_MAX_KEY_LENGTH bytes without a NUL: an element's or
+    // attribute's name that does not fit fails the load, since cutting it
+    // would make two names one. A word of a declaration or comment is no
+    // data: one that does not fit is passed over.
+    bool NameFits(const char *Name, int32 Length, int32 Stored) {
+        Dictionary *Into = Target();
+        if (Into == nullptr) return true;
+        const bool Nul = Length > 0 && memchr(Name, 0, (size_t)Length) != nullptr;
+        if (Stored > DICTIONARY_MAX_KEY_LENGTH && Stored == Length &&
+            Dictionary_KeptKeyLength(Into, Name, Length) <= DICTIONARY_MAX_KEY_LENGTH)
+            Stored--;
+        if (!Nul && Stored <= DICTIONARY_MAX_KEY_LENGTH) return true;
+        if (!X->Element) return false;
+        if (Nul)
+            XmlInternal_Fail(X, XML_ERROR_KEY, "Name holds a NUL [@ %d:%d]", X->Line, Column() - 1);
+        else
+            XmlInternal_Fail(X, XML_ERROR_KEY, "Name of %d bytes exceeds the %d-byte key limit [@ %d:%d]", Stored,
+                             DICTIONARY_MAX_KEY_LENGTH, X->Line, Column() - 1);
+        return false;
+    }
+
     // An attribute name or declaration word: "-" and the token.
     void RaiseWord(int32 Kind, const char *Token, int32 TokenLength) {
-        if (TokenLength == 0 || TokenLength > MaxNameLength) return;
+        if (TokenLength == 0 || !NameFits(Token, TokenLength, TokenLength + 1) || TokenLength > MaxNameLength) return;
         char Key[XML_KEY_SIZE];
         Key[0] = '-';
         memcpy(Key + 1, Token, (size_t)TokenLength);
@@ -266,9 +289,11 @@ class Scanner {
             XmlInternal_Fail(X, XML_ERROR_DEPTH, "Nesting limit exceeded [%s @ %d:%d]", Name, X->Line, Column() - 1);
             return false;
         }
+        const bool Fits = NameFits(Name, NameLength, NameLength);
+        if (X->LastError != XML_ERROR_NONE) return false;
         char Key[XML_KEY_SIZE];
         Key[0] = 0;
-        if (NameLength <= MaxNameLength) {
+        if (Fits && NameLength <= MaxNameLength) {
             memcpy(Key, Name, (size_t)NameLength);
             Key[NameLength] = 0;
         }
@@ -462,7 +487,7 @@ class Scanner {
         }
         if (Ending == '=') {
             X->Attribute[0] = 0;
-            if (TokenLength > 0 && TokenLength <= MaxNameLength) {
+            if (TokenLength > 0 && NameFits(Token, TokenLength, TokenLength + 1) && TokenLength <= MaxNameLength) {
                 X->Attribute[0] = '-';
                 memcpy(X->Attribute + 1, Token, (size_t)TokenLength + 1);
             }

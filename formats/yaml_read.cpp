@@ -409,6 +409,24 @@ class Reader {
         if (Rest < N && S[Rest] != '#') Node(Rest, false);
     }
 
+    // A Dictionary keeps keys of at most DICTIONARY_MAX_KEY_LENGTH bytes
+    // without a NUL: a key loaded into one that does not fit is refused,
+    // since cutting it would make two keys one.
+    bool KeyFits(const char *Text, int32 Length, int32 Line, int32 Column) {
+        if (Y->Dict == nullptr) return true;
+        if (Length > 0 && memchr(Text, 0, (size_t)Length) != nullptr) {
+            Fail(YAML_ERROR_FIELDTYPE, "Map key holds a NUL [@ %d:%d]", Line, Column);
+            return false;
+        }
+        if (Length > DICTIONARY_MAX_KEY_LENGTH &&
+            Dictionary_KeptKeyLength(Y->Dict, Text, Length) > DICTIONARY_MAX_KEY_LENGTH) {
+            Fail(YAML_ERROR_FIELDTYPE, "Map key of %d bytes exceeds the %d-byte key limit [@ %d:%d]", Length,
+                 DICTIONARY_MAX_KEY_LENGTH, Line, Column);
+            return false;
+        }
+        return true;
+    }
+
     void Key(int32 Indent, const char *Text, int32 Length, int32 After) {
         if (Length > MaxKeyLength) {
             // Text holds at least the first MaxKeyLength + 1 bytes.
@@ -418,6 +436,7 @@ class Reader {
             Fail(YAML_ERROR_FIELDTYPE, "Map key exceeded length limit [%s @ %d:%d]", Shown, Y->Line, Indent + 1);
             return;
         }
+        if (!KeyFits(Text, Length, Y->Line, Indent + 1)) return;
         CloseDeeper(Indent);
         // A sequence may stand at its key's own indentation; the next key
         // at that column ends it.
@@ -586,6 +605,11 @@ class Reader {
             }
             char *Text = nullptr;
             MemoryStream_GetPointer(Y->Value, &Text);
+            if (!KeyFits(Text, Length, Y->ScalarLine, Y->ScalarColumn)) {
+                MemoryStream_ReleasePointer(Y->Value, &Text);
+                Value.Clear();
+                return;
+            }
             if (Length > 0) memcpy(Y->Levels[Level].Key, Text, (size_t)Length);
             Y->Levels[Level].Key[Length] = 0;
             MemoryStream_ReleasePointer(Y->Value, &Text);

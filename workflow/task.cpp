@@ -203,6 +203,8 @@ bool ReadNumberText(const char *Text, float64 *Number) {
 
 } // namespace
 
+bool TaskInt_ReadNumberText(const char *Text, float64 *Number) { return ReadNumberText(Text, Number); }
+
 const GlobalTaskVtblStruct GlobalTaskVtbl = {
     Task_SubAction_Null, Task_SubAction_Complete, Task_IsCompleted, Task_IsCancelled, Task_GetType,
     Task_GetTimeElapsed, Task_GetName, Task_GetNamePtr, Task_HasArgument, Task_GetArgumentPtr,
@@ -292,7 +294,9 @@ int32 Task_LoadFromDictionary(Task *Handle, Dictionary *WorkflowDocument, const 
     Debug_CheckPointer(Name);
     DictionaryItem *Item = nullptr;
     Dictionary *Definition = nullptr;
-    if (!Dictionary_ItemFindByKey(WorkflowDocument, Name, nullptr, &Item) ||
+    // A name longer than a key is kept names no task (its first bytes would
+    // find another).
+    if (strlen(Name) > DICTIONARY_MAX_KEY_LENGTH || !Dictionary_ItemFindByKey(WorkflowDocument, Name, nullptr, &Item) ||
         !Dictionary_ItemCompareType(WorkflowDocument, Item, DICTIONARY_TYPE_DICTIONARY) ||
         !Dictionary_ItemGetDictionaryHandle(WorkflowDocument, Item, &Definition))
         return FALSE;

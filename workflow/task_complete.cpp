@@ -39,24 +39,27 @@ struct SubTaskRun {
     Task *Child;
 };
 
-// The first element of a "status" List, the second, or a "status" String.
+// The first element of a "status" List, the second, or a "status" String,
+// read as an argument is: a text that does not fit, once expanded, or holds
+// a NUL is refused, not shown cut.
 bool ReadStatusText(Task *Handle, int32 Index, char *Output, int32 Size) {
     int32 Type = DICTIONARY_TYPE_UNKNOWN;
     if (!Task_GetArgumentType(Handle, "status", &Type)) return false;
     const char *Text = nullptr;
+    int32 Length = 0;
     if (Type == DICTIONARY_TYPE_LIST) {
         Dictionary *List = nullptr;
         Dictionary_GetListByKey(Handle->Definition, "status", &List);
         DictionaryItem *Item = nullptr;
-        if (!Dictionary_ItemFindByIndex(List, Index, nullptr, &Item) || !Dictionary_ItemGetStringPtr(List, Item, &Text))
+        if (!Dictionary_ItemFindByIndex(List, Index, nullptr, &Item) || Dictionary_ItemIsContainer(List, Item) ||
+            !Dictionary_ItemGetBufferPtr(List, Item, &Text, &Length))
             return false;
     } else if (Type == DICTIONARY_TYPE_STRING && Index == 0) {
-        Dictionary_GetStringPtrByKey(Handle->Definition, "status", &Text);
+        Dictionary_GetBufferPtrByKey(Handle->Definition, "status", &Text, &Length);
     }
     if (Text == nullptr) return false;
-    String_CopyLength(Output, Text, Size);
-    Task_ExpandString(Handle, Output, Size);
-    return true;
+    const char *What = Type == DICTIONARY_TYPE_LIST ? "an element of \"status\"" : "\"status\"";
+    return TaskInt_ReadText(Handle, What, Text, Length, Output, Size);
 }
 
 TaskKeptPairs &KeptResults() {
@@ -282,6 +285,10 @@ int32 Task_Complete(Task *Handle, Dictionary *Result) {
         if (ReadStatusText(Handle, 1, Status, (int32)sizeof(Status))) {
             Task_SetStatus(Handle, Status);
             CancelledNow = Task_IsCancelled(Handle) != 0;
+        } else if (Task_IsArgumentRefused(Handle)) {
+            // The refusal is an error of this task: it is no success.
+            Successful = 0;
+            Key = "failure";
         }
     }
 

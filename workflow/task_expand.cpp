@@ -160,6 +160,9 @@ int32 Task_EvaluatePathToObject(Task *Handle, const char *Path, int32 *Kind, voi
 int32 Task_ExpandMacro(Task *Handle, const char *Name, const char *Argument, char *Output, int32 Size) {
     Class_CheckHandle(Handle, TASK_CLASSID);
     (void)Argument;
+    // No macro's name is longer than a key: a longer one names none (looked
+    // up by its first bytes, it would find another).
+    if (strlen(Name) > DICTIONARY_MAX_KEY_LENGTH) return FALSE;
     for (Task *Walk = Handle; Walk != nullptr; Walk = TaskInt_GetParent(Walk)) {
         const char *Text = nullptr;
         if (Walk->Macros != nullptr && Dictionary_GetStringPtrByKey(Walk->Macros, Name, &Text) && Text != nullptr)

@@ -133,6 +133,10 @@ bool TaskInt_ReadText(Task *Handle, const char *What, const char *Stored, int32 
 // refuses a text that does not fit; without Refuse such a value only
 // answers 0 (for readers that decide nothing, such as a page's script).
 int32 TaskInt_ReadNumber(Task *Handle, const char *Name, float64 *Number, bool Refuse);
+// A decimal number as a document writes it ("-", digits with at most one
+// ".", an optional exponent); the empty text counts as 0. False for any
+// other text (words, hex, "nan").
+bool TaskInt_ReadNumberText(const char *Text, float64 *Number);
 
 // Dictionaries of two items (an event's payload, a completion's result) of
 // ended events, kept for the ones to come: making a root of two items and

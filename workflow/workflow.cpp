@@ -286,7 +286,10 @@ int32 Workflow_ExpandStringInterop(Workflow *Handle, const char *Source, char *T
 int32 Workflow_ExpandKey(Workflow *Handle, const char *Key, const char *Argument, char *Output, int32 Size) {
     Class_CheckHandle(Handle, WORKFLOW_CLASSID);
     const char *Text = nullptr;
-    if (Dictionary_GetStringPtrByKey(Handle->Macros, Key, &Text) && Text != nullptr) {
+    // A name longer than a key names no macro (its first bytes would find
+    // another).
+    if (strlen(Key) <= DICTIONARY_MAX_KEY_LENGTH && Dictionary_GetStringPtrByKey(Handle->Macros, Key, &Text) &&
+        Text != nullptr) {
         String_CopyLength(Output, Text, Size);
         return TRUE;
     }

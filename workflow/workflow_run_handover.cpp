@@ -328,6 +328,10 @@ void Launch(WorkflowRun *Self) {
     Task_Print(Self->Owner, "Launching as elevated [%s]\n", Own);
     char PeerUrl[TextSize] = "";
     char Arguments[TextSize] = "";
+    // One expansion, with the task's own references ("{this.<task>.<key>}")
+    // known to it, through the checked reader: a second pass would cut what
+    // grows past the buffer, and expand again what a value holds as text.
+    Task_SetExpandStringCallback(Self->Owner, Self, ExpandTaskPath);
     Task_GetStringArgument(Self->Owner, "arguments", Arguments, (int32)sizeof(Arguments));
     // Arguments that were refused launch nothing: not without them either.
     bool Made = !Task_IsArgumentRefused(Self->Owner) &&
@@ -338,8 +342,6 @@ void Launch(WorkflowRun *Self) {
     Made = Made && strlen(PeerUrl) < sizeof(Self->SecretUrl) &&
            HandOverFile_Write(PeerUrl, &Self->Secret, Reason, (int32)sizeof(Reason)) &&
            HandOverFile_GetPath(Self->Secret, Path, (int32)sizeof(Path));
-    Task_SetExpandStringCallback(Self->Owner, Self, ExpandTaskPath);
-    Task_ExpandString(Self->Owner, Arguments, (int32)sizeof(Arguments));
     char Line[TextSize * 2];
     String_Print(Line, (int32)sizeof(Line), "%s%s--debugfileid=elevated --%s --%s=\"%s\"", Arguments,
                  Arguments[0] ? " " : "", "wfworker", "wfendpoint", Path);

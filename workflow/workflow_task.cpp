@@ -88,7 +88,9 @@ WorkflowTaskRecord *WorkflowInt_FindRecord(Workflow *Handle, Task *Owned) {
 int32 Workflow_CanCreateTask(Workflow *Handle, const char *Name) {
     Class_CheckHandle(Handle, WORKFLOW_CLASSID);
     Debug_CheckPointer(Name);
-    return Dictionary_ContainsKey(Handle->Document, Name);
+    // A Dictionary compares a key longer than it keeps by its first bytes:
+    // no task has such a name, and another must not answer for it.
+    return strlen(Name) <= DICTIONARY_MAX_KEY_LENGTH && Dictionary_ContainsKey(Handle->Document, Name);
 }
 
 int32 Workflow_CreateTask(Workflow *Handle, const char *Name, Dictionary *Arguments, Task *Parent, Task **Created) {
@@ -112,6 +114,17 @@ int32 Workflow_CreateTaskWithMacros(Workflow *Handle, const char *Name, Dictiona
     [[maybe_unused]] static const int32 Marked =
         ClassPrint_MarkLogLine(PrintThroughWorkflow, WorkflowInt_PrintsOnlyToLog);
     Task_SetPrintCallback(Made, Handle, PrintThroughWorkflow);
+    // A name longer than any task's (or one that filled the buffer, so may
+    // be cut) names none: never the task its first bytes would find.
+    if (const size_t Length = strlen(Expanded); Length > DICTIONARY_MAX_KEY_LENGTH) {
+        Workflow_Print(Handle, "Cannot find task %s\n", Expanded);
+        char Why[96];
+        String_Print(Why, (int32)sizeof(Why), "the name is %d bytes%s, past the %d-byte limit of a task's name",
+                     (int32)Length, Length + 1 >= sizeof(Expanded) ? " or more" : "", DICTIONARY_MAX_KEY_LENGTH);
+        NoteCreateError(Handle, Expanded, Why);
+        Task_Release(&Made);
+        return FALSE;
+    }
     if (!Task_LoadFromDictionary(Made, Handle->Document, Expanded)) {
         Workflow_Print(Handle, "Cannot find task %s\n", Expanded);
         NoteCreateError(Handle, Expanded, "the workflow has no such task");

@@ -139,6 +139,10 @@ int32 Dictionary_ItemSetKeyLength(Dictionary *Handle, DictionaryItem *Item, cons
 int32 Dictionary_ItemSetKey(Dictionary *Handle, DictionaryItem *Item, const char *Key);
 int32 Dictionary_ItemGetKeyPtr(Dictionary *Handle, DictionaryItem *Item, const char **Key);
 int32 Dictionary_ItemGetKey(Dictionary *Handle, DictionaryItem *Item, char *Buffer, int32 Size);
+// The length a key of Length bytes is kept with here: less its private mark
+// when this Dictionary takes marks off. A reader refuses a key whose kept
+// length is past DICTIONARY_MAX_KEY_LENGTH rather than let it be cut.
+int32 Dictionary_KeptKeyLength(Dictionary *Handle, const char *Key, int32 Length);
 int32 Dictionary_ItemSetPrivate(Dictionary *Handle, DictionaryItem *Item, uint32 Flag);
 int32 Dictionary_ItemGetPrivate(Dictionary *Handle, DictionaryItem *Item, uint32 *Flag);
 

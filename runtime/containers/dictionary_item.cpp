@@ -558,6 +558,12 @@ int32 Dictionary_ItemGetKeyPtr(Dictionary *Handle, DictionaryItem *Item, const c
     return Item->Key != nullptr;
 }
 
+int32 Dictionary_KeptKeyLength(Dictionary *Handle, const char *Key, int32 Length) {
+    Dictionary_CheckHandle(Handle);
+    const bool Marked = Handle->PrivateKeys == 1 && Length >= 1 && (Key[0] == '.' || Key[0] == '#');
+    return Marked ? Length - 1 : Length;
+}
+
 int32 Dictionary_ItemGetKey(Dictionary *Handle, DictionaryItem *Item, char *Buffer, int32 Size) {
     Dictionary_CheckHandle(Handle);
     Dictionary_CheckItem(Item);

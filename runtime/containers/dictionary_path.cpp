@@ -126,11 +126,12 @@ bool Resolve(Dictionary *Handle, TextView Path, int32 Depth, Found *Result) {
     if (Path.empty() || Handle->Items.Count == 0 || Depth > MaxResolveDepth) return false;
     if (Handle->PrivateKeys == 1 && (Path[0] == '.' || Path[0] == '#')) Path.remove_prefix(1);
 
-    // Only the first 119 characters are looked at for the first segment.
-    const size_t Window = Path.size() < DICTIONARY_MAX_KEY_LENGTH ? Path.size() : DICTIONARY_MAX_KEY_LENGTH;
-    TextView Segment = Path.substr(0, Window);
+    // The first segment runs to its separator, however far: one cut at the
+    // key limit would be compared with another key (and a separator just
+    // past the limit would be missed, ending the walk an item too soon).
+    TextView Segment = Path;
     TextView Rest;
-    for (size_t Index = 1; Index < Window; Index++) {
+    for (size_t Index = 1; Index < Path.size(); Index++) {
         if (IsPathSeparator(Path[Index])) {
             Segment = Path.substr(0, Index);
             Rest = Path.substr(Index);
@@ -140,9 +141,8 @@ bool Resolve(Dictionary *Handle, TextView Path, int32 Depth, Found *Result) {
     }
 
     if (!Segment.empty() && Segment[0] == '[') return ResolveSelector(Handle, Segment.substr(1), Rest, Depth, Result);
-    // A segment cut by the window is compared as such a key was stored.
-    if (Segment.size() == DICTIONARY_MAX_KEY_LENGTH && Path.size() > DICTIONARY_MAX_KEY_LENGTH)
-        Segment = Path.substr(0, (size_t)DictionaryInt_CutKeyLength(Path.data()));
+    // No key is longer than the limit: such a segment names no item.
+    if (Segment.size() > DICTIONARY_MAX_KEY_LENGTH) return false;
 
     for (DictionaryItem *Item = Handle->Items.First; Item != nullptr; Item = Item->Next) {
         if (!DictionaryInt_KeyEquals(Handle, Item, Segment.data(), (int32)Segment.size())) continue;
@@ -200,6 +200,14 @@ int32 EnsureByPath(Dictionary *Handle, const char *Path, Dictionary **Child) {
                 return FALSE;
             }
             const size_t Length = strlen(Member);
+            // A member no key can hold is refused: kept cut it would be
+            // another key, and found by no later walk.
+            if (Length > (size_t)DICTIONARY_MAX_KEY_LENGTH + 1 ||
+                (Length == (size_t)DICTIONARY_MAX_KEY_LENGTH + 1 && Member[Length - 1] != '~')) {
+                Log_Error("Dictionary path member longer than a key (%d > %d) in %.64s\n", (int32)Length,
+                          DICTIONARY_MAX_KEY_LENGTH, Path);
+                return FALSE;
+            }
             if (Length > 0 && Member[Length - 1] == '~') {
                 Member[Length - 1] = 0;
                 Current = AddDictionaryItem(Current, Member)->Child;
@@ -229,6 +237,20 @@ template <typename Setter> int32 SetByPath(Dictionary *Handle, const char *Path,
         Log_Error("Dictionary path too long (%d > %d) %.64s\n", (int32)(Length > INT32_MAX ? INT32_MAX : Length),
                   DictionarySetPathSize - 1, Path);
         return FALSE;
+    }
+    // A member no key can hold (a last "~" aside) fails the set: kept cut,
+    // it would be another key.
+    for (const char *Member = Path; *Member != 0;) {
+        const char *End = strchr(Member, '.');
+        size_t Size = End != nullptr ? (size_t)(End - Member) : strlen(Member);
+        if (Size > 0 && Member[Size - 1] == '~') Size--;
+        if (Size > (size_t)DICTIONARY_MAX_KEY_LENGTH) {
+            Log_Error("Dictionary path member longer than a key (%d > %d) in %.64s\n", (int32)Size,
+                      DICTIONARY_MAX_KEY_LENGTH, Path);
+            return FALSE;
+        }
+        if (End == nullptr) break;
+        Member = End + 1;
     }
     char Copy[DictionarySetPathSize];
     memcpy(Copy, Path, Length + 1);

@@ -553,6 +553,17 @@ class Scanner {
                         KeyStart = (int32)(static_cast<const char *>(Slash) - Key) + 1;
                 KeyLength = StoredKeyLength(Key, KeyStart, TextLength);
             }
+            // A Dictionary keeps keys of at most DICTIONARY_MAX_KEY_LENGTH
+            // bytes without a NUL: one that does not fit is refused, since
+            // cutting it would make two keys one.
+            if (Receiver != nullptr) {
+                if (KeyStart + KeyLength < TextLength)
+                    return Fail(JSON_ERROR_STRING, "Key holds a NUL [@ %d:%d]", J->Line, Column());
+                if (KeyLength > DICTIONARY_MAX_KEY_LENGTH &&
+                    Dictionary_KeptKeyLength(Receiver, Key + KeyStart, KeyLength) > DICTIONARY_MAX_KEY_LENGTH)
+                    return Fail(JSON_ERROR_STRING, "Key of %d bytes exceeds the %d-byte key limit [@ %d:%d]", KeyLength,
+                                DICTIONARY_MAX_KEY_LENGTH, J->Line, Column());
+            }
             J->Levels[Depth - 1].KeyStart = KeyStart;
             J->Levels[Depth - 1].KeyLength = KeyLength;
             SetBit(Depth - 1);

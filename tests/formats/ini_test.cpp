@@ -287,6 +287,25 @@ TEST_F(IniTest, LineLimitAndMessages) {
     int32 Count = 0;
     Dictionary_ItemGetCount(Parsed.Dict, &Count);
     EXPECT_EQ(Count, 4);
+    // A section or key name longer than a Dictionary key, or with a NUL,
+    // fails the load rather than be cut into another name.
+    const std::string Fits(119, 'k');
+    const struct {
+        std::string Text, Message;
+    } Refused[] = {
+        {"[s]\n" + Fits + "k=1\n", "Key of 120 bytes exceeds the 119-byte key limit [@ Line 2]"},
+        {"[" + Fits + "s]\nk=1\n", "Key of 120 bytes exceeds the 119-byte key limit [@ Line 1]"},
+        {std::string("k\0b=1\n", 6), "Key holds a NUL [@ Line 1]"},
+        {std::string("[s\0t]\n", 7), "Key holds a NUL [@ Line 1]"},
+    };
+    for (const auto &Each : Refused) {
+        Doc Long;
+        Captured.clear();
+        EXPECT_EQ(Long.Load(Each.Text), 0) << Each.Text;
+        EXPECT_NE(Captured.find(Each.Message), std::string::npos) << Captured;
+    }
+    Doc Longest;
+    EXPECT_EQ(Longest.Load("[" + Fits + "]\n" + Fits + "=1\n"), 1);
 }
 
 TEST_F(IniTest, ShortWritesFailTheSave) {

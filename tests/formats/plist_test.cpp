@@ -251,7 +251,7 @@ TEST_F(PlistTest, SetAndSaveKeepsOneTopDict) {
 TEST_F(PlistTest, UnsupportedAndBrokenValuesFail) {
     TempDirectory Dir;
     struct Case {
-        const char *Body;
+        std::string Body;
         const char *Message;
     } Cases[] = {
         {"<dict><key>d</key><data>AAAA</data></dict>", "Unsupported data type encountered [data]"},
@@ -263,6 +263,9 @@ TEST_F(PlistTest, UnsupportedAndBrokenValuesFail) {
         {"<dict><key>r</key><real>1.5.5</real></dict>", "Error while trying to parse plist"},
         {"<dict><key>s</key><string>a<b/>c</string></dict>", "Error while trying to parse plist"},
         {"<dict><key>a</key><array>junk</array></dict>", "Error while trying to parse plist"},
+        // A key that no Dictionary keeps whole is refused, never cut.
+        {"<dict><key>" + std::string(120, 'k') + "</key><true/></dict>",
+         "Key of 120 bytes exceeds the 119-byte key limit"},
     };
     for (const Case &Each : Cases) {
         WriteAll(Dir / "b.plist", std::string("<plist version=\"1.0\">") + Each.Body + "</plist>");

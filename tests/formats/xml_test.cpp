@@ -82,7 +82,8 @@ TEST_F(XmlTest, ErrorNamesAndOptions) {
     EXPECT_STREQ(XML_TranslateError(0), "Unknown");
     EXPECT_STREQ(XML_TranslateError(1), "ZeroLength");
     EXPECT_STREQ(XML_TranslateError(2), "Depth");
-    EXPECT_STREQ(XML_TranslateError(3), "Unknown");
+    EXPECT_STREQ(XML_TranslateError(3), "Key");
+    EXPECT_STREQ(XML_TranslateError(4), "Unknown");
     EXPECT_STREQ(XML_TranslateError(-7), "Unknown");
     XML *Xml = nullptr;
     XML_Create(&Xml);
@@ -196,8 +197,9 @@ TEST_F(XmlTest, NestingLimitFailsWithDepthAndPosition) {
 }
 
 TEST_F(XmlTest, LongNamesKeepTheirKeysAndBoundedPaths) {
-    // 31 levels of 318-byte names: each item is stored under its own name
-    // (cut by the Dictionary to its key limit), not under a cut path.
+    // 31 levels of 318-byte names read without a Dictionary: bounded paths.
+    // Into a Dictionary, 31 levels of 119-byte names: each item is stored
+    // under its own name, not under a cut path.
     Doc D;
     std::vector<std::string> Paths;
     XML_SetValueCallback(D.Xml, &Paths,
@@ -207,6 +209,13 @@ TEST_F(XmlTest, LongNamesKeepTheirKeysAndBoundedPaths) {
                          });
     std::string Text;
     for (int32 Level = 0; Level < 31; Level++) Text += "<" + std::string(318, (char)('a' + Level % 26)) + ">";
+    Text += "leaf";
+    XML_SetDictionaryHandle(D.Xml, nullptr);
+    ASSERT_EQ(D.Load(Text), 1);
+    XML_SetValueCallback(D.Xml, nullptr, nullptr);
+    XML_SetDictionaryHandle(D.Xml, D.Dict);
+    Text.clear();
+    for (int32 Level = 0; Level < 31; Level++) Text += "<" + std::string(119, (char)('a' + Level % 26)) + ">";
     Text += "leaf";
     ASSERT_EQ(D.Load(Text), 1);
     Dictionary *At = D.Dict;
@@ -223,9 +232,27 @@ TEST_F(XmlTest, LongNamesKeepTheirKeysAndBoundedPaths) {
     ASSERT_FALSE(Paths.empty());
     for (const std::string &Path : Paths) EXPECT_LT(Path.size(), (size_t)XML_PATH_SIZE);
 
-    // A name of 319 bytes is not stored; what it holds goes to its parent.
-    ASSERT_EQ(D.Load("<r><" + std::string(319, 'n') + " x=\"1\"><c>t</c></" + std::string(319, 'n') + "></r>"), 1);
-    EXPECT_EQ(D.Render(), "{r:{-x:1,c:t}}");
+    // An element or attribute name that does not fit a Dictionary key (an
+    // attribute's key is "-" and its name), or holds a NUL, fails the load
+    // where it stands; a word of a comment or declaration is passed over.
+    const std::string Fits(119, 'n'), Long(120, 'n');
+    const struct {
+        std::string Text, Message;
+    } Refused[] = {
+        {"<r><" + Long + ">t</" + Long + "></r>", "Name of 120 bytes exceeds the 119-byte key limit [@ 1:125]"},
+        {"<r><" + std::string(319, 'n') + "/></r>", "Name of 319 bytes exceeds the 119-byte key limit [@ 1:325]"},
+        {"<r " + Fits + "=\"1\"/>", "Name of 120 bytes exceeds the 119-byte key limit [@ 1:123]"},
+        {"<r " + Fits + "/>", "Name of 120 bytes exceeds the 119-byte key limit [@ 1:124]"},
+        {std::string("<r><a\0b>t</a></r>", 18), "Name holds a NUL [@ 1:8]"},
+    };
+    for (const auto &Each : Refused) {
+        D.Lines.clear();
+        EXPECT_EQ(D.Load(Each.Text), 0) << Each.Text;
+        EXPECT_EQ(D.Error(), XML_ERROR_KEY) << Each.Text;
+        EXPECT_NE(D.Messages().find(Each.Message), std::string::npos) << D.Messages();
+    }
+    ASSERT_EQ(D.Load("<!-- " + Long + " --><r " + Fits.substr(1) + "=\"1\"/>"), 1);
+    EXPECT_EQ(D.Render(), "{!--:{---:null},r:{-" + Fits.substr(1) + ":1}}");
 }
 
 // ---- Value callback and pieces ----

@@ -144,6 +144,15 @@ TEST_F(YamlTest, ErrorsCarryCodeMessageAndPosition) {
          "Unexpected character in document directive [x @ 1:5]"},
         {"key too long", "a:\n  " + std::string(319, 'k') + ": 1\n", YAML_ERROR_FIELDTYPE,
          "Map key exceeded length limit ["},
+        // Longer than a Dictionary key, or with a NUL: refused, never cut.
+        {"key past the Dictionary's", "a:\n  " + std::string(120, 'k') + ": 1\n", YAML_ERROR_FIELDTYPE,
+         "Map key of 120 bytes exceeds the 119-byte key limit [@ 2:3]"},
+        {"quoted key past it", "\"" + std::string(120, 'k') + "\": 1\n", YAML_ERROR_FIELDTYPE,
+         "Map key of 120 bytes exceeds the 119-byte key limit [@ 1:1]"},
+        {"flow key past it", "a: {" + std::string(120, 'k') + ": 1}\n", YAML_ERROR_FIELDTYPE,
+         "Map key of 120 bytes exceeds the 119-byte key limit [@ 1:5]"},
+        {"quoted key with a NUL", "\"a\\0b\": 1\n", YAML_ERROR_FIELDTYPE, "Map key holds a NUL [@ 1:1]"},
+        {"flow key with a NUL", "{\"a\\0b\": 1}\n", YAML_ERROR_FIELDTYPE, "Map key holds a NUL [@ 1:2]"},
         {"bad escape", "a: \"x\\q\"\n", YAML_ERROR_ESCAPE, "Unexpected escape character in string [q @ 1:7]"},
         {"bad hex", "a: \"\\u12G4\"\n", YAML_ERROR_ESCAPE, "Unexpected Unicode hex characters [12G4 @ 1:7]"},
         {"cut hex", "a: \"\\x4", YAML_ERROR_ESCAPE, "Unexpected Unicode hex characters [4 @ 1:7]"},
@@ -173,11 +182,11 @@ TEST_F(YamlTest, ErrorsCarryCodeMessageAndPosition) {
 }
 
 TEST_F(YamlTest, NestingAndKeyLimits) {
-    // 31 levels of 318-byte keys load; each item sits under its key (the
-    // Dictionary keeps the first 119 bytes of a key).
+    // 31 levels of 119-byte keys (the longest a Dictionary keeps) load; each
+    // item sits under its key.
     std::string Text;
     for (int32 Level = 0; Level < 31; Level++)
-        Text += std::string((size_t)Level * 2, ' ') + std::string(318, (char)('a' + Level % 26)) + ":\n";
+        Text += std::string((size_t)Level * 2, ' ') + std::string(119, (char)('a' + Level % 26)) + ":\n";
     Text += std::string(62, ' ') + "leaf\n";
     Doc Deep;
     ASSERT_EQ(Deep.Load(Text), 1) << Deep.Error();

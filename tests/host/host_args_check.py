@@ -104,7 +104,7 @@ def case_text_limits():
             ("environment value NUL", {"start": {"type": "EnvironmentSet", "key": "K", "value": "a\0b"}}, "NUL"),
             ("queue action NUL", {"start": {"type": "Queue", "actions": ["a\0b"]},
                                   "a": {"type": "Error", "message": "a ran"}}, "NUL"),
-            ("queue action long", {"start": {"type": "Queue", "actions": ["a" * 320]}}, "limit of 319"),
+            ("queue action long", {"start": {"type": "Queue", "actions": ["a" * 320]}}, "limit of 119"),
             ("branch NUL", {"start": {"type": "NumberCompare", "numberOne": 1, "numberTwo": 1,
                                       "equalTo": "a\0b"}, "a": {"type": "Error", "message": "a ran"}}, "NUL"),
             ("notification event", {"start": {"type": "Notification", "event": "E." + "e" * 400}}, "limit of 319"),

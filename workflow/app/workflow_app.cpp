@@ -1,5 +1,8 @@
 // The workflow application in its minimal form (see workflow_app.h).
 #include "workflow/app/workflow_app.h"
+
+#include <string.h>
+
 #include "net/web_get_request.h"
 #include "runtime/log.h"
 #include "net/analytics.h"
@@ -127,7 +130,10 @@ int32 WorkflowApp_ExpandKey(void *, const char *Name, const char *, char *Output
         return TRUE;
     }
     const char *Text = nullptr;
-    if (App.Macros == nullptr || !Dictionary_GetStringPtrByKey(App.Macros, Name, &Text) || Text == nullptr)
+    // A name longer than a key names no macro (its first bytes would find
+    // another).
+    if (App.Macros == nullptr || strlen(Name) > DICTIONARY_MAX_KEY_LENGTH ||
+        !Dictionary_GetStringPtrByKey(App.Macros, Name, &Text) || Text == nullptr)
         return FALSE;
     String_CopyLength(Output, Text, Size);
     return TRUE;

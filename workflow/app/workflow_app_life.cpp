@@ -154,7 +154,8 @@ int32 OnShutdown(void *, const char *, const char *, const char *Instance, Dicti
         // another one (4294967296 as 0, a success); it is not taken.
         float64 Code = 0;
         Dictionary_GetFloat64ByKey(Info, "exitCode", &Code);
-        if (isfinite(Code) && Code > -2147483649.0 && Code < 2147483648.0) Debug_SetExitCode((int32)Code);
+        if (isfinite(Code) && Code == trunc(Code) && Code > -2147483649.0 && Code < 2147483648.0)
+            Debug_SetExitCode((int32)Code);
         else Log_Error("A shutdown's exit code %g is out of range and not taken\n", Code);
     }
     uint32 Force = FALSE;

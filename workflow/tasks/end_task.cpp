@@ -39,11 +39,12 @@ bool TakeExitCode(Task *Owner, float64 Code) {
 } // namespace
 
 bool TaskType_CheckExitCode(Task *Owner, float64 Code) {
-    if (isfinite(Code) && Code > -2147483649.0 && Code < 2147483648.0) return true;
+    // A fraction is refused too: cut to a whole number, 1.5 would exit as 1.
+    if (isfinite(Code) && Code == trunc(Code) && Code > -2147483649.0 && Code < 2147483648.0) return true;
     Task_Print(Owner, "exitCode argument is out of range\n");
     Task_AddError(Owner, "%s", "Task_Error_InvalidArg");
     char Number[64];
-    snprintf(Number, sizeof(Number), fabs(Code) < 1e20 ? "%.0f" : "%g", Code);
+    snprintf(Number, sizeof(Number), fabs(Code) < 1e20 && Code == trunc(Code) ? "%.0f" : "%.17g", Code);
     Task_AddError(Owner, "exitCode %s of task \"%s\" is out of range: an exit code is a whole number from %s", Number,
                   Task_GetNamePtr(Owner), "-2147483648 to 2147483647");
     return false;
@@ -92,7 +93,17 @@ int32 OnEndStart(void *User, const char *, const char *, const char *, Dictionar
     }
     const char *Key = String_CompareWithoutCase(Type, "Error") ? "message" : "error";
     char Text[TextSize] = "";
-    if (Task_GetStringArgument(Owner, Key, Text, (int32)sizeof(Text))) Task_AddError(Owner, "%s", Text);
+    int32 KeyType = DICTIONARY_TYPE_UNKNOWN;
+    if (Task_GetStringArgument(Owner, Key, Text, (int32)sizeof(Text))) {
+        Task_AddError(Owner, "%s", Text);
+    } else if (Task_GetArgumentType(Owner, Key, &KeyType) &&
+               (KeyType == DICTIONARY_TYPE_LIST || KeyType == DICTIONARY_TYPE_DICTIONARY)) {
+        // An error given as a list or object is still an error: passed
+        // over, the task would end as a success.
+        Task_Print(Owner, "%s argument is not a text\n", Key);
+        Task_AddError(Owner, "%s", "Task_Error_InvalidArg");
+        Task_AddError(Owner, "\"%s\" of task \"%s\" is a list or object, not a text", Key, Task_GetNamePtr(Owner));
+    }
     return Task_Complete(Owner, nullptr);
 }
 

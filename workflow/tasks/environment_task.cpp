@@ -2,6 +2,8 @@
 // name is not consulted) and Singleton.
 #include <string.h>
 
+#include <string>
+
 #include "platform/app_mark.h"
 #include "runtime/posix/platform.h"
 #include "runtime/text/string.h"
@@ -25,6 +27,7 @@ namespace {
 constexpr int32 KeySize = 120;
 constexpr int32 ValueSize = 4096;
 constexpr int32 NameSize = 320;
+constexpr size_t LargestValue = (size_t)ValueSize << 8;
 
 // A key that can name no variable (empty, or holding "=") is refused: the
 // platform would set nothing, and the run would go on as if it had.
@@ -72,9 +75,24 @@ int32 OnEnvironmentStart(void *User, const char *, const char *, const char *, D
         SetVariable(Owner, Key, Value.Get());
     } else if (HasKey) {
         if (KeyNamesVariable(Owner, Key)) {
-            if (!Platform_GetEnvironmentVariable(Key, Value.Get(), ValueSize)) Value.Get()[0] = 0;
+            // The value is taken whole: a buffer it fills may hold it cut,
+            // so a larger one is tried (the environment's values are bounded
+            // by the system; past a MiB the read is refused, not cut).
+            std::string Whole(ValueSize, '\0');
+            bool Found = Platform_GetEnvironmentVariable(Key, Whole.data(), (int32)Whole.size()) != 0;
+            while (Found && strlen(Whole.c_str()) + 1 == Whole.size() && Whole.size() < LargestValue) {
+                Whole.assign(Whole.size() * 4, '\0');
+                Found = Platform_GetEnvironmentVariable(Key, Whole.data(), (int32)Whole.size()) != 0;
+            }
+            Whole.resize(Found ? strlen(Whole.c_str()) : 0);
             Task_Print(Owner, "Get environment variable %s\n", Key);
-            Task_SetStatusString(Owner, Key, Value.Get());
+            if (Whole.size() + 1 >= LargestValue) {
+                Task_AddError(Owner, "%s", "Task_Error_InvalidArg");
+                Task_AddError(Owner, "environment variable \"%s\" of task \"%s\" holds more than %d bytes: it is not read",
+                              Key, Task_GetNamePtr(Owner), (int32)LargestValue - 2);
+            } else {
+                Task_SetStatusString(Owner, Key, Whole.c_str());
+            }
         }
     } else if (Task_HasKeyValuePairs(Owner)) {
         Task_EnumerateKeyValuePairs(Owner, Owner, SetPair);

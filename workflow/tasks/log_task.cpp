@@ -1,5 +1,8 @@
 // Log, Notification and Status: the types that speak to the outside.
+#include <string.h>
+
 #include "runtime/text/string.h"
+#include "workflow/task_internal.h"
 #include "workflow/task_type_object.h"
 #include "workflow/tasks/control_task.h"
 #include "workflow/workflow.h"
@@ -24,13 +27,15 @@ namespace {
 constexpr int32 MessageSize = 4096;
 constexpr int32 EventSize = 320;
 
-void LogOne(Task *Owner, const char *Message) {
+// One element of a "message" list, read as the argument itself is: one that
+// does not fit, once expanded, or holds a NUL is refused, not logged cut.
+bool LogOne(Task *Owner, const char *Message, int32 Length) {
     char Text[MessageSize];
-    String_CopyLength(Text, Message, MessageSize);
-    Task_ExpandString(Owner, Text, MessageSize);
+    if (!TaskInt_ReadText(Owner, "an element of \"message\"", Message, Length, Text, MessageSize)) return false;
     Task_SetStatusString(Owner, "message", Text);
     // An empty message makes no line: nothing to format.
     if (Text[0] != 0) Task_Print(Owner, "%s\n", Text);
+    return true;
 }
 
 int32 OnLogStart(void *User, const char *, const char *, const char *, Dictionary *) {
@@ -48,9 +53,11 @@ int32 OnLogStart(void *User, const char *, const char *, const char *, Dictionar
         DictionaryItem *Item = nullptr;
         for (Dictionary_ItemGetFirst(List, &Item); Item != nullptr; Dictionary_ItemGetNext(List, Item, &Item)) {
             const char *Text = nullptr;
+            int32 Length = 0;
             if (Dictionary_ItemCompareType(List, Item, DICTIONARY_TYPE_STRING) &&
-                Dictionary_ItemGetStringPtr(List, Item, &Text) && Text != nullptr)
-                LogOne(Owner, Text);
+                Dictionary_ItemGetBufferPtr(List, Item, &Text, &Length) && Text != nullptr &&
+                !LogOne(Owner, Text, Length))
+                break;
         }
     } else {
         // On the stack like the other start handlers' buffers: every Log
@@ -111,14 +118,32 @@ int32 OnNotificationStart(void *User, const char *, const char *, const char *, 
     // The application ends with a shutdown's exit code as the Shutdown task
     // hands it on: one that does not fit 32 bits is refused here as there,
     // rather than ending the process with another code (4294967296 as 0).
+    // A code given as a text is read as the Shutdown task reads one and
+    // handed on as the number it is: the application takes numbers only, and
+    // would end with 0, a success, in its place. One that is no number is
+    // refused.
     int32 CodeType = DICTIONARY_TYPE_UNKNOWN;
     float64 Code = 0;
     if (String_CompareWithoutCase(Class, "WorkflowApp") && String_CompareWithoutCase(Name, "Shutdown") &&
-        Dictionary_GetTypeByKey(Payload, "exitCode", &CodeType) &&
-        (CodeType == DICTIONARY_TYPE_INT64 || CodeType == DICTIONARY_TYPE_FLOAT64) &&
-        Dictionary_GetFloat64ByKey(Payload, "exitCode", &Code) && !TaskType_CheckExitCode(Owner, Code)) {
-        Dictionary_Release(&Payload);
-        return Task_Complete(Owner, nullptr);
+        Dictionary_GetTypeByKey(Payload, "exitCode", &CodeType) && CodeType != DICTIONARY_TYPE_NULL) {
+        const char *Text = nullptr;
+        bool Read = CodeType == DICTIONARY_TYPE_INT64 || CodeType == DICTIONARY_TYPE_FLOAT64;
+        if (Read) {
+            Dictionary_GetFloat64ByKey(Payload, "exitCode", &Code);
+        } else if (CodeType == DICTIONARY_TYPE_STRING && Dictionary_GetStringPtrByKey(Payload, "exitCode", &Text) &&
+                   Text != nullptr && Text[0] != 0 && TaskInt_ReadNumberText(Text, &Code)) {
+            Read = true;
+            Dictionary_SetFloat64ByKey(Payload, "exitCode", Code);
+        }
+        if (!Read) {
+            Task_AddError(Owner, "%s", "Task_Error_InvalidArg");
+            Task_AddError(Owner, "\"exitCode\" of the content of task \"%s\" is no number: the shutdown is not fired",
+                          Task_GetNamePtr(Owner));
+        }
+        if (!Read || !TaskType_CheckExitCode(Owner, Code)) {
+            Dictionary_Release(&Payload);
+            return Task_Complete(Owner, nullptr);
+        }
     }
     Task_Print(Owner, "Firing event %s.%s after %.02fms\n", Class, Name, Delay);
     NotificationCenter_FireAfterDelay(Class, Name, ((ClassStruct *)Owner)->InstanceId, (int32)Delay, Payload);
@@ -135,7 +160,20 @@ int32 OnStatusStart(void *User, const char *, const char *, const char *, Dictio
     Dictionary_RemoveByKey(Change, "type");
     Dictionary_RemoveByKey(Change, "target");
     const char *Target = nullptr;
-    if (!Dictionary_GetStringPtrByKey(Definition, "target", &Target) || Target == nullptr) {
+    int32 TargetType = DICTIONARY_TYPE_UNKNOWN;
+    const bool Given = Dictionary_GetTypeByKey(Definition, "target", &TargetType) && TargetType != DICTIONARY_TYPE_NULL;
+    // A target that is no text, or does not fit a path, is refused: passed
+    // over or cut, the status would go to another task.
+    char Checked[EventSize - 8];
+    if (Given && (TargetType == DICTIONARY_TYPE_LIST || TargetType == DICTIONARY_TYPE_DICTIONARY)) {
+        Task_AddError(Owner, "%s", "Task_Error_InvalidArg");
+        Task_AddError(Owner, "\"target\" of task \"%s\" is a list or object, not a text", Task_GetNamePtr(Owner));
+    } else if (int32 Length = 0; Given && Dictionary_GetBufferPtrByKey(Definition, "target", &Target, &Length) &&
+                                  Target != nullptr &&
+                                  !TaskInt_ReadText(Owner, "\"target\"", Target, Length, Checked,
+                                                    (int32)sizeof(Checked), false)) {
+        // Refused, with why.
+    } else if (!Given || Target == nullptr) {
         Task_SetStatusWithDictionary(Owner, Change);
     } else {
         int32 Kind = TASK_OBJECT_NONE;

@@ -89,7 +89,8 @@ int32 OnMacroStart(void *User, const char *, const char *, const char *, Diction
     Task_GetDictionaryHandle(Owner, &Definition);
     const char *Key = nullptr;
     int32 KeyLength = 0;
-    char Value[ValueSize], KeyCopy[ValueSize];
+    // A macro's name is a key of the macros kept: no longer than a key.
+    char Value[ValueSize], KeyCopy[DICTIONARY_MAX_KEY_LENGTH + 1];
     DictionaryItem *KeyItem = nullptr;
     // The key is taken as written: a macro's name is not expanded.
     if (Dictionary_ItemFindByKey(Definition, "key", nullptr, &KeyItem) && KeyItem != nullptr &&
@@ -126,6 +127,11 @@ void AddAction(Aggregate *Self, const char *Name, Dictionary *Arguments) {
             Path = Dot + 1;
         }
     }
+    // A name longer than a task's would find the task its first bytes name.
+    char Checked[QUEUE_ACTION_NAME_SIZE];
+    if (!TaskInt_ReadText(Self->Owner, "the task name of \"target\"", TaskName, (int32)strlen(TaskName), Checked,
+                          (int32)sizeof(Checked), false))
+        return;
     Dictionary *Action = nullptr, *Document = nullptr, *Definition = nullptr;
     Dictionary_Create(&Action);
     Workflow *Flow = nullptr;
@@ -263,6 +269,10 @@ int32 Aggregate_LoadContent(Aggregate *Handle, Dictionary *Content) {
             AddAction(Handle, Target, Content);
             break;
         }
+    }
+    if (Task_IsArgumentRefused(Handle->Owner)) {
+        Queue_ActionRemoveAll(Handle->Actions);
+        return Task_Complete(Handle->Owner, nullptr);
     }
     if (Task_IsVerboseLevel(Handle->Owner, 2)) Dictionary_Dump(Content);
     return Queue_Start(Handle->Actions);

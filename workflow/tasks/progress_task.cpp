@@ -1,6 +1,8 @@
 // The Progress task (see progress_task.h).
 #include "workflow/tasks/progress_task.h"
 
+#include <string.h>
+
 #include <initializer_list>
 #include <string>
 #include <vector>
@@ -52,7 +54,10 @@ Dictionary *Document(Progress *Self) {
 
 Dictionary *Definition(Progress *Self, const char *Name) {
     Dictionary *Doc = Document(Self), *Def = nullptr;
-    if (Doc == nullptr || !Dictionary_GetDictionaryByKey(Doc, Name, &Def)) return nullptr;
+    // A name longer than any task's names none (its first bytes would find
+    // another task).
+    if (Doc == nullptr || strlen(Name) > DICTIONARY_MAX_KEY_LENGTH || !Dictionary_GetDictionaryByKey(Doc, Name, &Def))
+        return nullptr;
     return Def;
 }
 

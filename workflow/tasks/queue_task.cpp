@@ -2,11 +2,14 @@
 // queue_task.h).
 #include "workflow/tasks/queue_task.h"
 
+#include <math.h>
+
 #include "runtime/memory.h"
 #include "runtime/notification/notification_center.h"
 #include "runtime/text/string.h"
 #include "workflow/task_internal.h"
 
+#include <math.h>
 #include <string.h>
 
 // A queue holds one action per name of its "actions", thousands in a large
@@ -38,7 +41,8 @@ struct Queue {
 
 namespace {
 
-constexpr int32 ActionTextSize = 320;
+// An action names a task: no longer than a task's name.
+constexpr int32 ActionTextSize = QUEUE_ACTION_NAME_SIZE;
 
 char *NameOf(QueueAction *Action) { return reinterpret_cast<char *>(Action + 1); }
 int32 ActionBytes(const QueueAction *Action) { return (int32)sizeof(QueueAction) + Action->NameLength + 1; }
@@ -181,14 +185,20 @@ int32 OnQueueStart(void *User, const char *, const char *, const char *, Diction
     Task *Owner = Self->Owner;
     if (ErrorCount(Owner) > 0) return Task_Complete(Owner, nullptr);
     float64 Wanted = 0;
-    if (Task_GetNumberArgument(Owner, "concurrentTasks", &Wanted) ||
-        Task_GetNumberArgument(Owner, "concurrentActions", &Wanted)) {
-        // Checked before the cast: a number past 32 bits would arrive as
-        // some other count.
-        int32 Value = Wanted >= -1 && Wanted < 2147483648.0 ? (int32)Wanted : -2;
+    const bool Given = Task_GetNumberArgument(Owner, "concurrentTasks", &Wanted) ||
+                       (!Task_IsArgumentRefused(Owner) && Task_GetNumberArgument(Owner, "concurrentActions", &Wanted));
+    // A count that is no number was refused: the queue runs nothing then.
+    if (Task_IsArgumentRefused(Owner)) return Task_Complete(Owner, nullptr);
+    if (Given) {
+        // Checked before the cast: a number past 32 bits, or a fraction (0.5
+        // as 0, which would run nothing and succeed), would arrive as some
+        // other count.
+        int32 Value = Wanted >= -1 && Wanted < 2147483648.0 && Wanted == trunc(Wanted) ? (int32)Wanted : -2;
         if (Value < -1) {
-            Task_Print(Owner, "Invalid number of concurrent actions %d\n", Value);
+            Task_Print(Owner, "Invalid number of concurrent actions %g\n", Wanted);
             Task_AddError(Owner, "%s", "Task_Error_InvalidArg");
+            Task_AddError(Owner, "the count of concurrent actions of task \"%s\" is %g: a whole number from -1 is asked",
+                          Task_GetNamePtr(Owner), Wanted);
             return Task_Complete(Owner, nullptr);
         }
         if (Value == -1) Value = Self->Count;
@@ -277,9 +287,15 @@ int32 Queue_Release(void **Handle) {
 int32 Queue_ActionAdd(Queue *Handle, const char *Name, Dictionary *Arguments) {
     Class_CheckHandle(Handle, QUEUE_CLASSID);
     Debug_CheckPointer(Name);
-    char Cut[QUEUE_ACTION_NAME_SIZE];
-    String_CopyLength(Cut, Name, (int32)sizeof(Cut));
-    const int32 Length = (int32)strlen(Cut);
+    // A name is kept whole or refused: cut, it would run another task.
+    const size_t Whole = strlen(Name);
+    if (Whole >= QUEUE_ACTION_NAME_SIZE) {
+        Task_Print(Handle->Owner, "Action name of %d bytes refused: past its limit of %d\n", (int32)Whole,
+                   QUEUE_ACTION_NAME_SIZE - 1);
+        return FALSE;
+    }
+    const char *Cut = Name;
+    const int32 Length = (int32)Whole;
     QueueAction *Action = static_cast<QueueAction *>(Memory_AllocZero((int32)sizeof(QueueAction) + Length + 1));
     Class_InitHeader(Action, QUEUEACTION_CLASSID, nullptr);
     Action->NameLength = Length;

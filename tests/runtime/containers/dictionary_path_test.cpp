@@ -303,19 +303,35 @@ TEST_F(DictionaryPathTest, NextAndLastChildWords) {
     EXPECT_EQ(ByPath("a[other]"), nullptr);
 }
 
-TEST_F(DictionaryPathTest, OnlyTheFirst119CharactersFormTheFirstSegment) {
+// A segment runs to its separator, however far; one longer than any key
+// names no item, rather than the one its first 119 bytes name.
+TEST_F(DictionaryPathTest, ASegmentLongerThanAKeyNamesNoItem) {
     Dictionary_SetPrintCallback(Root, nullptr, IgnoreLine);
-    const std::string Long(130, 'q');
-    DictionaryItem *Item = nullptr;
-    Dictionary_AddString(Root, Long.c_str(), "v", &Item); // stored as 119 q
-    EXPECT_EQ(ByPath(Long.c_str()), Item);
-    EXPECT_EQ(ByPath((Long + ".ignored").c_str()), Item);
-    EXPECT_EQ(ByPath(std::string(119, 'q').c_str()), Item);
+    const std::string Long(130, 'q'), Fits(119, 'q');
+    DictionaryItem *Item = nullptr, *Inner = nullptr;
+    Dictionary *Child = nullptr;
+    Dictionary_AddDictionary(Root, Fits.c_str(), &Child, &Item);
+    Dictionary_AddString(Child, "x", "v", &Inner);
+    EXPECT_EQ(ByPath(Fits.c_str()), Item);
+    EXPECT_EQ(ByPath((Fits + ".x").c_str()), Inner);
+    EXPECT_EQ(ByPath(Long.c_str()), nullptr);
+    EXPECT_EQ(ByPath((Long + ".x").c_str()), nullptr);
+    EXPECT_EQ(ByPath((Fits + "q.x").c_str()), nullptr);
     EXPECT_EQ(ByPath(std::string(118, 'q').c_str()), nullptr);
+    // Set by a path whose member no key holds: refused, nothing added.
+    int32 Before = 0, After = 0;
+    Dictionary_ItemGetCount(Root, &Before);
+    EXPECT_EQ(Dictionary_SetStringByPath(Root, (Long + ".y").c_str(), "w"), 0);
+    EXPECT_EQ(Dictionary_SetStringByPath(Root, (Fits + "." + Long).c_str(), "w"), 0);
+    Dictionary_ItemGetCount(Root, &After);
+    EXPECT_EQ(After, Before);
+    int32 Inside = 0;
+    Dictionary_ItemGetCount(Child, &Inside);
+    EXPECT_EQ(Inside, 1);
+    EXPECT_EQ(Dictionary_SetStringByPath(Root, (Fits + ".y").c_str(), "w"), 1);
+    EXPECT_NE(ByPath((Fits + ".y").c_str()), nullptr);
 }
 
-// A key too long to store is looked up as it was stored: set twice, one
-// item; the cut keeps whole UTF-8 characters, and lookups cut alike.
 TEST_F(DictionaryPathTest, LongKeysFindTheItemStoredUnderThem) {
     Dictionary_SetPrintCallback(Root, nullptr, IgnoreLine);
     const std::string Long(130, 'k');
@@ -339,8 +355,9 @@ TEST_F(DictionaryPathTest, LongKeysFindTheItemStoredUnderThem) {
     DictionaryItem *Found = nullptr;
     EXPECT_EQ(Dictionary_ItemFindByKey(Root, Split.c_str(), nullptr, &Found), 1);
     EXPECT_EQ(Found, Item);
-    EXPECT_EQ(ByPath(Split.c_str()), Item);
-    EXPECT_EQ(ByPath((Split + ".more").c_str()), Item);
+    // A path names no item under a key too long to keep whole.
+    EXPECT_EQ(ByPath(Split.c_str()), nullptr);
+    EXPECT_EQ(ByPath((Split + ".more").c_str()), nullptr);
 }
 
 TEST_F(DictionaryPathTest, ByPathGettersConvertLikeItemGetters) {

@@ -331,9 +331,26 @@ TEST_F(JsonTest, ThirtyOneContainersMayBeOpen) {
 TEST_F(JsonTest, KeysOf318BytesLoadAnd319Fail) {
     Doc D;
     const std::string Key318(318, 'k');
+    // Read without a Dictionary, a key may hold 318 bytes; a Dictionary
+    // keeps 119, and a longer key (or one with a NUL) fails the load where
+    // it stands rather than be cut into another key.
+    JSON_SetDictionaryHandle(D.Json, nullptr);
     ASSERT_EQ(D.Load("{\"" + Key318 + "\":1}"), 1);
-    // The Dictionary keeps the first 119 bytes of a key.
+    JSON_SetDictionaryHandle(D.Json, D.Dict);
+    ASSERT_EQ(D.Load("{\"" + Key318.substr(0, 119) + "\":1}"), 1);
     EXPECT_EQ(D.Canon(), "{" + K(Key318.substr(0, 119)) + "N1,}");
+    {
+        Capture Refused(D.Json);
+        EXPECT_EQ(D.Load("{\"a\":{\"" + Key318.substr(0, 120) + "\":1}}"), 0);
+        EXPECT_EQ(D.Error(), JSON_ERROR_STRING);
+        EXPECT_TRUE(Refused.Contains("Key of 120 bytes exceeds the 119-byte key limit [@ 1:129]")) << Refused.All();
+        EXPECT_EQ(D.Load("{\"a\\u0000b\":1}"), 0);
+        EXPECT_TRUE(Refused.Contains("Key holds a NUL [@ 1:12]")) << Refused.All();
+    }
+    // A private mark is not kept, so a marked key of 120 bytes fits (as the
+    // writer gives back a private key of 119).
+    ASSERT_EQ(D.Load("{\"." + Key318.substr(0, 119) + "\":1}"), 1);
+    EXPECT_EQ(D.Save(), "{\"." + Key318.substr(0, 119) + "\":1}");
     Capture Lines(D.Json);
     EXPECT_EQ(D.Load("{\"" + std::string(319, 'k') + "\":1}"), 0);
     EXPECT_EQ(D.Error(), JSON_ERROR_STRING);
@@ -368,22 +385,33 @@ TEST_F(JsonTest, LongKeysKeepPathsBoundedAndItemsKeyed) {
     Doc D;
     std::vector<Seen> Values;
     JSON_SetValueCallback(D.Json, &Values, Record);
+    JSON_SetDictionaryHandle(D.Json, nullptr);
     ASSERT_EQ(D.Load(Text), 1);
     ASSERT_EQ(Values.size(), 32u);
     for (const Seen &Value : Values) EXPECT_LT(Value.Path.size(), (size_t)JSON_PATH_SIZE);
     EXPECT_EQ(Values[1].Path, std::string(300, 'z'));
-    // Every item sits under (the Dictionary's first 119 bytes of) its own key.
+    // Into a Dictionary, keys of 119 bytes: every item sits under its own key.
+    for (std::string &Key : Keys) Key = Key.substr(181);
+    Text = Close = "";
+    for (const std::string &Key : Keys) {
+        Text += "{\"" + Key + "\":";
+        Close += "}";
+    }
+    Text = "{\"" + std::string(119, 'z') + "\":" + Text + "1" + Close + "}";
+    JSON_SetValueCallback(D.Json, nullptr, nullptr);
+    JSON_SetDictionaryHandle(D.Json, D.Dict);
+    ASSERT_EQ(D.Load(Text), 1);
     Dictionary *Level = nullptr;
     DictionaryItem *Item = nullptr;
     Dictionary_ItemGetFirst(D.Dict, &Item);
     Dictionary_ItemGetDictionaryHandle(D.Dict, Item, &Level);
-    std::vector<std::string> Expected = {std::string(300, 'z')};
+    std::vector<std::string> Expected = {std::string(119, 'z')};
     Expected.insert(Expected.end(), Keys.begin(), Keys.end());
     for (const std::string &Key : Expected) {
         ASSERT_EQ(Dictionary_ItemGetFirst(Level, &Item), 1);
         const char *Stored = nullptr;
         Dictionary_ItemGetKeyPtr(Level, Item, &Stored);
-        EXPECT_EQ(std::string(Stored), Key.substr(0, 119));
+        EXPECT_EQ(std::string(Stored), Key);
         Dictionary *Next = nullptr;
         if (!Dictionary_ItemGetDictionaryHandle(Level, Item, &Next)) break;
         Level = Next;
@@ -404,7 +432,7 @@ TEST_F(JsonTest, PrivateKeysFollowTheDictionary) {
 
 // A load into a tree that somebody watches takes the Dictionary's steps one
 // by one with their reports; an unwatched load stores each item at once.
-// Both must build the same tree, private marks and cut keys included, and
+// Both must build the same tree, private marks and the longest keys included, and
 // the watched tree hears of every key and every value stored.
 TEST_F(JsonTest, WatchedAndUnwatchedLoadsBuildTheSameTree) {
     struct Case {
@@ -412,7 +440,7 @@ TEST_F(JsonTest, WatchedAndUnwatchedLoadsBuildTheSameTree) {
         uint32 AllowDuplicates;
         int32 KeyReports, ValueReports;
     };
-    const std::string LongKey(130, 'k');
+    const std::string LongKey(119, 'k');
     const std::vector<Case> Cases = {
         {R"({"a":1,"b":"x","c":"","d":true,"e":false,"f":null,"g":[1,{"h":2}],"i":{}})", 1, 9, 5},
         {R"({".p":1,"#q":[true],"r":"a string longer than the room inside an item"})", 1, 3, 3},
@@ -448,11 +476,17 @@ TEST_F(JsonTest, WatchedAndUnwatchedLoadsBuildTheSameTree) {
         EXPECT_EQ(Heard.Keys, Each.KeyReports);
         EXPECT_EQ(Heard.Values, Each.ValueReports);
     }
-    // The cut key: its first 119 characters, in both trees.
-    Doc Cut;
-    Cut.Quiet();
-    ASSERT_EQ(Cut.Load("{\"" + LongKey + "\":1}"), 1);
-    EXPECT_EQ(Cut.Save(), "{\"" + LongKey.substr(0, 119) + "\":1}");
+    // One byte more is refused by both, not cut.
+    for (const bool Watch : {false, true}) {
+        Doc Long;
+        Long.Quiet();
+        if (Watch)
+            Dictionary_SetItemKeyChangeCallback(Long.Dict, nullptr,
+                                                [](Dictionary *, DictionaryItem *, void *, const char *, const char *) {
+                                                    return 1;
+                                                });
+        EXPECT_EQ(Long.Load("{\"" + LongKey + "k\":1}"), 0) << Watch;
+    }
 }
 
 // ---- Value callback ----
@@ -616,8 +650,9 @@ TEST_F(JsonTest, WholeBufferShortcutsAgreeWithTheCharacterStates) {
             EXPECT_EQ(Whole.Canon(), Bytes.Canon()) << Text;
         }
     }
-    // A key ends at its first NUL, escaped or raw, wherever it lies in a
-    // short or long key, behind a backslash or not.
+    // A key with a NUL, escaped or raw, wherever it lies in a short or long
+    // key, behind a backslash or not, is found by every path: into a
+    // Dictionary it fails the load (cut there, two keys would be one).
     for (const size_t Length : {13, 17})
         for (size_t Nul = 0; Nul < Length; Nul++)
             for (const char *Prefix : {"", "x\\\\"})
@@ -625,9 +660,9 @@ TEST_F(JsonTest, WholeBufferShortcutsAgreeWithTheCharacterStates) {
                     std::string Key = std::string(Prefix) + std::string(Length, 'k');
                     Key.replace(strlen(Prefix) + Nul, 1, Form);
                     Doc D;
-                    ASSERT_EQ(D.Load("{\"" + Key + "\":1}"), 1) << Key;
-                    EXPECT_EQ(D.Canon(), "{" + K(std::string(Nul, 'k')) + "N1,}") << Key;
-                    EXPECT_EQ(D.Save(), "{\"" + std::string(Nul, 'k') + "\":1}") << Key;
+                    D.Quiet();
+                    EXPECT_EQ(D.Load("{\"" + Key + "\":1}"), 0) << Key;
+                    EXPECT_EQ(D.Error(), JSON_ERROR_STRING) << Key;
                 }
 }
 

@@ -36,8 +36,9 @@ std::string FiredPayload;
 int FiredCount = 0;
 
 std::string Json(Dictionary *Source) {
-    char Text[2048] = "";
-    if (Source != nullptr) Dictionary_ConvertToString(Source, Text, (int32)sizeof(Text), 0x3d, 0x26);
+    std::string Text(16384, '\0');
+    if (Source != nullptr) Dictionary_ConvertToString(Source, Text.data(), (int32)Text.size(), 0x3d, 0x26);
+    Text.resize(strlen(Text.c_str()));
     return Text;
 }
 
@@ -192,6 +193,15 @@ TEST_F(ControlTaskTest, EnvironmentSetsAndReads) {
     auto Range = StatusByName.equal_range("envGet");
     ASSERT_NE(Range.first, Range.second);
     EXPECT_NE(Range.first->second.find("set by tester"), std::string::npos) << Range.first->second;
+    // A value longer than the first buffer is read whole, not cut.
+    const std::string Long = std::string(5000, 'v') + "end";
+    setenv("I16_TEST_VARIABLE", Long.c_str(), 1);
+    StatusByName.clear();
+    EXPECT_TRUE(Run("envGet").Successful);
+    Range = StatusByName.equal_range("envGet");
+    ASSERT_NE(Range.first, Range.second);
+    EXPECT_NE(Range.first->second.find(Long), std::string::npos) << Range.first->second.size();
+    unsetenv("I16_TEST_VARIABLE");
 }
 
 TEST_F(ControlTaskTest, NotificationFires) {

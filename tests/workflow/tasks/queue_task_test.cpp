@@ -215,22 +215,23 @@ TEST_F(QueueTaskTest, ProgressReportsMatchFreshOnes) {
     Task_Release(&Owner);
 }
 
-// Each action keeps its own name, a long one cut as a name buffer of the
-// queue's size cuts it, and gives it back whole to a buffer large enough.
+// Each action keeps its own name, and gives it back whole to a buffer large
+// enough; a name longer than the queue keeps is refused, never cut (cut, it
+// would run the task its first bytes name).
 TEST_F(QueueTaskTest, ActionsKeepTheirNames) {
-    const std::vector<std::string> Names = {"t", "", "q12t345", std::string(QUEUE_ACTION_NAME_SIZE - 1, 'a'),
-                                            std::string(300, 'b')};
+    const std::vector<std::string> Names = {"t", "", "q12t345", std::string(QUEUE_ACTION_NAME_SIZE - 1, 'a')};
     Task *Owner = nullptr;
     Task_Create(&Owner);
     Queue *Handle = nullptr;
     Queue_CreateManual(&Handle, Owner);
-    for (const std::string &Name : Names) Queue_ActionAdd(Handle, Name.c_str(), nullptr);
+    for (const std::string &Name : Names) EXPECT_EQ(Queue_ActionAdd(Handle, Name.c_str(), nullptr), 1);
+    EXPECT_EQ(Queue_ActionAdd(Handle, std::string(QUEUE_ACTION_NAME_SIZE, 'b').c_str(), nullptr), 0);
     QueueAction *Action = nullptr;
     size_t Index = 0;
     for (Queue_ActionGetFirst(Handle, &Action); Action != nullptr; Queue_ActionGetNext(Handle, Action, &Action), Index++) {
         char Name[400];
         Queue_ActionGetName(Handle, Action, Name, (int32)sizeof(Name));
-        EXPECT_EQ(Name, Names[Index].substr(0, QUEUE_ACTION_NAME_SIZE - 1));
+        EXPECT_EQ(Name, Names[Index]);
         char Short[4];
         Queue_ActionGetName(Handle, Action, Short, (int32)sizeof(Short));
         EXPECT_EQ(Short, Names[Index].substr(0, 3));
