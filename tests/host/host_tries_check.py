@@ -1,0 +1,122 @@
+#!/usr/bin/python3
+"""A page's calls into the host tried as an attacker would, through the built
+program: places that change between the page's calls, released objects and
+the settings store written through every path at once.
+
+Usage: host_tries_check.py <program> <case>
+Exit status 0 when the case holds, else 1 with the reason on standard error.
+"""
+import json
+import os
+import subprocess
+import sys
+import tempfile
+
+PROGRAM, CASE = sys.argv[1], sys.argv[2]
+LOG = "start:\n  type: Log\n  message: hi\n"
+
+
+def fail(reason):
+    sys.stderr.write("%s: %s\n" % (CASE, reason))
+    sys.exit(1)
+
+
+def check(condition, reason):
+    if not condition:
+        fail(reason)
+
+
+def write(directory, name, text):
+    path = os.path.join(directory, name)
+    with open(path, "w") as f:
+        f.write(text)
+    return path
+
+
+def start(directory, page, env=None, document=LOG):
+    """Starts the host on a page; the caller collects it with finish()."""
+    return subprocess.Popen([PROGRAM, "--workflow=" + write(directory, "w.yaml", document),
+                             "--script=" + write(directory, "p.js", page), "--disablesecurity", "--window"],
+                            stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, cwd=directory,
+                            env=dict(os.environ, **(env or {})))
+
+
+def children(pid):
+    found = []
+    for task in os.listdir("/proc/%d/task" % pid):
+        with open("/proc/%d/task/%s/children" % (pid, task)) as f:
+            found += [int(child) for child in f.read().split()]
+    return found
+
+
+def finish(host, timeout=120):
+    try:
+        out, err = host.communicate(timeout=timeout)
+    except subprocess.TimeoutExpired:
+        # A host held in a start waits for its child: end that child too.
+        for child in children(host.pid):
+            os.kill(child, 9)
+        host.kill()
+        host.communicate()
+        fail("the host did not end within %d s" % timeout)
+    lines = [line for line in out.splitlines() if line.strip()]
+    value = None
+    if lines:
+        try:
+            value = json.loads(lines[-1])
+        except ValueError:
+            value = None
+    return host.returncode, value, out, err
+
+
+def answers(out):
+    return [line.split("Script - ", 1)[1] for line in out.splitlines() if "Script - " in line]
+
+
+def wait_for(condition, host, what):
+    """Waits for the page to reach a point; each look is a short poll of the host."""
+    while not condition():
+        if host.poll() is not None:
+            fail("the host ended before %s" % what)
+        try:
+            host.wait(timeout=0.05)
+        except subprocess.TimeoutExpired:
+            pass
+
+
+SWAPPED_PIPE = """
+var pipe = TQX.create('TQX.Pipe'), files = TQX.create('TQX.FileSystem');
+TQX.call(pipe, 'setName', {name: 'p'});
+print('started=' + TQX.call(pipe, 'start', {}));
+while (!TQX.call(files, 'fileExists', {path: 'swapped'})) {}
+var process = TQX.create('TQX.Process');
+TQX.call(process, 'setApplicationName', {applicationName: '/bin/echo'});
+TQX.call(process, 'setElevationRights', {elevationRights: 2});
+TQX.call(process, 'set%s', {%s: {instanceId: pipe}});
+print('launched=' + TQX.call(process, 'launch', {}));
+"""
+
+
+def case_swapped_pipe():
+    # The FIFO of a page's pipe replaced under its name by one with no other
+    # end before a launch that takes it as a standard stream: the launch
+    # fails at once rather than hold the host in the child's open.
+    for stream in ("stdin", "stdout", "stderr"):
+        with tempfile.TemporaryDirectory() as directory:
+            pipes = os.path.join(directory, "pipes")
+            os.mkdir(pipes)
+            host = start(directory, SWAPPED_PIPE % (stream.capitalize(), stream), env={"TMPDIR": pipes + "/"})
+            fifo = os.path.join(pipes, "p")
+            wait_for(lambda: os.path.exists(fifo), host, "its pipe")
+            os.mkfifo(fifo + ".new")
+            os.rename(fifo + ".new", fifo)
+            write(directory, "swapped", "")
+            code, value, out, err = finish(host, timeout=60)
+            check(answers(out) == ["started=true", "launched=false"], "%s: %s" % (stream, answers(out)))
+            check(code == 0 and value is not None and value["successful"] is True, "exit %d %r" % (code, out[-300:]))
+
+
+CASES = {name[5:]: function for name, function in globals().items() if name.startswith("case_")}
+if CASE not in CASES:
+    fail("unknown case")
+CASES[CASE]()
