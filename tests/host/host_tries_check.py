@@ -8,6 +8,7 @@ Exit status 0 when the case holds, else 1 with the reason on standard error.
 """
 import json
 import os
+import plistlib
 import subprocess
 import sys
 import tempfile
@@ -114,6 +115,45 @@ def case_swapped_pipe():
             code, value, out, err = finish(host, timeout=60)
             check(answers(out) == ["started=true", "launched=false"], "%s: %s" % (stream, answers(out)))
             check(code == 0 and value is not None and value["successful"] is True, "exit %d %r" % (code, out[-300:]))
+
+
+NUL_TEXT = """
+function answer(name, method, args) {
+  var value;
+  try { value = TQX.call(TQX.create(name), method, args); } catch (e) { value = 'threw'; }
+  print(method + '=' + JSON.stringify(value));
+}
+var where = {view: 'default', security: 'default', type: 'user', key: 'Software\\\\Probe'};
+function at(more) { var a = JSON.parse(JSON.stringify(where)); for (var k in more) a[k] = more[k]; return a; }
+answer('TQX.FileSystem', 'fileErase', {path: 'victim\\u0000.tmp'});
+answer('TQX.FileSystem', 'fileCopy', {sourceFilename: 'other', targetFilename: 'victim\\u0000.bak', failIfExists: false});
+answer('TQX.FileSystem', 'directoryErase', {path: 'folder\\u0000/x'});
+answer('TQX.Registry', 'setString', at({name: 'n\\u0000x', value: 'forged'}));
+answer('TQX.Registry', 'setString', at({name: 'm', value: 'cut\\u0000here'}));
+answer('TQX.Registry', 'deleteValue', at({key: 'Software\\\\Probe\\u0000\\\\x', name: 'n'}));
+answer('TQX.Registry', 'deleteKey', at({key: 'Software\\\\Probe\\u0000\\\\x'}));
+"""
+
+
+def case_nul_text():
+    # A text a page passes that holds a NUL is refused, never taken up to
+    # the NUL: the file, folder and settings it would name stay as they were.
+    with tempfile.TemporaryDirectory() as directory:
+        config = os.path.join(directory, "config")
+        os.mkdir(config, 0o700)
+        with open(os.path.join(config, "velmarsh.plist"), "wb") as f:
+            plistlib.dump({"Software": {"Probe": {"n": "kept"}}}, f)
+        write(directory, "victim", "kept")
+        write(directory, "other", "forged")
+        os.makedirs(os.path.join(directory, "folder", "x"))
+        code, value, out, _ = finish(start(directory, NUL_TEXT, env={"XDG_CONFIG_HOME": config}))
+        check(code == 0 and value is not None, "exit %d %r" % (code, out[-300:]))
+        check(all(line.endswith("=undefined") for line in answers(out)) and len(answers(out)) == 7, answers(out))
+        with open(os.path.join(directory, "victim")) as f:
+            check(f.read() == "kept", "the file changed")
+        check(os.path.isdir(os.path.join(directory, "folder", "x")), "the folder was erased")
+        with open(os.path.join(config, "velmarsh.plist"), "rb") as f:
+            check(plistlib.load(f) == {"Software": {"Probe": {"n": "kept"}}}, "the store changed")
 
 
 CASES = {name[5:]: function for name, function in globals().items() if name.startswith("case_")}
