@@ -156,6 +156,32 @@ def case_nul_text():
             check(plistlib.load(f) == {"Software": {"Probe": {"n": "kept"}}}, "the store changed")
 
 
+LONG_SETTING = """
+var registry = TQX.create('TQX.Registry'), answers = [];
+[8191, 8192, 20000, 1 << 20].forEach(function (length) {
+  var text = new Array(length + 1).join('s'), where = {view: 'default', security: 'default', type: 'user',
+                                                       key: 'Software\\\\Probe', name: 'n' + length};
+  where.value = text;
+  var set = TQX.call(registry, 'setString', where);
+  where.defaultValue = 'none';
+  var read = TQX.call(registry, 'getString', where);
+  answers.push(length + ':' + set + ':' + (read === text ? 'whole' : read.length));
+});
+print('answers=' + answers.join(','));
+"""
+
+
+def case_long_setting():
+    # A value written whole is read back whole, however long: a page given
+    # the first 8,191 bytes would store them back as the value.
+    with tempfile.TemporaryDirectory() as directory:
+        config = os.path.join(directory, "config")
+        os.mkdir(config, 0o700)
+        code, value, out, _ = finish(start(directory, LONG_SETTING, env={"XDG_CONFIG_HOME": config}))
+        check(code == 0 and answers(out) == ["answers=8191:true:whole,8192:true:whole,20000:true:whole,"
+                                             "1048576:true:whole"], answers(out))
+
+
 CASES = {name[5:]: function for name, function in globals().items() if name.startswith("case_")}
 if CASE not in CASES:
     fail("unknown case")
