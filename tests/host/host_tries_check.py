@@ -195,20 +195,22 @@ print('done');
 """
 
 
-def peak_kib(directory, page):
+def peak_kib(directory, page, security=False):
     """The host's peak resident memory (VmHWM, as wait4 reports it) for a page."""
     with open(os.path.join(directory, "out"), "w+") as out:
         # ASan keeps freed blocks in a quarantine that would look like a leak.
         options = os.environ.get("ASAN_OPTIONS", "")
         host = subprocess.Popen([PROGRAM, "--workflow=" + write(directory, "w.yaml", LOG),
-                                 "--script=" + write(directory, "p.js", page), "--disablesecurity", "--window"],
+                                 "--script=" + write(directory, "p.js", page)] +
+                                ([] if security else ["--disablesecurity"]) + ["--window"],
                                 stdout=out, stderr=subprocess.DEVNULL, cwd=directory,
                                 env=dict(os.environ, ASAN_OPTIONS=(options + ":" if options else "") +
                                          "quarantine_size_mb=8"))
         _, status, usage = os.wait4(host.pid, 0)
         out.seek(0)
         text = out.read()
-    check(os.waitstatus_to_exitcode(status) == 0 and "Script - done" in text, text[-300:])
+    # Checked security fails the unsigned document, but the page still runs.
+    check(os.waitstatus_to_exitcode(status) == (1 if security else 0) and "Script - done" in text, text[-300:])
     return usage.ru_maxrss
 
 
@@ -218,6 +220,24 @@ def case_observer_churn():
     with tempfile.TemporaryDirectory() as directory:
         few, many = peak_kib(directory, OBSERVERS % 50), peak_kib(directory, OBSERVERS % 20000)
         check(many - few < 12 * 1024, "peak %d KiB for 20,000 rounds, %d KiB for 50" % (many, few))
+
+
+CERTIFICATE = """
+print('x509=' + TQX.call(TQX.create('TQX.Platform'), 'authenticateX509', {certStoreName: 'x', path: '%s'}));
+print('done');
+"""
+
+
+def case_large_certificate():
+    # A file a page names as a certificate is refused for its size before
+    # it is read: 512 MiB (sparse) costs what a small file does.
+    with tempfile.TemporaryDirectory() as directory:
+        with open(os.path.join(directory, "large"), "wb") as f:
+            f.truncate(512 << 20)
+        write(directory, "small", "not a certificate")
+        small = peak_kib(directory, CERTIFICATE % "small", security=True)
+        large = peak_kib(directory, CERTIFICATE % "large", security=True)
+        check(large - small < 64 * 1024, "peak %d KiB for the large file, %d KiB for the small one" % (large, small))
 
 
 CASES = {name[5:]: function for name, function in globals().items() if name.startswith("case_")}
