@@ -29,7 +29,14 @@ namespace {
 bool MakeFifo(const char *Path) {
     if (mkfifo(Path, 0600) == 0) return true;
     if (errno != EEXIST) return false;
-    // A stale file of the name: replaced, unless it is a directory.
+    // A stale FIFO of the name is replaced; anything else there (a file of
+    // the user's, a link) is no pipe of ours and stays.
+    struct stat Status {};
+    if (lstat(Path, &Status) != 0) return false;
+    if (!S_ISFIFO(Status.st_mode)) {
+        errno = EEXIST;
+        return false;
+    }
     if (unlink(Path) != 0) return false;
     return mkfifo(Path, 0600) == 0;
 }

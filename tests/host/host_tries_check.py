@@ -240,6 +240,27 @@ def case_large_certificate():
         check(large - small < 64 * 1024, "peak %d KiB for the large file, %d KiB for the small one" % (large, small))
 
 
+PIPE_OVER_FILE = """
+var pipe = TQX.create('TQX.Pipe');
+TQX.call(pipe, 'setName', {name: 'notes.txt'});
+print('started=' + TQX.call(pipe, 'start', {}));
+TQX.release(pipe);
+"""
+
+
+def case_pipe_over_file():
+    # A pipe a page names after a file of the user's in the temporary
+    # folder does not replace (and so delete) that file: its start fails.
+    with tempfile.TemporaryDirectory() as directory:
+        pipes = os.path.join(directory, "pipes")
+        os.mkdir(pipes)
+        notes = write(pipes, "notes.txt", "kept")
+        code, value, out, _ = finish(start(directory, PIPE_OVER_FILE, env={"TMPDIR": pipes + "/"}))
+        check(code == 0 and answers(out) == ["started=false"], "exit %d %s" % (code, answers(out)))
+        with open(notes) as f:
+            check(f.read() == "kept", "the file changed")
+
+
 CASES = {name[5:]: function for name, function in globals().items() if name.startswith("case_")}
 if CASE not in CASES:
     fail("unknown case")

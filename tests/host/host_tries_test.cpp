@@ -22,6 +22,7 @@ class HostTries : public testing::TestWithParam<const char *> {};
 TEST_P(HostTries, CaseHolds) { EXPECT_EQ(RunCase(GetParam()), 0) << GetParam(); }
 
 INSTANTIATE_TEST_SUITE_P(Cases, HostTries, testing::Values("swapped_pipe", "nul_text", "long_setting",
-                                                               "observer_churn", "large_certificate"));
+                                                               "observer_churn", "large_certificate",
+                                                               "pipe_over_file"));
 
 } // namespace

@@ -87,7 +87,13 @@ TEST_F(PipeTest, DefaultsAndSetters) {
 TEST_F(PipeTest, BytesFromOutsideAreAnnouncedOnTheTick) {
     Pipe_SetName(Handle, "abc");
     const std::string Path = Folder / "abc";
-    std::ofstream(Path) << "stale"; // replaced by the FIFO
+    // A file of the user's under the name is no pipe: it stays, and the
+    // start fails; a stale FIFO is replaced.
+    std::ofstream(Path) << "kept";
+    EXPECT_EQ(Pipe_Start(Handle), 0);
+    EXPECT_EQ(ReadFile(Path), "kept");
+    ASSERT_EQ(unlink(Path.c_str()), 0);
+    ASSERT_EQ(mkfifo(Path.c_str(), 0644), 0); // made again with 0600 below
     ASSERT_EQ(Pipe_Start(Handle), 1);
     struct stat Status {};
     ASSERT_EQ(lstat(Path.c_str(), &Status), 0);
