@@ -3,6 +3,10 @@
 // whole in both directions.
 #include "platform/registry_script.h"
 
+#include <string.h>
+
+#include <vector>
+
 #include "platform/registry.h"
 #include "runtime/memory.h"
 #include "runtime/script/api_gen_dispatch.h"
@@ -11,6 +15,8 @@
 namespace {
 
 constexpr const char *ClassName = "Registry";
+// The store itself holds at most 64 MiB.
+constexpr size_t LongestValue = 64u << 20;
 
 // The common parameters: "view", ["security",] "type", "key" [, "name"].
 ApiGenParameters &Where(ApiGenParameters &Get, const char **View, const char **Type, const char **Key) {
@@ -56,8 +62,24 @@ bool Dispatch(uint32 Hash, ApiGenParameters &Get, Dictionary *Result, bool &Ok) 
         break;
     case Crc32Const("getString"):
         Kind = Shape::Text;
-        if (Where(Get, &View, &Type, &Key).Text("name", &Name).Text("defaultValue", &Text).Read)
+        if (Where(Get, &View, &Type, &Key).Text("name", &Name).Text("defaultValue", &Text).Read) {
             Registry_HelperGetString(View, Type, Key, Name, Text, Buffer, (int32)sizeof(Buffer));
+            if (strlen(Buffer) < sizeof(Buffer) - 1) break;
+            // A value that filled the answer may go on: it is read again
+            // whole, since a page given the first 8,191 bytes would store
+            // them back as the value.
+            std::vector<char> Whole(sizeof(Buffer));
+            do {
+                Whole.resize(Whole.size() * 2);
+                Registry_HelperGetString(View, Type, Key, Name, Text, Whole.data(), (int32)Whole.size());
+            } while (strlen(Whole.data()) == Whole.size() - 1 && Whole.size() <= LongestValue);
+            if (strlen(Whole.data()) < Whole.size() - 1) {
+                Dictionary_SetStringByKey(Result, "returnValue", Whole.data());
+                return true;
+            }
+            Buffer[0] = 0; // longer than any store holds: no cut value
+            Ok = false;
+        }
         break;
     case Crc32Const("getInt32"):
         Kind = Shape::Int32;

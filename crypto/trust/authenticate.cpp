@@ -17,6 +17,9 @@ struct AuthenticateRecord {
 };
 
 AuthenticateRecord *Record = nullptr;
+// A certificate file is a few KiB: one of more is refused before it is read,
+// so that a page naming a large file does not make this process hold it.
+constexpr int64 MaximumCertificateSize = 1024 * 1024;
 // The executable module's signature check (Authenticate_SetSignatureCheck).
 Authenticate_SignatureFunc SignatureCheck = nullptr;
 
@@ -134,7 +137,7 @@ int32 Authenticate_ValidateX509(CertStoreInterface *Store, const char *Path) {
     int64 Size = 0;
     if (File_Open(Source, Path, FILE_READ | FILE_SHAREREAD)) {
         File_GetFilesizeBytes(Source, &Size);
-        if (Size < 1 || Size > INT32_MAX) {
+        if (Size < 1 || Size > MaximumCertificateSize) {
             Log_Error("Invalid size for file [%s] (%I64d)\n", Path, Size);
         } else {
             MemoryScope<uint8> Bytes((int32)Size);

@@ -664,6 +664,11 @@ int32 NotificationCenter_RemoveInstanceObserver(const char *Type, const char *Na
     const NotificationFireNames Names = NotificationCenter_MeasureNames(Type, Name, Instance);
     NotificationCenter_Lock(Center);
     RemoveLocked(Center, Names, User, Function);
+    // Outside any delivery on the owner thread nothing walks the entries:
+    // the removal frees at once, so that a caller adding and removing in a
+    // loop (a page's script) holds no more than its live observers.
+    if (Center->DeliveryDepth == 0 && Thread_GetCurrentId() == Center->OwnerThreadId)
+        NotificationCenter_RemoveFlush(Center);
     NotificationCenter_Unlock(Center);
     return TRUE;
 }

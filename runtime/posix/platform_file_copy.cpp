@@ -244,9 +244,12 @@ bool DestinationDevice(const char *Path, dev_t *Device) {
 }
 
 bool FlushToDisk(const char *Path) {
-    int Output = open(Path, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    // Non-blocking: a FIFO moved here would hold the open for ever.
+    int Output = open(Path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (Output < 0) return errno == ELOOP; // a link has no data of its own
-    bool Flushed = fsync(Output) == 0;
+    struct stat Status;
+    // Nor has a FIFO, a socket or a device.
+    bool Flushed = fstat(Output, &Status) == 0 && (!S_ISREG(Status.st_mode) || fsync(Output) == 0);
     int Saved = errno;
     close(Output);
     errno = Saved;

@@ -142,6 +142,27 @@ int32 Platform_PipeClose(PlatformPipe **Pipe) {
     return TRUE;
 }
 
+int Platform_PipeOpenEnd(PlatformPipe *Pipe, int32 Write) {
+    PlatformPipe_Check(Pipe);
+    if (Pipe->Descriptor < 0) {
+        errno = EBADF;
+        return -1;
+    }
+    // Opened here, never by the child by name: the child's blocking open
+    // would hold this process too (its start waits for the child's exec)
+    // when the name has come to stand for a FIFO with no other end since.
+    const int Descriptor = open(Pipe->Path, (Write ? O_WRONLY : O_RDONLY) | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (Descriptor < 0) return -1;
+    struct stat Status {};
+    if (fstat(Descriptor, &Status) != 0 || !S_ISFIFO(Status.st_mode) || Status.st_dev != Pipe->Device ||
+        Status.st_ino != Pipe->Inode || fcntl(Descriptor, F_SETFL, fcntl(Descriptor, F_GETFL) & ~O_NONBLOCK) != 0) {
+        close(Descriptor);
+        errno = ENXIO;
+        return -1;
+    }
+    return Descriptor;
+}
+
 const char *Platform_PipeGetPath(PlatformPipe *Pipe) {
     PlatformPipe_Check(Pipe);
     return Pipe->Path;

@@ -32,8 +32,11 @@ int32 Platform_PipeRead(PlatformPipe *Pipe, void *Buffer, int32 Length, int32 *R
 int32 Platform_PipeWrite(PlatformPipe *Pipe, const void *Buffer, int32 Length, int32 *Written);
 int32 Platform_PipeFlush(PlatformPipe *Pipe);
 int32 Platform_PipeClose(PlatformPipe **Pipe);
-// The FIFO's path (what a child opens as a standard stream).
 const char *Platform_PipeGetPath(PlatformPipe *Pipe);
+// A new blocking descriptor on the very FIFO this pipe opened, for a child's
+// standard stream (Write 1: its writing end), or -1 with errno when the name
+// no longer leads to that FIFO. Opening it never blocks.
+int Platform_PipeOpenEnd(PlatformPipe *Pipe, int32 Write);
 // Accepting connections and the remote process id have no meaning for a
 // FIFO: both answer 0.
 int32 Platform_PipeAccept(PlatformPipe *Pipe);

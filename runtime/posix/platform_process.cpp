@@ -107,11 +107,27 @@ void LogFailure(const char *Operation, const char *Path, int32 Error) {
     Log_Print(LOG_ERROR, "%s failed to execute (%s) [LE: %d]\n", Operation, Path, Error);
 }
 
-void SetStreams(PlatformSpawn &Request, PlatformPipe *Stdin, PlatformPipe *Stdout, PlatformPipe *Stderr) {
+// The descriptors handed to a child as its standard streams, closed here
+// once it has started (it holds copies of its own).
+struct StreamEnds {
+    int Descriptors[3] = {-1, -1, -1};
+    ~StreamEnds() {
+        for (int Descriptor : Descriptors)
+            if (Descriptor >= 0) close(Descriptor);
+    }
+};
+
+// 0, or the errno of a pipe whose FIFO can no longer be reached.
+int SetStreams(PlatformSpawn &Request, StreamEnds &Ends, PlatformPipe *Stdin, PlatformPipe *Stdout,
+               PlatformPipe *Stderr) {
     PlatformPipe *Pipes[3] = {Stdin, Stdout, Stderr};
-    for (int Stream = 0; Stream < 3; Stream++)
-        if (Pipes[Stream] != nullptr && Platform_PipeIsOpen(Pipes[Stream]))
-            Request.Paths[Stream] = Platform_PipeGetPath(Pipes[Stream]);
+    for (int Stream = 0; Stream < 3; Stream++) {
+        if (Pipes[Stream] == nullptr || !Platform_PipeIsOpen(Pipes[Stream])) continue;
+        Ends.Descriptors[Stream] = Platform_PipeOpenEnd(Pipes[Stream], Stream == STDIN_FILENO ? 0 : 1);
+        if (Ends.Descriptors[Stream] < 0) return errno;
+        Request.Descriptors[Stream] = Ends.Descriptors[Stream];
+    }
+    return 0;
 }
 
 // The elevator may keep its password prompt up for minutes: the caller's
@@ -174,9 +190,10 @@ int32 ExecuteDowngrade(const char *Path, int32 Count, const char *const *Argumen
     Request.Arguments.emplace_back("--");
     Request.Arguments.emplace_back(Path);
     for (int32 Index = 0; Index < Count; Index++) Request.Arguments.emplace_back(Arguments[Index]);
-    SetStreams(Request, Stdin, Stdout, Stderr);
+    StreamEnds Ends;
     pid_t Child = -1;
-    const int Error = Platform_SpawnProcess(Request, &Child);
+    int Error = SetStreams(Request, Ends, Stdin, Stdout, Stderr);
+    if (Error == 0) Error = Platform_SpawnProcess(Request, &Child);
     if (Error != 0) {
         LogFailure("Platform_ExecuteDowngrade", Path, PLATFORM_ERROR_ERRNO_BASE + Error);
         return FALSE;
@@ -222,9 +239,10 @@ int32 Platform_ExecuteNormal(const char *Path, int32 Count, const char *const *A
     Request.Arguments.emplace_back(Path);
     for (int32 Index = 0; Index < Count; Index++) Request.Arguments.emplace_back(Arguments[Index]);
     if (WorkingDirectory != nullptr) Request.WorkingDirectory = WorkingDirectory;
-    SetStreams(Request, Stdin, Stdout, Stderr);
+    StreamEnds Ends;
     pid_t Child = -1;
-    const int Error = Platform_SpawnProcess(Request, &Child);
+    int Error = SetStreams(Request, Ends, Stdin, Stdout, Stderr);
+    if (Error == 0) Error = Platform_SpawnProcess(Request, &Child);
     if (Error != 0) {
         LogFailure("Platform_ExecuteNormal", Path, PLATFORM_ERROR_ERRNO_BASE + Error);
         return FALSE;

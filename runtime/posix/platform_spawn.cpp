@@ -47,13 +47,9 @@ int Platform_SpawnProcess(const PlatformSpawn &Request, pid_t *ProcessId) {
         State.Directory = open(Request.WorkingDirectory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         if (State.Directory >= 0) Error = posix_spawn_file_actions_addfchdir_np(&State.Actions, State.Directory);
     }
-    static constexpr int StreamFlags[3] = {O_RDONLY, O_WRONLY, O_WRONLY};
     for (int Stream = 0; Stream < 3 && Error == 0; Stream++) {
         if (Request.Descriptors[Stream] >= 0)
             Error = posix_spawn_file_actions_adddup2(&State.Actions, Request.Descriptors[Stream], Stream);
-        else if (!Request.Paths[Stream].empty())
-            Error = posix_spawn_file_actions_addopen(&State.Actions, Stream, Request.Paths[Stream].c_str(),
-                                                     StreamFlags[Stream] | O_NOFOLLOW, 0);
         else if (Stream == STDOUT_FILENO)
             // Our standard output ends with the run's summary: a child given
             // no output of its own must not write after it (or forge one).

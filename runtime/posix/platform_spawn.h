@@ -13,12 +13,12 @@ struct PlatformSpawn {
     std::string Path;                    // the program; no search path
     std::vector<std::string> Arguments;  // the whole vector, argv[0] included
     std::string WorkingDirectory;        // empty: the caller's
-    // Per standard stream: a descriptor of ours to put there (-1: none), else
-    // a path the child opens there (empty: the caller's standard input and
-    // error are inherited, and standard output is the null device, since
-    // ours ends with the run's summary).
+    // Per standard stream: a descriptor of ours to put there (-1: the
+    // caller's standard input and error are inherited, and standard output
+    // is the null device, since ours ends with the run's summary). Nothing is
+    // opened by name in the child: a blocking open there would hold the
+    // caller, whose start waits for the child's exec.
     int Descriptors[3] = {-1, -1, -1};
-    std::string Paths[3];
 };
 
 // 0 and the child's id, or the errno of the failed start (nothing started).

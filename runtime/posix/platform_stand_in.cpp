@@ -12,6 +12,7 @@
 #include <string>
 
 #include "runtime/debug.h"
+#include "runtime/posix/platform_file.h"
 
 namespace {
 
@@ -56,7 +57,9 @@ int32 PlatformStandIn_Get(const char *Key, const char *Default, char *Buffer, in
 }
 
 bool PlatformStandIn_ReadFile(const std::string &Path, std::string &Text, size_t Limit) {
-    int Descriptor = open(Path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Some of these (proxy.conf, say) are the user's files: a FIFO or a
+    // device put there must not hold the caller in the open or the reads.
+    int Descriptor = Platform_OpenRegular(Path.c_str(), O_RDONLY, 0);
     if (Descriptor < 0) return false;
     Text.clear();
     char Chunk[4096];

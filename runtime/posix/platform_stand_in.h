@@ -62,6 +62,7 @@ RUNTIME_EXTERN_C_END
 // The key's value, or Default.
 std::string PlatformStandIn_Value(const char *Key, const char *Default);
 // At most Limit bytes of a small machine file (/proc, /sys, /etc, or the file
-// a stand-in names) into Text; false when it cannot be opened.
+// a stand-in names) into Text; false when it cannot be opened or is no
+// regular file.
 bool PlatformStandIn_ReadFile(const std::string &Path, std::string &Text, size_t Limit);
 #endif

@@ -118,19 +118,43 @@ int32 ApiGen_GetFloat64(Dictionary *Request, const char *ClassName, const char *
                     Value);
 }
 
+namespace {
+
+// A text parameter read whole: one holding a NUL is refused, since every
+// reader takes it up to its first NUL, and "victim\0.tmp" would name (and
+// erase, say) "victim".
+int32 GetWholeText(Dictionary *Request, const char *ClassName, const char *MethodName, const char *ParameterName,
+                   DictionaryItem **Item) {
+    if (!ApiGen_GetParam(Request, ClassName, MethodName, ParameterName, DICTIONARY_TYPE_STRING, Item)) return FALSE;
+    const char *Text = nullptr;
+    int32 Length = 0;
+    if (Dictionary_ItemGetBufferPtr(Request, *Item, &Text, &Length) && Length > 0 &&
+        memchr(Text, 0, (size_t)Length) != nullptr) {
+        Log_Error("Parameter holds a NUL (%s.%s::%s)\n", ClassName, MethodName, ParameterName);
+        *Item = nullptr;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+} // namespace
+
 int32 ApiGen_GetString(Dictionary *Request, const char *ClassName, const char *MethodName, const char *ParameterName,
                        char *Buffer, int32 Size) {
     Debug_CheckPointer(Buffer);
     if (Size > 0) Buffer[0] = 0;
     DictionaryItem *Item = nullptr;
-    if (!ApiGen_GetParam(Request, ClassName, MethodName, ParameterName, DICTIONARY_TYPE_STRING, &Item)) return FALSE;
+    if (!GetWholeText(Request, ClassName, MethodName, ParameterName, &Item)) return FALSE;
     return Dictionary_ItemGetString(Request, Item, Buffer, Size);
 }
 
 int32 ApiGen_GetStringPtr(Dictionary *Request, const char *ClassName, const char *MethodName,
                           const char *ParameterName, const char **Text) {
-    return GetTyped(Request, ClassName, MethodName, ParameterName, DICTIONARY_TYPE_STRING, Dictionary_ItemGetStringPtr,
-                    Text);
+    Debug_CheckPointer(Text);
+    *Text = nullptr;
+    DictionaryItem *Item = nullptr;
+    if (!GetWholeText(Request, ClassName, MethodName, ParameterName, &Item)) return FALSE;
+    return Dictionary_ItemGetStringPtr(Request, Item, Text);
 }
 
 int32 ApiGen_GetDictionary(Dictionary *Request, const char *ClassName, const char *MethodName,

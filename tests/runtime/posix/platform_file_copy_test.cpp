@@ -18,6 +18,8 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <future>
 #include <random>
 #include <set>
 #include <string>
@@ -283,6 +285,20 @@ TEST_F(PlatformCopyTest, MovesOnOneVolumeRename) {
     EXPECT_EQ(Names(Temp.Path), std::set<std::string>{"target"});
     EXPECT_EQ(Platform_MoveFile(nullptr, Source.c_str(), (Temp / "x").c_str(), 0), 0); // no source
     EXPECT_EQ(Platform_GetLastError(), 100000 + ENOENT);
+}
+
+TEST_F(PlatformCopyTest, AFifoMovedWithWriteThroughIsNotWaitedOn) {
+    const std::string Source = Temp / "fifo", Target = Temp / "moved";
+    ASSERT_EQ(mkfifo(Source.c_str(), 0600), 0);
+    auto Move = std::async(std::launch::async, [&] {
+        return Platform_MoveFile(nullptr, Source.c_str(), Target.c_str(), PLATFORM_MOVE_WRITE_THROUGH);
+    });
+    if (Move.wait_for(std::chrono::seconds(30)) != std::future_status::ready) {
+        ADD_FAILURE() << "the move waits on the FIFO";
+        close(open(Target.c_str(), O_WRONLY | O_NONBLOCK)); // lets it go
+    }
+    EXPECT_EQ(Move.get(), 1);
+    EXPECT_EQ(Names(Temp.Path), std::set<std::string>{"moved"});
 }
 
 TEST_F(PlatformCopyTest, MovesAcrossVolumesCopyThenDelete) {

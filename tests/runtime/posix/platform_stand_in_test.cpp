@@ -4,10 +4,15 @@
 // below. Malformed console-user text falls back to the default.
 #include "runtime/posix/platform_stand_in.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <fstream>
 #include <functional>
+#include <future>
 #include <string>
 
 #include "tests/support/runtime.h"
@@ -99,4 +104,27 @@ TEST_F(StandInTest, RebootSinkSetAndRestored) {
     EXPECT_EQ(Platform_GetRebootSink()(), 7);
     Platform_SetRebootSink(nullptr);
     EXPECT_EQ(Platform_GetRebootSink(), Default);
+}
+
+// The files read here may be the user's (proxy.conf): a FIFO with no writer,
+// a folder or a device there is refused at once, never waited on.
+TEST_F(StandInTest, ReadFileRefusesWhatIsNoRegularFile) {
+    TempDirectory Temp;
+    const std::string Fifo = Temp / "fifo", Plain = Temp / "plain";
+    ASSERT_EQ(mkfifo(Fifo.c_str(), 0600), 0);
+    std::ofstream(Plain) << "text";
+    std::string Text;
+    EXPECT_TRUE(PlatformStandIn_ReadFile(Plain, Text, 64));
+    EXPECT_EQ(Text, "text");
+    for (const std::string &Path : {Temp.Path, std::string("/dev/zero")})
+        EXPECT_FALSE(PlatformStandIn_ReadFile(Path, Text, 64)) << Path;
+    auto Read = std::async(std::launch::async, [&Fifo] {
+        std::string Ignored;
+        return PlatformStandIn_ReadFile(Fifo, Ignored, 64);
+    });
+    if (Read.wait_for(std::chrono::seconds(30)) != std::future_status::ready) {
+        ADD_FAILURE() << "the read waits on the FIFO";
+        close(open(Fifo.c_str(), O_WRONLY | O_NONBLOCK)); // lets it go
+    }
+    EXPECT_FALSE(Read.get());
 }

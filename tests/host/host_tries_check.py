@@ -1,0 +1,267 @@
+#!/usr/bin/python3
+"""A page's calls into the host tried as an attacker would, through the built
+program: places that change between the page's calls, released objects and
+the settings store written through every path at once.
+
+Usage: host_tries_check.py <program> <case>
+Exit status 0 when the case holds, else 1 with the reason on standard error.
+"""
+import json
+import os
+import plistlib
+import subprocess
+import sys
+import tempfile
+
+PROGRAM, CASE = sys.argv[1], sys.argv[2]
+LOG = "start:\n  type: Log\n  message: hi\n"
+
+
+def fail(reason):
+    sys.stderr.write("%s: %s\n" % (CASE, reason))
+    sys.exit(1)
+
+
+def check(condition, reason):
+    if not condition:
+        fail(reason)
+
+
+def write(directory, name, text):
+    path = os.path.join(directory, name)
+    with open(path, "w") as f:
+        f.write(text)
+    return path
+
+
+def start(directory, page, env=None, document=LOG):
+    """Starts the host on a page; the caller collects it with finish()."""
+    return subprocess.Popen([PROGRAM, "--workflow=" + write(directory, "w.yaml", document),
+                             "--script=" + write(directory, "p.js", page), "--disablesecurity", "--window"],
+                            stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, cwd=directory,
+                            env=dict(os.environ, **(env or {})))
+
+
+def children(pid):
+    found = []
+    for task in os.listdir("/proc/%d/task" % pid):
+        with open("/proc/%d/task/%s/children" % (pid, task)) as f:
+            found += [int(child) for child in f.read().split()]
+    return found
+
+
+def finish(host, timeout=120):
+    try:
+        out, err = host.communicate(timeout=timeout)
+    except subprocess.TimeoutExpired:
+        # A host held in a start waits for its child: end that child too.
+        for child in children(host.pid):
+            os.kill(child, 9)
+        host.kill()
+        host.communicate()
+        fail("the host did not end within %d s" % timeout)
+    lines = [line for line in out.splitlines() if line.strip()]
+    value = None
+    if lines:
+        try:
+            value = json.loads(lines[-1])
+        except ValueError:
+            value = None
+    return host.returncode, value, out, err
+
+
+def answers(out):
+    return [line.split("Script - ", 1)[1] for line in out.splitlines() if "Script - " in line]
+
+
+def wait_for(condition, host, what):
+    """Waits for the page to reach a point; each look is a short poll of the host."""
+    while not condition():
+        if host.poll() is not None:
+            fail("the host ended before %s" % what)
+        try:
+            host.wait(timeout=0.05)
+        except subprocess.TimeoutExpired:
+            pass
+
+
+SWAPPED_PIPE = """
+var pipe = TQX.create('TQX.Pipe'), files = TQX.create('TQX.FileSystem');
+TQX.call(pipe, 'setName', {name: 'p'});
+print('started=' + TQX.call(pipe, 'start', {}));
+while (!TQX.call(files, 'fileExists', {path: 'swapped'})) {}
+var process = TQX.create('TQX.Process');
+TQX.call(process, 'setApplicationName', {applicationName: '/bin/echo'});
+TQX.call(process, 'setElevationRights', {elevationRights: 2});
+TQX.call(process, 'set%s', {%s: {instanceId: pipe}});
+print('launched=' + TQX.call(process, 'launch', {}));
+"""
+
+
+def case_swapped_pipe():
+    # The FIFO of a page's pipe replaced under its name by one with no other
+    # end before a launch that takes it as a standard stream: the launch
+    # fails at once rather than hold the host in the child's open.
+    for stream in ("stdin", "stdout", "stderr"):
+        with tempfile.TemporaryDirectory() as directory:
+            pipes = os.path.join(directory, "pipes")
+            os.mkdir(pipes)
+            host = start(directory, SWAPPED_PIPE % (stream.capitalize(), stream), env={"TMPDIR": pipes + "/"})
+            fifo = os.path.join(pipes, "p")
+            wait_for(lambda: os.path.exists(fifo), host, "its pipe")
+            os.mkfifo(fifo + ".new")
+            os.rename(fifo + ".new", fifo)
+            write(directory, "swapped", "")
+            code, value, out, err = finish(host, timeout=60)
+            check(answers(out) == ["started=true", "launched=false"], "%s: %s" % (stream, answers(out)))
+            check(code == 0 and value is not None and value["successful"] is True, "exit %d %r" % (code, out[-300:]))
+
+
+NUL_TEXT = """
+function answer(name, method, args) {
+  var value;
+  try { value = TQX.call(TQX.create(name), method, args); } catch (e) { value = 'threw'; }
+  print(method + '=' + JSON.stringify(value));
+}
+var where = {view: 'default', security: 'default', type: 'user', key: 'Software\\\\Probe'};
+function at(more) { var a = JSON.parse(JSON.stringify(where)); for (var k in more) a[k] = more[k]; return a; }
+answer('TQX.FileSystem', 'fileErase', {path: 'victim\\u0000.tmp'});
+answer('TQX.FileSystem', 'fileCopy', {sourceFilename: 'other', targetFilename: 'victim\\u0000.bak', failIfExists: false});
+answer('TQX.FileSystem', 'directoryErase', {path: 'folder\\u0000/x'});
+answer('TQX.Registry', 'setString', at({name: 'n\\u0000x', value: 'forged'}));
+answer('TQX.Registry', 'setString', at({name: 'm', value: 'cut\\u0000here'}));
+answer('TQX.Registry', 'deleteValue', at({key: 'Software\\\\Probe\\u0000\\\\x', name: 'n'}));
+answer('TQX.Registry', 'deleteKey', at({key: 'Software\\\\Probe\\u0000\\\\x'}));
+"""
+
+
+def case_nul_text():
+    # A text a page passes that holds a NUL is refused, never taken up to
+    # the NUL: the file, folder and settings it would name stay as they were.
+    with tempfile.TemporaryDirectory() as directory:
+        config = os.path.join(directory, "config")
+        os.mkdir(config, 0o700)
+        with open(os.path.join(config, "velmarsh.plist"), "wb") as f:
+            plistlib.dump({"Software": {"Probe": {"n": "kept"}}}, f)
+        write(directory, "victim", "kept")
+        write(directory, "other", "forged")
+        os.makedirs(os.path.join(directory, "folder", "x"))
+        code, value, out, _ = finish(start(directory, NUL_TEXT, env={"XDG_CONFIG_HOME": config}))
+        check(code == 0 and value is not None, "exit %d %r" % (code, out[-300:]))
+        check(all(line.endswith("=undefined") for line in answers(out)) and len(answers(out)) == 7, answers(out))
+        with open(os.path.join(directory, "victim")) as f:
+            check(f.read() == "kept", "the file changed")
+        check(os.path.isdir(os.path.join(directory, "folder", "x")), "the folder was erased")
+        with open(os.path.join(config, "velmarsh.plist"), "rb") as f:
+            check(plistlib.load(f) == {"Software": {"Probe": {"n": "kept"}}}, "the store changed")
+
+
+LONG_SETTING = """
+var registry = TQX.create('TQX.Registry'), answers = [];
+[8191, 8192, 20000, 1 << 20].forEach(function (length) {
+  var text = new Array(length + 1).join('s'), where = {view: 'default', security: 'default', type: 'user',
+                                                       key: 'Software\\\\Probe', name: 'n' + length};
+  where.value = text;
+  var set = TQX.call(registry, 'setString', where);
+  where.defaultValue = 'none';
+  var read = TQX.call(registry, 'getString', where);
+  answers.push(length + ':' + set + ':' + (read === text ? 'whole' : read.length));
+});
+print('answers=' + answers.join(','));
+"""
+
+
+def case_long_setting():
+    # A value written whole is read back whole, however long: a page given
+    # the first 8,191 bytes would store them back as the value.
+    with tempfile.TemporaryDirectory() as directory:
+        config = os.path.join(directory, "config")
+        os.mkdir(config, 0o700)
+        code, value, out, _ = finish(start(directory, LONG_SETTING, env={"XDG_CONFIG_HOME": config}))
+        check(code == 0 and answers(out) == ["answers=8191:true:whole,8192:true:whole,20000:true:whole,"
+                                             "1048576:true:whole"], answers(out))
+
+
+OBSERVERS = """
+var center = TQX.create('TQX.NotificationCenter');
+for (var i = 0; i < %d; i++) {
+  var global = {type: 't' + i, notification: 'n', callbackId: 'c'}, own = {type: 't', notification: 'n' + i, sender: 's', callbackId: 'c'};
+  TQX.call(center, 'addObserver', global);
+  TQX.call(center, 'addInstanceObserver', own);
+  TQX.call(center, 'removeObserver', global);
+  TQX.call(center, 'removeInstanceObserver', own);
+}
+print('done');
+"""
+
+
+def peak_kib(directory, page, security=False):
+    """The host's peak resident memory (VmHWM, as wait4 reports it) for a page."""
+    with open(os.path.join(directory, "out"), "w+") as out:
+        # ASan keeps freed blocks in a quarantine that would look like a leak.
+        options = os.environ.get("ASAN_OPTIONS", "")
+        host = subprocess.Popen([PROGRAM, "--workflow=" + write(directory, "w.yaml", LOG),
+                                 "--script=" + write(directory, "p.js", page)] +
+                                ([] if security else ["--disablesecurity"]) + ["--window"],
+                                stdout=out, stderr=subprocess.DEVNULL, cwd=directory,
+                                env=dict(os.environ, ASAN_OPTIONS=(options + ":" if options else "") +
+                                         "quarantine_size_mb=8"))
+        _, status, usage = os.wait4(host.pid, 0)
+        out.seek(0)
+        text = out.read()
+    # Checked security fails the unsigned document, but the page still runs.
+    check(os.waitstatus_to_exitcode(status) == (1 if security else 0) and "Script - done" in text, text[-300:])
+    return usage.ru_maxrss
+
+
+def case_observer_churn():
+    # Observers a page adds and removes again, many times in one run, cost
+    # what the few it holds at once do: each removal frees its records.
+    with tempfile.TemporaryDirectory() as directory:
+        few, many = peak_kib(directory, OBSERVERS % 50), peak_kib(directory, OBSERVERS % 20000)
+        check(many - few < 12 * 1024, "peak %d KiB for 20,000 rounds, %d KiB for 50" % (many, few))
+
+
+CERTIFICATE = """
+print('x509=' + TQX.call(TQX.create('TQX.Platform'), 'authenticateX509', {certStoreName: 'x', path: '%s'}));
+print('done');
+"""
+
+
+def case_large_certificate():
+    # A file a page names as a certificate is refused for its size before
+    # it is read: 512 MiB (sparse) costs what a small file does.
+    with tempfile.TemporaryDirectory() as directory:
+        with open(os.path.join(directory, "large"), "wb") as f:
+            f.truncate(512 << 20)
+        write(directory, "small", "not a certificate")
+        small = peak_kib(directory, CERTIFICATE % "small", security=True)
+        large = peak_kib(directory, CERTIFICATE % "large", security=True)
+        check(large - small < 64 * 1024, "peak %d KiB for the large file, %d KiB for the small one" % (large, small))
+
+
+PIPE_OVER_FILE = """
+var pipe = TQX.create('TQX.Pipe');
+TQX.call(pipe, 'setName', {name: 'notes.txt'});
+print('started=' + TQX.call(pipe, 'start', {}));
+TQX.release(pipe);
+"""
+
+
+def case_pipe_over_file():
+    # A pipe a page names after a file of the user's in the temporary
+    # folder does not replace (and so delete) that file: its start fails.
+    with tempfile.TemporaryDirectory() as directory:
+        pipes = os.path.join(directory, "pipes")
+        os.mkdir(pipes)
+        notes = write(pipes, "notes.txt", "kept")
+        code, value, out, _ = finish(start(directory, PIPE_OVER_FILE, env={"TMPDIR": pipes + "/"}))
+        check(code == 0 and answers(out) == ["started=false"], "exit %d %s" % (code, answers(out)))
+        with open(notes) as f:
+            check(f.read() == "kept", "the file changed")
+
+
+CASES = {name[5:]: function for name, function in globals().items() if name.startswith("case_")}
+if CASE not in CASES:
+    fail("unknown case")
+CASES[CASE]()
