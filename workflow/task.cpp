@@ -532,24 +532,42 @@ int32 Task_IsAuthenticationRequired(Task *Handle) {
     return Function != nullptr ? Function(User, Handle) : TRUE;
 }
 
-int32 Task_DefaultAuthenticateCallback(void *, Task *Handle) {
-    Class_CheckHandle(Handle, TASK_CLASSID);
-    int32 Required = TRUE;
+namespace {
+
+// The default decision for a fetch of Url (null: the task fetches no URL).
+int32 DefaultDecision(Task *Handle, const char *Url) {
     bool HasAuthenticate = Task_HasArgument(Handle, "authenticate") != 0;
     int32 Flag = HasAuthenticate && AuthenticateWaived(Handle) ? FALSE : TRUE;
-    if (Task_HasArgument(Handle, "url")) {
-        char Url[4096], Fixed[4096];
-        Task_GetStringArgument(Handle, "url", Url, (int32)sizeof(Url));
+    int32 Required = Flag;
+    if (Url != nullptr) {
+        char Fixed[4096];
         if (!URL_FixPath(Url, 0, Fixed, (int32)sizeof(Fixed))) String_CopyLength(Fixed, Url, (int32)sizeof(Fixed));
         if (URL_CompareProtocol(Fixed, "https")) Required = FALSE;
-        else Required = Flag;
         if (BesideContent(Fixed) && WebGet_Authorize(Fixed)) Required = FALSE;
-    } else {
-        Required = Flag;
     }
     if (!Authenticate_Enabled()) return FALSE;
     if (Task_HasArgument(Handle, "store")) return TRUE;
     return Required;
+}
+
+} // namespace
+
+int32 Task_IsAuthenticationRequiredFor(Task *Handle, const char *Url) {
+    Class_CheckHandle(Handle, TASK_CLASSID);
+    Debug_CheckPointer(Url);
+    void *User = nullptr;
+    Task_AuthenticateFunc Function = nullptr;
+    CallbackBase_Get(&Handle->Authenticate, &User, &Function);
+    if (Function == Task_DefaultAuthenticateCallback) return DefaultDecision(Handle, Url);
+    return Function != nullptr ? Function(User, Handle) : TRUE;
+}
+
+int32 Task_DefaultAuthenticateCallback(void *, Task *Handle) {
+    Class_CheckHandle(Handle, TASK_CLASSID);
+    if (!Task_HasArgument(Handle, "url")) return DefaultDecision(Handle, nullptr);
+    char Url[4096];
+    Task_GetStringArgument(Handle, "url", Url, (int32)sizeof(Url));
+    return DefaultDecision(Handle, Url);
 }
 
 int32 Task_VerboseLog(Task *Handle, int32 Level, const char *Format, ...) {

@@ -1,0 +1,122 @@
+#!/usr/bin/python3
+"""What a signed workflow lets through unsigned, through the built program.
+
+Usage: host_signed_check.py <program> <source dir> <case>
+Signed parents are served from http://127.0.0.1:P/signed/ by a peer of this
+script's own; documents elsewhere ("/other/") are not signed.
+fetched_url: the decision is made on the URL the request fetches: a macro
+  that a task sets between the run's start and its fetch (to the content's
+  place, or to https) lets nothing else through.
+Exit status 0 when the case holds.
+"""
+import http.server
+import json
+import os
+import socketserver
+import subprocess
+import sys
+import tempfile
+import threading
+
+PROGRAM, SOURCE, CASE = sys.argv[1], sys.argv[2], sys.argv[3]
+SIGNED = os.path.join(SOURCE, "tests", "host", "signed_demo")
+CONFIG = os.path.join(SOURCE, "examples", "demo-app.json")
+CHILD = json.dumps({"start": {"type": "Log", "message": "child ran"}})
+
+
+def fail(reason):
+    sys.stderr.write("%s: %s\n" % (CASE, reason))
+    sys.exit(1)
+
+
+def sign(document):
+    with tempfile.NamedTemporaryFile("w", suffix=".json") as source:
+        source.write(json.dumps(document))
+        source.flush()
+        args = ["node", os.path.join(SIGNED, "sign_workflow.js"), os.path.join(SIGNED, "demo-signer.pem"),
+                os.path.join(SIGNED, "demo-signer.der"), source.name]
+        return subprocess.run(args, capture_output=True, text=True, check=True).stdout
+
+
+class Peer:
+    """Answers each path as sent (query cut) from a table of (status,
+    headers, body); 404 for any other. Records the paths asked for."""
+
+    def __init__(self):
+        self.routes, self.asked = {}, []
+        peer = self
+
+        class Handler(http.server.BaseHTTPRequestHandler):
+            protocol_version = "HTTP/1.1"
+
+            def log_message(self, *args):
+                pass
+
+            def do_GET(self):
+                peer.asked.append(self.path)
+                status, headers, body = peer.routes.get(self.path.split("?")[0], (404, {}, "{}"))
+                body = body.encode()
+                self.send_response(status)
+                for key, value in headers.items():
+                    self.send_header(key, value)
+                self.send_header("Content-Length", str(len(body)))
+                self.end_headers()
+                self.wfile.write(body)
+
+        class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
+            daemon_threads = True
+
+        self.server = Server(("127.0.0.1", 0), Handler)
+        self.root = "http://127.0.0.1:%d/" % self.server.server_address[1]
+        threading.Thread(target=self.server.serve_forever, daemon=True).start()
+
+    def serve(self, path, body, status=200, headers=None):
+        self.routes[path] = (status, headers or {"Content-Type": "application/json"}, body)
+
+
+def run_all(peer, parents):
+    """Serves and runs each signed parent (name -> (document, child runs)) at
+    once; checks that its child ran, or that it was refused unsigned."""
+    runs = {}
+    for name, (document, _) in parents.items():
+        peer.serve("/signed/" + name, sign(document))
+        runs[name] = subprocess.Popen([PROGRAM, "--workflow=" + peer.root + "signed/" + name, "--config=" + CONFIG,
+                                       "--window"], stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    for name, process in runs.items():
+        try:
+            out, err = process.communicate(timeout=90)
+        except subprocess.TimeoutExpired:
+            process.kill()
+            process.communicate()
+            fail("%s: still running after 90 s" % name)
+        lines = [line for line in out.splitlines() if line.strip()]
+        value = json.loads(lines[-1]) if lines else {}
+        document, allowed = parents[name]
+        if allowed and (process.returncode != 0 or "child ran" not in out):
+            fail("%s %s: refused: %s %r" % (name, json.dumps(document), value, err))
+        if not allowed and (process.returncode != 1 or "child ran" in out):
+            fail("%s %s: ran unsigned: %s" % (name, json.dumps(document), value))
+
+
+def case_fetched_url():
+    peer = Peer()
+    peer.serve("/other/child.json", CHILD)
+    peer.serve("/signed/child.json", CHILD)
+    parents = {}
+    for index, value in enumerate(["{contentUrl}", "https://127.0.0.1/signed/"]):
+        # The run expands "{x}" at its start; the Macro beside it in the queue
+        # changes "x" before the request goes out.
+        parents["p%d.jws" % index] = ({
+            "load": {"type": "Macro", "key": "x", "value": peer.root + "other/"},
+            "start": {"type": "Queue", "concurrentTasks": 2, "actions": ["run", "set"]},
+            "run": {"type": "WorkflowRun", "url": "{x}child.json"},
+            "set": {"type": "Macro", "key": "x", "value": value}}, False)
+    parents["beside.jws"] = ({"load": {"type": "Macro", "key": "x", "value": "{contentUrl}"},
+                              "start": {"type": "WorkflowRun", "url": "{x}child.json"}}, True)
+    run_all(peer, parents)
+
+
+CASES = {name[5:]: function for name, function in globals().items() if name.startswith("case_")}
+if CASE not in CASES:
+    fail("unknown case")
+CASES[CASE]()
