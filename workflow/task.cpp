@@ -119,10 +119,10 @@ bool DecodeBoolean(const char *Text) {
 
 // Whether Url lies beside the application's content (its own content URL,
 // never a "contentUrl" macro that a task or loaded data set), compared as the
-// server will resolve both, not as written: "%2e%2e/" climbs out as "../"
-// does; scheme and host without case, the path with case (a case-sensitive
-// server serves "/A/" apart from "/a/"), at a whole segment; a URL of no one
-// place ("..;/") is beside nothing. The content's data store is not its own:
+// server will resolve both, not as written: scheme and host without case,
+// the path with case (a case-sensitive server serves "/A/" apart from
+// "/a/"), at a whole segment; a URL of no one place ("..;/", "%2e%2e/",
+// which servers resolve apart) is beside nothing. The content's data store is not its own:
 // its first segment below the content named "datastore" in any spelling a
 // server may still serve as that (any case, trailing blanks or dots), and
 // what lies under it.

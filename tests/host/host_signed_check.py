@@ -7,6 +7,9 @@ script's own; documents elsewhere ("/other/") are not signed.
 fetched_url: the decision is made on the URL the request fetches: a macro
   that a task sets between the run's start and its fetch (to the content's
   place, or to https) lets nothing else through.
+encoded_dots: an encoded dot segment is beside nothing: a server that keys
+  documents by the path as written (an object store) serves
+  "/other/%2e%2e/signed/child.json" from the other folder.
 Exit status 0 when the case holds.
 """
 import http.server
@@ -113,6 +116,19 @@ def case_fetched_url():
             "set": {"type": "Macro", "key": "x", "value": value}}, False)
     parents["beside.jws"] = ({"load": {"type": "Macro", "key": "x", "value": "{contentUrl}"},
                               "start": {"type": "WorkflowRun", "url": "{x}child.json"}}, True)
+    run_all(peer, parents)
+
+
+def case_encoded_dots():
+    peer = Peer()
+    peer.serve("/signed/child.json", CHILD)
+    tails = ["other/%2e%2e/signed/child.json", "other/x/%2E%2E/.%2e/signed/child.json", "signed/%2e/child.json",
+             "other/%2e%2e/signed/%2e/child.json"]
+    parents = {"p%d.jws" % index: ({"start": {"type": "WorkflowRun", "url": peer.root + tail}}, False)
+               for index, tail in enumerate(tails)}
+    for tail in tails:
+        peer.serve("/" + tail, CHILD)
+    parents["beside.jws"] = ({"start": {"type": "WorkflowRun", "url": peer.root + "signed/child.json"}}, True)
     run_all(peer, parents)
 
 
