@@ -10,6 +10,7 @@
 
 #include "crypto/trust/authenticate.h"
 #include "net/web_get.h"
+#include "net/web_get_redirect.h"
 #include "runtime/documents/json.h"
 #include "runtime/log.h"
 #include "runtime/memory.h"
@@ -540,10 +541,15 @@ int32 DefaultDecision(Task *Handle, const char *Url) {
     int32 Flag = HasAuthenticate && AuthenticateWaived(Handle) ? FALSE : TRUE;
     int32 Required = Flag;
     if (Url != nullptr) {
-        char Fixed[4096];
+        char Fixed[4096], Final[4096];
         if (!URL_FixPath(Url, 0, Fixed, (int32)sizeof(Fixed))) String_CopyLength(Fixed, Url, (int32)sizeof(Fixed));
-        if (URL_CompareProtocol(Fixed, "https")) Required = FALSE;
-        if (BesideContent(Fixed) && WebGet_Authorize(Fixed)) Required = FALSE;
+        // The client fetches the URL its redirect rules make of this one,
+        // sent as the rules wrote it: that is the document judged.
+        bool Redirected = WebGet_RedirectApply(Fixed, Final, (int32)sizeof(Final)) != 0;
+        if (!Redirected) String_CopyLength(Final, Fixed, (int32)sizeof(Final));
+        bool Resolved = !Redirected || (URL_FixPath(Final, 0, Fixed, (int32)sizeof(Fixed)) && strcmp(Fixed, Final) == 0);
+        if (URL_CompareProtocol(Final, "https")) Required = FALSE;
+        if (Resolved && BesideContent(Final) && WebGet_Authorize(Final)) Required = FALSE;
     }
     if (!Authenticate_Enabled()) return FALSE;
     if (Task_HasArgument(Handle, "store")) return TRUE;

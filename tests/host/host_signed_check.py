@@ -10,6 +10,9 @@ fetched_url: the decision is made on the URL the request fetches: a macro
 encoded_dots: an encoded dot segment is beside nothing: a server that keys
   documents by the path as written (an object store) serves
   "/other/%2e%2e/signed/child.json" from the other folder.
+redirects: what is fetched is judged after the configuration's redirect
+  rules: a rule that takes a beside URL to another folder or port makes its
+  document need a signature; an HTTP redirect (3xx) is not followed.
 Exit status 0 when the case holds.
 """
 import http.server
@@ -77,13 +80,13 @@ class Peer:
         self.routes[path] = (status, headers or {"Content-Type": "application/json"}, body)
 
 
-def run_all(peer, parents):
+def run_all(peer, parents, config=CONFIG):
     """Serves and runs each signed parent (name -> (document, child runs)) at
     once; checks that its child ran, or that it was refused unsigned."""
     runs = {}
     for name, (document, _) in parents.items():
         peer.serve("/signed/" + name, sign(document))
-        runs[name] = subprocess.Popen([PROGRAM, "--workflow=" + peer.root + "signed/" + name, "--config=" + CONFIG,
+        runs[name] = subprocess.Popen([PROGRAM, "--workflow=" + peer.root + "signed/" + name, "--config=" + config,
                                        "--window"], stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
     for name, process in runs.items():
         try:
@@ -131,6 +134,52 @@ def case_encoded_dots():
     parents["beside.jws"] = ({"start": {"type": "WorkflowRun", "url": peer.root + "signed/child.json"}}, True)
     run_all(peer, parents)
 
+
+def case_redirects():
+    peer, away = Peer(), Peer()
+    for each in (peer, away):
+        each.serve("/other/child.json", CHILD)
+        each.serve("/signed/child.json", CHILD)
+    with open(CONFIG) as source:
+        settings = json.load(source)
+    port = peer.root.split(":")[2].rstrip("/")
+    settings["webGet"] = {"redirect": {
+        "mirror": {"pattern": "/signed/mirror/", "replacement": "/other/"},
+        "port": {"pattern": ":%s/signed/elsewhere/" % port,
+                 "replacement": away.root[len("http://127.0.0.1"):] + "signed/"},
+        "back": {"pattern": "/other/back/", "replacement": "/signed/"}}}
+    with tempfile.NamedTemporaryFile("w", suffix=".json") as config:
+        json.dump(settings, config)
+        config.flush()
+        urls = {"{contentUrl}mirror/child.json": False, "{contentUrl}elsewhere/child.json": False,
+                peer.root + "other/back/child.json": True, "{contentUrl}child.json": True}
+        run_all(peer, {"p%d.jws" % index: ({"start": {"type": "WorkflowRun", "url": url}}, allowed)
+                       for index, (url, allowed) in enumerate(urls.items())}, config.name)
+    # A 3xx answer is a failed attempt: its Location is never asked for.
+    del peer.asked[:], away.asked[:]
+    targets = ["/other/child.json", "../other/child.json", peer.root + "other/child.json",
+               away.root + "signed/child.json", "file:///dev/null"]
+    runs = []
+    for code in (301, 302, 307, 308):
+        for index, target in enumerate(targets):
+            name = "r%d-%d" % (code, index)
+            peer.serve("/signed/%s.json" % name, "{}", code, {"Location": target})
+            peer.serve("/signed/%s.jws" % name, sign({"start": {"type": "WorkflowRun", "url": "{contentUrl}" + name + ".json"}}))
+            runs.append(subprocess.Popen([PROGRAM, "--workflow=" + peer.root + "signed/%s.jws" % name,
+                                          "--config=" + CONFIG, "--window"], stdout=subprocess.PIPE,
+                                         stderr=subprocess.DEVNULL, text=True))
+    for process in runs:
+        out = ""
+        for line in process.stdout:
+            out += line
+            if "Waiting for retry" in line:
+                break
+        process.kill()
+        process.communicate()
+        if "child ran" in out or "Waiting for retry" not in out:
+            fail("a redirect was followed: %s" % out[-2000:])
+    if away.asked or [path for path in peer.asked if not path.startswith(("/signed/r", "/signed/p"))]:
+        fail("a redirect was followed: %s %s" % (peer.asked, away.asked))
 
 CASES = {name[5:]: function for name, function in globals().items() if name.startswith("case_")}
 if CASE not in CASES:
