@@ -13,6 +13,8 @@ encoded_dots: an encoded dot segment is beside nothing: a server that keys
 redirects: what is fetched is judged after the configuration's redirect
   rules: a rule that takes a beside URL to another folder or port makes its
   document need a signature; an HTTP redirect (3xx) is not followed.
+claims_twice: a payload that names "exp" or "nbf" twice is refused, whichever
+  of the two would let it through (readers disagree on which one counts).
 Exit status 0 when the case holds.
 """
 import http.server
@@ -42,6 +44,25 @@ def sign(document):
         args = ["node", os.path.join(SIGNED, "sign_workflow.js"), os.path.join(SIGNED, "demo-signer.pem"),
                 os.path.join(SIGNED, "demo-signer.der"), source.name]
         return subprocess.run(args, capture_output=True, text=True, check=True).stdout
+
+
+# Signs a payload's JSON text as written (the demo signer's ES256, with its
+# certificate in "x5c"), so that it may name a member twice.
+SIGN_TEXT = """
+const crypto = require('crypto'), fs = require('fs');
+const [key, cert, payload] = process.argv.slice(1);
+const b64u = (b) => Buffer.from(b).toString('base64url');
+const header = {alg: 'ES256', x5c: [fs.readFileSync(cert).toString('base64')]};
+const input = b64u(JSON.stringify(header)) + '.' + b64u(payload);
+const signature = crypto.sign('sha256', Buffer.from(input), {key: fs.readFileSync(key), dsaEncoding: 'ieee-p1363'});
+process.stdout.write(input + '.' + b64u(signature) + '\\n');
+"""
+
+
+def sign_text(payload):
+    args = ["node", "-e", SIGN_TEXT, os.path.join(SIGNED, "demo-signer.pem"), os.path.join(SIGNED, "demo-signer.der"),
+            payload]
+    return subprocess.run(args, capture_output=True, text=True, check=True).stdout
 
 
 class Peer:
@@ -180,6 +201,25 @@ def case_redirects():
             fail("a redirect was followed: %s" % out[-2000:])
     if away.asked or [path for path in peer.asked if not path.startswith(("/signed/r", "/signed/p"))]:
         fail("a redirect was followed: %s %s" % (peer.asked, away.asked))
+
+def case_claims_twice():
+    start = '"start":{"type":"Log","message":"child ran"}'
+    rows = [('{"exp":99999999999,%s,"exp":1}' % start, 'Document claim "exp" is named twice'),
+            ('{"exp":1,%s,"exp":99999999999}' % start, 'Document claim "exp" is named twice'),
+            ('{"nbf":0,"nbf":99999999999,%s}' % start, 'Document claim "nbf" is named twice'),
+            ('{"exp":99999999999,"nbf":0,%s}' % start, None)]
+    with tempfile.TemporaryDirectory() as directory:
+        for index, (payload, words) in enumerate(rows):
+            path = os.path.join(directory, "c%d.jws" % index)
+            with open(path, "w") as f:
+                f.write(sign_text(payload))
+            done = subprocess.run([PROGRAM, "--workflow=" + path, "--config=" + CONFIG, "--window"], capture_output=True,
+                                  text=True, timeout=90)
+            if words is None and (done.returncode != 0 or "child ran" not in done.stdout):
+                fail("%s: refused: %r" % (payload, done.stderr))
+            if words is not None and (done.returncode != 1 or words not in done.stderr):
+                fail("%s: exit %d, %r" % (payload, done.returncode, done.stderr))
+
 
 CASES = {name[5:]: function for name, function in globals().items() if name.startswith("case_")}
 if CASE not in CASES:

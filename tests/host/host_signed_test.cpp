@@ -21,6 +21,6 @@ class HostSigned : public testing::TestWithParam<const char *> {};
 
 TEST_P(HostSigned, CaseHolds) { EXPECT_EQ(RunCase(GetParam()), 0) << GetParam(); }
 
-INSTANTIATE_TEST_SUITE_P(Cases, HostSigned, testing::Values("fetched_url", "encoded_dots", "redirects"));
+INSTANTIATE_TEST_SUITE_P(Cases, HostSigned, testing::Values("fetched_url", "encoded_dots", "redirects", "claims_twice"));
 
 } // namespace
