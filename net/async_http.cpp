@@ -64,11 +64,13 @@ struct ClaimRefusal {
     const char *Name = nullptr;
     float64 Value = 0;
     bool Number = true;
+    bool Twice = false;
 };
 
 void NoteClaim(ClaimRefusal *Into, const char *Name, Dictionary *Payload) {
     Into->Name = Name;
     Into->Number = Dictionary_GetFloat64ByKey(Payload, Name, &Into->Value) != 0;
+    Into->Twice = JWSClaim_CountNamed(Payload, Name) > 1;
 }
 
 // The built-in checks, letting documents without the claim through, that
@@ -128,6 +130,7 @@ std::string RefusalText(const JWSRefusal &Refusal, const ClaimRefusal &Claim, co
         return std::string("Document signature header is refused: ") + Refusal.Header;
     case JWS_REFUSAL_CLAIMS:
         if (Claim.Name == nullptr) break;
+        if (Claim.Twice) return std::string("Document claim \"") + Claim.Name + "\" is named twice";
         if (!Claim.Number) return std::string("Document claim \"") + Claim.Name + "\" is not a number";
         if (strcmp(Claim.Name, "exp") == 0) return "Document expired at " + ClaimTime(Claim.Value) + " (\"exp\")";
         return "Document is not valid before " + ClaimTime(Claim.Value) + " (\"nbf\")";

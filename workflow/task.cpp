@@ -10,6 +10,7 @@
 
 #include "crypto/trust/authenticate.h"
 #include "net/web_get.h"
+#include "net/web_get_redirect.h"
 #include "runtime/documents/json.h"
 #include "runtime/log.h"
 #include "runtime/memory.h"
@@ -121,10 +122,10 @@ bool DecodeBoolean(const char *Text) {
 
 // Whether Url lies beside the application's content (its own content URL,
 // never a "contentUrl" macro that a task or loaded data set), compared as the
-// server will resolve both, not as written: "%2e%2e/" climbs out as "../"
-// does; scheme and host without case, the path with case (a case-sensitive
-// server serves "/A/" apart from "/a/"), at a whole segment; a URL of no one
-// place ("..;/") is beside nothing. The content's data store is not its own:
+// server will resolve both, not as written: scheme and host without case,
+// the path with case (a case-sensitive server serves "/A/" apart from
+// "/a/"), at a whole segment; a URL of no one place ("..;/", "%2e%2e/",
+// which servers resolve apart) is beside nothing. The content's data store is not its own:
 // its first segment below the content named "datastore" in any spelling a
 // server may still serve as that (any case, trailing blanks or dots), and
 // what lies under it.
@@ -539,24 +540,47 @@ int32 Task_IsAuthenticationRequired(Task *Handle) {
     return Function != nullptr ? Function(User, Handle) : TRUE;
 }
 
-int32 Task_DefaultAuthenticateCallback(void *, Task *Handle) {
-    Class_CheckHandle(Handle, TASK_CLASSID);
-    int32 Required = TRUE;
+namespace {
+
+// The default decision for a fetch of Url (null: the task fetches no URL).
+int32 DefaultDecision(Task *Handle, const char *Url) {
     bool HasAuthenticate = Task_HasArgument(Handle, "authenticate") != 0;
     int32 Flag = HasAuthenticate && AuthenticateWaived(Handle) ? FALSE : TRUE;
-    if (Task_HasArgument(Handle, "url")) {
-        char Url[4096], Fixed[4096];
-        Task_GetStringArgument(Handle, "url", Url, (int32)sizeof(Url));
+    int32 Required = Flag;
+    if (Url != nullptr) {
+        char Fixed[4096], Final[4096];
         if (!URL_FixPath(Url, 0, Fixed, (int32)sizeof(Fixed))) String_CopyLength(Fixed, Url, (int32)sizeof(Fixed));
-        if (URL_CompareProtocol(Fixed, "https")) Required = FALSE;
-        else Required = Flag;
-        if (BesideContent(Fixed) && WebGet_Authorize(Fixed)) Required = FALSE;
-    } else {
-        Required = Flag;
+        // The client fetches the URL its redirect rules make of this one,
+        // sent as the rules wrote it: that is the document judged.
+        bool Redirected = WebGet_RedirectApply(Fixed, Final, (int32)sizeof(Final)) != 0;
+        if (!Redirected) String_CopyLength(Final, Fixed, (int32)sizeof(Final));
+        bool Resolved = !Redirected || (URL_FixPath(Final, 0, Fixed, (int32)sizeof(Fixed)) && strcmp(Fixed, Final) == 0);
+        if (URL_CompareProtocol(Final, "https")) Required = FALSE;
+        if (Resolved && BesideContent(Final) && WebGet_Authorize(Final)) Required = FALSE;
     }
     if (!Authenticate_Enabled()) return FALSE;
     if (Task_HasArgument(Handle, "store")) return TRUE;
     return Required;
+}
+
+} // namespace
+
+int32 Task_IsAuthenticationRequiredFor(Task *Handle, const char *Url) {
+    Class_CheckHandle(Handle, TASK_CLASSID);
+    Debug_CheckPointer(Url);
+    void *User = nullptr;
+    Task_AuthenticateFunc Function = nullptr;
+    CallbackBase_Get(&Handle->Authenticate, &User, &Function);
+    if (Function == Task_DefaultAuthenticateCallback) return DefaultDecision(Handle, Url);
+    return Function != nullptr ? Function(User, Handle) : TRUE;
+}
+
+int32 Task_DefaultAuthenticateCallback(void *, Task *Handle) {
+    Class_CheckHandle(Handle, TASK_CLASSID);
+    if (!Task_HasArgument(Handle, "url")) return DefaultDecision(Handle, nullptr);
+    char Url[4096];
+    Task_GetStringArgument(Handle, "url", Url, (int32)sizeof(Url));
+    return DefaultDecision(Handle, Url);
 }
 
 int32 Task_VerboseLog(Task *Handle, int32 Level, const char *Format, ...) {

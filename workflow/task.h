@@ -114,6 +114,12 @@ int32 Task_GetExpandStringCallback(Task *Handle, void **User, Task_ExpandStringF
 int32 Task_SetAuthenticateCallback(Task *Handle, void *User, Task_AuthenticateFunc Function);
 // 1 when documents for the task must be authenticated (its callback).
 int32 Task_IsAuthenticationRequired(Task *Handle);
+// 1 when a document fetched from Url for the task must be authenticated. The
+// default decision is made on Url itself, the URL the request fetches, never
+// on "url" as it expands now: a macro set since the fetch's URL was expanded
+// would have the decision made about another URL. A task with a callback of
+// its own answers by it.
+int32 Task_IsAuthenticationRequiredFor(Task *Handle, const char *Url);
 int32 Task_DefaultAuthenticateCallback(void *User, Task *Handle);
 
 // ---- Print family (lines go to the log until a print callback is set) ----

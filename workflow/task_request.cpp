@@ -87,7 +87,7 @@ int32 Process(void *User, const char *, const char *, const char *, Dictionary *
     // A retry waiting for its time when the pool stops ends now: its attempt
     // fails at once, and no further one is made (OnError).
     if (!AsyncHTTP_IsAlive(Self->Loader) && (Time_GetCurrent() >= Resume || WebGetPool_IsStopped()))
-        AsyncHTTP_Load(Self->Loader, Self->Url, Task_IsAuthenticationRequired(Owner));
+        AsyncHTTP_Load(Self->Loader, Self->Url, Task_IsAuthenticationRequiredFor(Owner, Self->Url));
     return TRUE;
 }
 

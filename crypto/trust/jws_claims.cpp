@@ -1,6 +1,8 @@
 // JWS claim checks: see jws_claims.h.
 #include "crypto/trust/jws_claims.h"
 
+#include <string.h>
+
 #include <vector>
 
 #include "runtime/log.h"
@@ -18,6 +20,18 @@ struct Check {
 };
 
 } // namespace
+
+int32 JWSClaim_CountNamed(Dictionary *Payload, const char *Name) {
+    Debug_CheckPointer(Name);
+    int32 Count = 0;
+    DictionaryItem *Item = nullptr;
+    if (Payload == nullptr) return 0;
+    for (Dictionary_ItemGetFirst(Payload, &Item); Item != nullptr; Dictionary_ItemGetNext(Payload, Item, &Item)) {
+        const char *Key = nullptr;
+        if (Dictionary_ItemGetKeyPtr(Payload, Item, &Key) && Key != nullptr && strcmp(Key, Name) == 0) Count++;
+    }
+    return Count;
+}
 
 struct JWSClaims {
     ClassStruct Class;
@@ -68,6 +82,9 @@ int32 JWSClaim_Exp(Dictionary *Payload, void *User) {
     float64 Expires = 0;
     int32 Type = 0;
     if (Payload == nullptr || !Dictionary_GetTypeByKey(Payload, "exp", &Type)) return (int32)(intptr_t)User;
+    // Named twice, readers disagree on which one counts (this one would
+    // take the first, most others the last): honoured neither way.
+    if (JWSClaim_CountNamed(Payload, "exp") > 1) return FALSE;
     // A claim that is present but not a number cannot be honoured.
     if (!Dictionary_GetFloat64ByKey(Payload, "exp", &Expires)) return FALSE;
     const float64 Now = Time_GetCurrentEncodedGMT(nullptr);
@@ -82,6 +99,9 @@ int32 JWSClaim_Nbf(Dictionary *Payload, void *User) {
     float64 NotBefore = 0;
     int32 Type = 0;
     if (Payload == nullptr || !Dictionary_GetTypeByKey(Payload, "nbf", &Type)) return (int32)(intptr_t)User;
+    // Named twice, readers disagree on which one counts (this one would
+    // take the first, most others the last): honoured neither way.
+    if (JWSClaim_CountNamed(Payload, "nbf") > 1) return FALSE;
     // A claim that is present but not a number cannot be honoured.
     if (!Dictionary_GetFloat64ByKey(Payload, "nbf", &NotBefore)) return FALSE;
     const float64 Now = Time_GetCurrentEncodedGMT(nullptr);

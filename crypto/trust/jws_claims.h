@@ -23,8 +23,11 @@ int32 JWSClaims_Validate(JWSClaims *Handle, Dictionary *Payload);
 
 // The built-in checks answer their user value when their claim is absent,
 // so a caller passing 1 lets documents without the claim through. "exp"
-// fails from its second on; "nbf" fails while it lies in the future.
+// fails from its second on; "nbf" fails while it lies in the future. A
+// claim that is not a number, or is named twice, fails.
 int32 JWSClaim_Exp(Dictionary *Payload, void *User);
 int32 JWSClaim_Nbf(Dictionary *Payload, void *User);
+// How many members of the payload (null: none) have the name, with case.
+int32 JWSClaim_CountNamed(Dictionary *Payload, const char *Name);
 
 RUNTIME_EXTERN_C_END

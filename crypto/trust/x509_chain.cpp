@@ -3,6 +3,7 @@
 
 
 #include <algorithm>
+#include <map>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -124,6 +125,9 @@ class PathSearch {
     CertStoreInterface *Store;
     std::vector<Candidate> Pool; // one of each distinct certificate
     std::unordered_map<std::string_view, std::vector<const Candidate *>> BySubject;
+    // Of each name put in order, those with a subject key identifier, by it.
+    std::map<std::pair<std::string_view, std::string_view>, std::vector<const Candidate *>> ByNameAndKey;
+    std::unordered_set<std::string_view> Ordered; // the names put in order
     std::vector<X509 *> Path;    // Path[0] the certificate decided
     int32 Checks = 0;
 
@@ -157,26 +161,45 @@ class PathSearch {
     // Ids are the current certificate's (the top of the path).
     bool Extend(const KeyIds &Ids) {
         X509 *Current = Path.back();
-        std::vector<const Candidate *> Order;
         X500 *Issuer = nullptr;
         X509_GetIssuerHandle(Current, &Issuer);
-        const auto Named = BySubject.find(Issuer != nullptr ? X500_GetMatchKey(Issuer) : std::string_view());
-        if (Path.size() <= X509CHAIN_MAX_DEPTH && Named != BySubject.end())
-            for (const Candidate *Each : Named->second)
-                if (X509_CompareIssuer(Current, Each->Certificate) && !OnPath(Each->Certificate)) Order.push_back(Each);
+        const std::string_view Name = Issuer != nullptr ? X500_GetMatchKey(Issuer) : std::string_view();
         auto Keyed = [&](const Candidate *Each) {
             return !Ids.Authority.empty() && Each->Ids.Subject == Ids.Authority;
         };
-        // Only as many as the checks left can be tried: only they are put
-        // in order.
-        const size_t Tried = std::min(Order.size(), (size_t)std::max(0, X509CHAIN_MAX_SIGNATURE_CHECKS - Checks));
-        std::partial_sort(Order.begin(), Order.begin() + (std::ptrdiff_t)Tried, Order.end(),
-                          [&](const Candidate *A, const Candidate *B) {
-                              if (Keyed(A) != Keyed(B)) return Keyed(A);
-                              return DerOf(A->Certificate) < DerOf(B->Certificate);
-                          });
-        const bool Cut = Tried < Order.size();
-        Order.resize(Tried);
+        // Only as many as the checks left can be tried: the issuers of the
+        // name are taken in their order, the one whose subject key
+        // identifier the current certificate names first, until one more
+        // than that shows that the budget cuts the search.
+        const size_t Room = (size_t)std::max(0, X509CHAIN_MAX_SIGNATURE_CHECKS - Checks);
+        std::vector<const Candidate *> Order;
+        bool Cut = false;
+        auto Take = [&](const std::vector<const Candidate *> &List, bool SkipKeyed) {
+            for (const Candidate *Each : List) {
+                if (Cut) return;
+                if ((SkipKeyed && Keyed(Each)) || !X509_CompareIssuer(Current, Each->Certificate) ||
+                    OnPath(Each->Certificate))
+                    continue;
+                if (Order.size() == Room) Cut = true;
+                else Order.push_back(Each);
+            }
+        };
+        const auto Named = BySubject.find(Name);
+        if (Named != BySubject.end() && Ordered.insert(Name).second) {
+            // A name's candidates are put in the order they are tried once,
+            // when first asked for: a step of the search then reads only as
+            // many as it may try, however many certificates share the name.
+            std::vector<const Candidate *> &List = Named->second;
+            std::sort(List.begin(), List.end(),
+                      [](const Candidate *A, const Candidate *B) { return DerOf(A->Certificate) < DerOf(B->Certificate); });
+            for (const Candidate *Each : List)
+                if (!Each->Ids.Subject.empty()) ByNameAndKey[{Name, Each->Ids.Subject}].push_back(Each);
+        }
+        if (Path.size() <= X509CHAIN_MAX_DEPTH && Named != BySubject.end()) {
+            const auto Known = Ids.Authority.empty() ? ByNameAndKey.end() : ByNameAndKey.find({Name, Ids.Authority});
+            if (Known != ByNameAndKey.end()) Take(Known->second, false);
+            Take(Named->second, true);
+        }
         bool Found = false;
         for (const Candidate *Each : Order) {
             if (Checks >= X509CHAIN_MAX_SIGNATURE_CHECKS) return false;

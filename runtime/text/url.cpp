@@ -228,7 +228,7 @@ std::string RemoveDotSegments(const std::string &Path);
 
 // The path decoded once, segment by segment; false when it has no one place
 // (see URL_ResolvePlace).
-bool DecodePlacePath(std::string_view Raw, bool File, std::string &Path) {
+bool DecodePlacePath(std::string_view Raw, std::string &Path) {
     Path.clear();
     while (!Raw.empty()) {
         size_t Slash = Raw.find('/');
@@ -252,7 +252,10 @@ bool DecodePlacePath(std::string_view Raw, bool File, std::string &Path) {
         for (size_t Index = 0; Index + 2 < Decoded.size(); Index++)
             if (Decoded[Index] == '%' && HexValue(Decoded[Index + 1]) >= 0 && HexValue(Decoded[Index + 2]) >= 0)
                 return false;
-        if (File && Decoded != Segment && (Decoded == "." || Decoded == "..")) return false;
+        // An encoded dot segment: a server that decodes first climbs there,
+        // one that maps the path to names as written (an object store, a file
+        // system after a link) does not.
+        if (Decoded != Segment && (Decoded == "." || Decoded == "..")) return false;
         Path += Decoded;
         if (Slash == std::string_view::npos) break;
         Path += '/';
@@ -274,13 +277,12 @@ int32 URL_ResolvePlace(const char *Url, char *Output, int32 Size) {
     std::string_view Rest;
     std::string Host = Lower(Authority(Text, &Rest));
     if (size_t At = Host.rfind('@'); At != std::string::npos) Host.erase(0, At + 1);
-    bool File = URL_CompareProtocol(Text.c_str(), "file");
     size_t Bracket = Host.rfind(']'), Colon = Host.rfind(':');
     bool HasPort = Colon != std::string::npos && (Bracket == std::string::npos || Colon > Bracket);
     if (!HasPort && URL_CompareProtocol(Text.c_str(), "http")) Host += ":80";
     if (!HasPort && URL_CompareProtocol(Text.c_str(), "https")) Host += ":443";
     std::string Path;
-    if (!DecodePlacePath(Rest, File, Path)) return FALSE;
+    if (!DecodePlacePath(Rest, Path)) return FALSE;
     Path = RemoveDotSegments(Path.empty() ? "/" : Path);
     return CopyWhole(Lower(Text.substr(0, Skip)) + Host + Path, Output, Size);
 }

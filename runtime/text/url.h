@@ -43,10 +43,11 @@ int32 URL_DecodeString(const char *Text, char *Buffer, int32 Size);
 // scheme, the result does not fit, or the path has no one place: once decoded
 // it holds an encoded "/" or "\", a NUL, a ";" (a server that strips a
 // segment's parameters serves "..;/" as "../"), or a "%" and two hex digits
-// still (a server that decodes again would find other segments there), or, in
-// a file URL, an encoded "." or ".." segment (the file system follows a link
-// before it takes "..", so no text resolves it). Scheme and host are
-// compared without case, the path with case (RFC 3986 section 6.2.2.1).
+// still (a server that decodes again would find other segments there), or an
+// encoded "." or ".." segment (a server that decodes first climbs there, an
+// object store keyed by the path as written or a file system that follows a
+// link before it takes ".." does not). Scheme and host are compared without
+// case, the path with case (RFC 3986 section 6.2.2.1).
 int32 URL_ResolvePlace(const char *Url, char *Output, int32 Size);
 // Removes a leading "scheme://" in place; 1 when one was removed.
 int32 URL_RemoveProtocol(char *Url);

@@ -297,6 +297,9 @@ int32 WorkflowApp_RemoveConfig(void) {
         if (*Each != nullptr) CertStoreList_Release(Each);
     CertStoreTable_Release(&State.Stores);
     CertStoreTable_Release(&State.KeyStores);
+    // The client's redirect rules, their macros and the User-Agent came
+    // from the configuration: they go with it.
+    WebGet_RedirectReset();
     State = ConfigState();
     return TRUE;
 }

@@ -141,6 +141,43 @@ void PoolOpenSsl(benchmark::State &State) {
         if (WEXITSTATUS(system(Command.c_str())) != 2) State.SkipWithError("openssl did not refuse the certificate");
 }
 
+// A crowd: N CA certificates of one name, each issued by that name and
+// signed by one key (make_issuer_crowd.py), and a leaf they all issued.
+// Every candidate verifies, so the search goes as deep as a path may and
+// spends its signature checks; what else it does for each step should not
+// grow with N more than the pool's own indexing does.
+std::vector<std::string> Crowd(int N) {
+    const std::string Folder = Scratch() / ("crowd-" + std::to_string(N));
+    const std::string Command = "mkdir -p " + Folder + " && python3 " RUNTIME_SOURCE_DIR
+                                "/bench/crypto/trust/make_issuer_crowd.py " + Folder + " " + std::to_string(N);
+    if (Scratch().Path.empty() || system(Command.c_str()) != 0) return {};
+    return PlatformTrust_ReadBundle(Read(Folder + "/crowd.pem"));
+}
+
+void CrowdOurs(benchmark::State &State) {
+    static const bool Started = Debug_Init("/tmp/trust-pool-bench.log", nullptr, 0) != 0;
+    (void)Started;
+    const std::vector<std::string> Ders = Crowd((int)State.range(0));
+    if (Ders.empty()) return State.SkipWithError("make_issuer_crowd.py failed (python3-cryptography?)");
+    CertStoreInterface *Store = PlatformStore();
+    X509Chain *Chain = nullptr;
+    X509Chain_Create(&Chain);
+    for (const std::string &Der : Ders) {
+        X509 *Each = nullptr;
+        X509_Create(&Each);
+        X509_BuildFromBuffer(Each, Der.data(), (uint32)Der.size());
+        X509Chain_Add(Chain, Each);
+        X509_Release(&Each);
+    }
+    X509 *Decided = nullptr;
+    X509Chain_Get(Chain, 0, &Decided);
+    for (auto _ : State)
+        if (Decided == nullptr || X509Chain_VerifyX509(Chain, Decided, Store)) State.SkipWithError("trusted");
+    X509Chain_Release(&Chain);
+    State.SetComplexityN(State.range(0));
+}
+
+BENCHMARK(CrowdOurs)->Arg(100)->Arg(1000)->Arg(4000)->Arg(16000)->Unit(benchmark::kMillisecond)->UseRealTime()->Complexity();
 BENCHMARK(PoolOurs)->Arg(1000)->Arg(10000)->Arg(20000)->Arg(40000)->Arg(80000)->Unit(benchmark::kMillisecond)->UseRealTime()->Complexity();
 BENCHMARK(PoolOpenSsl)->Arg(1000)->Arg(10000)->Arg(40000)->Unit(benchmark::kMillisecond)->UseRealTime();
 
