@@ -1,0 +1,149 @@
+#!/usr/bin/python3
+"""A hostile peer's answers and a hostile document's fetches, through the
+built program.
+
+Usage: host_peer_check.py <program> <case>
+standard_allocation: a Macro whose answer is one value of 200 MiB (2 MB of
+gzip on the wire), under address-space limits at which the memory runs out
+at one step or another of taking it on; wherever that is, the run ends with
+the reason and the summary, never by a signal.
+Exit status 0 when the case holds, 77 when it cannot be tried here.
+"""
+import json
+import os
+import resource
+import socket
+import subprocess
+import sys
+import tempfile
+import threading
+import zlib
+
+PROGRAM, CASE = sys.argv[1], sys.argv[2]
+MIB = 1024 * 1024
+SKIP = 77
+
+
+def fail(reason):
+    sys.stderr.write("%s: %s\n" % (CASE, reason))
+    sys.exit(1)
+
+
+def check(condition, reason):
+    if not condition:
+        fail(reason)
+
+
+def gzip_value(mebibytes):
+    """{"a": "000...0"} of that many MiB, as gzip."""
+    packer = zlib.compressobj(6, zlib.DEFLATED, 31)
+    zeros = b"0" * MIB
+    pieces = [packer.compress(b'{"a":"')]
+    pieces += [packer.compress(zeros) for _ in range(mebibytes)]
+    pieces.append(packer.compress(b'"}') + packer.flush())
+    return b"".join(pieces)
+
+
+class Peer:
+    """HTTP/1.1 on 127.0.0.1, one thread per connection; `answers` maps a
+    path to a function that answers on the connection."""
+
+    def __init__(self, answers):
+        self.answers = answers
+        self.listener = socket.socket()
+        self.listener.bind(("127.0.0.1", 0))
+        self.listener.listen(64)
+        self.port = self.listener.getsockname()[1]
+        self.asked = []
+        self.lock = threading.Lock()
+        threading.Thread(target=self.serve, daemon=True).start()
+
+    def url(self, path):
+        return "http://127.0.0.1:%d%s" % (self.port, path)
+
+    def serve(self):
+        while True:
+            try:
+                connection, _ = self.listener.accept()
+            except OSError:
+                return
+            threading.Thread(target=self.answer, args=(connection,), daemon=True).start()
+
+    def answer(self, connection):
+        try:
+            head = b""
+            while b"\r\n\r\n" not in head:
+                more = connection.recv(65536)
+                if not more:
+                    return
+                head += more
+            path = head.split(b" ")[1].decode()
+            with self.lock:
+                self.asked.append(path)
+            self.answers.get(path, lambda c: c.sendall(b"HTTP/1.1 404 No\r\nContent-Length: 0\r\n\r\n"))(connection)
+        except OSError:
+            pass
+        finally:
+            connection.close()
+
+    def close(self):
+        self.listener.close()
+
+
+# AddressSanitizer reserves terabytes of address space for its shadow, so a
+# sanitized program cannot start under an address-space limit at all.
+with open(PROGRAM, "rb") as program_file:
+    SANITIZED = b"libasan.so" in program_file.read(1 << 20)
+
+
+def run(directory, document, memory=None, timeout=120, arguments=()):
+    path = os.path.join(directory, "main.yaml")
+    with open(path, "w") as handle:
+        handle.write(document)
+
+    def limit():
+        resource.setrlimit(resource.RLIMIT_AS, (memory * MIB, memory * MIB))
+    try:
+        done = subprocess.run([PROGRAM, "--workflow=" + path, "--disablesecurity"] + list(arguments),
+                              capture_output=True, text=True, timeout=timeout,
+                              preexec_fn=limit if memory else None)
+    except subprocess.TimeoutExpired:
+        fail("%r did not end" % document)
+    lines = [line for line in done.stdout.splitlines() if line.strip()]
+    try:
+        summary = json.loads(lines[-1]) if lines else {}
+    except ValueError:
+        summary = {}
+    return done.returncode, summary, done.stderr
+
+
+def case_standard_allocation():
+    if SANITIZED:
+        print("SKIPPED: a sanitized program cannot run under an address-space limit")
+        sys.exit(SKIP)
+    body = gzip_value(200)
+
+    def value(connection):
+        connection.sendall(b"HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Encoding: gzip\r\n"
+                           b"Content-Length: %d\r\n\r\n" % len(body) + body)
+    peer = Peer({"/value": value})
+    try:
+        with tempfile.TemporaryDirectory() as directory:
+            document = "start:\n  type: Macro\n  limitBodySize: -1\n  url: %s\n" % peer.url("/value")
+            # From too little for the body to enough for all of it: the
+            # steps between (the value copied into the macros, the task's
+            # status, the status packed for its record) each run out once.
+            for memory in range(950, 1301, 50):
+                code, summary, stderr = run(directory, document, memory=memory)
+                ran_out = any("out of memory" in error or error == "Host_Error_OutOfMemory"
+                              for error in summary.get("errors", []))
+                check((code == 1 and ran_out) or (code == 0 and summary.get("successful")),
+                      "%d MiB: exit %d, %s, stderr %r" % (memory, code, summary, stderr[-2000:]))
+    finally:
+        peer.close()
+
+
+CASES = {name[5:]: function for name, function in globals().items() if name.startswith("case_")}
+if CASE not in CASES:
+    fail("unknown case")
+CASES[CASE]()
