@@ -7,6 +7,9 @@ standard_allocation: a Macro whose answer is one value of 200 MiB (2 MB of
 gzip on the wire), under address-space limits at which the memory runs out
 at one step or another of taking it on; wherever that is, the run ends with
 the reason and the summary, never by a signal.
+codings: an answer that names its content codings on several header lines
+is read by all of them: one not read here fails at once with why, as one
+line listing them would.
 Exit status 0 when the case holds, 77 when it cannot be tried here.
 """
 import json
@@ -139,6 +142,32 @@ def case_standard_allocation():
                               for error in summary.get("errors", []))
                 check((code == 1 and ran_out) or (code == 0 and summary.get("successful")),
                       "%d MiB: exit %d, %s, stderr %r" % (memory, code, summary, stderr[-2000:]))
+    finally:
+        peer.close()
+
+
+def case_codings():
+    document = b'{"answer": "42"}'
+    packer = zlib.compressobj(6, zlib.DEFLATED, 31)
+    once = packer.compress(document) + packer.flush()
+    packer = zlib.compressobj(6, zlib.DEFLATED, 31)
+    twice = packer.compress(once) + packer.flush()
+    rows = {"/gzip-gzip": (b"Content-Encoding: gzip\r\nContent-Encoding: gzip\r\n", twice, "gzip, gzip"),
+            "/identity-gzip": (b"Content-Encoding: identity\r\nContent-Encoding: gzip\r\n", once, "identity, gzip")}
+
+    def answer(path):
+        lines, body, _ = rows[path]
+        return lambda connection: connection.sendall(
+            b"HTTP/1.1 200 OK\r\nContent-Type: application/json\r\n" + lines +
+            b"Content-Length: %d\r\n\r\n" % len(body) + body)
+    peer = Peer({path: answer(path) for path in rows})
+    try:
+        with tempfile.TemporaryDirectory() as directory:
+            for path, (_, _, codings) in rows.items():
+                said = "the answer's Content-Encoding \"%s\" is not gzip, the only one read" % codings
+                code, summary, stderr = run(directory, "start:\n  type: Macro\n  url: %s\n" % peer.url(path))
+                check(code == 1 and said in summary.get("errors", []) and "retry" not in stderr and
+                      peer.asked.count(path) == 1, "%s: exit %d, %s, %r" % (path, code, summary, stderr[-2000:]))
     finally:
         peer.close()
 

@@ -1,5 +1,6 @@
 // A hostile peer's answers and a hostile document's fetches, through the
-// built program: memory that runs out wherever an answer is taken on.
+// built program: memory that runs out wherever an answer is taken on, content
+// codings named on several lines.
 // The checks are in host_peer_check.py.
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -26,6 +27,6 @@ TEST_P(HostPeer, CaseHolds) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, HostPeer,
-                         testing::Values("standard_allocation"));
+                         testing::Values("standard_allocation", "codings"));
 
 } // namespace
