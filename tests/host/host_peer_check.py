@@ -10,16 +10,21 @@ the reason and the summary, never by a signal.
 codings: an answer that names its content codings on several header lines
 is read by all of them: one not read here fails at once with why, as one
 line listing them would.
+signal_in_parse: one SIGTERM while a large document is being read (YAML,
+JSON; from a file and from a peer) ends the run with the summary: the
+reading given up leaves its reader whole.
 Exit status 0 when the case holds, 77 when it cannot be tried here.
 """
 import json
 import os
 import resource
+import signal
 import socket
 import subprocess
 import sys
 import tempfile
 import threading
+import time
 import zlib
 
 PROGRAM, CASE = sys.argv[1], sys.argv[2]
@@ -168,6 +173,59 @@ def case_codings():
                 code, summary, stderr = run(directory, "start:\n  type: Macro\n  url: %s\n" % peer.url(path))
                 check(code == 1 and said in summary.get("errors", []) and "retry" not in stderr and
                       peer.asked.count(path) == 1, "%s: exit %d, %s, %r" % (path, code, summary, stderr[-2000:]))
+    finally:
+        peer.close()
+
+
+def resident(pid):
+    """The process's resident MiB, 0 once it is gone."""
+    try:
+        with open("/proc/%d/status" % pid) as status:
+            for line in status:
+                if line.startswith("VmRSS:"):
+                    return int(line.split()[1]) // 1024
+    except OSError:
+        pass
+    return 0
+
+
+def case_signal_in_parse():
+    documents = {"list.yaml": b"a:\n" + b"- 1\n" * (8 * MIB),
+                 "text.yaml": b'a: "' + b"0" * (64 * MIB) + b'"\n',
+                 "list.json": b'{"a": [' + b"1," * (8 * MIB) + b'1]}',
+                 "text.json": b'{"a": "' + b"0" * (64 * MIB) + b'"}'}
+
+    def answer(body):
+        return lambda connection: connection.sendall(
+            b"HTTP/1.1 200 OK\r\nContent-Length: %d\r\n\r\n" % len(body) + body)
+    peer = Peer({"/" + name: answer(body) for name, body in documents.items()})
+    try:
+        with tempfile.TemporaryDirectory() as directory:
+            for name, body in documents.items():
+                with open(os.path.join(directory, name), "wb") as handle:
+                    handle.write(body)
+            path = os.path.join(directory, "main.yaml")
+            for url in ["file://%s/%s" % (directory, name) for name in documents] + \
+                       [peer.url("/" + name) for name in documents]:
+                with open(path, "w") as handle:
+                    handle.write("start:\n  type: WorkflowRun\n  limitBodySize: -1\n  url: %s\n" % url)
+                process = subprocess.Popen([PROGRAM, "--workflow=" + path, "--disablesecurity"],
+                                           stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+                # The body alone is 16 to 64 MiB; its items are several
+                # times that: the reading is under way.
+                while process.poll() is None and resident(process.pid) < 160:
+                    time.sleep(0.01)
+                process.send_signal(signal.SIGTERM)
+                try:
+                    out, err = process.communicate(timeout=60)
+                except subprocess.TimeoutExpired:
+                    process.kill()
+                    fail("%s: one SIGTERM did not end the run" % url)
+                lines = [line for line in out.splitlines() if line.strip()]
+                # A reading that ended before the signal came ends the run
+                # as it would have.
+                check(lines and json.loads(lines[-1])["exitCode"] == process.returncode and
+                      process.returncode in (1, 130), "%s: exit %d, %r, %r" % (url, process.returncode, out, err[-2000:]))
     finally:
         peer.close()
 
