@@ -13,6 +13,8 @@ line listing them would.
 signal_in_parse: one SIGTERM while a large document is being read (YAML,
 JSON; from a file and from a peer) ends the run with the summary: the
 reading given up leaves its reader whole.
+memory_in_parse: memory refused while a large YAML or JSON document is read
+fails that fetch with the reason; the program goes on to its summary.
 Exit status 0 when the case holds, 77 when it cannot be tried here.
 """
 import json
@@ -228,6 +230,22 @@ def case_signal_in_parse():
                       process.returncode in (1, 130), "%s: exit %d, %r, %r" % (url, process.returncode, out, err[-2000:]))
     finally:
         peer.close()
+
+
+def case_memory_in_parse():
+    if SANITIZED:
+        print("SKIPPED: a sanitized program cannot run under an address-space limit")
+        sys.exit(SKIP)
+    with tempfile.TemporaryDirectory() as directory:
+        for name, body in [("list.yaml", b"a:\n" + b"- 1\n" * (8 * MIB)), ("list.json", b'{"a": [' + b"1," * (8 * MIB) + b'1]}')]:
+            with open(os.path.join(directory, name), "wb") as handle:
+                handle.write(body)
+            document = "start:\n  type: WorkflowRun\n  url: file://%s/%s\n" % (directory, name)
+            # Room for the program and the file; not for its 8 million items.
+            for memory in [400, 600, 800]:
+                code, summary, stderr = run(directory, document, memory=memory)
+                check(code == 1 and "out of memory: the document cannot be read" in summary.get("errors", []),
+                      "%s at %d MiB: exit %d, %s, %r" % (name, memory, code, summary, stderr[-2000:]))
 
 
 CASES = {name[5:]: function for name, function in globals().items() if name.startswith("case_")}

@@ -1,6 +1,7 @@
 // A hostile peer's answers and a hostile document's fetches, through the
 // built program: memory that runs out wherever an answer is taken on, content
-// codings named on several lines, a signal while a document is read.
+// codings named on several lines, a signal or memory refused while a document
+// is read.
 // The checks are in host_peer_check.py.
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -27,6 +28,7 @@ TEST_P(HostPeer, CaseHolds) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, HostPeer,
-                         testing::Values("standard_allocation", "codings", "signal_in_parse"));
+                         testing::Values("standard_allocation", "codings", "signal_in_parse",
+                                         "memory_in_parse"));
 
 } // namespace
