@@ -19,6 +19,18 @@
 
 namespace {
 
+// A stream's text pinned for the scope: released however the scope ends, so
+// that a read given up (an allocation that throws) leaves no pin behind for
+// the reset that follows.
+struct PinnedText {
+    MemoryStream *Stream;
+    char *Text = nullptr;
+    explicit PinnedText(MemoryStream *Of) : Stream(Of) { MemoryStream_GetPointer(Stream, &Text); }
+    ~PinnedText() { MemoryStream_ReleasePointer(Stream, &Text); }
+    PinnedText(const PinnedText &) = delete;
+    PinnedText &operator=(const PinnedText &) = delete;
+};
+
 constexpr int32 ChunkSize = 4096;
 // Key segments keep the terminator, so the longest key is one byte shorter.
 constexpr int32 MaxKeyLength = YAML_KEY_SIZE - 2;
@@ -97,11 +109,11 @@ class ValueText {
     void TrimBlanks(int32 Keep) {
         int32 Length = Used();
         if (Length <= Keep) return;
-        char *Text = nullptr;
-        MemoryStream_GetPointer(Buffer, &Text);
         int32 End = Length;
-        while (End > Keep && IsBlank(Text[End - 1])) End--;
-        MemoryStream_ReleasePointer(Buffer, &Text);
+        {
+            PinnedText Pin(Buffer);
+            while (End > Keep && IsBlank(Pin.Text[End - 1])) End--;
+        }
         if (End < Length) MemoryStream_DiscardEnd(Buffer, Length - End);
     }
 
@@ -204,11 +216,11 @@ class Reader {
     // when Type is 0), then empties the buffer.
     void StoreValue(int32 Type, bool Flow) {
         Value.Append('\0');
-        char *Text = nullptr;
-        MemoryStream_GetPointer(Y->Value, &Text);
-        const int32 Length = Value.Used() - 1;
-        Store(Type != 0 ? Type : PlainType(Text, Length, Flow), Text, Length);
-        MemoryStream_ReleasePointer(Y->Value, &Text);
+        {
+            PinnedText Pin(Y->Value);
+            const int32 Length = Value.Used() - 1;
+            Store(Type != 0 ? Type : PlainType(Pin.Text, Length, Flow), Pin.Text, Length);
+        }
         Value.Clear();
     }
 
@@ -824,10 +836,10 @@ void Feed(YAML *Yaml, const char *Bytes, int32 Length) {
             TakeLine(Yaml, Bytes, Piece);
         } else {
             if (Piece > 0) MemoryStream_Write(Yaml->LineBuffer, Bytes, (uint32)Piece, &Written);
-            char *Line = nullptr;
-            MemoryStream_GetPointer(Yaml->LineBuffer, &Line);
-            TakeLine(Yaml, Line, MemoryStream_GetUsed(Yaml->LineBuffer));
-            MemoryStream_ReleasePointer(Yaml->LineBuffer, &Line);
+            {
+                PinnedText Line(Yaml->LineBuffer);
+                TakeLine(Yaml, Line.Text, MemoryStream_GetUsed(Yaml->LineBuffer));
+            }
             MemoryStream_DiscardAll(Yaml->LineBuffer);
         }
         Yaml->CharCount += Piece + 1;
@@ -838,10 +850,10 @@ void Feed(YAML *Yaml, const char *Bytes, int32 Length) {
 
 void FinishInput(YAML *Yaml) {
     if (!Yaml->Ended && MemoryStream_GetUsed(Yaml->LineBuffer) > 0) {
-        char *Line = nullptr;
-        MemoryStream_GetPointer(Yaml->LineBuffer, &Line);
-        TakeLine(Yaml, Line, MemoryStream_GetUsed(Yaml->LineBuffer));
-        MemoryStream_ReleasePointer(Yaml->LineBuffer, &Line);
+        {
+            PinnedText Line(Yaml->LineBuffer);
+            TakeLine(Yaml, Line.Text, MemoryStream_GetUsed(Yaml->LineBuffer));
+        }
         MemoryStream_DiscardAll(Yaml->LineBuffer);
     }
     Reader Read(Yaml);

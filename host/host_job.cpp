@@ -9,6 +9,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <exception>
+#include <new>
 #include <string>
 #include <unordered_set>
 #include <vector>
@@ -116,6 +118,25 @@ int32 OnFatalStop(const char *File, int32 Line, const char *Message) {
         if (Length > 0) WriteAll(STDOUT_FILENO, Text, (size_t)Length);
     }
     _exit(1);
+}
+
+// Memory asked for through the standard library (a string, a vector) that
+// no caller was ready to go without ends the program as memory refused to
+// Memory_Alloc does: the line and the summary, never an abort without them.
+// Any other uncaught exception goes on to the handler there was before.
+std::terminate_handler EarlierTerminate = nullptr;
+
+[[noreturn]] void OnTerminate() {
+    if (std::exception_ptr Thrown = std::current_exception()) {
+        try {
+            std::rethrow_exception(Thrown);
+        } catch (const std::bad_alloc &) {
+            OnFatalStop(__FILE__, __LINE__, "No Memory available (a standard allocation)");
+        } catch (...) {
+        }
+    }
+    if (EarlierTerminate != nullptr) EarlierTerminate();
+    abort();
 }
 
 // Texts in the order first given, each once: the summary's lists and the
@@ -770,6 +791,7 @@ int32 HostJob_Run(const char *Url, const char *Tasks) {
     // native UI) is watching again before it goes itself.
     EarlierAbort = GlobalDebugAbortOverride;
     Debug_AbortOverride(OnFatalStop);
+    EarlierTerminate = std::set_terminate(OnTerminate);
     if (Tasks != nullptr) {
         std::string Each;
         for (const char *Walk = Tasks;; Walk++) {
@@ -855,6 +877,7 @@ int32 HostJob_Run(const char *Url, const char *Tasks) {
                                                    : 1;
     PrintSummary(Successful, ExitCode);
     if (GlobalDebugAbortOverride == OnFatalStop) Debug_AbortOverride(EarlierAbort);
+    if (std::get_terminate() == OnTerminate) std::set_terminate(EarlierTerminate);
     Current = nullptr;
     return ExitCode;
 }

@@ -232,18 +232,24 @@ int32 EndHeaders(WebGetResponse *Self) {
         if (Contains(Value, "close")) Self->KeepAlive = 0;
         else if (Contains(Value, "keep-alive")) Self->KeepAlive = 1;
     }
-    if (WebGet_HeaderGetByName(H, "Content-Encoding", Value, sizeof(Value))) {
-        String_TrimWhitespace(Value);
-        if (String_CompareWithoutCase(Value, "gzip") || String_CompareWithoutCase(Value, "x-gzip")) {
+    // Every line of the codings counts: two lines of gzip are a body
+    // compressed twice, as one line listing it twice would be.
+    std::string Codings;
+    EachHeaderValue(Self->Headers, "Content-Encoding", [&](const std::string &Text) {
+        if (!Text.empty()) Codings += (Codings.empty() ? "" : ", ") + Text;
+    });
+    if (!Codings.empty()) {
+        const char *Coding = Codings.c_str();
+        if (String_CompareWithoutCase(Coding, "gzip") || String_CompareWithoutCase(Coding, "x-gzip")) {
             Self->Gzip = true;
             // 16 + MAX_WBITS: a gzip wrapper only.
             if (inflateInit2(&Self->Inflate, 16 + MAX_WBITS) != Z_OK) return Fail(Self, WEBGETRESPONSE_MALFORMED);
             Self->InflateReady = true;
-        } else if (!String_CompareWithoutCase(Value, "identity") && Value[0] != 0) {
-            Log_Warning("Unsupported content encoding (%s)\n", Value);
+        } else if (!String_CompareWithoutCase(Coding, "identity")) {
+            Log_Warning("Unsupported content encoding (%s)\n", Printable(Codings).c_str());
             // Only gzip is asked for: the same peer answers the same again.
             return FailFinal(Self, WEBGETRESPONSE_MALFORMED,
-                             "the answer's Content-Encoding \"" + Printable(Value) + "\" is not gzip, the only one read");
+                             "the answer's Content-Encoding \"" + Printable(Codings) + "\" is not gzip, the only one read");
         }
     }
     // The body's framing, read from every line of its headers: an answer

@@ -263,7 +263,10 @@ int32 Task_RequestConfig(Task *Handle, WebGetRequest *Request) {
     int32 Verbose = 0;
     Task_GetVerbose(Handle, &Verbose);
     if (Verbose) WebGetRequest_SetVerbose(Request, TRUE);
-    if (Task_GetNumberArgument(Handle, "timeout", &Number)) WebGetRequest_SetTimeout(Request, (int32)Number);
+    // Only a number a whole count of seconds can hold is converted; any other
+    // leaves the default, as a time-out below a second does.
+    if (Task_GetNumberArgument(Handle, "timeout", &Number) && Number >= 1 && Number <= (float64)INT32_MAX)
+        WebGetRequest_SetTimeout(Request, (int32)Number);
     if (Task_GetBooleanArgument(Handle, "allowProxy", &Flag)) WebGetRequest_SetAllowProxy(Request, (int32)Flag);
     if (Task_GetBooleanArgument(Handle, "allowResume", &Flag)) WebGetRequest_SetAllowResume(Request, (int32)Flag);
     if (Task_GetBooleanArgument(Handle, "allowGzip", &Flag))

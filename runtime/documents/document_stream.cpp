@@ -13,30 +13,35 @@ namespace {
 
 constexpr int32 ReadBufferSize = 4096;
 
+// Deletes the stream however the load ends: a load given up unwinds (an
+// allocation that throws) and leaves nothing behind.
+template <typename Handle, int32 (*Delete)(Handle **)> struct Owned {
+    Handle *Stream = nullptr;
+    ~Owned() {
+        if (Stream != nullptr) Delete(&Stream);
+    }
+};
+
 } // namespace
 
 int32 DocumentStream_LoadBuffer(const void *Bytes, int32 Size, const DocumentLoad &Load) {
     if (Size > 0) Debug_CheckPointer(Bytes);
-    MemoryStream *Memory = nullptr;
-    MemoryStream_Create(&Memory);
-    if (Size > 0) MemoryStream_SetPointer(Memory, const_cast<void *>(Bytes), Size, Size);
+    Owned<MemoryStream, MemoryStream_Delete> Memory;
+    MemoryStream_Create(&Memory.Stream);
+    if (Size > 0) MemoryStream_SetPointer(Memory.Stream, const_cast<void *>(Bytes), Size, Size);
     StreamStruct *Record = nullptr;
-    MemoryStream_GetStreamHandle(Memory, &Record);
-    const int32 Result = Load(Record);
-    MemoryStream_Delete(&Memory);
-    return Result;
+    MemoryStream_GetStreamHandle(Memory.Stream, &Record);
+    return Load(Record);
 }
 
 int32 DocumentStream_LoadBuffered(StreamStruct *Stream, const DocumentLoad &Load) {
-    BufferedStream *Buffered = nullptr;
-    BufferedStream_Create(&Buffered);
-    BufferedStream_SetReadBufferSize(Buffered, ReadBufferSize);
-    BufferedStream_SetBaseStreamHandle(Buffered, Stream);
+    Owned<BufferedStream, BufferedStream_Delete> Buffered;
+    BufferedStream_Create(&Buffered.Stream);
+    BufferedStream_SetReadBufferSize(Buffered.Stream, ReadBufferSize);
+    BufferedStream_SetBaseStreamHandle(Buffered.Stream, Stream);
     StreamStruct *Record = nullptr;
-    BufferedStream_GetStreamHandle(Buffered, &Record);
-    const int32 Result = Load(Record);
-    BufferedStream_Delete(&Buffered);
-    return Result;
+    BufferedStream_GetStreamHandle(Buffered.Stream, &Record);
+    return Load(Record);
 }
 
 int32 DocumentStream_LoadPrinted(const char *Format, va_list Arguments,
@@ -47,14 +52,16 @@ int32 DocumentStream_LoadPrinted(const char *Format, va_list Arguments,
     const int32 Length = String_GetVPrintLength(Format, Measure);
     va_end(Measure);
     const int32 Size = Length + 1;
-    char *Text = static_cast<char *>(Memory_Alloc(Size));
+    struct Printed {
+        char *Text;
+        int32 Size;
+        ~Printed() { Memory_Free(Text, Size); }
+    } Held{static_cast<char *>(Memory_Alloc(Size)), Size};
     va_list Print;
     va_copy(Print, Arguments);
-    String_VPrint(Text, Size, Format, Print);
+    String_VPrint(Held.Text, Size, Format, Print);
     va_end(Print);
-    const int32 Loaded = Load(Text, Length);
-    Memory_Free(Text, Size);
-    return Loaded;
+    return Load(Held.Text, Length);
 }
 
 int32 DocumentStream_SaveBuffer(void *Buffer, int32 Capacity, int32 *Written, const DocumentSave &Save) {

@@ -611,10 +611,16 @@ class Scanner {
         Append("", 1);
         FlushStaged();
         const int32 TextLength = MemoryStream_GetUsed(J->Value) - 1;
-        char *Text = nullptr;
-        MemoryStream_GetPointer(J->Value, &Text);
-        const Outcome Result = CompleteScalar(Kind, Text, TextLength);
-        MemoryStream_ReleasePointer(J->Value, &Text);
+        // The pin goes however the scalar's storing ends: a read given up
+        // (an allocation that throws) leaves none behind for the reset.
+        struct Pinned {
+            MemoryStream *Stream;
+            char *Text = nullptr;
+            ~Pinned() { MemoryStream_ReleasePointer(Stream, &Text); }
+        } Pin{J->Value};
+        MemoryStream_GetPointer(J->Value, &Pin.Text);
+        const Outcome Result = CompleteScalar(Kind, Pin.Text, TextLength);
+        MemoryStream_ReleasePointer(J->Value, &Pin.Text);
         MemoryStream_DiscardAll(J->Value);
         Spilled = false;
         return Result;
