@@ -229,6 +229,9 @@ int32 Log_PrintStringWithTimeStamp(const char *Text) {
 
 int32 Log_WriteString(const char *Text, int32 Abort, int32 Stamp) {
     if (Text == nullptr) return 0;
+    // Every way out (override, callback, console, file) sees the masked line.
+    std::string Masked;
+    if (Log_Redact(Text, Masked)) Text = Masked.c_str();
     Debug_PrintFunc Override = GlobalDebugPrintOverride;
     if (Override != nullptr) return Override(Text);
 
