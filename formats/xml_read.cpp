@@ -212,8 +212,8 @@ class Scanner {
             BuildPath(Key, Path, (int32)sizeof(Path));
             if (Verbose)
                 XML_VerboseLog(X, 9, "Path %s Depth %d Type %d Buf %s BufSize %d StreamPos %lld NodePos %d NodeSize %d",
-                               Path, X->Open + 1, Kind, Log_IsSecretPath(Path) ? LOG_SECRET_MASK : Text, TextLength, (long long)X->ValueStart, TextLength,
-                               TextLength);
+                               Path, X->Open + 1, Kind, Log_IsSecretPath(Path) ? LOG_SECRET_MASK : Text, TextLength,
+                               (long long)X->ValueStart, TextLength, TextLength);
             if (Callback != nullptr)
                 Callback(X, CallbackUser, Path, Kind, Text, TextLength, X->ValueStart, TextLength, TextLength);
         }

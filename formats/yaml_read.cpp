@@ -191,7 +191,8 @@ class Reader {
         Y->ContentSeen = TRUE;
         if (YAML_IsVerboseLevel(Y, YAML_VERBOSELEVEL_PARSE))
             YAML_VerboseLog(Y, YAML_VERBOSELEVEL_PARSE, "Key %s Type %d Value %s [%d:%d]", Key ? Key : "", Type,
-                            Text == nullptr ? "" : SecretAt(Key) ? LOG_SECRET_MASK : Text, Y->ScalarLine, Y->ScalarColumn);
+                            Text == nullptr ? "" : SecretAt(Key) ? LOG_SECRET_MASK : Text, Y->ScalarLine,
+                            Y->ScalarColumn);
         if (Target == nullptr) return nullptr;
         DictionaryItem *Item = nullptr;
         Dictionary_Add(Target, Key, &Item);

@@ -16,7 +16,7 @@
 
 namespace {
 
-constexpr const char *SecretWords[] = {"password", "passwd",   "passphrase", "secret",    "token",
+constexpr const char *SecretWords[] = {"password", "passwd", "passphrase", "secret",     "token",
                                        "authorization", "cookie", "apikey",  "privatekey", "accesskey"};
 
 bool IsNameChar(char C) {

@@ -678,8 +678,8 @@ TEST(Log, RedactMasksSecretsOnly) {
         EXPECT_EQ(Log_Redact(Row.Line, Masked), 1) << Row.Line;
         EXPECT_EQ(Masked, Row.Shown) << Row.Line;
     }
-    for (const char *Plain : {"Path method Type 1 Buf getCredential", "http://127.0.0.1:8/a?b=c", "Header refused - Cookie",
-                              "key=Software\\Probe", "Script - set=true", ""}) {
+    for (const char *Plain : {"Path method Type 1 Buf getCredential", "http://127.0.0.1:8/a?b=c",
+                              "Header refused - Cookie", "key=Software\\Probe", "Script - set=true", ""}) {
         Masked = "unchanged";
         EXPECT_EQ(Log_Redact(Plain, Masked), 0) << Plain;
         EXPECT_EQ(Masked, "unchanged") << Plain;
