@@ -17,6 +17,7 @@
 #include "formats/xml.h"
 #include "formats/xml_internal.h"
 #include "runtime/documents/document_stream.h"
+#include "runtime/log.h"
 #include "runtime/memory.h"
 #include "runtime/text/string.h"
 #include "runtime/text/unicode_codec.h"
@@ -211,8 +212,8 @@ class Scanner {
             BuildPath(Key, Path, (int32)sizeof(Path));
             if (Verbose)
                 XML_VerboseLog(X, 9, "Path %s Depth %d Type %d Buf %s BufSize %d StreamPos %lld NodePos %d NodeSize %d",
-                               Path, X->Open + 1, Kind, Text, TextLength, (long long)X->ValueStart, TextLength,
-                               TextLength);
+                               Path, X->Open + 1, Kind, Log_IsSecretPath(Path) ? LOG_SECRET_MASK : Text, TextLength,
+                               (long long)X->ValueStart, TextLength, TextLength);
             if (Callback != nullptr)
                 Callback(X, CallbackUser, Path, Kind, Text, TextLength, X->ValueStart, TextLength, TextLength);
         }

@@ -14,6 +14,7 @@
 #include "formats/yaml.h"
 #include "formats/yaml_internal.h"
 #include "runtime/documents/document_stream.h"
+#include "runtime/log.h"
 #include "runtime/memory.h"
 #include "runtime/text/unicode_codec.h"
 
@@ -179,6 +180,15 @@ class Reader {
     void ClearWaiting(int32 Level) { Y->WaitingBits &= ~(1u << Level); }
     YAMLLevel *Top() { return Y->Depth > 0 ? &Y->Levels[Y->Depth - 1] : nullptr; }
 
+    // Whether the value under Key, inside the open levels, is a secret the
+    // verbose line masks: its key or that of a level around it names one.
+    bool SecretAt(const char *Key) const {
+        if (Key != nullptr && Log_IsSecretName(Key, -1)) return true;
+        for (int32 Level = 0; Level < Y->Depth; Level++)
+            if (Log_IsSecretName(Y->Levels[Level].Key, -1)) return true;
+        return false;
+    }
+
     // Stores a value in the innermost open collection (the document's root
     // when none is open), under the waiting key of a mapping.
     Dictionary *Store(int32 Type, const char *Text, int32 Length) {
@@ -193,7 +203,8 @@ class Reader {
         Y->ContentSeen = TRUE;
         if (YAML_IsVerboseLevel(Y, YAML_VERBOSELEVEL_PARSE))
             YAML_VerboseLog(Y, YAML_VERBOSELEVEL_PARSE, "Key %s Type %d Value %s [%d:%d]", Key ? Key : "", Type,
-                            Text != nullptr ? Text : "", Y->ScalarLine, Y->ScalarColumn);
+                            Text == nullptr ? "" : SecretAt(Key) ? LOG_SECRET_MASK : Text, Y->ScalarLine,
+                            Y->ScalarColumn);
         if (Target == nullptr) return nullptr;
         DictionaryItem *Item = nullptr;
         Dictionary_Add(Target, Key, &Item);

@@ -590,7 +590,11 @@ const Observed Observers[] = {
 void AddStrings(Dictionary *Summary, const char *Key, const TextList &List) {
     Dictionary *Items = nullptr;
     Dictionary_AddList(Summary, Key, &Items, nullptr);
-    for (const std::string &Each : List) Dictionary_AddString(Items, nullptr, Each.c_str(), nullptr);
+    // The summary reaches whatever collects the program's output: it shows
+    // no secret a log line would not (a URL's password, a token).
+    std::string Masked;
+    for (const std::string &Each : List)
+        Dictionary_AddString(Items, nullptr, Log_Redact(Each.c_str(), Masked) ? Masked.c_str() : Each.c_str(), nullptr);
 }
 
 // What the summary says, kept until the exit sequence has run (it may add

@@ -9,6 +9,8 @@
 
 #include <string>
 
+#include "runtime/log.h"
+
 namespace {
 
 struct ProgressLine {
@@ -74,8 +76,10 @@ int32 HostProgress_Update(int32 Percent, const char *Task) {
 
 int32 HostProgress_Say(const char *Text) {
     // Names a document chose (a task type, a URL) reach the terminal: none
-    // of their bytes may steer it.
+    // of their bytes may steer it, and no secret shows that a log line would
+    // mask (a URL's password, a token in its query).
     std::string Shown = Text;
+    Log_Redact(Text, Shown);
     for (char &Each : Shown)
         if ((unsigned char)Each < 0x20 || Each == 0x7f) Each = '?';
     if (Line.Descriptor < 0) {

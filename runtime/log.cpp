@@ -13,6 +13,8 @@
 #include <sys/stat.h>
 #include <time.h>
 
+#include <new>
+
 #include "runtime/command_line.h"
 #include "runtime/critical_section.h"
 #include "runtime/debug.h"
@@ -229,6 +231,14 @@ int32 Log_PrintStringWithTimeStamp(const char *Text) {
 
 int32 Log_WriteString(const char *Text, int32 Abort, int32 Stamp) {
     if (Text == nullptr) return 0;
+    // Every way out (override, callback, console, file) sees the masked line.
+    // Memory that runs out (its own stop is logged here) leaves the line as
+    // it is rather than lose it.
+    std::string Masked;
+    try {
+        if (Log_Redact(Text, Masked)) Text = Masked.c_str();
+    } catch (const std::bad_alloc &) {
+    }
     Debug_PrintFunc Override = GlobalDebugPrintOverride;
     if (Override != nullptr) return Override(Text);
 

@@ -89,6 +89,13 @@ int32 Log_WriteFile(const char *Text, int32 Abort);
 // so it never acts in a folder the log itself would refuse.
 int32 Log_OpenFolder(const char *FilePath);
 int32 Log_Fork(const char *CommandLine);
+// The rule for what no log line shows (see log_redact.cpp): a name that holds
+// a secret (a password, passphrase, token, key, Authorization or Cookie),
+// Length bytes of it or, when negative, up to its terminator; a path of
+// names ("a\\b", "a/b", "a.b") any of whose segments is one. Tracers that
+// print a member by its path show LOG_SECRET_MASK for its value then.
+int32 Log_IsSecretName(const char *Name, int32 Length);
+int32 Log_IsSecretPath(const char *Path);
 
 // The log record's start and end; only Debug_Init, Debug_Remove call them.
 // Log_Init makes the record, reads the file id, sets the base name and, when
@@ -100,6 +107,16 @@ int32 Log_Remove(void);
 int32 Log_CloseFile(void);
 
 RUNTIME_EXTERN_C_END
+
+#define LOG_SECRET_MASK "***"
+
+#ifdef __cplusplus
+#include <string>
+// Text with every secret it shows masked into Output: a secret name's value
+// beside it and a URL's password. 0, leaving Output alone, when there was
+// none. Every line the log writes passes through it.
+int32 Log_Redact(const char *Text, std::string &Output);
+#endif
 
 #define Log_Print(Level, ...) Log_PrintInt((Level), __FILE__, __LINE__, 0, __VA_ARGS__)
 #define Log_Error(...) Log_PrintInt(LOG_ERROR, __FILE__, __LINE__, 0, __VA_ARGS__)

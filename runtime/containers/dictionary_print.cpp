@@ -25,23 +25,29 @@ int32 ModulePrinter(void *User, const char *Format, ...) {
     return Result;
 }
 
-void DumpAt(Dictionary *Handle, int32 Depth) {
+// Below a key that names a secret (see Log_IsSecretName) every value shows
+// as the mask.
+void DumpAt(Dictionary *Handle, int32 Depth, bool Secret) {
     ClassPrintStruct *Print = DictionaryInt_PrintRecord(Handle);
     for (DictionaryItem *Item = Handle->Items.First; Item != nullptr; Item = Item->Next) {
         if (DictionaryInt_GetPrivate(Handle, Item)) continue;
         const char *Key = Item->Key != nullptr ? Item->Key : "";
         const char *TypeName = Dictionary_TranslateType(DictionaryInt_Type(Item));
+        const bool Masked = Secret || Log_IsSecretName(Key, -1);
         if (Item->Child != nullptr) {
             Dictionary_PrintTabbed(Handle, Depth, "%s (%s)", Key, TypeName);
             ClassPrintStruct *ChildPrint = &DictionaryInt_Extra(Item->Child)->Print;
             ChildPrint->PrintUser = Print->PrintUser;
             ChildPrint->PrintFunction = Print->PrintFunction;
-            DumpAt(Item->Child, Depth + 1);
+            DumpAt(Item->Child, Depth + 1, Masked);
             continue;
         }
         const char *Text = nullptr;
         int32 Length = 0;
-        if (!DictionaryInt_TextForm(Item, &Text, &Length)) {
+        if (Masked) {
+            Text = LOG_SECRET_MASK;
+            Length = (int32)strlen(LOG_SECRET_MASK);
+        } else if (!DictionaryInt_TextForm(Item, &Text, &Length)) {
             Text = "";
             Length = 0;
         }
@@ -162,6 +168,6 @@ int32 Dictionary_Dump(Dictionary *Handle) {
     Dictionary_CheckHandle(Handle);
     Dictionary_CheckList(Handle);
     if (Handle->Items.Count == 0) return FALSE;
-    DumpAt(Handle, 0);
+    DumpAt(Handle, 0, false);
     return TRUE;
 }

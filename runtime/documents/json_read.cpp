@@ -31,6 +31,7 @@
 #include "runtime/containers/dictionary_internal.h"
 #include "runtime/documents/document_stream.h"
 #include "runtime/documents/json.h"
+#include "runtime/log.h"
 #include "runtime/documents/json_internal.h"
 #include "runtime/memory.h"
 #include "runtime/text/string.h"
@@ -459,7 +460,8 @@ class Scanner {
         BuildPath(J, Depth, Path, (int32)sizeof(Path));
         if (Verbose)
             JSON_VerboseLog(J, 9, "Path %s Type %d Buf %s BufSize %d StreamPos %lld NodePos %d NodeSize %d", Path, Kind,
-                            Text, TextLength, (long long)J->ValueStart, TextLength, TextLength);
+                            Log_IsSecretPath(Path) ? LOG_SECRET_MASK : Text, TextLength, (long long)J->ValueStart,
+                            TextLength, TextLength);
         if (Callback != nullptr) {
             int32 ErrorCode = 0;
             if (!Callback(J, CallbackUser, Path, Kind, Text, TextLength, J->ValueStart, TextLength, TextLength,

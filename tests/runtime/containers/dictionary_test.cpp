@@ -821,6 +821,25 @@ TEST_F(DictionaryTest, DumpPrintsOneLinePerVisibleItem) {
     EXPECT_EQ(Lines.size(), Expected.size() + 1);
 }
 
+// A value under a key that names a secret dumps as the mask, at any depth
+// below it; its neighbours as they are.
+TEST_F(DictionaryTest, DumpMasksSecrets) {
+    std::vector<std::string> Lines;
+    Dictionary_SetPrintCallback(Root, &Lines, CaptureLine);
+    Dictionary_AddString(Root, "user", "ada", nullptr);
+    Dictionary_AddString(Root, "Password", "pw", nullptr);
+    Dictionary *Headers = nullptr, *Cookies = nullptr;
+    Dictionary_AddDictionary(Root, "headers", &Headers, nullptr);
+    Dictionary_AddString(Headers, "X-Auth-Token", "t", nullptr);
+    Dictionary_AddString(Headers, "Accept", "*/*", nullptr);
+    Dictionary_AddDictionary(Root, "cookies", &Cookies, nullptr);
+    Dictionary_AddString(Cookies, "sid", "s", nullptr);
+    Dictionary_Dump(Root);
+    EXPECT_EQ(Lines, (std::vector<std::string>{"user=ada (String)", "Password=*** (String)", "headers (Dictionary)",
+                                               "    X-Auth-Token=*** (String)", "    Accept=*/* (String)",
+                                               "cookies (Dictionary)", "    sid=*** (String)"}));
+}
+
 TEST_F(DictionaryTest, PrintFamilyUsesTheRecord) {
     std::vector<std::string> Lines;
     Dictionary_SetPrintCallback(Root, &Lines, CaptureLine);
