@@ -666,13 +666,17 @@ int32 Task_GetMultiStringArgument(Task *Handle, const char *Name, char *Buffer, 
 }
 
 int32 Task_GetBooleanArgument(Task *Handle, const char *Name, uint32 *Flag) {
+    return TaskInt_ReadBoolean(Handle, Name, Flag, true);
+}
+
+int32 TaskInt_ReadBoolean(Task *Handle, const char *Name, uint32 *Flag, bool Refuse) {
     Class_CheckHandle(Handle, TASK_CLASSID);
     Debug_CheckPointer(Flag);
     *Flag = 0;
     DictionaryItem *Item = FindArgument(Handle, Name);
     if (Item == nullptr) return FALSE;
     char Text[ScalarArgumentSize];
-    if (ReadExpanded(Handle, Name, Item, Text, (int32)sizeof(Text))) *Flag = DecodeBoolean(Text) ? 1 : 0;
+    if (ReadExpanded(Handle, Name, Item, Text, (int32)sizeof(Text), Refuse)) *Flag = DecodeBoolean(Text) ? 1 : 0;
     return TRUE;
 }
 

@@ -133,6 +133,10 @@ bool TaskInt_ReadText(Task *Handle, const char *What, const char *Stored, int32 
 // refuses a text that does not fit; without Refuse such a value only
 // answers 0 (for readers that decide nothing, such as a page's script).
 int32 TaskInt_ReadNumber(Task *Handle, const char *Name, float64 *Number, bool Refuse);
+// Task_GetBooleanArgument; without Refuse a text that cannot be read is false
+// and adds no error (the error check reads "ignoreError": refusing it there
+// would add an error, which reads it again).
+int32 TaskInt_ReadBoolean(Task *Handle, const char *Name, uint32 *Flag, bool Refuse);
 // A decimal number as a document writes it ("-", digits with at most one
 // ".", an optional exponent); the empty text counts as 0. False for any
 // other text (words, hex, "nan").

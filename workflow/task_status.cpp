@@ -50,7 +50,7 @@ bool IsIgnored(Task *Handle, const char *Identifier) {
         return Dictionary_ContainsString(List, Identifier) != 0;
     }
     uint32 Flag = 0;
-    Task_GetBooleanArgument(Handle, "ignoreError", &Flag);
+    TaskInt_ReadBoolean(Handle, "ignoreError", &Flag, false);
     return Flag != 0;
 }
 

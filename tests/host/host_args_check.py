@@ -127,6 +127,14 @@ def case_text_limits():
         code, summary, stderr = run(directory, {"start": {"type": "Implode", "path": victim}})
         if code != 0 or os.path.exists(victim):
             fail("a path of 319 characters: exit %d, %s, stderr %r" % (code, summary, stderr[-400:]))
+        # An "ignoreError" that cannot be read ignores nothing; the error check
+        # that reads it must not refuse it (a refusal adds an error, which
+        # reads it again, without end).
+        for flag in ("x\0y", "t" * 400):
+            code, summary, stderr = run(directory, {"start": {"type": "Error", "message": "boom",
+                                                              "ignoreError": flag}})
+            if code != 1 or "boom" not in summary.get("errors", []):
+                fail("ignoreError %r: exit %d, %s, stderr %r" % (flag[:8], code, summary, stderr[-400:]))
 
 
 def case_this_as_written():
