@@ -335,7 +335,9 @@ void QueueWanted(Workflow *Flow) {
 int32 OnEventComplete(void *, const char *, const char *, const char *, Dictionary *Info) {
     const char *Flow = nullptr, *Name = nullptr;
     uint32 Successful = 0;
-    if (Info == nullptr || !Dictionary_GetStringPtrByKey(Info, "workflow", &Flow) || Flow == nullptr ||
+    // The outcome is the engine's alone: a page or a document's Notification
+    // task fires the same names, with any sender and any words.
+    if (!NotificationCenter_IsOwnFire() || Info == nullptr || !Dictionary_GetStringPtrByKey(Info, "workflow", &Flow) || Flow == nullptr ||
         Current->WorkflowId != Flow || !Dictionary_GetStringPtrByKey(Info, "name", &Name) || Name == nullptr)
         return TRUE;
     Dictionary_GetBooleanByKey(Info, "successful", &Successful);
@@ -426,6 +428,10 @@ int32 OnWorkflowStatus(void *, const char *, const char *, const char *Instance,
 // failed one is a warning.
 int32 OnRunComplete(void *, const char *, const char *, const char *Instance, Dictionary *Info) {
     const char *Id = nullptr;
+    if (!NotificationCenter_IsOwnFire()) {
+        Log_Info("Host - A run's completion not fired by the engine ignored\n");
+        return TRUE;
+    }
     if (Info == nullptr || !Dictionary_GetStringPtrByKey(Info, "id", &Id) || Id == nullptr || Current->RunId != Id) {
         // An elevated worker's answer for a run task here: that task reports it.
         void *Object = Instance != nullptr ? Class_ConvertFromInstanceId(Instance) : nullptr;

@@ -136,7 +136,7 @@ void FinishCompletion(Task *Handle, Completion *State, Dictionary *CompleteResul
     Task_CopyErrors(Handle, State->Result);
     Task_CopyWarnings(Handle, State->Result);
     Handle->FinalResult = State->Result;
-    NotificationCenter_Fire("Task", "Complete", Handle->Class.InstanceId, State->Result);
+    NotificationCenter_FireOwn("Task", "Complete", Handle->Class.InstanceId, State->Result);
     Handle->FinalResult = nullptr;
     if (Handle->StatusObserved) {
         NotificationCenter_RemoveInstanceObserver("Task", "Status", Handle->Class.InstanceId, Handle,
@@ -181,6 +181,9 @@ bool OverBudget(Task *Handle, char *Why, int32 Size) {
 
 int32 OnChildComplete(void *User, const char *, const char *, const char *Instance, Dictionary *Info) {
     SubTaskRun *Run = static_cast<SubTaskRun *>(User);
+    // Only the program's own completion counts: a page or a document's
+    // Notification task may fire the same names with any sender and words.
+    if (!NotificationCenter_IsOwnFire()) return TRUE;
     NotificationCenter_RemoveInstanceObserver("Task", "Complete", Instance, Run, OnChildComplete);
     if (Info != nullptr && Info == Run->Child->FinalResult) TaskEventInt_CompleteWithFinalResult(Run->Event, Info);
     else TaskEvent_Complete(Run->Event, Info);
