@@ -408,7 +408,8 @@ int32 OnWorkflowStatus(void *, const char *, const char *, const char *Instance,
     // its parent's "ignoreError" and "failure" step hold; for the job's own
     // workflow the job unloads. A run of the elevated worker ends there and
     // reports why.
-    if (Instance == nullptr || Info == nullptr || !Dictionary_GetBooleanByKey(Info, "canRetry", &Retry) || !Retry ||
+    if (!NotificationCenter_IsOwnFire() || Instance == nullptr || Info == nullptr ||
+        !Dictionary_GetBooleanByKey(Info, "canRetry", &Retry) || !Retry ||
         (Dictionary_GetBooleanByKey(Info, "isRemote", &Remote) && Remote))
         return TRUE;
     void *Object = Current->WorkflowId != Instance ? Class_ConvertFromInstanceId(Instance) : nullptr;
@@ -459,8 +460,9 @@ int32 OnRunComplete(void *, const char *, const char *, const char *Instance, Di
 
 int32 OnManagerStatus(void *, const char *, const char *, const char *, Dictionary *Info) {
     int32 Percent = 0;
-    // -2 means no progress task runs; the last real figure stands.
-    if (Info != nullptr && Dictionary_GetInt32ByKey(Info, "progress", &Percent) && Percent >= 0) {
+    // -2 means no progress task runs; the last real figure stands. A page's
+    // figure is not the manager's.
+    if (NotificationCenter_IsOwnFire() && Info != nullptr && Dictionary_GetInt32ByKey(Info, "progress", &Percent) && Percent >= 0) {
         Current->Progress = Percent;
         LastProgress = Percent;
         Current->HasProgress = true;

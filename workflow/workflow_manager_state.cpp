@@ -682,7 +682,7 @@ int32 ManagerInt_PublishStatus(void) {
     Dictionary_AddDictionary(Status, "queuedDependencies", &Queued, nullptr);
     AddQueuedNames(Queued, Manager->DependencyQueue);
     CopyInto(Status, "workflowId", Manager->WorkflowIds);
-    NotificationCenter_FireAfterDelay("WorkflowManager", "Status", ManagerId(), 0, Status);
+    NotificationCenter_FireAfterDelayOwn("WorkflowManager", "Status", ManagerId(), 0, Status);
     Dictionary_Release(&Status);
     return TRUE;
 }

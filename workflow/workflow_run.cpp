@@ -295,8 +295,13 @@ void FireRunStart(WorkflowRun *Self) {
 }
 
 void FireWorkflowStatus(WorkflowRun *Self, bool Loading, bool CanRetry) {
-    NotificationCenter_FireWithJSON("Workflow", "Status", FlowId(Self->Flow), "{\"isLoading\":%s,\"canRetry\":%s}",
-                                    Loading ? "true" : "false", CanRetry ? "true" : "false");
+    // Own: whoever ends a run that waits for a retry takes it from here only.
+    Dictionary *Payload = nullptr;
+    Dictionary_Create(&Payload);
+    Dictionary_SetBooleanByKey(Payload, "isLoading", Loading ? TRUE : FALSE);
+    Dictionary_SetBooleanByKey(Payload, "canRetry", CanRetry ? TRUE : FALSE);
+    NotificationCenter_FireOwn("Workflow", "Status", FlowId(Self->Flow), Payload);
+    Dictionary_Release(&Payload);
 }
 
 // The runs this process has started (on the main thread only).
