@@ -481,6 +481,7 @@ std::string JoinList(Dictionary *Source, const char *Key) {
 // A remote document is tried again later: the user hears what failed and
 // when the next attempt comes, instead of minutes of silence.
 int32 OnRetry(void *, const char *, const char *, const char *, Dictionary *Info) {
+    if (!NotificationCenter_IsOwnFire()) return TRUE;
     char Url[PathSize] = "", Line[PathSize + 512];
     float64 Delay = 0;
     int32 Retry = 0, Most = 0;
@@ -498,6 +499,7 @@ int32 OnRetry(void *, const char *, const char *, const char *, Dictionary *Info
 // A document a task fetches that it will not have. A workflow run's own
 // document is told by OnRun, with the run's outcome.
 int32 OnFetchFailed(void *, const char *, const char *, const char *, Dictionary *Info) {
+    if (!NotificationCenter_IsOwnFire()) return TRUE;
     char Url[PathSize] = "", Type[128] = "", Line[PathSize + 1024];
     if (Info == nullptr) return TRUE;
     Dictionary_GetStringByKey(Info, "type", Type, (int32)sizeof(Type));
@@ -513,6 +515,7 @@ int32 OnFetchFailed(void *, const char *, const char *, const char *, Dictionary
 
 // A document that could not be fetched or parsed, once no retry is left.
 int32 OnRun(void *, const char *, const char *, const char *, Dictionary *Info) {
+    if (!NotificationCenter_IsOwnFire()) return TRUE;
     uint32 Successful = 1;
     char Url[PathSize] = "", Line[PathSize + 1024];
     if (Info == nullptr || !Dictionary_GetBooleanByKey(Info, "successful", &Successful) || Successful) return TRUE;
@@ -538,6 +541,7 @@ int32 OnRun(void *, const char *, const char *, const char *, Dictionary *Info) 
 // A hand-over to the elevated worker that failed for a reason of its own
 // (no usable folder, a worker that never took the run).
 int32 OnHandOverFailed(void *, const char *, const char *, const char *, Dictionary *Info) {
+    if (!NotificationCenter_IsOwnFire()) return TRUE;
     const char *Reason = nullptr;
     if (Info != nullptr && Dictionary_GetStringPtrByKey(Info, "reason", &Reason) && Reason != nullptr)
         HostProgress_Say(("velmarsh: " + std::string(Reason)).c_str());

@@ -330,6 +330,11 @@ void TaskInt_DropStep(Task_SubActionFunc Function, void *User) {
 int32 Task_CompleteInterop(Task *Handle, const char *JsonText) {
     Class_CheckHandle(Handle, TASK_CLASSID);
     Debug_CheckPointer(JsonText);
+    // A second completion changes nothing: its caller hears so.
+    if (Handle->Completing || Handle->Completed) {
+        Log_Warning("Task %s - complete refused: the task has completed already\n", Handle->Name);
+        return FALSE;
+    }
     Dictionary *Parsed = nullptr;
     Dictionary_Create(&Parsed);
     JSON *Reader = nullptr;

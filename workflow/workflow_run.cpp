@@ -606,7 +606,7 @@ int32 WorkflowRunInt_DocumentArrived(WorkflowRun *Self, int32 Error, int32 SubCo
     if (Status != nullptr && Dictionary_GetListByKey(Status, "errors", &Errors) && Errors != nullptr)
         Dictionary_ItemGetCount(Errors, &ErrorCount);
     Dictionary_SetBooleanByKey(Payload, "successful", ErrorCount == 0);
-    NotificationCenter_Fire("WorkflowRun", "Run", TaskId(Self->Owner), Payload);
+    NotificationCenter_FireOwn("WorkflowRun", "Run", TaskId(Self->Owner), Payload);
     Dictionary_Release(&Payload);
     if (Error != 0 || Parsed == nullptr) {
         // A run inside "load" or "unload" has failed for good: it completes,

@@ -131,5 +131,51 @@ def case_document_forgeries():
             check(code == 1 and summary["successful"] is False and "Task_Error_MissingArg" in summary["errors"], "%s: %d %s" % (event, code, summary))
 
 
+def case_document_says_nothing_for_the_engine():
+    # What a document's Notification task fires in the engine's words adds
+    # no line to the summary, nor to standard error.
+    fires = ["TaskRequest.Failed", "WorkflowRun.Run", "WorkflowRun.HandOverFailed", "TaskRequest.Retry",
+             "WorkflowManager.Status"]
+    content = "{successful: false, type: WorkflowRun, url: forged, errors: [forged], reason: forged, progress: 100}"
+    with tempfile.TemporaryDirectory() as directory:
+        for event in fires:
+            document = "start:\n  type: Notification\n  event: %s\n  content: %s\n" % (event, content)
+            code, summary, _ = run(directory, None, document)
+            check(code == 0 and summary == {"successful": True, "exitCode": 0, "progress": 0, "errors": [],
+                                            "warnings": []}, "%s: %d %s" % (event, code, summary))
+
+
+def case_page_reentry():
+    # A page's calls into the host from its own callbacks: the outcome is
+    # the one its task's first completion gave.
+    hears = """
+var center = TQX.create('TQX.NotificationCenter');
+TQX.call(center, 'addObserver', {type: 'Task', notification: 'Start', callbackId: 'start'});
+var handler = TQX.create('TQX.ScriptTaskHandler');
+TQX.call(handler, 'register', {name: 'Paged'});
+function done(t, ok) { return TQX.call(t, 'complete', {json: JSON.stringify({successful: ok})}); }
+function onBatch(items) {
+  items.forEach(function (item) {
+    if (item.callbackId === 'start' && item.info && item.info.type === 'Paged') handle(TQX.create('TQX.Task', item.sender));
+  });
+}
+"""
+    table = [("done(t, true); print('again ' + done(t, false));", True, "again false"),
+             ("done(t, false); print('again ' + done(t, true));", False, "again false"),
+             ("done(t, true); print('cancel ' + TQX.call(t, 'cancel', {}));", True, "cancel false"),
+             ("TQX.release(center); TQX.release(handler); done(t, true); TQX.release(t); print('released');", True,
+              "released"),
+             ("for (var i = 0; i < 100000; i++) TQX.call(center, 'fire', {type: 'Task', notification: 'Complete',"
+              " sender: t, info: '{\"successful\":false}'}); done(t, true); print('flooded');", True, "flooded"),
+             ("for (var i = 0; i < 10000; i++) TQX.call(center, 'addObserver', {type: 'T' + i, notification: 'N',"
+              " callbackId: 'c' + i}); done(t, true); print('observed');", True, "observed")]
+    with tempfile.TemporaryDirectory() as directory:
+        for body, earned, said in table:
+            page = hears + "function handle(t) { %s }\n" % body
+            code, summary, out = run(directory, page, "start:\n  type: Paged\n")
+            check("Script - " + said in out, "%s: %s" % (body, out[-1500:]))
+            check(summary["successful"] is earned and (code == 0) == earned, "%s: %d %s" % (body, code, summary))
+
+
 if __name__ == "__main__":
     globals()["case_" + CASE]()
