@@ -356,7 +356,9 @@ void QueueWanted(Workflow *Flow) {
 int32 OnEventComplete(void *, const char *, const char *, const char *, Dictionary *Info) {
     const char *Flow = nullptr, *Name = nullptr;
     uint32 Successful = 0;
-    if (Info == nullptr || !Dictionary_GetStringPtrByKey(Info, "workflow", &Flow) || Flow == nullptr ||
+    // The outcome is the engine's alone: a page or a document's Notification
+    // task fires the same names, with any sender and any words.
+    if (!NotificationCenter_IsOwnFire() || Info == nullptr || !Dictionary_GetStringPtrByKey(Info, "workflow", &Flow) || Flow == nullptr ||
         Current->WorkflowId != Flow || !Dictionary_GetStringPtrByKey(Info, "name", &Name) || Name == nullptr)
         return TRUE;
     Dictionary_GetBooleanByKey(Info, "successful", &Successful);
@@ -427,7 +429,8 @@ int32 OnWorkflowStatus(void *, const char *, const char *, const char *Instance,
     // its parent's "ignoreError" and "failure" step hold; for the job's own
     // workflow the job unloads. A run of the elevated worker ends there and
     // reports why.
-    if (Instance == nullptr || Info == nullptr || !Dictionary_GetBooleanByKey(Info, "canRetry", &Retry) || !Retry ||
+    if (!NotificationCenter_IsOwnFire() || Instance == nullptr || Info == nullptr ||
+        !Dictionary_GetBooleanByKey(Info, "canRetry", &Retry) || !Retry ||
         (Dictionary_GetBooleanByKey(Info, "isRemote", &Remote) && Remote))
         return TRUE;
     void *Object = Current->WorkflowId != Instance ? Class_ConvertFromInstanceId(Instance) : nullptr;
@@ -447,6 +450,10 @@ int32 OnWorkflowStatus(void *, const char *, const char *, const char *Instance,
 // failed one is a warning.
 int32 OnRunComplete(void *, const char *, const char *, const char *Instance, Dictionary *Info) {
     const char *Id = nullptr;
+    if (!NotificationCenter_IsOwnFire()) {
+        Log_Info("Host - A run's completion not fired by the engine ignored\n");
+        return TRUE;
+    }
     if (Info == nullptr || !Dictionary_GetStringPtrByKey(Info, "id", &Id) || Id == nullptr || Current->RunId != Id) {
         // An elevated worker's answer for a run task here: that task reports it.
         void *Object = Instance != nullptr ? Class_ConvertFromInstanceId(Instance) : nullptr;
@@ -474,8 +481,9 @@ int32 OnRunComplete(void *, const char *, const char *, const char *Instance, Di
 
 int32 OnManagerStatus(void *, const char *, const char *, const char *, Dictionary *Info) {
     int32 Percent = 0;
-    // -2 means no progress task runs; the last real figure stands.
-    if (Info != nullptr && Dictionary_GetInt32ByKey(Info, "progress", &Percent) && Percent >= 0) {
+    // -2 means no progress task runs; the last real figure stands. A page's
+    // figure is not the manager's.
+    if (NotificationCenter_IsOwnFire() && Info != nullptr && Dictionary_GetInt32ByKey(Info, "progress", &Percent) && Percent >= 0) {
         Current->Progress = Percent;
         LastProgress = Percent;
         Current->HasProgress = true;
@@ -494,6 +502,7 @@ std::string JoinList(Dictionary *Source, const char *Key) {
 // A remote document is tried again later: the user hears what failed and
 // when the next attempt comes, instead of minutes of silence.
 int32 OnRetry(void *, const char *, const char *, const char *, Dictionary *Info) {
+    if (!NotificationCenter_IsOwnFire()) return TRUE;
     char Url[PathSize] = "", Line[PathSize + 512];
     float64 Delay = 0;
     int32 Retry = 0, Most = 0;
@@ -511,6 +520,7 @@ int32 OnRetry(void *, const char *, const char *, const char *, Dictionary *Info
 // A document a task fetches that it will not have. A workflow run's own
 // document is told by OnRun, with the run's outcome.
 int32 OnFetchFailed(void *, const char *, const char *, const char *, Dictionary *Info) {
+    if (!NotificationCenter_IsOwnFire()) return TRUE;
     char Url[PathSize] = "", Type[128] = "", Line[PathSize + 1024];
     if (Info == nullptr) return TRUE;
     Dictionary_GetStringByKey(Info, "type", Type, (int32)sizeof(Type));
@@ -526,6 +536,7 @@ int32 OnFetchFailed(void *, const char *, const char *, const char *, Dictionary
 
 // A document that could not be fetched or parsed, once no retry is left.
 int32 OnRun(void *, const char *, const char *, const char *, Dictionary *Info) {
+    if (!NotificationCenter_IsOwnFire()) return TRUE;
     uint32 Successful = 1;
     char Url[PathSize] = "", Line[PathSize + 1024];
     if (Info == nullptr || !Dictionary_GetBooleanByKey(Info, "successful", &Successful) || Successful) return TRUE;
@@ -551,6 +562,7 @@ int32 OnRun(void *, const char *, const char *, const char *, Dictionary *Info) 
 // A hand-over to the elevated worker that failed for a reason of its own
 // (no usable folder, a worker that never took the run).
 int32 OnHandOverFailed(void *, const char *, const char *, const char *, Dictionary *Info) {
+    if (!NotificationCenter_IsOwnFire()) return TRUE;
     const char *Reason = nullptr;
     if (Info != nullptr && Dictionary_GetStringPtrByKey(Info, "reason", &Reason) && Reason != nullptr)
         HostProgress_Say(("velmarsh: " + std::string(Reason)).c_str());

@@ -51,7 +51,8 @@ bool ReadParent(int32 *Id, uint64 *Start) {
 // reason to the parent.
 int32 OnWorkflowStatus(void *, const char *, const char *, const char *Instance, Dictionary *Info) {
     uint32 Retry = 0, Remote = 0;
-    if (Instance == nullptr || Info == nullptr || !Dictionary_GetBooleanByKey(Info, "canRetry", &Retry) || !Retry ||
+    if (!NotificationCenter_IsOwnFire() || Instance == nullptr || Info == nullptr ||
+        !Dictionary_GetBooleanByKey(Info, "canRetry", &Retry) || !Retry ||
         (Dictionary_GetBooleanByKey(Info, "isRemote", &Remote) && Remote))
         return TRUE;
     void *Object = Class_ConvertFromInstanceId(Instance);

@@ -139,7 +139,7 @@ void FinishCompletion(Task *Handle, Completion *State, Dictionary *CompleteResul
     Task_CopyErrors(Handle, State->Result);
     Task_CopyWarnings(Handle, State->Result);
     Handle->FinalResult = State->Result;
-    NotificationCenter_Fire("Task", "Complete", Handle->Class.InstanceId, State->Result);
+    NotificationCenter_FireOwn("Task", "Complete", Handle->Class.InstanceId, State->Result);
     Handle->FinalResult = nullptr;
     if (Handle->StatusObserved) {
         NotificationCenter_RemoveInstanceObserver("Task", "Status", Handle->Class.InstanceId, Handle,
@@ -184,6 +184,9 @@ bool OverBudget(Task *Handle, char *Why, int32 Size) {
 
 int32 OnChildComplete(void *User, const char *, const char *, const char *Instance, Dictionary *Info) {
     SubTaskRun *Run = static_cast<SubTaskRun *>(User);
+    // Only the program's own completion counts: a page or a document's
+    // Notification task may fire the same names with any sender and words.
+    if (!NotificationCenter_IsOwnFire()) return TRUE;
     NotificationCenter_RemoveInstanceObserver("Task", "Complete", Instance, Run, OnChildComplete);
     if (Info != nullptr && Info == Run->Child->FinalResult) TaskEventInt_CompleteWithFinalResult(Run->Event, Info);
     else TaskEvent_Complete(Run->Event, Info);
@@ -334,6 +337,11 @@ void TaskInt_DropStep(Task_SubActionFunc Function, void *User) {
 int32 Task_CompleteInterop(Task *Handle, const char *JsonText) {
     Class_CheckHandle(Handle, TASK_CLASSID);
     Debug_CheckPointer(JsonText);
+    // A second completion changes nothing: its caller hears so.
+    if (Handle->Completing || Handle->Completed) {
+        Log_Warning("Task %s - complete refused: the task has completed already\n", Handle->Name);
+        return FALSE;
+    }
     Dictionary *Parsed = nullptr;
     Dictionary_Create(&Parsed);
     JSON *Reader = nullptr;

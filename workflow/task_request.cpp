@@ -100,7 +100,7 @@ void AnnounceRetry(TaskRequest *Self, float64 Delay, int32 Attempt) {
     Dictionary_SetInt32ByKey(Info, "retry", Attempt);
     Dictionary_SetInt32ByKey(Info, "maxRetries", Self->MaxRetries);
     Task_CopyErrors(Self->Owner, Info);
-    NotificationCenter_Fire("TaskRequest", "Retry", Self->Instance, Info);
+    NotificationCenter_FireOwn("TaskRequest", "Retry", Self->Instance, Info);
     Dictionary_Release(&Info);
 }
 
@@ -113,7 +113,7 @@ int32 AnnounceFailure(TaskRequest *Self) {
     Dictionary_SetStringByKey(Info, "url", Self->Url);
     Dictionary_SetStringByKey(Info, "type", Task_GetType(Self->Owner));
     Task_CopyErrors(Self->Owner, Info);
-    NotificationCenter_Fire("TaskRequest", "Failed", Self->Instance, Info);
+    NotificationCenter_FireOwn("TaskRequest", "Failed", Self->Instance, Info);
     Dictionary_Release(&Info);
     return ASYNCHTTP_ERROR_GIVEUP;
 }

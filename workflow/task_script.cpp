@@ -34,7 +34,17 @@ bool Dispatch(Task *Self, uint32 Hash, ApiGenParameters &Get, ApiGenAnswer &Out)
             Flag(Task_Start(Self));
         }
         return true;
-    case Crc32Const("cancel"): Flag(Task_Cancel(Self)); return true;
+    case Crc32Const("cancel"):
+        // A task whose completion has begun has its outcome: a page's cancel
+        // then would only add a cancel error that its parent, and the run,
+        // would take for the task's own.
+        if (Self->Completing) {
+            Task_Print(Self, "cancel refused: the task is completing\n");
+            Flag(FALSE);
+        } else {
+            Flag(Task_Cancel(Self));
+        }
+        return true;
     case Crc32Const("complete"):
         if (Get.Text("json", &A).Read) Flag(Task_CompleteInterop(Self, A));
         return true;

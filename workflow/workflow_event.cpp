@@ -154,7 +154,7 @@ void Finish(WorkflowEvent *Self, Dictionary *Result) {
     Dictionary_GetBooleanByKey(Result, "successful", &Successful);
     Workflow_Print(Self->Owner, "Event %s completed in %s (%d)\n", Self->Name, Duration, Successful ? 1 : 0);
     Self->Finished = TRUE;
-    NotificationCenter_FireAfterDelay("WorkflowEvent", "Complete", Id(Self), 0, Result);
+    NotificationCenter_FireAfterDelayOwn("WorkflowEvent", "Complete", Id(Self), 0, Result);
 }
 
 int32 OnTaskStart(void *User, const char *, const char *, const char *Instance, Dictionary *) {
@@ -194,6 +194,10 @@ int32 OnStart(void *User, const char *, const char *, const char *, Dictionary *
 
 int32 OnTaskComplete(void *User, const char *, const char *, const char *Instance, Dictionary *Info) {
     WorkflowEvent *Self = static_cast<WorkflowEvent *>(User);
+    if (!NotificationCenter_IsOwnFire()) {
+        Log_Warning("WorkflowEvent - %s - a completion of its task not fired by the task refused\n", Self->Name);
+        return TRUE;
+    }
     NotificationCenter_RemoveInstanceObserver("Task", "Complete", Instance, Self, OnTaskComplete);
     NotificationCenter_RemoveInstanceObserver("Task", "Start", Instance, Self, OnTaskStart);
     Dictionary *Result = nullptr;
@@ -220,7 +224,7 @@ int32 OnComplete(void *User, const char *, const char *, const char *, Dictionar
     // Anyone may fire this with the event's id (a document's Notification
     // task, a page): one fired before the event finished would free it
     // under its running task, whose completion then reached no one.
-    if (!Self->Finished) {
+    if (!Self->Finished || !NotificationCenter_IsOwnFire()) {
         Log_Warning("WorkflowEvent - %s - completion refused: the event is still running\n", Self->Name);
         return TRUE;
     }

@@ -207,7 +207,8 @@ int32 OnFlow(void *, const char *, const char *, const char *, Dictionary *Info)
     WorkflowManager *Manager = GlobalWorkflowManager;
     uint32 Flag = 0, Successful = 0;
     const char *Name = nullptr, *Id = nullptr;
-    if (Manager == nullptr || Info == nullptr || (Dictionary_GetBooleanByKey(Info, "isRemote", &Flag) && Flag) ||
+    if (Manager == nullptr || Info == nullptr || !NotificationCenter_IsOwnFire() ||
+        (Dictionary_GetBooleanByKey(Info, "isRemote", &Flag) && Flag) ||
         !Dictionary_GetStringPtrByKey(Info, "name", &Name) || Name == nullptr ||
         !Dictionary_GetStringPtrByKey(Info, "workflow", &Id) || Id == nullptr ||
         !Dictionary_GetBooleanByKey(Info, "successful", &Successful))

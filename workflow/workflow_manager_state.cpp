@@ -336,7 +336,7 @@ int32 OnEventStart(void *, const char *, const char *, const char *, Dictionary 
 int32 OnEventComplete(void *, const char *, const char *, const char *, Dictionary *Info) {
     const char *Name = nullptr, *Flow = nullptr;
     uint32 Successful = 0;
-    if (!ReadNameAndWorkflow(Info, &Name, &Flow)) return TRUE;
+    if (!NotificationCenter_IsOwnFire() || !ReadNameAndWorkflow(Info, &Name, &Flow)) return TRUE;
     Dictionary_GetBooleanByKey(Info, "successful", &Successful);
     std::string NameText = Name, FlowText = Flow;
     return ManagerInt_OnEventComplete(FlowText.c_str(), NameText.c_str(), Successful, Info);
@@ -682,7 +682,7 @@ int32 ManagerInt_PublishStatus(void) {
     Dictionary_AddDictionary(Status, "queuedDependencies", &Queued, nullptr);
     AddQueuedNames(Queued, Manager->DependencyQueue);
     CopyInto(Status, "workflowId", Manager->WorkflowIds);
-    NotificationCenter_FireAfterDelay("WorkflowManager", "Status", ManagerId(), 0, Status);
+    NotificationCenter_FireAfterDelayOwn("WorkflowManager", "Status", ManagerId(), 0, Status);
     Dictionary_Release(&Status);
     return TRUE;
 }

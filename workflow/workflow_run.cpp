@@ -114,6 +114,9 @@ int32 OnStartRequest(void *, const char *, const char *, const char *Sender, Dic
 }
 
 int32 OnGlobalComplete(void *, const char *, const char *, const char *Instance, Dictionary *Info) {
+    // Only the program's own completion counts: a page or a document's
+    // Notification task may fire the same names with any sender and words.
+    if (!NotificationCenter_IsOwnFire()) return TRUE;
     NotificationCenter_RemoveInstanceObserver("Task", "Complete", Instance, GlobalWorkflowRun, OnGlobalComplete);
     Task *Done = nullptr;
     for (auto Each = GlobalWorkflowRun->Live.begin(); Each != GlobalWorkflowRun->Live.end(); ++Each) {
@@ -140,13 +143,13 @@ int32 OnGlobalComplete(void *, const char *, const char *, const char *Instance,
     char Sender[WORKFLOW_REMOTE_ID_SIZE] = "";
     Task_GetStringArgument(Done, "workflow", Sender, (int32)sizeof(Sender));
     GlobalWorkflowRun->StopsOwed++;
-    NotificationCenter_FireAfterDelay("WorkflowRun", "Stop", Sender, 0, Payload);
+    NotificationCenter_FireAfterDelayOwn("WorkflowRun", "Stop", Sender, 0, Payload);
     Dictionary_Release(&Payload);
     return TRUE;
 }
 
 int32 OnStop(void *, const char *, const char *, const char *Sender, Dictionary *Info) {
-    if (GlobalWorkflowRun->StopsOwed == 0) return TRUE;
+    if (GlobalWorkflowRun->StopsOwed == 0 || !NotificationCenter_IsOwnFire()) return TRUE;
     GlobalWorkflowRun->StopsOwed--;
     Dictionary *Payload = nullptr;
     Dictionary_Create(&Payload);
@@ -155,7 +158,7 @@ int32 OnStop(void *, const char *, const char *, const char *Sender, Dictionary 
     char Workflow[WORKFLOW_REMOTE_ID_SIZE] = "";
     if (!Dictionary_GetStringByKey(Payload, "workflow", Workflow, (int32)sizeof(Workflow)) || Workflow[0] == 0)
         String_CopyLength(Workflow, Sender != nullptr ? Sender : "", (int32)sizeof(Workflow));
-    NotificationCenter_Fire("WorkflowRun", "Complete", Workflow, Payload);
+    NotificationCenter_FireOwn("WorkflowRun", "Complete", Workflow, Payload);
     Dictionary_Release(&Payload);
     __atomic_sub_fetch(&GlobalWorkflowRun->RunningCount, 1, __ATOMIC_SEQ_CST);
     // The completion has been reported: the run task, its run and its
@@ -204,6 +207,9 @@ void NoteOutcome(WorkflowRun *Self, Dictionary *Info) {
 
 int32 OnEventComplete(void *User, const char *, const char *, const char *, Dictionary *Info) {
     WorkflowRun *Self = static_cast<WorkflowRun *>(User);
+    // Only the program's own completion counts: a page or a document's
+    // Notification task may fire the same names with any sender and words.
+    if (!NotificationCenter_IsOwnFire()) return TRUE;
     NoteOutcome(Self, Info);
     const char *Flow = nullptr, *Name = nullptr;
     if (Self->Flow == nullptr || Info == nullptr || !Dictionary_GetStringPtrByKey(Info, "workflow", &Flow) ||
@@ -289,8 +295,13 @@ void FireRunStart(WorkflowRun *Self) {
 }
 
 void FireWorkflowStatus(WorkflowRun *Self, bool Loading, bool CanRetry) {
-    NotificationCenter_FireWithJSON("Workflow", "Status", FlowId(Self->Flow), "{\"isLoading\":%s,\"canRetry\":%s}",
-                                    Loading ? "true" : "false", CanRetry ? "true" : "false");
+    // Own: whoever ends a run that waits for a retry takes it from here only.
+    Dictionary *Payload = nullptr;
+    Dictionary_Create(&Payload);
+    Dictionary_SetBooleanByKey(Payload, "isLoading", Loading ? TRUE : FALSE);
+    Dictionary_SetBooleanByKey(Payload, "canRetry", CanRetry ? TRUE : FALSE);
+    NotificationCenter_FireOwn("Workflow", "Status", FlowId(Self->Flow), Payload);
+    Dictionary_Release(&Payload);
 }
 
 // The runs this process has started (on the main thread only).
@@ -394,6 +405,9 @@ int32 OnRunTaskCancel(void *User, const char *, const char *, const char *, Dict
 
 int32 OnRunTaskComplete(void *User, const char *, const char *, const char *, Dictionary *) {
     WorkflowRun *Self = static_cast<WorkflowRun *>(User);
+    // Only the program's own completion counts: a page or a document's
+    // Notification task may fire the same names with any sender and words.
+    if (!NotificationCenter_IsOwnFire()) return TRUE;
     // A fetch still under way is dropped with its result.
     WorkflowRunInt_CancelFetch(Self);
     WorkflowRunInt_EndHandOver(Self);
@@ -592,7 +606,7 @@ int32 WorkflowRunInt_DocumentArrived(WorkflowRun *Self, int32 Error, int32 SubCo
     if (Status != nullptr && Dictionary_GetListByKey(Status, "errors", &Errors) && Errors != nullptr)
         Dictionary_ItemGetCount(Errors, &ErrorCount);
     Dictionary_SetBooleanByKey(Payload, "successful", ErrorCount == 0);
-    NotificationCenter_Fire("WorkflowRun", "Run", TaskId(Self->Owner), Payload);
+    NotificationCenter_FireOwn("WorkflowRun", "Run", TaskId(Self->Owner), Payload);
     Dictionary_Release(&Payload);
     if (Error != 0 || Parsed == nullptr) {
         // A run inside "load" or "unload" has failed for good: it completes,

@@ -170,7 +170,7 @@ int32 FailHandOver(WorkflowRun *Self, const char *Reason) {
     Dictionary_Create(&Info);
     Dictionary_SetBooleanByKey(Info, "canRemote", FALSE);
     Dictionary_SetStringByKey(Info, "reason", Reason);
-    NotificationCenter_Fire("WorkflowRun", "HandOverFailed", TaskId(Self->Owner), Info);
+    NotificationCenter_FireOwn("WorkflowRun", "HandOverFailed", TaskId(Self->Owner), Info);
     Dictionary_Release(&Info);
     return EndRun(Self);
 }

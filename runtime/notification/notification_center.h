@@ -121,6 +121,15 @@ int32 NotificationCenter_AssertInstance(void *Object);
 // once the owner thread has delivered it (0 when the center was removed
 // first and it was never delivered).
 int32 NotificationCenter_Fire(const char *Type, const char *Name, const char *Instance, Dictionary *UserInfo);
+// Own fires: the program's own code telling about its own objects (a task
+// that completed, an event that finished, a run that ended). Observers that
+// act on such a fact take it only from an Own fire, which no page, document
+// task or peer can make: their fires go through the plain calls.
+int32 NotificationCenter_FireOwn(const char *Type, const char *Name, const char *Instance, Dictionary *UserInfo);
+int32 NotificationCenter_FireAfterDelayOwn(const char *Type, const char *Name, const char *Instance,
+                                           int32 DelayMilliseconds, Dictionary *UserInfo);
+// 1 inside an observer called for an Own fire, on the owner thread.
+int32 NotificationCenter_IsOwnFire(void);
 // The payload is JSON printed from the format (no format: no payload). The
 // parser's result is answered and nothing is fired when it fails.
 int32 NotificationCenter_FireWithJSON(const char *Type, const char *Name, const char *Instance,

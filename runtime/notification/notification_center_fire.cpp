@@ -46,7 +46,7 @@ void AssertOwnerThread(NotificationCenter *Center) {
 // whether the owner thread delivered the fire.
 template <typename NameCopier>
 void QueueFire(NotificationCenter *Center, const NameCopier &CopyNames, int32 DelayMilliseconds, Dictionary *UserInfo,
-               Signal *Waiter, int32 *Delivered, bool Shared) {
+               Signal *Waiter, int32 *Delivered, bool Shared, bool Own = false) {
     Dictionary *Payload = nullptr;
     if (UserInfo != nullptr && Shared) {
         Payload = Dictionary_AddRef(UserInfo);
@@ -77,6 +77,7 @@ void QueueFire(NotificationCenter *Center, const NameCopier &CopyNames, int32 De
     Fire->Delay = DelayMilliseconds / 1000.0;
     Fire->Queued = DelayMilliseconds == 0 && Center->Walking ? Center->WalkClock : Queued;
     Fire->UserInfo = Payload;
+    Fire->Own = Own ? 1 : 0;
     Fire->Waiter = Waiter;
     Fire->Delivered = Delivered;
     Fire->WaiterThreadId = Waiter != nullptr ? Thread_GetCurrentId() : 0;
@@ -90,14 +91,15 @@ void QueueFire(NotificationCenter *Center, const NameCopier &CopyNames, int32 De
 
 void NotificationCenter_FireAfterDelayInternal(NotificationCenter *Center, const char *Type, const char *Name,
                                                const char *Instance, int32 DelayMilliseconds, Dictionary *UserInfo,
-                                               Signal *Waiter, int32 *Delivered, bool Shared = false) {
+                                               Signal *Waiter, int32 *Delivered, bool Shared = false,
+                                               bool Own = false) {
     auto CopyNames = [Type, Name, Instance](NotificationPendingFire &Fire) {
         Fire.TypeLength = (uint8)NotificationCenter_CopyName(Fire.Type, NotificationCenter_Part(Type));
         Fire.NameLength = (uint8)NotificationCenter_CopyName(Fire.Name, NotificationCenter_Part(Name));
         Fire.InstanceLength = (uint8)NotificationCenter_CopyName(Fire.Instance, NotificationCenter_Part(Instance));
         Fire.NameSlot = NotificationNoSlot;
     };
-    QueueFire(Center, CopyNames, DelayMilliseconds, UserInfo, Waiter, Delivered, Shared);
+    QueueFire(Center, CopyNames, DelayMilliseconds, UserInfo, Waiter, Delivered, Shared, Own);
 }
 
 // Lock held, owner thread, depth 0. Delivers the due queued fires within the
@@ -115,7 +117,8 @@ bool DeliverPending(NotificationCenter *Center, float64 Start) {
         if (Start - Fire->Queued + DueSlackSeconds >= Fire->Delay) {
             NotificationCenter_FireNamesInternal(Center,
                                                  {Fire->Type, Fire->Name, Fire->Instance, Fire->TypeLength,
-                                                  Fire->NameLength, Fire->InstanceLength, true, Fire->NameSlot},
+                                                  Fire->NameLength, Fire->InstanceLength, true, Fire->NameSlot,
+                                                  Fire->Own != 0},
                                                  Fire->UserInfo);
             NotificationList_Unlink(Center->Pending, Fire);
             if (Fire->UserInfo != nullptr) Dictionary_Release(&Fire->UserInfo);
@@ -216,8 +219,23 @@ void NotificationCenter_FireInternal(NotificationCenter *Center, const char *Typ
     NotificationCenter_FireNamesInternal(Center, NotificationCenter_MeasureNames(Type, Name, Instance), UserInfo);
 }
 
+namespace {
+void FireNames(NotificationCenter *Center, const NotificationFireNames &Fired, Dictionary *UserInfo);
+} // namespace
+
+// Observers may ask whether the fire they are called for is an Own one: the
+// flag is this fire's while its observers run, and the outer fire's again
+// once a fire nested in one of them has ended.
 void NotificationCenter_FireNamesInternal(NotificationCenter *Center, const NotificationFireNames &Fired,
                                           Dictionary *UserInfo) {
+    const uint8 Outer = Center->DeliveringOwn;
+    Center->DeliveringOwn = Fired.Own ? 1 : 0;
+    FireNames(Center, Fired, UserInfo);
+    Center->DeliveringOwn = Outer;
+}
+
+namespace {
+void FireNames(NotificationCenter *Center, const NotificationFireNames &Fired, Dictionary *UserInfo) {
     const char *Type = Fired.Type, *Name = Fired.Name, *Instance = Fired.Instance;
     if (Center->Verbose) Log_Debug("NotificationCenter - Fire event - %s.%s - %s\n", Type, Name, Instance);
 
@@ -246,6 +264,8 @@ void NotificationCenter_FireNamesInternal(NotificationCenter *Center, const Noti
             NotificationCenter_FireCallbacksInternal(Center, Sender, Sender->Type, Sender->Name, Instance, UserInfo);
     }
 }
+
+} // namespace
 
 void NotificationCenter_PostProcess(NotificationCenter *Center) {
     NotificationCenter_Lock(Center);
@@ -280,6 +300,44 @@ int32 NotificationCenter_Fire(const char *Type, const char *Name, const char *In
     Signal_Wait(Waiter, nullptr, -1);
     Signal_Delete(&Waiter);
     return Delivered;
+}
+
+int32 NotificationCenter_FireOwn(const char *Type, const char *Name, const char *Instance, Dictionary *UserInfo) {
+    // A forwarding hook hands fires to another center, which knows no Own.
+    if (auto Hook = __atomic_load_n(&FireHook, __ATOMIC_ACQUIRE)) return Hook(Type, Name, Instance, UserInfo);
+    NotificationCenter *Center = NotificationCenter_Checked();
+    if (Thread_GetCurrentId() == Center->OwnerThreadId) {
+        NotificationFireNames Fired = NotificationCenter_MeasureNames(Type, Name, Instance);
+        Fired.Own = true;
+        NotificationCenter_Lock(Center);
+        NotificationCenter_FireNamesInternal(Center, Fired, UserInfo);
+        NotificationCenter_Unlock(Center);
+        return TRUE;
+    }
+    Signal *Waiter = nullptr;
+    Signal_Create(&Waiter);
+    int32 Delivered = 0;
+    NotificationCenter_FireAfterDelayInternal(Center, Type, Name, Instance, 0, UserInfo, Waiter, &Delivered, false,
+                                              true);
+    Signal_Wait(Waiter, nullptr, -1);
+    Signal_Delete(&Waiter);
+    return Delivered;
+}
+
+int32 NotificationCenter_FireAfterDelayOwn(const char *Type, const char *Name, const char *Instance,
+                                           int32 DelayMilliseconds, Dictionary *UserInfo) {
+    if (auto Hook = __atomic_load_n(&FireAfterDelayHook, __ATOMIC_ACQUIRE))
+        return Hook(Type, Name, Instance, DelayMilliseconds, UserInfo);
+    NotificationCenter *Center = NotificationCenter_Checked();
+    NotificationCenter_FireAfterDelayInternal(Center, Type, Name, Instance, DelayMilliseconds, UserInfo, nullptr,
+                                              nullptr, false, true);
+    return TRUE;
+}
+
+int32 NotificationCenter_IsOwnFire(void) {
+    NotificationCenter *Center = NotificationCenter_Checked();
+    if (Thread_GetCurrentId() != Center->OwnerThreadId) return FALSE;
+    return Center->DeliveringOwn != 0 && Center->DeliveryDepth > 0;
 }
 
 int32 NotificationCenter_FiresInPlace(void) {
@@ -325,7 +383,7 @@ int32 NotificationCenter_FireAfterDelaySharedNames(const NotificationFireNames &
                             : NotificationNoSlot;
     };
     QueueFire(Center, CopyNames, DelayMilliseconds, UserInfo, nullptr, nullptr,
-              Thread_GetCurrentId() == Center->OwnerThreadId);
+              Thread_GetCurrentId() == Center->OwnerThreadId, Fired.Own);
     return TRUE;
 }
 

@@ -110,6 +110,7 @@ struct NotificationPendingFire {
     uint8 NameLength;
     uint8 InstanceLength;
     uint32 NameSlot; // as NotificationFireNames carries it
+    uint8 Own;       // as NotificationFireNames carries it
     // Monotonic seconds, or NotificationQueuedBeforeAnyStep for a fire
     // due at once that was queued while no step walked the queued fires.
     float64 Queued;
@@ -289,6 +290,7 @@ struct NotificationCenter {
     uint32 GlobalCounts[NotificationNameSlots];
     int32 DeliveryDepth;   // observer calls in progress on the owner thread
     uint32 ProcessDeferred; // a step ran inside a delivery: post one when the depth is 0 again
+    uint8 DeliveringOwn;    // the fire whose observers are called now is an Own fire
     // The center's process event is queued on the owner's queue: set as it is
     // posted, cleared as it starts to run. No second one is posted meanwhile.
     uint32 ProcessPosted;

@@ -43,6 +43,9 @@ struct NotificationFireNames {
     // of names nobody observes under any instance is then answered from the
     // counts alone, without finding the prefix.
     uint32 NameSlot = NotificationNoSlot;
+    // Fired by the program's own code about its own objects (the Own fires),
+    // never by a page, a document's task or a peer.
+    bool Own = false;
 };
 
 // The slot of the names' prefix in the center's name counts: a pure function

@@ -118,6 +118,11 @@ int32 OnEventComplete(void *, const char *, const char *, const char *, Dictiona
 }
 
 int32 OnTaskComplete(void *, const char *, const char *, const char *Instance, Dictionary *) {
+    // A task of this process ends only by its own completion: one fired in
+    // its name by a page or a document would leave it running unwatched.
+    void *Object =
+        Instance != nullptr && !NotificationCenter_IsOwnFire() ? Class_ConvertFromInstanceId(Instance) : nullptr;
+    if (Object != nullptr && ((ClassStruct *)Object)->ClassId == TASK_CLASSID) return TRUE;
     if (Instance != nullptr) Dictionary_RemoveByKey(State.RunningTasks, Instance);
     if (Instance != nullptr) State.RemoteTasks.erase(Instance);
     return TRUE;

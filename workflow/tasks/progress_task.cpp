@@ -192,7 +192,7 @@ int32 OnAnyTaskStatus(void *User, const char *, const char *, const char *Instan
 
 int32 OnAnyTaskComplete(void *User, const char *, const char *, const char *Instance, Dictionary *Info) {
     Progress *Self = static_cast<Progress *>(User);
-    if (Instance == nullptr) return TRUE;
+    if (Instance == nullptr || !NotificationCenter_IsOwnFire()) return TRUE;
     uint32 Successful = FALSE;
     if (Info != nullptr) Dictionary_GetBooleanByKey(Info, "successful", &Successful);
     if (String_CompareWithoutCase(Instance, OwnerId(Self))) {

@@ -34,6 +34,9 @@ int32 OnProcess(void *User, const char *, const char *, const char *, Dictionary
 
 int32 OnComplete(void *User, const char *, const char *, const char *, Dictionary *) {
     Sleep *Self = static_cast<Sleep *>(User);
+    // A completion a page or a document fired in the task's name: the wait
+    // goes on, and ends the task when it is over.
+    if (!NotificationCenter_IsOwnFire()) return TRUE;
     NotificationCenter_RemoveInstanceObserver("Task", "Complete", ((ClassStruct *)Self->Owner)->InstanceId, Self,
                                               OnComplete);
     StopObserving(Self);

@@ -826,6 +826,30 @@ TEST_F(NotificationCenterTest, NestedFireDoesNotChangeWhatWildcardObserversOfThe
                                                      "w2:Task.Status.ABC"}));
 }
 
+// Observers tell the program's own fires from those anyone may make, the
+// queued ones too, and a plain fire nested in an Own one is not Own.
+TEST_F(NotificationCenterTest, OwnFiresAreToldApartFromPlainOnes) {
+    static std::vector<std::string> Seen;
+    Seen.clear();
+    auto Note = [](void *, const char *Type, const char *, const char *, Dictionary *) -> int32 {
+        Seen.push_back(std::string(Type) + (NotificationCenter_IsOwnFire() ? ":own" : ":plain"));
+        if (strcmp(Type, "Outer") == 0) NotificationCenter_Fire("Inner", "Event", "X", nullptr);
+        if (strcmp(Type, "Outer") == 0) Seen.push_back(NotificationCenter_IsOwnFire() ? "after:own" : "after:plain");
+        return TRUE;
+    };
+    int32 Token = 0;
+    NotificationCenter_AddObserver(nullptr, nullptr, &Token, Note);
+    NotificationCenter_FireOwn("Outer", "Event", "X", nullptr);
+    NotificationCenter_Fire("Plain", "Event", "X", nullptr);
+    NotificationCenter_FireAfterDelayOwn("Queued", "Event", "X", 0, nullptr);
+    NotificationCenter_FireAfterDelay("QueuedPlain", "Event", "X", 0, nullptr);
+    NotificationCenter_Process();
+    NotificationCenter_RemoveObserver(nullptr, nullptr, &Token, Note);
+    EXPECT_EQ(Seen, (std::vector<std::string>{"Outer:own", "Inner:plain", "after:own", "Plain:plain", "Queued:own",
+                                              "QueuedPlain:plain"}));
+    EXPECT_FALSE(NotificationCenter_IsOwnFire());
+}
+
 TEST_F(NotificationCenterTest, ProcessStepInsideAnObserverFreesNothingInUse) {
     NotificationCenter *Center = GlobalNotificationCenter;
     Recorder Third{"third", nullptr, nullptr};
