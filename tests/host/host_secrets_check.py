@@ -77,15 +77,14 @@ def url(peer, path):
 PAGE = """
 var platform = TQX.create('TQX.Platform');
 function call(method, params) {
-  params.method = method;
-  return JSON.parse(__tqxCall(platform, JSON.stringify(params)));
+  return TQX.call(platform, method, params);
 }
-var set = call('setCredential', {target: 'svc', username: 'ada', password: '%s'}).returnValue;
+var set = call('setCredential', {target: 'svc', username: 'ada', password: '%s'});
 var got = call('getCredential', {target: 'svc'});
 var web = call('setWebCredential', {accessType: 0, host: 'example.org', realm: 'r', username: 'u', password: '%s'});
 var webGot = call('getWebCredential', {accessType: 0, host: 'example.org', realm: 'r'});
-print('stored=' + set + ',' + web.returnValue + ' read=' + (got.password === '%s') + ',' + (webGot.password === '%s'));
-""" % (SECRETS[0], SECRETS[1], SECRETS[0], SECRETS[1])
+print('stored=' + set + ',' + web + ' read=' + got + ',' + webGot);
+""" % (SECRETS[0], SECRETS[1])
 
 
 def run(directory, document, page=None):
