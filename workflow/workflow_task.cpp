@@ -135,9 +135,17 @@ int32 Workflow_CreateTaskWithMacros(Workflow *Handle, const char *Name, Dictiona
     Task_GetDictionaryHandle(Made, &Definition);
     if (Arguments != nullptr) Dictionary_Merge(Definition, Arguments, DICTIONARY_MERGE_OVERWRITE);
     const char *Type = nullptr;
-    if (!Dictionary_GetStringPtrByKey(Definition, "type", &Type) || Type == nullptr) {
+    int32 TypeLength = 0;
+    if (!Dictionary_GetBufferPtrByKey(Definition, "type", &Type, &TypeLength) || Type == nullptr) {
         Workflow_Print(Handle, "Task has no type property (%s)\n", Expanded);
         NoteCreateError(Handle, Expanded, "it has no \"type\"");
+        Task_Release(&Made);
+        return FALSE;
+    }
+    // A type holding a NUL would make the task the type its first bytes name.
+    if (TypeLength < 0 || strnlen(Type, (size_t)TypeLength) != (size_t)TypeLength) {
+        Workflow_Print(Handle, "Task type holds a NUL byte (%s)\n", Expanded);
+        NoteCreateError(Handle, Expanded, "its \"type\" holds a NUL byte");
         Task_Release(&Made);
         return FALSE;
     }

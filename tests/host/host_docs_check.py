@@ -1,0 +1,64 @@
+#!/usr/bin/python3
+"""Hostile workflow documents through the built program.
+
+Usage: host_docs_check.py <program> <case>
+names_whole: a task's "type" or a "template" name that holds a NUL names
+nothing, never the type or template its first bytes name: the type fails
+the task's creation with the reason, the template leads nowhere.
+Exit status 0 when the case holds.
+"""
+import json
+import os
+import subprocess
+import sys
+import tempfile
+
+PROGRAM, CASE = sys.argv[1], sys.argv[2]
+
+
+def fail(reason):
+    sys.stderr.write("%s: %s\n" % (CASE, reason))
+    sys.exit(1)
+
+
+def run(directory, text, name):
+    """Writes the document text and runs it: exit code, summary."""
+    path = os.path.join(directory, name)
+    with open(path, "w") as handle:
+        handle.write(text)
+    try:
+        done = subprocess.run([PROGRAM, "--workflow=" + path, "--disablesecurity"], capture_output=True, text=True,
+                              timeout=120)
+    except subprocess.TimeoutExpired:
+        fail("%s did not end" % name)
+    lines = [line for line in done.stdout.splitlines() if line.strip()]
+    try:
+        summary = json.loads(lines[-1]) if lines else {}
+    except ValueError:
+        fail("%s: the last line is no summary: %r" % (name, lines[-1]))
+    return done.returncode, summary
+
+
+def case_names_whole():
+    # Each row: the file name, the document, words one of the summary's errors holds.
+    rows = [
+        ("type.json", '{"start": {"type": "Log\\u0000x", "message": "wrong type ran"}}',
+         '"type" holds a NUL byte'),
+        ("template.json", '{"start": {"type": "Log", "template": "t\\u0000x"}, "t": {"message": "wrong template"}}',
+         'Missing argument "message"'),
+        ("templates.json", '{"start": {"type": "Log", "template": ["t\\u0000x"]}, '
+                           '"t": {"message": "wrong template"}}', 'Missing argument "message"'),
+    ]
+    with tempfile.TemporaryDirectory() as directory:
+        for name, text, words in rows:
+            code, summary = run(directory, text, name)
+            errors = summary.get("errors", [])
+            if code != 1 or summary.get("successful") is not False or not any(words in e for e in errors):
+                fail("%s: exit %d, %s (wanted a failure saying %s)" % (name, code, json.dumps(summary), words))
+
+
+CASES = {"names_whole": case_names_whole}
+
+if __name__ == "__main__":
+    CASES[CASE]()
+    sys.exit(0)
