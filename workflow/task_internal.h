@@ -75,7 +75,9 @@ struct TaskBudget {
     std::atomic<int64> Live{0};
     std::atomic<int64> Running{0};
     std::atomic<int64> Started{0};
+    std::atomic<int64> ArgumentBytes{0};
     int64 LiveLimit = TASK_LIVE_LIMIT;
+    int64 ArgumentBytesLimit = TASK_ARGUMENT_BYTES_LIMIT;
     int64 RunningLimit = TASK_RUNNING_LIMIT;
     int64 StartLimit = TASK_START_LIMIT;
 };

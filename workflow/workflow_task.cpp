@@ -3,12 +3,14 @@
 #include <string.h>
 
 #include <string>
+#include <vector>
 
 #include "runtime/memory.h"
 #include "runtime/notification/notification_center.h"
 #include "runtime/text/string.h"
 #include "runtime/text/string_print.h"
 #include "workflow/app/workflow_app.h"
+#include "workflow/task_internal.h"
 #include "workflow/workflow_internal.h"
 
 namespace {
@@ -34,6 +36,7 @@ void RemoveRecord(Workflow *Self, WorkflowTaskRecord *Entry) {
     if (Entry->Next != nullptr) Entry->Next->Prev = Entry->Prev;
     else Self->Last = Entry->Prev;
     Self->TaskCount--;
+    TaskInt_Budget().ArgumentBytes -= Entry->Weight;
     Self->Records->erase(Entry->Owned);
     if (Entry->Parent != nullptr) Entry->Parent->ChildCount--;
     // Records of its children lose their parent link.
@@ -52,6 +55,33 @@ void RemoveRecord(Workflow *Self, WorkflowTaskRecord *Entry) {
         Task_SetPrintCallback(Owned, nullptr, nullptr);
     }
     Task_Release(&Owned);
+}
+
+// What a task's definition weighs: each item's key and text, and a record's
+// worth for the item. Walked with a stack of its own: a definition made by a
+// page may nest deeper than any reader allows.
+int64 DefinitionWeight(Dictionary *Definition) {
+    int64 Weight = 0;
+    std::vector<Dictionary *> Open;
+    if (Definition != nullptr) Open.push_back(Definition);
+    while (!Open.empty()) {
+        Dictionary *Walk = Open.back();
+        Open.pop_back();
+        DictionaryItem *Item = nullptr;
+        for (Dictionary_ItemGetFirst(Walk, &Item); Item != nullptr; Dictionary_ItemGetNext(Walk, Item, &Item)) {
+            Weight += TASK_ITEM_WEIGHT;
+            const char *Text = nullptr;
+            int32 Length = 0;
+            if (Dictionary_ItemGetKeyPtr(Walk, Item, &Text) && Text != nullptr) Weight += (int64)strlen(Text);
+            Dictionary *Inner = nullptr;
+            if (Dictionary_ItemIsContainer(Walk, Item)) {
+                if (Dictionary_ItemGetDictionaryHandle(Walk, Item, &Inner) && Inner != nullptr) Open.push_back(Inner);
+            } else if (Dictionary_ItemCompareType(Walk, Item, DICTIONARY_TYPE_STRING) &&
+                       Dictionary_ItemGetBufferPtr(Walk, Item, &Text, &Length) && Length > 0)
+                Weight += Length;
+        }
+    }
+    return Weight;
 }
 
 bool DescendsFrom(WorkflowTaskRecord *Entry, WorkflowTaskRecord *Root) {
@@ -180,6 +210,8 @@ int32 Workflow_CreateTaskWithMacros(Workflow *Handle, const char *Name, Dictiona
     else Handle->First = Entry;
     Handle->Last = Entry;
     Handle->TaskCount++;
+    Entry->Weight = DefinitionWeight(Definition);
+    TaskInt_Budget().ArgumentBytes += Entry->Weight;
     // Every growth touches each record's node again, out of cache in a
     // large workflow: the table grows eight times over, not twice.
     auto &Records = *Handle->Records;

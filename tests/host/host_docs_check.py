@@ -5,6 +5,10 @@ Usage: host_docs_check.py <program> <case>
 names_whole: a task's "type" or a "template" name that holds a NUL names
 nothing, never the type or template its first bytes name: the type fails
 the task's creation with the reason, the template leads nowhere.
+arguments_bounded: a chain that carries a large argument down its levels
+(each task keeps its own copy of its definition) ends with Task_Error_TooMany
+naming the budget of the live tasks' arguments, long before the depth limit
+would, rather than hold a thousand copies (gigabytes).
 Exit status 0 when the case holds.
 """
 import json
@@ -57,7 +61,19 @@ def case_names_whole():
                 fail("%s: exit %d, %s (wanted a failure saying %s)" % (name, code, json.dumps(summary), words))
 
 
-CASES = {"names_whole": case_names_whole}
+def case_arguments_bounded():
+    # Each row: the file name, the large argument.
+    rows = [("list.json", ["a"] * 20000), ("text.json", "x" * 300000), ("object.json", {"k%d" % i: i for i in range(20000)})]
+    with tempfile.TemporaryDirectory() as directory:
+        for name, big in rows:
+            text = json.dumps({"start": {"type": "Log", "message": "m", "carried": big, "complete": "start"}})
+            code, summary = run(directory, text, name)
+            errors = summary.get("errors", [])
+            if code != 1 or errors[:1] != ["Task_Error_TooMany"] or not any("MiB of arguments" in e for e in errors):
+                fail("%s: exit %d, %s" % (name, code, json.dumps(summary)[:600]))
+
+
+CASES = {"names_whole": case_names_whole, "arguments_bounded": case_arguments_bounded}
 
 if __name__ == "__main__":
     CASES[CASE]()
