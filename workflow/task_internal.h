@@ -82,6 +82,9 @@ struct TaskBudget {
     int64 StartLimit = TASK_START_LIMIT;
 };
 TaskBudget &TaskInt_Budget();
+// What a Dictionary weighs in the budget of arguments: each item's key and
+// text, and TASK_ITEM_WEIGHT for its record.
+int64 TaskInt_DictionaryWeight(Dictionary *Definition);
 // Whether Identifier is one a depth or budget limit records: no
 // "ignoreError" hides it, and a result that carries it fails whoever adopts
 // it (task_status.cpp).

@@ -57,10 +57,11 @@ void RemoveRecord(Workflow *Self, WorkflowTaskRecord *Entry) {
     Task_Release(&Owned);
 }
 
-// What a task's definition weighs: each item's key and text, and a record's
-// worth for the item. Walked with a stack of its own: a definition made by a
-// page may nest deeper than any reader allows.
-int64 DefinitionWeight(Dictionary *Definition) {
+} // namespace
+
+// Walked with a stack of its own: a definition made by a page may nest
+// deeper than any reader allows.
+int64 TaskInt_DictionaryWeight(Dictionary *Definition) {
     int64 Weight = 0;
     std::vector<Dictionary *> Open;
     if (Definition != nullptr) Open.push_back(Definition);
@@ -83,6 +84,8 @@ int64 DefinitionWeight(Dictionary *Definition) {
     }
     return Weight;
 }
+
+namespace {
 
 bool DescendsFrom(WorkflowTaskRecord *Entry, WorkflowTaskRecord *Root) {
     for (WorkflowTaskRecord *Walk = Entry; Walk != nullptr; Walk = Walk->Parent)
@@ -210,7 +213,7 @@ int32 Workflow_CreateTaskWithMacros(Workflow *Handle, const char *Name, Dictiona
     else Handle->First = Entry;
     Handle->Last = Entry;
     Handle->TaskCount++;
-    Entry->Weight = DefinitionWeight(Definition);
+    Entry->Weight = TaskInt_DictionaryWeight(Definition);
     TaskInt_Budget().ArgumentBytes += Entry->Weight;
     // Every growth touches each record's node again, out of cache in a
     // large workflow: the table grows eight times over, not twice.

@@ -8,7 +8,8 @@ the task's creation with the reason, the template leads nowhere.
 arguments_bounded: a chain that carries a large argument down its levels
 (each task keeps its own copy of its definition) ends with Task_Error_TooMany
 naming the budget of the live tasks' arguments, long before the depth limit
-would, rather than hold a thousand copies (gigabytes).
+would, rather than hold a thousand copies (gigabytes); so does an Aggregate
+whose content would queue thousands of copies of a large definition.
 Exit status 0 when the case holds.
 """
 import json
@@ -62,14 +63,22 @@ def case_names_whole():
 
 
 def case_arguments_bounded():
-    # Each row: the file name, the large argument.
-    rows = [("list.json", ["a"] * 20000), ("text.json", "x" * 300000), ("object.json", {"k%d" % i: i for i in range(20000)})]
+    # Each row: the file name, the document, how the refusal reads. The chains
+    # carry a large argument down their levels; the Aggregate would queue a
+    # copy of a large definition per entry of its content before any runs.
+    def chain(big):
+        return {"start": {"type": "Log", "message": "m", "carried": big, "complete": "start"}}
+    run_words, queue_words = 'task "start" not run: a process', 'task "b" not queued: a process'
+    rows = [("list.json", chain(["a"] * 20000), run_words), ("text.json", chain("x" * 300000), run_words),
+            ("object.json", chain({"k%d" % i: i for i in range(20000)}), run_words),
+            ("aggregate.json", {"start": {"type": "Aggregate", "content": {"b": [{}] * 20000}},
+                                "b": {"type": "Log", "message": "m", "carried": "x" * 100000}}, queue_words)]
     with tempfile.TemporaryDirectory() as directory:
-        for name, big in rows:
-            text = json.dumps({"start": {"type": "Log", "message": "m", "carried": big, "complete": "start"}})
-            code, summary = run(directory, text, name)
+        for name, document, words in rows:
+            code, summary = run(directory, json.dumps(document), name)
             errors = summary.get("errors", [])
-            if code != 1 or errors[:1] != ["Task_Error_TooMany"] or not any("MiB of arguments" in e for e in errors):
+            refused = any(words in e and "MiB of arguments" in e for e in errors)
+            if code != 1 or errors[:1] != ["Task_Error_TooMany"] or not refused:
                 fail("%s: exit %d, %s" % (name, code, json.dumps(summary)[:600]))
 
 
