@@ -308,31 +308,38 @@ int32 Task_LoadFromDictionary(Task *Handle, Dictionary *WorkflowDocument, const 
 
     // Templates first, in order, each over the one before; the definition last.
     int32 Type = DICTIONARY_TYPE_UNKNOWN;
+    // A name that holds a NUL or does not fit, as written or once expanded,
+    // leads nowhere: cut, it would name another template.
+    auto ApplyTemplate = [&](const char *TemplateName, int32 Length) {
+        char Path[TemplateNameSize];
+        if (TemplateName == nullptr || Length < 0 || Length >= (int32)sizeof(Path) - 1 ||
+            strnlen(TemplateName, (size_t)Length) != (size_t)Length)
+            return;
+        memcpy(Path, TemplateName, (size_t)Length);
+        Path[Length] = 0;
+        if (Handle->Owner != nullptr) Workflow_ExpandString(Handle->Owner, Path, (int32)sizeof(Path));
+        if (strlen(Path) >= sizeof(Path) - 1) return;
+        Dictionary *Template = nullptr;
+        if (Dictionary_GetDictionaryByPath(WorkflowDocument, Path, &Template) && Template != Definition)
+            Dictionary_Merge(Handle->Definition, Template, DICTIONARY_MERGE_OVERWRITE);
+    };
     if (Dictionary_GetTypeByKey(Definition, "template", &Type)) {
-        Dictionary *Names = nullptr;
-        Dictionary_Create(&Names);
-        Dictionary_SetAllowDuplicates(Names, TRUE);
-        const char *Single = nullptr;
-        if (Type == DICTIONARY_TYPE_STRING && Dictionary_GetStringPtrByKey(Definition, "template", &Single))
-            Dictionary_AddString(Names, nullptr, Single, nullptr);
+        const char *TemplateName = nullptr;
+        int32 Length = 0;
+        if (Type == DICTIONARY_TYPE_STRING &&
+            Dictionary_GetBufferPtrByKey(Definition, "template", &TemplateName, &Length))
+            ApplyTemplate(TemplateName, Length);
         else if (Type == DICTIONARY_TYPE_LIST) {
             Dictionary *List = nullptr;
             Dictionary_GetListByKey(Definition, "template", &List);
-            Dictionary_Merge(Names, List, DICTIONARY_MERGE_LISTS);
+            DictionaryItem *NameItem = nullptr;
+            if (List != nullptr) Dictionary_ItemGetFirst(List, &NameItem);
+            for (; NameItem != nullptr;
+                 Dictionary_ItemGetNext(List, NameItem, &NameItem))
+                if (Dictionary_ItemCompareType(List, NameItem, DICTIONARY_TYPE_STRING) &&
+                    Dictionary_ItemGetBufferPtr(List, NameItem, &TemplateName, &Length))
+                    ApplyTemplate(TemplateName, Length);
         }
-        DictionaryItem *NameItem = nullptr;
-        for (Dictionary_ItemGetFirst(Names, &NameItem); NameItem != nullptr;
-             Dictionary_ItemGetNext(Names, NameItem, &NameItem)) {
-            const char *TemplateName = nullptr;
-            if (!Dictionary_ItemGetStringPtr(Names, NameItem, &TemplateName) || TemplateName == nullptr) continue;
-            char Path[TemplateNameSize];
-            String_CopyLength(Path, TemplateName, (int32)sizeof(Path));
-            if (Handle->Owner != nullptr) Workflow_ExpandString(Handle->Owner, Path, (int32)sizeof(Path));
-            Dictionary *Template = nullptr;
-            if (Dictionary_GetDictionaryByPath(WorkflowDocument, Path, &Template) && Template != Definition)
-                Dictionary_Merge(Handle->Definition, Template, DICTIONARY_MERGE_OVERWRITE);
-        }
-        Dictionary_Release(&Names);
     }
     Dictionary_Merge(Handle->Definition, Definition, DICTIONARY_MERGE_OVERWRITE);
 

@@ -174,6 +174,9 @@ bool OverBudget(Task *Handle, char *Why, int32 Size) {
         String_Print(Why, Size, "a process runs at most %d tasks at once", (int32)Budget.RunningLimit);
     else if (Budget.Started.load() >= Budget.StartLimit)
         String_Print(Why, Size, "a process starts at most %d tasks", (int32)Budget.StartLimit);
+    else if (Budget.ArgumentBytes.load() >= Budget.ArgumentBytesLimit)
+        String_Print(Why, Size, "a process's live tasks hold at most %d MiB of arguments",
+                     (int32)(Budget.ArgumentBytesLimit >> 20));
     else if (Workflow_IsPastBudget(Handle->Owner) && !HasAncestorNamedUnload(Handle))
         String_Print(Why, Size, "its workflow ran past a task budget");
     else

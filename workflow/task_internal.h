@@ -75,11 +75,16 @@ struct TaskBudget {
     std::atomic<int64> Live{0};
     std::atomic<int64> Running{0};
     std::atomic<int64> Started{0};
+    std::atomic<int64> ArgumentBytes{0};
     int64 LiveLimit = TASK_LIVE_LIMIT;
+    int64 ArgumentBytesLimit = TASK_ARGUMENT_BYTES_LIMIT;
     int64 RunningLimit = TASK_RUNNING_LIMIT;
     int64 StartLimit = TASK_START_LIMIT;
 };
 TaskBudget &TaskInt_Budget();
+// What a Dictionary weighs in the budget of arguments: each item's key and
+// text, and TASK_ITEM_WEIGHT for its record.
+int64 TaskInt_DictionaryWeight(Dictionary *Definition);
 // Whether Identifier is one a depth or budget limit records: no
 // "ignoreError" hides it, and a result that carries it fails whoever adopts
 // it (task_status.cpp).

@@ -20,6 +20,8 @@ struct WorkflowTaskRecord {
     // 1 for a task made without a parent, else the parent's plus one; kept
     // when the parent's record goes.
     int32 Depth;
+    // What its definition weighs in the process's argument budget.
+    int64 Weight;
 };
 
 struct Workflow {

@@ -3,12 +3,14 @@
 #include <string.h>
 
 #include <string>
+#include <vector>
 
 #include "runtime/memory.h"
 #include "runtime/notification/notification_center.h"
 #include "runtime/text/string.h"
 #include "runtime/text/string_print.h"
 #include "workflow/app/workflow_app.h"
+#include "workflow/task_internal.h"
 #include "workflow/workflow_internal.h"
 
 namespace {
@@ -34,6 +36,7 @@ void RemoveRecord(Workflow *Self, WorkflowTaskRecord *Entry) {
     if (Entry->Next != nullptr) Entry->Next->Prev = Entry->Prev;
     else Self->Last = Entry->Prev;
     Self->TaskCount--;
+    TaskInt_Budget().ArgumentBytes -= Entry->Weight;
     Self->Records->erase(Entry->Owned);
     if (Entry->Parent != nullptr) Entry->Parent->ChildCount--;
     // Records of its children lose their parent link.
@@ -53,6 +56,36 @@ void RemoveRecord(Workflow *Self, WorkflowTaskRecord *Entry) {
     }
     Task_Release(&Owned);
 }
+
+} // namespace
+
+// Walked with a stack of its own: a definition made by a page may nest
+// deeper than any reader allows.
+int64 TaskInt_DictionaryWeight(Dictionary *Definition) {
+    int64 Weight = 0;
+    std::vector<Dictionary *> Open;
+    if (Definition != nullptr) Open.push_back(Definition);
+    while (!Open.empty()) {
+        Dictionary *Walk = Open.back();
+        Open.pop_back();
+        DictionaryItem *Item = nullptr;
+        for (Dictionary_ItemGetFirst(Walk, &Item); Item != nullptr; Dictionary_ItemGetNext(Walk, Item, &Item)) {
+            Weight += TASK_ITEM_WEIGHT;
+            const char *Text = nullptr;
+            int32 Length = 0;
+            if (Dictionary_ItemGetKeyPtr(Walk, Item, &Text) && Text != nullptr) Weight += (int64)strlen(Text);
+            Dictionary *Inner = nullptr;
+            if (Dictionary_ItemIsContainer(Walk, Item)) {
+                if (Dictionary_ItemGetDictionaryHandle(Walk, Item, &Inner) && Inner != nullptr) Open.push_back(Inner);
+            } else if (Dictionary_ItemCompareType(Walk, Item, DICTIONARY_TYPE_STRING) &&
+                       Dictionary_ItemGetBufferPtr(Walk, Item, &Text, &Length) && Length > 0)
+                Weight += Length;
+        }
+    }
+    return Weight;
+}
+
+namespace {
 
 bool DescendsFrom(WorkflowTaskRecord *Entry, WorkflowTaskRecord *Root) {
     for (WorkflowTaskRecord *Walk = Entry; Walk != nullptr; Walk = Walk->Parent)
@@ -135,9 +168,17 @@ int32 Workflow_CreateTaskWithMacros(Workflow *Handle, const char *Name, Dictiona
     Task_GetDictionaryHandle(Made, &Definition);
     if (Arguments != nullptr) Dictionary_Merge(Definition, Arguments, DICTIONARY_MERGE_OVERWRITE);
     const char *Type = nullptr;
-    if (!Dictionary_GetStringPtrByKey(Definition, "type", &Type) || Type == nullptr) {
+    int32 TypeLength = 0;
+    if (!Dictionary_GetBufferPtrByKey(Definition, "type", &Type, &TypeLength) || Type == nullptr) {
         Workflow_Print(Handle, "Task has no type property (%s)\n", Expanded);
         NoteCreateError(Handle, Expanded, "it has no \"type\"");
+        Task_Release(&Made);
+        return FALSE;
+    }
+    // A type holding a NUL would make the task the type its first bytes name.
+    if (TypeLength < 0 || strnlen(Type, (size_t)TypeLength) != (size_t)TypeLength) {
+        Workflow_Print(Handle, "Task type holds a NUL byte (%s)\n", Expanded);
+        NoteCreateError(Handle, Expanded, "its \"type\" holds a NUL byte");
         Task_Release(&Made);
         return FALSE;
     }
@@ -172,6 +213,8 @@ int32 Workflow_CreateTaskWithMacros(Workflow *Handle, const char *Name, Dictiona
     else Handle->First = Entry;
     Handle->Last = Entry;
     Handle->TaskCount++;
+    Entry->Weight = TaskInt_DictionaryWeight(Definition);
+    TaskInt_Budget().ArgumentBytes += Entry->Weight;
     // Every growth touches each record's node again, out of cache in a
     // large workflow: the table grows eight times over, not twice.
     auto &Records = *Handle->Records;

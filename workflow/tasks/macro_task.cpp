@@ -116,6 +116,9 @@ int32 OnMacroStart(void *User, const char *, const char *, const char *, Diction
 }
 
 void AddAction(Aggregate *Self, const char *Name, Dictionary *Arguments) {
+    // Once an action is refused (past the budget of arguments) the task
+    // fails: no further copy of a definition is made for it.
+    if (Task_IsArgumentRefused(Self->Owner)) return;
     char TaskName[TargetSize], Target[TargetSize] = "";
     String_CopyLength(TaskName, Name, (int32)sizeof(TaskName));
     const char *Path = nullptr;

@@ -7,6 +7,7 @@
 #include "runtime/memory.h"
 #include "runtime/notification/notification_center.h"
 #include "runtime/text/string.h"
+#include "runtime/text/string_print.h"
 #include "workflow/task_internal.h"
 
 #include <math.h>
@@ -18,6 +19,7 @@ struct QueueAction {
     ClassStruct Class;
     Dictionary *Arguments;
     QueueAction *Next;
+    int64 Weight; // of Arguments, in the process's budget of arguments
     int32 NameLength;
 };
 
@@ -294,6 +296,22 @@ int32 Queue_ActionAdd(Queue *Handle, const char *Name, Dictionary *Arguments) {
                    QUEUE_ACTION_NAME_SIZE - 1);
         return FALSE;
     }
+    // An action's arguments are a copy of a task's definition (an Aggregate
+    // queues one per entry of its content): held in the same budget as the
+    // live tasks' definitions, else a long content copies a large
+    // definition thousands of times before any of them runs.
+    TaskBudget &Budget = TaskInt_Budget();
+    if (Arguments != nullptr && Budget.ArgumentBytes.load() >= Budget.ArgumentBytesLimit) {
+        Handle->Owner->RefusedArgument = TRUE;
+        Task_Print(Handle->Owner, "Action %s refused: past the budget of arguments\n", Name);
+        char Text[QUEUE_ACTION_NAME_SIZE + 96];
+        String_Print(Text, (int32)sizeof(Text),
+                     "task \"%s\" not queued: a process's live tasks hold at most %d MiB of arguments", Name,
+                     (int32)(Budget.ArgumentBytesLimit >> 20));
+        Task_AddErrorAlways(Handle->Owner, TASK_ERROR_TOO_MANY);
+        Task_AddErrorAlways(Handle->Owner, Text);
+        return FALSE;
+    }
     const char *Cut = Name;
     const int32 Length = (int32)Whole;
     QueueAction *Action = static_cast<QueueAction *>(Memory_AllocZero((int32)sizeof(QueueAction) + Length + 1));
@@ -303,6 +321,8 @@ int32 Queue_ActionAdd(Queue *Handle, const char *Name, Dictionary *Arguments) {
     if (Arguments != nullptr) {
         Dictionary_Create(&Action->Arguments);
         Dictionary_Merge(Action->Arguments, Arguments, DICTIONARY_MERGE_OVERWRITE);
+        Action->Weight = TaskInt_DictionaryWeight(Action->Arguments);
+        Budget.ArgumentBytes += Action->Weight;
         Task_VerboseLog(Handle->Owner, 2, "New action %s\n", NameOf(Action));
     }
     if (Handle->Last != nullptr) Handle->Last->Next = Action;
@@ -317,6 +337,7 @@ int32 Queue_ActionRemoveAll(Queue *Handle) {
     while (QueueAction *Action = Handle->First) {
         Handle->First = Action->Next;
         if (Action->Arguments != nullptr) Dictionary_Release(&Action->Arguments);
+        TaskInt_Budget().ArgumentBytes -= Action->Weight;
         Memory_Free(Action, ActionBytes(Action));
     }
     Handle->Last = nullptr;
