@@ -154,6 +154,15 @@ TEST_F(AuthenticateAsyncTest, BlockedThreadOutlivesDelete) {
     Store.Hold = false;
     for (int Wait = 0; Wait < 20000 && Store.References.load() != 0; Wait++) usleep(500);
     EXPECT_EQ(Store.References.load(), 0);
+    // The worker still frees the request and logs after its last release:
+    // the test (and the store it owns) ends only once the thread has gone.
+    auto WorkerRuns = [] {
+        for (const auto &Task : std::filesystem::directory_iterator("/proc/self/task"))
+            if (ReadFile(Task.path() / "comm") == "AuthenticateAsy\n") return true;
+        return false;
+    };
+    for (int Wait = 0; Wait < 20000 && WorkerRuns(); Wait++) usleep(500);
+    EXPECT_FALSE(WorkerRuns());
     // Read once the worker has let go: it logs into the same text until then.
     EXPECT_NE(Captured.find("Timeout waiting on authenticate thread shutdown"), std::string::npos);
     EXPECT_TRUE(Results.empty()); // the owner is gone: no callback
