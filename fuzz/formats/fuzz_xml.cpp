@@ -1,7 +1,7 @@
 // The XML reader on arbitrary bytes, whole and piece by piece. The first
 // byte seeds the piece lengths; the rest is the document. Checks:
-//   - a whole load answers 1, or 0 with "ZeroLength" or "Depth", and never
-//     reads or writes out of bounds;
+//   - a whole load answers 1, or 0 with "ZeroLength", "Depth" or "Key" (a
+//     name no key can hold), and never reads or writes out of bounds;
 //   - fed through XML_Scan in pieces, the same bytes give the same tree or
 //     the same error (the scanner keeps all of its state between pieces);
 //   - what loads saves, minified and indented, the estimate equals the bytes
@@ -74,7 +74,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size) {
     Doc Whole;
     const int32 Loaded = XML_LoadBuffer(Whole.Xml, Text, Length);
     Check(Loaded == (Whole.Error() == XML_ERROR_NONE));
-    Check(Loaded || Whole.Error() == XML_ERROR_ZEROLENGTH || Whole.Error() == XML_ERROR_DEPTH);
+    Check(Loaded || Whole.Error() == XML_ERROR_ZEROLENGTH || Whole.Error() == XML_ERROR_DEPTH ||
+          Whole.Error() == XML_ERROR_KEY);
     Check(Whole.Error() != XML_ERROR_ZEROLENGTH || Length == 0);
 
     // Pieces of 1 to 16 bytes, lengths drawn from the seed.
