@@ -313,7 +313,9 @@ class Extraction {
         struct stat ArchiveStatus;
         if (stat(Path, &ArchiveStatus) != 0) return Refuse("cannot read the archive");
         const uint64 ArchiveSize = (uint64)std::max<int64>(ArchiveStatus.st_size - StartOffset, 0);
-        const uint64 OutputLimit = OutputAllowance + OutputRatio * ArchiveSize;
+        const uint64 OutputLimit = ArchiveSize > (UINT64_MAX - OutputAllowance) / OutputRatio
+                                       ? UINT64_MAX
+                                       : OutputAllowance + OutputRatio * ArchiveSize;
         uint64 Stored = 0, Output = 0;
         std::set<std::string> Occupied, Prefixes;
         for (zip_uint64_t Index = 0; Index < (zip_uint64_t)Count; Index++) {
