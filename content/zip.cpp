@@ -55,8 +55,10 @@ constexpr size_t MaximumFolders = 65536;
 // Most links one link's target may pass through, as the kernel's limit.
 constexpr int MaximumLinkHops = 40;
 // Path components all link resolutions together may step through.
-constexpr uint64 LinkStepsBase = 1 << 20;
-constexpr uint64 LinkStepsPerLink = 64;
+constexpr uint64 LinkStepsBase = 1 << 18;
+constexpr uint64 LinkStepsPerLink = 32;
+// Longest path a resolution may pass through, relative to the destination.
+constexpr size_t MaximumResolvedPath = MaximumPath + MaximumLinkTarget;
 
 enum class Kind { Folder, File, Link };
 
@@ -206,7 +208,8 @@ class Extraction {
     uint64 TemporaryCount = 0;
     mode_t FileMode = 0;
     // Link resolution: the archive's links by where they land, what stands
-    // in the destination now (read once per path) and the work done.
+    // in the destination now (read once per path that stands) and the work
+    // done.
     std::unordered_map<std::string, std::string> Links;
     std::unordered_map<std::string, std::optional<std::string>> StandingLinks;
     uint64 LinkSteps = 0, LinkStepBudget = LinkStepsBase;
@@ -393,19 +396,24 @@ class Extraction {
 
     // The link standing at Relative (resolved, relative to the destination)
     // once the archive's links are made: the archive's own, else the one
-    // there now; null for none.
-    const std::string *LinkAt(const std::string &Relative) {
+    // there now, looked for only while Missing is false; null for none.
+    // Missing turns true when nothing stands there, which then holds for
+    // every path below it too. Paths that stand are remembered, paths that
+    // do not are not: there is no end to those an archive can name.
+    const std::string *LinkAt(const std::string &Relative, bool &Missing) {
         const auto Own = Links.find(Relative);
         if (Own != Links.end()) return &Own->second;
-        auto [At, New] = StandingLinks.try_emplace(Relative);
-        if (New) {
-            char Target[PATH_MAX];
-            const ssize_t Length = readlink((Destination + "/" + Relative).c_str(), Target, sizeof(Target));
-            // A target too long to read leads nowhere known: as if outside.
-            if (Length >= (ssize_t)sizeof(Target)) At->second = "/";
-            else if (Length >= 0) At->second = std::string(Target, (size_t)Length);
-        }
-        return At->second ? &*At->second : nullptr;
+        if (Missing) return nullptr;
+        const auto Known = StandingLinks.find(Relative);
+        if (Known != StandingLinks.end()) return Known->second ? &*Known->second : nullptr;
+        char Target[PATH_MAX];
+        const ssize_t Length = readlink((Destination + "/" + Relative).c_str(), Target, sizeof(Target));
+        if (Length < 0 && errno != EINVAL) return Missing = true, nullptr;
+        auto &Standing = StandingLinks[Relative];
+        // A target too long to read leads nowhere known: as if outside.
+        if (Length >= (ssize_t)sizeof(Target)) Standing = "/";
+        else if (Length >= 0) Standing = std::string(Target, (size_t)Length);
+        return Standing ? &*Standing : nullptr;
     }
 
     // Walks Pending from the folder Current, both relative to the resolved
@@ -413,6 +421,7 @@ class Extraction {
     // beside the ones already there: each component that is a link is
     // replaced by its target. Current ends resolved. Null, or why not.
     const char *Walk(std::string &Current, std::deque<std::string> &Pending) {
+        size_t Absent = std::string::npos; // Current's length where nothing stood
         for (int Hops = 0; !Pending.empty();) {
             if (++LinkSteps > LinkStepBudget) return "links take too much work to resolve";
             const std::string Part = std::move(Pending.front());
@@ -422,19 +431,25 @@ class Extraction {
                 if (Current.empty()) return "link leads outside the destination";
                 const size_t Slash = Current.rfind('/');
                 Current.erase(Slash == std::string::npos ? 0 : Slash);
+                if (Current.size() < Absent) Absent = std::string::npos;
                 continue;
             }
             const size_t Before = Current.size();
             Current += (Current.empty() ? "" : "/") + Part;
-            const std::string *Target = LinkAt(Current);
+            if (Current.size() > MaximumResolvedPath) return "link leads too deep";
+            bool Missing = Absent != std::string::npos;
+            const std::string *Target = LinkAt(Current, Missing);
+            if (Missing && Absent == std::string::npos) Absent = Current.size();
             if (Target == nullptr) continue;
             if (++Hops > MaximumLinkHops || Target->empty()) return "link leads outside the destination";
             Current.erase(Before);
+            if (Current.size() < Absent) Absent = std::string::npos;
             if ((*Target)[0] == '/') {
                 // An absolute target of a link already there: fine while it
                 // names a place inside the destination.
                 if (!Inside(Root, *Target)) return "link leads outside the destination";
                 Current.clear();
+                Absent = std::string::npos;
                 PushFront(Pending, Target->substr(Root.size()));
             } else {
                 PushFront(Pending, *Target);

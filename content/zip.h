@@ -19,8 +19,8 @@
 //   refused), every file entry's size together at most 256 times the
 //   archive's size plus 1 MiB, the files that stand no larger than the
 //   destination's free space, at most 65,536 folders, at most 40 links on
-//   one link's way and 1,048,576 path steps plus 64 per link to resolve
-//   them all.
+//   one link's way and 262,144 path steps plus 32 per link to resolve
+//   them all, passing no path over 1,343 bytes.
 // - Each file is written, readable by this user only, under a temporary
 //   name in its own folder and swapped in only after every file of the
 //   archive checked out (size, CRC and, for AES entries, the authentication
