@@ -74,6 +74,7 @@ struct Entry {
     zip_stat_t Stat;
     bool Executable;
     bool Superseded; // a later file or link entry goes to the same path
+    bool Existed; // something stood at Final while planning
     bool Placed;
     dev_t Device;
     ino_t Inode;
@@ -372,6 +373,7 @@ class Extraction {
                 return Refuse("archive makes more than " + std::to_string(MaximumFolders) + " folders");
             if (Item.Type != Kind::Folder && Exists && S_ISDIR(Status.st_mode))
                 return Refuse("a folder stands where a file goes", Name);
+            Item.Existed = Exists;
             Entries.push_back(Item);
         }
         // A file or link must not also be a folder on the way to another
@@ -657,14 +659,17 @@ class Extraction {
     // the temporary name (Backup) until the whole archive is in place.
     static bool Place(Entry &Item) {
         const char *From = Item.Temporary.c_str(), *To = Item.Final.c_str();
-        if (renameat2(AT_FDCWD, From, AT_FDCWD, To, RENAME_EXCHANGE) == 0) {
+        const auto Move = [From, To](unsigned Flags) { return renameat2(AT_FDCWD, From, AT_FDCWD, To, Flags) == 0; };
+        if (!Item.Existed && Move(RENAME_NOREPLACE)) {
+            // Nothing stood there.
+        } else if (Move(RENAME_EXCHANGE)) {
             Item.Backup = Item.Temporary;
         } else if (errno == ENOENT) {
-            if (renameat2(AT_FDCWD, From, AT_FDCWD, To, RENAME_NOREPLACE) != 0) return false;
+            if (!Move(RENAME_NOREPLACE)) return false;
         } else {
             // A file system without the swap: the old one aside, then ours.
             struct stat Status;
-            std::string Aside = Item.Temporary + "-old";
+            const std::string Aside = Item.Temporary + "-old";
             if (lstat(To, &Status) == 0) {
                 if (rename(To, Aside.c_str()) != 0) return false;
                 Item.Backup = Aside;
