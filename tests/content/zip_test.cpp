@@ -4,7 +4,9 @@
 // times, execute bits and inner links; wrong passwords, corrupt, truncated
 // and oversized entries, zip-slip names and escaping links are refused with
 // nothing written, also when an earlier entry was fine; an archive behind
-// other bytes is read from its offset.
+// other bytes is read from its offset. Archives go into what stands (links
+// of earlier ones, a mount, a linked parent, another extraction at once)
+// and past each bound they are refused before anything is written.
 #include "content/zip.h"
 
 #include <dirent.h>
