@@ -36,6 +36,7 @@
 
 #include "content/zip_backend.h"
 #include "content/zip_internal.h"
+#include "content/zip_layout.h"
 #include "runtime/debug.h"
 #include "runtime/files/path.h"
 #include "runtime/log.h"
@@ -198,6 +199,8 @@ class Extraction {
     std::string Root; // the destination, resolved
     ArchiveOwner Archive;
     std::vector<Entry> Entries;
+    std::vector<ZipLayoutEntry> Layout;
+    uint64 ArchiveSize = 0; // from StartOffset on
     std::vector<std::string> MadeFolders;
     bool Succeeded = false;
     // Folders known to stand (made or seen), and the planning's answers per
@@ -277,7 +280,38 @@ class Extraction {
         return true;
     }
 
+    // Where each entry's bytes lie, read from the file itself before libzip
+    // reads it: entries sharing bytes or reaching outside the archive's data
+    // are refused here. Plan holds libzip's reading of the directory to this
+    // one, entry by entry.
+    bool ReadLayout() {
+        const int Descriptor = open(Path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        struct stat Status;
+        if (Descriptor < 0 || fstat(Descriptor, &Status) != 0 || !S_ISREG(Status.st_mode) || StartOffset < 0 ||
+            StartOffset > Status.st_size) {
+            if (Descriptor >= 0) close(Descriptor);
+            return Refuse("cannot read the archive");
+        }
+        ArchiveSize = (uint64)(Status.st_size - StartOffset);
+        std::string Error;
+        const bool Read = ZipLayout_Read(ArchiveSize, [&](uint64 Offset, uint8 *Data, size_t Length) {
+            if (Offset > ArchiveSize || Length > ArchiveSize - Offset) return false;
+            for (off_t At = (off_t)(StartOffset + Offset); Length > 0;) {
+                const ssize_t Got = pread(Descriptor, Data, Length, At);
+                if (Got < 0 && errno == EINTR) continue;
+                if (Got <= 0) return false;
+                Data += Got;
+                Length -= (size_t)Got;
+                At += Got;
+            }
+            return true;
+        }, Layout, Error);
+        close(Descriptor);
+        return Read || Refuse(Error);
+    }
+
     bool Prepare() {
+        if (!ReadLayout()) return false;
         char Resolved[MAX_PATH_SIZE];
         if (Destination.empty() || !Path_Resolve(Destination.c_str(), Resolved, sizeof(Resolved)) ||
             strlen(Resolved) >= MaximumPath)
@@ -315,14 +349,11 @@ class Extraction {
 
     bool Plan() {
         const zip_int64_t Count = zip_get_num_entries(Archive.Handle, 0);
-        if (Count < 0) return Refuse("cannot read the archive's directory");
-        struct stat ArchiveStatus;
-        if (stat(Path, &ArchiveStatus) != 0) return Refuse("cannot read the archive");
-        const uint64 ArchiveSize = (uint64)std::max<int64>(ArchiveStatus.st_size - StartOffset, 0);
+        if (Count < 0 || (uint64)Count != Layout.size()) return Refuse("the archive's directory reads two ways");
         const uint64 OutputLimit = ArchiveSize > (UINT64_MAX - OutputAllowance) / OutputRatio
                                        ? UINT64_MAX
                                        : OutputAllowance + OutputRatio * ArchiveSize;
-        uint64 Stored = 0, Output = 0;
+        uint64 Output = 0;
         std::set<std::string> Occupied, Prefixes;
         for (zip_uint64_t Index = 0; Index < (zip_uint64_t)Count; Index++) {
             Entry Item{};
@@ -350,10 +381,14 @@ class Extraction {
             Item.Executable = Item.Type == Kind::File && (Mode & 0111) != 0;
             if (!(Item.Stat.valid & ZIP_STAT_SIZE) || !(Item.Stat.valid & ZIP_STAT_COMP_SIZE))
                 return Refuse("entry has no size", Name);
-            // Entries that share their data would together claim more than
-            // the archive holds; every file is read, so every one counts.
-            if (Item.Stat.comp_size > ArchiveSize - Stored) return Refuse("entries overlap in the archive", Name);
-            Stored += Item.Stat.comp_size;
+            // The entry the layout placed must be this one, else libzip
+            // read another directory than the layout did.
+            const ZipLayoutEntry &Place = Layout[Index];
+            const char *Raw = zip_get_name(Archive.Handle, Index, ZIP_FL_ENC_RAW);
+            if (Place.Name.find('\0') != std::string::npos) return Refuse("unsafe entry name", Name);
+            if (Raw == nullptr || Place.Name != Raw || Place.CompressedSize != Item.Stat.comp_size ||
+                Place.Size != Item.Stat.size)
+                return Refuse("the archive's directory reads two ways", Name);
             if (Item.Type == Kind::File && Item.Stat.size > OutputLimit - Output)
                 return Refuse("archive expands to more than " + std::to_string(OutputRatio) +
                               " times its size", Name);
