@@ -126,13 +126,14 @@ class ZipTest : public RuntimeTest {
     // An archive of Entries, a Python list of (name, data): data "@target"
     // makes a link, "~data" a deflated file; ("#", n) adds n entries that
     // share the previous one's data under other names, ("*", n) under its
-    // own name.
+    // own name; ("!", (at, n)) adds n to the 32-bit field at byte at of the
+    // last central header.
     void MakeArchive(const std::string &Path, const std::string &Entries) {
         Python("import struct, warnings; warnings.simplefilter('ignore')\n"
                "z = zipfile.ZipFile('" + Path + "', 'w')\n"
                "extra = []\n"
                "for name, data in " + Entries + ":\n"
-               "    if name in '#*':\n"
+               "    if name in '#*!':\n"
                "        extra.append((name, data)); continue\n"
                "    i = zipfile.ZipInfo(name)\n"
                "    if data[:1] in ('@', '~'):\n"
@@ -145,6 +146,9 @@ class ZipTest : public RuntimeTest {
                "b = open('" + Path + "', 'rb').read()\n"
                "c, e = b.rfind(b'PK\\x01\\x02'), b.rfind(b'PK\\x05\\x06')\n"
                "for kind, n in extra:\n"
+               "    if kind == '!':\n"
+               "        b = b[:c + n[0]] + struct.pack('<I', struct.unpack('<I', b[c + n[0]:c + n[0] + 4])[0] + n[1])"
+               " + b[c + n[0] + 4:]; continue\n"
                "    r = b[c:e]\n"
                "    k = 46 + struct.unpack('<H', r[28:30])[0]\n"
                "    rows = [r[:k - 3] + (b'%03d' % j if kind == '#' else r[k - 3:k]) + r[k:] for j in range(n)]\n"
@@ -188,11 +192,18 @@ class ZipTest : public RuntimeTest {
 
 // Plain zip keeps the link (-y) and the time (within the two-second DOS
 // resolution).
+// With ZIP64 records too (-fz), and a zip stored last, whose own end record
+// lies where the archive's is looked for.
 TEST_F(ZipTest, PlainZipExtractsByteForByte) {
     SKIP_UNLESS(HaveCommand("zip"), "zip not installed");
-    const std::string Path = Archive("plain.zip", "zip -q -r -y");
-    ASSERT_EQ(Zip_Extract(Path.c_str(), 0, Output.c_str(), nullptr), 1);
-    ExpectSameTree();
+    Shell("cd '" + Source + "' && zip -q inner.zip hello.txt");
+    for (const std::string Options : {"", " -fz"}) {
+        ASSERT_TRUE(Shell("rm -rf '" + Output + "' && cd '" + Source + "' && rm -f ../plain.zip && zip -q -r -y" +
+                          Options + " ../plain.zip . -x inner.zip && zip -q" + Options + " ../plain.zip inner.zip"));
+        ASSERT_EQ(Zip_Extract((Temp / "plain.zip").c_str(), 0, Output.c_str(), nullptr), 1) << Options;
+        ExpectSameTree();
+    }
+    const std::string Path = Temp / "plain.zip";
     struct stat Status;
     ASSERT_EQ(stat((Output + "/hello.txt").c_str(), &Status), 0);
     struct stat Original;
@@ -398,6 +409,12 @@ TEST_F(ZipTest, ArchivesIntoWhatStandsAndBounds) {
          "overlap", ""},
         {"one name many times over shared data", "true", "out", {{"[('same', 'z' * 20000), ('*', 60)]", 0}},
          "[ ! -e out ]", "overlap", ""},
+        {"two names at one local header", "true", "out", {{"[('d000', 'abc'), ('#', 2)]", 0}}, "[ ! -e out ]",
+         "overlap in the archive", ""},
+        {"data across the central directory", "true", "out", {{"[('a', 'x' * 10), ('!', (20, 40))]", 0}},
+         "[ ! -e out ]", "outside the archive's data", ""},
+        {"a local header past the end", "true", "out", {{"[('a', 'x'), ('!', (42, 10 ** 6))]", 0}}, "[ ! -e out ]",
+         "outside the archive's data", ""},
         {"output past the ratio", "true", "out", {{"[('zeros', '~' + '0' * 4000000)]", 0}}, "[ ! -e out ]",
          "times its size", ""},
         {"too many folders", "true", "out", {{"[('%03d/' % i + 'a/' * 99 + 'f', '') for i in range(700)]", 0}},
