@@ -453,8 +453,21 @@ TEST_F(ZipTest, AFailingExtractionBesideAnother) {
     }
 }
 
+// The modes of the temporary files in StagingFolder, read while a log line
+// is written: a failing entry's line comes before its file is removed.
+std::string StagingFolder;
+std::vector<mode_t> StagedModes;
+int32 StatStaging(const char *Text) {
+    struct stat Status;
+    for (const auto &[Name, Content] : TreeOf(StagingFolder))
+        if (Name.rfind("/.unzip-", 0) == 0 && lstat((StagingFolder + Name).c_str(), &Status) == 0)
+            StagedModes.push_back(Status.st_mode & 07777);
+    return CaptureLogMirrored(Text);
+}
+
 // An AES entry whose code does not match leaves no file at all, not even a
-// temporary one for a moment; the wrong password's line names its entry.
+// temporary one for a moment; the wrong password's line names its entry. A
+// plain entry, written before its CRC fails, is written for this user only.
 TEST_F(ZipTest, UnauthenticatedPlaintextNeverLands) {
     SKIP_UNLESS(HaveCommand("7z"), "7z not installed");
     Debug_PrintCallback(CaptureLogMirrored);
@@ -473,6 +486,14 @@ TEST_F(ZipTest, UnauthenticatedPlaintextNeverLands) {
     close(Watch);
     EXPECT_EQ(Zip_Extract(Path.c_str(), 0, Output.c_str(), "wrong"), 0);
     EXPECT_NE(Captured.find("wrong password (entry \""), std::string::npos) << Captured;
+    MakeArchive(Temp / "crc.zip", "[('f', 'CRC' * 1000)]");
+    Bytes = ReadFile(Temp / "crc.zip");
+    Bytes[Bytes.find("CRC")] = 'X';
+    WriteFile(Temp / "crc.zip", Bytes);
+    StagingFolder = Output;
+    Debug_PrintCallback(StatStaging);
+    EXPECT_EQ(Zip_Extract((Temp / "crc.zip").c_str(), 0, Output.c_str(), nullptr), 0);
+    EXPECT_EQ(StagedModes, std::vector<mode_t>{0600});
 }
 
 TEST_F(ZipTest, OversizedEntryIsRefused) {
