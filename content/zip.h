@@ -14,13 +14,14 @@
 //   leads outside it refuse the whole archive. Names and targets are
 //   compared as bytes: the checks assume a file system that tells case
 //   apart.
-// - Bounds, checked before anything is written: the entries' stored data
-//   together no larger than the archive (entries that share data are
-//   refused), every file entry's size together at most 256 times the
-//   archive's size plus 1 MiB, the files that stand no larger than the
-//   destination's free space, at most 65,536 folders, at most 40 links on
-//   one link's way and 262,144 path steps plus 32 per link to resolve
-//   them all, passing no path over 1,343 bytes.
+// - Bounds, checked before anything is written: each entry's bytes (local
+//   header and data, placed by the archive's own records) apart from every
+//   other entry's and before the central directory, every file entry's
+//   size together at most 256 times the archive's size plus 1 MiB, the
+//   files that stand no larger than the destination's free space, at most
+//   65,536 folders, at most 40 links on one link's way and 262,144 path
+//   steps plus 32 per link to resolve them all, passing no path over 1,343
+//   bytes.
 // - Each file is written, readable by this user only, under a temporary
 //   name in its own folder and swapped in only after every file of the
 //   archive checked out (size, CRC and, for AES entries, the authentication
