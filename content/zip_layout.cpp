@@ -114,7 +114,8 @@ bool ZipLayout_Read(uint64 Size, const ZipReadAt &ReadAt, std::vector<ZipLayoutE
     if (!Found) return Fail(Error, "no end record that leads to a central directory");
 
     std::vector<uint8> Central(Found->Size);
-    if (!ReadAt(Found->Offset, Central.data(), Central.size())) return Fail(Error, "cannot read the central directory");
+    if (!Central.empty() && !ReadAt(Found->Offset, Central.data(), Central.size()))
+        return Fail(Error, "cannot read the central directory");
     Entries.reserve(Found->Count);
     size_t At = 0;
     for (uint64 Index = 0; Index < Found->Count; Index++) {
