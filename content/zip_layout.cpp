@@ -126,7 +126,7 @@ bool ZipLayout_Read(uint64 Size, const ZipReadAt &ReadAt, std::vector<ZipLayoutE
         const size_t Length = CentralSize + NameLength + ExtraLength + Get16(Header + 32);
         if (Length > Central.size() - At) return Fail(Error, "central header runs past the directory");
         ZipLayoutEntry Entry{std::string((const char *)Header + CentralSize, NameLength), Get32(Header + 20),
-                             Get32(Header + 24), Get32(Header + 42), 0};
+                             Get32(Header + 24), Get32(Header + 16), Get32(Header + 42), 0};
         if (Get16(Header + 34) != 0) return Fail(Error, "entry \"" + Entry.Name + "\" starts on another disk");
         if (!ReadWideValues(Header + CentralSize + NameLength, ExtraLength, Entry.Size, Entry.CompressedSize,
                             Entry.Start))

@@ -22,6 +22,7 @@ struct ZipLayoutEntry {
     std::string Name; // the bytes the central header holds, not decoded
     uint64 CompressedSize;
     uint64 Size;
+    uint32 Crc;
     uint64 Start; // the local header
     uint64 End;   // past the stored data (a data descriptor not counted)
 };
