@@ -56,8 +56,9 @@ std::optional<Directory> DirectoryAt(uint64 Size, uint64 At, const uint8 *End, c
             return std::nullopt;
         if (!ReadAt(RecordAt, Record, Zip64EndSize) || Get32(Record) != Zip64EndSignature) return std::nullopt;
         const Directory Wide{Get64(Record + 48), Get64(Record + 40), Get64(Record + 32)};
-        if (Get32(Record + 16) != 0 || Get32(Record + 20) != 0 || Get64(Record + 24) != Wide.Count) return std::nullopt;
-        const auto Agrees = [](uint64 Narrow, uint64 Wide, uint64 Marker) { return Narrow == Wide || Narrow == Marker; };
+        if (Get32(Record + 16) != 0 || Get32(Record + 20) != 0 || Get64(Record + 24) != Wide.Count)
+            return std::nullopt;
+        const auto Agrees = [](uint64 Narrow, uint64 Twin, uint64 Mark) { return Narrow == Twin || Narrow == Mark; };
         if (!Agrees(Found.Offset, Wide.Offset, Marker32) || !Agrees(Found.Size, Wide.Size, Marker32) ||
             !Agrees(Found.Count, Wide.Count, Marker16))
             return std::nullopt;
@@ -144,7 +145,9 @@ bool ZipLayout_Read(uint64 Size, const ZipReadAt &ReadAt, std::vector<ZipLayoutE
     const ZipLayoutEntry *Before = nullptr;
     for (const size_t Index : Order) {
         ZipLayoutEntry &Entry = Entries[Index];
-        const auto Outside = [&] { return Fail(Error, "entry \"" + Entry.Name + "\" reaches outside the archive's data"); };
+        const auto Outside = [&] {
+            return Fail(Error, "entry \"" + Entry.Name + "\" reaches outside the archive's data");
+        };
         uint8 Local[LocalSize];
         if (Entry.Start > Found->Offset || Found->Offset - Entry.Start < LocalSize) return Outside();
         if (!ReadAt(Entry.Start, Local, LocalSize) || Get32(Local) != LocalSignature)
