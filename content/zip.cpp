@@ -1,27 +1,32 @@
 // Zip: all-or-nothing extraction (see zip.h). Three passes: plan (every
-// name, link and conflict checked, link targets read, nothing written),
-// stage (folders made and every file written to a temporary name, verified,
-// and given its time and execute bit; a file that a later one of the same
-// path replaces is only verified), commit (temporary files renamed, then
-// links made). A failure before the commit removes what staging wrote.
+// name, link, conflict and bound checked, link targets read, nothing
+// written), stage (folders made and every file written to a temporary name
+// in its own folder, verified, and given its time and mode; a file or link
+// that a later entry of the same path replaces is only verified), commit
+// (each staged file and then each link swapped into place, what it replaced
+// kept aside until the last one stands). A failure at any point puts back
+// what the commit replaced and removes what this call made.
 //
 // The file system work per file is kept to what it needs: one status read
 // while planning (folders are resolved once), then create, write, time,
-// close and rename.
+// mode, close and one rename (two when something stood there).
 #include "content/zip.h"
 
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
+#include <stdint.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <deque>
-#include <map>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <string_view>
@@ -31,6 +36,7 @@
 
 #include "content/zip_backend.h"
 #include "content/zip_internal.h"
+#include "content/zip_layout.h"
 #include "runtime/debug.h"
 #include "runtime/files/path.h"
 #include "runtime/log.h"
@@ -40,8 +46,20 @@
 namespace {
 
 constexpr size_t MaximumPath = MAX_PATH_SIZE - 1;
+constexpr size_t MaximumName = 255; // one component, as file systems allow
 constexpr size_t MaximumLinkTarget = 1024;
 constexpr size_t PieceSize = 64 * 1024;
+// Bounds on what an archive may ask for (see zip.h).
+constexpr uint64 OutputRatio = 256;
+constexpr uint64 OutputAllowance = 1 << 20;
+constexpr size_t MaximumFolders = 65536;
+// Most links one link's target may pass through, as the kernel's limit.
+constexpr int MaximumLinkHops = 40;
+// Path components all link resolutions together may step through.
+constexpr uint64 LinkStepsBase = 1 << 18;
+constexpr uint64 LinkStepsPerLink = 32;
+// Longest path a resolution may pass through, relative to the destination.
+constexpr size_t MaximumResolvedPath = MaximumPath + MaximumLinkTarget;
 
 enum class Kind { Folder, File, Link };
 
@@ -51,10 +69,16 @@ struct Entry {
     std::string Relative; // components joined by "/"
     std::string Final;    // Destination + "/" + Relative
     std::string Temporary;
+    std::string Backup; // what stood at Final before the commit
     std::string LinkTarget;
+    std::string LinkPlace; // where the link lands, resolved, relative to the destination
     zip_stat_t Stat;
     bool Executable;
-    bool Superseded; // a later file entry goes to the same path
+    bool Superseded; // a later file or link entry goes to the same path
+    bool Existed; // something stood at Final while planning
+    bool Placed;
+    dev_t Device;
+    ino_t Inode;
 };
 
 struct ArchiveOwner {
@@ -92,7 +116,7 @@ std::string Join(const std::vector<std::string> &Parts, size_t Count) {
 }
 
 // Whether a link at Relative (components) with Target stays inside the
-// destination when resolved by its text.
+// destination when resolved by its text, backslashes counted as separators.
 bool LinkStaysInside(const std::vector<std::string> &Where, const std::string &Target) {
     if (Target.empty() || IsSeparator(Target[0]) || (Target.size() >= 2 && Target[1] == ':')) return false;
     std::vector<std::string> Stack(Where.begin(), Where.end() - 1);
@@ -113,53 +137,14 @@ bool LinkStaysInside(const std::vector<std::string> &Where, const std::string &T
     return true;
 }
 
-// Most links one link's target may pass through, as the kernel's limit.
-constexpr int MaximumLinkHops = 40;
-
-// The components (relative to the destination) that the target of the link
-// at Relative reaches once the archive's links (Relative -> target) all
-// exist, resolved as the file system will: each component added is looked
-// up among the links and replaced by that link's target. False when any
-// step leaves the destination, or for a loop or an absolute target on the
-// way. Link targets separate components by "/" only, as the file system
-// does; the text check before this one already refuses a ".." behind a
-// backslash.
-bool ResolveThroughLinks(const std::map<std::string, std::string> &Links, const std::string &Relative,
-                         std::vector<std::string> &Resolved) {
-    Resolved.clear();
-    std::deque<std::string> Pending;
-    const auto Queue = [&Pending](const std::string &Target, std::deque<std::string>::iterator At) {
-        std::vector<std::string> Parts;
-        size_t Start = 0;
-        for (size_t End; (End = Target.find('/', Start)) != std::string::npos; Start = End + 1)
-            Parts.push_back(Target.substr(Start, End - Start));
-        Parts.push_back(Target.substr(Start));
-        Pending.insert(At, Parts.begin(), Parts.end());
-    };
-    Queue(Relative, Pending.end());
-    Pending.pop_back(); // the link's own name: its target starts in its folder
-    Resolved.assign(Pending.begin(), Pending.end());
-    Pending.clear();
-    const auto Own = Links.find(Relative);
-    if (Own == Links.end()) return true;
-    Queue(Own->second, Pending.end());
-    for (int Hops = 0; !Pending.empty();) {
-        const std::string Part = std::move(Pending.front());
-        Pending.pop_front();
-        if (Part.empty() || Part == ".") continue;
-        if (Part == "..") {
-            if (Resolved.empty()) return false;
-            Resolved.pop_back();
-            continue;
-        }
-        Resolved.push_back(Part);
-        const auto Found = Links.find(Join(Resolved, Resolved.size()));
-        if (Found == Links.end()) continue;
-        if (++Hops > MaximumLinkHops || Found->second.empty() || Found->second[0] == '/') return false;
-        Resolved.pop_back();
-        Queue(Found->second, Pending.begin());
-    }
-    return true;
+// Puts the "/"-separated components of Path in front of Pending, in order.
+void PushFront(std::deque<std::string> &Pending, const std::string &Path) {
+    std::vector<std::string> Parts;
+    size_t Start = 0;
+    for (size_t End; (End = Path.find('/', Start)) != std::string::npos; Start = End + 1)
+        Parts.push_back(Path.substr(Start, End - Start));
+    Parts.push_back(Path.substr(Start));
+    Pending.insert(Pending.begin(), Parts.begin(), Parts.end());
 }
 
 std::string RealPath(const std::string &Path) {
@@ -183,6 +168,20 @@ bool WriteAll(int Descriptor, const uint8 *Data, size_t Length) {
     return true;
 }
 
+// The process's file mode mask, read without changing it (umask() would,
+// for a moment, for every thread).
+mode_t ProcessUmask() {
+    FILE *Status = fopen("/proc/self/status", "re");
+    unsigned Mask = 022;
+    if (Status != nullptr) {
+        char Line[256];
+        while (fgets(Line, sizeof(Line), Status) != nullptr)
+            if (sscanf(Line, "Umask: %o", &Mask) == 1) break;
+        fclose(Status);
+    }
+    return (mode_t)Mask & 0777;
+}
+
 class Extraction {
   public:
     Extraction(const char *Path, int64 StartOffset, const char *Destination, const char *Password)
@@ -190,9 +189,7 @@ class Extraction {
 
     ~Extraction() { RollBack(); }
 
-    bool Run() {
-        return Prepare() && Plan() && Stage() && Commit();
-    }
+    bool Run() { return Prepare() && Plan() && Stage() && Commit(); }
 
   private:
     const char *Path;
@@ -202,15 +199,24 @@ class Extraction {
     std::string Root; // the destination, resolved
     ArchiveOwner Archive;
     std::vector<Entry> Entries;
+    std::vector<ZipLayoutEntry> Layout;
+    uint64 ArchiveSize = 0; // from StartOffset on
     std::vector<std::string> MadeFolders;
-    bool Committed = false;
+    bool Succeeded = false;
     // Folders known to stand (made or seen), and the planning's answers per
     // folder: nothing is written while planning, so they cannot change, and
     // an archive's entries share few folders.
     std::unordered_set<std::string> KnownFolders;
     std::unordered_map<std::string, bool> FolderInside;
-    std::string TemporaryPrefix;
+    std::string TemporaryMark;
     uint64 TemporaryCount = 0;
+    mode_t FileMode = 0;
+    // Link resolution: the archive's links by where they land, what stands
+    // in the destination now (read once per path that stands) and the work
+    // done.
+    std::unordered_map<std::string, std::string> Links;
+    std::unordered_map<std::string, std::optional<std::string>> StandingLinks;
+    uint64 LinkSteps = 0, LinkStepBudget = LinkStepsBase;
 
     // Whether Folder, or its deepest existing ancestor, resolved through any
     // links, lies inside the resolved destination.
@@ -240,9 +246,11 @@ class Extraction {
         return FolderResolvesInside(Path.substr(0, Slash));
     }
 
+    // The entry's name goes in brackets after the reason, never right after
+    // a word such as "password" where the log would take it for a secret.
     bool Refuse(const std::string &Reason, const std::string &Name = "") {
         if (Name.empty()) Log_Error("Zip: %s (%s)\n", Reason.c_str(), Path);
-        else Log_Error("Zip: %s: \"%s\" (%s)\n", Reason.c_str(), Name.c_str(), Path);
+        else Log_Error("Zip: %s (entry \"%s\" of %s)\n", Reason.c_str(), Name.c_str(), Path);
         return false;
     }
 
@@ -252,23 +260,73 @@ class Extraction {
             // Parents first, each remembered for the roll-back.
             const size_t Slash = Folder.rfind('/');
             if (Slash != std::string::npos && Slash > 0 && !MakeFolder(Folder.substr(0, Slash))) return false;
-            if (mz_os_make_dir(Folder.c_str()) != MZ_OK) return false;
-            MadeFolders.push_back(Folder);
+            // Another extraction may make the same folder at the same time.
+            if (mkdir(Folder.c_str(), 0777) == 0) MadeFolders.push_back(Folder);
+            else if (errno != EEXIST || mz_os_is_dir(Folder.c_str()) != MZ_OK) return false;
         }
         KnownFolders.insert(Folder);
         return true;
     }
 
+    // The destination's own path is the caller's choice: links on it are
+    // followed, and what it resolves to is where everything goes.
+    bool MakeDestination(const std::string &Folder) {
+        struct stat Status;
+        if (stat(Folder.c_str(), &Status) == 0) return S_ISDIR(Status.st_mode);
+        const size_t Slash = Folder.rfind('/');
+        if (Slash != std::string::npos && Slash > 0 && !MakeDestination(Folder.substr(0, Slash))) return false;
+        if (mkdir(Folder.c_str(), 0777) != 0) return errno == EEXIST && stat(Folder.c_str(), &Status) == 0;
+        MadeFolders.push_back(Folder);
+        return true;
+    }
+
+    // Where each entry's bytes lie, read from the file itself before libzip
+    // reads it: entries sharing bytes or reaching outside the archive's data
+    // are refused here. Plan holds libzip's reading of the directory to this
+    // one, entry by entry.
+    bool ReadLayout() {
+        const int Descriptor = open(Path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        struct stat Status;
+        if (Descriptor < 0 || fstat(Descriptor, &Status) != 0 || !S_ISREG(Status.st_mode) || StartOffset < 0 ||
+            StartOffset > Status.st_size) {
+            if (Descriptor >= 0) close(Descriptor);
+            return Refuse("cannot read the archive");
+        }
+        ArchiveSize = (uint64)(Status.st_size - StartOffset);
+        std::string Error;
+        const bool Read = ZipLayout_Read(ArchiveSize, [&](uint64 Offset, uint8 *Data, size_t Length) {
+            if (Offset > ArchiveSize || Length > ArchiveSize - Offset) return false;
+            for (off_t At = (off_t)(StartOffset + Offset); Length > 0;) {
+                const ssize_t Got = pread(Descriptor, Data, Length, At);
+                if (Got < 0 && errno == EINTR) continue;
+                if (Got <= 0) return false;
+                Data += Got;
+                Length -= (size_t)Got;
+                At += Got;
+            }
+            return true;
+        }, Layout, Error);
+        close(Descriptor);
+        return Read || Refuse(Error);
+    }
+
     bool Prepare() {
+        if (!ReadLayout()) return false;
         char Resolved[MAX_PATH_SIZE];
         if (Destination.empty() || !Path_Resolve(Destination.c_str(), Resolved, sizeof(Resolved)) ||
             strlen(Resolved) >= MaximumPath)
             return Refuse("destination path is not usable");
         Destination = Resolved;
         while (Destination.size() > 1 && Destination.back() == '/') Destination.pop_back();
-        if (!MakeFolder(Destination)) return Refuse("cannot create the destination");
-        Root = RealPath(Destination);
-        if (Root.empty()) return Refuse("cannot resolve the destination");
+        // Another extraction's roll-back may take a folder it made away
+        // between the two steps: once more then.
+        for (int Attempt = 0; Attempt < 2 && Root.empty(); Attempt++) {
+            if (!MakeDestination(Destination)) return Refuse("cannot create the destination");
+            Root = RealPath(Destination);
+        }
+        if (Root.empty() || Root.size() >= MaximumPath) return Refuse("cannot resolve the destination");
+        Destination = Root;
+        FileMode = 0666 & ~ProcessUmask();
         std::string Error;
         Archive.Handle = ZipInt_Open(Path, StartOffset, Error);
         if (Archive.Handle == nullptr) return Refuse("cannot read the archive: " + Error);
@@ -291,7 +349,11 @@ class Extraction {
 
     bool Plan() {
         const zip_int64_t Count = zip_get_num_entries(Archive.Handle, 0);
-        if (Count < 0) return Refuse("cannot read the archive's directory");
+        if (Count < 0 || (uint64)Count != Layout.size()) return Refuse("the archive's directory reads two ways");
+        const uint64 OutputLimit = ArchiveSize > (UINT64_MAX - OutputAllowance) / OutputRatio
+                                       ? UINT64_MAX
+                                       : OutputAllowance + OutputRatio * ArchiveSize;
+        uint64 Output = 0;
         std::set<std::string> Occupied, Prefixes;
         for (zip_uint64_t Index = 0; Index < (zip_uint64_t)Count; Index++) {
             Entry Item{};
@@ -307,6 +369,8 @@ class Extraction {
             Item.Relative = Join(Parts, Parts.size());
             Item.Final = Destination + "/" + Item.Relative;
             if (Item.Final.size() > MaximumPath) return Refuse("entry path too long", Name);
+            for (const std::string &Part : Parts)
+                if (Part.size() > MaximumName) return Refuse("entry name too long", Name);
             zip_uint8_t System = 0;
             zip_uint32_t Attributes = 0;
             zip_file_get_external_attributes(Archive.Handle, Index, 0, &System, &Attributes);
@@ -315,7 +379,20 @@ class Extraction {
             else if (S_ISLNK(Mode)) Item.Type = Kind::Link;
             else Item.Type = Kind::File;
             Item.Executable = Item.Type == Kind::File && (Mode & 0111) != 0;
-            if (!(Item.Stat.valid & ZIP_STAT_SIZE)) return Refuse("entry has no size", Name);
+            if (!(Item.Stat.valid & ZIP_STAT_SIZE) || !(Item.Stat.valid & ZIP_STAT_COMP_SIZE))
+                return Refuse("entry has no size", Name);
+            // The entry the layout placed must be this one, else libzip read
+            // another directory than the layout did. Not by name: libzip
+            // puts a Unicode name from an extra field in the stored one's
+            // place; nor by CRC where libzip holds none (AE-2).
+            const ZipLayoutEntry &Place = Layout[Index];
+            if (Place.CompressedSize != Item.Stat.comp_size || Place.Size != Item.Stat.size ||
+                ((Item.Stat.valid & ZIP_STAT_CRC) && Place.Crc != Item.Stat.crc))
+                return Refuse("the archive's directory reads two ways", Name);
+            if (Item.Type == Kind::File && Item.Stat.size > OutputLimit - Output)
+                return Refuse("archive expands to more than " + std::to_string(OutputRatio) +
+                              " times its size", Name);
+            if (Item.Type == Kind::File) Output += Item.Stat.size;
             if (Item.Type == Kind::Link) {
                 if (!ReadLinkTarget(Item)) return false;
                 if (!LinkStaysInside(Parts, Item.LinkTarget)) return Refuse("link leads outside the destination", Name);
@@ -327,29 +404,121 @@ class Extraction {
             for (size_t Depth = 1; Depth < Parts.size(); Depth++) Prefixes.insert(Join(Parts, Depth));
             if (Item.Type == Kind::Folder) Prefixes.insert(Item.Relative);
             else Occupied.insert(Item.Relative);
+            if (Prefixes.size() > MaximumFolders)
+                return Refuse("archive makes more than " + std::to_string(MaximumFolders) + " folders");
             if (Item.Type != Kind::Folder && Exists && S_ISDIR(Status.st_mode))
                 return Refuse("a folder stands where a file goes", Name);
+            Item.Existed = Exists;
             Entries.push_back(Item);
         }
         // A file or link must not also be a folder on the way to another
         // entry (nothing may be written through a link made by the archive).
         for (const std::string &Taken : Occupied)
             if (Prefixes.count(Taken) != 0) return Refuse("entry is both a file and a folder", Taken);
-        // Each target checked alone can still leave through other links of
-        // the archive ("d/b" -> "..", "d/a" -> "b/.."): every link is
-        // resolved through them all, and what it reaches through links
-        // already in the destination must stay inside too.
-        std::map<std::string, std::string> Links;
+        MarkSuperseded();
+        return CheckSpace() && CheckLinks();
+    }
+
+    // What the files that stand need must fit on the destination's file
+    // system beside what is there (what they replace is kept until the end).
+    bool CheckSpace() {
+        uint64 Needed = 0;
         for (const Entry &Item : Entries)
-            if (Item.Type == Kind::Link) Links[Item.Relative] = Item.LinkTarget;
-        std::vector<std::string> Resolved;
-        struct stat Reached;
-        bool Exists = false;
-        for (const auto &[Relative, Target] : Links)
-            if (!ResolveThroughLinks(Links, Relative, Resolved) ||
-                (!Resolved.empty() &&
-                 !ResolvesInside(Destination + "/" + Join(Resolved, Resolved.size()), Reached, Exists)))
-                return Refuse("link leads outside the destination", Relative);
+            if (Item.Type == Kind::File && !Item.Superseded) Needed += Item.Stat.size;
+        struct statvfs Space;
+        if (statvfs(Root.c_str(), &Space) == 0 && Needed > (uint64)Space.f_bavail * Space.f_frsize)
+            return Refuse("not enough free space in the destination for " + std::to_string(Needed) + " bytes");
+        return true;
+    }
+
+    // The link standing at Relative (resolved, relative to the destination)
+    // once the archive's links are made: the archive's own, else the one
+    // there now, looked for only while Missing is false; null for none.
+    // Missing turns true when nothing stands there, which then holds for
+    // every path below it too. Paths that stand are remembered, paths that
+    // do not are not: there is no end to those an archive can name.
+    const std::string *LinkAt(const std::string &Relative, bool &Missing) {
+        const auto Own = Links.find(Relative);
+        if (Own != Links.end()) return &Own->second;
+        if (Missing) return nullptr;
+        const auto Known = StandingLinks.find(Relative);
+        if (Known != StandingLinks.end()) return Known->second ? &*Known->second : nullptr;
+        char Target[PATH_MAX];
+        const ssize_t Length = readlink((Destination + "/" + Relative).c_str(), Target, sizeof(Target));
+        if (Length < 0 && errno != EINVAL) return Missing = true, nullptr;
+        auto &Standing = StandingLinks[Relative];
+        // A target too long to read leads nowhere known: as if outside.
+        if (Length >= (ssize_t)sizeof(Target)) Standing = "/";
+        else if (Length >= 0) Standing = std::string(Target, (size_t)Length);
+        return Standing ? &*Standing : nullptr;
+    }
+
+    // Walks Pending from the folder Current, both relative to the resolved
+    // destination, as the file system will once the archive's links stand
+    // beside the ones already there: each component that is a link is
+    // replaced by its target. Current ends resolved. Null, or why not.
+    const char *Walk(std::string &Current, std::deque<std::string> &Pending) {
+        size_t Absent = std::string::npos; // Current's length where nothing stood
+        for (int Hops = 0; !Pending.empty();) {
+            if (++LinkSteps > LinkStepBudget) return "links take too much work to resolve";
+            const std::string Part = std::move(Pending.front());
+            Pending.pop_front();
+            if (Part.empty() || Part == ".") continue;
+            if (Part == "..") {
+                if (Current.empty()) return "link leads outside the destination";
+                const size_t Slash = Current.rfind('/');
+                Current.erase(Slash == std::string::npos ? 0 : Slash);
+                if (Current.size() < Absent) Absent = std::string::npos;
+                continue;
+            }
+            const size_t Before = Current.size();
+            Current += (Current.empty() ? "" : "/") + Part;
+            if (Current.size() > MaximumResolvedPath) return "link leads too deep";
+            bool Missing = Absent != std::string::npos;
+            const std::string *Target = LinkAt(Current, Missing);
+            if (Missing && Absent == std::string::npos) Absent = Current.size();
+            if (Target == nullptr) continue;
+            if (++Hops > MaximumLinkHops || Target->empty()) return "link leads outside the destination";
+            Current.erase(Before);
+            if (Current.size() < Absent) Absent = std::string::npos;
+            if ((*Target)[0] == '/') {
+                // An absolute target of a link already there: fine while it
+                // names a place inside the destination.
+                if (!Inside(Root, *Target)) return "link leads outside the destination";
+                Current.clear();
+                Absent = std::string::npos;
+                PushFront(Pending, Target->substr(Root.size()));
+            } else {
+                PushFront(Pending, *Target);
+            }
+        }
+        return nullptr;
+    }
+
+    // Each link's target resolved from where the link lands, through the
+    // archive's other links and those already in the destination, must stay
+    // inside; a walk's work is bounded in all by the count of links.
+    bool CheckLinks() {
+        std::deque<std::string> Pending;
+        for (Entry &Item : Entries) {
+            if (Item.Type != Kind::Link || Item.Superseded) continue;
+            LinkStepBudget += LinkStepsPerLink;
+            const size_t Slash = Item.Relative.rfind('/');
+            if (Slash != std::string::npos) PushFront(Pending, Item.Relative.substr(0, Slash));
+            std::string Folder;
+            if (const char *Why = Walk(Folder, Pending)) return Refuse(Why, Item.Relative);
+            Item.LinkPlace = Folder + (Folder.empty() ? "" : "/") + Item.Relative.substr(Slash + 1);
+        }
+        for (const Entry &Item : Entries)
+            if (Item.Type == Kind::Link && !Item.Superseded) Links[Item.LinkPlace] = Item.LinkTarget;
+        for (const Entry &Item : Entries) {
+            if (Item.Type != Kind::Link || Item.Superseded) continue;
+            std::string Current = Item.LinkPlace;
+            const size_t Slash = Current.rfind('/');
+            Current.erase(Slash == std::string::npos ? 0 : Slash);
+            PushFront(Pending, Item.LinkTarget);
+            if (const char *Why = Walk(Current, Pending)) return Refuse(Why, Item.Relative);
+        }
         return true;
     }
 
@@ -423,62 +592,81 @@ class Extraction {
         return true;
     }
 
-    // One random mark per extraction and a count per file.
-    std::string TemporaryName() {
-        if (TemporaryPrefix.empty()) {
+    // A name in Folder no one else uses: one random mark per extraction and
+    // a count.
+    std::string TemporaryName(const std::string &Folder) {
+        if (TemporaryMark.empty()) {
             uint8 Random[8];
             mz_os_rand(Random, sizeof(Random));
             char Hex[2 * sizeof(Random) + 1];
             String_ConvertToHex(Random, sizeof(Random), TRUE, Hex, sizeof(Hex));
-            TemporaryPrefix = Destination + "/.unzip-" + Hex + "-";
+            TemporaryMark = std::string("/.unzip-") + Hex + "-";
         }
-        return TemporaryPrefix + std::to_string(TemporaryCount++) + ".tmp";
+        return Folder + TemporaryMark + std::to_string(TemporaryCount++) + ".tmp";
+    }
+
+    // A new file of this user's only (0600) beside the entry's final place,
+    // so that the rename stays on one file system; a folder another
+    // extraction's roll-back took away is made again.
+    int OpenTemporary(Entry &Item) {
+        const std::string Folder = Item.Final.substr(0, Item.Final.rfind('/'));
+        for (int Attempt = 0; Attempt < 8; Attempt++) {
+            if (!MakeFolder(Folder)) break;
+            const std::string Name = TemporaryName(Folder);
+            const int Descriptor = open(Name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+            if (Descriptor >= 0) {
+                Item.Temporary = Name;
+                return Descriptor;
+            }
+            if (errno == ENOENT) KnownFolders.clear();
+            else if (errno != EEXIST && errno != EINTR) break;
+        }
+        return -1;
     }
 
     // The entry goes into a new file under a temporary name (never through
-    // a link, never over another file), which gets the entry's time and
-    // execute bit while still open and waits for the commit under that name.
+    // a link, never over another file), made only once the first checked
+    // bytes arrive: an AES entry's code is checked before any plaintext is.
+    // The file gets the entry's time and its mode while still open.
     bool StageFile(Entry &Item) {
-        const size_t Slash = Item.Final.rfind('/');
-        if (!MakeFolder(Item.Final.substr(0, Slash))) return Refuse("cannot create a folder", Item.Relative);
         int Descriptor = -1;
-        for (int Attempt = 0; Attempt < 8 && Descriptor < 0; Attempt++) {
-            const std::string Name = TemporaryName();
-            Descriptor = open(Name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-            if (Descriptor >= 0) Item.Temporary = Name;
-            else if (errno != EEXIST && errno != EINTR) break;
-        }
-        if (Descriptor < 0) return Refuse("cannot create a file", Item.Relative);
+        bool Created = true;
         std::string Error;
         const bool Read = ReadEntry(Item, [&](const uint8 *Data, size_t Length) {
+            if (Descriptor < 0 && (Descriptor = OpenTemporary(Item)) < 0) return Created = false;
             return WriteAll(Descriptor, Data, Length);
         }, Error);
-        if (Read) {
-            // As before the file was renamed: a time or mode that cannot be
-            // set does not fail the extraction.
-            if (Item.Stat.valid & ZIP_STAT_MTIME) {
-                const struct timespec Times[2] = {{Item.Stat.mtime, 0}, {Item.Stat.mtime, 0}};
-                futimens(Descriptor, Times);
-            }
-            // Execute only: a read-only mark would stop later updates.
-            struct stat Status;
-            if (Item.Executable && fstat(Descriptor, &Status) == 0) fchmod(Descriptor, (Status.st_mode & 07777) | 0111);
+        if (Read && Descriptor < 0 && (Descriptor = OpenTemporary(Item)) < 0) Created = false;
+        if (!Created) return Refuse("cannot create a file", Item.Relative);
+        if (!Read) {
+            if (Descriptor >= 0) close(Descriptor);
+            return Refuse(Error, Item.Relative);
         }
-        const bool Closed = close(Descriptor) == 0;
-        if (!Read) return Refuse(Error, Item.Relative);
-        if (!Closed) return Refuse("write failed", Item.Relative);
+        // A time that cannot be set does not fail the extraction.
+        if (Item.Stat.valid & ZIP_STAT_MTIME) {
+            const struct timespec Times[2] = {{Item.Stat.mtime, 0}, {Item.Stat.mtime, 0}};
+            futimens(Descriptor, Times);
+        }
+        // Execute only: a read-only mark would stop later updates.
+        struct stat Status;
+        const bool Good = fchmod(Descriptor, FileMode | (Item.Executable ? 0111 : 0)) == 0 &&
+                          fstat(Descriptor, &Status) == 0;
+        if (Good) {
+            Item.Device = Status.st_dev;
+            Item.Inode = Status.st_ino;
+        }
+        if (!(close(Descriptor) == 0 && Good)) return Refuse("write failed", Item.Relative);
         return true;
     }
 
-    // Of the files that go to one path the last one stands, as if each were
-    // written over the one before. The others are read and checked all the
-    // same, so that a corrupt one still refuses the archive, but not written:
-    // a temporary file for each, renamed over one another at the commit,
-    // made many same-named entries cost a file system's worth of work.
+    // Of the files and links that go to one path the last one stands, as if
+    // each were written over the one before. The files before it are read
+    // and checked all the same, so that a corrupt one still refuses the
+    // archive, but not written (their size counts in the output bound).
     void MarkSuperseded() {
         std::unordered_map<std::string_view, Entry *> Last;
         for (Entry &Item : Entries) {
-            if (Item.Type != Kind::File) continue;
+            if (Item.Type == Kind::Folder) continue;
             const auto [At, New] = Last.try_emplace(Item.Final, &Item);
             if (!New) {
                 At->second->Superseded = true;
@@ -494,51 +682,92 @@ class Extraction {
     }
 
     bool Stage() {
-        MarkSuperseded();
         for (Entry &Item : Entries) {
             if (Item.Type == Kind::Folder && !MakeFolder(Item.Final))
                 return Refuse("cannot create a folder", Item.Relative);
             if (Item.Type == Kind::File && !(Item.Superseded ? CheckFile(Item) : StageFile(Item))) return false;
-            // A link's folder is made here too, so that a refusal takes it back.
-            if (Item.Type == Kind::Link && !MakeFolder(Item.Final.substr(0, Item.Final.rfind('/'))))
-                return Refuse("cannot create a folder", Item.Relative);
         }
         return true;
     }
 
-    bool Commit() {
-        Committed = true;
-        bool Complete = true;
-        for (Entry &Item : Entries) {
-            if (Item.Type != Kind::File || Item.Superseded) continue;
-            // The plain call first: the temporary file is ours and the folder
-            // stands. A folder on another file system inside the destination
-            // takes the back end's move, which copies.
-            const bool Moved = rename(Item.Temporary.c_str(), Item.Final.c_str()) == 0 ||
-                               (errno == EXDEV && mz_os_rename(Item.Temporary.c_str(), Item.Final.c_str()) == MZ_OK);
-            if (!Moved) {
-                Complete = Refuse("cannot move a file into place", Item.Relative);
-                mz_os_unlink(Item.Temporary.c_str());
-                continue;
+    // Swaps the staged Temporary into Final; what stood there stays under
+    // the temporary name (Backup) until the whole archive is in place.
+    static bool Place(Entry &Item) {
+        const char *From = Item.Temporary.c_str(), *To = Item.Final.c_str();
+        const auto Move = [From, To](unsigned Flags) { return renameat2(AT_FDCWD, From, AT_FDCWD, To, Flags) == 0; };
+        if (!Item.Existed && Move(RENAME_NOREPLACE)) {
+            // Nothing stood there.
+        } else if (Move(RENAME_EXCHANGE)) {
+            Item.Backup = Item.Temporary;
+        } else if (errno == ENOENT) {
+            if (!Move(RENAME_NOREPLACE)) return false;
+        } else {
+            // A file system without the swap: the old one aside, then ours.
+            struct stat Status;
+            const std::string Aside = Item.Temporary + "-old";
+            if (lstat(To, &Status) == 0) {
+                if (rename(To, Aside.c_str()) != 0) return false;
+                Item.Backup = Aside;
             }
-            Item.Temporary.clear();
+            if (rename(From, To) != 0) {
+                if (!Item.Backup.empty() && rename(Item.Backup.c_str(), To) == 0) Item.Backup.clear();
+                return false;
+            }
         }
-        for (Entry &Item : Entries) {
-            if (Item.Type != Kind::Link) continue;
-            if (mz_os_is_symlink(Item.Final.c_str()) == MZ_OK || mz_os_file_exists(Item.Final.c_str()) == MZ_OK)
-                mz_os_unlink(Item.Final.c_str());
-            if (mz_os_make_symlink(Item.Final.c_str(), Item.LinkTarget.c_str()) != MZ_OK)
-                Complete = Refuse("cannot make a link", Item.Relative);
-        }
-        return Complete;
+        Item.Temporary.clear();
+        Item.Placed = true;
+        return true;
     }
 
-    // Removes what staging wrote: temporary files always, the folders this
-    // call made only when nothing was committed.
-    void RollBack() {
+    bool Commit() {
         for (Entry &Item : Entries)
-            if (!Item.Temporary.empty()) mz_os_unlink(Item.Temporary.c_str());
-        if (Committed) return;
+            if (Item.Type == Kind::File && !Item.Superseded && !Place(Item))
+                return Refuse("cannot move a file into place", Item.Relative);
+        // Folders again, as another extraction's roll-back may have taken an
+        // empty one, then the links, each made under a temporary name first.
+        KnownFolders.clear();
+        for (Entry &Item : Entries) {
+            if (Item.Type == Kind::Folder && !MakeFolder(Item.Final))
+                return Refuse("cannot create a folder", Item.Relative);
+            if (Item.Type != Kind::Link || Item.Superseded) continue;
+            const std::string Folder = Item.Final.substr(0, Item.Final.rfind('/'));
+            struct stat Status;
+            if (!MakeFolder(Folder)) return Refuse("cannot create a folder", Item.Relative);
+            const std::string Name = TemporaryName(Folder);
+            if (symlink(Item.LinkTarget.c_str(), Name.c_str()) != 0 || lstat(Name.c_str(), &Status) != 0)
+                return Refuse("cannot make a link", Item.Relative);
+            Item.Temporary = Name;
+            Item.Device = Status.st_dev;
+            Item.Inode = Status.st_ino;
+            if (!Place(Item)) return Refuse("cannot make a link", Item.Relative);
+        }
+        Succeeded = true;
+        return true;
+    }
+
+    // Whether Path is still what this call put there.
+    static bool StillOurs(const Entry &Item) {
+        struct stat Status;
+        return lstat(Item.Final.c_str(), &Status) == 0 && Status.st_dev == Item.Device && Status.st_ino == Item.Inode;
+    }
+
+    // After a success removes what the commit replaced; otherwise puts it
+    // back, latest first, where what this call placed still stands, and
+    // removes the temporary files and the folders this call made that hold
+    // nothing (rmdir leaves any folder where another has put an entry).
+    void RollBack() {
+        for (auto Item = Entries.rbegin(); Item != Entries.rend(); ++Item) {
+            if (!Item->Temporary.empty()) unlink(Item->Temporary.c_str());
+            const bool Ours = Item->Placed && StillOurs(*Item);
+            if (Item->Backup.empty()) {
+                if (!Succeeded && Ours) unlink(Item->Final.c_str());
+            } else if (Succeeded || (Item->Placed && !Ours)) {
+                unlink(Item->Backup.c_str());
+            } else {
+                rename(Item->Backup.c_str(), Item->Final.c_str());
+            }
+        }
+        if (Succeeded) return;
         for (auto Folder = MadeFolders.rbegin(); Folder != MadeFolders.rend(); ++Folder) rmdir(Folder->c_str());
     }
 };

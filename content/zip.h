@@ -7,19 +7,34 @@
 //
 // Extraction is all or nothing:
 // - Every name is checked before anything is written: absolute names, ".."
-//   components, paths over 319 bytes once joined to the destination, names
-//   that would pass through a link leaving the destination, and link entries
-//   whose target is absolute or resolves outside the destination refuse the
-//   whole archive.
-// - Each file is written under a temporary name in the destination and
-//   renamed to its own name only after every file of the archive checked out
-//   (size, CRC and, for AES entries, the authentication code, compared in
-//   constant time). A wrong password, a corrupt or truncated entry or a full
-//   disk removes the temporary files and the folders this call made, so no
+//   components, paths over 319 bytes once joined to the destination or a
+//   component over 255, names that would pass through a link leaving the
+//   destination, and link entries whose target is absolute or, resolved
+//   through the archive's links and those already in the destination,
+//   leads outside it refuse the whole archive. Names and targets are
+//   compared as bytes: the checks assume a file system that tells case
+//   apart.
+// - Bounds, checked before anything is written: each entry's bytes (local
+//   header and data, placed by the archive's own records) apart from every
+//   other entry's and before the central directory, every file entry's
+//   size together at most 256 times the archive's size plus 1 MiB, the
+//   files that stand no larger than the destination's free space, at most
+//   65,536 folders, at most 40 links on one link's way and 262,144 path
+//   steps plus 32 per link to resolve them all, passing no path over 1,343
+//   bytes.
+// - Each file is written, readable by this user only, under a temporary
+//   name in its own folder and swapped in only after every file of the
+//   archive checked out (size, CRC and, for AES entries, the authentication
+//   code, checked before any byte is deciphered and compared in constant
+//   time). A wrong password, a corrupt or truncated entry, a full disk or a
+//   failure while swapping in puts back what was replaced and removes the
+//   temporary files and the folders this call made that hold nothing, so no
 //   output file and no partial plaintext remain.
 // - Links are made last, so nothing is ever written through one.
-// - Of several files with one path the last one stands; the ones before it
-//   are checked like any other entry but never written.
+// - Of several files or links with one path the last one stands; the files
+//   before it are checked like any other entry but never written.
+// The destination's own path may pass through links; what it resolves to
+// is where everything goes.
 // Files keep their modification time; an entry with a Unix execute bit
 // becomes executable. Nothing is made read-only.
 #pragma once

@@ -150,15 +150,49 @@ bool ZipInt_ReadAesEntry(zip_t *Archive, zip_uint64_t Index, const zip_stat_t &S
         Error = "wrong password";
         return false;
     }
-    HmacOwner Mac;
+    HmacOwner Mac, FirstMac;
     ZipAesCounter Counter;
     mz_crypt_hmac_set_algorithm(Mac.Handle, MZ_HASH_SHA1);
+    mz_crypt_hmac_set_algorithm(FirstMac.Handle, MZ_HASH_SHA1);
     const bool Keyed = mz_crypt_hmac_init(Mac.Handle, Derived.data() + KeyLength, KeyLength) == MZ_OK &&
+                       mz_crypt_hmac_init(FirstMac.Handle, Derived.data() + KeyLength, KeyLength) == MZ_OK &&
                        Counter.SetKey(Derived.data(), KeyLength);
     WipeDerived();
     if (!Keyed) {
         Error = "cipher set-up failed";
         return false;
+    }
+    std::unique_ptr<uint8[]> Piece(new uint8[PieceSize]), Plain(new uint8[PieceSize]);
+    const zip_uint64_t DataSize = Stat.comp_size - Overhead;
+    // The code covers the enciphered data: it is checked over a first pass
+    // before a byte is deciphered, so no unauthenticated plaintext ever
+    // reaches Sink. The second pass checks it again, for an archive that
+    // changed in between.
+    {
+        FileOwner First{zip_fopen_index(Archive, Index, ZIP_FL_ENCRYPTED)};
+        if (First.Handle == nullptr || !ReadExactly(First.Handle, Piece.get(), (size_t)(SaltLength + VerifierLength))) {
+            Error = "entry is truncated";
+            return false;
+        }
+        for (zip_uint64_t Left = DataSize; Left > 0;) {
+            const size_t Size = (size_t)std::min<zip_uint64_t>(Left, PieceSize);
+            if (!ReadExactly(First.Handle, Piece.get(), Size) ||
+                mz_crypt_hmac_update(FirstMac.Handle, Piece.get(), (int32)Size) != MZ_OK) {
+                Error = "entry is truncated";
+                return false;
+            }
+            Left -= Size;
+        }
+        uint8 Stored[CodeLength], Computed[20];
+        if (!ReadExactly(First.Handle, Stored, CodeLength)) {
+            Error = "entry is truncated";
+            return false;
+        }
+        if (mz_crypt_hmac_end(FirstMac.Handle, Computed, CodeLength) != MZ_OK ||
+            !Crypt_CompareConstantTime(Computed, Stored, CodeLength)) {
+            Error = "authentication code does not match";
+            return false;
+        }
     }
     InflateOwner Inflater;
     const bool Deflated = Stat.comp_method == ZIP_CM_DEFLATE;
@@ -169,8 +203,7 @@ bool ZipInt_ReadAesEntry(zip_t *Archive, zip_uint64_t Index, const zip_stat_t &S
         }
         Inflater.Started = true;
     }
-    std::unique_ptr<uint8[]> Piece(new uint8[PieceSize]), Plain(new uint8[PieceSize]);
-    zip_uint64_t Left = Stat.comp_size - Overhead;
+    zip_uint64_t Left = DataSize;
     bool Ended = !Deflated;
     while (Left > 0) {
         const size_t Size = (size_t)std::min<zip_uint64_t>(Left, PieceSize);

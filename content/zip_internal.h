@@ -41,8 +41,10 @@ class ZipAesCounter {
 // Key length in bytes of a WinZip AES method, 0 for any other method.
 int32 ZipInt_AesKeyLength(uint16 EncryptionMethod);
 
-// Deciphers, authenticates and inflates a WinZip AES entry into Sink. The
-// authentication code is checked after the last byte, so Sink must hold what
-// it received until the call answers true. False with a reason in Error.
+// Authenticates, deciphers and inflates a WinZip AES entry into Sink. The
+// authentication code is checked over the enciphered data before the first
+// byte reaches Sink, and once more after the last (for an archive that
+// changed meanwhile), so Sink must still hold what it received until the
+// call answers true. False with a reason in Error.
 bool ZipInt_ReadAesEntry(zip_t *Archive, zip_uint64_t Index, const zip_stat_t &Stat, const char *Password,
                          const ZipSink &Sink, std::string &Error);

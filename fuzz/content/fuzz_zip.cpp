@@ -1,6 +1,7 @@
 // Zip extraction on arbitrary archives: the bytes are written to a file and
-// extracted with a password, so the libzip source, the name and link checks,
-// the PKWARE and WinZip AES readers and the inflater all see hostile input.
+// extracted with a password, so the layout reader, the libzip source, the
+// name and link checks, the PKWARE and WinZip AES readers and the inflater
+// all see hostile input.
 // A refused archive must leave nothing in the work folder but the archive
 // itself; an accepted one must have written only inside the destination.
 // ASan and UBSan catch the rest. The work folder is the process's own

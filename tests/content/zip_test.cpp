@@ -4,12 +4,15 @@
 // times, execute bits and inner links; wrong passwords, corrupt, truncated
 // and oversized entries, zip-slip names and escaping links are refused with
 // nothing written, also when an earlier entry was fine; an archive behind
-// other bytes is read from its offset.
+// other bytes is read from its offset. Archives go into what stands (links
+// of earlier ones, a mount, a linked parent, another extraction at once)
+// and past each bound they are refused before anything is written.
 #include "content/zip.h"
 
 #include <dirent.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -17,8 +20,10 @@
 #include <map>
 #include <random>
 #include <sstream>
+#include <thread>
 
 #include "content/zip_internal.h"
+#include "tests/support/log_capture.h"
 #include "tests/support/python.h"
 #include "tests/support/requirement.h"
 #include "tests/support/runtime.h"
@@ -117,15 +122,88 @@ class ZipTest : public RuntimeTest {
     std::string Python(const std::string &Body) {
         return RunPython("import zipfile, stat, sys\n" + Body);
     }
+
+    // An archive of Entries, a Python list of (name, data): data "@target"
+    // makes a link, "~data" a deflated file; ("#", n) adds n entries that
+    // share the previous one's data under other names, ("*", n) under its
+    // own name; ("!", (at, n)) adds n to the 32-bit field at byte at of the
+    // last central header.
+    void MakeArchive(const std::string &Path, const std::string &Entries) {
+        Python("import struct, warnings; warnings.simplefilter('ignore')\n"
+               "z = zipfile.ZipFile('" + Path + "', 'w')\n"
+               "extra = []\n"
+               "for name, data in " + Entries + ":\n"
+               "    if name in '#*!':\n"
+               "        extra.append((name, data)); continue\n"
+               "    i = zipfile.ZipInfo(name)\n"
+               "    if data[:1] in ('@', '~'):\n"
+               "        i.create_system = 3\n"
+               "        i.external_attr = ((stat.S_IFLNK | 0o777) if data[0] == '@' else 0o644) << 16\n"
+               "        i.compress_type = zipfile.ZIP_DEFLATED if data[0] == '~' else 0\n"
+               "        data = data[1:]\n"
+               "    z.writestr(i, data)\n"
+               "z.close()\n"
+               "b = open('" + Path + "', 'rb').read()\n"
+               "c, e = b.rfind(b'PK\\x01\\x02'), b.rfind(b'PK\\x05\\x06')\n"
+               "for kind, n in extra:\n"
+               "    if kind == '!':\n"
+               "        b = b[:c + n[0]] + struct.pack('<I', struct.unpack('<I', b[c + n[0]:c + n[0] + 4])[0] + n[1])"
+               " + b[c + n[0] + 4:]; continue\n"
+               "    r = b[c:e]\n"
+               "    k = 46 + struct.unpack('<H', r[28:30])[0]\n"
+               "    rows = [r[:k - 3] + (b'%03d' % j if kind == '#' else r[k - 3:k]) + r[k:] for j in range(n)]\n"
+               "    t = bytearray(b[e:])\n"
+               "    struct.pack_into('<HHI', t, 8, t[8] + t[9] * 256 + n, t[8] + t[9] * 256 + n,\n"
+               "                     struct.unpack('<I', t[12:16])[0] + n * len(r))\n"
+               "    b = b[:e] + b''.join(rows) + bytes(t)\n"
+               "open('" + Path + "', 'wb').write(b)\n");
+    }
+
+    // Rows of archives extracted one after another into one destination,
+    // each with its expected answer; Check is a shell test run in the
+    // temporary folder afterwards, Logged a text the log must hold.
+    struct Step {
+        const char *Entries;
+        int32 Expected;
+    };
+    struct Row {
+        const char *What, *Before, *Destination;
+        std::vector<Step> Steps;
+        const char *Check, *Logged, *After;
+    };
+    void RunRows(const std::vector<Row> &Rows) {
+        Debug_PrintCallback(CaptureLogMirrored);
+        for (const Row &R : Rows) {
+            SCOPED_TRACE(R.What);
+            Captured.clear();
+            const std::string In = "cd '" + Temp.Path + "' && ";
+            Shell(In + "rm -rf out real lnk && " + R.Before);
+            for (const Step &S : R.Steps) {
+                MakeArchive(Temp / "row.zip", S.Entries);
+                EXPECT_EQ(Zip_Extract((Temp / "row.zip").c_str(), 0, (Temp / R.Destination).c_str(), nullptr),
+                          S.Expected) << S.Entries;
+            }
+            EXPECT_TRUE(Shell(In + R.Check)) << R.Check;
+            EXPECT_NE(Captured.find(R.Logged), std::string::npos) << Captured;
+            Shell(In + R.After);
+        }
+    }
 };
 
 // Plain zip keeps the link (-y) and the time (within the two-second DOS
 // resolution).
+// With ZIP64 records too (-fz), and a zip stored last, whose own end record
+// lies where the archive's is looked for.
 TEST_F(ZipTest, PlainZipExtractsByteForByte) {
     SKIP_UNLESS(HaveCommand("zip"), "zip not installed");
-    const std::string Path = Archive("plain.zip", "zip -q -r -y");
-    ASSERT_EQ(Zip_Extract(Path.c_str(), 0, Output.c_str(), nullptr), 1);
-    ExpectSameTree();
+    Shell("cd '" + Source + "' && zip -q inner.zip hello.txt");
+    for (const std::string Options : {"", " -fz"}) {
+        ASSERT_TRUE(Shell("rm -rf '" + Output + "' && cd '" + Source + "' && rm -f ../plain.zip && zip -q -r -y" +
+                          Options + " ../plain.zip . -x inner.zip && zip -q" + Options + " ../plain.zip inner.zip"));
+        ASSERT_EQ(Zip_Extract((Temp / "plain.zip").c_str(), 0, Output.c_str(), nullptr), 1) << Options;
+        ExpectSameTree();
+    }
+    const std::string Path = Temp / "plain.zip";
     struct stat Status;
     ASSERT_EQ(stat((Output + "/hello.txt").c_str(), &Status), 0);
     struct stat Original;
@@ -240,15 +318,7 @@ TEST_F(ZipTest, HostileNamesAndLinksRefuseTheWholeArchive) {
     for (const Case &C : Cases) {
         SCOPED_TRACE(C.What);
         const std::string Path = Temp / "hostile.zip";
-        Python("z = zipfile.ZipFile('" + Path + "', 'w')\n"
-               "for name, data in " + C.Entries + ":\n"
-               "    i = zipfile.ZipInfo(name)\n"
-               "    if data.startswith('@'):\n"
-               "        i.create_system = 3\n"
-               "        i.external_attr = (stat.S_IFLNK | 0o777) << 16\n"
-               "        data = data[1:]\n"
-               "    z.writestr(i, data)\n"
-               "z.close()\n");
+        MakeArchive(Path, C.Entries);
         EXPECT_EQ(Zip_Extract(Path.c_str(), 0, Output.c_str(), nullptr), 0);
         EXPECT_EQ(access(Output.c_str(), F_OK), -1) << "something was written";
         EXPECT_EQ(access((Temp.Path + "/x").c_str(), F_OK), -1);
@@ -308,6 +378,122 @@ TEST_F(ZipTest, SameNamedFilesLastOneStands) {
     WriteFile(Temp / "bad.zip", Bytes);
     EXPECT_EQ(Zip_Extract((Temp / "bad.zip").c_str(), 0, (Temp / "other").c_str(), nullptr), 0);
     EXPECT_EQ(access((Temp / "other").c_str(), F_OK), -1);
+}
+
+// What stands in the destination, earlier archives' links included, counts:
+// a commit is whole or nothing, no link leads out, and the work an archive
+// asks for is bounded before anything is written.
+TEST_F(ZipTest, ArchivesIntoWhatStandsAndBounds) {
+    RunRows({
+        {"a long name, a failed commit after a good file", "mkdir out && (printf OLD >out/good.txt) && touch out/d",
+         "out",
+         {{"[('good.txt', 'NEW'), ('n' * 256, 'x')]", 0}, {"[('good.txt', 'NEW'), ('d/l', '@x')]", 0}},
+         "[ \"$(cat out/good.txt)\" = OLD ]", "name too long", ""},
+        {"through an earlier link to the destination", "true", "out", {{"[('s', '@.')]", 1}, {"[('x', '@s/..')]", 0}},
+         "[ ! -L out/x ]", "leads outside", ""},
+        {"through an earlier link up two folders", "true", "out",
+         {{"[('a/b/s', '@../..')]", 1}, {"[('y', '@a/b/s/..')]", 0}}, "[ ! -L out/y ]", "leads outside", ""},
+        {"through an absolute link already there", "mkdir -p out/a/b && ln -s \"$(pwd -P)/out\" out/a/b/top", "out",
+         {{"[('z', '@a/b/top/..')]", 0}, {"[('w', '@a/b/top/f')]", 1}}, "[ ! -L out/z ] && [ -L out/w ]", "outside",
+         ""},
+        {"a file after a link of its name", "true", "out", {{"[('n', '@t'), ('n', 'data')]", 1}},
+         "[ ! -L out/n ] && [ \"$(cat out/n)\" = data ]", "", ""},
+        {"a destination inside a linked folder", "mkdir real && ln -s real lnk", "lnk/new", {{"[('f', 'x')]", 1}},
+         "[ \"$(cat real/new/f)\" = x ]", "", "rm -rf real lnk"},
+        {"a destination that is a link", "mkdir real && ln -s real lnk", "lnk", {{"[('f', 'x')]", 1}},
+         "[ -L lnk ] && [ \"$(cat real/f)\" = x ]", "", "rm -rf real lnk"},
+        {"chains of long link targets", "true", "out",
+         {{"[('l%d_%d' % (c, i), '@' + 'a/' * 200 + '../' * 200 + 'l%d_%d' % (c, i + 1)) for c in range(12) "
+           "for i in range(40)]", 0}}, "[ ! -e out ]", "too much work", ""},
+        {"names sharing one stream", "true", "out", {{"[('d000', 'z' * 20000), ('#', 60)]", 0}}, "[ ! -e out ]",
+         "overlap", ""},
+        {"one name many times over shared data", "true", "out", {{"[('same', 'z' * 20000), ('*', 60)]", 0}},
+         "[ ! -e out ]", "overlap", ""},
+        {"two names at one local header", "true", "out", {{"[('d000', 'abc'), ('#', 2)]", 0}}, "[ ! -e out ]",
+         "overlap in the archive", ""},
+        {"data across the central directory", "true", "out", {{"[('a', 'x' * 10), ('!', (20, 40))]", 0}},
+         "[ ! -e out ]", "outside the archive's data", ""},
+        {"a local header past the end", "true", "out", {{"[('a', 'x'), ('!', (42, 10 ** 6))]", 0}}, "[ ! -e out ]",
+         "outside the archive's data", ""},
+        {"output past the ratio", "true", "out", {{"[('zeros', '~' + '0' * 4000000)]", 0}}, "[ ! -e out ]",
+         "times its size", ""},
+        {"too many folders", "true", "out", {{"[('%03d/' % i + 'a/' * 99 + 'f', '') for i in range(700)]", 0}},
+         "[ ! -e out ]", "folders", ""},
+    });
+}
+
+// A file system mounted inside the destination, and one too small.
+TEST_F(ZipTest, MountsInsideAndFreeSpace) {
+    SKIP_UNLESS_RUN(RunAsRoot(), "mounting a file system needs root");
+    RunRows({
+        {"a file system inside the destination", "mkdir -p out/data && mount -t tmpfs -o size=1m tmpfs out/data",
+         "out", {{"[('data/a', 'x'), ('b', 'y')]", 1}}, "[ \"$(cat out/data/a)$(cat out/b)\" = xy ]", "",
+         "umount out/data"},
+        {"not enough free space", "mkdir out && mount -t tmpfs -o size=256k tmpfs out", "out",
+         {{"[('big', 'x' * 600000)]", 0}}, "[ -z \"$(ls -A out)\" ]", "free space", "umount out"},
+    });
+}
+
+// Two extractions into one folder at once, one of which fails: the other
+// stands whole.
+TEST_F(ZipTest, AFailingExtractionBesideAnother) {
+    MakeArchive(Temp / "good.zip", "[('d%d/f%d' % (i % 20, i), 'x') for i in range(300)]");
+    MakeArchive(Temp / "bad.zip", "[('d%d/g%d' % (i % 20, i), 'y') for i in range(300)] + [('z', 'CRC')]");
+    std::string Bytes = ReadFile(Temp / "bad.zip");
+    Bytes[Bytes.find("CRC")] = 'X';
+    WriteFile(Temp / "bad.zip", Bytes);
+    for (int Round = 0; Round < 20; Round++) {
+        Shell("rm -rf '" + Output + "'");
+        int32 Good = 0;
+        std::thread Other([&] { Good = Zip_Extract((Temp / "good.zip").c_str(), 0, Output.c_str(), nullptr); });
+        EXPECT_EQ(Zip_Extract((Temp / "bad.zip").c_str(), 0, Output.c_str(), nullptr), 0);
+        Other.join();
+        ASSERT_EQ(Good, 1) << Round;
+        ASSERT_EQ(TreeOf(Output).size(), 320u) << Round;
+    }
+}
+
+// The modes of the temporary files in StagingFolder, read while a log line
+// is written: a failing entry's line comes before its file is removed.
+std::string StagingFolder;
+std::vector<mode_t> StagedModes;
+int32 StatStaging(const char *Text) {
+    struct stat Status;
+    for (const auto &[Name, Content] : TreeOf(StagingFolder))
+        if (Name.rfind("/.unzip-", 0) == 0 && lstat((StagingFolder + Name).c_str(), &Status) == 0)
+            StagedModes.push_back(Status.st_mode & 07777);
+    return CaptureLogMirrored(Text);
+}
+
+// An AES entry whose code does not match leaves no file at all, not even a
+// temporary one for a moment; the wrong password's line names its entry. A
+// plain entry, written before its CRC fails, is written for this user only.
+TEST_F(ZipTest, UnauthenticatedPlaintextNeverLands) {
+    SKIP_UNLESS(HaveCommand("7z"), "7z not installed");
+    Debug_PrintCallback(CaptureLogMirrored);
+    const std::string Path = Temp / "aes.zip";
+    Shell("cd '" + Source + "/deep/er/still' && 7z a -tzip -mem=AES256 -mm=Copy -ppw -bd '" + Path + "' text.txt");
+    std::string Bytes = ReadFile(Path);
+    Bytes[Bytes.size() / 2] ^= 1; // inside the enciphered text
+    WriteFile(Path, Bytes);
+    Shell("mkdir -p '" + Output + "'");
+    const int Watch = inotify_init1(IN_NONBLOCK);
+    ASSERT_GE(inotify_add_watch(Watch, Output.c_str(), IN_CREATE), 0);
+    Captured.clear();
+    EXPECT_EQ(Zip_Extract(Path.c_str(), 0, Output.c_str(), "pw"), 0);
+    char Event[4096];
+    EXPECT_LT(read(Watch, Event, sizeof(Event)), 0) << "something was made in the destination";
+    close(Watch);
+    EXPECT_EQ(Zip_Extract(Path.c_str(), 0, Output.c_str(), "wrong"), 0);
+    EXPECT_NE(Captured.find("wrong password (entry \""), std::string::npos) << Captured;
+    MakeArchive(Temp / "crc.zip", "[('f', 'CRC' * 1000)]");
+    Bytes = ReadFile(Temp / "crc.zip");
+    Bytes[Bytes.find("CRC")] = 'X';
+    WriteFile(Temp / "crc.zip", Bytes);
+    StagingFolder = Output;
+    Debug_PrintCallback(StatStaging);
+    EXPECT_EQ(Zip_Extract((Temp / "crc.zip").c_str(), 0, Output.c_str(), nullptr), 0);
+    EXPECT_EQ(StagedModes, std::vector<mode_t>{0600});
 }
 
 TEST_F(ZipTest, OversizedEntryIsRefused) {
