@@ -10,6 +10,7 @@ place: another case of the folder, a segment holding ";" and the data store
 loaded_data: a "contentUrl" that the workflow's "load" reads from data
   (for the workflow, or with "global" for the application's macros) does
   not widen what is beside it.
+query: a workflow served as /get?file=signed/<name> has nothing beside it.
 claim_times: a signed document's "exp" or "nbf" past any date is refused
   with a time out of range, one within the years 0 to 9999 with its date.
 Exit status 0 when the case holds.
@@ -57,13 +58,13 @@ class Peer:
         self.process.wait(10)
 
 
-def run_all(directory, peer, parents):
+def run_all(directory, peer, parents, served="signed/"):
     """Runs each signed parent (name -> (document, child runs)) at once and
     checks that its child ran, or was refused as unsigned."""
     runs = {}
     for name, (document, allowed) in parents.items():
         sign(directory, "signed/" + name, document)
-        runs[name] = subprocess.Popen([PROGRAM, "--workflow=" + peer.root + "signed/" + name, "--config=" + CONFIG,
+        runs[name] = subprocess.Popen([PROGRAM, "--workflow=" + peer.root + served + name, "--config=" + CONFIG,
                                        "--window"], stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
     outputs = {}
     for name, process in runs.items():
@@ -93,6 +94,7 @@ def case_place():
         try:
             urls = {"{contentUrl}child.json": True, peer.root + "signed/./child.json": True,
                     peer.root + "SIGNED/child.json": False, "{contentUrl}..;/other/child.json": False,
+                    "{contentUrl}../other/child.json": False,
                     "{contentUrl}a;b/child.json": False, "{contentUrl}datastore;x": False,
                     "{contentUrl}datastore%20": False, "{contentUrl}datastore/x.json": False}
             run_all(directory, peer, {"p%d.jws" % index: ({"start": {"type": "WorkflowRun", "url": url}}, allowed)
@@ -117,6 +119,21 @@ def case_loaded_data():
             for name, out in run_all(directory, peer, parents).items():
                 if "loaded " + peer.root not in out:
                     fail("%s: the data set no contentUrl" % name)
+        finally:
+            peer.close()
+
+
+def case_query():
+    with tempfile.TemporaryDirectory() as directory:
+        for name in ("signed/child.json", "other/child.json", "evil.json"):
+            write(directory, name, CHILD)
+        peer = Peer(directory)
+        try:
+            urls = {"{contentUrl}child.json": False, "{contentUrl}../other/child.json": False,
+                    peer.root + "get?file=other/child.json": False, peer.root + "get/evil.json": False,
+                    peer.root + "other/child.json": False}
+            run_all(directory, peer, {"q%d.jws" % index: ({"start": {"type": "WorkflowRun", "url": url}}, allowed)
+                                      for index, (url, allowed) in enumerate(urls.items())}, "get?file=signed/")
         finally:
             peer.close()
 
