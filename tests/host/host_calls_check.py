@@ -173,6 +173,54 @@ def case_store_cannot_open():
         check(len(told) == 1 and "Permission denied; it is left as it is" in told[0], "stderr %r" % err)
 
 
+GROWING = """
+var registry = TQX.create('TQX.Registry'), answers = [], big = 'b';
+while (big.length < (32 << 20)) big += big;
+function where(name, value) {
+  return {view: 'default', security: 'default', type: 'user', key: 'Software\\\\Probe', name: name, value: value,
+          defaultValue: 'none'};
+}
+[['small', 's'], ['big1', big], ['big2', big]].forEach(function (each) {
+  answers.push(each[0] + ':' + TQX.call(registry, 'setString', where(each[0], each[1])));
+});
+['small', 'big1', 'big2'].forEach(function (name) {
+  var read = TQX.call(registry, 'getString', where(name));
+  answers.push(name + '=' + (read === 'none' ? read : read.length));
+});
+print('answers=' + answers.join(','));
+"""
+
+
+def case_store_keeps_answers():
+    # A write that would take the store past what a load reads answers
+    # false and leaves it as it was; only the store's own hidden temporaries
+    # are swept, never a user's file named like it; a store its user made
+    # read-only is read, never replaced.
+    with tempfile.TemporaryDirectory() as directory:
+        config = os.path.join(directory, "config")
+        os.mkdir(config, 0o700)
+        env = {"XDG_CONFIG_HOME": config}
+        kept = {name: write(config, name, name) for name in ("velmarsh.plist.backup", "velmarsh.plist.2024v1",
+                                                             ".velmarsh.plist.tmp-Ab12C", "velmarsh.plist.Ab12Cd")}
+        stale = write(config, ".velmarsh.plist.tmp-Ab12Cd", "stale")
+        code, value, out, err = run(directory, GROWING, env=env)
+        said = [line.split("Script - ", 1)[1] for line in out.splitlines() if "Script - answers=" in line]
+        check(code == 0 and said == ["answers=small:true,big1:true,big2:false,small=1,big1=33554432,big2=none"],
+              "exit %d %r %r" % (code, said, err[-300:]))
+        check("would grow past 64 MiB; it is left as it was" in err, "stderr %r" % err[-300:])
+        check(not os.path.exists(stale), "a stale temporary is left")
+        for name, path in kept.items():
+            check(open(path).read() == name, "%s was removed or changed" % name)
+        store = write(config, "velmarsh.plist", plistlib.dumps({"Software": {"Probe": {"n": "mine"}}}).decode())
+        os.chmod(store, 0o400)
+        code, value, out, err = run(directory, ONE_SETTING, env=env)
+        check(code == 0 and "Script - answered=false" in out, "read-only: exit %d %s" % (code, err))
+        with open(store, "rb") as f:
+            check(plistlib.load(f) == {"Software": {"Probe": {"n": "mine"}}}, "the read-only store changed")
+        check(os.stat(store).st_mode & 0o777 == 0o400, "the read-only store's mode changed")
+        check("velmarsh: the settings file %s is read-only; it is left as it is" % store in err, err)
+
+
 SPECIAL_FILES = """
 function answer(name, method, args) {
   print(method + '=' + JSON.stringify(TQX.call(TQX.create(name), method, args)));
