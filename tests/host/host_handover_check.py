@@ -19,6 +19,9 @@ an IPv4 connection, and the run succeeds.
 planted_link: once the worker has removed the hand-over folder, the attacker
 puts a link at its name to a folder of the parent's user: the parent's
 clean-up removes nothing there.
+planted_names: the attacker fills the place with names like the hand-over
+folder's: the parent (traced by strace) reads /proc for none of them and
+touches no more than 4,096 names of the place.
 Exit status 0 when the case holds.
 """
 import json
@@ -214,9 +217,14 @@ def attacker(mode, *rest):
     elif mode == "link":  # at a name the parent made, once it is free
         name, target = rest
         os.symlink(target, name)
+    elif mode == "plant":  # names a dead parent of any user's could have left
+        place, count = rest[0], int(rest[1])
+        for index in range(count):
+            os.close(os.open(os.path.join(place, "velmarsh-handover-%d.1-%06d" % (2000000000 + index, index)),
+                             os.O_CREAT | os.O_WRONLY, 0o600))
 
 
-def run_parent(program, case, directory):
+def run_parent(program, case, directory, prefix=()):
     write = lambda name, text: open(os.path.join(directory, name), "w").write(text)
     write("child.yaml", "start:\n  type: Sleep\n  seconds: 2\n" if case == "planted_link" else
           "start:\n  type: Log\n  message: worker ran\n")
@@ -227,13 +235,13 @@ def run_parent(program, case, directory):
     # A place of the run's own for the hand-over folder: a parent here that
     # is killed leaves a folder that another run's parent would remove.
     place = os.path.join(directory, "place")
-    os.mkdir(place)
+    os.makedirs(place, exist_ok=True)
     os.chmod(place, 0o1777)
     environment = dict(os.environ, VELMARSH_ELEVATOR=os.path.join(directory, "elevator"), HANDOVER_DIR=directory,
                        HANDOVER_CASE=case, TMPDIR=place)
     environment.pop("VELMARSH_ELEVATED", None)
     out = open(os.path.join(directory, "out"), "w")
-    return subprocess.Popen(PARENT + [program, "--workflow=" + os.path.join(directory, "parent.yaml"), "--disablesecurity",
+    return subprocess.Popen(list(prefix) + PARENT + [program, "--workflow=" + os.path.join(directory, "parent.yaml"), "--disablesecurity",
                              "--debug", "--debugdir=" + os.path.join(directory, "parent-logs")],
                             cwd=directory, stdout=out, stderr=open(os.path.join(directory, "err"), "w"), stdin=subprocess.DEVNULL,
                             env=environment)
@@ -365,6 +373,22 @@ def main(program, case):
             if not planted or not os.path.exists(os.path.join(victim, "endpoint")):
                 fail("the parent's clean-up went through the link: the file is %s" %
                      ("there" if os.path.exists(os.path.join(victim, "endpoint")) else "gone"))
+            if code != 0 or not summary(directory).get("successful"):
+                fail("the run failed: %d %s" % (code, summary(directory)))
+        elif case == "planted_names":
+            place = os.path.join(directory, "place")
+            os.mkdir(place)
+            os.chmod(place, 0o1777)
+            subprocess.run(ATTACKER + [SELF, "-", "plant", place, "30000"], check=True)
+            open(os.path.join(directory, "go"), "w").close()
+            trace = os.path.join(directory, "trace")
+            code = finish(run_parent(program, case, directory, ["strace", "-f", "-qq", "-e", "trace=%file", "-e",
+                                                                "signal=none", "-o", trace]))
+            text = open(trace).read()
+            read = re.findall(r'"/proc/2\d{9}/stat"', text)
+            touched = set(re.findall(r'"(velmarsh-handover-2\d{9}\.1-\d{6})"', text))
+            if read or not touched or len(touched) > 4096:
+                fail("the sweep read /proc for %d planted names and touched %d" % (len(read), len(touched)))
             if code != 0 or not summary(directory).get("successful"):
                 fail("the run failed: %d %s" % (code, summary(directory)))
     finally:

@@ -48,4 +48,11 @@ TEST(HostHandOver, CleanUpFollowsNoPlantedLink) {
     RunShared({"planted_link"});
 }
 
+// Another user's names like the hand-over folder's cost the sweep no /proc
+// read, and one sweep looks at a bounded number of names.
+TEST(HostHandOver, SweepPassesOverPlantedNames) {
+    SKIP_UNLESS_RUN(RunAsRoot(), "playing another user needs root");
+    RunShared({"planted_names"});
+}
+
 } // namespace
