@@ -143,7 +143,7 @@ bool WriteReplacing(const std::string &Path, const PreferenceValue &Root) {
 // ("<file>.unreadable", then ".unreadable.2", ...), so that every copy set
 // aside is kept, and says on stderr where it went. False, with the store
 // left in place, when it cannot be moved.
-bool MoveAside(const std::string &Path) {
+bool MoveAside(const std::string &Path, const std::string &Why) {
     constexpr int32 MaximumCopies = 1000;
     for (int32 Copy = 1; Copy <= MaximumCopies; Copy++) {
         const std::string Aside = Path + ".unreadable" + (Copy > 1 ? "." + std::to_string(Copy) : std::string());
@@ -160,8 +160,8 @@ bool MoveAside(const std::string &Path) {
         }
         if (Moved == 0) {
             Log_Error("Moved unreadable property list aside (%s)\n", Aside.c_str());
-            PlatformFolder_TellOnce("the settings file " + Path + " could not be read; it was moved to " + Aside +
-                                    " and a new one started");
+            PlatformFolder_TellOnce("the settings file " + Path + " could not be read (" + Why + "); it was moved to " +
+                                    Aside + " and a new one started");
             return true;
         }
         if (errno != EEXIST) break;
@@ -204,7 +204,8 @@ std::string PreferenceStore_CredentialPath() {
     return Folder.empty() ? Folder : Folder + PreferenceStore_ApplicationId() + "/credentials.plist";
 }
 
-PreferenceLoad PreferenceStore_Load(const std::string &Path, PreferenceValue &Out, bool Private, bool FollowLink) {
+PreferenceLoad PreferenceStore_Load(const std::string &Path, PreferenceValue &Out, bool Private, bool FollowLink,
+                                    std::string *Why) {
     Out = PreferenceValue();
     if (Path.empty()) return PreferenceLoad::Missing;
     // Without blocking, so that a FIFO put there cannot hold the caller, and
@@ -267,8 +268,9 @@ PreferenceLoad PreferenceStore_Load(const std::string &Path, PreferenceValue &Ou
     std::string Error = Read ? "" : "larger than " + std::to_string(MaximumFileSize >> 20) + " MiB";
     PreferenceValue Root;
     if (!Read || !PreferenceCodec_Read(Text, Root, &Error) || !Root.IsDictionary()) {
-        Log_Error("Unable to read property list (%s) (%s)\n", Path.c_str(),
-                  Error.empty() ? "not a dictionary" : Error.c_str());
+        if (Error.empty()) Error = "not a dictionary";
+        Log_Error("Unable to read property list (%s) (%s)\n", Path.c_str(), Error.c_str());
+        if (Why != nullptr) *Why = Error;
         return PreferenceLoad::Unreadable;
     }
     Out = std::move(Root);
@@ -302,7 +304,8 @@ bool PreferenceStore_Update(const std::string &Path, bool Private,
     }
     RemoveStaleTemporaries(Path);
     PreferenceValue Root;
-    const PreferenceLoad Loaded = PreferenceStore_Load(Path, Root, Private);
+    std::string Why;
+    const PreferenceLoad Loaded = PreferenceStore_Load(Path, Root, Private, false, &Why);
     if (Loaded == PreferenceLoad::Refused) {
         close(Lock);
         return false;
@@ -320,7 +323,7 @@ bool PreferenceStore_Update(const std::string &Path, bool Private,
         return false;
     }
     if (Loaded == PreferenceLoad::Unreadable) {
-        if (!MoveAside(Path)) {
+        if (!MoveAside(Path, Why)) {
             close(Lock);
             return false;
         }

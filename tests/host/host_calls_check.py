@@ -219,6 +219,11 @@ def case_store_keeps_answers():
             check(plistlib.load(f) == {"Software": {"Probe": {"n": "mine"}}}, "the read-only store changed")
         check(os.stat(store).st_mode & 0o777 == 0o400, "the read-only store's mode changed")
         check("velmarsh: the settings file %s is read-only; it is left as it is" % store in err, err)
+        os.chmod(store, 0o600)
+        write(config, "velmarsh.plist", "<plist>" + " " * (64 << 20))
+        code, value, out, err = run(directory, ONE_SETTING, env=env)
+        check(code == 0 and "Script - answered=true" in out and
+              "%s could not be read (larger than 64 MiB); it was moved to" % store in err, "oversize: %s" % err)
 
 
 SPECIAL_FILES = """
