@@ -45,14 +45,7 @@ TEST(HostHandOver, OnlyTheListenerOfTheConnectionCounts) {
 
 TEST(HostHandOver, CleanUpFollowsNoPlantedLink) {
     SKIP_UNLESS_RUN(RunAsRoot(), "playing another user needs root");
-    RunShared({"planted_link"});
-}
-
-// Another user's names like the hand-over folder's cost the sweep no /proc
-// read, and one sweep looks at a bounded number of names.
-TEST(HostHandOver, SweepPassesOverPlantedNames) {
-    SKIP_UNLESS_RUN(RunAsRoot(), "playing another user needs root");
-    RunShared({"planted_names"});
+    RunShared({"planted_link", "planted_names"});
 }
 
 } // namespace
