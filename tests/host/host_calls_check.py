@@ -179,10 +179,8 @@ while (big.length < (32 << 20)) big += big;
 function at(name, value) {
   return {view: 'default', security: 'default', type: 'user', key: 'P', name: name, value: value, defaultValue: '-'};
 }
-[['small', 's'], ['big1', big], ['big2', big]].forEach(function (e) {
-  said.push(TQX.call(registry, 'setString', at(e[0], e[1])));
-});
-['small', 'big1', 'big2'].forEach(function (name) { said.push(TQX.call(registry, 'getString', at(name)).length); });
+['s', big, big].forEach(function (value, i) { said.push(TQX.call(registry, 'setString', at('n' + i, value))); });
+[0, 1, 2].forEach(function (i) { said.push(TQX.call(registry, 'getString', at('n' + i)).length); });
 print('said=' + said);
 """
 
