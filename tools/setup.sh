@@ -23,7 +23,7 @@ TEST="
   lld llvm osslsigncode python3-pefile python3-pyelftools
   libxml2-utils zip unzip p7zip-full xdelta3 iproute2 e2fsprogs
   libssl-dev rapidjson-dev nlohmann-json3-dev libsimdjson-dev libxml2-dev libyaml-dev
-  openssl util-linux hyperfine procps nodejs
+  openssl util-linux hyperfine procps nodejs strace
   libgtk-3-dev libnotify-dev xvfb xauth x11-utils imagemagick xdotool
 "
 case "${1:-test}" in

@@ -103,15 +103,34 @@ void RemoveThrough(int Place, int Folder, const std::string &Name, dev_t Device,
 
 // Folders of this user's earlier parents that no longer run (killed while
 // the elevator asked): their files are worthless but would pile up. Only a
-// folder holding nothing but a hand-over file goes.
+// folder holding nothing but a hand-over file goes. The place may be shared
+// (/tmp): another user can fill it with names like ours, so a name is first
+// checked for its owner, which costs no /proc read nor open, and one sweep
+// reads no more than the first SweepLimit names there, so that it ends in
+// milliseconds however full the place is and never holds up a signal's
+// effect. A stale folder past them waits for a later sweep or the user.
+constexpr size_t SweepLimit = 4096;
+
 void RemoveStale(int Place) {
-    std::vector<std::string> Entries;
-    if (!Names(Place, &Entries)) return;
-    for (const std::string &Name : Entries) {
+    const int Own = openat(Place, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR *List = Own >= 0 ? fdopendir(Own) : nullptr;
+    if (List == nullptr) {
+        if (Own >= 0) close(Own);
+        return;
+    }
+    const size_t PrefixLength = strlen(Prefix);
+    size_t Read = 0;
+    while (Read++ < SweepLimit) {
+        const dirent *Entry = readdir(List);
+        if (Entry == nullptr) break;
+        const std::string Name = Entry->d_name;
         int32 Pid = 0;
         uint64 Start = 0;
         struct stat Info {};
-        if (!ParseName(Name, &Pid, &Start) || Platform_GetProcessStartTime(Pid) == Start) continue;
+        if (Name.compare(0, PrefixLength, Prefix) != 0 ||
+            fstatat(Place, Name.c_str(), &Info, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISDIR(Info.st_mode) ||
+            Info.st_uid != getuid() || !ParseName(Name, &Pid, &Start) || Platform_GetProcessStartTime(Pid) == Start)
+            continue;
         const int Folder = openat(Place, Name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
         if (Folder < 0) continue;
         std::vector<std::string> Inside;
@@ -122,6 +141,7 @@ void RemoveStale(int Place) {
         }
         close(Folder);
     }
+    closedir(List);
 }
 
 // Writes all of Text; 0, else the error of the call that failed.

@@ -128,10 +128,14 @@ bool DecodeBoolean(const char *Text) {
 // which servers resolve apart) is beside nothing. The content's data store is not its own:
 // its first segment below the content named "datastore" in any spelling a
 // server may still serve as that (any case, trailing blanks or dots), and
-// what lies under it.
+// what lies under it. Content whose URL holds a query or a fragment (a
+// workflow served as "/get?file=signed/main.jws") has nothing beside it:
+// what a server makes of a query ("?file=signed/../other/x") no comparison
+// of the text can tell, and the path alone would put every query of "/get",
+// and every path under it, beside.
 bool BesideContent(const char *Url) {
     char Content[4096], Place[4096], ContentPlace[4096];
-    if (!WorkflowApplication_GetContentUrl(Content, (int32)sizeof(Content)) ||
+    if (!WorkflowApplication_GetContentUrl(Content, (int32)sizeof(Content)) || strpbrk(Content, "?#") != nullptr ||
         !URL_ResolvePlace(Url, Place, (int32)sizeof(Place)) ||
         !URL_ResolvePlace(Content, ContentPlace, (int32)sizeof(ContentPlace)))
         return false;

@@ -64,13 +64,17 @@ bool WriteAll(int Descriptor, const std::string &Text) {
     return true;
 }
 
-// The temporary files of a store are its name, a dot and six letters or
-// digits (mkostemp's).
+// The temporary files of a store are hidden and marked as such
+// (".velmarsh.plist.tmp-" and mkostemp's six letters or digits): a name no
+// user gives a file of their own, which the sweep below would delete.
 constexpr size_t TemporarySuffix = 6;
 
+std::string TemporaryStem(const std::string &Base) { return "." + Base + ".tmp-"; }
+
 bool IsTemporaryOf(const char *Name, const std::string &Base) {
-    if (strncmp(Name, Base.c_str(), Base.size()) != 0 || Name[Base.size()] != '.') return false;
-    const char *Suffix = Name + Base.size() + 1;
+    const std::string Stem = TemporaryStem(Base);
+    if (strncmp(Name, Stem.c_str(), Stem.size()) != 0) return false;
+    const char *Suffix = Name + Stem.size();
     if (strlen(Suffix) != TemporarySuffix) return false;
     for (const char *At = Suffix; *At != 0; At++)
         if (!isalnum((unsigned char)*At)) return false;
@@ -101,12 +105,23 @@ void RemoveStaleTemporaries(const std::string &Path) {
     closedir(Listing);
 }
 
+// A store that would grow past what a load reads is not written: the load
+// would then answer nothing for every value the writes answered true for.
 bool WriteReplacing(const std::string &Path, const PreferenceValue &Root) {
-    std::string Temporary = Path + ".XXXXXX";
+    const std::string Text = PreferenceCodec_Write(Root);
+    if ((uint64)Text.size() > (uint64)MaximumFileSize) {
+        Log_Error("Property list (%s) would grow to %llu bytes, past the %lld a store may hold\n", Path.c_str(),
+                  (unsigned long long)Text.size(), (long long)MaximumFileSize);
+        PlatformFolder_TellOnce("the settings file " + Path + " would grow past " +
+                                std::to_string(MaximumFileSize >> 20) + " MiB; it is left as it was");
+        errno = EFBIG;
+        return false;
+    }
+    const std::string Folder = Parent(Path);
+    std::string Temporary = Folder + TemporaryStem(Path.substr(Folder.size())) + "XXXXXX";
     int Descriptor = mkostemp(Temporary.data(), O_CLOEXEC);
     if (Descriptor < 0) return false;
-    bool Written = fchmod(Descriptor, 0600) == 0 && WriteAll(Descriptor, PreferenceCodec_Write(Root)) &&
-                   fsync(Descriptor) == 0;
+    bool Written = fchmod(Descriptor, 0600) == 0 && WriteAll(Descriptor, Text) && fsync(Descriptor) == 0;
     int Saved = errno;
     if (close(Descriptor) != 0 && Written) Written = false, Saved = errno;
     if (!Written || rename(Temporary.c_str(), Path.c_str()) != 0) {
@@ -116,10 +131,10 @@ bool WriteReplacing(const std::string &Path, const PreferenceValue &Root) {
         return false;
     }
     // The rename itself is durable once the folder is synced.
-    int Folder = open(Parent(Path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (Folder >= 0) {
-        fsync(Folder);
-        close(Folder);
+    int Synced = open(Folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (Synced >= 0) {
+        fsync(Synced);
+        close(Synced);
     }
     return true;
 }
@@ -128,7 +143,7 @@ bool WriteReplacing(const std::string &Path, const PreferenceValue &Root) {
 // ("<file>.unreadable", then ".unreadable.2", ...), so that every copy set
 // aside is kept, and says on stderr where it went. False, with the store
 // left in place, when it cannot be moved.
-bool MoveAside(const std::string &Path) {
+bool MoveAside(const std::string &Path, const std::string &Why) {
     constexpr int32 MaximumCopies = 1000;
     for (int32 Copy = 1; Copy <= MaximumCopies; Copy++) {
         const std::string Aside = Path + ".unreadable" + (Copy > 1 ? "." + std::to_string(Copy) : std::string());
@@ -145,8 +160,8 @@ bool MoveAside(const std::string &Path) {
         }
         if (Moved == 0) {
             Log_Error("Moved unreadable property list aside (%s)\n", Aside.c_str());
-            PlatformFolder_TellOnce("the settings file " + Path + " could not be read; it was moved to " + Aside +
-                                    " and a new one started");
+            PlatformFolder_TellOnce("the settings file " + Path + " could not be read (" + Why + "); it was moved to " +
+                                    Aside + " and a new one started");
             return true;
         }
         if (errno != EEXIST) break;
@@ -189,7 +204,8 @@ std::string PreferenceStore_CredentialPath() {
     return Folder.empty() ? Folder : Folder + PreferenceStore_ApplicationId() + "/credentials.plist";
 }
 
-PreferenceLoad PreferenceStore_Load(const std::string &Path, PreferenceValue &Out, bool Private, bool FollowLink) {
+PreferenceLoad PreferenceStore_Load(const std::string &Path, PreferenceValue &Out, bool Private, bool FollowLink,
+                                    std::string *Why) {
     Out = PreferenceValue();
     if (Path.empty()) return PreferenceLoad::Missing;
     // Without blocking, so that a FIFO put there cannot hold the caller, and
@@ -220,7 +236,8 @@ PreferenceLoad PreferenceStore_Load(const std::string &Path, PreferenceValue &Ou
     }
     std::string Text;
     bool Read = Status.st_size <= MaximumFileSize, Failed = false;
-    if (Read && Private && (Status.st_mode & 077) != 0 && Status.st_uid == geteuid()) fchmod(Descriptor, 0600);
+    if (Read && Private && (Status.st_mode & 077) != 0 && Status.st_uid == geteuid())
+        fchmod(Descriptor, Status.st_mode & 0700); // a read-only store stays read-only
     if (Read) {
         Text.resize((size_t)Status.st_size);
         size_t Done = 0;
@@ -248,11 +265,12 @@ PreferenceLoad PreferenceStore_Load(const std::string &Path, PreferenceValue &Ou
         errno = ReadError;
         return PreferenceLoad::Refused;
     }
-    std::string Error;
+    std::string Error = Read ? "" : "larger than " + std::to_string(MaximumFileSize >> 20) + " MiB";
     PreferenceValue Root;
     if (!Read || !PreferenceCodec_Read(Text, Root, &Error) || !Root.IsDictionary()) {
-        Log_Error("Unable to read property list (%s) (%s)\n", Path.c_str(),
-                  Error.empty() ? "not a dictionary" : Error.c_str());
+        if (Error.empty()) Error = "not a dictionary";
+        Log_Error("Unable to read property list (%s) (%s)\n", Path.c_str(), Error.c_str());
+        if (Why != nullptr) *Why = Error;
         return PreferenceLoad::Unreadable;
     }
     Out = std::move(Root);
@@ -286,13 +304,26 @@ bool PreferenceStore_Update(const std::string &Path, bool Private,
     }
     RemoveStaleTemporaries(Path);
     PreferenceValue Root;
-    const PreferenceLoad Loaded = PreferenceStore_Load(Path, Root, Private);
+    std::string Why;
+    const PreferenceLoad Loaded = PreferenceStore_Load(Path, Root, Private, false, &Why);
     if (Loaded == PreferenceLoad::Refused) {
         close(Lock);
         return false;
     }
+    // A store its user made read-only is theirs to keep as it is: it is
+    // read, never replaced (which would take it over with mode 0600).
+    struct stat Current;
+    if (Loaded != PreferenceLoad::Missing && lstat(Path.c_str(), &Current) == 0 && S_ISREG(Current.st_mode) &&
+        (Current.st_mode & S_IWUSR) == 0) {
+        Log_Error("Property list is read-only (%s)\n", Path.c_str());
+        PlatformFolder_TellOnce("the settings file " + Path + " is read-only; it is left as it is and nothing is " +
+                                "written to it");
+        close(Lock);
+        errno = EACCES;
+        return false;
+    }
     if (Loaded == PreferenceLoad::Unreadable) {
-        if (!MoveAside(Path)) {
+        if (!MoveAside(Path, Why)) {
             close(Lock);
             return false;
         }

@@ -42,9 +42,10 @@ std::string PreferenceStore_CredentialPath();
 // Reads a store (its root must be a dictionary). With Private, a file of the
 // user that others could read is made 0600 first. Refused (logged, errno
 // set) when the path holds a link (unless FollowLink), a FIFO or anything
-// else that is not a regular file.
+// else that is not a regular file. Unreadable says why in Why, when given
+// (larger than a store may be, or what does not parse).
 PreferenceLoad PreferenceStore_Load(const std::string &Path, PreferenceValue &Out, bool Private = false,
-                                    bool FollowLink = false);
+                                    bool FollowLink = false, std::string *Why = nullptr);
 // Applies Change to the current content under the writers' lock and writes
 // the result back; a Change answering false writes nothing. With Private the
 // folder must be the user's own and is made 0700.

@@ -6,7 +6,8 @@ A signed parent served from http://127.0.0.1:P/signed/ runs a nested
 document unsigned only when the server serves that document from the
 parent's own folder:
 place: another case of the folder, a segment holding ";" and the data store
-  under another spelling are not beside it; a child that is runs.
+  under another spelling are not beside it; a child that is runs. Served
+  as /get?file=signed/<name>, a workflow has nothing beside it.
 loaded_data: a "contentUrl" that the workflow's "load" reads from data
   (for the workflow, or with "global" for the application's macros) does
   not widen what is beside it.
@@ -57,13 +58,13 @@ class Peer:
         self.process.wait(10)
 
 
-def run_all(directory, peer, parents):
+def run_all(directory, peer, parents, served="signed/"):
     """Runs each signed parent (name -> (document, child runs)) at once and
     checks that its child ran, or was refused as unsigned."""
     runs = {}
     for name, (document, allowed) in parents.items():
         sign(directory, "signed/" + name, document)
-        runs[name] = subprocess.Popen([PROGRAM, "--workflow=" + peer.root + "signed/" + name, "--config=" + CONFIG,
+        runs[name] = subprocess.Popen([PROGRAM, "--workflow=" + peer.root + served + name, "--config=" + CONFIG,
                                        "--window"], stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
     outputs = {}
     for name, process in runs.items():
@@ -93,10 +94,14 @@ def case_place():
         try:
             urls = {"{contentUrl}child.json": True, peer.root + "signed/./child.json": True,
                     peer.root + "SIGNED/child.json": False, "{contentUrl}..;/other/child.json": False,
+                    "{contentUrl}../other/child.json": False,
                     "{contentUrl}a;b/child.json": False, "{contentUrl}datastore;x": False,
                     "{contentUrl}datastore%20": False, "{contentUrl}datastore/x.json": False}
             run_all(directory, peer, {"p%d.jws" % index: ({"start": {"type": "WorkflowRun", "url": url}}, allowed)
                                       for index, (url, allowed) in enumerate(urls.items())})
+            urls = [url for url in urls if "contentUrl" in url] + [peer.root + "get?file=other/child.json"]
+            run_all(directory, peer, {"q%d.jws" % index: ({"start": {"type": "WorkflowRun", "url": url}}, False)
+                                      for index, url in enumerate(urls)}, "get?file=signed/")
         finally:
             peer.close()
 

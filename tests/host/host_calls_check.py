@@ -173,6 +173,41 @@ def case_store_cannot_open():
         check(len(told) == 1 and "Permission denied; it is left as it is" in told[0], "stderr %r" % err)
 
 
+GROWING = """
+var registry = TQX.create('TQX.Registry'), said = [], big = 'b';
+while (big.length < (32 << 20)) big += big;
+function at(name, value) {
+  return {view: 'default', security: 'default', type: 'user', key: 'P', name: name, value: value, defaultValue: '-'};
+}
+['s', big, big].forEach(function (value, i) { said.push(TQX.call(registry, 'setString', at('n' + i, value))); });
+[0, 1, 2].forEach(function (i) { said.push(TQX.call(registry, 'getString', at('n' + i)).length); });
+print('said=' + said);
+"""
+
+
+def case_store_keeps_answers():
+    # A write past what a load reads answers false and keeps the store; only
+    # the store's own hidden temporaries are swept; a read-only store is kept;
+    # an oversize one is told as such.
+    with tempfile.TemporaryDirectory() as directory:
+        config = os.path.join(directory, "config")
+        os.mkdir(config, 0o700)
+        names = ["velmarsh.plist.backup", "velmarsh.plist.Ab12Cd", ".velmarsh.plist.tmp-Ab12Cd"]
+        for name in names:
+            write(config, name, name)
+        code, value, out, err = run(directory, GROWING, env={"XDG_CONFIG_HOME": config})
+        check("said=true,true,false,1,33554432,1" in out and "would grow past 64 MiB" in err, out[-300:] + err)
+        check(sorted(os.listdir(config)) == sorted(names[:2] + ["velmarsh.plist", "velmarsh.plist.lock"]), "swept")
+        store = os.path.join(config, "velmarsh.plist")
+        for mode, contents, said in ((0o400, None, "false"), (0o600, "<plist>" + " " * (64 << 20), "true")):
+            os.chmod(store, mode)
+            if contents:
+                write(config, "velmarsh.plist", contents)
+            code, value, out, err = run(directory, ONE_SETTING, env={"XDG_CONFIG_HOME": config})
+            told = " could not be read (larger than 64 MiB)" if contents else " is read-only; it is left as it is"
+            check("answered=" + said in out and os.stat(store).st_mode & 0o777 == mode and store + told in err, err)
+
+
 SPECIAL_FILES = """
 function answer(name, method, args) {
   print(method + '=' + JSON.stringify(TQX.call(TQX.create(name), method, args)));

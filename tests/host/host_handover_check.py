@@ -19,6 +19,8 @@ an IPv4 connection, and the run succeeds.
 planted_link: once the worker has removed the hand-over folder, the attacker
 puts a link at its name to a folder of the parent's user: the parent's
 clean-up removes nothing there.
+planted_names: 30,000 names like the hand-over folder's of the attacker's:
+the parent (under strace) reads /proc for none, touches at most 4,096.
 Exit status 0 when the case holds.
 """
 import json
@@ -214,6 +216,9 @@ def attacker(mode, *rest):
     elif mode == "link":  # at a name the parent made, once it is free
         name, target = rest
         os.symlink(target, name)
+    elif mode == "plant":  # names a dead parent of any user's could have left
+        for index in range(30000):
+            open(os.path.join(rest[0], "velmarsh-handover-%d.1-%06d" % (2000000000 + index, index)), "w").close()
 
 
 def run_parent(program, case, directory):
@@ -227,7 +232,7 @@ def run_parent(program, case, directory):
     # A place of the run's own for the hand-over folder: a parent here that
     # is killed leaves a folder that another run's parent would remove.
     place = os.path.join(directory, "place")
-    os.mkdir(place)
+    os.makedirs(place, exist_ok=True)
     os.chmod(place, 0o1777)
     environment = dict(os.environ, VELMARSH_ELEVATOR=os.path.join(directory, "elevator"), HANDOVER_DIR=directory,
                        HANDOVER_CASE=case, TMPDIR=place)
@@ -258,7 +263,7 @@ def finish(parent):
 
 
 def main(program, case):
-    global SELF
+    global SELF, PARENT
     directory = tempfile.mkdtemp(prefix="host_handover_")
     os.chmod(directory, 0o777)
     # A copy every user may run (the attacker runs it as 65534).
@@ -367,6 +372,18 @@ def main(program, case):
                      ("there" if os.path.exists(os.path.join(victim, "endpoint")) else "gone"))
             if code != 0 or not summary(directory).get("successful"):
                 fail("the run failed: %d %s" % (code, summary(directory)))
+        elif case == "planted_names":
+            os.mkdir(os.path.join(directory, "place"))
+            os.chmod(os.path.join(directory, "place"), 0o1777)
+            subprocess.run(ATTACKER + [SELF, "-", "plant", os.path.join(directory, "place")], check=True)
+            open(os.path.join(directory, "go"), "w").close()
+            PARENT = ["strace", "-fqqe", "trace=%file", "-o", SELF + ".s"] + PARENT
+            os.environ["LSAN_OPTIONS"] = "detect_leaks=0"  # LeakSanitizer cannot work traced
+            code = finish(run_parent(program, case, directory))
+            text = open(SELF + ".s").read()
+            read, touched = re.findall(r'/proc/2\d{9}/', text), set(re.findall(r'handover-2\d{9}\.1-\d{6}', text))
+            if code != 0 or read or not 0 < len(touched) <= 4096:
+                fail("exit %d; /proc read for %d planted names, %d touched" % (code, len(read), len(touched)))
     finally:
         open(os.path.join(directory, "stop"), "w").close()
         wait_for(lambda: not exists("go") or exists("worker-ended"), 10)

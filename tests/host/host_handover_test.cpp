@@ -45,7 +45,7 @@ TEST(HostHandOver, OnlyTheListenerOfTheConnectionCounts) {
 
 TEST(HostHandOver, CleanUpFollowsNoPlantedLink) {
     SKIP_UNLESS_RUN(RunAsRoot(), "playing another user needs root");
-    RunShared({"planted_link"});
+    RunShared({"planted_link", "planted_names"});
 }
 
 } // namespace

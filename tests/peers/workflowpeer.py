@@ -86,6 +86,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 TIMELINE.append({"host": self.headers.get("Host", ""), "path": path, "start": start,
                                  "end": time.monotonic()})
             path = "/" + rest
+        if path == "/get":  # a script that serves the file its query names
+            path = "/" + urllib.parse.parse_qs(urllib.parse.urlsplit(self.path).query).get("file", [""])[0]
         # As a file server would: percent-decoded, then dot segments resolved.
         name = os.path.normpath(os.path.join(ROOT, urllib.parse.unquote(path).lstrip("/")))
         if not name.startswith(os.path.abspath(ROOT)) or not os.path.isfile(name):

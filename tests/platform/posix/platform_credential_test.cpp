@@ -188,18 +188,21 @@ TEST_F(CredentialTest, PathsThatHoldNoRegularFileAreRefused) {
 }
 
 // The next writer removes the temporary files that killed writers of its
-// own store left (each would hold every secret), and nothing else.
+// own store left (each would hold every secret), and nothing else: a file
+// of the user's named like the store plus six letters is theirs.
 TEST_F(CredentialTest, StaleTemporaryFilesAreRemoved) {
     ASSERT_TRUE(Platform_SetCredential("svc", "ada", "s3cret"));
     const std::string Outside = Temp / "outside";
     std::ofstream(Outside) << "x";
+    const std::string Hidden = Folder() + "/.credentials.plist.tmp-";
     const struct {
         std::string Name;
         bool Removed;
     } Cases[] = {
-        {File() + ".Ab12Cd", true},     {File() + ".zzzzzz", true},         {File() + ".unreadable", false},
-        {File() + ".abc", false},       {File() + ".Ab12Cd7", false},       {File() + ".Ab-2Cd", false},
-        {Folder() + "/other.plist.Ab12Cd", false}, {File() + ".LnkLnk", false},
+        {Hidden + "Ab12Cd", true},      {Hidden + "zzzzzz", true},          {File() + ".unreadable", false},
+        {File() + ".Ab12Cd", false},    {File() + ".backup", false},        {Hidden + "abc", false},
+        {Hidden + "Ab12Cd7", false},    {Hidden + "Ab-2Cd", false},         {Folder() + "/.other.plist.tmp-Ab12Cd", false},
+        {Hidden + "LnkLnk", false},
     };
     for (const auto &Each : Cases) {
         if (Each.Name.find("LnkLnk") == std::string::npos) {
