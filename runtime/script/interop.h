@@ -54,7 +54,8 @@ typedef struct InteropExecuteCallback InteropExecuteCallback;
 typedef int32 (*Interop_InvokeFunc)(void *User, Dictionary *Request, Dictionary *Result);
 typedef int32 (*Interop_ReleaseFunc)(void **UserAddress, const char *InstanceId);
 typedef int32 (*Interop_ProcessFunc)(void *User);
-// A page's execution function: (user, registration id, JSON batch, none).
+// A page's execution function: (user, registration id, JSON batch, the
+// batch's facts as an InteropBatchFacts).
 typedef int32 (*Interop_ExecuteFunc)(void *User, const char *InstanceId, const char *Batch, void *Reserved);
 // A script callback's function, as function(user, argument).
 typedef int32 (*Interop_CallbackFunc)(void *User, void *Argument);
@@ -144,8 +145,29 @@ const char *Interop_GetCallbackId(InteropCallback *Callback);
 int32 Interop_AddExecuteCallback(InteropExecuteCallback **Registration, void *User, Interop_ExecuteFunc Function);
 int32 Interop_RemoveExecuteCallback(InteropExecuteCallback **Registration);
 int32 Interop_GetExecuteCallbackCount(void);
-// Queues one more reference to the Dictionary for the next page batch. The
+// Writes the Dictionary into the next page batch at once (the batch is built
+// once, as its items come, and never read back). What waits for the pages
+// is bounded: an item that would take the waiting text past
+// INTEROP_QUEUE_LIMIT bytes is refused (0, with a log line once a batch)
+// unless nothing waits, so that one large item still goes alone. The
 // function of every script callback that answers a page.
 int32 Interop_Execute(void *User, void *DictionaryHandle);
+// How many items Interop_Execute has refused since the bridge started: a
+// caller that compares it around a fire knows whether all of it was queued.
+uint32 Interop_GetRefusedCount(void);
+
+// The bound above, and its words for the reasons given.
+#define INTEROP_QUEUE_LIMIT ((size_t)64 << 20)
+#define INTEROP_QUEUE_LIMIT_TEXT "64 MiB"
+
+// The execute function's last argument: per item of the batch, in order, the
+// "sender" it carries (empty when none) and whether "retained" is true, kept
+// as the item was queued, so that a page's bridge never parses the batch
+// again to release what the center retained for it.
+typedef struct InteropBatchFacts {
+    int32 Count;
+    const char *const *Senders;
+    const int32 *Retained;
+} InteropBatchFacts;
 
 RUNTIME_EXTERN_C_END
