@@ -9,6 +9,7 @@ Exit status 0 when the case holds, else 1 with the reason on standard error.
 import json
 import os
 import plistlib
+import signal
 import subprocess
 import sys
 import tempfile
@@ -85,6 +86,20 @@ def wait_for(condition, host, what):
             pass
 
 
+def holds_open(pid, path):
+    try:
+        names = os.listdir("/proc/%d/fd" % pid)
+    except OSError:
+        return False
+    for name in names:
+        try:
+            if os.readlink("/proc/%d/fd/%s" % (pid, name)) == os.path.realpath(path):
+                return True
+        except OSError:
+            pass
+    return False
+
+
 SWAPPED_PIPE = """
 var pipe = TQX.create('TQX.Pipe'), files = TQX.create('TQX.FileSystem');
 TQX.call(pipe, 'setName', {name: 'p'});
@@ -108,7 +123,9 @@ def case_swapped_pipe():
             os.mkdir(pipes)
             host = start(directory, SWAPPED_PIPE % (stream.capitalize(), stream), env={"TMPDIR": pipes + "/"})
             fifo = os.path.join(pipes, "p")
-            wait_for(lambda: os.path.exists(fifo), host, "its pipe")
+            # Swapped once the host holds the pipe's FIFO open: a swap before
+            # that is the FIFO the pipe opens, and rightly its own.
+            wait_for(lambda: holds_open(host.pid, fifo), host, "its pipe")
             os.mkfifo(fifo + ".new")
             os.rename(fifo + ".new", fifo)
             write(directory, "swapped", "")
@@ -259,6 +276,115 @@ def case_pipe_over_file():
         check(code == 0 and answers(out) == ["started=false"], "exit %d %s" % (code, answers(out)))
         with open(notes) as f:
             check(f.read() == "kept", "the file changed")
+
+
+DEEP_FIRE = """
+var center = TQX.create('TQX.NotificationCenter'), info = {};
+TQX.call(center, 'addObserver', {type: 'Deep', notification: 'Info', callbackId: 'deep'});
+for (var i = 1; i < %d; i++) info = {a: info};
+print('fired=' + TQX.call(center, 'fire', {type: 'Deep', notification: 'Info', sender: '', info: JSON.stringify(info)}));
+function onBatch(items) {
+  items.forEach(function (item) {
+    for (var d = 0, v = item.info; v && typeof v === 'object'; v = v.a) d++;
+    if (item.callbackId === 'deep') print('heard=' + d);
+  });
+}
+"""
+
+
+def case_deep_batches():
+    # Info of every depth a page fires is heard whole or refused at the
+    # fire; a document of every depth that loads runs with the example page
+    # observing its tasks; neither ends the host.
+    example = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "examples", "script-task.js")
+    with open(example) as f:
+        greeting = f.read()
+    for depth in range(25, 41):
+        with tempfile.TemporaryDirectory() as directory:
+            code, value, out, err = finish(start(directory, DEEP_FIRE % depth))
+            heard = answers(out)
+            check(code == 0 and heard in (["fired=true", "heard=%d" % depth], ["fired=false"]),
+                  "fire %d: exit %d %s" % (depth, code, heard))
+            deep = "x"
+            for _ in range(depth - 3):
+                deep = {"a": deep}
+            document = json.dumps({"start": {"type": "Greeting", "who": "you", "deep": deep}})
+            code, value, out, err = finish(start(directory, greeting, document=document))
+            check(value is not None and (code, value["successful"]) in ((0, True), (1, False)) and
+                  (code == 0 or "cannot load" in err), "document %d: exit %d %r" % (depth, code, out[-300:]))
+
+
+# Page code the host runs outside the page's own calls: each ends by itself
+# or at the first signal, with the summary.
+BOUNDED = [
+    ("describing", """
+var center = TQX.create('TQX.NotificationCenter');
+TQX.call(center, 'addObserver', {type: 'Go', notification: 'Now', callbackId: 'go'});
+TQX.call(center, 'fire', {type: 'Go', notification: 'Now', sender: '', info: '{}'});
+Error.prototype.toString = function () { print('spinning'); for (;;) {} };
+function onBatch(items) { null.x; }
+""", "an error that cannot be shown"),
+    ("line_getter", """
+var e = new Error('x');
+Object.defineProperty(e, 'lineNumber', {get: function () { print('spinning'); for (;;) {} }});
+throw e;
+""", "an error that cannot be shown"),
+    ("finalizer", "var kept = {}; Duktape.fin(kept, function () { for (;;) {} });\n", None),
+    ("late_bridge", "function onUnload() { print('late=' + TQX.create('TQX.ScriptTaskHandler') + ';'); }\n", None),
+]
+
+
+def case_bounded_entries():
+    for name, page, words in BOUNDED:
+        with tempfile.TemporaryDirectory() as directory:
+            host = start(directory, page)
+            if words is not None:
+                while "Script - spinning" not in host.stdout.readline():
+                    check(host.poll() is None, "%s: ended before it spun" % name)
+                host.send_signal(signal.SIGTERM)
+            code, value, out, err = finish(host, timeout=60)
+            check(value is not None and "successful" in value, "%s: exit %d, no summary %r" % (name, code, out[-300:]))
+            check(words is None or words in err or "interrupted" in err, "%s: %r" % (name, err))
+            check(name != "late_bridge" or answers(out) == ["late=;"], "%s: %s" % (name, answers(out)))
+
+
+FLOOD = """
+var center = TQX.create('TQX.NotificationCenter'), big = new Array(1 << 20).join('x'), refused = 0;
+TQX.call(center, 'addObserver', {type: 'Flood', notification: 'Big', callbackId: 'flood'});
+for (var i = 0; i < 200; i++)
+  if (!TQX.call(center, 'fire', {type: 'Flood', notification: 'Big', sender: '', info: JSON.stringify({big: big})}))
+    refused++;
+print('refused=' + refused);
+print('done');
+"""
+
+
+def case_queued_bytes():
+    # A page that floods its own observer while it loads: past what the
+    # host queues for it, its fires answer false; the host stays small.
+    with tempfile.TemporaryDirectory() as directory:
+        peak = peak_kib(directory, FLOOD)
+        with open(os.path.join(directory, "out")) as f:
+            refused = [int(line.split("refused=")[1]) for line in f if "Script - refused=" in line]
+        check(refused and 100 < refused[0] < 200 and peak < 320 * 1024, "refused %s, peak %d KiB" % (refused, peak))
+
+
+STALE_ID = """
+TQX.release(TQX.create('TQX.ScriptTaskHandler', 'same'));
+var center = TQX.create('TQX.NotificationCenter', 'same');
+print('added=' + TQX.call(center, 'addObserver', {type: 'Go', notification: 'Now', callbackId: 'go'}));
+"""
+
+
+def case_released_ids():
+    # A released handler leaves the host's lists: a center made later under
+    # its id is a center, and its observer goes with the page.
+    with tempfile.TemporaryDirectory() as directory:
+        host = subprocess.Popen([PROGRAM, "--workflow=" + write(directory, "w.yaml", LOG), "--script=" +
+                                 write(directory, "p.js", STALE_ID), "--disablesecurity", "--window",
+                                 "--memorytracking"], stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+        code, value, out, err = finish(host)
+        check(code == 0 and answers(out) == ["added=true"] and "not removed" not in out, out[-400:])
 
 
 CASES = {name[5:]: function for name, function in globals().items() if name.startswith("case_")}
