@@ -419,6 +419,15 @@ bool Enter(duk_safe_call_function Body, void *User, std::string &Error) {
 // finalizer makes more to finalize), and the bridge refuses them anything.
 void DestroyHeap() {
     Script.Ended = true;
+    // After an interrupt the process is on its way out, and taking a full
+    // heap apart takes seconds: it is left for the process's end (still
+    // reachable from here, so no leak check counts it).
+    [[maybe_unused]] static duk_context *Abandoned = nullptr;
+    if (Interrupted) {
+        Abandoned = Script.Context;
+        Script.Context = nullptr;
+        return;
+    }
     bool Expired = false;
     Heap.Closing = true;
     Bounded(1, Expired, [] { duk_destroy_heap(Script.Context); });
