@@ -190,8 +190,11 @@ void NoteCall(bool Handler, const char *Request, const std::string &Reply) {
     Dictionary *Asked = nullptr, *Answered = nullptr;
     Dictionary *Call = ParseObject(Request, strlen(Request), &Asked);
     Dictionary *Answer = ParseObject(Reply.data(), Reply.size(), &Answered);
-    const char *Method = nullptr;
+    const char *Method = nullptr, *Why = nullptr;
     uint32 Taken = 0;
+    if (Call != nullptr && Answer != nullptr && Dictionary_GetStringPtrByKey(Call, "method", &Method) &&
+        Dictionary_GetStringPtrByKey(Answer, "error", &Why) && Why != nullptr)
+        Log_Warning("Page call - %s %s\n", Method, Why);
     if (Call != nullptr && Answer != nullptr && Dictionary_GetStringPtrByKey(Call, "method", &Method) &&
         Dictionary_GetBooleanByKey(Answer, "returnValue", &Taken) && Taken) {
         auto Text = [Call](const char *Key) {

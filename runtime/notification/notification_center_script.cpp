@@ -62,10 +62,15 @@ int32 NotificationCenter_Invoke(void *User, Dictionary *Request, Dictionary *Res
     default:
         return FALSE;
     }
+    // A refused fire says why beside its answer.
+    const bool Fire = Hash == Crc32Const("fire") || Hash == Crc32Const("fireAfterDelay");
     if (Interop_IsInitialized() && Interop_GetRefusedCount() != Refused) {
         Answer = 0;
         Dictionary_SetStringByKey(Result, "error",
                                   "refused: what waits for the pages is bounded to " INTEROP_QUEUE_LIMIT_TEXT);
+    } else if (Fire && Get.Read && Answer != 1) {
+        Dictionary_SetStringByKey(Result, "error",
+                                  "refused: the info is no JSON object of at most 31 levels, so no page could have it");
     }
     Dictionary_SetBooleanByKey(Result, "returnValue", Answer == 1);
     return Get.Read ? TRUE : FALSE;

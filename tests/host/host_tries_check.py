@@ -303,7 +303,8 @@ def case_deep_batches():
         with tempfile.TemporaryDirectory() as directory:
             code, value, out, err = finish(start(directory, DEEP_FIRE % depth))
             heard = answers(out)
-            check(code == 0 and heard in (["fired=true", "heard=%d" % depth], ["fired=false"]),
+            check(code == 0 and (heard == ["fired=true", "heard=%d" % depth] or
+                                 (heard == ["fired=false"] and "fire refused: the info is no JSON" in out)),
                   "fire %d: exit %d %s" % (depth, code, heard))
             deep = "x"
             for _ in range(depth - 3):
