@@ -132,6 +132,9 @@ struct Page {
 
 Page Script;
 ScriptHeap Heap{0, 0, HeapLimitBytes};
+// A heap left for the process's end, still reachable so that no leak check
+// counts it.
+duk_context *volatile Abandoned = nullptr;
 // The page's instances are released by this requester.
 int Requester = 0;
 // Set from the signal handler: the first interrupt, and whether the page
@@ -423,9 +426,7 @@ bool Enter(duk_safe_call_function Body, void *User, std::string &Error) {
 void DestroyHeap() {
     Script.Ended = true;
     // After an interrupt the process is on its way out, and taking a full
-    // heap apart takes seconds: it is left for the process's end (still
-    // reachable from here, so no leak check counts it).
-    [[maybe_unused]] static duk_context *Abandoned = nullptr;
+    // heap apart takes seconds: it is left for the process's end.
     if (Interrupted) {
         Abandoned = Script.Context;
         Script.Context = nullptr;
