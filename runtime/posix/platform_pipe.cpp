@@ -49,7 +49,9 @@ bool ClearName(const char *Path) {
 int MakeFifo(const char *Path) {
     static unsigned Made = 0;
     char Private[sizeof(PlatformPipe::Path) + 32];
-    snprintf(Private, sizeof(Private), "%s.%d.%u.new", Path, (int)getpid(), Made++);
+    const char *Slash = strrchr(Path, '/');
+    const int Folder = Slash != nullptr ? (int)(Slash - Path) + 1 : 0;
+    snprintf(Private, sizeof(Private), "%.*s.fifo.%d.%u", Folder, Path, (int)getpid(), Made++);
     if (!ClearName(Path) || mkfifo(Private, 0600) != 0) return -1;
     const int Descriptor = open(Private, O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     const bool Renamed = Descriptor >= 0 && renameat2(AT_FDCWD, Private, AT_FDCWD, Path, RENAME_NOREPLACE) == 0;
