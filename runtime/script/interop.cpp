@@ -104,9 +104,8 @@ int32 Interop_Process(void) {
     Interop_Global();
     Interop_ProcessInstances(Time_GetCurrent());
     Interop_ProcessLibraries();
-    // Callbacks and the batch share a second budget.
-    float64 Start = Time_GetCurrent();
-    Interop_ProcessCallbacks(Start);
+    // Callbacks have a second budget; the batch was written as it came.
+    Interop_ProcessCallbacks(Time_GetCurrent());
     Interop_ProcessBatch();
     return TRUE;
 }

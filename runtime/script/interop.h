@@ -16,9 +16,10 @@
 //   so a dispatch never sees one vanish, and it answers no further call;
 // - script callbacks: records with an id through which native code answers a
 //   page later (notification observers, dialog answers ...);
-// - page execute registrations and the execute queue: Dictionaries queued by
-//   Interop_Execute and delivered to every registered page as one JSON array
-//   per process step.
+// - page execute registrations and the execute queue: Dictionaries written
+//   by Interop_Execute into the next batch as they come (what waits is
+//   bounded) and delivered to every registered page as one JSON array per
+//   process step.
 //
 // Threads: dispatch, callbacks, registrations, the queue and the process step
 // belong to the main thread (other callers are a fatal stop). The lock guards
