@@ -1,9 +1,12 @@
 // The host's page script (see host_script.h).
 //
-// Every entry into the engine runs protected (duk_safe_call), pushes
-// included: a script may have left its heap full, and an error outside a
-// protected call ends the process. The bodies of those calls hold no C++
-// object with a destructor, since an error leaves them by longjmp.
+// Every entry into the engine goes through one gate (Bounded): the page's
+// code, describing what it threw, and its finalizers when the heap goes all
+// run with the interrupt and the deadline. Every entry runs protected
+// (duk_safe_call), pushes included: a script may have left its heap full,
+// and an error outside a protected call ends the process. The bodies of
+// those calls hold no C++ object with a destructor, since an error leaves
+// them by longjmp.
 #include "host/host_script.h"
 
 #include <errno.h>
@@ -19,6 +22,7 @@
 
 #include <map>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "duktape.h"
@@ -80,18 +84,46 @@ struct NoCase {
         return strcasecmp(Left.c_str(), Right.c_str()) < 0;
     }
 };
+struct NoCaseHash {
+    size_t operator()(const std::string &Text) const {
+        size_t Hash = 14695981039346656037u;
+        for (unsigned char Each : Text) Hash = (Hash ^ (size_t)tolower(Each)) * 1099511628211u;
+        return Hash;
+    }
+};
+struct NoCaseEqual {
+    bool operator()(const std::string &Left, const std::string &Right) const {
+        return strcasecmp(Left.c_str(), Right.c_str()) == 0;
+    }
+};
+// What the page holds, by id or key: each lookup costs the same whatever
+// the page made before.
+using Names = std::unordered_set<std::string, NoCaseHash, NoCaseEqual>;
+
+// A batch as it was handed over, with the facts the host acts on after the
+// page had it (each item's sender and whether the center retained it): the
+// text itself is never read back.
+struct Batch {
+    std::string Text;
+    std::vector<std::string> Senders;
+    std::vector<int32> Retained;
+};
 
 struct Page {
     duk_context *Context = nullptr;
-    std::vector<std::string> Batches;
+    std::vector<Batch> Batches;
     bool Delivering = false;
+    // Set once the run has ended: the bridge then makes and calls nothing.
+    bool Ended = false;
+    // Set once a refused fire was told.
+    bool Swollen = false;
     // Why the page stopped (an interrupt, a failed load); empty while it runs.
     std::string Stopped;
     // The page's "TQX.ScriptTaskHandler" and "TQX.NotificationCenter"
     // instances, the task types and observers it added through them: they
     // go with their page.
-    std::vector<std::string> Handlers, Centers;
-    std::vector<std::string> Types, Observers;
+    Names Handlers, Centers;
+    Names Types, Observers;
     // Interop references the page took through its centers and has not
     // released: the page's own, they go with it.
     std::map<std::string, int64_t, NoCase> References;
@@ -100,28 +132,15 @@ struct Page {
 
 Page Script;
 ScriptHeap Heap{0, 0, HeapLimitBytes};
+// A heap left for the process's end, still reachable so that no leak check
+// counts it.
+duk_context *volatile Abandoned = nullptr;
 // The page's instances are released by this requester.
 int Requester = 0;
 // Set from the signal handler: the first interrupt, and whether the page
 // runs at this moment.
 volatile sig_atomic_t Interrupted = 0;
 volatile sig_atomic_t Running = 0;
-
-bool SameText(const std::string &Left, const char *Right) { return String_CompareWithoutCase(Left.c_str(), Right); }
-
-bool Holds(const std::vector<std::string> &List, const char *Text) {
-    for (const std::string &Each : List)
-        if (SameText(Each, Text)) return true;
-    return false;
-}
-
-void Drop(std::vector<std::string> &List, const char *Text) {
-    for (size_t Index = 0; Index < List.size(); Index++)
-        if (SameText(List[Index], Text)) {
-            List.erase(List.begin() + (long)Index);
-            return;
-        }
-}
 
 // A JSON text's top object (its unnamed root stepped into), or null. The
 // caller releases Parsed.
@@ -137,8 +156,20 @@ Dictionary *ParseObject(const char *Text, size_t Length, Dictionary **Parsed) {
     return Inner;
 }
 
-int32 Execute(void *, const char *, const char *Batch, void *) {
-    if (Batch != nullptr) Script.Batches.emplace_back(Batch);
+void Tell(const std::string &Reason) {
+    Log_Error("%s\n", Reason.c_str());
+    HostProgress_Say(("velmarsh: " + Reason).c_str());
+}
+
+int32 Execute(void *, const char *, const char *Text, void *Reserved) {
+    if (Text == nullptr) return TRUE;
+    Batch Made{Text, {}, {}};
+    if (const auto *Facts = static_cast<const InteropBatchFacts *>(Reserved))
+        for (int32 Index = 0; Index < Facts->Count; Index++) {
+            Made.Senders.emplace_back(Facts->Senders[Index]);
+            Made.Retained.push_back(Facts->Retained[Index]);
+        }
+    Script.Batches.push_back(std::move(Made));
     return TRUE;
 }
 
@@ -146,11 +177,11 @@ duk_ret_t Create(duk_context *Context) {
     const char *ClassName = duk_require_string(Context, 0);
     char Id[INTEROP_ID_SIZE] = "";
     String_CopyLength(Id, duk_require_string(Context, 1), (int32)sizeof(Id));
-    if (!Interop_DispatchCreateInstance(ClassName, Id, (int32)sizeof(Id), &Requester, nullptr, Execute)) Id[0] = 0;
-    if (Id[0] != 0 && strcmp(ClassName, "TQX.ScriptTaskHandler") == 0 && !Holds(Script.Handlers, Id))
-        Script.Handlers.emplace_back(Id);
-    if (Id[0] != 0 && strcmp(ClassName, "TQX.NotificationCenter") == 0 && !Holds(Script.Centers, Id))
-        Script.Centers.emplace_back(Id);
+    if (Script.Ended ||
+        !Interop_DispatchCreateInstance(ClassName, Id, (int32)sizeof(Id), &Requester, nullptr, Execute))
+        Id[0] = 0;
+    if (Id[0] != 0 && strcmp(ClassName, "TQX.ScriptTaskHandler") == 0) Script.Handlers.insert(Id);
+    if (Id[0] != 0 && strcmp(ClassName, "TQX.NotificationCenter") == 0) Script.Centers.insert(Id);
     duk_push_string(Context, Id);
     return 1;
 }
@@ -162,8 +193,11 @@ void NoteCall(bool Handler, const char *Request, const std::string &Reply) {
     Dictionary *Asked = nullptr, *Answered = nullptr;
     Dictionary *Call = ParseObject(Request, strlen(Request), &Asked);
     Dictionary *Answer = ParseObject(Reply.data(), Reply.size(), &Answered);
-    const char *Method = nullptr;
+    const char *Method = nullptr, *Why = nullptr;
     uint32 Taken = 0;
+    if (Call != nullptr && Answer != nullptr && Dictionary_GetStringPtrByKey(Call, "method", &Method) &&
+        Dictionary_GetStringPtrByKey(Answer, "error", &Why) && Why != nullptr)
+        Log_Warning("Page call - %s %s\n", Method, Why);
     if (Call != nullptr && Answer != nullptr && Dictionary_GetStringPtrByKey(Call, "method", &Method) &&
         Dictionary_GetBooleanByKey(Answer, "returnValue", &Taken) && Taken) {
         auto Text = [Call](const char *Key) {
@@ -172,8 +206,8 @@ void NoteCall(bool Handler, const char *Request, const std::string &Reply) {
         };
         if (Handler) {
             std::string Name = Text("name");
-            if (strcmp(Method, "register") == 0 && !Holds(Script.Types, Name.c_str())) Script.Types.push_back(Name);
-            else if (strcmp(Method, "unregister") == 0) Drop(Script.Types, Name.c_str());
+            if (strcmp(Method, "register") == 0) Script.Types.insert(Name);
+            else if (strcmp(Method, "unregister") == 0) Script.Types.erase(Name);
         } else if (strcmp(Method, "addRefInteropReference") == 0) {
             Script.References[Text("instanceId")]++;
         } else if (strcmp(Method, "releaseInteropReference") == 0) {
@@ -183,9 +217,8 @@ void NoteCall(bool Handler, const char *Request, const std::string &Reply) {
             // Type, name, sender (empty: any) and callback id, as one key.
             std::string Key = Text("type") + '\n' + Text("notification") + '\n' + Text("sender") + '\n' +
                               Text("callbackId");
-            if (strncmp(Method, "add", 3) == 0 && !Holds(Script.Observers, Key.c_str()))
-                Script.Observers.push_back(Key);
-            else if (strncmp(Method, "remove", 6) == 0) Drop(Script.Observers, Key.c_str());
+            if (strncmp(Method, "add", 3) == 0) Script.Observers.insert(Key);
+            else if (strncmp(Method, "remove", 6) == 0) Script.Observers.erase(Key);
         }
     }
     Dictionary_Release(&Asked);
@@ -214,6 +247,8 @@ void DropObservers() {
 duk_ret_t Call(duk_context *Context) {
     const char *Id = duk_require_string(Context, 0);
     const char *Request = duk_require_string(Context, 1);
+    if (Script.Ended) return 0;
+    const uint32 Refused = Interop_GetRefusedCount();
     MemoryStream *Stream = nullptr;
     MemoryStream_Create(&Stream);
     MemoryStream_SetAutoGrow(Stream, TRUE);
@@ -225,14 +260,26 @@ duk_ret_t Call(duk_context *Context) {
         MemoryStream_ReleasePointer(Stream, &Pointer);
     }
     MemoryStream_Release(&Stream);
-    bool Handler = Holds(Script.Handlers, Id);
-    if (Handler || Holds(Script.Centers, Id)) NoteCall(Handler, Request, Script.Reply);
+    bool Handler = Script.Handlers.count(Id) != 0;
+    if (Handler || Script.Centers.count(Id) != 0) NoteCall(Handler, Request, Script.Reply);
+    if (Interop_GetRefusedCount() != Refused && !Script.Swollen) {
+        Script.Swollen = true;
+        Tell(std::string("a fire of the page script was refused: what waits for the page is bounded to ") +
+             INTEROP_QUEUE_LIMIT_TEXT);
+    }
     duk_push_lstring(Context, Script.Reply.data(), Script.Reply.size());
     return 1;
 }
 
+// The last release of a handler or center takes its id off the page's lists.
 duk_ret_t Release(duk_context *Context) {
-    duk_push_boolean(Context, Interop_DispatchReleaseInstance(duk_require_string(Context, 0)) != 0);
+    const char *Id = duk_require_string(Context, 0);
+    const bool Released = Interop_DispatchReleaseInstance(Id) != 0;
+    if (Released && !Interop_DispatchHasInstance(Id)) {
+        Script.Handlers.erase(Id);
+        Script.Centers.erase(Id);
+    }
+    duk_push_boolean(Context, Released);
     return 1;
 }
 
@@ -303,51 +350,97 @@ duk_ret_t DescribeBody(duk_context *Context, void *) {
     return 1;
 }
 
-// ---- Calls into the page ----
+// ---- The gate into the engine ----
 
-// Runs one body in the page, bounded by the interrupt. False with the
-// failure in Error (and the page stopped when the interrupt ended it).
+// Runs Step (a protected call into the engine, or the heap's destruction)
+// within the page's bounds: the first interrupt reaches it while it runs;
+// after that interrupt it gets a short grace; Within (nanoseconds, 0: none)
+// bounds it from its start. Answers whether the interrupt ended it; sets
+// Expired when Within did.
+template <typename Step> bool Bounded(int64_t Within, bool &Expired, Step &&Run) {
+    Heap.Refused = false;
+    // Running first: an interrupt from here on sets the deadline itself,
+    // one before it is seen below.
+    Running = 1;
+    int64_t Deadline = 0;
+    if (Interrupted) Deadline = ScriptHeap_Now() + GraceNs;
+    if (Within != 0 && (Deadline == 0 || ScriptHeap_Now() + Within < Deadline)) Deadline = ScriptHeap_Now() + Within;
+    if (Deadline != 0) {
+        int64_t None = 0;
+        __atomic_compare_exchange_n(&Heap.Deadline, &None, Deadline, false, __ATOMIC_SEQ_CST, __ATOMIC_SEQ_CST);
+    }
+    Run();
+    Running = 0;
+    const int64_t Reached = __atomic_exchange_n(&Heap.Deadline, 0, __ATOMIC_SEQ_CST);
+    const bool Past = Reached != 0 && (Reached == 1 || ScriptHeap_Now() > Reached);
+    // A page that caught what the interrupt threw and went on is stopped
+    // all the same.
+    const bool Stopped = Past && (Reached == 1 || Interrupted);
+    Expired = Past && !Stopped;
+    return Stopped;
+}
+
+// The thrown value on the stack's top described (its own toString and
+// getters are page code), within the grace: "an error that cannot be
+// shown" when that fails or runs out of time. Pops the value.
+std::string Describe(duk_context *Context, bool &Stopped) {
+    bool Expired = false;
+    duk_int_t Code = DUK_EXEC_ERROR;
+    Stopped = Bounded(GraceNs, Expired, [&] { Code = duk_safe_call(Context, DescribeBody, nullptr, 1, 1); });
+    std::string Text = "an error that cannot be shown";
+    if (Code == DUK_EXEC_SUCCESS && !Stopped && !Expired && duk_is_string(Context, -1))
+        Text = duk_get_string(Context, -1);
+    duk_pop(Context);
+    return Text;
+}
+
+// Runs one body in the page. False with the failure in Error (and the page
+// stopped when the interrupt ended it).
 bool Enter(duk_safe_call_function Body, void *User, std::string &Error) {
     if (Script.Context == nullptr || !Script.Stopped.empty()) return false;
     duk_context *Context = Script.Context;
-    Heap.Refused = false;
-    Running = 1;
-    if (Interrupted) {
-        int64_t None = 0;
-        __atomic_compare_exchange_n(&Heap.Deadline, &None, ScriptHeap_Now() + GraceNs, false, __ATOMIC_SEQ_CST,
-                                    __ATOMIC_SEQ_CST);
-    }
-    duk_int_t Code = duk_safe_call(Context, Body, User, 0, 1);
-    Running = 0;
-    int64_t Deadline = __atomic_exchange_n(&Heap.Deadline, 0, __ATOMIC_SEQ_CST);
-    // A page that caught what the interrupt threw and went on is stopped
-    // all the same.
-    bool Stopped = Deadline != 0 && (Deadline == 1 || ScriptHeap_Now() > Deadline);
+    bool Expired = false;
+    duk_int_t Code = DUK_EXEC_ERROR;
+    bool Stopped = Bounded(0, Expired, [&] { Code = duk_safe_call(Context, Body, User, 0, 1); });
+    const bool OutOfMemory = Heap.Refused;
     if (Code == DUK_EXEC_SUCCESS && !Stopped) {
         duk_pop(Context);
         return true;
     }
+    if (!Stopped) Error = Describe(Context, Stopped);
+    else duk_pop(Context);
     if (Stopped) {
-        duk_pop(Context);
         Error = "the page script was interrupted";
         Script.Stopped = Error;
         return false;
     }
-    bool OutOfMemory = Heap.Refused;
-    if (duk_safe_call(Context, DescribeBody, nullptr, 1, 1) == DUK_EXEC_SUCCESS && duk_is_string(Context, -1))
-        Error = duk_get_string(Context, -1);
-    else
-        Error = "an error that cannot be shown";
-    duk_pop(Context);
     if (OutOfMemory)
         Error = std::string("it ran out of memory (its heap is limited to ") + HeapLimitText + "): " + Error;
     if (Error.size() > ReasonLimit) Error = Error.substr(0, ReasonLimit) + "...";
     return false;
 }
 
+// The heap goes once the run has ended: what the page's finalizers run then
+// gets no time (they end at the engine's first check) and no memory (so no
+// finalizer makes more to finalize), and the bridge refuses them anything.
+void DestroyHeap() {
+    Script.Ended = true;
+    // After an interrupt the process is on its way out, and taking a full
+    // heap apart takes seconds: it is left for the process's end.
+    if (Interrupted) {
+        Abandoned = Script.Context;
+        Script.Context = nullptr;
+        return;
+    }
+    bool Expired = false;
+    Heap.Closing = true;
+    Bounded(1, Expired, [] { duk_destroy_heap(Script.Context); });
+    Script.Context = nullptr;
+}
+
 // The page's types go with it, and their running tasks fail with why.
 void DropTypes(const char *Reason) {
-    std::vector<std::string> Types;
+    Names Types;
     Types.swap(Script.Types);
     for (const std::string &Each : Types) {
         ScriptTaskHandler_Unregister(Each.c_str());
@@ -355,39 +448,17 @@ void DropTypes(const char *Reason) {
     }
 }
 
-void Tell(const std::string &Reason) {
-    Log_Error("%s\n", Reason.c_str());
-    HostProgress_Say(("velmarsh: " + Reason).c_str());
-}
-
 // After the page had a batch: the senders the center retained for the page
 // are released, as a page's own bridge does once the page has seen them. When
 // the page could not handle the batch (Reason), the script tasks it was about
 // fail with the reason.
-void AfterBatch(const std::string &Batch, const char *Reason) {
-    Dictionary *Parsed = nullptr;
-    Dictionary_Create(&Parsed);
-    JSON *Reader = nullptr;
-    JSON_Create(&Reader);
-    JSON_SetDictionaryHandle(Reader, Parsed);
-    Dictionary *Items = nullptr;
-    if (Batch.size() < (size_t)INT32_MAX && JSON_LoadBuffer(Reader, Batch.data(), (int32)Batch.size()))
-        Dictionary_SkipRootContainer(Parsed, &Items);
-    JSON_Release(&Reader);
-    DictionaryItem *Item = nullptr;
-    for (Dictionary_ItemGetFirst(Items, &Item); Items != nullptr && Item != nullptr;
-         Dictionary_ItemGetNext(Items, Item, &Item)) {
-        Dictionary *Each = nullptr;
-        const char *Sender = nullptr;
-        uint32 Retained = 0;
-        if (!Dictionary_ItemGetDictionaryHandle(Items, Item, &Each) || Each == nullptr ||
-            !Dictionary_GetStringPtrByKey(Each, "sender", &Sender))
-            continue;
-        if (Reason != nullptr) ScriptTask_FailTask(Sender, Reason);
-        if (Dictionary_GetBooleanByKey(Each, "retained", &Retained) && Retained)
-            NotificationCenter_ReleaseInteropReference(Sender);
+void AfterBatch(const Batch &Given, const char *Reason) {
+    for (size_t Index = 0; Index < Given.Senders.size(); Index++) {
+        const std::string &Sender = Given.Senders[Index];
+        if (Sender.empty()) continue;
+        if (Reason != nullptr) ScriptTask_FailTask(Sender.c_str(), Reason);
+        if (Given.Retained[Index]) NotificationCenter_ReleaseInteropReference(Sender.c_str());
     }
-    Dictionary_Release(&Parsed);
 }
 
 // Hands each queued batch to onBatch(items), after the bridge's step that
@@ -395,12 +466,12 @@ void AfterBatch(const std::string &Batch, const char *Reason) {
 int32 Deliver(void *, const char *, const char *, const char *, Dictionary *) {
     if (Script.Context == nullptr || Script.Delivering || Script.Batches.empty()) return TRUE;
     Script.Delivering = true;
-    std::vector<std::string> Batches;
+    std::vector<Batch> Batches;
     Batches.swap(Script.Batches);
-    for (const std::string &Batch : Batches) {
+    for (const Batch &Batch : Batches) {
         bool WasStopped = !Script.Stopped.empty();
         std::string Error;
-        if (!WasStopped && Enter(DeliverBody, const_cast<std::string *>(&Batch), Error)) {
+        if (!WasStopped && Enter(DeliverBody, const_cast<std::string *>(&Batch.Text), Error)) {
             AfterBatch(Batch, nullptr);
             continue;
         }
@@ -519,8 +590,10 @@ void HostScript_Interrupt(void) {
 int32 HostScript_Remove(void) {
     if (Script.Context == nullptr) return TRUE;
     NotificationCenter_RemoveProcessObserver("HostScript", &Script, Deliver);
-    // The page says goodbye first (observers, task types), as a page does
+    // The run has ended: from here the bridge makes and calls nothing. The
+    // page says goodbye first (observers, task types), as a page does
     // when it unloads.
+    Script.Ended = true;
     std::string Error;
     if (Script.Stopped.empty() && !Enter(UnloadBody, nullptr, Error))
         Tell(Script.Stopped.empty() ? "the page script failed in onUnload: " + Error : Error);
@@ -534,7 +607,7 @@ int32 HostScript_Remove(void) {
         // Only the bridge's step releases the instances' objects.
         Interop_Process();
     }
-    duk_destroy_heap(Script.Context);
+    DestroyHeap();
     Script = Page();
     return TRUE;
 }

@@ -20,6 +20,7 @@ constexpr size_t LateAllocationLimit = 16u << 10;
 
 // Whether growing by Growth bytes is refused; a refusal for the cap is noted.
 bool Refuses(ScriptHeap *Heap, size_t Growth) {
+    if (Heap->Closing) return true;
     if (Growth > Heap->Limit || Heap->InUse + Growth > Heap->Limit) {
         Heap->Refused = true;
         return true;

@@ -19,6 +19,9 @@ struct ScriptHeap {
     // Set when an allocation was refused for the cap (not for the deadline);
     // the owner clears it.
     bool Refused = false;
+    // Set by the owner while the heap goes: every allocation is refused, so
+    // that no finalizer can make more for the heap to finalize.
+    bool Closing = false;
 };
 static_assert(offsetof(ScriptHeap, Deadline) == 0);
 

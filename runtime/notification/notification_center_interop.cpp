@@ -166,16 +166,17 @@ int32 NotificationCenter_InteropExecuteObserverCallback(void *Callback, const ch
     Dictionary_AddString(Item, "notification", Name, nullptr);
     Dictionary_AddString(Item, "sender", Sender, nullptr);
     Dictionary_AddString(Item, "callbackId", CallbackId, nullptr);
-    if (NotificationCenter_IsRetained(Center, Sender)) {
-        Dictionary_AddBoolean(Item, "retained", TRUE, nullptr);
-        // Every page receives the batch and releases once.
-        int32 Pages = Interop_GetExecuteCallbackCount();
-        for (int32 Page = 0; Page < Pages; Page++) NotificationCenter_AddRefInteropReference(Sender);
-    }
+    const bool Retained = NotificationCenter_IsRetained(Center, Sender);
+    if (Retained) Dictionary_AddBoolean(Item, "retained", TRUE, nullptr);
     Dictionary *Info = nullptr;
     Dictionary_AddDictionary(Item, "info", &Info, nullptr);
     if (UserInfo != nullptr) Dictionary_Merge(Info, UserInfo, DICTIONARY_MERGE_OVERWRITE);
-    Interop_RaiseCallback(Record, Item);
+    // Every page receives the batch and releases once; an item the queue
+    // refused reaches no page.
+    if (Interop_RaiseCallback(Record, Item) && Retained) {
+        int32 Pages = Interop_GetExecuteCallbackCount();
+        for (int32 Page = 0; Page < Pages; Page++) NotificationCenter_AddRefInteropReference(Sender);
+    }
     Dictionary_Release(&Item);
     if (Center->Verbose)
         Log_Debug("NotificationCenter - Trigger interop observer - %s.%s - %s - %s [0x%p]\n", Type, Name, Sender,

@@ -4,6 +4,7 @@
 
 #include "runtime/notification/notification_center.h"
 #include "runtime/script/api_gen_dispatch.h"
+#include "runtime/script/interop.h"
 #include "runtime/text/crc.h"
 
 namespace {
@@ -22,6 +23,8 @@ int32 NotificationCenter_Invoke(void *User, Dictionary *Request, Dictionary *Res
     const char *Type, *Name, *Sender, *CallbackId, *Info, *InstanceId;
     int32 Delay = 0;
     int32 Answer = 0;
+    // A fire that the pages' queue could not take whole answers false.
+    const uint32 Refused = Interop_IsInitialized() ? Interop_GetRefusedCount() : 0;
     switch (Hash) {
     case Crc32Const("addObserver"):
         if (Get.Text("type", &Type).Text("notification", &Name).Text("callbackId", &CallbackId).Read)
@@ -58,6 +61,16 @@ int32 NotificationCenter_Invoke(void *User, Dictionary *Request, Dictionary *Res
         break;
     default:
         return FALSE;
+    }
+    // A refused fire says why beside its answer.
+    const bool Fire = Hash == Crc32Const("fire") || Hash == Crc32Const("fireAfterDelay");
+    if (Interop_IsInitialized() && Interop_GetRefusedCount() != Refused) {
+        Answer = 0;
+        Dictionary_SetStringByKey(Result, "error",
+                                  "refused: what waits for the pages is bounded to " INTEROP_QUEUE_LIMIT_TEXT);
+    } else if (Fire && Get.Read && Answer != 1) {
+        Dictionary_SetStringByKey(Result, "error",
+                                  "refused: the info is no JSON object of at most 31 levels, so no page could have it");
     }
     Dictionary_SetBooleanByKey(Result, "returnValue", Answer == 1);
     return Get.Read ? TRUE : FALSE;

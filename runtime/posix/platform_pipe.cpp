@@ -4,6 +4,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <stdio.h>
 #include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -27,22 +28,41 @@ struct PlatformPipe {
 
 namespace {
 
-// Makes the FIFO. A stale one of this user's own at the name (a pipe that
-// was not closed) is replaced; any other file there is not this pipe's to
+// Clears the pipe's name: a stale FIFO of this user's own there (a pipe that
+// was not closed) is removed; any other file there is not this pipe's to
 // remove, and the open fails, saying why.
-bool MakeFifo(const char *Path) {
-    if (mkfifo(Path, 0600) == 0) return true;
-    if (errno != EEXIST) return false;
+bool ClearName(const char *Path) {
     struct stat Status {};
-    if (lstat(Path, &Status) != 0) return false;
+    if (lstat(Path, &Status) != 0) return errno == ENOENT;
     if (!S_ISFIFO(Status.st_mode) || Status.st_uid != geteuid()) {
         Log_Error("Unable to open pipe (%s): %s is in the way\n", Path,
                   S_ISFIFO(Status.st_mode) ? "another user's FIFO" : "a file that is not a FIFO");
         errno = EEXIST;
         return false;
     }
-    if (unlink(Path) != 0) return false;
-    return mkfifo(Path, 0600) == 0;
+    return unlink(Path) == 0 || errno == ENOENT;
+}
+
+// Makes the FIFO under a name of its own beside Path, opens it, and only
+// then gives it Path (never over a file that appeared there meanwhile): the
+// descriptor is the FIFO the pipe made, whatever someone puts at Path.
+int MakeFifo(const char *Path) {
+    static unsigned Made = 0;
+    char Private[sizeof(PlatformPipe::Path) + 32];
+    const char *Slash = strrchr(Path, '/');
+    const int Folder = Slash != nullptr ? (int)(Slash - Path) + 1 : 0;
+    snprintf(Private, sizeof(Private), "%.*s.fifo.%d.%u", Folder, Path, (int)getpid(), Made++);
+    if (!ClearName(Path) || mkfifo(Private, 0600) != 0) return -1;
+    const int Descriptor = open(Private, O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    const bool Renamed = Descriptor >= 0 && renameat2(AT_FDCWD, Private, AT_FDCWD, Path, RENAME_NOREPLACE) == 0;
+    // A file system without the flag: a hard link never replaces either.
+    const bool Named = Renamed || (Descriptor >= 0 && errno == EINVAL && link(Private, Path) == 0);
+    const int Code = errno;
+    if (!Renamed) unlink(Private);
+    if (Named) return Descriptor;
+    if (Descriptor >= 0) close(Descriptor);
+    errno = Code;
+    return -1;
 }
 
 } // namespace
@@ -54,8 +74,8 @@ int32 Platform_PipeOpen(PlatformPipe **Pipe, const char *Path, int32 Mode, int32
         errno = Path == nullptr || *Path == 0 ? ENOENT : ENAMETOOLONG;
         return FALSE;
     }
-    if (!(Flags & PLATFORM_PIPE_EXISTING) && !MakeFifo(Path)) return FALSE;
-    const int Descriptor = open(Path, O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    const int Descriptor = Flags & PLATFORM_PIPE_EXISTING ? open(Path, O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC)
+                                                          : MakeFifo(Path);
     if (Descriptor < 0) return FALSE;
     struct stat Status {};
     if (fstat(Descriptor, &Status) != 0 || !S_ISFIFO(Status.st_mode)) {

@@ -39,9 +39,7 @@ int32 Interop_Init(void) {
     Pool_Create(&Global->CallbackPool);
     Pool_SetMemorySize(Global->CallbackPool, (uint32)sizeof(InteropCallback));
     Pool_SetChunkSize(Global->CallbackPool, InteropPoolChunk);
-    Pool_Create(&Global->QueuePool);
-    Pool_SetMemorySize(Global->QueuePool, (uint32)sizeof(InteropExecuteItem));
-    Pool_SetChunkSize(Global->QueuePool, InteropPoolChunk);
+    Global->Pending = new InteropPending;
 
     MemoryStream_Create(&Global->Batch);
     MemoryStream_SetAutoGrow(Global->Batch, TRUE);
@@ -65,7 +63,7 @@ int32 Interop_Remove(void) {
     JSON_Delete(&Global->Writer);
     MemoryStream_Release(&Global->Batch);
     CriticalSection_Delete(&Global->Lock);
-    Pool_Delete(&Global->QueuePool);
+    delete Global->Pending;
     Pool_Delete(&Global->CallbackPool);
     GlobalInterop = nullptr;
     Memory_Delete(Global);
@@ -106,10 +104,9 @@ int32 Interop_Process(void) {
     Interop_Global();
     Interop_ProcessInstances(Time_GetCurrent());
     Interop_ProcessLibraries();
-    // Callbacks and the batch share a second budget.
-    float64 Start = Time_GetCurrent();
-    Interop_ProcessCallbacks(Start);
-    Interop_ProcessBatch(Start);
+    // Callbacks have a second budget; the batch was written as it came.
+    Interop_ProcessCallbacks(Time_GetCurrent());
+    Interop_ProcessBatch();
     return TRUE;
 }
 

@@ -16,9 +16,10 @@
 //   so a dispatch never sees one vanish, and it answers no further call;
 // - script callbacks: records with an id through which native code answers a
 //   page later (notification observers, dialog answers ...);
-// - page execute registrations and the execute queue: Dictionaries queued by
-//   Interop_Execute and delivered to every registered page as one JSON array
-//   per process step.
+// - page execute registrations and the execute queue: Dictionaries written
+//   by Interop_Execute into the next batch as they come (what waits is
+//   bounded) and delivered to every registered page as one JSON array per
+//   process step.
 //
 // Threads: dispatch, callbacks, registrations, the queue and the process step
 // belong to the main thread (other callers are a fatal stop). The lock guards
@@ -54,7 +55,8 @@ typedef struct InteropExecuteCallback InteropExecuteCallback;
 typedef int32 (*Interop_InvokeFunc)(void *User, Dictionary *Request, Dictionary *Result);
 typedef int32 (*Interop_ReleaseFunc)(void **UserAddress, const char *InstanceId);
 typedef int32 (*Interop_ProcessFunc)(void *User);
-// A page's execution function: (user, registration id, JSON batch, none).
+// A page's execution function: (user, registration id, JSON batch, the
+// batch's facts as an InteropBatchFacts).
 typedef int32 (*Interop_ExecuteFunc)(void *User, const char *InstanceId, const char *Batch, void *Reserved);
 // A script callback's function, as function(user, argument).
 typedef int32 (*Interop_CallbackFunc)(void *User, void *Argument);
@@ -144,8 +146,29 @@ const char *Interop_GetCallbackId(InteropCallback *Callback);
 int32 Interop_AddExecuteCallback(InteropExecuteCallback **Registration, void *User, Interop_ExecuteFunc Function);
 int32 Interop_RemoveExecuteCallback(InteropExecuteCallback **Registration);
 int32 Interop_GetExecuteCallbackCount(void);
-// Queues one more reference to the Dictionary for the next page batch. The
+// Writes the Dictionary into the next page batch at once (the batch is built
+// once, as its items come, and never read back). What waits for the pages
+// is bounded: an item that would take the waiting text past
+// INTEROP_QUEUE_LIMIT bytes is refused (0, with a log line once a batch)
+// unless nothing waits, so that one large item still goes alone. The
 // function of every script callback that answers a page.
 int32 Interop_Execute(void *User, void *DictionaryHandle);
+// How many items Interop_Execute has refused since the bridge started: a
+// caller that compares it around a fire knows whether all of it was queued.
+uint32 Interop_GetRefusedCount(void);
+
+// The bound above, and its words for the reasons given.
+#define INTEROP_QUEUE_LIMIT ((size_t)64 << 20)
+#define INTEROP_QUEUE_LIMIT_TEXT "64 MiB"
+
+// The execute function's last argument: per item of the batch, in order, the
+// "sender" it carries (empty when none) and whether "retained" is true, kept
+// as the item was queued, so that a page's bridge never parses the batch
+// again to release what the center retained for it.
+typedef struct InteropBatchFacts {
+    int32 Count;
+    const char *const *Senders;
+    const int32 *Retained;
+} InteropBatchFacts;
 
 RUNTIME_EXTERN_C_END

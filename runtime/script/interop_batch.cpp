@@ -2,10 +2,10 @@
 //
 // Everything here runs on the main thread. Callback records are freed only
 // by the process step once their count is 0, so a record found by id stays
-// valid for the whole dispatch that found it. Queued items each hold one
-// reference to their Dictionary until the batch has been written. The batch
-// is one JSON array of the queued objects, delivered to every registered page
-// in one call per page and process step.
+// valid for the whole dispatch that found it. Each queued item is written
+// into the batch's text as it comes; the batch is one JSON array of the
+// queued objects, delivered to every registered page in one call per page
+// and process step, with each item's sender and retained flag beside it.
 #include "runtime/log.h"
 #include "runtime/memory.h"
 #include "runtime/script/interop_internal.h"
@@ -30,20 +30,14 @@ void Write(MemoryStream *Stream, const char *Text, uint32 Length) {
     MemoryStream_Write(Stream, Text, Length, &Count);
 }
 
-void FreeItem(InteropStruct *Global, InteropExecuteItem *Item) {
-    InteropList_Unlink(Global->Queue, Item);
-    Dictionary_Release(&Item->Item);
-    Pool_Free(Global->QueuePool, &Item, (int32)sizeof(InteropExecuteItem));
-}
-
 // Calls every registration with the batch. Each is held while it runs, since
 // a page may close (and drop its registration) from inside the call.
-void Deliver(InteropStruct *Global, const char *Batch) {
+void Deliver(InteropStruct *Global, const char *Batch, InteropBatchFacts *Facts) {
     InteropExecuteCallback *Registration = Global->Registrations.Head;
     if (Registration != nullptr) Class_AddRef(Registration);
     while (Registration != nullptr) {
         if (Registration->Function != nullptr)
-            Registration->Function(Registration->User, Registration->Class.InstanceId, Batch, nullptr);
+            Registration->Function(Registration->User, Registration->Class.InstanceId, Batch, Facts);
         InteropExecuteCallback *Next = Registration->Next;
         if (Next != nullptr) Class_AddRef(Next);
         Class_Release(&Registration);
@@ -164,22 +158,53 @@ int32 Interop_Execute(void *User, void *DictionaryHandle) {
     InteropStruct *Global = Interop_Global();
     auto *Source = static_cast<Dictionary *>(DictionaryHandle);
     Class_CheckHandle(Source, DICTIONARY_CLASSID);
-    auto *Item = static_cast<InteropExecuteItem *>(Pool_Alloc(Global->QueuePool, (int32)sizeof(InteropExecuteItem)));
-    *Item = InteropExecuteItem{};
+    InteropPending &Pending = *Global->Pending;
+    // A child container is owned by its item and is written through a root
+    // copy.
+    Dictionary *Root = nullptr;
     Dictionary *Parent = nullptr;
     DictionaryItem *ParentItem = nullptr;
     if (Dictionary_GetParent(Source, &Parent, &ParentItem)) {
-        // A child container is owned by its item and has no count of its
-        // own; the queue keeps a root copy instead.
-        Dictionary_Create(&Item->Item);
-        Dictionary_Merge(Item->Item, Source, DICTIONARY_MERGE_OVERWRITE);
+        Dictionary_Create(&Root);
+        Dictionary_Merge(Root, Source, DICTIONARY_MERGE_OVERWRITE);
     } else {
-        Item->Item = Dictionary_AddRef(Source);
+        Root = Dictionary_AddRef(Source);
     }
-    InteropList_Append(Global->Queue, Item);
+    MemoryStream *Stream = Global->Batch;
+    MemoryStream_DiscardAll(Stream);
+    StreamStruct *Json = nullptr;
+    MemoryStream_GetStreamHandle(Stream, &Json);
+    Write(Stream, Pending.Text.empty() ? "[{" : ",{", 2);
+    JSON_SetDictionaryHandle(Global->Writer, Root);
+    JSON_SaveStream(Global->Writer, Json);
+    Write(Stream, "}", 1);
+    Dictionary_Release(&Root);
+    const size_t Size = (size_t)MemoryStream_GetUsed(Stream);
+    if (!Pending.Text.empty() && Pending.Text.size() + Size > INTEROP_QUEUE_LIMIT) {
+        MemoryStream_DiscardAll(Stream);
+        Global->Refused++;
+        if (!Pending.Told)
+            Log_Warning("Interop - An item for the pages was refused: what waits for them is bounded to "
+                        INTEROP_QUEUE_LIMIT_TEXT "\n");
+        Pending.Told = true;
+        return FALSE;
+    }
+    const char *Text = nullptr;
+    MemoryStream_GetPointer(Stream, &Text);
+    Pending.Text.append(Text, Size);
+    MemoryStream_ReleasePointer(Stream, &Text);
+    MemoryStream_DiscardAll(Stream);
+    const char *Sender = nullptr;
+    uint32 Retained = FALSE;
+    Pending.Senders.emplace_back(Dictionary_GetStringPtrByKey(Source, "sender", &Sender) && Sender != nullptr
+                                     ? Sender
+                                     : "");
+    Pending.Retained.push_back(Dictionary_GetBooleanByKey(Source, "retained", &Retained) && Retained ? 1 : 0);
     Interop_PostProcess();
     return TRUE;
 }
+
+uint32 Interop_GetRefusedCount(void) { return Interop_Global()->Refused; }
 
 void Interop_ProcessCallbacks(float64 Start) {
     InteropStruct *Global = GlobalInterop;
@@ -198,41 +223,25 @@ void Interop_ProcessCallbacks(float64 Start) {
     }
 }
 
-void Interop_ProcessBatch(float64 Start) {
+void Interop_ProcessBatch(void) {
     InteropStruct *Global = GlobalInterop;
-    if (Global->Queue.Head == nullptr) return;
+    if (Global->Pending->Text.empty()) return;
     if (Global->Delivering) {
         // A page called back into a step while the last batch is still being
-        // handed out: that batch's text stays pinned until it returns.
+        // handed out: the next one waits until it returns.
         Interop_PostProcess();
         return;
     }
-    MemoryStream *Stream = Global->Batch;
-    StreamStruct *Json = nullptr;
-    MemoryStream_GetStreamHandle(Stream, &Json);
-    Write(Stream, "[", 1);
-    for (bool First = true; Global->Queue.Head != nullptr; First = false) {
-        InteropExecuteItem *Item = Global->Queue.Head;
-        if (!First) Write(Stream, ",", 1);
-        Write(Stream, "{", 1);
-        JSON_SetDictionaryHandle(Global->Writer, Item->Item);
-        JSON_SaveStream(Global->Writer, Json);
-        Write(Stream, "}", 1);
-        FreeItem(Global, Item);
-        if (Global->Queue.Head != nullptr && BudgetSpent(Start)) {
-            Interop_PostProcess();
-            break;
-        }
-    }
-    Write(Stream, "]", 2); // the bracket and the text's terminating NUL
-
-    const char *Text = nullptr;
-    MemoryStream_GetPointer(Stream, &Text);
+    InteropPending Batch;
+    std::swap(Batch, *Global->Pending);
+    Batch.Text += ']';
+    std::vector<const char *> Senders;
+    Senders.reserve(Batch.Senders.size());
+    for (const std::string &Sender : Batch.Senders) Senders.push_back(Sender.c_str());
+    InteropBatchFacts Facts{(int32)Senders.size(), Senders.data(), Batch.Retained.data()};
     Global->Delivering = TRUE;
-    Deliver(Global, Text);
+    Deliver(Global, Batch.Text.c_str(), &Facts);
     Global->Delivering = FALSE;
-    MemoryStream_ReleasePointer(Stream, &Text);
-    MemoryStream_DiscardAll(Stream);
 }
 
 void Interop_RemoveBatch(InteropStruct *Global) {
@@ -246,5 +255,5 @@ void Interop_RemoveBatch(InteropStruct *Global) {
         InteropList_Unlink(Global->Callbacks, Record);
         Pool_Free(Global->CallbackPool, &Record, (int32)sizeof(InteropCallback));
     }
-    while (Global->Queue.Head != nullptr) FreeItem(Global, Global->Queue.Head);
+    *Global->Pending = InteropPending{};
 }

@@ -8,6 +8,9 @@
 // at, or drops a reference on, a freed record.
 #pragma once
 
+#include <string>
+#include <vector>
+
 #include "runtime/containers/hash_table.h"
 #include "runtime/script/interop.h"
 #include "runtime/documents/json.h"
@@ -71,10 +74,15 @@ struct InteropExecuteCallback {
     InteropExecuteCallback *Prev;
 };
 
-struct InteropExecuteItem {
-    Dictionary *Item;
-    InteropExecuteItem *Next;
-    InteropExecuteItem *Prev;
+// The next page batch, written as its items are queued ("[" and each item's
+// JSON object, comma separated), with what the pages' bridges act on after
+// it: each item's sender and whether the center retained it.
+struct InteropPending {
+    std::string Text;
+    std::vector<std::string> Senders;
+    std::vector<int32> Retained;
+    // Set once a refusal was logged; cleared when the batch goes out.
+    bool Told = false;
 };
 
 // A position in the instance table that removals keep valid.
@@ -97,11 +105,11 @@ struct InteropStruct {
     InteropList<InteropCallback> Callbacks;
     Pool *CallbackPool;
     InteropList<InteropExecuteCallback> Registrations;
-    MemoryStream *Batch;
+    MemoryStream *Batch; // where each queued item is written first
     JSON *Writer;
     int32 Delivering; // 1 while a batch is being handed to the pages
-    InteropList<InteropExecuteItem> Queue;
-    Pool *QueuePool;
+    InteropPending *Pending;
+    uint32 Refused; // items refused for the bound, ever
     InteropCursor Saved; // the process step's walk position (Advance 1)
     InteropCursor *Cursors;
     Pool *InstancePool;
@@ -164,5 +172,5 @@ void Interop_RemoveLibraries(void);
 
 // Callbacks and the page batch (interop_batch.cpp).
 void Interop_ProcessCallbacks(float64 Start);
-void Interop_ProcessBatch(float64 Start);
+void Interop_ProcessBatch(void);
 void Interop_RemoveBatch(InteropStruct *Global);

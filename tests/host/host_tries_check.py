@@ -6,9 +6,11 @@ the settings store written through every path at once.
 Usage: host_tries_check.py <program> <case>
 Exit status 0 when the case holds, else 1 with the reason on standard error.
 """
+import glob
 import json
 import os
 import plistlib
+import signal
 import subprocess
 import sys
 import tempfile
@@ -34,10 +36,11 @@ def write(directory, name, text):
     return path
 
 
-def start(directory, page, env=None, document=LOG):
+def start(directory, page, env=None, document=LOG, extra=()):
     """Starts the host on a page; the caller collects it with finish()."""
     return subprocess.Popen([PROGRAM, "--workflow=" + write(directory, "w.yaml", document),
-                             "--script=" + write(directory, "p.js", page), "--disablesecurity", "--window"],
+                             "--script=" + write(directory, "p.js", page), "--disablesecurity", "--window",
+                             *extra],
                             stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, cwd=directory,
                             env=dict(os.environ, **(env or {})))
 
@@ -85,6 +88,13 @@ def wait_for(condition, host, what):
             pass
 
 
+def holds_open(pid, path):
+    try:
+        return os.path.realpath(path) in [os.readlink(fd) for fd in glob.glob("/proc/%d/fd/*" % pid)]
+    except OSError:  # the host ended, or a descriptor closed while read
+        return False
+
+
 SWAPPED_PIPE = """
 var pipe = TQX.create('TQX.Pipe'), files = TQX.create('TQX.FileSystem');
 TQX.call(pipe, 'setName', {name: 'p'});
@@ -108,7 +118,9 @@ def case_swapped_pipe():
             os.mkdir(pipes)
             host = start(directory, SWAPPED_PIPE % (stream.capitalize(), stream), env={"TMPDIR": pipes + "/"})
             fifo = os.path.join(pipes, "p")
-            wait_for(lambda: os.path.exists(fifo), host, "its pipe")
+            # Swapped once the host holds the pipe's FIFO open: a swap before
+            # that is the FIFO the pipe opens, and rightly its own.
+            wait_for(lambda: holds_open(host.pid, fifo), host, "its pipe")
             os.mkfifo(fifo + ".new")
             os.rename(fifo + ".new", fifo)
             write(directory, "swapped", "")
@@ -259,6 +271,88 @@ def case_pipe_over_file():
         check(code == 0 and answers(out) == ["started=false"], "exit %d %s" % (code, answers(out)))
         with open(notes) as f:
             check(f.read() == "kept", "the file changed")
+
+
+DEEP_FIRE = """
+var center = TQX.create('TQX.NotificationCenter'), info = {};
+TQX.call(center, 'addObserver', {type: 'Deep', notification: 'Info', callbackId: 'deep'});
+for (var i = 1; i < %d; i++) info = {a: info};
+print('fired=' + TQX.call(center, 'fire', {type: 'Deep', notification: 'Info', sender: '', info: JSON.stringify(info)}));
+function onBatch(items) {
+  for (var d = 0, v = items[0].info; v && typeof v === 'object'; v = v.a) d++;
+  print('heard=' + d);
+}
+"""
+
+
+def case_deep_batches():
+    # Info of every depth a page fires is heard whole or refused at the
+    # fire; a document of every depth that loads runs with the example page
+    # observing its tasks; neither ends the host.
+    example = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "examples", "script-task.js")
+    with open(example) as f:
+        greeting = f.read()
+    for depth in range(25, 41):
+        with tempfile.TemporaryDirectory() as directory:
+            code, value, out, err = finish(start(directory, DEEP_FIRE % depth))
+            heard = answers(out)
+            check(code == 0 and (heard == ["fired=true", "heard=%d" % depth] or
+                                 (heard == ["fired=false"] and "fire refused: the info is no JSON" in out)),
+                  "fire %d: exit %d %s" % (depth, code, heard))
+            document = '{"start": {"type": "Greeting", "who": "you", "deep": %s"x"%s}}' % (
+                '{"a": ' * (depth - 3), "}" * (depth - 3))
+            code, value, out, err = finish(start(directory, greeting, document=document))
+            check(value is not None and (code, value["successful"]) in ((0, True), (1, False)) and
+                  (code == 0 or "cannot load" in err), "document %d: exit %d %r" % (depth, code, out[-300:]))
+
+
+# Page code the host runs outside the page's own calls, and what it holds for
+# the page: each row ends by itself or at the first signal (after "spinning"),
+# with the summary, its words on standard error and nothing left behind.
+SPIN = "function () { print('spinning'); for (;;) {} }"
+BOUNDED = [
+    ("describing", """
+var center = TQX.create('TQX.NotificationCenter');
+TQX.call(center, 'addObserver', {type: 'Go', notification: 'Now', callbackId: 'go'});
+TQX.call(center, 'fire', {type: 'Go', notification: 'Now', sender: '', info: '{}'});
+Error.prototype.toString = %s;
+function onBatch(items) { null.x; }
+""" % SPIN, "an error that cannot be shown", []),
+    ("line_getter", "var e = new Error('x'); Object.defineProperty(e, 'lineNumber', {get: %s}); throw e;" % SPIN,
+     "an error that cannot be shown", []),
+    ("finalizer", "var kept = {}; Duktape.fin(kept, function () { for (;;) {} });", None, []),
+    ("late_bridge", "function onUnload() { print('late=' + TQX.create('TQX.ScriptTaskHandler') + ';'); }", None,
+     ["late=;"]),
+    # A released handler leaves the host's lists: a center made later under
+    # its id is a center, and its observer goes with the page.
+    ("released_ids", """
+TQX.release(TQX.create('TQX.ScriptTaskHandler', 'same'));
+var center = TQX.create('TQX.NotificationCenter', 'same');
+print('added=' + TQX.call(center, 'addObserver', {type: 'Go', notification: 'Now', callbackId: 'go'}));
+""", None, ["added=true"]),
+    # A page that floods its own observer while it loads: past what the host
+    # queues for it (64 MiB), its fires answer false.
+    ("queued_bytes", """
+var center = TQX.create('TQX.NotificationCenter'), big = JSON.stringify({big: new Array(1 << 20).join('x')}), sent = 0;
+TQX.call(center, 'addObserver', {type: 'Flood', notification: 'Big', callbackId: 'flood'});
+for (var i = 0; i < 200; i++) sent += TQX.call(center, 'fire', {type: 'Flood', notification: 'Big', sender: '', info: big});
+print('sent=' + (sent > 50 && sent < 100));
+""", None, ["sent=true"]),
+]
+
+
+def case_bounded_entries():
+    for name, page, words, said in BOUNDED:
+        with tempfile.TemporaryDirectory() as directory:
+            host = start(directory, page, extra=["--memorytracking"])
+            if words is not None:
+                while "Script - spinning" not in host.stdout.readline():
+                    check(host.poll() is None, "%s: ended before it spun" % name)
+                host.send_signal(signal.SIGTERM)
+            code, value, out, err = finish(host, timeout=60)
+            check(value is not None and "not removed" not in out, "%s: exit %d %r" % (name, code, out[-300:]))
+            check(words is None or words in err or "interrupted" in err, "%s: %r" % (name, err))
+            check(answers(out) == said or words is not None, "%s: %s" % (name, answers(out)))
 
 
 CASES = {name[5:]: function for name, function in globals().items() if name.startswith("case_")}

@@ -173,19 +173,21 @@ TEST_F(NotificationCenterScriptTest, ParameterFailuresAnswerFalseAndNothingForTh
     Captured.clear();
     EXPECT_EQ(Call(Id, R"({"method":"fire","type":"T","notification":"N","sender":"S","info":{}})"), "");
     EXPECT_NE(Captured.find("Incorrect parameter type (NotificationCenter.fire::info)\n"), std::string::npos);
-    // Text that is not JSON fires nothing.
+    // Text that is not JSON fires nothing, and the answer says why.
+    const std::string Unread = R"({"error":"refused: the info is no JSON object of at most 31 levels, )"
+                               R"(so no page could have it","returnValue":false})";
     Call(Id, R"({"method":"addObserver","type":"T","notification":"N","callbackId":"c"})");
-    EXPECT_EQ(Call(Id, R"({"method":"fire","type":"T","notification":"N","sender":"S","info":"{oops"})"), False);
+    EXPECT_EQ(Call(Id, R"({"method":"fire","type":"T","notification":"N","sender":"S","info":"{oops"})"), Unread);
     EXPECT_EQ(Call(Id, R"({"method":"fireAfterDelay","type":"T","notification":"N","sender":"S","delay":"5",)"
                        R"("info":"{}"})"),
               "");
     // JSON that is not an object would reach every page as "info" members
     // without keys: nothing is fired.
-    EXPECT_EQ(Call(Id, R"({"method":"fire","type":"T","notification":"N","sender":"S","info":"[1,2]"})"), False);
-    EXPECT_EQ(Call(Id, R"({"method":"fire","type":"T","notification":"N","sender":"S","info":"5"})"), False);
+    EXPECT_EQ(Call(Id, R"({"method":"fire","type":"T","notification":"N","sender":"S","info":"[1,2]"})"), Unread);
+    EXPECT_EQ(Call(Id, R"({"method":"fire","type":"T","notification":"N","sender":"S","info":"5"})"), Unread);
     EXPECT_EQ(Call(Id, R"({"method":"fireAfterDelay","type":"T","notification":"N","sender":"S","delay":0,)"
                        R"("info":"null"})"),
-              False);
+              Unread);
     EXPECT_TRUE(TakeBatches().empty());
     // A method the class does not have: no answer, nothing logged.
     Captured.clear();
