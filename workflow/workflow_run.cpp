@@ -576,9 +576,18 @@ int32 WorkflowRunInt_DocumentArrived(WorkflowRun *Self, int32 Error, int32 SubCo
         Parsed = nullptr;
     }
     if (Error == 0 && Parsed != nullptr) {
-        Dictionary *Inner = Parsed;
-        Dictionary_SkipRoot(Parsed, &Inner);
-        if (Inner != nullptr) Dictionary_Merge(Self->Document, Inner, DICTIONARY_MERGE_OVERWRITE);
+        // Taken whole, never copied: the tasks are lifted from under the
+        // reader's unnamed root. Only a document the lift declines (one
+        // that repeats a key, which the merge folds) is merged.
+        int32 Count = 0;
+        if (Dictionary_ItemGetCount(Self->Document, &Count) && Count == 0 && Dictionary_LiftRoot(Parsed)) {
+            Dictionary_Release(&Self->Document);
+            Self->Document = Dictionary_AddRef(Parsed);
+        } else {
+            Dictionary *Inner = Parsed;
+            Dictionary_SkipRoot(Parsed, &Inner);
+            if (Inner != nullptr) Dictionary_Merge(Self->Document, Inner, DICTIONARY_MERGE_OVERWRITE);
+        }
         if (!WorkflowRunInt_Prepare(Self, Self->Document)) {
             Self->Busy = FALSE;
             return TRUE;
@@ -622,7 +631,9 @@ int32 WorkflowRunInt_DocumentArrived(WorkflowRun *Self, int32 Error, int32 SubCo
         }
     } else {
         FireWorkflowStatus(Self, false, false);
-        Workflow_LoadDictionary(Self->Flow, Self->Document, 1);
+        Workflow_TakeDictionary(Self->Flow, Self->Document);
+        Dictionary_Release(&Self->Document);
+        Dictionary_Create(&Self->Document);
         Workflow_RunTask(Self->Flow, "load", nullptr, nullptr);
     }
     Self->Busy = FALSE;

@@ -8,6 +8,8 @@
 // and with the same reports as a recursive reset.
 #include <string.h>
 
+#include <vector>
+
 #include "runtime/containers/dictionary_internal.h"
 #include "runtime/containers/pool_internal.h"
 #include "runtime/log.h"
@@ -649,6 +651,7 @@ int32 Dictionary_Delete(Dictionary **Handle) {
         Memory_Free(Record->ContainerPool, (int32)Record->ContainerBytes);
     }
     DictionaryInt_FreeExtra(Deleted);
+    if (Record->Charged != 0) MemoryBudget_Give(Record->Charged);
     Deleted->Class.ClassId = 0;
     Deleted->Items.ClassId = 0;
     Memory_Free(Record, (int32)sizeof(DictionaryRoot));
@@ -678,6 +681,10 @@ int32 Dictionary_Reset(Dictionary *Handle) {
             Pool_Reset(Root->Strings);
         else
             Pool_Delete(&Root->Strings);
+    }
+    if (Root->Items.Count == 0 && Root->Charged != 0) {
+        MemoryBudget_Give(Root->Charged);
+        Root->Charged = 0;
     }
     if (Dropped) return TRUE;
     if (Root->ItemPool != nullptr && Pool_GetActiveCount(Root->ItemPool, &Active) && Active == 0)
@@ -851,4 +858,45 @@ DICTIONARY_CALLBACK(ItemValueChangeCallback, ValueChangeCallback, WatchValue, Di
 int32 Dictionary_IsWatched(Dictionary *Handle) {
     Dictionary_CheckHandle(Handle);
     return DictionaryInt_WatchedAtAll(Handle) ? TRUE : FALSE;
+}
+
+int32 Dictionary_HoldCharge(Dictionary *Handle, int64 Bytes) {
+    Dictionary_CheckHandle(Handle);
+    DictionaryInt_RootRecord(Handle)->Charged += Bytes;
+    return TRUE;
+}
+
+// Each record at its pool's stride, each text where its length puts it:
+// inline (nothing more), an item-pool record, the string pool, or a block
+// of the general allocator with its guards and the system's header.
+int32 Dictionary_GetCost(Dictionary *Handle, int64 *Bytes) {
+    Dictionary_CheckHandle(Handle);
+    Debug_CheckPointer(Bytes);
+    constexpr int64 ItemCost = (int64)poolint::RecordStride(sizeof(DictionaryItem));
+    constexpr int64 ContainerCost = (int64)poolint::RecordStride(sizeof(Dictionary));
+    const bool Pooled = DictionaryInt_RootRecord(Handle)->StringPool != 0;
+    auto TextCost = [&](int32 Length) -> int64 {
+        if (Length < DictionaryInlineBytes) return 0;
+        if (Pooled) return Length + 1;
+        if (DictionaryInt_IsRecordText(Length)) return ItemCost;
+        return ((Length + 1 + 3) & ~3) + 2 * MEMORY_GUARD_SIZE + 16;
+    };
+    int64 Total = 0;
+    std::vector<Dictionary *> Open{Handle};
+    while (!Open.empty()) {
+        Dictionary *Walk = Open.back();
+        Open.pop_back();
+        for (DictionaryItem *Item = Walk->Items.First; Item != nullptr; Item = Item->Next) {
+            Total += ItemCost;
+            if (Item->Key != nullptr) Total += TextCost(Item->KeyLength);
+            if (Item->Child != nullptr) {
+                Total += ContainerCost;
+                Open.push_back(Item->Child);
+            } else if (Item->Value != nullptr) {
+                Total += TextCost(Item->ValueLength);
+            }
+        }
+    }
+    *Bytes = Total;
+    return TRUE;
 }
