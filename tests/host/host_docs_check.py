@@ -7,7 +7,7 @@ nothing, never the type or template its first bytes name: the type fails
 the task's creation with the reason, the template leads nowhere.
 arguments_bounded: a chain that carries a large argument down its levels
 (each task keeps its own copy of its definition) ends with Task_Error_TooMany
-naming the budget of the live tasks' arguments, long before the depth limit
+naming the process's memory budget, long before the depth limit
 would, rather than hold a thousand copies (gigabytes); so does an Aggregate
 whose content would queue thousands of copies of a large definition.
 Exit status 0 when the case holds.
@@ -68,7 +68,7 @@ def case_arguments_bounded():
     # copy of a large definition per entry of its content before any runs.
     def chain(big):
         return {"start": {"type": "Log", "message": "m", "carried": big, "complete": "start"}}
-    run_words, queue_words = 'task "start" not run: a process', 'task "b" not queued: a process'
+    run_words, queue_words = 'task "start" not run: its arguments', 'task "b" not queued: its arguments'
     rows = [("list.json", chain(["a"] * 20000), run_words), ("text.json", chain("x" * 300000), run_words),
             ("object.json", chain({"k%d" % i: i for i in range(20000)}), run_words),
             ("aggregate.json", {"start": {"type": "Aggregate", "content": {"b": [{}] * 20000}},
@@ -77,7 +77,7 @@ def case_arguments_bounded():
         for name, document, words in rows:
             code, summary = run(directory, json.dumps(document), name)
             errors = summary.get("errors", [])
-            refused = any(words in e and "MiB of arguments" in e for e in errors)
+            refused = any(words in e and "memory budget of 256 MiB" in e for e in errors)
             if code != 1 or errors[:1] != ["Task_Error_TooMany"] or not refused:
                 fail("%s: exit %d, %s" % (name, code, json.dumps(summary)[:600]))
 
