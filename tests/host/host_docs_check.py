@@ -10,11 +10,20 @@ arguments_bounded: a chain that carries a large argument down its levels
 naming the process's memory budget, long before the depth limit
 would, rather than hold a thousand copies (gigabytes); so does an Aggregate
 whose content would queue thousands of copies of a large definition.
+parsed_bounded: a document of small items, on every path a document is
+fetched by (the command line's file:// and http://, WorkflowRun, the child of
+an http:// parent, Macro), runs at 1 MiB and is refused at 16 MiB with the
+process's memory budget in the words, each below 512 MiB of peak RSS; a
+file:// document obeys limitBodySize; a task holding a million empty objects
+is refused before its copy is made.
 Exit status 0 when the case holds.
 """
+import functools
+import http.server
 import json
 import os
 import subprocess
+import threading
 import sys
 import tempfile
 
@@ -82,7 +91,61 @@ def case_arguments_bounded():
                 fail("%s: exit %d, %s" % (name, code, json.dumps(summary)[:600]))
 
 
-CASES = {"names_whole": case_names_whole, "arguments_bounded": case_arguments_bounded}
+def peak_run(arguments):
+    """Runs the program: exit code, summary, peak RSS in MiB (of this child alone)."""
+    child = subprocess.Popen([PROGRAM] + arguments + ["--disablesecurity"], stdout=subprocess.PIPE,
+                             stderr=subprocess.DEVNULL, text=True)
+    output = child.stdout.read()
+    _, status, usage = os.wait4(child.pid, 0)
+    child.returncode = os.waitstatus_to_exitcode(status)
+    lines = [line for line in output.splitlines() if line.strip()]
+    return child.returncode, json.loads(lines[-1]) if lines else {}, usage.ru_maxrss // 1024
+
+
+def case_parsed_bounded():
+    budget = "memory budget of 256 MiB"
+    with tempfile.TemporaryDirectory() as directory:
+        def save(name, text):
+            with open(os.path.join(directory, name), "w") as handle:
+                handle.write(text)
+        class Quiet(http.server.SimpleHTTPRequestHandler):
+            def log_message(self, *_):
+                pass
+        server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), functools.partial(Quiet, directory=directory))
+        threading.Thread(target=server.serve_forever, daemon=True).start()
+        web = "http://127.0.0.1:%d/" % server.server_address[1]
+        try:
+            rows = []
+            for mib in (1, 16):
+                items = ",".join(["0"] * (mib * 1024 * 512))
+                save("d%d.json" % mib, '{"start": {"type": "Log", "message": "ran"}, "z": [%s]}' % items)
+                save("m%d.json" % mib, '{"answer": "42", "z": [%s]}' % items)
+                for kind, url in (("WorkflowRun", web + "d%d.json" % mib), ("Macro", web + "m%d.json" % mib)):
+                    save("%s%d.yaml" % (kind, mib), "start:\n  type: %s\n  url: %s\n" % (kind, url))
+                words = None if mib == 1 else budget
+                rows += [(["--workflow=" + os.path.join(directory, "d%d.json" % mib)], words),
+                         (["--workflow=" + web + "d%d.json" % mib], words),
+                         (["--workflow=" + os.path.join(directory, "WorkflowRun%d.yaml" % mib)], words),
+                         (["--workflow=" + web + "WorkflowRun%d.yaml" % mib], words),
+                         (["--workflow=" + os.path.join(directory, "Macro%d.yaml" % mib)], words)]
+            save("limited.yaml", "start:\n  type: WorkflowRun\n  limitBodySize: 1048576\n  url: file://%s/d16.json\n"
+                 % directory)
+            save("empty.json", json.dumps({"start": {"type": "Log", "message": "m", "carried": [{}] * 1000000}}))
+            rows += [(["--workflow=" + os.path.join(directory, "limited.yaml")], "past the body limit of 1048576"),
+                     (["--workflow=" + os.path.join(directory, "empty.json")], budget)]
+            for arguments, words in rows:
+                code, summary, peak = peak_run(arguments)
+                errors = summary.get("errors", [])
+                held = code == 0 if words is None else code == 1 and any(words in e for e in errors)
+                if not held or peak >= 512:
+                    fail("%s: exit %d, %d MiB peak, %s" % (arguments[0], code, peak, json.dumps(summary)[:400]))
+        finally:
+            server.shutdown()
+            server.server_close()
+
+
+CASES = {"names_whole": case_names_whole, "arguments_bounded": case_arguments_bounded,
+         "parsed_bounded": case_parsed_bounded}
 
 if __name__ == "__main__":
     CASES[CASE]()
