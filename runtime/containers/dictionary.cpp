@@ -866,37 +866,38 @@ int32 Dictionary_HoldCharge(Dictionary *Handle, int64 Bytes) {
     return TRUE;
 }
 
-// Each record at its pool's stride, each text where its length puts it:
-// inline (nothing more), an item-pool record, the string pool, or a block
-// of the general allocator with its guards and the system's header.
+// What a copy into a fresh root takes: the item and container pools' slabs
+// for its records (the doubling slabs' slack included), and each text where
+// its length puts it: inline (nothing more), an item-pool record, the
+// string pool, or a block of the general allocator with its overhead.
 int32 Dictionary_GetCost(Dictionary *Handle, int64 *Bytes) {
     Dictionary_CheckHandle(Handle);
     Debug_CheckPointer(Bytes);
-    constexpr int64 ItemCost = (int64)poolint::RecordStride(sizeof(DictionaryItem));
-    constexpr int64 ContainerCost = (int64)poolint::RecordStride(sizeof(Dictionary));
     const bool Pooled = DictionaryInt_RootRecord(Handle)->StringPool != 0;
-    auto TextCost = [&](int32 Length) -> int64 {
-        if (Length < DictionaryInlineBytes) return 0;
-        if (Pooled) return Length + 1;
-        if (DictionaryInt_IsRecordText(Length)) return ItemCost;
-        return ((Length + 1 + 3) & ~3) + 2 * MEMORY_GUARD_SIZE + 16;
+    uint64 Items = 0, Containers = 0, Texts = 0;
+    auto Text = [&](int32 Length) {
+        if (Length < DictionaryInlineBytes) return;
+        if (Pooled) Texts += (uint64)Length + 1;
+        else if (DictionaryInt_IsRecordText(Length)) Items++;
+        else Texts += (((uint64)Length + 1 + 3) & ~3ull) + 2 * MEMORY_GUARD_SIZE + 16;
     };
-    int64 Total = 0;
     std::vector<Dictionary *> Open{Handle};
     while (!Open.empty()) {
         Dictionary *Walk = Open.back();
         Open.pop_back();
         for (DictionaryItem *Item = Walk->Items.First; Item != nullptr; Item = Item->Next) {
-            Total += ItemCost;
-            if (Item->Key != nullptr) Total += TextCost(Item->KeyLength);
+            Items++;
+            if (Item->Key != nullptr) Text(Item->KeyLength);
             if (Item->Child != nullptr) {
-                Total += ContainerCost;
+                Containers++;
                 Open.push_back(Item->Child);
             } else if (Item->Value != nullptr) {
-                Total += TextCost(Item->ValueLength);
+                Text(Item->ValueLength);
             }
         }
     }
-    *Bytes = Total;
+    *Bytes = (int64)(PoolInt_FixedBytesFor(Items, sizeof(DictionaryItem), DefaultChunkSize) +
+                     (Containers > 0 ? PoolInt_FixedBytesFor(Containers, sizeof(Dictionary), DefaultChunkSize) : 0) +
+                     Texts);
     return TRUE;
 }
