@@ -559,6 +559,29 @@ const char *NotAnObject(Dictionary *Parsed) {
     return nullptr;
 }
 
+// The merge a lift declined is a copy: charged to the memory budget, or
+// refused, with why, before it is made.
+bool MergeCharged(WorkflowRun *Self, Dictionary *Parsed) {
+    Dictionary *Inner = Parsed;
+    Dictionary_SkipRoot(Parsed, &Inner);
+    int64 Cost = 0;
+    if (Inner != nullptr) Dictionary_GetCost(Inner, &Cost);
+    if (!MemoryBudget_Take(Cost)) {
+        char Why[256];
+        String_Print(Why, (int32)sizeof(Why),
+                     "the document's copy (%lld KiB) passes the memory budget of %d MiB that a process's documents "
+                     "and task arguments share",
+                     (long long)(Cost >> 10), (int32)(MemoryBudget_GetLimit() >> 20));
+        Task_Print(Self->Owner, "%s\n", Why);
+        Task_AddErrorAlways(Self->Owner, TASK_ERROR_TOO_MANY);
+        Task_AddErrorAlways(Self->Owner, Why);
+        return false;
+    }
+    if (Inner != nullptr) Dictionary_Merge(Self->Document, Inner, DICTIONARY_MERGE_OVERWRITE);
+    Dictionary_HoldCharge(Self->Document, Cost);
+    return true;
+}
+
 } // namespace
 
 int32 WorkflowRunInt_DocumentArrived(WorkflowRun *Self, int32 Error, int32 SubCode, Dictionary *Parsed) {
@@ -583,12 +606,10 @@ int32 WorkflowRunInt_DocumentArrived(WorkflowRun *Self, int32 Error, int32 SubCo
         if (Dictionary_ItemGetCount(Self->Document, &Count) && Count == 0 && Dictionary_LiftRoot(Parsed)) {
             Dictionary_Release(&Self->Document);
             Self->Document = Dictionary_AddRef(Parsed);
-        } else {
-            Dictionary *Inner = Parsed;
-            Dictionary_SkipRoot(Parsed, &Inner);
-            if (Inner != nullptr) Dictionary_Merge(Self->Document, Inner, DICTIONARY_MERGE_OVERWRITE);
+        } else if (!MergeCharged(Self, Parsed)) {
+            Parsed = nullptr;
         }
-        if (!WorkflowRunInt_Prepare(Self, Self->Document)) {
+        if (Parsed != nullptr && !WorkflowRunInt_Prepare(Self, Self->Document)) {
             Self->Busy = FALSE;
             return TRUE;
         }

@@ -148,7 +148,6 @@ int32 Workflow_CreateTaskWithMacros(Workflow *Handle, const char *Name, Dictiona
         String_Print(Why, (int32)sizeof(Why), "the name is %d bytes%s, past the %d-byte limit of a task's name",
                      (int32)Length, Length + 1 >= sizeof(Expanded) ? " or more" : "", DICTIONARY_MAX_KEY_LENGTH);
         NoteCreateError(Handle, Expanded, Why);
-        Handle->CreatePastBudget = TRUE;
         Task_Release(&Made);
         return FALSE;
     }
@@ -159,6 +158,7 @@ int32 Workflow_CreateTaskWithMacros(Workflow *Handle, const char *Name, Dictiona
         TaskInt_BudgetWords(Why, (int32)sizeof(Why), Weight);
         Workflow_Print(Handle, "Task %s refused: %s\n", Expanded, Why);
         NoteCreateError(Handle, Expanded, Why);
+        Handle->CreatePastBudget = TRUE;
         Task_Release(&Made);
         return FALSE;
     }
