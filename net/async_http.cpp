@@ -387,7 +387,7 @@ int32 ParseThread(void *User) {
         Job->SubCode = 0;
         char Budget[192];
         snprintf(Budget, sizeof(Budget),
-                 "the document is refused: read, it passes the memory budget of %lld MiB that a process's documents "
+                 "the document is refused: as it is read it passes the memory budget of %lld MiB that a process's documents "
                  "and task arguments share (%lld MiB held by others)",
                  (long long)(MemoryBudget_GetLimit() >> 20), (long long)(MemoryBudget_GetUsed() >> 20));
         Job->Message = __atomic_load_n(&Job->GiveUp, __ATOMIC_ACQUIRE) != 0 ? "the document's reading was given up"
