@@ -319,9 +319,11 @@ constexpr int64 SystemHeaderBytes = 16;
     if (Account == nullptr) return;
     const int64 Cost = BlockSize + SystemHeaderBytes;
     if (BudgetUsed.fetch_add(Cost) + Cost > BudgetLimit.load(std::memory_order_relaxed)) {
-        BudgetUsed.fetch_sub(Cost);
         Account->Refused = 1;
-        throw std::bad_alloc();
+        if (ThrowWhenExhausted) {
+            BudgetUsed.fetch_sub(Cost);
+            throw std::bad_alloc();
+        }
     }
     Account->Bytes += Cost;
 }

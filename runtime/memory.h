@@ -120,9 +120,9 @@ typedef struct MemoryCharge {
 
 // On the calling thread only, until called with null: every allocation is
 // charged to the budget and counted in Account, every free on this thread
-// counted off. An allocation past the budget is refused as when memory runs
-// out: it throws std::bad_alloc (with Memory_SetThrowWhenExhausted on) and
-// sets Account->Refused. What stays charged is the caller's to give back
+// counted off. An allocation past the budget sets Account->Refused and, with
+// Memory_SetThrowWhenExhausted on, is refused as when memory runs out: it
+// throws std::bad_alloc (without, it is made and charged). What stays charged is the caller's to give back
 // (MemoryBudget_Give) when what it made goes.
 int32 Memory_SetThreadCharge(MemoryCharge *Account);
 // Takes Bytes from the budget: 0, with nothing taken, when they pass it.
