@@ -86,6 +86,9 @@ int32 AppBundle_GetInfoDictionary(const char *Path, Dictionary *Dict) {
     Dictionary_Create(&Values);
     Plist_Create(&Reader);
     Plist_SetDictionaryHandle(Reader, Values);
+    // A page or a document names the bundle: its list is read only within
+    // a bound, so that a huge (or sparse) file costs neither time nor memory.
+    Plist_SetReadLimit(Reader, APPBUNDLE_INFO_MOST);
     DictionaryItem *Root = nullptr;
     Dictionary *Top = nullptr;
     const bool Loaded = Plist_Load(Reader, PlistPath(Path).c_str()) && Dictionary_ItemGetFirst(Values, &Root) &&

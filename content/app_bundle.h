@@ -16,6 +16,9 @@ int32 AppBundle_GetExecutablePath(const char *Path, char *Out, int32 Size);
 // FileVersion, ProductVersion, ProductName, LegalCopyright and CompanyName
 // from their bundle keys, then every Info.plist key. A path inside a bundle's
 // executable folder stands for its bundle.
+// An Info.plist past APPBUNDLE_INFO_MOST bytes is refused, with a line
+// saying so, before it is read.
+#define APPBUNDLE_INFO_MOST (1024 * 1024)
 int32 AppBundle_GetInfoDictionary(const char *Path, Dictionary *Dict);
 int32 AppBundle_GetInfoValue(const char *Path, const char *Key, char *Out, int32 Size);
 

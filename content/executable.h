@@ -68,7 +68,10 @@ int32 Executable_ExpandKey(void *User, const char *Key, const char *Argument, ch
 // at most 4,096 bytes, or "TQXDS" with version, capacity, length, inflated
 // length (version 3 on), CRC-32 and data area, all big-endian. 1 with a new
 // zero-terminated text and its length; 0 (null, 0) when the file holds no
-// sound store. Give the text back through Executable_ReleaseDataStore.
+// sound store. Give the text back through Executable_ReleaseDataStore. A
+// text past EXECUTABLE_DATASTORE_MOST bytes, or one the process's memory
+// budget cannot hold, is refused with a line saying why.
+#define EXECUTABLE_DATASTORE_MOST (4 * 1024 * 1024)
 int32 Executable_GetDataStore(const char *Path, char **Text, int32 *Length);
 // Frees the text and clears both; Path is not used. 1.
 int32 Executable_ReleaseDataStore(const char *Path, char **Text, int32 *Length);

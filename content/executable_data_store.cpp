@@ -5,8 +5,11 @@
 //
 // Every offset and size comes from the file, so each is checked against the
 // file and the region before it is used; a store that does not fit is no
-// store. Regions and inflated texts are capped so a forged header cannot ask
-// for gigabytes.
+// store. Regions and texts are capped so a forged header cannot ask for
+// gigabytes: a region is read only as far as the largest store the format
+// can describe, and a text (a configuration document) past
+// EXECUTABLE_DATASTORE_MOST is refused, with why, before it is inflated; the
+// text handed out is charged to the process's memory budget until released.
 #include <errno.h>
 #include <fcntl.h>
 #include <string.h>
@@ -32,8 +35,9 @@
 
 namespace {
 
-constexpr uint64 MaximumRegion = 256ull << 20;
-constexpr uint32 MaximumInflated = 256u << 20;
+// The largest store: its header, CRC and a data area of 65,535 KiB.
+constexpr uint64 MaximumRegion = 24 + 65535ull * 1024;
+constexpr uint64 MaximumText = EXECUTABLE_DATASTORE_MOST;
 constexpr size_t PlainLimit = 4096;
 constexpr std::string_view PlainMarker = "TQXDATASTORE";
 constexpr std::string_view Marker = "TQXDS";
@@ -81,12 +85,18 @@ bool Versioned(std::string_view Area, std::string &Text) {
         return false;
     }
     const std::string_view Data = Area.substr(Header + 4, Length);
+    if ((Version < 3 || Inflated == 0 ? Length : Inflated) > MaximumText) {
+        Log_Error("Data store refused: its text of %llu bytes passes the limit of %llu bytes\n",
+                  (unsigned long long)(Version < 3 || Inflated == 0 ? Length : Inflated),
+                  (unsigned long long)MaximumText);
+        return false;
+    }
     if (Version < 3 || Inflated == 0) {
         Text.assign(Data);
         return true;
     }
     int Status = Z_MEM_ERROR;
-    if (Inflated <= MaximumInflated) {
+    {
         // Never more than the data can inflate to, whatever length is stated.
         Text.assign(std::min<uint64>(Inflated, ExecutableSource_InflateBound(Data.size())), '\0');
         z_stream Stream{};
@@ -120,7 +130,11 @@ bool ExecutableDataStore_Find(const ExecutableSource &File, std::string &Text) {
     Text.clear();
     const Region Place = FindRegion(File);
     if (Place.Length == 0 || Place.Offset > File.Size || Place.Length > File.Size - Place.Offset) return false;
-    if (Place.Length > MaximumRegion) return false;
+    if (Place.Length > MaximumRegion) {
+        Log_Error("Data store refused: its region of %llu bytes passes the largest a store takes (%llu)\n",
+                  (unsigned long long)Place.Length, (unsigned long long)MaximumRegion);
+        return false;
+    }
     std::string Buffer(Place.Length, '\0');
     if (!File.Read(Place.Offset, Buffer.data(), Buffer.size())) return false;
     const std::string_view Area(Buffer);
@@ -155,6 +169,11 @@ extern "C" int32 Executable_GetDataStore(const char *Path, char **Text, int32 *L
     const ExecutableSource &Source = File.Source();
     std::string Store;
     if (!ExecutableDataStore_Find(Source, Store) || Store.size() > (size_t)INT32_MAX - 1) return FALSE;
+    if (!MemoryBudget_Take((int64)Store.size() + 1)) {
+        Log_Error("Data store of %s refused: its %d bytes pass the process's memory budget of %d MiB\n", Path,
+                  (int32)Store.size(), (int32)(MemoryBudget_GetLimit() >> 20));
+        return FALSE;
+    }
     *Text = static_cast<char *>(Memory_Alloc((int32)Store.size() + 1));
     memcpy(*Text, Store.data(), Store.size());
     (*Text)[Store.size()] = 0;
@@ -166,7 +185,10 @@ extern "C" int32 Executable_ReleaseDataStore(const char *Path, char **Text, int3
     (void)Path;
     Debug_CheckPointer(Text);
     Debug_CheckPointer(Length);
-    if (*Text != nullptr) *Text = static_cast<char *>(Memory_Free(*Text, *Length + 1));
+    if (*Text != nullptr) {
+        *Text = static_cast<char *>(Memory_Free(*Text, *Length + 1));
+        MemoryBudget_Give(*Length + 1);
+    }
     *Length = 0;
     return TRUE;
 }

@@ -54,6 +54,9 @@ int32 Plist_VerboseLog(Plist *Handle, int32 Level, const char *Format, ...);
 // Dictionary, when the file cannot be read, is not an XML property list
 // ("Failed to find plist doctype [%s]") or holds what cannot be converted.
 int32 Plist_Load(Plist *Handle, const char *Path);
+// A file larger than Bytes is refused by Plist_Load, with a line saying so,
+// before it is read (0: no limit, the default).
+int32 Plist_SetReadLimit(Plist *Handle, int64 Bytes);
 // Writes the attached Dictionary's top-level dict (or a single keyless
 // List, as array) as a property-list file. Nothing is written, and the file
 // stays as it was, when an item cannot be converted.

@@ -335,6 +335,12 @@ int32 Plist_Load(Plist *Handle, const char *Path) {
         File_Delete(&Input);
         return FALSE;
     }
+    if (int64 Length = 0; Handle->ReadLimit > 0 && (!File_Length(Input, &Length) || Length > Handle->ReadLimit)) {
+        Plist_Print(Handle, "Property list refused: %s is %lld bytes, past the limit of %lld bytes", Path,
+                    (long long)Length, (long long)Handle->ReadLimit);
+        File_Delete(&Input);
+        return FALSE;
+    }
     StreamStruct *Stream = nullptr;
     File_GetStreamHandle(Input, &Stream);
     // A binary list may hold "<plist>" among its bytes; its signature decides.
@@ -387,4 +393,10 @@ int32 Plist_Save(Plist *Handle, const char *Path) {
     }
     Dictionary_Release(&Doc);
     return Result;
+}
+
+int32 Plist_SetReadLimit(Plist *Handle, int64 Bytes) {
+    Plist_Check(Handle);
+    Handle->ReadLimit = Bytes > 0 ? Bytes : 0;
+    return TRUE;
 }

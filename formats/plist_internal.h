@@ -10,6 +10,7 @@ struct Plist {
     ClassPrintStruct Print;
     Dictionary *Dict; // attached, not owned
     int32 Minify;
+    int64 ReadLimit; // bytes Plist_Load reads at most; 0: no limit
 };
 
 // Sets a Float64 item's text to the shortest form that reads back exactly.

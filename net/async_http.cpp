@@ -34,8 +34,6 @@
 
 namespace {
 
-// A file larger than this is not a document.
-constexpr int64 FileLimit = 256 * 1024 * 1024;
 
 enum class State { Idle, Fetching, Parsing, Complete };
 
@@ -48,6 +46,7 @@ struct ParseJob {
     std::string Url;
     std::string ContentType;
     std::string FilePath; // set for "file://" URLs
+    int64 FileLimit = WEBGETREQUEST_LIMIT_BODY_MAX; // the request's body limit, for a file
     std::vector<uint8> Body;
     Dictionary *Document = nullptr;
     int32 Error = 0;
@@ -215,10 +214,13 @@ bool ReadFile(ParseJob *Job) {
         return false;
     }
     struct stat Facts{};
-    if (fstat(Fd, &Facts) != 0 || Facts.st_size > FileLimit) {
+    const int64 Limit = Job->FileLimit;
+    if (fstat(Fd, &Facts) != 0 || Facts.st_size > Limit) {
         Job->Error = WEBGET_ERROR_OS;
-        Job->SubCode = PLATFORM_ERROR_ERRNO_BASE + (Facts.st_size > FileLimit ? EFBIG : errno);
-        if (Facts.st_size > FileLimit) Job->Message = "is larger than 256 MiB";
+        Job->SubCode = PLATFORM_ERROR_ERRNO_BASE + (Facts.st_size > Limit ? EFBIG : errno);
+        if (Facts.st_size > Limit)
+            Job->Message = "is " + std::to_string((long long)Facts.st_size) + " bytes, past the body limit of " +
+                           std::to_string((long long)Limit) + " bytes (limitBodySize)";
         close(Fd);
         return false;
     }
@@ -361,19 +363,36 @@ int32 ParseThread(void *User) {
     // the program goes on.
     // A parse its owner gave up (the task was cancelled, the program is
     // ending) stops at its next allocation rather than holding them.
+    // What the parse leaves is charged to the process's memory budget as
+    // it is made, so that a document past it is refused before it takes
+    // the memory; the parsed tree then holds its charge until it goes.
     const int32 Was = Memory_SetThrowWhenExhausted(TRUE, &Job->GiveUp);
+    MemoryCharge Charge{};
     try {
-        if (Job->FilePath.empty() || ReadFile(Job)) Parse(Job);
+        if (Job->FilePath.empty() || ReadFile(Job)) {
+            Memory_SetThreadCharge(&Charge);
+            Parse(Job);
+            Memory_SetThreadCharge(nullptr);
+            if (Job->Error == 0) Dictionary_HoldCharge(Job->Document, Charge.Bytes);
+            else MemoryBudget_Give(Charge.Bytes);
+        }
         Memory_SetThrowWhenExhausted(Was, nullptr);
     } catch (const std::bad_alloc &) {
         Memory_SetThrowWhenExhausted(Was, nullptr);
         std::vector<uint8>().swap(Job->Body);
         Dictionary_Reset(Job->Document);
+        Memory_SetThreadCharge(nullptr);
+        MemoryBudget_Give(Charge.Bytes);
         Job->Error = WEBGET_ERROR_CUSTOM;
         Job->SubCode = 0;
-        Job->Message = __atomic_load_n(&Job->GiveUp, __ATOMIC_ACQUIRE) != 0
-                           ? "the document's reading was given up"
-                           : "out of memory: the document cannot be read";
+        char Budget[192];
+        snprintf(Budget, sizeof(Budget),
+                 "the document is refused: as it is read it passes the memory budget of %lld MiB that a process's documents "
+                 "and task arguments share (%lld MiB held by others)",
+                 (long long)(MemoryBudget_GetLimit() >> 20), (long long)(MemoryBudget_GetUsed() >> 20));
+        Job->Message = __atomic_load_n(&Job->GiveUp, __ATOMIC_ACQUIRE) != 0 ? "the document's reading was given up"
+                       : Charge.Refused                                     ? Budget
+                                                                            : "out of memory: the document cannot be read";
         Job->Final = true;
     }
     Job->Done.store(1, std::memory_order_release);
@@ -646,8 +665,11 @@ int32 AsyncHTTP_Load(AsyncHTTP *Self, const char *Url, int32 Authenticate) {
     Self->Phase = State::Fetching;
 
     if (URL_CompareProtocol(Url, "file")) {
+        // A file obeys the body limit an http:// answer would.
+        const int64 Limit = Self->Request->LimitBodySize;
         WebGetRequest_Release(&Self->Request);
         ParseJob *Job = new ParseJob();
+        if (Limit >= 0 && Limit < WEBGETREQUEST_LIMIT_BODY_MAX) Job->FileLimit = Limit;
         char Path[4096];
         if (!Path_ConvertFromURL(Url, Path, sizeof(Path)) || Path[0] == 0) {
             delete Job;
@@ -734,6 +756,15 @@ int32 AsyncHTTP_GetDictionaryHandle(AsyncHTTP *Self, Dictionary **Document) {
     ASYNCHTTP_CHECK(Self);
     Debug_CheckPointer(Document);
     *Document = Self->Document;
+    return TRUE;
+}
+
+int32 AsyncHTTP_TakeDictionary(AsyncHTTP *Self, Dictionary **Document) {
+    ASYNCHTTP_CHECK(Self);
+    Debug_CheckPointer(Document);
+    *Document = Self->Document;
+    Self->Document = nullptr;
+    Dictionary_Create(&Self->Document);
     return TRUE;
 }
 

@@ -99,6 +99,9 @@ int32 AsyncHTTP_IsLastErrorFinal(AsyncHTTP *Handle);
 // and a final failure say why. 0 when there is no text.
 int32 AsyncHTTP_GetLastErrorText(AsyncHTTP *Handle, char *Buffer, int32 Size);
 int32 AsyncHTTP_GetDictionaryHandle(AsyncHTTP *Handle, Dictionary **Document);
+// Hands the loaded document over, never copied: the caller releases it; the
+// loader goes on with an empty one.
+int32 AsyncHTTP_TakeDictionary(AsyncHTTP *Handle, Dictionary **Document);
 int32 AsyncHTTP_GetOriginal(AsyncHTTP *Handle, const uint8 **Body, int32 *Length);
 // Abandons a running attempt (its request is removed and its parse result
 // dropped) and forgets failures and results.

@@ -31,6 +31,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <bit>
 #include <climits>
 #include <new>
@@ -296,16 +297,50 @@ void UnlockRecord(MemoryStateStruct *State, Shard *Of, bool All) {
 thread_local bool ThrowWhenExhausted = false;
 thread_local const volatile int32 *ThreadStop = nullptr;
 
+// The process's budget for documents and what is made of them, and the
+// account of the work on this thread charged to it (see
+// Memory_SetThreadCharge).
+std::atomic<int64> BudgetUsed{0};
+std::atomic<int64> BudgetLimit{MEMORY_BUDGET_BYTES};
+thread_local MemoryCharge *ThreadCharge = nullptr;
+
+// What a block really takes: its guards and the system allocator's header.
+constexpr int64 SystemHeaderBytes = 16;
+
 [[gnu::noinline]] void CheckThreadStop() {
-    if (__atomic_load_n(ThreadStop, __ATOMIC_ACQUIRE) != 0) throw std::bad_alloc();
+    if (ThreadStop != nullptr && __atomic_load_n(ThreadStop, __ATOMIC_ACQUIRE) != 0) throw std::bad_alloc();
 }
+
+// Charged before the system is asked, so that a document past the budget
+// is refused before it takes the memory.
+[[gnu::noinline]] void Charge(int64 BlockSize) {
+    CheckThreadStop();
+    MemoryCharge *Account = ThreadCharge;
+    if (Account == nullptr) return;
+    const int64 Cost = BlockSize + SystemHeaderBytes;
+    if (BudgetUsed.fetch_add(Cost) + Cost > BudgetLimit.load(std::memory_order_relaxed)) {
+        Account->Refused = 1;
+        if (ThrowWhenExhausted) {
+            BudgetUsed.fetch_sub(Cost);
+            throw std::bad_alloc();
+        }
+    }
+    Account->Bytes += Cost;
+}
+
+[[gnu::noinline]] void Uncharge(int64 BlockSize) {
+    const int64 Cost = BlockSize + SystemHeaderBytes;
+    ThreadCharge->Bytes -= Cost;
+    BudgetUsed.fetch_sub(Cost);
+}
+
+inline bool Watched() { return ThreadStop != nullptr || ThreadCharge != nullptr; }
 
 // Every case of an allocation: tracking, tracing, a bad size, no memory.
 [[gnu::noinline]] void *AllocFull(int32 Size, uint32 Flags, const char *File, int32 Line, uint32 DebugFlags) {
     if (Size < 1) Debug_AbortInt(File, Line, "Invalid Memory Size (%d)\n", Size);
-    if (ThreadStop != nullptr) CheckThreadStop();
-
     int64 BlockSize = BlockSizeOf(Size);
+    if (Watched()) Charge(BlockSize);
     MemoryStateStruct *State = Hot.State;
     bool Tracking = Hot.Tracking;
     size_t Total = (size_t)BlockSize + (Tracking ? MEMORY_TRACKER_SIZE : 0);
@@ -314,6 +349,7 @@ thread_local const volatile int32 *ThreadStop = nullptr;
     bool Zero = (Flags & MEMORY_FLAG_ZERO) != 0;
     uint8 *System = SystemAlloc(Total, Zero);
     if (System == nullptr) {
+        if (ThreadCharge != nullptr) Uncharge(BlockSize);
         if (ThrowWhenExhausted) throw std::bad_alloc();
         if (Zero) Debug_AbortInt(File, Line, "No Zeroed Memory available (%d / %d)\n", Size, Saturate(BlockSize));
         Debug_AbortInt(File, Line, "No Memory available (%d / %d)\n", Size, Saturate(BlockSize));
@@ -396,6 +432,7 @@ thread_local const volatile int32 *ThreadStop = nullptr;
     SystemFree(Tracking ? (uint8 *)RecordOf(BlockStart) : BlockStart, BlockStart,
                (size_t)BlockSize + (Tracking ? MEMORY_TRACKER_SIZE : 0));
     if (!Tracking && State != nullptr) CountUntracked(-1, BlockSize);
+    if (ThreadCharge != nullptr) Uncharge(BlockSize);
     return nullptr;
 }
 
@@ -407,10 +444,14 @@ void *Memory_AllocInt(int32 Size, uint32 Flags, const char *File, int32 Line) {
     const uint32 DebugFlags = DebugInt_Flags();
     if (__builtin_expect(Size < 1 || !Hot.Plain || (DebugFlags & DEBUG_FLAG_MEMORYREPORT), 0))
         return AllocFull(Size, Flags, File, Line, DebugFlags);
-    if (__builtin_expect(ThreadStop != nullptr, 0)) CheckThreadStop();
     const int64 BlockSize = BlockSizeOf(Size);
+    if (__builtin_expect(Watched(), 0)) Charge(BlockSize);
     uint8 *BlockStart = SystemAlloc((size_t)BlockSize, (Flags & MEMORY_FLAG_ZERO) != 0);
-    if (__builtin_expect(BlockStart == nullptr, 0)) return AllocFull(Size, Flags, File, Line, DebugFlags);
+    if (__builtin_expect(BlockStart == nullptr, 0)) {
+        // The full path charges it again.
+        if (ThreadCharge != nullptr) Uncharge(BlockSize);
+        return AllocFull(Size, Flags, File, Line, DebugFlags);
+    }
     const GuardWords Guard = MakeGuardWords(BlockStart);
     WriteGuard(BlockStart, Guard);
     WriteGuard(BlockStart + BlockSize - MEMORY_GUARD_SIZE, Guard);
@@ -431,6 +472,7 @@ void *Memory_FreeInt(void *Pointer, int32 Size, const char *File, int32 Line) {
         return FreeFull(Pointer, Size, File, Line, DebugFlags);
     // Counted out first, so that the system free ends the call.
     CountUntracked(-1, BlockSize);
+    if (__builtin_expect(ThreadCharge != nullptr, 0)) Uncharge(BlockSize);
     SystemFree(BlockStart, BlockStart, (size_t)BlockSize, Room);
     return nullptr;
 }
@@ -704,4 +746,33 @@ int32 Memory_SetThrowWhenExhausted(int32 Flag, const volatile int32 *Stop) {
     ThrowWhenExhausted = Flag != 0;
     ThreadStop = Flag != 0 ? Stop : nullptr;
     return Was ? TRUE : FALSE;
+}
+
+int32 Memory_SetThreadCharge(MemoryCharge *Account) {
+    ThreadCharge = Account;
+    return TRUE;
+}
+
+int32 MemoryBudget_Take(int64 Bytes) {
+    if (Bytes < 0) return FALSE;
+    if (BudgetUsed.fetch_add(Bytes) + Bytes > BudgetLimit.load(std::memory_order_relaxed)) {
+        BudgetUsed.fetch_sub(Bytes);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+int32 MemoryBudget_Give(int64 Bytes) {
+    BudgetUsed.fetch_sub(Bytes);
+    return TRUE;
+}
+
+int64 MemoryBudget_GetUsed(void) { return BudgetUsed.load(); }
+
+int64 MemoryBudget_GetLimit(void) { return BudgetLimit.load(); }
+
+int32 MemoryBudget_SetLimit(int64 Bytes) {
+    if (Bytes < 1) return FALSE;
+    BudgetLimit.store(Bytes);
+    return TRUE;
 }

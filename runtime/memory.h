@@ -104,6 +104,35 @@ int32 Memory_CryptFill(void *Buffer, int32 Length);
 // thread that gave the work up. Answers the setting it replaces.
 int32 Memory_SetThrowWhenExhausted(int32 Flag, const volatile int32 *Stop);
 
+// The process's memory budget: what its documents cost as parsed (every
+// block their reading leaves, guards and the system's header counted), the
+// task definitions and queued arguments copied from them, of every workflow
+// and nested run alike, at most MEMORY_BUDGET_BYTES together. Work past it is
+// refused before it takes the memory.
+#define MEMORY_BUDGET_BYTES (256LL * 1024 * 1024)
+
+// What the work on one thread has charged to the budget (net of what it
+// freed), and whether an allocation was refused for passing it.
+typedef struct MemoryCharge {
+    int64 Bytes;
+    int32 Refused;
+} MemoryCharge;
+
+// On the calling thread only, until called with null: every allocation is
+// charged to the budget and counted in Account, every free on this thread
+// counted off. An allocation past the budget sets Account->Refused and, with
+// Memory_SetThrowWhenExhausted on, is refused as when memory runs out: it
+// throws std::bad_alloc (without, it is made and charged). What stays charged is the caller's to give back
+// (MemoryBudget_Give) when what it made goes.
+int32 Memory_SetThreadCharge(MemoryCharge *Account);
+// Takes Bytes from the budget: 0, with nothing taken, when they pass it.
+int32 MemoryBudget_Take(int64 Bytes);
+int32 MemoryBudget_Give(int64 Bytes);
+int64 MemoryBudget_GetUsed(void);
+int64 MemoryBudget_GetLimit(void);
+// Tests lower it.
+int32 MemoryBudget_SetLimit(int64 Bytes);
+
 // The memory state's start and end; only Debug_Init and Debug_Remove call
 // them. Memory_Remove writes the maximum line with tracking on and the leak
 // report ("Not all memory was free'd") whenever bytes are still counted.

@@ -51,12 +51,11 @@
 #define TASK_ERROR_TOO_MANY "Task_Error_TooMany"
 // Each task keeps its own copy of its definition: a task chain that carries
 // a large argument (a long text, a list of 100,000 entries) down a thousand
-// levels would hold a thousand copies. The live tasks' definitions may weigh
-// at most this many bytes (each item counted at its stored size plus
-// TASK_ITEM_WEIGHT for its record); a sub-task past it is refused as past the
-// limits above.
-#define TASK_ARGUMENT_BYTES_LIMIT (128LL * 1024 * 1024)
-#define TASK_ITEM_WEIGHT 96
+// levels would hold a thousand copies. The live tasks' definitions, counted
+// at what they really cost (Dictionary_GetCost), are charged to the
+// process's memory budget (runtime/memory.h) with the documents they come
+// from; a sub-task whose copy would pass it is refused, before the copy, as
+// past the limits above.
 
 // Kinds of Task_EvaluatePathToObject.
 #define TASK_OBJECT_NONE 0

@@ -165,8 +165,9 @@ int32 AfterOutcomeStep(Task *Handle, void *User, Dictionary *Result) {
 }
 
 // Whether a new sub-task of Handle would pass one of the process's budgets;
-// if so, Why says which, for the summary.
-bool OverBudget(Task *Handle, char *Why, int32 Size) {
+// if so, Why says which, for the summary. Needed: what the copy of its
+// definition would cost.
+bool OverBudget(Task *Handle, int64 Needed, char *Why, int32 Size) {
     TaskBudget &Budget = TaskInt_Budget();
     if (Budget.Live.load() >= Budget.LiveLimit)
         String_Print(Why, Size, "a process holds at most %d live tasks", (int32)Budget.LiveLimit);
@@ -174,9 +175,8 @@ bool OverBudget(Task *Handle, char *Why, int32 Size) {
         String_Print(Why, Size, "a process runs at most %d tasks at once", (int32)Budget.RunningLimit);
     else if (Budget.Started.load() >= Budget.StartLimit)
         String_Print(Why, Size, "a process starts at most %d tasks", (int32)Budget.StartLimit);
-    else if (Budget.ArgumentBytes.load() >= Budget.ArgumentBytesLimit)
-        String_Print(Why, Size, "a process's live tasks hold at most %d MiB of arguments",
-                     (int32)(Budget.ArgumentBytesLimit >> 20));
+    else if (MemoryBudget_GetUsed() + Needed > MemoryBudget_GetLimit())
+        TaskInt_BudgetWords(Why, Size, Needed);
     else if (Workflow_IsPastBudget(Handle->Owner) && !HasAncestorNamedUnload(Handle))
         String_Print(Why, Size, "its workflow ran past a task budget");
     else
@@ -230,8 +230,22 @@ int32 Task_Start(Task *Handle) {
         Handle->StatusObserved = TRUE;
         TaskInt_Budget().Running++;
     }
+    // The start notice carries a copy of the definition: charged to the
+    // memory budget while the notice lives. One the budget cannot hold is
+    // never made, and the task fails.
+    int64 Cost = 0;
+    Dictionary_GetCost(Handle->Definition, &Cost);
+    if (!MemoryBudget_Take(Cost)) {
+        char Why[224], Text[TASK_NAME_SIZE + 256];
+        TaskInt_BudgetWords(Why, (int32)sizeof(Why), Cost);
+        String_Print(Text, (int32)sizeof(Text), "task \"%s\" not started: %s", Handle->Name, Why);
+        Task_AddErrorAlways(Handle, TASK_ERROR_TOO_MANY);
+        Task_AddErrorAlways(Handle, Text);
+        return Task_Complete(Handle, nullptr);
+    }
     Dictionary *Payload = nullptr;
     Dictionary_Create(&Payload);
+    Dictionary_HoldCharge(Payload, Cost);
     Dictionary *Copy = nullptr;
     Dictionary_AddDictionary(Payload, Handle->Name, &Copy, nullptr);
     Dictionary_Merge(Copy, Handle->Definition, DICTIONARY_MERGE_OVERWRITE);
@@ -544,8 +558,10 @@ int32 Task_RunSubTask(Task *Handle, const char *Name, Dictionary *Arguments, voi
         Task_AddErrorAlways(Handle, Text);
         return TaskEvent_Complete(Event, nullptr);
     }
-    if (char Limit[64]; Handle->Owner != nullptr && OverBudget(Handle, Limit, (int32)sizeof(Limit))) {
-        char Text[SubTaskNameSize + 96];
+    if (char Limit[224]; Handle->Owner != nullptr &&
+                         OverBudget(Handle, TaskInt_DefinitionCost(Handle->Owner, Expanded, Arguments), Limit,
+                                    (int32)sizeof(Limit))) {
+        char Text[SubTaskNameSize + 256];
         String_Print(Text, (int32)sizeof(Text), "task \"%s\" not run: %s", Expanded, Limit);
         Task_AddErrorAlways(Handle, TASK_ERROR_TOO_MANY);
         Task_AddErrorAlways(Handle, Text);

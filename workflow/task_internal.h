@@ -75,16 +75,16 @@ struct TaskBudget {
     std::atomic<int64> Live{0};
     std::atomic<int64> Running{0};
     std::atomic<int64> Started{0};
-    std::atomic<int64> ArgumentBytes{0};
     int64 LiveLimit = TASK_LIVE_LIMIT;
-    int64 ArgumentBytesLimit = TASK_ARGUMENT_BYTES_LIMIT;
     int64 RunningLimit = TASK_RUNNING_LIMIT;
     int64 StartLimit = TASK_START_LIMIT;
 };
 TaskBudget &TaskInt_Budget();
-// What a Dictionary weighs in the budget of arguments: each item's key and
-// text, and TASK_ITEM_WEIGHT for its record.
-int64 TaskInt_DictionaryWeight(Dictionary *Definition);
+// What the copy of task Name's definition, with Arguments merged in, costs
+// in the memory budget (0 for a task the workflow has not).
+int64 TaskInt_DefinitionCost(Workflow *Flow, const char *Name, Dictionary *Arguments);
+// Why a copy of Bytes is refused: "... share a memory budget of 256 MiB".
+void TaskInt_BudgetWords(char *Why, int32 Size, int64 Bytes);
 // Whether Identifier is one a depth or budget limit records: no
 // "ignoreError" hides it, and a result that carries it fails whoever adopts
 // it (task_status.cpp).

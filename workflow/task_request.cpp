@@ -43,9 +43,11 @@ constexpr int32 ValueSize = 8192;
 // Calls the type once with the final result.
 void Deliver(TaskRequest *Self, int32 Error, int32 SubCode) {
     if (Self->DocumentCallback != nullptr) {
+        // Handed on whole: a callback that keeps it takes a reference.
         Dictionary *Document = nullptr;
-        AsyncHTTP_GetDictionaryHandle(Self->Loader, &Document);
+        AsyncHTTP_TakeDictionary(Self->Loader, &Document);
         Self->DocumentCallback(Self->Owner, Self->User, Document, Error, SubCode);
+        Dictionary_Release(&Document);
     } else if (Self->BodyCallback != nullptr) {
         const uint8 *Body = nullptr;
         int32 Length = 0;

@@ -23,7 +23,8 @@
 RUNTIME_EXTERN_C_BEGIN
 
 typedef struct TaskRequest TaskRequest;
-// (task, user, document, error, sub-code); error 0 is success.
+// (task, user, document, error, sub-code); error 0 is success. The document
+// is handed on, never copied: one the callback keeps it takes a reference to.
 typedef int32 (*Task_RequestFunc)(Task *Handle, void *User, Dictionary *Document, int32 Error, int32 SubCode);
 // (task, user, body, length, error, sub-code).
 typedef int32 (*Task_RequestURLFunc)(Task *Handle, void *User, const uint8 *Body, int32 Length, int32 Error,

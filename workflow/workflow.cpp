@@ -237,6 +237,21 @@ int32 Workflow_LoadDictionary(Workflow *Handle, Dictionary *Document, int32 Merg
     return Dictionary_Merge(Handle->Document, Document, DICTIONARY_MERGE_OVERWRITE);
 }
 
+int32 Workflow_TakeDictionary(Workflow *Handle, Dictionary *Document) {
+    Class_CheckHandle(Handle, WORKFLOW_CLASSID);
+    Debug_CheckPointer(Document);
+    int32 Count = 0;
+    Dictionary *Parent = nullptr;
+    DictionaryItem *ParentItem = nullptr;
+    if (Dictionary_ItemGetCount(Handle->Document, &Count) && Count == 0 && !Dictionary_IsWatched(Handle->Document) &&
+        !Dictionary_GetParent(Document, &Parent, &ParentItem)) {
+        Dictionary_Release(&Handle->Document);
+        Handle->Document = Dictionary_AddRef(Document);
+        return TRUE;
+    }
+    return Workflow_LoadDictionary(Handle, Document, 1);
+}
+
 // ---- Macros ----
 
 int32 Workflow_AddMacro(Workflow *Handle, const char *Key, const char *Value) {

@@ -40,6 +40,9 @@ int32 Workflow_LoadFile(Workflow *Handle, const char *Path);
 int32 Workflow_LoadBuffer(Workflow *Handle, const void *Bytes, int32 Length);
 // Merge 0 empties the document first; tasks of the same name are replaced.
 int32 Workflow_LoadDictionary(Workflow *Handle, Dictionary *Document, int32 Merge);
+// A workflow with an empty document takes the root Document as its own, by
+// reference, not copied (the caller changes it no more); any other merges it.
+int32 Workflow_TakeDictionary(Workflow *Handle, Dictionary *Document);
 
 // ---- Tasks ----
 int32 Workflow_CanCreateTask(Workflow *Handle, const char *Name);

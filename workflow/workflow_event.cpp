@@ -178,8 +178,10 @@ int32 OnStart(void *User, const char *, const char *, const char *, Dictionary *
         // could not be made ("unload" and the state tasks may be absent).
         char Why[WORKFLOW_CREATE_ERROR_SIZE];
         if (Workflow_CanCreateTask(Flow, Self->Name) && Workflow_GetCreateTaskError(Flow, Why, (int32)sizeof(Why)) &&
-            Dictionary_AddList(Result, "errors", &Errors, nullptr))
+            Dictionary_AddList(Result, "errors", &Errors, nullptr)) {
+            if (Flow->CreatePastBudget) Dictionary_AddString(Errors, nullptr, TASK_ERROR_TOO_MANY, nullptr);
             Dictionary_AddString(Errors, nullptr, Why, nullptr);
+        }
         Finish(Self, Result);
         Dictionary_Release(&Result);
         return TRUE;

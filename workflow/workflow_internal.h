@@ -50,8 +50,10 @@ struct Workflow {
     uint32 Global;
     uint32 PastBudget;
     CallbackStruct ExpandString;
-    // Why the last task that could not be made was refused, for the user.
+    // Why the last task that could not be made was refused, for the user,
+    // and whether the memory budget refused it.
     char CreateError[WORKFLOW_CREATE_ERROR_SIZE];
+    uint32 CreatePastBudget;
 };
 
 WorkflowTaskRecord *WorkflowInt_FindRecord(Workflow *Handle, Task *Owned);

@@ -559,6 +559,29 @@ const char *NotAnObject(Dictionary *Parsed) {
     return nullptr;
 }
 
+// The merge a lift declined is a copy: charged to the memory budget, or
+// refused, with why, before it is made.
+bool MergeCharged(WorkflowRun *Self, Dictionary *Parsed) {
+    Dictionary *Inner = Parsed;
+    Dictionary_SkipRoot(Parsed, &Inner);
+    int64 Cost = 0;
+    if (Inner != nullptr) Dictionary_GetCost(Inner, &Cost);
+    if (!MemoryBudget_Take(Cost)) {
+        char Why[256];
+        String_Print(Why, (int32)sizeof(Why),
+                     "the document's copy (%lld KiB) passes the memory budget of %d MiB that a process's documents "
+                     "and task arguments share",
+                     (long long)(Cost >> 10), (int32)(MemoryBudget_GetLimit() >> 20));
+        Task_Print(Self->Owner, "%s\n", Why);
+        Task_AddErrorAlways(Self->Owner, TASK_ERROR_TOO_MANY);
+        Task_AddErrorAlways(Self->Owner, Why);
+        return false;
+    }
+    if (Inner != nullptr) Dictionary_Merge(Self->Document, Inner, DICTIONARY_MERGE_OVERWRITE);
+    Dictionary_HoldCharge(Self->Document, Cost);
+    return true;
+}
+
 } // namespace
 
 int32 WorkflowRunInt_DocumentArrived(WorkflowRun *Self, int32 Error, int32 SubCode, Dictionary *Parsed) {
@@ -576,10 +599,17 @@ int32 WorkflowRunInt_DocumentArrived(WorkflowRun *Self, int32 Error, int32 SubCo
         Parsed = nullptr;
     }
     if (Error == 0 && Parsed != nullptr) {
-        Dictionary *Inner = Parsed;
-        Dictionary_SkipRoot(Parsed, &Inner);
-        if (Inner != nullptr) Dictionary_Merge(Self->Document, Inner, DICTIONARY_MERGE_OVERWRITE);
-        if (!WorkflowRunInt_Prepare(Self, Self->Document)) {
+        // Taken whole, never copied: the tasks are lifted from under the
+        // reader's unnamed root. Only a document the lift declines (one
+        // that repeats a key, which the merge folds) is merged.
+        int32 Count = 0;
+        if (Dictionary_ItemGetCount(Self->Document, &Count) && Count == 0 && Dictionary_LiftRoot(Parsed)) {
+            Dictionary_Release(&Self->Document);
+            Self->Document = Dictionary_AddRef(Parsed);
+        } else if (!MergeCharged(Self, Parsed)) {
+            Parsed = nullptr;
+        }
+        if (Parsed != nullptr && !WorkflowRunInt_Prepare(Self, Self->Document)) {
             Self->Busy = FALSE;
             return TRUE;
         }
@@ -622,7 +652,9 @@ int32 WorkflowRunInt_DocumentArrived(WorkflowRun *Self, int32 Error, int32 SubCo
         }
     } else {
         FireWorkflowStatus(Self, false, false);
-        Workflow_LoadDictionary(Self->Flow, Self->Document, 1);
+        Workflow_TakeDictionary(Self->Flow, Self->Document);
+        Dictionary_Release(&Self->Document);
+        Dictionary_Create(&Self->Document);
         Workflow_RunTask(Self->Flow, "load", nullptr, nullptr);
     }
     Self->Busy = FALSE;

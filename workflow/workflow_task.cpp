@@ -36,7 +36,7 @@ void RemoveRecord(Workflow *Self, WorkflowTaskRecord *Entry) {
     if (Entry->Next != nullptr) Entry->Next->Prev = Entry->Prev;
     else Self->Last = Entry->Prev;
     Self->TaskCount--;
-    TaskInt_Budget().ArgumentBytes -= Entry->Weight;
+    MemoryBudget_Give(Entry->Weight);
     Self->Records->erase(Entry->Owned);
     if (Entry->Parent != nullptr) Entry->Parent->ChildCount--;
     // Records of its children lose their parent link.
@@ -59,30 +59,22 @@ void RemoveRecord(Workflow *Self, WorkflowTaskRecord *Entry) {
 
 } // namespace
 
-// Walked with a stack of its own: a definition made by a page may nest
-// deeper than any reader allows.
-int64 TaskInt_DictionaryWeight(Dictionary *Definition) {
-    int64 Weight = 0;
-    std::vector<Dictionary *> Open;
-    if (Definition != nullptr) Open.push_back(Definition);
-    while (!Open.empty()) {
-        Dictionary *Walk = Open.back();
-        Open.pop_back();
-        DictionaryItem *Item = nullptr;
-        for (Dictionary_ItemGetFirst(Walk, &Item); Item != nullptr; Dictionary_ItemGetNext(Walk, Item, &Item)) {
-            Weight += TASK_ITEM_WEIGHT;
-            const char *Text = nullptr;
-            int32 Length = 0;
-            if (Dictionary_ItemGetKeyPtr(Walk, Item, &Text) && Text != nullptr) Weight += (int64)strlen(Text);
-            Dictionary *Inner = nullptr;
-            if (Dictionary_ItemIsContainer(Walk, Item)) {
-                if (Dictionary_ItemGetDictionaryHandle(Walk, Item, &Inner) && Inner != nullptr) Open.push_back(Inner);
-            } else if (Dictionary_ItemCompareType(Walk, Item, DICTIONARY_TYPE_STRING) &&
-                       Dictionary_ItemGetBufferPtr(Walk, Item, &Text, &Length) && Length > 0)
-                Weight += Length;
-        }
-    }
-    return Weight;
+int64 TaskInt_DefinitionCost(Workflow *Flow, const char *Name, Dictionary *Arguments) {
+    int64 Cost = 0, More = 0;
+    Dictionary *Source = nullptr;
+    if (strlen(Name) <= DICTIONARY_MAX_KEY_LENGTH && Dictionary_GetDictionaryByKey(Flow->Document, Name, &Source) &&
+        Source != nullptr)
+        Dictionary_GetCost(Source, &Cost);
+    if (Arguments != nullptr && Dictionary_GetCost(Arguments, &More)) Cost += More;
+    return Cost;
+}
+
+void TaskInt_BudgetWords(char *Why, int32 Size, int64 Bytes) {
+    String_Print(Why, Size,
+                 "its arguments (%lld KiB) pass the memory budget of %d MiB that a process's documents and task "
+                 "arguments share (%lld MiB held)",
+                 (long long)(Bytes >> 10), (int32)(MemoryBudget_GetLimit() >> 20),
+                 (long long)(MemoryBudget_GetUsed() >> 20));
 }
 
 namespace {
@@ -136,6 +128,7 @@ int32 Workflow_CreateTaskWithMacros(Workflow *Handle, const char *Name, Dictiona
     Debug_CheckPointer(Name);
     if (Created != nullptr) *Created = nullptr;
     Handle->CreateError[0] = 0;
+    Handle->CreatePastBudget = FALSE;
     char Expanded[TaskNameSize];
     String_CopyLength(Expanded, Name, (int32)sizeof(Expanded));
     Workflow_ExpandString(Handle, Expanded, (int32)sizeof(Expanded));
@@ -158,7 +151,19 @@ int32 Workflow_CreateTaskWithMacros(Workflow *Handle, const char *Name, Dictiona
         Task_Release(&Made);
         return FALSE;
     }
+    // Charged before the copy is made: one past the budget is never made.
+    const int64 Weight = TaskInt_DefinitionCost(Handle, Expanded, Arguments);
+    if (!MemoryBudget_Take(Weight)) {
+        char Why[224];
+        TaskInt_BudgetWords(Why, (int32)sizeof(Why), Weight);
+        Workflow_Print(Handle, "Task %s refused: %s\n", Expanded, Why);
+        NoteCreateError(Handle, Expanded, Why);
+        Handle->CreatePastBudget = TRUE;
+        Task_Release(&Made);
+        return FALSE;
+    }
     if (!Task_LoadFromDictionary(Made, Handle->Document, Expanded)) {
+        MemoryBudget_Give(Weight);
         Workflow_Print(Handle, "Cannot find task %s\n", Expanded);
         NoteCreateError(Handle, Expanded, "the workflow has no such task");
         Task_Release(&Made);
@@ -172,6 +177,7 @@ int32 Workflow_CreateTaskWithMacros(Workflow *Handle, const char *Name, Dictiona
     if (!Dictionary_GetBufferPtrByKey(Definition, "type", &Type, &TypeLength) || Type == nullptr) {
         Workflow_Print(Handle, "Task has no type property (%s)\n", Expanded);
         NoteCreateError(Handle, Expanded, "it has no \"type\"");
+        MemoryBudget_Give(Weight);
         Task_Release(&Made);
         return FALSE;
     }
@@ -179,6 +185,7 @@ int32 Workflow_CreateTaskWithMacros(Workflow *Handle, const char *Name, Dictiona
     if (TypeLength < 0 || strnlen(Type, (size_t)TypeLength) != (size_t)TypeLength) {
         Workflow_Print(Handle, "Task type holds a NUL byte (%s)\n", Expanded);
         NoteCreateError(Handle, Expanded, "its \"type\" holds a NUL byte");
+        MemoryBudget_Give(Weight);
         Task_Release(&Made);
         return FALSE;
     }
@@ -188,6 +195,7 @@ int32 Workflow_CreateTaskWithMacros(Workflow *Handle, const char *Name, Dictiona
         !(Handle->UseDefaultTaskTypes && Application != nullptr && TaskTypeList_Find(Application, Type, &Record))) {
         Workflow_Print(Handle, "Cannot find task handler for task type (%s)\n", Type);
         NoteCreateError(Handle, Expanded, "its task type \"", Type);
+        MemoryBudget_Give(Weight);
         Task_Release(&Made);
         return FALSE;
     }
@@ -213,8 +221,7 @@ int32 Workflow_CreateTaskWithMacros(Workflow *Handle, const char *Name, Dictiona
     else Handle->First = Entry;
     Handle->Last = Entry;
     Handle->TaskCount++;
-    Entry->Weight = TaskInt_DictionaryWeight(Definition);
-    TaskInt_Budget().ArgumentBytes += Entry->Weight;
+    Entry->Weight = Weight;
     // Every growth touches each record's node again, out of cache in a
     // large workflow: the table grows eight times over, not twice.
     auto &Records = *Handle->Records;

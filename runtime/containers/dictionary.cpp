@@ -8,6 +8,8 @@
 // and with the same reports as a recursive reset.
 #include <string.h>
 
+#include <vector>
+
 #include "runtime/containers/dictionary_internal.h"
 #include "runtime/containers/pool_internal.h"
 #include "runtime/log.h"
@@ -649,6 +651,7 @@ int32 Dictionary_Delete(Dictionary **Handle) {
         Memory_Free(Record->ContainerPool, (int32)Record->ContainerBytes);
     }
     DictionaryInt_FreeExtra(Deleted);
+    if (Record->Charged != 0) MemoryBudget_Give(Record->Charged);
     Deleted->Class.ClassId = 0;
     Deleted->Items.ClassId = 0;
     Memory_Free(Record, (int32)sizeof(DictionaryRoot));
@@ -678,6 +681,10 @@ int32 Dictionary_Reset(Dictionary *Handle) {
             Pool_Reset(Root->Strings);
         else
             Pool_Delete(&Root->Strings);
+    }
+    if (Root->Items.Count == 0 && Root->Charged != 0) {
+        MemoryBudget_Give(Root->Charged);
+        Root->Charged = 0;
     }
     if (Dropped) return TRUE;
     if (Root->ItemPool != nullptr && Pool_GetActiveCount(Root->ItemPool, &Active) && Active == 0)
@@ -851,4 +858,46 @@ DICTIONARY_CALLBACK(ItemValueChangeCallback, ValueChangeCallback, WatchValue, Di
 int32 Dictionary_IsWatched(Dictionary *Handle) {
     Dictionary_CheckHandle(Handle);
     return DictionaryInt_WatchedAtAll(Handle) ? TRUE : FALSE;
+}
+
+int32 Dictionary_HoldCharge(Dictionary *Handle, int64 Bytes) {
+    Dictionary_CheckHandle(Handle);
+    DictionaryInt_RootRecord(Handle)->Charged += Bytes;
+    return TRUE;
+}
+
+// What a copy into a fresh root takes: the item and container pools' slabs
+// for its records (the doubling slabs' slack included), and each text where
+// its length puts it: inline (nothing more), an item-pool record, the
+// string pool, or a block of the general allocator with its overhead.
+int32 Dictionary_GetCost(Dictionary *Handle, int64 *Bytes) {
+    Dictionary_CheckHandle(Handle);
+    Debug_CheckPointer(Bytes);
+    const bool Pooled = DictionaryInt_RootRecord(Handle)->StringPool != 0;
+    uint64 Items = 0, Containers = 0, Texts = 0;
+    auto Text = [&](int32 Length) {
+        if (Length < DictionaryInlineBytes) return;
+        if (Pooled) Texts += (uint64)Length + 1;
+        else if (DictionaryInt_IsRecordText(Length)) Items++;
+        else Texts += (((uint64)Length + 1 + 3) & ~3ull) + 2 * MEMORY_GUARD_SIZE + 16;
+    };
+    std::vector<Dictionary *> Open{Handle};
+    while (!Open.empty()) {
+        Dictionary *Walk = Open.back();
+        Open.pop_back();
+        for (DictionaryItem *Item = Walk->Items.First; Item != nullptr; Item = Item->Next) {
+            Items++;
+            if (Item->Key != nullptr) Text(Item->KeyLength);
+            if (Item->Child != nullptr) {
+                Containers++;
+                Open.push_back(Item->Child);
+            } else if (Item->Value != nullptr) {
+                Text(Item->ValueLength);
+            }
+        }
+    }
+    *Bytes = (int64)(PoolInt_FixedBytesFor(Items, sizeof(DictionaryItem), DefaultChunkSize) +
+                     (Containers > 0 ? PoolInt_FixedBytesFor(Containers, sizeof(Dictionary), DefaultChunkSize) : 0) +
+                     Texts);
+    return TRUE;
 }

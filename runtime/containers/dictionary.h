@@ -100,6 +100,14 @@ int32 Dictionary_GetStringPool(Dictionary *Handle, uint32 *Value);
 int32 Dictionary_SetPoolChunkSize(Dictionary *Handle, uint32 Count);
 int32 Dictionary_GetParent(Dictionary *Handle, Dictionary **Parent, DictionaryItem **ParentItem);
 
+// What the tree really costs in memory (its records at their pools'
+// strides, its texts where they are kept), for a budget charged before a
+// copy of it is made.
+int32 Dictionary_GetCost(Dictionary *Handle, int64 *Bytes);
+// The root keeps Bytes of the process's memory budget (runtime/memory.h),
+// already taken, and gives them back when it is emptied or goes.
+int32 Dictionary_HoldCharge(Dictionary *Handle, int64 Bytes);
+
 // ---- Items and order ----
 // Links the new item after After, at the front when After is null.
 int32 Dictionary_Insert(Dictionary *Handle, DictionaryItem *After, const char *Key, DictionaryItem **Item);

@@ -157,6 +157,9 @@ struct DictionaryRoot : Dictionary {
     // printed itself, needs no extra record for it.
     void *PrintUser;
     ClassPrint_Func PrintFunction;
+    // What the tree holds of the process's memory budget: given back when it
+    // is emptied or goes (Dictionary_HoldCharge).
+    int64 Charged;
     Pool *ContainerPool;
     Pool *ItemPool;
     Pool *Strings;

@@ -84,7 +84,7 @@ constexpr uint32 SlabHeaderBytes = (sizeof(PoolSlab) + 15) & ~15u;
 static_assert(SlabHeaderBytes == 32 && SlabHeaderBytes == PoolInt_LentSlabHeaderBytes);
 // Slabs stop doubling once they would hold this many bytes: a large tree
 // takes a few dozen allocations instead of one per chunk.
-constexpr uint64 SlabTargetBytes = 8 * 1024 * 1024;
+constexpr uint64 SlabTargetBytes = PoolInt_SlabTargetBytes;
 
 // Takes the pool's lock for the scope when the pool asks for locking, with
 // the section's inline paths: the notification center's pools are locked on

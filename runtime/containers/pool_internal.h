@@ -81,6 +81,28 @@ constexpr uint64 PoolInt_LentSlabHeaderBytes = 32;
 constexpr uint64 PoolInt_LentSlabBytes(uint32 MemberSize, uint32 ChunkSize) {
     return PoolInt_LentSlabHeaderBytes + poolint::RecordStride((MemberSize + 7) & ~7u) * ChunkSize;
 }
+// A pool's slabs double in chunks up to about this many bytes each.
+constexpr uint64 PoolInt_SlabTargetBytes = 8 * 1024 * 1024;
+// What a fresh fixed-mode pool takes from the general allocator (slack of
+// its doubling slabs, their headers and blocks' overhead included) to hold
+// Records records.
+inline uint64 PoolInt_FixedBytesFor(uint64 Records, uint32 MemberSize, uint32 ChunkSize) {
+    const uint64 ChunkBytes = poolint::RecordStride((MemberSize + 7) & ~7u) * ChunkSize;
+    constexpr uint64 BlockOverhead = 48; // guards and the system's header
+    uint64 Chunks = 1, Total = 0, Held = 0;
+    while (Held < Records) {
+        const uint64 SlabBytes = PoolInt_LentSlabHeaderBytes + Chunks * ChunkBytes + BlockOverhead;
+        if (Chunks * 2 * ChunkBytes > PoolInt_SlabTargetBytes) {
+            // Slabs of one size from here on.
+            const uint64 Per = Chunks * ChunkSize, Slabs = (Records - Held + Per - 1) / Per;
+            return Total + Slabs * SlabBytes;
+        }
+        Total += SlabBytes;
+        Held += Chunks * ChunkSize;
+        Chunks *= 2;
+    }
+    return Total;
+}
 
 // What only a pool that has held texts needs: its chunks with headers (string
 // chunks, and any left from before string mode was turned off) and the room

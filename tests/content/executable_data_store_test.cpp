@@ -54,6 +54,7 @@ elf('too-long', store(b'x', length=2048))
 elf('cut', store(b'version two', capacity=4)[:1500])
 elf('short-stream', store(long, 3, 2, zlib.compress, inflated=len(long) + 1))
 elf('broken-stream', store(b'not deflate at all', 3, 1, lambda t: t))
+elf('past-limit', store(bytes(5 << 20), 3, 8, zlib.compress))
 shutil.copy('/bin/true', d + '/none')
 print(len(long))
 )";
@@ -106,12 +107,14 @@ TEST_F(DataStoreTest, StampedStoresReadBack) {
         {"too-long", "-"},
         {"cut", "-"},
         {"broken-stream", "-"},
+        {"past-limit", "-"},
         {"none", "-"},
         {"missing-file", "-"},
     };
     for (const auto &Case : Cases) EXPECT_EQ(Read(Case.File), Case.Text) << Case.File;
     for (const char *Line : {"Data store crc hash invalid (0x", "Data store size greater than allowed (2048 > 1)",
-                             "Data store uncompress error (-3)", "Data store inflated short (4800 < 4801)"})
+                             "Data store uncompress error (-3)", "Data store inflated short (4800 < 4801)",
+                             "Data store refused: its text of 5242880 bytes passes the limit of 4194304 bytes"})
         EXPECT_NE(Captured.find(Line), std::string::npos) << Line;
 }
 

@@ -453,6 +453,13 @@ TEST_F(ExecutableFormats, BundlesAndDiskImages) {
         EXPECT_EQ(AppBundle_GetInfoValue((App + "/Contents/MacOS/Runner").c_str(), Case.Key, Text, sizeof(Text)), 1);
         EXPECT_STREQ(Text, Case.Value);
     }
+    // A list past its bound is not read: one padded with blanks a byte past
+    // it, and a sparse one of 60 GB.
+    std::ofstream((App + "/Contents/Info.plist").c_str()) << Plist << std::string(APPBUNDLE_INFO_MOST + 1 - Plist.size(), ' ');
+    EXPECT_EQ(Executable_GetInfoValue(App.c_str(), "FileVersion", Text, sizeof(Text)), 0);
+    ASSERT_EQ(truncate((App + "/Contents/Info.plist").c_str(), 60LL << 30), 0);
+    EXPECT_EQ(Executable_GetInfoValue(App.c_str(), "FileVersion", Text, sizeof(Text)), 0);
+    ASSERT_EQ(truncate((App + "/Contents/Info.plist").c_str(), (off_t)Plist.size()), 0);
     EXPECT_EQ(AppBundle_GetExecutablePath(App.c_str(), Text, sizeof(Text)), 1);
     EXPECT_EQ(std::string(Text), App + "/Contents/MacOS/Runner");
     // Opening the bundle opens its executable.

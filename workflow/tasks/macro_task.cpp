@@ -47,10 +47,15 @@ void AddMacro(Macro *Self, const char *Key, const char *Value) {
     if (Task_GetWorkflowHandle(Self->Owner, &Flow) && Flow != nullptr) Workflow_AddMacro(Flow, Key, Value);
 }
 
+// Only the pairs that can be macros are copied (and become the status): a
+// List or Dictionary beside them, never a macro, could hold most of a large
+// document, which would be copied again with each status it went into.
 void AddPairs(Macro *Self, Dictionary *Pairs) {
     Dictionary *Copy = nullptr;
     Dictionary_Create(&Copy);
-    Dictionary_Merge(Copy, Pairs, DICTIONARY_MERGE_OVERWRITE);
+    DictionaryItem *Each = nullptr;
+    for (Dictionary_ItemGetFirst(Pairs, &Each); Each != nullptr; Dictionary_ItemGetNext(Pairs, Each, &Each))
+        if (!Dictionary_ItemIsContainer(Pairs, Each)) Dictionary_MergeItem(Copy, Pairs, Each, DICTIONARY_MERGE_OVERWRITE);
     Task_ExpandDictionary(Self->Owner, Copy);
     DictionaryItem *Item = nullptr;
     int32 Count = 0;

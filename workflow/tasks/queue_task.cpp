@@ -300,14 +300,15 @@ int32 Queue_ActionAdd(Queue *Handle, const char *Name, Dictionary *Arguments) {
     // queues one per entry of its content): held in the same budget as the
     // live tasks' definitions, else a long content copies a large
     // definition thousands of times before any of them runs.
-    TaskBudget &Budget = TaskInt_Budget();
-    if (Arguments != nullptr && Budget.ArgumentBytes.load() >= Budget.ArgumentBytesLimit) {
+    // Charged before the copy is made.
+    int64 Weight = 0;
+    if (Arguments != nullptr) Dictionary_GetCost(Arguments, &Weight);
+    if (Arguments != nullptr && !MemoryBudget_Take(Weight)) {
         Handle->Owner->RefusedArgument = TRUE;
-        Task_Print(Handle->Owner, "Action %s refused: past the budget of arguments\n", Name);
-        char Text[QUEUE_ACTION_NAME_SIZE + 96];
-        String_Print(Text, (int32)sizeof(Text),
-                     "task \"%s\" not queued: a process's live tasks hold at most %d MiB of arguments", Name,
-                     (int32)(Budget.ArgumentBytesLimit >> 20));
+        Task_Print(Handle->Owner, "Action %s refused: past the memory budget\n", Name);
+        char Why[224], Text[QUEUE_ACTION_NAME_SIZE + 256];
+        TaskInt_BudgetWords(Why, (int32)sizeof(Why), Weight);
+        String_Print(Text, (int32)sizeof(Text), "task \"%s\" not queued: %s", Name, Why);
         Task_AddErrorAlways(Handle->Owner, TASK_ERROR_TOO_MANY);
         Task_AddErrorAlways(Handle->Owner, Text);
         return FALSE;
@@ -321,8 +322,7 @@ int32 Queue_ActionAdd(Queue *Handle, const char *Name, Dictionary *Arguments) {
     if (Arguments != nullptr) {
         Dictionary_Create(&Action->Arguments);
         Dictionary_Merge(Action->Arguments, Arguments, DICTIONARY_MERGE_OVERWRITE);
-        Action->Weight = TaskInt_DictionaryWeight(Action->Arguments);
-        Budget.ArgumentBytes += Action->Weight;
+        Action->Weight = Weight;
         Task_VerboseLog(Handle->Owner, 2, "New action %s\n", NameOf(Action));
     }
     if (Handle->Last != nullptr) Handle->Last->Next = Action;
@@ -337,7 +337,7 @@ int32 Queue_ActionRemoveAll(Queue *Handle) {
     while (QueueAction *Action = Handle->First) {
         Handle->First = Action->Next;
         if (Action->Arguments != nullptr) Dictionary_Release(&Action->Arguments);
-        TaskInt_Budget().ArgumentBytes -= Action->Weight;
+        MemoryBudget_Give(Action->Weight);
         Memory_Free(Action, ActionBytes(Action));
     }
     Handle->Last = nullptr;

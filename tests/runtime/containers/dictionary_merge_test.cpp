@@ -1,12 +1,14 @@
 // Dictionary sync, merge and conversions: sync keeps matching items and
 // reports only real changes, filters, merge under each flag, text split and
-// join, enumeration, root skipping, and the refusal of overlapping trees.
+// join, enumeration, root skipping, the refusal of overlapping trees, and
+// what a copy costs in the memory budget.
 #include "runtime/containers/dictionary.h"
 
 #include <gtest/gtest.h>
 #include <string.h>
 
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "runtime/memory.h"
@@ -599,6 +601,66 @@ int32 TakeText(void *User, const char *Text) {
     Log->Texts.push_back(Text);
     return (int32)Log->Texts.size() >= Log->StopAfter ? 0 : Log->Answer;
 }
+// What a tree is charged as it is made (the allocator's own count) is what
+// Dictionary_GetCost says a copy of it costs, shape by shape; past the
+// budget the making throws, and what it held goes back.
+TEST(DictionaryCost, IsWhatACopyIsCharged) {
+    RuntimeScope Scope(0);
+    const std::string Long(200, 'x');
+    const struct {
+        const char *Shape;
+        void (*Add)(Dictionary *, int32, const std::string &);
+    } Shapes[] = {
+        {"empty objects", [](Dictionary *List, int32, const std::string &) {
+             Dictionary_AddDictionary(List, nullptr, nullptr, nullptr);
+         }},
+        {"numbers", [](Dictionary *List, int32 Index, const std::string &) {
+             Dictionary_AddInt32(List, nullptr, Index, nullptr);
+         }},
+        {"keyed ids", [](Dictionary *List, int32 Index, const std::string &) {
+             Dictionary_AddString(List, std::to_string(Index).c_str(), "0123456789-0123456789-0123456789", nullptr);
+         }},
+        {"long texts", [](Dictionary *List, int32, const std::string &Text) {
+             Dictionary_AddString(List, nullptr, Text.c_str(), nullptr);
+         }}};
+    for (const auto &Shape : Shapes) {
+        Dictionary *Source = nullptr, *List = nullptr, *Copy = nullptr;
+        Dictionary_Create(&Source);
+        if (Shape.Shape[0] == 'k') Dictionary_AddDictionary(Source, "z", &List, nullptr);
+        else Dictionary_AddList(Source, "z", &List, nullptr);
+        for (int32 Index = 0; Index < 100000; Index++) Shape.Add(List, Index, Long);
+        int64 Cost = 0;
+        ASSERT_TRUE(Dictionary_GetCost(Source, &Cost));
+        MemoryCharge Charge{};
+        Memory_SetThreadCharge(&Charge);
+        Dictionary_Create(&Copy);
+        Dictionary_Merge(Copy, Source, DICTIONARY_MERGE_OVERWRITE);
+        Memory_SetThreadCharge(nullptr);
+        EXPECT_GT(Cost, Charge.Bytes * 85 / 100) << Shape.Shape << " charged " << Charge.Bytes;
+        EXPECT_LT(Cost, Charge.Bytes * 115 / 100) << Shape.Shape << " charged " << Charge.Bytes;
+        MemoryBudget_Give(Charge.Bytes);
+        Dictionary_Release(&Copy);
+        Dictionary_Release(&Source);
+    }
+    const int64 Held = MemoryBudget_GetUsed(), Limit = MemoryBudget_GetLimit();
+    MemoryBudget_SetLimit(Held + (1 << 20));
+    std::thread([] {
+        Dictionary *Tree = nullptr;
+        Dictionary_Create(&Tree);
+        MemoryCharge Charge{};
+        Memory_SetThrowWhenExhausted(TRUE, nullptr);
+        Memory_SetThreadCharge(&Charge);
+        EXPECT_THROW(for (;;) Dictionary_AddDictionary(Tree, nullptr, nullptr, nullptr), std::bad_alloc);
+        Dictionary_Release(&Tree);
+        Memory_SetThreadCharge(nullptr);
+        Memory_SetThrowWhenExhausted(FALSE, nullptr);
+        EXPECT_EQ(Charge.Refused, 1);
+        MemoryBudget_Give(Charge.Bytes);
+    }).join();
+    EXPECT_EQ(MemoryBudget_GetUsed(), Held);
+    MemoryBudget_SetLimit(Limit);
+}
+
 } // namespace
 
 TEST_F(DictionaryMergeTest, EnumerationVisitsTheRightItems) {
