@@ -136,9 +136,10 @@ void BuildFilePath(const LogStruct *Log, uint32 Flags, char *Path) {
 // The folder of Path opened, or -1 with the reason in Error. A log goes
 // only into a folder of this user's own (the effective one: root's, for a
 // root worker) that no other user can write, walked to from "/" under the
-// trusted-path rules: anyone who can make names there, or move a folder
-// above it, could plant the log's file, read what the program writes into
-// it, or swap it for another. The file is then made in that very folder.
+// trusted-path rules (for a root process every folder above held to them
+// too): anyone who can make names there, or move a folder above it, could
+// plant the log's file, read what the program writes into it, or swap it
+// for another. The file is then made in that very folder.
 int OpenFolder(const char *Path, int &Error) {
     char Folder[LOG_NAME_SIZE];
     String_CopyLength(Folder, Path, sizeof(Folder));
@@ -149,7 +150,7 @@ int OpenFolder(const char *Path, int &Error) {
     }
     if (Slash == Folder) Folder[1] = 0;
     else if (Slash != nullptr) *Slash = 0;
-    constexpr uint32 Flags = TRUSTEDPATH_FOLDER | TRUSTEDPATH_OWN;
+    constexpr uint32 Flags = TRUSTEDPATH_FOLDER | TRUSTEDPATH_OWN | TRUSTEDPATH_ABOVE_IF_ROOT;
     TrustedPathRefusal Refusal;
     int32 Handle = -1;
     if (TrustedPath_Open(Folder, Flags, &Handle, &Refusal)) return Handle;
@@ -158,7 +159,8 @@ int OpenFolder(const char *Path, int &Error) {
     case TRUSTEDPATH_OTHER: Error = FolderOfAnother; break;
     case TRUSTEDPATH_WRITABLE: Error = FolderWritable; break;
     case TRUSTEDPATH_KIND: Error = ENOTDIR; break;
-    case TRUSTEDPATH_ERROR: Error = WhyMissing(Path, Refusal.Error); break;
+    case TRUSTEDPATH_ERROR:
+    case TRUSTEDPATH_ABOVE_MISSING: Error = WhyMissing(Path, Refusal.Error); break;
     default:
         TrustedPath_Explain(&Refusal, Flags, AboveWhy, (int32)sizeof(AboveWhy));
         Error = FolderAbove;

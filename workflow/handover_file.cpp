@@ -36,7 +36,7 @@ constexpr const char *FileName = "endpoint";
 constexpr const char *Prefix = "velmarsh-handover-";
 constexpr size_t SuffixLength = 6;
 constexpr const char Letters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-constexpr size_t TextLimit = 4096;
+constexpr size_t TextLimit = 12288; // the URL and the arguments
 
 // A folder name Write makes: the parent's id and start time (so that a later
 // parent can tell a folder whose maker is gone) and random letters.
@@ -302,4 +302,43 @@ int32 HandOverFile_Read(const char *Path, uint32 Owner, char *Text, int32 Size) 
         Text[Count] = 0;
     }
     return TRUE;
+}
+
+namespace {
+
+// What the worker claimed at its start.
+struct Claimed {
+    bool Held = false;
+    std::string Url, Arguments;
+};
+Claimed &TheClaim() {
+    static Claimed Kept;
+    return Kept;
+}
+
+} // namespace
+
+int32 HandOverFile_Claim(const char *Path, uint32 Owner) {
+    std::vector<char> Text(TextLimit + 1);
+    if (!HandOverFile_Read(Path, Owner, Text.data(), (int32)Text.size())) return FALSE;
+    const std::string Whole = Text.data();
+    const size_t Break = Whole.find('\n');
+    Claimed &Kept = TheClaim();
+    Kept.Url = Whole.substr(0, Break);
+    Kept.Arguments = Break == std::string::npos ? "" : Whole.substr(Break + 1);
+    Kept.Held = true;
+    return TRUE;
+}
+
+int32 HandOverFile_GetClaimed(char *Url, int32 UrlSize, char *Arguments, int32 ArgumentsSize) {
+    const Claimed &Kept = TheClaim();
+    auto Copy = [](const std::string &From, char *To, int32 Size) {
+        if (To == nullptr || Size <= 0) return;
+        const size_t Count = std::min(From.size(), (size_t)Size - 1);
+        memcpy(To, From.data(), Count);
+        To[Count] = 0;
+    };
+    Copy(Kept.Held ? Kept.Url : "", Url, UrlSize);
+    Copy(Kept.Held ? Kept.Arguments : "", Arguments, ArgumentsSize);
+    return Kept.Held ? TRUE : FALSE;
 }

@@ -31,8 +31,9 @@ bool Trusted(uid_t Owner) { return Owner == 0 || Owner == geteuid(); }
 
 // A folder on the way: root's or this user's, closed to others' writes
 // unless sticky (no one may then move away what is not theirs).
-int32 CheckAbove(const struct stat &Info, const std::string &Where, TrustedPathRefusal *Refusal) {
+int32 CheckAbove(const struct stat &Info, uint32 Flags, const std::string &Where, TrustedPathRefusal *Refusal) {
     if (!S_ISDIR(Info.st_mode)) return Refuse(Refusal, TRUSTEDPATH_ABOVE_KIND, Where);
+    if ((Flags & TRUSTEDPATH_ABOVE_IF_ROOT) && geteuid() != 0) return TRUE;
     if (!Trusted(Info.st_uid)) return Refuse(Refusal, TRUSTEDPATH_ABOVE_OTHER, Where);
     if (!(Info.st_mode & S_ISVTX) && (Info.st_mode & (S_IWGRP | S_IWOTH)) != 0)
         return Refuse(Refusal, TRUSTEDPATH_ABOVE_WRITABLE, Where);
@@ -111,7 +112,7 @@ int32 TrustedPath_Open(const char *Path, uint32 Flags, int32 *Descriptor, Truste
     if (Root < 0) return Refuse(Refusal, TRUSTEDPATH_ERROR, "/", errno);
     Way.Folders.push_back(Root);
     if (fstat(Root, &Info) != 0) return Refuse(Refusal, TRUSTEDPATH_ERROR, "/", errno);
-    if (!CheckAbove(Info, "/", Refusal)) return FALSE;
+    if (!CheckAbove(Info, Flags, "/", Refusal)) return FALSE;
     for (int32 Links = 0; !Pending.empty();) {
         const std::string Name = Pending.back();
         Pending.pop_back();
@@ -184,7 +185,7 @@ int32 TrustedPath_Open(const char *Path, uint32 Flags, int32 *Descriptor, Truste
         }
         Way.Folders.push_back(Opened);
         Way.Shown = Next;
-        if (!CheckAbove(Info, Next, Refusal)) return FALSE;
+        if (!CheckAbove(Info, Flags, Next, Refusal)) return FALSE;
     }
     return TRUE;
 }

@@ -25,6 +25,10 @@
 #define TRUSTEDPATH_OWN 4     // the last is this user's own and no other user may write it
 #define TRUSTEDPATH_PRIVATE 8 // with OWN: no other user has any right on it
 #define TRUSTEDPATH_ABOVE 16  // only the folders above the last are checked; nothing is opened
+// The owner and mode of the folders above are held to the rules only in a
+// root process (a log: an ordinary user's may sit below a shared folder, the
+// walk still refusing others' links and the last folder still checked).
+#define TRUSTEDPATH_ABOVE_IF_ROOT 32
 
 // Why a path was refused.
 #define TRUSTEDPATH_ERROR 1           // a call failed: Error holds its errno
