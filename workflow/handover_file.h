@@ -41,7 +41,8 @@ int32 HandOverFile_Read(const char *Path, uint32 Owner, char *Text, int32 Size);
 // URL) and the rest (the arguments of the elevated run, which stand on no
 // command line). 0 when the file was refused; then nothing is kept.
 int32 HandOverFile_Claim(const char *Path, uint32 Owner);
-// What Claim kept (cut to the sizes); 0 when nothing was claimed.
+// What Claim kept (cut to the sizes); 0 when nothing was claimed, and the
+// first call then logs why the file was refused.
 int32 HandOverFile_GetClaimed(char *Url, int32 UrlSize, char *Arguments, int32 ArgumentsSize);
 
 RUNTIME_EXTERN_C_END

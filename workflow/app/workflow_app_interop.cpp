@@ -40,6 +40,7 @@ struct Pending {
     AuthenticateAsync *Authentication;
     uint32 Done;
     int32 Held; // the library as the trusted-path walk opened it, checked and loaded through it
+    uint32 Refused; // the walk refused it: it fails on the next tick
     char Name[NameSize];
     char Path[PathSize];
     Pending *Prev;
@@ -347,12 +348,11 @@ int32 WorkflowApp_LoadInterop(const char *Name, const char *Path) {
     char Resolved[1024], Why[TRUSTEDPATH_WHERE_SIZE + 80], Through[40];
     Path_Resolve(Path, Resolved, (int32)sizeof(Resolved));
     TrustedPathRefusal Refusal;
-    if (!TrustedPath_Open(Resolved, TRUSTEDPATH_FILE, &Entry->Held, &Refusal)) {
+    // A refused one ends on a later tick, as a failed authentication would.
+    Entry->Refused = !TrustedPath_Open(Resolved, TRUSTEDPATH_FILE, &Entry->Held, &Refusal);
+    if (Entry->Refused) {
         TrustedPath_Explain(&Refusal, TRUSTEDPATH_FILE, Why, (int32)sizeof(Why));
         Log_Error("Failed to load interop (%s): %s\n", Path, Why);
-        FireLibrary("Load", FALSE, Name, Path);
-        Free(Entry);
-        return TRUE;
     }
     String_Print(Through, (int32)sizeof(Through), "/proc/self/fd/%d", Entry->Held);
     AuthenticateAsync_SetSourcePath(Entry->Authentication, Through);
@@ -362,7 +362,7 @@ int32 WorkflowApp_LoadInterop(const char *Name, const char *Path) {
     Authentications.Tail = Entry;
     Authentications.Count++;
     // A thread that cannot start completes inside Start, unsuccessful.
-    AuthenticateAsync_Start(Entry->Authentication);
+    if (!Entry->Refused) AuthenticateAsync_Start(Entry->Authentication);
     return TRUE;
 }
 
@@ -376,7 +376,12 @@ int32 WorkflowApp_UnloadInterop(const char *Name, const char *Path) {
 
 int32 WorkflowApp_ProcessInterop(void) {
     for (Pending *Entry = Authentications.Head; Entry != nullptr; Entry = Entry->Next) {
-        if (!Entry->Done) AuthenticateAsync_Process(Entry->Authentication);
+        if (!Entry->Done && Entry->Refused) {
+            FireLibrary("Load", FALSE, Entry->Name, Entry->Path);
+            Entry->Done = TRUE;
+        } else if (!Entry->Done) {
+            AuthenticateAsync_Process(Entry->Authentication);
+        }
         if (!Entry->Done) continue;
         Unlink(Entry);
         Free(Entry);
