@@ -122,7 +122,8 @@ void CreateLogDirectory(const char *Name) {
     for (char *p = Directory; *p != 0; p++)
         if (*p == '\\') *p = '/';
     int32 Folder = -1;
-    if (Directory[0] != 0 && TrustedPath_Open(Directory, TRUSTEDPATH_FOLDER | TRUSTEDPATH_MAKE | TRUSTEDPATH_ABOVE_IF_ROOT, &Folder, nullptr))
+    constexpr uint32 Flags = TRUSTEDPATH_FOLDER | TRUSTEDPATH_MAKE | TRUSTEDPATH_ABOVE_IF_ROOT;
+    if (Directory[0] != 0 && TrustedPath_Open(Directory, Flags, &Folder, nullptr))
         close(Folder);
 }
 

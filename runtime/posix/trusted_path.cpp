@@ -85,12 +85,6 @@ struct Walk {
 
 } // namespace
 
-int32 TrustedPath_CheckOpened(int32 Descriptor, uint32 Flags, TrustedPathRefusal *Refusal) {
-    struct stat Info {};
-    if (fstat(Descriptor, &Info) != 0) return Refuse(Refusal, TRUSTEDPATH_ERROR, "", errno);
-    return CheckLast(Info, Flags, "", Refusal);
-}
-
 int32 TrustedPath_Open(const char *Path, uint32 Flags, int32 *Descriptor, TrustedPathRefusal *Refusal) {
     if (Descriptor != nullptr) *Descriptor = -1;
     if (Refusal != nullptr) memset(Refusal, 0, sizeof(*Refusal));
@@ -118,7 +112,6 @@ int32 TrustedPath_Open(const char *Path, uint32 Flags, int32 *Descriptor, Truste
         Pending.pop_back();
         const bool Last = Pending.empty();
         const std::string Next = Way.Shown + "/" + Name;
-        if (Last && (Flags & TRUSTEDPATH_ABOVE)) return TRUE;
         if (Name == "..") { // in a link's target: back to the folder walked before
             if (Way.Folders.size() > 1) {
                 close(Way.Folders.back());
@@ -169,7 +162,8 @@ int32 TrustedPath_Open(const char *Path, uint32 Flags, int32 *Descriptor, Truste
         const int Opened = openat(Way.Here(), Name.c_str(),
                                   Folder ? FolderOpen : O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
         if (Opened < 0) {
-            if (Last && (errno == ELOOP || errno == ENOTDIR)) return Refuse(Refusal, S_ISLNK(Info.st_mode) ? TRUSTEDPATH_LINK : TRUSTEDPATH_KIND, Next);
+            if (Last && (errno == ELOOP || errno == ENOTDIR))
+                return Refuse(Refusal, S_ISLNK(Info.st_mode) ? TRUSTEDPATH_LINK : TRUSTEDPATH_KIND, Next);
             return Refuse(Refusal, Last ? TRUSTEDPATH_ERROR : TRUSTEDPATH_ABOVE_KIND, Next, errno);
         }
         if (fstat(Opened, &Info) != 0) {
@@ -200,7 +194,9 @@ int32 TrustedPath_Explain(const TrustedPathRefusal *Refusal, uint32 Flags, char 
     case 0: String_CopyLength(Output, "", Size); break;
     case TRUSTEDPATH_DOTS: String_CopyLength(Output, "it names \".\" or \"..\"", Size); break;
     case TRUSTEDPATH_ABOVE_KIND: String_Print(Output, Size, "the folder above it %s is not a folder", Where); break;
-    case TRUSTEDPATH_ABOVE_OTHER: String_Print(Output, Size, "the folder above it %s belongs to another user", Where); break;
+    case TRUSTEDPATH_ABOVE_OTHER:
+        String_Print(Output, Size, "the folder above it %s belongs to another user", Where);
+        break;
     case TRUSTEDPATH_ABOVE_WRITABLE:
         String_Print(Output, Size, "other users may write in the folder above it %s", Where);
         break;
@@ -210,7 +206,9 @@ int32 TrustedPath_Explain(const TrustedPathRefusal *Refusal, uint32 Flags, char 
         break;
     case TRUSTEDPATH_ABOVE_LINK: String_Print(Output, Size, "the link above it %s cannot be followed", Where); break;
     case TRUSTEDPATH_LINK: String_CopyLength(Output, "it is a link", Size); break;
-    case TRUSTEDPATH_KIND: String_CopyLength(Output, Folder ? "it is not a folder" : "it is not a regular file", Size); break;
+    case TRUSTEDPATH_KIND:
+        String_CopyLength(Output, Folder ? "it is not a folder" : "it is not a regular file", Size);
+        break;
     case TRUSTEDPATH_OTHER: String_CopyLength(Output, "it belongs to another user", Size); break;
     case TRUSTEDPATH_WRITABLE:
         String_CopyLength(Output, Folder ? "other users may write in it" : "other users may write it", Size);

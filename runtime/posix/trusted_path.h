@@ -12,8 +12,10 @@
 // is below it away and put another thing, or a link, at its name. A link on
 // the way is followed only when it is itself root's or this user's (a link
 // in a sticky shared folder may be another user's); it may not lead more
-// than 40 times. "." and ".." are refused, since a path kept as text would
-// name something else later ("link/." names what the link points to).
+// than 40 times; a link at the name of a FOLDER is refused. "." and ".." in
+// Path are refused, since a path kept as text would name something else
+// later ("link/." names what the link points to); in a link's target they
+// are walked, from folders already held open.
 #pragma once
 
 #include "runtime/types.h"
@@ -24,11 +26,10 @@
 #define TRUSTEDPATH_MAKE 2    // with FOLDER: missing folders are made (0700) on the way
 #define TRUSTEDPATH_OWN 4     // the last is this user's own and no other user may write it
 #define TRUSTEDPATH_PRIVATE 8 // with OWN: no other user has any right on it
-#define TRUSTEDPATH_ABOVE 16  // only the folders above the last are checked; nothing is opened
 // The owner and mode of the folders above are held to the rules only in a
 // root process (a log: an ordinary user's may sit below a shared folder, the
 // walk still refusing others' links and the last folder still checked).
-#define TRUSTEDPATH_ABOVE_IF_ROOT 32
+#define TRUSTEDPATH_ABOVE_IF_ROOT 16
 
 // Why a path was refused.
 #define TRUSTEDPATH_ERROR 1           // a call failed: Error holds its errno
@@ -54,14 +55,11 @@ typedef struct TrustedPathRefusal {
 } TrustedPathRefusal;
 
 // Opens Path (a relative one from the working folder) under the rules above.
-// 1 and the descriptor (close-on-exec; -1 with TRUSTEDPATH_ABOVE), or 0
+// 1 and the descriptor (close-on-exec), or 0
 // with why in Refusal (may be null).
 int32 TrustedPath_Open(const char *Path, uint32 Flags, int32 *Descriptor, TrustedPathRefusal *Refusal);
 // The refusal as one line of text without the path itself ("the folder above
 // it /x belongs to another user", "it is a link", ...).
 int32 TrustedPath_Explain(const TrustedPathRefusal *Refusal, uint32 Flags, char *Output, int32 Size);
-// Checks an open file under the rules for the last element (owner, kind,
-// others' rights): 1, or 0 with the reason in Refusal.
-int32 TrustedPath_CheckOpened(int32 Descriptor, uint32 Flags, TrustedPathRefusal *Refusal);
 
 RUNTIME_EXTERN_C_END

@@ -196,7 +196,7 @@ rows.forEach(function (row) {
 });
 function onBatch(items) {
   items.forEach(function (item) {
-    if (item.callbackId === 'start' && item.info && item.info.type === 'Paged') task = TQX.create('TQX.Task', item.sender);
+    if (item.callbackId === 'start' && item.info.type === 'Paged') task = TQX.create('TQX.Task', item.sender);
     if (item.callbackId === 'done') left--;
   });
   if (task && left <= 0) { TQX.call(task, 'complete', {json: '{}'}); task = null; }
@@ -243,7 +243,7 @@ TQX.call(center, 'addObserver', {type: 'Task', notification: 'Start', callbackId
 PATHS.forEach(function (path) { TQX.call(TQX.create('TQX.WorkflowApp'), 'loadInterop', {name: 'x', path: path}); });
 function onBatch(items) {
   items.forEach(function (item) {
-    if (item.callbackId === 'start' && item.info && item.info.type === 'Paged') task = TQX.create('TQX.Task', item.sender);
+    if (item.callbackId === 'start' && item.info.type === 'Paged') task = TQX.create('TQX.Task', item.sender);
     if (item.callbackId === 'load') { print('load ' + item.info.path + ' ' + item.info.successful); left--; }
   });
   if (task && left <= 0) { TQX.call(task, 'complete', {json: '{}'}); task = null; }
@@ -298,7 +298,7 @@ def case_mark_planted(directory):
     shared = folder(os.path.join(directory, "shared"), 0o1777)
     planters = {"file": ["/usr/bin/touch", marker], "fifo": ["/usr/bin/mkfifo", marker],
                 "folder": ["/bin/mkdir", marker], "held": None,
-                "segment": ["/usr/bin/python3", "-c", "import os; os.close(os.open('%s', os.O_CREAT, 0o666))" % segment],
+                "segment": ["/usr/bin/python3", "-c", "import os; os.open('%s', os.O_CREAT, 0o666)" % segment],
                 "none": []}
     answers = {"file": "exists", "fifo": "exists", "folder": "exists", "held": "exists", "segment": "missing",
                "none": "missing"}

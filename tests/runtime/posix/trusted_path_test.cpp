@@ -16,15 +16,17 @@
 TEST(TrustedPath, EveryRefusalHasItsCase) {
     TempDirectory Base;
     const bool Root = RunAsRoot();
+    auto Give = [&](const char *Name, mode_t Mode, uid_t Owner) {
+        EXPECT_EQ(chmod((Base / Name).c_str(), Mode), 0) << Name;
+        EXPECT_EQ(Owner == geteuid() || chown((Base / Name).c_str(), Owner, Owner) == 0, true) << Name;
+    };
     auto Folder = [&](const char *Name, mode_t Mode, uid_t Owner = geteuid()) {
         mkdir((Base / Name).c_str(), 0700);
-        chmod((Base / Name).c_str(), Mode);
-        if (Owner != geteuid()) EXPECT_EQ(chown((Base / Name).c_str(), Owner, Owner), 0) << Name;
+        Give(Name, Mode, Owner);
     };
     auto File = [&](const char *Name, mode_t Mode, uid_t Owner = geteuid()) {
         std::ofstream(Base / Name) << "x";
-        chmod((Base / Name).c_str(), Mode);
-        if (Owner != geteuid()) EXPECT_EQ(chown((Base / Name).c_str(), Owner, Owner), 0) << Name;
+        Give(Name, Mode, Owner);
     };
     Folder("own", 0755);
     Folder("open", 0777);
