@@ -6,6 +6,8 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <vector>
+
 #include "runtime/class.h"
 #include "runtime/command_line.h"
 #include "runtime/log.h"
@@ -66,6 +68,18 @@ int32 OnWorkflowStatus(void *, const char *, const char *, const char *Instance,
 } // namespace
 
 int32 HostWorker_IsRequested(void) { return CommandLine_IsFieldSet(nullptr, "wfworker"); }
+
+int32 HostWorker_TakeHandOver(char *Reason, int32 Size) {
+    char Path[512] = "";
+    std::vector<char> Arguments(COMMAND_LINE_SIZE);
+    if (!HostWorker_IsRequested() || !CommandLine_GetFieldByName(nullptr, "wfendpoint", Path, (int32)sizeof(Path)) ||
+        Path[0] == 0 || !HandOverFile_Claim(Path, Platform_GetLauncherUid()) ||
+        !HandOverFile_GetClaimed(nullptr, 0, Arguments.data(), (int32)Arguments.size()) || Arguments[0] == 0)
+        return TRUE;
+    if (CommandLine_Append(Arguments.data())) return TRUE;
+    snprintf(Reason, (size_t)Size, "the elevated run's arguments do not fit the command line");
+    return FALSE;
+}
 
 int32 HostWorker_CheckParent(char *Reason, int32 Size) {
     int32 Parent = 0;

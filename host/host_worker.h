@@ -21,6 +21,13 @@ RUNTIME_EXTERN_C_BEGIN
 
 // 1 when the command line asks for the worker role.
 int32 HostWorker_IsRequested(void);
+// At the start, before the command line is read: takes the hand-over file
+// (--wfendpoint) and adds the elevated run's arguments it holds to the
+// command line, where the worker's switches are then read from; they never
+// stand on the process's own command line. 0, with a one-line reason, when
+// the arguments do not fit; a file that is refused leaves the worker without
+// a parent (it ends as an orphan once its end point runs).
+int32 HostWorker_TakeHandOver(char *Reason, int32 Size);
 // 1 when --wfparent names a parent, else 0 with a one-line reason.
 int32 HostWorker_CheckParent(char *Reason, int32 Size);
 // Runs the loop (the runtime, the application and the manager are started);

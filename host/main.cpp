@@ -395,6 +395,11 @@ void HandWorkerTrust(const std::string &Config, const std::string &Text) {
 
 int main(int argc, char **argv) {
     Arguments_Init(argc, argv);
+    if (char Reason[200]; !HostWorker_TakeHandOver(Reason, (int32)sizeof(Reason))) {
+        fprintf(stderr, "velmarsh: %s\n", Reason);
+        Arguments_Remove();
+        return HOSTJOB_EXIT_USAGE;
+    }
     if (RefuseCutLine()) {
         Arguments_Remove();
         return HOSTJOB_EXIT_USAGE;

@@ -24,6 +24,7 @@ struct AppMark {
     char MarkerPath[APPMARK_PATH_SIZE];
     int32 Marker; // the locked marker file while holding, else -1
     AppMarkSegment *Segment;
+    uint32 MadeSegment; // this run made the mailbox (as the holder) and removes it
     void *DataUser;
     AppMark_DataFunc DataFunction;
 };
@@ -50,50 +51,84 @@ bool Digest(const char *Name, char *Hex, int32 Size) {
     return Hash_QuickString(&MD5_INTERFACE, Lower, (uint32)strlen(Lower), 0, Hex, Size) == TRUE;
 }
 
-bool MapSegment(AppMark *Mark) {
+void SegmentName(const AppMark *Mark, char *Name, size_t Size) {
+    char Hex[40] = "";
+    Digest(Mark->Name, Hex, (int32)sizeof(Hex));
+    snprintf(Name, Size, "/%s", Hex);
+}
+
+// The mailbox is mapped shared, so it must be one that no other user can
+// shrink under the mapping (a page gone from a shared mapping kills its
+// reader with SIGBUS): the holder makes it anew with O_EXCL, owner-only, at
+// its full size (a leftover of this user's is removed first; one of another
+// user's cannot be, and then there is no mailbox); a writer maps only a
+// mailbox of this user's, owner-only and of the full size, which only this
+// user's processes could have made so.
+bool MapSegment(AppMark *Mark, bool Holder) {
     if (Mark->Segment != nullptr) return true;
-    char Hex[40], Name[48];
-    if (!Digest(Mark->Name, Hex, (int32)sizeof(Hex))) return false;
-    snprintf(Name, sizeof(Name), "/%s", Hex);
-    const int Descriptor = shm_open(Name, O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (Descriptor < 0) {
-        Log_Print(LOG_ERROR, "Unable to get shared memory area identifier [LE: %d][Key: %d]\n",
-                  Platform_GetLastError(), 0);
-        return false;
+    char Name[48];
+    SegmentName(Mark, Name, sizeof(Name));
+    int Descriptor = -1;
+    for (int Attempt = 0; Holder && Attempt < 2 && Descriptor < 0; Attempt++) {
+        Descriptor = shm_open(Name, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (Descriptor < 0 && (errno != EEXIST || shm_unlink(Name) != 0)) break;
     }
-    struct stat Status {};
-    if (fstat(Descriptor, &Status) != 0 ||
-        (Status.st_size < APPMARK_SEGMENT_SIZE && ftruncate(Descriptor, APPMARK_SEGMENT_SIZE) != 0)) {
-        Log_Print(LOG_ERROR, "Unable to retrieve appmark statistics [LE: %d][Key: %d]\n", Platform_GetLastError(), 0);
+    if (Holder && Descriptor >= 0 && ftruncate(Descriptor, APPMARK_SEGMENT_SIZE) != 0) {
         close(Descriptor);
+        shm_unlink(Name);
+        Descriptor = -1;
+    }
+    if (!Holder) Descriptor = shm_open(Name, O_RDWR | O_NOFOLLOW | O_CLOEXEC, 0);
+    struct stat Status {};
+    if (Descriptor < 0 || fstat(Descriptor, &Status) != 0 || !S_ISREG(Status.st_mode) ||
+        Status.st_uid != geteuid() || (Status.st_mode & 077) != 0 || Status.st_size != APPMARK_SEGMENT_SIZE) {
+        Log_Print(LOG_ERROR, "Unable to use the mailbox of appmark '%s' [LE: %d]\n", Mark->Name,
+                  Platform_GetLastError());
+        if (Descriptor >= 0) close(Descriptor);
         return false;
     }
     void *Address = mmap(nullptr, APPMARK_SEGMENT_SIZE, PROT_READ | PROT_WRITE, MAP_SHARED, Descriptor, 0);
     close(Descriptor);
     if (Address == MAP_FAILED) {
         Log_Print(LOG_ERROR, "Unable to acquire appmark '%s' [LE: %d]\n", Mark->Name, Platform_GetLastError());
+        if (Holder) shm_unlink(Name);
         return false;
     }
     Mark->Segment = static_cast<AppMarkSegment *>(Address);
+    Mark->MadeSegment = Holder ? 1 : 0;
     return true;
 }
 
-// One attempt: 1 held, 0 another process holds it, -1 the marker is broken.
+// A marker that proves a mark: a regular file with one name. One of this
+// user's that nobody holds locked is free; one of another user's is that
+// user's mark whether or not it is held now, since its owner may remove it
+// and make another at any time (a lock on it proves nothing to a second run
+// of ours). Anything else at the name (a FIFO, a folder, a file this user
+// cannot open) is never free either.
+// One attempt: 1 held, 0 another process holds it (or the name is not a
+// mark this run can prove free), -1 the marker cannot be made at all.
 int TryHold(AppMark *Mark) {
-    const int Descriptor = open(Mark->MarkerPath, O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0700);
-    if (Descriptor < 0) {
-        Log_Print(LOG_ERROR, "Unable to create appmark file [LE: %d]\n", Platform_GetLastError());
-        return -1;
+    int Descriptor = open(Mark->MarkerPath, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (Descriptor < 0 && errno == ENOENT) {
+        // Readable by all, so that any user's run sees it held.
+        Descriptor = open(Mark->MarkerPath, O_RDONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+        if (Descriptor >= 0) fchmod(Descriptor, 0644);
+        else if (errno == EEXIST) return 0; // another run made it first: the next attempt looks at it
+        else {
+            Log_Print(LOG_ERROR, "Unable to create appmark file [LE: %d]\n", Platform_GetLastError());
+            return -1;
+        }
     }
-    if (flock(Descriptor, LOCK_EX | LOCK_NB) != 0) {
+    if (Descriptor < 0) return 0;
+    struct stat Open {}, Named {};
+    if (fstat(Descriptor, &Open) != 0 || !S_ISREG(Open.st_mode) || Open.st_nlink != 1 ||
+        Open.st_uid != geteuid() || flock(Descriptor, LOCK_EX | LOCK_NB) != 0) {
         close(Descriptor);
         return 0;
     }
     // The holder before may have removed the marker between our open and our
     // lock: the lock counts only while the name still shows this file.
-    struct stat Open {}, Named {};
-    if (fstat(Descriptor, &Open) != 0 || lstat(Mark->MarkerPath, &Named) != 0 || Open.st_dev != Named.st_dev ||
-        Open.st_ino != Named.st_ino) {
+    if (lstat(Mark->MarkerPath, &Named) != 0 || Open.st_dev != Named.st_dev || Open.st_ino != Named.st_ino) {
         close(Descriptor);
         return 0;
     }
@@ -119,12 +154,12 @@ int32 AppMark_Delete(AppMark **Mark) {
     AppMark *Object = *Mark;
     AppMark_Check(Object);
     if (Object->Segment != nullptr) munmap(Object->Segment, APPMARK_SEGMENT_SIZE);
+    if (Object->MadeSegment) {
+        char Name[48];
+        SegmentName(Object, Name, sizeof(Name));
+        shm_unlink(Name);
+    }
     if (Object->Marker >= 0) {
-        char Hex[40], Name[48];
-        if (Digest(Object->Name, Hex, (int32)sizeof(Hex))) {
-            snprintf(Name, sizeof(Name), "/%s", Hex);
-            shm_unlink(Name);
-        }
         unlink(Object->MarkerPath);
         close(Object->Marker);
     }
@@ -174,7 +209,7 @@ int32 AppMark_AcquireWithTimeout(AppMark *Mark, int32 TimeoutMs) {
         const int Result = TryHold(Mark);
         if (Result < 0) return TRUE;
         if (Result == 1) {
-            if (!MapSegment(Mark)) return TRUE;
+            if (!MapSegment(Mark, true)) return TRUE;
             // A writer that died in the middle of a message blocks nobody.
             StateOf(Mark->Segment).store(0);
             return TRUE;
@@ -182,7 +217,7 @@ int32 AppMark_AcquireWithTimeout(AppMark *Mark, int32 TimeoutMs) {
         if (Remaining < 1) break;
         Platform_SleepMS(RetryMs);
     }
-    MapSegment(Mark);
+    MapSegment(Mark, false);
     return FALSE;
 }
 

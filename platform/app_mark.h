@@ -8,7 +8,12 @@
 // POSIX shared-memory object "/<md5>" (8,192 bytes): a state word (0 empty,
 // 1 being written, 2 waiting), the message length and 4,096 bytes of data.
 // A new holder empties the mailbox, so a writer that died while writing
-// blocks nobody.
+// blocks nobody. Both names can be worked out by anyone: the marker is made
+// with O_EXCL, readable by all, and only a regular file of this user's with
+// one name is ever taken (anything else there, another user's file included,
+// counts as held); the mailbox is made anew by the holder with O_EXCL,
+// owner-only, and mapped by others only when it is still so, so no other
+// user can shrink it under a mapping. The holder removes both.
 #pragma once
 
 #include "runtime/class.h"
@@ -43,7 +48,8 @@ int32 AppMark_GetName(AppMark *Mark, char *Output, int32 Size);
 int32 AppMark_GetMarkerPath(const char *Name, char *Output, int32 Size);
 int32 AppMark_SetOnDataCallback(AppMark *Mark, void *User, AppMark_DataFunc Function);
 // 1 when this process holds the mark (also when the mark has no name, or
-// its marker cannot be made: a process is never held back by a broken mark).
+// no marker can be made at all: a process is never held back by a broken
+// mark; but a name taken by anything it cannot prove free holds it back).
 // Tries once, then once a second until TimeoutMs has passed. Not acquired:
 // the mailbox is still mapped so that messages can be written.
 int32 AppMark_AcquireWithTimeout(AppMark *Mark, int32 TimeoutMs);

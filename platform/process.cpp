@@ -2,6 +2,7 @@
 #include "platform/process.h"
 
 #include <string.h>
+#include <unistd.h>
 
 #include "crypto/crypt.h"
 #include "crypto/digests/hash_file.h"
@@ -14,6 +15,7 @@
 #include "runtime/notification/notification_center.h"
 #include "runtime/posix/platform_process.h"
 #include "runtime/posix/platform_spawn.h"
+#include "runtime/posix/trusted_path.h"
 #include "runtime/text/string.h"
 #include "runtime/time.h"
 
@@ -38,6 +40,8 @@ struct Process {
     float64 EndTime;
     int32 ExitCode;
     uint32 Exited; // ExitCode holds the last launch's
+    int32 Checked;  // the file the digest reads, open from its check to the start, else -1
+    uint32 RunsChecked; // the checked file is the program: it runs through Checked
 };
 
 #define Process_Check(Handle) Class_CheckHandle((Handle), PROCESS_CLASSID)
@@ -51,7 +55,14 @@ int32 DeleteThroughClass(void *HandleAddress) { return Process_Delete(static_cas
 
 const char *Id(Process *Handle) { return Handle->Class.InstanceId; }
 
+void CloseChecked(Process *Handle) {
+    if (Handle->Checked >= 0) close(Handle->Checked);
+    Handle->Checked = -1;
+    Handle->RunsChecked = 0;
+}
+
 void Fail(Process *Handle) {
+    CloseChecked(Handle);
     Handle->EndTime = Time_GetCurrent();
     Handle->State = PROCESS_STATE_IDLE;
     NotificationCenter_FireWithJSON("Process", "Complete", Id(Handle), "{\"successful\":false,\"exitCode\":0}");
@@ -77,8 +88,12 @@ int32 StartProgram(Process *Handle) {
         Pipe_GetStandardHandle(Stream, &Standard[Index]);
     }
     ReleasePlatform(Handle);
-    if (!Platform_Execute(Application, Handle->Arguments, Directory, Process_GetLaunchFlags(Handle), Standard[0],
-                          Standard[1], Standard[2], &Handle->Platform)) {
+    const int32 Program = Handle->RunsChecked ? Handle->Checked : -1;
+    const int32 Started = Platform_ExecuteLine(Program, Application, Handle->Arguments, Directory,
+                                               Process_GetLaunchFlags(Handle), Standard[0], Standard[1], Standard[2],
+                                               &Handle->Platform);
+    CloseChecked(Handle);
+    if (!Started) {
         Fail(Handle);
         return FALSE;
     }
@@ -112,8 +127,7 @@ int32 DigestComplete(HashFile *Request, void *User, int32 Result) {
     Process *Handle = static_cast<Process *>(User);
     // A launch that was refused or ended meanwhile does not go on.
     if (Handle->State != PROCESS_STATE_DIGEST) return TRUE;
-    char Path[PROCESS_PATH_SIZE] = "";
-    HashFile_GetPath(Request, Path, (int32)sizeof(Path));
+    const char *Path = Handle->SHA1Target[0] != 0 ? Handle->SHA1Target : Handle->ApplicationName;
     if (Result != TRUE) {
         Fail(Handle);
         return TRUE;
@@ -135,6 +149,34 @@ int32 DigestComplete(HashFile *Request, void *User, int32 Result) {
         StartAuthentication(Handle);
     else
         StartProgram(Handle);
+    return TRUE;
+}
+
+// The file to digest is opened once through the trusted-path walk (root's
+// or the user's, in folders no one else may write) and read through that
+// descriptor; when it is the program itself, that same descriptor is what
+// runs, so a file swapped at its name after the check never does.
+int32 StartDigest(Process *Handle) {
+    const bool Own = Handle->SHA1Target[0] == 0 || strcmp(Handle->SHA1Target, Handle->ApplicationName) == 0;
+    char Target[PROCESS_PATH_SIZE], Resolved[1024], Why[TRUSTEDPATH_WHERE_SIZE + 80];
+    String_CopyLength(Target, Own ? Handle->ApplicationName : Handle->SHA1Target, (int32)sizeof(Target));
+    String_StripChar(Target, '"');
+    Path_Resolve(Target, Resolved, (int32)sizeof(Resolved));
+    CloseChecked(Handle);
+    TrustedPathRefusal Refusal;
+    if (!TrustedPath_Open(Resolved, TRUSTEDPATH_FILE, &Handle->Checked, &Refusal)) {
+        TrustedPath_Explain(&Refusal, TRUSTEDPATH_FILE, Why, (int32)sizeof(Why));
+        Process_Print(Handle, "SHA1 refused (%s): %s", Target, Why);
+        Fail(Handle);
+        return FALSE;
+    }
+    Handle->RunsChecked = Own ? 1 : 0;
+    Handle->State = PROCESS_STATE_DIGEST;
+    char Through[40];
+    String_Print(Through, (int32)sizeof(Through), "/proc/self/fd/%d", Handle->Checked);
+    HashFile_Reset(Handle->HashRequest);
+    HashFile_SetPath(Handle->HashRequest, Through);
+    HashFile_Start(Handle->HashRequest);
     return TRUE;
 }
 
@@ -196,6 +238,7 @@ int32 Process_Create(Process **Handle) {
     Authenticate_CertStoreRelease(&Store);
     AuthenticateAsync_SetCompleteCallback(Object->AuthenticateRequest, Object, AuthenticationComplete);
     Object->ShowWindow = 1;
+    Object->Checked = -1;
     *Handle = Object;
     return TRUE;
 }
@@ -206,6 +249,7 @@ int32 Process_Delete(Process **Handle) {
     Process_Check(Object);
     // The child is not stopped; it is collected once it ends.
     ReleasePlatform(Object);
+    CloseChecked(Object);
     for (Pipe *&Stream : Object->Streams)
         if (Stream != nullptr) Pipe_Release(&Stream);
     HashFile_Release(&Object->HashRequest);
@@ -349,14 +393,7 @@ int32 Process_Launch(Process *Handle) {
         Fail(Handle);
         return FALSE;
     }
-    if (Handle->SHA1[0] != 0) {
-        Handle->State = PROCESS_STATE_DIGEST;
-        HashFile_Reset(Handle->HashRequest);
-        HashFile_SetPath(Handle->HashRequest,
-                         Handle->SHA1Target[0] != 0 ? Handle->SHA1Target : Handle->ApplicationName);
-        HashFile_Start(Handle->HashRequest);
-        return TRUE;
-    }
+    if (Handle->SHA1[0] != 0) return StartDigest(Handle);
     if (Handle->AuthenticateTarget[0] != 0) {
         StartAuthentication(Handle);
         return TRUE;

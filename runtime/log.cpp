@@ -12,6 +12,7 @@
 #include <string.h>
 #include <sys/stat.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <new>
 
@@ -21,6 +22,7 @@
 #include "runtime/files/path.h"
 #include "runtime/memory.h"
 #include "runtime/posix/platform.h"
+#include "runtime/posix/trusted_path.h"
 #include "runtime/text/string.h"
 #include "runtime/text/string_print.h"
 #include "runtime/time.h"
@@ -110,24 +112,19 @@ void BuildVerboseList(LogStruct *Log) {
 }
 
 // Creates the folder of a log file name and its missing parents owner-only,
-// "~" resolved; folders that exist keep their modes. A failure shows when the
-// file is opened.
+// "~" resolved; folders that exist keep their modes. Each is made in the one
+// above it as the trusted-path walk holds it open, never through a link
+// another user put on the way. A failure shows when the file is opened.
 void CreateLogDirectory(const char *Name) {
     char Directory[LOG_NAME_SIZE];
     Path_Resolve(Name, Directory, sizeof(Directory));
     if (strlen(Directory) >= sizeof(Directory) - 1 || !Path_RemoveFilename(Directory)) return;
     for (char *p = Directory; *p != 0; p++)
         if (*p == '\\') *p = '/';
-    struct stat Status;
-    if (Directory[0] == 0 || stat(Directory, &Status) == 0) return;
-    for (char *p = Directory + 1;; p++) {
-        if (*p != '/' && *p != 0) continue;
-        char Kept = *p;
-        *p = 0;
-        mkdir(Directory, 0700);
-        *p = Kept;
-        if (Kept == 0 || p[1] == 0) break;
-    }
+    int32 Folder = -1;
+    constexpr uint32 Flags = TRUSTEDPATH_FOLDER | TRUSTEDPATH_MAKE | TRUSTEDPATH_ABOVE_IF_ROOT;
+    if (Directory[0] != 0 && TrustedPath_Open(Directory, Flags, &Folder, nullptr))
+        close(Folder);
 }
 
 } // namespace

@@ -21,6 +21,7 @@
 #include "runtime/files/path.h"
 #include "runtime/log.h"
 #include "runtime/posix/platform.h"
+#include "runtime/posix/trusted_path.h"
 #include "runtime/text/string.h"
 #include "runtime/time.h"
 
@@ -40,6 +41,10 @@ constexpr int FolderOfAnother = -3;
 constexpr int FolderWritable = -4;
 constexpr int FileOfAnother = -5;
 constexpr int FileLinked = -6;
+constexpr int FolderAbove = -7;
+
+// Why a folder above the log's was refused (FolderAbove), as the walk said.
+char AboveWhy[TRUSTEDPATH_WHERE_SIZE + 80];
 
 // Failures that may pass by themselves; every other one is final.
 bool IsPassingFailure(int Error) {
@@ -58,6 +63,7 @@ void ReportUnopenable(const char *Path, int Error) {
                        : Error == FolderWritable  ? "other users may write in its folder"
                        : Error == FileOfAnother   ? "the file belongs to another user"
                        : Error == FileLinked      ? "the file has other links"
+                       : Error == FolderAbove     ? AboveWhy
                                                   : strerror_r(Error, Reason, sizeof(Reason));
     char Line[LOG_NAME_SIZE + 320];
     String_Print(Line, sizeof(Line), "Unable to open log file (%s): %s\n", Path, Text);
@@ -127,33 +133,38 @@ void BuildFilePath(const LogStruct *Log, uint32 Flags, char *Path) {
     Append(Path, Extension);
 }
 
-// The folder of Path opened, never through a link at its own name, or -1
-// with the reason in Error. A log goes only into a folder of this user's own
-// (the effective one: root's, for a root worker) that no other user can
-// write: anyone who can make names there could plant the log's file, read
-// what the program writes into it, or swap it for another. The checks hold
-// for the folder opened, and the file is then made in that very folder.
+// The folder of Path opened, or -1 with the reason in Error. A log goes
+// only into a folder of this user's own (the effective one: root's, for a
+// root worker) that no other user can write, walked to from "/" under the
+// trusted-path rules (for a root process every folder above held to them
+// too): anyone who can make names there, or move a folder above it, could
+// plant the log's file, read what the program writes into it, or swap it
+// for another. The file is then made in that very folder.
 int OpenFolder(const char *Path, int &Error) {
     char Folder[LOG_NAME_SIZE];
     String_CopyLength(Folder, Path, sizeof(Folder));
     char *Slash = strrchr(Folder, '/');
-    if (Slash == nullptr) String_CopyLength(Folder, ".", sizeof(Folder));
-    else if (Slash == Folder) Folder[1] = 0;
-    else *Slash = 0;
-    int Handle = open(Folder, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (Handle < 0) {
-        struct stat Facts {};
-        Error = (errno == ELOOP || errno == ENOTDIR) && lstat(Folder, &Facts) == 0 && S_ISLNK(Facts.st_mode)
-                    ? FolderIsLink
-                    : WhyMissing(Path, errno);
+    if (Slash == nullptr && getcwd(Folder, sizeof(Folder)) == nullptr) {
+        Error = errno;
         return -1;
     }
-    struct stat Facts {};
-    if (fstat(Handle, &Facts) != 0) Error = errno;
-    else if (Facts.st_uid != geteuid()) Error = FolderOfAnother;
-    else if ((Facts.st_mode & (S_IWGRP | S_IWOTH)) != 0) Error = FolderWritable;
-    else return Handle;
-    close(Handle);
+    if (Slash == Folder) Folder[1] = 0;
+    else if (Slash != nullptr) *Slash = 0;
+    constexpr uint32 Flags = TRUSTEDPATH_FOLDER | TRUSTEDPATH_OWN | TRUSTEDPATH_ABOVE_IF_ROOT;
+    TrustedPathRefusal Refusal;
+    int32 Handle = -1;
+    if (TrustedPath_Open(Folder, Flags, &Handle, &Refusal)) return Handle;
+    switch (Refusal.Reason) {
+    case TRUSTEDPATH_LINK: Error = FolderIsLink; break;
+    case TRUSTEDPATH_OTHER: Error = FolderOfAnother; break;
+    case TRUSTEDPATH_WRITABLE: Error = FolderWritable; break;
+    case TRUSTEDPATH_KIND: Error = ENOTDIR; break;
+    case TRUSTEDPATH_ERROR:
+    case TRUSTEDPATH_ABOVE_MISSING: Error = WhyMissing(Path, Refusal.Error); break;
+    default:
+        TrustedPath_Explain(&Refusal, Flags, AboveWhy, (int32)sizeof(AboveWhy));
+        Error = FolderAbove;
+    }
     return -1;
 }
 

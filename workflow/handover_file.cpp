@@ -36,7 +36,7 @@ constexpr const char *FileName = "endpoint";
 constexpr const char *Prefix = "velmarsh-handover-";
 constexpr size_t SuffixLength = 6;
 constexpr const char Letters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-constexpr size_t TextLimit = 4096;
+constexpr size_t TextLimit = 12288; // the URL and the arguments
 
 // A folder name Write makes: the parent's id and start time (so that a later
 // parent can tell a folder whose maker is gone) and random letters.
@@ -267,10 +267,11 @@ int32 HandOverFile_Remove(HandOverFile **Handle) {
     return TRUE;
 }
 
-int32 HandOverFile_Read(const char *Path, uint32 Owner, char *Text, int32 Size) {
-    Debug_CheckPointer(Path);
-    Debug_CheckPointer(Text);
-    if (Size > 0) Text[0] = 0;
+namespace {
+
+// HandOverFile_Read without its log line: null and the text in Read, or why
+// the file was refused.
+const char *TakeFile(const char *Path, uint32 Owner, std::string &Read) {
     // <place>/<folder>/endpoint, the folder named as Write names it.
     const std::string Whole = Path;
     const size_t Last = Whole.rfind('/');
@@ -300,7 +301,6 @@ int32 HandOverFile_Read(const char *Path, uint32 Owner, char *Text, int32 Size) 
         if (Fd < 0 || fstat(Fd, &Info) != 0) Why = "it cannot be opened";
         else if ((Why = Refusal(Info, S_IFREG, Owner)) == nullptr && Info.st_nlink != 1) Why = "it has other names";
     }
-    std::string Read;
     if (Why == nullptr) {
         char Buffer[512];
         ssize_t Got = 0;
@@ -311,7 +311,17 @@ int32 HandOverFile_Read(const char *Path, uint32 Owner, char *Text, int32 Size) 
     if (Why == nullptr) RemoveThrough(PlaceFd, Folder, Name, Device, Inode);
     if (Folder >= 0) close(Folder);
     if (PlaceFd >= 0) close(PlaceFd);
-    if (Why != nullptr) {
+    return Why;
+}
+
+} // namespace
+
+int32 HandOverFile_Read(const char *Path, uint32 Owner, char *Text, int32 Size) {
+    Debug_CheckPointer(Path);
+    Debug_CheckPointer(Text);
+    if (Size > 0) Text[0] = 0;
+    std::string Read;
+    if (const char *Why = TakeFile(Path, Owner, Read)) {
         Log_Error("Hand-over file %s refused: %s\n", Path, Why);
         return FALSE;
     }
@@ -322,4 +332,50 @@ int32 HandOverFile_Read(const char *Path, uint32 Owner, char *Text, int32 Size) 
         Text[Count] = 0;
     }
     return TRUE;
+}
+
+namespace {
+
+// What the worker claimed at its start, or why it could not (told once the
+// log is open: the claim comes before it).
+struct Claimed {
+    bool Held = false;
+    std::string Url, Arguments, Refused;
+};
+Claimed &TheClaim() {
+    static Claimed Kept;
+    return Kept;
+}
+
+} // namespace
+
+int32 HandOverFile_Claim(const char *Path, uint32 Owner) {
+    Debug_CheckPointer(Path);
+    std::string Whole;
+    Claimed &Kept = TheClaim();
+    if (const char *Why = TakeFile(Path, Owner, Whole)) {
+        Kept.Refused = std::string("Hand-over file ") + Path + " refused: " + Why;
+        return FALSE;
+    }
+    while (!Whole.empty() && (Whole.back() == '\n' || Whole.back() == '\r')) Whole.pop_back();
+    const size_t Break = Whole.find('\n');
+    Kept.Url = Whole.substr(0, Break);
+    Kept.Arguments = Break == std::string::npos ? "" : Whole.substr(Break + 1);
+    Kept.Held = true;
+    return TRUE;
+}
+
+int32 HandOverFile_GetClaimed(char *Url, int32 UrlSize, char *Arguments, int32 ArgumentsSize) {
+    Claimed &Kept = TheClaim();
+    if (!Kept.Refused.empty()) Log_Error("%s\n", Kept.Refused.c_str());
+    Kept.Refused.clear();
+    auto Copy = [](const std::string &From, char *To, int32 Size) {
+        if (To == nullptr || Size <= 0) return;
+        const size_t Count = std::min(From.size(), (size_t)Size - 1);
+        memcpy(To, From.data(), Count);
+        To[Count] = 0;
+    };
+    Copy(Kept.Held ? Kept.Url : "", Url, UrlSize);
+    Copy(Kept.Held ? Kept.Arguments : "", Arguments, ArgumentsSize);
+    return Kept.Held ? TRUE : FALSE;
 }

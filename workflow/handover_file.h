@@ -1,5 +1,6 @@
-// HandOverFile: hands the parent's end-point URL to the elevated worker
-// without putting it where another user can read it. The parent writes the
+// HandOverFile: hands the parent's end-point URL, and the arguments of the
+// elevated run, to the elevated worker without putting them where another
+// user can read them (a command line is readable by all in /proc). The parent writes the
 // URL into a file "endpoint" of its own (0600) inside a fresh folder of its
 // own (0700) named "velmarsh-handover-<pid>.<start time>-<6 letters>" and
 // names only the file on the worker's command line; the worker reads it
@@ -35,5 +36,13 @@ int32 HandOverFile_Remove(HandOverFile **Handle);
 // line naming the reason (never the file's text), otherwise; nothing is
 // removed then.
 int32 HandOverFile_Read(const char *Path, uint32 Owner, char *Text, int32 Size);
+// The worker's side at its start, before its command line is read: reads
+// the file as HandOverFile_Read does and keeps its first line (the parent's
+// URL) and the rest (the arguments of the elevated run, which stand on no
+// command line). 0 when the file was refused; then nothing is kept.
+int32 HandOverFile_Claim(const char *Path, uint32 Owner);
+// What Claim kept (cut to the sizes); 0 when nothing was claimed, and the
+// first call then logs why the file was refused.
+int32 HandOverFile_GetClaimed(char *Url, int32 UrlSize, char *Arguments, int32 ArgumentsSize);
 
 RUNTIME_EXTERN_C_END

@@ -340,11 +340,14 @@ void Launch(WorkflowRun *Self) {
     char Path[TextSize] = "", Reason[TextSize] = "";
     Self->DeadlineSet = FALSE;
     Made = Made && strlen(PeerUrl) < sizeof(Self->SecretUrl) &&
-           HandOverFile_Write(PeerUrl, &Self->Secret, Reason, (int32)sizeof(Reason)) &&
+           HandOverFile_Write((std::string(PeerUrl) + "\n" + Arguments).c_str(), &Self->Secret, Reason,
+                              (int32)sizeof(Reason)) &&
            HandOverFile_GetPath(Self->Secret, Path, (int32)sizeof(Path));
+    // The document's arguments (a password, say) go in the owner-only file
+    // beside the URL: a command line, the elevator's too, is readable by all.
     char Line[TextSize * 2];
-    String_Print(Line, (int32)sizeof(Line), "%s%s--debugfileid=elevated --%s --%s=\"%s\"", Arguments,
-                 Arguments[0] ? " " : "", "wfworker", "wfendpoint", Path);
+    String_Print(Line, (int32)sizeof(Line), "--debugfileid=elevated --%s --%s=\"%s\"", "wfworker", "wfendpoint",
+                 Path);
     Made = AppendWorkerSwitches(Line, (int32)sizeof(Line)) && Made;
     char Directory[PathSize] = "";
     String_CopyLength(Directory, Own, (int32)sizeof(Directory));

@@ -30,6 +30,7 @@
 #include "runtime/debug.h"
 #include "runtime/files/path.h"
 #include "runtime/posix/platform.h"
+#include "runtime/posix/trusted_path.h"
 
 namespace {
 
@@ -131,86 +132,22 @@ std::string WithoutSlash(std::string Path) {
     return Path;
 }
 
-// Why the folders above the absolute Path do not hold it in place; empty when
-// they do. Each must be root's or this user's own and, unless sticky, not
-// writable by others: whoever can write in a folder above can move the
-// folder away and put another, or a link, at its name between a check and
-// a use. A link on the way is followed (it stands in such a folder, so it
-// stays as it is) and what it leads to is checked the same way. Path itself
-// must not name "." or "..": "link/." would pass the check of the folder
-// itself while naming the folder the link points to.
-std::string UnsafeAbove(const std::string &Path) {
-    std::vector<std::string> Segments;
-    for (size_t Start = 0; Start < Path.size();) {
-        size_t End = Path.find('/', Start);
-        if (End == std::string::npos) End = Path.size();
-        if (End > Start) Segments.push_back(Path.substr(Start, End - Start));
-        Start = End + 1;
-    }
-    for (const std::string &Each : Segments)
-        if (Each == "." || Each == "..") return "it names \".\" or \"..\"";
-    if (Segments.empty()) return "";
-    Segments.pop_back(); // the folder itself is the caller's to look at
-    std::vector<std::string> Pending(Segments.rbegin(), Segments.rend());
-    std::string Real;
-    auto Check = [](const std::string &Folder, const struct stat &Info) -> std::string {
-        const std::string Shown = Folder.empty() ? "/" : Folder;
-        if (!S_ISDIR(Info.st_mode)) return "the folder above it " + Shown + " is not a folder";
-        if (Info.st_uid != 0 && Info.st_uid != geteuid())
-            return "the folder above it " + Shown + " belongs to another user";
-        if (!(Info.st_mode & S_ISVTX) && (Info.st_mode & 022) != 0)
-            return "other users may write in the folder above it " + Shown;
-        return "";
-    };
-    struct stat Info {};
-    if (lstat("/", &Info) != 0) return strerror(errno);
-    if (std::string Why = Check("", Info); !Why.empty()) return Why;
-    for (int32 Links = 0; !Pending.empty();) {
-        std::string Name = Pending.back();
-        Pending.pop_back();
-        if (Name == ".") continue;
-        if (Name == "..") {
-            Real.resize(Real.rfind('/') == std::string::npos ? 0 : Real.rfind('/'));
-            continue;
-        }
-        const std::string Next = Real + "/" + Name;
-        if (lstat(Next.c_str(), &Info) != 0) return "the folder above it " + Next + ": " + strerror(errno);
-        if (S_ISLNK(Info.st_mode)) {
-            std::vector<char> Target(4096);
-            ssize_t Count = readlink(Next.c_str(), Target.data(), Target.size() - 1);
-            if (Count <= 0 || (size_t)Count >= Target.size() - 1 || ++Links > 40)
-                return "the link above it " + Next + " cannot be followed";
-            std::string Text(Target.data(), (size_t)Count);
-            if (Text[0] == '/') Real.clear();
-            for (size_t End = Text.size(); End > 0;) {
-                size_t Slash = Text.rfind('/', End - 1);
-                size_t Start = Slash == std::string::npos ? 0 : Slash + 1;
-                if (End > Start) Pending.push_back(Text.substr(Start, End - Start));
-                End = Slash == std::string::npos ? 0 : Slash;
-            }
-            continue;
-        }
-        if (std::string Why = Check(Next, Info); !Why.empty()) return Why;
-        Real = Next;
-    }
-    return "";
-}
-
 // Why the folder at Path is not one of this user's own that no one else may
 // write in (or, with Private, have any right on), kept where it is by the
-// folders above it; empty when it is. The folder itself is looked at, never
-// what a link at its name points to.
+// folders above it (the trusted-path rules); empty when it is. The folder
+// itself is looked at, never what a link at its name points to.
 std::string NotOwnFolder(const std::string &Path, bool Private) {
-    struct stat Info {};
     if (Path.empty() || Path[0] != '/') return "it is not an absolute path";
-    if (std::string Why = UnsafeAbove(Path); !Why.empty()) return Why;
-    if (lstat(WithoutSlash(Path).c_str(), &Info) != 0) return errno == ENOENT ? "it does not exist" : strerror(errno);
-    if (S_ISLNK(Info.st_mode)) return "it is a link";
-    if (!S_ISDIR(Info.st_mode)) return "it is not a folder";
-    if (Info.st_uid != geteuid()) return "it belongs to another user";
-    if ((Info.st_mode & (Private ? 077 : 022)) != 0)
-        return Private ? "other users have rights on it" : "other users may write in it";
-    return "";
+    const uint32 Flags = TRUSTEDPATH_FOLDER | TRUSTEDPATH_OWN | (Private ? TRUSTEDPATH_PRIVATE : 0);
+    TrustedPathRefusal Refusal;
+    int32 Descriptor = -1;
+    if (TrustedPath_Open(Path.c_str(), Flags, &Descriptor, &Refusal)) {
+        close(Descriptor);
+        return "";
+    }
+    char Why[TRUSTEDPATH_WHERE_SIZE + 80];
+    TrustedPath_Explain(&Refusal, Flags, Why, (int32)sizeof(Why));
+    return Why;
 }
 
 // The name of this program's own temporary folder: its file name without

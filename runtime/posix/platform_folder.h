@@ -85,6 +85,9 @@ int32 Platform_GetModuleLogDirectory(void *Module, char *Buffer, int32 Length);
 // LogFailure is 1. Free answers 1 when the library was closed; a null handle
 // answers 0. GetProcAddress answers the symbol's address or null.
 void *Platform_LoadLibrary(const char *Path, int32 LogFailure);
+// Loads the open regular file Descriptor (kept by the caller), what was
+// checked through it and nothing at any name; Shown names it in the log.
+void *Platform_LoadLibraryOpened(int32 Descriptor, const char *Shown, int32 LogFailure);
 void *Platform_LoadSystemLibrary(const char *Path, int32 LogFailure);
 int32 Platform_FreeLibrary(void *Handle);
 void *Platform_GetProcAddress(void *Handle, const char *Symbol);

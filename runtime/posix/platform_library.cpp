@@ -5,8 +5,14 @@
 // at once, before anything else may call the loader.
 #include <dlfcn.h>
 #include <errno.h>
+#include <fcntl.h>
+#include <link.h>
+#include <stdio.h>
+#include <unistd.h>
 #include <string.h>
 #include <sys/stat.h>
+
+#include <vector>
 
 #include "runtime/debug.h"
 #include "runtime/files/path.h"
@@ -47,6 +53,37 @@ extern "C" void *Platform_LoadLibrary(const char *Path, int32 LogFailure) {
     }
     if (Handle == nullptr && LogFailure == 1)
         Log_Debug("Unable to load library (%s) (%s)\n", Path, Failure != nullptr ? Failure : "");
+    return Handle;
+}
+
+// The loader knows a library by the name it was loaded under and answers a
+// later load of that name with it: a descriptor's name ("/proc/self/fd/N")
+// already taken by a library still loaded names another file now, so the
+// descriptor is copied to a number whose name no loaded library has.
+extern "C" void *Platform_LoadLibraryOpened(int32 Descriptor, const char *Shown, int32 LogFailure) {
+    Debug_CheckPointer(Shown);
+    std::vector<int> Copies;
+    int Number = Descriptor;
+    char Name[40];
+    for (;;) {
+        snprintf(Name, sizeof(Name), "/proc/self/fd/%d", Number);
+        auto Taken = [](struct dl_phdr_info *Info, size_t, void *Data) -> int {
+            return Info->dlpi_name != nullptr && strcmp(Info->dlpi_name, static_cast<const char *>(Data)) == 0;
+        };
+        if (dl_iterate_phdr(Taken, Name) == 0) break;
+        Number = fcntl(Descriptor, F_DUPFD_CLOEXEC, Number + 1);
+        if (Number < 0 || Copies.size() >= 64) {
+            for (int Each : Copies) close(Each);
+            if (LogFailure == 1) Log_Debug("Unable to load library (%s) (no free descriptor)\n", Shown);
+            return nullptr;
+        }
+        Copies.push_back(Number);
+    }
+    void *Handle = dlopen(Name, RTLD_LAZY | RTLD_LOCAL);
+    const char *Failure = Handle == nullptr ? dlerror() : nullptr;
+    for (int Each : Copies) close(Each);
+    if (Handle == nullptr && LogFailure == 1)
+        Log_Debug("Unable to load library (%s) (%s)\n", Shown, Failure != nullptr ? Failure : "");
     return Handle;
 }
 

@@ -168,10 +168,37 @@ bool TaskRunning(PlatformProcess *Process) {
     return Running;
 }
 
+// Starts the request, running the held program when there is one.
+int SpawnHolding(PlatformSpawn &Request, int Program, pid_t *Child) {
+    Request.Program = Program;
+    return Platform_SpawnProcess(Request, Child);
+}
+
+int32 ExecuteNormal(int Program, const char *Path, int32 Count, const char *const *Arguments,
+                    const char *WorkingDirectory, PlatformPipe *Stdin, PlatformPipe *Stdout, PlatformPipe *Stderr,
+                    PlatformProcess **Process) {
+    Debug_CheckPointer(Path);
+    PlatformSpawn Request;
+    Request.Path = Program >= 0 ? ProgramPath : Path;
+    Request.Arguments.emplace_back(Path);
+    for (int32 Index = 0; Index < Count; Index++) Request.Arguments.emplace_back(Arguments[Index]);
+    if (WorkingDirectory != nullptr) Request.WorkingDirectory = WorkingDirectory;
+    StreamEnds Ends;
+    pid_t Child = -1;
+    int Error = SetStreams(Request, Ends, Stdin, Stdout, Stderr);
+    if (Error == 0) Error = SpawnHolding(Request, Program, &Child);
+    if (Error != 0) {
+        LogFailure("Platform_ExecuteNormal", Path, PLATFORM_ERROR_ERRNO_BASE + Error);
+        return FALSE;
+    }
+    *Process = NewRecord(Child);
+    return TRUE;
+}
+
 // Starts the program as the console user, never as root.
-int32 ExecuteDowngrade(const char *Path, int32 Count, const char *const *Arguments, PlatformPipe *Stdin,
+int32 ExecuteDowngrade(int Program, const char *Path, int32 Count, const char *const *Arguments, PlatformPipe *Stdin,
                        PlatformPipe *Stdout, PlatformPipe *Stderr, PlatformProcess **Process) {
-    if (access(Path, X_OK) != 0) {
+    if (Program < 0 && access(Path, X_OK) != 0) {
         Log_Print(LOG_DEBUG, "%s failed to locate (%s)\n", "Platform_ExecuteDowngrade", Path);
         return FALSE;
     }
@@ -188,12 +215,12 @@ int32 ExecuteDowngrade(const char *Path, int32 Count, const char *const *Argumen
     const bool Known = getpwuid_r((uid_t)User, &Record, Storage, sizeof(Storage), &Found) == 0 && Found != nullptr;
     Request.Arguments.emplace_back(Known ? "--init-groups" : "--clear-groups");
     Request.Arguments.emplace_back("--");
-    Request.Arguments.emplace_back(Path);
+    Request.Arguments.emplace_back(Program >= 0 ? ProgramPath : Path);
     for (int32 Index = 0; Index < Count; Index++) Request.Arguments.emplace_back(Arguments[Index]);
     StreamEnds Ends;
     pid_t Child = -1;
     int Error = SetStreams(Request, Ends, Stdin, Stdout, Stderr);
-    if (Error == 0) Error = Platform_SpawnProcess(Request, &Child);
+    if (Error == 0) Error = SpawnHolding(Request, Program, &Child);
     if (Error != 0) {
         LogFailure("Platform_ExecuteDowngrade", Path, PLATFORM_ERROR_ERRNO_BASE + Error);
         return FALSE;
@@ -230,28 +257,20 @@ int32 CommandLineArray_Delete(char ***Arguments, int32 Count) {
 int32 Platform_ExecuteNormal(const char *Path, int32 Count, const char *const *Arguments,
                              const char *WorkingDirectory, PlatformPipe *Stdin, PlatformPipe *Stdout,
                              PlatformPipe *Stderr, PlatformProcess **Process) {
-    Debug_CheckPointer(Path);
     Debug_CheckPointer(Process);
     *Process = nullptr;
     Platform_ReapPending();
-    PlatformSpawn Request;
-    Request.Path = Path;
-    Request.Arguments.emplace_back(Path);
-    for (int32 Index = 0; Index < Count; Index++) Request.Arguments.emplace_back(Arguments[Index]);
-    if (WorkingDirectory != nullptr) Request.WorkingDirectory = WorkingDirectory;
-    StreamEnds Ends;
-    pid_t Child = -1;
-    int Error = SetStreams(Request, Ends, Stdin, Stdout, Stderr);
-    if (Error == 0) Error = Platform_SpawnProcess(Request, &Child);
-    if (Error != 0) {
-        LogFailure("Platform_ExecuteNormal", Path, PLATFORM_ERROR_ERRNO_BASE + Error);
-        return FALSE;
-    }
-    *Process = NewRecord(Child);
-    return TRUE;
+    return ExecuteNormal(-1, Path, Count, Arguments, WorkingDirectory, Stdin, Stdout, Stderr, Process);
 }
 
 int32 Platform_ExecuteVector(const char *Application, int32 Count, const char *const *Arguments,
+                             const char *WorkingDirectory, int32 Flags, PlatformPipe *Stdin, PlatformPipe *Stdout,
+                             PlatformPipe *Stderr, PlatformProcess **Process) {
+    return Platform_ExecuteOpened(-1, Application, Count, Arguments, WorkingDirectory, Flags, Stdin, Stdout, Stderr,
+                                  Process);
+}
+
+int32 Platform_ExecuteOpened(int32 Program, const char *Application, int32 Count, const char *const *Arguments,
                              const char *WorkingDirectory, int32 Flags, PlatformPipe *Stdin, PlatformPipe *Stdout,
                              PlatformPipe *Stderr, PlatformProcess **Process) {
     Debug_CheckPointer(Application);
@@ -261,23 +280,38 @@ int32 Platform_ExecuteVector(const char *Application, int32 Count, const char *c
     char Path[LocalPathSize];
     Path_Resolve(Application, Path, (int32)sizeof(Path));
     if (Flags & PLATFORM_EXECUTE_ASINVOKER)
-        return Platform_ExecuteNormal(Path, Count, Arguments, WorkingDirectory, Stdin, Stdout, Stderr, Process);
+        return ExecuteNormal(Program, Path, Count, Arguments, WorkingDirectory, Stdin, Stdout, Stderr, Process);
     if (WorkingDirectory != nullptr && *WorkingDirectory != 0)
         Log_Print(LOG_DEBUG, "Working path is not respected for this platform\n");
     const bool Root = geteuid() == 0;
-    if ((Flags & PLATFORM_EXECUTE_ELEVATED) && !Root) return ExecuteElevated(Path, Count, Arguments, Process);
+    if ((Flags & PLATFORM_EXECUTE_ELEVATED) && !Root) {
+        // The elevator starts the program by its name, as root, in a process
+        // that cannot be handed our descriptor: a held program is refused
+        // rather than run by a name that may no longer be what was checked.
+        if (Program >= 0) {
+            Log_Print(LOG_ERROR, "A checked program cannot be run elevated (%s)\n", Path);
+            return FALSE;
+        }
+        return ExecuteElevated(Path, Count, Arguments, Process);
+    }
     if (!(Flags & PLATFORM_EXECUTE_ELEVATED) && Root)
-        return ExecuteDowngrade(Path, Count, Arguments, Stdin, Stdout, Stderr, Process);
-    return Platform_ExecuteNormal(Path, Count, Arguments, WorkingDirectory, Stdin, Stdout, Stderr, Process);
+        return ExecuteDowngrade(Program, Path, Count, Arguments, Stdin, Stdout, Stderr, Process);
+    return ExecuteNormal(Program, Path, Count, Arguments, WorkingDirectory, Stdin, Stdout, Stderr, Process);
 }
 
 int32 Platform_Execute(const char *Application, const char *Arguments, const char *WorkingDirectory, int32 Flags,
                        PlatformPipe *Stdin, PlatformPipe *Stdout, PlatformPipe *Stderr, PlatformProcess **Process) {
+    return Platform_ExecuteLine(-1, Application, Arguments, WorkingDirectory, Flags, Stdin, Stdout, Stderr, Process);
+}
+
+int32 Platform_ExecuteLine(int32 Program, const char *Application, const char *Arguments,
+                           const char *WorkingDirectory, int32 Flags, PlatformPipe *Stdin, PlatformPipe *Stdout,
+                           PlatformPipe *Stderr, PlatformProcess **Process) {
     char **Split = nullptr;
     int32 Count = 0;
     CommandLineToMutableArray(Arguments, &Split, &Count);
-    const int32 Result = Platform_ExecuteVector(Application, Count, Split, WorkingDirectory, Flags, Stdin, Stdout,
-                                                Stderr, Process);
+    const int32 Result = Platform_ExecuteOpened(Program, Application, Count, Split, WorkingDirectory, Flags, Stdin,
+                                                Stdout, Stderr, Process);
     CommandLineArray_Delete(&Split, Count);
     return Result;
 }

@@ -61,6 +61,18 @@ int32 Platform_Execute(const char *Application, const char *Arguments, const cha
 int32 Platform_ExecuteVector(const char *Application, int32 Count, const char *const *Arguments,
                              const char *WorkingDirectory, int32 Flags, PlatformPipe *Stdin, PlatformPipe *Stdout,
                              PlatformPipe *Stderr, PlatformProcess **Process);
+// The same, running the open regular file Program (a descriptor, kept by
+// the caller) in place of the file at Application's name, which is then the
+// child's argv[0] only: what was checked through the descriptor is what
+// runs. Refused for an elevated launch, which cannot be handed it; -1 is
+// Platform_ExecuteVector.
+int32 Platform_ExecuteOpened(int32 Program, const char *Application, int32 Count, const char *const *Arguments,
+                             const char *WorkingDirectory, int32 Flags, PlatformPipe *Stdin, PlatformPipe *Stdout,
+                             PlatformPipe *Stderr, PlatformProcess **Process);
+// Platform_Execute with a held Program, as Platform_ExecuteOpened.
+int32 Platform_ExecuteLine(int32 Program, const char *Application, const char *Arguments,
+                           const char *WorkingDirectory, int32 Flags, PlatformPipe *Stdin, PlatformPipe *Stdout,
+                           PlatformPipe *Stderr, PlatformProcess **Process);
 int32 Platform_ExecuteNormal(const char *Path, int32 Count, const char *const *Arguments,
                              const char *WorkingDirectory, PlatformPipe *Stdin, PlatformPipe *Stdout,
                              PlatformPipe *Stderr, PlatformProcess **Process);

@@ -23,6 +23,7 @@ struct SpawnState {
     posix_spawn_file_actions_t Actions;
     posix_spawnattr_t Attributes;
     int Directory = -1;
+    int Program = -1;
     SpawnState() {
         posix_spawn_file_actions_init(&Actions);
         posix_spawnattr_init(&Attributes);
@@ -31,6 +32,7 @@ struct SpawnState {
         posix_spawn_file_actions_destroy(&Actions);
         posix_spawnattr_destroy(&Attributes);
         if (Directory >= 0) close(Directory);
+        if (Program >= 0) close(Program);
     }
 };
 
@@ -55,9 +57,17 @@ int Platform_SpawnProcess(const PlatformSpawn &Request, pid_t *ProcessId) {
             // no output of its own must not write after it (or forge one).
             Error = posix_spawn_file_actions_addopen(&State.Actions, Stream, "/dev/null", O_WRONLY, 0);
     }
+    // The program to run goes to descriptor 3 from a copy above it, so that
+    // the move always clears close-on-exec.
+    int Kept = 3;
+    if (Error == 0 && Request.Program >= 0) {
+        State.Program = fcntl(Request.Program, F_DUPFD_CLOEXEC, 4);
+        Error = State.Program < 0 ? errno : posix_spawn_file_actions_adddup2(&State.Actions, State.Program, 3);
+        Kept = 4;
+    }
     // Every descriptor opened without close-on-exec (by a library, say) still
     // stays out of the child.
-    if (Error == 0) Error = posix_spawn_file_actions_addclosefrom_np(&State.Actions, 3);
+    if (Error == 0) Error = posix_spawn_file_actions_addclosefrom_np(&State.Actions, Kept);
     sigset_t All, None;
     sigfillset(&All);
     sigemptyset(&None);

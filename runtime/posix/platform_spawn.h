@@ -19,7 +19,15 @@ struct PlatformSpawn {
     // opened by name in the child: a blocking open there would hold the
     // caller, whose start waits for the child's exec.
     int Descriptors[3] = {-1, -1, -1};
+    // An open program handed to the child as its descriptor 3, which a Path
+    // (or a setpriv argument) of ProgramPath runs: the very file that was
+    // checked runs, whatever is at its name by then. It stays open in the
+    // child, since a script's interpreter reads the script there.
+    int Program = -1;
 };
+
+// How a child names the program it was handed (PlatformSpawn::Program).
+constexpr const char *ProgramPath = "/proc/self/fd/3";
 
 // 0 and the child's id, or the errno of the failed start (nothing started).
 int Platform_SpawnProcess(const PlatformSpawn &Request, pid_t *ProcessId);

@@ -85,6 +85,9 @@ InteropLibrary *Interop_Add(const char *Name, Interop_LoadFunc Load, Interop_Unl
 // Loads a shared library and registers its exports; a library already
 // registered gains one reference (and needs one more unload request).
 InteropLibrary *Interop_LoadLibrary(const char *Path);
+// The same for a library checked through the open Descriptor: that very file
+// is loaded (Platform_LoadLibraryOpened) and registered under Path.
+InteropLibrary *Interop_LoadLibraryOpened(const char *Path, int32 Descriptor);
 int32 Interop_SetLibraryOverride(InteropLibrary *Library, const char *Name, void *Function);
 int32 Interop_SetLibraryOption(InteropLibrary *Library, const char *Name, const char *Value);
 int32 Interop_DispatchSetOption(const char *Name, const char *Value);

@@ -69,10 +69,12 @@ InteropLibrary *FindLoaded(InteropStruct *Global, void *Handle, bool *Failed) {
 
 } // namespace
 
-InteropLibrary *Interop_LoadLibrary(const char *Path) {
+InteropLibrary *Interop_LoadLibrary(const char *Path) { return Interop_LoadLibraryOpened(Path, -1); }
+
+InteropLibrary *Interop_LoadLibraryOpened(const char *Path, int32 Descriptor) {
     InteropStruct *Global = Interop_Global();
     Debug_CheckPointer(Path);
-    void *Handle = Platform_LoadLibrary(Path, 1);
+    void *Handle = Descriptor >= 0 ? Platform_LoadLibraryOpened(Descriptor, Path, 1) : Platform_LoadLibrary(Path, 1);
     InteropLibrary *Library = nullptr;
     bool Failed = Handle == nullptr;
     if (!Failed) Library = FindLoaded(Global, Handle, &Failed);

@@ -7,7 +7,8 @@ WorkflowRun; the elevator stand-in is this script ("elevator" mode), which
 does the case's part before it runs the worker marked elevated. The
 attacker runs as user 65533.
 secret: an attacker polls every process's command line and environment
-during the hand-over and must find no end-point URL.
+during the hand-over and must find no end-point URL, nor the run's
+arguments, which still reach the worker.
 port_taken: the parent dies while the elevation is pending and the attacker,
 given the URL, listens on its port: the worker must not subscribe to it.
 stolen_token: the attacker, given the URL, subscribes first: it is refused
@@ -37,7 +38,7 @@ import time
 PARENT = ["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--"]
 ATTACKER = ["setpriv", "--reuid=65533", "--regid=65533", "--clear-groups", "--", "/usr/bin/python3"]
 SELF = os.path.abspath(__file__)
-URL = re.compile(rb"127\.0\.0\.1:\d+/[A-Za-z0-9]+")
+URL = re.compile(rb"127\.0\.0\.1:\d+/[A-Za-z0-9]+|hunter2-S3cret")
 
 
 def fail(reason):
@@ -224,9 +225,10 @@ def attacker(mode, *rest):
 def run_parent(program, case, directory):
     write = lambda name, text: open(os.path.join(directory, name), "w").write(text)
     write("child.yaml", "start:\n  type: Sleep\n  seconds: 2\n" if case == "planted_link" else
-          "start:\n  type: Log\n  message: worker ran\n")
+          "start:\n  type: Log\n  message: 'worker ran [{CommandLine:note}]'\n")
     write("parent.yaml", "start:\n  type: WorkflowRun\n  url: 'file://{workflowDirectory}/child.yaml'\n"
-          "  elevated: true\n  arguments: '--disablesecurity --debug --debugdir=%s/worker-logs'\n" % directory)
+          "  elevated: true\n  arguments: '--note=hunter2-S3cret --disablesecurity --debug --debugdir=%s/worker-logs'\n"
+          % directory)
     write("elevator", "#!/bin/sh\nexec /usr/bin/python3 %s elevator \"$@\"\n" % SELF)
     os.chmod(os.path.join(directory, "elevator"), 0o755)
     # A place of the run's own for the hand-over folder: a parent here that
@@ -281,6 +283,8 @@ def main(program, case):
                 fail("another user read the hand-over URL: %s" % found)
             if code != 0 or not summary(directory).get("successful"):
                 fail("the elevated run failed: %d %s" % (code, summary(directory)))
+            if "worker ran [hunter2-S3cret]" not in read_logs(directory, "worker-logs"):
+                fail("the worker did not get the run's arguments")
         elif case == "port_taken":
             parent = run_parent(program, case, directory)
             if not wait_for(lambda: exists("url")):

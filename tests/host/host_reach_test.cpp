@@ -33,6 +33,7 @@ TEST_P(HostReach, CaseHolds) {
     EXPECT_EQ(RunCase(Program, GetParam()), 0) << GetParam();
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, HostReach, testing::Values("log_expiry", "erase_swap"));
+INSTANTIATE_TEST_SUITE_P(Cases, HostReach, testing::Values("log_expiry", "erase_swap", "log_walk", "checked_program",
+                                                           "interop_foreign", "mark_planted"));
 
 } // namespace

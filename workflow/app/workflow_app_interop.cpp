@@ -3,13 +3,16 @@
 #include "workflow/app/workflow_app_interop.h"
 
 #include <string.h>
+#include <unistd.h>
 
 #include "content/executable.h"
 #include "crypto/trust/authenticate_async.h"
+#include "runtime/files/path.h"
 #include "runtime/log.h"
 #include "runtime/memory.h"
 #include "runtime/notification/notification_center.h"
 #include "runtime/posix/platform_folder.h"
+#include "runtime/posix/trusted_path.h"
 #include "runtime/script/api_gen_dispatch.h"
 #include "runtime/script/core_script.h"
 #include "runtime/text/crc.h"
@@ -36,6 +39,8 @@ struct Pending {
     uint32 Check;
     AuthenticateAsync *Authentication;
     uint32 Done;
+    int32 Held; // the library as the trusted-path walk opened it, checked and loaded through it
+    uint32 Refused; // the walk refused it: it fails on the next tick
     char Name[NameSize];
     char Path[PathSize];
     Pending *Prev;
@@ -61,6 +66,7 @@ void Unlink(Pending *Entry) {
 
 void Free(Pending *Entry) {
     AuthenticateAsync_Delete(&Entry->Authentication);
+    if (Entry->Held >= 0) close(Entry->Held);
     Memory_Delete(Entry);
 }
 
@@ -75,7 +81,7 @@ int32 FireLibrary(const char *Event, int32 Successful, const char *Name, const c
 int32 OnAuthenticated(AuthenticateAsync *, void *User, int32 Result) {
     Pending *Entry = static_cast<Pending *>(User);
     int32 Loaded = FALSE;
-    if (Result) Loaded = Interop_LoadLibrary(Entry->Path) != nullptr;
+    if (Result) Loaded = Interop_LoadLibraryOpened(Entry->Path, Entry->Held) != nullptr;
     else Log_Error("Interop library failed authentication (%s)\n", Entry->Path);
     FireLibrary("Load", Loaded, Entry->Name, Entry->Path);
     Entry->Done = TRUE;
@@ -325,6 +331,7 @@ int32 WorkflowApp_LoadInterop(const char *Name, const char *Path) {
     Log_Info("Loading interop library (%s) (v%s)\n", Path, Version);
     Pending *Entry = Memory_New(Pending);
     Entry->Check = WORKFLOWAPP_PENDING_CLASSID;
+    Entry->Held = -1;
     String_CopyLength(Entry->Name, Name, NameSize);
     String_CopyLength(Entry->Path, Path, PathSize);
     AuthenticateAsync_Create(&Entry->Authentication);
@@ -335,14 +342,27 @@ int32 WorkflowApp_LoadInterop(const char *Name, const char *Path) {
         AuthenticateAsync_SetCertStoreHandle(Entry->Authentication, Store);
         CertStoreInterface_Release(&Store);
     }
-    AuthenticateAsync_SetSourcePath(Entry->Authentication, Entry->Path);
+    // The library is opened once, root's or the user's in folders no one
+    // else may write; the authentication reads it and the loader loads it
+    // through that descriptor, so what was checked is what runs.
+    char Resolved[1024], Why[TRUSTEDPATH_WHERE_SIZE + 80], Through[40];
+    Path_Resolve(Path, Resolved, (int32)sizeof(Resolved));
+    TrustedPathRefusal Refusal;
+    // A refused one ends on a later tick, as a failed authentication would.
+    Entry->Refused = !TrustedPath_Open(Resolved, TRUSTEDPATH_FILE, &Entry->Held, &Refusal);
+    if (Entry->Refused) {
+        TrustedPath_Explain(&Refusal, TRUSTEDPATH_FILE, Why, (int32)sizeof(Why));
+        Log_Error("Failed to load interop (%s): %s\n", Path, Why);
+    }
+    String_Print(Through, (int32)sizeof(Through), "/proc/self/fd/%d", Entry->Held);
+    AuthenticateAsync_SetSourcePath(Entry->Authentication, Through);
     AuthenticateAsync_SetCompleteCallback(Entry->Authentication, Entry, OnAuthenticated);
     Entry->Prev = Authentications.Tail;
     (Authentications.Tail != nullptr ? Authentications.Tail->Next : Authentications.Head) = Entry;
     Authentications.Tail = Entry;
     Authentications.Count++;
     // A thread that cannot start completes inside Start, unsuccessful.
-    AuthenticateAsync_Start(Entry->Authentication);
+    if (!Entry->Refused) AuthenticateAsync_Start(Entry->Authentication);
     return TRUE;
 }
 
@@ -356,7 +376,12 @@ int32 WorkflowApp_UnloadInterop(const char *Name, const char *Path) {
 
 int32 WorkflowApp_ProcessInterop(void) {
     for (Pending *Entry = Authentications.Head; Entry != nullptr; Entry = Entry->Next) {
-        if (!Entry->Done) AuthenticateAsync_Process(Entry->Authentication);
+        if (!Entry->Done && Entry->Refused) {
+            FireLibrary("Load", FALSE, Entry->Name, Entry->Path);
+            Entry->Done = TRUE;
+        } else if (!Entry->Done) {
+            AuthenticateAsync_Process(Entry->Authentication);
+        }
         if (!Entry->Done) continue;
         Unlink(Entry);
         Free(Entry);

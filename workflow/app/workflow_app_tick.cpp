@@ -198,9 +198,10 @@ int32 OnEndPointDisconnected(void *, const char *, const char *, const char *, D
 int32 OnEndPointRunning(void *, const char *, const char *, const char *, Dictionary *) {
     char Path[512] = "", Url[512] = "";
     if (!CommandLine_GetFieldByName(nullptr, "wfendpoint", Path, (int32)sizeof(Path)) || Path[0] == 0) return TRUE;
-    // A parent URL that cannot be read or subscribed to leaves the worker
-    // without a parent: it ends like one whose parent went away.
-    if (HandOverFile_Read(Path, Platform_GetLauncherUid(), Url, (int32)sizeof(Url)) &&
+    // A parent URL that could not be read at the start (the file was taken
+    // then) or subscribed to leaves the worker without a parent: it ends
+    // like one whose parent went away.
+    if (HandOverFile_GetClaimed(Url, (int32)sizeof(Url), nullptr, 0) &&
         NotificationEndPoint_AddEndPoint(State->EndPoint, Url))
         State->Subscribed = TRUE;
     else SeeDisconnect();
