@@ -152,7 +152,8 @@ void Conclude(WebGetPoolConnection *Connection, int32 Result) {
     }
     if (Final) Log_Error("%s (%s)\n", Why, WebGetRequestInt_Shown(Request).c_str());
     else if (Result == WEBGETRESPONSE_TOOLARGE) Log_Error("Response body exceeds limit (%s)\n", WebGetRequestInt_Shown(Request).c_str());
-    else if (Result == WEBGETRESPONSE_MALFORMED) Log_Error("Malformed response (%s)\n", WebGetRequestInt_Shown(Request).c_str());
+    else if (Result == WEBGETRESPONSE_MALFORMED)
+        Log_Error("%s (%s)\n", *Why != 0 ? Why : "Malformed response", WebGetRequestInt_Shown(Request).c_str());
     Socket_Close(&Connection->Fd);
     WebGetRequest *Ending = Connection->Current;
     Connection->Current = nullptr;
