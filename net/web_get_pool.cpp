@@ -36,6 +36,10 @@ constexpr float64 IdleSeconds = 30.0;
 constexpr float64 BoundTimeouts = 4.0;
 constexpr float64 BoundRate = 65536.0;
 constexpr int32 ReadBlock = 65536;
+// A host whose every connection has waited this long for its peer, with no
+// byte either way, holds no slot under the host limit: a host that never
+// answers, or trickles, does not hold back the fetches of the others.
+constexpr float64 WaitingSeconds = 1.0;
 using State = WebGetPoolConnection::State;
 
 } // namespace
@@ -269,8 +273,14 @@ bool DropIdleHost(const std::string &Waiting) {
     return false;
 }
 
+bool IsWaiting(const WebGetPoolConnection *Connection, float64 Now) {
+    return Connection->Current != nullptr && Connection->Phase != State::Idle &&
+           Now - Connection->LastActivity >= WaitingSeconds;
+}
+
 // Starts queued requests on idle or new connections, in queue order.
 void Dispatch() {
+    const float64 Now = Time_GetCurrent();
     for (auto It = Pool->Queue.begin(); It != Pool->Queue.end();) {
         WebGetRequest *Request = *It;
         std::string Host, Path;
@@ -287,14 +297,17 @@ void Dispatch() {
         int32 HostConnections = 0;
         std::vector<std::string> Hosts;
         for (auto &Connection : Pool->Connections) {
-            if (std::find(Hosts.begin(), Hosts.end(), Connection->Key) == Hosts.end()) Hosts.push_back(Connection->Key);
+            if (!IsWaiting(Connection.get(), Now) && std::find(Hosts.begin(), Hosts.end(), Connection->Key) == Hosts.end())
+                Hosts.push_back(Connection->Key);
             if (Connection->Key != Key) continue;
             HostConnections++;
             if (Chosen == nullptr && Connection->Phase == State::Idle && Connection->Current == nullptr)
                 Chosen = Connection.get();
         }
         if (Chosen == nullptr) {
-            bool HostActive = std::find(Hosts.begin(), Hosts.end(), Key) != Hosts.end();
+            const bool HostActive = std::find_if(Pool->Connections.begin(), Pool->Connections.end(), [&Key](auto &Held) {
+                                        return Held->Key == Key;
+                                    }) != Pool->Connections.end();
             if (HostConnections >= Pool->MaxHostConnections) {
                 ++It;
                 continue;

@@ -18,6 +18,8 @@ inflate, a 204 with a body) fails at once, with why; a gzip body of two
 members is read whole.
 headers: a header a document gives takes the place of the client's own of
 that name; a Content-Length of the document's is refused and never sent.
+slow_hosts: five hosts that do not answer leave a sixth host's fetch its
+slot: it is answered while they still hold theirs, within its own timeout.
 urls: a task URL whose host is no name fails at once; FILE:/// is a file
 URL; a body that arrived and does not parse fails at once with why.
 Exit status 0 when the case holds, 77 when it cannot be tried here.
@@ -109,6 +111,9 @@ def hostile_answers(body):
     }
 
 
+HEALTHY_ANSWERED = threading.Event()
+
+
 class Peer:
     """HTTP/1.1 on 127.0.0.1, one thread per connection. Each request's head
     is kept in `heads`; `sending` is set once an endless body is under way."""
@@ -188,6 +193,13 @@ class Peer:
                                % (len(child), child))
         elif path == "/yaml-as-json":
             connection.sendall(b"HTTP/1.1 200 OK\r\nContent-Length: %d\r\n\r\n%s" % (len(child), child))
+        elif path in ("/held", "/healthy"):
+            # A held answer comes only once the healthy host was answered.
+            if path == "/held":
+                HEALTHY_ANSWERED.wait(40)
+            connection.sendall(b"HTTP/1.1 200 OK\r\nContent-Length: %d\r\n\r\n%s" % (len(macro), macro))
+            if path == "/healthy":
+                HEALTHY_ANSWERED.set()
         elif path.startswith("/hostile/"):
             connection.sendall(hostile_answers(macro)[path[len("/hostile/"):]][0])
         elif path.startswith("/frame/"):
@@ -368,6 +380,26 @@ def case_headers():
                   summary.get("warnings", []), "not said: %s" % summary)
     finally:
         peer.close()
+
+
+def case_slow_hosts():
+    held = [Peer() for _ in range(5)]
+    healthy = Peer()
+    try:
+        with tempfile.TemporaryDirectory() as directory:
+            # The healthy host is asked once the others hold their slots.
+            names = ["held%d" % index for index in range(len(held))] + ["healthy"]
+            document = ("start:\n  type: Queue\n  concurrentTasks: 6\n  actions: [%s, later]\n"
+                        "later:\n  type: Queue\n  actions: [nap, healthy]\nnap:\n  type: Sleep\n  seconds: 0.5\n"
+                        % ", ".join(names[:-1]))
+            for name, url in zip(names, [peer.url("/held") for peer in held] + [healthy.url("/healthy")]):
+                document += "%s:\n  type: Macro\n  url: %s\n  timeout: %d\n" % (name, url, 3 if name == "healthy" else 20)
+            code, summary, stderr = run(directory, document)
+            check(code == 0 and HEALTHY_ANSWERED.is_set() and "retry" not in stderr,
+                  "exit %d, %s, %r" % (code, summary, stderr[-2000:]))
+    finally:
+        for peer in held + [healthy]:
+            peer.close()
 
 
 def case_urls():
