@@ -29,10 +29,10 @@ import os
 import resource
 import signal
 import socket
+import struct
 import subprocess
 import sys
 import tempfile
-import struct
 import threading
 import zlib
 
