@@ -72,6 +72,14 @@ constexpr WordMachine BuildWordMachine() {
 
 constexpr WordMachine Words = BuildWordMachine();
 
+// The line is looked at only around a k, an s or a z: every word holds one.
+constexpr bool HoldsCandidate(const char *Word) {
+    for (; *Word != 0; Word++)
+        if (*Word == 'k' || *Word == 's' || *Word == 'z') return true;
+    return false;
+}
+static_assert(std::all_of(std::begin(SecretWords), std::end(SecretWords), HoldsCandidate));
+
 bool IsNameChar(char C) {
     return (C >= 'a' && C <= 'z') || (C >= 'A' && C <= 'Z') || (C >= '0' && C <= '9') || C == '-' || C == '_';
 }
@@ -80,7 +88,7 @@ bool NameIsSecret(const char *Name, size_t Length) {
     int State = 0;
     for (size_t Index = 0; Index < Length; Index++) {
         const char C = (char)(Name[Index] | 0x20);
-        if (C >= 'a' && C <= 'z' && (Name[Index] & 0x40) != 0) {
+        if (C >= 'a' && C <= 'z') {
             State = Words.Go[State][C - 'a'];
             if (Words.Found[State]) return true;
         } else if (Name[Index] != '-' && Name[Index] != '_') {
