@@ -289,17 +289,14 @@ int32 EndHeaders(WebGetResponse *Self) {
     for (const std::string &Text : LengthTexts) {
         int64 Length = 0;
         if (!ParseDecimal(Text.c_str(), &Length))
-            return FailFinal(Self, WEBGETRESPONSE_MALFORMED,
-                             "malformed answer: Content-Length \"" + Printable(Text) + "\" is not a length");
+            return FailMalformed(Self, "Content-Length \"" + Printable(Text) + "\" is not a length");
         if (!Lengths.empty() && Lengths[0] != Length)
-            return FailFinal(Self, WEBGETRESPONSE_MALFORMED,
-                             "malformed answer: two different Content-Length headers (" + std::to_string(Lengths[0]) +
-                                 " and " + std::to_string(Length) + ")");
+            return FailMalformed(Self, "two different Content-Length headers (" + std::to_string(Lengths[0]) +
+                                           " and " + std::to_string(Length) + ")");
         Lengths.push_back(Length);
     }
     if (!TransferCodings.empty() && !Lengths.empty())
-        return FailFinal(Self, WEBGETRESPONSE_MALFORMED,
-                         "malformed answer: both Transfer-Encoding and Content-Length frame its body");
+        return FailMalformed(Self, "both Transfer-Encoding and Content-Length frame its body");
     // A 204 has no body whatever the request; one framed otherwise is out
     // of step with its own status.
     if (Self->Status == 204 && (!TransferCodings.empty() || (!Lengths.empty() && Lengths[0] != 0)))
@@ -311,8 +308,7 @@ int32 EndHeaders(WebGetResponse *Self) {
         // Chunked is the only transfer coding read here; a body in another
         // could not be told from its framing.
         if (TransferCodings.size() != 1 || !String_CompareWithoutCase(TransferCodings[0].c_str(), "chunked"))
-            return FailFinal(Self, WEBGETRESPONSE_MALFORMED,
-                             "malformed answer: unsupported Transfer-Encoding \"" + Printable(TransferValue) + "\"");
+            return FailMalformed(Self, "unsupported Transfer-Encoding \"" + Printable(TransferValue) + "\"");
         Self->Mode = Framing::Chunked;
     } else if (!Lengths.empty()) {
         int64 Length = Lengths[0];
