@@ -5,6 +5,7 @@
 // "times" counter is that figure (the whole line's time over the line's time
 // less its masking), "mask_ns" and "line_ns" the two times a line.
 #include <benchmark/benchmark.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <string>
