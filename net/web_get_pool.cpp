@@ -313,8 +313,19 @@ void Dispatch() {
                 continue;
             }
             if (!HostActive && (int32)Hosts.size() >= Pool->MaxHosts) {
-                // Look again once an idle host has given its slot up.
-                if (!DropIdleHost(Key)) ++It;
+                // Look again once an idle host has given its slot up. Hosts
+                // that trickle hold theirs: the wait for one is the fetch's
+                // own, bounded by its time-out as a connection would be.
+                if (DropIdleHost(Key)) continue;
+                if (Now - Request->QueuedAt < Request->Timeout) {
+                    ++It;
+                    continue;
+                }
+                It = Pool->Queue.erase(It);
+                Log_Error("Request timed out after %d s waiting for one of the pool's %d hosts (%s)\n", Request->Timeout,
+                          Pool->MaxHosts, WebGetRequestInt_Shown(Request).c_str());
+                WebGetRequestInt_Finish(Request, WEBGET_ERROR_TIMEOUT, 0);
+                WebGetRequest_Release(&Request);
                 continue;
             }
             auto Connection = std::make_unique<WebGetPoolConnection>();
@@ -389,7 +400,10 @@ int32 WebGetPool_Process(void) {
         }
         WebGetRequest_Release(&Request);
     }
-    for (auto It = Retry.rbegin(); It != Retry.rend(); ++It) Pool->Queue.push_front(*It);
+    for (auto It = Retry.rbegin(); It != Retry.rend(); ++It) {
+        (*It)->QueuedAt = Time_GetCurrent();
+        Pool->Queue.push_front(*It);
+    }
     Pool->Connections.erase(std::remove_if(Pool->Connections.begin(), Pool->Connections.end(),
                                            [](const std::unique_ptr<WebGetPoolConnection> &Connection) {
                                                if (Connection->Current != nullptr) return false;
@@ -426,6 +440,7 @@ int32 WebGetPool_RequestAdd(WebGetRequest *Request) {
         WebGetRequest_Release(&Request);
         return TRUE;
     }
+    Request->QueuedAt = Time_GetCurrent();
     Pool->Queue.push_back(Request);
     return TRUE;
 }

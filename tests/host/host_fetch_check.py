@@ -19,7 +19,8 @@ members is read whole.
 headers: a header a document gives takes the place of the client's own of
 that name; a Content-Length of the document's is refused and never sent.
 slow_hosts: five hosts that do not answer leave a sixth host's fetch its
-slot: it is answered while they still hold theirs, within its own timeout.
+slot: it is answered while they still hold theirs; five that trickle hold
+theirs, and the sixth fetch's wait for one ends within its own timeout.
 urls: a task URL whose host is no name fails at once; FILE:/// is a file
 URL; a body that arrived and does not parse fails at once with why.
 Exit status 0 when the case holds, 77 when it cannot be tried here.
@@ -34,6 +35,7 @@ import subprocess
 import sys
 import tempfile
 import threading
+import time
 import zlib
 
 PROGRAM, CASE = sys.argv[1], sys.argv[2]
@@ -200,6 +202,11 @@ class Peer:
             connection.sendall(b"HTTP/1.1 200 OK\r\nContent-Length: %d\r\n\r\n%s" % (len(macro), macro))
             if path == "/healthy":
                 HEALTHY_ANSWERED.set()
+        elif path == "/trickle":
+            connection.sendall(b"HTTP/1.1 200 OK\r\nX-Slow: ")
+            while not self.stopping:
+                connection.sendall(b"a")
+                time.sleep(0.3)
         elif path.startswith("/hostile/"):
             connection.sendall(hostile_answers(macro)[path[len("/hostile/"):]][0])
         elif path.startswith("/frame/"):
@@ -397,6 +404,18 @@ def case_slow_hosts():
             code, summary, stderr = run(directory, document)
             check(code == 0 and HEALTHY_ANSWERED.is_set() and "retry" not in stderr,
                   "exit %d, %s, %r" % (code, summary, stderr[-2000:]))
+            # The first attempt's end is told on stderr; the run is not waited for.
+            with open(os.path.join(directory, "main.yaml"), "w") as handle:
+                handle.write(document.replace("/held", "/trickle"))
+            program = subprocess.Popen([PROGRAM, "--workflow=" + handle.name, "--disablesecurity"],
+                                       stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
+            bound = threading.Timer(30, program.kill)
+            bound.start()
+            told = program.stderr.readline()
+            bound.cancel()
+            program.kill()
+            program.wait()
+            check("cannot fetch %s (WebGet_Error_Timeout)" % healthy.url("/healthy") in told, "stderr %r" % told)
     finally:
         for peer in held + [healthy]:
             peer.close()
