@@ -82,8 +82,7 @@ def hostile_answers(body):
     def length(head, data):
         return b"HTTP/1.1 200 OK\r\n" + head + b"Content-Length: %d\r\n\r\n" % len(data) + data
 
-    def gzipped(data):
-        return length(b"Content-Encoding: gzip\r\n", data)
+    gzipped = lambda data: length(b"Content-Encoding: gzip\r\n", data)
 
     def chunked(size_line):
         return b"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n" + size_line + b"\r\n" + body + b"\r\n0\r\n\r\n"
@@ -98,10 +97,8 @@ def hostile_answers(body):
         "http-2-preface": (b"\x00\x00\x12\x04\x00\x00\x00\x00\x00" + bytes(18), 'is not one of HTTP/1.0 or HTTP/1.1'),
         "http-1.9": (b"HTTP/1.9 200 OK\r\n\r\n" + body, 'its status line "HTTP/1.9 200 OK" is not one of'),
         "http-2": (b"HTTP/2 200\r\n\r\n" + body, 'its status line "HTTP/2 200" is not one of'),
-        "status-000": (b"HTTP/1.1 000 X\r\n\r\n", "status 000 is not a status"),
-        "status-099": (b"HTTP/1.1 099 X\r\n\r\n", "status 099 is not a status"),
-        "status-600": (b"HTTP/1.1 600 X\r\n\r\n", "status 600 is not a status"),
-        "status-999": (b"HTTP/1.1 999 X\r\n\r\n", "status 999 is not a status"),
+        **{"status-" + code: (b"HTTP/1.1 %s X\r\n\r\n" % code.encode(), "status %s is not a status" % code)
+           for code in ("000", "099", "600", "999")},
         "no-content-body": (b"HTTP/1.1 204 No Content\r\nContent-Length: %d\r\n\r\n" % len(body) + body,
                             "a 204 (no content) answer frames a body"),
         "gzip-crc": (gzipped(flip(packed, len(packed) - 8)), "its gzip body cannot be read (incorrect data check)"),
