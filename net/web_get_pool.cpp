@@ -38,7 +38,8 @@ constexpr float64 BoundRate = 65536.0;
 constexpr int32 ReadBlock = 65536;
 // A host whose every connection has waited this long for its peer, with no
 // byte either way, holds no slot under the host limit: a host that never
-// answers, or trickles, does not hold back the fetches of the others.
+// answers, or sends less than a byte a second, does not hold back the
+// fetches of the others.
 constexpr float64 WaitingSeconds = 1.0;
 using State = WebGetPoolConnection::State;
 
