@@ -34,6 +34,7 @@ struct WebGetRequest {
     WebGetRequest_FillBodyFunc FillBody = nullptr;
 
     int32 Phase = WEBGETREQUEST_PHASE_IDLE;
+    float64 QueuedAt = 0; // when it last went into the pool's queue
     int32 Error = 0;
     int32 SubCode = 0;
     int32 Status = 0;

@@ -36,6 +36,11 @@ constexpr float64 IdleSeconds = 30.0;
 constexpr float64 BoundTimeouts = 4.0;
 constexpr float64 BoundRate = 65536.0;
 constexpr int32 ReadBlock = 65536;
+// A host whose every connection has waited this long for its peer, with no
+// byte either way, holds no slot under the host limit: a host that never
+// answers, or sends less than a byte a second, does not hold back the
+// fetches of the others.
+constexpr float64 WaitingSeconds = 1.0;
 using State = WebGetPoolConnection::State;
 
 } // namespace
@@ -152,7 +157,8 @@ void Conclude(WebGetPoolConnection *Connection, int32 Result) {
     }
     if (Final) Log_Error("%s (%s)\n", Why, WebGetRequestInt_Shown(Request).c_str());
     else if (Result == WEBGETRESPONSE_TOOLARGE) Log_Error("Response body exceeds limit (%s)\n", WebGetRequestInt_Shown(Request).c_str());
-    else if (Result == WEBGETRESPONSE_MALFORMED) Log_Error("Malformed response (%s)\n", WebGetRequestInt_Shown(Request).c_str());
+    else if (Result == WEBGETRESPONSE_MALFORMED)
+        Log_Error("%s (%s)\n", *Why != 0 ? Why : "Malformed response", WebGetRequestInt_Shown(Request).c_str());
     Socket_Close(&Connection->Fd);
     WebGetRequest *Ending = Connection->Current;
     Connection->Current = nullptr;
@@ -268,8 +274,14 @@ bool DropIdleHost(const std::string &Waiting) {
     return false;
 }
 
+bool IsWaiting(const WebGetPoolConnection *Connection, float64 Now) {
+    return Connection->Current != nullptr && Connection->Phase != State::Idle &&
+           Now - Connection->LastActivity >= WaitingSeconds;
+}
+
 // Starts queued requests on idle or new connections, in queue order.
 void Dispatch() {
+    const float64 Now = Time_GetCurrent();
     for (auto It = Pool->Queue.begin(); It != Pool->Queue.end();) {
         WebGetRequest *Request = *It;
         std::string Host, Path;
@@ -286,21 +298,35 @@ void Dispatch() {
         int32 HostConnections = 0;
         std::vector<std::string> Hosts;
         for (auto &Connection : Pool->Connections) {
-            if (std::find(Hosts.begin(), Hosts.end(), Connection->Key) == Hosts.end()) Hosts.push_back(Connection->Key);
+            if (!IsWaiting(Connection.get(), Now) && std::find(Hosts.begin(), Hosts.end(), Connection->Key) == Hosts.end())
+                Hosts.push_back(Connection->Key);
             if (Connection->Key != Key) continue;
             HostConnections++;
             if (Chosen == nullptr && Connection->Phase == State::Idle && Connection->Current == nullptr)
                 Chosen = Connection.get();
         }
         if (Chosen == nullptr) {
-            bool HostActive = std::find(Hosts.begin(), Hosts.end(), Key) != Hosts.end();
+            const bool HostActive = std::find_if(Pool->Connections.begin(), Pool->Connections.end(), [&Key](auto &Held) {
+                                        return Held->Key == Key;
+                                    }) != Pool->Connections.end();
             if (HostConnections >= Pool->MaxHostConnections) {
                 ++It;
                 continue;
             }
             if (!HostActive && (int32)Hosts.size() >= Pool->MaxHosts) {
-                // Look again once an idle host has given its slot up.
-                if (!DropIdleHost(Key)) ++It;
+                // Look again once an idle host has given its slot up. Hosts
+                // that trickle hold theirs: the wait for one is the fetch's
+                // own, bounded by its time-out as a connection would be.
+                if (DropIdleHost(Key)) continue;
+                if (Now - Request->QueuedAt < Request->Timeout) {
+                    ++It;
+                    continue;
+                }
+                It = Pool->Queue.erase(It);
+                Log_Error("Request timed out after %d s waiting for one of the pool's %d hosts (%s)\n", Request->Timeout,
+                          Pool->MaxHosts, WebGetRequestInt_Shown(Request).c_str());
+                WebGetRequestInt_Finish(Request, WEBGET_ERROR_TIMEOUT, 0);
+                WebGetRequest_Release(&Request);
                 continue;
             }
             auto Connection = std::make_unique<WebGetPoolConnection>();
@@ -375,7 +401,10 @@ int32 WebGetPool_Process(void) {
         }
         WebGetRequest_Release(&Request);
     }
-    for (auto It = Retry.rbegin(); It != Retry.rend(); ++It) Pool->Queue.push_front(*It);
+    for (auto It = Retry.rbegin(); It != Retry.rend(); ++It) {
+        (*It)->QueuedAt = Time_GetCurrent();
+        Pool->Queue.push_front(*It);
+    }
     Pool->Connections.erase(std::remove_if(Pool->Connections.begin(), Pool->Connections.end(),
                                            [](const std::unique_ptr<WebGetPoolConnection> &Connection) {
                                                if (Connection->Current != nullptr) return false;
@@ -412,6 +441,7 @@ int32 WebGetPool_RequestAdd(WebGetRequest *Request) {
         WebGetRequest_Release(&Request);
         return TRUE;
     }
+    Request->QueuedAt = Time_GetCurrent();
     Pool->Queue.push_back(Request);
     return TRUE;
 }

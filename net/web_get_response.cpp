@@ -70,6 +70,13 @@ int32 FailFinal(WebGetResponse *Self, int32 Result, std::string Why) {
     return Fail(Self, Result);
 }
 
+// An answer that cannot be read: the same peer sends it the same way again,
+// so it fails at once, never retried, with what was wrong in it. Every
+// malformed answer the reader finds comes through here.
+int32 FailMalformed(WebGetResponse *Self, const std::string &What) {
+    return FailFinal(Self, WEBGETRESPONSE_MALFORMED, "malformed answer: " + What);
+}
+
 int32 FailTooLarge(WebGetResponse *Self) {
     return FailFinal(Self, WEBGETRESPONSE_TOOLARGE,
                      "the answer's body is larger than its limit of " + std::to_string(Self->Limit) + " bytes");
@@ -94,24 +101,26 @@ int32 TakeBody(WebGetResponse *Self, const uint8 *Bytes, size_t Length) {
     if (Self->Limit >= 0 && Self->RawBytes + (int64)Length > Self->Limit) return FailTooLarge(Self);
     Self->RawBytes += (int64)Length;
     if (!Self->Gzip) return Deliver(Self, Bytes, Length);
-    // Bytes after the gzip member are ignored, as browsers do.
-    if (Self->GzipEnded) return WEBGETRESPONSE_MORE;
     uint8 Out[16384];
     Self->Inflate.next_in = const_cast<Bytef *>(Bytes);
     Self->Inflate.avail_in = (uInt)Length;
     while (Self->Inflate.avail_in > 0) {
+        // A gzip body may hold several members, one after the other (as a
+        // file of them does); each is read, so none is dropped unread.
+        if (Self->GzipEnded) {
+            inflateReset(&Self->Inflate);
+            Self->GzipEnded = false;
+        }
         Self->Inflate.next_out = Out;
         Self->Inflate.avail_out = sizeof(Out);
         int Code = inflate(&Self->Inflate, Z_NO_FLUSH);
-        if (Code != Z_OK && Code != Z_STREAM_END && Code != Z_BUF_ERROR) return Fail(Self, WEBGETRESPONSE_MALFORMED);
+        if (Code != Z_OK && Code != Z_STREAM_END && Code != Z_BUF_ERROR)
+            return FailMalformed(Self, std::string("its gzip body cannot be read (") +
+                                           (Self->Inflate.msg != nullptr ? Self->Inflate.msg : "damaged") + ")");
         int32 Result = Deliver(Self, Out, sizeof(Out) - Self->Inflate.avail_out);
         if (Result != WEBGETRESPONSE_MORE) return Result;
-        if (Code == Z_STREAM_END) {
-            Self->GzipEnded = true;
-            Self->Inflate.avail_in = 0;
-            break;
-        }
-        if (Code == Z_BUF_ERROR && Self->Inflate.avail_out != 0) break;
+        if (Code == Z_STREAM_END) Self->GzipEnded = true;
+        else if (Code == Z_BUF_ERROR && Self->Inflate.avail_out != 0) break;
     }
     return WEBGETRESPONSE_MORE;
 }
@@ -121,7 +130,8 @@ int32 TakeBody(WebGetResponse *Self, const uint8 *Bytes, size_t Length) {
 // that is as truncated as a body cut short of its framing. (A gzip body of
 // no bytes at all counts as empty.)
 int32 Complete(WebGetResponse *Self) {
-    if (Self->Gzip && !Self->GzipEnded && Self->RawBytes > 0) return Fail(Self, WEBGETRESPONSE_MALFORMED);
+    if (Self->Gzip && !Self->GzipEnded && Self->RawBytes > 0)
+        return FailMalformed(Self, "its gzip body ends before the gzip data does");
     Self->State = Phase::Done;
     return Self->Result = WEBGETRESPONSE_DONE;
 }
@@ -207,17 +217,30 @@ std::string Printable(const std::string &Text) {
     return Out;
 }
 
+// Whether the status line's bytes so far can still start "HTTP/1.0 " or
+// "HTTP/1.1 ": an answer in another version (0.9's bare body, 2's binary
+// preface) is refused at its first bytes, not when a line end comes.
+bool StatusLineCanStart(const std::string &L) {
+    constexpr const char *Start = "HTTP/1.x ";
+    for (size_t At = 0; At < L.size() && At < 9; At++)
+        if (At == 7 ? L[At] != '0' && L[At] != '1' : L[At] != Start[At]) return false;
+    return true;
+}
+
+int32 FailStatusLine(WebGetResponse *Self) {
+    return FailMalformed(Self, "its status line \"" + Printable(Self->Line) + "\" is not one of HTTP/1.0 or HTTP/1.1");
+}
+
 int32 ParseStatusLine(WebGetResponse *Self) {
     const std::string &L = Self->Line;
-    if (L.size() < 12 || L.compare(0, 7, "HTTP/1.") != 0 || (L[7] != '0' && L[7] != '1') || L[8] != ' ')
-        return Fail(Self, WEBGETRESPONSE_MALFORMED);
+    if (L.size() < 12 || !StatusLineCanStart(L) || (L.size() > 12 && L[12] != ' ')) return FailStatusLine(Self);
     Self->Minor = L[7] - '0';
     int32 Code = 0;
     for (int i = 9; i < 12; i++) {
-        if (L[i] < '0' || L[i] > '9') return Fail(Self, WEBGETRESPONSE_MALFORMED);
+        if (L[i] < '0' || L[i] > '9') return FailStatusLine(Self);
         Code = Code * 10 + (L[i] - '0');
     }
-    if (L.size() > 12 && L[12] != ' ') return Fail(Self, WEBGETRESPONSE_MALFORMED);
+    if (Code < 100 || Code > 599) return FailMalformed(Self, "status " + L.substr(9, 3) + " is not a status");
     Self->Status = Code;
     Self->State = Phase::Headers;
     return WEBGETRESPONSE_MORE;
@@ -243,7 +266,8 @@ int32 EndHeaders(WebGetResponse *Self) {
         if (String_CompareWithoutCase(Coding, "gzip") || String_CompareWithoutCase(Coding, "x-gzip")) {
             Self->Gzip = true;
             // 16 + MAX_WBITS: a gzip wrapper only.
-            if (inflateInit2(&Self->Inflate, 16 + MAX_WBITS) != Z_OK) return Fail(Self, WEBGETRESPONSE_MALFORMED);
+            if (inflateInit2(&Self->Inflate, 16 + MAX_WBITS) != Z_OK)
+                return FailFinal(Self, WEBGETRESPONSE_MALFORMED, "the memory for reading a gzip body is not there");
             Self->InflateReady = true;
         } else if (!String_CompareWithoutCase(Coding, "identity")) {
             Log_Warning("Unsupported content encoding (%s)\n", Printable(Codings).c_str());
@@ -265,17 +289,18 @@ int32 EndHeaders(WebGetResponse *Self) {
     for (const std::string &Text : LengthTexts) {
         int64 Length = 0;
         if (!ParseDecimal(Text.c_str(), &Length))
-            return FailFinal(Self, WEBGETRESPONSE_MALFORMED,
-                             "malformed answer: Content-Length \"" + Printable(Text) + "\" is not a length");
+            return FailMalformed(Self, "Content-Length \"" + Printable(Text) + "\" is not a length");
         if (!Lengths.empty() && Lengths[0] != Length)
-            return FailFinal(Self, WEBGETRESPONSE_MALFORMED,
-                             "malformed answer: two different Content-Length headers (" + std::to_string(Lengths[0]) +
-                                 " and " + std::to_string(Length) + ")");
+            return FailMalformed(Self, "two different Content-Length headers (" + std::to_string(Lengths[0]) +
+                                           " and " + std::to_string(Length) + ")");
         Lengths.push_back(Length);
     }
     if (!TransferCodings.empty() && !Lengths.empty())
-        return FailFinal(Self, WEBGETRESPONSE_MALFORMED,
-                         "malformed answer: both Transfer-Encoding and Content-Length frame its body");
+        return FailMalformed(Self, "both Transfer-Encoding and Content-Length frame its body");
+    // A 204 has no body whatever the request; one framed otherwise is out
+    // of step with its own status.
+    if (Self->Status == 204 && (!TransferCodings.empty() || (!Lengths.empty() && Lengths[0] != 0)))
+        return FailMalformed(Self, "a 204 (no content) answer frames a body");
     bool NoBody = Self->Head || Self->Status == 204 || Self->Status == 304 || (Self->Status >= 100 && Self->Status < 200);
     if (NoBody) {
         Self->Mode = Framing::None;
@@ -283,8 +308,7 @@ int32 EndHeaders(WebGetResponse *Self) {
         // Chunked is the only transfer coding read here; a body in another
         // could not be told from its framing.
         if (TransferCodings.size() != 1 || !String_CompareWithoutCase(TransferCodings[0].c_str(), "chunked"))
-            return FailFinal(Self, WEBGETRESPONSE_MALFORMED,
-                             "malformed answer: unsupported Transfer-Encoding \"" + Printable(TransferValue) + "\"");
+            return FailMalformed(Self, "unsupported Transfer-Encoding \"" + Printable(TransferValue) + "\"");
         Self->Mode = Framing::Chunked;
     } else if (!Lengths.empty()) {
         int64 Length = Lengths[0];
@@ -411,7 +435,10 @@ int32 WebGetResponse_Feed(WebGetResponse *Self, const uint8 *Bytes, int32 Length
         switch (Self->State) {
         case Phase::StatusLine:
         case Phase::Headers: {
-            if (!TakeHeadLine(Self, Bytes, Length, &At)) goto out;
+            if (!TakeHeadLine(Self, Bytes, Length, &At)) {
+                if (Self->State == Phase::StatusLine && !StatusLineCanStart(Self->Line)) FailStatusLine(Self);
+                goto out;
+            }
             if (Self->State == Phase::StatusLine) {
                 // An interim 1xx response is skipped whole.
                 if (ParseStatusLine(Self) != WEBGETRESPONSE_MORE) goto out;
@@ -424,9 +451,12 @@ int32 WebGetResponse_Feed(WebGetResponse *Self, const uint8 *Bytes, int32 Length
                 }
             } else {
                 // Folded lines and lines without a colon are not headers.
-                if (Self->Line[0] == ' ' || Self->Line[0] == '\t' || Self->Line.find(':') == std::string::npos ||
-                    Self->Line.find('\0') != std::string::npos) {
-                    Fail(Self, WEBGETRESPONSE_MALFORMED);
+                const char *Wrong = Self->Line[0] == ' ' || Self->Line[0] == '\t'   ? "is folded onto the one before"
+                                    : Self->Line.find('\0') != std::string::npos ? "holds a NUL"
+                                    : Self->Line.find(':') == std::string::npos  ? "has no colon"
+                                                                                 : nullptr;
+                if (Wrong != nullptr) {
+                    FailMalformed(Self, "its header line \"" + Printable(Self->Line) + "\" " + Wrong);
                     goto out;
                 }
                 Self->Headers += Self->Line;
@@ -451,13 +481,15 @@ int32 WebGetResponse_Feed(WebGetResponse *Self, const uint8 *Bytes, int32 Length
         }
         case Phase::ChunkSize: {
             if (!TakeLine(Self, Bytes, Length, &At, ChunkLineLimit, &TooLong)) {
-                if (TooLong) Fail(Self, WEBGETRESPONSE_MALFORMED);
+                if (TooLong)
+                    FailMalformed(Self, "a chunk size line is longer than " + std::to_string(ChunkLineLimit) + " bytes");
                 goto out;
             }
             int64 Size = 0;
             size_t Extra = 0;
             if (!ParseChunkSize(Self->Line, &Size, &Extra)) {
-                Fail(Self, WEBGETRESPONSE_MALFORMED);
+                FailMalformed(Self, "chunk size \"" + Printable(Self->Line) +
+                                        "\" is not a size (1 to 15 hexadecimal digits)");
                 goto out;
             }
             // Extensions carry nothing we read: they count against the
@@ -496,11 +528,11 @@ int32 WebGetResponse_Feed(WebGetResponse *Self, const uint8 *Bytes, int32 Length
         }
         case Phase::ChunkDataEnd:
             if (!TakeLine(Self, Bytes, Length, &At, 2, &TooLong)) {
-                if (TooLong) Fail(Self, WEBGETRESPONSE_MALFORMED);
+                if (TooLong) FailMalformed(Self, "a chunk's data runs past its size");
                 goto out;
             }
             if (!Self->Line.empty()) {
-                Fail(Self, WEBGETRESPONSE_MALFORMED);
+                FailMalformed(Self, "a chunk's data runs past its size");
                 goto out;
             }
             Self->State = Phase::ChunkSize;
@@ -517,6 +549,8 @@ int32 WebGetResponse_Feed(WebGetResponse *Self, const uint8 *Bytes, int32 Length
         }
     }
 out:
+    if (Self->State == Phase::Done && Self->Status == 204 && At < Length)
+        FailMalformed(Self, "a 204 (no content) answer carries a body");
     *Consumed = At;
     return Self->Result;
 }
@@ -526,6 +560,8 @@ int32 WebGetResponse_Finish(WebGetResponse *Self) {
     if (Self->State == Phase::Body && Self->Mode == Framing::Close) {
         Complete(Self);
     } else if (Self->State != Phase::Done && Self->State != Phase::Failed) {
+        // A connection cut short may go through on the next attempt.
+        Self->Why = "the connection closed before the answer's end";
         Fail(Self, WEBGETRESPONSE_MALFORMED);
     }
     return Self->Result;

@@ -58,24 +58,16 @@ bool ParseJson(JSON *Reader, const std::string &Bytes) {
     return JSON_LoadBufferWhole(Reader, Bytes.data(), (int32)Bytes.size()) != 0;
 }
 
-// Whether a text of a JSON document, a name or a value, holds a NUL, raw or
-// escaped: "ES256\u0000" reads as "ES256" to one reader and as another name
-// to the next, and the reader here cuts a name there.
-bool HoldsNul(const std::string &Json) {
-    bool InText = false;
-    for (size_t At = 0; At < Json.size(); At++) {
-        const char Ch = Json[At];
-        if (Ch == 0) return true;
-        if (!InText) {
-            InText = Ch == '"';
-        } else if (Ch == '"') {
-            InText = false;
-        } else if (Ch == '\\') {
-            if (Json.compare(At + 1, 5, "u0000") == 0) return true;
-            At++;
-        }
-    }
-    return false;
+// A text of the header that holds a NUL, raw or escaped, is refused as the
+// scan reads it: "ES256\u0000" reads as "ES256" to one reader and as another
+// name to the next. (The scan refuses a name with a NUL itself; this sees the
+// values, decoded, as each completes.) User: an int32 set when one was.
+int32 RefuseNul(JSON *, void *User, const char *, int32 Kind, const char *Text, int32 Length, int64, int32, int32,
+                int32 *ErrorCode) {
+    if (Kind != JSON_KIND_STRING || Length <= 0 || memchr(Text, 0, (size_t)Length) == nullptr) return TRUE;
+    *static_cast<int32 *>(User) = 1;
+    *ErrorCode = JSON_ERROR_STRING;
+    return FALSE;
 }
 
 // The key fits the algorithm: RSA for RS ids, ECDSA on the id's own curve
@@ -225,9 +217,9 @@ bool IsPublicMaterial(const uint8 *Bytes, uint32 Size) {
 }
 
 // Why a header cannot be read safely, or null when it can: a member named
-// twice (readers disagree on which one counts), an extension this reader
-// does not implement, or a NUL in a text of its JSON (Bytes).
-const char *HeaderNotUnderstood(Dictionary *Header, const std::string &Bytes) {
+// twice (readers disagree on which one counts) or an extension this reader
+// does not implement.
+const char *HeaderNotUnderstood(Dictionary *Header) {
     std::unordered_set<std::string_view> Names;
     DictionaryItem *Item = nullptr;
     for (Dictionary_ItemGetFirst(Header, &Item); Item != nullptr; Dictionary_ItemGetNext(Header, Item, &Item)) {
@@ -242,10 +234,6 @@ const char *HeaderNotUnderstood(Dictionary *Header, const std::string &Bytes) {
             return strcmp(Name, "crit") == 0 ? "its extension \"crit\" is not supported"
                                              : "its extension \"b64\" is not supported";
         }
-    }
-    if (HoldsNul(Bytes)) {
-        Log_Error("JWS header holds a NUL in a text\n");
-        return "a text in it holds a NUL";
     }
     return nullptr;
 }
@@ -398,8 +386,16 @@ int32 JWS_DecodeExplained(JSON *Json, JWSClaims *Claims, CertStoreInterface *Sto
         JSON *Reader = nullptr;
         JSON_Create(&Reader);
         JSON_SetDictionaryHandle(Reader, Scratch);
+        int32 HeldNul = 0;
+        JSON_SetValueCallback(Reader, &HeldNul, RefuseNul);
         int32 Error = 0;
-        if (!ParseJson(Reader, HeaderBytes)) {
+        const bool Parsed = ParseJson(Reader, HeaderBytes);
+        if (HeldNul) {
+            Log_Error("JWS header holds a NUL in a text\n");
+            Error = JSON_ERROR_AUTHENTICATE;
+            Refusal->Reason = JWS_REFUSAL_HEADER;
+            Refusal->Header = "a text in it holds a NUL";
+        } else if (!Parsed) {
             // A header that reads but for what follows it is a signed
             // header read strictly, not an unsigned document.
             const bool Trailing = JSON_LoadBuffer(Reader, HeaderBytes.data(), (int32)HeaderBytes.size()) != 0;
@@ -413,7 +409,7 @@ int32 JWS_DecodeExplained(JSON *Json, JWSClaims *Claims, CertStoreInterface *Sto
             const size_t InputSize = (size_t)(Second - Text);
             bool Passed = false;
             int32 Reason = JWS_REFUSAL_ALGORITHM;
-            const char *Unread = Header != nullptr ? HeaderNotUnderstood(Header, HeaderBytes) : nullptr;
+            const char *Unread = Header != nullptr ? HeaderNotUnderstood(Header) : nullptr;
             if (Unread != nullptr) {
                 Reason = JWS_REFUSAL_HEADER;
                 Refusal->Header = Unread;

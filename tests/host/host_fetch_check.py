@@ -11,9 +11,16 @@ ends the run with the reason and the summary.
 signal_in_body: one SIGTERM ends a fetch that is reading an endless body,
 with the summary.
 framing: an answer that frames itself twice (two different Content-Length
-headers, Transfer-Encoding beside Content-Length) fails at once, with why.
+headers, Transfer-Encoding beside Content-Length), or that cannot be read at
+all (a chunk size that is none, a header with a NUL or folded, a version
+other than 1.0 and 1.1, a status that is none, a gzip body that does not
+inflate, a 204 with a body) fails at once, with why; a gzip body of two
+members is read whole.
 headers: a header a document gives takes the place of the client's own of
 that name; a Content-Length of the document's is refused and never sent.
+slow_hosts: five hosts that do not answer leave a sixth host's fetch its
+slot: it is answered while they still hold theirs; five that trickle hold
+theirs, and the sixth fetch's wait for one ends within its own timeout.
 urls: a task URL whose host is no name fails at once; FILE:/// is a file
 URL; a body that arrived and does not parse fails at once with why.
 Exit status 0 when the case holds, 77 when it cannot be tried here.
@@ -23,10 +30,12 @@ import os
 import resource
 import signal
 import socket
+import struct
 import subprocess
 import sys
 import tempfile
 import threading
+import time
 import zlib
 
 PROGRAM, CASE = sys.argv[1], sys.argv[2]
@@ -53,6 +62,55 @@ def gzip_pieces():
     first = packer.compress(zeros) + packer.flush(zlib.Z_FULL_FLUSH)
     piece = packer.compress(zeros) + packer.flush(zlib.Z_FULL_FLUSH)
     return first, piece
+
+
+def gzip_with_header_crc(data, crc16):
+    """A gzip member whose header carries a header CRC (FHCRC) of crc16."""
+    packer = zlib.compressobj(9, zlib.DEFLATED, -15)
+    return (b"\x1f\x8b\x08\x02" + bytes(4) + b"\x00\xff" + struct.pack("<H", crc16) +
+            packer.compress(data) + packer.flush() + struct.pack("<II", zlib.crc32(data), len(data)))
+
+
+def hostile_answers(body):
+    """Answers no attempt can read, as sent whole, by name; and what the
+    program says of each (None: it reads it)."""
+    def gzip(data):
+        packer = zlib.compressobj(9, zlib.DEFLATED, 31)
+        return packer.compress(data) + packer.flush()
+    packed, members = gzip(body), gzip(body[:len(body) // 2]) + gzip(body[len(body) // 2:])
+
+    def length(head, data):
+        return b"HTTP/1.1 200 OK\r\n" + head + b"Content-Length: %d\r\n\r\n" % len(data) + data
+
+    gzipped = lambda data: length(b"Content-Encoding: gzip\r\n", data)
+
+    def chunked(size_line):
+        return b"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n" + size_line + b"\r\n" + body + b"\r\n0\r\n\r\n"
+    flip = lambda data, at: data[:at] + bytes([data[at] ^ 1]) + data[at + 1:]
+    return {
+        "chunk-negative": (chunked(b"-10"), 'chunk size "-10" is not a size (1 to 15 hexadecimal digits)'),
+        "chunk-0x": (chunked(b"0x10"), 'chunk size "0x10" is not a size (1 to 15 hexadecimal digits)'),
+        "chunk-16-digits": (chunked(b"0" * 14 + b"10"), 'chunk size "%s" is not a size' % ("0" * 14 + "10")),
+        "header-nul": (length(b"X-Probe: a\x00b\r\n", body), 'its header line "X-Probe: a?b" holds a NUL'),
+        "header-folded": (length(b"X-Probe: a\r\n b\r\n", body), 'its header line " b" is folded onto the one before'),
+        "http-0.9": (body, 'is not one of HTTP/1.0 or HTTP/1.1'),
+        "http-2-preface": (b"\x00\x00\x12\x04\x00\x00\x00\x00\x00" + bytes(18), 'is not one of HTTP/1.0 or HTTP/1.1'),
+        "http-1.9": (b"HTTP/1.9 200 OK\r\n\r\n" + body, 'its status line "HTTP/1.9 200 OK" is not one of'),
+        "http-2": (b"HTTP/2 200\r\n\r\n" + body, 'its status line "HTTP/2 200" is not one of'),
+        **{"status-" + code: (b"HTTP/1.1 %s X\r\n\r\n" % code.encode(), "status %s is not a status" % code)
+           for code in ("000", "099", "600", "999")},
+        "no-content-body": (b"HTTP/1.1 204 No Content\r\nContent-Length: %d\r\n\r\n" % len(body) + body,
+                            "a 204 (no content) answer frames a body"),
+        "gzip-crc": (gzipped(flip(packed, len(packed) - 8)), "its gzip body cannot be read (incorrect data check)"),
+        "gzip-length": (gzipped(flip(packed, len(packed) - 4)), "its gzip body cannot be read (incorrect length check)"),
+        "gzip-truncated": (gzipped(packed[:-4]), "its gzip body ends before the gzip data does"),
+        "gzip-plain": (gzipped(body), "its gzip body cannot be read (incorrect header check)"),
+        "gzip-header-crc": (gzipped(gzip_with_header_crc(body, 0x1234)), "its gzip body cannot be read (header crc mismatch)"),
+        "gzip-two-members": (gzipped(members), None),
+    }
+
+
+HEALTHY_ANSWERED = threading.Event()
 
 
 class Peer:
@@ -134,6 +192,20 @@ class Peer:
                                % (len(child), child))
         elif path == "/yaml-as-json":
             connection.sendall(b"HTTP/1.1 200 OK\r\nContent-Length: %d\r\n\r\n%s" % (len(child), child))
+        elif path in ("/held", "/healthy"):
+            # A held answer comes only once the healthy host was answered.
+            if path == "/held":
+                HEALTHY_ANSWERED.wait(40)
+            connection.sendall(b"HTTP/1.1 200 OK\r\nContent-Length: %d\r\n\r\n%s" % (len(macro), macro))
+            if path == "/healthy":
+                HEALTHY_ANSWERED.set()
+        elif path == "/trickle":
+            connection.sendall(b"HTTP/1.1 200 OK\r\nX-Slow: ")
+            while not self.stopping:
+                connection.sendall(b"a")
+                time.sleep(0.3)
+        elif path.startswith("/hostile/"):
+            connection.sendall(hostile_answers(macro)[path[len("/hostile/"):]][0])
         elif path.startswith("/frame/"):
             framing = {"two-lengths": b"Content-Length: 5\r\nContent-Length: %d\r\n" % len(macro),
                        "list-of-two": b"Content-Length: %d, 5\r\n" % len(macro),
@@ -273,15 +345,17 @@ def case_framing():
                     ("list-of-two", "malformed answer: two different Content-Length headers (16 and 5)"),
                     ("chunked-and-length", "malformed answer: both Transfer-Encoding and Content-Length frame its body"),
                     ("same-twice", None)]
-            for name, said in rows:
+            rows = [("/frame/" + name, said) for name, said in rows]
+            rows += [("/hostile/" + name, said) for name, (_, said) in hostile_answers(b"").items()]
+            for path, said in rows:
                 document = ("start:\n  type: Macro\n  url: %s\nafter:\n  type: Log\n  message: '{answer}'\n"
-                            % peer.url("/frame/" + name))
+                            % peer.url(path))
                 code, summary, stderr = run(directory, document)
                 if said is None:
-                    check(code == 0, "%s: exit %d, %s, %r" % (name, code, summary, stderr[-2000:]))
+                    check(code == 0, "%s: exit %d, %s, %r" % (path, code, summary, stderr[-2000:]))
                     continue
-                check(code == 1 and said in summary.get("errors", []) and "retry" not in stderr,
-                      "%s: exit %d, %s, %r" % (name, code, summary, stderr[-2000:]))
+                check(code == 1 and any("malformed answer: " in error and said in error for error in summary.get("errors", [])) and "retry" not in stderr,
+                      "%s: exit %d, %s, %r" % (path, code, summary, stderr[-2000:]))
     finally:
         peer.close()
 
@@ -310,6 +384,38 @@ def case_headers():
                   summary.get("warnings", []), "not said: %s" % summary)
     finally:
         peer.close()
+
+
+def case_slow_hosts():
+    held = [Peer() for _ in range(5)]
+    healthy = Peer()
+    try:
+        with tempfile.TemporaryDirectory() as directory:
+            # The healthy host is asked once the others hold their slots.
+            names = ["held%d" % index for index in range(len(held))] + ["healthy"]
+            document = ("start:\n  type: Queue\n  concurrentTasks: 6\n  actions: [%s, later]\n"
+                        "later:\n  type: Queue\n  actions: [nap, healthy]\nnap:\n  type: Sleep\n  seconds: 0.5\n"
+                        % ", ".join(names[:-1]))
+            for name, url in zip(names, [peer.url("/held") for peer in held] + [healthy.url("/healthy")]):
+                document += "%s:\n  type: Macro\n  url: %s\n  timeout: %d\n" % (name, url, 3 if name == "healthy" else 20)
+            code, summary, stderr = run(directory, document)
+            check(code == 0 and HEALTHY_ANSWERED.is_set() and "retry" not in stderr,
+                  "exit %d, %s, %r" % (code, summary, stderr[-2000:]))
+            # The first attempt's end is told on stderr; the run is not waited for.
+            with open(os.path.join(directory, "main.yaml"), "w") as handle:
+                handle.write(document.replace("/held", "/trickle"))
+            program = subprocess.Popen([PROGRAM, "--workflow=" + handle.name, "--disablesecurity"],
+                                       stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
+            bound = threading.Timer(30, program.kill)
+            bound.start()
+            told = program.stderr.readline()
+            bound.cancel()
+            program.kill()
+            program.wait()
+            check("cannot fetch %s (WebGet_Error_Timeout)" % healthy.url("/healthy") in told, "stderr %r" % told)
+    finally:
+        for peer in held + [healthy]:
+            peer.close()
 
 
 def case_urls():

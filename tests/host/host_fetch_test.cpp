@@ -1,6 +1,7 @@
 // Fetches by a workflow's tasks against a peer that answers as told, through
 // the built program: the body's hard cap, memory that runs out, a signal
-// while a body is read, framing conflicts, a document's headers and URLs.
+// while a body is read, framing conflicts and answers that cannot be read,
+// hosts that do not answer, a document's headers and URLs.
 // The checks are in host_fetch_check.py.
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -27,6 +28,6 @@ TEST_P(HostFetch, CaseHolds) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, HostFetch,
-                         testing::Values("body_cap", "out_of_memory", "signal_in_body", "framing", "headers", "urls"));
+                         testing::Values("body_cap", "out_of_memory", "signal_in_body", "framing", "headers", "slow_hosts", "urls"));
 
 } // namespace
