@@ -106,7 +106,8 @@ void NotificationCenter_FireAfterDelayInternal(NotificationCenter *Center, const
 
 // What a payload holds in memory, about: a record per container and item
 // and their texts, so that many small members count as what they cost, not
-// as the few bytes of their JSON.
+// as the few bytes of their JSON. A page's payload is at most 31 levels
+// deep, so is the walk.
 constexpr size_t ContainerBytes = 128;
 constexpr size_t ItemBytes = 96;
 
@@ -380,6 +381,8 @@ int32 NotificationCenter_FireAfterDelay(const char *Type, const char *Name, cons
 
 int32 NotificationCenter_FireAfterDelayHeld(const char *Type, const char *Name, const char *Instance,
                                             int32 DelayMilliseconds, Dictionary *UserInfo) {
+    // A loaded family's copy hands its fires to the host's center; the pages'
+    // calls reach that center through the host's own dispatcher, held there.
     if (auto Hook = __atomic_load_n(&FireAfterDelayHook, __ATOMIC_ACQUIRE))
         return Hook(Type, Name, Instance, DelayMilliseconds, UserInfo);
     NotificationCenter *Center = NotificationCenter_Checked();

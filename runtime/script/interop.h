@@ -148,10 +148,11 @@ int32 Interop_RemoveExecuteCallback(InteropExecuteCallback **Registration);
 int32 Interop_GetExecuteCallbackCount(void);
 // Writes the Dictionary into the next page batch at once (the batch is built
 // once, as its items come, and never read back). What waits for the pages
-// is bounded: an item that would take the waiting text past
-// INTEROP_QUEUE_LIMIT bytes is refused (0, with a log line once a batch)
-// unless nothing waits, so that one large item still goes alone. The
-// function of every script callback that answers a page.
+// is bounded: an item that would take the waiting text (with what
+// Interop_Hold holds) past INTEROP_QUEUE_LIMIT bytes is refused (0, with a
+// log line once a batch) unless the batch is empty, so that one large item
+// still goes alone. The function of every script callback that answers a
+// page.
 int32 Interop_Execute(void *User, void *DictionaryHandle);
 // Bytes the host holds for the pages outside the batch (a page's delayed
 // fires, until they fire or are dropped) count against the same bound, so
