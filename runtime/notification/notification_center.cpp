@@ -589,6 +589,7 @@ int32 NotificationCenter_Remove(void) {
         if (Center->Verbose)
             Log_Debug("NotificationCenter - Skipping pending fire - %s.%s - %s\n", Fire->Type, Fire->Name,
                       Fire->Instance);
+        NotificationCenter_GiveBack(Fire);
         if (Fire->UserInfo != nullptr) Dictionary_Release(&Fire->UserInfo);
         // A thread blocked on this fire would otherwise wait for ever; its
         // delivered flag stays 0.

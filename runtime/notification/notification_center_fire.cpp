@@ -16,6 +16,7 @@
 #include "runtime/log.h"
 #include "runtime/notification/notification_center.h"
 #include "runtime/notification/notification_center_internal.h"
+#include "runtime/script/interop.h"
 #include "runtime/text/string.h"
 #include "runtime/thread.h"
 #include "runtime/time.h"
@@ -46,7 +47,7 @@ void AssertOwnerThread(NotificationCenter *Center) {
 // whether the owner thread delivered the fire.
 template <typename NameCopier>
 void QueueFire(NotificationCenter *Center, const NameCopier &CopyNames, int32 DelayMilliseconds, Dictionary *UserInfo,
-               Signal *Waiter, int32 *Delivered, bool Shared, bool Own = false) {
+               Signal *Waiter, int32 *Delivered, bool Shared, bool Own = false, uint32 Held = 0) {
     Dictionary *Payload = nullptr;
     if (UserInfo != nullptr && Shared) {
         Payload = Dictionary_AddRef(UserInfo);
@@ -77,6 +78,7 @@ void QueueFire(NotificationCenter *Center, const NameCopier &CopyNames, int32 De
     Fire->Delay = DelayMilliseconds / 1000.0;
     Fire->Queued = DelayMilliseconds == 0 && Center->Walking ? Center->WalkClock : Queued;
     Fire->UserInfo = Payload;
+    Fire->Held = Held;
     Fire->Own = Own ? 1 : 0;
     Fire->Waiter = Waiter;
     Fire->Delivered = Delivered;
@@ -92,14 +94,35 @@ void QueueFire(NotificationCenter *Center, const NameCopier &CopyNames, int32 De
 void NotificationCenter_FireAfterDelayInternal(NotificationCenter *Center, const char *Type, const char *Name,
                                                const char *Instance, int32 DelayMilliseconds, Dictionary *UserInfo,
                                                Signal *Waiter, int32 *Delivered, bool Shared = false,
-                                               bool Own = false) {
+                                               bool Own = false, uint32 Held = 0) {
     auto CopyNames = [Type, Name, Instance](NotificationPendingFire &Fire) {
         Fire.TypeLength = (uint8)NotificationCenter_CopyName(Fire.Type, NotificationCenter_Part(Type));
         Fire.NameLength = (uint8)NotificationCenter_CopyName(Fire.Name, NotificationCenter_Part(Name));
         Fire.InstanceLength = (uint8)NotificationCenter_CopyName(Fire.Instance, NotificationCenter_Part(Instance));
         Fire.NameSlot = NotificationNoSlot;
     };
-    QueueFire(Center, CopyNames, DelayMilliseconds, UserInfo, Waiter, Delivered, Shared, Own);
+    QueueFire(Center, CopyNames, DelayMilliseconds, UserInfo, Waiter, Delivered, Shared, Own, Held);
+}
+
+// What a payload holds in memory, about: a record per container and item
+// and their texts, so that many small members count as what they cost, not
+// as the few bytes of their JSON. A page's payload is at most 31 levels
+// deep, so is the walk.
+constexpr size_t ContainerBytes = 128;
+constexpr size_t ItemBytes = 96;
+
+size_t HeldBytes(Dictionary *Container) {
+    size_t Bytes = ContainerBytes;
+    DictionaryItem *Item = nullptr;
+    for (Dictionary_ItemGetFirst(Container, &Item); Item != nullptr; Dictionary_ItemGetNext(Container, Item, &Item)) {
+        const char *Text = nullptr;
+        int32 Length = 0;
+        Dictionary *Child = nullptr;
+        Bytes += ItemBytes + (Dictionary_ItemGetKeyPtr(Container, Item, &Text) ? strlen(Text) : 0);
+        if (Dictionary_ItemGetDictionaryHandle(Container, Item, &Child)) Bytes += HeldBytes(Child);
+        else if (Dictionary_ItemGetBufferPtr(Container, Item, &Text, &Length)) Bytes += (size_t)Length;
+    }
+    return Bytes;
 }
 
 // Lock held, owner thread, depth 0. Delivers the due queued fires within the
@@ -115,6 +138,8 @@ bool DeliverPending(NotificationCenter *Center, float64 Start) {
         // threads only append), so the successor stays valid.
         NotificationPendingFire *Next = Fire->Next;
         if (Start - Fire->Queued + DueSlackSeconds >= Fire->Delay) {
+            // Given back first: what it holds makes room for what it sends.
+            NotificationCenter_GiveBack(Fire);
             NotificationCenter_FireNamesInternal(Center,
                                                  {Fire->Type, Fire->Name, Fire->Instance, Fire->TypeLength,
                                                   Fire->NameLength, Fire->InstanceLength, true, Fire->NameSlot,
@@ -352,6 +377,30 @@ int32 NotificationCenter_FireAfterDelay(const char *Type, const char *Name, cons
     NotificationCenter *Center = NotificationCenter_Checked();
     NotificationCenter_FireAfterDelayInternal(Center, Type, Name, Instance, DelayMilliseconds, UserInfo, nullptr, nullptr);
     return TRUE;
+}
+
+int32 NotificationCenter_FireAfterDelayHeld(const char *Type, const char *Name, const char *Instance,
+                                            int32 DelayMilliseconds, Dictionary *UserInfo) {
+    // A loaded family's copy hands its fires to the host's center; the pages'
+    // calls reach that center through the host's own dispatcher, held there.
+    if (auto Hook = __atomic_load_n(&FireAfterDelayHook, __ATOMIC_ACQUIRE))
+        return Hook(Type, Name, Instance, DelayMilliseconds, UserInfo);
+    NotificationCenter *Center = NotificationCenter_Checked();
+    // The bridge, and so the bound, belongs to the owner (the main) thread.
+    uint32 Held = 0;
+    if (Interop_IsInitialized() && Thread_GetCurrentId() == Center->OwnerThreadId) {
+        const size_t Bytes = sizeof(NotificationPendingFire) + (UserInfo != nullptr ? HeldBytes(UserInfo) : 0);
+        if (!Interop_Hold(Bytes)) return FALSE;
+        Held = (uint32)Bytes; // within the bound, so it fits
+    }
+    NotificationCenter_FireAfterDelayInternal(Center, Type, Name, Instance, DelayMilliseconds, UserInfo, nullptr,
+                                              nullptr, false, false, Held);
+    return TRUE;
+}
+
+void NotificationCenter_GiveBack(NotificationPendingFire *Fire) {
+    if (Fire->Held != 0 && Interop_IsInitialized()) Interop_Unhold(Fire->Held);
+    Fire->Held = 0;
 }
 
 int32 NotificationCenter_FireAfterDelayShared(const char *Type, const char *Name, const char *Instance,

@@ -116,6 +116,8 @@ struct NotificationPendingFire {
     float64 Queued;
     float64 Delay;  // seconds
     Dictionary *UserInfo; // the center's own copy
+    // Bytes held for it against the pages' bound while it is queued.
+    uint32 Held;
     // A blocked firer's signal, its delivered flag and its thread; the firer
     // owns all three and deletes the signal once it is set.
     Signal *Waiter;
@@ -496,3 +498,10 @@ void NotificationCenter_FireCallbacksInternal(NotificationCenter *Center, Notifi
                                               Dictionary *UserInfo);
 // Queues the center's process event on the owner thread's queue.
 void NotificationCenter_PostProcess(NotificationCenter *Center);
+// A page's delayed fire: its record and payload are held against the pages'
+// bound (Interop_Hold) while it is queued, so that fires far ahead cannot
+// swell the host; 0, with nothing queued, past the bound.
+int32 NotificationCenter_FireAfterDelayHeld(const char *Type, const char *Name, const char *Instance,
+                                            int32 DelayMilliseconds, Dictionary *UserInfo);
+// Lock held. Gives back what a fire leaving the queue held.
+void NotificationCenter_GiveBack(NotificationPendingFire *Fire);

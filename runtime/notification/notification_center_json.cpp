@@ -6,12 +6,14 @@
 // A page's text must be a JSON object: a payload is keyed members, and any
 // other value (an array, a number, null) would reach every page's batch as
 // "info" members without keys, which no page can parse. Such a text fires
-// nothing and answers 0.
+// nothing and answers 0. A delayed fire holds its payload against the pages'
+// bound while it waits, and answers 0 past it.
 #include <string.h>
 
 #include "runtime/containers/dictionary.h"
 #include "runtime/documents/json.h"
 #include "runtime/notification/notification_center.h"
+#include "runtime/notification/notification_center_internal.h"
 
 namespace {
 
@@ -89,9 +91,11 @@ int32 NotificationCenter_FireAfterDelayWithJSONV(const char *Type, const char *N
 int32 NotificationCenter_FireAfterDelayInterop(const char *Type, const char *Name, const char *Instance,
                                                int32 DelayMilliseconds, const char *JsonText) {
     if (JsonText == nullptr) return FALSE;
-    return WithParsedPayload(
+    int32 Held = TRUE;
+    const int32 Result = WithParsedPayload(
         [&](JSON *Json) { return JSON_LoadBuffer(Json, JsonText, (int32)strlen(JsonText)); }, ParsedObject,
         [&](Dictionary *Payload) {
-            NotificationCenter_FireAfterDelay(Type, Name, Instance, DelayMilliseconds, Payload);
+            Held = NotificationCenter_FireAfterDelayHeld(Type, Name, Instance, DelayMilliseconds, Payload);
         });
+    return Held ? Result : FALSE;
 }

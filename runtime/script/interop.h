@@ -151,13 +151,22 @@ int32 Interop_RemoveExecuteCallback(InteropExecuteCallback **Registration);
 int32 Interop_GetExecuteCallbackCount(void);
 // Writes the Dictionary into the next page batch at once (the batch is built
 // once, as its items come, and never read back). What waits for the pages
-// is bounded: an item that would take the waiting text past
-// INTEROP_QUEUE_LIMIT bytes is refused (0, with a log line once a batch)
-// unless nothing waits, so that one large item still goes alone. The
-// function of every script callback that answers a page.
+// is bounded: an item that would take the waiting text (with what
+// Interop_Hold holds) past INTEROP_QUEUE_LIMIT bytes is refused (0, with a
+// log line once a batch) unless the batch is empty, so that one large item
+// still goes alone. The function of every script callback that answers a
+// page.
 int32 Interop_Execute(void *User, void *DictionaryHandle);
-// How many items Interop_Execute has refused since the bridge started: a
-// caller that compares it around a fire knows whether all of it was queued.
+// Bytes the host holds for the pages outside the batch (a page's delayed
+// fires, until they fire or are dropped) count against the same bound, so
+// that what waits for the pages is bounded as a whole: Hold answers 0, as a
+// refusal of Interop_Execute does, when Bytes would take the two past it.
+// Unhold gives held bytes back (main thread, as the rest).
+int32 Interop_Hold(size_t Bytes);
+int32 Interop_Unhold(size_t Bytes);
+// How many items Interop_Execute and Interop_Hold have refused since the
+// bridge started: a caller that compares it around a fire knows whether all
+// of it was taken.
 uint32 Interop_GetRefusedCount(void);
 
 // The bound above, and its words for the reasons given.

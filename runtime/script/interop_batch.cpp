@@ -25,6 +25,19 @@ int32 DeleteRegistration(void *HandleAddress) {
     return TRUE;
 }
 
+// The one bound of what waits for the pages: the batch's text and what is
+// held for them elsewhere. A refusal is counted, and logged once a batch.
+bool Admitted(InteropStruct *Global, size_t Bytes) {
+    InteropPending &Pending = *Global->Pending;
+    if (Pending.Text.size() + Global->Held + Bytes <= INTEROP_QUEUE_LIMIT) return true;
+    Global->Refused++;
+    if (!Pending.Told)
+        Log_Warning("Interop - An item for the pages was refused: what waits for them is bounded to "
+                    INTEROP_QUEUE_LIMIT_TEXT "\n");
+    Pending.Told = true;
+    return false;
+}
+
 void Write(MemoryStream *Stream, const char *Text, uint32 Length) {
     uint32 Count = 0;
     MemoryStream_Write(Stream, Text, Length, &Count);
@@ -180,13 +193,10 @@ int32 Interop_Execute(void *User, void *DictionaryHandle) {
     Write(Stream, "}", 1);
     Dictionary_Release(&Root);
     const size_t Size = (size_t)MemoryStream_GetUsed(Stream);
-    if (!Pending.Text.empty() && Pending.Text.size() + Size > INTEROP_QUEUE_LIMIT) {
+    // An item goes alone when the batch is empty, so that the host's own
+    // items still reach a page that holds the bound in delayed fires.
+    if (!Pending.Text.empty() && !Admitted(Global, Size)) {
         MemoryStream_DiscardAll(Stream);
-        Global->Refused++;
-        if (!Pending.Told)
-            Log_Warning("Interop - An item for the pages was refused: what waits for them is bounded to "
-                        INTEROP_QUEUE_LIMIT_TEXT "\n");
-        Pending.Told = true;
         return FALSE;
     }
     const char *Text = nullptr;
@@ -201,6 +211,21 @@ int32 Interop_Execute(void *User, void *DictionaryHandle) {
                                      : "");
     Pending.Retained.push_back(Dictionary_GetBooleanByKey(Source, "retained", &Retained) && Retained ? 1 : 0);
     Interop_PostProcess();
+    return TRUE;
+}
+
+int32 Interop_Hold(size_t Bytes) {
+    Interop_AssertMainThread();
+    InteropStruct *Global = Interop_Global();
+    if (!Admitted(Global, Bytes)) return FALSE;
+    Global->Held += Bytes;
+    return TRUE;
+}
+
+int32 Interop_Unhold(size_t Bytes) {
+    Interop_AssertMainThread();
+    InteropStruct *Global = Interop_Global();
+    Global->Held -= Bytes < Global->Held ? Bytes : Global->Held;
     return TRUE;
 }
 

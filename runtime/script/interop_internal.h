@@ -110,6 +110,7 @@ struct InteropStruct {
     int32 Delivering; // 1 while a batch is being handed to the pages
     InteropPending *Pending;
     uint32 Refused; // items refused for the bound, ever
+    size_t Held;    // bytes held for the pages outside the batch
     InteropCursor Saved; // the process step's walk position (Advance 1)
     InteropCursor *Cursors;
     Pool *InstancePool;

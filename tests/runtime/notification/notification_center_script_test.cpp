@@ -149,6 +149,16 @@ TEST_F(NotificationCenterScriptTest, DelayedFiresOnTheClock) {
     Taken = TakeBatches();
     ASSERT_EQ(Taken.size(), 1u);
     EXPECT_NE(Taken[0].find("\"sender\":\"later\""), std::string::npos);
+    // What a delayed fire holds counts against the pages' bound until it fires.
+    const std::string Half = R"({"method":"fireAfterDelay","type":"Timer","notification":"Tick","sender":"big",)"
+                             R"("delay":1500,"info":"{\"a\":\")" +
+                             std::string(INTEROP_QUEUE_LIMIT / 2, 'x') + R"(\"}"})";
+    EXPECT_EQ(Call(Id, Half), True);
+    EXPECT_NE(Call(Id, Half).find("refused: what waits for the pages is bounded to 64 MiB"), std::string::npos);
+    Time_TestClockAdvance(1500);
+    NotificationCenter_Process();
+    EXPECT_EQ(TakeBatches().size(), 1u);
+    EXPECT_EQ(Call(Id, Half), True);
 }
 
 TEST_F(NotificationCenterScriptTest, ParameterFailuresAnswerFalseAndNothingForThePage) {
