@@ -173,8 +173,13 @@ struct Job {
     bool Unloading = false;
     std::string UnloadWhy; // the unload waits until what was added settles
     std::string RunId;     // the id the job gave its run
+    Task *Run = nullptr;   // that run's task, held for the job by the runs' module
     bool RunComplete = false;
     bool RunSuccessful = false;
+    // The entry ran and completed: "start" (or "state" without --task), the
+    // queued --task, or "apply" in a self-update run.
+    bool EntryDone = false;
+    bool ShutDown = false; // the unload followed a forced shutdown
     bool Interrupted = false;
     bool HasProgress = false;
     int32 Progress = 0;
@@ -249,7 +254,7 @@ void TellFailed(const char *Event, Dictionary *Info) {
 void FailWith(const std::string &Text, const std::string &Said = {}) {
     Current->Failed = true;
     AddUnique(Current->Errors, Text.c_str());
-    HostProgress_Say(("velmarsh: " + (Said.empty() ? Text : Said)).c_str());
+    if (Current->Told.Add(Text.c_str())) HostProgress_Say(("velmarsh: " + (Said.empty() ? Text : Said)).c_str());
 }
 
 // An event that failed without naming an error still says which one failed,
@@ -263,7 +268,31 @@ std::string Unexplained(const char *Event, Dictionary *Info) {
     return std::string(WORKFLOWRUN_TEXT_UNEXPLAINED) + " \"" + Event + "\" of " + Current->Url;
 }
 
+// The run the job was given is the task the runs' module made for its
+// request and holds for it: its workflow is the job's, and its record (once
+// it completed) is the run's outcome, whatever any notification says.
+void FollowRun() {
+    if (Current->Run == nullptr && !WorkflowRun_GetKept(Current->RunId.c_str(), &Current->Run)) return;
+    Workflow *Flow = nullptr;
+    if (Current->WorkflowId.empty() && WorkflowRun_GetWorkflowHandle(Current->Run, &Flow))
+        Current->WorkflowId = ((ClassStruct *)Flow)->InstanceId;
+    if (Current->RunComplete || !Task_IsCompleted(Current->Run)) return;
+    Current->RunComplete = true;
+    Dictionary *Record = nullptr;
+    Dictionary_Create(&Record);
+    Task_CopyErrors(Current->Run, Record);
+    Task_CopyWarnings(Current->Run, Record);
+    int32 Count = 0;
+    Task_GetErrorCount(Current->Run, &Count);
+    Current->RunSuccessful = Count == 0 && !Task_IsCancelled(Current->Run);
+    TellDocumentFaults(Record);
+    CollectList(Record, "errors", Current->Errors);
+    CollectList(Record, "warnings", Current->Warnings);
+    Dictionary_Release(&Record);
+}
+
 Workflow *OurWorkflow() {
+    FollowRun();
     if (Current->WorkflowId.empty()) return nullptr;
     void *Object = Class_ConvertFromInstanceId(Current->WorkflowId.c_str());
     if (Object == nullptr || ((ClassStruct *)Object)->ClassId != WORKFLOW_CLASSID) return nullptr;
@@ -310,18 +339,11 @@ void UnloadIfSettled() {
     if (!Current->UnloadWhy.empty()) Unload(Current->UnloadWhy.c_str());
 }
 
-int32 OnAdded(void *, Dictionary *Payload) {
-    const char *Flow = nullptr;
-    if (Dictionary_GetStringPtrByPath(Payload, "info\\workflow", &Flow) && Flow != nullptr) Current->WorkflowId = Flow;
-    Dictionary *Info = nullptr;
-    if (Dictionary_GetDictionaryByKey(Payload, "info", &Info)) CollectList(Info, "errors", Current->Errors);
-    return TRUE;
-}
-
 // The first wanted task the workflow offers now.
 void QueueWanted(Workflow *Flow) {
     Current->Offered = true;
     if (Current->Wanted.empty()) {
+        Current->EntryDone = true;
         // Without --task, "state" is what ran: its outcome is the run's.
         if (Current->StateFailed) {
             Current->Failed = true;
@@ -356,6 +378,7 @@ void QueueWanted(Workflow *Flow) {
 int32 OnEventComplete(void *, const char *, const char *, const char *, Dictionary *Info) {
     const char *Flow = nullptr, *Name = nullptr;
     uint32 Successful = 0;
+    FollowRun();
     // The outcome is the engine's alone: a page or a document's Notification
     // task fires the same names, with any sender and any words.
     if (!NotificationCenter_IsOwnFire() || Info == nullptr || !Dictionary_GetStringPtrByKey(Info, "workflow", &Flow) || Flow == nullptr ||
@@ -392,6 +415,7 @@ int32 OnEventComplete(void *, const char *, const char *, const char *, Dictiona
     }
     if (WorkflowApp_IsSelfUpdate() && String_CompareWithoutCase(Name, "apply")) {
         // "apply" stands in for "start": its outcome is the run's.
+        Current->EntryDone = true;
         if (!Successful) Current->Failed = true;
         CollectList(Info, "errors", Current->Errors);
         CollectList(Info, "warnings", Current->Warnings);
@@ -399,6 +423,7 @@ int32 OnEventComplete(void *, const char *, const char *, const char *, Dictiona
     }
     if (WorkflowApp_IsSelfUpdate() || Handle == nullptr) return TRUE;
     if (!Current->Queued.empty() && String_CompareWithoutCase(Name, Current->Queued.c_str())) {
+        Current->EntryDone = true;
         if (!Successful) Current->Failed = true;
         if (!Successful && !Unexplained(Name, Info).empty()) FailWith(Unexplained(Name, Info));
         CollectList(Info, "errors", Current->Errors);
@@ -454,6 +479,7 @@ int32 OnRunComplete(void *, const char *, const char *, const char *Instance, Di
         Log_Info("Host - A run's completion not fired by the engine ignored\n");
         return TRUE;
     }
+    FollowRun();
     if (Info == nullptr || !Dictionary_GetStringPtrByKey(Info, "id", &Id) || Id == nullptr || Current->RunId != Id) {
         // An elevated worker's answer for a run task here: that task reports it.
         void *Object = Instance != nullptr ? Class_ConvertFromInstanceId(Instance) : nullptr;
@@ -468,14 +494,7 @@ int32 OnRunComplete(void *, const char *, const char *, const char *Instance, Di
                       ("a run added beside the workflow failed" + (Errors.empty() ? "" : ": " + Errors)).c_str());
         return TRUE;
     }
-    if (Current->RunComplete) return TRUE;
-    Current->RunComplete = true;
-    uint32 Successful = 0;
-    if (Info != nullptr) Dictionary_GetBooleanByKey(Info, "successful", &Successful);
-    Current->RunSuccessful = Successful != 0;
-    TellDocumentFaults(Info);
-    CollectList(Info, "errors", Current->Errors);
-    CollectList(Info, "warnings", Current->Warnings);
+    // The job's own run: its outcome is read from its task (FollowRun).
     return TRUE;
 }
 
@@ -581,7 +600,10 @@ int32 OnTaskStart(void *, const char *, const char *, const char *, Dictionary *
 
 int32 OnShutdown(void *, const char *, const char *, const char *, Dictionary *Info) {
     uint32 Force = 0;
-    if (Info != nullptr && Dictionary_GetBooleanByKey(Info, "force", &Force) && Force) Unload("shutdown");
+    if (Info != nullptr && Dictionary_GetBooleanByKey(Info, "force", &Force) && Force) {
+        if (!Current->Unloading) Current->ShutDown = true;
+        Unload("shutdown");
+    }
     return TRUE;
 }
 
@@ -641,6 +663,25 @@ void PrintSummary(bool Successful, int32 ExitCode) {
     for (const std::string &Each : Current->Noted) AddUnique(Kept.Errors, Each.c_str());
     Kept.Warnings = Current->Warnings;
     ComposeSummary();
+}
+
+// The outcome, decided here alone from the record of the run the job was
+// given: that run (its task, by identity) completed without an error, its
+// entry ran and completed, and nothing the job watched failed. A run that
+// ended before its entry ran did not succeed, whatever ended it; when
+// nothing else says why, the summary does.
+bool Decide(bool Added) {
+    Job &State = *Current;
+    if (Added && State.RunComplete && !State.EntryDone && State.Errors.empty() && !State.Interrupted) {
+        std::string Entry = WorkflowApp_IsSelfUpdate() ? "apply"
+                            : !State.Wanted.empty()    ? State.Wanted.front()
+                            : OurWorkflow() != nullptr && Workflow_CanCreateTask(OurWorkflow(), "state") ? "state"
+                                                                                                          : "start";
+        FailWith("the workflow was " + std::string(State.ShutDown ? "shut down" : "unloaded") + " before \"" + Entry +
+                 "\" ran");
+    }
+    return Added && State.Run != nullptr && State.RunComplete && State.RunSuccessful && State.EntryDone &&
+           State.Errors.empty() && !State.Interrupted && !State.Failed;
 }
 
 // The status a process ends with holds 8 bits: a code the workflow recorded
@@ -840,7 +881,7 @@ int32 HostJob_Run(const char *Url, const char *Tasks) {
     String_Guid(Guid, (int32)sizeof(Guid), TRUE);
     State.RunId = Guid;
     Dictionary_SetStringByKey(Request, "id", Guid);
-    int32 Added = WorkflowManager_AddDictionary(Request, nullptr, OnAdded);
+    int32 Added = WorkflowRun_Keep(Guid) && WorkflowManager_AddDictionary(Request, nullptr, nullptr);
     Dictionary_Release(&Request);
     bool WasActive = false;
     HostProgress_Begin(STDERR_FILENO);
@@ -857,6 +898,7 @@ int32 HostJob_Run(const char *Url, const char *Tasks) {
         }
         WorkflowApp_Process();
         WorkflowManager_Process();
+        FollowRun();
         UnloadIfSettled();
         bool Active = WorkflowApp_IsActive() != 0;
         WasActive = WasActive || Active;
@@ -877,16 +919,23 @@ int32 HostJob_Run(const char *Url, const char *Tasks) {
     }
     for (const Observed &Each : Observers) NotificationCenter_RemoveObserver(Each.Type, Each.Name, &State, Each.Function);
 
+    FollowRun();
     int32 Recorded = 0;
     WorkflowApp_GetExitCode(&Recorded);
-    bool Successful = Added && State.RunComplete && State.RunSuccessful && State.Errors.empty() && !State.Interrupted &&
-                      !State.Failed;
     if (!Added) AddUnique(State.Errors, "WorkflowManager_Error_Add");
+    bool Successful = Decide(Added != 0);
+    WorkflowRun_ReleaseKept(State.RunId.c_str());
+    State.Run = nullptr;
     for (const auto &[Line, Reasons] : State.NotLoaded) {
         bool Carried = false;
         for (const std::string &Each : Reasons) Carried = Carried || State.Errors.Contains(Each);
         if (!Carried) AddUnique(State.Warnings, Line.c_str());
     }
+    // Every error the summary carries is told on standard error, once: those
+    // said in a line of their own context already are not said again.
+    for (const TextList *List : {&State.Errors, &State.Noted})
+        for (const std::string &Each : *List)
+            if (State.Told.Add(Each.c_str())) HostProgress_Say(("velmarsh: " + Each).c_str());
     int32 ExitCode = Recorded != 0                 ? ExitStatusOf(Recorded, Successful)
                      : Successful                  ? 0
                      : State.Interrupted           ? HOSTJOB_EXIT_INTERRUPTED
