@@ -46,6 +46,12 @@ namespace {
 constexpr int32 TickMilliseconds = 15;
 constexpr int32 PathSize = 4096;
 
+// The signals that end a run: an interrupt (Ctrl-C), a termination, a
+// hang-up (the terminal or the connection went), a quit (Ctrl-\) and the
+// first user signal. Each ends it as an interrupt does: the unload, then the
+// summary and 130; a second ends the program at once.
+constexpr int EndingSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1};
+
 volatile sig_atomic_t SignalCount = 0;
 // Set while the job owes a summary line (from its start until the line is
 // out); the last overall progress, for the line a second signal writes.
@@ -793,9 +799,7 @@ int32 HostJob_Fail(const char *Reason) {
 int32 HostJob_PrintSummary(void) {
     // A signal meanwhile must not add a second line.
     sigset_t Block, Before;
-    sigemptyset(&Block);
-    sigaddset(&Block, SIGINT);
-    sigaddset(&Block, SIGTERM);
+    HostJob_EndingSignals(&Block);
     sigprocmask(SIG_BLOCK, &Block, &Before);
     SummaryOwed = 0;
     int32 Printed = !SummaryLine.empty();
@@ -827,16 +831,41 @@ int32 HostJob_InstallSignals(void) {
     SummaryOwed = 1;
     struct sigaction Action = {};
     Action.sa_handler = OnSignal;
+    sigset_t Ending;
+    HostJob_EndingSignals(&Ending);
     sigemptyset(&Action.sa_mask);
-    sigaction(SIGINT, &Action, nullptr);
-    sigaction(SIGTERM, &Action, nullptr);
+    for (int Each : EndingSignals) sigaction(Each, &Action, nullptr);
+    // Held since the program began (HostJob_HoldSignals): one that came
+    // meanwhile is taken now, as any first signal.
+    sigprocmask(SIG_UNBLOCK, &Ending, nullptr);
     return TRUE;
 }
 
 int32 HostJob_RemoveSignals(void) {
-    signal(SIGINT, SIG_DFL);
-    signal(SIGTERM, SIG_DFL);
+    for (int Each : EndingSignals) signal(Each, SIG_DFL);
     return TRUE;
+}
+
+void HostJob_EndingSignals(sigset_t *Set) {
+    sigemptyset(Set);
+    for (int Each : EndingSignals) sigaddset(Set, Each);
+}
+
+namespace {
+void OnBrokenPipe(int) {}
+} // namespace
+
+void HostJob_HoldSignals(void) {
+    sigset_t Ending;
+    HostJob_EndingSignals(&Ending);
+    sigprocmask(SIG_BLOCK, &Ending, nullptr);
+    // A reader that went away fails the write (EPIPE) rather than ending
+    // the program, whose exit code stays the run's. A handler, not SIG_IGN:
+    // a program the host starts gets the default again.
+    struct sigaction Action = {};
+    Action.sa_handler = OnBrokenPipe;
+    sigemptyset(&Action.sa_mask);
+    sigaction(SIGPIPE, &Action, nullptr);
 }
 
 int32 HostJob_Run(const char *Url, const char *Tasks) {

@@ -39,6 +39,8 @@
 // a "load" that still succeeded go into the summary without failing it.
 #pragma once
 
+#include <signal.h>
+
 #include "runtime/types.h"
 
 #define HOSTJOB_EXIT_USAGE 2
@@ -52,13 +54,21 @@ RUNTIME_EXTERN_C_BEGIN
 // one-line reason. 1 when usable.
 int32 HostJob_ResolveWorkflow(const char *Value, char *Url, int32 Size, char *Reason, int32 ReasonSize);
 
-// Installs the SIGINT/SIGTERM handlers (Remove restores the defaults). The
+// Installs the handlers of the ending signals and lets them through (Remove
+// restores the defaults). The
 // second signal ends the process from the handler itself, whatever the main
 // thread is doing: it clears the progress line, writes the summary of an
 // interrupt (the last progress, the error "Host_Error_Interrupted") while the
 // job still owes its summary, and exits with 130.
 int32 HostJob_InstallSignals(void);
 int32 HostJob_RemoveSignals(void);
+// The signals that end a run as an interrupt does: SIGINT, SIGTERM, SIGHUP
+// (a terminal or connection that went), SIGQUIT and SIGUSR1.
+void HostJob_EndingSignals(sigset_t *Set);
+// Run first of all: holds those signals until HostJob_InstallSignals takes
+// them (one that comes meanwhile is taken then, not lost and not fatal),
+// and makes a write to a closed pipe fail instead of ending the program.
+void HostJob_HoldSignals(void);
 
 // Runs the job (the runtime, the application and the manager are started)
 // and keeps the summary line; answers the process exit code. Tasks: the
