@@ -52,6 +52,10 @@ constexpr int32 PathSize = 4096;
 // summary and 130; a second ends the program at once.
 constexpr int EndingSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1};
 
+// Those its starter had ignored (nohup, a shell's background job) stay
+// ignored, as that starter asked.
+sigset_t IgnoredAtStart;
+
 volatile sig_atomic_t SignalCount = 0;
 // Set while the job owes a summary line (from its start until the line is
 // out); the last overall progress, for the line a second signal writes.
@@ -329,7 +333,7 @@ void UnloadIfSettled() {
         // host's own, when a signal came first, or one a page added late)
         // is unloaded too: at once after a signal, else once it settled.
         if (!WorkflowManager_IsUnloading() && WorkflowApp_IsActive() &&
-            (Current->Interrupted || WorkflowManager_IsSettled())) {
+            (Current->Interrupted || Current->ShutDown || WorkflowManager_IsSettled())) {
             Log_Info("Host - Unloading - a run started after the unload\n");
             WorkflowManager_Unload(nullptr, nullptr);
         }
@@ -589,7 +593,8 @@ int32 OnRun(void *, const char *, const char *, const char *, Dictionary *Info) 
 int32 OnHandOverFailed(void *, const char *, const char *, const char *, Dictionary *Info) {
     if (!NotificationCenter_IsOwnFire()) return TRUE;
     const char *Reason = nullptr;
-    if (Info != nullptr && Dictionary_GetStringPtrByKey(Info, "reason", &Reason) && Reason != nullptr)
+    if (Info != nullptr && Dictionary_GetStringPtrByKey(Info, "reason", &Reason) && Reason != nullptr &&
+        Current->Told.Add(Reason))
         HostProgress_Say(("velmarsh: " + std::string(Reason)).c_str());
     return TRUE;
 }
@@ -834,7 +839,8 @@ int32 HostJob_InstallSignals(void) {
     sigset_t Ending;
     HostJob_EndingSignals(&Ending);
     sigemptyset(&Action.sa_mask);
-    for (int Each : EndingSignals) sigaction(Each, &Action, nullptr);
+    for (int Each : EndingSignals)
+        if (sigismember(&IgnoredAtStart, Each) != 1) sigaction(Each, &Action, nullptr);
     // Held since the program began (HostJob_HoldSignals): one that came
     // meanwhile is taken now, as any first signal.
     sigprocmask(SIG_UNBLOCK, &Ending, nullptr);
@@ -842,13 +848,15 @@ int32 HostJob_InstallSignals(void) {
 }
 
 int32 HostJob_RemoveSignals(void) {
-    for (int Each : EndingSignals) signal(Each, SIG_DFL);
+    for (int Each : EndingSignals)
+        if (sigismember(&IgnoredAtStart, Each) != 1) signal(Each, SIG_DFL);
     return TRUE;
 }
 
 void HostJob_EndingSignals(sigset_t *Set) {
     sigemptyset(Set);
-    for (int Each : EndingSignals) sigaddset(Set, Each);
+    for (int Each : EndingSignals)
+        if (sigismember(&IgnoredAtStart, Each) != 1) sigaddset(Set, Each);
 }
 
 namespace {
@@ -856,6 +864,11 @@ void OnBrokenPipe(int) {}
 } // namespace
 
 void HostJob_HoldSignals(void) {
+    sigemptyset(&IgnoredAtStart);
+    for (int Each : EndingSignals) {
+        struct sigaction Before = {};
+        if (sigaction(Each, nullptr, &Before) == 0 && Before.sa_handler == SIG_IGN) sigaddset(&IgnoredAtStart, Each);
+    }
     sigset_t Ending;
     HostJob_EndingSignals(&Ending);
     sigprocmask(SIG_BLOCK, &Ending, nullptr);

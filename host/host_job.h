@@ -63,7 +63,8 @@ int32 HostJob_ResolveWorkflow(const char *Value, char *Url, int32 Size, char *Re
 int32 HostJob_InstallSignals(void);
 int32 HostJob_RemoveSignals(void);
 // The signals that end a run as an interrupt does: SIGINT, SIGTERM, SIGHUP
-// (a terminal or connection that went), SIGQUIT and SIGUSR1.
+// (a terminal or connection that went), SIGQUIT and SIGUSR1, but for those
+// ignored when the program started (nohup), which stay ignored.
 void HostJob_EndingSignals(sigset_t *Set);
 // Run first of all: holds those signals until HostJob_InstallSignals takes
 // them (one that comes meanwhile is taken then, not lost and not fatal),

@@ -7,6 +7,7 @@ Exit status 0 when the case holds, else 1 with the reason on standard error.
 """
 import json
 import os
+import signal
 import subprocess
 import sys
 import tempfile
@@ -175,6 +176,165 @@ function onBatch(items) {
             code, summary, out = run(directory, page, "start:\n  type: Paged\n")
             check("Script - " + said in out, "%s: %s" % (body, out[-1500:]))
             check(summary["successful"] is earned and (code == 0) == earned, "%s: %d %s" % (body, code, summary))
+
+
+def events():
+    # Every notification some part of the engine or the host observes: the
+    # list the robustness cases fire.
+    with open(os.path.join(os.path.dirname(os.path.abspath(__file__)), "host_robust_check.py")) as f:
+        text = f.read()
+    start = text.index("\nEVENTS = ")
+    listed = {}
+    exec(text[start:text.index("\n\n", start)], listed)
+    # What a page or a document may ask for, not claim: a shutdown, a cancel,
+    # a retry and a pause act as asked (their rows are in unrun_entry).
+    asks = {("WorkflowApp", "Shutdown"), ("Task", "Cancel"), ("Workflow", "Cancel"), ("Task", "Retry"),
+            ("Workflow", "Retry"), ("Workflow", "Deactivate"), ("Progress", "TogglePause")}
+    return [event for event in listed["EVENTS"] if event not in asks]
+
+
+# What a forged outcome says, both ways; the run's id and names are filled in
+# where the page learnt them.
+CLAIMS = {"successful": True, "cancelled": False, "errors": ["forged"], "warnings": ["forged"], "exitCode": 42,
+          "progress": 100, "name": "start", "exists": True, "canRetry": True, "isLoading": False}
+STAGES = ["load", "start", "unload"]
+OUTCOMES = [("", True), ("  - bad\nbad:\n  type: Error\n  message: it fails\n", False)]
+
+
+def staged(stage, tail):
+    # "fire" in the stage named, "hi" elsewhere; "start" goes on to its work.
+    act = dict((each, "fire" if each == stage else "hi") for each in STAGES)
+    return ("load:\n  type: Queue\n  actions: [%s]\nunload:\n  type: Queue\n  actions: [%s]\n"
+            "start:\n  type: Queue\n  actions:\n  - %s\n  - hi\n%shi:\n  type: Log\n  message: hi\n" %
+            (act["load"], act["unload"], act["start"], tail))
+
+
+def holds(what, result, earned):
+    code, summary, _ = result
+    forged = [each for each in summary["errors"] + summary["warnings"] if "forged" in each]
+    if summary["successful"] is not earned or (code == 0) != earned or code == 42 or forged or \
+            summary["progress"] == 100 or (not earned and summary["errors"] != ["it fails"]):
+        return "%s: %d %s" % (what, code, summary)
+    return None
+
+
+def case_record_holds():
+    # Every engine notification, from a document's Notification task and
+    # from a page, in every stage; the page also adds a failing run under
+    # every id it has learnt. The outcome is the workflow's own.
+    page = LEARNS.replace("WHEN", "STAGE") + """
+var manager = TQX.create('TQX.WorkflowManager');
+function forge(ids) {
+  EVENTS.forEach(function (event) {
+    Object.keys(ids).forEach(function (key) {
+      var info = JSON.parse(JSON.stringify(CLAIMS));
+      info.id = ids.run; info.workflow = ids.workflow; info.task = ids[key];
+      fire(event[0], event[1], ids[key], info);
+    });
+  });
+  Object.keys(ids).forEach(function (key) {
+    var answer = TQX.call(manager, 'add', {json: JSON.stringify({url: FAILS_URL, id: ids[key]}), callbackId: key});
+    if (key === 'run') print('add under the run id: ' + answer);
+  });
+}
+"""
+    wrong = []
+    with tempfile.TemporaryDirectory() as top:
+        def row(args):
+            index, (source, stage, (tail, earned)) = args
+            directory = os.path.join(top, str(index))
+            os.mkdir(directory)
+            fails = write(directory, "fails.yaml", "start:\n  type: Error\n  message: it fails\n")
+            if source == "page":
+                script = "var STAGE = %r, EVENTS = %s, CLAIMS = %s, FAILS_URL = %r;\n%s" % (
+                    stage, json.dumps(events()), json.dumps(CLAIMS), "file://" + fails, page)
+                result = run(directory, script, staged(None, tail))
+                if "add under the run id: false" not in result[2]:
+                    return "page at %s: the add under the run id was not refused" % stage
+                return holds("page at %s" % stage, result, earned)
+            document = staged(stage, tail) + "fire:\n  type: Notification\n  event: %s.%s\n  content: %s\n" % (
+                source + (json.dumps(CLAIMS),))
+            return holds("%s.%s at %s" % (source + (stage,)), run(directory, None, document), earned)
+
+        rows = [("page", stage, outcome) for stage in STAGES for outcome in OUTCOMES] + \
+               [(event, stage, outcome) for event in events() for stage in STAGES for outcome in OUTCOMES]
+        from concurrent.futures import ThreadPoolExecutor
+        with ThreadPoolExecutor(max_workers=4) as pool:
+            wrong = [line for line in pool.map(row, enumerate(rows)) if line]
+    check(not wrong, "%d of %d runs:\n%s" % (len(wrong), len(rows), "\n".join(wrong[:20])))
+
+
+def case_unrun_entry():
+    # A run whose "start" never ran is no success, whatever ended it; a
+    # shutdown keeps the code it asks for. The page acts while "load" (which
+    # nothing cancels) sleeps.
+    at = """
+var center = TQX.create('TQX.NotificationCenter'), manager = TQX.create('TQX.WorkflowManager');
+TQX.call(center, 'addObserver', {type: 'Task', notification: 'Start', callbackId: 'start'});
+function shut(info) { TQX.call(center, 'fire', {type: 'WorkflowApp', notification: 'Shutdown', sender: '', info: info}); }
+function onBatch(items) {
+  items.forEach(function (item) { if (item.callbackId === 'start' && item.info.name === 'load') act(); });
+}
+"""
+    shut, unloaded = 'the workflow was shut down before "start" ran', 'the workflow was unloaded before "start" ran'
+    fails = "load:\n  type: Sleep\n  seconds: 0.5\nstart:\n  type: Error\n  message: it fails\n"
+    # Each row: the page (None: none), the document, the exit code and the
+    # errors it may end with.
+    table = [("function act() {}\nshut('{}');", fails, 1, ["it fails", shut, "Task_Error_Cancelled"]),
+             # It waits until "load" is done; "start" may be queued by then.
+             ("function act() { shut('{}'); }", fails, 1, ["it fails", shut]),
+             ("function act() { shut('{\"force\":true,\"exitCode\":5}'); }", fails, 5, [shut]),
+             ("function act() { TQX.call(manager, 'unload', {}); }", fails, 1, ["it fails", unloaded]),
+             ("function act() { shut('{\"force\":true,\"exitCode\":0}'); }", fails.replace("Error", "Log"), 1, [shut]),
+             (None, "load:\n  type: Shutdown\nstart:\n  type: Error\n  message: it fails\n", 1, ["it fails"])]
+    with tempfile.TemporaryDirectory() as directory:
+        for page, document, want, errors in table:
+            code, summary, _ = run(directory, page and at + page, document)
+            check(code == want and summary["successful"] is False and summary["errors"] and
+                  all(each in errors for each in summary["errors"]), "%s: %d %s" % (page, code, summary))
+
+
+def case_signals():
+    # Every signal that ends the program ends the run in order: the unload
+    # runs, the summary is the last line, the exit code 130.
+    document = "start:\n  type: Sleep\n  seconds: 30\nunload:\n  type: Log\n  message: unloaded\n"
+    with tempfile.TemporaryDirectory() as directory:
+        workflow = write(directory, "w.yaml", document)
+        line = [PROGRAM, "--workflow=" + workflow, "--disablesecurity", "--window"]
+        ending = [signal.SIGINT, signal.SIGTERM, signal.SIGHUP, signal.SIGQUIT, signal.SIGUSR1]
+
+        def plain():
+            # Whatever this test's own starter ignored (nohup): the program
+            # keeps a signal ignored when it starts so.
+            for number in ending:
+                signal.signal(number, signal.SIG_DFL)
+        for number in ending:
+            process = subprocess.Popen(line, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, cwd=directory,
+                                       preexec_fn=plain)
+            for text in process.stdout:
+                if "Waiting 30" in text:
+                    break
+            process.send_signal(number)
+            out, err = process.communicate(timeout=60)
+            check(process.returncode == 130 and ".unload - unloaded" in out and
+                  json.loads(out.splitlines()[-1])["errors"][0] == "Host_Error_Interrupted",
+                  "%s: %d %r %r" % (number, process.returncode, out[-300:], err))
+        # One that came before the program could take it (here: held from
+        # before it began) is taken as soon as it can be.
+        def held():
+            plain()
+            signal.pthread_sigmask(signal.SIG_BLOCK, {signal.SIGTERM})
+            os.kill(os.getpid(), signal.SIGTERM)
+        done = subprocess.run(line, capture_output=True, text=True, timeout=60, preexec_fn=held, cwd=directory)
+        check(done.returncode == 130 and ".unload - unloaded" in done.stdout, "held: %d %r" % (done.returncode,
+                                                                                        done.stdout[-300:]))
+        # A reader of the summary that went away: the exit code stays the run's.
+        write(directory, "w.yaml", "start:\n  type: End\n  exitCode: 7\nunload:\n  type: Log\n  message: bye\n")
+        reader, writer = os.pipe()
+        os.close(reader)
+        done = subprocess.run(line[:-1], stdout=writer, stderr=subprocess.PIPE, text=True, timeout=60, cwd=directory)
+        os.close(writer)
+        check(done.returncode == 7, "closed output: %d %r" % (done.returncode, done.stderr))
 
 
 if __name__ == "__main__":
