@@ -294,6 +294,31 @@ function onBatch(items) {
                   all(each in errors for each in summary["errors"]), "%s: %d %s" % (page, code, summary))
 
 
+def case_dependencies():
+    # A dependency on itself, or one that closes a cycle, is refused: the
+    # workflow still runs and ends with its own outcome.
+    page = """
+var center = TQX.create('TQX.NotificationCenter'), manager = TQX.create('TQX.WorkflowManager');
+TQX.call(center, 'addObserver', {type: 'WorkflowRun', notification: 'Start', callbackId: 'start'});
+TQX.call(manager, 'setHardDependency', {hardDependency: HARD});
+function depend(id, on) { return TQX.call(manager, 'addDependency', {id: id, dependencyId: on}); }
+function onBatch(items) {
+  items.forEach(function (item) {
+    if (item.callbackId !== 'start' || !item.info.id) return;
+    var run = item.info.id;
+    print('answers ' + [depend(run, run), depend(run, 'other'), depend('other', 'third'), depend('third', run),
+                        depend('other', run)].join(','));
+  });
+}
+"""
+    with tempfile.TemporaryDirectory() as directory:
+        for hard in ["false", "true"]:
+            code, summary, out = run(directory, "var HARD = %s;\n%s" % (hard, page),
+                                     "start:\n  type: Log\n  message: hi\n")
+            check("Script - answers false,true,true,false,false" in out and code == 0 and summary["successful"],
+                  "hard %s: %d %s %r" % (hard, code, summary, [l for l in out.splitlines() if "answers" in l]))
+
+
 def case_signals():
     # Every signal that ends the program ends the run in order: the unload
     # runs, the summary is the last line, the exit code 130.
@@ -326,8 +351,8 @@ def case_signals():
             signal.pthread_sigmask(signal.SIG_BLOCK, {signal.SIGTERM})
             os.kill(os.getpid(), signal.SIGTERM)
         done = subprocess.run(line, capture_output=True, text=True, timeout=60, preexec_fn=held, cwd=directory)
-        check(done.returncode == 130 and ".unload - unloaded" in done.stdout, "held: %d %r" % (done.returncode,
-                                                                                        done.stdout[-300:]))
+        check(done.returncode == 130 and '"errors":["Host_Error_Interrupted"' in done.stdout.splitlines()[-1],
+              "held: %d %r" % (done.returncode, done.stdout[-300:]))
         # A reader of the summary that went away: the exit code stays the run's.
         write(directory, "w.yaml", "start:\n  type: End\n  exitCode: 7\nunload:\n  type: Log\n  message: bye\n")
         reader, writer = os.pipe()
