@@ -313,6 +313,7 @@ void Unload(const char *Why) {
     if (Current->Unloading) return;
     Current->Unloading = true;
     Log_Info("Host - Unloading - %s\n", Why);
+    WorkflowManager_CloseAdditions();
     WorkflowManager_Unload(nullptr, nullptr);
 }
 
@@ -483,7 +484,7 @@ int32 OnWorkflowStatus(void *, const char *, const char *, const char *Instance,
 // request: the job's own run is the one with its id. The runs a page (or a
 // notification) added are not the job's outcome: they are logged, and a
 // failed one is a warning.
-int32 OnRunComplete(void *, const char *, const char *, const char *Instance, Dictionary *Info) {
+int32 OnRunComplete(void *, const char *, const char *, const char *, Dictionary *Info) {
     const char *Id = nullptr;
     if (!NotificationCenter_IsOwnFire()) {
         Log_Info("Host - A run's completion not fired by the engine ignored\n");
@@ -491,9 +492,9 @@ int32 OnRunComplete(void *, const char *, const char *, const char *Instance, Di
     }
     FollowRun();
     if (Info == nullptr || !Dictionary_GetStringPtrByKey(Info, "id", &Id) || Id == nullptr || Current->RunId != Id) {
-        // An elevated worker's answer for a run task here: that task reports it.
-        void *Object = Instance != nullptr ? Class_ConvertFromInstanceId(Instance) : nullptr;
-        if (Object != nullptr && ((ClassStruct *)Object)->ClassId == TASK_CLASSID) return TRUE;
+        // A run a document's Notification task started names that task: it
+        // is added beside the workflow as a page's is. (An elevated worker's
+        // answers are relayed, never the engine's own fires here.)
         uint32 Fine = 0;
         if (Info != nullptr) Dictionary_GetBooleanByKey(Info, "successful", &Fine);
         std::string Errors = JoinList(Info, "errors");
@@ -950,6 +951,7 @@ int32 HostJob_Run(const char *Url, const char *Tasks) {
         Host_MainLoopStep(TickMilliseconds);
     }
     HostProgress_End();
+    WorkflowManager_CloseAdditions();
     // What is still queued for the next pass goes before the summary.
     for (int32 Pass = 0; Pass < 4; Pass++) WorkflowApp_Process();
     // Analytics events of the run go out before the program ends (bounded);

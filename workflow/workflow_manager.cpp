@@ -118,6 +118,12 @@ int32 AddInt(Dictionary *Request, ManagerCallback *Callback) {
     if (Inner == nullptr) Inner = Request;
     const char *Url = nullptr;
     if (Dictionary_GetStringPtrByKey(Inner, "url", &Url) && Url != nullptr) {
+        // A run added now could not run: the answer says so.
+        if (Self()->AdditionsClosed || Self()->Unloading) {
+            Log_Warning("WorkflowManager - Add refused - %s: the workflows are being unloaded, so it would not run\n",
+                        Url);
+            return FALSE;
+        }
         Dictionary *Copy = nullptr;
         Dictionary_Create(&Copy);
         Dictionary_Merge(Copy, Inner, DICTIONARY_MERGE_OVERWRITE);
@@ -483,6 +489,11 @@ int32 WorkflowManager_IsSettled(void) {
     if (Manager->PendingStarts > 0) return FALSE;
     for (Workflow *Each : Manager->Loaded)
         if (IsUnderWay(Manager, Each)) return FALSE;
+    return TRUE;
+}
+
+int32 WorkflowManager_CloseAdditions(void) {
+    Self()->AdditionsClosed = TRUE;
     return TRUE;
 }
 

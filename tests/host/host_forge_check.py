@@ -319,6 +319,30 @@ function onBatch(items) {
                   "hard %s: %d %s %r" % (hard, code, summary, [l for l in out.splitlines() if "answers" in l]))
 
 
+def case_late_adds():
+    # An add that could no longer run answers false; runs a document starts
+    # past the process's limit warn as a page's do.
+    page = """
+var center = TQX.create('TQX.NotificationCenter'), manager = TQX.create('TQX.WorkflowManager');
+TQX.call(center, 'addObserver', {type: 'WorkflowRun', notification: 'Complete', callbackId: 'done'});
+function add(when) { print(when + ' ' + TQX.call(manager, 'add', {json: JSON.stringify({url: URL}), callbackId: when})); }
+function onBatch(items) { items.forEach(function (item) { if (item.callbackId === 'done') add('complete'); }); }
+function onUnload() { add('unload'); }
+"""
+    with tempfile.TemporaryDirectory() as directory:
+        fails = write(directory, "fails.yaml", "start:\n  type: Error\n  message: it fails\n")
+        code, summary, out = run(directory, "var URL = %r;\n%s" % ("file://" + fails, page),
+                                 "start:\n  type: Log\n  message: hi\n")
+        check(code == 0 and summary["successful"] and "Script - complete false" in out and
+              "Script - unload false" in out, "%d %s %r" % (code, summary, [l for l in out.splitlines() if "Script" in l]))
+        document = "start:\n  type: Queue\n  actions: [%s]\nn:\n  type: Notification\n  event: WorkflowRun.Start\n" \
+                   "  content: {url: '%s'}\n" % (", ".join(["n"] * 1001), "file://" + fails)
+        code, summary, _ = run(directory, None, document.replace("actions: [n,", "actions: [hi, n,") +
+                               "hi:\n  type: Log\n  message: hi\n")
+        check(code == 0 and any("WorkflowRun_Error_TooMany" in each for each in summary["warnings"]),
+              "past the limit: %d %s" % (code, summary))
+
+
 def case_signals():
     # Every signal that ends the program ends the run in order: the unload
     # runs, the summary is the last line, the exit code 130.
