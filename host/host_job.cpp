@@ -366,7 +366,10 @@ void QueueWanted(Workflow *Flow) {
     }
     std::string Names;
     for (const std::string &Each : Current->Wanted) {
-        if (WorkflowManager_IsTaskAvailable(Current->WorkflowId.c_str(), Each.c_str()) &&
+        // "state" ran already, as the entry that says what is offered: it
+        // is never one of the tasks it offers.
+        if (!String_CompareWithoutCase(Each.c_str(), "state") &&
+            WorkflowManager_IsTaskAvailable(Current->WorkflowId.c_str(), Each.c_str()) &&
             WorkflowManager_QueueTask(Flow, Each.c_str())) {
             Current->Queued = Each;
             Log_Info("Host - Queued - %s\n", Each.c_str());

@@ -456,7 +456,13 @@ def case_outcomes():
              # A Notification task's Task.Complete in its own name ends
              # nothing: "state" and the queued task end as they ran.
              ("fired.yaml", "state: {type: Queue, actions: [f]}\n" + fired % "f", [], 0, []),
-             ("fired.yaml", "state: {type: Log, message: hi}\n" + fired % "launch", ["--task=launch"], 0, [])]
+             ("fired.yaml", "state: {type: Log, message: hi}\n" + fired % "launch", ["--task=launch"], 0, []),
+             # Every error of the summary is told on standard error too.
+             ("dl.yaml", "start: {type: Download}\n", [], 1, ["Download_Error_NotAvailable"]),
+             ("nap.yaml", "start: {type: Sleep, seconds: abc}\n", [], 1,
+              ["Task_Error_InvalidArg", '"seconds" of task "start" is not a finite number (abc): nothing acts on it']),
+             ("plain.yaml", "state: {type: Error, message: nope}\n", ["--task=state"], 1,
+              ["nope", "none of the tasks is available: state"])]
     with tempfile.TemporaryDirectory() as directory:
         for name, text, extra, want, errors in cases:
             path = write(directory, name, text)
