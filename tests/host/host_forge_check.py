@@ -178,15 +178,11 @@ function onBatch(items) {
             check(summary["successful"] is earned and (code == 0) == earned, "%s: %d %s" % (body, code, summary))
 
 
-def events():
-    # What the engine or the host observes (the robustness cases' list), but
-    # for what a page may ask: a shutdown, a cancel, a retry, a pause.
-    text = open(os.path.join(os.path.dirname(os.path.abspath(__file__)), "host_robust_check.py")).read()
-    listed = {}
+def events():  # what the engine or the host observes (the robustness cases' list) but what a page may ask for
+    text, listed = open(os.path.join(os.path.dirname(os.path.abspath(__file__)), "host_robust_check.py")).read(), {}
     exec(text[text.index("\nEVENTS = "):text.index("\n\n", text.index("\nEVENTS = "))], listed)
-    asks = {("WorkflowApp", "Shutdown"), ("Task", "Cancel"), ("Workflow", "Cancel"), ("Task", "Retry"),
-            ("Workflow", "Retry"), ("Workflow", "Deactivate"), ("Progress", "TogglePause")}
-    return [event for event in listed["EVENTS"] if event not in asks]
+    return [event for event in listed["EVENTS"] if event[1] not in ("Shutdown", "Cancel", "Retry", "Deactivate",
+                                                                     "TogglePause")]
 
 
 CLAIMS = {"successful": True, "errors": ["forged"], "warnings": ["forged"], "exitCode": 42, "progress": 100,
@@ -203,9 +199,8 @@ FAILS = "start:\n  type: Error\n  message: it fails\n"
 
 
 def case_record_holds():
-    # Every engine notification, from a document's Notification task and
-    # from a page, in every stage; the page adds a failing run under every id
-    # it learnt. The outcome is the workflow's own.
+    # Every engine notification, from a document's Notification task and from a page, in every stage; the
+    # page adds a failing run under every id it learnt. The outcome is the workflow's own.
     forge = "var ids = {}, done = false; function on(item) { ids[item.sender] = 1; if (item.info && item.info.id)" \
         " ids[item.info.id] = 1; if (done || item.type !== 'Task' || item.notification !== 'Start' || item.info.name" \
         " !== STAGE) return; done = true; Object.keys(ids).forEach(function (id) { EVENTS.forEach(function (e) {" \
@@ -213,9 +208,8 @@ def case_record_holds():
         " if (add(id) === false) print('refused ' + id); }); }\n"
 
     def row(args):
-        index, (event, stage, earned) = args
-        directory = os.path.join(top, str(index))
-        os.mkdir(directory)
+        event, stage, earned = args
+        directory = tempfile.mkdtemp(dir=top)
         act = dict((each, "fire" if each == stage and event else "hi") for each in ["load", "start", "unload"])
         document = "".join("%s:\n  type: Queue\n  actions: [%s, hi%s]\n" % (each, act[each], "" if earned or
                            each != "start" else ", bad") for each in act) + "hi: {type: Log, message: hi}\n" + \
@@ -232,18 +226,15 @@ def case_record_holds():
     rows = [(event, stage, earned) for event in [None] + ["%s.%s" % each for each in events()]
             for stage in ["load", "start", "unload"] for earned in [True, False]]
     with tempfile.TemporaryDirectory() as top:
-        from concurrent.futures import ThreadPoolExecutor
-        with ThreadPoolExecutor(max_workers=4) as pool:
-            wrong = [line for line in pool.map(row, enumerate(rows)) if line]
+        with __import__("concurrent.futures").futures.ThreadPoolExecutor(max_workers=4) as pool:
+            wrong = [line for line in pool.map(row, rows) if line]
     check(not wrong, "%d of %d runs:\n%s" % (len(wrong), len(rows), "\n".join(wrong[:20])))
 
 
 def case_page_asks():
-    # What a page asks for that no run could follow is refused, and a run
-    # whose "start" never ran is no success, whatever ended it (a shutdown
-    # keeps its code). Each row: what the page does once "load" (a Sleep)
-    # starts ("!": as it loads), the document's "start", the exit code, the
-    # errors it may end with (or the line it prints).
+    # What no run could follow is refused; a run whose "start" never ran is no success (a shutdown keeps its
+    # code). Row: what the page does once "load" starts ("!": as it loads), "start", the exit code, the errors
+    # it may end with (or the line it prints).
     shut, unloaded = 'the workflow was shut down before "start" ran', 'the workflow was unloaded before "start" ran'
     table = [("!shut('{}');", FAILS, 1, ["it fails", shut, "Task_Error_Cancelled"]),
              ("shut('{}');", FAILS, 1, ["it fails", shut]),  # "start" may be queued once "load" ends
@@ -264,8 +255,7 @@ def case_page_asks():
                     "file://" + write(directory, "f.yaml", FAILS), PAGE, "" if act[0] == "!" else act,
                     act[1:] if act[0] == "!" else "")
             start = start or "start: {type: Log, message: hi}\n"
-            code, summary, out = run(directory, page, start if act is None else "load: {type: Sleep, seconds: 0.5}\n" +
-                                     start)
+            code, summary, out = run(directory, page, ("load: {type: Sleep, seconds: 0.5}\n" if act else "") + start)
             check(code == want and (summary["successful"] and ("Script - " + errors[0]) in out if want == 0 else
                   summary["successful"] is False and summary["errors"] and all(e in errors for e in summary["errors"])),
                   "%s: %d %s" % (act, code, summary))
@@ -277,25 +267,20 @@ def case_page_asks():
 
 
 def case_signals():
-    # Each signal that ends the program ends the run in order: the unload
-    # runs, the summary comes last, the exit code is 130; one held from before
-    # the program began is taken; a closed standard output keeps the run's code.
+    # Each signal that ends the program ends the run in order (the unload, the summary, 130), also one held
+    # from before it began; a closed standard output keeps the run's code.
     ending = [signal.SIGINT, signal.SIGTERM, signal.SIGHUP, signal.SIGQUIT, signal.SIGUSR1]
-
-    def plain():  # what this test's starter ignored (nohup) the program would keep ignored
-        for number in ending:
-            signal.signal(number, signal.SIG_DFL)
-
-    def held():
-        plain()
-        signal.pthread_sigmask(signal.SIG_BLOCK, {signal.SIGTERM})
-        os.kill(os.getpid(), signal.SIGTERM)
+    def plain(held=False):  # what this test's starter ignored (nohup) the program would keep ignored
+        [signal.signal(number, signal.SIG_DFL) for number in ending]
+        if held:
+            signal.pthread_sigmask(signal.SIG_BLOCK, {signal.SIGTERM})
+            os.kill(os.getpid(), signal.SIGTERM)
     with tempfile.TemporaryDirectory() as directory:
         line = [PROGRAM, "--workflow=" + write(directory, "w.yaml", "start: {type: Sleep, seconds: 30}\n"
                                                "unload: {type: Log, message: unloaded}\n"), "--disablesecurity", "--window"]
         for number in ending + [None]:
             process = subprocess.Popen(line, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, cwd=directory,
-                                       preexec_fn=held if number is None else plain)
+                                       preexec_fn=lambda: plain(number is None))
             for text in process.stdout if number else []:
                 if "Waiting 30" in text:
                     process.send_signal(number)
@@ -308,7 +293,6 @@ def case_signals():
         reader, writer = os.pipe()
         os.close(reader)
         done = subprocess.run(line[:-1], stdout=writer, stderr=subprocess.PIPE, timeout=60, cwd=directory)
-        os.close(writer)
         check(done.returncode == 7, "closed output: %d %r" % (done.returncode, done.stderr))
 
 

@@ -928,9 +928,7 @@ def case_cache_min_age():
                 peer.close()
 
 
-def told_lines(said, errors):
-    # Standard error: the lines said as the run went, then every error of
-    # the summary that none of them named, once each.
+def told_lines(said, errors):  # the lines said as the run went, then each error of the summary none named
     return said + ["velmarsh: " + each for each in errors if not any(each in line for line in said)]
 
 
