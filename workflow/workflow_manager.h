@@ -31,6 +31,9 @@ int32 WorkflowManager_Remove(void);
 int32 WorkflowManager_IsInitialized(void);
 
 // ---- Adding and unloading ----
+// An add whose "id" is in use by another run of the process (or is no
+// text) is refused: 0, with a log line. So is every add while the manager
+// unloads or once its additions are closed.
 int32 WorkflowManager_Add(const char *Url, void *User, WorkflowManager_CallbackFunc Function);
 int32 WorkflowManager_AddDictionary(Dictionary *Request, void *User, WorkflowManager_CallbackFunc Function);
 int32 WorkflowManager_AddJSON(const char *JsonText, void *User, WorkflowManager_CallbackFunc Function);
