@@ -183,7 +183,8 @@ struct Job {
     bool Unloading = false;
     std::string UnloadWhy; // the unload waits until what was added settles
     std::string RunId;     // the id the job gave its run
-    Task *Run = nullptr;   // that run's task, held for the job by the runs' module
+    Task *Run = nullptr;   // that run's task, held for the job by the runs' module until it completed
+    bool HasState = false; // its workflow has a "state" (the entry a run without --task waits on)
     bool RunComplete = false;
     bool RunSuccessful = false;
     // The entry ran and completed: "start" (or "state" without --task), the
@@ -282,11 +283,14 @@ std::string Unexplained(const char *Event, Dictionary *Info) {
 // request and holds for it: its workflow is the job's, and its record (once
 // it completed) is the run's outcome, whatever any notification says.
 void FollowRun() {
-    if (Current->Run == nullptr && !WorkflowRun_GetKept(Current->RunId.c_str(), &Current->Run)) return;
+    if (Current->RunComplete ||
+        (Current->Run == nullptr && !WorkflowRun_GetKept(Current->RunId.c_str(), &Current->Run)))
+        return;
     Workflow *Flow = nullptr;
     if (Current->WorkflowId.empty() && WorkflowRun_GetWorkflowHandle(Current->Run, &Flow))
         Current->WorkflowId = ((ClassStruct *)Flow)->InstanceId;
-    if (Current->RunComplete || !Task_IsCompleted(Current->Run)) return;
+    if (!Task_IsCompleted(Current->Run)) return;
+    Current->HasState = WorkflowRun_GetWorkflowHandle(Current->Run, &Flow) && Workflow_CanCreateTask(Flow, "state");
     Current->RunComplete = true;
     Dictionary *Record = nullptr;
     Dictionary_Create(&Record);
@@ -299,6 +303,9 @@ void FollowRun() {
     CollectList(Record, "errors", Current->Errors);
     CollectList(Record, "warnings", Current->Warnings);
     Dictionary_Release(&Record);
+    // Read: the run, its task and its workflow go as they would unheld.
+    WorkflowRun_ReleaseKept(Current->RunId.c_str());
+    Current->Run = nullptr;
 }
 
 Workflow *OurWorkflow() {
@@ -690,12 +697,12 @@ bool Decide(bool Added) {
     if (Added && State.RunComplete && !State.EntryDone && State.Errors.empty() && !State.Interrupted) {
         std::string Entry = WorkflowApp_IsSelfUpdate() ? "apply"
                             : !State.Wanted.empty()    ? State.Wanted.front()
-                            : OurWorkflow() != nullptr && Workflow_CanCreateTask(OurWorkflow(), "state") ? "state"
-                                                                                                          : "start";
+                            : State.HasState           ? "state"
+                                                       : "start";
         FailWith("the workflow was " + std::string(State.ShutDown ? "shut down" : "unloaded") + " before \"" + Entry +
                  "\" ran");
     }
-    return Added && State.Run != nullptr && State.RunComplete && State.RunSuccessful && State.EntryDone &&
+    return Added && State.RunComplete && State.RunSuccessful && State.EntryDone &&
            State.Errors.empty() && !State.Interrupted && !State.Failed;
 }
 
@@ -971,6 +978,7 @@ int32 HostJob_Run(const char *Url, const char *Tasks) {
     WorkflowApp_GetExitCode(&Recorded);
     if (!Added) AddUnique(State.Errors, "WorkflowManager_Error_Add");
     bool Successful = Decide(Added != 0);
+    // A run that never completed is not held past the job either.
     WorkflowRun_ReleaseKept(State.RunId.c_str());
     State.Run = nullptr;
     for (const auto &[Line, Reasons] : State.NotLoaded) {
