@@ -46,6 +46,16 @@ namespace {
 constexpr int32 TickMilliseconds = 15;
 constexpr int32 PathSize = 4096;
 
+// The signals that end a run: an interrupt (Ctrl-C), a termination, a
+// hang-up (the terminal or the connection went), a quit (Ctrl-\) and the
+// first user signal. Each ends it as an interrupt does: the unload, then the
+// summary and 130; a second ends the program at once.
+constexpr int EndingSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1};
+
+// Those its starter had ignored (nohup, a shell's background job) stay
+// ignored, as that starter asked.
+sigset_t IgnoredAtStart;
+
 volatile sig_atomic_t SignalCount = 0;
 // Set while the job owes a summary line (from its start until the line is
 // out); the last overall progress, for the line a second signal writes.
@@ -173,8 +183,14 @@ struct Job {
     bool Unloading = false;
     std::string UnloadWhy; // the unload waits until what was added settles
     std::string RunId;     // the id the job gave its run
+    Task *Run = nullptr;   // that run's task, held for the job by the runs' module until it completed
+    bool HasState = false; // its workflow has a "state" (the entry a run without --task waits on)
     bool RunComplete = false;
     bool RunSuccessful = false;
+    // The entry ran and completed: "start" (or "state" without --task), the
+    // queued --task, or "apply" in a self-update run.
+    bool EntryDone = false;
+    bool ShutDown = false; // the unload followed a forced shutdown
     bool Interrupted = false;
     bool HasProgress = false;
     int32 Progress = 0;
@@ -249,7 +265,7 @@ void TellFailed(const char *Event, Dictionary *Info) {
 void FailWith(const std::string &Text, const std::string &Said = {}) {
     Current->Failed = true;
     AddUnique(Current->Errors, Text.c_str());
-    HostProgress_Say(("velmarsh: " + (Said.empty() ? Text : Said)).c_str());
+    if (Current->Told.Add(Text.c_str())) HostProgress_Say(("velmarsh: " + (Said.empty() ? Text : Said)).c_str());
 }
 
 // An event that failed without naming an error still says which one failed,
@@ -263,7 +279,37 @@ std::string Unexplained(const char *Event, Dictionary *Info) {
     return std::string(WORKFLOWRUN_TEXT_UNEXPLAINED) + " \"" + Event + "\" of " + Current->Url;
 }
 
+// The run the job was given is the task the runs' module made for its
+// request and holds for it: its workflow is the job's, and its record (once
+// it completed) is the run's outcome, whatever any notification says.
+void FollowRun() {
+    if (Current->RunComplete ||
+        (Current->Run == nullptr && !WorkflowRun_GetKept(Current->RunId.c_str(), &Current->Run)))
+        return;
+    Workflow *Flow = nullptr;
+    if (Current->WorkflowId.empty() && WorkflowRun_GetWorkflowHandle(Current->Run, &Flow))
+        Current->WorkflowId = ((ClassStruct *)Flow)->InstanceId;
+    if (!Task_IsCompleted(Current->Run)) return;
+    Current->HasState = WorkflowRun_GetWorkflowHandle(Current->Run, &Flow) && Workflow_CanCreateTask(Flow, "state");
+    Current->RunComplete = true;
+    Dictionary *Record = nullptr;
+    Dictionary_Create(&Record);
+    Task_CopyErrors(Current->Run, Record);
+    Task_CopyWarnings(Current->Run, Record);
+    int32 Count = 0;
+    Task_GetErrorCount(Current->Run, &Count);
+    Current->RunSuccessful = Count == 0 && !Task_IsCancelled(Current->Run);
+    TellDocumentFaults(Record);
+    CollectList(Record, "errors", Current->Errors);
+    CollectList(Record, "warnings", Current->Warnings);
+    Dictionary_Release(&Record);
+    // Read: the run, its task and its workflow go as they would unheld.
+    WorkflowRun_ReleaseKept(Current->RunId.c_str());
+    Current->Run = nullptr;
+}
+
 Workflow *OurWorkflow() {
+    FollowRun();
     if (Current->WorkflowId.empty()) return nullptr;
     void *Object = Class_ConvertFromInstanceId(Current->WorkflowId.c_str());
     if (Object == nullptr || ((ClassStruct *)Object)->ClassId != WORKFLOW_CLASSID) return nullptr;
@@ -274,6 +320,7 @@ void Unload(const char *Why) {
     if (Current->Unloading) return;
     Current->Unloading = true;
     Log_Info("Host - Unloading - %s\n", Why);
+    WorkflowManager_CloseAdditions();
     WorkflowManager_Unload(nullptr, nullptr);
 }
 
@@ -294,7 +341,7 @@ void UnloadIfSettled() {
         // host's own, when a signal came first, or one a page added late)
         // is unloaded too: at once after a signal, else once it settled.
         if (!WorkflowManager_IsUnloading() && WorkflowApp_IsActive() &&
-            (Current->Interrupted || WorkflowManager_IsSettled())) {
+            (Current->Interrupted || Current->ShutDown || WorkflowManager_IsSettled())) {
             Log_Info("Host - Unloading - a run started after the unload\n");
             WorkflowManager_Unload(nullptr, nullptr);
         }
@@ -310,18 +357,11 @@ void UnloadIfSettled() {
     if (!Current->UnloadWhy.empty()) Unload(Current->UnloadWhy.c_str());
 }
 
-int32 OnAdded(void *, Dictionary *Payload) {
-    const char *Flow = nullptr;
-    if (Dictionary_GetStringPtrByPath(Payload, "info\\workflow", &Flow) && Flow != nullptr) Current->WorkflowId = Flow;
-    Dictionary *Info = nullptr;
-    if (Dictionary_GetDictionaryByKey(Payload, "info", &Info)) CollectList(Info, "errors", Current->Errors);
-    return TRUE;
-}
-
 // The first wanted task the workflow offers now.
 void QueueWanted(Workflow *Flow) {
     Current->Offered = true;
     if (Current->Wanted.empty()) {
+        Current->EntryDone = true;
         // Without --task, "state" is what ran: its outcome is the run's.
         if (Current->StateFailed) {
             Current->Failed = true;
@@ -333,7 +373,10 @@ void QueueWanted(Workflow *Flow) {
     }
     std::string Names;
     for (const std::string &Each : Current->Wanted) {
-        if (WorkflowManager_IsTaskAvailable(Current->WorkflowId.c_str(), Each.c_str()) &&
+        // "state" ran already, as the entry that says what is offered: it
+        // is never one of the tasks it offers.
+        if (!String_CompareWithoutCase(Each.c_str(), "state") &&
+            WorkflowManager_IsTaskAvailable(Current->WorkflowId.c_str(), Each.c_str()) &&
             WorkflowManager_QueueTask(Flow, Each.c_str())) {
             Current->Queued = Each;
             Log_Info("Host - Queued - %s\n", Each.c_str());
@@ -356,6 +399,7 @@ void QueueWanted(Workflow *Flow) {
 int32 OnEventComplete(void *, const char *, const char *, const char *, Dictionary *Info) {
     const char *Flow = nullptr, *Name = nullptr;
     uint32 Successful = 0;
+    FollowRun();
     // The outcome is the engine's alone: a page or a document's Notification
     // task fires the same names, with any sender and any words.
     if (!NotificationCenter_IsOwnFire() || Info == nullptr || !Dictionary_GetStringPtrByKey(Info, "workflow", &Flow) || Flow == nullptr ||
@@ -392,6 +436,7 @@ int32 OnEventComplete(void *, const char *, const char *, const char *, Dictiona
     }
     if (WorkflowApp_IsSelfUpdate() && String_CompareWithoutCase(Name, "apply")) {
         // "apply" stands in for "start": its outcome is the run's.
+        Current->EntryDone = true;
         if (!Successful) Current->Failed = true;
         CollectList(Info, "errors", Current->Errors);
         CollectList(Info, "warnings", Current->Warnings);
@@ -399,6 +444,7 @@ int32 OnEventComplete(void *, const char *, const char *, const char *, Dictiona
     }
     if (WorkflowApp_IsSelfUpdate() || Handle == nullptr) return TRUE;
     if (!Current->Queued.empty() && String_CompareWithoutCase(Name, Current->Queued.c_str())) {
+        Current->EntryDone = true;
         if (!Successful) Current->Failed = true;
         if (!Successful && !Unexplained(Name, Info).empty()) FailWith(Unexplained(Name, Info));
         CollectList(Info, "errors", Current->Errors);
@@ -448,16 +494,17 @@ int32 OnWorkflowStatus(void *, const char *, const char *, const char *Instance,
 // request: the job's own run is the one with its id. The runs a page (or a
 // notification) added are not the job's outcome: they are logged, and a
 // failed one is a warning.
-int32 OnRunComplete(void *, const char *, const char *, const char *Instance, Dictionary *Info) {
+int32 OnRunComplete(void *, const char *, const char *, const char *, Dictionary *Info) {
     const char *Id = nullptr;
     if (!NotificationCenter_IsOwnFire()) {
         Log_Info("Host - A run's completion not fired by the engine ignored\n");
         return TRUE;
     }
+    FollowRun();
     if (Info == nullptr || !Dictionary_GetStringPtrByKey(Info, "id", &Id) || Id == nullptr || Current->RunId != Id) {
-        // An elevated worker's answer for a run task here: that task reports it.
-        void *Object = Instance != nullptr ? Class_ConvertFromInstanceId(Instance) : nullptr;
-        if (Object != nullptr && ((ClassStruct *)Object)->ClassId == TASK_CLASSID) return TRUE;
+        // A run a document's Notification task started names that task: it
+        // is added beside the workflow as a page's is. (An elevated worker's
+        // answers are relayed, never the engine's own fires here.)
         uint32 Fine = 0;
         if (Info != nullptr) Dictionary_GetBooleanByKey(Info, "successful", &Fine);
         std::string Errors = JoinList(Info, "errors");
@@ -468,14 +515,7 @@ int32 OnRunComplete(void *, const char *, const char *, const char *Instance, Di
                       ("a run added beside the workflow failed" + (Errors.empty() ? "" : ": " + Errors)).c_str());
         return TRUE;
     }
-    if (Current->RunComplete) return TRUE;
-    Current->RunComplete = true;
-    uint32 Successful = 0;
-    if (Info != nullptr) Dictionary_GetBooleanByKey(Info, "successful", &Successful);
-    Current->RunSuccessful = Successful != 0;
-    TellDocumentFaults(Info);
-    CollectList(Info, "errors", Current->Errors);
-    CollectList(Info, "warnings", Current->Warnings);
+    // The job's own run: its outcome is read from its task (FollowRun).
     return TRUE;
 }
 
@@ -564,7 +604,8 @@ int32 OnRun(void *, const char *, const char *, const char *, Dictionary *Info) 
 int32 OnHandOverFailed(void *, const char *, const char *, const char *, Dictionary *Info) {
     if (!NotificationCenter_IsOwnFire()) return TRUE;
     const char *Reason = nullptr;
-    if (Info != nullptr && Dictionary_GetStringPtrByKey(Info, "reason", &Reason) && Reason != nullptr)
+    if (Info != nullptr && Dictionary_GetStringPtrByKey(Info, "reason", &Reason) && Reason != nullptr &&
+        Current->Told.Add(Reason))
         HostProgress_Say(("velmarsh: " + std::string(Reason)).c_str());
     return TRUE;
 }
@@ -581,7 +622,10 @@ int32 OnTaskStart(void *, const char *, const char *, const char *, Dictionary *
 
 int32 OnShutdown(void *, const char *, const char *, const char *, Dictionary *Info) {
     uint32 Force = 0;
-    if (Info != nullptr && Dictionary_GetBooleanByKey(Info, "force", &Force) && Force) Unload("shutdown");
+    if (Info != nullptr && Dictionary_GetBooleanByKey(Info, "force", &Force) && Force) {
+        if (!Current->Unloading) Current->ShutDown = true;
+        Unload("shutdown");
+    }
     return TRUE;
 }
 
@@ -641,6 +685,25 @@ void PrintSummary(bool Successful, int32 ExitCode) {
     for (const std::string &Each : Current->Noted) AddUnique(Kept.Errors, Each.c_str());
     Kept.Warnings = Current->Warnings;
     ComposeSummary();
+}
+
+// The outcome, decided here alone from the record of the run the job was
+// given: that run (its task, by identity) completed without an error, its
+// entry ran and completed, and nothing the job watched failed. A run that
+// ended before its entry ran did not succeed, whatever ended it; when
+// nothing else says why, the summary does.
+bool Decide(bool Added) {
+    Job &State = *Current;
+    if (Added && State.RunComplete && !State.EntryDone && State.Errors.empty() && !State.Interrupted) {
+        std::string Entry = WorkflowApp_IsSelfUpdate() ? "apply"
+                            : !State.Wanted.empty()    ? State.Wanted.front()
+                            : State.HasState           ? "state"
+                                                       : "start";
+        FailWith("the workflow was " + std::string(State.ShutDown ? "shut down" : "unloaded") + " before \"" + Entry +
+                 "\" ran");
+    }
+    return Added && State.RunComplete && State.RunSuccessful && State.EntryDone &&
+           State.Errors.empty() && !State.Interrupted && !State.Failed;
 }
 
 // The status a process ends with holds 8 bits: a code the workflow recorded
@@ -752,9 +815,7 @@ int32 HostJob_Fail(const char *Reason) {
 int32 HostJob_PrintSummary(void) {
     // A signal meanwhile must not add a second line.
     sigset_t Block, Before;
-    sigemptyset(&Block);
-    sigaddset(&Block, SIGINT);
-    sigaddset(&Block, SIGTERM);
+    HostJob_EndingSignals(&Block);
     sigprocmask(SIG_BLOCK, &Block, &Before);
     SummaryOwed = 0;
     int32 Printed = !SummaryLine.empty();
@@ -786,16 +847,49 @@ int32 HostJob_InstallSignals(void) {
     SummaryOwed = 1;
     struct sigaction Action = {};
     Action.sa_handler = OnSignal;
+    sigset_t Ending;
+    HostJob_EndingSignals(&Ending);
     sigemptyset(&Action.sa_mask);
-    sigaction(SIGINT, &Action, nullptr);
-    sigaction(SIGTERM, &Action, nullptr);
+    for (int Each : EndingSignals)
+        if (sigismember(&IgnoredAtStart, Each) != 1) sigaction(Each, &Action, nullptr);
+    // Held since the program began (HostJob_HoldSignals): one that came
+    // meanwhile is taken now, as any first signal.
+    sigprocmask(SIG_UNBLOCK, &Ending, nullptr);
     return TRUE;
 }
 
 int32 HostJob_RemoveSignals(void) {
-    signal(SIGINT, SIG_DFL);
-    signal(SIGTERM, SIG_DFL);
+    for (int Each : EndingSignals)
+        if (sigismember(&IgnoredAtStart, Each) != 1) signal(Each, SIG_DFL);
     return TRUE;
+}
+
+void HostJob_EndingSignals(sigset_t *Set) {
+    sigemptyset(Set);
+    for (int Each : EndingSignals)
+        if (sigismember(&IgnoredAtStart, Each) != 1) sigaddset(Set, Each);
+}
+
+namespace {
+void OnBrokenPipe(int) {}
+} // namespace
+
+void HostJob_HoldSignals(void) {
+    sigemptyset(&IgnoredAtStart);
+    for (int Each : EndingSignals) {
+        struct sigaction Before = {};
+        if (sigaction(Each, nullptr, &Before) == 0 && Before.sa_handler == SIG_IGN) sigaddset(&IgnoredAtStart, Each);
+    }
+    sigset_t Ending;
+    HostJob_EndingSignals(&Ending);
+    sigprocmask(SIG_BLOCK, &Ending, nullptr);
+    // A reader that went away fails the write (EPIPE) rather than ending
+    // the program, whose exit code stays the run's. A handler, not SIG_IGN:
+    // a program the host starts gets the default again.
+    struct sigaction Action = {};
+    Action.sa_handler = OnBrokenPipe;
+    sigemptyset(&Action.sa_mask);
+    sigaction(SIGPIPE, &Action, nullptr);
 }
 
 int32 HostJob_Run(const char *Url, const char *Tasks) {
@@ -840,7 +934,7 @@ int32 HostJob_Run(const char *Url, const char *Tasks) {
     String_Guid(Guid, (int32)sizeof(Guid), TRUE);
     State.RunId = Guid;
     Dictionary_SetStringByKey(Request, "id", Guid);
-    int32 Added = WorkflowManager_AddDictionary(Request, nullptr, OnAdded);
+    int32 Added = WorkflowRun_Keep(Guid) && WorkflowManager_AddDictionary(Request, nullptr, nullptr);
     Dictionary_Release(&Request);
     bool WasActive = false;
     HostProgress_Begin(STDERR_FILENO);
@@ -857,6 +951,7 @@ int32 HostJob_Run(const char *Url, const char *Tasks) {
         }
         WorkflowApp_Process();
         WorkflowManager_Process();
+        FollowRun();
         UnloadIfSettled();
         bool Active = WorkflowApp_IsActive() != 0;
         WasActive = WasActive || Active;
@@ -866,6 +961,7 @@ int32 HostJob_Run(const char *Url, const char *Tasks) {
         Host_MainLoopStep(TickMilliseconds);
     }
     HostProgress_End();
+    WorkflowManager_CloseAdditions();
     // What is still queued for the next pass goes before the summary.
     for (int32 Pass = 0; Pass < 4; Pass++) WorkflowApp_Process();
     // Analytics events of the run go out before the program ends (bounded);
@@ -877,16 +973,24 @@ int32 HostJob_Run(const char *Url, const char *Tasks) {
     }
     for (const Observed &Each : Observers) NotificationCenter_RemoveObserver(Each.Type, Each.Name, &State, Each.Function);
 
+    FollowRun();
     int32 Recorded = 0;
     WorkflowApp_GetExitCode(&Recorded);
-    bool Successful = Added && State.RunComplete && State.RunSuccessful && State.Errors.empty() && !State.Interrupted &&
-                      !State.Failed;
     if (!Added) AddUnique(State.Errors, "WorkflowManager_Error_Add");
+    bool Successful = Decide(Added != 0);
+    // A run that never completed is not held past the job either.
+    WorkflowRun_ReleaseKept(State.RunId.c_str());
+    State.Run = nullptr;
     for (const auto &[Line, Reasons] : State.NotLoaded) {
         bool Carried = false;
         for (const std::string &Each : Reasons) Carried = Carried || State.Errors.Contains(Each);
         if (!Carried) AddUnique(State.Warnings, Line.c_str());
     }
+    // Every error the summary carries is told on standard error, once: those
+    // said in a line of their own context already are not said again.
+    for (const TextList *List : {&State.Errors, &State.Noted})
+        for (const std::string &Each : *List)
+            if (State.Told.Add(Each.c_str())) HostProgress_Say(("velmarsh: " + Each).c_str());
     int32 ExitCode = Recorded != 0                 ? ExitStatusOf(Recorded, Successful)
                      : Successful                  ? 0
                      : State.Interrupted           ? HOSTJOB_EXIT_INTERRUPTED

@@ -7,7 +7,8 @@
 // is queued. The job unloads when that task completes, when "state"/"start"
 // completes with nothing to queue, when "load" fails or the workflow has
 // neither "state" nor "start", when the workflow says it could be retried
-// (the fetch failed), on the first SIGINT or SIGTERM, or on the forced
+// (the fetch failed), on the first ending signal (SIGINT, SIGTERM, SIGHUP,
+// SIGQUIT, SIGUSR1), or on the forced
 // "WorkflowApp"/"Shutdown". The first signal also stops the HTTP pool: the
 // requests in flight end, and no request starts after it. While "load" or
 // "unload" runs, which cannot be cancelled, the first signal waits for it.
@@ -22,11 +23,14 @@
 // when the run has completed and no run is active.
 //
 // Summary: {"successful", "exitCode", "progress", "errors", "warnings"}. The
-// job's run is told by the id it gives its request; other runs (a page's)
+// job holds its run by the task the runs' module made for its request (the
+// request's id names that run alone) and reads the outcome from that task's
+// record once it completed, never from what it hears; other runs (a page's)
 // are logged, and one that failed adds a warning. The outcome is that of what
 // ran for the user: the queued task (a failed
 // "state" only chose it), else "state" or "start"; an event that completes
-// unsuccessfully fails the run even without an error. The exit code is the
+// unsuccessfully fails the run even without an error, and a run that ended
+// before its entry ran fails, saying so. The exit code is the
 // one a workflow recorded when not 0 (cut to its low 8 bits, with a warning,
 // when outside 0-255, and never 0 for a failed run); else 0 on success, 1 on
 // failure, 130 when interrupted. The summary's exitCode is that status.
@@ -35,9 +39,12 @@
 // document that could not be loaded (the hint at --disablesecurity only for
 // one that is not signed), one for each task of the document that cannot
 // be made and one for an event of a run that failed without naming an
-// error; on a terminal, the progress line (host_progress.h). The errors of
-// a "load" that still succeeded go into the summary without failing it.
+// error; at the end, one for every other error the summary carries; on a
+// terminal, the progress line (host_progress.h). The errors of a "load"
+// that still succeeded go into the summary without failing it.
 #pragma once
+
+#include <signal.h>
 
 #include "runtime/types.h"
 
@@ -52,13 +59,22 @@ RUNTIME_EXTERN_C_BEGIN
 // one-line reason. 1 when usable.
 int32 HostJob_ResolveWorkflow(const char *Value, char *Url, int32 Size, char *Reason, int32 ReasonSize);
 
-// Installs the SIGINT/SIGTERM handlers (Remove restores the defaults). The
+// Installs the handlers of the ending signals and lets them through (Remove
+// restores the defaults). The
 // second signal ends the process from the handler itself, whatever the main
 // thread is doing: it clears the progress line, writes the summary of an
 // interrupt (the last progress, the error "Host_Error_Interrupted") while the
 // job still owes its summary, and exits with 130.
 int32 HostJob_InstallSignals(void);
 int32 HostJob_RemoveSignals(void);
+// The signals that end a run as an interrupt does: SIGINT, SIGTERM, SIGHUP
+// (a terminal or connection that went), SIGQUIT and SIGUSR1, but for those
+// ignored when the program started (nohup), which stay ignored.
+void HostJob_EndingSignals(sigset_t *Set);
+// Run first of all: holds those signals until HostJob_InstallSignals takes
+// them (one that comes meanwhile is taken then, not lost and not fatal),
+// and makes a write to a closed pipe fail instead of ending the program.
+void HostJob_HoldSignals(void);
 
 // Runs the job (the runtime, the application and the manager are started)
 // and keeps the summary line; answers the process exit code. Tasks: the

@@ -8,6 +8,7 @@
 
 #include <vector>
 
+#include "host/host_job.h"
 #include "runtime/class.h"
 #include "runtime/command_line.h"
 #include "runtime/log.h"
@@ -93,8 +94,11 @@ int32 HostWorker_Run(void) {
     struct sigaction Action {};
     Action.sa_handler = OnWorkerSignal;
     sigemptyset(&Action.sa_mask);
-    sigaction(SIGINT, &Action, nullptr);
-    sigaction(SIGTERM, &Action, nullptr);
+    // The signals that end the host's run end the worker's alike.
+    sigset_t Ending;
+    HostJob_EndingSignals(&Ending);
+    for (int Each = 1; Each < NSIG; Each++)
+        if (sigismember(&Ending, Each) == 1) sigaction(Each, &Action, nullptr);
     int32 Parent = 0;
     uint64 ParentStart = 0;
     ReadParent(&Parent, &ParentStart);
@@ -138,8 +142,8 @@ int32 HostWorker_Run(void) {
     } else {
         for (int32 Pass = 0; Pass < 4; Pass++) WorkflowApp_Process();
     }
-    signal(SIGINT, SIG_DFL);
-    signal(SIGTERM, SIG_DFL);
+    for (int Each = 1; Each < NSIG; Each++)
+        if (sigismember(&Ending, Each) == 1) signal(Each, SIG_DFL);
     Log_Info("Workflow worker ends\n");
     int32 Code = 0;
     WorkflowApp_GetExitCode(&Code);

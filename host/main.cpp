@@ -5,6 +5,7 @@
 // step. It ends with the exit sequence and the runtime's exit code.
 #include <errno.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -101,9 +102,11 @@ constexpr char Usage[] =
     "--config reads the application configuration (JSON); --script runs a\n"
     "JavaScript page that reaches the script classes (TQX.create, TQX.call,\n"
     "onBatch) and may implement task types; --wfselfupdate\n"
-    "runs \"apply\" after \"load\". SIGINT or SIGTERM cancels what runs, ends every\n"
-    "request and unloads the workflow (about a second); a second one ends the\n"
-    "program at once. Without --workflow it runs one main-loop step and exits.\n"
+    "runs \"apply\" after \"load\". SIGINT, SIGTERM, SIGHUP, SIGQUIT or SIGUSR1\n"
+    "cancels what runs, ends every request and unloads the workflow (about a\n"
+    "second); a second one ends the program at once. A closed standard output\n"
+    "does not change the exit code. Without --workflow it runs one main-loop\n"
+    "step and exits.\n"
     "\n"
     "Runtime switches (names without case):\n"
     "  --append          append to the log file instead of truncating it\n"
@@ -393,6 +396,10 @@ void HandWorkerTrust(const std::string &Config, const std::string &Text) {
 
 } // namespace
 
+// Before anything else of the program runs (static constructors included):
+// a signal that ends a run is held until the job takes it.
+__attribute__((constructor(101))) static void HoldSignalsFirst() { HostJob_HoldSignals(); }
+
 int main(int argc, char **argv) {
     Arguments_Init(argc, argv);
     if (char Reason[200]; !HostWorker_TakeHandOver(Reason, (int32)sizeof(Reason))) {
@@ -418,6 +425,12 @@ int main(int argc, char **argv) {
 
     const bool WorkerRole = HostWorker_IsRequested() != 0;
     bool RunsWorkflow = CommandLine_IsFieldSet(nullptr, "workflow") || WorkerRole;
+    if (!RunsWorkflow) {
+        // No run to end in order: the signals act as they always do.
+        sigset_t Ending;
+        HostJob_EndingSignals(&Ending);
+        sigprocmask(SIG_UNBLOCK, &Ending, nullptr);
+    }
     std::string Url, Tasks, Config, ConfigText, Script;
     if (RunsWorkflow && !CheckWorkflowSwitches(Url, Tasks, Config, ConfigText, Script)) {
         Arguments_Remove();

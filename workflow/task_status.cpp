@@ -160,7 +160,7 @@ void RecordError(Task *Handle, const char *Identifier) {
         return;
     }
     Dictionary *Change = BuildListChange(Handle, "errors", Identifier);
-    NotificationCenter_Fire("Task", "Status", Handle->Class.InstanceId, Change);
+    NotificationCenter_FireOwn("Task", "Status", Handle->Class.InstanceId, Change);
     Dictionary_SetStringByKey(Change, "message", Identifier);
     NotificationCenter_Fire("Task", "Error", Handle->Class.InstanceId, Change);
     Dictionary_Release(&Change);
@@ -177,7 +177,7 @@ void AddWarningText(Task *Handle, const char *Text) {
     bool Added = false;
     if (!AppendInPlace(Handle, 1, Text, &Added)) {
         Dictionary *Change = BuildListChange(Handle, "warnings", Text);
-        NotificationCenter_Fire("Task", "Status", Handle->Class.InstanceId, Change);
+        NotificationCenter_FireOwn("Task", "Status", Handle->Class.InstanceId, Change);
         Dictionary_Release(&Change);
     }
     Dictionary *Message = nullptr;
@@ -233,7 +233,7 @@ void ClearList(Task *Handle, const char *Key, const char *Notification) {
     Dictionary *Change = nullptr;
     Dictionary_Create(&Change);
     Dictionary_AddList(Change, Key, nullptr, nullptr);
-    NotificationCenter_Fire("Task", "Status", Handle->Class.InstanceId, Change);
+    NotificationCenter_FireOwn("Task", "Status", Handle->Class.InstanceId, Change);
     NotificationCenter_Fire("Task", Notification, Handle->Class.InstanceId, Change);
     Dictionary_Release(&Change);
 }
@@ -350,7 +350,11 @@ void TaskInt_FormatExpanded(Task *Handle, char *Output, int32 Size, const char *
 
 int32 TaskInt_StatusObserver(void *User, const char *, const char *, const char *, Dictionary *Info) {
     Task *Handle = static_cast<Task *>(User);
-    if (Info == nullptr) return TRUE;
+    // A task's status (its errors, warnings and progress among it) is what
+    // the program recorded: a page or a document's Notification task may
+    // fire the same name with any sender and words, also after the task
+    // completed, and changes nothing.
+    if (Info == nullptr || !NotificationCenter_IsOwnFire()) return TRUE;
     if (TaskLists *Lists = FindLists(Handle, false)) {
         // Its own flush brings the lists it holds already.
         if (Info == Lists->Flushing) return TRUE;
@@ -377,7 +381,7 @@ void TaskInt_FlushLists(Task *Handle) {
     // Held through the fire: an observer may complete the task and let go.
     Task *Held = Task_AddRef(Handle);
     Lists->Flushing = Change;
-    NotificationCenter_Fire("Task", "Status", Handle->Class.InstanceId, Change);
+    NotificationCenter_FireOwn("Task", "Status", Handle->Class.InstanceId, Change);
     Lists->Flushing = nullptr;
     Dictionary_Release(&Change);
     Task_Release(&Held);
@@ -396,7 +400,7 @@ void TaskInt_FreeLists(Task *Handle) {
 
 int32 Task_SetStatusWithDictionary(Task *Handle, Dictionary *Change) {
     Class_CheckHandle(Handle, TASK_CLASSID);
-    return NotificationCenter_Fire("Task", "Status", Handle->Class.InstanceId, Change);
+    return NotificationCenter_FireOwn("Task", "Status", Handle->Class.InstanceId, Change);
 }
 
 int32 Task_SetStatusString(Task *Handle, const char *Key, const char *Text) {

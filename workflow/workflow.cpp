@@ -28,7 +28,21 @@ int32 DeleteObject(void *HandleAddress) { return Workflow_Delete(static_cast<Wor
 
 int32 OnStatus(void *User, const char *, const char *, const char *, Dictionary *Info) {
     Workflow *Self = static_cast<Workflow *>(User);
-    if (Info != nullptr && Info != Self->Status) Dictionary_Merge(Self->Status, Info, DICTIONARY_MERGE_OVERWRITE);
+    if (Info == nullptr || Info == Self->Status) return TRUE;
+    // The errors and warnings it records are the program's alone: a page or
+    // a document's Notification task may fire the same name with any words.
+    if (!NotificationCenter_IsOwnFire() &&
+        (Dictionary_ContainsKey(Info, "errors") || Dictionary_ContainsKey(Info, "warnings"))) {
+        Dictionary *Kept = nullptr;
+        Dictionary_Create(&Kept);
+        Dictionary_Merge(Kept, Info, DICTIONARY_MERGE_OVERWRITE);
+        Dictionary_RemoveByKey(Kept, "errors");
+        Dictionary_RemoveByKey(Kept, "warnings");
+        Dictionary_Merge(Self->Status, Kept, DICTIONARY_MERGE_OVERWRITE);
+        Dictionary_Release(&Kept);
+        return TRUE;
+    }
+    Dictionary_Merge(Self->Status, Info, DICTIONARY_MERGE_OVERWRITE);
     return TRUE;
 }
 
@@ -374,7 +388,7 @@ int32 Workflow_AddError(Workflow *Handle, const char *Format, ...) {
     Dictionary *Current = nullptr;
     if (Dictionary_GetListByKey(Handle->Status, "errors", &Current)) Dictionary_Merge(List, Current, 0);
     if (!Dictionary_ContainsString(List, Message)) Dictionary_AddString(List, nullptr, Message, nullptr);
-    NotificationCenter_Fire("Workflow", "Status", Handle->Class.InstanceId, Change);
+    NotificationCenter_FireOwn("Workflow", "Status", Handle->Class.InstanceId, Change);
     Dictionary_SetStringByKey(Change, "message", Message);
     NotificationCenter_Fire("Workflow", "Error", Handle->Class.InstanceId, Change);
     Dictionary_Release(&Change);
@@ -384,7 +398,7 @@ int32 Workflow_AddError(Workflow *Handle, const char *Format, ...) {
 int32 Workflow_ClearErrors(Workflow *Handle) {
     Class_CheckHandle(Handle, WORKFLOW_CLASSID);
     Dictionary_RemoveByKey(Handle->Status, "errors");
-    NotificationCenter_Fire("Workflow", "Status", Handle->Class.InstanceId, Handle->Status);
+    NotificationCenter_FireOwn("Workflow", "Status", Handle->Class.InstanceId, Handle->Status);
     NotificationCenter_Fire("Workflow", "Error", Handle->Class.InstanceId, nullptr);
     return TRUE;
 }

@@ -15,6 +15,7 @@
 #include "runtime/text/string.h"
 #include "workflow/workflow_event.h"
 #include "workflow/workflow_manager_internal.h"
+#include "workflow/workflow_run.h"
 
 WorkflowManager *GlobalWorkflowManager = nullptr;
 
@@ -117,6 +118,12 @@ int32 AddInt(Dictionary *Request, ManagerCallback *Callback) {
     if (Inner == nullptr) Inner = Request;
     const char *Url = nullptr;
     if (Dictionary_GetStringPtrByKey(Inner, "url", &Url) && Url != nullptr) {
+        // A run added now could not run: the answer says so.
+        if (Self()->AdditionsClosed || Self()->Unloading) {
+            Log_Warning("WorkflowManager - Add refused - %s: the workflows are being unloaded, so it would not run\n",
+                        Url);
+            return FALSE;
+        }
         Dictionary *Copy = nullptr;
         Dictionary_Create(&Copy);
         Dictionary_Merge(Copy, Inner, DICTIONARY_MERGE_OVERWRITE);
@@ -127,6 +134,15 @@ int32 AddInt(Dictionary *Request, ManagerCallback *Callback) {
         if (!Dictionary_ContainsKey(Copy, "id")) {
             String_Guid(Guid, (int32)sizeof(Guid), TRUE);
             Dictionary_SetStringByKey(Copy, "id", Guid);
+        }
+        // An id names one run: one in use (the host's, learnt from a
+        // notification) would have this run's completion speak for that one.
+        const char *Id = nullptr;
+        if (!Dictionary_GetStringPtrByKey(Copy, "id", &Id) || Id == nullptr || !WorkflowRun_ClaimId(Id)) {
+            Log_Warning("WorkflowManager - Add refused - %s: its id is %s\n", UrlText.c_str(),
+                        Id == nullptr ? "not a text" : "in use by another run");
+            Dictionary_Release(&Copy);
+            return FALSE;
         }
         if (!Dictionary_ContainsKey(Copy, "callbackId")) {
             if (Callback != nullptr) {
@@ -151,7 +167,7 @@ int32 AddInt(Dictionary *Request, ManagerCallback *Callback) {
             }
         }
         Manager->PendingStarts++;
-        NotificationCenter_FireAfterDelay("WorkflowRun", "Start", nullptr, 0, Copy);
+        NotificationCenter_FireAfterDelayOwn("WorkflowRun", "Start", nullptr, 0, Copy);
         Dictionary_Release(&Copy);
         return TRUE;
     }
@@ -255,7 +271,7 @@ int32 OnFlow(void *, const char *, const char *, const char *, Dictionary *Info)
 // An addition's start has been delivered (the run, if any, has started).
 int32 OnStartDelivered(void *, const char *, const char *, const char *, Dictionary *) {
     WorkflowManager *Manager = GlobalWorkflowManager;
-    if (Manager != nullptr && Manager->PendingStarts > 0) Manager->PendingStarts--;
+    if (Manager != nullptr && Manager->PendingStarts > 0 && NotificationCenter_IsOwnFire()) Manager->PendingStarts--;
     return TRUE;
 }
 
@@ -473,6 +489,11 @@ int32 WorkflowManager_IsSettled(void) {
     if (Manager->PendingStarts > 0) return FALSE;
     for (Workflow *Each : Manager->Loaded)
         if (IsUnderWay(Manager, Each)) return FALSE;
+    return TRUE;
+}
+
+int32 WorkflowManager_CloseAdditions(void) {
+    Self()->AdditionsClosed = TRUE;
     return TRUE;
 }
 

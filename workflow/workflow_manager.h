@@ -31,6 +31,9 @@ int32 WorkflowManager_Remove(void);
 int32 WorkflowManager_IsInitialized(void);
 
 // ---- Adding and unloading ----
+// An add whose "id" is in use by another run of the process (or is no
+// text) is refused: 0, with a log line. So is every add while the manager
+// unloads or once its additions are closed.
 int32 WorkflowManager_Add(const char *Url, void *User, WorkflowManager_CallbackFunc Function);
 int32 WorkflowManager_AddDictionary(Dictionary *Request, void *User, WorkflowManager_CallbackFunc Function);
 int32 WorkflowManager_AddJSON(const char *JsonText, void *User, WorkflowManager_CallbackFunc Function);
@@ -39,6 +42,10 @@ int32 WorkflowManager_AddInterop(const char *JsonText, const char *CallbackId);
 int32 WorkflowManager_SetWillLoadCallback(void *User, WorkflowManager_WillLoadFunc Function);
 int32 WorkflowManager_Unload(void *User, WorkflowManager_CallbackFunc Function);
 int32 WorkflowManager_IsUnloading(void);
+// From now on every add is refused (0, with a log line), as one is while the
+// manager unloads: its owner is ending, and a run added now would be
+// abandoned rather than run.
+int32 WorkflowManager_CloseAdditions(void);
 // Nonzero when nothing added to the manager is still under way: no addition
 // waits for its run to start, and every loaded workflow has completed "load"
 // (or its run has ended) and has no event running, ready or queued, in it or

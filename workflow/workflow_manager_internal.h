@@ -27,6 +27,7 @@ struct WorkflowManager {
     uint32 HardDependency = 0;
     uint32 AutoUnload = 0;
     uint32 Unloading = 0;
+    uint32 AdditionsClosed = 0; // no add is taken any more (WorkflowManager_CloseAdditions)
     uint32 Worker = 0;
     uint32 SelfUpdate = 0;
     uint32 Full = 0; // not only the flow (outside the worker)

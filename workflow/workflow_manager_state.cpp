@@ -4,6 +4,9 @@
 #include <string.h>
 
 #include <algorithm>
+#include <string>
+#include <unordered_set>
+#include <vector>
 
 #include "runtime/class.h"
 #include "runtime/containers/dictionary_pack.h"
@@ -748,10 +751,43 @@ int32 WorkflowManager_QueueAvailableTasksByWorkflow(const char *Name, const char
     return WorkflowManager_QueueTaskInterop(WorkflowId, Name, nullptr);
 }
 
+namespace {
+
+// Whether From is To, or waits on it through the dependencies recorded.
+bool DependsOn(const char *From, const char *To) {
+    std::vector<std::string> Open{From};
+    std::unordered_set<std::string> Seen{From};
+    while (!Open.empty()) {
+        std::string Each = std::move(Open.back());
+        Open.pop_back();
+        if (Each == To) return true;
+        DictionaryItem *Item = nullptr;
+        for (Dictionary_ItemGetFirst(M()->Dependencies, &Item); Item != nullptr;
+             Dictionary_ItemGetNext(M()->Dependencies, Item, &Item)) {
+            const char *Key = nullptr, *Value = nullptr;
+            if (Dictionary_ItemGetKeyPtr(M()->Dependencies, Item, &Key) && Key != nullptr && Each == Key &&
+                Dictionary_ItemGetStringPtr(M()->Dependencies, Item, &Value) && Value != nullptr &&
+                Seen.emplace(Value).second)
+                Open.emplace_back(Value);
+        }
+    }
+    return false;
+}
+
+} // namespace
+
 int32 WorkflowManager_AddDependency(const char *Id, const char *DependencyId) {
     Debug_CheckPointer(Id);
     Debug_CheckPointer(DependencyId);
     if (M() == nullptr || !M()->Full) return FALSE;
+    // A workflow waiting on itself, or on one that waits on it however far
+    // round, would wait for good: nothing could ever run.
+    if (DependsOn(DependencyId, Id)) {
+        Log_Warning("WorkflowManager - Dependency - Refused - %s -> %s: %s\n", Id, DependencyId,
+                    String_Compare(Id, DependencyId) ? "a workflow cannot wait on itself"
+                                                     : "it would close a cycle of dependencies");
+        return FALSE;
+    }
     Log_Info("WorkflowManager - Dependency - Added - %s -> %s\n", Id, DependencyId);
     Dictionary_AddString(M()->Dependencies, Id, DependencyId, nullptr);
     M()->Dirty = TRUE;

@@ -5,6 +5,8 @@
 #include <unistd.h>
 
 #include <string>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "net/async_http.h"
@@ -30,6 +32,11 @@ struct GlobalRunState {
     // Stops fired for completed runs and not yet handled: a "Stop" beyond
     // them (a document's Notification task can fire one) reports no run.
     uint32 StopsOwed;
+    // Every run id taken in this process: an id names one run, for good.
+    std::unordered_set<std::string> Ids;
+    // The runs whose requester holds them by their task (a reference each),
+    // and the ids it waits for.
+    std::unordered_map<std::string, Task *> Kept;
 };
 
 GlobalRunState *GlobalWorkflowRun = nullptr;
@@ -74,6 +81,16 @@ int32 OnStartRequest(void *, const char *, const char *, const char *Sender, Dic
     } else {
         Dictionary_GetDictionaryByKey(Info, "_remote", &Remote);
     }
+    // The manager took the id of its own start requests when it was asked;
+    // any other start (a document's Notification task, a page's fire) takes
+    // its id here, and one in use starts nothing: its completion would speak
+    // for another run.
+    const char *Text = nullptr;
+    if (!NotificationCenter_IsOwnFire() && Dictionary_GetStringPtrByKey(Info, "id", &Text) && Text != nullptr &&
+        !WorkflowRun_ClaimId(Text)) {
+        Log_Warning("WorkflowRun - start refused: the run id %s is in use\n", Text);
+        return TRUE;
+    }
     __atomic_add_fetch(&GlobalWorkflowRun->RunningCount, 1, __ATOMIC_SEQ_CST);
     GlobalWorkflowRun->StartCount++;
 
@@ -84,7 +101,6 @@ int32 OnStartRequest(void *, const char *, const char *, const char *Sender, Dic
     Dictionary_Merge(Definition, Info, DICTIONARY_MERGE_OVERWRITE);
     Dictionary_RemoveByKey(Definition, "_remote");
     Dictionary_SetStringByKey(Definition, "workflow", Sender != nullptr ? Sender : "");
-    const char *Text = nullptr;
     if (Dictionary_GetStringPtrByKey(Info, "url", &Text) && Text != nullptr)
         Dictionary_SetStringByKey(Definition, "url", Text);
     if (Dictionary_GetStringPtrByKey(Info, "callbackId", &Text) && Text != nullptr)
@@ -107,6 +123,10 @@ int32 OnStartRequest(void *, const char *, const char *, const char *Sender, Dic
     Task_GetDictionaryHandle(Run, &Own);
     Dictionary_Dump(Own);
     GlobalWorkflowRun->Live.push_back(Run);
+    if (Dictionary_GetStringPtrByKey(Info, "id", &Text) && Text != nullptr) {
+        auto Wanted = GlobalWorkflowRun->Kept.find(Text);
+        if (Wanted != GlobalWorkflowRun->Kept.end() && Wanted->second == nullptr) Wanted->second = Task_AddRef(Run);
+    }
     NotificationCenter_AddInstanceObserver("Task", "Complete", TaskId(Run), GlobalWorkflowRun, OnGlobalComplete);
     if (Remote != nullptr && Dictionary_GetBooleanByKey(Info, "isRemote", &Flag) && Flag) WatchRequester(Run, true);
     Task_Start(Run);
@@ -445,6 +465,8 @@ int32 WorkflowRun_Remove(void) {
         Task_Release(&Each);
     }
     for (Task *Each : GlobalWorkflowRun->Completed) Task_Release(&Each);
+    for (auto &[Id, Each] : GlobalWorkflowRun->Kept)
+        if (Each != nullptr) Task_Release(&Each);
     delete GlobalWorkflowRun;
     GlobalWorkflowRun = nullptr;
     return TRUE;
@@ -456,6 +478,54 @@ int32 WorkflowRun_IsInitialized(void) { return GlobalWorkflowRun != nullptr; }
 
 int32 WorkflowRun_GetRunningCount(void) {
     return GlobalWorkflowRun != nullptr ? __atomic_load_n(&GlobalWorkflowRun->RunningCount, __ATOMIC_SEQ_CST) : 0;
+}
+
+int32 WorkflowRun_ClaimId(const char *Id) {
+    Debug_CheckPointer(Id);
+    // Without the runs' module nothing starts a run that could share it.
+    if (GlobalWorkflowRun == nullptr) return TRUE;
+    return GlobalWorkflowRun->Ids.emplace(Id).second ? TRUE : FALSE;
+}
+
+int32 WorkflowRun_Keep(const char *Id) {
+    Debug_CheckPointer(Id);
+    if (GlobalWorkflowRun == nullptr || GlobalWorkflowRun->Ids.count(Id) != 0) return FALSE;
+    return GlobalWorkflowRun->Kept.emplace(Id, nullptr).second ? TRUE : FALSE;
+}
+
+int32 WorkflowRun_GetKept(const char *Id, Task **Run) {
+    Debug_CheckPointer(Id);
+    Debug_CheckPointer(Run);
+    *Run = nullptr;
+    if (GlobalWorkflowRun == nullptr) return FALSE;
+    auto Found = GlobalWorkflowRun->Kept.find(Id);
+    if (Found == GlobalWorkflowRun->Kept.end() || Found->second == nullptr) return FALSE;
+    *Run = Found->second;
+    return TRUE;
+}
+
+int32 WorkflowRun_ReleaseKept(const char *Id) {
+    Debug_CheckPointer(Id);
+    if (GlobalWorkflowRun == nullptr) return FALSE;
+    auto Found = GlobalWorkflowRun->Kept.find(Id);
+    if (Found == GlobalWorkflowRun->Kept.end()) return FALSE;
+    Task *Run = Found->second;
+    GlobalWorkflowRun->Kept.erase(Found);
+    if (Run != nullptr) Task_Release(&Run);
+    return TRUE;
+}
+
+int32 WorkflowRun_GetWorkflowHandle(Task *Run, Workflow **Flow) {
+    Class_CheckHandle(Run, TASK_CLASSID);
+    Debug_CheckPointer(Flow);
+    *Flow = nullptr;
+    const TaskInterface *Record = nullptr;
+    void *Object = nullptr;
+    if (!Task_GetInterface(Run, &Record) || Record->Create != WorkflowRun_Create || !Task_GetInterfaceHandle(Run, &Object) ||
+        Object == nullptr)
+        return FALSE;
+    *Flow = static_cast<WorkflowRun *>(Object)->Flow;
+    return *Flow != nullptr;
 }
 
 int32 WorkflowRun_GetStartedCount(void) { return GlobalWorkflowRun != nullptr ? (int32)GlobalWorkflowRun->StartCount : 0; }

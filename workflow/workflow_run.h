@@ -65,6 +65,19 @@ int32 WorkflowRun_IsInitialized(void);
 int32 WorkflowRun_GetRunningCount(void);
 // The "global" runs asked for so far (completed or not).
 int32 WorkflowRun_GetStartedCount(void);
+// Run ids: an id names one run in the life of the process. Claim takes
+// an id for a run about to be asked for: 0 when it is in use (a start that
+// carries it is refused). Keep, before the run is asked for, has the run
+// task of that id held for the caller once it exists (0 when the id is
+// taken already); GetKept gives it (no reference of its own), ReleaseKept
+// lets it go. The requester knows its run by that task, never by what it
+// hears.
+int32 WorkflowRun_ClaimId(const char *Id);
+int32 WorkflowRun_Keep(const char *Id);
+int32 WorkflowRun_GetKept(const char *Id, Task **Run);
+int32 WorkflowRun_ReleaseKept(const char *Id);
+// The workflow a run task runs (null until its document is loaded).
+int32 WorkflowRun_GetWorkflowHandle(Task *Run, Workflow **Flow);
 // The end point that hands elevated runs over (unset: elevated runs fail).
 int32 WorkflowRun_SetNotificationEndPointHandle(void *EndPoint);
 

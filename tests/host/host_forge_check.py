@@ -7,6 +7,7 @@ Exit status 0 when the case holds, else 1 with the reason on standard error.
 """
 import json
 import os
+import signal
 import subprocess
 import sys
 import tempfile
@@ -175,6 +176,124 @@ function onBatch(items) {
             code, summary, out = run(directory, page, "start:\n  type: Paged\n")
             check("Script - " + said in out, "%s: %s" % (body, out[-1500:]))
             check(summary["successful"] is earned and (code == 0) == earned, "%s: %d %s" % (body, code, summary))
+
+
+def events():  # what the engine or the host observes (the robustness cases' list) but what a page may ask for
+    text, listed = open(os.path.join(os.path.dirname(os.path.abspath(__file__)), "host_robust_check.py")).read(), {}
+    exec(text[text.index("\nEVENTS = "):text.index("\n\n", text.index("\nEVENTS = "))], listed)
+    return [event for event in listed["EVENTS"] if event[1] not in ("Shutdown", "Cancel", "Retry", "Deactivate",
+                                                                     "TogglePause")]
+
+
+CLAIMS = {"successful": True, "errors": ["forged"], "warnings": ["forged"], "exitCode": 42, "progress": 100,
+          "name": "start", "exists": True, "canRetry": True}
+PAGE = """var center = TQX.create('TQX.NotificationCenter'), manager = TQX.create('TQX.WorkflowManager');
+TQX.call(center, 'addObserver', {type: 'Global', notification: 'Global', callbackId: 'all'});
+function on(item) {}
+function onBatch(items) { items.forEach(function (item) { on(item); }); }
+function call(name, args) { return TQX.call(manager, name, args); }
+function add(id) { return call('add', {json: JSON.stringify({url: FAILS, id: id}), callbackId: 'c' + id}); }
+function shut(info) { TQX.call(center, 'fire', {type: 'WorkflowApp', notification: 'Shutdown', sender: '', info: info}); }
+"""
+FAILS = "start:\n  type: Error\n  message: it fails\n"
+
+
+def case_record_holds():
+    # Every engine notification, from a document's Notification task and from a page, in every stage; the
+    # page adds a failing run under every id it learnt. The outcome is the workflow's own.
+    forge = "var ids = {}, done = false; function on(item) { ids[item.sender] = 1; if (item.info && item.info.id)" \
+        " ids[item.info.id] = 1; if (done || item.type !== 'Task' || item.notification !== 'Start' || item.info.name" \
+        " !== STAGE) return; done = true; Object.keys(ids).forEach(function (id) { EVENTS.forEach(function (e) {" \
+        " TQX.call(center, 'fire', {type: e[0], notification: e[1], sender: id, info: JSON.stringify(CLAIMS)}); });" \
+        " if (add(id) === false) print('refused ' + id); }); }\n"
+
+    def row(args):
+        event, stage, earned = args
+        directory = tempfile.mkdtemp(dir=top)
+        act = dict((each, "fire" if each == stage and event else "hi") for each in ["load", "start", "unload"])
+        document = "".join("%s:\n  type: Queue\n  actions: [%s, hi%s]\n" % (each, act[each], "" if earned or
+                           each != "start" else ", bad") for each in act) + "hi: {type: Log, message: hi}\n" + \
+            "bad: {type: Error, message: it fails}\nfire: {type: Notification, event: %s, content: %s}\n" % (
+                event, json.dumps(CLAIMS))
+        page = None if event else "var STAGE = %r, EVENTS = %s, CLAIMS = %s, FAILS = %r;\n%s%s" % (
+            stage, json.dumps(events()), json.dumps(CLAIMS), "file://" + write(directory, "f.yaml", FAILS), PAGE, forge)
+        code, summary, out = run(directory, page, document)
+        lost = [each for each in summary["errors"] + summary["warnings"] if "forged" in each] or \
+            (page and "Script - refused" not in out) or summary["progress"] == 100 or code == 42
+        if lost or summary["successful"] is not earned or summary["errors"] != ([] if earned else ["it fails"]):
+            return "%s at %s: %d %s" % (event or "page", stage, code, summary)
+
+    rows = [(event, stage, earned) for event in [None] + ["%s.%s" % each for each in events()]
+            for stage in ["load", "start", "unload"] for earned in [True, False]]
+    with tempfile.TemporaryDirectory() as top:
+        with __import__("concurrent.futures").futures.ThreadPoolExecutor(max_workers=4) as pool:
+            wrong = [line for line in pool.map(row, rows) if line]
+    check(not wrong, "%d of %d runs:\n%s" % (len(wrong), len(rows), "\n".join(wrong[:20])))
+
+
+def case_page_asks():
+    # What no run could follow is refused; a run whose "start" never ran is no success (a shutdown keeps its
+    # code). Row: what the page does once "load" starts ("!": as it loads), "start", the exit code, the errors
+    # it may end with (or the line it prints).
+    shut, unloaded = 'the workflow was shut down before "start" ran', 'the workflow was unloaded before "start" ran'
+    table = [("!shut('{}');", FAILS, 1, ["it fails", shut, "Task_Error_Cancelled"]),
+             ("shut('{}');", FAILS, 1, ["it fails", shut]),  # "start" may be queued once "load" ends
+             ("shut('{\"force\":true,\"exitCode\":5}');", FAILS, 5, [shut]),
+             ("call('unload', {});", FAILS, 1, ["it fails", unloaded]),
+             ("shut('{\"force\":true,\"exitCode\":0}');", "start: {type: Log, message: hi}\n", 1, [shut]),
+             (None, "load: {type: Shutdown}\n" + FAILS, 1, ["it fails"]),
+             # A dependency on itself or closing a cycle, a late add.
+             ("print('answers ' + [call('addDependency', {id: RUN, dependencyId: RUN}), call('addDependency', {id: RUN,"
+              " dependencyId: 'b'}), call('addDependency', {id: 'b', dependencyId: RUN}), call('setHardDependency',"
+              " {hardDependency: true}), call('addDependency', {id: RUN, dependencyId: RUN})]);", "", 0,
+              ["answers false,true,false,true,false"]),
+             ("!function onUnload() { print('late ' + add('x')); }", "", 0, ["late false"])]
+    with tempfile.TemporaryDirectory() as directory:
+        for act, start, want, errors in table:
+            page = act and "var FAILS = %r, RUN; %sfunction on(item) { if (item.info && item.info.id) RUN = item.info.id;" \
+                " if (item.type === 'Task' && item.notification === 'Start' && item.info.name === 'load') { %s } }\n%s" % (
+                    "file://" + write(directory, "f.yaml", FAILS), PAGE, "" if act[0] == "!" else act,
+                    act[1:] if act[0] == "!" else "")
+            start = start or "start: {type: Log, message: hi}\n"
+            code, summary, out = run(directory, page, ("load: {type: Sleep, seconds: 0.5}\n" if act else "") + start)
+            check(code == want and (summary["successful"] and ("Script - " + errors[0]) in out if want == 0 else
+                  summary["successful"] is False and summary["errors"] and all(e in errors for e in summary["errors"])),
+                  "%s: %d %s" % (act, code, summary))
+        # Runs a document starts past the process's limit warn as a page's do.
+        code, summary, _ = run(directory, None, "start: {type: Queue, actions: [hi%s]}\nhi: {type: Log, message: hi}\n"
+                               "n: {type: Notification, event: WorkflowRun.Start, content: {url: 'file://%s'}}\n" % (
+                                   ", n" * 1001, write(directory, "f.yaml", FAILS)))
+        check(code == 0 and "WorkflowRun_Error_TooMany" in str(summary["warnings"]), "limit: %d %s" % (code, summary))
+
+
+def case_signals():
+    # Each signal that ends the program ends the run in order (the unload, the summary, 130), also one held
+    # from before it began; a closed standard output keeps the run's code.
+    ending = [signal.SIGINT, signal.SIGTERM, signal.SIGHUP, signal.SIGQUIT, signal.SIGUSR1]
+    def plain(held=False):  # what this test's starter ignored (nohup) the program would keep ignored
+        [signal.signal(number, signal.SIG_DFL) for number in ending]
+        if held:
+            signal.pthread_sigmask(signal.SIG_BLOCK, {signal.SIGTERM})
+            os.kill(os.getpid(), signal.SIGTERM)
+    with tempfile.TemporaryDirectory() as directory:
+        line = [PROGRAM, "--workflow=" + write(directory, "w.yaml", "start: {type: Sleep, seconds: 30}\n"
+                                               "unload: {type: Log, message: unloaded}\n"), "--disablesecurity", "--window"]
+        for number in ending + [None]:
+            process = subprocess.Popen(line, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, cwd=directory,
+                                       preexec_fn=lambda: plain(number is None))
+            for text in process.stdout if number else []:
+                if "Waiting 30" in text:
+                    process.send_signal(number)
+                    break
+            out, err = process.communicate(timeout=60)
+            check(process.returncode == 130 and (".unload - unloaded" in out or number is None) and
+                  json.loads(out.splitlines()[-1])["errors"][0] == "Host_Error_Interrupted",
+                  "%s: %d %r %r" % (number, process.returncode, out[-300:], err))
+        write(directory, "w.yaml", "start: {type: End, exitCode: 7}\n")
+        reader, writer = os.pipe()
+        os.close(reader)
+        done = subprocess.run(line[:-1], stdout=writer, stderr=subprocess.PIPE, timeout=60, cwd=directory)
+        check(done.returncode == 7, "closed output: %d %r" % (done.returncode, done.stderr))
 
 
 if __name__ == "__main__":

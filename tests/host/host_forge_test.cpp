@@ -21,6 +21,7 @@ class HostForge : public testing::TestWithParam<const char *> {};
 TEST_P(HostForge, CaseHolds) { EXPECT_EQ(RunCase(GetParam()), 0) << GetParam(); }
 
 INSTANTIATE_TEST_SUITE_P(Cases, HostForge, testing::Values("page_forgeries", "document_forgeries",
-                                                    "document_says_nothing_for_the_engine", "page_reentry"));
+                                                    "document_says_nothing_for_the_engine", "page_reentry",
+                                                    "record_holds", "page_asks", "signals"));
 
 } // namespace

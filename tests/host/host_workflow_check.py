@@ -456,7 +456,13 @@ def case_outcomes():
              # A Notification task's Task.Complete in its own name ends
              # nothing: "state" and the queued task end as they ran.
              ("fired.yaml", "state: {type: Queue, actions: [f]}\n" + fired % "f", [], 0, []),
-             ("fired.yaml", "state: {type: Log, message: hi}\n" + fired % "launch", ["--task=launch"], 0, [])]
+             ("fired.yaml", "state: {type: Log, message: hi}\n" + fired % "launch", ["--task=launch"], 0, []),
+             # Every error of the summary is told on standard error too.
+             ("dl.yaml", "start: {type: Download}\n", [], 1, ["Download_Error_NotAvailable"]),
+             ("nap.yaml", "start: {type: Sleep, seconds: abc}\n", [], 1,
+              ["Task_Error_InvalidArg", '"seconds" of task "start" is not a finite number (abc): nothing acts on it']),
+             ("plain.yaml", "state: {type: Error, message: nope}\n", ["--task=state"], 1,
+              ["nope", "none of the tasks is available: state"])]
     with tempfile.TemporaryDirectory() as directory:
         for name, text, extra, want, errors in cases:
             path = write(directory, name, text)
@@ -466,11 +472,11 @@ def case_outcomes():
             check(code == want and value["exitCode"] == want, "%s %s: exit %d %s" % (name, extra, code, value))
             check(value["successful"] is (want == 0) and value["errors"] == errors,
                   "%s %s: %s" % (name, extra, value))
-            told = ["velmarsh: " + each for each in errors
-                    if each.startswith(("Cannot make task", "Missing argument", "failed without naming"))]
-            told += ["velmarsh: %s (offered: %s)" % (each, "install" if name == "state.json" else "none")
-                     for each in errors if each.startswith("none of the tasks")]
-            check(err.splitlines() == told, "%s %s: stderr %r" % (name, extra, err))
+            lines = ["velmarsh: " + each for each in errors
+                     if each.startswith(("Cannot make task", "Missing argument", "failed without naming"))]
+            lines += ["velmarsh: %s (offered: %s)" % (each, "install" if name == "state.json" else "none")
+                      for each in errors if each.startswith("none of the tasks")]
+            check(err.splitlines() == told_lines(lines, errors), "%s %s: stderr %r" % (name, extra, err))
 
 
 def case_refusals():
@@ -922,6 +928,10 @@ def case_cache_min_age():
                 peer.close()
 
 
+def told_lines(said, errors):  # the lines said as the run went, then each error of the summary none named
+    return said + ["velmarsh: " + each for each in errors if not any(each in line for line in said)]
+
+
 def outcome_table(directory, cases, extra=(), program=None):
     # Each case: document text, the exit code (also the summary's), its
     # errors, its warnings and the lines on standard error.
@@ -934,7 +944,7 @@ def outcome_table(directory, cases, extra=(), program=None):
               "%r: exit %d %s" % told[:3])
         check(code != 0 or not errors, "%r: a failure exits 0" % text)
         check(value["errors"] == errors and value["warnings"] == warnings, "%r: %s" % (text, value))
-        check(err.splitlines() == ["velmarsh: " + each.replace("{dir}", directory) for each in said],
+        check(err.splitlines() == told_lines(["velmarsh: " + each.replace("{dir}", directory) for each in said], errors),
               "%r: stderr %r" % (text, err))
 
 

@@ -179,7 +179,9 @@ int32 OnAnyTaskStart(void *User, const char *, const char *, const char *Instanc
 
 int32 OnAnyTaskStatus(void *User, const char *, const char *, const char *Instance, Dictionary *Info) {
     Progress *Self = static_cast<Progress *>(User);
-    if (Info == nullptr || Instance == nullptr || Dictionary_ContainsKey(Info, "overallProgress")) return TRUE;
+    if (Info == nullptr || Instance == nullptr || !NotificationCenter_IsOwnFire() ||
+        Dictionary_ContainsKey(Info, "overallProgress"))
+        return TRUE;
     float64 Value = 0;
     if (!Dictionary_GetFloat64ByKey(Info, "progress", &Value)) return TRUE;
     char BoundId[IdSize];
@@ -535,7 +537,7 @@ int32 Progress_SetBoundsProgress(Progress *Handle, const char *BoundId, float64 
         Dictionary *Change = nullptr;
         Dictionary_Create(&Change);
         Dictionary_SetFloat64ByKey(Change, "#aggregateProgress", Value);
-        NotificationCenter_Fire("Task", "Status", Reporter, Change);
+        NotificationCenter_FireOwn("Task", "Status", Reporter, Change);
         Dictionary_Release(&Change);
         return TRUE;
     }
@@ -609,7 +611,7 @@ int32 Progress_SetBoundsProgress(Progress *Handle, const char *BoundId, float64 
         if (Each != nullptr && Dictionary_GetFloat64ByKey(Each, "percent", &Percent))
             Dictionary_SetFloat64ByKey(Each, "percent", Percent * Ceiling);
     }
-    NotificationCenter_Fire("Task", "Status", Reporter, Change);
+    NotificationCenter_FireOwn("Task", "Status", Reporter, Change);
     Dictionary_Release(&Change);
     return TRUE;
 }
