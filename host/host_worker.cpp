@@ -8,7 +8,6 @@
 
 #include <vector>
 
-#include "host/host_job.h"
 #include "runtime/class.h"
 #include "runtime/command_line.h"
 #include "runtime/log.h"
