@@ -17,6 +17,7 @@
 #include "runtime/text/string_print.h"
 #include "runtime/time.h"
 #include "workflow/task_event.h"
+#include "workflow/task_arguments.h"
 #include "workflow/task_internal.h"
 #include "workflow/workflow.h"
 #include "workflow/app/workflow_app.h"
@@ -264,7 +265,10 @@ int32 Task_TakeStart(Task *Handle) {
         return FALSE;
     }
     Handle->StartsTaken = Handle->Starts;
-    return TRUE;
+    // The type's start runs only on a definition the check passed: a task
+    // with a refused or missing argument acts on nothing (the check has
+    // completed it).
+    return TaskInt_CheckArguments(Handle) ? TRUE : FALSE;
 }
 
 int32 Task_Complete(Task *Handle, Dictionary *Result) {
@@ -291,8 +295,9 @@ int32 Task_Complete(Task *Handle, Dictionary *Result) {
         if (ReadStatusText(Handle, 1, Status, (int32)sizeof(Status))) {
             Task_SetStatus(Handle, Status);
             CancelledNow = Task_IsCancelled(Handle) != 0;
-        } else if (Task_IsArgumentRefused(Handle)) {
-            // The refusal is an error of this task: it is no success.
+        } else if (Task_IsArgumentRefused(Handle) && Task_HasError(Handle, nullptr)) {
+            // The refusal is an error of this task, unless "ignoreError"
+            // ignored it: it is no success.
             Successful = 0;
             Key = "failure";
         }
