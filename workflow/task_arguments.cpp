@@ -308,13 +308,16 @@ private:
             // A number written with digits that reads as 0 (1e-400) is not the
             // number written.
             const char *Stored = nullptr;
-            if (Number == 0 && Dictionary_ItemGetBufferPtr(Owner, Item, &Stored, nullptr) && Stored != nullptr) {
-                size_t Mantissa = strcspn(Stored, "eE");
-                if (strcspn(Stored, "123456789") < Mantissa) return Refuse("is too small to be told from 0");
-            }
+            if (!Dictionary_ItemGetBufferPtr(Owner, Item, &Stored, nullptr) || Stored == nullptr ||
+                strlen(Stored) > 64)
+                Stored = nullptr;
+            if (Number == 0 && Stored != nullptr && strcspn(Stored, "123456789") < strcspn(Stored, "eE"))
+                return Refuse("is too small to be told from 0");
             if (Kind == K::Whole && (Number != trunc(Number) || Number < (float64)A.Least || Number > (float64)A.Limit)) {
-                char Why[128];
-                String_Print(Why, (int32)sizeof(Why), "is %.17g: a whole number from %lld to %lld is asked", Number,
+                char Written[72], Why[192];
+                if (Stored != nullptr && Type != DICTIONARY_TYPE_STRING) String_CopyLength(Written, Stored, 72);
+                else snprintf(Written, sizeof(Written), "%.17g", Number);
+                String_Print(Why, (int32)sizeof(Why), "is %s: a whole number from %lld to %lld is asked", Written,
                              (long long)A.Least, (long long)A.Limit);
                 return Refuse(Why);
             }
