@@ -56,7 +56,7 @@ constexpr TaskArgument NotificationArguments[] = {
     {.Name = "content", .Kind = K::Content, .Limit = 8190},
 };
 constexpr TaskArgument StatusArguments[] = {
-    {.Name = "target", .Kind = K::Text, .Limit = 319, .AsWritten = true},
+    {.Name = "target", .Kind = K::Text, .Limit = 311, .AsWritten = true},
 };
 constexpr TaskArgument StringContainsArguments[] = {
     {.Name = "stringOne", .Kind = K::Text, .Limit = 1023, .Required = true},
@@ -98,7 +98,7 @@ constexpr TaskArgument SingletonArguments[] = {
     {.Name = "exists", .Kind = K::Branch, .Limit = 511},
 };
 constexpr TaskArgument EnvironmentArguments[] = {
-    {.Name = "key", .Kind = K::Text, .Limit = 119, .NotEmpty = true},
+    {.Name = "key", .Kind = K::Text, .Limit = 119},
     {.Name = "value", .Kind = K::Text, .Limit = 4095},
     {.Name = "keyValuePairs", .Kind = K::Pairs, .Limit = 4095},
 };
