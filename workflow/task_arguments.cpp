@@ -304,6 +304,10 @@ private:
         case K::Number:
         case K::Whole: {
             float64 Number = 0;
+            // An empty text is no number: read as 0 it would decide an
+            // outcome nobody wrote (an exit code of success).
+            if (Type == DICTIONARY_TYPE_STRING && (!Text(Owner, Item, A.Limit, true, Read) || Read.empty()))
+                return Read.empty() && !Task_IsArgumentRefused(Handle) ? Refuse("is empty, not a number") : false;
             if (!TaskInt_ReadNumber(Handle, A.Name, &Number, true)) return false;
             // A number written with digits that reads as 0 (1e-400) is not the
             // number written.
@@ -372,8 +376,9 @@ private:
              Dictionary_ItemGetNext(List, Element, &Element)) {
             int32 Type = DICTIONARY_TYPE_UNKNOWN;
             Dictionary_ItemGetType(List, Element, &Type);
-            Passed = Type != DICTIONARY_TYPE_NULL ? Value(List, Element, Type, Kind, false)
-                                                  : Refuse("is null, not a text");
+            // A list of texts holds texts only: the readers pass anything
+            // else over, and a list that runs less than it names is no list.
+            Passed = Type == DICTIONARY_TYPE_STRING ? Value(List, Element, Type, Kind, false) : Refuse("is not a text");
         }
         memcpy(What, Outer, sizeof(What));
         return Passed;
