@@ -767,7 +767,10 @@ bool ReadText(Task *Handle, const char *What, bool Quote, const char *Stored, in
     MemoryScope<char> Work(WorkSize);
     memcpy(Work.Get(), Stored, (size_t)Length);
     Work.Get()[Length] = 0;
+    const bool RefusedBefore = Handle->RefusedArgument != 0;
     Task_ExpandString(Handle, Work.Get(), WorkSize);
+    // A macro met on the way held a NUL or did not fit: refused there.
+    if (!RefusedBefore && Handle->RefusedArgument) return false;
     size_t Expanded = strlen(Work.Get());
     if (Expanded > (size_t)Room) {
         String_Print(Why, (int32)sizeof(Why), "is %d bytes once expanded, past its limit of %d", (int32)Expanded, Room);

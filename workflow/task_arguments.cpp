@@ -107,7 +107,7 @@ constexpr TaskArgument MacroArguments[] = {
     {.Name = "url", .Kind = K::Url, .Limit = 4095},
     {.Name = "key", .Kind = K::Text, .Limit = 119, .AsWritten = true},
     {.Name = "value", .Kind = K::Text, .Limit = 1023},
-    {.Name = "keyValuePairs", .Kind = K::Pairs, .Limit = 1023},
+    {.Name = "keyValuePairs", .Kind = K::Pairs, .Limit = 8139},
     {.Name = "cache", .Kind = K::Text, .Limit = 59},
     {.Name = "authenticate", .Kind = K::Text, .Limit = 319},
     {.Name = "timeout", .Kind = K::Number, .Limit = 319},

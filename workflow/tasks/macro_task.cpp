@@ -3,6 +3,8 @@
 
 #include <string.h>
 
+#include <string>
+
 #include "runtime/notification/notification_center.h"
 #include "runtime/text/string.h"
 #include "workflow/task_internal.h"
@@ -48,11 +50,25 @@ void AddMacro(Macro *Self, const char *Key, const char *Value) {
 }
 
 void AddPairs(Macro *Self, Dictionary *Pairs) {
+    // A value holding a NUL would be stored cut, and stand for another value
+    // wherever it is expanded: none of the pairs is taken then.
+    DictionaryItem *Item = nullptr;
+    for (Dictionary_ItemGetFirst(Pairs, &Item); Item != nullptr; Dictionary_ItemGetNext(Pairs, Item, &Item)) {
+        const char *Key = nullptr, *Text = nullptr;
+        int32 Length = 0;
+        if (Dictionary_ItemCompareType(Pairs, Item, DICTIONARY_TYPE_STRING) &&
+            Dictionary_ItemGetBufferPtr(Pairs, Item, &Text, &Length) && Text != nullptr &&
+            strnlen(Text, (size_t)Length) != (size_t)Length) {
+            Dictionary_ItemGetKeyPtr(Pairs, Item, &Key);
+            std::string What = "macro \"" + std::string(Key != nullptr ? Key : "") + "\"";
+            TaskInt_RefuseArgument(Self->Owner, What.c_str(), "holds a NUL byte");
+            return;
+        }
+    }
     Dictionary *Copy = nullptr;
     Dictionary_Create(&Copy);
     Dictionary_Merge(Copy, Pairs, DICTIONARY_MERGE_OVERWRITE);
     Task_ExpandDictionary(Self->Owner, Copy);
-    DictionaryItem *Item = nullptr;
     int32 Count = 0;
     for (Dictionary_ItemGetFirst(Copy, &Item); Item != nullptr; Dictionary_ItemGetNext(Copy, Item, &Item)) {
         const char *Key = nullptr, *Text = nullptr;
