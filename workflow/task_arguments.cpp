@@ -18,6 +18,9 @@ namespace {
 
 using K = TaskArgumentKind;
 
+// A number written as a text is read within the width of any single value.
+constexpr int64 NumberTextLimit = 319;
+
 // Every declaration below is one line of a fixed shape: the table test
 // reads them from this file and tries each argument at its limit, one past
 // it, with a NUL written and through a macro, and with a value of another
@@ -306,7 +309,7 @@ private:
             float64 Number = 0;
             // An empty text is no number: read as 0 it would decide an
             // outcome nobody wrote (an exit code of success).
-            if (Type == DICTIONARY_TYPE_STRING && (!Text(Owner, Item, A.Limit, true, Read) || Read.empty()))
+            if (Type == DICTIONARY_TYPE_STRING && (!Text(Owner, Item, NumberTextLimit, true, Read) || Read.empty()))
                 return Read.empty() && !Task_IsArgumentRefused(Handle) ? Refuse("is empty, not a number") : false;
             if (!TaskInt_ReadNumber(Handle, A.Name, &Number, true)) return false;
             // A number written with digits that reads as 0 (1e-400) is not the

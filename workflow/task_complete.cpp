@@ -325,6 +325,12 @@ int32 Task_Complete(Task *Handle, Dictionary *Result) {
         return TRUE;
     }
     Task_VerboseLog(Handle, 1, "Completed\n");
+    // A task with a refused argument acts on nothing, its steps included:
+    // a step may be the refused value itself.
+    if (Handle->RefusedArgument) {
+        FinishCompletion(Handle, State, nullptr);
+        return TRUE;
+    }
     return Task_RunSubAction(Handle, Key, State, AfterOutcomeStep);
 }
 

@@ -17,10 +17,19 @@ comparison whose "notEqualTo" branch fails before a "lessThan" or
 documents_said_where: a self-update's child without "apply" is named by its
 URL; a YAML file with a second document says where; a doc.yaml that links
 to real.txt is read as YAML (the name given decides the reader).
+declared_table: every argument each task type declares (read from the
+declarations themselves) is tried at its limit (taken), one past it, with a
+NUL written and through a macro, past its limit through a macro, and as a
+value of another kind (each refused with one Task_Error_InvalidArg that
+names it, and nothing of the task runs).
+refusals_are_errors: a refusal is one error, which "ignoreError" ignores
+like any other: the task then completes without acting, and the run goes on.
 Exit status 0 when the case holds.
 """
+import concurrent.futures
 import json
 import os
+import re
 import subprocess
 import sys
 import tempfile
@@ -236,6 +245,115 @@ def case_documents_said_where():
                               capture_output=True, text=True, timeout=120)
         if done.returncode != 3:
             fail("link.yaml to real.txt: exit %d, %r %r" % (done.returncode, done.stdout[-400:], done.stderr[-400:]))
+
+
+SOURCE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "workflow", "task_arguments.cpp")
+# A valid value for each required argument the types declare.
+BASE = {"seconds": 0, "message": "m", "event": "X.Y", "stringOne": "a", "stringTwo": "b", "numberOne": 1,
+        "numberTwo": 2, "versionOne": "1.2", "versionTwo": "1.3", "name": "host-args-%d" % os.getpid(), "actions": []}
+# A value of a kind the argument does not take, by declared kind.
+WRONG = {"Number": {"x": 1}, "Whole": {"x": 1}, "Texts": "text", "TextOrTexts": {"x": 1}, "Flags": {"x": 1},
+         "Object": [1], "Headers": [1], "Pairs": [1], "Content": 5}
+
+
+def declarations():
+    """(type, name, kind, limit, least, as written) for every declared argument."""
+    text = open(SOURCE).read()
+    tables = {}
+    for table, body in re.findall(r"constexpr TaskArgument (\w+)\[\] = \{(.*?)\n\};", text, re.S):
+        tables[table] = [(m.group(1), m.group(2), int(m.group(3)), int(m.group(4) or 0), bool(m.group(5)))
+                         for m in re.finditer(r'\.Name = "(\w+)", \.Kind = K::(\w+), \.Limit = (\d+)'
+                                              r'(?:, \.Least = (-?\d+)(?:LL)?)?[^}]*?(\.AsWritten = true)?\}', body)]
+    types = re.findall(r'\{"(\w+)", (\w+Arguments)\}', text)
+    rows = [(kind, *each) for kind, table in types for each in tables[table]]
+    rows += [("Log", *each) for each in tables["Common"]]
+    if len(types) < 20 or len(rows) < 100:
+        fail("the declarations were not found in %s" % SOURCE)
+    return rows
+
+
+def filler(length):
+    return ("ab." * length)[:length]
+
+
+def holder(kind, value):
+    """The value placed where the kind reads texts: the argument, an element or a member."""
+    if kind in ("Texts", "Flags"):
+        return [value]
+    if kind in ("Object", "Headers", "Pairs"):
+        return {"X-A": value}
+    return value
+
+
+def table_rows(directory):
+    """Each row: a label, the task's arguments, what the summary must show (None: no refusal naming it)."""
+    child = os.path.join(directory, "child.json")
+    with open(child, "w") as handle:
+        json.dump({"start": {"type": "Log", "message": "c"}}, handle)
+    rows = []
+    for task, name, kind, limit, least, written in declarations():
+        base = dict((key, value) for key, value in BASE.items() if key != name)
+        base["type"] = task
+        if task == "WorkflowRun" and name != "url":
+            base["url"] = "file://" + child
+        quoted = '"%s"' % name
+        cases = []
+        if kind == "Whole":
+            cases += [("at limit", limit, None), ("one past", limit + 1, "a whole number from"),
+                      ("below least", least - 1, "a whole number from")]
+        elif kind in ("Number", "Version"):
+            cases += [("at limit", "0" * (limit - 1) + "1", None),
+                      ("one past", "0" * limit + "1", "is %d bytes, past its limit of %d" % (limit + 1, limit))]
+        elif kind == "Content":
+            cases += [("at limit", "[" + " " * (limit - 2) + "]", None),
+                      ("one past", "[" + " " * (limit - 1) + "]", "past its limit of %d" % limit)]
+        elif kind != "Boolean":
+            cases += [("at limit", holder(kind, filler(limit)), None),
+                      ("one past", holder(kind, filler(limit + 1)), "past its limit of %d" % limit)]
+        cases += [("NUL written", holder(kind, "1\0.5"), "holds a NUL byte"),
+                  ("wrong kind", WRONG.get(kind, [1]), "of task \"start\" is")]
+        if not written:
+            cases += [("NUL through a macro", holder(kind, "{this.args.nul}"), 'macro "this.args.nul" of task'),
+                      ("past through a macro", holder(kind, "{this.args.long}"),
+                       "a whole number from" if kind == "Whole" else "past")]
+        if kind == "Whole":
+            long = str(limit + 1)
+        elif kind in ("Number", "Version"):
+            long = "0" * limit + "1"
+        else:
+            long = "[" + " " * (limit - 1) + "]" if kind == "Content" else filler(limit + 1)
+        for label, value, words in cases:
+            arguments = dict(base, **{name: value, "nul": "1\0.5", "long": long})
+            rows.append(("%s %s %s" % (task, name, label), arguments, quoted, words))
+    return rows
+
+
+def table_row(directory, index, row):
+    label, arguments, quoted, words = row
+    place = os.path.join(directory, "r%d" % index)
+    os.mkdir(place)
+    path = os.path.join(place, "doc.json")
+    with open(path, "w") as handle:
+        json.dump({"start": arguments, "after": {"type": "Error", "message": "a branch ran"}}, handle)
+    done = subprocess.run([PROGRAM, "--workflow=" + path, "--disablesecurity"], capture_output=True, text=True,
+                          timeout=120, cwd=place)
+    lines = [line for line in done.stdout.splitlines() if line.strip()]
+    errors = json.loads(lines[-1]).get("errors", []) if lines else ["no summary"]
+    refusals = [e for e in errors if e.startswith("Task_Error_InvalidArg: ")]
+    if words is None:
+        return None if not any(quoted in e for e in refusals) else "%s: refused: %s" % (label, errors)
+    if done.returncode == 0 or len(refusals) != 1 or words not in refusals[0] or len(errors) != 1:
+        return "%s: exit %d, %s" % (label, done.returncode, [e[:200] for e in errors])
+    return None
+
+
+def case_declared_table():
+    with tempfile.TemporaryDirectory() as directory:
+        rows = table_rows(directory)
+        with concurrent.futures.ThreadPoolExecutor(4) as pool:
+            faults = [f for f in pool.map(lambda item: table_row(directory, *item), enumerate(rows)) if f]
+        if faults:
+            fail("%d of %d rows:\n%s" % (len(faults), len(rows), "\n".join(faults[:40])))
 
 
 CASES = {name[5:]: function for name, function in globals().items() if name.startswith("case_")}
