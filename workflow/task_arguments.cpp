@@ -30,6 +30,8 @@ constexpr TaskArgument Common[] = {
     {.Name = "success", .Kind = K::Branch, .Limit = 511},
     {.Name = "failure", .Kind = K::Branch, .Limit = 511},
     {.Name = "complete", .Kind = K::Branch, .Limit = 511},
+    {.Name = "title", .Kind = K::Text, .Limit = 1023},
+    {.Name = "status", .Kind = K::TextOrTexts, .Limit = 1023},
 };
 
 constexpr TaskArgument EndArguments[] = {

@@ -356,6 +356,72 @@ def case_declared_table():
             fail("%d of %d rows:\n%s" % (len(faults), len(rows), "\n".join(faults[:40])))
 
 
+def case_refusals_are_errors():
+    """Each row: a label, the document (a dict, or raw JSON text), the exit code, a test of the errors."""
+    with tempfile.TemporaryDirectory() as directory:
+        victim = os.path.join(directory, "victim")
+        end3 = {"type": "End", "exitCode": 3}
+        one = lambda words: lambda errors: len(errors) == 1 and invalid(errors) and words in errors[0]
+        none = lambda errors: errors == []
+        ignored = ["Task_Error_InvalidArg"]
+        refused_tasks = [{"type": "NumberCompare", "numberOne": "abc", "numberTwo": 1},
+                         {"type": "Sleep", "seconds": "x"}, {"type": "End", "exitCode": 1.5},
+                         {"type": "Queue", "actions": [], "concurrentTasks": 0.5},
+                         {"type": "VersionCompare", "versionOne": "1..2", "versionTwo": "1"},
+                         {"type": "Log", "message": "a\0b"}, {"type": "EnvironmentSet", "key": "A=B", "value": "v"},
+                         {"type": "Singleton", "name": "s" * 320, "missing": "end"}]
+        rows = [("ignored %s" % task["type"], {"start": {"type": "Queue", "actions": ["a", "end"]},
+                                               "a": dict(task, ignoreError=flag), "end": end3}, 3, none)
+                for task in refused_tasks for flag in (ignored, True)]
+        rows += [
+            ("compare refused", {"start": {"type": "StringCompare", "stringOne": "a", "stringTwo": "b",
+                                           "ignoreCase": "x" * 400, "notEqualTo": "end"}, "end": end3}, 1,
+             one('"ignoreCase" of task "start" is 400 bytes')),
+            ("shutdown refused", {"start": {"type": "Shutdown", "exitCode": 5, "selfUpdate": "a\0"}}, 1,
+             one('"selfUpdate"')),
+            ("implode title", {"start": {"type": "Implode", "path": victim, "title": "t" * 2000}}, 1, one('"title"')),
+            ("macro NUL", {"load": {"type": "Macro", "keyValuePairs": {"p": victim + "\0.bak"}},
+                           "start": {"type": "Implode", "path": "{p}"}}, 1, one("holds a NUL byte")),
+            ("document macro NUL", {"start": {"type": "Queue", "actions": ["m", "i"]},
+                                    "m": {"type": "Macro", "url": "file://" + os.path.join(directory, "m.json")},
+                                    "i": {"type": "Implode", "path": "{p}"}}, 1, one('macro "p"')),
+            ("event NUL", {"start": {"type": "Notification", "event": "{this.args.e}",
+                                     "e": "WorkflowApp.Shutdown\0.Ignored", "content": {"exitCode": 3}}}, 1,
+             one('macro "this.args.e"')),
+            ("exit code empty", {"start": {"type": "End", "exitCode": ""}}, 1, one("is empty, not a number")),
+            ("exit code underflow", '{"start": {"type": "End", "exitCode": 1e-400}}', 1, one("told from 0")),
+            ("count underflow", '{"start": {"type": "Queue", "actions": ["e"], "concurrentTasks": 1e-400}, '
+                                '"e": {"type": "Error", "message": "ran"}}', 1, one("told from 0")),
+            ("actions not texts", {"start": {"type": "Queue", "actions": [1, "end"]}, "end": end3}, 1,
+             one("is not a text")),
+            ("aggregate cache", {"start": {"type": "Aggregate", "url": "file:///nowhere.json", "cache": "c" * 60}}, 1,
+             one('"cache"')),
+            ("run cache", {"start": {"type": "WorkflowRun", "url": "file:///nowhere.json", "authenticate": "a" * 320}},
+             1, one('"authenticate"')),
+            ("body limit word", {"start": {"type": "Macro", "url": "file:///nowhere.json", "limitBodySize": "abc"}},
+             1, one("not a finite number (abc)")),
+            ("header name", {"start": {"type": "Macro", "url": "file:///nowhere.json", "headers": {"Bad Name": "x"}}},
+             1, one("no header's")),
+            ("content cut", {"start": {"type": "Notification", "event": "WorkflowApp.Shutdown",
+                                       "content": '{"exitCode": 5'}}, 1, one("does not parse whole")),
+            ("content trailing", {"start": {"type": "Notification", "event": "WorkflowApp.Shutdown",
+                                            "content": '{"exitCode": 7} trailing'}}, 1, one("does not parse whole")),
+            ("singleton empty", {"start": {"type": "Singleton", "name": "{this.args.n}", "n": "", "missing": "end"},
+                                 "end": end3}, 1, one("is empty")),
+        ]
+        rows += [("version %s" % text, {"start": {"type": "VersionCompare", "versionOne": text, "versionTwo": "1.2",
+                                                  "equalTo": "end", "notEqualTo": "end"}, "end": end3}, 1,
+                  one("is no version")) for text in ("1.2.3.4.5", "1..2", ".", "1.2.")]
+        with open(os.path.join(directory, "m.json"), "w") as handle:
+            handle.write('{"p": "%s\\u0000.bak"}' % victim)
+        for label, document, expected, errors in rows:
+            with open(victim, "w") as handle:
+                handle.write("keep")
+            code, summary, stderr = run(directory, document)
+            if code != expected or not errors(summary.get("errors", [])) or not os.path.exists(victim):
+                fail("%s: exit %d, %s, stderr %r" % (label, code, summary, stderr[-400:]))
+
+
 CASES = {name[5:]: function for name, function in globals().items() if name.startswith("case_")}
 if CASE not in CASES:
     fail("unknown case")
