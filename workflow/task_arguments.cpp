@@ -348,7 +348,7 @@ private:
             if (Type == DICTIONARY_TYPE_LIST) return Elements(Owner, Item, K::Text);
             return Value(Owner, Item, Type, K::Boolean, false);
         case K::TextOrTexts:
-            if (Type == DICTIONARY_TYPE_LIST) return Elements(Owner, Item, K::Text);
+            if (Type == DICTIONARY_TYPE_LIST) return Elements(Owner, Item, K::Text, false);
             return Value(Owner, Item, Type, K::Text, Top);
         case K::Texts:
             if (Type != DICTIONARY_TYPE_LIST) return Refuse("is not a list");
@@ -369,7 +369,7 @@ private:
     }
 
     // Every element of a list, each a single value of the kind.
-    bool Elements(Dictionary *Owner, DictionaryItem *Item, K Kind) {
+    bool Elements(Dictionary *Owner, DictionaryItem *Item, K Kind, bool TextsOnly = true) {
         Dictionary *List = nullptr;
         Dictionary_ItemGetDictionaryHandle(Owner, Item, &List);
         char Outer[sizeof(What)];
@@ -381,9 +381,12 @@ private:
              Dictionary_ItemGetNext(List, Element, &Element)) {
             int32 Type = DICTIONARY_TYPE_UNKNOWN;
             Dictionary_ItemGetType(List, Element, &Type);
-            // A list of texts holds texts only: the readers pass anything
-            // else over, and a list that runs less than it names is no list.
-            Passed = Type == DICTIONARY_TYPE_STRING ? Value(List, Element, Type, Kind, false) : Refuse("is not a text");
+            // A list of names holds texts only (its reader passes anything
+            // else over, and would run less than it names); a list of
+            // messages may hold single values, read as their texts.
+            const bool Single = Type != DICTIONARY_TYPE_NULL && !IsContainer(Type);
+            Passed = Type == DICTIONARY_TYPE_STRING || (Single && !TextsOnly) ? Value(List, Element, Type, Kind, false)
+                                                                              : Refuse("is not a text");
         }
         memcpy(What, Outer, sizeof(What));
         return Passed;
