@@ -412,6 +412,9 @@ def case_refusals_are_errors():
         rows += [("version %s" % text, {"start": {"type": "VersionCompare", "versionOne": text, "versionTwo": "1.2",
                                                   "equalTo": "end", "notEqualTo": "end"}, "end": end3}, 1,
                   one("is no version")) for text in ("1.2.3.4.5", "1..2", ".", "1.2.")]
+        rows += [("target %s" % target, {"start": {"type": "Aggregate", "target": target, "content": [{"type": "End"}]},
+                                         "t": {"type": "End", "exitCode": 3, "settings": "text"}}, 1,
+                  one("cannot be made an object")) for target in ("t.settings", "t.[0]", "t.[", "t.[]")]
         with open(os.path.join(directory, "m.json"), "w") as handle:
             handle.write('{"p": "%s\\u0000.bak"}' % victim)
         for label, document, expected, errors in rows:

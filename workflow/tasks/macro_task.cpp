@@ -160,7 +160,14 @@ void AddAction(Aggregate *Self, const char *Name, Dictionary *Arguments) {
     else
         Task_Print(Self->Owner, "Cannot find task in workflow - %s\n", TaskName);
     Dictionary *Into = Action;
-    if (Path != nullptr && Path[0] != 0 && !Dictionary_EnsureDictionaryByPath(Action, Path, &Into)) Into = Action;
+    // A place that cannot be made (a text sits there, or the path is a
+    // selector) is refused: merged over the top instead, the entry would
+    // rewrite the task itself (its "type" among the rest).
+    if (Path != nullptr && Path[0] != 0 && (!Dictionary_EnsureDictionaryByPath(Action, Path, &Into) || Into == nullptr)) {
+        Dictionary_Release(&Action);
+        TaskInt_RefuseArgument(Self->Owner, "\"target\"", "names a place in the task that cannot be made an object");
+        return;
+    }
     if (Arguments != nullptr) Dictionary_Merge(Into, Arguments, DICTIONARY_MERGE_OVERWRITE);
     if (Task_IsVerboseLevel(Self->Owner, 2)) Dictionary_Dump(Action);
     Queue_ActionAdd(Self->Actions, TaskName, Action);
