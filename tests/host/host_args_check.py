@@ -160,6 +160,10 @@ def case_this_as_written():
         code, summary, stderr = run(directory, {"start": {"type": "Error", "message": message}})
         if code != 1 or summary.get("errors") != [message]:
             fail("Error message: exit %d, %s, stderr %r" % (code, summary, stderr[-400:]))
+        # Kept whole inside another macro: the outer one takes "{this}" as its argument.
+        code, summary, stderr = run(directory, {"start": {"type": "Error", "message": "{Base64Encode:{this}}"}})
+        if code != 1 or summary.get("errors") != ["e3RoaXN9"]:
+            fail("Error message: exit %d, %s, stderr %r" % (code, summary, stderr[-400:]))
         # The path in "unload", as written, is the file deleted.
         for name in ("keep{this}", "keepkeep"):
             with open(os.path.join(directory, name), "w") as handle:
