@@ -118,10 +118,10 @@ bool ReadDictionaryPath(Task *Handle, const char *Name, Dictionary *Source, cons
     DictionaryItem *Item = nullptr;
     Dictionary *Owner = nullptr;
     if (!Dictionary_ItemFindByPath(Source, Path, &Owner, &Item) && Path[0] >= 'A' && Path[0] <= 'Z') {
-        char Lowered[SegmentLimit * 2];
-        String_CopyLength(Lowered, Path, (int32)sizeof(Lowered));
+        // Whole: a path cut to a width would name another place ("[0001]" as "[0").
+        std::string Lowered(Path);
         Lowered[0] = (char)(Lowered[0] - 'A' + 'a');
-        Dictionary_ItemFindByPath(Source, Lowered, &Owner, &Item);
+        Dictionary_ItemFindByPath(Source, Lowered.c_str(), &Owner, &Item);
     }
     const char *Text = nullptr;
     int32 Length = 0;

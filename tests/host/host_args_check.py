@@ -419,6 +419,11 @@ def case_refusals_are_errors():
         rows += [("target %s" % target, {"start": {"type": "Aggregate", "target": target, "content": [{"type": "End"}]},
                                          "t": {"type": "End", "exitCode": 3, "settings": "text"}}, 1,
                   one("cannot be made an object")) for target in ("t.settings", "t.[0]", "t.[", "t.[]")]
+        # A path is read whole, never cut at a width into another place.
+        rows.append(("long path", {"load": {"type": "Macro", "keyValuePairs": {"r": "{this.args.List[%s1]}" % ("0" * 1100)},
+                                            "list": ["v0", "v1"]},
+                                   "start": {"type": "StringCompare", "stringOne": "{r}", "stringTwo": "v1",
+                                             "equalTo": "end"}, "end": end3}, 3, none))
         with open(os.path.join(directory, "m.json"), "w") as handle:
             handle.write('{"p": "%s\\u0000.bak"}' % victim)
         for label, document, expected, errors in rows:
