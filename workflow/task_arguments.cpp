@@ -447,7 +447,10 @@ bool TaskInt_CheckArguments(Task *Handle) {
     Dictionary_Create(&Kept);
     Check One(Handle, Kept);
     const TaskArgument *Missing = nullptr;
+    // A text the start itself read ("title", "status") may have been refused
+    // already: that one refusal stands alone.
     for (std::span<const TaskArgument> Table : {TaskArguments_Common(), TaskArguments_Of(Task_GetType(Handle))}) {
+        if (Task_IsArgumentRefused(Handle)) break;
         for (const TaskArgument &Argument : Table) {
             if (!One.Run(Argument) && Missing == nullptr) Missing = &Argument;
             if (Task_IsArgumentRefused(Handle)) break;
