@@ -20,6 +20,7 @@
 #include "runtime/text/string_print.h"
 #include "runtime/text/url.h"
 #include "runtime/time.h"
+#include "workflow/task_arguments.h"
 #include "workflow/task_internal.h"
 #include "workflow/workflow.h"
 #include "workflow/workflow_application.h"
@@ -85,14 +86,10 @@ DictionaryItem *FindArgument(Task *Handle, const char *Name) {
 // Refuses a text argument: why, said to the task's log and its errors. What
 // names the argument ("a key of ..."), or is its bare name when Quote is set.
 bool RefuseText(Task *Handle, const char *What, const char *Why, bool Quote = false) {
-    Handle->RefusedArgument = TRUE;
-    const char *Mark = Quote ? "\"" : "";
-    Task_Print(Handle, "%s%s%s argument refused: %s\n", Mark, What, Mark, Why);
-    Task_AddError(Handle, "%s", "Task_Error_InvalidArg");
-    char Text[TASK_NAME_SIZE + 2 * ScalarArgumentSize];
-    String_Print(Text, (int32)sizeof(Text), "%s%s%s of task \"%s\" %s: nothing acts on it", Mark, What, Mark,
-                 Handle->Name, Why);
-    Task_AddError(Handle, "%s", Text);
+    if (!Quote) return TaskInt_RefuseArgument(Handle, What, Why), false;
+    char Quoted[ScalarArgumentSize];
+    String_Print(Quoted, (int32)sizeof(Quoted), "\"%s\"", What);
+    TaskInt_RefuseArgument(Handle, Quoted, Why);
     return false;
 }
 
@@ -110,6 +107,11 @@ bool ReadExpanded(Task *Handle, const char *Name, DictionaryItem *Item, char *Bu
     if (Dictionary_ItemIsContainer(Handle->Definition, Item) ||
         !Dictionary_ItemGetBufferPtr(Handle->Definition, Item, &Text, &Length) || Text == nullptr)
         return false;
+    // The value the check before the start read and expanded: the type acts
+    // on that one, not on a second expansion that may differ from it.
+    const char *Checked = nullptr;
+    if (Handle->Checked != nullptr && Dictionary_GetStringPtrByKey(Handle->Checked, Name, &Checked) && Checked != nullptr)
+        return ReadText(Handle, Name, true, Checked, (int32)strlen(Checked), Buffer, Size, false, Refuse);
     return ReadText(Handle, Name, true, Text, Length, Buffer, Size, true, Refuse);
 }
 
@@ -276,6 +278,7 @@ int32 Task_Delete(Task **Handle) {
     NotificationCenter_AssertInstance(Self);
     Dictionary_Release(&Self->Definition);
     if (Self->Macros != nullptr) Dictionary_Release(&Self->Macros);
+    TaskInt_ForgetCheckedArguments(Self);
     Dictionary_Release(&Self->Status);
     Class_UntrackInstance(Self->Class.InstanceId);
     FreeText(const_cast<char *>(Self->InterfaceCopy.Name), Self->InterfaceNameInline, TASK_NAME_SIZE);
@@ -768,7 +771,10 @@ bool ReadText(Task *Handle, const char *What, bool Quote, const char *Stored, in
     MemoryScope<char> Work(WorkSize);
     memcpy(Work.Get(), Stored, (size_t)Length);
     Work.Get()[Length] = 0;
+    const bool RefusedBefore = Handle->RefusedArgument != 0;
     Task_ExpandString(Handle, Work.Get(), WorkSize);
+    // A macro met on the way held a NUL or did not fit: refused there.
+    if (!RefusedBefore && Handle->RefusedArgument) return false;
     size_t Expanded = strlen(Work.Get());
     if (Expanded > (size_t)Room) {
         String_Print(Why, (int32)sizeof(Why), "is %d bytes once expanded, past its limit of %d", (int32)Expanded, Room);

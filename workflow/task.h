@@ -1,7 +1,8 @@
 // Task: one running instance of a task definition of a workflow (the
 // Dictionary under the task's name among the workflow's top-level keys).
-// The task keeps its definition (arguments, read and macro-expanded on every
-// read), its status and macro Dictionaries, its errors and warnings, its
+// The task keeps its definition (arguments, checked against its type's
+// declarations and expanded before the type's start, workflow/task_arguments.h;
+// the getters answer the values checked, and expand any other on its read), its status and macro Dictionaries, its errors and warnings, its
 // certificate-store list, and its type: a TaskInterface record whose Create
 // makes the type's own object, which does the work by observing the task's
 // "Task" notifications and always ends with Task_Complete.
@@ -144,8 +145,8 @@ int32 Task_GetNumberArgument(Task *Handle, const char *Name, float64 *Number);
 int32 Task_GetDictionaryArgument(Task *Handle, const char *Name, Dictionary *Target);
 // The text getters refuse a value that holds a NUL or does not fit their
 // buffer, stored or expanded, rather than cut it: they answer 0 as for an
-// absent argument, and the task carries "Task_Error_InvalidArg" and a line
-// naming the argument and its limit. 1 when that happened to this task: its
+// absent argument, and the task carries one error, "Task_Error_InvalidArg: "
+// and words naming the argument and its limit. 1 when that happened to this task: its
 // type must then act on nothing it read.
 int32 Task_IsArgumentRefused(Task *Handle);
 int32 Task_HasKeyValuePairs(Task *Handle);

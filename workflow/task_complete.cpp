@@ -17,6 +17,7 @@
 #include "runtime/text/string_print.h"
 #include "runtime/time.h"
 #include "workflow/task_event.h"
+#include "workflow/task_arguments.h"
 #include "workflow/task_internal.h"
 #include "workflow/workflow.h"
 #include "workflow/app/workflow_app.h"
@@ -278,7 +279,10 @@ int32 Task_TakeStart(Task *Handle) {
         return FALSE;
     }
     Handle->StartsTaken = Handle->Starts;
-    return TRUE;
+    // The type's start runs only on a definition the check passed: a task
+    // with a refused or missing argument acts on nothing (the check has
+    // completed it).
+    return TaskInt_CheckArguments(Handle) ? TRUE : FALSE;
 }
 
 int32 Task_Complete(Task *Handle, Dictionary *Result) {
@@ -305,8 +309,9 @@ int32 Task_Complete(Task *Handle, Dictionary *Result) {
         if (ReadStatusText(Handle, 1, Status, (int32)sizeof(Status))) {
             Task_SetStatus(Handle, Status);
             CancelledNow = Task_IsCancelled(Handle) != 0;
-        } else if (Task_IsArgumentRefused(Handle)) {
-            // The refusal is an error of this task: it is no success.
+        } else if (Task_IsArgumentRefused(Handle) && Task_HasError(Handle, nullptr)) {
+            // The refusal is an error of this task, unless "ignoreError"
+            // ignored it: it is no success.
             Successful = 0;
             Key = "failure";
         }
@@ -334,6 +339,12 @@ int32 Task_Complete(Task *Handle, Dictionary *Result) {
         return TRUE;
     }
     Task_VerboseLog(Handle, 1, "Completed\n");
+    // A task with a refused argument acts on nothing, its steps included:
+    // a step may be the refused value itself.
+    if (Handle->RefusedArgument) {
+        FinishCompletion(Handle, State, nullptr);
+        return TRUE;
+    }
     return Task_RunSubAction(Handle, Key, State, AfterOutcomeStep);
 }
 

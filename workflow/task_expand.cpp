@@ -4,6 +4,7 @@
 // its ancestors, then the workflow's (or the application's).
 #include <string.h>
 
+#include <string>
 #include <string_view>
 
 #include "runtime/text/string.h"
@@ -91,22 +92,43 @@ bool CopyValue(const char *Text, char *Output, int32 Size) {
     return true;
 }
 
+// A macro's value that holds a NUL, or does not fit the width a value takes,
+// is refused where it is met: cut, it would stand for another value (a path
+// up to its NUL). The task that expands it fails.
+bool RefuseValue(Task *Handle, const char *Name, const char *Why) {
+    std::string What = "macro \"" + std::string(Name).substr(0, 120) + "\"";
+    TaskInt_RefuseArgument(Handle, What.c_str(), Why);
+    return false;
+}
+
+bool TakeValue(Task *Handle, const char *Name, const char *Text, int32 Length, char *Output, int32 Size) {
+    if (Length < 0 || strnlen(Text, (size_t)Length) != (size_t)Length) return RefuseValue(Handle, Name, "holds a NUL byte");
+    if (Length >= Size) {
+        char Why[96];
+        String_Print(Why, (int32)sizeof(Why), "is %d bytes, past the %d a macro's value may take", Length, Size - 1);
+        return RefuseValue(Handle, Name, Why);
+    }
+    return CopyValue(Text, Output, Size);
+}
+
 // A Dictionary path read from the object; a first capital letter is retried
 // in lower case ({this.args.Url} finds "url").
-bool ReadDictionaryPath(Dictionary *Source, const char *Path, char *Output, int32 Size) {
+bool ReadDictionaryPath(Task *Handle, const char *Name, Dictionary *Source, const char *Path, char *Output,
+                        int32 Size) {
     DictionaryItem *Item = nullptr;
     Dictionary *Owner = nullptr;
     if (!Dictionary_ItemFindByPath(Source, Path, &Owner, &Item) && Path[0] >= 'A' && Path[0] <= 'Z') {
-        char Lowered[SegmentLimit * 2];
-        String_CopyLength(Lowered, Path, (int32)sizeof(Lowered));
+        // Whole: a path cut to a width would name another place ("[0001]" as "[0").
+        std::string Lowered(Path);
         Lowered[0] = (char)(Lowered[0] - 'A' + 'a');
-        Dictionary_ItemFindByPath(Source, Lowered, &Owner, &Item);
+        Dictionary_ItemFindByPath(Source, Lowered.c_str(), &Owner, &Item);
     }
     const char *Text = nullptr;
+    int32 Length = 0;
     if (Item == nullptr || Owner == nullptr || Dictionary_ItemIsContainer(Owner, Item) ||
-        !Dictionary_ItemGetBufferPtr(Owner, Item, &Text, nullptr) || Text == nullptr)
+        !Dictionary_ItemGetBufferPtr(Owner, Item, &Text, &Length) || Text == nullptr)
         return false;
-    return CopyValue(Text, Output, Size);
+    return TakeValue(Handle, Name, Text, Length, Output, Size);
 }
 
 int32 ExpandThroughTask(void *User, const char *Name, const char *Argument, char *Output, int32 Size) {
@@ -165,8 +187,10 @@ int32 Task_ExpandMacro(Task *Handle, const char *Name, const char *Argument, cha
     if (strlen(Name) > DICTIONARY_MAX_KEY_LENGTH) return FALSE;
     for (Task *Walk = Handle; Walk != nullptr; Walk = TaskInt_GetParent(Walk)) {
         const char *Text = nullptr;
-        if (Walk->Macros != nullptr && Dictionary_GetStringPtrByKey(Walk->Macros, Name, &Text) && Text != nullptr)
-            return CopyValue(Text, Output, Size);
+        int32 Length = 0;
+        if (Walk->Macros != nullptr && Dictionary_GetBufferPtrByKey(Walk->Macros, Name, &Text, &Length) &&
+            Text != nullptr)
+            return TakeValue(Handle, Name, Text, Length, Output, Size);
     }
     return FALSE;
 }
@@ -179,7 +203,7 @@ int32 Task_ExpandKey(Task *Handle, const char *Name, const char *Argument, char 
     if (WalkPath(Handle, Name, &Walk)) {
         if (Walk.Rest == nullptr) return FALSE;
         if (Walk.Kind == TASK_OBJECT_DICTIONARY &&
-            ReadDictionaryPath(static_cast<Dictionary *>(Walk.Object), Walk.Rest, Output, Size))
+            ReadDictionaryPath(Handle, Name, static_cast<Dictionary *>(Walk.Object), Walk.Rest, Output, Size))
             return TRUE;
         if (Walk.Kind == TASK_OBJECT_TASK) {
             Task *Target = static_cast<Task *>(Walk.Object);
@@ -192,6 +216,15 @@ int32 Task_ExpandKey(Task *Handle, const char *Name, const char *Argument, char 
         }
     }
     if (Task_ExpandMacro(Handle, Name, Argument, Output, Size)) return TRUE;
-    if (Handle->Owner != nullptr) return Workflow_ExpandKey(Handle->Owner, Name, Argument, Output, Size) == 1;
-    return WorkflowApp_ExpandKey(nullptr, Name, Argument, Output, Size) == 1;
+    if (Handle->RefusedArgument) return FALSE;
+    // The workflow's and the application's macros are copied into Output
+    // and cut there: a value that fills it may have been longer.
+    bool Found = Handle->Owner != nullptr ? Workflow_ExpandKey(Handle->Owner, Name, Argument, Output, Size) == 1
+                                          : WorkflowApp_ExpandKey(nullptr, Name, Argument, Output, Size) == 1;
+    if (Found && Size > 0 && strnlen(Output, (size_t)Size) >= (size_t)Size - 1) {
+        char Why[96];
+        String_Print(Why, (int32)sizeof(Why), "does not fit the %d bytes a macro's value may take", Size - 2);
+        return RefuseValue(Handle, Name, Why);
+    }
+    return Found;
 }

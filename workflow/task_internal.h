@@ -14,7 +14,7 @@ typedef struct TaskEvent TaskEvent;
 // engine registers has a name of at most 15 bytes), and a text that does not
 // fit moves to a block of its documented size. The sizes keep the record at
 // 384 bytes, in the allocator's 432-byte class with the guards.
-constexpr int32 TaskNameInlineSize = 32;
+constexpr int32 TaskNameInlineSize = 24;
 constexpr int32 TaskTypeNameInlineSize = 16;
 constexpr int32 TaskCertStoreInlineSize = 16;
 
@@ -55,6 +55,9 @@ struct Task {
     Dictionary *Definition;
     Dictionary *Status;
     Dictionary *Macros; // made on first use
+    // The values the check before the start read, by argument name (made
+    // by the check, task_arguments.cpp): the getters answer these.
+    Dictionary *Checked;
     // The completion result while its "Task"/"Complete" fire runs: made for
     // that fire and changed by no one after it (task_complete.cpp).
     Dictionary *FinalResult;
@@ -134,6 +137,10 @@ Task *TaskInt_GetParent(Task *Handle);
 // (Task_IsArgumentRefused), and the result is false with Buffer empty.
 bool TaskInt_ReadText(Task *Handle, const char *What, const char *Stored, int32 Length, char *Buffer, int32 Size,
                       bool Expand = true);
+// Refuses an argument: the task gets one error, "Task_Error_InvalidArg: <What>
+// of task "<name>" <Why>" (which "ignoreError" treats as that identifier),
+// its log the same words, and is marked (Task_IsArgumentRefused).
+void TaskInt_RefuseArgument(Task *Handle, const char *What, const char *Why);
 // Task_GetNumberArgument, which refuses what is no finite number as it
 // refuses a text that does not fit; without Refuse such a value only
 // answers 0 (for readers that decide nothing, such as a page's script).

@@ -8,6 +8,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -41,13 +42,24 @@ Dictionary *BuildListChange(Task *Handle, const char *Key, const char *Text) {
     return Change;
 }
 
+// The identifier of an error: an error may carry its words after it
+// ("Task_Error_InvalidArg: \"path\" of task ..."), and is still that identifier.
+std::string_view IdentifierOf(const char *Error) {
+    std::string_view Text(Error);
+    size_t Colon = Text.find(": ");
+    if (Colon == std::string_view::npos || Colon == 0 || Text.substr(0, Colon).find(' ') != std::string_view::npos)
+        return Text;
+    return Text.substr(0, Colon);
+}
+
 bool IsIgnored(Task *Handle, const char *Identifier) {
     int32 Type = DICTIONARY_TYPE_UNKNOWN;
     if (TaskInt_IsLimitError(Identifier) || !Task_GetArgumentType(Handle, "ignoreError", &Type)) return false;
     if (Type == DICTIONARY_TYPE_LIST) {
         Dictionary *List = nullptr;
         Dictionary_GetListByKey(Handle->Definition, "ignoreError", &List);
-        return Dictionary_ContainsString(List, Identifier) != 0;
+        const std::string Named(IdentifierOf(Identifier));
+        return Dictionary_ContainsString(List, Named.c_str()) != 0;
     }
     uint32 Flag = 0;
     TaskInt_ReadBoolean(Handle, "ignoreError", &Flag, false);
@@ -214,7 +226,16 @@ int32 HasListEntry(Task *Handle, const char *Key, const char *Text) {
         Dictionary_ItemGetCount(List, &Count);
         return Count > 0;
     }
-    return Dictionary_ContainsString(List, Text);
+    if (Dictionary_ContainsString(List, Text)) return TRUE;
+    // An error that carries its words is still its identifier.
+    if (strcmp(Key, "errors") != 0) return FALSE;
+    DictionaryItem *Item = nullptr;
+    for (Dictionary_ItemGetFirst(List, &Item); Item != nullptr; Dictionary_ItemGetNext(List, Item, &Item)) {
+        const char *Entry = nullptr;
+        if (Dictionary_ItemGetStringPtr(List, Item, &Entry) && Entry != nullptr && IdentifierOf(Entry) == Text)
+            return TRUE;
+    }
+    return FALSE;
 }
 
 void CopyList(Task *Handle, const char *Key, Dictionary *Target) {
@@ -424,6 +445,13 @@ int32 Task_SetStatusNumber(Task *Handle, const char *Key, float64 Number) {
 }
 
 void TaskInt_AddWarningText(Task *Handle, const char *Text) { AddWarningText(Handle, Text); }
+
+void TaskInt_RefuseArgument(Task *Handle, const char *What, const char *Why) {
+    Handle->RefusedArgument = TRUE;
+    // Not expanded: the words may quote a value as the document wrote it.
+    std::string Error = std::string("Task_Error_InvalidArg: ") + What + " of task \"" + Handle->Name + "\" " + Why;
+    AddIdentifier(Handle, Error.c_str());
+}
 
 bool TaskInt_IsLimitError(const char *Identifier) {
     static constexpr const char *Limits[] = {TASK_ERROR_TOO_DEEP, TASK_ERROR_TOO_MANY, WORKFLOWRUN_ERROR_TOO_DEEP,

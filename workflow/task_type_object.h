@@ -60,4 +60,4 @@ int32 TaskType_MissingArgument(Task *Owner, const char *Name);
 // Whether Code is an exit code the process can end with (a whole number from
 // -2147483648 to 2147483647 once cut to its integer part); when not, the task
 // gets Task_Error_InvalidArg and a line saying so.
-bool TaskType_CheckExitCode(Task *Owner, float64 Code);
+bool TaskType_CheckExitCode(Task *Owner, float64 Code, const char *What);

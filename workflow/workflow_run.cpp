@@ -18,6 +18,7 @@
 #include "workflow/notification_end_point.h"
 #include "workflow/workflow_application.h"
 #include "workflow/workflow_event.h"
+#include "workflow/task_arguments.h"
 #include "workflow/workflow_run_internal.h"
 
 namespace {
@@ -342,6 +343,7 @@ int32 NestingOf(Task *Run) {
 int32 OnRunTaskStart(void *User, const char *, const char *, const char *, Dictionary *) {
     WorkflowRun *Self = static_cast<WorkflowRun *>(User);
     if (Task_IsCompleted(Self->Owner)) return TRUE;
+    if (!Self->Busy && !TaskInt_CheckArguments(Self->Owner)) return TRUE;
     if (!Task_HasArgument(Self->Owner, "url")) {
         Task_Print(Self->Owner, "\"url\" argument not defined\n");
         Task_AddMissingArgumentError(Self->Owner, "\"url\"");

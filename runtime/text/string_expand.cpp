@@ -159,9 +159,11 @@ bool ExpandMacro(Expansion &Run, int32 Open, int32 Depth) {
     }
     char *Work = Run.Work;
     int32 Close;
-    // Inner macros first; a changed text is scanned again behind our "{".
-    for (int32 Scan = Open + 1;;) {
-        Close = FindClose(Work, Open + 1);
+    // Inner macros first; a changed text is scanned again behind our "{". An
+    // inner macro left as it stands ({this}, one nobody answers) is a part of
+    // ours, whole: our "}" is past its own.
+    for (int32 Scan = Open + 1, From = Open + 1;;) {
+        Close = FindClose(Work, From);
         if (Close < 0) return true;
         if (Scan >= Close) break;
         const char *Inner = static_cast<const char *>(memchr(Work + Scan, '{', (size_t)(Close - Scan)));
@@ -174,7 +176,9 @@ bool ExpandMacro(Expansion &Run, int32 Open, int32 Depth) {
         int32 Span = Close - InnerOpen + 1;
         SpanPrint Before = Fingerprint(Work, InnerOpen, Span);
         if (!ExpandMacro(Run, InnerOpen, Depth + 1)) return false;
-        Scan = Fingerprint(Work, InnerOpen, Span) != Before ? Open + 1 : Close + 1;
+        const bool Changed = Fingerprint(Work, InnerOpen, Span) != Before;
+        Scan = Changed ? Open + 1 : Close + 1;
+        From = Changed ? Open + 1 : Close + 1;
     }
 
     int32 Length = std::min(Close - Open - 1, NameSize - 1);

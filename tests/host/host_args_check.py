@@ -17,15 +17,32 @@ comparison whose "notEqualTo" branch fails before a "lessThan" or
 documents_said_where: a self-update's child without "apply" is named by its
 URL; a YAML file with a second document says where; a doc.yaml that links
 to real.txt is read as YAML (the name given decides the reader).
+declared_table: every argument each task type declares (read from the
+declarations themselves) is tried at its limit (taken), one past it, with a
+NUL written and through a macro, past its limit through a macro, and as a
+value of another kind (each refused with one Task_Error_InvalidArg that
+names it, and nothing of the task runs).
+refusals_are_errors: a refusal is one error, which "ignoreError" ignores
+like any other: the task then completes without acting, and the run goes on.
 Exit status 0 when the case holds.
 """
+import concurrent.futures
 import json
 import os
+import re
 import subprocess
 import sys
 import tempfile
 
 PROGRAM, CASE = sys.argv[1], sys.argv[2]
+
+
+def invalid(errors):
+    """Whether one error is a refusal: the identifier with its words."""
+    return any(e.startswith("Task_Error_InvalidArg: ") for e in errors)
+
+
+is_invalid = invalid
 
 
 def fail(reason):
@@ -52,7 +69,7 @@ def refused(directory, document, words, label):
     """The run fails, its summary holding Task_Error_InvalidArg and the words."""
     code, summary, stderr = run(directory, document)
     errors = summary.get("errors", [])
-    if code != 1 or "Task_Error_InvalidArg" not in errors or not any(words in e for e in errors):
+    if code != 1 or not invalid(errors) or not any(words in e for e in errors):
         fail("%s: exit %d, %s, stderr %r" % (label, code, summary, stderr[-400:]))
     return summary
 
@@ -90,7 +107,7 @@ def case_text_limits():
             ("aggregate target", {"start": {"type": "Aggregate", "target": "t" * 400, "content": {"a": {}}}},
              "limit of 319"),
             ("singleton name", {"start": {"type": "Singleton", "name": name + "a", "missing": "ok"},
-                                "ok": {"type": "Log", "message": "ok"}}, "limit of 319"),
+                                "ok": {"type": "Log", "message": "ok"}}, "limit of 119"),
             ("environment key", {"start": {"type": "EnvironmentSet", "key": "K" * 131, "value": "x"}},
              "limit of 119"),
             ("environment pair key", {"start": {"type": "EnvironmentSet", "keyValuePairs": {"{this.args.k}": "x"},
@@ -127,13 +144,13 @@ def case_text_limits():
         code, summary, stderr = run(directory, {"start": {"type": "Implode", "path": victim}})
         if code != 0 or os.path.exists(victim):
             fail("a path of 319 characters: exit %d, %s, stderr %r" % (code, summary, stderr[-400:]))
-        # An "ignoreError" that cannot be read ignores nothing; the error check
-        # that reads it must not refuse it (a refusal adds an error, which
-        # reads it again, without end).
+        # An "ignoreError" that cannot be read ignores nothing: it is refused
+        # before the task acts, once (the error check that reads it does not
+        # refuse it again, which would add an error, which reads it again).
         for flag in ("x\0y", "t" * 400):
             code, summary, stderr = run(directory, {"start": {"type": "Error", "message": "boom",
                                                               "ignoreError": flag}})
-            if code != 1 or "boom" not in summary.get("errors", []):
+            if code != 1 or len(summary.get("errors", [])) != 1 or not invalid(summary["errors"]):
                 fail("ignoreError %r: exit %d, %s, stderr %r" % (flag[:8], code, summary, stderr[-400:]))
 
 
@@ -142,6 +159,10 @@ def case_this_as_written():
         message = "XYZ{this}|abc{this}{THIS}{this:x}"
         code, summary, stderr = run(directory, {"start": {"type": "Error", "message": message}})
         if code != 1 or summary.get("errors") != [message]:
+            fail("Error message: exit %d, %s, stderr %r" % (code, summary, stderr[-400:]))
+        # Kept whole inside another macro: the outer one takes "{this}" as its argument.
+        code, summary, stderr = run(directory, {"start": {"type": "Error", "message": "{Base64Encode:{this}}"}})
+        if code != 1 or summary.get("errors") != ["e3RoaXN9"]:
             fail("Error message: exit %d, %s, stderr %r" % (code, summary, stderr[-400:]))
         # The path in "unload", as written, is the file deleted.
         for name in ("keep{this}", "keepkeep"):
@@ -187,7 +208,7 @@ def case_numbers_as_written():
         for document, expected in rows:
             name = "doc.yaml" if isinstance(document, str) and not document.startswith("{") else "doc.json"
             code, summary, stderr = run(directory, document, name)
-            invalid = "Task_Error_InvalidArg" in summary.get("errors", [])
+            invalid = is_invalid(summary.get("errors", []))
             if code != expected or (expected == 1) != invalid:
                 fail("%r: exit %d, not %d; %s, stderr %r" % (document, code, expected, summary, stderr[-400:]))
 
@@ -228,6 +249,189 @@ def case_documents_said_where():
                               capture_output=True, text=True, timeout=120)
         if done.returncode != 3:
             fail("link.yaml to real.txt: exit %d, %r %r" % (done.returncode, done.stdout[-400:], done.stderr[-400:]))
+
+
+SOURCE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "workflow", "task_arguments.cpp")
+# A valid value for each required argument the types declare.
+BASE = {"seconds": 0, "message": "m", "event": "X.Y", "stringOne": "a", "stringTwo": "b", "numberOne": 1,
+        "numberTwo": 2, "versionOne": "1.2", "versionTwo": "1.3", "name": "host-args-%d" % os.getpid(), "actions": []}
+# A value of a kind the argument does not take, by declared kind.
+WRONG = {"Number": {"x": 1}, "Whole": {"x": 1}, "Texts": "text", "TextOrTexts": {"x": 1}, "Flags": {"x": 1},
+         "Object": [1], "Headers": [1], "Pairs": [1], "Content": 5}
+
+
+def declarations():
+    """(type, name, kind, limit, least, as written) for every declared argument."""
+    text = open(SOURCE).read()
+    tables = {}
+    for table, body in re.findall(r"constexpr TaskArgument (\w+)\[\] = \{(.*?)\n\};", text, re.S):
+        tables[table] = [(m.group(1), m.group(2), int(m.group(3)), int(m.group(4) or 0), bool(m.group(5)))
+                         for m in re.finditer(r'\.Name = "(\w+)", \.Kind = K::(\w+), \.Limit = (\d+)'
+                                              r'(?:, \.Least = (-?\d+)(?:LL)?)?[^}]*?(\.AsWritten = true)?\}', body)]
+    types = re.findall(r'\{"(\w+)", (\w+Arguments)\}', text)
+    rows = [(kind, *each) for kind, table in types for each in tables[table]]
+    rows += [("Log", *each) for each in tables["Common"]]
+    if len(types) < 20 or len(rows) < 100:
+        fail("the declarations were not found in %s" % SOURCE)
+    return rows
+
+
+def filler(length):
+    return ("ab." * length)[:length]
+
+
+def holder(kind, value):
+    """The value placed where the kind reads texts: the argument, an element or a member."""
+    if kind in ("Texts", "Flags"):
+        return [value]
+    if kind in ("Object", "Headers", "Pairs"):
+        return {"X-A": value}
+    return value
+
+
+def table_rows(directory):
+    """Each row: a label, the task's arguments, what the summary must show (None: no refusal naming it)."""
+    child = os.path.join(directory, "child.json")
+    with open(child, "w") as handle:
+        json.dump({"start": {"type": "Log", "message": "c"}}, handle)
+    rows = []
+    for task, name, kind, limit, least, written in declarations():
+        base = dict((key, value) for key, value in BASE.items() if key != name)
+        base["type"] = task
+        if task == "WorkflowRun" and name != "url":
+            base["url"] = "file://" + child
+        quoted = '"%s"' % name
+        cases = []
+        if kind == "Whole":
+            cases += [("at limit", limit, None), ("one past", limit + 1, "a whole number from"),
+                      ("below least", least - 1, "a whole number from")]
+        elif kind in ("Number", "Version"):
+            cases += [("at limit", "0" * (limit - 1) + "1", None),
+                      ("one past", "0" * limit + "1", "is %d bytes, past its limit of %d" % (limit + 1, limit))]
+        elif kind == "Content":
+            cases += [("at limit", "[" + " " * (limit - 2) + "]", None),
+                      ("one past", "[" + " " * (limit - 1) + "]", "past its limit of %d" % limit)]
+        elif kind != "Boolean":
+            cases += [("at limit", holder(kind, filler(limit)), None),
+                      ("one past", holder(kind, filler(limit + 1)), "past its limit of %d" % limit)]
+        cases += [("NUL written", holder(kind, "1\0.5"), "holds a NUL byte"),
+                  ("wrong kind", WRONG.get(kind, [1]), "of task \"start\" is")]
+        if not written:
+            cases += [("NUL through a macro", holder(kind, "{this.args.nul}"), 'macro "this.args.nul" of task'),
+                      ("past through a macro", holder(kind, "{this.args.long}"),
+                       "a whole number from" if kind == "Whole" else "past")]
+        if kind == "Whole":
+            long = str(limit + 1)
+        elif kind in ("Number", "Version"):
+            long = "0" * limit + "1"
+        else:
+            long = "[" + " " * (limit - 1) + "]" if kind == "Content" else filler(limit + 1)
+        for label, value, words in cases:
+            arguments = dict(base, **{name: value, "nul": "1\0.5", "long": long})
+            rows.append(("%s %s %s" % (task, name, label), arguments, quoted, words))
+    return rows
+
+
+def table_row(directory, index, row):
+    label, arguments, quoted, words = row
+    place = os.path.join(directory, "r%d" % index)
+    os.mkdir(place)
+    path = os.path.join(place, "doc.json")
+    with open(path, "w") as handle:
+        json.dump({"start": arguments, "after": {"type": "Error", "message": "a branch ran"}}, handle)
+    done = subprocess.run([PROGRAM, "--workflow=" + path, "--disablesecurity"], capture_output=True, text=True,
+                          timeout=120, cwd=place)
+    lines = [line for line in done.stdout.splitlines() if line.strip()]
+    errors = json.loads(lines[-1]).get("errors", []) if lines else ["no summary"]
+    refusals = [e for e in errors if e.startswith("Task_Error_InvalidArg: ")]
+    if words is None:
+        return None if not any(quoted in e for e in refusals) else "%s: refused: %s" % (label, errors)
+    if done.returncode == 0 or len(refusals) != 1 or words not in refusals[0] or len(errors) != 1:
+        return "%s: exit %d, %s" % (label, done.returncode, [e[:200] for e in errors])
+    return None
+
+
+def case_declared_table():
+    with tempfile.TemporaryDirectory() as directory:
+        rows = table_rows(directory)
+        with concurrent.futures.ThreadPoolExecutor(4) as pool:
+            faults = [f for f in pool.map(lambda item: table_row(directory, *item), enumerate(rows)) if f]
+        if faults:
+            fail("%d of %d rows:\n%s" % (len(faults), len(rows), "\n".join(faults[:40])))
+
+
+def case_refusals_are_errors():
+    """Each row: a label, the document (a dict, or raw JSON text), the exit code, a test of the errors."""
+    with tempfile.TemporaryDirectory() as directory:
+        victim = os.path.join(directory, "victim")
+        end3 = {"type": "End", "exitCode": 3}
+        one = lambda words: lambda errors: len(errors) == 1 and invalid(errors) and words in errors[0]
+        none = lambda errors: errors == []
+        ignored = ["Task_Error_InvalidArg"]
+        refused_tasks = [{"type": "NumberCompare", "numberOne": "abc", "numberTwo": 1},
+                         {"type": "Sleep", "seconds": "x"}, {"type": "End", "exitCode": 1.5},
+                         {"type": "Queue", "actions": [], "concurrentTasks": 0.5},
+                         {"type": "VersionCompare", "versionOne": "1..2", "versionTwo": "1"},
+                         {"type": "Log", "message": "a\0b"}, {"type": "EnvironmentSet", "key": "A=B", "value": "v"},
+                         {"type": "Singleton", "name": "s" * 320, "missing": "end"}]
+        rows = [("ignored %s" % task["type"], {"start": {"type": "Queue", "actions": ["a", "end"]},
+                                               "a": dict(task, ignoreError=flag), "end": end3}, 3, none)
+                for task in refused_tasks for flag in (ignored, True)]
+        rows += [
+            ("compare refused", {"start": {"type": "StringCompare", "stringOne": "a", "stringTwo": "b",
+                                           "ignoreCase": "x" * 400, "notEqualTo": "end"}, "end": end3}, 1,
+             one('"ignoreCase" of task "start" is 400 bytes')),
+            ("shutdown refused", {"start": {"type": "Shutdown", "exitCode": 5, "selfUpdate": "a\0"}}, 1,
+             one('"selfUpdate"')),
+            ("implode title", {"start": {"type": "Implode", "path": victim, "title": "t" * 2000}}, 1, one('"title"')),
+            ("macro NUL", {"load": {"type": "Macro", "keyValuePairs": {"p": victim + "\0.bak"}},
+                           "start": {"type": "Implode", "path": "{p}"}}, 1, one("holds a NUL byte")),
+            ("document macro NUL", {"start": {"type": "Queue", "actions": ["m", "i"]},
+                                    "m": {"type": "Macro", "url": "file://" + os.path.join(directory, "m.json")},
+                                    "i": {"type": "Implode", "path": "{p}"}}, 1, one('macro "p"')),
+            ("event NUL", {"start": {"type": "Notification", "event": "{this.args.e}",
+                                     "e": "WorkflowApp.Shutdown\0.Ignored", "content": {"exitCode": 3}}}, 1,
+             one('macro "this.args.e"')),
+            ("exit code empty", {"start": {"type": "End", "exitCode": ""}}, 1, one("is empty, not a number")),
+            ("exit code underflow", '{"start": {"type": "End", "exitCode": 1e-400}}', 1, one("told from 0")),
+            ("count underflow", '{"start": {"type": "Queue", "actions": ["e"], "concurrentTasks": 1e-400}, '
+                                '"e": {"type": "Error", "message": "ran"}}', 1, one("told from 0")),
+            ("actions not texts", {"start": {"type": "Queue", "actions": [1, "end"]}, "end": end3}, 1,
+             one("is not a text")),
+            ("aggregate cache", {"start": {"type": "Aggregate", "url": "file:///nowhere.json", "cache": "c" * 60}}, 1,
+             one('"cache"')),
+            ("run cache", {"start": {"type": "WorkflowRun", "url": "file:///nowhere.json", "authenticate": "a" * 320}},
+             1, one('"authenticate"')),
+            ("body limit word", {"start": {"type": "Macro", "url": "file:///nowhere.json", "limitBodySize": "abc"}},
+             1, one("not a finite number (abc)")),
+            ("header name", {"start": {"type": "Macro", "url": "file:///nowhere.json", "headers": {"Bad Name": "x"}}},
+             1, one("no header's")),
+            ("content cut", {"start": {"type": "Notification", "event": "WorkflowApp.Shutdown",
+                                       "content": '{"exitCode": 5'}}, 1, one("does not parse whole")),
+            ("content trailing", {"start": {"type": "Notification", "event": "WorkflowApp.Shutdown",
+                                            "content": '{"exitCode": 7} trailing'}}, 1, one("does not parse whole")),
+            ("singleton empty", {"start": {"type": "Singleton", "name": "{this.args.n}", "n": "", "missing": "end"},
+                                 "end": end3}, 1, one("is empty")),
+        ]
+        rows += [("version %s" % text, {"start": {"type": "VersionCompare", "versionOne": text, "versionTwo": "1.2",
+                                                  "equalTo": "end", "notEqualTo": "end"}, "end": end3}, 1,
+                  one("is no version")) for text in ("1.2.3.4.5", "1..2", ".", "1.2.")]
+        rows += [("target %s" % target, {"start": {"type": "Aggregate", "target": target, "content": [{"type": "End"}]},
+                                         "t": {"type": "End", "exitCode": 3, "settings": "text"}}, 1,
+                  one("cannot be made an object")) for target in ("t.settings", "t.[0]", "t.[", "t.[]")]
+        # A path is read whole, never cut at a width into another place.
+        rows.append(("long path", {"load": {"type": "Macro", "keyValuePairs": {"r": "{this.args.List[%s1]}" % ("0" * 1100)},
+                                            "list": ["v0", "v1"]},
+                                   "start": {"type": "StringCompare", "stringOne": "{r}", "stringTwo": "v1",
+                                             "equalTo": "end"}, "end": end3}, 3, none))
+        with open(os.path.join(directory, "m.json"), "w") as handle:
+            handle.write('{"p": "%s\\u0000.bak"}' % victim)
+        for label, document, expected, errors in rows:
+            with open(victim, "w") as handle:
+                handle.write("keep")
+            code, summary, stderr = run(directory, document)
+            if code != expected or not errors(summary.get("errors", [])) or not os.path.exists(victim):
+                fail("%s: exit %d, %s, stderr %r" % (label, code, summary, stderr[-400:]))
 
 
 CASES = {name[5:]: function for name, function in globals().items() if name.startswith("case_")}

@@ -140,7 +140,7 @@ def page_for(events, infos):
 def case_forged_references():
     forged = [{"addRef": False}, {}, {"addRef": True}, {"addRef": "no"}, [1], "text"]
     with tempfile.TemporaryDirectory() as directory:
-        for content in forged:
+        for content in forged[:-1]:  # a text that is no JSON is refused before anything fires
             # The task fires at itself, again and again (each run of it
             # nests one level deeper until the nesting limit ends the run).
             document = ("start: {type: Notification, event: NotificationCenter.Interop, content: %s, success: start}\n"

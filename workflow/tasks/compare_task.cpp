@@ -5,6 +5,7 @@
 
 #include "runtime/text/string.h"
 #include "runtime/version.h"
+#include "workflow/task_internal.h"
 #include "workflow/task_type_object.h"
 #include "workflow/tasks/control_task.h"
 
@@ -126,11 +127,8 @@ int32 OnVersionStart(void *User, const char *, const char *, const char *, Dicti
     int32 Order = 0;
     if (!String_CompareVersion(One, Two, &Order)) {
         Task_Print(Self->Owner, "versionOne or versionTwo has incorrect format\n");
-        Task_AddError(Self->Owner, "%s", "Task_Error_InvalidArg");
-        Task_AddError(Self->Owner,
-                      "versionOne or versionTwo of task \"%s\" is no version: its parts are whole numbers of at most "
-                      "2147483647",
-                      Task_GetNamePtr(Self->Owner));
+        TaskInt_RefuseArgument(Self->Owner, "versionOne or versionTwo",
+                               "is no version: its parts are whole numbers of at most 2147483647");
         return Task_Complete(Self->Owner, nullptr);
     }
     Order = (Order > 0) - (Order < 0);

@@ -7,6 +7,7 @@
 
 #include "runtime/debug.h"
 #include "runtime/text/string.h"
+#include "workflow/task_internal.h"
 #include "workflow/task_type_object.h"
 #include "workflow/tasks/control_task.h"
 #include "workflow/app/workflow_app_life.h"
@@ -29,7 +30,7 @@ constexpr int32 TextSize = 320;
 // to some other code (4294967296 to 0, a success), so it is refused with why
 // and the recorded code stays as it was.
 bool TakeExitCode(Task *Owner, float64 Code) {
-    if (TaskType_CheckExitCode(Owner, Code)) {
+    if (TaskType_CheckExitCode(Owner, Code, "\"exitCode\"")) {
         Debug_SetExitCode((int32)Code);
         return true;
     }
@@ -38,15 +39,13 @@ bool TakeExitCode(Task *Owner, float64 Code) {
 
 } // namespace
 
-bool TaskType_CheckExitCode(Task *Owner, float64 Code) {
+bool TaskType_CheckExitCode(Task *Owner, float64 Code, const char *What) {
     // A fraction is refused too: cut to a whole number, 1.5 would exit as 1.
     if (isfinite(Code) && Code == trunc(Code) && Code > -2147483649.0 && Code < 2147483648.0) return true;
-    Task_Print(Owner, "exitCode argument is out of range\n");
-    Task_AddError(Owner, "%s", "Task_Error_InvalidArg");
-    char Number[64];
-    snprintf(Number, sizeof(Number), fabs(Code) < 1e20 && Code == trunc(Code) ? "%.0f" : "%.17g", Code);
-    Task_AddError(Owner, "exitCode %s of task \"%s\" is out of range: an exit code is a whole number from %s", Number,
-                  Task_GetNamePtr(Owner), "-2147483648 to 2147483647");
+    char Why[128];
+    snprintf(Why, sizeof(Why), "is %.*g: a whole number from -2147483648 to 2147483647 is asked",
+             fabs(Code) < 1e20 && Code == trunc(Code) ? 20 : 17, Code);
+    TaskInt_RefuseArgument(Owner, What, Why);
     return false;
 }
 
@@ -57,9 +56,7 @@ namespace {
 bool PathIsText(Task *Owner) {
     int32 Type = DICTIONARY_TYPE_UNKNOWN;
     if (!Task_GetArgumentType(Owner, "path", &Type) || Type == DICTIONARY_TYPE_STRING) return true;
-    Task_Print(Owner, "path argument is not a string\n");
-    Task_AddError(Owner, "%s", "Task_Error_InvalidArg");
-    Task_AddError(Owner, "\"path\" of task \"%s\" is not a text: nothing is imploded", Task_GetNamePtr(Owner));
+    TaskInt_RefuseArgument(Owner, "\"path\"", "is not a text");
     return false;
 }
 
@@ -100,9 +97,8 @@ int32 OnEndStart(void *User, const char *, const char *, const char *, Dictionar
                (KeyType == DICTIONARY_TYPE_LIST || KeyType == DICTIONARY_TYPE_DICTIONARY)) {
         // An error given as a list or object is still an error: passed
         // over, the task would end as a success.
-        Task_Print(Owner, "%s argument is not a text\n", Key);
-        Task_AddError(Owner, "%s", "Task_Error_InvalidArg");
-        Task_AddError(Owner, "\"%s\" of task \"%s\" is a list or object, not a text", Key, Task_GetNamePtr(Owner));
+        TaskInt_RefuseArgument(Owner, String_CompareWithoutCase(Type, "Error") ? "\"message\"" : "\"error\"",
+                               "is a list or object, not a text");
     }
     return Task_Complete(Owner, nullptr);
 }

@@ -34,9 +34,8 @@ constexpr size_t LargestValue = (size_t)ValueSize << 8;
 bool KeyNamesVariable(Task *Owner, const char *Key) {
     if (Key[0] != 0 && strchr(Key, '=') == nullptr) return true;
     Task_Print(Owner, "key argument cannot name an environment variable (%s)\n", Key);
-    Task_AddError(Owner, "%s", "Task_Error_InvalidArg");
-    Task_AddError(Owner, "key \"%s\" of task \"%s\" names no environment variable: it is empty or holds \"=\"", Key,
-                  Task_GetNamePtr(Owner));
+    TaskInt_RefuseArgument(Owner, ("key \"" + std::string(Key) + "\"").c_str(),
+                           "names no environment variable: it is empty or holds \"=\"");
     return false;
 }
 
@@ -44,8 +43,7 @@ bool SetVariable(Task *Owner, const char *Key, const char *Value) {
     if (!KeyNamesVariable(Owner, Key)) return false;
     Task_Print(Owner, "Set environment variable %s = %s\n", Key, Value);
     if (Platform_SetEnvironmentVariable(Key, Value)) return true;
-    Task_AddError(Owner, "%s", "Task_Error_InvalidArg");
-    Task_AddError(Owner, "environment variable \"%s\" of task \"%s\" could not be set", Key, Task_GetNamePtr(Owner));
+    TaskInt_RefuseArgument(Owner, ("environment variable \"" + std::string(Key) + "\"").c_str(), "could not be set");
     return false;
 }
 
@@ -87,9 +85,9 @@ int32 OnEnvironmentStart(void *User, const char *, const char *, const char *, D
             Whole.resize(Found ? strlen(Whole.c_str()) : 0);
             Task_Print(Owner, "Get environment variable %s\n", Key);
             if (Whole.size() + 1 >= LargestValue) {
-                Task_AddError(Owner, "%s", "Task_Error_InvalidArg");
-                Task_AddError(Owner, "environment variable \"%s\" of task \"%s\" holds more than %d bytes: it is not read",
-                              Key, Task_GetNamePtr(Owner), (int32)LargestValue - 2);
+                char Why[96];
+                snprintf(Why, sizeof(Why), "holds more than %d bytes: it is not read", (int32)LargestValue - 2);
+                TaskInt_RefuseArgument(Owner, ("environment variable \"" + std::string(Key) + "\"").c_str(), Why);
             } else {
                 Task_SetStatusString(Owner, Key, Whole.c_str());
             }

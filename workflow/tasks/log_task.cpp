@@ -93,10 +93,7 @@ int32 OnNotificationStart(void *User, const char *, const char *, const char *, 
     float64 Delay = 0;
     if (!Task_GetNumberArgument(Owner, "delay", &Delay)) Delay = 0;
     if (!(Delay > -2147483649.0 && Delay < 2147483648.0)) {
-        Task_Print(Owner, "delay argument is out of range\n");
-        Task_AddError(Owner, "%s", "Task_Error_InvalidArg");
-        Task_AddError(Owner, "delay of task \"%s\" is out of range: at most 2147483647 milliseconds",
-                      Task_GetNamePtr(Owner));
+        TaskInt_RefuseArgument(Owner, "\"delay\"", "is out of range: at most 2147483647 milliseconds");
         return Task_Complete(Owner, nullptr);
     }
     Dictionary *Payload = nullptr;
@@ -135,12 +132,8 @@ int32 OnNotificationStart(void *User, const char *, const char *, const char *, 
             Read = true;
             Dictionary_SetFloat64ByKey(Payload, "exitCode", Code);
         }
-        if (!Read) {
-            Task_AddError(Owner, "%s", "Task_Error_InvalidArg");
-            Task_AddError(Owner, "\"exitCode\" of the content of task \"%s\" is no number: the shutdown is not fired",
-                          Task_GetNamePtr(Owner));
-        }
-        if (!Read || !TaskType_CheckExitCode(Owner, Code)) {
+        if (!Read) TaskInt_RefuseArgument(Owner, "\"exitCode\" of the content", "is no number");
+        if (!Read || !TaskType_CheckExitCode(Owner, Code, "\"exitCode\" of the content")) {
             Dictionary_Release(&Payload);
             return Task_Complete(Owner, nullptr);
         }
@@ -166,8 +159,7 @@ int32 OnStatusStart(void *User, const char *, const char *, const char *, Dictio
     // over or cut, the status would go to another task.
     char Checked[EventSize - 8];
     if (Given && (TargetType == DICTIONARY_TYPE_LIST || TargetType == DICTIONARY_TYPE_DICTIONARY)) {
-        Task_AddError(Owner, "%s", "Task_Error_InvalidArg");
-        Task_AddError(Owner, "\"target\" of task \"%s\" is a list or object, not a text", Task_GetNamePtr(Owner));
+        TaskInt_RefuseArgument(Owner, "\"target\"", "is a list or object, not a text");
     } else if (int32 Length = 0; Given && Dictionary_GetBufferPtrByKey(Definition, "target", &Target, &Length) &&
                                   Target != nullptr &&
                                   !TaskInt_ReadText(Owner, "\"target\"", Target, Length, Checked,

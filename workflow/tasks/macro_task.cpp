@@ -3,6 +3,8 @@
 
 #include <string.h>
 
+#include <string>
+
 #include "runtime/notification/notification_center.h"
 #include "runtime/text/string.h"
 #include "workflow/task_internal.h"
@@ -51,13 +53,27 @@ void AddMacro(Macro *Self, const char *Key, const char *Value) {
 // List or Dictionary beside them, never a macro, could hold most of a large
 // document, which would be copied again with each status it went into.
 void AddPairs(Macro *Self, Dictionary *Pairs) {
+    // A value holding a NUL would be stored cut, and stand for another value
+    // wherever it is expanded: none of the pairs is taken then.
+    DictionaryItem *Item = nullptr;
+    for (Dictionary_ItemGetFirst(Pairs, &Item); Item != nullptr; Dictionary_ItemGetNext(Pairs, Item, &Item)) {
+        const char *Key = nullptr, *Text = nullptr;
+        int32 Length = 0;
+        if (Dictionary_ItemCompareType(Pairs, Item, DICTIONARY_TYPE_STRING) &&
+            Dictionary_ItemGetBufferPtr(Pairs, Item, &Text, &Length) && Text != nullptr &&
+            strnlen(Text, (size_t)Length) != (size_t)Length) {
+            Dictionary_ItemGetKeyPtr(Pairs, Item, &Key);
+            std::string What = "macro \"" + std::string(Key != nullptr ? Key : "") + "\"";
+            TaskInt_RefuseArgument(Self->Owner, What.c_str(), "holds a NUL byte");
+            return;
+        }
+    }
     Dictionary *Copy = nullptr;
     Dictionary_Create(&Copy);
     DictionaryItem *Each = nullptr;
     for (Dictionary_ItemGetFirst(Pairs, &Each); Each != nullptr; Dictionary_ItemGetNext(Pairs, Each, &Each))
         if (!Dictionary_ItemIsContainer(Pairs, Each)) Dictionary_MergeItem(Copy, Pairs, Each, DICTIONARY_MERGE_OVERWRITE);
     Task_ExpandDictionary(Self->Owner, Copy);
-    DictionaryItem *Item = nullptr;
     int32 Count = 0;
     for (Dictionary_ItemGetFirst(Copy, &Item); Item != nullptr; Dictionary_ItemGetNext(Copy, Item, &Item)) {
         const char *Key = nullptr, *Text = nullptr;
@@ -149,7 +165,14 @@ void AddAction(Aggregate *Self, const char *Name, Dictionary *Arguments) {
     else
         Task_Print(Self->Owner, "Cannot find task in workflow - %s\n", TaskName);
     Dictionary *Into = Action;
-    if (Path != nullptr && Path[0] != 0 && !Dictionary_EnsureDictionaryByPath(Action, Path, &Into)) Into = Action;
+    // A place that cannot be made (a text sits there, or the path is a
+    // selector) is refused: merged over the top instead, the entry would
+    // rewrite the task itself (its "type" among the rest).
+    if (Path != nullptr && Path[0] != 0 && (!Dictionary_EnsureDictionaryByPath(Action, Path, &Into) || Into == nullptr)) {
+        Dictionary_Release(&Action);
+        TaskInt_RefuseArgument(Self->Owner, "\"target\"", "names a place in the task that cannot be made an object");
+        return;
+    }
     if (Arguments != nullptr) Dictionary_Merge(Into, Arguments, DICTIONARY_MERGE_OVERWRITE);
     if (Task_IsVerboseLevel(Self->Owner, 2)) Dictionary_Dump(Action);
     Queue_ActionAdd(Self->Actions, TaskName, Action);

@@ -198,9 +198,9 @@ int32 OnQueueStart(void *User, const char *, const char *, const char *, Diction
         int32 Value = Wanted >= -1 && Wanted < 2147483648.0 && Wanted == trunc(Wanted) ? (int32)Wanted : -2;
         if (Value < -1) {
             Task_Print(Owner, "Invalid number of concurrent actions %g\n", Wanted);
-            Task_AddError(Owner, "%s", "Task_Error_InvalidArg");
-            Task_AddError(Owner, "the count of concurrent actions of task \"%s\" is %g: a whole number from -1 is asked",
-                          Task_GetNamePtr(Owner), Wanted);
+            char Why[96];
+            snprintf(Why, sizeof(Why), "is %g: a whole number from -1 is asked", Wanted);
+            TaskInt_RefuseArgument(Owner, "the count of concurrent actions", Why);
             return Task_Complete(Owner, nullptr);
         }
         if (Value == -1) Value = Self->Count;

@@ -139,9 +139,9 @@ TEST_F(ControlTaskTest, BadArgumentsFail) {
     struct Case {
         const char *Name, *Line, *Error;
     } Cases[] = {
-        {"badNumber", "numberOne argument is not numeric", "Task_Error_InvalidArg"},
+        {"badNumber", "\"numberOne\" of task \"badNumber\" is not a finite number", "Task_Error_InvalidArg"},
         {"missingNumber", "\"numberOne\" argument not defined", "Task_Error_MissingArg"},
-        {"badVersion", "versionOne or versionTwo has incorrect format", "Task_Error_InvalidArg"},
+        {"badVersion", "\"versionOne\" of task \"badVersion\" is no version", "Task_Error_InvalidArg"},
         {"logMissing", "\"message\" argument not defined", "Task_Error_MissingArg"},
         {"sleepMissing", "\"seconds\" argument not defined", "Task_Error_MissingArg"},
         {"envNothing", "key/keyValuePairs argument not defined", "Task_Error_MissingArg"},
@@ -334,7 +334,7 @@ int32 KeepMessage(void *User, const char *, const char *, const char *, Dictiona
 // An empty message is set without being read through the argument getter;
 // every message must set the status the getter's text gives.
 TEST_F(ControlTaskTest, LogSetsTheMessageTheGetterGives) {
-    const char *const Messages[] = {"\"\"", "\"x\"", "\"first {who}\"", "null", "0", "false", "{}", "{\"a\":\"b\"}"};
+    const char *const Messages[] = {"\"\"", "\"x\"", "\"first {who}\"", "0", "false"};
     for (const char *Message : Messages) {
         const std::string Json = std::string("{\"message\":") + Message + "}";
         Dictionary *Loaded = JsonRoot(Json.c_str()), *Arguments = nullptr;
