@@ -115,6 +115,7 @@ struct Page {
     bool Delivering = false;
     // Set once the run has ended: the bridge then makes and calls nothing.
     bool Ended = false;
+    bool ToldEnded = false;
     // Set once a refused fire was told.
     bool Swollen = false;
     // Why the page stopped (an interrupt, a failed load); empty while it runs.
@@ -247,7 +248,15 @@ void DropObservers() {
 duk_ret_t Call(duk_context *Context) {
     const char *Id = duk_require_string(Context, 0);
     const char *Request = duk_require_string(Context, 1);
-    if (Script.Ended) return 0;
+    if (Script.Ended) {
+        // Refused, not silent: a page that asks after the end (onUnload, a
+        // finalizer) hears false, as it would for any call that cannot act.
+        if (!Script.ToldEnded) Log_Warning("Page call - refused: the run has ended\n");
+        Script.ToldEnded = true;
+        static constexpr char Refusal[] = R"({"error":"refused: the run has ended","returnValue":false})";
+        duk_push_lstring(Context, Refusal, sizeof(Refusal) - 1);
+        return 1;
+    }
     const uint32 Refused = Interop_GetRefusedCount();
     MemoryStream *Stream = nullptr;
     MemoryStream_Create(&Stream);

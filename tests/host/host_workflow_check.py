@@ -460,7 +460,7 @@ def case_outcomes():
              # Every error of the summary is told on standard error too.
              ("dl.yaml", "start: {type: Download}\n", [], 1, ["Download_Error_NotAvailable"]),
              ("nap.yaml", "start: {type: Sleep, seconds: abc}\n", [], 1,
-              ["Task_Error_InvalidArg", '"seconds" of task "start" is not a finite number (abc): nothing acts on it']),
+              ['Task_Error_InvalidArg: "seconds" of task "start" is not a finite number (abc)']),
              ("plain.yaml", "state: {type: Error, message: nope}\n", ["--task=state"], 1,
               ["nope", "none of the tasks is available: state"])]
     with tempfile.TemporaryDirectory() as directory:
