@@ -24,12 +24,16 @@ value of another kind (each refused with one Task_Error_InvalidArg that
 names it, and nothing of the task runs).
 refusals_are_errors: a refusal is one error, which "ignoreError" ignores
 like any other: the task then completes without acting, and the run goes on.
+macro_stores: every place that stores a macro (its callers, read from the
+sources) refuses a value with a NUL or past a value's width, with its own
+length: the macro is not set, and a log line or the storing task says why.
 Exit status 0 when the case holds.
 """
 import concurrent.futures
 import json
 import os
 import re
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -432,6 +436,66 @@ def case_refusals_are_errors():
             code, summary, stderr = run(directory, document)
             if code != expected or not errors(summary.get("errors", [])) or not os.path.exists(victim):
                 fail("%s: exit %d, %s, stderr %r" % (label, code, summary, stderr[-400:]))
+
+
+# The calls that store a macro, and the row of case_macro_stores that tries each file's.
+STORES = r"\b(Workflow_AddMacro\w*|WorkflowApp_AddMacro\w*|WorkflowApp_SetContentUrl|Workflow_StoreMacro)\("
+STORE_ROWS = {"workflow_app_config.cpp": "config", "workflow_app.cpp": "config contentUrl",
+              "macro_task.cpp": "document", "workflow_app_interop.cpp": "page", "workflow.cpp": "document",
+              "workflow_script.cpp": "page"}
+
+
+def case_macro_stores():
+    root = os.path.join(os.path.dirname(SOURCE), "..")
+    callers = {name for folder, _, names in os.walk(os.path.join(root, "workflow")) for name in names
+               if name.endswith(".cpp") and re.search(STORES, open(os.path.join(folder, name)).read())}
+    if len(callers) < 5 or callers - set(STORE_ROWS):
+        fail("stores without a row: %s" % sorted(callers - set(STORE_ROWS)))
+    with tempfile.TemporaryDirectory() as directory:
+        victim, logs = os.path.join(directory, "victim"), os.path.join(directory, "logs")
+        with open(os.path.join(directory, "m.json"), "w") as handle:
+            json.dump({"big": "x" * 9000}, handle)
+        with open(os.path.join(directory, "c.json"), "w") as handle:
+            handle.write('{"macros": {"p": "%s\\u0000.bak", "big": "%s", "contentUrl": "file:///a\\u0000b"}}'
+                         % (victim, "x" * 9000))
+        page = os.path.join(directory, "p.js")
+        with open(page, "w") as handle:
+            handle.write("print('added=' + TQX.call(TQX.create('TQX.WorkflowApp'), 'addMacro', "
+                         "{key: 'big', value: new Array(9001).join('x')}));\n")
+        fetch = lambda scope: {"start": {"type": "Queue", "actions": ["m", "e"]},
+                               "m": {"type": "Macro", "url": "file://" + directory + "/m.json", "global": scope},
+                               "e": {"type": "Error", "message": "{big}"}}
+        said = lambda words: lambda code, summary, out, log: code == 1 and summary["errors"] == [words]
+        rows = [("config", {"start": {"type": "Implode", "path": "{p}"}, "e": {"type": "Error", "message": "{big}"}},
+                 ["--config=" + os.path.join(directory, "c.json")],
+                 lambda code, summary, out, log: 'Macro "p" not set: its value holds a NUL' in log
+                 and 'Macro "big" not set: its value is 9000 bytes, past the 8139' in log),
+                ("config contentUrl", {"start": {"type": "Error", "message": "{contentUrl}"}},
+                 ["--config=" + os.path.join(directory, "c.json")],
+                 lambda code, summary, out, log: code == 1 and summary["errors"] != ["file:///a"])]
+        rows += [("document", fetch(scope), [], said('Task_Error_InvalidArg: macro "big" of task "m" is 9000 bytes, '
+                                                     "past the 8139 a macro's value may take")) for scope in (False, True)]
+        rows.append(("page", {"start": {"type": "Error", "message": "{big}"}}, ["--script=" + page],
+                     lambda code, summary, out, log: "added=false" in log and summary["errors"] == ["{big}"]))
+        for label, document, switches, holds in rows:
+            with open(victim, "w") as handle:
+                handle.write("keep")
+            shutil.rmtree(logs, ignore_errors=True)
+            done = subprocess.run([PROGRAM, "--workflow=" + write_document(directory, document), "--disablesecurity",
+                                   "--debug", "--debugdir=" + logs] + switches, capture_output=True, text=True,
+                                  timeout=120, cwd=directory)
+            lines = [line for line in done.stdout.splitlines() if line.startswith("{")]
+            summary = json.loads(lines[-1]) if lines else {}
+            log = open(os.path.join(logs, "host.developer.log")).read() if os.path.isdir(logs) else ""
+            if not holds(done.returncode, summary, done.stdout, log) or not os.path.exists(victim):
+                fail("%s: exit %d, %s, stderr %r" % (label, done.returncode, summary, done.stderr[-400:]))
+
+
+def write_document(directory, document):
+    path = os.path.join(directory, "doc.json")
+    with open(path, "w") as handle:
+        json.dump(document, handle)
+    return path
 
 
 CASES = {name[5:]: function for name, function in globals().items() if name.startswith("case_")}
