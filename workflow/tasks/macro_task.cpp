@@ -52,13 +52,14 @@ void AddMacro(Macro *Self, const char *Key, const char *Value, int32 Length) {
 // Only the pairs that can be macros are copied (and become the status): a
 // List or Dictionary beside them, never a macro, could hold most of a large
 // document, which would be copied again with each status it went into.
-void AddPairs(Macro *Self, Dictionary *Pairs) {
+// Expand is false for pairs the check of the arguments already expanded.
+void AddPairs(Macro *Self, Dictionary *Pairs, bool Expand) {
     Dictionary *Copy = nullptr;
     Dictionary_Create(&Copy);
     DictionaryItem *Item = nullptr;
     for (Dictionary_ItemGetFirst(Pairs, &Item); Item != nullptr; Dictionary_ItemGetNext(Pairs, Item, &Item))
         if (!Dictionary_ItemIsContainer(Pairs, Item)) Dictionary_MergeItem(Copy, Pairs, Item, DICTIONARY_MERGE_OVERWRITE);
-    Task_ExpandDictionary(Self->Owner, Copy);
+    if (Expand) Task_ExpandDictionary(Self->Owner, Copy);
     // A value the store would refuse (a NUL, or past a value's width, as
     // expanded: an expansion leaves such a text as it is) refuses the task,
     // by the store's own check: none of the pairs is taken then.
@@ -96,7 +97,7 @@ int32 OnMacroDocument(Task *Owner, void *User, Dictionary *Document, int32 Error
     if (Error == 0) {
         Dictionary *Root = Document;
         Dictionary_SkipRoot(Document, &Root);
-        AddPairs(static_cast<Macro *>(User), Root);
+        AddPairs(static_cast<Macro *>(User), Root, true);
     }
     return Task_Complete(Owner, nullptr);
 }
@@ -127,9 +128,8 @@ int32 OnMacroStart(void *User, const char *, const char *, const char *, Diction
         Applied = true;
     }
     if (Task_IsArgumentRefused(Owner)) return Task_Complete(Owner, nullptr);
-    Dictionary *Pairs = nullptr;
-    if (Dictionary_GetDictionaryByKey(Definition, "keyValuePairs", &Pairs) && Pairs != nullptr) {
-        AddPairs(Self, Pairs);
+    if (Dictionary *Pairs = TaskInt_GetCheckedObject(Owner, "keyValuePairs"); Pairs != nullptr) {
+        AddPairs(Self, Pairs, false);
         Applied = true;
     }
     if (!Applied) {
