@@ -317,6 +317,7 @@ TEST_F(TaskRequestTest, HeadersAndCookiesFromArgumentsUseMacros) {
     Task *Fetch = nullptr;
     ASSERT_TRUE(Workflow_CreateTask(Flow, "echo", nullptr, nullptr, &Fetch));
     ASSERT_TRUE(TaskInt_CheckArguments(Fetch));
+    Workflow_AddMacro(Flow, "who", "set-after-the-check");
     struct Echo {
         int Calls = 0;
         std::string Who, Plain, Cookie;

@@ -26,6 +26,7 @@
 #include "tests/support/workflow_loop.h"
 #include "crypto/trust/authenticate.h"
 #include "net/web_get.h"
+#include "workflow/task_arguments.h"
 #include "workflow/task_internal.h"
 #include "workflow/task_type_object.h"
 #include "workflow/workflow.h"
@@ -175,6 +176,39 @@ TEST_F(TaskTest, Arguments) {
     Dictionary_GetStringByKey(Target, "k", Value, (int32)sizeof(Value));
     EXPECT_STREQ(Value, "arguments");
     Dictionary_Release(&Target);
+}
+
+TEST_F(TaskTest, ObjectsAreReadAsChecked) {
+    // Pairs and a JSON text are read as the check read them: a macro set
+    // after it changes nothing.
+    static const char Text[] = R"({"env": {"type": "Environment", "keyValuePairs": {"K": "{who}"}},
+                                   "sum": {"type": "Aggregate", "content": "{\"k\": \"{who}\"}"}})";
+    Workflow *Own = nullptr;
+    Workflow_Create(&Own);
+    ASSERT_TRUE(Workflow_LoadBuffer(Own, Text, (int32)sizeof(Text) - 1));
+    Workflow_AddMacro(Own, "who", "checked");
+    Task *Env = nullptr, *Sum = nullptr;
+    ASSERT_TRUE(Workflow_CreateTask(Own, "env", nullptr, nullptr, &Env) &&
+                Workflow_CreateTask(Own, "sum", nullptr, nullptr, &Sum));
+    ASSERT_TRUE(TaskInt_CheckArguments(Env) && TaskInt_CheckArguments(Sum));
+    Workflow_AddMacro(Own, "who", "set after the check");
+    std::string Pair;
+    Task_EnumerateKeyValuePairs(Env, &Pair, [](void *User, const char *, Dictionary *Owner, DictionaryItem *Item) {
+        const char *Value = nullptr;
+        Dictionary_ItemGetStringPtr(Owner, Item, &Value);
+        *static_cast<std::string *>(User) = Value != nullptr ? Value : "";
+        return 0;
+    });
+    Dictionary *Content = nullptr;
+    Dictionary_Create(&Content);
+    const char *K = nullptr;
+    EXPECT_TRUE(Task_GetDictionaryArgument(Sum, "content", Content) && Dictionary_GetStringPtrByKey(Content, "k", &K));
+    EXPECT_EQ(Pair, "checked");
+    EXPECT_STREQ(K, "checked");
+    Dictionary_Release(&Content);
+    Task_Complete(Env, nullptr);
+    Task_Complete(Sum, nullptr);
+    Workflow_Release(&Own);
 }
 
 TEST_F(TaskTest, ObjectPathMacros) {
