@@ -432,7 +432,7 @@ private:
             }
             int32 Type = DICTIONARY_TYPE_UNKNOWN;
             Dictionary_ItemGetType(Object, Member, &Type);
-            if (Kind == K::Pairs && (IsContainer(Type) || Type == DICTIONARY_TYPE_NULL)) continue;
+            if (Kind == K::Pairs && IsContainer(Type)) continue;
             if (IsContainer(Type)) Passed = Refuse("is a list or object, not a text");
             else if (Type != DICTIONARY_TYPE_NULL) Passed = Value(Object, Member, Type, K::Text, false);
             if (!Passed || Copy == nullptr || Key == nullptr) continue;
