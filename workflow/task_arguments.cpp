@@ -146,6 +146,7 @@ constexpr TaskArgument QueueArguments[] = {
     {.Name = "concurrentActions", .Kind = K::Whole, .Limit = 2147483647, .Least = -1},
 };
 constexpr TaskArgument ProgressArguments[] = {
+    {.Name = "actions", .Kind = K::Texts, .Limit = 119},
     {.Name = "maxPercentage", .Kind = K::Number, .Limit = 319},
     {.Name = "maxChainDepth", .Kind = K::Number, .Limit = 319},
 };
@@ -356,11 +357,11 @@ private:
             if (Type == DICTIONARY_TYPE_LIST) return Elements(Owner, Item, K::Text);
             return Value(Owner, Item, Type, K::Boolean, false);
         case K::TextOrTexts:
-            if (Type == DICTIONARY_TYPE_LIST) return Elements(Owner, Item, K::Text, false);
+            if (Type == DICTIONARY_TYPE_LIST) return Elements(Owner, Item, K::Text, false, KeptList(Top));
             return Value(Owner, Item, Type, K::Text, Top);
         case K::Texts:
             if (Type != DICTIONARY_TYPE_LIST) return Refuse("is not a list");
-            return Elements(Owner, Item, K::Text);
+            return Elements(Owner, Item, K::Text, true, KeptList(Top));
         case K::Object:
         case K::Headers:
         case K::Pairs: {
@@ -384,8 +385,16 @@ private:
         return true;
     }
 
-    // Every element of a list, each a single value of the kind.
-    bool Elements(Dictionary *Owner, DictionaryItem *Item, K Kind, bool TextsOnly = true) {
+    // The list the type reads of a top-level argument: its texts as checked.
+    Dictionary *KeptList(bool Top) {
+        Dictionary *List = nullptr;
+        if (Top) Dictionary_AddList(Kept, Declared->Name, &List, nullptr);
+        return List;
+    }
+
+    // Every element of a list, each a single value of the kind; Copy (when
+    // not null) takes the texts among them as read, expanded.
+    bool Elements(Dictionary *Owner, DictionaryItem *Item, K Kind, bool TextsOnly = true, Dictionary *Copy = nullptr) {
         Dictionary *List = nullptr;
         Dictionary_ItemGetDictionaryHandle(Owner, Item, &List);
         char Outer[sizeof(What)];
@@ -403,6 +412,8 @@ private:
             const bool Single = Type != DICTIONARY_TYPE_NULL && !IsContainer(Type);
             Passed = Type == DICTIONARY_TYPE_STRING || (Single && !TextsOnly) ? Value(List, Element, Type, Kind, false)
                                                                               : Refuse("is not a text");
+            if (Passed && Copy != nullptr && Type == DICTIONARY_TYPE_STRING)
+                Dictionary_AddString(Copy, nullptr, Last.c_str(), nullptr);
         }
         memcpy(What, Outer, sizeof(What));
         return Passed;
@@ -459,6 +470,12 @@ std::span<const TaskArgument> TaskArguments_Of(const char *Type) {
 }
 
 std::span<const TaskArgument> TaskArguments_Common() { return Common; }
+
+Dictionary *TaskInt_GetCheckedList(Task *Handle, const char *Name) {
+    Dictionary *List = nullptr;
+    if (Handle->Checked == nullptr || !Dictionary_GetListByKey(Handle->Checked, Name, &List)) return nullptr;
+    return List;
+}
 
 Dictionary *TaskInt_GetCheckedObject(Task *Handle, const char *Name) {
     Dictionary *Object = nullptr;
