@@ -182,15 +182,17 @@ TEST_F(TaskTest, ObjectsAreReadAsChecked) {
     // Pairs and a JSON text are read as the check read them: a macro set
     // after it changes nothing.
     static const char Text[] = R"({"env": {"type": "Environment", "keyValuePairs": {"K": "{who}"}},
-                                   "sum": {"type": "Aggregate", "content": "{\"k\": \"{who}\"}"}})";
+                                   "sum": {"type": "Aggregate", "content": "{\"k\": \"{who}\"}"},
+                                   "q": {"type": "Queue", "actions": ["{who}"]}})";
     Workflow *Own = nullptr;
     Workflow_Create(&Own);
     ASSERT_TRUE(Workflow_LoadBuffer(Own, Text, (int32)sizeof(Text) - 1));
     Workflow_AddMacro(Own, "who", "checked");
-    Task *Env = nullptr, *Sum = nullptr;
+    Task *Env = nullptr, *Sum = nullptr, *Q = nullptr;
     ASSERT_TRUE(Workflow_CreateTask(Own, "env", nullptr, nullptr, &Env) &&
-                Workflow_CreateTask(Own, "sum", nullptr, nullptr, &Sum));
-    ASSERT_TRUE(TaskInt_CheckArguments(Env) && TaskInt_CheckArguments(Sum));
+                Workflow_CreateTask(Own, "sum", nullptr, nullptr, &Sum) &&
+                Workflow_CreateTask(Own, "q", nullptr, nullptr, &Q));
+    ASSERT_TRUE(TaskInt_CheckArguments(Env) && TaskInt_CheckArguments(Sum) && TaskInt_CheckArguments(Q));
     Workflow_AddMacro(Own, "who", "set after the check");
     std::string Pair;
     Task_EnumerateKeyValuePairs(Env, &Pair, [](void *User, const char *, Dictionary *Owner, DictionaryItem *Item) {
@@ -203,11 +205,18 @@ TEST_F(TaskTest, ObjectsAreReadAsChecked) {
     Dictionary_Create(&Content);
     const char *K = nullptr;
     EXPECT_TRUE(Task_GetDictionaryArgument(Sum, "content", Content) && Dictionary_GetStringPtrByKey(Content, "k", &K));
+    const char *Action = nullptr;
+    DictionaryItem *First = nullptr;
+    Dictionary *Actions = TaskInt_GetCheckedList(Q, "actions");
+    EXPECT_TRUE(Actions != nullptr && Dictionary_ItemGetFirst(Actions, &First) &&
+                Dictionary_ItemGetStringPtr(Actions, First, &Action));
     EXPECT_EQ(Pair, "checked");
     EXPECT_STREQ(K, "checked");
+    EXPECT_STREQ(Action, "checked");
     Dictionary_Release(&Content);
     Task_Complete(Env, nullptr);
     Task_Complete(Sum, nullptr);
+    Task_Complete(Q, nullptr);
     Workflow_Release(&Own);
 }
 
