@@ -226,6 +226,5 @@ int32 Task_ExpandKey(Task *Handle, const char *Name, const char *Argument, char 
         Output[0] = 0;
         return RefuseValue(Handle, Name, Why.c_str());
     }
-    const bool Found = Answer == 1;
-    return Found;
+    return Answer == 1;
 }
