@@ -315,8 +315,7 @@ TEST_F(TaskRequestTest, PlainJSONOverHttpNeedsAuthenticateFalseWhileAuthenticati
 TEST_F(TaskRequestTest, HeadersAndCookiesFromArgumentsUseMacros) {
     // A fetching type's request sends what the check of its arguments read.
     Task *Fetch = nullptr;
-    ASSERT_TRUE(Workflow_CreateTask(Flow, "echo", nullptr, nullptr, &Fetch));
-    ASSERT_TRUE(TaskInt_CheckArguments(Fetch));
+    ASSERT_TRUE(Workflow_CreateTask(Flow, "echo", nullptr, nullptr, &Fetch) && TaskInt_CheckArguments(Fetch));
     Workflow_AddMacro(Flow, "who", "set-after-the-check");
     struct Echo {
         int Calls = 0;

@@ -179,44 +179,35 @@ TEST_F(TaskTest, Arguments) {
 }
 
 TEST_F(TaskTest, ObjectsAreReadAsChecked) {
-    // Pairs and a JSON text are read as the check read them: a macro set
-    // after it changes nothing.
+    // Pairs, a JSON text and a list are read as the check read them: a macro
+    // set after it changes nothing.
     static const char Text[] = R"({"env": {"type": "Environment", "keyValuePairs": {"K": "{who}"}},
-                                   "sum": {"type": "Aggregate", "content": "{\"k\": \"{who}\"}"},
-                                   "q": {"type": "Queue", "actions": ["{who}"]}})";
+        "sum": {"type": "Aggregate", "content": "{\"k\": \"{who}\"}"}, "q": {"type": "Queue", "actions": ["{who}"]}})";
     Workflow *Own = nullptr;
     Workflow_Create(&Own);
     ASSERT_TRUE(Workflow_LoadBuffer(Own, Text, (int32)sizeof(Text) - 1));
     Workflow_AddMacro(Own, "who", "checked");
-    Task *Env = nullptr, *Sum = nullptr, *Q = nullptr;
-    ASSERT_TRUE(Workflow_CreateTask(Own, "env", nullptr, nullptr, &Env) &&
-                Workflow_CreateTask(Own, "sum", nullptr, nullptr, &Sum) &&
-                Workflow_CreateTask(Own, "q", nullptr, nullptr, &Q));
-    ASSERT_TRUE(TaskInt_CheckArguments(Env) && TaskInt_CheckArguments(Sum) && TaskInt_CheckArguments(Q));
+    const char *Names[] = {"env", "sum", "q"};
+    Task *Made[3] = {};
+    for (int Index = 0; Index < 3; Index++)
+        ASSERT_TRUE(Workflow_CreateTask(Own, Names[Index], nullptr, nullptr, &Made[Index]) &&
+                    TaskInt_CheckArguments(Made[Index]));
     Workflow_AddMacro(Own, "who", "set after the check");
-    std::string Pair;
-    Task_EnumerateKeyValuePairs(Env, &Pair, [](void *User, const char *, Dictionary *Owner, DictionaryItem *Item) {
-        const char *Value = nullptr;
-        Dictionary_ItemGetStringPtr(Owner, Item, &Value);
-        *static_cast<std::string *>(User) = Value != nullptr ? Value : "";
+    const char *Pair = nullptr, *K = nullptr, *Action = nullptr;
+    Task_EnumerateKeyValuePairs(Made[0], &Pair, [](void *User, const char *, Dictionary *Owner, DictionaryItem *Item) {
+        Dictionary_ItemGetStringPtr(Owner, Item, static_cast<const char **>(User));
         return 0;
     });
-    Dictionary *Content = nullptr;
+    Dictionary *Content = nullptr, *Actions = TaskInt_GetCheckedList(Made[2], "actions");
     Dictionary_Create(&Content);
-    const char *K = nullptr;
-    EXPECT_TRUE(Task_GetDictionaryArgument(Sum, "content", Content) && Dictionary_GetStringPtrByKey(Content, "k", &K));
-    const char *Action = nullptr;
     DictionaryItem *First = nullptr;
-    Dictionary *Actions = TaskInt_GetCheckedList(Q, "actions");
+    EXPECT_TRUE(Task_GetDictionaryArgument(Made[1], "content", Content) &&
+                Dictionary_GetStringPtrByKey(Content, "k", &K));
     EXPECT_TRUE(Actions != nullptr && Dictionary_ItemGetFirst(Actions, &First) &&
                 Dictionary_ItemGetStringPtr(Actions, First, &Action));
-    EXPECT_EQ(Pair, "checked");
-    EXPECT_STREQ(K, "checked");
-    EXPECT_STREQ(Action, "checked");
+    for (const char *Read : {Pair, K, Action}) EXPECT_STREQ(Read, "checked");
     Dictionary_Release(&Content);
-    Task_Complete(Env, nullptr);
-    Task_Complete(Sum, nullptr);
-    Task_Complete(Q, nullptr);
+    for (Task *Each : Made) Task_Complete(Each, nullptr);
     Workflow_Release(&Own);
 }
 
