@@ -809,6 +809,9 @@ int32 Task_DecodeJSON(Task *Handle, const char *Text, Dictionary *Target) {
 int32 Task_GetDictionaryArgument(Task *Handle, const char *Name, Dictionary *Target) {
     Class_CheckHandle(Handle, TASK_CLASSID);
     Debug_CheckPointer(Target);
+    // What the check made of the argument, when it made something of it.
+    if (Dictionary *Checked = TaskInt_GetCheckedObject(Handle, Name); Checked != nullptr)
+        return Dictionary_Merge(Target, Checked, DICTIONARY_MERGE_OVERWRITE);
     DictionaryItem *Item = FindArgument(Handle, Name);
     if (Item == nullptr) return FALSE;
     Dictionary *Child = nullptr;
@@ -836,10 +839,10 @@ int32 Task_HasKeyValuePairs(Task *Handle) {
 int32 Task_EnumerateKeyValuePairs(Task *Handle, void *User, Task_KeyValueFunc Function) {
     Class_CheckHandle(Handle, TASK_CLASSID);
     Debug_CheckPointer(Function);
-    Dictionary *Pairs = nullptr;
+    // The pairs as the check left them: values expanded.
+    Dictionary *Pairs = TaskInt_GetCheckedObject(Handle, "keyValuePairs");
     int32 Count = 0;
-    if (Dictionary_GetDictionaryByKey(Handle->Definition, "keyValuePairs", &Pairs) &&
-        Dictionary_ItemGetCount(Pairs, &Count) && Count > 0) {
+    if (Pairs != nullptr && Dictionary_ItemGetCount(Pairs, &Count) && Count > 0) {
         int32 Handed = FALSE;
         DictionaryItem *Item = nullptr;
         for (Dictionary_ItemGetFirst(Pairs, &Item); Item != nullptr; Dictionary_ItemGetNext(Pairs, Item, &Item)) {
@@ -855,7 +858,8 @@ int32 Task_EnumerateKeyValuePairs(Task *Handle, void *User, Task_KeyValueFunc Fu
         return Handed;
     }
     char Key[ScalarArgumentSize];
-    DictionaryItem *Value = FindArgument(Handle, "value");
+    DictionaryItem *Value = nullptr;
+    if (Handle->Checked != nullptr) Dictionary_ItemFindByKey(Handle->Checked, "value", nullptr, &Value);
     if (Value == nullptr || !Task_GetStringArgument(Handle, "key", Key, (int32)sizeof(Key))) return FALSE;
-    return Function(User, Key, Handle->Definition, Value) == 1;
+    return Function(User, Key, Handle->Checked, Value) == 1;
 }

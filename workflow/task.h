@@ -84,7 +84,8 @@ typedef int32 (*Task_SubActionFunc)(Task *Handle, void *User, Dictionary *Result
 typedef int32 (*Task_ExpandStringFunc)(Task *Handle, void *User, const char *Name, char *Output, int32 Size);
 // 1: documents fetched for the task must be authenticated.
 typedef int32 (*Task_AuthenticateFunc)(void *User, Task *Handle);
-// Key-value pairs: (user, expanded key, container, value item); 0 stops.
+// Key-value pairs: (user, expanded key, container, value item as the check of
+// the arguments left it: its text expanded); 0 stops.
 typedef int32 (*Task_KeyValueFunc)(void *User, const char *Key, Dictionary *Container, DictionaryItem *Value);
 // An error-code translation (platform, module errors).
 typedef const char *(*Task_TranslateFunc)(int32 Code);

@@ -146,6 +146,7 @@ constexpr TaskArgument QueueArguments[] = {
     {.Name = "concurrentActions", .Kind = K::Whole, .Limit = 2147483647, .Least = -1},
 };
 constexpr TaskArgument ProgressArguments[] = {
+    {.Name = "actions", .Kind = K::Texts, .Limit = 119},
     {.Name = "maxPercentage", .Kind = K::Number, .Limit = 319},
     {.Name = "maxChainDepth", .Kind = K::Number, .Limit = 319},
 };
@@ -221,8 +222,10 @@ bool IsHeaderName(const char *Name) {
     return true;
 }
 
-// Whether Text is one JSON object or list, with nothing after it.
-bool IsJsonContainer(const char *Text) {
+// Whether Text is one JSON object or list, with nothing after it; Into (when
+// not null) then takes what a reader of the argument merges: the object's
+// members, or the list as one unnamed member.
+bool ParseJsonContainer(const char *Text, Dictionary *Into) {
     Dictionary *Parsed = nullptr;
     Dictionary_Create(&Parsed);
     JSON *Reader = nullptr;
@@ -232,6 +235,11 @@ bool IsJsonContainer(const char *Text) {
     bool Container = (Text[Start] == '{' || Text[Start] == '[') &&
                      JSON_LoadBufferWhole(Reader, Text, (int32)strlen(Text)) != 0;
     JSON_Release(&Reader);
+    Dictionary *Inner = Parsed;
+    if (Container && Into != nullptr) {
+        Dictionary_SkipRoot(Parsed, &Inner);
+        Dictionary_Merge(Into, Inner, DICTIONARY_MERGE_OVERWRITE);
+    }
     Dictionary_Release(&Parsed);
     return Container;
 }
@@ -274,6 +282,7 @@ private:
         MemoryScope<char> Buffer(Size);
         if (!TaskInt_ReadText(Handle, What, Stored, Length, Buffer.Get(), Size, Expand)) return false;
         Out.assign(Buffer.Get());
+        Last = Out;
         return true;
     }
 
@@ -348,28 +357,44 @@ private:
             if (Type == DICTIONARY_TYPE_LIST) return Elements(Owner, Item, K::Text);
             return Value(Owner, Item, Type, K::Boolean, false);
         case K::TextOrTexts:
-            if (Type == DICTIONARY_TYPE_LIST) return Elements(Owner, Item, K::Text, false);
+            if (Type == DICTIONARY_TYPE_LIST) return Elements(Owner, Item, K::Text, false, KeptList(Top));
             return Value(Owner, Item, Type, K::Text, Top);
         case K::Texts:
             if (Type != DICTIONARY_TYPE_LIST) return Refuse("is not a list");
-            return Elements(Owner, Item, K::Text);
+            return Elements(Owner, Item, K::Text, true, KeptList(Top));
         case K::Object:
         case K::Headers:
-        case K::Pairs:
+        case K::Pairs: {
             if (Type != DICTIONARY_TYPE_DICTIONARY) return Refuse("is not an object");
-            return Members(Owner, Item, Kind);
+            // What the type reads: the members as checked, texts expanded.
+            Dictionary *Copy = nullptr;
+            if (Top) Dictionary_AddDictionary(Kept, A.Name, &Copy, nullptr);
+            return Members(Owner, Item, Kind, Copy);
+        }
         case K::Content: {
             if (IsContainer(Type)) return true;
             if (!Text(Owner, Item, A.Limit, true, Read)) return false;
-            if (!IsJsonContainer(Read.c_str())) return Refuse("is no object or list: the text does not parse whole");
+            // The type reads what this parse made, never the text again.
+            Dictionary *Parsed = nullptr;
+            if (Top) Dictionary_AddDictionary(Kept, A.Name, &Parsed, nullptr);
+            if (!ParseJsonContainer(Read.c_str(), Parsed))
+                return Refuse("is no object or list: the text does not parse whole");
             return true;
         }
         }
         return true;
     }
 
-    // Every element of a list, each a single value of the kind.
-    bool Elements(Dictionary *Owner, DictionaryItem *Item, K Kind, bool TextsOnly = true) {
+    // The list the type reads of a top-level argument: its texts as checked.
+    Dictionary *KeptList(bool Top) {
+        Dictionary *List = nullptr;
+        if (Top) Dictionary_AddList(Kept, Declared->Name, &List, nullptr);
+        return List;
+    }
+
+    // Every element of a list, each a single value of the kind; Copy (when
+    // not null) takes the texts among them as read, expanded.
+    bool Elements(Dictionary *Owner, DictionaryItem *Item, K Kind, bool TextsOnly = true, Dictionary *Copy = nullptr) {
         Dictionary *List = nullptr;
         Dictionary_ItemGetDictionaryHandle(Owner, Item, &List);
         char Outer[sizeof(What)];
@@ -387,6 +412,8 @@ private:
             const bool Single = Type != DICTIONARY_TYPE_NULL && !IsContainer(Type);
             Passed = Type == DICTIONARY_TYPE_STRING || (Single && !TextsOnly) ? Value(List, Element, Type, Kind, false)
                                                                               : Refuse("is not a text");
+            if (Passed && Copy != nullptr && Type == DICTIONARY_TYPE_STRING)
+                Dictionary_AddString(Copy, nullptr, Last.c_str(), nullptr);
         }
         memcpy(What, Outer, sizeof(What));
         return Passed;
@@ -395,7 +422,10 @@ private:
     // Every member of an object: a single value (Pairs pass lists and
     // objects over, as the macros they set do), and for headers a name
     // that is a header's.
-    bool Members(Dictionary *Owner, DictionaryItem *Item, K Kind) {
+    // Copy (when not null) takes each member as checked: a text as expanded,
+    // another single value as it is; lists and objects passed over are left
+    // out, as the types that read pairs pass them over too.
+    bool Members(Dictionary *Owner, DictionaryItem *Item, K Kind, Dictionary *Copy) {
         Dictionary *Object = nullptr;
         Dictionary_ItemGetDictionaryHandle(Owner, Item, &Object);
         char Outer[sizeof(What)];
@@ -413,9 +443,12 @@ private:
             }
             int32 Type = DICTIONARY_TYPE_UNKNOWN;
             Dictionary_ItemGetType(Object, Member, &Type);
-            if (Kind == K::Pairs && (IsContainer(Type) || Type == DICTIONARY_TYPE_NULL)) continue;
+            if (Kind == K::Pairs && IsContainer(Type)) continue;
             if (IsContainer(Type)) Passed = Refuse("is a list or object, not a text");
             else if (Type != DICTIONARY_TYPE_NULL) Passed = Value(Object, Member, Type, K::Text, false);
+            if (!Passed || Copy == nullptr || Key == nullptr) continue;
+            Dictionary_MergeItem(Copy, Object, Member, DICTIONARY_MERGE_OVERWRITE);
+            if (Type == DICTIONARY_TYPE_STRING) Dictionary_SetStringByKey(Copy, Key, Last.c_str());
         }
         memcpy(What, Outer, sizeof(What));
         return Passed;
@@ -424,6 +457,7 @@ private:
     Task *Handle;
     Dictionary *Kept;
     const TaskArgument *Declared = nullptr;
+    std::string Last; // the text the last Text() read
     char What[192] = "";
 };
 
@@ -436,6 +470,18 @@ std::span<const TaskArgument> TaskArguments_Of(const char *Type) {
 }
 
 std::span<const TaskArgument> TaskArguments_Common() { return Common; }
+
+Dictionary *TaskInt_GetCheckedList(Task *Handle, const char *Name) {
+    Dictionary *List = nullptr;
+    if (Handle->Checked == nullptr || !Dictionary_GetListByKey(Handle->Checked, Name, &List)) return nullptr;
+    return List;
+}
+
+Dictionary *TaskInt_GetCheckedObject(Task *Handle, const char *Name) {
+    Dictionary *Object = nullptr;
+    if (Handle->Checked == nullptr || !Dictionary_GetDictionaryByKey(Handle->Checked, Name, &Object)) return nullptr;
+    return Object;
+}
 
 void TaskInt_ForgetCheckedArguments(Task *Handle) {
     if (Handle->Checked != nullptr) Dictionary_Release(&Handle->Checked);

@@ -218,13 +218,13 @@ int32 Task_ExpandKey(Task *Handle, const char *Name, const char *Argument, char 
     if (Task_ExpandMacro(Handle, Name, Argument, Output, Size)) return TRUE;
     if (Handle->RefusedArgument) return FALSE;
     // The workflow's and the application's macros are copied into Output
-    // and cut there: a value that fills it may have been longer.
-    bool Found = Handle->Owner != nullptr ? Workflow_ExpandKey(Handle->Owner, Name, Argument, Output, Size) == 1
-                                          : WorkflowApp_ExpandKey(nullptr, Name, Argument, Output, Size) == 1;
-    if (Found && Size > 0 && strnlen(Output, (size_t)Size) >= (size_t)Size - 1) {
-        char Why[96];
-        String_Print(Why, (int32)sizeof(Why), "does not fit the %d bytes a macro's value may take", Size - 2);
-        return RefuseValue(Handle, Name, Why);
+    // whole; one that does not fit is not copied (2, why in Output).
+    int32 Answer = Handle->Owner != nullptr ? Workflow_ExpandKey(Handle->Owner, Name, Argument, Output, Size)
+                                            : WorkflowApp_ExpandKey(nullptr, Name, Argument, Output, Size);
+    if (Answer == 2) {
+        std::string Why(Output);
+        Output[0] = 0;
+        return RefuseValue(Handle, Name, Why.c_str());
     }
-    return Found;
+    return Answer == 1;
 }

@@ -129,6 +129,12 @@ inline bool TaskInt_HeldAlone(Dictionary *Handle) {
 }
 // The parent task in the workflow's task list (null for none).
 Task *TaskInt_GetParent(Task *Handle);
+// The object the last check of the arguments made of Name (the members of an
+// object as checked, texts expanded; what a JSON text parsed to), or null.
+Dictionary *TaskInt_GetCheckedObject(Task *Handle, const char *Name);
+// The texts of the list argument Name as the last check read them (expanded;
+// its other elements left out), or null.
+Dictionary *TaskInt_GetCheckedList(Task *Handle, const char *Name);
 // Reads a stored text of Length bytes into Buffer (Size bytes), expanded
 // unless Expand is false.
 // A text that holds a NUL, or whose stored or expanded value does not fit in

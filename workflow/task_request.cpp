@@ -37,9 +37,6 @@ struct TaskRequest {
 
 namespace {
 
-// Header and cookie values are expanded within this many bytes.
-constexpr int32 ValueSize = 8192;
-
 // Calls the type once with the final result.
 void Deliver(TaskRequest *Self, int32 Error, int32 SubCode) {
     if (Self->DocumentCallback != nullptr) {
@@ -217,27 +214,19 @@ int32 Start(Task *Handle, const char *Url, void *User, Task_RequestFunc Document
     return TRUE;
 }
 
-// Each keyed item of the Dictionary argument, its text expanded.
-template <typename Apply> void EachExpanded(Task *Handle, const char *Name, Apply Function) {
-    Dictionary *Items = nullptr;
-    Dictionary_Create(&Items);
-    if (Task_GetDictionaryArgument(Handle, Name, Items)) {
-        char *Value = static_cast<char *>(Memory_Alloc(ValueSize));
-        DictionaryItem *Item = nullptr;
-        for (Dictionary_ItemGetFirst(Items, &Item); Item != nullptr;
-             Dictionary_ItemGetNext(Items, Item, &Item) ? (void)0 : (void)(Item = nullptr)) {
-            const char *Key = nullptr, *Text = nullptr;
-            if (!Dictionary_ItemGetKeyPtr(Items, Item, &Key) || Key == nullptr) continue;
-            if (Dictionary_ItemIsContainer(Items, Item) || !Dictionary_ItemGetBufferPtr(Items, Item, &Text, nullptr) ||
-                Text == nullptr)
-                continue;
-            String_CopyLength(Value, Text, ValueSize);
-            Task_ExpandString(Handle, Value, ValueSize);
-            Function(Key, Value);
-        }
-        Memory_Free(Value, ValueSize);
+// Each keyed text of the object argument, as the check of the arguments
+// read it (expanded, within its limit): never the definition's text again.
+template <typename Apply> void EachChecked(Task *Handle, const char *Name, Apply Function) {
+    Dictionary *Items = TaskInt_GetCheckedObject(Handle, Name);
+    DictionaryItem *Item = nullptr;
+    for (Items != nullptr && Dictionary_ItemGetFirst(Items, &Item); Item != nullptr;
+         Dictionary_ItemGetNext(Items, Item, &Item) ? (void)0 : (void)(Item = nullptr)) {
+        const char *Key = nullptr, *Text = nullptr;
+        if (!Dictionary_ItemGetKeyPtr(Items, Item, &Key) || Key == nullptr || Dictionary_ItemIsContainer(Items, Item) ||
+            !Dictionary_ItemGetBufferPtr(Items, Item, &Text, nullptr) || Text == nullptr)
+            continue;
+        Function(Key, Text);
     }
-    Dictionary_Release(&Items);
 }
 
 } // namespace
@@ -286,7 +275,7 @@ int32 Task_RequestConfig(Task *Handle, WebGetRequest *Request) {
         }
         WebGetRequest_SetLimitBodySize(Request, (int64)Number);
     }
-    EachExpanded(Handle, "headers", [&](const char *Key, const char *Value) {
+    EachChecked(Handle, "headers", [&](const char *Key, const char *Value) {
         if (WebGetRequest_SetHeader(Request, Key, Value, TRUE)) return;
         // Not sent: the run goes on, and the summary's warnings say so.
         const bool Framing =
@@ -295,7 +284,7 @@ int32 Task_RequestConfig(Task *Handle, WebGetRequest *Request) {
         Task_AddWarning(Handle, "header \"%s\" refused: %s", Key,
                         Framing ? "the client frames the body it sends itself" : "not a header name or value");
     });
-    EachExpanded(Handle, "cookies", [&](const char *Key, const char *Value) {
+    EachChecked(Handle, "cookies", [&](const char *Key, const char *Value) {
         if (!WebGetRequest_CookieSet(Request, Key, Value, "", "", 0)) Task_Print(Handle, "Cookie refused - %s", Key);
     });
     return TRUE;

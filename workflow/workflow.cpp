@@ -8,6 +8,7 @@
 
 #include "runtime/documents/json.h"
 #include "formats/yaml.h"
+#include "runtime/log.h"
 #include "runtime/memory.h"
 #include "runtime/notification/notification_center.h"
 #include "runtime/files/path.h"
@@ -268,12 +269,54 @@ int32 Workflow_TakeDictionary(Workflow *Handle, Dictionary *Document) {
 
 // ---- Macros ----
 
+int32 Workflow_CheckMacroValue(const char *Value, int32 Length, char *Why, int32 WhySize) {
+    Debug_CheckPointer(Value);
+    if (Length < 0 || strnlen(Value, (size_t)Length) != (size_t)Length)
+        return String_CopyLength(Why, "holds a NUL byte", WhySize), FALSE;
+    if (Length >= STRING_EXPAND_RESULT_SIZE) {
+        String_Print(Why, WhySize, "is %d bytes, past the %d a macro's value may take", Length,
+                     STRING_EXPAND_RESULT_SIZE - 1);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+int32 Workflow_StoreMacro(Dictionary *Macros, const char *Key, const char *Value, int32 Length) {
+    Debug_CheckPointer(Key);
+    char Why[96];
+    if (Macros == nullptr) return FALSE;
+    if (!Workflow_CheckMacroValue(Value, Length, Why, (int32)sizeof(Why))) {
+        Log_Error("Macro \"%.120s\" not set: its value %s\n", Key, Why);
+        return FALSE;
+    }
+    return Dictionary_SetStringByKey(Macros, Key, Value);
+}
+
+int32 Workflow_CopyMacroValue(const char *Value, int32 Length, char *Output, int32 Size) {
+    Debug_CheckPointer(Value);
+    Debug_CheckPointer(Output);
+    if (Size < 1) return FALSE;
+    if (Length >= Size) {
+        String_Print(Output, Size, "is %d bytes, past the %d a macro's value may take", Length, Size - 1);
+        return 2;
+    }
+    memcpy(Output, Value, (size_t)Length);
+    Output[Length] = 0;
+    return TRUE;
+}
+
 int32 Workflow_AddMacro(Workflow *Handle, const char *Key, const char *Value) {
+    Debug_CheckPointer(Value);
+    return Workflow_AddMacroLength(Handle, Key, Value, (int32)strlen(Value));
+}
+
+int32 Workflow_AddMacroLength(Workflow *Handle, const char *Key, const char *Value, int32 Length) {
     Class_CheckHandle(Handle, WORKFLOW_CLASSID);
     Debug_CheckPointer(Key);
     Debug_CheckPointer(Value);
+    if (!Workflow_StoreMacro(Handle->Macros, Key, Value, Length)) return FALSE;
     if (WorkflowApplication_GetVerbose()) Workflow_Print(Handle, "Added macro %s=%s\n", Key, Value);
-    return Dictionary_SetStringByKey(Handle->Macros, Key, Value);
+    return TRUE;
 }
 
 int32 Workflow_AddMacroJSON(Workflow *Handle, const char *JsonText) {
@@ -292,9 +335,10 @@ int32 Workflow_AddMacroJSON(Workflow *Handle, const char *JsonText) {
     for (Loaded && Inner != nullptr && Dictionary_ItemGetFirst(Inner, &Item); Item != nullptr;
          Dictionary_ItemGetNext(Inner, Item, &Item)) {
         const char *Key = nullptr, *Text = nullptr;
+        int32 Length = 0;
         if (!Dictionary_ItemIsContainer(Inner, Item) && Dictionary_ItemGetKeyPtr(Inner, Item, &Key) && Key != nullptr &&
-            Dictionary_ItemGetStringPtr(Inner, Item, &Text) && Text != nullptr)
-            Workflow_AddMacro(Handle, Key, Text);
+            Dictionary_ItemGetBufferPtr(Inner, Item, &Text, &Length) && Text != nullptr)
+            Workflow_AddMacroLength(Handle, Key, Text, Length);
     }
     Dictionary_Release(&Parsed);
     return Loaded;
@@ -315,17 +359,17 @@ int32 Workflow_ExpandStringInterop(Workflow *Handle, const char *Source, char *T
 int32 Workflow_ExpandKey(Workflow *Handle, const char *Key, const char *Argument, char *Output, int32 Size) {
     Class_CheckHandle(Handle, WORKFLOW_CLASSID);
     const char *Text = nullptr;
+    int32 Length = 0;
     // A name longer than a key names no macro (its first bytes would find
     // another).
-    if (strlen(Key) <= DICTIONARY_MAX_KEY_LENGTH && Dictionary_GetStringPtrByKey(Handle->Macros, Key, &Text) &&
-        Text != nullptr) {
-        String_CopyLength(Output, Text, Size);
-        return TRUE;
-    }
+    if (strlen(Key) <= DICTIONARY_MAX_KEY_LENGTH && Dictionary_GetBufferPtrByKey(Handle->Macros, Key, &Text, &Length) &&
+        Text != nullptr)
+        return Workflow_CopyMacroValue(Text, Length, Output, Size);
     void *User = nullptr;
     String_ExpandFunc Function = nullptr;
     CallbackBase_Get(&Handle->ExpandString, &User, &Function);
-    return Function != nullptr && Function(User, Key, Argument, Output, Size) == 1;
+    int32 Answer = Function != nullptr ? Function(User, Key, Argument, Output, Size) : 0;
+    return Answer == 1 || Answer == 2 ? Answer : FALSE;
 }
 
 int32 Workflow_SetExpandStringCallback(Workflow *Handle, void *User, String_ExpandFunc Function) {

@@ -93,11 +93,26 @@ int32 Workflow_SetUseDefaultTaskTypes(Workflow *Handle, uint32 Flag);
 int32 Workflow_GetUseDefaultTaskTypes(Workflow *Handle, uint32 *Flag);
 
 // ---- Macros ----
+// A macro's value is stored whole or not at all. Held cut, a value with a
+// NUL would stand for the text before it (a path up to its NUL), and one
+// longer than an expansion's value may be would be cut where it is copied.
+// The one check every store of a macro (the workflow's, the application's)
+// goes through: 1 when Value (Length bytes) may be stored, else 0 with why
+// in Why ("holds a NUL byte", "is N bytes, past the M ...").
+int32 Workflow_CheckMacroValue(const char *Value, int32 Length, char *Why, int32 WhySize);
+// Stores Key = Value (Length bytes) into Macros through that check; a value
+// it refuses is not stored (an ERROR log line says which and why): 0.
+int32 Workflow_StoreMacro(Dictionary *Macros, const char *Key, const char *Value, int32 Length);
+// A stored value copied into Output (Size bytes) whole: 1. One that does not
+// fit is not copied: 2, with why in Output.
+int32 Workflow_CopyMacroValue(const char *Value, int32 Length, char *Output, int32 Size);
 int32 Workflow_AddMacro(Workflow *Handle, const char *Key, const char *Value);
+int32 Workflow_AddMacroLength(Workflow *Handle, const char *Key, const char *Value, int32 Length);
 int32 Workflow_AddMacroJSON(Workflow *Handle, const char *JsonText);
 int32 Workflow_ExpandString(Workflow *Handle, char *Buffer, int32 Size);
 int32 Workflow_ExpandStringInterop(Workflow *Handle, const char *Source, char *Target, int32 Size);
-// The workflow's macros, then its expand-string callback.
+// The workflow's macros, then its expand-string callback. A macro's value
+// longer than Size - 1 bytes is never copied cut: 2, with why in Output.
 int32 Workflow_ExpandKey(Workflow *Handle, const char *Key, const char *Argument, char *Output, int32 Size);
 int32 Workflow_SetExpandStringCallback(Workflow *Handle, void *User, String_ExpandFunc Function);
 int32 Workflow_GetExpandStringCallback(Workflow *Handle, void **User, String_ExpandFunc *Function);

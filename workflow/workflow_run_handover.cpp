@@ -23,6 +23,7 @@
 #include "workflow/handover_file.h"
 #include "workflow/notification_end_point.h"
 #include "workflow/app/workflow_app.h"
+#include "workflow/task_internal.h"
 #include "workflow/workflow_run_internal.h"
 
 namespace {
@@ -100,14 +101,9 @@ void SendStartRequest(WorkflowRun *Self) {
     if (Parent != nullptr && Workflow_GetRootTaskHandle(Parent, Self->Owner, &Root) && Root != nullptr &&
         Task_GetMacroDictionaryHandle(Root, &From) && From != nullptr)
         Dictionary_Merge(Macros, From, DICTIONARY_MERGE_OVERWRITE);
-    if (Dictionary_GetDictionaryByKey(Definition(Self), "macros", &From) && From != nullptr) {
-        Dictionary *Own = nullptr;
-        Dictionary_Create(&Own);
-        Dictionary_Merge(Own, From, DICTIONARY_MERGE_OVERWRITE);
-        Task_ExpandDictionary(Self->Owner, Own);
+    // The run's own macros as the check of its arguments expanded them.
+    if (Dictionary *Own = TaskInt_GetCheckedObject(Self->Owner, "macros"); Own != nullptr)
         Dictionary_Merge(Macros, Own, DICTIONARY_MERGE_OVERWRITE);
-        Dictionary_Release(&Own);
-    }
     for (const char *Key : {"workflowUrl", "workflowPath", "workflowDirectory"}) Dictionary_RemoveByKey(Macros, Key);
     Dictionary_AddDictionary(Request, "_analytics", &Analytics, nullptr);
     if (Analytics_GetGlobalDictionaryHandle(&From) && From != nullptr)

@@ -24,12 +24,15 @@ value of another kind (each refused with one Task_Error_InvalidArg that
 names it, and nothing of the task runs).
 refusals_are_errors: a refusal is one error, which "ignoreError" ignores
 like any other: the task then completes without acting, and the run goes on.
+macro_stores: every caller of a macro's store (read from the sources) refuses a value with a NUL
+or past a value's width with its own length: the macro is not set, a log line or its task says why.
 Exit status 0 when the case holds.
 """
 import concurrent.futures
 import json
 import os
 import re
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -431,6 +434,51 @@ def case_refusals_are_errors():
                 handle.write("keep")
             code, summary, stderr = run(directory, document)
             if code != expected or not errors(summary.get("errors", [])) or not os.path.exists(victim):
+                fail("%s: exit %d, %s, stderr %r" % (label, code, summary, stderr[-400:]))
+
+
+# The calls that store a macro, and the row of case_macro_stores that tries each file's.
+STORES = r"\b(Workflow_AddMacro\w*|WorkflowApp_AddMacro\w*|WorkflowApp_SetContentUrl|Workflow_StoreMacro)\("
+STORE_ROWS = {"workflow_app_config.cpp": "config", "workflow_app.cpp": "config", "macro_task.cpp": "document",
+              "workflow_app_interop.cpp": "page", "workflow.cpp": "document", "workflow_script.cpp": "page"}
+
+
+def case_macro_stores():
+    root = os.path.join(os.path.dirname(SOURCE), "..")
+    callers = {name for folder, _, names in os.walk(os.path.join(root, "workflow")) for name in names
+               if name.endswith(".cpp") and re.search(STORES, open(os.path.join(folder, name)).read())}
+    if len(callers) < 5 or callers - set(STORE_ROWS):
+        fail("stores without a row: %s" % sorted(callers - set(STORE_ROWS)))
+    with tempfile.TemporaryDirectory() as directory:
+        victim, logs, big = os.path.join(directory, "victim"), os.path.join(directory, "logs"), "x" * 9000
+        for name, text in (("m.json", '{"big": "%s"}' % big), ("p.js", "print('added=' + TQX.call(TQX.create("
+                           "'TQX.WorkflowApp'), 'addMacro', {key: 'big', value: '%s'}));" % big),
+                           ("c.json", '{"macros": {"p": "%s\\u0000.bak", "big": "%s", "contentUrl": "file:///a'
+                            '\\u0000b"}}' % (victim, big))):
+            with open(os.path.join(directory, name), "w") as handle:
+                handle.write(text)
+        config, page = "--config=" + os.path.join(directory, "c.json"), "--script=" + os.path.join(directory, "p.js")
+        fetch = lambda scope: {"start": {"type": "Queue", "actions": ["m", "e"]},
+                               "m": {"type": "Macro", "url": "file://" + directory + "/m.json", "global": scope},
+                               "e": {"type": "Error", "message": "{big}"}}
+        told = 'Task_Error_InvalidArg: macro "big" of task "m" is 9000 bytes, past the 8139 a macro\'s value may take'
+        # Each row: the store, the document, its switches, what the summary's errors and the log hold.
+        rows = [("config", {"start": {"type": "Implode", "path": "{p}"}}, [config], lambda e: True,
+                 ['Macro "p" not set: its value holds a NUL',
+                  'Macro "big" not set: its value is 9000 bytes, past the 8139']),
+                ("config", {"start": {"type": "Error", "message": "{contentUrl}"}}, [config],
+                 lambda e: len(e) == 1 and e != ["file:///a"], []),
+                ("page", {"start": {"type": "Error", "message": "{big}"}}, [page], lambda e: e == ["{big}"],
+                 ["added=false"])]
+        rows += [("document", fetch(scope), [], lambda e: e == [told], []) for scope in (False, True)]
+        for label, document, switches, errors, lines in rows:
+            with open(victim, "w") as handle:
+                handle.write("keep")
+            shutil.rmtree(logs, ignore_errors=True)
+            code, summary, stderr = run(directory, document, switches=switches + ["--debug", "--debugdir=" + logs])
+            log = open(os.path.join(logs, "host.developer.log")).read() if os.path.isdir(logs) else ""
+            if not errors(summary.get("errors", [])) or not all(line in log for line in lines) or \
+                    not os.path.exists(victim):
                 fail("%s: exit %d, %s, stderr %r" % (label, code, summary, stderr[-400:]))
 
 

@@ -128,7 +128,7 @@ def case_names_past_the_limit():
         ("complete step", {"start": {"type": "Log", "message": "x", "complete": FITS + "zzz"}, FITS: wrong},
          "the name is 122 bytes, past the 119-byte limit of a task's name"),
         ("progress action", {"start": {"type": "Progress", "actions": [FITS + "zzz"]}, FITS: wrong},
-         "Task_Error_MissingArg"),
+         "an element of \"actions\" of task \"start\" is 122 bytes, past its limit of 119"),
     ]
     with tempfile.TemporaryDirectory() as directory:
         for label, document, words in rows:

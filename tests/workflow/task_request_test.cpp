@@ -23,6 +23,7 @@
 #include "tests/support/log_capture.h"
 #include "tests/support/workflow_loop.h"
 #include "tests/support/temp_root.h"
+#include "workflow/task_arguments.h"
 #include "workflow/workflow.h"
 #include "workflow/workflow_event.h"
 #include "workflow/app/workflow_app_web.h"
@@ -33,7 +34,7 @@ const char Document[] = R"({
   "plain": {"type": "Test", "outcome": "hold"},
   "noauth": {"type": "Test", "outcome": "hold", "authenticate": false},
   "auth": {"type": "Test", "outcome": "hold", "authenticate": true},
-  "echo": {"type": "Test", "outcome": "hold", "authenticate": false,
+  "echo": {"type": "Macro", "authenticate": false,
            "headers": {"X-Who": "{who}", "X-Plain": "text"}, "cookies": {"session": "{who}-1"}},
   "macros": {"type": "Macro", "authenticate": false, "url": "{peer}/json"},
   "aggregate": {"type": "Aggregate", "authenticate": false, "url": "{peer}/aggregate", "source": "list"},
@@ -312,7 +313,10 @@ TEST_F(TaskRequestTest, PlainJSONOverHttpNeedsAuthenticateFalseWhileAuthenticati
 }
 
 TEST_F(TaskRequestTest, HeadersAndCookiesFromArgumentsUseMacros) {
-    Task *Fetch = Make("echo");
+    // A fetching type's request sends what the check of its arguments read.
+    Task *Fetch = nullptr;
+    ASSERT_TRUE(Workflow_CreateTask(Flow, "echo", nullptr, nullptr, &Fetch) && TaskInt_CheckArguments(Fetch));
+    Workflow_AddMacro(Flow, "who", "set-after-the-check");
     struct Echo {
         int Calls = 0;
         std::string Who, Plain, Cookie;

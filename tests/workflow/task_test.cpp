@@ -26,6 +26,7 @@
 #include "tests/support/workflow_loop.h"
 #include "crypto/trust/authenticate.h"
 #include "net/web_get.h"
+#include "workflow/task_arguments.h"
 #include "workflow/task_internal.h"
 #include "workflow/task_type_object.h"
 #include "workflow/workflow.h"
@@ -175,6 +176,39 @@ TEST_F(TaskTest, Arguments) {
     Dictionary_GetStringByKey(Target, "k", Value, (int32)sizeof(Value));
     EXPECT_STREQ(Value, "arguments");
     Dictionary_Release(&Target);
+}
+
+TEST_F(TaskTest, ObjectsAreReadAsChecked) {
+    // Pairs, a JSON text and a list are read as the check read them: a macro
+    // set after it changes nothing.
+    static const char Text[] = R"({"env": {"type": "Environment", "keyValuePairs": {"K": "{who}"}},
+        "sum": {"type": "Aggregate", "content": "{\"k\": \"{who}\"}"}, "q": {"type": "Queue", "actions": ["{who}"]}})";
+    Workflow *Own = nullptr;
+    Workflow_Create(&Own);
+    ASSERT_TRUE(Workflow_LoadBuffer(Own, Text, (int32)sizeof(Text) - 1));
+    Workflow_AddMacro(Own, "who", "checked");
+    const char *Names[] = {"env", "sum", "q"};
+    Task *Made[3] = {};
+    for (int Index = 0; Index < 3; Index++)
+        ASSERT_TRUE(Workflow_CreateTask(Own, Names[Index], nullptr, nullptr, &Made[Index]) &&
+                    TaskInt_CheckArguments(Made[Index]));
+    Workflow_AddMacro(Own, "who", "set after the check");
+    const char *Pair = nullptr, *K = nullptr, *Action = nullptr;
+    Task_EnumerateKeyValuePairs(Made[0], &Pair, [](void *User, const char *, Dictionary *Owner, DictionaryItem *Item) {
+        Dictionary_ItemGetStringPtr(Owner, Item, static_cast<const char **>(User));
+        return 0;
+    });
+    Dictionary *Content = nullptr, *Actions = TaskInt_GetCheckedList(Made[2], "actions");
+    Dictionary_Create(&Content);
+    DictionaryItem *First = nullptr;
+    EXPECT_TRUE(Task_GetDictionaryArgument(Made[1], "content", Content) &&
+                Dictionary_GetStringPtrByKey(Content, "k", &K));
+    EXPECT_TRUE(Actions != nullptr && Dictionary_ItemGetFirst(Actions, &First) &&
+                Dictionary_ItemGetStringPtr(Actions, First, &Action));
+    for (const char *Read : {Pair, K, Action}) EXPECT_STREQ(Read, "checked");
+    Dictionary_Release(&Content);
+    for (Task *Each : Made) Task_Complete(Each, nullptr);
+    Workflow_Release(&Own);
 }
 
 TEST_F(TaskTest, ObjectPathMacros) {

@@ -15,6 +15,7 @@
 #include "workflow/app/workflow_app_life.h"
 #include "workflow/app/workflow_app_tick.h"
 #include "workflow/workflow_application.h"
+#include "workflow/workflow.h"
 #include "workflow/workflow_event.h"
 
 namespace {
@@ -108,8 +109,9 @@ Dictionary *WorkflowApp_GetMacroDictionaryHandle(void) { return App.Macros; }
 int32 WorkflowApp_SetContentUrl(const char *Url) {
     Debug_CheckPointer(Url);
     if (App.Macros == nullptr) return FALSE;
+    if (!Workflow_StoreMacro(App.Macros, "contentUrl", Url, (int32)strlen(Url))) return FALSE;
     App.ContentUrl = Url;
-    return Dictionary_SetStringByKey(App.Macros, "contentUrl", Url);
+    return TRUE;
 }
 
 int32 WorkflowApp_GetContentUrl(char *Output, int32 Size) {
@@ -130,13 +132,13 @@ int32 WorkflowApp_ExpandKey(void *, const char *Name, const char *, char *Output
         return TRUE;
     }
     const char *Text = nullptr;
+    int32 Length = 0;
     // A name longer than a key names no macro (its first bytes would find
     // another).
     if (App.Macros == nullptr || strlen(Name) > DICTIONARY_MAX_KEY_LENGTH ||
-        !Dictionary_GetStringPtrByKey(App.Macros, Name, &Text) || Text == nullptr)
+        !Dictionary_GetBufferPtrByKey(App.Macros, Name, &Text, &Length) || Text == nullptr)
         return FALSE;
-    String_CopyLength(Output, Text, Size);
-    return TRUE;
+    return Workflow_CopyMacroValue(Text, Length, Output, Size);
 }
 
 int32 WorkflowApp_SetVerbose(int32 Verbose) {

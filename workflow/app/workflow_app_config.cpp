@@ -2,6 +2,7 @@
 #include "workflow/app/workflow_app_config.h"
 
 #include <fcntl.h>
+#include <string.h>
 #include <unistd.h>
 
 #include <initializer_list>
@@ -27,6 +28,7 @@
 #include "runtime/text/url.h"
 #include "workflow/app/workflow_app.h"
 #include "workflow/app/workflow_app_web.h"
+#include "workflow/workflow.h"
 
 const char *const Switch_DebugInterop = "debuginterop";
 const char *const Switch_MaxDays = "maxdays";
@@ -351,18 +353,28 @@ int32 WorkflowApp_LoadConfigFromDictionary(Dictionary *Source) {
     Dictionary *Macros = nullptr;
     if (Dictionary_GetDictionaryByKey(Config, "macros", &Macros) && Macros != nullptr) {
         DictionaryItem *Item = nullptr;
-        MemoryScope<char> Value(ListSize);
         for (Dictionary_ItemGetFirst(Macros, &Item); Item != nullptr; Dictionary_ItemGetNext(Macros, Item, &Item)) {
             const char *Key = nullptr, *Stored = nullptr;
+            int32 Length = 0;
             if (!Dictionary_ItemGetKeyPtr(Macros, Item, &Key) || Key == nullptr ||
                 !Dictionary_ItemCompareType(Macros, Item, DICTIONARY_TYPE_STRING) ||
-                !Dictionary_ItemGetStringPtr(Macros, Item, &Stored) || Stored == nullptr)
+                !Dictionary_ItemGetBufferPtr(Macros, Item, &Stored, &Length) || Stored == nullptr)
                 continue;
             const char *Dot = nullptr;
             const char *Name = String_FindCharReverse(Key, '.', &Dot) ? Dot + 1 : Key;
-            if (!StringUtf8_DecodeString(Stored, Value.Get(), ListSize)) String_CopyLength(Value.Get(), Stored, ListSize);
-            if (String_CompareWithoutCase(Name, "contentUrl")) WorkflowApp_SetContentUrl(Value.Get());
-            else WorkflowApp_AddMacro(Name, Value.Get());
+            // Read whole, never into a width: the store's one check sees the
+            // value's own length and any NUL. Only a value it can take is
+            // decoded (references read as characters).
+            std::string Value(Stored, (size_t)Length);
+            if (Value.find('\0') == std::string::npos && Length < STRING_EXPAND_RESULT_SIZE) {
+                std::string Decoded((size_t)Length * 3 + 4, '\0');
+                StringUtf8_DecodeString(Stored, Decoded.data(), (int32)Decoded.size());
+                Value = Decoded.c_str();
+            }
+            if (Value.find('\0') == std::string::npos && String_CompareWithoutCase(Name, "contentUrl"))
+                WorkflowApp_SetContentUrl(Value.c_str());
+            else
+                WorkflowApp_AddMacroLength(Name, Value.data(), (int32)Value.size());
         }
     }
     AddPathMacro("localStorage", "#localStorage");
@@ -483,8 +495,13 @@ int32 WorkflowApp_ExpandDictionary(Dictionary *Target) {
 int32 WorkflowApp_AddMacro(const char *Name, const char *Value) {
     Debug_CheckPointer(Name);
     Debug_CheckPointer(Value);
-    Dictionary *Macros = WorkflowApp_GetMacroDictionaryHandle();
-    return Macros != nullptr && Dictionary_SetStringByKey(Macros, Name, Value);
+    return WorkflowApp_AddMacroLength(Name, Value, (int32)strlen(Value));
+}
+
+int32 WorkflowApp_AddMacroLength(const char *Name, const char *Value, int32 Length) {
+    Debug_CheckPointer(Name);
+    Debug_CheckPointer(Value);
+    return Workflow_StoreMacro(WorkflowApp_GetMacroDictionaryHandle(), Name, Value, Length);
 }
 
 int32 WorkflowApp_ExpandString(const char *Source, char *Target, int32 Size) {

@@ -42,7 +42,10 @@ int32 WorkflowApp_LoadConfigFromDictionary(Dictionary *Source);
 // parser's result is returned; 0 when it cannot be opened).
 int32 WorkflowApp_LoadConfigFromFile(const char *Path);
 int32 WorkflowApp_ExpandDictionary(Dictionary *Target);
+// Stores the application's macro through the one check of a macro's value
+// (Workflow_StoreMacro): a value holding a NUL, or too long, is not stored.
 int32 WorkflowApp_AddMacro(const char *Name, const char *Value);
+int32 WorkflowApp_AddMacroLength(const char *Name, const char *Value, int32 Length);
 int32 WorkflowApp_ExpandString(const char *Source, char *Target, int32 Size);
 int32 WorkflowApp_AddHostname(const char *List);
 int32 WorkflowApp_AddCipher(const char *List);

@@ -57,7 +57,7 @@ int32 SetPair(void *User, const char *Key, Dictionary *Container, DictionaryItem
     char Name[KeySize];
     MemoryScope<char> Value(ValueSize);
     if (!TaskInt_ReadText(Owner, "a key of \"keyValuePairs\"", Key, (int32)strlen(Key), Name, (int32)sizeof(Name)) ||
-        !TaskInt_ReadText(Owner, "a value of \"keyValuePairs\"", Text, Length, Value.Get(), ValueSize))
+        !TaskInt_ReadText(Owner, "a value of \"keyValuePairs\"", Text, Length, Value.Get(), ValueSize, false))
         return FALSE;
     return SetVariable(Owner, Name, Value.Get());
 }

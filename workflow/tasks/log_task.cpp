@@ -27,11 +27,11 @@ namespace {
 constexpr int32 MessageSize = 4096;
 constexpr int32 EventSize = 320;
 
-// One element of a "message" list, read as the argument itself is: one that
-// does not fit, once expanded, or holds a NUL is refused, not logged cut.
+// One element of a "message" list, as the check of the arguments expanded
+// it: one that does not fit, or holds a NUL, is refused, not logged cut.
 bool LogOne(Task *Owner, const char *Message, int32 Length) {
     char Text[MessageSize];
-    if (!TaskInt_ReadText(Owner, "an element of \"message\"", Message, Length, Text, MessageSize)) return false;
+    if (!TaskInt_ReadText(Owner, "an element of \"message\"", Message, Length, Text, MessageSize, false)) return false;
     Task_SetStatusString(Owner, "message", Text);
     // An empty message makes no line: nothing to format.
     if (Text[0] != 0) Task_Print(Owner, "%s\n", Text);
@@ -48,10 +48,9 @@ int32 OnLogStart(void *User, const char *, const char *, const char *, Dictionar
     if (!Dictionary_ItemFindByKey(Definition, "message", nullptr, &Message) || Message == nullptr)
         return TaskType_MissingArgument(Owner, "message");
     if (Dictionary_ItemCompareType(Definition, Message, DICTIONARY_TYPE_LIST)) {
-        Dictionary *List = nullptr;
-        Dictionary_ItemGetDictionaryHandle(Definition, Message, &List);
+        Dictionary *List = TaskInt_GetCheckedList(Owner, "message");
         DictionaryItem *Item = nullptr;
-        for (Dictionary_ItemGetFirst(List, &Item); Item != nullptr; Dictionary_ItemGetNext(List, Item, &Item)) {
+        for (List != nullptr && Dictionary_ItemGetFirst(List, &Item); Item != nullptr; Dictionary_ItemGetNext(List, Item, &Item)) {
             const char *Text = nullptr;
             int32 Length = 0;
             if (Dictionary_ItemCompareType(List, Item, DICTIONARY_TYPE_STRING) &&

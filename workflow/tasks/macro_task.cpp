@@ -39,49 +39,53 @@ bool GetUrl(Task *Owner, char *Url) {
     return Task_HasArgument(Owner, "url") && Task_GetStringArgument(Owner, "url", Url, UrlSize) && Url[0] != 0;
 }
 
-void AddMacro(Macro *Self, const char *Key, const char *Value) {
+void AddMacro(Macro *Self, const char *Key, const char *Value, int32 Length) {
     if (Self->Global) {
         Task_Print(Self->Owner, "Adding macro %s=%s (global)\n", Key, Value);
-        WorkflowApp_AddMacro(Key, Value);
+        WorkflowApp_AddMacroLength(Key, Value, Length);
         return;
     }
     Workflow *Flow = nullptr;
-    if (Task_GetWorkflowHandle(Self->Owner, &Flow) && Flow != nullptr) Workflow_AddMacro(Flow, Key, Value);
+    if (Task_GetWorkflowHandle(Self->Owner, &Flow) && Flow != nullptr) Workflow_AddMacroLength(Flow, Key, Value, Length);
 }
 
 // Only the pairs that can be macros are copied (and become the status): a
 // List or Dictionary beside them, never a macro, could hold most of a large
 // document, which would be copied again with each status it went into.
-void AddPairs(Macro *Self, Dictionary *Pairs) {
-    // A value holding a NUL would be stored cut, and stand for another value
-    // wherever it is expanded: none of the pairs is taken then.
+// Expand is false for pairs the check of the arguments already expanded.
+void AddPairs(Macro *Self, Dictionary *Pairs, bool Expand) {
+    Dictionary *Copy = nullptr;
+    Dictionary_Create(&Copy);
     DictionaryItem *Item = nullptr;
-    for (Dictionary_ItemGetFirst(Pairs, &Item); Item != nullptr; Dictionary_ItemGetNext(Pairs, Item, &Item)) {
+    for (Dictionary_ItemGetFirst(Pairs, &Item); Item != nullptr; Dictionary_ItemGetNext(Pairs, Item, &Item))
+        if (!Dictionary_ItemIsContainer(Pairs, Item)) Dictionary_MergeItem(Copy, Pairs, Item, DICTIONARY_MERGE_OVERWRITE);
+    if (Expand) Task_ExpandDictionary(Self->Owner, Copy);
+    // A value the store would refuse (a NUL, or past a value's width, as
+    // expanded: an expansion leaves such a text as it is) refuses the task,
+    // by the store's own check: none of the pairs is taken then.
+    for (Dictionary_ItemGetFirst(Copy, &Item); Item != nullptr; Dictionary_ItemGetNext(Copy, Item, &Item)) {
         const char *Key = nullptr, *Text = nullptr;
         int32 Length = 0;
-        if (Dictionary_ItemCompareType(Pairs, Item, DICTIONARY_TYPE_STRING) &&
-            Dictionary_ItemGetBufferPtr(Pairs, Item, &Text, &Length) && Text != nullptr &&
-            strnlen(Text, (size_t)Length) != (size_t)Length) {
-            Dictionary_ItemGetKeyPtr(Pairs, Item, &Key);
-            std::string What = "macro \"" + std::string(Key != nullptr ? Key : "") + "\"";
-            TaskInt_RefuseArgument(Self->Owner, What.c_str(), "holds a NUL byte");
+        char Why[96];
+        if (Dictionary_ItemCompareType(Copy, Item, DICTIONARY_TYPE_STRING) &&
+            Dictionary_ItemGetBufferPtr(Copy, Item, &Text, &Length) && Text != nullptr &&
+            !Workflow_CheckMacroValue(Text, Length, Why, (int32)sizeof(Why))) {
+            Dictionary_ItemGetKeyPtr(Copy, Item, &Key);
+            std::string What = "macro \"" + std::string(Key != nullptr ? Key : "").substr(0, 120) + "\"";
+            TaskInt_RefuseArgument(Self->Owner, What.c_str(), Why);
+            Dictionary_Release(&Copy);
             return;
         }
     }
-    Dictionary *Copy = nullptr;
-    Dictionary_Create(&Copy);
-    DictionaryItem *Each = nullptr;
-    for (Dictionary_ItemGetFirst(Pairs, &Each); Each != nullptr; Dictionary_ItemGetNext(Pairs, Each, &Each))
-        if (!Dictionary_ItemIsContainer(Pairs, Each)) Dictionary_MergeItem(Copy, Pairs, Each, DICTIONARY_MERGE_OVERWRITE);
-    Task_ExpandDictionary(Self->Owner, Copy);
     int32 Count = 0;
     for (Dictionary_ItemGetFirst(Copy, &Item); Item != nullptr; Dictionary_ItemGetNext(Copy, Item, &Item)) {
         const char *Key = nullptr, *Text = nullptr;
+        int32 Length = 0;
         Count++;
         if (Dictionary_ItemGetKeyPtr(Copy, Item, &Key) && Key != nullptr &&
             Dictionary_ItemCompareType(Copy, Item, DICTIONARY_TYPE_STRING) &&
-            Dictionary_ItemGetStringPtr(Copy, Item, &Text) && Text != nullptr)
-            AddMacro(Self, Key, Text);
+            Dictionary_ItemGetBufferPtr(Copy, Item, &Text, &Length) && Text != nullptr)
+            AddMacro(Self, Key, Text, Length);
     }
     if (Count > 0) Task_SetStatusWithDictionary(Self->Owner, Copy);
     Dictionary_Release(&Copy);
@@ -93,7 +97,7 @@ int32 OnMacroDocument(Task *Owner, void *User, Dictionary *Document, int32 Error
     if (Error == 0) {
         Dictionary *Root = Document;
         Dictionary_SkipRoot(Document, &Root);
-        AddPairs(static_cast<Macro *>(User), Root);
+        AddPairs(static_cast<Macro *>(User), Root, true);
     }
     return Task_Complete(Owner, nullptr);
 }
@@ -119,14 +123,13 @@ int32 OnMacroStart(void *User, const char *, const char *, const char *, Diction
         Dictionary_ItemGetBufferPtr(Definition, KeyItem, &Key, &KeyLength) && Key != nullptr && KeyLength != 0 &&
         TaskInt_ReadText(Owner, "\"key\"", Key, KeyLength, KeyCopy, (int32)sizeof(KeyCopy), false) &&
         Task_GetStringArgument(Owner, "value", Value, (int32)sizeof(Value))) {
-        AddMacro(Self, KeyCopy, Value);
+        AddMacro(Self, KeyCopy, Value, (int32)strlen(Value));
         Task_SetStatusString(Owner, KeyCopy, Value);
         Applied = true;
     }
     if (Task_IsArgumentRefused(Owner)) return Task_Complete(Owner, nullptr);
-    Dictionary *Pairs = nullptr;
-    if (Dictionary_GetDictionaryByKey(Definition, "keyValuePairs", &Pairs) && Pairs != nullptr) {
-        AddPairs(Self, Pairs);
+    if (Dictionary *Pairs = TaskInt_GetCheckedObject(Owner, "keyValuePairs"); Pairs != nullptr) {
+        AddPairs(Self, Pairs, false);
         Applied = true;
     }
     if (!Applied) {

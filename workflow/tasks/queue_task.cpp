@@ -378,9 +378,9 @@ int32 Queue_ActionGetCount(Queue *Handle, int32 *Count) {
 
 int32 Queue_LoadActions(Queue *Handle) {
     Class_CheckHandle(Handle, QUEUE_CLASSID);
-    Dictionary *Definition = nullptr, *List = nullptr;
-    Task_GetDictionaryHandle(Handle->Owner, &Definition);
-    if (!Dictionary_GetListByKey(Definition, "actions", &List) || List == nullptr) return FALSE;
+    // The names as the check of the arguments read them, expanded.
+    Dictionary *List = TaskInt_GetCheckedList(Handle->Owner, "actions");
+    if (List == nullptr) return FALSE;
     DictionaryItem *Item = nullptr;
     for (Dictionary_ItemGetFirst(List, &Item); Item != nullptr; Dictionary_ItemGetNext(List, Item, &Item)) {
         const char *Text = nullptr;
@@ -391,7 +391,8 @@ int32 Queue_LoadActions(Queue *Handle) {
         // A name that does not fit, or holds a NUL, would run another task:
         // the queue runs none of its actions then.
         char Name[ActionTextSize];
-        if (!TaskInt_ReadText(Handle->Owner, "an action of \"actions\"", Text, Length, Name, (int32)sizeof(Name))) {
+        if (!TaskInt_ReadText(Handle->Owner, "an action of \"actions\"", Text, Length, Name, (int32)sizeof(Name),
+                              false)) {
             Queue_ActionRemoveAll(Handle);
             return FALSE;
         }
