@@ -408,6 +408,13 @@ int32 OnEventComplete(void *, const char *, const char *, const char *, Dictiona
     Dictionary_GetBooleanByKey(Info, "successful", &Successful);
     Workflow *Handle = OurWorkflow();
     TellDocumentFaults(Info);
+    uint32 Dropped = 0;
+    if (Dictionary_GetBooleanByKey(Info, "dropped", &Dropped) && Dropped) {
+        // Dropped as the workflow unloads: it never ran, and says why.
+        Current->Failed = true;
+        CollectList(Info, "errors", Current->Errors);
+        return TRUE;
+    }
     if (String_CompareWithoutCase(Name, "unload")) {
         Dictionary *Status = nullptr;
         if (Handle != nullptr && Workflow_GetStatusDictionaryHandle(Handle, &Status))
@@ -699,8 +706,9 @@ bool Decide(bool Added) {
                             : !State.Wanted.empty()    ? State.Wanted.front()
                             : State.HasState           ? "state"
                                                        : "start";
-        FailWith("the workflow was " + std::string(State.ShutDown ? "shut down" : "unloaded") + " before \"" + Entry +
-                 "\" ran");
+        char Why[160];
+        WorkflowEvent_NotRunText(Entry.c_str(), Why, (int32)sizeof(Why));
+        FailWith(Why);
     }
     return Added && State.RunComplete && State.RunSuccessful && State.EntryDone &&
            State.Errors.empty() && !State.Interrupted && !State.Failed;
