@@ -191,6 +191,7 @@ struct Job {
     // queued --task, or "apply" in a self-update run.
     bool EntryDone = false;
     bool ShutDown = false; // the unload followed a forced shutdown
+    bool Loaded = false;   // its workflow's "load" succeeded
     bool Interrupted = false;
     bool HasProgress = false;
     int32 Progress = 0;
@@ -331,10 +332,26 @@ void UnloadWhenSettled(const char *Why) {
     if (Current->UnloadWhy.empty()) Current->UnloadWhy = Why;
 }
 
+// What a run that has not ended waits on, once nothing is left that could
+// bring it: the manager's flow switched off (a page may do that), or the
+// entry or --task that nothing queued or that left the queue unrun (a flow
+// switched off and on again while "load" ended, say).
+std::string WhatItWaitsOn() {
+    uint32 Flow = 1;
+    if (WorkflowManager_GetFlowControl(&Flow) && !Flow)
+        return "the workflow manager's flow control was switched off and nothing is left to run";
+    Workflow *Handle = OurWorkflow();
+    std::string Name = !Current->Queued.empty()                                  ? Current->Queued
+                       : WorkflowApp_IsSelfUpdate()                              ? "apply"
+                       : Handle != nullptr && Workflow_CanCreateTask(Handle, "state") ? "state"
+                                                                                 : "start";
+    return "the run waits on \"" + Name + "\", which nothing left will run";
+}
+
 // Each tick: the unload waited for, once everything added has settled and
-// the page has seen what it was sent. With the manager's flow switched off
-// (a page may do that), nothing moves a workflow on: once nothing runs, the
-// run ends, failed, since what it was to run did not run.
+// the page has seen what it was sent. Once nothing runs, nothing is queued or
+// on its way and the page is idle, a run that has not ended waits on what
+// can never come: it ends, failed, saying what it waited on.
 void UnloadIfSettled() {
     if (Current->Unloading) {
         // A run that started after the manager had unloaded everything (the
@@ -350,9 +367,10 @@ void UnloadIfSettled() {
     if (!WorkflowManager_IsSettled() || !HostScript_IsIdle()) return;
     if (Current->UnloadWhy.empty() && Current->RunComplete) Current->UnloadWhy = "the run has ended";
     uint32 Flow = 1;
-    if (Current->UnloadWhy.empty() && WorkflowManager_GetFlowControl(&Flow) && !Flow) {
-        FailWith("the workflow manager's flow control was switched off and nothing is left to run");
-        Current->UnloadWhy = "flow control is off and nothing runs";
+    if (Current->UnloadWhy.empty() &&
+        ((Current->Loaded && !Current->EntryDone) || (WorkflowManager_GetFlowControl(&Flow) && !Flow))) {
+        FailWith(WhatItWaitsOn());
+        Current->UnloadWhy = "nothing left can move the run on";
     }
     if (!Current->UnloadWhy.empty()) Unload(Current->UnloadWhy.c_str());
 }
@@ -422,6 +440,7 @@ int32 OnEventComplete(void *, const char *, const char *, const char *, Dictiona
         return TRUE;
     }
     if (String_CompareWithoutCase(Name, "load")) {
+        Current->Loaded = Successful != 0;
         if (!Successful) {
             Current->Failed = true;
             CollectList(Info, "errors", Current->Errors);

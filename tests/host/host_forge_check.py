@@ -243,6 +243,10 @@ def case_page_asks():
              ("call('unload', {callbackId: 'u'});", FAILS, 1, [unloaded]),
              ("shut('{\"force\":true,\"exitCode\":0}');", "start: {type: Log, message: it fails}\n", 1, [shut]),
              (None, "load: {type: Shutdown}\n" + FAILS, 1, [shut]),
+             # Waits nothing left can end: the flow off and on again while "load" ended (nothing queued "start").
+             ("call('setFlowControl', {flowControl: false}); on = function (item) { if (item.type === 'WorkflowEvent'"
+              " && item.info.name === 'load') call('setFlowControl', {flowControl: true}); };", "", 1,
+              ['the run waits on "start", which nothing left will run']),
              # A dependency on itself or closing a cycle, a late add.
              ("print('answers ' + [call('addDependency', {id: RUN, dependencyId: RUN}), call('addDependency', {id: RUN,"
               " dependencyId: 'b'}), call('addDependency', {id: 'b', dependencyId: RUN}), call('setHardDependency',"
