@@ -301,7 +301,12 @@ void FollowRun() {
     Task_GetErrorCount(Current->Run, &Count);
     Current->RunSuccessful = Count == 0 && !Task_IsCancelled(Current->Run);
     TellDocumentFaults(Record);
-    CollectList(Record, "errors", Current->Errors);
+    // After a signal, what the unload kept from running is the interrupt's
+    // doing, which the summary says already.
+    TextList Errors;
+    CollectList(Record, "errors", Errors);
+    for (const std::string &Each : Errors)
+        if (!Current->Interrupted || !WorkflowEvent_IsNotRunText(Each.c_str())) AddUnique(Current->Errors, Each.c_str());
     CollectList(Record, "warnings", Current->Warnings);
     Dictionary_Release(&Record);
     // Read: the run, its task and its workflow go as they would unheld.
@@ -428,9 +433,10 @@ int32 OnEventComplete(void *, const char *, const char *, const char *, Dictiona
     TellDocumentFaults(Info);
     uint32 Dropped = 0;
     if (Dictionary_GetBooleanByKey(Info, "dropped", &Dropped) && Dropped) {
-        // Dropped as the workflow unloads: it never ran, and says why.
+        // Dropped as the workflow unloads: it never ran, and says why (an
+        // interrupt says it already).
         Current->Failed = true;
-        CollectList(Info, "errors", Current->Errors);
+        if (!Current->Interrupted) CollectList(Info, "errors", Current->Errors);
         return TRUE;
     }
     if (String_CompareWithoutCase(Name, "unload")) {

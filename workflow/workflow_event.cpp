@@ -1,7 +1,10 @@
 // Workflow events (see workflow_event.h).
 #include "workflow/workflow_event.h"
 
+#include <string.h>
+
 #include <algorithm>
+#include <string>
 #include <vector>
 
 #include "runtime/log.h"
@@ -354,6 +357,17 @@ int32 WorkflowEvent_Delete(WorkflowEvent **Handle) {
 }
 
 CLASS_DEFINE_REFERENCE(WorkflowEvent, WorkflowEvent, WORKFLOWEVENT_CLASSID)
+
+int32 WorkflowEvent_IsNotRunText(const char *Text) {
+    char Shut[WORKFLOWEVENT_NAME_SIZE + 64], Unloaded[WORKFLOWEVENT_NAME_SIZE + 64];
+    if (Text == nullptr) return FALSE;
+    const char *Quote = strchr(Text, '"');
+    std::string Name = Quote != nullptr ? std::string(Quote + 1, strcspn(Quote + 1, "\"")) : "";
+    if (Name.size() >= WORKFLOWEVENT_NAME_SIZE) return FALSE;
+    String_Print(Shut, (int32)sizeof(Shut), "the workflow was shut down before \"%s\" ran", Name.c_str());
+    String_Print(Unloaded, (int32)sizeof(Unloaded), "the workflow was unloaded before \"%s\" ran", Name.c_str());
+    return String_Compare(Text, Shut) || String_Compare(Text, Unloaded);
+}
 
 int32 WorkflowEvent_NotRunText(const char *Name, char *Output, int32 Size) {
     Debug_CheckPointer(Name);

@@ -40,6 +40,8 @@ int32 WorkflowEvent_Start(WorkflowEvent *Handle, const char *Name);
 // ran) ended without running: "the workflow was unloaded before "start"
 // ran", or "shut down" while the application shuts down.
 int32 WorkflowEvent_NotRunText(const char *Name, char *Output, int32 Size);
+// Whether Text is such a reason.
+int32 WorkflowEvent_IsNotRunText(const char *Text);
 // The engine's end: deletes every event still waiting or running, without
 // completing it, and with it the references it holds on its workflow and
 // task.
