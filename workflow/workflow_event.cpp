@@ -22,7 +22,6 @@ struct WorkflowEvent {
     char Name[WORKFLOWEVENT_NAME_SIZE];
     uint32 Queued;
     uint32 Waiting;
-    uint32 Ready;    // gone ready, its task not yet made
     uint32 Dropped;  // ended without running: its workflow unloads
     uint32 Finished; // its own "Complete" is fired
     float64 StartTime;
@@ -48,7 +47,6 @@ int32 OnReady(void *, const char *, const char *, const char *, Dictionary *);
 int32 OnStart(void *, const char *, const char *, const char *, Dictionary *);
 int32 OnComplete(void *, const char *, const char *, const char *, Dictionary *);
 int32 OnTaskComplete(void *, const char *, const char *, const char *, Dictionary *);
-bool DropIfUnloading(WorkflowEvent *Self);
 
 void FireNamed(WorkflowEvent *Self, const char *Step) {
     Dictionary *Payload = nullptr;
@@ -60,7 +58,6 @@ void FireNamed(WorkflowEvent *Self, const char *Step) {
 }
 
 void GoReady(WorkflowEvent *Self) {
-    Self->Ready = TRUE;
     Self->Owner->ReadyEventCount++;
     Workflow_Print(Self->Owner, "Event %s ready\n", Self->Name);
     FireNamed(Self, "Ready");
@@ -172,12 +169,10 @@ int32 OnTaskStart(void *User, const char *, const char *, const char *Instance, 
 int32 OnStart(void *User, const char *, const char *, const char *, Dictionary *) {
     WorkflowEvent *Self = static_cast<WorkflowEvent *>(User);
     Workflow *Flow = Self->Owner;
-    if (DropIfUnloading(Self)) return TRUE;
     NotificationCenter_RemoveInstanceObserver("WorkflowEvent", "Start", Id(Self), Self, OnStart);
     if (Flow->ActiveEventCount == 0) FireActivation(Flow, "Activate");
     Flow->ActiveEventCount++;
     if (Flow->ReadyEventCount > 0) Flow->ReadyEventCount--;
-    Self->Ready = FALSE;
     Task *Created = nullptr;
     if (!Workflow_CreateTaskWithMacros(Flow, Self->Name, nullptr, Self->Macros, Self->Parent, &Created)) {
         Dictionary *Result = nullptr, *Errors = nullptr;
@@ -247,35 +242,17 @@ int32 OnComplete(void *User, const char *, const char *, const char *, Dictionar
     return TRUE;
 }
 
-// Once a workflow unloads, nothing else of it starts: an event made then,
-// or one that waits or has gone ready but made no task yet, ends here,
-// failed, without running, saying why ("start" queued while a shutdown
-// unloads would otherwise run after the workflow completed). Events already
-// running are the unload's to cancel. The one gate every event passes.
+// Once an "unload" is made for a workflow, no event made after it starts:
+// it completes at once, failed, without running, saying why (a "start" the
+// manager queued while a shutdown unloaded ran after the workflow had
+// completed). Events made before it keep their turn in the queue, ahead of
+// the unload, which cancels what still runs. The one gate every event
+// passes as it is made.
 bool DropIfUnloading(WorkflowEvent *Self) {
     Workflow *Flow = Self->Owner;
-    if (!Flow->Unloading || String_CompareWithoutCase(Self->Name, "unload") || Self->Finished || Self->Running != nullptr)
-        return false;
-    if (Self->Waiting) {
-        Self->Waiting = FALSE;
-        NotificationCenter_RemoveInstanceObserver("WorkflowEvent", "Wait", Id(Self), Self, OnWait);
-        NotificationCenter_RemoveInstanceObserver("Workflow", "Deactivate", FlowId(Flow), Self, OnIdle);
-        DictionaryItem *Item = nullptr;
-        for (Dictionary_ItemGetFirst(Flow->EventQueue, &Item); Item != nullptr;
-             Dictionary_ItemGetNext(Flow->EventQueue, Item, &Item)) {
-            const char *Queued = nullptr;
-            if (Dictionary_ItemGetStringPtr(Flow->EventQueue, Item, &Queued) && Queued != nullptr &&
-                String_Compare(Queued, Self->Name)) {
-                Dictionary_Remove(Flow->EventQueue, &Item);
-                break;
-            }
-        }
-    }
-    if (Self->Ready && Flow->ReadyEventCount > 0) Flow->ReadyEventCount--;
-    Self->Ready = FALSE;
+    if (String_CompareWithoutCase(Self->Name, "unload")) Flow->Unloading = TRUE;
+    if (!Flow->Unloading || String_CompareWithoutCase(Self->Name, "unload")) return false;
     NotificationCenter_RemoveInstanceObserver("WorkflowEvent", "Ready", Id(Self), Self, OnReady);
-    NotificationCenter_RemoveInstanceObserver("WorkflowEvent", "Start", Id(Self), Self, OnStart);
-    NotificationCenter_RemoveInstanceObserver("WorkflowEvent", "Complete", Id(Self), Self, OnComplete);
     NotificationCenter_AddInstanceObserver("WorkflowEvent", "Complete", Id(Self), Self, OnComplete);
     Self->Dropped = TRUE;
     Self->StartTime = Time_GetCurrent();
@@ -291,15 +268,6 @@ bool DropIfUnloading(WorkflowEvent *Self) {
     Finish(Self, Result);
     Dictionary_Release(&Result);
     return true;
-}
-
-// An "unload" made: what of its workflow has not started never will.
-void BeginUnload(Workflow *Flow) {
-    Flow->Unloading = TRUE;
-    std::vector<WorkflowEvent *> Others;
-    for (WorkflowEvent *Each : Live)
-        if (Each->Owner == Flow && (Each->Waiting || Each->Ready)) Others.push_back(Each);
-    for (WorkflowEvent *Each : Others) DropIfUnloading(Each);
 }
 
 int32 DeleteObject(void *HandleAddress) { return WorkflowEvent_Delete(static_cast<WorkflowEvent **>(HandleAddress)); }
@@ -435,8 +403,7 @@ int32 WorkflowEvent_Start(WorkflowEvent *Handle, const char *Name) {
     String_CopyLength(Handle->Name, Name, (int32)sizeof(Handle->Name));
     NotificationCenter_AddInstanceObserver("WorkflowEvent", "Ready", Id(Handle), Handle, OnReady);
     Workflow_AddRef(Handle->Owner);
-    if (String_CompareWithoutCase(Name, "unload")) BeginUnload(Handle->Owner);
-    else if (DropIfUnloading(Handle)) return TRUE;
+    if (DropIfUnloading(Handle)) return TRUE;
     if (!Handle->Queued) {
         GoReady(Handle);
         return TRUE;

@@ -7,9 +7,9 @@
 // after 0 ms ("Wait", "Ready", "Start", "Complete"), so steps never run
 // inside the step that fired them. The event deletes itself when complete;
 // the application's end deletes those still waiting or running. Once an
-// "unload" is made for a workflow, no other event of it starts: one that
-// has not made its task completes at once, failed, with "dropped" true and
-// the reason as its error.
+// "unload" is made for a workflow, no event made after it starts: it
+// completes at once, failed, with "dropped" true and the reason as its
+// error.
 #pragma once
 
 #include "runtime/containers/dictionary.h"
