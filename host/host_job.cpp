@@ -433,10 +433,12 @@ int32 OnEventComplete(void *, const char *, const char *, const char *, Dictiona
     TellDocumentFaults(Info);
     uint32 Dropped = 0;
     if (Dictionary_GetBooleanByKey(Info, "dropped", &Dropped) && Dropped) {
-        // Dropped as the workflow unloads: it never ran, and says why (an
-        // interrupt says it already).
+        // Dropped as the workflow unloads before the entry ran: the run
+        // fails, saying why (an interrupt says it already). What is dropped
+        // once the entry ran changes nothing.
+        if (Current->EntryDone || Current->Interrupted) return TRUE;
         Current->Failed = true;
-        if (!Current->Interrupted) CollectList(Info, "errors", Current->Errors);
+        CollectList(Info, "errors", Current->Errors);
         return TRUE;
     }
     if (String_CompareWithoutCase(Name, "unload")) {
