@@ -191,6 +191,7 @@ struct Job {
     // queued --task, or "apply" in a self-update run.
     bool EntryDone = false;
     bool ShutDown = false; // the unload followed a forced shutdown
+    bool Loaded = false;   // its workflow's "load" succeeded
     bool Interrupted = false;
     bool HasProgress = false;
     int32 Progress = 0;
@@ -300,7 +301,12 @@ void FollowRun() {
     Task_GetErrorCount(Current->Run, &Count);
     Current->RunSuccessful = Count == 0 && !Task_IsCancelled(Current->Run);
     TellDocumentFaults(Record);
-    CollectList(Record, "errors", Current->Errors);
+    // After a signal, what the unload kept from running is the interrupt's
+    // doing, which the summary says already.
+    TextList Errors;
+    CollectList(Record, "errors", Errors);
+    for (const std::string &Each : Errors)
+        if (!Current->Interrupted || !WorkflowEvent_IsNotRunText(Each.c_str())) AddUnique(Current->Errors, Each.c_str());
     CollectList(Record, "warnings", Current->Warnings);
     Dictionary_Release(&Record);
     // Read: the run, its task and its workflow go as they would unheld.
@@ -331,10 +337,26 @@ void UnloadWhenSettled(const char *Why) {
     if (Current->UnloadWhy.empty()) Current->UnloadWhy = Why;
 }
 
+// What a run that has not ended waits on, once nothing is left that could
+// bring it: the manager's flow switched off (a page may do that), or the
+// entry or --task that nothing queued or that left the queue unrun (a flow
+// switched off and on again while "load" ended, say).
+std::string WhatItWaitsOn() {
+    uint32 Flow = 1;
+    if (WorkflowManager_GetFlowControl(&Flow) && !Flow)
+        return "the workflow manager's flow control was switched off and nothing is left to run";
+    Workflow *Handle = OurWorkflow();
+    std::string Name = !Current->Queued.empty()                                  ? Current->Queued
+                       : WorkflowApp_IsSelfUpdate()                              ? "apply"
+                       : Handle != nullptr && Workflow_CanCreateTask(Handle, "state") ? "state"
+                                                                                 : "start";
+    return "the run waits on \"" + Name + "\", which nothing left will run";
+}
+
 // Each tick: the unload waited for, once everything added has settled and
-// the page has seen what it was sent. With the manager's flow switched off
-// (a page may do that), nothing moves a workflow on: once nothing runs, the
-// run ends, failed, since what it was to run did not run.
+// the page has seen what it was sent. Once nothing runs, nothing is queued or
+// on its way and the page is idle, a run that has not ended waits on what
+// can never come: it ends, failed, saying what it waited on.
 void UnloadIfSettled() {
     if (Current->Unloading) {
         // A run that started after the manager had unloaded everything (the
@@ -350,9 +372,10 @@ void UnloadIfSettled() {
     if (!WorkflowManager_IsSettled() || !HostScript_IsIdle()) return;
     if (Current->UnloadWhy.empty() && Current->RunComplete) Current->UnloadWhy = "the run has ended";
     uint32 Flow = 1;
-    if (Current->UnloadWhy.empty() && WorkflowManager_GetFlowControl(&Flow) && !Flow) {
-        FailWith("the workflow manager's flow control was switched off and nothing is left to run");
-        Current->UnloadWhy = "flow control is off and nothing runs";
+    if (Current->UnloadWhy.empty() &&
+        ((Current->Loaded && !Current->EntryDone) || (WorkflowManager_GetFlowControl(&Flow) && !Flow))) {
+        FailWith(WhatItWaitsOn());
+        Current->UnloadWhy = "nothing left can move the run on";
     }
     if (!Current->UnloadWhy.empty()) Unload(Current->UnloadWhy.c_str());
 }
@@ -408,6 +431,16 @@ int32 OnEventComplete(void *, const char *, const char *, const char *, Dictiona
     Dictionary_GetBooleanByKey(Info, "successful", &Successful);
     Workflow *Handle = OurWorkflow();
     TellDocumentFaults(Info);
+    uint32 Dropped = 0;
+    if (Dictionary_GetBooleanByKey(Info, "dropped", &Dropped) && Dropped) {
+        // Dropped as the workflow unloads before the entry ran: the run
+        // fails, saying why (an interrupt says it already). What is dropped
+        // once the entry ran changes nothing.
+        if (Current->EntryDone || Current->Interrupted) return TRUE;
+        Current->Failed = true;
+        CollectList(Info, "errors", Current->Errors);
+        return TRUE;
+    }
     if (String_CompareWithoutCase(Name, "unload")) {
         Dictionary *Status = nullptr;
         if (Handle != nullptr && Workflow_GetStatusDictionaryHandle(Handle, &Status))
@@ -415,6 +448,7 @@ int32 OnEventComplete(void *, const char *, const char *, const char *, Dictiona
         return TRUE;
     }
     if (String_CompareWithoutCase(Name, "load")) {
+        Current->Loaded = Successful != 0;
         if (!Successful) {
             Current->Failed = true;
             CollectList(Info, "errors", Current->Errors);
@@ -699,8 +733,9 @@ bool Decide(bool Added) {
                             : !State.Wanted.empty()    ? State.Wanted.front()
                             : State.HasState           ? "state"
                                                        : "start";
-        FailWith("the workflow was " + std::string(State.ShutDown ? "shut down" : "unloaded") + " before \"" + Entry +
-                 "\" ran");
+        char Why[160];
+        WorkflowEvent_NotRunText(Entry.c_str(), Why, (int32)sizeof(Why));
+        FailWith(Why);
     }
     return Added && State.RunComplete && State.RunSuccessful && State.EntryDone &&
            State.Errors.empty() && !State.Interrupted && !State.Failed;

@@ -1,7 +1,10 @@
 // Workflow events (see workflow_event.h).
 #include "workflow/workflow_event.h"
 
+#include <string.h>
+
 #include <algorithm>
+#include <string>
 #include <vector>
 
 #include "runtime/log.h"
@@ -19,6 +22,7 @@ struct WorkflowEvent {
     char Name[WORKFLOWEVENT_NAME_SIZE];
     uint32 Queued;
     uint32 Waiting;
+    uint32 Dropped;  // ended without running: its workflow unloads
     uint32 Finished; // its own "Complete" is fired
     float64 StartTime;
     float64 CompleteTime;
@@ -232,9 +236,38 @@ int32 OnComplete(void *User, const char *, const char *, const char *, Dictionar
     }
     NotificationCenter_RemoveInstanceObserver("WorkflowEvent", "Complete", Id(Self), Self, OnComplete);
     Workflow *Flow = Self->Owner;
-    if (Flow->ActiveEventCount > 0 && --Flow->ActiveEventCount == 0) FireActivation(Flow, "Deactivate");
+    if (!Self->Dropped && Flow->ActiveEventCount > 0 && --Flow->ActiveEventCount == 0)
+        FireActivation(Flow, "Deactivate");
     WorkflowEvent_Release(&Self);
     return TRUE;
+}
+
+// Once an "unload" is made for a workflow, no event made after it starts:
+// it completes at once, failed, without running, saying why (a "start" the
+// manager queued while a shutdown unloaded ran after the workflow had
+// completed). Events made before it keep their turn in the queue, ahead of
+// the unload, which cancels what still runs. The one gate every event
+// passes as it is made.
+bool DropIfUnloading(WorkflowEvent *Self) {
+    Workflow *Flow = Self->Owner;
+    if (String_CompareWithoutCase(Self->Name, "unload")) Flow->Unloading = TRUE;
+    if (!Flow->Unloading || String_CompareWithoutCase(Self->Name, "unload")) return false;
+    NotificationCenter_RemoveInstanceObserver("WorkflowEvent", "Ready", Id(Self), Self, OnReady);
+    NotificationCenter_AddInstanceObserver("WorkflowEvent", "Complete", Id(Self), Self, OnComplete);
+    Self->Dropped = TRUE;
+    Self->StartTime = Time_GetCurrent();
+    char Why[WORKFLOWEVENT_NAME_SIZE + 64];
+    WorkflowEvent_NotRunText(Self->Name, Why, (int32)sizeof(Why));
+    Workflow_Print(Flow, "Event %s dropped: %s\n", Self->Name, Why);
+    Dictionary *Result = nullptr, *Errors = nullptr;
+    Dictionary_Create(&Result);
+    Dictionary_SetBooleanByKey(Result, "successful", FALSE);
+    Dictionary_SetBooleanByKey(Result, "dropped", TRUE);
+    Dictionary_AddList(Result, "errors", &Errors, nullptr);
+    Dictionary_AddString(Errors, nullptr, Why, nullptr);
+    Finish(Self, Result);
+    Dictionary_Release(&Result);
+    return true;
 }
 
 int32 DeleteObject(void *HandleAddress) { return WorkflowEvent_Delete(static_cast<WorkflowEvent **>(HandleAddress)); }
@@ -292,6 +325,24 @@ int32 WorkflowEvent_Delete(WorkflowEvent **Handle) {
 }
 
 CLASS_DEFINE_REFERENCE(WorkflowEvent, WorkflowEvent, WORKFLOWEVENT_CLASSID)
+
+int32 WorkflowEvent_IsNotRunText(const char *Text) {
+    char Shut[WORKFLOWEVENT_NAME_SIZE + 64], Unloaded[WORKFLOWEVENT_NAME_SIZE + 64];
+    if (Text == nullptr) return FALSE;
+    const char *Quote = strchr(Text, '"');
+    std::string Name = Quote != nullptr ? std::string(Quote + 1, strcspn(Quote + 1, "\"")) : "";
+    if (Name.size() >= WORKFLOWEVENT_NAME_SIZE) return FALSE;
+    String_Print(Shut, (int32)sizeof(Shut), "the workflow was shut down before \"%s\" ran", Name.c_str());
+    String_Print(Unloaded, (int32)sizeof(Unloaded), "the workflow was unloaded before \"%s\" ran", Name.c_str());
+    return String_Compare(Text, Shut) || String_Compare(Text, Unloaded);
+}
+
+int32 WorkflowEvent_NotRunText(const char *Name, char *Output, int32 Size) {
+    Debug_CheckPointer(Name);
+    String_Print(Output, Size, "the workflow was %s before \"%s\" ran",
+                 WorkflowApplication_IsShuttingDown() ? "shut down" : "unloaded", Name);
+    return TRUE;
+}
 
 int32 WorkflowEvent_RemoveAll(void) {
     // Deleting one releases its workflow, whose end deletes no event.
@@ -352,6 +403,7 @@ int32 WorkflowEvent_Start(WorkflowEvent *Handle, const char *Name) {
     String_CopyLength(Handle->Name, Name, (int32)sizeof(Handle->Name));
     NotificationCenter_AddInstanceObserver("WorkflowEvent", "Ready", Id(Handle), Handle, OnReady);
     Workflow_AddRef(Handle->Owner);
+    if (DropIfUnloading(Handle)) return TRUE;
     if (!Handle->Queued) {
         GoReady(Handle);
         return TRUE;

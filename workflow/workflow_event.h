@@ -6,7 +6,10 @@
 // event starts at once. Each step is a "WorkflowEvent" notification fired
 // after 0 ms ("Wait", "Ready", "Start", "Complete"), so steps never run
 // inside the step that fired them. The event deletes itself when complete;
-// the application's end deletes those still waiting or running.
+// the application's end deletes those still waiting or running. Once an
+// "unload" is made for a workflow, no event made after it starts: it
+// completes at once, failed, with "dropped" true and the reason as its
+// error.
 #pragma once
 
 #include "runtime/containers/dictionary.h"
@@ -33,6 +36,12 @@ int32 WorkflowEvent_SetParentTaskHandle(WorkflowEvent *Handle, Task *Parent);
 int32 WorkflowEvent_SetQueued(WorkflowEvent *Handle, uint32 Flag);
 int32 WorkflowEvent_SetCompleteCallback(WorkflowEvent *Handle, void *User, WorkflowEvent_CompleteFunc Function);
 int32 WorkflowEvent_Start(WorkflowEvent *Handle, const char *Name);
+// Why an event of a workflow that unloads (or a run whose entry never
+// ran) ended without running: "the workflow was unloaded before "start"
+// ran", or "shut down" while the application shuts down.
+int32 WorkflowEvent_NotRunText(const char *Name, char *Output, int32 Size);
+// Whether Text is such a reason.
+int32 WorkflowEvent_IsNotRunText(const char *Text);
 // The engine's end: deletes every event still waiting or running, without
 // completing it, and with it the references it holds on its workflow and
 // task.

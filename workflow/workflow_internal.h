@@ -30,6 +30,8 @@ struct Workflow {
     char RemoteInstanceId[WORKFLOW_REMOTE_ID_SIZE];
     uint32 UseDefaultTaskTypes;
     uint32 Cancelling;
+    // An "unload" was made for it: no event made from then on starts.
+    uint32 Unloading;
     uint32 PageReferenceHeld; // the reference pages hold through the bridge
     Dictionary *Document;
     TaskTypeList *Types;

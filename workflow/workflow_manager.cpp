@@ -230,7 +230,8 @@ int32 OnFlow(void *, const char *, const char *, const char *, Dictionary *Info)
         !Dictionary_GetBooleanByKey(Info, "successful", &Successful))
         return TRUE;
     Workflow *Flow = ManagerInt_FindWorkflow(Id);
-    if (Flow == nullptr) return TRUE;
+    // An event dropped as its workflow unloads moves nothing on.
+    if (Flow == nullptr || (Dictionary_GetBooleanByKey(Info, "dropped", &Flag) && Flag)) return TRUE;
     bool Plain = !Manager->Worker && !Manager->SelfUpdate;
     if (String_CompareWithoutCase(Name, "load")) {
         // The manager unloads the workflows it added. A nested run's workflow
