@@ -56,6 +56,22 @@ bool ReadExactly(zip_file_t *File, uint8 *Buffer, size_t Length) {
     return true;
 }
 
+// Reads the code stored after an entry's data and compares it with the one
+// the MAC computed over that data.
+bool CodeMatches(zip_file_t *File, void *Mac, std::string &Error) {
+    uint8 Stored[CodeLength], Computed[20];
+    if (!ReadExactly(File, Stored, CodeLength)) {
+        Error = "entry is truncated";
+        return false;
+    }
+    if (mz_crypt_hmac_end(Mac, Computed, CodeLength) != MZ_OK ||
+        !Crypt_CompareConstantTime(Computed, Stored, CodeLength)) {
+        Error = "authentication code does not match";
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
 ZipAesCounter::ZipAesCounter() { AES_Create(&Cipher); }
@@ -183,16 +199,7 @@ bool ZipInt_ReadAesEntry(zip_t *Archive, zip_uint64_t Index, const zip_stat_t &S
             }
             Left -= Size;
         }
-        uint8 Stored[CodeLength], Computed[20];
-        if (!ReadExactly(First.Handle, Stored, CodeLength)) {
-            Error = "entry is truncated";
-            return false;
-        }
-        if (mz_crypt_hmac_end(FirstMac.Handle, Computed, CodeLength) != MZ_OK ||
-            !Crypt_CompareConstantTime(Computed, Stored, CodeLength)) {
-            Error = "authentication code does not match";
-            return false;
-        }
+        if (!CodeMatches(First.Handle, FirstMac.Handle, Error)) return false;
     }
     InflateOwner Inflater;
     const bool Deflated = Stat.comp_method == ZIP_CM_DEFLATE;
@@ -268,15 +275,5 @@ bool ZipInt_ReadAesEntry(zip_t *Archive, zip_uint64_t Index, const zip_stat_t &S
         }
         Ended = Status == Z_STREAM_END;
     }
-    uint8 Stored[CodeLength], Computed[20];
-    if (!ReadExactly(Raw.Handle, Stored, CodeLength)) {
-        Error = "entry is truncated";
-        return false;
-    }
-    if (mz_crypt_hmac_end(Mac.Handle, Computed, CodeLength) != MZ_OK ||
-        !Crypt_CompareConstantTime(Computed, Stored, CodeLength)) {
-        Error = "authentication code does not match";
-        return false;
-    }
-    return true;
+    return CodeMatches(Raw.Handle, Mac.Handle, Error);
 }

@@ -174,6 +174,22 @@ int SpawnHolding(PlatformSpawn &Request, int Program, pid_t *Child) {
     return Platform_SpawnProcess(Request, Child);
 }
 
+// Sets a request's streams and starts it; the caller's name and path go
+// into the line that says it failed.
+int32 Spawn(const char *Caller, const char *Path, PlatformSpawn &Request, int Program, PlatformPipe *Stdin,
+            PlatformPipe *Stdout, PlatformPipe *Stderr, PlatformProcess **Process) {
+    StreamEnds Ends;
+    pid_t Child = -1;
+    int Error = SetStreams(Request, Ends, Stdin, Stdout, Stderr);
+    if (Error == 0) Error = SpawnHolding(Request, Program, &Child);
+    if (Error != 0) {
+        LogFailure(Caller, Path, PLATFORM_ERROR_ERRNO_BASE + Error);
+        return FALSE;
+    }
+    *Process = NewRecord(Child);
+    return TRUE;
+}
+
 int32 ExecuteNormal(int Program, const char *Path, int32 Count, const char *const *Arguments,
                     const char *WorkingDirectory, PlatformPipe *Stdin, PlatformPipe *Stdout, PlatformPipe *Stderr,
                     PlatformProcess **Process) {
@@ -183,16 +199,7 @@ int32 ExecuteNormal(int Program, const char *Path, int32 Count, const char *cons
     Request.Arguments.emplace_back(Path);
     for (int32 Index = 0; Index < Count; Index++) Request.Arguments.emplace_back(Arguments[Index]);
     if (WorkingDirectory != nullptr) Request.WorkingDirectory = WorkingDirectory;
-    StreamEnds Ends;
-    pid_t Child = -1;
-    int Error = SetStreams(Request, Ends, Stdin, Stdout, Stderr);
-    if (Error == 0) Error = SpawnHolding(Request, Program, &Child);
-    if (Error != 0) {
-        LogFailure("Platform_ExecuteNormal", Path, PLATFORM_ERROR_ERRNO_BASE + Error);
-        return FALSE;
-    }
-    *Process = NewRecord(Child);
-    return TRUE;
+    return Spawn("Platform_ExecuteNormal", Path, Request, Program, Stdin, Stdout, Stderr, Process);
 }
 
 // Starts the program as the console user, never as root.
@@ -217,16 +224,7 @@ int32 ExecuteDowngrade(int Program, const char *Path, int32 Count, const char *c
     Request.Arguments.emplace_back("--");
     Request.Arguments.emplace_back(Program >= 0 ? ProgramPath : Path);
     for (int32 Index = 0; Index < Count; Index++) Request.Arguments.emplace_back(Arguments[Index]);
-    StreamEnds Ends;
-    pid_t Child = -1;
-    int Error = SetStreams(Request, Ends, Stdin, Stdout, Stderr);
-    if (Error == 0) Error = SpawnHolding(Request, Program, &Child);
-    if (Error != 0) {
-        LogFailure("Platform_ExecuteDowngrade", Path, PLATFORM_ERROR_ERRNO_BASE + Error);
-        return FALSE;
-    }
-    *Process = NewRecord(Child);
-    return TRUE;
+    return Spawn("Platform_ExecuteDowngrade", Path, Request, Program, Stdin, Stdout, Stderr, Process);
 }
 
 } // namespace
