@@ -193,8 +193,10 @@ void ExplainParseFailure(ParseJob *Job) {
 
 bool ReadFile(ParseJob *Job) {
     // Without blocking: a FIFO (or a device) at the path would hold the open
-    // until a writer came. Only regular files are documents.
-    int Fd = Platform_OpenRegular(Job->FilePath.c_str(), O_RDONLY, 0);
+    // until a writer came. Only regular files are documents; one the system
+    // makes as it is read and that waits for its next line (/proc/kmsg)
+    // fails its read rather than hold the fetch.
+    int Fd = Platform_OpenRegular(Job->FilePath.c_str(), O_RDONLY | O_NONBLOCK, 0);
     if (Fd < 0 && (errno == EISDIR || errno == EINVAL)) {
         Job->Error = WEBGET_ERROR_OS;
         Job->SubCode = PLATFORM_ERROR_ERRNO_BASE + errno;
@@ -251,6 +253,7 @@ bool ReadFile(ParseJob *Job) {
         Job->Message = Failed != 0 ? std::string(strerror_r(Failed, Words, sizeof(Words)))
                                    : "is larger than the body limit of " + std::to_string((long long)Limit) +
                                          " bytes (limitBodySize)";
+        if (!Job->Message.empty() && Job->Message[0] >= 'A' && Job->Message[0] <= 'Z') Job->Message[0] += 'a' - 'A';
         return false;
     }
     return true;
