@@ -23,13 +23,8 @@ slot: it is answered while they still hold theirs; five that trickle hold
 theirs, and the sixth fetch's wait for one ends within its own timeout.
 urls: a task URL whose host is no name fails at once; FILE:/// is a file
 URL; a body that arrived and does not parse fails at once with why.
-cuts: an answer cut at each stage (before its status line, within its head,
-its body, a chunk, its trailer) by a close or a reset fails in words that
-say how and where, on the retry line and in the summary.
-ignored: under ignoreError a failed fetch still says why (retry lines, the
-line of a document not had, a WorkflowRun's child that does not parse).
-proc_file: a file the system reports as empty (/proc) is read to its end,
-within the body limit.
+cuts: an answer cut at each stage by a close or a reset fails in words.
+ignored: under ignoreError a failed fetch still says why.
 Exit status 0 when the case holds, 77 when it cannot be tried here.
 """
 import json
@@ -115,15 +110,14 @@ def hostile_answers(body):
         "gzip-header-crc": (gzipped(gzip_with_header_crc(body, 0x1234)), "its gzip body cannot be read (header crc mismatch)"),
         "gzip-two-members": (gzipped(members), None),
         # Every line of the head is read alike: status, trailer, chunk size.
-        "reason-nul": (b"HTTP/1.1 200 O\x00K\r\n\r\n", 'its status line "HTTP/1.1 200 O?K" holds a NUL'),
-        "status-bare-cr": (b"HTTP/1.1 200 OK\rX-A: b\r\n\r\n", 'its status line "HTTP/1.1 200 OK?X-A: b" holds a CR'),
-        "header-bare-cr": (length(b"X-A: a\rb\r\n", body), 'its header line "X-A: a?b" holds a CR'),
-        "interim-nul": (b"HTTP/1.1 100 Go\r\nX: a\x00b\r\n\r\n" + length(b"", body), 'its header line "X: a?b" holds a NUL'),
-        "chunk-ext-nul": (chunked(b"1;a=\x00"), 'its chunk size line "1;a=?" holds a NUL'),
-        **{"trailer-" + name: (chunked(b"%x" % len(body))[:-2] + line + b"\r\n\r\n", said)
-           for name, line, said in [("nul", b"T: a\x00", 'its trailer line "T: a?" holds a NUL'),
-                                    ("folded", b"T: a\r\n b", 'its trailer line " b" is folded onto the one before'),
-                                    ("colon", b"Tb", 'its trailer line "Tb" has no colon')]},
+        **{name: (data, "its %s line \"%s\" %s" % said) for name, data, said in [
+            ("reason-nul", b"HTTP/1.1 200 O\x00K\r\n\r\n", ("status", "HTTP/1.1 200 O?K", "holds a NUL")),
+            ("status-cr", b"HTTP/1.1 200 OK\rX: b\r\n\r\n", ("status", "HTTP/1.1 200 OK?X: b", "holds a CR")),
+            ("header-cr", length(b"X: a\rb\r\n", body), ("header", "X: a?b", "holds a CR")),
+            ("interim-nul", b"HTTP/1.1 100 Go\r\nX: a\x00b\r\n\r\n" + length(b"", body), ("header", "X: a?b", "holds a NUL")),
+            ("chunk-ext-nul", chunked(b"1;a=\x00"), ("chunk size", "1;a=?", "holds a NUL")),
+            ("trailer-nul", chunked(b"%x" % len(body))[:-2] + b"T: a\x00\r\n\r\n", ("trailer", "T: a?", "holds a NUL")),
+            ("trailer-folded", chunked(b"%x" % len(body))[:-2] + b"T: a\r\n b\r\n\r\n", ("trailer", " b", "is folded"))]},
     }
 
 
@@ -222,12 +216,9 @@ class Peer:
                 connection.sendall(b"a")
                 time.sleep(0.3)
         elif path.startswith("/cut/"):
-            _, _, how, answer, at = path.split("/")
-            connection.sendall(CUT_ANSWERS[answer][:int(at)])
-            if how == "reset":
+            connection.sendall(CUT[path.split("/")[3]][:int(path.split("/")[4])])
+            if "/reset/" in path:
                 connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
-        elif path == "/status500":
-            connection.sendall(b"HTTP/1.1 500 No\r\nContent-Length: 0\r\n\r\n")
         elif path.startswith("/hostile/"):
             connection.sendall(hostile_answers(macro)[path[len("/hostile/"):]][0])
         elif path.startswith("/frame/"):
@@ -241,7 +232,7 @@ class Peer:
             connection.sendall(b"HTTP/1.1 200 OK\r\nContent-Type: application/json\r\n" +
                                framing[path[len("/frame/"):]] + b"Connection: close\r\n\r\n" + body)
         else:
-            connection.sendall(b"HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n")
+            connection.sendall(b"HTTP/1.1 %s No\r\nContent-Length: 0\r\n\r\n" % (b"500" if path == "/500" else b"404"))
 
     def close(self):
         self.stopping = True
@@ -462,6 +453,11 @@ def case_urls():
             code, summary, stderr = run(directory, "start:\n  type: WorkflowRun\n  url: 'FILE://%s/child.yaml'\n"
                                         % directory)
             check(code == 0, "FILE:///: exit %d, %s, %r" % (code, summary, stderr))
+            # A file the system says is empty is read to its end, within the limit.
+            for limit, said in [("1e6", "is not an object"), ("100", "is larger than the body limit of 100 bytes")]:
+                code, summary, stderr = run(directory, "start:\n  type: WorkflowRun\n  url: file:///proc/self/maps\n"
+                                            "  limitBodySize: '%s'\n" % limit)
+                check(code == 1 and any(said in error for error in summary.get("errors", [])), "%s: %s" % (limit, summary))
             # YAML where JSON is read: the body arrived whole; a retry would
             # read the same.
             code, summary, stderr = run(directory, "start:\n  type: Macro\n  url: %s\n" % peer.url("/yaml-as-json"))
@@ -472,103 +468,64 @@ def case_urls():
         peer.close()
 
 
-MACRO = b'{"answer": "42"}'
-CUT_HEAD = b"HTTP/1.1 200 OK\r\nContent-Type: application/json\r\n"
-CUT_ANSWERS = {"length": CUT_HEAD + b"Content-Length: 16\r\n\r\n" + MACRO,
-               "chunked": CUT_HEAD + b"Transfer-Encoding: chunked\r\n\r\n6\r\n" + MACRO[:6] + b"\r\na\r\n" +
-               MACRO[6:] + b"\r\n0\r\nX-T: 1\r\n\r\n"}
+MACRO_BODY = b'{"answer": "42"}'
+CUT = {"length": b"HTTP/1.1 200 OK\r\nContent-Length: 16\r\n\r\n" + MACRO_BODY,
+       "chunked": b"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n6\r\n%s\r\na\r\n%s\r\n0\r\nX: 1\r\n\r\n"
+       % (MACRO_BODY[:6], MACRO_BODY[6:])}
+# (answer, bytes sent, where the words say it was cut): every stage of each.
+CUT_STAGES = [("length", 0, "before answering"), ("length", 39, "after 0 of the body's 16 bytes"),
+              ("length", 48, "after 9 of the body's 16 bytes"), ("chunked", 48, "after 0 bytes of the chunked body,"),
+              ("chunked", 54, "after 4 of a chunk's 6 bytes (4 bytes of the body in all)"),
+              ("chunked", 59, "after 6 bytes of the chunked body, before its last chunk"),
+              ("chunked", 63, "after 2 of a chunk's 10 bytes (8 bytes of the body in all)"),
+              ("chunked", 73, "after 16 bytes of the chunked body, before its last chunk"),
+              ("chunked", 78, "within the trailer of its chunked body, after 16 bytes of the body")]
+CUT_STAGES += [(answer, at, "within the answer's head, after %d bytes of it" % at)
+               for answer in CUT for at in (5, 20, CUT[answer].index(b"\r\n\r\n") + 3)]
 
 
-def cut_stages():
-    """(answer, bytes sent, where the words say the answer was cut), one
-    for each stage of each answer."""
-    rows = [("length", 0, "before answering")]
-    for answer, data in CUT_ANSWERS.items():
-        head = data.index(b"\r\n\r\n") + 4
-        rows += [(answer, at, "within the answer's head, after %d bytes of it" % at) for at in (5, 20, head - 1)]
-    head = CUT_ANSWERS["length"].index(b"\r\n\r\n") + 4
-    rows += [("length", head + at, "after %d of the body's 16 bytes" % at) for at in (0, 9)]
-    chunked = CUT_ANSWERS["chunked"]
-    second, last = chunked.index(b"a\r\n"), chunked.index(b"0\r\nX-T")
-    rows += [("chunked", second - 4, "after 4 of a chunk's 6 bytes (4 bytes of the body in all)"),
-             ("chunked", second + 1, "after 6 bytes of the chunked body, before its last chunk"),
-             ("chunked", second + 5, "after 2 of a chunk's 10 bytes (8 bytes of the body in all)"),
-             ("chunked", last, "after 16 bytes of the chunked body, before its last chunk"),
-             ("chunked", last + 5, "within the trailer of its chunked body, after 16 bytes of the body")]
-    return rows
-
-
-def first_retry(directory, arguments, document=None):
-    """Runs until the first retry is told, then ends the run with one
-    SIGTERM (the retry's 15 s are not waited for): the told line, the
-    summary."""
-    if document is not None:
-        with open(os.path.join(directory, "main.yaml"), "w") as handle:
-            handle.write(document)
-        arguments = ["--workflow=" + handle.name]
-    program = subprocess.Popen([PROGRAM, "--disablesecurity"] + arguments, stdout=subprocess.PIPE,
+def first_retry(directory, document):
+    """The first line on stderr (a retry's) and the summary once one SIGTERM
+    ended the run: the retry's 15 s are not waited for."""
+    path = document[len("--workflow="):] if document.startswith("--") else os.path.join(directory, "main.yaml")
+    if path.endswith(".yaml"):
+        open(path, "w").write(document)
+    program = subprocess.Popen([PROGRAM, "--disablesecurity", "--workflow=" + path], stdout=subprocess.PIPE,
                                stderr=subprocess.PIPE, text=True)
-    bound = threading.Timer(30, program.kill)
-    bound.start()
     told = program.stderr.readline()
     program.send_signal(signal.SIGTERM)
-    out, _ = program.communicate()
-    bound.cancel()
-    lines = [line for line in out.splitlines() if line.strip()]
-    return told, json.loads(lines[-1]) if lines else {}
+    out = program.communicate(timeout=60)[0].splitlines()
+    return told, json.loads(out[-1]) if out else {}
 
 
 def case_cuts():
     peer = Peer()
-    try:
-        with tempfile.TemporaryDirectory() as directory:
-            for answer, at, where in cut_stages():
-                for how, said in [("close", "the peer closed the connection "), ("reset", "connection reset by the peer ")]:
-                    url = peer.url("/cut/%s/%s/%d" % (how, answer, at))
-                    told, summary = first_retry(directory, [], "start:\n  type: Macro\n  url: %s\n" % url)
-                    # A reset may drop bytes the program had not read yet.
-                    words = said + where if how == "close" else said
-                    check(("cannot fetch %s (WebGet_Error_Connect, %s" % (url, words)) in told and
-                          any(error.startswith(words) for error in summary.get("errors", [])),
-                          "%s %s %d: %r, %s" % (how, answer, at, told, summary))
-            # The document the program is given, the same.
-            url = peer.url("/cut/close/length/0")
-            told, _ = first_retry(directory, ["--workflow=" + url])
-            check("(WebGet_Error_Connect, the peer closed the connection before answering)" in told,
-                  "--workflow: %r" % told)
-    finally:
-        peer.close()
+    with tempfile.TemporaryDirectory() as directory:
+        for (answer, at, where), how in [(row, how) for row in CUT_STAGES for how in ("close", "reset")]:
+            url = peer.url("/cut/%s/%s/%d" % (how, answer, at))
+            # A reset may drop bytes the program had not read yet.
+            words = "the peer closed the connection " + where if how == "close" else "connection reset by the peer "
+            told, summary = first_retry(directory, "start:\n  type: Macro\n  url: %s\n" % url)
+            check("cannot fetch %s (WebGet_Error_Connect, %s" % (url, words) in told and
+                  any(error.startswith(words) for error in summary.get("errors", [])), "%s: %r, %s" % (url, told, summary))
+        told = first_retry(directory, "--workflow=" + peer.url("/cut/close/length/0"))[0]
+        check("(WebGet_Error_Connect, the peer closed the connection before answering)" in told, told)
 
 
 def case_ignored():
     peer = Peer()
-    try:
-        with tempfile.TemporaryDirectory() as directory:
-            url = peer.url("/hostile/interim-nul")
-            code, summary, stderr = run(directory, "start:\n  type: Macro\n  url: %s\n  ignoreError: true\n" % url)
-            said = 'cannot load %s: WebGet_Error_Custom, malformed answer: its header line "X: a?b" holds a NUL' % url
-            check(code == 0 and said in summary.get("warnings", []) and said in stderr,
-                  "interim NUL: exit %d, %s, %r" % (code, summary, stderr))
-            url = peer.url("/status500")
-            told, _ = first_retry(directory, [], "start:\n  type: Macro\n  url: %s\n  ignoreError: true\n" % url)
-            check("cannot fetch %s (Http_Error_500, WebGet_Error_Custom); retry 1" % url in told, "500: %r" % told)
-            with open(os.path.join(directory, "child.yaml"), "w") as handle:
-                handle.write("start: [unclosed\n")
-            code, summary, stderr = run(directory, "start:\n  type: WorkflowRun\n  url: file://%s\n  ignoreError: true\n"
-                                        % handle.name)
-            said = "cannot load file://%s: Yaml_Error_EndOfStream, WebGet_Error_YAML, read as YAML" % handle.name
-            check(code == 0 and any(warning.startswith(said) for warning in summary.get("warnings", [])) and said in stderr,
-                  "child: exit %d, %s, %r" % (code, summary, stderr))
-    finally:
-        peer.close()
-
-
-def case_proc_file():
     with tempfile.TemporaryDirectory() as directory:
-        for limit, said in [("", "the workflow document is not an object"), ("  limitBodySize: 100\n", "is larger than the body limit of 100 bytes")]:
-            code, summary, stderr = run(directory, "start:\n  type: WorkflowRun\n  url: file:///proc/self/maps\n" + limit)
-            check(code == 1 and any(said in error for error in summary.get("errors", [])),
-                  "%r: exit %d, %s, %r" % (limit, code, summary, stderr))
+        url = peer.url("/hostile/interim-nul")
+        code, summary, stderr = run(directory, "start:\n  type: Macro\n  url: %s\n  ignoreError: true\n" % url)
+        said = 'cannot load %s: WebGet_Error_Custom, malformed answer: its header line "X: a?b" holds a NUL' % url
+        check(code == 0 and said in summary.get("warnings", []) and said in stderr, "%s, %r" % (summary, stderr))
+        told = first_retry(directory, "start:\n  type: Macro\n  url: %s\n  ignoreError: true\n" % peer.url("/500"))[0]
+        check("(Http_Error_500, WebGet_Error_Custom); retry 1" in told, told)
+        open(os.path.join(directory, "child.yaml"), "w").write("start: [unclosed\n")
+        code, summary, stderr = run(directory, "start:\n  type: WorkflowRun\n  url: file://%s/child.yaml\n"
+                                    "  ignoreError: true\n" % directory)
+        said = "cannot load file://%s/child.yaml: Yaml_Error_EndOfStream, WebGet_Error_YAML, read as" % directory
+        check(code == 0 and said in (summary.get("warnings") or [""])[0] and said in stderr, "%s, %r" % (summary, stderr))
 
 
 CASES = {name[5:]: function for name, function in globals().items() if name.startswith("case_")}
