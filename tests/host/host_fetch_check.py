@@ -475,18 +475,15 @@ CUT = {"length": b"HTTP/1.1 200 OK\r\nContent-Length: 16\r\n\r\n" + MACRO_BODY,
 # (answer, bytes sent, where the words say it was cut): every stage of each.
 CUT_STAGES = [("length", 0, "before answering"), ("length", 39, "after 0 of the body's 16 bytes"),
               ("length", 48, "after 9 of the body's 16 bytes"), ("chunked", 48, "after 0 bytes of the chunked body,"),
-              ("chunked", 54, "after 4 of a chunk's 6 bytes (4 bytes of the body in all)"),
-              ("chunked", 59, "after 6 bytes of the chunked body, before its last chunk"),
-              ("chunked", 63, "after 2 of a chunk's 10 bytes (8 bytes of the body in all)"),
-              ("chunked", 73, "after 16 bytes of the chunked body, before its last chunk"),
+              ("chunked", 54, "after 4 of a chunk's 6 bytes (4 bytes"), ("chunked", 63, "after 2 of a chunk's 10 bytes (8"),
+              ("chunked", 59, "after 6 bytes of the chunked body, before its last chunk"), ("chunked", 73, "after 16 bytes"),
               ("chunked", 78, "within the trailer of its chunked body, after 16 bytes of the body")]
 CUT_STAGES += [(answer, at, "within the answer's head, after %d bytes of it" % at)
                for answer in CUT for at in (5, 20, CUT[answer].index(b"\r\n\r\n") + 3)]
 
 
 def first_retry(directory, document):
-    """The first line on stderr (a retry's) and the summary once one SIGTERM
-    ended the run: the retry's 15 s are not waited for."""
+    """The first stderr line (a retry's) and the summary after one SIGTERM: no 15 s waited for a retry."""
     path = document[len("--workflow="):] if document.startswith("--") else os.path.join(directory, "main.yaml")
     if path.endswith(".yaml"):
         open(path, "w").write(document)
@@ -522,8 +519,7 @@ def case_ignored():
         told = first_retry(directory, "start:\n  type: Macro\n  url: %s\n  ignoreError: true\n" % peer.url("/500"))[0]
         check("(Http_Error_500, WebGet_Error_Custom); retry 1" in told, told)
         open(os.path.join(directory, "child.yaml"), "w").write("start: [unclosed\n")
-        code, summary, stderr = run(directory, "start:\n  type: WorkflowRun\n  url: file://%s/child.yaml\n"
-                                    "  ignoreError: true\n" % directory)
+        code, summary, stderr = run(directory, "start: {type: WorkflowRun, url: 'file://%s/child.yaml', ignoreError: true}" % directory)
         said = "cannot load file://%s/child.yaml: Yaml_Error_EndOfStream, WebGet_Error_YAML, read as" % directory
         check(code == 0 and said in (summary.get("warnings") or [""])[0] and said in stderr, "%s, %r" % (summary, stderr))
 

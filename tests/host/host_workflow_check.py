@@ -953,7 +953,6 @@ def outcome_table(directory, cases, extra=(), program=None):
 
 
 MISSING = "Platform_Error_Missing, WorkflowRun_Error_Request"
-# Ignored, a run's failed fetch is still told, as a warning.
 IGNORED = ["cannot load file://{dir}/missing.yaml: Platform_Error_Missing"]
 
 
