@@ -191,6 +191,15 @@ void ExplainParseFailure(ParseJob *Job) {
     Job->Message = Job->ReadAs + ": " + (Job->Message.empty() ? std::string("it does not parse") : Job->Message);
 }
 
+// Why, in words beside the code ("permission denied"), as a refused
+// connection says.
+std::string ErrorWords(int Number) {
+    char Words[128];
+    std::string Text = strerror_r(Number, Words, sizeof(Words));
+    if (!Text.empty() && Text[0] >= 'A' && Text[0] <= 'Z') Text[0] += 'a' - 'A';
+    return Text;
+}
+
 bool ReadFile(ParseJob *Job) {
     // Without blocking: a FIFO (or a device) at the path would hold the open
     // until a writer came. Only regular files are documents; one the system
@@ -207,13 +216,8 @@ bool ReadFile(ParseJob *Job) {
         int Number = errno;
         Job->Error = WEBGET_ERROR_OS;
         Job->SubCode = PLATFORM_ERROR_ERRNO_BASE + Number;
-        // Why, in words beside the code ("permission denied"), as a refused
-        // connection says; a missing file's code says it plainly.
-        if (Number != ENOENT) {
-            char Words[128];
-            Job->Message = strerror_r(Number, Words, sizeof(Words));
-            if (!Job->Message.empty() && Job->Message[0] >= 'A' && Job->Message[0] <= 'Z') Job->Message[0] += 'a' - 'A';
-        }
+        // A missing file's code says it plainly.
+        if (Number != ENOENT) Job->Message = ErrorWords(Number);
         return false;
     }
     struct stat Facts{};
@@ -249,11 +253,9 @@ bool ReadFile(ParseJob *Job) {
     if ((int64)Have > Limit || Failed != 0) {
         Job->Error = WEBGET_ERROR_OS;
         Job->SubCode = PLATFORM_ERROR_ERRNO_BASE + (Failed != 0 ? Failed : EFBIG);
-        char Words[128];
-        Job->Message = Failed != 0 ? std::string(strerror_r(Failed, Words, sizeof(Words)))
+        Job->Message = Failed != 0 ? ErrorWords(Failed)
                                    : "is larger than the body limit of " + std::to_string((long long)Limit) +
                                          " bytes (limitBodySize)";
-        if (!Job->Message.empty() && Job->Message[0] >= 'A' && Job->Message[0] <= 'Z') Job->Message[0] += 'a' - 'A';
         return false;
     }
     return true;
