@@ -592,13 +592,16 @@ int32 OnRetry(void *, const char *, const char *, const char *, Dictionary *Info
 }
 
 // A document a task fetches that it will not have. A workflow run's own
-// document is told by OnRun, with the run's outcome.
+// document is told by OnRun, with the run's outcome, unless the run ignores
+// its errors: then this is the only word of it.
 int32 OnFetchFailed(void *, const char *, const char *, const char *, Dictionary *Info) {
     if (!NotificationCenter_IsOwnFire()) return TRUE;
     char Url[PathSize] = "", Type[128] = "", Line[PathSize + 1024];
+    uint32 Ignored = 0;
     if (Info == nullptr) return TRUE;
     Dictionary_GetStringByKey(Info, "type", Type, (int32)sizeof(Type));
-    if (String_CompareWithoutCase(Type, "WorkflowRun")) return TRUE;
+    Dictionary_GetBooleanByKey(Info, "ignored", &Ignored);
+    if (String_CompareWithoutCase(Type, "WorkflowRun") && !Ignored) return TRUE;
     Dictionary_GetStringByKey(Info, "url", Url, (int32)sizeof(Url));
     snprintf(Line, sizeof(Line), "velmarsh: cannot load %s: %s", Url, JoinList(Info, "errors").c_str());
     HostProgress_Say(Line);

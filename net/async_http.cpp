@@ -11,6 +11,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <new>
 #include <string>
@@ -190,10 +191,21 @@ void ExplainParseFailure(ParseJob *Job) {
     Job->Message = Job->ReadAs + ": " + (Job->Message.empty() ? std::string("it does not parse") : Job->Message);
 }
 
+// Why, in words beside the code ("permission denied"), as a refused
+// connection says.
+std::string ErrorWords(int Number) {
+    char Words[128];
+    std::string Text = strerror_r(Number, Words, sizeof(Words));
+    if (!Text.empty() && Text[0] >= 'A' && Text[0] <= 'Z') Text[0] += 'a' - 'A';
+    return Text;
+}
+
 bool ReadFile(ParseJob *Job) {
     // Without blocking: a FIFO (or a device) at the path would hold the open
-    // until a writer came. Only regular files are documents.
-    int Fd = Platform_OpenRegular(Job->FilePath.c_str(), O_RDONLY, 0);
+    // until a writer came. Only regular files are documents; one the system
+    // makes as it is read and that waits for its next line (/proc/kmsg)
+    // fails its read rather than hold the fetch.
+    int Fd = Platform_OpenRegular(Job->FilePath.c_str(), O_RDONLY | O_NONBLOCK, 0);
     if (Fd < 0 && (errno == EISDIR || errno == EINVAL)) {
         Job->Error = WEBGET_ERROR_OS;
         Job->SubCode = PLATFORM_ERROR_ERRNO_BASE + errno;
@@ -204,13 +216,8 @@ bool ReadFile(ParseJob *Job) {
         int Number = errno;
         Job->Error = WEBGET_ERROR_OS;
         Job->SubCode = PLATFORM_ERROR_ERRNO_BASE + Number;
-        // Why, in words beside the code ("permission denied"), as a refused
-        // connection says; a missing file's code says it plainly.
-        if (Number != ENOENT) {
-            char Words[128];
-            Job->Message = strerror_r(Number, Words, sizeof(Words));
-            if (!Job->Message.empty() && Job->Message[0] >= 'A' && Job->Message[0] <= 'Z') Job->Message[0] += 'a' - 'A';
-        }
+        // A missing file's code says it plainly.
+        if (Number != ENOENT) Job->Message = ErrorWords(Number);
         return false;
     }
     struct stat Facts{};
@@ -224,16 +231,33 @@ bool ReadFile(ParseJob *Job) {
         close(Fd);
         return false;
     }
-    Job->Body.resize((size_t)Facts.st_size);
+    // Read to the end, not to the size the file reports: a file the system
+    // makes as it is read (/proc) says 0, and one may grow meanwhile. The
+    // limit bounds it all the same: a byte past it is refused.
     size_t Have = 0;
-    while (Have < Job->Body.size()) {
+    int Failed = 0;
+    Job->Body.resize((size_t)std::min<int64>(std::max<int64>(Facts.st_size, 0) + 1, Limit + 1));
+    while (true) {
+        if (Have == Job->Body.size()) {
+            if ((int64)Have > Limit) break;
+            Job->Body.resize((size_t)std::min<int64>((int64)Have * 2 + 65536, Limit + 1));
+        }
         ssize_t Count = read(Fd, Job->Body.data() + Have, Job->Body.size() - Have);
         if (Count < 0 && errno == EINTR) continue;
+        if (Count < 0) Failed = errno;
         if (Count <= 0) break;
         Have += (size_t)Count;
     }
-    Job->Body.resize(Have);
     close(Fd);
+    Job->Body.resize(std::min<size_t>(Have, (size_t)Limit));
+    if ((int64)Have > Limit || Failed != 0) {
+        Job->Error = WEBGET_ERROR_OS;
+        Job->SubCode = PLATFORM_ERROR_ERRNO_BASE + (Failed != 0 ? Failed : EFBIG);
+        Job->Message = Failed != 0 ? ErrorWords(Failed)
+                                   : "is larger than the body limit of " + std::to_string((long long)Limit) +
+                                         " bytes (limitBodySize)";
+        return false;
+    }
     return true;
 }
 
@@ -543,7 +567,8 @@ void FetchDone(AsyncHTTP *Self) {
         bool Final = WebGetRequest_GetFinalReason(Self->Request, Reason, (int32)sizeof(Reason)) != 0;
         // A connection that failed says why in words, beside the code.
         const char *Cause = Error == WEBGET_ERROR_CONNECT ? WebGet_DescribeConnectError(SubCode) : nullptr;
-        if (!Final && Cause != nullptr) String_CopyLength(Reason, Cause, (int32)sizeof(Reason));
+        if (!WebGetRequest_GetReason(Self->Request, Reason, (int32)sizeof(Reason)) && Cause != nullptr)
+            String_CopyLength(Reason, Cause, (int32)sizeof(Reason));
         WebGetRequest_Release(&Self->Request);
         return AttemptFailed(Self, ASYNCHTTP_PHASE_FETCH, Error, SubCode, Reason, Final);
     }

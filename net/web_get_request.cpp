@@ -64,10 +64,12 @@ int64 WebGetRequestInt_BodyLimit(WebGetRequest *Request) {
     return Limit;
 }
 
-void WebGetRequestInt_Finish(WebGetRequest *Request, int32 Error, int32 SubCode, const char *FinalReason) {
+void WebGetRequestInt_Finish(WebGetRequest *Request, int32 Error, int32 SubCode, const char *FinalReason,
+                             const char *Reason) {
     Request->Error = Error;
     Request->SubCode = SubCode;
     Request->FinalReason = FinalReason != nullptr && Error != 0 ? FinalReason : "";
+    Request->Reason = Reason != nullptr && Error != 0 ? Reason : "";
     Request->Phase = WEBGETREQUEST_PHASE_DONE;
     Request->Connection = nullptr;
     if (Error != 0)
@@ -234,6 +236,7 @@ int32 WebGetRequest_Reset(WebGetRequest *Self) {
     Self->Phase = WEBGETREQUEST_PHASE_IDLE;
     Self->Error = Self->SubCode = Self->Status = 0;
     Self->FinalReason.clear();
+    Self->Reason.clear();
     Self->SinkFailure.clear();
     Self->ResponseHeaders.clear();
     Self->Body.clear();
@@ -357,6 +360,14 @@ int32 WebGetRequest_GetFinalReason(WebGetRequest *Self, char *Buffer, int32 Size
     if (Size < 1) return FALSE;
     String_CopyLength(Buffer, Self->FinalReason.c_str(), Size);
     return !Self->FinalReason.empty();
+}
+
+int32 WebGetRequest_GetReason(WebGetRequest *Self, char *Buffer, int32 Size) {
+    Class_CheckHandle(Self, WEBGETREQUEST_CLASSID);
+    Debug_CheckPointer(Buffer);
+    if (Size < 1) return FALSE;
+    String_CopyLength(Buffer, (Self->FinalReason.empty() ? Self->Reason : Self->FinalReason).c_str(), Size);
+    return Buffer[0] != 0;
 }
 
 int32 WebGetRequest_GetStatusCode(WebGetRequest *Self) {

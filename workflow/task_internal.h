@@ -3,6 +3,8 @@
 
 #include <atomic>
 #include <deque>
+#include <string>
+#include <vector>
 
 #include "runtime/callback.h"
 #include "workflow/task.h"
@@ -92,6 +94,9 @@ void TaskInt_BudgetWords(char *Why, int32 Size, int64 Bytes);
 // "ignoreError" hides it, and a result that carries it fails whoever adopts
 // it (task_status.cpp).
 bool TaskInt_IsLimitError(const char *Identifier);
+// The identifiers Task_AddErrorFromCode adds for an HTTP client code and
+// sub-code, in order.
+std::vector<std::string> TaskInt_ErrorsFromCode(int32 Code, int32 SubCode);
 // Whether the "errors" list of Result holds such an identifier.
 bool TaskInt_ResultHitLimit(Dictionary *Result);
 

@@ -28,6 +28,6 @@ TEST_P(HostFetch, CaseHolds) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, HostFetch,
-                         testing::Values("body_cap", "out_of_memory", "signal_in_body", "framing", "headers", "slow_hosts", "urls"));
+                         testing::Values("body_cap", "out_of_memory", "signal_in_body", "framing", "headers", "slow_hosts", "urls", "cuts", "ignored"));
 
 } // namespace
