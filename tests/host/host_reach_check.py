@@ -23,6 +23,10 @@ descriptor that was authenticated; another's never runs its constructor.
 mark_planted: whatever another user puts at a Singleton's marker is not a
 free mark; a planted mailbox is neither grown nor mapped; the holder leaves
 nothing behind, nor does a run that did not get the mark.
+mark_full_shm: with /dev/shm full (a tiny tmpfs in a mount namespace of
+the case's own), the victim's run that takes a Singleton's mark holds it
+without a mailbox, says so, ends with its summary and leaves nothing; so
+does the run after it.
 Exit status 0 when the case holds, else 1 with the reason on standard error.
 """
 import hashlib
@@ -332,6 +336,27 @@ def case_mark_planted(directory):
                     os.rmdir(path)
                 elif os.path.lexists(path):
                     os.unlink(path)
+
+
+FULL_SHM = """mount -t tmpfs -o size=4k,mode=1777 tmpfs /dev/shm && (cat /dev/zero > /dev/shm/fill) 2>/dev/null
+for run in 1 2; do "$@"; echo "exit=$?"; done; echo "left:" $(ls -A /dev/shm)"""
+
+
+def case_mark_full_shm(directory):
+    name = "reach-full-%d" % os.getpid()
+    workflow = write(os.path.join(directory, "w.yaml"), "start:\n  type: Singleton\n  name: %s\n  missing: m\n"
+                     "m:\n  type: Error\n  message: missing-branch\n" % name)
+    done = subprocess.run(["unshare", "-m", "sh", "-c", FULL_SHM, "sh"] + as_user(VICTIM) +
+                          [PROGRAM, "--workflow=" + workflow, "--disablesecurity", "--window"],
+                          capture_output=True, text=True, timeout=90, cwd=directory, stdin=subprocess.DEVNULL)
+    out, marker = done.stdout, "/tmp/" + hashlib.md5(name.encode()).hexdigest()
+    if os.path.lexists(marker):
+        os.unlink(marker)
+        fail("the marker was left")
+    check(out.count("exit=1\n") == 2 and out.count("missing-branch") >= 2,
+          "the runs: %s %s" % (out[-600:], done.stderr))
+    check("Unable to reserve the mailbox of appmark '%s'" % name in out, "not said: " + out[-400:])
+    check(out.endswith("left: fill\n"), "left in /dev/shm: " + out[-200:])
 
 
 def main():
