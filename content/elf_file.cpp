@@ -41,13 +41,12 @@ struct Section {
     uint64 Name, Offset, Size;
 };
 
-bool ReadSection(const ExecutableSource &File, const Header &Head, uint64 Index, Section &Out) {
+// Entry Index of a section-header table read whole.
+Section SectionAt(const Header &Head, std::string_view Table, uint64 Index) {
     const bool Wide = Head.Class == 2;
-    uint8 Entry[64];
-    if (!File.Read(Head.Table + Index * Head.EntrySize, Entry, Wide ? 64 : 40)) return false;
+    const uint8 *Entry = reinterpret_cast<const uint8 *>(Table.data()) + Index * Head.EntrySize;
     auto Field = [&](int At, int Width) { return ExecutableSource_Number(Entry + At, Width, Head.Big); };
-    Out = Wide ? Section{Field(0, 4), Field(0x18, 8), Field(0x20, 8)} : Section{Field(0, 4), Field(0x10, 4), Field(0x14, 4)};
-    return true;
+    return Wide ? Section{Field(0, 4), Field(0x18, 8), Field(0x20, 8)} : Section{Field(0, 4), Field(0x10, 4), Field(0x14, 4)};
 }
 
 template <typename Work> int32 WithPath(const char *Path, Work &&Body) {
@@ -69,20 +68,21 @@ int ElfFile_FindSection(const ExecutableSource &File, std::string_view Name, uin
     const uint64 Entry = Head.Class == 2 ? 64 : 40;
     // The whole table must lie in the file; the counts are 16-bit, so the
     // product cannot overflow.
+    std::string Sections, Table;
     if (Head.EntrySize != Entry || Head.NamesIndex >= Head.Count ||
-        !ExecutableSource_Inside(Head.Table, Head.Count * Entry, File.Size))
+        !ExecutableSource_ReadRange(File, Head.Table, Head.Count * Entry, Sections))
         return 0;
-    Section Names;
-    std::string Table;
-    if (!ReadSection(File, Head, Head.NamesIndex, Names) ||
-        !ExecutableSource_ReadRange(File, Names.Offset, Names.Size, Table))
-        return 0;
+    const Section Names = SectionAt(Head, Sections, Head.NamesIndex);
+    if (!ExecutableSource_ReadRange(File, Names.Offset, Names.Size, Table)) return 0;
+    // Each name is compared over the length looked for and the byte after
+    // it, never measured: a name table without terminators would otherwise
+    // be walked to its end once for every section.
     for (uint64 Index = 0; Index < Head.Count; Index++) {
-        Section Item;
-        if (!ReadSection(File, Head, Index, Item)) return 0;
-        if (Item.Name >= Table.size()) continue;
-        const std::string_view Text(Table.data() + Item.Name, strnlen(Table.data() + Item.Name, Table.size() - Item.Name));
-        if (Text.size() == Name.size() && String_CompareLengthWithoutCase(Text.data(), Name.data(), (int32)Name.size())) {
+        const Section Item = SectionAt(Head, Sections, Index);
+        if (Item.Name >= Table.size() || Table.size() - Item.Name < Name.size()) continue;
+        const char *Text = Table.data() + Item.Name;
+        if (Table.size() - Item.Name > Name.size() && Text[Name.size()] != 0) continue;
+        if (String_CompareLengthWithoutCase(Text, Name.data(), (int32)Name.size())) {
             Offset = Item.Offset;
             Size = Item.Size;
             return Head.Class;
