@@ -6,6 +6,7 @@
 
 #include <string.h>
 
+#include <algorithm>
 #include <bit>
 #include <string>
 
@@ -41,12 +42,13 @@ struct Section {
     uint64 Name, Offset, Size;
 };
 
-// Entry Index of a section-header table read whole.
-Section SectionAt(const Header &Head, std::string_view Table, uint64 Index) {
+bool ReadSection(const ExecutableSource &File, const Header &Head, uint64 Index, Section &Out) {
     const bool Wide = Head.Class == 2;
-    const uint8 *Entry = reinterpret_cast<const uint8 *>(Table.data()) + Index * Head.EntrySize;
+    uint8 Entry[64];
+    if (!File.Read(Head.Table + Index * Head.EntrySize, Entry, Wide ? 64 : 40)) return false;
     auto Field = [&](int At, int Width) { return ExecutableSource_Number(Entry + At, Width, Head.Big); };
-    return Wide ? Section{Field(0, 4), Field(0x18, 8), Field(0x20, 8)} : Section{Field(0, 4), Field(0x10, 4), Field(0x14, 4)};
+    Out = Wide ? Section{Field(0, 4), Field(0x18, 8), Field(0x20, 8)} : Section{Field(0, 4), Field(0x10, 4), Field(0x14, 4)};
+    return true;
 }
 
 template <typename Work> int32 WithPath(const char *Path, Work &&Body) {
@@ -68,21 +70,25 @@ int ElfFile_FindSection(const ExecutableSource &File, std::string_view Name, uin
     const uint64 Entry = Head.Class == 2 ? 64 : 40;
     // The whole table must lie in the file; the counts are 16-bit, so the
     // product cannot overflow.
-    std::string Sections, Table;
+    Section Names;
     if (Head.EntrySize != Entry || Head.NamesIndex >= Head.Count ||
-        !ExecutableSource_ReadRange(File, Head.Table, Head.Count * Entry, Sections))
+        !ExecutableSource_Inside(Head.Table, Head.Count * Entry, File.Size) ||
+        !ReadSection(File, Head, Head.NamesIndex, Names) || !ExecutableSource_Inside(Names.Offset, Names.Size, File.Size))
         return 0;
-    const Section Names = SectionAt(Head, Sections, Head.NamesIndex);
-    if (!ExecutableSource_ReadRange(File, Names.Offset, Names.Size, Table)) return 0;
-    // Each name is compared over the length looked for and the byte after
-    // it, never measured: a name table without terminators would otherwise
-    // be walked to its end once for every section.
+    // Of each name only the length looked for and the byte after it are
+    // read and compared, never the name's own length: in a name table
+    // without terminators that would be the rest of the table, once for
+    // every section. So the lookup costs a few bytes a section, whatever
+    // the table's size.
+    std::string Text(Name.size() + 1, '\0');
     for (uint64 Index = 0; Index < Head.Count; Index++) {
-        const Section Item = SectionAt(Head, Sections, Index);
-        if (Item.Name >= Table.size() || Table.size() - Item.Name < Name.size()) continue;
-        const char *Text = Table.data() + Item.Name;
-        if (Table.size() - Item.Name > Name.size() && Text[Name.size()] != 0) continue;
-        if (String_CompareLengthWithoutCase(Text, Name.data(), (int32)Name.size())) {
+        Section Item;
+        if (!ReadSection(File, Head, Index, Item)) return 0;
+        if (Item.Name >= Names.Size || Names.Size - Item.Name < Name.size()) continue;
+        const uint64 Length = std::min<uint64>(Name.size() + 1, Names.Size - Item.Name);
+        if (!File.Read(Names.Offset + Item.Name, Text.data(), Length)) return 0;
+        if (Length > Name.size() && Text[Name.size()] != 0) continue;
+        if (String_CompareLengthWithoutCase(Text.data(), Name.data(), (int32)Name.size())) {
             Offset = Item.Offset;
             Size = Item.Size;
             return Head.Class;
