@@ -22,11 +22,9 @@ interop_foreign: loadInterop loads only such a library, through the
 descriptor that was authenticated; another's never runs its constructor.
 mark_planted: whatever another user puts at a Singleton's marker is not a
 free mark; a planted mailbox is neither grown nor mapped; the holder leaves
-nothing behind, nor does a run that did not get the mark.
-mark_full_shm: with /dev/shm full (a tiny tmpfs in a mount namespace of
-the case's own), the victim's run that takes a Singleton's mark holds it
-without a mailbox, says so, ends with its summary and leaves nothing; so
-does the run after it.
+nothing behind, nor does a run that did not get the mark; with /dev/shm full
+(a tiny tmpfs in a mount namespace of the row's own) it holds the mark
+without a mailbox and says so.
 Exit status 0 when the case holds, else 1 with the reason on standard error.
 """
 import hashlib
@@ -71,12 +69,12 @@ def folder(path, mode=0o700, owner=0):
     return path
 
 
-def run(directory, uid, switches, document="start:\n  type: Log\n  message: ran\n", env=None, timeout=90):
+def run(directory, uid, switches, document="start:\n  type: Log\n  message: ran\n", env=None, timeout=90, prefix=()):
     workflow = write(os.path.join(directory, "w%d.yaml" % len(os.listdir(directory))), document)
     environment = dict(os.environ, **(env or {}))
     environment.pop("VELMARSH_ELEVATED", None)
-    done = subprocess.run(as_user(uid) + [PROGRAM, "--workflow=" + workflow, "--disablesecurity"] + switches,
-                          capture_output=True, text=True, timeout=timeout, cwd=directory, env=environment,
+    done = subprocess.run(list(prefix) + as_user(uid) + [PROGRAM, "--workflow=" + workflow, "--disablesecurity"] +
+                          switches, capture_output=True, text=True, timeout=timeout, cwd=directory, env=environment,
                           stdin=subprocess.DEVNULL)
     return done.returncode, done.stdout, done.stderr
 
@@ -303,9 +301,11 @@ def case_mark_planted(directory):
     planters = {"file": ["/usr/bin/touch", marker], "fifo": ["/usr/bin/mkfifo", marker],
                 "folder": ["/bin/mkdir", marker], "held": None,
                 "segment": ["/usr/bin/python3", "-c", "import os; os.open('%s', os.O_CREAT, 0o666)" % segment],
-                "none": []}
+                "none": [], "full": []}
     answers = {"file": "exists", "fifo": "exists", "folder": "exists", "held": "exists", "segment": "missing",
-               "none": "missing"}
+               "none": "missing", "full": "missing"}
+    full = ["unshare", "-m", "sh", "-c", "mount -t tmpfs -o size=4k tmpfs /dev/shm && (cat /dev/zero > /dev/shm/f)"
+            ' 2>/dev/null; "$@"; code=$?; ls -A /dev/shm; exit $code', "sh"]
     for row, planter in planters.items():
         holder = None
         try:
@@ -317,14 +317,16 @@ def case_mark_planted(directory):
                     time.sleep(0.02)
             elif planter:
                 subprocess.run(as_user(ATTACKER) + planter, check=True)
-            code, out, err = run(directory, VICTIM, [], document=document)
+            code, out, err = run(directory, VICTIM, ["--window"], document, prefix=full if row == "full" else ())
             check(code == 1, "%s: the run failed: %d %s" % (row, code, err[-400:]))
+            check(row != "full" or ("Unable to reserve the mailbox of appmark '%s'" % name in out and
+                                    out.endswith("}\nf\n")), "full: not said, or left: " + out[-400:])
             check(answers[row] + "-branch" in out, "%s: not %s: %s" % (row, answers[row], out[-400:]))
             if row == "segment":
                 check(os.stat(segment).st_size == 0, "the planted mailbox was grown")
             else:
                 check(not os.path.exists(segment), "%s: the run left its mailbox" % row)
-            check(os.path.lexists(marker) == (row not in ("segment", "none")), "%s: marker left or taken" % row)
+            check(os.path.lexists(marker) == (row not in ("segment", "none", "full")), "%s: marker left or taken" % row)
         finally:
             if holder is not None:
                 open(os.path.join(shared, "stop"), "w").close()
@@ -336,27 +338,6 @@ def case_mark_planted(directory):
                     os.rmdir(path)
                 elif os.path.lexists(path):
                     os.unlink(path)
-
-
-FULL_SHM = """mount -t tmpfs -o size=4k,mode=1777 tmpfs /dev/shm && (cat /dev/zero > /dev/shm/fill) 2>/dev/null
-for run in 1 2; do "$@"; echo "exit=$?"; done; echo "left:" $(ls -A /dev/shm)"""
-
-
-def case_mark_full_shm(directory):
-    name = "reach-full-%d" % os.getpid()
-    workflow = write(os.path.join(directory, "w.yaml"), "start:\n  type: Singleton\n  name: %s\n  missing: m\n"
-                     "m:\n  type: Error\n  message: missing-branch\n" % name)
-    done = subprocess.run(["unshare", "-m", "sh", "-c", FULL_SHM, "sh"] + as_user(VICTIM) +
-                          [PROGRAM, "--workflow=" + workflow, "--disablesecurity", "--window"],
-                          capture_output=True, text=True, timeout=90, cwd=directory, stdin=subprocess.DEVNULL)
-    out, marker = done.stdout, "/tmp/" + hashlib.md5(name.encode()).hexdigest()
-    if os.path.lexists(marker):
-        os.unlink(marker)
-        fail("the marker was left")
-    check(out.count("exit=1\n") == 2 and out.count("missing-branch") >= 2,
-          "the runs: %s %s" % (out[-600:], done.stderr))
-    check("Unable to reserve the mailbox of appmark '%s'" % name in out, "not said: " + out[-400:])
-    check(out.endswith("left: fill\n"), "left in /dev/shm: " + out[-200:])
 
 
 def main():

@@ -34,6 +34,6 @@ TEST_P(HostReach, CaseHolds) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, HostReach, testing::Values("log_expiry", "erase_swap", "log_walk", "checked_program",
-                                                           "interop_foreign", "mark_planted", "mark_full_shm"));
+                                                           "interop_foreign", "mark_planted"));
 
 } // namespace
