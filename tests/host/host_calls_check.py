@@ -222,25 +222,19 @@ answer('TQX.Registry', 'getString', {view: 'default', type: 'user', key: 'P', na
 
 
 def case_special_files():
-    # A FIFO with no writer, or a device, named by a page never holds the
-    # host, nor do files read at a cost that grows with the square of their
-    # size: an ELF file of 65,535 sections named at the start of a 48 MiB
-    # name table without a zero byte (".datastore" at its end, on the last
-    # one), a store of 200,000 names under one key. Each call answers.
+    # A FIFO with no writer, a device, ELF section names without a zero byte or
+    # 200,000 settings, named by a page, never hold the host: each call answers.
     with tempfile.TemporaryDirectory() as directory:
         fifo = os.path.join(directory, "fifo")
         os.mkfifo(fifo)
-        entry = lambda name, at, size: struct.pack("<I20xQQ24x", name, at, size)
-        names = b"a" * (48 << 20) + b".datastore"
+        names, entry = b"a" * (48 << 20) + b".datastore", lambda *fields: struct.pack("<I20xQQ24x", *fields)
         with open(os.path.join(directory, "wide"), "wb") as f:
             f.write(b"\x7fELF\x02\x01\x01" + bytes(33) + struct.pack("<Q10xHHH", 82 + len(names), 64, 65535, 1) +
                     names + b"TQXDATASTOREfound\0" + entry(0, 0, 0) + entry(0, 64, len(names)) +
                     entry(0, 0, 0) * 65532 + entry(len(names) - 10, 64 + len(names), 18))
-        os.mkdir(os.path.join(directory, "config"), 0o700)
-        with open(os.path.join(directory, "config", "velmarsh.plist"), "wb") as f:
+        with open(os.path.join(directory, "velmarsh.plist"), "wb") as f:
             plistlib.dump({"P": {"k%d" % index: "v%d" % index for index in range(200000)}}, f)
-        code, value, out, err = finish(start(directory, SPECIAL_FILES % fifo,
-                                             env={"XDG_CONFIG_HOME": os.path.join(directory, "config")}), timeout=60)
+        code, value, out, err = finish(start(directory, SPECIAL_FILES % fifo, env={"XDG_CONFIG_HOME": directory}), 60)
         answers = [line.split("Script - ", 1)[1] for line in out.splitlines() if "Script - " in line]
         check(code == 0 and value is not None and value["successful"] is True, "exit %d %r" % (code, out[-400:]))
         check(answers == ["getFileDataStore=null", "loadInterop=true", "getFileDataStore=null",
