@@ -67,12 +67,12 @@ def folder(path, mode=0o700, owner=0):
     return path
 
 
-def run(directory, uid, switches, document="start:\n  type: Log\n  message: ran\n", env=None, timeout=90, prefix=()):
+def run(directory, uid, switches, document="start:\n  type: Log\n  message: ran\n", env=None, timeout=90, prefix=[]):
     workflow = write(os.path.join(directory, "w%d.yaml" % len(os.listdir(directory))), document)
     environment = dict(os.environ, **(env or {}))
     environment.pop("VELMARSH_ELEVATED", None)
-    done = subprocess.run(list(prefix) + as_user(uid) + [PROGRAM, "--workflow=" + workflow, "--disablesecurity"] +
-                          switches, capture_output=True, text=True, timeout=timeout, cwd=directory, env=environment,
+    done = subprocess.run(prefix + as_user(uid) + [PROGRAM, "--workflow=" + workflow, "--disablesecurity"] + switches,
+                          capture_output=True, text=True, timeout=timeout, cwd=directory, env=environment,
                           stdin=subprocess.DEVNULL)
     return done.returncode, done.stdout, done.stderr
 
@@ -315,7 +315,7 @@ def case_mark_planted(directory):
                     time.sleep(0.02)
             elif planter:
                 subprocess.run(as_user(ATTACKER) + planter, check=True)
-            code, out, err = run(directory, VICTIM, ["--window"], document, prefix=full if row == "full" else ())
+            code, out, err = run(directory, VICTIM, ["--window"], document, prefix=full if row == "full" else [])
             check(code == 1, "%s: the run failed: %d %s" % (row, code, err[-400:]))
             check(row != "full" or "Unable to reserve the mailbox" in out and out.endswith("}\nf\n"), out[-400:])
             check(answers[row] + "-branch" in out, "%s: not %s: %s" % (row, answers[row], out[-400:]))
