@@ -787,7 +787,12 @@ class Extraction {
     int OpenTemporary(Entry &Item) {
         const std::string Folder = Item.Final.substr(0, Item.Final.rfind('/'));
         for (int Attempt = 0; Attempt < 8; Attempt++) {
-            if (!TakeLock() || !MakeFolder(Folder)) break;
+            if (!MakeFolder(Folder)) break;
+            if (!TakeLock()) {
+                if (errno != ENOENT) break;
+                KnownFolders.clear();
+                continue;
+            }
             const std::string Name = TemporaryName(Folder);
             const int Descriptor = open(Name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
             if (Descriptor >= 0) {
@@ -945,7 +950,7 @@ class Extraction {
             if (Item.Type != Kind::Link || Item.Superseded) continue;
             const std::string Folder = Item.Final.substr(0, Item.Final.rfind('/'));
             struct stat Status;
-            if (!TakeLock() || !MakeFolder(Folder)) return Refuse("cannot create a folder", Item.Relative);
+            if (!MakeFolder(Folder) || !TakeLock()) return Refuse("cannot create a folder", Item.Relative);
             const std::string Name = TemporaryName(Folder);
             if (symlink(Item.LinkTarget.c_str(), Name.c_str()) != 0 || lstat(Name.c_str(), &Status) != 0)
                 return Refuse("cannot make a link", Item.Relative);
