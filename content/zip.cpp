@@ -19,6 +19,7 @@
 // something stood there).
 #include "content/zip.h"
 
+#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
@@ -26,7 +27,6 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <dirent.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -594,7 +594,8 @@ class Extraction {
                 Found.emplace_back(Inner, Length >= 0 && Length < (ssize_t)sizeof(Target)
                                               ? std::string(Target, (size_t)Length) : std::string("/"));
             } else if (S_ISDIR(Status.st_mode)) {
-                const int Inside = openat(dirfd(Listing), Item->d_name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+                const int Inside =
+                    openat(dirfd(Listing), Item->d_name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
                 if (!(Good = Inside >= 0 && FindLinks(Inside, Inner, Found))) break;
             }
         }
@@ -631,7 +632,8 @@ class Extraction {
             }
             if (LinkSteps > LinkStepBudget) return Refuse("links take too much work to resolve");
             if (Why[0] == nullptr && Why[1] != nullptr)
-                return Refuse("the archive's links would lead the link " + Relative + " already in the destination outside");
+                return Refuse("the archive's links would lead the link " + Relative +
+                              " already in the destination outside");
         }
         return true;
     }
@@ -728,8 +730,8 @@ class Extraction {
             const int Descriptor = open(LockPath.c_str(), O_RDONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
             if (Descriptor < 0) return false;
             struct stat Held, Named;
-            if (flock(Descriptor, LOCK_EX) == 0 && fstat(Descriptor, &Held) == 0 && lstat(LockPath.c_str(), &Named) == 0 &&
-                Held.st_dev == Named.st_dev && Held.st_ino == Named.st_ino)
+            if (flock(Descriptor, LOCK_EX) == 0 && fstat(Descriptor, &Held) == 0 &&
+                lstat(LockPath.c_str(), &Named) == 0 && Held.st_dev == Named.st_dev && Held.st_ino == Named.st_ino)
                 Lock = Descriptor;
             else close(Descriptor);
         }
@@ -971,7 +973,8 @@ class Extraction {
         const size_t Slash = Item.Final.rfind('/');
         for (int Count = 1; Count <= 100; Count++) {
             const std::string Suffix = "unzip-kept" + (Count > 1 ? "-" + std::to_string(Count) : "");
-            for (const std::string &Name : {Item.Final + "." + Suffix, Item.Final.substr(0, Slash + 1) + "." + Suffix}) {
+            const std::string Names[] = {Item.Final + "." + Suffix, Item.Final.substr(0, Slash + 1) + "." + Suffix};
+            for (const std::string &Name : Names) {
                 if (renameat2(AT_FDCWD, Item.Backup.c_str(), AT_FDCWD, Name.c_str(), RENAME_NOREPLACE) == 0) {
                     Log_Warning("Zip: %s changed while the extraction failed; what stood there is kept as %s\n",
                                 Item.Final.c_str(), Name.c_str());

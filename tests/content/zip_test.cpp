@@ -474,7 +474,8 @@ std::vector<mode_t> StagedModes;
 int32 StatStaging(const char *Text) {
     struct stat Status;
     for (const auto &[Name, Content] : TreeOf(StagingFolder))
-        if (Name.rfind("/.unzip-", 0) == 0 && Name.rfind(".tmp") != std::string::npos && lstat((StagingFolder + Name).c_str(), &Status) == 0)
+        if (Name.rfind("/.unzip-", 0) == 0 && Name.find(".tmp") != std::string::npos &&
+            lstat((StagingFolder + Name).c_str(), &Status) == 0)
             StagedModes.push_back(Status.st_mode & 07777);
     return CaptureLogMirrored(Text);
 }
