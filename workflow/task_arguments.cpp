@@ -58,7 +58,7 @@ constexpr TaskArgument LogArguments[] = {
 constexpr TaskArgument NotificationArguments[] = {
     {.Name = "event", .Kind = K::Text, .Limit = 319, .Required = true},
     {.Name = "delay", .Kind = K::Whole, .Limit = 2147483647, .Least = -2147483648LL},
-    {.Name = "content", .Kind = K::Content, .Limit = 8190},
+    {.Name = "content", .Kind = K::Payload, .Limit = 8190},
 };
 constexpr TaskArgument StatusArguments[] = {
     {.Name = "target", .Kind = K::Text, .Limit = 311, .AsWritten = true},
@@ -169,6 +169,11 @@ constexpr TaskArgument WorkflowRunArguments[] = {
     {.Name = "headers", .Kind = K::Headers, .Limit = 8139},
     {.Name = "cookies", .Kind = K::Object, .Limit = 8139},
 };
+
+// The completion steps among them, in the order the check reads them
+// (the bits of Task::StepsRefused).
+constexpr int32 Steps[] = {1, 2, 3};
+static_assert(Common[1].Name[0] == 's' && Common[2].Name[0] == 'f' && Common[3].Name[0] == 'c');
 
 struct TypeArguments {
     const char *Type;
@@ -324,11 +329,13 @@ private:
                 return Read.empty() && !Task_IsArgumentRefused(Handle) ? Refuse("is empty, not a number") : false;
             if (!TaskInt_ReadNumber(Handle, A.Name, &Number, true)) return false;
             // A number written with digits that reads as 0 (1e-400) is not the
-            // number written.
+            // number written. A text is judged as expanded, the value read:
+            // "{x1}" is no number with digits, and "{tiny}" may be one.
             const char *Stored = nullptr;
-            if (!Dictionary_ItemGetBufferPtr(Owner, Item, &Stored, nullptr) || Stored == nullptr ||
-                strlen(Stored) > 64)
+            if (Type == DICTIONARY_TYPE_STRING) Stored = Read.c_str();
+            else if (!Dictionary_ItemGetBufferPtr(Owner, Item, &Stored, nullptr) || Stored == nullptr)
                 Stored = nullptr;
+            if (Stored != nullptr && strlen(Stored) > NumberTextLimit) Stored = nullptr;
             if (Number == 0 && Stored != nullptr && strcspn(Stored, "123456789") < strcspn(Stored, "eE"))
                 return Refuse("is too small to be told from 0");
             if (Kind == K::Whole && (Number != trunc(Number) || Number < (float64)A.Least || Number > (float64)A.Limit)) {
@@ -371,16 +378,66 @@ private:
             if (Top) Dictionary_AddDictionary(Kept, A.Name, &Copy, nullptr);
             return Members(Owner, Item, Kind, Copy);
         }
-        case K::Content: {
-            if (IsContainer(Type)) return true;
-            if (!Text(Owner, Item, A.Limit, true, Read)) return false;
-            // The type reads what this parse made, never the text again.
-            Dictionary *Parsed = nullptr;
-            if (Top) Dictionary_AddDictionary(Kept, A.Name, &Parsed, nullptr);
-            if (!ParseJsonContainer(Read.c_str(), Parsed))
-                return Refuse("is no object or list: the text does not parse whole");
-            return true;
+        case K::Content:
+        case K::Payload: {
+            // A container of a Content is handed on as written: each task
+            // it makes checks its own arguments.
+            if (Kind == K::Content && IsContainer(Type)) return true;
+            // The type sends what this check made, never the definition
+            // again: each text in it judged (and, written in place, expanded)
+            // as any text argument is.
+            Dictionary *Made = nullptr;
+            if (Top) Dictionary_AddDictionary(Kept, A.Name, &Made, nullptr);
+            else Dictionary_Create(&Made);
+            bool Passed = true;
+            if (IsContainer(Type)) {
+                Dictionary *Child = nullptr, *List = nullptr;
+                Dictionary_ItemGetDictionaryHandle(Owner, Item, &Child);
+                if (Type == DICTIONARY_TYPE_LIST) Dictionary_AddList(Made, nullptr, &List, nullptr);
+                Dictionary_Merge(List != nullptr ? List : Made, Child,
+                                 DICTIONARY_MERGE_OVERWRITE | (List != nullptr ? DICTIONARY_MERGE_LISTS : 0));
+                Passed = ContentTexts(Made, true);
+            } else if (!Text(Owner, Item, A.Limit, true, Read)) {
+                Passed = false;
+            } else if (!ParseJsonContainer(Read.c_str(), Made)) {
+                Passed = Refuse("is no object or list: the text does not parse whole");
+            } else {
+                // Expanded once, as a whole: a text in it that a JSON escape
+                // made is judged as it stands.
+                Passed = ContentTexts(Made, false);
+            }
+            if (!Top) Dictionary_Release(&Made);
+            return Passed;
         }
+        }
+        return true;
+    }
+
+    // Every text in a content's tree, judged as a text argument is and left
+    // as read (expanded when Expand).
+    bool ContentTexts(Dictionary *Tree, bool Expand) {
+        char Outer[sizeof(What)];
+        memcpy(Outer, What, sizeof(Outer));
+        String_Print(What, (int32)sizeof(What), "a text of %s", Outer);
+        bool Passed = ContentLevel(Tree, Expand);
+        memcpy(What, Outer, sizeof(What));
+        return Passed;
+    }
+
+    bool ContentLevel(Dictionary *Tree, bool Expand) {
+        DictionaryItem *Item = nullptr;
+        for (Dictionary_ItemGetFirst(Tree, &Item); Item != nullptr; Dictionary_ItemGetNext(Tree, Item, &Item)) {
+            Dictionary *Child = nullptr;
+            int32 Type = DICTIONARY_TYPE_UNKNOWN;
+            Dictionary_ItemGetType(Tree, Item, &Type);
+            if (IsContainer(Type) && Dictionary_ItemGetDictionaryHandle(Tree, Item, &Child) && Child != nullptr) {
+                if (!ContentLevel(Child, Expand)) return false;
+                continue;
+            }
+            if (Type != DICTIONARY_TYPE_STRING) continue;
+            std::string Read;
+            if (!Text(Tree, Item, Declared->Limit, Expand, Read)) return false;
+            if (Expand) Dictionary_ItemSetBuffer(Tree, Item, Read.data(), (int32)Read.size());
         }
         return true;
     }
@@ -494,15 +551,21 @@ bool TaskInt_CheckArguments(Task *Handle) {
     Check One(Handle, Kept);
     const TaskArgument *Missing = nullptr;
     // A text the start itself read ("title", "status") may have been refused
-    // already: that one refusal stands alone.
+    // already: that one refusal stands alone, and no step was checked.
+    int32 Reached = Task_IsArgumentRefused(Handle) ? 0 : (int32)std::size(Steps);
     for (std::span<const TaskArgument> Table : {TaskArguments_Common(), TaskArguments_Of(Task_GetType(Handle))}) {
         if (Task_IsArgumentRefused(Handle)) break;
         for (const TaskArgument &Argument : Table) {
             if (!One.Run(Argument) && Missing == nullptr) Missing = &Argument;
-            if (Task_IsArgumentRefused(Handle)) break;
+            if (!Task_IsArgumentRefused(Handle)) continue;
+            // The steps from the refused one on were refused or not read.
+            for (int32 Index = (int32)std::size(Steps) - 1; Index >= 0 && Table.data() == Common; Index--)
+                if (Steps[Index] >= &Argument - Common) Reached = Index;
+            break;
         }
         if (Task_IsArgumentRefused(Handle)) break;
     }
+    for (int32 Index = Reached; Index < (int32)std::size(Steps); Index++) Handle->StepsRefused |= (uint8)(1u << Index);
     if (Task_IsArgumentRefused(Handle) || Missing != nullptr) {
         Dictionary_Release(&Kept);
         if (!Task_IsArgumentRefused(Handle)) {

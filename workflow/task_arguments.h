@@ -29,6 +29,7 @@ enum class TaskArgumentKind : uint8 {
     Headers,     // as Object, and each name is a header's
     Pairs,       // as Object; lists and objects among the values are passed over
     Content,     // an object, a list, or a text that is one JSON object or list
+    Payload,     // as Content, and every text in it judged as a text: what a task sends
     Flags,       // ignoreError: a boolean, or a list of identifiers
 };
 

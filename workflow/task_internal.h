@@ -45,6 +45,9 @@ struct Task {
     // A text argument was refused (too long, or holding a NUL): the task
     // type must not act on what it read (TaskInt_ReadText).
     uint8 RefusedArgument;
+    // The completion steps ("success", "failure", "complete": bits 1, 2, 4)
+    // the check refused or did not reach: a refused task runs the others.
+    uint8 StepsRefused;
     uint32 Private;
     uint32 DelayedCancel;
     uint32 PageReferenceHeld; // the reference pages hold through the bridge

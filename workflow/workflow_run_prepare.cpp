@@ -79,14 +79,13 @@ Dictionary *PrepareLoad(Dictionary *Document, const char *Guid) {
         Dictionary_GetStringPtrByKey(Load, "type", &Type) && Type != nullptr &&
         String_CompareWithoutCase(Type, "macro")) {
         Dictionary_EnsureDictionary(Load, "keyValuePairs", nullptr, &Pairs);
-        char Key[NameSize];
-        if (Dictionary_GetStringByKey(Load, "key", Key, (int32)sizeof(Key))) {
-            const char *Value = nullptr;
-            Dictionary_GetStringPtrByKey(Load, "value", &Value);
-            Dictionary_SetStringByKey(Pairs, Key, Value != nullptr ? Value : "");
-            Dictionary_RemoveByKey(Load, "key");
-            Dictionary_RemoveByKey(Load, "value");
-        }
+        // "key" and "value" stay where they were written: the task's check
+        // reads them there, whole, against their own limits, and the task
+        // sets that pair before its pairs. Moved into the pairs, a key would
+        // be cut to a key's width or at a NUL, and a value measured against
+        // the pairs' wider limit.
+        if (Dictionary_ContainsKey(Load, "key") && !Dictionary_ContainsKey(Load, "value"))
+            Dictionary_SetStringByKey(Load, "value", "");
         return Pairs;
     }
     char Moved[NameSize] = "";

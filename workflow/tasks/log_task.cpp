@@ -110,7 +110,6 @@ int32 OnNotificationStart(void *User, const char *, const char *, const char *, 
         Dictionary_Release(&Payload);
         Payload = Unwrapped;
     }
-    Task_ExpandDictionary(Owner, Payload);
     // The application ends with a shutdown's exit code as the Shutdown task
     // hands it on: one that does not fit 32 bits is refused here as there,
     // rather than ending the process with another code (4294967296 as 0).
@@ -136,6 +135,12 @@ int32 OnNotificationStart(void *User, const char *, const char *, const char *, 
             Dictionary_Release(&Payload);
             return Task_Complete(Owner, nullptr);
         }
+    }
+    // What fires is what the check passed, and only while the task stands
+    // by it: a refusal on the way (of the code above, say) fires nothing.
+    if (Task_IsArgumentRefused(Owner)) {
+        Dictionary_Release(&Payload);
+        return Task_Complete(Owner, nullptr);
     }
     Task_Print(Owner, "Firing event %s.%s after %.02fms\n", Class, Name, Delay);
     NotificationCenter_FireAfterDelay(Class, Name, ((ClassStruct *)Owner)->InstanceId, (int32)Delay, Payload);
