@@ -71,13 +71,17 @@ bool RenameTask(Dictionary *Document, const char *From, const char *To) {
     return Dictionary_ItemSetKey(Document, Item, To) != 0;
 }
 
-// Ensures the macro task "load" and answers its "keyValuePairs".
+// Ensures the macro task "load" and answers its "keyValuePairs" (null when
+// the document's own are of another kind: its check refuses them as written).
 Dictionary *PrepareLoad(Dictionary *Document, const char *Guid) {
     Dictionary *Load = nullptr, *Pairs = nullptr;
     const char *Type = nullptr;
+    int32 PairsType = DICTIONARY_TYPE_DICTIONARY;
     if (Dictionary_GetDictionaryByKey(Document, "load", &Load) && Load != nullptr &&
         Dictionary_GetStringPtrByKey(Load, "type", &Type) && Type != nullptr &&
         String_CompareWithoutCase(Type, "macro")) {
+        if (Dictionary_GetTypeByKey(Load, "keyValuePairs", &PairsType) && PairsType != DICTIONARY_TYPE_DICTIONARY)
+            return nullptr;
         Dictionary_EnsureDictionary(Load, "keyValuePairs", nullptr, &Pairs);
         // "key" and "value" stay where they were written: the task's check
         // reads them there, whole, against their own limits, and the task
@@ -106,6 +110,7 @@ Dictionary *PrepareLoad(Dictionary *Document, const char *Guid) {
 }
 
 void MergeMacros(WorkflowRun *Self, Workflow *Parent, bool Local, Dictionary *Macros) {
+    if (Macros == nullptr) return;
     Dictionary *From = nullptr;
     Task *Root = nullptr;
     if (Parent != nullptr && Workflow_GetMacroDictionaryHandle(Parent, &From) && From != nullptr)

@@ -260,7 +260,7 @@ BASE = {"seconds": 0, "message": "m", "event": "X.Y", "stringOne": "a", "stringT
         "numberTwo": 2, "versionOne": "1.2", "versionTwo": "1.3", "name": "host-args-%d" % os.getpid(), "actions": []}
 # A value of a kind the argument does not take, by declared kind.
 WRONG = {"Number": {"x": 1}, "Whole": {"x": 1}, "Texts": "text", "TextOrTexts": {"x": 1}, "Flags": {"x": 1},
-         "Object": [1], "Headers": [1], "Pairs": [1], "Content": 5}
+         "Object": [1], "Headers": [1], "Pairs": [1], "Content": 5, "Payload": 5}
 
 
 def declarations():
@@ -311,7 +311,7 @@ def table_rows(directory):
         elif kind in ("Number", "Version"):
             cases += [("at limit", "0" * (limit - 1) + "1", None),
                       ("one past", "0" * limit + "1", "is %d bytes, past its limit of %d" % (limit + 1, limit))]
-        elif kind == "Content":
+        elif kind in ("Content", "Payload"):
             cases += [("at limit", "[" + " " * (limit - 2) + "]", None),
                       ("one past", "[" + " " * (limit - 1) + "]", "past its limit of %d" % limit)]
         elif kind != "Boolean":
@@ -328,7 +328,7 @@ def table_rows(directory):
         elif kind in ("Number", "Version"):
             long = "0" * limit + "1"
         else:
-            long = "[" + " " * (limit - 1) + "]" if kind == "Content" else filler(limit + 1)
+            long = "[" + " " * (limit - 1) + "]" if kind in ("Content", "Payload") else filler(limit + 1)
         for label, value, words in cases:
             arguments = dict(base, **{name: value, "nul": "1\0.5", "long": long})
             rows.append(("%s %s %s" % (task, name, label), arguments, quoted, words))
@@ -435,6 +435,64 @@ def case_refusals_are_errors():
             code, summary, stderr = run(directory, document)
             if code != expected or not errors(summary.get("errors", [])) or not os.path.exists(victim):
                 fail("%s: exit %d, %s, stderr %r" % (label, code, summary, stderr[-400:]))
+
+
+def table_job(directory, index, label, document, task, quoted, words, switches=()):
+    """A table row placed by a path: its refusal (one error naming the argument and task, and
+    the "after" task unrun) or, for a value the table takes, no refusal naming it."""
+    place = os.path.join(directory, "p%d" % index)
+    os.mkdir(place)
+    code, summary, _ = run(place, dict(document, after={"type": "Error", "message": "a branch ran"}),
+                           switches=switches)
+    errors = summary.get("errors", ["no summary"])
+    refusals = [e for e in errors if invalid([e]) and 'of task "%s"' % task in e]
+    if words is None:
+        return None if not any(quoted in e for e in refusals) else "%s: refused: %s" % (label, errors)
+    if code == 0 or len(refusals) != 1 or words.replace('"start"', '"%s"' % task) not in refusals[0] or \
+            "a branch ran" in errors:
+        return "%s: exit %d, %s" % (label, code, [e[:200] for e in errors])
+    return None
+
+
+def case_paths_before_check():
+    """The table's rows through each path that writes into a definition before its check: a
+    template, the preparation of "load" (top-level and in a child run), a start request, a
+    Notification's content (which carries the run's "macros" too). What acts is what was
+    checked: the row is refused as it is placed directly, or nothing acts."""
+    with tempfile.TemporaryDirectory() as directory:
+        marker, jobs = os.path.join(directory, "marker"), []
+        for label, arguments, quoted, words in table_rows(directory):
+            task, rest = arguments["type"], dict((k, v) for k, v in arguments.items() if k != "type")
+            placed = [("template " + label, {"start": {"type": task, "template": "t"}, "t": rest}, "start")]
+            if task == "Macro":
+                # A pair's key beside each row: the preparation moves the pair.
+                arguments = dict({"key": "k"}, **arguments)
+                child = os.path.join(directory, "c%d.json" % len(jobs))
+                with open(child, "w") as handle:
+                    json.dump({"load": arguments, "start": {"type": "Log", "message": "c"}}, handle)
+                placed += [("load " + label, {"load": arguments}, "load"),
+                           ("child load " + label, {"start": {"type": "WorkflowRun", "url": "file://" + child}},
+                            "load")]
+            if task == "WorkflowRun" and words is not None:
+                request = {"type": "Notification", "event": "WorkflowRun.Start", "content": rest}
+                placed.append(("request " + label, {"start": request}, None))
+            jobs += [job + (quoted, words) for job in placed]
+        with open(os.path.join(directory, "child.json"), "w") as handle:
+            json.dump({"start": {"type": "Implode", "path": marker}}, handle)
+        with concurrent.futures.ThreadPoolExecutor(4) as pool:
+            faults = list(pool.map(lambda item: item[1][2] and table_job(directory, item[0], *item[1]),
+                                   enumerate(jobs)))
+        for label, document, task, _, _ in jobs:
+            if task is not None:
+                continue
+            # A request refused (by the Notification, or by the run it asks for) runs no child.
+            with open(marker, "w") as handle:
+                handle.write("keep")
+            run(directory, document)
+            faults.append(None if os.path.exists(marker) else "%s: the child ran" % label)
+        faults = [f for f in faults if f]
+        if faults:
+            fail("%d of %d rows:\n%s" % (len(faults), len(jobs), "\n".join(faults[:40])))
 
 
 # The calls that store a macro, and the row of case_macro_stores that tries each file's.
