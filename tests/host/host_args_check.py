@@ -495,6 +495,62 @@ def case_paths_before_check():
             fail("%d of %d rows:\n%s" % (len(faults), len(jobs), "\n".join(faults[:40])))
 
 
+def case_acts_as_checked():
+    """What a task acts on is what its check passed, and a refused task acts on nothing but its own
+    steps. Each row: a label, the document, switches, the exit code, a test of the errors, the log
+    lines it must hold and those it must not; the marker file must stay."""
+    with tempfile.TemporaryDirectory() as directory:
+        marker, logs = os.path.join(directory, "marker"), os.path.join(directory, "logs")
+        child = os.path.join(directory, "child.json")
+        with open(child, "w") as handle:
+            json.dump({"start": {"type": "Implode", "path": marker}}, handle)
+        page = os.path.join(directory, "p.js")
+        # A page's start request, sent whole (its info is JSON text).
+        fire = lambda info: ({"start": {"type": "Sleep", "seconds": 0.2}}, ["--script=" + page, json.dumps(info)], 0)
+        one = lambda errors: len(errors) == 1 and invalid(errors)
+        shutdown = lambda note, **more: {"start": dict({"type": "Notification", "event": "WorkflowApp.Shutdown",
+                                                        "content": {"exitCode": 7, "note": note}, "xx": "a\0b"},
+                                                       **more)}
+        steps = {"aFail": {"type": "Log", "message": "failure ran"}, "aOk": {"type": "Log", "message": "success ran"},
+                 "aDone": {"type": "Log", "message": "complete ran"}}
+        rows = [("load pair", {"load": {"type": "Macro", "key": "p", "value": marker + "\0.bak"},
+                               "start": {"type": "Implode", "path": "{p}"}}, [], 1, one, [], []),
+                ("shutdown content", shutdown("{this.args.xx}"), [], 1, one, [], []),
+                ("shutdown ignored", shutdown("{this.args.xx}", ignoreError=True), [], 0, lambda e: e == [], [], []),
+                ("shutdown code", {"start": {"type": "Notification", "event": "WorkflowApp.Shutdown", "x": "1\0",
+                                             "content": {"exitCode": "{this.args.x}"}}}, [], 1, one, [], []),
+                ("request url", *fire({"url": "file://" + child + "\0/../other.json"}), lambda e: e == [], [], []),
+                ("request id", *fire({"url": "file://" + child, "id": "a\0b"}), lambda e: e == [], [], []),
+                ("number expanded", {"load": {"type": "Macro", "key": "x1", "value": "0"},
+                                     "start": {"type": "End", "exitCode": "{x1}"}}, [], 0, lambda e: e == [], [], []),
+                ("number tiny", dict(steps, load={"type": "Macro", "key": "t", "value": "1e-400"},
+                                     start={"type": "NumberCompare", "numberOne": "{t}", "numberTwo": 0,
+                                            "equalTo": "aOk"}), [], 1, one, [], ["success ran"]),
+                ("refused steps", dict(steps, start={"type": "NumberCompare", "numberOne": "abc", "numberTwo": 1,
+                                                     "failure": "aFail", "complete": "aDone"}), [], 1, one,
+                 ["failure ran", "complete ran"], []),
+                ("ignored steps", dict(steps, start={"type": "NumberCompare", "numberOne": "abc", "numberTwo": 1,
+                                                     "ignoreError": True, "success": "aOk", "complete": "aDone"}),
+                 [], 0, lambda e: e == [], ["success ran", "complete ran"], []),
+                ("end steps", dict(steps, start={"type": "End", "exitCode": "abc", "failure": "aFail"}), [], 1, one,
+                 ["failure ran"], []),
+                ("own step", dict(steps, start={"type": "End", "exitCode": 3, "failure": "{this.args.xx}",
+                                                "xx": "aFail\0", "complete": "aDone"}), [], 1, one,
+                 [], ["failure ran", "complete ran"])]
+        for label, document, switches, expected, errors, present, absent in rows:
+            with open(marker, "w") as handle:
+                handle.write("keep")
+            with open(page, "w") as handle:
+                handle.write("TQX.call(TQX.create('TQX.NotificationCenter'), 'fire', {type: 'WorkflowRun', "
+                             "notification: 'Start', sender: 'Global', info: %s});" % json.dumps(switches[1:] or [""])[1:-1])
+            shutil.rmtree(logs, ignore_errors=True)
+            code, summary, stderr = run(directory, document, switches=switches[:1] + ["--debug", "--debugdir=" + logs])
+            log = open(os.path.join(logs, "host.developer.log")).read()
+            if code != expected or not errors(summary.get("errors", [])) or not os.path.exists(marker) or \
+                    any(line not in log for line in present) or any(line in log for line in absent):
+                fail("%s: exit %d, %s, stderr %r" % (label, code, summary, stderr[-400:]))
+
+
 # The calls that store a macro, and the row of case_macro_stores that tries each file's.
 STORES = r"\b(Workflow_AddMacro\w*|WorkflowApp_AddMacro\w*|WorkflowApp_SetContentUrl|Workflow_StoreMacro)\("
 STORE_ROWS = {"workflow_app_config.cpp": "config", "workflow_app.cpp": "config", "macro_task.cpp": "document",
