@@ -505,8 +505,11 @@ def case_acts_as_checked():
         with open(child, "w") as handle:
             json.dump({"start": {"type": "Implode", "path": marker}}, handle)
         page = os.path.join(directory, "p.js")
-        # A page's start request, sent whole (its info is JSON text).
-        fire = lambda info: ({"start": {"type": "Sleep", "seconds": 0.2}}, ["--script=" + page, json.dumps(info)], 0)
+        # A page's start request, sent whole (its info is JSON text): fired, or added to the manager.
+        fire = lambda info, add=False: ({"start": {"type": "Sleep", "seconds": 0.2}}, ["--script=" + page, (
+            "TQX.call(TQX.create('TQX.WorkflowManager'), 'add', {json: %s, callbackId: 'a'});" if add else
+            "TQX.call(TQX.create('TQX.NotificationCenter'), 'fire', {type: 'WorkflowRun', notification: 'Start', "
+            "sender: 'Global', info: %s});") % json.dumps(json.dumps(info))], 0)
         one = lambda errors: len(errors) == 1 and invalid(errors)
         shutdown = lambda note, **more: {"start": dict({"type": "Notification", "event": "WorkflowApp.Shutdown",
                                                         "content": {"exitCode": 7, "note": note}, "xx": "a\0b"},
@@ -521,6 +524,8 @@ def case_acts_as_checked():
                                              "content": {"exitCode": "{this.args.x}"}}}, [], 1, one, [], []),
                 ("request url", *fire({"url": "file://" + child + "\0/../other.json"}), lambda e: e == [], [], []),
                 ("request id", *fire({"url": "file://" + child, "id": "a\0b"}), lambda e: e == [], [], []),
+                ("added url", *fire({"url": "file://" + child + "\0/../other.json"}, True), lambda e: e == [], [],
+                 []),
                 ("number expanded", {"load": {"type": "Macro", "key": "x1", "value": "0"},
                                      "start": {"type": "End", "exitCode": "{x1}"}}, [], 0, lambda e: e == [], [], []),
                 ("number tiny", dict(steps, load={"type": "Macro", "key": "t", "value": "1e-400"},
@@ -541,8 +546,7 @@ def case_acts_as_checked():
             with open(marker, "w") as handle:
                 handle.write("keep")
             with open(page, "w") as handle:
-                handle.write("TQX.call(TQX.create('TQX.NotificationCenter'), 'fire', {type: 'WorkflowRun', "
-                             "notification: 'Start', sender: 'Global', info: %s});" % json.dumps(switches[1:] or [""])[1:-1])
+                handle.write("".join(switches[1:]))
             shutil.rmtree(logs, ignore_errors=True)
             code, summary, stderr = run(directory, document, switches=switches[:1] + ["--debug", "--debugdir=" + logs])
             log = open(os.path.join(logs, "host.developer.log")).read()
