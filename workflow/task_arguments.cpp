@@ -253,17 +253,30 @@ bool ParseJsonContainer(const char *Text, Dictionary *Into) {
 // which marks the task; a missing required one is told by the caller.
 class Check {
 public:
-    Check(Task *Handle, Dictionary *Kept) : Handle(Handle), Kept(Kept) {}
+    explicit Check(Task *Handle) : Handle(Handle) {}
+    ~Check() {
+        if (Kept != nullptr) Dictionary_Release(&Kept);
+    }
+
+    // What the check read that the definition does not hold as it stands:
+    // the task's to keep (null when nothing was).
+    Dictionary *Take() {
+        Dictionary *Made = Kept;
+        Kept = nullptr;
+        return Made;
+    }
 
     // False when the argument is required and missing.
     bool Run(const TaskArgument &Argument) {
         Declared = &Argument;
-        String_Print(What, (int32)sizeof(What), "\"%s\"", Argument.Name);
         DictionaryItem *Item = nullptr;
         int32 Type = DICTIONARY_TYPE_UNKNOWN;
         if (!Dictionary_ItemFindByKey(Handle->Definition, Argument.Name, nullptr, &Item) || Item == nullptr ||
             !Dictionary_ItemGetType(Handle->Definition, Item, &Type) || Type == DICTIONARY_TYPE_NULL)
             return !Argument.Required;
+        // Labelled only once present: most declared arguments are absent,
+        // and a task reads a dozen of them.
+        String_Print(What, (int32)sizeof(What), "\"%s\"", Argument.Name);
         Value(Handle->Definition, Item, Type, Argument.Kind, true);
         return true;
     }
@@ -285,6 +298,7 @@ private:
         if (!Dictionary_ItemGetBufferPtr(Owner, Item, &Stored, &Length) || Stored == nullptr) Stored = "", Length = 0;
         const int32 Size = (int32)Limit + 1;
         MemoryScope<char> Buffer(Size);
+        LastExpandable = Expand && memchr(Stored, '{', (size_t)Length) != nullptr;
         if (!TaskInt_ReadText(Handle, What, Stored, Length, Buffer.Get(), Size, Expand)) return false;
         Out.assign(Buffer.Get());
         Last = Out;
@@ -306,7 +320,7 @@ private:
             if ((A.NotEmpty || Kind == K::TaskName || Kind == K::Url) && Read.empty()) return Refuse("is empty");
             if (Kind == K::Version && !IsVersion(Read.c_str()))
                 return Refuse("is no version: one to four whole numbers of at most 2147483647 joined by \".\"");
-            if (Top && !A.AsWritten) Dictionary_SetStringByKey(Kept, A.Name, Read.c_str());
+            if (Top && !A.AsWritten) Keep(Read);
             return true;
         }
         case K::Branch: {
@@ -349,7 +363,7 @@ private:
             if (Type == DICTIONARY_TYPE_STRING) {
                 char Text[64];
                 String_Print(Text, (int32)sizeof(Text), "%.17g", Number);
-                Dictionary_SetStringByKey(Kept, A.Name, Text);
+                Keep(Text);
             }
             return true;
         }
@@ -358,7 +372,7 @@ private:
             if (!Text(Owner, Item, A.Limit, true, Read)) return false;
             if (!IsNumber(Type) && Type != DICTIONARY_TYPE_BOOLEAN && !String_DecodeBoolean(Read.c_str(), nullptr, 0))
                 return Refuse("is not a boolean (true, false, yes, no, on, off, 1 or 0)");
-            if (Type == DICTIONARY_TYPE_STRING) Dictionary_SetStringByKey(Kept, A.Name, Read.c_str());
+            if (Type == DICTIONARY_TYPE_STRING) Keep(Read);
             return true;
         case K::Flags:
             if (Type == DICTIONARY_TYPE_LIST) return Elements(Owner, Item, K::Text);
@@ -375,7 +389,7 @@ private:
             if (Type != DICTIONARY_TYPE_DICTIONARY) return Refuse("is not an object");
             // What the type reads: the members as checked, texts expanded.
             Dictionary *Copy = nullptr;
-            if (Top) Dictionary_AddDictionary(Kept, A.Name, &Copy, nullptr);
+            if (Top) Dictionary_AddDictionary(KeptRoot(), A.Name, &Copy, nullptr);
             return Members(Owner, Item, Kind, Copy);
         }
         case K::Content:
@@ -387,7 +401,7 @@ private:
             // again: each text in it judged (and, written in place, expanded)
             // as any text argument is.
             Dictionary *Made = nullptr;
-            if (Top) Dictionary_AddDictionary(Kept, A.Name, &Made, nullptr);
+            if (Top) Dictionary_AddDictionary(KeptRoot(), A.Name, &Made, nullptr);
             else Dictionary_Create(&Made);
             bool Passed = true;
             if (IsContainer(Type)) {
@@ -442,10 +456,23 @@ private:
         return true;
     }
 
+    Dictionary *KeptRoot() {
+        if (Kept == nullptr) Dictionary_Create(&Kept);
+        return Kept;
+    }
+
+    // A single value as read, kept only when its text may read otherwise
+    // from the definition: one written with no "{" reads there as it was
+    // read here, and a record kept for each task that needs none costs
+    // more than the rest of its check.
+    void Keep(const std::string &Read) {
+        if (LastExpandable) Dictionary_SetStringByKey(KeptRoot(), Declared->Name, Read.c_str());
+    }
+
     // The list the type reads of a top-level argument: its texts as checked.
     Dictionary *KeptList(bool Top) {
         Dictionary *List = nullptr;
-        if (Top) Dictionary_AddList(Kept, Declared->Name, &List, nullptr);
+        if (Top) Dictionary_AddList(KeptRoot(), Declared->Name, &List, nullptr);
         return List;
     }
 
@@ -512,7 +539,8 @@ private:
     }
 
     Task *Handle;
-    Dictionary *Kept;
+    Dictionary *Kept = nullptr;
+    bool LastExpandable = false; // the last Text() read could expand
     const TaskArgument *Declared = nullptr;
     std::string Last; // the text the last Text() read
     char What[192] = "";
@@ -546,9 +574,7 @@ void TaskInt_ForgetCheckedArguments(Task *Handle) {
 
 bool TaskInt_CheckArguments(Task *Handle) {
     TaskInt_ForgetCheckedArguments(Handle);
-    Dictionary *Kept = nullptr;
-    Dictionary_Create(&Kept);
-    Check One(Handle, Kept);
+    Check One(Handle);
     const TaskArgument *Missing = nullptr;
     // A text the start itself read ("title", "status") may have been refused
     // already: that one refusal stands alone, and no step was checked.
@@ -567,7 +593,6 @@ bool TaskInt_CheckArguments(Task *Handle) {
     }
     for (int32 Index = Reached; Index < (int32)std::size(Steps); Index++) Handle->StepsRefused |= (uint8)(1u << Index);
     if (Task_IsArgumentRefused(Handle) || Missing != nullptr) {
-        Dictionary_Release(&Kept);
         if (!Task_IsArgumentRefused(Handle)) {
             Task_Print(Handle, "\"%s\" argument not defined\n", Missing->Name);
             char Quoted[64];
@@ -577,6 +602,6 @@ bool TaskInt_CheckArguments(Task *Handle) {
         Task_Complete(Handle, nullptr);
         return false;
     }
-    Handle->Checked = Kept;
+    Handle->Checked = One.Take();
     return true;
 }
