@@ -520,6 +520,8 @@ def case_acts_as_checked():
                                "start": {"type": "Implode", "path": "{p}"}}, [], 1, one, [], []),
                 ("shutdown content", shutdown("{this.args.xx}"), [], 1, one, [], []),
                 ("shutdown ignored", shutdown("{this.args.xx}", ignoreError=True), [], 0, lambda e: e == [], [], []),
+                ("shutdown task", {"start": {"type": "Shutdown", "exitCode": 7, "note": "{this.args.xx}",
+                                             "xx": "a\0b"}}, [], 1, one, [], []),
                 ("shutdown code", {"start": {"type": "Notification", "event": "WorkflowApp.Shutdown", "x": "1\0",
                                              "content": {"exitCode": "{this.args.x}"}}}, [], 1, one, [], []),
                 ("request url", *fire({"url": "file://" + child + "\0/../other.json"}), lambda e: e == [], [], []),
