@@ -335,13 +335,15 @@ def table_rows(directory):
     return rows
 
 
-def table_row(directory, index, row):
+def table_row(directory, index, row, document=None, task="start"):
+    """A row placed directly (or in document, where task holds it): refused once as the table says,
+    and nothing of the task runs; or, for a value the table takes, no refusal naming it."""
     label, arguments, quoted, words = row
     place = os.path.join(directory, "r%d" % index)
     os.mkdir(place)
     path = os.path.join(place, "doc.json")
     with open(path, "w") as handle:
-        json.dump({"start": arguments, "after": {"type": "Error", "message": "a branch ran"}}, handle)
+        json.dump(dict(document or {"start": arguments}, after={"type": "Error", "message": "a branch ran"}), handle)
     done = subprocess.run([PROGRAM, "--workflow=" + path, "--disablesecurity"], capture_output=True, text=True,
                           timeout=120, cwd=place)
     lines = [line for line in done.stdout.splitlines() if line.strip()]
@@ -349,7 +351,8 @@ def table_row(directory, index, row):
     refusals = [e for e in errors if e.startswith("Task_Error_InvalidArg: ")]
     if words is None:
         return None if not any(quoted in e for e in refusals) else "%s: refused: %s" % (label, errors)
-    if done.returncode == 0 or len(refusals) != 1 or words not in refusals[0] or len(errors) != 1:
+    if done.returncode == 0 or len(refusals) != 1 or words.replace('"start"', '"%s"' % task) not in refusals[0] \
+            or len(errors) != 1:
         return "%s: exit %d, %s" % (label, done.returncode, [e[:200] for e in errors])
     return None
 
@@ -437,123 +440,94 @@ def case_refusals_are_errors():
                 fail("%s: exit %d, %s, stderr %r" % (label, code, summary, stderr[-400:]))
 
 
-def table_job(directory, index, label, document, task, quoted, words, switches=()):
-    """A table row placed by a path: its refusal (one error naming the argument and task, and
-    the "after" task unrun) or, for a value the table takes, no refusal naming it."""
-    place = os.path.join(directory, "p%d" % index)
-    os.mkdir(place)
-    code, summary, _ = run(place, dict(document, after={"type": "Error", "message": "a branch ran"}),
-                           switches=switches)
-    errors = summary.get("errors", ["no summary"])
-    refusals = [e for e in errors if invalid([e]) and 'of task "%s"' % task in e]
-    if words is None:
-        return None if not any(quoted in e for e in refusals) else "%s: refused: %s" % (label, errors)
-    if code == 0 or len(refusals) != 1 or words.replace('"start"', '"%s"' % task) not in refusals[0] or \
-            "a branch ran" in errors:
-        return "%s: exit %d, %s" % (label, code, [e[:200] for e in errors])
-    return None
+BASE_START = {"type": "Log", "message": "s"}
 
 
 def case_paths_before_check():
-    """The table's rows through each path that writes into a definition before its check: a
-    template, the preparation of "load" (top-level and in a child run), a start request, a
-    Notification's content (which carries the run's "macros" too). What acts is what was
-    checked: the row is refused as it is placed directly, or nothing acts."""
+    """The table's rows through each path that writes into a definition before its check (a template,
+    the preparation of "load", top-level and in a child run, a Notification's start request with its
+    "macros"): refused as placed directly, or nothing acts."""
     with tempfile.TemporaryDirectory() as directory:
-        marker, jobs = os.path.join(directory, "marker"), []
-        for label, arguments, quoted, words in table_rows(directory):
-            task, rest = arguments["type"], dict((k, v) for k, v in arguments.items() if k != "type")
-            placed = [("template " + label, {"start": {"type": task, "template": "t"}, "t": rest}, "start")]
-            if task == "Macro":
-                # A pair's key beside each row: the preparation moves the pair.
-                arguments = dict({"key": "k"}, **arguments)
+        marker, jobs, requests = os.path.join(directory, "marker"), [], []
+        for row in table_rows(directory):
+            label, arguments = row[0], dict(row[1])
+            task = arguments.pop("type")
+            tag = lambda path: (path + " " + label,) + row[1:]
+            jobs.append((tag("template"), {"start": {"type": task, "template": "t"}, "t": arguments}, "start"))
+            if task == "Macro":  # with a pair's key, which the preparation moves
+                document = {"load": dict({"type": task, "key": "k"}, **arguments), "start": BASE_START}
                 child = os.path.join(directory, "c%d.json" % len(jobs))
                 with open(child, "w") as handle:
-                    json.dump({"load": arguments, "start": {"type": "Log", "message": "c"}}, handle)
-                placed += [("load " + label, {"load": arguments}, "load"),
-                           ("child load " + label, {"start": {"type": "WorkflowRun", "url": "file://" + child}},
-                            "load")]
-            if task == "WorkflowRun" and words is not None:
-                request = {"type": "Notification", "event": "WorkflowRun.Start", "content": rest}
-                placed.append(("request " + label, {"start": request}, None))
-            jobs += [job + (quoted, words) for job in placed]
+                    json.dump(document, handle)
+                jobs += [(tag("load"), document, "load"),
+                         (tag("child load"), {"start": {"type": "WorkflowRun", "url": "file://" + child}}, "load")]
+            if task == "WorkflowRun" and row[3] is not None:
+                requests.append((label, {"type": "Notification", "event": "WorkflowRun.Start", "content": arguments}))
+        with concurrent.futures.ThreadPoolExecutor(4) as pool:
+            faults = list(pool.map(lambda item: table_row(directory, item[0], *item[1]), enumerate(jobs)))
         with open(os.path.join(directory, "child.json"), "w") as handle:
             json.dump({"start": {"type": "Implode", "path": marker}}, handle)
-        with concurrent.futures.ThreadPoolExecutor(4) as pool:
-            faults = list(pool.map(lambda item: item[1][2] and table_job(directory, item[0], *item[1]),
-                                   enumerate(jobs)))
-        for label, document, task, _, _ in jobs:
-            if task is not None:
-                continue
-            # A request refused (by the Notification, or by the run it asks for) runs no child.
+        for label, request in requests:  # refused by the Notification or the run it asks for: no child runs
             with open(marker, "w") as handle:
                 handle.write("keep")
-            run(directory, document)
-            faults.append(None if os.path.exists(marker) else "%s: the child ran" % label)
+            run(directory, {"start": request})
+            faults.append(None if os.path.exists(marker) else "request %s: the child ran" % label)
         faults = [f for f in faults if f]
         if faults:
-            fail("%d of %d rows:\n%s" % (len(faults), len(jobs), "\n".join(faults[:40])))
+            fail("%d of %d rows:\n%s" % (len(faults), len(jobs) + len(requests), "\n".join(faults[:40])))
 
 
 def case_acts_as_checked():
-    """What a task acts on is what its check passed, and a refused task acts on nothing but its own
-    steps. Each row: a label, the document, switches, the exit code, a test of the errors, the log
-    lines it must hold and those it must not; the marker file must stay."""
+    """What a task acts on is what its check passed; a refused task acts on nothing but its own steps.
+    Each row: a label, the document, a page's script, the exit code, whether the errors are one refusal,
+    the log lines it must hold and those it must not; the marker must stay."""
     with tempfile.TemporaryDirectory() as directory:
-        marker, logs = os.path.join(directory, "marker"), os.path.join(directory, "logs")
-        child = os.path.join(directory, "child.json")
-        with open(child, "w") as handle:
+        marker, logs, page = (os.path.join(directory, name) for name in ("marker", "logs", "p.js"))
+        child = "file://" + os.path.join(directory, "child.json")
+        with open(child[7:], "w") as handle:
             json.dump({"start": {"type": "Implode", "path": marker}}, handle)
-        page = os.path.join(directory, "p.js")
-        # A page's start request, sent whole (its info is JSON text): fired, or added to the manager.
-        fire = lambda info, add=False: ({"start": {"type": "Sleep", "seconds": 0.2}}, ["--script=" + page, (
-            "TQX.call(TQX.create('TQX.WorkflowManager'), 'add', {json: %s, callbackId: 'a'});" if add else
-            "TQX.call(TQX.create('TQX.NotificationCenter'), 'fire', {type: 'WorkflowRun', notification: 'Start', "
-            "sender: 'Global', info: %s});") % json.dumps(json.dumps(info))], 0)
-        one = lambda errors: len(errors) == 1 and invalid(errors)
-        shutdown = lambda note, **more: {"start": dict({"type": "Notification", "event": "WorkflowApp.Shutdown",
-                                                        "content": {"exitCode": 7, "note": note}, "xx": "a\0b"},
-                                                       **more)}
-        steps = {"aFail": {"type": "Log", "message": "failure ran"}, "aOk": {"type": "Log", "message": "success ran"},
-                 "aDone": {"type": "Log", "message": "complete ran"}}
+        # A page's start request, sent whole: fired, or added to the manager.
+        fire = lambda info, call="TQX.call(TQX.create('TQX.NotificationCenter'), 'fire', {type: 'WorkflowRun', " \
+            "notification: 'Start', sender: 'Global', info: %s});": ({"start": {"type": "Sleep", "seconds": 0.2}},
+                                                                     call % json.dumps(json.dumps(info)), 0, False)
+        add = "TQX.call(TQX.create('TQX.WorkflowManager'), 'add', {json: %s, callbackId: 'a'});"
+        note = lambda task, **more: {"start": dict(task, xx="a\0b", **more)}
+        shutdown = {"type": "Notification", "event": "WorkflowApp.Shutdown", "content": {"exitCode": 7, "n": "{this.args.xx}"}}
+        steps = lambda start, **more: dict({"aFail": {"type": "Log", "message": "failure ran"}, "start": start,
+                                            "aOk": {"type": "Log", "message": "success ran"},
+                                            "aDone": {"type": "Log", "message": "complete ran"}}, **more)
+        compare = {"type": "NumberCompare", "numberOne": "abc", "numberTwo": 1, "complete": "aDone"}
         rows = [("load pair", {"load": {"type": "Macro", "key": "p", "value": marker + "\0.bak"},
-                               "start": {"type": "Implode", "path": "{p}"}}, [], 1, one, [], []),
-                ("shutdown content", shutdown("{this.args.xx}"), [], 1, one, [], []),
-                ("shutdown ignored", shutdown("{this.args.xx}", ignoreError=True), [], 0, lambda e: e == [], [], []),
-                ("shutdown task", {"start": {"type": "Shutdown", "exitCode": 7, "note": "{this.args.xx}",
-                                             "xx": "a\0b"}}, [], 1, one, [], []),
-                ("shutdown code", {"start": {"type": "Notification", "event": "WorkflowApp.Shutdown", "x": "1\0",
-                                             "content": {"exitCode": "{this.args.x}"}}}, [], 1, one, [], []),
-                ("request url", *fire({"url": "file://" + child + "\0/../other.json"}), lambda e: e == [], [], []),
-                ("request id", *fire({"url": "file://" + child, "id": "a\0b"}), lambda e: e == [], [], []),
-                ("added url", *fire({"url": "file://" + child + "\0/../other.json"}, True), lambda e: e == [], [],
-                 []),
+                               "start": {"type": "Implode", "path": "{p}"}}, "", 1, True, [], []),
+                ("shutdown content", note(shutdown), "", 1, True, [], []),
+                ("shutdown ignored", note(shutdown, ignoreError=True), "", 0, False, [], []),
+                ("shutdown code", note(dict(shutdown, content={"exitCode": "{this.args.xx}"})), "", 1, True, [], []),
+                ("shutdown task", note({"type": "Shutdown", "exitCode": 7, "n": "{this.args.xx}"}), "", 1, True, [], []),
+                ("request url", *fire({"url": child + "\0/../other.json"}), [], []),
+                ("request id", *fire({"url": child, "id": "a\0b"}), [], []),
+                ("added url", *fire({"url": child + "\0/../other.json"}, add), [], []),
                 ("number expanded", {"load": {"type": "Macro", "key": "x1", "value": "0"},
-                                     "start": {"type": "End", "exitCode": "{x1}"}}, [], 0, lambda e: e == [], [], []),
-                ("number tiny", dict(steps, load={"type": "Macro", "key": "t", "value": "1e-400"},
-                                     start={"type": "NumberCompare", "numberOne": "{t}", "numberTwo": 0,
-                                            "equalTo": "aOk"}), [], 1, one, [], ["success ran"]),
-                ("refused steps", dict(steps, start={"type": "NumberCompare", "numberOne": "abc", "numberTwo": 1,
-                                                     "failure": "aFail", "complete": "aDone"}), [], 1, one,
-                 ["failure ran", "complete ran"], []),
-                ("ignored steps", dict(steps, start={"type": "NumberCompare", "numberOne": "abc", "numberTwo": 1,
-                                                     "ignoreError": True, "success": "aOk", "complete": "aDone"}),
-                 [], 0, lambda e: e == [], ["success ran", "complete ran"], []),
-                ("end steps", dict(steps, start={"type": "End", "exitCode": "abc", "failure": "aFail"}), [], 1, one,
+                                     "start": {"type": "End", "exitCode": "{x1}"}}, "", 0, False, [], []),
+                ("number tiny", steps({"type": "NumberCompare", "numberOne": "{t}", "numberTwo": 0, "equalTo": "aOk"},
+                                      load={"type": "Macro", "key": "t", "value": "1e-400"}), "", 1, True, [],
+                 ["success ran"]),
+                ("refused steps", steps(dict(compare, failure="aFail")), "", 1, True, ["failure ran", "complete ran"], []),
+                ("ignored steps", steps(dict(compare, success="aOk", ignoreError=True)), "", 0, False,
+                 ["success ran", "complete ran"], []),
+                ("end steps", steps({"type": "End", "exitCode": "abc", "failure": "aFail"}), "", 1, True,
                  ["failure ran"], []),
-                ("own step", dict(steps, start={"type": "End", "exitCode": 3, "failure": "{this.args.xx}",
-                                                "xx": "aFail\0", "complete": "aDone"}), [], 1, one,
-                 [], ["failure ran", "complete ran"])]
-        for label, document, switches, expected, errors, present, absent in rows:
-            with open(marker, "w") as handle:
-                handle.write("keep")
-            with open(page, "w") as handle:
-                handle.write("".join(switches[1:]))
+                ("own step", steps({"type": "End", "exitCode": 3, "failure": "{this.args.f}", "f": "aFail\0",
+                                    "complete": "aDone"}), "", 1, True, [], ["failure ran", "complete ran"])]
+        for label, document, script, expected, refused, present, absent in rows:
+            for path, text in ((marker, "keep"), (page, script)):
+                with open(path, "w") as handle:
+                    handle.write(text)
             shutil.rmtree(logs, ignore_errors=True)
-            code, summary, stderr = run(directory, document, switches=switches[:1] + ["--debug", "--debugdir=" + logs])
-            log = open(os.path.join(logs, "host.developer.log")).read()
-            if code != expected or not errors(summary.get("errors", [])) or not os.path.exists(marker) or \
-                    any(line not in log for line in present) or any(line in log for line in absent):
+            code, summary, stderr = run(directory, document, switches=(["--script=" + page] if script else []) +
+                                        ["--debug", "--debugdir=" + logs])
+            log, errors = open(os.path.join(logs, "host.developer.log")).read(), summary.get("errors", [])
+            if code != expected or errors != errors[:1] or invalid(errors) != refused or not os.path.exists(marker) \
+                    or any(line not in log for line in present) or any(line in log for line in absent):
                 fail("%s: exit %d, %s, stderr %r" % (label, code, summary, stderr[-400:]))
 
 
