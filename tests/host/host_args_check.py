@@ -336,8 +336,7 @@ def table_rows(directory):
 
 
 def table_row(directory, index, row, document=None, task="start"):
-    """A row placed directly (or in document, where task holds it): refused once as the table says,
-    and nothing of the task runs; or, for a value the table takes, no refusal naming it."""
+    """A row placed directly or in document, where task holds it: refused once, or for a value taken, not."""
     label, arguments, quoted, words = row
     place = os.path.join(directory, "r%d" % index)
     os.mkdir(place)
@@ -440,29 +439,25 @@ def case_refusals_are_errors():
                 fail("%s: exit %d, %s, stderr %r" % (label, code, summary, stderr[-400:]))
 
 
-BASE_START = {"type": "Log", "message": "s"}
-
-
 def case_paths_before_check():
-    """The table's rows through each path that writes into a definition before its check (a template,
-    the preparation of "load", top-level and in a child run, a Notification's start request with its
-    "macros"): refused as placed directly, or nothing acts."""
+    """The table's rows through each path that writes into a definition before its check (a template, "load"
+    and a child's, a Notification's start request and its "macros"): refused as placed directly, or no act."""
     with tempfile.TemporaryDirectory() as directory:
         marker, jobs, requests = os.path.join(directory, "marker"), [], []
         for row in table_rows(directory):
-            label, arguments = row[0], dict(row[1])
+            arguments = dict(row[1])
             task = arguments.pop("type")
-            tag = lambda path: (path + " " + label,) + row[1:]
+            tag = lambda path: (path + " " + row[0],) + row[1:]
             jobs.append((tag("template"), {"start": {"type": task, "template": "t"}, "t": arguments}, "start"))
             if task == "Macro":  # with a pair's key, which the preparation moves
-                document = {"load": dict({"type": task, "key": "k"}, **arguments), "start": BASE_START}
+                document = {"load": dict({"type": task, "key": "k"}, **arguments), "start": {"type": "Log", "message": "s"}}
                 child = os.path.join(directory, "c%d.json" % len(jobs))
                 with open(child, "w") as handle:
                     json.dump(document, handle)
                 jobs += [(tag("load"), document, "load"),
                          (tag("child load"), {"start": {"type": "WorkflowRun", "url": "file://" + child}}, "load")]
             if task == "WorkflowRun" and row[3] is not None:
-                requests.append((label, {"type": "Notification", "event": "WorkflowRun.Start", "content": arguments}))
+                requests.append((row[0], {"type": "Notification", "event": "WorkflowRun.Start", "content": arguments}))
         with concurrent.futures.ThreadPoolExecutor(4) as pool:
             faults = list(pool.map(lambda item: table_row(directory, item[0], *item[1]), enumerate(jobs)))
         with open(os.path.join(directory, "child.json"), "w") as handle:
@@ -472,15 +467,13 @@ def case_paths_before_check():
                 handle.write("keep")
             run(directory, {"start": request})
             faults.append(None if os.path.exists(marker) else "request %s: the child ran" % label)
-        faults = [f for f in faults if f]
-        if faults:
-            fail("%d of %d rows:\n%s" % (len(faults), len(jobs) + len(requests), "\n".join(faults[:40])))
+        if any(faults):
+            fail("%d rows:\n%s" % (len(jobs) + len(requests), "\n".join([f for f in faults if f][:40])))
 
 
 def case_acts_as_checked():
-    """What a task acts on is what its check passed; a refused task acts on nothing but its own steps.
-    Each row: a label, the document, a page's script, the exit code, whether the errors are one refusal,
-    the log lines it must hold and those it must not; the marker must stay."""
+    """Rows: a label, the document, a page's script, the exit code, whether the errors are one refusal, the
+    log lines it must hold and those it must not; the marker stays (a refused task acts on no other)."""
     with tempfile.TemporaryDirectory() as directory:
         marker, logs, page = (os.path.join(directory, name) for name in ("marker", "logs", "p.js"))
         child = "file://" + os.path.join(directory, "child.json")
@@ -511,7 +504,7 @@ def case_acts_as_checked():
                 ("number tiny", steps({"type": "NumberCompare", "numberOne": "{t}", "numberTwo": 0, "equalTo": "aOk"},
                                       load={"type": "Macro", "key": "t", "value": "1e-400"}), "", 1, True, [],
                  ["success ran"]),
-                ("refused steps", steps(dict(compare, failure="aFail")), "", 1, True, ["failure ran", "complete ran"], []),
+                ("failed steps", steps(dict(compare, failure="aFail")), "", 1, True, ["failure ran", "complete ran"], []),
                 ("ignored steps", steps(dict(compare, success="aOk", ignoreError=True)), "", 0, False,
                  ["success ran", "complete ran"], []),
                 ("end steps", steps({"type": "End", "exitCode": "abc", "failure": "aFail"}), "", 1, True,
