@@ -472,14 +472,13 @@ def case_paths_before_check():
 
 
 def case_acts_as_checked():
-    """Rows: a label, the document, a page's script, the exit code, whether the errors are one refusal, the
-    log lines it must hold and those it must not; the marker stays (a refused task acts on no other)."""
+    """Rows: a label, the document, a page's script (a start request, sent whole), the exit code, whether
+    the errors are one refusal, log lines it must and must not hold; the marker stays (nothing else acts)."""
     with tempfile.TemporaryDirectory() as directory:
         marker, logs, page = (os.path.join(directory, name) for name in ("marker", "logs", "p.js"))
         child = "file://" + os.path.join(directory, "child.json")
         with open(child[7:], "w") as handle:
             json.dump({"start": {"type": "Implode", "path": marker}}, handle)
-        # A page's start request, sent whole: fired, or added to the manager.
         fire = lambda info, call="TQX.call(TQX.create('TQX.NotificationCenter'), 'fire', {type: 'WorkflowRun', " \
             "notification: 'Start', sender: 'Global', info: %s});": ({"start": {"type": "Sleep", "seconds": 0.2}},
                                                                      call % json.dumps(json.dumps(info)), 0, False)
@@ -489,7 +488,8 @@ def case_acts_as_checked():
         steps = lambda start, **more: dict({"aFail": {"type": "Log", "message": "failure ran"}, "start": start,
                                             "aOk": {"type": "Log", "message": "success ran"},
                                             "aDone": {"type": "Log", "message": "complete ran"}}, **more)
-        compare = {"type": "NumberCompare", "numberOne": "abc", "numberTwo": 1, "complete": "aDone"}
+        compare, macro = {"type": "NumberCompare", "numberOne": "abc", "numberTwo": 1, "complete": "aDone"}, \
+            lambda value: {"type": "Macro", "key": "t", "value": value}
         rows = [("load pair", {"load": {"type": "Macro", "key": "p", "value": marker + "\0.bak"},
                                "start": {"type": "Implode", "path": "{p}"}}, "", 1, True, [], []),
                 ("shutdown content", note(shutdown), "", 1, True, [], []),
@@ -499,16 +499,13 @@ def case_acts_as_checked():
                 ("request url", *fire({"url": child + "\0/../other.json"}), [], []),
                 ("request id", *fire({"url": child, "id": "a\0b"}), [], []),
                 ("added url", *fire({"url": child + "\0/../other.json"}, add), [], []),
-                ("number expanded", {"load": {"type": "Macro", "key": "x1", "value": "0"},
-                                     "start": {"type": "End", "exitCode": "{x1}"}}, "", 0, False, [], []),
-                ("number tiny", steps({"type": "NumberCompare", "numberOne": "{t}", "numberTwo": 0, "equalTo": "aOk"},
-                                      load={"type": "Macro", "key": "t", "value": "1e-400"}), "", 1, True, [],
-                 ["success ran"]),
+                ("number expanded", steps({"type": "End", "exitCode": "{t}"}, load=macro("0")), "", 0, False, [], []),
+                ("number tiny", steps(dict(compare, numberOne="{t}", numberTwo=0, equalTo="aOk"), load=macro("1e-400")),
+                 "", 1, True, [], ["success ran"]),
                 ("failed steps", steps(dict(compare, failure="aFail")), "", 1, True, ["failure ran", "complete ran"], []),
                 ("ignored steps", steps(dict(compare, success="aOk", ignoreError=True)), "", 0, False,
                  ["success ran", "complete ran"], []),
-                ("end steps", steps({"type": "End", "exitCode": "abc", "failure": "aFail"}), "", 1, True,
-                 ["failure ran"], []),
+                ("end steps", steps({"type": "End", "exitCode": "abc", "failure": "aFail"}), "", 1, True, ["failure ran"], []),
                 ("own step", steps({"type": "End", "exitCode": 3, "failure": "{this.args.f}", "f": "aFail\0",
                                     "complete": "aDone"}), "", 1, True, [], ["failure ran", "complete ran"])]
         for label, document, script, expected, refused, present, absent in rows:
