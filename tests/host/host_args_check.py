@@ -445,8 +445,7 @@ def case_paths_before_check():
     with tempfile.TemporaryDirectory() as directory:
         marker, jobs, requests = os.path.join(directory, "marker"), [], []
         for row in table_rows(directory):
-            arguments = dict(row[1])
-            task = arguments.pop("type")
+            task, arguments = row[1]["type"], dict((k, v) for k, v in row[1].items() if k != "type")
             tag = lambda path: (path + " " + row[0],) + row[1:]
             jobs.append((tag("template"), {"start": {"type": task, "template": "t"}, "t": arguments}, "start"))
             if task == "Macro":  # with a pair's key, which the preparation moves
@@ -463,8 +462,7 @@ def case_paths_before_check():
         with open(os.path.join(directory, "child.json"), "w") as handle:
             json.dump({"start": {"type": "Implode", "path": marker}}, handle)
         for label, request in requests:  # refused by the Notification or the run it asks for: no child runs
-            with open(marker, "w") as handle:
-                handle.write("keep")
+            open(marker, "w").write("keep")
             run(directory, {"start": request})
             faults.append(None if os.path.exists(marker) else "request %s: the child ran" % label)
         if any(faults):
@@ -510,8 +508,7 @@ def case_acts_as_checked():
                                     "complete": "aDone"}), "", 1, True, [], ["failure ran", "complete ran"])]
         for label, document, script, expected, refused, present, absent in rows:
             for path, text in ((marker, "keep"), (page, script)):
-                with open(path, "w") as handle:
-                    handle.write(text)
+                open(path, "w").write(text)
             shutil.rmtree(logs, ignore_errors=True)
             code, summary, stderr = run(directory, document, switches=(["--script=" + page] if script else []) +
                                         ["--debug", "--debugdir=" + logs])
