@@ -7,7 +7,9 @@
 //
 // kind 0 is Log with empty text, 1 Macro with one key, 2 StringCompare, 3
 // one Log task that the Queue names N times (each start checks its
-// definition again).
+// definition again). Goal for kinds 0, 1 and 3: the check of a task's
+// arguments costs at most 2% of its instructions over an engine without it
+// (valgrind --tool=callgrind, instructions being what a busy machine keeps).
 // Counters: per_task (processor time per leaf task: the loop never waits,
 // and the figure holds on a busy machine) and peak_MB (the process's peak
 // resident set during the run; the peak is reset before each run, Linux's
