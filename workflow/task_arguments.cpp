@@ -350,7 +350,7 @@ private:
             else if (!Dictionary_ItemGetBufferPtr(Owner, Item, &Stored, nullptr) || Stored == nullptr)
                 Stored = nullptr;
             if (Stored != nullptr && strlen(Stored) > NumberTextLimit) Stored = nullptr;
-            if (Number == 0 && Stored != nullptr && strcspn(Stored, "123456789") < strcspn(Stored, "eE"))
+            if (Number == 0 && Stored != nullptr && TaskInt_IsTooSmall(Stored))
                 return Refuse("is too small to be told from 0");
             if (Kind == K::Whole && (Number != trunc(Number) || Number < (float64)A.Least || Number > (float64)A.Limit)) {
                 char Written[72], Why[192];
@@ -555,6 +555,8 @@ std::span<const TaskArgument> TaskArguments_Of(const char *Type) {
 }
 
 std::span<const TaskArgument> TaskArguments_Common() { return Common; }
+
+bool TaskInt_IsTooSmall(const char *Text) { return strcspn(Text, "123456789") < strcspn(Text, "eE"); }
 
 Dictionary *TaskInt_GetCheckedList(Task *Handle, const char *Name) {
     Dictionary *List = nullptr;

@@ -158,6 +158,9 @@ int32 TaskInt_ReadNumber(Task *Handle, const char *Name, float64 *Number, bool R
 // and adds no error (the error check reads "ignoreError": refusing it there
 // would add an error, which reads it again).
 int32 TaskInt_ReadBoolean(Task *Handle, const char *Name, uint32 *Flag, bool Refuse);
+// Whether a number written as Text, read as 0, was written with digits
+// before its exponent (1e-400): too small to be told from 0, not 0.
+bool TaskInt_IsTooSmall(const char *Text);
 // A decimal number as a document writes it ("-", digits with at most one
 // ".", an optional exponent); the empty text counts as 0. False for any
 // other text (words, hex, "nan").

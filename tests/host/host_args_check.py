@@ -487,7 +487,7 @@ def case_acts_as_checked():
                                             "aOk": {"type": "Log", "message": "success ran"},
                                             "aDone": {"type": "Log", "message": "complete ran"}}, **more)
         compare, macro = {"type": "NumberCompare", "numberOne": "abc", "numberTwo": 1, "complete": "aDone"}, \
-            lambda value: {"type": "Macro", "key": "t", "value": value}
+            lambda value, key="t": {"type": "Macro", "key": key, "value": value}
         rows = [("load pair", {"load": {"type": "Macro", "key": "p", "value": marker + "\0.bak"},
                                "start": {"type": "Implode", "path": "{p}"}}, "", 1, True, [], []),
                 ("shutdown content", note(shutdown), "", 1, True, [], []),
@@ -497,7 +497,9 @@ def case_acts_as_checked():
                 ("request url", *fire({"url": child + "\0/../other.json"}), [], []),
                 ("request id", *fire({"url": child, "id": "a\0b"}), [], []),
                 ("added url", *fire({"url": child + "\0/../other.json"}, add), [], []),
-                ("number expanded", steps({"type": "End", "exitCode": "{t}"}, load=macro("0")), "", 0, False, [], []),
+                ("content tiny", {"start": dict(shutdown, content={"exitCode": "{this.args.t}"}, t="1e-400")}, "", 1,
+                 True, [], []),
+                ("number expanded", steps({"type": "End", "exitCode": "{x1}"}, load=macro("0", "x1")), "", 0, False, [], []),
                 ("number tiny", steps(dict(compare, numberOne="{t}", numberTwo=0, equalTo="aOk"), load=macro("1e-400")),
                  "", 1, True, [], ["success ran"]),
                 ("failed steps", steps(dict(compare, failure="aFail")), "", 1, True, ["failure ran", "complete ran"], []),

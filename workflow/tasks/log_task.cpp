@@ -123,6 +123,9 @@ int32 OnNotificationStart(void *User, const char *, const char *, const char *, 
         Dictionary_GetTypeByKey(Payload, "exitCode", &CodeType) && CodeType != DICTIONARY_TYPE_NULL) {
         const char *Text = nullptr;
         bool Read = CodeType == DICTIONARY_TYPE_INT64 || CodeType == DICTIONARY_TYPE_FLOAT64;
+        // As written, or as the check expanded it: the text of the number.
+        Dictionary_GetBufferPtrByKey(Payload, "exitCode", &Text, nullptr);
+        const bool TooSmall = Text != nullptr && TaskInt_IsTooSmall(Text);
         if (Read) {
             Dictionary_GetFloat64ByKey(Payload, "exitCode", &Code);
         } else if (CodeType == DICTIONARY_TYPE_STRING && Dictionary_GetStringPtrByKey(Payload, "exitCode", &Text) &&
@@ -131,6 +134,9 @@ int32 OnNotificationStart(void *User, const char *, const char *, const char *, 
             Dictionary_SetFloat64ByKey(Payload, "exitCode", Code);
         }
         if (!Read) TaskInt_RefuseArgument(Owner, "\"exitCode\" of the content", "is no number");
+        else if (Code == 0 && TooSmall)
+            TaskInt_RefuseArgument(Owner, "\"exitCode\" of the content", "is too small to be told from 0");
+        if (Task_IsArgumentRefused(Owner)) Read = false;
         if (!Read || !TaskType_CheckExitCode(Owner, Code, "\"exitCode\" of the content")) {
             Dictionary_Release(&Payload);
             return Task_Complete(Owner, nullptr);
