@@ -71,22 +71,25 @@ bool RenameTask(Dictionary *Document, const char *From, const char *To) {
     return Dictionary_ItemSetKey(Document, Item, To) != 0;
 }
 
-// Ensures the macro task "load" and answers its "keyValuePairs".
+// Ensures the macro task "load" and answers its "keyValuePairs" (null when
+// the document's own are of another kind: its check refuses them as written).
 Dictionary *PrepareLoad(Dictionary *Document, const char *Guid) {
     Dictionary *Load = nullptr, *Pairs = nullptr;
     const char *Type = nullptr;
+    int32 PairsType = DICTIONARY_TYPE_DICTIONARY;
     if (Dictionary_GetDictionaryByKey(Document, "load", &Load) && Load != nullptr &&
         Dictionary_GetStringPtrByKey(Load, "type", &Type) && Type != nullptr &&
         String_CompareWithoutCase(Type, "macro")) {
+        if (Dictionary_GetTypeByKey(Load, "keyValuePairs", &PairsType) && PairsType != DICTIONARY_TYPE_DICTIONARY)
+            return nullptr;
         Dictionary_EnsureDictionary(Load, "keyValuePairs", nullptr, &Pairs);
-        char Key[NameSize];
-        if (Dictionary_GetStringByKey(Load, "key", Key, (int32)sizeof(Key))) {
-            const char *Value = nullptr;
-            Dictionary_GetStringPtrByKey(Load, "value", &Value);
-            Dictionary_SetStringByKey(Pairs, Key, Value != nullptr ? Value : "");
-            Dictionary_RemoveByKey(Load, "key");
-            Dictionary_RemoveByKey(Load, "value");
-        }
+        // "key" and "value" stay where they were written: the task's check
+        // reads them there, whole, against their own limits, and the task
+        // sets that pair before its pairs. Moved into the pairs, a key would
+        // be cut to a key's width or at a NUL, and a value measured against
+        // the pairs' wider limit.
+        if (Dictionary_ContainsKey(Load, "key") && !Dictionary_ContainsKey(Load, "value"))
+            Dictionary_SetStringByKey(Load, "value", "");
         return Pairs;
     }
     char Moved[NameSize] = "";
@@ -107,6 +110,7 @@ Dictionary *PrepareLoad(Dictionary *Document, const char *Guid) {
 }
 
 void MergeMacros(WorkflowRun *Self, Workflow *Parent, bool Local, Dictionary *Macros) {
+    if (Macros == nullptr) return;
     Dictionary *From = nullptr;
     Task *Root = nullptr;
     if (Parent != nullptr && Workflow_GetMacroDictionaryHandle(Parent, &From) && From != nullptr)

@@ -59,7 +59,13 @@ void AddPairs(Macro *Self, Dictionary *Pairs, bool Expand) {
     DictionaryItem *Item = nullptr;
     for (Dictionary_ItemGetFirst(Pairs, &Item); Item != nullptr; Dictionary_ItemGetNext(Pairs, Item, &Item))
         if (!Dictionary_ItemIsContainer(Pairs, Item)) Dictionary_MergeItem(Copy, Pairs, Item, DICTIONARY_MERGE_OVERWRITE);
+    const bool RefusedBefore = Task_IsArgumentRefused(Self->Owner) != 0;
     if (Expand) Task_ExpandDictionary(Self->Owner, Copy);
+    // A macro met on the way was refused: what it left is no value checked.
+    if (!RefusedBefore && Task_IsArgumentRefused(Self->Owner)) {
+        Dictionary_Release(&Copy);
+        return;
+    }
     // A value the store would refuse (a NUL, or past a value's width, as
     // expanded: an expansion leaves such a text as it is) refuses the task,
     // by the store's own check: none of the pairs is taken then.
