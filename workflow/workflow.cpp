@@ -281,6 +281,15 @@ int32 Workflow_CheckMacroValue(const char *Value, int32 Length, char *Why, int32
     return TRUE;
 }
 
+int32 Workflow_GetMacroCost(const char *Key, int32 Length, int64 *Bytes) {
+    Debug_CheckPointer(Key);
+    Debug_CheckPointer(Bytes);
+    // The texts, and the record and block headers that keep them.
+    constexpr int64 RecordBytes = 96;
+    *Bytes = (int64)strlen(Key) + (Length > 0 ? Length : 0) + 2 + RecordBytes;
+    return TRUE;
+}
+
 int32 Workflow_StoreMacro(Dictionary *Macros, const char *Key, const char *Value, int32 Length) {
     Debug_CheckPointer(Key);
     char Why[96];
@@ -289,7 +298,28 @@ int32 Workflow_StoreMacro(Dictionary *Macros, const char *Key, const char *Value
         Log_Error("Macro \"%.120s\" not set: its value %s\n", Key, Why);
         return FALSE;
     }
-    return Dictionary_SetStringByKey(Macros, Key, Value);
+    // The table holds what its macros cost under the memory budget for as
+    // long as it keeps them; a value it replaces gives its part back.
+    const char *Old = nullptr;
+    int32 OldLength = 0;
+    int64 Cost = 0, Freed = 0;
+    Workflow_GetMacroCost(Key, Length, &Cost);
+    if (strlen(Key) <= DICTIONARY_MAX_KEY_LENGTH && Dictionary_GetBufferPtrByKey(Macros, Key, &Old, &OldLength) &&
+        Old != nullptr)
+        Workflow_GetMacroCost(Key, OldLength, &Freed);
+    if (!MemoryBudget_Take(Cost)) {
+        Log_Error("Macro \"%.120s\" not set: its value (%d bytes) passes the memory budget of %d MiB that a process's "
+                  "documents, bodies, macros and task arguments share (%lld MiB held)\n",
+                  Key, Length, (int32)(MemoryBudget_GetLimit() >> 20), (long long)(MemoryBudget_GetUsed() >> 20));
+        return FALSE;
+    }
+    if (!Dictionary_SetStringByKey(Macros, Key, Value)) {
+        MemoryBudget_Give(Cost);
+        return FALSE;
+    }
+    Dictionary_HoldCharge(Macros, Cost - Freed);
+    if (Freed > 0) MemoryBudget_Give(Freed);
+    return TRUE;
 }
 
 int32 Workflow_CopyMacroValue(const char *Value, int32 Length, char *Output, int32 Size) {
