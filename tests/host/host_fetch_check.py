@@ -332,13 +332,13 @@ def case_out_of_memory():
     peer = Peer()
     try:
         with tempfile.TemporaryDirectory() as directory:
-            # Room for the program and a body of 128 MiB, not for 256 MiB
-            # nor for the items of a document of 40 MB: the body's growth is
-            # refused by the memory budget before the memory runs out.
+            # Room for the program and a body of 128 MiB, not for the items
+            # of a document of 40 MB; the body's growth to 256 MiB is refused
+            # by the memory budget before the memory runs out.
             for path, said in [("/bomb", "the answer's body is refused: the room it takes as it arrives"),
                                ("/items", "out of memory: the document cannot be read")]:
                 document = "start:\n  type: Macro\n  url: %s\n  limitBodySize: -1\n" % peer.url(path)
-                code, summary, stderr = run(directory, document, memory=352)
+                code, summary, stderr = run(directory, document, memory=300)
                 check(code == 1 and any(said in error for error in summary.get("errors", [])),
                       "%s: exit %d, %s, stderr %r" % (path, code, summary, stderr[-2000:]))
                 check("retry" not in stderr, "%s: retried: %r" % (path, stderr[-2000:]))
