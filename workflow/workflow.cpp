@@ -4,6 +4,7 @@
 
 #include <string.h>
 
+#include <atomic>
 #include <initializer_list>
 
 #include "runtime/documents/json.h"
@@ -307,12 +308,18 @@ int32 Workflow_StoreMacro(Dictionary *Macros, const char *Key, const char *Value
     if (strlen(Key) <= DICTIONARY_MAX_KEY_LENGTH && Dictionary_GetBufferPtrByKey(Macros, Key, &Old, &OldLength) &&
         Old != nullptr)
         Workflow_GetMacroCost(Key, OldLength, &Freed);
+    // A flood of stores past the budget (a page's loop) is said once, until
+    // a store is taken again.
+    static std::atomic<bool> Told{false};
     if (!MemoryBudget_Take(Cost)) {
-        Log_Error("Macro \"%.120s\" not set: its value (%d bytes) passes the memory budget of %d MiB that a process's "
-                  "documents, bodies, macros and task arguments share (%lld MiB held)\n",
-                  Key, Length, (int32)(MemoryBudget_GetLimit() >> 20), (long long)(MemoryBudget_GetUsed() >> 20));
+        if (!Told.exchange(true))
+            Log_Error("Macro \"%.120s\" not set: its value (%d bytes) passes the memory budget of %d MiB that a "
+                      "process's documents, bodies, macros and task arguments share (%lld MiB held); later ones are "
+                      "not logged until a macro is stored again\n",
+                      Key, Length, (int32)(MemoryBudget_GetLimit() >> 20), (long long)(MemoryBudget_GetUsed() >> 20));
         return FALSE;
     }
+    if (Told.load(std::memory_order_relaxed)) Told.store(false);
     if (!Dictionary_SetStringByKey(Macros, Key, Value)) {
         MemoryBudget_Give(Cost);
         return FALSE;

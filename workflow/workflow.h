@@ -106,7 +106,8 @@ int32 Workflow_GetMacroCost(const char *Key, int32 Length, int64 *Bytes);
 // Stores Key = Value (Length bytes) into Macros through that check, charged
 // to the memory budget while Macros keeps it (a value it replaces gives its
 // charge back); a value it refuses, or one the budget cannot hold, is not
-// stored (an ERROR log line says which and why): 0.
+// stored (an ERROR log line says which and why; of refusals by the budget in
+// a row, only the first): 0.
 int32 Workflow_StoreMacro(Dictionary *Macros, const char *Key, const char *Value, int32 Length);
 // A stored value copied into Output (Size bytes) whole: 1. One that does not
 // fit is not copied: 2, with why in Output.
