@@ -700,10 +700,12 @@ int32 WorkflowRunInt_DocumentArrived(WorkflowRun *Self, int32 Error, int32 SubCo
         } else if (!MergeCharged(Self, Parsed)) {
             Parsed = nullptr;
         }
-        if (Parsed != nullptr && !WorkflowRunInt_Prepare(Self, Self->Document)) {
+        bool Refused = false;
+        if (Parsed != nullptr && !WorkflowRunInt_Prepare(Self, Self->Document, &Refused)) {
             Self->Busy = FALSE;
             return TRUE;
         }
+        if (Refused) Parsed = nullptr;
         if (WorkflowApplication_GetVerbose() > 1) Dictionary_Dump(Self->Document);
     }
     Dictionary *Payload = nullptr, *Arguments = nullptr, *Definition = nullptr, *Status = nullptr;
