@@ -15,6 +15,7 @@
 #include "runtime/log.h"
 #include "runtime/text/string.h"
 #include "runtime/text/string_expand.h"
+#include "runtime/text/url.h"
 
 namespace {
 
@@ -118,29 +119,15 @@ bool IsHostText(const std::string &Host) {
 } // namespace
 
 bool WebGetRequestInt_SplitURL(const std::string &Url, std::string *Host, int32 *Port, std::string *Path) {
-    if (Url.size() < 8 || strncasecmp(Url.c_str(), "http://", 7) != 0) return false;
-    size_t Start = 7;
-    size_t End = Url.find_first_of("/?#", Start);
-    std::string Authority = Url.substr(Start, End == std::string::npos ? std::string::npos : End - Start);
-    size_t At = Authority.rfind('@');
-    if (At != std::string::npos) Authority.erase(0, At + 1);
-    *Port = 80;
-    size_t Colon = Authority.rfind(':');
-    if (Colon != std::string::npos && Authority[0] == '[' && Authority.find(']') > Colon) Colon = std::string::npos;
-    if (Colon != std::string::npos) {
-        std::string Digits = Authority.substr(Colon + 1);
-        if (Digits.empty() || Digits.size() > 5 || Digits.find_first_not_of("0123456789") != std::string::npos)
-            return false;
-        *Port = atoi(Digits.c_str());
-        if (*Port < 1 || *Port > 65535) return false;
-        Authority.erase(Colon);
-    }
-    if (!IsHostText(Authority)) return false;
-    *Host = Authority;
-    *Path = End == std::string::npos ? "/" : Url.substr(End);
-    if ((*Path)[0] != '/') Path->insert(0, "/");
-    size_t Hash = Path->find('#');
-    if (Hash != std::string::npos) Path->erase(Hash);
+    // The parts every other use of the URL reads (the place it names, the
+    // password a line hides), sent as written.
+    UrlParts Parts;
+    if (!URL_Read(Url, &Parts, nullptr) || Parts.Scheme != "http" || !IsHostText(Parts.Host) ||
+        (!Parts.RawPath.empty() && Parts.RawPath[0] != '/'))
+        return false;
+    *Host = Parts.Host;
+    *Port = Parts.Port;
+    *Path = (Parts.RawPath.empty() ? "/" : Parts.RawPath) + (Parts.HasQuery ? "?" + Parts.Query : "");
     return Path->find_first_of(" \r\n") == std::string::npos;
 }
 
