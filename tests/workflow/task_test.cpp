@@ -16,6 +16,8 @@
 #include <vector>
 
 #include "runtime/documents/json.h"
+#include "runtime/log.h"
+#include "runtime/text/url.h"
 #include "runtime/event_queue.h"
 #include "runtime/script/interop.h"
 #include "runtime/thread.h"
@@ -23,6 +25,7 @@
 #include "runtime/posix/platform.h"
 #include "tests/support/json_text.h"
 #include "tests/support/log_capture.h"
+#include "tests/support/python.h"
 #include "tests/support/workflow_loop.h"
 #include "crypto/trust/authenticate.h"
 #include "net/web_get.h"
@@ -539,6 +542,60 @@ TEST_F(TaskTest, AuthenticationDecision) {
         Dictionary_Release(&Arguments);
     }
     Authenticate_SetEnabled(1);
+    WebGet_WhitelistReset();
+    WorkflowApp_SetContentUrl("");
+}
+
+// Each spelling of a "/", "\\", ".", "%", "@", "?", "#", ";" or blank, raw or
+// encoded, in each segment of a signed document's path, of a document's
+// beside it and in a password, through the three uses of a URL's parts.
+// Python's urllib is the reference for the folder a server resolves: a
+// document counts as beside only in the signed one's decoded, normalized
+// folder, and a plain one there always does. No line shows a password, and
+// the fetch takes no URL that the reading refuses or reads apart.
+TEST_F(TaskTest, EveryUrlSpellingIsReadOneWay) {
+    std::vector<std::string> Urls;
+    for (const char *Mark : {"/", "\\", ".", "..", "%", "@", "?", "#", ";", " ", "%2F", "%2f", "%5C", "%2E", "%2e%2e",
+                             "%25", "%40", "%3F", "%23", "%20", "%2E%2E%2F"})
+        for (const char *Leaf : {"main.jws", "child.json"})
+            for (std::string Path : {"/" + std::string(Mark) + "signed/", "/signed" + std::string(Mark) + "/",
+                                     "/signed/" + std::string(Mark), "/signed" + std::string(Mark),
+                                     "/other/" + std::string(Mark) + std::string(Mark) + "/signed/"})
+                Urls.push_back("http://trusted" + Path + Leaf);
+    std::string Input;
+    for (const std::string &Url : Urls) Input += Url + "\n";
+    std::string Folders = RunPython(R"(
+import posixpath, sys, urllib.parse
+for url in sys.stdin.read().splitlines():
+    path = urllib.parse.unquote(urllib.parse.urlsplit(url.replace("\\", "/")).path)
+    path = posixpath.normpath("/" + path.lstrip("/") + ("/x" if path.endswith(("/.", "/..")) else "x"))
+    print(path[:path.rfind("/") + 1])
+)", Input);
+    WebGet_WhitelistAdd("trusted");
+    Task *Made = Make("step1");
+    for (size_t Index = 0, At = 0; Index < Urls.size(); Index++) {
+        const std::string &Url = Urls[Index], Folder = Folders.substr(At, Folders.find('\n', At) - At);
+        At = Folders.find('\n', At) + 1;
+        const bool Signed = Url.find("main.jws") != std::string::npos, Plain = Url.find_first_of("%\\;?# ") == std::string::npos;
+        WorkflowApp_SetContentDocument(Signed ? Url.c_str() : "http://trusted/signed/main.jws");
+        const bool Beside = !Task_IsAuthenticationRequiredFor(Made, Signed ? "http://trusted/signed/child.json" : Url.c_str());
+        // In the signed document's folder or under it.
+        const bool Inside = Signed ? std::string("/signed/").rfind(Folder, 0) == 0 : Folder.rfind("/signed/", 0) == 0;
+        EXPECT_FALSE(Beside && !Inside) << Url << " in " << Folder;
+        if (Plain) {
+            EXPECT_EQ(Beside, Inside) << Url << " in " << Folder;
+        }
+        std::string Secret = "http://u:PW1" + Url.substr(Url.find("/signed") + 7) + "PW2@127.0.0.1:8/x", Masked;
+        UrlParts Parts;
+        const char *Why = "";
+        const bool Read = URL_Read(Secret, &Parts, &Why);
+        EXPECT_TRUE(!WebGet_CheckURL(Secret.c_str()) || (Read && Parts.Password == Secret.substr(9, Secret.rfind('@') - 9)));
+        for (std::string Line : {"cannot load " + Secret + ": malformed URL", "Request failed (" + Secret + ") Connect",
+                                 std::string("not a usable URL (") + (Read ? "" : Why) + "): " + Secret}) {
+            Log_Redact(Line.c_str(), Masked);
+            EXPECT_TRUE(Masked.find("PW1") == std::string::npos && Masked.find("PW2") == std::string::npos) << Masked;
+        }
+    }
     WebGet_WhitelistReset();
     WorkflowApp_SetContentUrl("");
 }

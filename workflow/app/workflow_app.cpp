@@ -117,8 +117,11 @@ int32 SetContent(const char *Url, bool Folder) {
     std::string Macro = Url;
     if (const size_t Slash = Macro.find_last_of('/'); Folder && Slash != std::string::npos) Macro.erase(Slash + 1);
     if (!Workflow_StoreMacro(App.Macros, "contentUrl", Macro.c_str(), (int32)Macro.size())) return FALSE;
-    std::string Place(strlen(Url) + 16, '\0');
-    if (strpbrk(Url, "?#") != nullptr || !URL_ResolvePlace(Url, Place.data(), (int32)Place.size())) Place.clear();
+    // Judged as the documents beside it are, as they are fetched.
+    std::string Fixed(strlen(Url) + 2, '\0'), Place(strlen(Url) + 16, '\0');
+    if (strpbrk(Url, "?#") != nullptr || !URL_FixPath(Url, 0, Fixed.data(), (int32)Fixed.size()) ||
+        !URL_ResolvePlace(Fixed.c_str(), Place.data(), (int32)Place.size()))
+        Place.clear();
     Place.resize(strlen(Place.c_str()));
     if (Folder && !Place.empty()) Place.erase(Place.rfind('/') + 1);
     App.ContentPlace = Place;
