@@ -51,9 +51,11 @@ int32 CollectBody(void *, WebGetRequest *Request, const uint8 *Bytes, int32 Leng
 
 std::string WebGetRequestInt_Shown(const WebGetRequest *Request) {
     if (!Request->SecretPath) return Request->Url;
-    size_t Scheme = Request->Url.find("://");
-    size_t Path = Request->Url.find('/', Scheme == std::string::npos ? 0 : Scheme + 3);
-    return Request->Url.substr(0, Path) + "/...";
+    // Scheme, host and port only: a password holding "/" would otherwise
+    // show up to that "/", and the '@' that ends it go with the path.
+    UrlParts Parts;
+    if (!URL_Read(Request->Url, &Parts, nullptr)) return "(a URL that cannot be read)/...";
+    return Parts.Scheme + "://" + Parts.Host + ":" + std::to_string(Parts.Port) + "/...";
 }
 
 int64 WebGetRequestInt_BodyLimit(WebGetRequest *Request) {
