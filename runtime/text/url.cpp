@@ -302,7 +302,8 @@ int32 URL_Read(std::string_view Url, UrlParts *Out, const char **Why) {
         return Refuse("its user information is unclear: a password holding \"/\", \"?\", \"#\" or \"\\\", "
                       "or an '@' after its host");
     for (char Ch : Authority)
-        if ((unsigned char)Ch <= ' ' || Ch == 0x7f) return Refuse("its user information or host holds a blank or a control character");
+        if ((unsigned char)Ch <= ' ' || Ch == 0x7f)
+            return Refuse("its user information or host holds a blank or a control character");
     std::string_view HostPort = Authority;
     if (At != None) {
         const std::string_view User = Authority.substr(0, At);

@@ -13,9 +13,8 @@ summary without the URL's password or token.
 whole_values: lines that hold a secret's value past the next name, in a list,
 inside JSON written in a string, after a name of more than 63 characters, or
 a URL password holding an '@', are masked whole in the log and on stderr.
-odd_passwords: URL passwords holding "/", "?", "#", "\\" or a blank: each
-fetch is refused as a malformed URL, and neither the log nor stderr nor the
-summary shows any of them; nor does the usage error of --workflow=.
+odd_passwords: URL passwords holding "/", "?", "#", "\\" or a blank are refused
+as malformed URLs, by a fetch and by --workflow=, and never shown.
 Exit status 0 when the case holds, else 1 with the reason on standard error.
 """
 import json
@@ -198,8 +197,7 @@ def case_odd_passwords():
                 check(piece not in text, "%s shows %s: %r" % (name, piece, text[text.find(piece) - 80:][:160]))
 
 
-CASES = {"traced_calls": case_traced_calls, "failed_fetch": case_failed_fetch, "whole_values": case_whole_values,
-         "odd_passwords": case_odd_passwords}
+CASES = {name[5:]: function for name, function in globals().items() if name.startswith("case_")}
 
 if __name__ == "__main__":
     CASES[CASE]()

@@ -12,7 +12,6 @@
 
 #include <functional>
 #include <memory>
-#include <numeric>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -548,31 +547,28 @@ TEST_F(TaskTest, AuthenticationDecision) {
     WorkflowApp_SetContentUrl("");
 }
 
-// Each spelling of "/", "\\", ".", "%", "@", "?", "#", ";" or a blank, raw or
-// encoded, in each segment of a signed document's path, of one beside it and
-// in a password. With Python's urllib as the server: beside only in the
-// signed folder as decoded and normalized (a plain spelling there always),
-// no line shows the password, and the fetch reads no URL apart.
+// "/", "\\", ".", "%", "@", "?", "#", ";", blanks, raw or encoded, in each path segment and a password; Python's
+// urllib as the server: beside only in the signed folder decoded and normalized (a plain spelling there always),
+// no line shows the password, the fetch reads no URL apart.
 TEST_F(TaskTest, EveryUrlSpellingIsReadOneWay) {
-    std::vector<std::string> Urls;
+    std::string Input;
     for (std::string Mark : {"/", "\\", ".", "..", "%", "@", "?", "#", ";", " ", "%2F", "%2f", "%5C", "%2E", "%2e%2e",
                              "%25", "%40", "%3F", "%23", "%20", "%2E%2E%2F"})
         for (const char *Leaf : {"main.jws", "child.json"})
             for (std::string Path : {"/" + Mark + "signed/", "/signed" + Mark + "/", "/signed/" + Mark, "/signed" + Mark,
                                      "/other/" + Mark + Mark + "/signed/"})
-                Urls.push_back("http://trusted" + Path + Leaf);
+                Input += "http://trusted" + Path + Leaf + "\n";
     std::istringstream Folders(RunPython(R"(
 import posixpath, sys, urllib.parse
 for url in sys.stdin.read().splitlines():
     path = urllib.parse.unquote(urllib.parse.urlsplit(url.replace("\\", "/")).path)
     path = posixpath.normpath("/" + path.lstrip("/") + ("/x" if path.endswith(("/.", "/..")) else "x"))
     print(path[:path.rfind("/") + 1])
-)", std::accumulate(Urls.begin(), Urls.end(), std::string(), [](std::string A, const std::string &B) { return A + B + "\n"; })));
+)", Input)), Spelled(Input);
     WebGet_WhitelistAdd("trusted");
     Task *Made = Make("step1");
-    for (const std::string &Url : Urls) {
-        std::string Folder, Masked, Secret = "http://u:PW1" + Url.substr(Url.find("/signed") + 7) + "PW2@127.0.0.1:8/x";
-        std::getline(Folders, Folder);
+    for (std::string Url, Folder; std::getline(Spelled, Url) && std::getline(Folders, Folder);) {
+        std::string Masked, Secret = "http://u:PW1" + Url.substr(Url.find("/signed") + 7) + "PW2@127.0.0.1:8/x";
         const bool Signed = Url.find("main.jws") != std::string::npos, Plain = Url.find_first_of("%\\;?# ") == std::string::npos;
         WorkflowApp_SetContentDocument(Signed ? Url.c_str() : "http://trusted/signed/main.jws");
         for (std::string Other : {"/signed/child.json", "/other/child.json"}) {
