@@ -53,8 +53,6 @@ constexpr ConnectCause ConnectCauses[] = {
     {EADDRNOTAVAIL, "address not available"},
 };
 
-// The host part of a URL for the log line: after "//", before the path, the
-// query or the fragment, without user information and port.
 // A dispatcher with no method to run still reads the method, so that a
 // request without one is logged like at every other class; it answers 0.
 int32 RefuseMethod(Dictionary *Request, const char *ClassName) {
