@@ -31,6 +31,7 @@
 #include "runtime/memory.h"
 #include "runtime/notification/notification_center.h"
 #include "runtime/text/string.h"
+#include "runtime/text/url.h"
 #include "runtime/time.h"
 #include "workflow/task.h"
 #include "workflow/workflow.h"
@@ -774,8 +775,11 @@ int32 HostJob_ResolveWorkflow(const char *Value, char *Url, int32 Size, char *Re
     }
     if (String_CompareBeginningWithoutCase(Value, "http://")) {
         // A URL no request can be made of fails now, not after the retries.
-        if (!WebGet_CheckURL(Value)) {
-            snprintf(Reason, (size_t)ReasonSize, "not a usable URL (no usable host, port or path): %s", Value);
+        UrlParts Parts;
+        const char *Why = nullptr;
+        if (!URL_Read(Value, &Parts, &Why) || !WebGet_CheckURL(Value)) {
+            snprintf(Reason, (size_t)ReasonSize, "not a usable URL (%s): %s",
+                     Why != nullptr ? Why : "no usable host, port or path", Value);
             return FALSE;
         }
         String_CopyLength(Url, Value, Size);
@@ -953,10 +957,7 @@ int32 HostJob_Run(const char *Url, const char *Tasks) {
         }
     }
     // Documents beside the workflow count as the content's own.
-    std::string Content = Url;
-    size_t Slash = Content.find_last_of('/');
-    if (Slash != std::string::npos) Content.erase(Slash + 1);
-    WorkflowApp_SetContentUrl(Content.c_str());
+    WorkflowApp_SetContentDocument(Url);
 
     for (const Observed &Each : Observers) NotificationCenter_AddObserver(Each.Type, Each.Name, &State, Each.Function);
     WorkflowManager_SetAutoUnload(FALSE);

@@ -18,6 +18,7 @@
 #include "runtime/log.h"
 #include "runtime/text/string.h"
 #include "runtime/text/string_expand.h"
+#include "runtime/text/url.h"
 
 namespace {
 
@@ -88,9 +89,11 @@ int32 CollectBody(void *, WebGetRequest *Request, const uint8 *Bytes, int32 Leng
 
 std::string WebGetRequestInt_Shown(const WebGetRequest *Request) {
     if (!Request->SecretPath) return Request->Url;
-    size_t Scheme = Request->Url.find("://");
-    size_t Path = Request->Url.find('/', Scheme == std::string::npos ? 0 : Scheme + 3);
-    return Request->Url.substr(0, Path) + "/...";
+    // Scheme, host and port only: a password holding "/" would otherwise
+    // show up to that "/", and the '@' that ends it go with the path.
+    UrlParts Parts;
+    if (!URL_Read(Request->Url, &Parts, nullptr)) return "(a URL that cannot be read)/...";
+    return Parts.Scheme + "://" + Parts.Host + ":" + std::to_string(Parts.Port) + "/...";
 }
 
 int64 WebGetRequestInt_BodyLimit(WebGetRequest *Request) {
@@ -156,29 +159,15 @@ bool IsHostText(const std::string &Host) {
 } // namespace
 
 bool WebGetRequestInt_SplitURL(const std::string &Url, std::string *Host, int32 *Port, std::string *Path) {
-    if (Url.size() < 8 || strncasecmp(Url.c_str(), "http://", 7) != 0) return false;
-    size_t Start = 7;
-    size_t End = Url.find_first_of("/?#", Start);
-    std::string Authority = Url.substr(Start, End == std::string::npos ? std::string::npos : End - Start);
-    size_t At = Authority.rfind('@');
-    if (At != std::string::npos) Authority.erase(0, At + 1);
-    *Port = 80;
-    size_t Colon = Authority.rfind(':');
-    if (Colon != std::string::npos && Authority[0] == '[' && Authority.find(']') > Colon) Colon = std::string::npos;
-    if (Colon != std::string::npos) {
-        std::string Digits = Authority.substr(Colon + 1);
-        if (Digits.empty() || Digits.size() > 5 || Digits.find_first_not_of("0123456789") != std::string::npos)
-            return false;
-        *Port = atoi(Digits.c_str());
-        if (*Port < 1 || *Port > 65535) return false;
-        Authority.erase(Colon);
-    }
-    if (!IsHostText(Authority)) return false;
-    *Host = Authority;
-    *Path = End == std::string::npos ? "/" : Url.substr(End);
-    if ((*Path)[0] != '/') Path->insert(0, "/");
-    size_t Hash = Path->find('#');
-    if (Hash != std::string::npos) Path->erase(Hash);
+    // The parts every other use of the URL reads (the place it names, the
+    // password a line hides), sent as written.
+    UrlParts Parts;
+    if (!URL_Read(Url, &Parts, nullptr) || Parts.Scheme != "http" || !IsHostText(Parts.Host) ||
+        (!Parts.RawPath.empty() && Parts.RawPath[0] != '/'))
+        return false;
+    *Host = Parts.Host;
+    *Port = Parts.Port;
+    *Path = (Parts.RawPath.empty() ? "/" : Parts.RawPath) + (Parts.HasQuery ? "?" + Parts.Query : "");
     return Path->find_first_of(" \r\n") == std::string::npos;
 }
 

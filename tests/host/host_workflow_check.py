@@ -148,7 +148,7 @@ def case_usage():
         code, _, err = run(["--workflow=" + good, "--workflow=" + directory + "/other.yaml"])
         check(err == "velmarsh: --workflow is given more than once: it takes one value\n", err)
         code, _, err = run(["--workflow=http://[::1"])
-        check(err == "velmarsh: not a usable URL (no usable host, port or path): http://[::1\n", err)
+        check(err == "velmarsh: not a usable URL (its IPv6 address is not closed): http://[::1\n", err)
         code, _, err = run(["--workflow=" + good, "--task=,"])
         check(err == "velmarsh: --task holds an empty name: give names separated by single commas\n", err)
         code, _, err = run(["--task=install"])
