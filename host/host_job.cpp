@@ -61,6 +61,17 @@ volatile sig_atomic_t SignalCount = 0;
 // out); the last overall progress, for the line a second signal writes.
 volatile sig_atomic_t SummaryOwed = 0;
 volatile sig_atomic_t LastProgress = 0;
+// Set once standard error has said "Host_Error_Interrupted".
+volatile sig_atomic_t InterruptTold = 0;
+
+void WriteAll(int Descriptor, const char *Text, size_t Length) {
+    for (size_t Done = 0; Done < Length;) {
+        ssize_t Written = write(Descriptor, Text + Done, Length - Done);
+        if (Written < 0 && errno == EINTR) continue;
+        if (Written <= 0) break;
+        Done += (size_t)Written;
+    }
+}
 
 // Async-signal-safe: the summary of an interrupted run.
 void WriteInterruptedSummary() {
@@ -78,12 +89,7 @@ void WriteInterruptedSummary() {
     } while (Percent > 0);
     while (Count > 0) Line[Length++] = Digits[--Count];
     for (const char *Walk = Tail; *Walk != 0; Walk++) Line[Length++] = *Walk;
-    for (size_t Done = 0; Done < Length;) {
-        ssize_t Written = write(STDOUT_FILENO, Line + Done, Length - Done);
-        if (Written < 0 && errno == EINTR) continue;
-        if (Written <= 0) break;
-        Done += (size_t)Written;
-    }
+    WriteAll(STDOUT_FILENO, Line, Length);
 }
 
 // The first signal asks the loop to unload; the second ends the process
@@ -93,7 +99,12 @@ void OnSignal(int) {
     HostScript_Interrupt();
     if (SignalCount < 2) return;
     HostProgress_ClearAtOnce();
-    if (SummaryOwed) WriteInterruptedSummary();
+    if (SummaryOwed) {
+        // Every error the summary carries is told on standard error too.
+        const char Said[] = "velmarsh: Host_Error_Interrupted\n";
+        if (!InterruptTold) WriteAll(STDERR_FILENO, Said, sizeof(Said) - 1);
+        WriteInterruptedSummary();
+    }
     _exit(HOSTJOB_EXIT_INTERRUPTED);
 }
 
@@ -103,15 +114,6 @@ void OnSignal(int) {
 // for memory (as the summary of an interrupt is). Any other fatal stop goes
 // on to whoever watched fatal stops before.
 Debug_AbortFunc EarlierAbort = nullptr;
-
-void WriteAll(int Descriptor, const char *Text, size_t Length) {
-    for (size_t Done = 0; Done < Length;) {
-        ssize_t Written = write(Descriptor, Text + Done, Length - Done);
-        if (Written < 0 && errno == EINTR) continue;
-        if (Written <= 0) break;
-        Done += (size_t)Written;
-    }
-}
 
 int32 OnFatalStop(const char *File, int32 Line, const char *Message) {
     if (Message == nullptr || strstr(Message, "Memory available") == nullptr)
@@ -192,6 +194,7 @@ struct Job {
     bool EntryDone = false;
     bool ShutDown = false; // the unload followed a forced shutdown
     bool Loaded = false;   // its workflow's "load" succeeded
+    bool LoadRan = false;  // its workflow's "load" ran and completed
     bool Interrupted = false;
     bool HasProgress = false;
     int32 Progress = 0;
@@ -369,7 +372,7 @@ void UnloadIfSettled() {
         }
         return;
     }
-    if (!WorkflowManager_IsSettled() || !HostScript_IsIdle()) return;
+    if (!WorkflowManager_IsSettled() || !HostScript_IsIdle() || NotificationCenter_GetAwaitedCount() > 0) return;
     if (Current->UnloadWhy.empty() && Current->RunComplete) Current->UnloadWhy = "the run has ended";
     uint32 Flow = 1;
     if (Current->UnloadWhy.empty() &&
@@ -448,6 +451,7 @@ int32 OnEventComplete(void *, const char *, const char *, const char *, Dictiona
         return TRUE;
     }
     if (String_CompareWithoutCase(Name, "load")) {
+        Current->LoadRan = true;
         Current->Loaded = Successful != 0;
         if (!Successful) {
             Current->Failed = true;
@@ -729,7 +733,10 @@ void PrintSummary(bool Successful, int32 ExitCode) {
 bool Decide(bool Added) {
     Job &State = *Current;
     if (Added && State.RunComplete && !State.EntryDone && State.Errors.empty() && !State.Interrupted) {
-        std::string Entry = WorkflowApp_IsSelfUpdate() ? "apply"
+        // The first step that did not run: a shutdown that came before the
+        // document did ends the run before its "load", however the fetch went.
+        std::string Entry = !State.LoadRan                ? "load"
+                            : WorkflowApp_IsSelfUpdate() ? "apply"
                             : !State.Wanted.empty()    ? State.Wanted.front()
                             : State.HasState           ? "state"
                                                        : "start";
@@ -990,8 +997,11 @@ int32 HostJob_Run(const char *Url, const char *Tasks) {
         UnloadIfSettled();
         bool Active = WorkflowApp_IsActive() != 0;
         WasActive = WasActive || Active;
-        if (State.RunComplete && !Active) break;
-        if (WorkflowApp_IsSelfUpdate() && WasActive && !Active) break;
+        // A document's delayed fire is part of its run: the run ends once it
+        // went out (after a signal it is dropped).
+        bool Fired = State.Interrupted || NotificationCenter_GetAwaitedCount() == 0;
+        if (State.RunComplete && !Active && Fired) break;
+        if (WorkflowApp_IsSelfUpdate() && WasActive && !Active && Fired) break;
         HostProgress_Update(State.HasProgress ? State.Progress : -1, State.Running.c_str());
         Host_MainLoopStep(TickMilliseconds);
     }
@@ -1025,7 +1035,10 @@ int32 HostJob_Run(const char *Url, const char *Tasks) {
     // said in a line of their own context already are not said again.
     for (const TextList *List : {&State.Errors, &State.Noted})
         for (const std::string &Each : *List)
-            if (State.Told.Add(Each.c_str())) HostProgress_Say(("velmarsh: " + Each).c_str());
+            if (State.Told.Add(Each.c_str())) {
+                HostProgress_Say(("velmarsh: " + Each).c_str());
+                if (Each == "Host_Error_Interrupted") InterruptTold = 1;
+            }
     int32 ExitCode = Recorded != 0                 ? ExitStatusOf(Recorded, Successful)
                      : Successful                  ? 0
                      : State.Interrupted           ? HOSTJOB_EXIT_INTERRUPTED

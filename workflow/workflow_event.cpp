@@ -14,6 +14,7 @@
 #include "runtime/time.h"
 #include "workflow/workflow_application.h"
 #include "workflow/workflow_internal.h"
+#include "workflow/workflow_run.h"
 
 struct WorkflowEvent {
     ClassStruct Class;
@@ -54,6 +55,17 @@ void FireNamed(WorkflowEvent *Self, const char *Step) {
     Dictionary_SetStringByKey(Payload, "name", Self->Name);
     Dictionary_SetStringByKey(Payload, "workflow", FlowId(Self->Owner));
     NotificationCenter_FireAfterDelay("WorkflowEvent", Step, Id(Self), 0, Payload);
+    Dictionary_Release(&Payload);
+}
+
+// A waiting event's look at its queue, the loop's own: a page that hears it
+// and nothing else has nothing to do.
+void FireWait(WorkflowEvent *Self, int32 Delay) {
+    Dictionary *Payload = nullptr;
+    Dictionary_Create(&Payload);
+    Dictionary_SetStringByKey(Payload, "name", Self->Name);
+    Dictionary_SetBooleanByKey(Payload, "canRemote", FALSE);
+    NotificationCenter_FireAfterDelayOwn("WorkflowEvent", "Wait", Id(Self), Delay, Payload);
     Dictionary_Release(&Payload);
 }
 
@@ -120,8 +132,7 @@ int32 OnWait(void *User, const char *, const char *, const char *, Dictionary *)
         Self->Owner->Cancelling = FALSE;
         Workflow_CancelTasks(Self->Owner);
     }
-    NotificationCenter_FireAfterDelayWithJSON("WorkflowEvent", "Wait", Id(Self), CancelRetryMilliseconds,
-                                              "{\"name\":\"%js\",\"canRemote\":false}", Self->Name);
+    FireWait(Self, CancelRetryMilliseconds);
     return TRUE;
 }
 
@@ -242,16 +253,33 @@ int32 OnComplete(void *User, const char *, const char *, const char *, Dictionar
     return TRUE;
 }
 
-// Once an "unload" is made for a workflow, no event made after it starts:
-// it completes at once, failed, without running, saying why (a "start" the
-// manager queued while a shutdown unloaded ran after the workflow had
-// completed). Events made before it keep their turn in the queue, ahead of
-// the unload, which cancels what still runs. The one gate every event
-// passes as it is made.
+// Whether a run in an "unload" of a workflow above runs this one: it runs
+// whole while the application shuts down, as that unload's sub-tasks do.
+bool RunsForUnload(Workflow *Flow) {
+    Task *Run = nullptr;
+    for (int32 Depth = 0; Depth <= WORKFLOWRUN_NESTING_LIMIT && Workflow_GetTaskHandle(Flow, &Run) && Run != nullptr &&
+                          Task_GetWorkflowHandle(Run, &Flow) && Flow != nullptr;
+         Depth++) {
+        Task *Root = nullptr;
+        if (!Workflow_GetRootTaskHandle(Flow, Run, &Root) || Root == nullptr) Root = Run;
+        const char *Name = Task_GetNamePtr(Root);
+        if (Name != nullptr && String_CompareWithoutCase(Name, "unload")) return true;
+    }
+    return false;
+}
+
+// Once an "unload" is made for a workflow, or the application shuts down,
+// no event made after it starts but "unload" (and a shutdown's events of a
+// run an "unload" runs): it completes at once, failed, without running,
+// saying why (a "launch" queued while a shutdown waited would otherwise run
+// after the shutdown had cancelled the rest). Events made before it keep
+// their turn in the queue, ahead of the unload, which cancels what still
+// runs. The one gate every event passes as it is made.
 bool DropIfUnloading(WorkflowEvent *Self) {
     Workflow *Flow = Self->Owner;
     if (String_CompareWithoutCase(Self->Name, "unload")) Flow->Unloading = TRUE;
-    if (!Flow->Unloading || String_CompareWithoutCase(Self->Name, "unload")) return false;
+    const bool ShutDown = WorkflowApplication_IsShuttingDown() && !RunsForUnload(Flow);
+    if ((!Flow->Unloading && !ShutDown) || String_CompareWithoutCase(Self->Name, "unload")) return false;
     NotificationCenter_RemoveInstanceObserver("WorkflowEvent", "Ready", Id(Self), Self, OnReady);
     NotificationCenter_AddInstanceObserver("WorkflowEvent", "Complete", Id(Self), Self, OnComplete);
     Self->Dropped = TRUE;
@@ -413,8 +441,7 @@ int32 WorkflowEvent_Start(WorkflowEvent *Handle, const char *Name) {
     Handle->Waiting = TRUE;
     NotificationCenter_AddInstanceObserver("WorkflowEvent", "Wait", Id(Handle), Handle, OnWait);
     NotificationCenter_AddInstanceObserver("Workflow", "Deactivate", FlowId(Handle->Owner), Handle, OnIdle);
-    NotificationCenter_FireAfterDelayWithJSON("WorkflowEvent", "Wait", Id(Handle), 0,
-                                              "{\"name\":\"%js\",\"canRemote\":false}", Handle->Name);
+    FireWait(Handle, 0);
     return TRUE;
 }
 
