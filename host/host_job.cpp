@@ -356,6 +356,17 @@ std::string WhatItWaitsOn() {
     return "the run waits on \"" + Name + "\", which nothing left will run";
 }
 
+// A document's delayed fires (a Notification task's "delay") are part of its
+// run: the run goes on until they went out. Once nothing else is left, their
+// time is not sat out (it would change nothing but the clock): they go out
+// at the next pass. True while any is still to go.
+bool HastenDelayedFires() {
+    if (NotificationCenter_GetAwaitedCount() == 0) return false;
+    Log_Info("Host - A document's delayed fire goes out now: nothing else is left to run\n");
+    NotificationCenter_HastenAwaited();
+    return true;
+}
+
 // Each tick: the unload waited for, once everything added has settled and
 // the page has seen what it was sent. Once nothing runs, nothing is queued or
 // on its way and the page is idle, a run that has not ended waits on what
@@ -372,7 +383,7 @@ void UnloadIfSettled() {
         }
         return;
     }
-    if (!WorkflowManager_IsSettled() || !HostScript_IsIdle() || NotificationCenter_GetAwaitedCount() > 0) return;
+    if (!WorkflowManager_IsSettled() || !HostScript_IsIdle() || HastenDelayedFires()) return;
     if (Current->UnloadWhy.empty() && Current->RunComplete) Current->UnloadWhy = "the run has ended";
     uint32 Flow = 1;
     if (Current->UnloadWhy.empty() &&
@@ -997,11 +1008,9 @@ int32 HostJob_Run(const char *Url, const char *Tasks) {
         UnloadIfSettled();
         bool Active = WorkflowApp_IsActive() != 0;
         WasActive = WasActive || Active;
-        // A document's delayed fire is part of its run: the run ends once it
-        // went out (after a signal it is dropped).
-        bool Fired = State.Interrupted || NotificationCenter_GetAwaitedCount() == 0;
-        if (State.RunComplete && !Active && Fired) break;
-        if (WorkflowApp_IsSelfUpdate() && WasActive && !Active && Fired) break;
+        // After a signal a document's delayed fire is dropped.
+        bool Ended = (State.RunComplete || (WorkflowApp_IsSelfUpdate() && WasActive)) && !Active;
+        if (Ended && (State.Interrupted || !HastenDelayedFires())) break;
         HostProgress_Update(State.HasProgress ? State.Progress : -1, State.Running.c_str());
         Host_MainLoopStep(TickMilliseconds);
     }

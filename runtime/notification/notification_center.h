@@ -161,6 +161,9 @@ int32 NotificationCenter_FireAfterDelayShared(const char *Type, const char *Name
 int32 NotificationCenter_FireAfterDelayAwaited(const char *Type, const char *Name, const char *Instance,
                                                int32 DelayMilliseconds, Dictionary *UserInfo);
 int32 NotificationCenter_GetAwaitedCount(void);
+// Makes every awaited fire due at once (the program has nothing else left to
+// wait for: sitting out their time would change nothing but the clock).
+int32 NotificationCenter_HastenAwaited(void);
 // 1 when an observer (of the instance, of the type and name under "Global",
 // or of everything) would be called by a fire of this key now.
 int32 NotificationCenter_IsObserved(const char *Type, const char *Name, const char *Instance);

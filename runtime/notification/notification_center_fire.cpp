@@ -433,6 +433,16 @@ int32 NotificationCenter_GetAwaitedCount(void) {
     return (int32)Count;
 }
 
+int32 NotificationCenter_HastenAwaited(void) {
+    NotificationCenter *Center = NotificationCenter_Checked();
+    NotificationCenter_Lock(Center);
+    for (NotificationPendingFire *Fire = Center->Pending.Head; Fire != nullptr; Fire = Fire->Next)
+        if (Fire->Awaited) Fire->Delay = 0;
+    if (Center->Awaited > 0) NotificationCenter_PostProcess(Center);
+    NotificationCenter_Unlock(Center);
+    return TRUE;
+}
+
 int32 NotificationCenter_FireAfterDelayShared(const char *Type, const char *Name, const char *Instance,
                                               int32 DelayMilliseconds, Dictionary *UserInfo) {
     // A forwarding hook hands the fire to another center, which copies.
