@@ -857,7 +857,11 @@ int32 HostJob_Fail(const char *Reason) {
     // A signal that stopped the page while it loaded ends the run as any
     // interrupt does.
     bool Interrupted = SignalCount >= 1;
-    if (Interrupted) AddUnique(State.Errors, "Host_Error_Interrupted");
+    if (Interrupted) {
+        AddUnique(State.Errors, "Host_Error_Interrupted");
+        HostProgress_Say("velmarsh: Host_Error_Interrupted");
+        InterruptTold = 1;
+    }
     AddUnique(State.Errors, Reason);
     int32 ExitCode = Interrupted ? HOSTJOB_EXIT_INTERRUPTED : 1;
     PrintSummary(false, ExitCode);
