@@ -999,6 +999,7 @@ int32 HostJob_Run(const char *Url, const char *Tasks) {
         int32 Signals = SignalCount;
         if (Signals >= 1 && !State.Interrupted) {
             State.Interrupted = true;
+            Log_Info("Host - Interrupted\n");
             AddUnique(State.Errors, "Host_Error_Interrupted");
             // The unload waits for what the workflows fetch, "load" too,
             // which cannot be cancelled: requests in flight end now, and
