@@ -10,14 +10,10 @@ completes through a fired "Task"/"Complete": each run ends by itself with
 exit 1, says why on standard error and in the summary.
 unload_runs_child_start: a WorkflowRun in "unload" runs its child's "start"
 and ends with the child's outcome.
-loop_only_page <type.name>...: a page observing only one notification the
-engine's loop fires by itself (the names follow, from the engine's list) ends.
-shut_down_runs_nothing: nothing runs after a shutdown or a failed "load", and
-a document's delayed shutdown always lands.
-second_signal_says_it: two signals while "load" or "unload" sleeps: the second
-ends the program at once, saying the interrupt on standard error.
-page_shuts_down_loading: a page that shuts down as it loads ends the run
-before "load", every time.
+loop_only_page <type.name>...: a page that hears only one of the loop's own notifications ends.
+shut_down_runs_nothing: nothing runs after a shutdown or a failed "load"; a delayed shutdown lands.
+second_signal_says_it: a second signal while "load" or "unload" sleeps says the interrupt too.
+page_shuts_down_loading: a page that shuts down as it loads ends the run before "load", every time.
 Exit status 0 when the case holds.
 """
 import json
