@@ -152,7 +152,9 @@ def case_second_signal_says_it():
             process = subprocess.Popen([PROGRAM, "--workflow=" + document, "--disablesecurity", "--debug",
                                         "--debugdir=" + os.path.dirname(log)], stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
             for text in ["Waiting 60.00 seconds", "Host - Interrupted"]:  # each signal once the last one was taken
-                while process.poll() is None and not (os.path.exists(log) and text in open(log).read()):
+                deadline = time.time() + 30  # bounds only a build that never logs it
+                while process.poll() is None and time.time() < deadline and not (os.path.exists(log) and
+                                                                                 text in open(log).read()):
                     time.sleep(0.01)
                 process.send_signal(each)
             out, err = process.communicate(timeout=60)
