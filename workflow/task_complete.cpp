@@ -285,6 +285,12 @@ int32 Task_TakeStart(Task *Handle) {
         return FALSE;
     }
     Handle->StartsTaken = Handle->Starts;
+    // A task cancelled (or otherwise ended) between its start and its type's
+    // turn does nothing: its completion has run already.
+    if (Handle->Completing || Handle->Completed) {
+        Task_Print(Handle, "Start refused: the task ended before it began\n");
+        return FALSE;
+    }
     // The type's start runs only on a definition the check passed: a task
     // with a refused or missing argument acts on nothing (the check has
     // completed it).

@@ -258,6 +258,10 @@ int32 OnFlow(void *, const char *, const char *, const char *, Dictionary *Info)
             if (Workflow_CanCreateTask(Flow, "state")) ManagerInt_QueueTask(Flow, "state", nullptr, 0, 1);
             else if (Workflow_CanCreateTask(Flow, "start")) ManagerInt_QueueTask(Flow, "start", nullptr, 0, 1);
             else if (Manager->AutoUnload) QueueUnload(Flow);
+        } else if (!Successful) {
+            // A workflow whose "load" failed runs no entry (its macros were
+            // never set): it unloads, failed, as a global one ends.
+            QueueUnload(Flow);
         } else {
             Workflow_QueueTask(Flow, Manager->SelfUpdate ? "apply" : "start", nullptr, nullptr);
         }

@@ -173,7 +173,8 @@ int32 NotificationCenter_InteropExecuteObserverCallback(void *Callback, const ch
     if (UserInfo != nullptr) Dictionary_Merge(Info, UserInfo, DICTIONARY_MERGE_OVERWRITE);
     // Every page receives the batch and releases once; an item the queue
     // refused reaches no page.
-    if (Interop_RaiseCallback(Record, Item) && Retained) {
+    const bool Loop = NotificationCenter_IsLoopFire(Type, Name);
+    if ((Loop ? Interop_RaiseLoopCallback(Record, Item) : Interop_RaiseCallback(Record, Item)) && Retained) {
         int32 Pages = Interop_GetExecuteCallbackCount();
         for (int32 Page = 0; Page < Pages; Page++) NotificationCenter_AddRefInteropReference(Sender);
     }

@@ -138,6 +138,9 @@ int32 Interop_ProcessEvent(void *Instance);
 int32 Interop_AddCallback(const char *Id, void *User, Interop_CallbackFunc Function, InteropCallback **Callback);
 int32 Interop_GetCallbackById(const char *Id, InteropCallback **Callback);
 int32 Interop_RaiseCallback(InteropCallback *Callback, void *Argument);
+// The same for an item that comes of the engine's own loop
+// (NotificationCenter_IsLoopFire): the batch's facts mark it.
+int32 Interop_RaiseLoopCallback(InteropCallback *Callback, void *Argument);
 InteropCallback *Interop_AddRefCallback(InteropCallback *Callback);
 int32 Interop_ReleaseCallback(InteropCallback **Callback);
 int32 Interop_GetCallbackUserPtr(InteropCallback *Callback, void **User);
@@ -176,11 +179,13 @@ uint32 Interop_GetRefusedCount(void);
 // The execute function's last argument: per item of the batch, in order, the
 // "sender" it carries (empty when none) and whether "retained" is true, kept
 // as the item was queued, so that a page's bridge never parses the batch
-// again to release what the center retained for it.
+// again to release what the center retained for it; and whether it came of
+// the engine's own loop (a page that has nothing else waiting is idle).
 typedef struct InteropBatchFacts {
     int32 Count;
     const char *const *Senders;
     const int32 *Retained;
+    const int32 *Loop;
 } InteropBatchFacts;
 
 RUNTIME_EXTERN_C_END

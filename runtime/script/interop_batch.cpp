@@ -102,6 +102,15 @@ int32 Interop_RaiseCallback(InteropCallback *Callback, void *Argument) {
     return Callback->Function(Callback->User, Argument);
 }
 
+int32 Interop_RaiseLoopCallback(InteropCallback *Callback, void *Argument) {
+    InteropStruct *Global = Interop_Global();
+    const int32 Outer = Global->RaisingLoop;
+    Global->RaisingLoop = TRUE;
+    const int32 Raised = Interop_RaiseCallback(Callback, Argument);
+    Global->RaisingLoop = Outer;
+    return Raised;
+}
+
 InteropCallback *Interop_AddRefCallback(InteropCallback *Callback) {
     Interop_AssertMainThread();
     Debug_CheckPointer(Callback);
@@ -210,6 +219,7 @@ int32 Interop_Execute(void *User, void *DictionaryHandle) {
                                      ? Sender
                                      : "");
     Pending.Retained.push_back(Dictionary_GetBooleanByKey(Source, "retained", &Retained) && Retained ? 1 : 0);
+    Pending.Loop.push_back(Global->RaisingLoop ? 1 : 0);
     Interop_PostProcess();
     return TRUE;
 }
@@ -263,7 +273,7 @@ void Interop_ProcessBatch(void) {
     std::vector<const char *> Senders;
     Senders.reserve(Batch.Senders.size());
     for (const std::string &Sender : Batch.Senders) Senders.push_back(Sender.c_str());
-    InteropBatchFacts Facts{(int32)Senders.size(), Senders.data(), Batch.Retained.data()};
+    InteropBatchFacts Facts{(int32)Senders.size(), Senders.data(), Batch.Retained.data(), Batch.Loop.data()};
     Global->Delivering = TRUE;
     Deliver(Global, Batch.Text.c_str(), &Facts);
     Global->Delivering = FALSE;

@@ -149,7 +149,8 @@ int32 OnNotificationStart(void *User, const char *, const char *, const char *, 
         return Task_Complete(Owner, nullptr);
     }
     Task_Print(Owner, "Firing event %s.%s after %.02fms\n", Class, Name, Delay);
-    NotificationCenter_FireAfterDelay(Class, Name, ((ClassStruct *)Owner)->InstanceId, (int32)Delay, Payload);
+    // Awaited: the run ends only once it went out, whatever its delay.
+    NotificationCenter_FireAfterDelayAwaited(Class, Name, ((ClassStruct *)Owner)->InstanceId, (int32)Delay, Payload);
     Dictionary_Release(&Payload);
     return Task_Complete(Owner, nullptr);
 }
