@@ -154,7 +154,9 @@ template <size_t... Index>
     return (uint32)_mm_movemask_epi8(All);
 }
 
-[[gnu::always_inline]] inline uint32 CandidatesAt(const char *Line) { return CandidatesAt(Line, std::make_index_sequence<std::size(Pairs)>()); }
+[[gnu::always_inline]] inline uint32 CandidatesAt(const char *Line) {
+    return CandidatesAt(Line, std::make_index_sequence<std::size(Pairs)>());
+}
 #endif
 
 // The first candidate at or after At, or Length.
