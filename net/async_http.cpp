@@ -48,7 +48,7 @@ struct ParseJob {
     std::string ContentType;
     std::string FilePath; // set for "file://" URLs
     int64 FileLimit = WEBGETREQUEST_LIMIT_BODY_MAX; // the request's body limit, for a file
-    std::vector<uint8> Body;
+    ChargedBytes Body;
     Dictionary *Document = nullptr;
     int32 Error = 0;
     int32 SubCode = 0;
@@ -175,7 +175,7 @@ const char *KindName(int32 Kind) {
     return Kind == ASYNCHTTP_PARSER_XML ? "XML" : Kind == ASYNCHTTP_PARSER_YAML ? "YAML" : "JSON";
 }
 
-bool Blank(const std::vector<uint8> &Body) {
+bool Blank(const ChargedBytes &Body) {
     for (uint8 Each : Body)
         if (Each != ' ' && Each != '\t' && Each != '\r' && Each != '\n') return false;
     return true;
@@ -401,9 +401,11 @@ int32 ParseThread(void *User) {
             else MemoryBudget_Give(Charge.Bytes);
         }
         Memory_SetThrowWhenExhausted(Was, nullptr);
-    } catch (const std::bad_alloc &) {
+    } catch (const std::bad_alloc &Refusal) {
         Memory_SetThrowWhenExhausted(Was, nullptr);
-        std::vector<uint8>().swap(Job->Body);
+        // The body read from a file is held under the budget as well.
+        const bool PastBudget = Charge.Refused || dynamic_cast<const MemoryBudgetRefused *>(&Refusal) != nullptr;
+        ChargedBytes().swap(Job->Body);
         Dictionary_Reset(Job->Document);
         Memory_SetThreadCharge(nullptr);
         MemoryBudget_Give(Charge.Bytes);
@@ -415,7 +417,7 @@ int32 ParseThread(void *User) {
                  "and task arguments share (%lld MiB held by others)",
                  (long long)(MemoryBudget_GetLimit() >> 20), (long long)(MemoryBudget_GetUsed() >> 20));
         Job->Message = __atomic_load_n(&Job->GiveUp, __ATOMIC_ACQUIRE) != 0 ? "the document's reading was given up"
-                       : Charge.Refused                                     ? Budget
+                       : PastBudget                                         ? Budget
                                                                             : "out of memory: the document cannot be read";
         Job->Final = true;
     }
@@ -492,7 +494,7 @@ struct AsyncHTTP {
     Thread *Worker = nullptr;
     ParseJob *Job = nullptr;
     Dictionary *Document = nullptr;
-    std::vector<uint8> Original;
+    ChargedBytes Original; // the body as it came, when it is kept
 };
 
 namespace {
@@ -682,7 +684,7 @@ int32 AsyncHTTP_Load(AsyncHTTP *Self, const char *Url, int32 Authenticate) {
     Self->Error = Self->SubCode = 0;
     Self->Message.clear();
     Self->Final = false;
-    Self->Original.clear();
+    ChargedBytes().swap(Self->Original);
     Dictionary_Reset(Self->Document);
     WebGetRequest_Create(&Self->Request);
     WebGetRequest_SetURL(Self->Request, Url);
@@ -713,8 +715,19 @@ int32 AsyncHTTP_Load(AsyncHTTP *Self, const char *Url, int32 Authenticate) {
             WebGetRequest_Release(&Self->Request);
             ParseJob *Job = new ParseJob();
             Job->ContentType = Type;
-            Job->Body.assign(Body, Body + Length);
+            bool Held = true;
+            try {
+                Job->Body.assign(Body, Body + Length);
+            } catch (const std::bad_alloc &) {
+                Held = false;
+            }
             Memory_Free(Body, Length + 1);
+            if (!Held) {
+                delete Job;
+                AttemptFailed(Self, ASYNCHTTP_PHASE_FETCH, WEBGET_ERROR_CUSTOM, 0,
+                              "the cached body is refused: it passes the memory budget or the memory left", true);
+                return TRUE;
+            }
             StartParse(Self, Job);
             return TRUE;
         }
@@ -812,7 +825,7 @@ int32 AsyncHTTP_Reset(AsyncHTTP *Self) {
     Self->Error = Self->SubCode = 0;
     Self->Message.clear();
     Self->Final = false;
-    Self->Original.clear();
+    ChargedBytes().swap(Self->Original);
     Dictionary_Reset(Self->Document);
     return TRUE;
 }

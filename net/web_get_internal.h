@@ -8,6 +8,7 @@
 
 #include "net/web_get_request.h"
 #include "net/web_get_response.h"
+#include "runtime/charged_bytes.h"
 #include "runtime/class.h"
 #include "runtime/posix/socket.h"
 
@@ -39,7 +40,7 @@ struct WebGetRequest {
     int32 SubCode = 0;
     int32 Status = 0;
     std::string ResponseHeaders;
-    std::vector<uint8> Body;
+    ChargedBytes Body; // under the memory budget while it is held
     // Why no later attempt can succeed (see WebGetRequest_GetFinalReason).
     std::string FinalReason;
     // Why the request failed, in words, when a later attempt may fare

@@ -4,9 +4,12 @@
 
 #include <arpa/inet.h>
 #include <ctype.h>
+#include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 #include <strings.h>
 
+#include <algorithm>
 #include <mutex>
 #include <new>
 
@@ -25,20 +28,55 @@ int32 DeleteObject(void *HandleAddress) {
     return TRUE;
 }
 
-// The body is held whole in memory: never past the hard cap, whatever limit
-// the request was given, and memory that cannot be had stops the response
-// with that reason rather than ending the program.
+// Room for a body known to be Length bytes as it arrives: the length the
+// answer declares, when its bytes are not decoded first.
+int64 DeclaredLength(WebGetRequest *Request) {
+    char Text[32] = "", Coding[32] = "";
+    if (!WebGet_HeaderGetByName(Request->ResponseHeaders.c_str(), "Content-Length", Text, (int32)sizeof(Text)) ||
+        WebGet_HeaderGetByName(Request->ResponseHeaders.c_str(), "Content-Encoding", Coding, (int32)sizeof(Coding)))
+        return 0;
+    char *End = nullptr;
+    const long long Length = strtoll(Text, &End, 10);
+    return End != Text && *End == 0 && Length > 0 ? (int64)Length : 0;
+}
+
+// The body is held whole in memory, under the process's memory budget from
+// its first byte: never past the hard cap, whatever limit the request was
+// given, and a body the budget or the memory cannot hold stops the response
+// with that reason rather than ending the program. A declared length is
+// taken whole at the first byte, so that a body which cannot fit is refused
+// before it is read, and one that fits holds no doubled room; others grow
+// by doubling, never past their limit.
 int32 CollectBody(void *, WebGetRequest *Request, const uint8 *Bytes, int32 Length) {
-    if ((int64)Request->Body.size() + Length > WEBGETREQUEST_LIMIT_BODY_MAX) {
+    const size_t Have = Request->Body.size(), Need = Have + (size_t)Length;
+    if ((int64)Need > WEBGETREQUEST_LIMIT_BODY_MAX) {
         Request->SinkFailure = "the answer's body is larger than " + std::to_string(WEBGETREQUEST_LIMIT_BODY_MAX) +
                                " bytes, the most a body may hold";
         return FALSE;
     }
+    size_t Room = Need;
     try {
+        if (Need > Request->Body.capacity()) {
+            const int64 Limit = WebGetRequestInt_BodyLimit(Request);
+            int64 Want = Have == 0 ? DeclaredLength(Request) : 0;
+            if (Want == 0) Want = std::max<int64>((int64)Request->Body.capacity() * 2, 65536);
+            if (Limit >= 0) Want = std::min(Want, Limit);
+            Room = std::max((size_t)Want, Need);
+            Request->Body.reserve(Room);
+        }
         Request->Body.insert(Request->Body.end(), Bytes, Bytes + Length);
+    } catch (const MemoryBudgetRefused &) {
+        ChargedBytes().swap(Request->Body);
+        char Words[256];
+        snprintf(Words, sizeof(Words),
+                 "the answer's body is refused: the room it takes as it arrives (%zu bytes) passes the memory budget of %lld MiB that "
+                 "a process's documents, bodies and task arguments share (%lld MiB held by others)",
+                 Room, (long long)(MemoryBudget_GetLimit() >> 20), (long long)(MemoryBudget_GetUsed() >> 20));
+        Request->SinkFailure = Words;
+        return FALSE;
     } catch (const std::bad_alloc &) {
         const size_t Had = Request->Body.size();
-        std::vector<uint8>().swap(Request->Body);
+        ChargedBytes().swap(Request->Body);
         Request->SinkFailure =
             "out of memory: the answer's body cannot be held (" + std::to_string(Had + (size_t)Length) + " bytes)";
         return FALSE;

@@ -859,7 +859,12 @@ int32 Task_EnumerateKeyValuePairs(Task *Handle, void *User, Task_KeyValueFunc Fu
     }
     char Key[ScalarArgumentSize];
     DictionaryItem *Value = nullptr;
-    if (Handle->Checked != nullptr) Dictionary_ItemFindByKey(Handle->Checked, "value", nullptr, &Value);
-    if (Value == nullptr || !Task_GetStringArgument(Handle, "key", Key, (int32)sizeof(Key))) return FALSE;
-    return Function(User, Key, Handle->Checked, Value) == 1;
+    // Kept by the check when it read otherwise than written; else as written.
+    Dictionary *Holder = Handle->Checked;
+    if (Holder == nullptr || !Dictionary_ItemFindByKey(Holder, "value", nullptr, &Value) || Value == nullptr)
+        Dictionary_ItemFindByKey(Holder = Handle->Definition, "value", nullptr, &Value);
+    if (Value == nullptr || Dictionary_ItemIsContainer(Holder, Value) ||
+        !Task_GetStringArgument(Handle, "key", Key, (int32)sizeof(Key)))
+        return FALSE;
+    return Function(User, Key, Holder, Value) == 1;
 }

@@ -118,6 +118,17 @@ int32 AddInt(Dictionary *Request, ManagerCallback *Callback) {
     if (Inner == nullptr) Inner = Request;
     const char *Url = nullptr;
     if (Dictionary_GetStringPtrByKey(Inner, "url", &Url) && Url != nullptr) {
+        // The url and id are names, read whole: one that holds a NUL would
+        // be fetched, claimed and answered as what its first bytes make.
+        for (const char *Key : {"url", "id"}) {
+            const char *Text = nullptr;
+            int32 Length = 0;
+            if (Dictionary_GetBufferPtrByKey(Inner, Key, &Text, &Length) && Text != nullptr &&
+                strlen(Text) != (size_t)Length) {
+                Log_Warning("WorkflowManager - Add refused - its %s holds a NUL byte\n", Key);
+                return FALSE;
+            }
+        }
         // A run added now could not run: the answer says so.
         if (Self()->AdditionsClosed || Self()->Unloading) {
             Log_Warning("WorkflowManager - Add refused - %s: the workflows are being unloaded, so it would not run\n",
@@ -128,7 +139,6 @@ int32 AddInt(Dictionary *Request, ManagerCallback *Callback) {
         Dictionary_Create(&Copy);
         Dictionary_Merge(Copy, Inner, DICTIONARY_MERGE_OVERWRITE);
         std::string UrlText = Url;
-        Dictionary_SetStringByKey(Copy, "url", UrlText.c_str());
         Dictionary_SetStringByKey(Copy, "cache", "workflow");
         char Guid[GuidSize];
         if (!Dictionary_ContainsKey(Copy, "id")) {
