@@ -299,17 +299,48 @@ class Extraction {
         return false;
     }
 
+    // A descriptor of the folder Folder names, or -1 where that lies outside
+    // the resolved destination. Planning saw no link on the way, but
+    // whoever else may write in the destination can put one there at any
+    // moment since: what is made goes through the folder opened and checked,
+    // never through the path once more.
+    int OpenInside(const std::string &Folder) {
+        const int Descriptor = open(Folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+        if (Descriptor < 0) return -1;
+        char Name[32], Real[PATH_MAX];
+        snprintf(Name, sizeof(Name), "/proc/self/fd/%d", Descriptor);
+        const ssize_t Length = readlink(Name, Real, sizeof(Real));
+        struct stat Opened, Named;
+        // Without /proc: the resolved path must still name the folder opened.
+        const std::string Place = Length > 0 && Length < (ssize_t)sizeof(Real) ? std::string(Real, (size_t)Length)
+                                                                              : RealPath(Folder);
+        if (Inside(Root, Place) && fstat(Descriptor, &Opened) == 0 && stat(Place.c_str(), &Named) == 0 &&
+            Opened.st_dev == Named.st_dev && Opened.st_ino == Named.st_ino)
+            return Descriptor;
+        close(Descriptor);
+        errno = EXDEV;
+        return -1;
+    }
+
     bool MakeFolder(const std::string &Folder) {
         if (KnownFolders.count(Folder) != 0) return true;
-        if (mz_os_is_dir(Folder.c_str()) == MZ_OK) {
-            Sweep(Folder);
+        const int Existing = OpenInside(Folder);
+        if (Existing >= 0) {
+            Sweep(Folder, Existing);
+            close(Existing);
         } else {
+            if (errno == EXDEV) return false;
             // Parents first, each remembered for the roll-back.
             const size_t Slash = Folder.rfind('/');
-            if (Slash != std::string::npos && Slash > 0 && !MakeFolder(Folder.substr(0, Slash))) return false;
+            if (Slash == std::string::npos || Slash == 0 || !MakeFolder(Folder.substr(0, Slash))) return false;
+            const int Parent = OpenInside(Folder.substr(0, Slash));
+            if (Parent < 0) return false;
             // Another extraction may make the same folder at the same time.
-            if (mkdir(Folder.c_str(), 0777) == 0) MadeFolders.push_back(Folder);
-            else if (errno != EEXIST || mz_os_is_dir(Folder.c_str()) != MZ_OK) return false;
+            if (mkdirat(Parent, Folder.c_str() + Slash + 1, 0777) == 0) MadeFolders.push_back(Folder);
+            close(Parent);
+            const int Now = OpenInside(Folder);
+            if (Now < 0) return false;
+            close(Now);
         }
         KnownFolders.insert(Folder);
         return true;
@@ -413,6 +444,10 @@ class Extraction {
             // A folder entry for the destination itself adds nothing.
             if (Parts.empty() && IsSeparator(Name.back())) continue;
             if (Parts.empty()) return Refuse("unsafe entry name", Name);
+            // A later extraction would take such a file for one a killed
+            // extraction left, and remove it.
+            std::string Owner;
+            if (StagedName(Parts.back(), Owner)) return Refuse("entry name is kept for the extraction's own files", Name);
             Item.Relative = Join(Parts, Parts.size());
             Item.Final = Destination + "/" + Item.Relative;
             if (Item.Final.size() > MaximumPath) return Refuse("entry path too long", Name);
@@ -768,10 +803,14 @@ class Extraction {
     // Removes from Folder what extractions of this user that are gone
     // (killed) left there: their staged files, replaced files kept aside
     // and lock files. Another user's, and those of a live extraction, stay.
-    void Sweep(const std::string &Folder) {
+    void Sweep(const std::string &Folder, int Opened) {
         if (!Swept.insert(Folder).second) return;
-        DIR *Listing = opendir(Folder.c_str());
-        if (Listing == nullptr) return;
+        const int Descriptor = openat(Opened, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        DIR *Listing = Descriptor >= 0 ? fdopendir(Descriptor) : nullptr;
+        if (Listing == nullptr) {
+            if (Descriptor >= 0) close(Descriptor);
+            return;
+        }
         while (struct dirent *Item = readdir(Listing)) {
             std::string Owner;
             struct stat Status;
@@ -796,7 +835,15 @@ class Extraction {
                 continue;
             }
             const std::string Name = TemporaryName(Folder);
-            const int Descriptor = open(Name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+            const int Here = OpenInside(Folder);
+            if (Here < 0 && errno == ENOENT) {
+                KnownFolders.clear();
+                continue;
+            }
+            if (Here < 0) break;
+            const int Descriptor = openat(Here, Name.c_str() + Folder.size() + 1,
+                                          O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+            if (Here >= 0) close(Here);
             if (Descriptor >= 0) {
                 Item.Temporary = Name;
                 return Descriptor;
@@ -954,8 +1001,12 @@ class Extraction {
             struct stat Status;
             if (!MakeFolder(Folder) || !TakeLock()) return Refuse("cannot create a folder", Item.Relative);
             const std::string Name = TemporaryName(Folder);
-            if (symlink(Item.LinkTarget.c_str(), Name.c_str()) != 0 || lstat(Name.c_str(), &Status) != 0)
-                return Refuse("cannot make a link", Item.Relative);
+            const char *Base = Name.c_str() + Folder.size() + 1;
+            const int Here = OpenInside(Folder);
+            const bool Made = Here >= 0 && symlinkat(Item.LinkTarget.c_str(), Here, Base) == 0 &&
+                              fstatat(Here, Base, &Status, AT_SYMLINK_NOFOLLOW) == 0;
+            if (Here >= 0) close(Here);
+            if (!Made) return Refuse("cannot make a link", Item.Relative);
             Item.Temporary = Name;
             Item.Device = Status.st_dev;
             Item.Inode = Status.st_ino;
@@ -1016,7 +1067,17 @@ class Extraction {
             close(Lock);
         }
         if (Succeeded) return;
-        for (auto Folder = MadeFolders.rbegin(); Folder != MadeFolders.rend(); ++Folder) rmdir(Folder->c_str());
+        for (auto Folder = MadeFolders.rbegin(); Folder != MadeFolders.rend(); ++Folder) {
+            // One inside only where it was made, not where a link put in
+            // since leads; the destination's own, by the caller's path.
+            const size_t Slash = Folder->rfind('/');
+            if (Root.empty() || *Folder == Root || !Inside(Root, *Folder)) {
+                rmdir(Folder->c_str());
+            } else if (const int Parent = OpenInside(Folder->substr(0, Slash)); Parent >= 0) {
+                unlinkat(Parent, Folder->c_str() + Slash + 1, AT_REMOVEDIR);
+                close(Parent);
+            }
+        }
     }
 };
 

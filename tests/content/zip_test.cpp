@@ -328,6 +328,8 @@ TEST_F(ZipTest, HostileNamesAndLinksRefuseTheWholeArchive) {
         {"loop of links", "[('ok.txt', 'x'), ('l1', '@l2'), ('l2', '@l1')]"},
         {"long", "[('ok.txt', 'x'), ('d/' * 170 + 'x', 'evil')]"},
         {"the destination as a file", "[('ok.txt', 'x'), ('.', 'evil')]"},
+        {"a staged file's name", "[('ok.txt', 'x'), ('d/.unzip-0123456789abcdef-0.tmp', 'x')]"},
+        {"a lock file's name", "[('ok.txt', 'x'), ('.unzip-0123456789abcdef.lock', 'x')]"},
     };
     for (const Case &C : Cases) {
         SCOPED_TRACE(C.What);
@@ -545,6 +547,21 @@ TEST_F(ZipTest, WhatAppearsBeforeTheCommitStays) {
     ZipInt_BeforePlace = CallBeforePlace;
     EXPECT_EQ(Zip_Extract((Temp / "a.zip").c_str(), 0, Output.c_str(), nullptr), 0);
     EXPECT_TRUE(TreeOf(Output) == (std::map<std::string, std::string>{{"/x", "dir"}, {"/x/user.txt", "file:B"}}));
+}
+
+// Whoever else may write in the destination swaps a folder for a link to
+// elsewhere after the plan: nothing is made there.
+TEST_F(ZipTest, AFolderSwappedForALinkAfterThePlan) {
+    const std::string Elsewhere = Temp / "elsewhere";
+    Shell("mkdir -p '" + Elsewhere + "/e'");
+    MakeArchive(Temp / "a.zip", "[('a.txt', 'A'), ('d/e/f/', ''), ('d/e/l', '@../../a.txt')]");
+    BeforePlace = [&](const std::string &Relative) {
+        return Relative != "a.txt" || (rename((Output + "/d").c_str(), (Temp / "moved").c_str()) == 0 &&
+                                       symlink(Elsewhere.c_str(), (Output + "/d").c_str()) == 0);
+    };
+    ZipInt_BeforePlace = CallBeforePlace;
+    EXPECT_EQ(Zip_Extract((Temp / "a.zip").c_str(), 0, Output.c_str(), nullptr), 0);
+    EXPECT_TRUE(TreeOf(Elsewhere) == (std::map<std::string, std::string>{{"/e", "dir"}}));
 }
 
 // A and B place f.txt over OLD in turn, then each fails: A, rolling back
