@@ -610,32 +610,50 @@ class Extraction {
     }
 
     // The links under Folder (an open descriptor, taken over) and their
-    // targets, relative to the destination, none followed. False where a
-    // folder cannot be read.
-    static bool FindLinks(int Folder, const std::string &Relative,
-                          std::vector<std::pair<std::string, std::string>> &Found) {
-        DIR *Listing = fdopendir(Folder);
-        if (Listing == nullptr) return close(Folder), false;
-        bool Good = true;
-        while (struct dirent *Item = readdir(Listing)) {
-            const std::string Name = Item->d_name, Inner = Relative + (Relative.empty() ? "" : "/") + Name;
+    // targets, relative to the destination, none followed. Null, or why
+    // not: a folder cannot be read, or lies deeper than any walk may go.
+    // Iterative, since whoever may write there may nest folders without end.
+    static const char *FindLinks(int Folder, std::vector<std::pair<std::string, std::string>> &Found) {
+        struct Level {
+            DIR *Listing;
+            std::string Relative;
+        };
+        std::vector<Level> Levels;
+        const char *Why = nullptr;
+        if (DIR *Listing = fdopendir(Folder)) Levels.push_back({Listing, ""});
+        else return close(Folder), "cannot read the links in the destination";
+        std::string Target(PATH_MAX, '\0');
+        while (!Levels.empty() && Why == nullptr) {
+            DIR *Listing = Levels.back().Listing;
+            struct dirent *Item = readdir(Listing);
+            if (Item == nullptr) {
+                closedir(Listing);
+                Levels.pop_back();
+                continue;
+            }
+            const std::string Name = Item->d_name, &Relative = Levels.back().Relative;
+            const std::string Inner = Relative + (Relative.empty() ? "" : "/") + Name;
             struct stat Status;
             if (Name == "." || Name == ".." || fstatat(dirfd(Listing), Item->d_name, &Status, AT_SYMLINK_NOFOLLOW) != 0)
                 continue;
             if (S_ISLNK(Status.st_mode)) {
-                char Target[PATH_MAX];
-                const ssize_t Length = readlinkat(dirfd(Listing), Item->d_name, Target, sizeof(Target));
+                const ssize_t Length = readlinkat(dirfd(Listing), Item->d_name, Target.data(), Target.size());
                 // A target too long to read leads nowhere known: as if outside.
-                Found.emplace_back(Inner, Length >= 0 && Length < (ssize_t)sizeof(Target)
-                                              ? std::string(Target, (size_t)Length) : std::string("/"));
+                Found.emplace_back(Inner, Length >= 0 && Length < (ssize_t)Target.size()
+                                              ? Target.substr(0, (size_t)Length) : std::string("/"));
             } else if (S_ISDIR(Status.st_mode)) {
                 const int Inside =
                     openat(dirfd(Listing), Item->d_name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-                if (!(Good = Inside >= 0 && FindLinks(Inside, Inner, Found))) break;
+                DIR *Below = Inside >= 0 ? fdopendir(Inside) : nullptr;
+                if (Inner.size() > MaximumResolvedPath) Why = "the destination's folders lie too deep to check its links";
+                else if (Below == nullptr) Why = "cannot read the links in the destination";
+                else Levels.push_back({Below, Inner});
+                if (Why != nullptr && Below != nullptr) closedir(Below);
+                else if (Why != nullptr && Inside >= 0) close(Inside);
             }
         }
-        closedir(Listing);
-        return Good;
+        for (Level &Open : Levels) closedir(Open.Listing);
+        return Why;
     }
 
     // The archive's links change the way of links already in the
@@ -647,7 +665,8 @@ class Extraction {
         if (Links.empty()) return true;
         std::vector<std::pair<std::string, std::string>> Found;
         const int Folder = open(Root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (Folder < 0 || !FindLinks(Folder, "", Found)) return Refuse("cannot read the links in the destination");
+        if (Folder < 0) return Refuse("cannot read the links in the destination");
+        if (const char *Why = FindLinks(Folder, Found)) return Refuse(Why);
         std::unordered_set<std::string_view> Replaced;
         for (const Entry &Item : Entries)
             if (Item.Type != Kind::Folder) Replaced.insert(Item.Relative);

@@ -529,6 +529,9 @@ TEST_F(ZipTest, LinksAlreadyInTheDestination) {
          {{"[('q', '@.')]", 0}}, "[ \"$(readlink out/q)\" = s ]", "would lead the link p", ""},
         {"from a folder", "mkdir -p out/d && ln -s ../q/.. out/d/p", "out", {{"[('q', '@d/..')]", 0}},
          "[ ! -e out/q ]", "would lead the link d/p", ""},
+        {"folders nested without end", "python3 -c \"import os\nos.mkdir('out'); os.chdir('out')\n"
+         "for i in range(3000): os.mkdir('a'); os.chdir('a')\"", "out", {{"[('l', '@a')]", 0}}, "[ ! -e out/l ]",
+         "links", "rm -rf out"},
     });
 }
 
@@ -685,3 +688,4 @@ TEST(ZipAesCounterTest, PiecesOfAnyLengthMatchOneCall) {
         }
     }
 }
+
