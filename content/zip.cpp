@@ -1038,7 +1038,8 @@ class Extraction {
     // What this call replaced at a path that someone else has taken over
     // since: never removed, it is left beside the path as NAME.unzip-kept
     // (-2, -3 ... where that is taken; .unzip-kept-N in its folder for a
-    // name too long for that).
+    // name too long for that; its own temporary name and "-kept" where all
+    // of those are).
     void Keep(const Entry &Item) {
         const size_t Slash = Item.Final.rfind('/');
         for (int Count = 1; Count <= 100; Count++) {
@@ -1052,6 +1053,14 @@ class Extraction {
                 }
                 if (errno != ENAMETOOLONG) break;
             }
+        }
+        // Every such name taken: a name of this call's own, which no sweep
+        // of a later extraction takes for a staged file.
+        const std::string Aside = Item.Backup + "-kept";
+        if (renameat2(AT_FDCWD, Item.Backup.c_str(), AT_FDCWD, Aside.c_str(), RENAME_NOREPLACE) == 0) {
+            Log_Error("Zip: %s changed while the extraction failed; what stood there is kept as %s\n",
+                      Item.Final.c_str(), Aside.c_str());
+            return;
         }
         Log_Error("Zip: %s changed while the extraction failed; what stood there stays as %s\n", Item.Final.c_str(),
                   Item.Backup.c_str());

@@ -592,15 +592,28 @@ TEST_F(ZipTest, TwoFailingCommitsKeepWhatTheyReplaced) {
         return false;
     };
     ZipInt_BeforePlace = CallBeforePlace;
-    std::thread A([&] {
+    const auto Race = [&] {
+        Turn = Calls = 0;
+        std::thread A([&] {
+            EXPECT_EQ(Zip_Extract((Temp / "a.zip").c_str(), 0, Output.c_str(), nullptr), 0);
+            Pass(3);
+        });
+        Await(1);
         EXPECT_EQ(Zip_Extract((Temp / "a.zip").c_str(), 0, Output.c_str(), nullptr), 0);
-        Pass(3);
-    });
-    Await(1);
-    EXPECT_EQ(Zip_Extract((Temp / "a.zip").c_str(), 0, Output.c_str(), nullptr), 0);
-    A.join();
+        A.join();
+    };
+    Race();
     EXPECT_TRUE(TreeOf(Output) ==
                 (std::map<std::string, std::string>{{"/f.txt", "file:NEW"}, {"/f.txt.unzip-kept", "file:OLD"}}));
+    // With every kept name taken (anyone who may write there can take them),
+    // OLD stays under a name no later extraction's sweep removes.
+    Shell("cd '" + Output + "' && rm * && echo OLD > f.txt && touch f.txt.unzip-kept $(seq -f f.txt.unzip-kept-%g 2 100)");
+    Race();
+    MakeArchive(Temp / "b.zip", "[('h.txt', 'x')]");
+    ZipInt_BeforePlace = nullptr;
+    ASSERT_EQ(Zip_Extract((Temp / "b.zip").c_str(), 0, Output.c_str(), nullptr), 1);
+    const auto Tree = TreeOf(Output);
+    EXPECT_EQ(std::count_if(Tree.begin(), Tree.end(), [](const auto &Item) { return Item.second == "file:OLD\n"; }), 1);
 }
 
 // A killed extraction's staged files and lock go with the next extraction
