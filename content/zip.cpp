@@ -299,17 +299,48 @@ class Extraction {
         return false;
     }
 
+    // A descriptor of the folder Folder names, or -1 where that lies outside
+    // the resolved destination. Planning saw no link on the way, but
+    // whoever else may write in the destination can put one there at any
+    // moment since: what is made goes through the folder opened and checked,
+    // never through the path once more.
+    int OpenInside(const std::string &Folder) {
+        const int Descriptor = open(Folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+        if (Descriptor < 0) return -1;
+        char Name[32], Real[PATH_MAX];
+        snprintf(Name, sizeof(Name), "/proc/self/fd/%d", Descriptor);
+        const ssize_t Length = readlink(Name, Real, sizeof(Real));
+        struct stat Opened, Named;
+        // Without /proc: the resolved path must still name the folder opened.
+        const std::string Place = Length > 0 && Length < (ssize_t)sizeof(Real) ? std::string(Real, (size_t)Length)
+                                                                              : RealPath(Folder);
+        if (Inside(Root, Place) && fstat(Descriptor, &Opened) == 0 && stat(Place.c_str(), &Named) == 0 &&
+            Opened.st_dev == Named.st_dev && Opened.st_ino == Named.st_ino)
+            return Descriptor;
+        close(Descriptor);
+        errno = EXDEV;
+        return -1;
+    }
+
     bool MakeFolder(const std::string &Folder) {
         if (KnownFolders.count(Folder) != 0) return true;
-        if (mz_os_is_dir(Folder.c_str()) == MZ_OK) {
-            Sweep(Folder);
+        const int Existing = OpenInside(Folder);
+        if (Existing >= 0) {
+            Sweep(Folder, Existing);
+            close(Existing);
         } else {
+            if (errno == EXDEV) return false;
             // Parents first, each remembered for the roll-back.
             const size_t Slash = Folder.rfind('/');
-            if (Slash != std::string::npos && Slash > 0 && !MakeFolder(Folder.substr(0, Slash))) return false;
+            if (Slash == std::string::npos || Slash == 0 || !MakeFolder(Folder.substr(0, Slash))) return false;
+            const int Parent = OpenInside(Folder.substr(0, Slash));
+            if (Parent < 0) return false;
             // Another extraction may make the same folder at the same time.
-            if (mkdir(Folder.c_str(), 0777) == 0) MadeFolders.push_back(Folder);
-            else if (errno != EEXIST || mz_os_is_dir(Folder.c_str()) != MZ_OK) return false;
+            if (mkdirat(Parent, Folder.c_str() + Slash + 1, 0777) == 0) MadeFolders.push_back(Folder);
+            close(Parent);
+            const int Now = OpenInside(Folder);
+            if (Now < 0) return false;
+            close(Now);
         }
         KnownFolders.insert(Folder);
         return true;
@@ -413,6 +444,10 @@ class Extraction {
             // A folder entry for the destination itself adds nothing.
             if (Parts.empty() && IsSeparator(Name.back())) continue;
             if (Parts.empty()) return Refuse("unsafe entry name", Name);
+            // A later extraction would take such a file for one a killed
+            // extraction left, and remove it.
+            std::string Owner;
+            if (StagedName(Parts.back(), Owner)) return Refuse("entry name is kept for the extraction's own files", Name);
             Item.Relative = Join(Parts, Parts.size());
             Item.Final = Destination + "/" + Item.Relative;
             if (Item.Final.size() > MaximumPath) return Refuse("entry path too long", Name);
@@ -575,32 +610,50 @@ class Extraction {
     }
 
     // The links under Folder (an open descriptor, taken over) and their
-    // targets, relative to the destination, none followed. False where a
-    // folder cannot be read.
-    static bool FindLinks(int Folder, const std::string &Relative,
-                          std::vector<std::pair<std::string, std::string>> &Found) {
-        DIR *Listing = fdopendir(Folder);
-        if (Listing == nullptr) return close(Folder), false;
-        bool Good = true;
-        while (struct dirent *Item = readdir(Listing)) {
-            const std::string Name = Item->d_name, Inner = Relative + (Relative.empty() ? "" : "/") + Name;
+    // targets, relative to the destination, none followed. Null, or why
+    // not: a folder cannot be read, or lies deeper than any walk may go.
+    // Iterative, since whoever may write there may nest folders without end.
+    static const char *FindLinks(int Folder, std::vector<std::pair<std::string, std::string>> &Found) {
+        struct Level {
+            DIR *Listing;
+            std::string Relative;
+        };
+        std::vector<Level> Levels;
+        const char *Why = nullptr;
+        if (DIR *Listing = fdopendir(Folder)) Levels.push_back({Listing, ""});
+        else return close(Folder), "cannot read the links in the destination";
+        std::string Target(PATH_MAX, '\0');
+        while (!Levels.empty() && Why == nullptr) {
+            DIR *Listing = Levels.back().Listing;
+            struct dirent *Item = readdir(Listing);
+            if (Item == nullptr) {
+                closedir(Listing);
+                Levels.pop_back();
+                continue;
+            }
+            const std::string Name = Item->d_name, &Relative = Levels.back().Relative;
+            const std::string Inner = Relative + (Relative.empty() ? "" : "/") + Name;
             struct stat Status;
             if (Name == "." || Name == ".." || fstatat(dirfd(Listing), Item->d_name, &Status, AT_SYMLINK_NOFOLLOW) != 0)
                 continue;
             if (S_ISLNK(Status.st_mode)) {
-                char Target[PATH_MAX];
-                const ssize_t Length = readlinkat(dirfd(Listing), Item->d_name, Target, sizeof(Target));
+                const ssize_t Length = readlinkat(dirfd(Listing), Item->d_name, Target.data(), Target.size());
                 // A target too long to read leads nowhere known: as if outside.
-                Found.emplace_back(Inner, Length >= 0 && Length < (ssize_t)sizeof(Target)
-                                              ? std::string(Target, (size_t)Length) : std::string("/"));
+                Found.emplace_back(Inner, Length >= 0 && Length < (ssize_t)Target.size()
+                                              ? Target.substr(0, (size_t)Length) : std::string("/"));
             } else if (S_ISDIR(Status.st_mode)) {
                 const int Inside =
                     openat(dirfd(Listing), Item->d_name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-                if (!(Good = Inside >= 0 && FindLinks(Inside, Inner, Found))) break;
+                DIR *Below = Inside >= 0 ? fdopendir(Inside) : nullptr;
+                if (Inner.size() > MaximumResolvedPath) Why = "the destination's folders lie too deep to check its links";
+                else if (Below == nullptr) Why = "cannot read the links in the destination";
+                else Levels.push_back({Below, Inner});
+                if (Why != nullptr && Below != nullptr) closedir(Below);
+                else if (Why != nullptr && Inside >= 0) close(Inside);
             }
         }
-        closedir(Listing);
-        return Good;
+        for (Level &Open : Levels) closedir(Open.Listing);
+        return Why;
     }
 
     // The archive's links change the way of links already in the
@@ -612,7 +665,8 @@ class Extraction {
         if (Links.empty()) return true;
         std::vector<std::pair<std::string, std::string>> Found;
         const int Folder = open(Root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (Folder < 0 || !FindLinks(Folder, "", Found)) return Refuse("cannot read the links in the destination");
+        if (Folder < 0) return Refuse("cannot read the links in the destination");
+        if (const char *Why = FindLinks(Folder, Found)) return Refuse(Why);
         std::unordered_set<std::string_view> Replaced;
         for (const Entry &Item : Entries)
             if (Item.Type != Kind::Folder) Replaced.insert(Item.Relative);
@@ -768,10 +822,14 @@ class Extraction {
     // Removes from Folder what extractions of this user that are gone
     // (killed) left there: their staged files, replaced files kept aside
     // and lock files. Another user's, and those of a live extraction, stay.
-    void Sweep(const std::string &Folder) {
+    void Sweep(const std::string &Folder, int Opened) {
         if (!Swept.insert(Folder).second) return;
-        DIR *Listing = opendir(Folder.c_str());
-        if (Listing == nullptr) return;
+        const int Descriptor = openat(Opened, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        DIR *Listing = Descriptor >= 0 ? fdopendir(Descriptor) : nullptr;
+        if (Listing == nullptr) {
+            if (Descriptor >= 0) close(Descriptor);
+            return;
+        }
         while (struct dirent *Item = readdir(Listing)) {
             std::string Owner;
             struct stat Status;
@@ -796,7 +854,15 @@ class Extraction {
                 continue;
             }
             const std::string Name = TemporaryName(Folder);
-            const int Descriptor = open(Name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+            const int Here = OpenInside(Folder);
+            if (Here < 0 && errno == ENOENT) {
+                KnownFolders.clear();
+                continue;
+            }
+            if (Here < 0) break;
+            const int Descriptor = openat(Here, Name.c_str() + Folder.size() + 1,
+                                          O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+            if (Here >= 0) close(Here);
             if (Descriptor >= 0) {
                 Item.Temporary = Name;
                 return Descriptor;
@@ -954,8 +1020,12 @@ class Extraction {
             struct stat Status;
             if (!MakeFolder(Folder) || !TakeLock()) return Refuse("cannot create a folder", Item.Relative);
             const std::string Name = TemporaryName(Folder);
-            if (symlink(Item.LinkTarget.c_str(), Name.c_str()) != 0 || lstat(Name.c_str(), &Status) != 0)
-                return Refuse("cannot make a link", Item.Relative);
+            const char *Base = Name.c_str() + Folder.size() + 1;
+            const int Here = OpenInside(Folder);
+            const bool Made = Here >= 0 && symlinkat(Item.LinkTarget.c_str(), Here, Base) == 0 &&
+                              fstatat(Here, Base, &Status, AT_SYMLINK_NOFOLLOW) == 0;
+            if (Here >= 0) close(Here);
+            if (!Made) return Refuse("cannot make a link", Item.Relative);
             Item.Temporary = Name;
             Item.Device = Status.st_dev;
             Item.Inode = Status.st_ino;
@@ -968,7 +1038,8 @@ class Extraction {
     // What this call replaced at a path that someone else has taken over
     // since: never removed, it is left beside the path as NAME.unzip-kept
     // (-2, -3 ... where that is taken; .unzip-kept-N in its folder for a
-    // name too long for that).
+    // name too long for that; its own temporary name and "-kept" where all
+    // of those are).
     void Keep(const Entry &Item) {
         const size_t Slash = Item.Final.rfind('/');
         for (int Count = 1; Count <= 100; Count++) {
@@ -982,6 +1053,14 @@ class Extraction {
                 }
                 if (errno != ENAMETOOLONG) break;
             }
+        }
+        // Every such name taken: a name of this call's own, which no sweep
+        // of a later extraction takes for a staged file.
+        const std::string Aside = Item.Backup + "-kept";
+        if (renameat2(AT_FDCWD, Item.Backup.c_str(), AT_FDCWD, Aside.c_str(), RENAME_NOREPLACE) == 0) {
+            Log_Error("Zip: %s changed while the extraction failed; what stood there is kept as %s\n",
+                      Item.Final.c_str(), Aside.c_str());
+            return;
         }
         Log_Error("Zip: %s changed while the extraction failed; what stood there stays as %s\n", Item.Final.c_str(),
                   Item.Backup.c_str());
@@ -1016,7 +1095,17 @@ class Extraction {
             close(Lock);
         }
         if (Succeeded) return;
-        for (auto Folder = MadeFolders.rbegin(); Folder != MadeFolders.rend(); ++Folder) rmdir(Folder->c_str());
+        for (auto Folder = MadeFolders.rbegin(); Folder != MadeFolders.rend(); ++Folder) {
+            // One inside only where it was made, not where a link put in
+            // since leads; the destination's own, by the caller's path.
+            const size_t Slash = Folder->rfind('/');
+            if (Root.empty() || *Folder == Root || !Inside(Root, *Folder)) {
+                rmdir(Folder->c_str());
+            } else if (const int Parent = OpenInside(Folder->substr(0, Slash)); Parent >= 0) {
+                unlinkat(Parent, Folder->c_str() + Slash + 1, AT_REMOVEDIR);
+                close(Parent);
+            }
+        }
     }
 };
 

@@ -38,7 +38,14 @@
 //   call. A roll-back that finds a path it replaced taken over meanwhile
 //   leaves the path alone and keeps what stood there before as
 //   "NAME.unzip-kept" beside it ("-2" and on where that is taken,
-//   ".unzip-kept" alone for a name too long for it).
+//   ".unzip-kept" alone for a name too long for it, its temporary name
+//   and "-kept" where all are).
+// - Entry names like the temporary or lock files' refuse the archive: a
+//   later extraction would remove such a file. Folders and files are made,
+//   and empty folders removed, only inside a folder checked, once opened,
+//   to lie inside the destination (another user who may write there can
+//   swap a folder for a link at any time). With links in the archive, a
+//   destination whose folders nest past 1,343 bytes refuses it.
 // - While it runs an extraction holds a lock file ".unzip-MARK.lock" in the
 //   destination. The temporary files and lock files of this user's
 //   extractions that no longer run (killed) are removed from each folder a

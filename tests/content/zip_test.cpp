@@ -328,6 +328,8 @@ TEST_F(ZipTest, HostileNamesAndLinksRefuseTheWholeArchive) {
         {"loop of links", "[('ok.txt', 'x'), ('l1', '@l2'), ('l2', '@l1')]"},
         {"long", "[('ok.txt', 'x'), ('d/' * 170 + 'x', 'evil')]"},
         {"the destination as a file", "[('ok.txt', 'x'), ('.', 'evil')]"},
+        {"a staged file's name", "[('ok.txt', 'x'), ('d/.unzip-0123456789abcdef-0.tmp', 'x')]"},
+        {"a lock file's name", "[('ok.txt', 'x'), ('.unzip-0123456789abcdef.lock', 'x')]"},
     };
     for (const Case &C : Cases) {
         SCOPED_TRACE(C.What);
@@ -527,6 +529,9 @@ TEST_F(ZipTest, LinksAlreadyInTheDestination) {
          {{"[('q', '@.')]", 0}}, "[ \"$(readlink out/q)\" = s ]", "would lead the link p", ""},
         {"from a folder", "mkdir -p out/d && ln -s ../q/.. out/d/p", "out", {{"[('q', '@d/..')]", 0}},
          "[ ! -e out/q ]", "would lead the link d/p", ""},
+        {"folders nested without end", "python3 -c \"import os\nos.mkdir('out'); os.chdir('out')\n"
+         "for i in range(3000): os.mkdir('a'); os.chdir('a')\"", "out", {{"[('l', '@a')]", 0}}, "[ ! -e out/l ]",
+         "links", "rm -rf out"},
     });
 }
 
@@ -545,6 +550,21 @@ TEST_F(ZipTest, WhatAppearsBeforeTheCommitStays) {
     ZipInt_BeforePlace = CallBeforePlace;
     EXPECT_EQ(Zip_Extract((Temp / "a.zip").c_str(), 0, Output.c_str(), nullptr), 0);
     EXPECT_TRUE(TreeOf(Output) == (std::map<std::string, std::string>{{"/x", "dir"}, {"/x/user.txt", "file:B"}}));
+}
+
+// Whoever else may write in the destination swaps a folder for a link to
+// elsewhere after the plan: nothing is made there.
+TEST_F(ZipTest, AFolderSwappedForALinkAfterThePlan) {
+    const std::string Elsewhere = Temp / "elsewhere";
+    Shell("mkdir -p '" + Elsewhere + "/e'");
+    MakeArchive(Temp / "a.zip", "[('a.txt', 'A'), ('d/e/f/', ''), ('d/e/l', '@../../a.txt')]");
+    BeforePlace = [&](const std::string &Relative) {
+        return Relative != "a.txt" || (rename((Output + "/d").c_str(), (Temp / "moved").c_str()) == 0 &&
+                                       symlink(Elsewhere.c_str(), (Output + "/d").c_str()) == 0);
+    };
+    ZipInt_BeforePlace = CallBeforePlace;
+    EXPECT_EQ(Zip_Extract((Temp / "a.zip").c_str(), 0, Output.c_str(), nullptr), 0);
+    EXPECT_TRUE(TreeOf(Elsewhere) == (std::map<std::string, std::string>{{"/e", "dir"}}));
 }
 
 // A and B place f.txt over OLD in turn, then each fails: A, rolling back
@@ -572,15 +592,28 @@ TEST_F(ZipTest, TwoFailingCommitsKeepWhatTheyReplaced) {
         return false;
     };
     ZipInt_BeforePlace = CallBeforePlace;
-    std::thread A([&] {
+    const auto Race = [&] {
+        Turn = Calls = 0;
+        std::thread A([&] {
+            EXPECT_EQ(Zip_Extract((Temp / "a.zip").c_str(), 0, Output.c_str(), nullptr), 0);
+            Pass(3);
+        });
+        Await(1);
         EXPECT_EQ(Zip_Extract((Temp / "a.zip").c_str(), 0, Output.c_str(), nullptr), 0);
-        Pass(3);
-    });
-    Await(1);
-    EXPECT_EQ(Zip_Extract((Temp / "a.zip").c_str(), 0, Output.c_str(), nullptr), 0);
-    A.join();
+        A.join();
+    };
+    Race();
     EXPECT_TRUE(TreeOf(Output) ==
                 (std::map<std::string, std::string>{{"/f.txt", "file:NEW"}, {"/f.txt.unzip-kept", "file:OLD"}}));
+    // With every kept name taken (anyone who may write there can take them),
+    // OLD stays under a name no later extraction's sweep removes.
+    Shell("cd '" + Output + "' && rm * && echo OLD > f.txt && touch f.txt.unzip-kept $(seq -f f.txt.unzip-kept-%g 2 100)");
+    Race();
+    MakeArchive(Temp / "b.zip", "[('h.txt', 'x')]");
+    ZipInt_BeforePlace = nullptr;
+    ASSERT_EQ(Zip_Extract((Temp / "b.zip").c_str(), 0, Output.c_str(), nullptr), 1);
+    const auto Tree = TreeOf(Output);
+    EXPECT_EQ(std::count_if(Tree.begin(), Tree.end(), [](const auto &Item) { return Item.second == "file:OLD\n"; }), 1);
 }
 
 // A killed extraction's staged files and lock go with the next extraction
@@ -668,3 +701,4 @@ TEST(ZipAesCounterTest, PiecesOfAnyLengthMatchOneCall) {
         }
     }
 }
+
