@@ -31,6 +31,7 @@
 #include "runtime/containers/dictionary.h"
 #include "runtime/documents/json.h"
 #include "runtime/log.h"
+#include "runtime/memory.h"
 #include "runtime/posix/platform_file.h"
 #include "runtime/notification/notification_center.h"
 #include "runtime/script/interop.h"
@@ -116,8 +117,9 @@ struct Page {
     // Set once the run has ended: the bridge then makes and calls nothing.
     bool Ended = false;
     bool ToldEnded = false;
-    // Set once a refused fire was told.
+    // Set once a refused fire was told, and a call the memory budget refused.
     bool Swollen = false;
+    bool OverBudget = false;
     // Why the page stopped (an interrupt, a failed load); empty while it runs.
     std::string Stopped;
     // The page's "TQX.ScriptTaskHandler" and "TQX.NotificationCenter"
@@ -258,6 +260,7 @@ duk_ret_t Call(duk_context *Context) {
         return 1;
     }
     const uint32 Refused = Interop_GetRefusedCount();
+    const int64 BudgetRefused = MemoryBudget_GetRefusedCount();
     MemoryStream *Stream = nullptr;
     MemoryStream_Create(&Stream);
     MemoryStream_SetAutoGrow(Stream, TRUE);
@@ -275,6 +278,14 @@ duk_ret_t Call(duk_context *Context) {
         Script.Swollen = true;
         Tell(std::string("a fire of the page script was refused: what waits for the page is bounded to ") +
              INTEROP_QUEUE_LIMIT_TEXT);
+    }
+    // Only a call that answered false: a document read on another thread
+    // meanwhile may have been the one refused.
+    if (MemoryBudget_GetRefusedCount() != BudgetRefused && !Script.OverBudget &&
+        Script.Reply.find("\"returnValue\":false") != std::string::npos) {
+        Script.OverBudget = true;
+        Tell("a call of the page script was refused: what the host would hold for it passes the memory budget of " +
+             std::to_string(MemoryBudget_GetLimit() >> 20) + " MiB");
     }
     duk_push_lstring(Context, Script.Reply.data(), Script.Reply.size());
     return 1;

@@ -142,6 +142,10 @@ InteropCallback *Interop_AddRefCallback(InteropCallback *Callback);
 int32 Interop_ReleaseCallback(InteropCallback **Callback);
 int32 Interop_GetCallbackUserPtr(InteropCallback *Callback, void **User);
 const char *Interop_GetCallbackId(InteropCallback *Callback);
+// Charges Bytes to the memory budget for what the record's holder keeps
+// beside it (0, with nothing charged, when that passes the budget); the
+// record gives them back when it is freed.
+int32 Interop_ChargeCallback(InteropCallback *Callback, int64 Bytes);
 
 // Page execute registrations and the execute queue (main thread). A page
 // that registers again with the same user and function shares its

@@ -131,6 +131,13 @@ const char *Interop_GetCallbackId(InteropCallback *Callback) {
     return Callback->Id;
 }
 
+int32 Interop_ChargeCallback(InteropCallback *Callback, int64 Bytes) {
+    Debug_CheckPointer(Callback);
+    if (!MemoryBudget_Take(Bytes)) return FALSE;
+    Callback->Charged += Bytes;
+    return TRUE;
+}
+
 int32 Interop_AddExecuteCallback(InteropExecuteCallback **Registration, void *User, Interop_ExecuteFunc Function) {
     Interop_AssertMainThread();
     InteropStruct *Global = Interop_Global();
@@ -237,6 +244,7 @@ void Interop_ProcessCallbacks(float64 Start) {
     while (Record != nullptr) {
         InteropCallback *Next = Record->Next;
         if (Record->RefCount == 0) {
+            MemoryBudget_Give(Record->Charged);
             InteropList_Unlink(Global->Callbacks, Record);
             Pool_Free(Global->CallbackPool, &Record, (int32)sizeof(InteropCallback));
         }
@@ -277,6 +285,7 @@ void Interop_RemoveBatch(InteropStruct *Global) {
     while (Global->Callbacks.Head != nullptr) {
         InteropCallback *Record = Global->Callbacks.Head;
         if (Record->RefCount > 0) Log_Debug("Interop - Callback not removed - Id %s\n", Record->Id);
+        MemoryBudget_Give(Record->Charged);
         InteropList_Unlink(Global->Callbacks, Record);
         Pool_Free(Global->CallbackPool, &Record, (int32)sizeof(InteropCallback));
     }

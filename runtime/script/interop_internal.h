@@ -60,6 +60,7 @@ struct InteropCallback {
     void *User;
     Interop_CallbackFunc Function;
     uint32 RefCount;
+    int64 Charged; // bytes of the memory budget it holds until it is freed
     InteropCallback *Next;
     InteropCallback *Prev;
 };
