@@ -59,7 +59,7 @@ constexpr char Shim[] = R"JS((function (global, create, call, release) {
       var request = {};
       for (var key in params || {}) request[key] = params[key];
       request.method = method;
-      var text = call(S(instanceId), stringify(request));
+      var text = call(S(instanceId), stringify(request), S(method));
       return text ? parse(text).returnValue : undefined;
     }
   };
@@ -166,8 +166,12 @@ void Tell(const std::string &Reason) {
 
 int32 Execute(void *, const char *, const char *Text, void *Reserved) {
     if (Text == nullptr) return TRUE;
-    Batch Made{Text, {}, {}};
-    if (const auto *Facts = static_cast<const InteropBatchFacts *>(Reserved))
+    Batch Made;
+    const auto *Facts = static_cast<const InteropBatchFacts *>(Reserved);
+    // The batch itself when this page is the last to have it: not copied.
+    if (Facts != nullptr && Facts->Text != nullptr) Made.Text.swap(*static_cast<std::string *>(Facts->Text));
+    else Made.Text = Text;
+    if (Facts != nullptr)
         for (int32 Index = 0; Index < Facts->Count; Index++) {
             Made.Senders.emplace_back(Facts->Senders[Index]);
             Made.Retained.push_back(Facts->Retained[Index]);
@@ -250,6 +254,10 @@ void DropObservers() {
 duk_ret_t Call(duk_context *Context) {
     const char *Id = duk_require_string(Context, 0);
     const char *Request = duk_require_string(Context, 1);
+    // The request's own "method" (the bridge sets it last, over any the
+    // page gave), so that the host reads the request again only for the
+    // calls whose answers change what the page holds.
+    const char *Method = duk_require_string(Context, 2);
     if (Script.Ended) {
         // Refused, not silent: a page that asks after the end (onUnload, a
         // finalizer) hears false, as it would for any call that cannot act.
@@ -272,16 +280,20 @@ duk_ret_t Call(duk_context *Context) {
         MemoryStream_ReleasePointer(Stream, &Pointer);
     }
     MemoryStream_Release(&Stream);
-    bool Handler = Script.Handlers.count(Id) != 0;
-    if (Handler || Script.Centers.count(Id) != 0) NoteCall(Handler, Request, Script.Reply);
-    if (Interop_GetRefusedCount() != Refused && !Script.Swollen) {
+    const bool Handler = Script.Handlers.count(Id) != 0;
+    const bool Noted = Handler ? strcmp(Method, "register") == 0 || strcmp(Method, "unregister") == 0
+                               : Script.Centers.count(Id) != 0 && strcmp(Method, "fire") != 0 &&
+                                     strcmp(Method, "fireAfterDelay") != 0;
+    if (Noted) NoteCall(Handler, Request, Script.Reply);
+    const bool OverBudget = MemoryBudget_GetRefusedCount() != BudgetRefused;
+    if (Interop_GetRefusedCount() != Refused && !OverBudget && !Script.Swollen) {
         Script.Swollen = true;
         Tell(std::string("a fire of the page script was refused: what waits for the page is bounded to ") +
              INTEROP_QUEUE_LIMIT_TEXT);
     }
     // Only a call that answered false: a document read on another thread
     // meanwhile may have been the one refused.
-    if (MemoryBudget_GetRefusedCount() != BudgetRefused && !Script.OverBudget &&
+    if (OverBudget && !Script.OverBudget &&
         Script.Reply.find("\"returnValue\":false") != std::string::npos) {
         Script.OverBudget = true;
         Tell("a call of the page script was refused: what the host would hold for it passes the memory budget of " +
@@ -318,7 +330,7 @@ duk_ret_t SetUpBody(duk_context *Context, void *) {
     duk_eval_string(Context, Shim);
     duk_push_global_object(Context);
     duk_push_c_function(Context, Create, 2);
-    duk_push_c_function(Context, Call, 2);
+    duk_push_c_function(Context, Call, 3);
     duk_push_c_function(Context, Release, 1);
     duk_call(Context, 4);
     duk_push_global_stash(Context);

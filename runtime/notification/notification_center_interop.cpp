@@ -189,12 +189,9 @@ int32 NotificationCenter_InteropExecuteObserverCallback(void *Callback, const ch
     Dictionary_AddString(Item, "callbackId", CallbackId, nullptr);
     const bool Retained = NotificationCenter_IsRetained(Center, Sender);
     if (Retained) Dictionary_AddBoolean(Item, "retained", TRUE, nullptr);
-    Dictionary *Info = nullptr;
-    Dictionary_AddDictionary(Item, "info", &Info, nullptr);
-    if (UserInfo != nullptr) Dictionary_Merge(Info, UserInfo, DICTIONARY_MERGE_OVERWRITE);
     // Every page receives the batch and releases once; an item the queue
     // refused reaches no page.
-    if (Interop_RaiseCallback(Record, Item) && Retained) {
+    if (Interop_RaiseCallbackWithInfo(Record, Item, UserInfo) && Retained) {
         int32 Pages = Interop_GetExecuteCallbackCount();
         for (int32 Page = 0; Page < Pages; Page++) NotificationCenter_AddRefInteropReference(Sender);
     }

@@ -138,6 +138,9 @@ int32 Interop_ProcessEvent(void *Instance);
 int32 Interop_AddCallback(const char *Id, void *User, Interop_CallbackFunc Function, InteropCallback **Callback);
 int32 Interop_GetCallbackById(const char *Id, InteropCallback **Callback);
 int32 Interop_RaiseCallback(InteropCallback *Callback, void *Argument);
+// Raises an item with Info's members as its "info": a page's batch gets them
+// written straight from Info, never copied first.
+int32 Interop_RaiseCallbackWithInfo(InteropCallback *Callback, Dictionary *Item, Dictionary *Info);
 InteropCallback *Interop_AddRefCallback(InteropCallback *Callback);
 int32 Interop_ReleaseCallback(InteropCallback **Callback);
 int32 Interop_GetCallbackUserPtr(InteropCallback *Callback, void **User);
@@ -181,10 +184,13 @@ uint32 Interop_GetRefusedCount(void);
 // "sender" it carries (empty when none) and whether "retained" is true, kept
 // as the item was queued, so that a page's bridge never parses the batch
 // again to release what the center retained for it.
+// Text, when not null, is the batch itself (a std::string) handed to the
+// last page called, which may take it whole rather than copy it.
 typedef struct InteropBatchFacts {
     int32 Count;
     const char *const *Senders;
     const int32 *Retained;
+    void *Text;
 } InteropBatchFacts;
 
 RUNTIME_EXTERN_C_END

@@ -38,19 +38,83 @@ bool Admitted(InteropStruct *Global, size_t Bytes) {
     return false;
 }
 
-void Write(MemoryStream *Stream, const char *Text, uint32 Length) {
-    uint32 Count = 0;
-    MemoryStream_Write(Stream, Text, Length, &Count);
+// A stream that appends to the pending text, so that an item is written
+// once, where it waits, into room measured before.
+struct TextSink {
+    StreamStruct Record;
+    std::string *Text;
+};
+
+int32 SinkWrite(void *Handle, const void *Buffer, uint32 Length, uint32 *Count) {
+    static_cast<TextSink *>(Handle)->Text->append(static_cast<const char *>(Buffer), Length);
+    *Count = Length;
+    return TRUE;
+}
+
+// The members of a container as the writer puts them (nothing for none).
+int64 Measure(JSON *Writer, Dictionary *Members) {
+    int32 Size = 0;
+    JSON_SetDictionaryHandle(Writer, Members);
+    JSON_SaveBufferEstimate(Writer, &Size);
+    return Size;
+}
+
+// Queues Item, with Info's members as its "info" object when given, into the
+// pending batch: measured first, refused past the pages' bound or the memory
+// budget, then written once, straight into the batch.
+int32 Queue(InteropStruct *Global, Dictionary *Item, Dictionary *Info) {
+    InteropPending &Pending = *Global->Pending;
+    const int64 ItemSize = Measure(Global->Writer, Item);
+    const int64 Size = ItemSize + 3 + (Info != nullptr ? Measure(Global->Writer, Info) + 10 : 0);
+    // An item goes alone when the batch is empty, so that the host's own
+    // items still reach a page that holds the bound in delayed fires.
+    if (!Pending.Text.empty() && !Admitted(Global, (size_t)Size)) return FALSE;
+    // While it waits the text is charged to the memory budget too.
+    if (!MemoryBudget_Take(Size)) {
+        Global->Refused++;
+        if (!Pending.Told)
+            Log_Warning("Interop - An item for the pages was refused: it passes the memory budget of %lld MiB\n",
+                        (long long)(MemoryBudget_GetLimit() >> 20));
+        Pending.Told = true;
+        return FALSE;
+    }
+    Pending.Charged += Size;
+    // Room for the item and the batch's closing bracket: nothing is moved
+    // while it is written or closed.
+    Pending.Text.reserve(Pending.Text.size() + (size_t)Size + 1);
+    TextSink Sink{{}, &Pending.Text};
+    Sink.Record.Handle = &Sink;
+    Sink.Record.Write = SinkWrite;
+    Pending.Text.append(Pending.Text.empty() ? "[{" : ",{");
+    JSON_SetDictionaryHandle(Global->Writer, Item);
+    JSON_SaveStream(Global->Writer, &Sink.Record);
+    if (Info != nullptr) {
+        Pending.Text.append(ItemSize > 0 ? ",\"info\":{" : "\"info\":{");
+        JSON_SetDictionaryHandle(Global->Writer, Info);
+        JSON_SaveStream(Global->Writer, &Sink.Record);
+        Pending.Text.append("}");
+    }
+    Pending.Text.append("}");
+    const char *Sender = nullptr;
+    uint32 Retained = FALSE;
+    Pending.Senders.emplace_back(Dictionary_GetStringPtrByKey(Item, "sender", &Sender) && Sender != nullptr ? Sender
+                                                                                                            : "");
+    Pending.Retained.push_back(Dictionary_GetBooleanByKey(Item, "retained", &Retained) && Retained ? 1 : 0);
+    Interop_PostProcess();
+    return TRUE;
 }
 
 // Calls every registration with the batch. Each is held while it runs, since
 // a page may close (and drop its registration) from inside the call.
-void Deliver(InteropStruct *Global, const char *Batch, InteropBatchFacts *Facts) {
+void Deliver(InteropStruct *Global, std::string &Batch, InteropBatchFacts *Facts) {
     InteropExecuteCallback *Registration = Global->Registrations.Head;
     if (Registration != nullptr) Class_AddRef(Registration);
     while (Registration != nullptr) {
+        // The last page may take the text; it is read through a pointer
+        // taken before, which taking leaves valid for this call only.
+        Facts->Text = Registration->Next == nullptr ? &Batch : nullptr;
         if (Registration->Function != nullptr)
-            Registration->Function(Registration->User, Registration->Class.InstanceId, Batch, Facts);
+            Registration->Function(Registration->User, Registration->Class.InstanceId, Batch.c_str(), Facts);
         InteropExecuteCallback *Next = Registration->Next;
         if (Next != nullptr) Class_AddRef(Next);
         Class_Release(&Registration);
@@ -175,50 +239,23 @@ int32 Interop_GetExecuteCallbackCount(void) {
 int32 Interop_Execute(void *User, void *DictionaryHandle) {
     (void)User;
     Interop_AssertMainThread();
-    InteropStruct *Global = Interop_Global();
     auto *Source = static_cast<Dictionary *>(DictionaryHandle);
     Class_CheckHandle(Source, DICTIONARY_CLASSID);
-    InteropPending &Pending = *Global->Pending;
-    // A child container is owned by its item and is written through a root
-    // copy.
-    Dictionary *Root = nullptr;
-    Dictionary *Parent = nullptr;
-    DictionaryItem *ParentItem = nullptr;
-    if (Dictionary_GetParent(Source, &Parent, &ParentItem)) {
-        Dictionary_Create(&Root);
-        Dictionary_Merge(Root, Source, DICTIONARY_MERGE_OVERWRITE);
-    } else {
-        Root = Dictionary_AddRef(Source);
+    return Queue(Interop_Global(), Source, nullptr);
+}
+
+int32 Interop_RaiseCallbackWithInfo(InteropCallback *Callback, Dictionary *Item, Dictionary *Info) {
+    Debug_CheckPointer(Callback);
+    Class_CheckHandle(Item, DICTIONARY_CLASSID);
+    if (Callback->Function == Interop_Execute) {
+        Interop_AssertMainThread();
+        return Queue(Interop_Global(), Item, Info);
     }
-    MemoryStream *Stream = Global->Batch;
-    MemoryStream_DiscardAll(Stream);
-    StreamStruct *Json = nullptr;
-    MemoryStream_GetStreamHandle(Stream, &Json);
-    Write(Stream, Pending.Text.empty() ? "[{" : ",{", 2);
-    JSON_SetDictionaryHandle(Global->Writer, Root);
-    JSON_SaveStream(Global->Writer, Json);
-    Write(Stream, "}", 1);
-    Dictionary_Release(&Root);
-    const size_t Size = (size_t)MemoryStream_GetUsed(Stream);
-    // An item goes alone when the batch is empty, so that the host's own
-    // items still reach a page that holds the bound in delayed fires.
-    if (!Pending.Text.empty() && !Admitted(Global, Size)) {
-        MemoryStream_DiscardAll(Stream);
-        return FALSE;
-    }
-    const char *Text = nullptr;
-    MemoryStream_GetPointer(Stream, &Text);
-    Pending.Text.append(Text, Size);
-    MemoryStream_ReleasePointer(Stream, &Text);
-    MemoryStream_DiscardAll(Stream);
-    const char *Sender = nullptr;
-    uint32 Retained = FALSE;
-    Pending.Senders.emplace_back(Dictionary_GetStringPtrByKey(Source, "sender", &Sender) && Sender != nullptr
-                                     ? Sender
-                                     : "");
-    Pending.Retained.push_back(Dictionary_GetBooleanByKey(Source, "retained", &Retained) && Retained ? 1 : 0);
-    Interop_PostProcess();
-    return TRUE;
+    // Another receiver gets one dictionary: the info is copied into it.
+    Dictionary *Copy = nullptr;
+    Dictionary_AddDictionary(Item, "info", &Copy, nullptr);
+    if (Info != nullptr) Dictionary_Merge(Copy, Info, DICTIONARY_MERGE_OVERWRITE);
+    return Interop_RaiseCallback(Callback, Item);
 }
 
 int32 Interop_Hold(size_t Bytes) {
@@ -271,10 +308,11 @@ void Interop_ProcessBatch(void) {
     std::vector<const char *> Senders;
     Senders.reserve(Batch.Senders.size());
     for (const std::string &Sender : Batch.Senders) Senders.push_back(Sender.c_str());
-    InteropBatchFacts Facts{(int32)Senders.size(), Senders.data(), Batch.Retained.data()};
+    InteropBatchFacts Facts{(int32)Senders.size(), Senders.data(), Batch.Retained.data(), nullptr};
     Global->Delivering = TRUE;
-    Deliver(Global, Batch.Text.c_str(), &Facts);
+    Deliver(Global, Batch.Text, &Facts);
     Global->Delivering = FALSE;
+    MemoryBudget_Give(Batch.Charged);
 }
 
 void Interop_RemoveBatch(InteropStruct *Global) {
@@ -289,5 +327,6 @@ void Interop_RemoveBatch(InteropStruct *Global) {
         InteropList_Unlink(Global->Callbacks, Record);
         Pool_Free(Global->CallbackPool, &Record, (int32)sizeof(InteropCallback));
     }
+    MemoryBudget_Give(Global->Pending->Charged);
     *Global->Pending = InteropPending{};
 }

@@ -84,6 +84,8 @@ struct InteropPending {
     std::vector<int32> Retained;
     // Set once a refusal was logged; cleared when the batch goes out.
     bool Told = false;
+    // Bytes of the memory budget the text holds until it is delivered.
+    int64 Charged = 0;
 };
 
 // A position in the instance table that removals keep valid.
@@ -106,7 +108,6 @@ struct InteropStruct {
     InteropList<InteropCallback> Callbacks;
     Pool *CallbackPool;
     InteropList<InteropExecuteCallback> Registrations;
-    MemoryStream *Batch; // where each queued item is written first
     JSON *Writer;
     int32 Delivering; // 1 while a batch is being handed to the pages
     InteropPending *Pending;
