@@ -200,11 +200,8 @@ void NoteCall(bool Handler, const char *Request, const std::string &Reply) {
     Dictionary *Asked = nullptr, *Answered = nullptr;
     Dictionary *Call = ParseObject(Request, strlen(Request), &Asked);
     Dictionary *Answer = ParseObject(Reply.data(), Reply.size(), &Answered);
-    const char *Method = nullptr, *Why = nullptr;
+    const char *Method = nullptr;
     uint32 Taken = 0;
-    if (Call != nullptr && Answer != nullptr && Dictionary_GetStringPtrByKey(Call, "method", &Method) &&
-        Dictionary_GetStringPtrByKey(Answer, "error", &Why) && Why != nullptr)
-        Log_Warning("Page call - %s %s\n", Method, Why);
     if (Call != nullptr && Answer != nullptr && Dictionary_GetStringPtrByKey(Call, "method", &Method) &&
         Dictionary_GetBooleanByKey(Answer, "returnValue", &Taken) && Taken) {
         auto Text = [Call](const char *Key) {
@@ -229,6 +226,17 @@ void NoteCall(bool Handler, const char *Request, const std::string &Reply) {
         }
     }
     Dictionary_Release(&Asked);
+    Dictionary_Release(&Answered);
+}
+
+// A refusal the answer explains is logged with the method it answers.
+void TellRefusal(const char *Method, const std::string &Reply) {
+    if (Reply.find("\"error\"") == std::string::npos) return;
+    Dictionary *Answered = nullptr;
+    const char *Why = nullptr;
+    if (Dictionary *Answer = ParseObject(Reply.data(), Reply.size(), &Answered);
+        Answer != nullptr && Dictionary_GetStringPtrByKey(Answer, "error", &Why) && Why != nullptr)
+        Log_Warning("Page call - %s %s\n", Method, Why);
     Dictionary_Release(&Answered);
 }
 
@@ -280,10 +288,10 @@ duk_ret_t Call(duk_context *Context) {
         MemoryStream_ReleasePointer(Stream, &Pointer);
     }
     MemoryStream_Release(&Stream);
-    const bool Handler = Script.Handlers.count(Id) != 0;
+    const bool Handler = Script.Handlers.count(Id) != 0, Center = Script.Centers.count(Id) != 0;
+    if (Handler || Center) TellRefusal(Method, Script.Reply);
     const bool Noted = Handler ? strcmp(Method, "register") == 0 || strcmp(Method, "unregister") == 0
-                               : Script.Centers.count(Id) != 0 && strcmp(Method, "fire") != 0 &&
-                                     strcmp(Method, "fireAfterDelay") != 0;
+                               : Center && strcmp(Method, "fire") != 0 && strcmp(Method, "fireAfterDelay") != 0;
     if (Noted) NoteCall(Handler, Request, Script.Reply);
     const bool OverBudget = MemoryBudget_GetRefusedCount() != BudgetRefused;
     if (Interop_GetRefusedCount() != Refused && !OverBudget && !Script.Swollen) {

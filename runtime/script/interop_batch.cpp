@@ -62,10 +62,10 @@ int64 Measure(JSON *Writer, Dictionary *Members) {
 // Queues Item, with Info's members as its "info" object when given, into the
 // pending batch: measured first, refused past the pages' bound or the memory
 // budget, then written once, straight into the batch.
-int32 Queue(InteropStruct *Global, Dictionary *Item, Dictionary *Info) {
+int32 Queue(InteropStruct *Global, Dictionary *Item, bool WithInfo, Dictionary *Info) {
     InteropPending &Pending = *Global->Pending;
     const int64 ItemSize = Measure(Global->Writer, Item);
-    const int64 Size = ItemSize + 3 + (Info != nullptr ? Measure(Global->Writer, Info) + 10 : 0);
+    const int64 Size = ItemSize + 3 + (WithInfo ? 10 : 0) + (Info != nullptr ? Measure(Global->Writer, Info) : 0);
     // An item goes alone when the batch is empty, so that the host's own
     // items still reach a page that holds the bound in delayed fires.
     if (!Pending.Text.empty() && !Admitted(Global, (size_t)Size)) return FALSE;
@@ -88,10 +88,10 @@ int32 Queue(InteropStruct *Global, Dictionary *Item, Dictionary *Info) {
     Pending.Text.append(Pending.Text.empty() ? "[{" : ",{");
     JSON_SetDictionaryHandle(Global->Writer, Item);
     JSON_SaveStream(Global->Writer, &Sink.Record);
-    if (Info != nullptr) {
+    if (WithInfo) {
         Pending.Text.append(ItemSize > 0 ? ",\"info\":{" : "\"info\":{");
         JSON_SetDictionaryHandle(Global->Writer, Info);
-        JSON_SaveStream(Global->Writer, &Sink.Record);
+        if (Info != nullptr) JSON_SaveStream(Global->Writer, &Sink.Record);
         Pending.Text.append("}");
     }
     Pending.Text.append("}");
@@ -241,7 +241,7 @@ int32 Interop_Execute(void *User, void *DictionaryHandle) {
     Interop_AssertMainThread();
     auto *Source = static_cast<Dictionary *>(DictionaryHandle);
     Class_CheckHandle(Source, DICTIONARY_CLASSID);
-    return Queue(Interop_Global(), Source, nullptr);
+    return Queue(Interop_Global(), Source, false, nullptr);
 }
 
 int32 Interop_RaiseCallbackWithInfo(InteropCallback *Callback, Dictionary *Item, Dictionary *Info) {
@@ -249,7 +249,7 @@ int32 Interop_RaiseCallbackWithInfo(InteropCallback *Callback, Dictionary *Item,
     Class_CheckHandle(Item, DICTIONARY_CLASSID);
     if (Callback->Function == Interop_Execute) {
         Interop_AssertMainThread();
-        return Queue(Interop_Global(), Item, Info);
+        return Queue(Interop_Global(), Item, true, Info);
     }
     // Another receiver gets one dictionary: the info is copied into it.
     Dictionary *Copy = nullptr;

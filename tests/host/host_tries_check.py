@@ -374,6 +374,42 @@ def case_delayed_bytes():
         check(peak < 192 * 1024, "peak %d KiB" % peak)
 
 
+# What a page's calls leave in the host is charged to the memory budget
+# (256 MiB): past it a call answers false, the log says why and standard
+# error says so once. Each row: its page, what it prints, the log's words.
+BUDGET_WORDS = "velmarsh: a call of the page script was refused: what the host would hold for it passes the memory budget"
+LIST_INFO = """
+var center = TQX.create('TQX.NotificationCenter'), s = '0';
+while (s.length < (%d << 20)) s += ',' + s;
+TQX.call(center, 'addObserver', {type: 'Big', notification: 'Info', callbackId: 'b'});
+print('fired=' + TQX.call(center, 'fire', {type: 'Big', notification: 'Info', sender: '', info: '{"z":[' + s + ']}'}));
+function onBatch(items) { print('heard=' + items[0].info.z.length); }
+"""
+BUDGETED = [
+    # Observers with long names (each kept whole in the host): about 50,000
+    # fit, and the rest are refused.
+    ("observers", """
+var center = TQX.create('TQX.NotificationCenter'), pad = new Array(4097).join('t'), added = 0;
+for (var i = 0; i < 80000; i++)
+  added += TQX.call(center, 'addObserver', {type: pad + i, notification: 'N', callbackId: 'c'}) ? 1 : 0;
+print('added=' + (added > 30000 && added < 80000));
+""", ["added=true"], "Observer refused"),
+    # An info of small list items costs many times its bytes once parsed:
+    # 4 million items are refused at the fire, in words; a million are heard.
+    ("list_refused", LIST_INFO % 4, ["fired=false"], "its info passes the memory budget"),
+    ("list_heard", LIST_INFO % 1, ["fired=true", "heard=1048576"], None),
+]
+
+
+def case_budgeted_calls():
+    for name, page, said, words in BUDGETED:
+        with tempfile.TemporaryDirectory() as directory:
+            code, value, out, err = finish(start(directory, page))
+            check(code in (0, 1) and answers(out) == said, "%s: exit %d %s" % (name, code, answers(out)))
+            check(words is None or (out.count(words) == 1 and err.count(BUDGET_WORDS) == 1),
+                  "%s: %r %r" % (name, out[-400:], err))
+
+
 CASES = {name[5:]: function for name, function in globals().items() if name.startswith("case_")}
 if CASE not in CASES:
     fail("unknown case")
