@@ -147,7 +147,7 @@ int32 Interop_GetCallbackUserPtr(InteropCallback *Callback, void **User);
 const char *Interop_GetCallbackId(InteropCallback *Callback);
 // Charges Bytes to the memory budget for what the record's holder keeps
 // beside it (0, with nothing charged, when that passes the budget); the
-// record gives them back when it is freed.
+// record gives them back with its last release.
 int32 Interop_ChargeCallback(InteropCallback *Callback, int64 Bytes);
 
 // Page execute registrations and the execute queue (main thread). A page

@@ -178,7 +178,12 @@ int32 Interop_ReleaseCallback(InteropCallback **Callback) {
     Debug_CheckPointer(Callback);
     Debug_CheckPointer(*Callback);
     Debug_Assert((*Callback)->RefCount > 0, "Callback released more often than referenced (%s)", (*Callback)->Id);
-    (*Callback)->RefCount--;
+    // What its holder kept beside it goes now; the record itself waits for
+    // the process step.
+    if (--(*Callback)->RefCount == 0) {
+        MemoryBudget_Give((*Callback)->Charged);
+        (*Callback)->Charged = 0;
+    }
     *Callback = nullptr;
     return TRUE;
 }
@@ -262,6 +267,11 @@ int32 Interop_Hold(size_t Bytes) {
     Interop_AssertMainThread();
     InteropStruct *Global = Interop_Global();
     if (!Admitted(Global, Bytes)) return FALSE;
+    // Charged to the memory budget too while it is held.
+    if (!MemoryBudget_Take((int64)Bytes)) {
+        Global->Refused++;
+        return FALSE;
+    }
     Global->Held += Bytes;
     return TRUE;
 }
@@ -269,7 +279,9 @@ int32 Interop_Hold(size_t Bytes) {
 int32 Interop_Unhold(size_t Bytes) {
     Interop_AssertMainThread();
     InteropStruct *Global = Interop_Global();
-    Global->Held -= Bytes < Global->Held ? Bytes : Global->Held;
+    const size_t Given = Bytes < Global->Held ? Bytes : Global->Held;
+    Global->Held -= Given;
+    MemoryBudget_Give((int64)Given);
     return TRUE;
 }
 
