@@ -386,24 +386,24 @@ print('fired=' + TQX.call(center, 'fire', {type: 'Big', notification: 'Info', se
 function onBatch(items) { print('heard=' + items[0].info.z.length); }
 """
 BUDGETED = [
-    # Observers with long names (each kept whole in the host): about 50,000
+    # Observers with long names (each kept whole in the host): about 28,000
     # fit, and the rest are refused.
     ("observers", """
-var center = TQX.create('TQX.NotificationCenter'), pad = new Array(4097).join('t'), added = 0;
-for (var i = 0; i < 80000; i++)
+var center = TQX.create('TQX.NotificationCenter'), pad = new Array(8193).join('t'), added = 0;
+for (var i = 0; i < 40000; i++)
   added += TQX.call(center, 'addObserver', {type: pad + i, notification: 'N', callbackId: 'c'}) ? 1 : 0;
-print('added=' + (added > 30000 && added < 80000));
+print('added=' + (added > 15000 && added < 40000));
 """, ["added=true"], "Observer refused"),
     # Each removal gives its observer's charge back at once: a page that
     # adds and removes them in one loop is never refused.
     ("observer_churn", """
-var center = TQX.create('TQX.NotificationCenter'), pad = new Array(4097).join('t'), added = 0;
-for (var i = 0; i < 80000; i++) {
+var center = TQX.create('TQX.NotificationCenter'), pad = new Array(8193).join('t'), added = 0;
+for (var i = 0; i < 40000; i++) {
   added += TQX.call(center, 'addObserver', {type: pad + i, notification: 'N', callbackId: 'c'}) ? 1 : 0;
   TQX.call(center, 'removeObserver', {type: pad + i, notification: 'N', callbackId: 'c'});
 }
 print('added=' + added);
-""", ["added=80000"], None),
+""", ["added=40000"], None),
     # An info of small list items costs many times its bytes once parsed:
     # 4 million items are refused at the fire, in words; a million are heard.
     ("list_refused", LIST_INFO % 4, ["fired=false"], "its info passes the memory budget"),
