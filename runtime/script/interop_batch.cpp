@@ -25,11 +25,12 @@ int32 DeleteRegistration(void *HandleAddress) {
     return TRUE;
 }
 
-// The one bound of what waits for the pages: the batch's text and what is
-// held for them elsewhere. A refusal is counted, and logged once a batch.
-bool Admitted(InteropStruct *Global, size_t Bytes) {
+// The one bound of what waits for the pages: the batch's text (Text bytes
+// of it before the item) and what is held for them elsewhere. A refusal is
+// counted, and logged once a batch.
+bool Admitted(InteropStruct *Global, size_t Text, size_t Bytes) {
     InteropPending &Pending = *Global->Pending;
-    if (Pending.Text.size() + Global->Held + Bytes <= INTEROP_QUEUE_LIMIT) return true;
+    if (Text + Global->Held + Bytes <= INTEROP_QUEUE_LIMIT) return true;
     Global->Refused++;
     if (!Pending.Told)
         Log_Warning("Interop - An item for the pages was refused: what waits for them is bounded to "
@@ -39,7 +40,7 @@ bool Admitted(InteropStruct *Global, size_t Bytes) {
 }
 
 // A stream that appends to the pending text, so that an item is written
-// once, where it waits, into room measured before.
+// once, where it waits.
 struct TextSink {
     StreamStruct Record;
     std::string *Text;
@@ -59,42 +60,62 @@ int64 Measure(JSON *Writer, Dictionary *Members) {
     return Size;
 }
 
-// Queues Item, with Info's members as its "info" object when given, into the
-// pending batch: measured first, refused past the pages' bound or the memory
-// budget, then written once, straight into the batch.
-int32 Queue(InteropStruct *Global, Dictionary *Item, bool WithInfo, Dictionary *Info) {
+// An info whose tree costs more than this is measured before it is written,
+// so that a large one is refused before its text exists and its room is
+// taken once; smaller items are written as they come and measured after.
+constexpr int64 MeasuredFrom = 64 << 10;
+
+// Whether an item of Bytes may wait, the batch holding Text bytes before it:
+// within the pages' bound (an item goes alone when the batch is empty, so
+// that the host's own items still reach a page that holds the bound in
+// delayed fires) and charged to the memory budget while it waits.
+bool Admit(InteropStruct *Global, size_t Text, int64 Bytes) {
     InteropPending &Pending = *Global->Pending;
-    const int64 ItemSize = Measure(Global->Writer, Item);
-    const int64 Size = ItemSize + 3 + (WithInfo ? 10 : 0) + (Info != nullptr ? Measure(Global->Writer, Info) : 0);
-    // An item goes alone when the batch is empty, so that the host's own
-    // items still reach a page that holds the bound in delayed fires.
-    if (!Pending.Text.empty() && !Admitted(Global, (size_t)Size)) return FALSE;
-    // While it waits the text is charged to the memory budget too.
-    if (!MemoryBudget_Take(Size)) {
+    if (Text != 0 && !Admitted(Global, Text, (size_t)Bytes)) return false;
+    if (!MemoryBudget_Take(Bytes)) {
         Global->Refused++;
         if (!Pending.Told)
             Log_Warning("Interop - An item for the pages was refused: it passes the memory budget of %lld MiB\n",
                         (long long)(MemoryBudget_GetLimit() >> 20));
         Pending.Told = true;
-        return FALSE;
+        return false;
     }
-    Pending.Charged += Size;
-    // Room for the item and the batch's closing bracket: nothing is moved
-    // while it is written or closed.
-    Pending.Text.reserve(Pending.Text.size() + (size_t)Size + 1);
+    Pending.Charged += Bytes;
+    return true;
+}
+
+// Queues Item, with Info's members as its "info" object when WithInfo, into
+// the pending batch, written straight into it.
+int32 Queue(InteropStruct *Global, Dictionary *Item, bool WithInfo, Dictionary *Info) {
+    InteropPending &Pending = *Global->Pending;
+    const size_t Before = Pending.Text.size();
+    int64 Cost = 0;
+    if (Info != nullptr) Dictionary_GetCost(Info, &Cost);
+    const bool Measured = Cost > MeasuredFrom;
+    if (Measured) {
+        const int64 Size = Measure(Global->Writer, Item) + 13 + Measure(Global->Writer, Info);
+        if (!Admit(Global, Before, Size)) return FALSE;
+        // With room for the batch's closing bracket: nothing is moved while
+        // the item is written or the batch closed.
+        Pending.Text.reserve(Before + (size_t)Size + 1);
+    }
     TextSink Sink{{}, &Pending.Text};
     Sink.Record.Handle = &Sink;
     Sink.Record.Write = SinkWrite;
-    Pending.Text.append(Pending.Text.empty() ? "[{" : ",{");
+    Pending.Text.append(Before == 0 ? "[{" : ",{");
     JSON_SetDictionaryHandle(Global->Writer, Item);
     JSON_SaveStream(Global->Writer, &Sink.Record);
     if (WithInfo) {
-        Pending.Text.append(ItemSize > 0 ? ",\"info\":{" : "\"info\":{");
+        Pending.Text.append(Pending.Text.size() > Before + 2 ? ",\"info\":{" : "\"info\":{");
         JSON_SetDictionaryHandle(Global->Writer, Info);
         if (Info != nullptr) JSON_SaveStream(Global->Writer, &Sink.Record);
         Pending.Text.append("}");
     }
     Pending.Text.append("}");
+    if (!Measured && !Admit(Global, Before, (int64)(Pending.Text.size() - Before))) {
+        Pending.Text.resize(Before);
+        return FALSE;
+    }
     const char *Sender = nullptr;
     uint32 Retained = FALSE;
     Pending.Senders.emplace_back(Dictionary_GetStringPtrByKey(Item, "sender", &Sender) && Sender != nullptr ? Sender
@@ -266,7 +287,7 @@ int32 Interop_RaiseCallbackWithInfo(InteropCallback *Callback, Dictionary *Item,
 int32 Interop_Hold(size_t Bytes) {
     Interop_AssertMainThread();
     InteropStruct *Global = Interop_Global();
-    if (!Admitted(Global, Bytes)) return FALSE;
+    if (!Admitted(Global, Global->Pending->Text.size(), Bytes)) return FALSE;
     // Charged to the memory budget too while it is held.
     if (!MemoryBudget_Take((int64)Bytes)) {
         Global->Refused++;
