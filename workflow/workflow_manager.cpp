@@ -452,10 +452,15 @@ int32 WorkflowManager_AddInterop(const char *JsonText, const char *CallbackId) {
     JSON *Reader = nullptr;
     JSON_Create(&Reader);
     JSON_SetDictionaryHandle(Reader, Request);
-    int32 Parsed = JSON_LoadBuffer(Reader, JsonText, (int32)strlen(JsonText));
+    // A page's text: charged while it lives, refused past the memory budget.
+    int32 Refused = FALSE;
+    int32 Parsed = JSON_LoadBufferCharged(Reader, JsonText, (int32)strlen(JsonText), &Refused);
     JSON_Release(&Reader);
     int32 Added = FALSE;
-    if (!Parsed) {
+    if (Refused) {
+        Log_Warning("WorkflowManager - Add refused - its text passes the memory budget of %lld MiB as it is read\n",
+                    (long long)(MemoryBudget_GetLimit() >> 20));
+    } else if (!Parsed) {
         Log_Info("WorkflowManager - Add - Failed to parse json\n");
     } else {
         // The script's callback id answers through "WorkflowRun"/"RunStart".
@@ -539,8 +544,14 @@ int32 WorkflowManager_QueueTaskInterop(const char *WorkflowId, const char *Names
         JSON *Reader = nullptr;
         JSON_Create(&Reader);
         JSON_SetDictionaryHandle(Reader, Macros);
-        JSON_LoadBuffer(Reader, MacrosJson, (int32)strlen(MacrosJson));
+        int32 Refused = FALSE;
+        JSON_LoadBufferCharged(Reader, MacrosJson, (int32)strlen(MacrosJson), &Refused);
         JSON_Release(&Reader);
+        // Past the memory budget nothing is queued.
+        if (Refused) {
+            Dictionary_Release(&Macros);
+            return FALSE;
+        }
     }
     int32 Queued = ManagerInt_QueueTask(Flow, Names, Macros, 1, 1);
     if (Macros != nullptr) Dictionary_Release(&Macros);

@@ -65,7 +65,10 @@ def main():
                 ("addMacro x 10,000 (8,000 bytes)", "", MACROS % 10000),
                 ("addMacro x 150,000 (8,000 bytes)", "", MACROS % 150000),
                 ("addObserver x 1,000,000 distinct", "", OBSERVERS % 1000000),
-                ("WorkflowManager add x 30,000", "", ADDS % ("file://" + folder + "/a.yaml", 30000))]
+                ("WorkflowManager add x 30,000", "", ADDS % ("file://" + folder + "/a.yaml", 30000)),
+                ("WorkflowManager add of a list of 4 M items", LIST % 4,
+                 "print('answer=' + TQX.call(TQX.create('TQX.WorkflowManager'), 'add', {json: info.replace('{', "
+                 "'{\"url\":\"file:///x\",'), callbackId: ''}));")]
         print("| page | answer | budget said | peak RSS | the page alone |\n|---|---|---|---|---|")
         for name, made, calls in rows:
             alone = maxrss(folder, made + "\nprint('answer=-');")[0]

@@ -408,6 +408,12 @@ print('added=' + added);
     # 4 million items are refused at the fire, in words; a million are heard.
     ("list_refused", LIST_INFO % 4, ["fired=false"], "its info passes the memory budget"),
     ("list_heard", LIST_INFO % 1, ["fired=true", "heard=1048576"], None),
+    # The twin through a run a page adds: its text is read under the budget.
+    ("list_added", """
+var s = '0';
+while (s.length < (4 << 20)) s += ',' + s;
+print('added=' + TQX.call(TQX.create('TQX.WorkflowManager'), 'add', {json: '{"url":"file:///x","z":[' + s + ']}', callbackId: ''}));
+""", ["added=false"], "Add refused - its text passes the memory budget"),
 ]
 
 
