@@ -133,10 +133,12 @@ void Deliver(InteropStruct *Global, std::string &Batch, InteropBatchFacts *Facts
     while (Registration != nullptr) {
         // The last page may take the text; it is read through a pointer
         // taken before, which taking leaves valid for this call only.
-        Facts->Text = Registration->Next == nullptr ? &Batch : nullptr;
+        const bool Last = Registration->Next == nullptr;
+        Facts->Text = Last ? &Batch : nullptr;
         if (Registration->Function != nullptr)
             Registration->Function(Registration->User, Registration->Class.InstanceId, Batch.c_str(), Facts);
-        InteropExecuteCallback *Next = Registration->Next;
+        // A page registered during that call came after this batch was made.
+        InteropExecuteCallback *Next = Last ? nullptr : Registration->Next;
         if (Next != nullptr) Class_AddRef(Next);
         Class_Release(&Registration);
         Registration = Next;
