@@ -6,6 +6,7 @@
 
 #include <string.h>
 
+#include <algorithm>
 #include <bit>
 #include <string>
 
@@ -69,20 +70,25 @@ int ElfFile_FindSection(const ExecutableSource &File, std::string_view Name, uin
     const uint64 Entry = Head.Class == 2 ? 64 : 40;
     // The whole table must lie in the file; the counts are 16-bit, so the
     // product cannot overflow.
-    if (Head.EntrySize != Entry || Head.NamesIndex >= Head.Count ||
-        !ExecutableSource_Inside(Head.Table, Head.Count * Entry, File.Size))
-        return 0;
     Section Names;
-    std::string Table;
-    if (!ReadSection(File, Head, Head.NamesIndex, Names) ||
-        !ExecutableSource_ReadRange(File, Names.Offset, Names.Size, Table))
+    if (Head.EntrySize != Entry || Head.NamesIndex >= Head.Count ||
+        !ExecutableSource_Inside(Head.Table, Head.Count * Entry, File.Size) ||
+        !ReadSection(File, Head, Head.NamesIndex, Names) || !ExecutableSource_Inside(Names.Offset, Names.Size, File.Size))
         return 0;
+    // Of each name only the length looked for and the byte after it are
+    // read and compared, never the name's own length: in a name table
+    // without terminators that would be the rest of the table, once for
+    // every section. So the lookup costs a few bytes a section, whatever
+    // the table's size.
+    std::string Text(Name.size() + 1, '\0');
     for (uint64 Index = 0; Index < Head.Count; Index++) {
         Section Item;
         if (!ReadSection(File, Head, Index, Item)) return 0;
-        if (Item.Name >= Table.size()) continue;
-        const std::string_view Text(Table.data() + Item.Name, strnlen(Table.data() + Item.Name, Table.size() - Item.Name));
-        if (Text.size() == Name.size() && String_CompareLengthWithoutCase(Text.data(), Name.data(), (int32)Name.size())) {
+        if (Item.Name >= Names.Size || Names.Size - Item.Name < Name.size()) continue;
+        const uint64 Length = std::min<uint64>(Name.size() + 1, Names.Size - Item.Name);
+        if (!File.Read(Names.Offset + Item.Name, Text.data(), Length)) return 0;
+        if (Length > Name.size() && Text[Name.size()] != 0) continue;
+        if (String_CompareLengthWithoutCase(Text.data(), Name.data(), (int32)Name.size())) {
             Offset = Item.Offset;
             Size = Item.Size;
             return Head.Class;

@@ -27,7 +27,8 @@ int32 ELFFile_ReadSection(StreamStruct *Stream, const void *Header, Elf32_Shdr *
 int32 ELFFile_IsValid(const char *Path);
 int32 ELFFile_IsValidStream(StreamStruct *Stream);
 // The section of that name (without case): its class (1 or 2) with its file
-// offset and size; else 0 with both cleared.
+// offset and size; else 0 with both cleared. Of each section's name only the
+// bytes Name has and the one after are read, whatever the name table holds.
 int32 ELFFile_GetSectionOffset(StreamStruct *Stream, const char *Name, uint64 *Offset, uint64 *Size);
 // The ".datastore" section when it has a nonzero size; else 0 with both cleared.
 int32 ELFFile_GetDataStoreOffset(StreamStruct *Stream, uint64 *Offset, uint64 *Size);

@@ -1,17 +1,25 @@
 // Zip: all-or-nothing extraction (see zip.h). Three passes: plan (every
 // name, link, conflict and bound checked, link targets read, nothing
-// written), stage (folders made and every file written to a temporary name
-// in its own folder, verified, and given its time and mode; a file or link
-// that a later entry of the same path replaces is only verified), commit
-// (each staged file and then each link swapped into place, what it replaced
-// kept aside until the last one stands). A failure at any point puts back
-// what the commit replaced and removes what this call made.
+// written), stage (folders made and every file written, for this user only,
+// to a temporary name in its own folder, verified and given its time; a
+// file or link that a later entry of the same path replaces is only
+// verified), commit (each staged file given its mode and then each link
+// swapped into place, what it replaced kept aside until the last one
+// stands). A failure at any point puts back what the commit replaced and
+// removes what this call made.
+//
+// Other extractions may run into the same folders at once, or have been
+// killed there. Each holds a lock file named by its mark in its
+// destination while it runs; staged files carry the mark, so a later one
+// removes those of this user whose lock no one holds any more.
 //
 // The file system work per file is kept to what it needs: one status read
 // while planning (folders are resolved once), then create, write, time,
-// mode, close and one rename (two when something stood there).
+// close, and at commit open, status, mode, close and one rename (two when
+// something stood there).
 #include "content/zip.h"
 
+#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
@@ -19,6 +27,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -75,8 +84,12 @@ struct Entry {
     zip_stat_t Stat;
     bool Executable;
     bool Superseded; // a later file or link entry goes to the same path
-    bool Existed; // something stood at Final while planning
+    bool Existed; // something stood at Final while planning: this one
+    dev_t SeenDevice;
+    ino_t SeenInode;
+    mode_t SeenType;
     bool Placed;
+    mode_t Mode;
     dev_t Device;
     ino_t Inode;
 };
@@ -89,6 +102,27 @@ struct ArchiveOwner {
 };
 
 bool IsSeparator(char Character) { return Character == '/' || Character == '\\'; }
+
+// Staged files are named ".unzip-MARK-N.tmp" (with "-old" behind for one
+// set aside), lock files ".unzip-MARK.lock"; Owner receives the MARK.
+constexpr std::string_view StagedPrefix = ".unzip-";
+constexpr size_t MarkLength = 16;
+bool StagedName(std::string_view Name, std::string &Owner) {
+    const auto Hex = [](char C) { return (C >= '0' && C <= '9') || (C >= 'a' && C <= 'f'); };
+    if (Name.substr(0, StagedPrefix.size()) != StagedPrefix || Name.size() < StagedPrefix.size() + MarkLength + 5)
+        return false;
+    const std::string_view Mark = Name.substr(StagedPrefix.size(), MarkLength);
+    std::string_view Rest = Name.substr(StagedPrefix.size() + MarkLength);
+    if (!std::all_of(Mark.begin(), Mark.end(), Hex)) return false;
+    if (Rest != ".lock") {
+        if (Rest.size() > 4 && Rest.substr(Rest.size() - 4) == "-old") Rest.remove_suffix(4);
+        if (Rest.size() < 6 || Rest[0] != '-' || Rest.substr(Rest.size() - 4) != ".tmp") return false;
+        const std::string_view Count = Rest.substr(1, Rest.size() - 5);
+        if (!std::all_of(Count.begin(), Count.end(), [](char C) { return C >= '0' && C <= '9'; })) return false;
+    }
+    Owner = Mark;
+    return true;
+}
 
 // The name's components without "." and empty ones (none for a name such as
 // "./", the destination itself); false for an empty or absolute name
@@ -207,9 +241,12 @@ class Extraction {
     // folder: nothing is written while planning, so they cannot change, and
     // an archive's entries share few folders.
     std::unordered_set<std::string> KnownFolders;
-    std::unordered_map<std::string, bool> FolderInside;
-    std::string TemporaryMark;
+    std::unordered_map<std::string, std::string> FolderPlace;
+    std::string Mark, LockPath;
+    int Lock = -1;
     uint64 TemporaryCount = 0;
+    std::unordered_set<std::string> Swept;
+    std::unordered_map<std::string, bool> Owners; // other marks met: whether gone
     mode_t FileMode = 0;
     // Link resolution: the archive's links by where they land, what stands
     // in the destination now (read once per path that stands) and the work
@@ -218,32 +255,40 @@ class Extraction {
     std::unordered_map<std::string, std::optional<std::string>> StandingLinks;
     uint64 LinkSteps = 0, LinkStepBudget = LinkStepsBase;
 
-    // Whether Folder, or its deepest existing ancestor, resolved through any
-    // links, lies inside the resolved destination.
-    bool FolderResolvesInside(const std::string &Folder) {
-        const auto Known = FolderInside.find(Folder);
-        if (Known != FolderInside.end()) return Known->second;
+    // Where Folder lies once resolved: its deepest existing ancestor through
+    // any links, the missing rest as named; empty where that is outside the
+    // resolved destination.
+    const std::string &ResolvedFolder(const std::string &Folder) {
+        const auto Known = FolderPlace.find(Folder);
+        if (Known != FolderPlace.end()) return Known->second;
         struct stat Status;
-        bool Answer;
-        if (lstat(Folder.c_str(), &Status) == 0) {
-            Answer = Inside(Root, RealPath(Folder));
-        } else {
-            const size_t Slash = Folder.rfind('/');
-            Answer = Slash != std::string::npos && Slash != 0 && FolderResolvesInside(Folder.substr(0, Slash));
-        }
-        FolderInside.emplace(Folder, Answer);
-        return Answer;
+        std::string Answer;
+        const size_t Slash = Folder.rfind('/');
+        if (lstat(Folder.c_str(), &Status) == 0) Answer = RealPath(Folder);
+        else if (Slash != std::string::npos && Slash != 0 && !ResolvedFolder(Folder.substr(0, Slash)).empty())
+            Answer = ResolvedFolder(Folder.substr(0, Slash)) + Folder.substr(Slash);
+        if (!Inside(Root, Answer)) Answer.clear();
+        return FolderPlace.emplace(Folder, std::move(Answer)).first->second;
     }
 
-    // The same for an entry's path; Status and Exists describe the path
-    // itself (not followed). A path that is not a link lies where its
-    // folder resolves to.
-    bool ResolvesInside(const std::string &Path, struct stat &Status, bool &Exists) {
-        Exists = lstat(Path.c_str(), &Status) == 0;
-        if (Exists && S_ISLNK(Status.st_mode)) return Inside(Root, RealPath(Path));
-        const size_t Slash = Path.rfind('/');
-        if (Slash == std::string::npos || Slash == 0) return Exists && Inside(Root, RealPath(Path));
-        return FolderResolvesInside(Path.substr(0, Slash));
+    // Puts the entry where the file system will: its folder resolved, and a
+    // folder entry that is a link already there by what the link leads to
+    // (a file or link entry replaces such a link, never writes through it,
+    // but it must lead inside all the same). Status and Exists then describe
+    // the path itself, not followed. False where it lies outside.
+    bool Resolve(Entry &Item, struct stat &Status, bool &Exists) {
+        const size_t Slash = Item.Final.rfind('/');
+        const std::string &Folder = ResolvedFolder(Item.Final.substr(0, Slash == 0 ? 1 : Slash));
+        if (Folder.empty()) return false;
+        Item.Final = Folder + Item.Final.substr(Slash);
+        Exists = lstat(Item.Final.c_str(), &Status) == 0;
+        if (Exists && S_ISLNK(Status.st_mode)) {
+            const std::string Real = RealPath(Item.Final);
+            if (!Inside(Root, Real)) return false;
+            if (Item.Type == Kind::Folder) Exists = lstat((Item.Final = Real).c_str(), &Status) == 0;
+        }
+        Item.Relative = Item.Final.size() > Root.size() ? Item.Final.substr(Root.size() + (Root.back() != '/')) : "";
+        return true;
     }
 
     // The entry's name goes in brackets after the reason, never right after
@@ -256,7 +301,9 @@ class Extraction {
 
     bool MakeFolder(const std::string &Folder) {
         if (KnownFolders.count(Folder) != 0) return true;
-        if (mz_os_is_dir(Folder.c_str()) != MZ_OK) {
+        if (mz_os_is_dir(Folder.c_str()) == MZ_OK) {
+            Sweep(Folder);
+        } else {
             // Parents first, each remembered for the roll-back.
             const size_t Slash = Folder.rfind('/');
             if (Slash != std::string::npos && Slash > 0 && !MakeFolder(Folder.substr(0, Slash))) return false;
@@ -393,14 +440,16 @@ class Extraction {
                 return Refuse("archive expands to more than " + std::to_string(OutputRatio) +
                               " times its size", Name);
             if (Item.Type == Kind::File) Output += Item.Stat.size;
+            struct stat Status {};
+            bool Exists = false;
+            if (!Resolve(Item, Status, Exists)) return Refuse("entry path leads outside the destination", Name);
+            if (Item.Final.size() > MaximumPath) return Refuse("entry path too long", Name);
+            Parts.clear();
+            SplitName(Item.Relative, Parts);
             if (Item.Type == Kind::Link) {
                 if (!ReadLinkTarget(Item)) return false;
                 if (!LinkStaysInside(Parts, Item.LinkTarget)) return Refuse("link leads outside the destination", Name);
             }
-            struct stat Status;
-            bool Exists = false;
-            if (!ResolvesInside(Item.Final, Status, Exists))
-                return Refuse("entry path leads outside the destination", Name);
             for (size_t Depth = 1; Depth < Parts.size(); Depth++) Prefixes.insert(Join(Parts, Depth));
             if (Item.Type == Kind::Folder) Prefixes.insert(Item.Relative);
             else Occupied.insert(Item.Relative);
@@ -409,6 +458,9 @@ class Extraction {
             if (Item.Type != Kind::Folder && Exists && S_ISDIR(Status.st_mode))
                 return Refuse("a folder stands where a file goes", Name);
             Item.Existed = Exists;
+            Item.SeenDevice = Status.st_dev;
+            Item.SeenInode = Status.st_ino;
+            Item.SeenType = Status.st_mode & S_IFMT;
             Entries.push_back(Item);
         }
         // A file or link must not also be a folder on the way to another
@@ -416,7 +468,7 @@ class Extraction {
         for (const std::string &Taken : Occupied)
             if (Prefixes.count(Taken) != 0) return Refuse("entry is both a file and a folder", Taken);
         MarkSuperseded();
-        return CheckSpace() && CheckLinks();
+        return CheckSpace() && CheckLinks() && CheckStandingLinks();
     }
 
     // What the files that stand need must fit on the destination's file
@@ -522,6 +574,70 @@ class Extraction {
         return true;
     }
 
+    // The links under Folder (an open descriptor, taken over) and their
+    // targets, relative to the destination, none followed. False where a
+    // folder cannot be read.
+    static bool FindLinks(int Folder, const std::string &Relative,
+                          std::vector<std::pair<std::string, std::string>> &Found) {
+        DIR *Listing = fdopendir(Folder);
+        if (Listing == nullptr) return close(Folder), false;
+        bool Good = true;
+        while (struct dirent *Item = readdir(Listing)) {
+            const std::string Name = Item->d_name, Inner = Relative + (Relative.empty() ? "" : "/") + Name;
+            struct stat Status;
+            if (Name == "." || Name == ".." || fstatat(dirfd(Listing), Item->d_name, &Status, AT_SYMLINK_NOFOLLOW) != 0)
+                continue;
+            if (S_ISLNK(Status.st_mode)) {
+                char Target[PATH_MAX];
+                const ssize_t Length = readlinkat(dirfd(Listing), Item->d_name, Target, sizeof(Target));
+                // A target too long to read leads nowhere known: as if outside.
+                Found.emplace_back(Inner, Length >= 0 && Length < (ssize_t)sizeof(Target)
+                                              ? std::string(Target, (size_t)Length) : std::string("/"));
+            } else if (S_ISDIR(Status.st_mode)) {
+                const int Inside =
+                    openat(dirfd(Listing), Item->d_name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+                if (!(Good = Inside >= 0 && FindLinks(Inside, Inner, Found))) break;
+            }
+        }
+        closedir(Listing);
+        return Good;
+    }
+
+    // The archive's links change the way of links already in the
+    // destination that pass where they land (`p -> q/..` beside a new
+    // `q -> .`). Each link there that the archive does not replace is
+    // resolved as it stands and as it will: one that stays inside now must
+    // stay inside then.
+    bool CheckStandingLinks() {
+        if (Links.empty()) return true;
+        std::vector<std::pair<std::string, std::string>> Found;
+        const int Folder = open(Root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (Folder < 0 || !FindLinks(Folder, "", Found)) return Refuse("cannot read the links in the destination");
+        std::unordered_set<std::string_view> Replaced;
+        for (const Entry &Item : Entries)
+            if (Item.Type != Kind::Folder) Replaced.insert(Item.Relative);
+        std::unordered_map<std::string, std::string> None;
+        std::deque<std::string> Pending;
+        for (const auto &[Relative, Target] : Found) {
+            if (Replaced.count(Relative) != 0) continue;
+            LinkStepBudget += 2 * LinkStepsPerLink;
+            const char *Why[2];
+            for (int Later = 0; Later < 2; Later++) {
+                const size_t Slash = Relative.rfind('/');
+                std::string Current = Slash == std::string::npos ? "" : Relative.substr(0, Slash);
+                Links.swap(None); // the archive's links stand only the second time
+                PushFront(Pending, Target);
+                Why[Later] = Walk(Current, Pending);
+                Pending.clear();
+            }
+            if (LinkSteps > LinkStepBudget) return Refuse("links take too much work to resolve");
+            if (Why[0] == nullptr && Why[1] != nullptr)
+                return Refuse("the archive's links would lead the link " + Relative +
+                              " already in the destination outside");
+        }
+        return true;
+    }
+
     bool ReadEntry(const Entry &Item, const ZipSink &Sink, std::string &Error) {
         const zip_stat_t &Stat = Item.Stat;
         const uint16 Method = (Stat.valid & ZIP_STAT_ENCRYPTION_METHOD) ? Stat.encryption_method : ZIP_EM_NONE;
@@ -592,17 +708,79 @@ class Extraction {
         return true;
     }
 
-    // A name in Folder no one else uses: one random mark per extraction and
-    // a count.
+    // A name in Folder no one else uses: the extraction's mark and a count.
     std::string TemporaryName(const std::string &Folder) {
-        if (TemporaryMark.empty()) {
-            uint8 Random[8];
-            mz_os_rand(Random, sizeof(Random));
-            char Hex[2 * sizeof(Random) + 1];
-            String_ConvertToHex(Random, sizeof(Random), TRUE, Hex, sizeof(Hex));
-            TemporaryMark = std::string("/.unzip-") + Hex + "-";
+        return Folder + "/" + std::string(StagedPrefix) + Mark + "-" + std::to_string(TemporaryCount++) + ".tmp";
+    }
+
+    // A random mark for this extraction and its lock file in the
+    // destination, made before the first file this call stages (nothing
+    // is made before an archive's first checked bytes) and held until the
+    // end; true once held. A lock file that a sweep took for
+    // an abandoned one and removed before it was held is made again.
+    bool TakeLock() {
+        if (Lock >= 0) return true;
+        uint8 Random[MarkLength / 2];
+        mz_os_rand(Random, sizeof(Random));
+        char Hex[MarkLength + 1];
+        String_ConvertToHex(Random, sizeof(Random), TRUE, Hex, sizeof(Hex));
+        Mark = Hex;
+        LockPath = Root + "/" + std::string(StagedPrefix) + Mark + ".lock";
+        for (int Attempt = 0; Attempt < 8 && Lock < 0; Attempt++) {
+            const int Descriptor = open(LockPath.c_str(), O_RDONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+            if (Descriptor < 0) return false;
+            struct stat Held, Named;
+            if (flock(Descriptor, LOCK_EX) == 0 && fstat(Descriptor, &Held) == 0 &&
+                lstat(LockPath.c_str(), &Named) == 0 && Held.st_dev == Named.st_dev && Held.st_ino == Named.st_ino)
+                Lock = Descriptor;
+            else close(Descriptor);
         }
-        return Folder + TemporaryMark + std::to_string(TemporaryCount++) + ".tmp";
+        return Lock >= 0;
+    }
+
+    // Whether the extraction marked Owner is gone: its lock file, looked
+    // for from Folder up (its destination holds whatever it staged), is not
+    // this user's, is missing or is held by no one. The lock file of one
+    // gone is removed.
+    bool Abandoned(const std::string &Owner, std::string Folder) {
+        const auto Known = Owners.find(Owner);
+        if (Known != Owners.end()) return Known->second;
+        bool Gone = true;
+        for (bool Top = false; !Top;) {
+            const std::string Name = Folder + "/" + std::string(StagedPrefix) + Owner + ".lock";
+            const int Descriptor = open(Name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+            struct stat Status;
+            const bool Ours = Descriptor >= 0 && fstat(Descriptor, &Status) == 0 && S_ISREG(Status.st_mode) &&
+                              Status.st_uid == geteuid();
+            if (Ours) {
+                if (flock(Descriptor, LOCK_EX | LOCK_NB) == 0) unlink(Name.c_str());
+                else Gone = false;
+            }
+            if (Descriptor >= 0) close(Descriptor);
+            const size_t Slash = Folder.rfind('/');
+            Top = Ours || Slash == std::string::npos || Folder.size() <= 1;
+            if (!Top) Folder.erase(Slash == 0 ? 1 : Slash);
+        }
+        Owners.emplace(Owner, Gone);
+        return Gone;
+    }
+
+    // Removes from Folder what extractions of this user that are gone
+    // (killed) left there: their staged files, replaced files kept aside
+    // and lock files. Another user's, and those of a live extraction, stay.
+    void Sweep(const std::string &Folder) {
+        if (!Swept.insert(Folder).second) return;
+        DIR *Listing = opendir(Folder.c_str());
+        if (Listing == nullptr) return;
+        while (struct dirent *Item = readdir(Listing)) {
+            std::string Owner;
+            struct stat Status;
+            if (StagedName(Item->d_name, Owner) && Owner != Mark &&
+                fstatat(dirfd(Listing), Item->d_name, &Status, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISDIR(Status.st_mode) &&
+                Status.st_uid == geteuid() && Abandoned(Owner, Folder))
+                unlinkat(dirfd(Listing), Item->d_name, 0);
+        }
+        closedir(Listing);
     }
 
     // A new file of this user's only (0600) beside the entry's final place,
@@ -612,6 +790,11 @@ class Extraction {
         const std::string Folder = Item.Final.substr(0, Item.Final.rfind('/'));
         for (int Attempt = 0; Attempt < 8; Attempt++) {
             if (!MakeFolder(Folder)) break;
+            if (!TakeLock()) {
+                if (errno != ENOENT) break;
+                KnownFolders.clear();
+                continue;
+            }
             const std::string Name = TemporaryName(Folder);
             const int Descriptor = open(Name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
             if (Descriptor >= 0) {
@@ -647,10 +830,12 @@ class Extraction {
             const struct timespec Times[2] = {{Item.Stat.mtime, 0}, {Item.Stat.mtime, 0}};
             futimens(Descriptor, Times);
         }
-        // Execute only: a read-only mark would stop later updates.
+        // The mode waits for the commit: until the whole archive checked out
+        // no one else may read a byte of it. Execute only: a read-only mark
+        // would stop later updates.
+        Item.Mode = FileMode | (Item.Executable ? 0111 : 0);
         struct stat Status;
-        const bool Good = fchmod(Descriptor, FileMode | (Item.Executable ? 0111 : 0)) == 0 &&
-                          fstat(Descriptor, &Status) == 0;
+        const bool Good = fstat(Descriptor, &Status) == 0;
         if (Good) {
             Item.Device = Status.st_dev;
             Item.Inode = Status.st_ino;
@@ -690,23 +875,47 @@ class Extraction {
         return true;
     }
 
+    // Whether what stands at Path is what stood at the entry's place while
+    // planning.
+    static bool Seen(const Entry &Item, const std::string &Path) {
+        struct stat Status;
+        return Item.Existed && lstat(Path.c_str(), &Status) == 0 && Status.st_dev == Item.SeenDevice &&
+               Status.st_ino == Item.SeenInode && (Status.st_mode & S_IFMT) == Item.SeenType;
+    }
+
     // Swaps the staged Temporary into Final; what stood there stays under
-    // the temporary name (Backup) until the whole archive is in place.
+    // the temporary name (Backup) until the whole archive is in place. Only
+    // what the plan saw there is replaced: whatever another extraction or
+    // anyone else put there meanwhile (a folder with their files, say)
+    // stays, and the commit fails.
     static bool Place(Entry &Item) {
+        if (ZipInt_BeforePlace != nullptr && !ZipInt_BeforePlace(Item.Relative.c_str())) return false;
         const char *From = Item.Temporary.c_str(), *To = Item.Final.c_str();
         const auto Move = [From, To](unsigned Flags) { return renameat2(AT_FDCWD, From, AT_FDCWD, To, Flags) == 0; };
+        struct stat Status;
         if (!Item.Existed && Move(RENAME_NOREPLACE)) {
             // Nothing stood there.
-        } else if (Move(RENAME_EXCHANGE)) {
+        } else if (!Item.Existed && errno != EINVAL) {
+            return false;
+        } else if (Item.Existed && Move(RENAME_EXCHANGE)) {
             Item.Backup = Item.Temporary;
-        } else if (errno == ENOENT) {
+            if (!Seen(Item, Item.Backup)) {
+                // Back where it was; if even that fails, the roll-back does it.
+                if (Move(RENAME_EXCHANGE)) {
+                    Item.Backup.clear();
+                } else {
+                    Item.Temporary.clear();
+                    Item.Placed = true;
+                }
+                return false;
+            }
+        } else if (Item.Existed && errno == ENOENT) {
             if (!Move(RENAME_NOREPLACE)) return false;
         } else {
             // A file system without the swap: the old one aside, then ours.
-            struct stat Status;
             const std::string Aside = Item.Temporary + "-old";
             if (lstat(To, &Status) == 0) {
-                if (rename(To, Aside.c_str()) != 0) return false;
+                if (!Seen(Item, Item.Final) || rename(To, Aside.c_str()) != 0) return false;
                 Item.Backup = Aside;
             }
             if (rename(From, To) != 0) {
@@ -719,9 +928,20 @@ class Extraction {
         return true;
     }
 
+    // The staged file gets its mode, through a descriptor of the very file
+    // staged (its folder may be another's to write).
+    static bool SetMode(const Entry &Item) {
+        const int Descriptor = open(Item.Temporary.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        struct stat Status;
+        const bool Good = Descriptor >= 0 && fstat(Descriptor, &Status) == 0 && Status.st_dev == Item.Device &&
+                          Status.st_ino == Item.Inode && fchmod(Descriptor, Item.Mode) == 0;
+        if (Descriptor >= 0) close(Descriptor);
+        return Good;
+    }
+
     bool Commit() {
         for (Entry &Item : Entries)
-            if (Item.Type == Kind::File && !Item.Superseded && !Place(Item))
+            if (Item.Type == Kind::File && !Item.Superseded && !(SetMode(Item) && Place(Item)))
                 return Refuse("cannot move a file into place", Item.Relative);
         // Folders again, as another extraction's roll-back may have taken an
         // empty one, then the links, each made under a temporary name first.
@@ -732,7 +952,7 @@ class Extraction {
             if (Item.Type != Kind::Link || Item.Superseded) continue;
             const std::string Folder = Item.Final.substr(0, Item.Final.rfind('/'));
             struct stat Status;
-            if (!MakeFolder(Folder)) return Refuse("cannot create a folder", Item.Relative);
+            if (!MakeFolder(Folder) || !TakeLock()) return Refuse("cannot create a folder", Item.Relative);
             const std::string Name = TemporaryName(Folder);
             if (symlink(Item.LinkTarget.c_str(), Name.c_str()) != 0 || lstat(Name.c_str(), &Status) != 0)
                 return Refuse("cannot make a link", Item.Relative);
@@ -743,6 +963,28 @@ class Extraction {
         }
         Succeeded = true;
         return true;
+    }
+
+    // What this call replaced at a path that someone else has taken over
+    // since: never removed, it is left beside the path as NAME.unzip-kept
+    // (-2, -3 ... where that is taken; .unzip-kept-N in its folder for a
+    // name too long for that).
+    void Keep(const Entry &Item) {
+        const size_t Slash = Item.Final.rfind('/');
+        for (int Count = 1; Count <= 100; Count++) {
+            const std::string Suffix = "unzip-kept" + (Count > 1 ? "-" + std::to_string(Count) : "");
+            const std::string Names[] = {Item.Final + "." + Suffix, Item.Final.substr(0, Slash + 1) + "." + Suffix};
+            for (const std::string &Name : Names) {
+                if (renameat2(AT_FDCWD, Item.Backup.c_str(), AT_FDCWD, Name.c_str(), RENAME_NOREPLACE) == 0) {
+                    Log_Warning("Zip: %s changed while the extraction failed; what stood there is kept as %s\n",
+                                Item.Final.c_str(), Name.c_str());
+                    return;
+                }
+                if (errno != ENAMETOOLONG) break;
+            }
+        }
+        Log_Error("Zip: %s changed while the extraction failed; what stood there stays as %s\n", Item.Final.c_str(),
+                  Item.Backup.c_str());
     }
 
     // Whether Path is still what this call put there.
@@ -761,11 +1003,17 @@ class Extraction {
             const bool Ours = Item->Placed && StillOurs(*Item);
             if (Item->Backup.empty()) {
                 if (!Succeeded && Ours) unlink(Item->Final.c_str());
-            } else if (Succeeded || (Item->Placed && !Ours)) {
+            } else if (Succeeded) {
                 unlink(Item->Backup.c_str());
+            } else if (Item->Placed && !Ours) {
+                Keep(*Item);
             } else {
                 rename(Item->Backup.c_str(), Item->Final.c_str());
             }
+        }
+        if (Lock >= 0) {
+            unlink(LockPath.c_str());
+            close(Lock);
         }
         if (Succeeded) return;
         for (auto Folder = MadeFolders.rbegin(); Folder != MadeFolders.rend(); ++Folder) rmdir(Folder->c_str());
@@ -773,6 +1021,8 @@ class Extraction {
 };
 
 } // namespace
+
+bool (*ZipInt_BeforePlace)(const char *Relative) = nullptr;
 
 int32 Zip_Extract(const char *Path, int64 StartOffset, const char *Destination, const char *Password) {
     Debug_CheckPointer(Path);

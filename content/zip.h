@@ -9,11 +9,13 @@
 // - Every name is checked before anything is written: absolute names, ".."
 //   components, paths over 319 bytes once joined to the destination or a
 //   component over 255, names that would pass through a link leaving the
-//   destination, and link entries whose target is absolute or, resolved
+//   destination, link entries whose target is absolute or, resolved
 //   through the archive's links and those already in the destination,
-//   leads outside it refuse the whole archive. Names and targets are
-//   compared as bytes: the checks assume a file system that tells case
-//   apart.
+//   leads outside it, and archive links that would make a link already in
+//   the destination, inside until then, lead outside refuse the whole
+//   archive. A name through a link already there that stays inside goes
+//   where that link leads. Names and targets are compared as bytes: the
+//   checks assume a file system that tells case apart.
 // - Bounds, checked before anything is written: each entry's bytes (local
 //   header and data, placed by the archive's own records) apart from every
 //   other entry's and before the central directory, every file entry's
@@ -23,13 +25,25 @@
 //   steps plus 32 per link to resolve them all, passing no path over 1,343
 //   bytes.
 // - Each file is written, readable by this user only, under a temporary
-//   name in its own folder and swapped in only after every file of the
-//   archive checked out (size, CRC and, for AES entries, the authentication
-//   code, checked before any byte is deciphered and compared in constant
-//   time). A wrong password, a corrupt or truncated entry, a full disk or a
-//   failure while swapping in puts back what was replaced and removes the
-//   temporary files and the folders this call made that hold nothing, so no
-//   output file and no partial plaintext remain.
+//   name (".unzip-MARK-N.tmp") in its own folder, given its mode and
+//   swapped in only after every file of the archive checked out (size, CRC
+//   and, for AES entries, the authentication code, checked before any byte
+//   is deciphered and compared in constant time). A wrong password, a
+//   corrupt or truncated entry, a full disk or a failure while swapping in
+//   puts back what was replaced and removes the temporary files and the
+//   folders this call made that hold nothing, so no output file and no
+//   partial plaintext remain.
+// - Only what planning saw at a path is replaced: a file, folder or link
+//   put there meanwhile (by another extraction, say) stays and fails the
+//   call. A roll-back that finds a path it replaced taken over meanwhile
+//   leaves the path alone and keeps what stood there before as
+//   "NAME.unzip-kept" beside it ("-2" and on where that is taken,
+//   ".unzip-kept" alone for a name too long for it).
+// - While it runs an extraction holds a lock file ".unzip-MARK.lock" in the
+//   destination. The temporary files and lock files of this user's
+//   extractions that no longer run (killed) are removed from each folder a
+//   later extraction writes into; those of running ones and other users'
+//   stay.
 // - Links are made last, so nothing is ever written through one.
 // - Of several files or links with one path the last one stands; the files
 //   before it are checked like any other entry but never written.

@@ -48,3 +48,10 @@ int32 ZipInt_AesKeyLength(uint16 EncryptionMethod);
 // call answers true. False with a reason in Error.
 bool ZipInt_ReadAesEntry(zip_t *Archive, zip_uint64_t Index, const zip_stat_t &Stat, const char *Password,
                          const ZipSink &Sink, std::string &Error);
+
+// Called before each file or link of an extraction is moved into place, with
+// its path relative to the destination; false fails that move as a refused
+// rename would. Null but in tests: it is the one point where another
+// extraction or a failing commit can be put between planning and commit on
+// demand.
+extern bool (*ZipInt_BeforePlace)(const char *Relative);

@@ -31,6 +31,7 @@
 #include "runtime/memory.h"
 #include "runtime/notification/notification_center.h"
 #include "runtime/text/string.h"
+#include "runtime/text/url.h"
 #include "runtime/time.h"
 #include "workflow/task.h"
 #include "workflow/workflow.h"
@@ -61,6 +62,17 @@ volatile sig_atomic_t SignalCount = 0;
 // out); the last overall progress, for the line a second signal writes.
 volatile sig_atomic_t SummaryOwed = 0;
 volatile sig_atomic_t LastProgress = 0;
+// Set once standard error has said "Host_Error_Interrupted".
+volatile sig_atomic_t InterruptTold = 0;
+
+void WriteAll(int Descriptor, const char *Text, size_t Length) {
+    for (size_t Done = 0; Done < Length;) {
+        ssize_t Written = write(Descriptor, Text + Done, Length - Done);
+        if (Written < 0 && errno == EINTR) continue;
+        if (Written <= 0) break;
+        Done += (size_t)Written;
+    }
+}
 
 // Async-signal-safe: the summary of an interrupted run.
 void WriteInterruptedSummary() {
@@ -78,12 +90,7 @@ void WriteInterruptedSummary() {
     } while (Percent > 0);
     while (Count > 0) Line[Length++] = Digits[--Count];
     for (const char *Walk = Tail; *Walk != 0; Walk++) Line[Length++] = *Walk;
-    for (size_t Done = 0; Done < Length;) {
-        ssize_t Written = write(STDOUT_FILENO, Line + Done, Length - Done);
-        if (Written < 0 && errno == EINTR) continue;
-        if (Written <= 0) break;
-        Done += (size_t)Written;
-    }
+    WriteAll(STDOUT_FILENO, Line, Length);
 }
 
 // The first signal asks the loop to unload; the second ends the process
@@ -93,7 +100,12 @@ void OnSignal(int) {
     HostScript_Interrupt();
     if (SignalCount < 2) return;
     HostProgress_ClearAtOnce();
-    if (SummaryOwed) WriteInterruptedSummary();
+    if (SummaryOwed) {
+        // Every error the summary carries is told on standard error too.
+        const char Said[] = "velmarsh: Host_Error_Interrupted\n";
+        if (!InterruptTold) WriteAll(STDERR_FILENO, Said, sizeof(Said) - 1);
+        WriteInterruptedSummary();
+    }
     _exit(HOSTJOB_EXIT_INTERRUPTED);
 }
 
@@ -103,15 +115,6 @@ void OnSignal(int) {
 // for memory (as the summary of an interrupt is). Any other fatal stop goes
 // on to whoever watched fatal stops before.
 Debug_AbortFunc EarlierAbort = nullptr;
-
-void WriteAll(int Descriptor, const char *Text, size_t Length) {
-    for (size_t Done = 0; Done < Length;) {
-        ssize_t Written = write(Descriptor, Text + Done, Length - Done);
-        if (Written < 0 && errno == EINTR) continue;
-        if (Written <= 0) break;
-        Done += (size_t)Written;
-    }
-}
 
 int32 OnFatalStop(const char *File, int32 Line, const char *Message) {
     if (Message == nullptr || strstr(Message, "Memory available") == nullptr)
@@ -192,6 +195,7 @@ struct Job {
     bool EntryDone = false;
     bool ShutDown = false; // the unload followed a forced shutdown
     bool Loaded = false;   // its workflow's "load" succeeded
+    bool LoadRan = false;  // its workflow's "load" ran and completed
     bool Interrupted = false;
     bool HasProgress = false;
     int32 Progress = 0;
@@ -353,6 +357,17 @@ std::string WhatItWaitsOn() {
     return "the run waits on \"" + Name + "\", which nothing left will run";
 }
 
+// A document's delayed fires (a Notification task's "delay") are part of its
+// run: the run goes on until they went out. Once nothing else is left, their
+// time is not sat out (it would change nothing but the clock): they go out
+// at the next pass. True while any is still to go.
+bool HastenDelayedFires() {
+    if (NotificationCenter_GetAwaitedCount() == 0) return false;
+    Log_Info("Host - A document's delayed fire goes out now: nothing else is left to run\n");
+    NotificationCenter_HastenAwaited();
+    return true;
+}
+
 // Each tick: the unload waited for, once everything added has settled and
 // the page has seen what it was sent. Once nothing runs, nothing is queued or
 // on its way and the page is idle, a run that has not ended waits on what
@@ -369,7 +384,7 @@ void UnloadIfSettled() {
         }
         return;
     }
-    if (!WorkflowManager_IsSettled() || !HostScript_IsIdle()) return;
+    if (!WorkflowManager_IsSettled() || !HostScript_IsIdle() || HastenDelayedFires()) return;
     if (Current->UnloadWhy.empty() && Current->RunComplete) Current->UnloadWhy = "the run has ended";
     uint32 Flow = 1;
     if (Current->UnloadWhy.empty() &&
@@ -448,6 +463,7 @@ int32 OnEventComplete(void *, const char *, const char *, const char *, Dictiona
         return TRUE;
     }
     if (String_CompareWithoutCase(Name, "load")) {
+        Current->LoadRan = true;
         Current->Loaded = Successful != 0;
         if (!Successful) {
             Current->Failed = true;
@@ -592,13 +608,16 @@ int32 OnRetry(void *, const char *, const char *, const char *, Dictionary *Info
 }
 
 // A document a task fetches that it will not have. A workflow run's own
-// document is told by OnRun, with the run's outcome.
+// document is told by OnRun, with the run's outcome, unless the run ignores
+// its errors: then this is the only word of it.
 int32 OnFetchFailed(void *, const char *, const char *, const char *, Dictionary *Info) {
     if (!NotificationCenter_IsOwnFire()) return TRUE;
     char Url[PathSize] = "", Type[128] = "", Line[PathSize + 1024];
+    uint32 Ignored = 0;
     if (Info == nullptr) return TRUE;
     Dictionary_GetStringByKey(Info, "type", Type, (int32)sizeof(Type));
-    if (String_CompareWithoutCase(Type, "WorkflowRun")) return TRUE;
+    Dictionary_GetBooleanByKey(Info, "ignored", &Ignored);
+    if (String_CompareWithoutCase(Type, "WorkflowRun") && !Ignored) return TRUE;
     Dictionary_GetStringByKey(Info, "url", Url, (int32)sizeof(Url));
     snprintf(Line, sizeof(Line), "velmarsh: cannot load %s: %s", Url, JoinList(Info, "errors").c_str());
     HostProgress_Say(Line);
@@ -729,7 +748,10 @@ void PrintSummary(bool Successful, int32 ExitCode) {
 bool Decide(bool Added) {
     Job &State = *Current;
     if (Added && State.RunComplete && !State.EntryDone && State.Errors.empty() && !State.Interrupted) {
-        std::string Entry = WorkflowApp_IsSelfUpdate() ? "apply"
+        // The first step that did not run: a shutdown that came before the
+        // document did ends the run before its "load", however the fetch went.
+        std::string Entry = !State.LoadRan                ? "load"
+                            : WorkflowApp_IsSelfUpdate() ? "apply"
                             : !State.Wanted.empty()    ? State.Wanted.front()
                             : State.HasState           ? "state"
                                                        : "start";
@@ -771,8 +793,11 @@ int32 HostJob_ResolveWorkflow(const char *Value, char *Url, int32 Size, char *Re
     }
     if (String_CompareBeginningWithoutCase(Value, "http://")) {
         // A URL no request can be made of fails now, not after the retries.
-        if (!WebGet_CheckURL(Value)) {
-            snprintf(Reason, (size_t)ReasonSize, "not a usable URL (no usable host, port or path): %s", Value);
+        UrlParts Parts;
+        const char *Why = nullptr;
+        if (!URL_Read(Value, &Parts, &Why) || !WebGet_CheckURL(Value)) {
+            snprintf(Reason, (size_t)ReasonSize, "not a usable URL (%s): %s",
+                     Why != nullptr ? Why : "no usable host, port or path", Value);
             return FALSE;
         }
         String_CopyLength(Url, Value, Size);
@@ -839,7 +864,11 @@ int32 HostJob_Fail(const char *Reason) {
     // A signal that stopped the page while it loaded ends the run as any
     // interrupt does.
     bool Interrupted = SignalCount >= 1;
-    if (Interrupted) AddUnique(State.Errors, "Host_Error_Interrupted");
+    if (Interrupted) {
+        AddUnique(State.Errors, "Host_Error_Interrupted");
+        HostProgress_Say("velmarsh: Host_Error_Interrupted");
+        InterruptTold = 1;
+    }
     AddUnique(State.Errors, Reason);
     int32 ExitCode = Interrupted ? HOSTJOB_EXIT_INTERRUPTED : 1;
     PrintSummary(false, ExitCode);
@@ -950,10 +979,7 @@ int32 HostJob_Run(const char *Url, const char *Tasks) {
         }
     }
     // Documents beside the workflow count as the content's own.
-    std::string Content = Url;
-    size_t Slash = Content.find_last_of('/');
-    if (Slash != std::string::npos) Content.erase(Slash + 1);
-    WorkflowApp_SetContentUrl(Content.c_str());
+    WorkflowApp_SetContentDocument(Url);
 
     for (const Observed &Each : Observers) NotificationCenter_AddObserver(Each.Type, Each.Name, &State, Each.Function);
     WorkflowManager_SetAutoUnload(FALSE);
@@ -977,6 +1003,7 @@ int32 HostJob_Run(const char *Url, const char *Tasks) {
         int32 Signals = SignalCount;
         if (Signals >= 1 && !State.Interrupted) {
             State.Interrupted = true;
+            Log_Info("Host - Interrupted\n");
             AddUnique(State.Errors, "Host_Error_Interrupted");
             // The unload waits for what the workflows fetch, "load" too,
             // which cannot be cancelled: requests in flight end now, and
@@ -990,8 +1017,9 @@ int32 HostJob_Run(const char *Url, const char *Tasks) {
         UnloadIfSettled();
         bool Active = WorkflowApp_IsActive() != 0;
         WasActive = WasActive || Active;
-        if (State.RunComplete && !Active) break;
-        if (WorkflowApp_IsSelfUpdate() && WasActive && !Active) break;
+        // After a signal a document's delayed fire is dropped.
+        bool Ended = (State.RunComplete || (WorkflowApp_IsSelfUpdate() && WasActive)) && !Active;
+        if (Ended && (State.Interrupted || !HastenDelayedFires())) break;
         HostProgress_Update(State.HasProgress ? State.Progress : -1, State.Running.c_str());
         Host_MainLoopStep(TickMilliseconds);
     }
@@ -1025,7 +1053,10 @@ int32 HostJob_Run(const char *Url, const char *Tasks) {
     // said in a line of their own context already are not said again.
     for (const TextList *List : {&State.Errors, &State.Noted})
         for (const std::string &Each : *List)
-            if (State.Told.Add(Each.c_str())) HostProgress_Say(("velmarsh: " + Each).c_str());
+            if (State.Told.Add(Each.c_str())) {
+                HostProgress_Say(("velmarsh: " + Each).c_str());
+                if (Each == "Host_Error_Interrupted") InterruptTold = 1;
+            }
     int32 ExitCode = Recorded != 0                 ? ExitStatusOf(Recorded, Successful)
                      : Successful                  ? 0
                      : State.Interrupted           ? HOSTJOB_EXIT_INTERRUPTED

@@ -15,8 +15,10 @@
 // A second signal ends the process at once (see HostJob_InstallSignals). Except
 // after a signal, a forced shutdown or a document that cannot be fetched, the
 // unload waits until nothing that was added is under way
-// (WorkflowManager_IsSettled) and the page has seen its batches, so that it
-// cancels no run a page added; when the job's own run ended first (past the
+// (WorkflowManager_IsSettled), the page has seen its batches (but those of
+// the engine's own loop alone) and a document's delayed fires went out
+// (hastened once nothing else is left), so that it cancels no run a page
+// added; when the job's own run ended first (past the
 // process's run budget, say), the job unloads once the others settle. With the
 // manager's flow switched off (by a page) and nothing under way, the run fails
 // and unloads. A run that starts after the unload is unloaded too. It stops

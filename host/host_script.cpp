@@ -108,6 +108,9 @@ struct Batch {
     std::string Text;
     std::vector<std::string> Senders;
     std::vector<int32> Retained;
+    // Every item came of the engine's own loop: the page has nothing to do
+    // that would keep the run.
+    bool LoopOnly = true;
 };
 
 struct Page {
@@ -167,6 +170,7 @@ void Tell(const std::string &Reason) {
 int32 Execute(void *, const char *, const char *Text, void *Reserved) {
     if (Text == nullptr) return TRUE;
     Batch Made;
+    Made.LoopOnly = Reserved != nullptr;
     const auto *Facts = static_cast<const InteropBatchFacts *>(Reserved);
     // The batch itself when this page is the last to have it: not copied.
     if (Facts != nullptr && Facts->Text != nullptr) Made.Text.swap(*static_cast<std::string *>(Facts->Text));
@@ -175,6 +179,7 @@ int32 Execute(void *, const char *, const char *Text, void *Reserved) {
         for (int32 Index = 0; Index < Facts->Count; Index++) {
             Made.Senders.emplace_back(Facts->Senders[Index]);
             Made.Retained.push_back(Facts->Retained[Index]);
+            Made.LoopOnly = Made.LoopOnly && Facts->Loop[Index];
         }
     Script.Batches.push_back(std::move(Made));
     return TRUE;
@@ -620,7 +625,12 @@ int32 HostScript_Load(const char *Path, char *Reason, int32 Size) {
     return TRUE;
 }
 
-int32 HostScript_IsIdle(void) { return Script.Context == nullptr || Script.Batches.empty(); }
+int32 HostScript_IsIdle(void) {
+    if (Script.Context == nullptr) return TRUE;
+    for (const Batch &Each : Script.Batches)
+        if (!Each.LoopOnly) return FALSE;
+    return TRUE;
+}
 
 void HostScript_Interrupt(void) {
     Interrupted = 1;

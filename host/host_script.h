@@ -41,7 +41,9 @@ int32 HostScript_CheckFile(const char *Path, char *Reason, int32 Size);
 int32 HostScript_Load(const char *Path, char *Reason, int32 Size);
 // The first interrupt (async-signal-safe): see above.
 void HostScript_Interrupt(void);
-// Nonzero when no batch waits for the page (or there is no page).
+// Nonzero when no batch waits for the page (or there is no page), but for
+// batches of the engine's own loop alone (NotificationCenter_LoopNames), which
+// come at every pass whatever the page does.
 int32 HostScript_IsIdle(void);
 // Releases the page's instances and the heap.
 int32 HostScript_Remove(void);

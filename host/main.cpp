@@ -299,8 +299,10 @@ bool CheckConfigSwitch(std::string &Config, std::string &Text, std::string &Reas
 bool CheckWorkflowSwitches(std::string &Url, std::string &Tasks, std::string &Config, std::string &ConfigText,
                            std::string &Script) {
     static char Value[FieldSize], Reason[FieldSize], Resolved[FieldSize];
+    // A refused --workflow= URL is told with its password hidden.
     auto Refuse = [](const char *Text) {
-        fprintf(stderr, "velmarsh: %s\n", Text);
+        std::string Masked;
+        fprintf(stderr, "velmarsh: %s\n", Log_Redact(Text, Masked) ? Masked.c_str() : Text);
         return false;
     };
     std::string Why;

@@ -11,6 +11,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <new>
 #include <string>
@@ -47,7 +48,7 @@ struct ParseJob {
     std::string ContentType;
     std::string FilePath; // set for "file://" URLs
     int64 FileLimit = WEBGETREQUEST_LIMIT_BODY_MAX; // the request's body limit, for a file
-    std::vector<uint8> Body;
+    ChargedBytes Body;
     Dictionary *Document = nullptr;
     int32 Error = 0;
     int32 SubCode = 0;
@@ -174,7 +175,7 @@ const char *KindName(int32 Kind) {
     return Kind == ASYNCHTTP_PARSER_XML ? "XML" : Kind == ASYNCHTTP_PARSER_YAML ? "YAML" : "JSON";
 }
 
-bool Blank(const std::vector<uint8> &Body) {
+bool Blank(const ChargedBytes &Body) {
     for (uint8 Each : Body)
         if (Each != ' ' && Each != '\t' && Each != '\r' && Each != '\n') return false;
     return true;
@@ -190,10 +191,21 @@ void ExplainParseFailure(ParseJob *Job) {
     Job->Message = Job->ReadAs + ": " + (Job->Message.empty() ? std::string("it does not parse") : Job->Message);
 }
 
+// Why, in words beside the code ("permission denied"), as a refused
+// connection says.
+std::string ErrorWords(int Number) {
+    char Words[128];
+    std::string Text = strerror_r(Number, Words, sizeof(Words));
+    if (!Text.empty() && Text[0] >= 'A' && Text[0] <= 'Z') Text[0] += 'a' - 'A';
+    return Text;
+}
+
 bool ReadFile(ParseJob *Job) {
     // Without blocking: a FIFO (or a device) at the path would hold the open
-    // until a writer came. Only regular files are documents.
-    int Fd = Platform_OpenRegular(Job->FilePath.c_str(), O_RDONLY, 0);
+    // until a writer came. Only regular files are documents; one the system
+    // makes as it is read and that waits for its next line (/proc/kmsg)
+    // fails its read rather than hold the fetch.
+    int Fd = Platform_OpenRegular(Job->FilePath.c_str(), O_RDONLY | O_NONBLOCK, 0);
     if (Fd < 0 && (errno == EISDIR || errno == EINVAL)) {
         Job->Error = WEBGET_ERROR_OS;
         Job->SubCode = PLATFORM_ERROR_ERRNO_BASE + errno;
@@ -204,13 +216,8 @@ bool ReadFile(ParseJob *Job) {
         int Number = errno;
         Job->Error = WEBGET_ERROR_OS;
         Job->SubCode = PLATFORM_ERROR_ERRNO_BASE + Number;
-        // Why, in words beside the code ("permission denied"), as a refused
-        // connection says; a missing file's code says it plainly.
-        if (Number != ENOENT) {
-            char Words[128];
-            Job->Message = strerror_r(Number, Words, sizeof(Words));
-            if (!Job->Message.empty() && Job->Message[0] >= 'A' && Job->Message[0] <= 'Z') Job->Message[0] += 'a' - 'A';
-        }
+        // A missing file's code says it plainly.
+        if (Number != ENOENT) Job->Message = ErrorWords(Number);
         return false;
     }
     struct stat Facts{};
@@ -224,16 +231,33 @@ bool ReadFile(ParseJob *Job) {
         close(Fd);
         return false;
     }
-    Job->Body.resize((size_t)Facts.st_size);
+    // Read to the end, not to the size the file reports: a file the system
+    // makes as it is read (/proc) says 0, and one may grow meanwhile. The
+    // limit bounds it all the same: a byte past it is refused.
     size_t Have = 0;
-    while (Have < Job->Body.size()) {
+    int Failed = 0;
+    Job->Body.resize((size_t)std::min<int64>(std::max<int64>(Facts.st_size, 0) + 1, Limit + 1));
+    while (true) {
+        if (Have == Job->Body.size()) {
+            if ((int64)Have > Limit) break;
+            Job->Body.resize((size_t)std::min<int64>((int64)Have * 2 + 65536, Limit + 1));
+        }
         ssize_t Count = read(Fd, Job->Body.data() + Have, Job->Body.size() - Have);
         if (Count < 0 && errno == EINTR) continue;
+        if (Count < 0) Failed = errno;
         if (Count <= 0) break;
         Have += (size_t)Count;
     }
-    Job->Body.resize(Have);
     close(Fd);
+    Job->Body.resize(std::min<size_t>(Have, (size_t)Limit));
+    if ((int64)Have > Limit || Failed != 0) {
+        Job->Error = WEBGET_ERROR_OS;
+        Job->SubCode = PLATFORM_ERROR_ERRNO_BASE + (Failed != 0 ? Failed : EFBIG);
+        Job->Message = Failed != 0 ? ErrorWords(Failed)
+                                   : "is larger than the body limit of " + std::to_string((long long)Limit) +
+                                         " bytes (limitBodySize)";
+        return false;
+    }
     return true;
 }
 
@@ -377,9 +401,11 @@ int32 ParseThread(void *User) {
             else MemoryBudget_Give(Charge.Bytes);
         }
         Memory_SetThrowWhenExhausted(Was, nullptr);
-    } catch (const std::bad_alloc &) {
+    } catch (const std::bad_alloc &Refusal) {
         Memory_SetThrowWhenExhausted(Was, nullptr);
-        std::vector<uint8>().swap(Job->Body);
+        // The body read from a file is held under the budget as well.
+        const bool PastBudget = Charge.Refused || dynamic_cast<const MemoryBudgetRefused *>(&Refusal) != nullptr;
+        ChargedBytes().swap(Job->Body);
         Dictionary_Reset(Job->Document);
         Memory_SetThreadCharge(nullptr);
         MemoryBudget_Give(Charge.Bytes);
@@ -391,7 +417,7 @@ int32 ParseThread(void *User) {
                  "and task arguments share (%lld MiB held by others)",
                  (long long)(MemoryBudget_GetLimit() >> 20), (long long)(MemoryBudget_GetUsed() >> 20));
         Job->Message = __atomic_load_n(&Job->GiveUp, __ATOMIC_ACQUIRE) != 0 ? "the document's reading was given up"
-                       : Charge.Refused                                     ? Budget
+                       : PastBudget                                         ? Budget
                                                                             : "out of memory: the document cannot be read";
         Job->Final = true;
     }
@@ -468,7 +494,7 @@ struct AsyncHTTP {
     Thread *Worker = nullptr;
     ParseJob *Job = nullptr;
     Dictionary *Document = nullptr;
-    std::vector<uint8> Original;
+    ChargedBytes Original; // the body as it came, when it is kept
 };
 
 namespace {
@@ -543,7 +569,8 @@ void FetchDone(AsyncHTTP *Self) {
         bool Final = WebGetRequest_GetFinalReason(Self->Request, Reason, (int32)sizeof(Reason)) != 0;
         // A connection that failed says why in words, beside the code.
         const char *Cause = Error == WEBGET_ERROR_CONNECT ? WebGet_DescribeConnectError(SubCode) : nullptr;
-        if (!Final && Cause != nullptr) String_CopyLength(Reason, Cause, (int32)sizeof(Reason));
+        if (!WebGetRequest_GetReason(Self->Request, Reason, (int32)sizeof(Reason)) && Cause != nullptr)
+            String_CopyLength(Reason, Cause, (int32)sizeof(Reason));
         WebGetRequest_Release(&Self->Request);
         return AttemptFailed(Self, ASYNCHTTP_PHASE_FETCH, Error, SubCode, Reason, Final);
     }
@@ -657,7 +684,7 @@ int32 AsyncHTTP_Load(AsyncHTTP *Self, const char *Url, int32 Authenticate) {
     Self->Error = Self->SubCode = 0;
     Self->Message.clear();
     Self->Final = false;
-    Self->Original.clear();
+    ChargedBytes().swap(Self->Original);
     Dictionary_Reset(Self->Document);
     WebGetRequest_Create(&Self->Request);
     WebGetRequest_SetURL(Self->Request, Url);
@@ -688,8 +715,19 @@ int32 AsyncHTTP_Load(AsyncHTTP *Self, const char *Url, int32 Authenticate) {
             WebGetRequest_Release(&Self->Request);
             ParseJob *Job = new ParseJob();
             Job->ContentType = Type;
-            Job->Body.assign(Body, Body + Length);
+            bool Held = true;
+            try {
+                Job->Body.assign(Body, Body + Length);
+            } catch (const std::bad_alloc &) {
+                Held = false;
+            }
             Memory_Free(Body, Length + 1);
+            if (!Held) {
+                delete Job;
+                AttemptFailed(Self, ASYNCHTTP_PHASE_FETCH, WEBGET_ERROR_CUSTOM, 0,
+                              "the cached body is refused: it passes the memory budget or the memory left", true);
+                return TRUE;
+            }
             StartParse(Self, Job);
             return TRUE;
         }
@@ -787,7 +825,7 @@ int32 AsyncHTTP_Reset(AsyncHTTP *Self) {
     Self->Error = Self->SubCode = 0;
     Self->Message.clear();
     Self->Final = false;
-    Self->Original.clear();
+    ChargedBytes().swap(Self->Original);
     Dictionary_Reset(Self->Document);
     return TRUE;
 }

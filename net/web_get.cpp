@@ -13,6 +13,7 @@
 #include "runtime/log.h"
 #include "runtime/script/api_gen.h"
 #include "runtime/text/string.h"
+#include "runtime/text/url.h"
 
 namespace {
 
@@ -52,20 +53,6 @@ constexpr ConnectCause ConnectCauses[] = {
     {EADDRNOTAVAIL, "address not available"},
 };
 
-// The host part of a URL for the log line: after "//", before the path, the
-// query or the fragment, without user information and port.
-void ParseHost(const char *AfterSlashes, char *Host, int32 Size) {
-    size_t Length = strcspn(AfterSlashes, "/?#");
-    const char *At = static_cast<const char *>(memchr(AfterSlashes, '@', Length));
-    if (At != nullptr) {
-        Length -= (size_t)(At + 1 - AfterSlashes);
-        AfterSlashes = At + 1;
-    }
-    const char *Colon = static_cast<const char *>(memchr(AfterSlashes, ':', Length));
-    if (Colon != nullptr && AfterSlashes[0] != '[') Length = (size_t)(Colon - AfterSlashes);
-    String_CopyLength(Host, AfterSlashes, Length + 1 < (size_t)Size ? (int32)Length + 1 : Size);
-}
-
 // A dispatcher with no method to run still reads the method, so that a
 // request without one is logged like at every other class; it answers 0.
 int32 RefuseMethod(Dictionary *Request, const char *ClassName) {
@@ -81,16 +68,19 @@ int32 WebGet_Authorize(const char *Url) {
     WebGet_AuthorizeFunc Hook = __atomic_load_n(&AuthorizeHook, __ATOMIC_ACQUIRE);
     if (Hook != nullptr) return Hook(Url);
     Debug_CheckPointer(Url);
-    const char *Slashes = strstr(Url, "//");
-    if (Slashes == nullptr) {
+    // The host the fetch connects to ("http://a@127.0.0.1:80@b/" goes to b),
+    // as every other use of the URL reads it.
+    UrlParts Parts;
+    if (!URL_Read(Url, &Parts, nullptr)) {
         Log_Warning("Malformed url (%s)\n", Url);
         return FALSE;
     }
-    char Host[MAX_PATH_SIZE];
-    ParseHost(Slashes + 2, Host, (int32)sizeof(Host));
-    if (IsWhitelisted(Host)) return TRUE;
+    const std::string &Host = Parts.Host;
+    if (IsWhitelisted(Host.c_str()) ||
+        (Host.size() > 2 && Host[0] == '[' && IsWhitelisted(Host.substr(1, Host.size() - 2).c_str())))
+        return TRUE;
     // A URL without a host (file:///path) has nothing to look up.
-    if (Host[0] != 0) Log_Warning("Hostname not found in whitelist (%s)\n", Host);
+    if (!Host.empty()) Log_Warning("Hostname not found in whitelist (%s)\n", Host.c_str());
     return Authenticate_Enabled() ? FALSE : TRUE;
 }
 

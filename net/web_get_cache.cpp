@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "runtime/charged_bytes.h"
+#include "runtime/log.h"
 #include "runtime/memory.h"
 #include "runtime/text/string.h"
 #include "runtime/time.h"
@@ -19,7 +21,7 @@ struct WebGetCacheStore {
     int32 Misses = 0;
     struct Entry {
         std::string ContentType;
-        std::vector<uint8> Body;
+        ChargedBytes Body; // under the memory budget while it is kept
         float64 Stored = 0;
     };
     std::map<std::string, Entry> Entries;
@@ -96,7 +98,15 @@ int32 WebGetCacheStore_Put(WebGetCacheStore *Handle, const char *Url, const char
     if (Handle->MinAge <= 0) return TRUE; // nothing would ever be served
     auto &Entry = Handle->Entries[Url];
     Entry.ContentType = ContentType != nullptr ? ContentType : "";
-    Entry.Body.assign(Body, Body + Length);
+    try {
+        Entry.Body.assign(Body, Body + Length);
+    } catch (const std::bad_alloc &) {
+        // A copy the budget or the memory cannot hold is not kept: the
+        // next load fetches it again.
+        Handle->Entries.erase(Url);
+        Log_Warning("Not cached (%d bytes): past the memory budget or the memory left\n", Length);
+        return FALSE;
+    }
     Entry.Stored = Time_GetCurrent();
     return TRUE;
 }

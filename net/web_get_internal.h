@@ -8,6 +8,7 @@
 
 #include "net/web_get_request.h"
 #include "net/web_get_response.h"
+#include "runtime/charged_bytes.h"
 #include "runtime/class.h"
 #include "runtime/posix/socket.h"
 
@@ -39,9 +40,12 @@ struct WebGetRequest {
     int32 SubCode = 0;
     int32 Status = 0;
     std::string ResponseHeaders;
-    std::vector<uint8> Body;
+    ChargedBytes Body; // under the memory budget while it is held
     // Why no later attempt can succeed (see WebGetRequest_GetFinalReason).
     std::string FinalReason;
+    // Why the request failed, in words, when a later attempt may fare
+    // otherwise (see WebGetRequest_GetReason).
+    std::string Reason;
     // Why the body's sink stopped the response, when no retry can mend it
     // (the collected body would pass the hard cap, or memory ran out).
     std::string SinkFailure;
@@ -49,8 +53,10 @@ struct WebGetRequest {
 };
 
 // Ends the request with the error (0: success) and logs a failure. A final
-// reason marks a failure that no later attempt can mend.
-void WebGetRequestInt_Finish(WebGetRequest *Request, int32 Error, int32 SubCode, const char *FinalReason = nullptr);
+// reason marks a failure that no later attempt can mend; a reason says in
+// words why one that a later attempt may mend failed.
+void WebGetRequestInt_Finish(WebGetRequest *Request, int32 Error, int32 SubCode, const char *FinalReason = nullptr,
+                             const char *Reason = nullptr);
 // The URL as the log shows it: without its path when the path is a secret.
 std::string WebGetRequestInt_Shown(const WebGetRequest *Request);
 // The body limit the request is read with: its own, within the hard cap for

@@ -69,19 +69,19 @@ std::string HostKey(const std::string &Host, int32 Port) {
 }
 
 // Ends the connection's request and drops the pool's reference on it.
-void FinishCurrent(WebGetPoolConnection *Connection, int32 Error, int32 SubCode) {
+void FinishCurrent(WebGetPoolConnection *Connection, int32 Error, int32 SubCode, const char *Reason = nullptr) {
     WebGetRequest *Request = Connection->Current;
     Connection->Current = nullptr;
     if (Request == nullptr) return;
-    WebGetRequestInt_Finish(Request, Error, SubCode);
+    WebGetRequestInt_Finish(Request, Error, SubCode, nullptr, Reason);
     WebGetRequest_Release(&Request);
 }
 
 // A connection failure: the request fails, the socket closes, and a report
 // goes to whoever watches connection errors.
-void FailConnection(WebGetPoolConnection *Connection, int32 Error, int32 SubCode) {
+void FailConnection(WebGetPoolConnection *Connection, int32 Error, int32 SubCode, const char *Reason = nullptr) {
     Socket_Close(&Connection->Fd);
-    FinishCurrent(Connection, Error, SubCode);
+    FinishCurrent(Connection, Error, SubCode, Reason);
     // A reused connection the peer closed is retried, not reported.
     if (Error > 0 && ErrorReporter != nullptr && Connection->ReportErrors) ErrorReporter(Connection->Host.c_str(), Connection->Port, Error, SubCode);
 }
@@ -168,6 +168,20 @@ void Conclude(WebGetPoolConnection *Connection, int32 Result) {
     WebGetRequest_Release(&Ending);
 }
 
+// The connection ended (closed or reset) before the answer did: a failed
+// connection, as a refused one is, whose words say how and where the answer
+// was cut. Another attempt may fare otherwise, so the failure is not final.
+void FailCut(WebGetPoolConnection *Connection, int32 Error, const char *How) {
+    WebGetRequest *Request = Connection->Current;
+    if (How != nullptr) WebGetResponse_Cut(Connection->Parser, How);
+    const char *Why = "";
+    WebGetResponse_GetFailure(Connection->Parser, &Why);
+    if (*Why == 0) return FailConnection(Connection, WEBGET_ERROR_CONNECT, Error);
+    Log_Error("%s (%s)\n", Why, WebGetRequestInt_Shown(Request).c_str());
+    const std::string Reason = Why;
+    FailConnection(Connection, WEBGET_ERROR_CONNECT, Error, Reason.c_str());
+}
+
 void StepInt(WebGetPoolConnection *Connection) {
     WebGetRequest *Request = Connection->Current;
     float64 Now = Time_GetCurrent();
@@ -205,11 +219,15 @@ void StepInt(WebGetPoolConnection *Connection) {
             int32 Received = 0, Closed = 0;
             if (!Socket_Receive(Connection->Fd, Buffer, sizeof(Buffer), &Received, &Closed, &Error)) {
                 if (!Connection->GotBytes && Connection->Reused) return FailConnection(Connection, -1, 0);
-                return FailConnection(Connection, WEBGET_ERROR_CONNECT, Error);
+                return FailCut(Connection, Error, WebGet_DescribeConnectError(Error));
             }
             if (Closed) {
                 if (!Connection->GotBytes && Connection->Reused) return FailConnection(Connection, -1, 0);
-                return Conclude(Connection, WebGetResponse_Finish(Connection->Parser));
+                const int32 Result = WebGetResponse_Finish(Connection->Parser);
+                const char *Why = "";
+                if (Result == WEBGETRESPONSE_DONE || WebGetResponse_GetFailure(Connection->Parser, &Why))
+                    return Conclude(Connection, Result);
+                return FailCut(Connection, EPIPE, nullptr);
             }
             if (Received == 0) break;
             Connection->GotBytes = true;

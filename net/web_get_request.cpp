@@ -4,9 +4,12 @@
 
 #include <arpa/inet.h>
 #include <ctype.h>
+#include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 #include <strings.h>
 
+#include <algorithm>
 #include <mutex>
 #include <new>
 
@@ -15,6 +18,7 @@
 #include "runtime/log.h"
 #include "runtime/text/string.h"
 #include "runtime/text/string_expand.h"
+#include "runtime/text/url.h"
 
 namespace {
 
@@ -25,20 +29,55 @@ int32 DeleteObject(void *HandleAddress) {
     return TRUE;
 }
 
-// The body is held whole in memory: never past the hard cap, whatever limit
-// the request was given, and memory that cannot be had stops the response
-// with that reason rather than ending the program.
+// Room for a body known to be Length bytes as it arrives: the length the
+// answer declares, when its bytes are not decoded first.
+int64 DeclaredLength(WebGetRequest *Request) {
+    char Text[32] = "", Coding[32] = "";
+    if (!WebGet_HeaderGetByName(Request->ResponseHeaders.c_str(), "Content-Length", Text, (int32)sizeof(Text)) ||
+        WebGet_HeaderGetByName(Request->ResponseHeaders.c_str(), "Content-Encoding", Coding, (int32)sizeof(Coding)))
+        return 0;
+    char *End = nullptr;
+    const long long Length = strtoll(Text, &End, 10);
+    return End != Text && *End == 0 && Length > 0 ? (int64)Length : 0;
+}
+
+// The body is held whole in memory, under the process's memory budget from
+// its first byte: never past the hard cap, whatever limit the request was
+// given, and a body the budget or the memory cannot hold stops the response
+// with that reason rather than ending the program. A declared length is
+// taken whole at the first byte, so that a body which cannot fit is refused
+// before it is read, and one that fits holds no doubled room; others grow
+// by doubling, never past their limit.
 int32 CollectBody(void *, WebGetRequest *Request, const uint8 *Bytes, int32 Length) {
-    if ((int64)Request->Body.size() + Length > WEBGETREQUEST_LIMIT_BODY_MAX) {
+    const size_t Have = Request->Body.size(), Need = Have + (size_t)Length;
+    if ((int64)Need > WEBGETREQUEST_LIMIT_BODY_MAX) {
         Request->SinkFailure = "the answer's body is larger than " + std::to_string(WEBGETREQUEST_LIMIT_BODY_MAX) +
                                " bytes, the most a body may hold";
         return FALSE;
     }
+    size_t Room = Need;
     try {
+        if (Need > Request->Body.capacity()) {
+            const int64 Limit = WebGetRequestInt_BodyLimit(Request);
+            int64 Want = Have == 0 ? DeclaredLength(Request) : 0;
+            if (Want == 0) Want = std::max<int64>((int64)Request->Body.capacity() * 2, 65536);
+            if (Limit >= 0) Want = std::min(Want, Limit);
+            Room = std::max((size_t)Want, Need);
+            Request->Body.reserve(Room);
+        }
         Request->Body.insert(Request->Body.end(), Bytes, Bytes + Length);
+    } catch (const MemoryBudgetRefused &) {
+        ChargedBytes().swap(Request->Body);
+        char Words[256];
+        snprintf(Words, sizeof(Words),
+                 "the answer's body is refused: the room it takes as it arrives (%zu bytes) passes the memory budget of %lld MiB that "
+                 "a process's documents, bodies and task arguments share (%lld MiB held by others)",
+                 Room, (long long)(MemoryBudget_GetLimit() >> 20), (long long)(MemoryBudget_GetUsed() >> 20));
+        Request->SinkFailure = Words;
+        return FALSE;
     } catch (const std::bad_alloc &) {
         const size_t Had = Request->Body.size();
-        std::vector<uint8>().swap(Request->Body);
+        ChargedBytes().swap(Request->Body);
         Request->SinkFailure =
             "out of memory: the answer's body cannot be held (" + std::to_string(Had + (size_t)Length) + " bytes)";
         return FALSE;
@@ -50,9 +89,11 @@ int32 CollectBody(void *, WebGetRequest *Request, const uint8 *Bytes, int32 Leng
 
 std::string WebGetRequestInt_Shown(const WebGetRequest *Request) {
     if (!Request->SecretPath) return Request->Url;
-    size_t Scheme = Request->Url.find("://");
-    size_t Path = Request->Url.find('/', Scheme == std::string::npos ? 0 : Scheme + 3);
-    return Request->Url.substr(0, Path) + "/...";
+    // Scheme, host and port only: a password holding "/" would otherwise
+    // show up to that "/", and the '@' that ends it go with the path.
+    UrlParts Parts;
+    if (!URL_Read(Request->Url, &Parts, nullptr)) return "(a URL that cannot be read)/...";
+    return Parts.Scheme + "://" + Parts.Host + ":" + std::to_string(Parts.Port) + "/...";
 }
 
 int64 WebGetRequestInt_BodyLimit(WebGetRequest *Request) {
@@ -64,10 +105,12 @@ int64 WebGetRequestInt_BodyLimit(WebGetRequest *Request) {
     return Limit;
 }
 
-void WebGetRequestInt_Finish(WebGetRequest *Request, int32 Error, int32 SubCode, const char *FinalReason) {
+void WebGetRequestInt_Finish(WebGetRequest *Request, int32 Error, int32 SubCode, const char *FinalReason,
+                             const char *Reason) {
     Request->Error = Error;
     Request->SubCode = SubCode;
     Request->FinalReason = FinalReason != nullptr && Error != 0 ? FinalReason : "";
+    Request->Reason = Reason != nullptr && Error != 0 ? Reason : "";
     Request->Phase = WEBGETREQUEST_PHASE_DONE;
     Request->Connection = nullptr;
     if (Error != 0)
@@ -116,29 +159,15 @@ bool IsHostText(const std::string &Host) {
 } // namespace
 
 bool WebGetRequestInt_SplitURL(const std::string &Url, std::string *Host, int32 *Port, std::string *Path) {
-    if (Url.size() < 8 || strncasecmp(Url.c_str(), "http://", 7) != 0) return false;
-    size_t Start = 7;
-    size_t End = Url.find_first_of("/?#", Start);
-    std::string Authority = Url.substr(Start, End == std::string::npos ? std::string::npos : End - Start);
-    size_t At = Authority.rfind('@');
-    if (At != std::string::npos) Authority.erase(0, At + 1);
-    *Port = 80;
-    size_t Colon = Authority.rfind(':');
-    if (Colon != std::string::npos && Authority[0] == '[' && Authority.find(']') > Colon) Colon = std::string::npos;
-    if (Colon != std::string::npos) {
-        std::string Digits = Authority.substr(Colon + 1);
-        if (Digits.empty() || Digits.size() > 5 || Digits.find_first_not_of("0123456789") != std::string::npos)
-            return false;
-        *Port = atoi(Digits.c_str());
-        if (*Port < 1 || *Port > 65535) return false;
-        Authority.erase(Colon);
-    }
-    if (!IsHostText(Authority)) return false;
-    *Host = Authority;
-    *Path = End == std::string::npos ? "/" : Url.substr(End);
-    if ((*Path)[0] != '/') Path->insert(0, "/");
-    size_t Hash = Path->find('#');
-    if (Hash != std::string::npos) Path->erase(Hash);
+    // The parts every other use of the URL reads (the place it names, the
+    // password a line hides), sent as written.
+    UrlParts Parts;
+    if (!URL_Read(Url, &Parts, nullptr) || Parts.Scheme != "http" || !IsHostText(Parts.Host) ||
+        (!Parts.RawPath.empty() && Parts.RawPath[0] != '/'))
+        return false;
+    *Host = Parts.Host;
+    *Port = Parts.Port;
+    *Path = (Parts.RawPath.empty() ? "/" : Parts.RawPath) + (Parts.HasQuery ? "?" + Parts.Query : "");
     return Path->find_first_of(" \r\n") == std::string::npos;
 }
 
@@ -234,6 +263,7 @@ int32 WebGetRequest_Reset(WebGetRequest *Self) {
     Self->Phase = WEBGETREQUEST_PHASE_IDLE;
     Self->Error = Self->SubCode = Self->Status = 0;
     Self->FinalReason.clear();
+    Self->Reason.clear();
     Self->SinkFailure.clear();
     Self->ResponseHeaders.clear();
     Self->Body.clear();
@@ -357,6 +387,14 @@ int32 WebGetRequest_GetFinalReason(WebGetRequest *Self, char *Buffer, int32 Size
     if (Size < 1) return FALSE;
     String_CopyLength(Buffer, Self->FinalReason.c_str(), Size);
     return !Self->FinalReason.empty();
+}
+
+int32 WebGetRequest_GetReason(WebGetRequest *Self, char *Buffer, int32 Size) {
+    Class_CheckHandle(Self, WEBGETREQUEST_CLASSID);
+    Debug_CheckPointer(Buffer);
+    if (Size < 1) return FALSE;
+    String_CopyLength(Buffer, (Self->FinalReason.empty() ? Self->Reason : Self->FinalReason).c_str(), Size);
+    return Buffer[0] != 0;
 }
 
 int32 WebGetRequest_GetStatusCode(WebGetRequest *Self) {

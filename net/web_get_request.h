@@ -14,7 +14,9 @@
 // Failures (the request's error and sub-code): 950 Connect (refused,
 // unreachable, unresolved, "https"), 961 Timeout, 956 UserAbort (removed
 // before done), 900 Custom with the status as sub-code for any status but
-// 2xx, 900 with sub-code 0 for a body over the limit or a broken response.
+// 2xx, 900 with sub-code 0 for a body over the limit or a broken response,
+// 950 with the system's error number (EPIPE for a close) for a connection
+// closed or reset before the answer's end.
 // A failure no later attempt can mend (the URL asks for what this client
 // cannot do: "https", a malformed URL; a body past its limit, an answer that
 // frames itself twice, a body the memory cannot hold) also carries a final
@@ -99,6 +101,10 @@ int32 WebGetRequest_GetError(WebGetRequest *Handle, int32 *Error, int32 *SubCode
 // reason in Buffer ("TLS is not available in this build"); 0 and an empty
 // text for a success or a failure that a retry may mend.
 int32 WebGetRequest_GetFinalReason(WebGetRequest *Handle, char *Buffer, int32 Size);
+// Why the request failed, in words: the final reason, or for a failure a
+// retry may mend what is known of it ("the peer closed the connection after
+// 50 of the body's 1000 bytes"); 0 and an empty text when nothing is known.
+int32 WebGetRequest_GetReason(WebGetRequest *Handle, char *Buffer, int32 Size);
 int32 WebGetRequest_GetStatusCode(WebGetRequest *Handle);
 int32 WebGetRequest_GetResponseHeader(WebGetRequest *Handle, const char *Name, char *Value, int32 Size);
 // The collected body (default fill callback); valid until Reset or Release.

@@ -32,6 +32,7 @@ struct WebGetResponse {
     int32 KeepAlive = 0;
     int64 Limit = -1;
     int64 Remaining = 0; // of the Content-Length body or the current chunk
+    int64 Chunk = 0;     // the current chunk's size
     int64 BodyBytes = 0;
     int64 RawBytes = 0;  // body bytes as sent (compressed when gzip)
     int64 HeadBytes = 0; // status lines, header and trailer lines, interim responses and chunk extensions included
@@ -227,12 +228,36 @@ bool StatusLineCanStart(const std::string &L) {
     return true;
 }
 
+// What makes a line of the head unreadable, whichever line it is (status,
+// header, trailer, chunk size): one reader for all, so that bytes a head line
+// is refused for are refused in every other line too. A bare CR would end the
+// line for a reader that takes CR alone as a line end, and so hide the next
+// line inside this one; a NUL ends it for a reader in C. Header-like lines
+// (headers and trailers) must also be a name and a value, never folded.
+const char *LineFault(const std::string &Line, bool HeaderLike) {
+    if (HeaderLike && !Line.empty() && (Line[0] == ' ' || Line[0] == '\t')) return "is folded onto the one before";
+    if (Line.find('\0') != std::string::npos) return "holds a NUL";
+    if (Line.find('\r') != std::string::npos) return "holds a CR that ends no line";
+    if (HeaderLike && Line.find(':') == std::string::npos) return "has no colon";
+    return nullptr;
+}
+
+// Fails the response when the line is unreadable, naming it ("its trailer
+// line"); false then.
+bool CheckLine(WebGetResponse *Self, const char *Name, bool HeaderLike) {
+    const char *Wrong = LineFault(Self->Line, HeaderLike);
+    if (Wrong == nullptr) return true;
+    FailMalformed(Self, std::string("its ") + Name + " line \"" + Printable(Self->Line) + "\" " + Wrong);
+    return false;
+}
+
 int32 FailStatusLine(WebGetResponse *Self) {
     return FailMalformed(Self, "its status line \"" + Printable(Self->Line) + "\" is not one of HTTP/1.0 or HTTP/1.1");
 }
 
 int32 ParseStatusLine(WebGetResponse *Self) {
     const std::string &L = Self->Line;
+    if (!CheckLine(Self, "status", false)) return Self->Result;
     if (L.size() < 12 || !StatusLineCanStart(L) || (L.size() > 12 && L[12] != ' ')) return FailStatusLine(Self);
     Self->Minor = L[7] - '0';
     int32 Code = 0;
@@ -364,6 +389,29 @@ bool TakeHeadLine(WebGetResponse *Self, const uint8 *Bytes, int32 Length, int32 
     return Whole;
 }
 
+// Where in the answer the reading stands, in words, for a cut: how many
+// bytes of how many had come.
+std::string Position(const WebGetResponse *Self) {
+    const std::string Body = std::to_string(Self->RawBytes);
+    switch (Self->State) {
+    case Phase::StatusLine:
+    case Phase::Headers:
+        if (Self->HeadBytes == 0) return "before answering";
+        return "within the answer's head, after " + std::to_string(Self->HeadBytes) + " bytes of it";
+    case Phase::Body:
+        if (Self->Mode == Framing::Length)
+            return "after " + Body + " of the body's " + std::to_string(Self->RawBytes + Self->Remaining) + " bytes";
+        return "after " + Body + " bytes of the body";
+    case Phase::ChunkData:
+        return "after " + std::to_string(Self->Chunk - Self->Remaining) + " of a chunk's " +
+               std::to_string(Self->Chunk) + " bytes (" + Body + " bytes of the body in all)";
+    case Phase::Trailer:
+        return "within the trailer of its chunked body, after " + Body + " bytes of the body";
+    default:
+        return "after " + Body + " bytes of the chunked body, before its last chunk";
+    }
+}
+
 } // namespace
 
 int32 WebGetResponse_Create(WebGetResponse **Handle) {
@@ -393,6 +441,7 @@ int32 WebGetResponse_Reset(WebGetResponse *Self, int32 HeadRequest) {
     Self->Minor = 1;
     Self->KeepAlive = 0;
     Self->Remaining = 0;
+    Self->Chunk = 0;
     Self->BodyBytes = 0;
     Self->RawBytes = 0;
     Self->HeadBytes = 0;
@@ -450,15 +499,7 @@ int32 WebGetResponse_Feed(WebGetResponse *Self, const uint8 *Bytes, int32 Length
                     goto out;
                 }
             } else {
-                // Folded lines and lines without a colon are not headers.
-                const char *Wrong = Self->Line[0] == ' ' || Self->Line[0] == '\t'   ? "is folded onto the one before"
-                                    : Self->Line.find('\0') != std::string::npos ? "holds a NUL"
-                                    : Self->Line.find(':') == std::string::npos  ? "has no colon"
-                                                                                 : nullptr;
-                if (Wrong != nullptr) {
-                    FailMalformed(Self, "its header line \"" + Printable(Self->Line) + "\" " + Wrong);
-                    goto out;
-                }
+                if (!CheckLine(Self, "header", true)) goto out;
                 Self->Headers += Self->Line;
                 Self->Headers += "\r\n";
             }
@@ -487,6 +528,7 @@ int32 WebGetResponse_Feed(WebGetResponse *Self, const uint8 *Bytes, int32 Length
             }
             int64 Size = 0;
             size_t Extra = 0;
+            if (!CheckLine(Self, "chunk size", false)) goto out;
             if (!ParseChunkSize(Self->Line, &Size, &Extra)) {
                 FailMalformed(Self, "chunk size \"" + Printable(Self->Line) +
                                         "\" is not a size (1 to 15 hexadecimal digits)");
@@ -510,7 +552,7 @@ int32 WebGetResponse_Feed(WebGetResponse *Self, const uint8 *Bytes, int32 Length
                     FailTooLarge(Self);
                     goto out;
                 }
-                Self->Remaining = Size;
+                Self->Remaining = Self->Chunk = Size;
                 Self->State = Phase::ChunkData;
             }
             break;
@@ -540,6 +582,7 @@ int32 WebGetResponse_Feed(WebGetResponse *Self, const uint8 *Bytes, int32 Length
         case Phase::Trailer: {
             if (!TakeHeadLine(Self, Bytes, Length, &At)) goto out;
             bool End = Self->Line.empty();
+            if (!End && !CheckLine(Self, "trailer", true)) goto out;
             Self->Line.clear();
             if (End && Complete(Self) != WEBGETRESPONSE_DONE) goto out;
             break;
@@ -557,14 +600,18 @@ out:
 
 int32 WebGetResponse_Finish(WebGetResponse *Self) {
     Debug_CheckPointer(Self);
-    if (Self->State == Phase::Body && Self->Mode == Framing::Close) {
-        Complete(Self);
-    } else if (Self->State != Phase::Done && Self->State != Phase::Failed) {
-        // A connection cut short may go through on the next attempt.
-        Self->Why = "the connection closed before the answer's end";
-        Fail(Self, WEBGETRESPONSE_MALFORMED);
-    }
+    if (Self->State == Phase::Body && Self->Mode == Framing::Close) Complete(Self);
+    else WebGetResponse_Cut(Self, "the peer closed the connection");
     return Self->Result;
+}
+
+int32 WebGetResponse_Cut(WebGetResponse *Self, const char *How) {
+    Debug_CheckPointer(Self);
+    Debug_CheckPointer(How);
+    if (Self->State == Phase::Done || Self->State == Phase::Failed) return Self->Result;
+    // A connection cut short may go through on the next attempt: not final.
+    Self->Why = std::string(How) + " " + Position(Self);
+    return Fail(Self, WEBGETRESPONSE_MALFORMED);
 }
 
 int32 WebGetResponse_IsHeaderDone(WebGetResponse *Self) {

@@ -48,8 +48,15 @@ int32 WebGetResponse_SetHeaderCallback(WebGetResponse *Handle, void *User, WebGe
 // complete response belong to the next one on the connection).
 int32 WebGetResponse_Feed(WebGetResponse *Handle, const uint8 *Bytes, int32 Length, int32 *Consumed);
 // The peer closed: completes a close-delimited body, else MALFORMED (a cut
-// response is never a success).
+// response is never a success), as WebGetResponse_Cut with "the peer closed
+// the connection".
 int32 WebGetResponse_Finish(WebGetResponse *Handle);
+// The connection ended before the response did, as How says ("connection
+// reset by the peer"): MALFORMED, and the failure (see
+// WebGetResponse_GetFailure, not final) says How and where the answer was
+// cut ("... after 50 of the body's 1000 bytes", "... before answering").
+// Nothing changes for a response already complete or failed.
+int32 WebGetResponse_Cut(WebGetResponse *Handle, const char *How);
 
 int32 WebGetResponse_IsHeaderDone(WebGetResponse *Handle);
 int32 WebGetResponse_GetStatusCode(WebGetResponse *Handle);

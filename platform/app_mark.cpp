@@ -73,10 +73,19 @@ bool MapSegment(AppMark *Mark, bool Holder) {
         Descriptor = shm_open(Name, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
         if (Descriptor < 0 && (errno != EEXIST || shm_unlink(Name) != 0)) break;
     }
-    if (Holder && Descriptor >= 0 && ftruncate(Descriptor, APPMARK_SEGMENT_SIZE) != 0) {
-        close(Descriptor);
-        shm_unlink(Name);
-        Descriptor = -1;
+    // The pages are reserved as the size is set (ftruncate alone would leave
+    // the mailbox sparse, and a full /dev/shm answer the holder's first store
+    // with SIGBUS); the size shows only once they are, so no writer maps a
+    // mailbox half made. Without room the holder has no mailbox.
+    if (Holder && Descriptor >= 0) {
+        if (const int Error = posix_fallocate(Descriptor, 0, APPMARK_SEGMENT_SIZE); Error != 0) {
+            close(Descriptor);
+            shm_unlink(Name);
+            errno = Error;
+            Log_Print(LOG_ERROR, "Unable to reserve the mailbox of appmark '%s': held without one [LE: %d]\n",
+                      Mark->Name, Platform_GetLastError());
+            return false;
+        }
     }
     if (!Holder) Descriptor = shm_open(Name, O_RDWR | O_NOFOLLOW | O_CLOEXEC, 0);
     struct stat Status {};

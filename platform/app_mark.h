@@ -13,7 +13,9 @@
 // one name is ever taken (anything else there, another user's file included,
 // counts as held); the mailbox is made anew by the holder with O_EXCL,
 // owner-only, and mapped by others only when it is still so, so no other
-// user can shrink it under a mapping. The holder removes both.
+// user can shrink it under a mapping. Its pages are reserved as it is made:
+// where /dev/shm has no room the holder has no mailbox (and says so) rather
+// than die at its first write. The holder removes both.
 #pragma once
 
 #include "runtime/class.h"

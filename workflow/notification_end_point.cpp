@@ -159,7 +159,7 @@ std::string InstanceId(NotificationEndPoint *Self) {
 }
 
 void Fire(NotificationEndPoint *Self, const char *Name, int32 Delay) {
-    NotificationCenter_FireAfterDelay(ClassName, Name, InstanceId(Self).c_str(), Delay, nullptr);
+    NotificationCenter_FireAfterDelayOwn(ClassName, Name, InstanceId(Self).c_str(), Delay, nullptr);
 }
 
 bool AnyConnected(NotificationEndPoint *Self) {

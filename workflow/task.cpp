@@ -122,7 +122,7 @@ bool DecodeBoolean(const char *Text) {
     return false;
 }
 
-// Whether Url lies beside the application's content (its own content URL,
+// Whether Url lies beside the application's content (its own content place,
 // never a "contentUrl" macro that a task or loaded data set), compared as the
 // server will resolve both, not as written: scheme and host without case,
 // the path with case (a case-sensitive server serves "/A/" apart from
@@ -131,15 +131,13 @@ bool DecodeBoolean(const char *Text) {
 // its first segment below the content named "datastore" in any spelling a
 // server may still serve as that (any case, trailing blanks or dots), and
 // what lies under it. Content whose URL holds a query or a fragment (a
-// workflow served as "/get?file=signed/main.jws") has nothing beside it:
-// what a server makes of a query ("?file=signed/../other/x") no comparison
-// of the text can tell, and the path alone would put every query of "/get",
-// and every path under it, beside.
+// workflow served as "/get?file=signed/main.jws") has no place (see
+// WorkflowApp_SetContentDocument): what a server makes of a query
+// ("?file=signed/../other/x") no comparison of the text can tell.
 bool BesideContent(const char *Url) {
-    char Content[4096], Place[4096], ContentPlace[4096];
-    if (!WorkflowApplication_GetContentUrl(Content, (int32)sizeof(Content)) || strpbrk(Content, "?#") != nullptr ||
-        !URL_ResolvePlace(Url, Place, (int32)sizeof(Place)) ||
-        !URL_ResolvePlace(Content, ContentPlace, (int32)sizeof(ContentPlace)))
+    char Place[4096], ContentPlace[4096];
+    if (!WorkflowApplication_GetContentPlace(ContentPlace, (int32)sizeof(ContentPlace)) ||
+        !URL_ResolvePlace(Url, Place, (int32)sizeof(Place)))
         return false;
     size_t Length = strlen(ContentPlace);
     if (strncmp(Place, ContentPlace, Length) != 0) return false;
@@ -859,7 +857,12 @@ int32 Task_EnumerateKeyValuePairs(Task *Handle, void *User, Task_KeyValueFunc Fu
     }
     char Key[ScalarArgumentSize];
     DictionaryItem *Value = nullptr;
-    if (Handle->Checked != nullptr) Dictionary_ItemFindByKey(Handle->Checked, "value", nullptr, &Value);
-    if (Value == nullptr || !Task_GetStringArgument(Handle, "key", Key, (int32)sizeof(Key))) return FALSE;
-    return Function(User, Key, Handle->Checked, Value) == 1;
+    // Kept by the check when it read otherwise than written; else as written.
+    Dictionary *Holder = Handle->Checked;
+    if (Holder == nullptr || !Dictionary_ItemFindByKey(Holder, "value", nullptr, &Value) || Value == nullptr)
+        Dictionary_ItemFindByKey(Holder = Handle->Definition, "value", nullptr, &Value);
+    if (Value == nullptr || Dictionary_ItemIsContainer(Holder, Value) ||
+        !Task_GetStringArgument(Handle, "key", Key, (int32)sizeof(Key)))
+        return FALSE;
+    return Function(User, Key, Holder, Value) == 1;
 }

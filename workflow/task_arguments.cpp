@@ -58,7 +58,7 @@ constexpr TaskArgument LogArguments[] = {
 constexpr TaskArgument NotificationArguments[] = {
     {.Name = "event", .Kind = K::Text, .Limit = 319, .Required = true},
     {.Name = "delay", .Kind = K::Whole, .Limit = 2147483647, .Least = -2147483648LL},
-    {.Name = "content", .Kind = K::Content, .Limit = 8190},
+    {.Name = "content", .Kind = K::Payload, .Limit = 8190},
 };
 constexpr TaskArgument StatusArguments[] = {
     {.Name = "target", .Kind = K::Text, .Limit = 311, .AsWritten = true},
@@ -170,6 +170,11 @@ constexpr TaskArgument WorkflowRunArguments[] = {
     {.Name = "cookies", .Kind = K::Object, .Limit = 8139},
 };
 
+// The completion steps among them, in the order the check reads them
+// (the bits of Task::StepsRefused).
+constexpr int32 Steps[] = {1, 2, 3};
+static_assert(Common[1].Name[0] == 's' && Common[2].Name[0] == 'f' && Common[3].Name[0] == 'c');
+
 struct TypeArguments {
     const char *Type;
     std::span<const TaskArgument> Arguments;
@@ -248,17 +253,30 @@ bool ParseJsonContainer(const char *Text, Dictionary *Into) {
 // which marks the task; a missing required one is told by the caller.
 class Check {
 public:
-    Check(Task *Handle, Dictionary *Kept) : Handle(Handle), Kept(Kept) {}
+    explicit Check(Task *Handle) : Handle(Handle) {}
+    ~Check() {
+        if (Kept != nullptr) Dictionary_Release(&Kept);
+    }
+
+    // What the check read that the definition does not hold as it stands:
+    // the task's to keep (null when nothing was).
+    Dictionary *Take() {
+        Dictionary *Made = Kept;
+        Kept = nullptr;
+        return Made;
+    }
 
     // False when the argument is required and missing.
     bool Run(const TaskArgument &Argument) {
         Declared = &Argument;
-        String_Print(What, (int32)sizeof(What), "\"%s\"", Argument.Name);
         DictionaryItem *Item = nullptr;
         int32 Type = DICTIONARY_TYPE_UNKNOWN;
         if (!Dictionary_ItemFindByKey(Handle->Definition, Argument.Name, nullptr, &Item) || Item == nullptr ||
             !Dictionary_ItemGetType(Handle->Definition, Item, &Type) || Type == DICTIONARY_TYPE_NULL)
             return !Argument.Required;
+        // Labelled only once present: most declared arguments are absent,
+        // and a task reads a dozen of them.
+        String_Print(What, (int32)sizeof(What), "\"%s\"", Argument.Name);
         Value(Handle->Definition, Item, Type, Argument.Kind, true);
         return true;
     }
@@ -280,6 +298,7 @@ private:
         if (!Dictionary_ItemGetBufferPtr(Owner, Item, &Stored, &Length) || Stored == nullptr) Stored = "", Length = 0;
         const int32 Size = (int32)Limit + 1;
         MemoryScope<char> Buffer(Size);
+        LastExpandable = Expand && memchr(Stored, '{', (size_t)Length) != nullptr;
         if (!TaskInt_ReadText(Handle, What, Stored, Length, Buffer.Get(), Size, Expand)) return false;
         Out.assign(Buffer.Get());
         Last = Out;
@@ -301,7 +320,7 @@ private:
             if ((A.NotEmpty || Kind == K::TaskName || Kind == K::Url) && Read.empty()) return Refuse("is empty");
             if (Kind == K::Version && !IsVersion(Read.c_str()))
                 return Refuse("is no version: one to four whole numbers of at most 2147483647 joined by \".\"");
-            if (Top && !A.AsWritten) Dictionary_SetStringByKey(Kept, A.Name, Read.c_str());
+            if (Top && !A.AsWritten) Keep(Read);
             return true;
         }
         case K::Branch: {
@@ -324,12 +343,14 @@ private:
                 return Read.empty() && !Task_IsArgumentRefused(Handle) ? Refuse("is empty, not a number") : false;
             if (!TaskInt_ReadNumber(Handle, A.Name, &Number, true)) return false;
             // A number written with digits that reads as 0 (1e-400) is not the
-            // number written.
+            // number written. A text is judged as expanded, the value read:
+            // "{x1}" is no number with digits, and "{tiny}" may be one.
             const char *Stored = nullptr;
-            if (!Dictionary_ItemGetBufferPtr(Owner, Item, &Stored, nullptr) || Stored == nullptr ||
-                strlen(Stored) > 64)
+            if (Type == DICTIONARY_TYPE_STRING) Stored = Read.c_str();
+            else if (!Dictionary_ItemGetBufferPtr(Owner, Item, &Stored, nullptr) || Stored == nullptr)
                 Stored = nullptr;
-            if (Number == 0 && Stored != nullptr && strcspn(Stored, "123456789") < strcspn(Stored, "eE"))
+            if (Stored != nullptr && strlen(Stored) > NumberTextLimit) Stored = nullptr;
+            if (Number == 0 && Stored != nullptr && TaskInt_IsTooSmall(Stored))
                 return Refuse("is too small to be told from 0");
             if (Kind == K::Whole && (Number != trunc(Number) || Number < (float64)A.Least || Number > (float64)A.Limit)) {
                 char Written[72], Why[192];
@@ -342,7 +363,7 @@ private:
             if (Type == DICTIONARY_TYPE_STRING) {
                 char Text[64];
                 String_Print(Text, (int32)sizeof(Text), "%.17g", Number);
-                Dictionary_SetStringByKey(Kept, A.Name, Text);
+                Keep(Text);
             }
             return true;
         }
@@ -351,7 +372,7 @@ private:
             if (!Text(Owner, Item, A.Limit, true, Read)) return false;
             if (!IsNumber(Type) && Type != DICTIONARY_TYPE_BOOLEAN && !String_DecodeBoolean(Read.c_str(), nullptr, 0))
                 return Refuse("is not a boolean (true, false, yes, no, on, off, 1 or 0)");
-            if (Type == DICTIONARY_TYPE_STRING) Dictionary_SetStringByKey(Kept, A.Name, Read.c_str());
+            if (Type == DICTIONARY_TYPE_STRING) Keep(Read);
             return true;
         case K::Flags:
             if (Type == DICTIONARY_TYPE_LIST) return Elements(Owner, Item, K::Text);
@@ -368,27 +389,90 @@ private:
             if (Type != DICTIONARY_TYPE_DICTIONARY) return Refuse("is not an object");
             // What the type reads: the members as checked, texts expanded.
             Dictionary *Copy = nullptr;
-            if (Top) Dictionary_AddDictionary(Kept, A.Name, &Copy, nullptr);
+            if (Top) Dictionary_AddDictionary(KeptRoot(), A.Name, &Copy, nullptr);
             return Members(Owner, Item, Kind, Copy);
         }
-        case K::Content: {
-            if (IsContainer(Type)) return true;
-            if (!Text(Owner, Item, A.Limit, true, Read)) return false;
-            // The type reads what this parse made, never the text again.
-            Dictionary *Parsed = nullptr;
-            if (Top) Dictionary_AddDictionary(Kept, A.Name, &Parsed, nullptr);
-            if (!ParseJsonContainer(Read.c_str(), Parsed))
-                return Refuse("is no object or list: the text does not parse whole");
-            return true;
+        case K::Content:
+        case K::Payload: {
+            // A container of a Content is handed on as written: each task
+            // it makes checks its own arguments.
+            if (Kind == K::Content && IsContainer(Type)) return true;
+            // The type sends what this check made, never the definition
+            // again: each text in it judged (and, written in place, expanded)
+            // as any text argument is.
+            Dictionary *Made = nullptr;
+            if (Top) Dictionary_AddDictionary(KeptRoot(), A.Name, &Made, nullptr);
+            else Dictionary_Create(&Made);
+            bool Passed = true;
+            if (IsContainer(Type)) {
+                Dictionary *Child = nullptr, *List = nullptr;
+                Dictionary_ItemGetDictionaryHandle(Owner, Item, &Child);
+                if (Type == DICTIONARY_TYPE_LIST) Dictionary_AddList(Made, nullptr, &List, nullptr);
+                Dictionary_Merge(List != nullptr ? List : Made, Child,
+                                 DICTIONARY_MERGE_OVERWRITE | (List != nullptr ? DICTIONARY_MERGE_LISTS : 0));
+                Passed = ContentTexts(Made, true);
+            } else if (!Text(Owner, Item, A.Limit, true, Read)) {
+                Passed = false;
+            } else if (!ParseJsonContainer(Read.c_str(), Made)) {
+                Passed = Refuse("is no object or list: the text does not parse whole");
+            } else {
+                // Expanded once, as a whole: a text in it that a JSON escape
+                // made is judged as it stands.
+                Passed = ContentTexts(Made, false);
+            }
+            if (!Top) Dictionary_Release(&Made);
+            return Passed;
         }
         }
         return true;
     }
 
+    // Every text in a content's tree, judged as a text argument is and left
+    // as read (expanded when Expand).
+    bool ContentTexts(Dictionary *Tree, bool Expand) {
+        char Outer[sizeof(What)];
+        memcpy(Outer, What, sizeof(Outer));
+        String_Print(What, (int32)sizeof(What), "a text of %s", Outer);
+        bool Passed = ContentLevel(Tree, Expand);
+        memcpy(What, Outer, sizeof(What));
+        return Passed;
+    }
+
+    bool ContentLevel(Dictionary *Tree, bool Expand) {
+        DictionaryItem *Item = nullptr;
+        for (Dictionary_ItemGetFirst(Tree, &Item); Item != nullptr; Dictionary_ItemGetNext(Tree, Item, &Item)) {
+            Dictionary *Child = nullptr;
+            int32 Type = DICTIONARY_TYPE_UNKNOWN;
+            Dictionary_ItemGetType(Tree, Item, &Type);
+            if (IsContainer(Type) && Dictionary_ItemGetDictionaryHandle(Tree, Item, &Child) && Child != nullptr) {
+                if (!ContentLevel(Child, Expand)) return false;
+                continue;
+            }
+            if (Type != DICTIONARY_TYPE_STRING) continue;
+            std::string Read;
+            if (!Text(Tree, Item, Declared->Limit, Expand, Read)) return false;
+            if (Expand) Dictionary_ItemSetBuffer(Tree, Item, Read.data(), (int32)Read.size());
+        }
+        return true;
+    }
+
+    Dictionary *KeptRoot() {
+        if (Kept == nullptr) Dictionary_Create(&Kept);
+        return Kept;
+    }
+
+    // A single value as read, kept only when its text may read otherwise
+    // from the definition: one written with no "{" reads there as it was
+    // read here, and a record kept for each task that needs none costs
+    // more than the rest of its check.
+    void Keep(const std::string &Read) {
+        if (LastExpandable) Dictionary_SetStringByKey(KeptRoot(), Declared->Name, Read.c_str());
+    }
+
     // The list the type reads of a top-level argument: its texts as checked.
     Dictionary *KeptList(bool Top) {
         Dictionary *List = nullptr;
-        if (Top) Dictionary_AddList(Kept, Declared->Name, &List, nullptr);
+        if (Top) Dictionary_AddList(KeptRoot(), Declared->Name, &List, nullptr);
         return List;
     }
 
@@ -455,7 +539,8 @@ private:
     }
 
     Task *Handle;
-    Dictionary *Kept;
+    Dictionary *Kept = nullptr;
+    bool LastExpandable = false; // the last Text() read could expand
     const TaskArgument *Declared = nullptr;
     std::string Last; // the text the last Text() read
     char What[192] = "";
@@ -470,6 +555,8 @@ std::span<const TaskArgument> TaskArguments_Of(const char *Type) {
 }
 
 std::span<const TaskArgument> TaskArguments_Common() { return Common; }
+
+bool TaskInt_IsTooSmall(const char *Text) { return strcspn(Text, "123456789") < strcspn(Text, "eE"); }
 
 Dictionary *TaskInt_GetCheckedList(Task *Handle, const char *Name) {
     Dictionary *List = nullptr;
@@ -489,22 +576,25 @@ void TaskInt_ForgetCheckedArguments(Task *Handle) {
 
 bool TaskInt_CheckArguments(Task *Handle) {
     TaskInt_ForgetCheckedArguments(Handle);
-    Dictionary *Kept = nullptr;
-    Dictionary_Create(&Kept);
-    Check One(Handle, Kept);
+    Check One(Handle);
     const TaskArgument *Missing = nullptr;
     // A text the start itself read ("title", "status") may have been refused
-    // already: that one refusal stands alone.
+    // already: that one refusal stands alone, and no step was checked.
+    int32 Reached = Task_IsArgumentRefused(Handle) ? 0 : (int32)std::size(Steps);
     for (std::span<const TaskArgument> Table : {TaskArguments_Common(), TaskArguments_Of(Task_GetType(Handle))}) {
         if (Task_IsArgumentRefused(Handle)) break;
         for (const TaskArgument &Argument : Table) {
             if (!One.Run(Argument) && Missing == nullptr) Missing = &Argument;
-            if (Task_IsArgumentRefused(Handle)) break;
+            if (!Task_IsArgumentRefused(Handle)) continue;
+            // The steps from the refused one on were refused or not read.
+            for (int32 Index = (int32)std::size(Steps) - 1; Index >= 0 && Table.data() == Common; Index--)
+                if (Steps[Index] >= &Argument - Common) Reached = Index;
+            break;
         }
         if (Task_IsArgumentRefused(Handle)) break;
     }
+    for (int32 Index = Reached; Index < (int32)std::size(Steps); Index++) Handle->StepsRefused |= (uint8)(1u << Index);
     if (Task_IsArgumentRefused(Handle) || Missing != nullptr) {
-        Dictionary_Release(&Kept);
         if (!Task_IsArgumentRefused(Handle)) {
             Task_Print(Handle, "\"%s\" argument not defined\n", Missing->Name);
             char Quoted[64];
@@ -514,6 +604,6 @@ bool TaskInt_CheckArguments(Task *Handle) {
         Task_Complete(Handle, nullptr);
         return false;
     }
-    Handle->Checked = Kept;
+    Handle->Checked = One.Take();
     return true;
 }

@@ -1,9 +1,11 @@
 // The arguments each task type reads, declared in one table, and the one
 // check that reads them all before the type's start runs. A task with a
-// value the check refuses does nothing: its type's start is never called.
-// The check keeps each text it expanded; the getters of task.h answer those
-// values for the rest of that start, so what a type acts on is what was
-// checked.
+// value the check refuses does nothing: its type's start is never called,
+// and only its own completion steps run (those the check passed).
+// The check keeps each value that may read otherwise than the definition
+// holds it (a text with a macro, lists, objects, content); the getters of
+// task.h answer those, and the definition's own bytes for the rest, so what
+// a type acts on is what was checked.
 #pragma once
 
 #include <span>
@@ -29,6 +31,7 @@ enum class TaskArgumentKind : uint8 {
     Headers,     // as Object, and each name is a header's
     Pairs,       // as Object; lists and objects among the values are passed over
     Content,     // an object, a list, or a text that is one JSON object or list
+    Payload,     // as Content, and every text in it judged as a text: what a task sends
     Flags,       // ignoreError: a boolean, or a list of identifiers
 };
 

@@ -160,9 +160,14 @@ int32 AfterCompleteStep(Task *Handle, void *User, Dictionary *Result) {
     return TRUE;
 }
 
+// A completion step, unless its own value was refused (or not reached) by
+// the check of the arguments: then an event that completes at once stands
+// in for it, and the chain goes on.
+int32 RunStep(Task *Handle, const char *Key, uint8 Bit, void *User, Task_SubActionFunc Callback);
+
 int32 AfterOutcomeStep(Task *Handle, void *User, Dictionary *Result) {
     AdoptLimit(Handle, Result);
-    return Task_RunSubAction(Handle, "complete", User, AfterCompleteStep);
+    return RunStep(Handle, "complete", 4, User, AfterCompleteStep);
 }
 
 // Whether a new sub-task of Handle would pass one of the process's budgets;
@@ -225,6 +230,7 @@ int32 Task_Start(Task *Handle) {
     Handle->EndTime = 0;
     Handle->Completed = FALSE;
     Handle->RefusedArgument = FALSE;
+    Handle->StepsRefused = 0;
     if (!Handle->StatusObserved) {
         NotificationCenter_AddInstanceObserver("Task", "Status", Handle->Class.InstanceId, Handle,
                                                TaskInt_StatusObserver);
@@ -279,6 +285,12 @@ int32 Task_TakeStart(Task *Handle) {
         return FALSE;
     }
     Handle->StartsTaken = Handle->Starts;
+    // A task cancelled (or otherwise ended) between its start and its type's
+    // turn does nothing: its completion has run already.
+    if (Handle->Completing || Handle->Completed) {
+        Task_Print(Handle, "Start refused: the task ended before it began\n");
+        return FALSE;
+    }
     // The type's start runs only on a definition the check passed: a task
     // with a refused or missing argument acts on nothing (the check has
     // completed it).
@@ -339,13 +351,9 @@ int32 Task_Complete(Task *Handle, Dictionary *Result) {
         return TRUE;
     }
     Task_VerboseLog(Handle, 1, "Completed\n");
-    // A task with a refused argument acts on nothing, its steps included:
-    // a step may be the refused value itself.
-    if (Handle->RefusedArgument) {
-        FinishCompletion(Handle, State, nullptr);
-        return TRUE;
-    }
-    return Task_RunSubAction(Handle, Key, State, AfterOutcomeStep);
+    // A refused task acts on nothing but its own steps (where it cleans up
+    // or recovers), and of those not on one that was the refused value.
+    return RunStep(Handle, Key, Key[0] == 's' ? 1 : 2, State, AfterOutcomeStep);
 }
 
 void TaskInt_DropStep(Task_SubActionFunc Function, void *User) {
@@ -484,6 +492,11 @@ int32 SubTaskRefused(Task *Handle, void *User, Task_SubActionFunc Callback) {
     TaskEvent_SetCompleteCallback(Event, User, Callback);
     TaskEvent_Start(Event, "");
     return TaskEvent_Complete(Event, nullptr);
+}
+
+int32 RunStep(Task *Handle, const char *Key, uint8 Bit, void *User, Task_SubActionFunc Callback) {
+    if ((Handle->StepsRefused & Bit) != 0) return SubTaskRefused(Handle, User, Callback);
+    return Task_RunSubAction(Handle, Key, User, Callback);
 }
 
 } // namespace

@@ -6,6 +6,8 @@
 #include <functional>
 #include <new>
 
+#include "runtime/memory.h"
+
 namespace {
 
 uint64 HashOf(std::string_view Id) { return std::hash<std::string_view>{}(Id); }
@@ -16,6 +18,10 @@ void FreeEntry(TaskEventTable::Entry *Item) {
 }
 
 } // namespace
+
+TaskEventRecord::~TaskEventRecord() {
+    if (Charged != 0) MemoryBudget_Give(Charged);
+}
 
 TaskEventTable::~TaskEventTable() { Entries.ForEach(FreeEntry); }
 

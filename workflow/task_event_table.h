@@ -34,6 +34,14 @@ struct TaskEventRecord {
     // "task" holds the task id at the top and under "status" (set there by
     // an earlier event, and no payload merged there since brought a "task").
     bool TopTask = false, StatusTask = false;
+    // What the large payloads merged into the record hold of the process's
+    // memory budget (runtime/memory.h), given back when the entry goes.
+    int64 Charged = 0;
+
+    TaskEventRecord() = default;
+    TaskEventRecord(const TaskEventRecord &) = delete;
+    TaskEventRecord &operator=(const TaskEventRecord &) = delete;
+    ~TaskEventRecord();
 };
 
 class TaskEventTable {

@@ -3,6 +3,8 @@
 
 #include <atomic>
 #include <deque>
+#include <string>
+#include <vector>
 
 #include "runtime/callback.h"
 #include "workflow/task.h"
@@ -45,6 +47,9 @@ struct Task {
     // A text argument was refused (too long, or holding a NUL): the task
     // type must not act on what it read (TaskInt_ReadText).
     uint8 RefusedArgument;
+    // The completion steps ("success", "failure", "complete": bits 1, 2, 4)
+    // the check refused or did not reach: a refused task runs the others.
+    uint8 StepsRefused;
     uint32 Private;
     uint32 DelayedCancel;
     uint32 PageReferenceHeld; // the reference pages hold through the bridge
@@ -92,6 +97,9 @@ void TaskInt_BudgetWords(char *Why, int32 Size, int64 Bytes);
 // "ignoreError" hides it, and a result that carries it fails whoever adopts
 // it (task_status.cpp).
 bool TaskInt_IsLimitError(const char *Identifier);
+// The identifiers Task_AddErrorFromCode adds for an HTTP client code and
+// sub-code, in order.
+std::vector<std::string> TaskInt_ErrorsFromCode(int32 Code, int32 SubCode);
 // Whether the "errors" list of Result holds such an identifier.
 bool TaskInt_ResultHitLimit(Dictionary *Result);
 
@@ -155,6 +163,9 @@ int32 TaskInt_ReadNumber(Task *Handle, const char *Name, float64 *Number, bool R
 // and adds no error (the error check reads "ignoreError": refusing it there
 // would add an error, which reads it again).
 int32 TaskInt_ReadBoolean(Task *Handle, const char *Name, uint32 *Flag, bool Refuse);
+// Whether a number written as Text, read as 0, was written with digits
+// before its exponent (1e-400): too small to be told from 0, not 0.
+bool TaskInt_IsTooSmall(const char *Text);
 // A decimal number as a document writes it ("-", digits with at most one
 // ".", an optional exponent); the empty text counts as 0. False for any
 // other text (words, hex, "nan").

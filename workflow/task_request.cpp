@@ -90,28 +90,41 @@ int32 Process(void *User, const char *, const char *, const char *, Dictionary *
     return TRUE;
 }
 
+// The attempt's reasons, as the "errors" of what is told: whatever the
+// task's "ignoreError" keeps out of its own errors, the user still hears why
+// the document was not had.
+void PutReasons(Dictionary *Info, const std::vector<std::string> &Reasons) {
+    Dictionary *List = nullptr;
+    Dictionary_EnsureList(Info, "errors", nullptr, &List);
+    for (const std::string &Each : Reasons)
+        if (!Dictionary_ContainsString(List, Each.c_str())) Dictionary_AddString(List, nullptr, Each.c_str(), nullptr);
+}
+
 // Tells who watches (the host's user) that a document is tried again later.
-void AnnounceRetry(TaskRequest *Self, float64 Delay, int32 Attempt) {
+void AnnounceRetry(TaskRequest *Self, float64 Delay, int32 Attempt, const std::vector<std::string> &Reasons) {
     Dictionary *Info = nullptr;
     Dictionary_Create(&Info);
     Dictionary_SetStringByKey(Info, "url", Self->Url);
     Dictionary_SetFloat64ByKey(Info, "delay", Delay);
     Dictionary_SetInt32ByKey(Info, "retry", Attempt);
     Dictionary_SetInt32ByKey(Info, "maxRetries", Self->MaxRetries);
-    Task_CopyErrors(Self->Owner, Info);
+    PutReasons(Info, Reasons);
     NotificationCenter_FireOwn("TaskRequest", "Retry", Self->Instance, Info);
     Dictionary_Release(&Info);
 }
 
 // Tells who watches that a document will not be had: no attempt is left,
 // or none can succeed. (Not when the program is ending: that is no fault.)
-int32 AnnounceFailure(TaskRequest *Self) {
+int32 AnnounceFailure(TaskRequest *Self, const std::vector<std::string> &Reasons) {
     if (WebGetPool_IsStopped()) return ASYNCHTTP_ERROR_GIVEUP;
     Dictionary *Info = nullptr;
     Dictionary_Create(&Info);
     Dictionary_SetStringByKey(Info, "url", Self->Url);
     Dictionary_SetStringByKey(Info, "type", Task_GetType(Self->Owner));
-    Task_CopyErrors(Self->Owner, Info);
+    PutReasons(Info, Reasons);
+    // The task kept none of them ("ignoreError"): its own outcome will not
+    // say why the document was not had, so this is all that will.
+    Dictionary_SetBooleanByKey(Info, "ignored", !Task_HasError(Self->Owner, nullptr));
     NotificationCenter_FireOwn("TaskRequest", "Failed", Self->Instance, Info);
     Dictionary_Release(&Info);
     return ASYNCHTTP_ERROR_GIVEUP;
@@ -121,26 +134,28 @@ int32 OnError(AsyncHTTP *Loader, void *User, int32 Failures, int32, int32 Error,
               float64 *ResumeTime) {
     TaskRequest *Self = static_cast<TaskRequest *>(User);
     Task_AddErrorFromCode(Self->Owner, Error, SubCode);
+    std::vector<std::string> Reasons = TaskInt_ErrorsFromCode(Error, SubCode);
     char Text[TASKREQUEST_URL_SIZE] = "";
     if (AsyncHTTP_GetLastErrorText(Loader, Text, (int32)sizeof(Text))) {
         Task_Print(Self->Owner, "%s - %s", Self->Url, Text);
         Task_AddError(Self->Owner, "%s", Text);
+        Reasons.emplace_back(Text);
     }
     // A fetch that can never work (https in this build, a malformed URL)
     // fails alike a minute later.
-    if (AsyncHTTP_IsLastErrorFinal(Loader)) return AnnounceFailure(Self);
+    if (AsyncHTTP_IsLastErrorFinal(Loader)) return AnnounceFailure(Self, Reasons);
     // A local file that cannot be read or parsed, or lacks its signature,
     // reads the same a minute later: only remote documents are tried again.
-    if (URL_CompareProtocol(Self->Url, "file")) return AnnounceFailure(Self);
+    if (URL_CompareProtocol(Self->Url, "file")) return AnnounceFailure(Self, Reasons);
     // So does a document that arrived whole and failed its signature check.
-    if (Error == WEBGET_ERROR_JSON && SubCode == ASYNCHTTP_JSON_ERROR_AUTHENTICATE) return AnnounceFailure(Self);
+    if (Error == WEBGET_ERROR_JSON && SubCode == ASYNCHTTP_JSON_ERROR_AUTHENTICATE) return AnnounceFailure(Self, Reasons);
     // The program is ending: no request starts any more.
     if (WebGetPool_IsStopped()) return ASYNCHTTP_ERROR_GIVEUP;
-    if (Self->MaxRetries >= 0 && Failures >= Self->MaxRetries) return AnnounceFailure(Self);
+    if (Self->MaxRetries >= 0 && Failures >= Self->MaxRetries) return AnnounceFailure(Self, Reasons);
     float64 Delay = Failures < 0 ? 0 : 15.0 * (float64)(1 << (Failures < 8 ? Failures : 8));
     Task_Print(Self->Owner, "Waiting for retry %.02fs (%d/%d)", Delay, Failures + 1, (int32)Self->MaxRetries);
     *ResumeTime = Time_GetCurrent() + Delay;
-    AnnounceRetry(Self, Delay, Failures + 1);
+    AnnounceRetry(Self, Delay, Failures + 1, Reasons);
     return 0;
 }
 

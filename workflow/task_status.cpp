@@ -533,18 +533,36 @@ int32 Task_AddErrorFromTranslate(Task *Handle, const char *Module, int32 Code, T
     return Task_AddError(Handle, "%s_%s", Module, Name);
 }
 
-int32 Task_AddErrorFromCode(Task *Handle, int32 Code, int32 SubCode) {
-    Class_CheckHandle(Handle, TASK_CLASSID);
-    if (Code == WEBGET_ERROR_XML) Task_AddErrorFromTranslate(Handle, "Xml_Error", SubCode, XML_TranslateError);
-    else if (Code == WEBGET_ERROR_JSON) Task_AddErrorFromTranslate(Handle, "Json_Error", SubCode, JSON_TranslateError);
-    else if (Code == WEBGET_ERROR_YAML) Task_AddErrorFromTranslate(Handle, "Yaml_Error", SubCode, YAML_TranslateError);
+namespace {
+
+std::string Translated(const char *Module, int32 Code, Task_TranslateFunc Translate) {
+    const char *Name = Translate(Code);
+    if (Name == nullptr || String_Compare(Name, "Unknown") || String_Compare(Name, "None"))
+        return std::string(Module) + "_" + std::to_string(Code);
+    return std::string(Module) + "_" + Name;
+}
+
+} // namespace
+
+std::vector<std::string> TaskInt_ErrorsFromCode(int32 Code, int32 SubCode) {
+    std::vector<std::string> Names;
+    if (Code == WEBGET_ERROR_XML) Names.push_back(Translated("Xml_Error", SubCode, XML_TranslateError));
+    else if (Code == WEBGET_ERROR_JSON) Names.push_back(Translated("Json_Error", SubCode, JSON_TranslateError));
+    else if (Code == WEBGET_ERROR_YAML) Names.push_back(Translated("Yaml_Error", SubCode, YAML_TranslateError));
     // A server's refusal names its status, so that a missing document reads
     // apart from other failures the client reports as "Custom".
     else if (Code == WEBGET_ERROR_CUSTOM && SubCode >= 100 && SubCode <= 599)
-        Task_AddError(Handle, "Http_Error_%d", SubCode);
+        Names.push_back("Http_Error_" + std::to_string(SubCode));
     else if (Code == WEBGET_ERROR_OS)
-        return Task_AddErrorFromTranslate(Handle, "Platform_Error", SubCode, Platform_TranslateError);
-    return Task_AddErrorFromTranslate(Handle, "WebGet_Error", Code, WebGet_TranslateError);
+        return {Translated("Platform_Error", SubCode, Platform_TranslateError)};
+    Names.push_back(Translated("WebGet_Error", Code, WebGet_TranslateError));
+    return Names;
+}
+
+int32 Task_AddErrorFromCode(Task *Handle, int32 Code, int32 SubCode) {
+    Class_CheckHandle(Handle, TASK_CLASSID);
+    for (const std::string &Name : TaskInt_ErrorsFromCode(Code, SubCode)) Task_AddError(Handle, "%s", Name.c_str());
+    return TRUE;
 }
 
 int32 Task_AddMissingArgumentError(Task *Handle, const char *Names) {

@@ -4,6 +4,7 @@
 
 #include <string.h>
 
+#include <atomic>
 #include <initializer_list>
 
 #include "runtime/documents/json.h"
@@ -281,6 +282,15 @@ int32 Workflow_CheckMacroValue(const char *Value, int32 Length, char *Why, int32
     return TRUE;
 }
 
+int32 Workflow_GetMacroCost(const char *Key, int32 Length, int64 *Bytes) {
+    Debug_CheckPointer(Key);
+    Debug_CheckPointer(Bytes);
+    // The texts, and the record and block headers that keep them.
+    constexpr int64 RecordBytes = 96;
+    *Bytes = (int64)strlen(Key) + (Length > 0 ? Length : 0) + 2 + RecordBytes;
+    return TRUE;
+}
+
 int32 Workflow_StoreMacro(Dictionary *Macros, const char *Key, const char *Value, int32 Length) {
     Debug_CheckPointer(Key);
     char Why[96];
@@ -289,7 +299,34 @@ int32 Workflow_StoreMacro(Dictionary *Macros, const char *Key, const char *Value
         Log_Error("Macro \"%.120s\" not set: its value %s\n", Key, Why);
         return FALSE;
     }
-    return Dictionary_SetStringByKey(Macros, Key, Value);
+    // The table holds what its macros cost under the memory budget for as
+    // long as it keeps them; a value it replaces gives its part back.
+    const char *Old = nullptr;
+    int32 OldLength = 0;
+    int64 Cost = 0, Freed = 0;
+    Workflow_GetMacroCost(Key, Length, &Cost);
+    if (strlen(Key) <= DICTIONARY_MAX_KEY_LENGTH && Dictionary_GetBufferPtrByKey(Macros, Key, &Old, &OldLength) &&
+        Old != nullptr)
+        Workflow_GetMacroCost(Key, OldLength, &Freed);
+    // A flood of stores past the budget (a page's loop) is said once, until
+    // a store is taken again.
+    static std::atomic<bool> Told{false};
+    if (!MemoryBudget_Take(Cost)) {
+        if (!Told.exchange(true))
+            Log_Error("Macro \"%.120s\" not set: its value (%d bytes) passes the memory budget of %d MiB that a "
+                      "process's documents, bodies, macros and task arguments share (%lld MiB held); later ones are "
+                      "not logged until a macro is stored again\n",
+                      Key, Length, (int32)(MemoryBudget_GetLimit() >> 20), (long long)(MemoryBudget_GetUsed() >> 20));
+        return FALSE;
+    }
+    if (Told.load(std::memory_order_relaxed)) Told.store(false);
+    if (!Dictionary_SetStringByKey(Macros, Key, Value)) {
+        MemoryBudget_Give(Cost);
+        return FALSE;
+    }
+    Dictionary_HoldCharge(Macros, Cost - Freed);
+    if (Freed > 0) MemoryBudget_Give(Freed);
+    return TRUE;
 }
 
 int32 Workflow_CopyMacroValue(const char *Value, int32 Length, char *Output, int32 Size) {

@@ -100,8 +100,14 @@ int32 Workflow_GetUseDefaultTaskTypes(Workflow *Handle, uint32 *Flag);
 // goes through: 1 when Value (Length bytes) may be stored, else 0 with why
 // in Why ("holds a NUL byte", "is N bytes, past the M ...").
 int32 Workflow_CheckMacroValue(const char *Value, int32 Length, char *Why, int32 WhySize);
-// Stores Key = Value (Length bytes) into Macros through that check; a value
-// it refuses is not stored (an ERROR log line says which and why): 0.
+// What a macro of Key and a value of Length bytes holds of the process's
+// memory budget (runtime/memory.h) while a table keeps it.
+int32 Workflow_GetMacroCost(const char *Key, int32 Length, int64 *Bytes);
+// Stores Key = Value (Length bytes) into Macros through that check, charged
+// to the memory budget while Macros keeps it (a value it replaces gives its
+// charge back); a value it refuses, or one the budget cannot hold, is not
+// stored (an ERROR log line says which and why; of refusals by the budget in
+// a row, only the first): 0.
 int32 Workflow_StoreMacro(Dictionary *Macros, const char *Key, const char *Value, int32 Length);
 // A stored value copied into Output (Size bytes) whole: 1. One that does not
 // fit is not copied: 2, with why in Output.

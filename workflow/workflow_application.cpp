@@ -43,8 +43,8 @@ TaskTypeList *WorkflowApplication_GetTaskTypeListHandle(void) {
     return Get != nullptr ? Get() : nullptr;
 }
 
-int32 WorkflowApplication_GetContentUrl(char *Output, int32 Size) {
+int32 WorkflowApplication_GetContentPlace(char *Output, int32 Size) {
     if (Size > 0) Output[0] = 0;
-    auto Get = Hooks.GetContentUrl;
+    auto Get = Hooks.GetContentPlace;
     return Get != nullptr ? Get(Output, Size) : FALSE;
 }

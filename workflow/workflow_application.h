@@ -24,9 +24,10 @@ typedef struct WorkflowApplication {
     int32 (*IsWorker)(void);
     int32 (*IsTaskInWorkflow)(const char *TaskId, const char *WorkflowId, uint32 Recursive);
     TaskTypeList *(*GetTaskTypeListHandle)(void);
-    // The application's own content URL (see WorkflowApp_SetContentUrl);
-    // 0 with an empty Output when it has none or it does not fit.
-    int32 (*GetContentUrl)(char *Output, int32 Size);
+    // The place of the application's own content (see
+    // WorkflowApp_GetContentPlace); 0 with an empty Output when it has none
+    // or it does not fit.
+    int32 (*GetContentPlace)(char *Output, int32 Size);
 } WorkflowApplication;
 
 // Copies the hooks; a null member (or a null Application) answers as above.
@@ -38,6 +39,6 @@ int32 WorkflowApplication_IsShuttingDown(void);
 int32 WorkflowApplication_IsWorker(void);
 int32 WorkflowApplication_IsTaskInWorkflow(const char *TaskId, const char *WorkflowId, uint32 Recursive);
 TaskTypeList *WorkflowApplication_GetTaskTypeListHandle(void);
-int32 WorkflowApplication_GetContentUrl(char *Output, int32 Size);
+int32 WorkflowApplication_GetContentPlace(char *Output, int32 Size);
 
 RUNTIME_EXTERN_C_END

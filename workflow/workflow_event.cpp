@@ -14,6 +14,7 @@
 #include "runtime/time.h"
 #include "workflow/workflow_application.h"
 #include "workflow/workflow_internal.h"
+#include "workflow/workflow_run.h"
 
 struct WorkflowEvent {
     ClassStruct Class;
@@ -54,6 +55,17 @@ void FireNamed(WorkflowEvent *Self, const char *Step) {
     Dictionary_SetStringByKey(Payload, "name", Self->Name);
     Dictionary_SetStringByKey(Payload, "workflow", FlowId(Self->Owner));
     NotificationCenter_FireAfterDelay("WorkflowEvent", Step, Id(Self), 0, Payload);
+    Dictionary_Release(&Payload);
+}
+
+// A waiting event's look at its queue, the loop's own: a page that hears it
+// and nothing else has nothing to do.
+void FireWait(WorkflowEvent *Self, int32 Delay) {
+    Dictionary *Payload = nullptr;
+    Dictionary_Create(&Payload);
+    Dictionary_SetStringByKey(Payload, "name", Self->Name);
+    Dictionary_SetBooleanByKey(Payload, "canRemote", FALSE);
+    NotificationCenter_FireAfterDelayOwn("WorkflowEvent", "Wait", Id(Self), Delay, Payload);
     Dictionary_Release(&Payload);
 }
 
@@ -120,8 +132,7 @@ int32 OnWait(void *User, const char *, const char *, const char *, Dictionary *)
         Self->Owner->Cancelling = FALSE;
         Workflow_CancelTasks(Self->Owner);
     }
-    NotificationCenter_FireAfterDelayWithJSON("WorkflowEvent", "Wait", Id(Self), CancelRetryMilliseconds,
-                                              "{\"name\":\"%js\",\"canRemote\":false}", Self->Name);
+    FireWait(Self, CancelRetryMilliseconds);
     return TRUE;
 }
 
@@ -161,6 +172,47 @@ void Finish(WorkflowEvent *Self, Dictionary *Result) {
     NotificationCenter_FireAfterDelayOwn("WorkflowEvent", "Complete", Id(Self), 0, Result);
 }
 
+// Whether a run in an "unload" of a workflow above runs this one: it runs
+// whole while the application shuts down, as that unload's sub-tasks do.
+bool RunsForUnload(Workflow *Flow) {
+    Task *Run = nullptr;
+    for (int32 Depth = 0; Depth <= WORKFLOWRUN_NESTING_LIMIT && Workflow_GetTaskHandle(Flow, &Run) && Run != nullptr &&
+                          Task_GetWorkflowHandle(Run, &Flow) && Flow != nullptr;
+         Depth++) {
+        Task *Root = nullptr;
+        if (!Workflow_GetRootTaskHandle(Flow, Run, &Root) || Root == nullptr) Root = Run;
+        const char *Name = Task_GetNamePtr(Root);
+        if (Name != nullptr && String_CompareWithoutCase(Name, "unload")) return true;
+    }
+    return false;
+}
+
+// Once the application shuts down nothing of a workflow starts but its
+// "unload" (and what a run inside an "unload" runs): a "launch" queued while
+// a shutdown waited would otherwise run after the shutdown had cancelled the
+// rest.
+bool ShutDownDrops(WorkflowEvent *Self) {
+    return WorkflowApplication_IsShuttingDown() && !String_CompareWithoutCase(Self->Name, "unload") &&
+           !RunsForUnload(Self->Owner);
+}
+
+// Completes the event at once, failed, without running, saying why.
+void Drop(WorkflowEvent *Self) {
+    Self->Dropped = TRUE;
+    Self->StartTime = Time_GetCurrent();
+    char Why[WORKFLOWEVENT_NAME_SIZE + 64];
+    WorkflowEvent_NotRunText(Self->Name, Why, (int32)sizeof(Why));
+    Workflow_Print(Self->Owner, "Event %s dropped: %s\n", Self->Name, Why);
+    Dictionary *Result = nullptr, *Errors = nullptr;
+    Dictionary_Create(&Result);
+    Dictionary_SetBooleanByKey(Result, "successful", FALSE);
+    Dictionary_SetBooleanByKey(Result, "dropped", TRUE);
+    Dictionary_AddList(Result, "errors", &Errors, nullptr);
+    Dictionary_AddString(Errors, nullptr, Why, nullptr);
+    Finish(Self, Result);
+    Dictionary_Release(&Result);
+}
+
 int32 OnTaskStart(void *User, const char *, const char *, const char *Instance, Dictionary *) {
     NotificationCenter_RemoveInstanceObserver("Task", "Start", Instance, User, OnTaskStart);
     return TRUE;
@@ -170,6 +222,13 @@ int32 OnStart(void *User, const char *, const char *, const char *, Dictionary *
     WorkflowEvent *Self = static_cast<WorkflowEvent *>(User);
     Workflow *Flow = Self->Owner;
     NotificationCenter_RemoveInstanceObserver("WorkflowEvent", "Start", Id(Self), Self, OnStart);
+    // Made before a shutdown that came while it waited: it starts nothing
+    // either, and the unload made after it does not wait on it.
+    if (ShutDownDrops(Self)) {
+        if (Flow->ReadyEventCount > 0) Flow->ReadyEventCount--;
+        Drop(Self);
+        return TRUE;
+    }
     if (Flow->ActiveEventCount == 0) FireActivation(Flow, "Activate");
     Flow->ActiveEventCount++;
     if (Flow->ReadyEventCount > 0) Flow->ReadyEventCount--;
@@ -242,31 +301,19 @@ int32 OnComplete(void *User, const char *, const char *, const char *, Dictionar
     return TRUE;
 }
 
-// Once an "unload" is made for a workflow, no event made after it starts:
-// it completes at once, failed, without running, saying why (a "start" the
-// manager queued while a shutdown unloaded ran after the workflow had
-// completed). Events made before it keep their turn in the queue, ahead of
-// the unload, which cancels what still runs. The one gate every event
-// passes as it is made.
+// Once an "unload" is made for a workflow, or the application shuts down
+// (ShutDownDrops), no event made after it starts but "unload": it completes
+// at once, failed, without running, saying why. Events made before an unload
+// keep their turn in the queue, ahead of it, which cancels what still runs;
+// before a shutdown, they are dropped as they would start. The gate every
+// event passes as it is made.
 bool DropIfUnloading(WorkflowEvent *Self) {
     Workflow *Flow = Self->Owner;
     if (String_CompareWithoutCase(Self->Name, "unload")) Flow->Unloading = TRUE;
-    if (!Flow->Unloading || String_CompareWithoutCase(Self->Name, "unload")) return false;
+    if ((!Flow->Unloading && !ShutDownDrops(Self)) || String_CompareWithoutCase(Self->Name, "unload")) return false;
     NotificationCenter_RemoveInstanceObserver("WorkflowEvent", "Ready", Id(Self), Self, OnReady);
     NotificationCenter_AddInstanceObserver("WorkflowEvent", "Complete", Id(Self), Self, OnComplete);
-    Self->Dropped = TRUE;
-    Self->StartTime = Time_GetCurrent();
-    char Why[WORKFLOWEVENT_NAME_SIZE + 64];
-    WorkflowEvent_NotRunText(Self->Name, Why, (int32)sizeof(Why));
-    Workflow_Print(Flow, "Event %s dropped: %s\n", Self->Name, Why);
-    Dictionary *Result = nullptr, *Errors = nullptr;
-    Dictionary_Create(&Result);
-    Dictionary_SetBooleanByKey(Result, "successful", FALSE);
-    Dictionary_SetBooleanByKey(Result, "dropped", TRUE);
-    Dictionary_AddList(Result, "errors", &Errors, nullptr);
-    Dictionary_AddString(Errors, nullptr, Why, nullptr);
-    Finish(Self, Result);
-    Dictionary_Release(&Result);
+    Drop(Self);
     return true;
 }
 
@@ -413,8 +460,7 @@ int32 WorkflowEvent_Start(WorkflowEvent *Handle, const char *Name) {
     Handle->Waiting = TRUE;
     NotificationCenter_AddInstanceObserver("WorkflowEvent", "Wait", Id(Handle), Handle, OnWait);
     NotificationCenter_AddInstanceObserver("Workflow", "Deactivate", FlowId(Handle->Owner), Handle, OnIdle);
-    NotificationCenter_FireAfterDelayWithJSON("WorkflowEvent", "Wait", Id(Handle), 0,
-                                              "{\"name\":\"%js\",\"canRemote\":false}", Handle->Name);
+    FireWait(Handle, 0);
     return TRUE;
 }
 

@@ -7,9 +7,10 @@
 // after 0 ms ("Wait", "Ready", "Start", "Complete"), so steps never run
 // inside the step that fired them. The event deletes itself when complete;
 // the application's end deletes those still waiting or running. Once an
-// "unload" is made for a workflow, no event made after it starts: it
-// completes at once, failed, with "dropped" true and the reason as its
-// error.
+// "unload" is made for a workflow, or the application shuts down, no event
+// made after it starts but "unload" (in a shutdown, a run inside an "unload"
+// still runs whole): it completes at once, failed, with "dropped" true and
+// the reason as its error.
 #pragma once
 
 #include "runtime/containers/dictionary.h"

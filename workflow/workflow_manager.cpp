@@ -120,6 +120,17 @@ int32 AddInt(Dictionary *Request, ManagerCallback *Callback, bool Room) {
     if (Inner == nullptr) Inner = Request;
     const char *Url = nullptr;
     if (Dictionary_GetStringPtrByKey(Inner, "url", &Url) && Url != nullptr) {
+        // The url and id are names, read whole: one that holds a NUL would
+        // be fetched, claimed and answered as what its first bytes make.
+        for (const char *Key : {"url", "id"}) {
+            const char *Text = nullptr;
+            int32 Length = 0;
+            if (Dictionary_GetBufferPtrByKey(Inner, Key, &Text, &Length) && Text != nullptr &&
+                strlen(Text) != (size_t)Length) {
+                Log_Warning("WorkflowManager - Add refused - its %s holds a NUL byte\n", Key);
+                return FALSE;
+            }
+        }
         // A run added now could not run: the answer says so.
         if (Self()->AdditionsClosed || Self()->Unloading) {
             Log_Warning("WorkflowManager - Add refused - %s: the workflows are being unloaded, so it would not run\n",
@@ -140,7 +151,6 @@ int32 AddInt(Dictionary *Request, ManagerCallback *Callback, bool Room) {
         Dictionary_Create(&Copy);
         Dictionary_Merge(Copy, Inner, DICTIONARY_MERGE_OVERWRITE);
         std::string UrlText = Url;
-        Dictionary_SetStringByKey(Copy, "url", UrlText.c_str());
         Dictionary_SetStringByKey(Copy, "cache", "workflow");
         char Guid[GuidSize];
         if (!Dictionary_ContainsKey(Copy, "id")) {
@@ -260,6 +270,10 @@ int32 OnFlow(void *, const char *, const char *, const char *, Dictionary *Info)
             if (Workflow_CanCreateTask(Flow, "state")) ManagerInt_QueueTask(Flow, "state", nullptr, 0, 1);
             else if (Workflow_CanCreateTask(Flow, "start")) ManagerInt_QueueTask(Flow, "start", nullptr, 0, 1);
             else if (Manager->AutoUnload) QueueUnload(Flow);
+        } else if (!Successful) {
+            // A workflow whose "load" failed runs no entry (its macros were
+            // never set): it unloads, failed, as a global one ends.
+            QueueUnload(Flow);
         } else {
             Workflow_QueueTask(Flow, Manager->SelfUpdate ? "apply" : "start", nullptr, nullptr);
         }

@@ -1,6 +1,7 @@
 // WorkflowManager: the process-wide scheduler of workflows. Each added
 // workflow starts as a "global" workflow run; the flow chains its entry
-// points ("load", then "state" or "start", then "unload"); the state tasks
+// points ("load", then "state" or "start", then "unload"; after a "load"
+// that failed, "unload" alone); the state tasks
 // ("state", "start", "install", "uninstall", "update", "repair") of all
 // loaded workflows go through a priority queue within limits on how many run
 // at once. Around that it keeps which state tasks each workflow offers

@@ -11,6 +11,7 @@
 #include "runtime/class.h"
 #include "runtime/containers/dictionary_pack.h"
 #include "runtime/log.h"
+#include "runtime/memory.h"
 #include "runtime/notification/notification_center.h"
 #include "runtime/notification/notification_names.h"
 #include "runtime/text/string.h"
@@ -240,6 +241,23 @@ int32 Relay(RelayedEvent Event, const char *TaskId, Dictionary *Info) {
         if (IsError || IsWarning) Dictionary_RemoveByKey(Payload, "message");
     }
     Dictionary *Source = Payload != nullptr ? Payload : Info;
+    // A payload too large to be scanned (a Macro's status of a whole
+    // document's pairs) is charged to the memory budget while the record
+    // keeps it; one the budget cannot hold is not kept, and a line says so.
+    int32 Items = 0;
+    if (Source != nullptr && Dictionary_ItemGetCount(Source, &Items) && Items > ScannedItems) {
+        int64 Cost = 0;
+        Dictionary_GetCost(Source, &Cost);
+        if (MemoryBudget_Take(Cost)) {
+            Entry.Charged += Cost;
+        } else {
+            Log_Warning("WorkflowManager - Task %s - %s of %d items (%lld KiB) not kept: past the memory budget of %d "
+                        "MiB\n",
+                        TaskId, EventNames[Event], Items, (long long)(Cost >> 10),
+                        (int32)(MemoryBudget_GetLimit() >> 20));
+            Source = nullptr;
+        }
+    }
     const char *Flow = nullptr;
     char Local[IdSize], Remote[IdSize];
     Local[0] = Remote[0] = 0;

@@ -71,6 +71,19 @@ void WatchRequester(Task *Run, bool Watch) {
                                                   OnRequesterGone);
 }
 
+// The text From holds under Key, copied into To under Name with its length.
+void CopyText(Dictionary *From, const char *Key, Dictionary *To, const char *Name) {
+    const char *Text = nullptr;
+    int32 Length = 0, Type = DICTIONARY_TYPE_UNKNOWN;
+    DictionaryItem *Item = nullptr;
+    if (!Dictionary_GetTypeByKey(From, Key, &Type) || Type != DICTIONARY_TYPE_STRING ||
+        !Dictionary_GetBufferPtrByKey(From, Key, &Text, &Length) || Text == nullptr ||
+        !Dictionary_SetStringByKey(To, Name, "") || !Dictionary_ItemFindByKey(To, Name, nullptr, &Item) ||
+        Item == nullptr)
+        return;
+    Dictionary_ItemSetBuffer(To, Item, Text, Length);
+}
+
 int32 OnStartRequest(void *, const char *, const char *, const char *Sender, Dictionary *Info) {
     if (Info == nullptr) return TRUE;
     uint32 Flag = 0;
@@ -87,6 +100,13 @@ int32 OnStartRequest(void *, const char *, const char *, const char *Sender, Dic
     // its id here, and one in use starts nothing: its completion would speak
     // for another run.
     const char *Text = nullptr;
+    int32 Length = 0;
+    // An id is a name, whole: one that holds a NUL would be claimed, and
+    // answered, as the id its first bytes make.
+    if (Dictionary_GetBufferPtrByKey(Info, "id", &Text, &Length) && Text != nullptr && strlen(Text) != (size_t)Length) {
+        Log_Warning("WorkflowRun - start refused: the run id holds a NUL byte\n");
+        return TRUE;
+    }
     if (!NotificationCenter_IsOwnFire() && Dictionary_GetStringPtrByKey(Info, "id", &Text) && Text != nullptr &&
         !WorkflowRun_ClaimId(Text)) {
         Log_Warning("WorkflowRun - start refused: the run id %s is in use\n", Text);
@@ -102,12 +122,11 @@ int32 OnStartRequest(void *, const char *, const char *, const char *Sender, Dic
     Dictionary_Merge(Definition, Info, DICTIONARY_MERGE_OVERWRITE);
     Dictionary_RemoveByKey(Definition, "_remote");
     Dictionary_SetStringByKey(Definition, "workflow", Sender != nullptr ? Sender : "");
-    if (Dictionary_GetStringPtrByKey(Info, "url", &Text) && Text != nullptr)
-        Dictionary_SetStringByKey(Definition, "url", Text);
-    if (Dictionary_GetStringPtrByKey(Info, "callbackId", &Text) && Text != nullptr)
-        Dictionary_SetStringByKey(Definition, "#callbackId", Text);
-    if (Dictionary_GetStringPtrByKey(Info, "id", &Text) && Text != nullptr)
-        Dictionary_SetStringByKey(Definition, "#id", Text);
+    // The request's texts as sent, byte for byte ("url" came with the
+    // merge): the run's check judges them whole, and one read up to a NUL
+    // would be another value than the one it refuses.
+    CopyText(Info, "callbackId", Definition, "#callbackId");
+    CopyText(Info, "id", Definition, "#id");
     int32 Priority = 0;
     if (Dictionary_GetInt32ByKey(Info, "priority", &Priority)) Dictionary_SetInt32ByKey(Definition, "#priority", Priority);
     Dictionary_Merge(Definition, Info, 0);
@@ -693,10 +712,12 @@ int32 WorkflowRunInt_DocumentArrived(WorkflowRun *Self, int32 Error, int32 SubCo
         } else if (!MergeCharged(Self, Parsed)) {
             Parsed = nullptr;
         }
-        if (Parsed != nullptr && !WorkflowRunInt_Prepare(Self, Self->Document)) {
+        bool Refused = false;
+        if (Parsed != nullptr && !WorkflowRunInt_Prepare(Self, Self->Document, &Refused)) {
             Self->Busy = FALSE;
             return TRUE;
         }
+        if (Refused) Parsed = nullptr;
         if (WorkflowApplication_GetVerbose() > 1) Dictionary_Dump(Self->Document);
     }
     Dictionary *Payload = nullptr, *Arguments = nullptr, *Definition = nullptr, *Status = nullptr;

@@ -88,11 +88,13 @@ void SendStartRequest(WorkflowRun *Self) {
     Dictionary_AddDictionary(Request, "_remote", &Remote, nullptr);
     Dictionary_Merge(Remote, Definition(Self), DICTIONARY_MERGE_OVERWRITE);
     for (const char *Key : {"complete", "failure", "success"}) Dictionary_RemoveByKey(Remote, Key);
-    // The URL is expanded here, except {ContentUrl}, which the worker knows.
-    char Url[TextSize] = "";
-    Dictionary_GetStringByKey(Remote, "url", Url, (int32)sizeof(Url));
-    if (!String_CompareBeginningWithoutCase(Url, "{ContentUrl}")) Task_ExpandString(Self->Owner, Url, (int32)sizeof(Url));
-    Dictionary_SetStringByKey(Remote, "url", Url);
+    // The URL goes as the check expanded it (the run fetched that one),
+    // except one that begins with {ContentUrl}, which the worker knows: that
+    // one goes as written, which the check read whole.
+    const char *Written = nullptr;
+    if (!Dictionary_GetStringPtrByKey(Remote, "url", &Written) || Written == nullptr ||
+        !String_CompareBeginningWithoutCase(Written, "{ContentUrl}"))
+        Dictionary_SetStringByKey(Remote, "url", Self->Url);
     Dictionary_AddDictionary(Request, "_macros", &Macros, nullptr);
     Dictionary *From = nullptr;
     Task *Root = nullptr;

@@ -47,8 +47,9 @@ int32 WorkflowRunInt_CancelFetch(WorkflowRun *Self);
 // item holds the tasks), or null on failure.
 int32 WorkflowRunInt_DocumentArrived(WorkflowRun *Self, int32 Error, int32 SubCode, Dictionary *Parsed);
 // Steps that shape a fetched document before it is loaded; returns 1 when
-// the run is local (else it must be handed over).
-int32 WorkflowRunInt_Prepare(WorkflowRun *Self, Dictionary *Document);
+// the run is local (else it must be handed over). *Refused: the macros it
+// inherits would pass the memory budget, and it fails (the task says why).
+int32 WorkflowRunInt_Prepare(WorkflowRun *Self, Dictionary *Document, bool *Refused);
 
 // The end point of the application (null when there is none).
 void *WorkflowRunInt_GetEndPoint(void);

@@ -2,6 +2,7 @@
 // identifiers, the generated macro task "load" and its macros, entry points
 // chosen by the run's arguments; and the hand-over of an elevated run.
 #include "runtime/files/path.h"
+#include "runtime/memory.h"
 #include "runtime/notification/notification_center.h"
 #include "runtime/posix/platform_folder.h"
 #include "runtime/text/string.h"
@@ -71,22 +72,25 @@ bool RenameTask(Dictionary *Document, const char *From, const char *To) {
     return Dictionary_ItemSetKey(Document, Item, To) != 0;
 }
 
-// Ensures the macro task "load" and answers its "keyValuePairs".
+// Ensures the macro task "load" and answers its "keyValuePairs" (null when
+// the document's own are of another kind: its check refuses them as written).
 Dictionary *PrepareLoad(Dictionary *Document, const char *Guid) {
     Dictionary *Load = nullptr, *Pairs = nullptr;
     const char *Type = nullptr;
+    int32 PairsType = DICTIONARY_TYPE_DICTIONARY;
     if (Dictionary_GetDictionaryByKey(Document, "load", &Load) && Load != nullptr &&
         Dictionary_GetStringPtrByKey(Load, "type", &Type) && Type != nullptr &&
         String_CompareWithoutCase(Type, "macro")) {
+        if (Dictionary_GetTypeByKey(Load, "keyValuePairs", &PairsType) && PairsType != DICTIONARY_TYPE_DICTIONARY)
+            return nullptr;
         Dictionary_EnsureDictionary(Load, "keyValuePairs", nullptr, &Pairs);
-        char Key[NameSize];
-        if (Dictionary_GetStringByKey(Load, "key", Key, (int32)sizeof(Key))) {
-            const char *Value = nullptr;
-            Dictionary_GetStringPtrByKey(Load, "value", &Value);
-            Dictionary_SetStringByKey(Pairs, Key, Value != nullptr ? Value : "");
-            Dictionary_RemoveByKey(Load, "key");
-            Dictionary_RemoveByKey(Load, "value");
-        }
+        // "key" and "value" stay where they were written: the task's check
+        // reads them there, whole, against their own limits, and the task
+        // sets that pair before its pairs. Moved into the pairs, a key would
+        // be cut to a key's width or at a NUL, and a value measured against
+        // the pairs' wider limit.
+        if (Dictionary_ContainsKey(Load, "key") && !Dictionary_ContainsKey(Load, "value"))
+            Dictionary_SetStringByKey(Load, "value", "");
         return Pairs;
     }
     char Moved[NameSize] = "";
@@ -106,7 +110,37 @@ Dictionary *PrepareLoad(Dictionary *Document, const char *Guid) {
     return Pairs;
 }
 
+// What the macros a run inherits cost in its document: charged to the
+// memory budget with the document, or refused, with why, before they are
+// copied (a parent's tables may hold most of the budget).
+bool ChargeMacros(WorkflowRun *Self, Workflow *Parent, Dictionary *Document) {
+    Dictionary *From = nullptr;
+    Task *Root = nullptr;
+    int64 Cost = 0, More = 0;
+    if (Parent != nullptr && Workflow_GetMacroDictionaryHandle(Parent, &From) && From != nullptr &&
+        Dictionary_GetCost(From, &More))
+        Cost += More;
+    if (Parent != nullptr && Workflow_GetRootTaskHandle(Parent, Self->Owner, &Root) && Root != nullptr &&
+        Task_GetMacroDictionaryHandle(Root, &From) && From != nullptr && Dictionary_GetCost(From, &More))
+        Cost += More;
+    if (MemoryBudget_Take(Cost)) {
+        Dictionary_HoldCharge(Document, Cost);
+        return true;
+    }
+    char Why[256];
+    String_Print(Why, (int32)sizeof(Why),
+                 "the macros it inherits (%lld KiB) pass the memory budget of %d MiB that a process's documents, "
+                 "bodies, macros and task arguments share (%lld MiB held)",
+                 (long long)(Cost >> 10), (int32)(MemoryBudget_GetLimit() >> 20),
+                 (long long)(MemoryBudget_GetUsed() >> 20));
+    Task_Print(Self->Owner, "%s\n", Why);
+    Task_AddErrorAlways(Self->Owner, TASK_ERROR_TOO_MANY);
+    Task_AddErrorAlways(Self->Owner, Why);
+    return false;
+}
+
 void MergeMacros(WorkflowRun *Self, Workflow *Parent, bool Local, Dictionary *Macros) {
+    if (Macros == nullptr) return;
     Dictionary *From = nullptr;
     Task *Root = nullptr;
     if (Parent != nullptr && Workflow_GetMacroDictionaryHandle(Parent, &From) && From != nullptr)
@@ -160,7 +194,7 @@ void ChooseEntryPoints(WorkflowRun *Self, Dictionary *Document, const char *Guid
 
 } // namespace
 
-int32 WorkflowRunInt_Prepare(WorkflowRun *Self, Dictionary *Document) {
+int32 WorkflowRunInt_Prepare(WorkflowRun *Self, Dictionary *Document, bool *Refused) {
     Workflow *Parent = nullptr;
     Task_GetWorkflowHandle(Self->Owner, &Parent);
     uint32 Elevated = FALSE;
@@ -173,6 +207,8 @@ int32 WorkflowRunInt_Prepare(WorkflowRun *Self, Dictionary *Document) {
     if (Dictionary_GetDictionaryByKey(Definition(Self), "_progress", &Progress) && Progress != nullptr)
         ApplyForwardedProgress(Progress, Document);
     if (Local && Parent != nullptr) InheritProgress(Parent, Document);
+    *Refused = !ChargeMacros(Self, Parent, Document);
+    if (*Refused) return TRUE;
     Dictionary *Macros = PrepareLoad(Document, Guid);
     MergeMacros(Self, Parent, Local, Macros);
     ChooseEntryPoints(Self, Document, Guid);

@@ -1,7 +1,8 @@
 // Log masking on arbitrary lines, and its one promise: a value written after
 // a secret name, in any of the shapes a line carries one (name=value, a
-// header, a JSON member, a list, JSON inside a string, a URL's password),
-// never shows, whatever comes before or after it.
+// header, a JSON member, a list, JSON inside a string, a URL's password
+// whatever it holds but a line break), never shows, whatever comes before or
+// after it.
 #include <stdint.h>
 #include <string.h>
 
@@ -60,7 +61,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size) {
     case 2: Pair = "\"" + Name + "\": \"" + Escaped(Marked, 1) + "\""; break;
     case 3: Pair = "\"" + Name + "\": [\"" + Escaped(Marked, 1) + "\", \"" + Escaped(Marked, 1) + "\"]"; break;
     case 4: Pair = "\\\"" + Name + "\\\":\\\"" + Escaped(Marked, 2) + "\\\""; break;
-    default: Pair = "http://user:" + (Mark + Without(Value, "/?# \t\r\n\"'<>") + Mark) + "@127.0.0.1/x"; break;
+    default: Pair = "http://user:" + (Mark + Without(Value, "\r\n") + Mark) + "@127.0.0.1/x"; break;
     }
     const std::string Line = Before + Pair + After;
     Output.clear();

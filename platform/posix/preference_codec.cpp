@@ -6,6 +6,9 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <algorithm>
+#include <numeric>
+
 #include "platform/posix/preference_value.h"
 #include "runtime/text/base64.h"
 
@@ -24,6 +27,31 @@ std::string_view Trim(std::string_view Text) {
     while (!Text.empty() && IsSpace(Text.front())) Text.remove_prefix(1);
     while (!Text.empty() && IsSpace(Text.back())) Text.remove_suffix(1);
     return Text;
+}
+
+// A key given more than once keeps its first place and takes its last
+// value. Found by sorting, not by a search per member (the cost of which
+// grew with the square of the members) nor by hashing (whose worst case
+// keys could be chosen for): n log n comparisons at most.
+void MergeRepeated(std::vector<PreferenceMember> &Members) {
+    std::vector<size_t> Order(Members.size());
+    std::iota(Order.begin(), Order.end(), 0);
+    std::stable_sort(Order.begin(), Order.end(), [&](size_t A, size_t B) { return Members[A].Key < Members[B].Key; });
+    std::vector<bool> Dropped(Members.size());
+    bool Any = false;
+    for (size_t Run = 0, End; Run < Order.size(); Run = End) {
+        for (End = Run + 1; End < Order.size() && Members[Order[End]].Key == Members[Order[Run]].Key; End++)
+            Dropped[Order[End]] = Any = true;
+        if (End - Run > 1) Members[Order[Run]].Value = std::move(Members[Order[End - 1]].Value);
+    }
+    if (!Any) return;
+    size_t Kept = 0;
+    for (size_t Index = 0; Index < Members.size(); Index++) {
+        if (Dropped[Index]) continue;
+        if (Kept != Index) Members[Kept] = std::move(Members[Index]);
+        Kept++;
+    }
+    Members.resize(Kept);
 }
 
 void AppendUtf8(std::string &Out, uint32 Code) {
@@ -374,7 +402,7 @@ class Reader {
                 if (!Misc(false)) return false;
                 Tag Key;
                 if (!NextTag(Key)) return false;
-                if (Key.Closing && Key.Name == "dict") return true;
+                if (Key.Closing && Key.Name == "dict") return MergeRepeated(Out.Members), true;
                 if (Key.Closing || Key.Name != "key") return Fail("<key> expected in <dict>");
                 if (!TextOf(Key, Content)) return false;
                 if (!Misc(false)) return false;
@@ -383,7 +411,7 @@ class Reader {
                 if (Inner.Closing) return Fail("<key> without a value");
                 PreferenceValue Member;
                 if (!Value(Inner, Member, Depth + 1)) return false;
-                Out.Set(Content, std::move(Member));
+                Out.Members.push_back({std::move(Content), std::move(Member)});
             }
         }
         if (Name == "array") {

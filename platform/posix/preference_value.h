@@ -4,7 +4,8 @@
 // small codec of its own.
 //
 // A value is a dictionary (members in file order; a repeated key keeps its
-// last value, as plistlib does), an array, a string (UTF-8), data, an integer
+// first place and its last value, as plistlib does; a dictionary of n members
+// reads in n log n comparisons at most, whatever its keys), an array, a string (UTF-8), data, an integer
 // (64-bit; a value above INT64_MAX keeps its unsigned bit pattern), a real,
 // a Boolean or a date (whole seconds since 1970, UTC).
 //

@@ -589,7 +589,7 @@ int32 NotificationCenter_Remove(void) {
         if (Center->Verbose)
             Log_Debug("NotificationCenter - Skipping pending fire - %s.%s - %s\n", Fire->Type, Fire->Name,
                       Fire->Instance);
-        NotificationCenter_GiveBack(Fire);
+        NotificationCenter_GiveBack(Center, Fire);
         if (Fire->UserInfo != nullptr) Dictionary_Release(&Fire->UserInfo);
         // A thread blocked on this fire would otherwise wait for ever; its
         // delivered flag stays 0.

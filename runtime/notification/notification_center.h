@@ -130,6 +130,9 @@ int32 NotificationCenter_FireAfterDelayOwn(const char *Type, const char *Name, c
                                            int32 DelayMilliseconds, Dictionary *UserInfo);
 // 1 inside an observer called for an Own fire, on the owner thread.
 int32 NotificationCenter_IsOwnFire(void);
+// 1 inside an observer called for an Own fire of one of the loop's names
+// (NotificationCenter_LoopNames).
+int32 NotificationCenter_IsLoopFire(const char *Type, const char *Name);
 // The payload is JSON printed from the format (no format: no payload). The
 // parser's result is answered and nothing is fired when it fails.
 int32 NotificationCenter_FireWithJSON(const char *Type, const char *Name, const char *Instance,
@@ -153,6 +156,14 @@ int32 NotificationCenter_FireAfterDelay(const char *Type, const char *Name, cons
 // such a payload, never change it.
 int32 NotificationCenter_FireAfterDelayShared(const char *Type, const char *Name, const char *Instance,
                                               int32 DelayMilliseconds, Dictionary *UserInfo);
+// As FireAfterDelay, for a fire the program waits for before it ends (one a
+// workflow document asked for): counted until it is delivered or dropped.
+int32 NotificationCenter_FireAfterDelayAwaited(const char *Type, const char *Name, const char *Instance,
+                                               int32 DelayMilliseconds, Dictionary *UserInfo);
+int32 NotificationCenter_GetAwaitedCount(void);
+// Makes every awaited fire due at once (the program has nothing else left to
+// wait for: sitting out their time would change nothing but the clock).
+int32 NotificationCenter_HastenAwaited(void);
 // 1 when an observer (of the instance, of the type and name under "Global",
 // or of everything) would be called by a fire of this key now.
 int32 NotificationCenter_IsObserved(const char *Type, const char *Name, const char *Instance);
@@ -199,3 +210,16 @@ int32 NotificationCenter_FireOverride(NotificationCenter_FireFunc Function);
 int32 NotificationCenter_FireAfterDelayOverride(NotificationCenter_FireAfterDelayFunc Function);
 
 RUNTIME_EXTERN_C_END
+
+// The notifications the engine's loop fires by itself, as Own fires, whatever
+// a workflow or a page does: the center's process step (every pass), the
+// application's status (each second), a waiting event's look (each second)
+// and the end point's keep-alive. A page that hears nothing else has nothing
+// to do.
+struct NotificationCenterLoopName {
+    const char *Type;
+    const char *Name;
+};
+inline constexpr NotificationCenterLoopName NotificationCenter_LoopNames[] = {
+    {"NotificationCenter", "Process"}, {"WorkflowApp", "Status"}, {"WorkflowEvent", "Wait"},
+    {"NotificationEndPoint", "KeepAlive"}};

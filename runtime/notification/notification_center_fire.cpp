@@ -47,7 +47,8 @@ void AssertOwnerThread(NotificationCenter *Center) {
 // whether the owner thread delivered the fire.
 template <typename NameCopier>
 void QueueFire(NotificationCenter *Center, const NameCopier &CopyNames, int32 DelayMilliseconds, Dictionary *UserInfo,
-               Signal *Waiter, int32 *Delivered, bool Shared, bool Own = false, uint32 Held = 0) {
+               Signal *Waiter, int32 *Delivered, bool Shared, bool Own = false, uint32 Held = 0,
+               bool Awaited = false) {
     Dictionary *Payload = nullptr;
     if (UserInfo != nullptr && Shared) {
         Payload = Dictionary_AddRef(UserInfo);
@@ -80,6 +81,8 @@ void QueueFire(NotificationCenter *Center, const NameCopier &CopyNames, int32 De
     Fire->UserInfo = Payload;
     Fire->Held = Held;
     Fire->Own = Own ? 1 : 0;
+    Fire->Awaited = Awaited ? 1 : 0;
+    Center->Awaited += Fire->Awaited;
     Fire->Waiter = Waiter;
     Fire->Delivered = Delivered;
     Fire->WaiterThreadId = Waiter != nullptr ? Thread_GetCurrentId() : 0;
@@ -94,14 +97,14 @@ void QueueFire(NotificationCenter *Center, const NameCopier &CopyNames, int32 De
 void NotificationCenter_FireAfterDelayInternal(NotificationCenter *Center, const char *Type, const char *Name,
                                                const char *Instance, int32 DelayMilliseconds, Dictionary *UserInfo,
                                                Signal *Waiter, int32 *Delivered, bool Shared = false,
-                                               bool Own = false, uint32 Held = 0) {
+                                               bool Own = false, uint32 Held = 0, bool Awaited = false) {
     auto CopyNames = [Type, Name, Instance](NotificationPendingFire &Fire) {
         Fire.TypeLength = (uint8)NotificationCenter_CopyName(Fire.Type, NotificationCenter_Part(Type));
         Fire.NameLength = (uint8)NotificationCenter_CopyName(Fire.Name, NotificationCenter_Part(Name));
         Fire.InstanceLength = (uint8)NotificationCenter_CopyName(Fire.Instance, NotificationCenter_Part(Instance));
         Fire.NameSlot = NotificationNoSlot;
     };
-    QueueFire(Center, CopyNames, DelayMilliseconds, UserInfo, Waiter, Delivered, Shared, Own, Held);
+    QueueFire(Center, CopyNames, DelayMilliseconds, UserInfo, Waiter, Delivered, Shared, Own, Held, Awaited);
 }
 
 // What a payload holds in memory, about: a record per container and item
@@ -139,7 +142,7 @@ bool DeliverPending(NotificationCenter *Center, float64 Start) {
         NotificationPendingFire *Next = Fire->Next;
         if (Start - Fire->Queued + DueSlackSeconds >= Fire->Delay) {
             // Given back first: what it holds makes room for what it sends.
-            NotificationCenter_GiveBack(Fire);
+            NotificationCenter_GiveBack(Center, Fire);
             NotificationCenter_FireNamesInternal(Center,
                                                  {Fire->Type, Fire->Name, Fire->Instance, Fire->TypeLength,
                                                   Fire->NameLength, Fire->InstanceLength, true, Fire->NameSlot,
@@ -365,6 +368,13 @@ int32 NotificationCenter_IsOwnFire(void) {
     return Center->DeliveringOwn != 0 && Center->DeliveryDepth > 0;
 }
 
+int32 NotificationCenter_IsLoopFire(const char *Type, const char *Name) {
+    if (Type == nullptr || Name == nullptr || !NotificationCenter_IsOwnFire()) return FALSE;
+    for (const NotificationCenterLoopName &Each : NotificationCenter_LoopNames)
+        if (String_CompareWithoutCase(Type, Each.Type) && String_CompareWithoutCase(Name, Each.Name)) return TRUE;
+    return FALSE;
+}
+
 int32 NotificationCenter_FiresInPlace(void) {
     if (__atomic_load_n(&FireHook, __ATOMIC_ACQUIRE) != nullptr) return FALSE;
     return Thread_GetCurrentId() == NotificationCenter_Checked()->OwnerThreadId;
@@ -398,9 +408,39 @@ int32 NotificationCenter_FireAfterDelayHeld(const char *Type, const char *Name, 
     return TRUE;
 }
 
-void NotificationCenter_GiveBack(NotificationPendingFire *Fire) {
+void NotificationCenter_GiveBack(NotificationCenter *Center, NotificationPendingFire *Fire) {
     if (Fire->Held != 0 && Interop_IsInitialized()) Interop_Unhold(Fire->Held);
     Fire->Held = 0;
+    Center->Awaited -= Fire->Awaited;
+    Fire->Awaited = 0;
+}
+
+int32 NotificationCenter_FireAfterDelayAwaited(const char *Type, const char *Name, const char *Instance,
+                                               int32 DelayMilliseconds, Dictionary *UserInfo) {
+    if (auto Hook = __atomic_load_n(&FireAfterDelayHook, __ATOMIC_ACQUIRE))
+        return Hook(Type, Name, Instance, DelayMilliseconds, UserInfo);
+    NotificationCenter *Center = NotificationCenter_Checked();
+    NotificationCenter_FireAfterDelayInternal(Center, Type, Name, Instance, DelayMilliseconds, UserInfo, nullptr,
+                                              nullptr, false, false, 0, true);
+    return TRUE;
+}
+
+int32 NotificationCenter_GetAwaitedCount(void) {
+    NotificationCenter *Center = NotificationCenter_Checked();
+    NotificationCenter_Lock(Center);
+    const uint32 Count = Center->Awaited;
+    NotificationCenter_Unlock(Center);
+    return (int32)Count;
+}
+
+int32 NotificationCenter_HastenAwaited(void) {
+    NotificationCenter *Center = NotificationCenter_Checked();
+    NotificationCenter_Lock(Center);
+    for (NotificationPendingFire *Fire = Center->Pending.Head; Fire != nullptr; Fire = Fire->Next)
+        if (Fire->Awaited) Fire->Delay = 0;
+    if (Center->Awaited > 0) NotificationCenter_PostProcess(Center);
+    NotificationCenter_Unlock(Center);
+    return TRUE;
 }
 
 int32 NotificationCenter_FireAfterDelayShared(const char *Type, const char *Name, const char *Instance,
@@ -475,6 +515,9 @@ int32 NotificationCenter_Process(void) {
     }
     // Newest key record first. Nodes are freed only by the flush above, and
     // a step nested in the calls below does not flush.
+    // The step is the center's own: its observers hear an Own fire.
+    const uint8 Outer = Center->DeliveringOwn;
+    Center->DeliveringOwn = 1;
     NotificationProcessRecord *Node = Center->ProcessObservers.Tail;
     while (Node != nullptr) {
         NotificationProcessRecord *Prev = Node->Prev;
@@ -483,6 +526,7 @@ int32 NotificationCenter_Process(void) {
                                                  Record->Instance, nullptr);
         Node = Prev;
     }
+    Center->DeliveringOwn = Outer;
     NotificationCenter_Unlock(Center);
     return TRUE;
 }

@@ -111,6 +111,7 @@ struct NotificationPendingFire {
     uint8 InstanceLength;
     uint32 NameSlot; // as NotificationFireNames carries it
     uint8 Own;       // as NotificationFireNames carries it
+    uint8 Awaited;   // counted in the center's Awaited while queued
     // Monotonic seconds, or NotificationQueuedBeforeAnyStep for a fire
     // due at once that was queued while no step walked the queued fires.
     float64 Queued;
@@ -304,6 +305,8 @@ struct NotificationCenter {
     // once that its observers queue.
     uint32 Walking;
     float64 WalkClock;
+    // Queued fires the program waits for before it ends (a document's).
+    uint32 Awaited;
     // Observer calls made so far: a walk tells by it whether a delivery ran
     // any observer, and so whether it took time worth a clock reading.
     uint32 Calls;
@@ -505,4 +508,4 @@ void NotificationCenter_PostProcess(NotificationCenter *Center);
 int32 NotificationCenter_FireAfterDelayHeld(const char *Type, const char *Name, const char *Instance,
                                             int32 DelayMilliseconds, Dictionary *UserInfo);
 // Lock held. Gives back what a fire leaving the queue held.
-void NotificationCenter_GiveBack(NotificationPendingFire *Fire);
+void NotificationCenter_GiveBack(NotificationCenter *Center, NotificationPendingFire *Fire);

@@ -191,7 +191,8 @@ int32 NotificationCenter_InteropExecuteObserverCallback(void *Callback, const ch
     if (Retained) Dictionary_AddBoolean(Item, "retained", TRUE, nullptr);
     // Every page receives the batch and releases once; an item the queue
     // refused reaches no page.
-    if (Interop_RaiseCallbackWithInfo(Record, Item, UserInfo) && Retained) {
+    const bool Loop = NotificationCenter_IsLoopFire(Type, Name);
+    if (Interop_RaiseCallbackWithInfo(Record, Item, UserInfo, Loop ? TRUE : FALSE) && Retained) {
         int32 Pages = Interop_GetExecuteCallbackCount();
         for (int32 Page = 0; Page < Pages; Page++) NotificationCenter_AddRefInteropReference(Sender);
     }

@@ -139,8 +139,12 @@ int32 Interop_AddCallback(const char *Id, void *User, Interop_CallbackFunc Funct
 int32 Interop_GetCallbackById(const char *Id, InteropCallback **Callback);
 int32 Interop_RaiseCallback(InteropCallback *Callback, void *Argument);
 // Raises an item with Info's members as its "info": a page's batch gets them
-// written straight from Info, never copied first.
-int32 Interop_RaiseCallbackWithInfo(InteropCallback *Callback, Dictionary *Item, Dictionary *Info);
+// written straight from Info, never copied first. Loop: the item comes of the
+// engine's own loop (NotificationCenter_IsLoopFire), as Interop_RaiseLoopCallback.
+int32 Interop_RaiseCallbackWithInfo(InteropCallback *Callback, Dictionary *Item, Dictionary *Info, int32 Loop);
+// The same for an item that comes of the engine's own loop
+// (NotificationCenter_IsLoopFire): the batch's facts mark it.
+int32 Interop_RaiseLoopCallback(InteropCallback *Callback, void *Argument);
 InteropCallback *Interop_AddRefCallback(InteropCallback *Callback);
 int32 Interop_ReleaseCallback(InteropCallback **Callback);
 int32 Interop_GetCallbackUserPtr(InteropCallback *Callback, void **User);
@@ -183,13 +187,15 @@ uint32 Interop_GetRefusedCount(void);
 // The execute function's last argument: per item of the batch, in order, the
 // "sender" it carries (empty when none) and whether "retained" is true, kept
 // as the item was queued, so that a page's bridge never parses the batch
-// again to release what the center retained for it.
+// again to release what the center retained for it; and whether it came of
+// the engine's own loop (a page that has nothing else waiting is idle).
 // Text, when not null, is the batch itself (a std::string) handed to the
 // last page called, which may take it whole rather than copy it.
 typedef struct InteropBatchFacts {
     int32 Count;
     const char *const *Senders;
     const int32 *Retained;
+    const int32 *Loop;
     void *Text;
 } InteropBatchFacts;
 

@@ -121,6 +121,7 @@ int32 Queue(InteropStruct *Global, Dictionary *Item, bool WithInfo, Dictionary *
     Pending.Senders.emplace_back(Dictionary_GetStringPtrByKey(Item, "sender", &Sender) && Sender != nullptr ? Sender
                                                                                                             : "");
     Pending.Retained.push_back(Dictionary_GetBooleanByKey(Item, "retained", &Retained) && Retained ? 1 : 0);
+    Pending.Loop.push_back(Global->RaisingLoop ? 1 : 0);
     Interop_PostProcess();
     return TRUE;
 }
@@ -187,6 +188,15 @@ int32 Interop_RaiseCallback(InteropCallback *Callback, void *Argument) {
     Debug_CheckPointer(Callback);
     if (Callback->Function == nullptr) return FALSE;
     return Callback->Function(Callback->User, Argument);
+}
+
+int32 Interop_RaiseLoopCallback(InteropCallback *Callback, void *Argument) {
+    InteropStruct *Global = Interop_Global();
+    const int32 Outer = Global->RaisingLoop;
+    Global->RaisingLoop = TRUE;
+    const int32 Raised = Interop_RaiseCallback(Callback, Argument);
+    Global->RaisingLoop = Outer;
+    return Raised;
 }
 
 InteropCallback *Interop_AddRefCallback(InteropCallback *Callback) {
@@ -272,18 +282,25 @@ int32 Interop_Execute(void *User, void *DictionaryHandle) {
     return Queue(Interop_Global(), Source, false, nullptr);
 }
 
-int32 Interop_RaiseCallbackWithInfo(InteropCallback *Callback, Dictionary *Item, Dictionary *Info) {
+int32 Interop_RaiseCallbackWithInfo(InteropCallback *Callback, Dictionary *Item, Dictionary *Info, int32 Loop) {
     Debug_CheckPointer(Callback);
     Class_CheckHandle(Item, DICTIONARY_CLASSID);
+    InteropStruct *Global = Interop_Global();
+    const int32 Outer = Global->RaisingLoop;
+    if (Loop) Global->RaisingLoop = TRUE;
+    int32 Raised = FALSE;
     if (Callback->Function == Interop_Execute) {
         Interop_AssertMainThread();
-        return Queue(Interop_Global(), Item, true, Info);
+        Raised = Queue(Global, Item, true, Info);
+    } else {
+        // Another receiver gets one dictionary: the info is copied into it.
+        Dictionary *Copy = nullptr;
+        Dictionary_AddDictionary(Item, "info", &Copy, nullptr);
+        if (Info != nullptr) Dictionary_Merge(Copy, Info, DICTIONARY_MERGE_OVERWRITE);
+        Raised = Interop_RaiseCallback(Callback, Item);
     }
-    // Another receiver gets one dictionary: the info is copied into it.
-    Dictionary *Copy = nullptr;
-    Dictionary_AddDictionary(Item, "info", &Copy, nullptr);
-    if (Info != nullptr) Dictionary_Merge(Copy, Info, DICTIONARY_MERGE_OVERWRITE);
-    return Interop_RaiseCallback(Callback, Item);
+    Global->RaisingLoop = Outer;
+    return Raised;
 }
 
 int32 Interop_Hold(size_t Bytes) {
@@ -343,7 +360,8 @@ void Interop_ProcessBatch(void) {
     std::vector<const char *> Senders;
     Senders.reserve(Batch.Senders.size());
     for (const std::string &Sender : Batch.Senders) Senders.push_back(Sender.c_str());
-    InteropBatchFacts Facts{(int32)Senders.size(), Senders.data(), Batch.Retained.data(), nullptr};
+    InteropBatchFacts Facts{(int32)Senders.size(), Senders.data(), Batch.Retained.data(), Batch.Loop.data(),
+                            nullptr};
     Global->Delivering = TRUE;
     Deliver(Global, Batch.Text, &Facts);
     Global->Delivering = FALSE;

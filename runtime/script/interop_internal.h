@@ -82,6 +82,7 @@ struct InteropPending {
     std::string Text;
     std::vector<std::string> Senders;
     std::vector<int32> Retained;
+    std::vector<int32> Loop;
     // Set once a refusal was logged; cleared when the batch goes out.
     bool Told = false;
     // Bytes of the memory budget the text holds until it is delivered.
@@ -110,6 +111,7 @@ struct InteropStruct {
     InteropList<InteropExecuteCallback> Registrations;
     JSON *Writer;
     int32 Delivering; // 1 while a batch is being handed to the pages
+    int32 RaisingLoop; // 1 while an item of the engine's own loop is raised
     InteropPending *Pending;
     uint32 Refused; // items refused for the bound, ever
     size_t Held;    // bytes held for the pages outside the batch

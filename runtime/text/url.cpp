@@ -241,8 +241,11 @@ bool DecodePlacePath(std::string_view Raw, std::string &Path) {
                 Decoded += Segment[Index];
                 continue;
             }
+            // An encoded "/" or "\\" is a separator to one server and a
+            // name's byte to another; an encoded "." a dot segment to a server
+            // that decodes first, a name to an object store keyed as written.
             char Ch = (char)(High * 16 + Low);
-            if (Ch == '/' || Ch == '\\' || Ch == 0) return false;
+            if (Ch == '/' || Ch == '\\' || Ch == '.' || Ch == 0) return false;
             Decoded += Ch;
             Index += 2;
         }
@@ -252,10 +255,6 @@ bool DecodePlacePath(std::string_view Raw, std::string &Path) {
         for (size_t Index = 0; Index + 2 < Decoded.size(); Index++)
             if (Decoded[Index] == '%' && HexValue(Decoded[Index + 1]) >= 0 && HexValue(Decoded[Index + 2]) >= 0)
                 return false;
-        // An encoded dot segment: a server that decodes first climbs there,
-        // one that maps the path to names as written (an object store, a file
-        // system after a link) does not.
-        if (Decoded != Segment && (Decoded == "." || Decoded == "..")) return false;
         Path += Decoded;
         if (Slash == std::string_view::npos) break;
         Path += '/';
@@ -266,25 +265,96 @@ bool DecodePlacePath(std::string_view Raw, std::string &Path) {
 
 } // namespace
 
+int32 URL_FindPassword(std::string_view Text, size_t *Start, size_t *End) {
+    Debug_CheckPointer(Start);
+    Debug_CheckPointer(End);
+    const size_t LastAt = Text.rfind('@');
+    const size_t Colon = LastAt == std::string_view::npos ? LastAt : Text.substr(0, LastAt).find(':');
+    if (Colon == std::string_view::npos || Colon + 1 >= LastAt) return FALSE;
+    *Start = Colon + 1;
+    *End = LastAt;
+    return TRUE;
+}
+
+int32 URL_Read(std::string_view Url, UrlParts *Out, const char **Why) {
+    Debug_CheckPointer(Out);
+    constexpr size_t None = std::string_view::npos;
+    *Out = UrlParts();
+    auto Refuse = [&](const char *Words) {
+        if (Why != nullptr) *Why = Words;
+        return FALSE;
+    };
+    if (Why != nullptr) *Why = nullptr;
+    if (Url.find_first_of("\r\n") != None) return Refuse("it holds a line break");
+    const size_t Skip = SchemeLength(Url);
+    if (Skip == 0) return Refuse("it has no scheme://");
+    UrlParts Parts;
+    Parts.Scheme = Lower(Url.substr(0, Skip - 3));
+    const std::string_view Rest = Url.substr(Skip);
+    const std::string_view Authority = Rest.substr(0, std::min(Rest.find_first_of("/\\?#"), Rest.size()));
+    // A line hides the password up to the last '@' it finds: when a parser
+    // would split the user information off elsewhere, the two readings
+    // differ (a password holding "/" or "?", a host followed by "...@").
+    const size_t At = Authority.rfind('@'), LastAt = Rest.rfind('@');
+    const bool UserColon = At != None && Authority.substr(0, At).find(':') != None;
+    const bool LineColon = LastAt != None && Rest.substr(0, LastAt).find(':') != None;
+    if (At != LastAt && (UserColon || LineColon))
+        return Refuse("its user information is unclear: a password holding \"/\", \"?\", \"#\" or \"\\\", "
+                      "or an '@' after its host");
+    for (char Ch : Authority)
+        if ((unsigned char)Ch <= ' ' || Ch == 0x7f)
+            return Refuse("its user information or host holds a blank or a control character");
+    std::string_view HostPort = Authority;
+    if (At != None) {
+        const std::string_view User = Authority.substr(0, At);
+        const size_t Colon = User.find(':');
+        Parts.HasUser = true;
+        Parts.User = User.substr(0, Colon);
+        Parts.HasPassword = Colon != None;
+        if (Parts.HasPassword) Parts.Password = User.substr(Colon + 1);
+        HostPort.remove_prefix(At + 1);
+    }
+    const size_t Bracket = HostPort.rfind(']'), Colon = HostPort.rfind(':');
+    if (!HostPort.empty() && HostPort[0] == '[' && Bracket == None) return Refuse("its IPv6 address is not closed");
+    const bool HasPort = Colon != None && (Bracket == None || Colon > Bracket);
+    Parts.Host = Lower(HostPort.substr(0, HasPort ? Colon : None));
+    Parts.Port = Parts.Scheme == "http" ? 80 : Parts.Scheme == "https" ? 443 : 0;
+    if (HasPort) {
+        const std::string_view Digits = HostPort.substr(Colon + 1);
+        int32 Port = 0;
+        for (char Ch : Digits) Port = Ch >= '0' && Ch <= '9' && Port <= 65535 ? Port * 10 + (Ch - '0') : 65536;
+        if (Port < 1 || Port > 65535) return Refuse("its port is not a number from 1 to 65535");
+        Parts.Port = Port;
+    }
+    std::string_view Tail = Rest.substr(Authority.size());
+    if (const size_t Hash = Tail.find('#'); Hash != None) {
+        Parts.HasFragment = true;
+        Parts.Fragment = Tail.substr(Hash + 1);
+        Tail = Tail.substr(0, Hash);
+    }
+    if (const size_t Question = Tail.find('?'); Question != None) {
+        Parts.HasQuery = true;
+        Parts.Query = Tail.substr(Question + 1);
+        Tail = Tail.substr(0, Question);
+    }
+    Parts.RawPath = Tail;
+    std::string Slashed(Tail);
+    std::replace(Slashed.begin(), Slashed.end(), '\\', '/');
+    Parts.OnePlace = DecodePlacePath(Slashed, Parts.Path);
+    Parts.Path = Parts.OnePlace ? RemoveDotSegments(Parts.Path.empty() ? "/" : Parts.Path) : std::string();
+    *Out = std::move(Parts);
+    return TRUE;
+}
+
 int32 URL_ResolvePlace(const char *Url, char *Output, int32 Size) {
     Debug_CheckPointer(Url);
     Debug_CheckPointer(Output);
     if (Size > 0) Output[0] = 0;
-    std::string Text(Url, strcspn(Url, "?#"));
-    std::replace(Text.begin(), Text.end(), '\\', '/');
-    size_t Skip = SchemeLength(Text);
-    if (Skip == 0) return FALSE;
-    std::string_view Rest;
-    std::string Host = Lower(Authority(Text, &Rest));
-    if (size_t At = Host.rfind('@'); At != std::string::npos) Host.erase(0, At + 1);
-    size_t Bracket = Host.rfind(']'), Colon = Host.rfind(':');
-    bool HasPort = Colon != std::string::npos && (Bracket == std::string::npos || Colon > Bracket);
-    if (!HasPort && URL_CompareProtocol(Text.c_str(), "http")) Host += ":80";
-    if (!HasPort && URL_CompareProtocol(Text.c_str(), "https")) Host += ":443";
-    std::string Path;
-    if (!DecodePlacePath(Rest, Path)) return FALSE;
-    Path = RemoveDotSegments(Path.empty() ? "/" : Path);
-    return CopyWhole(Lower(Text.substr(0, Skip)) + Host + Path, Output, Size);
+    UrlParts Parts;
+    if (!URL_Read(Url, &Parts, nullptr) || !Parts.OnePlace) return FALSE;
+    std::string Place = Parts.Scheme + "://" + Parts.Host;
+    if (Parts.Port != 0) Place += ":" + std::to_string(Parts.Port);
+    return CopyWhole(Place + Parts.Path, Output, Size);
 }
 
 int32 URL_RemoveProtocol(char *Url) {

@@ -44,15 +44,53 @@ int32 URL_DecodeString(const char *Text, char *Buffer, int32 Size);
 // it holds an encoded "/" or "\", a NUL, a ";" (a server that strips a
 // segment's parameters serves "..;/" as "../"), or a "%" and two hex digits
 // still (a server that decodes again would find other segments there), or an
-// encoded "." or ".." segment (a server that decodes first climbs there, an
-// object store keyed by the path as written or a file system that follows a
-// link before it takes ".." does not). Scheme and host are compared without
-// case, the path with case (RFC 3986 section 6.2.2.1).
+// encoded "." anywhere (a server that decodes first climbs a "%2e%2e"
+// segment, an object store keyed by the path as written or a file system
+// that follows a link before it takes ".." does not). Nor has a URL that
+// URL_Read refuses. Scheme and host are compared without case, the path with
+// case (RFC 3986 section 6.2.2.1).
 int32 URL_ResolvePlace(const char *Url, char *Output, int32 Size);
 // Removes a leading "scheme://" in place; 1 when one was removed.
 int32 URL_RemoveProtocol(char *Url);
 
 RUNTIME_EXTERN_C_END
+
+#ifdef __cplusplus
+#include <string>
+#include <string_view>
+
+// A URL read once. The fetch, the place it names ("beside" a document) and
+// the password no line shows all take these parts, so that no two of them
+// can read one URL two ways.
+struct UrlParts {
+    std::string Scheme; // lower case
+    std::string User, Password;
+    bool HasUser = false, HasPassword = false;
+    std::string Host;   // lower case, an IPv6 address in its brackets
+    int32 Port = 0;     // as given, else 80 for http and 443 for https, else 0
+    std::string RawPath; // as written, "\" included; may be empty
+    std::string Query, Fragment;
+    bool HasQuery = false, HasFragment = false;
+    // The path as URL_ResolvePlace takes it (decoded once, dot segments
+    // removed); empty, with OnePlace false, when it has no one place.
+    std::string Path;
+    bool OnePlace = false;
+};
+
+// Reads Url into Parts: 1 when it reads one way. 0, with Why in words, when
+// it has no "scheme://", holds a line break, its port is not a number from 1
+// to 65535, its authority holds a blank, or its user information is not the
+// one URL_FindPassword finds (a password holding "/", "?", "#" or "\" ends
+// the authority where a parser stops, while the user meant the last '@').
+int32 URL_Read(std::string_view Url, UrlParts *Parts, const char **Why);
+// In Text, which starts right after a URL's "://" and ends where its line
+// does (or at the last '@' of the line, for a caller that found it): the
+// password, [Start, End). The user information runs to the last '@' in Text,
+// whatever comes before it ("/", "?", "#", "\", blanks and further '@'
+// included: the one rule that hides a password whatever it holds), and its
+// password from after its first ':'. 0 when there is none.
+int32 URL_FindPassword(std::string_view Text, size_t *Start, size_t *End);
+#endif
 
 RUNTIME_EXTERN_C_BEGIN
 // Macro provider (names without case; 0 for any other name):

@@ -12,9 +12,14 @@
 #include <dirent.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <signal.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <condition_variable>
+#include <functional>
 
 #include <fstream>
 #include <map>
@@ -69,10 +74,19 @@ std::map<std::string, std::string> TreeOf(const std::string &Root) {
     return Tree;
 }
 
+// What runs between an extraction's plan and each move into place.
+std::function<bool(const std::string &)> BeforePlace;
+bool CallBeforePlace(const char *Relative) { return BeforePlace(Relative); }
+
 class ZipTest : public RuntimeTest {
   protected:
     TempDirectory Temp;
     std::string Source, Output;
+
+    void TearDown() override {
+        ZipInt_BeforePlace = nullptr;
+        RuntimeTest::TearDown();
+    }
 
     void SetUp() override {
         RuntimeTest::SetUp();
@@ -460,14 +474,16 @@ std::vector<mode_t> StagedModes;
 int32 StatStaging(const char *Text) {
     struct stat Status;
     for (const auto &[Name, Content] : TreeOf(StagingFolder))
-        if (Name.rfind("/.unzip-", 0) == 0 && lstat((StagingFolder + Name).c_str(), &Status) == 0)
+        if (Name.rfind("/.unzip-", 0) == 0 && Name.find(".tmp") != std::string::npos &&
+            lstat((StagingFolder + Name).c_str(), &Status) == 0)
             StagedModes.push_back(Status.st_mode & 07777);
     return CaptureLogMirrored(Text);
 }
 
 // An AES entry whose code does not match leaves no file at all, not even a
 // temporary one for a moment; the wrong password's line names its entry. A
-// plain entry, written before its CRC fails, is written for this user only.
+// plain entry, written before its CRC fails, and a good one before it are
+// written for this user only.
 TEST_F(ZipTest, UnauthenticatedPlaintextNeverLands) {
     SKIP_UNLESS(HaveCommand("7z"), "7z not installed");
     Debug_PrintCallback(CaptureLogMirrored);
@@ -486,14 +502,112 @@ TEST_F(ZipTest, UnauthenticatedPlaintextNeverLands) {
     close(Watch);
     EXPECT_EQ(Zip_Extract(Path.c_str(), 0, Output.c_str(), "wrong"), 0);
     EXPECT_NE(Captured.find("wrong password (entry \""), std::string::npos) << Captured;
-    MakeArchive(Temp / "crc.zip", "[('f', 'CRC' * 1000)]");
+    MakeArchive(Temp / "crc.zip", "[('g', 'good'), ('f', 'CRC' * 1000)]");
     Bytes = ReadFile(Temp / "crc.zip");
     Bytes[Bytes.find("CRC")] = 'X';
     WriteFile(Temp / "crc.zip", Bytes);
     StagingFolder = Output;
     Debug_PrintCallback(StatStaging);
     EXPECT_EQ(Zip_Extract((Temp / "crc.zip").c_str(), 0, Output.c_str(), nullptr), 0);
-    EXPECT_EQ(StagedModes, std::vector<mode_t>{0600});
+    EXPECT_EQ(StagedModes, (std::vector<mode_t>{0600, 0600}));
+}
+
+// Links already in the destination: a path through one that stays inside
+// goes where it leads; one that the archive's links would lead outside
+// (three ways) refuses the archive.
+TEST_F(ZipTest, LinksAlreadyInTheDestination) {
+    RunRows({
+        {"a file through a link there", "true", "out",
+         {{"[('A/x.txt', 'old'), ('Current', '@A')]", 1}, {"[('A/x.txt', 'old'), ('Current', '@A')]", 1},
+          {"[('Current/', ''), ('Current/x.txt', 'new')]", 1}},
+         "[ \"$(cat out/A/x.txt)\" = new ] && [ \"$(readlink out/Current)\" = A ]", "", ""},
+        {"through a new link", "mkdir out && ln -s q/.. out/p", "out", {{"[('q', '@.')]", 0}}, "[ ! -e out/q ]",
+         "would lead the link p", ""},
+        {"through a replaced link", "mkdir -p out/s && ln -s s out/q && ln -s q/.. out/p", "out",
+         {{"[('q', '@.')]", 0}}, "[ \"$(readlink out/q)\" = s ]", "would lead the link p", ""},
+        {"from a folder", "mkdir -p out/d && ln -s ../q/.. out/d/p", "out", {{"[('q', '@d/..')]", 0}},
+         "[ ! -e out/q ]", "would lead the link d/p", ""},
+    });
+}
+
+// Another extraction between this one's plan and commit puts a folder
+// where this one places a file: the folder stays, this one fails whole.
+TEST_F(ZipTest, WhatAppearsBeforeTheCommitStays) {
+    MakeArchive(Temp / "a.zip", "[('x', 'A'), ('y', 'A')]");
+    MakeArchive(Temp / "b.zip", "[('x/user.txt', 'B')]");
+    bool Nested = false;
+    BeforePlace = [&](const std::string &) {
+        if (!Nested && (Nested = true)) {
+            EXPECT_EQ(Zip_Extract((Temp / "b.zip").c_str(), 0, Output.c_str(), nullptr), 1);
+        }
+        return true;
+    };
+    ZipInt_BeforePlace = CallBeforePlace;
+    EXPECT_EQ(Zip_Extract((Temp / "a.zip").c_str(), 0, Output.c_str(), nullptr), 0);
+    EXPECT_TRUE(TreeOf(Output) == (std::map<std::string, std::string>{{"/x", "dir"}, {"/x/user.txt", "file:B"}}));
+}
+
+// A and B place f.txt over OLD in turn, then each fails: A, rolling back
+// first, finds f.txt B's and keeps OLD beside it.
+TEST_F(ZipTest, TwoFailingCommitsKeepWhatTheyReplaced) {
+    Shell("mkdir -p '" + Output + "'");
+    WriteFile(Output + "/f.txt", "OLD");
+    MakeArchive(Temp / "a.zip", "[('f.txt', 'NEW'), ('g.txt', 'NEW')]");
+    std::mutex Guard;
+    std::condition_variable Turned;
+    int Turn = 0, Calls = 0;
+    const auto Await = [&](int Which) {
+        std::unique_lock<std::mutex> Lock(Guard);
+        Turned.wait(Lock, [&] { return Turn >= Which; });
+    };
+    const auto Pass = [&](int Which) {
+        std::lock_guard<std::mutex> Lock(Guard);
+        Turn = Which;
+        Turned.notify_all();
+    };
+    BeforePlace = [&](const std::string &Relative) {
+        if (Relative != "g.txt") return true;
+        if (Calls++ == 0) Pass(1), Await(2);
+        else Pass(2), Await(3);
+        return false;
+    };
+    ZipInt_BeforePlace = CallBeforePlace;
+    std::thread A([&] {
+        EXPECT_EQ(Zip_Extract((Temp / "a.zip").c_str(), 0, Output.c_str(), nullptr), 0);
+        Pass(3);
+    });
+    Await(1);
+    EXPECT_EQ(Zip_Extract((Temp / "a.zip").c_str(), 0, Output.c_str(), nullptr), 0);
+    A.join();
+    EXPECT_TRUE(TreeOf(Output) ==
+                (std::map<std::string, std::string>{{"/f.txt", "file:NEW"}, {"/f.txt.unzip-kept", "file:OLD"}}));
+}
+
+// A killed extraction's staged files and lock go with the next extraction
+// into their folders; a live one's, and another user's, stay.
+TEST_F(ZipTest, WhatAKilledExtractionLeftIsSwept) {
+    MakeArchive(Temp / "a.zip", "[('d/f%d' % i, 'x') for i in range(50)]");
+    MakeArchive(Temp / "b.zip", "[('d/g', 'y')]");
+    BeforePlace = [](const std::string &) { return raise(SIGKILL) == 0; };
+    ZipInt_BeforePlace = CallBeforePlace;
+    const pid_t Child = fork();
+    if (Child == 0) _exit(Zip_Extract((Temp / "a.zip").c_str(), 0, Output.c_str(), nullptr));
+    int Status = 0;
+    ASSERT_EQ(waitpid(Child, &Status, 0), Child);
+    ASSERT_TRUE(WIFSIGNALED(Status));
+    ASSERT_GE(TreeOf(Output).size(), 51u); // d and 50 staged files
+    const std::string Foreign = Output + "/d/.unzip-0123456789abcdef-1.tmp";
+    if (geteuid() == 0) WriteFile(Foreign, "theirs"), chown(Foreign.c_str(), 65534, 65534);
+    bool Nested = false;
+    BeforePlace = [&](const std::string &) {
+        if (!Nested && (Nested = true)) {
+            EXPECT_EQ(Zip_Extract((Temp / "b.zip").c_str(), 0, Output.c_str(), nullptr), 1);
+        }
+        return true;
+    };
+    ASSERT_EQ(Zip_Extract((Temp / "a.zip").c_str(), 0, Output.c_str(), nullptr), 1);
+    EXPECT_EQ(unlink(Foreign.c_str()) == 0, geteuid() == 0);
+    EXPECT_EQ(TreeOf(Output).size(), 52u); // d, its 50 files and g
 }
 
 TEST_F(ZipTest, OversizedEntryIsRefused) {

@@ -260,7 +260,7 @@ BASE = {"seconds": 0, "message": "m", "event": "X.Y", "stringOne": "a", "stringT
         "numberTwo": 2, "versionOne": "1.2", "versionTwo": "1.3", "name": "host-args-%d" % os.getpid(), "actions": []}
 # A value of a kind the argument does not take, by declared kind.
 WRONG = {"Number": {"x": 1}, "Whole": {"x": 1}, "Texts": "text", "TextOrTexts": {"x": 1}, "Flags": {"x": 1},
-         "Object": [1], "Headers": [1], "Pairs": [1], "Content": 5}
+         "Object": [1], "Headers": [1], "Pairs": [1], "Content": 5, "Payload": 5}
 
 
 def declarations():
@@ -311,7 +311,7 @@ def table_rows(directory):
         elif kind in ("Number", "Version"):
             cases += [("at limit", "0" * (limit - 1) + "1", None),
                       ("one past", "0" * limit + "1", "is %d bytes, past its limit of %d" % (limit + 1, limit))]
-        elif kind == "Content":
+        elif kind in ("Content", "Payload"):
             cases += [("at limit", "[" + " " * (limit - 2) + "]", None),
                       ("one past", "[" + " " * (limit - 1) + "]", "past its limit of %d" % limit)]
         elif kind != "Boolean":
@@ -328,20 +328,21 @@ def table_rows(directory):
         elif kind in ("Number", "Version"):
             long = "0" * limit + "1"
         else:
-            long = "[" + " " * (limit - 1) + "]" if kind == "Content" else filler(limit + 1)
+            long = "[" + " " * (limit - 1) + "]" if kind in ("Content", "Payload") else filler(limit + 1)
         for label, value, words in cases:
             arguments = dict(base, **{name: value, "nul": "1\0.5", "long": long})
             rows.append(("%s %s %s" % (task, name, label), arguments, quoted, words))
     return rows
 
 
-def table_row(directory, index, row):
+def table_row(directory, index, row, document=None, task="start"):
+    """A row placed directly or in document, where task holds it: refused once, or for a value taken, not."""
     label, arguments, quoted, words = row
     place = os.path.join(directory, "r%d" % index)
     os.mkdir(place)
     path = os.path.join(place, "doc.json")
     with open(path, "w") as handle:
-        json.dump({"start": arguments, "after": {"type": "Error", "message": "a branch ran"}}, handle)
+        json.dump(dict(document or {"start": arguments}, after={"type": "Error", "message": "a branch ran"}), handle)
     done = subprocess.run([PROGRAM, "--workflow=" + path, "--disablesecurity"], capture_output=True, text=True,
                           timeout=120, cwd=place)
     lines = [line for line in done.stdout.splitlines() if line.strip()]
@@ -349,7 +350,8 @@ def table_row(directory, index, row):
     refusals = [e for e in errors if e.startswith("Task_Error_InvalidArg: ")]
     if words is None:
         return None if not any(quoted in e for e in refusals) else "%s: refused: %s" % (label, errors)
-    if done.returncode == 0 or len(refusals) != 1 or words not in refusals[0] or len(errors) != 1:
+    if done.returncode == 0 or len(refusals) != 1 or words.replace('"start"', '"%s"' % task) not in refusals[0] \
+            or len(errors) != 1:
         return "%s: exit %d, %s" % (label, done.returncode, [e[:200] for e in errors])
     return None
 
@@ -434,6 +436,87 @@ def case_refusals_are_errors():
                 handle.write("keep")
             code, summary, stderr = run(directory, document)
             if code != expected or not errors(summary.get("errors", [])) or not os.path.exists(victim):
+                fail("%s: exit %d, %s, stderr %r" % (label, code, summary, stderr[-400:]))
+
+
+def case_paths_before_check():
+    """The table's rows through each path that writes into a definition before its check (a template, "load"
+    and a child's, a Notification's start request and its "macros"): refused as placed directly, or no act."""
+    with tempfile.TemporaryDirectory() as directory:
+        marker, jobs, requests = os.path.join(directory, "marker"), [], []
+        for row in table_rows(directory):
+            task, arguments = row[1]["type"], dict((k, v) for k, v in row[1].items() if k != "type")
+            tag = lambda path: (path + " " + row[0],) + row[1:]
+            jobs.append((tag("template"), {"start": {"type": task, "template": "t"}, "t": arguments}, "start"))
+            if task == "Macro":  # with a pair's key, which the preparation moves
+                document = {"load": dict({"type": task, "key": "k"}, **arguments), "start": {"type": "Log", "message": "s"}}
+                child = os.path.join(directory, "c%d.json" % len(jobs))
+                with open(child, "w") as handle:
+                    json.dump(document, handle)
+                jobs += [(tag("load"), document, "load"),
+                         (tag("child load"), {"start": {"type": "WorkflowRun", "url": "file://" + child}}, "load")]
+            if task == "WorkflowRun" and row[3] is not None:
+                requests.append((row[0], {"type": "Notification", "event": "WorkflowRun.Start", "content": arguments}))
+        with concurrent.futures.ThreadPoolExecutor(4) as pool:
+            faults = list(pool.map(lambda item: table_row(directory, item[0], *item[1]), enumerate(jobs)))
+        with open(os.path.join(directory, "child.json"), "w") as handle:
+            json.dump({"start": {"type": "Implode", "path": marker}}, handle)
+        for label, request in requests:  # refused by the Notification or the run it asks for: no child runs
+            open(marker, "w").write("keep")
+            run(directory, {"start": request})
+            faults.append(None if os.path.exists(marker) else "request %s: the child ran" % label)
+        if any(faults):
+            fail("%d rows:\n%s" % (len(jobs) + len(requests), "\n".join([f for f in faults if f][:40])))
+
+
+def case_acts_as_checked():
+    """Rows: a label, the document, a page's script (a start request, sent whole), the exit code, whether
+    the errors are one refusal, log lines it must and must not hold; the marker stays (nothing else acts)."""
+    with tempfile.TemporaryDirectory() as directory:
+        marker, logs, page = (os.path.join(directory, name) for name in ("marker", "logs", "p.js"))
+        child = "file://" + os.path.join(directory, "child.json")
+        with open(child[7:], "w") as handle:
+            json.dump({"start": {"type": "Implode", "path": marker}}, handle)
+        fire = lambda info, call="TQX.call(TQX.create('TQX.NotificationCenter'), 'fire', {type: 'WorkflowRun', " \
+            "notification: 'Start', sender: 'Global', info: %s});": ({"start": {"type": "Sleep", "seconds": 0.2}},
+                                                                     call % json.dumps(json.dumps(info)), 0, False)
+        add = "TQX.call(TQX.create('TQX.WorkflowManager'), 'add', {json: %s, callbackId: 'a'});"
+        note = lambda task, **more: {"start": dict(task, xx="a\0b", **more)}
+        shutdown = {"type": "Notification", "event": "WorkflowApp.Shutdown", "content": {"exitCode": 7, "n": "{this.args.xx}"}}
+        steps = lambda start, **more: dict({"aFail": {"type": "Log", "message": "failure ran"}, "start": start,
+                                            "aOk": {"type": "Log", "message": "success ran"},
+                                            "aDone": {"type": "Log", "message": "complete ran"}}, **more)
+        compare, macro = {"type": "NumberCompare", "numberOne": "abc", "numberTwo": 1, "complete": "aDone"}, \
+            lambda value, key="t": {"type": "Macro", "key": key, "value": value}
+        rows = [("load pair", {"load": {"type": "Macro", "key": "p", "value": marker + "\0.bak"},
+                               "start": {"type": "Implode", "path": "{p}"}}, "", 1, True, [], []),
+                ("shutdown content", note(shutdown), "", 1, True, [], []),
+                ("shutdown ignored", note(shutdown, ignoreError=True), "", 0, False, [], []),
+                ("shutdown code", note(dict(shutdown, content={"exitCode": "{this.args.xx}"})), "", 1, True, [], []),
+                ("shutdown task", note({"type": "Shutdown", "exitCode": 7, "n": "{this.args.xx}"}), "", 1, True, [], []),
+                ("request url", *fire({"url": child + "\0/../other.json"}), [], []),
+                ("request id", *fire({"url": child, "id": "a\0b"}), [], []),
+                ("added url", *fire({"url": child + "\0/../other.json"}, add), [], []),
+                ("content tiny", {"start": dict(shutdown, content={"exitCode": "{this.args.t}"}, t="1e-400")}, "", 1,
+                 True, [], []),
+                ("number expanded", steps({"type": "End", "exitCode": "{x1}"}, load=macro("0", "x1")), "", 0, False, [], []),
+                ("number tiny", steps(dict(compare, numberOne="{t}", numberTwo=0, equalTo="aOk"), load=macro("1e-400")),
+                 "", 1, True, [], ["success ran"]),
+                ("failed steps", steps(dict(compare, failure="aFail")), "", 1, True, ["failure ran", "complete ran"], []),
+                ("ignored steps", steps(dict(compare, success="aOk", ignoreError=True)), "", 0, False,
+                 ["success ran", "complete ran"], []),
+                ("end steps", steps({"type": "End", "exitCode": "abc", "failure": "aFail"}), "", 1, True, ["failure ran"], []),
+                ("own step", steps({"type": "End", "exitCode": 3, "failure": "{this.args.f}", "f": "aFail\0",
+                                    "complete": "aDone"}), "", 1, True, [], ["failure ran", "complete ran"])]
+        for label, document, script, expected, refused, present, absent in rows:
+            for path, text in ((marker, "keep"), (page, script)):
+                open(path, "w").write(text)
+            shutil.rmtree(logs, ignore_errors=True)
+            code, summary, stderr = run(directory, document, switches=(["--script=" + page] if script else []) +
+                                        ["--debug", "--debugdir=" + logs])
+            log, errors = open(os.path.join(logs, "host.developer.log")).read(), summary.get("errors", [])
+            if code != expected or errors != errors[:1] or invalid(errors) != refused or not os.path.exists(marker) \
+                    or any(line not in log for line in present) or any(line in log for line in absent):
                 fail("%s: exit %d, %s, stderr %r" % (label, code, summary, stderr[-400:]))
 
 

@@ -20,6 +20,7 @@ class HostArgs : public testing::TestWithParam<const char *> {};
 TEST_P(HostArgs, CaseHolds) { EXPECT_EQ(RunCase(GetParam()), 0) << GetParam(); }
 
 INSTANTIATE_TEST_SUITE_P(Cases, HostArgs, testing::Values("text_limits", "this_as_written", "numbers_as_written", "declared_table", "refusals_are_errors", "macro_stores",
-                                                          "failing_branches_fail", "documents_said_where"));
+                                                          "failing_branches_fail", "documents_said_where", "paths_before_check",
+                                                          "acts_as_checked"));
 
 } // namespace

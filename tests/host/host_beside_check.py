@@ -11,6 +11,8 @@ place: another case of the folder, a segment holding ";" and the data store
 loaded_data: a "contentUrl" that the workflow's "load" reads from data
   (for the workflow, or with "global" for the application's macros) does
   not widen what is beside it.
+encoded_name: a signed workflow named through an encoded "/" or "." (served
+  as /signed/main.jws) has nothing beside it to run or load macros from.
 claim_times: a signed document's "exp" or "nbf" past any date is refused
   with a time out of range, one within the years 0 to 9999 with its date.
 Exit status 0 when the case holds.
@@ -122,6 +124,20 @@ def case_loaded_data():
             for name, out in run_all(directory, peer, parents).items():
                 if "loaded " + peer.root not in out:
                     fail("%s: the data set no contentUrl" % name)
+        finally:
+            peer.close()
+
+
+def case_encoded_name():
+    with tempfile.TemporaryDirectory() as directory:
+        for folder in ("", "other/", "signed/"):
+            write(directory, folder + "child.json", CHILD)
+        peer = Peer(directory)
+        try:
+            for index, served in enumerate(("other/%2E%2E%2Fsigned%2F", "signed%2F", "other/%2e%2e/signed/")):
+                run_all(directory, peer, {
+                    "r%d.jws" % index: ({"start": {"type": "WorkflowRun", "url": "{contentUrl}child.json"}}, False),
+                    "m%d.jws" % index: ({"start": {"type": "Macro", "url": "{contentUrl}child.json"}}, False)}, served)
         finally:
             peer.close()
 

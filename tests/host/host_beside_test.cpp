@@ -21,6 +21,6 @@ class HostBeside : public testing::TestWithParam<const char *> {};
 
 TEST_P(HostBeside, CaseHolds) { EXPECT_EQ(RunCase(GetParam()), 0) << GetParam(); }
 
-INSTANTIATE_TEST_SUITE_P(Cases, HostBeside, testing::Values("place", "loaded_data", "claim_times"));
+INSTANTIATE_TEST_SUITE_P(Cases, HostBeside, testing::Values("place", "loaded_data", "encoded_name", "claim_times"));
 
 } // namespace

@@ -10,6 +10,7 @@ Exit status 0 when the case holds, else 1 with the reason on standard error.
 import json
 import os
 import plistlib
+import struct
 import subprocess
 import sys
 import tempfile
@@ -215,19 +216,29 @@ function answer(name, method, args) {
 answer('TQX.Platform', 'getFileDataStore', {path: 'fifo'});
 answer('TQX.WorkflowApp', 'loadInterop', {name: 'x', path: '%s'});
 answer('TQX.Platform', 'getFileDataStore', {path: '/dev/zero'});
+answer('TQX.Platform', 'getFileDataStore', {path: 'wide'});
+answer('TQX.Registry', 'getString', {view: 'default', type: 'user', key: 'P', name: 'k199999', defaultValue: '-'});
 """
 
 
 def case_special_files():
-    # A FIFO with no writer, or a device, named by a page never holds the
-    # host: each call answers, and the run ends with its summary.
+    # A FIFO with no writer, a device, ELF section names without a zero byte or
+    # 200,000 settings, named by a page, never hold the host: each call answers.
     with tempfile.TemporaryDirectory() as directory:
         fifo = os.path.join(directory, "fifo")
         os.mkfifo(fifo)
-        code, value, out, err = finish(start(directory, SPECIAL_FILES % fifo), timeout=60)
+        names, entry = b"a" * (48 << 20) + b".datastore", lambda *fields: struct.pack("<I20xQQ24x", *fields)
+        with open(os.path.join(directory, "wide"), "wb") as f:
+            f.write(b"\x7fELF\x02\x01\x01" + bytes(33) + struct.pack("<Q10xHHH", 82 + len(names), 64, 65535, 1) +
+                    names + b"TQXDATASTOREfound\0" + entry(0, 0, 0) + entry(0, 64, len(names)) +
+                    entry(0, 0, 0) * 65532 + entry(len(names) - 10, 64 + len(names), 18))
+        with open(os.path.join(directory, "velmarsh.plist"), "wb") as f:
+            plistlib.dump({"P": {"k%d" % index: "v%d" % index for index in range(200000)}}, f)
+        code, value, out, err = finish(start(directory, SPECIAL_FILES % fifo, env={"XDG_CONFIG_HOME": directory}), 60)
         answers = [line.split("Script - ", 1)[1] for line in out.splitlines() if "Script - " in line]
         check(code == 0 and value is not None and value["successful"] is True, "exit %d %r" % (code, out[-400:]))
-        check(answers == ["getFileDataStore=null", "loadInterop=true", "getFileDataStore=null"], answers)
+        check(answers == ["getFileDataStore=null", "loadInterop=true", "getFileDataStore=null",
+                          'getFileDataStore="Zm91bmQ="', 'getString="v199999"'], answers)
         check("Failed to load interop (%s)" % fifo in out, "the library was not refused")
 
 

@@ -23,6 +23,8 @@ slot: it is answered while they still hold theirs; five that trickle hold
 theirs, and the sixth fetch's wait for one ends within its own timeout.
 urls: a task URL whose host is no name fails at once; FILE:/// is a file
 URL; a body that arrived and does not parse fails at once with why.
+cuts: an answer cut at each stage by a close or a reset fails in words.
+ignored: under ignoreError a failed fetch still says why.
 Exit status 0 when the case holds, 77 when it cannot be tried here.
 """
 import json
@@ -107,10 +109,20 @@ def hostile_answers(body):
         "gzip-plain": (gzipped(body), "its gzip body cannot be read (incorrect header check)"),
         "gzip-header-crc": (gzipped(gzip_with_header_crc(body, 0x1234)), "its gzip body cannot be read (header crc mismatch)"),
         "gzip-two-members": (gzipped(members), None),
+        # Every line of the head is read alike: status, trailer, chunk size.
+        **{name: (data, "its %s line \"%s\" %s" % said) for name, data, said in [
+            ("reason-nul", b"HTTP/1.1 200 O\x00K\r\n\r\n", ("status", "HTTP/1.1 200 O?K", "holds a NUL")),
+            ("status-cr", b"HTTP/1.1 200 OK\rX: b\r\n\r\n", ("status", "HTTP/1.1 200 OK?X: b", "holds a CR")),
+            ("header-cr", length(b"X: a\rb\r\n", body), ("header", "X: a?b", "holds a CR")),
+            ("interim-nul", b"HTTP/1.1 100 Go\r\nX: a\x00b\r\n\r\n" + length(b"", body), ("header", "X: a?b", "holds a NUL")),
+            ("chunk-ext-nul", chunked(b"1;a=\x00"), ("chunk size", "1;a=?", "holds a NUL")),
+            ("trailer-nul", chunked(b"%x" % len(body))[:-2] + b"T: a\x00\r\n\r\n", ("trailer", "T: a?", "holds a NUL")),
+            ("trailer-folded", chunked(b"%x" % len(body))[:-2] + b"T: a\r\n b\r\n\r\n", ("trailer", " b", "is folded"))]},
     }
 
 
 HEALTHY_ANSWERED = threading.Event()
+DECLARED = threading.Event()
 
 
 class Peer:
@@ -127,6 +139,7 @@ class Peer:
         self.sending = threading.Event()
         self.sent = threading.Event()
         self.stopping = False
+        self.declared = 0
         threading.Thread(target=self.serve, daemon=True).start()
 
     def url(self, path):
@@ -204,6 +217,26 @@ class Peer:
             while not self.stopping:
                 connection.sendall(b"a")
                 time.sleep(0.3)
+        elif path.startswith("/cut/"):
+            connection.sendall(CUT[path.split("/")[3]][:int(path.split("/")[4])])
+            if "/reset/" in path:
+                connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+        elif path == "/declared":
+            # 100 MB declared; the rest follows the first byte once three
+            # such answers are under way.
+            connection.sendall(b"HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: 100000000\r\n\r\n{")
+            with self.lock:
+                self.declared += 1
+                if self.declared == 3:
+                    DECLARED.set()
+            DECLARED.wait(30)
+            connection.sendall(b" " * 99999998 + b"}")
+        elif path.startswith("/pairs/"):
+            # 50 MB of 8,000-byte values under names of their own.
+            value, count = "v" * 8000, 50 * 1000 * 1000 // 8020
+            body = ("{" + ",".join('"k%s_%d":"%s"' % (path[7:], index, value) for index in range(count)) + "}").encode()
+            connection.sendall(b"HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: %d\r\n\r\n"
+                               % len(body) + body)
         elif path.startswith("/hostile/"):
             connection.sendall(hostile_answers(macro)[path[len("/hostile/"):]][0])
         elif path.startswith("/frame/"):
@@ -217,7 +250,7 @@ class Peer:
             connection.sendall(b"HTTP/1.1 200 OK\r\nContent-Type: application/json\r\n" +
                                framing[path[len("/frame/"):]] + b"Connection: close\r\n\r\n" + body)
         else:
-            connection.sendall(b"HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n")
+            connection.sendall(b"HTTP/1.1 %s No\r\nContent-Length: 0\r\n\r\n" % (b"500" if path == "/500" else b"404"))
 
     def close(self):
         self.stopping = True
@@ -277,10 +310,13 @@ def case_body_cap():
                 # Far below the 2 GiB the answer decodes to.
                 code, summary, stderr = run(directory, document, memory=1536)
                 # (A limit that is not read as a number leaves the default.)
+                # At the cap, the room the body grows into passes the memory
+                # budget first.
                 said = [error for error in summary.get("errors", [])
-                        if error.startswith("the answer's body is larger than its limit of ")]
-                check(code == 1 and said and int(said[0].split()[-2]) <= CAP, "limit %s: exit %d, %s, stderr %r" %
-                      (limit, code, summary, stderr[-2000:]))
+                        if error.startswith("the answer's body is larger than its limit of ") or
+                        error.startswith("the answer's body is refused: ") and "memory budget of 256 MiB" in error]
+                check(code == 1 and said and (said[0].endswith(")") or int(said[0].split()[-2]) <= CAP),
+                      "limit %s: exit %d, %s, stderr %r" % (limit, code, summary, stderr[-2000:]))
                 check("retry" not in stderr, "limit %s: retried: %r" % (limit, stderr[-2000:]))
                 check(len(peer.requests("/bomb")) == 1, "limit %s: asked %d times" %
                       (limit, len(peer.requests("/bomb"))))
@@ -296,12 +332,13 @@ def case_out_of_memory():
     peer = Peer()
     try:
         with tempfile.TemporaryDirectory() as directory:
-            # Room for the program and a body of 128 MiB, not for 256 MiB
-            # nor for the items of a document of 40 MB.
-            for path, said in [("/bomb", "out of memory: the answer's body cannot be held"),
+            # Room for the program and a body of 128 MiB, not for the items
+            # of a document of 40 MB; the body's growth to 256 MiB is refused
+            # by the memory budget before the memory runs out.
+            for path, said in [("/bomb", "the answer's body is refused: the room it takes as it arrives"),
                                ("/items", "out of memory: the document cannot be read")]:
                 document = "start:\n  type: Macro\n  url: %s\n  limitBodySize: -1\n" % peer.url(path)
-                code, summary, stderr = run(directory, document, memory=352)
+                code, summary, stderr = run(directory, document, memory=300)
                 check(code == 1 and any(said in error for error in summary.get("errors", [])),
                       "%s: exit %d, %s, stderr %r" % (path, code, summary, stderr[-2000:]))
                 check("retry" not in stderr, "%s: retried: %r" % (path, stderr[-2000:]))
@@ -438,6 +475,12 @@ def case_urls():
             code, summary, stderr = run(directory, "start:\n  type: WorkflowRun\n  url: 'FILE://%s/child.yaml'\n"
                                         % directory)
             check(code == 0, "FILE:///: exit %d, %s, %r" % (code, summary, stderr))
+            # A file the system says is empty is read to its end, within the limit.
+            for limit, said in [("1e6", ""), ("100", "is larger than the body limit of 100 bytes")]:
+                code, summary, stderr = run(directory, "start:\n  type: WorkflowRun\n  url: file:///proc/self/maps\n"
+                                            "  limitBodySize: '%s'\n" % limit)
+                check(code == 1 and any(said in error for error in summary["errors"]) and "the document is empty" not in
+                      summary["errors"], "%s: %s" % (limit, summary))
             # YAML where JSON is read: the body arrived whole; a retry would
             # read the same.
             code, summary, stderr = run(directory, "start:\n  type: Macro\n  url: %s\n" % peer.url("/yaml-as-json"))
@@ -445,6 +488,89 @@ def case_urls():
                   and "retry" not in stderr and len(peer.requests("/yaml-as-json")) == 1,
                   "unparsed body: exit %d, %s, %r" % (code, summary, stderr))
     finally:
+        peer.close()
+
+
+MACRO_BODY = b'{"answer": "42"}'
+CUT = {"length": b"HTTP/1.1 200 OK\r\nContent-Length: 16\r\n\r\n" + MACRO_BODY,
+       "chunked": b"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n6\r\n%s\r\na\r\n%s\r\n0\r\nX: 1\r\n\r\n"
+       % (MACRO_BODY[:6], MACRO_BODY[6:])}
+# (answer, bytes sent, where the words say it was cut): every stage of each.
+CUT_STAGES = [("length", 0, "before answering"), ("length", 39, "after 0 of the body's 16 bytes"),
+              ("length", 48, "after 9 of the body's 16 bytes"), ("chunked", 48, "after 0 bytes of the chunked body,"),
+              ("chunked", 54, "after 4 of a chunk's 6 bytes (4 bytes"), ("chunked", 63, "after 2 of a chunk's 10 bytes (8"),
+              ("chunked", 59, "after 6 bytes of the chunked body, before its last chunk"), ("chunked", 73, "after 16 bytes"),
+              ("chunked", 78, "within the trailer of its chunked body, after 16 bytes of the body")]
+CUT_STAGES += [(answer, at, "within the answer's head, after %d bytes of it" % at)
+               for answer in CUT for at in (5, 20, CUT[answer].index(b"\r\n\r\n") + 3)]
+
+
+def first_retry(directory, document):
+    """The first stderr line (a retry's) and the summary after one SIGTERM: no 15 s waited for a retry."""
+    path = document[len("--workflow="):] if document.startswith("--") else os.path.join(directory, "main.yaml")
+    if path.endswith(".yaml"):
+        open(path, "w").write(document)
+    program = subprocess.Popen([PROGRAM, "--disablesecurity", "--workflow=" + path], stdout=subprocess.PIPE,
+                               stderr=subprocess.PIPE, text=True)
+    told = program.stderr.readline()
+    program.send_signal(signal.SIGTERM)
+    out = program.communicate(timeout=60)[0].splitlines()
+    return told, json.loads(out[-1]) if out else {}
+
+
+def case_cuts():
+    peer = Peer()
+    with tempfile.TemporaryDirectory() as directory:
+        for (answer, at, where), how in [(row, how) for row in CUT_STAGES for how in ("close", "reset")]:
+            url = peer.url("/cut/%s/%s/%d" % (how, answer, at))
+            # A reset may drop bytes the program had not read yet.
+            words = "the peer closed the connection " + where if how == "close" else "connection reset by the peer "
+            told, summary = first_retry(directory, "start:\n  type: Macro\n  url: %s\n" % url)
+            check("cannot fetch %s (WebGet_Error_Connect, %s" % (url, words) in told and
+                  any(error.startswith(words) for error in summary.get("errors", [])), "%s: %r, %s" % (url, told, summary))
+        told = first_retry(directory, "--workflow=" + peer.url("/cut/close/length/0"))[0]
+        check("(WebGet_Error_Connect, the peer closed the connection before answering)" in told, told)
+
+
+def case_ignored():
+    peer = Peer()
+    with tempfile.TemporaryDirectory() as directory:
+        url = peer.url("/hostile/interim-nul")
+        code, summary, stderr = run(directory, "start:\n  type: Macro\n  url: %s\n  ignoreError: true\n" % url)
+        said = 'cannot load %s: WebGet_Error_Custom, malformed answer: its header line "X: a?b" holds a NUL' % url
+        check(code == 0 and said in summary.get("warnings", []) and said in stderr, "%s, %r" % (summary, stderr))
+        told = first_retry(directory, "start:\n  type: Macro\n  url: %s\n  ignoreError: true\n" % peer.url("/500"))[0]
+        check("(Http_Error_500, WebGet_Error_Custom); retry 1" in told, told)
+        open(os.path.join(directory, "child.yaml"), "w").write("start: [unclosed\n")
+        code, summary, stderr = run(directory, "start: {type: WorkflowRun, url: 'file://%s/child.yaml', ignoreError: true}" % directory)
+        said = "cannot load file://%s/child.yaml: Yaml_Error_EndOfStream, WebGet_Error_YAML, read as" % directory
+        check(code == 0 and said in (summary.get("warnings") or [""])[0] and said in stderr, "%s, %r" % (summary, stderr))
+
+
+def case_budget():
+    """Past the memory budget in words, before the bytes are held: one of
+    three bodies that declare 100 MB each at once, refused at its first byte;
+    and a Macro whose 50 MB of pairs, as macros and as its status, would pass
+    it beside the first Macro's."""
+    peer = Peer()
+    fetch = lambda name, path: "%s:\n  type: Macro\n  url: %s\n" % (name, peer.url(path))
+    try:
+        with tempfile.TemporaryDirectory() as directory:
+            for document, count, said in [
+                    ("start:\n  type: Queue\n  concurrentTasks: 3\n  actions: [a, b, c]\n" +
+                     "".join(fetch(name, "/declared") + "  limitBodySize: 268435456\n" for name in "abc"), 3,
+                     "the answer's body is refused: the room it takes as it arrives (100000000 bytes) passes the "
+                     "memory budget of 256 MiB"),
+                    ("start:\n  type: Queue\n  actions: [a, b]\n" + fetch("a", "/pairs/a") + fetch("b", "/pairs/b"),
+                     2, 'task "b" sets no macros: its pairs (')]:
+                code, summary, stderr = run(directory, document)
+                check(code == 1 and any(said in error and "memory budget of 256 MiB" in error
+                                        for error in summary.get("errors", [])) and "retry" not in stderr,
+                      "%d fetches: exit %d, %s, stderr %r" % (count, code, summary, stderr[-2000:]))
+                check(len(peer.heads) == count, "asked %d times, not %d" % (len(peer.heads), count))
+                del peer.heads[:]
+    finally:
+        DECLARED.set()
         peer.close()
 
 

@@ -1,7 +1,8 @@
 // Fetches by a workflow's tasks against a peer that answers as told, through
 // the built program: the body's hard cap, memory that runs out, a signal
 // while a body is read, framing conflicts and answers that cannot be read,
-// hosts that do not answer, a document's headers and URLs.
+// hosts that do not answer, a document's headers and URLs, and what passes the
+// memory budget (bodies at once, what a Macro keeps).
 // The checks are in host_fetch_check.py.
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -28,6 +29,7 @@ TEST_P(HostFetch, CaseHolds) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, HostFetch,
-                         testing::Values("body_cap", "out_of_memory", "signal_in_body", "framing", "headers", "slow_hosts", "urls"));
+                         testing::Values("body_cap", "out_of_memory", "signal_in_body", "framing", "headers", "slow_hosts", "urls", "cuts", "ignored",
+                                         "budget"));
 
 } // namespace

@@ -10,13 +10,19 @@ completes through a fired "Task"/"Complete": each run ends by itself with
 exit 1, says why on standard error and in the summary.
 unload_runs_child_start: a WorkflowRun in "unload" runs its child's "start"
 and ends with the child's outcome.
+loop_only_page <type.name>...: a page that hears only one of the loop's own notifications ends.
+shut_down_runs_nothing: nothing runs after a shutdown or a failed "load"; a delayed shutdown lands.
+second_signal_says_it: a second signal while "load" or "unload" sleeps says the interrupt too.
+page_shuts_down_loading: a page that shuts down as it loads ends the run before "load", every time.
 Exit status 0 when the case holds.
 """
 import json
 import os
+import signal
 import subprocess
 import sys
 import tempfile
+import time
 
 PROGRAM, CASE = sys.argv[1], sys.argv[2]
 LOG = "start:\n  type: Log\n  message: hi\n"
@@ -29,6 +35,12 @@ def fail(reason):
 
 def run_of(name, document):
     return "%s:\n  type: WorkflowRun\n  url: '{contentUrl}%s'\n" % (name, document)
+
+
+def write(directory, name, text):
+    with open(os.path.join(directory, name), "w") as handle:
+        handle.write(text)
+    return os.path.join(directory, name)
 
 
 def run(directory, document, switches=()):
@@ -100,6 +112,65 @@ def case_unload_runs_child_start():
         code, summary, stderr = run(directory, "parent.yaml")
         if code != 1 or "the child's start ran" not in summary.get("errors", []):
             fail("exit %d, %s, stderr %r" % (code, summary, stderr))
+
+
+def case_loop_only_page():
+    with tempfile.TemporaryDirectory() as directory:
+        write(directory, "w.yaml", LOG)
+        for kind, name in (each.split(".") for each in sys.argv[3:]):
+            page = write(directory, "p.js", "TQX.call(TQX.create('TQX.NotificationCenter'), 'addObserver', "
+                         "{type: '%s', notification: '%s', callbackId: 'p'});\n" % (kind, name))
+            code, summary, stderr = run(directory, "w.yaml", ["--script=" + page])
+            if code != 0 or summary.get("successful") is not True:
+                fail("%s.%s: exit %d, %s, stderr %r" % (kind, name, code, summary, stderr))
+
+
+def case_shut_down_runs_nothing():
+    shut, late = ['the workflow was shut down before "launch" ran'], "{type: Notification, event: WorkflowApp.Shutdown, "
+    with tempfile.TemporaryDirectory() as directory:
+        write(directory, "child.yaml", "load: {type: Error, message: boom}\nstart: {type: End, exitCode: 9}\n")
+        victim = write(directory, "victim", "")
+        rows = [("state: {type: Shutdown, exitCode: 4}\nlaunch: {type: End, exitCode: 9}\n", ["--task=launch"], 4, shut),
+                ("state: {type: Shutdown, exitCode: 4}\nlaunch: {type: Implode, path: '%s'}\n" % victim,
+                 ["--task=launch"], 4, shut),
+                ("load: {type: Error, message: boom}\napply: {type: End, exitCode: 5}\n", ["--wfselfupdate"], 1, ["boom"]),
+                (run_of("start", "child.yaml"), [], 1, ["boom"])]
+        rows += [("start: " + late + "delay: %d, content: {exitCode: 7}}\n" % delay, [], 7, []) for delay in (1, 2 ** 31 - 1)]
+        for document, switches, want, errors in rows:
+            write(directory, "w.yaml", document)
+            code, summary, stderr = run(directory, "w.yaml", switches)
+            if code != want or summary.get("errors") != errors or not os.path.exists(victim):
+                fail("%r %s: exit %d, %s, stderr %r" % (document, switches, code, summary, stderr))
+
+
+def case_second_signal_says_it():
+    with tempfile.TemporaryDirectory() as directory:
+        for where, each in [("load", signal.SIGINT), ("unload", signal.SIGINT), ("load", signal.SIGHUP),
+                            ("unload", signal.SIGTERM), ("load", signal.SIGQUIT)]:
+            log = os.path.join(directory, "%s%d" % (where, each), "host.developer.log")
+            document = write(directory, "w.yaml", LOG + "%s: {type: Sleep, seconds: 60}\n" % where)
+            process = subprocess.Popen([PROGRAM, "--workflow=" + document, "--disablesecurity", "--debug",
+                                        "--debugdir=" + os.path.dirname(log)], stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+            for text in ["Waiting 60.00 seconds", "Host - Interrupted"]:  # each signal once the last one was taken
+                deadline = time.time() + 30  # bounds only a build that never logs it
+                while process.poll() is None and time.time() < deadline and not (os.path.exists(log) and
+                                                                                 text in open(log).read()):
+                    time.sleep(0.01)
+                process.send_signal(each)
+            out, err = process.communicate(timeout=60)
+            if process.returncode != 130 or "velmarsh: Host_Error_Interrupted\n" not in err:
+                fail("%s %d: exit %d, %r, stderr %r" % (where, each, process.returncode, out, err))
+
+
+def case_page_shuts_down_loading():
+    with tempfile.TemporaryDirectory() as directory:
+        write(directory, "w.yaml", LOG)
+        page = write(directory, "p.js", "TQX.call(TQX.create('TQX.NotificationCenter'), 'fire', {type: 'WorkflowApp', "
+                     "notification: 'Shutdown', sender: '', info: '{\"exitCode\": 3}'});\n")
+        for _ in range(6):
+            code, summary, stderr = run(directory, "w.yaml", ["--script=" + page])
+            if code != 3 or summary.get("errors") != ['the workflow was shut down before "load" ran']:
+                fail("exit %d, %s, stderr %r" % (code, summary, stderr))
 
 
 CASES = {name[5:]: function for name, function in globals().items() if name.startswith("case_")}

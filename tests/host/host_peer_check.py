@@ -141,12 +141,15 @@ def case_standard_allocation():
         with tempfile.TemporaryDirectory() as directory:
             document = "start:\n  type: Macro\n  limitBodySize: -1\n  url: %s\n" % peer.url("/value")
             # From too little for the body to enough for all of it: the
-            # body runs out, or its value, far past what a macro may hold,
-            # is refused with its own length before any copy of it.
+            # body runs out, or its growth passes the memory budget, or its
+            # value, far past what a macro may hold, is refused with its own
+            # length before any copy of it.
             for memory in range(950, 1301, 50):
                 code, summary, stderr = run(directory, document, memory=memory)
                 ran_out = any("out of memory" in error or error == "Host_Error_OutOfMemory" or
-                              "is 209715200 bytes, past the 8139" in error for error in summary.get("errors", []))
+                              "is 209715200 bytes, past the 8139" in error or
+                              error.startswith("the answer's body is refused: ") and "memory budget" in error
+                              for error in summary.get("errors", []))
                 check(code == 1 and ran_out,
                       "%d MiB: exit %d, %s, stderr %r" % (memory, code, summary, stderr[-2000:]))
     finally:

@@ -22,7 +22,7 @@ interop_foreign: loadInterop loads only such a library, through the
 descriptor that was authenticated; another's never runs its constructor.
 mark_planted: whatever another user puts at a Singleton's marker is not a
 free mark; a planted mailbox is neither grown nor mapped; the holder leaves
-nothing behind, nor does a run that did not get the mark.
+nothing behind, nor does a run that did not get the mark, or one with a full /dev/shm.
 Exit status 0 when the case holds, else 1 with the reason on standard error.
 """
 import hashlib
@@ -67,11 +67,11 @@ def folder(path, mode=0o700, owner=0):
     return path
 
 
-def run(directory, uid, switches, document="start:\n  type: Log\n  message: ran\n", env=None, timeout=90):
+def run(directory, uid, switches, document="start:\n  type: Log\n  message: ran\n", env=None, timeout=90, prefix=[]):
     workflow = write(os.path.join(directory, "w%d.yaml" % len(os.listdir(directory))), document)
     environment = dict(os.environ, **(env or {}))
     environment.pop("VELMARSH_ELEVATED", None)
-    done = subprocess.run(as_user(uid) + [PROGRAM, "--workflow=" + workflow, "--disablesecurity"] + switches,
+    done = subprocess.run(prefix + as_user(uid) + [PROGRAM, "--workflow=" + workflow, "--disablesecurity"] + switches,
                           capture_output=True, text=True, timeout=timeout, cwd=directory, env=environment,
                           stdin=subprocess.DEVNULL)
     return done.returncode, done.stdout, done.stderr
@@ -299,9 +299,11 @@ def case_mark_planted(directory):
     planters = {"file": ["/usr/bin/touch", marker], "fifo": ["/usr/bin/mkfifo", marker],
                 "folder": ["/bin/mkdir", marker], "held": None,
                 "segment": ["/usr/bin/python3", "-c", "import os; os.open('%s', os.O_CREAT, 0o666)" % segment],
-                "none": []}
+                "none": [], "full": []}
     answers = {"file": "exists", "fifo": "exists", "folder": "exists", "held": "exists", "segment": "missing",
-               "none": "missing"}
+               "none": "missing", "full": "missing"}
+    full = ["unshare", "-m", "sh", "-c", "mount -t tmpfs -o size=4k tmpfs /dev/shm && (cat /dev/zero > /dev/shm/f)"
+            ' 2>/dev/null; "$@"; code=$?; ls -A /dev/shm; exit $code', "sh"]
     for row, planter in planters.items():
         holder = None
         try:
@@ -313,14 +315,15 @@ def case_mark_planted(directory):
                     time.sleep(0.02)
             elif planter:
                 subprocess.run(as_user(ATTACKER) + planter, check=True)
-            code, out, err = run(directory, VICTIM, [], document=document)
+            code, out, err = run(directory, VICTIM, ["--window"], document, prefix=full if row == "full" else [])
             check(code == 1, "%s: the run failed: %d %s" % (row, code, err[-400:]))
+            check(row != "full" or "Unable to reserve the mailbox" in out and out.endswith("}\nf\n"), out[-400:])
             check(answers[row] + "-branch" in out, "%s: not %s: %s" % (row, answers[row], out[-400:]))
             if row == "segment":
                 check(os.stat(segment).st_size == 0, "the planted mailbox was grown")
             else:
                 check(not os.path.exists(segment), "%s: the run left its mailbox" % row)
-            check(os.path.lexists(marker) == (row not in ("segment", "none")), "%s: marker left or taken" % row)
+            check(os.path.lexists(marker) == (row not in ("segment", "none", "full")), "%s: marker left or taken" % row)
         finally:
             if holder is not None:
                 open(os.path.join(shared, "stop"), "w").close()

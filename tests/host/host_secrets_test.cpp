@@ -21,6 +21,6 @@ class HostSecrets : public testing::TestWithParam<const char *> {};
 
 TEST_P(HostSecrets, CaseHolds) { EXPECT_EQ(RunCase(GetParam()), 0) << GetParam(); }
 
-INSTANTIATE_TEST_SUITE_P(Cases, HostSecrets, testing::Values("traced_calls", "failed_fetch", "whole_values"));
+INSTANTIATE_TEST_SUITE_P(Cases, HostSecrets, testing::Values("traced_calls", "failed_fetch", "whole_values", "odd_passwords"));
 
 } // namespace

@@ -141,7 +141,7 @@ TEST_F(CoreScriptTest, HostWhitelistDecision) {
     EXPECT_EQ(WebGet_Authorize("example.com/path"), 0);
     EXPECT_NE(Captured.find("Malformed url (example.com/path)\n"), std::string::npos);
     EXPECT_EQ(WebGet_Authorize("https://user:pw@Host.Example:8443/x?y#z"), 0);
-    EXPECT_NE(Captured.find("Hostname not found in whitelist (Host.Example)\n"), std::string::npos);
+    EXPECT_NE(Captured.find("Hostname not found in whitelist (host.example)\n"), std::string::npos);
     EXPECT_EQ(WebGet_Authorize("file:///tmp/x"), 0);
 
     // A family's copy forwards to the host's decision, unchanged.

@@ -24,6 +24,7 @@ TEST(WebGet, WhitelistAndSwitch) {
         {"http://trusted.example/a", 1, 1},     {"https://TRUSTED.EXAMPLE:8443/a", 1, 1},
         {"http://user@trusted.example/", 1, 1}, {"http://other.example/a", 1, 0},
         {"http://other.example/a", 0, 1},       {"no-slashes", 0, 0},
+        {"http://u@trusted.example:80@other.example/", 1, 0},
     };
     for (const Case &Each : Cases) {
         Authenticate_SetEnabled(Each.SecurityOn);

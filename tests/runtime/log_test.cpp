@@ -12,6 +12,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -692,4 +693,24 @@ TEST(Log, RedactMasksSecretsOnly) {
     Runtime Run(Directory / "redact.log", DEBUG_FLAG_EXTERNALPRINT);
     Log_Info("Invoke %s\n", R"({"password":"hunter2"})");
     EXPECT_EQ(Captured, "INFO - Invoke {\"password\":\"***\"}\n");
+}
+
+// A line is looked at only where a secret word's rarer letter pairs stand, so
+// every word is tried split by '-' or '_' between any two of its letters, in
+// upper case, and at every place of the line's sixteen-byte steps and end.
+TEST(Log, RedactFindsSplitNamesAnywhere) {
+    std::string Masked;
+    for (std::string Word : {"password", "passwd", "passphrase", "secret", "token", "authorization", "cookie",
+                             "apikey", "privatekey", "accesskey"}) {
+        for (size_t Split = 1; Split < Word.size(); Split++) {
+            std::string Name = Word.substr(0, Split) + (Split % 2 ? "-" : "__") + Word.substr(Split);
+            if (Split % 3 == 0) for (char &C : Name) C = (char)toupper((unsigned char)C);
+            for (size_t Before = 0; Before < 18; Before++) {
+                const std::string Filler(Before, Before % 2 ? ' ' : '.'), Tail = Split % 2 ? "" : " ok";
+                Masked.clear();
+                EXPECT_EQ(Log_Redact((Filler + Name + "=v" + Tail).c_str(), Masked), 1) << Filler + Name;
+                EXPECT_EQ(Masked, Filler + Name + "=***" + Tail);
+            }
+        }
+    }
 }

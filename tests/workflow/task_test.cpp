@@ -12,10 +12,13 @@
 
 #include <functional>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "runtime/documents/json.h"
+#include "runtime/log.h"
+#include "runtime/text/url.h"
 #include "runtime/event_queue.h"
 #include "runtime/script/interop.h"
 #include "runtime/thread.h"
@@ -23,6 +26,7 @@
 #include "runtime/posix/platform.h"
 #include "tests/support/json_text.h"
 #include "tests/support/log_capture.h"
+#include "tests/support/python.h"
 #include "tests/support/workflow_loop.h"
 #include "crypto/trust/authenticate.h"
 #include "net/web_get.h"
@@ -539,6 +543,47 @@ TEST_F(TaskTest, AuthenticationDecision) {
         Dictionary_Release(&Arguments);
     }
     Authenticate_SetEnabled(1);
+    WebGet_WhitelistReset();
+    WorkflowApp_SetContentUrl("");
+}
+
+// "/", "\\", ".", "%", "@", "?", "#", ";", blanks, raw or encoded, in each path segment and a password; Python's
+// urllib as the server: beside only in the signed folder decoded and normalized (a plain spelling there always),
+// no line shows the password, the fetch reads no URL apart.
+TEST_F(TaskTest, EveryUrlSpellingIsReadOneWay) {
+    std::string Input;
+    for (std::string Mark : {"/", "\\", ".", "..", "%", "@", "?", "#", ";", " ", "%2F", "%2f", "%5C", "%2E", "%2e%2e",
+                             "%25", "%40", "%3F", "%23", "%20", "%2E%2E%2F"})
+        for (const char *Leaf : {"main.jws", "child.json"})
+            for (std::string Path : {"/" + Mark + "signed/", "/signed" + Mark + "/", "/signed/" + Mark, "/signed" + Mark,
+                                     "/other/" + Mark + Mark + "/signed/"})
+                Input += "http://trusted" + Path + Leaf + "\n";
+    std::istringstream Folders(RunPython(R"(
+import posixpath, sys, urllib.parse
+for url in sys.stdin.read().splitlines():
+    path = urllib.parse.unquote(urllib.parse.urlsplit(url.replace("\\", "/")).path)
+    path = posixpath.normpath("/" + path.lstrip("/") + ("/x" if path.endswith(("/.", "/..")) else "x"))
+    print(path[:path.rfind("/") + 1])
+)", Input)), Spelled(Input);
+    WebGet_WhitelistAdd("trusted");
+    Task *Made = Make("step1");
+    for (std::string Url, Folder; std::getline(Spelled, Url) && std::getline(Folders, Folder);) {
+        std::string Masked, Secret = "http://u:PW1" + Url.substr(Url.find("/signed") + 7) + "PW2@127.0.0.1:8/x";
+        const bool Signed = Url.find("main.jws") != std::string::npos, Plain = Url.find_first_of("%\\;?# ") == std::string::npos;
+        WorkflowApp_SetContentDocument(Signed ? Url.c_str() : "http://trusted/signed/main.jws");
+        for (std::string Other : {"/signed/child.json", "/other/child.json"}) {
+            const bool Beside = !Task_IsAuthenticationRequiredFor(Made, (Signed ? "http://trusted" + Other : Url).c_str());
+            const bool Inside = Signed ? Other.rfind(Folder, 0) == 0 : Folder.rfind("/signed/", 0) == 0;
+            EXPECT_TRUE(Beside ? Inside : !(Plain && Inside)) << Url << " in " << Folder << " for " << Other;
+        }
+        UrlParts Parts;
+        const char *Why = "";
+        const bool Read = URL_Read(Secret, &Parts, &Why);
+        EXPECT_TRUE(!WebGet_CheckURL(Secret.c_str()) || (Read && Parts.Password == Secret.substr(9, Secret.rfind('@') - 9)));
+        for (std::string Line : {"cannot load " + Secret + ": malformed URL", "Request failed (" + Secret + ") Connect",
+                                 std::string("not a usable URL (") + (Read ? "" : Why) + "): " + Secret})
+            EXPECT_TRUE(Log_Redact(Line.c_str(), Masked) && Masked.find("PW") == std::string::npos) << Masked;
+    }
     WebGet_WhitelistReset();
     WorkflowApp_SetContentUrl("");
 }

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "runtime/documents/json.h"
+#include "runtime/memory.h"
 #include "runtime/notification/notification_center.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/python.h"
@@ -360,6 +361,31 @@ TEST_F(WorkflowTest, MacrosAndCompletionNotification) {
     EXPECT_TRUE(RunMainLoopUntil([&] { return Completed; }));
     NotificationCenter_RemoveInstanceObserver("Workflow", "Complete", Id, &Completed, OnComplete);
     Workflow_Release(&Flow);
+}
+
+// A kept macro holds its cost of the memory budget: an overwrite moves it to
+// the new value's, a value the budget cannot hold is not stored, and the
+// table gives all of it back when it goes.
+TEST_F(WorkflowTest, MacrosHoldTheirCostOfTheBudget) {
+    const int64 Held = MemoryBudget_GetUsed(), Limit = MemoryBudget_GetLimit();
+    Workflow *Flow = nullptr;
+    Workflow_Create(&Flow);
+    const std::string Long(8000, 'v'), Short(10, 's');
+    int64 LongCost = 0, ShortCost = 0;
+    Workflow_GetMacroCost("k", 8000, &LongCost);
+    Workflow_GetMacroCost("k", 10, &ShortCost);
+    for (const auto &[Value, Expected] : {std::pair{&Long, LongCost}, {&Short, ShortCost}, {&Long, LongCost}}) {
+        EXPECT_TRUE(Workflow_AddMacro(Flow, "k", Value->c_str()));
+        EXPECT_EQ(MemoryBudget_GetUsed() - Held, Expected);
+    }
+    MemoryBudget_SetLimit(MemoryBudget_GetUsed() + LongCost - 1);
+    EXPECT_FALSE(Workflow_AddMacro(Flow, "other", Long.c_str()));
+    char Text[16] = "{other}";
+    Workflow_ExpandString(Flow, Text, (int32)sizeof(Text));
+    EXPECT_STREQ(Text, "{other}");
+    MemoryBudget_SetLimit(Limit);
+    Workflow_Release(&Flow);
+    EXPECT_EQ(MemoryBudget_GetUsed(), Held);
 }
 
 } // namespace

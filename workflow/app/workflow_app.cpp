@@ -10,6 +10,7 @@
 #include <string>
 
 #include "runtime/text/string.h"
+#include "runtime/text/url.h"
 #include "workflow/task_internal.h"
 #include "workflow/app/workflow_app_config.h"
 #include "workflow/app/workflow_app_life.h"
@@ -23,7 +24,7 @@ namespace {
 struct Application {
     TaskTypeList *Types = nullptr;
     Dictionary *Macros = nullptr;
-    std::string ContentUrl;
+    std::string ContentPlace;
     int32 Verbose = 0;
     uint32 ShuttingDown = 0;
 };
@@ -47,7 +48,7 @@ int32 WorkflowApp_Init(void) {
     static constexpr WorkflowApplication Hooks{WorkflowApp_ExpandKey, WorkflowApp_GetVerbose,
                                                WorkflowApp_IsShuttingDown, WorkflowApp_IsWorker,
                                                WorkflowApp_IsTaskInWorkflow, WorkflowApp_GetTaskTypeListHandle,
-                                               WorkflowApp_GetContentUrl};
+                                               WorkflowApp_GetContentPlace};
     WorkflowApplication_Set(&Hooks);
     return TRUE;
 }
@@ -106,19 +107,38 @@ int32 WorkflowApp_Remove(void) {
 TaskTypeList *WorkflowApp_GetTaskTypeListHandle(void) { return App.Types; }
 Dictionary *WorkflowApp_GetMacroDictionaryHandle(void) { return App.Macros; }
 
-int32 WorkflowApp_SetContentUrl(const char *Url) {
+namespace {
+
+// The content's macro and place. What a server makes of a query cannot be
+// told from its text: content whose URL holds one has no place.
+int32 SetContent(const char *Url, bool Folder) {
     Debug_CheckPointer(Url);
     if (App.Macros == nullptr) return FALSE;
-    if (!Workflow_StoreMacro(App.Macros, "contentUrl", Url, (int32)strlen(Url))) return FALSE;
-    App.ContentUrl = Url;
+    std::string Macro = Url;
+    if (const size_t Slash = Macro.find_last_of('/'); Folder && Slash != std::string::npos) Macro.erase(Slash + 1);
+    if (!Workflow_StoreMacro(App.Macros, "contentUrl", Macro.c_str(), (int32)Macro.size())) return FALSE;
+    // Judged as the documents beside it are, as they are fetched.
+    std::string Fixed(strlen(Url) + 2, '\0'), Place(strlen(Url) + 16, '\0');
+    if (strpbrk(Url, "?#") != nullptr || !URL_FixPath(Url, 0, Fixed.data(), (int32)Fixed.size()) ||
+        !URL_ResolvePlace(Fixed.c_str(), Place.data(), (int32)Place.size()))
+        Place.clear();
+    Place.resize(strlen(Place.c_str()));
+    if (Folder && !Place.empty()) Place.erase(Place.rfind('/') + 1);
+    App.ContentPlace = Place;
     return TRUE;
 }
 
-int32 WorkflowApp_GetContentUrl(char *Output, int32 Size) {
+} // namespace
+
+int32 WorkflowApp_SetContentUrl(const char *Url) { return SetContent(Url, false); }
+
+int32 WorkflowApp_SetContentDocument(const char *Url) { return SetContent(Url, true); }
+
+int32 WorkflowApp_GetContentPlace(char *Output, int32 Size) {
     Debug_CheckPointer(Output);
     if (Size > 0) Output[0] = 0;
-    if (App.ContentUrl.empty() || (int64)App.ContentUrl.size() >= (int64)Size) return FALSE;
-    String_CopyLength(Output, App.ContentUrl.c_str(), Size);
+    if (App.ContentPlace.empty() || (int64)App.ContentPlace.size() >= (int64)Size) return FALSE;
+    String_CopyLength(Output, App.ContentPlace.c_str(), Size);
     return TRUE;
 }
 

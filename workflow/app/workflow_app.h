@@ -25,7 +25,17 @@ Dictionary *WorkflowApp_GetMacroDictionaryHandle(void);
 // to, never this. 0 with an empty Output when there is none or it does not
 // fit.
 int32 WorkflowApp_SetContentUrl(const char *Url);
-int32 WorkflowApp_GetContentUrl(char *Output, int32 Size);
+// The content as the folder of the document at Url (the workflow the host
+// runs): {contentUrl} starts as Url up to its last "/", and the documents
+// that count as the application's own are those in the folder of its path
+// read once (URL_Read), decoded and normalized, the same reading that names
+// the document: a document URL with no one place, or with a query or a
+// fragment, has nothing beside it.
+int32 WorkflowApp_SetContentDocument(const char *Url);
+// The place documents at or under which (at a whole segment) count as the
+// application's own, as URL_ResolvePlace writes a place. 0 with an empty
+// Output when nothing does or it does not fit.
+int32 WorkflowApp_GetContentPlace(char *Output, int32 Size);
 // The application's macros (keys without case); a String_ExpandFunc.
 int32 WorkflowApp_ExpandKey(void *User, const char *Name, const char *Argument, char *Output, int32 Size);
 int32 WorkflowApp_SetVerbose(int32 Verbose);

@@ -93,7 +93,7 @@ void PublishStatus(float64 Now) {
     FillMeter(State->Scratch, "remote", State->Remote);
     Dictionary_Sync(State->Status, State->Scratch, nullptr, nullptr);
     if (State->StatusChanged) {
-        NotificationCenter_FireAfterDelay("WorkflowApp", "Status", State->Class.InstanceId, 0, State->Status);
+        NotificationCenter_FireAfterDelayOwn("WorkflowApp", "Status", State->Class.InstanceId, 0, State->Status);
         State->StatusChanged = FALSE;
     }
     State->NextStatusTime = Now + 1.0;

@@ -26,17 +26,6 @@ namespace {
 
 constexpr int32 TextSize = 320;
 
-// The process exit code is 32 bits wide: a number past it would arrive cut
-// to some other code (4294967296 to 0, a success), so it is refused with why
-// and the recorded code stays as it was.
-bool TakeExitCode(Task *Owner, float64 Code) {
-    if (TaskType_CheckExitCode(Owner, Code, "\"exitCode\"")) {
-        Debug_SetExitCode((int32)Code);
-        return true;
-    }
-    return false;
-}
-
 } // namespace
 
 bool TaskType_CheckExitCode(Task *Owner, float64 Code, const char *What) {
@@ -67,8 +56,12 @@ int32 OnEndStart(void *User, const char *, const char *, const char *, Dictionar
     bool Numeric = Task_GetNumberArgument(Owner, "exitCode", &Code);
     // An exit code that is no number ends the task here: a Shutdown would
     // otherwise end the application with the code of a success.
+    // The process exit code is 32 bits wide: a number past it would arrive
+    // cut to some other code (4294967296 to 0, a success), so it is refused
+    // with why and the recorded code stays as it was. It is taken only when
+    // the task acts, below: a refusal on the way takes nothing.
+    if (Numeric) TaskType_CheckExitCode(Owner, Code, "\"exitCode\"");
     if (Task_IsArgumentRefused(Owner)) return Task_Complete(Owner, nullptr);
-    bool Refused = Numeric && !TakeExitCode(Owner, Code);
 
     if (String_CompareWithoutCase(Type, "Shutdown")) {
         Task_Print(Owner, "Initiating shutdown\n");
@@ -77,9 +70,15 @@ int32 OnEndStart(void *User, const char *, const char *, const char *, Dictionar
         Task_GetDictionaryHandle(Owner, &Definition);
         Dictionary_Merge(Payload, Definition, DICTIONARY_MERGE_OVERWRITE);
         Task_ExpandDictionary(Owner, Payload);
+        // A macro the expansion refused leaves the task refused: it shuts
+        // nothing down.
+        if (Task_IsArgumentRefused(Owner)) {
+            Dictionary_Release(&Payload);
+            return Task_Complete(Owner, nullptr);
+        }
         // The application takes the code this task read and checked, not the
         // raw value, which it would read otherwise (1e308 as -1).
-        if (Numeric && !Refused) Dictionary_SetInt32ByKey(Payload, "exitCode", (int32)Code);
+        if (Numeric) Debug_SetExitCode((int32)Code), Dictionary_SetInt32ByKey(Payload, "exitCode", (int32)Code);
         else Dictionary_RemoveByKey(Payload, "exitCode");
         uint32 SelfUpdate = FALSE;
         if (Task_GetBooleanArgument(Owner, "selfUpdate", &SelfUpdate) && SelfUpdate)
@@ -88,6 +87,7 @@ int32 OnEndStart(void *User, const char *, const char *, const char *, Dictionar
         Dictionary_Release(&Payload);
         return Task_Complete(Owner, nullptr);
     }
+    if (Numeric) Debug_SetExitCode((int32)Code);
     const char *Key = String_CompareWithoutCase(Type, "Error") ? "message" : "error";
     char Text[TextSize] = "";
     int32 KeyType = DICTIONARY_TYPE_UNKNOWN;

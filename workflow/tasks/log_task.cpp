@@ -110,7 +110,6 @@ int32 OnNotificationStart(void *User, const char *, const char *, const char *, 
         Dictionary_Release(&Payload);
         Payload = Unwrapped;
     }
-    Task_ExpandDictionary(Owner, Payload);
     // The application ends with a shutdown's exit code as the Shutdown task
     // hands it on: one that does not fit 32 bits is refused here as there,
     // rather than ending the process with another code (4294967296 as 0).
@@ -124,6 +123,9 @@ int32 OnNotificationStart(void *User, const char *, const char *, const char *, 
         Dictionary_GetTypeByKey(Payload, "exitCode", &CodeType) && CodeType != DICTIONARY_TYPE_NULL) {
         const char *Text = nullptr;
         bool Read = CodeType == DICTIONARY_TYPE_INT64 || CodeType == DICTIONARY_TYPE_FLOAT64;
+        // As written, or as the check expanded it: the text of the number.
+        Dictionary_GetBufferPtrByKey(Payload, "exitCode", &Text, nullptr);
+        const bool TooSmall = Text != nullptr && TaskInt_IsTooSmall(Text);
         if (Read) {
             Dictionary_GetFloat64ByKey(Payload, "exitCode", &Code);
         } else if (CodeType == DICTIONARY_TYPE_STRING && Dictionary_GetStringPtrByKey(Payload, "exitCode", &Text) &&
@@ -132,13 +134,23 @@ int32 OnNotificationStart(void *User, const char *, const char *, const char *, 
             Dictionary_SetFloat64ByKey(Payload, "exitCode", Code);
         }
         if (!Read) TaskInt_RefuseArgument(Owner, "\"exitCode\" of the content", "is no number");
+        else if (Code == 0 && TooSmall)
+            TaskInt_RefuseArgument(Owner, "\"exitCode\" of the content", "is too small to be told from 0");
+        if (Task_IsArgumentRefused(Owner)) Read = false;
         if (!Read || !TaskType_CheckExitCode(Owner, Code, "\"exitCode\" of the content")) {
             Dictionary_Release(&Payload);
             return Task_Complete(Owner, nullptr);
         }
     }
+    // What fires is what the check passed, and only while the task stands
+    // by it: a refusal on the way (of the code above, say) fires nothing.
+    if (Task_IsArgumentRefused(Owner)) {
+        Dictionary_Release(&Payload);
+        return Task_Complete(Owner, nullptr);
+    }
     Task_Print(Owner, "Firing event %s.%s after %.02fms\n", Class, Name, Delay);
-    NotificationCenter_FireAfterDelay(Class, Name, ((ClassStruct *)Owner)->InstanceId, (int32)Delay, Payload);
+    // Awaited: the run ends only once it went out, whatever its delay.
+    NotificationCenter_FireAfterDelayAwaited(Class, Name, ((ClassStruct *)Owner)->InstanceId, (int32)Delay, Payload);
     Dictionary_Release(&Payload);
     return Task_Complete(Owner, nullptr);
 }

@@ -3,6 +3,7 @@
 
 #include <string.h>
 
+#include <algorithm>
 #include <string>
 
 #include "runtime/memory.h"
@@ -13,6 +14,7 @@
 #include "workflow/task_type_object.h"
 #include "workflow/tasks/queue_task.h"
 #include "workflow/workflow.h"
+#include "workflow/app/workflow_app.h"
 #include "workflow/app/workflow_app_config.h"
 
 struct Macro {
@@ -50,17 +52,85 @@ void AddMacro(Macro *Self, const char *Key, const char *Value, int32 Length) {
     if (Task_GetWorkflowHandle(Self->Owner, &Flow) && Flow != nullptr) Workflow_AddMacroLength(Flow, Key, Value, Length);
 }
 
+// The table the task's macros go into.
+Dictionary *MacroTable(Macro *Self) {
+    if (Self->Global) return WorkflowApp_GetMacroDictionaryHandle();
+    Workflow *Flow = nullptr;
+    Dictionary *Table = nullptr;
+    if (Task_GetWorkflowHandle(Self->Owner, &Flow) && Flow != nullptr) Workflow_GetMacroDictionaryHandle(Flow, &Table);
+    return Table;
+}
+
+// What the text pairs of Pairs hold once copied (Copy), and what storing
+// them adds to Table beyond the values they replace there (Added).
+void PairsCost(Dictionary *Pairs, Dictionary *Table, int64 *Copy, int64 *Added) {
+    *Copy = *Added = 0;
+    DictionaryItem *Item = nullptr;
+    for (Dictionary_ItemGetFirst(Pairs, &Item); Item != nullptr; Dictionary_ItemGetNext(Pairs, Item, &Item)) {
+        const char *Key = nullptr, *Text = nullptr, *Old = nullptr;
+        int32 Length = 0, OldLength = 0;
+        if (Dictionary_ItemIsContainer(Pairs, Item) || !Dictionary_ItemGetKeyPtr(Pairs, Item, &Key) || Key == nullptr)
+            continue;
+        Dictionary_ItemGetBufferPtr(Pairs, Item, &Text, &Length);
+        int64 Cost = 0, Freed = 0;
+        Workflow_GetMacroCost(Key, Length, &Cost);
+        if (Table != nullptr && strlen(Key) <= DICTIONARY_MAX_KEY_LENGTH &&
+            Dictionary_GetBufferPtrByKey(Table, Key, &Old, &OldLength) && Old != nullptr)
+            Workflow_GetMacroCost(Key, OldLength, &Freed);
+        *Copy += Cost;
+        *Added += Cost > Freed ? Cost - Freed : 0;
+    }
+}
+
+// A task whose pairs the memory budget cannot hold keeps none of them.
+void RefusePairs(Macro *Self, int64 Bytes) {
+    char Text[TASK_NAME_SIZE + 320];
+    String_Print(Text, (int32)sizeof(Text),
+                 "task \"%s\" sets no macros: its pairs (%lld KiB, as macros and as its status) pass the memory budget "
+                 "of %d MiB that a process's documents, bodies, macros and task arguments share (%lld MiB held)",
+                 Task_GetNamePtr(Self->Owner), (long long)(Bytes >> 10), (int32)(MemoryBudget_GetLimit() >> 20),
+                 (long long)(MemoryBudget_GetUsed() >> 20));
+    Task_Print(Self->Owner, "%s\n", Text);
+    Task_AddErrorAlways(Self->Owner, TASK_ERROR_TOO_MANY);
+    Task_AddErrorAlways(Self->Owner, Text);
+}
+
 // Only the pairs that can be macros are copied (and become the status): a
 // List or Dictionary beside them, never a macro, could hold most of a large
 // document, which would be copied again with each status it went into.
 // Expand is false for pairs the check of the arguments already expanded.
+// The copy, the macros and the status are each charged to the memory budget
+// for as long as they are held, and a task whose pairs would pass it is
+// refused before anything is copied.
 void AddPairs(Macro *Self, Dictionary *Pairs, bool Expand) {
+    Dictionary *Table = MacroTable(Self);
+    int64 CopyCost = 0, Added = 0;
+    PairsCost(Pairs, Table, &CopyCost, &Added);
+    if (!MemoryBudget_Take(CopyCost)) return RefusePairs(Self, CopyCost);
     Dictionary *Copy = nullptr;
     Dictionary_Create(&Copy);
+    Dictionary_HoldCharge(Copy, CopyCost);
     DictionaryItem *Item = nullptr;
     for (Dictionary_ItemGetFirst(Pairs, &Item); Item != nullptr; Dictionary_ItemGetNext(Pairs, Item, &Item))
         if (!Dictionary_ItemIsContainer(Pairs, Item)) Dictionary_MergeItem(Copy, Pairs, Item, DICTIONARY_MERGE_OVERWRITE);
-    if (Expand) Task_ExpandDictionary(Self->Owner, Copy);
+    const bool RefusedBefore = Task_IsArgumentRefused(Self->Owner) != 0;
+    if (Expand) {
+        // An expansion may lengthen each value up to a macro's width.
+        Task_ExpandDictionary(Self->Owner, Copy);
+        // A macro met on the way was refused: what it left is no value checked.
+        if (!RefusedBefore && Task_IsArgumentRefused(Self->Owner)) {
+            Dictionary_Release(&Copy);
+            return;
+        }
+        int64 Expanded = 0;
+        PairsCost(Copy, Table, &Expanded, &Added);
+        if (Expanded > CopyCost && !MemoryBudget_Take(Expanded - CopyCost)) {
+            Dictionary_Release(&Copy);
+            return RefusePairs(Self, Expanded);
+        }
+        if (Expanded > CopyCost) Dictionary_HoldCharge(Copy, Expanded - CopyCost);
+        CopyCost = std::max(CopyCost, Expanded);
+    }
     // A value the store would refuse (a NUL, or past a value's width, as
     // expanded: an expansion leaves such a text as it is) refuses the task,
     // by the store's own check: none of the pairs is taken then.
@@ -78,6 +148,12 @@ void AddPairs(Macro *Self, Dictionary *Pairs, bool Expand) {
             return;
         }
     }
+    // The status and the macros are taken together, before either is made.
+    if (!MemoryBudget_Take(CopyCost + Added)) {
+        Dictionary_Release(&Copy);
+        return RefusePairs(Self, CopyCost + Added);
+    }
+    MemoryBudget_Give(Added); // each store takes its own
     int32 Count = 0;
     for (Dictionary_ItemGetFirst(Copy, &Item); Item != nullptr; Dictionary_ItemGetNext(Copy, Item, &Item)) {
         const char *Key = nullptr, *Text = nullptr;
@@ -88,7 +164,13 @@ void AddPairs(Macro *Self, Dictionary *Pairs, bool Expand) {
             Dictionary_ItemGetBufferPtr(Copy, Item, &Text, &Length) && Text != nullptr)
             AddMacro(Self, Key, Text, Length);
     }
-    if (Count > 0) Task_SetStatusWithDictionary(Self->Owner, Copy);
+    Dictionary *Status = nullptr;
+    if (Count > 0 && Task_GetStatusDictionaryHandle(Self->Owner, &Status) && Status != nullptr) {
+        Task_SetStatusWithDictionary(Self->Owner, Copy);
+        Dictionary_HoldCharge(Status, CopyCost);
+    } else {
+        MemoryBudget_Give(CopyCost);
+    }
     Dictionary_Release(&Copy);
 }
 

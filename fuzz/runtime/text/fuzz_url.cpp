@@ -3,7 +3,8 @@
 // their sizes; a failed call leaves an empty output; decoding never grows the
 // text and gives the same answer in place; a host or path found is part of
 // the URL; removing a scheme leaves a suffix of the URL; a resolved place
-// keeps no dot segment in its path.
+// keeps no dot segment in its path; a URL read whole has a port in range and
+// the password a line hides of it is the one it was read with.
 #include <stdint.h>
 #include <string.h>
 
@@ -55,6 +56,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Length) {
         Check(Path[0] == '/' && Path.find("/./") == std::string::npos && Path.find("/../") == std::string::npos);
         Check(Path != "/." && Path != "/.." && (Path.size() < 3 || (Path.compare(Path.size() - 2, 2, "/.") != 0 &&
                                                                   Path.compare(Path.size() - 3, 3, "/..") != 0)));
+    }
+    UrlParts Parts;
+    const char *Why = nullptr;
+    if (URL_Read(Url, &Parts, &Why)) {
+        const size_t After = Url.find("://") + 3;
+        size_t Start = 0, End = 0;
+        const bool Found = URL_FindPassword(std::string_view(Url).substr(After), &Start, &End);
+        Check(Parts.Port >= 0 && Parts.Port <= 65535 && Found == (Parts.HasPassword && !Parts.Password.empty()));
+        Check(!Found || Url.substr(After + Start, End - Start) == Parts.Password);
+    } else {
+        Check(Why != nullptr && Why[0] != 0);
     }
     std::string Stripped(Text);
     URL_RemoveProtocol(Stripped.data());

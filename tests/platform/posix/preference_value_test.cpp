@@ -95,6 +95,7 @@ TEST(PreferenceCodec, ValuesAsTheyAreRead) {
                                     Value));
     ASSERT_EQ(Value.Members.size(), 11u);
     EXPECT_EQ(Value.Find("s")->Text, "last wins");
+    EXPECT_EQ(Value.Members[0].Key + Value.Members[1].Key + Value.Members[10].Key, "sea"); // "s" where it first stood
     EXPECT_EQ(Value.Find("e")->Text, "");
     EXPECT_EQ(Value.Find("n")->Number, INT64_MIN);
     EXPECT_TRUE(Value.Find("u")->Unsigned);

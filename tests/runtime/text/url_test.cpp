@@ -180,7 +180,7 @@ TEST(Url, RemoveProtocol) {
 // removal (section 5.4, base "http://a/b/c/d;p?q", relative-path
 // references merged onto "/b/c/"), written plainly (but for the two with
 // ";", which name no one place, below); written again with each dot
-// percent-encoded, only those without a dot segment keep their place.
+// percent-encoded, only those without a dot keep their place.
 TEST(Url, ResolvePlaceFollowsTheRfcExamples) {
     const struct {
         const char *Reference, *Path;
@@ -198,10 +198,10 @@ TEST(Url, ResolvePlaceFollowsTheRfcExamples) {
         for (char Ch : Plain.substr(7)) Encoded += Ch == '.' ? std::string("%2e") : std::string(1, Ch);
         ASSERT_EQ(URL_ResolvePlace(Plain.c_str(), Place, (int32)sizeof(Place)), 1) << Plain;
         EXPECT_EQ(std::string(Place), std::string("http://a:80") + Each.Path) << Plain;
-        std::string Url = "HTTP://A:80" + Encoded.substr(1) + "?q#f", Dots = "/" + std::string(Each.Reference) + "/";
-        bool DotSegment = Dots.find("/./") != std::string::npos || Dots.find("/../") != std::string::npos;
-        EXPECT_EQ(URL_ResolvePlace(Url.c_str(), Place, (int32)sizeof(Place)), DotSegment ? 0 : 1) << Url;
-        EXPECT_EQ(std::string(Place), DotSegment ? std::string() : std::string("http://a:80") + Each.Path) << Url;
+        std::string Url = "HTTP://A:80" + Encoded.substr(1) + "?q#f";
+        bool Dot = strchr(Each.Reference, '.') != nullptr;
+        EXPECT_EQ(URL_ResolvePlace(Url.c_str(), Place, (int32)sizeof(Place)), Dot ? 0 : 1) << Url;
+        EXPECT_EQ(std::string(Place), Dot ? std::string() : std::string("http://a:80") + Each.Path) << Url;
     }
 }
 
@@ -217,7 +217,7 @@ TEST(Url, ResolvePlaceRefusesWhatHasNoOnePlace) {
         {"http://h/a/%2e%2e/%2E%2E/etc/x", nullptr},
         {"http://h/o/%2e%2e/a/x", nullptr},
         {"http://h/a/%2e/x", nullptr},
-        {"http://h/a/%2e%2ex/%2eg", "http://h:80/a/..x/.g"},
+        {"http://h/a/%2e%2ex/%2eg", nullptr},
         {"https://u@H/a/%62/c", "https://h:443/a/b/c"},
         {"http://h:8/a\\b/../c", "http://h:8/a/c"},
         {"file:///a/b/../c/x%20y", "file:///a/c/x y"},

@@ -243,6 +243,12 @@ TEST_F(ControlTaskTest, EndErrorAndShutdown) {
     EXPECT_FALSE(Literal.Successful);
     EXPECT_NE(Literal.Errors.find("%n%s%x"), std::string::npos) << Literal.Errors;
 
+    EXPECT_TRUE(Run("implodePath").Successful);
+    char Path[WORKFLOWAPP_PATH_SIZE];
+    WorkflowApp_GetImplodePath(Path, (int32)sizeof(Path));
+    EXPECT_STREQ(Path, "/nonexistent/i16-implode");
+    WorkflowApp_SetImplodePath("");
+    // Last: once the application shuts down, no event of the workflow runs.
     FiredCount = 0;
     NotificationCenter_AddObserver("WorkflowApp", "Shutdown", this, OnFired);
     EXPECT_TRUE(Run("shutdown").Successful);
@@ -254,11 +260,6 @@ TEST_F(ControlTaskTest, EndErrorAndShutdown) {
     EXPECT_EQ(Debug_ExitCode(), 5);
     Debug_SetExitCode(0);
 
-    EXPECT_TRUE(Run("implodePath").Successful);
-    char Path[WORKFLOWAPP_PATH_SIZE];
-    WorkflowApp_GetImplodePath(Path, (int32)sizeof(Path));
-    EXPECT_STREQ(Path, "/nonexistent/i16-implode");
-    WorkflowApp_SetImplodePath("");
 }
 
 TEST_F(ControlTaskTest, SleepCompletesOrIsCancelled) {
