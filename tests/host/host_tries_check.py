@@ -394,6 +394,12 @@ for (var i = 0; i < 40000; i++)
   added += TQX.call(center, 'addObserver', {type: pad + i, notification: 'N', callbackId: 'c'}) ? 1 : 0;
 print('added=' + (added > 15000 && added < 40000));
 """, ["added=true"], "Observer refused"),
+    # Macros of 8,000 bytes: about 33,000 fit.
+    ("macros", """
+var app = TQX.create('TQX.WorkflowApp'), v = new Array(8001).join('m'), added = 0;
+for (var i = 0; i < 40000; i++) added += TQX.call(app, 'addMacro', {key: 'm' + i, value: v}) ? 1 : 0;
+print('added=' + (added > 20000 && added < 40000));
+""", ["added=true"], "not set: its value (8000 bytes) passes the memory budget"),
     # Each removal gives its observer's charge back at once: a page that
     # adds and removes them in one loop is never refused.
     ("observer_churn", """
