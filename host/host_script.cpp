@@ -31,6 +31,7 @@
 #include "runtime/containers/dictionary.h"
 #include "runtime/documents/json.h"
 #include "runtime/log.h"
+#include "runtime/memory.h"
 #include "runtime/posix/platform_file.h"
 #include "runtime/notification/notification_center.h"
 #include "runtime/script/interop.h"
@@ -58,7 +59,7 @@ constexpr char Shim[] = R"JS((function (global, create, call, release) {
       var request = {};
       for (var key in params || {}) request[key] = params[key];
       request.method = method;
-      var text = call(S(instanceId), stringify(request));
+      var text = call(S(instanceId), stringify(request), S(method));
       return text ? parse(text).returnValue : undefined;
     }
   };
@@ -119,8 +120,9 @@ struct Page {
     // Set once the run has ended: the bridge then makes and calls nothing.
     bool Ended = false;
     bool ToldEnded = false;
-    // Set once a refused fire was told.
+    // Set once a refused fire was told, and a call the memory budget refused.
     bool Swollen = false;
+    bool OverBudget = false;
     // Why the page stopped (an interrupt, a failed load); empty while it runs.
     std::string Stopped;
     // The page's "TQX.ScriptTaskHandler" and "TQX.NotificationCenter"
@@ -167,8 +169,13 @@ void Tell(const std::string &Reason) {
 
 int32 Execute(void *, const char *, const char *Text, void *Reserved) {
     if (Text == nullptr) return TRUE;
-    Batch Made{Text, {}, {}, Reserved != nullptr};
-    if (const auto *Facts = static_cast<const InteropBatchFacts *>(Reserved))
+    Batch Made;
+    Made.LoopOnly = Reserved != nullptr;
+    const auto *Facts = static_cast<const InteropBatchFacts *>(Reserved);
+    // The batch itself when this page is the last to have it: not copied.
+    if (Facts != nullptr && Facts->Text != nullptr) Made.Text.swap(*static_cast<std::string *>(Facts->Text));
+    else Made.Text = Text;
+    if (Facts != nullptr)
         for (int32 Index = 0; Index < Facts->Count; Index++) {
             Made.Senders.emplace_back(Facts->Senders[Index]);
             Made.Retained.push_back(Facts->Retained[Index]);
@@ -198,11 +205,8 @@ void NoteCall(bool Handler, const char *Request, const std::string &Reply) {
     Dictionary *Asked = nullptr, *Answered = nullptr;
     Dictionary *Call = ParseObject(Request, strlen(Request), &Asked);
     Dictionary *Answer = ParseObject(Reply.data(), Reply.size(), &Answered);
-    const char *Method = nullptr, *Why = nullptr;
+    const char *Method = nullptr;
     uint32 Taken = 0;
-    if (Call != nullptr && Answer != nullptr && Dictionary_GetStringPtrByKey(Call, "method", &Method) &&
-        Dictionary_GetStringPtrByKey(Answer, "error", &Why) && Why != nullptr)
-        Log_Warning("Page call - %s %s\n", Method, Why);
     if (Call != nullptr && Answer != nullptr && Dictionary_GetStringPtrByKey(Call, "method", &Method) &&
         Dictionary_GetBooleanByKey(Answer, "returnValue", &Taken) && Taken) {
         auto Text = [Call](const char *Key) {
@@ -230,6 +234,17 @@ void NoteCall(bool Handler, const char *Request, const std::string &Reply) {
     Dictionary_Release(&Answered);
 }
 
+// A refusal the answer explains is logged with the method it answers.
+void TellRefusal(const char *Method, const std::string &Reply) {
+    if (Reply.find("\"error\"") == std::string::npos) return;
+    Dictionary *Answered = nullptr;
+    const char *Why = nullptr;
+    if (Dictionary *Answer = ParseObject(Reply.data(), Reply.size(), &Answered);
+        Answer != nullptr && Dictionary_GetStringPtrByKey(Answer, "error", &Why) && Why != nullptr)
+        Log_Warning("Page call - %s %s\n", Method, Why);
+    Dictionary_Release(&Answered);
+}
+
 // Observers the page left behind go with it.
 void DropObservers() {
     for (const std::string &Key : Script.Observers) {
@@ -252,6 +267,10 @@ void DropObservers() {
 duk_ret_t Call(duk_context *Context) {
     const char *Id = duk_require_string(Context, 0);
     const char *Request = duk_require_string(Context, 1);
+    // The request's own "method" (the bridge sets it last, over any the
+    // page gave), so that the host reads the request again only for the
+    // calls whose answers change what the page holds.
+    const char *Method = duk_require_string(Context, 2);
     if (Script.Ended) {
         // Refused, not silent: a page that asks after the end (onUnload, a
         // finalizer) hears false, as it would for any call that cannot act.
@@ -262,6 +281,7 @@ duk_ret_t Call(duk_context *Context) {
         return 1;
     }
     const uint32 Refused = Interop_GetRefusedCount();
+    const int64 BudgetRefused = MemoryBudget_GetRefusedCount();
     MemoryStream *Stream = nullptr;
     MemoryStream_Create(&Stream);
     MemoryStream_SetAutoGrow(Stream, TRUE);
@@ -273,12 +293,24 @@ duk_ret_t Call(duk_context *Context) {
         MemoryStream_ReleasePointer(Stream, &Pointer);
     }
     MemoryStream_Release(&Stream);
-    bool Handler = Script.Handlers.count(Id) != 0;
-    if (Handler || Script.Centers.count(Id) != 0) NoteCall(Handler, Request, Script.Reply);
-    if (Interop_GetRefusedCount() != Refused && !Script.Swollen) {
+    const bool Handler = Script.Handlers.count(Id) != 0, Center = Script.Centers.count(Id) != 0;
+    if (Handler || Center) TellRefusal(Method, Script.Reply);
+    const bool Noted = Handler ? strcmp(Method, "register") == 0 || strcmp(Method, "unregister") == 0
+                               : Center && strcmp(Method, "fire") != 0 && strcmp(Method, "fireAfterDelay") != 0;
+    if (Noted) NoteCall(Handler, Request, Script.Reply);
+    const bool OverBudget = MemoryBudget_GetRefusedCount() != BudgetRefused;
+    if (Interop_GetRefusedCount() != Refused && !OverBudget && !Script.Swollen) {
         Script.Swollen = true;
         Tell(std::string("a fire of the page script was refused: what waits for the page is bounded to ") +
              INTEROP_QUEUE_LIMIT_TEXT);
+    }
+    // Only a call that answered false: a document read on another thread
+    // meanwhile may have been the one refused.
+    if (OverBudget && !Script.OverBudget &&
+        Script.Reply.find("\"returnValue\":false") != std::string::npos) {
+        Script.OverBudget = true;
+        Tell("a call of the page script was refused: what the host would hold for it passes the memory budget of " +
+             std::to_string(MemoryBudget_GetLimit() >> 20) + " MiB");
     }
     duk_push_lstring(Context, Script.Reply.data(), Script.Reply.size());
     return 1;
@@ -311,7 +343,7 @@ duk_ret_t SetUpBody(duk_context *Context, void *) {
     duk_eval_string(Context, Shim);
     duk_push_global_object(Context);
     duk_push_c_function(Context, Create, 2);
-    duk_push_c_function(Context, Call, 2);
+    duk_push_c_function(Context, Call, 3);
     duk_push_c_function(Context, Release, 1);
     duk_call(Context, 4);
     duk_push_global_stash(Context);

@@ -302,6 +302,7 @@ thread_local const volatile int32 *ThreadStop = nullptr;
 // Memory_SetThreadCharge).
 std::atomic<int64> BudgetUsed{0};
 std::atomic<int64> BudgetLimit{MEMORY_BUDGET_BYTES};
+std::atomic<int64> BudgetRefusals{0};
 thread_local MemoryCharge *ThreadCharge = nullptr;
 
 // What a block really takes: its guards and the system allocator's header.
@@ -319,6 +320,7 @@ constexpr int64 SystemHeaderBytes = 16;
     if (Account == nullptr) return;
     const int64 Cost = BlockSize + SystemHeaderBytes;
     if (BudgetUsed.fetch_add(Cost) + Cost > BudgetLimit.load(std::memory_order_relaxed)) {
+        if (!Account->Refused) BudgetRefusals.fetch_add(1);
         Account->Refused = 1;
         if (ThrowWhenExhausted) {
             BudgetUsed.fetch_sub(Cost);
@@ -757,6 +759,7 @@ int32 MemoryBudget_Take(int64 Bytes) {
     if (Bytes < 0) return FALSE;
     if (BudgetUsed.fetch_add(Bytes) + Bytes > BudgetLimit.load(std::memory_order_relaxed)) {
         BudgetUsed.fetch_sub(Bytes);
+        BudgetRefusals.fetch_add(1);
         return FALSE;
     }
     return TRUE;
@@ -770,6 +773,8 @@ int32 MemoryBudget_Give(int64 Bytes) {
 int64 MemoryBudget_GetUsed(void) { return BudgetUsed.load(); }
 
 int64 MemoryBudget_GetLimit(void) { return BudgetLimit.load(); }
+
+int64 MemoryBudget_GetRefusedCount(void) { return BudgetRefusals.load(); }
 
 int32 MemoryBudget_SetLimit(int64 Bytes) {
     if (Bytes < 1) return FALSE;

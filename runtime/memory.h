@@ -130,6 +130,10 @@ int32 MemoryBudget_Take(int64 Bytes);
 int32 MemoryBudget_Give(int64 Bytes);
 int64 MemoryBudget_GetUsed(void);
 int64 MemoryBudget_GetLimit(void);
+// How often the budget refused (a Take, or an account's first allocation
+// past it): a caller compares it before and after work to know whether
+// that work was refused for the budget.
+int64 MemoryBudget_GetRefusedCount(void);
 // Tests lower it.
 int32 MemoryBudget_SetLimit(int64 Bytes);
 

@@ -383,7 +383,9 @@ int32 Task_CompleteInterop(Task *Handle, const char *JsonText) {
     JSON *Reader = nullptr;
     JSON_Create(&Reader);
     JSON_SetDictionaryHandle(Reader, Parsed);
-    int32 Loaded = JSON_LoadBuffer(Reader, JsonText, (int32)strlen(JsonText));
+    // A page's text: charged while it lives, refused past the memory budget.
+    int32 Refused = FALSE;
+    int32 Loaded = JSON_LoadBufferCharged(Reader, JsonText, (int32)strlen(JsonText), &Refused);
     JSON_Release(&Reader);
     DictionaryItem *Top = nullptr, *After = nullptr;
     Dictionary *Result = nullptr;

@@ -364,7 +364,9 @@ int32 Workflow_AddMacroJSON(Workflow *Handle, const char *JsonText) {
     JSON *Reader = nullptr;
     JSON_Create(&Reader);
     JSON_SetDictionaryHandle(Reader, Parsed);
-    int32 Loaded = JSON_LoadBuffer(Reader, JsonText, (int32)strlen(JsonText));
+    // A page's text: charged while it lives, refused past the memory budget.
+    int32 Refused = FALSE;
+    int32 Loaded = JSON_LoadBufferCharged(Reader, JsonText, (int32)strlen(JsonText), &Refused);
     JSON_Release(&Reader);
     Dictionary *Inner = Parsed;
     if (Loaded) Dictionary_SkipRoot(Parsed, &Inner);

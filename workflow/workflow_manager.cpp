@@ -112,7 +112,9 @@ void ReleaseCallback(ManagerCallback *Callback) {
     delete Callback;
 }
 
-int32 AddInt(Dictionary *Request, ManagerCallback *Callback) {
+// Room: whether a run past the process's runs is refused now (a page's add)
+// rather than at its start (the host's own run, which fails in its words).
+int32 AddInt(Dictionary *Request, ManagerCallback *Callback, bool Room) {
     Dictionary *Inner = Request;
     Dictionary_SkipRootContainer(Request, &Inner);
     if (Inner == nullptr) Inner = Request;
@@ -133,6 +135,16 @@ int32 AddInt(Dictionary *Request, ManagerCallback *Callback) {
         if (Self()->AdditionsClosed || Self()->Unloading) {
             Log_Warning("WorkflowManager - Add refused - %s: the workflows are being unloaded, so it would not run\n",
                         Url);
+            return FALSE;
+        }
+        // A run past the process's runs would be refused at its start, after
+        // its notice and task had waited: it is refused here instead.
+        if (Room && !WorkflowRun_HasRoomFor(Self()->PendingStarts)) {
+            if (!Self()->ToldTooMany)
+                Log_Warning("WorkflowManager - Add refused - %s: " WORKFLOWRUN_ERROR_TOO_MANY
+                            ": a process starts at most %d runs (later refusals are not logged)\n",
+                            Url, WORKFLOWRUN_START_LIMIT);
+            Self()->ToldTooMany = TRUE;
             return FALSE;
         }
         Dictionary *Copy = nullptr;
@@ -186,7 +198,7 @@ int32 AddInt(Dictionary *Request, ManagerCallback *Callback) {
     for (Dictionary_ItemGetFirst(Inner, &Item); Item != nullptr; Dictionary_ItemGetNext(Inner, Item, &Item)) {
         Dictionary *Each = nullptr;
         if (Dictionary_ItemCompareType(Inner, Item, DICTIONARY_TYPE_DICTIONARY) &&
-            Dictionary_ItemGetDictionaryHandle(Inner, Item, &Each) && Each != nullptr && AddInt(Each, Callback))
+            Dictionary_ItemGetDictionaryHandle(Inner, Item, &Each) && Each != nullptr && AddInt(Each, Callback, Room))
             Added = TRUE;
     }
     if (!Added) Log_Info("WorkflowManager - Add info must contain url\n");
@@ -208,7 +220,7 @@ ManagerCallback *MakeCallback(void *User, WorkflowManager_CallbackFunc Function)
 
 int32 AddWithCallback(Dictionary *Request, void *User, WorkflowManager_CallbackFunc Function) {
     ManagerCallback *Callback = MakeCallback(User, Function);
-    int32 Added = AddInt(Request, Callback);
+    int32 Added = AddInt(Request, Callback, false);
     if (Callback != nullptr) ReleaseCallback(Callback);
     return Added;
 }
@@ -454,10 +466,15 @@ int32 WorkflowManager_AddInterop(const char *JsonText, const char *CallbackId) {
     JSON *Reader = nullptr;
     JSON_Create(&Reader);
     JSON_SetDictionaryHandle(Reader, Request);
-    int32 Parsed = JSON_LoadBuffer(Reader, JsonText, (int32)strlen(JsonText));
+    // A page's text: charged while it lives, refused past the memory budget.
+    int32 Refused = FALSE;
+    int32 Parsed = JSON_LoadBufferCharged(Reader, JsonText, (int32)strlen(JsonText), &Refused);
     JSON_Release(&Reader);
     int32 Added = FALSE;
-    if (!Parsed) {
+    if (Refused) {
+        Log_Warning("WorkflowManager - Add refused - its text passes the memory budget of %lld MiB as it is read\n",
+                    (long long)(MemoryBudget_GetLimit() >> 20));
+    } else if (!Parsed) {
         Log_Info("WorkflowManager - Add - Failed to parse json\n");
     } else {
         // The script's callback id answers through "WorkflowRun"/"RunStart".
@@ -465,7 +482,7 @@ int32 WorkflowManager_AddInterop(const char *JsonText, const char *CallbackId) {
         Dictionary_SkipRootContainer(Request, &Inner);
         if (Inner != nullptr && CallbackId != nullptr && CallbackId[0] != 0 && !Dictionary_ContainsKey(Inner, "callbackId"))
             Dictionary_SetStringByKey(Inner, "callbackId", CallbackId);
-        Added = AddInt(Request, nullptr);
+        Added = AddInt(Request, nullptr, true);
     }
     Dictionary_Release(&Request);
     return Added;
@@ -541,8 +558,14 @@ int32 WorkflowManager_QueueTaskInterop(const char *WorkflowId, const char *Names
         JSON *Reader = nullptr;
         JSON_Create(&Reader);
         JSON_SetDictionaryHandle(Reader, Macros);
-        JSON_LoadBuffer(Reader, MacrosJson, (int32)strlen(MacrosJson));
+        int32 Refused = FALSE;
+        JSON_LoadBufferCharged(Reader, MacrosJson, (int32)strlen(MacrosJson), &Refused);
         JSON_Release(&Reader);
+        // Past the memory budget nothing is queued.
+        if (Refused) {
+            Dictionary_Release(&Macros);
+            return FALSE;
+        }
     }
     int32 Queued = ManagerInt_QueueTask(Flow, Names, Macros, 1, 1);
     if (Macros != nullptr) Dictionary_Release(&Macros);

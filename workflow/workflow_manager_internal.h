@@ -41,6 +41,8 @@ struct WorkflowManager {
     std::set<std::string> LoadCompleted;
     // Additions whose "WorkflowRun"/"Start" has not been delivered yet.
     int32 PendingStarts = 0;
+    // Set once an add past the process's runs was logged.
+    int32 ToldTooMany = FALSE;
     Dictionary *Queue = nullptr;           // workflow id -> {task name -> macros}, repeats allowed
     Dictionary *DependencyQueue = nullptr; // the same, for dependency tasks
     std::vector<std::string> QueueTaskNames, ProgressTaskNames, DependencyTaskNames;

@@ -501,6 +501,18 @@ int32 WorkflowRun_GetRunningCount(void) {
     return GlobalWorkflowRun != nullptr ? __atomic_load_n(&GlobalWorkflowRun->RunningCount, __ATOMIC_SEQ_CST) : 0;
 }
 
+int32 WorkflowRun_HasRoomFor(int32 Asked) {
+    if (GlobalWorkflowRun == nullptr) return TRUE;
+    // A run asked for and not yet started takes its place in the limit now:
+    // one that would be refused at its start is refused when it is asked.
+    int64 Waiting = Asked;
+    for (Task *Each : GlobalWorkflowRun->Live) {
+        Workflow *Flow = nullptr;
+        if (!Task_IsCompleted(Each) && !WorkflowRun_GetWorkflowHandle(Each, &Flow)) Waiting++;
+    }
+    return RunsStarted + Waiting < WORKFLOWRUN_START_LIMIT ? TRUE : FALSE;
+}
+
 int32 WorkflowRun_ClaimId(const char *Id) {
     Debug_CheckPointer(Id);
     // Without the runs' module nothing starts a run that could share it.

@@ -73,6 +73,9 @@ int32 WorkflowRun_GetStartedCount(void);
 // lets it go. The requester knows its run by that task, never by what it
 // hears.
 int32 WorkflowRun_ClaimId(const char *Id);
+// 1 when one more run, beside Asked runs asked for and not yet started, can
+// still start within WORKFLOWRUN_START_LIMIT.
+int32 WorkflowRun_HasRoomFor(int32 Asked);
 int32 WorkflowRun_Keep(const char *Id);
 int32 WorkflowRun_GetKept(const char *Id, Task **Run);
 int32 WorkflowRun_ReleaseKept(const char *Id);

@@ -46,7 +46,10 @@ class MacroText {
         JSON *Reader = nullptr;
         JSON_Create(&Reader);
         JSON_SetDictionaryHandle(Reader, Owner);
-        Valid = JSON_LoadBuffer(Reader, Text, (int32)strlen(Text)) == TRUE;
+        // A page's text: charged to the memory budget while it lives, and
+        // refused (as invalid) while it is read past the budget.
+        int32 Refused = FALSE;
+        Valid = JSON_LoadBufferCharged(Reader, Text, (int32)strlen(Text), &Refused) == TRUE;
         JSON_Release(&Reader);
         Parsed = Owner;
         Dictionary *Inner = nullptr;

@@ -5,6 +5,8 @@
 
 #include <string.h>
 
+#include <new>
+
 #include "runtime/documents/document_handle.h"
 #include "runtime/documents/json_internal.h"
 #include "runtime/memory.h"
@@ -108,5 +110,31 @@ int32 JSON_VerboseLog(JSON *Handle, int32 Level, const char *Format, ...) {
     va_start(Arguments, Format);
     const int32 Result = JSON_VPrint(Handle, 0, Format, Arguments);
     va_end(Arguments);
+    return Result;
+}
+
+int32 JSON_LoadBufferCharged(JSON *Handle, const void *Bytes, int32 Size, int32 *Refused) {
+    JSON_Check(Handle);
+    Debug_CheckPointer(Refused);
+    *Refused = FALSE;
+    Dictionary *Root = Handle->Dict;
+    if (Root == nullptr) return FALSE;
+    MemoryCharge Charge{};
+    const int32 Was = Memory_SetThrowWhenExhausted(TRUE, nullptr);
+    int32 Result = FALSE;
+    try {
+        Memory_SetThreadCharge(&Charge);
+        Result = JSON_LoadBuffer(Handle, Bytes, Size);
+        Memory_SetThreadCharge(nullptr);
+        Dictionary_HoldCharge(Root, Charge.Bytes);
+    } catch (const std::bad_alloc &) {
+        // What unwinding freed was counted off; the tree's rest goes here.
+        Memory_SetThreadCharge(nullptr);
+        Dictionary_Reset(Root);
+        MemoryBudget_Give(Charge.Bytes);
+        *Refused = TRUE;
+        Result = FALSE;
+    }
+    Memory_SetThrowWhenExhausted(Was, nullptr);
     return Result;
 }

@@ -267,6 +267,7 @@ struct NotificationCenter {
     void *Lock;
     uint32 OwnerThreadId;
     uint32 Verbose;
+    uint32 ToldObserverBudget; // set once a page's observer past the budget was logged
     ProbeTable<NotificationKeyRecord *> *Observers; // by key text, letters' cases alike
     HashTable *RetainedInstances; // instance id -> 1
     Pool *KeyPool;

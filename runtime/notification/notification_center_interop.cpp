@@ -7,16 +7,21 @@
 // The reference counts live in a Dictionary under the center's lock; the
 // lock is never held across a fire, since a fire from a thread other than
 // the owner waits for the owner thread, which needs the lock to deliver.
+#include <string.h>
+
 #include "runtime/containers/dictionary.h"
 #include "runtime/critical_section.h"
 #include "runtime/debug.h"
 #include "runtime/log.h"
+#include "runtime/memory.h"
 #include "runtime/notification/notification_center.h"
 #include "runtime/notification/notification_center_internal.h"
 #include "runtime/script/interop.h"
 #include "runtime/text/string.h"
 
 namespace {
+
+constexpr int64 ObserverCost = 1024;
 
 // Fires "NotificationCenter"/"Interop" for the instance with {"addRef":flag}.
 int32 FireReferenceChange(const char *Instance, uint32 AddRef) {
@@ -105,6 +110,22 @@ int32 NotificationCenter_AddInstanceObserverInterop(const char *Type, const char
                   NotificationCenter_Part(Name), NotificationCenter_Part(Instance), CallbackId);
     InteropCallback *Callback = nullptr;
     Interop_AddCallback(CallbackId, Center, Interop_Execute, &Callback);
+    // What a page's observer keeps in the host (its key, its records, the
+    // page's own note of it, about 1 KiB with short names) is charged while
+    // it lives, so that a page adding observers without end is refused.
+    const int64 Cost = ObserverCost + (int64)strlen(Type != nullptr ? Type : "") +
+                       (int64)strlen(Name != nullptr ? Name : "") + (int64)strlen(Instance != nullptr ? Instance : "") +
+                       (int64)strlen(CallbackId != nullptr ? CallbackId : "");
+    if (!Interop_ChargeCallback(Callback, Cost)) {
+        Interop_ReleaseCallback(&Callback);
+        if (!Center->ToldObserverBudget)
+            Log_Warning("NotificationCenter - Observer refused - %s.%s: the observers a page keeps pass the memory "
+                        "budget of %lld MiB (later refusals are not logged)\n",
+                        NotificationCenter_Part(Type), NotificationCenter_Part(Name),
+                        (long long)(MemoryBudget_GetLimit() >> 20));
+        Center->ToldObserverBudget = TRUE;
+        return FALSE;
+    }
     return NotificationCenter_AddInstanceObserver(Type, Name, Instance, Callback,
                                                   NotificationCenter_InteropExecuteObserverCallback);
 }
@@ -168,13 +189,10 @@ int32 NotificationCenter_InteropExecuteObserverCallback(void *Callback, const ch
     Dictionary_AddString(Item, "callbackId", CallbackId, nullptr);
     const bool Retained = NotificationCenter_IsRetained(Center, Sender);
     if (Retained) Dictionary_AddBoolean(Item, "retained", TRUE, nullptr);
-    Dictionary *Info = nullptr;
-    Dictionary_AddDictionary(Item, "info", &Info, nullptr);
-    if (UserInfo != nullptr) Dictionary_Merge(Info, UserInfo, DICTIONARY_MERGE_OVERWRITE);
     // Every page receives the batch and releases once; an item the queue
     // refused reaches no page.
     const bool Loop = NotificationCenter_IsLoopFire(Type, Name);
-    if ((Loop ? Interop_RaiseLoopCallback(Record, Item) : Interop_RaiseCallback(Record, Item)) && Retained) {
+    if (Interop_RaiseCallbackWithInfo(Record, Item, UserInfo, Loop ? TRUE : FALSE) && Retained) {
         int32 Pages = Interop_GetExecuteCallbackCount();
         for (int32 Page = 0; Page < Pages; Page++) NotificationCenter_AddRefInteropReference(Sender);
     }

@@ -12,6 +12,8 @@
 
 #include "runtime/containers/dictionary.h"
 #include "runtime/documents/json.h"
+#include "runtime/log.h"
+#include "runtime/memory.h"
 #include "runtime/notification/notification_center.h"
 #include "runtime/notification/notification_center_internal.h"
 
@@ -32,6 +34,17 @@ int32 WithParsedPayload(Load &&Loader, Accept &&Accepted, Deliver &&Deliverer) {
     if (Accepted(Result, Root, Payload)) Deliverer(Payload);
     JSON_Delete(&Json);
     Dictionary_Release(&Root);
+    return Result;
+}
+
+// A page's text: refused while it is read when its tree would pass the
+// memory budget, before anything is fired.
+int32 LoadCharged(JSON *Json, const char *Text) {
+    int32 Refused = FALSE;
+    const int32 Result = JSON_LoadBufferCharged(Json, Text, (int32)strlen(Text), &Refused);
+    if (Refused)
+        Log_Warning("NotificationCenter - A page's fire was refused: its info passes the memory budget of %lld MiB\n",
+                    (long long)(MemoryBudget_GetLimit() >> 20));
     return Result;
 }
 
@@ -65,7 +78,7 @@ int32 NotificationCenter_FireInterop(const char *Type, const char *Name, const c
                                      const char *JsonText) {
     if (JsonText == nullptr) return FALSE;
     return WithParsedPayload(
-        [&](JSON *Json) { return JSON_LoadBuffer(Json, JsonText, (int32)strlen(JsonText)); }, ParsedObject,
+        [&](JSON *Json) { return LoadCharged(Json, JsonText); }, ParsedObject,
         [&](Dictionary *Payload) { NotificationCenter_Fire(Type, Name, Instance, Payload); });
 }
 
@@ -93,7 +106,7 @@ int32 NotificationCenter_FireAfterDelayInterop(const char *Type, const char *Nam
     if (JsonText == nullptr) return FALSE;
     int32 Held = TRUE;
     const int32 Result = WithParsedPayload(
-        [&](JSON *Json) { return JSON_LoadBuffer(Json, JsonText, (int32)strlen(JsonText)); }, ParsedObject,
+        [&](JSON *Json) { return LoadCharged(Json, JsonText); }, ParsedObject,
         [&](Dictionary *Payload) {
             Held = NotificationCenter_FireAfterDelayHeld(Type, Name, Instance, DelayMilliseconds, Payload);
         });

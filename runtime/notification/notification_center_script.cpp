@@ -2,6 +2,7 @@
 // order, then one native operation; its answer becomes "returnValue".
 #include "runtime/notification/notification_center_script.h"
 
+#include "runtime/memory.h"
 #include "runtime/notification/notification_center.h"
 #include "runtime/script/api_gen_dispatch.h"
 #include "runtime/script/interop.h"
@@ -25,6 +26,7 @@ int32 NotificationCenter_Invoke(void *User, Dictionary *Request, Dictionary *Res
     int32 Answer = 0;
     // A fire that the pages' queue could not take whole answers false.
     const uint32 Refused = Interop_IsInitialized() ? Interop_GetRefusedCount() : 0;
+    const int64 BudgetRefused = MemoryBudget_GetRefusedCount();
     switch (Hash) {
     case Crc32Const("addObserver"):
         if (Get.Text("type", &Type).Text("notification", &Name).Text("callbackId", &CallbackId).Read)
@@ -64,7 +66,11 @@ int32 NotificationCenter_Invoke(void *User, Dictionary *Request, Dictionary *Res
     }
     // A refused fire says why beside its answer.
     const bool Fire = Hash == Crc32Const("fire") || Hash == Crc32Const("fireAfterDelay");
-    if (Interop_IsInitialized() && Interop_GetRefusedCount() != Refused) {
+    const bool Interop = Interop_IsInitialized() && Interop_GetRefusedCount() != Refused;
+    if (Fire && (Answer != 1 || Interop) && MemoryBudget_GetRefusedCount() != BudgetRefused) {
+        Answer = 0;
+        Dictionary_SetStringByKey(Result, "error", "refused: the info passes the memory budget of the host");
+    } else if (Interop) {
         Answer = 0;
         Dictionary_SetStringByKey(Result, "error",
                                   "refused: what waits for the pages is bounded to " INTEROP_QUEUE_LIMIT_TEXT);

@@ -41,8 +41,6 @@ int32 Interop_Init(void) {
     Pool_SetChunkSize(Global->CallbackPool, InteropPoolChunk);
     Global->Pending = new InteropPending;
 
-    MemoryStream_Create(&Global->Batch);
-    MemoryStream_SetAutoGrow(Global->Batch, TRUE);
     JSON_Create(&Global->Writer);
     JSON_SetPrivateKeys(Global->Writer, FALSE);
 
@@ -61,7 +59,6 @@ int32 Interop_Remove(void) {
     Interop_RemoveBatch(Global);
     Interop_DeleteInstanceTable(Global);
     JSON_Delete(&Global->Writer);
-    MemoryStream_Release(&Global->Batch);
     CriticalSection_Delete(&Global->Lock);
     delete Global->Pending;
     Pool_Delete(&Global->CallbackPool);

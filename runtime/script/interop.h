@@ -138,6 +138,10 @@ int32 Interop_ProcessEvent(void *Instance);
 int32 Interop_AddCallback(const char *Id, void *User, Interop_CallbackFunc Function, InteropCallback **Callback);
 int32 Interop_GetCallbackById(const char *Id, InteropCallback **Callback);
 int32 Interop_RaiseCallback(InteropCallback *Callback, void *Argument);
+// Raises an item with Info's members as its "info": a page's batch gets them
+// written straight from Info, never copied first. Loop: the item comes of the
+// engine's own loop (NotificationCenter_IsLoopFire), as Interop_RaiseLoopCallback.
+int32 Interop_RaiseCallbackWithInfo(InteropCallback *Callback, Dictionary *Item, Dictionary *Info, int32 Loop);
 // The same for an item that comes of the engine's own loop
 // (NotificationCenter_IsLoopFire): the batch's facts mark it.
 int32 Interop_RaiseLoopCallback(InteropCallback *Callback, void *Argument);
@@ -145,6 +149,10 @@ InteropCallback *Interop_AddRefCallback(InteropCallback *Callback);
 int32 Interop_ReleaseCallback(InteropCallback **Callback);
 int32 Interop_GetCallbackUserPtr(InteropCallback *Callback, void **User);
 const char *Interop_GetCallbackId(InteropCallback *Callback);
+// Charges Bytes to the memory budget for what the record's holder keeps
+// beside it (0, with nothing charged, when that passes the budget); the
+// record gives them back with its last release.
+int32 Interop_ChargeCallback(InteropCallback *Callback, int64 Bytes);
 
 // Page execute registrations and the execute queue (main thread). A page
 // that registers again with the same user and function shares its
@@ -181,11 +189,14 @@ uint32 Interop_GetRefusedCount(void);
 // as the item was queued, so that a page's bridge never parses the batch
 // again to release what the center retained for it; and whether it came of
 // the engine's own loop (a page that has nothing else waiting is idle).
+// Text, when not null, is the batch itself (a std::string) handed to the
+// last page called, which may take it whole rather than copy it.
 typedef struct InteropBatchFacts {
     int32 Count;
     const char *const *Senders;
     const int32 *Retained;
     const int32 *Loop;
+    void *Text;
 } InteropBatchFacts;
 
 RUNTIME_EXTERN_C_END

@@ -25,11 +25,12 @@ int32 DeleteRegistration(void *HandleAddress) {
     return TRUE;
 }
 
-// The one bound of what waits for the pages: the batch's text and what is
-// held for them elsewhere. A refusal is counted, and logged once a batch.
-bool Admitted(InteropStruct *Global, size_t Bytes) {
+// The one bound of what waits for the pages: the batch's text (Text bytes
+// of it before the item) and what is held for them elsewhere. A refusal is
+// counted, and logged once a batch.
+bool Admitted(InteropStruct *Global, size_t Text, size_t Bytes) {
     InteropPending &Pending = *Global->Pending;
-    if (Pending.Text.size() + Global->Held + Bytes <= INTEROP_QUEUE_LIMIT) return true;
+    if (Text + Global->Held + Bytes <= INTEROP_QUEUE_LIMIT) return true;
     Global->Refused++;
     if (!Pending.Told)
         Log_Warning("Interop - An item for the pages was refused: what waits for them is bounded to "
@@ -38,20 +39,107 @@ bool Admitted(InteropStruct *Global, size_t Bytes) {
     return false;
 }
 
-void Write(MemoryStream *Stream, const char *Text, uint32 Length) {
-    uint32 Count = 0;
-    MemoryStream_Write(Stream, Text, Length, &Count);
+// A stream that appends to the pending text, so that an item is written
+// once, where it waits.
+struct TextSink {
+    StreamStruct Record;
+    std::string *Text;
+};
+
+int32 SinkWrite(void *Handle, const void *Buffer, uint32 Length, uint32 *Count) {
+    static_cast<TextSink *>(Handle)->Text->append(static_cast<const char *>(Buffer), Length);
+    *Count = Length;
+    return TRUE;
+}
+
+// The members of a container as the writer puts them (nothing for none).
+int64 Measure(JSON *Writer, Dictionary *Members) {
+    int32 Size = 0;
+    JSON_SetDictionaryHandle(Writer, Members);
+    JSON_SaveBufferEstimate(Writer, &Size);
+    return Size;
+}
+
+// An info whose tree costs more than this is measured before it is written,
+// so that a large one is refused before its text exists and its room is
+// taken once; smaller items are written as they come and measured after.
+constexpr int64 MeasuredFrom = 64 << 10;
+
+// Whether an item of Bytes may wait, the batch holding Text bytes before it:
+// within the pages' bound (an item goes alone when the batch is empty, so
+// that the host's own items still reach a page that holds the bound in
+// delayed fires) and charged to the memory budget while it waits.
+bool Admit(InteropStruct *Global, size_t Text, int64 Bytes) {
+    InteropPending &Pending = *Global->Pending;
+    if (Text != 0 && !Admitted(Global, Text, (size_t)Bytes)) return false;
+    if (!MemoryBudget_Take(Bytes)) {
+        Global->Refused++;
+        if (!Pending.Told)
+            Log_Warning("Interop - An item for the pages was refused: it passes the memory budget of %lld MiB\n",
+                        (long long)(MemoryBudget_GetLimit() >> 20));
+        Pending.Told = true;
+        return false;
+    }
+    Pending.Charged += Bytes;
+    return true;
+}
+
+// Queues Item, with Info's members as its "info" object when WithInfo, into
+// the pending batch, written straight into it.
+int32 Queue(InteropStruct *Global, Dictionary *Item, bool WithInfo, Dictionary *Info) {
+    InteropPending &Pending = *Global->Pending;
+    const size_t Before = Pending.Text.size();
+    int64 Cost = 0;
+    if (Info != nullptr) Dictionary_GetCost(Info, &Cost);
+    const bool Measured = Cost > MeasuredFrom;
+    if (Measured) {
+        const int64 Size = Measure(Global->Writer, Item) + 13 + Measure(Global->Writer, Info);
+        if (!Admit(Global, Before, Size)) return FALSE;
+        // With room for the batch's closing bracket: nothing is moved while
+        // the item is written or the batch closed.
+        Pending.Text.reserve(Before + (size_t)Size + 1);
+    }
+    TextSink Sink{{}, &Pending.Text};
+    Sink.Record.Handle = &Sink;
+    Sink.Record.Write = SinkWrite;
+    Pending.Text.append(Before == 0 ? "[{" : ",{");
+    JSON_SetDictionaryHandle(Global->Writer, Item);
+    JSON_SaveStream(Global->Writer, &Sink.Record);
+    if (WithInfo) {
+        Pending.Text.append(Pending.Text.size() > Before + 2 ? ",\"info\":{" : "\"info\":{");
+        JSON_SetDictionaryHandle(Global->Writer, Info);
+        if (Info != nullptr) JSON_SaveStream(Global->Writer, &Sink.Record);
+        Pending.Text.append("}");
+    }
+    Pending.Text.append("}");
+    if (!Measured && !Admit(Global, Before, (int64)(Pending.Text.size() - Before))) {
+        Pending.Text.resize(Before);
+        return FALSE;
+    }
+    const char *Sender = nullptr;
+    uint32 Retained = FALSE;
+    Pending.Senders.emplace_back(Dictionary_GetStringPtrByKey(Item, "sender", &Sender) && Sender != nullptr ? Sender
+                                                                                                            : "");
+    Pending.Retained.push_back(Dictionary_GetBooleanByKey(Item, "retained", &Retained) && Retained ? 1 : 0);
+    Pending.Loop.push_back(Global->RaisingLoop ? 1 : 0);
+    Interop_PostProcess();
+    return TRUE;
 }
 
 // Calls every registration with the batch. Each is held while it runs, since
 // a page may close (and drop its registration) from inside the call.
-void Deliver(InteropStruct *Global, const char *Batch, InteropBatchFacts *Facts) {
+void Deliver(InteropStruct *Global, std::string &Batch, InteropBatchFacts *Facts) {
     InteropExecuteCallback *Registration = Global->Registrations.Head;
     if (Registration != nullptr) Class_AddRef(Registration);
     while (Registration != nullptr) {
+        // The last page may take the text; it is read through a pointer
+        // taken before, which taking leaves valid for this call only.
+        const bool Last = Registration->Next == nullptr;
+        Facts->Text = Last ? &Batch : nullptr;
         if (Registration->Function != nullptr)
-            Registration->Function(Registration->User, Registration->Class.InstanceId, Batch, Facts);
-        InteropExecuteCallback *Next = Registration->Next;
+            Registration->Function(Registration->User, Registration->Class.InstanceId, Batch.c_str(), Facts);
+        // A page registered during that call came after this batch was made.
+        InteropExecuteCallback *Next = Last ? nullptr : Registration->Next;
         if (Next != nullptr) Class_AddRef(Next);
         Class_Release(&Registration);
         Registration = Next;
@@ -123,7 +211,12 @@ int32 Interop_ReleaseCallback(InteropCallback **Callback) {
     Debug_CheckPointer(Callback);
     Debug_CheckPointer(*Callback);
     Debug_Assert((*Callback)->RefCount > 0, "Callback released more often than referenced (%s)", (*Callback)->Id);
-    (*Callback)->RefCount--;
+    // What its holder kept beside it goes now; the record itself waits for
+    // the process step.
+    if (--(*Callback)->RefCount == 0) {
+        MemoryBudget_Give((*Callback)->Charged);
+        (*Callback)->Charged = 0;
+    }
     *Callback = nullptr;
     return TRUE;
 }
@@ -138,6 +231,13 @@ int32 Interop_GetCallbackUserPtr(InteropCallback *Callback, void **User) {
 const char *Interop_GetCallbackId(InteropCallback *Callback) {
     Debug_CheckPointer(Callback);
     return Callback->Id;
+}
+
+int32 Interop_ChargeCallback(InteropCallback *Callback, int64 Bytes) {
+    Debug_CheckPointer(Callback);
+    if (!MemoryBudget_Take(Bytes)) return FALSE;
+    Callback->Charged += Bytes;
+    return TRUE;
 }
 
 int32 Interop_AddExecuteCallback(InteropExecuteCallback **Registration, void *User, Interop_ExecuteFunc Function) {
@@ -177,57 +277,41 @@ int32 Interop_GetExecuteCallbackCount(void) {
 int32 Interop_Execute(void *User, void *DictionaryHandle) {
     (void)User;
     Interop_AssertMainThread();
-    InteropStruct *Global = Interop_Global();
     auto *Source = static_cast<Dictionary *>(DictionaryHandle);
     Class_CheckHandle(Source, DICTIONARY_CLASSID);
-    InteropPending &Pending = *Global->Pending;
-    // A child container is owned by its item and is written through a root
-    // copy.
-    Dictionary *Root = nullptr;
-    Dictionary *Parent = nullptr;
-    DictionaryItem *ParentItem = nullptr;
-    if (Dictionary_GetParent(Source, &Parent, &ParentItem)) {
-        Dictionary_Create(&Root);
-        Dictionary_Merge(Root, Source, DICTIONARY_MERGE_OVERWRITE);
+    return Queue(Interop_Global(), Source, false, nullptr);
+}
+
+int32 Interop_RaiseCallbackWithInfo(InteropCallback *Callback, Dictionary *Item, Dictionary *Info, int32 Loop) {
+    Debug_CheckPointer(Callback);
+    Class_CheckHandle(Item, DICTIONARY_CLASSID);
+    InteropStruct *Global = Interop_Global();
+    const int32 Outer = Global->RaisingLoop;
+    if (Loop) Global->RaisingLoop = TRUE;
+    int32 Raised = FALSE;
+    if (Callback->Function == Interop_Execute) {
+        Interop_AssertMainThread();
+        Raised = Queue(Global, Item, true, Info);
     } else {
-        Root = Dictionary_AddRef(Source);
+        // Another receiver gets one dictionary: the info is copied into it.
+        Dictionary *Copy = nullptr;
+        Dictionary_AddDictionary(Item, "info", &Copy, nullptr);
+        if (Info != nullptr) Dictionary_Merge(Copy, Info, DICTIONARY_MERGE_OVERWRITE);
+        Raised = Interop_RaiseCallback(Callback, Item);
     }
-    MemoryStream *Stream = Global->Batch;
-    MemoryStream_DiscardAll(Stream);
-    StreamStruct *Json = nullptr;
-    MemoryStream_GetStreamHandle(Stream, &Json);
-    Write(Stream, Pending.Text.empty() ? "[{" : ",{", 2);
-    JSON_SetDictionaryHandle(Global->Writer, Root);
-    JSON_SaveStream(Global->Writer, Json);
-    Write(Stream, "}", 1);
-    Dictionary_Release(&Root);
-    const size_t Size = (size_t)MemoryStream_GetUsed(Stream);
-    // An item goes alone when the batch is empty, so that the host's own
-    // items still reach a page that holds the bound in delayed fires.
-    if (!Pending.Text.empty() && !Admitted(Global, Size)) {
-        MemoryStream_DiscardAll(Stream);
-        return FALSE;
-    }
-    const char *Text = nullptr;
-    MemoryStream_GetPointer(Stream, &Text);
-    Pending.Text.append(Text, Size);
-    MemoryStream_ReleasePointer(Stream, &Text);
-    MemoryStream_DiscardAll(Stream);
-    const char *Sender = nullptr;
-    uint32 Retained = FALSE;
-    Pending.Senders.emplace_back(Dictionary_GetStringPtrByKey(Source, "sender", &Sender) && Sender != nullptr
-                                     ? Sender
-                                     : "");
-    Pending.Retained.push_back(Dictionary_GetBooleanByKey(Source, "retained", &Retained) && Retained ? 1 : 0);
-    Pending.Loop.push_back(Global->RaisingLoop ? 1 : 0);
-    Interop_PostProcess();
-    return TRUE;
+    Global->RaisingLoop = Outer;
+    return Raised;
 }
 
 int32 Interop_Hold(size_t Bytes) {
     Interop_AssertMainThread();
     InteropStruct *Global = Interop_Global();
-    if (!Admitted(Global, Bytes)) return FALSE;
+    if (!Admitted(Global, Global->Pending->Text.size(), Bytes)) return FALSE;
+    // Charged to the memory budget too while it is held.
+    if (!MemoryBudget_Take((int64)Bytes)) {
+        Global->Refused++;
+        return FALSE;
+    }
     Global->Held += Bytes;
     return TRUE;
 }
@@ -235,7 +319,9 @@ int32 Interop_Hold(size_t Bytes) {
 int32 Interop_Unhold(size_t Bytes) {
     Interop_AssertMainThread();
     InteropStruct *Global = Interop_Global();
-    Global->Held -= Bytes < Global->Held ? Bytes : Global->Held;
+    const size_t Given = Bytes < Global->Held ? Bytes : Global->Held;
+    Global->Held -= Given;
+    MemoryBudget_Give((int64)Given);
     return TRUE;
 }
 
@@ -247,6 +333,7 @@ void Interop_ProcessCallbacks(float64 Start) {
     while (Record != nullptr) {
         InteropCallback *Next = Record->Next;
         if (Record->RefCount == 0) {
+            MemoryBudget_Give(Record->Charged);
             InteropList_Unlink(Global->Callbacks, Record);
             Pool_Free(Global->CallbackPool, &Record, (int32)sizeof(InteropCallback));
         }
@@ -273,10 +360,12 @@ void Interop_ProcessBatch(void) {
     std::vector<const char *> Senders;
     Senders.reserve(Batch.Senders.size());
     for (const std::string &Sender : Batch.Senders) Senders.push_back(Sender.c_str());
-    InteropBatchFacts Facts{(int32)Senders.size(), Senders.data(), Batch.Retained.data(), Batch.Loop.data()};
+    InteropBatchFacts Facts{(int32)Senders.size(), Senders.data(), Batch.Retained.data(), Batch.Loop.data(),
+                            nullptr};
     Global->Delivering = TRUE;
-    Deliver(Global, Batch.Text.c_str(), &Facts);
+    Deliver(Global, Batch.Text, &Facts);
     Global->Delivering = FALSE;
+    MemoryBudget_Give(Batch.Charged);
 }
 
 void Interop_RemoveBatch(InteropStruct *Global) {
@@ -287,8 +376,10 @@ void Interop_RemoveBatch(InteropStruct *Global) {
     while (Global->Callbacks.Head != nullptr) {
         InteropCallback *Record = Global->Callbacks.Head;
         if (Record->RefCount > 0) Log_Debug("Interop - Callback not removed - Id %s\n", Record->Id);
+        MemoryBudget_Give(Record->Charged);
         InteropList_Unlink(Global->Callbacks, Record);
         Pool_Free(Global->CallbackPool, &Record, (int32)sizeof(InteropCallback));
     }
+    MemoryBudget_Give(Global->Pending->Charged);
     *Global->Pending = InteropPending{};
 }

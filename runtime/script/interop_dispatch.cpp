@@ -7,6 +7,7 @@
 #include <string.h>
 
 #include "runtime/log.h"
+#include "runtime/memory.h"
 #include "runtime/script/interop_internal.h"
 #include "runtime/text/crc.h"
 #include "runtime/text/string.h"
@@ -56,9 +57,15 @@ int32 Interop_DispatchInvokeJSON(const char *InstanceId, const char *JsonText, M
     JSON *Reader = nullptr;
     JSON_Create(&Reader);
     JSON_SetDictionaryHandle(Reader, Request);
-    int32 Answer = JSON_LoadBuffer(Reader, JsonText, (int32)strlen(JsonText));
+    // What a page's request costs as parsed is charged while the call runs:
+    // one past the memory budget is refused before it is read whole.
+    int32 Refused = FALSE;
+    int32 Answer = JSON_LoadBufferCharged(Reader, JsonText, (int32)strlen(JsonText), &Refused);
     JSON_Delete(&Reader);
-    if (Answer == 0) {
+    if (Refused) {
+        Log_Warning("Interop - A call was refused: its request passes the memory budget of %lld MiB\n",
+                    (long long)(MemoryBudget_GetLimit() >> 20));
+    } else if (Answer == 0) {
         Log_Debug("Invoker unable to parse method string as json (%s)\n", JsonText);
     } else if (Answer == 1) {
         Dictionary *Inner = nullptr;

@@ -60,6 +60,7 @@ struct InteropCallback {
     void *User;
     Interop_CallbackFunc Function;
     uint32 RefCount;
+    int64 Charged; // bytes of the memory budget it holds until it is freed
     InteropCallback *Next;
     InteropCallback *Prev;
 };
@@ -84,6 +85,8 @@ struct InteropPending {
     std::vector<int32> Loop;
     // Set once a refusal was logged; cleared when the batch goes out.
     bool Told = false;
+    // Bytes of the memory budget the text holds until it is delivered.
+    int64 Charged = 0;
 };
 
 // A position in the instance table that removals keep valid.
@@ -106,7 +109,6 @@ struct InteropStruct {
     InteropList<InteropCallback> Callbacks;
     Pool *CallbackPool;
     InteropList<InteropExecuteCallback> Registrations;
-    MemoryStream *Batch; // where each queued item is written first
     JSON *Writer;
     int32 Delivering; // 1 while a batch is being handed to the pages
     int32 RaisingLoop; // 1 while an item of the engine's own loop is raised

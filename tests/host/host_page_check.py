@@ -52,9 +52,10 @@ def run(directory, page, document=LOG % "main", extra=()):
 
 # Adds COUNT runs of the document in a.yaml beside the workflow.
 ADDS = """
-var manager = TQX.create('TQX.WorkflowManager');
+var manager = TQX.create('TQX.WorkflowManager'), taken = 0;
 for (var i = 0; i < COUNT; i++)
-  TQX.call(manager, 'add', {json: JSON.stringify({url: URL}), callbackId: 'added' + i});
+  taken += TQX.call(manager, 'add', {json: JSON.stringify({url: URL}), callbackId: 'added' + i}) ? 1 : 0;
+print('taken=' + taken);
 """
 
 # A page that hears the start of every task of its type and completes it.
@@ -93,11 +94,14 @@ def case_added_runs():
 
 def case_too_many_runs():
     # Past the runs a process may start, the host's own run fails and the
-    # program ends once the runs that did start have.
+    # program ends once the runs that did start have; a page's add past them
+    # answers false when it is made (said once), so nothing of it waits.
     with tempfile.TemporaryDirectory() as directory:
-        code, value, _, _ = run(directory, adds(directory, 1000, LOG % "added-run"))
+        code, value, out, _ = run(directory, adds(directory, 1200, LOG % "added-run"))
         check(code == 1 and value is not None and "WorkflowRun_Error_TooMany" in value["errors"],
               "exit %d %s" % (code, value))
+        check("Script - taken=1000\n" in out and out.count("Add refused") == 1 and
+              out.count(".start - added-run\n") == 1000, "%s" % out[-400:])
 
 
 def case_bridge_out_of_reach():

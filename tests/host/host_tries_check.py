@@ -374,6 +374,64 @@ def case_delayed_bytes():
         check(peak < 192 * 1024, "peak %d KiB" % peak)
 
 
+# What a page's calls leave in the host is charged to the memory budget
+# (256 MiB): past it a call answers false, the log says why and standard
+# error says so once. Each row: its page, what it prints, the log's words.
+BUDGET_WORDS = "velmarsh: a call of the page script was refused: what the host would hold for it passes the memory budget"
+LIST_INFO = """
+var center = TQX.create('TQX.NotificationCenter'), s = '0';
+while (s.length < (%d << 20)) s += ',' + s;
+TQX.call(center, 'addObserver', {type: 'Big', notification: 'Info', callbackId: 'b'});
+print('fired=' + TQX.call(center, 'fire', {type: 'Big', notification: 'Info', sender: '', info: '{"z":[' + s + ']}'}));
+function onBatch(items) { print('heard=' + items[0].info.z.length); }
+"""
+BUDGETED = [
+    # Observers with long names (each kept whole in the host): about 28,000
+    # fit, and the rest are refused.
+    ("observers", """
+var center = TQX.create('TQX.NotificationCenter'), pad = new Array(8193).join('t'), added = 0;
+for (var i = 0; i < 40000; i++)
+  added += TQX.call(center, 'addObserver', {type: pad + i, notification: 'N', callbackId: 'c'}) ? 1 : 0;
+print('added=' + (added > 15000 && added < 40000));
+""", ["added=true"], "Observer refused"),
+    # Macros of 8,000 bytes: about 33,000 fit.
+    ("macros", """
+var app = TQX.create('TQX.WorkflowApp'), v = new Array(8001).join('m'), added = 0;
+for (var i = 0; i < 40000; i++) added += TQX.call(app, 'addMacro', {key: 'm' + i, value: v}) ? 1 : 0;
+print('added=' + (added > 20000 && added < 40000));
+""", ["added=true"], "not set: its value (8000 bytes) passes the memory budget"),
+    # Each removal gives its observer's charge back at once: a page that
+    # adds and removes them in one loop is never refused.
+    ("observer_churn", """
+var center = TQX.create('TQX.NotificationCenter'), pad = new Array(8193).join('t'), added = 0;
+for (var i = 0; i < 40000; i++) {
+  added += TQX.call(center, 'addObserver', {type: pad + i, notification: 'N', callbackId: 'c'}) ? 1 : 0;
+  TQX.call(center, 'removeObserver', {type: pad + i, notification: 'N', callbackId: 'c'});
+}
+print('added=' + added);
+""", ["added=40000"], None),
+    # An info of small list items costs many times its bytes once parsed:
+    # 4 million items are refused at the fire, in words; a million are heard.
+    ("list_refused", LIST_INFO % 4, ["fired=false"], "its info passes the memory budget"),
+    ("list_heard", LIST_INFO % 1, ["fired=true", "heard=1048576"], None),
+    # The twin through a run a page adds: its text is read under the budget.
+    ("list_added", """
+var s = '0';
+while (s.length < (4 << 20)) s += ',' + s;
+print('added=' + TQX.call(TQX.create('TQX.WorkflowManager'), 'add', {json: '{"url":"file:///x","z":[' + s + ']}', callbackId: ''}));
+""", ["added=false"], "Add refused - its text passes the memory budget"),
+]
+
+
+def case_budgeted_calls():
+    for name, page, said, words in BUDGETED:
+        with tempfile.TemporaryDirectory() as directory:
+            code, value, out, err = finish(start(directory, page))
+            check(code in (0, 1) and answers(out) == said, "%s: exit %d %s" % (name, code, answers(out)))
+            check(words is None or (out.count(words) == 1 and err.count(BUDGET_WORDS) == 1),
+                  "%s: %r %r" % (name, out[-400:], err))
+
+
 CASES = {name[5:]: function for name, function in globals().items() if name.startswith("case_")}
 if CASE not in CASES:
     fail("unknown case")

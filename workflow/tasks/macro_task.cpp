@@ -327,6 +327,21 @@ int32 OnAggregateStart(void *User, const char *, const char *, const char *, Dic
         Dictionary_Release(&Content);
         return TaskType_MissingArgument(Self->Owner, "content");
     }
+    // The copy lives while its runs are made: charged to the memory budget
+    // like them (at most the task's own definition, which is charged too).
+    int64 Cost = 0;
+    Dictionary_GetCost(Content, &Cost);
+    if (!MemoryBudget_Take(Cost)) {
+        Dictionary_Release(&Content);
+        char Why[224], Text[TASK_NAME_SIZE + 256];
+        TaskInt_BudgetWords(Why, (int32)sizeof(Why), Cost);
+        String_Print(Text, (int32)sizeof(Text), "task \"%s\" not run: a copy of its \"content\" is refused: %s",
+                     Task_GetNamePtr(Self->Owner), Why);
+        Task_AddErrorAlways(Self->Owner, TASK_ERROR_TOO_MANY);
+        Task_AddErrorAlways(Self->Owner, Text);
+        return Task_Complete(Self->Owner, nullptr);
+    }
+    Dictionary_HoldCharge(Content, Cost);
     Aggregate_LoadContent(Self, Content);
     Dictionary_Release(&Content);
     return TRUE;
