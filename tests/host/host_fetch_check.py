@@ -22,7 +22,8 @@ slow_hosts: five hosts that do not answer leave a sixth host's fetch its
 slot: it is answered while they still hold theirs; five that trickle hold
 theirs, and the sixth fetch's wait for one ends within its own timeout.
 urls: a task URL whose host is no name fails at once; FILE:/// is a file
-URL; a body that arrived and does not parse fails at once with why.
+URL; a FIFO is refused without being opened; a body that arrived and does not
+parse fails at once with why.
 cuts: an answer cut at each stage by a close or a reset fails in words.
 ignored: under ignoreError a failed fetch still says why.
 Exit status 0 when the case holds, 77 when it cannot be tried here.
@@ -459,6 +460,13 @@ def case_urls():
                                             "  limitBodySize: '%s'\n" % limit)
                 check(code == 1 and any(said in error for error in summary["errors"]) and "the document is empty" not in
                       summary["errors"], "%s: %s" % (limit, summary))
+            # A FIFO is refused unopened: a writer waiting on it is never woken.
+            fifo, woken = os.path.join(directory, "fifo.json"), []
+            os.mkfifo(fifo)
+            threading.Thread(target=lambda: woken.append(os.open(fifo, os.O_WRONLY)), daemon=True).start()
+            code, summary, stderr = run(directory, "start: {type: WorkflowRun, url: 'file://%s'}\n" % fifo)
+            check(code == 1 and "Not a regular file (%s)" % fifo in summary["errors"] and not woken, "FIFO: %s" % woken)
+            os.close(os.open(fifo, os.O_RDONLY | os.O_NONBLOCK))
             # YAML where JSON is read: the body arrived whole; a retry would
             # read the same.
             code, summary, stderr = run(directory, "start:\n  type: Macro\n  url: %s\n" % peer.url("/yaml-as-json"))
