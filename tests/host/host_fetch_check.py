@@ -413,6 +413,9 @@ def case_slow_hosts():
     healthy = Peer()
     try:
         with tempfile.TemporaryDirectory() as directory:
+            # A host that says nothing: the time-out is told in words.
+            told = first_retry(directory, "start: {type: Macro, url: '%s', timeout: 1}" % held[0].url("/held"))[0]
+            check("(WebGet_Error_Timeout, no byte came for 1 s (timeout))" in told, told)
             # The healthy host is asked once the others hold their slots.
             names = ["held%d" % index for index in range(len(held))] + ["healthy"]
             document = ("start:\n  type: Queue\n  concurrentTasks: 6\n  actions: [%s, later]\n"
@@ -434,7 +437,8 @@ def case_slow_hosts():
             bound.cancel()
             program.kill()
             program.wait()
-            check("cannot fetch %s (WebGet_Error_Timeout)" % healthy.url("/healthy") in told, "stderr %r" % told)
+            check("cannot fetch %s (WebGet_Error_Timeout, no connection within 3 s: the pool's 5 hosts were all busy)"
+                  % healthy.url("/healthy") in told, "stderr %r" % told)
     finally:
         for peer in held + [healthy]:
             peer.close()
