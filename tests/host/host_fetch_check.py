@@ -118,6 +118,8 @@ def hostile_answers(body):
             ("interim-nul", b"HTTP/1.1 100 Go\r\nX: a\x00b\r\n\r\n" + length(b"", body), ("header", "X: a?b", "holds a NUL")),
             ("chunk-ext-nul", chunked(b"1;a=\x00"), ("chunk size", "1;a=?", "holds a NUL")),
             ("trailer-nul", chunked(b"%x" % len(body))[:-2] + b"T: a\x00\r\n\r\n", ("trailer", "T: a?", "holds a NUL")),
+            ("name-blank", length(b"Content-Length : 5\r\n", body), ("header", "Content-Length : 5", "has white space or")),
+            ("name-none", chunked(b"%x" % len(body))[:-2] + b": a\r\n\r\n", ("trailer", ": a", "has no name before")),
             ("trailer-folded", chunked(b"%x" % len(body))[:-2] + b"T: a\r\n b\r\n\r\n", ("trailer", " b", "is folded"))]},
     }
 
