@@ -25,7 +25,8 @@ urls: a task URL whose host is no name fails at once; FILE:/// is a file
 URL; a FIFO is refused without being opened; a body that arrived and does not
 parse fails at once with why.
 cuts: an answer cut at each stage by a close or a reset fails in words.
-ignored: under ignoreError a failed fetch still says why.
+ignored: under ignoreError a failed fetch, or a document that is no workflow,
+still says why.
 Exit status 0 when the case holds, 77 when it cannot be tried here.
 """
 import json
@@ -537,6 +538,11 @@ def case_ignored():
         code, summary, stderr = run(directory, "start: {type: WorkflowRun, url: 'file://%s/child.yaml', ignoreError: true}" % directory)
         said = "cannot load file://%s/child.yaml: Yaml_Error_EndOfStream, WebGet_Error_YAML, read as" % directory
         check(code == 0 and said in (summary.get("warnings") or [""])[0] and said in stderr, "%s, %r" % (summary, stderr))
+        # A document that parses but is no workflow is told too.
+        open(os.path.join(directory, "child.yaml"), "w").write("[1, 2]\n")
+        code, summary, stderr = run(directory, "start: {type: WorkflowRun, url: 'file://%s/child.yaml', ignoreError: true}" % directory)
+        said = "cannot load file://%s/child.yaml: the workflow document is not an object: it is a list" % directory
+        check(code == 0 and summary.get("warnings") == [said] and said in stderr, "%s, %r" % (summary, stderr))
 
 
 CASES = {name[5:]: function for name, function in globals().items() if name.startswith("case_")}
