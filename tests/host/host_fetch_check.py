@@ -22,11 +22,9 @@ slow_hosts: five hosts that do not answer leave a sixth host's fetch its
 slot: it is answered while they still hold theirs; five that trickle hold
 theirs, and the sixth fetch's wait for one ends within its own timeout.
 urls: a task URL whose host is no name fails at once; FILE:/// is a file
-URL; a FIFO is refused without being opened; a body that arrived and does not
-parse fails at once with why.
+URL; a FIFO is refused unopened; a body that arrived and does not parse fails at once with why.
 cuts: an answer cut at each stage by a close or a reset fails in words.
-ignored: under ignoreError a failed fetch, or a document that is no workflow,
-still says why.
+ignored: under ignoreError a failed fetch, or a document that is no workflow, still says why.
 Exit status 0 when the case holds, 77 when it cannot be tried here.
 """
 import json
@@ -473,7 +471,6 @@ def case_urls():
             threading.Thread(target=lambda: woken.append(os.open(fifo, os.O_WRONLY)), daemon=True).start()
             code, summary, stderr = run(directory, "start: {type: WorkflowRun, url: 'file://%s'}\n" % fifo)
             check(code == 1 and "Not a regular file (%s)" % fifo in summary["errors"] and not woken, "FIFO: %s" % woken)
-            os.close(os.open(fifo, os.O_RDONLY | os.O_NONBLOCK))
             # YAML where JSON is read: the body arrived whole; a retry would
             # read the same.
             code, summary, stderr = run(directory, "start:\n  type: Macro\n  url: %s\n" % peer.url("/yaml-as-json"))
@@ -538,8 +535,7 @@ def case_ignored():
         code, summary, stderr = run(directory, "start: {type: WorkflowRun, url: 'file://%s/child.yaml', ignoreError: true}" % directory)
         said = "cannot load file://%s/child.yaml: Yaml_Error_EndOfStream, WebGet_Error_YAML, read as" % directory
         check(code == 0 and said in (summary.get("warnings") or [""])[0] and said in stderr, "%s, %r" % (summary, stderr))
-        # A document that parses but is no workflow is told too.
-        open(os.path.join(directory, "child.yaml"), "w").write("[1, 2]\n")
+        open(os.path.join(directory, "child.yaml"), "w").write("[1, 2]\n")  # parses, but is no workflow
         code, summary, stderr = run(directory, "start: {type: WorkflowRun, url: 'file://%s/child.yaml', ignoreError: true}" % directory)
         said = "cannot load file://%s/child.yaml: the workflow document is not an object: it is a list" % directory
         check(code == 0 and summary.get("warnings") == [said] and said in stderr, "%s, %r" % (summary, stderr))
