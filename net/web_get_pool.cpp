@@ -11,6 +11,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <string>
 
 #include "runtime/log.h"
 #include "runtime/posix/socket.h"
@@ -249,14 +250,19 @@ void StepInt(WebGetPoolConnection *Connection) {
     if (Connection->Current != nullptr && Now - Connection->LastActivity >= Request->Timeout) {
         Log_Error("Request timed out after %d s without data (%s)\n", Request->Timeout,
                   WebGetRequestInt_Shown(Request).c_str());
-        return FailConnection(Connection, WEBGET_ERROR_TIMEOUT, 0);
+        const std::string Why = std::string(Connection->Phase == State::Connecting ? "no connection was made in "
+                                                                                    : "no byte came for ") +
+                                std::to_string(Request->Timeout) + " s (timeout)";
+        return FailConnection(Connection, WEBGET_ERROR_TIMEOUT, 0, Why.c_str());
     }
     if (Connection->Current == nullptr) return;
     const float64 Elapsed = Now - Connection->Started;
     const bool HeadLate = Elapsed >= Connection->HeadBound && !WebGetResponse_IsHeaderDone(Connection->Parser);
     if (HeadLate || (Connection->Bound > 0 && Elapsed >= Connection->Bound)) {
         Log_Error("Request timed out after %.0f s in all (%s)\n", Elapsed, WebGetRequestInt_Shown(Request).c_str());
-        return FailConnection(Connection, WEBGET_ERROR_TIMEOUT, 0);
+        const std::string Why = std::string(HeadLate ? "the answer's head" : "the answer") + " did not end within " +
+                                std::to_string((int64)Elapsed) + " s, though bytes came";
+        return FailConnection(Connection, WEBGET_ERROR_TIMEOUT, 0, Why.c_str());
     }
 }
 
@@ -343,7 +349,9 @@ void Dispatch() {
                 It = Pool->Queue.erase(It);
                 Log_Error("Request timed out after %d s waiting for one of the pool's %d hosts (%s)\n", Request->Timeout,
                           Pool->MaxHosts, WebGetRequestInt_Shown(Request).c_str());
-                WebGetRequestInt_Finish(Request, WEBGET_ERROR_TIMEOUT, 0);
+                const std::string Why = "no connection within " + std::to_string(Request->Timeout) + " s: the pool's " +
+                                        std::to_string(Pool->MaxHosts) + " hosts were all busy";
+                WebGetRequestInt_Finish(Request, WEBGET_ERROR_TIMEOUT, 0, nullptr, Why.c_str());
                 WebGetRequest_Release(&Request);
                 continue;
             }

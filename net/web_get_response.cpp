@@ -233,12 +233,21 @@ bool StatusLineCanStart(const std::string &L) {
 // is refused for are refused in every other line too. A bare CR would end the
 // line for a reader that takes CR alone as a line end, and so hide the next
 // line inside this one; a NUL ends it for a reader in C. Header-like lines
-// (headers and trailers) must also be a name and a value, never folded.
+// (headers and trailers) must also be a name and a value, never folded, the
+// name without white space or control bytes (as the server's reader asks).
 const char *LineFault(const std::string &Line, bool HeaderLike) {
     if (HeaderLike && !Line.empty() && (Line[0] == ' ' || Line[0] == '\t')) return "is folded onto the one before";
     if (Line.find('\0') != std::string::npos) return "holds a NUL";
     if (Line.find('\r') != std::string::npos) return "holds a CR that ends no line";
-    if (HeaderLike && Line.find(':') == std::string::npos) return "has no colon";
+    if (!HeaderLike) return nullptr;
+    const size_t Colon = Line.find(':');
+    if (Colon == std::string::npos) return "has no colon";
+    if (Colon == 0) return "has no name before its colon";
+    // "Content-Length : 5" names no header here, yet a reader that trims
+    // the name would take it for the length: one reading or none.
+    for (size_t At = 0; At < Colon; At++)
+        if ((unsigned char)Line[At] <= ' ' || (unsigned char)Line[At] >= 0x7F)
+            return "has white space or a control byte in its name";
     return nullptr;
 }
 

@@ -115,19 +115,23 @@ void AnnounceRetry(TaskRequest *Self, float64 Delay, int32 Attempt, const std::v
 
 // Tells who watches that a document will not be had: no attempt is left,
 // or none can succeed. (Not when the program is ending: that is no fault.)
-int32 AnnounceFailure(TaskRequest *Self, const std::vector<std::string> &Reasons) {
+int32 Announce(Task *Owner, const char *Instance, const char *Url, const std::vector<std::string> &Reasons) {
     if (WebGetPool_IsStopped()) return ASYNCHTTP_ERROR_GIVEUP;
     Dictionary *Info = nullptr;
     Dictionary_Create(&Info);
-    Dictionary_SetStringByKey(Info, "url", Self->Url);
-    Dictionary_SetStringByKey(Info, "type", Task_GetType(Self->Owner));
+    Dictionary_SetStringByKey(Info, "url", Url);
+    Dictionary_SetStringByKey(Info, "type", Task_GetType(Owner));
     PutReasons(Info, Reasons);
     // The task kept none of them ("ignoreError"): its own outcome will not
     // say why the document was not had, so this is all that will.
-    Dictionary_SetBooleanByKey(Info, "ignored", !Task_HasError(Self->Owner, nullptr));
-    NotificationCenter_FireOwn("TaskRequest", "Failed", Self->Instance, Info);
+    Dictionary_SetBooleanByKey(Info, "ignored", !Task_HasError(Owner, nullptr));
+    NotificationCenter_FireOwn("TaskRequest", "Failed", Instance, Info);
     Dictionary_Release(&Info);
     return ASYNCHTTP_ERROR_GIVEUP;
+}
+
+int32 AnnounceFailure(TaskRequest *Self, const std::vector<std::string> &Reasons) {
+    return Announce(Self->Owner, Self->Instance, Self->Url, Reasons);
 }
 
 int32 OnError(AsyncHTTP *Loader, void *User, int32 Failures, int32, int32 Error, int32 SubCode,
@@ -245,6 +249,14 @@ template <typename Apply> void EachChecked(Task *Handle, const char *Name, Apply
 }
 
 } // namespace
+
+int32 Task_RequestTellRefused(Task *Handle, const char *Url, const char *Reason) {
+    Class_CheckHandle(Handle, TASK_CLASSID);
+    Debug_CheckPointer(Url);
+    Debug_CheckPointer(Reason);
+    Announce(Handle, Handle->Class.InstanceId, Url, {Reason});
+    return TRUE;
+}
 
 int32 Task_RequestJSON(Task *Handle, const char *Url, void *User, Task_RequestFunc Callback) {
     return Start(Handle, Url, User, Callback, nullptr, ASYNCHTTP_PARSER_JSON);

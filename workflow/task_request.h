@@ -39,6 +39,9 @@ int32 Task_RequestURL(Task *Handle, const char *Url, void *User, Task_RequestURL
 // Applies the task's "verbose", "timeout", "allowProxy", "allowResume",
 // "allowGzip", "limitBodySize", "headers" and "cookies" to the request.
 int32 Task_RequestConfig(Task *Handle, WebGetRequest *Request);
+// A document had that the task refuses (a workflow that is no object) is
+// told as a failed fetch is, so that under "ignoreError" its reason is heard.
+int32 Task_RequestTellRefused(Task *Handle, const char *Url, const char *Reason);
 // Whether the task has a request running.
 int32 Task_HasRequest(Task *Handle);
 // Deletes the task's request. With Notify, a request not yet finished of a

@@ -19,6 +19,7 @@
 #include "workflow/workflow_application.h"
 #include "workflow/workflow_event.h"
 #include "workflow/task_arguments.h"
+#include "workflow/task_request.h"
 #include "workflow/workflow_run_internal.h"
 
 namespace {
@@ -699,6 +700,7 @@ int32 WorkflowRunInt_DocumentArrived(WorkflowRun *Self, int32 Error, int32 SubCo
     if (const char *Refused = Error == 0 && Parsed != nullptr ? NotAnObject(Parsed) : nullptr) {
         Task_Print(Self->Owner, "%s\n", Refused);
         Task_AddError(Self->Owner, "%s", Refused);
+        Task_RequestTellRefused(Self->Owner, Self->Url, Refused);
         Parsed = nullptr;
     }
     if (Error == 0 && Parsed != nullptr) {

@@ -139,6 +139,16 @@ extern "C" int32 Platform_Open(const char *Path, int32 OpenFlags, int32 Share, i
 
 extern "C" int32 Platform_OpenRegular(const char *Path, int32 OpenFlags, uint32 Mode) {
     Debug_CheckPointer(Path);
+    // What is no file is refused before it is opened: an open wakes a writer
+    // waiting on a FIFO and runs a device's driver (a watchdog arms, a tape
+    // rewinds). The descriptor's own type is still checked below, for a path
+    // changed between the two.
+    struct stat Before;
+    const int Looked = (OpenFlags & O_NOFOLLOW) != 0 ? lstat(Path, &Before) : stat(Path, &Before);
+    if (Looked == 0 && !S_ISREG(Before.st_mode) && !S_ISDIR(Before.st_mode) && !S_ISLNK(Before.st_mode)) {
+        errno = EINVAL;
+        return -1;
+    }
     int Descriptor;
     do {
         Descriptor = open(Path, OpenFlags | O_NONBLOCK | O_CLOEXEC, (mode_t)Mode);

@@ -91,7 +91,7 @@ typedef int32 (*Platform_CopyProgressFunc)(void *User, const char *Source, const
 // ---- Opening and status ----
 
 // Opens Path with the system's O_* flags (close-on-exec added) without
-// waiting on what is no file (a FIFO without a writer, a device) and answers
+// opening what is no file (a FIFO, a device: refused on its type first) and answers
 // the descriptor only when it names a regular file: -1 with errno EISDIR for
 // a folder, EINVAL for anything else that is not a regular file, else the
 // open's own. The descriptor blocks again unless OpenFlags asked otherwise.

@@ -22,9 +22,9 @@ slow_hosts: five hosts that do not answer leave a sixth host's fetch its
 slot: it is answered while they still hold theirs; five that trickle hold
 theirs, and the sixth fetch's wait for one ends within its own timeout.
 urls: a task URL whose host is no name fails at once; FILE:/// is a file
-URL; a body that arrived and does not parse fails at once with why.
+URL; a FIFO is refused unopened; a body that arrived and does not parse fails at once with why.
 cuts: an answer cut at each stage by a close or a reset fails in words.
-ignored: under ignoreError a failed fetch still says why.
+ignored: under ignoreError a failed fetch, or a document that is no workflow, still says why.
 Exit status 0 when the case holds, 77 when it cannot be tried here.
 """
 import json
@@ -117,6 +117,8 @@ def hostile_answers(body):
             ("interim-nul", b"HTTP/1.1 100 Go\r\nX: a\x00b\r\n\r\n" + length(b"", body), ("header", "X: a?b", "holds a NUL")),
             ("chunk-ext-nul", chunked(b"1;a=\x00"), ("chunk size", "1;a=?", "holds a NUL")),
             ("trailer-nul", chunked(b"%x" % len(body))[:-2] + b"T: a\x00\r\n\r\n", ("trailer", "T: a?", "holds a NUL")),
+            ("name-blank", length(b"Content-Length : 5\r\n", body), ("header", "Content-Length : 5", "has white space or")),
+            ("name-none", chunked(b"%x" % len(body))[:-2] + b": a\r\n\r\n", ("trailer", ": a", "has no name before")),
             ("trailer-folded", chunked(b"%x" % len(body))[:-2] + b"T: a\r\n b\r\n\r\n", ("trailer", " b", "is folded"))]},
     }
 
@@ -434,6 +436,9 @@ def case_slow_hosts():
     healthy = Peer()
     try:
         with tempfile.TemporaryDirectory() as directory:
+            # A host that says nothing: the time-out is told in words.
+            told = first_retry(directory, "start: {type: Macro, url: '%s', timeout: 1}" % held[0].url("/held"))[0]
+            check("(WebGet_Error_Timeout, no byte came for 1 s (timeout))" in told, told)
             # The healthy host is asked once the others hold their slots.
             names = ["held%d" % index for index in range(len(held))] + ["healthy"]
             document = ("start:\n  type: Queue\n  concurrentTasks: 6\n  actions: [%s, later]\n"
@@ -455,7 +460,8 @@ def case_slow_hosts():
             bound.cancel()
             program.kill()
             program.wait()
-            check("cannot fetch %s (WebGet_Error_Timeout)" % healthy.url("/healthy") in told, "stderr %r" % told)
+            check("cannot fetch %s (WebGet_Error_Timeout, no connection within 3 s: the pool's 5 hosts were all busy)"
+                  % healthy.url("/healthy") in told, "stderr %r" % told)
     finally:
         for peer in held + [healthy]:
             peer.close()
@@ -481,6 +487,12 @@ def case_urls():
                                             "  limitBodySize: '%s'\n" % limit)
                 check(code == 1 and any(said in error for error in summary["errors"]) and "the document is empty" not in
                       summary["errors"], "%s: %s" % (limit, summary))
+            # A FIFO is refused unopened: a writer waiting on it is never woken.
+            fifo, woken = os.path.join(directory, "fifo.json"), []
+            os.mkfifo(fifo)
+            threading.Thread(target=lambda: woken.append(os.open(fifo, os.O_WRONLY)), daemon=True).start()
+            code, summary, stderr = run(directory, "start: {type: WorkflowRun, url: 'file://%s'}\n" % fifo)
+            check(code == 1 and "Not a regular file (%s)" % fifo in summary["errors"] and not woken, "FIFO: %s" % woken)
             # YAML where JSON is read: the body arrived whole; a retry would
             # read the same.
             code, summary, stderr = run(directory, "start:\n  type: Macro\n  url: %s\n" % peer.url("/yaml-as-json"))
@@ -545,6 +557,10 @@ def case_ignored():
         code, summary, stderr = run(directory, "start: {type: WorkflowRun, url: 'file://%s/child.yaml', ignoreError: true}" % directory)
         said = "cannot load file://%s/child.yaml: Yaml_Error_EndOfStream, WebGet_Error_YAML, read as" % directory
         check(code == 0 and said in (summary.get("warnings") or [""])[0] and said in stderr, "%s, %r" % (summary, stderr))
+        open(os.path.join(directory, "child.yaml"), "w").write("[1, 2]\n")  # parses, but is no workflow
+        code, summary, stderr = run(directory, "start: {type: WorkflowRun, url: 'file://%s/child.yaml', ignoreError: true}" % directory)
+        said = "cannot load file://%s/child.yaml: the workflow document is not an object: it is a list" % directory
+        check(code == 0 and summary.get("warnings") == [said] and said in stderr, "%s, %r" % (summary, stderr))
 
 
 def case_budget():
