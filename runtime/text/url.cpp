@@ -226,6 +226,33 @@ namespace {
 
 std::string RemoveDotSegments(const std::string &Path);
 
+// Whether Text is UTF-8 in its shortest form (RFC 3629). Servers that read an
+// overlong form ("%C0%AE" for ".", "%C0%AF" for "/") as the character it
+// spells would find other segments in a path that holds one.
+bool ShortestUtf8(std::string_view Text) {
+    for (size_t Index = 0; Index < Text.size();) {
+        const unsigned char Lead = (unsigned char)Text[Index];
+        if (Lead < 0x80) {
+            Index++;
+            continue;
+        }
+        const size_t Count = Lead >= 0xC2 && Lead <= 0xDF ? 1 : Lead >= 0xE0 && Lead <= 0xEF ? 2
+                             : Lead >= 0xF0 && Lead <= 0xF4                  ? 3
+                                                                             : 0;
+        if (Count == 0 || Index + Count >= Text.size()) return false;
+        // The second byte's range rules out overlong forms, surrogates and
+        // what lies past U+10FFFF.
+        const unsigned char Second = (unsigned char)Text[Index + 1];
+        const unsigned char Low = Lead == 0xE0 ? 0xA0 : Lead == 0xF0 ? 0x90 : 0x80;
+        const unsigned char High = Lead == 0xED ? 0x9F : Lead == 0xF4 ? 0x8F : 0xBF;
+        if (Second < Low || Second > High) return false;
+        for (size_t Next = 2; Next <= Count; Next++)
+            if (((unsigned char)Text[Index + Next] & 0xC0) != 0x80) return false;
+        Index += Count + 1;
+    }
+    return true;
+}
+
 // The path decoded once, segment by segment; false when it has no one place
 // (see URL_ResolvePlace).
 bool DecodePlacePath(std::string_view Raw, std::string &Path) {
@@ -255,6 +282,7 @@ bool DecodePlacePath(std::string_view Raw, std::string &Path) {
         for (size_t Index = 0; Index + 2 < Decoded.size(); Index++)
             if (Decoded[Index] == '%' && HexValue(Decoded[Index + 1]) >= 0 && HexValue(Decoded[Index + 2]) >= 0)
                 return false;
+        if (!ShortestUtf8(Decoded)) return false;
         Path += Decoded;
         if (Slash == std::string_view::npos) break;
         Path += '/';

@@ -46,7 +46,8 @@ int32 URL_DecodeString(const char *Text, char *Buffer, int32 Size);
 // still (a server that decodes again would find other segments there), or an
 // encoded "." anywhere (a server that decodes first climbs a "%2e%2e"
 // segment, an object store keyed by the path as written or a file system
-// that follows a link before it takes ".." does not). Nor has a URL that
+// that follows a link before it takes ".." does not), or bytes that are not
+// UTF-8 in its shortest form (a server may read "%C0%AE" as "."). Nor has a URL that
 // URL_Read refuses. Scheme and host are compared without case, the path with
 // case (RFC 3986 section 6.2.2.1).
 int32 URL_ResolvePlace(const char *Url, char *Output, int32 Size);
