@@ -304,6 +304,17 @@ int32 URL_FindPassword(std::string_view Text, size_t *Start, size_t *End) {
     return TRUE;
 }
 
+std::string URL_OneLine(std::string_view Url) {
+    static const char Hex[] = "0123456789ABCDEF";
+    std::string Line;
+    for (const char Ch : Url) {
+        const unsigned char Byte = (unsigned char)Ch;
+        if (Byte >= 0x20 && Byte != 0x7f) Line += Ch;
+        else Line += {'%', Hex[Byte >> 4], Hex[Byte & 15]};
+    }
+    return Line;
+}
+
 int32 URL_Read(std::string_view Url, UrlParts *Out, const char **Why) {
     Debug_CheckPointer(Out);
     constexpr size_t None = std::string_view::npos;
