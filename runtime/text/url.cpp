@@ -278,10 +278,9 @@ bool DecodePlacePath(std::string_view Raw, std::string &Path) {
         }
         // Servers that take ";" as the start of a segment's parameters
         // serve "..;" as "..", and "name;x" as "name": no one place.
-        if (Decoded.find(';') != std::string::npos) return false;
-        for (size_t Index = 0; Index + 2 < Decoded.size(); Index++)
-            if (Decoded[Index] == '%' && HexValue(Decoded[Index + 1]) >= 0 && HexValue(Decoded[Index + 2]) >= 0)
-                return false;
+        // A "%" left once decoded is a name's byte to one server, an escape
+        // to another: one that decodes twice, or reads "%u002e" as ".".
+        if (Decoded.find_first_of(";%") != std::string::npos) return false;
         if (!ShortestUtf8(Decoded)) return false;
         Path += Decoded;
         if (Slash == std::string_view::npos) break;

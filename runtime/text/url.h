@@ -42,8 +42,9 @@ int32 URL_DecodeString(const char *Text, char *Buffer, int32 Size);
 // 5.2.4); no query or fragment. 0 with an empty Output when the URL has no
 // scheme, the result does not fit, or the path has no one place: once decoded
 // it holds an encoded "/" or "\", a NUL, a ";" (a server that strips a
-// segment's parameters serves "..;/" as "../"), or a "%" and two hex digits
-// still (a server that decodes again would find other segments there), or an
+// segment's parameters serves "..;/" as "../"), or a "%" still (a server
+// that decodes again, or reads "%u002e" as ".", would find other segments
+// there), or an
 // encoded "." anywhere (a server that decodes first climbs a "%2e%2e"
 // segment, an object store keyed by the path as written or a file system
 // that follows a link before it takes ".." does not), or bytes that are not

@@ -5,7 +5,7 @@ Usage: host_beside_check.py <program> <source dir> <case>
 A signed parent served from http://127.0.0.1:P/signed/ runs a nested
 document unsigned only when the server serves that document from the
 parent's own folder:
-place: another case of the folder, a segment holding ";" or an overlong ".",
+place: another case of the folder, a segment holding ";", an overlong "." or "%u002e",
   and the data store under another spelling are not beside it; a child that is runs. Served
   as /get?file=signed/<name>, a workflow has nothing beside it.
 loaded_data: a "contentUrl" that the workflow's "load" reads from data
@@ -97,6 +97,7 @@ def case_place():
             urls = {"{contentUrl}child.json": True, peer.root + "signed/./child.json": True,
                     peer.root + "SIGNED/child.json": False, "{contentUrl}..;/other/child.json": False,
                     "{contentUrl}../other/child.json": False, "{contentUrl}%C0%AE%C0%AE/other/child.json": False,
+                    "{contentUrl}%u002e%u002e/other/child.json": False,
                     "{contentUrl}a;b/child.json": False, "{contentUrl}datastore;x": False,
                     "{contentUrl}datastore%20": False, "{contentUrl}datastore/x.json": False}
             run_all(directory, peer, {"p%d.jws" % index: ({"start": {"type": "WorkflowRun", "url": url}}, allowed)
