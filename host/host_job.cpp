@@ -792,17 +792,18 @@ int32 HostJob_ResolveWorkflow(const char *Value, char *Url, int32 Size, char *Re
         // not ours to read.
         const char *Host = Value + 7;
         if (Host[0] != '/' && !String_CompareBeginningWithoutCase(Host, "localhost/")) {
-            snprintf(Reason, (size_t)ReasonSize, "only local file URLs (file:///path) are taken: %s", Value);
+            snprintf(Reason, (size_t)ReasonSize, "only local file URLs (file:///path) are taken: %s",
+                     URL_OneLine(Value).c_str());
             return FALSE;
         }
         char Converted[PathSize];
         if (!Path_ConvertFromURL(Value, Converted, (int32)sizeof(Converted))) {
-            snprintf(Reason, (size_t)ReasonSize, "not a usable file URL: %s", Value);
+            snprintf(Reason, (size_t)ReasonSize, "not a usable file URL: %s", URL_OneLine(Value).c_str());
             return FALSE;
         }
         Path = Converted;
     } else if (strstr(Value, "://") != nullptr) {
-        snprintf(Reason, (size_t)ReasonSize, "unsupported workflow URL scheme: %s", Value);
+        snprintf(Reason, (size_t)ReasonSize, "unsupported workflow URL scheme: %s", URL_OneLine(Value).c_str());
         return FALSE;
     }
     // Only the folder is resolved: the name given decides how the document

@@ -194,6 +194,9 @@ def case_odd_passwords():
                                   text=True, timeout=60)
             check(done.returncode == 2 and "not a usable URL" in done.stderr, "usage: %r" % done.stderr)
             err += done.stderr
+        for scheme in ("ftp", "file"):
+            err += subprocess.run([PROGRAM, "--workflow=%s://u:%s@h/x" % (scheme, odd[4])], capture_output=True,
+                                  text=True, timeout=60).stderr
         for name, text in (("log", log), ("stderr", err), ("summary", json.dumps(summary))):
             for piece in [piece for secret in odd for piece in (secret[:3], secret[4:])]:
                 check(piece not in text, "%s shows %s: %r" % (name, piece, text[text.find(piece) - 80:][:160]))
