@@ -10,9 +10,8 @@ application/x-yaml. Paths:
                            and never the file
   /analytics               POST sink: records the headers and the body
   /posted                  what the sink received, as a JSON list
-A path is percent-decoded (the overlong UTF-8 forms of "." and "/" and
-their "%u" forms as those) and its dot segments resolved before it names a
-file (never one outside the directory). Every GET is recorded too; /requests lists their paths, and /timeline the
+A path is percent-decoded (the overlong UTF-8 and "%u" forms of "." and "/" as some servers read
+them) and its dot segments resolved before it names a file (never one outside the directory). Every GET is recorded too; /requests lists their paths, and /timeline the
 delayed ones as {"host", "path", "start", "end"} (monotonic seconds).
 """
 import http.server
@@ -55,7 +54,6 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.send_body(b"{}")
 
     def do_GET(self):
-        # As some servers read them.
         target = re.sub("(?i)%C0%AE|%u002e", ".", re.sub("(?i)%C0%AF|%u002f", "/", self.path))
         path = target.split("?")[0]
         with LOCK:
