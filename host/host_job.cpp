@@ -619,7 +619,8 @@ int32 OnFetchFailed(void *, const char *, const char *, const char *, Dictionary
     Dictionary_GetBooleanByKey(Info, "ignored", &Ignored);
     if (String_CompareWithoutCase(Type, "WorkflowRun") && !Ignored) return TRUE;
     Dictionary_GetStringByKey(Info, "url", Url, (int32)sizeof(Url));
-    snprintf(Line, sizeof(Line), "velmarsh: cannot load %s: %s", Url, JoinList(Info, "errors").c_str());
+    snprintf(Line, sizeof(Line), "velmarsh: cannot load %s: %s", URL_OneLine(Url).c_str(),
+             JoinList(Info, "errors").c_str());
     HostProgress_Say(Line);
     Current->NotLoaded.emplace_back(Line + strlen("velmarsh: "), TextList());
     CollectList(Info, "errors", Current->NotLoaded.back().second);
@@ -644,7 +645,7 @@ int32 OnRun(void *, const char *, const char *, const char *, Dictionary *Info) 
     // no signature; one refused for its signature or signer is not to be run.
     bool Unsigned = false;
     for (const std::string &Each : List) Unsigned = Unsigned || Each == ASYNCHTTP_TEXT_UNSIGNED;
-    snprintf(Line, sizeof(Line), "velmarsh: cannot load %s: %s%s", Url, Errors.c_str(),
+    snprintf(Line, sizeof(Line), "velmarsh: cannot load %s: %s%s", URL_OneLine(Url).c_str(), Errors.c_str(),
              Unsigned ? " (unsigned documents run only with --disablesecurity)" : "");
     HostProgress_Say(Line);
     Current->NotLoaded.emplace_back(Line + strlen("velmarsh: "), List);
@@ -797,7 +798,7 @@ int32 HostJob_ResolveWorkflow(const char *Value, char *Url, int32 Size, char *Re
         const char *Why = nullptr;
         if (!URL_Read(Value, &Parts, &Why) || !WebGet_CheckURL(Value)) {
             snprintf(Reason, (size_t)ReasonSize, "not a usable URL (%s): %s",
-                     Why != nullptr ? Why : "no usable host, port or path", Value);
+                     Why != nullptr ? Why : "no usable host, port or path", URL_OneLine(Value).c_str());
             return FALSE;
         }
         String_CopyLength(Url, Value, Size);
@@ -809,17 +810,18 @@ int32 HostJob_ResolveWorkflow(const char *Value, char *Url, int32 Size, char *Re
         // not ours to read.
         const char *Host = Value + 7;
         if (Host[0] != '/' && !String_CompareBeginningWithoutCase(Host, "localhost/")) {
-            snprintf(Reason, (size_t)ReasonSize, "only local file URLs (file:///path) are taken: %s", Value);
+            snprintf(Reason, (size_t)ReasonSize, "only local file URLs (file:///path) are taken: %s",
+                     URL_OneLine(Value).c_str());
             return FALSE;
         }
         char Converted[PathSize];
         if (!Path_ConvertFromURL(Value, Converted, (int32)sizeof(Converted))) {
-            snprintf(Reason, (size_t)ReasonSize, "not a usable file URL: %s", Value);
+            snprintf(Reason, (size_t)ReasonSize, "not a usable file URL: %s", URL_OneLine(Value).c_str());
             return FALSE;
         }
         Path = Converted;
     } else if (strstr(Value, "://") != nullptr) {
-        snprintf(Reason, (size_t)ReasonSize, "unsupported workflow URL scheme: %s", Value);
+        snprintf(Reason, (size_t)ReasonSize, "unsupported workflow URL scheme: %s", URL_OneLine(Value).c_str());
         return FALSE;
     }
     // Only the folder is resolved: the name given decides how the document

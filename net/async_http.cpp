@@ -733,7 +733,7 @@ int32 AsyncHTTP_Load(AsyncHTTP *Self, const char *Url, int32 Authenticate) {
         }
     }
     if (!URL_CompareProtocol(Url, "http") && !URL_CompareProtocol(Url, "https")) {
-        Log_Error("Unsupported url (%s)\n", Url);
+        Log_Error("Unsupported url (%s)\n", URL_OneLine(Url).c_str());
         WebGetRequest_Release(&Self->Request);
         AttemptFailed(Self, ASYNCHTTP_PHASE_FETCH, WEBGET_ERROR_CONNECT, EPROTONOSUPPORT,
                       strstr(Url, "://") != nullptr ? ASYNCHTTP_TEXT_SCHEME : "not a URL (http:// and file:// are taken)",

@@ -72,7 +72,7 @@ int32 WebGet_Authorize(const char *Url) {
     // as every other use of the URL reads it.
     UrlParts Parts;
     if (!URL_Read(Url, &Parts, nullptr)) {
-        Log_Warning("Malformed url (%s)\n", Url);
+        Log_Warning("Malformed url (%s)\n", URL_OneLine(Url).c_str());
         return FALSE;
     }
     const std::string &Host = Parts.Host;

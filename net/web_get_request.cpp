@@ -88,7 +88,7 @@ int32 CollectBody(void *, WebGetRequest *Request, const uint8 *Bytes, int32 Leng
 } // namespace
 
 std::string WebGetRequestInt_Shown(const WebGetRequest *Request) {
-    if (!Request->SecretPath) return Request->Url;
+    if (!Request->SecretPath) return URL_OneLine(Request->Url);
     // Scheme, host and port only: a password holding "/" would otherwise
     // show up to that "/", and the '@' that ends it go with the path.
     UrlParts Parts;

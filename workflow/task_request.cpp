@@ -141,7 +141,7 @@ int32 OnError(AsyncHTTP *Loader, void *User, int32 Failures, int32, int32 Error,
     std::vector<std::string> Reasons = TaskInt_ErrorsFromCode(Error, SubCode);
     char Text[TASKREQUEST_URL_SIZE] = "";
     if (AsyncHTTP_GetLastErrorText(Loader, Text, (int32)sizeof(Text))) {
-        Task_Print(Self->Owner, "%s - %s", Self->Url, Text);
+        Task_Print(Self->Owner, "%s - %s", URL_OneLine(Self->Url).c_str(), Text);
         Task_AddError(Self->Owner, "%s", Text);
         Reasons.emplace_back(Text);
     }

@@ -226,6 +226,33 @@ namespace {
 
 std::string RemoveDotSegments(const std::string &Path);
 
+// Whether Text is UTF-8 in its shortest form (RFC 3629). Servers that read an
+// overlong form ("%C0%AE" for ".", "%C0%AF" for "/") as the character it
+// spells would find other segments in a path that holds one.
+bool ShortestUtf8(std::string_view Text) {
+    for (size_t Index = 0; Index < Text.size();) {
+        const unsigned char Lead = (unsigned char)Text[Index];
+        if (Lead < 0x80) {
+            Index++;
+            continue;
+        }
+        const size_t Count = Lead >= 0xC2 && Lead <= 0xDF ? 1 : Lead >= 0xE0 && Lead <= 0xEF ? 2
+                             : Lead >= 0xF0 && Lead <= 0xF4                  ? 3
+                                                                             : 0;
+        if (Count == 0 || Index + Count >= Text.size()) return false;
+        // The second byte's range rules out overlong forms, surrogates and
+        // what lies past U+10FFFF.
+        const unsigned char Second = (unsigned char)Text[Index + 1];
+        const unsigned char Low = Lead == 0xE0 ? 0xA0 : Lead == 0xF0 ? 0x90 : 0x80;
+        const unsigned char High = Lead == 0xED ? 0x9F : Lead == 0xF4 ? 0x8F : 0xBF;
+        if (Second < Low || Second > High) return false;
+        for (size_t Next = 2; Next <= Count; Next++)
+            if (((unsigned char)Text[Index + Next] & 0xC0) != 0x80) return false;
+        Index += Count + 1;
+    }
+    return true;
+}
+
 // The path decoded once, segment by segment; false when it has no one place
 // (see URL_ResolvePlace).
 bool DecodePlacePath(std::string_view Raw, std::string &Path) {
@@ -251,10 +278,10 @@ bool DecodePlacePath(std::string_view Raw, std::string &Path) {
         }
         // Servers that take ";" as the start of a segment's parameters
         // serve "..;" as "..", and "name;x" as "name": no one place.
-        if (Decoded.find(';') != std::string::npos) return false;
-        for (size_t Index = 0; Index + 2 < Decoded.size(); Index++)
-            if (Decoded[Index] == '%' && HexValue(Decoded[Index + 1]) >= 0 && HexValue(Decoded[Index + 2]) >= 0)
-                return false;
+        // A "%" left once decoded is a name's byte to one server, an escape
+        // to another: one that decodes twice, or reads "%u002e" as ".".
+        if (Decoded.find_first_of(";%") != std::string::npos) return false;
+        if (!ShortestUtf8(Decoded)) return false;
         Path += Decoded;
         if (Slash == std::string_view::npos) break;
         Path += '/';
@@ -274,6 +301,17 @@ int32 URL_FindPassword(std::string_view Text, size_t *Start, size_t *End) {
     *Start = Colon + 1;
     *End = LastAt;
     return TRUE;
+}
+
+std::string URL_OneLine(std::string_view Url) {
+    static const char Hex[] = "0123456789ABCDEF";
+    std::string Line;
+    for (const char Ch : Url) {
+        const unsigned char Byte = (unsigned char)Ch;
+        if (Byte >= 0x20 && Byte != 0x7f) Line += Ch;
+        else Line += {'%', Hex[Byte >> 4], Hex[Byte & 15]};
+    }
+    return Line;
 }
 
 int32 URL_Read(std::string_view Url, UrlParts *Out, const char **Why) {

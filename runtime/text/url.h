@@ -42,11 +42,13 @@ int32 URL_DecodeString(const char *Text, char *Buffer, int32 Size);
 // 5.2.4); no query or fragment. 0 with an empty Output when the URL has no
 // scheme, the result does not fit, or the path has no one place: once decoded
 // it holds an encoded "/" or "\", a NUL, a ";" (a server that strips a
-// segment's parameters serves "..;/" as "../"), or a "%" and two hex digits
-// still (a server that decodes again would find other segments there), or an
+// segment's parameters serves "..;/" as "../"), or a "%" still (a server
+// that decodes again, or reads "%u002e" as ".", would find other segments
+// there), or an
 // encoded "." anywhere (a server that decodes first climbs a "%2e%2e"
 // segment, an object store keyed by the path as written or a file system
-// that follows a link before it takes ".." does not). Nor has a URL that
+// that follows a link before it takes ".." does not), or bytes that are not
+// UTF-8 in its shortest form (a server may read "%C0%AE" as "."). Nor has a URL that
 // URL_Read refuses. Scheme and host are compared without case, the path with
 // case (RFC 3986 section 6.2.2.1).
 int32 URL_ResolvePlace(const char *Url, char *Output, int32 Size);
@@ -90,6 +92,10 @@ int32 URL_Read(std::string_view Url, UrlParts *Parts, const char **Why);
 // included: the one rule that hides a password whatever it holds), and its
 // password from after its first ':'. 0 when there is none.
 int32 URL_FindPassword(std::string_view Text, size_t *Start, size_t *End);
+// Url as a line shows it: each control byte as %XX (upper case). A password
+// holding a line break would otherwise end its line before its '@', and no
+// line would hide it.
+std::string URL_OneLine(std::string_view Url);
 #endif
 
 RUNTIME_EXTERN_C_BEGIN

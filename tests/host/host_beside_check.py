@@ -5,14 +5,14 @@ Usage: host_beside_check.py <program> <source dir> <case>
 A signed parent served from http://127.0.0.1:P/signed/ runs a nested
 document unsigned only when the server serves that document from the
 parent's own folder:
-place: another case of the folder, a segment holding ";" and the data store
-  under another spelling are not beside it; a child that is runs. Served
+place: another case of the folder, a segment holding ";", an overlong "." or "%u002e",
+  and the data store under another spelling are not beside it; a child that is runs. Served
   as /get?file=signed/<name>, a workflow has nothing beside it.
 loaded_data: a "contentUrl" that the workflow's "load" reads from data
   (for the workflow, or with "global" for the application's macros) does
   not widen what is beside it.
-encoded_name: a signed workflow named through an encoded "/" or "." (served
-  as /signed/main.jws) has nothing beside it to run or load macros from.
+encoded_name: a signed workflow named through an encoded or overlong "/" or
+  "." (served as /signed/main.jws) has nothing beside it to run or load macros from.
 claim_times: a signed document's "exp" or "nbf" past any date is refused
   with a time out of range, one within the years 0 to 9999 with its date.
 Exit status 0 when the case holds.
@@ -96,7 +96,8 @@ def case_place():
         try:
             urls = {"{contentUrl}child.json": True, peer.root + "signed/./child.json": True,
                     peer.root + "SIGNED/child.json": False, "{contentUrl}..;/other/child.json": False,
-                    "{contentUrl}../other/child.json": False,
+                    "{contentUrl}../other/child.json": False, "{contentUrl}%C0%AE%C0%AE/other/child.json": False,
+                    "{contentUrl}%u002e%u002e/other/child.json": False,
                     "{contentUrl}a;b/child.json": False, "{contentUrl}datastore;x": False,
                     "{contentUrl}datastore%20": False, "{contentUrl}datastore/x.json": False}
             run_all(directory, peer, {"p%d.jws" % index: ({"start": {"type": "WorkflowRun", "url": url}}, allowed)
@@ -134,7 +135,8 @@ def case_encoded_name():
             write(directory, folder + "child.json", CHILD)
         peer = Peer(directory)
         try:
-            for index, served in enumerate(("other/%2E%2E%2Fsigned%2F", "signed%2F", "other/%2e%2e/signed/")):
+            for index, served in enumerate(("other/%2E%2E%2Fsigned%2F", "signed%2F", "other/%2e%2e/signed/",
+                                            "other/%C0%AE%C0%AE%C0%AFsigned%C0%AF")):
                 run_all(directory, peer, {
                     "r%d.jws" % index: ({"start": {"type": "WorkflowRun", "url": "{contentUrl}child.json"}}, False),
                     "m%d.jws" % index: ({"start": {"type": "Macro", "url": "{contentUrl}child.json"}}, False)}, served)

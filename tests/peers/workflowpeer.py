@@ -10,13 +10,14 @@ application/x-yaml. Paths:
                            and never the file
   /analytics               POST sink: records the headers and the body
   /posted                  what the sink received, as a JSON list
-A path is percent-decoded and its dot segments resolved before it names a
-file (never one outside the directory). Every GET is recorded too; /requests lists their paths, and /timeline the
+A path is percent-decoded (the overlong UTF-8 and "%u" forms of "." and "/" as some servers read
+them) and its dot segments resolved before it names a file (never one outside the directory). Every GET is recorded too; /requests lists their paths, and /timeline the
 delayed ones as {"host", "path", "start", "end"} (monotonic seconds).
 """
 import http.server
 import json
 import os
+import re
 import socketserver
 import sys
 import threading
@@ -53,7 +54,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.send_body(b"{}")
 
     def do_GET(self):
-        path = self.path.split("?")[0]
+        target = re.sub("(?i)%C0%AE|%u002e", ".", re.sub("(?i)%C0%AF|%u002f", "/", self.path))
+        path = target.split("?")[0]
         with LOCK:
             REQUESTS.append(path)
         if path == "/posted":
@@ -87,7 +89,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
                                  "end": time.monotonic()})
             path = "/" + rest
         if path == "/get":  # a script that serves the file its query names
-            path = "/" + urllib.parse.parse_qs(urllib.parse.urlsplit(self.path).query).get("file", [""])[0]
+            path = "/" + urllib.parse.parse_qs(urllib.parse.urlsplit(target).query).get("file", [""])[0]
         # As a file server would: percent-decoded, then dot segments resolved.
         name = os.path.normpath(os.path.join(ROOT, urllib.parse.unquote(path).lstrip("/")))
         if not name.startswith(os.path.abspath(ROOT)) or not os.path.isfile(name):
