@@ -349,12 +349,14 @@ private:
             if (Type == DICTIONARY_TYPE_STRING) Stored = Read.c_str();
             else if (!Dictionary_ItemGetBufferPtr(Owner, Item, &Stored, nullptr) || Stored == nullptr)
                 Stored = nullptr;
-            if (Stored != nullptr && strlen(Stored) > NumberTextLimit) Stored = nullptr;
+            // Judged whatever its length: a number written with 400 digits
+            // that reads as 0 is as far from 0 as 1e-400.
             if (Number == 0 && Stored != nullptr && TaskInt_IsTooSmall(Stored))
                 return Refuse("is too small to be told from 0");
             if (Kind == K::Whole && (Number != trunc(Number) || Number < (float64)A.Least || Number > (float64)A.Limit)) {
                 char Written[72], Why[192];
-                if (Stored != nullptr && Type != DICTIONARY_TYPE_STRING) String_CopyLength(Written, Stored, 72);
+                if (Stored != nullptr && Type != DICTIONARY_TYPE_STRING && strlen(Stored) < sizeof(Written))
+                    String_CopyLength(Written, Stored, 72);
                 else snprintf(Written, sizeof(Written), "%.17g", Number);
                 String_Print(Why, (int32)sizeof(Why), "is %s: a whole number from %lld to %lld is asked", Written,
                              (long long)A.Least, (long long)A.Limit);

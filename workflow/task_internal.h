@@ -50,6 +50,9 @@ struct Task {
     // The completion steps ("success", "failure", "complete": bits 1, 2, 4)
     // the check refused or did not reach: a refused task runs the others.
     uint8 StepsRefused;
+    // "ignoreError" is being read for an error: a refusal met on the way
+    // (a macro in it) is not ignored, and asks nothing further.
+    uint8 ReadingIgnore;
     uint32 Private;
     uint32 DelayedCancel;
     uint32 PageReferenceHeld; // the reference pages hold through the bridge

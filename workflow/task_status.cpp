@@ -61,8 +61,14 @@ bool IsIgnored(Task *Handle, const char *Identifier) {
         const std::string Named(IdentifierOf(Identifier));
         return Dictionary_ContainsString(List, Named.c_str()) != 0;
     }
+    // A macro in it that is refused adds an error, which would ask this
+    // again, without end: that error stands (the value that would ignore it
+    // is the one refused), and the text left unexpanded ignores nothing.
+    if (Handle->ReadingIgnore) return false;
     uint32 Flag = 0;
+    Handle->ReadingIgnore = 1;
     TaskInt_ReadBoolean(Handle, "ignoreError", &Flag, false);
+    Handle->ReadingIgnore = 0;
     return Flag != 0;
 }
 

@@ -5,6 +5,7 @@
 // Int64 text exactly, a Float64 text (which "%g" may have put in exponent
 // form, "1.7e+12") as a decimal truncated toward zero and saturated to
 // 64 bits. Reading only the leading digits would turn 1.7e+12 into 1.
+#include <ctype.h>
 #include <math.h>
 #include <string.h>
 
@@ -83,11 +84,32 @@ bool ParsePrefixedInteger(const char *Text, const char *End, int64 *Value) {
     return true;
 }
 
-// The exponent of a decimal text that overflowed or underflowed tells which.
-bool ExponentNegative(const char *Text, const char *End) {
-    for (const char *Walk = Text; Walk < End; Walk++)
-        if ((*Walk == 'e' || *Walk == 'E') && Walk + 1 < End) return Walk[1] == '-';
-    return false;
+// Whether a decimal text out of a double's range is past its top (else
+// below its least): told by its power of ten, from where its first digit
+// that is not 0 stands and its exponent, never by the exponent's sign alone
+// (1 and 400 zeros "e-10" is past the top, 0. and 330 zeros "1" below).
+bool PastTop(const char *Text, const char *End) {
+    const char *Walk = Text;
+    if (Walk < End && (*Walk == '-' || *Walk == '+')) Walk++;
+    int64 Power = 0, Exponent = 0;
+    bool Seen = false, Point = false;
+    for (; Walk < End && (isdigit((unsigned char)*Walk) || *Walk == '.'); Walk++) {
+        if (*Walk == '.') {
+            Point = true;
+            continue;
+        }
+        Seen = Seen || *Walk != '0';
+        if (!Seen && Point) Power--;
+        else if (Seen && !Point) Power++;
+    }
+    if (Walk < End && (*Walk == 'e' || *Walk == 'E')) {
+        const bool Negative = ++Walk < End && *Walk == '-';
+        if (Walk < End && (*Walk == '-' || *Walk == '+')) Walk++;
+        for (; Walk < End && isdigit((unsigned char)*Walk); Walk++)
+            if (Exponent < 1000000000000LL) Exponent = Exponent * 10 + (*Walk - '0');
+        if (Negative) Exponent = -Exponent;
+    }
+    return Power + Exponent > 0;
 }
 
 float64 ParseDecimal(const char *Text, const char *End) {
@@ -96,7 +118,7 @@ float64 ParseDecimal(const char *Text, const char *End) {
     auto [Stop, Error] = std::from_chars(Text, End, Value, std::chars_format::general);
     if (Error == std::errc::result_out_of_range) {
         const bool Negative = Text < End && *Text == '-';
-        if (ExponentNegative(Text, Stop)) return Negative ? -0.0 : 0.0;
+        if (!PastTop(Text, Stop)) return Negative ? -0.0 : 0.0;
         return Negative ? -HUGE_VAL : HUGE_VAL;
     }
     if (Error != std::errc()) return 0;

@@ -397,8 +397,14 @@ def case_refusals_are_errors():
             ("event NUL", {"start": {"type": "Notification", "event": "{this.args.e}",
                                      "e": "WorkflowApp.Shutdown\0.Ignored", "content": {"exitCode": 3}}}, 1,
              one('macro "this.args.e"')),
+            ("ignore refused", {"start": {"type": "Log", "message": "m", "ignoreError": "{this.args.i}", "i": "yes\0"}}, 1,
+             one('macro "this.args.i"')),
             ("exit code empty", {"start": {"type": "End", "exitCode": ""}}, 1, one("is empty, not a number")),
             ("exit code underflow", '{"start": {"type": "End", "exitCode": 1e-400}}', 1, one("told from 0")),
+            # Out of range whatever its length, and on the side its digits put it, not its exponent's sign.
+            ("exit code long", '{"start": {"type": "End", "exitCode": 0.%s1e-400}}' % ("0" * 330), 1, one("told from 0")),
+            ("exit code fraction", '{"start": {"type": "End", "exitCode": 0.%s1}}' % ("0" * 330), 1, one("told from 0")),
+            ("exit code huge", '{"start": {"type": "End", "exitCode": 1%se-10}}' % ("0" * 400), 1, one("infinity")),
             ("count underflow", '{"start": {"type": "Queue", "actions": ["e"], "concurrentTasks": 1e-400}, '
                                 '"e": {"type": "Error", "message": "ran"}}', 1, one("told from 0")),
             ("actions not texts", {"start": {"type": "Queue", "actions": [1, "end"]}, "end": end3}, 1,

@@ -439,6 +439,14 @@ TEST_F(DictionaryTest, FloatTextsReadAsIntegersByValue) {
             EXPECT_EQ(Real, Case.Real) << Case.Text;
         }
     }
+    // Out of range on the side its digits put it, whatever its exponent's sign.
+    for (const auto &[Text, Real] : {std::pair{"1" + std::string(400, '0') + "e-10", HUGE_VAL},
+                                     {"0." + std::string(330, '0') + "1", 0.0}, {"-0." + std::string(330, '0') + "1e2", -0.0}}) {
+        float64 Read = 1;
+        Dictionary_ItemSetBuffer(Root, Item, Text.c_str(), (int32)Text.size());
+        Dictionary_ItemGetFloat64(Root, Item, &Read);
+        EXPECT_TRUE(Read == Real && signbit(Read) == signbit(Real)) << Text;
+    }
     int32 Narrow = 0;
     Dictionary_ItemSetBuffer(Root, Item, "1e10", 4);
     Dictionary_ItemGetInt32(Root, Item, &Narrow);
