@@ -840,9 +840,10 @@ int32 HostJob_ResolveWorkflow(const char *Value, char *Url, int32 Size, char *Re
     struct stat Facts {};
     if (Absolute == nullptr || stat(Absolute, &Facts) != 0) {
         if (errno == ENOENT || errno == ENOTDIR)
-            snprintf(Reason, (size_t)ReasonSize, "no such workflow file: %s", Path.c_str());
+            snprintf(Reason, (size_t)ReasonSize, "no such workflow file: %s", URL_OneLine(Path).c_str());
         else
-            snprintf(Reason, (size_t)ReasonSize, "cannot read workflow file %s: %s", Path.c_str(), strerror(errno));
+            snprintf(Reason, (size_t)ReasonSize, "cannot read workflow file %s: %s", URL_OneLine(Path).c_str(),
+                     strerror(errno));
         free(Absolute);
         return FALSE;
     }

@@ -311,6 +311,20 @@ std::string URL_OneLine(std::string_view Url) {
         if (Byte >= 0x20 && Byte != 0x7f) Line += Ch;
         else Line += {'%', Hex[Byte >> 4], Hex[Byte & 15]};
     }
+    // "http:user:pw@host" and "http:/user:pw@host" are refused, but the line
+    // that says so would show the password: the masking of a line looks for
+    // "://" only, so such a spelling is masked here.
+    size_t Scheme = 0;
+    while (Scheme < Line.size() && (isalnum((unsigned char)Line[Scheme]) || Line[Scheme] == '+' ||
+                                    Line[Scheme] == '-' || Line[Scheme] == '.'))
+        Scheme++;
+    if (Scheme == 0 || !isalpha((unsigned char)Line[0]) || Scheme >= Line.size() || Line[Scheme] != ':' ||
+        Line.compare(Scheme, 3, "://") == 0)
+        return Line;
+    size_t From = Scheme + 1, Start = 0, End = 0;
+    while (From < Line.size() && Line[From] == '/') From++;
+    if (URL_FindPassword(std::string_view(Line).substr(From), &Start, &End))
+        Line.replace(From + Start, End - Start, "***");
     return Line;
 }
 

@@ -92,7 +92,8 @@ int32 URL_Read(std::string_view Url, UrlParts *Parts, const char **Why);
 // included: the one rule that hides a password whatever it holds), and its
 // password from after its first ':'. 0 when there is none.
 int32 URL_FindPassword(std::string_view Text, size_t *Start, size_t *End);
-// Url as a line shows it: each control byte as %XX (upper case). A password
+// Url as a line shows it: each control byte as %XX (upper case), and the
+// password of a "scheme:user:pw@host" spelling (no "//") as "***". A password
 // holding a line break would otherwise end its line before its '@', and no
 // line would hide it.
 std::string URL_OneLine(std::string_view Url);
