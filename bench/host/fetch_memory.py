@@ -5,7 +5,8 @@ about 60 MB made of 8,000-byte text values (and the same names, so that the
 macros overwrite each other), and Macro fetches at once across 5 hosts and
 6 connections each answered with 60 MB (plain and gzip), each answer's last
 byte held until all are in, and parallel 260 MB answers under a
-limitBodySize of 268435456. Goal: each runs, or is refused with the memory
+limitBodySize of 268435456; and a fetched document whose Macro has its
+pairs written in it. Goal: each runs, or is refused with the memory
 budget in the words, below 512 MiB of peak RSS.
     bench/host/fetch_memory.py [path of the built velmarsh]
 The documents are made on disk and served from there a MiB at a time, and
@@ -175,6 +176,18 @@ def parallel_row(folder, label, count, size, packed, limit=None):
         peers.close()
 
 
+def written_row(folder, label, size):
+    """A WorkflowRun of a document whose Macro has size bytes of
+    8,000-byte pairs written in it (read, checked and copied in the host)."""
+    name = os.path.join(folder, "w%d.yaml" % size)
+    if not os.path.exists(name):
+        with open(name, "w") as handle:
+            handle.write("start:\n  type: Macro\n  keyValuePairs:\n")
+            for index in range(size // 8020):
+                handle.write("    w%d: %s\n" % (index, "v" * 8000))
+    return (label,) + peak_run(folder, {"start": {"type": "WorkflowRun", "url": "file://" + name}})
+
+
 def main():
     rows = [
         lambda folder: queue_row(folder, "Queue of 1 Macro, 60 MB of 8,000-byte values", 1, 60 * MB, False),
@@ -189,6 +202,8 @@ def main():
                                     268435456),
         lambda folder: parallel_row(folder, "3 Macro at once, 260 MB each, limitBodySize 268435456", 3, 260 * MB,
                                     False, 268435456),
+        lambda folder: written_row(folder, "WorkflowRun of a Macro with 36 MB of pairs written in it", 36 * MB),
+        lambda folder: written_row(folder, "WorkflowRun of a Macro with 44 MB of pairs written in it", 44 * MB),
     ]
     print("| fetches | outcome | peak RSS | time |\n|---|---|---|---|")
     with tempfile.TemporaryDirectory() as folder:
