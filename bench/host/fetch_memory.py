@@ -176,16 +176,25 @@ def parallel_row(folder, label, count, size, packed, limit=None):
         peers.close()
 
 
-def written_row(folder, label, size):
+def written_row(folder, label, size, inherited=False):
     """A WorkflowRun of a document whose Macro has size bytes of
-    8,000-byte pairs written in it (read, checked and copied in the host)."""
+    8,000-byte pairs written in it (read, checked and copied in the host);
+    or, inherited, a WorkflowRun with as many macros written in its own
+    arguments, which its child inherits."""
     name = os.path.join(folder, "w%d.yaml" % size)
-    if not os.path.exists(name):
+    if not inherited and not os.path.exists(name):
         with open(name, "w") as handle:
             handle.write("start:\n  type: Macro\n  keyValuePairs:\n")
             for index in range(size // 8020):
                 handle.write("    w%d: %s\n" % (index, "v" * 8000))
-    return (label,) + peak_run(folder, {"start": {"type": "WorkflowRun", "url": "file://" + name}})
+    run = {"type": "WorkflowRun", "url": "file://" + name}
+    if inherited:
+        run = {"type": "WorkflowRun", "url": "file://" + os.path.join(folder, "w1.yaml"),
+               "macros": {"m%d" % index: "v" * 8000 for index in range(size // 8020)}}
+        if not os.path.exists(run["url"][7:]):
+            with open(run["url"][7:], "w") as handle:
+                handle.write("start: {type: Macro, keyValuePairs: {a: b}}\n")
+    return (label,) + peak_run(folder, {"start": run})
 
 
 def main():
@@ -204,6 +213,7 @@ def main():
                                     False, 268435456),
         lambda folder: written_row(folder, "WorkflowRun of a Macro with 36 MB of pairs written in it", 36 * MB),
         lambda folder: written_row(folder, "WorkflowRun of a Macro with 44 MB of pairs written in it", 44 * MB),
+        lambda folder: written_row(folder, "WorkflowRun with 30 MB of macros written in it, inherited", 30 * MB, True),
     ]
     print("| fetches | outcome | peak RSS | time |\n|---|---|---|---|")
     with tempfile.TemporaryDirectory() as folder:
