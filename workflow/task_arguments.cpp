@@ -576,8 +576,30 @@ void TaskInt_ForgetCheckedArguments(Task *Handle) {
     if (Handle->Checked != nullptr) Dictionary_Release(&Handle->Checked);
 }
 
+namespace {
+
+// A task whose checked arguments the memory budget cannot hold acts on none.
+bool RefuseCopy(Task *Handle, int64 Bytes) {
+    char Why[224], Text[TASK_NAME_SIZE + 256];
+    TaskInt_BudgetWords(Why, (int32)sizeof(Why), Bytes);
+    String_Print(Text, (int32)sizeof(Text), "task \"%s\" not started: %s", Task_GetNamePtr(Handle), Why);
+    Task_Print(Handle, "%s\n", Text);
+    Task_AddErrorAlways(Handle, TASK_ERROR_TOO_MANY);
+    Task_AddErrorAlways(Handle, Text);
+    Task_Complete(Handle, nullptr);
+    return false;
+}
+
+} // namespace
+
 bool TaskInt_CheckArguments(Task *Handle) {
     TaskInt_ForgetCheckedArguments(Handle);
+    // The checked copy is kept beside the definition while the task lives:
+    // room for it (at most the definition's, but for what an expansion
+    // adds) is taken from the memory budget before it is made.
+    int64 Room = 0;
+    if (Handle->Definition != nullptr) Dictionary_GetCost(Handle->Definition, &Room);
+    if (!MemoryBudget_Take(Room)) return RefuseCopy(Handle, Room);
     Check One(Handle);
     const TaskArgument *Missing = nullptr;
     // A text the start itself read ("title", "status") may have been refused
@@ -603,9 +625,19 @@ bool TaskInt_CheckArguments(Task *Handle) {
             String_Print(Quoted, (int32)sizeof(Quoted), "\"%s\"", Missing->Name);
             Task_AddMissingArgumentError(Handle, Quoted);
         }
+        MemoryBudget_Give(Room);
         Task_Complete(Handle, nullptr);
         return false;
     }
     Handle->Checked = One.Take();
+    int64 Cost = 0;
+    if (Handle->Checked != nullptr) Dictionary_GetCost(Handle->Checked, &Cost);
+    if (Cost > Room && !MemoryBudget_Take(Cost - Room)) {
+        MemoryBudget_Give(Room);
+        TaskInt_ForgetCheckedArguments(Handle);
+        return RefuseCopy(Handle, Cost);
+    }
+    if (Cost < Room) MemoryBudget_Give(Room - Cost);
+    if (Handle->Checked != nullptr) Dictionary_HoldCharge(Handle->Checked, Cost);
     return true;
 }

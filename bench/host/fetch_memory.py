@@ -5,7 +5,8 @@ about 60 MB made of 8,000-byte text values (and the same names, so that the
 macros overwrite each other), and Macro fetches at once across 5 hosts and
 6 connections each answered with 60 MB (plain and gzip), each answer's last
 byte held until all are in, and parallel 260 MB answers under a
-limitBodySize of 268435456. Goal: each runs, or is refused with the memory
+limitBodySize of 268435456; and a fetched document whose Macro has its
+pairs written in it. Goal: each runs, or is refused with the memory
 budget in the words, below 512 MiB of peak RSS.
     bench/host/fetch_memory.py [path of the built velmarsh]
 The documents are made on disk and served from there a MiB at a time, and
@@ -175,6 +176,27 @@ def parallel_row(folder, label, count, size, packed, limit=None):
         peers.close()
 
 
+def written_row(folder, label, size, inherited=False):
+    """A WorkflowRun of a document whose Macro has size bytes of
+    8,000-byte pairs written in it (read, checked and copied in the host);
+    or, inherited, a WorkflowRun with as many macros written in its own
+    arguments, which its child inherits."""
+    name = os.path.join(folder, "w%d.yaml" % size)
+    if not inherited and not os.path.exists(name):
+        with open(name, "w") as handle:
+            handle.write("start:\n  type: Macro\n  keyValuePairs:\n")
+            for index in range(size // 8020):
+                handle.write("    w%d: %s\n" % (index, "v" * 8000))
+    run = {"type": "WorkflowRun", "url": "file://" + name}
+    if inherited:
+        run = {"type": "WorkflowRun", "url": "file://" + os.path.join(folder, "w1.yaml"),
+               "macros": {"m%d" % index: "v" * 8000 for index in range(size // 8020)}}
+        if not os.path.exists(run["url"][7:]):
+            with open(run["url"][7:], "w") as handle:
+                handle.write("start: {type: Macro, keyValuePairs: {a: b}}\n")
+    return (label,) + peak_run(folder, {"start": run})
+
+
 def main():
     rows = [
         lambda folder: queue_row(folder, "Queue of 1 Macro, 60 MB of 8,000-byte values", 1, 60 * MB, False),
@@ -189,6 +211,9 @@ def main():
                                     268435456),
         lambda folder: parallel_row(folder, "3 Macro at once, 260 MB each, limitBodySize 268435456", 3, 260 * MB,
                                     False, 268435456),
+        lambda folder: written_row(folder, "WorkflowRun of a Macro with 36 MB of pairs written in it", 36 * MB),
+        lambda folder: written_row(folder, "WorkflowRun of a Macro with 44 MB of pairs written in it", 44 * MB),
+        lambda folder: written_row(folder, "WorkflowRun with 30 MB of macros written in it, inherited", 30 * MB, True),
     ]
     print("| fetches | outcome | peak RSS | time |\n|---|---|---|---|")
     with tempfile.TemporaryDirectory() as folder:

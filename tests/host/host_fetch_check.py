@@ -567,7 +567,8 @@ def case_budget():
     """Past the memory budget in words, before the bytes are held: one of
     three bodies that declare 100 MB each at once, refused at its first byte;
     and a Macro whose 50 MB of pairs, as macros and as its status, would pass
-    it beside the first Macro's."""
+    it beside the first Macro's; and 40 MB of pairs in the document itself,
+    whose checked copy counts as well."""
     peer = Peer()
     fetch = lambda name, path: "%s:\n  type: Macro\n  url: %s\n" % (name, peer.url(path))
     try:
@@ -585,6 +586,12 @@ def case_budget():
                       "%d fetches: exit %d, %s, stderr %r" % (count, code, summary, stderr[-2000:]))
                 check(len(peer.heads) == count, "asked %d times, not %d" % (len(peer.heads), count))
                 del peer.heads[:]
+            # 40 MB of pairs written in the document: the checked copy of
+            # them is charged too, so the macros and status do not fit.
+            pairs = "".join("    k%d: %s\n" % (index, "v" * 8000) for index in range(40 * 1000 * 1000 // 8020))
+            code, summary, _ = run(directory, "start:\n  type: Macro\n  keyValuePairs:\n" + pairs)
+            check(code == 1 and any('task "start" sets no macros' in error and "memory budget of 256 MiB" in error
+                                    for error in summary.get("errors", [])), "pairs in the document: %s" % summary)
     finally:
         DECLARED.set()
         peer.close()
