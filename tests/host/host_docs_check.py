@@ -16,9 +16,8 @@ an http:// parent, Macro), runs at 1 MiB and is refused at 16 MiB with the
 process's memory budget in the words, each below 512 MiB of peak RSS; a
 file:// document obeys limitBodySize; a task holding a million empty objects
 is refused before its copy is made.
-records_bounded: twelve nested runs one after another, each a task of 16 MiB
-of definition, peak below 320 MiB: what a finished task's record keeps for
-30 s holds no copy of its definition.
+records_bounded: twelve nested runs in a row, each a task of 16 MiB, peak below 320 MiB: a finished
+task's record, kept 30 s, holds no copy of its definition.
 Exit status 0 when the case holds.
 """
 import functools
@@ -152,16 +151,13 @@ def case_parsed_bounded():
 
 
 def case_records_bounded():
-    with open(PROGRAM, "rb") as program_file:
+    with open(PROGRAM, "rb") as program_file, tempfile.TemporaryDirectory() as directory:
         sanitized = b"libasan.so" in program_file.read(1 << 20)
-    with tempfile.TemporaryDirectory() as directory:
-        names = ["r%d" % index for index in range(12)]
-        document = {"start": {"type": "Queue", "actions": names}}
-        for name in names:
-            child = os.path.join(directory, "%s.json" % name)
-            with open(child, "w") as handle:
+        document = {"start": {"type": "Queue", "actions": ["r%d" % index for index in range(12)]}}
+        for name in document["start"]["actions"]:
+            with open(os.path.join(directory, name), "w") as handle:
                 json.dump({"start": {"type": "Log", "message": name, "carried": name + "x" * (16 << 20)}}, handle)
-            document[name] = {"type": "WorkflowRun", "url": "file://" + child}
+            document[name] = {"type": "WorkflowRun", "url": "file://" + os.path.join(directory, name)}
         with open(os.path.join(directory, "runs.json"), "w") as handle:
             json.dump(document, handle)
         code, summary, peak = peak_run(["--workflow=" + os.path.join(directory, "runs.json")])
