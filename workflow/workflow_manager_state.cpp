@@ -322,7 +322,8 @@ int32 Relay(RelayedEvent Event, const char *TaskId, Dictionary *Info) {
             }
         } else {
             Log_Warning("WorkflowManager - Task %s - Start of %lld KiB %s: past the memory budget of %d MiB\n",
-                        TaskId, (long long)(Cost >> 10), Definition != nullptr ? "kept without its definition" : "not kept",
+                        TaskId, (long long)(Cost >> 10),
+                        Definition != nullptr ? "kept without its definition" : "not kept",
                         (int32)(MemoryBudget_GetLimit() >> 20));
             Dictionary *Rest = Definition != nullptr ? CopyWithout(Source, Definition) : nullptr;
             if (Payload != nullptr) Dictionary_Release(&Payload);
