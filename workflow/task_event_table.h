@@ -37,6 +37,11 @@ struct TaskEventRecord {
     // What the large payloads merged into the record hold of the process's
     // memory budget (runtime/memory.h), given back when the entry goes.
     int64 Charged = 0;
+    // Of Charged, what the start notice holds that brought a copy of the
+    // task's definition under the task's name (DefinitionKey): kept while the
+    // task runs; the copy is dropped from the record at its completion.
+    int64 Definition = 0;
+    std::string DefinitionKey;
 
     TaskEventRecord() = default;
     TaskEventRecord(const TaskEventRecord &) = delete;

@@ -198,6 +198,51 @@ PayloadKeys ScanKeys(Dictionary *Source) {
     return Keys;
 }
 
+// The container a start notice holds under the task's name: the copy of
+// the task's definition (Task_Start). Null when there is none.
+DictionaryItem *DefinitionItem(Dictionary *Handle, const char *Key) {
+    DictionaryItem *Item = nullptr;
+    if (Key == nullptr || String_Compare(Key, "status") || !Dictionary_ItemFindByKey(Handle, Key, nullptr, &Item) ||
+        Item == nullptr || !Dictionary_ItemIsContainer(Handle, Item))
+        return nullptr;
+    return Item;
+}
+
+// Source's top-level items but Skip, in a new record: made without ever
+// copying what Skip holds.
+Dictionary *CopyWithout(Dictionary *Source, DictionaryItem *Skip) {
+    Dictionary *Copy = MakeRecord();
+    DictionaryItem *Item = nullptr;
+    for (Dictionary_ItemGetFirst(Source, &Item); Item != nullptr; Dictionary_ItemGetNext(Source, Item, &Item))
+        if (Item != Skip) Dictionary_MergeItem(Copy, Source, Item, DICTIONARY_MERGE_OVERWRITE);
+    return Copy;
+}
+
+// A completed task's record keeps what its late events and their observers
+// read (its name, type, workflow, title, status and outcome), not the copy
+// of its definition: only the relays up to its completion carry that. Else
+// every task finished in the last 30 s would hold a copy of its definition.
+void DropDefinition(TaskEventRecord &Entry) {
+    if (Entry.DefinitionKey.empty()) return;
+    Dictionary *Record = RecordOf(Entry);
+    if (DictionaryItem *Item = DefinitionItem(Record, Entry.DefinitionKey.c_str())) {
+        // Relayed notifications still waiting keep the record they were fired with.
+        if (__atomic_load_n(&((ClassStruct *)Record)->RefCount, __ATOMIC_ACQUIRE) <= 1) {
+            Dictionary_Remove(Record, &Item);
+        } else {
+            Dictionary *Copy = CopyWithout(Record, Item);
+            Dictionary_Release(&Entry.Record);
+            Entry.Record = Copy;
+            Entry.Status = nullptr;
+            Entry.Fired = 0;
+        }
+    }
+    MemoryBudget_Give(Entry.Definition);
+    Entry.Charged -= Entry.Definition;
+    Entry.Definition = 0;
+    std::string().swap(Entry.DefinitionKey);
+}
+
 int32 Relay(RelayedEvent Event, const char *TaskId, Dictionary *Info) {
     if (TaskId == nullptr) return TRUE;
     bool IsError = Event == EventError, IsWarning = Event == EventWarning;
@@ -256,6 +301,35 @@ int32 Relay(RelayedEvent Event, const char *TaskId, Dictionary *Info) {
                         TaskId, EventNames[Event], Items, (long long)(Cost >> 10),
                         (int32)(MemoryBudget_GetLimit() >> 20));
             Source = nullptr;
+        }
+    } else if (Event == EventStart && Source != nullptr) {
+        // A start notice is charged while the record keeps it; the copy of
+        // the definition it brings only until the task completes. One the
+        // budget cannot hold is kept without that copy, or not at all.
+        const char *Name = nullptr;
+        Dictionary_GetStringPtrByKey(Source, "name", &Name);
+        DictionaryItem *Definition = DefinitionItem(Source, Name);
+        int64 Cost = 0;
+        Dictionary_GetCost(Source, &Cost);
+        if (MemoryBudget_Take(Cost)) {
+            Entry.Charged += Cost;
+            if (Definition != nullptr) {
+                // A start again replaces the copy the record held.
+                MemoryBudget_Give(Entry.Definition);
+                Entry.Charged -= Entry.Definition;
+                Entry.Definition = Cost;
+                Entry.DefinitionKey = Name;
+            }
+        } else {
+            Log_Warning("WorkflowManager - Task %s - Start of %lld KiB %s: past the memory budget of %d MiB\n",
+                        TaskId, (long long)(Cost >> 10),
+                        Definition != nullptr ? "kept without its definition" : "not kept",
+                        (int32)(MemoryBudget_GetLimit() >> 20));
+            Dictionary *Rest = Definition != nullptr ? CopyWithout(Source, Definition) : nullptr;
+            if (Payload != nullptr) Dictionary_Release(&Payload);
+            Payload = Rest;
+            if (Payload != nullptr) Dictionary_RemoveByKey(Payload, "isRemote");
+            Source = Payload;
         }
     }
     const char *Flow = nullptr;
@@ -327,6 +401,7 @@ int32 Relay(RelayedEvent Event, const char *TaskId, Dictionary *Info) {
     }
     Entry.Fired |= 1u << Event;
     NotificationCenter_FireAfterDelaySharedNames(RelayedFireNames(Event), 0, Record);
+    if (Event == EventComplete) DropDefinition(Entry);
     RestRecord(Entry);
     return TRUE;
 }

@@ -16,6 +16,8 @@ an http:// parent, Macro), runs at 1 MiB and is refused at 16 MiB with the
 process's memory budget in the words, each below 512 MiB of peak RSS; a
 file:// document obeys limitBodySize; a task holding a million empty objects
 is refused before its copy is made.
+records_bounded: twelve nested runs in a row, each a task of 16 MiB, peak below 320 MiB: a finished
+task's record, kept 30 s, holds no copy of its definition.
 Exit status 0 when the case holds.
 """
 import functools
@@ -148,8 +150,24 @@ def case_parsed_bounded():
             server.server_close()
 
 
+def case_records_bounded():
+    with open(PROGRAM, "rb") as program_file, tempfile.TemporaryDirectory() as directory:
+        sanitized = b"libasan.so" in program_file.read(1 << 20)
+        document = {"start": {"type": "Queue", "actions": ["r%d" % index for index in range(12)]}}
+        for name in document["start"]["actions"]:
+            with open(os.path.join(directory, name), "w") as handle:
+                json.dump({"start": {"type": "Log", "message": name, "carried": name + "x" * (16 << 20)}}, handle)
+            document[name] = {"type": "WorkflowRun", "url": "file://" + os.path.join(directory, name)}
+        with open(os.path.join(directory, "runs.json"), "w") as handle:
+            json.dump(document, handle)
+        code, summary, peak = peak_run(["--workflow=" + os.path.join(directory, "runs.json")])
+    # What is charged stays within the budget of 256 MiB; the rest is the program's own.
+    if code != 0 or summary.get("successful") is not True or (peak >= 320 and not sanitized):
+        fail("exit %d, %d MiB peak, %s" % (code, peak, json.dumps(summary)[:400]))
+
+
 CASES = {"names_whole": case_names_whole, "arguments_bounded": case_arguments_bounded,
-         "parsed_bounded": case_parsed_bounded}
+         "parsed_bounded": case_parsed_bounded, "records_bounded": case_records_bounded}
 
 if __name__ == "__main__":
     CASES[CASE]()

@@ -19,6 +19,7 @@ class HostDocs : public testing::TestWithParam<const char *> {};
 
 TEST_P(HostDocs, CaseHolds) { EXPECT_EQ(RunCase(GetParam()), 0) << GetParam(); }
 
-INSTANTIATE_TEST_SUITE_P(Cases, HostDocs, testing::Values("names_whole", "arguments_bounded", "parsed_bounded"));
+INSTANTIATE_TEST_SUITE_P(Cases, HostDocs, testing::Values("names_whole", "arguments_bounded", "parsed_bounded",
+                                                              "records_bounded"));
 
 } // namespace

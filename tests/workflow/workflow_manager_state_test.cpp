@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "runtime/documents/json.h"
+#include "runtime/memory.h"
 #include "runtime/notification/notification_center.h"
 #include "runtime/time.h"
 #include "tests/support/json_text.h"
@@ -203,7 +204,9 @@ TEST_F(RelayTest, InterleavedTasksKeepTheirOwnRecords) {
 
 // A completed task's record waits packed: late events of the task (a status,
 // an error, a warning, a steering error that relays nothing) find all that
-// it held, as the general steps, which never pack, relay it.
+// it held, as the general steps, which never pack, relay it, but the copy of
+// its definition: its completion's relay is the last to carry that, charged
+// to the memory budget from the start until then.
 TEST_F(RelayTest, LateEventsOfACompletedTaskFindItsWholeRecord) {
     const std::vector<std::pair<const char *, const char *>> Steps = {
         {"Start", R"({"t":{"type":"Log","n":[1,2.5,null]},"type":"Log","name":"t","workflow":"w"})"},
@@ -216,15 +219,20 @@ TEST_F(RelayTest, LateEventsOfACompletedTaskFindItsWholeRecord) {
     };
     // Each relayed notification is delivered before the next event: the
     // packed record is then all that is left of it.
+    std::vector<int64> Held;
     const auto Seen = BothWays([&] {
+        const int64 Before = MemoryBudget_GetUsed();
         for (const auto &[Event, Payload] : Steps) {
             NotificationCenter_FireWithJSON("Task", Event, "late-task", "%s", Payload);
             RunMainLoopPasses(1);
+            Held.push_back(MemoryBudget_GetUsed() - Before);
         }
     });
     EXPECT_EQ(Seen[1], Seen[0]);
+    EXPECT_TRUE(Held[0] > 0 && Held[1] == Held[0] && Held.back() == 0) << Held[0] << " " << Held.back();
     ASSERT_EQ(Seen[1].size(), 6u);
-    EXPECT_EQ(Seen[1][5], R"(TaskWarning {"t":{"type":"Log","n":[1,2.5,null]},"type":"Log","name":"t","workflow":"w",)"
+    EXPECT_NE(Seen[1][2].find(R"(TaskComplete {"t":{"type":"Log")"), std::string::npos);
+    EXPECT_EQ(Seen[1][5], R"(TaskWarning {"type":"Log","name":"t","workflow":"w",)"
                           R"("task":"late-task","status":{"message":"m","progress":0.25,"late":true,"errors":["E1"],)"
                           R"("warnings":["W1"]},"successful":true,"cancelled":false,"expireTime":true})");
 }
