@@ -380,13 +380,9 @@ int32 Task_CompleteInterop(Task *Handle, const char *JsonText) {
     }
     Dictionary *Parsed = nullptr;
     Dictionary_Create(&Parsed);
-    JSON *Reader = nullptr;
-    JSON_Create(&Reader);
-    JSON_SetDictionaryHandle(Reader, Parsed);
     // A page's text: charged while it lives, refused past the memory budget.
     int32 Refused = FALSE;
-    int32 Loaded = JSON_LoadBufferCharged(Reader, JsonText, (int32)strlen(JsonText), &Refused);
-    JSON_Release(&Reader);
+    int32 Loaded = JSON_LoadTextCharged(Parsed, JsonText, &Refused);
     DictionaryItem *Top = nullptr, *After = nullptr;
     Dictionary *Result = nullptr;
     if (Loaded && Dictionary_ItemGetFirst(Parsed, &Top) && Top != nullptr &&

@@ -165,4 +165,7 @@ RUNTIME_EXTERN_C_END
 // Writes Root as minified JSON, in one pass, into Text (replaced); the
 // writers' rules hold, so 0 for a Dictionary without items.
 int32 JSON_SaveMinifiedText(Dictionary *Root, std::string &Text);
+// Reads Text, to its NUL, into Root as JSON_LoadBufferCharged does, through
+// a reader of its own: how the host reads what a page hands it.
+int32 JSON_LoadTextCharged(Dictionary *Root, const char *Text, int32 *Refused);
 #endif
