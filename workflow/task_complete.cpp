@@ -8,6 +8,8 @@
 // but never a failed task into a success.
 #include <string.h>
 
+#include <iterator>
+
 #include "runtime/documents/json.h"
 #include "runtime/log.h"
 #include "runtime/memory.h"
@@ -163,11 +165,11 @@ int32 AfterCompleteStep(Task *Handle, void *User, Dictionary *Result) {
 // A completion step, unless its own value was refused (or not reached) by
 // the check of the arguments: then an event that completes at once stands
 // in for it, and the chain goes on.
-int32 RunStep(Task *Handle, const char *Key, uint8 Bit, void *User, Task_SubActionFunc Callback);
+int32 RunStep(Task *Handle, const char *Key, void *User, Task_SubActionFunc Callback);
 
 int32 AfterOutcomeStep(Task *Handle, void *User, Dictionary *Result) {
     AdoptLimit(Handle, Result);
-    return RunStep(Handle, "complete", 4, User, AfterCompleteStep);
+    return RunStep(Handle, "complete", User, AfterCompleteStep);
 }
 
 // Whether a new sub-task of Handle would pass one of the process's budgets;
@@ -353,7 +355,7 @@ int32 Task_Complete(Task *Handle, Dictionary *Result) {
     Task_VerboseLog(Handle, 1, "Completed\n");
     // A refused task acts on nothing but its own steps (where it cleans up
     // or recovers), and of those not on one that was the refused value.
-    return RunStep(Handle, Key, Key[0] == 's' ? 1 : 2, State, AfterOutcomeStep);
+    return RunStep(Handle, Key, State, AfterOutcomeStep);
 }
 
 void TaskInt_DropStep(Task_SubActionFunc Function, void *User) {
@@ -380,13 +382,9 @@ int32 Task_CompleteInterop(Task *Handle, const char *JsonText) {
     }
     Dictionary *Parsed = nullptr;
     Dictionary_Create(&Parsed);
-    JSON *Reader = nullptr;
-    JSON_Create(&Reader);
-    JSON_SetDictionaryHandle(Reader, Parsed);
     // A page's text: charged while it lives, refused past the memory budget.
     int32 Refused = FALSE;
-    int32 Loaded = JSON_LoadBufferCharged(Reader, JsonText, (int32)strlen(JsonText), &Refused);
-    JSON_Release(&Reader);
+    int32 Loaded = JSON_LoadTextCharged(Parsed, JsonText, &Refused);
     DictionaryItem *Top = nullptr, *After = nullptr;
     Dictionary *Result = nullptr;
     if (Loaded && Dictionary_ItemGetFirst(Parsed, &Top) && Top != nullptr &&
@@ -494,8 +492,12 @@ int32 SubTaskRefused(Task *Handle, void *User, Task_SubActionFunc Callback) {
     return TaskEvent_Complete(Event, nullptr);
 }
 
-int32 RunStep(Task *Handle, const char *Key, uint8 Bit, void *User, Task_SubActionFunc Callback) {
-    if ((Handle->StepsRefused & Bit) != 0) return SubTaskRefused(Handle, User, Callback);
+int32 RunStep(Task *Handle, const char *Key, void *User, Task_SubActionFunc Callback) {
+    // The steps in the order of their bits in Task::StepsRefused.
+    constexpr const char *Steps[] = {"success", "failure", "complete"};
+    for (size_t Index = 0; Index < std::size(Steps); Index++)
+        if (strcmp(Key, Steps[Index]) == 0 && (Handle->StepsRefused & (1u << Index)) != 0)
+            return SubTaskRefused(Handle, User, Callback);
     return Task_RunSubAction(Handle, Key, User, Callback);
 }
 

@@ -529,16 +529,6 @@ int32 Task_AddErrorFromMap(Task *Handle, int32 Code, const char *DefaultIdentifi
     return Task_AddError(Handle, "%s", DefaultIdentifier);
 }
 
-int32 Task_AddErrorFromTranslate(Task *Handle, const char *Module, int32 Code, Task_TranslateFunc Translate) {
-    Class_CheckHandle(Handle, TASK_CLASSID);
-    Debug_CheckPointer(Module);
-    Debug_CheckPointer(Translate);
-    const char *Name = Translate(Code);
-    if (Name == nullptr || String_Compare(Name, "Unknown") || String_Compare(Name, "None"))
-        return Task_AddError(Handle, "%s_%d", Module, Code);
-    return Task_AddError(Handle, "%s_%s", Module, Name);
-}
-
 namespace {
 
 std::string Translated(const char *Module, int32 Code, Task_TranslateFunc Translate) {
@@ -549,6 +539,13 @@ std::string Translated(const char *Module, int32 Code, Task_TranslateFunc Transl
 }
 
 } // namespace
+
+int32 Task_AddErrorFromTranslate(Task *Handle, const char *Module, int32 Code, Task_TranslateFunc Translate) {
+    Class_CheckHandle(Handle, TASK_CLASSID);
+    Debug_CheckPointer(Module);
+    Debug_CheckPointer(Translate);
+    return Task_AddError(Handle, "%s", Translated(Module, Code, Translate).c_str());
+}
 
 std::vector<std::string> TaskInt_ErrorsFromCode(int32 Code, int32 SubCode) {
     std::vector<std::string> Names;

@@ -361,13 +361,9 @@ int32 Workflow_AddMacroJSON(Workflow *Handle, const char *JsonText) {
     Debug_CheckPointer(JsonText);
     Dictionary *Parsed = nullptr;
     Dictionary_Create(&Parsed);
-    JSON *Reader = nullptr;
-    JSON_Create(&Reader);
-    JSON_SetDictionaryHandle(Reader, Parsed);
     // A page's text: charged while it lives, refused past the memory budget.
     int32 Refused = FALSE;
-    int32 Loaded = JSON_LoadBufferCharged(Reader, JsonText, (int32)strlen(JsonText), &Refused);
-    JSON_Release(&Reader);
+    int32 Loaded = JSON_LoadTextCharged(Parsed, JsonText, &Refused);
     Dictionary *Inner = Parsed;
     if (Loaded) Dictionary_SkipRoot(Parsed, &Inner);
     DictionaryItem *Item = nullptr;

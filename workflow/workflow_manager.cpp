@@ -463,13 +463,9 @@ int32 WorkflowManager_AddInterop(const char *JsonText, const char *CallbackId) {
     Debug_CheckPointer(JsonText);
     Dictionary *Request = nullptr;
     Dictionary_Create(&Request);
-    JSON *Reader = nullptr;
-    JSON_Create(&Reader);
-    JSON_SetDictionaryHandle(Reader, Request);
     // A page's text: charged while it lives, refused past the memory budget.
     int32 Refused = FALSE;
-    int32 Parsed = JSON_LoadBufferCharged(Reader, JsonText, (int32)strlen(JsonText), &Refused);
-    JSON_Release(&Reader);
+    int32 Parsed = JSON_LoadTextCharged(Request, JsonText, &Refused);
     int32 Added = FALSE;
     if (Refused) {
         Log_Warning("WorkflowManager - Add refused - its text passes the memory budget of %lld MiB as it is read\n",
@@ -555,12 +551,8 @@ int32 WorkflowManager_QueueTaskInterop(const char *WorkflowId, const char *Names
     Dictionary *Macros = nullptr;
     if (MacrosJson != nullptr && MacrosJson[0] != 0) {
         Dictionary_Create(&Macros);
-        JSON *Reader = nullptr;
-        JSON_Create(&Reader);
-        JSON_SetDictionaryHandle(Reader, Macros);
         int32 Refused = FALSE;
-        JSON_LoadBufferCharged(Reader, MacrosJson, (int32)strlen(MacrosJson), &Refused);
-        JSON_Release(&Reader);
+        JSON_LoadTextCharged(Macros, MacrosJson, &Refused);
         // Past the memory budget nothing is queued.
         if (Refused) {
             Dictionary_Release(&Macros);

@@ -43,14 +43,10 @@ class MacroText {
     explicit MacroText(const char *Text) {
         if (Text == nullptr || Text[0] == 0) return;
         Dictionary_Create(&Owner);
-        JSON *Reader = nullptr;
-        JSON_Create(&Reader);
-        JSON_SetDictionaryHandle(Reader, Owner);
         // A page's text: charged to the memory budget while it lives, and
         // refused (as invalid) while it is read past the budget.
         int32 Refused = FALSE;
-        Valid = JSON_LoadBufferCharged(Reader, Text, (int32)strlen(Text), &Refused) == TRUE;
-        JSON_Release(&Reader);
+        Valid = JSON_LoadTextCharged(Owner, Text, &Refused) == TRUE;
         Parsed = Owner;
         Dictionary *Inner = nullptr;
         if (Valid && Dictionary_SkipRoot(Owner, &Inner) && Inner != nullptr) Parsed = Inner;

@@ -138,3 +138,14 @@ int32 JSON_LoadBufferCharged(JSON *Handle, const void *Bytes, int32 Size, int32 
     Memory_SetThrowWhenExhausted(Was, nullptr);
     return Result;
 }
+
+int32 JSON_LoadTextCharged(Dictionary *Root, const char *Text, int32 *Refused) {
+    Debug_CheckPointer(Root);
+    Debug_CheckPointer(Text);
+    JSON *Reader = nullptr;
+    JSON_Create(&Reader);
+    JSON_SetDictionaryHandle(Reader, Root);
+    const int32 Result = JSON_LoadBufferCharged(Reader, Text, (int32)strlen(Text), Refused);
+    JSON_Delete(&Reader);
+    return Result;
+}

@@ -120,16 +120,16 @@ int32 JSON_LoadStreamBuffered(JSON *Handle, StreamStruct *Stream);
 // "Unable to open file (%s)" and 0 when the file cannot be opened.
 int32 JSON_LoadFile(JSON *Handle, const char *Path);
 int32 JSON_LoadBuffer(JSON *Handle, const void *Bytes, int32 Size);
+// The same, but what follows the top-level value may only be blanks (space,
+// tab, CR, LF): anything else fails with "Type" ("Unexpected characters
+// after the document"), so that no bytes of a signed text go unread.
+int32 JSON_LoadBufferWhole(JSON *Handle, const void *Bytes, int32 Size);
 // As JSON_LoadBuffer, on the main thread or any other, with every allocation
 // of the parse charged to the process's memory budget as it is made (a list
 // of small items costs many times its bytes): a text whose tree would pass
 // the budget is refused while it is read (0, *Refused set, the Dictionary
 // emptied); else the Dictionary (a root) holds the charge until it goes.
 int32 JSON_LoadBufferCharged(JSON *Handle, const void *Bytes, int32 Size, int32 *Refused);
-// The same, but what follows the top-level value may only be blanks (space,
-// tab, CR, LF): anything else fails with "Type" ("Unexpected characters
-// after the document"), so that no bytes of a signed text go unread.
-int32 JSON_LoadBufferWhole(JSON *Handle, const void *Bytes, int32 Size);
 // Formats with the system's print engine (%js gives JSON-escaped text) and
 // loads the result; 1 also when the load failed without a last error.
 int32 JSON_LoadString(JSON *Handle, const char *Format, ...);
@@ -165,4 +165,7 @@ RUNTIME_EXTERN_C_END
 // Writes Root as minified JSON, in one pass, into Text (replaced); the
 // writers' rules hold, so 0 for a Dictionary without items.
 int32 JSON_SaveMinifiedText(Dictionary *Root, std::string &Text);
+// Reads Text, to its NUL, into Root as JSON_LoadBufferCharged does, through
+// a reader of its own: how the host reads what a page hands it.
+int32 JSON_LoadTextCharged(Dictionary *Root, const char *Text, int32 *Refused);
 #endif

@@ -140,11 +140,9 @@ int32 Interop_GetCallbackById(const char *Id, InteropCallback **Callback);
 int32 Interop_RaiseCallback(InteropCallback *Callback, void *Argument);
 // Raises an item with Info's members as its "info": a page's batch gets them
 // written straight from Info, never copied first. Loop: the item comes of the
-// engine's own loop (NotificationCenter_IsLoopFire), as Interop_RaiseLoopCallback.
+// engine's own loop (NotificationCenter_IsLoopFire), which the batch's facts
+// mark.
 int32 Interop_RaiseCallbackWithInfo(InteropCallback *Callback, Dictionary *Item, Dictionary *Info, int32 Loop);
-// The same for an item that comes of the engine's own loop
-// (NotificationCenter_IsLoopFire): the batch's facts mark it.
-int32 Interop_RaiseLoopCallback(InteropCallback *Callback, void *Argument);
 InteropCallback *Interop_AddRefCallback(InteropCallback *Callback);
 int32 Interop_ReleaseCallback(InteropCallback **Callback);
 int32 Interop_GetCallbackUserPtr(InteropCallback *Callback, void **User);

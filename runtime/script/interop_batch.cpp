@@ -190,15 +190,6 @@ int32 Interop_RaiseCallback(InteropCallback *Callback, void *Argument) {
     return Callback->Function(Callback->User, Argument);
 }
 
-int32 Interop_RaiseLoopCallback(InteropCallback *Callback, void *Argument) {
-    InteropStruct *Global = Interop_Global();
-    const int32 Outer = Global->RaisingLoop;
-    Global->RaisingLoop = TRUE;
-    const int32 Raised = Interop_RaiseCallback(Callback, Argument);
-    Global->RaisingLoop = Outer;
-    return Raised;
-}
-
 InteropCallback *Interop_AddRefCallback(InteropCallback *Callback) {
     Interop_AssertMainThread();
     Debug_CheckPointer(Callback);

@@ -54,14 +54,10 @@ int32 Interop_DispatchInvokeJSON(const char *InstanceId, const char *JsonText, M
 
     Dictionary *Request = nullptr;
     Dictionary_Create(&Request);
-    JSON *Reader = nullptr;
-    JSON_Create(&Reader);
-    JSON_SetDictionaryHandle(Reader, Request);
     // What a page's request costs as parsed is charged while the call runs:
     // one past the memory budget is refused before it is read whole.
     int32 Refused = FALSE;
-    int32 Answer = JSON_LoadBufferCharged(Reader, JsonText, (int32)strlen(JsonText), &Refused);
-    JSON_Delete(&Reader);
+    int32 Answer = JSON_LoadTextCharged(Request, JsonText, &Refused);
     if (Refused) {
         Log_Warning("Interop - A call was refused: its request passes the memory budget of %lld MiB\n",
                     (long long)(MemoryBudget_GetLimit() >> 20));

@@ -61,9 +61,10 @@ RUNTIME_EXTERN_C_END
 #include <string>
 #include <string_view>
 
-// A URL read once. The fetch, the place it names ("beside" a document) and
-// the password no line shows all take these parts, so that no two of them
-// can read one URL two ways.
+// A URL read once. The fetch and the place it names ("beside" a document)
+// take these parts, and URL_Read refuses a URL whose password would not be
+// the one URL_FindPassword hides in a line, so that no two of them can read
+// one URL two ways.
 struct UrlParts {
     std::string Scheme; // lower case
     std::string User, Password;
