@@ -42,6 +42,9 @@ struct TaskEventRecord {
     // task runs; the copy is dropped from the record at its completion.
     int64 Definition = 0;
     std::string DefinitionKey;
+    // Of Charged, what the record holds of its own (the entry, and its
+    // containers or packed bytes).
+    int64 Own = 0;
 
     TaskEventRecord() = default;
     TaskEventRecord(const TaskEventRecord &) = delete;

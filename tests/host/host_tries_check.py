@@ -432,6 +432,19 @@ def case_budgeted_calls():
                   "%s: %r %r" % (name, out[-400:], err))
 
 
+def case_task_records():
+    """Task notifications fired under senders of the page's own: the manager's
+    record of each is charged to the memory budget, those past it not kept."""
+    page = """var center = TQX.create('TQX.NotificationCenter'), fired = 0;
+for (var i = 0; i < 160000; i++)
+  fired += TQX.call(center, 'fire', {type: 'Task', notification: 'Status', sender: 's' + i, info: '{}'}) ? 1 : 0;
+print('fired=' + fired);"""
+    with tempfile.TemporaryDirectory() as directory:
+        code, value, out, err = finish(start(directory, page))
+        check(answers(out) == ["fired=160000"] and out.count("events not kept: past the memory budget") == 1,
+              "exit %d %s %r" % (code, answers(out), err))
+
+
 CASES = {name[5:]: function for name, function in globals().items() if name.startswith("case_")}
 if CASE not in CASES:
     fail("unknown case")
