@@ -316,9 +316,9 @@ int32 Relay(RelayedEvent Event, const char *TaskId, Dictionary *Info) {
     // A payload is charged to the memory budget while the record keeps it
     // (a Macro's status of a whole document's pairs, or one item holding a
     // list a page fired); one the budget cannot hold is not kept, and a line
-    // says so (for a small one, once). A status merged again over its own
-    // keys is charged again while the task runs: the charge errs high, never
-    // low, until the record is packed.
+    // says so (once: a page can fire them without end). A status merged
+    // again over its own keys is charged again while the task runs: the
+    // charge errs high, never low, until measured anew.
     int32 Items = 0;
     if (Source != nullptr && Dictionary_ItemGetCount(Source, &Items) && (Items > ScannedItems || Event != EventStart)) {
         int64 Cost = 0;
@@ -326,12 +326,12 @@ int32 Relay(RelayedEvent Event, const char *TaskId, Dictionary *Info) {
         if (MemoryBudget_Take(Cost)) {
             Entry.Charged += Cost;
         } else {
-            if (Items > ScannedItems || !RecordRefusalSaid)
-                    Log_Warning("WorkflowManager - Task %s - %s of %d items (%lld KiB) not kept: past the memory budget of "
+            if (!RecordRefusalSaid)
+                Log_Warning("WorkflowManager - Task %s - %s of %d items (%lld KiB) not kept: past the memory budget of "
                             "%d MiB\n",
                             TaskId, EventNames[Event], Items, (long long)(Cost >> 10),
                             (int32)(MemoryBudget_GetLimit() >> 20));
-            RecordRefusalSaid = RecordRefusalSaid || Items <= ScannedItems;
+            RecordRefusalSaid = true;
             Source = nullptr;
         }
     } else if (Event == EventStart && Source != nullptr) {
