@@ -34,9 +34,10 @@ struct TaskEventRecord {
     // "task" holds the task id at the top and under "status" (set there by
     // an earlier event, and no payload merged there since brought a "task").
     bool TopTask = false, StatusTask = false;
-    // What the large payloads merged into the record hold of the process's
+    // What the record and the payloads merged into it hold of the process's
     // memory budget (runtime/memory.h), given back when the entry goes.
     int64 Charged = 0;
+    int64 Measured = 0; // Charged when last measured (Relay)
     // Of Charged, what the start notice holds that brought a copy of the
     // task's definition under the task's name (DefinitionKey): kept while the
     // task runs; the copy is dropped from the record at its completion.

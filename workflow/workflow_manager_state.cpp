@@ -82,6 +82,12 @@ using TaskEventEntry = TaskEventTable::Entry;
 // the entry is forgotten when it is erased and when the manager starts.
 TaskEventEntry *LastEntry = nullptr;
 
+// What a record in use holds of the process's memory before its payloads
+// (measured: about 2 KB with a small status); a packed one, its bytes.
+constexpr int64 LiveRecordCost = 2048;
+constexpr int64 PackedRecordCost = (int64)sizeof(TaskEventEntry) + 64;
+bool RecordRefusalSaid = false;
+
 // The task's entry, made when it has none (*Known tells which); null when
 // it has none and none is to be made.
 TaskEventEntry *FindEntry(const char *TaskId, bool Create, bool *Known) {
@@ -89,9 +95,21 @@ TaskEventEntry *FindEntry(const char *TaskId, bool Create, bool *Known) {
     if (Entry == nullptr || strcmp(Entry->Id(), TaskId) != 0) Entry = M()->TaskEvents.Find(TaskId);
     *Known = Entry != nullptr;
     if (Entry == nullptr && Create) {
+        // Anyone may fire a task's notifications under a sender of their
+        // own (a page does), and a record without a completion never goes:
+        // each is charged to the memory budget while it lives, and one the
+        // budget cannot hold is not made.
+        if (!MemoryBudget_Take(LiveRecordCost)) {
+            if (!RecordRefusalSaid)
+                Log_Warning("WorkflowManager - Task %s - events not kept: past the memory budget of %d MiB\n", TaskId,
+                            (int32)(MemoryBudget_GetLimit() >> 20));
+            RecordRefusalSaid = true;
+            return nullptr;
+        }
         Entry = M()->TaskEvents.Add(TaskId);
         Entry->Events.Record = MakeRecord();
         Entry->Events.Sequence = M()->TaskEventSequence++;
+        Entry->Events.Charged = LiveRecordCost;
     }
     if (Entry != nullptr) LastEntry = Entry;
     return Entry;
@@ -118,6 +136,14 @@ void RestRecord(TaskEventRecord &Entry) {
     // Relayed notifications still waiting hold the record until delivered.
     Dictionary_Release(&Entry.Record);
     Entry.Status = nullptr;
+    // All it holds is now in the packed bytes: what its payloads were
+    // charged (each merge over the same keys again) comes back.
+    const int64 Packed = PackedRecordCost + (int64)Entry.Packed.capacity();
+    if (Packed < Entry.Charged) {
+        MemoryBudget_Give(Entry.Charged - Packed);
+        Entry.Charged = Packed;
+        Entry.Definition = 0;
+    }
 }
 
 Dictionary *RecordOf(TaskEventRecord &Entry) {
@@ -248,6 +274,7 @@ int32 Relay(RelayedEvent Event, const char *TaskId, Dictionary *Info) {
     bool IsError = Event == EventError, IsWarning = Event == EventWarning;
     bool Known = false;
     TaskEventEntry *Found = FindEntry(TaskId, !IsError, &Known);
+    if (Found == nullptr) return TRUE;
     if (IsError) {
         const char *Message = nullptr;
         if (!Known) return TRUE;
@@ -286,20 +313,25 @@ int32 Relay(RelayedEvent Event, const char *TaskId, Dictionary *Info) {
         if (IsError || IsWarning) Dictionary_RemoveByKey(Payload, "message");
     }
     Dictionary *Source = Payload != nullptr ? Payload : Info;
-    // A payload too large to be scanned (a Macro's status of a whole
-    // document's pairs) is charged to the memory budget while the record
-    // keeps it; one the budget cannot hold is not kept, and a line says so.
+    // A payload is charged to the memory budget while the record keeps it
+    // (a Macro's status of a whole document's pairs, or one item holding a
+    // list a page fired); one the budget cannot hold is not kept, and a line
+    // says so (once: a page can fire them without end). A status merged
+    // again over its own keys is charged again while the task runs: the
+    // charge errs high, never low, until measured anew.
     int32 Items = 0;
-    if (Source != nullptr && Dictionary_ItemGetCount(Source, &Items) && Items > ScannedItems) {
+    if (Source != nullptr && Dictionary_ItemGetCount(Source, &Items) && (Items > ScannedItems || Event != EventStart)) {
         int64 Cost = 0;
         Dictionary_GetCost(Source, &Cost);
         if (MemoryBudget_Take(Cost)) {
             Entry.Charged += Cost;
         } else {
-            Log_Warning("WorkflowManager - Task %s - %s of %d items (%lld KiB) not kept: past the memory budget of %d "
-                        "MiB\n",
-                        TaskId, EventNames[Event], Items, (long long)(Cost >> 10),
-                        (int32)(MemoryBudget_GetLimit() >> 20));
+            if (!RecordRefusalSaid)
+                Log_Warning("WorkflowManager - Task %s - %s of %d items (%lld KiB) not kept: past the memory budget of "
+                            "%d MiB\n",
+                            TaskId, EventNames[Event], Items, (long long)(Cost >> 10),
+                            (int32)(MemoryBudget_GetLimit() >> 20));
+            RecordRefusalSaid = true;
             Source = nullptr;
         }
     } else if (Event == EventStart && Source != nullptr) {
@@ -370,6 +402,21 @@ int32 Relay(RelayedEvent Event, const char *TaskId, Dictionary *Info) {
         bool &HasTask = Nested ? Entry.StatusTask : Entry.TopTask;
         if (!RelayShortcuts || !HasTask) Dictionary_SetStringByKey(Target, "task", TaskId);
         HasTask = RelayShortcuts;
+    }
+    // What a running task's record was charged for its payloads, reports
+    // merged over the same keys again and again included, is measured
+    // anew once it has grown by half since last measured (so each byte
+    // merged is measured a bounded number of times).
+    if (Entry.Charged > Entry.Measured + Entry.Measured / 2 + LiveRecordCost) {
+        int64 Cost = 0;
+        Dictionary_GetCost(Record, &Cost);
+        Cost += LiveRecordCost;
+        if (Cost < Entry.Charged) {
+            MemoryBudget_Give(Entry.Charged - Cost);
+            Entry.Charged = Cost;
+            Entry.Definition = std::min(Entry.Definition, Cost);
+        }
+        Entry.Measured = Entry.Charged;
     }
     // Only a merged "errors" list can hold the steering identifiers anew.
     if (!RelayShortcuts || Keys.Errors || (Nested && !Entry.StatusClean)) RemoveSteering(Target);

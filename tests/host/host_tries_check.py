@@ -432,6 +432,23 @@ def case_budgeted_calls():
                   "%s: %r %r" % (name, out[-400:], err))
 
 
+def case_task_records():
+    """Task notifications fired under senders of the page's own: the manager's
+    record of each, and what it merges, is charged to the memory budget, and
+    what passes it is not kept, said once (many small records, or a few that
+    each hold a list of a million items)."""
+    page = """var center = TQX.create('TQX.NotificationCenter'), fired = 0;
+for (var i = 0; i < %d; i++)
+  fired += TQX.call(center, 'fire', {type: 'Task', notification: 'Status', sender: 's' + i, info: info}) ? 1 : 0;
+print('fired=' + fired);"""
+    for count, info in ((160000, "var info = '{}';"),
+                        (8, "var s = '0'; while (s.length < (1 << 20)) s += ',' + s; var info = '{\"z\":[' + s + ']}';")):
+        with tempfile.TemporaryDirectory() as directory:
+            code, value, out, err = finish(start(directory, info + "\n" + page % count))
+            check(answers(out) == ["fired=%d" % count] and out.count("not kept: past the memory budget") == 1,
+                  "%d: exit %d %s %r" % (count, code, answers(out), err))
+
+
 CASES = {name[5:]: function for name, function in globals().items() if name.startswith("case_")}
 if CASE not in CASES:
     fail("unknown case")

@@ -24,6 +24,6 @@ TEST_P(HostTries, CaseHolds) { EXPECT_EQ(RunCase(GetParam()), 0) << GetParam(); 
 INSTANTIATE_TEST_SUITE_P(Cases, HostTries, testing::Values("swapped_pipe", "nul_text", "long_setting",
                                                                "observer_churn", "large_certificate",
                                                                "pipe_over_file", "deep_batches", "bounded_entries",
-                                                               "delayed_bytes", "budgeted_calls"));
+                                                               "delayed_bytes", "budgeted_calls", "task_records"));
 
 } // namespace

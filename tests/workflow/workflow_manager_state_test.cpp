@@ -206,7 +206,8 @@ TEST_F(RelayTest, InterleavedTasksKeepTheirOwnRecords) {
 // an error, a warning, a steering error that relays nothing) find all that
 // it held, as the general steps, which never pack, relay it, but the copy of
 // its definition: its completion's relay is the last to carry that, charged
-// to the memory budget from the start until then.
+// to the memory budget from the start until then, as each status is; the
+// packed record stays charged, at its own small size.
 TEST_F(RelayTest, LateEventsOfACompletedTaskFindItsWholeRecord) {
     const std::vector<std::pair<const char *, const char *>> Steps = {
         {"Start", R"({"t":{"type":"Log","n":[1,2.5,null]},"type":"Log","name":"t","workflow":"w"})"},
@@ -229,7 +230,8 @@ TEST_F(RelayTest, LateEventsOfACompletedTaskFindItsWholeRecord) {
         }
     });
     EXPECT_EQ(Seen[1], Seen[0]);
-    EXPECT_TRUE(Held[0] > 0 && Held[1] == Held[0] && Held.back() == 0) << Held[0] << " " << Held.back();
+    EXPECT_TRUE(Held[0] > 0 && Held[1] > Held[0] && Held.back() > 0 && Held.back() < 1024)
+        << Held[0] << " " << Held.back();
     ASSERT_EQ(Seen[1].size(), 6u);
     EXPECT_NE(Seen[1][2].find(R"(TaskComplete {"t":{"type":"Log")"), std::string::npos);
     EXPECT_EQ(Seen[1][5], R"(TaskWarning {"type":"Log","name":"t","workflow":"w",)"
