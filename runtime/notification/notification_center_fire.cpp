@@ -81,6 +81,7 @@ void QueueFire(NotificationCenter *Center, const NameCopier &CopyNames, int32 De
     Fire->UserInfo = Payload;
     Fire->Held = Held;
     Fire->Own = Own ? 1 : 0;
+    Fire->Echo = Thread_GetCurrentId() == Center->OwnerThreadId && Center->EchoDepth > 0 ? 1 : 0;
     Fire->Awaited = Awaited ? 1 : 0;
     Center->Awaited += Fire->Awaited;
     Fire->Waiter = Waiter;
@@ -146,7 +147,7 @@ bool DeliverPending(NotificationCenter *Center, float64 Start) {
             NotificationCenter_FireNamesInternal(Center,
                                                  {Fire->Type, Fire->Name, Fire->Instance, Fire->TypeLength,
                                                   Fire->NameLength, Fire->InstanceLength, true, Fire->NameSlot,
-                                                  Fire->Own != 0},
+                                                  Fire->Own != 0, Fire->Echo != 0},
                                                  Fire->UserInfo);
             NotificationList_Unlink(Center->Pending, Fire);
             if (Fire->UserInfo != nullptr) Dictionary_Release(&Fire->UserInfo);
@@ -256,10 +257,12 @@ void FireNames(NotificationCenter *Center, const NotificationFireNames &Fired, D
 // once a fire nested in one of them has ended.
 void NotificationCenter_FireNamesInternal(NotificationCenter *Center, const NotificationFireNames &Fired,
                                           Dictionary *UserInfo) {
-    const uint8 Outer = Center->DeliveringOwn;
+    const uint8 Outer = Center->DeliveringOwn, OuterEcho = Center->DeliveringEcho;
     Center->DeliveringOwn = Fired.Own ? 1 : 0;
+    Center->DeliveringEcho = Fired.Echo || OuterEcho ? 1 : 0;
     FireNames(Center, Fired, UserInfo);
     Center->DeliveringOwn = Outer;
+    Center->DeliveringEcho = OuterEcho;
 }
 
 namespace {
@@ -369,10 +372,34 @@ int32 NotificationCenter_IsOwnFire(void) {
 }
 
 int32 NotificationCenter_IsLoopFire(const char *Type, const char *Name) {
+    NotificationCenter *Center = NotificationCenter_Checked();
+    if (Thread_GetCurrentId() == Center->OwnerThreadId && Center->DeliveryDepth > 0 &&
+        (Center->EchoDepth > 0 || Center->DeliveringEcho))
+        return TRUE;
     if (Type == nullptr || Name == nullptr || !NotificationCenter_IsOwnFire()) return FALSE;
     for (const NotificationCenterLoopName &Each : NotificationCenter_LoopNames)
         if (String_CompareWithoutCase(Type, Each.Type) && String_CompareWithoutCase(Name, Each.Name)) return TRUE;
     return FALSE;
+}
+
+int32 NotificationCenter_SetLoopEcho(int32 On) {
+    NotificationCenter *Center = NotificationCenter_Checked();
+    if (Thread_GetCurrentId() != Center->OwnerThreadId) return FALSE;
+    Center->PageEcho = On ? 1 : 0;
+    return TRUE;
+}
+
+int32 NotificationCenter_BeginPageFire(void) {
+    NotificationCenter *Center = NotificationCenter_Checked();
+    if (Thread_GetCurrentId() != Center->OwnerThreadId || !Center->PageEcho) return FALSE;
+    Center->EchoDepth++;
+    return TRUE;
+}
+
+int32 NotificationCenter_EndPageFire(int32 Begun) {
+    NotificationCenter *Center = NotificationCenter_Checked();
+    if (Begun && Center->EchoDepth > 0) Center->EchoDepth--;
+    return TRUE;
 }
 
 int32 NotificationCenter_FiresInPlace(void) {

@@ -10,7 +10,8 @@ completes through a fired "Task"/"Complete": each run ends by itself with
 exit 1, says why on standard error and in the summary.
 unload_runs_child_start: a WorkflowRun in "unload" runs its child's "start"
 and ends with the child's outcome.
-loop_only_page <type.name>...: a page that hears only one of the loop's own notifications ends.
+loop_only_page <type.name>...: a page that hears only one of the loop's own notifications, or
+answers each with a fire it hears too, ends.
 shut_down_runs_nothing: nothing runs after a shutdown or a failed "load"; a delayed shutdown lands.
 second_signal_says_it: a second signal while "load" or "unload" sleeps says the interrupt too.
 page_shuts_down_loading: a page that shuts down as it loads ends the run before "load", every time.
@@ -118,11 +119,17 @@ def case_loop_only_page():
     with tempfile.TemporaryDirectory() as directory:
         write(directory, "w.yaml", LOG)
         for kind, name in (each.split(".") for each in sys.argv[3:]):
-            page = write(directory, "p.js", "TQX.call(TQX.create('TQX.NotificationCenter'), 'addObserver', "
-                         "{type: '%s', notification: '%s', callbackId: 'p'});\n" % (kind, name))
-            code, summary, stderr = run(directory, "w.yaml", ["--script=" + page])
-            if code != 0 or summary.get("successful") is not True:
-                fail("%s.%s: exit %d, %s, stderr %r" % (kind, name, code, summary, stderr))
+            # Hearing it alone, and answering each item with a fire (now or
+            # later) that the page hears too: an echo of the loop is the loop's.
+            for answer in ["", "fire", "fireAfterDelay"]:
+                page = write(directory, "p.js", "var c = TQX.create('TQX.NotificationCenter'); TQX.call(c, 'addObserver', "
+                             "{type: '%s', notification: '%s', callbackId: 'p'}); TQX.call(c, 'addObserver', {type: 'Mine', "
+                             "notification: 'Echo', callbackId: 'q'}); function onBatch(items) { if ('%s') items.forEach("
+                             "function () { TQX.call(c, '%s', {type: 'Mine', notification: 'Echo', sender: '', delay: 0, "
+                             "info: '{}'}); }); }\n" % (kind, name, answer, answer))
+                code, summary, stderr = run(directory, "w.yaml", ["--script=" + page])
+                if code != 0 or summary.get("successful") is not True:
+                    fail("%s.%s %s: exit %d, %s, stderr %r" % (kind, name, answer, code, summary, stderr))
 
 
 def case_shut_down_runs_nothing():
