@@ -276,6 +276,12 @@ struct NotificationCenter {
     Pool *RemovePool;
     Pool *ProcessPool;
     NotificationList<NotificationPendingFire> Pending;
+    // The queued fires from the head up to Walked were walked and are not
+    // due before LeftDue (monotonic seconds): a step before then starts
+    // after them, so many delayed fires cost each step nothing. Null: none.
+    NotificationPendingFire *Walked = nullptr;
+    float64 LeftDue = 0;
+    uint32 WalkEpoch = 0; // moved by whatever makes a left fire due early
     NotificationList<NotificationRemoveRecord> Removals;
     NotificationList<NotificationProcessRecord> ProcessObservers;
     Dictionary *InteropReferences; // instance id -> page reference count
