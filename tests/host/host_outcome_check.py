@@ -152,13 +152,18 @@ def case_shut_down_runs_nothing():
 
 def case_second_signal_says_it():
     with tempfile.TemporaryDirectory() as directory:
+        # A late one: one signal while the page's onUnload runs, after the summary was kept.
+        page = write(directory, "p.js", "function onUnload() { TQX.call('x', 'y', {}); while (true) {} }\n")
         for where, each in [("load", signal.SIGINT), ("unload", signal.SIGINT), ("load", signal.SIGHUP),
-                            ("unload", signal.SIGTERM), ("load", signal.SIGQUIT)]:
+                            ("unload", signal.SIGTERM), ("load", signal.SIGQUIT)] + [("late", each) for each in (2, 15)]:
             log = os.path.join(directory, "%s%d" % (where, each), "host.developer.log")
-            document = write(directory, "w.yaml", LOG + "%s: {type: Sleep, seconds: 60}\n" % where)
+            late = where == "late"
+            document = write(directory, "w.yaml", LOG + ("" if late else "%s: {type: Sleep, seconds: 60}\n" % where))
             process = subprocess.Popen([PROGRAM, "--workflow=" + document, "--disablesecurity", "--debug",
-                                        "--debugdir=" + os.path.dirname(log)], stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
-            for text in ["Waiting 60.00 seconds", "Host - Interrupted"]:  # each signal once the last one was taken
+                                        "--debugdir=" + os.path.dirname(log)] + ["--script=" + page] * late,
+                                       stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+            # Each signal once the last one was taken.
+            for text in ["refused: the run has ended"] if late else ["Waiting 60.00 seconds", "Host - Interrupted"]:
                 deadline = time.time() + 30  # bounds only a build that never logs it
                 while process.poll() is None and time.time() < deadline and not (os.path.exists(log) and
                                                                                  text in open(log).read()):
