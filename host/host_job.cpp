@@ -907,6 +907,17 @@ int32 HostJob_NoteFailure(const char *Text, int32 ExitCode) {
     return Kept.ExitCode;
 }
 
+int32 HostJob_NoteInterrupt(int32 ExitCode) {
+    if (SignalCount < 1 || SummaryLine.empty() || Kept.Errors.Contains("Host_Error_Interrupted")) return ExitCode;
+    if (!InterruptTold) HostProgress_Say("velmarsh: Host_Error_Interrupted");
+    InterruptTold = 1;
+    Kept.Successful = false;
+    Kept.ExitCode = HOSTJOB_EXIT_INTERRUPTED;
+    Kept.Errors.Append("Host_Error_Interrupted");
+    ComposeSummary();
+    return Kept.ExitCode;
+}
+
 int32 HostJob_InstallSignals(void) {
     // The job that follows owes its summary from now on: a second signal
     // before its first pass still writes one.

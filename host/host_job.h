@@ -91,6 +91,11 @@ int32 HostJob_Run(const char *Url, const char *Tasks);
 // becomes unsuccessful. Answers the exit code from then on (ExitCode when
 // no summary is kept).
 int32 HostJob_NoteFailure(const char *Text, int32 ExitCode);
+// A signal after the summary was kept (one that stopped the page's onUnload,
+// or came while the program ends) still says it: the kept summary becomes
+// an interrupted one, "Host_Error_Interrupted" on standard error once.
+// Answers the exit code from then on (ExitCode when nothing changed).
+int32 HostJob_NoteInterrupt(int32 ExitCode);
 
 // Keeps the summary of a run that could not start, with the reason as its
 // one error; answers the exit code (1). After a signal (one that stopped a

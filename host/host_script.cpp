@@ -516,7 +516,11 @@ int32 Deliver(void *, const char *, const char *, const char *, Dictionary *) {
     for (const Batch &Batch : Batches) {
         bool WasStopped = !Script.Stopped.empty();
         std::string Error;
-        if (!WasStopped && Enter(DeliverBody, const_cast<std::string *>(&Batch.Text), Error)) {
+        // What the page fires in answer to the loop alone is the loop's too.
+        NotificationCenter_SetLoopEcho(Batch.LoopOnly ? 1 : 0);
+        const bool Entered = !WasStopped && Enter(DeliverBody, const_cast<std::string *>(&Batch.Text), Error);
+        NotificationCenter_SetLoopEcho(0);
+        if (Entered) {
             AfterBatch(Batch, nullptr);
             continue;
         }

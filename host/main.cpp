@@ -529,6 +529,7 @@ int main(int argc, char **argv) {
         Authenticate_Remove();
         while (!Host_MainLoopStep(0)) {
         }
+        if (!WorkerRole) Code = HostJob_NoteInterrupt(Code);
         Debug_SetExitCode(Code);
     } else {
         // One process step of the hubs, then flush what start-up posted to

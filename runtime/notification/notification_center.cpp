@@ -584,6 +584,7 @@ int32 NotificationCenter_Remove(void) {
     NotificationCenter_RemoveFlush(Center);
     if (Center->ProcessPosted) EventQueue_RemoveInstanceByThreadId(Center->OwnerThreadId, Center);
 
+    Center->Walked = nullptr;
     while (NotificationPendingFire *Fire = Center->Pending.Head) {
         NotificationList_Unlink(Center->Pending, Fire);
         if (Center->Verbose)

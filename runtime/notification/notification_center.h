@@ -132,7 +132,17 @@ int32 NotificationCenter_FireAfterDelayOwn(const char *Type, const char *Name, c
 int32 NotificationCenter_IsOwnFire(void);
 // 1 inside an observer called for an Own fire of one of the loop's names
 // (NotificationCenter_LoopNames).
+// Also 1 for a page's echo of the loop: a fire the page made while it
+// handled nothing but the loop's items, and what that fire reaches.
 int32 NotificationCenter_IsLoopFire(const char *Type, const char *Name);
+// Owner thread: the page is handling a batch of the loop's items alone (1)
+// or no longer (0); a page that answers each of them with a fire of its own
+// would else never be idle.
+int32 NotificationCenter_SetLoopEcho(int32 On);
+// Around a page's fire or fireAfterDelay: the fire is an echo while the
+// page answers the loop alone. End takes what Begin answered.
+int32 NotificationCenter_BeginPageFire(void);
+int32 NotificationCenter_EndPageFire(int32 Begun);
 // The payload is JSON printed from the format (no format: no payload). The
 // parser's result is answered and nothing is fired when it fails.
 int32 NotificationCenter_FireWithJSON(const char *Type, const char *Name, const char *Instance,

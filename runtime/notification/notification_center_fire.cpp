@@ -9,6 +9,8 @@
 // posted once the outermost call has returned.
 #include <string.h>
 
+#include <algorithm>
+
 #include "runtime/containers/pool_internal.h"
 #include "runtime/critical_section.h"
 #include "runtime/debug.h"
@@ -81,6 +83,7 @@ void QueueFire(NotificationCenter *Center, const NameCopier &CopyNames, int32 De
     Fire->UserInfo = Payload;
     Fire->Held = Held;
     Fire->Own = Own ? 1 : 0;
+    Fire->Echo = Thread_GetCurrentId() == Center->OwnerThreadId && Center->EchoDepth > 0 ? 1 : 0;
     Fire->Awaited = Awaited ? 1 : 0;
     Center->Awaited += Fire->Awaited;
     Fire->Waiter = Waiter;
@@ -131,7 +134,12 @@ size_t HeldBytes(Dictionary *Container) {
 // Lock held, owner thread, depth 0. Delivers the due queued fires within the
 // budget; true when fires remain unwalked.
 bool DeliverPending(NotificationCenter *Center, float64 Start) {
-    NotificationPendingFire *Fire = Center->Pending.Head;
+    // A millisecond's margin keeps a rounding of the sum from skipping a
+    // fire that the walk's own test finds due.
+    const bool Skip = Center->Walked != nullptr && Start + 0.001 < Center->LeftDue;
+    if (!Skip) Center->Walked = nullptr, Center->LeftDue = __builtin_inf();
+    NotificationPendingFire *Fire = Skip ? Center->Walked->Next : Center->Pending.Head;
+    const uint32 Epoch = Center->WalkEpoch;
     Center->Walking = 1;
     Center->WalkClock = Start;
     uint32 Quiet = 0;
@@ -146,7 +154,7 @@ bool DeliverPending(NotificationCenter *Center, float64 Start) {
             NotificationCenter_FireNamesInternal(Center,
                                                  {Fire->Type, Fire->Name, Fire->Instance, Fire->TypeLength,
                                                   Fire->NameLength, Fire->InstanceLength, true, Fire->NameSlot,
-                                                  Fire->Own != 0},
+                                                  Fire->Own != 0, Fire->Echo != 0},
                                                  Fire->UserInfo);
             NotificationList_Unlink(Center->Pending, Fire);
             if (Fire->UserInfo != nullptr) Dictionary_Release(&Fire->UserInfo);
@@ -155,6 +163,9 @@ bool DeliverPending(NotificationCenter *Center, float64 Start) {
             PoolInt_Free(Center->PendingPool, Fire, (int32)sizeof(NotificationPendingFire));
             // Last touch: the woken firer deletes its signal.
             if (Waiter != nullptr) Signal_Set(Waiter, 1);
+        } else if (Epoch == Center->WalkEpoch) {
+            Center->Walked = Fire;
+            Center->LeftDue = std::min(Center->LeftDue, Fire->Queued + Fire->Delay - DueSlackSeconds);
         }
         Fire = Next;
         // After the last fire there is nothing left to stop for.
@@ -256,10 +267,12 @@ void FireNames(NotificationCenter *Center, const NotificationFireNames &Fired, D
 // once a fire nested in one of them has ended.
 void NotificationCenter_FireNamesInternal(NotificationCenter *Center, const NotificationFireNames &Fired,
                                           Dictionary *UserInfo) {
-    const uint8 Outer = Center->DeliveringOwn;
+    const uint8 Outer = Center->DeliveringOwn, OuterEcho = Center->DeliveringEcho;
     Center->DeliveringOwn = Fired.Own ? 1 : 0;
+    Center->DeliveringEcho = Fired.Echo || OuterEcho ? 1 : 0;
     FireNames(Center, Fired, UserInfo);
     Center->DeliveringOwn = Outer;
+    Center->DeliveringEcho = OuterEcho;
 }
 
 namespace {
@@ -369,10 +382,34 @@ int32 NotificationCenter_IsOwnFire(void) {
 }
 
 int32 NotificationCenter_IsLoopFire(const char *Type, const char *Name) {
+    NotificationCenter *Center = NotificationCenter_Checked();
+    if (Thread_GetCurrentId() == Center->OwnerThreadId && Center->DeliveryDepth > 0 &&
+        (Center->EchoDepth > 0 || Center->DeliveringEcho))
+        return TRUE;
     if (Type == nullptr || Name == nullptr || !NotificationCenter_IsOwnFire()) return FALSE;
     for (const NotificationCenterLoopName &Each : NotificationCenter_LoopNames)
         if (String_CompareWithoutCase(Type, Each.Type) && String_CompareWithoutCase(Name, Each.Name)) return TRUE;
     return FALSE;
+}
+
+int32 NotificationCenter_SetLoopEcho(int32 On) {
+    NotificationCenter *Center = NotificationCenter_Checked();
+    if (Thread_GetCurrentId() != Center->OwnerThreadId) return FALSE;
+    Center->PageEcho = On ? 1 : 0;
+    return TRUE;
+}
+
+int32 NotificationCenter_BeginPageFire(void) {
+    NotificationCenter *Center = NotificationCenter_Checked();
+    if (Thread_GetCurrentId() != Center->OwnerThreadId || !Center->PageEcho) return FALSE;
+    Center->EchoDepth++;
+    return TRUE;
+}
+
+int32 NotificationCenter_EndPageFire(int32 Begun) {
+    NotificationCenter *Center = NotificationCenter_Checked();
+    if (Begun && Center->EchoDepth > 0) Center->EchoDepth--;
+    return TRUE;
 }
 
 int32 NotificationCenter_FiresInPlace(void) {
@@ -438,6 +475,9 @@ int32 NotificationCenter_HastenAwaited(void) {
     NotificationCenter_Lock(Center);
     for (NotificationPendingFire *Fire = Center->Pending.Head; Fire != nullptr; Fire = Fire->Next)
         if (Fire->Awaited) Fire->Delay = 0;
+    // The fires left behind may be due now: the next step walks them all.
+    Center->Walked = nullptr;
+    Center->WalkEpoch++;
     if (Center->Awaited > 0) NotificationCenter_PostProcess(Center);
     NotificationCenter_Unlock(Center);
     return TRUE;

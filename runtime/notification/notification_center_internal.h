@@ -111,6 +111,7 @@ struct NotificationPendingFire {
     uint8 InstanceLength;
     uint32 NameSlot; // as NotificationFireNames carries it
     uint8 Own;       // as NotificationFireNames carries it
+    uint8 Echo;      // as NotificationFireNames carries it
     uint8 Awaited;   // counted in the center's Awaited while queued
     // Monotonic seconds, or NotificationQueuedBeforeAnyStep for a fire
     // due at once that was queued while no step walked the queued fires.
@@ -276,6 +277,12 @@ struct NotificationCenter {
     Pool *RemovePool;
     Pool *ProcessPool;
     NotificationList<NotificationPendingFire> Pending;
+    // The queued fires from the head up to Walked were walked and are not
+    // due before LeftDue (monotonic seconds): a step before then starts
+    // after them, so many delayed fires cost each step nothing. Null: none.
+    NotificationPendingFire *Walked = nullptr;
+    float64 LeftDue = 0;
+    uint32 WalkEpoch = 0; // moved by whatever makes a left fire due early
     NotificationList<NotificationRemoveRecord> Removals;
     NotificationList<NotificationProcessRecord> ProcessObservers;
     Dictionary *InteropReferences; // instance id -> page reference count
@@ -295,6 +302,11 @@ struct NotificationCenter {
     int32 DeliveryDepth;   // observer calls in progress on the owner thread
     uint32 ProcessDeferred; // a step ran inside a delivery: post one when the depth is 0 again
     uint8 DeliveringOwn;    // the fire whose observers are called now is an Own fire
+    // A page's answer to the loop alone (NotificationCenter_BeginLoopEcho):
+    // the page's own fires made meanwhile, and those being delivered now.
+    uint8 PageEcho = 0;
+    uint32 EchoDepth = 0;
+    uint8 DeliveringEcho = 0;
     // The center's process event is queued on the owner's queue: set as it is
     // posted, cleared as it starts to run. No second one is posted meanwhile.
     uint32 ProcessPosted;

@@ -47,13 +47,19 @@ int32 NotificationCenter_Invoke(void *User, Dictionary *Request, Dictionary *Res
             Answer = NotificationCenter_RemoveInstanceObserverInterop(Type, Name, Sender, CallbackId);
         break;
     case Crc32Const("fire"):
-        if (Get.Text("type", &Type).Text("notification", &Name).Text("sender", &Sender).Text("info", &Info).Read)
+        if (Get.Text("type", &Type).Text("notification", &Name).Text("sender", &Sender).Text("info", &Info).Read) {
+            const int32 Echo = NotificationCenter_BeginPageFire();
             Answer = NotificationCenter_FireInterop(Type, Name, Sender, Info);
+            NotificationCenter_EndPageFire(Echo);
+        }
         break;
     case Crc32Const("fireAfterDelay"):
         if (Get.Text("type", &Type).Text("notification", &Name).Text("sender", &Sender).Int32("delay", &Delay)
-                .Text("info", &Info).Read)
+                .Text("info", &Info).Read) {
+            const int32 Echo = NotificationCenter_BeginPageFire();
             Answer = NotificationCenter_FireAfterDelayInterop(Type, Name, Sender, Delay, Info);
+            NotificationCenter_EndPageFire(Echo);
+        }
         break;
     case Crc32Const("addRefInteropReference"):
         if (Get.Text("instanceId", &InstanceId).Read) Answer = NotificationCenter_AddRefInteropReference(InstanceId);

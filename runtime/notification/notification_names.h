@@ -46,6 +46,9 @@ struct NotificationFireNames {
     // Fired by the program's own code about its own objects (the Own fires),
     // never by a page, a document's task or a peer.
     bool Own = false;
+    // A page's fire made in answer to nothing but the loop (a loop fire to
+    // the pages that hear it).
+    bool Echo = false;
 };
 
 // The slot of the names' prefix in the center's name counts: a pure function

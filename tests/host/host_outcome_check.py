@@ -10,7 +10,8 @@ completes through a fired "Task"/"Complete": each run ends by itself with
 exit 1, says why on standard error and in the summary.
 unload_runs_child_start: a WorkflowRun in "unload" runs its child's "start"
 and ends with the child's outcome.
-loop_only_page <type.name>...: a page that hears only one of the loop's own notifications ends.
+loop_only_page <type.name>...: a page that hears only one of the loop's own notifications, or
+answers each with a fire it hears too, ends.
 shut_down_runs_nothing: nothing runs after a shutdown or a failed "load"; a delayed shutdown lands.
 second_signal_says_it: a second signal while "load" or "unload" sleeps says the interrupt too.
 page_shuts_down_loading: a page that shuts down as it loads ends the run before "load", every time.
@@ -118,11 +119,17 @@ def case_loop_only_page():
     with tempfile.TemporaryDirectory() as directory:
         write(directory, "w.yaml", LOG)
         for kind, name in (each.split(".") for each in sys.argv[3:]):
-            page = write(directory, "p.js", "TQX.call(TQX.create('TQX.NotificationCenter'), 'addObserver', "
-                         "{type: '%s', notification: '%s', callbackId: 'p'});\n" % (kind, name))
-            code, summary, stderr = run(directory, "w.yaml", ["--script=" + page])
-            if code != 0 or summary.get("successful") is not True:
-                fail("%s.%s: exit %d, %s, stderr %r" % (kind, name, code, summary, stderr))
+            # Hearing it alone, and answering each item with a fire (now or
+            # later) that the page hears too: an echo of the loop is the loop's.
+            for answer in ["", "fire", "fireAfterDelay"]:
+                page = write(directory, "p.js", "var c = TQX.create('TQX.NotificationCenter'); TQX.call(c, 'addObserver', "
+                             "{type: '%s', notification: '%s', callbackId: 'p'}); TQX.call(c, 'addObserver', {type: 'Mine', "
+                             "notification: 'Echo', callbackId: 'q'}); function onBatch(items) { if ('%s') items.forEach("
+                             "function () { TQX.call(c, '%s', {type: 'Mine', notification: 'Echo', sender: '', delay: 0, "
+                             "info: '{}'}); }); }\n" % (kind, name, answer, answer))
+                code, summary, stderr = run(directory, "w.yaml", ["--script=" + page])
+                if code != 0 or summary.get("successful") is not True:
+                    fail("%s.%s %s: exit %d, %s, stderr %r" % (kind, name, answer, code, summary, stderr))
 
 
 def case_shut_down_runs_nothing():
@@ -145,13 +152,18 @@ def case_shut_down_runs_nothing():
 
 def case_second_signal_says_it():
     with tempfile.TemporaryDirectory() as directory:
+        # A late one: one signal while the page's onUnload runs, after the summary was kept.
+        page = write(directory, "p.js", "function onUnload() { TQX.call('x', 'y', {}); while (true) {} }\n")
         for where, each in [("load", signal.SIGINT), ("unload", signal.SIGINT), ("load", signal.SIGHUP),
-                            ("unload", signal.SIGTERM), ("load", signal.SIGQUIT)]:
+                            ("unload", signal.SIGTERM), ("load", signal.SIGQUIT)] + [("late", each) for each in (2, 15)]:
             log = os.path.join(directory, "%s%d" % (where, each), "host.developer.log")
-            document = write(directory, "w.yaml", LOG + "%s: {type: Sleep, seconds: 60}\n" % where)
+            late = where == "late"
+            document = write(directory, "w.yaml", LOG + ("" if late else "%s: {type: Sleep, seconds: 60}\n" % where))
             process = subprocess.Popen([PROGRAM, "--workflow=" + document, "--disablesecurity", "--debug",
-                                        "--debugdir=" + os.path.dirname(log)], stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
-            for text in ["Waiting 60.00 seconds", "Host - Interrupted"]:  # each signal once the last one was taken
+                                        "--debugdir=" + os.path.dirname(log)] + ["--script=" + page] * late,
+                                       stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+            # Each signal once the last one was taken.
+            for text in ["refused: the run has ended"] if late else ["Waiting 60.00 seconds", "Host - Interrupted"]:
                 deadline = time.time() + 30  # bounds only a build that never logs it
                 while process.poll() is None and time.time() < deadline and not (os.path.exists(log) and
                                                                                  text in open(log).read()):
