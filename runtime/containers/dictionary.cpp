@@ -8,6 +8,7 @@
 // and with the same reports as a recursive reset.
 #include <string.h>
 
+#include <array>
 #include <vector>
 
 #include "runtime/containers/dictionary_internal.h"
@@ -881,19 +882,29 @@ int32 Dictionary_GetCost(Dictionary *Handle, int64 *Bytes) {
         else if (DictionaryInt_IsRecordText(Length)) Items++;
         else Texts += (((uint64)Length + 1 + 3) & ~3ull) + 2 * MEMORY_GUARD_SIZE + 16;
     };
-    std::vector<Dictionary *> Open{Handle};
-    while (!Open.empty()) {
-        Dictionary *Walk = Open.back();
-        Open.pop_back();
+    // Most dictionaries measured are a task's small notices, measured at
+    // each event: the walk's first containers wait in place, not on the heap.
+    std::array<Dictionary *, 32> Near;
+    size_t NearCount = 0;
+    std::vector<Dictionary *> Far;
+    Dictionary *Walk = Handle;
+    while (Walk != nullptr) {
         for (DictionaryItem *Item = Walk->Items.First; Item != nullptr; Item = Item->Next) {
             Items++;
             if (Item->Key != nullptr) Text(Item->KeyLength);
             if (Item->Child != nullptr) {
                 Containers++;
-                Open.push_back(Item->Child);
+                if (NearCount < Near.size()) Near[NearCount++] = Item->Child;
+                else Far.push_back(Item->Child);
             } else if (Item->Value != nullptr) {
                 Text(Item->ValueLength);
             }
+        }
+        if (!Far.empty()) {
+            Walk = Far.back();
+            Far.pop_back();
+        } else {
+            Walk = NearCount > 0 ? Near[--NearCount] : nullptr;
         }
     }
     *Bytes = (int64)(PoolInt_FixedBytesFor(Items, sizeof(DictionaryItem), DefaultChunkSize) +
