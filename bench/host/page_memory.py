@@ -1,7 +1,8 @@
 #!/usr/bin/python3
 """Peak RSS of the host while a page's ordinary calls make it hold memory:
 one fire of a large info to the page's own observer (a text, and a list of
-small items), addMacro with 8,000-byte values, distinct addObserver calls and
+small items), addMacro with 8,000-byte values, distinct addObserver calls,
+references to ids of the page's making, environment variables and
 WorkflowManager adds in one loop. Each row also runs the page without its
 calls (what the page's own heap takes), so the host's part shows. Goal: the
 host's part within the memory budget (256 MiB), what passes it answered
@@ -30,6 +31,12 @@ print('answer=' + taken);"""
 OBSERVERS = """var center = TQX.create('TQX.NotificationCenter'), taken = 0;
 for (var i = 0; i < %d; i++)
   taken += TQX.call(center, 'addObserver', {type: 'T' + i, notification: 'N', callbackId: 'c'}) ? 1 : 0;
+print('answer=' + taken);"""
+REFS = """var center = TQX.create('TQX.NotificationCenter'), taken = 0, pad = new Array(%d).join('r');
+for (var i = 0; i < %d; i++) taken += TQX.call(center, 'addRefInteropReference', {instanceId: pad + i}) ? 1 : 0;
+print('answer=' + taken);"""
+ENVIRONMENT = """var platform = TQX.create('TQX.Platform'), taken = 0, v = new Array(8001).join('e');
+for (var i = 0; i < 100000; i++) taken += TQX.call(platform, 'setEnvironmentVariable', {name: 'E' + i, value: v}) ? 1 : 0;
 print('answer=' + taken);"""
 ADDS = """var manager = TQX.create('TQX.WorkflowManager'), taken = 0, url = JSON.stringify({url: '%s'});
 for (var i = 0; i < %d; i++) taken += TQX.call(manager, 'add', {json: url, callbackId: ''}) ? 1 : 0;
@@ -65,6 +72,9 @@ def main():
                 ("addMacro x 10,000 (8,000 bytes)", "", MACROS % 10000),
                 ("addMacro x 150,000 (8,000 bytes)", "", MACROS % 150000),
                 ("addObserver x 1,000,000 distinct", "", OBSERVERS % 1000000),
+                ("addRefInteropReference x 200,000 (4,000-byte ids)", "", REFS % (4001, 200000)),
+                ("addRefInteropReference x 3,000,000 (short ids)", "", REFS % (1, 3000000)),
+                ("setEnvironmentVariable x 100,000 (8,000 bytes)", "", ENVIRONMENT),
                 ("WorkflowManager add x 30,000", "", ADDS % ("file://" + folder + "/a.yaml", 30000)),
                 ("WorkflowManager add of a list of 4 M items", LIST % 4,
                  "print('answer=' + TQX.call(TQX.create('TQX.WorkflowManager'), 'add', {json: info.replace('{', "
