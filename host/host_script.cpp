@@ -21,6 +21,7 @@
 #include <unistd.h>
 
 #include <map>
+#include <set>
 #include <string>
 #include <unordered_set>
 #include <vector>
@@ -135,6 +136,8 @@ struct Page {
     // released: the page's own, they go with it.
     std::map<std::string, int64_t, NoCase> References;
     std::string Reply;
+    // The refusals the log has told (method and reason).
+    std::set<std::string> Told;
 };
 
 Page Script;
@@ -243,13 +246,16 @@ void NoteCall(bool Handler, const char *Request, const std::string &Reply) {
     Dictionary_Release(&Answered);
 }
 
-// A refusal the answer explains is logged with the method it answers.
+// A refusal the answer explains is logged with the method it answers, once
+// for each method and reason (the host's own few texts), so that a page
+// repeating a refused call does not flood the log.
 void TellRefusal(const char *Method, const std::string &Reply) {
     if (Reply.find("\"error\"") == std::string::npos) return;
     Dictionary *Answered = nullptr;
     const char *Why = nullptr;
     if (Dictionary *Answer = ParseObject(Reply.data(), Reply.size(), &Answered);
-        Answer != nullptr && Dictionary_GetStringPtrByKey(Answer, "error", &Why) && Why != nullptr)
+        Answer != nullptr && Dictionary_GetStringPtrByKey(Answer, "error", &Why) && Why != nullptr &&
+        Script.Told.insert(std::string(Method) + '\n' + Why).second)
         Log_Warning("Page call - %s %s\n", Method, Why);
     Dictionary_Release(&Answered);
 }

@@ -428,6 +428,13 @@ var platform = TQX.create('TQX.Platform'), v = new Array(8001).join('e'), set = 
 for (var i = 0; i < 1000; i++) set += TQX.call(platform, 'setEnvironmentVariable', {name: 'E' + i, value: v}) ? 1 : 0;
 print('set=' + (set > 60 && set < 131));
 """, ["set=true"], "the environment a page sets is bounded to 1 MiB"),
+    # Delayed fires past what waits for the page: refused, told once.
+    ("delayed", """
+var center = TQX.create('TQX.NotificationCenter'), info = JSON.stringify({a: new Array(1 << 20).join('q')}), ok = 0;
+for (var i = 0; i < 100; i++)
+  ok += TQX.call(center, 'fireAfterDelay', {type: 'T', notification: 'N', sender: '', delay: 100000, info: info}) ? 1 : 0;
+print('fired=' + (ok > 30 && ok < 100));
+""", ["fired=true"], "Page call - fireAfterDelay refused"),
     # The twin through a run a page adds: its text is read under the budget.
     ("list_added", """
 var s = '0';
@@ -442,7 +449,7 @@ def case_budgeted_calls():
         with tempfile.TemporaryDirectory() as directory:
             code, value, out, err = finish(start(directory, page))
             check(code in (0, 1) and answers(out) == said, "%s: exit %d %s" % (name, code, answers(out)))
-            check(words is None or (out.count(words) == 1 and err.count(BUDGET_WORDS) == (name != "environment")),
+            check(words is None or (out.count(words) == 1 and err.count(BUDGET_WORDS) == (name not in ("environment", "delayed"))),
                   "%s: %r %r" % (name, out[-400:], err))
 
 
