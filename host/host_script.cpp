@@ -21,6 +21,7 @@
 #include <unistd.h>
 
 #include <map>
+#include <set>
 #include <string>
 #include <unordered_set>
 #include <vector>
@@ -37,6 +38,7 @@
 #include "runtime/script/interop.h"
 #include "runtime/streams/memory_stream.h"
 #include "runtime/text/string.h"
+#include "runtime/text/unicode_codec.h"
 #include "workflow/tasks/script_task.h"
 
 namespace {
@@ -134,6 +136,8 @@ struct Page {
     // released: the page's own, they go with it.
     std::map<std::string, int64_t, NoCase> References;
     std::string Reply;
+    // The refusals the log has told (method and reason).
+    std::set<std::string> Told;
 };
 
 Page Script;
@@ -198,6 +202,14 @@ duk_ret_t Create(duk_context *Context) {
     return 1;
 }
 
+// An instance id as the center counts its references: cut like a key. The
+// page's own note of them keeps no more, so that ids past that length, all
+// counted as one, cost the host one entry.
+std::string CenterKey(std::string Id) {
+    if (Id.size() > DICTIONARY_MAX_KEY_LENGTH) Id.resize(unicode::CutLengthUtf8(Id.c_str(), DICTIONARY_MAX_KEY_LENGTH));
+    return Id;
+}
+
 // Keeps the lists of what the page holds: a type that one of its handlers
 // registered, an observer that one of its centers added (and that the
 // handler or center took); an "unregister" or a removal drops it.
@@ -218,9 +230,9 @@ void NoteCall(bool Handler, const char *Request, const std::string &Reply) {
             if (strcmp(Method, "register") == 0) Script.Types.insert(Name);
             else if (strcmp(Method, "unregister") == 0) Script.Types.erase(Name);
         } else if (strcmp(Method, "addRefInteropReference") == 0) {
-            Script.References[Text("instanceId")]++;
+            Script.References[CenterKey(Text("instanceId"))]++;
         } else if (strcmp(Method, "releaseInteropReference") == 0) {
-            auto Found = Script.References.find(Text("instanceId"));
+            auto Found = Script.References.find(CenterKey(Text("instanceId")));
             if (Found != Script.References.end() && --Found->second <= 0) Script.References.erase(Found);
         } else if (strstr(Method, "Observer") != nullptr) {
             // Type, name, sender (empty: any) and callback id, as one key.
@@ -234,13 +246,16 @@ void NoteCall(bool Handler, const char *Request, const std::string &Reply) {
     Dictionary_Release(&Answered);
 }
 
-// A refusal the answer explains is logged with the method it answers.
+// A refusal the answer explains is logged with the method it answers, once
+// for each method and reason (the host's own few texts), so that a page
+// repeating a refused call does not flood the log.
 void TellRefusal(const char *Method, const std::string &Reply) {
     if (Reply.find("\"error\"") == std::string::npos) return;
     Dictionary *Answered = nullptr;
     const char *Why = nullptr;
     if (Dictionary *Answer = ParseObject(Reply.data(), Reply.size(), &Answered);
-        Answer != nullptr && Dictionary_GetStringPtrByKey(Answer, "error", &Why) && Why != nullptr)
+        Answer != nullptr && Dictionary_GetStringPtrByKey(Answer, "error", &Why) && Why != nullptr &&
+        Script.Told.insert(std::string(Method) + '\n' + Why).second)
         Log_Warning("Page call - %s %s\n", Method, Why);
     Dictionary_Release(&Answered);
 }

@@ -1,11 +1,16 @@
 // Dispatcher of "TQX.Platform": see platform_script.h.
 #include "platform/platform_script.h"
 
+#include <stdlib.h>
+#include <string.h>
+#include <unistd.h>
+
 #include <string>
 
 #include "crypto/trust/authenticate.h"
 #include "platform/posix/platform_credential.h"
 #include "platform/posix/platform_process_session.h"
+#include "runtime/log.h"
 #include "runtime/posix/platform.h"
 #include "runtime/posix/platform_process.h"
 #include "runtime/script/api_gen_dispatch.h"
@@ -21,6 +26,36 @@ Platform_DataStoreFunc DataStoreRelease = nullptr;
 
 constexpr const char *ClassName = "Platform";
 constexpr int32 Size = APIGEN_TEXT_SIZE;
+
+// The environment is handed whole to every program the host starts, which
+// the system refuses past a few MiB: a page grows it to at most this.
+constexpr size_t EnvironmentLimit = 1u << 20;
+constexpr char EnvironmentLimitText[] = "1 MiB";
+bool ToldEnvironment = false;
+
+size_t EnvironmentSize() {
+    size_t Total = 0;
+    for (char **Entry = environ; Entry != nullptr && *Entry != nullptr; Entry++) Total += strlen(*Entry) + 1;
+    return Total;
+}
+
+// A page's variable, refused (said once) when it would take the environment
+// past the limit; one that shrinks it or keeps its size is set.
+int32 SetPageVariable(const char *Name, const char *Value) {
+    const char *Old = getenv(Name);
+    const size_t Before = EnvironmentSize();
+    const size_t After = Before + strlen(Name) + strlen(Value) + 2 -
+                         (Old != nullptr ? strlen(Name) + strlen(Old) + 2 : 0);
+    if (After > EnvironmentLimit && After > Before) {
+        if (!ToldEnvironment)
+            Log_Warning("Platform - Environment variable refused - %.64s: the environment a page sets is bounded to "
+                        "%s (later refusals are not logged)\n",
+                        Name, EnvironmentLimitText);
+        ToldEnvironment = true;
+        return FALSE;
+    }
+    return Platform_SetEnvironmentVariable(Name, Value);
+}
 
 // What does not fit the typed "returnValue": the account and password a
 // credential look-up answers beside it (written for every credential read,
@@ -94,7 +129,7 @@ bool Dispatch(uint32 Hash, ApiGenParameters &Get, ApiGenAnswer &Out, ExtraAnswer
         if (Get.Text("name", &A).Read) Platform_GetEnvironmentVariable(A, Buffer, Size);
         return true;
     case Crc32Const("setEnvironmentVariable"):
-        if (Get.Text("name", &A).Text("value", &B).Read) Out.Number = Platform_SetEnvironmentVariable(A, B);
+        if (Get.Text("name", &A).Text("value", &B).Read) Out.Number = SetPageVariable(A, B);
         return true;
     case Crc32Const("translateError"):
         Out.Type = ApiGenAnswer::Text;

@@ -2,8 +2,9 @@
 """Peak RSS of the host while a page's ordinary calls make it hold memory:
 one fire of a large info to the page's own observer (a text, and a list of
 small items), addMacro with 8,000-byte values, distinct addObserver calls,
-task notifications fired under distinct senders and WorkflowManager adds in
-one loop. Each row also runs the page without its
+task notifications fired under distinct senders, references to ids of the
+page's making, environment variables and WorkflowManager adds in one loop.
+Each row also runs the page without its
 calls (what the page's own heap takes), so the host's part shows. Goal: the
 host's part within the memory budget (256 MiB), what passes it answered
 false and said once.
@@ -35,6 +36,12 @@ print('answer=' + taken);"""
 SENDERS = """var center = TQX.create('TQX.NotificationCenter'), taken = 0;
 for (var i = 0; i < %d; i++)
   taken += TQX.call(center, 'fire', {type: 'Task', notification: 'Status', sender: 's' + i, info: info}) ? 1 : 0;
+print('answer=' + taken);"""
+REFS = """var center = TQX.create('TQX.NotificationCenter'), taken = 0, pad = new Array(%d).join('r');
+for (var i = 0; i < %d; i++) taken += TQX.call(center, 'addRefInteropReference', {instanceId: pad + i}) ? 1 : 0;
+print('answer=' + taken);"""
+ENVIRONMENT = """var platform = TQX.create('TQX.Platform'), taken = 0, v = new Array(8001).join('e');
+for (var i = 0; i < 100000; i++) taken += TQX.call(platform, 'setEnvironmentVariable', {name: 'E' + i, value: v}) ? 1 : 0;
 print('answer=' + taken);"""
 ADDS = """var manager = TQX.create('TQX.WorkflowManager'), taken = 0, url = JSON.stringify({url: '%s'});
 for (var i = 0; i < %d; i++) taken += TQX.call(manager, 'add', {json: url, callbackId: ''}) ? 1 : 0;
@@ -72,6 +79,9 @@ def main():
                 ("addObserver x 1,000,000 distinct", "", OBSERVERS % 1000000),
                 ("fire Task/Status x 200,000 distinct senders", "var info = '{}';", SENDERS % 200000),
                 ("fire Task/Status of a list of 1 M items x 8 senders", LIST % 1, SENDERS % 8),
+                ("addRefInteropReference x 200,000 (4,000-byte ids)", "", REFS % (4001, 200000)),
+                ("addRefInteropReference x 3,000,000 (short ids)", "", REFS % (1, 3000000)),
+                ("setEnvironmentVariable x 100,000 (8,000 bytes)", "", ENVIRONMENT),
                 ("WorkflowManager add x 30,000", "", ADDS % ("file://" + folder + "/a.yaml", 30000)),
                 ("WorkflowManager add of a list of 4 M items", LIST % 4,
                  "print('answer=' + TQX.call(TQX.create('TQX.WorkflowManager'), 'add', {json: info.replace('{', "

@@ -622,6 +622,8 @@ int32 NotificationCenter_Remove(void) {
     Pool_Delete(&Center->RemovePool);
     Pool_Delete(&Center->ProcessPool);
     Dictionary_Release(&Center->InteropReferences);
+    MemoryBudget_Give(Center->ReferencesCharged);
+    Center->ReferencesCharged = 0;
     delete Center->LiveUsers;
     Center->LiveUsers = nullptr;
     __atomic_store_n(&GlobalNotificationCenter, nullptr, __ATOMIC_RELEASE);

@@ -286,6 +286,10 @@ struct NotificationCenter {
     NotificationList<NotificationRemoveRecord> Removals;
     NotificationList<NotificationProcessRecord> ProcessObservers;
     Dictionary *InteropReferences; // instance id -> page reference count
+    // What those entries are charged to the memory budget while they live
+    // (a page names the ids, so their number and length are its own).
+    int64 ReferencesCharged;
+    uint32 ToldReferenceBudget; // set once a reference past the budget was logged
     // User pointer -> number of its entries not flagged removed, kept in step
     // with every addition and removal so that the instance check of a delete
     // need not walk every entry. An absent pointer has none.

@@ -22,6 +22,11 @@
 namespace {
 
 constexpr int64 ObserverCost = 1024;
+// An id's entry in the reference counts and in the page's own list of them,
+// the id kept cut to a key's length in both: measured at about 200 bytes
+// with short ids. One figure whatever the id, so that a release naming the
+// entry by another text of the same cut gives back what its add took.
+constexpr int64 ReferenceCost = 512;
 
 // Fires "NotificationCenter"/"Interop" for the instance with {"addRef":flag}.
 int32 FireReferenceChange(const char *Instance, uint32 AddRef) {
@@ -41,6 +46,19 @@ int32 NotificationCenter_AddRefInteropReference(const char *Instance) {
     int32 Count = 0;
     NotificationCenter_Lock(Center);
     Dictionary_GetInt32ByKey(Center->InteropReferences, Instance, &Count);
+    // A new id is charged while it is counted: a page taking references to
+    // ids of its own making without end is refused.
+    if (Count == 0 && !MemoryBudget_Take(ReferenceCost)) {
+        const uint32 Told = Center->ToldReferenceBudget;
+        Center->ToldReferenceBudget = TRUE;
+        NotificationCenter_Unlock(Center);
+        if (!Told)
+            Log_Warning("NotificationCenter - Reference refused - %s: the references pages hold pass the memory "
+                        "budget of %lld MiB (later refusals are not logged)\n",
+                        NotificationCenter_Part(Instance), (long long)(MemoryBudget_GetLimit() >> 20));
+        return FALSE;
+    }
+    if (Count == 0) Center->ReferencesCharged += ReferenceCost;
     Dictionary_SetInt32ByKey(Center->InteropReferences, Instance, Count + 1);
     NotificationCenter_Unlock(Center);
     // Counted before the fire, so that an observer adding a reference of its
@@ -65,9 +83,11 @@ int32 NotificationCenter_ReleaseInteropReference(const char *Instance) {
         return FALSE;
     }
     Count--;
-    if (Count == 0)
+    if (Count == 0) {
         Dictionary_RemoveByKey(Center->InteropReferences, Instance);
-    else
+        Center->ReferencesCharged -= ReferenceCost;
+        MemoryBudget_Give(ReferenceCost);
+    } else
         Dictionary_SetInt32ByKey(Center->InteropReferences, Instance, Count);
     NotificationCenter_Unlock(Center);
     if (Count == 0) FireReferenceChange(Instance, FALSE);
