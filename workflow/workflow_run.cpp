@@ -108,6 +108,12 @@ int32 OnStartRequest(void *, const char *, const char *, const char *Sender, Dic
         Log_Warning("WorkflowRun - start refused: the run id holds a NUL byte\n");
         return TRUE;
     }
+    // Once the application shuts down a run started from outside (a page's
+    // or a document's fire) could not run: its "load" would be dropped.
+    if (!NotificationCenter_IsOwnFire() && WorkflowApplication_IsShuttingDown()) {
+        Log_Warning("WorkflowRun - start refused: the application is shutting down, so the run would not run\n");
+        return TRUE;
+    }
     if (!NotificationCenter_IsOwnFire() && Dictionary_GetStringPtrByKey(Info, "id", &Text) && Text != nullptr &&
         !WorkflowRun_ClaimId(Text)) {
         Log_Warning("WorkflowRun - start refused: the run id %s is in use\n", Text);
@@ -257,6 +263,7 @@ int32 OnEventComplete(void *User, const char *, const char *, const char *, Dict
         Flow == nullptr || !String_Compare(Flow, FlowId(Self->Flow)) ||
         !Dictionary_GetStringPtrByKey(Info, "name", &Name) || Name == nullptr)
         return TRUE;
+    uint32 Dropped = FALSE;
     // "apply" is the entry in place of "start" in a self-update run.
     if (String_CompareWithoutCase(Name, "start") || String_CompareWithoutCase(Name, "apply")) {
         Task_AddErrorFromDictionary(Self->Owner, Info);
@@ -275,6 +282,13 @@ int32 OnEventComplete(void *User, const char *, const char *, const char *, Dict
                 String_Copy(Text, Start ? WORKFLOWRUN_TEXT_NO_START : WORKFLOWRUN_TEXT_NO_APPLY);
             Task_AddErrorAlways(Self->Owner, Text);
         }
+    } else if (String_CompareWithoutCase(Name, "load") && Dictionary_GetBooleanByKey(Info, "dropped", &Dropped) &&
+               Dropped && !Workflow_IsTaskQueued(Self->Flow, "unload") && !Workflow_IsTaskRunning(Self->Flow, "unload")) {
+        // A "load" dropped as the application shuts down moves its workflow
+        // on no further (no "unload" follows): the run ends here, failed with
+        // the drop's words, or whatever waits on it would wait for ever.
+        Task_Print(Self->Owner, "Completed from dropped load event\n");
+        Task_Complete(Self->Owner, nullptr);
     } else if (String_CompareWithoutCase(Name, "unload")) {
         Task_Print(Self->Owner, "Completed from unload event\n");
         Task_Complete(Self->Owner, nullptr);

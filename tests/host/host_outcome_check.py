@@ -142,6 +142,11 @@ def case_shut_down_runs_nothing():
                  ["--task=launch"], 4, shut),
                 ("load: {type: Error, message: boom}\napply: {type: End, exitCode: 5}\n", ["--wfselfupdate"], 1, ["boom"]),
                 (run_of("start", "child.yaml"), [], 1, ["boom"])]
+        url = "file://" + write(directory, "late.yaml", "start: {type: Implode, path: '%s'}\n" % victim)
+        page = write(directory, "p.js", "var c = TQX.create('TQX.NotificationCenter'); TQX.call(c, 'addObserver', {type: "
+                     "'WorkflowApp', notification: 'Shutdown', callbackId: 's'}); function onBatch() { TQX.call(c, "
+                     "'fire', {type: 'WorkflowRun', notification: 'Start', sender: '', info: JSON.stringify({url: '%s'})}); }\n" % url)
+        rows.append(("state: {type: Shutdown, exitCode: 4}\n", ["--script=" + page], 4, []))  # a page's late start hung
         rows += [("start: " + late + "delay: %d, content: {exitCode: 7}}\n" % delay, [], 7, []) for delay in (1, 2 ** 31 - 1)]
         for document, switches, want, errors in rows:
             write(directory, "w.yaml", document)
