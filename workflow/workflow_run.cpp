@@ -459,6 +459,27 @@ int32 OnRunTaskCancel(void *User, const char *, const char *, const char *, Dict
     return Task_Complete(Self->Owner, nullptr);
 }
 
+// A child run's task stays with its parent's workflow until that ends (a
+// Queue of runs keeps every one it ran), and the child's workflow with it:
+// what its parent reads of it afterwards is the task's outcome and errors,
+// never the child's definitions or macros. Holding those (and their charge
+// to the memory budget) would make memory grow with the number of runs in a
+// row, so they go when the child has nothing left running. A run of no
+// parent (the program's own) keeps its document: the program still asks it
+// which entries it has.
+void DropChildDocument(WorkflowRun *Self) {
+    Workflow *Parent = nullptr;
+    int32 Count = 0;
+    if (Self->Flow == nullptr || !Task_GetWorkflowHandle(Self->Owner, &Parent) || Parent == nullptr ||
+        !Workflow_GetTaskCount(Self->Flow, &Count) || Count != 0 || Workflow_HasQueuedEvent(Self->Flow) ||
+        Workflow_IsActivated(Self->Flow))
+        return;
+    Dictionary *Held = nullptr;
+    if (Workflow_GetDictionaryHandle(Self->Flow, &Held) && Held != nullptr) Dictionary_Reset(Held);
+    Held = nullptr;
+    if (Workflow_GetMacroDictionaryHandle(Self->Flow, &Held) && Held != nullptr) Dictionary_Reset(Held);
+}
+
 int32 OnRunTaskComplete(void *User, const char *, const char *, const char *, Dictionary *) {
     WorkflowRun *Self = static_cast<WorkflowRun *>(User);
     // Only the program's own completion counts: a page or a document's
@@ -467,6 +488,7 @@ int32 OnRunTaskComplete(void *User, const char *, const char *, const char *, Di
     // A fetch still under way is dropped with its result.
     WorkflowRunInt_CancelFetch(Self);
     WorkflowRunInt_EndHandOver(Self);
+    DropChildDocument(Self);
     Self->Busy = FALSE;
     return TRUE;
 }
